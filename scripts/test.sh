@@ -1,0 +1,12 @@
+#!/bin/bash
+# Sets everything up, builds, and runs every test under Wine with one Xvfb for the run.
+#   scripts/test.sh [extra ctest args]
+set -euo pipefail
+REPO=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+OUT=${OUT:-$REPO/out}
+BUILD=${BUILD:-$OUT/build}
+JOBS=${JOBS:-$(nproc)}
+"$REPO/scripts/setup.sh"
+echo "=== testing"
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  ctest --test-dir "$BUILD" -j "$JOBS" --output-on-failure --timeout 600 "$@"

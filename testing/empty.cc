@@ -1,0 +1,1 @@
+// Keeps the product library non-empty while folders are still being filled.

@@ -1,0 +1,21 @@
+#!/bin/sh
+# make-testdata.sh <outdir>: a small payload tree and 7z archives of it made by Debian's
+# 7zz with the coders the package decoder must handle (LZMA, LZMA2, BCJ, BCJ2, Copy).
+set -eu
+out=$1
+rm -rf "$out"
+mkdir -p "$out/payload/docs" "$out/payload/sub dir/ünïcödé" "$out/payload/bin" "$out/payload/empty-dir"
+cd "$out/payload"
+seq 1 50000 | sed 's/$/ lorem ipsum dolor/' > docs/text.txt
+head -c 300000 /dev/urandom > bin/random.bin
+: > docs/empty.txt
+printf 'unicode name\n' > "sub dir/ünïcödé/名前 ✓.txt"
+# x86-64 code, so that 7zz applies its BCJ filter.
+x86_64-w64-mingw32-strip -o bin/app.exe /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll
+find . -type f -print0 | sort -z | xargs -0 sha256sum > ../manifest.sha256.tmp
+Z="7zz a -bso0 -bsp0 -bse1"
+$Z -m0=LZMA2                        ../lzma2.7z .
+$Z -m0=LZMA                         ../lzma.7z .
+$Z -mx0                             ../copy.7z .
+$Z -m0=BCJ2 -m1=LZMA:d25 -m2=LZMA:d19 -m3=LZMA:d19 -mb0:1 -mb0s1:2 -mb0s2:3 ../bcj2.7z .
+mv ../manifest.sha256.tmp ../manifest.sha256
