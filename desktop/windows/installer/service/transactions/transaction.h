@@ -1,0 +1,44 @@
+// A group of system changes that is either committed (destroyed) or rolled back whole.
+//
+//   Transaction transaction;
+//   if (!transaction.Execute(std::make_unique<SomeOperation>(...)))
+//     transaction.Rollback();   // undoes the operations accepted so far
+//   // leaving scope commits what is still held
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
+
+#include <memory>
+#include <vector>
+
+#include "desktop/windows/installer/service/transactions/transaction_operation.h"
+
+namespace installer {
+
+class Transaction {
+ public:
+  Transaction();
+  // Commits every accepted operation, oldest first.
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  // Runs |operation| with a fresh nested transaction for its preparations. True when it
+  // was accepted; on failure it and its preparations are undone and destroyed.
+  bool Execute(std::unique_ptr<TransactionOperation> operation);
+
+  // Undoes every accepted operation newest first, then destroys them oldest first.
+  // The transaction is empty and reusable afterwards.
+  void Rollback();
+
+  bool empty() const { return operations_.empty(); }
+
+ private:
+  // Destroys the held operations oldest first and empties the list.
+  void DestroyOperations();
+
+  std::vector<std::unique_ptr<TransactionOperation>> operations_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
