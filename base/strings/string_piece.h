@@ -15,7 +15,7 @@ class BasicStringPiece {
  public:
   typedef std::basic_string<CharT> StringType;
   typedef size_t size_type;
-  static const size_type npos = static_cast<size_type>(-1);
+  static constexpr size_type npos = static_cast<size_type>(-1);
 
   constexpr BasicStringPiece() : ptr_(nullptr), length_(0) {}
   BasicStringPiece(const CharT* text)  // NOLINT: implicit like the strings it views
@@ -80,11 +80,7 @@ class BasicStringPiece {
       if (ptr_[i] == c) return i;
     return npos;
   }
-  size_type find_first_of(BasicStringPiece set, size_type position = 0) const {
-    for (size_type i = position; i < length_; ++i)
-      if (set.find(ptr_[i]) != npos) return i;
-    return npos;
-  }
+  size_type find_first_of(BasicStringPiece set, size_type position = 0) const;
   size_type find_first_not_of(BasicStringPiece set, size_type position = 0) const;
   size_type find_last_of(BasicStringPiece set, size_type position = npos) const;
   size_type find_last_not_of(BasicStringPiece set, size_type position = npos) const;
@@ -101,12 +97,53 @@ class BasicStringPiece {
   size_type length_;
 };
 
+namespace internal {
+
+// Membership test for a search set. Narrow sets of two or more bytes are looked up in a
+// 256-entry table built once per search; a one-character set compares directly.
+template <typename CharT>
+class CharSet {
+ public:
+  explicit CharSet(BasicStringPiece<CharT> set) : set_(set) {
+    if (sizeof(CharT) == 1 && set.size() >= 2) {
+      use_table_ = true;
+      std::memset(table_, 0, sizeof(table_));
+      for (CharT c : set) table_[static_cast<unsigned char>(c)] = true;
+    }
+  }
+  bool Contains(CharT c) const {
+    if (use_table_) return table_[static_cast<unsigned char>(c)];
+    if (set_.size() == 1) return set_[0] == c;
+    return set_.find(c) != BasicStringPiece<CharT>::npos;
+  }
+
+ private:
+  BasicStringPiece<CharT> set_;
+  bool use_table_ = false;
+  bool table_[256];
+};
+
+}  // namespace internal
+
+template <typename CharT>
+typename BasicStringPiece<CharT>::size_type BasicStringPiece<CharT>::find_first_of(
+    BasicStringPiece set, size_type position) const {
+  if (length_ == 0 || set.empty()) return npos;
+  internal::CharSet<CharT> members(set);
+  for (size_type i = position; i < length_; ++i)
+    if (members.Contains(ptr_[i])) return i;
+  return npos;
+}
+
+// An empty set: find_first_not_of gives the start position, find_last_not_of the last
+// position and find_last_of npos; on an empty piece every find gives npos.
 template <typename CharT>
 typename BasicStringPiece<CharT>::size_type BasicStringPiece<CharT>::find_first_not_of(
     BasicStringPiece set, size_type position) const {
   if (length_ == 0) return npos;
+  internal::CharSet<CharT> members(set);
   for (size_type i = position; i < length_; ++i)
-    if (set.find(ptr_[i]) == npos) return i;
+    if (!members.Contains(ptr_[i])) return i;
   return npos;
 }
 
@@ -114,8 +151,9 @@ template <typename CharT>
 typename BasicStringPiece<CharT>::size_type BasicStringPiece<CharT>::find_last_of(
     BasicStringPiece set, size_type position) const {
   if (length_ == 0 || set.empty()) return npos;
+  internal::CharSet<CharT> members(set);
   for (size_type i = position < length_ ? position + 1 : length_; i-- > 0;)
-    if (set.find(ptr_[i]) != npos) return i;
+    if (members.Contains(ptr_[i])) return i;
   return npos;
 }
 
@@ -123,8 +161,9 @@ template <typename CharT>
 typename BasicStringPiece<CharT>::size_type BasicStringPiece<CharT>::find_last_not_of(
     BasicStringPiece set, size_type position) const {
   if (length_ == 0) return npos;
+  internal::CharSet<CharT> members(set);
   for (size_type i = position < length_ ? position + 1 : length_; i-- > 0;)
-    if (set.find(ptr_[i]) == npos) return i;
+    if (!members.Contains(ptr_[i])) return i;
   return npos;
 }
 
