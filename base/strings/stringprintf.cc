@@ -13,29 +13,27 @@ namespace {
 constexpr size_t kStackBufferSize = 1024;
 constexpr size_t kMaxFormattedSize = 32 * 1024 * 1024;
 
-// msvcrt's bounded print returns -1 on truncation (mingw's C99 vsnprintf would return
-// the needed length instead); the counting form then tells the full length.
-int BoundedPrint(char* buffer, size_t size, const char* format, va_list ap) {
-  va_list copy;
-  va_copy(copy, ap);
-  int result = _vsnprintf(buffer, size, format, copy);
-  va_end(copy);
-  if (result < 0) {
-    va_copy(copy, ap);
-    result = _vscprintf(format, copy);
-    va_end(copy);
-  }
-  return result;
+// msvcrt's own bounded print returns -1 on truncation (mingw's C99 vsnprintf would
+// return the needed length instead); its counting form then tells the full length.
+int PrintBounded(char* buffer, size_t size, const char* format, va_list ap) {
+  return _vsnprintf(buffer, size, format, ap);
 }
+int PrintBounded(wchar_t* buffer, size_t size, const wchar_t* format, va_list ap) {
+  return _vsnwprintf(buffer, size, format, ap);
+}
+int PrintCount(const char* format, va_list ap) { return _vscprintf(format, ap); }
+int PrintCount(const wchar_t* format, va_list ap) { return _vscwprintf(format, ap); }
 
-int BoundedPrint(wchar_t* buffer, size_t size, const wchar_t* format, va_list ap) {
+// Each attempt works on its own copy of the arguments, so every one starts at the first.
+template <typename CharT>
+int BoundedPrint(CharT* buffer, size_t size, const CharT* format, va_list ap) {
   va_list copy;
   va_copy(copy, ap);
-  int result = _vsnwprintf(buffer, size, format, copy);
+  int result = PrintBounded(buffer, size, format, copy);
   va_end(copy);
   if (result < 0) {
     va_copy(copy, ap);
-    result = _vscwprintf(format, copy);
+    result = PrintCount(format, copy);
     va_end(copy);
   }
   return result;
