@@ -1,0 +1,401 @@
+#include "desktop/windows/installer/service/xml_document.h"
+
+#include <oleauto.h>
+
+#include <utility>
+
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// The MSXML 3.0 identifiers that the mingw headers and import libraries lack.
+const CLSID kClsidDomDocument30 = {
+    0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+const IID kIidXmlDomDocument = {
+    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kIidXmlDomNode = {
+    0x2933BF80, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kIidXmlDomElement = {
+    0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const CLSID kClsidMxXmlWriter30 = {
+    0x3D813DFE, 0x6C91, 0x4A4E, {0x8F, 0x41, 0x04, 0x34, 0x6A, 0x84, 0x1D, 0x9C}};
+const IID kIidMxWriter = {
+    0x4D7FF4BA, 0x1565, 0x4EA8, {0x94, 0xE1, 0x6E, 0x72, 0x4A, 0x46, 0xF9, 0x8D}};
+const IID kIidSaxContentHandler = {
+    0x1545CDFA, 0x9E4E, 0x4497, {0xA8, 0xA4, 0x2B, 0xF7, 0xD0, 0x11, 0x2C, 0x44}};
+const IID kIidSaxErrorHandler = {
+    0xA60511C4, 0xCCF5, 0x479E, {0x98, 0xA3, 0xDC, 0x8D, 0xC5, 0x45, 0xB7, 0xD0}};
+const IID kIidSaxDtdHandler = {
+    0xE15C1BAF, 0xAFB3, 0x4D60, {0x8C, 0x36, 0x19, 0xA8, 0xC4, 0x5D, 0xEF, 0xED}};
+const CLSID kClsidSaxXmlReader30 = {
+    0x3124C396, 0xFB13, 0x4836, {0xA6, 0xAD, 0x13, 0x17, 0xF1, 0x71, 0x36, 0x88}};
+const IID kIidSaxXmlReader = {
+    0xA4F96ED0, 0xF829, 0x476E, {0x81, 0xC0, 0xCD, 0xC7, 0xBD, 0x2A, 0x08, 0x02}};
+
+// UTF-8 <-> UTF-16 for the texts exchanged with the XML service.
+std::wstring ToWide(base::StringPiece text) {
+  if (text.empty()) return std::wstring();
+  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                 nullptr, 0);
+  std::wstring wide(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                      size);
+  return wide;
+}
+
+std::string ToUTF8(const wchar_t* text, size_t length) {
+  if (!length) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                 nullptr, nullptr);
+  std::string narrow(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &narrow[0], size,
+                      nullptr, nullptr);
+  return narrow;
+}
+
+// Owns one BSTR.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(base::StringPiece utf8) {
+    std::wstring wide = ToWide(utf8);
+    bstr_ = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  }
+  explicit Bstr(const std::wstring& wide)
+      : bstr_(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()))) {}
+  ~Bstr() { SysFreeString(bstr_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+
+  BSTR get() const { return bstr_; }
+  BSTR* Receive() {
+    SysFreeString(bstr_);
+    bstr_ = nullptr;
+    return &bstr_;
+  }
+  std::string AsUTF8() const { return ToUTF8(bstr_, SysStringLen(bstr_)); }
+
+ private:
+  BSTR bstr_ = nullptr;
+};
+
+// Owns one VARIANT.
+class Variant {
+ public:
+  Variant() { VariantInit(&variant_); }
+  ~Variant() { VariantClear(&variant_); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+
+  static void SetString(Variant* variant, const std::wstring& text) {
+    VariantClear(&variant->variant_);
+    variant->variant_.vt = VT_BSTR;
+    variant->variant_.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  }
+  void SetUnknown(IUnknown* unknown) {
+    VariantClear(&variant_);
+    variant_.vt = VT_UNKNOWN;
+    variant_.punkVal = unknown;
+    unknown->AddRef();
+  }
+  // Converts the value to a string in place; false when it cannot be.
+  bool ChangeToString() {
+    if (variant_.vt == VT_BSTR) return true;
+    return SUCCEEDED(VariantChangeType(&variant_, &variant_, 0, VT_BSTR));
+  }
+  std::string StringAsUTF8() const {
+    return ToUTF8(variant_.bstrVal, SysStringLen(variant_.bstrVal));
+  }
+
+  const VARIANT& get() const { return variant_; }
+  VARIANT* Receive() {
+    VariantClear(&variant_);
+    return &variant_;
+  }
+
+ private:
+  VARIANT variant_;
+};
+
+std::string HresultText(HRESULT hr) {
+  return std::to_string(static_cast<long>(hr));
+}
+
+// The MXXMLWriter road: a SAX reader walks the DOM into the writer. Windows only: Wine
+// answers put_output and parse with E_NOTIMPL.
+bool SerializeWithSaxWriter(IXMLDOMDocument* document, std::string* body) {
+  ComPtr<IMXWriter> writer;
+  HRESULT hr = CoCreateInstance(kClsidMxXmlWriter30, nullptr, CLSCTX_INPROC_SERVER,
+                                kIidMxWriter, reinterpret_cast<void**>(writer.GetAddressOf()));
+  if (FAILED(hr)) return false;
+  ComPtr<ISAXContentHandler> content_handler;
+  ComPtr<ISAXErrorHandler> error_handler;
+  ComPtr<ISAXDTDHandler> dtd_handler;
+  if (FAILED(writer->QueryInterface(kIidSaxContentHandler,
+                                    reinterpret_cast<void**>(content_handler.GetAddressOf()))) ||
+      FAILED(writer->QueryInterface(kIidSaxErrorHandler,
+                                    reinterpret_cast<void**>(error_handler.GetAddressOf()))) ||
+      FAILED(writer->QueryInterface(kIidSaxDtdHandler,
+                                    reinterpret_cast<void**>(dtd_handler.GetAddressOf())))) {
+    return false;
+  }
+  Variant empty_output;
+  Variant::SetString(&empty_output, std::wstring());
+  if (FAILED(writer->put_byteOrderMark(VARIANT_FALSE)) ||
+      FAILED(writer->put_omitXMLDeclaration(VARIANT_TRUE)) ||
+      FAILED(writer->put_indent(VARIANT_TRUE)) ||
+      FAILED(writer->put_output(empty_output.get()))) {
+    return false;
+  }
+
+  ComPtr<ISAXXMLReader> reader;
+  hr = CoCreateInstance(kClsidSaxXmlReader30, nullptr, CLSCTX_INPROC_SERVER, kIidSaxXmlReader,
+                        reinterpret_cast<void**>(reader.GetAddressOf()));
+  if (FAILED(hr)) return false;
+  Variant writer_value;
+  writer_value.SetUnknown(writer.Get());
+  if (FAILED(reader->putContentHandler(content_handler.Get())) ||
+      FAILED(reader->putErrorHandler(error_handler.Get())) ||
+      FAILED(reader->putDTDHandler(dtd_handler.Get())) ||
+      FAILED(reader->putProperty(L"http://xml.org/sax/properties/lexical-handler",
+                                 writer_value.get())) ||
+      FAILED(reader->putProperty(L"http://xml.org/sax/properties/declaration-handler",
+                                 writer_value.get()))) {
+    return false;
+  }
+  Variant source;
+  source.SetUnknown(document);
+  if (FAILED(reader->parse(source.get()))) return false;
+
+  Variant output;
+  if (FAILED(writer->get_output(output.Receive())) || !output.ChangeToString()) return false;
+  *body = output.StringAsUTF8();
+  return true;
+}
+
+// The DOM's own text of the document; used where the SAX writer is not available.
+bool SerializeWithDom(IXMLDOMDocument* document, std::string* body) {
+  Bstr xml;
+  if (FAILED(document->get_xml(xml.Receive())) || !xml.get()) return false;
+  *body = xml.AsUTF8();
+  return true;
+}
+
+}  // namespace
+
+XmlDocument::XmlDocument() = default;
+
+XmlDocument::~XmlDocument() {
+  // The cursor belongs to the document: release it first.
+  cursor_.Reset();
+  document_.Reset();
+}
+
+bool XmlDocument::Create(std::string* error) {
+  cursor_.Reset();
+  document_.Reset();
+  ComPtr<IXMLDOMDocument> document;
+  HRESULT hr = CoCreateInstance(kClsidDomDocument30, nullptr, CLSCTX_INPROC_SERVER,
+                                kIidXmlDomDocument,
+                                reinterpret_cast<void**>(document.GetAddressOf()));
+  const char* failure = nullptr;
+  if (FAILED(hr)) {
+    failure = "Cannot create DOM document instance w/err ";
+  } else if (FAILED(hr = document->put_async(VARIANT_FALSE))) {
+    failure = "Cannot put async ";
+  } else if (FAILED(hr = document->put_validateOnParse(VARIANT_FALSE))) {
+    failure = "Cannot put validateOnParse ";
+  } else if (FAILED(hr = document->put_resolveExternals(VARIANT_FALSE))) {
+    failure = "Cannot put resolveExternals";
+  }
+  if (failure) {
+    if (error) *error = failure + HresultText(hr);
+    return false;
+  }
+  document_ = std::move(document);
+  return true;
+}
+
+bool XmlDocument::LoadFile(const std::wstring& path, std::string* error) {
+  if (!Create(error)) return false;
+  Variant source;
+  Variant::SetString(&source, path);
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  HRESULT hr = document_->load(source.get(), &loaded);
+  if (FAILED(hr) || loaded != VARIANT_TRUE) {
+    if (error)
+      *error = "Cannot load the document from file w/err " + std::to_string(GetLastError());
+    return false;
+  }
+  if (!MoveToDocument()) {
+    if (error) *error = "Cannot query the current node w/err " + std::to_string(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool XmlDocument::MoveToDocument() {
+  if (!document_) return false;
+  ComPtr<IXMLDOMNode> node;
+  if (FAILED(document_->QueryInterface(kIidXmlDomNode,
+                                       reinterpret_cast<void**>(node.GetAddressOf())))) {
+    return false;
+  }
+  cursor_ = std::move(node);
+  return true;
+}
+
+XmlDocument::MoveResult XmlDocument::MoveToFirstChild() {
+  return Move(FIRST_CHILD);
+}
+
+XmlDocument::MoveResult XmlDocument::MoveToNextSibling() {
+  return Move(NEXT_SIBLING);
+}
+
+XmlDocument::MoveResult XmlDocument::MoveToParent() {
+  return Move(PARENT);
+}
+
+XmlDocument::MoveResult XmlDocument::Move(Direction direction) {
+  if (!cursor_) return XML_FAILURE;
+  ComPtr<IXMLDOMNode> node;
+  HRESULT hr;
+  switch (direction) {
+    case FIRST_CHILD:
+      hr = cursor_->get_firstChild(node.GetAddressOf());
+      break;
+    case NEXT_SIBLING:
+      hr = cursor_->get_nextSibling(node.GetAddressOf());
+      break;
+    default:
+      hr = cursor_->get_parentNode(node.GetAddressOf());
+      break;
+  }
+  for (;;) {
+    if (FAILED(hr)) return XML_FAILURE;
+    // S_FALSE (with a null node) is the DOM's "there is none".
+    if (hr == S_FALSE || !node) return NO_SUCH_ELEMENT;
+    DOMNodeType type;
+    if (FAILED(node->get_nodeType(&type))) return XML_FAILURE;
+    if (type == NODE_ELEMENT) break;
+    if (direction == PARENT) return NO_SUCH_ELEMENT;
+    // Text, comments and processing instructions between elements are skipped.
+    ComPtr<IXMLDOMNode> next;
+    hr = node->get_nextSibling(next.GetAddressOf());
+    node = std::move(next);
+  }
+  cursor_ = std::move(node);
+  return MOVED;
+}
+
+bool XmlDocument::GetName(std::string* out) const {
+  if (!cursor_) return false;
+  Bstr name;
+  if (FAILED(cursor_->get_nodeName(name.Receive()))) return false;
+  *out = name.AsUTF8();
+  return true;
+}
+
+bool XmlDocument::GetText(std::string* out) const {
+  if (!cursor_) return false;
+  Bstr text;
+  if (FAILED(cursor_->get_text(text.Receive()))) return false;
+  *out = text.AsUTF8();
+  return true;
+}
+
+bool XmlDocument::GetAttribute(base::StringPiece name, std::string* out) const {
+  if (!cursor_) return false;
+  ComPtr<IXMLDOMElement> element;
+  if (FAILED(cursor_->QueryInterface(kIidXmlDomElement,
+                                     reinterpret_cast<void**>(element.GetAddressOf())))) {
+    return false;
+  }
+  Bstr attribute_name(name);
+  Variant value;
+  HRESULT hr = element->getAttribute(attribute_name.get(), value.Receive());
+  // S_FALSE (a null value) is the DOM's "no such attribute".
+  if (hr != S_OK || value.get().vt == VT_NULL || value.get().vt == VT_EMPTY) return false;
+  if (!value.ChangeToString()) return false;
+  *out = value.StringAsUTF8();
+  return true;
+}
+
+bool XmlDocument::AppendElement(base::StringPiece name) {
+  if (!document_ || !cursor_) return false;
+  Bstr element_name(name);
+  ComPtr<IXMLDOMElement> element;
+  if (FAILED(document_->createElement(element_name.get(), element.GetAddressOf())))
+    return false;
+  ComPtr<IXMLDOMNode> appended;
+  if (FAILED(cursor_->appendChild(element.Get(), appended.GetAddressOf())) || !appended)
+    return false;
+  cursor_ = std::move(appended);
+  return true;
+}
+
+bool XmlDocument::EndElement() {
+  if (!cursor_) return false;
+  ComPtr<IXMLDOMNode> parent;
+  if (cursor_->get_parentNode(parent.GetAddressOf()) != S_OK || !parent) return false;
+  DOMNodeType type;
+  if (FAILED(parent->get_nodeType(&type)) || type != NODE_ELEMENT) return false;
+  cursor_ = std::move(parent);
+  return true;
+}
+
+bool XmlDocument::SetAttribute(base::StringPiece name, base::StringPiece value) {
+  if (!cursor_) return false;
+  ComPtr<IXMLDOMElement> element;
+  if (FAILED(cursor_->QueryInterface(kIidXmlDomElement,
+                                     reinterpret_cast<void**>(element.GetAddressOf())))) {
+    return false;
+  }
+  Bstr attribute_name(name);
+  Variant attribute_value;
+  Variant::SetString(&attribute_value, ToWide(value));
+  return SUCCEEDED(element->setAttribute(attribute_name.get(), attribute_value.get()));
+}
+
+bool XmlDocument::SetText(base::StringPiece text) {
+  if (!cursor_) return false;
+  Bstr content(text);
+  return SUCCEEDED(cursor_->put_text(content.get()));
+}
+
+bool XmlDocument::SaveToString(std::string* out) const {
+  if (!document_) return false;
+  std::string body;
+  if (!SerializeWithSaxWriter(document_.Get(), &body)) {
+    VLOG(1) << "The SAX writer is not available; serializing through the DOM";
+    if (!SerializeWithDom(document_.Get(), &body)) return false;
+  }
+  *out = FinishSerializedXml(body);
+  return true;
+}
+
+std::string FinishSerializedXml(base::StringPiece body) {
+  // The DOM's own text may begin with a declaration of its own; ours replaces it.
+  if (body.starts_with("<?xml ") || body.starts_with("<?xml\t")) {
+    size_t end = body.find(base::StringPiece("?>"));
+    if (end != base::StringPiece::npos) {
+      body.remove_prefix(end + 2);
+      while (!body.empty() && (body[0] == '\r' || body[0] == '\n')) body.remove_prefix(1);
+    }
+  }
+  std::string text = "<?xml version=\"1.0\"?>\n";
+  text.reserve(text.size() + body.size() + 1);
+  for (char c : body) {
+    if (c == '\r') continue;
+    text.push_back(c == '\t' ? ' ' : c);
+  }
+  text.push_back('\n');
+  return text;
+}
+
+}  // namespace installer
