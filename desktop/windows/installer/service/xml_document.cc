@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
 
 namespace installer {
 
@@ -36,25 +37,13 @@ const CLSID kClsidSaxXmlReader30 = {
 const IID kIidSaxXmlReader = {
     0xA4F96ED0, 0xF829, 0x476E, {0x81, 0xC0, 0xCD, 0xC7, 0xBD, 0x2A, 0x08, 0x02}};
 
-// UTF-8 <-> UTF-16 for the texts exchanged with the XML service.
+// Texts cross the XML service as UTF-16; ours are UTF-8.
 std::wstring ToWide(base::StringPiece text) {
-  if (text.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                 nullptr, 0);
-  std::wstring wide(size, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                      size);
-  return wide;
+  return base::UTF8ToWide(text);
 }
 
 std::string ToUTF8(const wchar_t* text, size_t length) {
-  if (!length) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string narrow(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &narrow[0], size,
-                      nullptr, nullptr);
-  return narrow;
+  return base::WideToUTF8(base::StringPiece16(text, length));
 }
 
 // Owns one BSTR.
