@@ -1,0 +1,66 @@
+#include "base/at_exit.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace base {
+namespace {
+
+std::string* g_ran = nullptr;
+
+void Append(void* text) { *g_ran += static_cast<const char*>(text); }
+
+void RegisterLate(void* text) {
+  Append(text);
+  ExitCallbackStack::Register(&Append, const_cast<char*>("late"));
+}
+
+class ExitCallbackStackTest : public testing::Test {
+ protected:
+  void SetUp() override { g_ran = &ran_; }
+  void TearDown() override { g_ran = nullptr; }
+  std::string ran_;
+};
+
+TEST_F(ExitCallbackStackTest, RunsNewestFirst) {
+  {
+    ExitCallbackStack stack;
+    ExitCallbackStack::Register(&Append, const_cast<char*>("1"));
+    ExitCallbackStack::Register(&Append, const_cast<char*>("2"));
+    ExitCallbackStack::Register(&Append, const_cast<char*>("3"));
+    EXPECT_EQ("", ran_);
+  }
+  EXPECT_EQ("321", ran_);
+}
+
+TEST_F(ExitCallbackStackTest, RegisteringWithoutAStackNeverRuns) {
+  ExitCallbackStack::Register(&Append, const_cast<char*>("orphan"));
+  { ExitCallbackStack later; }
+  EXPECT_EQ("", ran_);
+}
+
+TEST_F(ExitCallbackStackTest, NestedStackShadowsTheOuterOne) {
+  {
+    ExitCallbackStack outer;
+    ExitCallbackStack::Register(&Append, const_cast<char*>("outer "));
+    {
+      ExitCallbackStack inner;
+      ExitCallbackStack::Register(&Append, const_cast<char*>("inner "));
+    }
+    EXPECT_EQ("inner ", ran_);
+    ExitCallbackStack::Register(&Append, const_cast<char*>("outer-again "));
+  }
+  EXPECT_EQ("inner outer-again outer ", ran_);
+}
+
+TEST_F(ExitCallbackStackTest, CallbackRegisteredDuringUnwindingDoesNotRun) {
+  {
+    ExitCallbackStack stack;
+    ExitCallbackStack::Register(&RegisterLate, const_cast<char*>("first "));
+  }
+  EXPECT_EQ("first ", ran_);
+}
+
+}  // namespace
+}  // namespace base
