@@ -1,0 +1,141 @@
+#include "base/win/windows_version.h"
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace base {
+namespace {
+
+TEST(OsVersionFromNumbersTest, MapsEveryRowOfTheTable) {
+  const struct {
+    uint32_t major, minor, build;
+    OsVersion version;
+  } cases[] = {
+      {4, 90, 0, OS_VERSION_PRE_XP},        {5, 0, 2195, OS_VERSION_PRE_XP},
+      {5, 1, 2600, OS_VERSION_XP},          {5, 2, 3790, OS_VERSION_SERVER_2003},
+      {5, 3, 0, OS_VERSION_SERVER_2003},    {6, 0, 6002, OS_VERSION_VISTA},
+      {6, 1, 7601, OS_VERSION_WIN7},        {6, 2, 9200, OS_VERSION_WIN8},
+      {6, 3, 9600, OS_VERSION_WIN8_1},      {6, 4, 9841, OS_VERSION_WIN8_1},
+      {10, 0, 10240, OS_VERSION_WIN10},     {10, 0, 10585, OS_VERSION_WIN10},
+      {10, 0, 10586, OS_VERSION_WIN10_1511}, {10, 0, 14392, OS_VERSION_WIN10_1511},
+      {10, 0, 14393, OS_VERSION_WIN10_1607}, {10, 0, 22631, OS_VERSION_WIN10_1607},
+      {7, 0, 0, OS_VERSION_WIN_LAST},       {9, 0, 0, OS_VERSION_WIN_LAST},
+      {11, 0, 0, OS_VERSION_WIN_LAST},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.version, OsVersionFromNumbers(c.major, c.minor, c.build))
+        << c.major << "." << c.minor << "." << c.build;
+  }
+}
+
+TEST(OsVersionTypeFromTest, ClassifiesEditions) {
+  const OsInfo::Architecture x64 = OsInfo::X64_ARCHITECTURE;
+  const OsInfo::Architecture x86 = OsInfo::X86_ARCHITECTURE;
+  const struct {
+    uint32_t major, minor;
+    DWORD product_info;
+    BYTE product_type;
+    WORD suite_mask;
+    OsInfo::Architecture architecture;
+    OsInfo::VersionType type;
+  } cases[] = {
+      {10, 0, 48, 1, 0, x64, OsInfo::SUITE_PROFESSIONAL},  // Pro
+      {6, 1, 4, 1, 0, x64, OsInfo::SUITE_PROFESSIONAL},    // Enterprise
+      {6, 1, 1, 1, 0, x86, OsInfo::SUITE_PROFESSIONAL},    // Ultimate
+      {10, 0, 101, 1, 0, x64, OsInfo::SUITE_HOME},         // Core
+      {10, 0, 7, 3, 0, x64, OsInfo::SUITE_SERVER},         // Standard server
+      {6, 3, 25, 3, 0, x64, OsInfo::SUITE_SERVER},
+      {6, 0, 0, 1, 0, x64, OsInfo::SUITE_HOME},            // GetProductInfo missing
+      {5, 2, 0, VER_NT_WORKSTATION, 0, x64, OsInfo::SUITE_PROFESSIONAL},  // XP x64
+      {5, 2, 0, VER_NT_SERVER, 0, x64, OsInfo::SUITE_SERVER},
+      {5, 2, 0, VER_NT_WORKSTATION, 0, x86, OsInfo::SUITE_SERVER},
+      {5, 2, 0, VER_NT_SERVER, 0x8000, x86, OsInfo::SUITE_HOME},  // Home Server
+      {5, 1, 0, VER_NT_WORKSTATION, 0, x86, OsInfo::SUITE_PROFESSIONAL},
+      {5, 1, 0, VER_NT_WORKSTATION, VER_SUITE_PERSONAL, x86, OsInfo::SUITE_HOME},
+      {5, 0, 0, VER_NT_WORKSTATION, 0, x86, OsInfo::SUITE_HOME},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.type, OsVersionTypeFrom(c.major, c.minor, c.product_info, c.product_type,
+                                        c.suite_mask, c.architecture))
+        << c.major << "." << c.minor << " product " << c.product_info;
+  }
+}
+
+// The Wine prefix of the tests reports Windows 10 to programs with a supportedOS manifest.
+TEST(OsInfoTest, ReportsThePrefixVersionAndMachine) {
+  const OsInfo* info = OsInfo::Instance();
+  OSVERSIONINFOEXW expected = {};
+  expected.dwOSVersionInfoSize = sizeof(expected);
+  ASSERT_TRUE(GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&expected)));
+  EXPECT_EQ(expected.dwMajorVersion, info->version_number().major);
+  EXPECT_EQ(expected.dwMinorVersion, info->version_number().minor);
+  EXPECT_EQ(expected.dwBuildNumber, info->version_number().build);
+  EXPECT_EQ(OsVersionFromNumbers(expected.dwMajorVersion, expected.dwMinorVersion,
+                                 expected.dwBuildNumber),
+            info->version());
+  EXPECT_EQ(info->version(), GetWindowsVersion());
+  EXPECT_GE(info->version(), OS_VERSION_WIN7);
+
+  EXPECT_EQ(OsInfo::X64_ARCHITECTURE, info->architecture());
+  EXPECT_EQ(OsInfo::WOW64_DISABLED, info->wow64_status());  // a 64-bit process
+  EXPECT_GE(info->processors(), 1);
+  EXPECT_EQ(65536u, info->allocation_granularity());
+  EXPECT_EQ(ReadUpdateBuildRevision(), info->version_number().patch);
+}
+
+TEST(OsInfoTest, EveryThreadGetsTheSameRecord) {
+  std::vector<const OsInfo*> seen(8);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < seen.size(); ++i)
+    threads.emplace_back([&seen, i] { seen[i] = OsInfo::Instance(); });
+  for (std::thread& thread : threads) thread.join();
+  for (const OsInfo* info : seen) EXPECT_EQ(OsInfo::Instance(), info);
+}
+
+class FourByteRegistryNumberTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key_, nullptr));
+  }
+  void TearDown() override {
+    RegCloseKey(key_);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+  }
+  void Write(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size));
+  }
+
+  static constexpr const wchar_t* kKey = L"Software\\VelumTest\\WindowsVersionUnittest";
+  HKEY key_ = nullptr;
+};
+
+TEST_F(FourByteRegistryNumberTest, AcceptsOnlyFourByteDwordOrBinary) {
+  const DWORD number = 0x01020304;
+  const uint8_t three[3] = {1, 2, 3};
+  const uint8_t eight[8] = {4, 3, 2, 1, 0, 0, 0, 0};
+  Write(L"dword", REG_DWORD, &number, 4);
+  Write(L"binary", REG_BINARY, &number, 4);
+  Write(L"short", REG_BINARY, three, 3);
+  Write(L"long", REG_BINARY, eight, 8);
+  Write(L"qword", REG_QWORD, eight, 8);
+  Write(L"text", REG_SZ, L"123", 8);
+  Write(L"big-endian", REG_DWORD_BIG_ENDIAN, &number, 4);
+
+  const struct {
+    const wchar_t* name;
+    uint32_t value;
+  } cases[] = {{L"dword", 0x01020304}, {L"binary", 0x01020304}, {L"short", 0},
+               {L"long", 0},           {L"qword", 0},           {L"text", 0},
+               {L"big-endian", 0},     {L"missing", 0}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.value, ReadFourByteRegistryNumber(HKEY_CURRENT_USER, kKey, c.name)) << c.name;
+  EXPECT_EQ(0u, ReadFourByteRegistryNumber(HKEY_CURRENT_USER, L"Software\\VelumTest\\None",
+                                           L"dword"));
+}
+
+}  // namespace
+}  // namespace base
