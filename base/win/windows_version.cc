@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "base/strings/utf_string_conversions.h"
+
 namespace base {
 
 namespace {
@@ -23,17 +25,6 @@ OsInfo::Wow64Status GetWow64StatusOfCurrentProcess() {
   BOOL is_wow64 = FALSE;
   if (!is_wow64_process(GetCurrentProcess(), &is_wow64)) return OsInfo::WOW64_UNKNOWN;
   return is_wow64 ? OsInfo::WOW64_ENABLED : OsInfo::WOW64_DISABLED;
-}
-
-// Conversions never fail: ill-formed UTF-16 becomes U+FFFD.
-std::string ServicePackTextToUtf8(const wchar_t* text) {
-  const int length = static_cast<int>(wcsnlen(text, 128));
-  if (length == 0) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string result(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, &result[0], size, nullptr, nullptr);
-  return result;
 }
 
 std::atomic<OsInfo*> g_os_info{nullptr};
@@ -143,7 +134,7 @@ OsInfo::OsInfo()
                                   version_number_.build);
   service_pack_.major = version_info.wServicePackMajor;
   service_pack_.minor = version_info.wServicePackMinor;
-  service_pack_str_ = ServicePackTextToUtf8(version_info.szCSDVersion);
+  service_pack_str_ = WideToUTF8(version_info.szCSDVersion);
 
   SYSTEM_INFO system_info = {};
   GetNativeSystemInfo(&system_info);
