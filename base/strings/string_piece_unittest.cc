@@ -77,18 +77,5 @@ TEST(StringPieceTest, WideSetSearchesDoNotTruncateUnits) {
   EXPECT_EQ(StringPiece16::npos, text.find_last_of(StringPiece16()));
 }
 
-TEST(StringPieceTest, FindAndRfind) {
-  const StringPiece text("abcabc");
-  EXPECT_EQ(3u, text.find("abc", 1));
-  EXPECT_EQ(npos, text.find("abc", 4));
-  EXPECT_EQ(npos, text.find("x", 99));
-  EXPECT_EQ(4u, text.rfind('b'));
-  EXPECT_EQ(1u, text.rfind('b', 3));
-  EXPECT_EQ(npos, StringPiece().rfind('b'));
-  EXPECT_TRUE(text.starts_with("abca"));
-  EXPECT_TRUE(text.ends_with("cabc"));
-  EXPECT_FALSE(text.ends_with("abcabcx"));
-}
-
 }  // namespace
 }  // namespace base

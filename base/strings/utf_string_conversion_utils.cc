@@ -95,8 +95,4 @@ bool IsStringASCII(StringPiece text) { return DoIsStringASCII(text.data(), text.
 
 bool IsStringASCII(StringPiece16 text) { return DoIsStringASCII(text.data(), text.size()); }
 
-bool IsStringASCII(const std::wstring& text) {
-  return DoIsStringASCII(text.data(), text.size());
-}
-
 }  // namespace base

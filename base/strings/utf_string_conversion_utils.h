@@ -35,8 +35,7 @@ size_t WriteUnicodeCharacter(uint32_t code_point, std::wstring* output);
 
 // True when every byte (narrow) or UTF-16 unit (wide) is below 0x80.
 bool IsStringASCII(StringPiece text);
-bool IsStringASCII(StringPiece16 text);
-bool IsStringASCII(const std::wstring& text);
+bool IsStringASCII(StringPiece16 text);  // also takes std::wstring
 
 }  // namespace base
 

@@ -31,8 +31,8 @@ TEST(IsStringASCIITest, FindsANonASCIIUnitAtAnyOffset) {
       }
     }
   }
-  EXPECT_TRUE(IsStringASCII(std::wstring(L"\x7F")));
-  EXPECT_FALSE(IsStringASCII(std::wstring(L"\xE9")));
+  EXPECT_TRUE(IsStringASCII(L"\x7F"));
+  EXPECT_FALSE(IsStringASCII(L"\xE9"));
 }
 
 TEST(WriteUnicodeCharacterTest, WritesEachLengthClassAtItsBoundaries) {
@@ -75,17 +75,6 @@ TEST(Utf8NextCharTest, AdvancesPastEachSequence) {
   EXPECT_EQ(9u, index);
   EXPECT_EQ(-1, Utf8NextChar(text.data(), text.size(), &index));
   EXPECT_EQ(10u, index);
-}
-
-TEST(IsValidCodepointTest, Boundaries) {
-  EXPECT_TRUE(IsValidCodepoint(0xD7FF));
-  EXPECT_FALSE(IsValidCodepoint(0xD800));
-  EXPECT_FALSE(IsValidCodepoint(0xDFFF));
-  EXPECT_TRUE(IsValidCodepoint(0xE000));
-  EXPECT_TRUE(IsValidCodepoint(0xFFFE));
-  EXPECT_TRUE(IsValidCodepoint(0x10FFFF));
-  EXPECT_FALSE(IsValidCodepoint(0x110000));
-  EXPECT_FALSE(IsValidCodepoint(-1));
 }
 
 }  // namespace
