@@ -2,7 +2,14 @@
 #include <cstdio>
 
 #include "base/command_line.h"
+#include "base/win/handle_verifier.h"
 #include "desktop/windows/installer/run_installer.h"
+
+// Lends this library's handle verifier to modules loaded into the same process, or hands
+// on the host's when the host exports its own.
+extern "C" VELUM_INSTALLER_API base::HandleVerifier* GetHandleVerifier() {
+  return base::GetHandleVerifier();
+}
 
 extern "C" VELUM_INSTALLER_API bool RunInstaller() {
   // Before anything else reads a switch.

@@ -1,0 +1,118 @@
+// This executable exports no "GetHandleVerifier": its verifier tracks nothing, and
+// handles still open and close normally. The tracking checks run in host_verifier/.
+#include "base/win/scoped_handle.h"
+
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "base/win/handle_verifier.h"
+
+namespace base {
+namespace {
+
+HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+bool IsOpen(HANDLE handle) {
+  DWORD flags = 0;
+  return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST(ScopedHandleTest, NullAndInvalidValuesLeaveTheHolderEmpty) {
+  for (HANDLE raw : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
+    ScopedHandle handle(raw);
+    EXPECT_FALSE(handle.IsValid());
+    EXPECT_EQ(nullptr, handle.Get());
+    EXPECT_TRUE(handle.Close());
+  }
+}
+
+TEST(ScopedHandleTest, SetClosesTheOldHandleAndHoldsTheNewOne) {
+  HANDLE first = NewEvent();
+  HANDLE second = NewEvent();
+  ScopedHandle handle(first);
+  handle.Set(first);  // the same handle again: nothing happens
+  EXPECT_TRUE(IsOpen(first));
+  handle.Set(second);
+  EXPECT_FALSE(IsOpen(first));
+  EXPECT_EQ(second, handle.Get());
+  handle.Set(INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(IsOpen(second));
+  EXPECT_FALSE(handle.IsValid());
+}
+
+TEST(ScopedHandleTest, DestructionCloses) {
+  HANDLE raw = NewEvent();
+  { ScopedHandle handle(raw); }
+  EXPECT_FALSE(IsOpen(raw));
+}
+
+TEST(ScopedHandleTest, TakeHandsOutWithoutClosing) {
+  HANDLE raw = NewEvent();
+  ScopedHandle handle(raw);
+  EXPECT_EQ(raw, handle.Take());
+  EXPECT_FALSE(handle.IsValid());
+  EXPECT_TRUE(IsOpen(raw));
+  EXPECT_TRUE(CloseHandleVerified(raw));
+}
+
+TEST(ScopedHandleTest, MovesLeaveTheSourceEmpty) {
+  HANDLE raw = NewEvent();
+  ScopedHandle first(raw);
+  ScopedHandle second(std::move(first));
+  EXPECT_FALSE(first.IsValid());
+  EXPECT_EQ(raw, second.Get());
+  ScopedHandle third;
+  third = std::move(second);
+  EXPECT_FALSE(second.IsValid());
+  EXPECT_EQ(raw, third.Get());
+  third = std::move(third);
+  EXPECT_EQ(raw, third.Get());
+  EXPECT_TRUE(IsOpen(raw));
+}
+
+TEST(ScopedHandleTest, NeverChangesTheLastError) {
+  HANDLE raw = NewEvent();
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  ScopedHandle handle(raw);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  raw = NewEvent();
+  SetLastError(ERROR_ACCESS_DENIED);
+  handle.Set(raw);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  SetLastError(ERROR_SHARING_VIOLATION);
+  handle.Set(INVALID_HANDLE_VALUE);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  handle.Set(NewEvent());
+  SetLastError(ERROR_PATH_NOT_FOUND);
+  { ScopedHandle moved(std::move(handle)); }
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST(HandleVerifierWithoutExportTest, ViolationsAreIgnored) {
+  HandleVerifier* verifier = GetHandleVerifier();
+  EXPECT_EQ(verifier, GetHandleVerifier());
+  EXPECT_EQ(GetModuleHandleW(nullptr), verifier->GetModule());
+  ScopedHandle handle(NewEvent());
+  int other_owner = 0;
+  StartTrackingHandle(handle.Get(), &other_owner, nullptr, nullptr);  // tracked twice
+  StopTrackingHandle(handle.Get(), &other_owner, nullptr, nullptr);   // wrong owner
+  verifier->OnHandleBeingClosed(handle.Get());
+  EXPECT_TRUE(handle.Close());
+}
+
+TEST(HandleVerifierWithoutExportTest, LibraryKeepsItsOwnVerifier) {
+  HMODULE library = LoadLibraryW(L"velum_installer.dll");
+  ASSERT_NE(nullptr, library) << GetLastError();
+  auto library_verifier = reinterpret_cast<GetHandleVerifierFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "GetHandleVerifier")));
+  ASSERT_NE(nullptr, library_verifier);
+  HandleVerifier* verifier = library_verifier();
+  EXPECT_NE(GetHandleVerifier(), verifier);
+  EXPECT_EQ(library, verifier->GetModule());
+  EXPECT_EQ(verifier, library_verifier());
+  FreeLibrary(library);
+}
+
+}  // namespace
+}  // namespace base
