@@ -71,24 +71,6 @@ TEST(ScopedHandleTest, MovesLeaveTheSourceEmpty) {
   EXPECT_TRUE(IsOpen(raw));
 }
 
-TEST(ScopedHandleTest, NeverChangesTheLastError) {
-  HANDLE raw = NewEvent();
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  ScopedHandle handle(raw);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
-  raw = NewEvent();
-  SetLastError(ERROR_ACCESS_DENIED);
-  handle.Set(raw);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
-  SetLastError(ERROR_SHARING_VIOLATION);
-  handle.Set(INVALID_HANDLE_VALUE);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
-  handle.Set(NewEvent());
-  SetLastError(ERROR_PATH_NOT_FOUND);
-  { ScopedHandle moved(std::move(handle)); }
-  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
-}
-
 TEST(HandleVerifierWithoutExportTest, ViolationsAreIgnored) {
   HandleVerifier* verifier = GetHandleVerifier();
   EXPECT_EQ(verifier, GetHandleVerifier());

@@ -68,7 +68,7 @@ TEST(HandleVerifierTest, TrackingIsNotBoundToAThread) {
   EXPECT_FALSE(IsOpen(raw));
 }
 
-TEST(HandleVerifierTest, SetKeepsTheLastError) {
+TEST(HandleVerifierTest, OwnersKeepTheLastError) {
   HANDLE raw = NewEvent();
   SetLastError(ERROR_FILE_NOT_FOUND);
   ScopedHandle handle(raw);
@@ -80,6 +80,10 @@ TEST(HandleVerifierTest, SetKeepsTheLastError) {
   SetLastError(ERROR_BAD_FORMAT);
   handle.Set(nullptr);
   EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), GetLastError());
+  handle.Set(NewEvent());
+  SetLastError(ERROR_PATH_NOT_FOUND);
+  { ScopedHandle moved(std::move(handle)); }  // take, track, untrack and close
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
 }
 
 // A failed close is fatal except for this one case, which must not claim success.
