@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/numerics/checked_math.h"
+
 namespace base {
 
 namespace {
@@ -126,6 +128,12 @@ TimeDelta TimeDelta::FromMilliseconds(int64_t ms) {
 
 TimeDelta TimeDelta::FromSeconds(int64_t seconds) {
   return TimeDelta(SaturatedProduct(seconds, 1000000));
+}
+
+TimeDelta TimeDelta::operator*(int64_t multiplier) const {
+  int64_t product;
+  if (CheckedMultiply(delta_, multiplier, &product)) return TimeDelta(product);
+  return TimeDelta((delta_ < 0) == (multiplier < 0) ? kMax : -kMax);
 }
 
 int64_t TimeDelta::SaturatedAdd(int64_t value, int64_t delta) {

@@ -45,6 +45,9 @@ class TimeDelta {
     return TimeDelta(SaturatedSub(delta_, other.delta_));
   }
   TimeDelta operator-() const { return TimeDelta(SaturatedSub(0, delta_)); }
+  // On overflow: the largest value when both signs agree (zero counts as positive),
+  // else its negation.
+  TimeDelta operator*(int64_t multiplier) const;
   TimeDelta& operator+=(TimeDelta other) { return *this = *this + other; }
   TimeDelta& operator-=(TimeDelta other) { return *this = *this - other; }
 

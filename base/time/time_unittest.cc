@@ -48,6 +48,29 @@ TEST(TimeDeltaTest, MillisecondConversions) {
   }
 }
 
+TEST(TimeDeltaTest, MultiplicationSaturatesBySign) {
+  const struct {
+    int64_t us;
+    int64_t multiplier;
+    int64_t product;
+  } cases[] = {
+      {3, -4, -12},
+      {kMax, 1, kMax},
+      {kMax, 2, kMax},
+      {kMax, -2, -kMax},
+      {-1, kMax, -kMax},
+      {-2, kMax, -kMax},
+      {-2, -kMax, kMax},
+      {0, kMin, 0},
+      {kMin, -1, kMax},
+      {1 << 20, int64_t{1} << 43, kMax},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.product, (TimeDelta::FromMicroseconds(c.us) * c.multiplier).InMicroseconds())
+        << c.us << " * " << c.multiplier;
+  }
+}
+
 TEST(TimeDeltaTest, SaturatedArithmeticStopsAtPlusOrMinusMax) {
   struct Case {
     int64_t value;
