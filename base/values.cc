@@ -101,19 +101,24 @@ Value& Value::operator=(Value&& other) noexcept {
 
 Value::~Value() { Destroy(); }
 
-void Value::InitFrom(const Value& other) {
+void Value::InitScalarFrom(const Value& other) {
   type_ = other.type_;
   switch (type_) {
-    case Type::NONE:
-    case Type::INTEGER:
-      int_ = other.int_;
-      break;
     case Type::BOOLEAN:
       bool_ = other.bool_;
       break;
     case Type::DOUBLE:
       double_ = other.double_;
       break;
+    default:
+      int_ = other.int_;
+      break;
+  }
+}
+
+void Value::InitFrom(const Value& other) {
+  type_ = other.type_;
+  switch (type_) {
     case Type::STRING:
       new (&string_) std::string(other.string_);
       break;
@@ -132,22 +137,15 @@ void Value::InitFrom(const Value& other) {
     case Type::LIST:
       new (&list_) std::vector<Value>(other.list_);
       break;
+    default:
+      InitScalarFrom(other);
+      break;
   }
 }
 
 void Value::InitFrom(Value&& other) {
   type_ = other.type_;
   switch (type_) {
-    case Type::NONE:
-    case Type::INTEGER:
-      int_ = other.int_;
-      break;
-    case Type::BOOLEAN:
-      bool_ = other.bool_;
-      break;
-    case Type::DOUBLE:
-      double_ = other.double_;
-      break;
     case Type::STRING:
       new (&string_) std::string(std::move(other.string_));
       break;
@@ -160,6 +158,9 @@ void Value::InitFrom(Value&& other) {
       break;
     case Type::LIST:
       new (&list_) std::vector<Value>(std::move(other.list_));
+      break;
+    default:
+      InitScalarFrom(other);
       break;
   }
 }

@@ -91,6 +91,7 @@ class Value {
   const std::vector<Value>& list_storage() const { return list_; }
 
  private:
+  void InitScalarFrom(const Value& other);  // none, boolean, integer, double
   void InitFrom(const Value& other);
   void InitFrom(Value&& other);
   void Destroy();

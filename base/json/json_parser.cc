@@ -353,33 +353,18 @@ bool JsonParser::ParseEscape(StringBuilder* builder) {
     case '"':
     case '\\':
     case '/':
-      builder->AppendOwned(StringPiece(&pos_[1], 1));
-      pos_ += 2;
-      return true;
     case 'b':
-      builder->AppendOwned("\b");
-      pos_ += 2;
-      return true;
     case 'f':
-      builder->AppendOwned("\f");
-      pos_ += 2;
-      return true;
     case 'n':
-      builder->AppendOwned("\n");
-      pos_ += 2;
-      return true;
     case 'r':
-      builder->AppendOwned("\r");
-      pos_ += 2;
-      return true;
     case 't':
-      builder->AppendOwned("\t");
+    case 'v': {
+      static const char kLetters[] = "\"\\/bfnrtv";
+      static const char kBytes[] = "\"\\/\b\f\n\r\t\v";
+      builder->AppendOwned(StringPiece(&kBytes[strchr(kLetters, escaped) - kLetters], 1));
       pos_ += 2;
       return true;
-    case 'v':
-      builder->AppendOwned("\v");
-      pos_ += 2;
-      return true;
+    }
     case 'x': {
       int32_t value = 0;
       if (!CanConsume(4) || !HexEscapeToInt(pos_ + 2, 2, &value) || !IsValidCharacter(value))

@@ -6,40 +6,22 @@
 namespace base {
 
 bool EscapeSpecialCodePoint(uint32_t code_point, std::string* dest) {
-  switch (code_point) {
-    case '\b':
-      dest->append("\\b");
+  static const struct {
+    uint32_t code_point;
+    const char* escape;
+  } kEscapes[] = {
+      {'\b', "\\b"},         {'\t', "\\t"},         {'\n', "\\n"},
+      {'\f', "\\f"},         {'\r', "\\r"},         {'"', "\\\""},
+      {'\\', "\\\\"},        {'<', "\\u003C"},      {0x2028, "\\u2028"},
+      {0x2029, "\\u2029"},
+  };
+  for (const auto& entry : kEscapes) {
+    if (entry.code_point == code_point) {
+      dest->append(entry.escape);
       return true;
-    case '\t':
-      dest->append("\\t");
-      return true;
-    case '\n':
-      dest->append("\\n");
-      return true;
-    case '\f':
-      dest->append("\\f");
-      return true;
-    case '\r':
-      dest->append("\\r");
-      return true;
-    case '"':
-      dest->append("\\\"");
-      return true;
-    case '\\':
-      dest->append("\\\\");
-      return true;
-    case '<':
-      dest->append("\\u003C");
-      return true;
-    case 0x2028:
-      dest->append("\\u2028");
-      return true;
-    case 0x2029:
-      dest->append("\\u2029");
-      return true;
-    default:
-      return false;
+    }
   }
+  return false;
 }
 
 bool EscapeJsonStringUtf8(StringPiece text, std::string* dest) {
