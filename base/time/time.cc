@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
-#include <cpuid.h>
 #include <mmsystem.h>
 #include <x86intrin.h>
 
 #include <atomic>
 #include <cstring>
 
+#include "base/cpu.h"
 #include "base/numerics/checked_math.h"
 
 namespace base {
@@ -27,39 +27,11 @@ int64_t SaturatedProduct(int64_t value, int64_t unit) {
 }
 
 // ---------------------------------------------------------------- CPU facts
-// The few processor facts the clocks depend on, read once with CPUID.
-// TODO: read these from the shared CPU information once it exists.
-struct CpuFacts {
-  bool invariant_tsc = false;
-  bool amd_family_15 = false;  // K8: its counter drifts between cores
-};
-
-CpuFacts ReadCpuFacts() {
-  CpuFacts facts;
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  __cpuid(0, eax, ebx, ecx, edx);
-  unsigned max_leaf = eax;
-  char vendor[13] = {};
-  std::memcpy(vendor, &ebx, 4);
-  std::memcpy(vendor + 4, &edx, 4);
-  std::memcpy(vendor + 8, &ecx, 4);
-  unsigned family = 0;
-  if (max_leaf >= 1) {
-    __cpuid(1, eax, ebx, ecx, edx);
-    family = (eax >> 8) & 0xf;
-  }
-  facts.amd_family_15 = std::strcmp(vendor, "AuthenticAMD") == 0 && family == 15;
-  __cpuid(0x80000000u, eax, ebx, ecx, edx);
-  if (eax >= 0x80000007u) {
-    __cpuid(0x80000007u, eax, ebx, ecx, edx);
-    facts.invariant_tsc = (edx & (1u << 8)) != 0;
-  }
-  return facts;
-}
-
 bool CpuHasUsableTsc() {
-  static const CpuFacts facts = ReadCpuFacts();
-  return facts.invariant_tsc && !facts.amd_family_15;
+  static const CpuInfo cpu;
+  // AMD family 15 (K8): its counter drifts between cores.
+  return cpu.has_non_stop_time_stamp_counter() &&
+         !(cpu.vendor_name() == "AuthenticAMD" && cpu.family() == 15);
 }
 
 // ---------------------------------------------------------------- tick clocks

@@ -1,0 +1,126 @@
+#include "base/cpu.h"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+namespace base {
+namespace {
+
+// A made-up processor: answers from a table, records which leaves were asked.
+struct FakeProcessor {
+  std::map<uint32_t, CpuInfo::Registers> leaves;
+  uint64_t xcr0 = 0;
+  std::map<uint32_t, int> asked;
+};
+FakeProcessor* g_fake = nullptr;
+
+CpuInfo::Registers FakeCpuid(uint32_t leaf, uint32_t /*subleaf*/) {
+  ++g_fake->asked[leaf];
+  auto found = g_fake->leaves.find(leaf);
+  return found == g_fake->leaves.end() ? CpuInfo::Registers{} : found->second;
+}
+
+uint64_t FakeXgetbv(uint32_t) { return g_fake->xcr0; }
+
+class CpuInfoTest : public testing::Test {
+ protected:
+  void SetUp() override { g_fake = &fake_; }
+  void TearDown() override { g_fake = nullptr; }
+  CpuInfo Probe() { return CpuInfo(CpuInfo::Probe{&FakeCpuid, &FakeXgetbv}); }
+
+  FakeProcessor fake_;
+};
+
+const uint32_t kAvxBits = (1u << 26) | (1u << 27) | (1u << 28);
+
+TEST_F(CpuInfoTest, DecodesSignatureVendorAndFlags) {
+  // "GenuineIntel" is EBX "Genu", EDX "ineI", ECX "ntel".
+  fake_.leaves[0] = {1, 0x756e6547, 0x6c65746e, 0x49656e69};
+  fake_.leaves[1] = {0x000906EA, 0, (1u << 0) | (1u << 19) | (1u << 25),
+                     (1u << 23) | (1u << 26)};
+  const CpuInfo cpu = Probe();
+  EXPECT_EQ("GenuineIntel", cpu.vendor_name());
+  EXPECT_EQ(0x000906EAu, cpu.signature());
+  EXPECT_EQ(0u, cpu.type());
+  EXPECT_EQ(6u, cpu.family());
+  EXPECT_EQ(0x9Eu, cpu.model());
+  EXPECT_EQ(9u, cpu.extended_model());
+  EXPECT_EQ(0xAu, cpu.stepping());
+  EXPECT_EQ(0u, cpu.extended_family());
+  EXPECT_TRUE(cpu.has_mmx());
+  EXPECT_FALSE(cpu.has_sse());
+  EXPECT_TRUE(cpu.has_sse2());
+  EXPECT_TRUE(cpu.has_sse3());
+  EXPECT_FALSE(cpu.has_ssse3());
+  EXPECT_TRUE(cpu.has_sse41());
+  EXPECT_FALSE(cpu.has_sse42());
+  EXPECT_TRUE(cpu.has_aesni());
+  EXPECT_FALSE(cpu.has_avx());
+  EXPECT_TRUE(cpu.cpu_brand().empty());
+  EXPECT_FALSE(cpu.has_non_stop_time_stamp_counter());
+}
+
+TEST_F(CpuInfoTest, AvxNeedsTheProcessorAndTheSystem) {
+  const struct {
+    uint32_t max_leaf;
+    uint32_t leaf1_ecx;
+    uint64_t xcr0;
+    bool avx;
+    bool avx2;
+  } cases[] = {
+      {7, kAvxBits, 0x7, true, true},
+      {6, kAvxBits, 0x7, true, false},   // no leaf 7: no AVX2, whatever it would say
+      {7, kAvxBits, 0x3, false, false},  // the system does not save the AVX state
+      {7, kAvxBits & ~(1u << 27), 0x7, false, false},
+  };
+  for (const auto& c : cases) {
+    fake_ = FakeProcessor();
+    fake_.leaves[0] = {c.max_leaf, 0, 0, 0};
+    fake_.leaves[1] = {0, 0, c.leaf1_ecx, 0};
+    fake_.leaves[7] = {0, 1u << 5, 0, 0};
+    fake_.xcr0 = c.xcr0;
+    const CpuInfo cpu = Probe();
+    EXPECT_EQ(c.avx, cpu.has_avx()) << c.max_leaf << " " << c.xcr0;
+    EXPECT_EQ(c.avx2, cpu.has_avx2()) << c.max_leaf << " " << c.xcr0;
+    if (c.max_leaf < 7) {
+      EXPECT_EQ(0, fake_.asked[7]);
+    }
+  }
+}
+
+TEST_F(CpuInfoTest, WithoutLeafOneOnlyTheVendorIsKnown) {
+  fake_.leaves[0] = {0, 0x41414141, 0x43434343, 0x42424242};
+  fake_.leaves[1] = {0x000906EA, 0, 0xFFFFFFFF, 0xFFFFFFFF};
+  const CpuInfo cpu = Probe();
+  EXPECT_EQ("AAAABBBBCCCC", cpu.vendor_name());
+  EXPECT_EQ(0, fake_.asked[1]);
+  EXPECT_EQ(0u, cpu.signature());
+  EXPECT_FALSE(cpu.has_sse2());
+}
+
+TEST_F(CpuInfoTest, BrandAndCounterFromTheExtendedLeaves) {
+  fake_.leaves[0x80000000u] = {0x80000007u, 0, 0, 0};
+  fake_.leaves[0x80000002u] = {0x20202020, 0x65746e49, 0x2952286c, 0x726f4320};
+  fake_.leaves[0x80000004u] = {0x7a484730, 0, 0, 0};
+  fake_.leaves[0x80000007u] = {0, 0, 0, 1u << 8};
+  const CpuInfo cpu = Probe();
+  ASSERT_EQ(48u, cpu.cpu_brand().size());
+  EXPECT_EQ("    Intel(R) Cor", cpu.cpu_brand().substr(0, 16));
+  EXPECT_EQ(std::string(16, '\0'), cpu.cpu_brand().substr(16, 16));
+  EXPECT_EQ(std::string("0GHz", 4), cpu.cpu_brand().substr(32, 4));
+  EXPECT_TRUE(cpu.has_non_stop_time_stamp_counter());
+
+  fake_.leaves[0x80000000u] = {0x80000003u, 0, 0, 0};
+  EXPECT_TRUE(Probe().cpu_brand().empty());
+}
+
+TEST(CpuInfoRealTest, EveryX64ProcessorHasSse2) {
+  const CpuInfo cpu;
+  EXPECT_TRUE(cpu.has_sse2());
+  EXPECT_TRUE(cpu.has_mmx());
+  EXPECT_EQ(12u, cpu.vendor_name().size());
+}
+
+}  // namespace
+}  // namespace base
