@@ -1,0 +1,355 @@
+#include "base/message_loop/message_loop.h"
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/run_loop.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/time/time.h"
+
+namespace base {
+namespace {
+
+void Append(std::vector<int>* order, int value) {
+  order->push_back(value);
+}
+
+void AppendAndQuit(std::vector<int>* order, int value, RunLoop* run_loop) {
+  order->push_back(value);
+  run_loop->Quit();
+}
+
+// Counts its own destruction; the tasks that carry it are never run.
+struct DestructionCounter : RefCountedThreadSafe<DestructionCounter> {
+  explicit DestructionCounter(int* count) : count(count) {}
+  int* count;
+
+ private:
+  friend class RefCountedThreadSafe<DestructionCounter>;
+  ~DestructionCounter() { ++*count; }
+};
+
+void Keep(scoped_refptr<DestructionCounter>) {}
+
+class MessageLoopTypeTest : public testing::TestWithParam<MessageLoop::Type> {};
+
+TEST_P(MessageLoopTypeTest, ImmediateTasksRunInPostingOrder) {
+  MessageLoop loop(GetParam());
+  std::vector<int> order;
+  RunLoop run_loop;
+  for (int i = 0; i < 5; ++i)
+    loop.task_runner()->PostTask(FROM_HERE, Bind(&Append, &order, i));
+  loop.task_runner()->PostTask(FROM_HERE, run_loop.QuitClosure());
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4}), order);
+}
+
+TEST_P(MessageLoopTypeTest, DelayedTasksRunByTimeThenPostingOrder) {
+  MessageLoop loop(GetParam());
+  std::vector<int> order;
+  RunLoop run_loop;
+  const scoped_refptr<SequencedTaskRunner>& runner = loop.task_runner();
+  runner->PostDelayedTask(FROM_HERE, Bind(&AppendAndQuit, &order, 4, &run_loop),
+                          TimeDelta::FromMilliseconds(60));
+  runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 2), TimeDelta::FromMilliseconds(20));
+  runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 1), TimeDelta::FromMilliseconds(5));
+  runner->PostTask(FROM_HERE, Bind(&Append, &order, 0));
+  runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 3), TimeDelta::FromMilliseconds(20));
+  TimeTicks start = TimeTicks::Now();
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4}), order);
+  // A delayed task never runs early.
+  EXPECT_GE((TimeTicks::Now() - start).InMilliseconds(), 59);
+}
+
+// Tasks posted from inside a task while the loop is busy go behind the queued ones.
+TEST_P(MessageLoopTypeTest, TaskPostedByTaskRunsAfterQueuedTasks) {
+  MessageLoop loop(GetParam());
+  std::vector<int> order;
+  RunLoop run_loop;
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  runner->PostTask(FROM_HERE, Bind(
+                                  [](std::vector<int>* order, SequencedTaskRunner* runner) {
+                                    order->push_back(0);
+                                    runner->PostTask(FROM_HERE, Bind(&Append, order, 3));
+                                  },
+                                  &order, runner.get()));
+  runner->PostTask(FROM_HERE, Bind(&Append, &order, 1));
+  runner->PostTask(FROM_HERE, Bind(&Append, &order, 2));
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3}), order);
+}
+
+// A thousand posts from another thread arrive complete and in order.
+TEST_P(MessageLoopTypeTest, CrossThreadPostsRunInOrder) {
+  MessageLoop loop(GetParam());
+  std::vector<int> order;
+  RunLoop run_loop;
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  std::thread poster([&] {
+    for (int i = 0; i < 1000; ++i)
+      ASSERT_TRUE(runner->PostTask(FROM_HERE, Bind(&Append, &order, i)));
+    runner->PostTask(FROM_HERE, run_loop.QuitClosure());
+  });
+  run_loop.Run();
+  poster.join();
+  ASSERT_EQ(1000u, order.size());
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(i, order[i]);
+}
+
+TEST_P(MessageLoopTypeTest, QuitBeforeRunReturnsWithoutRunningTasks) {
+  MessageLoop loop(GetParam());
+  std::vector<int> order;
+  loop.task_runner()->PostTask(FROM_HERE, Bind(&Append, &order, 1));
+  RunLoop run_loop;
+  run_loop.Quit();
+  run_loop.Run();
+  EXPECT_TRUE(order.empty());
+}
+
+TEST_P(MessageLoopTypeTest, QuitWhenIdleRunsQueuedAndDueDelayedTasks) {
+  MessageLoop loop(GetParam());
+  std::vector<int> order;
+  loop.task_runner()->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 9),
+                                      TimeDelta::FromSeconds(3600));
+  loop.task_runner()->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 2),
+                                      TimeDelta::FromMicroseconds(1));
+  loop.task_runner()->PostTask(FROM_HERE, Bind(&Append, &order, 1));
+  // Let the short delay pass before the run starts, so the task is due.
+  Sleep(5);
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>({1, 2}), order);
+}
+
+TEST_P(MessageLoopTypeTest, QuitClosureOfDestroyedRunLoopDoesNothing) {
+  MessageLoop loop(GetParam());
+  Closure quit;
+  {
+    RunLoop gone;
+    quit = gone.QuitClosure();
+  }
+  EXPECT_TRUE(quit.IsCancelled());
+  std::vector<int> order;
+  RunLoop run_loop;
+  loop.task_runner()->PostTask(FROM_HERE, quit);
+  loop.task_runner()->PostTask(FROM_HERE, Bind(&Append, &order, 1));
+  loop.task_runner()->PostTask(FROM_HERE, run_loop.QuitClosure());
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>({1}), order);
+}
+
+// The runner outlives its loop: posts then fail and release their callbacks.
+TEST_P(MessageLoopTypeTest, PostAfterLoopIsGoneFailsAndReleasesTask) {
+  scoped_refptr<SequencedTaskRunner> runner;
+  {
+    MessageLoop loop(GetParam());
+    runner = loop.task_runner();
+    EXPECT_TRUE(runner->RunsTasksOnCurrentThread());
+  }
+  int destroyed = 0;
+  scoped_refptr<DestructionCounter> counter(new DestructionCounter(&destroyed));
+  EXPECT_FALSE(runner->PostTask(FROM_HERE, Bind(&Keep, counter)));
+  counter = nullptr;
+  EXPECT_EQ(1, destroyed);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPumps, MessageLoopTypeTest,
+                         testing::Values(MessageLoop::TYPE_DEFAULT, MessageLoop::TYPE_UI),
+                         [](const testing::TestParamInfo<MessageLoop::Type>& info) {
+                           return std::string(info.param == MessageLoop::TYPE_UI ? "UI"
+                                                                                 : "Default");
+                         });
+
+// ---------------------------------------------------------------- destruction
+
+// A bound object whose destructor posts another such object, |remaining| times.
+struct Reposter : RefCountedThreadSafe<Reposter> {
+  Reposter(scoped_refptr<SequencedTaskRunner> runner, int remaining, int* destroyed)
+      : runner(runner), remaining(remaining), destroyed(destroyed) {}
+  scoped_refptr<SequencedTaskRunner> runner;
+  int remaining;
+  int* destroyed;
+
+ private:
+  friend class RefCountedThreadSafe<Reposter>;
+  static void Hold(scoped_refptr<Reposter>) {}
+  ~Reposter() {
+    ++*destroyed;
+    if (remaining > 0) {
+      scoped_refptr<Reposter> next(new Reposter(runner, remaining - 1, destroyed));
+      runner->PostDelayedTask(FROM_HERE, Bind(&Reposter::Hold, next),
+                              TimeDelta::FromMilliseconds(remaining % 2 ? 0 : 100));
+    }
+  }
+};
+
+void HoldReposter(scoped_refptr<Reposter>) {}
+
+TEST(MessageLoopTest, DestructorDestroysTasksThatPostTasks) {
+  int destroyed = 0;
+  scoped_refptr<SequencedTaskRunner> runner;
+  {
+    MessageLoop loop;
+    runner = loop.task_runner();
+    scoped_refptr<Reposter> first(new Reposter(runner, 10, &destroyed));
+    runner->PostTask(FROM_HERE, Bind(&HoldReposter, first));
+    runner->PostNonNestableDelayedTask(FROM_HERE, Bind(&HoldReposter, first),
+                                       TimeDelta::FromSeconds(60));
+  }
+  // Every generation was destroyed without running, in a bounded number of passes.
+  EXPECT_EQ(11, destroyed);
+}
+
+TEST(MessageLoopTest, DestructorEndsWithEndlessReposting) {
+  int destroyed = 0;
+  {
+    MessageLoop loop;
+    scoped_refptr<Reposter> first(new Reposter(loop.task_runner(), 1000000, &destroyed));
+    loop.task_runner()->PostTask(FROM_HERE, Bind(&HoldReposter, first));
+  }
+  // 100 passes of two deletions each; the rest went with the incoming queue.
+  EXPECT_GE(destroyed, 100);
+  EXPECT_LT(destroyed, 1000000);
+}
+
+class RecordingDestructionObserver : public MessageLoop::DestructionObserver {
+ public:
+  explicit RecordingDestructionObserver(std::vector<int>* order, int id,
+                                        RecordingDestructionObserver* remove = nullptr)
+      : order_(order), id_(id), remove_(remove) {}
+  void WillDestroyCurrentMessageLoop() override {
+    order_->push_back(id_);
+    EXPECT_NE(nullptr, MessageLoop::Current());
+    if (remove_)
+      MessageLoop::Current()->RemoveDestructionObserver(remove_);
+  }
+
+ private:
+  std::vector<int>* order_;
+  int id_;
+  RecordingDestructionObserver* remove_;
+};
+
+TEST(MessageLoopTest, DestructionObserversNotifiedInOrderOnce) {
+  std::vector<int> order;
+  RecordingDestructionObserver third(&order, 3);
+  RecordingDestructionObserver second(&order, 2);
+  RecordingDestructionObserver first(&order, 1, &second);  // removes the second
+  RecordingDestructionObserver removed(&order, 9);
+  {
+    MessageLoop loop;
+    loop.AddDestructionObserver(&first);
+    loop.AddDestructionObserver(&first);
+    loop.AddDestructionObserver(&removed);
+    loop.AddDestructionObserver(&second);
+    loop.AddDestructionObserver(&third);
+    loop.RemoveDestructionObserver(&removed);
+  }
+  EXPECT_EQ(std::vector<int>({1, 3}), order);
+  EXPECT_EQ(nullptr, MessageLoop::Current());
+}
+
+// ---------------------------------------------------------------- bookkeeping
+
+TEST(MessageLoopTest, CurrentAndThreadTaskRunnerFollowTheLoop) {
+  EXPECT_EQ(nullptr, MessageLoop::Current());
+  EXPECT_FALSE(CurrentThreadTaskRunner::IsSet());
+  {
+    MessageLoop loop;
+    EXPECT_EQ(&loop, MessageLoop::Current());
+    EXPECT_EQ(loop.task_runner(), CurrentThreadTaskRunner::Get());
+    EXPECT_TRUE(loop.IsType(MessageLoop::TYPE_DEFAULT));
+  }
+  EXPECT_EQ(nullptr, MessageLoop::Current());
+  EXPECT_FALSE(CurrentThreadTaskRunner::IsSet());
+}
+
+TEST(MessageLoopTest, UnboundLoopQueuesUntilBoundOnItsThread) {
+  std::unique_ptr<MessageLoop> loop =
+      MessageLoop::CreateUnbound(MessageLoop::TYPE_DEFAULT, MessageLoop::MessagePumpFactory());
+  scoped_refptr<SequencedTaskRunner> runner = loop->task_runner();
+  std::vector<int> order;
+  EXPECT_TRUE(runner->PostTask(FROM_HERE, Bind(&Append, &order, 1)));
+  EXPECT_FALSE(runner->RunsTasksOnCurrentThread());
+  bool ran_on_loop_thread = false;
+  std::thread thread([&] {
+    loop->BindToCurrentThread();
+    EXPECT_TRUE(runner->RunsTasksOnCurrentThread());
+    RunLoop run_loop;
+    runner->PostTask(FROM_HERE, run_loop.QuitClosure());
+    run_loop.Run();
+    ran_on_loop_thread = order.size() == 1;
+    loop.reset();
+  });
+  thread.join();
+  EXPECT_TRUE(ran_on_loop_thread);
+  EXPECT_FALSE(runner->RunsTasksOnCurrentThread());
+}
+
+class SequenceRecorder : public MessageLoop::TaskObserver {
+ public:
+  void WillProcessTask(const PendingTask& task) override {
+    sequence_nums.push_back(task.sequence_num);
+    EXPECT_FALSE(task.task.is_null());
+  }
+  void DidProcessTask(const PendingTask& task) override {
+    // The callback is released once it has run.
+    EXPECT_TRUE(task.task.is_null());
+  }
+  std::vector<int> sequence_nums;
+};
+
+TEST(MessageLoopTest, SequenceNumbersAreConsecutiveAcrossPosters) {
+  MessageLoop loop;
+  SequenceRecorder recorder;
+  loop.AddTaskObserver(&recorder);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  std::vector<int> order;
+  runner->PostTask(FROM_HERE, Bind(&Append, &order, 0));
+  std::thread([&] {
+    runner->PostTask(FROM_HERE, Bind(&Append, &order, 1));
+    runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 3), TimeDelta::FromMilliseconds(1));
+  }).join();
+  runner->PostTask(FROM_HERE, Bind(&Append, &order, 2));
+  RunLoop run_loop;
+  runner->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(), TimeDelta::FromMilliseconds(2));
+  run_loop.Run();
+  loop.RemoveTaskObserver(&recorder);
+  EXPECT_EQ(std::vector<int>({0, 1, 2, 3}), order);
+  EXPECT_EQ(std::vector<int>({0, 1, 3, 2, 4}), recorder.sequence_nums);
+}
+
+void ExpectHighResolution(bool expected) {
+  EXPECT_EQ(expected, Time::IsHighResolutionTimerInUse());
+}
+
+// The fine timer period is held only while short delayed tasks wait, and asked for at
+// the loop's idle moments.
+TEST(MessageLoopTest, ShortDelayHoldsHighResolutionTimerUntilItRan) {
+  ASSERT_FALSE(Time::IsHighResolutionTimerInUse());
+  MessageLoop loop;
+  RunLoop run_loop;
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  runner->PostDelayedTask(FROM_HERE, Bind(&ExpectHighResolution, true),
+                          TimeDelta::FromMilliseconds(10));
+  runner->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(), TimeDelta::FromMilliseconds(50));
+  run_loop.Run();
+  // The quit task is not short enough (50 ms) to hold the period.
+  RunLoop idle_run;
+  idle_run.QuitWhenIdle();
+  idle_run.Run();
+  EXPECT_FALSE(Time::IsHighResolutionTimerInUse());
+}
+
+}  // namespace
+}  // namespace base

@@ -1,0 +1,267 @@
+#include "base/message_loop/message_pump_win.h"
+
+#include <windows.h>
+
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/win/wrapped_window_proc.h"
+
+namespace base {
+namespace {
+
+const UINT kRunNestedLoop = WM_APP + 1;
+const UINT kShowMessageBox = WM_APP + 2;
+const wchar_t kMessageBoxTitle[] = L"Velum pump test";
+
+void Append(std::vector<int>* order, int value) {
+  order->push_back(value);
+}
+
+// A plain top-level test window whose procedure calls |on_message|.
+class TestWindow {
+ public:
+  typedef Callback<void(UINT message)> Handler;
+
+  explicit TestWindow(Handler handler) : handler_(handler) {
+    WNDCLASSEXW window_class = {};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = &TestWindow::WindowProc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"VelumPumpTestWindow";
+    RegisterClassExW(&window_class);
+    hwnd_ = CreateWindowExW(0, L"VelumPumpTestWindow", L"", WS_OVERLAPPED, 0, 0, 10, 10,
+                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~TestWindow() { DestroyWindow(hwnd_); }
+
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    TestWindow* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && message >= WM_APP) {
+      self->handler_.Run(message);
+      return 0;
+    }
+    return DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+
+  Handler handler_;
+  HWND hwnd_;
+};
+
+// Removes and counts the pump's work messages waiting in this thread's queue.
+int TakeWorkMessages(HWND pump_window) {
+  int count = 0;
+  MSG msg;
+  while (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
+                      MessagePumpForUI::kMsgHaveWork, PM_REMOVE))
+    ++count;
+  return count;
+}
+
+// While the loop is busy with a window message, another thread posts 1000 tasks:
+// exactly one work message waits in the queue, and all tasks still run in order.
+TEST(MessagePumpForUITest, ManyCrossThreadPostsQueueOneWorkMessage) {
+  const UINT kPostFromThread = WM_APP + 5;
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  HWND pump_window = static_cast<MessagePumpForUI*>(loop.pump())->message_hwnd();
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  std::vector<int> order;
+  int work_messages = -1;
+  RunLoop run_loop;
+  TestWindow window(Bind(
+      [](SequencedTaskRunner* runner, std::vector<int>* order, HWND pump_window,
+         int* work_messages, RunLoop* run_loop, UINT message) {
+        if (message != kPostFromThread)
+          return;
+        std::thread poster([=] {
+          for (int i = 0; i < 1000; ++i)
+            runner->PostTask(FROM_HERE, Bind(&Append, order, i));
+          runner->PostTask(FROM_HERE, run_loop->QuitClosure());
+        });
+        poster.join();
+        *work_messages = TakeWorkMessages(pump_window);
+        // Put back the one message the pump is owed.
+        PostMessageW(pump_window, MessagePumpForUI::kMsgHaveWork, 0, 0);
+      },
+      runner.get(), &order, pump_window, &work_messages, &run_loop));
+
+  PostMessageW(window.hwnd(), kPostFromThread, 0, 0);
+  run_loop.Run();
+  EXPECT_EQ(1, work_messages);
+  ASSERT_EQ(1000u, order.size());
+  for (int i = 0; i < 1000; ++i)
+    ASSERT_EQ(i, order[i]);
+}
+
+// A nested run started from a window procedure (not from a task) runs nestable tasks;
+// a non-nestable one waits until the outermost run is idle.
+TEST(MessagePumpForUITest, NonNestableTaskWaitsForOuterRun) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  std::vector<int> order;
+  TestWindow window(Bind(
+      [](SequencedTaskRunner* runner, std::vector<int>* order, UINT message) {
+        if (message != kRunNestedLoop)
+          return;
+        RunLoop nested;
+        runner->PostTask(FROM_HERE, Bind(&Append, order, 1));
+        runner->PostNonNestableTask(FROM_HERE, Bind(&Append, order, 100));
+        runner->PostTask(FROM_HERE, Bind(&Append, order, 2));
+        runner->PostTask(FROM_HERE, nested.QuitClosure());
+        nested.Run();
+        order->push_back(3);
+      },
+      runner.get(), &order));
+
+  RunLoop run_loop;
+  PostMessageW(window.hwnd(), kRunNestedLoop, 0, 0);
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>({1, 2, 3, 100}), order);
+}
+
+// Quitting the outer run while an inner one runs lets the inner go on; the outer stops
+// as soon as the inner returns.
+TEST(MessagePumpForUITest, OuterQuitTakesEffectWhenInnerReturns) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  std::vector<int> order;
+  RunLoop outer;
+  TestWindow window(Bind(
+      [](SequencedTaskRunner* runner, std::vector<int>* order, RunLoop* outer, UINT message) {
+        if (message != kRunNestedLoop)
+          return;
+        RunLoop inner;
+        runner->PostTask(FROM_HERE, outer->QuitClosure());
+        runner->PostTask(FROM_HERE, Bind(&Append, order, 1));
+        runner->PostTask(FROM_HERE, inner.QuitClosure());
+        inner.Run();
+        order->push_back(2);
+        // Queued after the inner run: the stopped outer run never takes it.
+        runner->PostTask(FROM_HERE, Bind(&Append, order, 99));
+      },
+      runner.get(), &order, &outer));
+
+  PostMessageW(window.hwnd(), kRunNestedLoop, 0, 0);
+  outer.Run();
+  EXPECT_EQ(std::vector<int>({1, 2}), order);
+}
+
+// A message box runs its own modal loop; a short delayed task still runs inside it
+// through the pump's window timer, and closes the box.
+TEST(MessagePumpForUITest, DelayedTaskRunsInsideModalMessageBox) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  bool ran_inside_box = false;
+  HANDLE box_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+  struct Closer {
+    static void CloseBox(bool* ran_inside_box, HANDLE box_closed) {
+      HWND box = FindWindowW(L"#32770", kMessageBoxTitle);
+      *ran_inside_box = box != nullptr;
+      if (box)
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      SetEvent(box_closed);
+    }
+  };
+
+  TestWindow window(Bind(
+      [](SequencedTaskRunner* runner, bool* ran_inside_box, HANDLE box_closed, UINT message) {
+        if (message != kShowMessageBox)
+          return;
+        runner->PostDelayedTask(FROM_HERE, Bind(&Closer::CloseBox, ran_inside_box, box_closed),
+                                TimeDelta::FromMilliseconds(3));
+        MessageBoxW(nullptr, L"The pump test closes this box.", kMessageBoxTitle, MB_OK);
+      },
+      runner.get(), &ran_inside_box, box_closed));
+
+  // A safety net only: without it a broken pump would leave the box open for ever.
+  std::thread watchdog([box_closed] {
+    if (WaitForSingleObject(box_closed, 60000) != WAIT_OBJECT_0) {
+      HWND box = FindWindowW(L"#32770", kMessageBoxTitle);
+      if (box)
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+
+  PostMessageW(window.hwnd(), kShowMessageBox, 0, 0);
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  SetEvent(box_closed);
+  watchdog.join();
+  CloseHandle(box_closed);
+  EXPECT_TRUE(ran_inside_box);
+}
+
+// WM_QUIT ends the pump's run and stays in the queue for the code around it.
+TEST(MessagePumpForUITest, WmQuitEndsRunAndIsPassedOn) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  std::vector<int> order;
+  loop.task_runner()->PostTask(FROM_HERE, Bind([] { PostQuitMessage(7); }));
+  RunLoop run_loop;
+  run_loop.Run();
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(7u, msg.wParam);
+}
+
+class QuitOnKey : public MessagePumpDispatcher {
+ public:
+  uint32_t Dispatch(const MSG& msg) override {
+    ++seen;
+    if (msg.message == WM_APP + 7)
+      return POST_DISPATCH_QUIT_LOOP;
+    return POST_DISPATCH_NONE;
+  }
+  int seen = 0;
+};
+
+TEST(MessagePumpForUITest, DispatcherDecidesAndCanQuit) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  int handled = 0;
+  TestWindow window(Bind([](int* handled, UINT) { ++*handled; }, &handled));
+  QuitOnKey dispatcher;
+  PostMessageW(window.hwnd(), WM_APP + 3, 0, 0);
+  PostMessageW(window.hwnd(), WM_APP + 7, 0, 0);
+  RunLoop run_loop(&dispatcher);
+  run_loop.Run();
+  EXPECT_EQ(2, dispatcher.seen);
+  // Neither message reached the window: the dispatcher kept them.
+  EXPECT_EQ(0, handled);
+}
+
+LONG WINAPI TakeException(EXCEPTION_POINTERS* info) {
+  return info->ExceptionRecord->ExceptionCode == 0xE0000042 ? EXCEPTION_EXECUTE_HANDLER
+                                                            : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The message window's procedure runs under the process-wide window-procedure filter.
+TEST(MessageWindowTest, ExceptionInCallbackReachesWindowProcFilter) {
+  MessageWindow window;
+  ASSERT_TRUE(window.Create(Bind([](UINT message, WPARAM, LPARAM, LRESULT* result) {
+    if (message == WM_APP + 1)
+      RaiseException(0xE0000042, 0, 0, nullptr);
+    if (message == WM_APP + 2) {
+      *result = 42;
+      return true;
+    }
+    return false;
+  })));
+  WindowProcExceptionFilter previous = SetWindowProcExceptionFilter(&TakeException);
+  EXPECT_EQ(0, SendMessageW(window.hwnd(), WM_APP + 1, 0, 0));
+  EXPECT_EQ(42, SendMessageW(window.hwnd(), WM_APP + 2, 0, 0));
+  SetWindowProcExceptionFilter(previous);
+}
+
+}  // namespace
+}  // namespace base

@@ -1,0 +1,117 @@
+#include "base/win/message_window.h"
+
+#include <utility>
+
+#include "base/lazy_instance.h"
+#include "base/logging.h"
+#include "base/win/wrapped_window_proc.h"
+
+// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
+#undef ERROR
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace base {
+
+namespace {
+
+const wchar_t kMessageWindowClassName[] = L"Velum_MessageWindow";
+
+// One registered window class per process, unregistered by the exit callbacks.
+class WindowClass {
+ public:
+  WindowClass() : instance_(reinterpret_cast<HINSTANCE>(&__ImageBase)) {
+    WNDCLASSEXW window_class = {};
+    window_class.cbSize = sizeof(window_class);
+    window_class.style = 0;
+    window_class.lpfnWndProc = &MessageWindow::WrappedWindowProc;
+    window_class.hInstance = instance_;
+    window_class.lpszClassName = kMessageWindowClassName;
+    atom_ = RegisterClassExW(&window_class);
+    if (atom_ == 0)
+      PLOG(ERROR) << "Failed to register the window class for a message-only window";
+  }
+  ~WindowClass() {
+    if (atom_ != 0)
+      UnregisterClassW(MAKEINTATOM(atom_), instance_);
+  }
+  WindowClass(const WindowClass&) = delete;
+  WindowClass& operator=(const WindowClass&) = delete;
+
+  ATOM atom() const { return atom_; }
+  HINSTANCE instance() const { return instance_; }
+
+ private:
+  ATOM atom_ = 0;
+  HINSTANCE instance_;
+};
+
+LazyInstance<WindowClass> g_window_class;
+
+}  // namespace
+
+MessageWindow::MessageWindow() = default;
+
+MessageWindow::~MessageWindow() {
+  Destroy();
+}
+
+bool MessageWindow::Create(MessageCallback message_callback) {
+  message_callback_ = std::move(message_callback);
+  WindowClass& window_class = g_window_class.Get();
+  window_ = CreateWindowExW(0, MAKEINTATOM(window_class.atom()), nullptr, 0, 0, 0, 0, 0,
+                            HWND_MESSAGE, nullptr, window_class.instance(), this);
+  if (!window_) {
+    PLOG(ERROR) << "Failed to create a message-only window";
+    return false;
+  }
+  return true;
+}
+
+void MessageWindow::Destroy() {
+  if (window_) {
+    DestroyWindow(window_);
+    window_ = nullptr;
+  }
+  message_callback_.Reset();
+}
+
+// static
+LRESULT CALLBACK MessageWindow::WrappedWindowProc(HWND hwnd, UINT message, WPARAM wparam,
+                                                  LPARAM lparam) {
+  return CallWindowProcGuarded(&MessageWindow::WindowProc, hwnd, message, wparam, lparam);
+}
+
+// static
+LRESULT CALLBACK MessageWindow::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
+                                          LPARAM lparam) {
+  MessageWindow* self =
+      reinterpret_cast<MessageWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  switch (message) {
+    case WM_CREATE: {
+      CREATESTRUCTW* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+      self = static_cast<MessageWindow*>(create->lpCreateParams);
+      self->window_ = hwnd;
+      // 0 is also the previous value; only the last error tells a failure.
+      SetLastError(ERROR_SUCCESS);
+      LONG_PTR previous = SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+      CHECK(previous != 0 || GetLastError() == ERROR_SUCCESS);
+      break;
+    }
+    case WM_DESTROY: {
+      SetLastError(ERROR_SUCCESS);
+      LONG_PTR previous = SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      CHECK(previous != 0 || GetLastError() == ERROR_SUCCESS);
+      break;
+    }
+  }
+
+  if (self && !self->message_callback_.is_null()) {
+    LRESULT result = 0;
+    if (self->message_callback_.Run(message, wparam, lparam, &result))
+      return result;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace base
