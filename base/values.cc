@@ -250,6 +250,11 @@ double Value::double_value() const {
   return double_;
 }
 
+const std::string& Value::string_value() const {
+  CHECK(type_ == Type::STRING);
+  return string_;
+}
+
 const Value::BinaryBuffer& Value::binary_value() const {
   CHECK(type_ == Type::BINARY);
   return binary_;

@@ -79,6 +79,7 @@ class Value {
 
   // Raw payload access for serializers; each must only be called on its own type.
   double double_value() const;
+  const std::string& string_value() const;
   const BinaryBuffer& binary_value() const;
 
   bool Equals(const Value& other) const;

@@ -58,12 +58,9 @@ bool JsonWriter::BuildJsonString(const Value& node, size_t depth) {
     case Value::Type::DOUBLE:
       AppendDouble(node.double_value());
       return true;
-    case Value::Type::STRING: {
-      std::string value;
-      node.GetAsString(&value);
-      EscapeJsonStringUtf8(value, json_string_);
+    case Value::Type::STRING:
+      EscapeJsonStringUtf8(node.string_value(), json_string_);
       return true;
-    }
     case Value::Type::BINARY:
       return omit_binary_values_;
     case Value::Type::LIST: {
