@@ -1,0 +1,42 @@
+// Test helpers: a private scratch folder that is removed with its contents, and a
+// directory link (a junction; under Wine a symbolic link made from the host side).
+#ifndef BASE_FILES_SCRATCH_DIR_TEST_UTIL_H_
+#define BASE_FILES_SCRATCH_DIR_TEST_UTIL_H_
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace base {
+
+class ScratchDir {
+ public:
+  // Creates a new empty folder under the temporary folder; path() is empty on failure.
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const FilePath& path() const { return path_; }
+
+ private:
+  FilePath path_;
+};
+
+// Makes |link| a directory link to the existing folder |target|. Under Wine, which
+// cannot create reparse points, the link is a host symbolic link (Wine shows it as a
+// reparse point). False with |error| set when it cannot be made.
+bool MakeDirectoryLink(const FilePath& link, const FilePath& target, std::string* error);
+
+// Removes a link made by MakeDirectoryLink (Wine cannot remove host links itself).
+bool RemoveDirectoryLink(const FilePath& link);
+
+// True when running under Wine.
+bool RunningUnderWine();
+
+// Writes |text| to |path| (created or truncated); false on any failure.
+bool WriteTextFile(const FilePath& path, const std::string& text);
+
+}  // namespace base
+
+#endif  // BASE_FILES_SCRATCH_DIR_TEST_UTIL_H_
