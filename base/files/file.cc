@@ -22,19 +22,15 @@ File::~File() {
   Close();
 }
 
-File::File(File&& other) noexcept
-    : handle_(other.handle_),
+File::File(File&& other)
+    : handle_(std::move(other.handle_)),
       error_(other.error_),
       created_(other.created_),
-      async_(other.async_) {
-  other.handle_ = INVALID_HANDLE_VALUE;
-}
+      async_(other.async_) {}
 
-File& File::operator=(File&& other) noexcept {
+File& File::operator=(File&& other) {
   if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = INVALID_HANDLE_VALUE;
+    handle_ = std::move(other.handle_);
     error_ = other.error_;
     created_ = other.created_;
     async_ = other.async_;
@@ -91,8 +87,9 @@ void File::Initialize(const FilePath& path, uint32_t flags) {
   if (flags & FLAG_BACKUP_SEMANTICS) attributes |= FILE_FLAG_BACKUP_SEMANTICS;
   if (flags & FLAG_SEQUENTIAL_SCAN) attributes |= FILE_FLAG_SEQUENTIAL_SCAN;
 
-  handle_ = CreateFileW(path.value().c_str(), access, sharing, nullptr, disposition,
-                        attributes, nullptr);
+  // The holder keeps the last error, so it still tells how CreateFileW went.
+  handle_.Set(CreateFileW(path.value().c_str(), access, sharing, nullptr, disposition,
+                          attributes, nullptr));
   if (!IsValid()) {
     error_ = FromWin32Error(GetLastError());
     return;
@@ -106,16 +103,11 @@ void File::Initialize(const FilePath& path, uint32_t flags) {
 }
 
 bool File::IsValid() const {
-  return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE;
+  return handle_.IsValid();
 }
 
 void File::Close() {
-  if (!IsValid()) return;
-  // Closing must not disturb the caller's view of the last error.
-  DWORD last_error = GetLastError();
-  CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
-  SetLastError(last_error);
+  handle_.Close();
 }
 
 int64_t File::Seek(Whence whence, int64_t offset) {
@@ -123,14 +115,15 @@ int64_t File::Seek(Whence whence, int64_t offset) {
   LARGE_INTEGER distance;
   distance.QuadPart = offset;
   LARGE_INTEGER position;
-  if (!SetFilePointerEx(handle_, distance, &position, static_cast<DWORD>(whence))) return -1;
+  if (!SetFilePointerEx(handle_.Get(), distance, &position, static_cast<DWORD>(whence)))
+    return -1;
   return position.QuadPart;
 }
 
 int File::ReadAtCurrentPos(char* data, int size) {
   if (!IsValid() || size < 0) return -1;
   DWORD read = 0;
-  if (::ReadFile(handle_, data, static_cast<DWORD>(size), &read, nullptr))
+  if (::ReadFile(handle_.Get(), data, static_cast<DWORD>(size), &read, nullptr))
     return static_cast<int>(read);
   return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
 }
@@ -141,14 +134,15 @@ int File::Write(int64_t offset, const char* data, int size) {
   overlapped.Offset = static_cast<DWORD>(offset);
   overlapped.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
   DWORD written = 0;
-  if (!::WriteFile(handle_, data, static_cast<DWORD>(size), &written, &overlapped)) return -1;
+  if (!::WriteFile(handle_.Get(), data, static_cast<DWORD>(size), &written, &overlapped))
+    return -1;
   return static_cast<int>(written);
 }
 
 int64_t File::GetLength() {
   if (!IsValid()) return -1;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle_, &size)) return -1;
+  if (!GetFileSizeEx(handle_.Get(), &size)) return -1;
   return size.QuadPart;
 }
 
@@ -156,18 +150,18 @@ bool File::SetLength(int64_t length) {
   if (!IsValid()) return false;
   LARGE_INTEGER zero = {};
   LARGE_INTEGER saved;
-  if (!SetFilePointerEx(handle_, zero, &saved, FILE_CURRENT)) return false;
+  if (!SetFilePointerEx(handle_.Get(), zero, &saved, FILE_CURRENT)) return false;
   LARGE_INTEGER target;
   target.QuadPart = length;
-  if (!SetFilePointerEx(handle_, target, nullptr, FILE_BEGIN)) return false;
-  if (!SetEndOfFile(handle_)) return false;
-  return SetFilePointerEx(handle_, saved, nullptr, FILE_BEGIN) != FALSE;
+  if (!SetFilePointerEx(handle_.Get(), target, nullptr, FILE_BEGIN)) return false;
+  if (!SetEndOfFile(handle_.Get())) return false;
+  return SetFilePointerEx(handle_.Get(), saved, nullptr, FILE_BEGIN) != FALSE;
 }
 
 bool File::GetInfo(Info* info) {
   if (!IsValid()) return false;
   BY_HANDLE_FILE_INFORMATION data;
-  if (!GetFileInformationByHandle(handle_, &data)) return false;
+  if (!GetFileInformationByHandle(handle_.Get(), &data)) return false;
   info->size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
                                     data.nFileSizeLow);
   info->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -180,7 +174,7 @@ bool File::GetInfo(Info* info) {
 
 int32_t File::Lock() {
   if (!IsValid()) return FILE_ERROR_INVALID_OPERATION;
-  if (!LockFile(handle_, 0, 0, MAXDWORD, MAXDWORD)) return FromWin32Error(GetLastError());
+  if (!LockFile(handle_.Get(), 0, 0, MAXDWORD, MAXDWORD)) return FromWin32Error(GetLastError());
   return FILE_OK;
 }
 

@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/time/time.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -71,8 +72,8 @@ class File {
   File();
   File(const FilePath& path, uint32_t flags);
   ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  File(File&& other);
+  File& operator=(File&& other);
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
@@ -81,7 +82,7 @@ class File {
   void Initialize(const FilePath& path, uint32_t flags);
 
   bool IsValid() const;
-  HANDLE GetPlatformFile() const { return handle_; }
+  HANDLE GetPlatformFile() const { return handle_.Get(); }
   void Close();
 
   int32_t error_details() const { return error_; }
@@ -103,8 +104,7 @@ class File {
   static int32_t FromWin32Error(DWORD error);
 
  private:
-  // TODO(files): hold the handle in ScopedHandle once it exists.
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  ScopedHandle handle_;
   int32_t error_ = FILE_ERROR_FAILED;
   bool created_ = false;
   bool async_ = false;

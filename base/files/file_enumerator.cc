@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/win/windows_version.h"
+
 namespace base {
 
 FileEnumerator::FileInfo::FileInfo() {
@@ -44,9 +46,13 @@ FilePath FileEnumerator::Next() {
       pending_paths_.pop();
       FilePath search = root_path_.Append(pattern_.empty() ? std::wstring(L"*") : pattern_);
       // Windows 7 and later: no short names and large fetches are faster.
-      find_handle_ = FindFirstFileExW(search.value().c_str(), FindExInfoBasic, &find_data_,
-                                      FindExSearchNameMatch, nullptr,
-                                      FIND_FIRST_EX_LARGE_FETCH);
+      if (OsInfo::Instance()->version() >= OS_VERSION_WIN7) {
+        find_handle_ = FindFirstFileExW(search.value().c_str(), FindExInfoBasic, &find_data_,
+                                        FindExSearchNameMatch, nullptr,
+                                        FIND_FIRST_EX_LARGE_FETCH);
+      } else {
+        find_handle_ = FindFirstFileW(search.value().c_str(), &find_data_);
+      }
       has_find_data_ = true;
     } else if (!FindNextFileW(find_handle_, &find_data_)) {
       FindClose(find_handle_);

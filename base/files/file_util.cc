@@ -1,13 +1,15 @@
 #include "base/files/file_util.h"
 
-#include <objbase.h>
 #include <shlobj.h>
 #include <share.h>
 #include <stdlib.h>
 
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
+#include "base/guid.h"
 #include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -42,17 +44,6 @@ FilePath UpperCased(const FilePath& path) {
   return FilePath(text);
 }
 
-std::wstring NewGuidText() {
-  GUID guid;
-  if (FAILED(CoCreateGuid(&guid))) return std::wstring();
-  wchar_t text[40];
-  swprintf(text, 40, L"%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-           static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-           guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-           guid.Data4[6], guid.Data4[7]);
-  return text;
-}
-
 }  // namespace
 
 bool PathExists(const FilePath& path) {
@@ -65,12 +56,11 @@ bool DirectoryExists(const FilePath& path) {
 }
 
 bool PathIsWritable(const FilePath& directory) {
-  HANDLE handle = ::CreateFileW(directory.value().c_str(), FILE_ADD_FILE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(handle);
-  return true;
+  ScopedHandle handle(::CreateFileW(directory.value().c_str(), FILE_ADD_FILE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                   nullptr));
+  return handle.IsValid();
 }
 
 bool GetTempDir(FilePath* path) {
@@ -179,7 +169,7 @@ bool DeleteFileRecursive(const FilePath& directory, const std::wstring& pattern,
 
 bool CreateTemporaryFileInDir(const FilePath& directory, FilePath* temp_file) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    FilePath path = directory.Append(NewGuidText() + L".tmp");
+    FilePath path = directory.Append(ASCIIToWide(GenerateGuid()) + L".tmp");
     File file(path, File::FLAG_CREATE | File::FLAG_READ | File::FLAG_WRITE);
     if (!file.IsValid()) continue;
     file.Close();
@@ -291,23 +281,20 @@ bool ReadFileToStringWithMaxSize(const FilePath& path, std::string* contents,
 }
 
 int WriteFile(const FilePath& path, const char* data, int size) {
-  HANDLE handle = ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return -1;
+  ScopedHandle handle(::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, 0, nullptr));
+  if (!handle.IsValid()) return -1;
   DWORD written = 0;
   BOOL ok = size >= 0 &&
-            ::WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr);
-  DWORD last_error = ::GetLastError();
-  ::CloseHandle(handle);
-  ::SetLastError(last_error);
+            ::WriteFile(handle.Get(), data, static_cast<DWORD>(size), &written, nullptr);
   if (!ok || static_cast<int>(written) != size) return -1;
   return size;
 }
 
 bool AppendToFile(const FilePath& path, const char* data, int size) {
-  HANDLE handle = ::CreateFileW(path.value().c_str(), FILE_APPEND_DATA, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  ScopedHandle handle(::CreateFileW(path.value().c_str(), FILE_APPEND_DATA, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  if (!handle.IsValid()) {
     DWORD error = ::GetLastError();
     if (VLOG_IS_ON(1))
       LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
@@ -316,9 +303,9 @@ bool AppendToFile(const FilePath& path, const char* data, int size) {
   }
   DWORD written = 0;
   BOOL ok = size >= 0 &&
-            ::WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr);
+            ::WriteFile(handle.Get(), data, static_cast<DWORD>(size), &written, nullptr);
   DWORD error = ::GetLastError();
-  ::CloseHandle(handle);
+  handle.Close();
   if (!ok) {
     if (VLOG_IS_ON(1))
       LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()

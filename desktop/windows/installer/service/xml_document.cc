@@ -6,6 +6,8 @@
 
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_bstr.h"
+#include "base/win/scoped_variant.h"
 
 namespace installer {
 
@@ -46,69 +48,27 @@ std::string ToUTF8(const wchar_t* text, size_t length) {
   return base::WideToUTF8(base::StringPiece16(text, length));
 }
 
-// Owns one BSTR.
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(base::StringPiece utf8) {
-    std::wstring wide = ToWide(utf8);
-    bstr_ = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  }
-  explicit Bstr(const std::wstring& wide)
-      : bstr_(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()))) {}
-  ~Bstr() { SysFreeString(bstr_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
+std::string BstrAsUTF8(BSTR text) {
+  return ToUTF8(text, SysStringLen(text));
+}
 
-  BSTR get() const { return bstr_; }
-  BSTR* Receive() {
-    SysFreeString(bstr_);
-    bstr_ = nullptr;
-    return &bstr_;
-  }
-  std::string AsUTF8() const { return ToUTF8(bstr_, SysStringLen(bstr_)); }
+// A BSTR copy of UTF-8 text.
+base::ScopedBstr ToBstr(base::StringPiece text) {
+  return base::ScopedBstr(ToWide(text).c_str());
+}
 
- private:
-  BSTR bstr_ = nullptr;
-};
-
-// Owns one VARIANT.
-class Variant {
- public:
-  Variant() { VariantInit(&variant_); }
-  ~Variant() { VariantClear(&variant_); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-
-  static void SetString(Variant* variant, const std::wstring& text) {
-    VariantClear(&variant->variant_);
-    variant->variant_.vt = VT_BSTR;
-    variant->variant_.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+// The value as UTF-8 text, converted to a string first when it is not one.
+bool VariantAsUTF8(const VARIANT& value, std::string* out) {
+  if (V_VT(&value) == VT_BSTR) {
+    *out = BstrAsUTF8(V_BSTR(&value));
+    return true;
   }
-  void SetUnknown(IUnknown* unknown) {
-    VariantClear(&variant_);
-    variant_.vt = VT_UNKNOWN;
-    variant_.punkVal = unknown;
-    unknown->AddRef();
-  }
-  // Converts the value to a string in place; false when it cannot be.
-  bool ChangeToString() {
-    if (variant_.vt == VT_BSTR) return true;
-    return SUCCEEDED(VariantChangeType(&variant_, &variant_, 0, VT_BSTR));
-  }
-  std::string StringAsUTF8() const {
-    return ToUTF8(variant_.bstrVal, SysStringLen(variant_.bstrVal));
-  }
-
-  const VARIANT& get() const { return variant_; }
-  VARIANT* Receive() {
-    VariantClear(&variant_);
-    return &variant_;
-  }
-
- private:
-  VARIANT variant_;
-};
+  base::ScopedVariant text;
+  if (FAILED(VariantChangeType(text.Receive(), const_cast<VARIANT*>(&value), 0, VT_BSTR)))
+    return false;
+  *out = BstrAsUTF8(V_BSTR(&text.Get()));
+  return true;
+}
 
 std::string HresultText(HRESULT hr) {
   return std::to_string(static_cast<long>(hr));
@@ -132,12 +92,11 @@ bool SerializeWithSaxWriter(IXMLDOMDocument* document, std::string* body) {
                                     reinterpret_cast<void**>(dtd_handler.GetAddressOf())))) {
     return false;
   }
-  Variant empty_output;
-  Variant::SetString(&empty_output, std::wstring());
+  base::ScopedVariant empty_output(L"");
   if (FAILED(writer->put_byteOrderMark(VARIANT_FALSE)) ||
       FAILED(writer->put_omitXMLDeclaration(VARIANT_TRUE)) ||
       FAILED(writer->put_indent(VARIANT_TRUE)) ||
-      FAILED(writer->put_output(empty_output.get()))) {
+      FAILED(writer->put_output(empty_output.Get()))) {
     return false;
   }
 
@@ -145,32 +104,29 @@ bool SerializeWithSaxWriter(IXMLDOMDocument* document, std::string* body) {
   hr = CoCreateInstance(kClsidSaxXmlReader30, nullptr, CLSCTX_INPROC_SERVER, kIidSaxXmlReader,
                         reinterpret_cast<void**>(reader.GetAddressOf()));
   if (FAILED(hr)) return false;
-  Variant writer_value;
-  writer_value.SetUnknown(writer.Get());
+  base::ScopedVariant writer_value(writer.Get());
   if (FAILED(reader->putContentHandler(content_handler.Get())) ||
       FAILED(reader->putErrorHandler(error_handler.Get())) ||
       FAILED(reader->putDTDHandler(dtd_handler.Get())) ||
       FAILED(reader->putProperty(L"http://xml.org/sax/properties/lexical-handler",
-                                 writer_value.get())) ||
+                                 writer_value.Get())) ||
       FAILED(reader->putProperty(L"http://xml.org/sax/properties/declaration-handler",
-                                 writer_value.get()))) {
+                                 writer_value.Get()))) {
     return false;
   }
-  Variant source;
-  source.SetUnknown(document);
-  if (FAILED(reader->parse(source.get()))) return false;
+  base::ScopedVariant source(document);
+  if (FAILED(reader->parse(source.Get()))) return false;
 
-  Variant output;
-  if (FAILED(writer->get_output(output.Receive())) || !output.ChangeToString()) return false;
-  *body = output.StringAsUTF8();
-  return true;
+  base::ScopedVariant output;
+  if (FAILED(writer->get_output(output.Receive()))) return false;
+  return VariantAsUTF8(output.Get(), body);
 }
 
 // The DOM's own text of the document; used where the SAX writer is not available.
 bool SerializeWithDom(IXMLDOMDocument* document, std::string* body) {
-  Bstr xml;
-  if (FAILED(document->get_xml(xml.Receive())) || !xml.get()) return false;
-  *body = xml.AsUTF8();
+  base::ScopedBstr xml;
+  if (FAILED(document->get_xml(xml.Receive())) || !xml.Get()) return false;
+  *body = BstrAsUTF8(xml.Get());
   return true;
 }
 
@@ -209,12 +165,11 @@ bool XmlDocument::Create(std::string* error) {
   return true;
 }
 
-bool XmlDocument::LoadFile(const std::wstring& path, std::string* error) {
+bool XmlDocument::LoadFile(const base::FilePath& path, std::string* error) {
   if (!Create(error)) return false;
-  Variant source;
-  Variant::SetString(&source, path);
+  base::ScopedVariant source(path.value().c_str());
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  HRESULT hr = document_->load(source.get(), &loaded);
+  HRESULT hr = document_->load(source.Get(), &loaded);
   if (FAILED(hr) || loaded != VARIANT_TRUE) {
     if (error)
       *error = "Cannot load the document from file w/err " + std::to_string(GetLastError());
@@ -284,17 +239,17 @@ XmlDocument::MoveResult XmlDocument::Move(Direction direction) {
 
 bool XmlDocument::GetName(std::string* out) const {
   if (!cursor_) return false;
-  Bstr name;
+  base::ScopedBstr name;
   if (FAILED(cursor_->get_nodeName(name.Receive()))) return false;
-  *out = name.AsUTF8();
+  *out = BstrAsUTF8(name.Get());
   return true;
 }
 
 bool XmlDocument::GetText(std::string* out) const {
   if (!cursor_) return false;
-  Bstr text;
+  base::ScopedBstr text;
   if (FAILED(cursor_->get_text(text.Receive()))) return false;
-  *out = text.AsUTF8();
+  *out = BstrAsUTF8(text.Get());
   return true;
 }
 
@@ -305,21 +260,20 @@ bool XmlDocument::GetAttribute(base::StringPiece name, std::string* out) const {
                                      reinterpret_cast<void**>(element.GetAddressOf())))) {
     return false;
   }
-  Bstr attribute_name(name);
-  Variant value;
-  HRESULT hr = element->getAttribute(attribute_name.get(), value.Receive());
+  base::ScopedBstr attribute_name = ToBstr(name);
+  base::ScopedVariant value;
+  HRESULT hr = element->getAttribute(attribute_name.Get(), value.Receive());
   // S_FALSE (a null value) is the DOM's "no such attribute".
-  if (hr != S_OK || value.get().vt == VT_NULL || value.get().vt == VT_EMPTY) return false;
-  if (!value.ChangeToString()) return false;
-  *out = value.StringAsUTF8();
-  return true;
+  if (hr != S_OK || V_VT(&value.Get()) == VT_NULL || V_VT(&value.Get()) == VT_EMPTY)
+    return false;
+  return VariantAsUTF8(value.Get(), out);
 }
 
 bool XmlDocument::AppendElement(base::StringPiece name) {
   if (!document_ || !cursor_) return false;
-  Bstr element_name(name);
+  base::ScopedBstr element_name = ToBstr(name);
   ComPtr<IXMLDOMElement> element;
-  if (FAILED(document_->createElement(element_name.get(), element.GetAddressOf())))
+  if (FAILED(document_->createElement(element_name.Get(), element.GetAddressOf())))
     return false;
   ComPtr<IXMLDOMNode> appended;
   if (FAILED(cursor_->appendChild(element.Get(), appended.GetAddressOf())) || !appended)
@@ -345,16 +299,15 @@ bool XmlDocument::SetAttribute(base::StringPiece name, base::StringPiece value) 
                                      reinterpret_cast<void**>(element.GetAddressOf())))) {
     return false;
   }
-  Bstr attribute_name(name);
-  Variant attribute_value;
-  Variant::SetString(&attribute_value, ToWide(value));
-  return SUCCEEDED(element->setAttribute(attribute_name.get(), attribute_value.get()));
+  base::ScopedBstr attribute_name = ToBstr(name);
+  base::ScopedVariant attribute_value(ToWide(value).c_str());
+  return SUCCEEDED(element->setAttribute(attribute_name.Get(), attribute_value.Get()));
 }
 
 bool XmlDocument::SetText(base::StringPiece text) {
   if (!cursor_) return false;
-  Bstr content(text);
-  return SUCCEEDED(cursor_->put_text(content.get()));
+  base::ScopedBstr content = ToBstr(text);
+  return SUCCEEDED(cursor_->put_text(content.Get()));
 }
 
 bool XmlDocument::SaveToString(std::string* out) const {

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "base/files/file_path.h"
 #include "base/strings/string_piece.h"
 
 namespace installer {
@@ -34,7 +35,7 @@ class XmlDocument {
   bool Create(std::string* error);
   // Creates the document, loads |path| synchronously and puts the cursor on the
   // document node.
-  bool LoadFile(const std::wstring& path, std::string* error);
+  bool LoadFile(const base::FilePath& path, std::string* error);
   // Puts the cursor on the document node.
   bool MoveToDocument();
 

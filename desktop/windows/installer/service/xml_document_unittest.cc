@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+
 namespace installer {
 namespace {
 
@@ -15,27 +18,12 @@ class XmlDocumentTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    wchar_t name[MAX_PATH];
-    ASSERT_NE(0u, GetTempFileNameW(temp, L"xml", 0, name));
-    path_ = name;
+    ASSERT_FALSE(scratch_.path().empty());
+    path_ = scratch_.path().Append(L"document.xml");
   }
-  void TearDown() override {
-    DeleteFileW(path_.c_str());
-    CoUninitialize();
-  }
+  void TearDown() override { CoUninitialize(); }
 
-  void WriteText(const std::string& text) {
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    BOOL ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written,
-                          nullptr);
-    CloseHandle(file);
-    ASSERT_TRUE(ok && written == text.size());
-  }
+  void WriteText(const std::string& text) { ASSERT_TRUE(base::WriteTextFile(path_, text)); }
 
   std::string Name(const XmlDocument& document) {
     std::string name;
@@ -43,7 +31,8 @@ class XmlDocumentTest : public testing::Test {
     return name;
   }
 
-  std::wstring path_;
+  base::ScratchDir scratch_;
+  base::FilePath path_;
 };
 
 const char kNavigationFile[] =
@@ -110,7 +99,7 @@ TEST_F(XmlDocumentTest, LoadFailuresExplainThemselves) {
     const char* content;  // null: no file at all
   } cases[] = {{nullptr}, {"<root><unclosed></root>"}, {""}};
   for (const Case& c : cases) {
-    DeleteFileW(path_.c_str());
+    base::DeleteFile(path_, false);
     if (c.content) WriteText(c.content);
     XmlDocument document;
     std::string error;
