@@ -69,10 +69,10 @@ LONG RegistryKey::ReadValueDW(const wchar_t* name, DWORD* out) const {
   const LONG result = RegQueryValueExW(key_, name, nullptr, &type,
                                        reinterpret_cast<BYTE*>(&value), &size);
   // A longer value of any type is simply not a number of ours.
-  if (result == ERROR_MORE_DATA) return ERROR_CANT_READ;
+  if (result == ERROR_MORE_DATA) return ERROR_CANTREAD;
   if (result != ERROR_SUCCESS) return result;
   if ((type != REG_DWORD && type != REG_BINARY) || size != sizeof(value))
-    return ERROR_CANT_READ;
+    return ERROR_CANTREAD;
   *out = value;
   return ERROR_SUCCESS;
 }
@@ -84,7 +84,7 @@ LONG RegistryKey::ReadValue(const wchar_t* name, std::wstring* out) const {
   const LONG result =
       RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size);
   if (result != ERROR_SUCCESS) return result;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_CANT_READ;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_CANTREAD;
 
   // Registry strings need not carry their NUL: the text ends at the returned byte count
   // (or at an earlier NUL), never beyond what was written into the buffer.

@@ -39,11 +39,11 @@ class RegistryKey {
   // opened beside this one.
   REGSAM view() const { return view_; }
 
-  // REG_DWORD, or REG_BINARY of exactly 4 bytes; anything else is ERROR_CANT_READ and
+  // REG_DWORD, or REG_BINARY of exactly 4 bytes; anything else is ERROR_CANTREAD and
   // leaves *out alone.
   LONG ReadValueDW(const wchar_t* name, DWORD* out) const;
   // REG_SZ, or REG_EXPAND_SZ with the environment variables expanded, of at most 1024
-  // units; a null name reads the default value. Other types give ERROR_CANT_READ, a
+  // units; a null name reads the default value. Other types give ERROR_CANTREAD, a
   // longer value ERROR_MORE_DATA; *out is changed only on success.
   LONG ReadValue(const wchar_t* name, std::wstring* out) const;
   // REG_SZ, the terminating NUL counted.
