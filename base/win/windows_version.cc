@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 
 namespace base {
 
@@ -96,17 +97,10 @@ OsInfo::VersionType OsVersionTypeFrom(uint32_t major, uint32_t minor, DWORD prod
 
 uint32_t ReadFourByteRegistryNumber(HKEY root, const wchar_t* key_path,
                                     const wchar_t* value_name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
-  DWORD type = REG_NONE;
-  uint8_t data[4] = {};
-  DWORD size = sizeof(data);
-  const LONG result = RegQueryValueExW(key, value_name, nullptr, &type, data, &size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS || size != 4) return 0;
-  if (type != REG_DWORD && type != REG_BINARY) return 0;
-  return static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
-         (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
+  RegistryKey key(root, key_path, KEY_QUERY_VALUE);
+  DWORD value = 0;
+  if (!key.Valid() || key.ReadValueDW(value_name, &value) != ERROR_SUCCESS) return 0;
+  return value;
 }
 
 uint32_t ReadUpdateBuildRevision() {
