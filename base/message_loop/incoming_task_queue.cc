@@ -39,6 +39,7 @@ bool IncomingQueue::AddToIncomingQueue(const Location& posted_from, Closure task
   PendingTask pending_task(posted_from, std::move(task), delayed_run_time, nestable);
   pending_task.is_high_res = delay > TimeDelta() && delay != TimeDelta::Max() &&
                              delay.InMilliseconds() < kHighResolutionDelayLimitMs;
+  // A refused task is released here, on the posting thread, outside the locks.
   return PostPendingTask(&pending_task);
 }
 
@@ -46,7 +47,7 @@ bool IncomingQueue::PostPendingTask(PendingTask* pending_task) {
   // Keeps the loop, and so its pump, alive until the wake-up below is done.
   AutoReadLock loop_lock(&message_loop_lock_);
   if (!message_loop_) {
-    pending_task->task.Reset();
+    // Released by the caller after the lock is dropped: its destructors may post again.
     return false;
   }
 

@@ -222,6 +222,22 @@ TEST(MessageLoopTest, DestructorEndsWithEndlessReposting) {
   EXPECT_LT(destroyed, 1000000);
 }
 
+// A refused task is released on the posting thread; its destructor may post again and
+// is refused in turn.
+TEST(MessageLoopTest, RefusedTaskThatPostsFromItsDestructorIsReleased) {
+  scoped_refptr<SequencedTaskRunner> runner;
+  {
+    MessageLoop loop;
+    runner = loop.task_runner();
+  }
+  int destroyed = 0;
+  {
+    scoped_refptr<Reposter> reposter(new Reposter(runner, 3, &destroyed));
+    EXPECT_FALSE(runner->PostTask(FROM_HERE, Bind(&HoldReposter, reposter)));
+  }
+  EXPECT_EQ(4, destroyed);
+}
+
 class RecordingDestructionObserver : public MessageLoop::DestructionObserver {
  public:
   explicit RecordingDestructionObserver(std::vector<int>* order, int id,

@@ -23,7 +23,7 @@ UINT_PTR TimerId(const MessagePumpForUI* pump) {
 
 // ---------------------------------------------------------------- MessagePumpWin
 
-MessagePumpWin::MessagePumpWin() = default;
+MessagePumpWin::MessagePumpWin() : thread_id_(GetCurrentThreadId()) {}
 MessagePumpWin::~MessagePumpWin() = default;
 
 // static
@@ -70,7 +70,7 @@ int MessagePumpWin::GetCurrentDelay() const {
 }
 
 void MessagePumpWin::NoteScheduleWorkError() {
-  if (!state_)
+  if (GetCurrentThreadId() != thread_id_ || !state_)
     return;
   state_->schedule_work_error_count++;
   state_->last_schedule_work_error_time = Time::Now();

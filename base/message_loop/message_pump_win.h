@@ -51,13 +51,17 @@ class MessagePumpWin : public MessagePump {
   // Milliseconds until the delayed work time, rounded up; -1 without delayed work.
   int GetCurrentDelay() const;
 
-  // Counts a failed wake-up post on the run in progress.
+  // Counts a failed wake-up post on the run in progress. Only the pump's own thread
+  // touches the run state: another thread's post could race with the run's end and
+  // write into a finished run's stack frame.
   void NoteScheduleWorkError();
 
   TimeTicks delayed_work_time_;
   // 1 while a wake-up is outstanding; changed only by InterlockedExchange.
   volatile LONG have_work_ = 0;
   RunState* state_ = nullptr;
+  // The thread that runs the pump (the one that created it).
+  const DWORD thread_id_;
 };
 
 class MessagePumpForUI : public MessagePumpWin {
