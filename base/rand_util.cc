@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/immediate_crash.h"
 #include "base/logging.h"
 
 // RtlGenRandom; advapi32 exports it under this name only.
@@ -15,7 +16,7 @@ void RandBytes(void* output, size_t length) {
     const ULONG chunk = length > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ULONG>(length);
     if (!SystemFunction036(out, chunk)) {
       LOG(FATAL) << "the system random generator failed";
-      __builtin_trap();  // in case FATAL is ever made non-fatal
+      ImmediateCrash();
     }
     out += chunk;
     length -= chunk;

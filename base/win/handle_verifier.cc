@@ -7,6 +7,7 @@
 
 #include "base/debug/stack_trace.h"
 #include "base/hash/hash.h"
+#include "base/immediate_crash.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/thread_local_boolean.h"
 
@@ -19,9 +20,6 @@ template <typename T>
 inline void KeepInFrame(const T& value) {
   asm volatile("" : : "r"(&value) : "memory");
 }
-
-// Ends the process without unwinding: the fault address and frame are the evidence.
-[[noreturn]] inline void ImmediateCrash() { __builtin_trap(); }
 
 struct HandleRecord {
   const void* owner;

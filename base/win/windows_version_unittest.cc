@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/test/test_helper_process.h"
+
 namespace base {
 namespace {
 
@@ -92,6 +94,39 @@ TEST(OsInfoTest, EveryThreadGetsTheSameRecord) {
     threads.emplace_back([&seen, i] { seen[i] = OsInfo::Instance(); });
   for (std::thread& thread : threads) thread.join();
   for (const OsInfo* info : seen) EXPECT_EQ(OsInfo::Instance(), info);
+}
+
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Wine reports the version chosen per program under its AppDefaults key; the helper
+// exits with the index it sees.
+TEST(OsInfoTest, IndexOfEachWindowsVersionUnderWine) {
+  if (!RunningUnderWine()) GTEST_SKIP() << "needs Wine's per-program version setting";
+  const wchar_t kKey[] = L"Software\\Wine\\AppDefaults\\windows_version_test_helper.exe";
+  const struct {
+    const wchar_t* wine_version;
+    int index;
+  } cases[] = {
+      {L"vista", OS_VERSION_VISTA}, {L"win7", OS_VERSION_WIN7},
+      {L"win8", OS_VERSION_WIN8},   {L"win81", OS_VERSION_WIN8_1},
+      {L"win10", OS_VERSION_WIN10_1607},  // Wine's Windows 10 is build 18362
+  };
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0,
+                                           KEY_SET_VALUE, nullptr, &key, nullptr));
+  for (const auto& c : cases) {
+    const DWORD size = static_cast<DWORD>((wcslen(c.wine_version) + 1) * sizeof(wchar_t));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Version", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(c.wine_version),
+                                            size));
+    EXPECT_EQ(c.index, RunTestHelper(L"windows_version_test_helper.exe", L""))
+        << c.wine_version;
+  }
+  RegCloseKey(key);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
 class FourByteRegistryNumberTest : public testing::Test {
