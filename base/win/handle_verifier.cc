@@ -10,6 +10,7 @@
 #include "base/immediate_crash.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/thread_local_boolean.h"
+#include "base/win/win_util.h"
 
 namespace base {
 
@@ -39,15 +40,6 @@ typedef std::unordered_map<HANDLE, HandleRecord, HandleHash> HandleMap;
 Lock& HandleVerifierLock() {
   static Lock lock;
   return lock;
-}
-
-// The module that holds this code.
-HMODULE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<const wchar_t*>(&ThisModule), &module);
-  return module;
 }
 
 class ActiveVerifier final : public HandleVerifier {
@@ -120,7 +112,7 @@ class ActiveVerifier final : public HandleVerifier {
     ImmediateCrash();  // closed behind its owner's back
   }
 
-  HMODULE GetModule() const override { return ThisModule(); }
+  HMODULE GetModule() const override { return GetCurrentModuleHandle(); }
 
  private:
   StackTrace creation_stack_;
@@ -150,7 +142,7 @@ void InitializeActiveHandleVerifier() {
   }
   // The export of the module holding this code, when it has one.
   auto own_export = reinterpret_cast<GetHandleVerifierFunction>(reinterpret_cast<void*>(
-      GetProcAddress(ThisModule(), kExportName)));
+      GetProcAddress(GetCurrentModuleHandle(), kExportName)));
   if (main_export != own_export) {
     // The host's verifier; calling it outside the lock, its module installs its own.
     InstallHandleVerifier(main_export(), true);

@@ -20,14 +20,6 @@ inline void KeepInFrame(const T& value) {
   asm volatile("" : : "r"(&value) : "memory");
 }
 
-HMODULE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<const wchar_t*>(&ThisModule), &module);
-  return module;
-}
-
 // {9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3}: the application user model property set.
 const GUID kAppUserModelProperties = {
     0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
@@ -89,6 +81,14 @@ const SIZE_T kMemoryLimit = 1572864000;  // 1500 MiB
 
 }  // namespace
 
+HMODULE GetCurrentModuleHandle() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<const wchar_t*>(&GetCurrentModuleHandle), &module);
+  return module;
+}
+
 bool ImageHasInstrumentationSections(HMODULE module) {
   const auto* base = reinterpret_cast<const uint8_t*>(module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
@@ -110,7 +110,7 @@ bool IsInstrumentedImage() {
   static std::atomic<int> cached{-1};
   int value = cached.load(std::memory_order_relaxed);
   if (value < 0) {
-    value = ImageHasInstrumentationSections(ThisModule()) ? 1 : 0;
+    value = ImageHasInstrumentationSections(GetCurrentModuleHandle()) ? 1 : 0;
     cached.store(value, std::memory_order_relaxed);
   }
   return value == 1;

@@ -10,6 +10,9 @@
 
 namespace base {
 
+// The module (EXE or DLL) whose image holds this code.
+HMODULE GetCurrentModuleHandle();
+
 // True when this module's image carries the ".thunks" and ".syzygy" sections of an
 // instrumenting rewriter. Computed once.
 bool IsInstrumentedImage();
