@@ -1,0 +1,67 @@
+#include "base/native_library.h"
+
+#include <string>
+
+namespace base {
+
+namespace {
+
+// The current directory, or empty when it cannot be read.
+std::wstring GetCurrentDirectoryText() {
+  std::wstring directory(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), &directory[0]);
+    if (length == 0) return std::wstring();
+    if (length < directory.size()) {
+      directory.resize(length);
+      return directory;
+    }
+    directory.resize(length);  // |length| includes the terminator here
+  }
+}
+
+}  // namespace
+
+HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutcome* outcome) {
+  // Windows 7 without KB2533623 lacks the search flags; AddDllDirectory marks them.
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const bool search_flags = kernel32 && GetProcAddress(kernel32, "AddDllDirectory");
+  if (search_flags) {
+    const DWORD kDllDirectoryAndDefaultDirectories =
+        LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    HMODULE module =
+        LoadLibraryExW(path.value().c_str(), nullptr, kDllDirectoryAndDefaultDirectories);
+    if (module) {
+      *outcome = LOADED_WITH_SEARCH_FLAGS;
+      return module;
+    }
+  }
+
+  // The older way to find dependencies beside the library: make its folder current.
+  const std::wstring previous_directory = GetCurrentDirectoryText();
+  const FilePath folder = path.DirName();
+  const bool switched = !previous_directory.empty() && !folder.empty() &&
+                        SetCurrentDirectoryW(folder.value().c_str());
+  HMODULE module = LoadLibraryW(path.value().c_str());
+  if (switched) SetCurrentDirectoryW(previous_directory.c_str());
+
+  if (search_flags)
+    *outcome = module ? LOADED_AFTER_SEARCH_FLAGS_FAILED : FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS;
+  else
+    *outcome = module ? LOADED_WITHOUT_SEARCH_FLAGS : FAILED_WITHOUT_SEARCH_FLAGS;
+  return module;
+}
+
+HMODULE LoadNativeLibrary(const FilePath& path) {
+  LoadNativeLibraryOutcome outcome;
+  HMODULE module = LoadNativeLibraryWithOutcome(path, &outcome);
+  return module;
+}
+
+void* ScopedNativeLibrary::GetFunctionPointer(const char* name) const {
+  if (!module_) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(module_, name));
+}
+
+}  // namespace base

@@ -1,0 +1,50 @@
+// Loading DLLs by path, with the library's own folder searched for its dependencies.
+#ifndef BASE_NATIVE_LIBRARY_H_
+#define BASE_NATIVE_LIBRARY_H_
+
+#include <windows.h>
+
+#include "base/files/file_path.h"
+
+namespace base {
+
+// How a load went; recorded in "LibraryLoader.LoadNativeLibraryWindows".
+enum LoadNativeLibraryOutcome {
+  LOADED_WITH_SEARCH_FLAGS = 0,
+  LOADED_AFTER_SEARCH_FLAGS_FAILED = 1,
+  FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS = 2,
+  LOADED_WITHOUT_SEARCH_FLAGS = 3,  // a system without AddDllDirectory
+  FAILED_WITHOUT_SEARCH_FLAGS = 4,
+  LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY = 5,
+};
+
+// The module, or null when it cannot be loaded (no error code is kept). May change the
+// process's current directory for the duration of the call.
+HMODULE LoadNativeLibrary(const FilePath& path);
+
+// LoadNativeLibrary without recording the outcome, which goes to |outcome|.
+HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutcome* outcome);
+
+// Owns one loaded module, freed on destruction.
+class ScopedNativeLibrary {
+ public:
+  explicit ScopedNativeLibrary(const FilePath& path) : module_(LoadNativeLibrary(path)) {}
+  ScopedNativeLibrary(const ScopedNativeLibrary&) = delete;
+  ScopedNativeLibrary& operator=(const ScopedNativeLibrary&) = delete;
+  ~ScopedNativeLibrary() {
+    if (module_) FreeLibrary(module_);
+  }
+
+  bool IsValid() const { return module_ != nullptr; }
+  HMODULE get() const { return module_; }
+
+  // The exported function |name|; null without a module or such an export.
+  void* GetFunctionPointer(const char* name) const;
+
+ private:
+  HMODULE module_;
+};
+
+}  // namespace base
+
+#endif  // BASE_NATIVE_LIBRARY_H_
