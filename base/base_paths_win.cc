@@ -1,0 +1,153 @@
+#include "base/base_paths_win.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "base/base_paths.h"
+#include "base/path_service.h"
+#include "base/win/windows_version.h"
+
+namespace base {
+
+namespace {
+
+HMODULE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<const wchar_t*>(&ThisModule), &module);
+  return module;
+}
+
+bool GetFolder(int csidl, FilePath* path) {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+    return false;
+  *path = FilePath(buffer);
+  return true;
+}
+
+// {A3918781-E5F2-4890-B3D9-A7E54332328C}
+const GUID kApplicationShortcutsFolder = {
+    0xA3918781, 0xE5F2, 0x4890, {0xB3, 0xD9, 0xA7, 0xE5, 0x43, 0x32, 0x32, 0x8C}};
+
+bool GetKnownFolder(const GUID& id, FilePath* path) {
+  wchar_t* text = nullptr;
+  const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &text);
+  const bool ok = SUCCEEDED(result) && text;
+  if (ok) *path = FilePath(text);
+  CoTaskMemFree(text);
+  return ok;
+}
+
+}  // namespace
+
+// Module paths past MAX_PATH are real (\\?\ paths, long-path aware systems); the buffer
+// grows up to the longest path Windows has.
+const DWORD kMaxModulePath = 32768;
+
+// A full buffer means GetModuleFileNameW truncated the path (it still reports success):
+// retry larger, and fail when even the largest buffer is full.
+bool GetModuleFilePath(HMODULE module, FilePath* path) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetModuleFileNameW(module, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (length == 0) return false;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      *path = FilePath(buffer);
+      return true;
+    }
+    if (buffer.size() >= kMaxModulePath) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool WindowsPathProvider(int key, FilePath* result) {
+  FilePath path;
+  wchar_t buffer[MAX_PATH + 1] = {};
+  switch (key) {
+    case FILE_EXE:
+      if (!GetModuleFilePath(nullptr, &path)) return false;
+      break;
+    case FILE_MODULE:
+      if (!GetModuleFilePath(ThisModule(), &path)) return false;
+      break;
+    case DIR_SOURCE_ROOT:
+      if (!PathRegistry::Get(DIR_EXE, &path)) return false;
+      path = path.DirName().DirName();
+      break;
+    case DIR_USER_DESKTOP:
+      if (!GetFolder(CSIDL_DESKTOPDIRECTORY, &path)) return false;
+      break;
+    case DIR_WINDOWS:
+      GetWindowsDirectoryW(buffer, MAX_PATH);
+      path = FilePath(buffer);
+      break;
+    case DIR_SYSTEM:
+      GetSystemDirectoryW(buffer, MAX_PATH);
+      path = FilePath(buffer);
+      break;
+    case DIR_PROGRAM_FILESX86:
+      if (OsInfo::Instance()->architecture() != OsInfo::X86_ARCHITECTURE) {
+        if (!GetFolder(CSIDL_PROGRAM_FILESX86, &path)) return false;
+        break;
+      }
+      // An x86 system has only the one Program Files.
+      if (!GetFolder(CSIDL_PROGRAM_FILES, &path)) return false;
+      break;
+    case DIR_PROGRAM_FILES:
+    case DIR_PROGRAM_FILES6432:
+      if (!GetFolder(CSIDL_PROGRAM_FILES, &path)) return false;
+      break;
+    case DIR_IE_INTERNET_CACHE:
+      if (!GetFolder(CSIDL_INTERNET_CACHE, &path)) return false;
+      break;
+    case DIR_COMMON_START_MENU:
+      if (!GetFolder(CSIDL_COMMON_PROGRAMS, &path)) return false;
+      break;
+    case DIR_START_MENU:
+      if (!GetFolder(CSIDL_PROGRAMS, &path)) return false;
+      break;
+    case DIR_APP_DATA:
+      if (!GetFolder(CSIDL_APPDATA, &path)) return false;
+      break;
+    case DIR_LOCAL_APP_DATA:
+      if (!GetFolder(CSIDL_LOCAL_APPDATA, &path)) return false;
+      break;
+    case DIR_COMMON_APP_DATA:
+      if (!GetFolder(CSIDL_COMMON_APPDATA, &path)) return false;
+      break;
+    case DIR_APP_SHORTCUTS:
+      if (GetWindowsVersion() < OS_VERSION_WIN8) return false;
+      if (!GetKnownFolder(kApplicationShortcutsFolder, &path)) return false;
+      break;
+    case DIR_COMMON_DESKTOP:
+      if (!GetFolder(CSIDL_COMMON_DESKTOPDIRECTORY, &path)) return false;
+      break;
+    case DIR_USER_QUICK_LAUNCH:
+      if (!PathRegistry::Get(DIR_APP_DATA, &path)) return false;
+      path = path.Append(L"Microsoft").Append(L"Internet Explorer").Append(L"Quick Launch");
+      break;
+    case DIR_TASKBAR_PINS:
+    case DIR_IMPLICIT_APP_SHORTCUTS:
+      if (!PathRegistry::Get(DIR_USER_QUICK_LAUNCH, &path)) return false;
+      path = path.Append(L"User Pinned")
+                 .Append(key == DIR_TASKBAR_PINS ? L"TaskBar" : L"ImplicitAppShortcuts");
+      break;
+    case DIR_WINDOWS_FONTS:
+      if (!GetFolder(CSIDL_FONTS, &path)) return false;
+      break;
+    default:
+      return false;
+  }
+  *result = path;
+  return true;
+}
+
+}  // namespace base
