@@ -9,19 +9,12 @@
 
 #include "base/base_paths.h"
 #include "base/path_service.h"
+#include "base/win/win_util.h"
 #include "base/win/windows_version.h"
 
 namespace base {
 
 namespace {
-
-HMODULE ThisModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<const wchar_t*>(&ThisModule), &module);
-  return module;
-}
 
 bool GetFolder(int csidl, FilePath* path) {
   wchar_t buffer[MAX_PATH + 1] = {};
@@ -76,7 +69,7 @@ bool WindowsPathProvider(int key, FilePath* result) {
       if (!GetModuleFilePath(nullptr, &path)) return false;
       break;
     case FILE_MODULE:
-      if (!GetModuleFilePath(ThisModule(), &path)) return false;
+      if (!GetModuleFilePath(GetCurrentModuleHandle(), &path)) return false;
       break;
     case DIR_SOURCE_ROOT:
       if (!PathRegistry::Get(DIR_EXE, &path)) return false;
