@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <memory>
 #include <string>
 
@@ -11,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/service/xml_file_test_util.h"
 
 namespace installer {
 namespace {
@@ -25,15 +24,8 @@ const char kHead[] =
     " <files><file>a.dll</file></files>\n";
 const char kTail[] = "</install_log>\n";
 
-class InstallLogReaderTest : public testing::Test {
+class InstallLogReaderTest : public XmlFileTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    ASSERT_FALSE(scratch_.path().empty());
-    path_ = scratch_.path().Append(L"installation_status.xml");
-  }
-  void TearDown() override { CoUninitialize(); }
-
   // Parses |text|; the reader's error starts as kUnchanged.
   std::unique_ptr<InstallLog> Parse(const std::string& text) {
     EXPECT_TRUE(base::WriteTextFile(path_, text));
@@ -46,8 +38,6 @@ class InstallLogReaderTest : public testing::Test {
     return Parse(kHead + body + kTail);
   }
 
-  base::ScratchDir scratch_;
-  base::FilePath path_;
   InstallLogReader reader_;
 };
 

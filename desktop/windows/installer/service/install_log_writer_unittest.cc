@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <memory>
 #include <string>
 
@@ -13,19 +11,13 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/xml_file_test_util.h"
 
 namespace installer {
 namespace {
 
-class InstallLogWriterTest : public testing::Test {
+class InstallLogWriterTest : public XmlFileTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    ASSERT_FALSE(scratch_.path().empty());
-    path_ = scratch_.path().Append(L"installation_status.xml");
-  }
-  void TearDown() override { CoUninitialize(); }
-
   std::unique_ptr<InstallLog> WriteAndRead(const InstallLog& log) {
     InstallLogWriter writer;
     EXPECT_TRUE(writer.WriteFile(log, path_));
@@ -41,9 +33,6 @@ class InstallLogWriterTest : public testing::Test {
     EXPECT_TRUE(base::ReadFileToString(path_, &text));
     return text;
   }
-
-  base::ScratchDir scratch_;
-  base::FilePath path_;
 };
 
 void ExpectSameKeys(const std::vector<InstallLog::RegistryKey>& expected,

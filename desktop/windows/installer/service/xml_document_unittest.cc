@@ -2,27 +2,19 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/service/xml_file_test_util.h"
 
 namespace installer {
 namespace {
 
-class XmlDocumentTest : public testing::Test {
+class XmlDocumentTest : public XmlFileTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    ASSERT_FALSE(scratch_.path().empty());
-    path_ = scratch_.path().Append(L"document.xml");
-  }
-  void TearDown() override { CoUninitialize(); }
-
   void WriteText(const std::string& text) { ASSERT_TRUE(base::WriteTextFile(path_, text)); }
 
   std::string Name(const XmlDocument& document) {
@@ -30,9 +22,6 @@ class XmlDocumentTest : public testing::Test {
     EXPECT_TRUE(document.GetName(&name));
     return name;
   }
-
-  base::ScratchDir scratch_;
-  base::FilePath path_;
 };
 
 const char kNavigationFile[] =
