@@ -10,6 +10,7 @@
 
 #include "base/cpu.h"
 #include "base/numerics/checked_math.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 
@@ -86,7 +87,7 @@ void InitializeClock() {
 
 // ---------------------------------------------------------------- timer period
 constexpr UINT kHighResolutionPeriodMs = 4;
-SRWLOCK g_high_resolution_lock = SRWLOCK_INIT;
+Lock g_high_resolution_lock;  // constexpr-constructed: ready before any caller
 uint32_t g_high_resolution_count = 0;
 time_internal::TimerPeriodFunction g_time_begin_period = &timeBeginPeriod;
 time_internal::TimerPeriodFunction g_time_end_period = &timeEndPeriod;
@@ -239,7 +240,7 @@ bool Time::FromExploded(const Exploded& exploded, Time* time) {
 }
 
 void Time::ActivateHighResolutionTimer(bool activating) {
-  AcquireSRWLockExclusive(&g_high_resolution_lock);
+  AutoLock lock(g_high_resolution_lock);
   if (activating) {
     if (++g_high_resolution_count == 1)
       g_time_begin_period(kHighResolutionPeriodMs);
@@ -249,14 +250,11 @@ void Time::ActivateHighResolutionTimer(bool activating) {
     if (--g_high_resolution_count == 0)
       g_time_end_period(kHighResolutionPeriodMs);
   }
-  ReleaseSRWLockExclusive(&g_high_resolution_lock);
 }
 
 bool Time::IsHighResolutionTimerInUse() {
-  AcquireSRWLockShared(&g_high_resolution_lock);
-  bool in_use = g_high_resolution_count > 0;
-  ReleaseSRWLockShared(&g_high_resolution_lock);
-  return in_use;
+  AutoLock lock(g_high_resolution_lock);
+  return g_high_resolution_count > 0;
 }
 
 // ---------------------------------------------------------------- TimeTicks
@@ -329,10 +327,9 @@ void SetTimeGetTimeFunctionForTesting(TimeGetTimeFunction function) {
 }
 
 void SetTimerPeriodFunctionsForTesting(TimerPeriodFunction begin, TimerPeriodFunction end) {
-  AcquireSRWLockExclusive(&g_high_resolution_lock);
+  AutoLock lock(g_high_resolution_lock);
   g_time_begin_period = begin ? begin : &timeBeginPeriod;
   g_time_end_period = end ? end : &timeEndPeriod;
-  ReleaseSRWLockExclusive(&g_high_resolution_lock);
 }
 
 }  // namespace time_internal
