@@ -7,41 +7,27 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/scratch_dir_test_util.h"
+
 namespace base {
 namespace {
-
-bool RunningUnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 // A private temporary folder with two target files, under COM of its own.
 class ShortcutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    static int counter = 0;
-    dir_ = FilePath(temp).Append(L"velum_shortcut_" + std::to_wstring(GetCurrentProcessId()) +
-                                 L"_" + std::to_wstring(++counter));
-    ASSERT_TRUE(CreateDirectoryW(dir_.value().c_str(), nullptr));
+    dir_ = scratch_.path();
+    ASSERT_FALSE(dir_.empty());
     target_ = MakeFile(L"target.exe");
     other_target_ = MakeFile(L"other.exe");
     link_ = dir_.Append(L"Velum.lnk");
   }
-  void TearDown() override {
-    for (const wchar_t* name : {L"target.exe", L"other.exe", L"Velum.lnk"})
-      DeleteFileW(dir_.Append(name).value().c_str());
-    RemoveDirectoryW(dir_.value().c_str());
-    CoUninitialize();
-  }
+  void TearDown() override { CoUninitialize(); }
 
   FilePath MakeFile(const wchar_t* name) {
     const FilePath path = dir_.Append(name);
-    HANDLE file = CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, file);
-    CloseHandle(file);
+    EXPECT_TRUE(WriteTextFile(path, ""));
     return path;
   }
 
@@ -55,6 +41,7 @@ class ShortcutTest : public ::testing::Test {
     return read;
   }
 
+  ScratchDir scratch_;
   FilePath dir_;
   FilePath target_;
   FilePath other_target_;
@@ -167,6 +154,10 @@ TEST_F(ShortcutTest, NonShortcutFileDoesNotResolve) {
   EXPECT_FALSE(ResolveShortcut(not_a_link, &target));
   EXPECT_EQ(FilePath(L"unchanged"), target);
   EXPECT_FALSE(ResolveShortcut(dir_.Append(L"missing.lnk"), nullptr));
+}
+
+TEST_F(ShortcutTest, UnpinOfMissingShortcutFails) {
+  EXPECT_FALSE(UnpinShortcutFromTaskbar(dir_.Append(L"missing.lnk")));
 }
 
 TEST_F(ShortcutTest, AppIdIsAcceptedOnCreate) {
