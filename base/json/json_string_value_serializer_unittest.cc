@@ -33,13 +33,6 @@ TEST(JsonStringSerializerTest, CompactAndPretty) {
   EXPECT_TRUE(list.Equals(*again));
 }
 
-TEST(JsonStringSerializerTest, BinaryValueFails) {
-  List list;
-  list.Append(std::unique_ptr<Value>(new Value(Value::BinaryBuffer{'x'})));
-  std::string text;
-  EXPECT_FALSE(JsonStringSerializer(&text).Serialize(list));
-}
-
 TEST(JsonStringDeserializerTest, ErrorsAndOptions) {
   int code = -1;
   std::string message;

@@ -77,14 +77,6 @@ TEST(ProcessTest, ZeroAndNegativeLimitsDoNotWait) {
   EXPECT_EQ(7, exit_code);
 }
 
-TEST(ProcessTest, FullExitCodeRange) {
-  ChildProcess child(250);
-  child.Release();
-  int32_t exit_code = 0;
-  ASSERT_TRUE(child.process().WaitForExit(&exit_code));
-  EXPECT_EQ(250, exit_code);
-}
-
 TEST(ProcessTest, OpenById) {
   ChildProcess child(3);
   ASSERT_TRUE(child.process().IsValid());

@@ -170,15 +170,5 @@ INSTANTIATE_TEST_SUITE_P(Views, RegistryKeyTest,
                          ::testing::Values(static_cast<REGSAM>(KEY_WOW64_64KEY),
                                            static_cast<REGSAM>(KEY_WOW64_32KEY)));
 
-TEST(RegistryKeyClosedTest, ReadsFailWithSystemCode) {
-  RegistryKey key;
-  std::wstring text = L"unchanged";
-  DWORD number = 3;
-  EXPECT_NE(ERROR_SUCCESS, key.ReadValue(L"x", &text));
-  EXPECT_NE(ERROR_SUCCESS, key.ReadValueDW(L"x", &number));
-  EXPECT_EQ(L"unchanged", text);
-  EXPECT_EQ(3u, number);
-}
-
 }  // namespace
 }  // namespace base

@@ -135,29 +135,12 @@ TEST_F(ShortcutTest, UpdateChangesOnlyGivenProperties) {
   EXPECT_EQ(L"kept", read.description);
 }
 
-TEST_F(ShortcutTest, CreateAlwaysOverwritesExistingShortcut) {
-  ShortcutProperties first;
-  first.set_target(target_);
-  first.set_arguments(L"--first");
-  ASSERT_TRUE(CreateOrUpdateShortcut(link_, first, SHORTCUT_CREATE_ALWAYS));
-  ShortcutProperties second;
-  second.set_target(other_target_);
-  ASSERT_TRUE(CreateOrUpdateShortcut(link_, second, SHORTCUT_CREATE_ALWAYS));
-  const ShortcutProperties read = Read(kLinkOptions);
-  EXPECT_TRUE(FilePath::CompareIgnoreCase(other_target_.value(), read.target.value()) == 0);
-  EXPECT_EQ(L"", read.arguments);
-}
-
 TEST_F(ShortcutTest, NonShortcutFileDoesNotResolve) {
   const FilePath not_a_link = MakeFile(L"Velum.lnk");
   FilePath target(L"unchanged");
   EXPECT_FALSE(ResolveShortcut(not_a_link, &target));
   EXPECT_EQ(FilePath(L"unchanged"), target);
   EXPECT_FALSE(ResolveShortcut(dir_.Append(L"missing.lnk"), nullptr));
-}
-
-TEST_F(ShortcutTest, UnpinOfMissingShortcutFails) {
-  EXPECT_FALSE(UnpinShortcutFromTaskbar(dir_.Append(L"missing.lnk")));
 }
 
 TEST_F(ShortcutTest, AppIdIsAcceptedOnCreate) {
