@@ -1,0 +1,316 @@
+#include "base/process/launch.h"
+
+#include <userenv.h>
+// userenv.h brings in wingdi.h, whose ERROR would turn LOG(ERROR) into LOG_0.
+#undef ERROR
+
+#include <utility>
+
+#include "base/logging.h"
+#include "base/win/scoped_handle.h"
+
+namespace base {
+
+namespace {
+
+typedef BOOL(WINAPI* InitializeProcThreadAttributeListFunction)(
+    LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count, DWORD flags, PSIZE_T size);
+typedef BOOL(WINAPI* UpdateProcThreadAttributeFunction)(
+    LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute, PVOID value,
+    SIZE_T size, PVOID previous_value, PSIZE_T return_size);
+typedef VOID(WINAPI* DeleteProcThreadAttributeListFunction)(LPPROC_THREAD_ATTRIBUTE_LIST list);
+
+// Looked up without a lock: racing first uses store the same values.
+InitializeProcThreadAttributeListFunction g_initialize_list = nullptr;
+UpdateProcThreadAttributeFunction g_update_attribute = nullptr;
+DeleteProcThreadAttributeListFunction g_delete_list = nullptr;
+
+const DWORD_PTR kHandleListAttribute = 0x20002;  // PROC_THREAD_ATTRIBUTE_HANDLE_LIST
+const size_t kMaxHandlesToInherit = 0x20000000;
+const DWORD kJobAssignmentWaitMs = 60000;
+const DWORD kCaptureChunkSize = 1024;
+
+// The name of the calling thread's desktop; empty when it cannot be read.
+std::wstring CurrentDesktopName() {
+  HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+  if (!desktop) return std::wstring();
+  DWORD size = 0;
+  GetUserObjectInformationW(desktop, UOI_NAME, nullptr, 0, &size);
+  if (size < sizeof(wchar_t)) return std::wstring();
+  std::wstring name(size / sizeof(wchar_t), L'\0');
+  if (!GetUserObjectInformationW(desktop, UOI_NAME, &name[0], size, &size))
+    return std::wstring();
+  name.resize(wcsnlen(name.c_str(), name.size()));
+  return name;
+}
+
+// Owner of an environment block from CreateEnvironmentBlock.
+class EnvironmentBlock {
+ public:
+  EnvironmentBlock() : block_(nullptr) {}
+  ~EnvironmentBlock() {
+    if (block_) DestroyEnvironmentBlock(block_);
+  }
+  EnvironmentBlock(const EnvironmentBlock&) = delete;
+  EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
+
+  bool Create(HANDLE token) { return CreateEnvironmentBlock(&block_, token, FALSE) != FALSE; }
+  void* Get() const { return block_; }
+
+ private:
+  void* block_;
+};
+
+}  // namespace
+
+LaunchOptions::LaunchOptions()
+    : wait(false),
+      start_hidden(false),
+      handles_to_inherit(nullptr),
+      inherit_handles(false),
+      as_user(nullptr),
+      empty_desktop_name(false),
+      use_current_desktop(false),
+      job_handle(nullptr),
+      stdin_handle(nullptr),
+      stdout_handle(nullptr),
+      stderr_handle(nullptr),
+      force_breakaway_from_job(false) {}
+
+ProcThreadAttributeList::ProcThreadAttributeList() { ZeroMemory(&startup_info_, sizeof(startup_info_)); }
+
+ProcThreadAttributeList::~ProcThreadAttributeList() { Free(); }
+
+void ProcThreadAttributeList::Free() {
+  if (!startup_info_.lpAttributeList) return;
+  if (g_delete_list) g_delete_list(startup_info_.lpAttributeList);
+  HeapFree(GetProcessHeap(), 0, startup_info_.lpAttributeList);
+  startup_info_.lpAttributeList = nullptr;
+}
+
+void ProcThreadAttributeList::Initialize(OsVersion version) {
+  Free();
+  ZeroMemory(&startup_info_, sizeof(startup_info_));
+  if (version < OS_VERSION_VISTA) {
+    startup_info_.StartupInfo.cb = sizeof(STARTUPINFOW);
+    return;
+  }
+  startup_info_.StartupInfo.cb = sizeof(STARTUPINFOEXW);
+  if (g_initialize_list && g_update_attribute && g_delete_list) return;
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel32) return;
+  g_initialize_list = reinterpret_cast<InitializeProcThreadAttributeListFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "InitializeProcThreadAttributeList")));
+  g_update_attribute = reinterpret_cast<UpdateProcThreadAttributeFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "UpdateProcThreadAttribute")));
+  g_delete_list = reinterpret_cast<DeleteProcThreadAttributeListFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "DeleteProcThreadAttributeList")));
+}
+
+bool ProcThreadAttributeList::SetHandleList(const HandlesToInheritVector& handles) {
+  if (!extended() || startup_info_.lpAttributeList) return false;
+  if (!g_initialize_list || !g_update_attribute || !g_delete_list) return false;
+  SIZE_T size = 0;
+  g_initialize_list(nullptr, 1, 0, &size);
+  if (size == 0) return false;
+  LPPROC_THREAD_ATTRIBUTE_LIST list =
+      static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size));
+  if (!list) return false;
+  if (!g_initialize_list(list, 1, 0, &size)) {
+    HeapFree(GetProcessHeap(), 0, list);
+    return false;
+  }
+  startup_info_.lpAttributeList = list;
+  handles_ = handles;
+  if (!g_update_attribute(list, 0, kHandleListAttribute, &handles_[0],
+                          handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+    Free();
+    return false;
+  }
+  return true;
+}
+
+Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options) {
+  return LaunchProcess(command_line.GetCommandLineString(), options);
+}
+
+Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options) {
+  const OsVersion version = GetWindowsVersion();
+  ProcThreadAttributeList attributes;
+  attributes.Initialize(version);
+  STARTUPINFOW* startup = &attributes.startup_info()->StartupInfo;
+  BOOL inherit = options.inherit_handles ? TRUE : FALSE;
+  DWORD flags = 0;
+
+  if (options.handles_to_inherit) {
+    const HandlesToInheritVector& handles = *options.handles_to_inherit;
+    if (handles.empty()) {
+      inherit = FALSE;
+    } else {
+      if (handles.size() >= kMaxHandlesToInherit) return Process();
+      for (HANDLE handle : handles) {
+        // A handle that cannot be passed on fails the launch rather than the process.
+        if (!SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+          PLOG(ERROR) << "Could not make a handle inheritable";
+          return Process();
+        }
+      }
+      if (!attributes.SetHandleList(handles)) return Process();
+      inherit = TRUE;
+      flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+  }
+
+  std::wstring desktop_name;
+  if (options.empty_desktop_name) {
+    startup->lpDesktop = const_cast<wchar_t*>(L"");
+  } else if (options.use_current_desktop) {
+    desktop_name = CurrentDesktopName();
+    if (desktop_name.empty()) {
+      LOG(ERROR) << "Could not read the name of the current desktop";
+      return Process();
+    }
+    startup->lpDesktop = &desktop_name[0];
+  }
+
+  startup->dwFlags = STARTF_USESHOWWINDOW;
+  startup->wShowWindow = options.start_hidden ? SW_HIDE : SW_SHOWNORMAL;
+
+  if (options.stdin_handle || options.stdout_handle || options.stderr_handle) {
+    startup->dwFlags |= STARTF_USESTDHANDLES;
+    startup->hStdInput = options.stdin_handle;
+    startup->hStdOutput = options.stdout_handle;
+    startup->hStdError = options.stderr_handle;
+  }
+
+  if (options.job_handle) {
+    flags |= CREATE_SUSPENDED;
+    // Before Windows 8 a process can be in one job only, so it must leave ours.
+    if (version < OS_VERSION_WIN8) flags |= CREATE_BREAKAWAY_FROM_JOB;
+  }
+  if (options.force_breakaway_from_job) flags |= CREATE_BREAKAWAY_FROM_JOB;
+
+  const wchar_t* current_directory =
+      options.current_directory.empty() ? nullptr : options.current_directory.value().c_str();
+  std::wstring writable_command_line = command_line;
+  writable_command_line.push_back(L'\0');
+
+  PROCESS_INFORMATION info = {};
+  if (options.as_user) {
+    flags |= CREATE_UNICODE_ENVIRONMENT;
+    EnvironmentBlock environment;
+    if (!environment.Create(options.as_user)) return Process();
+    if (!CreateProcessAsUserW(options.as_user, nullptr, &writable_command_line[0], nullptr,
+                              nullptr, inherit, flags, environment.Get(), current_directory,
+                              startup, &info)) {
+      return Process();
+    }
+  } else {
+    if (!CreateProcessW(nullptr, &writable_command_line[0], nullptr, nullptr, inherit, flags,
+                        nullptr, current_directory, startup, &info)) {
+      return Process();
+    }
+  }
+  ScopedHandle process(info.hProcess);
+  ScopedHandle thread(info.hThread);
+
+  if (options.job_handle) {
+    if (!AssignProcessToJobObject(options.job_handle, process.Get())) {
+      // Never leave a suspended child behind.
+      if (TerminateProcess(process.Get(), 1))
+        WaitForSingleObject(process.Get(), kJobAssignmentWaitMs);
+      return Process();
+    }
+    ResumeThread(thread.Get());
+  }
+
+  if (options.wait) WaitForSingleObject(process.Get(), INFINITE);
+  return Process(process.Take());
+}
+
+bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output) {
+  return RunAndCaptureOutput(command_line.GetCommandLineString(), output);
+}
+
+bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) {
+  SECURITY_ATTRIBUTES security = {};
+  security.nLength = sizeof(security);
+  security.bInheritHandle = TRUE;
+  HANDLE read_handle = nullptr;
+  HANDLE write_handle = nullptr;
+  if (!CreatePipe(&read_handle, &write_handle, &security, 0)) return false;
+  ScopedHandle read_end(read_handle);
+  ScopedHandle write_end(write_handle);
+  if (!SetHandleInformation(read_end.Get(), HANDLE_FLAG_INHERIT, 0)) return false;
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = write_end.Get();
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring writable_command_line = command_line;
+  writable_command_line.push_back(L'\0');
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, &writable_command_line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                      nullptr, &startup, &info)) {
+    return false;
+  }
+  ScopedHandle process(info.hProcess);
+  ScopedHandle thread(info.hThread);
+  // Only the child may hold the write end, or the read below never sees its end.
+  write_end.Close();
+
+  char buffer[kCaptureChunkSize];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(read_end.Get(), buffer, kCaptureChunkSize, &read, nullptr) || read == 0)
+      break;
+    output->append(buffer, read);
+  }
+
+  WaitForSingleObject(process.Get(), INFINITE);
+  const TerminationStatus status = GetProcessTerminationStatus(process.Get(), nullptr);
+  return status != TERMINATION_STATUS_ABNORMAL_TERMINATION &&
+         status != TERMINATION_STATUS_PROCESS_CRASHED;
+}
+
+TerminationStatus TerminationStatusFromExitCode(DWORD exit_code) {
+  switch (exit_code) {
+    case 0:
+      return TERMINATION_STATUS_NORMAL_TERMINATION;
+    case 1:           // TerminateProcess by a task manager
+    case 0x40010004:  // the debugger ended it
+    case 0xC000013A:  // Ctrl+C or end of session
+    case 0xC0000354:  // debugger inactive
+      return TERMINATION_STATUS_PROCESS_WAS_KILLED;
+    case 0xE0000008:  // out-of-memory exception
+    case 7012:        // a job's memory limit was exceeded
+      return TERMINATION_STATUS_OOM;
+  }
+  // Error-severity status codes are unhandled exceptions; any other code is the
+  // program's own exit status.
+  if ((exit_code & 0xC0000000) == 0xC0000000) return TERMINATION_STATUS_PROCESS_CRASHED;
+  return TERMINATION_STATUS_NORMAL_TERMINATION;
+}
+
+TerminationStatus GetProcessTerminationStatus(HANDLE process, int* exit_code) {
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) {
+    // Nothing is known about the process: never report that as a clean exit.
+    if (exit_code) *exit_code = 0;
+    return TERMINATION_STATUS_ABNORMAL_TERMINATION;
+  }
+  if (code == STILL_ACTIVE) {
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+      if (exit_code) *exit_code = WAIT_TIMEOUT;
+      return TERMINATION_STATUS_STILL_RUNNING;
+    }
+    if (exit_code) *exit_code = static_cast<int>(code);
+    return TERMINATION_STATUS_ABNORMAL_TERMINATION;
+  }
+  if (exit_code) *exit_code = static_cast<int>(code);
+  return TerminationStatusFromExitCode(code);
+}
+
+}  // namespace base
