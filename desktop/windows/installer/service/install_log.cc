@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 
 namespace installer {
@@ -30,17 +31,6 @@ const uint32_t kRegSz = 1;
 const uint32_t kRegExpandSz = 2;
 const uint32_t kRegBinary = 3;
 const uint32_t kRegDword = 4;
-
-char LowerASCII(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringASCIICase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerASCII(a[i]) != LowerASCII(b[i])) return false;
-  return true;
-}
 
 std::string DataAsText(const void* data, uint32_t type, uint32_t size) {
   // No data is empty text whatever the type; never read through a null pointer.
@@ -100,7 +90,7 @@ void InstallLog::AddRegistryValue(std::vector<RegistryKey>& keys,
   std::string path = base::WideToUTF8(key_path);
   RegistryKey* key = nullptr;
   for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
-    if (EqualsIgnoringASCIICase(it->path, path)) {
+    if (base::EqualsCaseInsensitiveASCII(it->path, path)) {
       key = &*it;
       if (clean > key->clean) key->clean = clean;
       break;

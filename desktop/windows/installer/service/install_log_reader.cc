@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/service/xml_document.h"
 
@@ -10,20 +11,10 @@ namespace installer {
 
 namespace {
 
-// Private until the shared string utilities land.
-const wchar_t kWhitespaceWide[] = {
-    0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x0085, 0x00A0, 0x1680,
-    0x2000, 0x2001, 0x2002, 0x2003, 0x2004, 0x2005, 0x2006, 0x2007, 0x2008,
-    0x2009, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000, 0};
-const char kWhitespaceASCII[] = "\t\n\v\f\r ";
-
 // Wide fields are trimmed of Unicode white space and cut at a NUL.
 std::wstring WideField(const std::string& utf8) {
-  std::wstring text = base::UTF8ToWide(utf8);
-  size_t first = text.find_first_not_of(kWhitespaceWide);
-  text = first == std::wstring::npos
-             ? std::wstring()
-             : text.substr(first, text.find_last_not_of(kWhitespaceWide) - first + 1);
+  std::wstring text;
+  base::TrimString(base::UTF8ToWide(utf8), base::kWhitespaceWide, &text);
   size_t nul = text.find(L'\0');
   if (nul != std::wstring::npos) text.resize(nul);
   return text;
@@ -31,9 +22,9 @@ std::wstring WideField(const std::string& utf8) {
 
 // Value data is trimmed of ASCII white space only.
 std::string TrimASCIIWhitespace(const std::string& text) {
-  size_t first = text.find_first_not_of(kWhitespaceASCII);
+  size_t first = text.find_first_not_of(base::kWhitespaceASCII);
   if (first == std::string::npos) return std::string();
-  size_t last = text.find_last_not_of(kWhitespaceASCII);
+  size_t last = text.find_last_not_of(base::kWhitespaceASCII);
   return text.substr(first, last - first + 1);
 }
 
