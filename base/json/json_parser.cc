@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversion_utils.h"
 
@@ -14,14 +15,6 @@ namespace base {
 namespace {
 
 const char kReplacementCharacter[] = "\xEF\xBF\xBD";
-
-// Unicode scalar values minus the noncharacters: what a JSON string may carry.
-bool IsValidCharacter(int32_t code_point) {
-  return (code_point >= 0 && code_point < 0xD800) ||
-         (code_point >= 0xE000 && code_point < 0xFDD0) ||
-         (code_point >= 0xFDF0 && code_point <= 0x10FFFF &&
-          (code_point & 0xFFFE) != 0xFFFE);
-}
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -328,7 +321,7 @@ bool JsonParser::ParseStringInto(StringBuilder* builder) {
     }
     size_t consumed = 0;
     int32_t code_point = Utf8NextChar(pos_, static_cast<size_t>(end_ - pos_), &consumed);
-    if (IsValidCharacter(code_point)) {
+    if (code_point >= 0 && IsValidCharacter(static_cast<uint32_t>(code_point))) {
       builder->AppendInputBytes(pos_, consumed);
     } else if (options_ & JsonReader::JSON_REPLACE_INVALID_CHARACTERS) {
       builder->AppendOwned(kReplacementCharacter);
@@ -367,7 +360,8 @@ bool JsonParser::ParseEscape(StringBuilder* builder) {
     }
     case 'x': {
       int32_t value = 0;
-      if (!CanConsume(4) || !HexEscapeToInt(pos_ + 2, 2, &value) || !IsValidCharacter(value))
+      if (!CanConsume(4) || !HexEscapeToInt(pos_ + 2, 2, &value) ||
+          !IsValidCharacter(static_cast<uint32_t>(value)))
         break;
       if (value < 0x80) {
         char byte = static_cast<char>(value);  // \x00 is kept as a NUL byte
@@ -391,7 +385,7 @@ bool JsonParser::ParseEscape(StringBuilder* builder) {
         value = ((value - 0xD800) << 10) + (trail - 0xDC00) + 0x10000;
         length = 12;
       }
-      if (!IsValidCharacter(value)) break;  // also a lone trail surrogate
+      if (!IsValidCharacter(static_cast<uint32_t>(value))) break;  // also a lone trail surrogate
       // \u0000 is kept as a NUL byte like \x00 and a raw NUL: the writer escapes NUL
       // that way, so dropping it would change strings on every write and read.
       builder->AppendCodePoint(static_cast<uint32_t>(value));
