@@ -146,7 +146,8 @@ TEST(JsonReaderTest, ReadsAndReportsErrors) {
       {"white space everywhere", " { \"a\" : [ 1 , 2 ] } ", 0, "{\"a\":[1,2]}"},
       {"empty containers", "[{},[]]", 0, "[{},[]]"},
   };
-  for (const ReadCase& c : cases) EXPECT_EQ(c.expected, ReadAndDescribe(c.input, c.options)) << c.name;
+  for (const ReadCase& c : cases)
+    EXPECT_EQ(c.expected, ReadAndDescribe(c.input, c.options)) << c.name;
 }
 
 TEST(JsonReaderTest, NestingLimit) {
