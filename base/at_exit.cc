@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "base/bind.h"
 #include "base/logging.h"
 
 namespace base {
@@ -19,16 +20,16 @@ ExitCallbackStack::~ExitCallbackStack() {
   ExitCallbackStack* current = g_current_stack.load();
   if (current) {
     DCHECK_EQ(current, this) << "exit-callback stacks must end in reverse order";
-    std::deque<Entry> callbacks;
+    std::deque<Closure> callbacks;
     {
       AutoLock lock(current->lock_);
       callbacks.swap(current->stack_);
     }
     // Without the lock, so that a callback may register (the newcomer never runs).
     while (!callbacks.empty()) {
-      const Entry entry = callbacks.back();
+      const Closure callback = std::move(callbacks.back());
       callbacks.pop_back();
-      entry.function(entry.argument);
+      callback.Run();
     }
     g_current_stack.store(previous_);
   }
@@ -36,10 +37,11 @@ ExitCallbackStack::~ExitCallbackStack() {
 
 // static
 void ExitCallbackStack::Register(Function function, void* argument) {
+  Closure callback = Bind(function, argument);
   ExitCallbackStack* current = g_current_stack.load();
-  if (!current) return;
+  if (!current) return;  // released without ever running
   AutoLock lock(current->lock_);
-  current->stack_.push_back(Entry{function, argument});
+  current->stack_.push_back(std::move(callback));
 }
 
 }  // namespace base

@@ -10,6 +10,7 @@
 
 #include <deque>
 
+#include "base/callback.h"
 #include "base/synchronization/lock.h"
 
 namespace base {
@@ -28,13 +29,8 @@ class ExitCallbackStack {
   static void Register(Function function, void* argument);
 
  private:
-  struct Entry {
-    Function function;
-    void* argument;
-  };
-
   Lock lock_;
-  std::deque<Entry> stack_;
+  std::deque<Closure> stack_;
   ExitCallbackStack* previous_;
 };
 

@@ -1,10 +1,20 @@
-// Log sites: LOG(INFO|WARNING|ERROR|FATAL) << ..., VLOG(n), PLOG(sev) (appends the last
-// system error), CHECK/DCHECK and NOTREACHED. A FATAL line ends the process.
+// The process-wide log. Every site builds a LogMessage for its file, line and severity,
+// streams text into it, and the destructor emits one line:
+//   "[pid:tid:MMDD/HHMMSS.mmm:tick:SEVERITY:file(line)] text"
+// (pid, tid and tick are off by default) to the log file, the debugger and standard error.
+// Without InitLogging the log is "debug.log" beside the main executable.
+//
+//   LOG(INFO|WARNING|ERROR|FATAL) << ...;   a FATAL line ends the process
+//   VLOG(n) << ...;                         when "v"/"vmodule" enable level n for the file
+//   PLOG(ERROR) << ...;                     appends ": " and the thread's last error text
+//   CHECK(cond) / CHECK_EQ(a, b) ...;       FATAL unless the condition holds
+//   DCHECK(cond) ..., NOTREACHED();         the same in debug builds only
 #ifndef BASE_LOGGING_H_
 #define BASE_LOGGING_H_
 
 #include <windows.h>
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 
@@ -16,9 +26,60 @@ const LogSeverity LOG_INFO = 0;
 const LogSeverity LOG_WARNING = 1;
 const LogSeverity LOG_ERROR = 2;
 const LogSeverity LOG_FATAL = 3;
+// <windows.h> defines ERROR as 0, which turns LOG(ERROR) into LOG(0).
+const LogSeverity LOG_0 = LOG_ERROR;
 
+// Destination bits.
+enum LoggingDestination : uint32_t {
+  LOG_NONE = 0,
+  LOG_TO_FILE = 1,
+  LOG_TO_SYSTEM_DEBUG_LOG = 2,  // the debugger output, and standard error with it
+};
+
+enum LogLockingState : uint32_t { LOCK_LOG_FILE = 0, DONT_LOCK_LOG_FILE = 1 };
+
+enum OldFileDeletionState : uint32_t { DELETE_OLD_LOG_FILE = 0, APPEND_TO_OLD_LOG_FILE = 1 };
+
+struct LoggingSettings {
+  uint32_t logging_dest = LOG_TO_FILE;
+  const wchar_t* log_file = nullptr;  // must be set when logging_dest has LOG_TO_FILE
+  uint32_t lock_log = LOCK_LOG_FILE;  // carried for callers, not consulted
+  uint32_t delete_old = APPEND_TO_OLD_LOG_FILE;
+};
+
+// Reads "v" and "vmodule" from the process command line (at most twice per process),
+// sets the destinations and opens the log file. False when no log file could be opened.
+bool InitLogging(const LoggingSettings& settings);
+
+// Levels above FATAL are stored as FATAL; negative levels enable verbose levels.
+void SetMinLogLevel(int level);
+int GetMinLogLevel();
+
+// Whether a line of this severity goes anywhere at all.
 bool ShouldLog(LogSeverity severity);
+
+// The verbose level enabled for a source file (|size_with_nul| = sizeof(__FILE__)).
 int GetVerboseLevelForFile(const char* file, size_t size_with_nul);
+
+void SetLogPrefixItems(bool process_id, bool thread_id, bool time_stamp, bool tick_count);
+
+// Sees every line first; returning true keeps it from all other destinations.
+typedef bool (*LogMessageHandlerFunction)(int severity, const char* file, int line,
+                                          size_t message_start, const std::string& text);
+void SetLogMessageHandler(LogMessageHandlerFunction handler);
+LogMessageHandlerFunction GetLogMessageHandler();
+
+// Closes the log file; the next line opens it again.
+void CloseLogFile();
+
+// "debug.log" in the folder of the process's main executable.
+std::wstring DefaultLogFilePath();
+
+// The thread's last system error; sites capture it before making further calls.
+DWORD GetLastSystemErrorCode();
+
+// The system's text for |error|, whitespace collapsed, followed by " (0xHEX)".
+std::string Win32ErrorToString(DWORD error);
 
 // One line under construction; the destructor emits it.
 class LogMessage {
@@ -31,8 +92,11 @@ class LogMessage {
   std::ostream& stream() { return stream_; }
 
  private:
+  void WritePrefix();
+
   LogSeverity severity_;
   std::ostringstream stream_;
+  size_t message_start_;
   const char* file_;
   int line_;
   DWORD last_error_;
@@ -43,15 +107,15 @@ class LastErrorLogMessage {
  public:
   LastErrorLogMessage(const char* file, int line, LogSeverity severity, DWORD error);
   ~LastErrorLogMessage();
+  LastErrorLogMessage(const LastErrorLogMessage&) = delete;
+  LastErrorLogMessage& operator=(const LastErrorLogMessage&) = delete;
+
   std::ostream& stream() { return message_.stream(); }
 
  private:
   DWORD error_;
   LogMessage message_;
 };
-
-DWORD GetLastSystemErrorCode();
-std::string Win32ErrorToString(DWORD error);
 
 // Turns "stream << x" into a void expression for the ternary in the macros.
 class LogMessageVoidify {
@@ -61,9 +125,12 @@ class LogMessageVoidify {
 
 }  // namespace base
 
-// Writes a NUL-terminated wide string as UTF-8; a null pointer writes nothing.
+// Writes a NUL-terminated wide string as UTF-8; a null pointer writes nothing. Declared
+// in std so that argument-dependent lookup finds them inside any namespace.
+namespace std {
 std::ostream& operator<<(std::ostream& out, const wchar_t* text);
 std::ostream& operator<<(std::ostream& out, const std::wstring& text);
+}  // namespace std
 
 #define VELUM_LAZY_STREAM(stream, condition) \
   !(condition) ? (void)0 : ::base::LogMessageVoidify() & (stream)
