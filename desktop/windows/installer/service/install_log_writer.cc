@@ -23,17 +23,17 @@ bool ReplaceFileContents(const base::FilePath& path, const std::string& text) {
   if (text.size() > static_cast<size_t>(INT_MAX)) return false;
   base::FilePath temp;
   if (!base::CreateTemporaryFileInDir(path.DirName(), &temp)) {
-    PLOG(WARNING) << "Cannot create a temporary file beside " << path.value();
+    PLOG(ERROR) << "Cannot create a temporary file beside " << path.value();
     return false;
   }
   int size = static_cast<int>(text.size());
   if (base::WriteFile(temp, text.data(), size) != size) {
-    PLOG(WARNING) << "Cannot write " << temp.value();
+    PLOG(ERROR) << "Cannot write " << temp.value();
     base::DeleteFile(temp, false);
     return false;
   }
   if (!base::ReplaceFile(temp, path)) {
-    PLOG(WARNING) << "Cannot replace " << path.value();
+    PLOG(ERROR) << "Cannot replace " << path.value();
     base::DeleteFile(temp, false);
     return false;
   }
