@@ -1,0 +1,79 @@
+// The common interface of all histograms: a name, flags and the recording and snapshot
+// operations. Histograms come from the factories of Histogram, LinearHistogram and
+// SparseHistogram and live for the whole process.
+#ifndef BASE_METRICS_HISTOGRAM_BASE_H_
+#define BASE_METRICS_HISTOGRAM_BASE_H_
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/strings/string_piece.h"
+
+namespace base {
+
+class HistogramSamples;
+
+enum HistogramType {
+  HISTOGRAM = 0,
+  LINEAR_HISTOGRAM = 1,
+  BOOLEAN_HISTOGRAM = 2,
+  CUSTOM_HISTOGRAM = 3,
+  SPARSE_HISTOGRAM = 4,
+};
+
+// "HISTOGRAM", "LINEAR_HISTOGRAM", ... and "UNKNOWN" for other codes.
+std::string HistogramTypeToString(HistogramType type);
+
+// The first 8 bytes of the name's MD5 digest, big-endian.
+uint64_t HashMetricName(StringPiece name);
+
+class HistogramBase {
+ public:
+  typedef int32_t Sample;
+  typedef int32_t Count;
+
+  static constexpr Sample kSampleType_MAX = INT32_MAX;
+  // Factories clamp bucket counts to stay below this.
+  static constexpr uint32_t kBucketCount_MAX = 16384;
+
+  enum Flags : int32_t {
+    kNoFlags = 0,
+    kUmaTargetedHistogramFlag = 0x1,
+    kUmaStabilityHistogramFlag = 0x3,
+    kCallbackExists = 0x20,
+    kIsPersistent = 0x40,
+  };
+
+  explicit HistogramBase(const std::string& name);
+  virtual ~HistogramBase();
+  HistogramBase(const HistogramBase&) = delete;
+  HistogramBase& operator=(const HistogramBase&) = delete;
+
+  const std::string& histogram_name() const { return histogram_name_; }
+  int32_t flags() const { return flags_.load(std::memory_order_relaxed); }
+  void SetFlags(int32_t flags) { flags_.fetch_or(flags, std::memory_order_relaxed); }
+  void ClearFlags(int32_t flags) { flags_.fetch_and(~flags, std::memory_order_relaxed); }
+
+  virtual uint64_t name_hash() const = 0;
+  virtual HistogramType GetHistogramType() const = 0;
+  virtual bool HasConstructionArguments(Sample minimum, Sample maximum,
+                                        uint32_t bucket_count) const = 0;
+  virtual void Add(Sample value) = 0;
+  // A count of 0 or less is ignored.
+  virtual void AddCount(Sample value, int count) = 0;
+  virtual void AddSamples(const HistogramSamples& samples) = 0;
+  // A copy of everything recorded so far.
+  virtual std::unique_ptr<HistogramSamples> SnapshotSamples() const = 0;
+  // What was recorded since the previous delta.
+  virtual std::unique_ptr<HistogramSamples> SnapshotDelta() = 0;
+
+ private:
+  const std::string histogram_name_;
+  std::atomic<int32_t> flags_;
+};
+
+}  // namespace base
+
+#endif  // BASE_METRICS_HISTOGRAM_BASE_H_
