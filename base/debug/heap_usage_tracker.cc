@@ -1,0 +1,131 @@
+#include "base/debug/heap_usage_tracker.h"
+
+#include <atomic>
+
+#include "base/lazy_instance.h"
+#include "base/threading/thread_local_storage.h"
+
+namespace base {
+namespace debug {
+
+namespace {
+
+// Slot values besides a record: while the record itself is allocated (so that
+// allocation is not counted) and after the thread's record was freed.
+ThreadHeapUsage* const kBeingCreated = reinterpret_cast<ThreadHeapUsage*>(1);
+ThreadHeapUsage* const kDestroyed = reinterpret_cast<ThreadHeapUsage*>(2);
+
+std::atomic<uintptr_t> g_usage_slot{0};
+
+void DestroyUsage(void* value);
+
+TlsSlot* UsageSlot() {
+  return GetOrCreateLazyPointer<TlsSlot>(
+      &g_usage_slot,
+      [] {
+        TlsSlot* slot = new TlsSlot;
+        slot->Initialize(&DestroyUsage);
+        return slot;
+      },
+      nullptr, nullptr);
+}
+
+void DestroyUsage(void* value) {
+  ThreadHeapUsage* usage = static_cast<ThreadHeapUsage*>(value);
+  if (usage == kBeingCreated || usage == kDestroyed) return;
+  delete usage;
+  UsageSlot()->Set(kDestroyed);
+}
+
+// The thread's record, created on demand; null while being created or after it ended.
+ThreadHeapUsage* GetOrCreateThreadUsage() {
+  TlsSlot* slot = UsageSlot();
+  ThreadHeapUsage* usage = static_cast<ThreadHeapUsage*>(slot->Get());
+  if (usage == kBeingCreated || usage == kDestroyed) return nullptr;
+  if (usage) return usage;
+  slot->Set(kBeingCreated);
+  usage = new ThreadHeapUsage();
+  slot->Set(usage);
+  return usage;
+}
+
+// The thread's record without creating one.
+ThreadHeapUsage* GetThreadUsage() {
+  if (g_usage_slot.load(std::memory_order_acquire) <= kLazyInstanceStateCreating) return nullptr;
+  ThreadHeapUsage* usage = static_cast<ThreadHeapUsage*>(UsageSlot()->Get());
+  return (usage == kBeingCreated || usage == kDestroyed) ? nullptr : usage;
+}
+
+}  // namespace
+
+HeapUsageTracker::HeapUsageTracker() : usage_() {}
+
+HeapUsageTracker::~HeapUsageTracker() {
+  if (thread_usage_) Stop(false);
+}
+
+void HeapUsageTracker::Start() {
+  thread_usage_ = GetOrCreateThreadUsage();
+  if (!thread_usage_) return;
+  usage_ = *thread_usage_;
+  *thread_usage_ = ThreadHeapUsage();
+}
+
+void HeapUsageTracker::Stop(bool usage_is_exclusive) {
+  if (!thread_usage_) {
+    usage_ = ThreadHeapUsage();
+    return;
+  }
+  ThreadHeapUsage current = *thread_usage_;
+  if (usage_is_exclusive) {
+    *thread_usage_ = usage_;
+  } else {
+    // The outer scope's peak includes what it had outstanding when this one started.
+    if (current.max_allocated_bytes != 0) {
+      uint64_t outer_outstanding = usage_.alloc_bytes - usage_.free_bytes;
+      uint64_t peak = outer_outstanding + current.max_allocated_bytes;
+      thread_usage_->max_allocated_bytes =
+          usage_.max_allocated_bytes > peak ? usage_.max_allocated_bytes : peak;
+    } else {
+      thread_usage_->max_allocated_bytes = usage_.max_allocated_bytes;
+    }
+    thread_usage_->alloc_ops += usage_.alloc_ops;
+    thread_usage_->alloc_bytes += usage_.alloc_bytes;
+    thread_usage_->alloc_overhead_bytes += usage_.alloc_overhead_bytes;
+    thread_usage_->free_ops += usage_.free_ops;
+    thread_usage_->free_bytes += usage_.free_bytes;
+  }
+  usage_ = current;
+  thread_usage_ = nullptr;
+}
+
+ThreadHeapUsage HeapUsageTracker::GetUsageSnapshot() {
+  ThreadHeapUsage* usage = GetThreadUsage();
+  return usage ? *usage : ThreadHeapUsage();
+}
+
+void HeapUsageTracker::RecordAllocation(size_t requested_size, size_t estimate) {
+  ThreadHeapUsage* usage = GetThreadUsage();
+  if (!usage) return;
+  ++usage->alloc_ops;
+  if (requested_size != 0 && estimate != 0) {
+    usage->alloc_bytes += estimate;
+    usage->alloc_overhead_bytes += estimate - requested_size;
+    if (usage->alloc_bytes > usage->free_bytes &&
+        usage->alloc_bytes - usage->free_bytes > usage->max_allocated_bytes) {
+      usage->max_allocated_bytes = usage->alloc_bytes - usage->free_bytes;
+    }
+  } else {
+    usage->alloc_bytes += requested_size;
+  }
+}
+
+void HeapUsageTracker::RecordFree(size_t estimate) {
+  ThreadHeapUsage* usage = GetThreadUsage();
+  if (!usage) return;
+  ++usage->free_ops;
+  usage->free_bytes += estimate;
+}
+
+}  // namespace debug
+}  // namespace base
