@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/metrics/sparse_histogram.h"
+
 namespace base {
 
 namespace {
@@ -208,8 +210,12 @@ int32_t File::FromWin32Error(DWORD error) {
       return FILE_ERROR_EXISTS;
     case ERROR_USER_MAPPED_FILE:
       return FILE_ERROR_INVALID_OPERATION;
-    default:
+    default: {
+      static HistogramBase* const unknown_errors =
+          SparseHistogram::FactoryGet("PlatformFile.UnknownErrors.Windows", 0);
+      unknown_errors->Add(static_cast<HistogramBase::Sample>(error));
       return FILE_ERROR_FAILED;
+    }
   }
 }
 

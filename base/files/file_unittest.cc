@@ -4,6 +4,8 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/metrics/histogram_samples.h"
+#include "base/metrics/sparse_histogram.h"
 
 namespace base {
 namespace {
@@ -137,6 +139,19 @@ TEST(FileErrorTest, FromWin32Error) {
       {ERROR_ALREADY_EXISTS, -1},  {ERROR_LOCK_VIOLATION, -1},
   };
   for (const Case& c : cases) EXPECT_EQ(c.error, File::FromWin32Error(c.win32)) << c.win32;
+}
+
+TEST(FileErrorTest, UnknownErrorsAreCountedOnceEach) {
+  HistogramBase* histogram =
+      SparseHistogram::FactoryGet("PlatformFile.UnknownErrors.Windows", 0);
+  HistogramBase::Count already = histogram->SnapshotSamples()->GetCount(ERROR_ALREADY_EXISTS);
+  HistogramBase::Count lock = histogram->SnapshotSamples()->GetCount(ERROR_LOCK_VIOLATION);
+  EXPECT_EQ(File::FILE_ERROR_FAILED, File::FromWin32Error(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(File::FILE_ERROR_NOT_FOUND, File::FromWin32Error(ERROR_FILE_NOT_FOUND));
+  std::unique_ptr<HistogramSamples> samples = histogram->SnapshotSamples();
+  EXPECT_EQ(already + 1, samples->GetCount(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(lock, samples->GetCount(ERROR_LOCK_VIOLATION));
+  EXPECT_EQ(0, samples->GetCount(ERROR_FILE_NOT_FOUND)) << "known errors are not counted";
 }
 
 }  // namespace
