@@ -1,0 +1,7 @@
+#include "base/channel_info.h"
+
+namespace base {
+
+int32_t GetChannel() { return 4; }
+
+}  // namespace base
