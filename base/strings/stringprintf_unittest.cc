@@ -14,6 +14,8 @@ TEST(StringPrintfTest, NarrowAndWideConversions) {
   // msvcrt semantics: "%ls" is wide in a wide format too, and so is "%s".
   EXPECT_EQ(L"Velum 4711", StringPrintf(L"%ls %u", L"Velum", 4711u));
   EXPECT_EQ(L"narrow abc", StringPrintf(L"narrow %hs", "abc"));
+  // msvcrt, not C99: a plain "%s" in a wide format takes a wide string.
+  EXPECT_EQ(L"plain Velum", StringPrintf(L"plain %s", L"Velum"));
   EXPECT_EQ(L"\x4E2D\x6587!", StringPrintf(L"%ls!", L"\x4E2D\x6587"));
 }
 
@@ -24,6 +26,8 @@ TEST(StringPrintfTest, StackAndHeapBoundary) {
     EXPECT_EQ(text, StringPrintf("%s", text.c_str())) << size;
     std::wstring wide(size, L'y');
     EXPECT_EQ(wide, StringPrintf(L"%ls", wide.c_str())) << size;
+    // A wide argument in a narrow format crosses the boundary the same way.
+    EXPECT_EQ(std::string(size, 'y'), StringPrintf("%ls", wide.c_str())) << size;
   }
   // The width is computed by the runtime, so the heap path is sized by counting.
   EXPECT_EQ(std::string(1999, ' ') + "5", StringPrintf("%2000d", 5));
