@@ -114,33 +114,6 @@ TEST_F(FileTest, LockConflictsAcrossHandles) {
   EXPECT_EQ(File::FILE_ERROR_FAILED, second.Lock());
 }
 
-TEST_F(FileTest, CloseKeepsLastErrorAndMoveTransfersOwnership) {
-  File file(Path(L"f"), File::FLAG_CREATE | File::FLAG_WRITE);
-  File moved(std::move(file));
-  EXPECT_FALSE(file.IsValid());
-  ASSERT_TRUE(moved.IsValid());
-  SetLastError(1234);
-  moved.Close();
-  EXPECT_EQ(1234u, GetLastError());
-  EXPECT_FALSE(moved.IsValid());
-}
-
-TEST(FileErrorTest, FromWin32Error) {
-  struct Case {
-    DWORD win32;
-    int32_t error;
-  } cases[] = {
-      {ERROR_FILE_NOT_FOUND, -4},  {ERROR_PATH_NOT_FOUND, -4}, {ERROR_TOO_MANY_OPEN_FILES, -6},
-      {ERROR_ACCESS_DENIED, -5},   {ERROR_NOT_ENOUGH_MEMORY, -7}, {ERROR_OUTOFMEMORY, -7},
-      {ERROR_NOT_READY, -16},      {ERROR_SECTOR_NOT_FOUND, -16}, {ERROR_DEV_NOT_EXIST, -16},
-      {ERROR_IO_DEVICE, -16},      {ERROR_FILE_CORRUPT, -16},  {ERROR_DISK_CORRUPT, -16},
-      {ERROR_SHARING_VIOLATION, -2}, {ERROR_HANDLE_DISK_FULL, -8}, {ERROR_DISK_FULL, -8},
-      {314, -8},                   {ERROR_FILE_EXISTS, -3},    {ERROR_USER_MAPPED_FILE, -10},
-      {ERROR_ALREADY_EXISTS, -1},  {ERROR_LOCK_VIOLATION, -1},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.error, File::FromWin32Error(c.win32)) << c.win32;
-}
-
 TEST(FileErrorTest, UnknownErrorsAreCountedOnceEach) {
   HistogramBase* histogram =
       SparseHistogram::FactoryGet("PlatformFile.UnknownErrors.Windows", 0);
