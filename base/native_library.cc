@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/metrics/histogram.h"
+
 namespace base {
 
 namespace {
@@ -56,6 +58,11 @@ HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutc
 HMODULE LoadNativeLibrary(const FilePath& path) {
   LoadNativeLibraryOutcome outcome;
   HMODULE module = LoadNativeLibraryWithOutcome(path, &outcome);
+  static HistogramBase* const histogram =
+      LinearHistogram::FactoryGet("LibraryLoader.LoadNativeLibraryWindows",
+                                  LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY,
+                                  LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY + 1);
+  histogram->Add(outcome);
   return module;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/metrics/histogram_base.h"
+#include "base/metrics/histogram_samples.h"
+#include "base/metrics/statistics_recorder.h"
 #include "base/test/test_helper_process.h"
 
 namespace base {
@@ -31,6 +34,24 @@ TEST(NativeLibraryTest, MissingLibraryFailsBothWaysAndRestoresTheDirectory) {
                          FilePath(TestExeSibling(L"no_such_library.dll")), &outcome));
   EXPECT_EQ(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS, outcome);
   EXPECT_EQ(before, CurrentDirectory());
+}
+
+// The count of |outcome| in the loader's histogram (0 before its first use).
+int OutcomeCount(LoadNativeLibraryOutcome outcome) {
+  HistogramBase* histogram =
+      StatisticsRecorder::FindHistogram("LibraryLoader.LoadNativeLibraryWindows");
+  return histogram ? histogram->SnapshotSamples()->GetCount(outcome) : 0;
+}
+
+TEST(NativeLibraryTest, EachLoadRecordsItsOutcome) {
+  const int loaded = OutcomeCount(LOADED_WITH_SEARCH_FLAGS);
+  const int failed = OutcomeCount(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS);
+  HMODULE module = LoadNativeLibrary(FilePath(TestExeSibling(L"velum_installer.dll")));
+  ASSERT_NE(nullptr, module);
+  FreeLibrary(module);
+  EXPECT_EQ(nullptr, LoadNativeLibrary(FilePath(TestExeSibling(L"no_such_library.dll"))));
+  EXPECT_EQ(loaded + 1, OutcomeCount(LOADED_WITH_SEARCH_FLAGS));
+  EXPECT_EQ(failed + 1, OutcomeCount(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS));
 }
 
 TEST(NativeLibraryTest, ScopedLibraryFindsExportsAndFreesItsModule) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <unordered_map>
 
+#include "base/debug/alias.h"
 #include "base/debug/stack_trace.h"
 #include "base/hash/hash.h"
 #include "base/immediate_crash.h"
@@ -15,12 +16,6 @@
 namespace base {
 
 namespace {
-
-// Keeps |value| in the caller's frame for a crash dump.
-template <typename T>
-inline void KeepInFrame(const T& value) {
-  asm volatile("" : : "r"(&value) : "memory");
-}
 
 struct HandleRecord {
   const void* owner;
@@ -67,9 +62,9 @@ class ActiveVerifier final : public HandleVerifier {
     if (!inserted.second) {
       const HandleRecord present = inserted.first->second;
       const StackTrace creation_stack = creation_stack_;
-      KeepInFrame(present);
-      KeepInFrame(creation_stack);
-      KeepInFrame(record);
+      debug::AliasForCrashDump(&present);
+      debug::AliasForCrashDump(&creation_stack);
+      debug::AliasForCrashDump(&record);
       ImmediateCrash();  // tracked twice
     }
   }
@@ -81,18 +76,18 @@ class ActiveVerifier final : public HandleVerifier {
     auto found = map_.find(handle);
     if (found == map_.end()) {
       const StackTrace creation_stack = creation_stack_;
-      KeepInFrame(creation_stack);
-      KeepInFrame(handle);
+      debug::AliasForCrashDump(&creation_stack);
+      debug::AliasForCrashDump(&handle);
       ImmediateCrash();  // released without being tracked
     }
     if (found->second.owner != owner) {
       const HandleRecord present = found->second;
       const StackTrace creation_stack = creation_stack_;
-      KeepInFrame(present);
-      KeepInFrame(creation_stack);
-      KeepInFrame(owner);
-      KeepInFrame(pc1);
-      KeepInFrame(pc2);
+      debug::AliasForCrashDump(&present);
+      debug::AliasForCrashDump(&creation_stack);
+      debug::AliasForCrashDump(&owner);
+      debug::AliasForCrashDump(&pc1);
+      debug::AliasForCrashDump(&pc2);
       ImmediateCrash();  // released by the wrong owner
     }
     map_.erase(found);
@@ -107,8 +102,8 @@ class ActiveVerifier final : public HandleVerifier {
     if (found == map_.end()) return;
     const HandleRecord present = found->second;
     const StackTrace creation_stack = creation_stack_;
-    KeepInFrame(present);
-    KeepInFrame(creation_stack);
+    debug::AliasForCrashDump(&present);
+    debug::AliasForCrashDump(&creation_stack);
     ImmediateCrash();  // closed behind its owner's back
   }
 
@@ -223,11 +218,11 @@ bool CloseHandleWithDiagnostics(HANDLE handle) {
   const LONG query_status = QueryObjectTypeName(handle, type_name);
   DWORD handle_flags = 0;
   const DWORD flags_error = GetHandleInformation(handle, &handle_flags) ? 0 : GetLastError();
-  KeepInFrame(close_error);
-  KeepInFrame(type_name);
-  KeepInFrame(query_status);
-  KeepInFrame(handle_flags);
-  KeepInFrame(flags_error);
+  debug::AliasForCrashDump(&close_error);
+  debug::AliasForCrashDump(&type_name);
+  debug::AliasForCrashDump(&query_status);
+  debug::AliasForCrashDump(&handle_flags);
+  debug::AliasForCrashDump(&flags_error);
 
   // The one failure that is not a bug: a process handle protected from closing.
   if (wcscmp(type_name, L"Process") == 0 && flags_error == 0 &&

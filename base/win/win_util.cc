@@ -7,18 +7,13 @@
 
 #include <atomic>
 
+#include "base/debug/alias.h"
 #include "base/immediate_crash.h"
 #include "base/win/scoped_handle.h"
 
 namespace base {
 
 namespace {
-
-// Keeps |value| in the caller's frame for a crash dump.
-template <typename T>
-inline void KeepInFrame(const T& value) {
-  asm volatile("" : : "r"(&value) : "memory");
-}
 
 // {9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3}: the application user model property set.
 const GUID kAppUserModelProperties = {
@@ -72,8 +67,8 @@ enum BitmapFailureEnd {
 [[noreturn]] __attribute__((noinline)) void EndBitmapDiagnosis(
     const BitmapFailureFigures& figures, BitmapFailureEnd end) {
   const BitmapFailureFigures kept = figures;
-  KeepInFrame(kept);
-  KeepInFrame(end);
+  debug::AliasForCrashDump(&kept);
+  debug::AliasForCrashDump(&end);
   ImmediateCrash();
 }
 
