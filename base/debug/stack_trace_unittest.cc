@@ -34,12 +34,5 @@ TEST(StackTraceTest, CapturesAtMostTheWantedFramesFromTheCaller) {
   }
 }
 
-TEST(StackTraceTest, ZeroWantedCapturesNothing) {
-  StackTrace trace = {};
-  trace.count = 7;
-  CaptureStackTrace(&trace, 0);
-  EXPECT_EQ(0, trace.count);
-}
-
 }  // namespace
 }  // namespace base
