@@ -76,22 +76,5 @@ TEST_F(LazyInstanceTest, DestroyedByExitStackAndRecreatedAfterwards) {
   EXPECT_EQ(2, Counted::constructed.load());
 }
 
-TEST(LazyPointer, CreatorSeesTheWordBeingCreatedAndWaitersGetTheResult) {
-  std::atomic<uintptr_t> state{0};
-  static int object = 7;
-  int* created = GetOrCreateLazyPointer<int>(
-      &state,
-      [&state] {
-        EXPECT_EQ(kLazyInstanceStateCreating, state.load());
-        return &object;
-      },
-      nullptr, nullptr);
-  EXPECT_EQ(&object, created);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(&object), WaitForLazyInstance(&state));
-  int* again = GetOrCreateLazyPointer<int>(
-      &state, [] { return static_cast<int*>(nullptr); }, nullptr, nullptr);
-  EXPECT_EQ(&object, again);
-}
-
 }  // namespace
 }  // namespace base

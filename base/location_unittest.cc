@@ -27,12 +27,5 @@ TEST(Location, ProgramCounterPointsIntoThePostingFunction) {
   EXPECT_LT(pc, start + 128);
 }
 
-TEST(Location, DefaultIsEmpty) {
-  const Location none;
-  EXPECT_EQ(nullptr, none.file_name());
-  EXPECT_EQ(nullptr, none.program_counter());
-  EXPECT_EQ(-1, none.line());
-}
-
 }  // namespace
 }  // namespace base

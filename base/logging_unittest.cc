@@ -202,17 +202,6 @@ TEST_F(LoggingTest, ShouldLogFollowsLevelDestinationsAndHandler) {
   EXPECT_EQ(2, GetVerboseLevelForFile(__FILE__, sizeof(__FILE__)));
 }
 
-TEST_F(LoggingTest, VerboseSitesFollowTheMinimumLevel) {
-  VLOG(1) << "hidden";
-  EXPECT_TRUE(captured_.empty());
-  SetMinLogLevel(-1);
-  VLOG(1) << "shown";
-  VLOG(2) << "hidden";
-  ASSERT_EQ(1u, captured_.size());
-  EXPECT_EQ(-1, captured_[0].severity);
-  EXPECT_NE(std::string::npos, captured_[0].text.find("VERBOSE1:logging_unittest.cc("));
-}
-
 TEST_F(LoggingTest, OldFileModesAppendOrStartAfresh) {
   WriteWholeFile(log_path_, "old line\n");
   SetLogMessageHandler(nullptr);

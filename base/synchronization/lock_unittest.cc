@@ -41,11 +41,5 @@ TEST(Lock, AutoLockReleasesAtScopeEnd) {
   lock.Release();
 }
 
-TEST(Lock, StaticLockIsUsableWithoutConstruction) {
-  static Lock lock;  // constant-initialised: no guard, no registration at exit
-  AutoLock hold(lock);
-  EXPECT_FALSE(TryAcquireSRWLockShared(lock.native_handle()));
-}
-
 }  // namespace
 }  // namespace base

@@ -74,19 +74,20 @@ TEST_F(WrappedWindowProcTest, InstalledFilterTakesAnExceptionFromAWindowProcedur
   UnregisterClassW(MAKEINTATOM(atom), instance);
 }
 
-TEST_F(WrappedWindowProcTest, WithoutFilterTheExceptionTravelsOn) {
-  SetWindowProcExceptionFilter(nullptr);
-  DWORD outer_code = 0;
-  EXPECT_FALSE(RunWithExceptionGuard(&CallRaisingProc, nullptr, &OuterFilter, &outer_code));
-  EXPECT_EQ(kTestCode, outer_code);
-}
-
-TEST_F(WrappedWindowProcTest, DecliningFilterLetsTheExceptionTravelOn) {
+TEST_F(WrappedWindowProcTest, ExceptionTravelsOnWithoutATakingFilter) {
+  struct Case {
+    const char* name;
+    WindowProcExceptionFilter filter;
+  } cases[] = {{"no filter", nullptr}, {"declining filter", &TestFilter}};
   g_verdict = EXCEPTION_CONTINUE_SEARCH;
-  DWORD outer_code = 0;
-  EXPECT_FALSE(RunWithExceptionGuard(&CallRaisingProc, nullptr, &OuterFilter, &outer_code));
-  EXPECT_EQ(kTestCode, g_filtered_code);
-  EXPECT_EQ(kTestCode, outer_code);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetWindowProcExceptionFilter(c.filter);
+    DWORD outer_code = 0;
+    EXPECT_FALSE(RunWithExceptionGuard(&CallRaisingProc, nullptr, &OuterFilter, &outer_code));
+    EXPECT_EQ(kTestCode, outer_code);
+  }
+  EXPECT_EQ(kTestCode, g_filtered_code);  // the declining filter was asked
 }
 
 }  // namespace
