@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "base/command_line.h"
+#include "base/debug/activity_tracker.h"
+#include "base/debug/alias.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
@@ -208,11 +210,13 @@ LogMessage::~LogMessage() {
   }
 
   if (severity_ == LOG_FATAL) {
+    if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+      tracker->RecordLogMessage(text);
     // The line stays in this frame for a crash dump.
     char text_for_dump[kFatalTextKeptForDumps] = {};
     std::memcpy(text_for_dump, text.data(),
                 text.size() < sizeof text_for_dump ? text.size() : sizeof text_for_dump - 1);
-    asm volatile("" : : "r"(text_for_dump) : "memory");
+    debug::AliasForCrashDump(text_for_dump);
     __debugbreak();
     // A debugger that continues past the breakpoint must not let the process run on.
     TerminateProcess(GetCurrentProcess(), EXCEPTION_BREAKPOINT);
