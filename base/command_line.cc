@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "base/strings/utf_string_conversions.h"
 
@@ -17,26 +18,11 @@ const wchar_t* const kSwitchPrefixes[] = {L"--", L"-", L"/"};
 const wchar_t kSwitchTerminator[] = L"--";
 const wchar_t kSwitchValueSeparator = L'=';
 
-// The Unicode white space trimmed from arguments and the program.
-const wchar_t kWhitespace[] = {0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x0020, 0x0085,
-                               0x00A0, 0x1680, 0x2000, 0x2001, 0x2002, 0x2003, 0x2004,
-                               0x2005, 0x2006, 0x2007, 0x2008, 0x2009, 0x200A, 0x2028,
-                               0x2029, 0x202F, 0x205F, 0x3000, 0};
-
 CommandLine* g_current_process_command_line = nullptr;
 
 StringType TrimWhitespace(StringPiece16 text) {
-  const size_t first = text.find_first_not_of(kWhitespace);
-  if (first == StringPiece16::npos) return StringType();
-  const size_t last = text.find_last_not_of(kWhitespace);
-  return text.substr(first, last - first + 1).as_string();
-}
-
-std::string ToLowerASCII(StringPiece text) {
-  std::string result = text.as_string();
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  StringType result;
+  TrimString(text.as_string(), kWhitespaceWide, &result);
   return result;
 }
 
@@ -70,7 +56,7 @@ bool IsSwitch(const StringType& text, StringType* name, StringType* value) {
 // The inverse of CommandLineToArgvW's rules. Any white space forces quotes, tab
 // included: written bare, a tab would split the argument in two.
 StringType QuoteForCommandLineArg(const StringType& arg, bool quote_placeholders) {
-  const StringType triggers = StringType(kWhitespace) + L"\\\"" + (quote_placeholders ? L"%" : L"");
+  const StringType triggers = StringType(kWhitespaceWide) + L"\\\"" + (quote_placeholders ? L"%" : L"");
   if (arg.find_first_of(triggers) == StringType::npos) return arg;
 
   StringType out(1, L'"');
