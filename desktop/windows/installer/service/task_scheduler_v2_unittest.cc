@@ -1,0 +1,879 @@
+#include "desktop/windows/installer/service/task_scheduler_v2.h"
+
+#include <objbase.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/win/scoped_bstr.h"
+#include "base/win/scoped_variant.h"
+#include "desktop/windows/installer/service/fake_com_object_test_util.h"
+#include "desktop/windows/installer/service/task_scheduler_interfaces.h"
+
+namespace installer {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using testing::FakeDispatch;
+using testing::FakePropertyBag;
+
+const wchar_t kUser[] = L"VELUMTEST\\tester";
+const wchar_t kFullName[] = L"Velum scheduled autoupdate";
+const wchar_t kMissingLauncher[] = L"C:\\velum-missing\\launcher.exe";
+
+// ---- fakes of the Task Scheduler 2.0 objects: they keep what the code sets.
+
+template <typename Interface>
+class FakeTrigger : public FakeDispatch<Interface> {
+ public:
+  explicit FakeTrigger(TASK_TRIGGER_TYPE2 type) : type_(type) {}
+  HRESULT STDMETHODCALLTYPE get_Type(TASK_TRIGGER_TYPE2* type) override {
+    *type = type_;
+    return S_OK;
+  }
+  FAKE_TEXT_PROPERTY(Id)
+  HRESULT STDMETHODCALLTYPE get_Repetition(IRepetitionPattern**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_Repetition(IRepetitionPattern*) override { return E_NOTIMPL; }
+  FAKE_TEXT_PROPERTY(ExecutionTimeLimit)
+  FAKE_TEXT_PROPERTY(StartBoundary)
+  FAKE_TEXT_PROPERTY(EndBoundary)
+  FAKE_NUMBER_PROPERTY(Enabled, VARIANT_BOOL)
+
+ protected:
+  void* QueryOther(REFIID iid) override {
+    return IsEqualIID(iid, __uuidof(ITrigger)) ? static_cast<ITrigger*>(this) : nullptr;
+  }
+
+ private:
+  TASK_TRIGGER_TYPE2 type_;
+};
+
+class FakeDailyTrigger : public FakeTrigger<IDailyTrigger> {
+ public:
+  FakeDailyTrigger() : FakeTrigger(TASK_TRIGGER_DAILY) {}
+  FAKE_NUMBER_PROPERTY(DaysInterval, short)
+  FAKE_TEXT_PROPERTY(RandomDelay)
+};
+
+class FakeLogonTrigger : public FakeTrigger<ILogonTrigger> {
+ public:
+  FakeLogonTrigger() : FakeTrigger(TASK_TRIGGER_LOGON) {}
+  FAKE_TEXT_PROPERTY(Delay)
+  FAKE_TEXT_PROPERTY(UserId)
+};
+
+class FakeBootTrigger : public FakeTrigger<IBootTrigger> {
+ public:
+  FakeBootTrigger() : FakeTrigger(TASK_TRIGGER_BOOT) {}
+  FAKE_TEXT_PROPERTY(Delay)
+};
+
+class FakeRegistrationTrigger : public FakeTrigger<IRegistrationTrigger> {
+ public:
+  FakeRegistrationTrigger() : FakeTrigger(TASK_TRIGGER_REGISTRATION) {}
+  FAKE_TEXT_PROPERTY(Delay)
+};
+
+class FakeTriggers : public FakeDispatch<ITriggerCollection> {
+ public:
+  struct Entry {
+    TASK_TRIGGER_TYPE2 type;
+    ComPtr<ITrigger> trigger;
+    FakePropertyBag* properties;
+  };
+
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    *count = static_cast<LONG>(entries.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Item(LONG index, ITrigger** trigger) override {
+    if (index < 1 || index > static_cast<LONG>(entries.size())) return E_INVALIDARG;
+    return entries[index - 1].trigger.CopyTo(trigger);
+  }
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
+    if (type == refused_type) return E_NOTIMPL;
+    Entry entry = {type, nullptr, nullptr};
+    switch (type) {
+      case TASK_TRIGGER_DAILY: Add<FakeDailyTrigger>(&entry); break;
+      case TASK_TRIGGER_LOGON: Add<FakeLogonTrigger>(&entry); break;
+      case TASK_TRIGGER_BOOT: Add<FakeBootTrigger>(&entry); break;
+      case TASK_TRIGGER_REGISTRATION: Add<FakeRegistrationTrigger>(&entry); break;
+      default: return E_NOTIMPL;
+    }
+    entries.push_back(entry);
+    return entry.trigger.CopyTo(trigger);
+  }
+  HRESULT STDMETHODCALLTYPE Remove(VARIANT) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+
+  std::vector<Entry> entries;
+  int refused_type = -1;
+
+ private:
+  template <typename Fake>
+  void Add(Entry* entry) {
+    Fake* fake = new Fake();
+    entry->trigger.Attach(static_cast<ITrigger*>(fake));
+    entry->properties = &fake->properties();
+  }
+};
+
+class FakeExecAction : public FakeDispatch<IExecAction> {
+ public:
+  FAKE_TEXT_PROPERTY(Id)
+  HRESULT STDMETHODCALLTYPE get_Type(TASK_ACTION_TYPE* type) override {
+    *type = TASK_ACTION_EXEC;
+    return S_OK;
+  }
+  FAKE_TEXT_PROPERTY(Path)
+  FAKE_TEXT_PROPERTY(Arguments)
+  FAKE_TEXT_PROPERTY(WorkingDirectory)
+
+ protected:
+  void* QueryOther(REFIID iid) override {
+    return IsEqualIID(iid, __uuidof(IAction)) ? static_cast<IAction*>(this) : nullptr;
+  }
+};
+
+class FakeActions : public FakeDispatch<IActionCollection> {
+ public:
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    *count = static_cast<LONG>(actions.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Item(LONG index, IAction** action) override {
+    if (index < 1 || index > static_cast<LONG>(actions.size())) return E_INVALIDARG;
+    return actions[index - 1]->QueryInterface(IID_PPV_ARGS(action));
+  }
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  FAKE_TEXT_PROPERTY(XmlText)
+  HRESULT STDMETHODCALLTYPE Create(TASK_ACTION_TYPE type, IAction** action) override {
+    if (type != TASK_ACTION_EXEC) return E_NOTIMPL;
+    actions.push_back(ComPtr<FakeExecAction>());
+    actions.back().Attach(new FakeExecAction());
+    return actions.back()->QueryInterface(IID_PPV_ARGS(action));
+  }
+  HRESULT STDMETHODCALLTYPE Remove(VARIANT) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+  FAKE_TEXT_PROPERTY(Context)
+
+  std::vector<ComPtr<FakeExecAction>> actions;
+};
+
+class FakePrincipal : public FakeDispatch<IPrincipal> {
+ public:
+  FAKE_TEXT_PROPERTY(Id)
+  FAKE_TEXT_PROPERTY(DisplayName)
+  FAKE_TEXT_PROPERTY(UserId)
+  FAKE_NUMBER_PROPERTY(LogonType, TASK_LOGON_TYPE)
+  FAKE_TEXT_PROPERTY(GroupId)
+  FAKE_NUMBER_PROPERTY(RunLevel, TASK_RUNLEVEL_TYPE)
+};
+
+class FakeRegistrationInfo : public FakeDispatch<IRegistrationInfo> {
+ public:
+  FAKE_TEXT_PROPERTY(Description)
+  FAKE_TEXT_PROPERTY(Author)
+  FAKE_TEXT_PROPERTY(Version)
+  FAKE_TEXT_PROPERTY(Date)
+  FAKE_TEXT_PROPERTY(Documentation)
+  FAKE_TEXT_PROPERTY(XmlText)
+  FAKE_TEXT_PROPERTY(URI)
+  HRESULT STDMETHODCALLTYPE get_SecurityDescriptor(VARIANT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_SecurityDescriptor(VARIANT) override { return E_NOTIMPL; }
+  FAKE_TEXT_PROPERTY(Source)
+};
+
+class FakeSettings : public FakeDispatch<ITaskSettings> {
+ public:
+  FAKE_NUMBER_PROPERTY(AllowDemandStart, VARIANT_BOOL)
+  FAKE_TEXT_PROPERTY(RestartInterval)
+  FAKE_NUMBER_PROPERTY(RestartCount, INT)
+  FAKE_NUMBER_PROPERTY(MultipleInstances, TASK_INSTANCES_POLICY)
+  FAKE_NUMBER_PROPERTY(StopIfGoingOnBatteries, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(DisallowStartIfOnBatteries, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(AllowHardTerminate, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(StartWhenAvailable, VARIANT_BOOL)
+  FAKE_TEXT_PROPERTY(XmlText)
+  FAKE_NUMBER_PROPERTY(RunOnlyIfNetworkAvailable, VARIANT_BOOL)
+  FAKE_TEXT_PROPERTY(ExecutionTimeLimit)
+  FAKE_NUMBER_PROPERTY(Enabled, VARIANT_BOOL)
+  FAKE_TEXT_PROPERTY(DeleteExpiredTaskAfter)
+  FAKE_NUMBER_PROPERTY(Priority, INT)
+  FAKE_NUMBER_PROPERTY(Compatibility, TASK_COMPATIBILITY)
+  FAKE_NUMBER_PROPERTY(Hidden, VARIANT_BOOL)
+  HRESULT STDMETHODCALLTYPE get_IdleSettings(IIdleSettings**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE put_IdleSettings(IIdleSettings*) override { return E_NOTIMPL; }
+  FAKE_NUMBER_PROPERTY(RunOnlyIfIdle, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(WakeToRun, VARIANT_BOOL)
+  HRESULT STDMETHODCALLTYPE get_NetworkSettings(INetworkSettings**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE put_NetworkSettings(INetworkSettings*) override {
+    return E_NOTIMPL;
+  }
+};
+
+template <typename Fake>
+ComPtr<Fake> MakeFake() {
+  ComPtr<Fake> fake;
+  fake.Attach(new Fake());
+  return fake;
+}
+
+class FakeDefinition : public FakeDispatch<ITaskDefinition> {
+ public:
+  FakeDefinition()
+      : registration(MakeFake<FakeRegistrationInfo>()),
+        triggers(MakeFake<FakeTriggers>()),
+        settings(MakeFake<FakeSettings>()),
+        principal(MakeFake<FakePrincipal>()),
+        actions(MakeFake<FakeActions>()) {}
+
+  HRESULT STDMETHODCALLTYPE get_RegistrationInfo(IRegistrationInfo** info) override {
+    return registration.CopyTo(info);
+  }
+  HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE get_Triggers(ITriggerCollection** out) override {
+    return triggers.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Settings(ITaskSettings** out) override {
+    return settings.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings*) override { return E_NOTIMPL; }
+  FAKE_TEXT_PROPERTY(Data)
+  HRESULT STDMETHODCALLTYPE get_Principal(IPrincipal** out) override {
+    return principal.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** out) override {
+    return actions.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection*) override { return E_NOTIMPL; }
+  FAKE_TEXT_PROPERTY(XmlText)
+
+  // A definition whose one action runs `path`.
+  static ComPtr<FakeDefinition> Running(const std::wstring& path, int action_count = 1) {
+    ComPtr<FakeDefinition> definition = MakeFake<FakeDefinition>();
+    for (int i = 0; i < action_count; ++i) {
+      ComPtr<IAction> action;
+      definition->actions->Create(TASK_ACTION_EXEC, action.GetAddressOf());
+      definition->actions->actions.back()->put_Path(base::ScopedBstr(path.c_str()).Get());
+    }
+    return definition;
+  }
+
+  ComPtr<FakeRegistrationInfo> registration;
+  ComPtr<FakeTriggers> triggers;
+  ComPtr<FakeSettings> settings;
+  ComPtr<FakePrincipal> principal;
+  ComPtr<FakeActions> actions;
+};
+
+class FakeRegisteredTask : public FakeDispatch<IRegisteredTask> {
+ public:
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override {
+    *out = SysAllocString(name.c_str());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Path(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_State(TASK_STATE* out) override {
+    *out = state;
+    return state_result;
+  }
+  HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* out) override {
+    *out = enabled;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL value) override {
+    enabled = value;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Run(VARIANT parameters, IRunningTask** running) override {
+    *running = nullptr;
+    ++runs;
+    run_arguments.clear();
+    if (V_VT(&parameters) == (VT_ARRAY | VT_VARIANT)) {
+      LONG low = 0, high = -1;
+      SafeArrayGetLBound(V_ARRAY(&parameters), 1, &low);
+      SafeArrayGetUBound(V_ARRAY(&parameters), 1, &high);
+      for (LONG i = low; i <= high; ++i) {
+        base::ScopedVariant item;
+        SafeArrayGetElement(V_ARRAY(&parameters), &i, item.Receive());
+        run_arguments.push_back(V_VT(&item.Get()) == VT_BSTR ? V_BSTR(&item.Get()) : L"?");
+      }
+    }
+    return run_result;
+  }
+  HRESULT STDMETHODCALLTYPE RunEx(VARIANT, LONG, LONG, BSTR, IRunningTask**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetInstances(LONG, IRunningTaskCollection**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE get_LastRunTime(DATE* out) override {
+    if (last_run_result == S_OK) *out = last_run;
+    return last_run_result;
+  }
+  HRESULT STDMETHODCALLTYPE get_LastTaskResult(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_NumberOfMissedRuns(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_NextRunTime(DATE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Definition(ITaskDefinition** out) override {
+    return definition.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE get_Xml(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSecurityDescriptor(BSTR sddl, LONG) override {
+    security_descriptor = sddl;
+    return sddl_result;
+  }
+  HRESULT STDMETHODCALLTYPE Stop(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetRunTimes(const LPSYSTEMTIME, const LPSYSTEMTIME, DWORD*,
+                                        LPSYSTEMTIME*) override {
+    return E_NOTIMPL;
+  }
+
+  std::wstring name;
+  TASK_STATE state = TASK_STATE_READY;
+  HRESULT state_result = S_OK;
+  VARIANT_BOOL enabled = VARIANT_TRUE;
+  int runs = 0;
+  std::vector<std::wstring> run_arguments;
+  HRESULT run_result = S_OK;
+  DATE last_run = 0;
+  HRESULT last_run_result = S_OK;
+  ComPtr<ITaskDefinition> definition;
+  std::wstring security_descriptor;
+  HRESULT sddl_result = S_OK;
+};
+
+class FakeTaskCollection : public FakeDispatch<IRegisteredTaskCollection> {
+ public:
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+    *count = static_cast<LONG>(tasks.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Item(VARIANT index, IRegisteredTask** task) override {
+    if (V_VT(&index) != VT_I4 || V_I4(&index) < 1 ||
+        V_I4(&index) > static_cast<LONG>(tasks.size())) {
+      return E_INVALIDARG;
+    }
+    return tasks[V_I4(&index) - 1]->QueryInterface(IID_PPV_ARGS(task));
+  }
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+
+  std::vector<ComPtr<FakeRegisteredTask>> tasks;
+};
+
+struct Registration {
+  std::wstring path;
+  LONG flags;
+  VARTYPE user_type;
+  std::wstring user;
+  VARTYPE password_type;
+  TASK_LOGON_TYPE logon;
+  VARTYPE sddl_type;
+};
+
+class FakeFolder : public FakeDispatch<ITaskFolder> {
+ public:
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Path(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFolder(BSTR, ITaskFolder**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFolders(LONG, ITaskFolderCollection**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE CreateFolder(BSTR, VARIANT, ITaskFolder**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR, LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTask(BSTR path, IRegisteredTask** task) override {
+    FakeRegisteredTask* found = Find(path);
+    if (!found) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    return found->QueryInterface(IID_PPV_ARGS(task));
+  }
+  HRESULT STDMETHODCALLTYPE GetTasks(LONG flags, IRegisteredTaskCollection** out) override {
+    enumeration_flags = flags;
+    ComPtr<FakeTaskCollection> collection = MakeFake<FakeTaskCollection>();
+    collection->tasks = tasks;
+    return collection.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE DeleteTask(BSTR name, LONG) override {
+    deleted.push_back(name);
+    for (auto it = tasks.begin(); it != tasks.end(); ++it) {
+      if ((*it)->name == name) {
+        tasks.erase(it);
+        return S_OK;
+      }
+    }
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  }
+  HRESULT STDMETHODCALLTYPE RegisterTask(BSTR, BSTR, LONG, VARIANT, VARIANT, TASK_LOGON_TYPE,
+                                         VARIANT, IRegisteredTask**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition,
+                                                   LONG flags, VARIANT user, VARIANT password,
+                                                   TASK_LOGON_TYPE logon, VARIANT sddl,
+                                                   IRegisteredTask** task) override {
+    registrations.push_back({path, flags, V_VT(&user),
+                             V_VT(&user) == VT_BSTR ? V_BSTR(&user) : L"", V_VT(&password),
+                             logon, V_VT(&sddl)});
+    if (FAILED(register_result)) return register_result;
+    FakeRegisteredTask* existing = Find(path);
+    if (!existing) {
+      tasks.push_back(MakeFake<FakeRegisteredTask>());
+      existing = tasks.back().Get();
+      existing->name = path;
+      existing->sddl_result = sddl_result;
+    }
+    existing->definition = definition;
+    return existing->QueryInterface(IID_PPV_ARGS(task));
+  }
+  HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
+
+  FakeRegisteredTask* Find(const std::wstring& name) {
+    for (const ComPtr<FakeRegisteredTask>& task : tasks)
+      if (task->name == name) return task.Get();
+    return nullptr;
+  }
+  FakeRegisteredTask* AddTask(const std::wstring& name, ComPtr<FakeDefinition> definition) {
+    tasks.push_back(MakeFake<FakeRegisteredTask>());
+    tasks.back()->name = name;
+    tasks.back()->definition = definition;
+    return tasks.back().Get();
+  }
+
+  std::vector<ComPtr<FakeRegisteredTask>> tasks;
+  std::vector<Registration> registrations;
+  std::vector<std::wstring> deleted;
+  HRESULT register_result = S_OK;
+  HRESULT sddl_result = S_OK;
+  LONG enumeration_flags = -1;
+};
+
+class FakeService : public FakeDispatch<ITaskService> {
+ public:
+  FakeService() : folder(MakeFake<FakeFolder>()) {}
+
+  HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, ITaskFolder** out) override {
+    folder_path = path;
+    return folder.CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE GetRunningTasks(LONG, IRunningTaskCollection**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE NewTask(DWORD, ITaskDefinition** out) override {
+    definitions.push_back(MakeFake<FakeDefinition>());
+    definitions.back()->triggers->refused_type = refused_trigger;
+    return definitions.back().CopyTo(out);
+  }
+  HRESULT STDMETHODCALLTYPE Connect(VARIANT server, VARIANT user, VARIANT domain,
+                                    VARIANT password) override {
+    connect_types = {V_VT(&server), V_VT(&user), V_VT(&domain), V_VT(&password)};
+    return connect_result;
+  }
+  HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_TargetServer(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_ConnectedUser(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_ConnectedDomain(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_HighestVersion(DWORD*) override { return E_NOTIMPL; }
+
+  ComPtr<FakeFolder> folder;
+  std::wstring folder_path;
+  std::vector<ComPtr<FakeDefinition>> definitions;
+  std::vector<VARTYPE> connect_types;
+  HRESULT connect_result = S_OK;
+  int refused_trigger = -1;
+};
+
+class FakeEnvironment : public TaskSchedulerEnvironment {
+ public:
+  std::string GetBuildProductName() override { return "Velum"; }
+  int GetScheduledAutoupdateDelayMin() override { return 15; }
+  bool GetSamCompatibleUserName(std::wstring* name) override {
+    *name = kUser;
+    return has_user;
+  }
+  bool IsUserAdmin() override { return admin; }
+
+  bool has_user = true;
+  bool admin = false;
+};
+
+// 2026-03-04 05:06:07 local time: single-digit fields show the zero padding.
+base::Time FixedNow() {
+  base::Time::Exploded exploded = {2026, 3, 3, 4, 5, 6, 7, 0};
+  base::Time time;
+  base::Time::FromExploded(exploded, &time);
+  return time;
+}
+
+class TaskSchedulerV2Test : public ::testing::Test {
+ protected:
+  TaskSchedulerV2Test() : service_(MakeFake<FakeService>()) {}
+
+  std::unique_ptr<TaskSchedulerV2> MakeScheduler() {
+    return std::unique_ptr<TaskSchedulerV2>(new TaskSchedulerV2(
+        &environment_,
+        [this](REFCLSID clsid, DWORD context, REFIID iid, void** object) -> HRESULT {
+          clsid_ = clsid;
+          context_ = context;
+          if (FAILED(create_result_)) return create_result_;
+          return service_->QueryInterface(iid, object);
+        },
+        FixedNow));
+  }
+
+  std::unique_ptr<TaskSchedulerV2> Ready() {
+    std::unique_ptr<TaskSchedulerV2> scheduler = MakeScheduler();
+    EXPECT_TRUE(scheduler->Init());
+    return scheduler;
+  }
+
+  ScheduledTaskInfo Info(uint32_t schedule) {
+    base::CommandLine command(base::FilePath(L"C:\\Velum\\launcher.exe"));
+    command.AppendSwitch("autoupdate");
+    command.AppendArg("two words");
+    ScheduledTaskInfo info(command);
+    info.name = L"autoupdate";
+    info.description = L"Keeps Velum up to date";
+    info.schedule = schedule;
+    return info;
+  }
+
+  FakeDefinition* Definition() { return service_->definitions.back().Get(); }
+  FakeFolder* Folder() { return service_->folder.Get(); }
+
+  FakeEnvironment environment_;
+  ComPtr<FakeService> service_;
+  HRESULT create_result_ = S_OK;
+  CLSID clsid_ = {};
+  DWORD context_ = 0;
+};
+
+TEST_F(TaskSchedulerV2Test, InitConnectsToThisMachineAndOpensTheRoot) {
+  std::unique_ptr<TaskSchedulerV2> scheduler = MakeScheduler();
+  ASSERT_TRUE(scheduler->Init());
+  const CLSID expected = {0x0F87369F, 0xA4E5, 0x4CFC, {0xBD, 0x3E, 0x73, 0xE6, 0x15, 0x45, 0x72, 0xDD}};
+  EXPECT_TRUE(IsEqualCLSID(expected, clsid_));
+  EXPECT_EQ(static_cast<DWORD>(CLSCTX_INPROC_SERVER), context_);
+  EXPECT_EQ(std::vector<VARTYPE>(4, VT_EMPTY), service_->connect_types);
+  EXPECT_EQ(L"\\", service_->folder_path);
+
+  service_->connect_result = E_ACCESSDENIED;
+  EXPECT_FALSE(MakeScheduler()->Init());
+  create_result_ = REGDB_E_CLASSNOTREG;
+  std::unique_ptr<TaskSchedulerV2> unavailable = MakeScheduler();
+  EXPECT_FALSE(unavailable->Init());
+  EXPECT_FALSE(unavailable->RegisterTask(Info(ScheduledTaskInfo::kDaily)));
+  EXPECT_EQ(TASK_STATE_CANNOT_OPEN, unavailable->GetTaskState(L"autoupdate"));
+}
+
+TEST_F(TaskSchedulerV2Test, PerUserDailyTaskWithLogonTrigger) {
+  ScheduledTaskInfo info = Info(ScheduledTaskInfo::kDaily);
+  info.logon_trigger = true;
+  info.time_limit = 3600;
+  info.network_only = true;
+  ASSERT_TRUE(Ready()->RegisterTask(info));
+
+  FakeDefinition* definition = Definition();
+  EXPECT_EQ(kUser, definition->registration->properties().Text("Author"));
+  EXPECT_EQ(L"Keeps Velum up to date", definition->registration->properties().Text("Description"));
+  const FakePropertyBag& settings = definition->settings->properties();
+  EXPECT_EQ(L"PT3600S", settings.Text("ExecutionTimeLimit"));
+  EXPECT_EQ(TASK_INSTANCES_IGNORE_NEW, settings.Number("MultipleInstances"));
+  EXPECT_EQ(VARIANT_TRUE, settings.Number("RunOnlyIfNetworkAvailable"));
+  EXPECT_EQ(VARIANT_FALSE, settings.Number("StopIfGoingOnBatteries"));
+  EXPECT_TRUE(settings.Has("StopIfGoingOnBatteries"));
+  EXPECT_EQ(VARIANT_FALSE, settings.Number("DisallowStartIfOnBatteries"));
+  EXPECT_TRUE(settings.Has("DisallowStartIfOnBatteries"));
+  EXPECT_EQ(VARIANT_TRUE, settings.Number("StartWhenAvailable"));
+  EXPECT_FALSE(settings.Has("DeleteExpiredTaskAfter"));
+
+  const std::vector<FakeTriggers::Entry>& triggers = definition->triggers->entries;
+  ASSERT_EQ(2u, triggers.size());
+  EXPECT_EQ(TASK_TRIGGER_DAILY, triggers[0].type);
+  EXPECT_EQ(L"Daily run", triggers[0].properties->Text("Id"));
+  EXPECT_EQ(L"2026-03-04T05:06:07", triggers[0].properties->Text("StartBoundary"));
+  EXPECT_EQ(1, triggers[0].properties->Number("DaysInterval"));
+  EXPECT_EQ(TASK_TRIGGER_LOGON, triggers[1].type);
+  EXPECT_EQ(L"Logon run", triggers[1].properties->Text("Id"));
+  EXPECT_EQ(L"2026-03-04T05:06:07", triggers[1].properties->Text("StartBoundary"));
+  EXPECT_EQ(kUser, triggers[1].properties->Text("UserId"));
+  EXPECT_EQ(L"PT15M", triggers[1].properties->Text("Delay"));
+
+  ASSERT_EQ(1u, definition->actions->actions.size());
+  const FakePropertyBag& action = definition->actions->actions[0]->properties();
+  EXPECT_EQ(L"C:\\Velum\\launcher.exe", action.Text("Path"));
+  EXPECT_EQ(L"--autoupdate \"two words\"", action.Text("Arguments"));
+  // Not an administrator: the run level stays as it is.
+  EXPECT_FALSE(definition->principal->properties().Has("RunLevel"));
+
+  ASSERT_EQ(1u, Folder()->registrations.size());
+  const Registration& registration = Folder()->registrations[0];
+  EXPECT_EQ(kFullName, registration.path);
+  EXPECT_EQ(TASK_CREATE_OR_UPDATE, registration.flags);
+  EXPECT_EQ(VT_EMPTY, registration.user_type);
+  EXPECT_EQ(VT_EMPTY, registration.password_type);
+  EXPECT_EQ(TASK_LOGON_INTERACTIVE_TOKEN, registration.logon);
+  EXPECT_EQ(VT_EMPTY, registration.sddl_type);
+  ASSERT_NE(nullptr, Folder()->Find(kFullName));
+  EXPECT_EQ(L"", Folder()->Find(kFullName)->security_descriptor);
+}
+
+TEST_F(TaskSchedulerV2Test, MachineWideTaskBootsAsSystemForAuthenticatedUsers) {
+  environment_.admin = true;
+  ScheduledTaskInfo info = Info(ScheduledTaskInfo::kDaily);
+  info.machine_wide = 1;
+  info.logon_trigger = true;
+  ASSERT_TRUE(Ready()->RegisterTask(info));
+
+  FakeDefinition* definition = Definition();
+  EXPECT_EQ(L"PT0S", definition->settings->properties().Text("ExecutionTimeLimit"));
+  const std::vector<FakeTriggers::Entry>& triggers = definition->triggers->entries;
+  ASSERT_EQ(2u, triggers.size());
+  EXPECT_EQ(TASK_TRIGGER_DAILY, triggers[0].type);
+  EXPECT_EQ(TASK_TRIGGER_BOOT, triggers[1].type);
+  EXPECT_EQ(L"Logon run", triggers[1].properties->Text("Id"));
+  EXPECT_EQ(L"PT15M", triggers[1].properties->Text("Delay"));
+  EXPECT_EQ(L"2026-03-04T05:06:07", triggers[1].properties->Text("StartBoundary"));
+  EXPECT_EQ(TASK_RUNLEVEL_HIGHEST, definition->principal->properties().Number("RunLevel"));
+
+  ASSERT_EQ(1u, Folder()->registrations.size());
+  const Registration& registration = Folder()->registrations[0];
+  EXPECT_EQ(VT_BSTR, registration.user_type);
+  EXPECT_EQ(L"SYSTEM", registration.user);
+  EXPECT_EQ(VT_EMPTY, registration.password_type);
+  EXPECT_EQ(TASK_LOGON_SERVICE_ACCOUNT, registration.logon);
+  EXPECT_EQ(VT_EMPTY, registration.sddl_type);
+  EXPECT_EQ(L"D:(A;;GRGX;;;AU)", Folder()->Find(kFullName)->security_descriptor);
+
+  // A refused security descriptor is logged, not a failed registration.
+  Folder()->tasks.clear();
+  Folder()->sddl_result = E_ACCESSDENIED;
+  EXPECT_TRUE(Ready()->RegisterTask(info));
+}
+
+TEST_F(TaskSchedulerV2Test, RunOnceTaskStartsFromRegistrationAndIsGone) {
+  ScheduledTaskInfo info = Info(ScheduledTaskInfo::kRunOnceNow);
+  info.logon_trigger = true;
+  ASSERT_TRUE(Ready()->RegisterTask(info));
+
+  FakeDefinition* definition = Definition();
+  EXPECT_EQ(L"PT0S", definition->settings->properties().Text("DeleteExpiredTaskAfter"));
+  const std::vector<FakeTriggers::Entry>& triggers = definition->triggers->entries;
+  ASSERT_EQ(1u, triggers.size());
+  EXPECT_EQ(TASK_TRIGGER_REGISTRATION, triggers[0].type);
+  EXPECT_EQ(L"Run once", triggers[0].properties->Text("Id"));
+  EXPECT_EQ(L"2026-03-04T05:06:37", triggers[0].properties->Text("EndBoundary"));
+  EXPECT_FALSE(triggers[0].properties->Has("StartBoundary"));
+  EXPECT_EQ(1u, Folder()->registrations.size());
+  EXPECT_EQ(nullptr, Folder()->Find(kFullName));
+  EXPECT_EQ(std::vector<std::wstring>{kFullName}, Folder()->deleted);
+}
+
+TEST_F(TaskSchedulerV2Test, OtherScheduleHasOnlyTheLogonTrigger) {
+  ScheduledTaskInfo info = Info(ScheduledTaskInfo::kNoTimeTrigger);
+  info.logon_trigger = true;
+  ASSERT_TRUE(Ready()->RegisterTask(info));
+  ASSERT_EQ(1u, Definition()->triggers->entries.size());
+  EXPECT_EQ(TASK_TRIGGER_LOGON, Definition()->triggers->entries[0].type);
+  EXPECT_NE(nullptr, Folder()->Find(kFullName));
+}
+
+TEST_F(TaskSchedulerV2Test, RegistrationFailures) {
+  struct Case {
+    const char* what;
+    bool has_user;
+    int refused_trigger;
+    HRESULT register_result;
+    uint32_t machine_wide;
+  } cases[] = {
+      {"no user name", false, -1, S_OK, 0},
+      {"logon trigger refused", true, TASK_TRIGGER_LOGON, S_OK, 0},
+      {"boot trigger refused", true, TASK_TRIGGER_BOOT, S_OK, 1},
+      {"daily trigger refused", true, TASK_TRIGGER_DAILY, S_OK, 0},
+      {"registration refused", true, -1, E_ACCESSDENIED, 0},
+  };
+  for (const Case& c : cases) {
+    service_ = MakeFake<FakeService>();
+    service_->refused_trigger = c.refused_trigger;
+    environment_.has_user = c.has_user;
+    std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
+    Folder()->register_result = c.register_result;
+    ScheduledTaskInfo info = Info(ScheduledTaskInfo::kDaily);
+    info.logon_trigger = true;
+    info.machine_wide = c.machine_wide;
+    EXPECT_FALSE(scheduler->RegisterTask(info)) << c.what;
+    EXPECT_EQ(nullptr, Folder()->Find(kFullName)) << c.what;
+  }
+}
+
+TEST_F(TaskSchedulerV2Test, DeleteOrphanedTasksRemovesOnlyEnabledProductTasksWithoutLauncher) {
+  // An executable that exists: this test program, with text after a NUL that is cut off.
+  wchar_t self[MAX_PATH];
+  ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+  std::wstring present(self);
+  std::wstring present_with_tail = present;
+  present_with_tail.push_back(L'\0');
+  present_with_tail += L"tail";
+
+  FakeFolder* folder = Folder();
+  folder->AddTask(L"Velum scheduled autoupdate", FakeDefinition::Running(present));
+  folder->AddTask(L"Velum SCHEDULED orphan", FakeDefinition::Running(kMissingLauncher));
+  folder->AddTask(L"Velum scheduled tail", FakeDefinition::Running(present_with_tail));
+  folder->AddTask(L"Velum scheduled disabled", FakeDefinition::Running(kMissingLauncher))
+      ->enabled = VARIANT_FALSE;
+  folder->AddTask(L"Someone else's task", FakeDefinition::Running(kMissingLauncher));
+  folder->AddTask(L"Velum scheduled two actions",
+                  FakeDefinition::Running(kMissingLauncher, 2));
+  folder->AddTask(L"Velum scheduled second orphan", FakeDefinition::Running(kMissingLauncher));
+
+  Ready()->DeleteOrphanedTasks();
+  EXPECT_EQ(0, folder->enumeration_flags);  // hidden tasks left out
+  const std::vector<std::wstring> deleted = {L"Velum SCHEDULED orphan",
+                                             L"Velum scheduled second orphan"};
+  EXPECT_EQ(deleted, folder->deleted);
+  EXPECT_EQ(5u, folder->tasks.size());
+}
+
+TEST_F(TaskSchedulerV2Test, SetDailyIntervalChangesOnlyADifferentInterval) {
+  ComPtr<FakeDefinition> definition = FakeDefinition::Running(kMissingLauncher);
+  ComPtr<ITrigger> trigger;
+  definition->triggers->Create(TASK_TRIGGER_LOGON, trigger.GetAddressOf());
+  definition->triggers->Create(TASK_TRIGGER_DAILY, trigger.ReleaseAndGetAddressOf());
+  definition->triggers->entries[1].properties->PutNumber("DaysInterval", 1);
+  Folder()->AddTask(kFullName, definition);
+  std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
+
+  scheduler->SetDailyInterval(L"autoupdate", 1);
+  EXPECT_TRUE(Folder()->registrations.empty());
+
+  scheduler->SetDailyInterval(L"autoupdate", 2);
+  EXPECT_EQ(2, definition->triggers->entries[1].properties->Number("DaysInterval"));
+  ASSERT_EQ(1u, Folder()->registrations.size());
+  EXPECT_EQ(kFullName, Folder()->registrations[0].path);
+  EXPECT_EQ(TASK_UPDATE, Folder()->registrations[0].flags);
+  EXPECT_EQ(TASK_LOGON_NONE, Folder()->registrations[0].logon);
+
+  scheduler->SetDailyInterval(L"missing", 2);  // nothing to open: nothing happens
+  EXPECT_EQ(1u, Folder()->registrations.size());
+}
+
+TEST_F(TaskSchedulerV2Test, EnableRunAndDelete) {
+  FakeRegisteredTask* task =
+      Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
+
+  scheduler->SetTaskEnabled(L"autoupdate", false);
+  EXPECT_EQ(VARIANT_FALSE, task->enabled);
+  scheduler->SetTaskEnabled(L"autoupdate", true);
+  EXPECT_EQ(VARIANT_TRUE, task->enabled);
+
+  EXPECT_TRUE(scheduler->RunTask(L"autoupdate", {L"--from-task", L"two words"}));
+  EXPECT_EQ((std::vector<std::wstring>{L"--from-task", L"two words"}), task->run_arguments);
+  EXPECT_TRUE(scheduler->RunTask(L"autoupdate", {}));
+  EXPECT_EQ(2, task->runs);
+  task->run_result = E_NOTIMPL;
+  EXPECT_FALSE(scheduler->RunTask(L"autoupdate", {}));
+  EXPECT_FALSE(scheduler->RunTask(L"missing", {}));
+
+  scheduler->DeleteTask(L"autoupdate");
+  EXPECT_EQ(std::vector<std::wstring>{kFullName}, Folder()->deleted);
+  EXPECT_EQ(nullptr, Folder()->Find(kFullName));
+}
+
+TEST_F(TaskSchedulerV2Test, TaskStates) {
+  FakeRegisteredTask* task =
+      Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
+  const struct {
+    TASK_STATE state;
+    HRESULT result;
+    TaskState expected;
+  } cases[] = {
+      {TASK_STATE_DISABLED, S_OK, TASK_STATE_IS_DISABLED},
+      {TASK_STATE_QUEUED, S_OK, TASK_STATE_IS_READY},
+      {TASK_STATE_READY, S_OK, TASK_STATE_IS_READY},
+      {TASK_STATE_RUNNING, S_OK, TASK_STATE_IS_RUNNING},
+      {TASK_STATE_UNKNOWN, S_OK, TASK_STATE_INDETERMINATE},
+      {TASK_STATE_READY, E_FAIL, TASK_STATE_INDETERMINATE},
+  };
+  for (const auto& c : cases) {
+    task->state = c.state;
+    task->state_result = c.result;
+    EXPECT_EQ(c.expected, scheduler->GetTaskState(L"autoupdate")) << c.state;
+  }
+  EXPECT_EQ(TASK_STATE_CANNOT_OPEN, scheduler->GetTaskState(L"missing"));
+}
+
+TEST_F(TaskSchedulerV2Test, LastRunTime) {
+  FakeRegisteredTask* task =
+      Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
+  // 2020-01-02 03:04:05 as an OLE date.
+  SYSTEMTIME when = {2020, 1, 4, 2, 3, 4, 5, 0};
+  ASSERT_TRUE(SystemTimeToVariantTime(&when, &task->last_run));
+  base::Time::Exploded exploded = {};
+  scheduler->GetLastRunTime(L"autoupdate").UTCExplode(&exploded);
+  EXPECT_EQ(2020, exploded.year);
+  EXPECT_EQ(2, exploded.day_of_month);
+  EXPECT_EQ(3, exploded.hour);
+  EXPECT_EQ(5, exploded.second);
+
+  task->last_run_result = 0x00041303;  // SCHED_S_TASK_HAS_NOT_RUN: success, no date
+  EXPECT_TRUE(scheduler->GetLastRunTime(L"autoupdate").is_null());
+  task->last_run_result = E_FAIL;
+  EXPECT_TRUE(scheduler->GetLastRunTime(L"autoupdate").is_null());
+  EXPECT_TRUE(scheduler->GetLastRunTime(L"missing").is_null());
+}
+
+TEST(TaskSchedulerTest, TaskNamesAndRecordDefaults) {
+  EXPECT_EQ(L"Velum scheduled autoupdate", BuildTaskName("Velum", L"autoupdate"));
+  // Widened byte by byte, not decoded.
+  EXPECT_EQ(std::wstring(L"Caf\u00C3\u00A9 scheduled x"), BuildTaskName("Caf\xC3\xA9", L"x"));
+
+  ScheduledTaskInfo info(base::CommandLine(base::FilePath(L"C:\\a.exe")));
+  EXPECT_EQ(0u, info.machine_wide);
+  EXPECT_EQ(0u, info.time_limit);
+  EXPECT_FALSE(info.logon_trigger);
+  EXPECT_FALSE(info.network_only);
+  EXPECT_NE(static_cast<uint32_t>(ScheduledTaskInfo::kRunOnceNow), info.schedule);
+}
+
+// Against the system's own Task Scheduler, for what Wine implements: connecting,
+// registering a task without triggers, reading its state and deleting it.
+TEST(TaskSchedulerSystemTest, RegistersQueriesAndDeletesAPlainTask) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    FakeEnvironment environment;
+    environment.admin = false;
+    std::unique_ptr<TaskScheduler> scheduler = CreateTaskScheduler(&environment);
+    ASSERT_TRUE(scheduler);
+    ASSERT_TRUE(scheduler->Init());
+    const std::wstring name = L"smoke-" + std::to_wstring(GetCurrentProcessId());
+    EXPECT_EQ(TASK_STATE_CANNOT_OPEN, scheduler->GetTaskState(name));
+
+    ScheduledTaskInfo info(base::CommandLine(base::FilePath(L"C:\\velum-smoke\\launcher.exe")));
+    info.name = name;
+    info.schedule = ScheduledTaskInfo::kNoTimeTrigger;
+    ASSERT_TRUE(scheduler->RegisterTask(info));
+    EXPECT_NE(TASK_STATE_CANNOT_OPEN, scheduler->GetTaskState(name));
+    EXPECT_TRUE(scheduler->GetLastRunTime(name).is_null());
+    scheduler->DeleteTask(name);
+    EXPECT_EQ(TASK_STATE_CANNOT_OPEN, scheduler->GetTaskState(name));
+  }
+  CoUninitialize();
+}
+
+}  // namespace
+}  // namespace installer
