@@ -1,8 +1,6 @@
 #include "base/process/launch.h"
 
 #include <userenv.h>
-// userenv.h brings in wingdi.h, whose ERROR would turn LOG(ERROR) into LOG_0.
-#undef ERROR
 
 #include <utility>
 

@@ -17,8 +17,6 @@
 DEFINE_GUID(CLSID_TaskScheduler, 0x0f87369f, 0xa4e5, 0x4cfc, 0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45,
             0x72, 0xdd);
 
-// taskschd.h brings in wingdi.h, whose ERROR would turn LOG(ERROR) into LOG_0.
-#undef ERROR
 
 namespace installer {
 
