@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <limits.h>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -364,6 +366,69 @@ TEST(MessageLoopTest, ShortDelayHoldsHighResolutionTimerUntilItRan) {
   RunLoop idle_run;
   idle_run.QuitWhenIdle();
   idle_run.Run();
+  EXPECT_FALSE(Time::IsHighResolutionTimerInUse());
+}
+
+}  // namespace
+}  // namespace base
+
+namespace base {
+namespace {
+
+PendingTask MakeTask(int64_t run_time_us, int sequence_num) {
+  PendingTask task(FROM_HERE, Closure(), TimeTicks::FromInternalValue(run_time_us), true);
+  task.sequence_num = sequence_num;
+  return task;
+}
+
+// The delayed queue's top is the earliest run time, then the smaller sequence number,
+// also across the wrap-around of the numbers.
+TEST(PendingTaskTest, DelayedOrderIsTimeThenSequence) {
+  struct {
+    int64_t first_time;
+    int first_sequence;
+    int64_t second_time;
+    int second_sequence;
+  } cases[] = {
+      {100, 7, 200, 3},
+      {100, 3, 100, 4},
+      {100, INT_MAX, 100, INT_MIN},  // INT_MIN follows INT_MAX after the wrap
+  };
+  for (const auto& c : cases) {
+    DelayedTaskQueue queue;
+    queue.push(MakeTask(c.second_time, c.second_sequence));
+    queue.push(MakeTask(c.first_time, c.first_sequence));
+    EXPECT_EQ(c.first_sequence, queue.top().sequence_num);
+    queue.pop();
+    EXPECT_EQ(c.second_sequence, queue.top().sequence_num);
+  }
+}
+
+void Nothing() {}
+
+// Delays from 1 us to just under 32 ms ask for the fine timer period at the next idle
+// moment; longer ones and immediate tasks do not.
+TEST(MessageLoopTest, HighResolutionThresholdIs32Milliseconds) {
+  struct {
+    int64_t delay_us;
+    bool high_resolution;
+  } cases[] = {
+      {0, false},
+      {31000, true},
+      {31999, true},
+      {32000, false},
+      {3600000000LL, false},
+  };
+  for (const auto& c : cases) {
+    MessageLoop loop;
+    loop.task_runner()->PostDelayedTask(FROM_HERE, Bind(&Nothing),
+                                        TimeDelta::FromMicroseconds(c.delay_us));
+    RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+    EXPECT_EQ(c.high_resolution, Time::IsHighResolutionTimerInUse()) << c.delay_us;
+  }
+  // A destroyed loop gives its activation back.
   EXPECT_FALSE(Time::IsHighResolutionTimerInUse());
 }
 
