@@ -1,10 +1,15 @@
 #include "base/task_runner.h"
 
+#include <windows.h>
+
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "base/bind.h"
 #include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
 #include "base/sequenced_task_runner.h"
 #include "gtest/gtest.h"
 
@@ -103,6 +108,70 @@ TEST(TaskRunnerTest, DeleteSoonDeletesWhenTheNonNestableTaskRuns) {
   EXPECT_FALSE(deleted);
   runner->RunAll();
   EXPECT_TRUE(deleted);
+}
+
+void RecordThread(DWORD* thread_id, int* step, int expected_step) {
+  *thread_id = GetCurrentThreadId();
+  EXPECT_EQ(expected_step, *step);
+  ++*step;
+}
+
+// The task runs on the destination's thread, the reply afterwards back on the posting
+// thread's loop.
+TEST(TaskRunnerTest, PostTaskAndReplyRunsReplyOnPostingThread) {
+  MessageLoop main_loop;
+  scoped_refptr<SequencedTaskRunner> worker_runner;
+  Closure quit_worker;
+  HANDLE worker_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD worker_thread_id = 0;
+  std::thread worker([&] {
+    MessageLoop loop;
+    RunLoop run_loop;
+    worker_runner = loop.task_runner();
+    worker_thread_id = GetCurrentThreadId();
+    quit_worker = run_loop.QuitClosure();
+    SetEvent(worker_ready);
+    run_loop.Run();
+  });
+  WaitForSingleObject(worker_ready, INFINITE);
+
+  DWORD task_thread = 0;
+  DWORD reply_thread = 0;
+  int step = 0;
+  RunLoop run_loop;
+  ASSERT_TRUE(worker_runner->PostTaskAndReply(
+      FROM_HERE, Bind(&RecordThread, &task_thread, &step, 0),
+      Bind(
+          [](DWORD* reply_thread, int* step, RunLoop* run_loop) {
+            RecordThread(reply_thread, step, 1);
+            run_loop->Quit();
+          },
+          &reply_thread, &step, &run_loop)));
+  run_loop.Run();
+  worker_runner->PostTask(FROM_HERE, quit_worker);
+  worker.join();
+  CloseHandle(worker_ready);
+  EXPECT_EQ(worker_thread_id, task_thread);
+  EXPECT_EQ(GetCurrentThreadId(), reply_thread);
+}
+
+TEST(TaskRunnerTest, PostTaskAndReplyToGoneLoopReleasesBoth) {
+  MessageLoop main_loop;
+  scoped_refptr<SequencedTaskRunner> gone;
+  {
+    std::thread([&] {
+      MessageLoop loop;
+      gone = loop.task_runner();
+    }).join();
+  }
+  int alive = 0;
+  scoped_refptr<Payload> task_object = MakeRefCounted<Payload>(&alive);
+  scoped_refptr<Payload> reply_object = MakeRefCounted<Payload>(&alive);
+  EXPECT_FALSE(gone->PostTaskAndReply(FROM_HERE, Bind(&Payload::Touch, task_object),
+                                      Bind(&Payload::Touch, reply_object)));
+  task_object = nullptr;
+  reply_object = nullptr;
+  EXPECT_EQ(0, alive);
 }
 
 }  // namespace
