@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <wchar.h>
+
 #include <thread>
 #include <vector>
 
@@ -165,8 +167,24 @@ TEST(MessagePumpForUITest, DelayedTaskRunsInsideModalMessageBox) {
   HANDLE box_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
   struct Closer {
+    // The message box of |thread_id|; other processes may show boxes with this title.
+    static HWND FindBox(DWORD thread_id) {
+      HWND box = nullptr;
+      EnumThreadWindows(
+          thread_id,
+          [](HWND hwnd, LPARAM found) -> BOOL {
+            wchar_t title[64] = {};
+            GetWindowTextW(hwnd, title, 64);
+            if (wcscmp(title, kMessageBoxTitle) != 0)
+              return TRUE;
+            *reinterpret_cast<HWND*>(found) = hwnd;
+            return FALSE;
+          },
+          reinterpret_cast<LPARAM>(&box));
+      return box;
+    }
     static void CloseBox(bool* ran_inside_box, HANDLE box_closed) {
-      HWND box = FindWindowW(L"#32770", kMessageBoxTitle);
+      HWND box = FindBox(GetCurrentThreadId());
       *ran_inside_box = box != nullptr;
       if (box)
         PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -185,9 +203,10 @@ TEST(MessagePumpForUITest, DelayedTaskRunsInsideModalMessageBox) {
       runner.get(), &ran_inside_box, box_closed));
 
   // A safety net only: without it a broken pump would leave the box open for ever.
-  std::thread watchdog([box_closed] {
+  DWORD loop_thread = GetCurrentThreadId();
+  std::thread watchdog([box_closed, loop_thread] {
     if (WaitForSingleObject(box_closed, 60000) != WAIT_OBJECT_0) {
-      HWND box = FindWindowW(L"#32770", kMessageBoxTitle);
+      HWND box = Closer::FindBox(loop_thread);
       if (box)
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
