@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "base/debug/activity_tracker.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
 
@@ -215,14 +216,19 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
   if (options.job_handle) {
     if (!AssignProcessToJobObject(options.job_handle, process.Get())) {
       // Never leave a suspended child behind.
-      if (TerminateProcess(process.Get(), 1))
+      if (TerminateProcess(process.Get(), 1)) {
         WaitForSingleObject(process.Get(), kJobAssignmentWaitMs);
+        if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+          tracker->RecordProcessExit(info.dwProcessId, 1);
+      }
       return Process();
     }
     ResumeThread(thread.Get());
   }
 
   if (options.wait) WaitForSingleObject(process.Get(), INFINITE);
+  if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+    tracker->RecordProcessLaunch(info.dwProcessId, command_line);
   return Process(process.Take());
 }
 
@@ -256,6 +262,8 @@ bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) 
   }
   ScopedHandle process(info.hProcess);
   ScopedHandle thread(info.hThread);
+  debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
+  if (tracker) tracker->RecordProcessLaunch(info.dwProcessId, command_line);
   // Only the child may hold the write end, or the read below never sees its end.
   write_end.Close();
 
@@ -268,7 +276,9 @@ bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) 
   }
 
   WaitForSingleObject(process.Get(), INFINITE);
-  const TerminationStatus status = GetProcessTerminationStatus(process.Get(), nullptr);
+  int exit_code = 0;
+  const TerminationStatus status = GetProcessTerminationStatus(process.Get(), &exit_code);
+  if (tracker) tracker->RecordProcessExit(info.dwProcessId, exit_code);
   return status != TERMINATION_STATUS_ABNORMAL_TERMINATION &&
          status != TERMINATION_STATUS_PROCESS_CRASHED;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/debug/activity_tracker.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 
@@ -192,6 +193,16 @@ TEST(LaunchProcessTest, AsUserGetsThatUsersEnvironmentOnly) {
 TEST(LaunchProcessTest, MissingProgramGivesAnInvalidProcess) {
   LaunchOptions options;
   EXPECT_FALSE(LaunchProcess(L"\"C:\\no such folder\\nothing.exe\"", options).IsValid());
+}
+
+TEST(LaunchProcessTest, RecordsLaunchesWithTheActivityTracker) {
+  if (!debug::GlobalActivityTracker::Get()) debug::GlobalActivityTracker::CreateWithLocalMemory(4096);
+  debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
+  ASSERT_NE(nullptr, tracker);
+  Process child = LaunchProcess(HelperCommand(L"exit 0"), LaunchOptions());
+  ASSERT_TRUE(child.IsValid());
+  EXPECT_TRUE(tracker->IsKnownProcess(child.Pid()));
+  EXPECT_EQ(0, ExitCodeOf(child));
 }
 
 TEST(RunAndCaptureOutputTest, ResultFollowsHowTheChildEnded) {
