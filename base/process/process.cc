@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/debug/activity_tracker.h"
 #include "base/logging.h"
 
 namespace base {
@@ -49,6 +50,7 @@ bool Process::WaitForExit(int32_t* exit_code) const {
 }
 
 bool Process::WaitForExitWithTimeout(TimeDelta timeout, int32_t* exit_code) const {
+  debug::ProcessWaitActivityScope activity(__builtin_return_address(0), *this);
   DWORD milliseconds = INFINITE;
   if (!timeout.is_max()) {
     const int64_t requested = timeout.InMicroseconds() / 1000;
@@ -63,6 +65,8 @@ bool Process::WaitForExitWithTimeout(TimeDelta timeout, int32_t* exit_code) cons
   DWORD code = 0;
   if (!GetExitCodeProcess(Handle(), &code)) return false;
   if (exit_code) *exit_code = static_cast<int32_t>(code);
+  if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+    tracker->RecordProcessExit(Pid(), static_cast<int>(code));
   return true;
 }
 

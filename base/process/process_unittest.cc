@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/debug/activity_tracker.h"
 #include "base/test/test_helper_process.h"
 
 namespace base {
@@ -128,6 +129,21 @@ TEST(ProcessTest, MoveTransfersHandleAndKeepsLastError) {
   int32_t exit_code = 0;
   EXPECT_TRUE(current.WaitForExit(&exit_code));
   EXPECT_EQ(5, exit_code);
+}
+
+TEST(ProcessTest, ExitIsReportedToActivityTracker) {
+  debug::GlobalActivityTracker::CreateWithLocalMemory(4096);
+  debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
+  ASSERT_TRUE(tracker);
+  ChildProcess child(9);
+  ASSERT_TRUE(child.process().IsValid());
+  const DWORD pid = child.process().Pid();
+  tracker->RecordProcessLaunch(pid, L"process_test_helper.exe 9");
+  EXPECT_FALSE(child.process().WaitForExitWithTimeout(TimeDelta(), nullptr));
+  EXPECT_TRUE(tracker->IsKnownProcess(pid)) << "a time-out is no exit";
+  child.Release();
+  ASSERT_TRUE(child.process().WaitForExit(nullptr));
+  EXPECT_FALSE(tracker->IsKnownProcess(pid));
 }
 
 TEST(ProcessDeathTest, CurrentProcessPseudoHandleIsFatal) {
