@@ -6,6 +6,7 @@
 
 #include "base/command_line.h"
 #include "base/message_loop/pending_task.h"
+#include "base/metrics/histogram.h"
 #include "base/threading/thread_local_storage.h"
 #include "base/time/time.h"
 
@@ -29,6 +30,16 @@ int g_retired_count = 0;
 Lock& ListLock() {
   static Lock* lock = new Lock();
   return *lock;
+}
+
+int32_t CapToInt32(uint64_t value) {
+  return value > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int32_t>(value);
+}
+
+// Adds without passing INT_MAX; a field already at the cap stays there.
+void SaturatingAdd(uint64_t addend, int32_t* field) {
+  int64_t sum = static_cast<int64_t>(*field) + CapToInt32(addend);
+  *field = sum > INT_MAX ? INT_MAX : static_cast<int32_t>(sum);
 }
 
 }  // namespace
@@ -150,8 +161,10 @@ TrackedThreadData* TrackedThreadData::GetRetiredOrCreate(const std::string& sani
     data->next_ = g_all_thread_data;
     g_all_thread_data = data;
   }
-  // TODO: record TimeTicks::Now() - start in "TrackedObjects.GetRetiredOrCreateThreadData".
-  (void)start;
+  static Histogram* histogram = static_cast<Histogram*>(Histogram::FactoryTimeGet(
+      "TrackedObjects.GetRetiredOrCreateThreadData", TimeDelta::FromMilliseconds(1),
+      TimeDelta::FromSeconds(10)));
+  histogram->AddTime(TimeTicks::Now() - start);
   return data;
 }
 
@@ -214,7 +227,17 @@ void TrackedThreadData::TallyADeath(const Births& births, int32_t queue_duration
     data->queue_duration_sample = queue_duration;
   }
 
-  // TODO: add the stopwatch's heap usage once heap tracking exists.
+  if (stopwatch.heap_tracking_enabled()) {
+    const debug::ThreadHeapUsage& usage = stopwatch.heap_usage();
+    SaturatingAdd(usage.alloc_ops, &data->alloc_ops);
+    SaturatingAdd(usage.free_ops, &data->free_ops);
+    SaturatingAdd(usage.alloc_bytes, &data->allocated_bytes);
+    SaturatingAdd(usage.free_bytes, &data->freed_bytes);
+    SaturatingAdd(usage.alloc_overhead_bytes, &data->alloc_overhead_bytes);
+    int32_t max_allocated = CapToInt32(usage.max_allocated_bytes);
+    if (data->max_allocated_bytes < max_allocated)
+      data->max_allocated_bytes = max_allocated;
+  }
 }
 
 const DeathData* TrackedThreadData::FindDeathDataForTesting(const Births* births) {
@@ -235,12 +258,15 @@ void TrackedThreadData::TallyRunOnNamedThread(const PendingTask& task,
   thread_data->TallyADeath(*births, queue_duration, stopwatch);
 }
 
+// No switch turns heap tracking on in this program, so the measurement stays off.
 TaskStopwatch::TaskStopwatch() : heap_tracking_enabled_(false) {}
 
 TaskStopwatch::~TaskStopwatch() = default;
 
 void TaskStopwatch::Start() {
   start_time_ = TrackedThreadData::Now();
+  if (heap_tracking_enabled_)
+    heap_usage_.Start();
   current_thread_data_ = TrackedThreadData::Get();
   if (!current_thread_data_)
     return;
@@ -250,6 +276,8 @@ void TaskStopwatch::Start() {
 
 void TaskStopwatch::Stop() {
   TrackedTime end = TrackedThreadData::Now();
+  if (heap_tracking_enabled_)
+    heap_usage_.Stop(true);
   if (start_time_ != 0 && end != 0)
     wallclock_duration_ms_ = static_cast<int32_t>(end - start_time_);
   if (!current_thread_data_)

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "base/location.h"
+#include "base/debug/heap_usage_tracker.h"
 #include "base/synchronization/lock.h"
 
 namespace base {
@@ -138,12 +139,14 @@ class TaskStopwatch {
   int32_t WallClockDurationMs() const { return wallclock_duration_ms_; }
   TrackedThreadData* GetThreadData() const { return current_thread_data_; }
   bool heap_tracking_enabled() const { return heap_tracking_enabled_; }
+  const debug::ThreadHeapUsage& heap_usage() const { return heap_usage_.usage(); }
 
   TaskStopwatch(const TaskStopwatch&) = delete;
   TaskStopwatch& operator=(const TaskStopwatch&) = delete;
 
  private:
   TrackedTime start_time_ = 0;
+  debug::HeapUsageTracker heap_usage_;
   bool heap_tracking_enabled_;
   int32_t wallclock_duration_ms_ = 0;
   TrackedThreadData* current_thread_data_ = nullptr;

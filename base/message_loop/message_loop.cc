@@ -3,12 +3,16 @@
 #include <atomic>
 #include <utility>
 
+#include "base/debug/alias.h"
 #include "base/logging.h"
 #include "base/message_loop/message_pump_default.h"
 #include "base/message_loop/message_pump_win.h"
+#include "base/message_loop/scoped_trace_event.h"
 #include "base/run_loop.h"
 #include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/trace_event/heap_context_tracker.h"
+#include "base/trace_event/trace_log.h"
 
 namespace base {
 
@@ -38,7 +42,7 @@ void MessageLoop::DestructionObserverEntry::Notify() {
   void* registered_from[10];
   for (int i = 0; i < 10; ++i)
     registered_from[i] = registered_from_[i];
-  __asm__ __volatile__("" : : "r"(registered_from) : "memory");
+  debug::AliasForCrashDump(registered_from);
   observer_->WillDestroyCurrentMessageLoop();
 }
 
@@ -295,12 +299,28 @@ void MessageLoop::RunTask(PendingTask* pending_task) {
   // Tasks started inside this one (from nested runs) must wait.
   nestable_tasks_allowed_ = false;
 
+  static const uint8_t* category = trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
+  internal::ScopedTraceEvent event(
+      category, "MessageLoop::RunTask", 0, 0,
+      {internal::TraceArg::String("src_file", pending_task->posted_from.file_name()),
+       internal::TraceArg::String("src_func", pending_task->posted_from.function_name())});
+
+  trace_event::HeapContextTracker* heap_context = nullptr;
+  if (trace_event::HeapContextTracker::capture_mode() !=
+      trace_event::HeapContextTracker::CaptureMode::DISABLED) {
+    heap_context = trace_event::HeapContextTracker::ForCurrentThread();
+    if (heap_context)
+      heap_context->PushTaskContext(pending_task->posted_from.file_name());
+  }
+
   task_observers_.Notify(&TaskObserver::WillProcessTask, *pending_task);
   task_tracer_.RunTask("MessageLoop::PostTask", pending_task);
   task_observers_.Notify(&TaskObserver::DidProcessTask, *pending_task);
 
   current_pending_task_ = nullptr;
   nestable_tasks_allowed_ = true;
+  if (heap_context)
+    heap_context->PopTaskContext();
 }
 
 bool MessageLoop::DeletePendingTasks() {

@@ -5,6 +5,9 @@
 
 #include "base/logging.h"
 #include "base/bind.h"
+#include "base/message_loop/scoped_trace_event.h"
+#include "base/metrics/histogram.h"
+#include "base/trace_event/trace_log.h"
 
 namespace base {
 
@@ -28,8 +31,9 @@ MessagePumpWin::~MessagePumpWin() = default;
 
 // static
 void MessagePumpWin::RecordProblem(MessageLoopProblem problem) {
-  // TODO: add |problem| to the "Base.MessageLoopProblem" histogram.
-  (void)problem;
+  static HistogramBase* histogram = LinearHistogram::FactoryGet(
+      "Base.MessageLoopProblem", MESSAGE_LOOP_PROBLEM_MAX, MESSAGE_LOOP_PROBLEM_MAX + 1);
+  histogram->Add(problem);
 }
 
 void MessagePumpWin::Run(Delegate* delegate) {
@@ -222,6 +226,9 @@ bool MessagePumpForUI::ProcessNextWindowsMessage() {
 }
 
 bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
+  static const uint8_t* category = trace_event::TraceLog::GetCategoryGroupEnabled("base");
+  internal::ScopedTraceEvent event(category, "MessagePumpForUI::ProcessMessageHelper", 0, 0,
+                                   {internal::TraceArg::Uint("message", msg.message)});
   if (msg.message == WM_QUIT) {
     RecordProblem(RECEIVED_WM_QUIT_ERROR);
     state_->should_quit = true;

@@ -11,6 +11,8 @@
 
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
+#include "base/metrics/histogram_samples.h"
+#include "base/metrics/statistics_recorder.h"
 #include "base/run_loop.h"
 #include "base/win/wrapped_window_proc.h"
 
@@ -222,13 +224,20 @@ TEST(MessagePumpForUITest, DelayedTaskRunsInsideModalMessageBox) {
   EXPECT_TRUE(ran_inside_box);
 }
 
-// WM_QUIT ends the pump's run and stays in the queue for the code around it.
+int ProblemCount(MessageLoopProblem problem) {
+  HistogramBase* histogram = StatisticsRecorder::FindHistogram("Base.MessageLoopProblem");
+  return histogram ? histogram->SnapshotSamples()->GetCount(problem) : 0;
+}
+
+// WM_QUIT ends the pump's run, is counted as a problem and stays in the queue for the
+// code around it.
 TEST(MessagePumpForUITest, WmQuitEndsRunAndIsPassedOn) {
   MessageLoop loop(MessageLoop::TYPE_UI);
-  std::vector<int> order;
+  int quits_before = ProblemCount(RECEIVED_WM_QUIT_ERROR);
   loop.task_runner()->PostTask(FROM_HERE, Bind([] { PostQuitMessage(7); }));
   RunLoop run_loop;
   run_loop.Run();
+  EXPECT_EQ(quits_before + 1, ProblemCount(RECEIVED_WM_QUIT_ERROR));
   MSG msg;
   ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(7u, msg.wParam);

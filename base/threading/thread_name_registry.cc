@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "base/lazy_instance.h"
+#include "base/trace_event/heap_context_tracker.h"
 
 namespace base {
 
@@ -60,8 +61,12 @@ void ThreadNameRegistry::SetName(DWORD thread_id, const std::string& name) {
     }
     thread_handle_to_name_[id->second] = interned;
   }
-  // TODO: hand |interned| to the heap profiler's thread context while it captures.
-  (void)interned;
+  if (trace_event::HeapContextTracker::capture_mode() !=
+      trace_event::HeapContextTracker::CaptureMode::DISABLED) {
+    if (trace_event::HeapContextTracker* tracker =
+            trace_event::HeapContextTracker::ForCurrentThread())
+      tracker->set_thread_name(interned);
+  }
 }
 
 const char* ThreadNameRegistry::GetName(DWORD thread_id) {
