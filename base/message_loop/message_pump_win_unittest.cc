@@ -243,6 +243,25 @@ TEST(MessagePumpForUITest, WmQuitEndsRunAndIsPassedOn) {
   EXPECT_EQ(7u, msg.wParam);
 }
 
+// A failed wake-up post is counted and leaves the pump free to try again.
+TEST(MessagePumpForUITest, FailedWorkMessagePostIsCountedAndRetried) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  int failures_before = ProblemCount(MESSAGE_POST_ERROR);
+  MessagePumpForUI* pump = static_cast<MessagePumpForUI*>(loop.pump());
+  loop.task_runner()->PostTask(FROM_HERE, Bind(
+                                              [](MessagePumpForUI* pump) {
+                                                // No window: every post fails.
+                                                DestroyWindow(pump->message_hwnd());
+                                                pump->ScheduleWork();
+                                                pump->ScheduleWork();
+                                              },
+                                              pump));
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(failures_before + 2, ProblemCount(MESSAGE_POST_ERROR));
+}
+
 class QuitOnKey : public MessagePumpDispatcher {
  public:
   uint32_t Dispatch(const MSG& msg) override {

@@ -6,9 +6,6 @@
 #include "base/logging.h"
 #include "base/win/wrapped_window_proc.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace base {
