@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/debug/activity_tracker.h"
 #include "base/logging.h"
 
 namespace base {
@@ -41,6 +42,7 @@ void DefaultMessagePump::Run(Delegate* delegate) {
 
 void DefaultMessagePump::WaitForWork() {
   if (delayed_work_time_.is_null()) {
+    debug::EventWaitActivityScope activity(__builtin_return_address(0), event_.Get());
     WaitForSingleObject(event_.Get(), INFINITE);
     return;
   }
