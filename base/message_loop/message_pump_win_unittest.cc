@@ -126,11 +126,19 @@ TEST(MessagePumpForUITest, NonNestableTaskWaitsForOuterRun) {
       },
       runner.get(), &order));
 
+  struct CountNesting : MessageLoop::NestingObserver {
+    void OnBeginNestedRunLoop() override { ++nested_runs; }
+    int nested_runs = 0;
+  } nesting;
+  loop.AddNestingObserver(&nesting);
+
   RunLoop run_loop;
   PostMessageW(window.hwnd(), kRunNestedLoop, 0, 0);
   run_loop.QuitWhenIdle();
   run_loop.Run();
+  loop.RemoveNestingObserver(&nesting);
   EXPECT_EQ(std::vector<int>({1, 2, 3, 100}), order);
+  EXPECT_EQ(1, nesting.nested_runs);
 }
 
 // Quitting the outer run while an inner one runs lets the inner go on; the outer stops
