@@ -133,8 +133,6 @@ void SetLogPrefixItems(bool process_id, bool thread_id, bool time_stamp, bool ti
 
 void SetLogMessageHandler(LogMessageHandlerFunction handler) { g_log_message_handler = handler; }
 
-LogMessageHandlerFunction GetLogMessageHandler() { return g_log_message_handler; }
-
 std::wstring DefaultLogFilePath() {
   wchar_t module_path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, module_path, MAX_PATH);

@@ -67,7 +67,6 @@ void SetLogPrefixItems(bool process_id, bool thread_id, bool time_stamp, bool ti
 typedef bool (*LogMessageHandlerFunction)(int severity, const char* file, int line,
                                           size_t message_start, const std::string& text);
 void SetLogMessageHandler(LogMessageHandlerFunction handler);
-LogMessageHandlerFunction GetLogMessageHandler();
 
 // Closes the log file; the next line opens it again.
 void CloseLogFile();

@@ -158,13 +158,13 @@ void TlsSlot::Free() {
 }
 
 void* TlsSlot::Get() const {
-  CHECK_GE(entry_, 0) << "thread-local slot used before Initialize";
+  CHECK_GE(entry_, 0) << "thread-local slot used before Initialize or after Free";
   const TlsEntry& entry = GetThreadArray()[entry_];
   return entry.version == version_ ? entry.value : nullptr;
 }
 
 void TlsSlot::Set(void* value) {
-  CHECK_GE(entry_, 0) << "thread-local slot used before Initialize";
+  CHECK_GE(entry_, 0) << "thread-local slot used before Initialize or after Free";
   TlsEntry& entry = GetThreadArray()[entry_];
   entry.value = value;
   entry.version = version_;

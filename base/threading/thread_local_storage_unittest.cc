@@ -176,6 +176,23 @@ TEST(TlsSlotDeathTest, SlotBeyondTheTwoHundredFiftySixthStopsTheProcess) {
       "thread-local slots are in use");
 }
 
+TEST(TlsSlotDeathTest, UnassignedSlotStopsTheProcessInsteadOfIndexingOutside) {
+  EXPECT_DEATH(
+      {
+        TlsSlot slot;
+        slot.Set(&slot);
+      },
+      "used before Initialize");
+  EXPECT_DEATH(
+      {
+        TlsSlot slot;
+        slot.Initialize(nullptr);
+        slot.Free();
+        slot.Get();
+      },
+      "used before Initialize");
+}
+
 std::wstring TestDllPath() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
