@@ -57,13 +57,14 @@ TEST_P(MessageLoopTypeTest, DelayedTasksRunByTimeThenPostingOrder) {
   std::vector<int> order;
   RunLoop run_loop;
   const scoped_refptr<SequencedTaskRunner>& runner = loop.task_runner();
+  // Taken before posting: the delays count from each post.
+  const TimeTicks start = TimeTicks::Now();
   runner->PostDelayedTask(FROM_HERE, Bind(&AppendAndQuit, &order, 4, &run_loop),
                           TimeDelta::FromMilliseconds(60));
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 2), TimeDelta::FromMilliseconds(20));
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 1), TimeDelta::FromMilliseconds(5));
   runner->PostTask(FROM_HERE, Bind(&Append, &order, 0));
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 3), TimeDelta::FromMilliseconds(20));
-  TimeTicks start = TimeTicks::Now();
   run_loop.Run();
   EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4}), order);
   // A delayed task never runs early.
