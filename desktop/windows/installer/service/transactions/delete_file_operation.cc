@@ -1,0 +1,108 @@
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/time/time.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/access_control.h"
+
+// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
+#undef ERROR
+
+namespace installer {
+
+namespace {
+
+// DELETE with the generic write rights of a file.
+const uint32_t kDeleteAccess = 0x130116;
+
+bool IsProgramFile(const base::FilePath& path) {
+  const std::wstring extension = path.Extension();
+  return base::FilePath::CompareIgnoreCase(extension, L".exe") == 0 ||
+         base::FilePath::CompareIgnoreCase(extension, L".dll") == 0;
+}
+
+}  // namespace
+
+DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use,
+                                         bool remove_empty_parents)
+    : path_(path), check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
+
+DeleteFileOperation::~DeleteFileOperation() {
+  if (!moved_) return;
+  if (restore_failed_) {
+    LOG(ERROR) << "Keeping " << temporary_path_.value() << ", the only copy of "
+               << path_.value();
+    return;
+  }
+  VLOG(1) << "Actual removal of " << temporary_path_.value();
+  if (!base::DeleteFile(temporary_path_, true) && temporary_path_.value().size() < MAX_PATH) {
+    MoveFileExW(temporary_path_.value().c_str(), nullptr,
+                MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  if (!remove_empty_parents_) return;
+  base::FilePath folder = path_.DirName();
+  while (RemoveDirectoryW(folder.value().c_str())) {
+    const base::FilePath parent = folder.DirName();
+    if (parent == folder) break;
+    folder = parent;
+  }
+}
+
+bool DeleteFileOperation::Do(Transaction& /*nested*/) {
+  VLOG(1) << "Preparing file " << path_.value() << " for removal";
+  if (GetFileAttributesW(path_.value().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    VLOG(1) << "File does not exist. Nothing to do";
+    return true;
+  }
+  temporary_path_ = path_.AddExtension(
+      L"." + std::to_wstring(base::Time::Now().ToTimeT()) + L".old");
+  if (GetFileAttributesW(temporary_path_.value().c_str()) != INVALID_FILE_ATTRIBUTES) {
+    LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
+    return false;
+  }
+  if (!HasAccess(path_.value(), kFileObject, kDeleteAccess)) {
+    if (!GrantAccessToCurrentUser(path_.value(), kFileObject, kDeleteAccess, true, nullptr)) {
+      LOG(ERROR) << "Cannot obtain proper permissions on the file";
+      return false;
+    }
+    // The access stays granted; the next attempt on this path finds it.
+    return false;
+  }
+  if (!base::MoveUnsafe(path_, temporary_path_)) {
+    LOG(ERROR) << "File removal failed";
+    return false;
+  }
+  VLOG(1) << "File moved successfully to " << temporary_path_.value();
+
+  if (check_in_use_ && IsProgramFile(path_)) {
+    base::ScopedHandle file(CreateFileW(temporary_path_.value().c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+      PLOG(ERROR) << "Attempt to open the file for writing failed";
+      // Still set aside when it cannot go back: the rollback that follows tries again.
+      moved_ = !base::MoveUnsafe(temporary_path_, path_);
+      LOG(ERROR) << "File removal failed";
+      return false;
+    }
+  }
+  moved_ = true;
+  return true;
+}
+
+void DeleteFileOperation::Rollback() {
+  if (!moved_) return;
+  if (base::MoveUnsafe(temporary_path_, path_)) {
+    moved_ = false;
+    return;
+  }
+  PLOG(ERROR) << "Could not move " << temporary_path_.value() << " back to " << path_.value();
+  restore_failed_ = true;
+}
+
+}  // namespace installer

@@ -1,0 +1,38 @@
+// Deletes a file or folder in two steps: Do sets it aside beside itself as
+// "<name>.<seconds>.old", the commit removes it (or schedules its removal at restart), and
+// a rollback puts it back.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/transaction_operation.h"
+
+namespace installer {
+
+class DeleteFileOperation : public TransactionOperation {
+ public:
+  // With |check_in_use|, an ".exe" or ".dll" that cannot be opened for writing once set
+  // aside (a running program, a loaded library) is put back and the deletion fails. With
+  // |remove_empty_parents|, the commit also removes the folders above that became empty.
+  DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents);
+  ~DeleteFileOperation() override;
+
+  bool Do(Transaction& nested) override;
+  void Rollback() override;
+
+  // Where the item sits while set aside; empty before Do chose it.
+  const base::FilePath& temporary_path() const { return temporary_path_; }
+
+ private:
+  base::FilePath path_;
+  base::FilePath temporary_path_;
+  bool moved_ = false;
+  bool check_in_use_;
+  bool remove_empty_parents_;
+  // A rollback could not put the item back: the set-aside copy is the only one left.
+  bool restore_failed_ = false;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_

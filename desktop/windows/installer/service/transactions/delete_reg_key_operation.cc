@@ -1,0 +1,165 @@
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+
+#include "base/logging.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/service/transactions/registry_key_names.h"
+
+// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
+#undef ERROR
+
+namespace installer {
+
+namespace {
+
+// Query, set, create subkey, enumerate subkeys, notify, delete, read control.
+const REGSAM kTreeAccess = 0x3001F;
+// Read and delete.
+const uint32_t kNeededAccess = 0x30019;
+const SECURITY_INFORMATION kSavedSecurity =
+    GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
+
+}  // namespace
+
+DeleteRegKeyOperation::DeleteRegKeyOperation(HKEY root, const std::wstring& key_path,
+                                             REGSAM view_flags)
+    : key_path_(key_path), root_(root), view_flags_(view_flags) {}
+
+DeleteRegKeyOperation::~DeleteRegKeyOperation() = default;
+
+bool DeleteRegKeyOperation::Do(Transaction& /*nested*/) {
+  VLOG(1) << "Attempting to delete registry key " << key_path_ << " under " << root_;
+  const std::wstring object_name = GetRegistryObjectName(root_, key_path_);
+  base::RegistryKey key;
+  const LONG result = key.Open(root_, key_path_.c_str(), view_flags_ | KEY_QUERY_VALUE);
+  key.Close();
+  if (result == ERROR_FILE_NOT_FOUND) {
+    VLOG(1) << "Key does not exist. Nothing to do.";
+    return true;
+  }
+  if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
+    LOG(ERROR) << "Failed to open key " << object_name;
+    return false;
+  }
+  return DeleteAndSaveRecursive(key_path_, object_name);
+}
+
+bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
+                                                   const std::wstring& object_name) {
+  VLOG(1) << "DeleteAndSaveRecursive : " << key_path;
+  std::unique_ptr<SavedRegistryKey> record(new SavedRegistryKey);
+  record->key_path = key_path;
+
+  const REGSAM access = view_flags_ | kTreeAccess;
+  const uint32_t object_type = GetRegistrySecurityObjectType(view_flags_);
+  base::RegistryKey key;
+  LONG result = key.Open(root_, key_path.c_str(), access);
+  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess)) {
+    // Enough rights already.
+  } else if (result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED) {
+    VLOG(1) << "Insufficient permissions on the key";
+    if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, true, nullptr)) {
+      LOG(ERROR) << "Unable to obtain sufficient permissions on key" << object_name;
+      return false;
+    }
+    if (key.Open(root_, key_path.c_str(), access) != ERROR_SUCCESS) {
+      LOG(ERROR) << "Failed to open key " << object_name;
+      return false;
+    }
+  } else {
+    LOG(ERROR) << "Failed to open key " << object_name;
+    return false;
+  }
+
+  DWORD descriptor_size = 0;
+  result = RegGetKeySecurity(key.Handle(), kSavedSecurity, nullptr, &descriptor_size);
+  if (result != ERROR_SUCCESS && result != ERROR_INSUFFICIENT_BUFFER) {
+    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name;
+    return false;
+  }
+  record->security_descriptor.assign(descriptor_size, 0);
+  if (RegGetKeySecurity(key.Handle(), kSavedSecurity, record->security_descriptor.data(),
+                        &descriptor_size) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name
+               << "(but we succeeded earlier)";
+    return false;
+  }
+
+  DWORD longest_subkey = 0, value_count = 0, longest_value_name = 0, largest_data = 0;
+  if (RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, nullptr, &longest_subkey,
+                       nullptr, &value_count, &longest_value_name, &largest_data, nullptr,
+                       nullptr) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Failed to obtain key info for " << object_name;
+    return false;
+  }
+  VLOG(1) << value_count << " values";
+
+  std::vector<wchar_t> value_name(longest_value_name + 1);
+  std::vector<BYTE> data(largest_data ? largest_data : 1);
+  for (DWORD index = 0; index < value_count; ++index) {
+    DWORD name_length = static_cast<DWORD>(value_name.size());
+    DWORD data_size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (RegEnumValueW(key.Handle(), index, value_name.data(), &name_length, nullptr, &type,
+                      data.data(), &data_size) != ERROR_SUCCESS) {
+      LOG(ERROR) << "Failed to obtain value nr " << index;
+      return false;
+    }
+    SavedRegistryValue value;
+    value.name.assign(value_name.data(), name_length);
+    value.type = type;
+    value.data.assign(data.data(), data.data() + data_size);
+    record->values.push_back(std::move(value));
+  }
+  saved_keys_.push_back(std::move(record));
+
+  std::vector<wchar_t> subkey_name(longest_subkey + 1);
+  for (;;) {
+    DWORD name_length = static_cast<DWORD>(subkey_name.size());
+    // Always index 0: the subkey handled last is gone.
+    result = RegEnumKeyExW(key.Handle(), 0, subkey_name.data(), &name_length, nullptr, nullptr,
+                           nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS) {
+      LOG(ERROR) << "Failed to read a subkey";
+      return false;
+    }
+    const std::wstring child(subkey_name.data(), name_length);
+    if (!DeleteAndSaveRecursive(std::wstring(key_path.c_str()) + L"\\" + child,
+                                std::wstring(object_name.c_str()) + L"\\" + child)) {
+      return false;
+    }
+  }
+
+  key.Close();
+  // A key that stays would be enumerated again by its parent.
+  return RegDeleteKeyExW(root_, key_path.c_str(), view_flags_, 0) == ERROR_SUCCESS;
+}
+
+void DeleteRegKeyOperation::Rollback() {
+  for (const std::unique_ptr<SavedRegistryKey>& saved : saved_keys_) {
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = saved->security_descriptor.data();
+    attributes.bInheritHandle = FALSE;
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(root_, saved->key_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        view_flags_ | kTreeAccess, &attributes, &key,
+                        &disposition) != ERROR_SUCCESS) {
+      LOG(ERROR) << "Failed to restore key " << saved->key_path;
+      continue;
+    }
+    // A key that was never deleted keeps what it holds now.
+    if (disposition == REG_CREATED_NEW_KEY) {
+      for (const SavedRegistryValue& value : saved->values) {
+        RegSetValueExW(key, value.name.c_str(), 0, value.type,
+                       value.data.empty() ? nullptr : value.data.data(),
+                       static_cast<DWORD>(value.data.size()));
+      }
+    }
+    RegCloseKey(key);
+  }
+}
+
+}  // namespace installer
