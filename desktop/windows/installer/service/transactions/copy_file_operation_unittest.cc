@@ -1,0 +1,116 @@
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace installer {
+namespace {
+
+using testing::HasSetAsideItem;
+using testing::MakeFile;
+using testing::ReadText;
+using testing::SnapshotFileTree;
+
+// One copy or move scenario: the tree before, the operation, and what the target
+// holds once the change is made.
+struct TransferCase {
+  const char* name;
+  bool move;
+  bool source_read_only;
+  bool target_exists;
+  const wchar_t* target;  // relative to the tree
+};
+
+const TransferCase kTransferCases[] = {
+    {"copy onto existing file", false, false, true, L"dst\\a.txt"},
+    {"copy into missing folders", false, false, false, L"dst\\b\\c\\f.txt"},
+    {"copy read-only source", false, true, true, L"dst\\a.txt"},
+    {"move onto existing file", true, false, true, L"dst\\a.txt"},
+    {"move into missing folders", true, false, false, L"dst\\b\\c\\f.txt"},
+    {"move read-only source", true, true, false, L"dst\\b.txt"},
+};
+
+class TransferTest : public ::testing::TestWithParam<TransferCase> {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    source_ = scratch_.path().Append(L"src\\new.txt");
+    target_ = scratch_.path().Append(GetParam().target);
+    ASSERT_TRUE(MakeFile(source_, "new contents", GetParam().source_read_only));
+    ASSERT_TRUE(base::CreateDirectory(scratch_.path().Append(L"dst")));
+    if (GetParam().target_exists) {
+      // Not read-only: Wine derives a file's DACL from its Unix mode, so a read-only
+      // file would first need the access granted (see DeleteFileOperationTest).
+      ASSERT_TRUE(MakeFile(target_, "old contents"));
+    }
+  }
+  void TearDown() override {
+    // Read-only files would keep the scratch folder.
+    SetFileAttributesW(source_.value().c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(target_.value().c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+
+  std::unique_ptr<TransactionOperation> MakeOperation() const {
+    if (GetParam().move) return std::make_unique<MoveFileOperation>(source_, target_);
+    return std::make_unique<CopyFileOperation>(source_, target_);
+  }
+
+  base::ScratchDir scratch_;
+  base::FilePath source_;
+  base::FilePath target_;
+};
+
+TEST_P(TransferTest, RollbackRestoresTheTreeExactly) {
+  const std::string before = SnapshotFileTree(scratch_.path());
+  Transaction transaction;
+  ASSERT_TRUE(transaction.Execute(MakeOperation()));
+  EXPECT_EQ("new contents", ReadText(target_));
+  EXPECT_NE(before, SnapshotFileTree(scratch_.path()));
+  transaction.Rollback();
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+}
+
+TEST_P(TransferTest, CommitLeavesTheNewFileAndNoSetAsideCopy) {
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.Execute(MakeOperation()));
+  }
+  EXPECT_EQ("new contents", ReadText(target_));
+  EXPECT_FALSE(HasSetAsideItem(scratch_.path()));
+  // The transferred file is never read-only.
+  EXPECT_FALSE(GetFileAttributesW(target_.value().c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(GetParam().move, !base::PathExists(source_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, TransferTest, ::testing::ValuesIn(kTransferCases),
+                         [](const ::testing::TestParamInfo<TransferCase>& info) {
+                           std::string name = info.param.name;
+                           for (char& c : name) {
+                             if (c == ' ' || c == '-') c = '_';
+                           }
+                           return name;
+                         });
+
+TEST(CopyFileOperationTest, MissingSourceFailsAndUndoesThePreparations) {
+  base::ScratchDir scratch;
+  const std::string before = SnapshotFileTree(scratch.path());
+  Transaction transaction;
+  EXPECT_FALSE(transaction.Execute(std::make_unique<CopyFileOperation>(
+      scratch.path().Append(L"missing.txt"), scratch.path().Append(L"x\\y\\copy.txt"))));
+  EXPECT_TRUE(transaction.empty());
+  EXPECT_EQ(before, SnapshotFileTree(scratch.path()));
+}
+
+}  // namespace
+}  // namespace installer

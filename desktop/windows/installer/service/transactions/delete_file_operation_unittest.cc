@@ -1,0 +1,194 @@
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/test/test_helper_process.h"
+#include "base/time/time.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace installer {
+namespace {
+
+using testing::HasSetAsideItem;
+using testing::MakeFile;
+using testing::SnapshotFileTree;
+
+class DeleteFileOperationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
+  base::FilePath Path(const wchar_t* relative) const { return scratch_.path().Append(relative); }
+
+  base::ScratchDir scratch_;
+};
+
+TEST_F(DeleteFileOperationTest, FileAndFolderRollBackExactlyAndCommitWithoutTrace) {
+  struct {
+    const wchar_t* target;
+    bool folder;
+  } cases[] = {{L"dir\\file.txt", false}, {L"dir", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder ? "folder" : "file");
+    ASSERT_TRUE(MakeFile(Path(L"dir\\file.txt"), "contents"));
+    ASSERT_TRUE(MakeFile(Path(L"dir\\sub\\other.bin"), std::string("\0\1\2", 3)));
+    const std::string before = SnapshotFileTree(scratch_.path());
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.Execute(
+          std::make_unique<DeleteFileOperation>(Path(c.target), false, false)));
+      EXPECT_FALSE(base::PathExists(Path(c.target)));
+      transaction.Rollback();
+    }
+    EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.Execute(
+          std::make_unique<DeleteFileOperation>(Path(c.target), false, false)));
+    }
+    EXPECT_FALSE(base::PathExists(Path(c.target)));
+    EXPECT_FALSE(HasSetAsideItem(scratch_.path()));
+    base::DeleteFile(Path(L"dir"), true);
+  }
+}
+
+TEST_F(DeleteFileOperationTest, MissingPathSucceedsWithNothingToUndo) {
+  Transaction transaction;
+  auto operation = std::make_unique<DeleteFileOperation>(Path(L"missing"), true, true);
+  DeleteFileOperation* deletion = operation.get();
+  ASSERT_TRUE(transaction.Execute(std::move(operation)));
+  EXPECT_TRUE(deletion->temporary_path().empty());
+  transaction.Rollback();
+  EXPECT_TRUE(base::DirectoryExists(scratch_.path()));
+}
+
+TEST_F(DeleteFileOperationTest, CommitRemovesEmptiedParentsUpToTheFirstNonEmptyOne) {
+  ASSERT_TRUE(MakeFile(Path(L"p\\q\\r.dll"), "library"));
+  ASSERT_TRUE(MakeFile(Path(L"keep.txt"), "stays"));
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.Execute(
+        std::make_unique<DeleteFileOperation>(Path(L"p\\q\\r.dll"), true, true)));
+  }
+  EXPECT_FALSE(base::PathExists(Path(L"p")));
+  EXPECT_TRUE(base::PathExists(Path(L"keep.txt")));
+}
+
+TEST_F(DeleteFileOperationTest, TakenTemporaryNameFailsWithoutTouchingTheFile) {
+  ASSERT_TRUE(MakeFile(Path(L"f.txt"), "contents"));
+  // Every second the operation could pick while this test runs.
+  const int64_t now = base::Time::Now().ToTimeT();
+  for (int64_t second = now - 1; second <= now + 5; ++second) {
+    ASSERT_TRUE(
+        MakeFile(Path((L"f.txt." + std::to_wstring(second) + L".old").c_str()), "taken"));
+  }
+  const std::string before = SnapshotFileTree(scratch_.path());
+  Transaction transaction;
+  EXPECT_FALSE(
+      transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"f.txt"), false, false)));
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+}
+
+// A rollback that cannot put the file back must not let the commit delete the only
+// copy left.
+TEST_F(DeleteFileOperationTest, FailedRestoreKeepsTheSetAsideFile) {
+  ASSERT_TRUE(MakeFile(Path(L"f.txt"), "user data"));
+  auto operation = std::make_unique<DeleteFileOperation>(Path(L"f.txt"), false, false);
+  Transaction nested;
+  ASSERT_TRUE(operation->Do(nested));
+  const base::FilePath set_aside = operation->temporary_path();
+  // Something now stands in the way of the move back.
+  ASSERT_TRUE(MakeFile(Path(L"f.txt\\blocker.txt"), "x"));
+  operation->Rollback();
+  operation.reset();
+  EXPECT_EQ("user data", testing::ReadText(set_aside));
+}
+
+TEST_F(DeleteFileOperationTest, RunningProgramIsPutBackWhenInUseIsChecked) {
+  const base::FilePath program = Path(L"app\\app.exe");
+  ASSERT_TRUE(base::CreateDirectory(program.DirName()));
+  ASSERT_TRUE(base::CopyFile(base::FilePath(base::TestExeSibling(L"process_test_helper.exe")),
+                             program));
+  const std::wstring event_name =
+      L"VelumTestInUse_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+      std::to_wstring(GetTickCount64());
+  base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  ASSERT_TRUE(release.IsValid());
+  std::wstring command_line = L"\"" + program.value() + L"\" 0 " + event_name;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(CreateProcessW(program.value().c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                             0, nullptr, nullptr, &startup, &info));
+  base::ScopedHandle process(info.hProcess), thread(info.hThread);
+
+  const std::string before = SnapshotFileTree(scratch_.path());
+  {
+    Transaction transaction;
+    EXPECT_FALSE(
+        transaction.Execute(std::make_unique<DeleteFileOperation>(program, true, false)));
+  }
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+
+  SetEvent(release.Get());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), INFINITE));
+  process.Close();
+  thread.Close();
+  // Once the program has ended the same deletion goes through.
+  Transaction transaction;
+  EXPECT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(program, true, false)));
+}
+
+// The current user's SID, for a DACL that denies the user.
+std::vector<BYTE> CurrentUserSid() {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  base::ScopedHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size);
+  if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return {};
+  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
+}
+
+TEST_F(DeleteFileOperationTest, ProtectedFileIsGrantedFirstAndSetAsideOnTheNextAttempt) {
+  const base::FilePath file = Path(L"protected.txt");
+  ASSERT_TRUE(MakeFile(file, "contents"));
+  std::vector<BYTE> sid = CurrentUserSid();
+  ASSERT_FALSE(sid.empty());
+  EXPLICIT_ACCESS_W deny = {};
+  deny.grfAccessPermissions = DELETE | FILE_GENERIC_WRITE;
+  deny.grfAccessMode = DENY_ACCESS;
+  deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  deny.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid.data());
+  PACL dacl = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), SetEntriesInAclW(1, &deny, nullptr, &dacl));
+  std::wstring name = file.value();
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, dacl, nullptr));
+  LocalFree(dacl);
+  ASSERT_FALSE(HasAccess(file.value(), kFileObject, 0x130116));
+
+  Transaction transaction;
+  EXPECT_FALSE(transaction.Execute(std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_TRUE(base::PathExists(file));
+  EXPECT_TRUE(HasAccess(file.value(), kFileObject, 0x130116));
+  EXPECT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(file, false, false)));
+  EXPECT_FALSE(base::PathExists(file));
+}
+
+}  // namespace
+}  // namespace installer

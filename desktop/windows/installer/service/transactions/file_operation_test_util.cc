@@ -1,0 +1,34 @@
+#include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+
+#include <windows.h>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/strings/string_util.h"
+
+namespace installer {
+namespace testing {
+
+bool MakeFile(const base::FilePath& path, const std::string& text, bool read_only) {
+  if (!base::CreateDirectory(path.DirName()) || !base::WriteTextFile(path, text)) return false;
+  return !read_only || SetFileAttributesW(path.value().c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+std::string ReadText(const base::FilePath& path) {
+  std::string text;
+  return base::ReadFileToString(path, &text) ? text : "<missing>";
+}
+
+bool HasSetAsideItem(const base::FilePath& root) {
+  base::FileEnumerator walk(root, true,
+                            base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                            std::wstring());
+  for (base::FilePath path = walk.Next(); !path.empty(); path = walk.Next()) {
+    if (base::EndsWith(path.value(), L".old", base::INSENSITIVE_ASCII)) return true;
+  }
+  return false;
+}
+
+}  // namespace testing
+}  // namespace installer

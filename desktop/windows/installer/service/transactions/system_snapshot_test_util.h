@@ -1,0 +1,51 @@
+// Test helpers: byte-exact snapshots of a folder tree and of a registry key tree (values
+// and security descriptors), and a scratch registry key that is removed afterwards.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SYSTEM_SNAPSHOT_TEST_UTIL_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SYSTEM_SNAPSHOT_TEST_UTIL_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+namespace testing {
+
+// Every entry below |root|, sorted: relative path, attributes that matter (read-only,
+// hidden, system, directory) and the file's bytes.
+std::string SnapshotFileTree(const base::FilePath& root);
+
+// The key and every subkey, sorted: relative path, owner, group and DACL, and each value's
+// name, type and bytes. "<missing>" when the key does not exist.
+std::string SnapshotRegistryTree(HKEY root, const std::wstring& key_path, REGSAM view);
+
+// A new key "Software\VelumTest\<unique>" under |root| in |view|, deleted with everything
+// below it on destruction.
+class ScratchRegistryKey {
+ public:
+  explicit ScratchRegistryKey(HKEY root = HKEY_CURRENT_USER, REGSAM view = 0);
+  ~ScratchRegistryKey();
+  ScratchRegistryKey(const ScratchRegistryKey&) = delete;
+  ScratchRegistryKey& operator=(const ScratchRegistryKey&) = delete;
+
+  HKEY root() const { return root_; }
+  REGSAM view() const { return view_; }
+  // Empty when the key could not be created.
+  const std::wstring& path() const { return path_; }
+  std::wstring Child(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+ private:
+  HKEY root_;
+  REGSAM view_;
+  std::wstring path_;
+};
+
+// Writes a value, creating the key; false on failure.
+bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,
+                        const wchar_t* name, DWORD type, const void* data, DWORD size);
+
+}  // namespace testing
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SYSTEM_SNAPSHOT_TEST_UTIL_H_
