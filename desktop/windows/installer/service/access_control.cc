@@ -131,6 +131,21 @@ bool MakeAdministratorsSid(ScopedSid* sid) {
                                   sid->Receive()) != FALSE;
 }
 
+// Whether |sid| is the caller's user or one of its groups. CheckTokenMembership covers
+// both on Windows; Wine's checks only the groups.
+bool IsCallerSid(PSID sid) {
+  BOOL member = FALSE;
+  if (CheckTokenMembership(nullptr, sid, &member) && member) return true;
+  base::ScopedHandle token;
+  if (!OpenProcessTokenWith(TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  if (!size || !GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size))
+    return false;
+  return EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, sid) != FALSE;
+}
+
 void DisableTakeOwnershipPrivilege() {
   base::ScopedHandle token;
   if (OpenProcessTokenWith(TOKEN_ADJUST_PRIVILEGES, &token))
@@ -287,12 +302,8 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
     EXPLICIT_ACCESS_W& entry = entries.Get()[i];
     if (entry.grfAccessMode != DENY_ACCESS || entry.Trustee.TrusteeForm != TRUSTEE_IS_SID)
       continue;
-    BOOL member = FALSE;
-    if (CheckTokenMembership(nullptr, reinterpret_cast<PSID>(entry.Trustee.ptstrName),
-                             &member) &&
-        member) {
+    if (IsCallerSid(reinterpret_cast<PSID>(entry.Trustee.ptstrName)))
       entry.grfAccessPermissions &= ~access_mask;
-    }
   }
 
   EXPLICIT_ACCESS_W grant = {};

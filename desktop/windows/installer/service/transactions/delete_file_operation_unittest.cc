@@ -16,6 +16,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/registry_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
@@ -150,23 +151,10 @@ TEST_F(DeleteFileOperationTest, RunningProgramIsPutBackWhenInUseIsChecked) {
   EXPECT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(program, true, false)));
 }
 
-// The current user's SID, for a DACL that denies the user.
-std::vector<BYTE> CurrentUserSid() {
-  HANDLE raw = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  base::ScopedHandle token(raw);
-  DWORD size = 0;
-  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return {};
-  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-  return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
-}
-
 TEST_F(DeleteFileOperationTest, ProtectedFileIsGrantedFirstAndSetAsideOnTheNextAttempt) {
   const base::FilePath file = Path(L"protected.txt");
   ASSERT_TRUE(MakeFile(file, "contents"));
-  std::vector<BYTE> sid = CurrentUserSid();
+  std::vector<BYTE> sid = testing::CurrentUserSid();
   ASSERT_FALSE(sid.empty());
   EXPLICIT_ACCESS_W deny = {};
   deny.grfAccessPermissions = DELETE | FILE_GENERIC_WRITE;

@@ -25,8 +25,9 @@ void AppendRegistryKey(HKEY root, const std::wstring& key_path, const std::wstri
     return;
   }
   *out += "key " + base::WideToUTF8(relative) + "\n";
+  // The owner is the creator's: a key rebuilt by a rollback gets the token's.
   const SECURITY_INFORMATION information =
-      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+      GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   DWORD size = 0;
   RegGetKeySecurity(key.Handle(), information, nullptr, &size);
   std::string descriptor(size, '\0');
@@ -111,14 +112,19 @@ ScratchRegistryKey::ScratchRegistryKey(HKEY root, REGSAM view) : root_(root), vi
 
 ScratchRegistryKey::~ScratchRegistryKey() {
   if (path_.empty()) return;
+  DeleteTree(root_, path_, view_);
+  // The shared parent goes when no other test uses it.
+  RegDeleteKeyExW(root_, L"Software\\VelumTest", view_, 0);
+}
+
+// static
+void ScratchRegistryKey::DeleteTree(HKEY root, const std::wstring& key_path, REGSAM view) {
   base::RegistryKey key;
-  if (key.Open(root_, path_.c_str(), view_ | KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+  if (key.Open(root, key_path.c_str(), view | KEY_ALL_ACCESS) == ERROR_SUCCESS) {
     RegDeleteTreeW(key.Handle(), nullptr);
     key.Close();
   }
-  RegDeleteKeyExW(root_, path_.c_str(), view_, 0);
-  // The shared parent goes when no other test uses it.
-  RegDeleteKeyExW(root_, L"Software\\VelumTest", view_, 0);
+  RegDeleteKeyExW(root, key_path.c_str(), view, 0);
 }
 
 bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,

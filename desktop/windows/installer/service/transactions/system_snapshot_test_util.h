@@ -16,7 +16,7 @@ namespace testing {
 // hidden, system, directory) and the file's bytes.
 std::string SnapshotFileTree(const base::FilePath& root);
 
-// The key and every subkey, sorted: relative path, owner, group and DACL, and each value's
+// The key and every subkey, sorted: relative path, group and DACL, and each value's
 // name, type and bytes. "<missing>" when the key does not exist.
 std::string SnapshotRegistryTree(HKEY root, const std::wstring& key_path, REGSAM view);
 
@@ -34,6 +34,9 @@ class ScratchRegistryKey {
   // Empty when the key could not be created.
   const std::wstring& path() const { return path_; }
   std::wstring Child(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+  // Deletes |key_path| with everything below it.
+  static void DeleteTree(HKEY root, const std::wstring& key_path, REGSAM view);
 
  private:
   HKEY root_;

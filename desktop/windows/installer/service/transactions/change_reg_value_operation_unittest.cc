@@ -1,0 +1,136 @@
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "desktop/windows/installer/service/transactions/registry_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace installer {
+namespace {
+
+using testing::RegistryViewTest;
+using testing::WriteRegistryValue;
+
+const DWORD kSeven = 7;
+const wchar_t kText[] = L"new text";
+
+// One change: what the key holds before (an optional DWORD value "v" plus a fixed
+// neighbour), and the change made.
+struct ChangeCase {
+  const char* name;
+  const wchar_t* key;  // relative to the scratch key
+  bool value_exists;
+  const wchar_t* value_name;
+  uint32_t type;
+};
+
+const ChangeCase kChangeCases[] = {
+    {"set value in missing key branch", L"missing\\deeper", false, L"v", REG_SZ},
+    {"replace dword by string", L"k", true, L"v", REG_SZ},
+    {"set default value", L"k", false, L"", REG_SZ},
+    {"delete existing value", L"k", true, L"v", ChangeRegValueOperation::kDeleteValue},
+    {"delete missing value", L"k", false, L"v", ChangeRegValueOperation::kDeleteValue},
+    {"delete value in missing key", L"missing", false, L"v",
+     ChangeRegValueOperation::kDeleteValue},
+};
+
+class ChangeRegValueOperationTest : public RegistryViewTest {
+ protected:
+  void Prepare(const ChangeCase& c) {
+    ASSERT_TRUE(WriteRegistryValue(root(), Child(L"k"), view(), L"neighbour", REG_BINARY,
+                                   "\1\2\3", 3));
+    if (c.value_exists) {
+      ASSERT_TRUE(WriteRegistryValue(root(), Child(c.key), view(), c.value_name, REG_DWORD,
+                                     &kSeven, sizeof(kSeven)));
+    }
+  }
+  std::unique_ptr<ChangeRegValueOperation> Make(const ChangeCase& c) const {
+    return std::make_unique<ChangeRegValueOperation>(root(), Child(c.key), c.value_name, kText,
+                                                     c.type, sizeof(kText), view());
+  }
+  // The value's type and bytes, or "missing".
+  std::string Read(const ChangeCase& c) const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root(), Child(c.key).c_str(), 0, KEY_READ | view(), &key) != ERROR_SUCCESS)
+      return "missing";
+    BYTE data[256];
+    DWORD size = sizeof(data), type = 0;
+    const LONG result = RegQueryValueExW(key, c.value_name, nullptr, &type, data, &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return "missing";
+    return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
+  }
+};
+
+TEST_P(ChangeRegValueOperationTest, EveryChangeRollsBackExactly) {
+  for (const ChangeCase& c : kChangeCases) {
+    SCOPED_TRACE(c.name);
+    Prepare(c);
+    const std::string before = Snapshot();
+    Transaction transaction;
+    ASSERT_TRUE(transaction.Execute(Make(c)));
+    const std::string expected =
+        c.type == ChangeRegValueOperation::kDeleteValue
+            ? "missing"
+            : "1:" + std::string(reinterpret_cast<const char*>(kText), sizeof(kText));
+    EXPECT_EQ(expected, Read(c));
+    transaction.Rollback();
+    EXPECT_EQ(before, Snapshot());
+    RegDeleteKeyExW(root(), Child(L"k").c_str(), view(), 0);
+  }
+}
+
+TEST_P(ChangeRegValueOperationTest, CommitKeepsEveryChange) {
+  for (const ChangeCase& c : kChangeCases) {
+    SCOPED_TRACE(c.name);
+    Prepare(c);
+    std::string after_change;
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.Execute(Make(c)));
+      after_change = Snapshot();
+    }
+    EXPECT_EQ(after_change, Snapshot());
+    testing::ScratchRegistryKey::DeleteTree(root(), Child(L"k"), view());
+    testing::ScratchRegistryKey::DeleteTree(root(), Child(L"missing"), view());
+  }
+}
+
+TEST_P(ChangeRegValueOperationTest, MissingKeyIsCreatedInItsViewAndRemovedAgain) {
+  Transaction transaction;
+  ASSERT_TRUE(transaction.Execute(Make(kChangeCases[0])));
+  EXPECT_TRUE(ExistsInItsView(L"missing\\deeper"));
+  transaction.Rollback();
+  EXPECT_FALSE(ExistsInItsView(L"missing"));
+}
+
+TEST_P(ChangeRegValueOperationTest, RightsTakenOnTheKeyAreGivenBack) {
+  const ChangeCase& c = kChangeCases[1];
+  Prepare(c);
+  ASSERT_TRUE(testing::DenyCurrentUser(root(), Child(c.key), view(), KEY_SET_VALUE));
+  const std::string before = Snapshot();
+  for (bool roll_back : {true, false}) {
+    SCOPED_TRACE(roll_back ? "rollback" : "commit");
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.Execute(Make(c)));
+      if (roll_back) transaction.Rollback();
+    }
+    if (roll_back) {
+      EXPECT_EQ(before, Snapshot());
+    } else {
+      EXPECT_EQ("1:" + std::string(reinterpret_cast<const char*>(kText), sizeof(kText)),
+                Read(c));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, ChangeRegValueOperationTest,
+                         ::testing::ValuesIn(testing::kRegistryViews),
+                         testing::RegistryViewName);
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,80 @@
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "desktop/windows/installer/service/transactions/registry_test_util.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace installer {
+namespace {
+
+using testing::RegistryViewTest;
+using testing::WriteRegistryValue;
+
+class DeleteRegKeyOperationTest : public RegistryViewTest {
+ protected:
+  // tree, tree\a, tree\a\deep, tree\b; several values each.
+  void MakeTree() {
+    const DWORD number = 42;
+    for (const wchar_t* key : {L"tree", L"tree\\a", L"tree\\a\\deep", L"tree\\b"}) {
+      ASSERT_TRUE(WriteRegistryValue(root(), Child(key), view(), L"", REG_SZ, key,
+                                     static_cast<DWORD>((wcslen(key) + 1) * sizeof(wchar_t))));
+      ASSERT_TRUE(WriteRegistryValue(root(), Child(key), view(), L"number", REG_DWORD, &number,
+                                     sizeof(number)));
+      ASSERT_TRUE(WriteRegistryValue(root(), Child(key), view(), L"bytes", REG_BINARY, key,
+                                     static_cast<DWORD>(wcslen(key))));
+      ASSERT_TRUE(WriteRegistryValue(root(), Child(key), view(), L"empty", REG_NONE, nullptr, 0));
+    }
+  }
+};
+
+TEST_P(DeleteRegKeyOperationTest, TreeRollsBackWithValuesAndSecurity) {
+  MakeTree();
+  const std::string before = Snapshot();
+  Transaction transaction;
+  auto operation = std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view());
+  DeleteRegKeyOperation* deletion = operation.get();
+  ASSERT_TRUE(transaction.Execute(std::move(operation)));
+  EXPECT_FALSE(ExistsInItsView(L"tree"));
+
+  // A key is saved before its subkeys.
+  ASSERT_EQ(4u, deletion->saved_keys().size());
+  EXPECT_EQ(Child(L"tree"), deletion->saved_keys()[0]->key_path);
+  for (size_t i = 1; i < deletion->saved_keys().size(); ++i) {
+    const std::wstring& key_path = deletion->saved_keys()[i]->key_path;
+    if (key_path == Child(L"tree\\a\\deep")) {
+      EXPECT_EQ(Child(L"tree\\a"), deletion->saved_keys()[i - 1]->key_path);
+    }
+  }
+
+  transaction.Rollback();
+  EXPECT_EQ(before, Snapshot());
+}
+
+TEST_P(DeleteRegKeyOperationTest, CommitLeavesTheTreeDeleted) {
+  MakeTree();
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.Execute(
+        std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view())));
+  }
+  EXPECT_FALSE(ExistsInItsView(L"tree"));
+}
+
+TEST_P(DeleteRegKeyOperationTest, MissingKeyIsNothingToDo) {
+  const std::string before = Snapshot();
+  Transaction transaction;
+  ASSERT_TRUE(transaction.Execute(
+      std::make_unique<DeleteRegKeyOperation>(root(), Child(L"missing"), view())));
+  transaction.Rollback();
+  EXPECT_EQ(before, Snapshot());
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, DeleteRegKeyOperationTest,
+                         ::testing::ValuesIn(testing::kRegistryViews),
+                         testing::RegistryViewName);
+
+}  // namespace
+}  // namespace installer
