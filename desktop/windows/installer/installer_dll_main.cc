@@ -3,6 +3,7 @@
 
 #include "base/command_line.h"
 #include "base/win/handle_verifier.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/run_installer.h"
 
 // Lends this library's handle verifier to modules loaded into the same process, or hands
@@ -15,7 +16,7 @@ extern "C" VELUM_INSTALLER_API bool RunInstaller() {
   // Before anything else reads a switch.
   base::CommandLine::Init();
   if (base::CommandLine::ForCurrentProcess()->HasSwitch("version")) {
-    std::printf("%s", VELUM_PRODUCT_VERSION);
+    std::printf("%s", installer::GetBuildVersion().c_str());
     return true;
   }
   return false;
