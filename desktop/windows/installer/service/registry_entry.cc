@@ -6,7 +6,7 @@
 
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/product_values.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 

@@ -16,7 +16,7 @@
 #include "base/strings/string_util.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/service/product_values.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 
 namespace installer {
 

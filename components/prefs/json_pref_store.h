@@ -1,0 +1,88 @@
+// JsonPrefStore: preferences kept in memory and persisted to one JSON file. The file is
+// read once (on the calling thread or on the file task runner); changes are written back
+// atomically on the file task runner.
+//
+//   scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path, runner);
+//   store->ReadPrefs();
+//   store->SetValue("profile_path", std::make_unique<base::Value>("x"), 0);
+//   store->FlushPendingWrite();  // or just release it: the store flushes when it goes
+#ifndef COMPONENTS_PREFS_JSON_PREF_STORE_H_
+#define COMPONENTS_PREFS_JSON_PREF_STORE_H_
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/memory/ref_counted.h"
+#include "base/memory/weak_ptr.h"
+#include "base/observer_list.h"
+#include "base/time/time.h"
+#include "components/prefs/persistent_pref_store.h"
+
+namespace base {
+class SequencedTaskRunner;
+}
+
+class JsonPrefStore : public PersistentPrefStore {
+ public:
+  // What a read of the file found; made on whichever thread reads.
+  struct ReadResult;
+
+  // Nothing is read or written here. `file_task_runner` runs the file work.
+  JsonPrefStore(const base::FilePath& path,
+                scoped_refptr<base::SequencedTaskRunner> file_task_runner);
+
+  void AddObserver(Observer* observer) override;
+  void RemoveObserver(Observer* observer) override;
+  bool HasObservers() const override;
+  bool IsInitialized() const override;
+  bool GetValue(base::StringPiece key, const base::Value** result) const override;
+  std::unique_ptr<base::Dictionary> CopyValues() const override;
+  void SetValue(base::StringPiece key, std::unique_ptr<base::Value> value,
+                uint32_t flags) override;
+  void RemoveValue(base::StringPiece key, uint32_t flags) override;
+  bool GetStoredValue(base::StringPiece key, base::Value** result) override;
+  void NotifyValueChanged(base::StringPiece key, uint32_t flags) override;
+  void SetValueWithoutNotification(base::StringPiece key, std::unique_ptr<base::Value> value,
+                                   uint32_t flags) override;
+  bool IsReadOnly() const override { return read_only_; }
+  PrefReadError GetReadError() const override { return read_error_; }
+  PrefReadError ReadPrefs() override;
+  void ReadPrefsAsync(ReadErrorDelegate* error_delegate) override;
+  void FlushPendingWrite() override;
+  void ScheduleDeferredWrites() override;
+  void ClearValues() override;
+
+  // The compact JSON text of the values, as the file gets it.
+  bool Serialize(std::string* output);
+
+ private:
+  class FileWriter;
+
+  ~JsonPrefStore() override;
+
+  void OnFileRead(std::unique_ptr<ReadResult> result);
+  void ScheduleWrite(uint32_t flags);
+  void ReportOutstandingWrites();
+
+  const base::FilePath path_;
+  const scoped_refptr<base::SequencedTaskRunner> file_task_runner_;
+  std::unique_ptr<base::Dictionary> values_;
+  bool read_only_;
+  std::unique_ptr<FileWriter> writer_;
+  base::ObserverList<Observer> observers_;
+  std::unique_ptr<ReadErrorDelegate> error_delegate_;
+  bool initialized_;
+  bool pending_lossy_write_;
+  PrefReadError read_error_;
+
+  // Writes since the last report of "Settings.JsonDataWriteCount.<file>".
+  int writes_since_report_;
+  base::TimeTicks last_write_report_;
+
+  base::WeakPtrFactory<JsonPrefStore> weak_factory_;
+};
+
+#endif  // COMPONENTS_PREFS_JSON_PREF_STORE_H_
