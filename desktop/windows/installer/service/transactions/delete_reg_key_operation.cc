@@ -145,16 +145,21 @@ void DeleteRegKeyOperation::Rollback() {
     HKEY key = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExW(root_, saved->key_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        view_flags_ | kTreeAccess | WRITE_DAC, &attributes, &key,
+                        view_flags_ | kTreeAccess, &attributes, &key,
                         &disposition) != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed to restore key " << saved->key_path;
       continue;
     }
     // A key that was never deleted keeps what it holds now.
     if (disposition == REG_CREATED_NEW_KEY) {
-      // Wine ignores the descriptor given at creation: set group and DACL once more.
-      RegSetKeySecurity(key, GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                        saved->security_descriptor.data());
+      // Wine ignores the descriptor given at creation: set group and DACL once more
+      // where the rights allow (on Windows the creation already did).
+      base::RegistryKey security;
+      if (security.Open(root_, saved->key_path.c_str(),
+                        view_flags_ | WRITE_DAC | WRITE_OWNER) == ERROR_SUCCESS) {
+        RegSetKeySecurity(security.Handle(), GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                          saved->security_descriptor.data());
+      }
       for (const SavedRegistryValue& value : saved->values) {
         RegSetValueExW(key, value.name.c_str(), 0, value.type,
                        value.data.empty() ? nullptr : value.data.data(),

@@ -15,7 +15,7 @@ using testing::WriteRegistryValue;
 
 class DeleteRegKeyOperationTest : public RegistryViewTest {
  protected:
-  // tree, tree\a, tree\a\deep, tree\b; several values each.
+  // tree, tree\a (with its own DACL entry), tree\a\deep, tree\b; several values each.
   void MakeTree() {
     const DWORD number = 42;
     for (const wchar_t* key : {L"tree", L"tree\\a", L"tree\\a\\deep", L"tree\\b"}) {
@@ -27,6 +27,8 @@ class DeleteRegKeyOperationTest : public RegistryViewTest {
                                      static_cast<DWORD>(wcslen(key))));
       ASSERT_TRUE(WriteRegistryValue(root(), Child(key), view(), L"empty", REG_NONE, nullptr, 0));
     }
+    // A key with security of its own.
+    ASSERT_TRUE(testing::DenyCurrentUser(root(), Child(L"tree\\a"), view(), KEY_CREATE_LINK));
   }
 };
 
