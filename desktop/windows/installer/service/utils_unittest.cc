@@ -13,7 +13,12 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/service/fake_com_object_test_util.h"
 #include "desktop/windows/installer/service/product_values.h"
+
+// The fakes' base answers its interface's own id: none of the ids the code asks for.
+__CRT_UUID_DECL(installer::IAssociationRegistrationInternal, 0x0b1e0f0e, 0x5a5a, 0x4c4c, 0x9d,
+                0x9d, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55)
 
 namespace installer {
 namespace {
@@ -119,21 +124,9 @@ TEST(UtilsTest, RegistryKeyPaths) {
 
 // The association object: it answers only the internal interface |answered| (by index
 // into the known ids) and records the default it is asked to set.
-class FakeAssociation final : public IAssociationRegistrationInternal {
+class FakeAssociation final : public testing::FakeUnknown<IAssociationRegistrationInternal> {
  public:
   explicit FakeAssociation(int answered) : answered_(answered) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    *object = IsEqualIID(iid, IID_IUnknown) ? static_cast<IUnknown*>(this) : QueryOther(iid);
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE Reserved1() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved2() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetDefault(const wchar_t* application, const wchar_t* name,
@@ -146,7 +139,7 @@ class FakeAssociation final : public IAssociationRegistrationInternal {
   std::vector<int> asked;
 
  private:
-  void* QueryOther(REFIID iid) {
+  void* QueryOther(REFIID iid) override {
     static const wchar_t* const kIds[] = {
         L"{5E35B9FB-FB98-4565-8E0D-B7468DA31B81}", L"{14ebcc88-2831-4fc8-a5df-9f36a81db12c}",
         L"{1C5C9D10-1225-4C97-8C51-98E1B6F0D4E0}", L"{229D59E2-F94A-402E-9A9F-3B84A1ACED77}",
@@ -162,7 +155,6 @@ class FakeAssociation final : public IAssociationRegistrationInternal {
   }
 
   int answered_;
-  ULONG references_ = 1;
 };
 
 ComObjectFactory FactoryOf(FakeAssociation* fake) {
