@@ -11,33 +11,16 @@
 
 namespace installer {
 
+const CLSID kClsidDomDocument30 = {
+    0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+const CLSID kClsidMxXmlWriter30 = {
+    0x3D813DFE, 0x6C91, 0x4A4E, {0x8F, 0x41, 0x04, 0x34, 0x6A, 0x84, 0x1D, 0x9C}};
+const CLSID kClsidSaxXmlReader30 = {
+    0x3124C396, 0xFB13, 0x4836, {0xA6, 0xAD, 0x13, 0x17, 0xF1, 0x71, 0x36, 0x88}};
+
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// The MSXML 3.0 identifiers that the mingw headers and import libraries lack.
-const CLSID kClsidDomDocument30 = {
-    0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
-const IID kIidXmlDomDocument = {
-    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-const IID kIidXmlDomNode = {
-    0x2933BF80, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-const IID kIidXmlDomElement = {
-    0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-const CLSID kClsidMxXmlWriter30 = {
-    0x3D813DFE, 0x6C91, 0x4A4E, {0x8F, 0x41, 0x04, 0x34, 0x6A, 0x84, 0x1D, 0x9C}};
-const IID kIidMxWriter = {
-    0x4D7FF4BA, 0x1565, 0x4EA8, {0x94, 0xE1, 0x6E, 0x72, 0x4A, 0x46, 0xF9, 0x8D}};
-const IID kIidSaxContentHandler = {
-    0x1545CDFA, 0x9E4E, 0x4497, {0xA8, 0xA4, 0x2B, 0xF7, 0xD0, 0x11, 0x2C, 0x44}};
-const IID kIidSaxErrorHandler = {
-    0xA60511C4, 0xCCF5, 0x479E, {0x98, 0xA3, 0xDC, 0x8D, 0xC5, 0x45, 0xB7, 0xD0}};
-const IID kIidSaxDtdHandler = {
-    0xE15C1BAF, 0xAFB3, 0x4D60, {0x8C, 0x36, 0x19, 0xA8, 0xC4, 0x5D, 0xEF, 0xED}};
-const CLSID kClsidSaxXmlReader30 = {
-    0x3124C396, 0xFB13, 0x4836, {0xA6, 0xAD, 0x13, 0x17, 0xF1, 0x71, 0x36, 0x88}};
-const IID kIidSaxXmlReader = {
-    0xA4F96ED0, 0xF829, 0x476E, {0x81, 0xC0, 0xCD, 0xC7, 0xBD, 0x2A, 0x08, 0x02}};
 
 // Texts cross the XML service as UTF-16; ours are UTF-8.
 std::wstring ToWide(base::StringPiece text) {
@@ -76,19 +59,20 @@ std::string HresultText(HRESULT hr) {
 
 // The MXXMLWriter road: a SAX reader walks the DOM into the writer. Windows only: Wine
 // answers put_output and parse with E_NOTIMPL.
-bool SerializeWithSaxWriter(IXMLDOMDocument* document, std::string* body) {
+bool SerializeWithSaxWriter(const ComObjectFactory& factory, IXMLDOMDocument* document,
+                            std::string* body) {
   ComPtr<IMXWriter> writer;
-  HRESULT hr = CoCreateInstance(kClsidMxXmlWriter30, nullptr, CLSCTX_INPROC_SERVER,
-                                kIidMxWriter, reinterpret_cast<void**>(writer.GetAddressOf()));
+  HRESULT hr = factory(kClsidMxXmlWriter30, CLSCTX_INPROC_SERVER, __uuidof(IMXWriter),
+                       reinterpret_cast<void**>(writer.GetAddressOf()));
   if (FAILED(hr)) return false;
   ComPtr<ISAXContentHandler> content_handler;
   ComPtr<ISAXErrorHandler> error_handler;
   ComPtr<ISAXDTDHandler> dtd_handler;
-  if (FAILED(writer->QueryInterface(kIidSaxContentHandler,
+  if (FAILED(writer->QueryInterface(__uuidof(ISAXContentHandler),
                                     reinterpret_cast<void**>(content_handler.GetAddressOf()))) ||
-      FAILED(writer->QueryInterface(kIidSaxErrorHandler,
+      FAILED(writer->QueryInterface(__uuidof(ISAXErrorHandler),
                                     reinterpret_cast<void**>(error_handler.GetAddressOf()))) ||
-      FAILED(writer->QueryInterface(kIidSaxDtdHandler,
+      FAILED(writer->QueryInterface(__uuidof(ISAXDTDHandler),
                                     reinterpret_cast<void**>(dtd_handler.GetAddressOf())))) {
     return false;
   }
@@ -101,8 +85,8 @@ bool SerializeWithSaxWriter(IXMLDOMDocument* document, std::string* body) {
   }
 
   ComPtr<ISAXXMLReader> reader;
-  hr = CoCreateInstance(kClsidSaxXmlReader30, nullptr, CLSCTX_INPROC_SERVER, kIidSaxXmlReader,
-                        reinterpret_cast<void**>(reader.GetAddressOf()));
+  hr = factory(kClsidSaxXmlReader30, CLSCTX_INPROC_SERVER, __uuidof(ISAXXMLReader),
+               reinterpret_cast<void**>(reader.GetAddressOf()));
   if (FAILED(hr)) return false;
   base::ScopedVariant writer_value(writer.Get());
   if (FAILED(reader->putContentHandler(content_handler.Get())) ||
@@ -132,7 +116,7 @@ bool SerializeWithDom(IXMLDOMDocument* document, std::string* body) {
 
 }  // namespace
 
-XmlDocument::XmlDocument() = default;
+XmlDocument::XmlDocument(ComObjectFactory factory) : factory_(std::move(factory)) {}
 
 XmlDocument::~XmlDocument() {
   // The cursor belongs to the document: release it first.
@@ -144,9 +128,8 @@ bool XmlDocument::Create(std::string* error) {
   cursor_.Reset();
   document_.Reset();
   ComPtr<IXMLDOMDocument> document;
-  HRESULT hr = CoCreateInstance(kClsidDomDocument30, nullptr, CLSCTX_INPROC_SERVER,
-                                kIidXmlDomDocument,
-                                reinterpret_cast<void**>(document.GetAddressOf()));
+  HRESULT hr = factory_(kClsidDomDocument30, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument),
+                        reinterpret_cast<void**>(document.GetAddressOf()));
   const char* failure = nullptr;
   if (FAILED(hr)) {
     failure = "Cannot create DOM document instance w/err ";
@@ -185,7 +168,7 @@ bool XmlDocument::LoadFile(const base::FilePath& path, std::string* error) {
 bool XmlDocument::MoveToDocument() {
   if (!document_) return false;
   ComPtr<IXMLDOMNode> node;
-  if (FAILED(document_->QueryInterface(kIidXmlDomNode,
+  if (FAILED(document_->QueryInterface(__uuidof(IXMLDOMNode),
                                        reinterpret_cast<void**>(node.GetAddressOf())))) {
     return false;
   }
@@ -256,7 +239,7 @@ bool XmlDocument::GetText(std::string* out) const {
 bool XmlDocument::GetAttribute(base::StringPiece name, std::string* out) const {
   if (!cursor_) return false;
   ComPtr<IXMLDOMElement> element;
-  if (FAILED(cursor_->QueryInterface(kIidXmlDomElement,
+  if (FAILED(cursor_->QueryInterface(__uuidof(IXMLDOMElement),
                                      reinterpret_cast<void**>(element.GetAddressOf())))) {
     return false;
   }
@@ -295,7 +278,7 @@ bool XmlDocument::EndElement() {
 bool XmlDocument::SetAttribute(base::StringPiece name, base::StringPiece value) {
   if (!cursor_) return false;
   ComPtr<IXMLDOMElement> element;
-  if (FAILED(cursor_->QueryInterface(kIidXmlDomElement,
+  if (FAILED(cursor_->QueryInterface(__uuidof(IXMLDOMElement),
                                      reinterpret_cast<void**>(element.GetAddressOf())))) {
     return false;
   }
@@ -313,7 +296,7 @@ bool XmlDocument::SetText(base::StringPiece text) {
 bool XmlDocument::SaveToString(std::string* out) const {
   if (!document_) return false;
   std::string body;
-  if (!SerializeWithSaxWriter(document_.Get(), &body)) {
+  if (!SerializeWithSaxWriter(factory_, document_.Get(), &body)) {
     VLOG(1) << "The SAX writer is not available; serializing through the DOM";
     if (!SerializeWithDom(document_.Get(), &body)) return false;
   }

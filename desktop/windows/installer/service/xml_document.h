@@ -13,8 +13,32 @@
 
 #include "base/files/file_path.h"
 #include "base/strings/string_piece.h"
+#include "desktop/windows/installer/service/com_object_factory.h"
+
+// The MSXML 3.0 interface identifiers that the mingw headers do not attach.
+__CRT_UUID_DECL(IXMLDOMDocument, 0x2933BF81, 0x7B36, 0x11D2, 0xB2, 0x0E, 0x00, 0xC0, 0x4F,
+                0x98, 0x3E, 0x60)
+__CRT_UUID_DECL(IXMLDOMNode, 0x2933BF80, 0x7B36, 0x11D2, 0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98,
+                0x3E, 0x60)
+__CRT_UUID_DECL(IXMLDOMElement, 0x2933BF86, 0x7B36, 0x11D2, 0xB2, 0x0E, 0x00, 0xC0, 0x4F,
+                0x98, 0x3E, 0x60)
+__CRT_UUID_DECL(IMXWriter, 0x4D7FF4BA, 0x1565, 0x4EA8, 0x94, 0xE1, 0x6E, 0x72, 0x4A, 0x46,
+                0xF9, 0x8D)
+__CRT_UUID_DECL(ISAXContentHandler, 0x1545CDFA, 0x9E4E, 0x4497, 0xA8, 0xA4, 0x2B, 0xF7,
+                0xD0, 0x11, 0x2C, 0x44)
+__CRT_UUID_DECL(ISAXErrorHandler, 0xA60511C4, 0xCCF5, 0x479E, 0x98, 0xA3, 0xDC, 0x8D, 0xC5,
+                0x45, 0xB7, 0xD0)
+__CRT_UUID_DECL(ISAXDTDHandler, 0xE15C1BAF, 0xAFB3, 0x4D60, 0x8C, 0x36, 0x19, 0xA8, 0xC4,
+                0x5D, 0xEF, 0xED)
+__CRT_UUID_DECL(ISAXXMLReader, 0xA4F96ED0, 0xF829, 0x476E, 0x81, 0xC0, 0xCD, 0xC7, 0xBD,
+                0x2A, 0x08, 0x02)
 
 namespace installer {
+
+// The MSXML 3.0 classes, created in-process by class identifier.
+extern const CLSID kClsidDomDocument30;
+extern const CLSID kClsidMxXmlWriter30;
+extern const CLSID kClsidSaxXmlReader30;
 
 class XmlDocument {
  public:
@@ -25,7 +49,8 @@ class XmlDocument {
     XML_FAILURE = 2,      // the XML service failed; the cursor is unchanged
   };
 
-  XmlDocument();
+  // |factory| creates the XML service's objects; tests pass fakes.
+  explicit XmlDocument(ComObjectFactory factory = CreateSystemComObject);
   ~XmlDocument();
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
@@ -65,6 +90,7 @@ class XmlDocument {
   enum Direction { FIRST_CHILD, NEXT_SIBLING, PARENT };
   MoveResult Move(Direction direction);
 
+  ComObjectFactory factory_;
   Microsoft::WRL::ComPtr<IXMLDOMDocument> document_;
   Microsoft::WRL::ComPtr<IXMLDOMNode> cursor_;
 };

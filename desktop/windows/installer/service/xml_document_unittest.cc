@@ -2,12 +2,16 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
+
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/service/fake_com_object_test_util.h"
 #include "desktop/windows/installer/service/xml_file_test_util.h"
 
 namespace installer {
@@ -155,6 +159,244 @@ TEST(FinishSerializedXmlTest, TextRules) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.expected, FinishSerializedXml(c.body)) << c.body;
+}
+
+
+// The SAX writer road runs only on Windows (Wine answers put_output and parse with
+// E_NOTIMPL); fakes of the writer and the reader check how it is wired up.
+class FakeWriter : public testing::FakeDispatch<IMXWriter>,
+                   public ISAXContentHandler,
+                   public ISAXErrorHandler,
+                   public ISAXDTDHandler {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    return FakeDispatch<IMXWriter>::QueryInterface(iid, object);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return FakeDispatch<IMXWriter>::AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return FakeDispatch<IMXWriter>::Release(); }
+
+  HRESULT STDMETHODCALLTYPE put_output(VARIANT output) override {
+    output_set = V_VT(&output) == VT_BSTR && SysStringLen(V_BSTR(&output)) == 0;
+    return put_output_result;
+  }
+  HRESULT STDMETHODCALLTYPE get_output(VARIANT* output) override {
+    VariantInit(output);
+    if (output_is_number) {
+      V_VT(output) = VT_I4;
+      V_I4(output) = 12;
+    } else {
+      V_VT(output) = VT_BSTR;
+      V_BSTR(output) = SysAllocString(document_started ? canned_output : L"");
+    }
+    return S_OK;
+  }
+  FAKE_TEXT_PROPERTY(encoding)
+  FAKE_NUMBER_PROPERTY(byteOrderMark, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(indent, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(standalone, VARIANT_BOOL)
+  FAKE_NUMBER_PROPERTY(omitXMLDeclaration, VARIANT_BOOL)
+  FAKE_TEXT_PROPERTY(version)
+  FAKE_NUMBER_PROPERTY(disableOutputEscaping, VARIANT_BOOL)
+  HRESULT STDMETHODCALLTYPE flush() override { return S_OK; }
+
+  HRESULT STDMETHODCALLTYPE putDocumentLocator(ISAXLocator*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE startDocument() override {
+    document_started = true;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE endDocument() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE startPrefixMapping(const wchar_t*, int, const wchar_t*,
+                                               int) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE endPrefixMapping(const wchar_t*, int) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE startElement(const wchar_t*, int, const wchar_t*, int,
+                                         const wchar_t*, int, ISAXAttributes*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE endElement(const wchar_t*, int, const wchar_t*, int, const wchar_t*,
+                                       int) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE characters(const wchar_t*, int) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ignorableWhitespace(const wchar_t*, int) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE processingInstruction(const wchar_t*, int, const wchar_t*,
+                                                  int) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE skippedEntity(const wchar_t*, int) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE error(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE fatalError(ISAXLocator*, const wchar_t*, HRESULT) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE notationDecl(const wchar_t*, int, const wchar_t*, int,
+                                         const wchar_t*, int) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE unparsedEntityDecl(const wchar_t*, int, const wchar_t*, int,
+                                               const wchar_t*, int, const wchar_t*,
+                                               int) override {
+    return S_OK;
+  }
+
+  HRESULT put_output_result = S_OK;
+  bool output_is_number = false;
+  const wchar_t* canned_output = L"";
+  bool output_set = false;
+  bool document_started = false;
+
+ protected:
+  void* QueryOther(REFIID iid) override {
+    if (IsEqualIID(iid, __uuidof(ISAXContentHandler)))
+      return static_cast<ISAXContentHandler*>(this);
+    if (IsEqualIID(iid, __uuidof(ISAXErrorHandler))) return static_cast<ISAXErrorHandler*>(this);
+    if (IsEqualIID(iid, __uuidof(ISAXDTDHandler))) return static_cast<ISAXDTDHandler*>(this);
+    return nullptr;
+  }
+};
+
+// The identity of a COM object, for comparisons.
+Microsoft::WRL::ComPtr<IUnknown> Identity(IUnknown* object) {
+  Microsoft::WRL::ComPtr<IUnknown> unknown;
+  if (object)
+    object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(unknown.GetAddressOf()));
+  return unknown;
+}
+
+class FakeReader : public testing::FakeUnknown<ISAXXMLReader> {
+ public:
+  HRESULT STDMETHODCALLTYPE getFeature(const wchar_t*, VARIANT_BOOL*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE putFeature(const wchar_t*, VARIANT_BOOL) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE getProperty(const wchar_t*, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putProperty(const wchar_t* name, VARIANT value) override {
+    if (V_VT(&value) == VT_UNKNOWN) unknown_properties[name] = Identity(V_UNKNOWN(&value));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE getEntityResolver(ISAXEntityResolver**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE putEntityResolver(ISAXEntityResolver*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE getContentHandler(ISAXContentHandler**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE putContentHandler(ISAXContentHandler* handler) override {
+    content_handler = handler;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE getDTDHandler(ISAXDTDHandler**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putDTDHandler(ISAXDTDHandler* handler) override {
+    dtd_handler = Identity(handler);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE getErrorHandler(ISAXErrorHandler**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putErrorHandler(ISAXErrorHandler* handler) override {
+    error_handler = Identity(handler);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE getBaseURL(const wchar_t**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putBaseURL(const wchar_t*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE getSecureBaseURL(const wchar_t**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE putSecureBaseURL(const wchar_t*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE parse(VARIANT input) override {
+    if (V_VT(&input) == VT_UNKNOWN) parsed = Identity(V_UNKNOWN(&input));
+    // The walk of the tree, reduced to its start.
+    if (content_handler) content_handler->startDocument();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE parseURL(const wchar_t*) override { return E_NOTIMPL; }
+
+  Microsoft::WRL::ComPtr<ISAXContentHandler> content_handler;
+  Microsoft::WRL::ComPtr<IUnknown> error_handler;
+  Microsoft::WRL::ComPtr<IUnknown> dtd_handler;
+  std::map<std::wstring, Microsoft::WRL::ComPtr<IUnknown>> unknown_properties;
+  Microsoft::WRL::ComPtr<IUnknown> parsed;
+};
+
+class XmlSaxWriterTest : public XmlFileTest {
+ protected:
+  void SetUp() override {
+    XmlFileTest::SetUp();
+    writer_.Attach(new FakeWriter);
+    reader_.Attach(new FakeReader);
+  }
+  void TearDown() override {
+    writer_.Reset();
+    reader_.Reset();
+    XmlFileTest::TearDown();
+  }
+
+  // The real DOM, the fake writer and reader.
+  ComObjectFactory Factory() {
+    return [this](REFCLSID clsid, DWORD context, REFIID iid, void** object) -> HRESULT {
+      if (IsEqualCLSID(clsid, kClsidMxXmlWriter30))
+        return writer_->QueryInterface(iid, object);
+      if (IsEqualCLSID(clsid, kClsidSaxXmlReader30))
+        return reader_->QueryInterface(iid, object);
+      return CreateSystemComObject(clsid, context, iid, object);
+    };
+  }
+
+  // A small tree, serialized.
+  bool Save(XmlDocument* document, std::string* text) {
+    return document->Create(nullptr) && document->MoveToDocument() &&
+           document->AppendElement("root") && document->AppendElement("child") &&
+           document->SaveToString(text);
+  }
+
+  Microsoft::WRL::ComPtr<FakeWriter> writer_;
+  Microsoft::WRL::ComPtr<FakeReader> reader_;
+};
+
+TEST_F(XmlSaxWriterTest, WriterRoadIsWiredAndFollowsTheTextRules) {
+  writer_->canned_output = L"<root>\r\n\t<child/>\r\n</root>\r\n";
+  XmlDocument document(Factory());
+  std::string text;
+  ASSERT_TRUE(Save(&document, &text));
+  EXPECT_EQ("<?xml version=\"1.0\"?>\n<root>\n <child/>\n</root>\n\n", text);
+
+  testing::FakePropertyBag& settings = writer_->properties();
+  EXPECT_EQ(VARIANT_FALSE, settings.Number("byteOrderMark"));
+  EXPECT_EQ(VARIANT_TRUE, settings.Number("omitXMLDeclaration"));
+  EXPECT_EQ(VARIANT_TRUE, settings.Number("indent"));
+  EXPECT_TRUE(writer_->output_set) << "the output is collected in a string";
+
+  auto writer = Identity(static_cast<IMXWriter*>(writer_.Get()));
+  EXPECT_EQ(writer, Identity(reader_->content_handler.Get()));
+  EXPECT_EQ(writer, reader_->error_handler);
+  EXPECT_EQ(writer, reader_->dtd_handler);
+  EXPECT_EQ(writer, reader_->unknown_properties[L"http://xml.org/sax/properties/lexical-handler"]);
+  EXPECT_EQ(writer,
+            reader_->unknown_properties[L"http://xml.org/sax/properties/declaration-handler"]);
+  ASSERT_TRUE(reader_->parsed) << "the reader walks the document";
+  Microsoft::WRL::ComPtr<IXMLDOMDocument> parsed;
+  EXPECT_TRUE(SUCCEEDED(reader_->parsed.As(&parsed)));
+}
+
+TEST_F(XmlSaxWriterTest, OutputOfAnotherTypeIsConvertedToText) {
+  writer_->output_is_number = true;
+  XmlDocument document(Factory());
+  std::string text;
+  ASSERT_TRUE(Save(&document, &text));
+  EXPECT_EQ("<?xml version=\"1.0\"?>\n12\n", text);
+}
+
+TEST_F(XmlSaxWriterTest, WithoutAWorkingWriterTheDomGivesTheText) {
+  writer_->put_output_result = E_NOTIMPL;  // as under Wine
+  XmlDocument faked(Factory());
+  std::string text;
+  ASSERT_TRUE(Save(&faked, &text));
+  XmlDocument real;
+  std::string dom_text;
+  ASSERT_TRUE(Save(&real, &dom_text));
+  EXPECT_EQ(dom_text, text);
+  EXPECT_NE(std::string::npos, text.find("<child/>")) << text;
 }
 
 }  // namespace

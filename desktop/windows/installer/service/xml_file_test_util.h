@@ -14,7 +14,7 @@
 
 namespace installer {
 
-class XmlFileTest : public testing::Test {
+class XmlFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
