@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/task_scheduler.h"
 
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/task_scheduler_v1.h"
 #include "desktop/windows/installer/service/task_scheduler_v2.h"
 
 namespace installer {
@@ -20,7 +21,8 @@ std::wstring BuildTaskName(const std::string& product_name, const std::wstring& 
 }
 
 std::unique_ptr<TaskScheduler> CreateTaskScheduler(TaskSchedulerEnvironment* environment) {
-  if (base::GetWindowsVersion() < base::OS_VERSION_VISTA) return nullptr;
+  if (base::GetWindowsVersion() < base::OS_VERSION_VISTA)
+    return std::unique_ptr<TaskScheduler>(new TaskSchedulerV1(environment));
   return std::unique_ptr<TaskScheduler>(new TaskSchedulerV2(environment));
 }
 

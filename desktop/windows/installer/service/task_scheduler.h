@@ -96,8 +96,7 @@ class TaskScheduler {
 // The product name widened byte by byte, " scheduled ", then the base name.
 std::wstring BuildTaskName(const std::string& product_name, const std::wstring& name);
 
-// Task Scheduler 2.0 from Vista on; null on older systems, where the installer does not
-// run. `environment` must outlive the scheduler.
+// Task Scheduler 2.0 from Vista on, 1.0 before. `environment` must outlive the scheduler.
 std::unique_ptr<TaskScheduler> CreateTaskScheduler(TaskSchedulerEnvironment* environment);
 
 }  // namespace installer

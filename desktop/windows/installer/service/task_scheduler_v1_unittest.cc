@@ -1,0 +1,275 @@
+#include "desktop/windows/installer/service/task_scheduler_v1.h"
+
+#include <aclapi.h>
+#include <objbase.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/guid.h"
+#include "desktop/windows/installer/service/fake_com_object_test_util.h"
+
+__CRT_UUID_DECL(ITaskScheduler, 0x148bd527, 0xa2ab, 0x11ce, 0xb1, 0x1f, 0x00, 0xaa, 0x00, 0x53,
+                0x05, 0x03)
+
+namespace installer {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// The system's scheduler with its deletions noted: Wine's scheduler service reads each
+// changed job file, and a deletion meanwhile fails, so tests check the requests.
+class RecordingScheduler : public testing::FakeUnknown<ITaskScheduler> {
+ public:
+  explicit RecordingScheduler(ITaskScheduler* system) : system_(system) {}
+
+  HRESULT STDMETHODCALLTYPE SetTargetComputer(LPCWSTR computer) override {
+    return system_->SetTargetComputer(computer);
+  }
+  HRESULT STDMETHODCALLTYPE GetTargetComputer(LPWSTR* computer) override {
+    return system_->GetTargetComputer(computer);
+  }
+  HRESULT STDMETHODCALLTYPE Enum(IEnumWorkItems** items) override { return system_->Enum(items); }
+  HRESULT STDMETHODCALLTYPE Activate(LPCWSTR name, REFIID iid, IUnknown** item) override {
+    return system_->Activate(name, iid, item);
+  }
+  HRESULT STDMETHODCALLTYPE Delete(LPCWSTR name) override {
+    deleted.push_back(name);
+    system_->Delete(name);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE NewWorkItem(LPCWSTR name, REFCLSID clsid, REFIID iid,
+                                        IUnknown** item) override {
+    return system_->NewWorkItem(name, clsid, iid, item);
+  }
+  HRESULT STDMETHODCALLTYPE AddWorkItem(LPCWSTR name, IScheduledWorkItem* item) override {
+    return system_->AddWorkItem(name, item);
+  }
+  HRESULT STDMETHODCALLTYPE IsOfType(LPCWSTR name, REFIID iid) override {
+    return system_->IsOfType(name, iid);
+  }
+
+  std::vector<std::wstring> deleted;
+
+ private:
+  ComPtr<ITaskScheduler> system_;
+};
+
+class TestEnvironment : public TaskSchedulerEnvironment {
+ public:
+  std::string GetBuildProductName() override { return product; }
+  int GetScheduledAutoupdateDelayMin() override { return 15; }
+  bool GetSamCompatibleUserName(std::wstring* name) override {
+    *name = L"VELUMTEST\\tester";
+    return true;
+  }
+  bool IsUserAdmin() override { return false; }
+
+  // Unique per run: job files whose deletion Wine's service refused outlive a run.
+  std::string product = "VelumV1Test" + base::GenerateGuid().substr(0, 8);
+};
+
+// Task Scheduler 1.0 as the system provides it: work items saved as job files.
+class TaskSchedulerV1Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_ITaskScheduler,
+                                           reinterpret_cast<void**>(system_.GetAddressOf()))));
+    recorder_.Attach(new RecordingScheduler(system_.Get()));
+    scheduler_.reset(new TaskSchedulerV1(
+        &environment_, [this](REFCLSID clsid, DWORD context, REFIID iid, void** object) {
+          EXPECT_TRUE(IsEqualCLSID(CLSID_CTaskScheduler, clsid));
+          EXPECT_EQ(static_cast<DWORD>(CLSCTX_INPROC_SERVER), context);
+          return recorder_->QueryInterface(iid, object);
+        }));
+    ASSERT_TRUE(scheduler_->Init());
+  }
+  void TearDown() override {
+    for (const wchar_t* name : {L"autoupdate", L"once", L"orphan", L"kept"})
+      system_->Delete(FullName(name).c_str());
+    scheduler_.reset();
+    recorder_.Reset();
+    system_.Reset();
+    CoUninitialize();
+  }
+
+  std::wstring FullName(const wchar_t* name) {
+    return BuildTaskName(environment_.product, name);
+  }
+  ComPtr<ITask> Open(const wchar_t* name) {
+    ComPtr<ITask> task;
+    system_->Activate(FullName(name).c_str(), IID_ITask,
+                      reinterpret_cast<IUnknown**>(task.GetAddressOf()));
+    return task;
+  }
+  ScheduledTaskInfo Info(const wchar_t* name, uint32_t schedule, const wchar_t* program) {
+    base::CommandLine command((base::FilePath(program)));
+    command.AppendSwitch("autoupdate");
+    ScheduledTaskInfo info(command);
+    info.name = name;
+    info.description = L"Keeps Velum up to date";
+    info.schedule = schedule;
+    return info;
+  }
+
+  TestEnvironment environment_;
+  // Deletion requests for this test's tasks.
+  std::vector<std::wstring> OurDeletions() {
+    std::vector<std::wstring> ours;
+    for (const std::wstring& name : recorder_->deleted)
+      if (name.compare(0, environment_.product.size(),
+                       std::wstring(environment_.product.begin(), environment_.product.end())) == 0)
+        ours.push_back(name);
+    return ours;
+  }
+
+  ComPtr<ITaskScheduler> system_;
+  ComPtr<RecordingScheduler> recorder_;
+  std::unique_ptr<TaskSchedulerV1> scheduler_;
+};
+
+TEST_F(TaskSchedulerV1Test, RegistersADailyWorkItem) {
+  ScheduledTaskInfo info =
+      Info(L"autoupdate", ScheduledTaskInfo::kDaily, L"C:\\Velum\\launcher.exe");
+  info.time_limit = 3600;
+  info.logon_trigger = true;
+  ASSERT_TRUE(scheduler_->RegisterTask(info));
+
+  ComPtr<ITask> task = Open(L"autoupdate");
+  ASSERT_TRUE(task);
+  LPWSTR text = nullptr;
+  ASSERT_TRUE(SUCCEEDED(task->GetApplicationName(&text)));
+  EXPECT_STREQ(L"C:\\Velum\\launcher.exe", text);
+  CoTaskMemFree(text);
+  ASSERT_TRUE(SUCCEEDED(task->GetParameters(&text)));
+  EXPECT_STREQ(L"--autoupdate", text);
+  CoTaskMemFree(text);
+  ASSERT_TRUE(SUCCEEDED(task->GetComment(&text)));
+  EXPECT_STREQ(L"Keeps Velum up to date", text);
+  CoTaskMemFree(text);
+  DWORD flags = 0;
+  ASSERT_TRUE(SUCCEEDED(task->GetFlags(&flags)));
+  EXPECT_EQ(static_cast<DWORD>(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON), flags);
+  DWORD max_run_time = 0;
+  ASSERT_TRUE(SUCCEEDED(task->GetMaxRunTime(&max_run_time)));
+  EXPECT_EQ(3600000u, max_run_time);
+
+  WORD count = 0;
+  ASSERT_TRUE(SUCCEEDED(task->GetTriggerCount(&count)));
+  ASSERT_EQ(2, count);
+  const TASK_TRIGGER_TYPE expected_types[] = {TASK_TIME_TRIGGER_DAILY,
+                                              TASK_EVENT_TRIGGER_AT_LOGON};
+  for (WORD i = 0; i < count; ++i) {
+    ComPtr<ITaskTrigger> trigger;
+    TASK_TRIGGER description = {};
+    description.cbTriggerSize = sizeof(description);
+    ASSERT_TRUE(SUCCEEDED(task->GetTrigger(i, trigger.GetAddressOf())));
+    ASSERT_TRUE(SUCCEEDED(trigger->GetTrigger(&description)));
+    EXPECT_EQ(expected_types[i], description.TriggerType) << i;
+    if (i == 0) {
+      EXPECT_EQ(1, description.Type.Daily.DaysInterval);
+    }
+  }
+  EXPECT_EQ(TASK_STATE_IS_READY, scheduler_->GetTaskState(L"autoupdate"));
+  EXPECT_TRUE(scheduler_->GetLastRunTime(L"autoupdate").is_null());
+}
+
+TEST_F(TaskSchedulerV1Test, IntervalAndEnable) {
+  ASSERT_TRUE(scheduler_->RegisterTask(
+      Info(L"autoupdate", ScheduledTaskInfo::kDaily, L"C:\\Velum\\launcher.exe")));
+  scheduler_->SetDailyInterval(L"autoupdate", 2);
+  ComPtr<ITask> task = Open(L"autoupdate");
+  ASSERT_TRUE(task);
+  ComPtr<ITaskTrigger> trigger;
+  TASK_TRIGGER description = {};
+  description.cbTriggerSize = sizeof(description);
+  ASSERT_TRUE(SUCCEEDED(task->GetTrigger(0, trigger.GetAddressOf())));
+  ASSERT_TRUE(SUCCEEDED(trigger->GetTrigger(&description)));
+  EXPECT_EQ(2, description.Type.Daily.DaysInterval);
+
+  scheduler_->SetTaskEnabled(L"autoupdate", false);
+  DWORD flags = 0;
+  ASSERT_TRUE(SUCCEEDED(Open(L"autoupdate")->GetFlags(&flags)));
+  EXPECT_TRUE(flags & TASK_FLAG_DISABLED);
+  scheduler_->SetTaskEnabled(L"autoupdate", true);
+  ASSERT_TRUE(SUCCEEDED(Open(L"autoupdate")->GetFlags(&flags)));
+  EXPECT_FALSE(flags & TASK_FLAG_DISABLED);
+}
+
+TEST_F(TaskSchedulerV1Test, DeleteTaskAndReplacedRegistration) {
+  ScheduledTaskInfo info = Info(L"autoupdate", ScheduledTaskInfo::kDaily, L"C:\\Velum\\a.exe");
+  ASSERT_TRUE(scheduler_->RegisterTask(info));
+  // A registration first removes a work item of the same name.
+  EXPECT_EQ(std::vector<std::wstring>{FullName(L"autoupdate")}, OurDeletions());
+  scheduler_->DeleteTask(L"autoupdate");
+  EXPECT_EQ(std::vector<std::wstring>(2, FullName(L"autoupdate")), OurDeletions());
+  EXPECT_EQ(TASK_STATE_CANNOT_OPEN, scheduler_->GetTaskState(L"never registered"));
+  EXPECT_FALSE(scheduler_->RunTask(L"never registered", {}));
+}
+
+TEST_F(TaskSchedulerV1Test, DeleteOrphanedTasksKeepsTasksWithTheirLauncher) {
+  wchar_t self[MAX_PATH];
+  ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+  ASSERT_TRUE(scheduler_->RegisterTask(Info(L"kept", ScheduledTaskInfo::kDaily, self)));
+  ASSERT_TRUE(scheduler_->RegisterTask(
+      Info(L"orphan", ScheduledTaskInfo::kDaily, L"C:\\velum-missing\\launcher.exe")));
+  recorder_->deleted.clear();
+  scheduler_->DeleteOrphanedTasks();
+  EXPECT_EQ(std::vector<std::wstring>{FullName(L"orphan")}, OurDeletions());
+}
+
+// The job file's access list itself cannot be read back under Wine, which accepts but
+// does not keep file access lists; the merge is checked on its own.
+TEST(GrantAuthenticatedUsersTest, AddsReadAndExecuteToTheExistingEntries) {
+  BYTE buffer[256];
+  PACL existing = reinterpret_cast<PACL>(buffer);
+  ASSERT_TRUE(InitializeAcl(existing, sizeof(buffer), ACL_REVISION));
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  PSID system = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt_authority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0,
+                                       0, 0, 0, &system));
+  ASSERT_TRUE(AddAccessAllowedAce(existing, ACL_REVISION, GENERIC_ALL, system));
+
+  ScopedLocalAcl merged = GrantAuthenticatedUsersReadExecute(existing);
+  ASSERT_TRUE(merged);
+  PSID authenticated_users = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt_authority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0,
+                                       0, 0, 0, 0, 0, &authenticated_users));
+  bool kept_system = false;
+  ACCESS_MASK granted = 0;
+  for (WORD i = 0; i < merged->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(merged.get(), i, reinterpret_cast<void**>(&ace)));
+    ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+    PSID sid = reinterpret_cast<PSID>(&ace->SidStart);
+    if (EqualSid(sid, system)) kept_system = true;
+    if (EqualSid(sid, authenticated_users)) granted |= ace->Mask;
+  }
+  EXPECT_TRUE(kept_system);
+  EXPECT_EQ(static_cast<ACCESS_MASK>(GENERIC_READ | GENERIC_EXECUTE), granted);
+  FreeSid(authenticated_users);
+  FreeSid(system);
+
+  EXPECT_TRUE(GrantAuthenticatedUsersReadExecute(nullptr)) << "no list yet";
+}
+
+TEST_F(TaskSchedulerV1Test, RunOnceWorkItemDeletesItselfWhenDone) {
+  ASSERT_TRUE(scheduler_->RegisterTask(
+      Info(L"once", ScheduledTaskInfo::kRunOnceNow, L"C:\\velum-missing\\launcher.exe")));
+  ComPtr<ITask> task = Open(L"once");
+  ASSERT_TRUE(task);
+  DWORD flags = 0;
+  ASSERT_TRUE(SUCCEEDED(task->GetFlags(&flags)));
+  EXPECT_EQ(static_cast<DWORD>(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON | TASK_FLAG_DELETE_WHEN_DONE),
+            flags);
+  DWORD max_run_time = 0;
+  ASSERT_TRUE(SUCCEEDED(task->GetMaxRunTime(&max_run_time)));
+  EXPECT_EQ(INFINITE, max_run_time);
+}
+
+}  // namespace
+}  // namespace installer
