@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/allocator/allocator_shim.h"
 #include "base/logging.h"
 
 namespace base {
@@ -29,7 +30,7 @@ uint32_t LoadUint32(const char* bytes) {
 void StoreUint32(char* bytes, uint32_t value) { memcpy(bytes, &value, sizeof(value)); }
 
 char* AllocateOrDie(char* old_storage, size_t size) {
-  char* storage = static_cast<char*>(realloc(old_storage, size ? size : 1));
+  char* storage = static_cast<char*>(allocator::Realloc(old_storage, size ? size : 1));
   CHECK(storage) << "out of memory for a serial buffer of " << size << " bytes";
   return storage;
 }
@@ -64,7 +65,7 @@ SerialBuffer::SerialBuffer(const SerialBuffer& other) {
 }
 
 SerialBuffer::~SerialBuffer() {
-  if (!is_view()) free(storage_);
+  if (!is_view()) allocator::Free(storage_);
 }
 
 void SerialBuffer::InitEmpty() {
