@@ -1,12 +1,43 @@
 #include "base/allocator/allocator_shim.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <new>
 
 #include "base/allocator/allocator_dispatch.h"
+#include "base/win/win_util.h"
 
 namespace base {
 namespace allocator {
+
+namespace {
+
+bool ProcessIsExiting() {
+  // An executable's exit handlers run only when the process ends.
+  if (GetCurrentModuleHandle() == GetModuleHandleW(nullptr))
+    return true;
+  typedef BOOLEAN(WINAPI * ShutdownInProgressFunction)();
+  auto shutdown_in_progress = reinterpret_cast<ShutdownInProgressFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
+                                             "RtlDllShutdownInProgress")));
+  return shutdown_in_progress && shutdown_in_progress();
+}
+
+// Runs from the runtime's table of C initialisers, which comes before every C++
+// constructor of the module, and registers the heap's release as the first exit
+// handler, so that it runs after every static destructor.
+int InitializeAllocatorAtStartup() {
+  InitializeAllocatorHeap();
+  atexit(&ReleaseAllocatorHeapAtShutdown);
+  return 0;
+}
+
+typedef int (*StartupInitializer)();
+__attribute__((section(".CRT$XIC"), used)) StartupInitializer g_allocator_initializer =
+    &InitializeAllocatorAtStartup;
+
+}  // namespace
 
 void* Malloc(size_t size) {
   const AllocatorDispatch* head = GetHeadDispatch();
@@ -28,23 +59,18 @@ void Free(void* address) {
   head->free_function(head, address, nullptr);
 }
 
+void ReleaseAllocatorHeapAtShutdown() {
+  if (!ProcessIsExiting())
+    DestroyAllocatorHeap();
+}
+
 }  // namespace allocator
 }  // namespace base
 
+// The global operator new and delete live in this object file, so every module that
+// allocates objects links it, and the start-up initialiser above with it. The aligned
+// forms stay the runtime's own pair: nothing in the program uses over-aligned types.
 namespace {
-
-// Runs from the runtime's table of C initialisers, which comes before every C++
-// constructor of the module, and registers the heap's destruction as the first exit
-// handler, so that it runs after every static destructor.
-int InitializeAllocatorAtStartup() {
-  base::allocator::InitializeAllocatorHeap();
-  atexit(&base::allocator::DestroyAllocatorHeap);
-  return 0;
-}
-
-typedef int (*StartupInitializer)();
-__attribute__((section(".CRT$XIC"), used)) StartupInitializer g_allocator_initializer =
-    &InitializeAllocatorAtStartup;
 
 void* NewOrThrow(size_t size) {
   for (;;) {
@@ -59,8 +85,6 @@ void* NewOrThrow(size_t size) {
 
 }  // namespace
 
-// This object file holds the global operator new, so it is linked into every module that
-// allocates objects, and its start-up initialiser with it.
 void* operator new(size_t size) { return NewOrThrow(size); }
 void* operator new[](size_t size) { return NewOrThrow(size); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept {

@@ -23,6 +23,11 @@ void* Calloc(size_t count, size_t size);
 void* Realloc(void* address, size_t size);
 void Free(void* address);
 
+// The exit handler that start-up registers. When the process ends, other threads may
+// still allocate after the exit handlers, and the system reclaims the heap anyway, so
+// the heap is destroyed only when the library is unloaded from a process that goes on.
+void ReleaseAllocatorHeapAtShutdown();
+
 }  // namespace allocator
 }  // namespace base
 

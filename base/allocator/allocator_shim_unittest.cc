@@ -113,6 +113,17 @@ TEST(AllocatorShimTest, UseAfterTheHeapIsDestroyedDoesNotCrash) {
   EXPECT_EQ(0, RunTestHelper(L"allocator_shutdown_test_helper.exe", L""));
 }
 
+// The exit handler of an executable keeps the heap: other threads may still be using it.
+TEST(AllocatorShimTest, ExecutableKeepsItsHeapAtExit) {
+  const std::wstring* live = new std::wstring(100, L'l');
+  const HANDLE heap = GetAllocatorHeap();
+  ReleaseAllocatorHeapAtShutdown();
+  EXPECT_EQ(heap, GetAllocatorHeap());
+  EXPECT_TRUE(OnPrivateHeap(live));
+  EXPECT_EQ(L'l', (*live)[99]);
+  delete live;
+}
+
 }  // namespace
 }  // namespace allocator
 }  // namespace base

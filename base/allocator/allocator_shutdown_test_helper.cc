@@ -1,5 +1,5 @@
-// Destroys the allocator heap early, then keeps freeing and allocating as late shutdown
-// code would. Exits 0 when every step behaved; a crash fails the caller's test.
+// Destroys the allocator heap early, then frees and allocates as late shutdown code
+// would. Exits 0 when every step behaved; a crash fails the caller's test.
 #include <windows.h>
 
 #include <string>
@@ -9,15 +9,13 @@
 
 namespace {
 
-// Released by a static destructor after main returns, when the heap is already gone.
+// Released by a static destructor after main returns.
 void* g_late_block = base::allocator::Malloc(200);
 struct LateFree {
   ~LateFree() { base::allocator::Free(g_late_block); }
 } g_late_free;
 
-}  // namespace
-
-int wmain() {
+int DestroyEarly() {
   using namespace base::allocator;
   void* before = Malloc(64);
   if (!before || !GetAllocatorHeap()) return 1;
@@ -34,3 +32,7 @@ int wmain() {
   delete after;
   return 0;
 }
+
+}  // namespace
+
+int wmain() { return DestroyEarly(); }
