@@ -76,7 +76,9 @@ LaunchOptions::LaunchOptions()
       stderr_handle(nullptr),
       force_breakaway_from_job(false) {}
 
-ProcThreadAttributeList::ProcThreadAttributeList() { ZeroMemory(&startup_info_, sizeof(startup_info_)); }
+ProcThreadAttributeList::ProcThreadAttributeList() {
+  ZeroMemory(&startup_info_, sizeof(startup_info_));
+}
 
 ProcThreadAttributeList::~ProcThreadAttributeList() { Free(); }
 

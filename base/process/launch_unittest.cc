@@ -28,7 +28,9 @@ ScopedHandle NewEvent(bool inheritable) {
   return ScopedHandle(CreateEventW(&security, TRUE, FALSE, nullptr));
 }
 
-bool IsSet(const ScopedHandle& event) { return WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0; }
+bool IsSet(const ScopedHandle& event) {
+  return WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0;
+}
 
 // Runs the launched child to its end; its exit code, or -1.
 int ExitCodeOf(const Process& process) {
@@ -196,7 +198,8 @@ TEST(LaunchProcessTest, MissingProgramGivesAnInvalidProcess) {
 }
 
 TEST(LaunchProcessTest, RecordsLaunchesWithTheActivityTracker) {
-  if (!debug::GlobalActivityTracker::Get()) debug::GlobalActivityTracker::CreateWithLocalMemory(4096);
+  if (!debug::GlobalActivityTracker::Get())
+    debug::GlobalActivityTracker::CreateWithLocalMemory(4096);
   debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
   ASSERT_NE(nullptr, tracker);
   Process child = LaunchProcess(HelperCommand(L"exit 0"), LaunchOptions());
@@ -260,7 +263,8 @@ TEST(TerminationStatusTest, RunningEndedAndUnknownProcesses) {
   ASSERT_TRUE(StartTestHelper(L"launch_test_helper.exe", L"exit 2", CREATE_SUSPENDED, &process,
                               &thread));
   int exit_code = -1;
-  EXPECT_EQ(TERMINATION_STATUS_STILL_RUNNING, GetProcessTerminationStatus(process.Get(), &exit_code));
+  EXPECT_EQ(TERMINATION_STATUS_STILL_RUNNING,
+            GetProcessTerminationStatus(process.Get(), &exit_code));
   EXPECT_EQ(258, exit_code);
   ResumeThread(thread.Get());
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), kTestTimeoutMs));

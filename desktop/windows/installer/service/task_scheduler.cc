@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/service/task_scheduler.h"
 
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/task_scheduler_v1.h"
 #include "desktop/windows/installer/service/task_scheduler_v2.h"
@@ -14,10 +15,21 @@ ScheduledTaskInfo::ScheduledTaskInfo(const base::CommandLine& command)
       logon_trigger(false),
       network_only(false) {}
 
+namespace {
+
+const wchar_t kProductTaskMarker[] = L" scheduled ";
+
+}  // namespace
+
 std::wstring BuildTaskName(const std::string& product_name, const std::wstring& name) {
-  std::wstring full_name;
-  for (char c : product_name) full_name.push_back(static_cast<unsigned char>(c));
-  return full_name + L" scheduled " + name;
+  return base::ASCIIToWide(product_name) + kProductTaskMarker + name;
+}
+
+bool IsProductTaskName(const std::wstring& full_name) {
+  std::wstring lower = full_name;
+  for (wchar_t& c : lower)
+    if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
+  return lower.find(kProductTaskMarker) != std::wstring::npos;
 }
 
 std::unique_ptr<TaskScheduler> CreateTaskScheduler(TaskSchedulerEnvironment* environment) {

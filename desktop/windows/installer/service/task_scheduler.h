@@ -93,8 +93,12 @@ class TaskScheduler {
   virtual base::Time GetLastRunTime(const std::wstring& name) = 0;
 };
 
-// The product name widened byte by byte, " scheduled ", then the base name.
+// The product name widened byte by byte (ASCII), " scheduled ", then the base name.
 std::wstring BuildTaskName(const std::string& product_name, const std::wstring& name);
+
+// Whether a task's full name holds " scheduled " (ASCII case ignored), as every product
+// task's does.
+bool IsProductTaskName(const std::wstring& full_name);
 
 // Task Scheduler 2.0 from Vista on, 1.0 before. `environment` must outlive the scheduler.
 std::unique_ptr<TaskScheduler> CreateTaskScheduler(TaskSchedulerEnvironment* environment);

@@ -13,7 +13,6 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-const wchar_t kProductTaskMarker[] = L" scheduled ";
 
 // Owner of a string the task scheduler allocated with CoTaskMemAlloc.
 class TaskMemString {
@@ -33,13 +32,6 @@ class TaskMemString {
  private:
   wchar_t* text_;
 };
-
-bool ContainsProductMarker(const wchar_t* name) {
-  std::wstring lower = name;
-  for (wchar_t& c : lower)
-    if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
-  return lower.find(kProductTaskMarker) != std::wstring::npos;
-}
 
 // Lets authenticated users read and run the saved job file; failures are ignored.
 void GrantAuthenticatedUsers(ITask* task) {
@@ -203,7 +195,7 @@ void TaskSchedulerV1::DeleteOrphanedTasks() {
     const std::wstring name = WorkItemName(names[0]);
     CoTaskMemFree(names[0]);
     CoTaskMemFree(names);
-    if (!ContainsProductMarker(name.c_str())) continue;
+    if (!IsProductTaskName(name)) continue;
     ComPtr<ITask> task = OpenTask(name);
     HRESULT status = S_OK;
     TaskMemString application;

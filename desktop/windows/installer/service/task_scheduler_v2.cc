@@ -30,7 +30,6 @@ const wchar_t kLogonTriggerId[] = L"Logon run";
 const wchar_t kSystemUser[] = L"SYSTEM";
 // Authenticated users may read and run the machine-wide task.
 const wchar_t kMachineWideTaskSddl[] = L"D:(A;;GRGX;;;AU)";
-const wchar_t kProductTaskMarker[] = L" scheduled ";
 // A run-once task starts from its registration trigger, which ends this much later.
 const int kRunOnceDelaySeconds = 30;
 
@@ -41,13 +40,6 @@ std::wstring FormatBoundary(base::Time time) {
   return base::StringPrintf(L"%02d-%02d-%02dT%02d:%02d:%02d", exploded.year, exploded.month,
                             exploded.day_of_month, exploded.hour, exploded.minute,
                             exploded.second);
-}
-
-bool ContainsProductMarker(const std::wstring& name) {
-  std::wstring lower = name;
-  for (wchar_t& c : lower)
-    if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
-  return lower.find(kProductTaskMarker) != std::wstring::npos;
 }
 
 // A one-dimensional array of string variants; VT_EMPTY for no arguments.
@@ -264,7 +256,7 @@ void TaskSchedulerV2::DeleteOrphanedTasks() {
     VARIANT_BOOL enabled = VARIANT_FALSE;
     if (FAILED(tasks->get_Item(index, task.GetAddressOf())) ||
         FAILED(task->get_Name(name.Receive())) || !name.Get() ||
-        !ContainsProductMarker(name.Get()) || FAILED(task->get_Enabled(&enabled)) || !enabled) {
+        !IsProductTaskName(name.Get()) || FAILED(task->get_Enabled(&enabled)) || !enabled) {
       continue;
     }
     ComPtr<ITaskDefinition> definition;

@@ -63,9 +63,7 @@ const wchar_t* GetPinHelperName(base::OsInfo::Architecture architecture) {
 }
 
 std::wstring GetPinStampValueName(const std::string& stream_name) {
-  std::wstring name;
-  for (char c : stream_name) name.push_back(static_cast<unsigned char>(c));
-  return name + L" Last Band Check";
+  return base::ASCIIToWide(stream_name) + L" Last Band Check";
 }
 
 bool PinToTaskbar(const PinStampLocation& stamp, const base::FilePath& helper_folder,
