@@ -136,8 +136,8 @@ class TaskbarPinWindows10Test : public TaskbarPinTest {
   }
   void TearDown() override {
     SetEnvironmentVariableW(L"VELUM_PIN_HELPER_LOG", nullptr);
-    SetEnvironmentVariableW(L"TMP", saved_tmp_.c_str());
-    SetEnvironmentVariableW(L"TEMP", saved_temp_.c_str());
+    Restore(L"TMP", saved_tmp_);
+    Restore(L"TEMP", saved_temp_);
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
     TaskbarPinTest::TearDown();
   }
@@ -168,6 +168,9 @@ class TaskbarPinWindows10Test : public TaskbarPinTest {
   std::wstring saved_temp_ = Env(L"TEMP");
 
  private:
+  static void Restore(const wchar_t* name, const std::wstring& value) {
+    SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());
+  }
   static std::wstring Env(const wchar_t* name) {
     wchar_t value[MAX_PATH] = {};
     GetEnvironmentVariableW(name, value, MAX_PATH);
