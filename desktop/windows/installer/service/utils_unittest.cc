@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -28,6 +30,12 @@ TEST(UtilsTest, KernelObjectNamesUseForwardSlashes) {
             GetKernelObjectName(L"D:\\Programs\\Browser", L"Installer\\Events", true));
   EXPECT_EQ(L"Local\\Installer/Events/D:/Programs/Browser",
             GetKernelObjectName(L"D:\\Programs\\Browser", L"Installer\\Events", false));
+}
+
+TEST(UtilsTest, KnownFolderIsAnExistingFolder) {
+  base::FilePath folder;
+  ASSERT_TRUE(GetKnownFolderPath(FOLDERID_LocalAppData, CSIDL_LOCAL_APPDATA, &folder, false));
+  EXPECT_TRUE(base::DirectoryExists(folder));
 }
 
 TEST(UtilsTest, ValidPaths) {

@@ -19,6 +19,32 @@ const uint32_t kNeededAccess = 0x30019;
 const SECURITY_INFORMATION kSavedSecurity =
     GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
 
+// |descriptor| (self-relative) with |dacl| in place of its own DACL.
+bool WithDacl(const std::vector<BYTE>& descriptor, PACL dacl, std::vector<BYTE>* result) {
+  PSECURITY_DESCRIPTOR current = const_cast<BYTE*>(descriptor.data());
+  SECURITY_DESCRIPTOR absolute;
+  if (!InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION)) return false;
+  PSID group = nullptr;
+  PACL sacl = nullptr;
+  BOOL defaulted = FALSE, present = FALSE;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorGroup(current, &group, &defaulted) ||
+      !SetSecurityDescriptorGroup(&absolute, group, defaulted) ||
+      !GetSecurityDescriptorSacl(current, &present, &sacl, &defaulted) ||
+      (present && !SetSecurityDescriptorSacl(&absolute, TRUE, sacl, defaulted)) ||
+      !SetSecurityDescriptorDacl(&absolute, TRUE, dacl, FALSE) ||
+      !GetSecurityDescriptorControl(current, &control, &revision)) {
+    return false;
+  }
+  const SECURITY_DESCRIPTOR_CONTROL kept = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
+  SetSecurityDescriptorControl(&absolute, kept, control & kept);
+  DWORD size = 0;
+  MakeSelfRelativeSD(&absolute, nullptr, &size);
+  result->assign(size, 0);
+  return MakeSelfRelativeSD(&absolute, result->data(), &size) != FALSE;
+}
+
 }  // namespace
 
 DeleteRegKeyOperation::DeleteRegKeyOperation(HKEY root, const std::wstring& key_path,
@@ -53,12 +79,22 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
   const REGSAM access = view_flags_ | kTreeAccess;
   const uint32_t object_type = GetRegistrySecurityObjectType(view_flags_);
   base::RegistryKey key;
+  // The DACL the key had before this operation granted itself access: it is what a
+  // rollback rebuilds, and it goes back at once when the key is not deleted after all.
+  std::unique_ptr<SavedSecurity> granted;
+  struct RestoreUnlessDeleted {
+    std::unique_ptr<SavedSecurity>* saved;
+    bool deleted;
+    ~RestoreUnlessDeleted() {
+      if (!deleted && *saved) RestoreSecurity(saved);
+    }
+  } restore = {&granted, false};
   LONG result = key.Open(root_, key_path.c_str(), access);
   if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess)) {
     // Enough rights already.
   } else if (result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED) {
     VLOG(1) << "Insufficient permissions on the key";
-    if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, true, nullptr)) {
+    if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, false, &granted)) {
       LOG(ERROR) << "Unable to obtain sufficient permissions on key" << object_name;
       return false;
     }
@@ -83,6 +119,14 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
     LOG(ERROR) << "Failed to obtain security descriptor for " << object_name
                << "(but we succeeded earlier)";
     return false;
+  }
+  if (granted) {
+    std::vector<BYTE> original;
+    if (!WithDacl(record->security_descriptor, granted->old_dacl(), &original)) {
+      LOG(ERROR) << "Failed to obtain security descriptor for " << object_name;
+      return false;
+    }
+    record->security_descriptor.swap(original);
   }
 
   DWORD longest_subkey = 0, value_count = 0, longest_value_name = 0, largest_data = 0;
@@ -133,7 +177,8 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
 
   key.Close();
   // A key that stays would be enumerated again by its parent.
-  return RegDeleteKeyExW(root_, key_path.c_str(), view_flags_, 0) == ERROR_SUCCESS;
+  restore.deleted = RegDeleteKeyExW(root_, key_path.c_str(), view_flags_, 0) == ERROR_SUCCESS;
+  return restore.deleted;
 }
 
 void DeleteRegKeyOperation::Rollback() {

@@ -74,6 +74,26 @@ TEST_P(DeleteRegKeyOperationTest, MissingKeyIsNothingToDo) {
   EXPECT_EQ(before, Snapshot());
 }
 
+// A key that denied the user its deletion comes back with that very DACL, not with the
+// access the operation granted itself.
+TEST_P(DeleteRegKeyOperationTest, KeyThatDeniedDeletionComesBackWithItsOwnDacl) {
+  MakeTree();
+  ASSERT_TRUE(testing::DenyCurrentUser(root(), Child(L"tree\\a\\deep"), view(), DELETE));
+  const std::string before = Snapshot();
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.Execute(
+        std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view())));
+    EXPECT_FALSE(ExistsInItsView(L"tree"));
+    transaction.Rollback();
+  }
+  EXPECT_EQ(before, Snapshot());
+  // The scratch key's own clean-up could not delete the protected key.
+  Transaction transaction;
+  EXPECT_TRUE(transaction.Execute(
+      std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view())));
+}
+
 INSTANTIATE_TEST_SUITE_P(Views, DeleteRegKeyOperationTest,
                          ::testing::ValuesIn(testing::kRegistryViews),
                          testing::RegistryViewName);
