@@ -145,9 +145,13 @@ double ParseDouble(const char* text, const char** end) {
   }
   *end = s;
 
-  while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  // The sticky digit stands right after the kept ones, so zeros before it must stay.
+  if (sticky) {
+    digits.push_back('1');
+  } else {
+    while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  }
   if (digits.empty()) return WithSign(0.0, negative);
-  if (sticky) digits.push_back('1');
 
   int64_t first_digit_exponent = point - 1 + exponent;
   if (first_digit_exponent > kOverflowExponent) {

@@ -41,6 +41,9 @@ TEST(DoubleConversionTest, ParsesCorrectlyRounded) {
       {"1.00000000000000033306690738754696212708950042724609375", 0x3FF0000000000002},
       {halfway_then_more, 0x3FF0000000000001},  // 100 digits
       {halfway_then_far_more, 0x3FF0000000000001},
+      // A non-zero digit far behind a run of zeros must not move up to close the run.
+      {"1." + std::string(900, '0') + "1", 0x3FF0000000000000},
+      {"3" + std::string(900, '0') + "1e-901", 0x4008000000000000},
       {"2.2250738585072011e-308", 0x000FFFFFFFFFFFFF},
       {"1.7976931348623157e308", 0x7FEFFFFFFFFFFFFF},
       {"4.9e-324", 0x1},
