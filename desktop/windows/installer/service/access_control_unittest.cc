@@ -122,18 +122,6 @@ TEST_F(AccessControlTest, GrantLiftsTheDenyAndRestoreWritesTheOldDaclBackOnce) {
   EXPECT_FALSE(RestoreSecurity(&saved));
 }
 
-TEST_F(AccessControlTest, KeepNothingKeepsNoRecordAndReleasingARecordWritesNothing) {
-  std::unique_ptr<SavedSecurity> saved;
-  ASSERT_TRUE(GrantAccessToCurrentUser(name_, kRegistryKeyObject, kSetAndDelete, false, &saved));
-  const std::string granted = Security();
-  saved.reset();
-  EXPECT_EQ(granted, Security());
-  // An earlier record is discarded even when nothing is kept.
-  ASSERT_TRUE(GrantAccessToCurrentUser(name_, kRegistryKeyObject, kSetAndDelete, false, &saved));
-  ASSERT_TRUE(GrantAccessToCurrentUser(name_, kRegistryKeyObject, kSetAndDelete, true, &saved));
-  EXPECT_FALSE(saved);
-}
-
 TEST(AccessControl32BitViewTest, MissingDescriptorIsAFailure) {
   if (!base::RunningUnderWine()) GTEST_SKIP() << "Windows answers the 32-bit view";
   testing::ScratchRegistryKey scratch(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
@@ -143,12 +131,6 @@ TEST(AccessControl32BitViewTest, MissingDescriptorIsAFailure) {
   std::unique_ptr<SavedSecurity> saved;
   EXPECT_FALSE(GrantAccessToCurrentUser(name, kRegistryKey32Object, KEY_SET_VALUE, false, &saved));
   EXPECT_FALSE(saved);
-}
-
-TEST(AccessControlUserTest, CurrentUserNameIsKnown) {
-  std::wstring name;
-  ASSERT_TRUE(GetCurrentUserName(&name));
-  EXPECT_FALSE(name.empty());
 }
 
 // Runs the helper with the Administrators group made deny-only; its exit code.

@@ -60,7 +60,7 @@ TEST(RegistryEntryTest, TemplatesExpandInOnePass) {
   EXPECT_EQ(L"", entry.ExpandTemplate(nullptr));
 }
 
-TEST(RegistryEntryTest, RowsThatDoNotApplyGiveNoOperation) {
+TEST(RegistryEntryTest, RowsThatDoNotApplyGiveNoOperationAndUnsupportedTypesFail) {
   TestResolver resolver;
   RegistryEntryDefinition machine_only = Row(L"k", L"v", REG_SZ, 0);
   machine_only.root_condition = HKEY_LOCAL_MACHINE;
@@ -75,12 +75,7 @@ TEST(RegistryEntryTest, RowsThatDoNotApplyGiveNoOperation) {
     EXPECT_TRUE(RegistryEntry(row, &resolver).Apply(HKEY_CURRENT_USER, &operation));
     EXPECT_FALSE(operation);
   }
-  EXPECT_TRUE(resolver.user_log.empty());
-}
-
-TEST(RegistryEntryTest, UnsupportedTypesFail) {
-  TestResolver resolver;
-  for (uint32_t type : {5u, 7u, 0xFFFFFFFDu}) {
+  for (uint32_t type : {5u, 0xFFFFFFFDu}) {
     std::unique_ptr<TransactionOperation> operation;
     EXPECT_FALSE(RegistryEntry(Row(L"k", L"v", type, 0), &resolver)
                      .Apply(HKEY_CURRENT_USER, &operation));

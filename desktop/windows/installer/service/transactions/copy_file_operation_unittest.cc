@@ -102,15 +102,5 @@ INSTANTIATE_TEST_SUITE_P(Transfers, TransferTest, ::testing::ValuesIn(kTransferC
                            return name;
                          });
 
-TEST(CopyFileOperationTest, MissingSourceFailsAndUndoesThePreparations) {
-  base::ScratchDir scratch;
-  const std::string before = SnapshotFileTree(scratch.path());
-  Transaction transaction;
-  EXPECT_FALSE(transaction.Execute(std::make_unique<CopyFileOperation>(
-      scratch.path().Append(L"missing.txt"), scratch.path().Append(L"x\\y\\copy.txt"))));
-  EXPECT_TRUE(transaction.empty());
-  EXPECT_EQ(before, SnapshotFileTree(scratch.path()));
-}
-
 }  // namespace
 }  // namespace installer

@@ -47,15 +47,5 @@ TEST(CreateFolderOperationTest, ExistingFolderIsNeverRemoved) {
   EXPECT_TRUE(base::DirectoryExists(scratch.path()));
 }
 
-TEST(CreateFolderOperationTest, FolderBelowAFileFails) {
-  base::ScratchDir scratch;
-  ASSERT_TRUE(testing::MakeFile(scratch.path().Append(L"file"), "x"));
-  const std::string before = testing::SnapshotFileTree(scratch.path());
-  Transaction transaction;
-  EXPECT_FALSE(transaction.Execute(
-      std::make_unique<CreateFolderOperation>(scratch.path().Append(L"file\\sub"))));
-  EXPECT_EQ(before, testing::SnapshotFileTree(scratch.path()));
-}
-
 }  // namespace
 }  // namespace installer
