@@ -47,22 +47,14 @@ TEST_F(EnvironmentTest, EmptyValueIsPresent) {
   EXPECT_EQ("", value);
 }
 
-TEST_F(EnvironmentTest, NamesAndValuesAreUtf8) {
-  const std::string value = "C:\\Us\xC3\xA9rs\\\xE6\x97\xA5\xE6\x9C\xAC";  // é, 日本
+TEST_F(EnvironmentTest, LongUtf8Values) {
+  const std::string value = "C:\\Us\xC3\xA9rs\\\xE6\x97\xA5\xE6\x9C\xAC" + std::string(5000, 'x');
   ASSERT_TRUE(env_->SetVar("VELUM_ENV_UTF8", value));
-  wchar_t wide[32] = {};
-  ASSERT_EQ(11u, GetEnvironmentVariableW(L"VELUM_ENV_UTF8", wide, 32));
-  EXPECT_EQ(std::wstring(L"C:\\Us\u00E9rs\\\u65E5\u672C"), wide);
+  std::wstring wide(6000, L'\0');
+  wide.resize(GetEnvironmentVariableW(L"VELUM_ENV_UTF8", &wide[0], 6000));
+  EXPECT_EQ(L"C:\\Us\u00E9rs\\\u65E5\u672C" + std::wstring(5000, L'x'), wide);
   std::string read;
   EXPECT_TRUE(env_->GetVar("VELUM_ENV_UTF8", &read));
-  EXPECT_EQ(value, read);
-}
-
-TEST_F(EnvironmentTest, LongValue) {
-  const std::string value(5000, 'x');
-  ASSERT_TRUE(env_->SetVar("VELUM_ENV_TEST", value));
-  std::string read;
-  EXPECT_TRUE(env_->GetVar("VELUM_ENV_TEST", &read));
   EXPECT_EQ(value, read);
 }
 
@@ -97,21 +89,12 @@ TEST(GetVarWithCaseRetryTest, RetriesOnceWithTheCaseFlippedByTheFirstCharacter) 
 
 TEST(GetVarWithCaseRetryTest, TheRetrysResultAndValueAreTheResult) {
   std::string value;
-  EXPECT_TRUE(internal::GetVarWithCaseRetry(
-      "home", &value, [](StringPiece name, std::string* out) {
-        if (name != "HOME") return false;
-        *out = "C:\\Users\\me";
-        return true;
-      }));
-  EXPECT_EQ("C:\\Users\\me", value);
-
-  int calls = 0;
-  EXPECT_TRUE(internal::GetVarWithCaseRetry("home", nullptr,
-                                            [&calls](StringPiece, std::string*) {
-                                              ++calls;
-                                              return true;
+  EXPECT_TRUE(internal::GetVarWithCaseRetry("home", &value,
+                                            [](StringPiece name, std::string* out) {
+                                              *out = name.as_string();
+                                              return name == "HOME";
                                             }));
-  EXPECT_EQ(1, calls);
+  EXPECT_EQ("HOME", value);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,41 +18,34 @@ bool IsFormatWithAtMostOneProductName(const char* text) {
   return conversions <= 1;
 }
 
-TEST(InstallerHelpSwitchTableTest, SixteenDocumentedSwitchesInHelpOrder) {
-  const std::vector<std::string> names = {
-      "silent",          "runimmediately",    "language",           "installfolder",
-      "allusers",        "copyonly",          "singleprofile",      "setdefaultbrowser",
-      "desktopshortcut", "startmenushortcut", "quicklaunchshortcut", "pintotaskbar",
-      "import-browser-data", "enable-stats",  "enable-installer-stats", "launchbrowser"};
+TEST(InstallerHelpSwitchTableTest, SixteenSwitchesWithTheirPlaceholders) {
+  const struct {
+    const char* name;
+    const char* placeholder;
+  } expected[] = {
+      {"silent", nullptr},          {"runimmediately", nullptr},
+      {"language", "LANGUAGE"},     {"installfolder", "FOLDER"},
+      {"allusers", "[0|1]"},        {"copyonly", "[0|1]"},
+      {"singleprofile", "[0|1]"},   {"setdefaultbrowser", "[0|1]"},
+      {"desktopshortcut", "[0|1]"}, {"startmenushortcut", "[0|1]"},
+      {"quicklaunchshortcut", "[0|1]"}, {"pintotaskbar", "[0|1]"},
+      {"import-browser-data", "[0|1]"}, {"enable-stats", "[0|1]"},
+      {"enable-installer-stats", "[0|1]"}, {"launchbrowser", "[0|1]"},
+  };
   ASSERT_EQ(16u, InstallerHelpSwitchTable.size());
-  for (size_t i = 0; i < names.size(); ++i)
-    EXPECT_EQ(names[i], InstallerHelpSwitchTable[i].name) << i;
-}
-
-TEST(InstallerHelpSwitchTableTest, PlaceholdersAndDefaults) {
   for (size_t i = 0; i < InstallerHelpSwitchTable.size(); ++i) {
     const InstallerHelpSwitch& row = InstallerHelpSwitchTable[i];
     SCOPED_TRACE(row.name);
-    const std::string placeholder = row.placeholder ? row.placeholder : "(none)";
-    if (i < 2) {
-      EXPECT_EQ("(none)", placeholder);
-      EXPECT_EQ(nullptr, row.default_value);
-    } else if (i == 2) {
-      EXPECT_EQ("LANGUAGE", placeholder);
-    } else if (i == 3) {
-      EXPECT_EQ("FOLDER", placeholder);
-      EXPECT_EQ(nullptr, row.default_value);
-    } else {
-      EXPECT_EQ("[0|1]", placeholder);  // every boolean switch
-      ASSERT_TRUE(row.default_value);
-    }
+    EXPECT_STREQ(expected[i].name, row.name);
+    EXPECT_STREQ(expected[i].placeholder, row.placeholder);
+    // Every switch with a value but the folder names its default.
+    EXPECT_EQ(row.placeholder && i != 3, row.default_value != nullptr);
     ASSERT_TRUE(row.description);
     EXPECT_TRUE(IsFormatWithAtMostOneProductName(row.description));
     if (row.default_value) {
       EXPECT_TRUE(IsFormatWithAtMostOneProductName(row.default_value));
     }
   }
-  EXPECT_STREQ("True for %s Stable.", InstallerHelpSwitchTable[7].default_value);
 }
 
 }  // namespace

@@ -56,12 +56,6 @@ TEST(DecodeBase64JsonDictionaryTest, FindsTheDictionary) {
   }
 }
 
-TEST(DecodeBase64JsonDictionaryTest, EmptyDictionary) {
-  std::unique_ptr<base::Dictionary> dictionary = DecodeBase64JsonDictionary(Encode("{}"));
-  ASSERT_TRUE(dictionary);
-  EXPECT_TRUE(dictionary->empty());
-}
-
 TEST(DecodeBase64JsonDictionaryTest, RejectsWhatIsNotOneDictionary) {
   const struct {
     const char* name;
