@@ -3,21 +3,10 @@
 #include <string>
 
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
 #include "base/values.h"
 
 namespace base {
-
-namespace {
-
-StringPiece TrimAsciiWhitespace(StringPiece text) {
-  const char kWhitespace[] = " \t\n\v\f\r";
-  const size_t begin = text.find_first_not_of(kWhitespace);
-  if (begin == StringPiece::npos) return StringPiece();
-  const size_t end = text.find_last_not_of(kWhitespace);
-  return text.substr(begin, end - begin + 1);
-}
-
-}  // namespace
 
 ListFeatureReader::ListFeatureReader(const List& list) : list_(list) {}
 
@@ -34,18 +23,13 @@ void ListFeatureReader::Read(std::vector<FeatureState>* results) {
 }
 
 bool ParseFeatureListEntry(StringPiece text, FeatureState* state) {
-  const size_t separator = text.find('@');
-  // Exactly two parts: one '@' and no second one.
-  if (separator == StringPiece::npos ||
-      text.find('@', separator + 1) != StringPiece::npos) {
-    return false;
-  }
-  const StringPiece name = TrimAsciiWhitespace(text.substr(0, separator));
-  const StringPiece number = TrimAsciiWhitespace(text.substr(separator + 1));
+  const std::vector<StringPiece> parts =
+      SplitStringPiece(text, '@', TRIM_WHITESPACE, SPLIT_WANT_ALL);
+  if (parts.size() != 2) return false;
   int32_t value = 0;
-  if (!StringToInt(number, &value)) return false;
+  if (!StringToInt(parts[1], &value)) return false;
   if (value != 1 && value != 2) return false;
-  state->name = name.as_string();
+  state->name = parts[0].as_string();
   state->enabled = value == 1;
   return true;
 }
