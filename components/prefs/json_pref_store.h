@@ -2,7 +2,7 @@
 // read once (on the calling thread or on the file task runner); changes are written back
 // atomically on the file task runner.
 //
-//   scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path, runner);
+//   base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path, runner);
 //   store->ReadPrefs();
 //   store->SetValue("profile_path", std::make_unique<base::Value>("x"), 0);
 //   store->FlushPendingWrite();  // or just release it: the store flushes when it goes
@@ -32,7 +32,7 @@ class JsonPrefStore : public PersistentPrefStore {
 
   // Nothing is read or written here. `file_task_runner` runs the file work.
   JsonPrefStore(const base::FilePath& path,
-                scoped_refptr<base::SequencedTaskRunner> file_task_runner);
+                base::scoped_refptr<base::SequencedTaskRunner> file_task_runner);
 
   void AddObserver(Observer* observer) override;
   void RemoveObserver(Observer* observer) override;
@@ -68,7 +68,7 @@ class JsonPrefStore : public PersistentPrefStore {
   void ReportOutstandingWrites();
 
   const base::FilePath path_;
-  const scoped_refptr<base::SequencedTaskRunner> file_task_runner_;
+  const base::scoped_refptr<base::SequencedTaskRunner> file_task_runner_;
   std::unique_ptr<base::Dictionary> values_;
   bool read_only_;
   std::unique_ptr<FileWriter> writer_;

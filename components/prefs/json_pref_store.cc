@@ -1,0 +1,322 @@
+#include "components/prefs/json_pref_store.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
+#include "base/json/json_writer.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/metrics/histogram.h"
+#include "base/sequenced_task_runner.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/values.h"
+#include "base/win/scoped_handle.h"
+
+namespace {
+
+const int64_t kCommitIntervalSeconds = 10;
+const int64_t kWriteReportIntervalMinutes = 5;
+
+// "<file base name>" with blanks as "_", for the per-file histogram names.
+std::string HistogramSuffix(const base::FilePath& path) {
+  std::string suffix = base::WideToASCII(path.BaseName().value());
+  for (char& c : suffix) {
+    if (c == ' ') c = '_';
+  }
+  return suffix;
+}
+
+// Writes a temporary file beside `path`, flushes it and moves it over `path`, so that
+// a crash leaves the old or the new file, never a torn one.
+bool WriteFileAtomically(const base::FilePath& path, const std::string& data) {
+  base::FilePath temp;
+  if (!base::CreateTemporaryFileInDir(path.DirName(), &temp)) return false;
+  base::ScopedHandle file(CreateFileW(temp.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  const bool ok = file.IsValid() &&
+                  WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()),
+                            &written, nullptr) &&
+                  written == data.size() && FlushFileBuffers(file.Get());
+  file.Close();
+  if (!ok || !base::ReplaceFile(temp, path)) {
+    base::DeleteFile(temp, false);
+    return false;
+  }
+  return true;
+}
+
+void WriteTask(const base::FilePath& path, const std::string& data) {
+  if (!WriteFileAtomically(path, data))
+    LOG(ERROR) << "Cannot write preferences to " << base::WideToUTF8(path.value());
+}
+
+}  // namespace
+
+struct JsonPrefStore::ReadResult {
+  std::unique_ptr<base::Value> value;
+  PrefReadError error = PREF_READ_ERROR_NONE;
+  bool no_dir = false;
+};
+
+// Batches changes: a scheduled write happens one commit interval after the first change
+// of a series (through a delayed task on the owner's thread, when it has a loop) or at
+// the next flush, whichever comes first. The disk work runs on the file task runner.
+class JsonPrefStore::FileWriter {
+ public:
+  FileWriter(const base::FilePath& path, base::scoped_refptr<base::SequencedTaskRunner> runner)
+      : path_(path), runner_(std::move(runner)), pending_(false), weak_factory_(this) {}
+
+  bool HasPendingWrite() const { return pending_; }
+
+  void ScheduleWrite(JsonPrefStore* store) {
+    store_ = store;
+    if (pending_) return;
+    pending_ = true;
+    if (base::CurrentThreadTaskRunner::IsSet()) {
+      base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
+          FROM_HERE, base::Bind(&FileWriter::DoScheduledWrite, weak_factory_.GetWeakPtr()),
+          base::TimeDelta::FromSeconds(kCommitIntervalSeconds));
+    }
+  }
+
+  void DoScheduledWrite() {
+    if (!pending_) return;
+    pending_ = false;
+    std::string data;
+    if (store_->Serialize(&data)) WriteNow(data);
+  }
+
+ private:
+  void WriteNow(const std::string& data) {
+    base::Closure task = base::Bind(&WriteTask, path_, data);
+    // A runner that refuses work must not lose the data.
+    if (!runner_->PostTask(FROM_HERE, task)) task.Run();
+  }
+
+  const base::FilePath path_;
+  const base::scoped_refptr<base::SequencedTaskRunner> runner_;
+  JsonPrefStore* store_ = nullptr;
+  bool pending_;
+  base::WeakPtrFactory<FileWriter> weak_factory_;
+};
+
+namespace {
+
+std::unique_ptr<JsonPrefStore::ReadResult> ReadPrefsFromDisk(const base::FilePath& path) {
+  std::unique_ptr<JsonPrefStore::ReadResult> result(new JsonPrefStore::ReadResult);
+  base::JsonFileReader reader(path, 0);
+  int error_code = 0;
+  std::string error_message;
+  result->value = reader.Deserialize(&error_code, &error_message);
+  if (!result->value) {
+    switch (error_code) {
+      case base::JsonFileReader::JSON_ACCESS_DENIED:
+        result->error = PersistentPrefStore::PREF_READ_ERROR_ACCESS_DENIED;
+        break;
+      case base::JsonFileReader::JSON_CANNOT_READ_FILE:
+        result->error = PersistentPrefStore::PREF_READ_ERROR_FILE_OTHER;
+        break;
+      case base::JsonFileReader::JSON_FILE_LOCKED:
+        result->error = PersistentPrefStore::PREF_READ_ERROR_FILE_LOCKED;
+        break;
+      case base::JsonFileReader::JSON_NO_SUCH_FILE:
+        result->error = PersistentPrefStore::PREF_READ_ERROR_NO_FILE;
+        break;
+      default: {
+        // Kept aside for diagnosis; the store starts afresh.
+        const base::FilePath bad = path.ReplaceExtension(L"bad");
+        const bool bad_existed = base::PathExists(bad);
+        base::Move(path, bad);
+        result->error = bad_existed ? PersistentPrefStore::PREF_READ_ERROR_JSON_REPEAT
+                                    : PersistentPrefStore::PREF_READ_ERROR_JSON_PARSE;
+        break;
+      }
+    }
+  } else if (!result->value->is_dictionary()) {
+    result->error = PersistentPrefStore::PREF_READ_ERROR_JSON_TYPE;
+  } else {
+    base::HistogramBase* histogram = base::Histogram::FactoryGet(
+        "Settings.JsonDataReadSizeKilobytes." + HistogramSuffix(path), 1, 10000, 50, 1);
+    if (histogram) histogram->Add(static_cast<int>(reader.last_read_size() / 1024));
+  }
+  result->no_dir = !base::DirectoryExists(path.DirName());
+  return result;
+}
+
+// Runs on the file task runner; the reply takes the result back.
+void ReadPrefsTask(const base::FilePath& path,
+                   std::unique_ptr<JsonPrefStore::ReadResult>* result) {
+  *result = ReadPrefsFromDisk(path);
+}
+
+}  // namespace
+
+JsonPrefStore::JsonPrefStore(const base::FilePath& path,
+                             base::scoped_refptr<base::SequencedTaskRunner> file_task_runner)
+    : path_(path),
+      file_task_runner_(std::move(file_task_runner)),
+      values_(new base::Dictionary),
+      read_only_(false),
+      writer_(new FileWriter(path_, file_task_runner_)),
+      initialized_(false),
+      pending_lossy_write_(false),
+      read_error_(PREF_READ_ERROR_NONE),
+      writes_since_report_(0),
+      last_write_report_(base::TimeTicks::Now()),
+      weak_factory_(this) {}
+
+JsonPrefStore::~JsonPrefStore() {
+  FlushPendingWrite();
+  ReportOutstandingWrites();
+}
+
+void JsonPrefStore::AddObserver(Observer* observer) { observers_.AddObserver(observer); }
+void JsonPrefStore::RemoveObserver(Observer* observer) {
+  observers_.RemoveObserver(observer);
+}
+bool JsonPrefStore::HasObservers() const { return observers_.HasObservers(); }
+bool JsonPrefStore::IsInitialized() const { return initialized_; }
+
+bool JsonPrefStore::GetValue(base::StringPiece key, const base::Value** result) const {
+  const base::Value* value = nullptr;
+  if (!values_->Get(key, &value)) return false;
+  if (result) *result = value;
+  return true;
+}
+
+std::unique_ptr<base::Dictionary> JsonPrefStore::CopyValues() const {
+  return base::Dictionary::From(values_->CreateDeepCopy());
+}
+
+void JsonPrefStore::SetValue(base::StringPiece key, std::unique_ptr<base::Value> value,
+                             uint32_t flags) {
+  DCHECK(value);
+  base::Value* old_value = nullptr;
+  if (values_->Get(key, &old_value) && old_value->Equals(*value)) return;
+  values_->Set(key, std::move(value));
+  NotifyValueChanged(key, flags);
+}
+
+void JsonPrefStore::SetValueWithoutNotification(base::StringPiece key,
+                                                std::unique_ptr<base::Value> value,
+                                                uint32_t flags) {
+  DCHECK(value);
+  base::Value* old_value = nullptr;
+  if (values_->Get(key, &old_value) && old_value->Equals(*value)) return;
+  values_->Set(key, std::move(value));
+  ScheduleWrite(flags);
+}
+
+void JsonPrefStore::RemoveValue(base::StringPiece key, uint32_t flags) {
+  if (values_->Remove(key, nullptr)) NotifyValueChanged(key, flags);
+}
+
+bool JsonPrefStore::GetStoredValue(base::StringPiece key, base::Value** result) {
+  return values_->Get(key, result);
+}
+
+void JsonPrefStore::NotifyValueChanged(base::StringPiece key, uint32_t flags) {
+  const std::string name = key.as_string();
+  observers_.Notify(&Observer::OnValueChanged, name);
+  ScheduleWrite(flags);
+}
+
+PersistentPrefStore::PrefReadError JsonPrefStore::ReadPrefs() {
+  OnFileRead(ReadPrefsFromDisk(path_));
+  return read_error_;
+}
+
+void JsonPrefStore::ReadPrefsAsync(ReadErrorDelegate* error_delegate) {
+  error_delegate_.reset(error_delegate);
+  // The slot lives in the reply, which runs after the task and owns it.
+  auto* slot = new std::unique_ptr<ReadResult>;
+  std::shared_ptr<std::unique_ptr<ReadResult>> owner(slot);
+  base::WeakPtr<JsonPrefStore> weak = weak_factory_.GetWeakPtr();
+  file_task_runner_->PostTaskAndReply(
+      FROM_HERE,
+      base::Bind(&ReadPrefsTask, path_, slot), base::Bind([weak, owner]() {
+        if (JsonPrefStore* store = weak.get()) store->OnFileRead(std::move(*owner));
+      }));
+}
+
+void JsonPrefStore::OnFileRead(std::unique_ptr<ReadResult> result) {
+  std::unique_ptr<base::Dictionary> values(new base::Dictionary);
+  read_error_ = result->error;
+  if (!result->no_dir) {
+    switch (read_error_) {
+      case PREF_READ_ERROR_JSON_TYPE:
+      case PREF_READ_ERROR_ACCESS_DENIED:
+      case PREF_READ_ERROR_FILE_OTHER:
+      case PREF_READ_ERROR_FILE_LOCKED:
+      case PREF_READ_ERROR_FILE_NOT_SPECIFIED:
+        // Whatever is on disk must not be overwritten with what we could not read.
+        read_only_ = true;
+        break;
+      case PREF_READ_ERROR_NONE:
+        values = base::Dictionary::From(std::move(result->value));
+        break;
+      default:
+        // A first run or a broken file: defaults may be written freely.
+        break;
+    }
+  }
+  if (result->no_dir) {
+    observers_.Notify(&Observer::OnInitialized, false);
+    return;
+  }
+  values_ = std::move(values);
+  initialized_ = true;
+  if (read_error_ != PREF_READ_ERROR_NONE && error_delegate_)
+    error_delegate_->OnReadError(read_error_);
+  observers_.Notify(&Observer::OnInitialized, true);
+}
+
+void JsonPrefStore::FlushPendingWrite() {
+  ScheduleDeferredWrites();
+  if (writer_->HasPendingWrite() && !read_only_) writer_->DoScheduledWrite();
+}
+
+void JsonPrefStore::ScheduleDeferredWrites() {
+  if (pending_lossy_write_) writer_->ScheduleWrite(this);
+}
+
+void JsonPrefStore::ClearValues() { LOG(ERROR) << "NOT IMPLEMENTED"; }
+
+void JsonPrefStore::ScheduleWrite(uint32_t flags) {
+  if (read_only_) return;
+  if (flags & LOSSY_PREF_WRITE_FLAG)
+    pending_lossy_write_ = true;
+  else
+    writer_->ScheduleWrite(this);
+}
+
+bool JsonPrefStore::Serialize(std::string* output) {
+  pending_lossy_write_ = false;
+  ReportOutstandingWrites();
+  ++writes_since_report_;
+  return base::JsonWriter::Write(*values_, output);
+}
+
+void JsonPrefStore::ReportOutstandingWrites() {
+  const base::TimeDelta interval = base::TimeDelta::FromSeconds(kWriteReportIntervalMinutes * 60);
+  const base::TimeDelta passed = base::TimeTicks::Now() - last_write_report_;
+  if (passed < interval) return;
+  static_assert(kWriteReportIntervalMinutes * 60 / kCommitIntervalSeconds == 30,
+                "the histogram's range is the writes one interval can hold");
+  base::HistogramBase* histogram = base::LinearHistogram::FactoryGet(
+      "Settings.JsonDataWriteCount." + HistogramSuffix(path_), 30, 31);
+  const int64_t intervals = passed.InMicroseconds() / interval.InMicroseconds();
+  if (histogram) {
+    histogram->Add(writes_since_report_);
+    for (int64_t i = 1; i < intervals; ++i) histogram->Add(0);
+  }
+  writes_since_report_ = 0;
+  last_write_report_ = last_write_report_ + base::TimeDelta::FromMicroseconds(
+                                                intervals * interval.InMicroseconds());
+}

@@ -1,0 +1,225 @@
+#include "components/prefs/json_pref_store.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/sequenced_task_runner.h"
+#include "base/values.h"
+
+namespace {
+
+// Keeps posted tasks until the test runs them, or refuses them all.
+class QueueTaskRunner : public base::SequencedTaskRunner {
+ public:
+  explicit QueueTaskRunner(bool accept) : accept_(accept) {}
+
+  bool PostDelayedTask(const base::Location&, base::Closure task, base::TimeDelta) override {
+    if (accept_) tasks_.push_back(task);
+    return accept_;
+  }
+  bool PostNonNestableDelayedTask(const base::Location& from, base::Closure task,
+                                  base::TimeDelta delay) override {
+    return PostDelayedTask(from, task, delay);
+  }
+  bool RunsTasksOnCurrentThread() const override { return true; }
+
+  size_t RunAll() {
+    std::vector<base::Closure> tasks;
+    tasks.swap(tasks_);
+    for (base::Closure& task : tasks) task.Run();
+    return tasks.size();
+  }
+
+ private:
+  ~QueueTaskRunner() override = default;
+  const bool accept_;
+  std::vector<base::Closure> tasks_;
+};
+
+class CountingObserver : public PersistentPrefStore::Observer {
+ public:
+  void OnValueChanged(const std::string& key) override { changed.push_back(key); }
+  void OnInitialized(bool succeeded) override { initialized.push_back(succeeded); }
+  std::vector<std::string> changed;
+  std::vector<bool> initialized;
+};
+
+class CountingDelegate : public PersistentPrefStore::ReadErrorDelegate {
+ public:
+  explicit CountingDelegate(std::vector<int>* errors) : errors_(errors) {}
+  void OnReadError(PersistentPrefStore::PrefReadError error) override {
+    errors_->push_back(error);
+  }
+
+ private:
+  std::vector<int>* errors_;
+};
+
+class JsonPrefStoreTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    path_ = scratch_.path().Append(L"installer_prefs.json");
+    runner_ = new QueueTaskRunner(true);
+  }
+  base::scoped_refptr<JsonPrefStore> NewStore() {
+    base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path_, runner_);
+    store->AddObserver(&observer_);
+    return store;
+  }
+  std::string FileText() {
+    std::string text;
+    if (!base::ReadFileToString(path_, &text)) return "(none)";
+    return text;
+  }
+
+  base::ScratchDir scratch_;
+  base::FilePath path_;
+  base::scoped_refptr<QueueTaskRunner> runner_;
+  CountingObserver observer_;
+};
+
+TEST_F(JsonPrefStoreTest, ReadErrors) {
+  const struct {
+    const char* text;  // null: no file
+    int error;
+    bool read_only;
+    const char* bad_file;  // the ".bad" file's text afterwards; null: none
+  } cases[] = {
+      {nullptr, 6, false, nullptr},
+      {R"({"a": {"b": 1}})", 0, false, nullptr},
+      {"[1, 2]", 2, true, nullptr},
+      {"{broken", 1, false, "{broken"},
+  };
+  for (const auto& c : cases) {
+    base::DeleteFile(path_, false);
+    base::DeleteFile(path_.ReplaceExtension(L"bad"), false);
+    if (c.text) {
+      ASSERT_TRUE(base::WriteTextFile(path_, c.text));
+    }
+    base::scoped_refptr<JsonPrefStore> store = NewStore();
+    EXPECT_FALSE(store->IsInitialized());
+    EXPECT_EQ(c.error, store->ReadPrefs());
+    EXPECT_EQ(c.error, store->GetReadError());
+    EXPECT_TRUE(store->IsInitialized());
+    EXPECT_EQ(c.read_only, store->IsReadOnly()) << c.error;
+    EXPECT_EQ(c.error == 0, store->GetValue("a.b", nullptr));
+    std::string bad;
+    const bool has_bad = base::ReadFileToString(path_.ReplaceExtension(L"bad"), &bad);
+    EXPECT_EQ(c.bad_file != nullptr, has_bad);
+    if (c.bad_file) {
+      EXPECT_EQ(c.bad_file, bad);
+      EXPECT_FALSE(base::PathExists(path_));
+    }
+  }
+  // A second broken file while the first is still kept aside.
+  ASSERT_TRUE(base::WriteTextFile(path_, "{again"));
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  EXPECT_EQ(7, store->ReadPrefs());
+  EXPECT_FALSE(store->IsReadOnly());
+}
+
+TEST_F(JsonPrefStoreTest, MissingDirectoryLeavesTheStoreUninitialized) {
+  path_ = scratch_.path().Append(L"no_such_dir").Append(L"prefs.json");
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  EXPECT_EQ(6, store->ReadPrefs());
+  EXPECT_FALSE(store->IsInitialized());
+  EXPECT_EQ(std::vector<bool>{false}, observer_.initialized);
+}
+
+TEST_F(JsonPrefStoreTest, ChangesAreWrittenOnTheFileRunner) {
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  store->ReadPrefs();
+  store->SetValue("x.y", std::make_unique<base::Value>("v"), 0);
+  store->SetValue("n", std::make_unique<base::Value>(1), 0);
+  store->FlushPendingWrite();
+  EXPECT_EQ("(none)", FileText());  // not on the store's thread
+  EXPECT_EQ(1u, runner_->RunAll());  // both changes in one write
+  EXPECT_EQ(R"({"n":1,"x":{"y":"v"}})", FileText());
+  EXPECT_EQ((std::vector<std::string>{"x.y", "n"}), observer_.changed);
+
+  // An equal value notifies nobody and writes nothing.
+  store->SetValue("n", std::make_unique<base::Value>(1), 0);
+  store->FlushPendingWrite();
+  EXPECT_EQ(0u, runner_->RunAll());
+  EXPECT_EQ(2u, observer_.changed.size());
+
+  store->RemoveValue("x.y", 0);
+  store->RemoveValue("missing", 0);
+  store->FlushPendingWrite();
+  EXPECT_EQ(1u, runner_->RunAll());
+  EXPECT_EQ(R"({"n":1,"x":{}})", FileText());
+  EXPECT_EQ(3u, observer_.changed.size());
+}
+
+TEST_F(JsonPrefStoreTest, DeferredChangesWaitForAFlush) {
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  store->ReadPrefs();
+  store->SetValue("lossy", std::make_unique<base::Value>(true),
+                  PersistentPrefStore::LOSSY_PREF_WRITE_FLAG);
+  EXPECT_EQ(0u, runner_->RunAll());
+  store->FlushPendingWrite();
+  EXPECT_EQ(1u, runner_->RunAll());
+  EXPECT_EQ(R"({"lossy":true})", FileText());
+}
+
+TEST_F(JsonPrefStoreTest, ReleasingTheStoreWritesPendingChanges) {
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  store->ReadPrefs();
+  store->SetValueWithoutNotification("k", std::make_unique<base::Value>("v"),
+                                     PersistentPrefStore::LOSSY_PREF_WRITE_FLAG);
+  store = nullptr;
+  EXPECT_EQ(1u, runner_->RunAll());
+  EXPECT_EQ(R"({"k":"v"})", FileText());
+  EXPECT_TRUE(observer_.changed.empty());
+}
+
+TEST_F(JsonPrefStoreTest, ReadOnlyStoreNeverWrites) {
+  ASSERT_TRUE(base::WriteTextFile(path_, "[\"keep\"]"));
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  EXPECT_EQ(2, store->ReadPrefs());
+  store->SetValue("a", std::make_unique<base::Value>(1), 0);
+  const base::Value* value = nullptr;
+  EXPECT_TRUE(store->GetValue("a", &value));  // memory changes
+  store->FlushPendingWrite();
+  store = nullptr;
+  EXPECT_EQ(0u, runner_->RunAll());
+  EXPECT_EQ("[\"keep\"]", FileText());
+}
+
+// A runner that refuses work must not cost the data.
+TEST_F(JsonPrefStoreTest, RefusingRunnerWritesOnTheCallingThread) {
+  runner_ = new QueueTaskRunner(false);
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  store->ReadPrefs();
+  store->SetValue("a", std::make_unique<base::Value>(1), 0);
+  store->FlushPendingWrite();
+  EXPECT_EQ(R"({"a":1})", FileText());
+}
+
+TEST_F(JsonPrefStoreTest, AsynchronousRead) {
+  ASSERT_TRUE(base::WriteTextFile(path_, "{broken"));
+  base::MessageLoop loop;
+  base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path_, loop.task_runner());
+  store->AddObserver(&observer_);
+  std::vector<int> errors;
+  store->ReadPrefsAsync(new CountingDelegate(&errors));
+  EXPECT_FALSE(store->IsInitialized());
+  base::RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_TRUE(store->IsInitialized());
+  EXPECT_EQ(std::vector<int>{1}, errors);
+  EXPECT_EQ(std::vector<bool>{true}, observer_.initialized);
+  store->RemoveObserver(&observer_);
+}
+
+}  // namespace
