@@ -6,6 +6,7 @@
 #include "base/base_paths.h"
 #include "base/base_paths_win.h"
 #include "base/channel_info.h"
+#include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/sequenced_task_runner.h"
 #include "base/strings/string_number_conversions.h"
@@ -43,17 +44,13 @@ class DiscardingTaskRunner : public base::SequencedTaskRunner {
   ~DiscardingTaskRunner() override = default;
 };
 
-bool FileExists(const base::FilePath& path) {
-  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 base::FilePath FindInstallFolder() {
   base::FilePath folder;
   if (!base::PathRegistry::Get(base::DIR_EXE, &folder)) return folder;
   // An installer run from a subfolder belongs to the installation above it.
   const base::FilePath parent = folder.DirName();
-  if (!FileExists(folder.Append(kLauncherFileName)) &&
-      FileExists(parent.Append(kLauncherFileName))) {
+  if (!base::PathExists(folder.Append(kLauncherFileName)) &&
+      base::PathExists(parent.Append(kLauncherFileName))) {
     return parent;
   }
   return folder;

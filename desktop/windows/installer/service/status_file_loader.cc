@@ -15,10 +15,6 @@ const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kOldStatusFolderName[] = L"old_status";
 const wchar_t kLegacyLogFileName[] = L"velum_install_log.xml";
 
-bool FileExists(const base::FilePath& path) {
-  return GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 class StatusFileLoaderImpl : public StatusFileLoader {
  public:
   std::unique_ptr<InstallLog> Load(const base::FilePath& install_folder,
@@ -34,7 +30,7 @@ class StatusFileLoaderImpl : public StatusFileLoader {
     }
 
     const base::FilePath status_file = install_folder.Append(kStatusFileName);
-    if (FileExists(status_file)) {
+    if (base::PathExists(status_file)) {
       // A broken current record must not be replaced by an older generation's.
       *log_text = "Velum browser status file, " + error;
       if (!base::ReadFileToString(status_file, content))
@@ -48,7 +44,7 @@ class StatusFileLoaderImpl : public StatusFileLoader {
     log = LoadInstallLog(install_folder, SOURCE_LEGACY_LOG, &error);
     if (log) return log;
     const base::FilePath legacy_file = install_folder.Append(kLegacyLogFileName);
-    if (FileExists(legacy_file)) {
+    if (base::PathExists(legacy_file)) {
       *log_text = "Basalt status file, " + error;
       if (!base::ReadFileToString(legacy_file, content))
         log_text->append(" Cannot read the file to string.");
@@ -100,7 +96,7 @@ std::unique_ptr<InstallLog> LoadInstallLog(const base::FilePath& install_folder,
     default:
       return nullptr;
   }
-  if (path.empty() || !FileExists(path)) return nullptr;
+  if (path.empty() || !base::PathExists(path)) return nullptr;
   InstallLogReader reader;
   std::unique_ptr<InstallLog> log;
   reader.ParseFile(&log, path, source);
