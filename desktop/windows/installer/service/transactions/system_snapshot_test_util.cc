@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
 
 namespace installer {
 namespace testing {
@@ -124,7 +127,10 @@ void ScratchRegistryKey::DeleteTree(HKEY root, const std::wstring& key_path, REG
     RegDeleteTreeW(key.Handle(), nullptr);
     key.Close();
   }
-  RegDeleteKeyExW(root, key_path.c_str(), view, 0);
+  if (RegDeleteKeyExW(root, key_path.c_str(), view, 0) == ERROR_SUCCESS) return;
+  // The deletion operation takes the access that keys a test protected deny.
+  Transaction transaction;
+  transaction.Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view));
 }
 
 bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,
