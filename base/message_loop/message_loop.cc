@@ -6,6 +6,7 @@
 #include "base/debug/alias.h"
 #include "base/logging.h"
 #include "base/message_loop/message_pump_default.h"
+#include "base/message_loop/message_pump_io.h"
 #include "base/message_loop/message_pump_win.h"
 #include "base/message_loop/scoped_trace_event.h"
 #include "base/run_loop.h"
@@ -71,8 +72,7 @@ std::unique_ptr<MessagePump> MessageLoop::CreateMessagePumpForType(Type type) {
     case TYPE_UI:
       return std::unique_ptr<MessagePump>(new MessagePumpForUI());
     case TYPE_IO:
-      LOG(FATAL) << "no I/O message pump in this build";
-      return nullptr;
+      return std::unique_ptr<MessagePump>(new MessagePumpForIO());
     default:
       return std::unique_ptr<MessagePump>(new DefaultMessagePump());
   }

@@ -1,17 +1,9 @@
 #include "base/message_loop/message_pump_default.h"
 
-#include <windows.h>
-
-#include "base/debug/activity_tracker.h"
-#include "base/logging.h"
-
 namespace base {
 
 DefaultMessagePump::DefaultMessagePump()
-    : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-  if (!event_.IsValid())
-    PLOG(FATAL) << "CreateEventW";
-}
+    : event_(SyncEvent::AUTOMATIC, SyncEvent::NOT_SIGNALED) {}
 
 DefaultMessagePump::~DefaultMessagePump() = default;
 
@@ -35,26 +27,14 @@ void DefaultMessagePump::Run(Delegate* delegate) {
     if (did_work)
       continue;
 
-    WaitForWork();
+    if (delayed_work_time_.is_null()) {
+      event_.Wait();
+    } else {
+      event_.TimedWaitUntil(delayed_work_time_);
+    }
   }
+  // A quit ends one run only.
   keep_running_ = true;
-}
-
-void DefaultMessagePump::WaitForWork() {
-  if (delayed_work_time_.is_null()) {
-    debug::EventWaitActivityScope activity(__builtin_return_address(0), event_.Get());
-    WaitForSingleObject(event_.Get(), INFINITE);
-    return;
-  }
-  // Waits never return early: sleep again until the delayed work time has passed.
-  for (;;) {
-    TimeDelta remaining = delayed_work_time_ - TimeTicks::Now();
-    if (remaining <= TimeDelta())
-      return;
-    DWORD timeout = static_cast<DWORD>(remaining.InMillisecondsRoundedUp());
-    if (WaitForSingleObject(event_.Get(), timeout) == WAIT_OBJECT_0)
-      return;
-  }
 }
 
 void DefaultMessagePump::Quit() {
@@ -63,7 +43,7 @@ void DefaultMessagePump::Quit() {
 
 void DefaultMessagePump::ScheduleWork() {
   // Any thread; the auto-reset event folds many posts into one wake-up.
-  SetEvent(event_.Get());
+  event_.Signal();
 }
 
 void DefaultMessagePump::ScheduleDelayedWork(const TimeTicks& delayed_work_time) {

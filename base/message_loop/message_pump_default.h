@@ -4,8 +4,8 @@
 #define BASE_MESSAGE_LOOP_MESSAGE_PUMP_DEFAULT_H_
 
 #include "base/message_loop/message_pump.h"
+#include "base/synchronization/sync_event.h"
 #include "base/time/time.h"
-#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -20,11 +20,8 @@ class DefaultMessagePump : public MessagePump {
   void ScheduleDelayedWork(const TimeTicks& delayed_work_time) override;
 
  private:
-  // Waits for the event, at most until the delayed work time.
-  void WaitForWork();
-
   bool keep_running_ = true;
-  ScopedHandle event_;
+  SyncEvent event_;
   TimeTicks delayed_work_time_;
 };
 

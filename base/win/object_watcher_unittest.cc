@@ -1,0 +1,168 @@
+#include "base/win/object_watcher.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/message_loop/message_pump_default.h"
+#include "base/run_loop.h"
+#include "base/synchronization/sync_event.h"
+
+namespace base {
+namespace {
+
+// A default pump that also tells the test each time a post wakes it.
+class NotifyingPump : public DefaultMessagePump {
+ public:
+  explicit NotifyingPump(SyncEvent* woken) : woken_(woken) {}
+  void ScheduleWork() override {
+    DefaultMessagePump::ScheduleWork();
+    woken_->Signal();
+  }
+
+ private:
+  SyncEvent* woken_;
+};
+
+std::unique_ptr<MessagePump> MakeNotifyingPump(SyncEvent* woken) {
+  return std::unique_ptr<MessagePump>(new NotifyingPump(woken));
+}
+
+class RecordingDelegate : public ObjectWatcher::Delegate {
+ public:
+  void OnObjectSignaled(HANDLE object) override {
+    ++calls;
+    last_object = object;
+    thread_id = GetCurrentThreadId();
+    if (run_loop)
+      run_loop->Quit();
+  }
+  int calls = 0;
+  HANDLE last_object = nullptr;
+  DWORD thread_id = 0;
+  RunLoop* run_loop = nullptr;
+};
+
+class ObjectWatcherTest : public testing::Test {
+ protected:
+  ObjectWatcherTest()
+      : woken_(SyncEvent::AUTOMATIC, SyncEvent::NOT_SIGNALED),
+        loop_(MessageLoop::CreateUnbound(MessageLoop::TYPE_CUSTOM,
+                                         Bind(&MakeNotifyingPump, &woken_))),
+        event_(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED),
+        other_event_(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED) {
+    loop_->BindToCurrentThread();
+  }
+
+  void RunUntilIdle() {
+    RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+  }
+
+  SyncEvent woken_;
+  std::unique_ptr<MessageLoop> loop_;
+  SyncEvent event_;
+  SyncEvent other_event_;
+  RecordingDelegate delegate_;
+};
+
+TEST_F(ObjectWatcherTest, SignalReachesTheDelegateOnTheOriginThreadOnce) {
+  ObjectWatcher watcher;
+  event_.Signal();  // already signalled: the wait fires at once
+  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
+  EXPECT_TRUE(watcher.IsWatching());
+  RunLoop run_loop;
+  delegate_.run_loop = &run_loop;
+  run_loop.Run();
+  EXPECT_EQ(1, delegate_.calls);
+  EXPECT_EQ(event_.handle(), delegate_.last_object);
+  EXPECT_EQ(GetCurrentThreadId(), delegate_.thread_id);
+  EXPECT_FALSE(watcher.IsWatching());
+  EXPECT_FALSE(watcher.StopWatching());
+}
+
+TEST_F(ObjectWatcherTest, DestroyedWatcherNeverCallsItsDelegate) {
+  std::unique_ptr<ObjectWatcher> watcher(new ObjectWatcher);
+  event_.Signal();
+  ASSERT_TRUE(watcher->StartWatching(event_.handle(), &delegate_));
+  woken_.Wait();  // the wait fired and its callback is queued
+  watcher.reset();
+  RunUntilIdle();
+  EXPECT_EQ(0, delegate_.calls);
+}
+
+TEST_F(ObjectWatcherTest, StoppedWatchDoesNotFire) {
+  ObjectWatcher watcher;
+  EXPECT_FALSE(watcher.StopWatching());
+  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
+  EXPECT_TRUE(watcher.StopWatching());
+  event_.Signal();
+  EXPECT_FALSE(woken_.TimedWait(TimeDelta::FromMilliseconds(100)));
+  RunUntilIdle();
+  EXPECT_EQ(0, delegate_.calls);
+}
+
+TEST_F(ObjectWatcherTest, SecondWatchReplacesTheFirst) {
+  ObjectWatcher watcher;
+  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
+  ASSERT_TRUE(watcher.StartWatching(other_event_.handle(), &delegate_));
+  EXPECT_EQ(other_event_.handle(), watcher.GetWatchedObject());
+  // The first object's wait is gone: signalling it posts nothing.
+  event_.Signal();
+  EXPECT_FALSE(woken_.TimedWait(TimeDelta::FromMilliseconds(100)));
+
+  other_event_.Signal();
+  RunLoop run_loop;
+  delegate_.run_loop = &run_loop;
+  run_loop.Run();
+  RunUntilIdle();
+  EXPECT_EQ(1, delegate_.calls);
+  EXPECT_EQ(other_event_.handle(), delegate_.last_object);
+}
+
+TEST_F(ObjectWatcherTest, GoneLoopRefusesTheCallback) {
+  ObjectWatcher watcher;
+  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
+  loop_.reset();
+  event_.Signal();
+  // Waits for a callback that may be running; the watch was still registered.
+  EXPECT_TRUE(watcher.StopWatching());
+  EXPECT_EQ(0, delegate_.calls);
+}
+
+// Watches again from inside its own signal.
+class RewatchingDelegate : public ObjectWatcher::Delegate {
+ public:
+  RewatchingDelegate(ObjectWatcher* watcher, HANDLE next, RunLoop* run_loop)
+      : watcher_(watcher), next_(next), run_loop_(run_loop) {}
+  void OnObjectSignaled(HANDLE) override {
+    if (++calls == 1) {
+      EXPECT_TRUE(watcher_->StartWatching(next_, this));
+    } else {
+      run_loop_->Quit();
+    }
+  }
+  int calls = 0;
+
+ private:
+  ObjectWatcher* watcher_;
+  HANDLE next_;
+  RunLoop* run_loop_;
+};
+
+TEST_F(ObjectWatcherTest, DelegateMayWatchAgain) {
+  ObjectWatcher watcher;
+  RunLoop run_loop;
+  RewatchingDelegate delegate(&watcher, other_event_.handle(), &run_loop);
+  event_.Signal();
+  other_event_.Signal();
+  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate));
+  run_loop.Run();
+  EXPECT_EQ(2, delegate.calls);
+}
+
+}  // namespace
+}  // namespace base
