@@ -101,7 +101,8 @@ std::string GetUserAgentName() { return GetConfigString("user_agent_name"); }
 std::string GetVisibleProductName() { return GetConfigString("visible_product_name"); }
 
 std::string GetProductUrl(base::StringPiece name) {
-  return GetConfigString(base::StringPrintf("%s.%.*s", "urls", static_cast<int>(name.size()), name.data()));
+  return GetConfigString(
+      base::StringPrintf("%s.%.*s", "urls", static_cast<int>(name.size()), name.data()));
 }
 
 int GetMajorDelta() { return GetConfigInteger(GetProductConfig(), "major_delta"); }

@@ -132,10 +132,13 @@ class AssociationsTest : public ::testing::Test {
     system_.os_version = base::OS_VERSION_WIN7;
     system_.create_com_object = [this](REFCLSID clsid, DWORD, REFIID iid, void** object) {
       *object = nullptr;
-      if (IsEqualCLSID(clsid, kClsidApplicationAssociationRegistration) && offer_registration_)
+      if (IsEqualCLSID(clsid, kClsidApplicationAssociationRegistration) &&
+          offer_registration_) {
         return registration_->QueryInterface(iid, object);
-      if (IsEqualCLSID(clsid, kClsidApplicationActivationManager))
+      }
+      if (IsEqualCLSID(clsid, kClsidApplicationActivationManager)) {
         return activation_->QueryInterface(iid, object);
+      }
       return REGDB_E_CLASSNOTREG;
     };
     system_.open_with_dialog = [this](const std::wstring& name) {
@@ -149,8 +152,9 @@ class AssociationsTest : public ::testing::Test {
   }
 
   static void DeleteUserKeys() {
-    for (const wchar_t* key : kUserKeys)
+    for (const wchar_t* key : kUserKeys) {
       testing::ScratchRegistryKey::DeleteTree(HKEY_CURRENT_USER, key, 0);
+    }
   }
 
   std::unique_ptr<FolderInstallationInfo> MakeInfo(bool all_users) {
@@ -180,9 +184,12 @@ TEST_F(AssociationsTest, Windows7PerUserWritesTheRegistryTables) {
   const bool is_default = info->SetAsDefaultBrowser(false);
   // Windows shows the user's classes through HKEY_CLASSES_ROOT, so the closing check
   // sees the result; Wine's HKEY_CLASSES_ROOT holds the machine's classes only.
-  if (!base::RunningUnderWine()) EXPECT_TRUE(is_default);
+  if (!base::RunningUnderWine()) {
+    EXPECT_TRUE(is_default);
+  }
 
-  const std::wstring launcher = L"\"" + folder_.value() + L"\\launcher.exe\" -noautoupdate -- \"%1\"";
+  const std::wstring launcher =
+      L"\"" + folder_.value() + L"\\launcher.exe\" -noautoupdate -- \"%1\"";
   const struct {
     const wchar_t* key;
     const wchar_t* name;
@@ -205,8 +212,9 @@ TEST_F(AssociationsTest, Windows7PerUserWritesTheRegistryTables) {
       {L"Software\\Clients\\StartMenuInternet", nullptr, L"VelumStable"},
       {kHttpChoice, L"Progid", L"<missing>"},
   };
-  for (const auto& e : expected)
+  for (const auto& e : expected) {
     EXPECT_EQ(e.value, ReadString(HKEY_CURRENT_USER, e.key, e.name)) << e.key;
+  }
   DWORD flags = 0;
   base::RegistryKey http;
   ASSERT_EQ(ERROR_SUCCESS,
