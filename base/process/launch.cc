@@ -298,9 +298,10 @@ TerminationStatus TerminationStatusFromExitCode(DWORD exit_code) {
     case 7012:        // a job's memory limit was exceeded
       return TERMINATION_STATUS_OOM;
   }
-  // Error-severity status codes are unhandled exceptions; any other code is the
-  // program's own exit status.
-  if ((exit_code & 0xC0000000) == 0xC0000000) return TERMINATION_STATUS_PROCESS_CRASHED;
+  // Warning- and error-severity status codes are unhandled exceptions (a breakpoint,
+  // 0x80000003, is how a failed check ends a process); any other code is the program's
+  // own exit status.
+  if (exit_code & 0x80000000) return TERMINATION_STATUS_PROCESS_CRASHED;
   return TERMINATION_STATUS_NORMAL_TERMINATION;
 }
 

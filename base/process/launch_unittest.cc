@@ -216,6 +216,7 @@ TEST(RunAndCaptureOutputTest, ResultFollowsHowTheChildEnded) {
       {L"print out", true},
       {L"exit 2", true},
       {L"exit 0xC0000005", false},
+      {L"exit 0x80000003", false},
       {L"crash", false},
   };
   for (const Case& c : cases) {
@@ -253,6 +254,8 @@ TEST(TerminationStatusTest, ExitCodeClasses) {
       {7012, TERMINATION_STATUS_OOM},
       {0xC0000005, TERMINATION_STATUS_PROCESS_CRASHED},
       {0xC00000FD, TERMINATION_STATUS_PROCESS_CRASHED},
+      {0x80000003, TERMINATION_STATUS_PROCESS_CRASHED},  // an unhandled breakpoint
+      {0xE06D7363, TERMINATION_STATUS_PROCESS_CRASHED},  // an uncaught C++ exception
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.status, TerminationStatusFromExitCode(c.code)) << std::hex << c.code;
