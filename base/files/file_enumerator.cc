@@ -69,8 +69,9 @@ FilePath FileEnumerator::Next() {
 
     FilePath path = root_path_.Append(find_data_.cFileName);
     if (find_data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A junction or directory link leads out of the tree: never follow it.
-      if (recursive_ &&
+      // A junction or directory link leads out of the tree, and ".." climbs out of it
+      // (to walk the parent again, and again): never follow either.
+      if (recursive_ && wcscmp(find_data_.cFileName, L"..") != 0 &&
           !(GetFileAttributesW(path.value().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
         pending_paths_.push(path);
       }

@@ -77,6 +77,25 @@ TEST_F(FileEnumeratorTest, KindsAndRecursion) {
   }
 }
 
+TEST_F(FileEnumeratorTest, RecursionNeverClimbsThroughDotDot) {
+  FileEnumerator enumerator(
+      scratch_.path(), true,
+      FileEnumerator::FILES | FileEnumerator::DIRECTORIES | FileEnumerator::INCLUDE_DOT_DOT,
+      std::wstring());
+  // Bounded: a walk that climbs to the parent never ends.
+  Paths walked;
+  for (FilePath path = enumerator.Next(); !path.empty() && walked.size() < 100;
+       path = enumerator.Next()) {
+    FilePath relative;
+    ASSERT_TRUE(scratch_.path().AppendRelativePath(path, &relative)) << path.AsUTF8();
+    walked.push_back(relative.value());
+  }
+  EXPECT_EQ((Paths{L"..", L"a.log", L"b.txt", L"logs.log", L"logs.log\\..", L"logs.log\\deep",
+                   L"logs.log\\deep\\..", L"logs.log\\deep\\x.log", L"logs.log\\inner.txt",
+                   L"other", L"other\\..", L"other\\hidden.log"}),
+            Sorted(walked));
+}
+
 TEST_F(FileEnumeratorTest, PatternAppliesToTheRootOnly) {
   FileEnumerator enumerator(scratch_.path(), true,
                             FileEnumerator::FILES | FileEnumerator::DIRECTORIES, L"*.log");
