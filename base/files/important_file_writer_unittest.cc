@@ -1,0 +1,216 @@
+#include "base/files/important_file_writer.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/metrics/histogram.h"
+#include "base/metrics/histogram_samples.h"
+#include "base/run_loop.h"
+
+namespace base {
+namespace {
+
+int FailureCount(ImportantFileWriter::TempFileFailure failure) {
+  HistogramBase* histogram = LinearHistogram::FactoryGet(
+      "ImportantFile.TempFileFailures", ImportantFileWriter::TEMP_FILE_FAILURE_MAX,
+      ImportantFileWriter::TEMP_FILE_FAILURE_MAX + 1);
+  return histogram->SnapshotSamples()->GetCount(failure);
+}
+
+std::string ReadText(const FilePath& path) {
+  std::string text;
+  ReadFileToString(path, &text);
+  return text;
+}
+
+std::vector<std::wstring> ListFolder(const FilePath& folder) {
+  std::vector<std::wstring> names;
+  FileEnumerator enumerator(folder, false, FileEnumerator::FILES, L"*");
+  for (FilePath name = enumerator.Next(); !name.empty(); name = enumerator.Next())
+    names.push_back(name.BaseName().value());
+  return names;
+}
+
+// Records the write callbacks and ends the run loop after a write.
+struct WriteLog {
+  std::vector<std::string> events;
+  RunLoop* run_loop = nullptr;
+};
+
+void Before(WriteLog* log) {
+  log->events.push_back("before");
+}
+
+void After(WriteLog* log, bool result) {
+  log->events.push_back(result ? "after ok" : "after failed");
+  if (log->run_loop)
+    log->run_loop->Quit();
+}
+
+class CountingSerializer : public ImportantFileWriter::DataSerializer {
+ public:
+  bool SerializeData(std::string* data) override {
+    ++calls;
+    *data = text;
+    return succeed;
+  }
+  std::string text = "{\"a\":1}";
+  bool succeed = true;
+  int calls = 0;
+};
+
+// Refuses every task: the writer then does the work on the calling thread.
+class RefusingRunner : public SequencedTaskRunner {
+ public:
+  bool PostDelayedTask(const Location&, Closure, TimeDelta) override { return false; }
+  bool RunsTasksOnCurrentThread() const override { return false; }
+  bool PostNonNestableDelayedTask(const Location&, Closure, TimeDelta) override {
+    return false;
+  }
+
+ private:
+  ~RefusingRunner() override = default;
+};
+
+class ImportantFileWriterTest : public testing::Test {
+ protected:
+  ImportantFileWriterTest() : target_(scratch_.path().Append(L"installer_prefs.json")) {}
+
+  void RunUntilWritten(WriteLog* log) {
+    RunLoop run_loop;
+    log->run_loop = &run_loop;
+    run_loop.Run();
+    log->run_loop = nullptr;
+  }
+
+  MessageLoop loop_;
+  ScratchDir scratch_;
+  FilePath target_;
+};
+
+TEST_F(ImportantFileWriterTest, ReplacesTheTargetAndLeavesNoTemporaryFile) {
+  ASSERT_TRUE(WriteTextFile(target_, "old contents, longer than the new ones"));
+  EXPECT_TRUE(ImportantFileWriter::WriteFileAtomically(target_, "new"));
+  EXPECT_EQ("new", ReadText(target_));
+  EXPECT_EQ(std::vector<std::wstring>({L"installer_prefs.json"}), ListFolder(scratch_.path()));
+}
+
+TEST_F(ImportantFileWriterTest, FolderThatCannotHoldTheTemporaryFileCountsAFailure) {
+  int before = FailureCount(ImportantFileWriter::FAILED_CREATING);
+  FilePath missing = scratch_.path().Append(L"missing").Append(L"prefs.json");
+  EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(missing, "x"));
+  EXPECT_EQ(before + 1, FailureCount(ImportantFileWriter::FAILED_CREATING));
+}
+
+TEST_F(ImportantFileWriterTest, CallbacksRunAroundTheNextWriteOnly) {
+  ImportantFileWriter writer(target_, loop_.task_runner());
+  WriteLog log;
+  writer.RegisterOnNextWriteCallbacks(Bind(&Before, &log), Bind(&After, &log));
+  writer.WriteNow(std::unique_ptr<std::string>(new std::string("first")));
+  RunUntilWritten(&log);
+  EXPECT_EQ(std::vector<std::string>({"before", "after ok"}), log.events);
+  EXPECT_EQ("first", ReadText(target_));
+
+  writer.WriteNow(std::unique_ptr<std::string>(new std::string("second")));
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ("second", ReadText(target_));
+  EXPECT_EQ(2u, log.events.size()) << "no callbacks without a new registration";
+}
+
+TEST_F(ImportantFileWriterTest, ScheduledWritesWithinTheIntervalMakeOneWrite) {
+  const TimeDelta kInterval = TimeDelta::FromMilliseconds(30);
+  ImportantFileWriter writer(target_, loop_.task_runner(), kInterval);
+  CountingSerializer serializer;
+  WriteLog log;
+  writer.RegisterOnNextWriteCallbacks(Closure(), Bind(&After, &log));
+  TimeTicks first = TimeTicks::Now();
+  for (int i = 0; i < 3; ++i) {
+    writer.ScheduleWrite(&serializer);
+    EXPECT_TRUE(writer.HasPendingWrite());
+  }
+  serializer.text = "latest";  // serialised when the interval ends
+  RunUntilWritten(&log);
+  EXPECT_GE(TimeTicks::Now() - first, kInterval);
+  EXPECT_EQ(1, serializer.calls);
+  EXPECT_EQ("latest", ReadText(target_));
+  EXPECT_FALSE(writer.HasPendingWrite());
+}
+
+TEST_F(ImportantFileWriterTest, WriteNowCancelsTheScheduledWrite) {
+  ImportantFileWriter writer(target_, loop_.task_runner(), TimeDelta::FromMilliseconds(5));
+  CountingSerializer serializer;
+  writer.ScheduleWrite(&serializer);
+  WriteLog log;
+  writer.RegisterOnNextWriteCallbacks(Closure(), Bind(&After, &log));
+  writer.WriteNow(std::unique_ptr<std::string>(new std::string("now")));
+  EXPECT_FALSE(writer.HasPendingWrite());
+  RunUntilWritten(&log);
+  // Past the interval: the cancelled write never comes.
+  RunLoop run_loop;
+  loop_.task_runner()->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(),
+                                       TimeDelta::FromMilliseconds(20));
+  run_loop.Run();
+  EXPECT_EQ(0, serializer.calls);
+  EXPECT_EQ("now", ReadText(target_));
+}
+
+TEST_F(ImportantFileWriterTest, FailingSerializerLeavesTheTargetAlone) {
+  ASSERT_TRUE(WriteTextFile(target_, "kept"));
+  ImportantFileWriter writer(target_, loop_.task_runner(), TimeDelta::FromMilliseconds(1));
+  CountingSerializer serializer;
+  serializer.succeed = false;
+  writer.ScheduleWrite(&serializer);
+  writer.DoScheduledWrite();
+  EXPECT_EQ(1, serializer.calls);
+  writer.DoScheduledWrite();  // the serializer was forgotten
+  EXPECT_EQ(1, serializer.calls);
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ("kept", ReadText(target_));
+}
+
+TEST_F(ImportantFileWriterTest, OversizedDataReportsFailureAndDisarmsTheCallbacks) {
+  ASSERT_TRUE(WriteTextFile(target_, "kept"));
+  ImportantFileWriter writer(target_, loop_.task_runner());
+  writer.set_max_data_size_for_testing(4);
+  int before = FailureCount(ImportantFileWriter::FAILED_WRITING);
+  WriteLog log;
+  writer.RegisterOnNextWriteCallbacks(Bind(&Before, &log), Bind(&After, &log));
+  writer.WriteNow(std::unique_ptr<std::string>(new std::string("too long")));
+  RunUntilWritten(&log);
+  EXPECT_EQ(std::vector<std::string>({"after failed"}), log.events);
+  EXPECT_EQ(before + 1, FailureCount(ImportantFileWriter::FAILED_WRITING));
+  EXPECT_EQ("kept", ReadText(target_));
+
+  // The callbacks belonged to the failed write; a later one runs none.
+  writer.WriteNow(std::unique_ptr<std::string>(new std::string("ok")));
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ("ok", ReadText(target_));
+  EXPECT_EQ(1u, log.events.size());
+}
+
+TEST_F(ImportantFileWriterTest, RefusedPostWritesOnTheCallingThread) {
+  ImportantFileWriter writer(target_, new RefusingRunner);
+  WriteLog log;
+  writer.RegisterOnNextWriteCallbacks(Bind(&Before, &log), Bind(&After, &log));
+  writer.WriteNow(std::unique_ptr<std::string>(new std::string("here")));
+  EXPECT_EQ(std::vector<std::string>({"before", "after ok"}), log.events);
+  EXPECT_EQ("here", ReadText(target_));
+}
+
+}  // namespace
+}  // namespace base
