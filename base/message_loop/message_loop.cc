@@ -8,7 +8,7 @@
 #include "base/message_loop/message_pump_default.h"
 #include "base/message_loop/message_pump_io.h"
 #include "base/message_loop/message_pump_win.h"
-#include "base/message_loop/scoped_trace_event.h"
+#include "base/message_loop/scoped_task_run_event.h"
 #include "base/run_loop.h"
 #include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_task_runner_handle.h"
@@ -299,19 +299,7 @@ void MessageLoop::RunTask(PendingTask* pending_task) {
   // Tasks started inside this one (from nested runs) must wait.
   nestable_tasks_allowed_ = false;
 
-  static const uint8_t* category = trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
-  internal::ScopedTraceEvent event(
-      category, "MessageLoop::RunTask", 0, 0,
-      {internal::TraceArg::String("src_file", pending_task->posted_from.file_name()),
-       internal::TraceArg::String("src_func", pending_task->posted_from.function_name())});
-
-  trace_event::HeapContextTracker* heap_context = nullptr;
-  if (trace_event::HeapContextTracker::capture_mode() !=
-      trace_event::HeapContextTracker::CaptureMode::DISABLED) {
-    heap_context = trace_event::HeapContextTracker::ForCurrentThread();
-    if (heap_context)
-      heap_context->PushTaskContext(pending_task->posted_from.file_name());
-  }
+  internal::ScopedTaskRunEvent run_event("MessageLoop::RunTask", pending_task->posted_from);
 
   task_observers_.Notify(&TaskObserver::WillProcessTask, *pending_task);
   task_tracer_.RunTask("MessageLoop::PostTask", pending_task);
@@ -319,8 +307,6 @@ void MessageLoop::RunTask(PendingTask* pending_task) {
 
   current_pending_task_ = nullptr;
   nestable_tasks_allowed_ = true;
-  if (heap_context)
-    heap_context->PopTaskContext();
 }
 
 bool MessageLoop::DeletePendingTasks() {

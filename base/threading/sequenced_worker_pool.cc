@@ -7,13 +7,12 @@
 
 #include "base/bind.h"
 #include "base/logging.h"
-#include "base/message_loop/scoped_trace_event.h"
+#include "base/message_loop/scoped_task_run_event.h"
 #include "base/metrics/histogram.h"
 #include "base/strings/stringprintf.h"
 #include "base/threading/plain_thread.h"
 #include "base/threading/thread_local_storage.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/trace_log.h"
 #include "base/tracked_objects.h"
 
@@ -35,12 +34,6 @@ const unsigned kFlagHasId = 2;
 const uint8_t* FlowCategory() {
   static const uint8_t* category = trace_event::TraceLog::GetCategoryGroupEnabled(
       "disabled-by-default-toplevel.flow");
-  return category;
-}
-
-const uint8_t* ToplevelCategory() {
-  static const uint8_t* category =
-      trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
   return category;
 }
 
@@ -367,17 +360,8 @@ void SequencedWorkerPool::RunTask(Worker* worker, SequencedTask* task) {
       (static_cast<uint64_t>(static_cast<uint32_t>(task->trace_id)) << 32) |
           reinterpret_cast<uintptr_t>(this),
       kFlagHasId | trace_event::TraceLog::kFlagMangleId | trace_event::TraceLog::kFlagFlowIn);
-  internal::ScopedTraceEvent event(
-      ToplevelCategory(), "SequencedWorkerPool::Inner::ThreadLoop", 0, 0,
-      {internal::TraceArg::String("src_file", task->posted_from.file_name()),
-       internal::TraceArg::String("src_func", task->posted_from.function_name())});
-  trace_event::HeapContextTracker* heap_context = nullptr;
-  if (trace_event::HeapContextTracker::capture_mode() !=
-      trace_event::HeapContextTracker::CaptureMode::DISABLED) {
-    heap_context = trace_event::HeapContextTracker::ForCurrentThread();
-    if (heap_context)
-      heap_context->PushTaskContext(task->posted_from.file_name());
-  }
+  internal::ScopedTaskRunEvent run_event("SequencedWorkerPool::Inner::ThreadLoop",
+                                         task->posted_from);
 
   worker->running_token_id = task->sequence_token_id;
   worker->running_behavior = task->shutdown_behavior;
@@ -398,8 +382,6 @@ void SequencedWorkerPool::RunTask(Worker* worker, SequencedTask* task) {
     thread_data->TallyADeath(*task->birth_tally, queue_duration, stopwatch);
   }
   worker->is_processing_task = false;
-  if (heap_context)
-    heap_context->PopTaskContext();
 }
 
 void SequencedWorkerPool::ThreadLoop(Worker* worker) {

@@ -4,11 +4,9 @@
 
 #include "base/logging.h"
 #include "base/message_loop/pending_task.h"
-#include "base/message_loop/scoped_trace_event.h"
+#include "base/message_loop/scoped_task_run_event.h"
 #include "base/threading/post_task_and_reply_impl.h"
 #include "base/threading/thread_local_boolean.h"
-#include "base/trace_event/heap_context_tracker.h"
-#include "base/trace_event/trace_log.h"
 #include "base/tracked_objects.h"
 
 namespace base {
@@ -25,20 +23,8 @@ ThreadLocalBoolean* ThreadPoolWorkerFlag() {
 DWORD WINAPI WorkItemCallback(void* param) {
   PendingTask* pending_task = static_cast<PendingTask*>(param);
   {
-    static const uint8_t* category =
-        trace_event::TraceLog::GetCategoryGroupEnabled("toplevel");
-    internal::ScopedTraceEvent event(
-        category, "WorkerThread::ThreadMain::Run", 0, 0,
-        {internal::TraceArg::String("src_file", pending_task->posted_from.file_name()),
-         internal::TraceArg::String("src_func", pending_task->posted_from.function_name())});
-    trace_event::HeapContextTracker* heap_context = nullptr;
-    if (trace_event::HeapContextTracker::capture_mode() !=
-        trace_event::HeapContextTracker::CaptureMode::DISABLED) {
-      heap_context = trace_event::HeapContextTracker::ForCurrentThread();
-      if (heap_context)
-        heap_context->PushTaskContext(pending_task->posted_from.file_name());
-    }
-
+    internal::ScopedTaskRunEvent run_event("WorkerThread::ThreadMain::Run",
+                                           pending_task->posted_from);
     ThreadPoolWorkerFlag()->Set(true);
     TaskStopwatch stopwatch;
     stopwatch.Start();
@@ -58,8 +44,6 @@ DWORD WINAPI WorkItemCallback(void* param) {
       thread_data->TallyADeath(*pending_task->birth_tally, queue_duration, stopwatch);
     }
     delete pending_task;
-    if (heap_context)
-      heap_context->PopTaskContext();
   }
   return 0;
 }
