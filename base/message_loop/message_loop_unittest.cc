@@ -4,6 +4,8 @@
 
 #include <limits.h>
 
+#include <algorithm>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,11 +22,6 @@ namespace {
 
 void Append(std::vector<int>* order, int value) {
   order->push_back(value);
-}
-
-void AppendAndQuit(std::vector<int>* order, int value, RunLoop* run_loop) {
-  order->push_back(value);
-  run_loop->Quit();
 }
 
 // Counts its own destruction; the tasks that carry it are never run.
@@ -52,23 +49,65 @@ TEST_P(MessageLoopTypeTest, ImmediateTasksRunInPostingOrder) {
   EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4}), order);
 }
 
+// Records the delayed run time and sequence number of every task the loop runs, and
+// quits |run_loop| after |expected| tasks.
+class RunTimeRecorder : public MessageLoop::TaskObserver {
+ public:
+  RunTimeRecorder(RunLoop* run_loop, size_t expected) : run_loop_(run_loop), expected_(expected) {}
+  void WillProcessTask(const PendingTask& task) override {
+    runs.push_back({task.delayed_run_time, task.sequence_num});
+  }
+  void DidProcessTask(const PendingTask&) override {
+    if (runs.size() == expected_)
+      run_loop_->Quit();
+  }
+  struct Run {
+    TimeTicks delayed_run_time;
+    int sequence_num;
+  };
+  std::vector<Run> runs;
+
+ private:
+  RunLoop* run_loop_;
+  size_t expected_;
+};
+
 TEST_P(MessageLoopTypeTest, DelayedTasksRunByTimeThenPostingOrder) {
   MessageLoop loop(GetParam());
   std::vector<int> order;
   RunLoop run_loop;
+  RunTimeRecorder recorder(&run_loop, 5);
+  loop.AddTaskObserver(&recorder);
   const scoped_refptr<SequencedTaskRunner>& runner = loop.task_runner();
   // Taken before posting: the delays count from each post.
   const TimeTicks start = TimeTicks::Now();
-  runner->PostDelayedTask(FROM_HERE, Bind(&AppendAndQuit, &order, 4, &run_loop),
-                          TimeDelta::FromMilliseconds(60));
+  runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 4), TimeDelta::FromMilliseconds(60));
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 2), TimeDelta::FromMilliseconds(20));
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 1), TimeDelta::FromMilliseconds(5));
   runner->PostTask(FROM_HERE, Bind(&Append, &order, 0));
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 3), TimeDelta::FromMilliseconds(20));
   run_loop.Run();
-  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4}), order);
+  loop.RemoveTaskObserver(&recorder);
   // A delayed task never runs early.
   EXPECT_GE((TimeTicks::Now() - start).InMilliseconds(), 59);
+
+  // The immediate task first; then the delayed ones by their run time, equal times in
+  // posting order. The run times are the ones the posts computed: a poster preempted
+  // between two posts may legitimately reorder tasks whose delays differ.
+  ASSERT_EQ(5u, recorder.runs.size());
+  ASSERT_EQ(5u, order.size());
+  EXPECT_EQ(0, order[0]);
+  EXPECT_TRUE(recorder.runs[0].delayed_run_time.is_null());
+  for (size_t i = 2; i < recorder.runs.size(); ++i) {
+    const RunTimeRecorder::Run& before = recorder.runs[i - 1];
+    const RunTimeRecorder::Run& after = recorder.runs[i];
+    EXPECT_TRUE(before.delayed_run_time < after.delayed_run_time ||
+                (before.delayed_run_time == after.delayed_run_time &&
+                 before.sequence_num < after.sequence_num))
+        << "run " << i;
+  }
+  // Same delay, posted later: always after.
+  EXPECT_LT(std::find(order.begin(), order.end(), 2), std::find(order.begin(), order.end(), 3));
 }
 
 // Tasks posted from inside a task while the loop is busy go behind the queued ones.
@@ -348,8 +387,10 @@ TEST(MessageLoopTest, SequenceNumbersAreConsecutiveAcrossPosters) {
   EXPECT_EQ(std::vector<int>({0, 1, 3, 2, 4}), recorder.sequence_nums);
 }
 
-void ExpectHighResolution(bool expected) {
-  EXPECT_EQ(expected, Time::IsHighResolutionTimerInUse());
+void RunUntilIdle() {
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
 }
 
 // The fine timer period is held only while short delayed tasks wait, and asked for at
@@ -357,16 +398,19 @@ void ExpectHighResolution(bool expected) {
 TEST(MessageLoopTest, ShortDelayHoldsHighResolutionTimerUntilItRan) {
   ASSERT_FALSE(Time::IsHighResolutionTimerInUse());
   MessageLoop loop;
-  RunLoop run_loop;
   scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
-  runner->PostDelayedTask(FROM_HERE, Bind(&ExpectHighResolution, true),
-                          TimeDelta::FromMilliseconds(10));
-  runner->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(), TimeDelta::FromMilliseconds(50));
-  run_loop.Run();
-  // The quit task is not short enough (50 ms) to hold the period.
-  RunLoop idle_run;
-  idle_run.QuitWhenIdle();
-  idle_run.Run();
+  const TimeDelta delay = TimeDelta::FromMilliseconds(30);
+  const TimeTicks posted = TimeTicks::Now();
+  RunLoop task_ran;
+  runner->PostDelayedTask(FROM_HERE, task_ran.QuitClosure(), delay);
+  RunUntilIdle();
+  // A thread stalled past the delay runs the task before any idle moment; only a run that
+  // ended before the task was due must have asked for the period.
+  if (TimeTicks::Now() - posted < delay) {
+    EXPECT_TRUE(Time::IsHighResolutionTimerInUse());
+  }
+  task_ran.Run();
+  RunUntilIdle();
   EXPECT_FALSE(Time::IsHighResolutionTimerInUse());
 }
 
@@ -422,12 +466,16 @@ TEST(MessageLoopTest, HighResolutionThresholdIs32Milliseconds) {
   };
   for (const auto& c : cases) {
     MessageLoop loop;
-    loop.task_runner()->PostDelayedTask(FROM_HERE, Bind(&Nothing),
-                                        TimeDelta::FromMicroseconds(c.delay_us));
+    const TimeDelta delay = TimeDelta::FromMicroseconds(c.delay_us);
+    const TimeTicks posted = TimeTicks::Now();
+    loop.task_runner()->PostDelayedTask(FROM_HERE, Bind(&Nothing), delay);
     RunLoop run_loop;
     run_loop.QuitWhenIdle();
     run_loop.Run();
-    EXPECT_EQ(c.high_resolution, Time::IsHighResolutionTimerInUse()) << c.delay_us;
+    // A task already due at the first look runs before any idle moment: no request then.
+    if (!c.high_resolution || TimeTicks::Now() - posted < delay) {
+      EXPECT_EQ(c.high_resolution, Time::IsHighResolutionTimerInUse()) << c.delay_us;
+    }
   }
   // A destroyed loop gives its activation back.
   EXPECT_FALSE(Time::IsHighResolutionTimerInUse());
