@@ -9,6 +9,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include "base/win/win_util.h"
 #include "base/win/windows_version.h"
 
 namespace base {
@@ -16,13 +17,6 @@ namespace base {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// The application user model properties of a shell link; the dual-mode key is missing
-// from the headers.
-const PROPERTYKEY kAppUserModelId = {
-    {0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}}, 5};
-const PROPERTYKEY kAppUserModelIsDualMode = {
-    {0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}}, 11};
 
 // The buffers of the shell-link interface.
 const int kMaxText = MAX_PATH;
@@ -60,26 +54,6 @@ class ScopedPropVariant {
  private:
   PROPVARIANT value_;
 };
-
-bool SetStringProperty(IPropertyStore* store, const PROPERTYKEY& key,
-                       const std::wstring& text) {
-  ScopedPropVariant value;
-  PROPVARIANT* raw = value.Receive();
-  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  raw->pwszVal = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-  if (!raw->pwszVal) return false;
-  memcpy(raw->pwszVal, text.c_str(), bytes);
-  raw->vt = VT_LPWSTR;
-  return SUCCEEDED(store->SetValue(key, *raw));
-}
-
-bool SetBoolProperty(IPropertyStore* store, const PROPERTYKEY& key, bool on) {
-  ScopedPropVariant value;
-  PROPVARIANT* raw = value.Receive();
-  raw->vt = VT_BOOL;
-  raw->boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return SUCCEEDED(store->SetValue(key, *raw));
-}
 
 bool AppModelPropertiesSupported() { return GetWindowsVersion() >= OS_VERSION_WIN7; }
 
@@ -149,13 +123,10 @@ bool CreateOrUpdateShortcut(const FilePath& shortcut_path,
   if ((has_app_id || has_dual_mode) && AppModelPropertiesSupported()) {
     ComPtr<IPropertyStore> store;
     if (FAILED(link.link.As(&store))) return false;
-    if (has_app_id && !SetStringProperty(store.Get(), kAppUserModelId, properties.app_id))
+    if (has_app_id && !SetAppIdForPropertyStore(store.Get(), properties.app_id.c_str()))
       return false;
-    if (has_dual_mode &&
-        !SetBoolProperty(store.Get(), kAppUserModelIsDualMode, properties.dual_mode)) {
+    if (has_dual_mode && !SetDualModeForPropertyStore(store.Get(), properties.dual_mode))
       return false;
-    }
-    if (FAILED(store->Commit())) return false;
   }
 
   // The old link must not hold the file while the new one is written over it.

@@ -18,8 +18,13 @@ namespace {
 // {9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3}: the application user model property set.
 const GUID kAppUserModelProperties = {
     0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
+
+}  // namespace
+
 const PROPERTYKEY kAppUserModelId = {kAppUserModelProperties, 5};
 const PROPERTYKEY kAppUserModelIsDualMode = {kAppUserModelProperties, 11};
+
+namespace {
 
 // Sets one property and commits only after a plain S_OK; |value| is cleared.
 bool SetPropertyAndCommit(IPropertyStore* property_store, const PROPERTYKEY& key,

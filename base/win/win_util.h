@@ -20,6 +20,11 @@ bool IsInstrumentedImage();
 // False when a mitigation policy forbids this process win32k calls. Computed once.
 bool IsWin32kAvailableForProcess();
 
+// The shell link's application user model id (a string) and dual-mode flag (a boolean);
+// the headers lack the second.
+extern const PROPERTYKEY kAppUserModelId;
+extern const PROPERTYKEY kAppUserModelIsDualMode;
+
 // Writes the application user model id, or the dual-mode flag, into a shell link's
 // property store and commits it; false on failure.
 bool SetAppIdForPropertyStore(IPropertyStore* property_store, const wchar_t* app_id);
