@@ -131,22 +131,6 @@ TEST_P(PumpKindTest, DelayedTaskRunsNoEarlierThanDue) {
   EXPECT_GE(ran_at - posted, kDelay);
 }
 
-void PostFromThread(scoped_refptr<SequencedTaskRunner> runner, Closure task) {
-  std::thread([runner, task] { runner->PostTask(FROM_HERE, task); }).join();
-}
-
-TEST_P(PumpKindTest, PostFromAnotherThreadWakesTheSleepingPump) {
-  MessageLoop loop(GetParam());
-  RunLoop run_loop;
-  TimeTicks ran_at;
-  // Posted once the loop sleeps without delayed work.
-  loop.task_runner()->PostTask(
-      FROM_HERE, Bind(&PostFromThread, loop.task_runner(),
-                      Closure(Bind(&Quit, &run_loop, &ran_at))));
-  run_loop.Run();
-  EXPECT_FALSE(ran_at.is_null());
-}
-
 INSTANTIATE_TEST_SUITE_P(DefaultAndIO, PumpKindTest,
                          testing::Values(MessageLoop::TYPE_DEFAULT, MessageLoop::TYPE_IO));
 

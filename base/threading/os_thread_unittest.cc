@@ -37,28 +37,6 @@ TEST(OsThreadTest, PriorityReachesTheNewThread) {
   }
 }
 
-class Namer : public OsThread::Delegate {
- public:
-  explicit Namer(SyncEvent* done) : done_(done) {}
-  void ThreadMain() override {
-    OsThread::SetName("GsTaskThread");
-    name = ThreadNameRegistry::Instance()->GetName(GetCurrentThreadId());
-    done_->Signal();
-  }
-  std::string name;
-
- private:
-  SyncEvent* done_;
-};
-
-TEST(OsThreadTest, DetachedThreadRunsAndNamesItself) {
-  SyncEvent done(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
-  Namer namer(&done);
-  ASSERT_TRUE(OsThread::CreateNonJoinable(64 * 1024, &namer, OsThread::PRIORITY_NORMAL));
-  done.Wait();
-  EXPECT_EQ("GsTaskThread", namer.name);
-}
-
 TEST(OsThreadTest, ImpossibleStackFailsTheCreation) {
   PriorityReader reader;
   HANDLE thread = nullptr;

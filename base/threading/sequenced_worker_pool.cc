@@ -68,6 +68,16 @@ class PoolSequencedTaskRunner : public SequencedTaskRunner {
   const SequencedWorkerPool::WorkerShutdown behavior_;
 };
 
+// The creating sequence's runner; null on a thread without a loop, where a pool released
+// on its own worker cannot be deleted later.
+scoped_refptr<SequencedTaskRunner> ConstructorTaskRunner() {
+  scoped_refptr<SequencedTaskRunner> runner =
+      SequencedWorkerPool::GetSequencedTaskRunnerForCurrentWorker();
+  if (runner)
+    return runner;
+  return CurrentThreadTaskRunner::IsSet() ? CurrentThreadTaskRunner::Get() : nullptr;
+}
+
 SequencedWorkerPool::WorkerShutdown BehaviorForDelay(TimeDelta delay) {
   return delay > TimeDelta() ? SequencedWorkerPool::SKIP_ON_SHUTDOWN
                              : SequencedWorkerPool::BLOCK_SHUTDOWN;
@@ -136,8 +146,7 @@ bool SequencedWorkerPool::SequencedTaskLess::operator()(const SequencedTask& a,
 
 SequencedWorkerPool::SequencedWorkerPool(size_t max_threads,
                                          const std::string& thread_name_prefix)
-    : constructor_task_runner_(CurrentThreadTaskRunner::IsSet() ? CurrentThreadTaskRunner::Get()
-                                                                : nullptr),
+    : constructor_task_runner_(ConstructorTaskRunner()),
       max_threads_(max_threads),
       thread_name_prefix_(thread_name_prefix) {
   InitializeConditionVariable(&has_work_cv_);

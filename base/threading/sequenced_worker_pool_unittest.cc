@@ -116,17 +116,16 @@ TEST_F(SequencedWorkerPoolTest, ShutdownWaitsOnlyForBlockShutdownTasks) {
   scoped_refptr<TaskProbe> block = new TaskProbe(&destroyed);
   scoped_refptr<TaskProbe> skip = new TaskProbe(&destroyed);
   scoped_refptr<TaskProbe> cont = new TaskProbe(&destroyed);
+  // Dropped tasks come first in the pending set, so the worker destroys them before it
+  // runs the block-shutdown task that Shutdown waits for.
   Pool::SequenceToken token = pool->GetNamedSequenceToken("s");
-  ASSERT_TRUE(pool->GetSequencedTaskRunner(token, Pool::BLOCK_SHUTDOWN)
-                  ->PostTask(FROM_HERE, Bind(&RunProbe, block)));
   ASSERT_TRUE(pool->GetSequencedTaskRunner(token, Pool::SKIP_ON_SHUTDOWN)
                   ->PostTask(FROM_HERE, Bind(&RunProbe, skip)));
   ASSERT_TRUE(pool->PostTaskWithShutdownBehavior(Pool::SequenceToken(),
                                                  Pool::CONTINUE_ON_SHUTDOWN, FROM_HERE,
                                                  Bind(&RunProbe, cont), TimeDelta()));
-  // A delayed untokenised task is skip-on-shutdown.
-  ASSERT_TRUE(pool->PostDelayedTask(FROM_HERE, Bind(&RunProbe, skip),
-                                    TimeDelta::FromSeconds(30)));
+  ASSERT_TRUE(pool->GetSequencedTaskRunner(token, Pool::BLOCK_SHUTDOWN)
+                  ->PostTask(FROM_HERE, Bind(&RunProbe, block)));
 
   std::thread shutdown_thread([&pool] { pool->Shutdown(); });
   WaitForShutdownToBegin(pool.get());

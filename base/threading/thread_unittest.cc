@@ -127,23 +127,23 @@ TEST(ThreadTest, IoThreadRunsTasks) {
 class RecordingPlainThread : public PlainThread {
  public:
   explicit RecordingPlainThread(size_t stack_size)
-      : PlainThread("Wininet Termination", stack_size) {}
-  std::string name_at_run;
+      : PlainThread("Wininet Termination", stack_size),
+        release(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED) {}
+  SyncEvent release;
 
  private:
-  void Run() override {
-    name_at_run = ThreadNameRegistry::Instance()->GetName(GetCurrentThreadId());
-  }
+  // Held until released, so that the thread is still registered under its name.
+  void Run() override { release.Wait(); }
 };
 
 TEST(PlainThreadTest, NamesItselfWithItsIdBeforeStartReturns) {
   RecordingPlainThread thread(0);
   ASSERT_TRUE(thread.Start());
-  std::string expected = "Wininet Termination/" + std::to_string(thread.thread_id());
-  EXPECT_EQ(expected, ThreadNameRegistry::Instance()->GetName(thread.thread_id()));
+  EXPECT_EQ("Wininet Termination/" + std::to_string(thread.thread_id()),
+            ThreadNameRegistry::Instance()->GetName(thread.thread_id()));
+  thread.release.Signal();
   thread.Join();
   EXPECT_TRUE(thread.HasBeenJoined());
-  EXPECT_EQ(expected, thread.name_at_run);
 }
 
 TEST(PlainThreadTest, FailedCreationReturnsInsteadOfWaiting) {

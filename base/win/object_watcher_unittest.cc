@@ -94,17 +94,6 @@ TEST_F(ObjectWatcherTest, DestroyedWatcherNeverCallsItsDelegate) {
   EXPECT_EQ(0, delegate_.calls);
 }
 
-TEST_F(ObjectWatcherTest, StoppedWatchDoesNotFire) {
-  ObjectWatcher watcher;
-  EXPECT_FALSE(watcher.StopWatching());
-  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
-  EXPECT_TRUE(watcher.StopWatching());
-  event_.Signal();
-  EXPECT_FALSE(woken_.TimedWait(TimeDelta::FromMilliseconds(100)));
-  RunUntilIdle();
-  EXPECT_EQ(0, delegate_.calls);
-}
-
 TEST_F(ObjectWatcherTest, SecondWatchReplacesTheFirst) {
   ObjectWatcher watcher;
   ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
