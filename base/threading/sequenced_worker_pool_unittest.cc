@@ -9,6 +9,8 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
+#include "base/message_loop/message_pump_default.h"
+#include "base/run_loop.h"
 #include "base/synchronization/sync_event.h"
 #include "base/threading/sequenced_task_runner_handle.h"
 
@@ -210,6 +212,58 @@ TEST_F(SequencedWorkerPoolTest, ShutdownReturnsWhenNoWorkerCanBeCreated) {
   EXPECT_EQ(0u, pool->worker_count_for_testing());
   pool->Shutdown();  // would wait forever for a worker that never comes
   EXPECT_EQ(0, probe->runs);
+}
+
+
+// Records the thread that deletes it.
+class RecordingPool : public Pool {
+ public:
+  explicit RecordingPool(DWORD* deleted_on) : Pool(1, "PrefsTaskPool"), deleted_on_(deleted_on) {}
+
+ private:
+  ~RecordingPool() override { *deleted_on_ = GetCurrentThreadId(); }
+  DWORD* deleted_on_;
+};
+
+// A default pump that also tells the test each time a post wakes it.
+class NotifyingPump : public DefaultMessagePump {
+ public:
+  explicit NotifyingPump(SyncEvent* woken) : woken_(woken) {}
+  void ScheduleWork() override {
+    DefaultMessagePump::ScheduleWork();
+    woken_->Signal();
+  }
+
+ private:
+  SyncEvent* woken_;
+};
+
+std::unique_ptr<MessagePump> MakeNotifyingPump(SyncEvent* woken) {
+  return std::unique_ptr<MessagePump>(new NotifyingPump(woken));
+}
+
+TEST(SequencedWorkerPoolDeletionTest, LastReleaseOnAWorkerDeletesOnTheCreatingThread) {
+  SyncEvent woken(SyncEvent::AUTOMATIC, SyncEvent::NOT_SIGNALED);
+  std::unique_ptr<MessageLoop> loop = MessageLoop::CreateUnbound(
+      MessageLoop::TYPE_CUSTOM, Bind(&MakeNotifyingPump, &woken));
+  loop->BindToCurrentThread();
+  DWORD deleted_on = 0;
+  Pool* pool = new RecordingPool(&deleted_on);
+  pool->AddRef();
+  SyncEvent started(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
+  SyncEvent release(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
+  ASSERT_TRUE(pool->PostTask(FROM_HERE, Bind(&SignalAndWait, &started, &release)));
+  started.Wait();
+  std::thread shutdown_thread([pool] { pool->Shutdown(); });
+  WaitForShutdownToBegin(pool);
+  pool->Release();  // the worker now holds the last reference
+  release.Signal();
+  shutdown_thread.join();
+  woken.Wait();  // the worker posted the deletion here
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(GetCurrentThreadId(), deleted_on);
 }
 
 }  // namespace
