@@ -9,7 +9,7 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
-#include "base/message_loop/message_pump_default.h"
+#include "base/message_loop/notifying_pump_test_util.h"
 #include "base/run_loop.h"
 #include "base/synchronization/sync_event.h"
 #include "base/threading/sequenced_task_runner_handle.h"
@@ -225,28 +225,9 @@ class RecordingPool : public Pool {
   DWORD* deleted_on_;
 };
 
-// A default pump that also tells the test each time a post wakes it.
-class NotifyingPump : public DefaultMessagePump {
- public:
-  explicit NotifyingPump(SyncEvent* woken) : woken_(woken) {}
-  void ScheduleWork() override {
-    DefaultMessagePump::ScheduleWork();
-    woken_->Signal();
-  }
-
- private:
-  SyncEvent* woken_;
-};
-
-std::unique_ptr<MessagePump> MakeNotifyingPump(SyncEvent* woken) {
-  return std::unique_ptr<MessagePump>(new NotifyingPump(woken));
-}
-
 TEST(SequencedWorkerPoolDeletionTest, LastReleaseOnAWorkerDeletesOnTheCreatingThread) {
   SyncEvent woken(SyncEvent::AUTOMATIC, SyncEvent::NOT_SIGNALED);
-  std::unique_ptr<MessageLoop> loop = MessageLoop::CreateUnbound(
-      MessageLoop::TYPE_CUSTOM, Bind(&MakeNotifyingPump, &woken));
-  loop->BindToCurrentThread();
+  std::unique_ptr<MessageLoop> loop = MakeLoopWithNotifyingPump(&woken);
   DWORD deleted_on = 0;
   Pool* pool = new RecordingPool(&deleted_on);
   pool->AddRef();

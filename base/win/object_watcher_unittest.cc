@@ -6,29 +6,12 @@
 
 #include "base/bind.h"
 #include "base/message_loop/message_loop.h"
-#include "base/message_loop/message_pump_default.h"
+#include "base/message_loop/notifying_pump_test_util.h"
 #include "base/run_loop.h"
 #include "base/synchronization/sync_event.h"
 
 namespace base {
 namespace {
-
-// A default pump that also tells the test each time a post wakes it.
-class NotifyingPump : public DefaultMessagePump {
- public:
-  explicit NotifyingPump(SyncEvent* woken) : woken_(woken) {}
-  void ScheduleWork() override {
-    DefaultMessagePump::ScheduleWork();
-    woken_->Signal();
-  }
-
- private:
-  SyncEvent* woken_;
-};
-
-std::unique_ptr<MessagePump> MakeNotifyingPump(SyncEvent* woken) {
-  return std::unique_ptr<MessagePump>(new NotifyingPump(woken));
-}
 
 class RecordingDelegate : public ObjectWatcher::Delegate {
  public:
@@ -49,12 +32,9 @@ class ObjectWatcherTest : public testing::Test {
  protected:
   ObjectWatcherTest()
       : woken_(SyncEvent::AUTOMATIC, SyncEvent::NOT_SIGNALED),
-        loop_(MessageLoop::CreateUnbound(MessageLoop::TYPE_CUSTOM,
-                                         Bind(&MakeNotifyingPump, &woken_))),
+        loop_(MakeLoopWithNotifyingPump(&woken_)),
         event_(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED),
-        other_event_(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED) {
-    loop_->BindToCurrentThread();
-  }
+        other_event_(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED) {}
 
   void RunUntilIdle() {
     RunLoop run_loop;
