@@ -45,7 +45,8 @@ bool IsRepinDue(const PinStampLocation& stamp) {
   int64_t last_check = 0;
   if (key.ReadValue(value_name.c_str(), &text) == ERROR_SUCCESS &&
       base::StringToInt64(text, &last_check) && last_check != 0 && last_check <= now) {
-    return now - last_check >= kRepinIntervalMicroseconds;
+    // Not "now - last_check": a stamp far in the past would overflow it.
+    return last_check <= now - kRepinIntervalMicroseconds;
   }
   key.WriteValue(value_name.c_str(), base::Int64ToString16(now).c_str());
   return false;

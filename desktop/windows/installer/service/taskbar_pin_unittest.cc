@@ -204,6 +204,11 @@ TEST_F(TaskbarPinWindows10Test, RepinModePinsAgainAfterHalfAYear) {
   EXPECT_EQ(1, Pin(L"exit-0.lnk", PIN_AGAIN_AFTER_INTERVAL));
   EXPECT_EQ(ExpectedLine(L"exit-0.lnk"), Log());
   EXPECT_TRUE(StampIsNow());
+
+  // The earliest stamp there can be is long enough ago too.
+  WriteStamp(L"-9223372036854775808");
+  EXPECT_EQ(1, Pin(L"exit-0.lnk", PIN_AGAIN_AFTER_INTERVAL));
+  EXPECT_TRUE(StampIsNow());
 }
 
 }  // namespace
