@@ -135,7 +135,11 @@ bool TaskSchedulerV1::RegisterTask(const ScheduledTaskInfo& info) {
   // An empty account name is the system account.
   const std::wstring account = info.machine_wide ? std::wstring() : user;
   const DWORD flags = TASK_FLAG_RUN_ONLY_IF_LOGGED_ON | (run_once ? TASK_FLAG_DELETE_WHEN_DONE : 0);
-  const DWORD max_run_time = info.time_limit ? info.time_limit * 1000 : INFINITE;
+  // A limit beyond what the milliseconds can count (about 49 days) would wrap to a short
+  // one; it is no limit instead.
+  const DWORD max_run_time = info.time_limit && info.time_limit < INFINITE / 1000
+                                 ? info.time_limit * 1000
+                                 : INFINITE;
   if (FAILED(task->SetAccountInformation(account.c_str(), nullptr)) ||
       FAILED(task->SetApplicationName(info.command.GetProgram().value().c_str())) ||
       FAILED(task->SetParameters(info.command.GetArgumentsString().c_str())) ||

@@ -178,6 +178,18 @@ TEST_F(TaskSchedulerV1Test, RegistersADailyWorkItem) {
   EXPECT_TRUE(scheduler_->GetLastRunTime(L"autoupdate").is_null());
 }
 
+TEST_F(TaskSchedulerV1Test, LimitTooLongForMillisecondsIsNoLimit) {
+  ScheduledTaskInfo info =
+      Info(L"autoupdate", ScheduledTaskInfo::kNoTimeTrigger, L"C:\\Velum\\launcher.exe");
+  info.time_limit = 5000000;  // 5,000,000,000 ms do not fit 32 bits
+  ASSERT_TRUE(scheduler_->RegisterTask(info));
+  ComPtr<ITask> task = Open(L"autoupdate");
+  ASSERT_TRUE(task);
+  DWORD max_run_time = 0;
+  ASSERT_TRUE(SUCCEEDED(task->GetMaxRunTime(&max_run_time)));
+  EXPECT_EQ(INFINITE, max_run_time);
+}
+
 TEST_F(TaskSchedulerV1Test, IntervalAndEnable) {
   ASSERT_TRUE(scheduler_->RegisterTask(
       Info(L"autoupdate", ScheduledTaskInfo::kDaily, L"C:\\Velum\\launcher.exe")));
