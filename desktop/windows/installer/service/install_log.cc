@@ -53,8 +53,9 @@ std::string DataAsText(const void* data, uint32_t type, uint32_t size) {
       return text;
     }
     case kRegDword: {
-      uint32_t value;
-      memcpy(&value, data, sizeof(value));
+      // Never read past the data given, whatever its size.
+      uint32_t value = 0;
+      memcpy(&value, data, size < sizeof(value) ? size : sizeof(value));
       snprintf(digits, sizeof(digits), "%.8lx", static_cast<unsigned long>(value));
       return digits;
     }

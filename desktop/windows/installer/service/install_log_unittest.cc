@@ -41,6 +41,8 @@ TEST(InstallLogTest, ValueDataAsText) {
   const unsigned char kTwoBytes[] = {0x00, 0x10};
   const unsigned char kEmptyBinary[] = {0x00};
   const DWORD kDword = 255;
+  // Only the first two bytes are the value's.
+  const unsigned char kShortDword[] = {0x34, 0x12, 0xFF, 0xFF};
   struct Case {
     const char* what;
     const void* data;
@@ -58,6 +60,7 @@ TEST(InstallLogTest, ValueDataAsText) {
       {"null binary", nullptr, REG_BINARY, 4, "REG_BINARY", ""},
       {"dword", &kDword, REG_DWORD, 4, "REG_DWORD", "000000ff"},
       {"null dword", nullptr, REG_DWORD, 4, "REG_DWORD", ""},
+      {"short dword is read no further", kShortDword, REG_DWORD, 2, "REG_DWORD", "00001234"},
       {"none", L"ignored", REG_NONE, 16, "REG_NONE", ""},
       {"qword is not rendered", &kDword, REG_QWORD, 8, "REG_QWORD", ""},
   };
