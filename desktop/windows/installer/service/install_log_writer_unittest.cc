@@ -165,6 +165,19 @@ TEST_F(InstallLogWriterTest, ReplacesAWholeOldRecordAndLeavesNoTemporaryFile) {
   EXPECT_EQ(std::string::npos, FileText().find("xxx"));
 }
 
+TEST_F(InstallLogWriterTest, FolderNamesThatLookLikeUrlsReadBack) {
+  for (const wchar_t* folder : {L"a%20b", L"a%41b", L"C#Dev", L"x;y"}) {
+    const base::FilePath directory = scratch_.path().Append(folder);
+    ASSERT_TRUE(base::CreateDirectory(directory));
+    path_ = directory.Append(L"installation_status.xml");
+    InstallLog log(SOURCE_INSTALLER);
+    log.files = {L"velum.exe"};
+    std::unique_ptr<InstallLog> read = WriteAndRead(log);
+    ASSERT_TRUE(read) << directory.AsUTF8();
+    EXPECT_EQ(log.files, read->files);
+  }
+}
+
 TEST_F(InstallLogWriterTest, MissingFolderFailsWithoutWritingAnything) {
   InstallLog log(SOURCE_INSTALLER);
   InstallLogWriter writer;

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/xml_document.h"
 
 #include <oleauto.h>
+#include <shlwapi.h>
 
 #include <utility>
 
@@ -150,9 +151,17 @@ bool XmlDocument::Create(std::string* error) {
 
 bool XmlDocument::LoadFile(const base::FilePath& path, std::string* error) {
   if (!Create(error)) return false;
-  base::ScopedVariant source(path.value().c_str());
+  // The file goes to the XML service as a stream: given the path as text, it reads it as
+  // a URL, and a folder named like "a%20b" could not be loaded.
+  ComPtr<IStream> stream;
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  HRESULT hr = document_->load(source.Get(), &loaded);
+  HRESULT hr = SHCreateStreamOnFileEx(path.value().c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
+                                      FILE_ATTRIBUTE_NORMAL, FALSE, nullptr,
+                                      stream.GetAddressOf());
+  if (SUCCEEDED(hr)) {
+    base::ScopedVariant source(stream.Get());
+    hr = document_->load(source.Get(), &loaded);
+  }
   if (FAILED(hr) || loaded != VARIANT_TRUE) {
     if (error)
       *error = "Cannot load the document from file w/err " + std::to_string(GetLastError());
