@@ -215,9 +215,10 @@ bool CopyDirectory(const FilePath& from, const FilePath& to) {
   FilePath real_to = MakeAbsoluteFilePath(to_exists ? to : to.DirName());
   FilePath real_from = MakeAbsoluteFilePath(from);
   if (real_to.empty() || real_from.empty()) return false;
-  // File names compare case-insensitively: "C:\A" and "c:\a\b" are the same tree.
-  FilePath upper_from = UpperCased(real_from);
-  FilePath upper_to = UpperCased(real_to);
+  // File names compare case-insensitively: "C:\A" and "c:\a\b" are the same tree; and
+  // "C:\a\" is "C:\a".
+  FilePath upper_from = UpperCased(real_from).StripTrailingSeparators();
+  FilePath upper_to = UpperCased(real_to).StripTrailingSeparators();
   if (upper_to == upper_from || upper_from.IsParent(upper_to)) return false;
 
   if (!PathExists(from)) return false;

@@ -199,6 +199,9 @@ TEST_F(FileUtilTest, CopyDirectoryIntoItselfIsRefusedWhateverTheCase) {
   EXPECT_FALSE(CopyDirectory(Path(L"src"), Path(L"SRC\\sub\\copy")));
   EXPECT_FALSE(CopyDirectory(Path(L"src"), Path(L"SRC\\SUB")));
   EXPECT_FALSE(CopyDirectory(Path(L"SRC"), Path(L"src")));
+  EXPECT_FALSE(CopyDirectory(Path(L"src\\"), Path(L"src")));
+  EXPECT_FALSE(CopyDirectory(Path(L"src"), Path(L"src\\")));
+  EXPECT_FALSE(PathExists(Path(L"src\\src")));
   EXPECT_FALSE(PathExists(Path(L"src\\sub\\copy")));
   EXPECT_FALSE(CopyDirectory(Path(L"missing"), Path(L"out")));
 }
