@@ -38,7 +38,10 @@ install_packages() {
   if ! apt-cache policy wine64 2>/dev/null | grep -q 'Candidate: [0-9]'; then
     apt-get update -qq
   fi
-  apt-get install -y -qq --no-install-recommends --no-upgrade "${missing[@]}" >/dev/null
+  # Stale package lists fail with 404s: refresh them once and try again.
+  apt-get install -y -qq --no-install-recommends --no-upgrade "${missing[@]}" >/dev/null ||
+    { apt-get update -qq &&
+      apt-get install -y -qq --no-install-recommends --no-upgrade "${missing[@]}" >/dev/null; }
 }
 
 # A private deb-src list derived from the machine's own apt sources; no system file changes.
