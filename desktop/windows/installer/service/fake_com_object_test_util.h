@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <wrl/client.h>
+
 namespace installer {
 namespace testing {
 
@@ -116,6 +118,14 @@ class FakeEnumVariant : public FakeUnknown<IEnumVARIANT> {
   size_t next_;
 };
 
+// A new fake, owned by the pointer.
+template <typename Fake>
+Microsoft::WRL::ComPtr<Fake> MakeFake() {
+  Microsoft::WRL::ComPtr<Fake> fake;
+  fake.Attach(new Fake());
+  return fake;
+}
+
 }  // namespace testing
 }  // namespace installer
 
@@ -134,6 +144,10 @@ class FakeEnumVariant : public FakeUnknown<IEnumVARIANT> {
   HRESULT STDMETHODCALLTYPE put_##Name(Type value) override {                       \
     return this->properties().PutNumber(#Name, static_cast<long long>(value));      \
   }
+// A method of a fake that only answers `result`.
+#define FAKE_METHOD_RETURNS(result, Name, ...)                                      \
+  HRESULT STDMETHODCALLTYPE Name(__VA_ARGS__) override { return result; }
+#define FAKE_NOT_IMPLEMENTED(Name, ...) FAKE_METHOD_RETURNS(E_NOTIMPL, Name, __VA_ARGS__)
 #define FAKE_READ_ONLY_NUMBER(Name, Type)                                           \
   HRESULT STDMETHODCALLTYPE get_##Name(Type* value) override {                      \
     return this->properties().GetAs(#Name, value);                                  \

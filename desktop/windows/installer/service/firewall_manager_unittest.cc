@@ -36,8 +36,8 @@ class FakeRule : public FakeDispatch<INetFwRule> {
   FAKE_TEXT_PROPERTY(RemoteAddresses)
   FAKE_TEXT_PROPERTY(IcmpTypesAndCodes)
   FAKE_NUMBER_PROPERTY(Direction, NET_FW_RULE_DIRECTION)
-  HRESULT STDMETHODCALLTYPE get_Interfaces(VARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Interfaces(VARIANT) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_Interfaces, VARIANT*)
+  FAKE_NOT_IMPLEMENTED(put_Interfaces, VARIANT)
   FAKE_TEXT_PROPERTY(InterfaceTypes)
   FAKE_NUMBER_PROPERTY(Enabled, VARIANT_BOOL)
   FAKE_TEXT_PROPERTY(Grouping)
@@ -48,23 +48,19 @@ class FakeRule : public FakeDispatch<INetFwRule> {
 
 // A rule of `application` named `name`, as the firewall would hold it.
 ComPtr<INetFwRule> MakeRule(const wchar_t* name, const wchar_t* application) {
-  ComPtr<INetFwRule> rule;
-  rule.Attach(new FakeRule());
+  ComPtr<INetFwRule> rule = testing::MakeFake<FakeRule>();
   rule->put_Name(base::ScopedBstr(name).Get());
   if (application) rule->put_ApplicationName(base::ScopedBstr(application).Get());
   return rule;
 }
 
-std::wstring NameOf(INetFwRule* rule) {
-  base::ScopedBstr name;
-  rule->get_Name(name.Receive());
-  return name.Get() ? name.Get() : L"";
+// Every rule the tests meet is a fake.
+const testing::FakePropertyBag& PropertiesOf(INetFwRule* rule) {
+  return static_cast<FakeRule*>(rule)->properties();
 }
-
+std::wstring NameOf(INetFwRule* rule) { return PropertiesOf(rule).Text("Name"); }
 std::wstring ApplicationOf(INetFwRule* rule) {
-  base::ScopedBstr name;
-  rule->get_ApplicationName(name.Receive());
-  return name.Get() ? name.Get() : L"";
+  return PropertiesOf(rule).Text("ApplicationName");
 }
 
 class FakeRules : public FakeDispatch<INetFwRules> {
@@ -89,7 +85,7 @@ class FakeRules : public FakeDispatch<INetFwRules> {
     }
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Item(BSTR, INetFwRule**) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(Item, BSTR, INetFwRule**)
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override {
     if (FAILED(enum_result)) return enum_result;
     std::vector<VARIANT> items;
@@ -124,7 +120,7 @@ class FakeRules : public FakeDispatch<INetFwRules> {
 
 class FakePolicy : public FakeDispatch<INetFwPolicy2> {
  public:
-  FakePolicy() { collection.Attach(new FakeRules()); }
+  FakePolicy() : collection(testing::MakeFake<FakeRules>()) {}
 
   HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG* profile) override {
     *profile = current_profiles;
@@ -137,77 +133,33 @@ class FakePolicy : public FakeDispatch<INetFwPolicy2> {
     *on = (enabled_profiles & profile) ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE put_FirewallEnabled(NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_ExcludedInterfaces(NET_FW_PROFILE_TYPE2, VARIANT) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2,
-                                                       VARIANT_BOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_BlockAllInboundTraffic(NET_FW_PROFILE_TYPE2,
-                                                       VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(NET_FW_PROFILE_TYPE2,
-                                                      VARIANT_BOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_NotificationsDisabled(NET_FW_PROFILE_TYPE2,
-                                                      VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_UnicastResponsesToMulticastBroadcastDisabled(
-      NET_FW_PROFILE_TYPE2, VARIANT_BOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_UnicastResponsesToMulticastBroadcastDisabled(
-      NET_FW_PROFILE_TYPE2, VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(put_FirewallEnabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
+  FAKE_NOT_IMPLEMENTED(get_ExcludedInterfaces, NET_FW_PROFILE_TYPE2, VARIANT*)
+  FAKE_NOT_IMPLEMENTED(put_ExcludedInterfaces, NET_FW_PROFILE_TYPE2, VARIANT)
+  FAKE_NOT_IMPLEMENTED(get_BlockAllInboundTraffic, NET_FW_PROFILE_TYPE2, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(put_BlockAllInboundTraffic, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
+  FAKE_NOT_IMPLEMENTED(get_NotificationsDisabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(put_NotificationsDisabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
+  FAKE_NOT_IMPLEMENTED(get_UnicastResponsesToMulticastBroadcastDisabled, NET_FW_PROFILE_TYPE2,
+      VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(put_UnicastResponsesToMulticastBroadcastDisabled, NET_FW_PROFILE_TYPE2,
+      VARIANT_BOOL)
   HRESULT STDMETHODCALLTYPE get_Rules(INetFwRules** rules) override {
     if (FAILED(rules_result)) return rules_result;
     *rules = collection.Get();
     (*rules)->AddRef();
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_ServiceRestriction(INetFwServiceRestriction**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE EnableRuleGroup(LONG, BSTR, VARIANT_BOOL) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE IsRuleGroupEnabled(LONG, BSTR, VARIANT_BOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE RestoreLocalFirewallDefaults() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_DefaultInboundAction(NET_FW_PROFILE_TYPE2,
-                                                     NET_FW_ACTION*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_DefaultInboundAction(NET_FW_PROFILE_TYPE2,
-                                                     NET_FW_ACTION) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_DefaultOutboundAction(NET_FW_PROFILE_TYPE2,
-                                                      NET_FW_ACTION*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_DefaultOutboundAction(NET_FW_PROFILE_TYPE2,
-                                                      NET_FW_ACTION) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_IsRuleGroupCurrentlyEnabled(BSTR, VARIANT_BOOL*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_LocalPolicyModifyState(NET_FW_MODIFY_STATE*) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(get_ServiceRestriction, INetFwServiceRestriction**)
+  FAKE_NOT_IMPLEMENTED(EnableRuleGroup, LONG, BSTR, VARIANT_BOOL)
+  FAKE_NOT_IMPLEMENTED(IsRuleGroupEnabled, LONG, BSTR, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(RestoreLocalFirewallDefaults)
+  FAKE_NOT_IMPLEMENTED(get_DefaultInboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION*)
+  FAKE_NOT_IMPLEMENTED(put_DefaultInboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION)
+  FAKE_NOT_IMPLEMENTED(get_DefaultOutboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION*)
+  FAKE_NOT_IMPLEMENTED(put_DefaultOutboundAction, NET_FW_PROFILE_TYPE2, NET_FW_ACTION)
+  FAKE_NOT_IMPLEMENTED(get_IsRuleGroupCurrentlyEnabled, BSTR, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(get_LocalPolicyModifyState, NET_FW_MODIFY_STATE*)
 
   ComPtr<FakeRules> collection;
   LONG current_profiles = NET_FW_PROFILE2_PRIVATE | NET_FW_PROFILE2_PUBLIC;
@@ -221,7 +173,7 @@ class FakePolicy : public FakeDispatch<INetFwPolicy2> {
 // Hands out the fake policy and fresh fake rules, noting each request.
 class FirewallManagerTest : public ::testing::Test {
  protected:
-  FirewallManagerTest() { policy_.Attach(new FakePolicy()); }
+  FirewallManagerTest() : policy_(testing::MakeFake<FakePolicy>()) {}
 
   std::unique_ptr<FirewallManager> Create(const wchar_t* path = kBrowser) {
     return FirewallManager::Create(FirewallRuleGroupProvider::GetInstance(),
@@ -235,9 +187,8 @@ class FirewallManagerTest : public ::testing::Test {
                                      }
                                      if (IsEqualCLSID(clsid, CLSID_NetFwRule)) {
                                        if (FAILED(rule_result_)) return rule_result_;
-                                       ComPtr<FakeRule> rule;
-                                       rule.Attach(new FakeRule());
-                                       return rule->QueryInterface(iid, object);
+                                       return testing::MakeFake<FakeRule>()->QueryInterface(
+                                           iid, object);
                                      }
                                      return REGDB_E_CLASSNOTREG;
                                    });
@@ -256,8 +207,7 @@ TEST_F(FirewallManagerTest, AddsTheMdnsRuleWithItsExactValues) {
   ASSERT_TRUE(manager);
   ASSERT_TRUE(manager->AddMdnsInboundRule());
   ASSERT_EQ(1u, rules()->rules.size());
-  FakeRule* rule = static_cast<FakeRule*>(rules()->rules[0].Get());
-  const testing::FakePropertyBag& p = rule->properties();
+  const testing::FakePropertyBag& p = PropertiesOf(rules()->rules[0].Get());
   EXPECT_EQ(kMdnsRuleName, p.Text("Name"));
   EXPECT_EQ(L"Inbound rule to allow mDNS traffic.", p.Text("Description"));
   EXPECT_EQ(kBrowser, p.Text("ApplicationName"));
@@ -338,7 +288,7 @@ TEST_F(FirewallManagerTest, HasRules) {
        false},
   };
   for (const Case& c : cases) {
-    policy_.Attach(new FakePolicy());
+    policy_ = testing::MakeFake<FakePolicy>();
     policy_->current_profiles = c.current;
     policy_->enabled_profiles = c.enabled;
     policy_->profiles_result = c.profiles_result;
@@ -384,14 +334,6 @@ TEST_F(FirewallManagerTest, Failures) {
   EXPECT_TRUE(manager->AddMdnsInboundRule());
   manager->RemoveRules();
   EXPECT_EQ(2u, rules()->rules.size());
-}
-
-TEST(FirewallRuleGroupProviderTest, OneProviderWithTheBrowsersGroup) {
-  FirewallRuleGroupProvider* provider = FirewallRuleGroupProvider::GetInstance();
-  EXPECT_EQ(provider, FirewallRuleGroupProvider::GetInstance());
-  std::wstring group;
-  provider->GetFirewallRuleGroup(&group);
-  EXPECT_EQ(L"Velum Internet Browser", group);
 }
 
 // Against the system's own firewall service, for what Wine implements: the policy and

@@ -104,7 +104,33 @@ class TaskSchedulerV1Test : public ::testing::Test {
     ComPtr<ITask> task;
     system_->Activate(FullName(name).c_str(), IID_ITask,
                       reinterpret_cast<IUnknown**>(task.GetAddressOf()));
+    EXPECT_TRUE(task) << name;
     return task;
+  }
+  static std::wstring Text(ITask* task, HRESULT (STDMETHODCALLTYPE ITask::*get)(LPWSTR*)) {
+    LPWSTR text = nullptr;
+    EXPECT_TRUE(SUCCEEDED((task->*get)(&text)));
+    std::wstring result = text ? text : L"";
+    CoTaskMemFree(text);
+    return result;
+  }
+  DWORD Flags(const wchar_t* name) {
+    DWORD flags = 0;
+    EXPECT_TRUE(SUCCEEDED(Open(name)->GetFlags(&flags)));
+    return flags;
+  }
+  DWORD MaxRunTime(const wchar_t* name) {
+    DWORD max_run_time = 0;
+    EXPECT_TRUE(SUCCEEDED(Open(name)->GetMaxRunTime(&max_run_time)));
+    return max_run_time;
+  }
+  static TASK_TRIGGER Trigger(ITask* task, WORD index) {
+    ComPtr<ITaskTrigger> trigger;
+    TASK_TRIGGER description = {};
+    description.cbTriggerSize = sizeof(description);
+    EXPECT_TRUE(SUCCEEDED(task->GetTrigger(index, trigger.GetAddressOf())));
+    EXPECT_TRUE(trigger && SUCCEEDED(trigger->GetTrigger(&description)));
+    return description;
   }
   ScheduledTaskInfo Info(const wchar_t* name, uint32_t schedule, const wchar_t* program) {
     base::CommandLine command((base::FilePath(program)));
@@ -141,39 +167,18 @@ TEST_F(TaskSchedulerV1Test, RegistersADailyWorkItem) {
 
   ComPtr<ITask> task = Open(L"autoupdate");
   ASSERT_TRUE(task);
-  LPWSTR text = nullptr;
-  ASSERT_TRUE(SUCCEEDED(task->GetApplicationName(&text)));
-  EXPECT_STREQ(L"C:\\Velum\\launcher.exe", text);
-  CoTaskMemFree(text);
-  ASSERT_TRUE(SUCCEEDED(task->GetParameters(&text)));
-  EXPECT_STREQ(L"--autoupdate", text);
-  CoTaskMemFree(text);
-  ASSERT_TRUE(SUCCEEDED(task->GetComment(&text)));
-  EXPECT_STREQ(L"Keeps Velum up to date", text);
-  CoTaskMemFree(text);
-  DWORD flags = 0;
-  ASSERT_TRUE(SUCCEEDED(task->GetFlags(&flags)));
-  EXPECT_EQ(static_cast<DWORD>(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON), flags);
-  DWORD max_run_time = 0;
-  ASSERT_TRUE(SUCCEEDED(task->GetMaxRunTime(&max_run_time)));
-  EXPECT_EQ(3600000u, max_run_time);
+  EXPECT_EQ(L"C:\\Velum\\launcher.exe", Text(task.Get(), &ITask::GetApplicationName));
+  EXPECT_EQ(L"--autoupdate", Text(task.Get(), &ITask::GetParameters));
+  EXPECT_EQ(L"Keeps Velum up to date", Text(task.Get(), &ITask::GetComment));
+  EXPECT_EQ(static_cast<DWORD>(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON), Flags(L"autoupdate"));
+  EXPECT_EQ(3600000u, MaxRunTime(L"autoupdate"));
 
   WORD count = 0;
   ASSERT_TRUE(SUCCEEDED(task->GetTriggerCount(&count)));
   ASSERT_EQ(2, count);
-  const TASK_TRIGGER_TYPE expected_types[] = {TASK_TIME_TRIGGER_DAILY,
-                                              TASK_EVENT_TRIGGER_AT_LOGON};
-  for (WORD i = 0; i < count; ++i) {
-    ComPtr<ITaskTrigger> trigger;
-    TASK_TRIGGER description = {};
-    description.cbTriggerSize = sizeof(description);
-    ASSERT_TRUE(SUCCEEDED(task->GetTrigger(i, trigger.GetAddressOf())));
-    ASSERT_TRUE(SUCCEEDED(trigger->GetTrigger(&description)));
-    EXPECT_EQ(expected_types[i], description.TriggerType) << i;
-    if (i == 0) {
-      EXPECT_EQ(1, description.Type.Daily.DaysInterval);
-    }
-  }
+  EXPECT_EQ(TASK_TIME_TRIGGER_DAILY, Trigger(task.Get(), 0).TriggerType);
+  EXPECT_EQ(1, Trigger(task.Get(), 0).Type.Daily.DaysInterval);
+  EXPECT_EQ(TASK_EVENT_TRIGGER_AT_LOGON, Trigger(task.Get(), 1).TriggerType);
   EXPECT_EQ(TASK_STATE_IS_READY, scheduler_->GetTaskState(L"autoupdate"));
   EXPECT_TRUE(scheduler_->GetLastRunTime(L"autoupdate").is_null());
 }
@@ -183,11 +188,7 @@ TEST_F(TaskSchedulerV1Test, LimitTooLongForMillisecondsIsNoLimit) {
       Info(L"autoupdate", ScheduledTaskInfo::kNoTimeTrigger, L"C:\\Velum\\launcher.exe");
   info.time_limit = 5000000;  // 5,000,000,000 ms do not fit 32 bits
   ASSERT_TRUE(scheduler_->RegisterTask(info));
-  ComPtr<ITask> task = Open(L"autoupdate");
-  ASSERT_TRUE(task);
-  DWORD max_run_time = 0;
-  ASSERT_TRUE(SUCCEEDED(task->GetMaxRunTime(&max_run_time)));
-  EXPECT_EQ(INFINITE, max_run_time);
+  EXPECT_EQ(INFINITE, MaxRunTime(L"autoupdate"));
 }
 
 TEST_F(TaskSchedulerV1Test, IntervalAndEnable) {
@@ -196,20 +197,11 @@ TEST_F(TaskSchedulerV1Test, IntervalAndEnable) {
   scheduler_->SetDailyInterval(L"autoupdate", 2);
   ComPtr<ITask> task = Open(L"autoupdate");
   ASSERT_TRUE(task);
-  ComPtr<ITaskTrigger> trigger;
-  TASK_TRIGGER description = {};
-  description.cbTriggerSize = sizeof(description);
-  ASSERT_TRUE(SUCCEEDED(task->GetTrigger(0, trigger.GetAddressOf())));
-  ASSERT_TRUE(SUCCEEDED(trigger->GetTrigger(&description)));
-  EXPECT_EQ(2, description.Type.Daily.DaysInterval);
-
+  EXPECT_EQ(2, Trigger(task.Get(), 0).Type.Daily.DaysInterval);
   scheduler_->SetTaskEnabled(L"autoupdate", false);
-  DWORD flags = 0;
-  ASSERT_TRUE(SUCCEEDED(Open(L"autoupdate")->GetFlags(&flags)));
-  EXPECT_TRUE(flags & TASK_FLAG_DISABLED);
+  EXPECT_TRUE(Flags(L"autoupdate") & TASK_FLAG_DISABLED);
   scheduler_->SetTaskEnabled(L"autoupdate", true);
-  ASSERT_TRUE(SUCCEEDED(Open(L"autoupdate")->GetFlags(&flags)));
-  EXPECT_FALSE(flags & TASK_FLAG_DISABLED);
+  EXPECT_FALSE(Flags(L"autoupdate") & TASK_FLAG_DISABLED);
 }
 
 TEST_F(TaskSchedulerV1Test, DeleteTaskAndReplacedRegistration) {
@@ -272,15 +264,9 @@ TEST(GrantAuthenticatedUsersTest, AddsReadAndExecuteToTheExistingEntries) {
 TEST_F(TaskSchedulerV1Test, RunOnceWorkItemDeletesItselfWhenDone) {
   ASSERT_TRUE(scheduler_->RegisterTask(
       Info(L"once", ScheduledTaskInfo::kRunOnceNow, L"C:\\velum-missing\\launcher.exe")));
-  ComPtr<ITask> task = Open(L"once");
-  ASSERT_TRUE(task);
-  DWORD flags = 0;
-  ASSERT_TRUE(SUCCEEDED(task->GetFlags(&flags)));
   EXPECT_EQ(static_cast<DWORD>(TASK_FLAG_RUN_ONLY_IF_LOGGED_ON | TASK_FLAG_DELETE_WHEN_DONE),
-            flags);
-  DWORD max_run_time = 0;
-  ASSERT_TRUE(SUCCEEDED(task->GetMaxRunTime(&max_run_time)));
-  EXPECT_EQ(INFINITE, max_run_time);
+            Flags(L"once"));
+  EXPECT_EQ(INFINITE, MaxRunTime(L"once"));
 }
 
 }  // namespace

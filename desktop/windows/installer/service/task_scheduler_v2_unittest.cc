@@ -19,6 +19,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using testing::FakeDispatch;
 using testing::FakePropertyBag;
+using testing::MakeFake;
 
 const wchar_t kUser[] = L"VELUMTEST\\tester";
 const wchar_t kFullName[] = L"Velum scheduled autoupdate";
@@ -35,8 +36,8 @@ class FakeTrigger : public FakeDispatch<Interface> {
     return S_OK;
   }
   FAKE_TEXT_PROPERTY(Id)
-  HRESULT STDMETHODCALLTYPE get_Repetition(IRepetitionPattern**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Repetition(IRepetitionPattern*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_Repetition, IRepetitionPattern**)
+  FAKE_NOT_IMPLEMENTED(put_Repetition, IRepetitionPattern*)
   FAKE_TEXT_PROPERTY(ExecutionTimeLimit)
   FAKE_TEXT_PROPERTY(StartBoundary)
   FAKE_TEXT_PROPERTY(EndBoundary)
@@ -93,7 +94,7 @@ class FakeTriggers : public FakeDispatch<ITriggerCollection> {
     if (index < 1 || index > static_cast<LONG>(entries.size())) return E_INVALIDARG;
     return entries[index - 1].trigger.CopyTo(trigger);
   }
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get__NewEnum, IUnknown**)
   HRESULT STDMETHODCALLTYPE Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
     if (type == refused_type) return E_NOTIMPL;
     Entry entry = {type, nullptr, nullptr};
@@ -107,8 +108,8 @@ class FakeTriggers : public FakeDispatch<ITriggerCollection> {
     entries.push_back(entry);
     return entry.trigger.CopyTo(trigger);
   }
-  HRESULT STDMETHODCALLTYPE Remove(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(Remove, VARIANT)
+  FAKE_NOT_IMPLEMENTED(Clear)
 
   std::vector<Entry> entries;
   int refused_type = -1;
@@ -149,7 +150,7 @@ class FakeActions : public FakeDispatch<IActionCollection> {
     if (index < 1 || index > static_cast<LONG>(actions.size())) return E_INVALIDARG;
     return actions[index - 1]->QueryInterface(IID_PPV_ARGS(action));
   }
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get__NewEnum, IUnknown**)
   FAKE_TEXT_PROPERTY(XmlText)
   HRESULT STDMETHODCALLTYPE Create(TASK_ACTION_TYPE type, IAction** action) override {
     if (type != TASK_ACTION_EXEC) return E_NOTIMPL;
@@ -157,8 +158,8 @@ class FakeActions : public FakeDispatch<IActionCollection> {
     actions.back().Attach(new FakeExecAction());
     return actions.back()->QueryInterface(IID_PPV_ARGS(action));
   }
-  HRESULT STDMETHODCALLTYPE Remove(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Clear() override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(Remove, VARIANT)
+  FAKE_NOT_IMPLEMENTED(Clear)
   FAKE_TEXT_PROPERTY(Context)
 
   std::vector<ComPtr<FakeExecAction>> actions;
@@ -183,8 +184,8 @@ class FakeRegistrationInfo : public FakeDispatch<IRegistrationInfo> {
   FAKE_TEXT_PROPERTY(Documentation)
   FAKE_TEXT_PROPERTY(XmlText)
   FAKE_TEXT_PROPERTY(URI)
-  HRESULT STDMETHODCALLTYPE get_SecurityDescriptor(VARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_SecurityDescriptor(VARIANT) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_SecurityDescriptor, VARIANT*)
+  FAKE_NOT_IMPLEMENTED(put_SecurityDescriptor, VARIANT)
   FAKE_TEXT_PROPERTY(Source)
 };
 
@@ -206,24 +207,13 @@ class FakeSettings : public FakeDispatch<ITaskSettings> {
   FAKE_NUMBER_PROPERTY(Priority, INT)
   FAKE_NUMBER_PROPERTY(Compatibility, TASK_COMPATIBILITY)
   FAKE_NUMBER_PROPERTY(Hidden, VARIANT_BOOL)
-  HRESULT STDMETHODCALLTYPE get_IdleSettings(IIdleSettings**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_IdleSettings(IIdleSettings*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_IdleSettings, IIdleSettings**)
+  FAKE_NOT_IMPLEMENTED(put_IdleSettings, IIdleSettings*)
   FAKE_NUMBER_PROPERTY(RunOnlyIfIdle, VARIANT_BOOL)
   FAKE_NUMBER_PROPERTY(WakeToRun, VARIANT_BOOL)
-  HRESULT STDMETHODCALLTYPE get_NetworkSettings(INetworkSettings**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE put_NetworkSettings(INetworkSettings*) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(get_NetworkSettings, INetworkSettings**)
+  FAKE_NOT_IMPLEMENTED(put_NetworkSettings, INetworkSettings*)
 };
-
-template <typename Fake>
-ComPtr<Fake> MakeFake() {
-  ComPtr<Fake> fake;
-  fake.Attach(new Fake());
-  return fake;
-}
 
 class FakeDefinition : public FakeDispatch<ITaskDefinition> {
  public:
@@ -237,26 +227,24 @@ class FakeDefinition : public FakeDispatch<ITaskDefinition> {
   HRESULT STDMETHODCALLTYPE get_RegistrationInfo(IRegistrationInfo** info) override {
     return registration.CopyTo(info);
   }
-  HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo*) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(put_RegistrationInfo, IRegistrationInfo*)
   HRESULT STDMETHODCALLTYPE get_Triggers(ITriggerCollection** out) override {
     return triggers.CopyTo(out);
   }
-  HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(put_Triggers, ITriggerCollection*)
   HRESULT STDMETHODCALLTYPE get_Settings(ITaskSettings** out) override {
     return settings.CopyTo(out);
   }
-  HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(put_Settings, ITaskSettings*)
   FAKE_TEXT_PROPERTY(Data)
   HRESULT STDMETHODCALLTYPE get_Principal(IPrincipal** out) override {
     return principal.CopyTo(out);
   }
-  HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(put_Principal, IPrincipal*)
   HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** out) override {
     return actions.CopyTo(out);
   }
-  HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(put_Actions, IActionCollection*)
   FAKE_TEXT_PROPERTY(XmlText)
 
   // A definition whose one action runs `path`.
@@ -283,7 +271,7 @@ class FakeRegisteredTask : public FakeDispatch<IRegisteredTask> {
     *out = SysAllocString(name.c_str());
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Path(BSTR*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_Path, BSTR*)
   HRESULT STDMETHODCALLTYPE get_State(TASK_STATE* out) override {
     *out = state;
     return state_result;
@@ -312,33 +300,26 @@ class FakeRegisteredTask : public FakeDispatch<IRegisteredTask> {
     }
     return run_result;
   }
-  HRESULT STDMETHODCALLTYPE RunEx(VARIANT, LONG, LONG, BSTR, IRunningTask**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetInstances(LONG, IRunningTaskCollection**) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(RunEx, VARIANT, LONG, LONG, BSTR, IRunningTask**)
+  FAKE_NOT_IMPLEMENTED(GetInstances, LONG, IRunningTaskCollection**)
   HRESULT STDMETHODCALLTYPE get_LastRunTime(DATE* out) override {
     if (last_run_result == S_OK) *out = last_run;
     return last_run_result;
   }
-  HRESULT STDMETHODCALLTYPE get_LastTaskResult(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_NumberOfMissedRuns(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_NextRunTime(DATE*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_LastTaskResult, LONG*)
+  FAKE_NOT_IMPLEMENTED(get_NumberOfMissedRuns, LONG*)
+  FAKE_NOT_IMPLEMENTED(get_NextRunTime, DATE*)
   HRESULT STDMETHODCALLTYPE get_Definition(ITaskDefinition** out) override {
     return definition.CopyTo(out);
   }
-  HRESULT STDMETHODCALLTYPE get_Xml(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_Xml, BSTR*)
+  FAKE_NOT_IMPLEMENTED(GetSecurityDescriptor, LONG, BSTR*)
   HRESULT STDMETHODCALLTYPE SetSecurityDescriptor(BSTR sddl, LONG) override {
     security_descriptor = sddl;
     return sddl_result;
   }
-  HRESULT STDMETHODCALLTYPE Stop(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRunTimes(const LPSYSTEMTIME, const LPSYSTEMTIME, DWORD*,
-                                        LPSYSTEMTIME*) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(Stop, LONG)
+  FAKE_NOT_IMPLEMENTED(GetRunTimes, const LPSYSTEMTIME, const LPSYSTEMTIME, DWORD*, LPSYSTEMTIME*)
 
   std::wstring name;
   TASK_STATE state = TASK_STATE_READY;
@@ -367,7 +348,7 @@ class FakeTaskCollection : public FakeDispatch<IRegisteredTaskCollection> {
     }
     return tasks[V_I4(&index) - 1]->QueryInterface(IID_PPV_ARGS(task));
   }
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get__NewEnum, IUnknown**)
 
   std::vector<ComPtr<FakeRegisteredTask>> tasks;
 };
@@ -384,16 +365,12 @@ struct Registration {
 
 class FakeFolder : public FakeDispatch<ITaskFolder> {
  public:
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Path(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetFolder(BSTR, ITaskFolder**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetFolders(LONG, ITaskFolderCollection**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE CreateFolder(BSTR, VARIANT, ITaskFolder**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR, LONG) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_Name, BSTR*)
+  FAKE_NOT_IMPLEMENTED(get_Path, BSTR*)
+  FAKE_NOT_IMPLEMENTED(GetFolder, BSTR, ITaskFolder**)
+  FAKE_NOT_IMPLEMENTED(GetFolders, LONG, ITaskFolderCollection**)
+  FAKE_NOT_IMPLEMENTED(CreateFolder, BSTR, VARIANT, ITaskFolder**)
+  FAKE_NOT_IMPLEMENTED(DeleteFolder, BSTR, LONG)
   HRESULT STDMETHODCALLTYPE GetTask(BSTR path, IRegisteredTask** task) override {
     FakeRegisteredTask* found = Find(path);
     if (!found) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -415,10 +392,8 @@ class FakeFolder : public FakeDispatch<ITaskFolder> {
     }
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }
-  HRESULT STDMETHODCALLTYPE RegisterTask(BSTR, BSTR, LONG, VARIANT, VARIANT, TASK_LOGON_TYPE,
-                                         VARIANT, IRegisteredTask**) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(RegisterTask, BSTR, BSTR, LONG, VARIANT, VARIANT, TASK_LOGON_TYPE, VARIANT,
+      IRegisteredTask**)
   HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition,
                                                    LONG flags, VARIANT user, VARIANT password,
                                                    TASK_LOGON_TYPE logon, VARIANT sddl,
@@ -437,8 +412,8 @@ class FakeFolder : public FakeDispatch<ITaskFolder> {
     existing->definition = definition;
     return existing->QueryInterface(IID_PPV_ARGS(task));
   }
-  HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(GetSecurityDescriptor, LONG, BSTR*)
+  FAKE_NOT_IMPLEMENTED(SetSecurityDescriptor, BSTR, LONG)
 
   FakeRegisteredTask* Find(const std::wstring& name) {
     for (const ComPtr<FakeRegisteredTask>& task : tasks)
@@ -468,9 +443,7 @@ class FakeService : public FakeDispatch<ITaskService> {
     folder_path = path;
     return folder.CopyTo(out);
   }
-  HRESULT STDMETHODCALLTYPE GetRunningTasks(LONG, IRunningTaskCollection**) override {
-    return E_NOTIMPL;
-  }
+  FAKE_NOT_IMPLEMENTED(GetRunningTasks, LONG, IRunningTaskCollection**)
   HRESULT STDMETHODCALLTYPE NewTask(DWORD, ITaskDefinition** out) override {
     definitions.push_back(MakeFake<FakeDefinition>());
     definitions.back()->triggers->refused_type = refused_trigger;
@@ -481,11 +454,11 @@ class FakeService : public FakeDispatch<ITaskService> {
     connect_types = {V_VT(&server), V_VT(&user), V_VT(&domain), V_VT(&password)};
     return connect_result;
   }
-  HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_TargetServer(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ConnectedUser(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ConnectedDomain(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_HighestVersion(DWORD*) override { return E_NOTIMPL; }
+  FAKE_NOT_IMPLEMENTED(get_Connected, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(get_TargetServer, BSTR*)
+  FAKE_NOT_IMPLEMENTED(get_ConnectedUser, BSTR*)
+  FAKE_NOT_IMPLEMENTED(get_ConnectedDomain, BSTR*)
+  FAKE_NOT_IMPLEMENTED(get_HighestVersion, DWORD*)
 
   ComPtr<FakeFolder> folder;
   std::wstring folder_path;
@@ -551,6 +524,9 @@ class TaskSchedulerV2Test : public ::testing::Test {
   }
 
   FakeDefinition* Definition() { return service_->definitions.back().Get(); }
+  FakeRegisteredTask* AddAutoupdate() {
+    return Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  }
   FakeFolder* Folder() { return service_->folder.Get(); }
 
   FakeEnvironment environment_;
@@ -593,10 +569,9 @@ TEST_F(TaskSchedulerV2Test, PerUserDailyTaskWithLogonTrigger) {
   EXPECT_EQ(L"PT3600S", settings.Text("ExecutionTimeLimit"));
   EXPECT_EQ(TASK_INSTANCES_IGNORE_NEW, settings.Number("MultipleInstances"));
   EXPECT_EQ(VARIANT_TRUE, settings.Number("RunOnlyIfNetworkAvailable"));
-  EXPECT_EQ(VARIANT_FALSE, settings.Number("StopIfGoingOnBatteries"));
-  EXPECT_TRUE(settings.Has("StopIfGoingOnBatteries"));
-  EXPECT_EQ(VARIANT_FALSE, settings.Number("DisallowStartIfOnBatteries"));
-  EXPECT_TRUE(settings.Has("DisallowStartIfOnBatteries"));
+  for (const char* name : {"StopIfGoingOnBatteries", "DisallowStartIfOnBatteries"}) {
+    EXPECT_TRUE(settings.Has(name) && settings.Number(name) == VARIANT_FALSE) << name;
+  }
   EXPECT_EQ(VARIANT_TRUE, settings.Number("StartWhenAvailable"));
   EXPECT_FALSE(settings.Has("DeleteExpiredTaskAfter"));
 
@@ -771,8 +746,7 @@ TEST_F(TaskSchedulerV2Test, SetDailyIntervalChangesOnlyADifferentInterval) {
 }
 
 TEST_F(TaskSchedulerV2Test, EnableRunAndDelete) {
-  FakeRegisteredTask* task =
-      Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  FakeRegisteredTask* task = AddAutoupdate();
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
 
   scheduler->SetTaskEnabled(L"autoupdate", false);
@@ -794,8 +768,7 @@ TEST_F(TaskSchedulerV2Test, EnableRunAndDelete) {
 }
 
 TEST_F(TaskSchedulerV2Test, TaskStates) {
-  FakeRegisteredTask* task =
-      Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  FakeRegisteredTask* task = AddAutoupdate();
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
   const struct {
     TASK_STATE state;
@@ -818,8 +791,7 @@ TEST_F(TaskSchedulerV2Test, TaskStates) {
 }
 
 TEST_F(TaskSchedulerV2Test, LastRunTime) {
-  FakeRegisteredTask* task =
-      Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
+  FakeRegisteredTask* task = AddAutoupdate();
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
   // 2020-01-02 03:04:05 as an OLE date.
   SYSTEMTIME when = {2020, 1, 4, 2, 3, 4, 5, 0};
@@ -838,18 +810,11 @@ TEST_F(TaskSchedulerV2Test, LastRunTime) {
   EXPECT_TRUE(scheduler->GetLastRunTime(L"missing").is_null());
 }
 
-TEST(TaskSchedulerTest, TaskNamesAndRecordDefaults) {
+TEST(TaskSchedulerTest, TaskNames) {
   EXPECT_EQ(L"Velum scheduled autoupdate", BuildTaskName("Velum", L"autoupdate"));
   EXPECT_TRUE(IsProductTaskName(L"Velum SCHEDULED autoupdate"));
   EXPECT_FALSE(IsProductTaskName(L"Velum scheduled"));
   EXPECT_FALSE(IsProductTaskName(L"Velum\tscheduled autoupdate"));
-
-  ScheduledTaskInfo info(base::CommandLine(base::FilePath(L"C:\\a.exe")));
-  EXPECT_EQ(0u, info.machine_wide);
-  EXPECT_EQ(0u, info.time_limit);
-  EXPECT_FALSE(info.logon_trigger);
-  EXPECT_FALSE(info.network_only);
-  EXPECT_NE(static_cast<uint32_t>(ScheduledTaskInfo::kRunOnceNow), info.schedule);
 }
 
 // Against the system's own Task Scheduler, for what Wine implements: connecting,
