@@ -45,30 +45,28 @@ std::unique_ptr<RecordingOperation> Op(const std::string& name, Journal* journal
   return std::make_unique<RecordingOperation>(name, journal, succeeds);
 }
 
-TEST(TransactionTest, FailedOperationUndoesItselfThenItsPreparationsNewestFirst) {
-  Journal journal;
-  Transaction transaction;
-  auto op = Op("op", &journal, false);
-  op->AddPreparation(Op("prep1", &journal));
-  op->AddPreparation(Op("prep2", &journal));
-  EXPECT_FALSE(transaction.Execute(std::move(op)));
-  EXPECT_EQ((Journal{"op.do", "prep1.do", "prep2.do", "op.rollback", "prep2.rollback",
-                     "prep1.rollback", "prep1.destroy", "prep2.destroy", "op.destroy"}),
-            journal);
-  EXPECT_TRUE(transaction.empty());
-}
-
-TEST(TransactionTest, FailedPreparationFailsItsOperation) {
-  Journal journal;
-  Transaction transaction;
-  auto op = Op("op", &journal);
-  op->AddPreparation(Op("prep1", &journal));
-  op->AddPreparation(Op("prep2", &journal, false));
-  EXPECT_FALSE(transaction.Execute(std::move(op)));
-  EXPECT_EQ((Journal{"op.do", "prep1.do", "prep2.do", "prep2.rollback", "prep2.destroy",
-                     "op.rollback", "prep1.rollback", "prep1.destroy", "op.destroy"}),
-            journal);
-  EXPECT_TRUE(transaction.empty());
+// A failure undoes the operation and its preparations newest first; a failed
+// preparation has undone itself before its operation does.
+TEST(TransactionTest, FailureUndoesTheOperationAndItsPreparations) {
+  const struct {
+    bool op_succeeds, prep2_succeeds;
+    Journal expected;
+  } cases[] = {
+      {false, true, {"op.do", "prep1.do", "prep2.do", "op.rollback", "prep2.rollback",
+                     "prep1.rollback", "prep1.destroy", "prep2.destroy", "op.destroy"}},
+      {true, false, {"op.do", "prep1.do", "prep2.do", "prep2.rollback", "prep2.destroy",
+                     "op.rollback", "prep1.rollback", "prep1.destroy", "op.destroy"}},
+  };
+  for (const auto& c : cases) {
+    Journal journal;
+    Transaction transaction;
+    auto op = Op("op", &journal, c.op_succeeds);
+    op->AddPreparation(Op("prep1", &journal));
+    op->AddPreparation(Op("prep2", &journal, c.prep2_succeeds));
+    EXPECT_FALSE(transaction.Execute(std::move(op)));
+    EXPECT_EQ(c.expected, journal);
+    EXPECT_TRUE(transaction.empty());
+  }
 }
 
 TEST(TransactionTest, RollbackUndoesNewestFirstWithPreparationsAfterTheirOperation) {
