@@ -1,6 +1,7 @@
 #include "base/cpu.h"
 
 #include <map>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -41,22 +42,15 @@ TEST_F(CpuInfoTest, DecodesSignatureVendorAndFlags) {
                      (1u << 23) | (1u << 26)};
   const CpuInfo cpu = Probe();
   EXPECT_EQ("GenuineIntel", cpu.vendor_name());
-  EXPECT_EQ(0x000906EAu, cpu.signature());
-  EXPECT_EQ(0u, cpu.type());
-  EXPECT_EQ(6u, cpu.family());
-  EXPECT_EQ(0x9Eu, cpu.model());
-  EXPECT_EQ(9u, cpu.extended_model());
-  EXPECT_EQ(0xAu, cpu.stepping());
-  EXPECT_EQ(0u, cpu.extended_family());
-  EXPECT_TRUE(cpu.has_mmx());
-  EXPECT_FALSE(cpu.has_sse());
-  EXPECT_TRUE(cpu.has_sse2());
-  EXPECT_TRUE(cpu.has_sse3());
-  EXPECT_FALSE(cpu.has_ssse3());
-  EXPECT_TRUE(cpu.has_sse41());
-  EXPECT_FALSE(cpu.has_sse42());
-  EXPECT_TRUE(cpu.has_aesni());
-  EXPECT_FALSE(cpu.has_avx());
+  EXPECT_EQ((std::vector<uint32_t>{0x000906EA, 0, 6, 0x9E, 9, 0xA, 0}),
+            (std::vector<uint32_t>{cpu.signature(), cpu.type(), cpu.family(), cpu.model(),
+                                   cpu.extended_model(), cpu.stepping(),
+                                   cpu.extended_family()}));
+  // mmx, sse, sse2, sse3, ssse3, sse4.1, sse4.2, aes-ni, avx
+  EXPECT_EQ((std::vector<bool>{true, false, true, true, false, true, false, true, false}),
+            (std::vector<bool>{cpu.has_mmx(), cpu.has_sse(), cpu.has_sse2(), cpu.has_sse3(),
+                               cpu.has_ssse3(), cpu.has_sse41(), cpu.has_sse42(),
+                               cpu.has_aesni(), cpu.has_avx()}));
   EXPECT_TRUE(cpu.cpu_brand().empty());
   EXPECT_FALSE(cpu.has_non_stop_time_stamp_counter());
 }

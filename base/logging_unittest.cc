@@ -10,11 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 
 namespace base {
 namespace {
 
-// The lines a message handler saw.
 struct Captured {
   int severity;
   std::string file;
@@ -32,23 +33,8 @@ bool CapturingHandler(int severity, const char* file, int line, size_t message_s
 }
 
 std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
   std::string text;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) text.append(buffer, read);
-  CloseHandle(file);
-  return text;
-}
-
-void WriteWholeFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  return ReadFileToString(FilePath(path), &text) ? text : "<missing>";
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -67,15 +53,10 @@ bool IsDigits(const std::string& text, size_t at, size_t count) {
   return true;
 }
 
-// Each test gets the default settings, a handler that captures, and a scratch folder.
 class LoggingTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    scratch_ = std::wstring(temp) + L"velum_logging_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(scratch_.c_str(), nullptr);
-    log_path_ = scratch_ + L"\\test.log";
+    log_path_ = scratch_.path().value() + L"\\test.log";
     g_captured = &captured_;
     g_handler_answer = true;
     SetMinLogLevel(LOG_INFO);
@@ -91,8 +72,6 @@ class LoggingTest : public testing::Test {
     none.logging_dest = LOG_NONE;
     InitLogging(none);
     g_captured = nullptr;
-    DeleteFileW(log_path_.c_str());
-    RemoveDirectoryW(scratch_.c_str());
   }
 
   // Logs to |log_path_| from now on.
@@ -104,7 +83,7 @@ class LoggingTest : public testing::Test {
     ASSERT_TRUE(InitLogging(settings));
   }
 
-  std::wstring scratch_;
+  ScratchDir scratch_;
   std::wstring log_path_;
   std::vector<Captured> captured_;
 };
@@ -203,7 +182,7 @@ TEST_F(LoggingTest, ShouldLogFollowsLevelDestinationsAndHandler) {
 }
 
 TEST_F(LoggingTest, OldFileModesAppendOrStartAfresh) {
-  WriteWholeFile(log_path_, "old line\n");
+  ASSERT_TRUE(WriteTextFile(FilePath(log_path_), "old line\n"));
   SetLogMessageHandler(nullptr);
   LogToFile(APPEND_TO_OLD_LOG_FILE);
   LOG(INFO) << "appended";
@@ -214,7 +193,9 @@ TEST_F(LoggingTest, OldFileModesAppendOrStartAfresh) {
   EXPECT_NE(std::string::npos, lines[1].find(")] appended"));
 
   LogToFile(DELETE_OLD_LOG_FILE);
+  SetLastError(ERROR_ACCESS_DENIED);
   LOG(INFO) << "fresh";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   lines = SplitLines(ReadWholeFile(log_path_));
   ASSERT_EQ(1u, lines.size());
   EXPECT_NE(std::string::npos, lines[0].find(")] fresh"));
@@ -235,26 +216,20 @@ TEST_F(LoggingTest, HandlerThatTakesALineKeepsItFromTheFile) {
 TEST_F(LoggingTest, UnopenablePathFallsBackToTheCurrentDirectory) {
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(scratch_.c_str()));
-  log_path_ = scratch_ + L"\\missing folder\\x.log";
+  const std::wstring scratch = scratch_.path().value();
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.c_str()));
+  log_path_ = scratch + L"\\missing folder\\x.log";
   LogToFile(DELETE_OLD_LOG_FILE);
   SetLogMessageHandler(nullptr);
   LOG(INFO) << "fell back";
   CloseLogFile();
   SetCurrentDirectoryW(previous);
-  const std::wstring fallback = scratch_ + L"\\debug.log";
-  EXPECT_NE(std::string::npos, ReadWholeFile(fallback).find(")] fell back"));
-  DeleteFileW(fallback.c_str());
-}
-
-bool RunningUnderWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  EXPECT_NE(std::string::npos, ReadWholeFile(scratch + L"\\debug.log").find(")] fell back"));
 }
 
 TEST_F(LoggingTest, LinesFromSeveralThreadsArriveWhole) {
   if (RunningUnderWine()) {
-    // Wine 8 does not make concurrent writes to one append handle atomic: lines from
-    // different threads overwrite each other there. Windows appends each write whole.
+    // Wine 8 does not append concurrent writes to one handle atomically.
     GTEST_SKIP() << "concurrent appends are not atomic under Wine";
   }
   SetLogMessageHandler(nullptr);
@@ -275,14 +250,6 @@ TEST_F(LoggingTest, LinesFromSeveralThreadsArriveWhole) {
     ASSERT_EQ('[', line[0]) << line;
     ASSERT_EQ(payload, line.substr(line.size() - payload.size())) << line;
   }
-}
-
-TEST_F(LoggingTest, LoggingKeepsTheThreadsLastError) {
-  SetLogMessageHandler(nullptr);
-  LogToFile(DELETE_OLD_LOG_FILE);
-  SetLastError(ERROR_ACCESS_DENIED);
-  LOG(INFO) << "between a failing call and its error";
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
 }
 
 TEST_F(LoggingTest, PlogAppendsTheSystemErrorText) {

@@ -16,26 +16,6 @@ std::wstring CurrentDirectory() {
   return std::wstring(buffer, length);
 }
 
-TEST(NativeLibraryTest, LoadsByFullPathWithTheSearchFlags) {
-  const std::wstring before = CurrentDirectory();
-  LoadNativeLibraryOutcome outcome = LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY;
-  HMODULE module =
-      LoadNativeLibraryWithOutcome(FilePath(TestExeSibling(L"velum_installer.dll")), &outcome);
-  ASSERT_NE(nullptr, module);
-  EXPECT_EQ(LOADED_WITH_SEARCH_FLAGS, outcome);
-  EXPECT_EQ(before, CurrentDirectory());
-  FreeLibrary(module);
-}
-
-TEST(NativeLibraryTest, MissingLibraryFailsBothWaysAndRestoresTheDirectory) {
-  const std::wstring before = CurrentDirectory();
-  LoadNativeLibraryOutcome outcome = LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY;
-  EXPECT_EQ(nullptr, LoadNativeLibraryWithOutcome(
-                         FilePath(TestExeSibling(L"no_such_library.dll")), &outcome));
-  EXPECT_EQ(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS, outcome);
-  EXPECT_EQ(before, CurrentDirectory());
-}
-
 // The count of |outcome| in the loader's histogram (0 before its first use).
 int OutcomeCount(LoadNativeLibraryOutcome outcome) {
   HistogramBase* histogram =
@@ -43,13 +23,16 @@ int OutcomeCount(LoadNativeLibraryOutcome outcome) {
   return histogram ? histogram->SnapshotSamples()->GetCount(outcome) : 0;
 }
 
-TEST(NativeLibraryTest, EachLoadRecordsItsOutcome) {
+TEST(NativeLibraryTest, LoadsOrFailsRestoringTheDirectoryAndRecordsTheOutcome) {
+  const std::wstring before = CurrentDirectory();
   const int loaded = OutcomeCount(LOADED_WITH_SEARCH_FLAGS);
   const int failed = OutcomeCount(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS);
   HMODULE module = LoadNativeLibrary(FilePath(TestExeSibling(L"velum_installer.dll")));
   ASSERT_NE(nullptr, module);
   FreeLibrary(module);
+  EXPECT_EQ(before, CurrentDirectory());
   EXPECT_EQ(nullptr, LoadNativeLibrary(FilePath(TestExeSibling(L"no_such_library.dll"))));
+  EXPECT_EQ(before, CurrentDirectory());
   EXPECT_EQ(loaded + 1, OutcomeCount(LOADED_WITH_SEARCH_FLAGS));
   EXPECT_EQ(failed + 1, OutcomeCount(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS));
 }

@@ -11,6 +11,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/sequenced_task_runner.h"
+#include "base/threading/thread.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -78,36 +79,28 @@ struct Tracked {
   bool* deleted;
 };
 
-TEST(TaskRunnerTest, PostTaskPostsWithoutDelay) {
+TEST(TaskRunnerTest, PostTaskAndDeleteSoon) {
   int destructs = 0, runs = 0;
-  scoped_refptr<FakeRunner> runner = MakeRefCounted<FakeRunner>(true, &destructs);
-  EXPECT_TRUE(runner->PostTask(FROM_HERE, Bind([&runs] { ++runs; })));
-  ASSERT_EQ(1u, runner->delays.size());
-  EXPECT_TRUE(runner->delays[0].is_zero());
-  EXPECT_TRUE(runner->nestable[0]);
-  runner->RunAll();
-  EXPECT_EQ(1, runs);
-  runner = nullptr;
-  EXPECT_EQ(1, destructs);  // the last release goes through OnDestruct
-}
-
-TEST(TaskRunnerTest, RefusedTaskIsReleasedAtOnce) {
-  int destructs = 0, alive = 0;
-  scoped_refptr<TaskRunner> runner = MakeRefCounted<FakeRunner>(false, &destructs);
-  EXPECT_FALSE(runner->PostTask(FROM_HERE, Bind(&Payload::Touch, MakeRefCounted<Payload>(&alive))));
-  EXPECT_EQ(0, alive);
-}
-
-TEST(TaskRunnerTest, DeleteSoonDeletesWhenTheNonNestableTaskRuns) {
-  int destructs = 0;
   bool deleted = false;
   scoped_refptr<FakeRunner> runner = MakeRefCounted<FakeRunner>(true, &destructs);
+  EXPECT_TRUE(runner->PostTask(FROM_HERE, Bind([&runs] { ++runs; })));
   runner->DeleteSoon(FROM_HERE, new Tracked(&deleted));
-  ASSERT_EQ(1u, runner->nestable.size());
-  EXPECT_FALSE(runner->nestable[0]);
+  ASSERT_EQ(2u, runner->delays.size());
+  EXPECT_TRUE(runner->delays[0].is_zero());
+  EXPECT_TRUE(runner->nestable[0]);
+  EXPECT_FALSE(runner->nestable[1]);
   EXPECT_FALSE(deleted);
   runner->RunAll();
+  EXPECT_EQ(1, runs);
   EXPECT_TRUE(deleted);
+  runner = nullptr;
+  EXPECT_EQ(1, destructs);  // the last release goes through OnDestruct
+
+  int alive = 0;
+  scoped_refptr<TaskRunner> refusing = MakeRefCounted<FakeRunner>(false, &destructs);
+  EXPECT_FALSE(
+      refusing->PostTask(FROM_HERE, Bind(&Payload::Touch, MakeRefCounted<Payload>(&alive))));
+  EXPECT_EQ(0, alive) << "a refused task is released at once";
 }
 
 void RecordThread(DWORD* thread_id, int* step, int expected_step) {
@@ -116,30 +109,15 @@ void RecordThread(DWORD* thread_id, int* step, int expected_step) {
   ++*step;
 }
 
-// The task runs on the destination's thread, the reply afterwards back on the posting
-// thread's loop.
 TEST(TaskRunnerTest, PostTaskAndReplyRunsReplyOnPostingThread) {
   MessageLoop main_loop;
-  scoped_refptr<SequencedTaskRunner> worker_runner;
-  Closure quit_worker;
-  HANDLE worker_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  DWORD worker_thread_id = 0;
-  std::thread worker([&] {
-    MessageLoop loop;
-    RunLoop run_loop;
-    worker_runner = loop.task_runner();
-    worker_thread_id = GetCurrentThreadId();
-    quit_worker = run_loop.QuitClosure();
-    SetEvent(worker_ready);
-    run_loop.Run();
-  });
-  WaitForSingleObject(worker_ready, INFINITE);
-
+  Thread worker("reply test worker");
+  ASSERT_TRUE(worker.Start());
   DWORD task_thread = 0;
   DWORD reply_thread = 0;
   int step = 0;
   RunLoop run_loop;
-  ASSERT_TRUE(worker_runner->PostTaskAndReply(
+  ASSERT_TRUE(worker.GetTaskRunner()->PostTaskAndReply(
       FROM_HERE, Bind(&RecordThread, &task_thread, &step, 0),
       Bind(
           [](DWORD* reply_thread, int* step, RunLoop* run_loop) {
@@ -148,10 +126,7 @@ TEST(TaskRunnerTest, PostTaskAndReplyRunsReplyOnPostingThread) {
           },
           &reply_thread, &step, &run_loop)));
   run_loop.Run();
-  worker_runner->PostTask(FROM_HERE, quit_worker);
-  worker.join();
-  CloseHandle(worker_ready);
-  EXPECT_EQ(worker_thread_id, task_thread);
+  EXPECT_EQ(worker.WaitForThreadId(), task_thread);
   EXPECT_EQ(GetCurrentThreadId(), reply_thread);
 }
 

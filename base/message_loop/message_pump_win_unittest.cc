@@ -27,38 +27,19 @@ void Append(std::vector<int>* order, int value) {
   order->push_back(value);
 }
 
-// A plain top-level test window whose procedure calls |on_message|.
-class TestWindow {
+// A message window that hands application messages to |handler|.
+class TestWindow : public MessageWindow {
  public:
-  typedef Callback<void(UINT message)> Handler;
-
-  explicit TestWindow(Handler handler) : handler_(handler) {
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = &TestWindow::WindowProc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"VelumPumpTestWindow";
-    RegisterClassExW(&window_class);
-    hwnd_ = CreateWindowExW(0, L"VelumPumpTestWindow", L"", WS_OVERLAPPED, 0, 0, 10, 10,
-                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  explicit TestWindow(Callback<void(UINT message)> handler) {
+    EXPECT_TRUE(Create(Bind(
+        [](const Callback<void(UINT)>& handler, UINT message, WPARAM, LPARAM, LRESULT*) {
+          if (message < WM_APP)
+            return false;
+          handler.Run(message);
+          return true;
+        },
+        handler)));
   }
-  ~TestWindow() { DestroyWindow(hwnd_); }
-
-  HWND hwnd() const { return hwnd_; }
-
- private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    TestWindow* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self && message >= WM_APP) {
-      self->handler_.Run(message);
-      return 0;
-    }
-    return DefWindowProcW(hwnd, message, wparam, lparam);
-  }
-
-  Handler handler_;
-  HWND hwnd_;
 };
 
 // Removes and counts the pump's work messages waiting in this thread's queue.

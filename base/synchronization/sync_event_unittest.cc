@@ -35,28 +35,22 @@ TEST(SyncEventTest, TimedWaitsNeverReturnBeforeTheirTime) {
   }
 }
 
-TEST(SyncEventTest, ZeroAndPastWaitsOnlyPoll) {
-  SyncEvent event(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
-  EXPECT_FALSE(event.TimedWait(TimeDelta()));
-  EXPECT_FALSE(event.TimedWaitUntil(TimeTicks()));
-  EXPECT_FALSE(event.TimedWaitUntil(TimeTicks::Now() - TimeDelta::FromSeconds(1)));
-  event.Signal();
-  EXPECT_TRUE(event.TimedWait(TimeDelta()));
-  EXPECT_TRUE(event.TimedWaitUntil(TimeTicks()));
-  EXPECT_TRUE(event.TimedWaitUntil(TimeTicks::Now() - TimeDelta::FromSeconds(1)));
-}
+TEST(SyncEventTest, ZeroAndPastWaitsOnlyPollAndResetPolicies) {
+  SyncEvent manual(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
+  EXPECT_FALSE(manual.TimedWait(TimeDelta()));
+  EXPECT_FALSE(manual.TimedWaitUntil(TimeTicks()));
+  EXPECT_FALSE(manual.TimedWaitUntil(TimeTicks::Now() - TimeDelta::FromSeconds(1)));
+  manual.Signal();
+  EXPECT_TRUE(manual.TimedWait(TimeDelta()));
+  manual.Wait();
+  EXPECT_TRUE(manual.TimedWaitUntil(TimeTicks())) << "stays signalled until Reset";
+  EXPECT_TRUE(manual.TimedWaitUntil(TimeTicks::Now() - TimeDelta::FromSeconds(1)));
+  manual.Reset();
+  EXPECT_FALSE(manual.TimedWait(TimeDelta()));
 
-TEST(SyncEventTest, ResetPolicies) {
   SyncEvent automatic(SyncEvent::AUTOMATIC, SyncEvent::SIGNALED);
   EXPECT_TRUE(automatic.TimedWait(TimeDelta()));
   EXPECT_FALSE(automatic.TimedWait(TimeDelta())) << "one waiter resets it";
-
-  SyncEvent manual(SyncEvent::MANUAL, SyncEvent::SIGNALED);
-  EXPECT_TRUE(manual.TimedWait(TimeDelta()));
-  manual.Wait();
-  EXPECT_TRUE(manual.TimedWait(TimeDelta())) << "stays signalled until Reset";
-  manual.Reset();
-  EXPECT_FALSE(manual.TimedWait(TimeDelta()));
 }
 
 TEST(SyncEventTest, SignalFromAnotherThreadEndsWaits) {

@@ -1,6 +1,7 @@
 #include "base/time/time.h"
 
 #include <limits>
+#include <vector>
 
 #include "gtest/gtest.h"
 
@@ -133,18 +134,15 @@ TEST(TimeTest, ToTimeTAndUnixMilliseconds) {
   }
 }
 
+std::vector<int> Fields(const Time::Exploded& e) {
+  return {e.year,   e.month,  e.day_of_week, e.day_of_month,
+          e.hour,   e.minute, e.second,      e.millisecond};
+}
+
 TEST(TimeTest, UtcExplode) {
-  Time t = Time::FromInternalValue(kY2k + 3723LL * 1000000 + 123456);
   Time::Exploded e;
-  t.UTCExplode(&e);
-  EXPECT_EQ(2000, e.year);
-  EXPECT_EQ(1, e.month);
-  EXPECT_EQ(6, e.day_of_week);
-  EXPECT_EQ(1, e.day_of_month);
-  EXPECT_EQ(1, e.hour);
-  EXPECT_EQ(2, e.minute);
-  EXPECT_EQ(3, e.second);
-  EXPECT_EQ(123, e.millisecond);
+  Time::FromInternalValue(kY2k + 3723LL * 1000000 + 123456).UTCExplode(&e);
+  EXPECT_EQ((std::vector<int>{2000, 1, 6, 1, 1, 2, 3, 123}), Fields(e));
 }
 
 TEST(TimeTest, ExplodeOfUnrepresentableTimesIsAllZero) {
@@ -153,10 +151,7 @@ TEST(TimeTest, ExplodeOfUnrepresentableTimesIsAllZero) {
     for (bool local : {false, true}) {
       Time::Exploded e;
       Time::FromInternalValue(us).Explode(local, &e);
-      EXPECT_EQ(0, e.year) << us;
-      EXPECT_EQ(0, e.month) << us;
-      EXPECT_EQ(0, e.day_of_month) << us;
-      EXPECT_EQ(0, e.millisecond) << us;
+      EXPECT_EQ(std::vector<int>(8, 0), Fields(e)) << us;
     }
   }
 }
@@ -168,14 +163,7 @@ TEST(TimeTest, LocalExplodeRoundTripsThroughFromExploded) {
   ASSERT_TRUE(Time::FromExploded(noon, &t));
   Time::Exploded back;
   t.LocalExplode(&back);
-  EXPECT_EQ(2020, back.year);
-  EXPECT_EQ(1, back.month);
-  EXPECT_EQ(3, back.day_of_week);  // a Wednesday
-  EXPECT_EQ(15, back.day_of_month);
-  EXPECT_EQ(12, back.hour);
-  EXPECT_EQ(34, back.minute);
-  EXPECT_EQ(56, back.second);
-  EXPECT_EQ(789, back.millisecond);
+  EXPECT_EQ((std::vector<int>{2020, 1, 3, 15, 12, 34, 56, 789}), Fields(back));  // a Wednesday
   EXPECT_EQ(0, t.ToInternalValue() % 1000);
 }
 

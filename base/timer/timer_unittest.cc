@@ -92,15 +92,6 @@ TEST_F(TimerTest, EarlierRestartAbandonsThePostedTask) {
   EXPECT_GE(fired_.at - restarted, TimeDelta::FromMilliseconds(5));
 }
 
-TEST_F(TimerTest, ZeroDelayRunsOnTheNextTurn) {
-  timer_.Start(FROM_HERE, TimeDelta(), Bind(&Fire, &fired_));
-  EXPECT_EQ(0, fired_.count);
-  RunLoop run_loop;
-  fired_.run_loop = &run_loop;
-  run_loop.Run();
-  EXPECT_EQ(1, fired_.count);
-}
-
 TEST_F(TimerTest, StoppedOrDestroyedTimerNeverFires) {
   timer_.Start(FROM_HERE, TimeDelta::FromMilliseconds(5), Bind(&Fire, &fired_));
   timer_.Stop();
@@ -140,11 +131,12 @@ void DestroyTimer(std::unique_ptr<Timer>* timer, RunLoop* run_loop) {
   run_loop->Quit();
 }
 
-TEST(TimerLoopTest, TaskMayDestroyItsTimer) {
+TEST(TimerLoopTest, ZeroDelayTaskMayDestroyItsTimer) {
   MessageLoop loop;
   RunLoop run_loop;
   std::unique_ptr<Timer> timer(new Timer);
   timer->Start(FROM_HERE, TimeDelta(), Bind(&DestroyTimer, &timer, &run_loop));
+  EXPECT_TRUE(timer) << "a zero delay waits for the next turn";
   run_loop.Run();
   EXPECT_FALSE(timer);
 }

@@ -27,7 +27,7 @@ TEST(ScopedHandleTest, NullAndInvalidValuesLeaveTheHolderEmpty) {
   }
 }
 
-TEST(ScopedHandleTest, SetClosesTheOldHandleAndHoldsTheNewOne) {
+TEST(ScopedHandleTest, SetClosesTheOldHandleAndTakeDoesNot) {
   HANDLE first = NewEvent();
   HANDLE second = NewEvent();
   ScopedHandle handle(first);
@@ -39,24 +39,16 @@ TEST(ScopedHandleTest, SetClosesTheOldHandleAndHoldsTheNewOne) {
   handle.Set(INVALID_HANDLE_VALUE);
   EXPECT_FALSE(IsOpen(second));
   EXPECT_FALSE(handle.IsValid());
-}
 
-TEST(ScopedHandleTest, DestructionCloses) {
-  HANDLE raw = NewEvent();
-  { ScopedHandle handle(raw); }
-  EXPECT_FALSE(IsOpen(raw));
-}
-
-TEST(ScopedHandleTest, TakeHandsOutWithoutClosing) {
-  HANDLE raw = NewEvent();
-  ScopedHandle handle(raw);
-  EXPECT_EQ(raw, handle.Take());
+  HANDLE taken = NewEvent();
+  handle.Set(taken);
+  EXPECT_EQ(taken, handle.Take());
   EXPECT_FALSE(handle.IsValid());
-  EXPECT_TRUE(IsOpen(raw));
-  EXPECT_TRUE(CloseHandleVerified(raw));
+  EXPECT_TRUE(IsOpen(taken)) << "Take hands the handle out without closing it";
+  EXPECT_TRUE(CloseHandleVerified(taken));
 }
 
-TEST(ScopedHandleTest, MovesLeaveTheSourceEmpty) {
+TEST(ScopedHandleTest, MovesLeaveTheSourceEmptyAndDestructionCloses) {
   HANDLE raw = NewEvent();
   ScopedHandle first(raw);
   ScopedHandle second(std::move(first));
@@ -69,6 +61,8 @@ TEST(ScopedHandleTest, MovesLeaveTheSourceEmpty) {
   third = std::move(third);
   EXPECT_EQ(raw, third.Get());
   EXPECT_TRUE(IsOpen(raw));
+  { ScopedHandle last(std::move(third)); }
+  EXPECT_FALSE(IsOpen(raw)) << "destruction closes";
 }
 
 TEST(HandleVerifierWithoutExportTest, ViolationsAreIgnored) {

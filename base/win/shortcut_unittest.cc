@@ -12,7 +12,6 @@
 namespace base {
 namespace {
 
-// A private temporary folder with two target files, under COM of its own.
 class ShortcutTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -143,35 +142,27 @@ TEST_F(ShortcutTest, NonShortcutFileDoesNotResolve) {
   EXPECT_FALSE(ResolveShortcut(dir_.Append(L"missing.lnk"), nullptr));
 }
 
-TEST_F(ShortcutTest, AppIdIsAcceptedOnCreate) {
+TEST_F(ShortcutTest, AppIdIsWrittenAndReadsBack) {
   ShortcutProperties properties;
   properties.set_target(target_);
   properties.set_app_id(L"Velum.Browser.Stable");
   properties.set_dual_mode(true);
   ASSERT_TRUE(CreateOrUpdateShortcut(link_, properties, SHORTCUT_CREATE_ALWAYS));
   EXPECT_TRUE(Exists(link_));
-}
-
-TEST_F(ShortcutTest, AppIdReadsBack) {
   if (RunningUnderWine()) {
     GTEST_SKIP() << "Wine's shell-link property store accepts the app id but does not keep "
                     "it (GetValue gives E_NOTIMPL)";
   }
-  ShortcutProperties properties;
-  properties.set_target(target_);
-  properties.set_app_id(L"Velum.Browser.Stable");
-  properties.set_dual_mode(true);
-  ASSERT_TRUE(CreateOrUpdateShortcut(link_, properties, SHORTCUT_CREATE_ALWAYS));
   const ShortcutProperties read = Read(ShortcutProperties::PROPERTIES_APP_ID |
                                        ShortcutProperties::PROPERTIES_DUAL_MODE);
   EXPECT_EQ(L"Velum.Browser.Stable", read.app_id);
   EXPECT_TRUE(read.dual_mode);
 
-  // Updating other properties leaves the app id alone.
   ShortcutProperties change;
   change.set_arguments(L"--x");
   ASSERT_TRUE(CreateOrUpdateShortcut(link_, change, SHORTCUT_UPDATE_EXISTING));
-  EXPECT_EQ(L"Velum.Browser.Stable", Read(ShortcutProperties::PROPERTIES_APP_ID).app_id);
+  EXPECT_EQ(L"Velum.Browser.Stable", Read(ShortcutProperties::PROPERTIES_APP_ID).app_id)
+      << "an update of other properties keeps the app id";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/scratch_dir_test_util.h"
 #include "base/test/test_helper_process.h"
 
 namespace base {
@@ -96,11 +97,6 @@ TEST(OsInfoTest, EveryThreadGetsTheSameRecord) {
   for (const OsInfo* info : seen) EXPECT_EQ(OsInfo::Instance(), info);
 }
 
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 // Wine reports the version chosen per program under its AppDefaults key; the helper
 // exits with the index it sees.
 TEST(OsInfoTest, IndexOfEachWindowsVersionUnderWine) {
@@ -129,45 +125,38 @@ TEST(OsInfoTest, IndexOfEachWindowsVersionUnderWine) {
   RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
-class FourByteRegistryNumberTest : public testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key_, nullptr));
-  }
-  void TearDown() override {
-    RegCloseKey(key_);
-    RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
-  }
-  void Write(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size));
-  }
-
-  static constexpr const wchar_t* kKey = L"Software\\VelumTest\\WindowsVersionUnittest";
-  HKEY key_ = nullptr;
-};
-
-TEST_F(FourByteRegistryNumberTest, AcceptsOnlyFourByteDwordOrBinary) {
+TEST(FourByteRegistryNumberTest, AcceptsOnlyFourByteDwordOrBinary) {
+  const wchar_t kKey[] = L"Software\\VelumTest\\WindowsVersionUnittest";
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
   const DWORD number = 0x01020304;
-  const uint8_t three[3] = {1, 2, 3};
   const uint8_t eight[8] = {4, 3, 2, 1, 0, 0, 0, 0};
-  Write(L"dword", REG_DWORD, &number, 4);
-  Write(L"binary", REG_BINARY, &number, 4);
-  Write(L"short", REG_BINARY, three, 3);
-  Write(L"long", REG_BINARY, eight, 8);
-  Write(L"qword", REG_QWORD, eight, 8);
-  Write(L"text", REG_SZ, L"123", 8);
-  Write(L"big-endian", REG_DWORD_BIG_ENDIAN, &number, 4);
-
   const struct {
     const wchar_t* name;
+    DWORD type;
+    const void* data;
+    DWORD size;
     uint32_t value;
-  } cases[] = {{L"dword", 0x01020304}, {L"binary", 0x01020304}, {L"short", 0},
-               {L"long", 0},           {L"qword", 0},           {L"text", 0},
-               {L"big-endian", 0},     {L"missing", 0}};
-  for (const auto& c : cases)
+  } cases[] = {
+      {L"dword", REG_DWORD, &number, 4, 0x01020304},
+      {L"binary", REG_BINARY, &number, 4, 0x01020304},
+      {L"short", REG_BINARY, eight, 3, 0},
+      {L"long", REG_BINARY, eight, 8, 0},
+      {L"qword", REG_QWORD, eight, 8, 0},
+      {L"text", REG_SZ, L"123", 8, 0},
+      {L"big-endian", REG_DWORD_BIG_ENDIAN, &number, 4, 0},
+      {L"missing", REG_NONE, nullptr, 0, 0},
+  };
+  for (const auto& c : cases) {
+    if (c.data) {
+      ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, c.name, 0, c.type,
+                                              static_cast<const BYTE*>(c.data), c.size));
+    }
     EXPECT_EQ(c.value, ReadFourByteRegistryNumber(HKEY_CURRENT_USER, kKey, c.name)) << c.name;
+  }
+  RegCloseKey(key);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
   EXPECT_EQ(0u, ReadFourByteRegistryNumber(HKEY_CURRENT_USER, L"Software\\VelumTest\\None",
                                            L"dword"));
 }

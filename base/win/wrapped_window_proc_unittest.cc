@@ -47,11 +47,6 @@ class WrappedWindowProcTest : public testing::Test {
   WindowProcExceptionFilter previous_ = nullptr;
 };
 
-TEST_F(WrappedWindowProcTest, SetReturnsThePreviousFilter) {
-  EXPECT_EQ(&TestFilter, SetWindowProcExceptionFilter(nullptr));
-  EXPECT_EQ(nullptr, SetWindowProcExceptionFilter(&TestFilter));
-}
-
 TEST_F(WrappedWindowProcTest, InstalledFilterTakesAnExceptionFromAWindowProcedure) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class = {};
@@ -78,11 +73,12 @@ TEST_F(WrappedWindowProcTest, ExceptionTravelsOnWithoutATakingFilter) {
   struct Case {
     const char* name;
     WindowProcExceptionFilter filter;
-  } cases[] = {{"no filter", nullptr}, {"declining filter", &TestFilter}};
+    WindowProcExceptionFilter previous;
+  } cases[] = {{"no filter", nullptr, &TestFilter}, {"declining filter", &TestFilter, nullptr}};
   g_verdict = EXCEPTION_CONTINUE_SEARCH;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SetWindowProcExceptionFilter(c.filter);
+    EXPECT_EQ(c.previous, SetWindowProcExceptionFilter(c.filter));
     DWORD outer_code = 0;
     EXPECT_FALSE(RunWithExceptionGuard(&CallRaisingProc, nullptr, &OuterFilter, &outer_code));
     EXPECT_EQ(kTestCode, outer_code);

@@ -24,12 +24,9 @@ bool IsOpen(HANDLE handle) {
   return GetHandleInformation(handle, &flags) != FALSE;
 }
 
-TEST(HandleVerifierTest, MainExecutableVerifierIsActive) {
+TEST(HandleVerifierTest, MainExecutableVerifierServesTheLibraryToo) {
   EXPECT_EQ(GetModuleHandleW(nullptr), GetHandleVerifier()->GetModule());
   EXPECT_EQ(GetHandleVerifier(), ::GetHandleVerifier());
-}
-
-TEST(HandleVerifierTest, LibraryUsesTheHostVerifier) {
   HMODULE library = LoadLibraryW(L"velum_installer.dll");
   ASSERT_NE(nullptr, library) << GetLastError();
   auto library_verifier = reinterpret_cast<GetHandleVerifierFunction>(
@@ -105,51 +102,39 @@ TEST(HandleVerifierTest, ProtectedProcessHandleStaysOpenAndReportsFalse) {
   EXPECT_FALSE(IsOpen(process));
 }
 
-TEST(HandleVerifierDeathTest, HandleTrackedTwice) {
+TEST(HandleVerifierDeathTest, MisuseCrashes) {
   EXPECT_DEATH(
       {
         ScopedHandle first(NewEvent());
         ScopedHandle second(first.Get());
       },
-      kCrashed);
-}
-
-TEST(HandleVerifierDeathTest, HandleReleasedByTheWrongOwner) {
+      kCrashed)
+      << "tracked twice";
   EXPECT_DEATH(
       {
         ScopedHandle handle(NewEvent());
         int other_owner = 0;
         StopTrackingHandle(handle.Get(), &other_owner, nullptr, nullptr);
       },
-      kCrashed);
-}
-
-TEST(HandleVerifierDeathTest, HandleReleasedWithoutTracking) {
+      kCrashed)
+      << "released by the wrong owner";
   EXPECT_DEATH(
       {
-        HANDLE raw = NewEvent();
         int owner = 0;
-        StopTrackingHandle(raw, &owner, nullptr, nullptr);
+        StopTrackingHandle(NewEvent(), &owner, nullptr, nullptr);
       },
-      kCrashed);
-}
-
-TEST(HandleVerifierDeathTest, HandleClosedBehindItsOwnersBack) {
+      kCrashed)
+      << "released without tracking";
   EXPECT_DEATH(
       {
         ScopedHandle handle(NewEvent());
         GetHandleVerifier()->OnHandleBeingClosed(handle.Get());
       },
-      kCrashed);
-}
-
-TEST(HandleVerifierDeathTest, FailedCloseOfAnOrdinaryHandle) {
-  EXPECT_DEATH(
-      {
-        // Not a handle of this process (a closed one could be reused at once).
-        CloseHandleVerified(reinterpret_cast<HANDLE>(0x7FFF1230));
-      },
-      kCrashed);
+      kCrashed)
+      << "closed behind its owner's back";
+  // Not a handle of this process (a closed one could be reused at once).
+  EXPECT_DEATH(CloseHandleVerified(reinterpret_cast<HANDLE>(0x7FFF1230)), kCrashed)
+      << "failed close of an ordinary handle";
 }
 
 TEST(HandleVerifierTest, UntrackedHandleMayBeClosedByAnyone) {
