@@ -6,21 +6,15 @@ namespace base {
 namespace debug {
 namespace {
 
-TEST(HeapUsageTrackerTest, NothingIsCountedOutsideAMeasurement) {
+TEST(HeapUsageTrackerTest, CountsAllocationsAndFreesInsideTheMeasurementOnly) {
   HeapUsageTracker::RecordAllocation(100, 112);
-  HeapUsageTracker tracker;
-  tracker.Start();
-  tracker.Stop(false);
-  EXPECT_EQ(0u, tracker.usage().alloc_ops);
-}
-
-TEST(HeapUsageTrackerTest, CountsAllocationsAndFrees) {
   HeapUsageTracker tracker;
   tracker.Start();
   HeapUsageTracker::RecordAllocation(100, 112);
   HeapUsageTracker::RecordAllocation(50, 0);  // no estimate: the requested size counts
   HeapUsageTracker::RecordFree(112);
   tracker.Stop(false);
+  HeapUsageTracker::RecordAllocation(100, 112);
   const ThreadHeapUsage& usage = tracker.usage();
   EXPECT_EQ(2u, usage.alloc_ops);
   EXPECT_EQ(162u, usage.alloc_bytes);

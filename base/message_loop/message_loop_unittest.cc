@@ -26,17 +26,6 @@ void Append(std::vector<int>* order, int value) {
 
 class MessageLoopTypeTest : public testing::TestWithParam<MessageLoop::Type> {};
 
-TEST_P(MessageLoopTypeTest, ImmediateTasksRunInPostingOrder) {
-  MessageLoop loop(GetParam());
-  std::vector<int> order;
-  RunLoop run_loop;
-  for (int i = 0; i < 5; ++i)
-    loop.task_runner()->PostTask(FROM_HERE, Bind(&Append, &order, i));
-  loop.task_runner()->PostTask(FROM_HERE, run_loop.QuitClosure());
-  run_loop.Run();
-  EXPECT_EQ(std::vector<int>({0, 1, 2, 3, 4}), order);
-}
-
 // Records the delayed run time and sequence number of every task the loop runs, and
 // quits |run_loop| after |expected| tasks.
 class RunTimeRecorder : public MessageLoop::TaskObserver {
@@ -98,7 +87,7 @@ TEST_P(MessageLoopTypeTest, DelayedTasksRunByTimeThenPostingOrder) {
   EXPECT_LT(std::find(order.begin(), order.end(), 2), std::find(order.begin(), order.end(), 3));
 }
 
-// Tasks posted from inside a task while the loop is busy go behind the queued ones.
+// Immediate tasks run in posting order; one posted by a task goes behind the queued ones.
 TEST_P(MessageLoopTypeTest, TaskPostedByTaskRunsAfterQueuedTasks) {
   MessageLoop loop(GetParam());
   std::vector<int> order;

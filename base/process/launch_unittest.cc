@@ -111,7 +111,8 @@ TEST(LaunchProcessTest, PutsTheChildIntoTheJob) {
   EXPECT_EQ(1, ExitCodeOf(child));
 }
 
-TEST(LaunchProcessTest, FailsWhenTheChildCannotJoinTheJob) {
+TEST(LaunchProcessTest, FailsForAMissingProgramOrAChildThatCannotJoinTheJob) {
+  EXPECT_FALSE(LaunchProcess(L"\"C:\\no such folder\\nothing.exe\"", LaunchOptions()).IsValid());
   ScopedHandle not_a_job = NewEvent(false);
   ScopedHandle marker = NewEvent(true);
   LaunchOptions options;
@@ -190,11 +191,6 @@ TEST(LaunchProcessTest, AsUserGetsThatUsersEnvironmentOnly) {
   EXPECT_EQ(251, ExitCodeOf(LaunchProcess(HelperCommand(L"env VELUM_LAUNCH_PARENT_ONLY"),
                                           options)));
   SetEnvironmentVariableW(L"VELUM_LAUNCH_PARENT_ONLY", nullptr);
-}
-
-TEST(LaunchProcessTest, MissingProgramGivesAnInvalidProcess) {
-  LaunchOptions options;
-  EXPECT_FALSE(LaunchProcess(L"\"C:\\no such folder\\nothing.exe\"", options).IsValid());
 }
 
 TEST(LaunchProcessTest, RecordsLaunchesWithTheActivityTracker) {

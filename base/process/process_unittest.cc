@@ -93,18 +93,15 @@ TEST(ProcessTest, OpenById) {
   EXPECT_EQ(3, exit_code);
 }
 
-TEST(ProcessTest, OpenOfMissingProcessIsInvalid) {
-  // Process ids are multiples of four; this one is never handed out.
-  EXPECT_FALSE(Process::Open(0xFFFFFFF1).IsValid());
-  EXPECT_FALSE(Process().IsValid());
-}
-
-TEST(ProcessTest, CurrentHoldsNoHandle) {
+TEST(ProcessTest, CurrentHoldsNoHandleAndMissingProcessIsInvalid) {
   Process current = Process::Current();
   EXPECT_TRUE(current.IsValid());
   EXPECT_EQ(GetCurrentProcess(), current.Handle());
   EXPECT_EQ(GetCurrentProcessId(), current.Pid());
   EXPECT_FALSE(current.WaitForExitWithTimeout(TimeDelta(), nullptr));
+  // Process ids are multiples of four; this one is never handed out.
+  EXPECT_FALSE(Process::Open(0xFFFFFFF1).IsValid());
+  EXPECT_FALSE(Process().IsValid());
 }
 
 TEST(ProcessTest, MoveTransfersHandleAndKeepsLastError) {
