@@ -528,6 +528,12 @@ class TaskSchedulerV2Test : public ::testing::Test {
     return Folder()->AddTask(kFullName, FakeDefinition::Running(kMissingLauncher));
   }
   FakeFolder* Folder() { return service_->folder.Get(); }
+  std::vector<int> TriggerTypes() {
+    std::vector<int> types;
+    for (const FakeTriggers::Entry& entry : Definition()->triggers->entries)
+      types.push_back(entry.type);
+    return types;
+  }
 
   FakeEnvironment environment_;
   ComPtr<FakeService> service_;
@@ -576,12 +582,10 @@ TEST_F(TaskSchedulerV2Test, PerUserDailyTaskWithLogonTrigger) {
   EXPECT_FALSE(settings.Has("DeleteExpiredTaskAfter"));
 
   const std::vector<FakeTriggers::Entry>& triggers = definition->triggers->entries;
-  ASSERT_EQ(2u, triggers.size());
-  EXPECT_EQ(TASK_TRIGGER_DAILY, triggers[0].type);
+  ASSERT_EQ((std::vector<int>{TASK_TRIGGER_DAILY, TASK_TRIGGER_LOGON}), TriggerTypes());
   EXPECT_EQ(L"Daily run", triggers[0].properties->Text("Id"));
   EXPECT_EQ(L"2026-03-04T05:06:07", triggers[0].properties->Text("StartBoundary"));
   EXPECT_EQ(1, triggers[0].properties->Number("DaysInterval"));
-  EXPECT_EQ(TASK_TRIGGER_LOGON, triggers[1].type);
   EXPECT_EQ(L"Logon run", triggers[1].properties->Text("Id"));
   EXPECT_EQ(L"2026-03-04T05:06:07", triggers[1].properties->Text("StartBoundary"));
   EXPECT_EQ(kUser, triggers[1].properties->Text("UserId"));
@@ -616,9 +620,7 @@ TEST_F(TaskSchedulerV2Test, MachineWideTaskBootsAsSystemForAuthenticatedUsers) {
   FakeDefinition* definition = Definition();
   EXPECT_EQ(L"PT0S", definition->settings->properties().Text("ExecutionTimeLimit"));
   const std::vector<FakeTriggers::Entry>& triggers = definition->triggers->entries;
-  ASSERT_EQ(2u, triggers.size());
-  EXPECT_EQ(TASK_TRIGGER_DAILY, triggers[0].type);
-  EXPECT_EQ(TASK_TRIGGER_BOOT, triggers[1].type);
+  ASSERT_EQ((std::vector<int>{TASK_TRIGGER_DAILY, TASK_TRIGGER_BOOT}), TriggerTypes());
   EXPECT_EQ(L"Logon run", triggers[1].properties->Text("Id"));
   EXPECT_EQ(L"PT15M", triggers[1].properties->Text("Delay"));
   EXPECT_EQ(L"2026-03-04T05:06:07", triggers[1].properties->Text("StartBoundary"));
@@ -647,8 +649,7 @@ TEST_F(TaskSchedulerV2Test, RunOnceTaskStartsFromRegistrationAndIsGone) {
   FakeDefinition* definition = Definition();
   EXPECT_EQ(L"PT0S", definition->settings->properties().Text("DeleteExpiredTaskAfter"));
   const std::vector<FakeTriggers::Entry>& triggers = definition->triggers->entries;
-  ASSERT_EQ(1u, triggers.size());
-  EXPECT_EQ(TASK_TRIGGER_REGISTRATION, triggers[0].type);
+  ASSERT_EQ(std::vector<int>{TASK_TRIGGER_REGISTRATION}, TriggerTypes());
   EXPECT_EQ(L"Run once", triggers[0].properties->Text("Id"));
   EXPECT_EQ(L"2026-03-04T05:06:37", triggers[0].properties->Text("EndBoundary"));
   EXPECT_FALSE(triggers[0].properties->Has("StartBoundary"));
@@ -661,8 +662,7 @@ TEST_F(TaskSchedulerV2Test, OtherScheduleHasOnlyTheLogonTrigger) {
   ScheduledTaskInfo info = Info(ScheduledTaskInfo::kNoTimeTrigger);
   info.logon_trigger = true;
   ASSERT_TRUE(Ready()->RegisterTask(info));
-  ASSERT_EQ(1u, Definition()->triggers->entries.size());
-  EXPECT_EQ(TASK_TRIGGER_LOGON, Definition()->triggers->entries[0].type);
+  EXPECT_EQ(std::vector<int>{TASK_TRIGGER_LOGON}, TriggerTypes());
   EXPECT_NE(nullptr, Folder()->Find(kFullName));
 }
 
