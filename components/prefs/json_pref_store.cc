@@ -1,7 +1,5 @@
 #include "components/prefs/json_pref_store.h"
 
-#include <windows.h>
-
 #include <utility>
 
 #include "base/bind.h"
@@ -13,13 +11,13 @@
 #include "base/metrics/histogram.h"
 #include "base/sequenced_task_runner.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/threading/thread_task_runner_handle.h"
+#include "base/threading/sequenced_worker_pool.h"
 #include "base/values.h"
-#include "base/win/scoped_handle.h"
 
 namespace {
 
 const int64_t kCommitIntervalSeconds = 10;
+const char kSequenceNamePrefix[] = "json_pref_store-";
 const int64_t kWriteReportIntervalMinutes = 5;
 
 // "<file base name>" with blanks as "_", for the per-file histogram names.
@@ -31,79 +29,12 @@ std::string HistogramSuffix(const base::FilePath& path) {
   return suffix;
 }
 
-// Writes a temporary file beside `path`, flushes it and moves it over `path`, so that
-// a crash leaves the old or the new file, never a torn one.
-bool WriteFileAtomically(const base::FilePath& path, const std::string& data) {
-  base::FilePath temp;
-  if (!base::CreateTemporaryFileInDir(path.DirName(), &temp)) return false;
-  base::ScopedHandle file(CreateFileW(temp.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  const bool ok = file.IsValid() &&
-                  WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()),
-                            &written, nullptr) &&
-                  written == data.size() && FlushFileBuffers(file.Get());
-  file.Close();
-  if (!ok || !base::ReplaceFile(temp, path)) {
-    base::DeleteFile(temp, false);
-    return false;
-  }
-  return true;
-}
-
-void WriteTask(const base::FilePath& path, const std::string& data) {
-  if (!WriteFileAtomically(path, data))
-    LOG(ERROR) << "Cannot write preferences to " << base::WideToUTF8(path.value());
-}
-
 }  // namespace
 
 struct JsonPrefStore::ReadResult {
   std::unique_ptr<base::Value> value;
   PrefReadError error = PREF_READ_ERROR_NONE;
   bool no_dir = false;
-};
-
-// Batches changes: a scheduled write happens one commit interval after the first change
-// of a series (through a delayed task on the owner's thread, when it has a loop) or at
-// the next flush, whichever comes first. The disk work runs on the file task runner.
-class JsonPrefStore::FileWriter {
- public:
-  FileWriter(const base::FilePath& path, base::scoped_refptr<base::SequencedTaskRunner> runner)
-      : path_(path), runner_(std::move(runner)), pending_(false), weak_factory_(this) {}
-
-  bool HasPendingWrite() const { return pending_; }
-
-  void ScheduleWrite(JsonPrefStore* store) {
-    store_ = store;
-    if (pending_) return;
-    pending_ = true;
-    if (base::CurrentThreadTaskRunner::IsSet()) {
-      base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
-          FROM_HERE, base::Bind(&FileWriter::DoScheduledWrite, weak_factory_.GetWeakPtr()),
-          base::TimeDelta::FromSeconds(kCommitIntervalSeconds));
-    }
-  }
-
-  void DoScheduledWrite() {
-    if (!pending_) return;
-    pending_ = false;
-    std::string data;
-    if (store_->Serialize(&data)) WriteNow(data);
-  }
-
- private:
-  void WriteNow(const std::string& data) {
-    base::Closure task = base::Bind(&WriteTask, path_, data);
-    // A runner that refuses work must not lose the data.
-    if (!runner_->PostTask(FROM_HERE, task)) task.Run();
-  }
-
-  const base::FilePath path_;
-  const base::scoped_refptr<base::SequencedTaskRunner> runner_;
-  JsonPrefStore* store_ = nullptr;
-  bool pending_;
-  base::WeakPtrFactory<FileWriter> weak_factory_;
 };
 
 namespace {
@@ -157,13 +88,20 @@ void ReadPrefsTask(const base::FilePath& path,
 
 }  // namespace
 
+base::scoped_refptr<base::SequencedTaskRunner> JsonPrefStore::GetTaskRunnerForFile(
+    const base::FilePath& path, base::SequencedWorkerPool* worker_pool) {
+  return worker_pool->GetSequencedTaskRunner(
+      worker_pool->GetNamedSequenceToken(kSequenceNamePrefix + base::WideToUTF8(path.value())),
+      base::SequencedWorkerPool::BLOCK_SHUTDOWN);
+}
+
 JsonPrefStore::JsonPrefStore(const base::FilePath& path,
                              base::scoped_refptr<base::SequencedTaskRunner> file_task_runner)
     : path_(path),
       file_task_runner_(std::move(file_task_runner)),
       values_(new base::Dictionary),
       read_only_(false),
-      writer_(new FileWriter(path_, file_task_runner_)),
+      writer_(path_, file_task_runner_, base::TimeDelta::FromSeconds(kCommitIntervalSeconds)),
       initialized_(false),
       pending_lossy_write_(false),
       read_error_(PREF_READ_ERROR_NONE),
@@ -279,11 +217,11 @@ void JsonPrefStore::OnFileRead(std::unique_ptr<ReadResult> result) {
 
 void JsonPrefStore::FlushPendingWrite() {
   ScheduleDeferredWrites();
-  if (writer_->HasPendingWrite() && !read_only_) writer_->DoScheduledWrite();
+  if (writer_.HasPendingWrite() && !read_only_) writer_.DoScheduledWrite();
 }
 
 void JsonPrefStore::ScheduleDeferredWrites() {
-  if (pending_lossy_write_) writer_->ScheduleWrite(this);
+  if (pending_lossy_write_) writer_.ScheduleWrite(this);
 }
 
 void JsonPrefStore::ClearValues() { LOG(ERROR) << "NOT IMPLEMENTED"; }
@@ -293,10 +231,10 @@ void JsonPrefStore::ScheduleWrite(uint32_t flags) {
   if (flags & LOSSY_PREF_WRITE_FLAG)
     pending_lossy_write_ = true;
   else
-    writer_->ScheduleWrite(this);
+    writer_.ScheduleWrite(this);
 }
 
-bool JsonPrefStore::Serialize(std::string* output) {
+bool JsonPrefStore::SerializeData(std::string* output) {
   pending_lossy_write_ = false;
   ReportOutstandingWrites();
   ++writes_since_report_;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/files/important_file_writer.h"
 #include "base/memory/ref_counted.h"
 #include "base/memory/weak_ptr.h"
 #include "base/observer_list.h"
@@ -23,14 +24,22 @@
 
 namespace base {
 class SequencedTaskRunner;
-}
+class SequencedWorkerPool;
+}  // namespace base
 
-class JsonPrefStore : public PersistentPrefStore {
+class JsonPrefStore : public PersistentPrefStore,
+                      public base::ImportantFileWriter::DataSerializer {
  public:
   // What a read of the file found; made on whichever thread reads.
   struct ReadResult;
 
-  // Nothing is read or written here. `file_task_runner` runs the file work.
+  // The runner for the store of `path`: the pool's sequence "json_pref_store-<path>",
+  // whose pending writes hold up the pool's shutdown.
+  static base::scoped_refptr<base::SequencedTaskRunner> GetTaskRunnerForFile(
+      const base::FilePath& path, base::SequencedWorkerPool* worker_pool);
+
+  // Nothing is read or written here. `file_task_runner` runs the file work; writes are
+  // scheduled on the creating thread's message loop.
   JsonPrefStore(const base::FilePath& path,
                 base::scoped_refptr<base::SequencedTaskRunner> file_task_runner);
 
@@ -56,11 +65,9 @@ class JsonPrefStore : public PersistentPrefStore {
   void ClearValues() override;
 
   // The compact JSON text of the values, as the file gets it.
-  bool Serialize(std::string* output);
+  bool SerializeData(std::string* output) override;
 
  private:
-  class FileWriter;
-
   ~JsonPrefStore() override;
 
   void OnFileRead(std::unique_ptr<ReadResult> result);
@@ -71,7 +78,7 @@ class JsonPrefStore : public PersistentPrefStore {
   const base::scoped_refptr<base::SequencedTaskRunner> file_task_runner_;
   std::unique_ptr<base::Dictionary> values_;
   bool read_only_;
-  std::unique_ptr<FileWriter> writer_;
+  base::ImportantFileWriter writer_;
   base::ObserverList<Observer> observers_;
   std::unique_ptr<ReadErrorDelegate> error_delegate_;
   bool initialized_;

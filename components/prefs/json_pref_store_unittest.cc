@@ -81,6 +81,8 @@ class JsonPrefStoreTest : public testing::Test {
     return text;
   }
 
+  // Scheduled writes wait on the store's thread's loop.
+  base::MessageLoop loop_;
   base::ScratchDir scratch_;
   base::FilePath path_;
   base::scoped_refptr<QueueTaskRunner> runner_;
@@ -207,8 +209,7 @@ TEST_F(JsonPrefStoreTest, RefusingRunnerWritesOnTheCallingThread) {
 
 TEST_F(JsonPrefStoreTest, AsynchronousRead) {
   ASSERT_TRUE(base::WriteTextFile(path_, "{broken"));
-  base::MessageLoop loop;
-  base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path_, loop.task_runner());
+  base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path_, loop_.task_runner());
   store->AddObserver(&observer_);
   std::vector<int> errors;
   store->ReadPrefsAsync(new CountingDelegate(&errors));

@@ -1,0 +1,109 @@
+#include "desktop/windows/installer/service/installer_pref_store.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/at_exit.h"
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_loop.h"
+#include "base/synchronization/sync_event.h"
+#include "base/threading/sequenced_worker_pool.h"
+#include "base/values.h"
+#include "components/prefs/json_pref_store.h"
+
+namespace installer {
+namespace {
+
+// Every test has its own exit-callback stack, so each one starts without a pool.
+class InstallerPrefStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
+
+  base::ScratchDir scratch_;
+};
+
+TEST_F(InstallerPrefStoreTest, ThreadsAskingAtOnceShareOnePool) {
+  base::ExitCallbackStack exit_callbacks;
+  std::vector<PrefsTaskPoolHolder*> holders(4, nullptr);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < holders.size(); ++i) {
+    threads.emplace_back([&holders, i] { holders[i] = GetPrefsTaskPool(); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  ASSERT_TRUE(holders[0]);
+  EXPECT_TRUE(holders[0]->pool);
+  for (PrefsTaskPoolHolder* holder : holders) EXPECT_EQ(holders[0], holder);
+  EXPECT_EQ(holders[0], GetPrefsTaskPool());
+}
+
+TEST_F(InstallerPrefStoreTest, StoresReadAtCreation) {
+  base::ExitCallbackStack exit_callbacks;
+  base::MessageLoop loop;
+  const base::FilePath existing = scratch_.path().Append(L"installer_prefs.json");
+  ASSERT_TRUE(base::WriteTextFile(existing, R"({"language": "de"})"));
+  base::scoped_refptr<JsonPrefStore> store =
+      CreateInstallerPrefStore(GetPrefsTaskPool(), existing);
+  EXPECT_TRUE(store->IsInitialized());
+  const base::Value* value = nullptr;
+  ASSERT_TRUE(store->GetValue("language", &value));
+  EXPECT_EQ("de", value->string_value());
+
+  base::scoped_refptr<JsonPrefStore> missing = CreateInstallerPrefStore(
+      GetPrefsTaskPool(), scratch_.path().Append(L"installer_prefs_include.json"));
+  EXPECT_TRUE(missing->IsInitialized());
+  EXPECT_TRUE(missing->CopyValues()->empty());
+}
+
+// Writes of one file keep their order on its sequence; two names, two sequences.
+TEST_F(InstallerPrefStoreTest, OneSequencePerFile) {
+  base::ExitCallbackStack exit_callbacks;
+  base::SequencedWorkerPool* pool = GetPrefsTaskPool()->pool.get();
+  const base::FilePath a = scratch_.path().Append(L"a.json");
+  const base::FilePath b = scratch_.path().Append(L"b.json");
+  using Runner = base::scoped_refptr<base::SequencedTaskRunner>;
+  Runner a1 = JsonPrefStore::GetTaskRunnerForFile(a, pool);
+  Runner a2 = JsonPrefStore::GetTaskRunnerForFile(a, pool);
+  Runner b1 = JsonPrefStore::GetTaskRunnerForFile(b, pool);
+  // A task on one runner of a file holds up the other runner of that file only.
+  base::SyncEvent release(base::SyncEvent::MANUAL, base::SyncEvent::NOT_SIGNALED);
+  base::SyncEvent b_ran(base::SyncEvent::MANUAL, base::SyncEvent::NOT_SIGNALED);
+  std::vector<int> order;
+  a1->PostTask(FROM_HERE, base::Bind([&] {
+                 release.Wait();
+                 order.push_back(1);
+               }));
+  a2->PostTask(FROM_HERE, base::Bind([&] { order.push_back(2); }));
+  b1->PostTask(FROM_HERE, base::Bind([&] { b_ran.Signal(); }));
+  b_ran.Wait();
+  EXPECT_TRUE(order.empty());
+  release.Signal();
+  pool->Shutdown();
+  EXPECT_EQ((std::vector<int>{1, 2}), order);
+}
+
+// The exit callbacks do not return before a store's last write is on disk.
+TEST_F(InstallerPrefStoreTest, PendingWriteCompletesBeforeShutdownReturns) {
+  const base::FilePath path = scratch_.path().Append(L"installer_prefs.json");
+  {
+    base::ExitCallbackStack exit_callbacks;
+    base::MessageLoop loop;
+    PrefsTaskPoolHolder* holder = GetPrefsTaskPool();
+    base::scoped_refptr<JsonPrefStore> store = CreateInstallerPrefStore(holder, path);
+    store->SetValue("stage", std::make_unique<base::Value>("done"), 0);
+    store = nullptr;  // posts the write to the pool
+  }
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(path, &text));
+  EXPECT_EQ(R"({"stage":"done"})", text);
+}
+
+}  // namespace
+}  // namespace installer
