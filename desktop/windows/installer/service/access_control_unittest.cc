@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "base/files/scratch_dir_test_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -155,22 +157,13 @@ int RunRestricted(const std::wstring& arguments) {
   if (!made) return -1;
   base::ScopedHandle restricted(restricted_raw);
 
-  const std::wstring program = base::TestExeSibling(L"access_control_test_helper.exe");
-  std::wstring command_line = L"\"" + program + L"\" " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessAsUserW(restricted.Get(), program.c_str(), &command_line[0], nullptr,
-                            nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return -1;
-  }
-  base::ScopedHandle process(info.hProcess), thread(info.hThread);
-  DWORD exit_code = 0;
-  if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0 ||
-      !GetExitCodeProcess(process.Get(), &exit_code)) {
-    return -1;
-  }
-  return static_cast<int>(exit_code);
+  base::LaunchOptions options;
+  options.as_user = restricted.Get();
+  const base::Process process = base::LaunchProcess(
+      L"\"" + base::TestExeSibling(L"access_control_test_helper.exe") + L"\" " + arguments,
+      options);
+  int32_t exit_code = -1;
+  return process.IsValid() && process.WaitForExit(&exit_code) ? exit_code : -1;
 }
 
 TEST(AccessControlElevationTest, StandardUserIsNoAdministratorAndNeedsElevation) {

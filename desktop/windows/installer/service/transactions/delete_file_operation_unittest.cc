@@ -11,6 +11,8 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/test/test_helper_process.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
@@ -126,13 +128,9 @@ TEST_F(DeleteFileOperationTest, RunningProgramIsPutBackWhenInUseIsChecked) {
       std::to_wstring(GetTickCount64());
   base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
   ASSERT_TRUE(release.IsValid());
-  std::wstring command_line = L"\"" + program.value() + L"\" 0 " + event_name;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(CreateProcessW(program.value().c_str(), &command_line[0], nullptr, nullptr, FALSE,
-                             0, nullptr, nullptr, &startup, &info));
-  base::ScopedHandle process(info.hProcess), thread(info.hThread);
+  base::Process process = base::LaunchProcess(
+      L"\"" + program.value() + L"\" 0 " + event_name, base::LaunchOptions());
+  ASSERT_TRUE(process.IsValid());
 
   const std::string before = SnapshotFileTree(scratch_.path());
   {
@@ -143,9 +141,8 @@ TEST_F(DeleteFileOperationTest, RunningProgramIsPutBackWhenInUseIsChecked) {
   EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
 
   SetEvent(release.Get());
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), INFINITE));
-  process.Close();
-  thread.Close();
+  ASSERT_TRUE(process.WaitForExit(nullptr));
+  process = base::Process();
   // Once the program has ended the same deletion goes through.
   Transaction transaction;
   EXPECT_TRUE(transaction.Execute(std::make_unique<DeleteFileOperation>(program, true, false)));
