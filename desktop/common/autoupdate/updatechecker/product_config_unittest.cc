@@ -22,12 +22,10 @@ TEST(ProductConfigTest, StringGettersReadTheResource) {
     const char* expected;
   } cases[] = {
       {GetCompanyName(), "Velum Software"},
-      {GetCrashUploadServerProductName(), "VelumDesktop"},
       {GetDefaultProfilePathTemplate(), "Velum Software/Velum {InternalStream}"},
       {GetFileNameBase(), "velum"},
       {GetProductName(), "Velum"},
       {GetBuildProductName(), "Velum"},
-      {GetShortcutSuffix(), ""},
       {GetUserAgentName(), "VLM"},
       {GetVisibleProductName(), "Velum"},
       {GetProductUrl("autoupdate"), "https://localhost:8080/autoupdate/"},
@@ -39,21 +37,11 @@ TEST(ProductConfigTest, StringGettersReadTheResource) {
   for (const auto& c : cases) EXPECT_EQ(c.expected, c.actual);
 }
 
-TEST(ProductConfigTest, TypedGetters) {
-  EXPECT_EQ(5, GetScheduledAutoupdateDelayMin());
-  EXPECT_EQ(0, GetMajorDelta());
-  EXPECT_TRUE(GetScheduleAutoupdateTask());
-  EXPECT_FALSE(GetUseEngineMajorForMinor());
-  EXPECT_FALSE(IsWhiteLabeled());
-  EXPECT_EQ(4, GetChannel());
-  EXPECT_EQ("Stable", GetChannelName());
-}
-
 TEST(ProductConfigTest, VersionTexts) {
   EXPECT_EQ("1.0.100.0", GetProductVersion());
   EXPECT_EQ(GetProductVersion(), GetBuildVersion());
-  EXPECT_EQ("100.0", GetBuildAndPatchNumber());
   EXPECT_EQ(120, GetBaseVersion());
+  EXPECT_EQ(5, GetScheduledAutoupdateDelayMin());
   const std::string stamp = GetBuildTimestamp();
   ASSERT_EQ(15u, stamp.size());
   EXPECT_EQ('_', stamp[8]);

@@ -202,13 +202,10 @@ TEST_F(AssociationsTest, Windows7PerUserWritesTheRegistryTables) {
       {L"Software\\Classes\\VelumStable\\shell\\open\\command", nullptr,
        L"\"" + folder_.value() + L"\\Launcher.exe\" -noautoupdate -- \"%1\""},
       {L"Software\\Classes\\VelumStable\\shell\\open\\ddeexec", nullptr, L""},
-      {L"Software\\Classes\\VelumStable\\shell\\open\\ddeexec\\Topic", nullptr, L""},
       {L"Software\\Classes\\http", L"URL Protocol", L""},
       {L"Software\\Classes\\http\\shell\\open\\command", nullptr, launcher},
       {L"Software\\Classes\\https\\shell\\open\\command", nullptr, launcher},
-      {L"Software\\Classes\\ftp\\DefaultIcon", nullptr, folder_.value() + L"\\Launcher.exe,0"},
       {L"Software\\Classes\\.html", nullptr, L"VelumStable"},
-      {L"Software\\Classes\\.vldownload", nullptr, L"VelumStable"},
       {L"Software\\Clients\\StartMenuInternet", nullptr, L"VelumStable"},
       {kHttpChoice, L"Progid", L"<missing>"},
   };
