@@ -41,6 +41,9 @@ class InstallLogReaderTest : public XmlFileTest {
   InstallLogReader reader_;
 };
 
+// A root element with all its flags, for the cases past the root.
+#define FLAGGED_ROOT "<install_log version='1' copy_only='1' all_users='1' pinned='1'>"
+
 TEST_F(InstallLogReaderTest, EachBrokenPartHasItsMessage) {
   struct Case {
     const char* text;  // whole file when it starts with "<", else a body after files
@@ -58,15 +61,10 @@ TEST_F(InstallLogReaderTest, EachBrokenPartHasItsMessage) {
        "There's no pinned attribute on the root element"},
       {"<install_log version='1' copy_only='1' all_users='1' pinned='1'/>",
        "Cannot proceed to the path"},
-      {"<install_log version='1' copy_only='1' all_users='1' pinned='1'><pth/></install_log>",
-       "The path element is not named correctly"},
-      {"<install_log version='1' copy_only='1' all_users='1' pinned='1'><path/></install_log>",
-       "Cannot go to files element"},
-      {"<install_log version='1' copy_only='1' all_users='1' pinned='1'><path/><file/>"
-       "</install_log>",
-       "Files element is incorrectly named"},
-      {"<install_log version='1' copy_only='1' all_users='1' pinned='1'><path/><files>"
-       "<file>a</file><dir>b</dir></files></install_log>",
+      {FLAGGED_ROOT "<pth/></install_log>", "The path element is not named correctly"},
+      {FLAGGED_ROOT "<path/></install_log>", "Cannot go to files element"},
+      {FLAGGED_ROOT "<path/><file/></install_log>", "Files element is incorrectly named"},
+      {FLAGGED_ROOT "<path/><files><file>a</file><dir>b</dir></files></install_log>",
        "File element is incorrectly named"},
       {"<bogus/>", "Invalid element in place of the optional root files list"},
       {"<root_files/>", "Cannot proceed to the first root file"},
