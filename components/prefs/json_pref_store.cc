@@ -12,6 +12,7 @@
 #include "base/sequenced_task_runner.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/sequenced_worker_pool.h"
+#include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 
 namespace {
@@ -221,7 +222,7 @@ void JsonPrefStore::FlushPendingWrite() {
 }
 
 void JsonPrefStore::ScheduleDeferredWrites() {
-  if (pending_lossy_write_) writer_.ScheduleWrite(this);
+  if (pending_lossy_write_) ScheduleWriterWrite();
 }
 
 void JsonPrefStore::ClearValues() { LOG(ERROR) << "NOT IMPLEMENTED"; }
@@ -231,7 +232,17 @@ void JsonPrefStore::ScheduleWrite(uint32_t flags) {
   if (flags & LOSSY_PREF_WRITE_FLAG)
     pending_lossy_write_ = true;
   else
+    ScheduleWriterWrite();
+}
+
+void JsonPrefStore::ScheduleWriterWrite() {
+  if (base::CurrentThreadTaskRunner::IsSet()) {
     writer_.ScheduleWrite(this);
+    return;
+  }
+  // Without a loop there is no timer to batch on: the change goes to disk at once.
+  std::unique_ptr<std::string> data(new std::string);
+  if (SerializeData(data.get())) writer_.WriteNow(std::move(data));
 }
 
 bool JsonPrefStore::SerializeData(std::string* output) {

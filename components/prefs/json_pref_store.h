@@ -39,7 +39,7 @@ class JsonPrefStore : public PersistentPrefStore,
       const base::FilePath& path, base::SequencedWorkerPool* worker_pool);
 
   // Nothing is read or written here. `file_task_runner` runs the file work; writes are
-  // scheduled on the creating thread's message loop.
+  // batched on the store's thread's message loop when it has one.
   JsonPrefStore(const base::FilePath& path,
                 base::scoped_refptr<base::SequencedTaskRunner> file_task_runner);
 
@@ -72,6 +72,8 @@ class JsonPrefStore : public PersistentPrefStore,
 
   void OnFileRead(std::unique_ptr<ReadResult> result);
   void ScheduleWrite(uint32_t flags);
+  // Through the writer's commit timer, or at once on a thread without a message loop.
+  void ScheduleWriterWrite();
   void ReportOutstandingWrites();
 
   const base::FilePath path_;

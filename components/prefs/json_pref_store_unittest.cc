@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -205,6 +206,19 @@ TEST_F(JsonPrefStoreTest, RefusingRunnerWritesOnTheCallingThread) {
   store->SetValue("a", std::make_unique<base::Value>(1), 0);
   store->FlushPendingWrite();
   EXPECT_EQ(R"({"a":1})", FileText());
+}
+
+// A thread without a message loop has no timer to batch on: each change is written.
+TEST_F(JsonPrefStoreTest, ThreadWithoutLoopWritesAtOnce) {
+  std::thread([this] {
+    base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path_, runner_);
+    store->ReadPrefs();
+    store->SetValue("a", std::make_unique<base::Value>(1), 0);
+    store->SetValue("b", std::make_unique<base::Value>(2),
+                    PersistentPrefStore::LOSSY_PREF_WRITE_FLAG);
+  }).join();
+  EXPECT_EQ(2u, runner_->RunAll());  // the change, then the deferred one at release
+  EXPECT_EQ(R"({"a":1,"b":2})", FileText());
 }
 
 TEST_F(JsonPrefStoreTest, AsynchronousRead) {
