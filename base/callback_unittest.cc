@@ -145,12 +145,9 @@ TEST(BindTest, PartialBindingOfFunctionsMethodsAndLambdas) {
   EXPECT_EQ(10, twice.Run(0));
   EXPECT_EQ(2, calls);
   EXPECT_FALSE(twice.IsCancelled());
-}
 
-TEST(BindTest, MoveOnlyRunArgumentsAreForwarded) {
-  Callback<int(std::unique_ptr<int>)> take =
-      Bind([](std::unique_ptr<int> p) { return *p + 1; });
-  EXPECT_EQ(6, take.Run(std::make_unique<int>(5)));
+  Callback<int(std::unique_ptr<int>)> take = Bind([](std::unique_ptr<int> p) { return *p + 1; });
+  EXPECT_EQ(6, take.Run(std::make_unique<int>(5))) << "move-only run arguments are forwarded";
 }
 
 }  // namespace

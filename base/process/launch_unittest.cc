@@ -124,15 +124,6 @@ TEST(LaunchProcessTest, FailsForAMissingProgramOrAChildThatCannotJoinTheJob) {
   EXPECT_FALSE(IsSet(marker));
 }
 
-TEST(LaunchProcessTest, WaitsForTheChildWhenAsked) {
-  LaunchOptions options;
-  options.wait = true;
-  Process child = LaunchProcess(HelperCommand(L"exit 7"), options);
-  ASSERT_TRUE(child.IsValid());
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.Handle(), 0));
-  EXPECT_EQ(7, ExitCodeOf(child));
-}
-
 TEST(LaunchProcessTest, StandardOutputAlone) {
   HANDLE read_handle = nullptr;
   HANDLE write_handle = nullptr;
@@ -156,23 +147,29 @@ TEST(LaunchProcessTest, StandardOutputAlone) {
   EXPECT_EQ(0, ExitCodeOf(child));
 }
 
-TEST(LaunchProcessTest, DesktopAndDirectoryOptions) {
+TEST(LaunchProcessTest, DesktopDirectoryAndWaitOptions) {
   FilePath windows_folder(L"C:\\windows");
   struct Case {
     const char* what;
-    bool empty_name, current, with_directory;
+    bool empty_name, current, with_directory, wait;
   } cases[] = {
-      {"empty desktop name", true, false, false},
-      {"current desktop by name", false, true, false},
-      {"both: the empty name wins", true, true, false},
-      {"current directory", false, false, true},
+      {"empty desktop name", true, false, false, false},
+      {"current desktop by name", false, true, false, false},
+      {"both: the empty name wins", true, true, false, false},
+      {"current directory", false, false, true, false},
+      {"wait for the child", false, false, false, true},
   };
   for (const Case& c : cases) {
     LaunchOptions options;
     options.empty_desktop_name = c.empty_name;
     options.use_current_desktop = c.current;
     if (c.with_directory) options.current_directory = windows_folder;
-    EXPECT_EQ(3, ExitCodeOf(LaunchProcess(HelperCommand(L"exit 3"), options))) << c.what;
+    options.wait = c.wait;
+    Process child = LaunchProcess(HelperCommand(L"exit 3"), options);
+    if (c.wait) {
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.Handle(), 0));
+    }
+    EXPECT_EQ(3, ExitCodeOf(child)) << c.what;
   }
 }
 

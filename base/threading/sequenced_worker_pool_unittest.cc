@@ -168,35 +168,24 @@ TEST_F(SequencedWorkerPoolTest, DelayedTaskRunsNoEarlierThanDue) {
   pool->Shutdown();
 }
 
-struct SequenceFacts {
-  bool on_own_sequence = false;
-  bool on_other_sequence = true;
-  bool runs_on_pool = false;
-  bool current_runner_is_own = false;
-};
-
-void ReadSequenceFacts(Pool* pool, Pool::SequenceToken own, Pool::SequenceToken other,
-                       SequenceFacts* facts) {
-  facts->on_own_sequence = pool->IsRunningSequenceOnCurrentThread(own);
-  facts->on_other_sequence = pool->IsRunningSequenceOnCurrentThread(other);
-  facts->runs_on_pool = pool->RunsTasksOnCurrentThread();
-  facts->current_runner_is_own = CurrentSequenceTaskRunner::Get()->RunsTasksOnCurrentThread();
+void CheckSequence(Pool* pool, Pool::SequenceToken own, Pool::SequenceToken other, bool* ran) {
+  EXPECT_TRUE(pool->IsRunningSequenceOnCurrentThread(own));
+  EXPECT_FALSE(pool->IsRunningSequenceOnCurrentThread(other));
+  EXPECT_TRUE(pool->RunsTasksOnCurrentThread());
+  EXPECT_TRUE(CurrentSequenceTaskRunner::Get()->RunsTasksOnCurrentThread());
+  *ran = true;
 }
 
 TEST_F(SequencedWorkerPoolTest, TasksKnowTheirSequence) {
   scoped_refptr<Pool> pool = new Pool(2, "PrefsTaskPool");
   Pool::SequenceToken own = pool->GetNamedSequenceToken("own");
   Pool::SequenceToken other = pool->GetNamedSequenceToken("other");
-  SequenceFacts facts;
   scoped_refptr<SequencedTaskRunner> runner =
       pool->GetSequencedTaskRunner(own, Pool::BLOCK_SHUTDOWN);
-  ASSERT_TRUE(runner->PostTask(FROM_HERE,
-                               Bind(&ReadSequenceFacts, pool.get(), own, other, &facts)));
+  bool ran = false;
+  ASSERT_TRUE(runner->PostTask(FROM_HERE, Bind(&CheckSequence, pool.get(), own, other, &ran)));
   pool->Shutdown();
-  EXPECT_TRUE(facts.on_own_sequence);
-  EXPECT_FALSE(facts.on_other_sequence);
-  EXPECT_TRUE(facts.runs_on_pool);
-  EXPECT_TRUE(facts.current_runner_is_own);
+  EXPECT_TRUE(ran);
   // Not a worker.
   EXPECT_FALSE(pool->IsRunningSequenceOnCurrentThread(own));
   EXPECT_FALSE(pool->RunsTasksOnCurrentThread());
@@ -213,7 +202,6 @@ TEST_F(SequencedWorkerPoolTest, ShutdownReturnsWhenNoWorkerCanBeCreated) {
   pool->Shutdown();  // would wait forever for a worker that never comes
   EXPECT_EQ(0, probe->runs);
 }
-
 
 // Records the thread that deletes it.
 class RecordingPool : public Pool {
