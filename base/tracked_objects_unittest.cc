@@ -29,7 +29,8 @@ TEST(TrackedObjectsTest, SanitizeThreadNameFoldsTrailingDigits) {
     EXPECT_EQ(c.sanitized, TrackedThreadData::SanitizeThreadName(c.name)) << c.name;
 }
 
-// The second thread of a name takes over the record the first one left behind.
+// The second thread of a name takes over the record the first one left behind; an
+// unnamed thread gets the shared worker record.
 TEST(TrackedObjectsTest, SuccessiveThreadsOfOneNameShareARecord) {
   TrackedThreadData* first = nullptr;
   TrackedThreadData* second = nullptr;
@@ -50,14 +51,11 @@ TEST(TrackedObjectsTest, SuccessiveThreadsOfOneNameShareARecord) {
   EXPECT_EQ(first, second);
   EXPECT_NE(first, other);
   EXPECT_EQ("GsTaskThread", first->thread_name());
-}
 
-TEST(TrackedObjectsTest, UnnamedThreadGetsSharedWorkerRecord) {
-  TrackedThreadData::InitializeThreadContext("TrackedObjectsTest main");
-  TrackedThreadData* data = nullptr;
-  std::thread([&] { data = TrackedThreadData::Get(); }).join();
-  ASSERT_NE(nullptr, data);
-  EXPECT_EQ("WorkerThread-*", data->thread_name());
+  TrackedThreadData* unnamed = nullptr;
+  std::thread([&] { unnamed = TrackedThreadData::Get(); }).join();
+  ASSERT_NE(nullptr, unnamed);
+  EXPECT_EQ("WorkerThread-*", unnamed->thread_name());
 }
 
 // Busy-waits until the tracked clock has moved |ms| on.

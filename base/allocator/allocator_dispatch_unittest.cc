@@ -50,7 +50,7 @@ TEST_F(AllocatorDispatchTest, BlocksComeFromOnePrivateHeap) {
   EXPECT_TRUE(HeapValidate(GetAllocatorHeap(), 0, nullptr));  // the whole heap is sound
 }
 
-TEST_F(AllocatorDispatchTest, SizeLimit) {
+TEST_F(AllocatorDispatchTest, SizeLimitAndZeroedAllocationProduct) {
   EXPECT_EQ(0x7FFFEFFFu, kMaxAllocationSize);
   const size_t refused[] = {kMaxAllocationSize, kMaxAllocationSize + 1, SIZE_MAX};
   for (size_t size : refused) {
@@ -60,36 +60,30 @@ TEST_F(AllocatorDispatchTest, SizeLimit) {
     EXPECT_EQ(nullptr, Calloc(size, 1));
     EXPECT_EQ(nullptr, Realloc(nullptr, size));
   }
-  // One byte below the limit is really asked of the heap.
-  void* largest = Alloc(kMaxAllocationSize - 1);
-  ASSERT_TRUE(largest);
-  EXPECT_TRUE(OnPrivateHeap(largest));
-  Free(largest);
-}
-
-TEST_F(AllocatorDispatchTest, ZeroedAllocationChecksTheProduct) {
   const struct {
     size_t count;
     size_t size;
-  } refused[] = {
+  } refused_products[] = {
       {SIZE_MAX, 2},                        // wraps to a small number
       {size_t{1} << 32, size_t{1} << 32},   // wraps to 0
       {(size_t{1} << 63) + 1, 2},           // wraps to 2
       {0x10000, 0x8000},                    // no overflow, but past the limit
   };
-  for (const auto& c : refused) {
-    SCOPED_TRACE(testing::Message() << c.count << " * " << c.size);
-    EXPECT_EQ(nullptr, Calloc(c.count, c.size));
-  }
+  for (const auto& c : refused_products)
+    EXPECT_EQ(nullptr, Calloc(c.count, c.size)) << c.count << " * " << c.size;
+  // One byte below the limit is really asked of the heap.
+  void* largest = Alloc(kMaxAllocationSize - 1);
+  ASSERT_TRUE(largest);
+  EXPECT_TRUE(OnPrivateHeap(largest));
+  Free(largest);
 
-  unsigned char* block = static_cast<unsigned char*>(Calloc(64, 16));
-  ASSERT_TRUE(block);
-  for (size_t i = 0; i < 1024; ++i) ASSERT_EQ(0, block[i]) << i;
-  Free(block);
+  unsigned char* zeroed = static_cast<unsigned char*>(Calloc(64, 16));
+  ASSERT_TRUE(zeroed);
+  for (size_t i = 0; i < 1024; ++i) ASSERT_EQ(0, zeroed[i]) << i;
+  Free(zeroed);
 }
 
 TEST_F(AllocatorDispatchTest, Reallocate) {
-  // Null allocates.
   char* block = static_cast<char*>(Realloc(nullptr, 8));
   ASSERT_TRUE(block);
   EXPECT_TRUE(OnPrivateHeap(block));

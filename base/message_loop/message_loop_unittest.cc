@@ -258,14 +258,18 @@ class RecordingDestructionObserver : public MessageLoop::DestructionObserver {
   RecordingDestructionObserver* remove_;
 };
 
-TEST(MessageLoopTest, DestructionObserversNotifiedInOrderOnce) {
+TEST(MessageLoopTest, CurrentFollowsTheLoopAndDestructionObserversRunInOrderOnce) {
   std::vector<int> order;
   RecordingDestructionObserver third(&order, 3);
   RecordingDestructionObserver second(&order, 2);
   RecordingDestructionObserver first(&order, 1, &second);  // removes the second
   RecordingDestructionObserver removed(&order, 9);
+  EXPECT_EQ(nullptr, MessageLoop::Current());
   {
     MessageLoop loop;
+    EXPECT_EQ(&loop, MessageLoop::Current());
+    EXPECT_EQ(loop.task_runner(), CurrentThreadTaskRunner::Get());
+    EXPECT_TRUE(loop.IsType(MessageLoop::TYPE_DEFAULT));
     loop.AddDestructionObserver(&first);
     loop.AddDestructionObserver(&first);
     loop.AddDestructionObserver(&removed);
@@ -274,18 +278,6 @@ TEST(MessageLoopTest, DestructionObserversNotifiedInOrderOnce) {
     loop.RemoveDestructionObserver(&removed);
   }
   EXPECT_EQ(std::vector<int>({1, 3}), order);
-  EXPECT_EQ(nullptr, MessageLoop::Current());
-}
-
-TEST(MessageLoopTest, CurrentAndThreadTaskRunnerFollowTheLoop) {
-  EXPECT_EQ(nullptr, MessageLoop::Current());
-  EXPECT_FALSE(CurrentThreadTaskRunner::IsSet());
-  {
-    MessageLoop loop;
-    EXPECT_EQ(&loop, MessageLoop::Current());
-    EXPECT_EQ(loop.task_runner(), CurrentThreadTaskRunner::Get());
-    EXPECT_TRUE(loop.IsType(MessageLoop::TYPE_DEFAULT));
-  }
   EXPECT_EQ(nullptr, MessageLoop::Current());
   EXPECT_FALSE(CurrentThreadTaskRunner::IsSet());
 }

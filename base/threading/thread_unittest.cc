@@ -89,6 +89,7 @@ TEST(ThreadTest, ComModeChoosesLoopAndApartment) {
       {0, MessageLoop::TYPE_DEFAULT, S_OK},
       {1, MessageLoop::TYPE_UI, S_FALSE},
       {2, MessageLoop::TYPE_DEFAULT, RPC_E_CHANGED_MODE},
+      {3, MessageLoop::TYPE_IO, S_OK},  // an I/O loop asked for by the parameters
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.mode);
@@ -97,7 +98,9 @@ TEST(ThreadTest, ComModeChoosesLoopAndApartment) {
       thread.init_com_with_sta();
     if (c.mode == 2)
       thread.init_com_with_mta();
-    ASSERT_TRUE(thread.Start());
+    Thread::StartParams params;
+    params.message_loop_type = MessageLoop::TYPE_IO;
+    ASSERT_TRUE(c.mode == 3 ? thread.StartWithParams(params) : thread.Start());
     ThreadFacts facts;
     thread.GetTaskRunner()->PostTask(FROM_HERE, Bind(&ReadFacts, &facts));
     thread.Stop();
@@ -105,17 +108,6 @@ TEST(ThreadTest, ComModeChoosesLoopAndApartment) {
     EXPECT_EQ(c.apartment_answer, facts.com_result);
     EXPECT_EQ("GsTaskThread", facts.name);
   }
-}
-
-TEST(ThreadTest, IoThreadRunsTasks) {
-  Thread thread("Installer IPC thread");
-  Thread::StartParams params;
-  params.message_loop_type = MessageLoop::TYPE_IO;
-  ASSERT_TRUE(thread.StartWithParams(params));
-  ThreadFacts facts;
-  thread.GetTaskRunner()->PostTask(FROM_HERE, Bind(&ReadFacts, &facts));
-  thread.Stop();
-  EXPECT_EQ(MessageLoop::TYPE_IO, facts.loop_type);
 }
 
 class RecordingPlainThread : public PlainThread {

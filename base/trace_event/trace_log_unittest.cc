@@ -17,6 +17,14 @@ TEST(TraceLogTest, OneInstanceAndItsProcessHash) {
   EXPECT_EQ(log, TraceLog::GetInstance());
   uint64_t expected = (14695981039346656037ull ^ GetCurrentProcessId()) * 1099511628211ull;
   EXPECT_EQ(expected, log->process_id_hash());
+
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  const char* names[] = {"src_file", "src_func"};
+  TraceEventHandle handle = log->AddEvent('X', category, "MessageLoop::RunTask", nullptr, 0, 0,
+                                          static_cast<int>(GetCurrentThreadId()), TimeTicks(),
+                                          2, names, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(0u, handle.chunk_seq) << "events while disabled give the empty handle";
+  log->UpdateTraceEventDuration(category, "MessageLoop::RunTask", handle);
 }
 
 TEST(TraceLogTest, CategoriesAreDisabledAndStable) {
@@ -46,17 +54,6 @@ TEST(TraceLogTest, FullTableGivesTheExhaustedEntry) {
   // Names stored before the table filled still resolve.
   EXPECT_STREQ("toplevel",
                TraceLog::GetCategoryGroupName(TraceLog::GetCategoryGroupEnabled("toplevel")));
-}
-
-TEST(TraceLogTest, EventsWhileDisabledGiveTheEmptyHandle) {
-  TraceLog* log = TraceLog::GetInstance();
-  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
-  const char* names[] = {"src_file", "src_func"};
-  TraceEventHandle handle = log->AddEvent('X', category, "MessageLoop::RunTask", nullptr, 0, 0,
-                                          static_cast<int>(GetCurrentThreadId()), TimeTicks(),
-                                          2, names, nullptr, nullptr, nullptr, 0);
-  EXPECT_EQ(0u, handle.chunk_seq);
-  log->UpdateTraceEventDuration(category, "MessageLoop::RunTask", handle);
 }
 
 TEST(HeapContextTrackerTest, TaskContextsAndPseudoStackAreBounded) {
