@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/scratch_dir_test_util.h"
+#include "base/process/launch.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/test_helper_process.h"
 
 namespace base {
 namespace {
@@ -190,85 +193,14 @@ TEST(CommandLineTest, StringSplitsBackIntoTheSameArguments) {
   }
 }
 
-// Owns a kernel handle for the length of a test.
-class TestHandle {
- public:
-  explicit TestHandle(HANDLE handle = nullptr) : handle_(handle) {}
-  ~TestHandle() { Reset(nullptr); }
-  TestHandle(const TestHandle&) = delete;
-  TestHandle& operator=(const TestHandle&) = delete;
-  void Reset(HANDLE handle) {
-    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = handle;
-  }
-  HANDLE get() const { return handle_; }
-  HANDLE* receive() { return &handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-FilePath TestExeDirectory() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return FilePath(StringPiece16(path, length)).DirName();
-}
-
-// Starts `command_line` with `program` and returns what the echo helper printed,
-// split at its NUL terminators.
-bool RunEchoHelper(const FilePath& program, std::wstring command_line, StringVector* args) {
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  TestHandle read_end;
-  TestHandle write_end;
-  if (!CreatePipe(read_end.receive(), write_end.receive(), &inherit, 0)) return false;
-  SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end.get();
-  startup.hStdError = write_end.get();
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(program.value().c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
-                      nullptr, nullptr, &startup, &info)) {
-    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-    return false;
-  }
-  TestHandle process(info.hProcess);
-  TestHandle thread(info.hThread);
-  write_end.Reset(nullptr);  // so the read ends when the child exits
-
-  std::string output;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(read_end.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    output.append(buffer, read);
-  WaitForSingleObject(process.get(), INFINITE);
-  DWORD exit_code = 1;
-  GetExitCodeProcess(process.get(), &exit_code);
-  EXPECT_EQ(0u, exit_code);
-
-  args->clear();
-  size_t start = 0;
-  for (size_t nul = output.find('\0'); nul != std::string::npos;
-       start = nul + 1, nul = output.find('\0', start)) {
-    args->push_back(UTF8ToWide(StringPiece(output).substr(start, nul - start)));
-  }
-  EXPECT_EQ(output.size(), start) << "output not NUL-terminated";
-  return true;
-}
-
 TEST(CommandLineTest, ChildProcessReceivesTheSameArguments) {
-  const FilePath helper = TestExeDirectory().Append(L"argv_echo_test_helper.exe");
   // A copy in a folder whose name has a space, to test the quoted program too.
-  wchar_t temp[MAX_PATH];
-  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-  const FilePath folder =
-      FilePath(temp).Append(L"argv echo " + std::to_wstring(GetCurrentProcessId()));
-  ASSERT_TRUE(CreateDirectoryW(folder.value().c_str(), nullptr) ||
-              GetLastError() == ERROR_ALREADY_EXISTS);
+  ScratchDir scratch;
+  const FilePath folder = scratch.path().Append(L"argv echo");
+  ASSERT_TRUE(CreateDirectoryW(folder.value().c_str(), nullptr));
   const FilePath program = folder.Append(L"echo helper.exe");
-  ASSERT_TRUE(CopyFileW(helper.value().c_str(), program.value().c_str(), FALSE))
+  ASSERT_TRUE(CopyFileW(TestExeSibling(L"argv_echo_test_helper.exe").c_str(),
+                        program.value().c_str(), FALSE))
       << GetLastError();
 
   CommandLine cl(program);
@@ -276,17 +208,21 @@ TEST(CommandLineTest, ChildProcessReceivesTheSameArguments) {
   cl.AppendSwitchNative("tab", L"a\tb");
   cl.AppendSwitch("silent");
   for (const char* arg : kHardArguments) cl.AppendArg(arg);
+  std::string output;
+  ASSERT_TRUE(RunAndCaptureOutput(cl, &output));
   StringVector received;
-  EXPECT_TRUE(RunEchoHelper(program, cl.GetCommandLineString(), &received));
+  size_t start = 0;
+  for (size_t nul = output.find('\0'); nul != std::string::npos;
+       start = nul + 1, nul = output.find('\0', start)) {
+    received.push_back(UTF8ToWide(StringPiece(output).substr(start, nul - start)));
+  }
+  EXPECT_EQ(output.size(), start) << "output not NUL-terminated";
   EXPECT_EQ(cl.argv(), received);
 
   // The child's own parser sees the switches too.
   CommandLine parsed(received);
   EXPECT_EQ(std::wstring(L"a\tb"), parsed.GetSwitchValueNative("tab"));
   EXPECT_TRUE(parsed.HasSwitch("silent"));
-
-  DeleteFileW(program.value().c_str());
-  RemoveDirectoryW(folder.value().c_str());
 }
 
 }  // namespace

@@ -166,31 +166,24 @@ TEST(SerialBufferTest, LyingLengthsFailAndEndTheReader) {
   }
 }
 
-TEST(SerialBufferTest, LastStringWithoutPaddingIsRead) {
-  // Length 3, then "abc" with the padding byte cut off (payload of 7 bytes, header 4).
+TEST(SerialBufferTest, LastFieldWithoutPaddingIsRead) {
+  // "abc", "z" and a bool with the padding of their slot cut off.
   const uint8_t narrow[] = {7, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c'};
-  SerialBuffer narrow_view(narrow, sizeof(narrow));
-  SerialBufferReader narrow_reader(narrow_view);
-  std::string text;
-  EXPECT_TRUE(narrow_reader.ReadString(&text));
-  EXPECT_EQ("abc", text);
-  int32_t value = 0;
-  EXPECT_FALSE(narrow_reader.ReadInt(&value));
-
   const uint8_t wide[] = {6, 0, 0, 0, 1, 0, 0, 0, 'z', 0};
-  SerialBuffer wide_view(wide, sizeof(wide));
-  SerialBufferReader wide_reader(wide_view);
-  std::wstring wide_text;
-  EXPECT_TRUE(wide_reader.ReadWideString(&wide_text));
-  EXPECT_EQ(L"z", wide_text);
-
-  // A bool is one byte; the rest of its slot may be missing too.
   const uint8_t flag_bytes[] = {1, 0, 0, 0, 1};
-  SerialBuffer flag_view(flag_bytes, sizeof(flag_bytes));
-  SerialBufferReader flag_reader(flag_view);
+  SerialBuffer narrow_view(narrow, sizeof(narrow)), wide_view(wide, sizeof(wide)),
+      flag_view(flag_bytes, sizeof(flag_bytes));
+  SerialBufferReader narrow_reader(narrow_view), wide_reader(wide_view), flag_reader(flag_view);
+  std::string text;
+  std::wstring wide_text;
   bool flag = false;
+  EXPECT_TRUE(narrow_reader.ReadString(&text));
+  EXPECT_TRUE(wide_reader.ReadWideString(&wide_text));
   EXPECT_TRUE(flag_reader.ReadBool(&flag));
+  EXPECT_EQ("abc", text);
+  EXPECT_EQ(L"z", wide_text);
   EXPECT_TRUE(flag);
+  EXPECT_FALSE(narrow_reader.ReadBool(&flag));
   EXPECT_FALSE(flag_reader.ReadBool(&flag));
 }
 

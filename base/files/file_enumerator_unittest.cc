@@ -14,19 +14,12 @@ namespace {
 
 typedef std::vector<std::wstring> Paths;
 
-class FileEnumeratorTest : public testing::Test {
+class FileEnumeratorTest : public ScratchDirTest {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
-    for (const wchar_t* entry : {L"a.log", L"b.txt", L"logs.log\\", L"logs.log\\inner.txt",
-                                 L"logs.log\\deep\\", L"logs.log\\deep\\x.log", L"other\\",
-                                 L"other\\hidden.log"}) {
-      FilePath path = scratch_.path().Append(entry);
-      if (path.value().back() == L'\\')
-        ASSERT_TRUE(CreateDirectory(path));
-      else
-        ASSERT_TRUE(WriteTextFile(path, "x"));
-    }
+    ScratchDirTest::SetUp();
+    MakeTree({L"a.log", L"b.txt", L"logs.log\\", L"logs.log\\inner.txt", L"logs.log\\deep\\",
+              L"logs.log\\deep\\x.log", L"other\\", L"other\\hidden.log"});
   }
 
   // Relative names in walk order; folders end in "\".
@@ -44,8 +37,6 @@ class FileEnumeratorTest : public testing::Test {
     std::sort(paths.begin(), paths.end());
     return paths;
   }
-
-  ScratchDir scratch_;
 };
 
 TEST_F(FileEnumeratorTest, KindsAndRecursion) {

@@ -10,13 +10,7 @@
 namespace base {
 namespace {
 
-class FileTest : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
-  FilePath Path(const wchar_t* name) const { return scratch_.path().Append(name); }
-
-  ScratchDir scratch_;
-};
+typedef ScratchDirTest FileTest;
 
 TEST_F(FileTest, OpeningOutcomes) {
   ASSERT_TRUE(WriteTextFile(Path(L"existing"), "0123456789"));

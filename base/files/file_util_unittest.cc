@@ -13,22 +13,8 @@
 namespace base {
 namespace {
 
-class FileUtilTest : public testing::Test {
+class FileUtilTest : public ScratchDirTest {
  protected:
-  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
-  FilePath Path(const wchar_t* name) const { return scratch_.path().Append(name); }
-
-  // Creates folders (names ending in "\") and files (holding their own name).
-  void MakeTree(const std::vector<std::wstring>& entries) {
-    for (const std::wstring& entry : entries) {
-      FilePath path = scratch_.path().Append(entry);
-      if (entry.back() == L'\\')
-        ASSERT_TRUE(CreateDirectory(path)) << path.AsUTF8();
-      else
-        ASSERT_TRUE(WriteTextFile(path, path.BaseName().AsUTF8())) << path.AsUTF8();
-    }
-  }
-
   // Every path below |root|, relative to it, sorted; folders end in "\".
   std::vector<std::wstring> Tree(const FilePath& root) {
     std::vector<std::wstring> tree;
@@ -41,8 +27,6 @@ class FileUtilTest : public testing::Test {
     std::sort(tree.begin(), tree.end());
     return tree;
   }
-
-  ScratchDir scratch_;
 };
 
 typedef std::vector<std::wstring> Paths;

@@ -92,6 +92,12 @@ class ImportantFileWriterTest : public testing::Test {
     log->run_loop = nullptr;
   }
 
+  void RunUntilIdle() {
+    RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+  }
+
   MessageLoop loop_;
   ScratchDir scratch_;
   FilePath target_;
@@ -121,9 +127,7 @@ TEST_F(ImportantFileWriterTest, CallbacksRunAroundTheNextWriteOnly) {
   EXPECT_EQ("first", ReadText(target_));
 
   writer.WriteNow(std::unique_ptr<std::string>(new std::string("second")));
-  RunLoop run_loop;
-  run_loop.QuitWhenIdle();
-  run_loop.Run();
+  RunUntilIdle();
   EXPECT_EQ("second", ReadText(target_));
   EXPECT_EQ(2u, log.events.size()) << "no callbacks without a new registration";
 }
@@ -175,9 +179,7 @@ TEST_F(ImportantFileWriterTest, FailingSerializerLeavesTheTargetAlone) {
   EXPECT_EQ(1, serializer.calls);
   writer.DoScheduledWrite();  // the serializer was forgotten
   EXPECT_EQ(1, serializer.calls);
-  RunLoop run_loop;
-  run_loop.QuitWhenIdle();
-  run_loop.Run();
+  RunUntilIdle();
   EXPECT_EQ("kept", ReadText(target_));
 }
 
@@ -196,9 +198,7 @@ TEST_F(ImportantFileWriterTest, OversizedDataReportsFailureAndDisarmsTheCallback
 
   // The callbacks belonged to the failed write; a later one runs none.
   writer.WriteNow(std::unique_ptr<std::string>(new std::string("ok")));
-  RunLoop run_loop;
-  run_loop.QuitWhenIdle();
-  run_loop.Run();
+  RunUntilIdle();
   EXPECT_EQ("ok", ReadText(target_));
   EXPECT_EQ(1u, log.events.size());
 }

@@ -12,19 +12,11 @@
 namespace base {
 namespace {
 
-class MappedFileTest : public ::testing::Test {
+class MappedFileTest : public ScratchDirTest {
  protected:
-  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
-
-  FilePath Write(const wchar_t* name, const std::string& text) {
-    const FilePath path = scratch_.path().Append(name);
-    EXPECT_TRUE(WriteTextFile(path, text));
-    return path;
-  }
-
   // A sparse file of `length` bytes: no disk space is spent on it.
   FilePath MakeSparse(const wchar_t* name, int64_t length) {
-    const FilePath path = scratch_.path().Append(name);
+    const FilePath path = Path(name);
     File file(path, File::FLAG_CREATE_ALWAYS | File::FLAG_WRITE);
     EXPECT_TRUE(file.IsValid());
     DWORD returned = 0;
@@ -34,8 +26,6 @@ class MappedFileTest : public ::testing::Test {
     EXPECT_TRUE(file.SetLength(length));
     return path;
   }
-
-  ScratchDir scratch_;
 };
 
 TEST_F(MappedFileTest, ReadOnlyMapsWholeFile) {

@@ -127,4 +127,20 @@ bool WriteTextFile(const FilePath& path, const std::string& text) {
          static_cast<int>(text.size());
 }
 
+FilePath ScratchDirTest::Write(const wchar_t* name, const std::string& text) {
+  const FilePath path = Path(name);
+  EXPECT_TRUE(WriteTextFile(path, text)) << path.AsUTF8();
+  return path;
+}
+
+void ScratchDirTest::MakeTree(const std::vector<std::wstring>& entries) {
+  for (const std::wstring& entry : entries) {
+    const FilePath path = Path(entry.c_str());
+    if (entry.back() == L'\\')
+      EXPECT_TRUE(CreateDirectory(path)) << path.AsUTF8();
+    else
+      Write(entry.c_str(), path.BaseName().AsUTF8());
+  }
+}
+
 }  // namespace base

@@ -4,6 +4,9 @@
 #define BASE_FILES_SCRATCH_DIR_TEST_UTIL_H_
 
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/files/file_path.h"
 
@@ -21,6 +24,19 @@ class ScratchDir {
 
  private:
   FilePath path_;
+};
+
+// A fixture owning a scratch folder, with names resolved inside it.
+class ScratchDirTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
+  FilePath Path(const wchar_t* name) const { return scratch_.path().Append(name); }
+  // Writes |text| to |name| in the folder (a failure fails the test); returns its path.
+  FilePath Write(const wchar_t* name, const std::string& text);
+  // Creates folders (names ending in "\") and files (holding their own name).
+  void MakeTree(const std::vector<std::wstring>& entries);
+
+  ScratchDir scratch_;
 };
 
 // Makes |link| a directory link to the existing folder |target|. Under Wine, which

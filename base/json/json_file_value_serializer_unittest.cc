@@ -12,29 +12,7 @@
 namespace base {
 namespace {
 
-class JsonFileReaderTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_FALSE(scratch_.path().empty()); }
-
-  FilePath Write(const wchar_t* name, const std::string& text) {
-    const FilePath path = scratch_.path().Append(name);
-    EXPECT_TRUE(WriteTextFile(path, text));
-    return path;
-  }
-
-  // Reads `path` and expects a failure with `code` and `message`.
-  void ExpectFailure(const FilePath& path, int code, const std::string& message) {
-    JsonFileReader reader(path, 0);
-    int error_code = 0;
-    std::string error_message;
-    EXPECT_FALSE(reader.Deserialize(&error_code, &error_message));
-    EXPECT_EQ(code, error_code) << path.value().c_str();
-    EXPECT_EQ(message, error_message) << path.value().c_str();
-    EXPECT_EQ(0u, reader.last_read_size());
-  }
-
-  ScratchDir scratch_;
-};
+typedef ScratchDirTest JsonFileReaderTest;
 
 TEST_F(JsonFileReaderTest, ReadsValueAndSize) {
   const std::string text = "{\"a\": [1, 2], \"b\": \"x\"}";
@@ -79,31 +57,37 @@ TEST_F(JsonFileReaderTest, ParseErrorsKeepReaderCodes) {
   }
 }
 
-TEST_F(JsonFileReaderTest, MissingFile) {
-  ExpectFailure(scratch_.path().Append(L"missing.json"), JsonFileReader::JSON_NO_SUCH_FILE,
-                "File doesn't exist.");
-  ExpectFailure(scratch_.path().Append(L"no\\such\\dir.json"),
-                JsonFileReader::JSON_NO_SUCH_FILE, "File doesn't exist.");
-}
-
-TEST_F(JsonFileReaderTest, FileHeldWithoutSharingIsLocked) {
-  const FilePath path = Write(L"held.json", "{}");
-  ScopedHandle holder(CreateFileW(path.value().c_str(), GENERIC_READ, 0, nullptr,
+TEST_F(JsonFileReaderTest, FileErrors) {
+  const FilePath held = Write(L"held.json", "{}");
+  ScopedHandle holder(CreateFileW(held.value().c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(holder.IsValid());
-  ExpectFailure(path, JsonFileReader::JSON_FILE_LOCKED, "File locked.");
-}
-
-TEST_F(JsonFileReaderTest, DirectoryIsAccessDenied) {
-  ExpectFailure(scratch_.path(), JsonFileReader::JSON_ACCESS_DENIED, "Access denied.");
-}
-
-TEST_F(JsonFileReaderTest, RefusedParentReferenceOfExistingFileCannotBeRead) {
   Write(L"up.json", "{}");
-  // A stale code from before the read must not decide the result.
-  SetLastError(ERROR_SHARING_VIOLATION);
-  ExpectFailure(scratch_.path().Append(L"x\\..\\up.json"),
-                JsonFileReader::JSON_CANNOT_READ_FILE, "Can't read file.");
+  const struct {
+    FilePath path;
+    int code;
+    const char* message;
+  } cases[] = {
+      {scratch_.path().Append(L"missing.json"), JsonFileReader::JSON_NO_SUCH_FILE,
+       "File doesn't exist."},
+      {scratch_.path().Append(L"no\\such\\dir.json"), JsonFileReader::JSON_NO_SUCH_FILE,
+       "File doesn't exist."},
+      {held, JsonFileReader::JSON_FILE_LOCKED, "File locked."},
+      {scratch_.path(), JsonFileReader::JSON_ACCESS_DENIED, "Access denied."},
+      {scratch_.path().Append(L"x\\..\\up.json"), JsonFileReader::JSON_CANNOT_READ_FILE,
+       "Can't read file."},
+  };
+  for (const auto& c : cases) {
+    // A stale code from before the read must not decide the result.
+    SetLastError(ERROR_SHARING_VIOLATION);
+    JsonFileReader reader(c.path, 0);
+    int code = 0;
+    std::string message;
+    EXPECT_FALSE(reader.Deserialize(&code, &message));
+    EXPECT_EQ(c.code, code) << c.path.AsUTF8();
+    EXPECT_EQ(c.message, message) << c.path.AsUTF8();
+    EXPECT_EQ(0u, reader.last_read_size());
+  }
 }
 
 }  // namespace

@@ -164,6 +164,9 @@ TEST(StringUtilTest, WriteInto) {
   buffer[2] = L'c';
   EXPECT_EQ(3u, text.size());
   EXPECT_EQ(L'c', text[2]);
+  // A length of 0 gives an empty text, not a resize to -1.
+  EXPECT_NE(nullptr, WriteInto(&text, 0));
+  EXPECT_TRUE(text.empty());
 }
 
 }  // namespace

