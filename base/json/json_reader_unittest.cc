@@ -171,26 +171,6 @@ TEST(JsonReaderTest, ErrorOutputs) {
 
   EXPECT_EQ("", JsonReader::ErrorCodeToString(0));
   EXPECT_EQ("", JsonReader::ErrorCodeToString(9));
-  EXPECT_EQ("Unsupported encoding. JSON must be UTF-8.", JsonReader::ErrorCodeToString(7));
-  EXPECT_EQ("Dictionary keys must be quoted.", JsonReader::ErrorCodeToString(8));
-}
-
-TEST(JsonReaderTest, ValueTypes) {
-  std::unique_ptr<Value> root =
-      JsonReader::Read("{\"big\":2147483648,\"int\":-0,\"text\":\"x\",\"list\":[{}]}");
-  ASSERT_TRUE(root);
-  const Dictionary* dictionary = nullptr;
-  ASSERT_TRUE(root->GetAsDictionary(&dictionary));
-  const Value* big = nullptr;
-  ASSERT_TRUE(dictionary->Get("big", &big));
-  EXPECT_EQ(Value::Type::DOUBLE, big->type());
-  EXPECT_EQ(2147483648.0, big->double_value());
-  int integer = -1;
-  EXPECT_TRUE(dictionary->GetInteger("int", &integer));
-  EXPECT_EQ(0, integer);
-  const List* list = nullptr;
-  ASSERT_TRUE(dictionary->GetList("list", &list));
-  EXPECT_TRUE(list->GetDictionary(0, nullptr));
 }
 
 // Mutations of valid documents: the reader must never crash or read past its input
