@@ -101,13 +101,6 @@ TEST(ValuesTest, PathGetters) {
   EXPECT_FALSE(dictionary.GetList("a", &list));
 }
 
-TEST(ValuesTest, KeysIterateInByteOrder) {
-  Dictionary dictionary;
-  for (const char* key : {"ab", "\xC3\xA9", "a", "aa", "B", ""})
-    dictionary.SetWithoutPathExpansion(key, MakeIntegerValue(1));
-  EXPECT_EQ((std::vector<std::string>{"", "B", "a", "aa", "ab", "\xC3\xA9"}), Keys(dictionary));
-}
-
 TEST(ValuesTest, RemoveKeepsParentsRemovePathDropsEmptyOnes) {
   Dictionary removed;
   removed.SetInteger("a.b", 1);
