@@ -7,18 +7,6 @@ namespace {
 
 const size_t npos = StringPiece::npos;
 
-TEST(StringPieceTest, EqualityComparesLengthAndBytes) {
-  EXPECT_TRUE(StringPiece() == StringPiece(""));
-  EXPECT_TRUE(StringPiece("abc", 2) == StringPiece("ab"));
-  EXPECT_FALSE(StringPiece("ab") == StringPiece("abc"));
-  EXPECT_FALSE(StringPiece("abd", 3) == StringPiece("abc"));
-  EXPECT_TRUE(StringPiece("a\0b", 3) == StringPiece(std::string("a\0b", 3)));
-  EXPECT_FALSE(StringPiece("a\0b", 3) == StringPiece("a\0c", 3));
-  EXPECT_TRUE(StringPiece("ab") < StringPiece("abc"));
-  EXPECT_TRUE(StringPiece("ab") < StringPiece("b"));
-  EXPECT_FALSE(StringPiece("b") < StringPiece("ab"));
-}
-
 TEST(StringPieceTest, SubstrClampsPositionAndCount) {
   const StringPiece text("hello");
   EXPECT_EQ(StringPiece("ell"), text.substr(1, 3));
