@@ -53,6 +53,16 @@ TEST_F(CpuInfoTest, DecodesSignatureVendorAndFlags) {
                                cpu.has_aesni(), cpu.has_avx()}));
   EXPECT_TRUE(cpu.cpu_brand().empty());
   EXPECT_FALSE(cpu.has_non_stop_time_stamp_counter());
+
+  // Without leaf one only the vendor is known.
+  fake_.leaves[0] = {0, 0x41414141, 0x43434343, 0x42424242};
+  fake_.leaves[1].ecx = fake_.leaves[1].edx = 0xFFFFFFFF;
+  fake_.asked.clear();
+  const CpuInfo vendor_only = Probe();
+  EXPECT_EQ("AAAABBBBCCCC", vendor_only.vendor_name());
+  EXPECT_EQ(0, fake_.asked[1]);
+  EXPECT_EQ(0u, vendor_only.signature());
+  EXPECT_FALSE(vendor_only.has_sse2());
 }
 
 TEST_F(CpuInfoTest, AvxNeedsTheProcessorAndTheSystem) {
@@ -81,16 +91,6 @@ TEST_F(CpuInfoTest, AvxNeedsTheProcessorAndTheSystem) {
       EXPECT_EQ(0, fake_.asked[7]);
     }
   }
-}
-
-TEST_F(CpuInfoTest, WithoutLeafOneOnlyTheVendorIsKnown) {
-  fake_.leaves[0] = {0, 0x41414141, 0x43434343, 0x42424242};
-  fake_.leaves[1] = {0x000906EA, 0, 0xFFFFFFFF, 0xFFFFFFFF};
-  const CpuInfo cpu = Probe();
-  EXPECT_EQ("AAAABBBBCCCC", cpu.vendor_name());
-  EXPECT_EQ(0, fake_.asked[1]);
-  EXPECT_EQ(0u, cpu.signature());
-  EXPECT_FALSE(cpu.has_sse2());
 }
 
 TEST_F(CpuInfoTest, BrandAndCounterFromTheExtendedLeaves) {

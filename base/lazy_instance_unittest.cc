@@ -29,15 +29,8 @@ std::atomic<int> Counted::constructed{0};
 std::atomic<int> Counted::destroyed{0};
 HANDLE Counted::release_constructor = nullptr;
 
-class LazyInstanceTest : public testing::Test {
- protected:
-  void SetUp() override {
-    Counted::constructed = 0;
-    Counted::destroyed = 0;
-  }
-};
-
-TEST_F(LazyInstanceTest, RaceCreatesExactlyOnce) {
+TEST(LazyInstanceTest, RaceCreatesExactlyOnce) {
+  Counted::constructed = 0;
   static LeakyLazyInstance<Counted> lazy;
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_TRUE(release);
@@ -60,7 +53,9 @@ TEST_F(LazyInstanceTest, RaceCreatesExactlyOnce) {
   EXPECT_EQ(42, lazy.Get().value);
 }
 
-TEST_F(LazyInstanceTest, DestroyedByExitStackAndRecreatedAfterwards) {
+TEST(LazyInstanceTest, DestroyedByExitStackAndRecreatedAfterwards) {
+  Counted::constructed = 0;
+  Counted::destroyed = 0;
   static LazyInstance<Counted> lazy;
   {
     ExitCallbackStack exit_callbacks;

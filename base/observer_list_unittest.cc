@@ -1,6 +1,7 @@
 #include "base/observer_list.h"
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -33,13 +34,16 @@ class Recorder : public Observer {
   char name_;
 };
 
+void AddAll(List* list, std::initializer_list<Observer*> observers) {
+  for (Observer* observer : observers)
+    list->AddObserver(observer);
+}
+
 TEST(ObserverListTest, NotifiesInOrderAndIgnoresDuplicates) {
   std::string log;
   Recorder a(&log, 'a'), b(&log, 'b');
   List list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  list.AddObserver(&a);
+  AddAll(&list, {&a, &b, &a});
   list.Notify(&Observer::OnEvent, 1);
   EXPECT_EQ("ab", log);
   list.RemoveObserver(&a);
@@ -64,9 +68,7 @@ TEST(ObserverListTest, ChangesDuringNotification) {
     std::string log;
     Recorder a(&log, 'a'), b(&log, 'b'), rc(&log, 'c'), d(&log, 'd');
     List list(c.type);
-    list.AddObserver(&a);
-    list.AddObserver(&b);
-    list.AddObserver(&rc);
+    AddAll(&list, {&a, &b, &rc});
     a.action = [&] {
       list.RemoveObserver(&rc);
       list.AddObserver(&d);
@@ -85,9 +87,7 @@ TEST(ObserverListTest, RemovalOfSelfAndNestedNotification) {
   std::string log;
   Recorder a(&log, 'a'), b(&log, 'b'), rc(&log, 'c');
   List list;
-  list.AddObserver(&a);
-  list.AddObserver(&b);
-  list.AddObserver(&rc);
+  AddAll(&list, {&a, &b, &rc});
   bool nested = false;
   b.action = [&] {
     list.RemoveObserver(&b);
@@ -111,8 +111,7 @@ TEST(ObserverListTest, ListDestroyedDuringNotification) {
   std::string log;
   Recorder a(&log, 'a'), b(&log, 'b');
   auto list = std::make_unique<List>();
-  list->AddObserver(&a);
-  list->AddObserver(&b);
+  AddAll(list.get(), {&a, &b});
   a.action = [&] { list.reset(); };
   List::Iter it(list.get());
   while (Observer* observer = it.GetNext())

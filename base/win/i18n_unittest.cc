@@ -76,17 +76,18 @@ TEST_F(UiLanguageTest, PreferredListInOrderUpToTheFirstEmptyName) {
 TEST_F(UiLanguageTest, FallsBackToTheDefaultUiLanguage) {
   const struct {
     const char* name;
-    bool with_preferred_function, fail_size_query, fail_read;
+    bool with_preferred_function, fail_size_query, fail_read, empty;
     ULONG count;
   } cases[] = {
-      {"function missing", false, false, false, 1},
-      {"size query fails", true, true, false, 1},
-      {"read fails", true, false, true, 1},
-      {"no language", true, false, false, 0},
+      {"function missing", false, false, false, false, 1},
+      {"size query fails", true, true, false, false, 1},
+      {"read fails", true, false, true, false, 1},
+      {"no language", true, false, false, false, 0},
+      {"a size of 0", true, false, false, true, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fake_.preferred = std::wstring(L"de\0\0", 4);
+    fake_.preferred = c.empty ? L"" : std::wstring(L"de\0\0", 4);
     fake_.fail_size_query = c.fail_size_query;
     fake_.fail_read = c.fail_read;
     fake_.count = c.count;
@@ -94,10 +95,6 @@ TEST_F(UiLanguageTest, FallsBackToTheDefaultUiLanguage) {
     EXPECT_TRUE(List(c.with_preferred_function, &languages));
     EXPECT_EQ((Languages{L"fr-CA", L"fr"}), languages);
   }
-  fake_.preferred.clear();  // a size of 0
-  Languages languages;
-  EXPECT_TRUE(List(true, &languages));
-  EXPECT_EQ((Languages{L"fr-CA", L"fr"}), languages);
 }
 
 TEST_F(UiLanguageTest, DefaultLanguageCases) {

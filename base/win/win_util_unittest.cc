@@ -96,25 +96,24 @@ class FakePropertyStore : public IPropertyStore {
 const GUID kAppUserModel = {
     0x9F4C2855, 0x9F79, 0x4B39, {0xA8, 0xD0, 0xE1, 0xD4, 0x2D, 0xE1, 0xD5, 0xF3}};
 
-TEST(PropertyStoreTest, AppIdIsWrittenAsTextAndCommitted) {
+TEST(PropertyStoreTest, AppIdAsTextAndDualModeAsBooleanEachCommitted) {
   FakePropertyStore store;
+  EXPECT_FALSE(SetAppIdForPropertyStore(&store, nullptr));
+  EXPECT_EQ(0, store.set_calls) << "a null app id fails without touching the store";
   EXPECT_TRUE(SetAppIdForPropertyStore(&store, L"Velum.Browser.Stable"));
   EXPECT_TRUE(IsEqualGUID(kAppUserModel, store.key().fmtid));
   EXPECT_EQ(5u, store.key().pid);
   EXPECT_EQ(VT_LPWSTR, store.type);
   EXPECT_EQ(L"Velum.Browser.Stable", store.text);
   EXPECT_EQ(1, store.commits);
-}
-
-TEST(PropertyStoreTest, DualModeIsWrittenAsBoolean) {
   for (bool dual_mode : {true, false}) {
-    FakePropertyStore store;
     EXPECT_TRUE(SetDualModeForPropertyStore(&store, dual_mode));
+    EXPECT_TRUE(IsEqualGUID(kAppUserModel, store.key().fmtid));
     EXPECT_EQ(11u, store.key().pid);
     EXPECT_EQ(VT_BOOL, store.type);
     EXPECT_EQ(dual_mode ? VARIANT_TRUE : VARIANT_FALSE, store.flag);
-    EXPECT_EQ(1, store.commits);
   }
+  EXPECT_EQ(3, store.commits);
 }
 
 TEST(PropertyStoreTest, CommitOnlyAfterPlainSuccess) {
@@ -135,12 +134,6 @@ TEST(PropertyStoreTest, CommitOnlyAfterPlainSuccess) {
     EXPECT_EQ(c.result, SetDualModeForPropertyStore(&store, true)) << c.set_result;
     EXPECT_EQ(c.commits, store.commits) << c.set_result;
   }
-}
-
-TEST(PropertyStoreTest, NullAppIdFailsWithoutTouchingTheStore) {
-  FakePropertyStore store;
-  EXPECT_FALSE(SetAppIdForPropertyStore(&store, nullptr));
-  EXPECT_EQ(0, store.set_calls);
 }
 
 TEST(BitmapFailureDeathTest, DiagnosisEndsTheProcess) {
