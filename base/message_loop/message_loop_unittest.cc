@@ -343,27 +343,6 @@ void RunUntilIdle() {
   run_loop.Run();
 }
 
-// The fine timer period is held only while short delayed tasks wait, and asked for at
-// the loop's idle moments.
-TEST(MessageLoopTest, ShortDelayHoldsHighResolutionTimerUntilItRan) {
-  ASSERT_FALSE(Time::IsHighResolutionTimerInUse());
-  MessageLoop loop;
-  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
-  const TimeDelta delay = TimeDelta::FromMilliseconds(30);
-  const TimeTicks posted = TimeTicks::Now();
-  RunLoop task_ran;
-  runner->PostDelayedTask(FROM_HERE, task_ran.QuitClosure(), delay);
-  RunUntilIdle();
-  // A thread stalled past the delay runs the task before any idle moment; only a run that
-  // ended before the task was due must have asked for the period.
-  if (TimeTicks::Now() - posted < delay) {
-    EXPECT_TRUE(Time::IsHighResolutionTimerInUse());
-  }
-  task_ran.Run();
-  RunUntilIdle();
-  EXPECT_FALSE(Time::IsHighResolutionTimerInUse());
-}
-
 PendingTask MakeTask(int64_t run_time_us, int sequence_num) {
   PendingTask task(FROM_HERE, Closure(), TimeTicks::FromInternalValue(run_time_us), true);
   task.sequence_num = sequence_num;
@@ -393,11 +372,10 @@ TEST(PendingTaskTest, DelayedOrderIsTimeThenSequence) {
   }
 }
 
-void Nothing() {}
-
 // Delays from 1 us to just under 32 ms ask for the fine timer period at the next idle
-// moment; longer ones and immediate tasks do not.
+// moment, and give it back once the task ran; longer ones and immediate tasks do not.
 TEST(MessageLoopTest, HighResolutionThresholdIs32Milliseconds) {
+  ASSERT_FALSE(Time::IsHighResolutionTimerInUse());
   struct {
     int64_t delay_us;
     bool high_resolution;
@@ -412,13 +390,17 @@ TEST(MessageLoopTest, HighResolutionThresholdIs32Milliseconds) {
     MessageLoop loop;
     const TimeDelta delay = TimeDelta::FromMicroseconds(c.delay_us);
     const TimeTicks posted = TimeTicks::Now();
-    loop.task_runner()->PostDelayedTask(FROM_HERE, Bind(&Nothing), delay);
-    RunLoop run_loop;
-    run_loop.QuitWhenIdle();
-    run_loop.Run();
+    RunLoop task_ran;
+    loop.task_runner()->PostDelayedTask(FROM_HERE, task_ran.QuitClosure(), delay);
+    RunUntilIdle();
     // A task already due at the first look runs before any idle moment: no request then.
     if (!c.high_resolution || TimeTicks::Now() - posted < delay) {
       EXPECT_EQ(c.high_resolution, Time::IsHighResolutionTimerInUse()) << c.delay_us;
+    }
+    if (c.high_resolution) {
+      task_ran.Run();
+      RunUntilIdle();
+      EXPECT_FALSE(Time::IsHighResolutionTimerInUse()) << c.delay_us;
     }
   }
   // A destroyed loop gives its activation back.

@@ -1,5 +1,6 @@
 #include "base/win/object_watcher.h"
 
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -19,9 +20,13 @@ class RecordingDelegate : public ObjectWatcher::Delegate {
     ++calls;
     last_object = object;
     thread_id = GetCurrentThreadId();
-    if (run_loop)
+    if (action)
+      action();
+    if (run_loop && calls == quit_after_calls)
       run_loop->Quit();
   }
+  std::function<void()> action;
+  int quit_after_calls = 1;
   int calls = 0;
   HANDLE last_object = nullptr;
   DWORD thread_id = 0;
@@ -102,35 +107,22 @@ TEST_F(ObjectWatcherTest, GoneLoopRefusesTheCallback) {
   EXPECT_EQ(0, delegate_.calls);
 }
 
-// Watches again from inside its own signal.
-class RewatchingDelegate : public ObjectWatcher::Delegate {
- public:
-  RewatchingDelegate(ObjectWatcher* watcher, HANDLE next, RunLoop* run_loop)
-      : watcher_(watcher), next_(next), run_loop_(run_loop) {}
-  void OnObjectSignaled(HANDLE) override {
-    if (++calls == 1) {
-      EXPECT_TRUE(watcher_->StartWatching(next_, this));
-    } else {
-      run_loop_->Quit();
-    }
-  }
-  int calls = 0;
-
- private:
-  ObjectWatcher* watcher_;
-  HANDLE next_;
-  RunLoop* run_loop_;
-};
-
 TEST_F(ObjectWatcherTest, DelegateMayWatchAgain) {
   ObjectWatcher watcher;
   RunLoop run_loop;
-  RewatchingDelegate delegate(&watcher, other_event_.handle(), &run_loop);
+  delegate_.run_loop = &run_loop;
+  delegate_.quit_after_calls = 2;
+  delegate_.action = [&] {
+    if (delegate_.calls == 1) {
+      EXPECT_TRUE(watcher.StartWatching(other_event_.handle(), &delegate_));
+    }
+  };
   event_.Signal();
   other_event_.Signal();
-  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate));
+  ASSERT_TRUE(watcher.StartWatching(event_.handle(), &delegate_));
   run_loop.Run();
-  EXPECT_EQ(2, delegate.calls);
+  EXPECT_EQ(2, delegate_.calls);
+  EXPECT_EQ(other_event_.handle(), delegate_.last_object);
 }
 
 }  // namespace
