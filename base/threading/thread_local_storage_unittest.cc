@@ -60,9 +60,12 @@ class TlsSlotTest : public testing::Test {
   std::vector<Destruction> destructions_;
 };
 
-TEST_F(TlsSlotTest, ValuesArePerThread) {
+TEST_F(TlsSlotTest, ValuesAndBooleansArePerThread) {
   TlsSlot slot;
   slot.Initialize(nullptr);
+  ThreadLocalBoolean flag;
+  flag.Set(true);
+  bool flag_elsewhere = true;
   int mine = 1, theirs = 2;
   SetLastError(ERROR_FILE_NOT_FOUND);
   slot.Set(&mine);
@@ -74,7 +77,10 @@ TEST_F(TlsSlotTest, ValuesArePerThread) {
     seen_before_set = slot.Get();
     slot.Set(&theirs);
     seen_after_set = slot.Get();
+    flag_elsewhere = flag.Get();
   });
+  EXPECT_FALSE(flag_elsewhere);
+  EXPECT_TRUE(flag.Get());
   EXPECT_EQ(nullptr, seen_before_set);
   EXPECT_EQ(&theirs, seen_after_set);
   EXPECT_EQ(&mine, slot.Get());
@@ -148,16 +154,6 @@ TEST_F(TlsSlotTest, LazySlotIsCreatedOnceAndUsable) {
   EXPECT_EQ(slot, GetLazyTlsSlot(&word));
   slot->Set(&word);
   EXPECT_EQ(&word, slot->Get());
-}
-
-TEST(ThreadLocalBoolean, IsPerThread) {
-  ThreadLocalBoolean flag;
-  EXPECT_FALSE(flag.Get());
-  flag.Set(true);
-  bool other = true;
-  RunOnThread([&] { other = flag.Get(); });
-  EXPECT_FALSE(other);
-  EXPECT_TRUE(flag.Get());
 }
 
 TEST(TlsSlotDeathTest, SlotBeyondTheTwoHundredFiftySixthStopsTheProcess) {

@@ -211,13 +211,8 @@ TEST(TimeTest, ClocksMoveForward) {
 const DWORD* g_fake_ticks = nullptr;
 DWORD WINAPI FakeTimeGetTime() { return *g_fake_ticks++; }
 
-class RolloverTest : public testing::Test {
- protected:
-  void SetUp() override { time_internal::SetTimeGetTimeFunctionForTesting(&FakeTimeGetTime); }
-  void TearDown() override { time_internal::SetTimeGetTimeFunctionForTesting(nullptr); }
-};
-
-TEST_F(RolloverTest, WrapAdvancesByTheRemainder) {
+TEST(RolloverTest, WrapAdvancesByTheRemainderAndARisingTopByteIsNoRollover) {
+  time_internal::SetTimeGetTimeFunctionForTesting(&FakeTimeGetTime);
   static const DWORD ticks[] = {0xFFFFFFF0u, 0x10u, 0x20u};
   g_fake_ticks = ticks;
   TimeTicks before = time_internal::RolloverProtectedNow();
@@ -226,14 +221,14 @@ TEST_F(RolloverTest, WrapAdvancesByTheRemainder) {
   EXPECT_EQ(32000, (after - before).InMicroseconds());
   // The rollover is counted once, not again for a later reading.
   EXPECT_EQ(48000, (time_internal::RolloverProtectedNow() - before).InMicroseconds());
-}
 
-TEST_F(RolloverTest, RisingTopByteIsNoRollover) {
-  static const DWORD ticks[] = {0x10u, 0x7F000000u, 0xFF000000u, 0x01000000u, 0x80000000u};
-  g_fake_ticks = ticks;
+  time_internal::SetTimeGetTimeFunctionForTesting(&FakeTimeGetTime);  // a fresh clock
+  static const DWORD rising[] = {0x10u, 0x7F000000u, 0xFF000000u, 0x01000000u, 0x80000000u};
+  g_fake_ticks = rising;
   int64_t expected[] = {0x10LL, 0x7F000000LL, 0xFF000000LL, 0x101000000LL, 0x180000000LL};
   for (int64_t ms : expected)
     EXPECT_EQ(ms * 1000, time_internal::RolloverProtectedNow().ToInternalValue());
+  time_internal::SetTimeGetTimeFunctionForTesting(nullptr);
 }
 
 int g_begin_calls = 0;

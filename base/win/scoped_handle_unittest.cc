@@ -18,15 +18,6 @@ bool IsOpen(HANDLE handle) {
   return GetHandleInformation(handle, &flags) != FALSE;
 }
 
-TEST(ScopedHandleTest, NullAndInvalidValuesLeaveTheHolderEmpty) {
-  for (HANDLE raw : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
-    ScopedHandle handle(raw);
-    EXPECT_FALSE(handle.IsValid());
-    EXPECT_EQ(nullptr, handle.Get());
-    EXPECT_TRUE(handle.Close());
-  }
-}
-
 TEST(ScopedHandleTest, SetClosesTheOldHandleAndTakeDoesNot) {
   HANDLE first = NewEvent();
   HANDLE second = NewEvent();
@@ -38,7 +29,10 @@ TEST(ScopedHandleTest, SetClosesTheOldHandleAndTakeDoesNot) {
   EXPECT_EQ(second, handle.Get());
   handle.Set(INVALID_HANDLE_VALUE);
   EXPECT_FALSE(IsOpen(second));
-  EXPECT_FALSE(handle.IsValid());
+  EXPECT_FALSE(handle.IsValid()) << "null and invalid values leave the holder empty";
+  EXPECT_EQ(nullptr, handle.Get());
+  EXPECT_TRUE(handle.Close());
+  EXPECT_FALSE(ScopedHandle(nullptr).IsValid());
 
   HANDLE taken = NewEvent();
   handle.Set(taken);
