@@ -89,13 +89,11 @@ TEST_F(AllocatorDispatchTest, Reallocate) {
   EXPECT_TRUE(OnPrivateHeap(block));
   memcpy(block, "content", 8);
 
-  // Growing keeps the contents.
   block = static_cast<char*>(Realloc(block, 100000));
   ASSERT_TRUE(block);
   EXPECT_STREQ("content", block);
   EXPECT_TRUE(OnPrivateHeap(block));
 
-  // A refused size leaves the old block valid.
   EXPECT_EQ(nullptr, Realloc(block, kMaxAllocationSize));
   EXPECT_TRUE(OnPrivateHeap(block));
   EXPECT_STREQ("content", block);

@@ -65,7 +65,6 @@ TEST_P(MessageLoopTypeTest, DelayedTasksRunByTimeThenPostingOrder) {
   runner->PostDelayedTask(FROM_HERE, Bind(&Append, &order, 3), TimeDelta::FromMilliseconds(20));
   run_loop.Run();
   loop.RemoveTaskObserver(&recorder);
-  // A delayed task never runs early.
   EXPECT_GE((TimeTicks::Now() - start).InMilliseconds(), 59);
 
   // The immediate task first; then the delayed ones by their run time, equal times in
@@ -106,7 +105,6 @@ TEST_P(MessageLoopTypeTest, TaskPostedByTaskRunsAfterQueuedTasks) {
   EXPECT_EQ(std::vector<int>({0, 1, 2, 3}), order);
 }
 
-// A thousand posts from another thread arrive complete and in order.
 TEST_P(MessageLoopTypeTest, CrossThreadPostsRunInOrder) {
   MessageLoop loop(GetParam());
   std::vector<int> order;
@@ -311,7 +309,6 @@ class SequenceRecorder : public MessageLoop::TaskObserver {
     EXPECT_FALSE(task.task.is_null());
   }
   void DidProcessTask(const PendingTask& task) override {
-    // The callback is released once it has run.
     EXPECT_TRUE(task.task.is_null());
   }
   std::vector<int> sequence_nums;

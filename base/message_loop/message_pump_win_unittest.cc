@@ -42,16 +42,6 @@ class TestWindow : public MessageWindow {
   }
 };
 
-// Removes and counts the pump's work messages waiting in this thread's queue.
-int TakeWorkMessages(HWND pump_window) {
-  int count = 0;
-  MSG msg;
-  while (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
-                      MessagePumpForUI::kMsgHaveWork, PM_REMOVE))
-    ++count;
-  return count;
-}
-
 // While the loop is busy with a window message, another thread posts 1000 tasks:
 // exactly one work message waits in the queue, and all tasks still run in order.
 TEST(MessagePumpForUITest, ManyCrossThreadPostsQueueOneWorkMessage) {
@@ -73,7 +63,10 @@ TEST(MessagePumpForUITest, ManyCrossThreadPostsQueueOneWorkMessage) {
           runner->PostTask(FROM_HERE, run_loop->QuitClosure());
         });
         poster.join();
-        *work_messages = TakeWorkMessages(pump_window);
+        MSG msg;
+        for (*work_messages = 0; PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
+                                              MessagePumpForUI::kMsgHaveWork, PM_REMOVE);)
+          ++*work_messages;
         // Put back the one message the pump is owed.
         PostMessageW(pump_window, MessagePumpForUI::kMsgHaveWork, 0, 0);
       },
