@@ -105,7 +105,9 @@ TEST_F(StatusFileLoaderTest, OnlyPositiveNumbersCount) {
     const base::FilePath old_status = folder.path().Append(L"old_status");
     ASSERT_TRUE(base::CreateDirectory(old_status));
     for (const wchar_t* name : c.names) {
-      if (name) ASSERT_TRUE(base::WriteTextFile(old_status.Append(name), "x"));
+      if (name) {
+        ASSERT_TRUE(base::WriteTextFile(old_status.Append(name), "x"));
+      }
     }
     const base::FilePath latest = FindLatestOldStatusFile(folder.path());
     if (!c.expected) {
