@@ -105,6 +105,7 @@ JsonPrefStore::JsonPrefStore(const base::FilePath& path,
       writer_(path_, file_task_runner_, base::TimeDelta::FromSeconds(kCommitIntervalSeconds)),
       initialized_(false),
       pending_lossy_write_(false),
+      changes_waiting_for_timer_(false),
       read_error_(PREF_READ_ERROR_NONE),
       writes_since_report_(0),
       last_write_report_(base::TimeTicks::Now()),
@@ -218,7 +219,13 @@ void JsonPrefStore::OnFileRead(std::unique_ptr<ReadResult> result) {
 
 void JsonPrefStore::FlushPendingWrite() {
   ScheduleDeferredWrites();
-  if (writer_.HasPendingWrite() && !read_only_) writer_.DoScheduledWrite();
+  if (read_only_) return;
+  if (writer_.HasPendingWrite()) {
+    writer_.DoScheduledWrite();
+  } else if (changes_waiting_for_timer_) {
+    // The loop that held the commit timer ended without running it.
+    WriteValuesNow();
+  }
 }
 
 void JsonPrefStore::ScheduleDeferredWrites() {
@@ -237,16 +244,22 @@ void JsonPrefStore::ScheduleWrite(uint32_t flags) {
 
 void JsonPrefStore::ScheduleWriterWrite() {
   if (base::CurrentThreadTaskRunner::IsSet()) {
+    changes_waiting_for_timer_ = true;
     writer_.ScheduleWrite(this);
     return;
   }
   // Without a loop there is no timer to batch on: the change goes to disk at once.
+  WriteValuesNow();
+}
+
+void JsonPrefStore::WriteValuesNow() {
   std::unique_ptr<std::string> data(new std::string);
   if (SerializeData(data.get())) writer_.WriteNow(std::move(data));
 }
 
 bool JsonPrefStore::SerializeData(std::string* output) {
   pending_lossy_write_ = false;
+  changes_waiting_for_timer_ = false;
   ReportOutstandingWrites();
   ++writes_since_report_;
   return base::JsonWriter::Write(*values_, output);

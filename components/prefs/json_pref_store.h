@@ -74,6 +74,7 @@ class JsonPrefStore : public PersistentPrefStore,
   void ScheduleWrite(uint32_t flags);
   // Through the writer's commit timer, or at once on a thread without a message loop.
   void ScheduleWriterWrite();
+  void WriteValuesNow();
   void ReportOutstandingWrites();
 
   const base::FilePath path_;
@@ -85,6 +86,8 @@ class JsonPrefStore : public PersistentPrefStore,
   std::unique_ptr<ReadErrorDelegate> error_delegate_;
   bool initialized_;
   bool pending_lossy_write_;
+  // A change waits for the writer's commit timer, which dies with its loop.
+  bool changes_waiting_for_timer_;
   PrefReadError read_error_;
 
   // Writes since the last report of "Settings.JsonDataWriteCount.<file>".

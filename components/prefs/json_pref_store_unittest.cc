@@ -185,6 +185,24 @@ TEST_F(JsonPrefStoreTest, ReleasingTheStoreWritesPendingChanges) {
   EXPECT_TRUE(observer_.changed.empty());
 }
 
+// The installer ends its message loop before the exit callbacks release the stores: a
+// change still waiting for the loop's commit timer is written at the release.
+TEST_F(JsonPrefStoreTest, ChangeWaitingOnAnEndedLoopIsWrittenAtRelease) {
+  std::thread([this] {
+    base::scoped_refptr<JsonPrefStore> store;
+    {
+      base::MessageLoop loop;
+      store = new JsonPrefStore(path_, runner_);
+      store->ReadPrefs();
+      store->SetValue("stage", std::make_unique<base::Value>("done"), 0);
+    }
+    EXPECT_TRUE(runner_->RunAll() == 0);
+    store = nullptr;
+  }).join();
+  EXPECT_EQ(1u, runner_->RunAll());
+  EXPECT_EQ(R"({"stage":"done"})", FileText());
+}
+
 TEST_F(JsonPrefStoreTest, ReadOnlyStoreNeverWrites) {
   ASSERT_TRUE(base::WriteTextFile(path_, "[\"keep\"]"));
   base::scoped_refptr<JsonPrefStore> store = NewStore();
