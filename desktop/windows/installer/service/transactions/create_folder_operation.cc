@@ -25,8 +25,10 @@ bool CreateFolderOperation::Do(Transaction& /*nested*/) {
     const base::FilePath parent = current.DirName();
     if (base::DirectoryExists(parent)) {
       VLOG(1) << "Valid ancestor";
-      if (!base::CreateDirectoryAndGetError(folder_, nullptr)) break;
+      // Recorded first: a creation that fails halfway leaves folders that the rollback
+      // following the failure must remove.
       existing_ancestor_ = parent;
+      if (!base::CreateDirectoryAndGetError(folder_, nullptr)) break;
       VLOG(1) << "Folder created successfully";
       return true;
     }
@@ -42,7 +44,8 @@ void CreateFolderOperation::Rollback() {
   // Only empty folders go: whatever was put into them meanwhile stays.
   base::FilePath current = folder_;
   while (current != existing_ancestor_) {
-    if (!RemoveDirectoryW(current.value().c_str())) break;
+    // A folder that a halfway failed creation never made is skipped.
+    if (!RemoveDirectoryW(current.value().c_str()) && base::PathExists(current)) break;
     const base::FilePath parent = current.DirName();
     if (parent == current) break;
     current = parent;

@@ -39,6 +39,16 @@ TEST(CreateFolderOperationTest, RollbackKeepsFoldersThatReceivedContent) {
   EXPECT_TRUE(base::PathExists(scratch.path().Append(L"a\\b\\kept.txt")));
 }
 
+TEST(CreateFolderOperationTest, CreationThatFailsHalfwayLeavesNoFolderBehind) {
+  base::ScratchDir scratch;
+  // "a" and "b" can be made, the last name cannot.
+  const base::FilePath folder = scratch.path().Append(L"a\\b\\bad|name");
+  const std::string before = testing::SnapshotFileTree(scratch.path());
+  Transaction transaction;
+  EXPECT_FALSE(transaction.Execute(std::make_unique<CreateFolderOperation>(folder)));
+  EXPECT_EQ(before, testing::SnapshotFileTree(scratch.path()));
+}
+
 TEST(CreateFolderOperationTest, ExistingFolderIsNeverRemoved) {
   base::ScratchDir scratch;
   Transaction transaction;

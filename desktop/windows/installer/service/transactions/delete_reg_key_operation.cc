@@ -56,6 +56,10 @@ DeleteRegKeyOperation::~DeleteRegKeyOperation() = default;
 bool DeleteRegKeyOperation::Do(Transaction& /*nested*/) {
   VLOG(1) << "Attempting to delete registry key " << key_path_ << " under " << root_;
   const std::wstring object_name = GetRegistryObjectName(root_, key_path_);
+  if (!IsDeletableKeyPath(root_, key_path_)) {
+    LOG(ERROR) << "Refusing to delete the key " << object_name;
+    return false;
+  }
   base::RegistryKey key;
   const LONG result = key.Open(root_, key_path_.c_str(), view_flags_ | KEY_QUERY_VALUE);
   key.Close();

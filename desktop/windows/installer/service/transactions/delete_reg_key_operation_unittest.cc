@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "desktop/windows/installer/service/transactions/registry_key_names.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
@@ -86,6 +87,28 @@ TEST_P(DeleteRegKeyOperationTest, KeyThatDeniedDeletionComesBackWithItsOwnDacl) 
         std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view())));
   }
   EXPECT_FALSE(ExistsInItsView(L"tree"));
+}
+
+// A name or placeholder that came out empty ("Software\" without a company name) or a
+// key right below a hive names far more than the installer ever owns.
+TEST(DeleteRegKeyPathTest, RefusesPathsThatNameTooMuch) {
+  const struct {
+    HKEY root;
+    const wchar_t* path;
+    bool deletable;
+  } kCases[] = {
+      {HKEY_CURRENT_USER, L"", false},
+      {HKEY_CURRENT_USER, L"Software", false},
+      {HKEY_LOCAL_MACHINE, L"SOFTWARE", false},
+      {HKEY_USERS, L"S-1-5-21-1-2-3-1000", false},
+      {HKEY_CURRENT_USER, L"Software\\", false},
+      {HKEY_CURRENT_USER, L"\\Software\\Velum", false},
+      {HKEY_CURRENT_USER, L"Software\\Classes\\\\shell\\open\\ddeexec", false},
+      {HKEY_CURRENT_USER, L"Software\\Velum", true},
+      {HKEY_CLASSES_ROOT, L".htm", true},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.deletable, IsDeletableKeyPath(c.root, c.path)) << c.path;
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, DeleteRegKeyOperationTest,

@@ -35,6 +35,16 @@ std::wstring GetParentKeyPath(const std::wstring& key_path) {
   return key_path.substr(0, end + 1);
 }
 
+bool IsDeletableKeyPath(HKEY root, const std::wstring& key_path) {
+  if (key_path.empty() || key_path.front() == L'\\' || key_path.back() == L'\\' ||
+      key_path.find(L"\\\\") != std::wstring::npos) {
+    return false;
+  }
+  const bool hive_root =
+      root == HKEY_CURRENT_USER || root == HKEY_LOCAL_MACHINE || root == HKEY_USERS;
+  return !hive_root || key_path.find(L'\\') != std::wstring::npos;
+}
+
 LONG DeleteRegistryKeyTree(HKEY root, const std::wstring& key_path, REGSAM view_flags) {
   base::RegistryKey key;
   LONG result = key.Open(root, key_path.c_str(), view_flags | KEY_ALL_ACCESS);
