@@ -144,10 +144,12 @@ void ImportantFileWriter::ScheduleWrite(DataSerializer* serializer) {
 }
 
 void ImportantFileWriter::DoScheduledWrite() {
-  std::unique_ptr<std::string> data(new std::string);
-  if (serializer_ && serializer_->SerializeData(data.get()))
-    WriteNow(std::move(data));
+  // Forgotten first: a write that runs here (refused post) may schedule the next one.
+  DataSerializer* serializer = serializer_;
   serializer_ = nullptr;
+  std::unique_ptr<std::string> data(new std::string);
+  if (serializer && serializer->SerializeData(data.get()))
+    WriteNow(std::move(data));
 }
 
 void ImportantFileWriter::RegisterOnNextWriteCallbacks(Closure before_next_write,

@@ -212,5 +212,25 @@ TEST_F(ImportantFileWriterTest, RefusedPostWritesOnTheCallingThread) {
   EXPECT_EQ("here", ReadText(target_));
 }
 
+// Schedules the next write from the after-write callback of the current one.
+void ScheduleAgain(ImportantFileWriter* writer, ImportantFileWriter::DataSerializer* next,
+                   bool) {
+  writer->ScheduleWrite(next);
+}
+
+TEST_F(ImportantFileWriterTest, WriteScheduledWhileTheLastOneRanHereIsKept) {
+  ImportantFileWriter writer(target_, new RefusingRunner);
+  CountingSerializer first;
+  CountingSerializer second;
+  second.text = "second";
+  writer.RegisterOnNextWriteCallbacks(Closure(), Bind(&ScheduleAgain, &writer, &second));
+  writer.ScheduleWrite(&first);
+  writer.DoScheduledWrite();  // writes at once and schedules |second|
+  EXPECT_TRUE(writer.HasPendingWrite());
+  writer.DoScheduledWrite();
+  EXPECT_EQ(1, second.calls);
+  EXPECT_EQ("second", ReadText(target_));
+}
+
 }  // namespace
 }  // namespace base
