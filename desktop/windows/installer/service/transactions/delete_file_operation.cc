@@ -30,7 +30,9 @@ bool IsProgramFile(const base::FilePath& path) {
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use,
                                          bool remove_empty_parents)
-    : path_(path), check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
+    // Without a trailing separator: "<folder>\\.<seconds>.old" would lie inside the folder.
+    : path_(path.StripTrailingSeparators()),
+      check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
   if (!moved_) return;

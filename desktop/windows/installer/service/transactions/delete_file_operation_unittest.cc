@@ -41,9 +41,9 @@ TEST_F(DeleteFileOperationTest, FileAndFolderRollBackExactlyAndCommitWithoutTrac
   struct {
     const wchar_t* target;
     bool folder;
-  } cases[] = {{L"dir\\file.txt", false}, {L"dir", true}};
+  } cases[] = {{L"dir\\file.txt", false}, {L"dir", true}, {L"dir\\", true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.folder ? "folder" : "file");
+    SCOPED_TRACE(c.target);
     ASSERT_TRUE(MakeFile(Path(L"dir\\file.txt"), "contents"));
     ASSERT_TRUE(MakeFile(Path(L"dir\\sub\\other.bin"), std::string("\0\1\2", 3)));
     const std::string before = SnapshotFileTree(scratch_.path());
