@@ -26,6 +26,15 @@ bool IsProgramFile(const base::FilePath& path) {
          base::FilePath::CompareIgnoreCase(extension, L".dll") == 0;
 }
 
+// Renames within the folder. Unlike MoveUnsafe it never falls back to copying a folder
+// and deleting the original: when a file inside is in use that deletion stops halfway
+// and leaves the folder half emptied, its only whole copy under the temporary name.
+bool Rename(const base::FilePath& from, const base::FilePath& to) {
+  if (from.value().size() >= MAX_PATH || to.value().size() >= MAX_PATH) return false;
+  return MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING) !=
+         FALSE;
+}
+
 }  // namespace
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use,
@@ -75,7 +84,7 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
     // The access stays granted; the next attempt on this path finds it.
     return false;
   }
-  if (!base::MoveUnsafe(path_, temporary_path_)) {
+  if (!Rename(path_, temporary_path_)) {
     LOG(ERROR) << "File removal failed";
     return false;
   }
@@ -88,7 +97,7 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
     if (!file.IsValid()) {
       PLOG(ERROR) << "Attempt to open the file for writing failed";
       // Still set aside when it cannot go back: the rollback that follows tries again.
-      moved_ = !base::MoveUnsafe(temporary_path_, path_);
+      moved_ = !Rename(temporary_path_, path_);
       LOG(ERROR) << "File removal failed";
       return false;
     }
@@ -99,7 +108,7 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
 
 void DeleteFileOperation::Rollback() {
   if (!moved_) return;
-  if (base::MoveUnsafe(temporary_path_, path_)) {
+  if (Rename(temporary_path_, path_)) {
     moved_ = false;
     return;
   }

@@ -118,6 +118,26 @@ TEST_F(DeleteFileOperationTest, FailedRestoreKeepsTheSetAsideFile) {
   EXPECT_EQ("user data", testing::ReadText(set_aside));
 }
 
+// A folder that cannot be renamed (a file inside is open) must not be copied aside and
+// then half deleted: it stays whole, and no copy of it is left behind.
+TEST_F(DeleteFileOperationTest, FolderThatCannotBeSetAsideStaysWhole) {
+  ASSERT_TRUE(MakeFile(Path(L"dir\\a.txt"), "first"));
+  ASSERT_TRUE(MakeFile(Path(L"dir\\b.txt"), "second"));
+  ASSERT_TRUE(MakeFile(Path(L"dir\\open.txt"), "in use"));
+  base::ScopedHandle open(CreateFileW(Path(L"dir\\open.txt").value().c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(open.IsValid());
+  const std::string before = SnapshotFileTree(scratch_.path());
+  {
+    Transaction transaction;
+    // Windows refuses the rename, Wine allows it: either way nothing may be lost.
+    transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"dir"), false, false));
+    transaction.Rollback();
+  }
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+  EXPECT_FALSE(HasSetAsideItem(scratch_.path()));
+}
+
 TEST_F(DeleteFileOperationTest, RunningProgramIsPutBackWhenInUseIsChecked) {
   const base::FilePath program = Path(L"app\\app.exe");
   ASSERT_TRUE(base::CreateDirectory(program.DirName()));
