@@ -21,6 +21,8 @@ const int64_t kDefaultCommitIntervalUs = 10 * 1000 * 1000;
 // File::Write takes an int count.
 const size_t kMaxDataSize = 0x7FFFFFFF;
 
+ImportantFileWriter::ReplaceFileFunction g_replace_file = &ReplaceFile;
+
 void RecordTempFileFailure(ImportantFileWriter::TempFileFailure failure) {
   static HistogramBase* histogram = LinearHistogram::FactoryGet(
       "ImportantFile.TempFileFailures", ImportantFileWriter::TEMP_FILE_FAILURE_MAX,
@@ -81,9 +83,22 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
     return FailAndDelete(FAILED_WRITING, temp_file);
   if (!flushed)
     return FailAndDelete(FAILED_FLUSHING, temp_file);
-  if (!ReplaceFile(temp_file, path))
-    return FailAndDelete(FAILED_RENAMING, temp_file);
+  if (!g_replace_file(temp_file, path)) {
+    // Without a backup name, a replace that cannot move the new file in may already have
+    // removed the old one: the temporary file then holds the only copy of the data.
+    if (PathExists(path))
+      return FailAndDelete(FAILED_RENAMING, temp_file);
+    if (!g_replace_file(temp_file, path)) {
+      RecordTempFileFailure(FAILED_RENAMING);
+      return false;
+    }
+  }
   return true;
+}
+
+// static
+void ImportantFileWriter::SetReplaceFileFunctionForTesting(ReplaceFileFunction function) {
+  g_replace_file = function ? function : &ReplaceFile;
 }
 
 ImportantFileWriter::ImportantFileWriter(const FilePath& path,

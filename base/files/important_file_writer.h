@@ -78,6 +78,11 @@ class ImportantFileWriter {
 
   TimeDelta commit_interval() const { return commit_interval_; }
 
+  // Stands in for ReplaceFile, whose failures that move the target away cannot be made
+  // on demand; null restores ReplaceFile.
+  typedef bool (*ReplaceFileFunction)(const FilePath& from, const FilePath& to);
+  static void SetReplaceFileFunctionForTesting(ReplaceFileFunction function);
+
   // Lets tests reach the size limit without gigabytes of data.
   void set_max_data_size_for_testing(size_t size) { max_data_size_ = size; }
 

@@ -232,5 +232,55 @@ TEST_F(ImportantFileWriterTest, WriteScheduledWhileTheLastOneRanHereIsKept) {
   EXPECT_EQ("second", ReadText(target_));
 }
 
+// Fake replace failures. The move-away kind is what Windows reports as "unable to move
+// replacement" when no backup name is given: the old target is already gone.
+int g_failures_left;
+bool g_moves_target_away;
+
+bool FailingReplace(const FilePath& from, const FilePath& to) {
+  if (g_failures_left == 0)
+    return ReplaceFile(from, to);
+  --g_failures_left;
+  if (g_moves_target_away)
+    DeleteFile(to, false);
+  return false;
+}
+
+TEST_F(ImportantFileWriterTest, FailedReplaceNeverLosesBothCopies) {
+  struct Case {
+    int failures;
+    bool moves_target_away;
+    bool result;
+    const char* target;  // null: no target
+    size_t files;        // in the folder afterwards
+  } cases[] = {
+      {1, false, false, "old", 1},  // target intact, temporary file removed
+      {1, true, true, "new", 1},    // the new file is moved in after all
+      {2, true, false, nullptr, 1}, // the temporary file, the only copy, is kept
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteTextFile(target_, "old"));
+    g_failures_left = c.failures;
+    g_moves_target_away = c.moves_target_away;
+    int before = FailureCount(ImportantFileWriter::FAILED_RENAMING);
+    ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailingReplace);
+    bool result = ImportantFileWriter::WriteFileAtomically(target_, "new");
+    ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+    EXPECT_EQ(c.result, result) << c.failures;
+    EXPECT_EQ(c.result ? before : before + 1, FailureCount(ImportantFileWriter::FAILED_RENAMING));
+    if (c.target)
+      EXPECT_EQ(c.target, ReadText(target_)) << c.failures;
+    else
+      EXPECT_FALSE(PathExists(target_));
+    std::vector<std::wstring> files = ListFolder(scratch_.path());
+    EXPECT_EQ(c.files, files.size()) << c.failures;
+    if (!c.target && files.size() == 1) {
+      EXPECT_EQ("new", ReadText(scratch_.path().Append(files[0])));
+    }
+    for (const std::wstring& name : files)
+      DeleteFile(scratch_.path().Append(name), false);
+  }
+}
+
 }  // namespace
 }  // namespace base
