@@ -1,0 +1,322 @@
+// base_bench: throughput of the hot paths of base/ and the third-party decoders. Run by
+// hand (see bench/README.md); figures depend on the machine, so nothing here asserts on time.
+#include <windows.h>
+
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
+#include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/strings/double_conversion.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "lzma/7z.h"
+#include "lzma/7zAlloc.h"
+#include "lzma/7zCrc.h"
+
+namespace {
+
+// Keeps results alive so the optimizer cannot drop the measured work.
+volatile size_t g_sink;
+
+double Seconds(const std::function<void()>& work, int times) {
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  for (int i = 0; i < times; ++i) work();
+  QueryPerformanceCounter(&end);
+  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+// Runs |work| (which handles |amount| bytes or items) often enough that one repetition
+// takes about 0.2 s, and prints the median of 5 repetitions.
+void Measure(const char* name, double amount, bool bytes, const std::function<void()>& work) {
+  double once = Seconds(work, 1);  // also warms caches and allocators
+  int times = std::max(1, static_cast<int>(0.2 / std::max(once, 1e-9)));
+  std::vector<double> rates;
+  for (int rep = 0; rep < 5; ++rep) rates.push_back(amount * times / Seconds(work, times));
+  std::sort(rates.begin(), rates.end());
+  double median = rates[2];
+  if (bytes)
+    std::printf("%-40s %10.1f MB/s\n", name, median / 1e6);
+  else
+    std::printf("%-40s %10.2f M items/s\n", name, median / 1e6);
+  std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------- inputs
+
+std::string AsciiText(size_t size) {
+  std::string text;
+  while (text.size() < size)
+    text += "The quick brown fox jumps over the lazy dog; 0123456789 (ASCII only).\n";
+  text.resize(size);
+  return text;
+}
+
+// Latin accents, Greek, CJK and an astral emoji (a surrogate pair in UTF-16) among ASCII.
+std::string MixedText(size_t size) {
+  std::string text;
+  while (text.size() < size)
+    text += "Grüße aus Zürich, naïve café — Ελληνικά, 日本語のテキスト, 😀 emoji.\n";
+  return text;
+}
+
+// A settings-like document: a list of records with nested dictionaries and lists,
+// escaped strings, integers and doubles.
+std::string JsonDocument(size_t size) {
+  std::string json = "{\"version\": 3, \"records\": [";
+  for (int i = 0; json.size() < size; ++i) {
+    if (i) json += ",";
+    base::StringAppendF(
+        &json,
+        "{\"id\": %d, \"name\": \"record \\\"%d\\\"\\tC:\\\\Program Files\\\\Velum\\n\", "
+        "\"title\": \"caf\\u00e9 \\u65e5\\u672c %d\", \"score\": %.17g, \"ratio\": %g, "
+        "\"enabled\": %s, \"parent\": null, \"tags\": [\"alpha\", \"beta\", %d, %.3f], "
+        "\"window\": {\"x\": %d, \"y\": %d, \"size\": {\"w\": 1280, \"h\": 1024}, "
+        "\"maximized\": false}}",
+        i, i, i, i * 1.000001 / 7.0, i / 3.0, i % 2 ? "true" : "false", -i, i * 0.25,
+        i % 1000, -(i % 700));
+  }
+  json += "]}";
+  return json;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// ---------------------------------------------------------------- 7z from memory
+
+struct MemoryStream {
+  ISeekInStream vt;
+  const std::string* data;
+  size_t position;
+};
+
+SRes StreamRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
+  auto* self = reinterpret_cast<MemoryStream*>(const_cast<ISeekInStream*>(p));
+  *size = std::min(*size, self->data->size() - self->position);
+  std::memcpy(buffer, self->data->data() + self->position, *size);
+  self->position += *size;
+  return SZ_OK;
+}
+
+SRes StreamSeek(ISeekInStreamPtr p, Int64* position, ESzSeek origin) {
+  auto* self = reinterpret_cast<MemoryStream*>(const_cast<ISeekInStream*>(p));
+  Int64 base = origin == SZ_SEEK_SET   ? 0
+               : origin == SZ_SEEK_CUR ? static_cast<Int64>(self->position)
+                                       : static_cast<Int64>(self->data->size());
+  Int64 target = base + *position;
+  if (target < 0 || target > static_cast<Int64>(self->data->size())) return SZ_ERROR_PARAM;
+  self->position = static_cast<size_t>(target);
+  *position = target;
+  return SZ_OK;
+}
+
+// Extracts every file; returns the bytes extracted, or 0 on any decoder error.
+size_t ExtractAll(const std::string& archive) {
+  static const ISzAlloc kAlloc = {SzAlloc, SzFree};
+  MemoryStream stream{{StreamRead, StreamSeek}, &archive, 0};
+  CLookToRead2 look;
+  LookToRead2_CreateVTable(&look, False);
+  std::vector<Byte> buffer(1 << 16);
+  look.buf = buffer.data();
+  look.bufSize = buffer.size();
+  look.realStream = &stream.vt;
+  LookToRead2_INIT(&look);
+  CSzArEx db;
+  SzArEx_Init(&db);
+  size_t total = 0;
+  SRes result = SzArEx_Open(&db, &look.vt, &kAlloc, &kAlloc);
+  UInt32 block = 0xFFFFFFFF;
+  Byte* out = nullptr;
+  size_t out_size = 0;
+  for (UInt32 i = 0; result == SZ_OK && i < db.NumFiles; ++i) {
+    if (SzArEx_IsDir(&db, i)) continue;
+    size_t offset = 0, processed = 0;
+    result = SzArEx_Extract(&db, &look.vt, i, &block, &out, &out_size, &offset, &processed,
+                            &kAlloc, &kAlloc);
+    total += processed;
+  }
+  ISzAlloc_Free(&kAlloc, out);
+  SzArEx_Free(&db, &kAlloc);
+  return result == SZ_OK ? total : 0;
+}
+
+// ---------------------------------------------------------------- cases
+
+void BenchUtf() {
+  struct Case {
+    const char* name;
+    std::string utf8;
+  } cases[] = {{"ascii", AsciiText(8 << 20)}, {"mixed", MixedText(8 << 20)}};
+  for (const Case& c : cases) {
+    std::wstring wide = base::UTF8ToWide(c.utf8);
+    // Both directions are counted in UTF-8 bytes, so the figures compare.
+    Measure(base::StringPrintf("UTF8ToWide %s (%d MB)", c.name, static_cast<int>(c.utf8.size() >> 20)).c_str(),
+            c.utf8.size(), true, [&] { g_sink = base::UTF8ToWide(c.utf8).size(); });
+    Measure(base::StringPrintf("WideToUTF8 %s (%d MB)", c.name, static_cast<int>(c.utf8.size() >> 20)).c_str(),
+            c.utf8.size(), true, [&] { g_sink = base::WideToUTF8(wide).size(); });
+  }
+}
+
+void BenchJson() {
+  std::string json = JsonDocument(1 << 20);
+  std::unique_ptr<base::Value> root = base::JsonReader::Read(json);
+  if (!root) {
+    std::printf("JSON: the generated document did not parse\n");
+    return;
+  }
+  std::string written;
+  base::JsonWriter::Write(*root, &written);
+  std::printf("JSON document: %zu bytes in, %zu bytes written\n", json.size(), written.size());
+  Measure("JSON parse", json.size(), true, [&] { g_sink = !!base::JsonReader::Read(json); });
+  Measure("JSON write", written.size(), true, [&] {
+    std::string out;
+    base::JsonWriter::Write(*root, &out);
+    g_sink = out.size();
+  });
+}
+
+void BenchDoubles() {
+  const size_t kCount = 1000000;
+  // Random bit patterns cover every exponent; non-finite values are skipped.
+  std::mt19937_64 random(42);
+  std::vector<double> values;
+  while (values.size() < kCount) {
+    uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof(value));
+    if (value == value && value - value == 0) values.push_back(value);
+  }
+  std::vector<std::string> texts;
+  char buffer[base::kShortestDoubleBufferSize];
+  for (double value : values) {
+    base::FormatDoubleShortest(buffer, value);
+    texts.push_back(buffer);
+  }
+  Measure("FormatDoubleShortest (1M doubles)", kCount, false, [&] {
+    size_t length = 0;
+    for (double value : values) {
+      base::FormatDoubleShortest(buffer, value);
+      length += std::strlen(buffer);
+    }
+    g_sink = length;
+  });
+  Measure("ParseDouble (1M doubles)", kCount, false, [&] {
+    size_t same = 0;
+    for (size_t i = 0; i < kCount; ++i)
+      same += base::ParseDouble(texts[i].c_str(), nullptr) == values[i];
+    g_sink = same;
+  });
+}
+
+void BenchStringPrintf() {
+  const int kCount = 10000;
+  std::string long_text = AsciiText(2000);
+  Measure("StringPrintf short (~40 B)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i)
+      g_sink = base::StringPrintf("pid %d: %s at %.2f%%", i, "ready", i / 100.0).size();
+  });
+  Measure("StringPrintf long (~2 KB)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i)
+      g_sink = base::StringPrintf("%d [%s] %08x", i, long_text.c_str(), i).size();
+  });
+}
+
+void BenchSha256() {
+  std::string data(64 << 20, '\0');
+  std::mt19937 random(7);
+  for (char& c : data) c = static_cast<char>(random());
+  Measure("SHA-256 (64 MiB)", data.size(), true, [&] {
+    uint8_t digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const uint8_t*>(data.data()), data.size(), digest);
+    g_sink = digest[0];
+  });
+}
+
+void Bench7z() {
+  // The build tree keeps its archives in testdata/ beside bin/.
+  std::string dir;
+  if (const char* env = std::getenv("VELUM_TESTDATA")) {
+    dir = env;
+  } else {
+    char exe[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    dir = std::string(exe, length);
+    dir = dir.substr(0, dir.find_last_of('\\')) + "\\..\\testdata";
+  }
+  // Largest first. The largest is the stored (Copy) one, which mostly measures the CRC
+  // checks, so the compressed archives follow to measure the LZMA decoders.
+  std::vector<std::pair<uintmax_t, std::string>> archives;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "\\*.7z").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      uintmax_t size = (static_cast<uintmax_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+      archives.push_back({size, found.cFileName});
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+  std::sort(archives.rbegin(), archives.rend());
+  if (archives.empty()) std::printf("7z: no archive in %s\n", dir.c_str());
+  CrcGenerateTable();
+  for (const auto& entry : archives) {
+    const std::string& name = entry.second;
+    std::string archive = ReadFile(dir + "\\" + name);
+    size_t extracted = archive.empty() ? 0 : ExtractAll(archive);
+    if (!extracted) {
+      std::printf("7z: %s could not be extracted\n", name.c_str());
+      continue;
+    }
+    std::printf("7z archive: %s, %zu bytes, %zu bytes extracted\n", name.c_str(),
+                archive.size(), extracted);
+    Measure(base::StringPrintf("7z extract %s (output)", name.c_str()).c_str(), extracted, true,
+            [&] { g_sink = ExtractAll(archive); });
+  }
+}
+
+void BenchMessageLoop() {
+  const int kCount = 1000000;
+  base::MessageLoop loop;
+  int ran = 0;
+  Measure("MessageLoop post+run (1M tasks)", kCount, false, [&] {
+    base::RunLoop run_loop;
+    for (int i = 0; i < kCount; ++i)
+      loop.task_runner()->PostTask(FROM_HERE, base::Bind([](int* count) { ++*count; }, &ran));
+    loop.task_runner()->PostTask(FROM_HERE, run_loop.QuitClosure());
+    run_loop.Run();
+  });
+  if (ran % kCount) std::printf("MessageLoop: %d tasks ran, not a multiple of 1M\n", ran);
+}
+
+}  // namespace
+
+int main() {
+  BenchUtf();
+  BenchJson();
+  BenchDoubles();
+  BenchStringPrintf();
+  BenchSha256();
+  Bench7z();
+  BenchMessageLoop();
+  return 0;
+}
