@@ -5,6 +5,7 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -205,7 +206,7 @@ void BenchDoubles() {
     uint64_t bits = random();
     double value;
     std::memcpy(&value, &bits, sizeof(value));
-    if (value == value && value - value == 0) values.push_back(value);
+    if (std::isfinite(value)) values.push_back(value);
   }
   std::vector<std::string> texts;
   char buffer[base::kShortestDoubleBufferSize];
