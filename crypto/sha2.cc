@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "crypto/secure_hash.h"
 
 namespace crypto {
@@ -14,14 +16,7 @@ std::string ComputeSha256Hex(const void* data, size_t length) {
   uint8_t digest[kSha256Length];
   hash->Finish(digest, sizeof(digest));
 
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * sizeof(digest));
-  for (uint8_t byte : digest) {
-    hex.push_back(kDigits[byte >> 4]);
-    hex.push_back(kDigits[byte & 0xF]);
-  }
-  return hex;
+  return base::ToLowerASCII(base::HexEncode(digest, sizeof(digest)));
 }
 
 }  // namespace crypto
