@@ -1,0 +1,190 @@
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
+
+#include <string.h>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+const char kPayloadMarker[] = {'V', 'L', 'M'};
+const uint8_t k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+const char kPeSignature[] = {'P', 'E', '\0', '\0'};
+
+const size_t kPeHeaderOffsetPosition = 60;
+const size_t kMachineOffset = 4;
+const uint16_t kMachineI386 = 0x014C;
+const size_t kSecurityDirectoryOffset32 = 0x98;
+const size_t kSecurityDirectoryOffset64 = 0xA8;
+
+// Bounds-checked little-endian reads; false when the value does not lie in the file.
+bool ReadU16(const base::MappedFile& file, uint64_t offset, uint16_t* value) {
+  if (offset > file.length() || file.length() - offset < 2)
+    return false;
+  const uint8_t* p = file.data() + offset;
+  *value = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  return true;
+}
+
+bool ReadU32(const base::MappedFile& file, uint64_t offset, uint32_t* value) {
+  if (offset > file.length() || file.length() - offset < 4)
+    return false;
+  const uint8_t* p = file.data() + offset;
+  *value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return true;
+}
+
+bool BytesAt(const base::MappedFile& file, uint64_t offset, const void* bytes,
+             size_t size) {
+  if (offset > file.length() || file.length() - offset < size)
+    return false;
+  return memcmp(file.data() + offset, bytes, size) == 0;
+}
+
+}  // namespace
+
+PayloadReader::PayloadReader(const base::FilePath& path) : path_(path) {
+  ClassifyPayload();
+}
+
+PayloadReader::~PayloadReader() = default;
+
+// static
+std::string PayloadReader::PayloadTypeToString(int type) {
+  switch (type) {
+    case PAYLOAD_NONE:
+      return "none";
+    case TRACKING_DATA:
+      return "tracking_data";
+    case EXTERNAL_TRACKING_DATA:
+      return "external_tracking_data";
+    case FULL_PACKAGE:
+      return "full_package";
+    case CORRUPTED:
+      return "corrupted";
+  }
+  return std::string();
+}
+
+std::string PayloadReader::GetTrackingData() const {
+  if (type_ == PAYLOAD_NONE || type_ == CORRUPTED)
+    return std::string();
+  if (!external_tracking_data_.empty())
+    return external_tracking_data_;
+  // A package is never passed on as tracking data, even after an empty injection.
+  if (!file_has_tracking_data_)
+    return std::string();
+  return std::string(reinterpret_cast<const char*>(mapped_file_.data()) + payload_offset_,
+                     static_cast<size_t>(payload_length_));
+}
+
+void PayloadReader::SetExternalTrackingData(const std::string& data) {
+  external_tracking_data_ = data;
+  type_ = EXTERNAL_TRACKING_DATA;
+}
+
+bool PayloadReader::WritePayloadToFile(const base::FilePath& path) const {
+  if (type_ == PAYLOAD_NONE || type_ == CORRUPTED)
+    return false;
+  LOG(INFO) << "Writing payload to file" << path.value();
+  if (type_ == FULL_PACKAGE) {
+    // Mapped files stay below 2 GiB, so the length fits an int.
+    const int size = static_cast<int>(payload_length_);
+    return base::WriteFile(
+               path, reinterpret_cast<const char*>(mapped_file_.data()) + payload_offset_,
+               size) == size;
+  }
+  const std::string data = GetTrackingData();
+  const int size = static_cast<int>(data.size());
+  return base::WriteFile(path, data.data(), size) == size;
+}
+
+void PayloadReader::ClassifyPayload() {
+  LOG(INFO) << "Reading Payload";
+  if (!mapped_file_.Initialize(path_, base::MappedFile::READ_ONLY)) {
+    LOG(ERROR) << "Could not initialize memory mapped file";
+    type_ = PAYLOAD_NONE;
+    return;
+  }
+
+  uint32_t pe_header = 0;
+  if (!BytesAt(mapped_file_, 0, "MZ", 2) ||
+      !ReadU32(mapped_file_, kPeHeaderOffsetPosition, &pe_header) ||
+      !BytesAt(mapped_file_, pe_header, kPeSignature, sizeof(kPeSignature))) {
+    type_ = CORRUPTED;
+    return;
+  }
+
+  // A header cut short before the security directory is as corrupt as a missing one;
+  // reading on would leave the file.
+  const uint64_t header = pe_header;
+  uint16_t machine = 0;
+  uint32_t certificate_offset = 0;
+  uint32_t certificate_size = 0;
+  if (!ReadU16(mapped_file_, header + kMachineOffset, &machine)) {
+    type_ = CORRUPTED;
+    return;
+  }
+  const uint64_t directory = header + (machine == kMachineI386 ? kSecurityDirectoryOffset32
+                                                               : kSecurityDirectoryOffset64);
+  if (!ReadU32(mapped_file_, directory, &certificate_offset) ||
+      !ReadU32(mapped_file_, directory + 4, &certificate_size)) {
+    type_ = CORRUPTED;
+    return;
+  }
+  const bool is_signed = certificate_size != 0;
+  if (!is_signed)
+    certificate_offset = 0;
+  const int64_t file_length = static_cast<int64_t>(mapped_file_.length());
+  if (certificate_offset > file_length) {
+    LOG(ERROR) << "Security directory is located past the image file length";
+    type_ = CORRUPTED;
+    return;
+  }
+
+  const bool found_at_end = FindPayloadTrailer(file_length - 4);
+  if (!found_at_end &&
+      !(is_signed && FindPayloadTrailer(static_cast<int64_t>(certificate_offset) - 4))) {
+    LOG(WARNING) << "No valid payload found";
+    type_ = PAYLOAD_NONE;
+    return;
+  }
+
+  if (payload_length_ < static_cast<int64_t>(sizeof(k7zSignature)) ||
+      memcmp(mapped_file_.data() + payload_offset_, k7zSignature, sizeof(k7zSignature)) !=
+          0) {
+    file_has_tracking_data_ = true;
+    type_ = TRACKING_DATA;
+    return;
+  }
+  if (is_signed && found_at_end) {
+    LOG(ERROR) << "Found full package that is not covered by the signature";
+    type_ = PAYLOAD_NONE;
+    return;
+  }
+  type_ = FULL_PACKAGE;
+}
+
+bool PayloadReader::FindPayloadTrailer(int64_t position) {
+  uint32_t length = 0;
+  if (position < 0 || !ReadU32(mapped_file_, static_cast<uint64_t>(position), &length))
+    return false;
+  if (static_cast<int64_t>(length) > position - 3) {
+    VLOG(1) << "Could not find a valid starting position";
+    return false;
+  }
+  const int64_t offset = position - length;
+  if (!BytesAt(mapped_file_, static_cast<uint64_t>(offset - 3), kPayloadMarker,
+               sizeof(kPayloadMarker))) {
+    VLOG(1) << "Payload data invalid";
+    return false;
+  }
+  payload_length_ = length;
+  payload_offset_ = offset;
+  return true;
+}
+
+}  // namespace installer
