@@ -25,13 +25,5 @@ TEST(ComputeSha256HexTest, PublishedVectorsAsLowerCaseHex) {
   }
 }
 
-TEST(ComputeSha256HexTest, BinaryInputWithZeroBytes) {
-  const char data[] = {'\0', '\0', '\0'};
-  std::string with_zeros = ComputeSha256Hex(data, sizeof(data));
-  EXPECT_EQ(64u, with_zeros.size());
-  EXPECT_NE(ComputeSha256Hex(data, 0), with_zeros);
-  EXPECT_EQ("709e80c88487a2411e1ee4dfb9f22a861492d20c4765150c0c794abd70f8147c", with_zeros);
-}
-
 }  // namespace
 }  // namespace crypto
