@@ -18,4 +18,6 @@ $Z -m0=LZMA2                        ../lzma2.7z .
 $Z -m0=LZMA                         ../lzma.7z .
 $Z -mx0                             ../copy.7z .
 $Z -m0=BCJ2 -m1=LZMA:d25 -m2=LZMA:d19 -m3=LZMA:d19 -mb0:1 -mb0s1:2 -mb0s2:3 ../bcj2.7z .
+# One folder per file and plain header names, for damage and entry-name tests.
+$Z -m0=LZMA -ms=off -mhc=off      ../nonsolid.7z docs
 mv ../manifest.sha256.tmp ../manifest.sha256

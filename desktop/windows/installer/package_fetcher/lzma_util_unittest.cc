@@ -1,0 +1,359 @@
+#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "crypto/sha2.h"
+#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
+#include "lzma/7zCrc.h"
+
+namespace installer {
+namespace {
+
+base::FilePath TestData() {
+  const char* dir = std::getenv("VELUM_TESTDATA");
+  std::string text = dir ? dir : "testdata";
+  // The build hands a host path; Wine shows the host root as drive Z:.
+  if (!text.empty() && text[0] == '/') text = "Z:" + text;
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  return base::FilePath::FromUTF8(text);
+}
+
+std::string ReadAll(const base::FilePath& path) {
+  std::string data;
+  EXPECT_TRUE(base::ReadFileToString(path, &data)) << path.AsUTF8();
+  return data;
+}
+
+// "./docs/text.txt" -> hash, from the manifest of the payload tree.
+std::map<std::string, std::string> Manifest() {
+  std::map<std::string, std::string> files;
+  std::istringstream in(ReadAll(TestData().AppendASCII("manifest.sha256")));
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t gap = line.find("  ");
+    if (gap == std::string::npos) continue;
+    files[line.substr(gap + 4)] = line.substr(0, gap);  // skips "  ./"
+  }
+  return files;
+}
+
+base::FilePath Under(const base::FilePath& folder, const std::string& relative_utf8) {
+  std::wstring relative = base::UTF8ToWide(relative_utf8);
+  for (wchar_t& c : relative)
+    if (c == L'/') c = L'\\';
+  return folder.Append(relative);
+}
+
+std::vector<base::FilePath> FilesIn(const base::FilePath& folder) {
+  std::vector<base::FilePath> files;
+  base::FileEnumerator enumerator(folder, true, base::FileEnumerator::FILES, L"");
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+    files.push_back(path);
+  return files;
+}
+
+// Every file in |folder| is a whole payload file: nothing half-written, nothing foreign
+// (the allocator's temporary file included).
+void ExpectOnlyCompleteFiles(const base::FilePath& folder) {
+  std::map<std::string, std::string> manifest = Manifest();
+  for (const base::FilePath& path : FilesIn(folder)) {
+    base::FilePath relative;
+    ASSERT_TRUE(folder.AppendRelativePath(path, &relative));
+    std::string name = relative.AsUTF8();
+    for (char& c : name)
+      if (c == '\\') c = '/';
+    ASSERT_TRUE(manifest.count(name)) << name;
+    std::string data = ReadAll(path);
+    EXPECT_EQ(crypto::ComputeSha256Hex(data.data(), data.size()), manifest[name]) << name;
+  }
+}
+
+std::vector<std::string>* g_log_lines = nullptr;
+
+bool CaptureLog(int, const char*, int, size_t start, const std::string& text) {
+  if (g_log_lines) g_log_lines->push_back(text.substr(start));
+  return true;
+}
+
+class LogCapture {
+ public:
+  LogCapture() {
+    g_log_lines = &lines_;
+    base::SetLogMessageHandler(&CaptureLog);
+  }
+  ~LogCapture() {
+    base::SetLogMessageHandler(nullptr);
+    g_log_lines = nullptr;
+  }
+  bool Contains(const std::string& text) const {
+    for (const std::string& line : lines_)
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+class CountingDelegate : public FetcherDelegate {
+ public:
+  void SetTotalProgress(uint32_t total) override { total_ = total; }
+  void SetCurrentProgress(uint32_t current) override {
+    EXPECT_EQ(current, next_);
+    next_ = current + 1;
+  }
+  void NotifyStalled(uint32_t) override {}
+  void NotifyStatusChanged(int) override {}
+  uint32_t total_ = 0;
+  uint32_t next_ = 0;
+};
+
+class LzmaUtilTest : public base::ScratchDirTest {
+ protected:
+  // Extracts |archive| into a new folder "out" of the scratch folder.
+  DWORD Extract(const base::FilePath& archive, LzmaUtil* util) {
+    EXPECT_EQ(util->Open(archive), 0u) << archive.AsUTF8();
+    return util->ExtractArchiveTo(Path(L"out"), nullptr);
+  }
+  // A copy of a test archive that |edit| may change.
+  base::FilePath EditedCopy(const char* name, void (*edit)(std::string* data)) {
+    std::string data = ReadAll(TestData().AppendASCII(name));
+    edit(&data);
+    base::FilePath copy = Path(L"edited.7z");
+    EXPECT_EQ(base::WriteFile(copy, data.data(), static_cast<int>(data.size())),
+              static_cast<int>(data.size()));
+    return copy;
+  }
+};
+
+TEST_F(LzmaUtilTest, EveryCoderExtractsTheWholeTree) {
+  for (const char* name : {"lzma2.7z", "lzma.7z", "copy.7z", "bcj2.7z"}) {
+    SCOPED_TRACE(name);
+    base::ScratchDir target;
+    LzmaUtil util;
+    CountingDelegate progress;
+    util.set_progress_delegate(&progress);
+    ASSERT_EQ(util.Open(TestData().AppendASCII(name)), 0u);
+    base::FilePath last;
+    ASSERT_EQ(util.ExtractArchiveTo(target.path(), &last), 0u);
+    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NONE);
+    EXPECT_EQ(progress.next_, progress.total_);
+    EXPECT_GT(progress.total_, 0u);
+    EXPECT_TRUE(target.path().IsParent(last));
+
+    std::map<std::string, std::string> manifest = Manifest();
+    for (const auto& entry : manifest) {
+      base::FilePath path = Under(target.path(), entry.first);
+      // Read through the wide API, so the non-ASCII name must be right on disk.
+      std::string data = ReadAll(path);
+      EXPECT_EQ(crypto::ComputeSha256Hex(data.data(), data.size()), entry.second)
+          << entry.first;
+    }
+    EXPECT_EQ(FilesIn(target.path()).size(), manifest.size());
+    EXPECT_TRUE(base::PathExists(Under(target.path(), "docs/empty.txt")));
+    EXPECT_TRUE(base::DirectoryExists(Under(target.path(), "empty-dir")));
+    EXPECT_TRUE(base::PathExists(target.path().Append(
+        L"sub dir\\\u00fcn\u00efc\u00f6d\u00e9\\\u540d\u524d \u2713.txt")));
+  }
+}
+
+TEST_F(LzmaUtilTest, FileGetsItsModificationTime) {
+  LzmaUtil util;
+  ASSERT_EQ(Extract(TestData().AppendASCII("lzma2.7z"), &util), 0u);
+  for (const char* name : {"docs/text.txt", "bin/random.bin"}) {
+    WIN32_FILE_ATTRIBUTE_DATA source, extracted;
+    ASSERT_TRUE(::GetFileAttributesExW(Under(TestData().AppendASCII("payload"), name)
+                                           .value().c_str(),
+                                       GetFileExInfoStandard, &source));
+    ASSERT_TRUE(::GetFileAttributesExW(Under(Path(L"out"), name).value().c_str(),
+                                       GetFileExInfoStandard, &extracted));
+    EXPECT_EQ(::CompareFileTime(&source.ftLastWriteTime, &extracted.ftLastWriteTime), 0)
+        << name;
+  }
+}
+
+TEST_F(LzmaUtilTest, OpenFailures) {
+  LzmaUtil util;
+  EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), nullptr), 6u);
+  EXPECT_EQ(util.Open(Path(L"missing.7z")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_ARCHIVE_NOT_FOUND);
+  EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), nullptr), 6u);
+  // A folder cannot be opened as a file.
+  EXPECT_NE(util.Open(scratch_.path()), 0u);
+  EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_ARCHIVE_NOT_OPENABLE);
+}
+
+void Truncate(std::string* data) { data->resize(data->size() / 2); }
+void KeepSignatureOnly(std::string* data) { data->resize(20); }
+void NotAnArchive(std::string* data) { data->assign("plain text, not an archive"); }
+
+TEST_F(LzmaUtilTest, UnreadableArchiveFailsBeforeWritingAnything) {
+  for (void (*edit)(std::string*) : {&Truncate, &KeepSignatureOnly, &NotAnArchive}) {
+    LogCapture log;
+    LzmaUtil util;
+    EXPECT_EQ(Extract(EditedCopy("lzma2.7z", edit), &util), 6u);
+    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NOT_7Z);
+    EXPECT_TRUE(log.Contains("Error returned by SzArchiveOpen: "));
+    EXPECT_TRUE(FilesIn(Path(L"out")).empty());
+  }
+}
+
+// Flips bytes in the packed data, well after the 32-byte signature header.
+void DamageSolidData(std::string* data) {
+  for (size_t i = 200; i < 260; ++i) (*data)[i] ^= 0x5A;
+}
+
+TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
+  for (const char* name : {"lzma2.7z", "lzma.7z", "copy.7z", "nonsolid.7z"}) {
+    SCOPED_TRACE(name);
+    LogCapture log;
+    LzmaUtil util;
+    base::FilePath last;
+    ASSERT_EQ(util.Open(EditedCopy(name, &DamageSolidData)), 0u);
+    EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), &last), 6u);
+    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_DECODING);
+    EXPECT_TRUE(log.Contains("Error returned by SzExtract: "));
+    ExpectOnlyCompleteFiles(Path(L"out"));
+    util.Close();
+    base::DeleteFile(Path(L"out"), true);
+  }
+}
+
+// Rewrites the entry name "docs/text.txt" in a plain (uncompressed) header, then mends
+// the header checksums so that only the name is wrong.
+std::string g_replacement;
+
+void RenameEntry(std::string* data) {
+  const std::wstring original = L"docs/text.txt";
+  std::wstring renamed = base::UTF8ToWide(g_replacement) + original.substr(4);
+  std::string from(reinterpret_cast<const char*>(original.data()), original.size() * 2);
+  std::string to(reinterpret_cast<const char*>(renamed.data()), renamed.size() * 2);
+  uint64_t header_offset, header_size;
+  std::memcpy(&header_offset, data->data() + 12, 8);
+  std::memcpy(&header_size, data->data() + 20, 8);
+  size_t header = 32 + static_cast<size_t>(header_offset);
+  size_t at = data->find(from, header);
+  if (at == std::string::npos) {
+    std::wstring backslashed = L"docs\\text.txt";
+    at = data->find(std::string(reinterpret_cast<const char*>(backslashed.data()),
+                                backslashed.size() * 2),
+                    header);
+  }
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(to.size(), from.size());
+  data->replace(at, to.size(), to);
+  CrcGenerateTable();
+  UInt32 header_crc = CrcCalc(data->data() + header, static_cast<size_t>(header_size));
+  std::memcpy(&(*data)[28], &header_crc, 4);
+  UInt32 start_crc = CrcCalc(data->data() + 12, 20);
+  std::memcpy(&(*data)[8], &start_crc, 4);
+}
+
+TEST_F(LzmaUtilTest, EntriesOutsideTheDestinationAreRefused) {
+  struct Case {
+    const char* prefix;  // replaces "docs", same length
+    bool refused;
+  } cases[] = {
+      {"..\\x", true}, {"x/..", true}, {"C:\\x", true}, {"\\abc", true},
+      {"/abc", true},  {"a:bc", true}, {"ok_x", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefix);
+    g_replacement = c.prefix;
+    base::FilePath archive = EditedCopy("nonsolid.7z", &RenameEntry);
+    base::FilePath target = Path(L"deep\\out");
+    ASSERT_TRUE(base::CreateDirectory(target));
+    LogCapture log;
+    LzmaUtil util;
+    ASSERT_EQ(util.Open(archive), 0u);
+    DWORD result = util.ExtractArchiveTo(target, nullptr);
+    if (c.refused) {
+      EXPECT_EQ(result, 6u);
+      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NO_NAME);
+      EXPECT_TRUE(log.Contains("Refusing archive entry outside the destination"));
+    } else {
+      EXPECT_EQ(result, 0u);
+      EXPECT_TRUE(base::PathExists(target.Append(L"ok_x\\text.txt")));
+    }
+    // Nothing may appear beside the destination folder, nor at the drive root.
+    EXPECT_FALSE(base::PathExists(Path(L"deep\\x")));
+    EXPECT_FALSE(base::PathExists(Path(L"deep\\text.txt")));
+    EXPECT_FALSE(base::PathExists(base::FilePath(L"C:\\x\\text.txt")));
+    util.Close();
+    base::DeleteFile(Path(L"deep"), true);
+  }
+}
+
+TEST_F(LzmaUtilTest, UncreatableOutputFileReportsItsWin32Error) {
+  // A folder in the way of the file "docs/text.txt".
+  ASSERT_TRUE(base::CreateDirectory(Path(L"out\\docs\\text.txt")));
+  LogCapture log;
+  LzmaUtil util;
+  DWORD result = Extract(TestData().AppendASCII("nonsolid.7z"), &util);
+  EXPECT_NE(result, 0u);
+  EXPECT_NE(result, 6u);
+  EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_CREATE_FILE);
+  EXPECT_TRUE(log.Contains("Error returned by CreateFile: "));
+}
+
+TEST_F(LzmaUtilTest, EnsureFolderCreatesParentsOnce) {
+  LzmaUtil util;
+  base::FilePath folder = Path(L"a\\b\\c");
+  EXPECT_TRUE(util.EnsureFolder(folder));
+  EXPECT_TRUE(base::DirectoryExists(folder));
+  // A file where a folder should go makes creation fail.
+  base::FilePath blocked = Write(L"file", "x").Append(L"sub");
+  EXPECT_FALSE(util.EnsureFolder(blocked));
+}
+
+TEST_F(LzmaUtilTest, AllocatorMapsATemporaryFileThatGoesAway) {
+  {
+    MappedFileAllocator allocator(scratch_.path());
+    ASSERT_TRUE(allocator.has_file());
+    EXPECT_EQ(allocator.Allocate(0), nullptr);
+    char* view = static_cast<char*>(allocator.Alloc(&allocator, 1 << 20));
+    ASSERT_NE(view, nullptr);
+    std::memset(view, 0x42, 1 << 20);
+    EXPECT_TRUE(allocator.Contains(view));
+    EXPECT_TRUE(allocator.Contains(view + (1 << 20) - 1));
+    EXPECT_FALSE(allocator.Contains(view + (1 << 20)));
+    // Only one view at a time: a second block comes from the heap and frees there.
+    char* heap = static_cast<char*>(allocator.Allocate(16));
+    ASSERT_NE(heap, nullptr);
+    EXPECT_FALSE(allocator.Contains(heap));
+    allocator.Free(heap);
+    allocator.Free(view);
+    EXPECT_FALSE(allocator.Contains(view));
+    allocator.Free(nullptr);
+    EXPECT_EQ(FilesIn(scratch_.path()).size(), 1u);
+  }
+  EXPECT_TRUE(FilesIn(scratch_.path()).empty());
+}
+
+TEST_F(LzmaUtilTest, AllocatorFallsBackToTheHeapWithoutAFolder) {
+  MappedFileAllocator allocator(Path(L"missing"));
+  EXPECT_FALSE(allocator.has_file());
+  void* block = allocator.Allocate(4096);
+  ASSERT_NE(block, nullptr);
+  EXPECT_FALSE(allocator.Contains(block));
+  allocator.Free(block);
+}
+
+}  // namespace
+}  // namespace installer

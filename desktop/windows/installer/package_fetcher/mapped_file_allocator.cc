@@ -1,0 +1,79 @@
+#include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
+
+#include "base/files/file_util.h"
+#include "lzma/7zAlloc.h"
+
+namespace installer {
+
+MappedFileAllocator::MappedFileAllocator(const base::FilePath& folder) {
+  Alloc = &AllocateThunk;
+  ISzAlloc::Free = &FreeThunk;
+  if (!base::CreateTemporaryFileInDir(folder, &temp_path_)) return;
+  // Delete-on-close: the file vanishes with the allocator, even after a crash.
+  file_.Set(::CreateFileW(temp_path_.value().c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!file_.IsValid()) base::DeleteFile(temp_path_, false);
+}
+
+MappedFileAllocator::~MappedFileAllocator() {
+  CloseView();
+  file_.Close();
+}
+
+void* MappedFileAllocator::Allocate(size_t size) {
+  if (size == 0) return nullptr;
+  if (file_.IsValid() && !view_) {
+    LARGE_INTEGER length;
+    length.QuadPart = static_cast<LONGLONG>(size);
+    if (::SetFilePointerEx(file_.Get(), length, nullptr, FILE_BEGIN) &&
+        ::SetEndOfFile(file_.Get())) {
+      mapping_.Set(::CreateFileMappingW(file_.Get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+      if (mapping_.IsValid()) {
+        view_ = ::MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, 0);
+        if (view_) {
+          view_size_ = size;
+          return view_;
+        }
+        mapping_.Close();
+      }
+    }
+  }
+  return SzAlloc(nullptr, size);
+}
+
+void MappedFileAllocator::Free(void* address) {
+  if (!address) return;
+  if (view_ && address == view_) {
+    CloseView();
+    return;
+  }
+  SzFree(nullptr, address);
+}
+
+bool MappedFileAllocator::Contains(const void* address) const {
+  const char* start = static_cast<const char*>(view_);
+  const char* at = static_cast<const char*>(address);
+  return view_ && at >= start && at < start + view_size_;
+}
+
+void MappedFileAllocator::CloseView() {
+  if (view_) ::UnmapViewOfFile(view_);
+  view_ = nullptr;
+  view_size_ = 0;
+  mapping_.Close();
+}
+
+// static
+void* MappedFileAllocator::AllocateThunk(ISzAllocPtr self, size_t size) {
+  return const_cast<MappedFileAllocator*>(static_cast<const MappedFileAllocator*>(self))
+      ->Allocate(size);
+}
+
+// static
+void MappedFileAllocator::FreeThunk(ISzAllocPtr self, void* address) {
+  const_cast<MappedFileAllocator*>(static_cast<const MappedFileAllocator*>(self))
+      ->Free(address);
+}
+
+}  // namespace installer

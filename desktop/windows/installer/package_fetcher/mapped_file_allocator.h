@@ -1,0 +1,47 @@
+// An allocator for the 7z decoder's output that keeps the decoded data in a memory-mapped
+// temporary file (in the destination folder) instead of on the heap, so a package-sized
+// block does not need package-sized memory. Falls back to the heap when the file cannot
+// be made or mapped.
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_MAPPED_FILE_ALLOCATOR_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_MAPPED_FILE_ALLOCATOR_H_
+
+#include <windows.h>
+
+#include <stddef.h>
+
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+#include "lzma/7zTypes.h"
+
+namespace installer {
+
+// The ISzAlloc base comes first, so the SDK sees the two function pointers.
+class MappedFileAllocator : public ISzAlloc {
+ public:
+  // Creates the temporary file in |folder|; it is deleted when the allocator goes.
+  explicit MappedFileAllocator(const base::FilePath& folder);
+  ~MappedFileAllocator();
+  MappedFileAllocator(const MappedFileAllocator&) = delete;
+  MappedFileAllocator& operator=(const MappedFileAllocator&) = delete;
+
+  void* Allocate(size_t size);
+  void Free(void* address);
+  // True when |address| lies inside the current view.
+  bool Contains(const void* address) const;
+  bool has_file() const { return file_.IsValid(); }
+
+ private:
+  static void* AllocateThunk(ISzAllocPtr self, size_t size);
+  static void FreeThunk(ISzAllocPtr self, void* address);
+  void CloseView();
+
+  base::FilePath temp_path_;
+  base::ScopedHandle file_;
+  base::ScopedHandle mapping_;
+  void* view_ = nullptr;
+  size_t view_size_ = 0;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_MAPPED_FILE_ALLOCATOR_H_
