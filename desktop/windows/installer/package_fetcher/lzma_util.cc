@@ -17,7 +17,6 @@ namespace installer {
 
 namespace {
 
-const DWORD kExceptionInPageError = 0xC0000006;
 const size_t kLookBufferSize = 1 << 16;
 
 // The SDK's seekable input over the archive handle.
@@ -92,17 +91,11 @@ struct PagingFilterContext {
   DWORD status;
 };
 
-// A disk that fills while the decoder writes the mapped output raises an in-page error
-// inside the view; only that one is ours to turn into an error code.
 LONG PagingErrorFilter(EXCEPTION_POINTERS* info, void* context) {
   PagingFilterContext* filter = static_cast<PagingFilterContext*>(context);
-  const EXCEPTION_RECORD* record = info->ExceptionRecord;
-  if (record->ExceptionCode != kExceptionInPageError || record->NumberParameters < 3)
-    return EXCEPTION_CONTINUE_SEARCH;
-  const void* address = reinterpret_cast<const void*>(record->ExceptionInformation[1]);
-  if (!filter->allocator->Contains(address)) return EXCEPTION_CONTINUE_SEARCH;
-  filter->status = static_cast<DWORD>(record->ExceptionInformation[2]);
-  return EXCEPTION_EXECUTE_HANDLER;
+  return filter->allocator->IsPagingErrorInView(*info->ExceptionRecord, &filter->status)
+             ? EXCEPTION_EXECUTE_HANDLER
+             : EXCEPTION_CONTINUE_SEARCH;
 }
 
 // The entry name as a path below the destination, or false when it is empty or would
@@ -192,6 +185,8 @@ DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* l
 
   DWORD result = 0;
   {
+    // The allocator's file lives in the destination, so that folder must exist first.
+    EnsureFolder(folder);
     MappedFileAllocator allocator(folder);
     last_error_kind_ = ERROR_KIND_NONE;
     if (progress_) progress_->SetTotalProgress(db.NumFiles);

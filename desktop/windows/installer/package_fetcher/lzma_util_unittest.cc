@@ -312,16 +312,6 @@ TEST_F(LzmaUtilTest, UncreatableOutputFileReportsItsWin32Error) {
   EXPECT_TRUE(log.Contains("Error returned by CreateFile: "));
 }
 
-TEST_F(LzmaUtilTest, EnsureFolderCreatesParentsOnce) {
-  LzmaUtil util;
-  base::FilePath folder = Path(L"a\\b\\c");
-  EXPECT_TRUE(util.EnsureFolder(folder));
-  EXPECT_TRUE(base::DirectoryExists(folder));
-  // A file where a folder should go makes creation fail.
-  base::FilePath blocked = Write(L"file", "x").Append(L"sub");
-  EXPECT_FALSE(util.EnsureFolder(blocked));
-}
-
 TEST_F(LzmaUtilTest, AllocatorMapsATemporaryFileThatGoesAway) {
   {
     MappedFileAllocator allocator(scratch_.path());
@@ -338,6 +328,20 @@ TEST_F(LzmaUtilTest, AllocatorMapsATemporaryFileThatGoesAway) {
     ASSERT_NE(heap, nullptr);
     EXPECT_FALSE(allocator.Contains(heap));
     allocator.Free(heap);
+
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = EXCEPTION_IN_PAGE_ERROR;
+    record.NumberParameters = 3;
+    record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(view + 100);
+    record.ExceptionInformation[2] = 0xC000007F;  // STATUS_DISK_FULL
+    DWORD status = 0;
+    EXPECT_TRUE(allocator.IsPagingErrorInView(record, &status));
+    EXPECT_EQ(status, 0xC000007Fu);
+    record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(view - 1);
+    EXPECT_FALSE(allocator.IsPagingErrorInView(record, &status));
+    record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(view);
+    record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+    EXPECT_FALSE(allocator.IsPagingErrorInView(record, &status));
     allocator.Free(view);
     EXPECT_FALSE(allocator.Contains(view));
     allocator.Free(nullptr);

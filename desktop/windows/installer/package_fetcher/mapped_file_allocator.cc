@@ -57,6 +57,15 @@ bool MappedFileAllocator::Contains(const void* address) const {
   return view_ && at >= start && at < start + view_size_;
 }
 
+bool MappedFileAllocator::IsPagingErrorInView(const EXCEPTION_RECORD& record,
+                                              DWORD* status) const {
+  if (record.ExceptionCode != EXCEPTION_IN_PAGE_ERROR || record.NumberParameters < 3)
+    return false;
+  if (!Contains(reinterpret_cast<const void*>(record.ExceptionInformation[1]))) return false;
+  *status = static_cast<DWORD>(record.ExceptionInformation[2]);
+  return true;
+}
+
 void MappedFileAllocator::CloseView() {
   if (view_) ::UnmapViewOfFile(view_);
   view_ = nullptr;

@@ -28,6 +28,9 @@ class MappedFileAllocator : public ISzAlloc {
   void Free(void* address);
   // True when |address| lies inside the current view.
   bool Contains(const void* address) const;
+  // True for an in-page error (0xC0000006) that faulted inside the current view, as when
+  // the disk fills while the decoder writes; |status| gets the error's status code.
+  bool IsPagingErrorInView(const EXCEPTION_RECORD& record, DWORD* status) const;
   bool has_file() const { return file_.IsValid(); }
 
  private:
