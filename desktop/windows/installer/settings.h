@@ -1,0 +1,177 @@
+// The installation request: what to do, for whom, where and with which options. Read
+// from the command line, changed by the front end through setters, and written back as
+// the backend's command line.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
+#define DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
+
+#include <stdint.h>
+
+#include <bitset>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/observer_list.h"
+#include "base/strings/string_piece.h"
+#include "desktop/windows/installer/settings_observer.h"
+
+namespace installer {
+
+// The system facts the request depends on; replaceable so that tests can pick them.
+class SettingsPlatform {
+ public:
+  virtual ~SettingsPlatform() {}
+  // With `use_linked_token`, a limited token whose elevated twin is an admin's counts.
+  virtual bool IsUserAdmin(bool use_linked_token) = 0;
+  virtual bool IsBeforeWindows7() = 0;
+  // The build's channel: 1 nightly, 2 developer, 3 next, 4 stable.
+  virtual int32_t GetChannel() = 0;
+  // The standard folder of an all-users or a current-user installation.
+  virtual base::FilePath GetStandardInstallFolder(bool all_users, int32_t architecture) = 0;
+  // The folder remembered in the registry; empty when none.
+  virtual base::FilePath GetRegistryInstallFolder(int32_t architecture) = 0;
+  // One folder per suitable drive, best first.
+  virtual std::vector<base::FilePath> GetStandaloneInstallPaths() = 0;
+};
+
+// The real system.
+SettingsPlatform* GetDefaultSettingsPlatform();
+
+// What is known about the chosen install folder. Stands in for the full install-target
+// status until that exists; carries only what the request itself reads.
+struct InstallTarget {
+  base::FilePath folder;
+  bool valid_install_path = false;
+  bool existing_installation = false;
+  // Of an existing installation: 1 single profile, 0 not, -1 unknown.
+  int single_profile = -1;
+  bool copy_only = false;
+  bool all_users = false;
+  std::wstring language;
+};
+
+class Settings {
+ public:
+  enum Operation : int32_t {
+    OPERATION_INVALID = 0,
+    OPERATION_INSTALL = 1,
+    OPERATION_UPGRADE = 2,
+    OPERATION_UNINSTALL = 3,
+    OPERATION_REGISTER_PROTOCOL_HANDLER = 4,
+  };
+
+  enum Flag : int {
+    COPY_ONLY = 0,
+    SINGLE_PROFILE = 1,
+    LAUNCH_VELUM = 2,
+    ALL_USERS_FLAG = 3,
+    DEFAULT_BROWSER = 4,
+    IMPORT_BROWSER_DATA = 5,
+    INSTALL_ASSISTANT = 6,
+    ENABLE_VELUM_STATS = 7,
+    ENABLE_INSTALLER_STATS = 8,
+    DESKTOP_SHORTCUT = 9,
+    START_MENU_SHORTCUT = 10,
+    QUICK_LAUNCH_SHORTCUT = 11,
+    PINNED_SHORTCUT = 12,
+    UNINSTALL_FLAG = 13,
+    SILENT = 14,
+    AUTOUPDATE = 15,
+    DELETE_PROFILE = 16,
+    REPLACE_BASALT_INSTALLATION = 17,
+    FLAG_COUNT = 18,
+  };
+
+  enum Mode : int { MODE_ALL_USERS = 0, MODE_CURRENT_USER = 1, MODE_STANDALONE = 2 };
+
+  // Sources of GetDefaultInstallFolder, as a mask.
+  enum FolderSource : int {
+    SOURCE_STANDARD = 1,
+    SOURCE_REGISTRY = 2,
+    SOURCE_COMMAND_LINE = 4,
+  };
+
+  // `command_line` is the process's command line and `platform` the system; both must
+  // outlive the settings.
+  Settings(bool uninstall, bool silent, bool autoupdate, const base::FilePath& install_folder,
+           bool replace_basalt, int32_t architecture, const base::CommandLine* command_line,
+           SettingsPlatform* platform);
+  Settings(const Settings&) = delete;
+  Settings& operator=(const Settings&) = delete;
+  ~Settings();
+
+  // The flag's name as the settings log it; empty outside 0-17.
+  static const char* GetFlagName(int index);
+  // A present switch value: "yes"/"true" in any case, or a non-zero leading integer.
+  static bool ReadBooleanValue(base::StringPiece16 value);
+
+  base::CommandLine ToCommandLine(bool elevated) const;
+
+  void FromCommandLine();
+  // Hands over what is known about the chosen folder; ignored while not changeable.
+  void ApplyTarget(const InstallTarget& target);
+
+  bool SetMode(int mode);
+  void SetInstallLanguage(const std::wstring& code);
+  bool SetFlag(int index, bool value);
+  bool SetCopyOnly(bool value);
+  bool SetAllUsers(bool value);
+  bool SetDefaultBrowser(bool value);
+  bool SetDeleteProfile(bool value);
+  void SetEnableStats(bool value);
+  void SetEnableInstallerStats(bool value);
+  void SetImportBrowserData(bool value);
+  void set_changeable(bool changeable) { changeable_ = changeable; }
+
+  base::FilePath GetDefaultInstallFolder(int sources) const;
+  std::vector<base::FilePath> GetInstallFolderSuggestions() const;
+
+  int32_t operation() const { return operation_; }
+  bool flag(int index) const;
+  // Derived: standalone with COPY_ONLY, else all users or current user.
+  Mode mode() const;
+  const std::wstring& install_language() const { return install_language_; }
+  const base::FilePath& install_folder() const { return target_.folder; }
+  const InstallTarget& target() const { return target_; }
+  bool changeable() const { return changeable_; }
+  bool can_delete_profile() const { return can_delete_profile_; }
+  const base::FilePath& profile_folder() const { return profile_folder_; }
+  const std::string& niuid() const { return niuid_; }
+  const std::string& medium() const { return medium_; }
+  int32_t architecture() const { return architecture_; }
+
+  void AddObserver(SettingsObserver* observer) { observers_.AddObserver(observer); }
+  void RemoveObserver(SettingsObserver* observer) { observers_.RemoveObserver(observer); }
+
+ private:
+  // Sets `flag` from `name` when present; returns whether it was present.
+  bool ReadFlag(const char* name, int flag);
+  void ApplyCopyOnlyRule(bool copy_only);
+  void LogFlags() const;
+  // Moves to `folder`. Until the folder can be examined, it is taken as a usable target
+  // for a new installation.
+  void SetInstallFolder(const base::FilePath& folder);
+
+  int32_t operation_ = OPERATION_INVALID;
+  std::bitset<FLAG_COUNT> flags_;
+  std::wstring install_language_;
+  InstallTarget target_;
+  bool changeable_ = true;
+  base::ObserverList<SettingsObserver> observers_;
+  bool can_delete_profile_ = true;
+  base::FilePath command_line_install_folder_;
+  base::FilePath registry_install_folder_;
+  base::FilePath profile_folder_;
+  std::vector<base::FilePath> standalone_install_paths_;
+  int32_t architecture_;
+  std::string niuid_;
+  std::string medium_;
+  const base::CommandLine* command_line_;
+  SettingsPlatform* platform_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_

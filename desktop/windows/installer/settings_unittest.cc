@@ -1,0 +1,364 @@
+#include "desktop/windows/installer/settings.h"
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+class FakePlatform : public SettingsPlatform {
+ public:
+  bool IsUserAdmin(bool use_linked_token) override {
+    asked_linked_token = use_linked_token;
+    return admin;
+  }
+  bool IsBeforeWindows7() override { return before_windows_7; }
+  int32_t GetChannel() override { return channel; }
+  base::FilePath GetStandardInstallFolder(bool all_users, int32_t) override {
+    return base::FilePath(all_users ? L"C:\\Program Files\\Velum"
+                                    : L"C:\\Users\\u\\Programs\\Velum");
+  }
+  base::FilePath GetRegistryInstallFolder(int32_t) override { return registry_folder; }
+  std::vector<base::FilePath> GetStandaloneInstallPaths() override {
+    return {base::FilePath(L"E:\\Velum"), base::FilePath(L"D:\\Velum")};
+  }
+
+  bool admin = true;
+  bool before_windows_7 = false;
+  int32_t channel = 4;
+  bool asked_linked_token = false;
+  base::FilePath registry_folder;
+};
+
+base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
+  base::CommandLine::StringVector argv(1, L"installer.exe");
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  return base::CommandLine(argv);
+}
+
+class CountingObserver : public SettingsObserver {
+ public:
+  void OnFlagChanged() override {
+    ++flag_changes;
+    if (remove_from)
+      remove_from->RemoveObserver(this);
+  }
+  void OnLanguageChanged() override { ++language_changes; }
+  void OnPathChanged() override { ++path_changes; }
+
+  int flag_changes = 0;
+  int language_changes = 0;
+  int path_changes = 0;
+  Settings* remove_from = nullptr;
+};
+
+class SettingsTest : public testing::Test {
+ protected:
+  std::unique_ptr<Settings> Make(const std::vector<std::wstring>& switches,
+                                 bool silent = false) {
+    command_line_ = MakeCommandLine(switches);
+    return std::make_unique<Settings>(false, silent, false,
+                                      command_line_.GetSwitchValuePath("installfolder"),
+                                      false, 1, &command_line_, &platform_);
+  }
+
+  FakePlatform platform_;
+  base::CommandLine command_line_{base::CommandLine::NO_PROGRAM};
+};
+
+TEST_F(SettingsTest, BooleanValues) {
+  const struct {
+    const wchar_t* value;
+    bool expected;
+  } kCases[] = {
+      {L"yes", true}, {L"YeS", true}, {L"TRUE", true}, {L"1", true},  {L"2", true},
+      {L"2abc", true}, {L"-1", true}, {L"no", false},  {L"", false},  {L"0", false},
+      {L"false", false}, {L"abc", false}, {L"0x1", false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.expected, Settings::ReadBooleanValue(c.value)) << c.value;
+}
+
+TEST_F(SettingsTest, FlagNames) {
+  EXPECT_STREQ("COPY_ONLY", Settings::GetFlagName(Settings::COPY_ONLY));
+  EXPECT_STREQ("REPLACE_BASALT_INSTALLATION",
+               Settings::GetFlagName(Settings::REPLACE_BASALT_INSTALLATION));
+  EXPECT_STREQ("", Settings::GetFlagName(-1));
+  EXPECT_STREQ("", Settings::GetFlagName(Settings::FLAG_COUNT));
+}
+
+// The defaults of each installation mode and where each puts the install folder.
+TEST_F(SettingsTest, DefaultsPerInstallationMode) {
+  const struct {
+    const char* name;
+    bool admin;
+    std::vector<std::wstring> switches;
+    Settings::Mode mode;
+    const wchar_t* folder;
+    bool default_browser;
+    bool shortcuts;
+    bool single_profile;
+  } kCases[] = {
+      {"admin", true, {}, Settings::MODE_ALL_USERS, L"C:\\Program Files\\Velum", true, true,
+       false},
+      {"user", false, {}, Settings::MODE_CURRENT_USER, L"C:\\Users\\u\\Programs\\Velum", true,
+       true, false},
+      {"admin chooses user", true, {L"--allusers=0"}, Settings::MODE_CURRENT_USER,
+       L"C:\\Users\\u\\Programs\\Velum", true, true, false},
+      {"user asks all", false, {L"--allusers=yes"}, Settings::MODE_ALL_USERS,
+       L"C:\\Program Files\\Velum", true, true, false},
+      {"standalone", true, {L"--copyonly=1"}, Settings::MODE_STANDALONE, L"E:\\Velum", false,
+       false, true},
+      {"standalone ignores allusers", false, {L"--copyonly=1", L"--allusers=1"},
+       Settings::MODE_STANDALONE, L"E:\\Velum", false, false, true},
+      {"given folder", true, {L"--installfolder=F:/apps/velum"}, Settings::MODE_ALL_USERS,
+       L"F:\\apps\\velum", true, true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    platform_.admin = c.admin;
+    std::unique_ptr<Settings> settings = Make(c.switches);
+    EXPECT_EQ(c.mode, settings->mode());
+    EXPECT_EQ(c.folder, settings->install_folder().value());
+    EXPECT_EQ(Settings::OPERATION_INSTALL, settings->operation());
+    EXPECT_EQ(c.default_browser, settings->flag(Settings::DEFAULT_BROWSER));
+    EXPECT_EQ(c.shortcuts, settings->flag(Settings::DESKTOP_SHORTCUT));
+    EXPECT_EQ(c.shortcuts, settings->flag(Settings::START_MENU_SHORTCUT));
+    EXPECT_EQ(c.shortcuts, settings->flag(Settings::PINNED_SHORTCUT));
+    EXPECT_FALSE(settings->flag(Settings::QUICK_LAUNCH_SHORTCUT));
+    EXPECT_EQ(c.single_profile, settings->flag(Settings::SINGLE_PROFILE));
+    EXPECT_TRUE(settings->flag(Settings::LAUNCH_VELUM));
+    EXPECT_TRUE(settings->flag(Settings::IMPORT_BROWSER_DATA));
+    EXPECT_TRUE(settings->flag(Settings::ENABLE_VELUM_STATS));
+    EXPECT_TRUE(settings->flag(Settings::ENABLE_INSTALLER_STATS));
+  }
+}
+
+TEST_F(SettingsTest, SystemDependentDefaults) {
+  platform_.channel = 2;
+  platform_.before_windows_7 = true;
+  std::unique_ptr<Settings> settings = Make({});
+  EXPECT_FALSE(settings->flag(Settings::DEFAULT_BROWSER));
+  EXPECT_TRUE(settings->flag(Settings::QUICK_LAUNCH_SHORTCUT));
+  EXPECT_TRUE(platform_.asked_linked_token);
+  EXPECT_TRUE(settings->SetCopyOnly(true));
+  EXPECT_FALSE(settings->flag(Settings::QUICK_LAUNCH_SHORTCUT));
+  EXPECT_TRUE(settings->SetCopyOnly(false));
+  EXPECT_TRUE(settings->flag(Settings::QUICK_LAUNCH_SHORTCUT));
+
+  // A silent run does not count the elevated twin of a limited token.
+  settings = Make({}, true);
+  EXPECT_FALSE(platform_.asked_linked_token);
+}
+
+TEST_F(SettingsTest, SwitchInteractions) {
+  const struct {
+    const char* name;
+    std::vector<std::wstring> switches;
+    int flag;
+    bool expected;
+  } kCases[] = {
+      {"stats off turns both off", {L"--enable-stats=0"}, Settings::ENABLE_INSTALLER_STATS,
+       false},
+      {"installer stats back on", {L"--enable-stats=0", L"--enable-installer-stats=1"},
+       Settings::ENABLE_INSTALLER_STATS, true},
+      {"velum stats stay off", {L"--enable-stats=0", L"--enable-installer-stats=1"},
+       Settings::ENABLE_VELUM_STATS, false},
+      {"copy-only drops shortcut", {L"--copyonly=1", L"--desktopshortcut=1"},
+       Settings::DESKTOP_SHORTCUT, false},
+      {"copy-only single profile", {L"--copyonly=1", L"--desktopshortcut=1"},
+       Settings::SINGLE_PROFILE, true},
+      {"singleprofile 0 wins", {L"--copyonly=1", L"--singleprofile=0"},
+       Settings::SINGLE_PROFILE, false},
+      {"launchbrowser ignored", {L"--launchvelum=1", L"--launchbrowser=0"},
+       Settings::LAUNCH_VELUM, true},
+      {"launchbrowser alone", {L"--launchbrowser=0"}, Settings::LAUNCH_VELUM, false},
+      {"empty value is false", {L"--import-browser-data="}, Settings::IMPORT_BROWSER_DATA,
+       false},
+      {"install-assistant", {L"--install-assistant"}, Settings::INSTALL_ASSISTANT, true},
+      {"no assistant standalone", {L"--install-assistant", L"--copyonly=1"},
+       Settings::INSTALL_ASSISTANT, false},
+      {"default browser off", {L"--setdefaultbrowser=no"}, Settings::DEFAULT_BROWSER, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.expected, Make(c.switches)->flag(c.flag));
+  }
+}
+
+TEST_F(SettingsTest, ObserversNotifiedAndRemovableDuringNotification) {
+  std::unique_ptr<Settings> settings = Make({});
+  CountingObserver first, second;
+  first.remove_from = settings.get();
+  settings->AddObserver(&first);
+  settings->AddObserver(&second);
+
+  EXPECT_TRUE(settings->SetFlag(Settings::DEFAULT_BROWSER, false));
+  EXPECT_EQ(1, first.flag_changes);
+  EXPECT_EQ(1, second.flag_changes);
+  EXPECT_TRUE(settings->SetFlag(Settings::DEFAULT_BROWSER, true));
+  EXPECT_EQ(1, first.flag_changes);  // removed itself during the first notification
+  EXPECT_EQ(2, second.flag_changes);
+
+  settings->SetInstallLanguage(L"de");
+  settings->SetInstallLanguage(L"de");  // unchanged: no news
+  EXPECT_EQ(1, second.language_changes);
+  EXPECT_EQ(L"de", settings->install_language());
+
+  InstallTarget target;
+  target.folder = base::FilePath(L"C:\\elsewhere");
+  settings->ApplyTarget(target);  // invalid, still reported
+  EXPECT_EQ(1, second.path_changes);
+  EXPECT_EQ(Settings::OPERATION_INVALID, settings->operation());
+  settings->RemoveObserver(&second);
+}
+
+TEST_F(SettingsTest, RefusedChangesNotifyNobody) {
+  std::unique_ptr<Settings> settings = Make({L"--copyonly=1"});
+  CountingObserver observer;
+  settings->AddObserver(&observer);
+  EXPECT_FALSE(settings->SetAllUsers(true));
+  EXPECT_FALSE(settings->SetDefaultBrowser(true));
+  EXPECT_FALSE(settings->SetDeleteProfile(true));
+  EXPECT_FALSE(settings->SetFlag(Settings::FLAG_COUNT, true));
+  EXPECT_FALSE(settings->SetMode(3));
+
+  settings->set_changeable(false);
+  EXPECT_FALSE(settings->SetFlag(Settings::SILENT, true));
+  EXPECT_FALSE(settings->SetCopyOnly(false));
+  EXPECT_FALSE(settings->SetMode(Settings::MODE_ALL_USERS));
+  settings->SetInstallLanguage(L"fr");
+  InstallTarget target;
+  target.folder = base::FilePath(L"C:\\other");
+  target.valid_install_path = true;
+  settings->ApplyTarget(target);
+  EXPECT_EQ(L"E:\\Velum", settings->install_folder().value());
+  EXPECT_EQ(0, observer.flag_changes + observer.language_changes + observer.path_changes);
+  EXPECT_FALSE(settings->flag(Settings::SILENT));
+  settings->RemoveObserver(&observer);
+}
+
+TEST_F(SettingsTest, ModeChangesMoveASuggestedFolderOnly) {
+  std::unique_ptr<Settings> settings = Make({});
+  EXPECT_TRUE(settings->SetMode(Settings::MODE_STANDALONE));
+  EXPECT_EQ(Settings::MODE_STANDALONE, settings->mode());
+  EXPECT_EQ(L"E:\\Velum", settings->install_folder().value());
+  EXPECT_TRUE(settings->flag(Settings::SINGLE_PROFILE));
+  EXPECT_FALSE(settings->flag(Settings::DESKTOP_SHORTCUT));
+
+  EXPECT_TRUE(settings->SetMode(Settings::MODE_CURRENT_USER));
+  EXPECT_EQ(L"C:\\Users\\u\\Programs\\Velum", settings->install_folder().value());
+  EXPECT_FALSE(settings->flag(Settings::SINGLE_PROFILE));
+  EXPECT_TRUE(settings->flag(Settings::DESKTOP_SHORTCUT));
+  // Leaving standalone restores defaults, not "everything on".
+  EXPECT_FALSE(settings->flag(Settings::QUICK_LAUNCH_SHORTCUT));
+
+  settings = Make({L"--installfolder=F:\\mine"});
+  EXPECT_TRUE(settings->SetMode(Settings::MODE_STANDALONE));
+  EXPECT_EQ(L"F:\\mine", settings->install_folder().value());
+}
+
+TEST_F(SettingsTest, UpgradeAndElevatedCommandLines) {
+  std::unique_ptr<Settings> settings = Make({L"--launchvelum=1"});
+  std::wstring elevated = settings->ToCommandLine(true).GetArgumentsString();
+  EXPECT_NE(std::wstring::npos, elevated.find(L"--launchvelum=0"));
+  EXPECT_NE(std::wstring::npos, elevated.find(L"--allusers=1"));
+
+  InstallTarget target;
+  target.folder = settings->install_folder();
+  target.valid_install_path = true;
+  target.existing_installation = true;
+  target.all_users = true;
+  settings->ApplyTarget(target);
+  ASSERT_EQ(Settings::OPERATION_UPGRADE, settings->operation());
+  base::CommandLine upgrade = settings->ToCommandLine(false);
+  EXPECT_TRUE(upgrade.HasSwitch("install"));
+  EXPECT_FALSE(upgrade.HasSwitch("allusers"));
+  EXPECT_FALSE(upgrade.HasSwitch("singleprofile"));
+  EXPECT_FALSE(upgrade.HasSwitch("copyonly"));
+  EXPECT_EQ(L"1", upgrade.GetSwitchValueNative("launchvelum"));
+  EXPECT_FALSE(settings->SetCopyOnly(true));  // an upgrade keeps its mode
+  EXPECT_FALSE(settings->SetAllUsers(false));
+}
+
+TEST_F(SettingsTest, InstallCommandLineForm) {
+  std::unique_ptr<Settings> settings =
+      Make({L"--silent", L"--initial-pid=12", L"--niuid=n1", L"--language=de",
+            L"--import-session", L"--unrelated=1"}, true);
+  EXPECT_EQ(
+      L"--backend --silent --initial-pid=12 --install --import-browser-data=1 "
+      L"--enable-stats=1 --enable-installer-stats=1 --launchvelum=1 "
+      L"--installfolder=\"C:\\Program Files\\Velum\" --profile-folder --niuid=n1 --medium "
+      L"--language=de --singleprofile=0 --copyonly=0 --allusers=1 --setdefaultbrowser=1 "
+      L"--startmenushortcut=1 --desktopshortcut=1 --quicklaunchshortcut=0 --pintotaskbar=1 "
+      L"--import-session",
+      settings->ToCommandLine(false).GetArgumentsString());
+}
+
+TEST_F(SettingsTest, NotReadyRequestWritesOnlyTheBackendSwitches) {
+  std::unique_ptr<Settings> settings = Make({});
+  InstallTarget invalid;
+  settings->ApplyTarget(invalid);
+  EXPECT_EQ(L"--backend", settings->ToCommandLine(false).GetArgumentsString());
+}
+
+// Settings -> backend command line -> Settings give the same request.
+TEST_F(SettingsTest, CommandLineRoundTrip) {
+  const struct {
+    const char* name;
+    bool admin;
+    std::vector<std::wstring> switches;
+  } kCases[] = {
+      {"all users", true, {L"--niuid=abc", L"--medium=pb", L"--language=pl"}},
+      {"current user", false, {L"--setdefaultbrowser=0", L"--pintotaskbar=0"}},
+      {"standalone", true, {L"--copyonly=1", L"--launchvelum=0", L"--enable-stats=0"}},
+      {"odd folder", false, {L"--installfolder=G:\\a b\\c", L"--quicklaunchshortcut=1",
+                             L"--profile-folder=G:\\p", L"--import-browser-data=0"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    platform_.admin = c.admin;
+    std::unique_ptr<Settings> original = Make(c.switches);
+    ASSERT_EQ(Settings::OPERATION_INSTALL, original->operation());
+    base::CommandLine backend = original->ToCommandLine(false);
+
+    // The backend runs as someone else: its defaults must not leak into the request.
+    platform_.admin = !c.admin;
+    base::CommandLine::StringVector argv = backend.argv();
+    argv[0] = L"installer.exe";
+    base::CommandLine reread(argv);
+    Settings copy(false, false, false, reread.GetSwitchValuePath("installfolder"), false, 1,
+                  &reread, &platform_);
+    EXPECT_EQ(original->operation(), copy.operation());
+    for (int flag = 0; flag < Settings::FLAG_COUNT; ++flag)
+      EXPECT_EQ(original->flag(flag), copy.flag(flag)) << Settings::GetFlagName(flag);
+    EXPECT_EQ(original->install_folder(), copy.install_folder());
+    EXPECT_EQ(original->profile_folder(), copy.profile_folder());
+    EXPECT_EQ(original->install_language(), copy.install_language());
+    EXPECT_EQ(original->niuid(), copy.niuid());
+    EXPECT_EQ(original->medium(), copy.medium());
+    EXPECT_EQ(backend.GetArgumentsString(), copy.ToCommandLine(false).GetArgumentsString());
+  }
+}
+
+TEST_F(SettingsTest, UninstallReadsDeleteProfile) {
+  command_line_ = MakeCommandLine({L"--deleteuserprofile=true"});
+  Settings settings(true, false, false, base::FilePath(), false, 0, &command_line_, &platform_);
+  EXPECT_TRUE(settings.flag(Settings::DELETE_PROFILE));
+  InstallTarget target;
+  target.folder = base::FilePath(L"C:\\Program Files\\Velum");
+  target.valid_install_path = true;
+  settings.ApplyTarget(target);  // nothing installed there
+  EXPECT_EQ(Settings::OPERATION_INVALID, settings.operation());
+  target.existing_installation = true;
+  settings.ApplyTarget(target);
+  EXPECT_EQ(Settings::OPERATION_UNINSTALL, settings.operation());
+  EXPECT_TRUE(settings.SetDeleteProfile(false));
+  EXPECT_EQ(L"--backend --uninstall --deleteuserprofile=0",
+            settings.ToCommandLine(false).GetArgumentsString());
+}
+
+}  // namespace
+}  // namespace installer
