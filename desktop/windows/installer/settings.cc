@@ -2,17 +2,23 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <winioctl.h>
+
+#include <algorithm>
 
 #include "base/base_paths_win.h"
+#include "base/files/file_util.h"
 #include "base/features/feature_registry.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -44,6 +50,33 @@ const ShortcutSwitch kShortcutSwitches[] = {
 
 const wchar_t* BooleanText(bool value) { return value ? L"1" : L"0"; }
 
+wchar_t UpperDriveLetter(wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; }
+
+// Exact, except for the letter of a drive path.
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size())
+    return false;
+  if (a.size() >= 2 && a[1] == L':')
+    return UpperDriveLetter(a[0]) == UpperDriveLetter(b[0]) && a.compare(1, a.npos, b, 1) == 0;
+  return a == b;
+}
+
+// Whether the drive holds media; a changed medium counts as present.
+bool DriveHasMedia(wchar_t letter) {
+  wchar_t device[] = L"\\\\.\\?:";
+  device[4] = letter;
+  HANDLE handle = CreateFileW(device, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(handle, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0,
+                            &returned, nullptr);
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(handle);
+  return ok || error == ERROR_MEDIA_CHANGED;
+}
+
 class WindowsSettingsPlatform : public SettingsPlatform {
  public:
   bool IsUserAdmin(bool use_linked_token) override {
@@ -59,30 +92,112 @@ class WindowsSettingsPlatform : public SettingsPlatform {
       int key = architecture == 1 ? base::DIR_PROGRAM_FILES6432 : base::DIR_PROGRAM_FILESX86;
       if (!base::PathRegistry::Get(key, &folder))
         return base::FilePath();
-    } else if (IsBeforeWindows7()) {
-      if (!base::PathRegistry::Get(base::DIR_LOCAL_APP_DATA, &folder))
-        return base::FilePath();
-      folder = folder.Append(L"Programs");
     } else {
       wchar_t* known = nullptr;
-      if (FAILED(SHGetKnownFolderPath(FOLDERID_UserProgramFiles, 0, nullptr, &known))) {
-        CoTaskMemFree(known);
-        return base::FilePath();
+      if (!IsBeforeWindows7() &&
+          SUCCEEDED(SHGetKnownFolderPath(FOLDERID_UserProgramFiles, 0, nullptr, &known))) {
+        folder = base::FilePath(known);
+      } else if (base::PathRegistry::Get(base::DIR_LOCAL_APP_DATA, &folder)) {
+        // Where the known folder lives by default; also when the system cannot name it.
+        folder = folder.Append(L"Programs");
       }
-      folder = base::FilePath(known);
       CoTaskMemFree(known);
+      if (folder.empty())
+        return base::FilePath();
     }
     return folder.Append(base::UTF8ToWide(installer::GetVisibleProductName()));
   }
-  // Filled in by the registry and drive survey; until then there is nothing remembered
-  // and no removable drive offered.
-  base::FilePath GetRegistryInstallFolder(int32_t) override { return base::FilePath(); }
+  base::FilePath GetRegistryInstallFolder(int32_t architecture) override {
+    return ReadRegistryInstallFolder(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(),
+                                     architecture, installer::GetChannel(), GetChannelName(),
+                                     GetStreamName());
+  }
   std::vector<base::FilePath> GetStandaloneInstallPaths() override {
-    return std::vector<base::FilePath>();
+    std::vector<StandaloneDrive> drives;
+    DWORD mask = GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+      if (!(mask & (1u << i)))
+        continue;
+      wchar_t letter = static_cast<wchar_t>(L'A' + i);
+      if (!DriveHasMedia(letter))
+        continue;
+      wchar_t root[] = L"?:\\";
+      root[0] = letter;
+      drives.push_back({letter, RankOfDriveType(GetDriveTypeW(root))});
+    }
+    std::vector<base::FilePath> paths = OrderStandalonePaths(
+        drives, base::UTF8ToWide(installer::GetVisibleProductName()));
+    LOG(INFO) << "Found " << paths.size() << " paths for standalone install mode.";
+    for (const base::FilePath& path : paths)
+      LOG(INFO) << path.value();
+    return paths;
   }
 };
 
 }  // namespace
+
+base::FilePath ReadRegistryInstallFolder(HKEY root, const std::wstring& key_path,
+                                         int32_t architecture, int32_t channel,
+                                         const std::string& channel_name,
+                                         const std::string& stream_name) {
+  base::RegistryKey key(root, key_path.c_str(), KEY_READ);
+  if (!key.Valid())
+    return base::FilePath();
+  std::vector<std::wstring> names;
+  std::wstring channel_wide = base::UTF8ToWide(channel_name);
+  if (architecture == 1)
+    names.push_back(L"Last " + channel_wide + L" Install Path x64");
+  names.push_back(L"Last " + channel_wide + L" Install Path");
+  names.push_back(L"Last " + base::UTF8ToWide(stream_name) + L" Install Path");
+  if (channel == 4)
+    names.push_back(L"Last install path");
+  for (const std::wstring& name : names) {
+    std::wstring value;
+    if (key.ReadValue(name.c_str(), &value) != ERROR_SUCCESS)
+      continue;
+    base::FilePath folder(value);
+    if (folder.IsAbsolute() && base::DirectoryExists(folder))
+      return folder.StripTrailingSeparators();
+    return base::FilePath();  // the first value that reads decides
+  }
+  return base::FilePath();
+}
+
+int RankOfDriveType(UINT drive_type) {
+  switch (drive_type) {
+    case DRIVE_REMOVABLE:
+      return 0;
+    case DRIVE_REMOTE:
+      return 1;
+    case DRIVE_FIXED:
+      return 3;
+    case DRIVE_RAMDISK:
+      return 4;
+    case DRIVE_CDROM:
+      return 5;
+    case DRIVE_NO_ROOT_DIR:
+      return 7;
+    default:
+      return 6;
+  }
+}
+
+std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> drives,
+                                                 const std::wstring& product_name) {
+  std::stable_sort(drives.begin(), drives.end(),
+                   [](const StandaloneDrive& a, const StandaloneDrive& b) {
+                     return a.rank < b.rank;
+                   });
+  std::vector<base::FilePath> paths;
+  for (size_t i = 0; i < drives.size(); ++i) {
+    if (i > 0 && drives[i].rank >= 5)
+      continue;
+    std::wstring root(1, drives[i].letter);
+    root += L":\\";
+    paths.push_back(base::FilePath(root + product_name));
+  }
+  return paths;
+}
 
 SettingsPlatform* GetDefaultSettingsPlatform() {
   static WindowsSettingsPlatform* platform = new WindowsSettingsPlatform;
@@ -285,10 +400,14 @@ base::CommandLine Settings::ToCommandLine(bool elevated) const {
 }
 
 void Settings::SetInstallFolder(const base::FilePath& folder) {
+  if (!changeable_)
+    return;
   LOG(INFO) << "Setting install folder to: " << folder.value();
+  if (target_applied_ && SameFolder(folder.value(), target_.folder.value()))
+    return;
   InstallTarget target;
   target.folder = folder;
-  target.valid_install_path = !folder.empty();
+  target.valid_install_path = folder.IsAbsolute();
   ApplyTarget(target);
 }
 
@@ -297,6 +416,7 @@ void Settings::ApplyTarget(const InstallTarget& target) {
     return;
   int32_t previous_operation = operation_;
   target_ = target;
+  target_applied_ = true;
   operation_ = OPERATION_INVALID;
   LOG(INFO) << "Install folder set: " << target_.folder.value();
   bool uninstall = flags_[UNINSTALL_FLAG];

@@ -4,6 +4,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
 #define DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
 
+#include <windows.h>
 #include <stdint.h>
 
 #include <bitset>
@@ -51,6 +52,25 @@ struct InstallTarget {
   bool all_users = false;
   std::wstring language;
 };
+
+// The folder remembered under `key_path` of `root` for this build: the first of the
+// candidate values that reads, taken only when it names an existing absolute directory.
+base::FilePath ReadRegistryInstallFolder(HKEY root, const std::wstring& key_path,
+                                         int32_t architecture, int32_t channel,
+                                         const std::string& channel_name,
+                                         const std::string& stream_name);
+
+// A drive with media, ranked by its type: removable 0, remote 1, fixed 3, RAM disk 4,
+// CD-ROM 5, unknown 6, no root directory 7.
+struct StandaloneDrive {
+  wchar_t letter;
+  int rank;
+};
+int RankOfDriveType(UINT drive_type);
+// The standalone folders ("X:\" + product name), best rank first in drive order; after
+// the first, drives ranked 5 or worse are left out.
+std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> drives,
+                                                 const std::wstring& product_name);
 
 class Settings {
  public:
@@ -113,6 +133,10 @@ class Settings {
   // Hands over what is known about the chosen folder; ignored while not changeable.
   void ApplyTarget(const InstallTarget& target);
 
+  // Moves to `folder` unless it is already the target (drive letter in any case). Until
+  // the folder can be examined, any absolute folder is taken as a target for a new
+  // installation.
+  void SetInstallFolder(const base::FilePath& folder);
   bool SetMode(int mode);
   void SetInstallLanguage(const std::wstring& code);
   bool SetFlag(int index, bool value);
@@ -150,14 +174,12 @@ class Settings {
   bool ReadFlag(const char* name, int flag);
   void ApplyCopyOnlyRule(bool copy_only);
   void LogFlags() const;
-  // Moves to `folder`. Until the folder can be examined, it is taken as a usable target
-  // for a new installation.
-  void SetInstallFolder(const base::FilePath& folder);
 
   int32_t operation_ = OPERATION_INVALID;
   std::bitset<FLAG_COUNT> flags_;
   std::wstring install_language_;
   InstallTarget target_;
+  bool target_applied_ = false;
   bool changeable_ = true;
   base::ObserverList<SettingsObserver> observers_;
   bool can_delete_profile_ = true;

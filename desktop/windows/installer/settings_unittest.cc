@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "base/base_paths_win.h"
+#include "base/path_service.h"
+#include "base/win/registry.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -358,6 +361,85 @@ TEST_F(SettingsTest, UninstallReadsDeleteProfile) {
   EXPECT_TRUE(settings.SetDeleteProfile(false));
   EXPECT_EQ(L"--backend --uninstall --deleteuserprofile=0",
             settings.ToCommandLine(false).GetArgumentsString());
+}
+
+TEST_F(SettingsTest, SameFolderIsNotFetchedAgain) {
+  std::unique_ptr<Settings> settings = Make({L"--installfolder=F:\\mine"});
+  CountingObserver observer;
+  settings->AddObserver(&observer);
+  settings->SetInstallFolder(base::FilePath(L"f:\\mine"));
+  EXPECT_EQ(0, observer.path_changes);
+  settings->SetInstallFolder(base::FilePath(L"F:\\Mine"));
+  EXPECT_EQ(1, observer.path_changes);
+  settings->SetInstallFolder(base::FilePath(L"relative"));
+  EXPECT_EQ(2, observer.path_changes);
+  EXPECT_EQ(Settings::OPERATION_INVALID, settings->operation());
+  settings->RemoveObserver(&observer);
+}
+
+TEST(StandalonePathsTest, OrderedByRankAndPoorDrivesDropped) {
+  const struct {
+    const char* name;
+    std::vector<StandaloneDrive> drives;
+    std::vector<std::wstring> expected;
+  } kCases[] = {
+      {"none", {}, {}},
+      {"lone cd-rom stays", {{L'D', 5}}, {L"D:\\Velum"}},
+      {"removable first, stable within rank",
+       {{L'C', 3}, {L'D', 5}, {L'E', 0}, {L'F', 3}, {L'Z', 1}},
+       {L"E:\\Velum", L"Z:\\Velum", L"C:\\Velum", L"F:\\Velum"}},
+      {"only poor drives keep the best", {{L'D', 6}, {L'E', 5}, {L'F', 7}}, {L"E:\\Velum"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::wstring> paths;
+    for (const base::FilePath& path : OrderStandalonePaths(c.drives, L"Velum"))
+      paths.push_back(path.value());
+    EXPECT_EQ(c.expected, paths);
+  }
+  EXPECT_EQ(5, RankOfDriveType(DRIVE_CDROM));
+  EXPECT_EQ(6, RankOfDriveType(DRIVE_UNKNOWN));
+}
+
+TEST(RegistryInstallFolderTest, FirstReadableValueDecides) {
+  const wchar_t kKey[] = L"Software\\VelumSettingsUnittest";
+  base::FilePath windows;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_WINDOWS, &windows));
+  std::wstring existing = windows.StripTrailingSeparators().value();
+  {
+    base::RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kKey, KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Last install path", existing.c_str()));
+  }
+  auto read = [&](int32_t architecture, int32_t channel) {
+    return ReadRegistryInstallFolder(HKEY_CURRENT_USER, kKey, architecture, channel, "beta",
+                                     "Next")
+        .value();
+  };
+  EXPECT_EQ(existing, read(0, 4));
+  EXPECT_EQ(L"", read(0, 3));  // that value is only for the stable channel
+  {
+    base::RegistryKey key(HKEY_CURRENT_USER, kKey, KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.WriteValue(L"Last Next Install Path", (existing + L"\\\\").c_str()));
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.WriteValue(L"Last beta Install Path x64", L"C:\\no\\such\\folder"));
+  }
+  EXPECT_EQ(existing, read(0, 3));  // trailing separators stripped
+  EXPECT_EQ(L"", read(1, 4));       // the x64 value reads first and names no folder
+  EXPECT_EQ(L"", ReadRegistryInstallFolder(HKEY_CURRENT_USER, L"Software\\NoSuchVelumKey", 1,
+                                           4, "beta", "Next")
+                     .value());
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+TEST(SettingsPlatformTest, StandardFoldersEndInTheProductName) {
+  SettingsPlatform* platform = GetDefaultSettingsPlatform();
+  for (bool all_users : {true, false}) {
+    base::FilePath folder = platform->GetStandardInstallFolder(all_users, 1);
+    EXPECT_TRUE(folder.IsAbsolute()) << folder.value();
+    EXPECT_EQ(L"Velum", folder.BaseName().value());
+  }
 }
 
 }  // namespace
