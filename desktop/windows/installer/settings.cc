@@ -18,6 +18,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -132,6 +133,25 @@ class WindowsSettingsPlatform : public SettingsPlatform {
       LOG(INFO) << path.value();
     return paths;
   }
+  bool HasSeveralUninstallEntries() override {
+    std::wstring product = base::UTF8ToWide(installer::GetProductName());
+    int32_t channel = installer::GetChannel();
+    int found = 0;
+    if (CountUninstallEntries(HKEY_CURRENT_USER, 0, GetUninstallKeyPath(), product, channel,
+                              &found)) {
+      return true;
+    }
+    if (base::OsInfo::Instance()->architecture() == base::OsInfo::X64_ARCHITECTURE &&
+        CountUninstallEntries(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, GetUninstallKeyPath(),
+                              product, channel, &found)) {
+      return true;
+    }
+    return CountUninstallEntries(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, GetUninstallKeyPath(),
+                                 product, channel, &found);
+  }
+  base::FilePath GetInstalledProductFolder() override {
+    return InstallationInfo::GetInstance()->GetInstallFolder();
+  }
 };
 
 }  // namespace
@@ -161,6 +181,64 @@ base::FilePath ReadRegistryInstallFolder(HKEY root, const std::wstring& key_path
     return base::FilePath();  // the first value that reads decides
   }
   return base::FilePath();
+}
+
+bool IsUninstallEntryOfStream(const std::wstring& key_name, const std::wstring& publisher,
+                              const std::wstring& display_name,
+                              const std::wstring& product_name, int32_t channel) {
+  if (key_name.compare(0, 5, L"Velum") != 0 ||
+      publisher.compare(0, 14, L"Velum Software") != 0) {
+    return false;
+  }
+  std::wstring prefix = product_name + L" ";
+  if (display_name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  size_t end = display_name.find(L' ', prefix.size());
+  std::wstring word = display_name.substr(prefix.size(), end == std::wstring::npos
+                                                             ? std::wstring::npos
+                                                             : end - prefix.size());
+  switch (channel) {
+    case 4:
+      return word == L"Stable";
+    case 3:
+      return word == L"beta" || word == L"Next";
+    case 2:
+      return word == L"developer" || word == L"Developer";
+    case 1:
+      return word == L"nightly";
+    default:
+      return false;
+  }
+}
+
+bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
+                           const std::wstring& product_name, int32_t channel, int* found) {
+  base::RegistryKey uninstall(root, key_path.c_str(), KEY_READ | view);
+  if (!uninstall.Valid())
+    return *found >= 2;
+  wchar_t name[256];
+  for (DWORD index = 0; *found < 2; ++index) {
+    DWORD length = sizeof(name) / sizeof(name[0]);
+    LONG result = RegEnumKeyExW(uninstall.Handle(), index, name, &length, nullptr, nullptr,
+                                nullptr, nullptr);
+    if (result == ERROR_MORE_DATA)
+      continue;  // longer than any of ours
+    if (result != ERROR_SUCCESS)
+      break;
+    base::RegistryKey entry(uninstall.Handle(), name, KEY_READ | view);
+    std::wstring publisher, display_name;
+    if (entry.ReadValue(L"Publisher", &publisher) != ERROR_SUCCESS) {
+      LOG(INFO) << "Cannot read Publisher in an uninstall key";
+      continue;
+    }
+    if (entry.ReadValue(L"DisplayName", &display_name) != ERROR_SUCCESS) {
+      LOG(INFO) << "Cannot read Display Name in an uninstall key";
+      continue;
+    }
+    if (IsUninstallEntryOfStream(name, publisher, display_name, product_name, channel))
+      ++*found;
+  }
+  return *found >= 2;
 }
 
 int RankOfDriveType(UINT drive_type) {
@@ -221,6 +299,10 @@ Settings::Settings(bool uninstall, bool silent, bool autoupdate,
   LOG(INFO) << "Initializing settings";
   if (uninstall) {
     ReadFlag("deleteuserprofile", DELETE_PROFILE);
+    // Deleting the profile is only offered when one installation uses it.
+    if (!command_line_->HasSwitch("backend") && platform_->HasSeveralUninstallEntries())
+      can_delete_profile_ = false;
+    SetInstallFolder(platform_->GetInstalledProductFolder());
     return;
   }
   if (command_line_->HasSwitch("language"))

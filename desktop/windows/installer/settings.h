@@ -35,6 +35,10 @@ class SettingsPlatform {
   virtual base::FilePath GetRegistryInstallFolder(int32_t architecture) = 0;
   // One folder per suitable drive, best first.
   virtual std::vector<base::FilePath> GetStandaloneInstallPaths() = 0;
+  // Whether two or more uninstall entries of this build's stream are registered.
+  virtual bool HasSeveralUninstallEntries() = 0;
+  // The folder of the installation this program belongs to.
+  virtual base::FilePath GetInstalledProductFolder() = 0;
 };
 
 // The real system.
@@ -71,6 +75,17 @@ int RankOfDriveType(UINT drive_type);
 // the first, drives ranked 5 or worse are left out.
 std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> drives,
                                                  const std::wstring& product_name);
+
+// Whether an uninstall subkey belongs to this product's `channel`: its name begins with
+// "Velum", its publisher with "Velum Software", and its display name is the product name,
+// a blank and a word naming the stream.
+bool IsUninstallEntryOfStream(const std::wstring& key_name, const std::wstring& publisher,
+                              const std::wstring& display_name,
+                              const std::wstring& product_name, int32_t channel);
+// Counts the matching subkeys of `key_path` under `root` in `view` into `*found`, stopping
+// at two; returns whether two have been found.
+bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
+                           const std::wstring& product_name, int32_t channel, int* found);
 
 class Settings {
  public:

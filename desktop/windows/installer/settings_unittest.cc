@@ -24,6 +24,10 @@ class FakePlatform : public SettingsPlatform {
                                     : L"C:\\Users\\u\\Programs\\Velum");
   }
   base::FilePath GetRegistryInstallFolder(int32_t) override { return registry_folder; }
+  bool HasSeveralUninstallEntries() override { return several_uninstall_entries; }
+  base::FilePath GetInstalledProductFolder() override {
+    return base::FilePath(L"C:\\Program Files\\Velum");
+  }
   std::vector<base::FilePath> GetStandaloneInstallPaths() override {
     return {base::FilePath(L"E:\\Velum"), base::FilePath(L"D:\\Velum")};
   }
@@ -33,6 +37,7 @@ class FakePlatform : public SettingsPlatform {
   int32_t channel = 4;
   bool asked_linked_token = false;
   base::FilePath registry_folder;
+  bool several_uninstall_entries = false;
 };
 
 base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
@@ -347,9 +352,18 @@ TEST_F(SettingsTest, CommandLineRoundTrip) {
 }
 
 TEST_F(SettingsTest, UninstallReadsDeleteProfile) {
+  platform_.several_uninstall_entries = true;
+  command_line_ = MakeCommandLine({L"--deleteuserprofile=true", L"--backend"});
+  {
+    Settings backend(true, false, false, base::FilePath(), false, 0, &command_line_,
+                     &platform_);
+    EXPECT_TRUE(backend.can_delete_profile());  // the front end decided that already
+  }
   command_line_ = MakeCommandLine({L"--deleteuserprofile=true"});
   Settings settings(true, false, false, base::FilePath(), false, 0, &command_line_, &platform_);
+  EXPECT_FALSE(settings.can_delete_profile());
   EXPECT_TRUE(settings.flag(Settings::DELETE_PROFILE));
+  EXPECT_EQ(L"C:\\Program Files\\Velum", settings.install_folder().value());
   InstallTarget target;
   target.folder = base::FilePath(L"C:\\Program Files\\Velum");
   target.valid_install_path = true;
@@ -375,6 +389,67 @@ TEST_F(SettingsTest, SameFolderIsNotFetchedAgain) {
   EXPECT_EQ(2, observer.path_changes);
   EXPECT_EQ(Settings::OPERATION_INVALID, settings->operation());
   settings->RemoveObserver(&observer);
+}
+
+TEST(UninstallEntriesTest, MatchesOnlyThisStream) {
+  const struct {
+    const wchar_t* key;
+    const wchar_t* publisher;
+    const wchar_t* display;
+    int32_t channel;
+    bool expected;
+  } kCases[] = {
+      {L"Velum Stable", L"Velum Software AS", L"Velum Stable 1.2", 4, true},
+      {L"Velum", L"Velum Software", L"Velum Stable", 4, true},
+      {L"Velum x", L"Velum Software", L"Velum Next 1.2", 4, false},
+      {L"Velum x", L"Velum Software", L"Velum beta", 3, true},
+      {L"Velum x", L"Velum Software", L"Velum Next 3", 3, true},
+      {L"Velum x", L"Velum Software", L"Velum developer", 2, true},
+      {L"Velum x", L"Velum Software", L"Velum nightly", 1, true},
+      {L"Velum x", L"Velum Software", L"Velum Nightly", 1, false},
+      {L"Other", L"Velum Software", L"Velum Stable", 4, false},
+      {L"Velum x", L"Someone", L"Velum Stable", 4, false},
+      {L"Velum x", L"Velum Software", L"VelumStable", 4, false},
+      {L"Velum x", L"Velum Software", L"Velum Stablex", 4, false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.expected,
+              IsUninstallEntryOfStream(c.key, c.publisher, c.display, L"Velum", c.channel))
+        << c.display;
+  }
+}
+
+TEST(UninstallEntriesTest, CountsUpToTwoInTheRegistry) {
+  const wchar_t kKey[] = L"Software\\VelumSettingsUninstallUnittest";
+  const struct {
+    const wchar_t* name;
+    const wchar_t* display;
+  } kEntries[] = {
+      {L"Velum A", L"Velum Stable"}, {L"Velum B", L"Velum Next"}, {L"Velum C", L"Velum Stable 2"},
+  };
+  for (const auto& entry : kEntries) {
+    base::RegistryKey key;
+    std::wstring path = std::wstring(kKey) + L"\\" + entry.name;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"Publisher", L"Velum Software"));
+    ASSERT_EQ(ERROR_SUCCESS, key.WriteValue(L"DisplayName", entry.display));
+  }
+  {
+    base::RegistryKey key;  // no publisher: skipped
+    std::wstring path = std::wstring(kKey) + L"\\Velum D";
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS));
+  }
+  int found = 0;
+  EXPECT_TRUE(CountUninstallEntries(HKEY_CURRENT_USER, 0, kKey, L"Velum", 4, &found));
+  EXPECT_EQ(2, found);
+  found = 0;
+  EXPECT_FALSE(CountUninstallEntries(HKEY_CURRENT_USER, 0, kKey, L"Velum", 3, &found));
+  EXPECT_EQ(1, found);
+  // A count carried over from an earlier view adds up.
+  EXPECT_TRUE(CountUninstallEntries(HKEY_CURRENT_USER, 0, kKey, L"Velum", 3, &found));
+  EXPECT_EQ(2, found);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
 }
 
 TEST(StandalonePathsTest, OrderedByRankAndPoorDrivesDropped) {
