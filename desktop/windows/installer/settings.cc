@@ -152,6 +152,14 @@ class WindowsSettingsPlatform : public SettingsPlatform {
   base::FilePath GetInstalledProductFolder() override {
     return InstallationInfo::GetInstance()->GetInstallFolder();
   }
+  // Until the folder can be examined, an absolute folder is a target for a new
+  // installation.
+  InstallTarget ExamineInstallTarget(const base::FilePath& folder, bool, bool) override {
+    InstallTarget target;
+    target.folder = folder;
+    target.valid_install_path = folder.IsAbsolute();
+    return target;
+  }
 };
 
 }  // namespace
@@ -308,6 +316,19 @@ Settings::Settings(bool uninstall, bool silent, bool autoupdate,
   if (command_line_->HasSwitch("language"))
     SetInstallLanguage(command_line_->GetSwitchValueNative("language"));
   FromCommandLine();
+  // A 32-bit installation remembered by an x64 installer is only followed when there is
+  // something to upgrade there; otherwise the x64 build goes to its own standard folder.
+  base::FilePath x86_program_files = platform_->GetStandardInstallFolder(true, 0).DirName();
+  if (architecture_ == 1 && command_line_install_folder_.empty() &&
+      !registry_install_folder_.empty() && x86_program_files.IsParent(registry_install_folder_)) {
+    InstallTarget target = platform_->ExamineInstallTarget(
+        registry_install_folder_, flags_[REPLACE_BASALT_INSTALLATION], flags_[AUTOUPDATE]);
+    if (target.existing_installation)
+      ApplyTarget(target);
+    else
+      SetInstallFolder(GetDefaultInstallFolder(SOURCE_STANDARD));
+    return;
+  }
   SetInstallFolder(GetDefaultInstallFolder(SOURCE_COMMAND_LINE | SOURCE_REGISTRY |
                                            SOURCE_STANDARD));
 }
@@ -487,10 +508,8 @@ void Settings::SetInstallFolder(const base::FilePath& folder) {
   LOG(INFO) << "Setting install folder to: " << folder.value();
   if (target_applied_ && SameFolder(folder.value(), target_.folder.value()))
     return;
-  InstallTarget target;
-  target.folder = folder;
-  target.valid_install_path = folder.IsAbsolute();
-  ApplyTarget(target);
+  ApplyTarget(platform_->ExamineInstallTarget(folder, flags_[REPLACE_BASALT_INSTALLATION],
+                                              flags_[AUTOUPDATE]));
 }
 
 void Settings::ApplyTarget(const InstallTarget& target) {
@@ -524,6 +543,32 @@ void Settings::ApplyTarget(const InstallTarget& target) {
     ApplyCopyOnlyRule(target_.copy_only);
     flags_[ALL_USERS_FLAG] = target_.all_users;
     flags_[SINGLE_PROFILE] = target_.single_profile == 1;
+    const struct {
+      const char* name;
+      int flag;
+      bool found;
+    } kShortcuts[] = {
+        {"desktopshortcut", DESKTOP_SHORTCUT, target_.desktop_shortcut_found},
+        {"startmenushortcut", START_MENU_SHORTCUT, target_.start_menu_shortcut_found},
+        {"quicklaunchshortcut", QUICK_LAUNCH_SHORTCUT, target_.quick_launch_shortcut_found},
+        // Only an update keeps an unpinned browser unpinned.
+        {"pintotaskbar", PINNED_SHORTCUT,
+         !flags_[AUTOUPDATE] || target_.pinned_shortcut_found},
+        {"import-browser-data", IMPORT_BROWSER_DATA, target_.import_browser_data != 0},
+        {"enable-stats", ENABLE_VELUM_STATS, target_.enable_stats != 0},
+    };
+    for (const auto& shortcut : kShortcuts) {
+      if (!command_line_->HasSwitch(shortcut.name))
+        flags_[shortcut.flag] = shortcut.found;
+    }
+    if (!command_line_->HasSwitch("enable-stats") &&
+        !command_line_->HasSwitch("enable-installer-stats")) {
+      flags_[ENABLE_INSTALLER_STATS] = flags_[ENABLE_VELUM_STATS];
+    }
+    if ((flags_[REPLACE_BASALT_INSTALLATION] || flags_[AUTOUPDATE]) &&
+        target_.record_kind == 4 && target_.handles_http) {
+      flags_[DEFAULT_BROWSER] = true;
+    }
   } else if (!uninstall && !command_line_->HasSwitch("singleprofile")) {
     flags_[SINGLE_PROFILE] =
         target_.single_profile == -1 ? flags_[COPY_ONLY] : target_.single_profile == 1;

@@ -20,6 +20,30 @@
 
 namespace installer {
 
+// What is known about the chosen install folder: the facts of the install-target status
+// that the request itself reads.
+struct InstallTarget {
+  base::FilePath folder;
+  bool valid_install_path = false;
+  bool existing_installation = false;
+  // Of an existing installation: 1 single profile, 0 not, -1 unknown.
+  int single_profile = -1;
+  bool copy_only = false;
+  bool all_users = false;
+  // Which of the recorded shortcuts were found.
+  bool desktop_shortcut_found = false;
+  bool start_menu_shortcut_found = false;
+  bool quick_launch_shortcut_found = false;
+  bool pinned_shortcut_found = false;
+  // Of an existing installation: 1 yes, 0 no, -1 unknown.
+  int import_browser_data = -1;
+  int enable_stats = -1;
+  // The record's kind (4 a legacy-engine installation) and whether it handles "http".
+  int record_kind = 0;
+  bool handles_http = false;
+  std::wstring language;
+};
+
 // The system facts the request depends on; replaceable so that tests can pick them.
 class SettingsPlatform {
  public:
@@ -39,23 +63,14 @@ class SettingsPlatform {
   virtual bool HasSeveralUninstallEntries() = 0;
   // The folder of the installation this program belongs to.
   virtual base::FilePath GetInstalledProductFolder() = 0;
+  // What is known about `folder` as an install target.
+  virtual InstallTarget ExamineInstallTarget(const base::FilePath& folder,
+                                             bool replace_basalt, bool autoupdate) = 0;
 };
 
 // The real system.
 SettingsPlatform* GetDefaultSettingsPlatform();
 
-// What is known about the chosen install folder. Stands in for the full install-target
-// status until that exists; carries only what the request itself reads.
-struct InstallTarget {
-  base::FilePath folder;
-  bool valid_install_path = false;
-  bool existing_installation = false;
-  // Of an existing installation: 1 single profile, 0 not, -1 unknown.
-  int single_profile = -1;
-  bool copy_only = false;
-  bool all_users = false;
-  std::wstring language;
-};
 
 // The folder remembered under `key_path` of `root` for this build: the first of the
 // candidate values that reads, taken only when it names an existing absolute directory.
@@ -148,9 +163,7 @@ class Settings {
   // Hands over what is known about the chosen folder; ignored while not changeable.
   void ApplyTarget(const InstallTarget& target);
 
-  // Moves to `folder` unless it is already the target (drive letter in any case). Until
-  // the folder can be examined, any absolute folder is taken as a target for a new
-  // installation.
+  // Moves to `folder` unless it is already the target (drive letter in any case).
   void SetInstallFolder(const base::FilePath& folder);
   bool SetMode(int mode);
   void SetInstallLanguage(const std::wstring& code);

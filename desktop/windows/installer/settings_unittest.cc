@@ -19,9 +19,20 @@ class FakePlatform : public SettingsPlatform {
   }
   bool IsBeforeWindows7() override { return before_windows_7; }
   int32_t GetChannel() override { return channel; }
-  base::FilePath GetStandardInstallFolder(bool all_users, int32_t) override {
+  base::FilePath GetStandardInstallFolder(bool all_users, int32_t architecture) override {
+    if (all_users && architecture == 0)
+      return base::FilePath(L"C:\\Program Files (x86)\\Velum");
     return base::FilePath(all_users ? L"C:\\Program Files\\Velum"
                                     : L"C:\\Users\\u\\Programs\\Velum");
+  }
+  InstallTarget ExamineInstallTarget(const base::FilePath& folder, bool, bool) override {
+    InstallTarget target = existing;
+    target.existing_installation = folder == existing.folder;
+    if (!target.existing_installation)
+      target = InstallTarget();
+    target.folder = folder;
+    target.valid_install_path = folder.IsAbsolute();
+    return target;
   }
   base::FilePath GetRegistryInstallFolder(int32_t) override { return registry_folder; }
   bool HasSeveralUninstallEntries() override { return several_uninstall_entries; }
@@ -38,6 +49,8 @@ class FakePlatform : public SettingsPlatform {
   bool asked_linked_token = false;
   base::FilePath registry_folder;
   bool several_uninstall_entries = false;
+  // The one folder that holds an installation, with its facts.
+  InstallTarget existing;
 };
 
 base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
@@ -375,6 +388,72 @@ TEST_F(SettingsTest, UninstallReadsDeleteProfile) {
   EXPECT_TRUE(settings.SetDeleteProfile(false));
   EXPECT_EQ(L"--backend --uninstall --deleteuserprofile=0",
             settings.ToCommandLine(false).GetArgumentsString());
+}
+
+TEST_F(SettingsTest, X64InstallerFollowsA32BitFolderOnlyToUpgrade) {
+  platform_.registry_folder = base::FilePath(L"C:\\Program Files (x86)\\Velum");
+  std::unique_ptr<Settings> settings = Make({});
+  EXPECT_EQ(L"C:\\Program Files\\Velum", settings->install_folder().value());
+  EXPECT_EQ(Settings::OPERATION_INSTALL, settings->operation());
+
+  platform_.existing.folder = platform_.registry_folder;
+  settings = Make({});
+  EXPECT_EQ(platform_.registry_folder, settings->install_folder());
+  EXPECT_EQ(Settings::OPERATION_UPGRADE, settings->operation());
+
+  platform_.registry_folder = base::FilePath(L"D:\\Velum");
+  settings = Make({});
+  EXPECT_EQ(L"D:\\Velum", settings->install_folder().value());
+}
+
+// An upgrade takes its options from the installation unless the command line names them.
+TEST_F(SettingsTest, UpgradeTakesOptionsFromTheInstallation) {
+  InstallTarget& existing = platform_.existing;
+  existing.folder = base::FilePath(L"C:\\Program Files\\Velum");
+  existing.all_users = false;
+  existing.single_profile = 1;
+  existing.desktop_shortcut_found = false;
+  existing.start_menu_shortcut_found = true;
+  existing.quick_launch_shortcut_found = true;
+  existing.enable_stats = 0;
+  existing.import_browser_data = -1;
+
+  std::unique_ptr<Settings> settings = Make({L"--startmenushortcut=0"});
+  EXPECT_EQ(Settings::OPERATION_UPGRADE, settings->operation());
+  EXPECT_EQ(Settings::MODE_CURRENT_USER, settings->mode());
+  EXPECT_TRUE(settings->flag(Settings::SINGLE_PROFILE));
+  EXPECT_FALSE(settings->flag(Settings::DESKTOP_SHORTCUT));
+  EXPECT_FALSE(settings->flag(Settings::START_MENU_SHORTCUT));  // the switch wins
+  EXPECT_TRUE(settings->flag(Settings::QUICK_LAUNCH_SHORTCUT));
+  EXPECT_TRUE(settings->flag(Settings::PINNED_SHORTCUT));
+  EXPECT_TRUE(settings->flag(Settings::IMPORT_BROWSER_DATA));  // unknown counts as yes
+  EXPECT_FALSE(settings->flag(Settings::ENABLE_VELUM_STATS));
+  EXPECT_FALSE(settings->flag(Settings::ENABLE_INSTALLER_STATS));
+
+  settings = Make({L"--enable-installer-stats=1"});
+  EXPECT_FALSE(settings->flag(Settings::ENABLE_VELUM_STATS));
+  EXPECT_TRUE(settings->flag(Settings::ENABLE_INSTALLER_STATS));
+
+  settings = Make({L"--register-velum-as-protocol-handler"});
+  EXPECT_EQ(Settings::OPERATION_REGISTER_PROTOCOL_HANDLER, settings->operation());
+}
+
+TEST_F(SettingsTest, AutoupdateKeepsUnpinnedAndLegacyDefaultBrowser) {
+  platform_.channel = 2;  // not the default browser by default
+  InstallTarget& existing = platform_.existing;
+  existing.folder = base::FilePath(L"C:\\Program Files\\Velum");
+  existing.all_users = true;
+  existing.record_kind = 4;
+  existing.handles_http = true;
+  command_line_ = MakeCommandLine({});
+  Settings update(false, true, true, base::FilePath(), false, 1, &command_line_, &platform_);
+  EXPECT_EQ(Settings::OPERATION_UPGRADE, update.operation());
+  EXPECT_FALSE(update.flag(Settings::PINNED_SHORTCUT));
+  EXPECT_TRUE(update.flag(Settings::DEFAULT_BROWSER));
+
+  existing.handles_http = false;
+  Settings other(false, true, true, base::FilePath(), false, 1, &command_line_, &platform_);
+  EXPECT_FALSE(other.flag(Settings::DEFAULT_BROWSER));
 }
 
 TEST_F(SettingsTest, SameFolderIsNotFetchedAgain) {
