@@ -243,6 +243,8 @@ bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
       LOG(INFO) << "Cannot read Display Name in an uninstall key";
       continue;
     }
+    if (display_name.compare(0, product_name.size(), product_name) != 0)
+      LOG(INFO) << "DisplayName does not start with Velum";
     if (IsUninstallEntryOfStream(name, publisher, display_name, product_name, channel))
       ++*found;
   }

@@ -102,14 +102,6 @@ TEST_F(SettingsTest, BooleanValues) {
     EXPECT_EQ(c.expected, Settings::ReadBooleanValue(c.value)) << c.value;
 }
 
-TEST_F(SettingsTest, FlagNames) {
-  EXPECT_STREQ("COPY_ONLY", Settings::GetFlagName(Settings::COPY_ONLY));
-  EXPECT_STREQ("REPLACE_BASALT_INSTALLATION",
-               Settings::GetFlagName(Settings::REPLACE_BASALT_INSTALLATION));
-  EXPECT_STREQ("", Settings::GetFlagName(-1));
-  EXPECT_STREQ("", Settings::GetFlagName(Settings::FLAG_COUNT));
-}
-
 // The defaults of each installation mode and where each puts the install folder.
 TEST_F(SettingsTest, DefaultsPerInstallationMode) {
   const struct {
