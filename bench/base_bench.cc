@@ -9,15 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "base/bind.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/location.h"
@@ -27,9 +28,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "lzma/7z.h"
-#include "lzma/7zAlloc.h"
-#include "lzma/7zCrc.h"
+#include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
 namespace {
 
@@ -99,67 +98,22 @@ std::string JsonDocument(size_t size) {
   return json;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+// ---------------------------------------------------------------- 7z extraction
 
-// ---------------------------------------------------------------- 7z from memory
-
-struct MemoryStream {
-  ISeekInStream vt;
-  const std::string* data;
-  size_t position;
-};
-
-SRes StreamRead(ISeekInStreamPtr p, void* buffer, size_t* size) {
-  auto* self = reinterpret_cast<MemoryStream*>(const_cast<ISeekInStream*>(p));
-  *size = std::min(*size, self->data->size() - self->position);
-  std::memcpy(buffer, self->data->data() + self->position, *size);
-  self->position += *size;
-  return SZ_OK;
-}
-
-SRes StreamSeek(ISeekInStreamPtr p, Int64* position, ESzSeek origin) {
-  auto* self = reinterpret_cast<MemoryStream*>(const_cast<ISeekInStream*>(p));
-  Int64 base = origin == SZ_SEEK_SET   ? 0
-               : origin == SZ_SEEK_CUR ? static_cast<Int64>(self->position)
-                                       : static_cast<Int64>(self->data->size());
-  Int64 target = base + *position;
-  if (target < 0 || target > static_cast<Int64>(self->data->size())) return SZ_ERROR_PARAM;
-  self->position = static_cast<size_t>(target);
-  *position = target;
-  return SZ_OK;
-}
-
-// Extracts every file; returns the bytes extracted, or 0 on any decoder error.
-size_t ExtractAll(const std::string& archive) {
-  static const ISzAlloc kAlloc = {SzAlloc, SzFree};
-  MemoryStream stream{{StreamRead, StreamSeek}, &archive, 0};
-  CLookToRead2 look;
-  LookToRead2_CreateVTable(&look, False);
-  std::vector<Byte> buffer(1 << 16);
-  look.buf = buffer.data();
-  look.bufSize = buffer.size();
-  look.realStream = &stream.vt;
-  LookToRead2_INIT(&look);
-  CSzArEx db;
-  SzArEx_Init(&db);
-  size_t total = 0;
-  SRes result = SzArEx_Open(&db, &look.vt, &kAlloc, &kAlloc);
-  UInt32 block = 0xFFFFFFFF;
-  Byte* out = nullptr;
-  size_t out_size = 0;
-  for (UInt32 i = 0; result == SZ_OK && i < db.NumFiles; ++i) {
-    if (SzArEx_IsDir(&db, i)) continue;
-    size_t offset = 0, processed = 0;
-    result = SzArEx_Extract(&db, &look.vt, i, &block, &out, &out_size, &offset, &processed,
-                            &kAlloc, &kAlloc);
-    total += processed;
+// Extracts |archive| into |folder| through the installer's own extractor; returns the
+// bytes written, or 0 on any failure.
+uint64_t ExtractAll(const base::FilePath& archive, const base::FilePath& folder) {
+  base::DeleteFile(folder, true);
+  installer::LzmaUtil extractor;
+  if (extractor.Open(archive) != 0 || extractor.ExtractArchiveTo(folder, nullptr) != 0)
+    return 0;
+  uint64_t total = 0;
+  base::FileEnumerator files(folder, base::FileEnumerator::FILES);
+  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+    const WIN32_FIND_DATAW& data = files.GetInfo().find_data;
+    total += (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
-  ISzAlloc_Free(&kAlloc, out);
-  SzArEx_Free(&db, &kAlloc);
-  return result == SZ_OK ? total : 0;
+  return total;
 }
 
 // ---------------------------------------------------------------- cases
@@ -279,20 +233,24 @@ void Bench7z() {
   }
   std::sort(archives.rbegin(), archives.rend());
   if (archives.empty()) std::printf("7z: no archive in %s\n", dir.c_str());
-  CrcGenerateTable();
+  base::FilePath out;
+  base::GetTempDir(&out);
+  out = out.Append(L"velum_bench_7z");
   for (const auto& entry : archives) {
     const std::string& name = entry.second;
-    std::string archive = ReadFile(dir + "\\" + name);
-    size_t extracted = archive.empty() ? 0 : ExtractAll(archive);
+    const base::FilePath archive(base::UTF8ToWide(dir + "\\" + name));
+    const uint64_t extracted = ExtractAll(archive, out);
     if (!extracted) {
       std::printf("7z: %s could not be extracted\n", name.c_str());
       continue;
     }
-    std::printf("7z archive: %s, %zu bytes, %zu bytes extracted\n", name.c_str(),
-                archive.size(), extracted);
-    Measure(base::StringPrintf("7z extract %s (output)", name.c_str()).c_str(), extracted, true,
-            [&] { g_sink = ExtractAll(archive); });
+    std::printf("7z archive: %s, %llu bytes, %llu bytes extracted\n", name.c_str(),
+                static_cast<unsigned long long>(entry.first),
+                static_cast<unsigned long long>(extracted));
+    Measure(base::StringPrintf("7z extract %s to disk (output)", name.c_str()).c_str(),
+            extracted, true, [&] { g_sink = ExtractAll(archive, out); });
   }
+  base::DeleteFile(out, true);
 }
 
 void BenchMessageLoop() {
