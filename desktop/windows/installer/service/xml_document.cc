@@ -248,10 +248,7 @@ bool XmlDocument::GetText(std::string* out) const {
 bool XmlDocument::GetAttribute(base::StringPiece name, std::string* out) const {
   if (!cursor_) return false;
   ComPtr<IXMLDOMElement> element;
-  if (FAILED(cursor_->QueryInterface(__uuidof(IXMLDOMElement),
-                                     reinterpret_cast<void**>(element.GetAddressOf())))) {
-    return false;
-  }
+  if (FAILED(cursor_.As(&element))) return false;
   base::ScopedBstr attribute_name = ToBstr(name);
   base::ScopedVariant value;
   HRESULT hr = element->getAttribute(attribute_name.Get(), value.Receive());
@@ -287,10 +284,7 @@ bool XmlDocument::EndElement() {
 bool XmlDocument::SetAttribute(base::StringPiece name, base::StringPiece value) {
   if (!cursor_) return false;
   ComPtr<IXMLDOMElement> element;
-  if (FAILED(cursor_->QueryInterface(__uuidof(IXMLDOMElement),
-                                     reinterpret_cast<void**>(element.GetAddressOf())))) {
-    return false;
-  }
+  if (FAILED(cursor_.As(&element))) return false;
   base::ScopedBstr attribute_name = ToBstr(name);
   base::ScopedVariant attribute_value(ToWide(value).c_str());
   return SUCCEEDED(element->setAttribute(attribute_name.Get(), attribute_value.Get()));
