@@ -65,10 +65,14 @@ void Settings::SetInstallFolder(const base::FilePath& folder) {
   if (!changeable_)
     return;
   LOG(INFO) << "Setting install folder to: " << folder.value();
+  // A fetch still running for another folder is outdated either way: had it been left
+  // running, going back to the current folder would end up in the other one.
+  if (pending_request_) {
+    pending_request_->ResetReply();
+    pending_request_ = nullptr;
+  }
   if (target_applied_ && SameFolder(folder.value(), target_.folder.value()))
     return;
-  if (pending_request_)
-    pending_request_->ResetReply();
   base::scoped_refptr<StatusRequest> request = new StatusRequest(
       folder, base::Bind(&Settings::OnStatusFetched, weak_factory_.GetWeakPtr()),
       flags_[REPLACE_BASALT_INSTALLATION], flags_[AUTOUPDATE]);

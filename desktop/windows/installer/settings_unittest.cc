@@ -740,6 +740,26 @@ TEST_F(AsyncSettingsTest, LaterFolderWinsOverALateReply) {
   settings->RemoveObserver(&observer);
 }
 
+// Going back to the folder already applied while another one is being fetched: the
+// user's last choice stands.
+TEST_F(AsyncSettingsTest, ReturningToTheAppliedFolderCancelsTheFetch) {
+  std::unique_ptr<Settings> settings = Make({});
+  RunItem(0);
+  RunReplies();
+  const base::FilePath applied = settings->install_folder();
+  CountingObserver observer;
+  settings->AddObserver(&observer);
+
+  settings->SetInstallFolder(base::FilePath(L"F:\\elsewhere"));
+  settings->SetInstallFolder(applied);
+  EXPECT_FALSE(settings->fetching_status());
+  RunItem(1);
+  RunReplies();
+  EXPECT_EQ(applied, settings->install_folder());
+  EXPECT_EQ(0, observer.path_changes);
+  settings->RemoveObserver(&observer);
+}
+
 // A frozen request drops what arrives; settings that are gone are not called.
 TEST_F(AsyncSettingsTest, RepliesThatFindNobody) {
   std::unique_ptr<Settings> settings = Make({});
