@@ -1,7 +1,9 @@
 #include "desktop/windows/installer/status.h"
 
 #include <objbase.h>
+#include <sddl.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/utils.h"
 
@@ -131,6 +134,46 @@ TEST_F(StatusTest, MissingFolderUnderAnExistingOne) {
   EXPECT_EQ(scratch_.path(), status.existing_folder());
   EXPECT_NE(0u, status.write_access());  // every Wine process is an administrator
   EXPECT_TRUE(Logged("Determining write access"));
+}
+
+// Every folder looks as if its list allowed only creating subfolders (the files of this
+// test prefix keep no access lists of their own).
+class SubfoldersOnlySecurity : public NamedSecurityInfo {
+ public:
+  DWORD Get(const std::wstring&, uint32_t, SECURITY_INFORMATION, PSID* owner, PSID* group,
+            PACL* dacl, PSECURITY_DESCRIPTOR* descriptor) override {
+    // Add subdirectory, traverse and synchronize for everyone; nothing else.
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"O:BAG:BAD:P(A;;0x100024;;;WD)", SDDL_REVISION_1, descriptor, nullptr)) {
+      return GetLastError();
+    }
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    GetSecurityDescriptorGroup(*descriptor, group, &defaulted);
+    GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    return ERROR_SUCCESS;
+  }
+  DWORD Set(const std::wstring&, uint32_t, SECURITY_INFORMATION, PSID, PSID, PACL) override {
+    return ERROR_ACCESS_DENIED;
+  }
+};
+
+// The folder itself must allow installing into it; for a folder still to be made, its
+// ancestor only needs to allow creating a subfolder.
+TEST_F(StatusTest, WriteAccessAskedOfTheFolderOrItsAncestor) {
+  SubfoldersOnlySecurity security;
+  NamedSecurityInfo* previous = SetNamedSecurityInfoForTesting(&security);
+  Status itself(false);
+  itself.Initialize(install_, 0);
+  Status child(false);
+  child.Initialize(install_.Append(L"Velum"), 0);
+  SetNamedSecurityInfoForTesting(previous);
+
+  EXPECT_TRUE(itself.valid());
+  EXPECT_EQ(0u, itself.write_access());
+  EXPECT_TRUE(child.valid());
+  EXPECT_EQ(install_, child.existing_folder());
+  EXPECT_NE(0u, child.write_access());
 }
 
 TEST_F(StatusTest, LauncherWithoutRecord) {
