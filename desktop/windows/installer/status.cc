@@ -3,16 +3,15 @@
 #include "base/base_paths_win.h"
 #include "base/features/list_feature_reader.h"
 #include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
-#include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
-#include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
 #include "desktop/windows/installer/service/utils.h"
 
@@ -28,17 +27,20 @@ const uint32_t kFolderAccess = 0x1201BF;
 // FILE_ADD_SUBDIRECTORY on the nearest existing ancestor.
 const uint32_t kAncestorAccess = 4;
 
-int32_t TriStateOf(const JsonPrefStore& store, const char* key) {
-  const base::Value* value = nullptr;
-  bool flag = false;
-  if (!store.GetValue(key, &value) || !value->GetAsBoolean(&flag))
-    return -1;
-  return flag ? 1 : 0;
+// The dictionary of a JSON file, or null. Read without a preference store: a store
+// moves a broken file aside, and the status must change nothing on disk.
+std::unique_ptr<base::Dictionary> ReadJsonDictionary(const base::FilePath& path) {
+  base::JsonFileReader reader(path, 0);
+  int code = 0;
+  std::string message;
+  return base::Dictionary::From(reader.Deserialize(&code, &message));
 }
 
-bool ReadString(const JsonPrefStore& store, const char* key, std::string* out) {
-  const base::Value* value = nullptr;
-  return store.GetValue(key, &value) && value->GetAsString(out);
+int32_t TriStateOf(const base::Dictionary& values, const char* key) {
+  bool flag = false;
+  if (!values.GetBoolean(key, &flag))
+    return -1;
+  return flag ? 1 : 0;
 }
 
 }  // namespace
@@ -260,39 +262,44 @@ void Status::ReadExistingInstallation() {
     return;
   }
   const bool legacy = record_->source == SOURCE_LEGACY_LOG;
+  const base::FilePath preferences = path_.Append(L"installer_prefs.json");
+  const bool have_preferences = base::PathExists(preferences);
+  const std::unique_ptr<base::Dictionary> values =
+      have_preferences ? ReadJsonDictionary(preferences) : nullptr;
+  // The installation's own view of itself reads the same file through a store, which
+  // would move a broken file aside: it is asked only when the file is sound.
+  const bool sound_preferences = !have_preferences || values;
   VLOG(1) << "Determining whether we handled http";
-  FolderInstallationInfo installation(path_);
-  handles_http_ = installation.IsDefaultHandler(L"http", legacy);
+  if (sound_preferences) {
+    FolderInstallationInfo installation(path_);
+    handles_http_ = installation.IsDefaultHandler(L"http", legacy);
+  }
   VLOG(1) << "Reading exisitng tracking data";
   server_tracking_data_.clear();
   if (!base::ReadFileToString(path_.Append(L"server_tracking_data"), &server_tracking_data_))
     server_tracking_data_.clear();
-  if (!legacy && ReadPreferences())
+  if (legacy || !have_preferences) {
+    ReadLegacyPreferences();
     return;
-  ReadLegacyPreferences();
+  }
+  VLOG(1) << "Reading existing prefs";
+  if (values)
+    ReadPreferences(*values);
 }
 
-bool Status::ReadPreferences() {
-  const base::FilePath preferences = path_.Append(L"installer_prefs.json");
-  if (!base::PathExists(preferences))
-    return false;
-  VLOG(1) << "Reading existing prefs";
-  base::scoped_refptr<JsonPrefStore> store =
-      CreateInstallerPrefStore(GetPrefsTaskPool(), preferences);
-  single_profile_ = TriStateOf(*store, "single_profile");
-  import_browser_data_ = TriStateOf(*store, "import_browser_data");
-  enable_stats_ = TriStateOf(*store, "enable_stats");
+void Status::ReadPreferences(const base::Dictionary& values) {
+  single_profile_ = TriStateOf(values, "single_profile");
+  import_browser_data_ = TriStateOf(values, "import_browser_data");
+  enable_stats_ = TriStateOf(values, "enable_stats");
   std::string text;
-  if (ReadString(*store, "language", &text))
+  if (values.GetString("language", &text))
     language_ = base::UTF8ToWide(text);
-  if (ReadString(*store, "welcome-url", &text))
+  if (values.GetString("welcome-url", &text))
     welcome_url_ = text;
 
   VLOG(1) << "Reading existing experiments status";
-  const base::Value* experiments = nullptr;
   const base::List* list = nullptr;
-  if (store->GetValue("all-installer-experiments", &experiments) &&
-      experiments->GetAsList(&list)) {
+  if (values.GetList("all-installer-experiments", &list)) {
     RegisterInstallerFlags(&experiments_);
     base::ListFeatureReader reader(*list);
     experiments_.ApplyReader(&reader);
@@ -303,16 +310,15 @@ bool Status::ReadPreferences() {
   VLOG(1) << "Finding current user profile";
   FolderInstallationInfo installation(path_);
   base::FilePath user_data;
-  if (installation.GetUserDataFolder(&user_data)) {
-    user_data_folder_ = user_data;
-    base::scoped_refptr<JsonPrefStore> local_state =
-        CreateInstallerPrefStore(GetPrefsTaskPool(), user_data.Append(L"Local State"));
-    VLOG(1) << "Obtaining current user language";
-    // The browser's own choice wins over the installer's.
-    if (ReadString(*local_state, "intl.app_locale", &text))
-      language_ = base::UTF8ToWide(text);
-  }
-  return true;
+  if (!installation.GetUserDataFolder(&user_data))
+    return;
+  user_data_folder_ = user_data;
+  const std::unique_ptr<base::Dictionary> local_state =
+      ReadJsonDictionary(user_data.Append(L"Local State"));
+  VLOG(1) << "Obtaining current user language";
+  // The browser's own choice wins over the installer's.
+  if (local_state && local_state->GetString("intl.app_locale", &text))
+    language_ = base::UTF8ToWide(text);
 }
 
 void Status::ReadLegacyPreferences() {

@@ -20,6 +20,10 @@
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/service/install_log.h"
 
+namespace base {
+class Dictionary;
+}
+
 namespace installer {
 
 // The facts of a Status that the installation request reads.
@@ -129,9 +133,8 @@ class Status {
   // machine's hive was made for all users.
   void NormalizeRecordFlags();
   void TestShortcuts();
-  // Reads "installer_prefs.json" and the user's "Local State"; false when there were
-  // no preferences to read.
-  bool ReadPreferences();
+  // The facts of "installer_prefs.json" (`values`) and of the user's "Local State".
+  void ReadPreferences(const base::Dictionary& values);
   // The legacy engine's "velumprefs_default.ini": its stream, and its profile mode and
   // language in place of the preferences.
   void ReadLegacyPreferences();

@@ -242,6 +242,29 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
   }
 }
 
+// Broken preference files are read as empty and left where they are.
+TEST_F(StatusTest, BrokenPreferencesStayUntouched) {
+  WriteRecord(InstallLog(SOURCE_INSTALLER));
+  Write(L"Velum\\installer_prefs.json", "{\"single_profile\":true,\"language\":\"de\"");
+  Status status(false);
+  status.Initialize(install_, 0);
+  ASSERT_NE(nullptr, status.record());
+  EXPECT_EQ(-1, status.single_profile());
+  EXPECT_EQ(L"", status.language());
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_.Append(L"installer_prefs.json"), &text));
+  EXPECT_EQ("{\"single_profile\":true,\"language\":\"de\"", text);
+  EXPECT_FALSE(base::PathExists(install_.Append(L"installer_prefs.bad")));
+
+  Write(L"Velum\\installer_prefs.json", "{\"single_profile\":true,\"language\":\"de\"}");
+  ASSERT_TRUE(base::CreateDirectory(install_.Append(L"profile\\data")));
+  Write(L"Velum\\profile\\data\\Local State", "not json");
+  Status with_profile(false);
+  with_profile.Initialize(install_, 0);
+  EXPECT_EQ(L"de", with_profile.language());
+  EXPECT_TRUE(base::PathExists(install_.Append(L"profile\\data\\Local State")));
+}
+
 TEST_F(StatusTest, RecordFlagsNormalised) {
   const struct {
     bool copy_only, all_users, shortcut, machine_key, user_key;
