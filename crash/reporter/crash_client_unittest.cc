@@ -93,12 +93,14 @@ TEST_F(CrashClientConnectTest, WithoutARegistrationThereIsNoHandler) {
 TEST_F(CrashClientConnectTest, CrashReachesTheReporterWithTheCrashKeys) {
   struct Case {
     const wchar_t* mode;
-    const char* code;
+    const char* harbor_test;  // null: unset
+    const char* expected_origin;
   };
-  const Case cases[] = {{L"dump-and-terminate", "0xe0000042"}, {L"unhandled", "0xe0000042"}};
+  const Case cases[] = {{L"dump-and-terminate", nullptr, "lab"},
+                        {L"unhandled", "run-7", "Harbor"}};
   for (const Case& c : cases) {
     ScopedEnvironmentVariable origin("VELUM_CRASH_ORIGIN", "lab");
-    ScopedEnvironmentVariable harbor("VELUM_CRASH_REPORTER_HARBOR_TEST", nullptr);
+    ScopedEnvironmentVariable harbor("VELUM_CRASH_REPORTER_HARBOR_TEST", c.harbor_test);
     ScopedEnvironmentVariable email("VELUM_CRASH_EMAIL", "qa@example.com");
     const base::FilePath report = Path(c.mode);
     TestReporter reporter("serve", report);
@@ -112,17 +114,18 @@ TEST_F(CrashClientConnectTest, CrashReachesTheReporterWithTheCrashKeys) {
     else
       EXPECT_NE(0, exit_code);
     std::map<std::string, std::string> seen = ReadReport(report);
-    EXPECT_EQ(c.code, seen["exception_code"]) << c.mode;
+    EXPECT_EQ("0xe0000042", seen["exception_code"]) << c.mode;
     EXPECT_EQ("0", seen["assertion_type"]);
     EXPECT_EQ("installer", seen["entry:ptype"]);
     EXPECT_EQ("Win32", seen["entry:plat"]);
+    EXPECT_EQ("VelumDesktop", seen["entry:prod"]);
     EXPECT_EQ(14u, seen["entry:BuildID"].size());
     EXPECT_EQ("release", seen["entry:ReleaseChannel"]);
     EXPECT_EQ("browser-syms", seen["entry:symbols-package"]);
     EXPECT_EQ("0", seen["entry:is_wow64"]);
     EXPECT_EQ("qa@example.com", seen["entry:Email"]);
-    EXPECT_EQ("lab", seen["entry:Origin"]);
-    EXPECT_EQ(0u, seen.count("entry:harbor_test"));
+    EXPECT_EQ(c.expected_origin, seen["entry:Origin"]) << c.mode;
+    EXPECT_EQ(c.harbor_test ? c.harbor_test : "", seen["entry:harbor_test-1"]) << c.mode;
   }
 }
 

@@ -92,6 +92,20 @@ TEST_F(CrashGenerationClientTest, ZeroIdReplyIsRefused) {
   EXPECT_FALSE(client.RequestDump(nullptr, nullptr));
 }
 
+TEST_F(CrashGenerationClientTest, PipeBusyOnBothAttemptsFailsAfterOneWait) {
+  const std::wstring name = GetCrashPipeName(GetCurrentProcessId());
+  base::ScopedHandle server(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1,
+                                             80, 80, 0, nullptr));
+  ASSERT_TRUE(server.IsValid());
+  // The only instance is taken by another client for the whole test.
+  base::ScopedHandle other(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(other.IsValid());
+  CrashGenerationClient client(name, base::ScopedHandle(), 0, info_);
+  EXPECT_FALSE(client.Register());
+}
+
 TEST_F(CrashGenerationClientTest, NoServerNoRegistration) {
   CrashGenerationClient client(GetCrashPipeName(4294967295u), base::ScopedHandle(), 0, info_);
   EXPECT_FALSE(client.Register());
