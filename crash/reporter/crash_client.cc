@@ -56,8 +56,9 @@ void ClearKeyCallback(base::StringPiece key) { GetClientInfo()->ClearKey(key); }
 
 void DisableExceptionSwallowing() {
   DWORD flags = 0;
-  if (GetProcessExceptionPolicy(&flags))
-    SetProcessExceptionPolicy(flags & ~kExceptionSwallowingFlag);
+  if (!GetProcessExceptionPolicy(&flags)) return;
+  // Where the system refuses, exceptions stay swallowed: nothing else can be done.
+  (void)SetProcessExceptionPolicy(flags & ~kExceptionSwallowingFlag);
 }
 
 bool StartCrashReporter() {
