@@ -96,8 +96,9 @@ void InstallerStats::AddInitialValues() {
   root->SetInteger("os.version.build", static_cast<int32_t>(os->version_number().build));
   root->SetInteger("os.service_pack.major", os->service_pack().major);
   root->SetInteger("os.service_pack.minor", os->service_pack().minor);
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   root->SetString("command_line_args",
-                  base::WideToUTF8(base::CommandLine::ForCurrentProcess()->GetArgumentsString()));
+                  command_line ? base::WideToUTF8(command_line->GetArgumentsString()) : "");
   const uint32_t parent_id = base::GetParentProcessId(GetCurrentProcess());
   root->SetString("parent_process_name", ParentProcessName(parent_id));
   root->SetInteger("parent_process_id", static_cast<int32_t>(parent_id));
@@ -158,7 +159,8 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
   std::wstring url;
   if (!server_url_for_testing_.empty()) {
     url = server_url_for_testing_ + L"netinstaller/feedback";
-  } else if (base::CommandLine::ForCurrentProcess()->HasSwitch(kLocalStatsServerSwitch)) {
+  } else if (base::CommandLine::ForCurrentProcess() &&
+             base::CommandLine::ForCurrentProcess()->HasSwitch(kLocalStatsServerSwitch)) {
     url = kLocalStatsServerUrl;
   } else {
     url = base::UTF8ToWide(GetProductUrl("autoupdate")) + L"netinstaller/feedback";

@@ -14,39 +14,17 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
 #include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
 namespace {
 
+using testing::NoWindowUIDelegate;
 using testing::RecordedRequest;
+using testing::RecordingFetcherDelegate;
 using testing::UpdateServer;
-
-// A front end without a window: the reply gets 0 and no dialog is shown.
-class NoWindowUIDelegate : public FetcherUIDelegate {
- public:
-  void RunUICallbackAndPostReply(UICallback /*ui_callback*/,
-                                 base::scoped_refptr<base::SequencedTaskRunner> reply_runner,
-                                 Reply reply) override {
-    ++calls;
-    reply_runner->PostTask(FROM_HERE, base::Bind([](Reply r) { r.Run(0); }, reply));
-  }
-  int calls = 0;
-};
-
-class RecordingProgress : public FetcherDelegate {
- public:
-  void SetTotalProgress(uint32_t total) override { totals.push_back(total); }
-  void SetCurrentProgress(uint32_t current) override { current_ = current; on_progress(); }
-  void NotifyStalled(uint32_t error) override { stalls.push_back(error); }
-  void NotifyStatusChanged(int /*status*/) override {}
-
-  std::vector<uint32_t> totals;
-  std::vector<uint32_t> stalls;
-  uint32_t current_ = 0;
-  std::function<void()> on_progress = [] {};
-};
 
 std::string MakeBody(size_t size) {
   std::string body(size, '\0');
@@ -121,10 +99,10 @@ class WinInetDownloaderTest : public base::ScratchDirTest {
   base::MessageLoop loop_;
   UpdateServer server_;
   NoWindowUIDelegate ui_;
-  RecordingProgress progress_;
-  base::Dictionary tree_;
-  base::Lock lock_;
-  StatsNode root_{&tree_, &lock_, base::TimeTicks::Now()};
+  RecordingFetcherDelegate progress_;
+  testing::TestStatsRecord record_;
+  base::Dictionary& tree_ = record_.tree;
+  StatsNode& root_ = record_.root;
   std::unique_ptr<WinInetDownloader> downloader_;
   int done_calls_ = 0;
 };
@@ -137,7 +115,7 @@ TEST_F(WinInetDownloaderTest, GetWritesTheBodyReportsProgressAndHeaders) {
   EXPECT_EQ(1, done_calls_);
   EXPECT_TRUE(Downloaded() == body);
   EXPECT_EQ(std::vector<uint32_t>{5000}, progress_.totals);
-  EXPECT_EQ(5000u, progress_.current_);
+  EXPECT_EQ(5000u, progress_.current);
   EXPECT_TRUE(progress_.stalls.empty());
 
   std::vector<RecordedRequest> requests = server_.Requests();
@@ -235,7 +213,7 @@ TEST_F(WinInetDownloaderTest, ThreeBadGatewaysStallOnTheThirdAndThenSucceed) {
   // The answer after the failures is a 206 to "bytes=0-": its total still reaches the
   // progress, and it is not taken for an overlong response.
   EXPECT_EQ(std::vector<uint32_t>{2500}, progress_.totals);
-  EXPECT_EQ(2500u, progress_.current_);
+  EXPECT_EQ(2500u, progress_.current);
   EXPECT_EQ(-1, ChunkInteger(0, "response_too_long"));
   EXPECT_EQ(-1, ChunkInteger(1, "response_too_long"));
 }
@@ -306,7 +284,7 @@ TEST_F(WinInetDownloaderTest, ProxyLoginWithoutAWindowEndsAsCancelled) {
   ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 407}])"));
   ASSERT_TRUE(Download(server_.Url("/package.exe")));
   EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
-  EXPECT_EQ(1, ui_.calls);
+  EXPECT_EQ(1, ui_.calls());
   EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
                                    "The user cancelled the prompt for proxy credentials"));
   EXPECT_EQ(1, ChunkInteger(0, "proxy_login_needed"));
