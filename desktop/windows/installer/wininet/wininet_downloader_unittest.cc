@@ -13,6 +13,7 @@
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/test/test_helper_process.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
 #include "desktop/windows/installer/stats_node_test_util.h"
@@ -233,6 +234,38 @@ TEST_F(WinInetDownloaderTest, RetryLimitOfTwoFailsOnTheFourthTry) {
   ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 504, "times": 2}])"));
   ASSERT_TRUE(Download(server_.Url("/package.exe")));
   EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+}
+
+TEST_F(WinInetDownloaderTest, UnreachableServerStallsFromTheThirdFailure) {
+  const std::wstring url = server_.Url("/package.exe");
+  ASSERT_TRUE(server_.Stop());
+  downloader_->set_max_retries(2);
+  ASSERT_TRUE(Download(url));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ((std::vector<uint32_t>{12029, 12029}), progress_.stalls);
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Number of retries exceeded, last error: 12029"));
+}
+
+TEST_F(WinInetDownloaderTest, ProxyAskingForCredentialsEndsAsCancelledWithoutAWindow) {
+  // WinINet takes "http_proxy" from the environment a process starts with, so the
+  // download runs in a helper that inherits it.
+  ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
+  const std::wstring proxy = L"http://" + server_.ProxyAddress();
+  ASSERT_TRUE(SetEnvironmentVariableW(L"http_proxy", proxy.c_str()));
+  const int state = base::RunTestHelper(
+      L"wininet_download_test_helper.exe",
+      L"\"" + server_.Url("/package.exe") + L"\" \"" + Path(L"error.txt").value() + L"\"");
+  SetEnvironmentVariableW(L"http_proxy", nullptr);
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, state);
+  std::string error;
+  ASSERT_TRUE(base::ReadFileToString(Path(L"error.txt"), &error));
+  EXPECT_NE(std::string::npos, error.find("The user cancelled the prompt for proxy credentials"))
+      << error;
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("proxy", requests[0].listener);
+  EXPECT_EQ("/package.exe", requests[0].path);
 }
 
 TEST_F(WinInetDownloaderTest, UnexpectedStatusesFailAtOnce) {
