@@ -292,9 +292,7 @@ void WinInetDownloader::OnRedirect(const std::wstring& url) {
   // Cancel the request before it follows the redirect; the failure is ours to report,
   // since a cancelled request need not complete at all.
   PostToOwner(&WinInetDownloader::OnDownloadFailed);
-  HINTERNET request = request_;
-  request_ = nullptr;
-  InternetCloseHandle(request);
+  CloseRequest();
 }
 
 bool WinInetDownloader::HandleInitialCompletion() {
@@ -544,10 +542,9 @@ bool WinInetDownloader::IsInProgress() const {
 }
 
 void WinInetDownloader::CloseRequest() {
-  if (request_) {
-    InternetCloseHandle(request_);
-    request_ = nullptr;
-  }
+  // A refused redirect closes the request on WinINet's thread: exactly one closer wins.
+  HINTERNET request = static_cast<HINTERNET>(InterlockedExchangePointer(&request_, nullptr));
+  if (request) InternetCloseHandle(request);
 }
 
 void WinInetDownloader::CloseSession() {
