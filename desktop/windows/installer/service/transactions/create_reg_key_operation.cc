@@ -67,14 +67,11 @@ bool CreateRegKeyOperation::Do(Transaction& /*nested*/) {
   }
 
   created_top_key_ = current;
-  HKEY created = nullptr;
-  if (RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      view_flags_ | KEY_ALL_ACCESS, nullptr, &created,
-                      nullptr) != ERROR_SUCCESS) {
+  base::RegistryKey created;
+  if (created.Create(root_, key_path_.c_str(), view_flags_ | KEY_ALL_ACCESS) != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed creating key.";
     return false;
   }
-  RegCloseKey(created);
   return true;
 }
 

@@ -131,7 +131,9 @@ TEST_F(DeleteFileOperationTest, FolderThatCannotBeSetAsideStaysWhole) {
   {
     Transaction transaction;
     // Windows refuses the rename, Wine allows it: either way nothing may be lost.
-    transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"dir"), false, false));
+    const bool set_aside =
+        transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"dir"), false, false));
+    EXPECT_EQ(set_aside, !transaction.empty());
     transaction.Rollback();
   }
   EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
