@@ -6,9 +6,6 @@
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 namespace installer {
 
 namespace {

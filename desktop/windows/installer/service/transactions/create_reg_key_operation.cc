@@ -4,9 +4,6 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 namespace installer {
 
 CreateRegKeyOperation::CreateRegKeyOperation(HKEY root, const std::wstring& key_path,

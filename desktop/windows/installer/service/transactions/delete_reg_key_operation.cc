@@ -5,9 +5,6 @@
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 namespace installer {
 
 namespace {
