@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files/file_path.h"
+#include "base/win/registry.h"
 
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
@@ -56,14 +57,15 @@ class ChangeRegValueOperationTest : public RegistryViewTest {
   }
   // The value's type and bytes, or "missing".
   std::string Read(const ChangeCase& c) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root(), Child(c.key).c_str(), 0, KEY_READ | view(), &key) != ERROR_SUCCESS)
+    base::RegistryKey key;
+    if (key.Open(root(), Child(c.key).c_str(), KEY_READ | view()) != ERROR_SUCCESS)
       return "missing";
     BYTE data[256];
     DWORD size = sizeof(data), type = 0;
-    const LONG result = RegQueryValueExW(key, c.value_name, nullptr, &type, data, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return "missing";
+    if (RegQueryValueExW(key.Handle(), c.value_name, nullptr, &type, data, &size) !=
+        ERROR_SUCCESS) {
+      return "missing";
+    }
     return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
   }
 };
