@@ -44,7 +44,11 @@ class TraceConfigCategoryFilter {
 
 struct MemoryDumpConfig {
   enum LevelOfDetail : uint32_t { BACKGROUND = 0, LIGHT = 1, DETAILED = 2 };
-  enum TriggerType : uint32_t { PERIODIC_INTERVAL = 0, EXPLICITLY_TRIGGERED = 1, PEAK_MEMORY_USAGE = 2 };
+  enum TriggerType : uint32_t {
+    PERIODIC_INTERVAL = 0,
+    EXPLICITLY_TRIGGERED = 1,
+    PEAK_MEMORY_USAGE = 2,
+  };
   static constexpr uint64_t kDefaultBreakdownThresholdBytes = 1024;
 
   struct Trigger {

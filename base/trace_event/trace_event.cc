@@ -174,8 +174,7 @@ const char* TraceEvent::category_group_name() const {
   return category_state_ ? TraceLog::GetCategoryGroupName(category_state_) : "";
 }
 
-// static
-void TraceEvent::AppendValueAsJson(uint8_t type, TraceValue value, std::string* out) {
+void AppendArgValueAsJson(uint8_t type, TraceValue value, std::string* out) {
   switch (type) {
     case TRACE_VALUE_TYPE_BOOL:
       out->append(value.as_bool ? "true" : "false");
@@ -222,78 +221,80 @@ void TraceEvent::AppendValueAsJson(uint8_t type, TraceValue value, std::string* 
   }
 }
 
-void TraceEvent::AppendAsJson(std::string* out, const ArgumentFilterPredicate& predicate) const {
+void AppendEventAsJson(const TraceEvent& event, std::string* out,
+                       const ArgumentFilterPredicate& predicate) {
   int pid;
   int tid;
-  if ((flags_ & TRACE_EVENT_FLAG_HAS_PROCESS_ID) && thread_id_ != 0) {
-    pid = thread_id_;
+  if ((event.flags_ & TRACE_EVENT_FLAG_HAS_PROCESS_ID) && event.thread_id_ != 0) {
+    pid = event.thread_id_;
     tid = -1;
   } else {
     pid = TraceLog::GetInstance()->process_id();
-    tid = thread_id_;
+    tid = event.thread_id_;
   }
-  const char* category_name = category_group_name();
+  const char* category_name = event.category_group_name();
   AppendF(out, "{\"pid\":%i,\"tid\":%i,\"ts\":%" PRId64 ",\"ph\":\"%c\",\"cat\":\"", pid, tid,
-          timestamp_, phase_);
+          event.timestamp_, event.phase_);
   out->append(category_name);
   out->append("\",\"name\":");
-  bool valid = EscapeJsonStringUtf8(name_ ? name_ : "", out);
+  bool valid = EscapeJsonStringUtf8(event.name_ ? event.name_ : "", out);
   (void)valid;
   out->append(",\"args\":");
 
   ArgumentNameFilterPredicate name_filter;
-  bool strip_all = arg_names_[0] && predicate &&
-                   !predicate(category_name, name_ ? name_ : "", &name_filter);
+  bool strip_all = event.arg_names_[0] && predicate &&
+                   !predicate(category_name, event.name_ ? event.name_ : "", &name_filter);
   if (strip_all) {
     out->append("\"__stripped__\"");
   } else {
     out->append("{");
-    for (int i = 0; i < kMaxArgs && arg_names_[i]; ++i) {
+    for (int i = 0; i < TraceEvent::kMaxArgs && event.arg_names_[i]; ++i) {
       if (i > 0) out->append(",");
       out->append("\"");
-      out->append(arg_names_[i]);
+      out->append(event.arg_names_[i]);
       out->append("\":");
-      if (name_filter && !name_filter(arg_names_[i]))
+      if (name_filter && !name_filter(event.arg_names_[i]))
         out->append("\"__stripped__\"");
-      else if (arg_types_[i] == TRACE_VALUE_TYPE_CONVERTABLE && convertables_[i])
-        convertables_[i]->AppendAsTraceFormat(out);
+      else if (event.arg_types_[i] == TRACE_VALUE_TYPE_CONVERTABLE && event.convertables_[i])
+        event.convertables_[i]->AppendAsTraceFormat(out);
       else
-        AppendValueAsJson(arg_types_[i], arg_values_[i], out);
+        AppendArgValueAsJson(event.arg_types_[i], event.arg_values_[i], out);
     }
     out->append("}");
   }
 
-  if (phase_ == 'X') {
-    if (duration_ != -1) AppendF(out, ",\"dur\":%" PRId64, duration_);
-    if (thread_timestamp_ != 0 && thread_duration_ != -1)
-      AppendF(out, ",\"tdur\":%" PRId64, thread_duration_);
+  if (event.phase_ == 'X') {
+    if (event.duration_ != -1) AppendF(out, ",\"dur\":%" PRId64, event.duration_);
+    if (event.thread_timestamp_ != 0 && event.thread_duration_ != -1)
+      AppendF(out, ",\"tdur\":%" PRId64, event.thread_duration_);
   }
-  if (thread_timestamp_ != 0) AppendF(out, ",\"tts\":%" PRId64, thread_timestamp_);
-  if (flags_ & TRACE_EVENT_FLAG_ASYNC_TTS) out->append(", \"use_async_tts\":1");
+  if (event.thread_timestamp_ != 0) AppendF(out, ",\"tts\":%" PRId64, event.thread_timestamp_);
+  if (event.flags_ & TRACE_EVENT_FLAG_ASYNC_TTS) out->append(", \"use_async_tts\":1");
 
-  const unsigned id_flags = flags_ & (TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_HAS_LOCAL_ID |
-                                      TRACE_EVENT_FLAG_HAS_GLOBAL_ID);
-  if (id_flags && scope_) {
+  const unsigned id_flags =
+      event.flags_ & (TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_HAS_LOCAL_ID |
+                      TRACE_EVENT_FLAG_HAS_GLOBAL_ID);
+  if (id_flags && event.scope_) {
     out->append(",\"scope\":\"");
-    out->append(scope_);
+    out->append(event.scope_);
     out->append("\"");
   }
   if (id_flags == TRACE_EVENT_FLAG_HAS_ID)
-    AppendF(out, ",\"id\":\"0x%" PRIx64 "\"", id_);
+    AppendF(out, ",\"id\":\"0x%" PRIx64 "\"", event.id_);
   else if (id_flags == TRACE_EVENT_FLAG_HAS_LOCAL_ID)
-    AppendF(out, ",\"id2\":{\"local\":\"0x%" PRIx64 "\"}", id_);
+    AppendF(out, ",\"id2\":{\"local\":\"0x%" PRIx64 "\"}", event.id_);
   else if (id_flags == TRACE_EVENT_FLAG_HAS_GLOBAL_ID)
-    AppendF(out, ",\"id2\":{\"global\":\"0x%" PRIx64 "\"}", id_);
+    AppendF(out, ",\"id2\":{\"global\":\"0x%" PRIx64 "\"}", event.id_);
 
-  if (flags_ & TRACE_EVENT_FLAG_BIND_TO_ENCLOSING) out->append(",\"bp\":\"e\"");
-  if (flags_ & (TRACE_EVENT_FLAG_FLOW_IN | TRACE_EVENT_FLAG_FLOW_OUT))
-    AppendF(out, ",\"bind_id\":\"0x%" PRIx64 "\"", bind_id_);
-  if (flags_ & TRACE_EVENT_FLAG_FLOW_IN) out->append(",\"flow_in\":true");
-  if (flags_ & TRACE_EVENT_FLAG_FLOW_OUT) out->append(",\"flow_out\":true");
+  if (event.flags_ & TRACE_EVENT_FLAG_BIND_TO_ENCLOSING) out->append(",\"bp\":\"e\"");
+  if (event.flags_ & (TRACE_EVENT_FLAG_FLOW_IN | TRACE_EVENT_FLAG_FLOW_OUT))
+    AppendF(out, ",\"bind_id\":\"0x%" PRIx64 "\"", event.bind_id_);
+  if (event.flags_ & TRACE_EVENT_FLAG_FLOW_IN) out->append(",\"flow_in\":true");
+  if (event.flags_ & TRACE_EVENT_FLAG_FLOW_OUT) out->append(",\"flow_out\":true");
 
-  if (phase_ == 'I') {
+  if (event.phase_ == 'I') {
     char scope_letter = '?';
-    switch (flags_ & TRACE_EVENT_FLAG_SCOPE_MASK) {
+    switch (event.flags_ & TRACE_EVENT_FLAG_SCOPE_MASK) {
       case 0: scope_letter = 'g'; break;
       case TRACE_EVENT_FLAG_SCOPE_PROCESS: scope_letter = 'p'; break;
       case TRACE_EVENT_FLAG_SCOPE_THREAD: scope_letter = 't'; break;
@@ -317,7 +318,7 @@ void TraceEvent::AppendPrettyPrinted(std::string* out) const {
     if (arg_types_[i] == TRACE_VALUE_TYPE_CONVERTABLE && convertables_[i])
       convertables_[i]->AppendAsTraceFormat(out);
     else
-      AppendValueAsJson(arg_types_[i], arg_values_[i], out);
+      AppendArgValueAsJson(arg_types_[i], arg_values_[i], out);
   }
   out->append("}");
 }

@@ -6,7 +6,7 @@
 //                    1, names, types, values, nullptr, TRACE_EVENT_FLAG_NONE);
 //   ...
 //   event.UpdateDuration(later, thread_later);
-//   event.AppendAsJson(&json, ArgumentFilterPredicate());
+//   AppendEventAsJson(event, &json, ArgumentFilterPredicate());
 #ifndef BASE_TRACE_EVENT_TRACE_EVENT_H_
 #define BASE_TRACE_EVENT_TRACE_EVENT_H_
 
@@ -99,11 +99,8 @@ class TraceEvent {
 
   void EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead);
 
-  // One JSON object. |predicate| may be empty.
-  void AppendAsJson(std::string* out, const ArgumentFilterPredicate& predicate) const;
   // "name[category], {arg:value, ...}" for the console.
   void AppendPrettyPrinted(std::string* out) const;
-  static void AppendValueAsJson(uint8_t type, TraceValue value, std::string* out);
 
   int64_t timestamp() const { return timestamp_; }
   int64_t thread_timestamp() const { return thread_timestamp_; }
@@ -124,6 +121,9 @@ class TraceEvent {
   const char* category_group_name() const;
 
  private:
+  friend void AppendEventAsJson(const TraceEvent& event, std::string* out,
+                                const ArgumentFilterPredicate& predicate);
+
   void CopyStrings(bool copy_all);
   int ArgCount() const;
 
@@ -146,6 +146,13 @@ class TraceEvent {
   uint8_t arg_types_[kMaxArgs] = {};
   char phase_ = 'B';
 };
+
+// Appends |event| as one JSON object. |predicate| may be empty.
+void AppendEventAsJson(const TraceEvent& event, std::string* out,
+                       const ArgumentFilterPredicate& predicate);
+
+// Appends one argument value as JSON (nothing for a convertable or an unknown type).
+void AppendArgValueAsJson(uint8_t type, TraceValue value, std::string* out);
 
 }  // namespace trace_event
 }  // namespace base

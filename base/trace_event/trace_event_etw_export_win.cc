@@ -88,10 +88,10 @@ const GUID TraceEventEtwExport::kProviderGuid = {
 
 TraceEventEtwExport::TraceEventEtwExport(const Functions& functions) : functions_(functions) {
   for (const char* category : kFixedCategories) categories_[category] = false;
-  RegisterProvider();
+  RegisterEtwProvider();
 }
 
-TraceEventEtwExport::~TraceEventEtwExport() { UnregisterProvider(); }
+TraceEventEtwExport::~TraceEventEtwExport() { UnregisterEtwProvider(); }
 
 // static
 TraceEventEtwExport* TraceEventEtwExport::GetInstance() {
@@ -115,14 +115,14 @@ void TraceEventEtwExport::TearDownForProcessExit(void*) {
   if (value > kTornDown) delete reinterpret_cast<TraceEventEtwExport*>(value);
 }
 
-void TraceEventEtwExport::RegisterProvider() {
+void TraceEventEtwExport::RegisterEtwProvider() {
   if (handle_ != 0 || !functions_.event_register) return;
   // Failure leaves the handle 0 and the exporter silent.
   ULONG result = functions_.event_register(&kProviderGuid, &EnableCallback, &context_, &handle_);
   if (result != ERROR_SUCCESS) handle_ = 0;
 }
 
-void TraceEventEtwExport::UnregisterProvider() {
+void TraceEventEtwExport::UnregisterEtwProvider() {
   if (handle_ == 0 || !functions_.event_unregister) return;
   ULONG result = functions_.event_unregister(handle_);
   (void)result;  // nothing to do about a refusal at teardown
@@ -199,7 +199,7 @@ void TraceEventEtwExport::AddEvent(char phase, const char* name, int num_args,
     if (arg_types[i] == TRACE_VALUE_TYPE_CONVERTABLE) continue;
     TraceValue value;
     value.as_uint = arg_values[i];
-    TraceEvent::AppendValueAsJson(arg_types[i], value, &values[i]);
+    AppendArgValueAsJson(arg_types[i], value, &values[i]);
   }
   // A session may have gone away while the values were formatted.
   if (!IsEventEnabled()) return;

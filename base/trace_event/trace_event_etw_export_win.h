@@ -89,8 +89,8 @@ class TraceEventEtwExport {
   bool IsCategoryEnabled(StringPiece category) const;
   bool IsEventEnabled() const;
   void Write(const char* const fields[8]);
-  void RegisterProvider();
-  void UnregisterProvider();
+  void RegisterEtwProvider();
+  void UnregisterEtwProvider();
 
   Functions functions_;
   REGHANDLE handle_ = 0;

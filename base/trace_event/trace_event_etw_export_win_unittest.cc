@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/test/test_helper_process.h"
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_log.h"
 
@@ -175,6 +176,10 @@ TEST(EtwExportProcessTest, RegistersAgainstTheSystemAndExportsNothing) {
   EXPECT_FALSE(TraceEventEtwExport::IsCategoryGroupEnabled("toplevel"));
   EXPECT_EQ(0, *TraceLog::GetCategoryGroupEnabled("disabled-by-default-etw.test") &
                    TraceLog::ENABLED_FOR_ETW_EXPORT);
+}
+
+TEST(EtwExportProcessTest, ProcessExitTearsItDownForGood) {
+  EXPECT_EQ(0, RunTestHelper(L"trace_event_etw_export_test_helper.exe", L""));
 }
 
 }  // namespace

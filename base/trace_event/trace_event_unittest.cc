@@ -35,7 +35,7 @@ struct Args {
 
 std::string Json(const TraceEvent& event, const ArgumentFilterPredicate& predicate = nullptr) {
   std::string json;
-  event.AppendAsJson(&json, predicate);
+  AppendEventAsJson(event, &json, predicate);
   return json;
 }
 
@@ -166,7 +166,7 @@ TEST_F(TraceEventTest, ArgumentValues) {
     TraceValue value;
     value.as_uint = c.bits;
     std::string json;
-    TraceEvent::AppendValueAsJson(c.type, value, &json);
+    AppendArgValueAsJson(c.type, value, &json);
     EXPECT_EQ(c.json, json) << "type " << int(c.type);
   }
 }

@@ -6,12 +6,15 @@
 #include <cstring>
 #include <utility>
 
+#include "base/bind.h"
+#include "base/location.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/process/process_util.h"
 #include "base/strings/string_split.h"
 #include "base/strings/stringprintf.h"
 #include "base/threading/thread_name_registry.h"
+#include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/event_name_filter.h"
 #include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/heap_profiler_event_filter.h"
@@ -577,7 +580,7 @@ void TraceLog::AddMetadataEventWhileLocked(int thread_id, const char* name, cons
                     &arg_name, &arg_type, &arg_value, nullptr, 0);
 }
 
-void TraceLog::AddMetadataEventsWhileLocked() {
+void TraceLog::AddMetadataEvents() {
   while (!metadata_events_.empty()) {
     TraceEventHandle handle;
     if (TraceEvent* event = AddEventToSharedChunkWhileLocked(&handle, false))
@@ -643,13 +646,23 @@ void TraceLog::SetDisabledWhileLocked(uint8_t modes) {
   enabled_modes_.fetch_and(static_cast<uint8_t>(~RECORDING_MODE), std::memory_order_acq_rel);
   trace_config_.Clear();
   UpdateCategoryRegistry();
-  AddMetadataEventsWhileLocked();
+  AddMetadataEvents();
 
   dispatching_to_observer_list_ = true;
   std::vector<EnabledStateObserver*> observers = enabled_state_observers_;
+  std::map<AsyncEnabledStateObserver*, AsyncObserverRegistration> async_observers =
+      async_observers_;
   // Observers may call back into the trace log.
   lock_.Release();
   for (EnabledStateObserver* observer : observers) observer->OnTraceLogDisabled();
+  for (const auto& entry : async_observers) {
+    const Location posted_from("SetDisabledWhileLocked", "base/trace_event/trace_log", 751,
+                               nullptr);
+    bool posted = entry.second.task_runner->PostTask(
+        posted_from, Bind(&AsyncEnabledStateObserver::OnTraceLogDisabled,
+                          entry.second.observer));
+    (void)posted;  // a thread that has ended no longer wants to hear
+  }
   lock_.Acquire();
   dispatching_to_observer_list_ = false;
 }
@@ -664,6 +677,16 @@ void TraceLog::RemoveEnabledStateObserver(EnabledStateObserver* observer) {
   auto found =
       std::find(enabled_state_observers_.begin(), enabled_state_observers_.end(), observer);
   if (found != enabled_state_observers_.end()) enabled_state_observers_.erase(found);
+}
+
+void TraceLog::AddAsyncEnabledStateObserver(WeakPtr<AsyncEnabledStateObserver> observer) {
+  AutoLock lock(lock_);
+  async_observers_[observer.get()] = {observer, CurrentThreadTaskRunner::Get()};
+}
+
+void TraceLog::RemoveAsyncEnabledStateObserver(AsyncEnabledStateObserver* observer) {
+  AutoLock lock(lock_);
+  async_observers_.erase(observer);
 }
 
 void TraceLog::SetProcessName(const std::string& name) {
@@ -777,7 +800,7 @@ std::string TraceLog::RecordedEventsAsJsonForTesting() {
   auto append_chunk = [&](const TraceBufferChunk* chunk) {
     for (size_t i = 0; i < chunk->size(); ++i) {
       if (!json.empty()) json += ",";
-      chunk->GetEventAt(i)->AppendAsJson(&json, argument_filter_predicate_);
+      AppendEventAsJson(*chunk->GetEventAt(i), &json, argument_filter_predicate_);
     }
   };
   AutoLock lock(lock_);

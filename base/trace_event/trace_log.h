@@ -13,12 +13,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "base/memory/weak_ptr.h"
+#include "base/sequenced_task_runner.h"
 #include "base/synchronization/lock.h"
 #include "base/time/time.h"
 #include "base/trace_event/memory_dump_provider.h"
@@ -83,6 +86,15 @@ class TraceLog : public MemoryDumpProvider {
     virtual ~EnabledStateObserver() = default;
   };
 
+  // Told when recording stops, by a task on the thread that registered it.
+  class AsyncEnabledStateObserver {
+   public:
+    virtual void OnTraceLogDisabled() = 0;
+
+   protected:
+    virtual ~AsyncEnabledStateObserver() = default;
+  };
+
   // Makes the filter for a predicate name the trace log does not know.
   using FilterFactory =
       std::function<std::unique_ptr<TraceEventFilter>(const std::string& predicate_name)>;
@@ -125,6 +137,9 @@ class TraceLog : public MemoryDumpProvider {
 
   void AddEnabledStateObserver(EnabledStateObserver* observer);
   void RemoveEnabledStateObserver(EnabledStateObserver* observer);
+  // Must be called on a thread with a task runner; notified there while |observer| lives.
+  void AddAsyncEnabledStateObserver(WeakPtr<AsyncEnabledStateObserver> observer);
+  void RemoveAsyncEnabledStateObserver(AsyncEnabledStateObserver* observer);
 
   void SetProcessName(const std::string& name);
   void SetProcessSortIndex(int sort_index);
@@ -176,7 +191,7 @@ class TraceLog : public MemoryDumpProvider {
   TraceEvent* AddEventToSharedChunkWhileLocked(TraceEventHandle* handle, bool check_full);
   void CheckIfBufferIsFullWhileLocked();
   void SetDisabledWhileLocked(uint8_t modes);
-  void AddMetadataEventsWhileLocked();
+  void AddMetadataEvents();
   void AddMetadataEventWhileLocked(int thread_id, const char* name, const char* arg_name,
                                    uint8_t arg_type, uint64_t arg_value);
   // Called with |lock_| held.
@@ -192,6 +207,11 @@ class TraceLog : public MemoryDumpProvider {
   std::vector<std::unique_ptr<TraceEvent>> metadata_events_;
   bool dispatching_to_observer_list_ = false;
   std::vector<EnabledStateObserver*> enabled_state_observers_;
+  struct AsyncObserverRegistration {
+    WeakPtr<AsyncEnabledStateObserver> observer;
+    scoped_refptr<SequencedTaskRunner> task_runner;
+  };
+  std::map<AsyncEnabledStateObserver*, AsyncObserverRegistration> async_observers_;
   std::string process_name_;
   std::unordered_map<int, std::string> process_labels_;
   int process_sort_index_ = 0;

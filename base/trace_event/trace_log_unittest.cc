@@ -12,6 +12,7 @@
 
 #include "base/bind.h"
 #include "base/location.h"
+#include "base/memory/weak_ptr.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/synchronization/sync_event.h"
@@ -168,9 +169,24 @@ class CountingObserver : public TraceLog::EnabledStateObserver {
   int disabled = 0;
 };
 
+class CountingAsyncObserver : public TraceLog::AsyncEnabledStateObserver {
+ public:
+  void OnTraceLogDisabled() override {
+    EXPECT_EQ(loop, MessageLoop::Current());
+    ++disabled;
+  }
+  MessageLoop* loop = nullptr;
+  int disabled = 0;
+};
+
 TEST_F(TraceLogTest, FullBufferStopsRecordingOnceWithOverflowMetadata) {
   CountingObserver observer;
   log_->AddEnabledStateObserver(&observer);
+  MessageLoop loop;
+  CountingAsyncObserver async_observer;
+  async_observer.loop = &loop;
+  WeakPtrFactory<TraceLog::AsyncEnabledStateObserver> weak_factory(&async_observer);
+  log_->AddAsyncEnabledStateObserver(weak_factory.GetWeakPtr());
   log_->SetProcessName("velum test");
   Record("toplevel", TraceLog::kRecordUntilFull, 2);
   const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
@@ -183,6 +199,12 @@ TEST_F(TraceLogTest, FullBufferStopsRecordingOnceWithOverflowMetadata) {
   log_->SetDisabledForTesting();
   EXPECT_EQ(1, observer.disabled) << "stopping twice notifies once";
   log_->RemoveEnabledStateObserver(&observer);
+  EXPECT_EQ(0, async_observer.disabled) << "told by a task";
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(1, async_observer.disabled);
+  log_->RemoveAsyncEnabledStateObserver(&async_observer);
 
   std::string json = log_->RecordedEventsAsJsonForTesting();
   EXPECT_EQ(1u, CountOf(json, "\"name\":\"trace_buffer_overflowed\"")) << json;
@@ -238,10 +260,10 @@ TEST_F(TraceLogTest, WhitelistFilterPassesNamedEventsOnly) {
   names->AppendString("Wanted");
   args->SetWithoutPathExpansion("event_name_whitelist", std::move(names));
   whitelist.SetArgs(std::move(args));
-  config.event_filters.push_back(whitelist);
-  // No factory for this one: it passes nothing, and the whitelist keeps bit 0.
+  // No factory for this one: it passes nothing, and the whitelist still gets bit 1.
   config.event_filters.push_back(EventFilterConfig("unknown_predicate"));
   config.event_filters.back().category_filter().included_categories = {"*"};
+  config.event_filters.push_back(whitelist);
   log_->SetEnabledForTesting(config, TraceLog::RECORDING_MODE | TraceLog::FILTERING_MODE,
                              TraceLog::kRecordUntilFull);
 
