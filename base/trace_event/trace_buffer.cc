@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "base/logging.h"
+
 namespace base {
 namespace trace_event {
 
@@ -159,6 +161,7 @@ void TraceBufferChunk::Reset(uint32_t new_seq) {
 }
 
 TraceEvent* TraceBufferChunk::AddTraceEvent(size_t* event_index) {
+  CHECK(!IsFull()) << "trace chunk overfilled";
   *event_index = next_free_++;
   return &chunk_[*event_index];
 }

@@ -12,6 +12,7 @@
 
 #include "base/bind.h"
 #include "base/location.h"
+#include "base/logging.h"
 #include "base/memory/weak_ptr.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
@@ -216,6 +217,30 @@ TEST_F(TraceLogTest, FullBufferStopsRecordingOnceWithOverflowMetadata) {
   EXPECT_EQ(65u, CountOf(json, "\"name\":\"fill\""));
 }
 
+// Stopping writes the metadata events into the shared chunk that the event which found
+// the buffer full was about to use; however many there are, that event still gets a
+// free slot.
+TEST_F(TraceLogTest, MetadataFillingTheSharedChunkLeavesRoomForTheEvent) {
+  const uint8_t* metadata = TraceLog::GetCategoryGroupEnabled("__metadata");
+  for (int queued = 52; queued <= 66; ++queued) {
+    Record("toplevel", TraceLog::kRecordUntilFull, 2);
+    for (int i = 0; i < queued; ++i)
+      log_->AddMetadataEvent(metadata, "queued", 0, nullptr, nullptr, nullptr, nullptr, 0);
+    int recorded = 0;
+    std::thread without_loop([&] {
+      for (int i = 0; i < 2 * 64; ++i) {
+        if (Add("toplevel", "fill").chunk_seq != 0) ++recorded;
+      }
+    });
+    without_loop.join();
+    EXPECT_EQ(65, recorded) << queued;
+    std::string json = log_->RecordedEventsAsJsonForTesting();
+    EXPECT_EQ(static_cast<size_t>(queued), CountOf(json, "\"name\":\"queued\"")) << queued;
+    EXPECT_EQ(65u, CountOf(json, "\"name\":\"fill\"")) << queued;
+    log_->ResetForTesting();
+  }
+}
+
 TEST_F(TraceLogTest, ReentrantEventsAreIgnored) {
   // A filter that traces from inside the trace log.
   struct ReentrantFilter : TraceEventFilter {
@@ -328,6 +353,45 @@ TEST_F(TraceLogTest, MangledIdsDifferPerProcess) {
   uint64_t other_process = (14695981039346656037ull ^ (GetCurrentProcessId() + 4)) *
                            1099511628211ull;
   EXPECT_NE(5 ^ other_process, event->id());
+}
+
+std::vector<std::string>* g_log_lines = nullptr;
+
+bool KeepLine(int, const char*, int, size_t message_start, const std::string& text) {
+  std::string line = text.substr(message_start);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  g_log_lines->push_back(line);
+  return true;
+}
+
+TEST_F(TraceLogTest, EchoToConsoleIndentsOpenSpans) {
+  Record("toplevel", TraceLog::kEchoToConsole);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  std::vector<std::string> lines;
+  g_log_lines = &lines;
+  SetLogMessageHandler(&KeepLine);
+  std::thread echoing([&] {
+    ThreadNameRegistry::Instance()->SetName(GetCurrentThreadId(), "echo");
+    TraceEventHandle outer = Add("toplevel", "outer");
+    const char* names[] = {"n"};
+    const uint8_t types[] = {TRACE_VALUE_TYPE_INT};
+    const uint64_t values[] = {1};
+    TraceEventHandle inner =
+        log_->AddEvent('X', category, "inner", nullptr, 0, 0, ThisThread(), TimeTicks::Now(), 1,
+                       names, types, values, nullptr, 0);
+    log_->UpdateTraceEventDuration(category, "inner", inner);
+    log_->UpdateTraceEventDuration(category, "outer", outer);
+  });
+  echoing.join();
+  SetLogMessageHandler(nullptr);
+  g_log_lines = nullptr;
+
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("echo: \033[0;31mouter[toplevel]\033[0;m", lines[0]);
+  EXPECT_EQ("echo: \033[0;31m| inner[toplevel], {n:1}\033[0;m", lines[1]);
+  EXPECT_EQ(0u, lines[2].find("echo: \033[0;31m| inner[toplevel], {n:1} (")) << lines[2];
+  EXPECT_EQ(0u, lines[3].find("echo: \033[0;31mouter[toplevel] (")) << lines[3];
+  EXPECT_NE(std::string::npos, lines[3].find(" ms)\033[0;m")) << lines[3];
 }
 
 std::vector<std::string>* g_dump_names = nullptr;
