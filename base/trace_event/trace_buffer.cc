@@ -166,6 +166,15 @@ TraceEvent* TraceBufferChunk::AddTraceEvent(size_t* event_index) {
   return &chunk_[*event_index];
 }
 
+TraceEvent* TraceBufferChunk::AddTraceEvent(size_t chunk_index, TraceEventHandle* handle) {
+  size_t event_index = 0;
+  TraceEvent* event = AddTraceEvent(&event_index);
+  handle->chunk_seq = seq_;
+  handle->chunk_index = static_cast<uint32_t>(chunk_index);
+  handle->event_index = static_cast<uint32_t>(event_index);
+  return event;
+}
+
 void TraceBufferChunk::EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead) {
   if (!cached_overhead_estimate_) {
     cached_overhead_estimate_.reset(new TraceEventMemoryOverhead);

@@ -34,6 +34,8 @@ class TraceBufferChunk {
   void Reset(uint32_t new_seq);
   // The next free slot; the chunk must not be full.
   TraceEvent* AddTraceEvent(size_t* event_index);
+  // The same, filling |handle| for the chunk found at |chunk_index| of its buffer.
+  TraceEvent* AddTraceEvent(size_t chunk_index, TraceEventHandle* handle);
   bool IsFull() const { return next_free_ == kTraceBufferChunkSize; }
 
   uint32_t seq() const { return seq_; }

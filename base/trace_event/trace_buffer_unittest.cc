@@ -13,15 +13,6 @@ namespace base {
 namespace trace_event {
 namespace {
 
-TraceEventHandle HandleOf(const TraceBufferChunk& chunk, size_t chunk_index,
-                          size_t event_index) {
-  TraceEventHandle handle;
-  handle.chunk_seq = chunk.seq();
-  handle.chunk_index = static_cast<uint32_t>(chunk_index);
-  handle.event_index = static_cast<uint32_t>(event_index);
-  return handle;
-}
-
 TEST(TraceBufferTest, RingRecyclingInvalidatesOldHandles) {
   std::unique_ptr<TraceBuffer> ring = TraceBuffer::CreateTraceBufferRingBuffer(2);
   EXPECT_EQ(128u, ring->Capacity());
@@ -31,9 +22,9 @@ TEST(TraceBufferTest, RingRecyclingInvalidatesOldHandles) {
   std::unique_ptr<TraceBufferChunk> first = ring->GetChunk(&first_index);
   ASSERT_TRUE(first);
   EXPECT_EQ(1u, first->seq());
-  size_t event_index = 0;
-  first->AddTraceEvent(&event_index)->UpdateDuration(5, 0);
-  TraceEventHandle old_handle = HandleOf(*first, first_index, event_index);
+  TraceEventHandle old_handle;
+  first->AddTraceEvent(first_index, &old_handle)->UpdateDuration(5, 0);
+  EXPECT_EQ(1u, old_handle.chunk_seq);
   EXPECT_EQ(nullptr, ring->GetEventByHandle(old_handle)) << "the chunk is still out";
   ring->ReturnChunk(first_index, std::move(first));
   ASSERT_NE(nullptr, ring->GetEventByHandle(old_handle));
@@ -81,9 +72,8 @@ TEST(TraceBufferTest, VectorNumbersFromOneAndHandsOutPastFull) {
   EXPECT_EQ(4u * 64, vector->Size());
   EXPECT_EQ(3u * 64, vector->Capacity());
 
-  size_t event_index = 0;
-  chunks[1]->AddTraceEvent(&event_index);
-  TraceEventHandle handle = HandleOf(*chunks[1], 1, event_index);
+  TraceEventHandle handle;
+  chunks[1]->AddTraceEvent(1, &handle);
   vector->ReturnChunk(1, std::move(chunks[1]));
   vector->ReturnChunk(3, std::move(chunks[3]));
   EXPECT_NE(nullptr, vector->GetEventByHandle(handle));

@@ -22,6 +22,7 @@
 #include "base/trace_event/trace_event_etw_export_win.h"
 #include "base/trace_event/trace_event_filter.h"
 #include "base/trace_event/trace_event_memory_overhead.h"
+#include "base/trace_event/thread_local_event_buffer.h"
 
 namespace base {
 namespace trace_event {
@@ -96,16 +97,6 @@ int64_t ThreadNow() {
   return static_cast<int64_t>(static_cast<double>(cycles) / frequency * 1000000.0);
 }
 
-// The next slot of a chunk that is not full, and its handle.
-TraceEvent* TakeSlot(TraceBufferChunk* chunk, size_t chunk_index, TraceEventHandle* handle) {
-  size_t event_index = 0;
-  TraceEvent* event = chunk->AddTraceEvent(&event_index);
-  handle->chunk_seq = chunk->seq();
-  handle->chunk_index = static_cast<uint32_t>(chunk_index);
-  handle->event_index = static_cast<uint32_t>(event_index);
-  return event;
-}
-
 int CurrentThreadId() { return static_cast<int>(GetCurrentThreadId()); }
 
 class ScopedTraceReentranceGuard {
@@ -121,105 +112,6 @@ class ScopedTraceReentranceGuard {
 };
 
 }  // namespace
-
-// ------------------------------------------------------------ thread-local buffer
-
-namespace {
-thread_local ThreadLocalEventBuffer* t_event_buffer = nullptr;
-}  // namespace
-
-// The chunk a thread with a message loop fills without the trace log's lock. It lives
-// until the loop is destroyed or a new tracing run starts.
-class ThreadLocalEventBuffer : public MessageLoop::DestructionObserver,
-                               public MemoryDumpProvider {
- public:
-  explicit ThreadLocalEventBuffer(TraceLog* trace_log);
-  ~ThreadLocalEventBuffer() override;
-
-  TraceEvent* AddTraceEvent(TraceEventHandle* handle);
-  TraceEvent* GetEventByHandle(TraceEventHandle handle);
-  const TraceBufferChunk* chunk() const { return chunk_.get(); }
-  int generation() const { return generation_; }
-
-  void WillDestroyCurrentMessageLoop() override;
-  bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) override;
-
- private:
-  void FlushWhileLocked();
-
-  TraceLog* trace_log_;
-  MessageLoop* loop_;
-  bool loop_is_ending_ = false;
-  const int thread_id_;
-  std::unique_ptr<TraceBufferChunk> chunk_;
-  size_t chunk_index_ = 0;
-  const int generation_;
-};
-
-ThreadLocalEventBuffer::ThreadLocalEventBuffer(TraceLog* trace_log)
-    : trace_log_(trace_log),
-      loop_(MessageLoop::Current()),
-      thread_id_(CurrentThreadId()),
-      generation_(trace_log->generation_.load(std::memory_order_acquire)) {
-  loop_->AddDestructionObserver(this);
-  RegisterDumpProvider(this, "ThreadLocalEventBuffer", loop_->task_runner());
-  AutoLock lock(trace_log_->lock_);
-  trace_log_->thread_message_loops_.insert(loop_);
-}
-
-ThreadLocalEventBuffer::~ThreadLocalEventBuffer() {
-  // An ending loop drops its observers itself.
-  if (!loop_is_ending_) loop_->RemoveDestructionObserver(this);
-  UnregisterDumpProvider(this);
-  {
-    AutoLock lock(trace_log_->lock_);
-    FlushWhileLocked();
-    trace_log_->thread_message_loops_.erase(loop_);
-  }
-  t_event_buffer = nullptr;
-}
-
-void ThreadLocalEventBuffer::WillDestroyCurrentMessageLoop() {
-  loop_is_ending_ = true;
-  delete this;
-}
-
-void ThreadLocalEventBuffer::FlushWhileLocked() {
-  if (!chunk_) return;
-  // A chunk of an earlier run has no place in the current buffer.
-  if (generation_ == trace_log_->generation_.load(std::memory_order_acquire))
-    trace_log_->logged_events_->ReturnChunk(chunk_index_, std::move(chunk_));
-  chunk_.reset();
-}
-
-TraceEvent* ThreadLocalEventBuffer::AddTraceEvent(TraceEventHandle* handle) {
-  if (chunk_ && chunk_->IsFull()) {
-    AutoLock lock(trace_log_->lock_);
-    FlushWhileLocked();
-  }
-  if (!chunk_) {
-    AutoLock lock(trace_log_->lock_);
-    chunk_ = trace_log_->logged_events_->GetChunk(&chunk_index_);
-    if (chunk_) trace_log_->CheckIfBufferIsFullWhileLocked();
-  }
-  if (!chunk_) return nullptr;
-  return TakeSlot(chunk_.get(), chunk_index_, handle);
-}
-
-TraceEvent* ThreadLocalEventBuffer::GetEventByHandle(TraceEventHandle handle) {
-  if (!chunk_ || handle.chunk_seq != chunk_->seq() || handle.chunk_index != chunk_index_)
-    return nullptr;
-  return chunk_->GetEventAt(handle.event_index);
-}
-
-bool ThreadLocalEventBuffer::OnMemoryDump(const MemoryDumpArgs&,
-                                                    ProcessMemoryDump* pmd) {
-  if (!chunk_) return true;
-  TraceEventMemoryOverhead overhead;
-  chunk_->EstimateTraceMemoryOverhead(&overhead);
-  overhead.DumpInto(StringPrintf("tracing/thread_%d", thread_id_).c_str(), pmd);
-  return true;
-}
 
 // ------------------------------------------------------------------- creation
 
@@ -351,12 +243,12 @@ int64_t TraceLog::OffsetNow() const {
 bool TraceLog::IsEnabled() const { return enabled_modes_.load(std::memory_order_acquire) != 0; }
 
 void TraceLog::InitializeThreadLocalEventBufferIfSupported() {
-  ThreadLocalEventBuffer* buffer = t_event_buffer;
+  ThreadLocalEventBuffer* buffer = ThreadLocalEventBuffer::Current();
   if (buffer && buffer->generation() == generation_.load(std::memory_order_acquire)) return;
   if (t_blocks_message_loop || !MessageLoop::Current()) return;
   HeapProfilerScopedIgnore ignore;
   delete buffer;
-  t_event_buffer = new ThreadLocalEventBuffer(this);
+  new ThreadLocalEventBuffer(this);  // owned by the thread's loop from here on
 }
 
 void TraceLog::UpdateThreadName(int thread_id) {
@@ -399,7 +291,7 @@ TraceEventHandle TraceLog::AddEvent(char phase, const uint8_t* category_state, c
   ThreadLocalEventBuffer* local_buffer = nullptr;
   if (state & ENABLED_FOR_RECORDING) {
     InitializeThreadLocalEventBufferIfSupported();
-    local_buffer = t_event_buffer;
+    local_buffer = ThreadLocalEventBuffer::Current();
     if (local_buffer && local_buffer->generation() != generation_.load(std::memory_order_acquire))
       local_buffer = nullptr;
   }
@@ -465,7 +357,7 @@ TraceEvent* TraceLog::AddEventToSharedChunkWhileLocked(TraceEventHandle* handle,
       return AddEventToSharedChunkWhileLocked(handle, false);
     }
   }
-  return TakeSlot(thread_shared_chunk_.get(), thread_shared_chunk_index_, handle);
+  return thread_shared_chunk_->AddTraceEvent(thread_shared_chunk_index_, handle);
 }
 
 void TraceLog::CheckIfBufferIsFullWhileLocked() {
@@ -476,7 +368,7 @@ void TraceLog::CheckIfBufferIsFullWhileLocked() {
 
 TraceEvent* TraceLog::GetEventByHandleInternal(TraceEventHandle handle) {
   if (handle.chunk_seq == 0) return nullptr;
-  ThreadLocalEventBuffer* local_buffer = t_event_buffer;
+  ThreadLocalEventBuffer* local_buffer = ThreadLocalEventBuffer::Current();
   if (local_buffer && local_buffer->generation() == generation_.load(std::memory_order_acquire)) {
     if (TraceEvent* event = local_buffer->GetEventByHandle(handle)) return event;
   }
@@ -501,7 +393,7 @@ void TraceLog::UpdateTraceEventDuration(const uint8_t* category_state, const cha
   if ((state & ENABLED_FOR_RECORDING) && handle.chunk_seq != 0) {
     // The thread's own chunk needs no lock; anything else is found under it.
     TraceEvent* event = nullptr;
-    ThreadLocalEventBuffer* local_buffer = t_event_buffer;
+    ThreadLocalEventBuffer* local_buffer = ThreadLocalEventBuffer::Current();
     bool locked = false;
     if (local_buffer && local_buffer->generation() == generation_.load(std::memory_order_acquire))
       event = local_buffer->GetEventByHandle(handle);
@@ -715,7 +607,7 @@ void TraceLog::SetThreadSortIndex(int thread_id, int sort_index) {
 // static
 void TraceLog::SetCurrentThreadBlocksMessageLoop() {
   t_blocks_message_loop = true;
-  delete t_event_buffer;
+  delete ThreadLocalEventBuffer::Current();
 }
 
 bool TraceLog::OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump* pmd) {
@@ -806,7 +698,7 @@ std::string TraceLog::RecordedEventsAsJsonForTesting() {
   AutoLock lock(lock_);
   while (const TraceBufferChunk* chunk = logged_events_->NextChunk()) append_chunk(chunk);
   if (thread_shared_chunk_) append_chunk(thread_shared_chunk_.get());
-  ThreadLocalEventBuffer* local_buffer = t_event_buffer;
+  ThreadLocalEventBuffer* local_buffer = ThreadLocalEventBuffer::Current();
   if (local_buffer && local_buffer->chunk() &&
       local_buffer->generation() == generation_.load(std::memory_order_acquire))
     append_chunk(local_buffer->chunk());

@@ -30,6 +30,14 @@ namespace {
 
 int ThisThread() { return static_cast<int>(GetCurrentThreadId()); }
 
+// The category table is the process's: one test fills it, so the names the others use
+// are registered before any test runs, whatever the order.
+const bool g_categories_registered = [] {
+  for (const char* name : {"base", "base,toplevel", "disabled-by-default-toplevel.flow"})
+    TraceLog::GetCategoryGroupEnabled(name);
+  return true;
+}();
+
 size_t CountOf(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
