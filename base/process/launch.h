@@ -93,6 +93,11 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
 // after a read failure). False when it cannot be run, ended abnormally or crashed.
 bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output);
 bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output);
+// The same for a program that must end within `timeout`: one that does not is ended,
+// `timed_out` is set and the result is false. Output past the pipe's buffer (64 KiB)
+// keeps the program waiting until it is ended.
+bool RunAndCaptureOutputWithTimeout(const std::wstring& command_line, TimeDelta timeout,
+                                    std::string* output, bool* timed_out);
 
 // How `process` ended (or that it still runs); `exit_code` (may be null) receives its
 // exit code, 258 while it runs.
