@@ -13,6 +13,8 @@
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/test/run_loop_test_util.h"
+#include "base/test/scoped_command_line_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
@@ -23,19 +25,6 @@ namespace {
 
 const char kFeature[] = "installer-pref-default-overrides-support";
 const char kSwitch[] = "local-pref-default-overrides-server";
-
-// Gives the process command line back as it was.
-class CommandLineRestorer {
- public:
-  CommandLineRestorer() {
-    base::CommandLine::Init();
-    saved_ = *base::CommandLine::ForCurrentProcess();
-  }
-  ~CommandLineRestorer() { *base::CommandLine::ForCurrentProcess() = saved_; }
-
- private:
-  base::CommandLine saved_{base::FilePath()};
-};
 
 class PrefDefaultOverridesFetcherTest : public base::ScratchDirTest {
  protected:
@@ -65,22 +54,13 @@ class PrefDefaultOverridesFetcherTest : public base::ScratchDirTest {
                                        loop->Quit();
                                      },
                                      &run_loop, &done_calls_));
-    bool timed_out = false;
-    loop_.task_runner()->PostDelayedTask(FROM_HERE,
-                                         base::Bind(
-                                             [](base::RunLoop* loop, bool* flag) {
-                                               *flag = true;
-                                               loop->Quit();
-                                             },
-                                             &run_loop, &timed_out),
-                                         base::TimeDelta::FromSeconds(90));
-    run_loop.Run();
-    EXPECT_FALSE(timed_out) << "done never ran";
+    EXPECT_TRUE(base::RunUntilQuitOrLimit(&run_loop, base::TimeDelta::FromSeconds(90)))
+        << "done never ran";
   }
 
   base::FilePath Target() { return Path(L"pref_default_overrides"); }
 
-  CommandLineRestorer command_line_;
+  base::ScopedCommandLine command_line_;
   base::MessageLoop loop_;
   testing::NoWindowUIDelegate ui_;
   int done_calls_ = 0;

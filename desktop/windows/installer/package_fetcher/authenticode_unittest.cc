@@ -8,19 +8,14 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 
 namespace installer {
 namespace {
 
 // The signed files made at build time by tools/make-signing-testdata.sh.
 base::FilePath SigningData(const char* name) {
-  const char* dir = std::getenv("VELUM_TESTDATA");
-  std::string text = std::string(dir ? dir : "testdata") + "/signing/" + name;
-  // The build hands a host path; Wine shows the host root as drive Z:.
-  if (text[0] == '/') text = "Z:" + text;
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return base::FilePath::FromUTF8(text);
+  return testing::TestDataPath((std::string("signing/") + name).c_str());
 }
 
 // The machine trusts the test root. Under Wine no root can be added to the store that its

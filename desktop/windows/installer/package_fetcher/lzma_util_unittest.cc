@@ -19,20 +19,13 @@
 #include "crypto/sha2.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "lzma/7zCrc.h"
 
 namespace installer {
 namespace {
 
-base::FilePath TestData() {
-  const char* dir = std::getenv("VELUM_TESTDATA");
-  std::string text = dir ? dir : "testdata";
-  // The build hands a host path; Wine shows the host root as drive Z:.
-  if (!text.empty() && text[0] == '/') text = "Z:" + text;
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return base::FilePath::FromUTF8(text);
-}
+base::FilePath TestData() { return testing::TestDataDir(); }
 
 std::string ReadAll(const base::FilePath& path) {
   std::string data;
