@@ -16,11 +16,14 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread.h"
+#include "base/win/scoped_handle.h"
 #include "base/test/run_loop_test_util.h"
 #include "base/test/scoped_command_line_test_util.h"
 #include "crypto/sha2.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
+#include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/stats_node_test_util.h"
@@ -295,6 +298,23 @@ TEST_F(PackageFetcherTest, FailuresEndTheTryWithTheirStatusAndReason) {
       FetchString(index, "failure_reason").find("Failed fetching the download URL with state 4\n"));
 }
 
+TEST_F(PackageFetcherTest, PackageFolderThatCannotBeClearedFailsTheStart) {
+  UseRunningInstaller("package_unsigned.exe");
+  fetcher_.reset(new PackageFetcher(download_folder_, record_.root.Clone(), &ui_, this,
+                                    payload_.get(), 1, false));
+  ASSERT_TRUE(base::CreateDirectory(fetcher_->package_folder()));
+  const base::FilePath busy = fetcher_->package_folder().Append(L"busy.txt");
+  base::ScopedHandle file(CreateFileW(busy.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.IsValid());
+  fetcher_->Start();
+  EXPECT_EQ(PACKAGE_STATUS_INITIALIZATION_FAILED, RunUntilTryEnds());
+  EXPECT_EQ((std::vector<int>{0, 6}), statuses_);
+  EXPECT_EQ("Unable to remove the package folder", FetchString(0, "failure_reason"));
+  EXPECT_EQ("initialization_failed", FetchString(0, "result"));
+  file.Close();
+}
+
 TEST_F(PackageFetcherTest, RetriesAreLimitedByTheBytesReceived) {
   UseRunningInstaller("unsigned.exe");
   // A small package whose checksum never matches: six tries.
@@ -331,6 +351,45 @@ TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
   EXPECT_TRUE(server_.RequestsTo("/a.exe").empty());
+}
+
+TEST(FetcherDelegateProxyTest, ReportsReachTheMakingThreadUntilCleared) {
+  base::MessageLoop loop;
+  testing::NoWindowUIDelegate ui;
+  testing::RecordingFetcherDelegate progress;
+  base::scoped_refptr<FetcherDelegateProxy> proxy(new FetcherDelegateProxy(&ui, &progress));
+  base::Thread worker("proxy test worker");
+  ASSERT_TRUE(worker.Start());
+  worker.GetTaskRunner()->PostTask(FROM_HERE, base::Bind(
+                                                  [](FetcherDelegateProxy* proxy) {
+                                                    proxy->NotifyStatusChanged(3);
+                                                    proxy->SetTotalProgress(10);
+                                                    proxy->SetCurrentProgress(4);
+                                                    proxy->NotifyStalled(0);
+                                                    proxy->RunUICallbackAndPostReply(
+                                                        FetcherUIDelegate::UICallback(),
+                                                        base::MessageLoop::Current()->task_runner(),
+                                                        FetcherUIDelegate::Reply());
+                                                  },
+                                                  proxy.get()));
+  worker.Stop();
+  // Everything was posted to this thread, in order; nothing ran on the worker.
+  EXPECT_TRUE(progress.statuses.empty());
+  base::RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>{3}, progress.statuses);
+  EXPECT_EQ(std::vector<uint32_t>{10}, progress.totals);
+  EXPECT_EQ(4u, progress.current);
+  EXPECT_EQ(std::vector<uint32_t>{0}, progress.stalls);
+  EXPECT_EQ(1, ui.calls());
+
+  proxy->ClearDelegates();
+  proxy->NotifyStatusChanged(5);
+  base::RunLoop after_clear;
+  after_clear.QuitWhenIdle();
+  after_clear.Run();
+  EXPECT_EQ(std::vector<int>{3}, progress.statuses);
 }
 
 TEST(PackageStatusTest, Texts) {
