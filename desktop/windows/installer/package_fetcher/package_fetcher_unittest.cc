@@ -62,6 +62,7 @@ class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
     fetcher_.reset();
     SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
     SetEnvironmentVariableA("VELUM_STUB_STREAM", nullptr);
+    SetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", nullptr);
     base::ScratchDirTest::TearDown();
   }
 
@@ -351,6 +352,31 @@ TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
   EXPECT_TRUE(server_.RequestsTo("/a.exe").empty());
+}
+
+TEST_F(PackageFetcherTest, ArchiveComponentIsExtractedAndChecked) {
+  UseRunningInstaller("unsigned.exe");
+  // The stand-in acts as the self-extractor that brings the component's installer.
+  const std::string sfx = Signing("unsigned.exe");
+  ASSERT_TRUE(server_.ServeFile("/sfx.exe", sfx));
+  ServePackage(Signing("package_unsigned.exe"),
+               R"("components": [{"type": "partner_content", "location": "{base}/sfx.exe",)"
+               R"( "archive": 1, "checksum": ")" +
+                   Sha256(sfx) + R"("}])");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_installer.exe")));
+  EXPECT_FALSE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
+  const std::string json = record_.Json();
+  EXPECT_NE(std::string::npos, json.find("\"download_succeeded\":1")) << json;
+
+  // A component older than the installer is not kept.
+  statuses_.clear();
+  fetcher_.reset();
+  SetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", "1.0");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));
+  EXPECT_NE(std::string::npos, record_.Json().find("\"download_succeeded\":0"));
 }
 
 TEST(FetcherDelegateProxyTest, ReportsReachTheMakingThreadUntilCleared) {

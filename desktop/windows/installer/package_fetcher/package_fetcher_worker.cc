@@ -432,7 +432,8 @@ void PackageFetcherWorker::OnAdditionalFileDownloaded(const std::string& filenam
   }
   if (PlaceAdditionalFile(downloaded, filename, archive != 0, type)) {
     additional_file_node_->SetInteger("download_succeeded", 1);
-    if (type == "partner_content") partner_file_names_.push_back(filename);
+    // A self-extracting archive has no file name to list.
+    if (type == "partner_content" && !filename.empty()) partner_file_names_.push_back(filename);
   }
   NextAdditionalFile();
 }
