@@ -316,13 +316,23 @@ TEST_F(PackageFetcherTest, PackageFolderThatCannotBeClearedFailsTheStart) {
   file.Close();
 }
 
-TEST_F(PackageFetcherTest, RetriesAreLimitedByTheBytesReceived) {
+TEST_F(PackageFetcherTest, RetriesAreLimitedByBytesAndEmptyAnswers) {
   UseRunningInstaller("unsigned.exe");
   // A small package whose checksum never matches: six tries.
   ServePackage("small package", "", std::string(64, '0'));
   EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
   for (int retry = 1; retry < 6; ++retry) {
     SCOPED_TRACE(retry);
+    ASSERT_TRUE(fetcher_->Retry());
+    EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, RunUntilTryEnds());
+  }
+  EXPECT_FALSE(fetcher_->Retry());
+
+  // Three answers without content: three tries.
+  fetcher_.reset();
+  ASSERT_TRUE(server_.AddFaults("/netinstaller/address", R"([{"status": 204, "times": 3}])"));
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  for (int retry = 1; retry < 3; ++retry) {
     ASSERT_TRUE(fetcher_->Retry());
     EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, RunUntilTryEnds());
   }
