@@ -59,7 +59,7 @@ std::vector<std::wstring> PrefDefaultOverridesFetcher::GetAllowedHostSuffixes() 
 }
 
 void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::Closure done) {
-  if (!base::IsFeatureEnabled(kFeatureName)) {
+  if (!IsFeatureEnabled()) {
     done.Run();
     return;
   }
@@ -82,6 +82,11 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
     done_.Reset();
     run.Run();
   }
+}
+
+bool PrefDefaultOverridesFetcher::IsFeatureEnabled() const {
+  if (feature_for_testing_ != kFeatureFromStates) return feature_for_testing_ == kFeatureOn;
+  return base::IsFeatureEnabled(kFeatureName);
 }
 
 void PrefDefaultOverridesFetcher::OnDownloadDone() {

@@ -44,12 +44,22 @@ class PrefDefaultOverridesFetcher {
 
   const base::FilePath& target_path() const { return target_path_; }
 
+  // Tests only: decides instead of the process's feature states, which tests must leave
+  // as they are.
+  void SetFeatureEnabledForTesting(bool enabled) {
+    feature_for_testing_ = enabled ? kFeatureOn : kFeatureOff;
+  }
+
  private:
   void OnDownloadDone();
+  bool IsFeatureEnabled() const;
+
+  enum FeatureForTesting { kFeatureFromStates, kFeatureOn, kFeatureOff };
 
   const base::FilePath target_path_;
   std::unique_ptr<WinInetDownloader> downloader_;
   base::Closure done_;
+  FeatureForTesting feature_for_testing_ = kFeatureFromStates;
 };
 
 }  // namespace installer

@@ -7,7 +7,6 @@
 
 #include "base/bind.h"
 #include "base/command_line.h"
-#include "base/features/feature_registry.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/location.h"
@@ -23,30 +22,15 @@
 namespace installer {
 namespace {
 
-const char kFeature[] = "installer-pref-default-overrides-support";
 const char kSwitch[] = "local-pref-default-overrides-server";
 
 class PrefDefaultOverridesFetcherTest : public base::ScratchDirTest {
  protected:
-  void SetUp() override {
-    base::ScratchDirTest::SetUp();
-    SetFeature(true);
-  }
-  void TearDown() override {
-    SetFeature(false);
-    base::ScratchDirTest::TearDown();
-  }
-
-  static void SetFeature(bool enabled) {
-    base::FeatureStates* states = base::FeatureRegistry::GetInstance()->GetFeatureStates();
-    states->Declare(kFeature, false, true);
-    states->AddOverride(kFeature, enabled);
-  }
-
   // Fetches from |url| (the switch's value) and runs the loop until done.
   void FetchFrom(const std::wstring& url, const std::string& tracking_data) {
     base::CommandLine::ForCurrentProcess()->AppendSwitchNative(kSwitch, url);
     PrefDefaultOverridesFetcher fetcher(Path(L""), &ui_);
+    fetcher.SetFeatureEnabledForTesting(true);
     base::RunLoop run_loop;
     fetcher.Fetch(tracking_data, base::Bind(
                                      [](base::RunLoop* loop, int* calls) {
@@ -67,11 +51,11 @@ class PrefDefaultOverridesFetcherTest : public base::ScratchDirTest {
 };
 
 TEST_F(PrefDefaultOverridesFetcherTest, FeatureOffRunsDoneAtOnceWithoutARequest) {
-  SetFeature(false);
   testing::UpdateServer server;
   ASSERT_TRUE(server.Start()) << server.error();
   base::CommandLine::ForCurrentProcess()->AppendSwitchNative(kSwitch, server.Url("/prefs"));
   PrefDefaultOverridesFetcher fetcher(Path(L""), &ui_);
+  fetcher.SetFeatureEnabledForTesting(false);
   fetcher.Fetch("tracking", base::Bind([](int* calls) { ++*calls; }, &done_calls_));
   EXPECT_EQ(1, done_calls_);
   EXPECT_FALSE(base::PathExists(Target()));
@@ -121,6 +105,7 @@ TEST_F(PrefDefaultOverridesFetcherTest, UnsendableRequestRunsDoneAtOnce) {
   // A host outside the allowed list is refused before anything is sent.
   base::CommandLine::ForCurrentProcess()->AppendSwitchNative(kSwitch, L"http://example.invalid/p");
   PrefDefaultOverridesFetcher fetcher(Path(L""), &ui_);
+  fetcher.SetFeatureEnabledForTesting(true);
   fetcher.Fetch("t", base::Bind([](int* calls) { ++*calls; }, &done_calls_));
   EXPECT_EQ(1, done_calls_);
   EXPECT_FALSE(base::PathExists(Target()));
