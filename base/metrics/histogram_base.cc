@@ -1,6 +1,8 @@
 #include "base/metrics/histogram_base.h"
 
 #include "base/hash/md5.h"
+#include "base/metrics/statistics_recorder.h"
+#include "base/strings/stringprintf.h"
 
 namespace base {
 
@@ -34,5 +36,42 @@ uint64_t HashMetricName(StringPiece name) {
 HistogramBase::HistogramBase(const std::string& name) : histogram_name_(name), flags_(kNoFlags) {}
 
 HistogramBase::~HistogramBase() = default;
+
+uint32_t HistogramBase::FindCorruption(const HistogramSamples&) const { return NO_INCONSISTENCIES; }
+
+void HistogramBase::WriteHTMLGraph(std::string* output) const {
+  output->append("<PRE>");
+  WriteAsciiImpl("<br>", output);
+  output->append("</PRE>");
+}
+
+void HistogramBase::WriteAscii(std::string* output) const { WriteAsciiImpl("\n", output); }
+
+void HistogramBase::FindAndRunCallback(Sample value) const {
+  if ((flags() & kCallbackExists) == 0) return;
+  StatisticsRecorder::OnSampleCallback callback =
+      StatisticsRecorder::FindCallback(histogram_name());
+  if (callback) callback.Run(value);
+}
+
+void HistogramBase::WriteAsciiHeaderStart(Count total, std::string* output) const {
+  StringAppendF(output, "Histogram: %s recorded %d samples", histogram_name().c_str(), total);
+}
+
+void HistogramBase::WriteAsciiBucketGraph(double current, double max, std::string* output) {
+  constexpr int kLineLength = 72;
+  int x = 0;
+  if (max > 0 && current > 0) {
+    double scaled = kLineLength * current / max + 0.5;
+    x = scaled >= kLineLength ? kLineLength : static_cast<int>(scaled);
+  }
+  output->append(static_cast<size_t>(x), '-');
+  output->append("O");
+  output->append(static_cast<size_t>(kLineLength - x), ' ');
+}
+
+void HistogramBase::WriteAsciiBucketValue(Count count, double total, std::string* output) {
+  StringAppendF(output, " (%d = %3.1f%%)", count, count / (total / 100.0));
+}
 
 }  // namespace base
