@@ -298,8 +298,10 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
 
   Histogram::ExternalStorage storage = {counts, counts + bucket_count, bucket_count,
                                         &data->samples_metadata, &data->logged_metadata};
-  histogram = Histogram::PersistentCreate(static_cast<HistogramType>(data->histogram_type), name,
-                                          data->minimum, data->maximum, ranges, storage);
+  if (data->histogram_type >= HISTOGRAM && data->histogram_type <= CUSTOM_HISTOGRAM) {
+    histogram = Histogram::PersistentCreate(static_cast<HistogramType>(data->histogram_type),
+                                            name, data->minimum, data->maximum, ranges, storage);
+  }
   if (!histogram) {
     RecordCreateHistogramResult(CREATE_HISTOGRAM_UNKNOWN_TYPE);
     return nullptr;
