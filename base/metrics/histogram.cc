@@ -62,7 +62,9 @@ Histogram::Factory::~Factory() = default;
 
 HistogramBase* Histogram::Factory::Build() {
   HistogramBase* histogram = StatisticsRecorder::FindHistogram(name_);
-  if (!histogram) {
+  if (histogram) {
+    ReportHistogramActivity(*histogram, HISTOGRAM_LOOKUP);
+  } else {
     BucketRanges* created_ranges = CreateRanges();
     if (!created_ranges) return nullptr;
     const BucketRanges* ranges =
@@ -92,6 +94,7 @@ HistogramBase* Histogram::Factory::Build() {
     histogram = StatisticsRecorder::RegisterOrDeleteDuplicate(made);
     if (record)
       allocator->FinalizeHistogram(record, reinterpret_cast<uintptr_t>(histogram) == made_address);
+    ReportHistogramActivity(*histogram, HISTOGRAM_CREATED);
   }
   CHECK(histogram->GetHistogramType() == type_) << "histogram kind mismatch: " << name_;
   if (bucket_count_ != 0 &&

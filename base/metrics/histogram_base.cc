@@ -6,6 +6,22 @@
 
 namespace base {
 
+namespace {
+
+std::atomic<HistogramBase*> g_report_histogram{nullptr};
+
+// Values of the activity report histogram.
+enum ReportCode {
+  kReportCreated = 1,
+  kReportLookup = 2,
+  kReportFirstKind = 3,  // + the kind: 3 exponential ... 7 sparse
+  kReportUploadFlag = 8,
+  kReportStabilityFlag = 9,
+  kReportPersistent = 10,
+};
+
+}  // namespace
+
 std::string HistogramTypeToString(HistogramType type) {
   switch (type) {
     case HISTOGRAM:
@@ -31,6 +47,29 @@ uint64_t HashMetricName(StringPiece name) {
   uint64_t hash = 0;
   for (int i = 0; i < 8; ++i) hash = hash << 8 | digest.a[i];
   return hash;
+}
+
+void HistogramBase::SetActivityReportHistogram(HistogramBase* histogram) {
+  g_report_histogram.store(histogram, std::memory_order_release);
+}
+
+void HistogramBase::ReportHistogramActivity(const HistogramBase& histogram,
+                                            ReportActivity activity) {
+  HistogramBase* report = g_report_histogram.load(std::memory_order_acquire);
+  if (!report) return;
+  if (activity == HISTOGRAM_LOOKUP) {
+    report->Add(kReportLookup);
+    return;
+  }
+  report->Add(kReportCreated);
+  report->Add(kReportFirstKind + histogram.GetHistogramType());
+  int32_t flags = histogram.flags();
+  if (flags & kIsPersistent) report->Add(kReportPersistent);
+  if ((flags & kUmaStabilityHistogramFlag) == kUmaStabilityHistogramFlag) {
+    report->Add(kReportStabilityFlag);
+  } else if (flags & kUmaTargetedHistogramFlag) {
+    report->Add(kReportUploadFlag);
+  }
 }
 
 HistogramBase::HistogramBase(const std::string& name) : histogram_name_(name), flags_(kNoFlags) {}

@@ -59,6 +59,15 @@ class HistogramBase {
     COUNT_LOW_ERROR = 0x8,
   };
 
+  // What the factories report to the activity report histogram.
+  enum ReportActivity { HISTOGRAM_CREATED, HISTOGRAM_LOOKUP };
+
+  // Makes factories report every creation and lookup into |histogram| (not owned; null
+  // stops the reports).
+  static void SetActivityReportHistogram(HistogramBase* histogram);
+  // Adds the codes of |activity| on |histogram| to the report histogram, when one is set.
+  static void ReportHistogramActivity(const HistogramBase& histogram, ReportActivity activity);
+
   explicit HistogramBase(const std::string& name);
   virtual ~HistogramBase();
   HistogramBase(const HistogramBase&) = delete;

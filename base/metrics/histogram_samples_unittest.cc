@@ -77,11 +77,16 @@ TEST(SampleVectorTest, BucketIndex) {
     HistogramBase::Sample value;
     size_t bucket;
   } cases[] = {
-      {boolean.get(), 0, 0},         {boolean.get(), 1, 1},
-      {boolean.get(), 2, 2},         {boolean.get(), 100000, 2},
-      {exponential.get(), 4, 2},     {exponential.get(), 5, 3},
-      {exponential.get(), 411, 7},   {exponential.get(), 412, 8},
-      {exponential.get(), 999, 8},   {exponential.get(), 1000, 9},
+      {boolean.get(), 0, 0},
+      {boolean.get(), 1, 1},
+      {boolean.get(), 2, 2},
+      {boolean.get(), 100000, 2},
+      {exponential.get(), 4, 2},
+      {exponential.get(), 5, 3},
+      {exponential.get(), 411, 7},
+      {exponential.get(), 412, 8},
+      {exponential.get(), 999, 8},
+      {exponential.get(), 1000, 9},
       {exponential.get(), 2147483646, 9},
   };
   for (const Case& c : cases) {

@@ -386,6 +386,22 @@ TEST(HistogramTest, SampleCallbacks) {
   g_callback_values = nullptr;
 }
 
+TEST(HistogramTest, ActivityReport) {
+  HistogramBase* report = LinearHistogram::FactoryGet("Test.ActivityReport", 11, 12);
+  HistogramBase::SetActivityReportHistogram(report);
+  Histogram::FactoryGet("Test.Reported", 1, 100, 8, HistogramBase::kUmaStabilityHistogramFlag);
+  Histogram::FactoryGet("Test.Reported", 1, 100, 8, HistogramBase::kUmaStabilityHistogramFlag);
+  SparseHistogram::FactoryGet("Test.ReportedSparse", 0);
+  HistogramBase::SetActivityReportHistogram(nullptr);
+  BooleanHistogram::FactoryGet("Test.NotReported", 0);
+
+  std::unique_ptr<HistogramSamples> samples = report->SnapshotSamples();
+  const HistogramBase::Count expected[11] = {
+      0, 2 /* created */, 1 /* lookup */, 1 /* exponential */, 0, 0, 0, 1 /* sparse */,
+      1 /* upload flag */, 1 /* stability flags */, 0 /* persistent */};
+  for (int code = 0; code < 11; ++code) EXPECT_EQ(expected[code], samples->GetCount(code)) << code;
+}
+
 TEST(StatisticsRecorderTest, DuplicatesGiveWayToTheRegisteredOnes) {
   BucketRanges* first_ranges = new BucketRanges(3);
   first_ranges->set_range(1, 1);

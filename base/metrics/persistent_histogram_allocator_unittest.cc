@@ -31,8 +31,8 @@ class PersistentHistogramAllocatorTest : public testing::Test {
 
   std::unique_ptr<PersistentHistogramAllocator> MakeAllocator(size_t size = kSegmentSize,
                                                               bool read_only = false) {
-    return std::unique_ptr<PersistentHistogramAllocator>(new PersistentHistogramAllocator(
-        std::unique_ptr<PersistentMemoryAllocator>(
+    return std::unique_ptr<PersistentHistogramAllocator>(
+        new PersistentHistogramAllocator(std::unique_ptr<PersistentMemoryAllocator>(
             new PersistentMemoryAllocator(memory_.data(), size, 0, 1, read_only))));
   }
 
@@ -42,8 +42,7 @@ class PersistentHistogramAllocatorTest : public testing::Test {
   std::vector<Reference> HistogramRecords(PersistentHistogramAllocator* allocator) {
     std::vector<Reference> refs;
     PersistentMemoryAllocator::Iterator iterator(allocator->memory_allocator());
-    while (Reference ref =
-               iterator.GetNextOfType(PersistentHistogramAllocator::kTypeIdHistogram)) {
+    while (Reference ref = iterator.GetNextOfType(PersistentHistogramAllocator::kTypeIdHistogram)) {
       refs.push_back(ref);
     }
     return refs;
@@ -91,9 +90,8 @@ void ExpectSameSamples(const HistogramSamples& expected, const HistogramSamples&
 TEST_F(PersistentHistogramAllocatorTest, BucketedHistogramIsImportedBySecondAllocator) {
   std::unique_ptr<PersistentHistogramAllocator> writer = MakeAllocator();
   Reference ref = 0;
-  std::unique_ptr<HistogramBase> histogram =
-      writer->AllocateHistogram(HISTOGRAM, "Test.Persistent.Exponential", 1, 1000,
-                                ExponentialRanges(1, 1000, 10), 1, &ref);
+  std::unique_ptr<HistogramBase> histogram = writer->AllocateHistogram(
+      HISTOGRAM, "Test.Persistent.Exponential", 1, 1000, ExponentialRanges(1, 1000, 10), 1, &ref);
   ASSERT_NE(nullptr, histogram);
   ASSERT_NE(0u, ref);
   EXPECT_EQ(HistogramBase::kIsPersistent | 1, histogram->flags());
@@ -164,8 +162,8 @@ TEST_F(PersistentHistogramAllocatorTest, EveryBucketedKindRoundTrips) {
 TEST_F(PersistentHistogramAllocatorTest, SparseHistogramIsImportedBySecondAllocator) {
   std::unique_ptr<PersistentHistogramAllocator> writer = MakeAllocator();
   Reference ref = 0;
-  std::unique_ptr<HistogramBase> sparse = writer->AllocateHistogram(
-      SPARSE_HISTOGRAM, "Test.Persistent.Sparse", 0, 0, nullptr, 1, &ref);
+  std::unique_ptr<HistogramBase> sparse =
+      writer->AllocateHistogram(SPARSE_HISTOGRAM, "Test.Persistent.Sparse", 0, 0, nullptr, 1, &ref);
   ASSERT_NE(nullptr, sparse);
   EXPECT_EQ(0x41, sparse->flags());
   for (int value : {1450, -7, 1450, 5, 2147483647}) sparse->Add(value);
@@ -267,6 +265,29 @@ TEST_F(PersistentHistogramAllocatorTest, DroppedRecordIsNeverImported) {
   EXPECT_EQ(std::vector<Reference>{kept}, HistogramRecords(reader.get()));
 }
 
+TEST_F(PersistentHistogramAllocatorTest, RangesCopiedIntoEverySegment) {
+  const BucketRanges* ranges = ExponentialRanges(1, 500, 12);
+  std::vector<uint64_t> other_memory(kSegmentSize / 8, 0);
+  PersistentHistogramAllocator other(std::unique_ptr<PersistentMemoryAllocator>(
+      new PersistentMemoryAllocator(other_memory.data(), kSegmentSize, 0, 3, false)));
+  Reference other_ref = 0;
+  ASSERT_NE(nullptr, other.AllocateHistogram(HISTOGRAM, "Test.Persistent.OtherSegment", 1, 500,
+                                             ranges, 1, &other_ref));
+
+  // In this segment the offset the ranges remember holds something else.
+  std::unique_ptr<PersistentHistogramAllocator> writer = MakeAllocator();
+  ASSERT_NE(0u, writer->memory_allocator()->Allocate(200, 1));
+  Reference ref = 0;
+  std::unique_ptr<HistogramBase> histogram =
+      writer->AllocateHistogram(HISTOGRAM, "Test.Persistent.ThisSegment", 1, 500, ranges, 1, &ref);
+  ASSERT_NE(nullptr, histogram);
+  histogram->Add(77);
+  std::unique_ptr<HistogramBase> imported = MakeAllocator()->GetHistogram(ref);
+  ASSERT_NE(nullptr, imported);
+  EXPECT_EQ(1, imported->SnapshotSamples()->GetCount(77));
+  EXPECT_NE(nullptr, other.GetHistogram(other_ref)) << "the first segment's copy stays valid";
+}
+
 TEST_F(PersistentHistogramAllocatorTest, BadRecordsAreRejectedWithTheirCode) {
   // Offsets in the histogram record's payload (after the 16-byte block header).
   struct Case {
@@ -280,10 +301,12 @@ TEST_F(PersistentHistogramAllocatorTest, BadRecordsAreRejectedWithTheirCode) {
        PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_RANGES_ARRAY},
       {"bucket count past the ranges", 16, 9,
        PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_RANGES_ARRAY},
-      {"ranges reference", 20, 8, PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_RANGES_ARRAY},
+      {"ranges reference", 20, 8,
+       PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_RANGES_ARRAY},
       {"ranges checksum", 24, 1234,
        PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_RANGES_ARRAY},
-      {"counts reference", 28, 0, PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_COUNTS_ARRAY},
+      {"counts reference", 28, 0,
+       PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_COUNTS_ARRAY},
       {"live id", 32, 0, PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA},
       {"logged id", 56, 0, PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA},
       {"empty name", 80, 0, PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA},
@@ -313,7 +336,8 @@ TEST_F(PersistentHistogramAllocatorTest, BadRecordsAreRejectedWithTheirCode) {
                                                ExponentialRanges(1, 100, 8), 1, &ref));
   uint32_t ranges_ref;
   memcpy(&ranges_ref, bytes() + ref + 16 + 20, 4);
-  HistogramBase::Sample* values = reinterpret_cast<HistogramBase::Sample*>(bytes() + ranges_ref + 16);
+  HistogramBase::Sample* values =
+      reinterpret_cast<HistogramBase::Sample*>(bytes() + ranges_ref + 16);
   std::swap(values[2], values[3]);
   BucketRanges swapped(9);
   for (size_t i = 0; i < 9; ++i) swapped.set_range(i, values[i]);
@@ -325,7 +349,8 @@ TEST_F(PersistentHistogramAllocatorTest, BadRecordsAreRejectedWithTheirCode) {
 
   before = ResultCount(PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA);
   EXPECT_EQ(nullptr, writer->GetHistogram(ranges_ref)) << "not a histogram record";
-  EXPECT_EQ(before + 1, ResultCount(PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA));
+  EXPECT_EQ(before + 1,
+            ResultCount(PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA));
 }
 
 TEST_F(PersistentHistogramAllocatorTest, AllocationFailuresAreCounted) {
@@ -335,7 +360,8 @@ TEST_F(PersistentHistogramAllocatorTest, AllocationFailuresAreCounted) {
         make;
     std::vector<int> codes;
   } cases[] = {
-      {"full", [](PersistentHistogramAllocatorTest* test) { return test->MakeAllocator(512); },
+      {"full",
+       [](PersistentHistogramAllocatorTest* test) { return test->MakeAllocator(512); },
        {PersistentHistogramAllocator::CREATE_HISTOGRAM_ALLOCATOR_FULL}},
       {"corrupt",
        [](PersistentHistogramAllocatorTest* test) {
@@ -381,6 +407,11 @@ TEST_F(PersistentHistogramAllocatorTest, FactoriesUseTheGlobalAllocator) {
   static uint64_t global_memory[kSegmentSize / 8];
   GlobalHistogramAllocator::CreateWithPersistentMemory(std::unique_ptr<PersistentMemoryAllocator>(
       new PersistentMemoryAllocator(global_memory, sizeof(global_memory), 0, 2, false)));
+  // Taken away however the test ends, so that later tests build heap histograms. The
+  // histograms it made keep using its records source: it lives as long as they do.
+  struct ReleaseGlobal {
+    ~ReleaseGlobal() { (void)GlobalHistogramAllocator::ReleaseForTesting().release(); }
+  } release_global;
   HistogramBase* histogram = Histogram::FactoryGet("Test.Global.Exponential", 1, 1000, 10, 1);
   HistogramBase* sparse = SparseHistogram::FactoryGet("Test.Global.Sparse", 0);
   ASSERT_TRUE(histogram && sparse);
@@ -407,7 +438,8 @@ TEST_F(PersistentHistogramAllocatorTest, FactoriesUseTheGlobalAllocator) {
   // The factories' histograms are published for the other process too.
   std::vector<std::string> names;
   PersistentMemoryAllocator::Iterator iterator(other.memory_allocator());
-  while (Reference record = iterator.GetNextOfType(PersistentHistogramAllocator::kTypeIdHistogram)) {
+  while (Reference record =
+             iterator.GetNextOfType(PersistentHistogramAllocator::kTypeIdHistogram)) {
     std::unique_ptr<HistogramBase> seen = other.GetHistogram(record);
     ASSERT_NE(nullptr, seen);
     names.push_back(seen->histogram_name());
@@ -417,12 +449,6 @@ TEST_F(PersistentHistogramAllocatorTest, FactoriesUseTheGlobalAllocator) {
   }
   EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "Test.Global.Exponential"));
   EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "Test.Global.Sparse"));
-
-  std::unique_ptr<GlobalHistogramAllocator> released = GlobalHistogramAllocator::ReleaseForTesting();
-  EXPECT_NE(nullptr, released);
-  EXPECT_EQ(nullptr, GlobalHistogramAllocator::Get());
-  // Registered histograms keep using its records source: it lives as long as they do.
-  (void)released.release();
 }
 
 }  // namespace

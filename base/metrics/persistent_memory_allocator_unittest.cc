@@ -87,8 +87,11 @@ TEST(PersistentMemoryAllocatorTest, BlockSizes) {
     size_t request;
     uint32_t payload;  // 0: refused
   } cases[] = {
-      {0, 0}, {1, 8}, {8, 8}, {9, 16}, {100, 104}, {1024 - 16, 1024 - 16}, {1024 - 15, 0},
-      {0x3FFFFFF0, 0}, {0x3FFFFFF1, 0}, {static_cast<size_t>(-1), 0},
+      {0, 0},          {1, 8},
+      {8, 8},          {9, 16},
+      {100, 104},      {1024 - 16, 1024 - 16},
+      {1024 - 15, 0},  {0x3FFFFFF0, 0},
+      {0x3FFFFFF1, 0}, {static_cast<size_t>(-1), 0},
   };
   for (const Case& c : cases) {
     Segment segment(8192);
@@ -130,6 +133,16 @@ TEST(PersistentMemoryAllocatorTest, FullSegmentIsNotCorrupt) {
   EXPECT_EQ(2u, segment.Word(36));
   EXPECT_EQ(0u, allocator.Allocate(1, kTestType));
   EXPECT_FALSE(allocator.IsCorrupt());
+
+  // A segment ending just short of a page boundary: a block taking the rest of its
+  // page would run past the end, so the partial page is not used at all.
+  Segment short_page(1016);
+  PersistentMemoryAllocator paged(short_page.data(), short_page.size(), 256, 0, false);
+  EXPECT_EQ(768u, paged.size());
+  while (paged.Allocate(24, kTestType)) {
+  }
+  EXPECT_TRUE(paged.IsFull());
+  EXPECT_FALSE(paged.IsCorrupt());
   EXPECT_EQ(0, log.count());
 }
 

@@ -15,7 +15,9 @@ namespace base {
 
 HistogramBase* SparseHistogram::FactoryGet(const std::string& name, int32_t flags) {
   HistogramBase* histogram = StatisticsRecorder::FindHistogram(name);
-  if (!histogram) {
+  if (histogram) {
+    ReportHistogramActivity(*histogram, HISTOGRAM_LOOKUP);
+  } else {
     std::unique_ptr<HistogramBase> created;
     PersistentHistogramAllocator::Reference record = 0;
     GlobalHistogramAllocator* allocator = GlobalHistogramAllocator::Get();
@@ -32,6 +34,7 @@ HistogramBase* SparseHistogram::FactoryGet(const std::string& name, int32_t flag
     histogram = StatisticsRecorder::RegisterOrDeleteDuplicate(made);
     if (record)
       allocator->FinalizeHistogram(record, reinterpret_cast<uintptr_t>(histogram) == made_address);
+    ReportHistogramActivity(*histogram, HISTOGRAM_CREATED);
   }
   CHECK(histogram->GetHistogramType() == SPARSE_HISTOGRAM) << "histogram kind mismatch: " << name;
   return histogram;
