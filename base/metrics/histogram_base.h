@@ -1,5 +1,6 @@
 // The common interface of all histograms: a name, flags and the recording and snapshot
-// operations. Histograms come from the factories of Histogram, LinearHistogram and
+// operations, the text, dictionary and serialized forms. Histograms come from the
+// factories of Histogram, LinearHistogram, BooleanHistogram, CustomHistogram and
 // SparseHistogram and live for the whole process.
 #ifndef BASE_METRICS_HISTOGRAM_BASE_H_
 #define BASE_METRICS_HISTOGRAM_BASE_H_
@@ -106,7 +107,8 @@ class HistogramBase {
   // "type" and, for bucketed kinds, "min", "max" and "bucket_count".
   virtual void GetParameters(Dictionary* params) const = 0;
   // Total count, sum and one {"low", "high", "count"} dictionary per non-empty bucket
-  // ("high" left out for the last bucket).
+  // ("high" left out for the last bucket). Sparse histograms have no buckets and write
+  // nothing.
   virtual void GetCountAndBucketData(Count* count, int64_t* sum, List* buckets) const = 0;
 
  protected:
@@ -114,7 +116,7 @@ class HistogramBase {
   virtual void WriteAsciiImpl(const char* newline, std::string* output) const = 0;
   // Runs the registered callback of this name with |value| when the flag says one exists.
   void FindAndRunCallback(Sample value) const;
-  // "Histogram: <name> recorded <total> samples", then the flags when set.
+  // "Histogram: <name> recorded <total> samples"; the kinds go on from there.
   void WriteAsciiHeaderStart(Count total, std::string* output) const;
   // A bar of 72 columns: |current| against |max| as dashes, then "O".
   static void WriteAsciiBucketGraph(double current, double max, std::string* output);

@@ -101,24 +101,29 @@ PersistentMemoryAllocator::PersistentMemoryAllocator(void* base, size_t size, si
   static_assert(sizeof(SharedMetadata) == kFirstBlockOffset, "layout");
   static_assert(sizeof(BlockHeader) == kBlockHeaderSize, "layout");
 
-  uint64_t usable = std::min<uint64_t>(size, 0xFFFFFFFFu) & ~uint64_t{kAllocAlignment - 1};
-  uint64_t page = page_size == 0 || page_size > usable
-                      ? usable
-                      : static_cast<uint64_t>(page_size) & ~uint64_t{kAllocAlignment - 1};
-  // A last partial page would let a page-filling block run past the end.
-  if (page != 0) usable -= usable % page;
-  mem_size_ = static_cast<uint32_t>(usable);
-  mem_page_ = static_cast<uint32_t>(page);
-  if (mem_size_ < kFirstBlockOffset + kMinFreeRoom || mem_page_ < kFirstBlockOffset) {
+  // The bytes this view covers; a segment's own size and page size, once it has them,
+  // are what its creator chose.
+  uint64_t view = std::min<uint64_t>(size, 0xFFFFFFFFu) & ~uint64_t{kAllocAlignment - 1};
+  if (view < kFirstBlockOffset + kMinFreeRoom) {
     // Too small to hold even the header: nothing may touch the bytes.
     mem_size_ = 0;
     mem_page_ = 0;
     corrupt_.store(true, std::memory_order_relaxed);
     return;
   }
+  mem_size_ = static_cast<uint32_t>(view);
+  mem_page_ = static_cast<uint32_t>(view);
 
   SharedMetadata* meta = shared();
   if (!read_only && meta->cookie == 0 && meta->freeptr.load(std::memory_order_relaxed) == 0) {
+    uint64_t page = page_size == 0 || page_size > view
+                        ? view
+                        : static_cast<uint64_t>(page_size) & ~uint64_t{kAllocAlignment - 1};
+    // A last partial page would let a page-filling block run past the end.
+    if (page < kFirstBlockOffset + kMinFreeRoom) page = view;
+    view -= view % page;
+    mem_size_ = static_cast<uint32_t>(view);
+    mem_page_ = static_cast<uint32_t>(page);
     // A fresh segment: only its creator runs this, before anyone else maps it.
     meta->version = kSegmentVersion;
     meta->size = mem_size_;
@@ -134,13 +139,17 @@ PersistentMemoryAllocator::PersistentMemoryAllocator(void* base, size_t size, si
     return;
   }
   std::atomic_thread_fence(std::memory_order_acquire);
-  if (meta->cookie != kSegmentCookie || meta->version != kSegmentVersion || meta->size == 0 ||
-      meta->size > mem_size_ || meta->page_size != mem_page_) {
+  uint32_t segment_size = meta->size;
+  uint32_t segment_page = meta->page_size;
+  if (meta->cookie != kSegmentCookie || meta->version != kSegmentVersion ||
+      segment_size < kFirstBlockOffset + kMinFreeRoom || segment_size > view ||
+      segment_size % kAllocAlignment != 0 || segment_page < kFirstBlockOffset + kMinFreeRoom ||
+      segment_page % kAllocAlignment != 0 || segment_size % segment_page != 0) {
     SetCorrupt();
     return;
   }
-  // Another process's segment may be smaller than our view of it.
-  mem_size_ = meta->size;
+  mem_size_ = segment_size;
+  mem_page_ = segment_page;
 }
 
 PersistentMemoryAllocator::~PersistentMemoryAllocator() = default;

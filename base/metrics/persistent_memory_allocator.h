@@ -64,10 +64,11 @@ class PersistentMemoryAllocator {
     std::atomic<uint32_t> record_count_;
   };
 
-  // Works over |size| bytes at |base| (8-byte aligned, not owned). No block crosses a
-  // multiple of |page_size| (0: the whole segment is one page); the usable size is cut
-  // to a whole number of pages. A writable allocator over all-zero bytes initialises
-  // the segment; bytes that are not an initialised segment make it corrupt.
+  // Works over |size| bytes at |base| (8-byte aligned, not owned). A writable allocator
+  // over all-zero bytes creates a segment there with |id|, in which no block crosses a
+  // multiple of |page_size| (0, or a page too small for a block: the whole segment is
+  // one page) and whose size is cut to a whole number of pages. Over a segment created
+  // before, the creator's size and page size hold; other bytes make it corrupt.
   PersistentMemoryAllocator(void* base, size_t size, size_t page_size, uint64_t id, bool read_only);
   PersistentMemoryAllocator(const PersistentMemoryAllocator&) = delete;
   PersistentMemoryAllocator& operator=(const PersistentMemoryAllocator&) = delete;

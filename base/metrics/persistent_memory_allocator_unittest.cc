@@ -74,10 +74,12 @@ TEST(PersistentMemoryAllocatorTest, FreshSegmentLayout) {
   EXPECT_EQ(0u, segment.Word(76)) << "not iterable";
   EXPECT_EQ(88u, segment.Word(40));
 
-  // A second allocator over the same bytes sees the same segment.
-  PersistentMemoryAllocator reader(segment.data(), segment.size(), 0, 0, true);
+  // A second allocator over the same bytes sees the same segment, with the creator's
+  // page size.
+  PersistentMemoryAllocator reader(segment.data(), segment.size(), 256, 0, true);
   EXPECT_FALSE(reader.IsCorrupt());
   EXPECT_EQ(42u, reader.Id());
+  EXPECT_EQ(1024u, reader.size());
   EXPECT_EQ(8u, reader.GetAllocSize(first));
   EXPECT_EQ(0u, reader.Allocate(8, kTestType)) << "read-only";
 }
@@ -139,6 +141,7 @@ TEST(PersistentMemoryAllocatorTest, FullSegmentIsNotCorrupt) {
   Segment short_page(1016);
   PersistentMemoryAllocator paged(short_page.data(), short_page.size(), 256, 0, false);
   EXPECT_EQ(768u, paged.size());
+  EXPECT_EQ(768u, PersistentMemoryAllocator(short_page.data(), 1016, 0, 0, true).size());
   while (paged.Allocate(24, kTestType)) {
   }
   EXPECT_TRUE(paged.IsFull());
