@@ -329,9 +329,11 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::GetHistogram(Refere
 void PersistentHistogramAllocator::FinalizeHistogram(Reference ref, bool registered) {
   if (registered) {
     memory_allocator_->MakeIterable(ref);
-  } else {
-    memory_allocator_->ChangeType(ref, 0, kTypeIdHistogram, false);
+    return;
   }
+  // A record that cannot be retyped (damaged, or retyped already) is not queued either,
+  // so no importer sees it: nothing more to do then.
+  if (!memory_allocator_->ChangeType(ref, 0, kTypeIdHistogram, false)) return;
 }
 
 void PersistentHistogramAllocator::ImportHistogramsToStatisticsRecorder() {
