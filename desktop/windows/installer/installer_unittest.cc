@@ -22,6 +22,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/install_target_facts.h"
+#include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -39,32 +40,6 @@ using testing::RecordingInstallerObserver;
 const char kV1[] = "1.0.100.0";
 const char kV2[] = "1.0.101.0";
 const char kV3[] = "1.0.102.0";
-
-// A machine where the install folder holds an installation when it has a status file.
-class TestSettingsPlatform : public SettingsPlatform {
- public:
-  explicit TestSettingsPlatform(const base::FilePath& folder) : folder_(folder) {}
-  bool IsUserAdmin(bool) override { return false; }
-  bool IsBeforeWindows7() override { return false; }
-  int32_t GetChannel() override { return 4; }
-  base::FilePath GetStandardInstallFolder(bool, int32_t) override { return folder_; }
-  base::FilePath GetRegistryInstallFolder(int32_t) override { return base::FilePath(); }
-  std::vector<base::FilePath> GetStandaloneInstallPaths() override { return {}; }
-  bool HasSeveralUninstallEntries() override { return false; }
-  base::FilePath GetInstalledProductFolder() override { return folder_; }
-  InstallTarget ExamineInstallTarget(const base::FilePath& folder, bool, bool) override {
-    InstallTarget target;
-    target.folder = folder;
-    target.valid_install_path = valid;
-    target.existing_installation =
-        base::PathExists(folder.Append(L"installation_status.xml"));
-    return target;
-  }
-  bool valid = true;
-
- private:
-  base::FilePath folder_;
-};
 
 // Everything one run needs; the run happens in Run().
 struct InstallationRun {
@@ -105,9 +80,22 @@ class InstallerTest : public ::testing::Test {
                             true)
             .c_str()));
     ASSERT_TRUE(interrupted_.IsValid());
+    // The run writes under HKEY_CURRENT_USER; other test programs share that hive, so
+    // this process gets a private one.
+    ASSERT_FALSE(user_hive_.path().empty());
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, user_hive_.path().c_str(), 0,
+                                           KEY_ALL_ACCESS, &user_hive_key_));
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CURRENT_USER, user_hive_key_));
+    // As in every user's hive.
+    HKEY software = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &software, nullptr));
+    RegCloseKey(software);
   }
 
   void TearDown() override {
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    if (user_hive_key_) RegCloseKey(user_hive_key_);
     base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
     CoUninitialize();
   }
@@ -132,14 +120,9 @@ class InstallerTest : public ::testing::Test {
   }
 
   void Run(InstallationRun* run) {
-    base::CommandLine::StringVector argv(1, L"installer.exe");
-    argv.insert(argv.end(), run->switches.begin(), run->switches.end());
-    base::CommandLine command_line(argv);
-    TestSettingsPlatform platform(install_folder_);
-    platform.valid = run->valid_folder;
-    Settings settings(run->uninstall, true, run->autoupdate,
-                      run->uninstall ? base::FilePath() : install_folder_, false, 1,
-                      &command_line, &platform);
+    testing::TestSettings test_settings(install_folder_, run->switches, run->uninstall,
+                                        run->autoupdate, run->valid_folder);
+    Settings& settings = *test_settings.get();
     run->operation = settings.operation();
     base::RunLoop run_loop;
     RecordingInstallerObserver observer;
@@ -199,6 +182,8 @@ class InstallerTest : public ::testing::Test {
   base::FilePath install_folder_;
   base::FilePath package_;
   base::ScopedHandle interrupted_;
+  testing::ScratchRegistryKey user_hive_;
+  HKEY user_hive_key_ = nullptr;
 };
 
 // The lines that differ between two snapshots, for a readable failure.
@@ -279,6 +264,13 @@ TEST_F(InstallerTest, InstallsIntoAFreshFolder) {
             record->files);
   EXPECT_EQ((std::vector<std::wstring>{L"root_readme.txt", L"velum_visual_elements.xml"}),
             record->root_files);
+
+  wchar_t last_path[MAX_PATH] = {};
+  DWORD size = sizeof(last_path);
+  EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, L"Software\\Velum Software",
+                                        L"Last Stable Install Path", RRF_RT_REG_SZ, nullptr,
+                                        last_path, &size));
+  EXPECT_EQ(install_folder_.value() + L"\\", last_path);
 
   // On disk as soon as the run ends: the browser and later steps read it at once.
   EXPECT_EQ("{\"all-installer-experiments\":[" + DefaultExperiments() +
