@@ -76,6 +76,10 @@ Installer::~Installer() {
 }
 
 void Installer::BeginInstallation(Settings* settings) {
+  if (settings_) {
+    LOG(ERROR) << "An installation is already in progress";
+    return;
+  }
   LOG(INFO) << "Beginning installation";
   // The request is final from here on: a late status must not change it.
   settings->set_changeable(false);
@@ -194,6 +198,11 @@ void Installer::Run() {
       }
     }
     if (operation == Settings::OPERATION_UPGRADE) ReadInstallerExperiments();
+  } else if (!base::PathRegistry::Get(base::DIR_EXE, &package_folder_)) {
+    // The preferences step reads the package's include file: never one of the current
+    // directory.
+    Fail(INSTALLER_ERROR_GENERAL, "Failed getting our own path");
+    return;
   }
   BuildStepList();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {

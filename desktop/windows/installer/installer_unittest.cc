@@ -12,6 +12,8 @@
 #include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
+#include "base/features/feature_states.h"
+#include "base/features/list_feature_reader.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
@@ -19,6 +21,7 @@
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/install_target_facts.h"
@@ -563,6 +566,43 @@ TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
   Run(&ok);
   EXPECT_TRUE(ok.succeeded);
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+}
+
+TEST_F(InstallerTest, UpgradeKeepsTheExperimentsOfTheInstallation) {
+  Install();
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"installer_prefs.json"),
+                                "{\"installer-experiments\":[\"installer-experiment-test@1\"]}"));
+  InstallationRun upgrade;
+  upgrade.version = kV2;
+  Run(&upgrade);
+  // Back to the default for the other tests of this process.
+  base::List reset;
+  reset.AppendString("installer-experiment-test@2");
+  base::ListFeatureReader reader(reset);
+  base::FeatureRegistry::GetInstance()->GetFeatureStates()->ApplyReader(&reader);
+  ASSERT_TRUE(upgrade.succeeded);
+  EXPECT_NE(std::string::npos,
+            testing::ReadText(install_folder_.Append(L"installer_prefs.json"))
+                .find("\"installer-experiments\":[\"installer-experiment-test@1\"]"));
+}
+
+TEST_F(InstallerTest, ProtocolHandlerRegistrationRunsOnlyItsSteps) {
+  Install();
+  base::CommandLine saved = *base::CommandLine::ForCurrentProcess();
+  InstallationRun run;
+  run.switches = {L"--register-velum-as-protocol-handler"};
+  Run(&run);
+  EXPECT_EQ(Settings::OPERATION_REGISTER_PROTOCOL_HANDLER, run.operation);
+  EXPECT_TRUE(run.succeeded);
+  // No start, no total: the preferences step alone until the handler step exists.
+  EXPECT_EQ((std::vector<std::string>{"Step", "Success"}), run.events);
+
+  base::CommandLine::ForCurrentProcess()->AppendSwitch("post-elevated-install-tasks");
+  InstallationRun post;
+  Run(&post);
+  *base::CommandLine::ForCurrentProcess() = saved;
+  EXPECT_TRUE(post.succeeded);
+  EXPECT_EQ(std::vector<std::string>{"Success"}, post.events);
 }
 
 TEST_F(InstallerTest, ResolvesPlaceholders) {
