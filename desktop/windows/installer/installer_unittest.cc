@@ -405,6 +405,7 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
   };
   base::FilePath scratch = scratch_.path();
   base::FilePath package = CopyPackage();
+  base::FilePath folder = install_folder_;
   Case cases[] = {
       {"invalid folder", [](InstallationRun* run) { run->valid_folder = false; },
        "Error(2,,Settings operation invalid)"},
@@ -425,6 +426,10 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
       {"missing files list",
        [package](InstallationRun*) { base::DeleteFile(package.Append(L"files_list"), false); },
        "Error(0,,Could not read files list)"},
+      // Last: the file stays.
+      {"install folder is a file",
+       [folder](InstallationRun*) { testing::MakeFile(folder, "not a folder"); },
+       "Error(4," + folder.AsUTF8() + ",Could not create installation folder)"},
   };
   UsePackage(package);
   for (Case& c : cases) {
