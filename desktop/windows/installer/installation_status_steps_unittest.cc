@@ -123,7 +123,12 @@ TEST_F(InstallationStatusStepsTest, AFileInUseKeepsItsVersionOnUpgradeOnly) {
     SCOPED_TRACE(uninstall ? "uninstall" : "upgrade");
     base::DeleteFile(folder_, true);
     // An uninstallation needs an installation.
-    ASSERT_TRUE(MakeFile(folder_.Append(L"installation_status.xml"), "record"));
+    ASSERT_TRUE(base::CreateDirectory(folder_));
+    InstallLog current(SOURCE_INSTALLER);
+    current.version = "1.0";
+    current.subfolder = L"1.0";
+    InstallLogWriter writer;
+    ASSERT_TRUE(writer.WriteFile(current, folder_.Append(L"installation_status.xml")));
     UseSettings(uninstall);
     MakeOldVersion(L"0.9", {L"a.dat", L"b.dat", L"c.dat"}, 100);
     base::ScopedHandle in_use(CreateFileW(folder_.Append(L"0.9\\b.dat").value().c_str(),

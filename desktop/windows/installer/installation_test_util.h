@@ -13,6 +13,8 @@
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_platform.h"
+#include "desktop/windows/installer/status.h"
 
 namespace installer {
 namespace testing {
@@ -29,19 +31,26 @@ class TestSettingsPlatform : public SettingsPlatform {
   bool HasSeveralUninstallEntries() override { return false; }
   base::FilePath GetInstalledProductFolder() override { return folder_; }
   InstallTarget ExamineInstallTarget(const base::FilePath& folder, bool, bool) override;
+  // The real Status of the folder, unless the test made it invalid or unwritable.
+  std::unique_ptr<Status> BuildStatus(const base::FilePath& folder, bool replace_basalt,
+                                      bool autoupdate) override;
 
   // Whether the folder may be installed to.
   bool valid = true;
+  // Whether the user may create the folder.
+  bool writable = true;
 
  private:
   base::FilePath folder_;
 };
 
-// Settings of a silent request for `install_folder` with `switches`.
+// Settings of a silent request for `install_folder` with `switches`, once the Status of
+// the folder has arrived.
 class TestSettings {
  public:
   TestSettings(const base::FilePath& install_folder, const std::vector<std::wstring>& switches,
-               bool uninstall = false, bool autoupdate = false, bool valid_folder = true);
+               bool uninstall = false, bool autoupdate = false, bool valid_folder = true,
+               bool writable_folder = true);
   ~TestSettings();
   Settings* get() { return settings_.get(); }
 

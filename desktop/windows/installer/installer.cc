@@ -21,7 +21,6 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/file_steps.h"
-#include "desktop/windows/installer/install_target_facts.h"
 #include "desktop/windows/installer/installation_status_steps.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
@@ -30,13 +29,18 @@
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/write_installer_prefs_step.h"
 
 namespace installer {
 
 namespace {
 
+// Rights an installation needs on its folder: list, traverse, add files and subfolders,
+// read and write attributes, synchronize.
+const uint32_t kInstallFolderAccess = 0x1201BF;
 const int32_t kMaxStepAttempt = 5;
+const char kTestExperiment[] = "installer-experiment-test";
 
 const RegistryEntryDefinition kSetLastInstallPath = {
     L"{CompanyRegistryKey}", L"Last {Stream} Install Path", REG_SZ,
@@ -62,10 +66,9 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
 
 }  // namespace
 
-Installer::Installer(std::unique_ptr<InstallTargetFacts> facts)
+Installer::Installer()
     : task_runner_(base::CurrentThreadTaskRunner::Get()),
       install_log_(SOURCE_INSTALLER),
-      facts_(std::move(facts)),
       product_version_(GetProductVersion()),
       retry_delay_(base::TimeDelta::FromSeconds(1)),
       weak_factory_(this) {}
@@ -97,7 +100,7 @@ void Installer::ReportImportantEvent(const std::string& name) {
 }
 
 const InstallLog* Installer::GetExistingInstallLog() {
-  return facts_ ? facts_->GetExistingInstallLog() : nullptr;
+  return settings_ ? settings_->status().record() : nullptr;
 }
 
 bool Installer::HasExistingInstallation() { return GetExistingInstallLog() != nullptr; }
@@ -161,7 +164,6 @@ void Installer::FinalizeSuccessfulInstallation() {
 
 void Installer::Run() {
   running_ = true;
-  if (!facts_) facts_ = ReadInstallTargetFacts(settings_->install_folder());
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
     bool handed_over = false;
@@ -198,6 +200,9 @@ void Installer::Run() {
       }
     }
     if (operation == Settings::OPERATION_UPGRADE) ReadInstallerExperiments();
+    if (settings_->status().experiments().IsEnabled(kTestExperiment) !=
+        base::IsFeatureEnabled(kTestExperiment))
+      LOG(INFO) << "Changing the status of the test experiment.";
   } else if (!base::PathRegistry::Get(base::DIR_EXE, &package_folder_)) {
     // The preferences step reads the package's include file: never one of the current
     // directory.
@@ -265,9 +270,10 @@ bool Installer::CheckRequest(bool* handed_over) {
     return false;
   }
   bool write = true;
-  if (facts_->GetNearestExistingFolder() != install_folder && !(all_users && !admin)) {
+  const Status& status = settings_->status();
+  if (status.existing_folder() != install_folder && !(all_users && !admin)) {
     VLOG(2) << "Using write permissions from the status";
-    write = facts_->HasWriteAccess();
+    write = status.write_access() != 0;
     if (write &&
         !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
       Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",

@@ -41,16 +41,14 @@ class TaskRunner;
 
 namespace installer {
 
-class InstallTargetFacts;
 class SavedSecurity;
 
 class Installer : public base::ObjectWatcher::Delegate,
                   public InstallationContext,
                   public PlaceholderResolver {
  public:
-  // Bound to the current thread's message loop. `facts` describes the install folder;
-  // null reads the folder when the run starts.
-  explicit Installer(std::unique_ptr<InstallTargetFacts> facts = nullptr);
+  // Bound to the current thread's message loop.
+  Installer();
   // Cancels a run still in progress; what a successful run did stays.
   ~Installer() override;
   Installer(const Installer&) = delete;
@@ -59,7 +57,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   void AddObserver(InstallerObserver* observer) { observers_.AddObserver(observer); }
   void RemoveObserver(InstallerObserver* observer) { observers_.RemoveObserver(observer); }
 
-  // Freezes `settings` (borrowed until the run ends) and posts the run.
+  // Freezes `settings` (borrowed until the run ends) and posts the run. The settings'
+  // Status must have arrived (no fetch in flight).
   void BeginInstallation(Settings* settings);
   // Undoes every change of the run, ends it and notifies OnInstallationDone(false).
   // Does nothing unless a run is in progress, so a second call or a call after success
@@ -136,6 +135,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   void HandleElevatedRunResult(int32_t result);
   void OnInstallationSucceeded();
   void Finish();
+  // The record of the installation in the install folder, or null.
   const InstallLog* GetExistingInstallLog();
 
   base::scoped_refptr<base::TaskRunner> task_runner_;
@@ -157,7 +157,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::ObjectWatcher interrupted_watcher_;
   std::vector<std::unique_ptr<InstallerStep>> steps_;
   size_t next_step_ = 0;
-  std::unique_ptr<InstallTargetFacts> facts_;
   std::string product_version_;
   base::TimeDelta retry_delay_;
   size_t failing_step_ = static_cast<size_t>(-1);

@@ -24,7 +24,6 @@
 #include "base/values.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
-#include "desktop/windows/installer/install_target_facts.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -51,7 +50,7 @@ struct InstallationRun {
   bool autoupdate = false;
   bool valid_folder = true;
   std::string version = kV1;
-  std::unique_ptr<InstallTargetFacts> facts;
+  bool writable_folder = true;
   // Called with the installer before it begins.
   std::function<void(Installer*)> prepare;
   // Called with each observer line, and the installer.
@@ -124,14 +123,15 @@ class InstallerTest : public ::testing::Test {
 
   void Run(InstallationRun* run) {
     testing::TestSettings test_settings(install_folder_, run->switches, run->uninstall,
-                                        run->autoupdate, run->valid_folder);
+                                        run->autoupdate, run->valid_folder,
+                                        run->writable_folder);
     Settings& settings = *test_settings.get();
     run->operation = settings.operation();
     base::RunLoop run_loop;
     RecordingInstallerObserver observer;
     observer.on_end = [&run_loop] { run_loop.Quit(); };
     {
-      Installer installer(std::move(run->facts));
+      Installer installer;
       installer.SetProductVersionForTesting(run->version);
       installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
       if (run->on_event) {
@@ -393,17 +393,6 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
     std::function<void(InstallationRun*)> set_up;
     std::string error;
   };
-  class NoWriteAccess : public InstallTargetFacts {
-   public:
-    explicit NoWriteAccess(const base::FilePath& folder) : folder_(folder) {}
-    const InstallLog* GetExistingInstallLog() override { return nullptr; }
-    base::FilePath GetNearestExistingFolder() override { return folder_; }
-    bool HasWriteAccess() override { return false; }
-
-   private:
-    base::FilePath folder_;
-  };
-  base::FilePath scratch = scratch_.path();
   base::FilePath package = CopyPackage();
   base::FilePath folder = install_folder_;
   Case cases[] = {
@@ -412,9 +401,9 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
       {"autoupdate without an installation", [](InstallationRun* run) { run->autoupdate = true; },
        "Error(3,,Settings operation invalid for autoupdate)"},
       {"single profile without write access",
-       [scratch](InstallationRun* run) {
+       [](InstallationRun* run) {
          run->switches = {L"--singleprofile=1"};
-         run->facts = std::make_unique<NoWriteAccess>(scratch);
+         run->writable_folder = false;
        },
        "Error(5,,Single profile installations are only allowed to locations where the user "
        "has write access)"},
@@ -428,7 +417,11 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
        "Error(0,,Could not read files list)"},
       // Last: the file stays.
       {"install folder is a file",
-       [folder](InstallationRun*) { testing::MakeFile(folder, "not a folder"); },
+       [folder](InstallationRun* run) {
+         testing::MakeFile(folder, "not a folder");
+         // Taken for a folder still to be made.
+         run->writable_folder = false;
+       },
        "Error(4," + folder.AsUTF8() + ",Could not create installation folder)"},
   };
   UsePackage(package);
