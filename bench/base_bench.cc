@@ -19,6 +19,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/location.h"
@@ -253,6 +254,34 @@ void Bench7z() {
   base::DeleteFile(out, true);
 }
 
+// Whole-file rewrites through the important file writer: its one rename over the target
+// against the system's replace call it used before, for a small and a larger file.
+void BenchImportantFileWriter() {
+  base::FilePath folder;
+  base::GetTempDir(&folder);
+  folder = folder.Append(L"velum_bench_writer");
+  base::DeleteFile(folder, true);
+  if (!base::CreateDirectory(folder)) {
+    std::printf("important file writer: no folder\n");
+    return;
+  }
+  const base::FilePath target = folder.Append(L"installer_prefs.json");
+  for (size_t size : {size_t(4096), size_t(1 << 20)}) {
+    const std::string data = AsciiText(size);
+    for (bool system_replace : {false, true}) {
+      base::ImportantFileWriter::SetReplaceFileFunctionForTesting(
+          system_replace ? &base::ReplaceFile : nullptr);
+      Measure(base::StringPrintf("ImportantFileWriter %d KB (%s)", static_cast<int>(size >> 10),
+                                 system_replace ? "ReplaceFileW" : "rename").c_str(),
+              static_cast<double>(size), true, [&] {
+                g_sink = base::ImportantFileWriter::WriteFileAtomically(target, data);
+              });
+    }
+  }
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+  base::DeleteFile(folder, true);
+}
+
 void BenchMessageLoop() {
   const int kCount = 1000000;
   base::MessageLoop loop;
@@ -276,6 +305,7 @@ int main() {
   BenchStringPrintf();
   BenchSha256();
   Bench7z();
+  BenchImportantFileWriter();
   BenchMessageLoop();
   return 0;
 }
