@@ -28,6 +28,8 @@
 #include "base/strings/double_conversion.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/trace_event/trace_event.h"
+#include "base/trace_event/trace_log.h"
 #include "base/values.h"
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
@@ -296,6 +298,61 @@ void BenchMessageLoop() {
   if (ran % kCount) std::printf("MessageLoop: %d tasks ran, not a multiple of 1M\n", ran);
 }
 
+// A complete event with two arguments, as the task runtime's trace sites add them.
+void AddCompleteEvent(base::trace_event::TraceLog* log, const uint8_t* category) {
+  static const char* const kNames[] = {"src_file", "src_func"};
+  static const uint8_t kTypes[] = {6, 6};
+  static const uint64_t kValues[] = {reinterpret_cast<uintptr_t>("bench/base_bench.cc"),
+                                     reinterpret_cast<uintptr_t>("BenchTracing")};
+  if (!(*category & base::trace_event::TraceLog::kEnabledMask)) return;
+  base::trace_event::TraceEventHandle handle = log->AddEvent(
+      'X', category, "Bench", nullptr, 0, 0, static_cast<int>(GetCurrentThreadId()),
+      base::TimeTicks::Now(), 2, kNames, kTypes, kValues, nullptr, 0);
+  log->UpdateTraceEventDuration(category, "Bench", handle);
+}
+
+void BenchTracing() {
+  using base::trace_event::TraceLog;
+  const int kCount = 1000000;
+  TraceLog* log = TraceLog::GetInstance();
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  Measure("Trace site, category off (1M)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i) AddCompleteEvent(log, category);
+  });
+
+  // A ring buffer never fills, so recording goes on for every repetition.
+  base::trace_event::TraceConfig config;
+  config.category_filter.included_categories = {"toplevel"};
+  log->SetEnabledForTesting(config, TraceLog::RECORDING_MODE, TraceLog::kRecordContinuously);
+  const int kEvents = 100000;
+  Measure("Trace complete event, shared chunk (100k)", kEvents, false, [&] {
+    for (int i = 0; i < kEvents; ++i) AddCompleteEvent(log, category);
+  });
+  {
+    base::MessageLoop loop;  // gives this thread its own chunk
+    Measure("Trace complete event, own chunk (100k)", kEvents, false, [&] {
+      for (int i = 0; i < kEvents; ++i) AddCompleteEvent(log, category);
+    });
+  }
+  log->ResetForTesting();
+
+  base::trace_event::TraceEvent event;
+  const char* names[] = {"src_file", "count"};
+  const uint8_t types[] = {6, 4};
+  base::trace_event::TraceValue count;
+  count.as_double = 0.25;
+  const uint64_t values[] = {reinterpret_cast<uintptr_t>("bench/base_bench.cc"), count.as_uint};
+  event.Initialize(1, 123456789, 0, 'X', category, "Bench", nullptr, 0, 0, 2, names, types,
+                   values, nullptr, 0);
+  event.UpdateDuration(123456999, 0);
+  std::string json;
+  Measure("Trace event to JSON (100k)", kEvents, false, [&] {
+    json.clear();
+    for (int i = 0; i < kEvents; ++i) base::trace_event::AppendEventAsJson(event, &json, nullptr);
+    g_sink = json.size();
+  });
+}
+
 }  // namespace
 
 int main() {
@@ -307,5 +364,6 @@ int main() {
   Bench7z();
   BenchImportantFileWriter();
   BenchMessageLoop();
+  BenchTracing();
   return 0;
 }
