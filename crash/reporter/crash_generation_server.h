@@ -81,6 +81,8 @@ class ClientInfo {
   FILETIME start_time_ = {};
 };
 
+// The callbacks run on thread-pool threads, the connect callback with the client list
+// locked: none may call back into the server.
 class CrashGenerationServer {
  public:
   typedef void (*ConnectCallback)(void* context, const ClientInfo* client);

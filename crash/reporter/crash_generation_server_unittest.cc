@@ -28,6 +28,22 @@ std::string Text(const wchar_t* text, size_t capacity) {
   return base::WideToUTF8(std::wstring(text, length));
 }
 
+// The access granted to |handle|, from ntdll's object query; 0 when it cannot be read.
+ACCESS_MASK GrantedAccess(HANDLE handle) {
+  struct BasicInformation {
+    ULONG attributes;
+    ACCESS_MASK granted_access;
+    ULONG reserved[20];
+  } information = {};
+  typedef LONG(WINAPI * QueryObject)(HANDLE, int, void*, ULONG, ULONG*);
+  const QueryObject query = reinterpret_cast<QueryObject>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  ULONG length = 0;
+  // 0: ObjectBasicInformation.
+  if (!query || query(handle, 0, &information, sizeof(information), &length) < 0) return 0;
+  return information.granted_access;
+}
+
 // What the server's callbacks saw.
 class Recorder {
  public:
@@ -55,6 +71,7 @@ class Recorder {
     }
     self->dumps_.push_back(entries);
     self->dumped_ids_.push_back(client->process_id());
+    self->process_access_.push_back(GrantedAccess(client->process_handle()));
     SetEvent(self->dumped_.Get());
   }
   static void OnExit(void* context, const ClientInfo* client) {
@@ -92,6 +109,7 @@ class Recorder {
   std::vector<uint32_t> exited_ids_;
   std::vector<uint32_t> upload_ids_;
   std::vector<bool> dump_paths_;
+  std::vector<ACCESS_MASK> process_access_;
 
  private:
   base::Lock lock_;
@@ -223,12 +241,27 @@ TEST_F(CrashGenerationServerTest, RealClientRegistersDumpsAndIsRemovedWhenItExit
   uint64_t age = 0;
   EXPECT_TRUE(base::StringToUint64(entries.back().second, &age)) << entries.back().second;
   EXPECT_FALSE(recorder_.Get(&Recorder::dump_paths_)[0]);
+  // Only the rights the reporter uses (the system adds the limited query right to the
+  // full one), not full access to whatever process a message names.
+  EXPECT_EQ(static_cast<ACCESS_MASK>(CrashGenerationServer::kClientProcessAccess),
+            recorder_.Get(&Recorder::process_access_)[0] & ~PROCESS_QUERY_LIMITED_INFORMATION);
 
   ASSERT_TRUE(recorder_.WaitExit());
   const uint32_t child = recorder_.Get(&Recorder::dumped_ids_)[0];
   EXPECT_EQ(std::vector<uint32_t>{child}, recorder_.Get(&Recorder::exited_ids_));
   EXPECT_EQ(std::vector<uint32_t>{child}, recorder_.Get(&Recorder::connected_ids_));
   // The exit callback runs before the removal; the list empties right after it.
+  for (int poll = 0; poll < 6000 && !server_->ClientIds().empty(); ++poll) Sleep(10);
+  EXPECT_TRUE(server_->ClientIds().empty());
+}
+
+TEST_F(CrashGenerationServerTest, ClientThatExitsWithoutCrashingIsRemovedWithoutADump) {
+  EXPECT_EQ(0, base::RunTestHelper(L"crash_client_test_helper.exe",
+                                   L"connect-and-exit \"" + scratch_.path().value() + L"\" " +
+                                       base::UintToString16(GetCurrentProcessId())));
+  ASSERT_TRUE(recorder_.WaitExit());
+  EXPECT_EQ(1u, recorder_.Get(&Recorder::exited_ids_).size());
+  EXPECT_TRUE(recorder_.Get(&Recorder::dumped_ids_).empty());
   for (int poll = 0; poll < 6000 && !server_->ClientIds().empty(); ++poll) Sleep(10);
   EXPECT_TRUE(server_->ClientIds().empty());
 }
@@ -281,7 +314,8 @@ TEST_F(CrashGenerationServerTest, RefusedMessagesDisconnectAndTheServerRearms) {
       {"zero exception address",
        [](CrashPipeMessage* m, uint32_t) { m->exception_pointers_address = 0; }},
       {"zero id", [](CrashPipeMessage* m, uint32_t) { m->id = 0; }},
-      {"acknowledgement tag", [](CrashPipeMessage* m, uint32_t) { m->tag = kCrashPipeRegisterAck; }},
+      {"acknowledgement tag",
+       [](CrashPipeMessage* m, uint32_t) { m->tag = kCrashPipeRegisterAck; }},
       // Naming another process would have it opened, handed handles and dumped.
       {"another process's id", [](CrashPipeMessage* m, uint32_t pid) { m->id = pid; }},
   };

@@ -65,35 +65,74 @@ TEST_F(CrashStatsStoreTest, CorruptFileIsNeverOverwrittenAndCountsStayPending) {
   EXPECT_EQ(R"({"installer":2})", Contents());
 }
 
+// Holds the statistics file locked from another process until Release.
+class LockingProcess {
+ public:
+  explicit LockingProcess(const base::FilePath& path) {
+    const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
+    const std::wstring locked_name = L"VelumStatsLocked" + suffix;
+    const std::wstring release_name = L"VelumStatsRelease" + suffix;
+    locked_.Set(CreateEventW(nullptr, TRUE, FALSE, locked_name.c_str()));
+    release_.Set(CreateEventW(nullptr, TRUE, FALSE, release_name.c_str()));
+    base::ScopedHandle thread;
+    if (!base::StartTestHelper(L"file_lock_test_helper.exe",
+                               L"\"" + path.value() + L"\" " + locked_name + L" " + release_name,
+                               0, &process_, &thread)) {
+      return;
+    }
+    const HANDLE waits[] = {locked_.Get(), process_.Get()};
+    holding_ = WaitForMultipleObjects(2, waits, FALSE, 60000) == WAIT_OBJECT_0;
+  }
+  ~LockingProcess() { Release(); }
+
+  bool holding() const { return holding_; }
+
+  // True when the helper let go and ended cleanly.
+  bool Release() {
+    if (!process_.IsValid()) return false;
+    SetEvent(release_.Get());
+    DWORD exit_code = 1;
+    const bool ended = WaitForSingleObject(process_.Get(), 60000) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process_.Get(), &exit_code) && exit_code == 0;
+    process_.Close();
+    return ended;
+  }
+
+ private:
+  base::ScopedHandle locked_;
+  base::ScopedHandle release_;
+  base::ScopedHandle process_;
+  bool holding_ = false;
+};
+
 TEST_F(CrashStatsStoreTest, CountsWaitWhileAnotherProcessHoldsTheLock) {
   Write(L"stats.json", R"({"installer":1})");
-  const std::wstring suffix = std::to_wstring(GetCurrentProcessId());
-  const std::wstring locked_name = L"VelumStatsLocked" + suffix;
-  const std::wstring release_name = L"VelumStatsRelease" + suffix;
-  base::ScopedHandle locked(CreateEventW(nullptr, TRUE, FALSE, locked_name.c_str()));
-  base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, release_name.c_str()));
-  base::ScopedHandle helper, thread;
-  ASSERT_TRUE(base::StartTestHelper(
-      L"file_lock_test_helper.exe",
-      L"\"" + Path(L"stats.json").value() + L"\" " + locked_name + L" " + release_name, 0,
-      &helper, &thread));
-  const HANDLE waits[] = {locked.Get(), helper.Get()};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000));
-
+  LockingProcess locker(Path(L"stats.json"));
+  ASSERT_TRUE(locker.holding());
   CrashStatsStore store(Path(L"stats.json"));
   store.Increment("installer", 1, false);
   EXPECT_FALSE(store.Flush());
   store.Increment("installer", 1, false);
   store.Increment("crash_reporter", 1, false);
   EXPECT_FALSE(store.Flush());
-
-  SetEvent(release.Get());
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(helper.Get(), 60000));
-  DWORD exit_code = 1;
-  ASSERT_TRUE(GetExitCodeProcess(helper.Get(), &exit_code));
-  EXPECT_EQ(0u, exit_code);
+  ASSERT_TRUE(locker.Release());
   EXPECT_TRUE(store.Flush());
   EXPECT_EQ(R"({"crash_reporter":1,"installer":3})", Contents());
+}
+
+TEST_F(CrashStatsStoreTest, WriterRetriesALockedFileAndLosesNothing) {
+  Write(L"stats.json", R"({"installer":1})");
+  {
+    LockingProcess locker(Path(L"stats.json"));
+    ASSERT_TRUE(locker.holding());
+    CrashStatsStore store(Path(L"stats.json"));
+    // Each wakes the writer, which fails on the lock and retries.
+    store.Increment("installer", 1, true);
+    store.Increment("crash_reporter", 2, true);
+    ASSERT_TRUE(locker.Release());
+    // Whether a retry or the final attempts write them, they are written once.
+  }
+  EXPECT_EQ(R"({"crash_reporter":2,"installer":2})", Contents());
 }
 
 TEST_F(CrashStatsStoreTest, WriterThreadMergesOnWakeAndOnDestruction) {

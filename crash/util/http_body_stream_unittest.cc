@@ -166,7 +166,8 @@ TEST_F(HttpBodyStreamTest, MissingAttachmentFailsWhereTheFilePartBegins) {
   std::unique_ptr<HttpBodyStream> body = builder.GetBodyStream();
   std::string before;
   EXPECT_FALSE(ReadAll(body.get(), 1, &before));
-  const std::string part = "--" + builder.boundary() + "\r\nContent-Disposition: form-data; name=\"";
+  const std::string part =
+      "--" + builder.boundary() + "\r\nContent-Disposition: form-data; name=\"";
   EXPECT_EQ(part + "a\"\r\n\r\n1\r\n" + part +
                 "dump\"; filename=\"d.dmp\"\r\nContent-Type: application/octet-stream\r\n\r\n",
             before);
