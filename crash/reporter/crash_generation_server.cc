@@ -440,6 +440,18 @@ bool CrashGenerationServer::RegisterClient() {
   if (!ValidateRegistration(message)) return false;
   std::unique_ptr<ClientInfo> client(new ClientInfo(this, message));
   if (!client->Initialize() || !MakeReply(*client, &reply_)) return false;
+  if (AddClient(client.get())) {
+    client.release();
+    return true;
+  }
+  // The client never learns of the handles it was given.
+  const uint64_t handed[] = {reply_.dump_request_event, reply_.dump_done_event,
+                             reply_.server_alive_mutex};
+  CloseInClient(client->process_, handed, 3);
+  return false;
+}
+
+bool CrashGenerationServer::AddClient(ClientInfo* client) {
   if (!WriteFile(pipe_, &reply_, sizeof(reply_), nullptr, &overlapped_) &&
       GetLastError() != ERROR_IO_PENDING) {
     PLOG(ERROR) << "cannot answer crash client " << client->process_id();
@@ -448,23 +460,24 @@ bool CrashGenerationServer::RegisterClient() {
   base::AutoLock hold(lock_);
   if (shutting_down_) return false;
   if (!RegisterWaitForSingleObject(&client->dump_request_wait_, client->dump_requested_,
-                                   &OnDumpRequest, client.get(), INFINITE,
+                                   &OnDumpRequest, client, INFINITE,
                                    WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION)) {
     PLOG(ERROR) << "RegisterWaitForSingleObject";
     client->dump_request_wait_ = nullptr;
     return false;
   }
   if (!RegisterWaitForSingleObject(&client->process_exit_wait_, client->process_,
-                                   &OnClientExited, client.get(), INFINITE,
-                                   WT_EXECUTEONLYONCE)) {
+                                   &OnClientExited, client, INFINITE, WT_EXECUTEONLYONCE)) {
     PLOG(ERROR) << "RegisterWaitForSingleObject";
     client->process_exit_wait_ = nullptr;
-    // Nothing has signalled the request event yet: the client has no handle to it.
+    // Without waiting: this runs on the pool's wait thread. The caller closes the
+    // client's copy of the request event right after.
     UnregisterWait(client->dump_request_wait_);
+    client->dump_request_wait_ = nullptr;
     return false;
   }
-  answered_client_ = client.get();
-  clients_.push_back(client.release());
+  answered_client_ = client;
+  clients_.push_back(client);
   return true;
 }
 

@@ -166,6 +166,8 @@ class CrashGenerationServer {
   bool RegisterClient();
   bool ValidateRegistration(const CrashPipeMessage& message);
   bool MakeReply(const ClientInfo& client, CrashPipeMessage* reply);
+  // Sends |reply_| and starts watching |client|; false leaves |client| to the caller.
+  bool AddClient(ClientInfo* client);
   void DeleteClient(ClientInfo* client, bool wait_for_callbacks);
   void HandleDumpRequest(ClientInfo* client);
   void HandleClientExited(ClientInfo* client);
