@@ -4,7 +4,7 @@
   make-string-tables.py LANGUAGES STRINGS_DIR LCID_SOURCE OUTPUT_RC
 
 LANGUAGES lists the offered language codes, one a line; STRINGS_DIR holds <code>.txt for
-each (lines "<id><TAB><text>", "#" comments). LCID_SOURCE is the C++ file whose
+each (lines "<id> <text>", "#" comments). LCID_SOURCE is the C++ file whose
 {"code", lcid} table maps codes to Windows language identifiers, so the table lives in
 one place. The first language is the default: it is also written as the language-neutral
 table. Every language must give every id of the default language, with the same "$n"
@@ -43,9 +43,9 @@ def read_texts(path):
             line = line.rstrip('\r\n')
             if not line.strip() or line.startswith('#'):
                 continue
-            key, tab, text = line.partition('\t')
-            if not tab or not key.isdigit() or not text.strip():
-                raise SystemExit('%s:%d: expected "<id><TAB><text>"' % (path, number))
+            key, space, text = line.partition(' ')
+            if not space or not key.isdigit() or not text.strip():
+                raise SystemExit('%s:%d: expected "<id> <text>"' % (path, number))
             if int(key) in texts:
                 raise SystemExit('%s:%d: id %s given twice' % (path, number, key))
             texts[int(key)] = text
@@ -117,6 +117,8 @@ def main(argv):
             raise SystemExit('%s and %s share the identifier %d' % (seen[language], code, language))
         seen[language] = code
         lines += table(language, texts, code)
+    # Resources after the include keep the script's default language.
+    lines += ['LANGUAGE 0x09, 0x01', '']
     with open(output, 'w', encoding='ascii', newline='\n') as f:
         f.write('\n'.join(lines))
 
