@@ -12,6 +12,8 @@ namespace installer {
 namespace {
 
 const int kStringsPerBlock = 16;
+const LANGID kNeutralLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+const LANGID kEnglishLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 std::atomic<HMODULE> g_resource_module_for_testing{nullptr};
 
@@ -35,6 +37,10 @@ std::wstring LoadStringForLanguage(LANGID language, int string_id,
     LOG(ERROR) << "Failed to find string " << string_id;
     return std::wstring();
   }
+  // Windows reads language 0 as "the thread's language", so a user who chose a language
+  // without an identifier of its own ("en-US") would get the system's texts instead. The
+  // neutral table is English: ask for English.
+  if (language == kNeutralLanguage) language = kEnglishLanguage;
   const HMODULE module = GetResourceModule();
   const int block_id = string_id / kStringsPerBlock + 1;
   HRSRC block = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block_id), language);

@@ -20,6 +20,7 @@ void SetResourceModuleForTesting(HMODULE module);
 
 // The text |string_id| in |language| with "$n" replaced from |replacements| when given;
 // empty, with an ERROR line, when its string-table block is missing or unreadable.
+// Language 0 (a code without an identifier of its own) reads the English table.
 std::wstring LoadStringForLanguage(LANGID language, int string_id,
                                    const std::vector<std::wstring>* replacements);
 

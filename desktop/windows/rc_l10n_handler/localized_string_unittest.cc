@@ -52,6 +52,13 @@ TEST_F(LocalizedStringTest, FindsEachEntryOfABlockInTheLanguageAsked) {
   EXPECT_TRUE(lines_.empty());
 }
 
+TEST_F(LocalizedStringTest, LanguageZeroReadsEnglishNotTheSystemsLanguage) {
+  // "en-US" has no identifier of its own.
+  SetCurrentLanguageId(0);
+  EXPECT_EQ(L"Test English", GetLocalizedString(37000));
+  EXPECT_EQ(L"Test English", GetLocalizedStringForLanguageCode(L"en-US", 37000));
+}
+
 TEST_F(LocalizedStringTest, ReplacesPlaceholdersOnlyWhenAsked) {
   EXPECT_EQ(L"one $1 two $2", LoadStringForLanguage(kEnglish, 37001, nullptr));
   const std::vector<std::wstring> replacements = {L"A", L"B"};
