@@ -1,8 +1,10 @@
 // Activity tracking: for each thread, a stack of what it is doing right now (running a
 // task, acquiring a lock, waiting on an event, joining a thread, waiting for a process),
-// so that a hang or crash report can tell what every thread was blocked on. The scope
-// objects are opened by the base layer around such operations; while no process-wide
-// tracker exists (the normal case in the installer) they cost one pointer read.
+// kept in a persistent memory segment so that another process can read, after a hang
+// or crash, what every thread was blocked on. The segment also holds key/value user
+// data, one process data record per process and copies of log lines. The scope objects
+// are opened by the base layer around such operations; while no process-wide tracker
+// exists (the normal case in the installer) they cost one pointer read.
 //
 //   {
 //     base::debug::LockAcquireActivityScope scope(__builtin_return_address(0), &lock);
@@ -18,11 +20,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/callback.h"
+#include "base/memory/ref_counted.h"
+#include "base/metrics/persistent_memory_allocator.h"
 #include "base/strings/string_piece.h"
 #include "base/synchronization/lock.h"
+#include "base/task_runner.h"
 #include "base/threading/thread_local_storage.h"
 
 namespace base {
@@ -40,6 +47,36 @@ enum ActivityType : uint8_t {
   ACT_PROCESS_WAIT = 0x51,
 };
 
+// Record types in the segment; a retired record carries the complement of its type.
+enum : uint32_t {
+  kTypeIdActivityTracker = 0x5D7381B3,
+  kTypeIdUserDataRecord = 0x615EDDDA,
+  kTypeIdProcessDataRecord = 0x615EDEDA,
+  kTypeIdGlobalLogMessage = 0x4CF434FA,
+  kTypeIdModuleInfoRecord = 0x05DB5F42,
+  kTypeIdActivityTrackerFree = ~kTypeIdActivityTracker,
+  kTypeIdUserDataRecordFree = ~kTypeIdUserDataRecord,
+};
+
+// Wall-clock time as FILETIME units; the stamp of owning-process blocks and exits.
+int64_t ActivityWallClockNow();
+
+// The 24 bytes at the start of thread stacks and user data records that say which
+// process made them, and when.
+struct OwningProcess {
+  // Sets up the block for |process_id| (0: this process); the data id comes last.
+  void Initialize(int64_t process_id);
+  // The owner of a set-up block; false for one without a data id.
+  static bool GetOwningProcessId(const void* memory, int64_t* process_id,
+                                 int64_t* create_stamp);
+
+  std::atomic<uint32_t> data_id;
+  uint32_t padding;
+  int64_t process_id;
+  int64_t create_stamp;
+};
+static_assert(sizeof(OwningProcess) == 24, "owning-process block layout");
+
 // One slot of a thread's activity stack (128 bytes, the layout readers expect).
 struct Activity {
   int64_t time_internal;
@@ -53,6 +90,72 @@ struct Activity {
   uint64_t data;
 };
 static_assert(sizeof(Activity) == 128, "activity slot layout");
+
+// Key/value fields packed into a memory block after its owning-process block. Values
+// are written so that a reader in another process sees either the old or the new one.
+class ActivityUserData {
+ public:
+  enum ValueType : uint8_t {
+    END_OF_VALUES = 0,
+    RAW_VALUE = 1,
+    RAW_VALUE_REFERENCE = 2,
+    STRING_VALUE = 3,
+    STRING_VALUE_REFERENCE = 4,
+    CHAR_VALUE = 5,
+    BOOL_VALUE = 6,
+    SIGNED_VALUE = 7,
+    UNSIGNED_VALUE = 8,
+  };
+
+  static constexpr size_t kFieldHeaderSize = 6;
+  static constexpr size_t kMaxNameSize = 255;
+  static constexpr size_t kMaxValueSize = 65528;
+
+  struct TypedValue {
+    ValueType type = END_OF_VALUES;
+    // The value bytes (for references: the address and the size, 8 bytes each).
+    std::string bytes;
+  };
+  typedef std::map<std::string, TypedValue> Snapshot;
+
+  // Without memory every Set does nothing. A block without an owning-process block is
+  // set up for |process_id| (0: this process); one that has one has its fields read.
+  ActivityUserData();
+  ActivityUserData(void* memory, size_t size, int64_t process_id = 0);
+  ActivityUserData(const ActivityUserData&) = delete;
+  ActivityUserData& operator=(const ActivityUserData&) = delete;
+
+  void Set(StringPiece name, ValueType type, const void* memory, size_t size);
+  void SetInt(StringPiece name, int64_t value) { Set(name, SIGNED_VALUE, &value, 8); }
+  void SetUint(StringPiece name, uint64_t value) { Set(name, UNSIGNED_VALUE, &value, 8); }
+  void SetBool(StringPiece name, bool value);
+  void SetChar(StringPiece name, char value) { Set(name, CHAR_VALUE, &value, 1); }
+  void SetString(StringPiece name, StringPiece value);
+  void SetReference(StringPiece name, const void* memory, size_t size);
+
+  // The fields as they are now; false without memory.
+  bool CreateSnapshot(Snapshot* output) const;
+
+  uint32_t id() const;
+  bool attached() const { return memory_ != nullptr; }
+
+ private:
+  struct FieldHeader;
+  struct Field {
+    ValueType type;
+    char* value;
+    std::atomic<uint16_t>* value_size;
+    size_t extent;
+  };
+
+  void ImportExistingFields();
+  void WriteValue(const Field& field, const void* memory, size_t size);
+
+  char* memory_ = nullptr;
+  size_t available_ = 0;
+  OwningProcess* header_ = nullptr;
+  std::map<std::string, Field> fields_;
+};
 
 // The activity stack of one thread inside a memory block: a 224-byte header, then
 // the slots. Only the owning thread pushes and pops.
@@ -78,8 +181,14 @@ class ThreadActivityTracker {
                           uint64_t data);
   void PopActivity(ActivityId id);
 
+  // Ties the user data record |ref| with data id |id| to a stored slot.
+  void SetUserData(ActivityId activity, uint32_t ref, uint32_t id);
+
   uint32_t depth() const;
+  uint32_t data_unchanged() const;
   uint32_t stack_slots() const { return stack_slots_; }
+  const char* thread_name() const;
+  int64_t thread_id() const;
   // The stored slot |index| (below min(depth, stack_slots)).
   const Activity& activity(uint32_t index) const { return stack_[index]; }
 
@@ -95,12 +204,34 @@ class ThreadActivityTracker {
 // absent every hook returns at once.
 class GlobalActivityTracker {
  public:
+  // Retired thread stacks and user data records kept for reuse.
+  static constexpr size_t kMaxCachedThreadMemories = 10;
+  static constexpr size_t kMaxCachedUserDataMemories = 10;
+  static constexpr size_t kUserDataSize = 1024;
+  static constexpr size_t kProcessDataSize = 4096;
+  static constexpr size_t kDefaultSegmentSize = 1 << 20;
+
+  // (process id, exit stamp, exit code, "process-phase", command line, process data).
+  typedef Callback<void(int64_t, int64_t, int, int64_t, const std::string&,
+                        const ActivityUserData::Snapshot&)>
+      ProcessExitCallback;
+
   // The tracker, or null.
   static GlobalActivityTracker* Get() { return g_tracker_.load(std::memory_order_acquire); }
 
-  // Creates the process-wide tracker with thread stacks in ordinary memory, each
-  // |stack_memory_size| bytes. Stays for the rest of the process.
+  // Creates the process-wide tracker over |allocator| with thread stacks of
+  // |stack_depth| slots, unless one exists. Stays for the rest of the process.
+  static void CreateWithAllocator(std::unique_ptr<PersistentMemoryAllocator> allocator,
+                                  int stack_depth);
+  // The same over a zeroed heap segment of |segment_size| bytes.
+  static void CreateWithLocalMemory(size_t segment_size, uint64_t id, int stack_depth);
+  // The same over a heap segment of the default size, with thread stacks of
+  // |stack_memory_size| bytes.
   static void CreateWithLocalMemory(size_t stack_memory_size);
+
+  // Detaches the process-wide tracker and returns it. It is never deleted: threads may
+  // still hold scopes that point into its memory.
+  static GlobalActivityTracker* ReleaseForTesting();
 
   GlobalActivityTracker(const GlobalActivityTracker&) = delete;
   GlobalActivityTracker& operator=(const GlobalActivityTracker&) = delete;
@@ -109,29 +240,67 @@ class GlobalActivityTracker {
   ThreadActivityTracker* GetOrCreateTrackerForCurrentThread();
   int thread_tracker_count() const { return thread_tracker_count_.load(); }
 
-  // A copy of the text of a fatal log line.
+  // A user data record for an activity scope (or one without memory), and its release.
+  std::unique_ptr<ActivityUserData> GetUserDataForActivity(ThreadActivityTracker* tracker,
+                                                           ThreadActivityTracker::ActivityId id);
+  void ReleaseUserDataMemory(uint32_t ref);
+
+  // This process's data: read back by whoever records its exit.
+  ActivityUserData& process_data() { return process_data_; }
+
+  // A copy of a log line.
   void RecordLogMessage(StringPiece message);
+  // The log lines in the segment, oldest first.
   std::vector<std::string> GetLogMessages() const;
 
   // Launched processes by id, their command lines stored as UTF-8.
   void RecordProcessLaunch(DWORD process_id, const std::wstring& command_line);
+  // Forgets the process and retires every record it left in the segment, after handing
+  // its data to the exit callback.
   void RecordProcessExit(DWORD process_id, int exit_code);
   bool IsKnownProcess(DWORD process_id) const;
+  // |task_runner| null: the callback runs on the thread that saw the exit.
+  void SetProcessExitCallback(ProcessExitCallback callback,
+                              scoped_refptr<TaskRunner> task_runner);
+
+  PersistentMemoryAllocator* allocator() const { return allocator_.get(); }
 
  private:
-  explicit GlobalActivityTracker(size_t stack_memory_size);
+  class ManagedThreadTracker;
 
+  GlobalActivityTracker(std::unique_ptr<PersistentMemoryAllocator> allocator, int stack_depth,
+                        std::unique_ptr<uint64_t[]> local_memory);
+
+  static void Install(GlobalActivityTracker* tracker);
   static void DeleteThreadTracker(void* tracker);
+  // A reference to a thread stack block, reused or new; 0 when the segment is full.
+  PersistentMemoryAllocator::Reference TakeThreadMemory();
+  void ReturnThreadMemory(PersistentMemoryAllocator::Reference ref);
+  void CleanupAfterProcess(int64_t process_id, int64_t exit_stamp, int exit_code,
+                           std::string command_line);
 
   static std::atomic<GlobalActivityTracker*> g_tracker_;
 
+  // The segment's memory when the tracker made it itself.
+  const std::unique_ptr<uint64_t[]> local_memory_;
+  const std::unique_ptr<PersistentMemoryAllocator> allocator_;
   const size_t stack_memory_size_;
   TlsSlot this_thread_tracker_;
   std::atomic<int> thread_tracker_count_;
 
-  mutable Lock lock_;
-  std::vector<std::string> log_messages_;
-  std::multimap<DWORD, std::string> known_processes_;
+  Lock thread_tracker_lock_;
+  std::vector<PersistentMemoryAllocator::Reference> thread_memory_cache_;
+  std::unique_ptr<PersistentMemoryAllocator::Iterator> thread_memory_search_;
+
+  Lock user_data_lock_;
+  std::vector<PersistentMemoryAllocator::Reference> user_data_cache_;
+
+  mutable Lock known_processes_lock_;
+  std::map<int64_t, std::string> known_processes_;
+  ProcessExitCallback exit_callback_;
+  scoped_refptr<TaskRunner> exit_task_runner_;
+
+  ActivityUserData process_data_;
 };
 
 // Base of the scope family: pushes an activity on construction when a tracker exists
@@ -143,6 +312,8 @@ class ActivityScope {
   ActivityScope& operator=(const ActivityScope&) = delete;
 
   bool IsRecorded() const { return tracker_ != nullptr; }
+  // Fields about this activity, in the segment while it is recorded (else dropped).
+  ActivityUserData& user_data();
 
  protected:
   ActivityScope() = default;
@@ -152,6 +323,7 @@ class ActivityScope {
  private:
   ThreadActivityTracker* tracker_ = nullptr;
   ThreadActivityTracker::ActivityId id_ = 0;
+  std::unique_ptr<ActivityUserData> user_data_;
 };
 
 // Never creates a thread tracker: lock acquisitions happen inside tracker creation.
