@@ -13,6 +13,7 @@
 #include "base/message_loop/pending_task.h"
 #include "base/synchronization/lock.h"
 #include "base/synchronization/sync_event.h"
+#include "base/threading/thread.h"
 
 namespace base {
 namespace debug {
@@ -283,6 +284,7 @@ TEST_F(GlobalActivityTrackerTest, ScopeUserDataIsReleasedWithTheScope) {
 
 struct ExitReport {
   int calls = 0;
+  DWORD thread_id = 0;
   int64_t process_id = 0;
   int exit_code = 0;
   int64_t phase = 0;
@@ -293,6 +295,7 @@ struct ExitReport {
 void RecordExit(ExitReport* report, int64_t process_id, int64_t, int exit_code, int64_t phase,
                 const std::string& command_line, const ActivityUserData::Snapshot& data) {
   ++report->calls;
+  report->thread_id = GetCurrentThreadId();
   report->process_id = process_id;
   report->exit_code = exit_code;
   report->phase = phase;
@@ -350,6 +353,22 @@ TEST_F(GlobalActivityTrackerTest, ProcessExitReportsAndRetiresTheChildsRecords) 
   EXPECT_EQ(kTypeIdUserDataRecord, allocator->GetType(later));
   // This process's own data stays.
   EXPECT_EQ(1, CountRecords(kTypeIdProcessDataRecord));
+}
+
+TEST_F(GlobalActivityTrackerTest, TheExitCallbackRunsOnItsRunner) {
+  Thread runner("exit reports");
+  ASSERT_TRUE(runner.Start());
+  const DWORD runner_id = runner.WaitForThreadId();
+  ExitReport report;
+  global_->SetProcessExitCallback(Bind(&RecordExit, &report), runner.GetTaskRunner());
+  global_->RecordProcessLaunch(4712, L"child.exe");
+  global_->RecordProcessExit(4712, 5);
+  runner.Stop();  // runs the posted report first
+  ASSERT_EQ(1, report.calls);
+  EXPECT_EQ(runner_id, report.thread_id);
+  EXPECT_EQ(5, report.exit_code);
+  EXPECT_EQ("child.exe", report.command_line);
+  EXPECT_EQ(0, report.phase) << "the child left no process data";
 }
 
 TEST_F(GlobalActivityTrackerTest, LogMessagesAreRecordsOfTheSegment) {
