@@ -252,7 +252,7 @@ ThreadActivityTracker* GlobalActivityTracker::GetOrCreateTrackerForCurrentThread
     PersistentMemoryAllocator::Reference ref = TakeThreadMemory();
     if (ref) {
       void* block = allocator_->GetBlockData(ref, kTypeIdActivityTracker, stack_memory_size_);
-      managed = new ManagedThreadTracker(this, ref, block, stack_memory_size_);
+      if (block) managed = new ManagedThreadTracker(this, ref, block, stack_memory_size_);
     }
   }
   if (!managed) {

@@ -122,9 +122,12 @@ void* AllocAlignedHook(const AllocatorDispatch* self, size_t alignment, size_t s
 
 void* ReallocHook(const AllocatorDispatch* self, void* address, size_t size, void* context) {
   const AllocatorDispatch* next = self->next;
+  ThreadHeapUsage* usage = GetThreadUsage();
   // Estimated before the block may go away.
-  if (address) RecordFreeHook(self, address, context);
+  const size_t old_estimate = usage && address ? SizeEstimate(self, address, context) : 0;
   void* result = next->realloc_function(next, address, size, context);
+  // A refused reallocation leaves the old block in place: it is freed later, once.
+  if (usage && address && (result || size == 0)) RecordFreeTo(usage, old_estimate);
   if (result && size != 0) RecordAllocationHook(self, result, size, context);
   return result;
 }

@@ -75,7 +75,11 @@ void* FakeAllocAligned(const AllocatorDispatch* self, size_t, size_t size, void*
 void FakeFree(const AllocatorDispatch*, void* address, void*) {
   if (address) ++g_fake_frees;
 }
+// Sizes above this are refused, the old block staying valid.
+constexpr size_t kFakeReallocLimit = 1000;
+
 void* FakeRealloc(const AllocatorDispatch* self, void* address, size_t size, void* context) {
+  if (size > kFakeReallocLimit) return nullptr;
   if (size == 0) {
     FakeFree(self, address, context);
     return nullptr;
@@ -100,6 +104,7 @@ TEST(HeapUsageTrackerTest, HooksCountThroughTheNextDispatchEntry) {
   void* zeroed = hooks->alloc_zero_initialized_function(hooks, 4, 10, nullptr);
   EXPECT_EQ(nullptr, hooks->alloc_function(hooks, 0, nullptr));  // null: not counted
   EXPECT_EQ(nullptr, hooks->realloc_function(hooks, first, 0, nullptr));  // only the free
+  EXPECT_EQ(nullptr, hooks->realloc_function(hooks, zeroed, kFakeReallocLimit + 1, nullptr));
   void* grown = hooks->realloc_function(hooks, zeroed, 50, nullptr);
   hooks->free_function(hooks, grown, nullptr);
   hooks->free_function(hooks, nullptr, nullptr);
