@@ -190,6 +190,63 @@ TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   EXPECT_EQ(1u, LogFiles().size());
 }
 
+TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {
+  testing::TestSettings settings(install_folder_, {}, false, false, /*valid_folder=*/false);
+  RecordingInstallerObserver observer;
+  InstallerRunner runner(package_, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  EXPECT_FALSE(runner.Start(settings.get()));
+  EXPECT_FALSE(runner.backend_running());
+  EXPECT_EQ(
+      (std::vector<std::string>{"Error(2,,Attempting to start installation with invalid settings)"}),
+      observer.events);
+  runner.RemoveObserver(&observer);
+}
+
+// The end of the installation is the backend's exit code, whatever it reported; the
+// backend gets the settings' switches and the front end's identity.
+TEST_F(InstallerRunnerTest, TheBackendsExitCodeDecidesTheEnd) {
+  ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
+                             package_.Append(L"installer.exe")));
+  const base::FilePath log = temp_.path().Append(L"launched.txt");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_LOG", log.value().c_str()));
+  for (const wchar_t* exit_code : {L"0", L"1"}) {
+    SCOPED_TRACE(exit_code);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", exit_code));
+    testing::TestSettings settings(install_folder_, {});
+    RecordingInstallerObserver observer;
+    base::RunLoop run_loop;
+    observer.on_end = [&run_loop] { run_loop.Quit(); };
+    InstallerRunner runner(package_, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.OnPackageReady();
+    ASSERT_TRUE(runner.Start(settings.get()));
+    // One runner runs one installation.
+    EXPECT_FALSE(runner.Start(settings.get()));
+    run_loop.Run();
+    runner.RemoveObserver(&observer);
+    EXPECT_EQ((std::vector<std::string>{exit_code[0] == L'0' ? "Done(1)" : "Done(0)"}),
+              observer.events);
+  }
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_LOG", nullptr);
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
+  std::string launched;
+  ASSERT_TRUE(base::ReadFileToString(log, &launched));
+  EXPECT_EQ(0u, launched.find("installer.exe --backend")) << launched;
+  for (const std::string& expected :
+       {std::string(" --initial-pid=") + std::to_string(GetCurrentProcessId()) + " ",
+        std::string(" --server-tracking-data=server_tracking_data"),
+        std::string(" --crash-reporter-pid=0"), std::string(" --install ")}) {
+    EXPECT_NE(std::string::npos, launched.find(expected)) << expected << " in " << launched;
+  }
+  const size_t handle = launched.find("--initial-proc-handle=");
+  ASSERT_NE(std::string::npos, handle);
+  EXPECT_EQ(std::string::npos,
+            launched.substr(handle + 22, 16).find_first_not_of("0123456789ABCDEF"));
+  EXPECT_EQ(std::string::npos, launched.find("wait-for-package"));
+}
+
 TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   // A file the installation cannot copy keeps it retrying, mid-way, while the front
   // end goes.
