@@ -187,7 +187,11 @@ TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   EXPECT_EQ("Success", events[events.size() - 2]);
   EXPECT_EQ("Done(1)", events.back());
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
-  EXPECT_EQ(1u, LogFiles().size());
+  std::vector<base::FilePath> logs = LogFiles();
+  ASSERT_EQ(1u, logs.size());
+  std::string log;
+  ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
+  EXPECT_NE(std::string::npos, log.find("Installer backend exiting"));
 }
 
 TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {
