@@ -1,8 +1,10 @@
 #include "desktop/windows/installer/installation_test_util.h"
 
 #include "base/callback.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/run_loop.h"
+#include "desktop/windows/installer/test_package_test_util.h"
 
 namespace installer {
 namespace testing {
@@ -68,6 +70,36 @@ TestSettings::TestSettings(const base::FilePath& install_folder,
 }
 
 TestSettings::~TestSettings() = default;
+
+PrivateUserHive::PrivateUserHive() {
+  if (scratch_.path().empty() ||
+      RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.path().c_str(), 0, KEY_ALL_ACCESS, &key_) !=
+          ERROR_SUCCESS) {
+    key_ = nullptr;
+    return;
+  }
+  if (RegOverridePredefKey(HKEY_CURRENT_USER, key_) != ERROR_SUCCESS) return;
+  HKEY software = nullptr;
+  active_ = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &software, nullptr) == ERROR_SUCCESS;
+  if (software) RegCloseKey(software);
+}
+
+PrivateUserHive::~PrivateUserHive() {
+  RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  if (key_) RegCloseKey(key_);
+}
+
+bool CopyTestPackage(const wchar_t* name, const base::FilePath& target) {
+  const base::FilePath source = GetTestPackageFolder(name);
+  base::FileEnumerator files(source, base::FileEnumerator::FILES);
+  bool copied = true;
+  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+    const base::FilePath copy = target.Append(path.value().substr(source.value().size() + 1));
+    copied = base::CreateDirectory(copy.DirName()) && base::CopyFile(path, copy) && copied;
+  }
+  return copied;
+}
 
 FakeInstallationContext::FakeInstallationContext() : install_log(SOURCE_INSTALLER) {}
 

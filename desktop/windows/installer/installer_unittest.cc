@@ -82,22 +82,10 @@ class InstallerTest : public ::testing::Test {
                             true)
             .c_str()));
     ASSERT_TRUE(interrupted_.IsValid());
-    // The run writes under HKEY_CURRENT_USER; other test programs share that hive, so
-    // this process gets a private one.
-    ASSERT_FALSE(user_hive_.path().empty());
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, user_hive_.path().c_str(), 0,
-                                           KEY_ALL_ACCESS, &user_hive_key_));
-    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CURRENT_USER, user_hive_key_));
-    // As in every user's hive.
-    HKEY software = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &software, nullptr));
-    RegCloseKey(software);
+    ASSERT_TRUE(user_hive_.active());
   }
 
   void TearDown() override {
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    if (user_hive_key_) RegCloseKey(user_hive_key_);
     base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
     CoUninitialize();
   }
@@ -110,14 +98,7 @@ class InstallerTest : public ::testing::Test {
   // A copy of test_pkg in the scratch folder, for tests that change or lock it.
   base::FilePath CopyPackage() {
     base::FilePath copy = scratch_.path().Append(L"package");
-    base::FilePath source = testing::GetTestPackageFolder(L"test_pkg");
-    base::FileEnumerator files(source, base::FileEnumerator::FILES);
-    for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
-      std::wstring relative = path.value().substr(source.value().size() + 1);
-      base::FilePath target = copy.Append(relative);
-      EXPECT_TRUE(base::CreateDirectory(target.DirName()));
-      EXPECT_TRUE(base::CopyFile(path, target)) << path.AsUTF8();
-    }
+    EXPECT_TRUE(testing::CopyTestPackage(L"test_pkg", copy));
     return copy;
   }
 
@@ -185,28 +166,9 @@ class InstallerTest : public ::testing::Test {
   base::FilePath install_folder_;
   base::FilePath package_;
   base::ScopedHandle interrupted_;
-  testing::ScratchRegistryKey user_hive_;
-  HKEY user_hive_key_ = nullptr;
+  // The run writes under HKEY_CURRENT_USER.
+  testing::PrivateUserHive user_hive_;
 };
-
-// The lines that differ between two snapshots, for a readable failure.
-std::string SnapshotDifference(const std::string& before, const std::string& after) {
-  auto lines = [](const std::string& text) {
-    std::vector<std::string> result;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-      result.push_back(text.substr(start, std::min<size_t>(end - start, 200)));
-    std::sort(result.begin(), result.end());
-    return result;
-  };
-  std::vector<std::string> a = lines(before), b = lines(after), gone, added;
-  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
-  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
-  std::string text;
-  for (const std::string& line : gone) text += "- " + line + "\n";
-  for (const std::string& line : added) text += "+ " + line + "\n";
-  return text;
-}
 
 std::string LastError(const std::vector<std::string>& events) {
   for (auto it = events.rbegin(); it != events.rend(); ++it)
@@ -384,7 +346,7 @@ TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
   EXPECT_EQ((std::vector<std::string>{"Started", "Error(7,,Can't uninstall when velum.exe is in use)",
                                       "Done(0)"}),
             uninstall.events);
-  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
 }
 
 TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
@@ -435,7 +397,7 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
     EXPECT_EQ(c.error, LastError(run.events));
     EXPECT_EQ("Done(0)", run.events.back());
     EXPECT_EQ(0, std::count(run.events.begin(), run.events.end(), std::string("Step")));
-    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+    EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
   }
 }
 
@@ -461,7 +423,7 @@ TEST_F(InstallerTest, ARequiredFileThatCannotBeCopiedFailsAfterSixTries) {
                 ",Failed copying resources\\app.dat)",
             LastError(run.events));
   EXPECT_EQ("Done(0)", run.events.back());
-  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
 }
 
 TEST_F(InstallerTest, AnOptionalFileThatCannotBeCopiedIsSkipped) {
@@ -508,7 +470,7 @@ TEST_F(InstallerTest, AFailureAtAnyStepUndoesTheWholeInstallation) {
     steps = std::count(run.events.begin(), run.events.end(), std::string("Step"));
     EXPECT_EQ(index + 1, steps);
     EXPECT_EQ("Error(0,,Injected step failure)", LastError(run.events));
-    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+    EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
   }
 }
 
@@ -523,7 +485,7 @@ TEST_F(InstallerTest, AnUpgradeFailureKeepsThePreviousVersion) {
     run.prepare = [index](Installer* installer) { installer->FailStepForTesting(index); };
     Run(&run);
     EXPECT_FALSE(run.succeeded);
-    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+    EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
   }
 }
 
@@ -539,7 +501,7 @@ TEST_F(InstallerTest, InterruptionCancelsMidway) {
   EXPECT_FALSE(run.succeeded);
   EXPECT_EQ("Done(0)", run.events.back());
   EXPECT_EQ(std::string(), LastError(run.events));
-  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
 }
 
 TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
@@ -555,7 +517,7 @@ TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
   std::string before = Snapshot();
   Run(&run);
   EXPECT_EQ(1, done);
-  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
 
   InstallationRun ok;
   ok.on_event = [](const std::string& event, Installer* installer) {
