@@ -101,9 +101,9 @@ void InstallerTest::UsePackage(const base::FilePath& folder) {
   ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, folder, true, false));
 }
 
-base::FilePath InstallerTest::CopyPackage() {
-  base::FilePath copy = scratch_.path().Append(L"package");
-  base::FilePath source = GetTestPackageFolder(L"test_pkg");
+base::FilePath InstallerTest::CopyPackage(const wchar_t* name) {
+  base::FilePath copy = scratch_.path().Append(L"package").Append(name);
+  base::FilePath source = GetTestPackageFolder(name);
   base::FileEnumerator files(source, base::FileEnumerator::FILES);
   for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
     std::wstring relative = path.value().substr(source.value().size() + 1);

@@ -60,8 +60,9 @@ class InstallerTest : public ::testing::Test {
   void TearDown() override;
 
   void UsePackage(const base::FilePath& folder);
-  // A copy of test_pkg in the scratch folder, for tests that change or lock it.
-  base::FilePath CopyPackage();
+  // A copy of a test package in the scratch folder, for tests that change or lock it or
+  // leave files in it.
+  base::FilePath CopyPackage(const wchar_t* name = L"test_pkg");
   void Run(InstallationRun* run);
   // The file tree of the scratch folder and the registry keys the product writes in.
   std::string Snapshot();
