@@ -12,6 +12,7 @@
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/taskbar_pin.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -125,7 +126,12 @@ void SetLocalizedStringProvider(LocalizedStringProvider provider) {
 }
 
 std::wstring GetShortcutFileName() {
-  if (GetChannel() == kStableChannel) return g_string_provider(kShortcutNameStringId) + L".lnk";
+  if (GetChannel() == kStableChannel) {
+    // A string table without the string must not leave a nameless ".lnk".
+    std::wstring name = g_string_provider(kShortcutNameStringId);
+    if (name.empty()) name = GetEnglishString(kShortcutNameStringId);
+    return name + L".lnk";
+  }
   return base::UTF8ToWide(GetVisibleProductName() + GetShortcutSuffix()) + L".lnk";
 }
 
@@ -184,9 +190,14 @@ bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToC
   }
   for (const ShortcutToCreate& shortcut : shortcuts) {
     const base::FilePath path = shortcut.folder.Append(name);
+    // Quick Launch is hidden from Windows 7 on and may never have been made.
+    Transaction* transaction = context->GetTransaction();
+    if (!base::DirectoryExists(shortcut.folder) &&
+        !transaction->Execute(std::make_unique<CreateFolderOperation>(shortcut.folder)))
+      LOG(WARNING) << "Could not create " << ToUTF8(shortcut.folder);
     // A shortcut that could not be copied stays out of the record, so that the
     // uninstallation does not look for it.
-    if (context->GetTransaction()->Execute(std::make_unique<CopyFileOperation>(master, path)))
+    if (transaction->Execute(std::make_unique<CopyFileOperation>(master, path)))
       record->*shortcut.record_field = path.value();
     else
       LOG(WARNING) << "Could not copy the master shortcut to " << ToUTF8(path);
@@ -262,9 +273,11 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
     const base::FilePath folder = requested ? GetShortcutFolder(kind, all_users) : base::FilePath();
     if (found && requested && !(status.*kind.found_for_executable)()) {
       record->*kind.record_field = old_path.value();
-      if (needs_rename && !folder.empty()) {
+      const base::FilePath new_path = folder.empty() ? old_path : folder.Append(name);
+      // Another kind's name can call for the rename of one that has the name already.
+      if (needs_rename &&
+          base::FilePath::CompareIgnoreCase(new_path.value(), old_path.value()) != 0) {
         VLOG(1) << "Moving shortcut";
-        const base::FilePath new_path = folder.Append(name);
         if (context_->GetTransaction()->Execute(
                 std::make_unique<MoveFileOperation>(old_path, new_path)))
           record->*kind.record_field = new_path.value();
