@@ -418,12 +418,5 @@ TEST_F(ShortcutStepsTest, AFailedInstallationTakesItsShortcutsAway) {
   EXPECT_FALSE(base::PathExists(quick_launch_.Append(kName)));
 }
 
-TEST(ShortcutNamesTest, VersionedNamesEndInADigit) {
-  EXPECT_EQ(L"Velum Browser.lnk", GetShortcutFileName());
-  EXPECT_EQ(L"Velum Browser 1.0.100.0.lnk", GetVersionedShortcutFileName("1.0.100.0"));
-  EXPECT_EQ(L"VelumSoftware.VelumWebBrowser.1700000000",
-            GetShortcutAppUserModelId("1700000000"));
-}
-
 }  // namespace
 }  // namespace installer
