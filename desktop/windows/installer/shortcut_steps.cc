@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
 
 namespace installer {
 
@@ -28,11 +29,7 @@ const int32_t kStableChannel = 4;
 const wchar_t kAppUserModelIdPrefix[] = L"VelumSoftware.VelumWebBrowser.";
 const wchar_t kLauncherName[] = L"launcher.exe";
 
-std::wstring GetEnglishString(int32_t id) {
-  return id == kShortcutNameStringId ? L"Velum Browser" : std::wstring();
-}
-
-LocalizedStringProvider g_string_provider = &GetEnglishString;
+const wchar_t kEnglishShortcutName[] = L"Velum Browser";
 
 // One kind of shortcut: its request flag, folders, record field, what Status found of
 // the previous one, and its log texts.
@@ -121,15 +118,11 @@ bool CreatePartnerShortcut(InstallationContext* context, const base::FilePath& t
 
 }  // namespace
 
-void SetLocalizedStringProvider(LocalizedStringProvider provider) {
-  g_string_provider = provider ? provider : &GetEnglishString;
-}
-
 std::wstring GetShortcutFileName() {
   if (GetChannel() == kStableChannel) {
-    // A string table without the string must not leave a nameless ".lnk".
-    std::wstring name = g_string_provider(kShortcutNameStringId);
-    if (name.empty()) name = GetEnglishString(kShortcutNameStringId);
+    // A module without the string table must not leave a nameless ".lnk".
+    std::wstring name = GetLocalizedString(kShortcutNameStringId);
+    if (name.empty()) name = kEnglishShortcutName;
     return name + L".lnk";
   }
   return base::UTF8ToWide(GetVisibleProductName() + GetShortcutSuffix()) + L".lnk";

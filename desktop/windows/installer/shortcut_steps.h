@@ -23,13 +23,8 @@ class InstallationContext;
 // The string resource that names the shortcut in the stable channel.
 const int32_t kShortcutNameStringId = 37070;
 
-// The text of one of the host's localized strings in the process's UI language. The
-// front end installs its lookup when it has chosen the language; until then the English
-// texts are used.
-using LocalizedStringProvider = std::wstring (*)(int32_t id);
-void SetLocalizedStringProvider(LocalizedStringProvider provider);
-
-// The shortcut file name of this build, and the same with the version before ".lnk" for
+// The shortcut file name of this build (in the stable channel the localized string in
+// the UI language, English where the resources lack it), and the same with the version before ".lnk" for
 // places where the plain name is taken (it ends in a digit, which later upgrades look
 // for).
 std::wstring GetShortcutFileName();

@@ -12,12 +12,15 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/test_helper_process.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/installer_test_util.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
 namespace {
@@ -28,10 +31,6 @@ using testing::kV1;
 using testing::kV2;
 
 const wchar_t kName[] = L"Velum Browser.lnk";
-
-std::wstring GetRussianString(int32_t id) {
-  return id == kShortcutNameStringId ? L"Браузер Velum" : std::wstring();
-}
 
 // Shortcuts of the engine's runs: they go to the scratch folder's "Desktop", "Programs"
 // and "Quick Launch"; the taskbar pinning helper of the package (the fake program, run
@@ -64,7 +63,6 @@ class ShortcutStepsTest : public InstallerTest {
   void TearDown() override {
     testing::SetStatusSystemForTesting(nullptr);
     SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_LOG", nullptr);
-    SetLocalizedStringProvider(nullptr);
     InstallerTest::TearDown();
   }
 
@@ -207,13 +205,19 @@ TEST_F(ShortcutStepsTest, ATakenNameGetsTheVersion) {
 }
 
 TEST_F(ShortcutStepsTest, TheStableNameIsLocalized) {
-  SetLocalizedStringProvider(&GetRussianString);
+  // The host's texts, in Russian.
+  HMODULE host = LoadLibraryExW(base::TestExeSibling(L"velum_installer.exe").c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, host);
+  SetResourceModuleForTesting(host);
+  SetCurrentLanguageId(LanguageCodeToLcid(L"ru"));
   InstallationRun run = Request({L"--startmenushortcut=0", L"--pintotaskbar=0"});
-  RunOk(&run);
+  Run(&run);
+  SetCurrentLanguageId(0);
+  SetResourceModuleForTesting(nullptr);
+  FreeLibrary(host);
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   EXPECT_TRUE(StartsLauncher(desktop_.Append(L"Браузер Velum.lnk"), Launcher()));
-  // A table without the string falls back to English.
-  SetLocalizedStringProvider([](int32_t) { return std::wstring(); });
-  EXPECT_EQ(kName, GetShortcutFileName());
 }
 
 TEST_F(ShortcutStepsTest, PartnerBuildsPinThePartnerOfTheLanguage) {
