@@ -11,6 +11,8 @@ namespace testing {
 
 namespace {
 
+const Status::System* g_status_system = nullptr;
+
 base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
   base::CommandLine::StringVector argv(1, L"installer.exe");
   argv.insert(argv.end(), switches.begin(), switches.end());
@@ -30,6 +32,8 @@ class PathObserver : public SettingsObserver {
 
 }  // namespace
 
+void SetStatusSystemForTesting(const Status::System* system) { g_status_system = system; }
+
 TestSettingsPlatform::TestSettingsPlatform(const base::FilePath& folder) : folder_(folder) {}
 
 InstallTarget TestSettingsPlatform::ExamineInstallTarget(const base::FilePath& folder,
@@ -46,6 +50,7 @@ std::unique_ptr<Status> TestSettingsPlatform::BuildStatus(const base::FilePath& 
     return Status::FromTarget(target, replace_basalt);
   }
   auto status = std::make_unique<Status>(replace_basalt);
+  if (g_status_system) status->set_system_for_testing(*g_status_system);
   status->Initialize(folder, 0);
   return status;
 }

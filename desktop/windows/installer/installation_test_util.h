@@ -20,6 +20,10 @@
 namespace installer {
 namespace testing {
 
+// What the Status objects that TestSettingsPlatform builds ask of the system (taskbar pins
+// are found through it); null for the real system. The caller keeps it alive.
+void SetStatusSystemForTesting(const Status::System* system);
+
 class TestSettingsPlatform : public SettingsPlatform {
  public:
   explicit TestSettingsPlatform(const base::FilePath& folder);

@@ -22,6 +22,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/file_steps.h"
 #include "desktop/windows/installer/installation_status_steps.h"
+#include "desktop/windows/installer/registry_steps.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/registry_entry.h"
@@ -29,6 +30,7 @@
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/shortcut_steps.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/write_installer_prefs_step.h"
 
@@ -457,9 +459,24 @@ void Installer::AppendSteps(InstallerStepKind kind) {
     case K::kRemoveOldRootFiles:
       steps_.push_back(std::make_unique<RemoveOldRootFilesStep>(this, GetExistingInstallLog()));
       return;
+    case K::kSetupRegistry:
+      steps_.push_back(std::make_unique<SetupRegistryStep>(this, &uninstall_key_));
+      return;
+    case K::kCleanupRegistry:
+      steps_.push_back(std::make_unique<CleanupRegistryStep>(
+          this, GetExecutableArchitecture(GetInstallFolder().Append(L"launcher.exe"))));
+      return;
+    case K::kInstallShortcuts:
+      steps_.push_back(std::make_unique<InstallShortcutsStep>(this));
+      return;
+    case K::kUpdateShortcuts:
+      steps_.push_back(std::make_unique<UpdateShortcutsStep>(this));
+      return;
+    case K::kRemoveShortcuts:
+      steps_.push_back(std::make_unique<RemoveShortcutsStep>(this));
+      return;
     default:
-      // Registry, shortcut, component, protocol-handler, finalisation and uninstall
-      // clean-up steps join the list as they are built.
+      // Component, protocol-handler, finalisation and uninstall clean-up steps join the list as they are built.
       VLOG(1) << "Step " << static_cast<int>(kind) << " is not available";
       return;
   }

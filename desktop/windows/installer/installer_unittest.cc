@@ -25,6 +25,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/installer_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -39,136 +40,13 @@ namespace {
 
 using testing::RecordingInstallerObserver;
 
-const char kV1[] = "1.0.100.0";
-const char kV2[] = "1.0.101.0";
-const char kV3[] = "1.0.102.0";
+using testing::InstallationRun;
+using testing::InstallerTest;
+using testing::kV1;
+using testing::kV2;
+using testing::kV3;
 
-// Everything one run needs; the run happens in Run().
-struct InstallationRun {
-  std::vector<std::wstring> switches;
-  bool uninstall = false;
-  bool autoupdate = false;
-  bool valid_folder = true;
-  std::string version = kV1;
-  bool writable_folder = true;
-  // Called with the installer before it begins.
-  std::function<void(Installer*)> prepare;
-  // Called with each observer line, and the installer.
-  std::function<void(const std::string&, Installer*)> on_event;
-  // Results.
-  std::vector<std::string> events;
-  bool succeeded = false;
-  int32_t operation = -1;
-};
-
-class InstallerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
-    // The installation record is written through MSXML.
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    // The start-up of the installer declares its features.
-    RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
-    // The installer reads switches of the process command line.
-    if (!base::CommandLine::ForCurrentProcess()) base::CommandLine::Init();
-    ASSERT_TRUE(base::PathRegistry::Get(base::DIR_EXE, &original_exe_folder_));
-    install_folder_ = scratch_.path().Append(L"Velum");
-    UsePackage(testing::GetTestPackageFolder(L"test_pkg"));
-    ASSERT_TRUE(base::PathExists(package_.Append(L"files_list")));
-    // The front end makes this event before it starts the backend.
-    interrupted_.Set(CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted",
-                            true)
-            .c_str()));
-    ASSERT_TRUE(interrupted_.IsValid());
-    ASSERT_TRUE(user_hive_.active());
-  }
-
-  void TearDown() override {
-    base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
-    CoUninitialize();
-  }
-
-  void UsePackage(const base::FilePath& folder) {
-    package_ = folder;
-    ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, folder, true, false));
-  }
-
-  // A copy of test_pkg in the scratch folder, for tests that change or lock it.
-  base::FilePath CopyPackage() {
-    base::FilePath copy = scratch_.path().Append(L"package");
-    EXPECT_TRUE(testing::CopyTestPackage(L"test_pkg", copy));
-    return copy;
-  }
-
-  void Run(InstallationRun* run) {
-    testing::TestSettings test_settings(install_folder_, run->switches, run->uninstall,
-                                        run->autoupdate, run->valid_folder,
-                                        run->writable_folder);
-    Settings& settings = *test_settings.get();
-    run->operation = settings.operation();
-    base::RunLoop run_loop;
-    RecordingInstallerObserver observer;
-    observer.on_end = [&run_loop] { run_loop.Quit(); };
-    {
-      Installer installer;
-      installer.SetProductVersionForTesting(run->version);
-      installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
-      if (run->on_event) {
-        Installer* pointer = &installer;
-        observer.on_event = [run, pointer](const std::string& event) {
-          run->on_event(event, pointer);
-        };
-      }
-      if (run->prepare) run->prepare(&installer);
-      installer.AddObserver(&observer);
-      installer.BeginInstallation(&settings);
-      run_loop.Run();
-      installer.RemoveObserver(&observer);
-      run->succeeded = installer.succeeded();
-    }
-    run->events = observer.events;
-  }
-
-  // The file tree of the scratch folder and the company's registry key.
-  std::string Snapshot() {
-    return testing::SnapshotFileTree(scratch_.path()) +
-           testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
-  }
-
-  std::unique_ptr<InstallLog> ReadRecord(const base::FilePath& path) {
-    std::unique_ptr<InstallLog> record;
-    InstallLogReader reader;
-    reader.ParseFile(&record, path, SOURCE_STATUS_FILE);
-    return record;
-  }
-
-  std::vector<base::FilePath> OldStatusFiles() {
-    std::vector<base::FilePath> files;
-    base::FileEnumerator list(install_folder_.Append(L"old_status"), false,
-                              base::FileEnumerator::FILES, std::wstring());
-    for (base::FilePath path = list.Next(); !path.empty(); path = list.Next())
-      files.push_back(path);
-    return files;
-  }
-
-  void Install(const char* version = kV1) {
-    InstallationRun run;
-    run.version = version;
-    Run(&run);
-    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
-  }
-
-  base::MessageLoop loop_;
-  base::ScratchDir scratch_;
-  base::FilePath original_exe_folder_;
-  base::FilePath install_folder_;
-  base::FilePath package_;
-  base::ScopedHandle interrupted_;
-  // The run writes under HKEY_CURRENT_USER.
-  testing::PrivateUserHive user_hive_;
-};
+using testing::SnapshotDifference;
 
 std::string LastError(const std::vector<std::string>& events) {
   for (auto it = events.rbegin(); it != events.rend(); ++it)
@@ -202,7 +80,7 @@ TEST_F(InstallerTest, InstallsIntoAFreshFolder) {
   EXPECT_EQ(Settings::OPERATION_INSTALL, run.operation);
   ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   // 4 files and 2 root files: 6 file steps and 6 others, plus files - 2 + roots + 1.
-  EXPECT_EQ(Expected({"Started", "TotalSteps(17)"}, 12, {"Success"}), run.events);
+  EXPECT_EQ(Expected({"Started", "TotalSteps(19)"}, 14, {"Success"}), run.events);
 
   base::FilePath version = install_folder_.Append(L"1.0.100.0");
   EXPECT_EQ("app data 1.0.100.0\n", testing::ReadText(version.Append(L"resources\\app.dat")));
@@ -263,7 +141,7 @@ TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {
   EXPECT_EQ(Settings::OPERATION_UPGRADE, upgrade.operation);
   ASSERT_TRUE(upgrade.succeeded) << ::testing::PrintToString(upgrade.events);
   // 4 files, 1 root file, 6 file steps and 6 others (the files count twice).
-  EXPECT_EQ(Expected({"Started", "TotalSteps(18)"}, 14, {"Success"}), upgrade.events);
+  EXPECT_EQ(Expected({"Started", "TotalSteps(21)"}, 17, {"Success"}), upgrade.events);
   EXPECT_EQ("new in v2\n",
             testing::ReadText(install_folder_.Append(L"1.0.101.0\\resources\\new_in_v2.dat")));
   EXPECT_EQ("readme 1.0.101.0\n",
@@ -346,7 +224,7 @@ TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
   EXPECT_EQ((std::vector<std::string>{"Started", "Error(7,,Can't uninstall when velum.exe is in use)",
                                       "Done(0)"}),
             uninstall.events);
-  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
 }
 
 TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
@@ -397,7 +275,7 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
     EXPECT_EQ(c.error, LastError(run.events));
     EXPECT_EQ("Done(0)", run.events.back());
     EXPECT_EQ(0, std::count(run.events.begin(), run.events.end(), std::string("Step")));
-    EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
   }
 }
 
@@ -423,7 +301,7 @@ TEST_F(InstallerTest, ARequiredFileThatCannotBeCopiedFailsAfterSixTries) {
                 ",Failed copying resources\\app.dat)",
             LastError(run.events));
   EXPECT_EQ("Done(0)", run.events.back());
-  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
 }
 
 TEST_F(InstallerTest, AnOptionalFileThatCannotBeCopiedIsSkipped) {
@@ -454,13 +332,13 @@ TEST_F(InstallerTest, ACopyThatSucceedsOnARetryIsRecorded) {
   ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   EXPECT_EQ(1, std::count(run.events.begin(), run.events.end(),
                           std::string("ImportantEvent(file_copy_retry)")));
-  EXPECT_EQ(12, std::count(run.events.begin(), run.events.end(), std::string("Step")));
+  EXPECT_EQ(14, std::count(run.events.begin(), run.events.end(), std::string("Step")));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
 }
 
 TEST_F(InstallerTest, AFailureAtAnyStepUndoesTheWholeInstallation) {
   std::string before = Snapshot();
-  for (size_t index = 0; index < 12; ++index) {
+  for (size_t index = 0; index < 14; ++index) {
     SCOPED_TRACE(index);
     InstallationRun run;
     size_t steps = 0;
@@ -470,7 +348,7 @@ TEST_F(InstallerTest, AFailureAtAnyStepUndoesTheWholeInstallation) {
     steps = std::count(run.events.begin(), run.events.end(), std::string("Step"));
     EXPECT_EQ(index + 1, steps);
     EXPECT_EQ("Error(0,,Injected step failure)", LastError(run.events));
-    EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
   }
 }
 
@@ -485,7 +363,7 @@ TEST_F(InstallerTest, AnUpgradeFailureKeepsThePreviousVersion) {
     run.prepare = [index](Installer* installer) { installer->FailStepForTesting(index); };
     Run(&run);
     EXPECT_FALSE(run.succeeded);
-    EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
   }
 }
 
@@ -501,7 +379,7 @@ TEST_F(InstallerTest, InterruptionCancelsMidway) {
   EXPECT_FALSE(run.succeeded);
   EXPECT_EQ("Done(0)", run.events.back());
   EXPECT_EQ(std::string(), LastError(run.events));
-  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
 }
 
 TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
@@ -517,7 +395,7 @@ TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
   std::string before = Snapshot();
   Run(&run);
   EXPECT_EQ(1, done);
-  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
 
   InstallationRun ok;
   ok.on_event = [](const std::string& event, Installer* installer) {
