@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "base/allocator/allocator_shim.h"
 #include "base/bind.h"
+#include "base/debug/activity_tracker.h"
+#include "base/debug/heap_usage_tracker.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
@@ -24,10 +27,14 @@
 #include "base/json/json_writer.h"
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
+#include "base/metrics/histogram.h"
+#include "base/metrics/persistent_memory_allocator.h"
+#include "base/metrics/sparse_histogram.h"
 #include "base/run_loop.h"
 #include "base/strings/double_conversion.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_log.h"
 #include "base/values.h"
@@ -381,6 +388,61 @@ void BenchTracing() {
   });
 }
 
+void BenchHistograms() {
+  const int kCount = 1000000;
+  base::HistogramBase* histogram = base::Histogram::FactoryGet("Bench.Counts", 1, 1000000, 50, 1);
+  Measure("Histogram::Add (1M, 50 buckets)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i) histogram->Add(i);
+  });
+  base::HistogramBase* sparse = base::SparseHistogram::FactoryGet("Bench.Sparse", 0);
+  Measure("SparseHistogram::Add (1M, 100 values)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i) sparse->Add(i % 100);
+  });
+
+  // A fresh segment per run: the zeroing is part of the figure.
+  const int kRecords = 100000;
+  std::vector<uint64_t> segment(kRecords * 48 / 8 + 4096);
+  Measure("Persistent Allocate+MakeIterable (100k)", kRecords, false, [&] {
+    std::fill(segment.begin(), segment.end(), 0);
+    base::PersistentMemoryAllocator allocator(segment.data(), segment.size() * 8, 4096, 0, false);
+    for (int i = 0; i < kRecords; ++i) allocator.MakeIterable(allocator.Allocate(16, 1));
+    g_sink = allocator.used();
+  });
+}
+
+void BenchActivityAndHeapTracking() {
+  const int kCount = 1000000;
+  base::Lock lock;
+  auto lock_and_release = [&] {
+    for (int i = 0; i < kCount; ++i) {
+      lock.Acquire();
+      lock.Release();
+    }
+  };
+  // Every lock of the program pays this: one read of the tracker pointer.
+  Measure("Lock+Release, no activity tracker (1M)", kCount, false, lock_and_release);
+  base::debug::GlobalActivityTracker::CreateWithLocalMemory(1 << 20, 0, 16);
+  {
+    // The thread gets its tracker from its first wait.
+    base::debug::EventWaitActivityScope make_tracker(nullptr, GetCurrentProcess());
+  }
+  Measure("Lock+Release, activity tracker (1M)", kCount, false, lock_and_release);
+  base::debug::GlobalActivityTracker::ReleaseForTesting();
+
+  auto malloc_free = [&] {
+    for (int i = 0; i < kCount; ++i) base::allocator::Free(base::allocator::Malloc(64));
+  };
+  Measure("Malloc+Free 64 B (1M)", kCount, false, malloc_free);
+  base::debug::HeapUsageTracker::EnableHeapTracking();
+  base::debug::HeapUsageTracker usage;
+  usage.Start();
+  Measure("Malloc+Free 64 B, heap usage hooks (1M)", kCount, false, malloc_free);
+  usage.Stop(false);
+  g_sink = usage.usage().alloc_ops;
+  if (!base::debug::HeapUsageTracker::DisableHeapTrackingForTesting())
+    std::printf("heap usage hooks stayed in the chain\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -395,5 +457,7 @@ int main(int argc, char** argv) {
   BenchImportantFileWriter();
   BenchMessageLoop();
   BenchTracing();
+  BenchHistograms();
+  BenchActivityAndHeapTracking();
   return 0;
 }

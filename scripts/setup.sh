@@ -24,7 +24,8 @@ PKGS=(
   nasm                                            # assembles BoringSSL's SHA-256
   openssl osslsigncode                            # test certificates, signed test files
   dpkg-dev xz-utils                               # apt-get source, dpkg-source -x
-  python3                                         # local HTTP test servers
+  python3                                         # local HTTP test servers, string tables
+  imagemagick                                     # the installer's images, drawn at build time
 )
 
 log() { echo "=== $*"; }
