@@ -3,6 +3,7 @@
 #include <userenv.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "base/debug/activity_tracker.h"
@@ -314,10 +315,13 @@ bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) 
 }
 
 bool RunAndCaptureOutputWithTimeout(const std::wstring& command_line, TimeDelta timeout,
-                                    std::string* output, bool* timed_out) {
+                                    Lock* launch_lock, std::string* output, bool* timed_out) {
   *timed_out = false;
   CapturedChild child;
-  if (!StartCapturedChild(command_line, kTimedCapturePipeSize, &child)) return false;
+  {
+    std::unique_ptr<AutoLock> hold(launch_lock ? new AutoLock(*launch_lock) : nullptr);
+    if (!StartCapturedChild(command_line, kTimedCapturePipeSize, &child)) return false;
+  }
 
   const DWORD wait = static_cast<DWORD>(std::max<int64_t>(0, timeout.InMilliseconds()));
   if (WaitForSingleObject(child.process.Get(), wait) != WAIT_OBJECT_0) {

@@ -4,6 +4,7 @@
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/version.h"
+#include "desktop/windows/installer/process_launch_lock.h"
 #include "desktop/windows/installer/stats_node.h"
 
 namespace installer {
@@ -18,8 +19,9 @@ bool AskDownloadedItem(const base::FilePath& file, const char* switch_name, base
   base::CommandLine command_line(file);
   command_line.AppendSwitch(switch_name);
   bool timed_out = false;
-  if (!base::RunAndCaptureOutputWithTimeout(command_line.GetCommandLineString(), timeout, answer,
-                                            &timed_out)) {
+  // The process-wide launch lock keeps other launches from inheriting the output pipe.
+  if (!base::RunAndCaptureOutputWithTimeout(command_line.GetCommandLineString(), timeout,
+                                            &GetProcessLaunchLock(), answer, &timed_out)) {
     LOG(ERROR) << (timed_out ? "Downloaded item did not answer in time: "
                              : "Could not run the downloaded item: ")
                << file.value();
