@@ -25,13 +25,9 @@
 namespace installer {
 namespace {
 
-base::FilePath TestData() { return testing::TestDataDir(); }
+using testing::ReadAll;
 
-std::string ReadAll(const base::FilePath& path) {
-  std::string data;
-  EXPECT_TRUE(base::ReadFileToString(path, &data)) << path.AsUTF8();
-  return data;
-}
+base::FilePath TestData() { return testing::TestDataDir(); }
 
 // "./docs/text.txt" -> hash, from the manifest of the payload tree.
 std::map<std::string, std::string> Manifest() {

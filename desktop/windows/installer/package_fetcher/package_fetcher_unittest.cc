@@ -32,11 +32,7 @@
 namespace installer {
 namespace {
 
-std::string ReadAll(const base::FilePath& path) {
-  std::string data;
-  EXPECT_TRUE(base::ReadFileToString(path, &data)) << path.AsUTF8();
-  return data;
-}
+using testing::ReadAll;
 
 std::string Signing(const char* name) {
   return ReadAll(testing::TestDataPath((std::string("signing/") + name).c_str()));

@@ -4,6 +4,10 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+
 namespace installer {
 namespace testing {
 
@@ -27,6 +31,12 @@ base::FilePath TestDataDir() {
 base::FilePath TestDataPath(const char* relative) {
   const char* dir = std::getenv("VELUM_TESTDATA");
   return FromHostPath(std::string(dir ? dir : "testdata") + "/" + relative);
+}
+
+std::string ReadAll(const base::FilePath& path) {
+  std::string data;
+  EXPECT_TRUE(base::ReadFileToString(path, &data)) << path.AsUTF8();
+  return data;
 }
 
 }  // namespace testing

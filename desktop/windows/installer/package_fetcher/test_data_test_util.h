@@ -3,6 +3,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_TEST_DATA_TEST_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_TEST_DATA_TEST_UTIL_H_
 
+#include <string>
+
 #include "base/files/file_path.h"
 
 namespace installer {
@@ -12,6 +14,9 @@ namespace testing {
 base::FilePath TestDataDir();
 // A file below it; |relative| uses "/".
 base::FilePath TestDataPath(const char* relative);
+
+// The whole contents of |path|; a file that cannot be read fails the test.
+std::string ReadAll(const base::FilePath& path);
 
 }  // namespace testing
 }  // namespace installer
