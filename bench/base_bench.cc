@@ -353,6 +353,9 @@ void BenchTracing() {
     json.clear();
     for (int i = 0; i < kEvents; ++i) base::trace_event::AppendEventAsJson(event, &json, nullptr);
     g_sink = json.size();
+  });
+}
+
 void BenchHistograms() {
   const int kCount = 1000000;
   base::HistogramBase* histogram = base::Histogram::FactoryGet("Bench.Counts", 1, 1000000, 50, 1);
