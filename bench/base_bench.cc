@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "base/allocator/allocator_shim.h"
 #include "base/bind.h"
+#include "base/debug/activity_tracker.h"
+#include "base/debug/heap_usage_tracker.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
@@ -31,6 +34,7 @@
 #include "base/strings/double_conversion.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_log.h"
 #include "base/values.h"
@@ -378,6 +382,39 @@ void BenchHistograms() {
   });
 }
 
+void BenchActivityAndHeapTracking() {
+  const int kCount = 1000000;
+  base::Lock lock;
+  auto lock_and_release = [&] {
+    for (int i = 0; i < kCount; ++i) {
+      lock.Acquire();
+      lock.Release();
+    }
+  };
+  // Every lock of the program pays this: one read of the tracker pointer.
+  Measure("Lock+Release, no activity tracker (1M)", kCount, false, lock_and_release);
+  base::debug::GlobalActivityTracker::CreateWithLocalMemory(1 << 20, 0, 16);
+  {
+    // The thread gets its tracker from its first wait.
+    base::debug::EventWaitActivityScope make_tracker(nullptr, GetCurrentProcess());
+  }
+  Measure("Lock+Release, activity tracker (1M)", kCount, false, lock_and_release);
+  base::debug::GlobalActivityTracker::ReleaseForTesting();
+
+  auto malloc_free = [&] {
+    for (int i = 0; i < kCount; ++i) base::allocator::Free(base::allocator::Malloc(64));
+  };
+  Measure("Malloc+Free 64 B (1M)", kCount, false, malloc_free);
+  base::debug::HeapUsageTracker::EnableHeapTracking();
+  base::debug::HeapUsageTracker usage;
+  usage.Start();
+  Measure("Malloc+Free 64 B, heap usage hooks (1M)", kCount, false, malloc_free);
+  usage.Stop(false);
+  g_sink = usage.usage().alloc_ops;
+  if (!base::debug::HeapUsageTracker::DisableHeapTrackingForTesting())
+    std::printf("heap usage hooks stayed in the chain\n");
+}
+
 }  // namespace
 
 int main() {
@@ -391,5 +428,6 @@ int main() {
   BenchMessageLoop();
   BenchTracing();
   BenchHistograms();
+  BenchActivityAndHeapTracking();
   return 0;
 }

@@ -22,7 +22,8 @@ PKGS=(
   xvfb xauth x11-apps                             # one X server for the test run
   7zip                                            # 7zz makes test archives
   dpkg-dev xz-utils                               # apt-get source, dpkg-source -x
-  python3                                         # local HTTP test servers
+  python3                                         # local HTTP test servers, string tables
+  imagemagick                                     # the installer's images, drawn at build time
 )
 
 log() { echo "=== $*"; }

@@ -32,17 +32,8 @@
 
 namespace installer {
 
+class StatsNode;
 class StatusRequest;
-
-// Where the request records itself in the installer statistics: the few writes the
-// settings make, at "."-separated keys.
-class SettingsStatsSink {
- public:
-  virtual ~SettingsStatsSink() {}
-  virtual void SetString(const std::string& key, const std::string& value) = 0;
-  virtual void SetInteger(const std::string& key, int value) = 0;
-  virtual void Remove(const std::string& key) = 0;
-};
 
 class Settings {
  public:
@@ -124,8 +115,8 @@ class Settings {
   base::FilePath GetDefaultInstallFolder(int sources) const;
   std::vector<base::FilePath> GetInstallFolderSuggestions() const;
 
-  // Records the request under `prefix` in the statistics; nothing without a sink.
-  void WriteStats(const std::string& prefix, SettingsStatsSink* sink) const;
+  // Records the request under `prefix` in the statistics record; nothing without a node.
+  void WriteStats(const std::string& prefix, StatsNode* node) const;
 
   int32_t operation() const { return operation_; }
   bool flag(int index) const;

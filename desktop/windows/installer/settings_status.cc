@@ -11,6 +11,7 @@
 #include "base/threading/worker_pool.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/settings_status_request.h"
+#include "desktop/windows/installer/stats_node.h"
 
 namespace installer {
 
@@ -185,12 +186,12 @@ void Settings::LogStatus() const {
   LOG(INFO) << "language: " << status.language();
 }
 
-void Settings::WriteStats(const std::string& prefix, SettingsStatsSink* sink) const {
-  if (!sink)
+void Settings::WriteStats(const std::string& prefix, StatsNode* node) const {
+  if (!node)
     return;
   LOG(INFO) << "Writing setting stats with prefix " << prefix;
   static const char* const kModes[] = {"all_users", "current_user", "standalone"};
-  sink->SetString(prefix + "installation_mode", kModes[mode()]);
+  node->SetString(prefix + "installation_mode", kModes[mode()]);
   const char* operation = "invalid";
   if (operation_ == OPERATION_INSTALL)
     operation = "installing";
@@ -198,29 +199,29 @@ void Settings::WriteStats(const std::string& prefix, SettingsStatsSink* sink) co
     operation = "upgrading";
   else if (operation_ == OPERATION_UNINSTALL)
     operation = "uninstalling";
-  sink->SetString(prefix + "installation_operation", operation);
-  sink->SetInteger("autoupdate", flags_[AUTOUPDATE] ? 1 : 0);
-  sink->SetInteger(prefix + "make_default", flags_[DEFAULT_BROWSER] ? 1 : 0);
+  node->SetString(prefix + "installation_operation", operation);
+  node->SetInteger("autoupdate", flags_[AUTOUPDATE] ? 1 : 0);
+  node->SetInteger(prefix + "make_default", flags_[DEFAULT_BROWSER] ? 1 : 0);
   const bool default_folder = base::FilePath::CompareIgnoreCase(
                                   status_->path().value(),
                                   GetDefaultInstallFolder(SOURCE_STANDARD).value()) == 0;
-  sink->SetInteger(prefix + "using_default_installation_folder", default_folder ? 1 : 0);
+  node->SetInteger(prefix + "using_default_installation_folder", default_folder ? 1 : 0);
   const bool privileged = !platform_->IsUserAdmin(false) &&
                           (flags_[ALL_USERS_FLAG] || status_->write_access() == 0);
-  sink->SetInteger(prefix + "using_privileged_installation_folder", privileged ? 1 : 0);
-  sink->SetString("build_arch", architecture_ == 1 ? "X64" : "X86");
+  node->SetInteger(prefix + "using_privileged_installation_folder", privileged ? 1 : 0);
+  node->SetString("build_arch", architecture_ == 1 ? "X64" : "X86");
   if (!status_->status_file_note().empty())
-    sink->SetString("xml_status_parse_error", status_->status_file_note());
+    node->SetString("xml_status_parse_error", status_->status_file_note());
   else
-    sink->Remove("xml_status_parse_error");
+    node->Remove("xml_status_parse_error");
   // Whole faulty files are large: only a sample of installations sends one.
   if (!status_->status_file_text().empty() && platform_->RandomPercent() < 5)
-    sink->SetString("xml_status_faulty_file", status_->status_file_text());
+    node->SetString("xml_status_faulty_file", status_->status_file_text());
   else
-    sink->Remove("xml_status_faulty_file");
+    node->Remove("xml_status_faulty_file");
   if (const InstallLog* record = status_->record()) {
     const uint32_t source = record->source;
-    sink->SetString("installation_status_source",
+    node->SetString("installation_status_source",
                     source < 6 ? kStatusSourceNames[source] : kStatusSourceNames[0]);
   }
 }

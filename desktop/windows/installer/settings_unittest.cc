@@ -12,6 +12,7 @@
 #include "base/threading/worker_pool.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/settings_status_request.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -84,7 +85,7 @@ class CountingObserver : public SettingsObserver {
   Settings* remove_from = nullptr;
 };
 
-class SettingsTest : public testing::Test {
+class SettingsTest : public ::testing::Test {
  protected:
   std::unique_ptr<Settings> Make(const std::vector<std::wstring>& switches,
                                  bool silent = false) {
@@ -637,50 +638,29 @@ TEST_F(SettingsTest, GoldenCommandLines) {
             uninstall.ToCommandLine(true).GetArgumentsString());
 }
 
-class RecordingSink : public SettingsStatsSink {
- public:
-  void SetString(const std::string& key, const std::string& value) override {
-    values[key] = value;
-  }
-  void SetInteger(const std::string& key, int value) override {
-    values[key] = std::to_string(value);
-  }
-  void Remove(const std::string& key) override {
-    values.erase(key);
-    removed.push_back(key);
-  }
-  std::map<std::string, std::string> values;
-  std::vector<std::string> removed;
-};
-
 TEST_F(SettingsTest, StatisticsOfTheRequest) {
   platform_.admin = false;
   std::unique_ptr<Settings> settings = Make({});
   settings->WriteStats("s.", nullptr);  // nowhere to write: nothing happens
-  RecordingSink sink;
-  sink.values["xml_status_parse_error"] = "old";
-  settings->WriteStats("s.", &sink);
-  const std::map<std::string, std::string> expected = {
-      {"s.installation_mode", "current_user"},
-      {"s.installation_operation", "installing"},
-      {"autoupdate", "0"},
-      {"s.make_default", "1"},
-      {"s.using_default_installation_folder", "1"},
-      // The fake folder has no write access recorded, and the user is no administrator.
-      {"s.using_privileged_installation_folder", "1"},
-      {"build_arch", "X64"},
-  };
-  EXPECT_EQ(expected, sink.values);
-  EXPECT_EQ((std::vector<std::string>{"xml_status_parse_error", "xml_status_faulty_file"}),
-            sink.removed);
+  testing::TestStatsRecord record;
+  record.root.SetString("xml_status_parse_error", "old");
+  settings->WriteStats("s.", &record.root);
+  // The fake folder has no write access recorded, and the user is no administrator, so
+  // the folder counts as privileged; the stale parse error is removed.
+  EXPECT_EQ(
+      "{\"autoupdate\":0,\"build_arch\":\"X64\",\"s\":{\"installation_mode\":"
+      "\"current_user\",\"installation_operation\":\"installing\",\"make_default\":1,"
+      "\"using_default_installation_folder\":1,\"using_privileged_installation_folder\":1}}",
+      record.Json());
 
   settings->SetInstallFolder(base::FilePath(L"C:\\Elsewhere"));
   ASSERT_TRUE(settings->SetMode(Settings::MODE_STANDALONE));
-  RecordingSink standalone;
-  settings->WriteStats("", &standalone);
-  EXPECT_EQ("standalone", standalone.values["installation_mode"]);
-  EXPECT_EQ("0", standalone.values["using_default_installation_folder"]);
-  EXPECT_EQ("0", standalone.values["make_default"]);
+  testing::TestStatsRecord standalone;
+  settings->WriteStats("", &standalone.root);
+  const std::string json = standalone.Json();
+  EXPECT_NE(std::string::npos, json.find("\"installation_mode\":\"standalone\"")) << json;
+  EXPECT_NE(std::string::npos, json.find("\"using_default_installation_folder\":0")) << json;
+  EXPECT_NE(std::string::npos, json.find("\"make_default\":0")) << json;
 }
 
 // Work items of the worker pool, held back so that a test decides when and in which
