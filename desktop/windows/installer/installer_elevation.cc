@@ -15,6 +15,7 @@
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -65,30 +66,27 @@ bool GetInstallerExecutable(base::FilePath* executable) {
 HandOverError GetRunElevatedError(int32_t result) {
   switch (result) {
     case HAND_OVER_NOT_ELEVATED:
-      return {6, "Elevated installation failed."};
+      return {INSTALLER_ERROR_ELEVATION, "Elevated installation failed."};
     case HAND_OVER_PROCESS_FAILED:
-      return {0, "Installer process did not complete successfully."};
+      return {INSTALLER_ERROR_GENERAL, "Installer process did not complete successfully."};
     default:
-      return {0, "Error when setting up the installer process"};
+      return {INSTALLER_ERROR_GENERAL, "Error when setting up the installer process"};
   }
 }
 
 HandOverError GetFolderPermissionError(int32_t result) {
   switch (result) {
     case HAND_OVER_NOT_ELEVATED:
-      return {6,
-              "Failed to elevate the process to give us write permissions to "
-              "installation "
-              "folder"};
+      return {INSTALLER_ERROR_ELEVATION,
+              "Failed to elevate the process to give us write permissions to installation folder"};
     case HAND_OVER_PROCESS_FAILED:
-      return {0,
-              "The process for giving us write permission to the installer "
-              "folder didn't "
+      return {INSTALLER_ERROR_GENERAL,
+              "The process for giving us write permission to the installer folder didn't "
               "complete successfully"};
     default:
-      return {0,
-              "Error when setting up the process to give us write permissions to "
-              "installation folder"};
+      return {INSTALLER_ERROR_GENERAL,
+              "Error when setting up the process to give us write permissions to installation "
+              "folder"};
   }
 }
 

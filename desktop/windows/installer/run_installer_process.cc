@@ -26,6 +26,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installer_help.h"
+#include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/run_installer_names.h"
@@ -275,9 +276,8 @@ bool RunInstallation(const base::CommandLine& command_line,
 
   if (command_line.HasSwitch("register-velum-as-protocol-handler") || modes.backend) {
     VLOG(2) << "Running backend";
-    // InstallerRunnerBackend runs here once it is part of the build.
-    LOG(ERROR) << "The installer backend is not available in this build";
-    return false;
+    InstallerRunnerBackend backend;
+    return backend.RunInstallerBackend(settings.get());
   }
 
   base::FilePath download_folder;

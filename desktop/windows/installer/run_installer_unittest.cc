@@ -181,6 +181,47 @@ TEST_F(RunInstallerTest, InformationalSwitchesPrintTheValueAloneAndLogNothing) {
   }
 }
 
+// The helper and crash-reporter roles always succeed and never open the installer log.
+TEST_F(RunInstallerTest, HelperRolesSucceedWithoutALog) {
+  for (const wchar_t* arguments :
+       {L"--set-folder-permission=C:\\nowhere", L"--crash-reporter-parent-id=1"}) {
+    SCOPED_TRACE(arguments);
+    std::string output;
+    EXPECT_EQ(0, Run(Host(), arguments, &output));
+    base::FilePath log;
+    std::string text;
+    EXPECT_FALSE(FindLog(&log, &text)) << log.value();
+  }
+}
+
+TEST_F(RunInstallerTest, Q12AutoupdateTakesTheFolderFromTheLastArgument) {
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--autoupdate --silent --installfolder= C:\\Velum", &output));
+  const std::string text = Log();
+  for (const char* expected :
+       {"It looks like we are autoupdating from Q12.",
+        "Recovered install folder from command line: C:\\Velum", "Configuring for Q12 autoupdate.",
+        "Silent: 0", "Run Immediately 1", "Running UI controller"}) {
+    EXPECT_NE(std::string::npos, text.find(expected)) << expected;
+  }
+}
+
+TEST_F(RunInstallerTest, DownloadFolderGoesOnlyWhenEmpty) {
+  const base::FilePath base = Path(L"downloads");
+  ASSERT_TRUE(base::CreateDirectory(base));
+  const base::FilePath folder = base.Append(GetInstallerFolderName());
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--temp-folder=\"" + base.value() + L"\"", &output));
+  EXPECT_NE(std::string::npos, Log().find("Installer download folder: " + folder.AsUTF8()));
+  EXPECT_FALSE(base::PathExists(folder));
+
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(base::WriteTextFile(folder.Append(L"leftover.7z"), "data"));
+  marker_ += L"-leftover";
+  EXPECT_EQ(1, Run(Host(), L"--temp-folder=\"" + base.value() + L"\"", &output));
+  EXPECT_TRUE(base::PathExists(folder.Append(L"leftover.7z")));
+}
+
 TEST_F(RunInstallerTest, RunWritesItsLogWithTheProductNameAndStartLine) {
   std::string output;
   EXPECT_EQ(1, Run(Host(), L"--silent", &output)) << output;
