@@ -12,14 +12,9 @@
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installer_help_switch_table.h"
 #include "desktop/windows/installer/run_installer_names.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
-
-namespace {
-
-AvailableLanguagesFunction g_available_languages = nullptr;
-
-}  // namespace
 
 void PrintToConsole(const char* format, ...) {
   va_list arguments;
@@ -42,10 +37,6 @@ bool PrintInformationalSwitch(const base::CommandLine& command_line) {
   }
   PrintToConsole("%s", value.c_str());
   return true;
-}
-
-void SetAvailableLanguagesFunction(AvailableLanguagesFunction function) {
-  g_available_languages = function;
 }
 
 void PrintHelpTo(FILE* out, const std::vector<std::wstring>& languages) {
@@ -84,11 +75,10 @@ void PrintHelpTo(FILE* out, const std::vector<std::wstring>& languages) {
 
 void PrintHelp() {
   // The installer is a windowed program: the help needs a console of its own.
-  AllocConsole();
+  (void)AllocConsole();  // fails when there is one already, which serves as well
   if (!std::freopen("CONOUT$", "w", stdout)) return;
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  PrintHelpTo(stdout,
-              g_available_languages ? g_available_languages() : std::vector<std::wstring>());
+  PrintHelpTo(stdout, LoadAvailableLanguages());
   // Keeps the console open until the user has read it.
   (void)std::system("PAUSE");
 }

@@ -23,12 +23,7 @@ void PrintToConsole(const char* format, ...) __attribute__((format(gnu_printf, 1
 // false when it has none.
 bool PrintInformationalSwitch(const base::CommandLine& command_line);
 
-// The offered language codes for the help text. The localisation supplies the
-// real list; until it is set the help lists none.
-typedef std::vector<std::wstring> (*AvailableLanguagesFunction)();
-void SetAvailableLanguagesFunction(AvailableLanguagesFunction function);
-
-// The help text (switches, languages, feature switches) written to `out`.
+// The help text (switches, the offered `languages`, feature switches) written to `out`.
 void PrintHelpTo(FILE* out, const std::vector<std::wstring>& languages);
 
 // Opens a console, prints the help into it and waits for a key press.

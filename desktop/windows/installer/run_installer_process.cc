@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/set_folder_permission.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
 
@@ -137,10 +138,16 @@ void ApplyExperimentStates(const base::CommandLine& command_line, bool uninstall
     LOG(INFO) << "Test experiment is enabled";
 }
 
-// The box that offers the full installer for download. It needs the dialog
-// dispatcher, the UI language and the custom message box; until those are part
-// of the build the box cannot be made and the run ends with the error alone.
-void ShowCorruptedPayloadBox() { LOG(ERROR) << "Cannot initialize the message box"; }
+// The box that offers the full installer for download, in the UI language. It needs
+// the dialog dispatcher and the custom message box; until those are part of the build
+// the box cannot be made and the run ends with the error alone, running no loop that
+// nobody would quit.
+void ShowCorruptedPayloadBox(const base::CommandLine& command_line) {
+  LANGID language = 0;
+  std::wstring code = command_line.GetSwitchValueNative("language");
+  SelectUiLanguage(&language, &code);
+  LOG(ERROR) << "Cannot initialize the message box";
+}
 
 // Reads the payload of `own_path`; false when it is corrupted (the run ends).
 bool ReadPayload(const base::CommandLine& command_line, const base::FilePath& own_path,
@@ -174,7 +181,7 @@ bool ReadPayload(const base::CommandLine& command_line, const base::FilePath& ow
       if (base::IsFeatureEnabled("kestrel-library")) {
         LOG(ERROR) << "Corrupted payload";
       } else {
-        ShowCorruptedPayloadBox();
+        ShowCorruptedPayloadBox(command_line);
       }
       return false;
   }
