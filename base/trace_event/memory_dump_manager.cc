@@ -318,12 +318,17 @@ void MemoryDumpManager::OnTraceLogEnabled() {
     AddSessionMetadataEvent("typeNames", session, session->type_name_deduplicator.get());
   }
 
-  AutoLock lock(lock_);
-  session_state_ = session;
-  dump_thread_ = std::move(dump_thread);
-  is_enabled_.store(1);
-  const bool is_coordinator = delegate_ && delegate_->IsCoordinator();
+  bool is_coordinator;
+  {
+    AutoLock lock(lock_);
+    session_state_ = session;
+    dump_thread_ = std::move(dump_thread);
+    is_enabled_.store(1);
+    is_coordinator = delegate_ && delegate_->IsCoordinator();
+  }
 
+  // Outside the lock: posting may emit trace events, whose thread buffer registers
+  // itself as a provider.
   MemoryDumpScheduler::Config periodic_config;
   bool peak_detector_configured = false;
   for (const MemoryDumpConfig::Trigger& trigger : session->config.triggers) {
@@ -359,12 +364,12 @@ void MemoryDumpManager::OnTraceLogDisabled() {
   std::unique_ptr<Thread> dump_thread;
   {
     AutoLock lock(lock_);
-    scheduler_->Stop();
-    peak_detector_->TearDown();
     dump_thread = std::move(dump_thread_);
     session_state_ = nullptr;
   }
-  // Outside the lock: its last tasks may request dumps.
+  // Outside the lock, as at the start; the thread's last tasks may request dumps.
+  scheduler_->Stop();
+  peak_detector_->TearDown();
   if (dump_thread) dump_thread->Stop();
 }
 

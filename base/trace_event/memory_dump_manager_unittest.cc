@@ -7,6 +7,7 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/debug/heap_usage_tracker.h"
+#include "base/logging.h"
 #include "base/synchronization/lock.h"
 #include "base/synchronization/sync_event.h"
 #include "base/trace_event/heap_context_tracker.h"
@@ -100,7 +101,19 @@ TEST_F(MemoryDumpManagerTest, ProvidersHearOfHeapProfilingOnRegistration) {
   EXPECT_EQ(1, provider.heap_profiling_calls);
 }
 
+std::string* g_log_lines = nullptr;
+
+bool CaptureLogLine(int, const char*, int, size_t message_start, const std::string& text) {
+  g_log_lines->append(text.substr(message_start));
+  return true;
+}
+
 TEST_F(MemoryDumpManagerTest, RequestWhileNotTracingFails) {
+  std::string log_lines;
+  g_log_lines = &log_lines;
+  const int min_log_level = GetMinLogLevel();
+  SetMinLogLevel(-1);
+  SetLogMessageHandler(&CaptureLogLine);
   for (MemoryDumpManager* manager : {MemoryDumpManager::GetInstance(),
                                      MakeManager(nullptr).release()}) {
     for (uint32_t level : {0u, 1u, 2u}) {
@@ -116,6 +129,14 @@ TEST_F(MemoryDumpManagerTest, RequestWhileNotTracingFails) {
     manager->RequestPeriodicDump(1);
     if (manager != MemoryDumpManager::GetInstance()) delete manager;
   }
+  SetLogMessageHandler(nullptr);
+  SetMinLogLevel(min_log_level);
+  g_log_lines = nullptr;
+  EXPECT_NE(std::string::npos,
+            log_lines.find("Memory-infra dump failed because disabled-by-default-memory-infra "
+                           "tracing category is not enabled or the requested dump mode is not "
+                           "allowed by trace config."))
+      << log_lines;
 }
 
 TEST_F(MemoryDumpManagerTest, ProvidersAreOrderedByRunnerThenAddressDescending) {
@@ -158,27 +179,30 @@ TEST_F(MemoryDumpManagerTest, TheTraceLogIsRegisteredWithTheProcessManager) {
   EXPECT_TRUE(MemoryDumpManager::GetInstance()->IsDumpProviderRegisteredForTesting("TraceLog"));
 }
 
-// Performs every dump at once with a fixed outcome and says when periodic ones come.
+// Performs every dump at once with success and says when periodic and peak ones come.
 class FakeDelegate : public MemoryDumpManager::Delegate {
  public:
-  explicit FakeDelegate(SyncEvent* periodic_seen) : periodic_seen_(periodic_seen) {}
+  FakeDelegate(SyncEvent* periodic_seen, SyncEvent* peak_seen)
+      : periodic_seen_(periodic_seen), peak_seen_(peak_seen) {}
   void RequestGlobalMemoryDump(uint64_t guid, uint32_t dump_type, uint32_t,
                                const MemoryDumpManager::RequestCallback& done) override {
     if (dump_type == MemoryDumpManager::PERIODIC_INTERVAL) periodic_seen_->Signal();
+    if (dump_type == MemoryDumpManager::PEAK_MEMORY_USAGE) peak_seen_->Signal();
     done.Run(guid, true);
   }
   bool IsCoordinator() const override { return true; }
 
  private:
   SyncEvent* periodic_seen_;
+  SyncEvent* peak_seen_;
 };
 
 TEST_F(MemoryDumpManagerTest, TracingRunSchedulesAndAllowsItsLevels) {
   TraceLog* log = TraceLog::GetInstance();
-  SyncEvent periodic_seen(SyncEvent::MANUAL,
-                              SyncEvent::NOT_SIGNALED);
+  SyncEvent periodic_seen(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
+  SyncEvent peak_seen(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
   std::unique_ptr<MemoryDumpManager> manager = MakeManager(nullptr);
-  manager->SetDelegate(std::make_unique<FakeDelegate>(&periodic_seen));
+  manager->SetDelegate(std::make_unique<FakeDelegate>(&periodic_seen, &peak_seen));
 
   // Memory-infra not traced: nothing starts.
   manager->OnTraceLogEnabled();
@@ -189,12 +213,17 @@ TEST_F(MemoryDumpManagerTest, TracingRunSchedulesAndAllowsItsLevels) {
   config.memory_dump_config.allowed_dump_modes = {MemoryDumpConfig::LIGHT,
                                                   MemoryDumpConfig::DETAILED};
   config.memory_dump_config.triggers = {
-      {1, MemoryDumpConfig::LIGHT, MemoryDumpConfig::PERIODIC_INTERVAL}};
+      {1, MemoryDumpConfig::LIGHT, MemoryDumpConfig::PERIODIC_INTERVAL},
+      // Not allowed: never scheduled.
+      {1, MemoryDumpConfig::BACKGROUND, MemoryDumpConfig::PERIODIC_INTERVAL},
+      {60000, MemoryDumpConfig::DETAILED, MemoryDumpConfig::PEAK_MEMORY_USAGE}};
   log->SetEnabledForTesting(config, TraceLog::RECORDING_MODE, TraceLog::kRecordUntilFull);
   manager->OnTraceLogEnabled();
   ASSERT_TRUE(manager->is_enabled_for_testing());
-  // The scheduler ticks on the "MemoryInfra" thread.
+  // The scheduler ticks on the "MemoryInfra" thread, where the coordinator's first peak
+  // dump is asked for at once.
   periodic_seen.Wait();
+  peak_seen.Wait();
 
   DumpResult allowed;
   manager->RequestMemoryDump(MemoryDumpManager::EXPLICITLY_TRIGGERED,
@@ -202,6 +231,11 @@ TEST_F(MemoryDumpManagerTest, TracingRunSchedulesAndAllowsItsLevels) {
   EXPECT_TRUE(allowed.called);
   EXPECT_NE(0u, allowed.guid);
   EXPECT_TRUE(allowed.success);
+  // Ids come from one counter, told apart per process by the trace log's hash.
+  DumpResult next;
+  manager->RequestMemoryDump(MemoryDumpManager::EXPLICITLY_TRIGGERED,
+                             MemoryDumpConfig::LIGHT, Bind(&KeepResult, &next));
+  EXPECT_GT(next.guid ^ log->process_id_hash(), allowed.guid ^ log->process_id_hash());
   DumpResult background;
   manager->RequestMemoryDump(MemoryDumpManager::EXPLICITLY_TRIGGERED,
                              MemoryDumpConfig::BACKGROUND, Bind(&KeepResult, &background));
