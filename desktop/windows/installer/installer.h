@@ -114,6 +114,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   virtual void FinalizeSuccessfulInstallation();
 
  private:
+  // What the hand-overs to other installer processes tell this installation.
+  class HandOver;
+  HandOver* GetHandOver();
+
   void Run();
   // The checks of Run up to the creation of the install folder; false when one failed
   // (the error is reported).
@@ -151,6 +155,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool running_ = false;
   bool succeeded_ = false;
   bool registry_logging_ = false;
+  // Made by the first hand-over; reports the package installer's outcome once.
+  std::unique_ptr<HandOver> hand_over_;
   base::ScopedHandle permission_undo_event_;
   uint32_t second_installer_pid_ = 0;
   base::ScopedHandle interrupted_event_;
