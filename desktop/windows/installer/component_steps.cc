@@ -9,6 +9,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
+#include "desktop/windows/installer/package_fetcher/authenticode.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
@@ -79,8 +80,11 @@ void InstallComponentsStep::InstallComponent(const std::wstring& entry) {
   // Every installer must carry the expected signer's signature: one whose signature
   // was stripped must not run unchecked.
   if (!GetInstallerSystem().verify_signature(installer)) {
+    bool has_signature = false;
+    if (!HasSignatureDirectory(installer, &has_signature)) has_signature = false;
     LOG(ERROR) << "Signature error for component installer ";
-    LOG(ERROR) << installer.AsUTF8() << " signed = false";
+    LOG(ERROR) << installer.AsUTF8() << " signed = " << has_signature;
+    LOG(ERROR) << installer.AsUTF8() << " signed = " << false;
     return;
   }
   Settings* settings = context_->GetSettings();

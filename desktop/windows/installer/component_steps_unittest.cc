@@ -8,6 +8,8 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/installer_system.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/program_log_test_util.h"
 
 namespace installer {
@@ -19,6 +21,24 @@ TEST(ComponentListTest, SplitsTrimsAndDropsIncompleteEntries) {
   EXPECT_EQ((List{{L"suite", L"components"}, {L"assistant", L"a b"}}),
             SplitComponentList(L" suite : components |assistant:a b"));
   EXPECT_EQ(List{}, SplitComponentList(L":folder|name:|| : |onlyname"));
+}
+
+// The running system's check: only the expected signer's intact signature passes (the
+// test configuration expects the test signer of the signing test data).
+TEST(ComponentSignatureTest, TheSystemVerifierAcceptsOnlyTheExpectedSigner) {
+  const struct {
+    const char* file;
+    bool accepted;
+  } cases[] = {{"signed.exe", true},
+               {"unsigned.exe", false},
+               {"other.exe", false},
+               {"tampered.exe", false}};
+  const InstallerSystem system = InstallerSystem::Current();
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.file);
+    EXPECT_EQ(test.accepted,
+              system.verify_signature(TestDataPath((std::string("signing/") + test.file).c_str())));
+  }
 }
 
 class ComponentStepsTest : public ProgramLogTest {

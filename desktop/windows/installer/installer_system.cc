@@ -7,6 +7,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/package_fetcher/authenticode.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
 #include "desktop/windows/installer/service/firewall_rule_group_provider.h"
@@ -42,9 +43,12 @@ InstallerSystem InstallerSystem::Current() {
     }
   };
   system.is_user_admin = [] { return IsUserAdmin(false); };
-  // Signature verification is wired in with package acquisition; until then nothing
-  // unverified runs.
-  system.verify_signature = [](const base::FilePath&) { return false; };
+  system.verify_signature = [](const base::FilePath& file) {
+    std::string error;
+    if (VerifyFileSignature(file, &error)) return true;
+    LOG(ERROR) << error;
+    return false;
+  };
   system.launch_detached = [](const std::wstring& command_line, uint32_t* pid) {
     return LaunchProcessViaWmi(command_line, pid);
   };

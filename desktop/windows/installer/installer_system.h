@@ -17,7 +17,7 @@
 namespace installer {
 
 struct InstallerSystem {
-  // The running system's. Component installers are refused until a verifier is set.
+  // The running system's.
   static InstallerSystem Current();
 
   // Null when no scheduler can be made for this Windows.
