@@ -830,6 +830,19 @@ void InstallerWindow::EraseBackground(HDC dc) {
   DeleteDC(source);
 }
 
+void InstallerWindow::CopyBackgroundUnder(HDC dc, HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&rect), 2);
+  HDC source = CreateCompatibleDC(dc);
+  if (!source) return;
+  HGDIOBJ old = SelectObject(source, background_);
+  BitBlt(dc, 0, 0, rect.right - rect.left, rect.bottom - rect.top, source, rect.left, rect.top,
+         SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
 void InstallerWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
   HDC source = CreateCompatibleDC(item.hDC);
   if (!source) return;
@@ -867,6 +880,9 @@ HBRUSH InstallerWindow::OnControlColor(HDC dc, HWND control, bool options_panel,
   }
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, id == INVALID_PATH_WARNING || id == 1028 ? kWarningColor : RGB(0, 0, 0));
+  // The dialog clips its children, so what lies under a transparent control is the
+  // background the control copies itself, not what the previous page left there.
+  if (!options_panel && background_ && page_ != PAGE_OPTIONS) CopyBackgroundUnder(dc, control);
   return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }
 

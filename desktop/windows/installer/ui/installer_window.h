@@ -163,6 +163,7 @@ class InstallerWindow : public SettingsObserver {
 
   void RebuildBackground();
   void EraseBackground(HDC dc);
+  void CopyBackgroundUnder(HDC dc, HWND control);
   void DrawLogo(const DRAWITEMSTRUCT& item);
   HBRUSH OnControlColor(HDC dc, HWND control, bool options_panel, UINT message);
   void ClearBrushes();

@@ -234,6 +234,10 @@ TEST_F(InstallerWindowTest, CancelNeedsConfirmation) {
 
 TEST_F(InstallerWindowTest, UninstallCancelAndAccept) {
   Open(true, false);
+  bool delete_profile = settings_->flag(Settings::DELETE_PROFILE);
+  ClickButton(dialog(), W::DELETE_PROFILE_BOX);
+  EXPECT_EQ(!delete_profile, settings_->flag(Settings::DELETE_PROFILE));
+  EXPECT_EQ(1, Counter("changed_delete_profile"));
   box_answer_ = IDYES;
   ClickButton(dialog(), W::CANCEL_BUTTON);
   ASSERT_EQ(1u, boxes_.size());
