@@ -95,6 +95,8 @@ TEST_F(CustomMessageBoxTest, ResultsOfClicksCloseAndLink) {
   box_.reset();
   EXPECT_FALSE(IsWindow(box));
   EXPECT_TRUE(IsWindowEnabled(parent_));
+  // A destroyed box is no longer offered the keyboard.
+  EXPECT_NE(box, Win32DialogDispatcher::GetInstance()->active_dialog());
 }
 
 TEST_F(CustomMessageBoxTest, MissingTemplateLeavesTheParentEnabled) {

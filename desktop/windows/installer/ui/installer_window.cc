@@ -857,9 +857,12 @@ void InstallerWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
     BITMAP badge = {};
     if (error_page_shown_ && error_badge_ && GetObjectW(error_badge_, sizeof(badge), &badge)) {
       SelectObject(source, error_badge_);
-      AlphaBlendBitmap(item.hDC, x + logo.bmWidth - badge.bmWidth + 10,
-                       y + logo.bmHeight - badge.bmHeight + 10, badge.bmWidth, badge.bmHeight,
-                       source, 0, 0, badge.bmWidth, badge.bmHeight);
+      // Kept inside the control, which clips it.
+      int badge_x = std::min<int>(x + logo.bmWidth - badge.bmWidth + 10, rect.right - badge.bmWidth);
+      int badge_y =
+          std::min<int>(y + logo.bmHeight - badge.bmHeight + 10, rect.bottom - badge.bmHeight);
+      AlphaBlendBitmap(item.hDC, badge_x, badge_y, badge.bmWidth, badge.bmHeight, source, 0, 0,
+                       badge.bmWidth, badge.bmHeight);
     }
     SelectObject(source, old);
   }
