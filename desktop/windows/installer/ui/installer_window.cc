@@ -183,8 +183,7 @@ InstallerWindow::InstallerWindow(Settings* settings, std::unique_ptr<StatsNode> 
     : settings_(settings),
       run_immediately_(run_immediately),
       white_brush_(CreateSolidBrush(RGB(255, 255, 255))),
-      stats_(std::move(stats)),
-      message_box_(SystemMessageBox) {}
+      stats_(std::move(stats)) {}
 
 InstallerWindow::~InstallerWindow() {
   if (tooltip_) DestroyWindow(tooltip_);
@@ -577,7 +576,9 @@ void InstallerWindow::ShowFatalError(const std::wstring& text) {
 }
 
 int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
-  return message_box_(dialog_, text, GetLocalizedString(37000), type);
+  std::wstring caption = GetLocalizedString(37000);
+  return message_box_ ? message_box_(dialog_, text, caption, type)
+                      : SystemMessageBox(dialog_, text, caption, type);
 }
 
 void InstallerWindow::RecordNavigation(const char* name) {

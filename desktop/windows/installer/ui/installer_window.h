@@ -77,8 +77,8 @@ class InstallerWindow : public SettingsObserver {
     UNINSTALL_FAILED_TITLE = 1038,
   };
 
-  // The system message box (MessageBoxW's arguments and result). Tests replace it: the
-  // real one is modal.
+  // The system message box (MessageBoxW's arguments and result). Tests replace it (the
+  // real one is modal); an empty function restores it.
   typedef std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption,
                             UINT type)>
       MessageBoxFunction;

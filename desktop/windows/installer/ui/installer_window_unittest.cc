@@ -196,15 +196,26 @@ TEST_F(InstallerWindowTest, NavigationIsRecordedOnThePageItLeaves) {
   // The terms link: a left click on the agreement text.
   testing::SendLinkClick(dialog(), W::TERMS_AGREEMENT, CHARRANGE{0, 1});
   EXPECT_EQ(W::PAGE_TOS, window_->page());
+  // A link whose instruction names another target goes nowhere.
+  window_->SetPage(W::PAGE_WELCOME);
+  SetDlgItemTextW(dialog(), W::TERMS_AGREEMENT, L"HYPERLINK \"other\"Other");
+  testing::SendLinkClick(dialog(), W::TERMS_AGREEMENT, CHARRANGE{0, 22});
+  EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+  window_->SetPage(W::PAGE_TOS);
   ClickButton(dialog(), W::ACCEPT_BUTTON);
-  EXPECT_EQ((std::vector<std::string>{"WELCOME", "OPTIONS", "WELCOME", "TOS"}), PageSequence());
-  const char* const kActions[] = {"OPTIONS", "BACK", "TOS", "ACCEPT"};
-  for (size_t i = 0; i < 4; ++i) {
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "OPTIONS", "WELCOME", "TOS", "WELCOME", "TOS"}),
+            PageSequence());
+  const char* const kActions[] = {"OPTIONS", "BACK", "TOS"};
+  for (size_t i = 0; i < 3; ++i) {
     std::string action, time;
     ASSERT_TRUE(PageNode(i)->GetString("navigation_action", &action));
     EXPECT_EQ(kActions[i], action);
     EXPECT_TRUE(PageNode(i)->GetString("navigation_time.time", &time));
   }
+  std::string action;
+  EXPECT_FALSE(PageNode(4)->GetString("navigation_action", &action));
+  EXPECT_TRUE(PageNode(5)->GetString("navigation_action", &action));
+  EXPECT_EQ("ACCEPT", action);
   EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
 }
 
@@ -230,6 +241,49 @@ TEST_F(InstallerWindowTest, CancelNeedsConfirmation) {
   EXPECT_TRUE(LastPageNode()->GetString("error_displayed", &shown));
   EXPECT_EQ("fatal", shown);
   EXPECT_EQ((std::vector<std::string>{"cancel", "cancel"}), delegate_.calls);
+}
+
+// What the real confirmation box showed: found by a thread timer, which runs inside
+// the box's modal loop, and answered "No".
+struct ShownBox {
+  std::wstring yes, no;
+  bool answered = false;
+  int ticks = 0;
+};
+ShownBox* g_shown_box = nullptr;
+
+BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
+  if (!GetDlgItem(window, IDYES) || !GetDlgItem(window, IDNO)) return TRUE;
+  g_shown_box->yes = GetControlText(window, IDYES);
+  g_shown_box->no = GetControlText(window, IDNO);
+  g_shown_box->answered = true;
+  PostMessageW(window, WM_COMMAND, IDNO, 0);
+  return FALSE;
+}
+
+void CALLBACK LookForBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), AnswerBoxNo, 0);
+  // A box without the expected buttons is answered anyway, so that the test ends.
+  if (!g_shown_box->answered && ++g_shown_box->ticks > 500) {
+    PostMessageW(GetActiveWindow(), WM_COMMAND, IDNO, 0);
+    g_shown_box->answered = true;
+  }
+  if (g_shown_box->answered) KillTimer(nullptr, timer);
+}
+
+TEST_F(InstallerWindowTest, SystemConfirmationBoxHasLocalizedButtons) {
+  Open(false, false);
+  window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+  ShownBox shown;
+  g_shown_box = &shown;
+  UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+  ASSERT_NE(0u, timer);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(shown.answered);
+  EXPECT_EQ(GetLocalizedString(37003), shown.yes);
+  EXPECT_EQ(GetLocalizedString(37004), shown.no);
+  EXPECT_TRUE(delegate_.calls.empty());
+  g_shown_box = nullptr;
 }
 
 TEST_F(InstallerWindowTest, UninstallCancelAndAccept) {
