@@ -20,9 +20,12 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/component_steps.h"
 #include "desktop/windows/installer/file_steps.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installation_status_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
+#include "desktop/windows/installer/post_installation_tasks.h"
 #include "desktop/windows/installer/registry_steps.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
@@ -33,6 +36,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/shortcut_steps.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 #include "desktop/windows/installer/write_installer_prefs_step.h"
 
 namespace installer {
@@ -207,11 +211,9 @@ void Installer::WaitForPackage(bool post_elevation_tasks) {
   GetHandOver()->package()->WaitForPackage(post_elevation_tasks);
 }
 
-void Installer::RunPostElevationTasks() {}
+void Installer::RunPostElevationTasks() { installer::RunPostElevationTasks(this); }
 
-void Installer::FinalizeSuccessfulInstallation() {
-  LOG(INFO) << "Finalizing successful installation";
-}
+void Installer::FinalizeSuccessfulInstallation() { installer::FinalizeSuccessfulInstallation(this); }
 
 void Installer::Run() {
   running_ = true;
@@ -512,9 +514,26 @@ void Installer::AppendSteps(InstallerStepKind kind) {
     case K::kRemoveShortcuts:
       steps_.push_back(std::make_unique<RemoveShortcutsStep>(this));
       return;
-    default:
-      // Component, protocol-handler, finalisation and uninstall clean-up steps join the list as they are built.
-      VLOG(1) << "Step " << static_cast<int>(kind) << " is not available";
+    case K::kInstallComponents:
+      steps_.push_back(std::make_unique<InstallComponentsStep>(this));
+      return;
+    case K::kUninstallComponents:
+      steps_.push_back(std::make_unique<UninstallComponentsStep>(this));
+      return;
+    case K::kSetupProtocolHandlers:
+      steps_.push_back(std::make_unique<SetupProtocolHandlersStep>(this));
+      return;
+    case K::kRegisterProtocolHandler:
+      steps_.push_back(std::make_unique<RegisterProtocolHandlerStep>(this));
+      return;
+    case K::kFinalizeInstallation:
+      steps_.push_back(std::make_unique<FinalizeInstallationStep>(this));
+      return;
+    case K::kFinalizeUninstallation:
+      steps_.push_back(std::make_unique<FinalizeUninstallationStep>(this));
+      return;
+    case K::kCleanupAfterUninstall:
+      steps_.push_back(std::make_unique<CleanupAfterUninstallStep>(this));
       return;
   }
 }

@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -31,6 +32,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_step.h"
 #include "desktop/windows/installer/installer_step_list.h"
+#include "desktop/windows/installer/os_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -75,11 +77,15 @@ class Installer : public base::ObjectWatcher::Delegate,
   // The step at `index` of the list fails after it ran, as if it had failed itself.
   void FailStepForTesting(size_t index) { failing_step_ = index; }
   size_t step_count() const { return steps_.size(); }
+  // Replaces the default-browser set-up (the backend's, or a test's).
+  void SetOsOperations(std::unique_ptr<OsOperations> operations) {
+    os_operations_ = std::move(operations);
+  }
 
   // InstallationContext:
   Settings* GetSettings() override { return settings_; }
   Transaction* GetTransaction() override { return &transaction_; }
-  OsOperations* GetOsOperations() override { return nullptr; }
+  OsOperations* GetOsOperations() override { return os_operations_.get(); }
   const base::FilePath& GetPackageFolder() override { return package_folder_; }
   const base::FilePath& GetInstallFolder() override;
   const base::FilePath& GetTargetFolder() override;
@@ -166,6 +172,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::string product_version_;
   base::TimeDelta retry_delay_;
   size_t failing_step_ = static_cast<size_t>(-1);
+  std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   base::WeakPtrFactory<Installer> weak_factory_;
 };
 

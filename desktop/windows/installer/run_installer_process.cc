@@ -23,6 +23,7 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installer_help.h"
@@ -41,6 +42,11 @@
 namespace installer {
 
 namespace {
+
+// Global storage keeps a standalone installation's values out of the registry.
+bool IsRunningInstallationCopyOnly() {
+  return InstallationInfo::GetInstance()->IsCopyOnly();
+}
 
 // The mode switches, read once; silent and run immediately may change later.
 struct Modes {
@@ -326,6 +332,7 @@ bool RunRole(const base::CommandLine& command_line) {
   crash_reporter::SetCrashKeys();
   RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
   const base::FilePath installation_folder = InstallationInfo::GetInstance()->GetInstallFolder();
+  GlobalStorage::SetCopyOnlyQuery(&IsRunningInstallationCopyOnly);
 
   if (command_line.HasSwitch("help") || command_line.HasSwitch("?")) {
     PrintHelp();
