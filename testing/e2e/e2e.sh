@@ -183,6 +183,10 @@ case $CASE in
     case $CASE in
       net_install) config='{}' ;;
       net_drop_then_success) config='{"faults": {"/VelumSetup.exe": [{"close": true, "times": 1}]}}' ;;
+      net_5xx_then_success) config='{"faults": {"/VelumSetup.exe": [{"status": 503, "times": 2}]}}' ;;
+      net_cut_then_resume) config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}]}}' ;;
+      net_range_ignored)
+        config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
       net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
     esac
     url=$(bash "$HERE/local-update-server.sh" start "$WORK/server" "$SAMPLE/VelumSetup.exe" "$config")
@@ -192,7 +196,10 @@ case $CASE in
     bash "$HERE/local-update-server.sh" stop "$WORK/server"
     requests=$(python3 -c "
 import json, sys
-for line in open(sys.argv[1]): print(json.loads(line)['method'], json.loads(line)['path'])
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    ranges = [v for k, v in r.get('headers', {}).items() if k.lower() == 'range']
+    print(r['method'], r['path'], *ranges)
 " "$WORK/server/requests.jsonl")
     echo "$requests"
     grep -q '^POST /netinstaller/$' <<< "$requests" || fail "no address request"
@@ -202,7 +209,11 @@ for line in open(sys.argv[1]): print(json.loads(line)['method'], json.loads(line
       grep -q "Checksum incorrect for the downloaded package" "$LOGS"/*.log || fail "no checksum error logged"
     else
       [ "$RC" = 0 ] || fail "exit code $RC"
-      [ "$(grep -c '^GET /VelumSetup.exe$' <<< "$requests")" -ge 1 ] || fail "no download"
+      [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 1 ] || fail "no download"
+      case $CASE in
+        net_cut_then_resume | net_range_ignored)
+          grep -q '^GET /VelumSetup.exe bytes=300000-' <<< "$requests" || fail "the download did not resume" ;;
+      esac
       check_installed_package "$SAMPLE/package"
       check_user_integration 1.0.100.0
     fi
