@@ -1,11 +1,76 @@
 #!/bin/bash
-# Sets everything up, builds, and runs the installer host under Wine.
-#   scripts/run.sh [installer switches]     (default: --version)
+# Sets everything up, builds, makes the sample browser package and its single-file
+# full-package installer, and installs the browser with it, silently, into a Wine prefix
+# of its own (out/run-prefix). Says where it installed and how it went.
+#   scripts/run.sh                 the full-package installer (the package rides along)
+#   scripts/run.sh --net           the net installer: it downloads the package from the
+#                                  local update server (testing/update_server), started
+#                                  on 127.0.0.1 for the run and stopped after it
+#   scripts/run.sh -- <switches>   the host with these switches instead (e.g. --version)
 set -euo pipefail
 REPO=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 OUT=${OUT:-$REPO/out}
 BUILD=${BUILD:-$OUT/build}
+PREFIX=${VELUM_RUN_PREFIX:-$OUT/run-prefix}
+ROUTE=full
+case "${1:-}" in
+  --net) ROUTE=net ;;
+  --) shift; "$REPO/scripts/setup.sh"; exec "$BUILD/wine-run.sh" "$BUILD/bin/velum_installer.exe" "$@" ;;
+  "") ;;
+  *) echo "usage: scripts/run.sh [--net | -- <installer switches>]" >&2; exit 2 ;;
+esac
+
 "$REPO/scripts/setup.sh"
-[ $# -gt 0 ] || set -- --version
-echo "=== running velum_installer.exe $*"
-exec "$BUILD/wine-run.sh" "$BUILD/bin/velum_installer.exe" "$@"
+SAMPLE=$OUT/sample
+echo "=== making the sample browser package and its installer"
+bash "$REPO/testing/e2e/make-sample-package.sh" "$BUILD/fake_program/velum_fake_program.exe" \
+  "$BUILD/bin/velum_installer.exe" "$SAMPLE" 400 20000000
+FOLDER='C:\Program Files\Velum'
+UNIX_FOLDER="$PREFIX/drive_c/Program Files/Velum"
+# Nothing leaves this machine: no statistics, and the preference overrides are asked of
+# a closed loopback port. Per user: an all-users installation needs ACL calls on HKLM
+# that Wine lacks.
+SWITCHES=(--silent --allusers=0 "--installfolder=$FOLDER" --enable-installer-stats=0
+          --local-pref-default-overrides-server=http://127.0.0.1:9/)
+INSTALLER=$SAMPLE/VelumSetup.exe
+SERVER=
+stop_server() { [ -z "$SERVER" ] || bash "$REPO/testing/e2e/local-update-server.sh" stop "$SERVER"; }
+trap stop_server EXIT
+
+if [ $ROUTE = net ]; then
+  # The net installer is the host with tracking data; the server answers the address
+  # request with the full-package installer, which the net installer checks and unpacks.
+  INSTALLER=$SAMPLE/VelumNetSetup.exe
+  cp "$BUILD/bin/velum_installer.exe" "$INSTALLER"
+  sh "$REPO/tools/append-tracking-data.sh" "$INSTALLER" '{"partner":"run.sh"}'
+  SERVER=$SAMPLE/server
+  url=$(bash "$REPO/testing/e2e/local-update-server.sh" start "$SERVER" "$SAMPLE/VelumSetup.exe")
+  echo "=== local update server: $url"
+  SWITCHES+=("--internal-package-server=$url")
+fi
+
+echo "=== installing the sample browser silently into $PREFIX ($ROUTE route)"
+rm -rf "$UNIX_FOLDER"
+mkdir -p "$SAMPLE/download"
+cp "$INSTALLER" "$SAMPLE/download/"
+set +e
+VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$SAMPLE/download/$(basename "$INSTALLER")" \
+  "${SWITCHES[@]}" > "$SAMPLE/installer.out" 2>&1
+RC=$?
+WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -w
+set -e
+stop_server
+
+LOG=$(ls -t "$PREFIX"/drive_c/users/*/Temp/Velum\ Installer/velum_installer_*.log 2>/dev/null |
+  head -1 || true)
+FILES=$(find "$UNIX_FOLDER" -type f 2>/dev/null | wc -l)
+echo "installed into: $FOLDER (in $UNIX_FOLDER)"
+echo "exit code:      $RC"
+echo "installed files: $FILES"
+echo "log file:       ${LOG:-none}"
+if [ "$RC" = 0 ] && [ "$FILES" -gt 0 ]; then
+  echo "The Velum browser is installed."
+else
+  echo "The installation failed; see the log file and $SAMPLE/installer.out."
+  exit 1
+fi

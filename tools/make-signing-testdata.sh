@@ -85,14 +85,7 @@ printf 'velum browser\n' > package/velum.exe
 printf 'velum.exe\r\nresources\\strings.txt\r\n' > package/files_list
 printf 'strings\n' > package/resources/strings.txt
 (cd package && 7zz a -bso0 -bsp0 -bse1 -m0=LZMA2 ../package.7z . )
-cp "$stub" package_unsigned.exe
-block=$((3 + $(stat -c %s package.7z) + 4))
-size=$(stat -c %s package_unsigned.exe)
-head -c $(((8 - (size + block) % 8) % 8)) /dev/zero >> package_unsigned.exe
-printf 'VLM' >> package_unsigned.exe
-cat package.7z >> package_unsigned.exe
-python3 -c "import struct,sys; sys.stdout.buffer.write(struct.pack('<I', $(stat -c %s package.7z)))" \
-  >> package_unsigned.exe
+"$(dirname "$0")/make-full-package-installer.sh" "$stub" package.7z package_unsigned.exe
 sign signer package_unsigned.exe package_signed.exe
 rm -f ./*.csr ./*.srl leaf.ext
 touch stamp

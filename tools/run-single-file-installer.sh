@@ -10,8 +10,6 @@ shift 2
 folder=$(mktemp -d) || exit 125
 trap 'rm -rf "$folder"' EXIT
 cp "$installer" "$folder/VelumSetup.exe" || exit 125
-# "VLM", the payload, its length as u32 little-endian.
-payload='{"partner":"ctest"}'
-{ printf 'VLM%s' "$payload"; printf "\\$(printf '%03o' ${#payload})\\000\\000\\000"; } \
-  >> "$folder/VelumSetup.exe" || exit 125
+"$(dirname "$0")/append-tracking-data.sh" "$folder/VelumSetup.exe" '{"partner":"ctest"}' ||
+  exit 125
 "$wine_run" "$folder/VelumSetup.exe" "$@"

@@ -30,6 +30,7 @@
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/silent_installer_controller.h"
 #include "desktop/windows/installer/run_installer_names.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
@@ -302,9 +303,8 @@ bool RunInstallation(const base::CommandLine& command_line,
   bool result = false;
   if (modes.silent) {
     VLOG(2) << "Running silent controller";
-    // SilentInstallerController::Run(settings, payload, download folder) runs
-    // here.
-    LOG(ERROR) << "The silent installer is not available in this build";
+    SilentInstallerController controller;
+    result = controller.Run(settings.get(), payload.get(), download_folder);
   } else {
     LOG(INFO) << "Running UI controller";
     // InstallerUIController::RunUI(settings, payload, download folder, run

@@ -222,9 +222,17 @@ TEST_F(RunInstallerTest, DownloadFolderGoesOnlyWhenEmpty) {
   EXPECT_TRUE(base::PathExists(folder.Append(L"leftover.7z")));
 }
 
+// Silent from an unpacked package (no payload, so nothing is fetched) into a folder that
+// cannot be used: the silent controller runs and fails at once, sending no statistics.
 TEST_F(RunInstallerTest, RunWritesItsLogWithTheProductNameAndStartLine) {
+  const base::FilePath package = Path(L"package");
+  const base::FilePath installer = CopyHost(package, L"installer.exe", std::string());
+  ASSERT_EQ(1, base::WriteFile(package.Append(L"files_list"), "\n", 1));
+  ASSERT_EQ(1, base::WriteFile(package.Append(L"velum.exe"), "x", 1));
   std::string output;
-  EXPECT_EQ(1, Run(Host(), L"--silent", &output)) << output;
+  EXPECT_EQ(1, Run(installer, L"--silent --enable-installer-stats=0 --installfolder=relative",
+                   &output))
+      << output;
   base::FilePath log;
   std::string text;
   ASSERT_TRUE(FindLog(&log, &text));
@@ -239,7 +247,8 @@ TEST_F(RunInstallerTest, RunWritesItsLogWithTheProductNameAndStartLine) {
       << first_line;
   EXPECT_NE(std::string::npos, text.find("Command line: "));
   EXPECT_NE(std::string::npos, text.find("Silent: 1"));
-  EXPECT_NE(std::string::npos, text.find("The silent installer is not available"));
+  EXPECT_NE(std::string::npos, text.find("Not sending stats"));
+  EXPECT_NE(std::string::npos, text.find("Controller exiting"));
 }
 
 TEST_F(RunInstallerTest, UninstallOutsideAnInstallationFailsAtOnce) {
@@ -281,13 +290,20 @@ TEST_F(RunInstallerTest, CorruptedPayloadIsAnErrorLineAndFailure) {
   EXPECT_EQ(std::string::npos, text.find("Running UI controller"));
 }
 
+// A silent net installer that reaches nothing: its address request goes to a closed
+// loopback port and the folder cannot be used, so the run fails at once.
+const wchar_t kSilentGoingNowhere[] =
+    L"--silent --enable-installer-stats=0 --installfolder=relative "
+    L"--internal-package-server=http://127.0.0.1:9/netinstaller/ "
+    L"--local-pref-default-overrides-server=http://127.0.0.1:9/";
+
 TEST_F(RunInstallerTest, TrackingChoicesApplyOnlyTogether) {
   const base::FilePath both =
       CopyHost(Path(L"both"), L"VelumSetup.exe",
                TrackingPayload("{\"utm\": {\"defbr\": \"false\", \"fsce\": \"true\", \"medium\": "
                                "\"m1\"}, \"uuid\": \"u1\"}"));
   std::string output;
-  EXPECT_EQ(1, Run(both, L"--silent", &output));
+  EXPECT_EQ(1, Run(both, kSilentGoingNowhere, &output));
   std::string text = Log();
   for (const char* expected : {"defbr:false", "DEFAULT_BROWSER set to: 0", "fsce:true",
                                "ENABLE_VELUM_STATS set to: 1", "niuid:u1", "utm_medium:m1"}) {
@@ -297,7 +313,7 @@ TEST_F(RunInstallerTest, TrackingChoicesApplyOnlyTogether) {
   const base::FilePath one = CopyHost(Path(L"one"), L"VelumSetup.exe",
                                       TrackingPayload("{\"utm\": {\"defbr\": \"false\"}}"));
   marker_ += L"-one";
-  EXPECT_EQ(1, Run(one, L"--silent", &output));
+  EXPECT_EQ(1, Run(one, kSilentGoingNowhere, &output));
   text = Log();
   EXPECT_NE(std::string::npos, text.find("Tracking data: "));
   EXPECT_EQ(std::string::npos, text.find("defbr:"));

@@ -1,0 +1,90 @@
+#!/bin/bash
+# Hand-run install benchmark (bench/README.md, "install_bench"): a silent full-package
+# installation of a sample browser of about 150 MB in about 3,000 files, paired in one run
+# with `7zz x` of the same archive plus `cp -r` of the unpacked tree, and with the bare
+# Win32 file calls of the same work (file_calls_bench.exe). Reports the times, the ratios
+# and the installer processes' peak memory seen from Linux (VmHWM, and the largest RssAnon
+# sampled every 20 ms).
+#   bench/install_bench.sh [files] [bytes]        after scripts/setup.sh
+set -euo pipefail
+REPO=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+BUILD=${BUILD:-$REPO/out/build}
+WORK=${WORK:-$REPO/out/bench}
+FILES=${1:-3000}
+BYTES=${2:-150000000}
+rm -rf "$WORK"
+mkdir -p "$WORK/download"
+bash "$REPO/testing/e2e/make-sample-package.sh" "$BUILD/fake_program/velum_fake_program.exe" \
+  "$BUILD/bin/velum_installer.exe" "$WORK/sample" "$FILES" "$BYTES"
+cp "$WORK/sample/VelumSetup.exe" "$WORK/download/"
+PREFIX=$WORK/prefix
+VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" cmd /c exit 0
+now() { date +%s.%N; }
+
+# Peak memory of the installer's processes (front end, backend, the package's installer).
+python3 - "$WORK/memory" <<'PY' &
+import os, sys, time
+out = sys.argv[1]
+peak = {}
+stop = out + '.stop'
+deadline = time.time() + 1800
+while not os.path.exists(stop) and time.time() < deadline:
+    for pid in os.listdir('/proc'):
+        if not pid.isdigit():
+            continue
+        try:
+            cmd = open('/proc/%s/cmdline' % pid, 'rb').read().replace(b'\0', b' ').decode(errors='replace')
+            if 'VelumSetup.exe' not in cmd and 'installer.exe' not in cmd:
+                continue
+            fields = dict(l.split(':', 1) for l in open('/proc/%s/status' % pid) if ':' in l)
+        except OSError:
+            continue
+        role = 'backend' if '--backend' in cmd else 'front end'
+        if 'installer.exe' in cmd:
+            role = 'package installer ' + role
+        hwm = int(fields.get('VmHWM', '0 kB').split()[0])
+        anon = int(fields.get('RssAnon', '0 kB').split()[0])
+        old = peak.get(role, (0, 0))
+        peak[role] = (max(old[0], hwm), max(old[1], anon))
+    time.sleep(0.02)
+with open(out, 'w') as f:
+    for role, (hwm, anon) in sorted(peak.items()):
+        f.write('%-28s VmHWM %7.1f MB  RssAnon %7.1f MB\n' % (role, hwm / 1024, anon / 1024))
+PY
+SAMPLER=$!
+
+start=$(now)
+VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/download/VelumSetup.exe" --silent \
+  --allusers=0 '--installfolder=C:\Bench' --enable-installer-stats=0 \
+  --local-pref-default-overrides-server=http://127.0.0.1:9/ > "$WORK/installer.out" 2>&1
+rc=$?
+WINEPREFIX=$PREFIX timeout 120 /usr/lib/wine/wineserver -w || true
+installer=$(echo "$(now) - $start" | bc)
+touch "$WORK/memory.stop"
+wait $SAMPLER
+installed=$(find "$PREFIX/drive_c/Bench" -type f | wc -l)
+
+start=$(now)
+7zz x -bso0 -bsp0 "-o$WORK/x" "$WORK/sample/package.7z"
+unpack7z=$(echo "$(now) - $start" | bc)
+start=$(now)
+cp -r "$WORK/x" "$WORK/x_copy"
+cpr=$(echo "$(now) - $start" | bc)
+sync
+
+bare=$(VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" \
+  "Z:${WORK//\//\\}\\x" "Z:${WORK//\//\\}")
+bare_unpack=$(awk '{print $2}' <<< "$bare")
+bare_copy=$(awk '{print $4}' <<< "$bare")
+WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -k || true
+
+echo "package: $(find "$WORK/x" -type f | wc -l) files, $(du -sm "$WORK/x" | cut -f1) MB;" \
+  "archive $(($(stat -c %s "$WORK/sample/package.7z") / 1048576)) MB"
+echo "installer: exit code $rc, $installed files installed, ${installer} s (start to every process ended)"
+echo "7zz x: ${unpack7z} s; cp -r: ${cpr} s"
+echo "bare Win32 under Wine: create+write+set time+close ${bare_unpack} s; CopyFileW ${bare_copy} s"
+echo "ratio installer / (7zz x + cp -r):          $(echo "scale=2; $installer / ($unpack7z + $cpr)" | bc)"
+echo "ratio installer / (7zz x + bare CopyFileW): $(echo "scale=2; $installer / ($unpack7z + $bare_copy)" | bc)"
+echo "ratio installer / (7zz x + bare unpack calls + bare CopyFileW): $(echo "scale=2; $installer / ($unpack7z + $bare_unpack + $bare_copy)" | bc)"
+echo "peak memory:"
+cat "$WORK/memory"

@@ -1,0 +1,31 @@
+# End-to-end cases (testing/e2e/e2e.sh): the single-file installer made of a sample
+# browser package, run in a copy of a template Wine prefix per case. The samples are made
+# at build time in <build>/e2e/sample (version 1.0.100.0) and sample_v2 (1.0.101.0).
+set(VELUM_E2E ${CMAKE_BINARY_DIR}/e2e)
+set(VELUM_E2E_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/make-sample-package.sh
+    ${CMAKE_CURRENT_LIST_DIR}/../test_pkg/make-test-packages.sh
+    ${CMAKE_SOURCE_DIR}/tools/make-full-package-installer.sh)
+add_custom_command(
+  OUTPUT ${VELUM_E2E}/sample/VelumSetup.exe ${VELUM_E2E}/sample_v2/VelumSetup.exe
+  COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/make-sample-package.sh
+          $<TARGET_FILE:velum_fake_program> $<TARGET_FILE:velum_installer_host>
+          ${VELUM_E2E}/sample 60 2000000 1.0.100.0 test_pkg
+  COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/make-sample-package.sh
+          $<TARGET_FILE:velum_fake_program> $<TARGET_FILE:velum_installer_host>
+          ${VELUM_E2E}/sample_v2 60 2000000 1.0.101.0 test_pkg_v2
+  DEPENDS velum_fake_program velum_installer_host ${VELUM_E2E_SCRIPTS}
+  COMMENT "Making the sample browser packages and their installers")
+add_custom_target(velum_e2e_samples ALL
+                  DEPENDS ${VELUM_E2E}/sample/VelumSetup.exe ${VELUM_E2E}/sample_v2/VelumSetup.exe)
+
+set(VELUM_E2E_SH ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
+# Each case copies the template prefix (about 0.7 GB, removed when the case passes).
+add_test(NAME e2e_template COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} template)
+set_tests_properties(e2e_template PROPERTIES FIXTURES_SETUP e2e_prefix LABELS e2e)
+foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folder_long
+             corrupted_payload net_install net_drop_then_success net_5xx_then_success
+             net_cut_then_resume net_range_ignored net_wrong_checksum)
+  add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
+  set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e
+                       TIMEOUT 300)
+endforeach()

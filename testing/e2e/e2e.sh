@@ -1,0 +1,237 @@
+#!/bin/bash
+# End-to-end cases: the single-file installer run as a user runs it, each case in its own
+# copy of a template Wine prefix, judged by what it did to that machine.
+#   e2e.sh <build dir> template          make the template prefix (a CTest fixture)
+#   e2e.sh <build dir> <case>            run one case; exit status 0 when it held
+# The sample installers come from <build dir>/e2e/sample{,_v2} (made at build time).
+set -uo pipefail
+BUILD=$(cd "$1" && pwd)
+CASE=$2
+E2E=$BUILD/e2e
+HERE=$(cd "$(dirname "$0")" && pwd)
+TEMPLATE=$E2E/template
+WINESERVER=/usr/lib/wine/wineserver
+FOLDER='C:\Velum E2E'
+FAILED=0
+# Per-user (an all-users installation needs ACL calls Wine lacks on HKLM), no statistics,
+# and the preference overrides asked of a closed loopback port: no case reaches past
+# loopback.
+COMMON=(--silent --allusers=0 --enable-installer-stats=0
+        --local-pref-default-overrides-server=http://127.0.0.1:9/)
+
+fail() { echo "FAIL: $*"; FAILED=1; }
+
+# Ends every process of the case's prefix: a bounded wait, then a kill.
+end_prefix() {
+  WINEPREFIX=$PREFIX timeout 60 "$WINESERVER" -w ||
+    { WINEPREFIX=$PREFIX "$WINESERVER" -k 2>/dev/null; WINEPREFIX=$PREFIX timeout 30 "$WINESERVER" -w; }
+}
+
+if [ "$CASE" = template ]; then
+  rm -rf "$TEMPLATE" "$TEMPLATE.lock"
+  mkdir -p "$E2E"
+  VELUM_WINEPREFIX=$TEMPLATE "$BUILD/wine-run.sh" cmd /c exit 0 || exit 1
+  PREFIX=$TEMPLATE end_prefix
+  exit 0
+fi
+
+WORK=$E2E/cases/$CASE
+PREFIX=$WORK/prefix
+rm -rf "$WORK"
+mkdir -p "$WORK"
+cp -a "$TEMPLATE" "$PREFIX" || { echo "no template prefix"; exit 1; }
+INSTALLED=$PREFIX/drive_c/Velum\ E2E
+LOGS=$PREFIX/drive_c/users/root/Temp/Velum\ Installer
+
+# run <installer> [switches...]: runs it in the prefix; RC is its exit status.
+run() {
+  local installer=$1 program
+  shift
+  program=$installer
+  # A download runs from a folder of its own; an installed installer runs where it is.
+  if [ "${installer#"$PREFIX"}" = "$installer" ]; then
+    program=$WORK/$(basename "$installer")
+    cp "$installer" "$program"
+  fi
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$program" "$@" > "$WORK/run.out" 2>&1
+  RC=$?
+  end_prefix
+  echo "ran $(basename "$installer") $*: exit code $RC"
+}
+
+# The registry keys of the product (and what it registers under its name) in the
+# prefix's hives, with their values, without Wine's time stamps.
+velum_keys() {
+  python3 - "$PREFIX/user.reg" "$PREFIX/system.reg" <<'PY'
+import re, sys
+for hive in sys.argv[1:]:
+    keep = False
+    for line in open(hive, encoding='utf-8', errors='replace'):
+        if line.startswith('['):
+            keep = 'velum' in line.lower()
+            line = re.sub(r'\] \d+$', ']', line.rstrip('\n')) + '\n'
+        elif line.startswith('#time'):
+            continue
+        if keep:
+            sys.stdout.write(line)
+PY
+}
+
+# The machine as the installer may change it: files under C:\ (but Windows' own, the
+# temporary ones and WinINet's cache and cookies) and the product's registry keys.
+snapshot() {
+  (cd "$PREFIX/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune \
+    -o -path './users/*/AppData/Local/Microsoft' -prune -o -print | LC_ALL=C sort)
+  velum_keys
+}
+
+# Every file of a package's lists where the installation keeps it: "files_list" under
+# the version's folder that the record names, "root_files_list" and the launcher in the
+# install folder.
+check_installed_package() {  # <package dir>
+  local package=$1 version missing=0 line
+  version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml")
+  [ -n "$version" ] || { fail "the record names no version folder"; return; }
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    [ -n "$line" ] || continue
+    cmp -s "$package/${line//\\//}" "$INSTALLED/$version/${line//\\//}" ||
+      { missing=$((missing + 1)); echo "missing or different: $version\\$line"; }
+  done < "$package/files_list"
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    [ -n "$line" ] || continue
+    cmp -s "$package/$line" "$INSTALLED/$line" || { missing=$((missing + 1)); echo "missing: $line"; }
+  done < "$package/root_files_list"
+  [ $missing -eq 0 ] || fail "$missing files of the package are not installed"
+  [ -f "$INSTALLED/launcher.exe" ] || fail "no launcher"
+  [ -f "$INSTALLED/installation_status.xml" ] || fail "no installation record"
+}
+
+# Registry, shortcuts and preferences of a per-user installation.
+check_user_integration() {  # <version>
+  local keys
+  keys=$(velum_keys)
+  grep -q '^\[Software\\\\Velum Software' <<< "$keys" || fail "no product key"
+  grep -q "^\[Software\\\\\\\\Microsoft\\\\\\\\Windows\\\\\\\\CurrentVersion\\\\\\\\Uninstall\\\\\\\\Velum $1\]" \
+    <<< "$keys" || grep -q "Uninstall\\\\\\\\Velum $1" <<< "$keys" || fail "no uninstall entry for $1"
+  grep -q '^\[Software\\\\Classes\\\\Velum' <<< "$keys" || fail "no file and protocol classes"
+  [ -f "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "no desktop shortcut"
+  [ -f "$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Velum Browser.lnk" ] ||
+    fail "no start menu shortcut"
+  python3 -c "import json,sys; json.load(open(sys.argv[1]))" "$INSTALLED/installer_prefs.json" ||
+    fail "installer_prefs.json is not JSON"
+}
+
+SAMPLE=$E2E/sample
+SAMPLE_V2=$E2E/sample_v2
+case $CASE in
+  full_package_install)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    check_user_integration 1.0.100.0
+    ls "$LOGS"/velum_installer_*.log > /dev/null 2>&1 || fail "no installer log"
+    ;;
+  upgrade_uninstall)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "upgrade: exit code $RC"
+    # The installer's own version names the folder; the v2 package's files are in it.
+    check_installed_package "$SAMPLE_V2/package"
+    check_user_integration 1.0.100.0
+    grep -q 'operation_type.*2\|Operation: 2' "$LOGS"/*.log || fail "not run as an upgrade"
+    # Uninstalling is the installed installer's work.
+    version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml")
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    [ ! -e "$INSTALLED/$version/velum.exe" ] || fail "velum.exe is still there"
+    [ ! -e "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "a shortcut is still there"
+    ! velum_keys | grep -q 'Uninstall\\\\Velum' || fail "the uninstall entry is still there"
+    [ ! -e "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "the shortcut is still there"
+    ! velum_keys | grep -q 'Uninstall\\\\Velum' || fail "the uninstall entry is still there"
+    ;;
+  bad_folder_*)
+    case $CASE in
+      bad_folder_illegal) folder='C:\Velum<>|?*' ;;
+      bad_folder_long) folder="C:\\$(printf 'x%.0s' $(seq 300))" ;;
+    esac
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
+    [ "$RC" != 0 ] || fail "an unusable folder was accepted"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    ;;
+  corrupted_payload)
+    # The archive's middle overwritten: the package cannot be unpacked.
+    mkdir -p "$WORK/download"
+    cp "$SAMPLE/VelumSetup.exe" "$WORK/download/corrupted.exe"
+    size=$(stat -c %s "$WORK/download/corrupted.exe")
+    printf 'corrupted%.0s' $(seq 200) |
+      dd of="$WORK/download/corrupted.exe" bs=1 seek=$((size - 200000)) conv=notrunc status=none
+    before=$(snapshot)
+    run "$WORK/download/corrupted.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "a corrupted package was installed"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    ;;
+  net_*)
+    # The net installer: the host with tracking data, served the sample by the local
+    # update server.
+    mkdir -p "$WORK/download"
+    cp "$BUILD/bin/velum_installer.exe" "$WORK/download/VelumNetSetup.exe"
+    sh "$HERE/../../tools/append-tracking-data.sh" "$WORK/download/VelumNetSetup.exe" '{"partner":"e2e"}'
+    case $CASE in
+      net_install) config='{}' ;;
+      net_drop_then_success) config='{"faults": {"/VelumSetup.exe": [{"close": true, "times": 1}]}}' ;;
+      net_5xx_then_success) config='{"faults": {"/VelumSetup.exe": [{"status": 503, "times": 2}]}}' ;;
+      net_cut_then_resume) config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}]}}' ;;
+      net_range_ignored)
+        config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
+      net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
+    esac
+    url=$(bash "$HERE/local-update-server.sh" start "$WORK/server" "$SAMPLE/VelumSetup.exe" "$config")
+    before=$(snapshot)
+    run "$WORK/download/VelumNetSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER" \
+      "--internal-package-server=$url"
+    bash "$HERE/local-update-server.sh" stop "$WORK/server"
+    requests=$(python3 -c "
+import json, sys
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    ranges = [v for k, v in r.get('headers', {}).items() if k.lower() == 'range']
+    print(r['method'], r['path'], *ranges)
+" "$WORK/server/requests.jsonl")
+    echo "$requests"
+    grep -q '^POST /netinstaller/$' <<< "$requests" || fail "no address request"
+    if [ $CASE = net_wrong_checksum ]; then
+      [ "$RC" != 0 ] || fail "a package with a wrong checksum was installed"
+      [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+      grep -q "Checksum incorrect for the downloaded package" "$LOGS"/*.log || fail "no checksum error logged"
+    else
+      [ "$RC" = 0 ] || fail "exit code $RC"
+      [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 1 ] || fail "no download"
+      case $CASE in
+        net_cut_then_resume | net_range_ignored)
+          grep -q '^GET /VelumSetup.exe bytes=300000-' <<< "$requests" || fail "the download did not resume" ;;
+      esac
+      check_installed_package "$SAMPLE/package"
+      check_user_integration 1.0.100.0
+    fi
+    ;;
+  *)
+    echo "unknown case $CASE"
+    exit 2
+    ;;
+esac
+
+if [ $FAILED = 0 ]; then
+  rm -rf "$WORK"
+  echo "PASS: $CASE"
+else
+  echo "--- installer output:"; tail -30 "$WORK/run.out"
+  for log in "$LOGS"/velum_installer_*.log; do
+    [ -f "$log" ] && { echo "--- $log"; tail -40 "$log"; }
+  done
+  echo "the case's prefix is kept in $WORK"
+fi
+exit $FAILED

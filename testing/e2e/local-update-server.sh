@@ -1,0 +1,40 @@
+#!/bin/bash
+# The local update server (testing/update_server/update_server.py) serving one package
+# to a net installer, for scripts/run.sh --net and the end-to-end cases.
+#   local-update-server.sh start <state dir> <full-package installer> [config JSON]
+#       starts it on 127.0.0.1/::1, answers the address request with the installer and its
+#       checksum, prints the address-request URL; it stops by itself after ten minutes.
+#       The config JSON's "faults" and "download_address" members are added to the
+#       server's (e.g. a fault of "/VelumSetup.exe", another "installer_checksum").
+#   local-update-server.sh stop <state dir>
+#       stops it and waits (bounded) until it has
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+state=$2
+case $1 in
+  start)
+    rm -rf "$state"
+    mkdir -p "$state/files"
+    cp "$3" "$state/files/VelumSetup.exe"
+    python3 - "$state/config.json" "${4:-{\}}" <<'PY'
+import json, sys
+extra = json.loads(sys.argv[2])
+address = {"installer": "{base}/VelumSetup.exe", "installer_file": "VelumSetup.exe"}
+address.update(extra.get("download_address", {}))
+json.dump({"routes": {"/VelumSetup.exe": {"file": "VelumSetup.exe"}},
+           "faults": extra.get("faults", {}), "download_address": address},
+          open(sys.argv[1], "w"))
+PY
+    nohup python3 "$here/../update_server/update_server.py" --state-dir "$state" \
+      > "$state/server.log" 2>&1 &
+    for _ in $(seq 200); do [ -s "$state/server.json" ] && break; sleep 0.1; done
+    port=$(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['port'])" \
+      "$state/server.json")
+    echo "http://127.0.0.1:$port/netinstaller/"
+    ;;
+  stop)
+    [ -d "$state" ] || exit 0
+    touch "$state/stop"
+    for _ in $(seq 100); do [ -e "$state/stopped" ] && break; sleep 0.1; done
+    ;;
+esac
