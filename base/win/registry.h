@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "base/win/scoped_generic.h"
+
 namespace base {
 
 class RegistryKey {
@@ -33,8 +35,8 @@ class RegistryKey {
   LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
   void Close();
 
-  bool Valid() const { return key_ != nullptr; }
-  HKEY Handle() const { return key_; }
+  bool Valid() const { return key_.IsValid(); }
+  HKEY Handle() const { return key_.Get(); }
   // The WOW64 view bits (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY) to pass on to keys
   // opened beside this one.
   REGSAM view() const { return view_; }
@@ -52,7 +54,7 @@ class RegistryKey {
  private:
   void Take(HKEY key, REGSAM access);
 
-  HKEY key_;
+  ScopedHKEY key_;
   REGSAM view_;
 };
 
