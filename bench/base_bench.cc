@@ -234,7 +234,10 @@ void Bench7z() {
   std::sort(archives.rbegin(), archives.rend());
   if (archives.empty()) std::printf("7z: no archive in %s\n", dir.c_str());
   base::FilePath out;
-  base::GetTempDir(&out);
+  if (!base::GetTempDir(&out)) {
+    std::printf("7z: no temporary folder\n");
+    return;
+  }
   out = out.Append(L"velum_bench_7z");
   for (const auto& entry : archives) {
     const std::string& name = entry.second;

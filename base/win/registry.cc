@@ -21,10 +21,11 @@ RegistryKey::RegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
     view_ = access & kViewMask;
     return;
   }
+  // The result shows in Valid().
   if (access & kChangeAccess)
-    Create(root, subkey, access);
+    static_cast<void>(Create(root, subkey, access));
   else
-    Open(root, subkey, access);
+    static_cast<void>(Open(root, subkey, access));
 }
 
 RegistryKey::~RegistryKey() { Close(); }

@@ -31,8 +31,8 @@ class RegistryKey {
   RegistryKey& operator=(const RegistryKey&) = delete;
 
   // On success the held key is replaced; on failure nothing changes.
-  LONG Create(HKEY root, const wchar_t* subkey, REGSAM access);
-  LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
+  [[nodiscard]] LONG Create(HKEY root, const wchar_t* subkey, REGSAM access);
+  [[nodiscard]] LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
   void Close();
 
   bool Valid() const { return key_.IsValid(); }
@@ -43,13 +43,13 @@ class RegistryKey {
 
   // REG_DWORD, or REG_BINARY of exactly 4 bytes; anything else is ERROR_CANTREAD and
   // leaves *out alone.
-  LONG ReadValueDW(const wchar_t* name, DWORD* out) const;
+  [[nodiscard]] LONG ReadValueDW(const wchar_t* name, DWORD* out) const;
   // REG_SZ, or REG_EXPAND_SZ with the environment variables expanded, of at most 1024
   // units; a null name reads the default value. Other types give ERROR_CANTREAD, a
   // longer value ERROR_MORE_DATA; *out is changed only on success.
-  LONG ReadValue(const wchar_t* name, std::wstring* out) const;
+  [[nodiscard]] LONG ReadValue(const wchar_t* name, std::wstring* out) const;
   // REG_SZ, the terminating NUL counted.
-  LONG WriteValue(const wchar_t* name, const wchar_t* value);
+  [[nodiscard]] LONG WriteValue(const wchar_t* name, const wchar_t* value);
 
  private:
   void Take(HKEY key, REGSAM access);
