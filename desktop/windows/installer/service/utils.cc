@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "base/base_paths_win.h"
+#include "base/channel_info.h"
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
@@ -236,13 +237,13 @@ ExecutableArchitecture GetExecutableArchitecture(const base::FilePath& path) {
 
 std::string GetStreamNameFor(int32_t stream) {
   switch (stream) {
-    case 1:
+    case base::kChannelNightly:
       return "Nightly";
-    case 2:
+    case base::kChannelDeveloper:
       return "Developer";
-    case 3:
+    case base::kChannelNext:
       return "Next";
-    case 4:
+    case base::kChannelStable:
       return "Stable";
     default:
       return GetChannelName();
