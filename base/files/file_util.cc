@@ -17,6 +17,9 @@ namespace {
 
 const size_t kMaxPath = MAX_PATH;
 
+// The name the verbose lines of the file utilities go by.
+const char kFileUtilLogModule[] = __FILE__;
+
 bool TooLong(const FilePath& path) {
   return path.value().size() >= kMaxPath;
 }
@@ -297,9 +300,8 @@ bool AppendToFile(const FilePath& path, const char* data, int size) {
                                    OPEN_EXISTING, 0, nullptr));
   if (!handle.IsValid()) {
     DWORD error = ::GetLastError();
-    if (VLOG_IS_ON(1))
-      LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
-          << "CreateFile failed for path " << path.AsUTF8();
+    VPLOG_WITH_ERROR(kFileUtilLogModule, 1, error)
+        << "CreateFile failed for path " << path.AsUTF8();
     return false;
   }
   DWORD written = 0;
@@ -308,16 +310,13 @@ bool AppendToFile(const FilePath& path, const char* data, int size) {
   DWORD error = ::GetLastError();
   handle.Close();
   if (!ok) {
-    if (VLOG_IS_ON(1))
-      LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
-          << "Writing file " << path.AsUTF8() << " failed";
+    VPLOG_WITH_ERROR(kFileUtilLogModule, 1, error)
+        << "Writing file " << path.AsUTF8() << " failed";
     return false;
   }
   if (static_cast<int>(written) != size) {
-    if (VLOG_IS_ON(1))
-      LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
-          << "Only wrote " << written << " out of " << size << " byte(s) to "
-          << path.AsUTF8();
+    VPLOG_WITH_ERROR(kFileUtilLogModule, 1, error)
+        << "Only wrote " << written << " out of " << size << " byte(s) to " << path.AsUTF8();
     return false;
   }
   return true;
