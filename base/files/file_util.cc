@@ -17,8 +17,8 @@ namespace {
 
 const size_t kMaxPath = MAX_PATH;
 
-// The name the verbose lines of the file utilities go by.
-const char kFileUtilLogModule[] = __FILE__;
+// The verbose lines of the file utilities go by this module name ("file_util_win").
+const char kFileUtilLogModule[] = "base/files/file_util_win.cc";
 
 bool TooLong(const FilePath& path) {
   return path.value().size() >= kMaxPath;
