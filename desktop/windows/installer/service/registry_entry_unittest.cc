@@ -93,6 +93,8 @@ TEST(RegistryEntryTest, SetValuesAreNotedInTheRecord) {
       Row(L"Software\\{Product}", L"Gone", kRegistryDeleteValue, 0),
       Row(L"Software\\{Product}\\old", nullptr, kRegistryDeleteKey, 0),
       Row(L"Software\\{Product}", L"Count", REG_DWORD, 3),
+      Row(L"Software\\{Product}", L"Empty", REG_BINARY, reinterpret_cast<uintptr_t>("")),
+      Row(L"Software\\{Product}", L"Bytes", REG_BINARY, reinterpret_cast<uintptr_t>("\x01\xab")),
   };
   for (const RegistryEntryDefinition& row : rows) {
     std::unique_ptr<TransactionOperation> operation;
@@ -101,10 +103,15 @@ TEST(RegistryEntryTest, SetValuesAreNotedInTheRecord) {
   }
   ASSERT_EQ(1u, resolver.user_log.size());
   EXPECT_EQ("Software\\Velum", resolver.user_log[0].path);
-  ASSERT_EQ(2u, resolver.user_log[0].values.size());
-  EXPECT_EQ("Path", resolver.user_log[0].values[0].name);
-  EXPECT_EQ("REG_SZ", resolver.user_log[0].values[0].type);
-  EXPECT_EQ("Count", resolver.user_log[0].values[1].name);
+  const std::vector<InstallLog::RegistryValue>& values = resolver.user_log[0].values;
+  ASSERT_EQ(4u, values.size());
+  EXPECT_EQ("Path", values[0].name);
+  EXPECT_EQ("REG_SZ", values[0].type);
+  EXPECT_EQ("Count", values[1].name);
+  EXPECT_EQ("00000003", values[1].data);
+  // Binary data is recorded from its NUL-terminated string: an empty value as "00".
+  EXPECT_EQ("00", values[2].data);
+  EXPECT_EQ("01,ab", values[3].data);
 }
 
 class RegistryTableTest : public testing::RegistryViewTest {
