@@ -111,14 +111,14 @@ int64_t TimeDelta::SaturatedAdd(int64_t value, int64_t delta) {
   int64_t result;
   if (__builtin_add_overflow(value, delta, &result))
     return delta > 0 ? kMax : -kMax;
-  return result < -kMax ? -kMax : result;
+  return result;
 }
 
 int64_t TimeDelta::SaturatedSub(int64_t value, int64_t delta) {
   int64_t result;
   if (__builtin_sub_overflow(value, delta, &result))
     return delta < 0 ? kMax : -kMax;
-  return result < -kMax ? -kMax : result;
+  return result;
 }
 
 int64_t TimeDelta::InMilliseconds() const {

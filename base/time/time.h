@@ -24,8 +24,9 @@ class TimeDelta {
   static TimeDelta FromSeconds(int64_t seconds);
   static constexpr TimeDelta Max() { return TimeDelta(std::numeric_limits<int64_t>::max()); }
 
-  // value + delta and value - delta, saturating at +/- the largest value. Shared by
-  // Time, TimeTicks and TimeDelta.
+  // value + delta and value - delta; a result that overflows becomes +/- the largest
+  // value (an exact result of the smallest value stands). Shared by Time, TimeTicks and
+  // TimeDelta.
   static int64_t SaturatedAdd(int64_t value, int64_t delta);
   static int64_t SaturatedSub(int64_t value, int64_t delta);
 
