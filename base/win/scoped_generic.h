@@ -139,6 +139,14 @@ struct SidTraits {
 };
 typedef ScopedGeneric<PSID, SidTraits> ScopedSid;
 
+// A kernel handle closed with CloseHandle without the handle verifier, for the one
+// handle closing must not reach it through: the log file, closed under the logging lock.
+struct UnverifiedHandleTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE handle) { CloseHandle(handle); }
+};
+typedef ScopedGeneric<HANDLE, UnverifiedHandleTraits> ScopedUnverifiedHandle;
+
 // A loaded module, freed with FreeLibrary.
 struct ModuleTraits {
   static HMODULE InvalidValue() { return nullptr; }
