@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
@@ -188,9 +189,9 @@ TEST_P(RegistryTableTest, AppliedTableWritesExactData) {
     Transaction transaction;
     ASSERT_TRUE(ApplyTable(transaction, static_cast<size_t>(-1)));
   }
-  HKEY key = nullptr;
+  base::ScopedHKEY key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root(), Child(L"Velum{Stream}").c_str(), 0,
-                                         KEY_READ | view(), &key));
+                                         KEY_READ | view(), key.Receive()));
   const struct {
     const wchar_t* name;
     DWORD type;
@@ -202,11 +203,11 @@ TEST_P(RegistryTableTest, AppliedTableWritesExactData) {
   };
   for (const auto& e : expected) {
     DWORD type = 0, size = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, e.name, nullptr, &type, nullptr, &size));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryValueExW(key.Get(), e.name, nullptr, &type, nullptr, &size));
     EXPECT_EQ(e.type, type) << e.name;
     EXPECT_EQ(e.size, size) << e.name;
   }
-  RegCloseKey(key);
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, RegistryTableTest, ::testing::ValuesIn(testing::kRegistryViews),

@@ -109,11 +109,9 @@ class TaskSchedulerV1Test : public ::testing::Test {
     return task;
   }
   static std::wstring Text(ITask* task, HRESULT (STDMETHODCALLTYPE ITask::*get)(LPWSTR*)) {
-    LPWSTR text = nullptr;
-    EXPECT_TRUE(SUCCEEDED((task->*get)(&text)));
-    std::wstring result = text ? text : L"";
-    CoTaskMemFree(text);
-    return result;
+    base::ScopedCoTaskMem<wchar_t> text;
+    EXPECT_TRUE(SUCCEEDED((task->*get)(text.Receive())));
+    return text.IsValid() ? text.Get() : L"";
   }
   DWORD Flags(const wchar_t* name) {
     DWORD flags = 0;
