@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
 
 #include "base/base_paths.h"
@@ -31,11 +32,15 @@ const GUID kApplicationShortcutsFolder = {
 bool GetKnownFolder(const GUID& id, FilePath* path) {
   wchar_t* text = nullptr;
   const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &text);
-  const bool ok = SUCCEEDED(result) && text;
-  if (ok) *path = FilePath(text);
-  CoTaskMemFree(text);
-  return ok;
+  // The system hands out the text even on some failures; it is freed either way.
+  const std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owned(text, &CoTaskMemFree);
+  if (FAILED(result) || !owned) return false;
+  *path = FilePath(owned.get());
+  return true;
 }
+
+const wchar_t kCrashStatsFileName[] = L"crash_stats.json";
+const wchar_t kLocalStateFileName[] = L"Local State";
 
 }  // namespace
 
@@ -135,6 +140,11 @@ bool WindowsPathProvider(int key, FilePath* result) {
       break;
     case DIR_WINDOWS_FONTS:
       if (!GetFolder(CSIDL_FONTS, &path)) return false;
+      break;
+    case FILE_CRASH_STATS:
+    case FILE_LOCAL_STATE:
+      if (!PathRegistry::Get(DIR_USER_DATA, &path)) return false;
+      path = path.Append(key == FILE_CRASH_STATS ? kCrashStatsFileName : kLocalStateFileName);
       break;
     default:
       return false;

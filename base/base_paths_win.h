@@ -28,11 +28,19 @@ enum WindowsPathKey {
   DIR_WINDOWS_FONTS = 117,         // the fonts folder
 };
 
+// Files of the browser's user data folder, which the crash reporter reads. The folder
+// itself is known only once it is overridden (the reporter takes it from "user-data-dir").
+enum UserDataPathKey {
+  DIR_USER_DATA = 1002,      // the browser's user data folder; override only
+  FILE_CRASH_STATS = 2015,   // crash counts per process type, under DIR_USER_DATA
+  FILE_LOCAL_STATE = 2017,   // the browser's "Local State" preferences, under DIR_USER_DATA
+};
+
 // The full path of a loaded module, however long; false when the system cannot tell.
 bool GetModuleFilePath(HMODULE module, FilePath* path);
 
-// Answers FILE_EXE, FILE_MODULE, DIR_SOURCE_ROOT, DIR_USER_DESKTOP and every
-// WindowsPathKey; false with *result left alone for any other key or on failure.
+// Answers FILE_EXE, FILE_MODULE, DIR_SOURCE_ROOT, DIR_USER_DESKTOP, every
+// WindowsPathKey, and FILE_CRASH_STATS and FILE_LOCAL_STATE once DIR_USER_DATA is known; false with *result left alone for any other key or on failure.
 bool WindowsPathProvider(int key, FilePath* result);
 
 }  // namespace base

@@ -77,6 +77,17 @@ TEST(PathRegistryTest, KeysWithoutAnswer) {
   EXPECT_EQ(FilePath(L"unchanged"), path);
 }
 
+// The crash reporter's files live in whatever user data folder was given last.
+TEST(PathRegistryTest, UserDataFilesFollowTheUserDataFolder) {
+  ScratchDir scratch;
+  for (const wchar_t* name : {L"one", L"two"}) {
+    const FilePath folder = scratch.path().Append(name);
+    ASSERT_TRUE(PathRegistry::Override(DIR_USER_DATA, folder, true, false));
+    EXPECT_EQ(folder.Append(L"crash_stats.json"), Resolve(FILE_CRASH_STATS));
+    EXPECT_EQ(folder.Append(L"Local State"), Resolve(FILE_LOCAL_STATE));
+  }
+}
+
 TEST(PathRegistryTest, CurrentDirectoryIsNeverCached) {
   ScratchDir scratch;
   FilePath before;

@@ -137,9 +137,9 @@ bool SerialBufferReader::Fail() {
 }
 
 bool SerialBufferReader::ReadBool(bool* out) {
-  if (BytesLeft() < 1) return Fail();
-  *out = payload_[read_offset_] != 0;
-  Skip(1);
+  const char* data = nullptr;
+  if (!ReadBytes(&data, 1)) return false;
+  *out = *data != 0;
   return true;
 }
 
@@ -147,6 +147,13 @@ bool SerialBufferReader::ReadInt(int32_t* out) {
   if (BytesLeft() < sizeof(int32_t)) return Fail();
   memcpy(out, payload_ + read_offset_, sizeof(int32_t));
   read_offset_ += sizeof(int32_t);
+  return true;
+}
+
+bool SerialBufferReader::ReadBytes(const char** data, size_t length) {
+  if (length > BytesLeft()) return Fail();
+  *data = payload_ + read_offset_;
+  Skip(length);
   return true;
 }
 

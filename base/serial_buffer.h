@@ -74,6 +74,9 @@ class SerialBufferReader {
   bool ReadInt(int32_t* out);
   bool ReadString(std::string* out);
   bool ReadWideString(std::wstring* out);
+  // A field of |length| raw bytes, written with ClaimBytes; |*data| points into the
+  // buffer.
+  bool ReadBytes(const char** data, size_t length);
 
  private:
   size_t BytesLeft() const { return end_offset_ - read_offset_; }

@@ -19,14 +19,20 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
+#include "base/metrics/histogram.h"
+#include "base/metrics/persistent_memory_allocator.h"
+#include "base/metrics/sparse_histogram.h"
 #include "base/run_loop.h"
 #include "base/strings/double_conversion.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/trace_event/trace_event.h"
+#include "base/trace_event/trace_log.h"
 #include "base/values.h"
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
@@ -256,6 +262,37 @@ void Bench7z() {
   base::DeleteFile(out, true);
 }
 
+// Whole-file rewrites through the important file writer: its one rename over the target
+// against the system's replace call it used before, for a small and a larger file.
+void BenchImportantFileWriter() {
+  base::FilePath folder;
+  if (!base::GetTempDir(&folder)) {
+    std::printf("important file writer: no temporary folder\n");
+    return;
+  }
+  folder = folder.Append(L"velum_bench_writer");
+  base::DeleteFile(folder, true);
+  if (!base::CreateDirectory(folder)) {
+    std::printf("important file writer: no folder\n");
+    return;
+  }
+  const base::FilePath target = folder.Append(L"installer_prefs.json");
+  for (size_t size : {size_t(4096), size_t(1 << 20)}) {
+    const std::string data = AsciiText(size);
+    for (bool system_replace : {false, true}) {
+      base::ImportantFileWriter::SetReplaceFileFunctionForTesting(
+          system_replace ? &base::ReplaceFile : nullptr);
+      Measure(base::StringPrintf("ImportantFileWriter %d KB (%s)", static_cast<int>(size >> 10),
+                                 system_replace ? "ReplaceFileW" : "rename").c_str(),
+              static_cast<double>(size), true, [&] {
+                g_sink = base::ImportantFileWriter::WriteFileAtomically(target, data);
+              });
+    }
+  }
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+  base::DeleteFile(folder, true);
+}
+
 void BenchMessageLoop() {
   const int kCount = 1000000;
   base::MessageLoop loop;
@@ -270,6 +307,83 @@ void BenchMessageLoop() {
   if (ran % kCount) std::printf("MessageLoop: %d tasks ran, not a multiple of 1M\n", ran);
 }
 
+// A complete event with two arguments, as the task runtime's trace sites add them.
+void AddCompleteEvent(base::trace_event::TraceLog* log, const uint8_t* category) {
+  static const char* const kNames[] = {"src_file", "src_func"};
+  static const uint8_t kTypes[] = {6, 6};
+  static const uint64_t kValues[] = {reinterpret_cast<uintptr_t>("bench/base_bench.cc"),
+                                     reinterpret_cast<uintptr_t>("BenchTracing")};
+  if (!(*category & base::trace_event::TraceLog::kEnabledMask)) return;
+  base::trace_event::TraceEventHandle handle = log->AddEvent(
+      'X', category, "Bench", nullptr, 0, 0, static_cast<int>(GetCurrentThreadId()),
+      base::TimeTicks::Now(), 2, kNames, kTypes, kValues, nullptr, 0);
+  log->UpdateTraceEventDuration(category, "Bench", handle);
+}
+
+void BenchTracing() {
+  using base::trace_event::TraceLog;
+  const int kCount = 1000000;
+  TraceLog* log = TraceLog::GetInstance();
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  Measure("Trace site, category off (1M)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i) AddCompleteEvent(log, category);
+  });
+
+  // A ring buffer never fills, so recording goes on for every repetition.
+  base::trace_event::TraceConfig config;
+  config.category_filter.included_categories = {"toplevel"};
+  log->SetEnabledForTesting(config, TraceLog::RECORDING_MODE, TraceLog::kRecordContinuously);
+  const int kEvents = 100000;
+  Measure("Trace complete event, shared chunk (100k)", kEvents, false, [&] {
+    for (int i = 0; i < kEvents; ++i) AddCompleteEvent(log, category);
+  });
+  {
+    base::MessageLoop loop;  // gives this thread its own chunk
+    Measure("Trace complete event, own chunk (100k)", kEvents, false, [&] {
+      for (int i = 0; i < kEvents; ++i) AddCompleteEvent(log, category);
+    });
+  }
+  log->ResetForTesting();
+
+  base::trace_event::TraceEvent event;
+  const char* names[] = {"src_file", "count"};
+  const uint8_t types[] = {6, 4};
+  base::trace_event::TraceValue count;
+  count.as_double = 0.25;
+  const uint64_t values[] = {reinterpret_cast<uintptr_t>("bench/base_bench.cc"), count.as_uint};
+  event.Initialize(1, 123456789, 0, 'X', category, "Bench", nullptr, 0, 0, 2, names, types,
+                   values, nullptr, 0);
+  event.UpdateDuration(123456999, 0);
+  std::string json;
+  Measure("Trace event to JSON (100k)", kEvents, false, [&] {
+    json.clear();
+    for (int i = 0; i < kEvents; ++i) base::trace_event::AppendEventAsJson(event, &json, nullptr);
+    g_sink = json.size();
+  });
+}
+
+void BenchHistograms() {
+  const int kCount = 1000000;
+  base::HistogramBase* histogram = base::Histogram::FactoryGet("Bench.Counts", 1, 1000000, 50, 1);
+  Measure("Histogram::Add (1M, 50 buckets)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i) histogram->Add(i);
+  });
+  base::HistogramBase* sparse = base::SparseHistogram::FactoryGet("Bench.Sparse", 0);
+  Measure("SparseHistogram::Add (1M, 100 values)", kCount, false, [&] {
+    for (int i = 0; i < kCount; ++i) sparse->Add(i % 100);
+  });
+
+  // A fresh segment per run: the zeroing is part of the figure.
+  const int kRecords = 100000;
+  std::vector<uint64_t> segment(kRecords * 48 / 8 + 4096);
+  Measure("Persistent Allocate+MakeIterable (100k)", kRecords, false, [&] {
+    std::fill(segment.begin(), segment.end(), 0);
+    base::PersistentMemoryAllocator allocator(segment.data(), segment.size() * 8, 4096, 0, false);
+    for (int i = 0; i < kRecords; ++i) allocator.MakeIterable(allocator.Allocate(16, 1));
+    g_sink = allocator.used();
+  });
+}
+
 }  // namespace
 
 int main() {
@@ -279,6 +393,9 @@ int main() {
   BenchStringPrintf();
   BenchSha256();
   Bench7z();
+  BenchImportantFileWriter();
   BenchMessageLoop();
+  BenchTracing();
+  BenchHistograms();
   return 0;
 }

@@ -4,6 +4,8 @@
 #include <share.h>
 #include <stdlib.h>
 
+#include <vector>
+
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
 #include "base/guid.h"
@@ -101,24 +103,40 @@ FilePath MakeAbsoluteFilePath(const FilePath& path) {
 }
 
 bool CreateDirectoryAndGetError(const FilePath& path, int32_t* error) {
-  DWORD attributes = ::GetFileAttributesW(path.value().c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-    if (error) *error = File::FILE_ERROR_NOT_A_DIRECTORY;
+  // A path past the limit cannot be created by the calls below anyway; refusing it
+  // first also bounds the walk, whatever depth an archive entry name claims.
+  if (TooLong(path)) {
+    if (error) *error = File::FILE_ERROR_FAILED;
     return false;
   }
-  FilePath parent = path.DirName();
-  if (parent == path) {
-    if (error) *error = File::FILE_ERROR_NOT_FOUND;
+  // Up to the deepest existing folder, then down again creating each missing one:
+  // iterative, so no depth of path costs stack.
+  std::vector<FilePath> missing;
+  FilePath current = path;
+  for (;;) {
+    DWORD attributes = ::GetFileAttributesW(current.value().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (attributes & FILE_ATTRIBUTE_DIRECTORY) break;
+      if (error) *error = File::FILE_ERROR_NOT_A_DIRECTORY;
+      return false;
+    }
+    FilePath parent = current.DirName();
+    if (parent == current) {
+      if (error) *error = File::FILE_ERROR_NOT_FOUND;
+      return false;
+    }
+    missing.push_back(current);
+    current = parent;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::CreateDirectoryW(it->value().c_str(), nullptr)) continue;
+    DWORD last_error = ::GetLastError();
+    // Another process may have created it meanwhile.
+    if (last_error == ERROR_ALREADY_EXISTS && DirectoryExists(*it)) continue;
+    if (error) *error = File::FromWin32Error(last_error);
     return false;
   }
-  if (!CreateDirectoryAndGetError(parent, error)) return false;
-  if (::CreateDirectoryW(path.value().c_str(), nullptr)) return true;
-  DWORD last_error = ::GetLastError();
-  // Another process may have created it meanwhile.
-  if (last_error == ERROR_ALREADY_EXISTS && DirectoryExists(path)) return true;
-  if (error) *error = File::FromWin32Error(last_error);
-  return false;
+  return true;
 }
 
 bool CreateDirectory(const FilePath& path) {

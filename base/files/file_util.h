@@ -31,8 +31,8 @@ FilePath GetHomeDir();
 // The full path, or the empty path when it cannot be made.
 FilePath MakeAbsoluteFilePath(const FilePath& path);
 
-// Creates |path| and every missing parent. |error| (may be null) receives a file error
-// code (base/files/file.h) on failure.
+// Creates |path| and every missing parent; refuses a path of MAX_PATH characters or more.
+// |error| (may be null) receives a file error code (base/files/file.h) on failure.
 bool CreateDirectoryAndGetError(const FilePath& path, int32_t* error);
 bool CreateDirectory(const FilePath& path);
 

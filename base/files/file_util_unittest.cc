@@ -113,6 +113,22 @@ TEST_F(FileUtilTest, CreateDirectoryOutcomes) {
   EXPECT_EQ(File::FILE_ERROR_NOT_FOUND, error);
 }
 
+// Creation walks the path without recursion: any depth costs no stack, and a path past
+// the length limit is refused before anything is created.
+TEST_F(FileUtilTest, CreateDirectoryDepthIsBoundedByThePathLimit) {
+  std::wstring deep = scratch_.path().value();
+  while (deep.size() + 2 < 240) deep += L"\\d";
+  EXPECT_TRUE(CreateDirectory(FilePath(deep)));
+  EXPECT_TRUE(DirectoryExists(FilePath(deep)));
+
+  std::wstring hostile = scratch_.path().value();
+  for (int level = 0; level < 20000; ++level) hostile += L"\\h";
+  int32_t error = 0;
+  EXPECT_FALSE(CreateDirectoryAndGetError(FilePath(hostile), &error));
+  EXPECT_EQ(File::FILE_ERROR_FAILED, error);
+  EXPECT_FALSE(PathExists(Path(L"h")));
+}
+
 TEST_F(FileUtilTest, ReadFileToStringWithMaxSize) {
   MakeTree({L"sub\\"});
   ASSERT_TRUE(WriteTextFile(Path(L"twenty"), "01234567890123456789"));

@@ -5,12 +5,16 @@
 #include <stdint.h>
 
 #include <utility>
+#include <vector>
 
 #include "base/bind.h"
 #include "base/files/file.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/guid.h"
 #include "base/location.h"
 #include "base/metrics/histogram.h"
+#include "base/strings/utf_string_conversions.h"
 
 namespace base {
 
@@ -21,7 +25,92 @@ const int64_t kDefaultCommitIntervalUs = 10 * 1000 * 1000;
 // File::Write takes an int count.
 const size_t kMaxDataSize = 0x7FFFFFFF;
 
-ImportantFileWriter::ReplaceFileFunction g_replace_file = &ReplaceFile;
+// The GUID's text length in a temporary file's name.
+const size_t kGuidLength = 36;
+const wchar_t kTempSuffix[] = L".tmp";
+
+// One rename: the target holds the old or the new file at every moment, which the
+// system's replace call does not promise (it may delete the target before moving the
+// new file in). Write-through so the rename itself reaches the disk.
+bool RenameOver(const FilePath& from, const FilePath& to) {
+  return ::MoveFileExW(from.value().c_str(), to.value().c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+ImportantFileWriter::ReplaceFileFunction g_replace_file = &RenameOver;
+
+// "<target name>.<GUID>.tmp" beside the target, so that a write killed halfway leaves a
+// file that a later write of the same target recognises as its own.
+std::wstring TempFilePrefix(const FilePath& target) {
+  return target.BaseName().value() + L".";
+}
+
+bool IsOwnTempFileName(const std::wstring& name, const std::wstring& prefix) {
+  const size_t suffix_length = wcslen(kTempSuffix);
+  if (name.size() != prefix.size() + kGuidLength + suffix_length) return false;
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  if (name.compare(prefix.size() + kGuidLength, suffix_length, kTempSuffix) != 0) return false;
+  for (size_t i = prefix.size(); i < prefix.size() + kGuidLength; ++i) {
+    const wchar_t c = name[i];
+    const bool dash = i - prefix.size() == 8 || i - prefix.size() == 13 ||
+                      i - prefix.size() == 18 || i - prefix.size() == 23;
+    const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+    if (dash ? c != L'-' : !hex) return false;
+  }
+  return true;
+}
+
+// A new empty temporary file for |target|; the plain "<GUID>.tmp" name when the longer
+// one would not fit in a path.
+bool CreateTempFileFor(const FilePath& target, FilePath* temp_file) {
+  const FilePath folder = target.DirName();
+  const std::wstring prefix = TempFilePrefix(target);
+  if (folder.Append(prefix).value().size() + kGuidLength + wcslen(kTempSuffix) >= MAX_PATH)
+    return CreateTemporaryFileInDir(folder, temp_file);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    FilePath path = folder.Append(prefix + ASCIIToWide(GenerateGuid()) + kTempSuffix);
+    File file(path, File::FLAG_CREATE | File::FLAG_READ | File::FLAG_WRITE);
+    if (file.IsValid()) {
+      *temp_file = path;
+      return true;
+    }
+    // Only a name that is taken is worth another try.
+    if (file.error_details() != File::FILE_ERROR_EXISTS) return false;
+  }
+  return false;
+}
+
+// Removes what writes of |target| killed before their rename left behind. A temporary
+// file still being written elsewhere is open without delete sharing and stays.
+void DeleteStaleTempFiles(const FilePath& target) {
+  const std::wstring prefix = TempFilePrefix(target);
+  FileEnumerator entries(target.DirName(), false, FileEnumerator::FILES,
+                         prefix + L"*" + kTempSuffix);
+  for (FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    if (IsOwnTempFileName(entry.BaseName().value(), prefix))
+      ::DeleteFileW(entry.value().c_str());
+  }
+}
+
+// What the system's replace call would keep of the replaced file: its attributes and
+// its DACL. Best effort: a target whose security cannot be read is still replaced.
+void CarryOverAttributes(const FilePath& target, const FilePath& temp_file) {
+  const DWORD attributes = ::GetFileAttributesW(target.value().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (attributes & kept)
+    ::SetFileAttributesW(temp_file.value().c_str(), attributes & kept);
+  DWORD size = 0;
+  ::GetFileSecurityW(target.value().c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  if (size == 0) return;
+  std::vector<BYTE> descriptor(size);
+  if (::GetFileSecurityW(target.value().c_str(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                         size, &size)) {
+    ::SetFileSecurityW(temp_file.value().c_str(), DACL_SECURITY_INFORMATION,
+                       descriptor.data());
+  }
+}
 
 void RecordTempFileFailure(ImportantFileWriter::TempFileFailure failure) {
   static HistogramBase* histogram = LinearHistogram::FactoryGet(
@@ -66,7 +155,7 @@ void PostOrRunHere(SequencedTaskRunner* task_runner, const Location& from_here, 
 // static
 bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece data) {
   FilePath temp_file;
-  if (!CreateTemporaryFileInDir(path.DirName(), &temp_file)) {
+  if (!CreateTempFileFor(path, &temp_file)) {
     RecordTempFileFailure(FAILED_CREATING);
     return false;
   }
@@ -83,9 +172,10 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
     return FailAndDelete(FAILED_WRITING, temp_file);
   if (!flushed)
     return FailAndDelete(FAILED_FLUSHING, temp_file);
+  CarryOverAttributes(path, temp_file);
   if (!g_replace_file(temp_file, path)) {
-    // Without a backup name, a replace that cannot move the new file in may already have
-    // removed the old one: the temporary file then holds the only copy of the data.
+    // A replace that moved the old file away without moving the new one in leaves the
+    // temporary file as the only copy of the data.
     if (PathExists(path))
       return FailAndDelete(FAILED_RENAMING, temp_file);
     if (!g_replace_file(temp_file, path)) {
@@ -93,12 +183,13 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
       return false;
     }
   }
+  DeleteStaleTempFiles(path);
   return true;
 }
 
 // static
 void ImportantFileWriter::SetReplaceFileFunctionForTesting(ReplaceFileFunction function) {
-  g_replace_file = function ? function : &ReplaceFile;
+  g_replace_file = function ? function : &RenameOver;
 }
 
 ImportantFileWriter::ImportantFileWriter(const FilePath& path,

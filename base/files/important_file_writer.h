@@ -1,6 +1,7 @@
 // ImportantFileWriter: saves a file so that a crash or power loss mid-way leaves the old
 // or the new contents, never a torn file: temporary file beside the target, write,
-// flush, then move over the target. Scheduled writes wait one commit interval, so a
+// flush, then one rename over the target. Temporary files of the target that a killed
+// write left behind are removed by the next successful write. Scheduled writes wait one commit interval, so a
 // burst of changes costs one write, serialised when the interval ends. The disk work
 // runs on the given task runner.
 //
@@ -78,8 +79,8 @@ class ImportantFileWriter {
 
   TimeDelta commit_interval() const { return commit_interval_; }
 
-  // Stands in for ReplaceFile, whose failures that move the target away cannot be made
-  // on demand; null restores ReplaceFile.
+  // Stands in for the rename over the target, so that failures (also those of a
+  // replace that moves the target away) can be made on demand; null restores it.
   typedef bool (*ReplaceFileFunction)(const FilePath& from, const FilePath& to);
   static void SetReplaceFileFunctionForTesting(ReplaceFileFunction function);
 

@@ -1,5 +1,6 @@
 #include "base/files/important_file_writer.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "base/bind.h"
-#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/location.h"
@@ -15,6 +15,7 @@
 #include "base/metrics/histogram.h"
 #include "base/metrics/histogram_samples.h"
 #include "base/run_loop.h"
+#include "base/test/kill_test_util.h"
 
 namespace base {
 namespace {
@@ -30,14 +31,6 @@ std::string ReadText(const FilePath& path) {
   std::string text;
   ReadFileToString(path, &text);
   return text;
-}
-
-std::vector<std::wstring> ListFolder(const FilePath& folder) {
-  std::vector<std::wstring> names;
-  FileEnumerator enumerator(folder, false, FileEnumerator::FILES, L"*");
-  for (FilePath name = enumerator.Next(); !name.empty(); name = enumerator.Next())
-    names.push_back(name.BaseName().value());
-  return names;
 }
 
 // Records the write callbacks and ends the run loop after a write.
@@ -107,7 +100,7 @@ TEST_F(ImportantFileWriterTest, ReplacesTheTargetAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(WriteTextFile(target_, "old contents, longer than the new ones"));
   EXPECT_TRUE(ImportantFileWriter::WriteFileAtomically(target_, "new"));
   EXPECT_EQ("new", ReadText(target_));
-  EXPECT_EQ(std::vector<std::wstring>({L"installer_prefs.json"}), ListFolder(scratch_.path()));
+  EXPECT_EQ(std::vector<std::wstring>({L"installer_prefs.json"}), FileNamesIn(scratch_.path()));
 }
 
 TEST_F(ImportantFileWriterTest, FolderThatCannotHoldTheTemporaryFileCountsAFailure) {
@@ -272,13 +265,60 @@ TEST_F(ImportantFileWriterTest, FailedReplaceNeverLosesBothCopies) {
       EXPECT_EQ(c.target, ReadText(target_)) << c.failures;
     else
       EXPECT_FALSE(PathExists(target_));
-    std::vector<std::wstring> files = ListFolder(scratch_.path());
+    std::vector<std::wstring> files = FileNamesIn(scratch_.path());
     EXPECT_EQ(c.files, files.size()) << c.failures;
     if (!c.target && files.size() == 1) {
       EXPECT_EQ("new", ReadText(scratch_.path().Append(files[0])));
     }
     for (const std::wstring& name : files)
       DeleteFile(scratch_.path().Append(name), false);
+  }
+}
+
+TEST_F(ImportantFileWriterTest, KeepsTheReplacedFilesAttributesAndOnlyItsOwnLeftovers) {
+  ASSERT_TRUE(WriteTextFile(target_, "old"));
+  ASSERT_TRUE(::SetFileAttributesW(target_.value().c_str(), FILE_ATTRIBUTE_HIDDEN));
+  // What killed writes of this target left, and files that only look alike.
+  const wchar_t* stale = L"installer_prefs.json.0c1d2e3f-4a5b-4c6d-8e7f-a0b1c2d3e4f5.tmp";
+  const std::vector<std::wstring> foreign = {
+      L"installer_prefs.json.backup.tmp", L"other.json.0c1d2e3f-4a5b-4c6d-8e7f-a0b1c2d3e4f5.tmp",
+      L"0c1d2e3f-4a5b-4c6d-8e7f-a0b1c2d3e4f5.tmp"};
+  ASSERT_TRUE(WriteTextFile(scratch_.path().Append(stale), "torn"));
+  for (const std::wstring& name : foreign)
+    ASSERT_TRUE(WriteTextFile(scratch_.path().Append(name), "keep"));
+
+  ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(target_, "new"));
+  EXPECT_EQ("new", ReadText(target_));
+  EXPECT_TRUE(::GetFileAttributesW(target_.value().c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  std::vector<std::wstring> expected = foreign;
+  expected.push_back(L"installer_prefs.json");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, FileNamesIn(scratch_.path()));
+}
+
+// Killed at any moment, a process rewriting a file leaves the old or the new version,
+// never no file or a torn one; the next write removes the temporary files it left.
+TEST(ImportantFileWriterKillTest, KilledWriterLeavesOneCompleteVersion) {
+  ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  std::vector<FilePath> folders;
+  for (int i = 0; i < 4; ++i) {
+    folders.push_back(scratch.path().Append(L"writer" + std::to_wstring(i)));
+    ASSERT_TRUE(CreateDirectory(folders.back()));
+  }
+  const std::vector<std::string> problems = RunKillRounds(
+      L"important_file_writer_test_helper.exe", folders, 50, 20261207,
+      [](const FilePath& folder) -> std::string {
+        std::string text;
+        if (!ReadFileToString(folder.Append(L"target.txt"), &text)) return "target missing";
+        if (KillTestGeneration(text) < 0)
+          return "target torn (" + std::to_string(text.size()) + " bytes)";
+        return std::string();
+      });
+  EXPECT_TRUE(problems.empty()) << problems.size() << " problems, first: " << problems[0];
+  for (const FilePath& folder : folders) {
+    ASSERT_TRUE(ImportantFileWriter::WriteFileAtomically(folder.Append(L"target.txt"), "x"));
+    EXPECT_EQ(std::vector<std::wstring>({L"target.txt"}), FileNamesIn(folder));
   }
 }
 

@@ -13,45 +13,9 @@ namespace base {
 
 namespace {
 
-typedef char*(__cdecl* WineGetUnixFileName)(const wchar_t*);
-
-std::string UnixPath(const FilePath& path) {
-  auto get_unix_name = reinterpret_cast<WineGetUnixFileName>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (!get_unix_name) return std::string();
-  char* name = get_unix_name(path.value().c_str());
-  if (!name) return std::string();
-  std::string result = name;
-  HeapFree(GetProcessHeap(), 0, name);
-  return result;
-}
-
 // Runs a host command under Wine and waits until |path| exists (or no longer does).
-// Wine starts host programs without a waitable process, so the wait is a change
-// notification on the folder of |path|.
 bool RunHostCommand(const std::string& command, const FilePath& path, bool should_exist) {
-  HANDLE change = FindFirstChangeNotificationW(path.DirName().value().c_str(), FALSE,
-                                               FILE_NOTIFY_CHANGE_DIR_NAME |
-                                                   FILE_NOTIFY_CHANGE_FILE_NAME);
-  if (change == INVALID_HANDLE_VALUE) return false;
-  std::wstring wide_command = UTF8ToWide(command);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  bool done = false;
-  if (CreateProcessW(nullptr, &wide_command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                     &startup, &process)) {
-    if (process.hProcess) CloseHandle(process.hProcess);
-    if (process.hThread) CloseHandle(process.hThread);
-    while (!(done = PathExists(path) == should_exist)) {
-      if (WaitForSingleObject(change, 60000) != WAIT_OBJECT_0 ||
-          !FindNextChangeNotification(change)) {
-        break;
-      }
-    }
-  }
-  FindCloseChangeNotification(change);
-  return done;
+  return StartHostCommand(command) && WaitForPathExistence(path, should_exist, 60000);
 }
 
 std::string HostPath(const FilePath& path) {
@@ -90,6 +54,49 @@ bool MakeJunction(const FilePath& link, const FilePath& target, std::string* err
 }
 
 }  // namespace
+
+typedef char*(__cdecl* WineGetUnixFileName)(const wchar_t*);
+
+std::string UnixPath(const FilePath& path) {
+  auto get_unix_name = reinterpret_cast<WineGetUnixFileName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!get_unix_name) return std::string();
+  char* name = get_unix_name(path.value().c_str());
+  if (!name) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool StartHostCommand(const std::string& command) {
+  std::wstring wide_command = UTF8ToWide(command);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &wide_command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  if (process.hProcess) CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  return true;
+}
+
+bool WaitForPathExistence(const FilePath& path, bool should_exist, DWORD timeout_ms) {
+  HANDLE change = FindFirstChangeNotificationW(path.DirName().value().c_str(), FALSE,
+                                               FILE_NOTIFY_CHANGE_DIR_NAME |
+                                                   FILE_NOTIFY_CHANGE_FILE_NAME);
+  if (change == INVALID_HANDLE_VALUE) return false;
+  bool done = false;
+  while (!(done = PathExists(path) == should_exist)) {
+    if (WaitForSingleObject(change, timeout_ms) != WAIT_OBJECT_0 ||
+        !FindNextChangeNotification(change)) {
+      break;
+    }
+  }
+  FindCloseChangeNotification(change);
+  return done;
+}
 
 ScratchDir::ScratchDir() {
   FilePath temp;

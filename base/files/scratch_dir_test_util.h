@@ -3,6 +3,8 @@
 #ifndef BASE_FILES_SCRATCH_DIR_TEST_UTIL_H_
 #define BASE_FILES_SCRATCH_DIR_TEST_UTIL_H_
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -49,6 +51,17 @@ bool RemoveDirectoryLink(const FilePath& link);
 
 // True when running under Wine.
 bool RunningUnderWine();
+
+// The host (Unix) path of |path| under Wine; empty elsewhere or when it has none.
+std::string UnixPath(const FilePath& path);
+
+// Starts |command|, which under Wine may name a host program by its Unix path. Wine gives
+// no waitable process for host programs, so callers wait on what the program makes.
+bool StartHostCommand(const std::string& command);
+
+// Waits until |path| exists (or no longer does), watching its folder for changes; false
+// when no change came within |timeout_ms| of the previous one.
+bool WaitForPathExistence(const FilePath& path, bool should_exist, DWORD timeout_ms);
 
 // Writes |text| to |path| (created or truncated); false on any failure.
 bool WriteTextFile(const FilePath& path, const std::string& text);

@@ -3,6 +3,7 @@
 #ifndef BASE_METRICS_BUCKET_RANGES_H_
 #define BASE_METRICS_BUCKET_RANGES_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -34,9 +35,19 @@ class BucketRanges {
   // Same checksum, length and values.
   bool Equals(const BucketRanges* other) const;
 
+  // The reference of a copy of these ranges in a persistent segment (0: none). Written
+  // once by whoever copies them first; readers check the copy before using it.
+  uint32_t persistent_reference() const {
+    return persistent_reference_.load(std::memory_order_acquire);
+  }
+  void set_persistent_reference(uint32_t ref) const {
+    persistent_reference_.store(ref, std::memory_order_release);
+  }
+
  private:
   Ranges ranges_;
   uint32_t checksum_ = 0;
+  mutable std::atomic<uint32_t> persistent_reference_{0};
 };
 
 }  // namespace base

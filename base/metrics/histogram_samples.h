@@ -12,6 +12,9 @@
 
 namespace base {
 
+class SerialBuffer;
+class SerialBufferReader;
+
 // Walks the non-empty buckets (or values) of a container: [min, max) and the count.
 class SampleCountIterator {
  public:
@@ -26,7 +29,20 @@ class SampleCountIterator {
 
 class HistogramSamples {
  public:
+  // The id, sum and redundant count; this layout (24 bytes) is also the one stored in
+  // persistent histogram records.
+  struct Metadata {
+    std::atomic<uint64_t> id;
+    std::atomic<int64_t> sum;
+    std::atomic<HistogramBase::Count> redundant_count;
+    int32_t padding;
+  };
+
+  // Keeps its metadata itself.
   explicit HistogramSamples(uint64_t id);
+  // Keeps its metadata in |meta| (not owned, e.g. inside a persistent segment); an id of
+  // 0 there is replaced by |id|.
+  HistogramSamples(uint64_t id, Metadata* meta);
   virtual ~HistogramSamples();
   HistogramSamples(const HistogramSamples&) = delete;
   HistogramSamples& operator=(const HistogramSamples&) = delete;
@@ -38,12 +54,18 @@ class HistogramSamples {
 
   // False when |other|'s buckets do not fit these (the matching ones before are added).
   bool Add(const HistogramSamples& other);
+  // Adds what Serialize wrote; a short last triple ends the input. False when the sum
+  // or the redundant count cannot be read or the buckets do not fit.
+  bool AddFromBuffer(SerialBufferReader* reader);
   bool Subtract(const HistogramSamples& other);
+  // Sum (64-bit), redundant count, then min, max and count (32-bit each) per non-empty
+  // bucket in iterator order.
+  bool Serialize(SerialBuffer* buffer) const;
 
-  uint64_t id() const { return id_; }
-  int64_t sum() const { return sum_.load(std::memory_order_relaxed); }
+  uint64_t id() const { return meta_->id.load(std::memory_order_relaxed); }
+  int64_t sum() const { return meta_->sum.load(std::memory_order_relaxed); }
   HistogramBase::Count redundant_count() const {
-    return redundant_count_.load(std::memory_order_relaxed);
+    return meta_->redundant_count.load(std::memory_order_relaxed);
   }
 
  protected:
@@ -52,10 +74,15 @@ class HistogramSamples {
   void IncreaseSumAndCount(int64_t sum, HistogramBase::Count count);
 
  private:
-  const uint64_t id_;
-  std::atomic<int64_t> sum_;
-  std::atomic<HistogramBase::Count> redundant_count_;
+  Metadata local_meta_;
+  Metadata* const meta_;
 };
+
+static_assert(sizeof(HistogramSamples::Metadata) == 24, "persistent record layout");
+
+// 64-bit fields in a serial buffer: the low 32 bits, then the high ones.
+bool WriteInt64ToBuffer(SerialBuffer* buffer, int64_t value);
+bool ReadInt64FromBuffer(SerialBufferReader* reader, int64_t* value);
 
 }  // namespace base
 

@@ -2,38 +2,6 @@
 
 namespace base {
 
-namespace {
-
-class SampleMapIterator : public SampleCountIterator {
- public:
-  typedef std::map<HistogramBase::Sample, HistogramBase::Count> Map;
-
-  explicit SampleMapIterator(const Map& map) : position_(map.begin()), end_(map.end()) {
-    SkipEmpty();
-  }
-
-  bool Done() const override { return position_ == end_; }
-  void Next() override {
-    ++position_;
-    SkipEmpty();
-  }
-  void Get(HistogramBase::Sample* min, int64_t* max, HistogramBase::Count* count) const override {
-    if (min) *min = position_->first;
-    if (max) *max = static_cast<int64_t>(position_->first) + 1;
-    if (count) *count = position_->second;
-  }
-
- private:
-  void SkipEmpty() {
-    while (position_ != end_ && position_->second == 0) ++position_;
-  }
-
-  Map::const_iterator position_;
-  Map::const_iterator end_;
-};
-
-}  // namespace
-
 SampleMap::SampleMap(uint64_t id) : HistogramSamples(id) {}
 
 SampleMap::~SampleMap() = default;
@@ -55,7 +23,9 @@ HistogramBase::Count SampleMap::TotalCount() const {
 }
 
 std::unique_ptr<SampleCountIterator> SampleMap::Iterator() const {
-  return std::unique_ptr<SampleCountIterator>(new SampleMapIterator(sample_counts_));
+  return std::unique_ptr<SampleCountIterator>(
+      new internal::SampleMapIterator<std::map<HistogramBase::Sample, HistogramBase::Count>>(
+          sample_counts_));
 }
 
 bool SampleMap::AddSubtractImpl(SampleCountIterator* iterator, Operator op) {

@@ -41,15 +41,29 @@ class SampleVectorIterator : public SampleCountIterator {
   size_t index_ = 0;
 };
 
+size_t BucketCountOf(const BucketRanges* ranges) {
+  CHECK(ranges->size() >= 2) << "a sample vector needs at least one bucket";
+  return ranges->bucket_count();
+}
+
 }  // namespace
 
 SampleVector::SampleVector(uint64_t id, const BucketRanges* bucket_ranges)
     : HistogramSamples(id),
       bucket_ranges_(bucket_ranges),
-      counts_size_(bucket_ranges->bucket_count()),
-      counts_(new std::atomic<HistogramBase::Count>[bucket_ranges->bucket_count()]) {
-  CHECK(bucket_ranges->size() >= 2);
+      counts_size_(BucketCountOf(bucket_ranges)),
+      owned_counts_(new std::atomic<HistogramBase::Count>[counts_size_]),
+      counts_(owned_counts_.get()) {
   for (size_t i = 0; i < counts_size_; ++i) counts_[i].store(0, std::memory_order_relaxed);
+}
+
+SampleVector::SampleVector(uint64_t id, Metadata* meta, std::atomic<HistogramBase::Count>* counts,
+                           size_t counts_size, const BucketRanges* bucket_ranges)
+    : HistogramSamples(id, meta),
+      bucket_ranges_(bucket_ranges),
+      counts_size_(BucketCountOf(bucket_ranges)),
+      counts_(counts) {
+  CHECK(counts_size >= counts_size_) << "too few external counters";
 }
 
 SampleVector::~SampleVector() = default;
@@ -76,7 +90,7 @@ HistogramBase::Count SampleVector::TotalCount() const {
 
 std::unique_ptr<SampleCountIterator> SampleVector::Iterator() const {
   return std::unique_ptr<SampleCountIterator>(
-      new SampleVectorIterator(counts_.get(), counts_size_, bucket_ranges_));
+      new SampleVectorIterator(counts_, counts_size_, bucket_ranges_));
 }
 
 size_t SampleVector::GetBucketIndex(HistogramBase::Sample value) const {

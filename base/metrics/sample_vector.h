@@ -15,6 +15,10 @@ class SampleVector : public HistogramSamples {
  public:
   // |bucket_ranges| (at least 2 entries) must outlive this.
   SampleVector(uint64_t id, const BucketRanges* bucket_ranges);
+  // Counts in |counts| (|counts_size| counters, at least one per bucket) and metadata in
+  // |meta|, both not owned (e.g. inside a persistent segment).
+  SampleVector(uint64_t id, Metadata* meta, std::atomic<HistogramBase::Count>* counts,
+               size_t counts_size, const BucketRanges* bucket_ranges);
   ~SampleVector() override;
 
   void Accumulate(HistogramBase::Sample value, HistogramBase::Count count) override;
@@ -32,7 +36,8 @@ class SampleVector : public HistogramSamples {
  private:
   const BucketRanges* const bucket_ranges_;
   const size_t counts_size_;
-  std::unique_ptr<std::atomic<HistogramBase::Count>[]> counts_;
+  std::unique_ptr<std::atomic<HistogramBase::Count>[]> owned_counts_;
+  std::atomic<HistogramBase::Count>* const counts_;
 };
 
 }  // namespace base

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "base/metrics/histogram_base.h"
+#include "base/metrics/histogram_samples.h"
 #include "base/synchronization/lock.h"
 
 namespace base {
 
+class PersistentHistogramAllocator;
 class SampleMap;
 
 class SparseHistogram : public HistogramBase {
@@ -17,6 +19,13 @@ class SparseHistogram : public HistogramBase {
   // The sparse histogram of |name|, created and registered on first use; it always
   // carries the upload flag.
   static HistogramBase* FactoryGet(const std::string& name, int32_t flags);
+
+  // A sparse histogram whose values live in |allocator|'s segment, with its metadata
+  // in |meta| and that of the reported samples in |logged_meta| (not owned).
+  static std::unique_ptr<HistogramBase> PersistentCreate(PersistentHistogramAllocator* allocator,
+                                                         const std::string& name,
+                                                         HistogramSamples::Metadata* meta,
+                                                         HistogramSamples::Metadata* logged_meta);
 
   ~SparseHistogram() override;
 
@@ -28,16 +37,28 @@ class SparseHistogram : public HistogramBase {
   void Add(Sample value) override;
   void AddCount(Sample value, int count) override;
   void AddSamples(const HistogramSamples& samples) override;
+  bool AddSamplesFromBuffer(SerialBufferReader* reader) override;
   std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
   std::unique_ptr<HistogramSamples> SnapshotDelta() override;
+  std::unique_ptr<HistogramSamples> SnapshotFinalDelta() override;
+  bool SerializeInfoImpl(SerialBuffer* buffer) const override;
+  void GetParameters(Dictionary* params) const override;
+  void GetCountAndBucketData(Count* count, int64_t* sum, List* buckets) const override;
 
  private:
   explicit SparseHistogram(const std::string& name);
+  SparseHistogram(PersistentHistogramAllocator* allocator, const std::string& name,
+                  HistogramSamples::Metadata* meta, HistogramSamples::Metadata* logged_meta);
+
+  // A copy of the live samples; the lock must be held.
+  std::unique_ptr<SampleMap> SnapshotWhileLocked() const;
+  void WriteAsciiImpl(const char* newline, std::string* output) const override;
 
   // Guards both containers' maps.
   mutable Lock lock_;
-  std::unique_ptr<SampleMap> samples_;
-  std::unique_ptr<SampleMap> logged_samples_;
+  bool final_delta_created_ = false;
+  std::unique_ptr<HistogramSamples> samples_;
+  std::unique_ptr<HistogramSamples> logged_samples_;
 };
 
 }  // namespace base

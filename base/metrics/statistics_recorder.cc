@@ -4,15 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "base/lazy_instance.h"
 #include "base/metrics/bucket_ranges.h"
-#include "base/metrics/histogram_base.h"
+#include "base/metrics/persistent_histogram_allocator.h"
 #include "base/synchronization/lock.h"
 
 namespace base {
 
 namespace {
 
-// Names order by length first, then bytes; keys view the name inside the histogram.
+// Names order by length first, then bytes.
 struct NameLess {
   bool operator()(StringPiece a, StringPiece b) const {
     if (a.size() != b.size()) return a.size() < b.size();
@@ -21,17 +22,27 @@ struct NameLess {
 };
 
 struct Registry {
+  // Keys view the name inside the histogram.
   std::map<StringPiece, HistogramBase*, NameLess> histograms;
   std::map<uint32_t, std::vector<const BucketRanges*>> ranges;
+  std::map<std::string, StatisticsRecorder::OnSampleCallback, NameLess> callbacks;
 };
 
-Lock g_lock;
+// Installed by the first thread that needs it; never destroyed, since histograms are
+// recorded into until the process ends.
+LeakyLazyInstance<Lock> g_lock;
 
-// Created on first use under g_lock and never destroyed: registered histograms are
-// used by call sites until the process ends.
 Registry* GetRegistryWhileLocked() {
   static Registry* registry = new Registry;
   return registry;
+}
+
+void ApplyCallbackFlag(HistogramBase* histogram, const StatisticsRecorder::OnSampleCallback& cb) {
+  if (cb) {
+    histogram->SetFlags(HistogramBase::kCallbackExists);
+  } else {
+    histogram->ClearFlags(HistogramBase::kCallbackExists);
+  }
 }
 
 }  // namespace
@@ -39,11 +50,15 @@ Registry* GetRegistryWhileLocked() {
 HistogramBase* StatisticsRecorder::RegisterOrDeleteDuplicate(HistogramBase* histogram) {
   HistogramBase* registered;
   {
-    AutoLock lock(g_lock);
+    AutoLock lock(g_lock.Get());
     Registry* registry = GetRegistryWhileLocked();
-    auto inserted = registry->histograms.emplace(StringPiece(histogram->histogram_name()),
-                                                 histogram);
+    auto inserted =
+        registry->histograms.emplace(StringPiece(histogram->histogram_name()), histogram);
     registered = inserted.first->second;
+    if (inserted.second) {
+      auto callback = registry->callbacks.find(histogram->histogram_name());
+      if (callback != registry->callbacks.end()) ApplyCallbackFlag(histogram, callback->second);
+    }
   }
   if (registered != histogram) delete histogram;
   return registered;
@@ -53,7 +68,7 @@ const BucketRanges* StatisticsRecorder::RegisterOrDeleteDuplicateRanges(
     const BucketRanges* ranges) {
   const BucketRanges* registered = nullptr;
   {
-    AutoLock lock(g_lock);
+    AutoLock lock(g_lock.Get());
     std::vector<const BucketRanges*>& list = GetRegistryWhileLocked()->ranges[ranges->checksum()];
     for (const BucketRanges* candidate : list) {
       if (candidate->Equals(ranges)) {
@@ -71,10 +86,34 @@ const BucketRanges* StatisticsRecorder::RegisterOrDeleteDuplicateRanges(
 }
 
 HistogramBase* StatisticsRecorder::FindHistogram(StringPiece name) {
-  AutoLock lock(g_lock);
+  if (GlobalHistogramAllocator* allocator = GlobalHistogramAllocator::Get())
+    allocator->ImportHistogramsToStatisticsRecorder();
+  AutoLock lock(g_lock.Get());
   Registry* registry = GetRegistryWhileLocked();
   auto found = registry->histograms.find(name);
   return found == registry->histograms.end() ? nullptr : found->second;
+}
+
+void StatisticsRecorder::SetCallback(StringPiece name, const OnSampleCallback& callback) {
+  OnSampleCallback replaced;
+  {
+    AutoLock lock(g_lock.Get());
+    Registry* registry = GetRegistryWhileLocked();
+    OnSampleCallback& stored = registry->callbacks[name.as_string()];
+    replaced = stored;  // released after the lock: its bound values may do anything
+    stored = callback;
+    auto histogram = registry->histograms.find(name);
+    if (histogram != registry->histograms.end()) ApplyCallbackFlag(histogram->second, callback);
+  }
+}
+
+void StatisticsRecorder::ClearCallback(StringPiece name) { SetCallback(name, OnSampleCallback()); }
+
+StatisticsRecorder::OnSampleCallback StatisticsRecorder::FindCallback(StringPiece name) {
+  AutoLock lock(g_lock.Get());
+  Registry* registry = GetRegistryWhileLocked();
+  auto found = registry->callbacks.find(name.as_string());
+  return found == registry->callbacks.end() ? OnSampleCallback() : found->second;
 }
 
 }  // namespace base

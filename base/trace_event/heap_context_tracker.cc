@@ -76,5 +76,15 @@ void HeapContextTracker::PopPseudoStackFrame() {
   if (!pseudo_stack_.empty()) pseudo_stack_.pop_back();
 }
 
+HeapProfilerScopedIgnore::HeapProfilerScopedIgnore() {
+  if (HeapContextTracker::capture_mode() == HeapContextTracker::CaptureMode::DISABLED) return;
+  tracker_ = HeapContextTracker::ForCurrentThread();
+  if (tracker_) ++tracker_->ignore_depth_;
+}
+
+HeapProfilerScopedIgnore::~HeapProfilerScopedIgnore() {
+  if (tracker_ && tracker_->ignore_depth_ > 0) --tracker_->ignore_depth_;
+}
+
 }  // namespace trace_event
 }  // namespace base

@@ -51,6 +51,9 @@ class HeapContextTracker {
   void PopPseudoStackFrame();
 
   void set_thread_name(const char* name) { thread_name_ = name; }
+  // Open "ignore" scopes of this thread: its allocations meanwhile are the profiler's
+  // own bookkeeping.
+  uint32_t ignore_depth() const { return ignore_depth_; }
   const char* thread_name() const { return thread_name_; }
   const std::vector<const char*>& task_contexts() const { return task_contexts_; }
   const std::vector<StackFrame>& pseudo_stack() const { return pseudo_stack_; }
@@ -61,6 +64,22 @@ class HeapContextTracker {
   std::vector<StackFrame> pseudo_stack_;
   const char* thread_name_ = nullptr;
   std::vector<const char*> task_contexts_;
+  uint32_t ignore_depth_ = 0;
+
+  friend class HeapProfilerScopedIgnore;
+};
+
+// Marks the calling thread's allocations in scope as the trace machinery's own, while
+// heap profiling is on.
+class HeapProfilerScopedIgnore {
+ public:
+  HeapProfilerScopedIgnore();
+  ~HeapProfilerScopedIgnore();
+  HeapProfilerScopedIgnore(const HeapProfilerScopedIgnore&) = delete;
+  HeapProfilerScopedIgnore& operator=(const HeapProfilerScopedIgnore&) = delete;
+
+ private:
+  HeapContextTracker* tracker_ = nullptr;
 };
 
 }  // namespace trace_event

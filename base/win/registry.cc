@@ -30,12 +30,15 @@ RegistryKey::RegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
 
 RegistryKey::~RegistryKey() { Close(); }
 
-LONG RegistryKey::Create(HKEY root, const wchar_t* subkey, REGSAM access) {
+LONG RegistryKey::Create(HKEY root, const wchar_t* subkey, REGSAM access,
+                         SECURITY_ATTRIBUTES* security, DWORD* disposition) {
   HKEY key = nullptr;
-  DWORD disposition = 0;
+  DWORD created = 0;
   const LONG result = RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      access, nullptr, &key, &disposition);
-  if (result == ERROR_SUCCESS) Take(key, access);
+                                      access, security, &key, &created);
+  if (result != ERROR_SUCCESS) return result;
+  Take(key, access);
+  if (disposition) *disposition = created;
   return result;
 }
 

@@ -30,8 +30,12 @@ class RegistryKey {
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 
-  // On success the held key is replaced; on failure nothing changes.
-  [[nodiscard]] LONG Create(HKEY root, const wchar_t* subkey, REGSAM access);
+  // On success the held key is replaced; on failure nothing changes. |security| (may be
+  // null) is the descriptor of a key that is created; |disposition| (may be null)
+  // receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY.
+  [[nodiscard]] LONG Create(HKEY root, const wchar_t* subkey, REGSAM access,
+                            SECURITY_ATTRIBUTES* security = nullptr,
+                            DWORD* disposition = nullptr);
   [[nodiscard]] LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
   void Close();
 

@@ -13,6 +13,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/sequenced_task_runner.h"
+#include "base/test/kill_test_util.h"
 #include "base/values.h"
 
 namespace {
@@ -256,3 +257,44 @@ TEST_F(JsonPrefStoreTest, AsynchronousRead) {
 }
 
 }  // namespace
+
+// Killed at any moment, a process changing a preference leaves a file that reads back
+// whole, with the old or the new value: a missing file would read as "no preferences".
+// The next write removes the temporary files the killed writes left.
+TEST(JsonPrefStoreKillTest, KilledWriterLeavesReadablePreferences) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  std::vector<base::FilePath> folders;
+  for (int i = 0; i < 4; ++i) {
+    folders.push_back(scratch.path().Append(L"prefs" + std::to_wstring(i)));
+    ASSERT_TRUE(base::CreateDirectory(folders.back()));
+  }
+  const std::vector<std::string> problems = base::RunKillRounds(
+      L"json_pref_store_test_helper.exe", folders, 50, 20261208,
+      [](const base::FilePath& folder) -> std::string {
+        base::scoped_refptr<JsonPrefStore> store =
+            new JsonPrefStore(folder.Append(L"installer_prefs.json"), new QueueTaskRunner(false));
+        const PersistentPrefStore::PrefReadError error = store->ReadPrefs();
+        if (error != PersistentPrefStore::PREF_READ_ERROR_NONE)
+          return "read error " + std::to_string(error);
+        const base::Value* payload = nullptr;
+        std::string text;
+        if (!store->GetValue("payload", &payload) || !payload->GetAsString(&text) ||
+            base::KillTestGeneration(text) < 0) {
+          return "payload missing or torn";
+        }
+        return std::string();
+      });
+  EXPECT_TRUE(problems.empty()) << problems.size() << " problems, first: " << problems[0];
+  for (const base::FilePath& folder : folders) {
+    {
+      base::scoped_refptr<JsonPrefStore> store =
+          new JsonPrefStore(folder.Append(L"installer_prefs.json"), new QueueTaskRunner(false));
+      store->ReadPrefs();
+      store->SetValue("payload", std::make_unique<base::Value>("final"), 0);
+      store->FlushPendingWrite();
+    }
+    EXPECT_EQ(std::vector<std::wstring>({L"installer_prefs.json"}), base::FileNamesIn(folder));
+  }
+}
+

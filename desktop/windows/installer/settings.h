@@ -1,6 +1,14 @@
 // The installation request: what to do, for whom, where and with which options. Read
 // from the command line, changed by the front end through setters, and written back as
-// the backend's command line.
+// the backend's command line. It owns the Status of the install folder: every change of
+// folder fetches a fresh Status on a worker thread ("FetchStatus") and re-derives the
+// operation and the flags from it when the reply arrives; observers hear OnPathChanged.
+// On a thread without a message loop the Status is fetched on the calling thread.
+//
+// The implementation is split by concern: settings.cc (construction, flags, setters),
+// settings_command_line.cc (reading and writing switches), settings_default_folder.cc
+// (default folders and modes), settings_status.cc (fetching and applying the Status,
+// statistics) and settings_platform.cc (the system facts).
 #ifndef DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
 #define DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
 
@@ -14,93 +22,18 @@
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
+#include "base/memory/ref_counted.h"
+#include "base/memory/weak_ptr.h"
 #include "base/observer_list.h"
 #include "base/strings/string_piece.h"
 #include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/settings_platform.h"
+#include "desktop/windows/installer/status.h"
 
 namespace installer {
 
-// What is known about the chosen install folder: the facts of the install-target status
-// that the request itself reads.
-struct InstallTarget {
-  base::FilePath folder;
-  bool valid_install_path = false;
-  bool existing_installation = false;
-  // Of an existing installation: 1 single profile, 0 not, -1 unknown.
-  int single_profile = -1;
-  bool copy_only = false;
-  bool all_users = false;
-  // Which of the recorded shortcuts were found.
-  bool desktop_shortcut_found = false;
-  bool start_menu_shortcut_found = false;
-  bool quick_launch_shortcut_found = false;
-  bool pinned_shortcut_found = false;
-  // Of an existing installation: 1 yes, 0 no, -1 unknown.
-  int import_browser_data = -1;
-  int enable_stats = -1;
-  // The record's kind (4 a legacy-engine installation) and whether it handles "http".
-  int record_kind = 0;
-  bool handles_http = false;
-  std::wstring language;
-};
-
-// The system facts the request depends on; replaceable so that tests can pick them.
-class SettingsPlatform {
- public:
-  virtual ~SettingsPlatform() {}
-  // With `use_linked_token`, a limited token whose elevated twin is an admin's counts.
-  virtual bool IsUserAdmin(bool use_linked_token) = 0;
-  virtual bool IsBeforeWindows7() = 0;
-  // The build's channel: 1 nightly, 2 developer, 3 next, 4 stable.
-  virtual int32_t GetChannel() = 0;
-  // The standard folder of an all-users or a current-user installation.
-  virtual base::FilePath GetStandardInstallFolder(bool all_users, int32_t architecture) = 0;
-  // The folder remembered in the registry; empty when none.
-  virtual base::FilePath GetRegistryInstallFolder(int32_t architecture) = 0;
-  // One folder per suitable drive, best first.
-  virtual std::vector<base::FilePath> GetStandaloneInstallPaths() = 0;
-  // Whether two or more uninstall entries of this build's stream are registered.
-  virtual bool HasSeveralUninstallEntries() = 0;
-  // The folder of the installation this program belongs to.
-  virtual base::FilePath GetInstalledProductFolder() = 0;
-  // What is known about `folder` as an install target.
-  virtual InstallTarget ExamineInstallTarget(const base::FilePath& folder,
-                                             bool replace_basalt, bool autoupdate) = 0;
-};
-
-// The real system.
-SettingsPlatform* GetDefaultSettingsPlatform();
-
-
-// The folder remembered under `key_path` of `root` for this build: the first of the
-// candidate values that reads, taken only when it names an existing absolute directory.
-base::FilePath ReadRegistryInstallFolder(HKEY root, const std::wstring& key_path,
-                                         int32_t architecture, int32_t channel,
-                                         const std::string& channel_name,
-                                         const std::string& stream_name);
-
-// A drive with media, ranked by its type: removable 0, remote 1, fixed 3, RAM disk 4,
-// CD-ROM 5, unknown 6, no root directory 7.
-struct StandaloneDrive {
-  wchar_t letter;
-  int rank;
-};
-int RankOfDriveType(UINT drive_type);
-// The standalone folders ("X:\" + product name), best rank first in drive order; after
-// the first, drives ranked 5 or worse are left out.
-std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> drives,
-                                                 const std::wstring& product_name);
-
-// Whether an uninstall subkey belongs to this product's `channel`: its name begins with
-// "Velum", its publisher with "Velum Software", and its display name is the product name,
-// a blank and a word naming the stream.
-bool IsUninstallEntryOfStream(const std::wstring& key_name, const std::wstring& publisher,
-                              const std::wstring& display_name,
-                              const std::wstring& product_name, int32_t channel);
-// Counts the matching subkeys of `key_path` under `root` in `view` into `*found`, stopping
-// at two; returns whether two have been found.
-bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
-                           const std::wstring& product_name, int32_t channel, int* found);
+class StatsNode;
+class StatusRequest;
 
 class Settings {
  public:
@@ -162,6 +95,8 @@ class Settings {
   void FromCommandLine();
   // Hands over what is known about the chosen folder; ignored while not changeable.
   void ApplyTarget(const InstallTarget& target);
+  // Takes `status` as the Status of the install folder; dropped while not changeable.
+  void ApplyStatus(std::unique_ptr<Status> status);
 
   // Moves to `folder` unless it is already the target (drive letter in any case).
   void SetInstallFolder(const base::FilePath& folder);
@@ -180,6 +115,9 @@ class Settings {
   base::FilePath GetDefaultInstallFolder(int sources) const;
   std::vector<base::FilePath> GetInstallFolderSuggestions() const;
 
+  // Records the request under `prefix` in the statistics record; nothing without a node.
+  void WriteStats(const std::string& prefix, StatsNode* node) const;
+
   int32_t operation() const { return operation_; }
   bool flag(int index) const;
   // Derived: standalone with COPY_ONLY, else all users or current user.
@@ -187,6 +125,10 @@ class Settings {
   const std::wstring& install_language() const { return install_language_; }
   const base::FilePath& install_folder() const { return target_.folder; }
   const InstallTarget& target() const { return target_; }
+  // Never null.
+  const Status& status() const { return *status_; }
+  // Whether a Status is being fetched.
+  bool fetching_status() const { return pending_request_ != nullptr; }
   bool changeable() const { return changeable_; }
   bool can_delete_profile() const { return can_delete_profile_; }
   const base::FilePath& profile_folder() const { return profile_folder_; }
@@ -202,12 +144,18 @@ class Settings {
   bool ReadFlag(const char* name, int flag);
   void ApplyCopyOnlyRule(bool copy_only);
   void LogFlags() const;
+  void LogStatus() const;
+  // The reply of a "FetchStatus" request that is still wanted.
+  void OnStatusFetched(StatusRequest* request);
 
   int32_t operation_ = OPERATION_INVALID;
   std::bitset<FLAG_COUNT> flags_;
   std::wstring install_language_;
+  std::unique_ptr<Status> status_;
+  // The facts of status_ that the request reads.
   InstallTarget target_;
   bool target_applied_ = false;
+  base::scoped_refptr<StatusRequest> pending_request_;
   bool changeable_ = true;
   base::ObserverList<SettingsObserver> observers_;
   bool can_delete_profile_ = true;
@@ -220,6 +168,7 @@ class Settings {
   std::string medium_;
   const base::CommandLine* command_line_;
   SettingsPlatform* platform_;
+  base::WeakPtrFactory<Settings> weak_factory_{this};
 };
 
 }  // namespace installer

@@ -1,11 +1,18 @@
 #include "desktop/windows/installer/settings.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "base/base_paths_win.h"
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/run_loop.h"
+#include "base/threading/worker_pool.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/settings_status_request.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -43,7 +50,10 @@ class FakePlatform : public SettingsPlatform {
     return {base::FilePath(L"E:\\Velum"), base::FilePath(L"D:\\Velum")};
   }
 
+  int RandomPercent() override { return percent; }
+
   bool admin = true;
+  int percent = 50;
   bool before_windows_7 = false;
   int32_t channel = 4;
   bool asked_linked_token = false;
@@ -75,7 +85,7 @@ class CountingObserver : public SettingsObserver {
   Settings* remove_from = nullptr;
 };
 
-class SettingsTest : public testing::Test {
+class SettingsTest : public ::testing::Test {
  protected:
   std::unique_ptr<Settings> Make(const std::vector<std::wstring>& switches,
                                  bool silent = false) {
@@ -194,6 +204,10 @@ TEST_F(SettingsTest, SwitchInteractions) {
       {"no assistant standalone", {L"--install-assistant", L"--copyonly=1"},
        Settings::INSTALL_ASSISTANT, false},
       {"default browser off", {L"--setdefaultbrowser=no"}, Settings::DEFAULT_BROWSER, false},
+      {"bare allusers is false", {L"--allusers"}, Settings::ALL_USERS_FLAG, false},
+      {"assistant by presence", {L"--install-assistant=0"}, Settings::INSTALL_ASSISTANT, true},
+      {"TRUE in capitals", {L"--pintotaskbar=TRUE"}, Settings::PINNED_SHORTCUT, true},
+      {"number 2 is true", {L"--singleprofile=2"}, Settings::SINGLE_PROFILE, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -586,6 +600,176 @@ TEST(SettingsPlatformTest, StandardFoldersEndInTheProductName) {
     EXPECT_TRUE(folder.IsAbsolute()) << folder.value();
     EXPECT_EQ(L"Velum", folder.BaseName().value());
   }
+}
+
+// The backend command lines of the other operations, switch for switch.
+TEST_F(SettingsTest, GoldenCommandLines) {
+  InstallTarget installed;
+  installed.folder = base::FilePath(L"C:\\Program Files\\Velum");
+  installed.valid_install_path = true;
+  installed.existing_installation = true;
+  installed.all_users = true;
+  installed.desktop_shortcut_found = true;
+
+  std::unique_ptr<Settings> settings = Make({L"--launchvelum=1", L"--v=1"});
+  EXPECT_EQ(
+      L"--backend --v=1 --install --import-browser-data=1 --enable-stats=1 "
+      L"--enable-installer-stats=1 --launchvelum=0 "
+      L"--installfolder=\"C:\\Program Files\\Velum\" --profile-folder --niuid --medium "
+      L"--singleprofile=0 --copyonly=0 --allusers=1 --setdefaultbrowser=1 "
+      L"--startmenushortcut=1 --desktopshortcut=1 --quicklaunchshortcut=0 --pintotaskbar=1",
+      settings->ToCommandLine(true).GetArgumentsString());
+
+  settings->ApplyTarget(installed);
+  ASSERT_EQ(Settings::OPERATION_UPGRADE, settings->operation());
+  EXPECT_EQ(
+      L"--backend --v=1 --install --import-browser-data=1 --enable-stats=1 "
+      L"--enable-installer-stats=1 --launchvelum=1 "
+      L"--installfolder=\"C:\\Program Files\\Velum\" --profile-folder --niuid --medium "
+      L"--setdefaultbrowser=1 --startmenushortcut=0 --desktopshortcut=1 "
+      L"--quicklaunchshortcut=0 --pintotaskbar=1",
+      settings->ToCommandLine(false).GetArgumentsString());
+
+  platform_.existing = installed;
+  command_line_ = MakeCommandLine({L"--temp-folder=tmp"});
+  Settings uninstall(true, true, false, base::FilePath(), false, 1, &command_line_, &platform_);
+  ASSERT_EQ(Settings::OPERATION_UNINSTALL, uninstall.operation());
+  EXPECT_EQ(L"--backend --silent --temp-folder=tmp --uninstall --deleteuserprofile=0",
+            uninstall.ToCommandLine(true).GetArgumentsString());
+}
+
+TEST_F(SettingsTest, StatisticsOfTheRequest) {
+  platform_.admin = false;
+  std::unique_ptr<Settings> settings = Make({});
+  settings->WriteStats("s.", nullptr);  // nowhere to write: nothing happens
+  testing::TestStatsRecord record;
+  record.root.SetString("xml_status_parse_error", "old");
+  settings->WriteStats("s.", &record.root);
+  // The fake folder has no write access recorded, and the user is no administrator, so
+  // the folder counts as privileged; the stale parse error is removed.
+  EXPECT_EQ(
+      "{\"autoupdate\":0,\"build_arch\":\"X64\",\"s\":{\"installation_mode\":"
+      "\"current_user\",\"installation_operation\":\"installing\",\"make_default\":1,"
+      "\"using_default_installation_folder\":1,\"using_privileged_installation_folder\":1}}",
+      record.Json());
+
+  settings->SetInstallFolder(base::FilePath(L"C:\\Elsewhere"));
+  ASSERT_TRUE(settings->SetMode(Settings::MODE_STANDALONE));
+  testing::TestStatsRecord standalone;
+  settings->WriteStats("", &standalone.root);
+  const std::string json = standalone.Json();
+  EXPECT_NE(std::string::npos, json.find("\"installation_mode\":\"standalone\"")) << json;
+  EXPECT_NE(std::string::npos, json.find("\"using_default_installation_folder\":0")) << json;
+  EXPECT_NE(std::string::npos, json.find("\"make_default\":0")) << json;
+}
+
+// Work items of the worker pool, held back so that a test decides when and in which
+// order they run.
+struct HeldWorkItem {
+  LPTHREAD_START_ROUTINE function;
+  PVOID context;
+};
+std::vector<HeldWorkItem>* g_held_items = nullptr;
+
+BOOL WINAPI HoldWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, ULONG) {
+  g_held_items->push_back({function, context});
+  return TRUE;
+}
+
+class AsyncSettingsTest : public SettingsTest {
+ protected:
+  void SetUp() override {
+    g_held_items = &items_;
+    base::WorkerPool::SetQueueUserWorkItemFunctionForTesting(&HoldWorkItem);
+  }
+  void TearDown() override {
+    base::WorkerPool::SetQueueUserWorkItemFunctionForTesting(nullptr);
+    g_held_items = nullptr;
+  }
+  void RunItem(size_t index) { items_[index].function(items_[index].context); }
+  void RunReplies() {
+    base::RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+  }
+
+  base::MessageLoop loop_;
+  std::vector<HeldWorkItem> items_;
+};
+
+// Two folder changes in a row: only the second folder's Status counts, whatever order
+// the workers finish in.
+TEST_F(AsyncSettingsTest, LaterFolderWinsOverALateReply) {
+  std::unique_ptr<Settings> settings = Make({L"--installfolder=F:\\first"});
+  ASSERT_EQ(1u, items_.size());
+  EXPECT_TRUE(settings->fetching_status());
+  EXPECT_EQ(Settings::OPERATION_INVALID, settings->operation());
+  CountingObserver observer;
+  settings->AddObserver(&observer);
+
+  settings->SetInstallFolder(base::FilePath(L"F:\\second"));
+  ASSERT_EQ(2u, items_.size());
+  RunItem(1);
+  RunItem(0);  // the first folder's Status arrives last
+  RunReplies();
+  EXPECT_EQ(1, observer.path_changes);
+  EXPECT_EQ(L"F:\\second", settings->install_folder().value());
+  EXPECT_EQ(L"F:\\second", settings->status().path().value());
+  EXPECT_EQ(Settings::OPERATION_INSTALL, settings->operation());
+  EXPECT_FALSE(settings->fetching_status());
+  settings->RemoveObserver(&observer);
+}
+
+// Going back to the folder already applied while another one is being fetched: the
+// user's last choice stands.
+TEST_F(AsyncSettingsTest, ReturningToTheAppliedFolderCancelsTheFetch) {
+  std::unique_ptr<Settings> settings = Make({});
+  RunItem(0);
+  RunReplies();
+  const base::FilePath applied = settings->install_folder();
+  CountingObserver observer;
+  settings->AddObserver(&observer);
+
+  settings->SetInstallFolder(base::FilePath(L"F:\\elsewhere"));
+  settings->SetInstallFolder(applied);
+  EXPECT_FALSE(settings->fetching_status());
+  RunItem(1);
+  RunReplies();
+  EXPECT_EQ(applied, settings->install_folder());
+  EXPECT_EQ(0, observer.path_changes);
+  settings->RemoveObserver(&observer);
+}
+
+// A frozen request drops what arrives; settings that are gone are not called.
+TEST_F(AsyncSettingsTest, RepliesThatFindNobody) {
+  std::unique_ptr<Settings> settings = Make({});
+  RunItem(0);
+  RunReplies();
+  ASSERT_EQ(Settings::OPERATION_INSTALL, settings->operation());
+
+  settings->SetInstallFolder(base::FilePath(L"F:\\frozen"));
+  settings->set_changeable(false);
+  RunItem(1);
+  RunReplies();
+  EXPECT_EQ(L"C:\\Program Files\\Velum", settings->install_folder().value());
+
+  settings->set_changeable(true);
+  settings->SetInstallFolder(base::FilePath(L"F:\\late"));
+  settings.reset();
+  RunItem(2);
+  RunReplies();
+
+  int replies = 0;
+  base::scoped_refptr<StatusRequest> request =
+      new StatusRequest(base::FilePath(L"F:\\x"),
+                        base::Bind([](int* count, StatusRequest*) { ++*count; }, &replies),
+                        false, false);
+  request->Fetch(&platform_);
+  request->Reply();
+  EXPECT_EQ(1, replies);
+  request->ResetReply();
+  request->Reply();
+  EXPECT_EQ(1, replies);
 }
 
 }  // namespace

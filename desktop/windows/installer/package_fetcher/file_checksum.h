@@ -13,8 +13,8 @@ namespace installer {
 // True when the SHA-256 of the file, as lower-case hexadecimal, equals |expected| exactly.
 // Otherwise, when |report| is not null, it receives what went wrong: "detail" and, for a
 // mismatch, both checksums, the length and the first and last bytes of the file.
-bool CheckFileChecksum(const base::FilePath& path, const std::string& expected,
-                       std::unique_ptr<base::Dictionary>* report);
+[[nodiscard]] bool CheckFileChecksum(const base::FilePath& path, const std::string& expected,
+                                     std::unique_ptr<base::Dictionary>* report);
 
 }  // namespace installer
 

@@ -98,9 +98,28 @@ LONG PagingErrorFilter(EXCEPTION_POINTERS* info, void* context) {
              : EXCEPTION_CONTINUE_SEARCH;
 }
 
-// The entry name as a path below the destination, or false when it is empty or would
-// leave it: absolute, drive-relative, a stream name, or a ".." component.
-bool RelativeEntryPath(const std::wstring& name, std::wstring* relative) {
+// Why an entry name cannot be used.
+enum class NameProblem { kNone, kOutside, kDevice, kTooLong };
+
+// True for a name that Windows opens as a device in any folder: CON, PRN, AUX, NUL,
+// COM0-9, LPT0-9, CONIN$, CONOUT$, in any case, with any extension and with trailing
+// blanks or dots (which Windows drops).
+bool IsDeviceName(const std::wstring& component) {
+  std::wstring stem = component.substr(0, component.find(L'.'));
+  while (!stem.empty() && (stem.back() == L' ' || stem.back() == L'.')) stem.pop_back();
+  for (wchar_t& c : stem)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
+      stem == L"CONIN$" || stem == L"CONOUT$")
+    return true;
+  return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 ||
+                              stem.compare(0, 3, L"LPT") == 0) &&
+         stem[3] >= L'0' && stem[3] <= L'9';
+}
+
+// The entry name as a path below the destination, or the reason it cannot be one:
+// empty, absolute, drive-relative, a stream name, a ".." component, or a device.
+NameProblem RelativeEntryPath(const std::wstring& name, std::wstring* relative) {
   relative->clear();
   size_t start = 0;
   while (start <= name.size()) {
@@ -109,26 +128,158 @@ bool RelativeEntryPath(const std::wstring& name, std::wstring* relative) {
     std::wstring component = name.substr(start, end - start);
     if (component.empty()) {
       // A leading separator makes the name absolute; a trailing one is harmless.
-      if (start == 0 || end < name.size()) return false;
+      if (start == 0 || end < name.size()) return NameProblem::kOutside;
     } else {
       if (component == L".." || component == L"." ||
           component.find(L':') != std::wstring::npos)
-        return false;
+        return NameProblem::kOutside;
+      if (IsDeviceName(component)) return NameProblem::kDevice;
       if (!relative->empty()) relative->push_back(L'\\');
       relative->append(component);
     }
     start = end + 1;
   }
-  return !relative->empty();
+  return relative->empty() ? NameProblem::kOutside : NameProblem::kNone;
 }
 
-// Removes a file that was only partly written, so nothing half-done stays behind.
-void DiscardOutput(HANDLE file, const base::FilePath& path) {
-  ::CloseHandle(file);
-  base::DeleteFile(path, false);
+// The output path of entry |name| below |folder|, or the reason there is none.
+NameProblem OutputPath(const base::FilePath& folder, const std::wstring& name,
+                       base::FilePath* output) {
+  std::wstring relative;
+  const NameProblem problem = RelativeEntryPath(name, &relative);
+  if (problem != NameProblem::kNone) return problem;
+  *output = folder.Append(relative);
+  return output->value().size() >= MAX_PATH ? NameProblem::kTooLong : NameProblem::kNone;
 }
+
+// One output file: created, written, timed and closed, or removed again, so that
+// nothing half-written stays behind.
+class EntryWriter {
+ public:
+  explicit EntryWriter(const base::FilePath& path) : path_(path) {}
+  ~EntryWriter() {
+    if (!file_.IsValid()) return;
+    file_.Close();
+    base::DeleteFile(path_, false);
+  }
+  EntryWriter(const EntryWriter&) = delete;
+  EntryWriter& operator=(const EntryWriter&) = delete;
+
+  // Each returns 0, or the Win32 error with |kind| set to the failed step's error kind.
+  DWORD Create(int* kind) {
+    file_.Set(::CreateFileW(path_.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file_.IsValid()) return 0;
+    const DWORD error = ::GetLastError();
+    LOG(ERROR) << "Error returned by CreateFile: " << error;
+    *kind = LzmaUtil::ERROR_KIND_CREATE_FILE;
+    return error;
+  }
+
+  DWORD Write(const Byte* data, size_t size, int* kind) {
+    size_t written_total = 0;
+    while (written_total < size) {
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - written_total, 1u << 30));
+      DWORD written = 0;
+      if (!::WriteFile(file_.Get(), data + written_total, chunk, &written, nullptr) ||
+          written != chunk) {
+        DWORD error = ::GetLastError();
+        // A short write can leave no error code behind; still a failure.
+        if (error == NO_ERROR) error = ERROR_WRITE_FAULT;
+        LOG(ERROR) << "Error returned by WriteFile: " << error;
+        *kind = LzmaUtil::ERROR_KIND_WRITE;
+        return error;
+      }
+      written_total += written;
+    }
+    return 0;
+  }
+
+  DWORD SetTime(const FILETIME& time, int* kind) {
+    if (::SetFileTime(file_.Get(), nullptr, nullptr, &time)) return 0;
+    const DWORD error = ::GetLastError();
+    LOG(ERROR) << "Error returned by SetFileTime: " << error;
+    *kind = LzmaUtil::ERROR_KIND_SET_TIME;
+    return error;
+  }
+
+  // The one close whose failure the extraction reports, so the handle leaves the owner
+  // for it; the file is kept only when it succeeds.
+  DWORD Close(int* kind) {
+    if (::CloseHandle(file_.Take())) return 0;
+    const DWORD error = ::GetLastError();
+    LOG(ERROR) << "Error returned by CloseHandle: " << error;
+    base::DeleteFile(path_, false);
+    *kind = LzmaUtil::ERROR_KIND_CLOSE;
+    return error;
+  }
+
+ private:
+  const base::FilePath path_;
+  base::ScopedHandle file_;
+};
 
 }  // namespace
+
+// The 7z database over the archive handle and the decoded block that the entries of one
+// folder share; frees both.
+class LzmaUtil::ArchiveReader {
+ public:
+  explicit ArchiveReader(HANDLE file) : file_stream_{{FileRead, FileSeek}, file} {
+    // Every extraction reads the archive from its start.
+    LARGE_INTEGER zero = {};
+    ::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
+    look_buffer_.resize(kLookBufferSize);
+    LookToRead2_CreateVTable(&look_, False);
+    look_.buf = look_buffer_.data();
+    look_.bufSize = look_buffer_.size();
+    look_.realStream = &file_stream_.vt;
+    LookToRead2_INIT(&look_);
+    CrcGenerateTable();
+    SzArEx_Init(&db_);
+  }
+  ~ArchiveReader() { SzArEx_Free(&db_, &kHeapAlloc); }
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  SRes Open() { return SzArEx_Open(&db_, &look_.vt, &kHeapAlloc, &kHeapAlloc); }
+  const CSzArEx& db() const { return db_; }
+
+  // Decodes entry |index| (its folder's block is cached) into |allocator|'s memory, under
+  // a guard that turns a paging error in the output view into false with |status|.
+  bool Decode(UInt32 index, MappedFileAllocator* allocator, SRes* result, DWORD* status,
+              const Byte** data, size_t* size) {
+    allocator_ = allocator;
+    size_t offset = 0;
+    ExtractCall call = {&db_,     &look_.vt, index,   &block_,   &buffer_,
+                        &buffer_size_, &offset, size, allocator, SZ_OK};
+    PagingFilterContext filter = {allocator, 0};
+    if (!base::RunWithExceptionGuard(&RunExtract, &call, &PagingErrorFilter, &filter)) {
+      *status = filter.status;
+      return false;
+    }
+    *result = call.result;
+    *data = buffer_ + offset;
+    return true;
+  }
+
+  // Gives the decoded block back to the allocator that Decode used; before that goes.
+  void FreeOutput() {
+    if (allocator_) allocator_->Free(buffer_);
+    buffer_ = nullptr;
+    block_ = 0xFFFFFFFF;
+  }
+
+ private:
+  FileInStream file_stream_;
+  std::vector<Byte> look_buffer_;
+  CLookToRead2 look_;
+  CSzArEx db_;
+  MappedFileAllocator* allocator_ = nullptr;
+  UInt32 block_ = 0xFFFFFFFF;
+  Byte* buffer_ = nullptr;
+  size_t buffer_size_ = 0;
+};
 
 LzmaUtil::LzmaUtil() {}
 
@@ -136,15 +287,14 @@ LzmaUtil::~LzmaUtil() { Close(); }
 
 DWORD LzmaUtil::Open(const base::FilePath& archive) {
   Close();
-  HANDLE file = ::CreateFileW(archive.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  archive_.Set(::CreateFileW(archive.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!archive_.IsValid()) {
     DWORD error = ::GetLastError();
     last_error_kind_ =
         error == ERROR_FILE_NOT_FOUND ? ERROR_KIND_ARCHIVE_NOT_FOUND : ERROR_KIND_ARCHIVE_NOT_OPENABLE;
     return error;
   }
-  archive_.Set(file);
   return 0;
 }
 
@@ -157,147 +307,110 @@ bool LzmaUtil::EnsureFolder(const base::FilePath& path) {
   return true;
 }
 
+DWORD LzmaUtil::FolderFailure(const base::FilePath& path) {
+  DWORD error = ::GetLastError();
+  // A file in the way or a path past the limit fails before any system call does.
+  if (error == NO_ERROR) error = ERROR_CANNOT_MAKE;
+  LOG(ERROR) << "Error returned by CreateDirectory: " << error << " for " << path.AsUTF8();
+  last_error_kind_ = ERROR_KIND_CREATE_FILE;
+  return error;
+}
+
 DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* last_output) {
-  if (!archive_.IsValid()) return 6;
+  if (!archive_.IsValid()) return kBadArchiveResult;
 
-  FileInStream file_stream = {{FileRead, FileSeek}, archive_.Get()};
-  // Every extraction reads the archive from its start.
-  LARGE_INTEGER zero = {};
-  ::SetFilePointerEx(archive_.Get(), zero, nullptr, FILE_BEGIN);
-  std::vector<Byte> look_buffer(kLookBufferSize);
-  CLookToRead2 look;
-  LookToRead2_CreateVTable(&look, False);
-  look.buf = look_buffer.data();
-  look.bufSize = look_buffer.size();
-  look.realStream = &file_stream.vt;
-  LookToRead2_INIT(&look);
-
-  CrcGenerateTable();
-  CSzArEx db;
-  SzArEx_Init(&db);
-  SRes open_result = SzArEx_Open(&db, &look.vt, &kHeapAlloc, &kHeapAlloc);
+  ArchiveReader archive(archive_.Get());
+  SRes open_result = archive.Open();
   if (open_result != SZ_OK) {
     LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result;
     last_error_kind_ = ERROR_KIND_NOT_7Z;
-    SzArEx_Free(&db, &kHeapAlloc);
-    return 6;
+    return kBadArchiveResult;
   }
 
+  // The allocator's file lives in the destination, so that folder must exist first.
+  ::SetLastError(NO_ERROR);
+  if (!EnsureFolder(folder)) return FolderFailure(folder);
+  MappedFileAllocator allocator(folder);
+  allocator.set_read_only_view_for_testing(read_only_output_);
+  last_error_kind_ = ERROR_KIND_NONE;
+  const UInt32 count = archive.db().NumFiles;
+  if (progress_) progress_->SetTotalProgress(count);
   DWORD result = 0;
-  {
-    // The allocator's file lives in the destination, so that folder must exist first.
-    EnsureFolder(folder);
-    MappedFileAllocator allocator(folder);
-    last_error_kind_ = ERROR_KIND_NONE;
-    if (progress_) progress_->SetTotalProgress(db.NumFiles);
-
-    UInt32 block = 0xFFFFFFFF;
-    Byte* buffer = nullptr;
-    size_t buffer_size = 0;
-    std::vector<UInt16> name;
-    for (UInt32 i = 0; i < db.NumFiles; ++i) {
-      if (progress_) progress_->SetCurrentProgress(i);
-
-      size_t offset = 0;
-      size_t processed = 0;
-      ExtractCall call = {&db,     &look.vt,   i,          &block,    &buffer,
-                          &buffer_size, &offset, &processed, &allocator, SZ_OK};
-      PagingFilterContext filter = {&allocator, 0};
-      if (!base::RunWithExceptionGuard(&RunExtract, &call, &PagingErrorFilter, &filter)) {
-        paging_status_ = filter.status;
-        LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
-        last_error_kind_ = ERROR_KIND_PAGING;
-        result = ERROR_IO_DEVICE;
-        break;
-      }
-      if (call.result != SZ_OK) {
-        LOG(ERROR) << "Error returned by SzExtract: " << call.result;
-        last_error_kind_ = ERROR_KIND_DECODING;
-        result = 6;
-        break;
-      }
-
-      size_t length = SzArEx_GetFileNameUtf16(&db, i, nullptr);
-      if (length == 0) {
-        LOG(ERROR) << "Couldn't get file name";
-        last_error_kind_ = ERROR_KIND_NO_NAME;
-        result = 6;
-        break;
-      }
-      name.resize(length);
-      SzArEx_GetFileNameUtf16(&db, i, name.data());
-      // |length| counts the terminating zero.
-      std::wstring entry_name(name.begin(), name.begin() + (length - 1));
-      std::wstring relative;
-      if (!RelativeEntryPath(entry_name, &relative)) {
-        LOG(ERROR) << "Refusing archive entry outside the destination: "
-                   << base::FilePath(entry_name).AsUTF8();
-        last_error_kind_ = ERROR_KIND_NO_NAME;
-        result = 6;
-        break;
-      }
-      base::FilePath output = folder.Append(relative);
-      if (last_output) *last_output = output;
-
-      if (SzArEx_IsDir(&db, i)) {
-        EnsureFolder(output);
-        continue;
-      }
-
-      EnsureFolder(output.DirName());
-      HANDLE file = ::CreateFileW(output.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file == INVALID_HANDLE_VALUE) {
-        result = ::GetLastError();
-        LOG(ERROR) << "Error returned by CreateFile: " << result;
-        last_error_kind_ = ERROR_KIND_CREATE_FILE;
-        break;
-      }
-      const Byte* data = buffer + offset;
-      size_t written_total = 0;
-      bool write_failed = false;
-      while (written_total < processed) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(processed - written_total, 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(file, data + written_total, chunk, &written, nullptr) ||
-            written != chunk) {
-          write_failed = true;
-          break;
-        }
-        written_total += written;
-      }
-      if (write_failed) {
-        result = ::GetLastError();
-        // A short write can leave no error code behind; still a failure.
-        if (result == NO_ERROR) result = ERROR_WRITE_FAULT;
-        LOG(ERROR) << "Error returned by WriteFile: " << result;
-        DiscardOutput(file, output);
-        last_error_kind_ = ERROR_KIND_WRITE;
-        break;
-      }
-      if (SzBitWithVals_Check(&db.MTime, i)) {
-        FILETIME time;
-        time.dwLowDateTime = db.MTime.Vals[i].Low;
-        time.dwHighDateTime = db.MTime.Vals[i].High;
-        if (!::SetFileTime(file, nullptr, nullptr, &time)) {
-          result = ::GetLastError();
-          LOG(ERROR) << "Error returned by SetFileTime: " << result;
-          DiscardOutput(file, output);
-          last_error_kind_ = ERROR_KIND_SET_TIME;
-          break;
-        }
-      }
-      if (!::CloseHandle(file)) {
-        result = ::GetLastError();
-        LOG(ERROR) << "Error returned by CloseHandle: " << result;
-        base::DeleteFile(output, false);
-        last_error_kind_ = ERROR_KIND_CLOSE;
-        break;
-      }
-    }
-    allocator.Free(buffer);
+  for (UInt32 i = 0; i < count && result == 0; ++i) {
+    if (progress_) progress_->SetCurrentProgress(i);
+    result = ExtractEntry(archive, i, allocator, folder, last_output);
   }
-  SzArEx_Free(&db, &kHeapAlloc);
+  archive.FreeOutput();
+  return result;
+}
+
+DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
+                             MappedFileAllocator& allocator, const base::FilePath& folder,
+                             base::FilePath* last_output) {
+  SRes decoded = SZ_OK;
+  const Byte* data = nullptr;
+  size_t size = 0;
+  if (!archive.Decode(index, &allocator, &decoded, &paging_status_, &data, &size)) {
+    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
+    last_error_kind_ = ERROR_KIND_PAGING;
+    return ERROR_IO_DEVICE;
+  }
+  if (decoded != SZ_OK) {
+    LOG(ERROR) << "Error returned by SzExtract: " << decoded;
+    last_error_kind_ = ERROR_KIND_DECODING;
+    return kBadArchiveResult;
+  }
+
+  const CSzArEx& db = archive.db();
+  size_t length = SzArEx_GetFileNameUtf16(&db, index, nullptr);
+  if (length == 0) {
+    LOG(ERROR) << "Couldn't get file name";
+    last_error_kind_ = ERROR_KIND_NO_NAME;
+    return kBadArchiveResult;
+  }
+  std::vector<UInt16> name(length);
+  SzArEx_GetFileNameUtf16(&db, index, name.data());
+  // |length| counts the terminating zero.
+  const std::wstring entry_name(name.begin(), name.begin() + (length - 1));
+  base::FilePath output;
+  switch (OutputPath(folder, entry_name, &output)) {
+    case NameProblem::kNone:
+      break;
+    case NameProblem::kOutside:
+      LOG(ERROR) << "Refusing archive entry outside the destination: "
+                 << base::FilePath(entry_name).AsUTF8();
+      last_error_kind_ = ERROR_KIND_NO_NAME;
+      return kBadArchiveResult;
+    case NameProblem::kDevice:
+      LOG(ERROR) << "Refusing archive entry with a device name: "
+                 << base::FilePath(entry_name).AsUTF8();
+      last_error_kind_ = ERROR_KIND_NO_NAME;
+      return kBadArchiveResult;
+    case NameProblem::kTooLong:
+      LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
+                 << " characters";
+      last_error_kind_ = ERROR_KIND_NO_NAME;
+      return kBadArchiveResult;
+  }
+  if (last_output) *last_output = output;
+
+  ::SetLastError(NO_ERROR);
+  if (SzArEx_IsDir(&db, index))
+    return EnsureFolder(output) ? 0 : FolderFailure(output);
+  if (!EnsureFolder(output.DirName())) return FolderFailure(output.DirName());
+
+  EntryWriter writer(output);
+  int kind = ERROR_KIND_NONE;
+  DWORD result = writer.Create(&kind);
+  if (result == 0) result = writer.Write(data, size, &kind);
+  if (result == 0 && SzBitWithVals_Check(&db.MTime, index)) {
+    FILETIME time;
+    time.dwLowDateTime = db.MTime.Vals[index].Low;
+    time.dwHighDateTime = db.MTime.Vals[index].High;
+    result = writer.SetTime(time, &kind);
+  }
+  if (result == 0) result = writer.Close(&kind);
+  if (result != 0) last_error_kind_ = kind;
   return result;
 }
 

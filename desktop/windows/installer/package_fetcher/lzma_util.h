@@ -3,12 +3,15 @@
 //   LzmaUtil util;
 //   if (util.Open(archive) == 0 && util.ExtractArchiveTo(folder, nullptr) == 0) ...
 //
-// Entries whose names would leave the destination folder ("..", absolute or drive names)
-// are refused as unusable names.
+// Entries whose names would leave the destination folder ("..", absolute or drive names),
+// name a device ("NUL", "com1.txt") or make a path of MAX_PATH characters or more are
+// refused as unusable names.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 
 #include <windows.h>
+
+#include <stdint.h>
 
 #include <set>
 
@@ -18,6 +21,7 @@
 namespace installer {
 
 class FetcherDelegate;
+class MappedFileAllocator;
 
 class LzmaUtil {
  public:
@@ -35,32 +39,51 @@ class LzmaUtil {
     ERROR_KIND_CLOSE = 10,
   };
 
+  // The result for an archive that cannot be used: none open, unreadable, an entry that
+  // does not decode, or an entry without a usable name.
+  static constexpr DWORD kBadArchiveResult = 6;
+
   LzmaUtil();
   ~LzmaUtil();
   LzmaUtil(const LzmaUtil&) = delete;
   LzmaUtil& operator=(const LzmaUtil&) = delete;
 
   // 0, or the Win32 error of opening |archive| for reading.
-  DWORD Open(const base::FilePath& archive);
-  // 0 on success; 6 when nothing is open, the archive is unreadable, an entry does not
-  // decode or has no usable name; the Win32 error of a failed create, write, time or
-  // close; ERROR_IO_DEVICE after a paging error in the output mapping. |last_output|
-  // (may be null) receives the path of the last entry handled.
-  DWORD ExtractArchiveTo(const base::FilePath& folder, base::FilePath* last_output);
+  [[nodiscard]] DWORD Open(const base::FilePath& archive);
+  // 0 on success; kBadArchiveResult when nothing is open, the archive is unreadable, an
+  // entry does not decode or has no usable name; the Win32 error of a failed folder
+  // creation, file creation, write, time or close; ERROR_IO_DEVICE after a paging error
+  // (a full disk) in the output mapping. |last_output| (may be null) receives the path
+  // of the last entry handled.
+  [[nodiscard]] DWORD ExtractArchiveTo(const base::FilePath& folder,
+                                       base::FilePath* last_output);
   void Close();
   // True when |path| exists from this extraction or could be created (with parents).
-  bool EnsureFolder(const base::FilePath& path);
+  [[nodiscard]] bool EnsureFolder(const base::FilePath& path);
 
   int last_error_kind() const { return last_error_kind_; }
   DWORD paging_status() const { return paging_status_; }
   void set_progress_delegate(FetcherDelegate* delegate) { progress_ = delegate; }
 
+  // Maps the output view read-only, so that the decoder's first write faults inside it
+  // as a write to a mapped file on a full disk does.
+  void set_read_only_output_for_testing(bool read_only) { read_only_output_ = read_only; }
+
  private:
+  class ArchiveReader;
+
+  // Decodes and writes entry |index|; 0 or the extraction's result.
+  DWORD ExtractEntry(ArchiveReader& archive, uint32_t index, MappedFileAllocator& allocator,
+                     const base::FilePath& folder, base::FilePath* last_output);
+  // Sets the error kind and returns the Win32 error of a folder that could not be made.
+  DWORD FolderFailure(const base::FilePath& path);
+
   base::ScopedHandle archive_;
   std::set<base::FilePath> created_folders_;
   int last_error_kind_ = ERROR_KIND_NONE;
   DWORD paging_status_ = 0;
   FetcherDelegate* progress_ = nullptr;
+  bool read_only_output_ = false;
 };
 
 }  // namespace installer

@@ -28,9 +28,12 @@ void* MappedFileAllocator::Allocate(size_t size) {
     length.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFilePointerEx(file_.Get(), length, nullptr, FILE_BEGIN) &&
         ::SetEndOfFile(file_.Get())) {
-      mapping_.Set(::CreateFileMappingW(file_.Get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+      mapping_.Set(::CreateFileMappingW(file_.Get(), nullptr,
+                                        read_only_view_ ? PAGE_READONLY : PAGE_READWRITE, 0, 0,
+                                        nullptr));
       if (mapping_.IsValid()) {
-        view_ = ::MapViewOfFile(mapping_.Get(), FILE_MAP_WRITE, 0, 0, 0);
+        view_ = ::MapViewOfFile(mapping_.Get(), read_only_view_ ? FILE_MAP_READ : FILE_MAP_WRITE,
+                                0, 0, 0);
         if (view_) {
           view_size_ = size;
           return view_;
@@ -59,10 +62,14 @@ bool MappedFileAllocator::Contains(const void* address) const {
 
 bool MappedFileAllocator::IsPagingErrorInView(const EXCEPTION_RECORD& record,
                                               DWORD* status) const {
-  if (record.ExceptionCode != EXCEPTION_IN_PAGE_ERROR || record.NumberParameters < 3)
-    return false;
+  const bool in_page = record.ExceptionCode == EXCEPTION_IN_PAGE_ERROR &&
+                       record.NumberParameters >= 3;
+  const bool access = record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+                      record.NumberParameters >= 2;
+  if (!in_page && !access) return false;
   if (!Contains(reinterpret_cast<const void*>(record.ExceptionInformation[1]))) return false;
-  *status = static_cast<DWORD>(record.ExceptionInformation[2]);
+  *status = in_page ? static_cast<DWORD>(record.ExceptionInformation[2])
+                    : static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION);
   return true;
 }
 

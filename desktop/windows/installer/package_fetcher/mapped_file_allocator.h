@@ -28,10 +28,14 @@ class MappedFileAllocator : public ISzAlloc {
   void Free(void* address);
   // True when |address| lies inside the current view.
   bool Contains(const void* address) const;
-  // True for an in-page error (0xC0000006) that faulted inside the current view, as when
-  // the disk fills while the decoder writes; |status| gets the error's status code.
+  // True for a fault inside the current view as a full disk makes it while the decoder
+  // writes: an in-page error (0xC0000006; |status| gets its status code) or, as Wine
+  // reports it, an access violation (|status| gets 0xC0000005).
   bool IsPagingErrorInView(const EXCEPTION_RECORD& record, DWORD* status) const;
   bool has_file() const { return file_.IsValid(); }
+
+  // Maps later views read-only: the first write into one then faults as above.
+  void set_read_only_view_for_testing(bool read_only) { read_only_view_ = read_only; }
 
  private:
   static void* AllocateThunk(ISzAllocPtr self, size_t size);
@@ -43,6 +47,7 @@ class MappedFileAllocator : public ISzAlloc {
   base::ScopedHandle mapping_;
   void* view_ = nullptr;
   size_t view_size_ = 0;
+  bool read_only_view_ = false;
 };
 
 }  // namespace installer

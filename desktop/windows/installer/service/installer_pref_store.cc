@@ -5,6 +5,10 @@
 #include <atomic>
 
 #include "base/at_exit.h"
+#include "base/bind.h"
+#include "base/location.h"
+#include "base/sequenced_task_runner.h"
+#include "base/synchronization/sync_event.h"
 #include "base/threading/sequenced_worker_pool.h"
 #include "components/prefs/json_pref_store.h"
 
@@ -51,6 +55,16 @@ base::scoped_refptr<JsonPrefStore> CreateInstallerPrefStore(PrefsTaskPoolHolder*
       new JsonPrefStore(path, JsonPrefStore::GetTaskRunnerForFile(path, holder->pool.get()));
   store->ReadPrefs();
   return store;
+}
+
+void CommitInstallerPrefStore(PrefsTaskPoolHolder* holder, JsonPrefStore* store,
+                              const base::FilePath& path) {
+  store->FlushPendingWrite();
+  // The write runs on the file's own sequence: a task queued behind it runs after it.
+  base::SyncEvent written(base::SyncEvent::MANUAL, base::SyncEvent::NOT_SIGNALED);
+  if (JsonPrefStore::GetTaskRunnerForFile(path, holder->pool.get())
+          ->PostTask(FROM_HERE, base::Bind(&base::SyncEvent::Signal, &written)))
+    written.Wait();
 }
 
 }  // namespace installer

@@ -32,6 +32,11 @@ PrefsTaskPoolHolder* GetPrefsTaskPool();
 base::scoped_refptr<JsonPrefStore> CreateInstallerPrefStore(PrefsTaskPoolHolder* holder,
                                                             const base::FilePath& path);
 
+// Writes what `store` (made by CreateInstallerPrefStore for `path`) holds and waits until
+// the file has it, so that whoever opens the file next reads these values.
+void CommitInstallerPrefStore(PrefsTaskPoolHolder* holder, JsonPrefStore* store,
+                              const base::FilePath& path);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_INSTALLER_PREF_STORE_H_

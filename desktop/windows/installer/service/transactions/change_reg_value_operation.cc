@@ -1,12 +1,10 @@
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 
 #include "base/logging.h"
+#include "base/win/registry.h"
 #include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
 
 namespace installer {
 
@@ -41,7 +39,8 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
   VLOG(1) << "Attempting to change registry value at " << root_ << ": " << key_path_ << " - "
           << value_name_ << ". New Type:" << new_type_;
   const REGSAM access = view_flags_ | kValueAccess;
-  LONG result = key_.Open(root_, key_path_.c_str(), access);
+  base::RegistryKey key;
+  LONG result = key.Open(root_, key_path_.c_str(), access);
   if (result == ERROR_FILE_NOT_FOUND) {
     VLOG(1) << "Key does not exist,";
     if (new_type_ == kDeleteValue) {
@@ -51,7 +50,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
     VLOG(1) << "try to create it.";
     if (!nested.Execute(std::make_unique<CreateRegKeyOperation>(root_, key_path_, view_flags_)))
       return false;
-    result = key_.Open(root_, key_path_.c_str(), access);
+    result = key.Open(root_, key_path_.c_str(), access);
   }
 
   const std::wstring object_name = GetRegistryObjectName(root_, key_path_);
@@ -65,7 +64,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
       LOG(ERROR) << "Failed to obtain sufficient permissions on " << object_name;
       return false;
     }
-    if (key_.Open(root_, key_path_.c_str(), access) != ERROR_SUCCESS) {
+    if (key.Open(root_, key_path_.c_str(), access) != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed to open " << object_name;
       return false;
     }
@@ -76,7 +75,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
 
   const wchar_t* name = value_name_.c_str();
   DWORD old_size = 0;
-  result = RegQueryValueExW(key_.Handle(), name, nullptr, nullptr, nullptr, &old_size);
+  result = RegQueryValueExW(key.Handle(), name, nullptr, nullptr, nullptr, &old_size);
   if (result == ERROR_FILE_NOT_FOUND) {
     VLOG(1) << "The value doesn't already exist.";
     old_type_ = kDeleteValue;
@@ -86,7 +85,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
   } else {
     old_data_.assign(old_size, 0);
     DWORD type = 0;
-    result = RegQueryValueExW(key_.Handle(), name, nullptr, &type,
+    result = RegQueryValueExW(key.Handle(), name, nullptr, &type,
                               old_data_.empty() ? nullptr : old_data_.data(), &old_size);
     if (result != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed to read " << value_name_ << " from " << object_name
@@ -99,7 +98,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
   }
 
   if (new_type_ != kDeleteValue) {
-    if (RegSetValueExW(key_.Handle(), name, 0, new_type_, DataOrNull(new_data_),
+    if (RegSetValueExW(key.Handle(), name, 0, new_type_, DataOrNull(new_data_),
                        static_cast<DWORD>(new_data_.size())) != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed writing " << value_name_ << " to " << object_name;
       return false;
@@ -107,7 +106,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
   } else if (old_type_ == kDeleteValue) {
     VLOG(1) << "We are supposed to remove the value. Nothing to do.";
     return true;
-  } else if (RegDeleteValueW(key_.Handle(), name) != ERROR_SUCCESS) {
+  } else if (RegDeleteValueW(key.Handle(), name) != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed to remove " << value_name_ << " from " << object_name;
     return false;
   }
@@ -118,12 +117,18 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
 
 void ChangeRegValueOperation::Rollback() {
   if (!changed_) return;
+  // Opened by path now, not through a handle kept from Do: a later operation may have
+  // deleted the key and its rollback, which ran first, re-created it. A handle to the
+  // deleted key would write nowhere.
+  base::RegistryKey key;
+  LONG result = key.Open(root_, key_path_.c_str(), view_flags_ | kValueAccess);
   const wchar_t* name = value_name_.c_str();
-  const LONG result =
-      old_type_ == kDeleteValue
-          ? RegDeleteValueW(key_.Handle(), name)
-          : RegSetValueExW(key_.Handle(), name, 0, old_type_, DataOrNull(old_data_),
-                           static_cast<DWORD>(old_data_.size()));
+  if (result == ERROR_SUCCESS) {
+    result = old_type_ == kDeleteValue
+                 ? RegDeleteValueW(key.Handle(), name)
+                 : RegSetValueExW(key.Handle(), name, 0, old_type_, DataOrNull(old_data_),
+                                  static_cast<DWORD>(old_data_.size()));
+  }
   if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed to restore " << value_name_ << " in "
                << GetRegistryObjectName(root_, key_path_);

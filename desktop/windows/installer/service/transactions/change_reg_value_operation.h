@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "base/win/registry.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
@@ -37,7 +36,6 @@ class ChangeRegValueOperation : public TransactionOperation {
   HKEY root_;
   std::wstring key_path_;
   std::wstring value_name_;
-  base::RegistryKey key_;
   uint32_t old_type_ = kDeleteValue;
   uint32_t new_type_;
   std::vector<BYTE> old_data_;

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/file_path.h"
+#include "base/win/registry.h"
+
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -53,14 +57,15 @@ class ChangeRegValueOperationTest : public RegistryViewTest {
   }
   // The value's type and bytes, or "missing".
   std::string Read(const ChangeCase& c) const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root(), Child(c.key).c_str(), 0, KEY_READ | view(), &key) != ERROR_SUCCESS)
+    base::RegistryKey key;
+    if (key.Open(root(), Child(c.key).c_str(), KEY_READ | view()) != ERROR_SUCCESS)
       return "missing";
     BYTE data[256];
     DWORD size = sizeof(data), type = 0;
-    const LONG result = RegQueryValueExW(key, c.value_name, nullptr, &type, data, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return "missing";
+    if (RegQueryValueExW(key.Handle(), c.value_name, nullptr, &type, data, &size) !=
+        ERROR_SUCCESS) {
+      return "missing";
+    }
     return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
   }
 };
@@ -116,6 +121,37 @@ TEST_P(ChangeRegValueOperationTest, RightsTakenOnTheKeyAreGivenBack) {
       EXPECT_EQ("1:" + std::string(reinterpret_cast<const char*>(kText), sizeof(kText)),
                 Read(c));
     }
+  }
+}
+
+// Value changes followed in one transaction by the deletion of their key or of its
+// parent. The deletion's rollback runs first and re-creates the key; the value rollbacks
+// then must reach the re-created key, not the deleted one through an old handle.
+TEST_P(ChangeRegValueOperationTest, ValueThenDeletionOfItsKeyRollsBackExactly) {
+  const struct {
+    const wchar_t* deleted;
+    bool key_exists;
+  } cases[] = {{L"parent\\k", true}, {L"parent", true}, {L"parent\\k", false},
+               {L"parent", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(base::FilePath(c.deleted).AsUTF8() + (c.key_exists ? "" : ", new key"));
+    ASSERT_TRUE(WriteRegistryValue(root(), Child(L"parent"), view(), L"p", REG_DWORD, &kSeven,
+                                   sizeof(kSeven)));
+    if (c.key_exists) {
+      ASSERT_TRUE(WriteRegistryValue(root(), Child(L"parent\\k"), view(), L"v", REG_DWORD,
+                                     &kSeven, sizeof(kSeven)));
+    }
+    const std::string before = Snapshot();
+    Transaction transaction;
+    for (const wchar_t* name : {L"v", L"added"}) {
+      ASSERT_TRUE(transaction.Execute(std::make_unique<ChangeRegValueOperation>(
+          root(), Child(L"parent\\k"), name, kText, REG_SZ, sizeof(kText), view())));
+    }
+    ASSERT_TRUE(transaction.Execute(
+        std::make_unique<DeleteRegKeyOperation>(root(), Child(c.deleted), view())));
+    transaction.Rollback();
+    EXPECT_EQ(before, Snapshot());
+    testing::ScratchRegistryKey::DeleteTree(root(), Child(L"parent"), view());
   }
 }
 

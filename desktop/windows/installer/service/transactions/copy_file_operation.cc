@@ -1,37 +1,35 @@
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 
+#include <windows.h>
+
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/service/transactions/file_operation_target.h"
-
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
 
 namespace installer {
 
 CopyFileOperation::CopyFileOperation(const base::FilePath& source,
                                      const base::FilePath& destination)
-    : source_(source), destination_(destination) {}
+    : FileTransferOperation(source, destination) {}
 
 CopyFileOperation::~CopyFileOperation() = default;
 
-bool CopyFileOperation::Do(Transaction& nested) {
-  if (!PrepareFileOperationTarget(destination_, nested)) return false;
-  VLOG(1) << "Copying " << source_.value() << " to " << destination_.value();
-  source_was_read_only_ = ClearReadOnlyBeforeTransfer(source_);
-  if (!base::CopyFile(source_, destination_)) {
+void CopyFileOperation::LogStart() const {
+  VLOG(1) << "Copying " << source().value() << " to " << destination().value();
+}
+
+bool CopyFileOperation::Transfer() {
+  if (!base::CopyFile(source(), destination())) {
     LOG(ERROR) << "File copy failed " << base::Win32ErrorToString(GetLastError());
     return false;
   }
   VLOG(1) << "File copied successfully";
-  copied_ = true;
   return true;
 }
 
-void CopyFileOperation::Rollback() {
-  if (copied_) base::DeleteFile(destination_, false);
-  // The source is left as it was found.
-  if (source_was_read_only_) RestoreReadOnly(source_);
+bool CopyFileOperation::UndoTransfer() {
+  base::DeleteFile(destination(), false);
+  // The source was never touched.
+  return true;
 }
 
 }  // namespace installer

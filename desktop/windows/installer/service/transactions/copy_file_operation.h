@@ -4,23 +4,19 @@
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_COPY_FILE_OPERATION_H_
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/service/transactions/transaction_operation.h"
+#include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 
 namespace installer {
 
-class CopyFileOperation : public TransactionOperation {
+class CopyFileOperation : public FileTransferOperation {
  public:
   CopyFileOperation(const base::FilePath& source, const base::FilePath& destination);
   ~CopyFileOperation() override;
 
-  bool Do(Transaction& nested) override;
-  void Rollback() override;
-
  private:
-  base::FilePath source_;
-  base::FilePath destination_;
-  bool copied_ = false;
-  bool source_was_read_only_ = false;
+  void LogStart() const override;
+  bool Transfer() override;
+  bool UndoTransfer() override;
 };
 
 }  // namespace installer

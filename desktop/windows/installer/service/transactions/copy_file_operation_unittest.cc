@@ -11,6 +11,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/path_state.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
@@ -41,6 +42,18 @@ const TransferCase kTransferCases[] = {
     {"move read-only source", true, true, false, L"dst\\b.txt"},
 };
 
+// Fails the attribute reads of one path with one error.
+std::wstring g_unreadable_path;
+DWORD g_read_error = 0;
+
+DWORD WINAPI ReadAttributesFailingOnePath(const wchar_t* path) {
+  if (g_unreadable_path == path) {
+    SetLastError(g_read_error);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return GetFileAttributesW(path);
+}
+
 class TransferTest : public ::testing::TestWithParam<TransferCase> {
  protected:
   void SetUp() override {
@@ -62,8 +75,11 @@ class TransferTest : public ::testing::TestWithParam<TransferCase> {
   }
 
   std::unique_ptr<TransactionOperation> MakeOperation() const {
-    if (GetParam().move) return std::make_unique<MoveFileOperation>(source_, target_);
-    return std::make_unique<CopyFileOperation>(source_, target_);
+    return MakeOperationFrom(source_);
+  }
+  std::unique_ptr<TransactionOperation> MakeOperationFrom(const base::FilePath& source) const {
+    if (GetParam().move) return std::make_unique<MoveFileOperation>(source, target_);
+    return std::make_unique<CopyFileOperation>(source, target_);
   }
 
   base::ScratchDir scratch_;
@@ -91,6 +107,53 @@ TEST_P(TransferTest, CommitLeavesTheNewFileAndNoSetAsideCopy) {
   // The transferred file is never read-only.
   EXPECT_FALSE(GetFileAttributesW(target_.value().c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(GetParam().move, !base::PathExists(source_));
+}
+
+// Only "not found" means that nothing is in the way. Any other failure to read the
+// destination's (or its folder's) attributes was taken for "nothing there": the file was
+// overwritten without being set aside, and the rollback deleted it.
+TEST_P(TransferTest, UnreadableDestinationStopsBeforeAnythingChanges) {
+  const std::string before = SnapshotFileTree(scratch_.path());
+  for (const base::FilePath& unreadable : {target_, target_.DirName()}) {
+    // Below a missing folder nothing can be in the way: the target is never read.
+    if (unreadable == target_ && !base::DirectoryExists(target_.DirName())) continue;
+    for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_READY}) {
+      SCOPED_TRACE(unreadable.AsUTF8() + " " + std::to_string(error));
+      g_unreadable_path = unreadable.value();
+      g_read_error = error;
+      SetFileAttributesReaderForTesting(&ReadAttributesFailingOnePath);
+      {
+        Transaction transaction;
+        EXPECT_FALSE(transaction.Execute(MakeOperation()));
+        EXPECT_TRUE(transaction.empty());
+      }
+      SetFileAttributesReaderForTesting(nullptr);
+      EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+    }
+  }
+}
+
+// Replacing one file twice in one transaction (within one second) met the first
+// set-aside copy's name and failed the transaction.
+TEST_P(TransferTest, TwoReplacementsInOneTransactionRollBackAndCommit) {
+  const base::FilePath second = scratch_.path().Append(L"src\\second.txt");
+  ASSERT_TRUE(MakeFile(second, "second contents"));
+  const std::string before = SnapshotFileTree(scratch_.path());
+  for (bool roll_back : {true, false}) {
+    SCOPED_TRACE(roll_back ? "rollback" : "commit");
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.Execute(MakeOperation()));
+      ASSERT_TRUE(transaction.Execute(MakeOperationFrom(second)));
+      EXPECT_EQ("second contents", ReadText(target_));
+      if (roll_back) transaction.Rollback();
+    }
+    if (roll_back) {
+      EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+    }
+  }
+  EXPECT_EQ("second contents", ReadText(target_));
+  EXPECT_FALSE(HasSetAsideItem(scratch_.path()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, TransferTest, ::testing::ValuesIn(kTransferCases),

@@ -5,9 +5,6 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 namespace installer {
 
 CreateFolderOperation::CreateFolderOperation(const base::FilePath& folder) : folder_(folder) {}

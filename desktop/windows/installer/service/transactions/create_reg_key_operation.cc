@@ -4,9 +4,6 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 namespace installer {
 
 CreateRegKeyOperation::CreateRegKeyOperation(HKEY root, const std::wstring& key_path,
@@ -67,14 +64,11 @@ bool CreateRegKeyOperation::Do(Transaction& /*nested*/) {
   }
 
   created_top_key_ = current;
-  HKEY created = nullptr;
-  if (RegCreateKeyExW(root_, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      view_flags_ | KEY_ALL_ACCESS, nullptr, &created,
-                      nullptr) != ERROR_SUCCESS) {
+  base::RegistryKey created;
+  if (created.Create(root_, key_path_.c_str(), view_flags_ | KEY_ALL_ACCESS) != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed creating key.";
     return false;
   }
-  RegCloseKey(created);
   return true;
 }
 

@@ -9,9 +9,7 @@
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/access_control.h"
-
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
+#include "desktop/windows/installer/service/transactions/path_state.h"
 
 namespace installer {
 
@@ -19,6 +17,9 @@ namespace {
 
 // DELETE with the generic write rights of a file.
 const uint32_t kDeleteAccess = 0x130116;
+
+// Set-aside names tried for one path within one second.
+const int kMaxSetAsideNames = 100;
 
 bool IsProgramFile(const base::FilePath& path) {
   const std::wstring extension = path.Extension();
@@ -66,16 +67,16 @@ DeleteFileOperation::~DeleteFileOperation() {
 
 bool DeleteFileOperation::Do(Transaction& /*nested*/) {
   VLOG(1) << "Preparing file " << path_.value() << " for removal";
-  if (GetFileAttributesW(path_.value().c_str()) == INVALID_FILE_ATTRIBUTES) {
-    VLOG(1) << "File does not exist. Nothing to do";
-    return true;
+  switch (GetPathState(path_, nullptr)) {
+    case PathState::kMissing:
+      VLOG(1) << "File does not exist. Nothing to do";
+      return true;
+    case PathState::kUnknown:
+      return false;
+    case PathState::kExists:
+      break;
   }
-  temporary_path_ = path_.AddExtension(
-      L"." + std::to_wstring(base::Time::Now().ToTimeT()) + L".old");
-  if (GetFileAttributesW(temporary_path_.value().c_str()) != INVALID_FILE_ATTRIBUTES) {
-    LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
-    return false;
-  }
+  if (!ChooseTemporaryPath()) return false;
   if (!HasAccess(path_.value(), kFileObject, kDeleteAccess)) {
     if (!GrantAccessToCurrentUser(path_.value(), kFileObject, kDeleteAccess, true, nullptr)) {
       LOG(ERROR) << "Cannot obtain proper permissions on the file";
@@ -104,6 +105,26 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
   }
   moved_ = true;
   return true;
+}
+
+bool DeleteFileOperation::ChooseTemporaryPath() {
+  // A file replaced twice within one second would meet its first set-aside copy under
+  // the same name: a counter after the seconds tells them apart.
+  const std::wstring seconds = L"." + std::to_wstring(base::Time::Now().ToTimeT());
+  for (int counter = 0; counter < kMaxSetAsideNames; ++counter) {
+    const std::wstring suffix = counter ? L"." + std::to_wstring(counter) : std::wstring();
+    temporary_path_ = path_.AddExtension(seconds + suffix + L".old");
+    switch (GetPathState(temporary_path_, nullptr)) {
+      case PathState::kMissing:
+        return true;
+      case PathState::kUnknown:
+        return false;
+      case PathState::kExists:
+        break;
+    }
+  }
+  LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
+  return false;
 }
 
 void DeleteFileOperation::Rollback() {

@@ -1,5 +1,5 @@
 // Deletes a file or folder in two steps: Do sets it aside beside itself as
-// "<name>.<seconds>.old", the commit removes it (or schedules its removal at restart), and
+// "<name>.<seconds>.old" ("<name>.<seconds>.<n>.old" when that is taken), the commit removes it (or schedules its removal at restart), and
 // a rollback puts it back.
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
@@ -24,6 +24,9 @@ class DeleteFileOperation : public TransactionOperation {
   const base::FilePath& temporary_path() const { return temporary_path_; }
 
  private:
+  // Picks a set-aside name that is free; false when none is or one cannot be checked.
+  bool ChooseTemporaryPath();
+
   base::FilePath path_;
   base::FilePath temporary_path_;
   bool moved_ = false;

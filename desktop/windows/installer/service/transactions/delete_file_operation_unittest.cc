@@ -88,7 +88,10 @@ TEST_F(DeleteFileOperationTest, CommitRemovesEmptiedParentsUpToTheFirstNonEmptyO
   EXPECT_TRUE(base::PathExists(Path(L"keep.txt")));
 }
 
-TEST_F(DeleteFileOperationTest, TakenTemporaryNameFailsWithoutTouchingTheFile) {
+// A taken set-aside name (a file deleted or replaced earlier in the same second) failed
+// the deletion, and with it the whole transaction; a counter after the seconds now
+// tells the names apart, and what holds the taken names is never touched.
+TEST_F(DeleteFileOperationTest, TakenTemporaryNameGetsACounter) {
   ASSERT_TRUE(MakeFile(Path(L"f.txt"), "contents"));
   // Every second the operation could pick while this test runs.
   const int64_t now = base::Time::Now().ToTimeT();
@@ -97,10 +100,26 @@ TEST_F(DeleteFileOperationTest, TakenTemporaryNameFailsWithoutTouchingTheFile) {
         MakeFile(Path((L"f.txt." + std::to_wstring(second) + L".old").c_str()), "taken"));
   }
   const std::string before = SnapshotFileTree(scratch_.path());
-  Transaction transaction;
-  EXPECT_FALSE(
-      transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"f.txt"), false, false)));
-  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+  for (bool roll_back : {true, false}) {
+    {
+      Transaction transaction;
+      auto operation = std::make_unique<DeleteFileOperation>(Path(L"f.txt"), false, false);
+      DeleteFileOperation* deletion = operation.get();
+      ASSERT_TRUE(transaction.Execute(std::move(operation)));
+      EXPECT_EQ(L".1.old", deletion->temporary_path().value().substr(
+                               deletion->temporary_path().value().size() - 6));
+      EXPECT_EQ("contents", testing::ReadText(deletion->temporary_path()));
+      if (roll_back) transaction.Rollback();
+    }
+    if (roll_back) {
+      EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+    }
+  }
+  EXPECT_FALSE(base::PathExists(Path(L"f.txt")));
+  for (int64_t second = now - 1; second <= now + 5; ++second) {
+    EXPECT_EQ("taken", testing::ReadText(
+                           Path((L"f.txt." + std::to_wstring(second) + L".old").c_str())));
+  }
 }
 
 // A rollback that cannot put the file back must not let the commit delete the only
@@ -131,7 +150,9 @@ TEST_F(DeleteFileOperationTest, FolderThatCannotBeSetAsideStaysWhole) {
   {
     Transaction transaction;
     // Windows refuses the rename, Wine allows it: either way nothing may be lost.
-    transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"dir"), false, false));
+    const bool set_aside =
+        transaction.Execute(std::make_unique<DeleteFileOperation>(Path(L"dir"), false, false));
+    EXPECT_EQ(set_aside, !transaction.empty());
     transaction.Rollback();
   }
   EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));

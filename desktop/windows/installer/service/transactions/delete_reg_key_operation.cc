@@ -5,9 +5,6 @@
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
-// wingdi.h defines ERROR as 0, which would make LOG(ERROR) name LOG_0.
-#undef ERROR
-
 namespace installer {
 
 namespace {
@@ -45,6 +42,98 @@ bool WithDacl(const std::vector<BYTE>& descriptor, PACL dacl, std::vector<BYTE>*
   return MakeSelfRelativeSD(&absolute, result->data(), &size) != FALSE;
 }
 
+// The rights this operation granted itself on one key: given back when the key is not
+// deleted after all (a deleted key's saved descriptor already holds the old DACL).
+struct GrantedAccess {
+  ~GrantedAccess() {
+    if (!deleted && saved) RestoreSecurity(&saved);
+  }
+  std::unique_ptr<SavedSecurity> saved;
+  bool deleted = false;
+};
+
+// Opens |key_path| for saving and deleting, granting the current user the rights it
+// lacks (recorded in |granted|).
+bool OpenForDeletion(HKEY root, const std::wstring& key_path, const std::wstring& object_name,
+                     REGSAM view_flags, base::RegistryKey* key, GrantedAccess* granted) {
+  const REGSAM access = view_flags | kTreeAccess;
+  const uint32_t object_type = GetRegistrySecurityObjectType(view_flags);
+  LONG result = key->Open(root, key_path.c_str(), access);
+  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess))
+    return true;
+  if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
+    LOG(ERROR) << "Failed to open key " << object_name;
+    return false;
+  }
+  VLOG(1) << "Insufficient permissions on the key";
+  if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, false, &granted->saved)) {
+    LOG(ERROR) << "Unable to obtain sufficient permissions on key" << object_name;
+    return false;
+  }
+  if (key->Open(root, key_path.c_str(), access) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Failed to open key " << object_name;
+    return false;
+  }
+  return true;
+}
+
+// The key's group, DACL and label into |record|; the DACL as it was before |granted|.
+bool SaveSecurity(const base::RegistryKey& key, const std::wstring& object_name,
+                  const SavedSecurity* granted, SavedRegistryKey* record) {
+  DWORD descriptor_size = 0;
+  LONG result = RegGetKeySecurity(key.Handle(), kSavedSecurity, nullptr, &descriptor_size);
+  if (result != ERROR_SUCCESS && result != ERROR_INSUFFICIENT_BUFFER) {
+    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name;
+    return false;
+  }
+  record->security_descriptor.assign(descriptor_size, 0);
+  if (RegGetKeySecurity(key.Handle(), kSavedSecurity, record->security_descriptor.data(),
+                        &descriptor_size) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name
+               << "(but we succeeded earlier)";
+    return false;
+  }
+  if (!granted) return true;
+  std::vector<BYTE> original;
+  if (!WithDacl(record->security_descriptor, granted->old_dacl(), &original)) {
+    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name;
+    return false;
+  }
+  record->security_descriptor.swap(original);
+  return true;
+}
+
+// Every value of the key into |record|, in enumeration order.
+bool SaveValues(const base::RegistryKey& key, const std::wstring& object_name,
+                SavedRegistryKey* record) {
+  DWORD value_count = 0, longest_value_name = 0, largest_data = 0;
+  if (RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       &value_count, &longest_value_name, &largest_data, nullptr,
+                       nullptr) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Failed to obtain key info for " << object_name;
+    return false;
+  }
+  VLOG(1) << value_count << " values";
+  std::vector<wchar_t> value_name(longest_value_name + 1);
+  std::vector<BYTE> data(largest_data ? largest_data : 1);
+  for (DWORD index = 0; index < value_count; ++index) {
+    DWORD name_length = static_cast<DWORD>(value_name.size());
+    DWORD data_size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (RegEnumValueW(key.Handle(), index, value_name.data(), &name_length, nullptr, &type,
+                      data.data(), &data_size) != ERROR_SUCCESS) {
+      LOG(ERROR) << "Failed to obtain value nr " << index;
+      return false;
+    }
+    SavedRegistryValue value;
+    value.name.assign(value_name.data(), name_length);
+    value.type = type;
+    value.data.assign(data.data(), data.data() + data_size);
+    record->values.push_back(std::move(value));
+  }
+  return true;
+}
+
 }  // namespace
 
 DeleteRegKeyOperation::DeleteRegKeyOperation(HKEY root, const std::wstring& key_path,
@@ -79,95 +168,37 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
   VLOG(1) << "DeleteAndSaveRecursive : " << key_path;
   std::unique_ptr<SavedRegistryKey> record(new SavedRegistryKey);
   record->key_path = key_path;
-
-  const REGSAM access = view_flags_ | kTreeAccess;
-  const uint32_t object_type = GetRegistrySecurityObjectType(view_flags_);
   base::RegistryKey key;
-  // The DACL the key had before this operation granted itself access: it is what a
-  // rollback rebuilds, and it goes back at once when the key is not deleted after all.
-  std::unique_ptr<SavedSecurity> granted;
-  struct RestoreUnlessDeleted {
-    std::unique_ptr<SavedSecurity>* saved;
-    bool deleted;
-    ~RestoreUnlessDeleted() {
-      if (!deleted && *saved) RestoreSecurity(saved);
-    }
-  } restore = {&granted, false};
-  LONG result = key.Open(root_, key_path.c_str(), access);
-  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess)) {
-    // Enough rights already.
-  } else if (result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED) {
-    VLOG(1) << "Insufficient permissions on the key";
-    if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, false, &granted)) {
-      LOG(ERROR) << "Unable to obtain sufficient permissions on key" << object_name;
-      return false;
-    }
-    if (key.Open(root_, key_path.c_str(), access) != ERROR_SUCCESS) {
-      LOG(ERROR) << "Failed to open key " << object_name;
-      return false;
-    }
-  } else {
-    LOG(ERROR) << "Failed to open key " << object_name;
+  GrantedAccess granted;
+  if (!OpenForDeletion(root_, key_path, object_name, view_flags_, &key, &granted) ||
+      !SaveSecurity(key, object_name, granted.saved.get(), record.get()) ||
+      !SaveValues(key, object_name, record.get())) {
     return false;
   }
+  // Recorded before the subkeys: a rollback rebuilds parents first.
+  saved_keys_.push_back(std::move(record));
+  if (!DeleteSubkeys(key, key_path, object_name)) return false;
+  key.Close();
+  granted.deleted = RegDeleteKeyExW(root_, key_path.c_str(), view_flags_, 0) == ERROR_SUCCESS;
+  return granted.deleted;
+}
 
-  DWORD descriptor_size = 0;
-  result = RegGetKeySecurity(key.Handle(), kSavedSecurity, nullptr, &descriptor_size);
-  if (result != ERROR_SUCCESS && result != ERROR_INSUFFICIENT_BUFFER) {
-    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name;
-    return false;
-  }
-  record->security_descriptor.assign(descriptor_size, 0);
-  if (RegGetKeySecurity(key.Handle(), kSavedSecurity, record->security_descriptor.data(),
-                        &descriptor_size) != ERROR_SUCCESS) {
-    LOG(ERROR) << "Failed to obtain security descriptor for " << object_name
-               << "(but we succeeded earlier)";
-    return false;
-  }
-  if (granted) {
-    std::vector<BYTE> original;
-    if (!WithDacl(record->security_descriptor, granted->old_dacl(), &original)) {
-      LOG(ERROR) << "Failed to obtain security descriptor for " << object_name;
-      return false;
-    }
-    record->security_descriptor.swap(original);
-  }
-
-  DWORD longest_subkey = 0, value_count = 0, longest_value_name = 0, largest_data = 0;
+bool DeleteRegKeyOperation::DeleteSubkeys(const base::RegistryKey& key,
+                                          const std::wstring& key_path,
+                                          const std::wstring& object_name) {
+  DWORD longest_subkey = 0;
   if (RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, nullptr, &longest_subkey,
-                       nullptr, &value_count, &longest_value_name, &largest_data, nullptr,
-                       nullptr) != ERROR_SUCCESS) {
+                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed to obtain key info for " << object_name;
     return false;
   }
-  VLOG(1) << value_count << " values";
-
-  std::vector<wchar_t> value_name(longest_value_name + 1);
-  std::vector<BYTE> data(largest_data ? largest_data : 1);
-  for (DWORD index = 0; index < value_count; ++index) {
-    DWORD name_length = static_cast<DWORD>(value_name.size());
-    DWORD data_size = static_cast<DWORD>(data.size());
-    DWORD type = REG_NONE;
-    if (RegEnumValueW(key.Handle(), index, value_name.data(), &name_length, nullptr, &type,
-                      data.data(), &data_size) != ERROR_SUCCESS) {
-      LOG(ERROR) << "Failed to obtain value nr " << index;
-      return false;
-    }
-    SavedRegistryValue value;
-    value.name.assign(value_name.data(), name_length);
-    value.type = type;
-    value.data.assign(data.data(), data.data() + data_size);
-    record->values.push_back(std::move(value));
-  }
-  saved_keys_.push_back(std::move(record));
-
   std::vector<wchar_t> subkey_name(longest_subkey + 1);
   for (;;) {
     DWORD name_length = static_cast<DWORD>(subkey_name.size());
     // Always index 0: the subkey handled last is gone.
-    result = RegEnumKeyExW(key.Handle(), 0, subkey_name.data(), &name_length, nullptr, nullptr,
-                           nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) break;
+    const LONG result = RegEnumKeyExW(key.Handle(), 0, subkey_name.data(), &name_length,
+                                      nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return true;
     if (result != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed to read a subkey";
       return false;
@@ -178,11 +209,6 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
       return false;
     }
   }
-
-  key.Close();
-  // A key that stays would be enumerated again by its parent.
-  restore.deleted = RegDeleteKeyExW(root_, key_path.c_str(), view_flags_, 0) == ERROR_SUCCESS;
-  return restore.deleted;
 }
 
 void DeleteRegKeyOperation::Rollback() {
@@ -191,31 +217,28 @@ void DeleteRegKeyOperation::Rollback() {
     attributes.nLength = sizeof(attributes);
     attributes.lpSecurityDescriptor = saved->security_descriptor.data();
     attributes.bInheritHandle = FALSE;
-    HKEY key = nullptr;
+    base::RegistryKey key;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(root_, saved->key_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        view_flags_ | kTreeAccess, &attributes, &key,
-                        &disposition) != ERROR_SUCCESS) {
+    if (key.Create(root_, saved->key_path.c_str(), view_flags_ | kTreeAccess, &attributes,
+                   &disposition) != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed to restore key " << saved->key_path;
       continue;
     }
     // A key that was never deleted keeps what it holds now.
-    if (disposition == REG_CREATED_NEW_KEY) {
-      // Wine ignores the descriptor given at creation: set group and DACL once more
-      // where the rights allow (on Windows the creation already did).
-      base::RegistryKey security;
-      if (security.Open(root_, saved->key_path.c_str(),
-                        view_flags_ | WRITE_DAC | WRITE_OWNER) == ERROR_SUCCESS) {
-        RegSetKeySecurity(security.Handle(), GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                          saved->security_descriptor.data());
-      }
-      for (const SavedRegistryValue& value : saved->values) {
-        RegSetValueExW(key, value.name.c_str(), 0, value.type,
-                       value.data.empty() ? nullptr : value.data.data(),
-                       static_cast<DWORD>(value.data.size()));
-      }
+    if (disposition != REG_CREATED_NEW_KEY) continue;
+    // Wine ignores the descriptor given at creation: set group and DACL once more where
+    // the rights allow (on Windows the creation already did).
+    base::RegistryKey security;
+    if (security.Open(root_, saved->key_path.c_str(), view_flags_ | WRITE_DAC | WRITE_OWNER) ==
+        ERROR_SUCCESS) {
+      RegSetKeySecurity(security.Handle(), GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        saved->security_descriptor.data());
     }
-    RegCloseKey(key);
+    for (const SavedRegistryValue& value : saved->values) {
+      RegSetValueExW(key.Handle(), value.name.c_str(), 0, value.type,
+                     value.data.empty() ? nullptr : value.data.data(),
+                     static_cast<DWORD>(value.data.size()));
+    }
   }
 }
 

@@ -13,6 +13,10 @@
 
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
+namespace base {
+class RegistryKey;
+}
+
 namespace installer {
 
 // One value of a deleted key.
@@ -40,7 +44,8 @@ class DeleteRegKeyOperation : public TransactionOperation {
   void Rollback() override;
 
   // Saves and deletes |key_path| and its subkeys; |object_name| is its security name.
-  bool DeleteAndSaveRecursive(const std::wstring& key_path, const std::wstring& object_name);
+  [[nodiscard]] bool DeleteAndSaveRecursive(const std::wstring& key_path,
+                                            const std::wstring& object_name);
 
   // A key always stands before its subkeys.
   const std::vector<std::unique_ptr<SavedRegistryKey>>& saved_keys() const {
@@ -48,6 +53,10 @@ class DeleteRegKeyOperation : public TransactionOperation {
   }
 
  private:
+  // Saves and deletes every subkey of |key| (|key_path|, security name |object_name|).
+  bool DeleteSubkeys(const base::RegistryKey& key, const std::wstring& key_path,
+                     const std::wstring& object_name);
+
   std::wstring key_path_;
   HKEY root_;
   std::vector<std::unique_ptr<SavedRegistryKey>> saved_keys_;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
@@ -130,7 +132,8 @@ void ScratchRegistryKey::DeleteTree(HKEY root, const std::wstring& key_path, REG
   if (RegDeleteKeyExW(root, key_path.c_str(), view, 0) == ERROR_SUCCESS) return;
   // The deletion operation takes the access that keys a test protected deny.
   Transaction transaction;
-  transaction.Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view));
+  if (!transaction.Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view)))
+    ADD_FAILURE() << "Cannot delete the scratch key";
 }
 
 bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,

@@ -24,7 +24,7 @@ class Transaction {
 
   // Runs |operation| with a fresh nested transaction for its preparations. True when it
   // was accepted; on failure it and its preparations are undone and destroyed.
-  bool Execute(std::unique_ptr<TransactionOperation> operation);
+  [[nodiscard]] bool Execute(std::unique_ptr<TransactionOperation> operation);
 
   // Undoes every accepted operation newest first, then destroys them oldest first.
   // The transaction is empty and reusable afterwards.

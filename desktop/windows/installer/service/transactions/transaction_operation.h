@@ -15,7 +15,7 @@ class TransactionOperation {
 
   // Makes the change; true when it is complete. Preparatory operations (a missing
   // folder, a file set aside) go to |nested|, never to the parent transaction.
-  virtual bool Do(Transaction& nested) = 0;
+  [[nodiscard]] virtual bool Do(Transaction& nested) = 0;
 
   // Undoes what Do has actually done; called after a failed Do too.
   virtual void Rollback() = 0;

@@ -1,0 +1,72 @@
+// A crashing client for the crash client's tests: `crash_client_test_helper <mode>
+// <dump folder> [reporter pid]`.
+//   invalid-parameter, pure-call: a handler (in-process without a reporter pid) and a
+//       direct call of the CRT handler, which must end the process with code 1;
+//   dump-and-terminate: connects the crash client to the reporter, sets the crash keys
+//       and calls DumpAndTerminate from an exception filter;
+//   unhandled: the same connection, then an exception nothing handles.
+#include <windows.h>
+
+#include <string>
+
+#include "base/strings/string_number_conversions.h"
+#include "base/win/exception_guard.h"
+#include "crash/reporter/crash_client.h"
+#include "crash/reporter/crash_exception_handler.h"
+
+namespace {
+
+constexpr DWORD kTestExceptionCode = 0xE0000042;
+
+enum ExitCode {
+  kBadArguments = 20,
+  kHandlerReturned,
+  kNotConnected,
+  kNotTerminated,
+};
+
+void Raise(void*) { RaiseException(kTestExceptionCode, 0, 0, nullptr); }
+
+LONG DumpFilter(EXCEPTION_POINTERS* info, void*) {
+  return crash_reporter::DumpAndTerminate(info);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return kBadArguments;
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  const std::wstring mode = argv[1];
+  const std::wstring dump_folder = argv[2];
+  uint32_t reporter_id = 0;
+  if (argc >= 4 && !base::StringToUint(base::StringPiece16(argv[3]), &reporter_id))
+    return kBadArguments;
+
+  if (mode == L"invalid-parameter" || mode == L"pure-call") {
+    const std::wstring pipe =
+        reporter_id ? crash_reporter::GetCrashPipeName(reporter_id) : std::wstring();
+    crash_reporter::CrashExceptionHandler handler(
+        dump_folder, nullptr, nullptr, nullptr, crash_reporter::CrashExceptionHandler::kHandlerAll,
+        0, pipe, nullptr);
+    if (mode == L"invalid-parameter")
+      crash_reporter::CrashExceptionHandler::HandleInvalidParameter(L"buffer != nullptr",
+                                                                    L"CopyName", L"names.cc",
+                                                                    42, 0);
+    else
+      crash_reporter::CrashExceptionHandler::HandlePureVirtualCall();
+    return kHandlerReturned;
+  }
+
+  crash_reporter::internal::ConnectCrashReporterTo(reporter_id);
+  crash_reporter::SetCrashKeys();
+  if (!crash_reporter::internal::GetCrashHandler()) return kNotConnected;
+  if (mode == L"dump-and-terminate") {
+    base::RunWithExceptionGuard(&Raise, nullptr, &DumpFilter, nullptr);
+    return kNotTerminated;
+  }
+  if (mode == L"unhandled") {
+    Raise(nullptr);
+    return kNotTerminated;
+  }
+  return kBadArguments;
+}

@@ -1,0 +1,123 @@
+#include "crash/reporter/crash_generation_client.h"
+
+#include <string.h>
+
+#include <utility>
+
+namespace crash_reporter {
+
+namespace {
+
+constexpr DWORD kPipeBusyWaitMs = 2000;
+constexpr int kConnectAttempts = 2;
+constexpr DWORD kDumpWaitMs = 15000;
+
+uint64_t AddressOf(const volatile void* pointer) {
+  return reinterpret_cast<uintptr_t>(pointer);
+}
+
+}  // namespace
+
+CrashGenerationClient::CrashGenerationClient(const std::wstring& pipe_name,
+                                             base::ScopedHandle pipe, uint32_t dump_type,
+                                             const CustomClientInfo& custom_info)
+    : pipe_name_(pipe_name),
+      pipe_(std::move(pipe)),
+      custom_info_(custom_info),
+      dump_type_(dump_type) {
+  memset(&assertion_info_, 0, sizeof(assertion_info_));
+}
+
+CrashGenerationClient::~CrashGenerationClient() = default;
+
+bool CrashGenerationClient::IsRegistered() const {
+  return dump_request_event_.IsValid() && dump_done_event_.IsValid() &&
+         server_alive_mutex_.IsValid();
+}
+
+base::ScopedHandle CrashGenerationClient::Connect() {
+  if (pipe_.IsValid()) return std::move(pipe_);
+  base::ScopedHandle pipe;
+  for (int attempt = 1; attempt <= kConnectAttempts; ++attempt) {
+    pipe.Set(CreateFileW(pipe_name_.c_str(), FILE_READ_DATA | FILE_WRITE_DATA |
+                                                 FILE_WRITE_ATTRIBUTES,
+                         0, nullptr, OPEN_EXISTING,
+                         SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (pipe.IsValid() || GetLastError() != ERROR_PIPE_BUSY || attempt == kConnectAttempts)
+      break;
+    if (!WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs)) break;
+  }
+  if (!pipe.IsValid()) return pipe;
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) pipe.Close();
+  return pipe;
+}
+
+CrashPipeMessage CrashGenerationClient::MakeRegisterMessage() const {
+  CrashPipeMessage message = {};
+  message.tag = kCrashPipeRegister;
+  message.id = GetCurrentProcessId();
+  message.dump_type = dump_type_;
+  message.thread_id_address = AddressOf(&crashing_thread_id_);
+  message.exception_pointers_address = AddressOf(&exception_pointers_);
+  message.assertion_info_address = AddressOf(&assertion_info_);
+  message.custom_info_entries_address = AddressOf(custom_info_.entries);
+  message.custom_info_count = custom_info_.count;
+  return message;
+}
+
+bool CrashGenerationClient::Register() {
+  if (IsRegistered()) return true;
+  base::ScopedHandle pipe = Connect();
+  if (!pipe.IsValid()) return false;
+
+  CrashPipeMessage request = MakeRegisterMessage();
+  CrashPipeMessage reply = {};
+  DWORD read = 0;
+  if (!TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read,
+                         nullptr) ||
+      read != sizeof(reply)) {
+    return false;
+  }
+  // Only a result carries handles duplicated into this process; anything else is not
+  // ours to close.
+  if (reply.tag != kCrashPipeRegisterResult) return false;
+  base::ScopedHandle request_event(reinterpret_cast<HANDLE>(reply.dump_request_event));
+  base::ScopedHandle done_event(reinterpret_cast<HANDLE>(reply.dump_done_event));
+  base::ScopedHandle alive_mutex(reinterpret_cast<HANDLE>(reply.server_alive_mutex));
+  if (reply.id == 0 || !request_event.IsValid() || !done_event.IsValid() ||
+      !alive_mutex.IsValid()) {
+    return false;
+  }
+  CrashPipeMessage ack = {};
+  ack.tag = kCrashPipeRegisterAck;
+  DWORD written = 0;
+  if (!WriteFile(pipe.Get(), &ack, sizeof(ack), &written, nullptr) ||
+      written != sizeof(ack)) {
+    return false;
+  }
+  dump_request_event_ = std::move(request_event);
+  dump_done_event_ = std::move(done_event);
+  server_alive_mutex_ = std::move(alive_mutex);
+  server_process_id_ = reply.id;
+  return true;
+}
+
+bool CrashGenerationClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
+                                        const AssertionInfo* assertion) {
+  if (!IsRegistered()) return false;
+  exception_pointers_ = AddressOf(exception_pointers);
+  crashing_thread_id_ = GetCurrentThreadId();
+  if (assertion)
+    memcpy(&assertion_info_, assertion, sizeof(assertion_info_));
+  else
+    memset(&assertion_info_, 0, sizeof(assertion_info_));
+
+  if (!ResetEvent(dump_done_event_.Get()) || !SetEvent(dump_request_event_.Get()))
+    return false;
+  const HANDLE waits[] = {dump_done_event_.Get(), server_alive_mutex_.Get()};
+  const DWORD result = WaitForMultipleObjects(2, waits, FALSE, kDumpWaitMs);
+  return result == WAIT_OBJECT_0;
+}
+
+}  // namespace crash_reporter

@@ -1,0 +1,116 @@
+#include "crash/reporter/crash_generation_client.h"
+
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "base/files/scratch_dir_test_util.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/exception_guard.h"
+#include "crash/reporter/crash_reporter_test_util.h"
+
+namespace crash_reporter {
+namespace {
+
+constexpr DWORD kTestCode = 0xE0000017;
+
+CustomInfoEntry Entry(const wchar_t* name, const wchar_t* value) {
+  CustomInfoEntry entry;
+  memset(&entry, 0, sizeof(entry));
+  wcscpy(entry.name, name);
+  wcscpy(entry.value, value);
+  return entry;
+}
+
+struct DumpRequest {
+  CrashGenerationClient* client;
+  const AssertionInfo* assertion;
+  bool result;
+};
+
+void Raise(void*) { RaiseException(kTestCode, 0, 0, nullptr); }
+
+// Asks for the dump from inside the exception, as the crash handler does.
+LONG RequestFromFilter(EXCEPTION_POINTERS* info, void* context) {
+  DumpRequest* request = static_cast<DumpRequest*>(context);
+  request->result = request->client->RequestDump(info, request->assertion);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+class CrashGenerationClientTest : public base::ScratchDirTest {
+ protected:
+  base::FilePath report() const { return Path(L"report.txt"); }
+  const CustomInfoEntry entries_[2] = {Entry(L"ptype", L"installer"), Entry(L"ver", L"1.0")};
+  const CustomClientInfo info_ = {entries_, 2};
+};
+
+TEST_F(CrashGenerationClientTest, RegistersAndTheReporterReadsTheCrashThroughTheAddresses) {
+  TestReporter reporter("serve", report());
+  ASSERT_NE(0u, reporter.pid());
+  CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                               info_);
+  EXPECT_FALSE(client.IsRegistered());
+  ASSERT_TRUE(client.Register());
+  EXPECT_TRUE(client.Register());  // once registered, at once
+  EXPECT_EQ(reporter.pid(), client.server_process_id());
+
+  AssertionInfo assertion = {};
+  assertion.type = kAssertionInvalidParameter;
+  assertion.line = 42;
+  DumpRequest request = {&client, &assertion, false};
+  base::RunWithExceptionGuard(&Raise, nullptr, &RequestFromFilter, &request);
+  EXPECT_TRUE(request.result);
+
+  std::map<std::string, std::string> seen = ReadReport(report());
+  EXPECT_EQ(base::Int64ToString(GetCurrentThreadId()), seen["thread"]);
+  EXPECT_EQ("0xe0000017", seen["exception_code"]);
+  EXPECT_EQ("1", seen["assertion_type"]);
+  EXPECT_EQ("42", seen["assertion_line"]);
+  EXPECT_EQ("installer", seen["entry:ptype"]);
+  EXPECT_EQ("1.0", seen["entry:ver"]);
+}
+
+TEST_F(CrashGenerationClientTest, ReporterDyingWithItsMutexFailsTheRequest) {
+  TestReporter reporter("abandon", report());
+  ASSERT_NE(0u, reporter.pid());
+  CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                               info_);
+  ASSERT_TRUE(client.Register());
+  DumpRequest request = {&client, nullptr, true};
+  base::RunWithExceptionGuard(&Raise, nullptr, &RequestFromFilter, &request);
+  EXPECT_FALSE(request.result);
+  EXPECT_EQ(0, reporter.WaitForExit());
+}
+
+TEST_F(CrashGenerationClientTest, ZeroIdReplyIsRefused) {
+  TestReporter reporter("zero-id", report());
+  ASSERT_NE(0u, reporter.pid());
+  CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                               info_);
+  EXPECT_FALSE(client.Register());
+  EXPECT_FALSE(client.IsRegistered());
+  EXPECT_FALSE(client.RequestDump(nullptr, nullptr));
+}
+
+TEST_F(CrashGenerationClientTest, PipeBusyOnBothAttemptsFailsAfterOneWait) {
+  const std::wstring name = GetCrashPipeName(GetCurrentProcessId());
+  base::ScopedHandle server(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1,
+                                             80, 80, 0, nullptr));
+  ASSERT_TRUE(server.IsValid());
+  // The only instance is taken by another client for the whole test.
+  base::ScopedHandle other(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(other.IsValid());
+  CrashGenerationClient client(name, base::ScopedHandle(), 0, info_);
+  EXPECT_FALSE(client.Register());
+}
+
+TEST_F(CrashGenerationClientTest, NoServerNoRegistration) {
+  CrashGenerationClient client(GetCrashPipeName(4294967295u), base::ScopedHandle(), 0, info_);
+  EXPECT_FALSE(client.Register());
+  EXPECT_FALSE(client.RequestDump(nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace crash_reporter

@@ -1,0 +1,69 @@
+// Shared pieces of the crash client's tests: environment variables set for one scope,
+// the stand-in reporter process and a small minidump reader.
+#ifndef CRASH_REPORTER_CRASH_REPORTER_TEST_UTIL_H_
+#define CRASH_REPORTER_CRASH_REPORTER_TEST_UTIL_H_
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+
+namespace crash_reporter {
+
+// Sets |name| to |value| (null: unsets it) and puts the old state back on destruction.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const char* name, const char* value);
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+  ~ScopedEnvironmentVariable();
+
+ private:
+  std::string name_;
+  bool was_set_;
+  std::string old_value_;
+};
+
+// crash_reporter_test_helper.exe serving one client: started through the client's own
+// launch code, ended by the destructor when it is still running.
+class TestReporter {
+ public:
+  // |mode| as the helper takes it; its report goes to |report|.
+  TestReporter(const std::string& mode, const base::FilePath& report);
+  TestReporter(const TestReporter&) = delete;
+  TestReporter& operator=(const TestReporter&) = delete;
+  ~TestReporter();
+
+  uint32_t pid() const { return pid_; }
+  // Waits for the helper to end and returns its exit code (-1 on failure).
+  int WaitForExit();
+
+ private:
+  uint32_t pid_ = 0;
+  HANDLE process_ = nullptr;
+};
+
+// The lines of the helper's report as "key" -> "value" (entry:<name> for entries).
+std::map<std::string, std::string> ReadReport(const base::FilePath& report);
+
+// What the tests check of a minidump file.
+struct MinidumpFacts {
+  bool valid = false;  // "MDMP" signature and a stream directory inside the file
+  bool has_exception = false;
+  uint32_t exception_thread_id = 0;
+  uint32_t exception_code = 0;
+  // User streams by type.
+  std::map<uint32_t, std::string> streams;
+};
+MinidumpFacts ReadMinidump(const base::FilePath& path);
+
+// The *.dmp files in |folder|.
+std::vector<base::FilePath> FindDumps(const base::FilePath& folder);
+
+}  // namespace crash_reporter
+
+#endif  // CRASH_REPORTER_CRASH_REPORTER_TEST_UTIL_H_

@@ -1,0 +1,566 @@
+#include "desktop/windows/installer/installer.h"
+
+#include <utility>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_registry.h"
+#include "base/features/feature_states.h"
+#include "base/features/list_feature_reader.h"
+#include "base/files/file_util.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/task_runner.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/values.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/file_steps.h"
+#include "desktop/windows/installer/installation_status_steps.h"
+#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/service/installer_pref_store.h"
+#include "desktop/windows/installer/service/registry_entry.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/write_installer_prefs_step.h"
+
+namespace installer {
+
+namespace {
+
+// Rights an installation needs on its folder: list, traverse, add files and subfolders,
+// read and write attributes, synchronize.
+const uint32_t kInstallFolderAccess = 0x1201BF;
+const int32_t kMaxStepAttempt = 5;
+const char kTestExperiment[] = "installer-experiment-test";
+
+const RegistryEntryDefinition kSetLastInstallPath = {
+    L"{CompanyRegistryKey}", L"Last {Stream} Install Path", REG_SZ,
+    reinterpret_cast<uintptr_t>(L"{InstallFolder}\\"), 0, nullptr, 0, 0, 0};
+const RegistryEntryDefinition kDeleteLastInstallPathX64 = {
+    L"{CompanyRegistryKey}", L"Last {Stream} Install Path x64", kRegistryDeleteValue, 0, 0,
+    nullptr, 0, 0, 0};
+
+// The non-empty lines of a list file; either line-break character ends a line.
+bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
+  std::string text;
+  if (!base::ReadFileToString(path, &text)) return false;
+  lines->clear();
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) lines->push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+Installer::Installer()
+    : task_runner_(base::CurrentThreadTaskRunner::Get()),
+      install_log_(SOURCE_INSTALLER),
+      product_version_(GetProductVersion()),
+      retry_delay_(base::TimeDelta::FromSeconds(1)),
+      weak_factory_(this) {}
+
+Installer::~Installer() {
+  if (running_) Cancel();
+  interrupted_watcher_.StopWatching();
+}
+
+void Installer::BeginInstallation(Settings* settings) {
+  if (settings_) {
+    LOG(ERROR) << "An installation is already in progress";
+    return;
+  }
+  LOG(INFO) << "Beginning installation";
+  // The request is final from here on: a late status must not change it.
+  settings->set_changeable(false);
+  settings_ = settings;
+  succeeded_ = false;
+  task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::Run, weak_factory_.GetWeakPtr()));
+}
+
+const base::FilePath& Installer::GetInstallFolder() { return settings_->install_folder(); }
+
+const base::FilePath& Installer::GetTargetFolder() { return settings_->install_folder(); }
+
+void Installer::ReportImportantEvent(const std::string& name) {
+  observers_.Notify(&InstallerObserver::OnImportantEvent, name);
+}
+
+const InstallLog* Installer::GetExistingInstallLog() {
+  return settings_ ? settings_->status().record() : nullptr;
+}
+
+bool Installer::HasExistingInstallation() { return GetExistingInstallLog() != nullptr; }
+
+bool Installer::IsBasaltInstallation() {
+  const InstallLog* existing = GetExistingInstallLog();
+  return existing && existing->source == SOURCE_LEGACY_LOG;
+}
+
+std::string Installer::GetServerTrackingData() {
+  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII("server-tracking-data");
+}
+
+std::wstring Installer::Resolve(const std::wstring& name) {
+  if (name == L"InstallFolder") return GetInstallFolder().value();
+  if (name == L"Version") return base::UTF8ToWide(product_version_);
+  if (name == L"Executable") return base::UTF8ToWide(GetExecutableFileName());
+  if (name == L"Product") return base::UTF8ToWide(GetProductName());
+  if (name == L"Company") return base::UTF8ToWide(GetCompanyName());
+  if (name == L"CompanyRegistryKey") return GetCompanyRegistryKeyPath();
+  if (name == L"Stream") return base::UTF8ToWide(GetChannelName());
+  if (name == L"Uninstall") return uninstall_key_;
+  if (name == L"HelpURL") return base::UTF8ToWide(GetProductUrl("help"));
+  if (name == L"CompanyURL") return base::UTF8ToWide(GetProductUrl("homepage"));
+  if (name == L"DownloadsURL") return base::UTF8ToWide(GetProductUrl("download"));
+  return name;
+}
+
+std::vector<InstallLog::RegistryKey>* Installer::GetRegistryLog(HKEY root) {
+  if (!registry_logging_) return nullptr;
+  return root == HKEY_LOCAL_MACHINE ? &install_log_.machine_registry
+                                    : &install_log_.user_registry;
+}
+
+void Installer::OnObjectSignaled(HANDLE object) {
+  if (object == interrupted_event_.Get() && running_) {
+    LOG(INFO) << "Installation interrupted";
+    Cancel();
+  }
+}
+
+int32_t Installer::RunElevated() {
+  LOG(ERROR) << "Starting an elevated installer is not available";
+  return 3;
+}
+
+int32_t Installer::ObtainFolderPermission(bool /*permanent*/) {
+  LOG(ERROR) << "The folder permission helper is not available";
+  return 3;
+}
+
+void Installer::WaitForPackage(bool /*post_elevation_tasks*/) {
+  Fail(INSTALLER_ERROR_GENERAL, "Waiting for the package is not available");
+}
+
+void Installer::RunPostElevationTasks() {}
+
+void Installer::FinalizeSuccessfulInstallation() {
+  LOG(INFO) << "Finalizing successful installation";
+}
+
+void Installer::Run() {
+  running_ = true;
+  const int32_t operation = settings_->operation();
+  if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
+    bool handed_over = false;
+    if (!CheckRequest(&handed_over) || handed_over) return;
+    observers_.Notify(&InstallerObserver::OnStarted);
+    const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+    if (command_line->HasSwitch("wait-for-package")) {
+      VLOG(2) << "Need to wait for package";
+      WaitForPackage(false);
+      return;
+    }
+    install_log_.copy_only = settings_->flag(Settings::COPY_ONLY);
+    install_log_.all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+    install_log_.install_path = GetInstallFolder().value();
+    install_log_.version = product_version_;
+    const InstallLog* existing = GetExistingInstallLog();
+    if (operation == Settings::OPERATION_UPGRADE && existing && !existing->app_id.empty()) {
+      install_log_.app_id = existing->app_id;
+    } else {
+      install_log_.app_id = std::to_string(base::Time::NowFromSystemTime().ToTimeT());
+      VLOG(1) << "AppId for new installation: " << install_log_.app_id;
+    }
+    if (operation != Settings::OPERATION_UNINSTALL) {
+      if (!PrepareFiles()) return;
+    } else {
+      std::string executable = GetExecutableFileName();
+      base::FilePath path = GetInstallFolder()
+                                .Append(existing ? existing->subfolder : std::wstring())
+                                .Append(base::UTF8ToWide(executable));
+      // Set aside now and restored if the uninstallation fails later.
+      if (!transaction_.Execute(std::make_unique<DeleteFileOperation>(path, true, true))) {
+        Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't uninstall when " + executable + " is in use");
+        return;
+      }
+    }
+    if (operation == Settings::OPERATION_UPGRADE) ReadInstallerExperiments();
+    if (settings_->status().experiments().IsEnabled(kTestExperiment) !=
+        base::IsFeatureEnabled(kTestExperiment))
+      LOG(INFO) << "Changing the status of the test experiment.";
+  } else if (!base::PathRegistry::Get(base::DIR_EXE, &package_folder_)) {
+    // The preferences step reads the package's include file: never one of the current
+    // directory.
+    Fail(INSTALLER_ERROR_GENERAL, "Failed getting our own path");
+    return;
+  }
+  BuildStepList();
+  if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
+    int32_t total = static_cast<int32_t>(steps_.size()) + 1;
+    if (operation != Settings::OPERATION_UNINSTALL)
+      total += static_cast<int32_t>(root_files_.size()) - 2 + static_cast<int32_t>(files_.size());
+    observers_.Notify(&InstallerObserver::OnTotalSteps, total);
+  }
+  next_step_ = 0;
+  ScheduleNextStep();
+}
+
+bool Installer::CheckRequest(bool* handed_over) {
+  const int32_t operation = settings_->operation();
+  if (operation != Settings::OPERATION_UPGRADE && !IsBasaltInstallation() &&
+      settings_->flag(Settings::AUTOUPDATE)) {
+    Fail(INSTALLER_ERROR_INVALID_FOR_AUTOUPDATE, "Settings operation invalid for autoupdate");
+    return false;
+  }
+  if (operation == Settings::OPERATION_INVALID) {
+    Fail(INSTALLER_ERROR_INVALID_OPERATION, "Settings operation invalid");
+    return false;
+  }
+  if (!base::PathRegistry::Get(base::DIR_EXE, &package_folder_)) {
+    Fail(INSTALLER_ERROR_GENERAL, "Failed getting our own path");
+    return false;
+  }
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  if (command_line->HasSwitch("post-elevated-install-tasks")) {
+    LOG(INFO) << "Post elevation installation tasks only";
+    RunPostElevationTasks();
+    OnInstallationSucceeded();
+    *handed_over = true;
+    return true;
+  }
+  const base::FilePath& install_folder = GetInstallFolder();
+  std::wstring event_name = GetKernelObjectName(
+      install_folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+  VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(event_name);
+  interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
+  if (!interrupted_event_.IsValid()) {
+    Fail(INSTALLER_ERROR_GENERAL, "Failed to open a handle to the installation interrupted event");
+    return false;
+  }
+  if (!interrupted_watcher_.StartWatching(interrupted_event_.Get(), this)) {
+    Fail(INSTALLER_ERROR_GENERAL, "Failed to watch the installation interrupted event");
+    return false;
+  }
+  if (command_line->HasSwitch("parent-pid")) {
+    unsigned value = 0;
+    if (base::StringToUint(command_line->GetSwitchValueASCII("parent-pid"), &value))
+      second_installer_pid_ = value;
+    VLOG(1) << "Second installer pid: " << second_installer_pid_;
+  }
+  const bool admin = IsUserAdmin(false);
+  VLOG(1) << "is_elevated_admin: " << admin;
+  const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+  if (all_users && settings_->flag(Settings::SILENT) && !admin) {
+    Fail(INSTALLER_ERROR_GENERAL, "Installation requires elevation, but cannot elevate when silent");
+    return false;
+  }
+  bool write = true;
+  const Status& status = settings_->status();
+  if (status.existing_folder() != install_folder && !(all_users && !admin)) {
+    VLOG(2) << "Using write permissions from the status";
+    write = status.write_access() != 0;
+    if (write &&
+        !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+      Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
+           install_folder.value());
+      return false;
+    }
+  }
+  if (operation != Settings::OPERATION_UNINSTALL && !settings_->flag(Settings::COPY_ONLY) &&
+      !settings_->flag(Settings::AUTOUPDATE))
+    SaveLastInstallPath();
+  if (write) write = HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess);
+  const bool single_profile = settings_->flag(Settings::SINGLE_PROFILE) &&
+                              settings_->target().single_profile != 1;
+  if (operation == Settings::OPERATION_INSTALL && !write && single_profile) {
+    Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+         "Single profile installations are only allowed to locations where the user has "
+         "write access");
+    return false;
+  }
+  if (all_users && !admin) {
+    VLOG(1) << "All users is set but we have no admin privs -> elevate";
+    HandleElevatedRunResult(RunElevated());
+    *handed_over = true;
+    return true;
+  }
+  if (operation == Settings::OPERATION_INSTALL && admin && single_profile) {
+    std::unique_ptr<SavedSecurity> permanent;
+    if (!GrantAccessToCurrentUser(install_folder.value(), kFileObject, GENERIC_ALL, true,
+                                  &permanent))
+      LOG(WARNING) << "Could not grant full access to the installation folder";
+  }
+  LOG(INFO) << "Write privileges for install folder: " << write;
+  if (!write && !GrantAccessToCurrentUser(install_folder.value(), kFileObject,
+                                          kInstallFolderAccess, true, &saved_folder_security_)) {
+    if (admin) {
+      Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+           "Could not obtain write permissions to installation folder");
+      return false;
+    }
+    if (IsUserAdmin(true)) {
+      VLOG(1) << "Running elevated because of folder privileges";
+      HandleElevatedRunResult(RunElevated());
+      *handed_over = true;
+      return true;
+    }
+    LOG(INFO) << "Need temporary write permissions from administrative user";
+    bool permanent =
+        settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch("components");
+    switch (ObtainFolderPermission(permanent)) {
+      case 0:
+        VLOG(2) << "Temporary write permission obtained";
+        if (!HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess)) {
+          Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+               "No write access to installation folder after attempting to get it via "
+               "elevated process");
+          return false;
+        }
+        break;
+      case 1:
+        Fail(INSTALLER_ERROR_ELEVATION,
+             "Failed to elevate the process to give us write permissions to installation folder");
+        return false;
+      case 2:
+        Fail(INSTALLER_ERROR_GENERAL,
+             "The process for giving us write permission to the installer folder didn't "
+             "complete successfully");
+        return false;
+      default:
+        Fail(INSTALLER_ERROR_GENERAL,
+             "Error when setting up the process to give us write permissions to installation "
+             "folder");
+        return false;
+    }
+  }
+  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
+         install_folder.value());
+    return false;
+  }
+  return true;
+}
+
+void Installer::SaveLastInstallPath() {
+  VLOG(1) << "Saving last installation path.";
+  std::unique_ptr<TransactionOperation> operation;
+  if (!RegistryEntry(kSetLastInstallPath, this).Apply(HKEY_CURRENT_USER, &operation) ||
+      !operation) {
+    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
+  } else if (!transaction_.Execute(std::move(operation))) {
+    LOG(WARNING) << "Could not write last installation path";
+  }
+  if (settings_->architecture() != 1) return;
+  operation.reset();
+  if (!RegistryEntry(kDeleteLastInstallPathX64, this).Apply(HKEY_CURRENT_USER, &operation) ||
+      !operation || !transaction_.Execute(std::move(operation)))
+    LOG(WARNING) << "Could not delete legacy x64 last install path";
+}
+
+bool Installer::PrepareFiles() {
+  VLOG(1) << "Reading files list";
+  if (!ReadListFile(package_folder_.Append(L"files_list"), &files_)) {
+    Fail(INSTALLER_ERROR_GENERAL, "Could not read files list");
+    return false;
+  }
+  if (files_.empty()) {
+    Fail(INSTALLER_ERROR_GENERAL, "No files in files list");
+    return false;
+  }
+  if (ReadListFile(package_folder_.Append(L"root_files_list"), &root_files_))
+    LOG(INFO) << "Read root files list";
+  else
+    root_files_.clear();
+  const std::wstring version = base::UTF8ToWide(product_version_);
+  std::wstring subfolder = version;
+  for (int n = 0; base::PathExists(GetInstallFolder().Append(subfolder)); ++n)
+    subfolder = version + L"_" + std::to_wstring(n);
+  VLOG(1) << "Installation subfolder" << base::WideToUTF8(subfolder);
+  install_log_.subfolder = subfolder;
+  if (!transaction_.Execute(
+          std::make_unique<CreateFolderOperation>(GetInstallFolder().Append(subfolder)))) {
+    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Creating installation subfolder failed", subfolder);
+    return false;
+  }
+  return true;
+}
+
+void Installer::ReadInstallerExperiments() {
+  base::scoped_refptr<JsonPrefStore> prefs = CreateInstallerPrefStore(
+      GetPrefsTaskPool(), GetInstallFolder().Append(L"installer_prefs.json"));
+  const base::Value* value = nullptr;
+  const base::List* list = nullptr;
+  if (!prefs->GetValue("installer-experiments", &value) || !value->GetAsList(&list)) return;
+  base::FeatureStates* states = base::FeatureRegistry::GetInstance()->GetFeatureStates();
+  base::ListFeatureReader list_reader(*list);
+  states->ApplyReader(&list_reader);
+  // Switches of this run win over what the earlier installation chose.
+  base::CommandLineFeatureReader command_line_reader(*base::CommandLine::ForCurrentProcess());
+  states->ApplyReader(&command_line_reader);
+}
+
+void Installer::BuildStepList() {
+  steps_.clear();
+  for (InstallerStepKind kind : GetInstallerStepKinds(settings_->operation())) AppendSteps(kind);
+}
+
+void Installer::AppendSteps(InstallerStepKind kind) {
+  using K = InstallerStepKind;
+  switch (kind) {
+    case K::kInstalledFiles:
+      for (const std::string& file : files_)
+        steps_.push_back(std::make_unique<InstalledFileStep>(this, file));
+      return;
+    case K::kRootFiles:
+      for (const std::string& file : root_files_)
+        steps_.push_back(std::make_unique<RootFileStep>(this, file));
+      return;
+    case K::kCopyLauncher:
+      steps_.push_back(std::make_unique<CopyLauncherStep>(this));
+      return;
+    case K::kServerTrackingData:
+      steps_.push_back(std::make_unique<ServerTrackingDataStep>(this));
+      return;
+    case K::kPrefDefaultOverrides:
+      steps_.push_back(std::make_unique<PrefDefaultOverridesStep>(this));
+      return;
+    case K::kInstallerHelper:
+      steps_.push_back(std::make_unique<InstallerHelperStep>(this));
+      return;
+    case K::kWriteInstallerPrefs:
+      steps_.push_back(std::make_unique<WriteInstallerPrefsStep>(this));
+      return;
+    case K::kWriteInstallationStatus:
+      steps_.push_back(std::make_unique<WriteInstallationStatusStep>(this));
+      return;
+    case K::kPreserveInstallerStatus:
+      steps_.push_back(std::make_unique<PreserveInstallerStatusStep>(this));
+      return;
+    case K::kRemoveInstalledFiles:
+      steps_.push_back(std::make_unique<RemoveInstalledFilesStep>(this));
+      return;
+    case K::kRemoveOldRootFiles:
+      steps_.push_back(std::make_unique<RemoveOldRootFilesStep>(this, GetExistingInstallLog()));
+      return;
+    default:
+      // Registry, shortcut, component, protocol-handler, finalisation and uninstall
+      // clean-up steps join the list as they are built.
+      VLOG(1) << "Step " << static_cast<int>(kind) << " is not available";
+      return;
+  }
+}
+
+void Installer::ScheduleNextStep() {
+  if (next_step_ < steps_.size()) {
+    InstallerStep* step = steps_[next_step_].get();
+    task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::Step, weak_factory_.GetWeakPtr(),
+                                                 step, 0));
+    observers_.Notify(&InstallerObserver::OnStep);
+    ++next_step_;
+    return;
+  }
+  const int32_t operation = settings_->operation();
+  if (operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE)
+    FinalizeSuccessfulInstallation();
+  OnInstallationSucceeded();
+}
+
+void Installer::Step(InstallerStep* step, int32_t attempt) {
+  // A cancelled run leaves its queued steps behind.
+  if (!running_) return;
+  StepResult result = step->Run(attempt);
+  if (failing_step_ < steps_.size() && steps_[failing_step_].get() == step) {
+    result = StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
+                        "Injected step failure");
+  }
+  const bool retry = result.status == StepResult::STATUS_RETRY_THEN_FAIL ||
+                     result.status == StepResult::STATUS_RETRY_THEN_SKIP;
+  if (attempt < kMaxStepAttempt && retry) {
+    task_runner_->PostDelayedTask(
+        FROM_HERE, base::Bind(&Installer::Step, weak_factory_.GetWeakPtr(), step, attempt + 1),
+        retry_delay_);
+    return;
+  }
+  if (result.status == StepResult::STATUS_OK ||
+      result.status == StepResult::STATUS_RETRY_THEN_SKIP) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(ERROR) << ReportError(result.code, result.argument, result.message);
+}
+
+std::string Installer::ReportError(uint32_t code, const std::wstring& argument,
+                                   const std::string& message) {
+  observers_.Notify(&InstallerObserver::OnError, code, argument, message);
+  Cancel();
+  return message;
+}
+
+void Installer::Fail(uint32_t code, const std::string& message, const std::wstring& argument) {
+  LOG(ERROR) << ReportError(code, argument, message);
+}
+
+void Installer::HandleElevatedRunResult(int32_t result) {
+  switch (result) {
+    case 0:
+      VLOG(2) << "Succeeded elevated run";
+      OnInstallationSucceeded();
+      return;
+    case 1:
+      Fail(INSTALLER_ERROR_ELEVATION, "Elevated installation failed.");
+      return;
+    case 2:
+      Fail(INSTALLER_ERROR_GENERAL, "Installer process did not complete successfully.");
+      return;
+    default:
+      Fail(INSTALLER_ERROR_GENERAL, "Error when setting up the installer process");
+      return;
+  }
+}
+
+void Installer::OnInstallationSucceeded() {
+  LOG(INFO) << "Installation succeeded";
+  succeeded_ = true;
+  observers_.Notify(&InstallerObserver::OnSuccess);
+  Finish();
+}
+
+void Installer::Cancel() {
+  // Once succeeded, even an observer of the success cannot undo the installation.
+  if (!running_ || succeeded_) return;
+  LOG(INFO) << "Installation cancelled";
+  transaction_.Rollback();
+  Finish();
+  observers_.Notify(&InstallerObserver::OnInstallationDone, false);
+}
+
+void Installer::Finish() {
+  if (saved_folder_security_ && !RestoreSecurity(&saved_folder_security_))
+    LOG(WARNING) << "Could not restore the installation folder's permissions";
+  saved_folder_security_.reset();
+  if (permission_undo_event_.IsValid()) {
+    SetEvent(permission_undo_event_.Get());
+    permission_undo_event_.Close();
+  }
+  interrupted_watcher_.StopWatching();
+  settings_ = nullptr;
+  uninstall_key_.clear();
+  running_ = false;
+}
+
+}  // namespace installer

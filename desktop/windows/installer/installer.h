@@ -1,0 +1,168 @@
+// Installer: carries out one requested operation (install, upgrade, uninstall, register
+// as protocol handler) in the backend process. It checks the request, prepares the
+// install folder, builds the operation's step list and runs it one step per task on the
+// current thread's message loop, inside one transaction: a failure or a cancellation
+// undoes every change. Progress and the end are reported to its InstallerObservers.
+//
+//   Installer installer;
+//   installer.AddObserver(&observer);     // quits the run loop on success or done
+//   installer.BeginInstallation(&settings);
+//   run_loop.Run();
+//   bool ok = installer.succeeded();
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_H_
+
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/memory/ref_counted.h"
+#include "base/memory/weak_ptr.h"
+#include "base/observer_list.h"
+#include "base/time/time.h"
+#include "base/win/object_watcher.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/installer_step.h"
+#include "desktop/windows/installer/installer_step_list.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/placeholder_resolver.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace base {
+class TaskRunner;
+}
+
+namespace installer {
+
+class SavedSecurity;
+
+class Installer : public base::ObjectWatcher::Delegate,
+                  public InstallationContext,
+                  public PlaceholderResolver {
+ public:
+  // Bound to the current thread's message loop.
+  Installer();
+  // Cancels a run still in progress; what a successful run did stays.
+  ~Installer() override;
+  Installer(const Installer&) = delete;
+  Installer& operator=(const Installer&) = delete;
+
+  void AddObserver(InstallerObserver* observer) { observers_.AddObserver(observer); }
+  void RemoveObserver(InstallerObserver* observer) { observers_.RemoveObserver(observer); }
+
+  // Freezes `settings` (borrowed until the run ends) and posts the run. The settings'
+  // Status must have arrived (no fetch in flight).
+  void BeginInstallation(Settings* settings);
+  // Undoes every change of the run, ends it and notifies OnInstallationDone(false).
+  // Does nothing unless a run is in progress, so a second call or a call after success
+  // changes nothing.
+  void Cancel();
+
+  bool running() const { return running_; }
+  bool succeeded() const { return succeeded_; }
+
+  // The pause before a step's retry; one second unless a test shortens it.
+  void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
+  // The version this run installs instead of the product's own.
+  void SetProductVersionForTesting(const std::string& version) { product_version_ = version; }
+  // The step at `index` of the list fails after it ran, as if it had failed itself.
+  void FailStepForTesting(size_t index) { failing_step_ = index; }
+  size_t step_count() const { return steps_.size(); }
+
+  // InstallationContext:
+  Settings* GetSettings() override { return settings_; }
+  Transaction* GetTransaction() override { return &transaction_; }
+  OsOperations* GetOsOperations() override { return nullptr; }
+  const base::FilePath& GetPackageFolder() override { return package_folder_; }
+  const base::FilePath& GetInstallFolder() override;
+  const base::FilePath& GetTargetFolder() override;
+  InstallLog* GetInstallLog() override { return &install_log_; }
+  uint32_t GetSecondInstallerPid() override { return second_installer_pid_; }
+  PlaceholderResolver* GetPlaceholderResolver() override { return this; }
+  bool HasPermissionHelper() override { return permission_undo_event_.IsValid(); }
+  void StartRegistryLogging() override { registry_logging_ = true; }
+  void StopRegistryLogging() override { registry_logging_ = false; }
+  void ReportImportantEvent(const std::string& name) override;
+  bool HasExistingInstallation() override;
+  bool IsBasaltInstallation() override;
+  std::string GetServerTrackingData() override;
+
+  // PlaceholderResolver:
+  std::wstring Resolve(const std::wstring& name) override;
+  std::vector<InstallLog::RegistryKey>* GetRegistryLog(HKEY root) override;
+
+  // base::ObjectWatcher::Delegate:
+  void OnObjectSignaled(HANDLE object) override;
+
+ protected:
+  // Hand-overs to other installer processes: an elevated copy of this one, the folder
+  // permission helper, the package's own installer. They return 0 on success, 1 when
+  // elevation was refused, 2 when the other process failed, 3 when it could not start.
+  virtual int32_t RunElevated();
+  virtual int32_t ObtainFolderPermission(bool permanent);
+  virtual void WaitForPackage(bool post_elevation_tasks);
+  // The work that must run as the user after an elevated installation.
+  virtual void RunPostElevationTasks();
+  // After the steps of a successful install or upgrade.
+  virtual void FinalizeSuccessfulInstallation();
+
+ private:
+  void Run();
+  // The checks of Run up to the creation of the install folder; false when one failed
+  // (the error is reported).
+  bool CheckRequest(bool* handed_over);
+  void SaveLastInstallPath();
+  // Reads "files_list" and "root_files_list" and creates the version subfolder.
+  bool PrepareFiles();
+  void ReadInstallerExperiments();
+  void BuildStepList();
+  void AppendSteps(InstallerStepKind kind);
+  void ScheduleNextStep();
+  void Step(InstallerStep* step, int32_t attempt);
+  // Notifies OnError, cancels, and returns `message` for the caller's log line.
+  std::string ReportError(uint32_t code, const std::wstring& argument,
+                          const std::string& message);
+  // ReportError with the ERROR log line.
+  void Fail(uint32_t code, const std::string& message,
+            const std::wstring& argument = std::wstring());
+  void HandleElevatedRunResult(int32_t result);
+  void OnInstallationSucceeded();
+  void Finish();
+  // The record of the installation in the install folder, or null.
+  const InstallLog* GetExistingInstallLog();
+
+  base::scoped_refptr<base::TaskRunner> task_runner_;
+  std::unique_ptr<SavedSecurity> saved_folder_security_;
+  Transaction transaction_;
+  base::ObserverList<InstallerObserver> observers_;
+  base::FilePath package_folder_;
+  std::vector<std::string> files_;
+  std::vector<std::string> root_files_;
+  Settings* settings_ = nullptr;
+  InstallLog install_log_;
+  std::wstring uninstall_key_;
+  bool running_ = false;
+  bool succeeded_ = false;
+  bool registry_logging_ = false;
+  base::ScopedHandle permission_undo_event_;
+  uint32_t second_installer_pid_ = 0;
+  base::ScopedHandle interrupted_event_;
+  base::ObjectWatcher interrupted_watcher_;
+  std::vector<std::unique_ptr<InstallerStep>> steps_;
+  size_t next_step_ = 0;
+  std::string product_version_;
+  base::TimeDelta retry_delay_;
+  size_t failing_step_ = static_cast<size_t>(-1);
+  base::WeakPtrFactory<Installer> weak_factory_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_H_

@@ -1,0 +1,96 @@
+#include "desktop/windows/installer/installer_temp_folder.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "desktop/windows/installer/service/utils.h"
+
+namespace installer {
+
+namespace {
+
+// Whether a copy of `test_executable` starts inside `folder`; the copy never stays.
+bool CanRunProgramsIn(const base::FilePath& folder, const base::FilePath& test_executable) {
+  const base::FilePath copy = folder.Append(test_executable.BaseName());
+  if (!base::CopyFile(test_executable, copy)) {
+    LOG(WARNING) << "Cannot copy the test program into " << folder.value();
+    return false;
+  }
+  base::CommandLine command_line(copy);
+  command_line.AppendSwitch("version");
+  base::LaunchOptions options;
+  options.wait = true;
+  options.start_hidden = true;
+  const bool started = base::LaunchProcess(command_line, options).IsValid();
+  if (!base::DeleteFile(copy, false))
+    LOG(WARNING) << "Cannot delete the test program copy " << copy.value();
+  return started;
+}
+
+bool TryBase(const base::FilePath& base, const base::FilePath& folder_name,
+             const base::FilePath& test_executable, base::FilePath* folder) {
+  const base::FilePath candidate = base.Append(folder_name.value());
+  if (!base::DirectoryExists(candidate) && !base::CreateDirectory(candidate)) {
+    LOG(WARNING) << "Cannot create the installer folder " << candidate.value();
+    return false;
+  }
+  if (test_executable.empty() || CanRunProgramsIn(candidate, test_executable)) {
+    *folder = candidate;
+    return true;
+  }
+  // Only an empty folder goes: an earlier run's files are not ours to delete.
+  RemoveDirectoryW(candidate.value().c_str());
+  return false;
+}
+
+}  // namespace
+
+std::vector<base::FilePath> GetInstallerTempFolderBases() {
+  std::vector<base::FilePath> bases;
+  base::FilePath path;
+  if (base::PathRegistry::Get(base::DIR_TEMP, &path))
+    bases.push_back(path);
+  // No folder to fall back on before Vista: the Downloads folder is skipped there.
+  if (GetKnownFolderPath(FOLDERID_Downloads, -1, &path, true))
+    bases.push_back(path);
+  if (base::PathRegistry::Get(base::DIR_HOME, &path))
+    bases.push_back(path);
+  if (base::PathRegistry::Get(base::DIR_EXE, &path))
+    bases.push_back(path);
+  return bases;
+}
+
+bool ObtainInstallerTempFolderFrom(const std::vector<base::FilePath>& bases,
+                                   const base::FilePath& folder_name,
+                                   const base::FilePath& test_executable,
+                                   base::FilePath* folder) {
+  for (const base::FilePath& base : bases) {
+    if (!base.empty() && TryBase(base, folder_name, test_executable, folder))
+      return true;
+  }
+  return false;
+}
+
+bool ObtainInstallerTempFolder(const base::FilePath& folder_name,
+                               const base::FilePath& test_executable, base::FilePath* folder) {
+  return ObtainInstallerTempFolderFrom(GetInstallerTempFolderBases(), folder_name,
+                                       test_executable, folder);
+}
+
+bool ObtainInstallerTempFolderUnder(const base::FilePath& folder_name,
+                                    const base::FilePath& test_executable,
+                                    base::FilePath* folder, int path_key) {
+  base::FilePath base;
+  if (!base::PathRegistry::Get(path_key, &base))
+    return false;
+  return ObtainInstallerTempFolderFrom({base}, folder_name, test_executable, folder);
+}
+
+}  // namespace installer

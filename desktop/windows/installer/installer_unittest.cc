@@ -1,0 +1,623 @@
+#include "desktop/windows/installer/installer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/features/feature_states.h"
+#include "base/features/list_feature_reader.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/feature_flags.h"
+#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/test_package_test_util.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using testing::RecordingInstallerObserver;
+
+const char kV1[] = "1.0.100.0";
+const char kV2[] = "1.0.101.0";
+const char kV3[] = "1.0.102.0";
+
+// Everything one run needs; the run happens in Run().
+struct InstallationRun {
+  std::vector<std::wstring> switches;
+  bool uninstall = false;
+  bool autoupdate = false;
+  bool valid_folder = true;
+  std::string version = kV1;
+  bool writable_folder = true;
+  // Called with the installer before it begins.
+  std::function<void(Installer*)> prepare;
+  // Called with each observer line, and the installer.
+  std::function<void(const std::string&, Installer*)> on_event;
+  // Results.
+  std::vector<std::string> events;
+  bool succeeded = false;
+  int32_t operation = -1;
+};
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    // The installation record is written through MSXML.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    // The start-up of the installer declares its features.
+    RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
+    // The installer reads switches of the process command line.
+    if (!base::CommandLine::ForCurrentProcess()) base::CommandLine::Init();
+    ASSERT_TRUE(base::PathRegistry::Get(base::DIR_EXE, &original_exe_folder_));
+    install_folder_ = scratch_.path().Append(L"Velum");
+    UsePackage(testing::GetTestPackageFolder(L"test_pkg"));
+    ASSERT_TRUE(base::PathExists(package_.Append(L"files_list")));
+    // The front end makes this event before it starts the backend.
+    interrupted_.Set(CreateEventW(
+        nullptr, TRUE, FALSE,
+        GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted",
+                            true)
+            .c_str()));
+    ASSERT_TRUE(interrupted_.IsValid());
+    // The run writes under HKEY_CURRENT_USER; other test programs share that hive, so
+    // this process gets a private one.
+    ASSERT_FALSE(user_hive_.path().empty());
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, user_hive_.path().c_str(), 0,
+                                           KEY_ALL_ACCESS, &user_hive_key_));
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CURRENT_USER, user_hive_key_));
+    // As in every user's hive.
+    HKEY software = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &software, nullptr));
+    RegCloseKey(software);
+  }
+
+  void TearDown() override {
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    if (user_hive_key_) RegCloseKey(user_hive_key_);
+    base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
+    CoUninitialize();
+  }
+
+  void UsePackage(const base::FilePath& folder) {
+    package_ = folder;
+    ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, folder, true, false));
+  }
+
+  // A copy of test_pkg in the scratch folder, for tests that change or lock it.
+  base::FilePath CopyPackage() {
+    base::FilePath copy = scratch_.path().Append(L"package");
+    base::FilePath source = testing::GetTestPackageFolder(L"test_pkg");
+    base::FileEnumerator files(source, base::FileEnumerator::FILES);
+    for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+      std::wstring relative = path.value().substr(source.value().size() + 1);
+      base::FilePath target = copy.Append(relative);
+      EXPECT_TRUE(base::CreateDirectory(target.DirName()));
+      EXPECT_TRUE(base::CopyFile(path, target)) << path.AsUTF8();
+    }
+    return copy;
+  }
+
+  void Run(InstallationRun* run) {
+    testing::TestSettings test_settings(install_folder_, run->switches, run->uninstall,
+                                        run->autoupdate, run->valid_folder,
+                                        run->writable_folder);
+    Settings& settings = *test_settings.get();
+    run->operation = settings.operation();
+    base::RunLoop run_loop;
+    RecordingInstallerObserver observer;
+    observer.on_end = [&run_loop] { run_loop.Quit(); };
+    {
+      Installer installer;
+      installer.SetProductVersionForTesting(run->version);
+      installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
+      if (run->on_event) {
+        Installer* pointer = &installer;
+        observer.on_event = [run, pointer](const std::string& event) {
+          run->on_event(event, pointer);
+        };
+      }
+      if (run->prepare) run->prepare(&installer);
+      installer.AddObserver(&observer);
+      installer.BeginInstallation(&settings);
+      run_loop.Run();
+      installer.RemoveObserver(&observer);
+      run->succeeded = installer.succeeded();
+    }
+    run->events = observer.events;
+  }
+
+  // The file tree of the scratch folder and the company's registry key.
+  std::string Snapshot() {
+    return testing::SnapshotFileTree(scratch_.path()) +
+           testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
+  }
+
+  std::unique_ptr<InstallLog> ReadRecord(const base::FilePath& path) {
+    std::unique_ptr<InstallLog> record;
+    InstallLogReader reader;
+    reader.ParseFile(&record, path, SOURCE_STATUS_FILE);
+    return record;
+  }
+
+  std::vector<base::FilePath> OldStatusFiles() {
+    std::vector<base::FilePath> files;
+    base::FileEnumerator list(install_folder_.Append(L"old_status"), false,
+                              base::FileEnumerator::FILES, std::wstring());
+    for (base::FilePath path = list.Next(); !path.empty(); path = list.Next())
+      files.push_back(path);
+    return files;
+  }
+
+  void Install(const char* version = kV1) {
+    InstallationRun run;
+    run.version = version;
+    Run(&run);
+    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  }
+
+  base::MessageLoop loop_;
+  base::ScratchDir scratch_;
+  base::FilePath original_exe_folder_;
+  base::FilePath install_folder_;
+  base::FilePath package_;
+  base::ScopedHandle interrupted_;
+  testing::ScratchRegistryKey user_hive_;
+  HKEY user_hive_key_ = nullptr;
+};
+
+// The lines that differ between two snapshots, for a readable failure.
+std::string SnapshotDifference(const std::string& before, const std::string& after) {
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> result;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      result.push_back(text.substr(start, std::min<size_t>(end - start, 200)));
+    std::sort(result.begin(), result.end());
+    return result;
+  };
+  std::vector<std::string> a = lines(before), b = lines(after), gone, added;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
+  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
+  std::string text;
+  for (const std::string& line : gone) text += "- " + line + "\n";
+  for (const std::string& line : added) text += "+ " + line + "\n";
+  return text;
+}
+
+std::string LastError(const std::vector<std::string>& events) {
+  for (auto it = events.rbegin(); it != events.rend(); ++it)
+    if (it->compare(0, 6, "Error(") == 0) return *it;
+  return std::string();
+}
+
+std::vector<std::string> Expected(std::vector<std::string> head, int steps,
+                                  std::vector<std::string> tail) {
+  for (int i = 0; i < steps; ++i) head.push_back("Step");
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+// The experiment entries of a run that changed no feature.
+std::string DefaultExperiments() {
+  size_t count = 0;
+  const FeatureFlag* flags = GetInstallerFeatureFlags(&count);
+  std::string list;
+  for (size_t i = 0; i < count; ++i) {
+    if (i) list += ",";
+    list += std::string("\"") + flags[i].name +
+            (IsFeatureFlagEnabledByDefault(flags[i]) ? "@1\"" : "@2\"");
+  }
+  return list;
+}
+
+TEST_F(InstallerTest, InstallsIntoAFreshFolder) {
+  InstallationRun run;
+  Run(&run);
+  EXPECT_EQ(Settings::OPERATION_INSTALL, run.operation);
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  // 4 files and 2 root files: 6 file steps and 6 others, plus files - 2 + roots + 1.
+  EXPECT_EQ(Expected({"Started", "TotalSteps(17)"}, 12, {"Success"}), run.events);
+
+  base::FilePath version = install_folder_.Append(L"1.0.100.0");
+  EXPECT_EQ("app data 1.0.100.0\n", testing::ReadText(version.Append(L"resources\\app.dat")));
+  EXPECT_EQ("de strings\n", testing::ReadText(version.Append(L"resources\\locales\\de.dat")));
+  EXPECT_TRUE(base::PathExists(version.Append(L"velum.exe")));
+  EXPECT_TRUE(base::PathExists(version.Append(L"installer_helper_64.exe")));
+  EXPECT_EQ("readme 1.0.100.0\n", testing::ReadText(install_folder_.Append(L"root_readme.txt")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"velum_visual_elements.xml")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"launcher.exe")));
+  // No earlier browser executable was replaced by the launcher: no second copy.
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"velum.exe")));
+
+  std::unique_ptr<InstallLog> record =
+      ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(record);
+  EXPECT_EQ("1.0.100.0", record->version);
+  EXPECT_EQ(L"1.0.100.0", record->subfolder);
+  EXPECT_EQ(install_folder_.value(), record->install_path);
+  EXPECT_FALSE(record->app_id.empty());
+  EXPECT_EQ((std::vector<std::wstring>{L"velum.exe", L"resources\\app.dat",
+                                       L"resources\\locales\\en-US.dat",
+                                       L"resources\\locales\\de.dat",
+                                       L"installer_helper_64.exe"}),
+            record->files);
+  EXPECT_EQ((std::vector<std::wstring>{L"root_readme.txt", L"velum_visual_elements.xml"}),
+            record->root_files);
+
+  wchar_t last_path[MAX_PATH] = {};
+  DWORD size = sizeof(last_path);
+  EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, L"Software\\Velum Software",
+                                        L"Last Stable Install Path", RRF_RT_REG_SZ, nullptr,
+                                        last_path, &size));
+  EXPECT_EQ(install_folder_.value() + L"\\", last_path);
+
+  // On disk as soon as the run ends: the browser and later steps read it at once.
+  EXPECT_EQ("{\"all-installer-experiments\":[" + DefaultExperiments() +
+                "],\"autoupdate\":false,\"enable_stats\":true,\"import_browser_data\":true,"
+                "\"installer-experiments\":[],\"single_profile\":false}",
+            testing::ReadText(install_folder_.Append(L"installer_prefs.json")));
+}
+
+TEST_F(InstallerTest, VersionSubfolderTakesTheFirstFreeSuffix) {
+  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"1.0.100.0")));
+  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"1.0.100.0_0")));
+  Install();
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_1\\velum.exe")));
+}
+
+TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {
+  Install();
+  std::unique_ptr<InstallLog> v1 = ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(v1);
+
+  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+  InstallationRun upgrade;
+  upgrade.version = kV2;
+  Run(&upgrade);
+  EXPECT_EQ(Settings::OPERATION_UPGRADE, upgrade.operation);
+  ASSERT_TRUE(upgrade.succeeded) << ::testing::PrintToString(upgrade.events);
+  // 4 files, 1 root file, 6 file steps and 6 others (the files count twice).
+  EXPECT_EQ(Expected({"Started", "TotalSteps(18)"}, 14, {"Success"}), upgrade.events);
+  EXPECT_EQ("new in v2\n",
+            testing::ReadText(install_folder_.Append(L"1.0.101.0\\resources\\new_in_v2.dat")));
+  EXPECT_EQ("readme 1.0.101.0\n",
+            testing::ReadText(install_folder_.Append(L"root_readme.txt")));
+  // The old root file that v2 does not bring is gone; the old version stays for now.
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"velum_visual_elements.xml")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\resources\\app.dat")));
+  std::unique_ptr<InstallLog> v2 = ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(v2);
+  EXPECT_EQ(L"1.0.101.0", v2->subfolder);
+  EXPECT_EQ(v1->app_id, v2->app_id);
+  std::vector<base::FilePath> old = OldStatusFiles();
+  ASSERT_EQ(1u, old.size());
+  std::unique_ptr<InstallLog> preserved = ReadRecord(old[0]);
+  ASSERT_TRUE(preserved);
+  EXPECT_EQ(L"1.0.100.0", preserved->subfolder);
+
+  // The next upgrade removes version 1 and its record.
+  InstallationRun next;
+  next.version = kV3;
+  Run(&next);
+  ASSERT_TRUE(next.succeeded) << ::testing::PrintToString(next.events);
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.101.0\\velum.exe")));
+  old = OldStatusFiles();
+  ASSERT_EQ(1u, old.size());
+  preserved = ReadRecord(old[0]);
+  ASSERT_TRUE(preserved);
+  EXPECT_EQ(L"1.0.101.0", preserved->subfolder);
+}
+
+TEST_F(InstallerTest, AnOldVersionWithAFileInUseSurvivesWhole) {
+  Install();
+  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+  InstallationRun upgrade;
+  upgrade.version = kV2;
+  Run(&upgrade);
+  ASSERT_TRUE(upgrade.succeeded);
+  std::string v1_tree = testing::SnapshotFileTree(install_folder_.Append(L"1.0.100.0"));
+
+  {
+    base::ScopedHandle in_use(CreateFileW(
+        install_folder_.Append(L"1.0.100.0\\resources\\app.dat").value().c_str(), GENERIC_READ,
+        0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(in_use.IsValid());
+    InstallationRun next;
+    next.version = kV3;
+    Run(&next);
+    ASSERT_TRUE(next.succeeded) << ::testing::PrintToString(next.events);
+  }
+  EXPECT_EQ(v1_tree, testing::SnapshotFileTree(install_folder_.Append(L"1.0.100.0")));
+  // Both old records are kept: version 1 for a later attempt, version 2 newly.
+  EXPECT_EQ(2u, OldStatusFiles().size());
+  EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
+}
+
+TEST_F(InstallerTest, UninstallRemovesTheBrowserExecutable) {
+  Install();
+  InstallationRun uninstall;
+  uninstall.uninstall = true;
+  Run(&uninstall);
+  EXPECT_EQ(Settings::OPERATION_UNINSTALL, uninstall.operation);
+  ASSERT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
+  EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
+}
+
+TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
+  Install();
+  base::ScopedHandle browser = testing::StartSleepingFakeProgram(
+      install_folder_.Append(L"1.0.100.0\\velum.exe"));
+  ASSERT_TRUE(browser.IsValid());
+  std::string before = Snapshot();
+  InstallationRun uninstall;
+  uninstall.uninstall = true;
+  Run(&uninstall);
+  TerminateProcess(browser.Get(), 0);
+  WaitForSingleObject(browser.Get(), INFINITE);
+  EXPECT_FALSE(uninstall.succeeded);
+  EXPECT_EQ((std::vector<std::string>{"Started", "Error(7,,Can't uninstall when velum.exe is in use)",
+                                      "Done(0)"}),
+            uninstall.events);
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+}
+
+TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
+  struct Case {
+    const char* name;
+    std::function<void(InstallationRun*)> set_up;
+    std::string error;
+  };
+  base::FilePath package = CopyPackage();
+  base::FilePath folder = install_folder_;
+  Case cases[] = {
+      {"invalid folder", [](InstallationRun* run) { run->valid_folder = false; },
+       "Error(2,,Settings operation invalid)"},
+      {"autoupdate without an installation", [](InstallationRun* run) { run->autoupdate = true; },
+       "Error(3,,Settings operation invalid for autoupdate)"},
+      {"single profile without write access",
+       [](InstallationRun* run) {
+         run->switches = {L"--singleprofile=1"};
+         run->writable_folder = false;
+       },
+       "Error(5,,Single profile installations are only allowed to locations where the user "
+       "has write access)"},
+      {"empty files list",
+       [package](InstallationRun*) {
+         testing::MakeFile(package.Append(L"files_list"), "\r\n\n\r");
+       },
+       "Error(0,,No files in files list)"},
+      {"missing files list",
+       [package](InstallationRun*) { base::DeleteFile(package.Append(L"files_list"), false); },
+       "Error(0,,Could not read files list)"},
+      // Last: the file stays.
+      {"install folder is a file",
+       [folder](InstallationRun* run) {
+         testing::MakeFile(folder, "not a folder");
+         // Taken for a folder still to be made.
+         run->writable_folder = false;
+       },
+       "Error(4," + folder.AsUTF8() + ",Could not create installation folder)"},
+  };
+  UsePackage(package);
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    InstallationRun run;
+    c.set_up(&run);
+    std::string before = Snapshot();
+    Run(&run);
+    EXPECT_FALSE(run.succeeded);
+    EXPECT_EQ(c.error, LastError(run.events));
+    EXPECT_EQ("Done(0)", run.events.back());
+    EXPECT_EQ(0, std::count(run.events.begin(), run.events.end(), std::string("Step")));
+    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  }
+}
+
+// Holds a package file open without sharing, so every copy of it fails.
+base::ScopedHandle Lock(const base::FilePath& path) {
+  return base::ScopedHandle(CreateFileW(path.value().c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+TEST_F(InstallerTest, ARequiredFileThatCannotBeCopiedFailsAfterSixTries) {
+  UsePackage(CopyPackage());
+  base::ScopedHandle locked = Lock(package_.Append(L"resources\\app.dat"));
+  ASSERT_TRUE(locked.IsValid());
+  std::string before = Snapshot();
+  InstallationRun run;
+  Run(&run);
+  EXPECT_FALSE(run.succeeded);
+  // The second file step: one OnStep for six runs.
+  EXPECT_EQ(2, std::count(run.events.begin(), run.events.end(), std::string("Step")));
+  EXPECT_EQ(5, std::count(run.events.begin(), run.events.end(),
+                          std::string("ImportantEvent(file_copy_retry)")));
+  EXPECT_EQ("Error(8," + install_folder_.Append(L"1.0.100.0\\resources\\app.dat").AsUTF8() +
+                ",Failed copying resources\\app.dat)",
+            LastError(run.events));
+  EXPECT_EQ("Done(0)", run.events.back());
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+}
+
+TEST_F(InstallerTest, AnOptionalFileThatCannotBeCopiedIsSkipped) {
+  UsePackage(CopyPackage());
+  base::ScopedHandle locked = Lock(package_.Append(L"installer_helper_64.exe"));
+  ASSERT_TRUE(locked.IsValid());
+  InstallationRun run;
+  Run(&run);
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  EXPECT_EQ(5, std::count(run.events.begin(), run.events.end(),
+                          std::string("ImportantEvent(file_copy_retry)")));
+  std::unique_ptr<InstallLog> record =
+      ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(record);
+  EXPECT_EQ(4u, record->files.size());
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0\\installer_helper_64.exe")));
+}
+
+TEST_F(InstallerTest, ACopyThatSucceedsOnARetryIsRecorded) {
+  UsePackage(CopyPackage());
+  base::ScopedHandle locked = Lock(package_.Append(L"velum.exe"));
+  ASSERT_TRUE(locked.IsValid());
+  InstallationRun run;
+  run.on_event = [&locked](const std::string& event, Installer*) {
+    if (event == "ImportantEvent(file_copy_retry)") locked.Close();
+  };
+  Run(&run);
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  EXPECT_EQ(1, std::count(run.events.begin(), run.events.end(),
+                          std::string("ImportantEvent(file_copy_retry)")));
+  EXPECT_EQ(12, std::count(run.events.begin(), run.events.end(), std::string("Step")));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
+}
+
+TEST_F(InstallerTest, AFailureAtAnyStepUndoesTheWholeInstallation) {
+  std::string before = Snapshot();
+  for (size_t index = 0; index < 12; ++index) {
+    SCOPED_TRACE(index);
+    InstallationRun run;
+    size_t steps = 0;
+    run.prepare = [index](Installer* installer) { installer->FailStepForTesting(index); };
+    Run(&run);
+    EXPECT_FALSE(run.succeeded);
+    steps = std::count(run.events.begin(), run.events.end(), std::string("Step"));
+    EXPECT_EQ(index + 1, steps);
+    EXPECT_EQ("Error(0,,Injected step failure)", LastError(run.events));
+    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  }
+}
+
+TEST_F(InstallerTest, AnUpgradeFailureKeepsThePreviousVersion) {
+  Install();
+  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+  std::string before = Snapshot();
+  for (size_t index : {0u, 5u, 12u, 13u}) {
+    SCOPED_TRACE(index);
+    InstallationRun run;
+    run.version = kV2;
+    run.prepare = [index](Installer* installer) { installer->FailStepForTesting(index); };
+    Run(&run);
+    EXPECT_FALSE(run.succeeded);
+    EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  }
+}
+
+TEST_F(InstallerTest, InterruptionCancelsMidway) {
+  std::string before = Snapshot();
+  InstallationRun run;
+  HANDLE interrupted = interrupted_.Get();
+  int steps = 0;
+  run.on_event = [&steps, interrupted](const std::string& event, Installer*) {
+    if (event == "Step" && ++steps == 6) SetEvent(interrupted);
+  };
+  Run(&run);
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_EQ("Done(0)", run.events.back());
+  EXPECT_EQ(std::string(), LastError(run.events));
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+}
+
+TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
+  InstallationRun run;
+  int done = 0;
+  run.on_event = [&done](const std::string& event, Installer* installer) {
+    if (event == "Step") {
+      installer->Cancel();
+      installer->Cancel();
+    }
+    if (event == "Done(0)") ++done;
+  };
+  std::string before = Snapshot();
+  Run(&run);
+  EXPECT_EQ(1, done);
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+
+  InstallationRun ok;
+  ok.on_event = [](const std::string& event, Installer* installer) {
+    if (event == "Success") installer->Cancel();
+  };
+  Run(&ok);
+  EXPECT_TRUE(ok.succeeded);
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+}
+
+TEST_F(InstallerTest, UpgradeKeepsTheExperimentsOfTheInstallation) {
+  Install();
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"installer_prefs.json"),
+                                "{\"installer-experiments\":[\"installer-experiment-test@1\"]}"));
+  InstallationRun upgrade;
+  upgrade.version = kV2;
+  Run(&upgrade);
+  // Back to the default for the other tests of this process.
+  base::List reset;
+  reset.AppendString("installer-experiment-test@2");
+  base::ListFeatureReader reader(reset);
+  base::FeatureRegistry::GetInstance()->GetFeatureStates()->ApplyReader(&reader);
+  ASSERT_TRUE(upgrade.succeeded);
+  EXPECT_NE(std::string::npos,
+            testing::ReadText(install_folder_.Append(L"installer_prefs.json"))
+                .find("\"installer-experiments\":[\"installer-experiment-test@1\"]"));
+}
+
+TEST_F(InstallerTest, ProtocolHandlerRegistrationRunsOnlyItsSteps) {
+  Install();
+  base::CommandLine saved = *base::CommandLine::ForCurrentProcess();
+  InstallationRun run;
+  run.switches = {L"--register-velum-as-protocol-handler"};
+  Run(&run);
+  EXPECT_EQ(Settings::OPERATION_REGISTER_PROTOCOL_HANDLER, run.operation);
+  EXPECT_TRUE(run.succeeded);
+  // No start, no total: the preferences step alone until the handler step exists.
+  EXPECT_EQ((std::vector<std::string>{"Step", "Success"}), run.events);
+
+  base::CommandLine::ForCurrentProcess()->AppendSwitch("post-elevated-install-tasks");
+  InstallationRun post;
+  Run(&post);
+  *base::CommandLine::ForCurrentProcess() = saved;
+  EXPECT_TRUE(post.succeeded);
+  EXPECT_EQ(std::vector<std::string>{"Success"}, post.events);
+}
+
+TEST_F(InstallerTest, ResolvesPlaceholders) {
+  Installer installer;
+  EXPECT_EQ(L"Software\\Velum Software", installer.Resolve(L"CompanyRegistryKey"));
+  EXPECT_EQ(L"Velum", installer.Resolve(L"Product"));
+  EXPECT_EQ(L"velum.exe", installer.Resolve(L"Executable"));
+  EXPECT_EQ(L"NoSuchName", installer.Resolve(L"NoSuchName"));
+  EXPECT_EQ(nullptr, installer.GetRegistryLog(HKEY_CURRENT_USER));
+  installer.StartRegistryLogging();
+  EXPECT_EQ(&installer.GetInstallLog()->user_registry,
+            installer.GetRegistryLog(HKEY_CURRENT_USER));
+  EXPECT_EQ(&installer.GetInstallLog()->machine_registry,
+            installer.GetRegistryLog(HKEY_LOCAL_MACHINE));
+  installer.StopRegistryLogging();
+  EXPECT_EQ(nullptr, installer.GetRegistryLog(HKEY_LOCAL_MACHINE));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,87 @@
+#include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "base/logging.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/path_state.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace installer {
+
+namespace {
+
+// Creates the missing folder of |destination|, or sets an existing file aside. A
+// destination whose existence cannot be told stops the operation: taking it for
+// missing would overwrite it, and the rollback would then delete the only copy.
+bool PrepareDestination(const base::FilePath& destination, Transaction& nested) {
+  const base::FilePath folder = destination.DirName();
+  DWORD folder_attributes = 0;
+  switch (GetPathState(folder, &folder_attributes)) {
+    case PathState::kUnknown:
+      return false;
+    case PathState::kMissing:
+      return nested.Execute(std::make_unique<CreateFolderOperation>(folder));
+    case PathState::kExists:
+      if (!(folder_attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return nested.Execute(std::make_unique<CreateFolderOperation>(folder));
+      break;
+  }
+  switch (GetPathState(destination, nullptr)) {
+    case PathState::kUnknown:
+      return false;
+    case PathState::kMissing:
+      return true;
+    case PathState::kExists:
+      break;
+  }
+  return nested.Execute(std::make_unique<DeleteFileOperation>(destination, false, false));
+}
+
+// Clears the read-only bit of |source|; true when it was set and is now cleared.
+bool ClearReadOnly(const base::FilePath& source) {
+  const DWORD attributes = GetFileAttributesW(source.value().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+    return false;
+  if (!SetFileAttributesW(source.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    LOG(ERROR) << "Couldn't clear RO attribute of " << source.value();
+    return false;
+  }
+  return true;
+}
+
+void RestoreReadOnly(const base::FilePath& path) {
+  const DWORD attributes = GetFileAttributesW(path.value().c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesW(path.value().c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
+
+FileTransferOperation::FileTransferOperation(const base::FilePath& source,
+                                             const base::FilePath& destination)
+    : source_(source), destination_(destination) {}
+
+FileTransferOperation::~FileTransferOperation() = default;
+
+bool FileTransferOperation::Do(Transaction& nested) {
+  if (!PrepareDestination(destination_, nested)) return false;
+  LogStart();
+  source_was_read_only_ = ClearReadOnly(source_);
+  transferred_ = Transfer();
+  return transferred_;
+}
+
+void FileTransferOperation::Rollback() {
+  if (transferred_) {
+    // A source that is not back keeps the attributes it has.
+    if (!UndoTransfer()) return;
+    transferred_ = false;
+  }
+  if (source_was_read_only_) RestoreReadOnly(source_);
+}
+
+}  // namespace installer

@@ -1,0 +1,41 @@
+// What copying and moving a file share: the destination is made ready through the
+// nested transaction (a missing folder created, an existing file set aside), so that a
+// rollback restores it exactly; a read-only source is made writable for the transfer
+// and read-only again when the transfer is undone.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_OPERATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_OPERATION_H_
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/transaction_operation.h"
+
+namespace installer {
+
+class FileTransferOperation : public TransactionOperation {
+ public:
+  bool Do(Transaction& nested) final;
+  void Rollback() final;
+
+ protected:
+  FileTransferOperation(const base::FilePath& source, const base::FilePath& destination);
+  ~FileTransferOperation() override;
+
+  // The verbose line that starts the transfer.
+  virtual void LogStart() const = 0;
+  // Copies or moves the source to the prepared destination; true when done.
+  virtual bool Transfer() = 0;
+  // Undoes a done transfer; true when the source is back as it was.
+  virtual bool UndoTransfer() = 0;
+
+  const base::FilePath& source() const { return source_; }
+  const base::FilePath& destination() const { return destination_; }
+
+ private:
+  const base::FilePath source_;
+  const base::FilePath destination_;
+  bool transferred_ = false;
+  bool source_was_read_only_ = false;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_OPERATION_H_

@@ -1,0 +1,25 @@
+// Whether a path is there, as the file operations must know it before they change
+// anything: only "file not found" and "path not found" mean that nothing is there; any
+// other failure to read the attributes leaves it unknown, and the operation must stop.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_PATH_STATE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_PATH_STATE_H_
+
+#include <windows.h>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+enum class PathState { kExists, kMissing, kUnknown };
+
+// The state of |path|; |attributes| (may be null) receives its attributes when it exists.
+// An unknown state is logged at ERROR.
+PathState GetPathState(const base::FilePath& path, DWORD* attributes);
+
+// Stands in for GetFileAttributesW, so that tests can fail it; null restores it.
+typedef DWORD(WINAPI* FileAttributesReader)(const wchar_t* path);
+void SetFileAttributesReaderForTesting(FileAttributesReader reader);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_PATH_STATE_H_

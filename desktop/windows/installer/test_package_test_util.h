@@ -1,0 +1,27 @@
+// Test helpers: the test browser packages made by the build (testing/test_pkg/) and the
+// fake programs in them.
+#ifndef DESKTOP_WINDOWS_INSTALLER_TEST_PACKAGE_TEST_UTIL_H_
+#define DESKTOP_WINDOWS_INSTALLER_TEST_PACKAGE_TEST_UTIL_H_
+
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+namespace testing {
+
+// "test_pkg", "test_pkg_v2" or "components" beside the running test EXE.
+base::FilePath GetTestPackageFolder(const wchar_t* name);
+
+// The version a package stands for (its "VERSION" file).
+std::string GetTestPackageVersion(const wchar_t* name);
+
+// Starts `program` (a fake program) with "--sleep" and returns once it runs; an invalid
+// handle on failure. The caller ends it with TerminateProcess.
+base::ScopedHandle StartSleepingFakeProgram(const base::FilePath& program);
+
+}  // namespace testing
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TEST_PACKAGE_TEST_UTIL_H_

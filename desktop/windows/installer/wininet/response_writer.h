@@ -1,0 +1,67 @@
+// Where a downloaded body goes: the base writer discards it, FileResponseWriter writes a
+// file, StringResponseWriter fills a caller's string. The downloader owns its writer and
+// calls it from one thread at a time.
+#ifndef DESKTOP_WINDOWS_INSTALLER_WININET_RESPONSE_WRITER_H_
+#define DESKTOP_WINDOWS_INSTALLER_WININET_RESPONSE_WRITER_H_
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+class ResponseWriter {
+ public:
+  ResponseWriter() = default;
+  ResponseWriter(const ResponseWriter&) = delete;
+  ResponseWriter& operator=(const ResponseWriter&) = delete;
+  virtual ~ResponseWriter() = default;
+
+  // False when not every byte was stored; error() then holds the Win32 error.
+  virtual bool Write(const char* data, uint32_t size);
+  virtual void Close();
+  // Drops everything written so far, for a server that answered a resume with the whole
+  // body; false when it cannot.
+  virtual bool Rewind();
+
+  uint32_t error() const { return error_; }
+
+ protected:
+  uint32_t error_ = 0;
+};
+
+class FileResponseWriter : public ResponseWriter {
+ public:
+  FileResponseWriter() = default;
+  ~FileResponseWriter() override;
+
+  // Creates or truncates |path| for writing; false (logged) when it cannot.
+  bool Open(const base::FilePath& path);
+
+  bool Write(const char* data, uint32_t size) override;
+  void Close() override;
+  bool Rewind() override;
+
+ private:
+  base::ScopedHandle file_;
+};
+
+class StringResponseWriter : public ResponseWriter {
+ public:
+  // |output| is emptied now and receives the body; it outlives the writer.
+  explicit StringResponseWriter(std::string* output);
+
+  bool Write(const char* data, uint32_t size) override;
+  bool Rewind() override;
+
+ private:
+  std::string* const output_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_WININET_RESPONSE_WRITER_H_

@@ -1,0 +1,609 @@
+#include "desktop/windows/installer/wininet/wininet_downloader.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/wininet/wininet_termination_thread.h"
+
+namespace installer {
+
+namespace {
+
+const int kRetryDelaySeconds = 6;
+// The flags of InternetErrorDlg for the proxy credentials prompt.
+const DWORD kProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
+                                FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
+                                FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS;
+const char* const kReportedHeaders[] = {"Date", "Server", "X-Served-By", "Content-Length"};
+
+bool IsConnectivityError(uint32_t error) {
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:               // 12002
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:     // 12007
+    case ERROR_INTERNET_CANNOT_CONNECT:        // 12029
+    case ERROR_INTERNET_CONNECTION_ABORTED:    // 12030
+    case ERROR_INTERNET_CONNECTION_RESET:      // 12031
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:   // 12152
+      return true;
+    default:
+      return false;
+  }
+}
+
+uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
+  return InternetErrorDlg(window, request, ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
+                          nullptr);
+}
+
+// "bytes START-END/TOTAL" (TOTAL may be "*", then |total| is left alone).
+bool ParseContentRange(const std::wstring& text, uint64_t* start, uint64_t* total) {
+  unsigned long long first = 0, last = 0, length = 0;
+  if (swscanf(text.c_str(), L"bytes %llu-%llu/%llu", &first, &last, &length) == 3) {
+    *total = length;
+  } else if (swscanf(text.c_str(), L"bytes %llu-%llu/*", &first, &last) != 2) {
+    return false;
+  }
+  *start = first;
+  return last >= first;
+}
+
+}  // namespace
+
+WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* progress)
+    : termination_event_(base::SyncEvent::MANUAL, base::SyncEvent::NOT_SIGNALED),
+      ui_delegate_(ui),
+      progress_delegate_(progress),
+      retry_delay_(base::TimeDelta::FromSeconds(kRetryDelaySeconds)),
+      weak_factory_(this) {
+  CHECK(ui_delegate_) << "WinInetDownloader needs a UI delegate";
+  weak_this_ = weak_factory_.GetWeakPtr();
+}
+
+WinInetDownloader::~WinInetDownloader() {
+  if (request_ || connection_ || session_) CloseSession();
+  if (termination_thread_) {
+    termination_thread_->Join();
+    termination_thread_.reset();
+  }
+  weak_factory_.InvalidateWeakPtrs();
+}
+
+bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
+                              base::Closure done, std::unique_ptr<ResponseWriter> writer,
+                              std::unique_ptr<DownloadStatsObserver> observer) {
+  LOG(INFO) << "Starting download from " << base::WideToUTF8(url);
+  CHECK(writer && observer) << "a download needs a writer and an observer";
+  {
+    base::AutoLock hold(error_lock_);
+    error_text_.clear();
+  }
+  writer_ = std::move(writer);
+  observer_ = std::move(observer);
+  done_ = std::move(done);
+  owner_loop_ = base::MessageLoop::Current();
+  CHECK(owner_loop_) << "downloads start on a thread with a message loop";
+  owner_runner_ = owner_loop_->task_runner();
+  url_ = url;
+  http_status_ = 0;
+
+  ParsedUrl parsed;
+  if (!ParseUrl(url_, &parsed)) {
+    SetError(base::StringPrintf("Could not parse URL %s", base::WideToUTF8(url_).c_str()));
+    // The caller may want to delete or reuse what the writer holds open.
+    writer_->Close();
+    return false;
+  }
+  if (!IsHostAllowed(parsed.host)) {
+    SetError(base::StringPrintf("Domain disallowed %s", base::WideToUTF8(parsed.host).c_str()));
+    writer_->Close();
+    return false;
+  }
+  if (termination_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    termination_thread_->Join();
+    termination_thread_.reset();
+  }
+  expected_size_ = 0;
+  bytes_read_ = 0;
+  received_ = 0;
+  // A new transfer gets its own retries, also after one that used them all up.
+  retry_count_ = 0;
+  range_start_ = -1;
+
+  const std::wstring user_agent = L"Velum NetInstaller/" + base::UTF8ToWide(GetProductVersion());
+  session_ = InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                           INTERNET_FLAG_ASYNC);
+  if (!session_) {
+    SetError(base::StringPrintf("InternetOpen failed for %s",
+                                base::WideToUTF8(user_agent).c_str()));
+    return false;
+  }
+  InternetSetStatusCallbackW(session_, &WinInetDownloader::InternetStatusCallback);
+  body_ = body;
+  connection_ = InternetConnectW(session_, parsed.host.c_str(), parsed.port, nullptr, nullptr,
+                                 INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
+  if (!connection_) {
+    SetError(base::StringPrintf("InternetConnect failed for %s:%d",
+                                base::WideToUTF8(parsed.host).c_str(), parsed.port));
+    CloseSession();
+    return false;
+  }
+  observer_->OnChunkStarted(received_);
+  // The state goes first: WinINet may complete the request before the send returns.
+  SetState(STATE_REQUEST_SENT);
+  if (OpenAndSendRequest(parsed, std::wstring())) return true;
+  LOG(ERROR) << "Could not send Request";
+  CloseSession();
+  SetState(STATE_FAILED);
+  return false;
+}
+
+void WinInetDownloader::Stop() {
+  LOG(INFO) << "Stopping the download";
+  CloseSession();
+  SetState(STATE_STOPPED);
+}
+
+std::string WinInetDownloader::GetLastErrorText() const {
+  base::AutoLock hold(error_lock_);
+  return error_text_;
+}
+
+// static
+bool WinInetDownloader::ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
+  wchar_t host[255];
+  wchar_t path[4095];
+  URL_COMPONENTSW components = {};
+  components.dwStructSize = sizeof(components);
+  components.lpszHostName = host;
+  components.dwHostNameLength = static_cast<DWORD>(sizeof(host) / sizeof(host[0]));
+  components.lpszUrlPath = path;
+  components.dwUrlPathLength = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
+  if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components)) return false;
+  parsed->scheme = components.nScheme;
+  parsed->host.assign(host, components.dwHostNameLength);
+  parsed->port = components.nPort;
+  parsed->path.assign(path, components.dwUrlPathLength);
+  return true;
+}
+
+bool WinInetDownloader::IsHostAllowed(const std::wstring& host) const {
+  if (allowed_host_suffixes_.empty()) return true;
+  for (const std::wstring& suffix : allowed_host_suffixes_) {
+    if (host.size() >= suffix.size() &&
+        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
+                                           const std::wstring& extra_headers) {
+  VLOG(1) << "Opening internet request";
+  // Nothing of an earlier request may be taken for this one's body.
+  bytes_read_ = 0;
+  const bool is_post = !body_.empty();
+  DWORD flags = INTERNET_FLAG_RELOAD;
+  if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  request_ = HttpOpenRequestW(connection_, is_post ? L"POST" : L"GET", url.path.c_str(),
+                              L"HTTP/1.1", nullptr, nullptr, flags,
+                              reinterpret_cast<DWORD_PTR>(this));
+  const std::string where =
+      base::StringPrintf("%s:%d%s, scheme %d, payload empty %d",
+                         base::WideToUTF8(url.host).c_str(), url.port,
+                         base::WideToUTF8(url.path).c_str(), url.scheme, is_post ? 0 : 1);
+  if (!request_) {
+    SetError("HttpOpenRequest failed for " + where);
+    return false;
+  }
+  VLOG(1) << (is_post ? "Sending POST request" : "Sending GET request");
+  const BOOL sent = HttpSendRequestW(
+      request_, extra_headers.empty() ? nullptr : extra_headers.c_str(),
+      extra_headers.empty() ? 0 : static_cast<DWORD>(-1),
+      is_post ? const_cast<char*>(body_.data()) : nullptr,
+      is_post ? static_cast<DWORD>(body_.size()) : 0);
+  if (!sent && GetLastError() != ERROR_IO_PENDING) {
+    SetError("HttpSendRequest failed for " + where);
+    return false;
+  }
+  return true;
+}
+
+// static
+void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
+                                                        DWORD status, void* info,
+                                                        DWORD info_length) {
+  WinInetDownloader* self = reinterpret_cast<WinInetDownloader*>(context);
+  VLOG(2) << "InternatStatusCallback called with code " << status;
+  if (!self) return;
+  switch (status) {
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+      if (info) {
+        const char* text = static_cast<const char*>(info);
+        self->observer_->OnIpAddress(std::string(text, strnlen(text, info_length)));
+      }
+      break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      self->OnHandleClosing(handle);
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE:
+      if (info) self->OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
+      break;
+    case INTERNET_STATUS_REDIRECT:
+      if (info) self->OnRedirect(static_cast<const wchar_t*>(info));
+      break;
+    default:
+      break;
+  }
+}
+
+void WinInetDownloader::OnHandleClosing(HINTERNET handle) {
+  base::AutoLock hold(handle_lock_);
+  if (!closing_handle_ || handle != closing_handle_) return;
+  VLOG(1) << "Wininet request cancelled. unregistering the callback.";
+  InternetSetStatusCallbackW(closing_session_, nullptr);
+  closing_handle_ = nullptr;
+  termination_event_.Signal();
+}
+
+void WinInetDownloader::OnRequestComplete(uint32_t error) {
+  observer_->OnWinInetError(error);
+  if (error == 0) {
+    VLOG(2) << "Handling request completion";
+    const State state = state_.load();
+    if (state == STATE_REQUEST_SENT) {
+      if (HandleInitialCompletion()) HandleCompletionInProgress();
+    } else if (state == STATE_RECEIVING) {
+      HandleCompletionInProgress();
+    }
+  } else if (IsConnectivityError(error)) {
+    LOG(WARNING) << "Request completed with an error " << "indicating connectivity issues: "
+                 << error;
+    CheckRetriesAndResume(error);
+  } else {
+    SetError(base::StringPrintf("Request completed with an unexpected error: %d",
+                                static_cast<int>(error)));
+    PostToOwner(&WinInetDownloader::OnDownloadFailed);
+  }
+}
+
+void WinInetDownloader::OnRedirect(const std::wstring& url) {
+  VLOG(1) << "Redirect occured";
+  observer_->OnRedirected(url);
+  ParsedUrl parsed;
+  if (!ParseUrl(url, &parsed)) {
+    SetError(base::StringPrintf("Redirect URL failed to parse %s",
+                                base::WideToUTF8(url).c_str()));
+  } else if (IsHostAllowed(parsed.host)) {
+    return;
+  } else {
+    SetError(base::StringPrintf("Redirect URL is disallowed %s",
+                                base::WideToUTF8(parsed.host).c_str()));
+  }
+  // Cancel the request before it follows the redirect; the failure is ours to report,
+  // since a cancelled request need not complete at all.
+  PostToOwner(&WinInetDownloader::OnDownloadFailed);
+  CloseRequest();
+}
+
+bool WinInetDownloader::HandleInitialCompletion() {
+  LOG(INFO) << "Initial request completion";
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!HttpQueryInfoW(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                      &size, nullptr)) {
+    SetError("Could not obtain HTTP response code");
+    PostToOwner(&WinInetDownloader::OnDownloadFailed);
+    return false;
+  }
+  http_status_ = status;
+  observer_->OnHttpStatus(status);
+  for (const char* name : kReportedHeaders) {
+    const std::wstring wide_name = base::UTF8ToWide(name);
+    observer_->OnHeader(wide_name, QueryHeader(wide_name.c_str()));
+  }
+  switch (status) {
+    case HTTP_STATUS_OK: {
+      if (range_start_ > 0 && received_ > 0) {
+        // The server ignored the Range header and sends the whole body again.
+        LOG(WARNING) << "Resume answered with the whole body, starting over";
+        if (!writer_->Rewind()) {
+          SetError(base::StringPrintf("Failed writing the response with error %d",
+                                      static_cast<int>(writer_->error())));
+          PostToOwner(&WinInetDownloader::OnDownloadFailed);
+          return false;
+        }
+        received_ = 0;
+      }
+      DWORD length = 0;
+      size = sizeof(length);
+      expected_size_ = 0;
+      if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
+                         &size, nullptr)) {
+        expected_size_ = length;
+        VLOG(1) << "Expected total size: " << expected_size_;
+      } else {
+        PLOG(INFO) << "Could not get Content-Length from response";
+      }
+      PostProgress(&FetcherDelegate::SetTotalProgress, expected_size_);
+      break;
+    }
+    case HTTP_STATUS_PARTIAL_CONTENT:
+      if (!TakeContentRange()) {
+        PostToOwner(&WinInetDownloader::OnDownloadFailed);
+        return false;
+      }
+      break;
+    case HTTP_STATUS_PROXY_AUTH_REQ: {
+      LOG(WARNING) << "Request completed with a " << "proxy authentication request";
+      observer_->OnProxyLoginNeeded();
+      ui_delegate_->RunUICallbackAndPostReply(
+          base::Bind(&ShowProxyDialog, request_), owner_runner_,
+          base::Bind(&WinInetDownloader::OnProxyLogin, weak_this_));
+      return false;
+    }
+    case 0:
+      // No status line came: the server closed before answering. Windows reports that
+      // as 12152; Wine completes the request without an error.
+      LOG(WARNING) << "Request completed with an error " << "indicating connectivity issues: "
+                   << ERROR_HTTP_INVALID_SERVER_RESPONSE;
+      CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+      return false;
+    case HTTP_STATUS_BAD_GATEWAY:
+    case HTTP_STATUS_SERVICE_UNAVAIL:
+    case HTTP_STATUS_GATEWAY_TIMEOUT:
+      LOG(WARNING) << "Download failed with " << status << " error";
+      CheckRetriesAndResume(status);
+      return false;
+    default:
+      SetError(base::StringPrintf("Request completed with an unexpected HTTP status %d",
+                                  static_cast<int>(status)));
+      PostToOwner(&WinInetDownloader::OnDownloadFailed);
+      return false;
+  }
+  retry_count_ = 0;
+  SetState(STATE_RECEIVING);
+  return true;
+}
+
+bool WinInetDownloader::TakeContentRange() {
+  const std::wstring range = QueryHeader(L"Content-Range");
+  // Without the header the total of an earlier answer stands.
+  if (range.empty()) return true;
+  uint64_t start = 0;
+  uint64_t total = expected_size_;
+  if (!ParseContentRange(range, &start, &total) || start != received_ || total > UINT32_MAX) {
+    SetError(base::StringPrintf("Resume answered with the range %s at offset %u",
+                                base::WideToUTF8(range).c_str(), received_));
+    return false;
+  }
+  // The first answer may have been an error that carried no total.
+  if (total != expected_size_) {
+    expected_size_ = static_cast<uint32_t>(total);
+    PostProgress(&FetcherDelegate::SetTotalProgress, expected_size_);
+  }
+  return true;
+}
+
+std::wstring WinInetDownloader::QueryHeader(const wchar_t* name) {
+  std::wstring buffer(256, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    wcsncpy(&buffer[0], name, buffer.size() - 1);
+    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request_, HTTP_QUERY_CUSTOM, &buffer[0], &size, nullptr))
+      return buffer.substr(0, size / sizeof(wchar_t));
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    buffer.assign(size / sizeof(wchar_t) + wcslen(name) + 1, L'\0');
+  }
+  return std::wstring();
+}
+
+void WinInetDownloader::HandleCompletionInProgress() {
+  VLOG(2) << "Additional data downloaded";
+  for (;;) {
+    if (bytes_read_ > 0) {
+      if (!writer_->Write(buffer_, bytes_read_)) {
+        SetError(base::StringPrintf("Failed writing the response with error %d",
+                                    static_cast<int>(writer_->error())));
+        PostToOwner(&WinInetDownloader::OnDownloadFailed);
+        return;
+      }
+      received_ += bytes_read_;
+      VLOG(2) << "Downloaded size: " << received_;
+      PostProgress(&FetcherDelegate::SetCurrentProgress, received_);
+    }
+    // Written: a failed read below must not leave these bytes to be written again.
+    bytes_read_ = 0;
+    if (!InternetReadFile(request_, buffer_, sizeof(buffer_), &bytes_read_)) break;
+    if (bytes_read_ == 0) {
+      VLOG(1) << "Done reading from Internet";
+      if (received_ < expected_size_) {
+        LOG(WARNING) << "Download completed, but we are below response size";
+        PostToOwner(&WinInetDownloader::ResumeDownload);
+        return;
+      }
+      if (received_ > expected_size_)
+        observer_->OnResponseTooLong(received_ - expected_size_, expected_size_);
+      PostToOwner(&WinInetDownloader::OnDownloadCompleted);
+      return;
+    }
+  }
+  const DWORD error = GetLastError();
+  switch (error) {
+    case ERROR_IO_PENDING:
+      VLOG(2) << "More data pending";
+      break;
+    case ERROR_INTERNET_OPERATION_CANCELLED:
+      break;
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+      LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
+      PostToOwner(&WinInetDownloader::ResumeDownload);
+      break;
+    default:
+      SetError(base::StringPrintf("Download interrupted for unknown reason: %d",
+                                  static_cast<int>(error)));
+      PostToOwner(&WinInetDownloader::OnDownloadFailed);
+      break;
+  }
+}
+
+void WinInetDownloader::CheckRetriesAndResume(uint32_t error) {
+  if (retry_count_ > 1 && progress_delegate_)
+    PostProgress(&FetcherDelegate::NotifyStalled, error);
+  if (retry_count_ > max_retries_) {
+    SetError(base::StringPrintf("Number of retries exceeded, last error: %d",
+                                static_cast<int>(error)));
+    PostToOwner(&WinInetDownloader::OnDownloadFailed);
+    return;
+  }
+  LOG(INFO) << "Retrying " << retry_count_ << " of " << max_retries_;
+  ++retry_count_;
+  owner_runner_->PostDelayedTask(FROM_HERE,
+                                 base::Bind(&WinInetDownloader::ResumeDownload, weak_this_),
+                                 retry_delay_);
+}
+
+void WinInetDownloader::ResumeDownload() {
+  // A resume that was posted before a stop or the end has nothing left to resume.
+  if (!IsInProgress()) return;
+  observer_->OnChunkEnded(received_);
+  CloseRequest();
+  LOG(INFO) << "Attempting download resume";
+  const std::wstring range = L"Range: bytes=" + std::to_wstring(received_) + L"-";
+  ParsedUrl parsed;
+  if (!ParseUrl(url_, &parsed)) {
+    SetError(base::StringPrintf("Cannot parse URL on resume %s", base::WideToUTF8(url_).c_str()));
+    OnDownloadFailed();
+    return;
+  }
+  if (retry_count_ <= 1) observer_->OnChunkStarted(received_);
+  observer_->OnRetry(static_cast<uint32_t>(retry_count_));
+  range_start_ = received_;
+  SetState(STATE_REQUEST_SENT);
+  if (!OpenAndSendRequest(parsed, range)) {
+    LOG(ERROR) << "Could not resume downloading";
+    OnDownloadFailed();
+  }
+}
+
+void WinInetDownloader::OnProxyLogin(uint32_t result) {
+  if (!IsInProgress()) return;
+  observer_->OnProxyLoginResult(result);
+  if (result == ERROR_INTERNET_FORCE_RETRY) {
+    LOG(INFO) << "Logged in to proxy - resuming download";
+    ResumeDownload();
+    return;
+  }
+  if (result == 0 || result == ERROR_CANCELLED)
+    SetError("The user cancelled the prompt for proxy credentials");
+  else
+    SetError("Failed to obtain credentials for proxy");
+  OnDownloadFailed();
+}
+
+void WinInetDownloader::OnDownloadCompleted() {
+  if (!IsInProgress()) return;
+  retry_count_ = 0;
+  CloseSession();
+  LOG(INFO) << "Download completed";
+  SetState(STATE_COMPLETED);
+  RunDone();
+}
+
+void WinInetDownloader::OnDownloadFailed() {
+  // Only the first end of a transfer counts; after Stop nothing runs.
+  if (!IsInProgress()) return;
+  LOG(ERROR) << "Download failed";
+  CloseSession();
+  SetState(STATE_FAILED);
+  RunDone();
+}
+
+void WinInetDownloader::RunDone() {
+  // done may destroy this downloader.
+  base::Closure done = done_;
+  if (done) done.Run();
+}
+
+bool WinInetDownloader::IsInProgress() const {
+  const State state = state_.load();
+  return state == STATE_REQUEST_SENT || state == STATE_RECEIVING;
+}
+
+void WinInetDownloader::CloseRequest() {
+  // A refused redirect closes the request on WinINet's thread: exactly one closer wins.
+  HINTERNET request = static_cast<HINTERNET>(InterlockedExchangePointer(&request_, nullptr));
+  if (request) InternetCloseHandle(request);
+}
+
+void WinInetDownloader::CloseSession() {
+  VLOG(1) << "Closing download session";
+  if (observer_) observer_->OnChunkEnded(received_);
+  if (writer_) writer_->Close();
+  CloseRequest();
+  if (connection_) {
+    if (termination_thread_) {
+      termination_thread_->Join();
+      termination_thread_.reset();
+    }
+    HINTERNET connection = connection_;
+    connection_ = nullptr;
+    {
+      base::AutoLock hold(handle_lock_);
+      closing_handle_ = connection;
+      closing_session_ = session_;
+    }
+    // Not under the handle lock: the closing callback, which takes it, may run inside.
+    InternetCloseHandle(connection);
+    termination_thread_.reset(new WinInetTerminationThread(&termination_event_, session_));
+    session_ = nullptr;
+    if (!termination_thread_->Start()) {
+      LOG(ERROR) << "Could not start the WinINet termination thread";
+      termination_thread_.reset();
+    }
+  } else if (session_ && !termination_thread_) {
+    InternetCloseHandle(session_);
+    session_ = nullptr;
+  }
+}
+
+void WinInetDownloader::SetState(State state) {
+  state_.store(state);
+  VLOG(1) << "Downloader state: " << state;
+}
+
+void WinInetDownloader::SetError(const std::string& message) {
+  PLOG(ERROR) << message;
+  base::AutoLock hold(error_lock_);
+  error_text_ += message + "\n";
+}
+
+void WinInetDownloader::PostToOwner(void (WinInetDownloader::*method)()) {
+  owner_runner_->PostTask(FROM_HERE, base::Bind(method, weak_this_));
+}
+
+void WinInetDownloader::PostProgress(void (FetcherDelegate::*report)(uint32_t),
+                                     uint32_t value) {
+  if (!progress_delegate_) return;
+  owner_runner_->PostTask(FROM_HERE,
+                          base::Bind(&WinInetDownloader::ReportProgress, weak_this_, report,
+                                     value));
+}
+
+void WinInetDownloader::ReportProgress(void (FetcherDelegate::*report)(uint32_t),
+                                       uint32_t value) {
+  (progress_delegate_->*report)(value);
+}
+
+}  // namespace installer

@@ -1,0 +1,156 @@
+// WinInetDownloader: fetches one HTTP(S) resource at a time through asynchronous WinINet:
+// a GET, or a POST when a body is given. It streams the body into a ResponseWriter,
+// reports every network event to a DownloadStatsObserver, reports progress and stalls to
+// an optional FetcherDelegate, asks for proxy credentials through the FetcherUIDelegate,
+// resumes a broken transfer with a Range request, retries connectivity failures and
+// 502/503/504 answers, refuses hosts outside its allow-list, and runs its done callback
+// once when the transfer has completed or failed (never after Stop).
+//
+//   WinInetDownloader downloader(ui_delegate, progress_delegate);
+//   downloader.set_allowed_host_suffixes({L".example.com"});
+//   if (!downloader.Start(url, std::string(), done, std::move(writer), std::move(observer)))
+//     LOG(ERROR) << downloader.GetLastErrorText();
+//   // ... done runs on this thread's message loop; then read downloader.state().
+#ifndef DESKTOP_WINDOWS_INSTALLER_WININET_WININET_DOWNLOADER_H_
+#define DESKTOP_WINDOWS_INSTALLER_WININET_WININET_DOWNLOADER_H_
+
+#include <windows.h>
+
+#include <wininet.h>
+#include <stdint.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/callback.h"
+#include "base/memory/weak_ptr.h"
+#include "base/message_loop/message_loop.h"
+#include "base/synchronization/lock.h"
+#include "base/synchronization/sync_event.h"
+#include "base/time/time.h"
+#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/wininet/response_writer.h"
+
+namespace installer {
+
+class WinInetTerminationThread;
+
+class WinInetDownloader {
+ public:
+  enum State : int32_t {
+    STATE_IDLE = 0,
+    STATE_REQUEST_SENT = 1,
+    STATE_RECEIVING = 2,
+    STATE_STOPPED = 3,
+    STATE_FAILED = 4,
+    STATE_COMPLETED = 5,
+  };
+
+  // |ui| is required; |progress| may be null. Both outlive the downloader.
+  WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* progress);
+  ~WinInetDownloader();
+  WinInetDownloader(const WinInetDownloader&) = delete;
+  WinInetDownloader& operator=(const WinInetDownloader&) = delete;
+
+  // Starts the transfer from the calling thread, whose message loop then runs |done|.
+  // False, without a done call, when it cannot start (the reason is in the error text).
+  bool Start(const std::wstring& url, const std::string& body, base::Closure done,
+             std::unique_ptr<ResponseWriter> writer,
+             std::unique_ptr<DownloadStatsObserver> observer);
+  // Abandons the transfer without running done.
+  void Stop();
+  std::string GetLastErrorText() const;
+
+  State state() const { return state_.load(); }
+  // Empty allows every host; otherwise the host must end with one of the suffixes.
+  void set_allowed_host_suffixes(const std::vector<std::wstring>& suffixes) {
+    allowed_host_suffixes_ = suffixes;
+  }
+  void set_max_retries(int32_t max_retries) { max_retries_ = max_retries; }
+  int32_t max_retries() const { return max_retries_; }
+  // Tests only: the wait before a counted retry, six seconds otherwise.
+  void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
+
+ private:
+  struct ParsedUrl {
+    int scheme = 0;
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring path;
+  };
+
+  static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
+                                              DWORD status, void* info, DWORD info_length);
+
+  static bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
+  bool IsHostAllowed(const std::wstring& host) const;
+  bool OpenAndSendRequest(const ParsedUrl& url, const std::wstring& extra_headers);
+  void OnRequestComplete(uint32_t error);
+  void OnRedirect(const std::wstring& url);
+  void OnHandleClosing(HINTERNET handle);
+  bool HandleInitialCompletion();
+  void HandleCompletionInProgress();
+  // Content-Range of a 206: false when it does not continue where this transfer stopped.
+  bool TakeContentRange();
+  std::wstring QueryHeader(const wchar_t* name);
+  void CheckRetriesAndResume(uint32_t error);
+  void ResumeDownload();
+  void OnProxyLogin(uint32_t result);
+  void OnDownloadCompleted();
+  void OnDownloadFailed();
+  void RunDone();
+  // In state 1 or 2: a transfer whose end has not been reported yet.
+  bool IsInProgress() const;
+  void CloseSession();
+  void CloseRequest();
+  void SetState(State state);
+  void SetError(const std::string& message);
+
+  // Posting to the owner loop, weakly bound.
+  void PostToOwner(void (WinInetDownloader::*method)());
+  void PostProgress(void (FetcherDelegate::*report)(uint32_t), uint32_t value);
+  void ReportProgress(void (FetcherDelegate::*report)(uint32_t), uint32_t value);
+
+  std::atomic<State> state_{STATE_IDLE};
+  HINTERNET session_ = nullptr;
+  HINTERNET connection_ = nullptr;
+  // The connection being closed, watched by the status callback; under handle_lock_.
+  HINTERNET closing_handle_ = nullptr;
+  HINTERNET closing_session_ = nullptr;
+  HINTERNET request_ = nullptr;
+  std::wstring url_;
+  std::string body_;
+  std::vector<std::wstring> allowed_host_suffixes_;
+  std::unique_ptr<ResponseWriter> writer_;
+  std::unique_ptr<DownloadStatsObserver> observer_;
+  uint32_t expected_size_ = 0;
+  char buffer_[1024];
+  DWORD bytes_read_ = 0;
+  uint32_t received_ = 0;
+  uint32_t http_status_ = 0;
+  // The offset the current request asked for with a Range header; -1 without one.
+  int64_t range_start_ = -1;
+  base::MessageLoop* owner_loop_ = nullptr;
+  base::scoped_refptr<base::SequencedTaskRunner> owner_runner_;
+  base::SyncEvent termination_event_;
+  std::unique_ptr<WinInetTerminationThread> termination_thread_;
+  FetcherUIDelegate* const ui_delegate_;
+  FetcherDelegate* const progress_delegate_;
+  base::Closure done_;
+  mutable base::Lock error_lock_;
+  base::Lock handle_lock_;
+  std::string error_text_;
+  int32_t retry_count_ = 0;
+  int32_t max_retries_ = 600;
+  base::TimeDelta retry_delay_;
+  // Made once on the owner thread; copies go to WinINet's threads.
+  base::WeakPtr<WinInetDownloader> weak_this_;
+  base::WeakPtrFactory<WinInetDownloader> weak_factory_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_WININET_WININET_DOWNLOADER_H_

@@ -1,0 +1,389 @@
+#include "desktop/windows/installer/wininet/wininet_downloader.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/test/test_helper_process.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
+#include "testing/update_server/update_server_test_util.h"
+
+namespace installer {
+namespace {
+
+using testing::NoWindowUIDelegate;
+using testing::RecordedRequest;
+using testing::RecordingFetcherDelegate;
+using testing::UpdateServer;
+
+std::string MakeBody(size_t size) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return body;
+}
+
+class WinInetDownloaderTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    base::ScratchDirTest::SetUp();
+    ASSERT_TRUE(server_.Start()) << server_.error();
+    downloader_.reset(new WinInetDownloader(&ui_, &progress_));
+    // Counted retries wait six seconds in the product.
+    downloader_->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(10));
+  }
+
+  // Starts a download into a file and runs the loop until done; false when Start
+  // refused. The chunks land in |chunks_| when |record_chunks|.
+  bool Download(const std::wstring& url, const std::string& body = std::string()) {
+    std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);
+    EXPECT_TRUE(writer->Open(Path(L"download.bin")));
+    std::unique_ptr<DownloadStatsObserver> observer(
+        new ChunkDownloadStatsObserver(root_.Clone(), "download_chunks"));
+    base::RunLoop run_loop;
+    done_calls_ = 0;
+    if (!downloader_->Start(url, body, base::Bind([](base::RunLoop* loop, int* calls) {
+                                                   ++*calls;
+                                                   loop->Quit();
+                                                 }, &run_loop, &done_calls_),
+                            std::move(writer), std::move(observer))) {
+      return false;
+    }
+    RunWithGuard(&run_loop);
+    return true;
+  }
+
+  // A generous guard so that a lost done call fails the test instead of hanging it.
+  void RunWithGuard(base::RunLoop* run_loop) {
+    bool timed_out = false;
+    loop_.task_runner()->PostDelayedTask(
+        FROM_HERE, base::Bind([](base::RunLoop* loop, bool* flag) {
+                     *flag = true;
+                     loop->Quit();
+                   }, run_loop, &timed_out),
+        base::TimeDelta::FromSeconds(90));
+    run_loop->Run();
+    EXPECT_FALSE(timed_out) << "done never ran";
+  }
+
+  std::string Downloaded() {
+    std::string contents;
+    EXPECT_TRUE(base::ReadFileToString(Path(L"download.bin"), &contents));
+    return contents;
+  }
+
+  const base::Dictionary* Chunk(size_t index) {
+    const base::List* chunks = nullptr;
+    const base::Dictionary* chunk = nullptr;
+    if (!tree_.GetList("download_chunks", &chunks) || !chunks->GetDictionary(index, &chunk))
+      return nullptr;
+    return chunk;
+  }
+
+  int ChunkInteger(size_t index, const char* key) {
+    int value = -1;
+    const base::Dictionary* chunk = Chunk(index);
+    if (chunk) chunk->GetInteger(key, &value);
+    return value;
+  }
+
+  base::MessageLoop loop_;
+  UpdateServer server_;
+  NoWindowUIDelegate ui_;
+  RecordingFetcherDelegate progress_;
+  testing::TestStatsRecord record_;
+  base::Dictionary& tree_ = record_.tree;
+  StatsNode& root_ = record_.root;
+  std::unique_ptr<WinInetDownloader> downloader_;
+  int done_calls_ = 0;
+};
+
+TEST_F(WinInetDownloaderTest, GetWritesTheBodyReportsProgressAndHeaders) {
+  const std::string body = MakeBody(5000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_EQ(1, done_calls_);
+  EXPECT_TRUE(Downloaded() == body);
+  EXPECT_EQ(std::vector<uint32_t>{5000}, progress_.totals);
+  EXPECT_EQ(5000u, progress_.current);
+  EXPECT_TRUE(progress_.stalls.empty());
+
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("GET", requests[0].method);
+  EXPECT_EQ("Velum NetInstaller/" + GetProductVersion(), requests[0].Header("User-Agent"));
+  EXPECT_EQ("", requests[0].Header("Range"));
+
+  // One chunk with the address, the status and the four headers.
+  EXPECT_EQ(0, ChunkInteger(0, "chunk_start"));
+  EXPECT_EQ(5000, ChunkInteger(0, "chunk_end"));
+  EXPECT_EQ(200, ChunkInteger(0, "http_status"));
+  std::string text;
+  ASSERT_TRUE(Chunk(0));
+  EXPECT_TRUE(Chunk(0)->GetString("ip", &text));
+  EXPECT_NE(std::string::npos, text.find("127.0.0.1")) << text;
+  EXPECT_TRUE(Chunk(0)->GetString("headers.X-Served-By", &text));
+  EXPECT_EQ("velum-test-update-server", text);
+  EXPECT_TRUE(Chunk(0)->GetString("headers.Content-Length", &text));
+  EXPECT_EQ("5000", text);
+  EXPECT_TRUE(Chunk(0)->GetString("headers.Date", &text));
+  EXPECT_FALSE(text.empty());
+  EXPECT_TRUE(Chunk(0)->GetString("headers.Server", &text));
+}
+
+TEST_F(WinInetDownloaderTest, PostSendsTheBodyWithoutContentType) {
+  ASSERT_TRUE(server_.ServeText("/feedback", 200, "thanks"));
+  ASSERT_TRUE(Download(server_.Url("/feedback"), "{\"a\":1}"));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_EQ("thanks", Downloaded());
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("POST", requests[0].method);
+  EXPECT_EQ("{\"a\":1}", requests[0].body);
+  EXPECT_EQ("", requests[0].Header("Content-Type"));
+}
+
+TEST_F(WinInetDownloaderTest, HostsOutsideTheAllowListAreRefusedWithoutTraffic) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
+  downloader_->set_allowed_host_suffixes({L".velumsoftware.com", L"localhost"});
+  EXPECT_FALSE(Download(server_.Url("/package.exe")));
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find("Domain disallowed 127.0.0.1"))
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(server_.Requests().empty());
+
+  // A listed suffix allows the host; an empty entry allows all.
+  downloader_->set_allowed_host_suffixes({L".0.0.1"});
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_EQ("", downloader_->GetLastErrorText());
+}
+
+TEST_F(WinInetDownloaderTest, BodyCutShortIsResumedWithARangeAndIsByteExact) {
+  const std::string body = MakeBody(4000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"cut_after": 1500, "times": 1}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_EQ(1, done_calls_);
+  EXPECT_TRUE(Downloaded() == body) << Downloaded().size();
+
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("bytes=1500-", requests[1].Header("Range"));
+  // Two chunks: up to the break, then from it.
+  EXPECT_EQ(0, ChunkInteger(0, "chunk_start"));
+  EXPECT_EQ(1500, ChunkInteger(0, "chunk_end"));
+  EXPECT_EQ(1500, ChunkInteger(1, "chunk_start"));
+  EXPECT_EQ(1, ChunkInteger(1, "chunk_number"));
+  EXPECT_EQ(206, ChunkInteger(1, "http_status"));
+  EXPECT_EQ(4000, ChunkInteger(1, "chunk_end"));
+  EXPECT_EQ(-1, ChunkInteger(0, "response_too_long"));
+}
+
+TEST_F(WinInetDownloaderTest, ResumeAnsweredWithTheWholeBodyStartsOver) {
+  const std::string body = MakeBody(3000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe",
+                                R"([{"cut_after": 1000, "times": 1}, {"ignore_range": true}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_TRUE(Downloaded() == body) << Downloaded().size();
+  EXPECT_EQ(-1, ChunkInteger(1, "response_too_long"));
+}
+
+TEST_F(WinInetDownloaderTest, ThreeBadGatewaysStallOnTheThirdAndThenSucceed) {
+  const std::string body = MakeBody(2500);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 502, "times": 3}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_EQ(std::vector<uint32_t>{502}, progress_.stalls);
+  EXPECT_TRUE(Downloaded() == body);
+  EXPECT_EQ(4u, server_.Requests().size());
+  // The answer after the failures is a 206 to "bytes=0-": its total still reaches the
+  // progress, and it is not taken for an overlong response.
+  EXPECT_EQ(std::vector<uint32_t>{2500}, progress_.totals);
+  EXPECT_EQ(2500u, progress_.current);
+  EXPECT_EQ(-1, ChunkInteger(0, "response_too_long"));
+  EXPECT_EQ(-1, ChunkInteger(1, "response_too_long"));
+}
+
+TEST_F(WinInetDownloaderTest, RetryLimitOfTwoFailsOnTheFourthTry) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 503}])"));
+  downloader_->set_max_retries(2);
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ(1, done_calls_);
+  EXPECT_EQ(4u, server_.Requests().size());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Number of retries exceeded, last error: 503"));
+
+  // The next transfer of the same downloader gets its retries again.
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 504, "times": 2}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+}
+
+TEST_F(WinInetDownloaderTest, UnreachableServerStallsFromTheThirdFailure) {
+  const std::wstring url = server_.Url("/package.exe");
+  ASSERT_TRUE(server_.Stop());
+  downloader_->set_max_retries(2);
+  ASSERT_TRUE(Download(url));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ((std::vector<uint32_t>{12029, 12029}), progress_.stalls);
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Number of retries exceeded, last error: 12029"));
+}
+
+TEST_F(WinInetDownloaderTest, ProxyAskingForCredentialsEndsAsCancelledWithoutAWindow) {
+  // WinINet takes "http_proxy" from the environment a process starts with, so the
+  // download runs in a helper that inherits it.
+  ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
+  const std::wstring proxy = L"http://" + server_.ProxyAddress();
+  ASSERT_TRUE(SetEnvironmentVariableW(L"http_proxy", proxy.c_str()));
+  const int state = base::RunTestHelper(
+      L"wininet_download_test_helper.exe",
+      L"\"" + server_.Url("/package.exe") + L"\" \"" + Path(L"error.txt").value() + L"\"");
+  SetEnvironmentVariableW(L"http_proxy", nullptr);
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, state);
+  std::string error;
+  ASSERT_TRUE(base::ReadFileToString(Path(L"error.txt"), &error));
+  EXPECT_NE(std::string::npos, error.find("The user cancelled the prompt for proxy credentials"))
+      << error;
+  std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("proxy", requests[0].listener);
+  EXPECT_EQ("/package.exe", requests[0].path);
+}
+
+TEST_F(WinInetDownloaderTest, UnexpectedStatusesFailAtOnce) {
+  for (int status : {404, 500, 204}) {
+    SCOPED_TRACE(status);
+    const std::string path = "/status" + std::to_string(status);
+    ASSERT_TRUE(server_.AddFaults(path, "[{\"status\": " + std::to_string(status) + "}]"));
+    ASSERT_TRUE(Download(server_.Url(path)));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_EQ(1, done_calls_);
+    EXPECT_EQ(1u, server_.RequestsTo(path).size());
+    EXPECT_NE(std::string::npos,
+              downloader_->GetLastErrorText().find(
+                  "Request completed with an unexpected HTTP status " + std::to_string(status)))
+        << downloader_->GetLastErrorText();
+  }
+}
+
+TEST_F(WinInetDownloaderTest, RedirectsAreFollowedOnlyToAllowedHosts) {
+  const std::string body = MakeBody(1200);
+  ASSERT_TRUE(server_.ServeFile("/target.exe", body));
+  const std::string port = std::to_string(server_.port());
+  ASSERT_TRUE(server_.AddFaults("/allowed", "[{\"status\": 302, \"location\": "
+                                            "\"http://127.0.0.1:" + port + "/target.exe\"}]"));
+  ASSERT_TRUE(server_.AddFaults("/disallowed", "[{\"status\": 302, \"location\": "
+                                               "\"http://localhost:" + port + "/target.exe\"}]"));
+  downloader_->set_allowed_host_suffixes({L"127.0.0.1"});
+
+  ASSERT_TRUE(Download(server_.Url("/allowed")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  EXPECT_TRUE(Downloaded() == body);
+  std::string redirected;
+  ASSERT_TRUE(Chunk(0));
+  EXPECT_TRUE(Chunk(0)->GetString("redirected_url", &redirected));
+  EXPECT_EQ("http://127.0.0.1:" + port + "/target.exe", redirected);
+
+  ASSERT_TRUE(Download(server_.Url("/disallowed")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ(1, done_calls_);
+  EXPECT_NE(std::string::npos,
+            downloader_->GetLastErrorText().find("Redirect URL is disallowed localhost"))
+      << downloader_->GetLastErrorText();
+  // Windows drops the redirected request with the closed handle; Wine still sends it,
+  // but nothing of its answer may reach the writer.
+  EXPECT_EQ("", Downloaded());
+}
+
+TEST_F(WinInetDownloaderTest, ProxyLoginWithoutAWindowEndsAsCancelled) {
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 407}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ(1, ui_.calls());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "The user cancelled the prompt for proxy credentials"));
+  EXPECT_EQ(1, ChunkInteger(0, "proxy_login_needed"));
+  EXPECT_EQ(0, ChunkInteger(0, "proxy_login_result"));
+}
+
+TEST_F(WinInetDownloaderTest, ConnectionClosedBeforeHeadersIsRetried) {
+  const std::string body = MakeBody(700);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"close": true, "times": 1}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(Downloaded() == body);
+}
+
+TEST_F(WinInetDownloaderTest, DownloadsOverIpv6Loopback) {
+  if (!server_.ipv6()) GTEST_SKIP() << "no ::1 on this machine";
+  const std::string body = MakeBody(900);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(Download(server_.Url6("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(Downloaded() == body);
+  ASSERT_EQ(1u, server_.Requests().size());
+  EXPECT_EQ("server6", server_.Requests()[0].listener);
+}
+
+TEST_F(WinInetDownloaderTest, StopRunsNoDoneAndNeverHangs) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(200000)));
+  // Stopped at the first progress report, in the middle of the body.
+  progress_.on_progress = [this] {
+    if (downloader_->state() != WinInetDownloader::STATE_STOPPED) downloader_->Stop();
+  };
+  base::RunLoop run_loop;
+  int done_calls = 0;
+  std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);
+  ASSERT_TRUE(writer->Open(Path(L"download.bin")));
+  ASSERT_TRUE(downloader_->Start(server_.Url("/package.exe"), std::string(),
+                                 base::Bind([](int* calls) { ++*calls; }, &done_calls),
+                                 std::move(writer),
+                                 std::unique_ptr<DownloadStatsObserver>(new DownloadStatsObserver)));
+  // Runs until the stop and then until everything posted so far has run.
+  while (downloader_->state() == WinInetDownloader::STATE_REQUEST_SENT ||
+         downloader_->state() == WinInetDownloader::STATE_RECEIVING) {
+    base::RunLoop step;
+    loop_.task_runner()->PostTask(FROM_HERE, step.QuitClosure());
+    step.Run();
+  }
+  EXPECT_EQ(WinInetDownloader::STATE_STOPPED, downloader_->state());
+  base::RunLoop idle;
+  idle.QuitWhenIdle();
+  idle.Run();
+  EXPECT_EQ(0, done_calls);
+  // Stopped before anything arrived, too; then destroyed with the transfer unfinished.
+  ASSERT_TRUE(downloader_->Start(server_.Url("/package.exe"), std::string(),
+                                 base::Bind([](int* calls) { ++*calls; }, &done_calls),
+                                 std::unique_ptr<ResponseWriter>(new ResponseWriter),
+                                 std::unique_ptr<DownloadStatsObserver>(new DownloadStatsObserver)));
+  downloader_->Stop();
+  downloader_.reset();
+  base::RunLoop after;
+  after.QuitWhenIdle();
+  after.Run();
+  EXPECT_EQ(0, done_calls);
+}
+
+}  // namespace
+}  // namespace installer

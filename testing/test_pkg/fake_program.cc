@@ -1,0 +1,79 @@
+// A stand-in for every program of the test package (launcher, browser, installer
+// helpers, component installers). It appends one line, its own file name and its
+// arguments, to the file named by VELUM_FAKE_PROGRAM_LOG and exits with the code in
+// VELUM_FAKE_PROGRAM_EXIT_CODE (0 without it). With "--sleep" it stays running after
+// signalling the event named by VELUM_FAKE_PROGRAM_READY_EVENT, so that tests can hold
+// the executable in use.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <wchar.h>
+
+#include <string>
+
+namespace {
+
+std::wstring GetEnvironment(const wchar_t* name) {
+  wchar_t buffer[1024];
+  DWORD length = GetEnvironmentVariableW(name, buffer, ARRAYSIZE(buffer));
+  if (length == 0 || length >= ARRAYSIZE(buffer)) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                 nullptr, 0, nullptr, nullptr);
+  std::string result(size > 0 ? size : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0],
+                        size, nullptr, nullptr);
+  return result;
+}
+
+void AppendToLog(const std::wstring& line) {
+  std::wstring log_path = GetEnvironment(L"VELUM_FAKE_PROGRAM_LOG");
+  if (log_path.empty()) return;
+  // Several fake programs may log at once: append-only writes land whole.
+  HANDLE file = CreateFileW(log_path.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  std::string text = ToUtf8(line) + "\r\n";
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  wchar_t module_path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, module_path, MAX_PATH);
+  std::wstring role(module_path, length < MAX_PATH ? length : 0);
+  size_t slash = role.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) role.erase(0, slash + 1);
+
+  std::wstring line = role;
+  bool sleep = false;
+  for (int i = 1; i < argc; ++i) {
+    line += L" ";
+    line += argv[i];
+    if (wcscmp(argv[i], L"--sleep") == 0) sleep = true;
+  }
+  AppendToLog(line);
+
+  if (sleep) {
+    std::wstring event_name = GetEnvironment(L"VELUM_FAKE_PROGRAM_READY_EVENT");
+    if (!event_name.empty()) {
+      HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str());
+      if (event) {
+        SetEvent(event);
+        CloseHandle(event);
+      }
+    }
+    Sleep(INFINITE);
+  }
+  std::wstring code = GetEnvironment(L"VELUM_FAKE_PROGRAM_EXIT_CODE");
+  return code.empty() ? 0 : _wtoi(code.c_str());
+}

@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""A local update server for the installer's tests (standard library only).
+
+    update_server.py --state-dir DIR [--lifetime SECONDS]
+
+Listens on 127.0.0.1 and ::1 on one ephemeral port, and runs a small proxy that answers
+407 on a second port. Everything goes through files in DIR, so a test under Wine needs no
+process handle of this server (Wine starts Unix programs without one):
+
+  server.json    written once both listeners are up: {"port", "proxy_port", "ipv6"}
+  config.json    read again whenever it changes (replace it atomically):
+                   {"routes": {path: route}, "faults": {path: [fault, ...]},
+                    "download_address": {...}, "proxy_credentials": "user:password"}
+  files/NAME     bodies of routes {"file": NAME}
+  requests.jsonl one JSON line per request, written before the reply is sent:
+                   {"method", "path", "headers", "body", "listener"}
+  stop           created by the test: the server ends within a fifth of a second
+  stopped        written by the server as its last act
+
+Routes: {"file": NAME} serves files/NAME with Range support; {"body": TEXT, "status": N,
+"headers": {...}} answers TEXT. Every answer carries Date, Server, X-Served-By and
+Content-Length. "/netinstaller/feedback" records the POST and answers 200 "ok". Any other
+path under "/netinstaller/" answers the download address: "download_address" of the
+config with "{base}" replaced by "http://" + the Host header, and "installer_checksum"
+computed from "installer_file" (a NAME under files/) when not given.
+
+Faults (per path, taken in order; each applies "times" times, or forever without it):
+  {"close": true}                        close the connection before any header
+  {"status": N}                          answer N with an empty body (404, 500, 502, 204...)
+  {"status": 302, "location": URL}       a redirect ("{base}" is replaced as above)
+  {"cut_after": K}                       full headers, then K body bytes, then close
+  {"ignore_range": true}                 answer 200 with the whole body to a Range request
+The proxy answers every request with 407 and Proxy-Authenticate, unless it carries the
+configured "proxy_credentials" (Basic); then it serves the request as the server would.
+
+The server stops by itself after --lifetime seconds (default 600), whatever happens.
+"""
+
+import argparse
+import base64
+import hashlib
+import http.server
+import json
+import os
+import socket
+import socketserver
+import sys
+import threading
+import time
+
+SERVED_BY = "velum-test-update-server"
+
+
+class State:
+    """Config, fault counters and the request log, shared by every listener."""
+
+    def __init__(self, state_dir):
+        self.dir = state_dir
+        self.lock = threading.Lock()
+        self.config_text = None
+        self.config = {}
+        self.fault_uses = {}
+
+    def load_config(self):
+        path = os.path.join(self.dir, "config.json")
+        try:
+            with open(path, "rb") as f:
+                text = f.read()
+        except OSError:
+            text = b"{}"
+        with self.lock:
+            if text != self.config_text:
+                try:
+                    self.config = json.loads(text.decode("utf-8") or "{}")
+                except ValueError:
+                    self.config = {}
+                self.config_text = text
+                self.fault_uses = {}
+            return self.config
+
+    def take_fault(self, path):
+        """The fault to apply to this request of |path|, counting its use, or None."""
+        config = self.load_config()
+        with self.lock:
+            used = self.fault_uses.setdefault(path, [])
+            for index, fault in enumerate(config.get("faults", {}).get(path, [])):
+                while len(used) <= index:
+                    used.append(0)
+                times = fault.get("times")
+                if times is None or used[index] < times:
+                    used[index] += 1
+                    return fault
+        return None
+
+    def record(self, entry):
+        line = json.dumps(entry, sort_keys=True) + "\n"
+        with self.lock:
+            with open(os.path.join(self.dir, "requests.jsonl"), "a", encoding="utf-8") as f:
+                f.write(line)
+                f.flush()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "VelumTestServer/1.0"
+    sys_version = ""
+
+    def version_string(self):
+        return self.server_version
+
+    def log_message(self, format, *args):  # keep the tests' output clean
+        pass
+
+    def do_GET(self):
+        self.handle_request()
+
+    def do_POST(self):
+        self.handle_request()
+
+    def do_HEAD(self):
+        self.handle_request()
+
+    def base_url(self):
+        return "http://" + self.headers.get("Host", "127.0.0.1")
+
+    def handle_request(self):
+        state = self.server.state
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        path = self.path
+        if path.startswith("http://"):  # a proxied request names the whole URL
+            path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
+        state.record({
+            "method": self.command,
+            "path": path,
+            "headers": {k: v for k, v in self.headers.items()},
+            "body": body.decode("utf-8", "replace"),
+            "listener": self.server.listener_name,
+        })
+        if self.server.is_proxy and not self.proxy_authorized(state):
+            self.send_plain(407, b"", {"Proxy-Authenticate": 'Basic realm="velum-test"'})
+            return
+        fault = state.take_fault(path)
+        if fault and fault.get("close"):
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if fault and "status" in fault:
+            headers = {}
+            if "location" in fault:
+                headers["Location"] = fault["location"].replace("{base}", self.base_url())
+            self.send_plain(fault["status"], b"", headers)
+            return
+        config = state.load_config()
+        if path == "/netinstaller/feedback":
+            self.send_plain(200, b"ok")
+            return
+        route = config.get("routes", {}).get(path)
+        if route is None and path.startswith("/netinstaller/"):
+            self.send_plain(200, self.download_address(config))
+            return
+        if route is None:
+            self.send_plain(404, b"")
+            return
+        if "file" in route:
+            try:
+                with open(os.path.join(state.dir, "files", route["file"]), "rb") as f:
+                    data = f.read()
+            except OSError:
+                self.send_plain(404, b"")
+                return
+            self.send_ranged(data, route.get("headers", {}), fault or {})
+            return
+        self.send_plain(route.get("status", 200), route.get("body", "").encode("utf-8"),
+                        route.get("headers", {}))
+
+    def proxy_authorized(self, state):
+        credentials = state.load_config().get("proxy_credentials")
+        given = self.headers.get("Proxy-Authorization", "")
+        if not credentials or not given.startswith("Basic "):
+            return False
+        return base64.b64decode(given[6:]).decode("utf-8", "replace") == credentials
+
+    def download_address(self, config):
+        reply = dict(config.get("download_address", {}))
+        name = reply.pop("installer_file", None)
+        if name and "installer_checksum" not in reply:
+            try:
+                with open(os.path.join(self.server.state.dir, "files", name), "rb") as f:
+                    reply["installer_checksum"] = hashlib.sha256(f.read()).hexdigest()
+            except OSError:
+                pass
+        text = json.dumps(reply).replace("{base}", self.base_url())
+        return text.encode("utf-8")
+
+    def send_plain(self, status, body, headers=None):
+        self.send_response(status)
+        self.send_header("X-Served-By", SERVED_BY)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
+        if status != 204:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD" and status != 204:
+            self.wfile.write(body)
+
+    def send_ranged(self, data, headers, fault):
+        start = 0
+        ranged = self.headers.get("Range", "")
+        if ranged.startswith("bytes=") and ranged.endswith("-") and not fault.get("ignore_range"):
+            try:
+                start = int(ranged[6:-1])
+            except ValueError:
+                start = 0
+            if start >= len(data) and data:
+                self.send_plain(416, b"", {"Content-Range": "bytes */%d" % len(data)})
+                return
+        part = data[start:]
+        self.send_response(206 if start else 200)
+        self.send_header("X-Served-By", SERVED_BY)
+        for name, value in headers.items():
+            self.send_header(name, value)
+        if start:
+            self.send_header("Content-Range",
+                             "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+        self.send_header("Content-Length", str(len(part)))
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        if "cut_after" in fault:
+            self.wfile.write(part[:fault["cut_after"]])
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        self.wfile.write(part)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = False
+
+    def __init__(self, address, family, state, listener_name, is_proxy):
+        self.address_family = family
+        self.state = state
+        self.listener_name = listener_name
+        self.is_proxy = is_proxy
+        super().__init__(address, Handler)
+
+
+def open_pair(state, is_proxy, name):
+    """A listener on 127.0.0.1 and, when possible, one on ::1 with the same port."""
+    for _ in range(50):
+        v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, name, is_proxy)
+        port = v4.server_address[1]
+        if not socket.has_ipv6:
+            return port, [v4]
+        try:
+            v6 = Server(("::1", port), socket.AF_INET6, state, name + "6", is_proxy)
+            return port, [v4, v6]
+        except OSError:
+            v4.server_close()
+    v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, name, is_proxy)
+    return v4.server_address[1], [v4]
+
+
+def write_atomically(path, text):
+    with open(path + ".tmp", "w", encoding="utf-8") as f:
+        f.write(text)
+    os.replace(path + ".tmp", path)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--state-dir", required=True)
+    parser.add_argument("--lifetime", type=float, default=600)
+    args = parser.parse_args()
+    state = State(args.state_dir)
+    os.makedirs(os.path.join(args.state_dir, "files"), exist_ok=True)
+    port, servers = open_pair(state, False, "server")
+    proxy_port, proxies = open_pair(state, True, "proxy")
+    for server in servers + proxies:
+        threading.Thread(target=server.serve_forever, args=(0.1,), daemon=True).start()
+    write_atomically(os.path.join(args.state_dir, "server.json"), json.dumps(
+        {"port": port, "proxy_port": proxy_port, "ipv6": len(servers) > 1}))
+    deadline = time.monotonic() + args.lifetime
+    stop_file = os.path.join(args.state_dir, "stop")
+    while time.monotonic() < deadline and not os.path.exists(stop_file):
+        time.sleep(0.05)
+    for server in servers + proxies:
+        server.shutdown()
+        server.server_close()
+    write_atomically(os.path.join(args.state_dir, "stopped"), "")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

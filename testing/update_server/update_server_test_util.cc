@@ -1,0 +1,198 @@
+#include "testing/update_server/update_server_test_util.h"
+
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include "base/files/file_util.h"
+#include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+
+namespace installer {
+namespace testing {
+
+namespace {
+
+// The build gives both; the environment may override them.
+std::string Setting(const char* variable, const char* built_in) {
+  const char* value = getenv(variable);
+  return value && *value ? value : built_in;
+}
+
+base::Dictionary* Section(base::Dictionary* config, const char* name) {
+  base::Value* section = nullptr;
+  if (!config->Get(name, &section) || !section->is_dictionary()) {
+    config->SetWithoutPathExpansion(name, base::MakeDictionaryValue());
+    config->Get(name, &section);
+  }
+  base::Dictionary* dictionary = nullptr;
+  section->GetAsDictionary(&dictionary);
+  return dictionary;
+}
+
+// Atomic for the server's readers: it never sees half a file.
+bool WriteReplacing(const base::FilePath& path, const std::string& text) {
+  base::FilePath temporary(path.value() + L".tmp");
+  return base::WriteTextFile(temporary, text) &&
+         MoveFileExW(temporary.value().c_str(), path.value().c_str(),
+                     MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+}  // namespace
+
+std::string RecordedRequest::Header(const std::string& name) const {
+  for (const auto& header : headers) {
+    if (base::EqualsCaseInsensitiveASCII(header.first, name)) return header.second;
+  }
+  return std::string();
+}
+
+UpdateServer::UpdateServer() : config_(base::MakeDictionaryValue()) {}
+
+UpdateServer::~UpdateServer() {
+  if (running_) Stop();
+}
+
+base::FilePath UpdateServer::StatePath(const wchar_t* name) const {
+  return state_dir_.path().Append(name);
+}
+
+bool UpdateServer::Start() {
+  if (state_dir_.path().empty()) {
+    error_ = "no scratch folder";
+    return false;
+  }
+  if (!base::CreateDirectory(StatePath(L"files")) || !WriteConfig()) {
+    error_ = "cannot prepare the state folder";
+    return false;
+  }
+  std::string state = base::UnixPath(state_dir_.path());
+  if (state.empty()) state = state_dir_.path().AsUTF8();
+  const std::string command = "\"" + Setting("VELUM_PYTHON3", VELUM_PYTHON3_PATH) + "\" \"" +
+                              Setting("VELUM_UPDATE_SERVER", VELUM_UPDATE_SERVER_SCRIPT) +
+                              "\" --state-dir \"" + state + "\"";
+  const base::FilePath ready = StatePath(L"server.json");
+  if (!base::StartHostCommand(command)) {
+    error_ = "cannot start: " + command;
+    return false;
+  }
+  running_ = true;
+  std::string text;
+  if (!base::WaitForPathExistence(ready, true, 30000) || !base::ReadFileToString(ready, &text)) {
+    error_ = "the server did not come up: " + command;
+    return false;
+  }
+  std::unique_ptr<base::Dictionary> facts = base::Dictionary::From(base::JsonReader::Read(text));
+  int port = 0;
+  int proxy_port = 0;
+  bool ipv6 = false;
+  if (!facts || !facts->GetInteger("port", &port) || !facts->GetInteger("proxy_port", &proxy_port)) {
+    error_ = "unreadable server.json: " + text;
+    return false;
+  }
+  facts->GetBoolean("ipv6", &ipv6);
+  port_ = static_cast<uint16_t>(port);
+  proxy_port_ = static_cast<uint16_t>(proxy_port);
+  ipv6_ = ipv6;
+  return true;
+}
+
+bool UpdateServer::Stop() {
+  if (!running_) return true;
+  running_ = false;
+  return base::WriteTextFile(StatePath(L"stop"), std::string()) &&
+         base::WaitForPathExistence(StatePath(L"stopped"), true, 10000);
+}
+
+std::wstring UpdateServer::Url(const std::string& path) const {
+  return L"http://127.0.0.1:" + std::to_wstring(port_) + base::UTF8ToWide(path);
+}
+
+std::wstring UpdateServer::Url6(const std::string& path) const {
+  return L"http://[::1]:" + std::to_wstring(port_) + base::UTF8ToWide(path);
+}
+
+std::wstring UpdateServer::ProxyAddress() const {
+  return L"127.0.0.1:" + std::to_wstring(proxy_port_);
+}
+
+bool UpdateServer::WriteConfig() {
+  std::string text;
+  return base::JsonWriter::Write(*config_, &text) &&
+         WriteReplacing(StatePath(L"config.json"), text);
+}
+
+bool UpdateServer::ServeFile(const std::string& path, const std::string& contents) {
+  const std::wstring name = L"body" + std::to_wstring(++body_files_);
+  if (!base::WriteTextFile(StatePath(L"files").Append(name), contents)) return false;
+  std::unique_ptr<base::Dictionary> route = base::MakeDictionaryValue();
+  route->SetString("file", base::WideToUTF8(name));
+  Section(config_.get(), "routes")->SetWithoutPathExpansion(path, std::move(route));
+  return WriteConfig();
+}
+
+bool UpdateServer::ServeText(const std::string& path, int status, const std::string& body) {
+  std::unique_ptr<base::Dictionary> route = base::MakeDictionaryValue();
+  route->SetInteger("status", status);
+  route->SetString("body", body);
+  Section(config_.get(), "routes")->SetWithoutPathExpansion(path, std::move(route));
+  return WriteConfig();
+}
+
+bool UpdateServer::AddFaults(const std::string& path, const std::string& faults_json) {
+  std::unique_ptr<base::Value> faults = base::JsonReader::Read(faults_json);
+  if (!faults || !faults->is_list()) return false;
+  Section(config_.get(), "faults")->SetWithoutPathExpansion(path, std::move(faults));
+  return WriteConfig();
+}
+
+bool UpdateServer::SetDownloadAddress(const std::string& reply_json) {
+  std::unique_ptr<base::Value> reply = base::JsonReader::Read(reply_json);
+  if (!reply || !reply->is_dictionary()) return false;
+  config_->SetWithoutPathExpansion("download_address", std::move(reply));
+  return WriteConfig();
+}
+
+bool UpdateServer::SetProxyCredentials(const std::string& credentials) {
+  config_->SetString("proxy_credentials", credentials);
+  return WriteConfig();
+}
+
+std::vector<RecordedRequest> UpdateServer::Requests() const {
+  std::vector<RecordedRequest> requests;
+  std::string log;
+  if (!base::ReadFileToString(StatePath(L"requests.jsonl"), &log)) return requests;
+  size_t begin = 0;
+  for (size_t end; (end = log.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    std::unique_ptr<base::Dictionary> entry =
+        base::Dictionary::From(base::JsonReader::Read(log.substr(begin, end - begin)));
+    if (!entry) continue;
+    RecordedRequest request;
+    entry->GetString("method", &request.method);
+    entry->GetString("path", &request.path);
+    entry->GetString("body", &request.body);
+    entry->GetString("listener", &request.listener);
+    const base::Value* headers_value = nullptr;
+    const base::Dictionary* headers = nullptr;
+    if (entry->Get("headers", &headers_value) && headers_value->GetAsDictionary(&headers)) {
+      for (base::Dictionary::Iterator it(*headers); !it.IsAtEnd(); it.Advance()) {
+        it.value().GetAsString(&request.headers[it.key()]);
+      }
+    }
+    requests.push_back(std::move(request));
+  }
+  return requests;
+}
+
+std::vector<RecordedRequest> UpdateServer::RequestsTo(const std::string& path) const {
+  std::vector<RecordedRequest> matching;
+  for (RecordedRequest& request : Requests()) {
+    if (request.path == path) matching.push_back(std::move(request));
+  }
+  return matching;
+}
+
+}  // namespace testing
+}  // namespace installer
