@@ -60,8 +60,8 @@ def main():
                             continue
                         target = layer_of(match.group(1), rules)
                         if target is not None and rank[target] > rank[layer]:
-                            faults.append("%s:%d: %s (%s) includes %s (%s), a higher layer"
-                                          % (path, number, path, layer, match.group(1), target))
+                            faults.append("%s:%d: the %s layer includes %s of the higher %s layer"
+                                          % (path, number, layer, match.group(1), target))
     for fault in faults:
         print(fault)
     print("%d product files checked, %d upward includes or unmapped files"
