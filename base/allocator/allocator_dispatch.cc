@@ -87,9 +87,24 @@ const AllocatorDispatch kPrivateHeapDispatch = {
     &HeapRelease,        &HeapGetSizeEstimate, nullptr,
 };
 
+// Constant-initialised like the heap handle: allocations come before any constructor.
+std::atomic<const AllocatorDispatch*> g_head{&kPrivateHeapDispatch};
+
 }  // namespace
 
-const AllocatorDispatch* GetHeadDispatch() { return &kPrivateHeapDispatch; }
+const AllocatorDispatch* GetHeadDispatch() { return g_head.load(std::memory_order_acquire); }
+
+void InsertAllocatorDispatch(AllocatorDispatch* dispatch) {
+  const AllocatorDispatch* head = g_head.load(std::memory_order_acquire);
+  do {
+    dispatch->next = head;
+  } while (!g_head.compare_exchange_weak(head, dispatch, std::memory_order_acq_rel));
+}
+
+bool RemoveAllocatorDispatchForTesting(AllocatorDispatch* dispatch) {
+  const AllocatorDispatch* expected = dispatch;
+  return g_head.compare_exchange_strong(expected, dispatch->next, std::memory_order_acq_rel);
+}
 
 bool InitializeAllocatorHeap() { return GetOrCreateHeap() != nullptr; }
 

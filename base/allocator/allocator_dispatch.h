@@ -38,12 +38,21 @@ struct AllocatorDispatch {
   ReallocFn* const realloc_function;
   FreeFn* const free_function;
   GetSizeEstimateFn* const get_size_estimate_function;
-  const AllocatorDispatch* const next;
+  // Set when the table is inserted into the chain.
+  const AllocatorDispatch* next;
 };
 
-// The head of the process's chain: the private heap's table, whose next is null. It
-// never changes.
+// The head of the process's chain. At start-up (and for good in the installer) it is
+// the private heap's table, whose next is null.
 const AllocatorDispatch* GetHeadDispatch();
+
+// Puts |dispatch| (which must live for the rest of the process) at the head of the
+// chain, its next being the former head. Hooks that observe allocations use it.
+void InsertAllocatorDispatch(AllocatorDispatch* dispatch);
+
+// Takes |dispatch| off the head again; false when another table is at the head. Calls
+// already inside it still reach its next.
+bool RemoveAllocatorDispatchForTesting(AllocatorDispatch* dispatch);
 
 // Creates the private heap (growable, serialised) unless it exists; true when it does.
 // Runs from the runtime's start-up initialisers, before any static constructor; an

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "base/allocator/allocator_dispatch.h"
 #include "base/lazy_instance.h"
 #include "base/threading/thread_local_storage.h"
 
@@ -56,6 +57,98 @@ ThreadHeapUsage* GetThreadUsage() {
   return (usage == kBeingCreated || usage == kDestroyed) ? nullptr : usage;
 }
 
+void RecordAllocationTo(ThreadHeapUsage* usage, size_t requested_size, size_t estimate) {
+  ++usage->alloc_ops;
+  if (requested_size != 0 && estimate != 0) {
+    usage->alloc_bytes += estimate;
+    usage->alloc_overhead_bytes += estimate - requested_size;
+    if (usage->alloc_bytes > usage->free_bytes &&
+        usage->alloc_bytes - usage->free_bytes > usage->max_allocated_bytes) {
+      usage->max_allocated_bytes = usage->alloc_bytes - usage->free_bytes;
+    }
+  } else {
+    usage->alloc_bytes += requested_size;
+  }
+}
+
+void RecordFreeTo(ThreadHeapUsage* usage, size_t estimate) {
+  ++usage->free_ops;
+  usage->free_bytes += estimate;
+}
+
+using allocator::AllocatorDispatch;
+
+size_t SizeEstimate(const AllocatorDispatch* self, void* address, void* context) {
+  if (!address) return 0;
+  const AllocatorDispatch* next = self->next;
+  return next->get_size_estimate_function(next, address, context);
+}
+
+// The estimate is asked for only when the thread is counting.
+void RecordAllocationHook(const AllocatorDispatch* self, void* address, size_t size,
+                          void* context) {
+  ThreadHeapUsage* usage = GetThreadUsage();
+  if (usage) RecordAllocationTo(usage, size, SizeEstimate(self, address, context));
+}
+
+void RecordFreeHook(const AllocatorDispatch* self, void* address, void* context) {
+  ThreadHeapUsage* usage = GetThreadUsage();
+  if (usage) RecordFreeTo(usage, SizeEstimate(self, address, context));
+}
+
+void* AllocHook(const AllocatorDispatch* self, size_t size, void* context) {
+  const AllocatorDispatch* next = self->next;
+  void* address = next->alloc_function(next, size, context);
+  if (address) RecordAllocationHook(self, address, size, context);
+  return address;
+}
+
+void* AllocZeroInitializedHook(const AllocatorDispatch* self, size_t count, size_t size,
+                               void* context) {
+  const AllocatorDispatch* next = self->next;
+  void* address = next->alloc_zero_initialized_function(next, count, size, context);
+  // A non-null result means count * size did not overflow.
+  if (address) RecordAllocationHook(self, address, count * size, context);
+  return address;
+}
+
+void* AllocAlignedHook(const AllocatorDispatch* self, size_t alignment, size_t size,
+                       void* context) {
+  const AllocatorDispatch* next = self->next;
+  void* address = next->alloc_aligned_function(next, alignment, size, context);
+  if (address) RecordAllocationHook(self, address, size, context);
+  return address;
+}
+
+void* ReallocHook(const AllocatorDispatch* self, void* address, size_t size, void* context) {
+  const AllocatorDispatch* next = self->next;
+  ThreadHeapUsage* usage = GetThreadUsage();
+  // Estimated before the block may go away.
+  const size_t old_estimate = usage && address ? SizeEstimate(self, address, context) : 0;
+  void* result = next->realloc_function(next, address, size, context);
+  // A refused reallocation leaves the old block in place: it is freed later, once.
+  if (usage && address && (result || size == 0)) RecordFreeTo(usage, old_estimate);
+  if (result && size != 0) RecordAllocationHook(self, result, size, context);
+  return result;
+}
+
+void FreeHook(const AllocatorDispatch* self, void* address, void* context) {
+  if (address) RecordFreeHook(self, address, context);
+  const AllocatorDispatch* next = self->next;
+  next->free_function(next, address, context);
+}
+
+size_t GetSizeEstimateHook(const AllocatorDispatch* self, void* address, void* context) {
+  const AllocatorDispatch* next = self->next;
+  return next->get_size_estimate_function(next, address, context);
+}
+
+AllocatorDispatch g_hooks = {&AllocHook,   &AllocZeroInitializedHook, &AllocAlignedHook,
+                             &ReallocHook, &FreeHook,                 &GetSizeEstimateHook,
+                             nullptr};
+
+std::atomic<bool> g_heap_tracking_enabled{false};
+
 }  // namespace
 
 HeapUsageTracker::HeapUsageTracker() : usage_() {}
@@ -106,26 +199,28 @@ ThreadHeapUsage HeapUsageTracker::GetUsageSnapshot() {
 
 void HeapUsageTracker::RecordAllocation(size_t requested_size, size_t estimate) {
   ThreadHeapUsage* usage = GetThreadUsage();
-  if (!usage) return;
-  ++usage->alloc_ops;
-  if (requested_size != 0 && estimate != 0) {
-    usage->alloc_bytes += estimate;
-    usage->alloc_overhead_bytes += estimate - requested_size;
-    if (usage->alloc_bytes > usage->free_bytes &&
-        usage->alloc_bytes - usage->free_bytes > usage->max_allocated_bytes) {
-      usage->max_allocated_bytes = usage->alloc_bytes - usage->free_bytes;
-    }
-  } else {
-    usage->alloc_bytes += requested_size;
-  }
+  if (usage) RecordAllocationTo(usage, requested_size, estimate);
 }
 
 void HeapUsageTracker::RecordFree(size_t estimate) {
   ThreadHeapUsage* usage = GetThreadUsage();
-  if (!usage) return;
-  ++usage->free_ops;
-  usage->free_bytes += estimate;
+  if (usage) RecordFreeTo(usage, estimate);
 }
+
+void HeapUsageTracker::EnableHeapTracking() {
+  if (!g_heap_tracking_enabled.exchange(true)) allocator::InsertAllocatorDispatch(&g_hooks);
+}
+
+bool HeapUsageTracker::IsHeapTrackingEnabled() { return g_heap_tracking_enabled.load(); }
+
+bool HeapUsageTracker::DisableHeapTrackingForTesting() {
+  if (!g_heap_tracking_enabled.load()) return true;
+  if (!allocator::RemoveAllocatorDispatchForTesting(&g_hooks)) return false;
+  g_heap_tracking_enabled.store(false);
+  return true;
+}
+
+allocator::AllocatorDispatch* HeapUsageTracker::GetDispatchForTesting() { return &g_hooks; }
 
 }  // namespace debug
 }  // namespace base

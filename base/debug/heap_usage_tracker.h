@@ -1,7 +1,8 @@
 // Per-thread heap usage over a measured scope (for example one task run). Scopes nest:
 // an inner measurement is added to the outer one unless it is stopped as exclusive.
-// The allocator hooks that feed the counters report through RecordAllocation and
-// RecordFree; until they are installed every measurement reads zero.
+// The counters are fed by allocator hooks in the dispatch chain; until
+// EnableHeapTracking inserts them (the installer never does) every measurement reads
+// zero.
 #ifndef BASE_DEBUG_HEAP_USAGE_TRACKER_H_
 #define BASE_DEBUG_HEAP_USAGE_TRACKER_H_
 
@@ -9,6 +10,10 @@
 #include <cstdint>
 
 namespace base {
+namespace allocator {
+struct AllocatorDispatch;
+}  // namespace allocator
+
 namespace debug {
 
 struct ThreadHeapUsage {
@@ -42,6 +47,14 @@ class HeapUsageTracker {
   // Hook reports. |estimate| is the allocator's size estimate of the block.
   static void RecordAllocation(size_t requested_size, size_t estimate);
   static void RecordFree(size_t estimate);
+
+  // Inserts the hooks at the head of the allocator dispatch chain, once per process.
+  static void EnableHeapTracking();
+  static bool IsHeapTrackingEnabled();
+  // Takes the hooks off the chain again; false when another table was put above them.
+  static bool DisableHeapTrackingForTesting();
+  // The hooks' own table; tests point its next at a fake allocator and call it.
+  static allocator::AllocatorDispatch* GetDispatchForTesting();
 
  private:
   ThreadHeapUsage usage_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/allocator/allocator_dispatch.h"
+
 namespace base {
 namespace debug {
 namespace {
@@ -51,6 +53,72 @@ TEST(HeapUsageTrackerTest, NestedScopes) {
   EXPECT_EQ(2u, outer.usage().alloc_ops);  // the exclusive scope's usage is not charged
   EXPECT_EQ(48u, outer.usage().alloc_bytes);
   EXPECT_EQ(48u, outer.usage().max_allocated_bytes);
+}
+
+// The allocator below the hooks: hands out slots of one array, every block estimated
+// at 64 bytes.
+using allocator::AllocatorDispatch;
+
+char g_fake_blocks[8][64];
+int g_fake_used = 0;
+int g_fake_frees = 0;
+
+void* FakeAlloc(const AllocatorDispatch*, size_t size, void*) {
+  return size && g_fake_used < 8 ? g_fake_blocks[g_fake_used++] : nullptr;
+}
+void* FakeAllocZeroed(const AllocatorDispatch* self, size_t count, size_t size, void* context) {
+  return FakeAlloc(self, count * size, context);
+}
+void* FakeAllocAligned(const AllocatorDispatch* self, size_t, size_t size, void* context) {
+  return FakeAlloc(self, size, context);
+}
+void FakeFree(const AllocatorDispatch*, void* address, void*) {
+  if (address) ++g_fake_frees;
+}
+// Sizes above this are refused, the old block staying valid.
+constexpr size_t kFakeReallocLimit = 1000;
+
+void* FakeRealloc(const AllocatorDispatch* self, void* address, size_t size, void* context) {
+  if (size > kFakeReallocLimit) return nullptr;
+  if (size == 0) {
+    FakeFree(self, address, context);
+    return nullptr;
+  }
+  return FakeAlloc(self, size, context);
+}
+size_t FakeEstimate(const AllocatorDispatch*, void* address, void*) { return address ? 64 : 0; }
+
+const AllocatorDispatch kFakeNext = {&FakeAlloc,   &FakeAllocZeroed, &FakeAllocAligned,
+                                     &FakeRealloc, &FakeFree,        &FakeEstimate,
+                                     nullptr};
+
+TEST(HeapUsageTrackerTest, HooksCountThroughTheNextDispatchEntry) {
+  AllocatorDispatch* hooks = HeapUsageTracker::GetDispatchForTesting();
+  const AllocatorDispatch* saved_next = hooks->next;
+  hooks->next = &kFakeNext;
+  g_fake_used = g_fake_frees = 0;
+
+  HeapUsageTracker tracker;
+  tracker.Start();
+  void* first = hooks->alloc_function(hooks, 40, nullptr);
+  void* zeroed = hooks->alloc_zero_initialized_function(hooks, 4, 10, nullptr);
+  EXPECT_EQ(nullptr, hooks->alloc_function(hooks, 0, nullptr));  // null: not counted
+  EXPECT_EQ(nullptr, hooks->realloc_function(hooks, first, 0, nullptr));  // only the free
+  EXPECT_EQ(nullptr, hooks->realloc_function(hooks, zeroed, kFakeReallocLimit + 1, nullptr));
+  void* grown = hooks->realloc_function(hooks, zeroed, 50, nullptr);
+  hooks->free_function(hooks, grown, nullptr);
+  hooks->free_function(hooks, nullptr, nullptr);
+  tracker.Stop(false);
+  hooks->next = saved_next;
+
+  const ThreadHeapUsage& usage = tracker.usage();
+  EXPECT_EQ(3u, usage.alloc_ops);
+  EXPECT_EQ(3u * 64, usage.alloc_bytes);
+  EXPECT_EQ(24u + 24u + 14u, usage.alloc_overhead_bytes);
+  EXPECT_EQ(3u, usage.free_ops);
+  EXPECT_EQ(3u * 64, usage.free_bytes);
+  EXPECT_EQ(128u, usage.max_allocated_bytes);
+  EXPECT_EQ(2, g_fake_frees) << "the frees reached the next entry";
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ MessageLoopForIO* MessageLoopForIO::Current() {
   return static_cast<MessageLoopForIO*>(loop);
 }
 
-void MessageLoopForIO::RegisterIOHandler(HANDLE file, IOHandler* handler) {
-  io_pump()->RegisterIOHandler(file, handler);
+bool MessageLoopForIO::RegisterIOHandler(HANDLE file, IOHandler* handler) {
+  return io_pump()->RegisterIOHandler(file, handler);
 }
 
 bool MessageLoopForIO::WaitForIOCompletion(DWORD timeout, IOHandler* filter) {

@@ -1,6 +1,6 @@
 // MessageLoopForIO: the I/O loop's extra operations, over a MessageLoop of TYPE_IO.
 //
-//   MessageLoopForIO::Current()->RegisterIOHandler(pipe, this);
+//   if (!MessageLoopForIO::Current()->RegisterIOHandler(pipe, this)) ... // not bindable
 //   ReadFile(pipe, buffer, size, nullptr, &context_.overlapped);   // OnIOCompleted later
 #ifndef BASE_MESSAGE_LOOP_MESSAGE_LOOP_FOR_IO_H_
 #define BASE_MESSAGE_LOOP_MESSAGE_LOOP_FOR_IO_H_
@@ -24,7 +24,8 @@ class MessageLoopForIO : public MessageLoop {
   // The calling thread's loop when it is an I/O loop, else null.
   static MessageLoopForIO* Current();
 
-  void RegisterIOHandler(HANDLE file, IOHandler* handler);
+  // False when |file| cannot be bound to the loop's completion port.
+  [[nodiscard]] bool RegisterIOHandler(HANDLE file, IOHandler* handler);
   bool WaitForIOCompletion(DWORD timeout, IOHandler* filter);
 
  private:

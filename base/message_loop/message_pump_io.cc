@@ -34,8 +34,9 @@ void MessagePumpForIO::ScheduleDelayedWork(const TimeTicks& delayed_work_time) {
   delayed_work_time_ = delayed_work_time;
 }
 
-void MessagePumpForIO::RegisterIOHandler(HANDLE file, IOHandler* handler) {
-  CreateIoCompletionPort(file, port_.Get(), reinterpret_cast<ULONG_PTR>(handler), 1);
+bool MessagePumpForIO::RegisterIOHandler(HANDLE file, IOHandler* handler) {
+  return CreateIoCompletionPort(file, port_.Get(), reinterpret_cast<ULONG_PTR>(handler), 1) ==
+         port_.Get();
 }
 
 void MessagePumpForIO::DoRunLoop() {

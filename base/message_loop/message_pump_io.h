@@ -35,8 +35,10 @@ class MessagePumpForIO : public MessagePumpWin {
   void ScheduleWork() override;
   void ScheduleDelayedWork(const TimeTicks& delayed_work_time) override;
 
-  // Completions of |file| go to |handler| from now on. Loop thread.
-  void RegisterIOHandler(HANDLE file, IOHandler* handler);
+  // Completions of |file| go to |handler| from now on. Loop thread. False when the
+  // file cannot be bound to the port (some handle kinds cannot); the caller then has
+  // to do its I/O another way.
+  [[nodiscard]] bool RegisterIOHandler(HANDLE file, IOHandler* handler);
 
   // Waits up to |timeout| ms (INFINITE allowed) for one completion and delivers it.
   // With a |filter|, completions for other handlers are kept for a later wait. True

@@ -98,7 +98,7 @@ TEST(MessagePumpForIOTest, OverlappedReadCompletesOnTheLoop) {
   RecordingHandler reader(1, &order);
   RunLoop run_loop;
   reader.run_loop = &run_loop;
-  loop.RegisterIOHandler(server.Get(), &reader);
+  ASSERT_TRUE(loop.RegisterIOHandler(server.Get(), &reader));
   MessageLoopForIO::IOContext context;
   char buffer[16] = {};
   BOOL read = ReadFile(server.Get(), buffer, sizeof(buffer), nullptr, &context.overlapped);
@@ -110,6 +110,13 @@ TEST(MessagePumpForIOTest, OverlappedReadCompletesOnTheLoop) {
   EXPECT_EQ(5u, reader.last_bytes);
   EXPECT_EQ(0u, reader.last_error);
   EXPECT_STREQ("hello", buffer);
+}
+
+// A handle that cannot be bound is reported, not taken silently.
+TEST(MessagePumpForIOTest, RegisteringAnUnbindableHandleFails) {
+  MessageLoopForIO loop;
+  RecordingHandler handler(1, nullptr);
+  EXPECT_FALSE(loop.RegisterIOHandler(INVALID_HANDLE_VALUE, &handler));
 }
 
 class PumpKindTest : public testing::TestWithParam<MessageLoop::Type> {};

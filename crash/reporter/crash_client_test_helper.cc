@@ -4,7 +4,8 @@
 //       direct call of the CRT handler, which must end the process with code 1;
 //   dump-and-terminate: connects the crash client to the reporter, sets the crash keys
 //       and calls DumpAndTerminate from an exception filter;
-//   unhandled: the same connection, then an exception nothing handles.
+//   unhandled: the same connection, then an exception nothing handles;
+//   connect-and-exit: the same connection, then a normal exit with code 0.
 #include <windows.h>
 
 #include <string>
@@ -64,6 +65,7 @@ int wmain(int argc, wchar_t** argv) {
     base::RunWithExceptionGuard(&Raise, nullptr, &DumpFilter, nullptr);
     return kNotTerminated;
   }
+  if (mode == L"connect-and-exit") return 0;
   if (mode == L"unhandled") {
     Raise(nullptr);
     return kNotTerminated;

@@ -100,13 +100,9 @@ class State:
                 f.flush()
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
+class QuietHandler(http.server.BaseHTTPRequestHandler):
+    """HTTP/1.1, silent, every method to handle_request (also the crash collector's)."""
     protocol_version = "HTTP/1.1"
-    server_version = "VelumTestServer/1.0"
-    sys_version = ""
-
-    def version_string(self):
-        return self.server_version
 
     def log_message(self, format, *args):  # keep the tests' output clean
         pass
@@ -119,6 +115,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_HEAD(self):
         self.handle_request()
+
+    def do_PUT(self):
+        self.handle_request()
+
+
+class Handler(QuietHandler):
+    server_version = "VelumTestServer/1.0"
+    sys_version = ""
+
+    def version_string(self):
+        return self.server_version
 
     def base_url(self):
         return "http://" + self.headers.get("Host", "127.0.0.1")
@@ -270,6 +277,22 @@ def write_atomically(path, text):
     os.replace(path + ".tmp", path)
 
 
+def serve_until_stopped(state_dir, servers, facts, lifetime):
+    """Serves until the "stop" file appears or |lifetime| seconds have passed; writes
+    server.json (|facts|) once serving, and "stopped" as the last act."""
+    for server in servers:
+        threading.Thread(target=server.serve_forever, args=(0.1,), daemon=True).start()
+    write_atomically(os.path.join(state_dir, "server.json"), json.dumps(facts))
+    deadline = time.monotonic() + lifetime
+    stop_file = os.path.join(state_dir, "stop")
+    while time.monotonic() < deadline and not os.path.exists(stop_file):
+        time.sleep(0.05)
+    for server in servers:
+        server.shutdown()
+        server.server_close()
+    write_atomically(os.path.join(state_dir, "stopped"), "")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--state-dir", required=True)
@@ -279,18 +302,9 @@ def main():
     os.makedirs(os.path.join(args.state_dir, "files"), exist_ok=True)
     port, servers = open_pair(state, False, "server")
     proxy_port, proxies = open_pair(state, True, "proxy")
-    for server in servers + proxies:
-        threading.Thread(target=server.serve_forever, args=(0.1,), daemon=True).start()
-    write_atomically(os.path.join(args.state_dir, "server.json"), json.dumps(
-        {"port": port, "proxy_port": proxy_port, "ipv6": len(servers) > 1}))
-    deadline = time.monotonic() + args.lifetime
-    stop_file = os.path.join(args.state_dir, "stop")
-    while time.monotonic() < deadline and not os.path.exists(stop_file):
-        time.sleep(0.05)
-    for server in servers + proxies:
-        server.shutdown()
-        server.server_close()
-    write_atomically(os.path.join(args.state_dir, "stopped"), "")
+    serve_until_stopped(args.state_dir, servers + proxies,
+                        {"port": port, "proxy_port": proxy_port, "ipv6": len(servers) > 1},
+                        args.lifetime)
     return 0
 
 

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <stdlib.h>
-
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
@@ -14,12 +12,6 @@ namespace installer {
 namespace testing {
 
 namespace {
-
-// The build gives both; the environment may override them.
-std::string Setting(const char* variable, const char* built_in) {
-  const char* value = getenv(variable);
-  return value && *value ? value : built_in;
-}
 
 base::Dictionary* Section(base::Dictionary* config, const char* name) {
   base::Value* section = nullptr;
@@ -43,53 +35,34 @@ bool WriteReplacing(const base::FilePath& path, const std::string& text) {
 }  // namespace
 
 std::string RecordedRequest::Header(const std::string& name) const {
-  for (const auto& header : headers) {
-    if (base::EqualsCaseInsensitiveASCII(header.first, name)) return header.second;
-  }
-  return std::string();
+  return FindHeader(headers, name);
 }
 
-UpdateServer::UpdateServer() : config_(base::MakeDictionaryValue()) {}
+UpdateServer::UpdateServer()
+    : server_("VELUM_UPDATE_SERVER", VELUM_UPDATE_SERVER_SCRIPT),
+      config_(base::MakeDictionaryValue()) {}
 
-UpdateServer::~UpdateServer() {
-  if (running_) Stop();
-}
+UpdateServer::~UpdateServer() = default;
 
 base::FilePath UpdateServer::StatePath(const wchar_t* name) const {
-  return state_dir_.path().Append(name);
+  return server_.StatePath(name);
 }
 
 bool UpdateServer::Start() {
-  if (state_dir_.path().empty()) {
-    error_ = "no scratch folder";
-    return false;
-  }
   if (!base::CreateDirectory(StatePath(L"files")) || !WriteConfig()) {
     error_ = "cannot prepare the state folder";
     return false;
   }
-  std::string state = base::UnixPath(state_dir_.path());
-  if (state.empty()) state = state_dir_.path().AsUTF8();
-  const std::string command = "\"" + Setting("VELUM_PYTHON3", VELUM_PYTHON3_PATH) + "\" \"" +
-                              Setting("VELUM_UPDATE_SERVER", VELUM_UPDATE_SERVER_SCRIPT) +
-                              "\" --state-dir \"" + state + "\"";
-  const base::FilePath ready = StatePath(L"server.json");
-  if (!base::StartHostCommand(command)) {
-    error_ = "cannot start: " + command;
+  std::unique_ptr<base::Dictionary> facts;
+  if (!server_.Start(&facts)) {
+    error_ = server_.error();
     return false;
   }
-  running_ = true;
-  std::string text;
-  if (!base::WaitForPathExistence(ready, true, 30000) || !base::ReadFileToString(ready, &text)) {
-    error_ = "the server did not come up: " + command;
-    return false;
-  }
-  std::unique_ptr<base::Dictionary> facts = base::Dictionary::From(base::JsonReader::Read(text));
   int port = 0;
   int proxy_port = 0;
   bool ipv6 = false;
-  if (!facts || !facts->GetInteger("port", &port) || !facts->GetInteger("proxy_port", &proxy_port)) {
-    error_ = "unreadable server.json: " + text;
+  if (!facts->GetInteger("port", &port) || !facts->GetInteger("proxy_port", &proxy_port)) {
+    error_ = "server.json without ports";
     return false;
   }
   facts->GetBoolean("ipv6", &ipv6);
@@ -99,12 +72,7 @@ bool UpdateServer::Start() {
   return true;
 }
 
-bool UpdateServer::Stop() {
-  if (!running_) return true;
-  running_ = false;
-  return base::WriteTextFile(StatePath(L"stop"), std::string()) &&
-         base::WaitForPathExistence(StatePath(L"stopped"), true, 10000);
-}
+bool UpdateServer::Stop() { return server_.Stop(); }
 
 std::wstring UpdateServer::Url(const std::string& path) const {
   return L"http://127.0.0.1:" + std::to_wstring(port_) + base::UTF8ToWide(path);

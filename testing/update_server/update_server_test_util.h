@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "base/files/scratch_dir_test_util.h"
 #include "base/values.h"
+#include "testing/update_server/host_server_test_util.h"
 
 namespace installer {
 namespace testing {
@@ -82,10 +82,9 @@ class UpdateServer {
   bool WriteConfig();
   base::FilePath StatePath(const wchar_t* name) const;
 
-  base::ScratchDir state_dir_;
+  HostServer server_;
   std::unique_ptr<base::Dictionary> config_;
   std::string error_;
-  bool running_ = false;
   uint16_t port_ = 0;
   uint16_t proxy_port_ = 0;
   bool ipv6_ = false;

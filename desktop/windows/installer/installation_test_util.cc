@@ -1,13 +1,17 @@
 #include "desktop/windows/installer/installation_test_util.h"
 
 #include "base/callback.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/run_loop.h"
+#include "desktop/windows/installer/test_package_test_util.h"
 
 namespace installer {
 namespace testing {
 
 namespace {
+
+const Status::System* g_status_system = nullptr;
 
 base::CommandLine MakeCommandLine(const std::vector<std::wstring>& switches) {
   base::CommandLine::StringVector argv(1, L"installer.exe");
@@ -28,6 +32,8 @@ class PathObserver : public SettingsObserver {
 
 }  // namespace
 
+void SetStatusSystemForTesting(const Status::System* system) { g_status_system = system; }
+
 TestSettingsPlatform::TestSettingsPlatform(const base::FilePath& folder) : folder_(folder) {}
 
 InstallTarget TestSettingsPlatform::ExamineInstallTarget(const base::FilePath& folder,
@@ -44,6 +50,7 @@ std::unique_ptr<Status> TestSettingsPlatform::BuildStatus(const base::FilePath& 
     return Status::FromTarget(target, replace_basalt);
   }
   auto status = std::make_unique<Status>(replace_basalt);
+  if (g_status_system) status->set_system_for_testing(*g_status_system);
   status->Initialize(folder, 0);
   return status;
 }
@@ -68,6 +75,36 @@ TestSettings::TestSettings(const base::FilePath& install_folder,
 }
 
 TestSettings::~TestSettings() = default;
+
+PrivateUserHive::PrivateUserHive() {
+  if (scratch_.path().empty() ||
+      RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.path().c_str(), 0, KEY_ALL_ACCESS, &key_) !=
+          ERROR_SUCCESS) {
+    key_ = nullptr;
+    return;
+  }
+  if (RegOverridePredefKey(HKEY_CURRENT_USER, key_) != ERROR_SUCCESS) return;
+  HKEY software = nullptr;
+  active_ = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &software, nullptr) == ERROR_SUCCESS;
+  if (software) RegCloseKey(software);
+}
+
+PrivateUserHive::~PrivateUserHive() {
+  RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+  if (key_) RegCloseKey(key_);
+}
+
+bool CopyTestPackage(const wchar_t* name, const base::FilePath& target) {
+  const base::FilePath source = GetTestPackageFolder(name);
+  base::FileEnumerator files(source, base::FileEnumerator::FILES);
+  bool copied = true;
+  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+    const base::FilePath copy = target.Append(path.value().substr(source.value().size() + 1));
+    copied = base::CreateDirectory(copy.DirName()) && base::CopyFile(path, copy) && copied;
+  }
+  return copied;
+}
 
 FakeInstallationContext::FakeInstallationContext() : install_log(SOURCE_INSTALLER) {}
 

@@ -11,6 +11,7 @@
 #include "base/command_line.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_platform.h"
@@ -18,6 +19,10 @@
 
 namespace installer {
 namespace testing {
+
+// What the Status objects that TestSettingsPlatform builds ask of the system (taskbar pins
+// are found through it); null for the real system. The caller keeps it alive.
+void SetStatusSystemForTesting(const Status::System* system);
 
 class TestSettingsPlatform : public SettingsPlatform {
  public:
@@ -59,6 +64,29 @@ class TestSettings {
   TestSettingsPlatform platform_;
   std::unique_ptr<Settings> settings_;
 };
+
+// Makes HKEY_CURRENT_USER of this process a scratch key until destroyed: installations
+// write there, and other test programs share the real hive. The key holds "Software",
+// as every user's hive does. path() names it under the real HKEY_CURRENT_USER.
+class PrivateUserHive {
+ public:
+  PrivateUserHive();
+  ~PrivateUserHive();
+  PrivateUserHive(const PrivateUserHive&) = delete;
+  PrivateUserHive& operator=(const PrivateUserHive&) = delete;
+  // False when the hive could not be put in place.
+  bool active() const { return active_; }
+  const std::wstring& path() const { return scratch_.path(); }
+
+ private:
+  ScratchRegistryKey scratch_;
+  HKEY key_ = nullptr;
+  bool active_ = false;
+};
+
+// Copies every file of the test package `name` (test_package_test_util.h) into `target`;
+// false when a file could not be copied.
+bool CopyTestPackage(const wchar_t* name, const base::FilePath& target);
 
 class FakeInstallationContext : public InstallationContext {
  public:

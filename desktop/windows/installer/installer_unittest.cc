@@ -25,6 +25,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/installer_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -39,174 +40,13 @@ namespace {
 
 using testing::RecordingInstallerObserver;
 
-const char kV1[] = "1.0.100.0";
-const char kV2[] = "1.0.101.0";
-const char kV3[] = "1.0.102.0";
+using testing::InstallationRun;
+using testing::InstallerTest;
+using testing::kV1;
+using testing::kV2;
+using testing::kV3;
 
-// Everything one run needs; the run happens in Run().
-struct InstallationRun {
-  std::vector<std::wstring> switches;
-  bool uninstall = false;
-  bool autoupdate = false;
-  bool valid_folder = true;
-  std::string version = kV1;
-  bool writable_folder = true;
-  // Called with the installer before it begins.
-  std::function<void(Installer*)> prepare;
-  // Called with each observer line, and the installer.
-  std::function<void(const std::string&, Installer*)> on_event;
-  // Results.
-  std::vector<std::string> events;
-  bool succeeded = false;
-  int32_t operation = -1;
-};
-
-class InstallerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
-    // The installation record is written through MSXML.
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    // The start-up of the installer declares its features.
-    RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
-    // The installer reads switches of the process command line.
-    if (!base::CommandLine::ForCurrentProcess()) base::CommandLine::Init();
-    ASSERT_TRUE(base::PathRegistry::Get(base::DIR_EXE, &original_exe_folder_));
-    install_folder_ = scratch_.path().Append(L"Velum");
-    UsePackage(testing::GetTestPackageFolder(L"test_pkg"));
-    ASSERT_TRUE(base::PathExists(package_.Append(L"files_list")));
-    // The front end makes this event before it starts the backend.
-    interrupted_.Set(CreateEventW(
-        nullptr, TRUE, FALSE,
-        GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted",
-                            true)
-            .c_str()));
-    ASSERT_TRUE(interrupted_.IsValid());
-    // The run writes under HKEY_CURRENT_USER; other test programs share that hive, so
-    // this process gets a private one.
-    ASSERT_FALSE(user_hive_.path().empty());
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, user_hive_.path().c_str(), 0,
-                                           KEY_ALL_ACCESS, &user_hive_key_));
-    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CURRENT_USER, user_hive_key_));
-    // As in every user's hive.
-    HKEY software = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &software, nullptr));
-    RegCloseKey(software);
-  }
-
-  void TearDown() override {
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    if (user_hive_key_) RegCloseKey(user_hive_key_);
-    base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
-    CoUninitialize();
-  }
-
-  void UsePackage(const base::FilePath& folder) {
-    package_ = folder;
-    ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, folder, true, false));
-  }
-
-  // A copy of test_pkg in the scratch folder, for tests that change or lock it.
-  base::FilePath CopyPackage() {
-    base::FilePath copy = scratch_.path().Append(L"package");
-    base::FilePath source = testing::GetTestPackageFolder(L"test_pkg");
-    base::FileEnumerator files(source, base::FileEnumerator::FILES);
-    for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
-      std::wstring relative = path.value().substr(source.value().size() + 1);
-      base::FilePath target = copy.Append(relative);
-      EXPECT_TRUE(base::CreateDirectory(target.DirName()));
-      EXPECT_TRUE(base::CopyFile(path, target)) << path.AsUTF8();
-    }
-    return copy;
-  }
-
-  void Run(InstallationRun* run) {
-    testing::TestSettings test_settings(install_folder_, run->switches, run->uninstall,
-                                        run->autoupdate, run->valid_folder,
-                                        run->writable_folder);
-    Settings& settings = *test_settings.get();
-    run->operation = settings.operation();
-    base::RunLoop run_loop;
-    RecordingInstallerObserver observer;
-    observer.on_end = [&run_loop] { run_loop.Quit(); };
-    {
-      Installer installer;
-      installer.SetProductVersionForTesting(run->version);
-      installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
-      if (run->on_event) {
-        Installer* pointer = &installer;
-        observer.on_event = [run, pointer](const std::string& event) {
-          run->on_event(event, pointer);
-        };
-      }
-      if (run->prepare) run->prepare(&installer);
-      installer.AddObserver(&observer);
-      installer.BeginInstallation(&settings);
-      run_loop.Run();
-      installer.RemoveObserver(&observer);
-      run->succeeded = installer.succeeded();
-    }
-    run->events = observer.events;
-  }
-
-  // The file tree of the scratch folder and the company's registry key.
-  std::string Snapshot() {
-    return testing::SnapshotFileTree(scratch_.path()) +
-           testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
-  }
-
-  std::unique_ptr<InstallLog> ReadRecord(const base::FilePath& path) {
-    std::unique_ptr<InstallLog> record;
-    InstallLogReader reader;
-    reader.ParseFile(&record, path, SOURCE_STATUS_FILE);
-    return record;
-  }
-
-  std::vector<base::FilePath> OldStatusFiles() {
-    std::vector<base::FilePath> files;
-    base::FileEnumerator list(install_folder_.Append(L"old_status"), false,
-                              base::FileEnumerator::FILES, std::wstring());
-    for (base::FilePath path = list.Next(); !path.empty(); path = list.Next())
-      files.push_back(path);
-    return files;
-  }
-
-  void Install(const char* version = kV1) {
-    InstallationRun run;
-    run.version = version;
-    Run(&run);
-    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
-  }
-
-  base::MessageLoop loop_;
-  base::ScratchDir scratch_;
-  base::FilePath original_exe_folder_;
-  base::FilePath install_folder_;
-  base::FilePath package_;
-  base::ScopedHandle interrupted_;
-  testing::ScratchRegistryKey user_hive_;
-  HKEY user_hive_key_ = nullptr;
-};
-
-// The lines that differ between two snapshots, for a readable failure.
-std::string SnapshotDifference(const std::string& before, const std::string& after) {
-  auto lines = [](const std::string& text) {
-    std::vector<std::string> result;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-      result.push_back(text.substr(start, std::min<size_t>(end - start, 200)));
-    std::sort(result.begin(), result.end());
-    return result;
-  };
-  std::vector<std::string> a = lines(before), b = lines(after), gone, added;
-  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
-  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
-  std::string text;
-  for (const std::string& line : gone) text += "- " + line + "\n";
-  for (const std::string& line : added) text += "+ " + line + "\n";
-  return text;
-}
+using testing::SnapshotDifference;
 
 std::string LastError(const std::vector<std::string>& events) {
   for (auto it = events.rbegin(); it != events.rend(); ++it)
@@ -240,7 +80,7 @@ TEST_F(InstallerTest, InstallsIntoAFreshFolder) {
   EXPECT_EQ(Settings::OPERATION_INSTALL, run.operation);
   ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   // 4 files and 2 root files: 6 file steps and 6 others, plus files - 2 + roots + 1.
-  EXPECT_EQ(Expected({"Started", "TotalSteps(17)"}, 12, {"Success"}), run.events);
+  EXPECT_EQ(Expected({"Started", "TotalSteps(22)"}, 17, {"Success"}), run.events);
 
   base::FilePath version = install_folder_.Append(L"1.0.100.0");
   EXPECT_EQ("app data 1.0.100.0\n", testing::ReadText(version.Append(L"resources\\app.dat")));
@@ -301,7 +141,7 @@ TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {
   EXPECT_EQ(Settings::OPERATION_UPGRADE, upgrade.operation);
   ASSERT_TRUE(upgrade.succeeded) << ::testing::PrintToString(upgrade.events);
   // 4 files, 1 root file, 6 file steps and 6 others (the files count twice).
-  EXPECT_EQ(Expected({"Started", "TotalSteps(18)"}, 14, {"Success"}), upgrade.events);
+  EXPECT_EQ(Expected({"Started", "TotalSteps(24)"}, 20, {"Success"}), upgrade.events);
   EXPECT_EQ("new in v2\n",
             testing::ReadText(install_folder_.Append(L"1.0.101.0\\resources\\new_in_v2.dat")));
   EXPECT_EQ("readme 1.0.101.0\n",
@@ -492,13 +332,13 @@ TEST_F(InstallerTest, ACopyThatSucceedsOnARetryIsRecorded) {
   ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   EXPECT_EQ(1, std::count(run.events.begin(), run.events.end(),
                           std::string("ImportantEvent(file_copy_retry)")));
-  EXPECT_EQ(12, std::count(run.events.begin(), run.events.end(), std::string("Step")));
+  EXPECT_EQ(17, std::count(run.events.begin(), run.events.end(), std::string("Step")));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
 }
 
 TEST_F(InstallerTest, AFailureAtAnyStepUndoesTheWholeInstallation) {
   std::string before = Snapshot();
-  for (size_t index = 0; index < 12; ++index) {
+  for (size_t index = 0; index < 14; ++index) {
     SCOPED_TRACE(index);
     InstallationRun run;
     size_t steps = 0;
@@ -592,8 +432,8 @@ TEST_F(InstallerTest, ProtocolHandlerRegistrationRunsOnlyItsSteps) {
   Run(&run);
   EXPECT_EQ(Settings::OPERATION_REGISTER_PROTOCOL_HANDLER, run.operation);
   EXPECT_TRUE(run.succeeded);
-  // No start, no total: the preferences step alone until the handler step exists.
-  EXPECT_EQ((std::vector<std::string>{"Step", "Success"}), run.events);
+  // No start, no total: the handler step and the preferences step.
+  EXPECT_EQ((std::vector<std::string>{"Step", "Step", "Success"}), run.events);
 
   base::CommandLine::ForCurrentProcess()->AppendSwitch("post-elevated-install-tasks");
   InstallationRun post;

@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
 
@@ -51,6 +52,13 @@ class WindowsSettingsPlatform : public SettingsPlatform {
     return base::GetWindowsVersion() < base::OS_VERSION_WIN7;
   }
   int32_t GetChannel() override { return installer::GetChannel(); }
+  std::wstring SelectSystemLanguage() override { return SelectLanguage(std::wstring()); }
+  std::wstring SelectLanguage(const std::wstring& code) override {
+    LANGID language = 0;
+    std::wstring chosen = code;
+    SelectUiLanguage(&language, &chosen);
+    return chosen;
+  }
   base::FilePath GetStandardInstallFolder(bool all_users, int32_t architecture) override {
     base::FilePath folder;
     if (all_users) {

@@ -44,7 +44,7 @@ class SettingsPlatform {
   virtual std::unique_ptr<Status> BuildStatus(const base::FilePath& folder,
                                               bool replace_basalt, bool autoupdate);
   // The UI language for the system's preferred languages, and the language actually
-  // used when `code` is asked for. Until a localisation is wired in: none, and `code`.
+  // used when `code` is asked for; both also become the process's UI language.
   virtual std::wstring SelectSystemLanguage() { return std::wstring(); }
   virtual std::wstring SelectLanguage(const std::wstring& code) { return code; }
   // A uniform integer from 0 to 99, for sampling what goes into the statistics.

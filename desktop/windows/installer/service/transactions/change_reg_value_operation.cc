@@ -54,7 +54,7 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
   }
 
   const std::wstring object_name = GetRegistryObjectName(root_, key_path_);
-  const uint32_t object_type = GetRegistrySecurityObjectType(view_flags_);
+  const uint32_t object_type = GetRegistrySecurityObjectType(root_, key_path_, view_flags_);
   if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kValueAccess)) {
     // Ready to read and write.
   } else if (result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED) {

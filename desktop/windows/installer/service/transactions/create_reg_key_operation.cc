@@ -52,7 +52,7 @@ bool CreateRegKeyOperation::Do(Transaction& /*nested*/) {
   VLOG(1) << "Ancestor found: " << parent;
 
   const std::wstring ancestor_name = GetRegistryObjectName(root_, parent);
-  const uint32_t object_type = GetRegistrySecurityObjectType(view_flags_);
+  const uint32_t object_type = GetRegistrySecurityObjectType(root_, parent, view_flags_);
   if (ancestor_result == ERROR_ACCESS_DENIED ||
       !HasAccess(ancestor_name, object_type, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
     VLOG(1) << "No access to" << ancestor_name;

@@ -57,7 +57,7 @@ struct GrantedAccess {
 bool OpenForDeletion(HKEY root, const std::wstring& key_path, const std::wstring& object_name,
                      REGSAM view_flags, base::RegistryKey* key, GrantedAccess* granted) {
   const REGSAM access = view_flags | kTreeAccess;
-  const uint32_t object_type = GetRegistrySecurityObjectType(view_flags);
+  const uint32_t object_type = GetRegistrySecurityObjectType(root, key_path, view_flags);
   LONG result = key->Open(root, key_path.c_str(), access);
   if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess))
     return true;

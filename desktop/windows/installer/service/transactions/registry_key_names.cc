@@ -21,8 +21,19 @@ std::wstring GetRegistryObjectName(HKEY root, const std::wstring& key_path) {
   return std::wstring(prefix) + L"\\" + key_path;
 }
 
-uint32_t GetRegistrySecurityObjectType(REGSAM view_flags) {
-  return view_flags == KEY_WOW64_32KEY ? kRegistryKey32Object : kRegistryKeyObject;
+uint32_t GetRegistrySecurityObjectType(HKEY root, const std::wstring& key_path,
+                                       REGSAM view_flags) {
+  if (view_flags != KEY_WOW64_32KEY) return kRegistryKeyObject;
+  // Only a few class subkeys of the user's hive are redirected; the rest is shared, and
+  // the 32-bit view object of a shared key is not answered everywhere.
+  static const wchar_t kClasses[] = L"Software\\Classes";
+  const size_t classes_length = sizeof(kClasses) / sizeof(wchar_t) - 1;
+  const bool under_classes =
+      key_path.size() >= classes_length &&
+      _wcsnicmp(key_path.c_str(), kClasses, classes_length) == 0 &&
+      (key_path.size() == classes_length || key_path[classes_length] == L'\\');
+  if (root == HKEY_CURRENT_USER && !under_classes) return kRegistryKeyObject;
+  return kRegistryKey32Object;
 }
 
 std::wstring GetParentKeyPath(const std::wstring& key_path) {

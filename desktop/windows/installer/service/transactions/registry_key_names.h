@@ -16,8 +16,11 @@ namespace installer {
 std::wstring GetRegistryObjectName(HKEY root, const std::wstring& key_path);
 
 // The security object type of a key in the view |view_flags|: the 32-bit registry view
-// object for exactly KEY_WOW64_32KEY, else the registry key object.
-uint32_t GetRegistrySecurityObjectType(REGSAM view_flags);
+// object for exactly KEY_WOW64_32KEY, else the registry key object. The current user's
+// keys outside "Software\Classes" are one key in both views, so they are always
+// addressed as the registry key object.
+uint32_t GetRegistrySecurityObjectType(HKEY root, const std::wstring& key_path,
+                                       REGSAM view_flags);
 
 // The path above |key_path| (backslashes only: "/" is an ordinary character in key names);
 // empty for a key directly below the root.

@@ -19,6 +19,13 @@ Wow64SecurityInfo::~Wow64SecurityInfo() {
 std::wstring Wow64SecurityInfo::Redirect(const std::wstring& object_name,
                                          uint32_t* object_type) {
   static const wchar_t kSoftware[] = L"MACHINE\\Software\\";
+  static const wchar_t kUser[] = L"CURRENT_USER\\";
+  if (*object_type == kRegistryKey32Object &&
+      base::StartsWith(object_name, kUser, base::INSENSITIVE_ASCII)) {
+    // The user's keys that the product writes are not redirected.
+    *object_type = kRegistryKeyObject;
+    return object_name;
+  }
   if (*object_type != kRegistryKey32Object ||
       !base::StartsWith(object_name, kSoftware, base::INSENSITIVE_ASCII)) {
     return object_name;

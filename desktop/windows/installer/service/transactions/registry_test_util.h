@@ -17,8 +17,9 @@
 namespace installer {
 namespace testing {
 
-// Sends 32-bit view names under "MACHINE\Software\" to their "Wow6432Node" key; everything
-// else to the system. Installed for its lifetime.
+// Sends 32-bit view names under "MACHINE\Software\" to their "Wow6432Node" key and those
+// under "CURRENT_USER\" to the same key of the 64-bit view; everything else to the
+// system. Installed for its lifetime.
 class Wow64SecurityInfo : public NamedSecurityInfo {
  public:
   Wow64SecurityInfo();

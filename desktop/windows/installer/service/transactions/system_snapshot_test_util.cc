@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -142,6 +143,24 @@ bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,
   if (key.Create(root, key_path.c_str(), view | KEY_ALL_ACCESS) != ERROR_SUCCESS) return false;
   return RegSetValueExW(key.Handle(), name, 0, type, static_cast<const BYTE*>(data), size) ==
          ERROR_SUCCESS;
+}
+
+std::string SnapshotDifference(const std::string& before, const std::string& after) {
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> result;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      result.push_back(text.substr(start, std::min<size_t>(end - start, 200)));
+    std::sort(result.begin(), result.end());
+    return result;
+  };
+  std::vector<std::string> a = lines(before), b = lines(after), gone, added;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
+  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
+  std::string text;
+  for (const std::string& line : gone) text += "- " + line + "\n";
+  for (const std::string& line : added) text += "+ " + line + "\n";
+  return text;
 }
 
 }  // namespace testing

@@ -20,6 +20,10 @@ std::string SnapshotFileTree(const base::FilePath& root);
 // name, type and bytes. "<missing>" when the key does not exist.
 std::string SnapshotRegistryTree(HKEY root, const std::wstring& key_path, REGSAM view);
 
+// The lines of two snapshots that differ ("- " gone, "+ " added, each cut at 200
+// characters), for a readable failure; empty when they are equal.
+std::string SnapshotDifference(const std::string& before, const std::string& after);
+
 // A new key "Software\VelumTest\<unique>" under |root| in |view|, deleted with everything
 // below it on destruction.
 class ScratchRegistryKey {

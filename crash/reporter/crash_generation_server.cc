@@ -1,0 +1,536 @@
+#include "crash/reporter/crash_generation_server.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include <algorithm>
+
+#include "base/logging.h"
+
+namespace crash_reporter {
+
+namespace {
+
+constexpr DWORD kPipeBufferSize = 64;
+constexpr int kStopPolls = 100;
+constexpr DWORD kStopPollMs = 10;
+constexpr DWORD kStallCheckMs = 1000;
+
+uint64_t FileTimeValue(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+void CopyText(const wchar_t* text, wchar_t* out, size_t capacity) {
+  wcsncpy(out, text, capacity - 1);
+  out[capacity - 1] = L'\0';
+}
+
+void CloseIfSet(HANDLE* handle) {
+  if (*handle) CloseHandle(*handle);
+  *handle = nullptr;
+}
+
+// Closes, inside |process|, handles already duplicated into it.
+void CloseInClient(HANDLE process, const uint64_t* handles, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (!handles[i]) continue;
+    DuplicateHandle(process, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handles[i])),
+                    nullptr, nullptr, 0, FALSE, DUPLICATE_CLOSE_SOURCE);
+  }
+}
+
+}  // namespace
+
+// ----------------------------------------------------------------------------- ClientInfo
+
+ClientInfo::ClientInfo(CrashGenerationServer* server, const CrashPipeMessage& registration)
+    : server_(server),
+      process_id_(registration.id),
+      dump_type_(registration.dump_type),
+      thread_id_address_(registration.thread_id_address),
+      exception_pointers_address_(registration.exception_pointers_address),
+      assertion_info_address_(registration.assertion_info_address),
+      custom_info_address_(registration.custom_info_entries_address),
+      custom_info_count_(registration.custom_info_count) {}
+
+ClientInfo::~ClientInfo() {
+  CloseIfSet(&process_);
+  CloseIfSet(&dump_requested_);
+  CloseIfSet(&dump_done_);
+}
+
+bool ClientInfo::Initialize() {
+  process_ = OpenProcess(CrashGenerationServer::kClientProcessAccess, FALSE, process_id_);
+  if (!process_) {
+    PLOG(ERROR) << "cannot open crash client " << process_id_;
+    return false;
+  }
+  FILETIME creation = {}, exit = {}, kernel = {}, user = {};
+  if (GetProcessTimes(process_, &creation, &exit, &kernel, &user))
+    start_time_ = creation;
+  else
+    GetSystemTimeAsFileTime(&start_time_);
+  dump_requested_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  dump_done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return dump_requested_ && dump_done_;
+}
+
+CustomClientInfo ClientInfo::custom_info() const {
+  return CustomClientInfo{custom_info_used_ ? custom_info_.data() : nullptr, custom_info_used_};
+}
+
+void ClientInfo::FetchCustomInfo() {
+  custom_info_used_ = 0;
+  if (custom_info_count_ > CrashGenerationServer::kMaxCustomInfoEntries) {
+    LOG(ERROR) << "crash client " << process_id_ << " claims " << custom_info_count_
+               << " custom-info entries";
+    return;
+  }
+  const size_t count = static_cast<size_t>(custom_info_count_);
+  if (custom_info_.empty()) custom_info_.resize(count + 1);
+  // Zeroed each time: nothing of an earlier read or of the heap may travel as a key.
+  memset(custom_info_.data(), 0, custom_info_.size() * sizeof(CustomInfoEntry));
+  SIZE_T read = 0;
+  const bool fetched =
+      count > 0 &&
+      ReadProcessMemory(process_, reinterpret_cast<const void*>(custom_info_address_),
+                        custom_info_.data(), count * sizeof(CustomInfoEntry), &read) &&
+      read == count * sizeof(CustomInfoEntry);
+  if (fetched) {
+    // The client's text is untrusted: every field ends inside its entry.
+    for (size_t i = 0; i < count; ++i) {
+      custom_info_[i].name[kCustomInfoTextLength - 1] = L'\0';
+      custom_info_[i].value[kCustomInfoTextLength - 1] = L'\0';
+    }
+  } else {
+    if (count > 0) PLOG(ERROR) << "cannot read the custom info of crash client " << process_id_;
+    memset(custom_info_.data(), 0, custom_info_.size() * sizeof(CustomInfoEntry));
+  }
+  CustomInfoEntry& ptime = custom_info_[fetched ? count : 0];
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t start = FileTimeValue(start_time_);
+  const uint64_t current = FileTimeValue(now);
+  const uint64_t age_ms = current > start ? (current - start) / 10000 : 0;
+  CopyText(L"ptime", ptime.name, kCustomInfoTextLength);
+  swprintf(ptime.value, kCustomInfoTextLength, L"%llu",
+           static_cast<unsigned long long>(age_ms));
+  custom_info_used_ = fetched ? count + 1 : 1;
+}
+
+// ------------------------------------------------------------------ CrashGenerationServer
+
+CrashGenerationServer::CrashGenerationServer(
+    const std::wstring& pipe_name, SECURITY_ATTRIBUTES* pipe_security,
+    ConnectCallback connect_callback, void* connect_context, DumpCallback dump_callback,
+    void* dump_context, ExitCallback exit_callback, void* exit_context,
+    UploadRequestCallback upload_callback, void* upload_context, bool generate_dumps,
+    const std::wstring& dump_folder)
+    : pipe_name_(pipe_name),
+      pipe_security_(pipe_security),
+      connect_callback_(connect_callback),
+      connect_context_(connect_context),
+      dump_callback_(dump_callback),
+      dump_context_(dump_context),
+      exit_callback_(exit_callback),
+      exit_context_(exit_context),
+      upload_callback_(upload_callback),
+      upload_context_(upload_context),
+      generate_dumps_(generate_dumps),
+      dump_folder_(dump_folder) {}
+
+CrashGenerationServer::~CrashGenerationServer() { Stop(); }
+
+bool CrashGenerationServer::Start() {
+  if (state() != kNotStarted || generate_dumps_) return false;
+  state_ = kInitial;
+  server_alive_ = CreateMutexW(nullptr, TRUE, nullptr);
+  overlapped_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!server_alive_ || !overlapped_event_) {
+    PLOG(ERROR) << "cannot create the crash server's objects";
+    state_ = kError;
+    return false;
+  }
+  overlapped_.hEvent = overlapped_event_;
+  last_transition_ = GetTickCount64();
+  if (!RegisterWaitForSingleObject(&pipe_wait_, overlapped_event_, &OnPipeConnected, this,
+                                   INFINITE, WT_EXECUTEINWAITTHREAD)) {
+    PLOG(ERROR) << "RegisterWaitForSingleObject";
+    pipe_wait_ = nullptr;
+    state_ = kError;
+    return false;
+  }
+  pipe_ = CreateNamedPipeW(pipe_name_.c_str(),
+                           PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE |
+                               FILE_FLAG_OVERLAPPED,
+                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, kPipeBufferSize,
+                           kPipeBufferSize, 0, pipe_security_);
+  if (pipe_ == INVALID_HANDLE_VALUE) {
+    PLOG(ERROR) << "CreateNamedPipe";
+    pipe_ = nullptr;
+    state_ = kError;
+    return false;
+  }
+  if (!CreateTimerQueueTimer(&stall_timer_, nullptr, &OnStallCheck, this, kStallCheckMs,
+                             kStallCheckMs, WT_EXECUTEDEFAULT)) {
+    PLOG(ERROR) << "CreateTimerQueueTimer";
+    stall_timer_ = nullptr;
+    state_ = kError;
+    return false;
+  }
+  if (!SetEvent(overlapped_event_)) {
+    state_ = kError;
+    return false;
+  }
+  return true;
+}
+
+void CrashGenerationServer::Stop() {
+  if (state() == kNotStarted) return;
+  {
+    base::AutoLock hold(lock_);
+    if (shutting_down_) return;
+    shutting_down_ = true;
+  }
+  if (pipe_) {
+    DisconnectNamedPipe(pipe_);
+    // A machine waiting for a connection has no I/O to fail: wake it.
+    if (overlapped_event_) SetEvent(overlapped_event_);
+    for (int poll = 0; poll < kStopPolls && state() != kError; ++poll) Sleep(kStopPollMs);
+  }
+  if (stall_timer_ && !DeleteTimerQueueTimer(nullptr, stall_timer_, INVALID_HANDLE_VALUE))
+    PLOG(ERROR) << "DeleteTimerQueueTimer";
+  stall_timer_ = nullptr;
+  HANDLE pipe_wait = nullptr;
+  {
+    base::AutoLock hold(lock_);
+    std::swap(pipe_wait, pipe_wait_);
+  }
+  if (pipe_wait && !UnregisterWaitEx(pipe_wait, INVALID_HANDLE_VALUE))
+    PLOG(ERROR) << "UnregisterWaitEx";
+  if (pipe_) {
+    // Ends any I/O still pending on |overlapped_| before this object can go.
+    CancelIoEx(pipe_, nullptr);
+    CloseHandle(pipe_);
+    pipe_ = nullptr;
+  }
+  std::vector<ClientInfo*> clients;
+  {
+    base::AutoLock hold(lock_);
+    clients.swap(clients_);
+  }
+  for (ClientInfo* client : clients) DeleteClient(client, true);
+  if (server_alive_) {
+    ReleaseMutex(server_alive_);
+    CloseIfSet(&server_alive_);
+  }
+  CloseIfSet(&overlapped_event_);
+}
+
+std::vector<uint32_t> CrashGenerationServer::ClientIds() {
+  base::AutoLock hold(lock_);
+  std::vector<uint32_t> ids;
+  for (const ClientInfo* client : clients_) ids.push_back(client->process_id());
+  return ids;
+}
+
+void CALLBACK CrashGenerationServer::OnPipeConnected(void* context, BOOLEAN) {
+  CrashGenerationServer* server = static_cast<CrashGenerationServer*>(context);
+  base::AutoLock hold(server->machine_lock_);
+  server->HandleConnection();
+}
+
+void CrashGenerationServer::EnterState(State state) {
+  EnterStateQuiet(state);
+  if (!SetEvent(overlapped_event_)) {
+    PLOG(ERROR) << "SetEvent";
+    state_ = kError;
+  }
+}
+
+void CrashGenerationServer::EnterStateQuiet(State state) {
+  state_ = state;
+  last_transition_ = GetTickCount64();
+}
+
+void CALLBACK CrashGenerationServer::OnStallCheck(void* context, BOOLEAN) {
+  static_cast<CrashGenerationServer*>(context)->CheckForStall();
+}
+
+void CrashGenerationServer::CheckForStall() {
+  // Under the machine's lock: the I/O in |overlapped_| is the one the state waits on.
+  base::AutoLock hold(machine_lock_);
+  const State current = state();
+  if (current != kReading && current != kWriting && current != kReadingAck) return;
+  if (GetTickCount64() - last_transition_ < kClientTimeoutMs) return;
+  LOG(WARNING) << "crash pipe client stalled; dropping it";
+  // The failed I/O signals the event and the machine disconnects the client.
+  if (!CancelIoEx(pipe_, &overlapped_) && GetLastError() != ERROR_NOT_FOUND)
+    PLOG(ERROR) << "CancelIoEx";
+}
+
+void CrashGenerationServer::HandleConnection() {
+  if (shutting_down_) {
+    state_ = kError;
+    ResetEvent(overlapped_event_);
+    return;
+  }
+  switch (state()) {
+    case kError: HandleError(); break;
+    case kInitial: HandleInitial(); break;
+    case kConnecting: HandleConnecting(); break;
+    case kConnected: HandleConnected(); break;
+    case kReading: HandleReading(); break;
+    case kReadDone: HandleReadDone(); break;
+    case kWriting: HandleWriting(); break;
+    case kWriteDone: HandleWriteDone(); break;
+    case kReadingAck: HandleReadingAck(); break;
+    case kDisconnecting: HandleDisconnecting(); break;
+    case kNotStarted: break;
+  }
+}
+
+void CrashGenerationServer::HandleInitial() {
+  if (!ResetEvent(overlapped_event_)) {
+    EnterState(kError);
+    return;
+  }
+  if (ConnectNamedPipe(pipe_, &overlapped_)) {
+    // An overlapped connect never completes at once.
+    EnterState(kError);
+    return;
+  }
+  switch (GetLastError()) {
+    case ERROR_PIPE_CONNECTED: EnterState(kConnected); break;
+    case ERROR_IO_PENDING: EnterStateQuiet(kConnecting); break;
+    default: EnterState(kError); break;
+  }
+}
+
+void CrashGenerationServer::HandleConnecting() {
+  DWORD transferred = 0;
+  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE))
+    EnterState(kConnected);
+  else if (GetLastError() != ERROR_IO_INCOMPLETE)
+    EnterState(kDisconnecting);
+}
+
+void CrashGenerationServer::StartRead(State pending_state) {
+  memset(&message_, 0, sizeof(message_));
+  if (ReadFile(pipe_, &message_, sizeof(message_), nullptr, &overlapped_) ||
+      GetLastError() == ERROR_IO_PENDING) {
+    EnterStateQuiet(pending_state);
+  } else {
+    EnterState(kDisconnecting);
+  }
+}
+
+void CrashGenerationServer::HandleConnected() { StartRead(kReading); }
+
+void CrashGenerationServer::HandleReading() {
+  DWORD transferred = 0;
+  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE) &&
+      transferred == sizeof(message_)) {
+    EnterState(kReadDone);
+  } else {
+    EnterState(kDisconnecting);
+  }
+}
+
+void CrashGenerationServer::HandleReadDone() {
+  if (RegisterClient())
+    EnterStateQuiet(kWriting);
+  else
+    EnterState(kDisconnecting);
+}
+
+void CrashGenerationServer::HandleWriting() {
+  DWORD transferred = 0;
+  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE))
+    EnterState(kWriteDone);
+  else
+    EnterState(kDisconnecting);
+}
+
+// The acknowledgement lands in the receive buffer, unread.
+void CrashGenerationServer::HandleWriteDone() { StartRead(kReadingAck); }
+
+void CrashGenerationServer::HandleReadingAck() {
+  DWORD transferred = 0;
+  // The acknowledgement's content does not matter, only that it came.
+  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE) && connect_callback_) {
+    base::AutoLock hold(lock_);
+    if (std::find(clients_.begin(), clients_.end(), answered_client_) != clients_.end())
+      connect_callback_(connect_context_, answered_client_);
+  }
+  EnterState(kDisconnecting);
+}
+
+void CrashGenerationServer::HandleDisconnecting() {
+  const HANDLE event = overlapped_.hEvent;
+  memset(&overlapped_, 0, sizeof(overlapped_));
+  overlapped_.hEvent = event;
+  answered_client_ = nullptr;
+  if (!ResetEvent(overlapped_event_) || !DisconnectNamedPipe(pipe_)) {
+    PLOG(ERROR) << "cannot disconnect the crash pipe";
+    EnterState(kError);
+    return;
+  }
+  if (!shutting_down_) EnterState(kInitial);
+}
+
+void CrashGenerationServer::HandleError() {
+  base::AutoLock hold(lock_);
+  if (shutting_down_) return;
+  // Serving ends; Stop is left the clients and the event this wait may still hold.
+  if (pipe_wait_) UnregisterWait(pipe_wait_);
+  pipe_wait_ = nullptr;
+  CloseIfSet(&pipe_);
+}
+
+bool CrashGenerationServer::ValidateRegistration(const CrashPipeMessage& message) {
+  if (message.tag != kCrashPipeRegister || message.id == 0 || !message.thread_id_address ||
+      !message.exception_pointers_address || !message.assertion_info_address) {
+    return false;
+  }
+  // A client names itself: any other process id would let it have another process opened,
+  // handed handles and dumped.
+  ULONG client_id = 0;
+  if (!GetNamedPipeClientProcessId(pipe_, &client_id) || client_id != message.id) {
+    LOG(ERROR) << "crash pipe client " << client_id << " registered as " << message.id;
+    return false;
+  }
+  return true;
+}
+
+bool CrashGenerationServer::MakeReply(const ClientInfo& client, CrashPipeMessage* reply) {
+  memset(reply, 0, sizeof(*reply));
+  reply->tag = kCrashPipeRegisterResult;
+  reply->id = GetCurrentProcessId();
+  const struct {
+    HANDLE handle;
+    DWORD access;
+    uint64_t* target;
+  } duplicates[] = {
+      {client.dump_requested_, EVENT_MODIFY_STATE, &reply->dump_request_event},
+      {client.dump_done_, SYNCHRONIZE | EVENT_MODIFY_STATE, &reply->dump_done_event},
+      {server_alive_, SYNCHRONIZE, &reply->server_alive_mutex},
+  };
+  uint64_t made[3] = {};
+  for (size_t i = 0; i < 3; ++i) {
+    HANDLE duplicate = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), duplicates[i].handle, client.process_,
+                         &duplicate, duplicates[i].access, FALSE, 0)) {
+      PLOG(ERROR) << "cannot hand a handle to crash client " << client.process_id();
+      CloseInClient(client.process_, made, i);
+      return false;
+    }
+    made[i] = reinterpret_cast<uintptr_t>(duplicate);
+    *duplicates[i].target = made[i];
+  }
+  return true;
+}
+
+bool CrashGenerationServer::RegisterClient() {
+  const CrashPipeMessage& message = message_;
+  if (message.tag == kCrashPipeUploadRequest) {
+    if (upload_callback_) upload_callback_(upload_context_, message.id);
+    return false;
+  }
+  if (!ValidateRegistration(message)) return false;
+  std::unique_ptr<ClientInfo> client(new ClientInfo(this, message));
+  if (!client->Initialize() || !MakeReply(*client, &reply_)) return false;
+  if (AddClient(client.get())) {
+    client.release();
+    return true;
+  }
+  // The client never learns of the handles it was given.
+  const uint64_t handed[] = {reply_.dump_request_event, reply_.dump_done_event,
+                             reply_.server_alive_mutex};
+  CloseInClient(client->process_, handed, 3);
+  return false;
+}
+
+bool CrashGenerationServer::AddClient(ClientInfo* client) {
+  if (!WriteFile(pipe_, &reply_, sizeof(reply_), nullptr, &overlapped_) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    PLOG(ERROR) << "cannot answer crash client " << client->process_id();
+    return false;
+  }
+  base::AutoLock hold(lock_);
+  if (shutting_down_) return false;
+  if (!RegisterWaitForSingleObject(&client->dump_request_wait_, client->dump_requested_,
+                                   &OnDumpRequest, client, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION)) {
+    PLOG(ERROR) << "RegisterWaitForSingleObject";
+    client->dump_request_wait_ = nullptr;
+    return false;
+  }
+  if (!RegisterWaitForSingleObject(&client->process_exit_wait_, client->process_,
+                                   &OnClientExited, client, INFINITE, WT_EXECUTEONLYONCE)) {
+    PLOG(ERROR) << "RegisterWaitForSingleObject";
+    client->process_exit_wait_ = nullptr;
+    // Without waiting: this runs on the pool's wait thread. The caller closes the
+    // client's copy of the request event right after.
+    UnregisterWait(client->dump_request_wait_);
+    client->dump_request_wait_ = nullptr;
+    return false;
+  }
+  answered_client_ = client;
+  clients_.push_back(client);
+  return true;
+}
+
+void CALLBACK CrashGenerationServer::OnDumpRequest(void* context, BOOLEAN) {
+  ClientInfo* client = static_cast<ClientInfo*>(context);
+  client->server_->HandleDumpRequest(client);
+}
+
+void CrashGenerationServer::HandleDumpRequest(ClientInfo* client) {
+  client->FetchCustomInfo();
+  if (dump_callback_) dump_callback_(dump_context_, client, nullptr);
+  SetEvent(client->dump_done_);
+  ResetEvent(client->dump_requested_);
+}
+
+void CALLBACK CrashGenerationServer::OnClientExited(void* context, BOOLEAN) {
+  ClientInfo* client = static_cast<ClientInfo*>(context);
+  client->server_->HandleClientExited(client);
+}
+
+void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
+  HANDLE dump_wait = nullptr;
+  {
+    base::AutoLock hold(lock_);
+    std::swap(dump_wait, client->dump_request_wait_);
+  }
+  if (dump_wait && !UnregisterWaitEx(dump_wait, INVALID_HANDLE_VALUE))
+    PLOG(ERROR) << "UnregisterWaitEx";
+  if (exit_callback_) exit_callback_(exit_context_, client);
+  {
+    base::AutoLock hold(lock_);
+    // Stop owns the clients from now on.
+    if (shutting_down_) return;
+    clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+  }
+  // This callback's own wait: unregistered without waiting for itself.
+  UnregisterWait(client->process_exit_wait_);
+  client->process_exit_wait_ = nullptr;
+  delete client;
+}
+
+void CrashGenerationServer::DeleteClient(ClientInfo* client, bool wait_for_callbacks) {
+  const HANDLE completion = wait_for_callbacks ? INVALID_HANDLE_VALUE : nullptr;
+  // The exit wait first: a running exit callback may still unregister the request wait.
+  if (client->process_exit_wait_) UnregisterWaitEx(client->process_exit_wait_, completion);
+  client->process_exit_wait_ = nullptr;
+  HANDLE dump_wait = nullptr;
+  {
+    base::AutoLock hold(lock_);
+    std::swap(dump_wait, client->dump_request_wait_);
+  }
+  if (dump_wait) UnregisterWaitEx(dump_wait, completion);
+  delete client;
+}
+
+}  // namespace crash_reporter

@@ -1,0 +1,252 @@
+#include "crash/util/http_transport_win.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "crash/util/module_version.h"
+
+namespace crash_reporter {
+
+namespace {
+
+constexpr size_t kBodyBufferSize = 32768;
+constexpr size_t kResponseBufferSize = 4096;
+
+// Closes a WinHTTP handle, logging a failure; the holders close in reverse order of
+// creation by their declaration order.
+class ScopedHInternet {
+ public:
+  explicit ScopedHInternet(HINTERNET handle) : handle_(handle) {}
+  ~ScopedHInternet() {
+    if (handle_ && !WinHttpCloseHandle(handle_))
+      LOG(ERROR) << FormatWinHttpError("WinHttpCloseHandle");
+  }
+  ScopedHInternet(const ScopedHInternet&) = delete;
+  ScopedHInternet& operator=(const ScopedHInternet&) = delete;
+
+  HINTERNET get() const { return handle_; }
+
+ private:
+  HINTERNET handle_;
+};
+
+std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
+  return base::StringPrintf("%u.%u.%u.%u", static_cast<unsigned>(HIWORD(most_significant)),
+                            static_cast<unsigned>(LOWORD(most_significant)),
+                            static_cast<unsigned>(HIWORD(least_significant)),
+                            static_cast<unsigned>(LOWORD(least_significant)));
+}
+
+bool WriteAll(HINTERNET request, const std::string& data) {
+  DWORD written = 0;
+  if (!WinHttpWriteData(request, data.data(), static_cast<DWORD>(data.size()), &written) ||
+      written != data.size()) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpWriteData");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CrackWinHttpUrl(const std::wstring& url, WinHttpTarget* target) {
+  URL_COMPONENTS parts = {};
+  parts.dwStructSize = sizeof(parts);
+  // -1 lengths: point into |url| instead of copying.
+  parts.dwSchemeLength = static_cast<DWORD>(-1);
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpCrackUrl");
+    return false;
+  }
+  target->secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  target->host.assign(parts.lpszHostName ? parts.lpszHostName : L"", parts.dwHostNameLength);
+  target->port = parts.nPort;
+  target->target.assign(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) target->target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  // The fragment starts the extra information on Windows; Wine leaves it in the path.
+  const size_t fragment = target->target.find(L'#');
+  if (fragment != std::wstring::npos) target->target.resize(fragment);
+  return true;
+}
+
+std::string BuildWinHttpUserAgent() {
+  std::string agent = base::StringPrintf("%s/%s WinHTTP", "CrashUploader", "0.8.0");
+  VS_FIXEDFILEINFO version = {};
+  if (GetModuleVersion(L"winhttp.dll", &version))
+    agent += "/" + FormatVersion(version.dwFileVersionMS, version.dwFileVersionLS);
+  if (GetModuleVersion(L"kernel32.dll", &version) &&
+      (version.dwFileOS & VOS_NT_WINDOWS32) == VOS_NT_WINDOWS32) {
+    agent += " Windows_NT/" + FormatVersion(version.dwFileVersionMS, version.dwFileVersionLS) +
+             " (x64";
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64))
+      PLOG(WARNING) << "IsWow64Process";
+    else if (wow64)
+      agent += "; WoW64";
+    agent += ")";
+  }
+  return agent;
+}
+
+std::string FormatWinHttpError(const char* function) {
+  const DWORD error = GetLastError();
+  char text[256];
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      GetModuleHandleW(L"winhttp.dll"), error, 0, text, sizeof(text), nullptr);
+  if (length == 0) {
+    return base::StringPrintf("%s: error 0x%lx while retrieving error 0x%lx", function,
+                              GetLastError(), error);
+  }
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return base::StringPrintf("%s: %s (0x%lx)", function, message.c_str(), error);
+}
+
+std::string FrameChunk(const uint8_t* data, size_t size) {
+  std::string piece = base::StringPrintf("%llx\r\n", static_cast<unsigned long long>(size));
+  piece.append(reinterpret_cast<const char*>(data), size);
+  piece += "\r\n";
+  return piece;
+}
+
+HttpTransportWin::HttpTransportWin() = default;
+
+HttpTransportWin::~HttpTransportWin() = default;
+
+bool HttpTransportWin::Execute(std::string* response) {
+  ScopedHInternet session(WinHttpOpen(base::UTF8ToWide(BuildWinHttpUserAgent()).c_str(),
+                                      WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session.get()) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpOpen");
+    return false;
+  }
+  const int timeout_ms = static_cast<int>(timeout() * 1000);
+  if (!WinHttpSetTimeouts(session.get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpSetTimeouts");
+    return false;
+  }
+  WinHttpTarget target;
+  if (!CrackWinHttpUrl(base::UTF8ToWide(url()), &target)) return false;
+
+  ScopedHInternet connection(WinHttpConnect(session.get(), target.host.c_str(), target.port, 0));
+  if (!connection.get()) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpConnect");
+    return false;
+  }
+  ScopedHInternet request(WinHttpOpenRequest(
+      connection.get(), base::UTF8ToWide(method()).c_str(), target.target.c_str(), nullptr,
+      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+      target.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!request.get()) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpOpenRequest");
+    return false;
+  }
+
+  bool sized = false;
+  uint64_t content_length = 0;
+  for (const auto& header : headers()) {
+    if (header.first == "Content-Length") {
+      sized = base::StringToUint64(header.second, &content_length);
+      continue;
+    }
+    const std::wstring line = base::UTF8ToWide(header.first + ": " + header.second + "\r\n");
+    if (!WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(line.size()),
+                                  WINHTTP_ADDREQ_FLAG_ADD)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
+      return false;
+    }
+  }
+  if (sized && content_length > 0xFFFFFFFFu) {
+    // WinHTTP takes a 32-bit total: announcing a wrapped length and writing more would
+    // corrupt the request.
+    LOG(ERROR) << "Content-Length " << content_length << " too large";
+    return false;
+  }
+  if (!sized) {
+    const wchar_t kChunked[] = L"Transfer-Encoding: chunked\r\n";
+    if (!WinHttpAddRequestHeaders(request.get(), kChunked, ARRAYSIZE(kChunked) - 1,
+                                  WINHTTP_ADDREQ_FLAG_ADD)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
+      return false;
+    }
+  }
+  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                          WINHTTP_NO_REQUEST_DATA, 0,
+                          sized ? static_cast<DWORD>(content_length) : 0, 0)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpSendRequest");
+    return false;
+  }
+
+  if (body_stream()) {
+    std::vector<uint8_t> buffer(kBodyBufferSize);
+    for (;;) {
+      const int64_t read = body_stream()->GetBytes(buffer.data(), buffer.size());
+      if (read < 0) return false;
+      const size_t size = static_cast<size_t>(read);
+      if (sized) {
+        if (size && !WriteAll(request.get(),
+                              std::string(reinterpret_cast<char*>(buffer.data()), size))) {
+          return false;
+        }
+      } else if (!WriteAll(request.get(), FrameChunk(buffer.data(), size))) {
+        return false;
+      }
+      if (read == 0) break;
+    }
+  } else if (!sized && !WriteAll(request.get(), FrameChunk(nullptr, 0))) {
+    return false;
+  }
+
+  if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
+    return false;
+  }
+  DWORD status = 0;
+  DWORD status_size = sizeof(status);
+  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpQueryHeaders");
+    return false;
+  }
+  if (status != 200) {
+    LOG(ERROR) << base::StringPrintf("HTTP status %d", static_cast<int>(status));
+    return false;
+  }
+  if (response) {
+    response->clear();
+    char chunk[kResponseBufferSize];
+    for (;;) {
+      DWORD read = 0;
+      if (!WinHttpReadData(request.get(), chunk, sizeof(chunk), &read)) {
+        LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
+        return false;
+      }
+      if (read == 0) break;
+      response->append(chunk, read);
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<HttpTransport> HttpTransport::Create() {
+  return std::unique_ptr<HttpTransport>(new HttpTransportWin());
+}
+
+}  // namespace crash_reporter

@@ -1,0 +1,187 @@
+#include "crash/util/http_transport_win.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+#include <string>
+
+#include "base/files/scratch_dir_test_util.h"
+#include "crash/util/file_body_stream.h"
+#include "crash/util/http_multipart_builder.h"
+#include "gtest/gtest.h"
+#include "testing/crash_collector/crash_collector_test_util.h"
+
+namespace crash_reporter {
+namespace {
+
+using installer::testing::CollectedRequest;
+using installer::testing::CrashCollector;
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 131) ^ (i >> 8));
+  return data;
+}
+
+TEST(HttpTransportWinTest, UrlTargetDropsTheFragment) {
+  const struct {
+    const wchar_t* url;
+    bool secure;
+    const wchar_t* host;
+    uint16_t port;
+    const wchar_t* target;
+  } cases[] = {
+      {L"https://crash.example:8443/submit?prod=Velum&v=1#section", true, L"crash.example",
+       8443, L"/submit?prod=Velum&v=1"},
+      {L"http://127.0.0.1/x#y?z", false, L"127.0.0.1", 80, L"/x"},
+      {L"https://crash.example/a/b", true, L"crash.example", 443, L"/a/b"},
+  };
+  for (const auto& c : cases) {
+    WinHttpTarget target;
+    ASSERT_TRUE(CrackWinHttpUrl(c.url, &target)) << c.url;
+    EXPECT_EQ(c.secure, target.secure) << c.url;
+    EXPECT_EQ(c.host, target.host);
+    EXPECT_EQ(c.port, target.port);
+    EXPECT_EQ(c.target, target.target);
+  }
+  WinHttpTarget target;
+  EXPECT_FALSE(CrackWinHttpUrl(L"not a url", &target));
+}
+
+TEST(HttpTransportWinTest, ChunkFraming) {
+  const std::string data = Pattern(0x8000);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  EXPECT_EQ("8000\r\n" + data + "\r\n", FrameChunk(bytes, data.size()));
+  EXPECT_EQ("a\r\n" + data.substr(0, 10) + "\r\n", FrameChunk(bytes, 10));
+  EXPECT_EQ("0\r\n\r\n", FrameChunk(nullptr, 0));
+}
+
+TEST(HttpTransportWinTest, UserAgentAndErrorText) {
+  const std::string agent = BuildWinHttpUserAgent();
+  EXPECT_EQ(0u, agent.find("CrashUploader/0.8.0 WinHTTP")) << agent;
+  // The OS part depends on kernel32's version resource (absent under Wine).
+  SetLastError(ERROR_WINHTTP_TIMEOUT);
+  const std::string error = FormatWinHttpError("WinHttpSendRequest");
+  // Wine's winhttp.dll has no message table: then the text says so.
+  EXPECT_EQ(0u, error.find("WinHttpSendRequest: ")) << error;
+  EXPECT_TRUE(error.find("(0x2ee2)") != std::string::npos ||
+              error.find(" while retrieving error 0x2ee2") != std::string::npos)
+      << error;
+}
+
+class HttpTransportCollectorTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    base::ScratchDirTest::SetUp();
+    ASSERT_TRUE(collector_.Start()) << collector_.error();
+  }
+  void TearDown() override { EXPECT_TRUE(collector_.Stop()); }
+
+  std::unique_ptr<HttpTransport> Transport(const std::string& path, const std::string& body) {
+    std::unique_ptr<HttpTransport> transport = HttpTransport::Create();
+    transport->SetUrl(collector_.Url(path));
+    transport->SetHeader("Content-Type", "application/octet-stream");
+    transport->SetBodyStream(std::unique_ptr<HttpBodyStream>(new StringBodyStream(body)));
+    return transport;
+  }
+
+  CrashCollector collector_;
+};
+
+TEST_F(HttpTransportCollectorTest, SizedAndChunkedBodiesArriveByteExact) {
+  const std::string body = Pattern(70000);
+  std::unique_ptr<HttpTransport> sized = Transport("/sized?x=1#fragment", body);
+  sized->SetHeader("Content-Length", std::to_string(body.size()));
+  std::string response;
+  ASSERT_TRUE(sized->Execute(&response));
+  EXPECT_EQ("ok", response);
+  CollectedRequest request;
+  ASSERT_TRUE(collector_.WaitForRequest(1, &request));
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ("POST", request.method);
+  EXPECT_EQ("/sized?x=1", request.path);
+  EXPECT_EQ(body, request.body);
+  EXPECT_TRUE(request.chunks.empty());
+  EXPECT_EQ("application/octet-stream", request.Header("Content-Type"));
+  EXPECT_EQ(0u, request.Header("User-Agent").find("CrashUploader/0.8.0 WinHTTP"));
+
+  std::unique_ptr<HttpTransport> chunked = Transport("/chunked", body);
+  ASSERT_TRUE(chunked->Execute(&response));
+  ASSERT_TRUE(collector_.WaitForRequest(2, &request));
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ("chunked", request.Header("Transfer-Encoding"));
+  EXPECT_EQ((std::vector<int>{32768, 32768, 70000 - 65536, 0}), request.chunks);
+  EXPECT_EQ(body, request.body);
+}
+
+TEST_F(HttpTransportCollectorTest, GzippedMultipartFormArrivesWhole) {
+  const base::FilePath dump = Write(L"crash.dmp", Pattern(50000));
+  HttpMultipartBuilder builder;
+  builder.SetGzipEnabled(true);
+  builder.SetFormData("prod", "Velum");
+  builder.SetFileAttachment("upload_file_minidump", "crash.dmp", dump.value(), "");
+  std::unique_ptr<HttpTransport> transport = HttpTransport::Create();
+  transport->SetUrl(collector_.Url("/submit"));
+  HttpMultipartBuilder::Headers headers;
+  builder.SetMultipartContentHeaders(&headers);
+  for (const auto& header : headers) transport->SetHeader(header.first, header.second);
+  transport->SetBodyStream(builder.GetBodyStream());
+  ASSERT_TRUE(transport->Execute(nullptr));
+  CollectedRequest request;
+  ASSERT_TRUE(collector_.WaitForRequest(1, &request));
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ("gzip", request.Header("Content-Encoding"));
+  ASSERT_EQ(2u, request.parts.size());
+  EXPECT_EQ("prod", request.parts[0].name);
+  EXPECT_EQ("Velum", request.parts[0].data);
+  EXPECT_EQ("upload_file_minidump", request.parts[1].name);
+  EXPECT_EQ("crash.dmp", request.parts[1].file_name);
+  EXPECT_EQ("application/octet-stream", request.parts[1].content_type);
+  EXPECT_EQ(Pattern(50000), request.parts[1].data);
+}
+
+TEST_F(HttpTransportCollectorTest, OnlyA200Succeeds) {
+  for (const char* path : {"/status/302", "/status/204", "/status/500"}) {
+    std::unique_ptr<HttpTransport> transport = Transport(path, "body");
+    transport->SetHeader("Content-Length", "4");
+    std::string response = "untouched";
+    EXPECT_FALSE(transport->Execute(&response)) << path;
+    EXPECT_EQ("untouched", response);
+  }
+}
+
+TEST_F(HttpTransportCollectorTest, HugeLengthIsRefusedBeforeAnythingIsSent) {
+  // WinHTTP takes a 32-bit length: a larger one would be announced wrong.
+  std::unique_ptr<HttpTransport> huge = Transport("/huge", "body");
+  huge->SetHeader("Content-Length", "4294967296");
+  EXPECT_FALSE(huge->Execute(nullptr));
+
+  // The next request is the first the collector sees. A length that is not a number
+  // counts as none: the body goes chunked.
+  std::unique_ptr<HttpTransport> good = Transport("/good", "abc");
+  good->SetHeader("Content-Length", "not a number");
+  ASSERT_TRUE(good->Execute(nullptr));
+  CollectedRequest request;
+  ASSERT_TRUE(collector_.WaitForRequest(1, &request));
+  EXPECT_EQ("/good", request.path);
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ("abc", request.body);
+  EXPECT_EQ((std::vector<int>{3, 0}), request.chunks);
+}
+
+TEST_F(HttpTransportCollectorTest, BodyOrConnectionFailureFailsTheRequest) {
+  std::unique_ptr<HttpTransport> broken = Transport("/broken", "");
+  broken->SetBodyStream(
+      std::unique_ptr<HttpBodyStream>(new FileBodyStream(Path(L"missing.dmp").value())));
+  EXPECT_FALSE(broken->Execute(nullptr));
+
+  // Port 1 on loopback has no listener.
+  std::unique_ptr<HttpTransport> closed = HttpTransport::Create();
+  closed->SetUrl("http://127.0.0.1:1/x");
+  closed->SetTimeout(5);
+  EXPECT_FALSE(closed->Execute(nullptr));
+}
+
+}  // namespace
+}  // namespace crash_reporter

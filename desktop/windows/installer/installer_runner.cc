@@ -1,0 +1,253 @@
+#include "desktop/windows/installer/installer_runner.h"
+
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "crash/reporter/crash_client.h"
+#include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/process_launch_lock.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
+
+namespace installer {
+
+namespace {
+
+// The name of the switch an argument of a command line stands for, or empty.
+std::string SwitchNameOf(const std::wstring& argument) {
+  size_t start = 0;
+  while (start < argument.size() && start < 2 && argument[start] == L'-') ++start;
+  if (start == 0 && !argument.empty() && argument[0] == L'/') start = 1;
+  if (start == 0) return std::string();
+  size_t end = argument.find(L'=', start);
+  return base::WideToUTF8(argument.substr(start, end == std::wstring::npos ? end : end - start));
+}
+
+}  // namespace
+
+// Hands each decoded IPC message to every observer of the runner.
+class InstallerRunner::ObserverFanOut : public InstallerObserver {
+ public:
+  explicit ObserverFanOut(base::ObserverList<InstallerObserver>* observers)
+      : observers_(observers) {}
+  void OnStarted() override { observers_->Notify(&InstallerObserver::OnStarted); }
+  void OnStartingNewMainProcess(bool value) override {
+    observers_->Notify(&InstallerObserver::OnStartingNewMainProcess, value);
+  }
+  void OnReturnedToPreviousMainProcess() override {
+    observers_->Notify(&InstallerObserver::OnReturnedToPreviousMainProcess);
+  }
+  void OnTotalSteps(int32_t total) override {
+    observers_->Notify(&InstallerObserver::OnTotalSteps, total);
+  }
+  void OnStep() override { observers_->Notify(&InstallerObserver::OnStep); }
+  void OnImportantEvent(const std::string& name) override {
+    observers_->Notify(&InstallerObserver::OnImportantEvent, name);
+  }
+  void OnError(uint32_t code, const std::wstring& argument, const std::string& message) override {
+    observers_->Notify(&InstallerObserver::OnError, code, argument, message);
+  }
+  void OnSuccess() override { observers_->Notify(&InstallerObserver::OnSuccess); }
+  void OnInstallationDone(bool success) override {
+    observers_->Notify(&InstallerObserver::OnInstallationDone, success);
+  }
+
+ private:
+  base::ObserverList<InstallerObserver>* observers_;
+};
+
+InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
+                                 const base::FilePath& assistant_folder)
+    : receiver_(this),
+      assistant_folder_(assistant_folder),
+      package_folder_(package_folder),
+      weak_factory_(this) {}
+
+InstallerRunner::~InstallerRunner() {
+  Stop();
+  if (backend_.IsValid()) backend_watcher_.StopWatching();
+  package_ready_event_.Close();
+  interrupted_event_.Close();
+  weak_factory_.InvalidateWeakPtrs();
+}
+
+// static
+base::CommandLine InstallerRunner::BuildBackendCommandLine(
+    const base::CommandLine& settings_form, const base::CommandLine::SwitchMap& replacements) {
+  base::CommandLine::StringVector argv(1, std::wstring());
+  for (size_t i = 1; i < settings_form.argv().size(); ++i) {
+    const std::wstring& argument = settings_form.argv()[i];
+    if (replacements.count(SwitchNameOf(argument)) == 0) argv.push_back(argument);
+  }
+  base::CommandLine result(argv);
+  for (const auto& replacement : replacements)
+    result.AppendSwitchNative(replacement.first, replacement.second);
+  return result;
+}
+
+// static
+std::string InstallerRunner::FormatHandleSwitch(HANDLE handle) {
+  const uint64_t value = reinterpret_cast<uintptr_t>(handle);
+  uint8_t bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  return base::HexEncode(bytes, sizeof(bytes));
+}
+
+bool InstallerRunner::Fail(uint32_t code, const std::string& message) {
+  observers_.Notify(&InstallerObserver::OnError, code, std::wstring(), message);
+  LOG(ERROR) << message;
+  return false;
+}
+
+bool InstallerRunner::Start(Settings* settings) {
+  if (started_) {
+    // One runner runs one installation.
+    LOG(ERROR) << "Duplicate installation attempt detected";
+    return false;
+  }
+  LOG(INFO) << "Beginning installation";
+  if (settings->operation() == Settings::OPERATION_INVALID)
+    return Fail(INSTALLER_ERROR_INVALID_OPERATION,
+                "Attempting to start installation with invalid settings");
+  started_ = true;
+  // The request is final: a Status fetched later must not change it.
+  settings->set_changeable(false);
+  settings_ = settings;
+  const base::FilePath& folder = settings->status().path();
+
+  const std::wstring mutex_name = GetKernelObjectName(folder.value(), L"Velum/Installer", true);
+  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
+  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
+  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    mutex_.Close();
+    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
+  }
+
+  const std::wstring mailslot_name = GetInstallerMailslotName(folder);
+  VLOG(1) << "Installer mailslot name: " << base::WideToUTF8(mailslot_name);
+  if (!receiver_.Connect(mailslot_name)) return Fail(INSTALLER_ERROR_GENERAL, "Could not connect to mailslot");
+
+  base::CommandLine::SwitchMap replacements;
+  replacements["server-tracking-data"] = L"server_tracking_data";
+  replacements["initial-pid"] = std::to_wstring(GetCurrentProcessId());
+  replacements["crash-reporter-pid"] =
+      std::to_wstring(crash_reporter::GetCrashReporterProcessId());
+
+  const std::wstring interrupted_name =
+      GetKernelObjectName(folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+  VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(interrupted_name);
+  interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
+  if (!interrupted_event_.IsValid())
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not create installation interruption event");
+
+  base::FilePath program;
+  if (have_package_) {
+    VLOG(1) << "Package is already available";
+    program = package_folder_.Append(L"installer.exe");
+  } else {
+    const std::wstring ready_name =
+        GetKernelObjectName(folder.value(), L"VelumInstaller/PackageReady", true);
+    VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
+    package_ready_event_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+    if (!package_ready_event_.IsValid())
+      return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
+    if (!base::PathRegistry::Get(base::FILE_EXE, &program))
+      return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+    replacements["wait-for-package"] = package_folder_.value();
+  }
+  if (!assistant_folder_.empty())
+    replacements["components"] = L"suite:" + assistant_folder_.BaseName().value();
+
+  {
+    base::AutoLock launch_lock(GetProcessLaunchLock());
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
+                         SYNCHRONIZE, TRUE, 0)) {
+      return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
+    }
+    base::ScopedHandle own_handle(own);
+    replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
+    base::CommandLine command_line =
+        BuildBackendCommandLine(settings->ToCommandLine(false), replacements);
+    command_line.SetProgram(program);
+    base::LaunchOptions options;
+    options.inherit_handles = true;
+    LOG(INFO) << "launching installer backend: "
+              << base::WideToUTF8(command_line.GetCommandLineString());
+    backend_ = base::LaunchProcess(command_line, options);
+  }
+  if (!backend_.IsValid())
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+
+  backend_running_ = true;
+  AllowSetForegroundWindow(backend_.Pid());
+  VLOG(2) << "Installer backend started.";
+  if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
+    const char kMessage[] = "Could not monitor the installer process handle";
+    observers_.Notify(&InstallerObserver::OnError, static_cast<uint32_t>(INSTALLER_ERROR_GENERAL),
+                      std::wstring(), std::string(kMessage));
+    Stop();
+    LOG(ERROR) << kMessage;
+    return false;
+  }
+  return true;
+}
+
+void InstallerRunner::OnPackageReady() {
+  if (have_package_) return;
+  VLOG(2) << "Recording that we have the package";
+  have_package_ = true;
+  if (backend_running_) {
+    LOG(INFO) << "Informing the installer backend that the package is ready";
+    SetEvent(package_ready_event_.Get());
+  }
+}
+
+void InstallerRunner::Stop() {
+  LOG(INFO) << "Stopping installer backend (if running)";
+  if (backend_running_ && interrupted_event_.IsValid()) {
+    VLOG(1) << "Sending installation interrupted event";
+    SetEvent(interrupted_event_.Get());
+  }
+  if (mutex_.IsValid()) {
+    VLOG(1) << "Letting go of the installer mutex";
+    // A running backend keeps the folder locked until this thread ends.
+    if (!backend_running_) ReleaseMutex(mutex_.Get());
+    mutex_.Close();
+  }
+  package_ready_event_.Close();
+  interrupted_event_.Close();
+  receiver_.Close();
+  settings_ = nullptr;
+}
+
+void InstallerRunner::OnObjectSignaled(HANDLE) {
+  VLOG(1) << "Installer backend process signaled";
+  DWORD exit_code = 1;
+  const bool success = GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
+  // The backend's last reports may still wait in the mailslot; they come first.
+  receiver_.Flush(base::Bind(&InstallerRunner::NotifyDone, weak_factory_.GetWeakPtr(), success));
+}
+
+void InstallerRunner::NotifyDone(bool success) {
+  backend_running_ = false;
+  observers_.Notify(&InstallerObserver::OnInstallationDone, success);
+}
+
+void InstallerRunner::OnMessageReceived(const base::SerialBuffer& message) {
+  ObserverFanOut fan_out(&observers_);
+  DispatchInstallerMessage(message, &fan_out);
+}
+
+}  // namespace installer

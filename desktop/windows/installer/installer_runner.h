@@ -1,0 +1,90 @@
+// InstallerRunner: the front end's handle on an installation. Start locks the install
+// folder for this front end (a global mutex), listens on the installer mailslot and
+// launches the backend process, which reports over the mailslot; every report reaches
+// the runner's observers as the InstallerObserver call it stands for, and the backend's
+// exit ends the installation with OnInstallationDone.
+//
+//   InstallerRunner runner(package_folder, assistant_folder);
+//   runner.AddObserver(this);
+//   if (!runner.Start(&settings)) ...   // the observers heard OnError
+//   runner.OnPackageReady();            // once the package is complete
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_RUNNER_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_RUNNER_H_
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/memory/weak_ptr.h"
+#include "base/observer_list.h"
+#include "base/process/process.h"
+#include "base/win/object_watcher.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+
+namespace installer {
+
+class Settings;
+
+class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver::Delegate {
+ public:
+  InstallerRunner(const base::FilePath& package_folder, const base::FilePath& assistant_folder);
+  ~InstallerRunner() override;
+  InstallerRunner(const InstallerRunner&) = delete;
+  InstallerRunner& operator=(const InstallerRunner&) = delete;
+
+  void AddObserver(InstallerObserver* observer) { observers_.AddObserver(observer); }
+  void RemoveObserver(InstallerObserver* observer) { observers_.RemoveObserver(observer); }
+
+  // Locks the folder and launches the backend for `settings` (borrowed until Stop). True
+  // when the backend runs and is watched; otherwise the observers heard one OnError.
+  bool Start(Settings* settings);
+  // The package is complete in the package folder; tells a waiting backend so.
+  void OnPackageReady();
+  // Interrupts a running backend and lets go of the folder.
+  void Stop();
+
+  bool backend_running() const { return backend_running_; }
+
+  // The backend's command line for `settings`: their command-line form with
+  // `replacements` put in place of switches of the same name.
+  static base::CommandLine BuildBackendCommandLine(
+      const base::CommandLine& settings_form, const base::CommandLine::SwitchMap& replacements);
+  // The 8 bytes of `handle`, lowest first, as upper-case hexadecimal.
+  static std::string FormatHandleSwitch(HANDLE handle);
+
+  // base::ObjectWatcher::Delegate:
+  void OnObjectSignaled(HANDLE object) override;
+  // IpcReceiver::Delegate:
+  void OnMessageReceived(const base::SerialBuffer& message) override;
+
+ private:
+  class ObserverFanOut;
+
+  // Notifies OnError, logs `message` and returns false.
+  bool Fail(uint32_t code, const std::string& message);
+  void NotifyDone(bool success);
+
+  IpcReceiver receiver_;
+  base::FilePath assistant_folder_;
+  base::FilePath package_folder_;
+  base::Process backend_;
+  base::ScopedHandle mutex_;
+  base::ObjectWatcher backend_watcher_;
+  base::ScopedHandle package_ready_event_;
+  base::ScopedHandle interrupted_event_;
+  Settings* settings_ = nullptr;
+  bool started_ = false;
+  bool have_package_ = false;
+  bool backend_running_ = false;
+  base::ObserverList<InstallerObserver> observers_;
+  base::WeakPtrFactory<InstallerRunner> weak_factory_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_RUNNER_H_

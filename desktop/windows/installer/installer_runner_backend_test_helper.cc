@@ -1,0 +1,88 @@
+// Test helper: a backend process as the installer's entry starts it for "backend" (the
+// process command line, COM in a single-threaded apartment, logging into the installer's
+// log folder, a default message loop, the request read from the command line), running
+// InstallerRunnerBackend. The tests copy it into a package folder as "installer.exe",
+// the program a front end starts when the package is present.
+//
+// For the tests only: the environment variable VELUM_TEST_USER_HIVE names a key under
+// HKEY_CURRENT_USER that stands in for the whole hive, as in the test EXE's own runs.
+// Exit code 0 when the installation succeeded, 1 when not, 2 when the set-up failed.
+#include <windows.h>
+#include <objbase.h>
+
+#include <stdio.h>
+
+#include <string>
+
+#include "base/at_exit.h"
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/files/file_path.h"
+#include "base/logging.h"
+#include "base/message_loop/message_loop.h"
+#include "desktop/windows/installer/feature_flags.h"
+#include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/installer_temp_folder.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings_platform.h"
+
+namespace {
+
+bool UsePrivateUserHive(HKEY* key) {
+  wchar_t path[512] = {};
+  DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", path, 512);
+  if (length == 0) return true;
+  if (length >= 512) return false;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, key) == ERROR_SUCCESS &&
+         RegOverridePredefKey(HKEY_CURRENT_USER, *key) == ERROR_SUCCESS;
+}
+
+base::FilePath LogFilePath() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t name[64];
+  swprintf(name, 64, L"velum_installer_%04d%02d%02d%02d%02d%02d%03d.log", now.wYear,
+           now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  base::FilePath folder;
+  if (!installer::ObtainInstallerTempFolder(base::FilePath(L"Velum Installer"),
+                                            base::FilePath(), &folder))
+    return base::FilePath(name);
+  return folder.Append(name);
+}
+
+}  // namespace
+
+int wmain(int, wchar_t**) {
+  base::CommandLine::Init();
+  base::ExitCallbackStack exit_callbacks;
+  HKEY hive = nullptr;
+  if (!UsePrivateUserHive(&hive)) return 2;
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  installer::RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
+  const base::FilePath log_file = LogFilePath();
+  base::LoggingSettings logging_settings;
+  logging_settings.log_file = log_file.value().c_str();
+  logging_settings.delete_old = base::DELETE_OLD_LOG_FILE;
+  // As the entry does, the result is not checked: without a file the log goes nowhere.
+  (void)base::InitLogging(logging_settings);
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  LOG(INFO) << "Command line: " << command_line.GetCommandLineString().c_str();
+
+  bool succeeded = false;
+  {
+    base::MessageLoop loop;
+    installer::Settings settings(
+        command_line.HasSwitch("uninstall"), command_line.HasSwitch("silent"),
+        command_line.HasSwitch("autoupdate"), command_line.GetSwitchValuePath("installfolder"),
+        command_line.HasSwitch("replacebasaltinstallation"), 1, &command_line,
+        installer::GetDefaultSettingsPlatform());
+    installer::InstallerRunnerBackend backend;
+    succeeded = backend.RunInstallerBackend(&settings);
+  }
+  if (com) CoUninitialize();
+  if (hive) {
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegCloseKey(hive);
+  }
+  return succeeded ? 0 : 1;
+}

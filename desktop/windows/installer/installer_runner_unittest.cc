@@ -1,0 +1,311 @@
+#include "desktop/windows/installer/installer_runner.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_loop.h"
+#include "base/process/launch.h"
+#include "base/run_loop.h"
+#include "base/test/test_helper_process.h"
+#include "base/threading/thread.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/test_package_test_util.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using testing::RecordingInstallerObserver;
+
+TEST(InstallerRunnerBackendTest, InitialProcessHandleForms) {
+  struct Case {
+    const char* value;
+    bool ok;
+    uintptr_t handle;
+  } cases[] = {
+      {"A401000000000000", true, 0x1A4},
+      {"A4010000", true, 0x1A4},
+      {"FEFFFFFF", true, static_cast<uintptr_t>(-2)},  // 4 bytes are sign-extended
+      {"A40100000000", false, 0},                      // 6 bytes
+      {"A401", false, 0},
+      {"", false, 0},
+      {"G401000000000000", false, 0},
+  };
+  for (const Case& c : cases) {
+    HANDLE handle = nullptr;
+    EXPECT_EQ(c.ok, InstallerRunnerBackend::ParseInitialProcessHandle(c.value, &handle))
+        << c.value;
+    if (c.ok) {
+      EXPECT_EQ(c.handle, reinterpret_cast<uintptr_t>(handle)) << c.value;
+    }
+  }
+  EXPECT_EQ("A401000000000000",
+            InstallerRunner::FormatHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));
+}
+
+TEST(InstallerRunnerCommandLineTest, BackendSwitchesReplaceThoseOfTheSettings) {
+  base::CommandLine form(base::CommandLine::NO_PROGRAM);
+  form.AppendSwitch("backend");
+  form.AppendSwitchASCII("initial-pid", "17");
+  form.AppendSwitchASCII("installfolder", "C:\\x");
+  base::CommandLine::SwitchMap replacements;
+  replacements["initial-pid"] = L"42";
+  base::CommandLine result = InstallerRunner::BuildBackendCommandLine(form, replacements);
+  EXPECT_EQ("42", result.GetSwitchValueASCII("initial-pid"));
+  EXPECT_EQ("C:\\x", result.GetSwitchValueASCII("installfolder"));
+  EXPECT_TRUE(result.HasSwitch("backend"));
+  EXPECT_EQ(static_cast<size_t>(4), result.argv().size());
+}
+
+// A front end in this process starts the backend helper (copied into a package as its
+// "installer.exe") on a copy of test_pkg.
+class InstallerRunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    ASSERT_FALSE(temp_.path().empty());
+    install_folder_ = scratch_.path().Append(L"Velum");
+    ASSERT_FALSE(package_scratch_.path().empty());
+    // Apart from the scratch folder, whose snapshot must not see the package.
+    package_ = package_scratch_.path().Append(L"package");
+    ASSERT_TRUE(testing::CopyTestPackage(L"test_pkg", package_));
+    ASSERT_TRUE(base::CopyFile(
+        base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")),
+        package_.Append(L"installer.exe")));
+    // The backend's log folder goes under its temporary folder; its registry writes
+    // into a private hive, which this process uses too.
+    ASSERT_TRUE(user_hive_.active());
+    ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", user_hive_.path().c_str()));
+    saved_tmp_ = Environment(L"TMP");
+    saved_temp_ = Environment(L"TEMP");
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp_.path().value().c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp_.path().value().c_str()));
+  }
+
+  void TearDown() override {
+    SetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", nullptr);
+    SetEnvironmentVariableW(L"TMP", saved_tmp_.empty() ? nullptr : saved_tmp_.c_str());
+    SetEnvironmentVariableW(L"TEMP", saved_temp_.empty() ? nullptr : saved_temp_.c_str());
+  }
+
+  static std::wstring Environment(const wchar_t* name) {
+    wchar_t value[1024] = {};
+    DWORD length = GetEnvironmentVariableW(name, value, 1024);
+    return length < 1024 ? std::wstring(value, length) : std::wstring();
+  }
+
+  std::string Snapshot() {
+    return testing::SnapshotFileTree(scratch_.path()) +
+           testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
+  }
+
+  std::vector<base::FilePath> LogFiles() {
+    std::vector<base::FilePath> logs;
+    base::FileEnumerator list(temp_.path().Append(L"Velum Installer"), false,
+                              base::FileEnumerator::FILES, L"velum_installer_*.log");
+    for (base::FilePath path = list.Next(); !path.empty(); path = list.Next())
+      logs.push_back(path);
+    return logs;
+  }
+
+  base::MessageLoop loop_;
+  base::ScratchDir scratch_;
+  base::ScratchDir temp_;
+  base::ScratchDir package_scratch_;
+  base::FilePath install_folder_;
+  base::FilePath package_;
+  testing::PrivateUserHive user_hive_;
+  std::wstring saved_tmp_;
+  std::wstring saved_temp_;
+};
+
+// Starts a second front end for `settings` on another thread (the mutex belongs to a
+// thread, and this one holds it) and returns what its observer heard.
+std::vector<std::string> StartOnAnotherThread(const base::FilePath& package, Settings* settings,
+                                              bool* started) {
+  std::vector<std::string> events;
+  base::Thread thread("second front end");
+  EXPECT_TRUE(thread.Start());
+  thread.GetTaskRunner()->PostTask(FROM_HERE, base::Bind([package, settings, started,
+                                                          &events]() {
+    RecordingInstallerObserver observer;
+    InstallerRunner runner(package, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.OnPackageReady();
+    *started = runner.Start(settings);
+    runner.RemoveObserver(&observer);
+    events = observer.events;
+  }));
+  thread.Stop();
+  return events;
+}
+
+TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
+  testing::TestSettings settings(install_folder_, {});
+  testing::TestSettings second_settings(install_folder_, {});
+  RecordingInstallerObserver observer;
+  base::RunLoop run_loop;
+  observer.on_event = [&run_loop](const std::string& event) {
+    if (event.compare(0, 5, "Done(") == 0) run_loop.Quit();
+  };
+  InstallerRunner runner(package_, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  ASSERT_TRUE(runner.Start(settings.get())) << ::testing::PrintToString(observer.events);
+
+  bool second_started = true;
+  std::vector<std::string> second =
+      StartOnAnotherThread(package_, second_settings.get(), &second_started);
+  EXPECT_FALSE(second_started);
+  EXPECT_EQ((std::vector<std::string>{"Error(10,,Could not acquire installer mutex)"}), second);
+
+  run_loop.Run();
+  runner.RemoveObserver(&observer);
+  const std::vector<std::string>& events = observer.events;
+  ASSERT_GE(events.size(), 5u) << ::testing::PrintToString(events);
+  EXPECT_EQ("Started", events[0]);
+  EXPECT_EQ(0u, events[1].find("TotalSteps(")) << events[1];
+  EXPECT_GT(observer.Count("Step"), 0);
+  EXPECT_EQ("Success", events[events.size() - 2]);
+  EXPECT_EQ("Done(1)", events.back());
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+  std::vector<base::FilePath> logs = LogFiles();
+  ASSERT_EQ(1u, logs.size());
+  std::string log;
+  ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
+  EXPECT_NE(std::string::npos, log.find("Installer backend exiting"));
+}
+
+TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {
+  testing::TestSettings settings(install_folder_, {}, false, false, /*valid_folder=*/false);
+  RecordingInstallerObserver observer;
+  InstallerRunner runner(package_, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  EXPECT_FALSE(runner.Start(settings.get()));
+  EXPECT_FALSE(runner.backend_running());
+  EXPECT_EQ(
+      (std::vector<std::string>{"Error(2,,Attempting to start installation with invalid settings)"}),
+      observer.events);
+  runner.RemoveObserver(&observer);
+}
+
+// The end of the installation is the backend's exit code, whatever it reported; the
+// backend gets the settings' switches and the front end's identity.
+TEST_F(InstallerRunnerTest, TheBackendsExitCodeDecidesTheEnd) {
+  ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
+                             package_.Append(L"installer.exe")));
+  const base::FilePath log = temp_.path().Append(L"launched.txt");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_LOG", log.value().c_str()));
+  for (const wchar_t* exit_code : {L"0", L"1"}) {
+    SCOPED_TRACE(exit_code);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", exit_code));
+    testing::TestSettings settings(install_folder_, {});
+    RecordingInstallerObserver observer;
+    base::RunLoop run_loop;
+    observer.on_end = [&run_loop] { run_loop.Quit(); };
+    InstallerRunner runner(package_, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.OnPackageReady();
+    ASSERT_TRUE(runner.Start(settings.get()));
+    // One runner runs one installation.
+    EXPECT_FALSE(runner.Start(settings.get()));
+    run_loop.Run();
+    runner.RemoveObserver(&observer);
+    EXPECT_EQ((std::vector<std::string>{exit_code[0] == L'0' ? "Done(1)" : "Done(0)"}),
+              observer.events);
+  }
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_LOG", nullptr);
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
+  std::string launched;
+  ASSERT_TRUE(base::ReadFileToString(log, &launched));
+  EXPECT_EQ(0u, launched.find("installer.exe --backend")) << launched;
+  for (const std::string& expected :
+       {std::string(" --initial-pid=") + std::to_string(GetCurrentProcessId()) + " ",
+        std::string(" --server-tracking-data=server_tracking_data"),
+        std::string(" --crash-reporter-pid=0"), std::string(" --install ")}) {
+    EXPECT_NE(std::string::npos, launched.find(expected)) << expected << " in " << launched;
+  }
+  const size_t handle = launched.find("--initial-proc-handle=");
+  ASSERT_NE(std::string::npos, handle);
+  EXPECT_EQ(std::string::npos,
+            launched.substr(handle + 22, 16).find_first_not_of("0123456789ABCDEF"));
+  EXPECT_EQ(std::string::npos, launched.find("wait-for-package"));
+}
+
+TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
+  // A file the installation cannot copy keeps it retrying, mid-way, while the front
+  // end goes.
+  base::ScopedHandle locked(CreateFileW(package_.Append(L"velum.exe").value().c_str(),
+                                        GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(locked.IsValid());
+  base::ScopedHandle front_end = testing::StartSleepingFakeProgram(
+      testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"));
+  ASSERT_TRUE(front_end.IsValid());
+  base::ScopedHandle interrupted(CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted",
+                          true)
+          .c_str()));
+  ASSERT_TRUE(interrupted.IsValid());
+  const std::string before = Snapshot();
+
+  class Listener : public IpcReceiver::Delegate {
+   public:
+    void OnMessageReceived(const base::SerialBuffer& message) override {
+      DispatchInstallerMessage(message, &observer);
+    }
+    RecordingInstallerObserver observer;
+  } listener;
+  base::RunLoop run_loop;
+  HANDLE front_end_handle = front_end.Get();
+  listener.observer.on_event = [&run_loop, front_end_handle](const std::string& event) {
+    if (event == "ImportantEvent(file_copy_retry)") {
+      TerminateProcess(front_end_handle, 1);
+      run_loop.Quit();
+    }
+  };
+  IpcReceiver receiver(&listener);
+  ASSERT_TRUE(receiver.Connect(GetInstallerMailslotName(install_folder_)));
+  base::RunLoop created;
+  receiver.Flush(created.QuitClosure());
+  created.Run();
+
+  testing::TestSettings settings(install_folder_, {});
+  base::CommandLine::SwitchMap replacements;
+  replacements["initial-pid"] = std::to_wstring(GetProcessId(front_end.Get()));
+  base::CommandLine command_line =
+      InstallerRunner::BuildBackendCommandLine(settings.get()->ToCommandLine(false), replacements);
+  command_line.SetProgram(package_.Append(L"installer.exe"));
+  base::Process backend = base::LaunchProcess(command_line, base::LaunchOptions());
+  ASSERT_TRUE(backend.IsValid());
+  run_loop.Run();
+  int32_t exit_code = 0;
+  ASSERT_TRUE(backend.WaitForExit(&exit_code));
+  EXPECT_EQ(1, exit_code);
+  EXPECT_EQ(0, listener.observer.Count("Success"));
+  locked.Close();
+  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,167 @@
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/serial_buffer.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/ipc_receiver.h"
+#include "desktop/windows/installer/ipc/ipc_sender.h"
+#include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/ipc/mailslot_writer.h"
+#include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using testing::RecordingInstallerObserver;
+
+// Decodes what arrives into observer lines; quits the run loop on a chosen line.
+class Collector : public IpcReceiver::Delegate {
+ public:
+  void OnMessageReceived(const base::SerialBuffer& message) override {
+    ++messages;
+    EXPECT_TRUE(DispatchInstallerMessage(message, &observer));
+  }
+  RecordingInstallerObserver observer;
+  int messages = 0;
+};
+
+class MailslotIpcTest : public ::testing::Test {
+ protected:
+  // A name no other test process uses.
+  std::wstring Name(const wchar_t* what) {
+    return L"velum_ipc_test\\" + std::to_wstring(GetCurrentProcessId()) + L"\\" + what;
+  }
+
+  // Connects `receiver` and returns once its mailslot exists.
+  void ConnectReceiver(IpcReceiver* receiver, const std::wstring& name) {
+    ASSERT_TRUE(receiver->Connect(name));
+    base::RunLoop created;
+    receiver->Flush(created.QuitClosure());
+    created.Run();
+  }
+
+  // Runs the loop until the collector has recorded `line`.
+  void RunUntil(Collector* collector, const std::string& line) {
+    base::RunLoop run_loop;
+    collector->observer.on_event = [&run_loop, line](const std::string& event) {
+      if (event == line) run_loop.Quit();
+    };
+    run_loop.Run();
+    collector->observer.on_event = nullptr;
+  }
+
+  base::MessageLoop loop_;
+};
+
+std::unique_ptr<base::SerialBuffer> OversizeMessage() {
+  // An important event whose name alone is larger than a mailslot message.
+  return CreateImportantEventMessage(std::string(3000, 'x'));
+}
+
+TEST_F(MailslotIpcTest, MessagesArriveInOrder) {
+  Collector collector;
+  IpcReceiver receiver(&collector);
+  ConnectReceiver(&receiver, Name(L"order"));
+  IpcSender sender;
+  ASSERT_TRUE(sender.Connect(Name(L"order")));
+  EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_STARTED)));
+  EXPECT_TRUE(sender.Send(CreateTotalStepsMessage(3)));
+  EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
+  RunUntil(&collector, "Step");
+  EXPECT_EQ((std::vector<std::string>{"Started", "TotalSteps(3)", "Step"}),
+            collector.observer.events);
+}
+
+// The final report of a run comes right after a burst of step messages, and the sender
+// is closed at once: it must still arrive, and an oversize message in between must not
+// hold back what follows it.
+TEST_F(MailslotIpcTest, TheFinalReportArrivesAfterABurstAndAnOversizeMessage) {
+  Collector collector;
+  IpcReceiver receiver(&collector);
+  ConnectReceiver(&receiver, Name(L"burst"));
+  const int kSteps = 300;
+  {
+    IpcSender sender;
+    ASSERT_TRUE(sender.Connect(Name(L"burst")));
+    for (int i = 0; i < kSteps; ++i) {
+      if (i == 10) {
+        EXPECT_FALSE(sender.Send(OversizeMessage()));
+      }
+      EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
+    }
+    EXPECT_TRUE(sender.Send(CreateErrorMessage(8, L"C:\\a", "Failed copying a")));
+  }
+  RunUntil(&collector, "Error(8,C:\\a,Failed copying a)");
+  EXPECT_EQ(kSteps, collector.observer.Count("Step"));
+  EXPECT_EQ(kSteps + 1, collector.messages);
+}
+
+TEST_F(MailslotIpcTest, ASenderWithoutReceiverNeverBlocks) {
+  IpcSender unconnected;
+  EXPECT_FALSE(unconnected.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
+  IpcSender sender;
+  ASSERT_TRUE(sender.Connect(Name(L"nobody")));
+  for (int i = 0; i < 20; ++i) sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Close();
+  // A second close (the destructor's) does nothing.
+  sender.Close();
+}
+
+TEST_F(MailslotIpcTest, ADestroyedReceiverGetsNoDelivery) {
+  Collector collector;
+  auto receiver = std::make_unique<IpcReceiver>(&collector);
+  // As the reader does on the IPC thread: the delivery is now a task of this loop.
+  std::unique_ptr<base::SerialBuffer> message = CreateInstallerMessage(IPC_MESSAGE_STEP);
+  receiver->OnMailslotMessage(*message);
+  receiver.reset();
+  base::RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(0, collector.messages);
+}
+
+// The receiver closes with its read in flight (or its poll due); a sender still
+// writing afterwards drops its messages instead of waiting.
+TEST_F(MailslotIpcTest, CloseReturnsWithAReadPendingAndTheSenderCarriesOn) {
+  Collector collector;
+  IpcReceiver receiver(&collector);
+  ConnectReceiver(&receiver, Name(L"close"));
+  IpcSender sender;
+  ASSERT_TRUE(sender.Connect(Name(L"close")));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  RunUntil(&collector, "Success");
+  receiver.Close();
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  sender.Close();
+  EXPECT_EQ(1, collector.messages);
+}
+
+TEST_F(MailslotIpcTest, OnlyResourceShortagesAreRetried) {
+  struct Case {
+    DWORD error;
+    bool transient;
+  } cases[] = {{ERROR_NOT_ENOUGH_MEMORY, true},  {ERROR_NO_SYSTEM_RESOURCES, true},
+               {ERROR_NOT_ENOUGH_QUOTA, true},   {ERROR_INVALID_PARAMETER, false},
+               {ERROR_BROKEN_PIPE, false},       {ERROR_HANDLE_EOF, false},
+               {ERROR_BAD_LENGTH, false}};
+  for (const Case& c : cases)
+    EXPECT_EQ(c.transient, MailslotWriter::IsTransientError(c.error)) << c.error;
+}
+
+TEST(MailslotNameTest, TheInstallFolderIsKeptUnchanged) {
+  EXPECT_EQ(L"velum_installer\\C:\\Program Files\\Velum",
+            GetInstallerMailslotName(base::FilePath(L"C:\\Program Files\\Velum")));
+  EXPECT_EQ(L"\\\\.\\mailslot\\velum_installer\\C:\\x",
+            GetMailslotPath(GetInstallerMailslotName(base::FilePath(L"C:\\x"))));
+}
+
+}  // namespace
+}  // namespace installer
