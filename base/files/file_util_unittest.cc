@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/command_line.h"
+#include "base/debug/alias.h"
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/scratch_dir_test_util.h"
@@ -86,6 +87,28 @@ TEST_F(FileUtilTest, RecursiveDeleteNeverEntersDirectoryLinks) {
   if (PathExists(Path(L"link2"))) {
     EXPECT_TRUE(RemoveDirectoryLink(Path(L"link2")));
   }
+}
+
+// Leaves |value| in the stack below the caller, where a callee's uninitialized locals
+// will find it.
+__attribute__((noinline)) void FillStackWith(HANDLE value) {
+  HANDLE area[8192];
+  for (HANDLE& slot : area) slot = value;
+  debug::AliasForCrashDump(area);
+}
+
+TEST_F(FileUtilTest, StartingAHostProgramLeavesOurHandlesOpen) {
+  if (!RunningUnderWine()) GTEST_SKIP() << "host programs exist only under Wine";
+  // Wine leaves the process information of a host program as its stack held it.
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(event);
+  const FilePath made = Path(L"made");
+  FillStackWith(event);
+  ASSERT_TRUE(StartHostCommand("/bin/touch \"" + UnixPath(made) + "\""));
+  EXPECT_TRUE(WaitForPathExistence(made, true, 60000));
+  DWORD flags = 0;
+  EXPECT_TRUE(GetHandleInformation(event, &flags)) << "a live handle was closed";
+  CloseHandle(event);
 }
 
 TEST_F(FileUtilTest, CreateDirectoryOutcomes) {
