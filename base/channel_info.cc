@@ -2,6 +2,6 @@
 
 namespace base {
 
-int32_t GetChannel() { return 4; }
+int32_t GetChannel() { return kChannelStable; }
 
 }  // namespace base

@@ -7,7 +7,13 @@
 
 namespace base {
 
-// Stream numbers: 1 Nightly, 2 Developer, 3 Next, 4 Stable. This build is Stable.
+// The stream numbers, as stored in registry tables, statistics and file names.
+const int32_t kChannelNightly = 1;
+const int32_t kChannelDeveloper = 2;
+const int32_t kChannelNext = 3;
+const int32_t kChannelStable = 4;
+
+// The build's stream. This build is Stable.
 int32_t GetChannel();
 
 }  // namespace base

@@ -7,6 +7,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -137,11 +138,10 @@ void CommandLine::ParseFromString(StringPiece16 command_line) {
   const StringType text = TrimWhitespace(command_line);
   if (text.empty()) return;
   int count = 0;
-  wchar_t** args = CommandLineToArgvW(text.c_str(), &count);
+  const ScopedLocalAlloc<wchar_t*> args(CommandLineToArgvW(text.c_str(), &count));
   StringVector argv;
-  for (int i = 0; args && i < count; ++i) argv.push_back(args[i]);
+  for (int i = 0; args.IsValid() && i < count; ++i) argv.push_back(args.Get()[i]);
   InitFromArgv(argv);
-  LocalFree(args);
 }
 
 FilePath CommandLine::GetProgram() const { return FilePath(argv_[0]); }

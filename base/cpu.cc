@@ -46,11 +46,14 @@ void CpuInfo::Initialize(const Probe& probe) {
     const Registers leaf1 = probe.cpuid(1, 0);
     signature_ = leaf1.eax;
     type_ = (signature_ >> 12) & 0x3;
-    family_ = (signature_ >> 8) & 0xF;
     extended_model_ = (signature_ >> 16) & 0xF;
     model_ = ((signature_ >> 4) & 0xF) + (extended_model_ << 4);
     stepping_ = signature_ & 0xF;
     extended_family_ = (signature_ >> 20) & 0xFF;
+    // As both vendors define it: a base family of Fh is extended (AMD 10h and later
+    // report Fh there), so only the real family 15 reads as 15.
+    family_ = (signature_ >> 8) & 0xF;
+    if (family_ == 0xF) family_ += extended_family_;
 
     has_mmx_ = Bit(leaf1.edx, 23);
     has_sse_ = Bit(leaf1.edx, 25);

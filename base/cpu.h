@@ -25,6 +25,7 @@ class CpuInfo {
 
   uint32_t signature() const { return signature_; }  // EAX of leaf 1
   uint32_t type() const { return type_; }
+  // The base family, plus the extended family when the base is Fh.
   uint32_t family() const { return family_; }
   uint32_t model() const { return model_; }  // includes the extended model
   uint32_t stepping() const { return stepping_; }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/time/time.h"
+
 namespace base {
 namespace {
 
@@ -34,6 +36,38 @@ class CpuInfoTest : public testing::Test {
 };
 
 const uint32_t kAvxBits = (1u << 26) | (1u << 27) | (1u << 28);
+
+// The family adds the extended family only to a base family of Fh, and only the real
+// family 15 of AMD is kept off the high-resolution clocks.
+TEST_F(CpuInfoTest, FamilyAndTheHighResolutionClock) {
+  const CpuInfo::Registers kAmd = {1, 0x68747541, 0x444d4163, 0x69746e65};
+  const CpuInfo::Registers kIntel = {1, 0x756e6547, 0x6c65746e, 0x49656e69};
+  const struct {
+    const char* name;
+    CpuInfo::Registers vendor;
+    uint32_t signature;
+    uint32_t family;
+    bool usable_tsc;
+  } kCases[] = {
+      {"AMD K8", kAmd, 0x00020F32, 15, false},
+      {"AMD family 10h", kAmd, 0x00100F42, 0x10, true},
+      {"AMD family 1Ah", kAmd, 0x00B40F40, 26, true},
+      {"Intel Pentium 4", kIntel, 0x00000F29, 15, true},
+      {"Intel family 6, extended bits ignored", kIntel, 0x001906EA, 6, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fake_.leaves[0] = c.vendor;
+    fake_.leaves[1] = {c.signature, 0, 0, 0};
+    fake_.leaves[0x80000000u] = {0x80000007u, 0, 0, 0};
+    fake_.leaves[0x80000007u] = {0, 0, 0, 1u << 8};  // invariant counter
+    const CpuInfo cpu = Probe();
+    EXPECT_EQ(c.family, cpu.family());
+    EXPECT_EQ(c.usable_tsc, time_internal::CpuHasUsableTsc(cpu));
+  }
+  fake_.leaves[0x80000007u] = {};
+  EXPECT_FALSE(time_internal::CpuHasUsableTsc(Probe())) << "without an invariant counter";
+}
 
 TEST_F(CpuInfoTest, DecodesSignatureVendorAndFlags) {
   // "GenuineIntel" is EBX "Genu", EDX "ineI", ECX "ntel".

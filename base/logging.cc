@@ -10,6 +10,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "base/synchronization/lock.h"
 #include "base/verbose_log_config.h"
 
@@ -74,8 +75,7 @@ bool OpenLogFile() {
 
 // The caller holds g_log_file_lock.
 void CloseLogFileLocked() {
-  HANDLE file = g_log_file.exchange(nullptr);
-  if (file) CloseHandle(file);
+  ScopedUnverifiedHandle file(g_log_file.exchange(nullptr));
 }
 
 void InitVerboseConfigFromCommandLine() {

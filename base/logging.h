@@ -146,6 +146,13 @@ std::ostream& operator<<(std::ostream& out, const std::wstring& text);
                     LOG_IS_ON(severity) && (condition))
 #define VLOG(level)                                                                \
   VELUM_LAZY_STREAM(::base::LogMessage(__FILE__, __LINE__, -(level)).stream(), VLOG_IS_ON(level))
+// VLOG(level) with the text of the system error |error| appended, for a code saved
+// before later calls could change the thread's last error. |file| is the name the
+// site's verbose lines go by for "v" and "vmodule": __FILE__, or the module a file's
+// lines are known by when it is not the file's own name.
+#define VPLOG_WITH_ERROR(file, level, error)                                               \
+  VELUM_LAZY_STREAM(::base::LastErrorLogMessage(file, __LINE__, -(level), (error)).stream(), \
+                    ::base::GetVerboseLevelForFile(file, sizeof(file)) >= (level))
 #define PLOG(severity)                                                                 \
   VELUM_LAZY_STREAM(::base::LastErrorLogMessage(__FILE__, __LINE__, ::base::LOG_##severity, \
                                                 ::base::GetLastSystemErrorCode())         \

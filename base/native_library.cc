@@ -67,8 +67,8 @@ HMODULE LoadNativeLibrary(const FilePath& path) {
 }
 
 void* ScopedNativeLibrary::GetFunctionPointer(const char* name) const {
-  if (!module_) return nullptr;
-  return reinterpret_cast<void*>(GetProcAddress(module_, name));
+  if (!module_.IsValid()) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(module_.Get(), name));
 }
 
 }  // namespace base

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -29,20 +30,15 @@ HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutc
 class ScopedNativeLibrary {
  public:
   explicit ScopedNativeLibrary(const FilePath& path) : module_(LoadNativeLibrary(path)) {}
-  ScopedNativeLibrary(const ScopedNativeLibrary&) = delete;
-  ScopedNativeLibrary& operator=(const ScopedNativeLibrary&) = delete;
-  ~ScopedNativeLibrary() {
-    if (module_) FreeLibrary(module_);
-  }
 
-  bool IsValid() const { return module_ != nullptr; }
-  HMODULE get() const { return module_; }
+  bool IsValid() const { return module_.IsValid(); }
+  HMODULE get() const { return module_.Get(); }
 
   // The exported function |name|; null without a module or such an export.
   void* GetFunctionPointer(const char* name) const;
 
  private:
-  HMODULE module_;
+  ScopedModule module_;
 };
 
 }  // namespace base

@@ -38,6 +38,7 @@
 #include "base/trace_event/trace_event.h"
 #include "base/trace_event/trace_log.h"
 #include "base/values.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/package_fetcher/file_checksum.h"
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
@@ -261,18 +262,20 @@ void Bench7z() {
   // checks, so the compressed archives follow to measure the LZMA decoders.
   std::vector<std::pair<uintmax_t, std::string>> archives;
   WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "\\*.7z").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
+  base::ScopedFindHandle find(FindFirstFileA((dir + "\\*.7z").c_str(), &found));
+  if (find.IsValid()) {
     do {
       uintmax_t size = (static_cast<uintmax_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
       archives.push_back({size, found.cFileName});
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    } while (FindNextFileA(find.Get(), &found));
   }
   std::sort(archives.rbegin(), archives.rend());
   if (archives.empty()) std::printf("7z: no archive in %s\n", dir.c_str());
   base::FilePath out;
-  base::GetTempDir(&out);
+  if (!base::GetTempDir(&out)) {
+    std::printf("7z: no temporary folder\n");
+    return;
+  }
   out = out.Append(L"velum_bench_7z");
   for (const auto& entry : archives) {
     const std::string& name = entry.second;
@@ -295,7 +298,10 @@ void Bench7z() {
 // against the system's replace call it used before, for a small and a larger file.
 void BenchImportantFileWriter() {
   base::FilePath folder;
-  base::GetTempDir(&folder);
+  if (!base::GetTempDir(&folder)) {
+    std::printf("important file writer: no temporary folder\n");
+    return;
+  }
   folder = folder.Append(L"velum_bench_writer");
   base::DeleteFile(folder, true);
   if (!base::CreateDirectory(folder)) {

@@ -84,10 +84,18 @@ fetch_sources() {
 }
 
 configure_and_build() {
-  if [ ! -f "$BUILD/build.ninja" ]; then
-    cmake -G Ninja -S "$REPO" -B "$BUILD" --log-level=WARNING \
-      -DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/toolchain-mingw64-posix.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DVELUM_DEPS_SRC="$DEPS/src"
+  local args=(-G Ninja -S "$REPO" -B "$BUILD" --log-level=WARNING
+              -DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/toolchain-mingw64-posix.cmake"
+              -DCMAKE_BUILD_TYPE=Release -DVELUM_DEPS_SRC="$DEPS/src")
+  # What the configuration was made from: the package list, the source packages fetched,
+  # the configure arguments and compiler launchers. A change in any reconfigures.
+  local deps_id
+  deps_id=$({ printf '%s\n' "${PKGS[@]}" "${args[@]}" "${CMAKE_CXX_COMPILER_LAUNCHER:-}" \
+                "${CMAKE_C_COMPILER_LAUNCHER:-}"; cat "$DEPS"/src/*.stamp; } | sha256sum)
+  if [ ! -f "$BUILD/build.ninja" ] || [ "$(cat "$BUILD/dependencies.stamp" 2>/dev/null)" != "$deps_id" ]; then
+    log "configuring"
+    cmake "${args[@]}"
+    echo "$deps_id" > "$BUILD/dependencies.stamp"
   fi
   log "building"
   cmake --build "$BUILD" -j "$JOBS"

@@ -9,11 +9,12 @@ rm -rf "$out"
 mkdir -p "$out/payload/docs" "$out/payload/sub dir/ünïcödé" "$out/payload/bin" "$out/payload/empty-dir"
 cd "$out/payload"
 seq 1 50000 | sed 's/$/ lorem ipsum dolor/' > docs/text.txt
-head -c 300000 /dev/urandom > bin/random.bin
+# Incompressible bytes from a fixed seed: the same test data on every build.
+python3 -c 'import random, sys; random.seed(17); sys.stdout.buffer.write(random.randbytes(300000))' > bin/random.bin
 : > docs/empty.txt
 printf 'unicode name\n' > "sub dir/ünïcödé/名前 ✓.txt"
-# x86-64 code, so that 7zz applies its BCJ filter.
-x86_64-w64-mingw32-strip -o bin/app.exe /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll
+# x86-64 code, so that 7zz applies its BCJ filter; a fixed PE time stamp keeps it the same.
+SOURCE_DATE_EPOCH=0 x86_64-w64-mingw32-strip -o bin/app.exe /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll
 find . -type f -print0 | sort -z | xargs -0 sha256sum > ../manifest.sha256.tmp
 Z="7zz a -bso0 -bsp0 -bse1"
 $Z -m0=LZMA2                        ../lzma2.7z .

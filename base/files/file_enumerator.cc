@@ -24,9 +24,7 @@ FileEnumerator::FileEnumerator(const FilePath& root, bool recursive, int file_ty
 FileEnumerator::FileEnumerator(const FilePath& root, int file_type)
     : FileEnumerator(root, true, file_type, std::wstring()) {}
 
-FileEnumerator::~FileEnumerator() {
-  if (find_handle_ != INVALID_HANDLE_VALUE) FindClose(find_handle_);
-}
+FileEnumerator::~FileEnumerator() = default;
 
 FileEnumerator::FileInfo FileEnumerator::GetInfo() const {
   FileInfo info;
@@ -47,19 +45,18 @@ FilePath FileEnumerator::Next() {
       FilePath search = root_path_.Append(pattern_.empty() ? std::wstring(L"*") : pattern_);
       // Windows 7 and later: no short names and large fetches are faster.
       if (OsInfo::Instance()->version() >= OS_VERSION_WIN7) {
-        find_handle_ = FindFirstFileExW(search.value().c_str(), FindExInfoBasic, &find_data_,
-                                        FindExSearchNameMatch, nullptr,
-                                        FIND_FIRST_EX_LARGE_FETCH);
+        find_handle_.Reset(FindFirstFileExW(search.value().c_str(), FindExInfoBasic,
+                                            &find_data_, FindExSearchNameMatch, nullptr,
+                                            FIND_FIRST_EX_LARGE_FETCH));
       } else {
-        find_handle_ = FindFirstFileW(search.value().c_str(), &find_data_);
+        find_handle_.Reset(FindFirstFileW(search.value().c_str(), &find_data_));
       }
       has_find_data_ = true;
-    } else if (!FindNextFileW(find_handle_, &find_data_)) {
-      FindClose(find_handle_);
-      find_handle_ = INVALID_HANDLE_VALUE;
+    } else if (!FindNextFileW(find_handle_.Get(), &find_data_)) {
+      find_handle_.Reset();
     }
 
-    if (find_handle_ == INVALID_HANDLE_VALUE) {
+    if (!find_handle_.IsValid()) {
       has_find_data_ = false;
       // The pattern is for the first directory only; subdirectories are listed whole.
       pattern_.clear();

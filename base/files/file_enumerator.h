@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -51,7 +52,7 @@ class FileEnumerator {
 
   bool has_find_data_ = false;
   WIN32_FIND_DATAW find_data_;
-  HANDLE find_handle_ = INVALID_HANDLE_VALUE;
+  ScopedFindHandle find_handle_;
   FilePath root_path_;
   bool recursive_;
   int file_type_;

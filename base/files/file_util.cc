@@ -19,6 +19,9 @@ namespace {
 
 const size_t kMaxPath = MAX_PATH;
 
+// The verbose lines of the file utilities go by this module name ("file_util_win").
+const char kFileUtilLogModule[] = "base/files/file_util_win.cc";
+
 bool TooLong(const FilePath& path) {
   return path.value().size() >= kMaxPath;
 }
@@ -315,9 +318,8 @@ bool AppendToFile(const FilePath& path, const char* data, int size) {
                                    OPEN_EXISTING, 0, nullptr));
   if (!handle.IsValid()) {
     DWORD error = ::GetLastError();
-    if (VLOG_IS_ON(1))
-      LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
-          << "CreateFile failed for path " << path.AsUTF8();
+    VPLOG_WITH_ERROR(kFileUtilLogModule, 1, error)
+        << "CreateFile failed for path " << path.AsUTF8();
     return false;
   }
   DWORD written = 0;
@@ -326,16 +328,13 @@ bool AppendToFile(const FilePath& path, const char* data, int size) {
   DWORD error = ::GetLastError();
   handle.Close();
   if (!ok) {
-    if (VLOG_IS_ON(1))
-      LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
-          << "Writing file " << path.AsUTF8() << " failed";
+    VPLOG_WITH_ERROR(kFileUtilLogModule, 1, error)
+        << "Writing file " << path.AsUTF8() << " failed";
     return false;
   }
   if (static_cast<int>(written) != size) {
-    if (VLOG_IS_ON(1))
-      LastErrorLogMessage(__FILE__, __LINE__, -1, error).stream()
-          << "Only wrote " << written << " out of " << size << " byte(s) to "
-          << path.AsUTF8();
+    VPLOG_WITH_ERROR(kFileUtilLogModule, 1, error)
+        << "Only wrote " << written << " out of " << size << " byte(s) to " << path.AsUTF8();
     return false;
   }
   return true;

@@ -24,10 +24,10 @@ bool DirectoryExists(const FilePath& path);
 bool PathIsWritable(const FilePath& directory);
 
 // The temporary folder without trailing separators.
-bool GetTempDir(FilePath* path);
+[[nodiscard]] bool GetTempDir(FilePath* path);
 // The user's profile folder, else the temporary folder, else "C:\".
 FilePath GetHomeDir();
-bool GetCurrentDirectoryPath(FilePath* path);
+[[nodiscard]] bool GetCurrentDirectoryPath(FilePath* path);
 // The full path, or the empty path when it cannot be made.
 FilePath MakeAbsoluteFilePath(const FilePath& path);
 
@@ -42,34 +42,35 @@ bool CreateDirectory(const FilePath& path);
 bool DeleteFile(const FilePath& path, bool recursive);
 // Deletes the entries of |directory| matching |pattern| (and, when |recursive|, the
 // matching subdirectories with their contents).
-bool DeleteFileRecursive(const FilePath& directory, const std::wstring& pattern,
-                         bool recursive);
+[[nodiscard]] bool DeleteFileRecursive(const FilePath& directory,
+                                       const std::wstring& pattern, bool recursive);
 
 // Creates a new empty file named "<GUID>.tmp" in |directory|.
-bool CreateTemporaryFileInDir(const FilePath& directory, FilePath* temp_file);
+[[nodiscard]] bool CreateTemporaryFileInDir(const FilePath& directory, FilePath* temp_file);
 
 // Copies one file, overwriting |to|; the copy is never read-only.
-bool CopyFile(const FilePath& from, const FilePath& to);
+[[nodiscard]] bool CopyFile(const FilePath& from, const FilePath& to);
 // Moves a file or directory, replacing an existing target file. Refuses "..".
-bool Move(const FilePath& from, const FilePath& to);
+[[nodiscard]] bool Move(const FilePath& from, const FilePath& to);
 // As Move without the ".." check. On failure the thread's last error is the move's.
-bool MoveUnsafe(const FilePath& from, const FilePath& to);
+[[nodiscard]] bool MoveUnsafe(const FilePath& from, const FilePath& to);
 // Copies |from| recursively. An existing directory |to| receives |from| as a new
 // subfolder. Refuses to copy a folder into itself.
-bool CopyDirectory(const FilePath& from, const FilePath& to);
+[[nodiscard]] bool CopyDirectory(const FilePath& from, const FilePath& to);
 // Moves |from| over |to|, replacing an existing |to| in one step.
-bool ReplaceFile(const FilePath& from, const FilePath& to);
+[[nodiscard]] bool ReplaceFile(const FilePath& from, const FilePath& to);
 
 // Reads the whole file into |contents| (may be null).
 bool ReadFileToString(const FilePath& path, std::string* contents);
 // As ReadFileToString, but false when the file holds more than |max_size| bytes;
 // |contents| then holds the first |max_size| bytes.
-bool ReadFileToStringWithMaxSize(const FilePath& path, std::string* contents,
+[[nodiscard]] bool ReadFileToStringWithMaxSize(const FilePath& path,
+                                               std::string* contents,
                                  size_t max_size);
 // Creates or truncates |path| and writes |data|; the count written or -1.
-int WriteFile(const FilePath& path, const char* data, int size);
+[[nodiscard]] int WriteFile(const FilePath& path, const char* data, int size);
 // Appends to an existing file; true only when everything was written.
-bool AppendToFile(const FilePath& path, const char* data, int size);
+[[nodiscard]] bool AppendToFile(const FilePath& path, const char* data, int size);
 // A stream for binary reading, not inherited by child processes; close with fclose.
 FILE* OpenFile(const FilePath& path);
 

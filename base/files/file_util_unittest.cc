@@ -1,14 +1,18 @@
 #include "base/files/file_util.h"
 
+#include <cstdio>
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/command_line.h"
+#include "base/debug/alias.h"
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/logging.h"
 
 namespace base {
 namespace {
@@ -83,6 +87,28 @@ TEST_F(FileUtilTest, RecursiveDeleteNeverEntersDirectoryLinks) {
   if (PathExists(Path(L"link2"))) {
     EXPECT_TRUE(RemoveDirectoryLink(Path(L"link2")));
   }
+}
+
+// Leaves |value| in the stack below the caller, where a callee's uninitialized locals
+// will find it.
+__attribute__((noinline)) void FillStackWith(HANDLE value) {
+  HANDLE area[8192];
+  for (HANDLE& slot : area) slot = value;
+  debug::AliasForCrashDump(area);
+}
+
+TEST_F(FileUtilTest, StartingAHostProgramLeavesOurHandlesOpen) {
+  if (!RunningUnderWine()) GTEST_SKIP() << "host programs exist only under Wine";
+  // Wine leaves the process information of a host program as its stack held it.
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(event);
+  const FilePath made = Path(L"made");
+  FillStackWith(event);
+  ASSERT_TRUE(StartHostCommand("/bin/touch \"" + UnixPath(made) + "\""));
+  EXPECT_TRUE(WaitForPathExistence(made, true, 60000));
+  DWORD flags = 0;
+  EXPECT_TRUE(GetHandleInformation(event, &flags)) << "a live handle was closed";
+  CloseHandle(event);
 }
 
 TEST_F(FileUtilTest, CreateDirectoryOutcomes) {
@@ -179,6 +205,32 @@ TEST_F(FileUtilTest, WriteAndAppend) {
   EXPECT_FALSE(AppendToFile(Path(L"missing"), "x", 1));
   EXPECT_FALSE(PathExists(Path(L"missing")));
   EXPECT_EQ(-1, WriteFile(Path(L"no\\such\\folder"), "x", 1));
+}
+
+// The append failures log at verbose level 1 of the module "file_util_win", so that name
+// (not this file's) turns them on.
+bool PrintLogLine(int, const char*, int, size_t, const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  return true;
+}
+void AppendWithVerboseModule(const char* vmodule, const FilePath& missing) {
+  CommandLine::Init();
+  CommandLine::ForCurrentProcess()->AppendSwitchASCII("vmodule", vmodule);
+  LoggingSettings none;
+  none.logging_dest = LOG_NONE;
+  InitLogging(none);
+  SetLogMessageHandler(&PrintLogLine);
+  std::fprintf(stderr, "appended %d\n", AppendToFile(missing, "x", 1) ? 1 : 0);
+  std::fflush(stderr);
+  ExitProcess(0);
+}
+
+TEST_F(FileUtilTest, AppendFailureLogsUnderTheModuleNameFileUtilWin) {
+  const FilePath missing = Path(L"missing");
+  EXPECT_EXIT(AppendWithVerboseModule("file_util_win=1", missing), testing::ExitedWithCode(0),
+              "CreateFile failed for path .*missing: .*\n.*appended 0");
+  EXPECT_EXIT(AppendWithVerboseModule("file_util=1", missing), testing::ExitedWithCode(0),
+              "^appended 0");
 }
 
 TEST_F(FileUtilTest, CopyFileClearsReadOnlyAndRefusesParentReferences) {

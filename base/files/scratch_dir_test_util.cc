@@ -8,6 +8,7 @@
 
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -53,6 +54,12 @@ bool MakeJunction(const FilePath& link, const FilePath& target, std::string* err
   return ok != FALSE;
 }
 
+// True when |command|'s program is a host program named by its Unix path.
+bool NamesHostProgram(const std::string& command) {
+  const size_t start = command.find_first_not_of(" \t\"");
+  return RunningUnderWine() && start != std::string::npos && command[start] == '/';
+}
+
 }  // namespace
 
 typedef char*(__cdecl* WineGetUnixFileName)(const wchar_t*);
@@ -77,8 +84,11 @@ bool StartHostCommand(const std::string& command) {
                       &startup, &process)) {
     return false;
   }
-  if (process.hProcess) CloseHandle(process.hProcess);
-  if (process.hThread) CloseHandle(process.hThread);
+  // For a host program Wine reports success but leaves |process| holding whatever its
+  // stack held: closing those values would close live handles of ours.
+  if (NamesHostProgram(command)) return true;
+  ScopedHandle process_handle(process.hProcess);
+  ScopedHandle thread_handle(process.hThread);
   return true;
 }
 

@@ -53,10 +53,11 @@ bool CreateThreadInternal(size_t stack_size, OsThread::Delegate* delegate, HANDL
     SetLastError(error);
     return false;
   }
-  if (out_handle)
+  if (out_handle) {
     *out_handle = handle;
-  else
-    CloseHandle(handle);
+  } else {
+    ScopedHandle detached(handle);  // closed here: nobody joins it
+  }
   return true;
 }
 
@@ -104,12 +105,10 @@ bool OsThread::CreateNonJoinable(size_t stack_size, Delegate* delegate, uint32_t
 
 // static
 void OsThread::Join(HANDLE handle) {
-  {
-    debug::ThreadJoinActivityScope scope(__builtin_return_address(0), handle);
-    DWORD result = WaitForSingleObject(handle, INFINITE);
-    CHECK(result == WAIT_OBJECT_0) << "thread join failed: " << GetLastError();
-  }
-  CloseHandle(handle);
+  ScopedHandle thread(handle);
+  debug::ThreadJoinActivityScope scope(__builtin_return_address(0), handle);
+  DWORD result = WaitForSingleObject(handle, INFINITE);
+  CHECK(result == WAIT_OBJECT_0) << "thread join failed: " << GetLastError();
 }
 
 // static

@@ -15,22 +15,23 @@ PlainThread::PlainThread(const std::string& name_prefix, size_t stack_size)
 PlainThread::~PlainThread() = default;
 
 bool PlainThread::Start() {
-  bool created = OsThread::Create(stack_size_, this, joinable_ ? &thread_handle_ : nullptr,
-                                  priority_);
+  HANDLE handle = nullptr;
+  bool created =
+      OsThread::Create(stack_size_, this, joinable_ ? &handle : nullptr, priority_);
   if (!created) {
     // Waiting for a start that never comes would hang the caller for good.
     PLOG(ERROR) << "could not create thread \"" << name_prefix_ << "\"";
     return false;
   }
+  thread_handle_.Set(handle);
   start_event_.Wait();
   return true;
 }
 
 void PlainThread::Join() {
-  if (!thread_handle_)
+  if (!thread_handle_.IsValid())
     return;
-  OsThread::Join(thread_handle_);
-  thread_handle_ = nullptr;
+  OsThread::Join(thread_handle_.Take());
   joined_ = true;
 }
 

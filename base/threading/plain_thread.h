@@ -18,6 +18,7 @@
 
 #include "base/synchronization/sync_event.h"
 #include "base/threading/os_thread.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -51,7 +52,7 @@ class PlainThread : public OsThread::Delegate {
   const size_t stack_size_;
   const uint32_t priority_ = OsThread::PRIORITY_NORMAL;
   const bool joinable_ = true;
-  HANDLE thread_handle_ = nullptr;
+  ScopedHandle thread_handle_;
   SyncEvent start_event_;
   DWORD thread_id_ = 0;
   bool joined_ = false;

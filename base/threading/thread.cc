@@ -68,7 +68,7 @@ bool Thread::StartWithParams(const StartParams& params) {
   }
   // From here on the thread main owns the loop.
   loop.release();
-  thread_handle_ = handle;
+  thread_handle_.Set(handle);
   joinable_ = params.joinable;
   started_ = true;
   return true;
@@ -88,10 +88,9 @@ void Thread::StopSoon() {
 void Thread::Stop() {
   AutoLock lock(thread_lock_);
   StopSoon();
-  if (!thread_handle_)
+  if (!thread_handle_.IsValid())
     return;
-  OsThread::Join(thread_handle_);
-  thread_handle_ = nullptr;
+  OsThread::Join(thread_handle_.Take());
   stopping_ = false;
 }
 

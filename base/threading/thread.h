@@ -24,6 +24,7 @@
 #include "base/synchronization/lock.h"
 #include "base/synchronization/sync_event.h"
 #include "base/threading/os_thread.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -96,7 +97,7 @@ class Thread : public OsThread::Delegate {
   bool stopping_ = false;
   bool running_ = false;
   mutable Lock running_lock_;
-  HANDLE thread_handle_ = nullptr;
+  ScopedHandle thread_handle_;
   Lock thread_lock_;
   DWORD thread_id_ = 0;
   SyncEvent id_event_;

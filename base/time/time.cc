@@ -30,9 +30,7 @@ int64_t SaturatedProduct(int64_t value, int64_t unit) {
 // ---------------------------------------------------------------- CPU facts
 bool CpuHasUsableTsc() {
   static const CpuInfo cpu;
-  // AMD family 15 (K8): its counter drifts between cores.
-  return cpu.has_non_stop_time_stamp_counter() &&
-         !(cpu.vendor_name() == "AuthenticAMD" && cpu.family() == 15);
+  return time_internal::CpuHasUsableTsc(cpu);
 }
 
 // ---------------------------------------------------------------- tick clocks
@@ -113,14 +111,14 @@ int64_t TimeDelta::SaturatedAdd(int64_t value, int64_t delta) {
   int64_t result;
   if (__builtin_add_overflow(value, delta, &result))
     return delta > 0 ? kMax : -kMax;
-  return result < -kMax ? -kMax : result;
+  return result;
 }
 
 int64_t TimeDelta::SaturatedSub(int64_t value, int64_t delta) {
   int64_t result;
   if (__builtin_sub_overflow(value, delta, &result))
     return delta < 0 ? kMax : -kMax;
-  return result < -kMax ? -kMax : result;
+  return result;
 }
 
 int64_t TimeDelta::InMilliseconds() const {
@@ -303,6 +301,11 @@ double ThreadTicks::TscTicksPerSecond() {
 
 // ---------------------------------------------------------------- internals
 namespace time_internal {
+
+bool CpuHasUsableTsc(const CpuInfo& cpu) {
+  return cpu.has_non_stop_time_stamp_counter() &&
+         !(cpu.vendor_name() == "AuthenticAMD" && cpu.family() == 15);
+}
 
 TimeTicks RolloverProtectedNow() {
   for (;;) {

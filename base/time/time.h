@@ -11,6 +11,8 @@
 
 namespace base {
 
+class CpuInfo;
+
 // A signed duration in microseconds. The largest value stands for "forever"; arithmetic
 // that overflows sticks at it, or at its negation when the overflow is downwards.
 class TimeDelta {
@@ -22,8 +24,9 @@ class TimeDelta {
   static TimeDelta FromSeconds(int64_t seconds);
   static constexpr TimeDelta Max() { return TimeDelta(std::numeric_limits<int64_t>::max()); }
 
-  // value + delta and value - delta, saturating at +/- the largest value. Shared by
-  // Time, TimeTicks and TimeDelta.
+  // value + delta and value - delta; a result that overflows becomes +/- the largest
+  // value (an exact result of the smallest value stands). Shared by Time, TimeTicks and
+  // TimeDelta.
   static int64_t SaturatedAdd(int64_t value, int64_t delta);
   static int64_t SaturatedSub(int64_t value, int64_t delta);
 
@@ -186,6 +189,10 @@ using TimerPeriodFunction = UINT(WINAPI*)(UINT);  // MMRESULT (UINT)
 // The millisecond clock behind TimeTicks on machines without a usable performance
 // counter: timeGetTime extended past its 49.7-day wrap.
 TimeTicks RolloverProtectedNow();
+
+// Whether |cpu|'s time-stamp counter can back the high-resolution clocks: invariant, and
+// not the AMD family-15 (K8) counter that drifts between cores.
+bool CpuHasUsableTsc(const CpuInfo& cpu);
 
 // Test hooks: replace timeGetTime (and reset the rollover state), or timeBeginPeriod and
 // timeEndPeriod. Null restores the system functions.

@@ -72,7 +72,8 @@ TEST(TimeDeltaTest, MultiplicationSaturatesBySign) {
   }
 }
 
-TEST(TimeDeltaTest, SaturatedArithmeticStopsAtPlusOrMinusMax) {
+// Only an overflow saturates: an exact result of the smallest value is kept.
+TEST(TimeDeltaTest, SaturatedArithmeticStopsAtPlusOrMinusMaxOnOverflowOnly) {
   struct Case {
     int64_t value;
     int64_t delta;
@@ -82,12 +83,14 @@ TEST(TimeDeltaTest, SaturatedArithmeticStopsAtPlusOrMinusMax) {
       {1, 2, 3, -1},
       {kMax - 1, 5, kMax, kMax - 6},
       {kMax, 1, kMax, kMax - 1},
-      {-kMax, -1, -kMax, -kMax + 1},
+      {-kMax, -1, kMin, -kMax + 1},
+      {-kMax, 1, -kMax + 1, kMin},
+      {kMin, -1, -kMax, kMin + 1},
       {-kMax, kMax, 0, -kMax},
       {kMax, -kMax, 0, kMax},
-      {0, kMin, -kMax, kMax},
+      {0, kMin, kMin, kMax},
       {-6, kMin + 5, -kMax, kMax - 10},
-      {-1, kMin + 1, -kMax, kMax - 1},
+      {-1, kMin + 1, kMin, kMax - 1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.sum, TimeDelta::SaturatedAdd(c.value, c.delta)) << c.value << "+" << c.delta;

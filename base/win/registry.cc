@@ -13,18 +13,19 @@ const DWORD kValueUnits = 1024;
 
 }  // namespace
 
-RegistryKey::RegistryKey() : key_(nullptr), view_(0) {}
+RegistryKey::RegistryKey() : view_(0) {}
 
 RegistryKey::RegistryKey(HKEY root, const wchar_t* subkey, REGSAM access)
-    : key_(nullptr), view_(0) {
+    : view_(0) {
   if (!root) {
     view_ = access & kViewMask;
     return;
   }
+  // The result shows in Valid().
   if (access & kChangeAccess)
-    Create(root, subkey, access);
+    static_cast<void>(Create(root, subkey, access));
   else
-    Open(root, subkey, access);
+    static_cast<void>(Open(root, subkey, access));
 }
 
 RegistryKey::~RegistryKey() { Close(); }
@@ -49,19 +50,12 @@ LONG RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM access) {
 }
 
 void RegistryKey::Take(HKEY key, REGSAM access) {
-  Close();
-  key_ = key;
+  key_.Reset(key);
   view_ = access & kViewMask;
 }
 
 void RegistryKey::Close() {
-  if (key_) {
-    // Closing must not disturb the caller's error code.
-    const DWORD saved = GetLastError();
-    RegCloseKey(key_);
-    SetLastError(saved);
-    key_ = nullptr;
-  }
+  key_.Reset();
   view_ = 0;
 }
 
@@ -69,7 +63,7 @@ LONG RegistryKey::ReadValueDW(const wchar_t* name, DWORD* out) const {
   DWORD type = REG_NONE;
   DWORD value = 0;
   DWORD size = sizeof(value);
-  const LONG result = RegQueryValueExW(key_, name, nullptr, &type,
+  const LONG result = RegQueryValueExW(key_.Get(), name, nullptr, &type,
                                        reinterpret_cast<BYTE*>(&value), &size);
   // A longer value of any type is simply not a number of ours.
   if (result == ERROR_MORE_DATA) return ERROR_CANTREAD;
@@ -85,7 +79,7 @@ LONG RegistryKey::ReadValue(const wchar_t* name, std::wstring* out) const {
   DWORD type = REG_NONE;
   DWORD size = sizeof(raw);
   const LONG result =
-      RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size);
+      RegQueryValueExW(key_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size);
   if (result != ERROR_SUCCESS) return result;
   if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_CANTREAD;
 
@@ -108,7 +102,7 @@ LONG RegistryKey::ReadValue(const wchar_t* name, std::wstring* out) const {
 
 LONG RegistryKey::WriteValue(const wchar_t* name, const wchar_t* value) {
   const size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
-  return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+  return RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                         static_cast<DWORD>(bytes));
 }
 

@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "base/win/scoped_generic.h"
+
 namespace base {
 
 class RegistryKey {
@@ -31,31 +33,32 @@ class RegistryKey {
   // On success the held key is replaced; on failure nothing changes. |security| (may be
   // null) is the descriptor of a key that is created; |disposition| (may be null)
   // receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY.
-  LONG Create(HKEY root, const wchar_t* subkey, REGSAM access,
-              SECURITY_ATTRIBUTES* security = nullptr, DWORD* disposition = nullptr);
-  LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
+  [[nodiscard]] LONG Create(HKEY root, const wchar_t* subkey, REGSAM access,
+                            SECURITY_ATTRIBUTES* security = nullptr,
+                            DWORD* disposition = nullptr);
+  [[nodiscard]] LONG Open(HKEY root, const wchar_t* subkey, REGSAM access);
   void Close();
 
-  bool Valid() const { return key_ != nullptr; }
-  HKEY Handle() const { return key_; }
+  bool Valid() const { return key_.IsValid(); }
+  HKEY Handle() const { return key_.Get(); }
   // The WOW64 view bits (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY) to pass on to keys
   // opened beside this one.
   REGSAM view() const { return view_; }
 
   // REG_DWORD, or REG_BINARY of exactly 4 bytes; anything else is ERROR_CANTREAD and
   // leaves *out alone.
-  LONG ReadValueDW(const wchar_t* name, DWORD* out) const;
+  [[nodiscard]] LONG ReadValueDW(const wchar_t* name, DWORD* out) const;
   // REG_SZ, or REG_EXPAND_SZ with the environment variables expanded, of at most 1024
   // units; a null name reads the default value. Other types give ERROR_CANTREAD, a
   // longer value ERROR_MORE_DATA; *out is changed only on success.
-  LONG ReadValue(const wchar_t* name, std::wstring* out) const;
+  [[nodiscard]] LONG ReadValue(const wchar_t* name, std::wstring* out) const;
   // REG_SZ, the terminating NUL counted.
-  LONG WriteValue(const wchar_t* name, const wchar_t* value);
+  [[nodiscard]] LONG WriteValue(const wchar_t* name, const wchar_t* value);
 
  private:
   void Take(HKEY key, REGSAM access);
 
-  HKEY key_;
+  ScopedHKEY key_;
   REGSAM view_;
 };
 

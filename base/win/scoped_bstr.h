@@ -5,28 +5,15 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "base/win/scoped_generic.h"
+
 namespace base {
 
-class ScopedBstr {
+class ScopedBstr : public ScopedGeneric<BSTR, BstrTraits> {
  public:
-  ScopedBstr() : bstr_(nullptr) {}
+  ScopedBstr() = default;
   // A copy of |text|; null when |text| is null or the allocation fails.
-  explicit ScopedBstr(const wchar_t* text) : bstr_(SysAllocString(text)) {}
-  ScopedBstr(const ScopedBstr&) = delete;
-  ScopedBstr& operator=(const ScopedBstr&) = delete;
-  ~ScopedBstr() { SysFreeString(bstr_); }
-
-  BSTR Get() const { return bstr_; }
-
-  // The address of the held BSTR for a COM out-parameter; frees what was held first.
-  BSTR* Receive() {
-    SysFreeString(bstr_);
-    bstr_ = nullptr;
-    return &bstr_;
-  }
-
- private:
-  BSTR bstr_;
+  explicit ScopedBstr(const wchar_t* text) : ScopedGeneric(SysAllocString(text)) {}
 };
 
 }  // namespace base

@@ -5,37 +5,34 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "base/win/scoped_generic.h"
+
 namespace base {
 
-class ScopedVariant {
+class ScopedVariant : public ScopedGeneric<VARIANT, VariantTraits> {
  public:
-  ScopedVariant() { VariantInit(&variant_); }
+  ScopedVariant() = default;
   // A VT_BSTR copy of |text|.
-  explicit ScopedVariant(const wchar_t* text) {
-    VariantInit(&variant_);
-    V_VT(&variant_) = VT_BSTR;
-    V_BSTR(&variant_) = SysAllocString(text);
-  }
+  explicit ScopedVariant(const wchar_t* text) : ScopedGeneric(MakeBstr(text)) {}
   // A VT_UNKNOWN holding its own reference to |unknown|.
-  explicit ScopedVariant(IUnknown* unknown) {
-    VariantInit(&variant_);
-    V_VT(&variant_) = VT_UNKNOWN;
-    V_UNKNOWN(&variant_) = unknown;
-    if (unknown) unknown->AddRef();
-  }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  ~ScopedVariant() { VariantClear(&variant_); }
-
-  const VARIANT& Get() const { return variant_; }
-  // The address of the held VARIANT for a COM out-parameter; clears what was held first.
-  VARIANT* Receive() {
-    VariantClear(&variant_);
-    return &variant_;
-  }
+  explicit ScopedVariant(IUnknown* unknown) : ScopedGeneric(MakeUnknown(unknown)) {}
 
  private:
-  VARIANT variant_;
+  static VARIANT MakeBstr(const wchar_t* text) {
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = SysAllocString(text);
+    return value;
+  }
+  static VARIANT MakeUnknown(IUnknown* unknown) {
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_UNKNOWN;
+    V_UNKNOWN(&value) = unknown;
+    if (unknown) unknown->AddRef();
+    return value;
+  }
 };
 
 }  // namespace base

@@ -9,6 +9,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/win_util.h"
 #include "base/win/windows_version.h"
 
@@ -36,23 +37,6 @@ struct ShellLink {
   bool CreateAndLoad(const FilePath& path, DWORD mode) {
     return Create() && SUCCEEDED(file->Load(path.value().c_str(), mode));
   }
-};
-
-// PROPVARIANT owner: cleared on every path.
-class ScopedPropVariant {
- public:
-  ScopedPropVariant() { PropVariantInit(&value_); }
-  ~ScopedPropVariant() { PropVariantClear(&value_); }
-  ScopedPropVariant(const ScopedPropVariant&) = delete;
-  ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;
-  PROPVARIANT* Receive() {
-    PropVariantClear(&value_);
-    return &value_;
-  }
-  const PROPVARIANT& get() const { return value_; }
-
- private:
-  PROPVARIANT value_;
 };
 
 bool AppModelPropertiesSupported() { return GetWindowsVersion() >= OS_VERSION_WIN7; }
@@ -188,9 +172,9 @@ bool ResolveShortcutProperties(const FilePath& shortcut_path, uint32_t options,
     if (wants_app_id) {
       ScopedPropVariant value;
       if (FAILED(store->GetValue(kAppUserModelId, value.Receive()))) return false;
-      if (value.get().vt == VT_LPWSTR && value.get().pwszVal)
-        properties->set_app_id(value.get().pwszVal);
-      else if (value.get().vt == VT_EMPTY)
+      if (value.Get().vt == VT_LPWSTR && value.Get().pwszVal)
+        properties->set_app_id(value.Get().pwszVal);
+      else if (value.Get().vt == VT_EMPTY)
         properties->set_app_id(std::wstring());
       else
         return false;
@@ -198,9 +182,9 @@ bool ResolveShortcutProperties(const FilePath& shortcut_path, uint32_t options,
     if (wants_dual_mode) {
       ScopedPropVariant value;
       if (FAILED(store->GetValue(kAppUserModelIsDualMode, value.Receive()))) return false;
-      if (value.get().vt == VT_BOOL)
-        properties->set_dual_mode(value.get().boolVal == VARIANT_TRUE);
-      else if (value.get().vt == VT_EMPTY)
+      if (value.Get().vt == VT_BOOL)
+        properties->set_dual_mode(value.Get().boolVal == VARIANT_TRUE);
+      else if (value.Get().vt == VT_EMPTY)
         properties->set_dual_mode(false);
       else
         return false;

@@ -9,6 +9,7 @@
 
 #include "base/debug/alias.h"
 #include "base/immediate_crash.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
 namespace base {
@@ -26,12 +27,11 @@ const PROPERTYKEY kAppUserModelIsDualMode = {kAppUserModelProperties, 11};
 
 namespace {
 
-// Sets one property and commits only after a plain S_OK; |value| is cleared.
+// Sets one property and commits only after a plain S_OK.
 bool SetPropertyAndCommit(IPropertyStore* property_store, const PROPERTYKEY& key,
-                          PROPVARIANT* value) {
-  HRESULT result = property_store->SetValue(key, *value);
+                          const ScopedPropVariant& value) {
+  HRESULT result = property_store->SetValue(key, value.Get());
   if (result == S_OK) result = property_store->Commit();
-  PropVariantClear(value);
   return SUCCEEDED(result);
 }
 
@@ -147,7 +147,7 @@ bool SetAppIdForPropertyStore(IPropertyStore* property_store, const wchar_t* app
   PropVariantInit(&value);
   value.vt = VT_LPWSTR;
   value.pwszVal = copy;
-  return SetPropertyAndCommit(property_store, kAppUserModelId, &value);
+  return SetPropertyAndCommit(property_store, kAppUserModelId, ScopedPropVariant(value));
 }
 
 bool SetDualModeForPropertyStore(IPropertyStore* property_store, bool dual_mode) {
@@ -155,7 +155,7 @@ bool SetDualModeForPropertyStore(IPropertyStore* property_store, bool dual_mode)
   PropVariantInit(&value);
   value.vt = VT_BOOL;
   value.boolVal = dual_mode ? VARIANT_TRUE : VARIANT_FALSE;
-  return SetPropertyAndCommit(property_store, kAppUserModelIsDualMode, &value);
+  return SetPropertyAndCommit(property_store, kAppUserModelIsDualMode, ScopedPropVariant(value));
 }
 
 void CrashOnBitmapAllocationFailure(BITMAPINFOHEADER* header, HANDLE section) {

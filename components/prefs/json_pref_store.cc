@@ -64,7 +64,8 @@ std::unique_ptr<JsonPrefStore::ReadResult> ReadPrefsFromDisk(const base::FilePat
         // Kept aside for diagnosis; the store starts afresh.
         const base::FilePath bad = path.ReplaceExtension(L"bad");
         const bool bad_existed = base::PathExists(bad);
-        base::Move(path, bad);
+        // Should the move fail the next read finds the same file and starts afresh again.
+        static_cast<void>(base::Move(path, bad));
         result->error = bad_existed ? PersistentPrefStore::PREF_READ_ERROR_JSON_REPEAT
                                     : PersistentPrefStore::PREF_READ_ERROR_JSON_PARSE;
         break;

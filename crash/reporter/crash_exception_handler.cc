@@ -163,11 +163,14 @@ void CrashExceptionHandler::Initialize(const std::wstring& dump_folder, FilterCa
       handler_thread_.Set(CreateThread(nullptr, kHandlerThreadStackSize, &HandlerThreadMain,
                                        this, 0, &thread_id));
     }
-    dbghelp_ = LoadLibraryW(L"dbghelp.dll");
-    if (dbghelp_)
-      write_dump_ = reinterpret_cast<void*>(GetProcAddress(dbghelp_, "MiniDumpWriteDump"));
-    rpcrt4_ = LoadLibraryW(L"rpcrt4.dll");
-    if (rpcrt4_) uuid_create_ = reinterpret_cast<void*>(GetProcAddress(rpcrt4_, "UuidCreate"));
+    dbghelp_.Reset(LoadLibraryW(L"dbghelp.dll"));
+    if (dbghelp_.IsValid()) {
+      write_dump_ =
+          reinterpret_cast<void*>(GetProcAddress(dbghelp_.Get(), "MiniDumpWriteDump"));
+    }
+    rpcrt4_.Reset(LoadLibraryW(L"rpcrt4.dll"));
+    if (rpcrt4_.IsValid())
+      uuid_create_ = reinterpret_cast<void*>(GetProcAddress(rpcrt4_.Get(), "UuidCreate"));
     dump_folder_ = dump_folder;
     UpdateNextID();
   }
@@ -214,8 +217,8 @@ CrashExceptionHandler::~CrashExceptionHandler() {
     WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopWaitMs);
   }
   // After the thread: it may be inside dbghelp.
-  if (dbghelp_) FreeLibrary(dbghelp_);
-  if (rpcrt4_) FreeLibrary(rpcrt4_);
+  dbghelp_.Reset();
+  rpcrt4_.Reset();
   DeleteCriticalSection(&request_lock_);
   if (InterlockedDecrement(&g_live_handlers) == 0)
     DeleteCriticalSection(&g_handler_stack_lock);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_pipe_message.h"
 
@@ -122,9 +123,9 @@ class CrashExceptionHandler {
   int handler_types_ = kHandlerNone;
   uint32_t dump_type_ = 0;
 
-  HMODULE dbghelp_ = nullptr;
+  base::ScopedModule dbghelp_;
   void* write_dump_ = nullptr;  // MiniDumpWriteDump
-  HMODULE rpcrt4_ = nullptr;
+  base::ScopedModule rpcrt4_;
   void* uuid_create_ = nullptr;  // UuidCreate
 
   LPTOP_LEVEL_EXCEPTION_FILTER previous_filter_ = nullptr;

@@ -25,11 +25,6 @@ void CopyText(const wchar_t* text, wchar_t* out, size_t capacity) {
   out[capacity - 1] = L'\0';
 }
 
-void CloseIfSet(HANDLE* handle) {
-  if (*handle) CloseHandle(*handle);
-  *handle = nullptr;
-}
-
 // Closes, inside |process|, handles already duplicated into it.
 void CloseInClient(HANDLE process, const uint64_t* handles, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -54,25 +49,25 @@ ClientInfo::ClientInfo(CrashGenerationServer* server, const CrashPipeMessage& re
       custom_info_count_(registration.custom_info_count) {}
 
 ClientInfo::~ClientInfo() {
-  CloseIfSet(&process_);
-  CloseIfSet(&dump_requested_);
-  CloseIfSet(&dump_done_);
+  process_.Close();
+  dump_requested_.Close();
+  dump_done_.Close();
 }
 
 bool ClientInfo::Initialize() {
-  process_ = OpenProcess(CrashGenerationServer::kClientProcessAccess, FALSE, process_id_);
-  if (!process_) {
+  process_.Set(OpenProcess(CrashGenerationServer::kClientProcessAccess, FALSE, process_id_));
+  if (!process_.IsValid()) {
     PLOG(ERROR) << "cannot open crash client " << process_id_;
     return false;
   }
   FILETIME creation = {}, exit = {}, kernel = {}, user = {};
-  if (GetProcessTimes(process_, &creation, &exit, &kernel, &user))
+  if (GetProcessTimes(process_.Get(), &creation, &exit, &kernel, &user))
     start_time_ = creation;
   else
     GetSystemTimeAsFileTime(&start_time_);
-  dump_requested_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  dump_done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  return dump_requested_ && dump_done_;
+  dump_requested_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  dump_done_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  return dump_requested_.IsValid() && dump_done_.IsValid();
 }
 
 CustomClientInfo ClientInfo::custom_info() const {
@@ -93,7 +88,7 @@ void ClientInfo::FetchCustomInfo() {
   SIZE_T read = 0;
   const bool fetched =
       count > 0 &&
-      ReadProcessMemory(process_, reinterpret_cast<const void*>(custom_info_address_),
+      ReadProcessMemory(process_.Get(), reinterpret_cast<const void*>(custom_info_address_),
                         custom_info_.data(), count * sizeof(CustomInfoEntry), &read) &&
       read == count * sizeof(CustomInfoEntry);
   if (fetched) {
@@ -144,30 +139,29 @@ CrashGenerationServer::~CrashGenerationServer() { Stop(); }
 bool CrashGenerationServer::Start() {
   if (state() != kNotStarted || generate_dumps_) return false;
   state_ = kInitial;
-  server_alive_ = CreateMutexW(nullptr, TRUE, nullptr);
-  overlapped_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!server_alive_ || !overlapped_event_) {
+  server_alive_.Set(CreateMutexW(nullptr, TRUE, nullptr));
+  overlapped_event_.Set(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!server_alive_.IsValid() || !overlapped_event_.IsValid()) {
     PLOG(ERROR) << "cannot create the crash server's objects";
     state_ = kError;
     return false;
   }
-  overlapped_.hEvent = overlapped_event_;
+  overlapped_.hEvent = overlapped_event_.Get();
   last_transition_ = GetTickCount64();
-  if (!RegisterWaitForSingleObject(&pipe_wait_, overlapped_event_, &OnPipeConnected, this,
+  if (!RegisterWaitForSingleObject(&pipe_wait_, overlapped_event_.Get(), &OnPipeConnected, this,
                                    INFINITE, WT_EXECUTEINWAITTHREAD)) {
     PLOG(ERROR) << "RegisterWaitForSingleObject";
     pipe_wait_ = nullptr;
     state_ = kError;
     return false;
   }
-  pipe_ = CreateNamedPipeW(pipe_name_.c_str(),
-                           PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE |
-                               FILE_FLAG_OVERLAPPED,
-                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, kPipeBufferSize,
-                           kPipeBufferSize, 0, pipe_security_);
-  if (pipe_ == INVALID_HANDLE_VALUE) {
+  pipe_.Set(CreateNamedPipeW(pipe_name_.c_str(),
+                             PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE |
+                                 FILE_FLAG_OVERLAPPED,
+                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, kPipeBufferSize,
+                             kPipeBufferSize, 0, pipe_security_));
+  if (!pipe_.IsValid()) {
     PLOG(ERROR) << "CreateNamedPipe";
-    pipe_ = nullptr;
     state_ = kError;
     return false;
   }
@@ -178,7 +172,7 @@ bool CrashGenerationServer::Start() {
     state_ = kError;
     return false;
   }
-  if (!SetEvent(overlapped_event_)) {
+  if (!SetEvent(overlapped_event_.Get())) {
     state_ = kError;
     return false;
   }
@@ -192,10 +186,10 @@ void CrashGenerationServer::Stop() {
     if (shutting_down_) return;
     shutting_down_ = true;
   }
-  if (pipe_) {
-    DisconnectNamedPipe(pipe_);
+  if (pipe_.IsValid()) {
+    DisconnectNamedPipe(pipe_.Get());
     // A machine waiting for a connection has no I/O to fail: wake it.
-    if (overlapped_event_) SetEvent(overlapped_event_);
+    if (overlapped_event_.IsValid()) SetEvent(overlapped_event_.Get());
     for (int poll = 0; poll < kStopPolls && state() != kError; ++poll) Sleep(kStopPollMs);
   }
   if (stall_timer_ && !DeleteTimerQueueTimer(nullptr, stall_timer_, INVALID_HANDLE_VALUE))
@@ -208,11 +202,10 @@ void CrashGenerationServer::Stop() {
   }
   if (pipe_wait && !UnregisterWaitEx(pipe_wait, INVALID_HANDLE_VALUE))
     PLOG(ERROR) << "UnregisterWaitEx";
-  if (pipe_) {
+  if (pipe_.IsValid()) {
     // Ends any I/O still pending on |overlapped_| before this object can go.
-    CancelIoEx(pipe_, nullptr);
-    CloseHandle(pipe_);
-    pipe_ = nullptr;
+    CancelIoEx(pipe_.Get(), nullptr);
+    pipe_.Close();
   }
   std::vector<ClientInfo*> clients;
   {
@@ -220,11 +213,11 @@ void CrashGenerationServer::Stop() {
     clients.swap(clients_);
   }
   for (ClientInfo* client : clients) DeleteClient(client, true);
-  if (server_alive_) {
-    ReleaseMutex(server_alive_);
-    CloseIfSet(&server_alive_);
+  if (server_alive_.IsValid()) {
+    ReleaseMutex(server_alive_.Get());
+    server_alive_.Close();
   }
-  CloseIfSet(&overlapped_event_);
+  overlapped_event_.Close();
 }
 
 std::vector<uint32_t> CrashGenerationServer::ClientIds() {
@@ -242,7 +235,7 @@ void CALLBACK CrashGenerationServer::OnPipeConnected(void* context, BOOLEAN) {
 
 void CrashGenerationServer::EnterState(State state) {
   EnterStateQuiet(state);
-  if (!SetEvent(overlapped_event_)) {
+  if (!SetEvent(overlapped_event_.Get())) {
     PLOG(ERROR) << "SetEvent";
     state_ = kError;
   }
@@ -265,14 +258,14 @@ void CrashGenerationServer::CheckForStall() {
   if (GetTickCount64() - last_transition_ < kClientTimeoutMs) return;
   LOG(WARNING) << "crash pipe client stalled; dropping it";
   // The failed I/O signals the event and the machine disconnects the client.
-  if (!CancelIoEx(pipe_, &overlapped_) && GetLastError() != ERROR_NOT_FOUND)
+  if (!CancelIoEx(pipe_.Get(), &overlapped_) && GetLastError() != ERROR_NOT_FOUND)
     PLOG(ERROR) << "CancelIoEx";
 }
 
 void CrashGenerationServer::HandleConnection() {
   if (shutting_down_) {
     state_ = kError;
-    ResetEvent(overlapped_event_);
+    ResetEvent(overlapped_event_.Get());
     return;
   }
   switch (state()) {
@@ -291,11 +284,11 @@ void CrashGenerationServer::HandleConnection() {
 }
 
 void CrashGenerationServer::HandleInitial() {
-  if (!ResetEvent(overlapped_event_)) {
+  if (!ResetEvent(overlapped_event_.Get())) {
     EnterState(kError);
     return;
   }
-  if (ConnectNamedPipe(pipe_, &overlapped_)) {
+  if (ConnectNamedPipe(pipe_.Get(), &overlapped_)) {
     // An overlapped connect never completes at once.
     EnterState(kError);
     return;
@@ -309,7 +302,7 @@ void CrashGenerationServer::HandleInitial() {
 
 void CrashGenerationServer::HandleConnecting() {
   DWORD transferred = 0;
-  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE))
+  if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE))
     EnterState(kConnected);
   else if (GetLastError() != ERROR_IO_INCOMPLETE)
     EnterState(kDisconnecting);
@@ -317,7 +310,7 @@ void CrashGenerationServer::HandleConnecting() {
 
 void CrashGenerationServer::StartRead(State pending_state) {
   memset(&message_, 0, sizeof(message_));
-  if (ReadFile(pipe_, &message_, sizeof(message_), nullptr, &overlapped_) ||
+  if (ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) ||
       GetLastError() == ERROR_IO_PENDING) {
     EnterStateQuiet(pending_state);
   } else {
@@ -329,7 +322,7 @@ void CrashGenerationServer::HandleConnected() { StartRead(kReading); }
 
 void CrashGenerationServer::HandleReading() {
   DWORD transferred = 0;
-  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE) &&
+  if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE) &&
       transferred == sizeof(message_)) {
     EnterState(kReadDone);
   } else {
@@ -346,7 +339,7 @@ void CrashGenerationServer::HandleReadDone() {
 
 void CrashGenerationServer::HandleWriting() {
   DWORD transferred = 0;
-  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE))
+  if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE))
     EnterState(kWriteDone);
   else
     EnterState(kDisconnecting);
@@ -358,7 +351,7 @@ void CrashGenerationServer::HandleWriteDone() { StartRead(kReadingAck); }
 void CrashGenerationServer::HandleReadingAck() {
   DWORD transferred = 0;
   // The acknowledgement's content does not matter, only that it came.
-  if (GetOverlappedResult(pipe_, &overlapped_, &transferred, FALSE) && connect_callback_) {
+  if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE) && connect_callback_) {
     base::AutoLock hold(lock_);
     if (std::find(clients_.begin(), clients_.end(), answered_client_) != clients_.end())
       connect_callback_(connect_context_, answered_client_);
@@ -371,7 +364,7 @@ void CrashGenerationServer::HandleDisconnecting() {
   memset(&overlapped_, 0, sizeof(overlapped_));
   overlapped_.hEvent = event;
   answered_client_ = nullptr;
-  if (!ResetEvent(overlapped_event_) || !DisconnectNamedPipe(pipe_)) {
+  if (!ResetEvent(overlapped_event_.Get()) || !DisconnectNamedPipe(pipe_.Get())) {
     PLOG(ERROR) << "cannot disconnect the crash pipe";
     EnterState(kError);
     return;
@@ -385,7 +378,7 @@ void CrashGenerationServer::HandleError() {
   // Serving ends; Stop is left the clients and the event this wait may still hold.
   if (pipe_wait_) UnregisterWait(pipe_wait_);
   pipe_wait_ = nullptr;
-  CloseIfSet(&pipe_);
+  pipe_.Close();
 }
 
 bool CrashGenerationServer::ValidateRegistration(const CrashPipeMessage& message) {
@@ -396,7 +389,7 @@ bool CrashGenerationServer::ValidateRegistration(const CrashPipeMessage& message
   // A client names itself: any other process id would let it have another process opened,
   // handed handles and dumped.
   ULONG client_id = 0;
-  if (!GetNamedPipeClientProcessId(pipe_, &client_id) || client_id != message.id) {
+  if (!GetNamedPipeClientProcessId(pipe_.Get(), &client_id) || client_id != message.id) {
     LOG(ERROR) << "crash pipe client " << client_id << " registered as " << message.id;
     return false;
   }
@@ -412,17 +405,17 @@ bool CrashGenerationServer::MakeReply(const ClientInfo& client, CrashPipeMessage
     DWORD access;
     uint64_t* target;
   } duplicates[] = {
-      {client.dump_requested_, EVENT_MODIFY_STATE, &reply->dump_request_event},
-      {client.dump_done_, SYNCHRONIZE | EVENT_MODIFY_STATE, &reply->dump_done_event},
-      {server_alive_, SYNCHRONIZE, &reply->server_alive_mutex},
+      {client.dump_requested_.Get(), EVENT_MODIFY_STATE, &reply->dump_request_event},
+      {client.dump_done_.Get(), SYNCHRONIZE | EVENT_MODIFY_STATE, &reply->dump_done_event},
+      {server_alive_.Get(), SYNCHRONIZE, &reply->server_alive_mutex},
   };
   uint64_t made[3] = {};
   for (size_t i = 0; i < 3; ++i) {
     HANDLE duplicate = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), duplicates[i].handle, client.process_,
+    if (!DuplicateHandle(GetCurrentProcess(), duplicates[i].handle, client.process_.Get(),
                          &duplicate, duplicates[i].access, FALSE, 0)) {
       PLOG(ERROR) << "cannot hand a handle to crash client " << client.process_id();
-      CloseInClient(client.process_, made, i);
+      CloseInClient(client.process_.Get(), made, i);
       return false;
     }
     made[i] = reinterpret_cast<uintptr_t>(duplicate);
@@ -447,26 +440,26 @@ bool CrashGenerationServer::RegisterClient() {
   // The client never learns of the handles it was given.
   const uint64_t handed[] = {reply_.dump_request_event, reply_.dump_done_event,
                              reply_.server_alive_mutex};
-  CloseInClient(client->process_, handed, 3);
+  CloseInClient(client->process_.Get(), handed, 3);
   return false;
 }
 
 bool CrashGenerationServer::AddClient(ClientInfo* client) {
-  if (!WriteFile(pipe_, &reply_, sizeof(reply_), nullptr, &overlapped_) &&
+  if (!WriteFile(pipe_.Get(), &reply_, sizeof(reply_), nullptr, &overlapped_) &&
       GetLastError() != ERROR_IO_PENDING) {
     PLOG(ERROR) << "cannot answer crash client " << client->process_id();
     return false;
   }
   base::AutoLock hold(lock_);
   if (shutting_down_) return false;
-  if (!RegisterWaitForSingleObject(&client->dump_request_wait_, client->dump_requested_,
+  if (!RegisterWaitForSingleObject(&client->dump_request_wait_, client->dump_requested_.Get(),
                                    &OnDumpRequest, client, INFINITE,
                                    WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION)) {
     PLOG(ERROR) << "RegisterWaitForSingleObject";
     client->dump_request_wait_ = nullptr;
     return false;
   }
-  if (!RegisterWaitForSingleObject(&client->process_exit_wait_, client->process_,
+  if (!RegisterWaitForSingleObject(&client->process_exit_wait_, client->process_.Get(),
                                    &OnClientExited, client, INFINITE, WT_EXECUTEONLYONCE)) {
     PLOG(ERROR) << "RegisterWaitForSingleObject";
     client->process_exit_wait_ = nullptr;
@@ -489,8 +482,8 @@ void CALLBACK CrashGenerationServer::OnDumpRequest(void* context, BOOLEAN) {
 void CrashGenerationServer::HandleDumpRequest(ClientInfo* client) {
   client->FetchCustomInfo();
   if (dump_callback_) dump_callback_(dump_context_, client, nullptr);
-  SetEvent(client->dump_done_);
-  ResetEvent(client->dump_requested_);
+  SetEvent(client->dump_done_.Get());
+  ResetEvent(client->dump_requested_.Get());
 }
 
 void CALLBACK CrashGenerationServer::OnClientExited(void* context, BOOLEAN) {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "base/synchronization/lock.h"
+#include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_pipe_message.h"
 
 namespace crash_reporter {
@@ -47,7 +48,7 @@ class ClientInfo {
 
   uint32_t process_id() const { return process_id_; }
   uint32_t dump_type() const { return dump_type_; }
-  HANDLE process_handle() const { return process_; }
+  HANDLE process_handle() const { return process_.Get(); }
   uint64_t thread_id_address() const { return thread_id_address_; }
   uint64_t exception_pointers_address() const { return exception_pointers_address_; }
   uint64_t assertion_info_address() const { return assertion_info_address_; }
@@ -73,9 +74,9 @@ class ClientInfo {
   const uint64_t custom_info_count_;
   std::vector<CustomInfoEntry> custom_info_;
   size_t custom_info_used_ = 0;
-  HANDLE process_ = nullptr;
-  HANDLE dump_requested_ = nullptr;
-  HANDLE dump_done_ = nullptr;
+  base::ScopedHandle process_;
+  base::ScopedHandle dump_requested_;
+  base::ScopedHandle dump_done_;
   HANDLE dump_request_wait_ = nullptr;
   HANDLE process_exit_wait_ = nullptr;
   FILETIME start_time_ = {};
@@ -179,9 +180,9 @@ class CrashGenerationServer {
   HANDLE stall_timer_ = nullptr;
   const std::wstring pipe_name_;
   SECURITY_ATTRIBUTES* const pipe_security_;
-  HANDLE pipe_ = nullptr;
+  base::ScopedHandle pipe_;
   HANDLE pipe_wait_ = nullptr;
-  HANDLE server_alive_ = nullptr;
+  base::ScopedHandle server_alive_;
   ConnectCallback connect_callback_;
   void* connect_context_;
   DumpCallback dump_callback_;
@@ -195,7 +196,7 @@ class CrashGenerationServer {
   std::atomic<int> state_{kNotStarted};
   std::atomic<bool> shutting_down_{false};
   OVERLAPPED overlapped_ = {};
-  HANDLE overlapped_event_ = nullptr;
+  base::ScopedHandle overlapped_event_;
   CrashPipeMessage message_ = {};
   CrashPipeMessage reply_ = {};
   ClientInfo* answered_client_ = nullptr;

@@ -10,24 +10,20 @@ FileBodyStream::FileBodyStream(std::wstring path) : path_(std::move(path)) {}
 
 FileBodyStream::~FileBodyStream() { CloseFile(); }
 
-void FileBodyStream::CloseFile() {
-  if (file_ == INVALID_HANDLE_VALUE) return;
-  CloseUploadFile(file_);
-  file_ = INVALID_HANDLE_VALUE;
-}
+void FileBodyStream::CloseFile() { file_.Close(); }
 
 int64_t FileBodyStream::GetBytes(uint8_t* buffer, size_t max_length) {
   if (state_ == kError) return -1;
   if (state_ == kDone || max_length == 0) return 0;
   if (state_ == kNotOpened) {
-    file_ = OpenUploadFileForRead(path_);
-    if (file_ == INVALID_HANDLE_VALUE) {
+    file_.Set(OpenUploadFileForRead(path_));
+    if (!file_.IsValid()) {
       state_ = kError;
       return -1;
     }
     state_ = kReading;
   }
-  const int64_t read = ReadUploadFile(file_, buffer, max_length);
+  const int64_t read = ReadUploadFile(file_.Get(), buffer, max_length);
   if (read < 0) {
     // A stream that failed once stays failed: the request it feeds is abandoned.
     CloseFile();

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/win/scoped_handle.h"
 #include "crash/util/http_body_stream.h"
 
 namespace crash_reporter {
@@ -26,7 +27,7 @@ class FileBodyStream : public HttpBodyStream {
   void CloseFile();
 
   std::wstring path_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  base::ScopedHandle file_;
   State state_ = kNotOpened;
 };
 

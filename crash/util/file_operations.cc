@@ -28,10 +28,4 @@ int64_t ReadUploadFile(HANDLE file, void* buffer, size_t max_length) {
   }
 }
 
-bool CloseUploadFile(HANDLE file) {
-  if (CloseHandle(file)) return true;
-  PLOG(ERROR) << "CloseHandle";
-  return false;
-}
-
 }  // namespace crash_reporter

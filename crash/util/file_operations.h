@@ -1,5 +1,5 @@
-// The small file operations of the upload utilities: open for reading, read (a file or a
-// pipe) and close, each logging its failure with the last error.
+// The small file operations of the upload utilities: open for reading and read (a file or
+// a pipe), each logging its failure with the last error.
 #ifndef CRASH_UTIL_FILE_OPERATIONS_H_
 #define CRASH_UTIL_FILE_OPERATIONS_H_
 
@@ -18,9 +18,6 @@ HANDLE OpenUploadFileForRead(const std::wstring& path);
 // The bytes read, 0 at the end (a broken pipe is an end too), -1 on error. A zero-byte
 // read from a pipe is repeated, since it only means the writer sent an empty message.
 int64_t ReadUploadFile(HANDLE file, void* buffer, size_t max_length);
-
-// Closes |file|; false (logged as "CloseHandle") when that fails.
-bool CloseUploadFile(HANDLE file);
 
 }  // namespace crash_reporter
 

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/feature_flags.h"
 
+#include "base/channel_info.h"
 #include "base/command_line.h"
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_states.h"
@@ -51,7 +52,7 @@ TEST(FeatureFlagsTest, InstallerFeaturesOfTheShippedBuild) {
   // Hidden from the uninstall list only in the second product.
   const FeatureFlag& hide = flags[1];
   EXPECT_NE(0u, hide.default_mask & GetFeatureMasksFor("QRN", 4).default_bits);
-  for (int32_t channel = 1; channel <= 4; ++channel)
+  for (int32_t channel = base::kChannelNightly; channel <= base::kChannelStable; ++channel)
     EXPECT_EQ(0u, hide.default_mask & GetFeatureMasksFor("VLM", channel).default_bits);
 }
 

@@ -134,8 +134,10 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
   RemoveDirectoryW(folder.value().c_str());
 
   base::FilePath programs;
-  if (GetKnownFolderPath(FOLDERID_Programs, CSIDL_PROGRAMS, &programs, false))
-    base::DeleteFileRecursive(programs, kCompanionShortcutPattern, false);
+  if (GetKnownFolderPath(FOLDERID_Programs, CSIDL_PROGRAMS, &programs, false) &&
+      !base::DeleteFileRecursive(programs, kCompanionShortcutPattern, false)) {
+    LOG(WARNING) << "Failed deleting the companion shortcuts in " << programs.AsUTF8();
+  }
   return StepResult();
 }
 

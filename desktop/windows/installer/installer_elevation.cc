@@ -13,6 +13,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "crash/reporter/crash_client.h"
 #include "desktop/windows/installer/installation_context.h"
@@ -25,13 +26,6 @@ namespace installer {
 namespace {
 
 const wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-struct SidDeleter {
-  void operator()(void* sid) const { FreeSid(sid); }
-};
 
 std::wstring CrashReporterIdText() {
   return base::StringPrintf(L"%u", crash_reporter::GetCrashReporterProcessId());
@@ -138,7 +132,7 @@ bool FixEventACL(HANDLE event) {
     PLOG(ERROR) << "FixEventACL: failed to GetSecurityInfo";
     return false;
   }
-  std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
+  base::ScopedLocalAlloc<> descriptor(raw_descriptor);
 
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   PSID raw_sid = nullptr;
@@ -147,7 +141,7 @@ bool FixEventACL(HANDLE event) {
     PLOG(ERROR) << "FixEventACL: failed to AllocateAndInitializeSid";
     return false;
   }
-  std::unique_ptr<void, SidDeleter> administrators(raw_sid);
+  base::ScopedSid administrators(raw_sid);
 
   EXPLICIT_ACCESSW access = {};
   access.grfAccessPermissions = GENERIC_ALL;
@@ -161,7 +155,7 @@ bool FixEventACL(HANDLE event) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
     return false;
   }
-  std::unique_ptr<void, LocalFreeDeleter> new_dacl(raw_new_dacl);
+  base::ScopedLocalAlloc<ACL> new_dacl(raw_new_dacl);
   if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                       raw_new_dacl, nullptr) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetSecurityInfo";

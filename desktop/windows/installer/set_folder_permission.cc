@@ -8,6 +8,7 @@
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -17,11 +18,6 @@ namespace installer {
 namespace {
 
 DWORD g_undo_delay_ms = 10000;
-
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-typedef std::unique_ptr<void, LocalFreeDeleter> ScopedLocalMemory;
 
 base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
                                    DWORD access) {
@@ -81,15 +77,15 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, const std::
                             &old_dacl, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  ScopedLocalMemory descriptor(raw_descriptor);  // owns old_dacl too
-  if (!descriptor) return false;
+  base::ScopedLocalAlloc<> descriptor(raw_descriptor);  // owns old_dacl too
+  if (!descriptor.IsValid()) return false;
 
   EXPLICIT_ACCESSW access = {};
   BuildExplicitAccessWithNameW(&access, const_cast<wchar_t*>(user.c_str()), GENERIC_ALL,
                                GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) return false;
-  ScopedLocalMemory new_dacl(raw_new_dacl);
+  base::ScopedLocalAlloc<ACL> new_dacl(raw_new_dacl);
 
   std::wstring name = object_name;  // the call takes a writable string
   if (SetNamedSecurityInfoW(&name[0], type, DACL_SECURITY_INFORMATION, nullptr, nullptr,

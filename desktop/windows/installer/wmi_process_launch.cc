@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/win/scoped_bstr.h"
+#include "base/win/scoped_variant.h"
 
 namespace installer {
 
@@ -18,17 +19,16 @@ const IID kWbemLocatorIid = {
 
 // An integer property of a method's output, whatever integer type WMI gave it.
 bool GetIntegerProperty(IWbemClassObject* object, const wchar_t* name, uint32_t* out) {
-  VARIANT value;
-  VariantInit(&value);
-  if (FAILED(object->Get(name, 0, &value, nullptr, nullptr))) return false;
-  bool read = false;
-  if (V_VT(&value) != VT_NULL && V_VT(&value) != VT_EMPTY &&
-      SUCCEEDED(VariantChangeType(&value, &value, 0, VT_UI4))) {
-    *out = V_UI4(&value);
-    read = true;
+  base::ScopedVariant value;
+  if (FAILED(object->Get(name, 0, value.Receive(), nullptr, nullptr))) return false;
+  base::ScopedVariant integer;
+  if (V_VT(&value.Get()) == VT_NULL || V_VT(&value.Get()) == VT_EMPTY ||
+      FAILED(VariantChangeType(integer.Receive(), const_cast<VARIANT*>(&value.Get()), 0,
+                               VT_UI4))) {
+    return false;
   }
-  VariantClear(&value);
-  return read;
+  *out = V_UI4(&integer.Get());
+  return true;
 }
 
 }  // namespace
@@ -80,13 +80,10 @@ bool LaunchProcessViaWmi(const std::wstring& command_line, uint32_t* pid) {
   Microsoft::WRL::ComPtr<IWbemClassObject> parameters;
   if (!GetWmiMethodInParameters(services.Get(), L"Win32_Process", L"Create", &parameters))
     return false;
-  VARIANT command;
-  VariantInit(&command);
-  V_VT(&command) = VT_BSTR;
-  V_BSTR(&command) = SysAllocString(command_line.c_str());
-  const bool set = V_BSTR(&command) && SetWmiProperty(parameters.Get(), L"CommandLine", &command);
-  VariantClear(&command);
-  if (!set) return false;
+  base::ScopedVariant command(command_line.c_str());
+  if (!V_BSTR(&command.Get()) ||
+      !SetWmiProperty(parameters.Get(), L"CommandLine", const_cast<VARIANT*>(&command.Get())))
+    return false;
   base::ScopedBstr class_name(L"Win32_Process");
   base::ScopedBstr method_name(L"Create");
   Microsoft::WRL::ComPtr<IWbemClassObject> output;

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/channel_info.h"
 #include "base/strings/string_piece.h"
 
 namespace base {
@@ -15,6 +16,11 @@ class Dictionary;
 }
 
 namespace installer {
+
+// The installer's own architecture, as the install folder rules and the remembered
+// install paths take it.
+const int32_t kInstallerArchitectureX86 = 0;
+const int32_t kInstallerArchitectureX64 = 1;
 
 // The parsed configuration, read on first use from the main module or, when it lacks
 // the resource, from "_harborlib.pyd". Empty when neither holds a JSON object.
@@ -51,7 +57,7 @@ std::string GetProductVersionFor(const base::Dictionary& config);
 std::string GetBuildAndPatchNumber();
 // The first number of the engine's version; -1 when it does not read as a number.
 int GetBaseVersion();
-// The build's stream: 4, "Stable".
+// The build's stream: base::kChannelStable, "Stable".
 int32_t GetChannel();
 std::string GetChannelName();
 // The build date and time: "YYYYMMDD_hhmmss".

@@ -12,6 +12,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/pe_image.h"
 
@@ -41,9 +42,6 @@ using ScopedCertificate =
     std::unique_ptr<const CERT_CONTEXT, CryptFree<PCCERT_CONTEXT, &CertFreeCertificateContext>>;
 using ScopedChain = std::unique_ptr<const CERT_CHAIN_CONTEXT,
                                     CryptFree<PCCERT_CHAIN_CONTEXT, &CertFreeCertificateChain>>;
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
 
 // The chain of |certificate| by the default engine, now, with |store| for intermediates.
 ScopedChain GetChain(PCCERT_CONTEXT certificate, HCERTSTORE store) {
@@ -162,7 +160,7 @@ bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT ce
     log->Add(level, "Cannot read the nested signature's file digest\n");
     return false;
   }
-  std::unique_ptr<SPC_INDIRECT_DATA_CONTENT, LocalFreeDeleter> owned_indirect(indirect);
+  base::ScopedLocalAlloc<SPC_INDIRECT_DATA_CONTENT> owned_indirect(indirect);
   const std::vector<uint8_t> digest = ImageDigest(path, indirect->DigestAlgorithm.pszObjId);
   if (digest.empty() || digest.size() != indirect->Digest.cbData ||
       memcmp(digest.data(), indirect->Digest.pbData, digest.size()) != 0) {

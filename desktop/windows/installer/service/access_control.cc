@@ -8,54 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 
 namespace installer {
 
 namespace {
-
-// A SID from AllocateAndInitializeSid, freed with FreeSid.
-class ScopedSid {
- public:
-  ScopedSid() = default;
-  ~ScopedSid() {
-    if (sid_) FreeSid(sid_);
-  }
-  ScopedSid(const ScopedSid&) = delete;
-  ScopedSid& operator=(const ScopedSid&) = delete;
-  PSID* Receive() { return &sid_; }
-  PSID Get() const { return sid_; }
-
- private:
-  PSID sid_ = nullptr;
-};
-
-// Memory the security calls allocate with LocalAlloc.
-template <typename T>
-class ScopedLocal {
- public:
-  ScopedLocal() = default;
-  ~ScopedLocal() { Free(); }
-  ScopedLocal(const ScopedLocal&) = delete;
-  ScopedLocal& operator=(const ScopedLocal&) = delete;
-  T* Receive() {
-    Free();
-    return &pointer_;
-  }
-  T Get() const { return pointer_; }
-  T Release() {
-    T pointer = pointer_;
-    pointer_ = nullptr;
-    return pointer;
-  }
-  void Free() {
-    if (pointer_) LocalFree(reinterpret_cast<HLOCAL>(pointer_));
-    pointer_ = nullptr;
-  }
-
- private:
-  T pointer_ = nullptr;
-};
 
 class SystemCalls : public NamedSecurityInfo {
  public:
@@ -84,11 +42,11 @@ NamedSecurityInfo* Calls() {
 // view) is a failure.
 DWORD GetSecurity(const std::wstring& object_name, uint32_t object_type,
                   SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
-                  ScopedLocal<PSECURITY_DESCRIPTOR>* descriptor) {
+                  base::ScopedLocalAlloc<>* descriptor) {
   const DWORD result = Calls()->Get(object_name, object_type, information, owner, group, dacl,
                                     descriptor->Receive());
   if (result != ERROR_SUCCESS) {
-    descriptor->Free();
+    descriptor->Reset();
     return result;
   }
   if (!descriptor->Get()) return ERROR_INVALID_SECURITY_DESCR;
@@ -124,7 +82,7 @@ bool DuplicateForIdentification(const base::ScopedHandle& token,
   return true;
 }
 
-bool MakeAdministratorsSid(ScopedSid* sid) {
+bool MakeAdministratorsSid(base::ScopedSid* sid) {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   return AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
@@ -155,15 +113,13 @@ void DisableTakeOwnershipPrivilege() {
 }  // namespace
 
 SavedSecurity::SavedSecurity(const std::wstring& object_name, uint32_t object_type,
-                             PACL old_dacl, PSECURITY_DESCRIPTOR descriptor)
+                             PACL old_dacl, base::ScopedLocalAlloc<> descriptor)
     : object_name_(object_name),
       object_type_(object_type),
       old_dacl_(old_dacl),
-      descriptor_(descriptor) {}
+      descriptor_(std::move(descriptor)) {}
 
-SavedSecurity::~SavedSecurity() {
-  if (descriptor_) LocalFree(descriptor_);
-}
+SavedSecurity::~SavedSecurity() = default;
 
 NamedSecurityInfo* SystemNamedSecurityInfo() {
   static SystemCalls calls;
@@ -195,7 +151,7 @@ bool IsUserAdmin(bool use_linked_token) {
 
   base::ScopedHandle duplicate;
   if (!DuplicateForIdentification(token, &duplicate)) return false;
-  ScopedSid administrators;
+  base::ScopedSid administrators;
   if (!MakeAdministratorsSid(&administrators)) return false;
   BOOL member = FALSE;
   return CheckTokenMembership(duplicate.Get(), administrators.Get(), &member) && member;
@@ -217,7 +173,7 @@ bool HasAccess(const std::wstring& object_name, uint32_t object_type,
     return false;
   }
 
-  ScopedLocal<PSECURITY_DESCRIPTOR> descriptor;
+  base::ScopedLocalAlloc<> descriptor;
   PSID owner = nullptr, group = nullptr;
   PACL dacl = nullptr;
   if (GetSecurity(object_name, object_type,
@@ -261,7 +217,7 @@ bool TakeOwnership(const std::wstring& object_name, uint32_t object_type) {
       !SetPrivilege(SE_TAKE_OWNERSHIP_NAME, true, std::move(token))) {
     return false;
   }
-  ScopedSid administrators;
+  base::ScopedSid administrators;
   if (!MakeAdministratorsSid(&administrators)) {
     DisableTakeOwnershipPrivilege();
     return false;
@@ -281,7 +237,7 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
   DWORD user_name_size = UNLEN + 1;
   if (!GetUserNameW(user_name, &user_name_size)) return false;
 
-  ScopedLocal<PSECURITY_DESCRIPTOR> descriptor;
+  base::ScopedLocalAlloc<> descriptor;
   PACL old_dacl = nullptr;
   DWORD result = GetSecurity(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr,
                              nullptr, &old_dacl, &descriptor);
@@ -293,7 +249,7 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
   if (result != ERROR_SUCCESS) return false;
 
   ULONG entry_count = 0;
-  ScopedLocal<EXPLICIT_ACCESS_W*> entries;
+  base::ScopedLocalAlloc<EXPLICIT_ACCESS_W> entries;
   if (GetExplicitEntriesFromAclW(old_dacl, &entry_count, entries.Receive()) != ERROR_SUCCESS)
     return false;
 
@@ -309,13 +265,13 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
   EXPLICIT_ACCESS_W grant = {};
   BuildExplicitAccessWithNameW(&grant, user_name, access_mask, GRANT_ACCESS,
                                SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  ScopedLocal<PACL> grant_only, new_dacl;
+  base::ScopedLocalAlloc<ACL> grant_only, new_dacl;
   if (SetEntriesInAclW(1, &grant, nullptr, grant_only.Receive()) != ERROR_SUCCESS) return false;
   if (SetEntriesInAclW(entry_count, entries.Get(), grant_only.Get(), new_dacl.Receive()) !=
       ERROR_SUCCESS) {
     return false;
   }
-  grant_only.Free();
+  grant_only.Reset();
 
   result = Calls()->Set(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                         new_dacl.Get());
@@ -326,7 +282,7 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
   if (result != ERROR_SUCCESS) return false;
 
   if (!keep_nothing && saved) {
-    saved->reset(new SavedSecurity(object_name, object_type, old_dacl, descriptor.Release()));
+    saved->reset(new SavedSecurity(object_name, object_type, old_dacl, std::move(descriptor)));
   }
   return true;
 }

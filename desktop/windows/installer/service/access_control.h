@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
@@ -37,7 +38,7 @@ class SavedSecurity {
  public:
   // Takes |descriptor| (LocalAlloc'ed by the system); |old_dacl| points into it.
   SavedSecurity(const std::wstring& object_name, uint32_t object_type, PACL old_dacl,
-                PSECURITY_DESCRIPTOR descriptor);
+                base::ScopedLocalAlloc<> descriptor);
   ~SavedSecurity();
   SavedSecurity(const SavedSecurity&) = delete;
   SavedSecurity& operator=(const SavedSecurity&) = delete;
@@ -50,7 +51,7 @@ class SavedSecurity {
   std::wstring object_name_;
   uint32_t object_type_;
   PACL old_dacl_;
-  PSECURITY_DESCRIPTOR descriptor_;
+  base::ScopedLocalAlloc<> descriptor_;
 };
 
 // Whether the process token (or, with |use_linked_token| on Vista and later, the full

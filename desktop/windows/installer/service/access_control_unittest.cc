@@ -14,6 +14,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/test/test_helper_process.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
@@ -27,21 +28,19 @@ const uint32_t kSetAndDelete = KEY_SET_VALUE | DELETE;
 // Replaces the key's DACL by |entries| alone, not inheriting from the parent. (Keys, not
 // files: Wine derives a file's DACL from its Unix mode and keeps no other.)
 bool SetOnlyEntries(const std::wstring& key_path, std::vector<EXPLICIT_ACCESS_W> entries) {
-  PACL dacl = nullptr;
-  if (SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), nullptr, &dacl) !=
-      ERROR_SUCCESS) {
+  base::ScopedLocalAlloc<ACL> dacl;
+  if (SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), nullptr,
+                       dacl.Receive()) != ERROR_SUCCESS) {
     return false;
   }
-  HKEY key = nullptr;
+  base::ScopedHKEY key;
   DWORD result = static_cast<DWORD>(
-      RegOpenKeyExW(HKEY_CURRENT_USER, key_path.c_str(), 0, WRITE_DAC, &key));
+      RegOpenKeyExW(HKEY_CURRENT_USER, key_path.c_str(), 0, WRITE_DAC, key.Receive()));
   if (result == ERROR_SUCCESS) {
-    result = SetSecurityInfo(key, SE_REGISTRY_KEY,
+    result = SetSecurityInfo(key.Get(), SE_REGISTRY_KEY,
                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                             nullptr, nullptr, dacl, nullptr);
-    RegCloseKey(key);
+                             nullptr, nullptr, dacl.Get(), nullptr);
   }
-  LocalFree(dacl);
   return result == ERROR_SUCCESS;
 }
 
@@ -93,14 +92,16 @@ TEST_F(AccessControlTest, GrantLiftsTheDenyAndRestoreWritesTheOldDaclBackOnce) {
   EXPECT_TRUE(HasAccess(name_, kRegistryKeyObject, kSetAndDelete));
 
   // The deny entry keeps none of the granted bits; the grant is inheritable.
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::ScopedLocalAlloc<> descriptor;
   PACL dacl = nullptr;
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
             GetNamedSecurityInfoW(name_.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, &dacl, nullptr, &descriptor));
+                                  nullptr, nullptr, &dacl, nullptr, descriptor.Receive()));
   ULONG count = 0;
-  EXPLICIT_ACCESS_W* entries = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetExplicitEntriesFromAclW(dacl, &count, &entries));
+  base::ScopedLocalAlloc<EXPLICIT_ACCESS_W> owned_entries;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            GetExplicitEntriesFromAclW(dacl, &count, owned_entries.Receive()));
+  const EXPLICIT_ACCESS_W* entries = owned_entries.Get();
   bool inheritable_grant = false;
   for (ULONG i = 0; i < count; ++i) {
     if (entries[i].grfAccessMode == DENY_ACCESS) {
@@ -114,8 +115,6 @@ TEST_F(AccessControlTest, GrantLiftsTheDenyAndRestoreWritesTheOldDaclBackOnce) {
     }
   }
   EXPECT_TRUE(inheritable_grant);
-  LocalFree(entries);
-  LocalFree(descriptor);
 
   EXPECT_TRUE(RestoreSecurity(&saved));
   EXPECT_FALSE(saved);
@@ -144,17 +143,18 @@ int RunRestricted(const std::wstring& arguments) {
   }
   base::ScopedHandle token(raw);
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
+  base::ScopedSid administrators;
   if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                administrators.Receive())) {
     return -1;
   }
-  SID_AND_ATTRIBUTES deny_only = {administrators, 0};
+  SID_AND_ATTRIBUTES deny_only = {administrators.Get(), 0};
   HANDLE restricted_raw = nullptr;
-  const BOOL made = CreateRestrictedToken(token.Get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr,
-                                          &restricted_raw);
-  FreeSid(administrators);
-  if (!made) return -1;
+  if (!CreateRestrictedToken(token.Get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr,
+                             &restricted_raw)) {
+    return -1;
+  }
   base::ScopedHandle restricted(restricted_raw);
 
   base::LaunchOptions options;
@@ -177,14 +177,12 @@ TEST(AccessControlElevationTest, AdministratorsOnlyKeyIsClosedToAStandardUser) {
   ASSERT_FALSE(scratch.path().empty());
   const std::wstring name = L"CURRENT_USER\\" + scratch.path();
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
+  base::ScopedSid administrators;
   ASSERT_TRUE(AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                        DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                       &administrators));
-  const bool set =
-      SetOnlyEntries(scratch.path(), {Entry(GRANT_ACCESS, KEY_ALL_ACCESS, administrators)});
-  FreeSid(administrators);
-  ASSERT_TRUE(set);
+                                       administrators.Receive()));
+  ASSERT_TRUE(SetOnlyEntries(scratch.path(),
+                             {Entry(GRANT_ACCESS, KEY_ALL_ACCESS, administrators.Get())}));
   if (IsUserAdmin(false)) {
     EXPECT_TRUE(HasAccess(name, kRegistryKeyObject, KEY_SET_VALUE));
   }

@@ -12,6 +12,7 @@
 
 #include "base/files/scratch_dir_test_util.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/association_interfaces.h"
 #include "desktop/windows/installer/service/fake_com_object_test_util.h"
@@ -225,14 +226,15 @@ TEST_F(AssociationsTest, Windows7PerUserWritesTheRegistryTables) {
 // A row that cannot be applied takes the rows before it back with it.
 TEST_F(AssociationsTest, FailedRowRollsTheTableBack) {
   // No lasting key may be created below a volatile one.
-  HKEY volatile_key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\VelumStable", 0, nullptr,
-                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatile_key,
-                            nullptr));
-  RegSetValueExW(volatile_key, L"FriendlyTypeName", 0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(L"Old"), 8);
-  RegCloseKey(volatile_key);
+  {
+    base::ScopedHKEY volatile_key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\VelumStable", 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              volatile_key.Receive(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(volatile_key.Get(), L"FriendlyTypeName", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(L"Old"), 8));
+  }
   const std::string before =
       testing::SnapshotRegistryTree(HKEY_CURRENT_USER, L"Software\\Classes\\VelumStable", 0);
 

@@ -69,7 +69,14 @@ bool RegistryEntry::Apply(HKEY root, std::unique_ptr<TransactionOperation>* oper
                                                definition_.view_flags));
   // Noted now, whether or not the caller's execution of the operation succeeds.
   if (registry_log && definition_.type != kRegistryDeleteValue) {
-    InstallLog::AddRegistryValue(*registry_log, key_path, value_name, bytes, definition_.type,
+    // Binary data goes to the record as the row's NUL-terminated byte string, whose
+    // terminator stands for an empty value ("00").
+    const void* logged = bytes;
+    if (definition_.type == REG_BINARY) {
+      const char* text = reinterpret_cast<const char*>(definition_.data);
+      logged = text ? text : "";
+    }
+    InstallLog::AddRegistryValue(*registry_log, key_path, value_name, logged, definition_.type,
                                  size, definition_.clean_level);
   }
   return true;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
@@ -93,6 +94,8 @@ TEST(RegistryEntryTest, SetValuesAreNotedInTheRecord) {
       Row(L"Software\\{Product}", L"Gone", kRegistryDeleteValue, 0),
       Row(L"Software\\{Product}\\old", nullptr, kRegistryDeleteKey, 0),
       Row(L"Software\\{Product}", L"Count", REG_DWORD, 3),
+      Row(L"Software\\{Product}", L"Empty", REG_BINARY, reinterpret_cast<uintptr_t>("")),
+      Row(L"Software\\{Product}", L"Bytes", REG_BINARY, reinterpret_cast<uintptr_t>("\x01\xab")),
   };
   for (const RegistryEntryDefinition& row : rows) {
     std::unique_ptr<TransactionOperation> operation;
@@ -101,10 +104,15 @@ TEST(RegistryEntryTest, SetValuesAreNotedInTheRecord) {
   }
   ASSERT_EQ(1u, resolver.user_log.size());
   EXPECT_EQ("Software\\Velum", resolver.user_log[0].path);
-  ASSERT_EQ(2u, resolver.user_log[0].values.size());
-  EXPECT_EQ("Path", resolver.user_log[0].values[0].name);
-  EXPECT_EQ("REG_SZ", resolver.user_log[0].values[0].type);
-  EXPECT_EQ("Count", resolver.user_log[0].values[1].name);
+  const std::vector<InstallLog::RegistryValue>& values = resolver.user_log[0].values;
+  ASSERT_EQ(4u, values.size());
+  EXPECT_EQ("Path", values[0].name);
+  EXPECT_EQ("REG_SZ", values[0].type);
+  EXPECT_EQ("Count", values[1].name);
+  EXPECT_EQ("00000003", values[1].data);
+  // Binary data is recorded from its NUL-terminated string: an empty value as "00".
+  EXPECT_EQ("00", values[2].data);
+  EXPECT_EQ("01,ab", values[3].data);
 }
 
 class RegistryTableTest : public testing::RegistryViewTest {
@@ -181,9 +189,9 @@ TEST_P(RegistryTableTest, AppliedTableWritesExactData) {
     Transaction transaction;
     ASSERT_TRUE(ApplyTable(transaction, static_cast<size_t>(-1)));
   }
-  HKEY key = nullptr;
+  base::ScopedHKEY key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root(), Child(L"Velum{Stream}").c_str(), 0,
-                                         KEY_READ | view(), &key));
+                                         KEY_READ | view(), key.Receive()));
   const struct {
     const wchar_t* name;
     DWORD type;
@@ -195,11 +203,11 @@ TEST_P(RegistryTableTest, AppliedTableWritesExactData) {
   };
   for (const auto& e : expected) {
     DWORD type = 0, size = 0;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, e.name, nullptr, &type, nullptr, &size));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryValueExW(key.Get(), e.name, nullptr, &type, nullptr, &size));
     EXPECT_EQ(e.type, type) << e.name;
     EXPECT_EQ(e.size, size) << e.name;
   }
-  RegCloseKey(key);
 }
 
 INSTANTIATE_TEST_SUITE_P(Views, RegistryTableTest, ::testing::ValuesIn(testing::kRegistryViews),

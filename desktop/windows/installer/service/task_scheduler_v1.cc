@@ -14,24 +14,8 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 
-// Owner of a string the task scheduler allocated with CoTaskMemAlloc.
-class TaskMemString {
- public:
-  TaskMemString() : text_(nullptr) {}
-  ~TaskMemString() { CoTaskMemFree(text_); }
-  TaskMemString(const TaskMemString&) = delete;
-  TaskMemString& operator=(const TaskMemString&) = delete;
-
-  wchar_t** Receive() {
-    CoTaskMemFree(text_);
-    text_ = nullptr;
-    return &text_;
-  }
-  const wchar_t* Get() const { return text_; }
-
- private:
-  wchar_t* text_;
-};
+// A string the task scheduler allocated with CoTaskMemAlloc.
+typedef base::ScopedCoTaskMem<wchar_t> TaskMemString;
 
 // Lets authenticated users read and run the saved job file; failures are ignored.
 void GrantAuthenticatedUsers(ITask* task) {
@@ -42,17 +26,16 @@ void GrantAuthenticatedUsers(ITask* task) {
     return;
   }
   PACL old_acl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::ScopedLocalAlloc<> descriptor;
   if (GetNamedSecurityInfoW(path.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &old_acl, nullptr, &descriptor) != ERROR_SUCCESS) {
+                            nullptr, &old_acl, nullptr, descriptor.Receive()) != ERROR_SUCCESS) {
     return;
   }
   ScopedLocalAcl new_acl = GrantAuthenticatedUsersReadExecute(old_acl);
-  if (new_acl) {
-    SetNamedSecurityInfoW(const_cast<wchar_t*>(path.Get()), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION, nullptr, nullptr, new_acl.get(), nullptr);
+  if (new_acl.IsValid()) {
+    SetNamedSecurityInfoW(path.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                          nullptr, new_acl.Get(), nullptr);
   }
-  LocalFree(descriptor);
 }
 
 // Enumerated work items are job file names.
@@ -73,10 +56,10 @@ bool SaveTask(ITask* task) {
 
 ScopedLocalAcl GrantAuthenticatedUsersReadExecute(PACL acl) {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID authenticated_users = nullptr;
+  base::ScopedSid authenticated_users;
   if (!AllocateAndInitializeSid(&nt_authority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0,
-                                0, 0, 0, &authenticated_users)) {
-    return nullptr;
+                                0, 0, 0, authenticated_users.Receive())) {
+    return ScopedLocalAcl();
   }
   EXPLICIT_ACCESSW access = {};
   access.grfAccessPermissions = GENERIC_READ | GENERIC_EXECUTE;
@@ -84,12 +67,10 @@ ScopedLocalAcl GrantAuthenticatedUsersReadExecute(PACL acl) {
   access.grfInheritance = NO_INHERITANCE;
   access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
   access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  access.Trustee.ptstrName = static_cast<LPWSTR>(authenticated_users);
-  PACL merged = nullptr;
-  const DWORD result = SetEntriesInAclW(1, &access, acl, &merged);
-  FreeSid(authenticated_users);
-  if (result != ERROR_SUCCESS) return nullptr;
-  return ScopedLocalAcl(merged);
+  access.Trustee.ptstrName = static_cast<LPWSTR>(authenticated_users.Get());
+  ScopedLocalAcl merged;
+  if (SetEntriesInAclW(1, &access, acl, merged.Receive()) != ERROR_SUCCESS) return ScopedLocalAcl();
+  return merged;
 }
 
 TaskSchedulerV1::TaskSchedulerV1(TaskSchedulerEnvironment* environment,
@@ -190,15 +171,12 @@ void TaskSchedulerV1::DeleteOrphanedTasks() {
   if (!scheduler_ || FAILED(scheduler_->Enum(items.GetAddressOf()))) return;
   std::vector<std::wstring> orphans;
   for (;;) {
-    LPWSTR* names = nullptr;
+    base::ScopedCoTaskMem<LPWSTR> names;
     ULONG fetched = 0;
-    if (items->Next(1, &names, &fetched) != S_OK || fetched != 1 || !names) {
-      CoTaskMemFree(names);
+    if (items->Next(1, names.Receive(), &fetched) != S_OK || fetched != 1 || !names.IsValid())
       break;
-    }
-    const std::wstring name = WorkItemName(names[0]);
-    CoTaskMemFree(names[0]);
-    CoTaskMemFree(names);
+    const TaskMemString first(names.Get()[0]);
+    const std::wstring name = WorkItemName(first.Get());
     if (!IsProductTaskName(name)) continue;
     ComPtr<ITask> task = OpenTask(name);
     HRESULT status = S_OK;

@@ -12,15 +12,13 @@
 #include <vector>
 
 #include "base/time/time.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/service/com_object_factory.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 
 namespace installer {
 
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-typedef std::unique_ptr<ACL, LocalFreeDeleter> ScopedLocalAcl;
+typedef base::ScopedLocalAlloc<ACL> ScopedLocalAcl;
 
 // `acl` (may be null) merged with an entry letting authenticated users (S-1-5-11) read
 // and execute; null on failure.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/guid.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/service/fake_com_object_test_util.h"
 
 __CRT_UUID_DECL(ITaskScheduler, 0x148bd527, 0xa2ab, 0x11ce, 0xb1, 0x1f, 0x00, 0xaa, 0x00, 0x53,
@@ -108,11 +109,9 @@ class TaskSchedulerV1Test : public ::testing::Test {
     return task;
   }
   static std::wstring Text(ITask* task, HRESULT (STDMETHODCALLTYPE ITask::*get)(LPWSTR*)) {
-    LPWSTR text = nullptr;
-    EXPECT_TRUE(SUCCEEDED((task->*get)(&text)));
-    std::wstring result = text ? text : L"";
-    CoTaskMemFree(text);
-    return result;
+    base::ScopedCoTaskMem<wchar_t> text;
+    EXPECT_TRUE(SUCCEEDED((task->*get)(text.Receive())));
+    return text.IsValid() ? text.Get() : L"";
   }
   DWORD Flags(const wchar_t* name) {
     DWORD flags = 0;
@@ -233,32 +232,30 @@ TEST(GrantAuthenticatedUsersTest, AddsReadAndExecuteToTheExistingEntries) {
   PACL existing = reinterpret_cast<PACL>(buffer);
   ASSERT_TRUE(InitializeAcl(existing, sizeof(buffer), ACL_REVISION));
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-  PSID system = nullptr;
+  base::ScopedSid system;
   ASSERT_TRUE(AllocateAndInitializeSid(&nt_authority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0,
-                                       0, 0, 0, &system));
-  ASSERT_TRUE(AddAccessAllowedAce(existing, ACL_REVISION, GENERIC_ALL, system));
+                                       0, 0, 0, system.Receive()));
+  ASSERT_TRUE(AddAccessAllowedAce(existing, ACL_REVISION, GENERIC_ALL, system.Get()));
 
   ScopedLocalAcl merged = GrantAuthenticatedUsersReadExecute(existing);
-  ASSERT_TRUE(merged);
-  PSID authenticated_users = nullptr;
+  ASSERT_TRUE(merged.IsValid());
+  base::ScopedSid authenticated_users;
   ASSERT_TRUE(AllocateAndInitializeSid(&nt_authority, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0,
-                                       0, 0, 0, 0, 0, &authenticated_users));
+                                       0, 0, 0, 0, 0, authenticated_users.Receive()));
   bool kept_system = false;
   ACCESS_MASK granted = 0;
-  for (WORD i = 0; i < merged->AceCount; ++i) {
+  for (WORD i = 0; i < merged.Get()->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
-    ASSERT_TRUE(GetAce(merged.get(), i, reinterpret_cast<void**>(&ace)));
+    ASSERT_TRUE(GetAce(merged.Get(), i, reinterpret_cast<void**>(&ace)));
     ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
     PSID sid = reinterpret_cast<PSID>(&ace->SidStart);
-    if (EqualSid(sid, system)) kept_system = true;
-    if (EqualSid(sid, authenticated_users)) granted |= ace->Mask;
+    if (EqualSid(sid, system.Get())) kept_system = true;
+    if (EqualSid(sid, authenticated_users.Get())) granted |= ace->Mask;
   }
   EXPECT_TRUE(kept_system);
   EXPECT_EQ(static_cast<ACCESS_MASK>(GENERIC_READ | GENERIC_EXECUTE), granted);
-  FreeSid(authenticated_users);
-  FreeSid(system);
 
-  EXPECT_TRUE(GrantAuthenticatedUsersReadExecute(nullptr)) << "no list yet";
+  EXPECT_TRUE(GrantAuthenticatedUsersReadExecute(nullptr).IsValid()) << "no list yet";
 }
 
 TEST_F(TaskSchedulerV1Test, RunOnceWorkItemDeletesItselfWhenDone) {

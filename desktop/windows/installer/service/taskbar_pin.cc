@@ -48,7 +48,8 @@ bool IsRepinDue(const PinStampLocation& stamp) {
     // Not "now - last_check": a stamp far in the past would overflow it.
     return last_check <= now - kRepinIntervalMicroseconds;
   }
-  key.WriteValue(value_name.c_str(), base::Int64ToString16(now).c_str());
+  // Without the stamp the next run pins again, which is harmless.
+  static_cast<void>(key.WriteValue(value_name.c_str(), base::Int64ToString16(now).c_str()));
   return false;
 }
 

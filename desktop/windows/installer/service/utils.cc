@@ -7,6 +7,7 @@
 #include <wchar.h>
 
 #include "base/base_paths_win.h"
+#include "base/channel_info.h"
 #include "base/files/file.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
@@ -14,6 +15,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/string_util.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
@@ -118,19 +120,14 @@ bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id, int fallback_csidl, base::Fi
                     reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetKnownFolderPath")))
               : nullptr;
   if (get_known_folder_path) {
-    wchar_t* text = nullptr;
-    HRESULT result = get_known_folder_path(folder_id, 0, nullptr, &text);
+    base::ScopedCoTaskMem<wchar_t> text;
+    HRESULT result = get_known_folder_path(folder_id, 0, nullptr, text.Receive());
     if (FAILED(result) && create) {
-      CoTaskMemFree(text);
-      text = nullptr;
-      result = get_known_folder_path(folder_id, KF_FLAG_CREATE | KF_FLAG_INIT, nullptr, &text);
+      result = get_known_folder_path(folder_id, KF_FLAG_CREATE | KF_FLAG_INIT, nullptr,
+                                     text.Receive());
     }
-    if (FAILED(result) || !text) {
-      CoTaskMemFree(text);
-      return false;
-    }
-    *path = base::FilePath(text);
-    CoTaskMemFree(text);
+    if (FAILED(result) || !text.IsValid()) return false;
+    *path = base::FilePath(text.Get());
     return true;
   }
 
@@ -240,13 +237,13 @@ ExecutableArchitecture GetExecutableArchitecture(const base::FilePath& path) {
 
 std::string GetStreamNameFor(int32_t stream) {
   switch (stream) {
-    case 1:
+    case base::kChannelNightly:
       return "Nightly";
-    case 2:
+    case base::kChannelDeveloper:
       return "Developer";
-    case 3:
+    case base::kChannelNext:
       return "Next";
-    case 4:
+    case base::kChannelStable:
       return "Stable";
     default:
       return GetChannelName();

@@ -41,6 +41,7 @@ int wmain(int argc, wchar_t** argv) {
     run_loop.Run();
   }
   const std::string error = downloader.GetLastErrorText();
-  base::WriteFile(base::FilePath(argv[2]), error.data(), static_cast<int>(error.size()));
+  const int size = static_cast<int>(error.size());
+  if (base::WriteFile(base::FilePath(argv[2]), error.data(), size) != size) return -1;
   return downloader.state();
 }

@@ -1,0 +1,188 @@
+// ScopedGeneric: the one owner template for handles, keys and blocks the system hands out
+// and that are given back by one call. The traits say how:
+//
+//   struct FindHandleTraits {
+//     static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
+//     static void Free(HANDLE handle) { FindClose(handle); }
+//   };
+//   typedef ScopedGeneric<HANDLE, FindHandleTraits> ScopedFindHandle;
+//
+// A traits class may add `static bool IsValid(const T&)` when the value is a structure
+// (PROPVARIANT) rather than something comparable with InvalidValue(). Like ScopedHandle the
+// owner is move-only and never changes the thread's last error, so a caller can read the
+// error of the call that produced the value after handing it over:
+//
+//   ScopedHKEY key;
+//   LONG result = RegOpenKeyExW(root, name, 0, KEY_READ, key.Receive());
+//
+// Kernel handles stay with ScopedHandle, which also tracks them in the handle verifier.
+#ifndef BASE_WIN_SCOPED_GENERIC_H_
+#define BASE_WIN_SCOPED_GENERIC_H_
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <propidl.h>
+
+#include <type_traits>
+#include <utility>
+
+namespace base {
+
+namespace internal {
+
+template <typename Traits, typename T, typename = void>
+struct TraitsHaveIsValid : std::false_type {};
+template <typename Traits, typename T>
+struct TraitsHaveIsValid<Traits, T,
+                         std::void_t<decltype(Traits::IsValid(std::declval<const T&>()))>>
+    : std::true_type {};
+
+}  // namespace internal
+
+template <typename T, typename Traits>
+class ScopedGeneric {
+ public:
+  ScopedGeneric() : value_(Traits::InvalidValue()) {}
+  // Takes ownership of |value|.
+  explicit ScopedGeneric(T value) : value_(value) {}
+  ScopedGeneric(ScopedGeneric&& other) noexcept : value_(other.Take()) {}
+  ScopedGeneric& operator=(ScopedGeneric&& other) noexcept {
+    if (this != &other) Reset(other.Take());
+    return *this;
+  }
+  ScopedGeneric(const ScopedGeneric&) = delete;
+  ScopedGeneric& operator=(const ScopedGeneric&) = delete;
+  ~ScopedGeneric() { Reset(); }
+
+  bool IsValid() const { return IsValidValue(value_); }
+  const T& Get() const { return value_; }
+
+  // Frees what is held and holds |value| instead; the value already held does nothing.
+  void Reset(T value = Traits::InvalidValue()) {
+    if (SameValue(value, value_)) return;
+    T old = value_;
+    value_ = value;
+    if (IsValidValue(old)) {
+      const DWORD last_error = GetLastError();
+      Traits::Free(old);
+      SetLastError(last_error);
+    }
+  }
+
+  // Hands the value out unowned; the holder becomes empty.
+  T Take() {
+    T value = value_;
+    value_ = Traits::InvalidValue();
+    return value;
+  }
+
+  // The address of the held value for an out-parameter; frees what was held first.
+  T* Receive() {
+    Reset();
+    return &value_;
+  }
+
+ private:
+  static bool IsValidValue(const T& value) {
+    if constexpr (internal::TraitsHaveIsValid<Traits, T>::value)
+      return Traits::IsValid(value);
+    else
+      return value != Traits::InvalidValue();
+  }
+  static bool SameValue(const T& a, const T& b) {
+    if constexpr (internal::TraitsHaveIsValid<Traits, T>::value)
+      return !Traits::IsValid(a) && !Traits::IsValid(b);  // structures are never shared
+    else
+      return a == b;
+  }
+
+  T value_;
+};
+
+// LocalAlloc'ed memory, freed with LocalFree (what the security and shell calls return).
+template <typename T>
+struct LocalAllocTraits {
+  static T* InvalidValue() { return nullptr; }
+  static void Free(T* memory) { LocalFree(const_cast<void*>(static_cast<const void*>(memory))); }
+};
+template <typename T = void>
+using ScopedLocalAlloc = ScopedGeneric<T*, LocalAllocTraits<T>>;
+
+// COM task memory, freed with CoTaskMemFree.
+template <typename T>
+struct CoTaskMemTraits {
+  static T* InvalidValue() { return nullptr; }
+  static void Free(T* memory) { CoTaskMemFree(const_cast<void*>(static_cast<const void*>(memory))); }
+};
+template <typename T = void>
+using ScopedCoTaskMem = ScopedGeneric<T*, CoTaskMemTraits<T>>;
+
+// A registry key handle, closed with RegCloseKey.
+struct HKEYTraits {
+  static HKEY InvalidValue() { return nullptr; }
+  static void Free(HKEY key) { RegCloseKey(key); }
+};
+typedef ScopedGeneric<HKEY, HKEYTraits> ScopedHKEY;
+
+// A FindFirstFile handle, closed with FindClose.
+struct FindHandleTraits {
+  static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE handle) { FindClose(handle); }
+};
+typedef ScopedGeneric<HANDLE, FindHandleTraits> ScopedFindHandle;
+
+// A SID from AllocateAndInitializeSid, freed with FreeSid.
+struct SidTraits {
+  static PSID InvalidValue() { return nullptr; }
+  static void Free(PSID sid) { FreeSid(sid); }
+};
+typedef ScopedGeneric<PSID, SidTraits> ScopedSid;
+
+// A kernel handle closed with CloseHandle without the handle verifier, for the one
+// handle closing must not reach it through: the log file, closed under the logging lock.
+struct UnverifiedHandleTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE handle) { CloseHandle(handle); }
+};
+typedef ScopedGeneric<HANDLE, UnverifiedHandleTraits> ScopedUnverifiedHandle;
+
+// A loaded module, freed with FreeLibrary.
+struct ModuleTraits {
+  static HMODULE InvalidValue() { return nullptr; }
+  static void Free(HMODULE module) { FreeLibrary(module); }
+};
+typedef ScopedGeneric<HMODULE, ModuleTraits> ScopedModule;
+
+// A PROPVARIANT, cleared with PropVariantClear.
+struct PropVariantTraits {
+  static PROPVARIANT InvalidValue() {
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    return value;
+  }
+  static bool IsValid(const PROPVARIANT& value) { return value.vt != VT_EMPTY; }
+  static void Free(PROPVARIANT value) { PropVariantClear(&value); }
+};
+typedef ScopedGeneric<PROPVARIANT, PropVariantTraits> ScopedPropVariant;
+
+// A BSTR, freed with SysFreeString.
+struct BstrTraits {
+  static BSTR InvalidValue() { return nullptr; }
+  static void Free(BSTR bstr) { SysFreeString(bstr); }
+};
+
+// A VARIANT, cleared with VariantClear.
+struct VariantTraits {
+  static VARIANT InvalidValue() {
+    VARIANT value;
+    VariantInit(&value);
+    return value;
+  }
+  static bool IsValid(const VARIANT& value) { return V_VT(&value) != VT_EMPTY; }
+  static void Free(VARIANT value) { VariantClear(&value); }
+};
+
+}  // namespace base
+
+#endif  // BASE_WIN_SCOPED_GENERIC_H_

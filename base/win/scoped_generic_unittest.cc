@@ -1,0 +1,117 @@
+#include "base/win/scoped_generic.h"
+
+#include <string.h>
+
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace base {
+namespace {
+
+// Records what it frees and, like a real close, overwrites the thread's last error.
+std::vector<int>* g_freed = nullptr;
+
+struct RecordingTraits {
+  static int InvalidValue() { return -1; }
+  static void Free(int value) {
+    g_freed->push_back(value);
+    SetLastError(ERROR_INVALID_HANDLE);
+  }
+};
+typedef ScopedGeneric<int, RecordingTraits> ScopedRecorded;
+
+class ScopedGenericTest : public testing::Test {
+ protected:
+  void SetUp() override { g_freed = &freed_; }
+  void TearDown() override { g_freed = nullptr; }
+  std::vector<int> freed_;
+};
+
+TEST_F(ScopedGenericTest, ResetFreesTheOldValueOnceAndTakeFreesNothing) {
+  {
+    ScopedRecorded value(1);
+    value.Reset(1);  // the value already held: nothing happens
+    EXPECT_TRUE(freed_.empty());
+    value.Reset(2);
+    EXPECT_EQ(std::vector<int>({1}), freed_);
+    EXPECT_EQ(2, value.Take());
+    EXPECT_FALSE(value.IsValid());
+    *value.Receive() = 3;
+    *value.Receive() = 4;  // frees 3 before handing out the address
+    EXPECT_EQ(std::vector<int>({1, 3}), freed_);
+  }
+  EXPECT_EQ(std::vector<int>({1, 3, 4}), freed_) << "the destructor frees what is held";
+}
+
+TEST_F(ScopedGenericTest, MovingHandsOverOwnershipWithoutFreeing) {
+  ScopedRecorded first(1);
+  ScopedRecorded second(std::move(first));
+  EXPECT_FALSE(first.IsValid());
+  EXPECT_EQ(1, second.Get());
+  ScopedRecorded third(3);
+  third = std::move(second);
+  EXPECT_EQ(std::vector<int>({3}), freed_) << "the target's own value is freed";
+  EXPECT_EQ(1, third.Get());
+  third = std::move(third);
+  EXPECT_EQ(1, third.Get()) << "moving onto itself keeps the value";
+  EXPECT_EQ(std::vector<int>({3}), freed_);
+}
+
+TEST_F(ScopedGenericTest, FreeingKeepsTheThreadsLastError) {
+  ScopedRecorded value(1);
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  value.Reset();
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  {
+    ScopedRecorded destroyed(2);
+    SetLastError(ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  EXPECT_EQ(std::vector<int>({1, 2}), freed_);
+}
+
+TEST(ScopedGenericFamiliesTest, FailedFindKeepsItsErrorAndHoldsNothing) {
+  WIN32_FIND_DATAW data;
+  ScopedFindHandle find(FindFirstFileW(L"C:\\no such folder\\*", &data));
+  EXPECT_FALSE(find.IsValid());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST(ScopedGenericFamiliesTest, RegistryKeyIsClosed) {
+  HKEY raw = nullptr;
+  {
+    ScopedHKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.Receive()));
+    raw = key.Get();
+    DWORD subkeys = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr));
+  }
+  DWORD subkeys = 0;
+  EXPECT_EQ(ERROR_INVALID_HANDLE,
+            RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr));
+}
+
+TEST(ScopedGenericFamiliesTest, PropVariantIsClearedAndEmptyCountsAsNothingHeld) {
+  ScopedPropVariant value;
+  EXPECT_FALSE(value.IsValid());
+  const wchar_t kText[] = L"Velum";
+  PROPVARIANT* out = value.Receive();
+  out->vt = VT_LPWSTR;
+  out->pwszVal = static_cast<wchar_t*>(CoTaskMemAlloc(sizeof(kText)));
+  memcpy(out->pwszVal, kText, sizeof(kText));
+  EXPECT_TRUE(value.IsValid());
+  ScopedPropVariant moved(std::move(value));
+  EXPECT_FALSE(value.IsValid());
+  EXPECT_STREQ(kText, moved.Get().pwszVal);
+  moved.Reset();
+  EXPECT_EQ(VT_EMPTY, moved.Get().vt);
+}
+
+}  // namespace
+}  // namespace base

@@ -1,1 +1,0 @@
-// Keeps the product library non-empty while folders are still being filled.

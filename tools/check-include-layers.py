@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Fails when a product file includes a file of a higher layer (tools/layers.txt).
+
+  tools/check-include-layers.py <repository root> [<layers file>]
+"""
+import os
+import re
+import sys
+
+PRODUCT_DIRS = ("base", "crypto", "components", "desktop", "crash")
+TEST_FILE = re.compile(r"(_unittest|_test_helper|_test_dll|_test_util)\.(cc|c|h)$")
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+
+
+def read_layers(path):
+    layers, rules = [], []
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            words = line.split("#", 1)[0].split()
+            if not words:
+                continue
+            if words[0] == "layer" and len(words) == 2:
+                layers.append(words[1])
+            elif words[0] == "path" and len(words) == 3 and words[1] in layers:
+                rules.append((words[1], re.compile(words[2])))
+            else:
+                sys.exit("%s:%d: not a layer or path line of a known layer" % (path, number))
+    return layers, rules
+
+
+def layer_of(path, rules):
+    for layer, regex in rules:
+        if regex.search(path):
+            return layer
+    return None
+
+
+def main():
+    root = sys.argv[1] if len(sys.argv) > 1 else "."
+    layers_file = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "tools", "layers.txt")
+    layers, rules = read_layers(layers_file)
+    rank = {name: i for i, name in enumerate(layers)}
+    faults = []
+    checked = 0
+    for top in PRODUCT_DIRS:
+        for folder, _, files in os.walk(os.path.join(root, top)):
+            for name in sorted(files):
+                if not name.endswith((".cc", ".c", ".h")) or TEST_FILE.search(name):
+                    continue
+                path = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
+                layer = layer_of(path, rules)
+                if layer is None:
+                    faults.append("%s: in no layer (tools/layers.txt)" % path)
+                    continue
+                checked += 1
+                with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+                    for number, line in enumerate(f, 1):
+                        match = INCLUDE.match(line)
+                        if not match or not match.group(1).startswith(PRODUCT_DIRS):
+                            continue
+                        target = layer_of(match.group(1), rules)
+                        if target is not None and rank[target] > rank[layer]:
+                            faults.append("%s:%d: the %s layer includes %s of the higher %s layer"
+                                          % (path, number, layer, match.group(1), target))
+    for fault in faults:
+        print(fault)
+    print("%d product files checked, %d upward includes or unmapped files"
+          % (checked, len(faults)))
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
