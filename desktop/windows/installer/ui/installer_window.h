@@ -1,0 +1,201 @@
+// The wizard window of the interactive installer: one modeless dialog (101) with a child
+// options panel (138). Six pages are shown by switching control visibility. The window
+// reflects the Settings (it observes them), edits them through their setters, reports
+// the user's decisions to its delegates and records the page sequence and the user's
+// navigation under "ui.page_sequence" of its statistics node.
+//
+//   std::unique_ptr<InstallerWindow> window =
+//       InstallerWindow::Create(settings, stats->Clone(), /*run_immediately=*/false);
+//   window->AddDelegate(controller);
+//   ...
+//   window->ShowProgress(0, 100);
+//   window->SetProgressPosition(40);
+#ifndef DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_WINDOW_H_
+#define DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_WINDOW_H_
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/observer_list.h"
+#include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/ui/installer_window_delegate.h"
+
+namespace installer {
+
+class Settings;
+class StatsNode;
+
+class InstallerWindow : public SettingsObserver {
+ public:
+  enum Page : int {
+    PAGE_WELCOME = 0,
+    PAGE_UNINSTALL = 1,
+    PAGE_TOS = 2,
+    PAGE_OPTIONS = 3,
+    PAGE_PROGRESS = 4,
+    PAGE_ERROR = 5,
+    PAGE_NONE = 6,
+  };
+
+  // Control ids of the dialogs 101 and 138.
+  enum Control : int {
+    LOGO = 1000,
+    OPTIONS_BUTTON = 1001,
+    CANCEL_BUTTON = 1002,
+    ACCEPT_BUTTON = 1003,
+    FULL_PACKAGE_BUTTON = 1004,
+    RETRY_BUTTON = 1005,
+    UNINSTALL_BUTTON = 1006,
+    HEADLINE = 1007,
+    TERMS_AGREEMENT = 1008,
+    THANK_YOU = 1009,
+    INSTALL_FAILED_TITLE = 1010,
+    PROGRESS_TEXT = 1011,
+    TERMS_TEXT = 1012,
+    BACK_BUTTON = 1013,
+    LANGUAGE_BOX = 1014,
+    MODE_BOX = 1015,
+    PATH_BOX = 1016,
+    MAIN_PATH_BOX = 1017,
+    CHANGE_FOLDER_BUTTON = 1018,
+    MAIN_CHANGE_FOLDER_BUTTON = 1019,
+    DEFAULT_BROWSER_BOX = 1022,
+    IMPORT_DATA_BOX = 1023,
+    SHARE_STATS_BOX = 1024,
+    PROGRESS_BAR = 1025,
+    INVALID_PATH_WARNING = 1027,
+    UNINSTALL_QUESTION = 1029,
+    DELETE_PROFILE_BOX = 1030,
+    LANGUAGE_LABEL = 1031,
+    MODE_LABEL = 1032,
+    PATH_LABEL = 1033,
+    UNINSTALL_FAILED_TITLE = 1038,
+  };
+
+  // The system message box (MessageBoxW's arguments and result). Tests replace it: the
+  // real one is modal.
+  typedef std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption,
+                            UINT type)>
+      MessageBoxFunction;
+
+  // Builds the window and shows it; null (with an ERROR line) when the dialogs cannot be
+  // made. |settings| outlive the window.
+  static std::unique_ptr<InstallerWindow> Create(Settings* settings,
+                                                 std::unique_ptr<StatsNode> stats,
+                                                 bool run_immediately);
+
+  InstallerWindow(const InstallerWindow&) = delete;
+  InstallerWindow& operator=(const InstallerWindow&) = delete;
+  ~InstallerWindow() override;
+
+  // The name recorded as "page_type": "WELCOME", ..., "invalid" for other values.
+  static const char* GetPageName(int page);
+  // The controls shown on |page| (0 to 5) by the visibility table.
+  static bool IsShownOnPage(int control, int page);
+  // The ids the visibility table governs.
+  static const std::vector<int>& GetPageControls();
+
+  void SetPage(int page);
+  void SetProgressPhase(int phase);
+  // Enters the progress page with a bar from |position| to |range|.
+  void ShowProgress(int position, int range);
+  // The bar never moves back; steps up to 10 units are shown one by one.
+  void SetProgressPosition(int position);
+  void ShowError(const std::wstring& text, bool offer_full_package, const std::string& message);
+  void ShowFatalError(const std::wstring& text);
+
+  HWND GetHwnd() const { return dialog_; }
+  HWND options_panel() const { return options_; }
+  int page() const { return page_; }
+
+  void AddDelegate(InstallerWindowDelegate* delegate) { delegates_.AddObserver(delegate); }
+  void RemoveDelegate(InstallerWindowDelegate* delegate) { delegates_.RemoveObserver(delegate); }
+
+  void set_message_box_for_testing(const MessageBoxFunction& function) {
+    message_box_ = function;
+  }
+
+  // SettingsObserver:
+  void OnFlagChanged() override;
+  void OnLanguageChanged() override;
+  void OnPathChanged() override;
+
+ private:
+  InstallerWindow(Settings* settings, std::unique_ptr<StatsNode> stats, bool run_immediately);
+
+  static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam,
+                                         LPARAM lparam);
+  static INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wparam,
+                                            LPARAM lparam);
+  INT_PTR OnMainMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  INT_PTR OnOptionsMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+  bool CreateDialogs();
+  void InitMainDialog();
+  void InitOptionsPanel();
+  void CreateFonts();
+
+  HWND Item(int id) const;
+  void UpdateTexts();
+  void RefreshOptions();
+  void FillLanguageBox();
+  void FillModeBox();
+  void UpdateTooltipText();
+  void SizeFullPackageButton();
+  bool IsUninstall() const;
+
+  void OnButton(int id);
+  // Counts |counter| on the page node; false (after refreshing the controls) when the
+  // settings cannot change now.
+  bool CountChange(const char* counter);
+  void OnOptionsCommand(int id, int code);
+  void ApplyPathText(HWND box, const char* counter, bool selected_entry);
+  void BrowseForFolder();
+  void RecordNavigation(const char* name);
+  void ConfirmCancel();
+  void OnLink(const NMHDR* notification);
+  int ShowMessageBox(const std::wstring& text, UINT type);
+
+  void RebuildBackground();
+  void EraseBackground(HDC dc);
+  void CopyBackgroundUnder(HDC dc, HWND control);
+  void DrawLogo(const DRAWITEMSTRUCT& item);
+  HBRUSH OnControlColor(HDC dc, HWND control, bool options_panel, UINT message);
+  void ClearBrushes();
+
+  Settings* const settings_;
+  const bool run_immediately_;
+  HWND dialog_ = nullptr;
+  HWND options_ = nullptr;
+  HWND tooltip_ = nullptr;
+  HFONT normal_font_ = nullptr;
+  HFONT bold_font_ = nullptr;
+  HFONT title_font_ = nullptr;
+  HFONT headline_font_ = nullptr;
+  std::vector<std::wstring> languages_;
+  base::ObserverList<InstallerWindowDelegate> delegates_;
+  HBITMAP logo_ = nullptr;
+  HBITMAP error_badge_ = nullptr;
+  HBITMAP background_image_ = nullptr;
+  HBITMAP background_ = nullptr;
+  int page_ = PAGE_NONE;
+  bool error_page_shown_ = false;
+  // Set while controls are filled from the settings: their notifications are not the
+  // user's.
+  bool refreshing_ = false;
+  std::map<HWND, HBRUSH> brushes_;
+  HBRUSH white_brush_ = nullptr;
+  std::unique_ptr<StatsNode> stats_;
+  std::unique_ptr<StatsNode> page_stats_;
+  std::wstring tos_link_target_;
+  MessageBoxFunction message_box_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_WINDOW_H_

@@ -1,0 +1,391 @@
+#include "desktop/windows/installer/ui/installer_window.h"
+
+#include <commctrl.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/command_line.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/values.h"
+#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
+#include "desktop/windows/installer/ui/wizard_driver_test_util.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
+
+namespace installer {
+namespace {
+
+using testing::ClickButton;
+using testing::GetControlText;
+using testing::IsControlShown;
+using W = InstallerWindow;
+
+// A machine whose language choice becomes the process's UI language, as the real one's.
+class LanguagePlatform : public testing::TestSettingsPlatform {
+ public:
+  using TestSettingsPlatform::TestSettingsPlatform;
+  std::wstring SelectLanguage(const std::wstring& code) override {
+    SetCurrentLanguageId(LanguageCodeToLcid(code));
+    return code;
+  }
+};
+
+class RecordingDelegate : public InstallerWindowDelegate {
+ public:
+  void OnAccept() override { calls.push_back("accept"); }
+  void OnCancel() override { calls.push_back("cancel"); }
+  void OnObtainFullPackage() override { calls.push_back("full package"); }
+  std::vector<std::string> calls;
+};
+
+class InstallerWindowTest : public ::testing::Test {
+ protected:
+  InstallerWindowTest()
+      : command_line_(base::CommandLine::StringVector{L"installer.exe"}),
+        platform_(scratch_.path().Append(L"Velum")),
+        previous_language_(GetCurrentLanguageId()) {}
+
+  void TearDown() override {
+    window_.reset();
+    settings_.reset();
+    testing::PumpPendingMessages();
+    SetCurrentLanguageId(previous_language_);
+  }
+
+  void Open(bool uninstall, bool run_immediately) {
+    settings_.reset(new Settings(uninstall, false, false,
+                                 uninstall ? base::FilePath() : scratch_.path().Append(L"Velum"),
+                                 false, 1, &command_line_, &platform_));
+    window_ = InstallerWindow::Create(settings_.get(), stats_.root.Clone(), run_immediately);
+    ASSERT_TRUE(window_);
+    window_->AddDelegate(&delegate_);
+    window_->set_message_box_for_testing(
+        [this](HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
+          EXPECT_EQ(window_->GetHwnd(), owner);
+          EXPECT_EQ(GetLocalizedString(37000), caption);
+          boxes_.push_back(text);
+          box_types_.push_back(type);
+          return box_answer_;
+        });
+    testing::PumpPendingMessages();
+  }
+
+  HWND dialog() const { return window_->GetHwnd(); }
+  HWND options() const { return window_->options_panel(); }
+
+  // The page types recorded so far, in order.
+  std::vector<std::string> PageSequence() {
+    std::vector<std::string> pages;
+    const base::List* list = nullptr;
+    if (!stats_.tree.GetList("ui.page_sequence", &list)) return pages;
+    for (size_t i = 0; i < list->size(); ++i) {
+      const base::Dictionary* page = nullptr;
+      std::string type;
+      if (list->GetDictionary(i, &page) && page->GetString("page_type", &type))
+        pages.push_back(type);
+    }
+    return pages;
+  }
+  const base::Dictionary* PageNode(size_t index) {
+    const base::List* list = nullptr;
+    const base::Dictionary* page = nullptr;
+    if (stats_.tree.GetList("ui.page_sequence", &list)) list->GetDictionary(index, &page);
+    return page;
+  }
+  const base::Dictionary* LastPageNode() { return PageNode(PageSequence().size() - 1); }
+  int Counter(const char* key) {
+    int value = 0;
+    const base::Dictionary* page = LastPageNode();
+    if (page) page->GetInteger(key, &value);
+    return value;
+  }
+
+  base::ScratchDir scratch_;
+  base::CommandLine command_line_;
+  LanguagePlatform platform_;
+  LANGID previous_language_;
+  testing::TestStatsRecord stats_;
+  std::unique_ptr<Settings> settings_;
+  std::unique_ptr<InstallerWindow> window_;
+  RecordingDelegate delegate_;
+  std::vector<std::wstring> boxes_;
+  std::vector<UINT> box_types_;
+  int box_answer_ = IDNO;
+};
+
+// The page table as the product shows it: control, then pages 0 to 5.
+const struct {
+  int control;
+  bool shown[6];
+} kVisibility[] = {
+    {1000, {1, 1, 0, 0, 1, 1}}, {1012, {0, 0, 1, 0, 0, 0}}, {1013, {0, 0, 1, 1, 0, 1}},
+    {1007, {1, 0, 0, 0, 0, 0}}, {1008, {1, 0, 0, 0, 0, 0}}, {1001, {1, 0, 0, 0, 0, 0}},
+    {1003, {1, 0, 1, 1, 0, 0}}, {1009, {0, 0, 0, 0, 1, 0}}, {1011, {0, 0, 0, 0, 1, 1}},
+    {1025, {0, 0, 0, 0, 1, 0}}, {1010, {0, 0, 0, 0, 0, 1}}, {1038, {0, 0, 0, 0, 0, 1}},
+    {1005, {0, 0, 0, 0, 0, 1}}, {1004, {0, 0, 0, 0, 0, 1}}, {1002, {0, 1, 0, 0, 0, 0}},
+    {1006, {0, 1, 0, 0, 0, 0}}, {1030, {0, 1, 0, 0, 0, 0}}, {1029, {0, 1, 0, 0, 0, 0}},
+};
+
+TEST_F(InstallerWindowTest, VisibleControlsMatchTheTableOnEveryPage) {
+  for (bool uninstall : {false, true}) {
+    SCOPED_TRACE(uninstall ? "uninstall" : "install");
+    Open(uninstall, false);
+    EXPECT_EQ(uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, window_->page());
+    for (int page = 0; page < 6; ++page) {
+      SCOPED_TRACE(page);
+      window_->SetPage(page);
+      for (const auto& row : kVisibility) {
+        bool expected = row.shown[page];
+        // One failure title per kind of run; the delete-profile box only when available.
+        if (row.control == 1038 && !uninstall) expected = false;
+        if ((row.control == 1009 || row.control == 1010) && uninstall) expected = false;
+        EXPECT_EQ(expected, IsControlShown(dialog(), row.control)) << row.control;
+      }
+      EXPECT_EQ(page == W::PAGE_OPTIONS, IsWindowVisible(options()) != FALSE);
+      std::wstring name = std::wstring(uninstall ? L"uninstall_page_" : L"install_page_") +
+                          std::to_wstring(page);
+      EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), name));
+    }
+    window_.reset();
+  }
+}
+
+TEST_F(InstallerWindowTest, FocusAndTextsPerPage) {
+  Open(false, false);
+  EXPECT_EQ(GetLocalizedString(37006), GetControlText(dialog(), W::OPTIONS_BUTTON));
+  EXPECT_EQ(GetLocalizedString(37007), GetControlText(dialog(), W::ACCEPT_BUTTON));
+  EXPECT_EQ(GetLocalizedStringWithArg(37022, GetLocalizedString(37023)),
+            GetControlText(dialog(), W::HEADLINE));
+  // The terms of service with Windows line ends.
+  window_->SetPage(W::PAGE_TOS);
+  std::wstring terms = GetControlText(dialog(), W::TERMS_TEXT);
+  EXPECT_GT(terms.size(), 100u);
+  for (size_t i = terms.find(L'\n'); i != std::wstring::npos; i = terms.find(L'\n', i + 1))
+    ASSERT_EQ(L'\r', terms[i - 1]);
+  EXPECT_EQ(GetDlgItem(dialog(), W::ACCEPT_BUTTON), GetFocus());
+  window_->ShowError(L"broken", false, "m");
+  EXPECT_EQ(GetDlgItem(dialog(), W::RETRY_BUTTON), GetFocus());
+}
+
+TEST_F(InstallerWindowTest, RunImmediatelySequenceAndNoSettingsObserving) {
+  Open(false, true);
+  EXPECT_EQ((std::vector<std::string>{"PROGRESS", "WELCOME"}), PageSequence());
+  window_->ShowProgress(0, 100);
+  EXPECT_EQ((std::vector<std::string>{"PROGRESS", "WELCOME", "PROGRESS"}), PageSequence());
+  // The options are not kept in step with the settings.
+  bool checked = IsDlgButtonChecked(options(), W::IMPORT_DATA_BOX) == BST_CHECKED;
+  settings_->SetFlag(Settings::IMPORT_BROWSER_DATA, !checked);
+  EXPECT_EQ(checked, IsDlgButtonChecked(options(), W::IMPORT_DATA_BOX) == BST_CHECKED);
+  // Without a way back: the error page hides BACK.
+  window_->ShowError(L"failed", true, "reason");
+  EXPECT_FALSE(IsControlShown(dialog(), W::BACK_BUTTON));
+}
+
+TEST_F(InstallerWindowTest, NavigationIsRecordedOnThePageItLeaves) {
+  Open(false, false);
+  ClickButton(dialog(), W::OPTIONS_BUTTON);
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  window_->SetPage(W::PAGE_OPTIONS);  // the same page again records nothing
+  ClickButton(dialog(), W::BACK_BUTTON);
+  // The terms link: a left click on the agreement text.
+  testing::SendLinkClick(dialog(), W::TERMS_AGREEMENT, CHARRANGE{0, 1});
+  EXPECT_EQ(W::PAGE_TOS, window_->page());
+  ClickButton(dialog(), W::ACCEPT_BUTTON);
+  EXPECT_EQ((std::vector<std::string>{"WELCOME", "OPTIONS", "WELCOME", "TOS"}), PageSequence());
+  const char* const kActions[] = {"OPTIONS", "BACK", "TOS", "ACCEPT"};
+  for (size_t i = 0; i < 4; ++i) {
+    std::string action, time;
+    ASSERT_TRUE(PageNode(i)->GetString("navigation_action", &action));
+    EXPECT_EQ(kActions[i], action);
+    EXPECT_TRUE(PageNode(i)->GetString("navigation_time.time", &time));
+  }
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+}
+
+TEST_F(InstallerWindowTest, CancelNeedsConfirmation) {
+  Open(false, false);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  EXPECT_TRUE(delegate_.calls.empty());
+  ASSERT_EQ(1u, boxes_.size());
+  EXPECT_EQ(GetLocalizedString(37038), boxes_[0]);
+  EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), box_types_[0]);
+  std::string action;
+  EXPECT_FALSE(LastPageNode()->GetString("navigation_action", &action));
+  box_answer_ = IDYES;
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(std::vector<std::string>{"cancel"}, delegate_.calls);
+  EXPECT_TRUE(LastPageNode()->GetString("navigation_action", &action));
+  EXPECT_EQ("CANCEL", action);
+
+  window_->ShowFatalError(L"fatal");
+  EXPECT_EQ(L"fatal", boxes_.back());
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), box_types_.back());
+  std::string shown;
+  EXPECT_TRUE(LastPageNode()->GetString("error_displayed", &shown));
+  EXPECT_EQ("fatal", shown);
+  EXPECT_EQ((std::vector<std::string>{"cancel", "cancel"}), delegate_.calls);
+}
+
+TEST_F(InstallerWindowTest, UninstallCancelAndAccept) {
+  Open(true, false);
+  bool delete_profile = settings_->flag(Settings::DELETE_PROFILE);
+  ClickButton(dialog(), W::DELETE_PROFILE_BOX);
+  EXPECT_EQ(!delete_profile, settings_->flag(Settings::DELETE_PROFILE));
+  EXPECT_EQ(1, Counter("changed_delete_profile"));
+  box_answer_ = IDYES;
+  ClickButton(dialog(), W::CANCEL_BUTTON);
+  ASSERT_EQ(1u, boxes_.size());
+  EXPECT_EQ(GetLocalizedString(37039), boxes_[0]);
+  ClickButton(dialog(), W::UNINSTALL_BUTTON);
+  EXPECT_EQ((std::vector<std::string>{"cancel", "accept"}), delegate_.calls);
+  EXPECT_EQ(GetLocalizedString(37037), GetControlText(dialog(), W::UNINSTALL_BUTTON));
+}
+
+TEST_F(InstallerWindowTest, LanguageChangeRetextsAndKeepsTheMode) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  std::vector<std::wstring> languages = LoadAvailableLanguages();
+  int german = -1;
+  for (size_t i = 0; i < languages.size(); ++i) {
+    if (languages[i] == L"de") german = static_cast<int>(i);
+  }
+  ASSERT_GE(german, 0);
+  // Each language is offered under its own name.
+  std::wstring name = GetLocalizedStringForLanguageCode(L"de", 37051);
+  int index = static_cast<int>(SendDlgItemMessageW(options(), W::LANGUAGE_BOX, CB_FINDSTRINGEXACT,
+                                                   static_cast<WPARAM>(-1),
+                                                   reinterpret_cast<LPARAM>(name.c_str())));
+  ASSERT_GE(index, 0);
+  testing::SelectComboEntry(options(), W::LANGUAGE_BOX, index);
+  EXPECT_EQ(L"de", settings_->install_language());
+  EXPECT_EQ(1, Counter("changed_language"));
+  LANGID german_id = LanguageCodeToLcid(L"de");
+  EXPECT_EQ(LoadStringForLanguage(german_id, 37009, nullptr),
+            GetControlText(dialog(), W::BACK_BUTTON));
+  EXPECT_EQ(LoadStringForLanguage(german_id, 37010, nullptr),
+            GetControlText(options(), W::LANGUAGE_LABEL));
+  EXPECT_NE(GetLocalizedStringForLanguageCode(L"en-US", 37009),
+            GetControlText(dialog(), W::BACK_BUTTON));
+  EXPECT_EQ(2, SendDlgItemMessageW(options(), W::MODE_BOX, CB_GETCURSEL, 0, 0));
+  EXPECT_EQ(index, SendDlgItemMessageW(options(), W::LANGUAGE_BOX, CB_GETCURSEL, 0, 0));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_german"));
+}
+
+TEST_F(InstallerWindowTest, OptionEditsReachTheSettingsAndTheCounters) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  struct Case {
+    int box;
+    const char* counter;
+    int flag;
+  };
+  const Case kCases[] = {
+      {W::IMPORT_DATA_BOX, "changed_import_data", Settings::IMPORT_BROWSER_DATA},
+      {W::SHARE_STATS_BOX, "changed_enable_stats", Settings::ENABLE_VELUM_STATS},
+      {W::DEFAULT_BROWSER_BOX, "changed_make_default_browser", Settings::DEFAULT_BROWSER},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.counter);
+    bool before = settings_->flag(c.flag);
+    // The default-browser box may be hidden by the system's version: click it anyway.
+    ShowWindow(GetDlgItem(options(), c.box), SW_SHOWNA);
+    ClickButton(options(), c.box);
+    EXPECT_EQ(!before, settings_->flag(c.flag));
+    EXPECT_EQ(1, Counter(c.counter));
+    EXPECT_EQ(!before, IsDlgButtonChecked(options(), c.box) == BST_CHECKED);
+  }
+  EXPECT_EQ(settings_->flag(Settings::ENABLE_VELUM_STATS),
+            settings_->flag(Settings::ENABLE_INSTALLER_STATS));
+
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  EXPECT_EQ(Settings::MODE_STANDALONE, settings_->mode());
+  EXPECT_EQ(1, Counter("changed_install_mode"));
+
+  base::FilePath typed = scratch_.path().Append(L"Elsewhere");
+  testing::TypeComboText(options(), W::PATH_BOX, typed.value());
+  EXPECT_EQ(typed.value(), settings_->install_folder().value());
+  EXPECT_EQ(1, Counter("edited_install_path"));
+
+  // While the settings cannot change, the click is counted and the box shows the
+  // settings again.
+  settings_->set_changeable(false);
+  bool import = settings_->flag(Settings::IMPORT_BROWSER_DATA);
+  ClickButton(options(), W::IMPORT_DATA_BOX);
+  EXPECT_EQ(import, settings_->flag(Settings::IMPORT_BROWSER_DATA));
+  EXPECT_EQ(import, IsDlgButtonChecked(options(), W::IMPORT_DATA_BOX) == BST_CHECKED);
+  EXPECT_EQ(2, Counter("changed_import_data"));
+  settings_->set_changeable(true);
+}
+
+TEST_F(InstallerWindowTest, InvalidFolderDisablesAcceptAndWarns) {
+  platform_.valid = false;
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_TRUE(IsControlShown(options(), W::INVALID_PATH_WARNING));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_invalid_folder"));
+  platform_.valid = true;
+  testing::TypeComboText(options(), W::PATH_BOX, scratch_.path().Append(L"Other").value());
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_FALSE(IsControlShown(options(), W::INVALID_PATH_WARNING));
+}
+
+TEST_F(InstallerWindowTest, ProgressNeverGoesBack) {
+  Open(false, false);
+  window_->ShowProgress(0, 100);
+  EXPECT_EQ(W::PAGE_PROGRESS, window_->page());
+  const int kSteps[][2] = {{5, 5}, {3, 5}, {15, 15}, {60, 60}, {59, 60}, {100, 100}};
+  for (const auto& step : kSteps) {
+    window_->SetProgressPosition(step[0]);
+    EXPECT_EQ(step[1], testing::GetProgressPosition(dialog(), W::PROGRESS_BAR)) << step[0];
+  }
+  window_->SetProgressPhase(0);
+  EXPECT_EQ(GetLocalizedString(37025), GetControlText(dialog(), W::PROGRESS_TEXT));
+  window_->SetProgressPhase(2);
+  EXPECT_EQ(GetLocalizedString(37026), GetControlText(dialog(), W::PROGRESS_TEXT));
+}
+
+TEST_F(InstallerWindowTest, ErrorPageOffersWhatTheRunAllows) {
+  Open(false, false);
+  window_->ShowError(L"Download failed", true, "download failure");
+  EXPECT_EQ(W::PAGE_ERROR, window_->page());
+  EXPECT_TRUE(IsControlShown(dialog(), W::BACK_BUTTON));
+  EXPECT_TRUE(IsControlShown(dialog(), W::FULL_PACKAGE_BUTTON));
+  EXPECT_TRUE(IsControlShown(dialog(), W::INSTALL_FAILED_TITLE));
+  EXPECT_FALSE(IsControlShown(dialog(), W::UNINSTALL_FAILED_TITLE));
+  EXPECT_EQ(L"Download failed", GetControlText(dialog(), W::PROGRESS_TEXT));
+  std::string reason;
+  EXPECT_TRUE(LastPageNode()->GetString("failure_reason", &reason));
+  EXPECT_EQ("download failure", reason);
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_error_full_package"));
+  ClickButton(dialog(), W::FULL_PACKAGE_BUTTON);
+  ClickButton(dialog(), W::RETRY_BUTTON);
+  EXPECT_EQ((std::vector<std::string>{"full package", "accept"}), delegate_.calls);
+  // Never narrower than RETRY, right edges aligned.
+  RECT full, retry;
+  GetWindowRect(GetDlgItem(dialog(), W::FULL_PACKAGE_BUTTON), &full);
+  GetWindowRect(GetDlgItem(dialog(), W::RETRY_BUTTON), &retry);
+  EXPECT_GE(full.right - full.left, retry.right - retry.left);
+
+  window_->SetPage(W::PAGE_WELCOME);
+  window_->ShowError(L"again", false, "m");
+  EXPECT_FALSE(IsControlShown(dialog(), W::FULL_PACKAGE_BUTTON));
+  window_.reset();
+
+  Open(true, false);
+  window_->ShowError(L"Uninstall failed", false, "m");
+  EXPECT_FALSE(IsControlShown(dialog(), W::BACK_BUTTON));
+  EXPECT_TRUE(IsControlShown(dialog(), W::UNINSTALL_FAILED_TITLE));
+  EXPECT_FALSE(IsControlShown(dialog(), W::INSTALL_FAILED_TITLE));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"uninstall_error"));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,107 @@
+#include "desktop/windows/installer/ui/resource_images.h"
+
+#include <algorithm>
+#include <cstring>
+
+// GDI+'s C++ headers use min and max unqualified.
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include "base/logging.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
+
+namespace installer {
+
+namespace {
+
+// GDI+ started for the life of the object.
+class ScopedGdiplus {
+ public:
+  ScopedGdiplus() {
+    Gdiplus::GdiplusStartupInput input;
+    started_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+    if (!started_) LOG(ERROR) << "GdiplusStartup failed.";
+  }
+  ~ScopedGdiplus() {
+    if (started_) Gdiplus::GdiplusShutdown(token_);
+  }
+  bool started() const { return started_; }
+
+ private:
+  ULONG_PTR token_ = 0;
+  bool started_ = false;
+};
+
+void ReplaceIcon(HWND window, WPARAM which, int size_metric) {
+  int size = GetSystemMetrics(size_metric);
+  HICON icon = static_cast<HICON>(LoadImageW(GetResourceModule(), MAKEINTRESOURCEW(1),
+                                             IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+  if (!icon) return;
+  HICON previous =
+      reinterpret_cast<HICON>(SendMessageW(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon)));
+  if (previous) DestroyIcon(previous);
+}
+
+}  // namespace
+
+IStream* LoadResourceStream(const wchar_t* name, const wchar_t* type) {
+  HMODULE module = GetResourceModule();
+  HRSRC resource = FindResourceW(module, name, type);
+  if (!resource) return nullptr;
+  DWORD size = SizeofResource(module, resource);
+  HGLOBAL loaded = LoadResource(module, resource);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data || !size) return nullptr;
+  HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
+  if (!copy) return nullptr;
+  void* target = GlobalLock(copy);
+  if (!target) {
+    GlobalFree(copy);
+    return nullptr;
+  }
+  memcpy(target, data, size);
+  GlobalUnlock(copy);
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
+    GlobalFree(copy);
+    return nullptr;
+  }
+  return stream;
+}
+
+HBITMAP LoadBitmapFromResource(const wchar_t* name, const wchar_t* type) {
+  IStream* stream = LoadResourceStream(name, type);
+  if (!stream) return nullptr;
+  HBITMAP result = nullptr;
+  {
+    ScopedGdiplus gdiplus;
+    if (gdiplus.started()) {
+      // Destroyed before GDI+ shuts down.
+      Gdiplus::Bitmap* bitmap = Gdiplus::Bitmap::FromStream(stream);
+      if (bitmap && bitmap->GetLastStatus() == Gdiplus::Ok &&
+          bitmap->GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &result) != Gdiplus::Ok) {
+        result = nullptr;
+      }
+      delete bitmap;
+    }
+  }
+  stream->Release();
+  return result;
+}
+
+bool AlphaBlendBitmap(HDC destination, int x, int y, int width, int height, HDC source,
+                      int source_x, int source_y, int source_width, int source_height) {
+  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  return AlphaBlend(destination, x, y, width, height, source, source_x, source_y, source_width,
+                    source_height, blend) != FALSE;
+}
+
+void SetHostWindowIcon(HWND window) {
+  ReplaceIcon(window, ICON_BIG, SM_CXICON);
+  ReplaceIcon(window, ICON_SMALL, SM_CXSMICON);
+}
+
+}  // namespace installer

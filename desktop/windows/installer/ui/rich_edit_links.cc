@@ -1,0 +1,246 @@
+#include "desktop/windows/installer/ui/rich_edit_links.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+const wchar_t kAnchorStart[] = L"<a ";
+const wchar_t kHref[] = L"href=\"";
+const wchar_t kAnchorEnd[] = L"</a>";
+
+const char kFieldStart[] = "{\\field{\\*\\fldinst{HYPERLINK \"";
+const char kFieldResult[] = "\"}}{\\fldrslt{\\ul ";
+const char kFieldEnd[] = "}}}";
+const char kLineBreak[] = "\\line";
+
+const UINT_PTR kHideCaretSubclassId = 0x7e1a;
+
+struct RtfSource {
+  const std::string* rtf;
+  size_t offset;
+};
+
+DWORD CALLBACK ReadRtf(DWORD_PTR cookie, BYTE* buffer, LONG wanted, LONG* given) {
+  RtfSource* source = reinterpret_cast<RtfSource*>(cookie);
+  size_t left = source->rtf->size() - source->offset;
+  size_t count = std::min(left, static_cast<size_t>(std::max<LONG>(wanted, 0)));
+  memcpy(buffer, source->rtf->data() + source->offset, count);
+  source->offset += count;
+  *given = static_cast<LONG>(count);
+  return 0;
+}
+
+DWORD CALLBACK WriteRtf(DWORD_PTR cookie, BYTE* buffer, LONG count, LONG* taken) {
+  reinterpret_cast<std::string*>(cookie)->append(reinterpret_cast<const char*>(buffer),
+                                                 static_cast<size_t>(count));
+  *taken = count;
+  return 0;
+}
+
+// The rich-edit character position of |index| in |text|: the control keeps a line
+// break ("\r\n" or "\n") as one character.
+LONG ToCharacterPosition(const std::wstring& text, size_t index) {
+  LONG position = 0;
+  for (size_t i = 0; i < index && i < text.size(); ++i) {
+    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+    ++position;
+  }
+  return position;
+}
+
+LRESULT CALLBACK HideCaretProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                               UINT_PTR id, DWORD_PTR) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(window, HideCaretProc, id);
+  LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+  if (message == WM_SETFOCUS) HideCaret(window);
+  return result;
+}
+
+}  // namespace
+
+void InitRichEdit() {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xC2FF};
+  if (!InitCommonControlsEx(&controls)) PLOG(ERROR) << "InitCommonControlsEx failed.";
+  // Kept loaded for the life of the process: the controls' class lives in it.
+  if (!LoadLibraryW(L"Msftedit.dll")) PLOG(ERROR) << "Loading library Msftedit.dll failed.";
+}
+
+std::wstring ParseAnchors(const std::wstring& text) {
+  std::wstring result;
+  size_t position = 0;
+  for (;;) {
+    size_t anchor = text.find(kAnchorStart, position);
+    if (anchor == std::wstring::npos) break;
+    result.append(text, position, anchor - position);
+    result += L"$1";
+    position = anchor + wcslen(kAnchorStart);
+    size_t href = text.find(kHref, position);
+    if (href != std::wstring::npos) {
+      size_t target = href + wcslen(kHref);
+      size_t quote = text.find(L'"', target);
+      if (quote != std::wstring::npos) {
+        result.append(text, target, quote - target);
+        result += L"$2";
+        position = quote + 1;
+      }
+    }
+    size_t tag_end = text.find(L'>', position);
+    if (tag_end == std::wstring::npos) continue;
+    position = tag_end + 1;
+    size_t end = text.find(kAnchorEnd, position);
+    if (end == std::wstring::npos) continue;
+    result.append(text, position, end - position);
+    result += L"$3";
+    position = end + wcslen(kAnchorEnd);
+  }
+  result.append(text, position, std::wstring::npos);
+  return result;
+}
+
+std::vector<std::wstring> GetAnchorTargets(const std::wstring& text) {
+  std::vector<std::wstring> targets;
+  std::wstring marked = ParseAnchors(text);
+  size_t position = 0;
+  for (;;) {
+    size_t start = marked.find(L"$1", position);
+    if (start == std::wstring::npos) break;
+    size_t end = marked.find(L"$2", start + 2);
+    size_t next = marked.find(L"$1", start + 2);
+    if (end == std::wstring::npos || end > next) {
+      position = start + 2;
+      continue;
+    }
+    targets.push_back(marked.substr(start + 2, end - start - 2));
+    position = end + 2;
+  }
+  return targets;
+}
+
+std::string ReplaceLinkMarkersInRtf(const std::string& rtf, bool line_before_field) {
+  std::string result;
+  size_t position = 0;
+  for (;;) {
+    size_t start = rtf.find("$1", position);
+    if (start == std::string::npos) break;
+    result.append(rtf, position, start - position);
+    size_t next = std::min(rtf.find("$1", start + 2), rtf.size());
+    size_t middle = rtf.find("$2", start + 2);
+    size_t end = middle == std::string::npos ? middle : rtf.find("$3", middle + 2);
+    if (end == std::string::npos || end >= next) {
+      // An incomplete link stays plain text without its markers: an open field group
+      // would spoil the rest of the text.
+      std::string part = rtf.substr(start + 2, next - start - 2);
+      for (const char* marker : {"$2", "$3"}) {
+        size_t found = part.find(marker);
+        if (found != std::string::npos) part.erase(found, 2);
+      }
+      result += part;
+      position = next;
+      continue;
+    }
+    if (line_before_field) result += kLineBreak;
+    result += kFieldStart;
+    result.append(rtf, start + 2, middle - start - 2);
+    result += kFieldResult;
+    result.append(rtf, middle + 2, end - middle - 2);
+    result += kFieldEnd;
+    position = end + 2;
+  }
+  result.append(rtf, position, std::string::npos);
+  return result;
+}
+
+std::wstring GetLinkTargetFromRangeText(const std::wstring& range_text) {
+  const std::wstring instruction = L"HYPERLINK \"";
+  size_t start = range_text.find(instruction);
+  if (start == std::wstring::npos) return std::wstring();
+  start += instruction.size();
+  size_t end = range_text.find(L'"', start);
+  if (end == std::wstring::npos) return std::wstring();
+  return range_text.substr(start, end - start);
+}
+
+bool IsLinkClick(const NMHDR* notification) {
+  return notification->code == EN_LINK &&
+         reinterpret_cast<const ENLINK*>(notification)->msg == WM_LBUTTONUP;
+}
+
+std::wstring GetLinkRangeText(HWND control, const ENLINK& link) {
+  if (link.chrg.cpMax <= link.chrg.cpMin) return std::wstring();
+  std::wstring text(static_cast<size_t>(link.chrg.cpMax - link.chrg.cpMin) + 1, L'\0');
+  TEXTRANGEW range = {link.chrg, &text[0]};
+  LRESULT copied = SendMessageW(control, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+  text.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
+  return text;
+}
+
+void SetRichEditTextWithLinks(HWND control, const std::wstring& text, COLORREF link_color) {
+  std::wstring marked = ParseAnchors(text);
+  SetWindowTextW(control, marked.c_str());
+  size_t first = marked.find(L"$1");
+  size_t last = first == std::wstring::npos ? first : marked.find(L"$3", first);
+  if (last != std::wstring::npos) {
+    CHARRANGE range = {ToCharacterPosition(marked, first), ToCharacterPosition(marked, last + 2)};
+    SetRichEditRangeColor(control, link_color, range);
+  }
+  std::string rtf = GetRichEditRtf(control);
+  SetRichEditRtf(control, ReplaceLinkMarkersInRtf(rtf, false));
+  // A field that opens the text is shown as its instruction; a line break before it
+  // keeps the field a link.
+  if (GetFirstLine(control).compare(0, 10, L"HYPERLINK ") == 0)
+    SetRichEditRtf(control, ReplaceLinkMarkersInRtf(rtf, true));
+}
+
+void SetRichEditColor(HWND control, COLORREF color) {
+  CHARRANGE all = {0, -1};
+  SetRichEditRangeColor(control, color, all);
+}
+
+void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range) {
+  CHARRANGE previous = {};
+  SendMessageW(control, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&previous));
+  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof(format);
+  format.dwMask = CFM_COLOR;
+  format.crTextColor = color;
+  SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&previous));
+}
+
+std::string GetRichEditRtf(HWND control) {
+  std::string rtf;
+  EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(&rtf), 0, WriteRtf};
+  SendMessageW(control, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+  return rtf;
+}
+
+void SetRichEditRtf(HWND control, const std::string& rtf) {
+  RtfSource source = {&rtf, 0};
+  EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(&source), 0, ReadRtf};
+  SendMessageW(control, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+}
+
+std::wstring GetFirstLine(HWND control) {
+  LRESULT length = SendMessageW(control, EM_LINELENGTH, 0, 0);
+  // EM_GETLINE reads the buffer size from its first word.
+  std::wstring line(static_cast<size_t>(std::max<LRESULT>(length, 1)) + 1, L'\0');
+  line[0] = static_cast<wchar_t>(line.size());
+  LRESULT copied = SendMessageW(control, EM_GETLINE, 0, reinterpret_cast<LPARAM>(&line[0]));
+  line.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
+  return line;
+}
+
+void HideCaretSubclass(HWND control) {
+  if (!SetWindowSubclass(control, HideCaretProc, kHideCaretSubclassId, 0))
+    PLOG(ERROR) << "Subclassing the control failed.";
+}
+
+}  // namespace installer

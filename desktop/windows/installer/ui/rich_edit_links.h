@@ -1,0 +1,65 @@
+// Links in rich-edit controls: localized texts carry HTML-like anchors
+// ("... <a href="tos">Terms of Service</a>"), which are turned into RTF HYPERLINK fields
+// so that the control draws them as links and reports clicks with EN_LINK.
+//
+//   InitRichEdit();                                   // before creating the dialog
+//   SetRichEditTextWithLinks(control, text, RGB(0x68, 0x68, 0x68));
+#ifndef DESKTOP_WINDOWS_INSTALLER_UI_RICH_EDIT_LINKS_H_
+#define DESKTOP_WINDOWS_INSTALLER_UI_RICH_EDIT_LINKS_H_
+
+#include <windows.h>
+#include <richedit.h>
+
+#include <string>
+#include <vector>
+
+namespace installer {
+
+// Common controls and the rich-edit library ("Msftedit.dll"); repeated calls are
+// harmless. Failures are logged.
+void InitRichEdit();
+
+// Each anchor becomes "$1" target "$2" label "$3"; an anchor without href keeps no
+// target, one without "</a>" keeps its label as plain text and gets no "$3". Text
+// without anchors comes back unchanged.
+std::wstring ParseAnchors(const std::wstring& text);
+
+// The targets of the anchors of |text|, in order.
+std::vector<std::wstring> GetAnchorTargets(const std::wstring& text);
+
+// The control's RTF with every complete "$1" target "$2" label "$3" turned into a
+// HYPERLINK field (preceded by "\line" with |line_before_field|). Markers of an
+// incomplete link are dropped, so the result stays well-formed RTF.
+std::string ReplaceLinkMarkersInRtf(const std::string& rtf, bool line_before_field);
+
+// The link target a click reports: |range_text| is the text of the clicked range, which
+// may hold the field instruction ("HYPERLINK "tos"Terms of Service"). Empty when the
+// range names no target.
+std::wstring GetLinkTargetFromRangeText(const std::wstring& range_text);
+
+// Whether |notification| (WM_NOTIFY's lparam) is a left-button click on a link.
+bool IsLinkClick(const NMHDR* notification);
+
+// The text of the range a link notification reports.
+std::wstring GetLinkRangeText(HWND control, const ENLINK& link);
+
+// Plain text with anchors; the links are coloured |link_color|. When the control shows
+// the field instruction (a text opening with a link), the fields are put on a new line.
+void SetRichEditTextWithLinks(HWND control, const std::wstring& text, COLORREF link_color);
+
+void SetRichEditColor(HWND control, COLORREF color);
+// Characters [range.cpMin, range.cpMax).
+void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range);
+
+std::string GetRichEditRtf(HWND control);
+void SetRichEditRtf(HWND control, const std::string& rtf);
+
+// Line 0 of the control.
+std::wstring GetFirstLine(HWND control);
+
+// Hides the caret whenever |control| gets the focus, until the control is destroyed.
+void HideCaretSubclass(HWND control);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_UI_RICH_EDIT_LINKS_H_

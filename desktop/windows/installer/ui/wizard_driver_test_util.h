@@ -1,0 +1,44 @@
+// Drives the installer's dialogs from a test on the same thread: reads what a user sees
+// (control visibility, texts, progress), clicks, sends the link notification a rich edit
+// would send, and saves screenshots for people to look at (never compared).
+#ifndef DESKTOP_WINDOWS_INSTALLER_UI_WIZARD_DRIVER_TEST_UTIL_H_
+#define DESKTOP_WINDOWS_INSTALLER_UI_WIZARD_DRIVER_TEST_UTIL_H_
+
+#include <windows.h>
+#include <richedit.h>
+
+#include <string>
+
+namespace installer {
+namespace testing {
+
+// Runs the messages queued for this thread's windows.
+void PumpPendingMessages();
+
+// The top-level dialog of this thread whose title is |title|; null when none.
+HWND FindDialogOfThisThread(const std::wstring& title);
+
+// Whether the control itself is marked visible (its parents may be hidden).
+bool IsControlShown(HWND dialog, int id);
+std::wstring GetControlText(HWND dialog, int id);
+int GetProgressPosition(HWND dialog, int id);
+
+// Clicks a visible, enabled button as the mouse would (BM_CLICK).
+void ClickButton(HWND dialog, int id);
+// Selects entry |index| of a combo box and tells the dialog as a user's choice would.
+void SelectComboEntry(HWND dialog, int id, int index);
+// Types |text| into a drop-down combo box's edit part.
+void TypeComboText(HWND dialog, int id, const std::wstring& text);
+// The WM_NOTIFY/EN_LINK a left click on characters |range| of rich edit |id| sends.
+LRESULT SendLinkClick(HWND dialog, int id, CHARRANGE range);
+// The key press of |key| as the run loop would hand it to the dialog dispatcher.
+MSG MakeKeyDown(HWND focus, WPARAM key);
+
+// Saves what the screen shows of |window| as "<screenshots folder>\|name|.png"; the folder
+// is "screenshots" in the build folder (next to the test programs' folder).
+bool SaveWindowScreenshot(HWND window, const std::wstring& name);
+
+}  // namespace testing
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_UI_WIZARD_DRIVER_TEST_UTIL_H_
