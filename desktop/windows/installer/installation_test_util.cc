@@ -76,6 +76,20 @@ TestSettings::TestSettings(const base::FilePath& install_folder,
 
 TestSettings::~TestSettings() = default;
 
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const wchar_t* name,
+                                                     const std::wstring& value)
+    : name_(name) {
+  std::vector<wchar_t> old(32768);
+  const DWORD length = GetEnvironmentVariableW(name, old.data(), static_cast<DWORD>(old.size()));
+  had_value_ = length > 0 && length < old.size();
+  if (had_value_) saved_.assign(old.data(), length);
+  set_ = SetEnvironmentVariableW(name, value.c_str()) != FALSE;
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  SetEnvironmentVariableW(name_.c_str(), had_value_ ? saved_.c_str() : nullptr);
+}
+
 PrivateUserHive::PrivateUserHive() {
   if (scratch_.path().empty() ||
       RegOpenKeyExW(HKEY_CURRENT_USER, scratch_.path().c_str(), 0, KEY_ALL_ACCESS, &key_) !=

@@ -84,6 +84,24 @@ class PrivateUserHive {
   bool active_ = false;
 };
 
+// Sets an environment variable of this process until destroyed, then puts back what was
+// there (or removes it).
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value);
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+  // False when the variable could not be set.
+  bool set() const { return set_; }
+
+ private:
+  std::wstring name_;
+  std::wstring saved_;
+  bool had_value_ = false;
+  bool set_ = false;
+};
+
 // Copies every file of the test package `name` (test_package_test_util.h) into `target`;
 // false when a file could not be copied.
 bool CopyTestPackage(const wchar_t* name, const base::FilePath& target);

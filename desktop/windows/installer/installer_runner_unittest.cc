@@ -93,23 +93,9 @@ class InstallerRunnerTest : public ::testing::Test {
     // The backend's log folder goes under its temporary folder; its registry writes
     // into a private hive, which this process uses too.
     ASSERT_TRUE(user_hive_.active());
-    ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", user_hive_.path().c_str()));
-    saved_tmp_ = Environment(L"TMP");
-    saved_temp_ = Environment(L"TEMP");
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp_.path().value().c_str()));
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", temp_.path().value().c_str()));
-  }
-
-  void TearDown() override {
-    SetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", nullptr);
-    SetEnvironmentVariableW(L"TMP", saved_tmp_.empty() ? nullptr : saved_tmp_.c_str());
-    SetEnvironmentVariableW(L"TEMP", saved_temp_.empty() ? nullptr : saved_temp_.c_str());
-  }
-
-  static std::wstring Environment(const wchar_t* name) {
-    wchar_t value[1024] = {};
-    DWORD length = GetEnvironmentVariableW(name, value, 1024);
-    return length < 1024 ? std::wstring(value, length) : std::wstring();
+    ASSERT_TRUE(hive_variable_.set());
+    ASSERT_TRUE(tmp_.set());
+    ASSERT_TRUE(temp_variable_.set());
   }
 
   std::string Snapshot() {
@@ -133,8 +119,9 @@ class InstallerRunnerTest : public ::testing::Test {
   base::FilePath install_folder_;
   base::FilePath package_;
   testing::PrivateUserHive user_hive_;
-  std::wstring saved_tmp_;
-  std::wstring saved_temp_;
+  testing::ScopedEnvironmentVariable hive_variable_{L"VELUM_TEST_USER_HIVE", user_hive_.path()};
+  testing::ScopedEnvironmentVariable tmp_{L"TMP", temp_.path().value()};
+  testing::ScopedEnvironmentVariable temp_variable_{L"TEMP", temp_.path().value()};
 };
 
 // Starts a second front end for `settings` on another thread (the mutex belongs to a
