@@ -242,6 +242,23 @@ TEST_F(InstallerUIControllerTest, AcceptBeforeTheStatusInstallsOnce) {
   EXPECT_TRUE(boxes_.empty());
 }
 
+// An all-users installation without administrator rights becomes the user's own
+// installation without asking, and installs.
+TEST_F(InstallerUIControllerTest, MissingAdminRightsSwitchToTheCurrentUser) {
+  testing::TestSettings settings(install_folder_, {L"--allusers=1"});
+  ASSERT_TRUE(settings.get()->flag(Settings::ALL_USERS_FLAG));
+  script_ = [this](C* controller) {
+    controller->OnError(6, L"", "No administrator rights");
+    ClickButton(window_, W::ACCEPT_BUTTON);
+    EXPECT_FALSE(OnErrorPage());
+    if (OnErrorPage()) controller->OnCancel();  // nobody would answer it
+  };
+  EXPECT_TRUE(RunController(settings.get()));
+  EXPECT_FALSE(settings.get()->flag(Settings::ALL_USERS_FLAG));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+  EXPECT_EQ(1, PostedInteger("installation_success"));
+}
+
 // An error before the user accepts waits; accepting shows it (a code without its own
 // text shows the generic one), and cancelling ends the run as cancelled.
 TEST_F(InstallerUIControllerTest, ErrorBeforeAcceptWaitsForTheUser) {
