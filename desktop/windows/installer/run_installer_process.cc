@@ -38,6 +38,7 @@
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/set_folder_permission.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/ui/installer_ui_controller.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
@@ -307,9 +308,9 @@ bool RunInstallation(const base::CommandLine& command_line,
     result = controller.Run(settings.get(), payload.get(), download_folder);
   } else {
     LOG(INFO) << "Running UI controller";
-    // InstallerUIController::RunUI(settings, payload, download folder, run
-    // immediately) runs here.
-    LOG(ERROR) << "The installer window is not available in this build";
+    InstallerUIController controller;
+    result = controller.RunUI(settings.get(), payload.get(), download_folder,
+                              modes.run_immediately);
   }
 
   // Only an empty folder goes: leftovers are kept for a look.

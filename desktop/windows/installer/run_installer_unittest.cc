@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,10 @@
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/run_installer_names.h"
 #include "desktop/windows/installer/run_installer_process.h"
+#include "desktop/windows/installer/ui/installer_ui_lock.h"
 
 namespace installer {
 namespace {
@@ -44,6 +47,15 @@ class RunInstallerTest : public base::ScratchDirTest {
     base::ScratchDirTest::SetUp();
     static int counter = 0;
     marker_ = base::StringPrintf(L"%lu-%d-%lu", GetCurrentProcessId(), ++counter, GetTickCount());
+    // An installer window "runs" here, so a run that reaches the wizard gives way to it
+    // and ends at once instead of waiting for a user. The lock lives in a temporary
+    // folder of this test's own, which the runs inherit.
+    const base::FilePath temp = Path(L"temp");
+    ASSERT_TRUE(base::CreateDirectory(temp));
+    tmp_.reset(new testing::ScopedEnvironmentVariable(L"TMP", temp.value()));
+    temp_variable_.reset(new testing::ScopedEnvironmentVariable(L"TEMP", temp.value()));
+    ASSERT_TRUE(tmp_->set() && temp_variable_->set());
+    ASSERT_EQ(GetCurrentThreadId(), ui_lock_.Acquire(L"Velum"));
   }
 
   static base::FilePath Host() {
@@ -156,6 +168,9 @@ class RunInstallerTest : public base::ScratchDirTest {
   }
 
   std::wstring marker_;
+  std::unique_ptr<testing::ScopedEnvironmentVariable> tmp_;
+  std::unique_ptr<testing::ScopedEnvironmentVariable> temp_variable_;
+  InstallerUILock ui_lock_;
   std::vector<base::FilePath> logs_;
 };
 

@@ -1,0 +1,375 @@
+#include "desktop/windows/installer/ui/installer_ui_controller.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/base_paths.h"
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/json/json_reader.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/test/scoped_command_line_test_util.h"
+#include "base/test/test_helper_process.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/values.h"
+#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/test_package_test_util.h"
+#include "desktop/windows/installer/ui/wizard_driver_test_util.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
+#include "gtest/gtest.h"
+#include "testing/update_server/update_server_test_util.h"
+
+namespace installer {
+namespace {
+
+using C = InstallerUIController;
+using W = InstallerWindow;
+using testing::ClickButton;
+using testing::GetControlText;
+using testing::IsControlShown;
+
+TEST(InstallerUIControllerTablesTest, ProgressWeighsThePhases) {
+  EXPECT_EQ(1303, C::ProgressRange());
+  const struct {
+    int phase;
+    uint32_t current, total;
+    int position;
+  } cases[] = {
+      {C::PHASE_PREPARING, 0, 0, 0},        {C::PHASE_PREPARING, 1, 1, 1},
+      {C::PHASE_DOWNLOADING, 0, 0, 1},      {C::PHASE_DOWNLOADING, 1, 2, 501},
+      {C::PHASE_DOWNLOADING, 1, 3, 334},    {C::PHASE_EXTRACTING, 3, 4, 1151},
+      {C::PHASE_COMPONENTS, 5, 0, 1201},     {C::PHASE_PACKAGE_READY, 0, 10, 1202},
+      {C::PHASE_INSTALLING, 50, 100, 1253}, {C::PHASE_INSTALLING, 100, 100, 1303},
+      // Byte counts near the top of their range do not overflow.
+      {C::PHASE_DOWNLOADING, 0xFFFFFFF0u, 0xFFFFFFFFu, 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.phase << " " << c.current << "/" << c.total);
+    EXPECT_EQ(c.position, C::ProgressPosition(c.phase, c.current, c.total));
+  }
+}
+
+TEST(InstallerUIControllerTablesTest, EveryErrorCodeHasAText) {
+  const uint32_t install[] = {37055, 37056, 37058, 37055, 37059, 37060,
+                              37061, 37063, 37062, 37057, 37057, 37055};
+  for (uint32_t code = 0; code < 12; ++code) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(install[code], C::ErrorStringId(code, false));
+    EXPECT_FALSE(GetLocalizedString(static_cast<int>(C::ErrorStringId(code, false))).empty());
+  }
+  // Codes without a text of their own name the failed operation.
+  EXPECT_EQ(37056u, C::ErrorStringId(3, true));
+  EXPECT_EQ(37056u, C::ErrorStringId(42, true));
+  EXPECT_EQ(37060u, C::ErrorStringId(5, true));
+}
+
+// The lock as two installer UI threads see it.
+TEST(InstallerUILockTest, OneOwnerAtATime) {
+  base::ScratchDir temp;
+  ASSERT_FALSE(temp.path().empty());
+  testing::ScopedEnvironmentVariable tmp(L"TMP", temp.path().value());
+  testing::ScopedEnvironmentVariable temp_variable(L"TEMP", temp.path().value());
+  ASSERT_TRUE(tmp.set() && temp_variable.set());
+  const std::wstring product = L"VelumLockTest";
+  auto acquire_on_other_thread = [&product]() {
+    DWORD owner = 0;
+    DWORD self = 0;
+    std::thread other([&]() {
+      InstallerUILock lock;
+      owner = lock.Acquire(product);
+      self = GetCurrentThreadId();
+    });
+    other.join();
+    return std::make_pair(owner, self);
+  };
+  InstallerUILock lock;
+  EXPECT_EQ(GetCurrentThreadId(), lock.Acquire(product));
+  EXPECT_TRUE(base::PathExists(temp.path().Append(L"velum_installer_ui.lck")));
+  EXPECT_EQ(GetCurrentThreadId(), acquire_on_other_thread().first);
+  lock.Release();
+  EXPECT_FALSE(base::PathExists(temp.path().Append(L"velum_installer_ui.lck")));
+  std::pair<DWORD, DWORD> other = acquire_on_other_thread();
+  EXPECT_EQ(other.second, other.first);
+  // The other thread's lock went with it.
+  EXPECT_EQ(GetCurrentThreadId(), lock.Acquire(product));
+}
+
+// An interactive front end in this process on the real wizard, running from an unpacked
+// copy of test_pkg whose "installer.exe" is the backend helper, or fetching a package
+// from a local server; statistics go to that server. Each test scripts the user.
+class InstallerUIControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    ASSERT_FALSE(temp_.path().empty());
+    ASSERT_FALSE(package_scratch_.path().empty());
+    install_folder_ = scratch_.path().Append(L"Velum");
+    system_.own_folder = package_scratch_.path().Append(L"package");
+    system_.needs_elevation = [](bool, bool) { return false; };
+    system_.before_windows_7 = [] { return false; };
+    system_.has_sse2 = [] { return true; };
+    system_.product_name = L"VelumUITest";
+    system_.open = [this](const std::wstring& file, const std::wstring& parameters) {
+      opened_.push_back(file + L"|" + parameters);
+      return true;
+    };
+    system_.create_window = [this](Settings* settings, std::unique_ptr<StatsNode> stats,
+                                   bool run_immediately) {
+      ++windows_made_;
+      std::unique_ptr<InstallerWindow> window =
+          InstallerWindow::Create(settings, std::move(stats), run_immediately);
+      if (!window) return window;
+      window->set_message_box_for_testing(
+          [this](HWND, const std::wstring& text, const std::wstring&, UINT) {
+            boxes_.push_back(text);
+            return IDYES;
+          });
+      window_ = window->GetHwnd();
+      // The script runs once the controller has taken the window.
+      if (!base::CurrentThreadTaskRunner::Get()->PostTask(
+              FROM_HERE, base::Bind([this]() { script_(controller_); })))
+        ADD_FAILURE() << "Could not post the script";
+      return window;
+    };
+    ASSERT_TRUE(testing::CopyTestPackage(L"test_pkg", system_.own_folder));
+    ASSERT_TRUE(base::CopyFile(
+        base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")),
+        system_.own_folder.Append(L"installer.exe")));
+    ASSERT_TRUE(user_hive_.active());
+    ASSERT_TRUE(hive_variable_.set());
+    ASSERT_TRUE(tmp_.set());
+    ASSERT_TRUE(temp_variable_.set());
+    ASSERT_TRUE(server_.Start()) << server_.error();
+  }
+
+  bool RunController(Settings* settings, PayloadReader* payload = nullptr) {
+    InstallerUIController controller(system_);
+    controller_ = &controller;
+    controller.stats_for_testing()->SetServerUrlForTesting(
+        L"http://localhost:" + std::to_wstring(server_.port()) + L"/");
+    controller.SetOverridesFeatureForTesting(false);
+    const bool result = controller.RunUI(settings, payload, temp_.path(), false);
+    controller_ = nullptr;
+    return result;
+  }
+
+  // Runs |then| once |condition| holds, checking again as tasks go by; gives up (and
+  // cancels the run) after about a minute.
+  void When(std::function<bool()> condition, std::function<void()> then, int tries = 6000) {
+    if (condition()) {
+      then();
+      return;
+    }
+    if (tries == 0) {
+      ADD_FAILURE() << "The awaited state never came";
+      controller_->OnCancel();
+      return;
+    }
+    if (!base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
+            FROM_HERE, base::Bind([this, condition, then, tries]() { When(condition, then, tries - 1); }),
+            base::TimeDelta::FromMilliseconds(10)))
+      ADD_FAILURE() << "Could not post the wait";
+  }
+
+  bool OnErrorPage() const { return IsControlShown(window_, W::INSTALL_FAILED_TITLE); }
+
+  // The one record posted to the server, or null when none or several were.
+  std::unique_ptr<base::Dictionary> PostedRecord() {
+    std::vector<testing::RecordedRequest> posts = server_.RequestsTo("/netinstaller/feedback");
+    if (posts.size() != 1) return nullptr;
+    std::unique_ptr<base::Value> value = base::JsonReader::Read(posts[0].body);
+    base::Dictionary* dictionary = nullptr;
+    if (!value || !value->GetAsDictionary(&dictionary)) return nullptr;
+    value.release();
+    return std::unique_ptr<base::Dictionary>(dictionary);
+  }
+  int PostedInteger(const char* key) {
+    std::unique_ptr<base::Dictionary> record = PostedRecord();
+    int value = -1;
+    if (!record || !record->GetInteger(key, &value)) return -1;
+    return value;
+  }
+
+  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
+  base::ScratchDir scratch_;
+  base::ScratchDir temp_;
+  base::ScratchDir package_scratch_;
+  base::FilePath install_folder_;
+  testing::PrivateUserHive user_hive_;
+  testing::UpdateServer server_;
+  InstallerUIController::System system_;
+  testing::ScopedEnvironmentVariable hive_variable_{L"VELUM_TEST_USER_HIVE", user_hive_.path()};
+  testing::ScopedEnvironmentVariable tmp_{L"TMP", temp_.path().value()};
+  testing::ScopedEnvironmentVariable temp_variable_{L"TEMP", temp_.path().value()};
+  std::function<void(InstallerUIController*)> script_ = [](InstallerUIController*) {};
+  InstallerUIController* controller_ = nullptr;
+  HWND window_ = nullptr;
+  int windows_made_ = 0;
+  std::vector<std::wstring> boxes_;
+  std::vector<std::wstring> opened_;
+};
+
+// Accepting twice while the settings still examine the folder installs once, as soon as
+// the status is there.
+TEST_F(InstallerUIControllerTest, AcceptBeforeTheStatusInstallsOnce) {
+  testing::TestSettings settings(install_folder_, {});
+  const base::FilePath elsewhere = scratch_.path().Append(L"Elsewhere");
+  settings.get()->SetInstallFolder(elsewhere);
+  ASSERT_TRUE(settings.get()->fetching_status());
+  script_ = [this](C* controller) {
+    EXPECT_TRUE(testing::SaveWindowScreenshot(window_, L"ui_controller_welcome"));
+    controller->OnAccept();
+    controller->OnAccept();
+    When([this]() { return IsControlShown(window_, W::PROGRESS_BAR); },
+         [this]() { EXPECT_TRUE(testing::SaveWindowScreenshot(window_, L"ui_controller_progress")); });
+  };
+  EXPECT_TRUE(RunController(settings.get()));
+  EXPECT_TRUE(base::PathExists(elsewhere.Append(L"installation_status.xml")));
+  EXPECT_EQ(1, PostedInteger("installation_success"));
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  const base::Value* reason = nullptr;
+  EXPECT_FALSE(record->Get("failure_reason", &reason));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// An all-users installation without administrator rights becomes the user's own
+// installation without asking, and installs.
+TEST_F(InstallerUIControllerTest, MissingAdminRightsSwitchToTheCurrentUser) {
+  testing::TestSettings settings(install_folder_, {L"--allusers=1"});
+  ASSERT_TRUE(settings.get()->flag(Settings::ALL_USERS_FLAG));
+  script_ = [this](C* controller) {
+    controller->OnError(6, L"", "No administrator rights");
+    ClickButton(window_, W::ACCEPT_BUTTON);
+    EXPECT_FALSE(OnErrorPage());
+    if (OnErrorPage()) controller->OnCancel();  // nobody would answer it
+  };
+  EXPECT_TRUE(RunController(settings.get()));
+  EXPECT_FALSE(settings.get()->flag(Settings::ALL_USERS_FLAG));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+  EXPECT_EQ(1, PostedInteger("installation_success"));
+}
+
+// An error before the user accepts waits; accepting shows it (a code without its own
+// text shows the generic one), and cancelling ends the run as cancelled.
+TEST_F(InstallerUIControllerTest, ErrorBeforeAcceptWaitsForTheUser) {
+  testing::TestSettings settings(install_folder_, {});
+  script_ = [this](C* controller) {
+    controller->OnError(3, L"", "Cannot write");
+    EXPECT_FALSE(OnErrorPage());
+    ClickButton(window_, W::ACCEPT_BUTTON);
+    ASSERT_TRUE(OnErrorPage());
+    EXPECT_EQ(GetLocalizedString(37055), GetControlText(window_, W::PROGRESS_TEXT));
+    EXPECT_FALSE(IsControlShown(window_, W::FULL_PACKAGE_BUTTON));
+    EXPECT_TRUE(testing::SaveWindowScreenshot(window_, L"ui_controller_error"));
+    SendMessageW(window_, WM_CLOSE, 0, 0);
+  };
+  EXPECT_FALSE(RunController(settings.get()));
+  EXPECT_EQ(1u, boxes_.size());
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  int value = -1;
+  EXPECT_TRUE(record->GetInteger("installation_cancelled", &value));
+  EXPECT_EQ(1, value);
+  EXPECT_TRUE(record->GetInteger("installation_success", &value));
+  EXPECT_EQ(0, value);
+  std::string reason;
+  EXPECT_TRUE(record->GetString("failure_reason", &reason));
+  EXPECT_EQ("Cannot write", reason);
+}
+
+// Autoupdates and runs with statistics off send nothing.
+TEST_F(InstallerUIControllerTest, StatisticsStayWhenAutoupdatingOrOff) {
+  script_ = [](C* controller) { controller->OnCancel(); };
+  {
+    testing::TestSettings settings(install_folder_, {}, false, /*autoupdate=*/true);
+    EXPECT_FALSE(RunController(settings.get()));
+  }
+  {
+    testing::TestSettings settings(install_folder_, {L"--enable-installer-stats=0"});
+    EXPECT_FALSE(RunController(settings.get()));
+  }
+  EXPECT_TRUE(server_.RequestsTo("/netinstaller/feedback").empty());
+}
+
+// A wizard that cannot be made ends the run as failed (nothing else would end it).
+TEST_F(InstallerUIControllerTest, NoWindowEndsTheRun) {
+  system_.create_window = [](Settings*, std::unique_ptr<StatsNode>, bool) {
+    return std::unique_ptr<InstallerWindow>();
+  };
+  testing::TestSettings settings(install_folder_, {});
+  EXPECT_FALSE(RunController(settings.get()));
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  std::string reason;
+  EXPECT_TRUE(record->GetString("failure_reason", &reason));
+  EXPECT_EQ("Could not initialize installer window", reason);
+}
+
+// A second installer while one runs brings the first forward and gives way, making no
+// window; once the first is gone the next one runs.
+TEST_F(InstallerUIControllerTest, SecondInstanceGivesWay) {
+  InstallerUILock first;
+  std::thread holder([&first, this]() { EXPECT_NE(0u, first.Acquire(system_.product_name)); });
+  holder.join();
+  testing::TestSettings settings(install_folder_, {});
+  script_ = [](C* controller) { controller->OnCancel(); };
+  EXPECT_FALSE(RunController(settings.get()));
+  EXPECT_EQ(0, windows_made_);
+  first.Release();
+  EXPECT_FALSE(RunController(settings.get()));
+  EXPECT_EQ(1, windows_made_);
+}
+
+// A network installer whose package cannot be fetched: the failures before acceptance
+// show nothing; accepting fails with an error page; the second error offers the full
+// installer, which is opened.
+TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
+  base::ScopedCommandLine command_line;
+  command_line.Get()->AppendSwitchNative("internal-package-server",
+                                         server_.Url("/netinstaller/missing"));
+  // A program with nothing appended: a network installer without tracking data.
+  PayloadReader payload(base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")));
+  ASSERT_EQ(PayloadReader::PAYLOAD_NONE, payload.type());
+  // The backend that waits for the package is the running program: the helper here.
+  base::FilePath own_program;
+  ASSERT_TRUE(base::PathRegistry::Get(base::FILE_EXE, &own_program));
+  const base::FilePath helper(base::TestExeSibling(L"installer_runner_backend_test_helper.exe"));
+  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, helper, true, false));
+  testing::TestSettings settings(install_folder_, {});
+  script_ = [this](C* controller) {
+    controller->fetcher_for_testing()->SetRetryDelayForTesting(base::TimeDelta());
+    When([controller]() { return controller->fetcher_failed_for_testing(); },
+         [this]() {
+           EXPECT_FALSE(OnErrorPage());
+           ClickButton(window_, W::ACCEPT_BUTTON);
+           When([this]() { return OnErrorPage(); }, [this]() {
+             EXPECT_FALSE(IsControlShown(window_, W::FULL_PACKAGE_BUTTON));
+             ClickButton(window_, W::RETRY_BUTTON);
+             When([this]() { return OnErrorPage() && IsControlShown(window_, W::FULL_PACKAGE_BUTTON); },
+                  [this]() {
+                    EXPECT_TRUE(testing::SaveWindowScreenshot(window_, L"ui_controller_full_package"));
+                    ClickButton(window_, W::FULL_PACKAGE_BUTTON);
+                  });
+           });
+         });
+  };
+  EXPECT_FALSE(RunController(settings.get(), &payload));
+  EXPECT_TRUE(base::PathRegistry::Override(base::FILE_EXE, own_program, true, false));
+  ASSERT_EQ(1u, opened_.size());
+  EXPECT_EQ(2, PostedInteger("installation_cancelled"));
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+}
+
+}  // namespace
+}  // namespace installer
