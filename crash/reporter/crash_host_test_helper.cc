@@ -3,7 +3,9 @@
 //   "crash-reporter-parent-id": the crash reporter, exactly as the host's entry runs it
 //       (exit code 0, or 3 when CrashReporterMain returned -1); with the test switch
 //       "reporter-self-crash=<access-violation|pure-call>" it prepares its own crash
-//       relaunch and crashes instead of serving;
+//       relaunch and crashes instead of serving; its relaunched copy takes the largest
+//       dump it uploads from VELUM_TEST_REPORTER_DUMP_LIMIT when that is set (under Wine
+//       a reporter's dump is larger than the product's limit);
 //   otherwise an installer process: starts or joins a reporter (the real client start,
 //       which launches this program with "crash-reporter-parent-id"), connects, sets its
 //       crash keys and writes "reporter=", "pid=" and "thread=" lines into --info; then
@@ -11,6 +13,7 @@
 //       null pointer; without it, it exits with code 0.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -64,7 +67,12 @@ void CrashNow() {
 int RunReporter(const base::CommandLine& command_line) {
   crash_reporter::InstallReporterExceptionFilter();
   if (command_line.HasSwitch("crash-reporter-exception-info")) {
-    crash_reporter::ReportOwnCrash();
+    uint64_t limit = 0;
+    const char* test_limit = getenv("VELUM_TEST_REPORTER_DUMP_LIMIT");
+    if (test_limit && base::StringToUint64(test_limit, &limit))
+      crash_reporter::internal::ReportOwnCrash(command_line, limit);
+    else
+      crash_reporter::ReportOwnCrash();
     return kOk;
   }
   const std::string self_crash = command_line.GetSwitchValueASCII("reporter-self-crash");

@@ -107,13 +107,14 @@ bool SignalCrashedReporter(uint32_t parent_id) {
   return event.IsValid() && SetEvent(event.Get());
 }
 
-bool ReadOwnCrashInfo(uint32_t parent_id, uint64_t address, const std::wstring& dump_path) {
+bool ReadOwnCrashInfo(uint32_t parent_id, uint64_t address, const std::wstring& dump_path,
+                      uint64_t size_limit) {
   base::ScopedHandle process(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id));
   if (!process.IsValid()) return false;
   CrashInfoBlock block = {};
   if (!ReadProcessBytes(process.Get(), address, &block, sizeof(block))) return false;
-  return WriteMinidumpFile(process.Get(), parent_id, block, dump_path, kReporterDumpSizeLimit);
+  return WriteMinidumpFile(process.Get(), parent_id, block, dump_path, size_limit);
 }
 
 uint64_t FileTimeTicks(const FILETIME& time) {
@@ -169,7 +170,9 @@ void ReporterPurecallHandler() {
   HandleCrtCall(kPureCallCode, kAssertionPureVirtualCall, nullptr, nullptr, nullptr, 0);
 }
 
-void ReportOwnCrash() { internal::ReportOwnCrash(*base::CommandLine::ForCurrentProcess()); }
+void ReportOwnCrash() {
+  internal::ReportOwnCrash(*base::CommandLine::ForCurrentProcess(), kReporterDumpSizeLimit);
+}
 
 bool GetDaysSinceLastReporterCrash(uint64_t* days) {
   FILETIME now = {};
@@ -223,7 +226,7 @@ bool RecordCrashTime(HKEY root, const std::wstring& key_path, const FILETIME& ti
                         reinterpret_cast<const BYTE*>(&ticks), sizeof(ticks)) == ERROR_SUCCESS;
 }
 
-void ReportOwnCrash(const base::CommandLine& command_line) {
+void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_limit) {
   uint32_t parent_id = 0;
   if (!GetReporterParentId(command_line, &parent_id)) return;
   uint64_t address = 0;
@@ -247,7 +250,7 @@ void ReportOwnCrash(const base::CommandLine& command_line) {
   UploadKeys keys;
   if (base::GetTempDir(&temp)) {
     dump_path = temp.Append(base::UTF8ToWide(MakeCrashLogName(NextDumpSequence()))).value();
-    written = ReadOwnCrashInfo(parent_id, address, dump_path);
+    written = ReadOwnCrashInfo(parent_id, address, dump_path, dump_size_limit);
     if (written) AddReporterCrashKeys(parent_id, &keys);
   }
   if (!SignalCrashedReporter(parent_id)) PLOG(WARNING) << "Cannot release the crashed reporter";
