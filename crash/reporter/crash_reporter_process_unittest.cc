@@ -241,5 +241,72 @@ TEST_F(CrashReporterProcessTest, WithoutConsentTheReporterFailsAndTheClientGoesO
   EXPECT_FALSE(collector_.HasRequest(1));
 }
 
+using CrashReporterSetupTest = base::ScratchDirTest;
+
+TEST_F(CrashReporterSetupTest, ConsentFollowsTheLocalStateFile) {
+  const struct {
+    const char* text;  // null: no file
+    bool consent;
+  } cases[] = {
+      {nullptr, true},
+      {"not json", true},
+      {"[false]", true},
+      {"{}", true},
+      {"{\"user_experience_metrics\":{\"reporting_enabled\":\"no\"}}", true},
+      {"{\"user_experience_metrics\":{\"reporting_enabled\":true}}", true},
+      {"{\"user_experience_metrics\":{\"reporting_enabled\":false}}", false},
+  };
+  for (const auto& c : cases) {
+    const base::FilePath path =
+        c.text ? Write(L"Local State", c.text) : Path(L"missing");
+    EXPECT_EQ(c.consent, ReadReportingConsent(path)) << (c.text ? c.text : "no file");
+  }
+  EXPECT_TRUE(ReadReportingConsent(base::FilePath()));
+}
+
+TEST_F(CrashReporterSetupTest, DumpFolderAndStatisticsFile) {
+  base::FilePath temp;
+  ASSERT_TRUE(base::GetTempDir(&temp));
+  const base::FilePath blocker = Write(L"blocker", "a file");
+  const base::FilePath dumps = Path(L"dumps");
+  const struct {
+    const char* log_dir;  // null: unset
+    base::FilePath folder;
+  } cases[] = {
+      {nullptr, temp},
+      {"", temp},
+      {"dumps", dumps},
+      {"blocker\\sub", temp},  // cannot be created
+  };
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  for (const auto& c : cases) {
+    std::string value;
+    if (c.log_dir) value = *c.log_dir ? base::WideToUTF8(scratch_.path().value()) + "\\" + c.log_dir : "";
+    ScopedEnvironmentVariable log_dir("VELUM_CRASH_LOG_DIR", c.log_dir ? value.c_str() : nullptr);
+    ReporterPaths paths;
+    ASSERT_TRUE(InitReporterPaths(command_line, &paths)) << value;
+    EXPECT_EQ(c.folder.value(), paths.dump_folder.value()) << value;
+    // No user data folder: the counts are kept beside the dumps.
+    EXPECT_EQ(c.folder.Append(L"crash_stats.json").value(), paths.stats_file.value());
+    EXPECT_TRUE(paths.preferences_file.empty());
+  }
+
+  const base::FilePath user_data = Path(L"user data");
+  command_line.AppendSwitchPath("user-data-dir", user_data);
+  ReporterPaths paths;
+  ASSERT_TRUE(InitReporterPaths(command_line, &paths));
+  EXPECT_TRUE(base::DirectoryExists(user_data));
+  EXPECT_EQ(user_data.Append(L"crash_stats.json").value(), paths.stats_file.value());
+  EXPECT_EQ(user_data.Append(L"Local State").value(), paths.preferences_file.value());
+}
+
+TEST(CrashReporterNamesTest, DumpNamesCarryTheReporterAndASequence) {
+  const std::string pid = base::Int64ToString(GetCurrentProcessId());
+  EXPECT_EQ("velum-crashlog-" + pid + "-1.dmp", MakeCrashLogName(1));
+  EXPECT_EQ("velum-crashlog-" + pid + "-4294967295.dmp", MakeCrashLogName(4294967295u));
+  const uint32_t first = NextDumpSequence();
+  EXPECT_EQ(first + 1, NextDumpSequence());
+}
+
 }  // namespace
 }  // namespace crash_reporter

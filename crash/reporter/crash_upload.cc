@@ -225,7 +225,10 @@ bool UploadMinidump(const UploadTask& task) {
   HttpMultipartBuilder::Headers headers;
   builder.SetMultipartContentHeaders(&headers);
   for (const auto& header : headers) transport->SetHeader(header.first, header.second);
-  return transport->Execute(nullptr);
+  // The answer is read to its end although only its status counts: closing a connection
+  // with unread data resets it, and a server still reading the body would lose it.
+  std::string answer;
+  return transport->Execute(&answer);
 }
 
 bool QueueUpload(UploadKeys keys, const std::wstring& dump_path, bool delete_after) {

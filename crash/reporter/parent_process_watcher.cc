@@ -12,6 +12,11 @@ ParentProcessWatcher::~ParentProcessWatcher() { Stop(); }
 bool ParentProcessWatcher::Start(uint32_t parent_id) {
   parent_.Set(OpenProcess(SYNCHRONIZE, FALSE, parent_id));
   if (!parent_.IsValid()) return false;
+  // Some systems still open a process that has ended.
+  if (WaitForSingleObject(parent_.Get(), 0) != WAIT_TIMEOUT) {
+    parent_.Set(nullptr);
+    return false;
+  }
   counter_->AddRef();
   InterlockedExchange(&watching_, 1);
   if (!RegisterWaitForSingleObject(&wait_, parent_.Get(), &OnParentExited, this, INFINITE,
