@@ -21,6 +21,8 @@ PKGS=(
   wine wine64 wine64-preloader fonts-wine         # test runtime; preloader avoids random start failures
   xvfb xauth x11-apps                             # one X server for the test run
   7zip                                            # 7zz makes test archives
+  nasm                                            # assembles BoringSSL's SHA-256
+  openssl osslsigncode                            # test certificates, signed test files
   dpkg-dev xz-utils                               # apt-get source, dpkg-source -x
   python3                                         # local HTTP test servers, string tables
   imagemagick                                     # the installer's images, drawn at build time

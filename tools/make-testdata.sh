@@ -1,6 +1,8 @@
 #!/bin/sh
 # make-testdata.sh <outdir>: a small payload tree and 7z archives of it made by Debian's
-# 7zz with the coders the package decoder must handle (LZMA, LZMA2, BCJ, BCJ2, Copy).
+# 7zz with the coders the package decoder must handle (LZMA, LZMA2, BCJ, BCJ2, Copy),
+# solid and not. For each archive of the whole tree, <name>.7zz.txt lists what `7zz x`
+# makes of it: "d <path>" per folder, "f <sha256> <path>" per file, sorted.
 set -eu
 out=$1
 rm -rf "$out"
@@ -18,6 +20,17 @@ $Z -m0=LZMA2                        ../lzma2.7z .
 $Z -m0=LZMA                         ../lzma.7z .
 $Z -mx0                             ../copy.7z .
 $Z -m0=BCJ2 -m1=LZMA:d25 -m2=LZMA:d19 -m3=LZMA:d19 -mb0:1 -mb0s1:2 -mb0s2:3 ../bcj2.7z .
+$Z -m0=BCJ -m1=LZMA                 ../bcj.7z .
+$Z -m0=LZMA2 -ms=off                ../lzma2_nonsolid.7z .
 # One folder per file and plain header names, for damage and entry-name tests.
 $Z -m0=LZMA -ms=off -mhc=off      ../nonsolid.7z docs
-mv ../manifest.sha256.tmp ../manifest.sha256
+cd ..
+for name in lzma2 lzma copy bcj2 bcj lzma2_nonsolid; do
+  rm -rf x
+  7zz x -bso0 -bsp0 -bse1 -ox "$name.7z"
+  (cd x && { find . -mindepth 1 -type d -printf 'd %P\n'
+             find . -type f -printf '%P\0' | xargs -0 -r sha256sum |
+               sed 's/^\([0-9a-f]*\)  /f \1 /'; } | LC_ALL=C sort) > "$name.7zz.txt"
+done
+rm -rf x
+mv manifest.sha256.tmp manifest.sha256

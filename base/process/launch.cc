@@ -2,6 +2,8 @@
 
 #include <userenv.h>
 
+#include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "base/debug/activity_tracker.h"
@@ -28,6 +30,8 @@ const DWORD_PTR kHandleListAttribute = 0x20002;  // PROC_THREAD_ATTRIBUTE_HANDLE
 const size_t kMaxHandlesToInherit = 0x20000000;
 const DWORD kJobAssignmentWaitMs = 60000;
 const DWORD kCaptureChunkSize = 1024;
+// A timed capture reads only after the child ended, so the pipe holds its whole output.
+const DWORD kTimedCapturePipeSize = 64 * 1024;
 
 // The name of the calling thread's desktop; empty when it cannot be read.
 std::wstring CurrentDesktopName() {
@@ -238,13 +242,23 @@ bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output) {
   return RunAndCaptureOutput(command_line.GetCommandLineString(), output);
 }
 
-bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) {
+namespace {
+
+// A child started with its standard output on a pipe whose read end is ours.
+struct CapturedChild {
+  ScopedHandle process;
+  ScopedHandle read_end;
+  DWORD pid = 0;
+};
+
+bool StartCapturedChild(const std::wstring& command_line, DWORD pipe_size,
+                        CapturedChild* child) {
   SECURITY_ATTRIBUTES security = {};
   security.nLength = sizeof(security);
   security.bInheritHandle = TRUE;
   HANDLE read_handle = nullptr;
   HANDLE write_handle = nullptr;
-  if (!CreatePipe(&read_handle, &write_handle, &security, 0)) return false;
+  if (!CreatePipe(&read_handle, &write_handle, &security, pipe_size)) return false;
   ScopedHandle read_end(read_handle);
   ScopedHandle write_end(write_handle);
   if (!SetHandleInformation(read_end.Get(), HANDLE_FLAG_INHERIT, 0)) return false;
@@ -262,27 +276,75 @@ bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) 
                       nullptr, &startup, &info)) {
     return false;
   }
-  ScopedHandle process(info.hProcess);
+  child->process.Set(info.hProcess);
   ScopedHandle thread(info.hThread);
+  child->read_end = std::move(read_end);
+  child->pid = info.dwProcessId;
   debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
   if (tracker) tracker->RecordProcessLaunch(info.dwProcessId, command_line);
-  // Only the child may hold the write end, or the read below never sees its end.
-  write_end.Close();
+  // Only the child may hold the write end, or a read never sees its end.
+  return true;
+}
+
+bool FinishCapturedChild(const CapturedChild& child) {
+  int exit_code = 0;
+  const TerminationStatus status = GetProcessTerminationStatus(child.process.Get(), &exit_code);
+  debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();
+  if (tracker) tracker->RecordProcessExit(child.pid, exit_code);
+  return status != TERMINATION_STATUS_ABNORMAL_TERMINATION &&
+         status != TERMINATION_STATUS_PROCESS_CRASHED;
+}
+
+}  // namespace
+
+bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output) {
+  CapturedChild child;
+  if (!StartCapturedChild(command_line, 0, &child)) return false;
 
   char buffer[kCaptureChunkSize];
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(read_end.Get(), buffer, kCaptureChunkSize, &read, nullptr) || read == 0)
+    if (!ReadFile(child.read_end.Get(), buffer, kCaptureChunkSize, &read, nullptr) ||
+        read == 0)
       break;
     output->append(buffer, read);
   }
 
-  WaitForSingleObject(process.Get(), INFINITE);
-  int exit_code = 0;
-  const TerminationStatus status = GetProcessTerminationStatus(process.Get(), &exit_code);
-  if (tracker) tracker->RecordProcessExit(info.dwProcessId, exit_code);
-  return status != TERMINATION_STATUS_ABNORMAL_TERMINATION &&
-         status != TERMINATION_STATUS_PROCESS_CRASHED;
+  WaitForSingleObject(child.process.Get(), INFINITE);
+  return FinishCapturedChild(child);
+}
+
+bool RunAndCaptureOutputWithTimeout(const std::wstring& command_line, TimeDelta timeout,
+                                    Lock* launch_lock, std::string* output, bool* timed_out) {
+  *timed_out = false;
+  CapturedChild child;
+  {
+    std::unique_ptr<AutoLock> hold(launch_lock ? new AutoLock(*launch_lock) : nullptr);
+    if (!StartCapturedChild(command_line, kTimedCapturePipeSize, &child)) return false;
+  }
+
+  const DWORD wait = static_cast<DWORD>(std::max<int64_t>(0, timeout.InMilliseconds()));
+  if (WaitForSingleObject(child.process.Get(), wait) != WAIT_OBJECT_0) {
+    *timed_out = true;
+    TerminateProcess(child.process.Get(), 1);
+    WaitForSingleObject(child.process.Get(), INFINITE);
+    return false;
+  }
+  // Only what is already in the pipe: a grandchild may still hold its write end.
+  char buffer[kCaptureChunkSize];
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(child.read_end.Get(), nullptr, 0, nullptr, &available, nullptr) ||
+        available == 0)
+      break;
+    DWORD read = 0;
+    if (!ReadFile(child.read_end.Get(), buffer,
+                  std::min<DWORD>(available, kCaptureChunkSize), &read, nullptr) ||
+        read == 0)
+      break;
+    output->append(buffer, read);
+  }
+  return FinishCapturedChild(child);
 }
 
 TerminationStatus TerminationStatusFromExitCode(DWORD exit_code) {

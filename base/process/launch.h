@@ -17,6 +17,7 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/process/process.h"
+#include "base/synchronization/lock.h"
 #include "base/win/windows_version.h"
 
 namespace base {
@@ -93,6 +94,12 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
 // after a read failure). False when it cannot be run, ended abnormally or crashed.
 bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output);
 bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output);
+// The same for a program that must end within `timeout`: one that does not is ended,
+// `timed_out` is set and the result is false. Output past the pipe's buffer (64 KiB)
+// keeps the program waiting until it is ended. `launch_lock` (may be null) is held from
+// the pipe's creation to the child's, so no other launch passes the pipe on.
+bool RunAndCaptureOutputWithTimeout(const std::wstring& command_line, TimeDelta timeout,
+                                    Lock* launch_lock, std::string* output, bool* timed_out);
 
 // How `process` ended (or that it still runs); `exit_code` (may be null) receives its
 // exit code, 258 while it runs.

@@ -6,6 +6,7 @@
 //                     set when the i-th could be set
 //   in-job            exit code 1 when this process is in a job, else 0
 //   env NAME          writes the variable's value to standard output (exit 251 when unset)
+//   hang TEXT         writes TEXT to standard output and never ends
 #include <windows.h>
 
 #include <stdlib.h>
@@ -26,6 +27,12 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 255;
   if (!wcscmp(argv[1], L"exit") && argc == 3)
     return static_cast<int>(wcstoul(argv[2], nullptr, 0));
+  if (!wcscmp(argv[1], L"hang") && argc == 3) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), argv[2], 2 * static_cast<DWORD>(wcslen(argv[2])),
+              &written, nullptr);
+    Sleep(INFINITE);
+  }
   if (!wcscmp(argv[1], L"crash")) {
     volatile int* nowhere = nullptr;
     *nowhere = 1;

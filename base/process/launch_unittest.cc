@@ -223,6 +223,29 @@ TEST(RunAndCaptureOutputTest, AppendsTheOutput) {
   EXPECT_FALSE(RunAndCaptureOutput(L"\"C:\\no such folder\\nothing.exe\"", &output));
 }
 
+TEST(RunAndCaptureOutputTest, TimedCaptureEndsAChildThatDoesNotEnd) {
+  std::string output;
+  bool timed_out = true;
+  // Ends at once: the limit only bounds a child that does not.
+  EXPECT_TRUE(RunAndCaptureOutputWithTimeout(HelperCommand(L"print 1234.5"),
+                                             TimeDelta::FromSeconds(120), nullptr, &output,
+                                             &timed_out));
+  EXPECT_FALSE(timed_out);
+  EXPECT_EQ("1234.5", output);
+
+  output.clear();
+  Lock launch_lock;
+  EXPECT_FALSE(RunAndCaptureOutputWithTimeout(HelperCommand(L"hang x"),
+                                              TimeDelta::FromMilliseconds(300), &launch_lock,
+                                              &output, &timed_out));
+  EXPECT_TRUE(timed_out);
+
+  EXPECT_FALSE(RunAndCaptureOutputWithTimeout(L"\"C:\\no such folder\\nothing.exe\"",
+                                              TimeDelta::FromSeconds(1), nullptr, &output,
+                                              &timed_out));
+  EXPECT_FALSE(timed_out);
+}
+
 TEST(TerminationStatusTest, ExitCodeClasses) {
   const struct {
     DWORD code;

@@ -1,57 +1,29 @@
 #include "base/trace_event/memory_dump_provider.h"
 
 #include <atomic>
-#include <cstring>
 #include <utility>
-#include <vector>
 
-#include "base/synchronization/lock.h"
+#include "base/trace_event/memory_dump_manager.h"
+#include "base/trace_event/process_memory_dump.h"
 
 namespace base {
 namespace trace_event {
 
 namespace {
 
-struct Registration {
-  MemoryDumpProvider* provider;
-  const char* name;
-};
-
-// Leaked on purpose: providers unregister from thread and process teardown.
-Lock& RegistrationLock() {
-  static Lock* lock = new Lock;
-  return *lock;
+void RegisterWithManager(MemoryDumpProvider* provider, const char* name,
+                         scoped_refptr<SequencedTaskRunner> task_runner) {
+  MemoryDumpManager::GetInstance()->RegisterDumpProvider(provider, name, std::move(task_runner));
 }
 
-std::vector<Registration>& Registrations() {
-  static std::vector<Registration>* registrations = new std::vector<Registration>;
-  return *registrations;
+void UnregisterWithManager(MemoryDumpProvider* provider) {
+  MemoryDumpManager::GetInstance()->UnregisterDumpProvider(provider);
 }
 
-void KeepRegistration(MemoryDumpProvider* provider, const char* name,
-                      scoped_refptr<SequencedTaskRunner>) {
-  AutoLock lock(RegistrationLock());
-  Registrations().push_back({provider, name});
-}
+const MemoryDumpManagerFunctions kManager = {&RegisterWithManager, &UnregisterWithManager,
+                                             &ProcessMemoryDump::AddScalarToAllocatorDump};
 
-void DropRegistration(MemoryDumpProvider* provider) {
-  AutoLock lock(RegistrationLock());
-  std::vector<Registration>& list = Registrations();
-  for (auto it = list.begin(); it != list.end(); ++it) {
-    if (it->provider == provider) {
-      list.erase(it);
-      return;
-    }
-  }
-}
-
-// Without a manager no dump is ever taken, so there is nothing to add to.
-void DropScalar(ProcessMemoryDump*, const std::string&, const char*, const char*, uint64_t) {}
-
-const MemoryDumpManagerFunctions kBuiltIn = {&KeepRegistration, &DropRegistration,
-                                             &DropScalar};
-
-std::atomic<const MemoryDumpManagerFunctions*> g_functions{&kBuiltIn};
+std::atomic<const MemoryDumpManagerFunctions*> g_functions{&kManager};
 
 }  // namespace
 
@@ -74,15 +46,11 @@ void AddAllocatorDumpScalar(ProcessMemoryDump* pmd, const std::string& dump_name
 }
 
 void SetMemoryDumpManagerFunctions(const MemoryDumpManagerFunctions* functions) {
-  g_functions.store(functions ? functions : &kBuiltIn, std::memory_order_release);
+  g_functions.store(functions ? functions : &kManager, std::memory_order_release);
 }
 
 bool IsDumpProviderRegisteredForTesting(const char* name) {
-  AutoLock lock(RegistrationLock());
-  for (const Registration& registration : Registrations()) {
-    if (std::strcmp(registration.name, name) == 0) return true;
-  }
-  return false;
+  return MemoryDumpManager::GetInstance()->IsDumpProviderRegisteredForTesting(name);
 }
 
 }  // namespace trace_event

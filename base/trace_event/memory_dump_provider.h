@@ -6,8 +6,8 @@
 //   };
 //   RegisterDumpProvider(&cache, "Cache", nullptr);
 //
-// Until the memory-dump manager exists these calls only keep the list of registered
-// providers; the manager takes them over by installing its functions.
+// The calls go to the memory-dump manager, created by the first registration; tests
+// may route them to fakes instead.
 #ifndef BASE_TRACE_EVENT_MEMORY_DUMP_PROVIDER_H_
 #define BASE_TRACE_EVENT_MEMORY_DUMP_PROVIDER_H_
 
@@ -29,8 +29,20 @@ struct MemoryDumpArgs {
 
 class MemoryDumpProvider {
  public:
+  struct Options {
+    // 0: none.
+    uint32_t target_pid = 0;
+    bool dumps_on_single_thread_task_runner = false;
+    // The provider answers PollFastMemoryTotal.
+    bool is_fast_polling_supported = false;
+  };
+
   // Adds this provider's allocator dumps to |pmd|; false when it could not.
   virtual bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) = 0;
+  virtual void OnHeapProfilingEnabled(bool /*enabled*/) {}
+  // Asked only of providers registered with fast polling supported.
+  virtual void PollFastMemoryTotal(uint64_t* /*memory_total*/) {}
+  virtual void SuspendFastMemoryPolling() {}
 
  protected:
   virtual ~MemoryDumpProvider() = default;
@@ -54,11 +66,10 @@ void UnregisterDumpProvider(MemoryDumpProvider* provider);
 void AddAllocatorDumpScalar(ProcessMemoryDump* pmd, const std::string& dump_name,
                             const char* entry_name, const char* units, uint64_t value);
 
-// Routes the calls above to |functions| (null: back to the built-in list). The
-// memory-dump manager installs its own; tests install fakes.
+// Routes the calls above to |functions| (null: back to the memory-dump manager).
 void SetMemoryDumpManagerFunctions(const MemoryDumpManagerFunctions* functions);
 
-// Whether a provider is registered under |name| in the built-in list.
+// Whether a provider is registered with the memory-dump manager under |name|.
 bool IsDumpProviderRegisteredForTesting(const char* name);
 
 }  // namespace trace_event

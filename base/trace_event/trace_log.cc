@@ -625,6 +625,11 @@ bool TraceLog::OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump* pmd) {
 
 // -------------------------------------------------------------- test hooks
 
+TraceConfig TraceLog::GetCurrentTraceConfig() {
+  AutoLock lock(lock_);
+  return trace_config_;
+}
+
 void TraceLog::SetEnabledForTesting(const TraceConfig& config, uint8_t modes, unsigned options,
                                     size_t max_chunks) {
   AutoLock lock(lock_);

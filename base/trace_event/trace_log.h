@@ -154,6 +154,8 @@ class TraceLog : public MemoryDumpProvider {
   uint64_t process_id_hash() const { return process_id_hash_; }
   int process_id() const { return process_id_; }
   bool IsEnabled() const;
+  // A copy of the configuration of the current tracing run.
+  TraceConfig GetCurrentTraceConfig();
 
   // Starts a tracing run with |config| in |modes| and |options|, with a fresh central
   // buffer (of |max_chunks| for a vector buffer when not 0). Nothing in the installer

@@ -20,8 +20,12 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/component_steps.h"
 #include "desktop/windows/installer/file_steps.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installation_status_steps.h"
+#include "desktop/windows/installer/installer_elevation.h"
+#include "desktop/windows/installer/post_installation_tasks.h"
 #include "desktop/windows/installer/registry_steps.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
@@ -32,6 +36,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/shortcut_steps.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 #include "desktop/windows/installer/write_installer_prefs_step.h"
 
 namespace installer {
@@ -144,25 +149,71 @@ void Installer::OnObjectSignaled(HANDLE object) {
   }
 }
 
+class Installer::HandOver : public ElevationDelegate, public PackageHandOver::Delegate {
+ public:
+  explicit HandOver(Installer* installer)
+      : installer_(installer),
+        package_(installer->GetInstallFolder(), base::CommandLine::ForCurrentProcess(), this) {
+    package_.set_interrupted_event(installer->interrupted_event_.Get());
+  }
+
+  PackageHandOver* package() { return &package_; }
+
+  // ElevationDelegate and PackageHandOver::Delegate:
+  void OnStartingNewMainProcess(bool value) override {
+    installer_->observers_.Notify(&InstallerObserver::OnStartingNewMainProcess, value);
+  }
+  void OnReturnedToPreviousMainProcess() override {
+    installer_->observers_.Notify(&InstallerObserver::OnReturnedToPreviousMainProcess);
+  }
+  void RunPostElevationTasks() override { installer_->RunPostElevationTasks(); }
+  void WaitForPackage(bool post_elevation_tasks) override {
+    installer_->WaitForPackage(post_elevation_tasks);
+  }
+  base::CommandLine GetSettingsCommandLine() override {
+    return installer_->settings_->ToCommandLine(false);
+  }
+  void Finish() override { installer_->Finish(); }
+  void ReportError(uint32_t code, const std::string& message) override {
+    installer_->Fail(code, message);
+  }
+  void OnInstallationSucceeded() override { installer_->OnInstallationSucceeded(); }
+  void Cancel() override { installer_->Cancel(); }
+
+ private:
+  Installer* installer_;
+  PackageHandOver package_;
+};
+
+Installer::HandOver* Installer::GetHandOver() {
+  if (!hand_over_) hand_over_.reset(new HandOver(this));
+  return hand_over_.get();
+}
+
 int32_t Installer::RunElevated() {
-  LOG(ERROR) << "Starting an elevated installer is not available";
-  return 3;
+  return installer::RunElevated(settings_->ToCommandLine(true),
+                                *base::CommandLine::ForCurrentProcess(), GetHandOver());
 }
 
-int32_t Installer::ObtainFolderPermission(bool /*permanent*/) {
-  LOG(ERROR) << "The folder permission helper is not available";
-  return 3;
+int32_t Installer::ObtainFolderPermission(bool permanent) {
+  FolderPermission permission;
+  const int32_t result = installer::ObtainFolderPermission(
+      GetInstallFolder(), permanent, settings_->operation() == Settings::OPERATION_UNINSTALL,
+      *base::CommandLine::ForCurrentProcess(), &permission);
+  if (result == HAND_OVER_SUCCEEDED) {
+    permission_undo_event_ = std::move(permission.undo_event);
+    second_installer_pid_ = permission.helper_pid;
+  }
+  return result;
 }
 
-void Installer::WaitForPackage(bool /*post_elevation_tasks*/) {
-  Fail(INSTALLER_ERROR_GENERAL, "Waiting for the package is not available");
+void Installer::WaitForPackage(bool post_elevation_tasks) {
+  GetHandOver()->package()->WaitForPackage(post_elevation_tasks);
 }
 
-void Installer::RunPostElevationTasks() {}
+void Installer::RunPostElevationTasks() { installer::RunPostElevationTasks(this); }
 
-void Installer::FinalizeSuccessfulInstallation() {
-  LOG(INFO) << "Finalizing successful installation";
-}
+void Installer::FinalizeSuccessfulInstallation() { installer::FinalizeSuccessfulInstallation(this); }
 
 void Installer::Run() {
   running_ = true;
@@ -324,30 +375,18 @@ bool Installer::CheckRequest(bool* handed_over) {
     LOG(INFO) << "Need temporary write permissions from administrative user";
     bool permanent =
         settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch("components");
-    switch (ObtainFolderPermission(permanent)) {
-      case 0:
-        VLOG(2) << "Temporary write permission obtained";
-        if (!HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess)) {
-          Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
-               "No write access to installation folder after attempting to get it via "
-               "elevated process");
-          return false;
-        }
-        break;
-      case 1:
-        Fail(INSTALLER_ERROR_ELEVATION,
-             "Failed to elevate the process to give us write permissions to installation folder");
-        return false;
-      case 2:
-        Fail(INSTALLER_ERROR_GENERAL,
-             "The process for giving us write permission to the installer folder didn't "
-             "complete successfully");
-        return false;
-      default:
-        Fail(INSTALLER_ERROR_GENERAL,
-             "Error when setting up the process to give us write permissions to installation "
-             "folder");
-        return false;
+    const int32_t result = ObtainFolderPermission(permanent);
+    if (result != HAND_OVER_SUCCEEDED) {
+      const HandOverError error = GetFolderPermissionError(result);
+      Fail(error.code, error.message);
+      return false;
+    }
+    VLOG(2) << "Temporary write permission obtained";
+    if (!HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess)) {
+      Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+           "No write access to installation folder after attempting to get it via "
+           "elevated process");
+      return false;
     }
   }
   if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
@@ -475,9 +514,26 @@ void Installer::AppendSteps(InstallerStepKind kind) {
     case K::kRemoveShortcuts:
       steps_.push_back(std::make_unique<RemoveShortcutsStep>(this));
       return;
-    default:
-      // Component, protocol-handler, finalisation and uninstall clean-up steps join the list as they are built.
-      VLOG(1) << "Step " << static_cast<int>(kind) << " is not available";
+    case K::kInstallComponents:
+      steps_.push_back(std::make_unique<InstallComponentsStep>(this));
+      return;
+    case K::kUninstallComponents:
+      steps_.push_back(std::make_unique<UninstallComponentsStep>(this));
+      return;
+    case K::kSetupProtocolHandlers:
+      steps_.push_back(std::make_unique<SetupProtocolHandlersStep>(this));
+      return;
+    case K::kRegisterProtocolHandler:
+      steps_.push_back(std::make_unique<RegisterProtocolHandlerStep>(this));
+      return;
+    case K::kFinalizeInstallation:
+      steps_.push_back(std::make_unique<FinalizeInstallationStep>(this));
+      return;
+    case K::kFinalizeUninstallation:
+      steps_.push_back(std::make_unique<FinalizeUninstallationStep>(this));
+      return;
+    case K::kCleanupAfterUninstall:
+      steps_.push_back(std::make_unique<CleanupAfterUninstallStep>(this));
       return;
   }
 }
@@ -533,21 +589,15 @@ void Installer::Fail(uint32_t code, const std::string& message, const std::wstri
 }
 
 void Installer::HandleElevatedRunResult(int32_t result) {
-  switch (result) {
-    case 0:
-      VLOG(2) << "Succeeded elevated run";
-      OnInstallationSucceeded();
-      return;
-    case 1:
-      Fail(INSTALLER_ERROR_ELEVATION, "Elevated installation failed.");
-      return;
-    case 2:
-      Fail(INSTALLER_ERROR_GENERAL, "Installer process did not complete successfully.");
-      return;
-    default:
-      Fail(INSTALLER_ERROR_GENERAL, "Error when setting up the installer process");
-      return;
+  if (result == HAND_OVER_SUCCEEDED) {
+    VLOG(2) << "Succeeded elevated run";
+    // After waiting for the package, the package's installer has reported already.
+    if (hand_over_ && hand_over_->package()->outcome_reported()) return;
+    OnInstallationSucceeded();
+    return;
   }
+  const HandOverError error = GetRunElevatedError(result);
+  Fail(error.code, error.message);
 }
 
 void Installer::OnInstallationSucceeded() {

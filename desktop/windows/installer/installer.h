@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -31,6 +32,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_step.h"
 #include "desktop/windows/installer/installer_step_list.h"
+#include "desktop/windows/installer/os_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -75,11 +77,15 @@ class Installer : public base::ObjectWatcher::Delegate,
   // The step at `index` of the list fails after it ran, as if it had failed itself.
   void FailStepForTesting(size_t index) { failing_step_ = index; }
   size_t step_count() const { return steps_.size(); }
+  // Replaces the default-browser set-up (the backend's, or a test's).
+  void SetOsOperations(std::unique_ptr<OsOperations> operations) {
+    os_operations_ = std::move(operations);
+  }
 
   // InstallationContext:
   Settings* GetSettings() override { return settings_; }
   Transaction* GetTransaction() override { return &transaction_; }
-  OsOperations* GetOsOperations() override { return nullptr; }
+  OsOperations* GetOsOperations() override { return os_operations_.get(); }
   const base::FilePath& GetPackageFolder() override { return package_folder_; }
   const base::FilePath& GetInstallFolder() override;
   const base::FilePath& GetTargetFolder() override;
@@ -114,6 +120,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   virtual void FinalizeSuccessfulInstallation();
 
  private:
+  // What the hand-overs to other installer processes tell this installation.
+  class HandOver;
+  HandOver* GetHandOver();
+
   void Run();
   // The checks of Run up to the creation of the install folder; false when one failed
   // (the error is reported).
@@ -151,6 +161,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool running_ = false;
   bool succeeded_ = false;
   bool registry_logging_ = false;
+  // Made by the first hand-over; reports the package installer's outcome once.
+  std::unique_ptr<HandOver> hand_over_;
   base::ScopedHandle permission_undo_event_;
   uint32_t second_installer_pid_ = 0;
   base::ScopedHandle interrupted_event_;
@@ -160,6 +172,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::string product_version_;
   base::TimeDelta retry_delay_;
   size_t failing_step_ = static_cast<size_t>(-1);
+  std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   base::WeakPtrFactory<Installer> weak_factory_;
 };
 

@@ -1,10 +1,7 @@
 // The installer library's exported entry points.
-#include <cstdio>
-
-#include "base/command_line.h"
 #include "base/win/handle_verifier.h"
-#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/run_installer.h"
+#include "desktop/windows/installer/run_installer_process.h"
 #include "desktop/windows/installer/startup_checks.h"
 
 namespace {
@@ -28,12 +25,4 @@ extern "C" VELUM_INSTALLER_API base::HandleVerifier* GetHandleVerifier() {
   return base::GetHandleVerifier();
 }
 
-extern "C" VELUM_INSTALLER_API bool RunInstaller() {
-  // Before anything else reads a switch.
-  base::CommandLine::Init();
-  if (base::CommandLine::ForCurrentProcess()->HasSwitch("version")) {
-    std::printf("%s", installer::GetBuildVersion().c_str());
-    return true;
-  }
-  return false;
-}
+extern "C" VELUM_INSTALLER_API bool RunInstaller() { return installer::RunInstallerProcess(); }

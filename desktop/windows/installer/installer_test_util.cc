@@ -53,6 +53,7 @@ void InstallerTest::SetUp() {
           .c_str()));
   ASSERT_TRUE(interrupted_.IsValid());
   ASSERT_TRUE(user_hive_.active());
+  system_services_.Install();
   // The uninstall entry is written in the 32-bit view, whose security Wine does not
   // answer.
   wow64_security_ = std::make_unique<Wow64SecurityInfo>();
@@ -77,6 +78,7 @@ void InstallerTest::SetUp() {
 }
 
 void InstallerTest::TearDown() {
+  system_services_.Uninstall();
   for (const auto& folder : original_folders_)
     base::PathRegistry::Override(folder.first, folder.second, true, false);
   wow64_security_.reset();

@@ -21,6 +21,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_system_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
@@ -86,6 +87,8 @@ class InstallerTest : public ::testing::Test {
   // The run writes under HKEY_CURRENT_USER, which other test programs share.
   PrivateUserHive user_hive_;
   std::unique_ptr<Wow64SecurityInfo> wow64_security_;
+  // Runs never reach the machine's task scheduler, firewall or browsers.
+  FakeInstallerSystem system_services_;
 };
 
 }  // namespace testing

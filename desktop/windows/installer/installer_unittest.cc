@@ -80,7 +80,7 @@ TEST_F(InstallerTest, InstallsIntoAFreshFolder) {
   EXPECT_EQ(Settings::OPERATION_INSTALL, run.operation);
   ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   // 4 files and 2 root files: 6 file steps and 6 others, plus files - 2 + roots + 1.
-  EXPECT_EQ(Expected({"Started", "TotalSteps(19)"}, 14, {"Success"}), run.events);
+  EXPECT_EQ(Expected({"Started", "TotalSteps(22)"}, 17, {"Success"}), run.events);
 
   base::FilePath version = install_folder_.Append(L"1.0.100.0");
   EXPECT_EQ("app data 1.0.100.0\n", testing::ReadText(version.Append(L"resources\\app.dat")));
@@ -141,7 +141,7 @@ TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {
   EXPECT_EQ(Settings::OPERATION_UPGRADE, upgrade.operation);
   ASSERT_TRUE(upgrade.succeeded) << ::testing::PrintToString(upgrade.events);
   // 4 files, 1 root file, 6 file steps and 6 others (the files count twice).
-  EXPECT_EQ(Expected({"Started", "TotalSteps(21)"}, 17, {"Success"}), upgrade.events);
+  EXPECT_EQ(Expected({"Started", "TotalSteps(24)"}, 20, {"Success"}), upgrade.events);
   EXPECT_EQ("new in v2\n",
             testing::ReadText(install_folder_.Append(L"1.0.101.0\\resources\\new_in_v2.dat")));
   EXPECT_EQ("readme 1.0.101.0\n",
@@ -332,7 +332,7 @@ TEST_F(InstallerTest, ACopyThatSucceedsOnARetryIsRecorded) {
   ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   EXPECT_EQ(1, std::count(run.events.begin(), run.events.end(),
                           std::string("ImportantEvent(file_copy_retry)")));
-  EXPECT_EQ(14, std::count(run.events.begin(), run.events.end(), std::string("Step")));
+  EXPECT_EQ(17, std::count(run.events.begin(), run.events.end(), std::string("Step")));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
 }
 
@@ -432,8 +432,8 @@ TEST_F(InstallerTest, ProtocolHandlerRegistrationRunsOnlyItsSteps) {
   Run(&run);
   EXPECT_EQ(Settings::OPERATION_REGISTER_PROTOCOL_HANDLER, run.operation);
   EXPECT_TRUE(run.succeeded);
-  // No start, no total: the preferences step alone until the handler step exists.
-  EXPECT_EQ((std::vector<std::string>{"Step", "Success"}), run.events);
+  // No start, no total: the handler step and the preferences step.
+  EXPECT_EQ((std::vector<std::string>{"Step", "Step", "Success"}), run.events);
 
   base::CommandLine::ForCurrentProcess()->AppendSwitch("post-elevated-install-tasks");
   InstallationRun post;

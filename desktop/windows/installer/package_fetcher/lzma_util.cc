@@ -8,6 +8,7 @@
 #include "base/logging.h"
 #include "base/win/exception_guard.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/package_fetcher/file_name_checks.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
 #include "lzma/7z.h"
 #include "lzma/7zAlloc.h"
@@ -100,22 +101,6 @@ LONG PagingErrorFilter(EXCEPTION_POINTERS* info, void* context) {
 
 // Why an entry name cannot be used.
 enum class NameProblem { kNone, kOutside, kDevice, kTooLong };
-
-// True for a name that Windows opens as a device in any folder: CON, PRN, AUX, NUL,
-// COM0-9, LPT0-9, CONIN$, CONOUT$, in any case, with any extension and with trailing
-// blanks or dots (which Windows drops).
-bool IsDeviceName(const std::wstring& component) {
-  std::wstring stem = component.substr(0, component.find(L'.'));
-  while (!stem.empty() && (stem.back() == L' ' || stem.back() == L'.')) stem.pop_back();
-  for (wchar_t& c : stem)
-    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
-  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
-      stem == L"CONIN$" || stem == L"CONOUT$")
-    return true;
-  return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 ||
-                              stem.compare(0, 3, L"LPT") == 0) &&
-         stem[3] >= L'0' && stem[3] <= L'9';
-}
 
 // The entry name as a path below the destination, or the reason it cannot be one:
 // empty, absolute, drive-relative, a stream name, a ".." component, or a device.

@@ -4,6 +4,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/package_fetcher/pe_image.h"
 
 namespace installer {
 
@@ -11,38 +12,6 @@ namespace {
 
 const char kPayloadMarker[] = {'V', 'L', 'M'};
 const uint8_t k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
-const char kPeSignature[] = {'P', 'E', '\0', '\0'};
-
-const size_t kPeHeaderOffsetPosition = 60;
-const size_t kMachineOffset = 4;
-const uint16_t kMachineI386 = 0x014C;
-const size_t kSecurityDirectoryOffset32 = 0x98;
-const size_t kSecurityDirectoryOffset64 = 0xA8;
-
-// Bounds-checked little-endian reads; false when the value does not lie in the file.
-bool ReadU16(const base::MappedFile& file, uint64_t offset, uint16_t* value) {
-  if (offset > file.length() || file.length() - offset < 2)
-    return false;
-  const uint8_t* p = file.data() + offset;
-  *value = static_cast<uint16_t>(p[0] | (p[1] << 8));
-  return true;
-}
-
-bool ReadU32(const base::MappedFile& file, uint64_t offset, uint32_t* value) {
-  if (offset > file.length() || file.length() - offset < 4)
-    return false;
-  const uint8_t* p = file.data() + offset;
-  *value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-  return true;
-}
-
-bool BytesAt(const base::MappedFile& file, uint64_t offset, const void* bytes,
-             size_t size) {
-  if (offset > file.length() || file.length() - offset < size)
-    return false;
-  return memcmp(file.data() + offset, bytes, size) == 0;
-}
 
 }  // namespace
 
@@ -110,31 +79,14 @@ void PayloadReader::ClassifyPayload() {
     return;
   }
 
-  uint32_t pe_header = 0;
-  if (!BytesAt(mapped_file_, 0, "MZ", 2) ||
-      !ReadU32(mapped_file_, kPeHeaderOffsetPosition, &pe_header) ||
-      !BytesAt(mapped_file_, pe_header, kPeSignature, sizeof(kPeSignature))) {
+  // A header cut short before the security directory is as corrupt as a missing one.
+  PeSecurityDirectory directory;
+  if (!ReadPeSecurityDirectory(mapped_file_.data(), mapped_file_.length(), &directory)) {
     type_ = CORRUPTED;
     return;
   }
-
-  // A header cut short before the security directory is as corrupt as a missing one;
-  // reading on would leave the file.
-  const uint64_t header = pe_header;
-  uint16_t machine = 0;
-  uint32_t certificate_offset = 0;
-  uint32_t certificate_size = 0;
-  if (!ReadU16(mapped_file_, header + kMachineOffset, &machine)) {
-    type_ = CORRUPTED;
-    return;
-  }
-  const uint64_t directory = header + (machine == kMachineI386 ? kSecurityDirectoryOffset32
-                                                               : kSecurityDirectoryOffset64);
-  if (!ReadU32(mapped_file_, directory, &certificate_offset) ||
-      !ReadU32(mapped_file_, directory + 4, &certificate_size)) {
-    type_ = CORRUPTED;
-    return;
-  }
+  uint32_t certificate_offset = directory.offset;
+  const uint32_t certificate_size = directory.size;
   const bool is_signed = certificate_size != 0;
   if (!is_signed)
     certificate_offset = 0;
@@ -170,14 +122,15 @@ void PayloadReader::ClassifyPayload() {
 
 bool PayloadReader::FindPayloadTrailer(int64_t position) {
   uint32_t length = 0;
-  if (position < 0 || !ReadU32(mapped_file_, static_cast<uint64_t>(position), &length))
+  if (position < 0 || !ReadLittleEndian32(mapped_file_.data(), mapped_file_.length(),
+                                          static_cast<uint64_t>(position), &length))
     return false;
   if (static_cast<int64_t>(length) > position - 3) {
     VLOG(1) << "Could not find a valid starting position";
     return false;
   }
   const int64_t offset = position - length;
-  if (!BytesAt(mapped_file_, static_cast<uint64_t>(offset - 3), kPayloadMarker,
+  if (!BytesAt(mapped_file_.data(), mapped_file_.length(), static_cast<uint64_t>(offset - 3), kPayloadMarker,
                sizeof(kPayloadMarker))) {
     VLOG(1) << "Payload data invalid";
     return false;

@@ -9,9 +9,12 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 
 namespace installer {
 namespace {
+
+using testing::ReadAll;
 
 using base::FilePath;
 
@@ -197,6 +200,30 @@ TEST_F(PayloadReaderTest, RealExecutableWithAppendedTrackingData) {
   PayloadReader reader(WriteBinary(executable + Block("real exe")));
   EXPECT_EQ(PayloadReader::TRACKING_DATA, reader.type());
   EXPECT_EQ("real exe", reader.GetTrackingData());
+}
+
+// Installers made at build time: the stand-in + padding + "VLM" + 7z archive + length,
+// once signed by osslsigncode, which puts the certificate table right after the block.
+TEST_F(PayloadReaderTest, SignedAndUnsignedFullPackageInstallers) {
+  const std::string archive = ReadAll(testing::TestDataPath("signing/package.7z"));
+  for (const char* name : {"package_unsigned.exe", "package_signed.exe"}) {
+    SCOPED_TRACE(name);
+    PayloadReader reader(testing::TestDataPath((std::string("signing/") + name).c_str()));
+    EXPECT_EQ(PayloadReader::FULL_PACKAGE, reader.type());
+    const FilePath out = Path(L"package.7z");
+    ASSERT_TRUE(reader.WritePayloadToFile(out));
+    EXPECT_TRUE(ReadAll(out) == archive);
+  }
+
+  // Appended after the signature, the package is not covered by it.
+  std::string signed_installer = ReadAll(testing::TestDataPath("signing/package_signed.exe"));
+  signed_installer += "VLM" + archive;
+  signed_installer += U32(static_cast<uint32_t>(archive.size()));
+  const FilePath appended = Path(L"appended.exe");
+  ASSERT_EQ(static_cast<int>(signed_installer.size()),
+            base::WriteFile(appended, signed_installer.data(),
+                            static_cast<int>(signed_installer.size())));
+  EXPECT_EQ(PayloadReader::PAYLOAD_NONE, PayloadReader(appended).type());
 }
 
 TEST(PayloadTypeToStringTest, NamesEveryType) {

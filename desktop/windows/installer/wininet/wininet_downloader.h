@@ -65,6 +65,11 @@ class WinInetDownloader {
   std::string GetLastErrorText() const;
 
   State state() const { return state_.load(); }
+  // Of the last transfer, read on the owner thread once done ran: the body bytes
+  // received, the last HTTP status (0 before one came) and the retries counted.
+  uint32_t received() const { return received_; }
+  uint32_t http_status() const { return http_status_; }
+  int32_t retry_count() const { return retry_count_; }
   // Empty allows every host; otherwise the host must end with one of the suffixes.
   void set_allowed_host_suffixes(const std::vector<std::wstring>& suffixes) {
     allowed_host_suffixes_ = suffixes;

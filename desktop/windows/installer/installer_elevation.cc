@@ -1,0 +1,365 @@
+#include "desktop/windows/installer/installer_elevation.h"
+
+#include <aclapi.h>
+#include <shellapi.h>
+
+#include <memory>
+
+#include "base/base_paths.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/windows_version.h"
+#include "crash/reporter/crash_client.h"
+#include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installation_event_names.h"
+#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/service/utils.h"
+
+namespace installer {
+
+namespace {
+
+const wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
+struct LocalFreeDeleter {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+struct SidDeleter {
+  void operator()(void* sid) const { FreeSid(sid); }
+};
+
+std::wstring CrashReporterIdText() {
+  return base::StringPrintf(L"%u", crash_reporter::GetCrashReporterProcessId());
+}
+
+// "runas" of `executable` with `arguments`; the process handle, or an invalid
+// one with the thread's last error set.
+base::ScopedHandle ShellExecuteElevated(const base::FilePath& executable,
+                                        const std::wstring& arguments) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  // The consent prompt still shows; the shell's own error boxes do not: the installation
+  // reports the failure itself, and a backend has nobody to click them away.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"runas";
+  info.lpFile = executable.value().c_str();
+  info.lpParameters = arguments.c_str();
+  info.nShow = SW_SHOW;
+  if (!ShellExecuteExW(&info)) return base::ScopedHandle();
+  if (!info.hProcess) SetLastError(ERROR_INVALID_HANDLE);
+  return base::ScopedHandle(info.hProcess);
+}
+
+bool GetInstallerExecutable(base::FilePath* executable) {
+  if (base::PathRegistry::Get(base::FILE_EXE, executable)) return true;
+  LOG(ERROR) << "Failed to obtain installer exe file path";
+  return false;
+}
+
+}  // namespace
+
+HandOverError GetRunElevatedError(int32_t result) {
+  switch (result) {
+    case HAND_OVER_NOT_ELEVATED:
+      return {INSTALLER_ERROR_ELEVATION, "Elevated installation failed."};
+    case HAND_OVER_PROCESS_FAILED:
+      return {INSTALLER_ERROR_GENERAL, "Installer process did not complete successfully."};
+    default:
+      return {INSTALLER_ERROR_GENERAL, "Error when setting up the installer process"};
+  }
+}
+
+HandOverError GetFolderPermissionError(int32_t result) {
+  switch (result) {
+    case HAND_OVER_NOT_ELEVATED:
+      return {INSTALLER_ERROR_ELEVATION,
+              "Failed to elevate the process to give us write permissions to installation folder"};
+    case HAND_OVER_PROCESS_FAILED:
+      return {INSTALLER_ERROR_GENERAL,
+              "The process for giving us write permission to the installer folder didn't "
+              "complete successfully"};
+    default:
+      return {INSTALLER_ERROR_GENERAL,
+              "Error when setting up the process to give us write permissions to installation "
+              "folder"};
+  }
+}
+
+bool IsUacEnabled() {
+  return internal::IsUacEnabledFor(IsUserAdmin(true), base::GetWindowsVersion(), HKEY_LOCAL_MACHINE,
+                                   kPolicyKey);
+}
+
+int32_t RunElevated(const base::CommandLine& settings_command_line,
+                    const base::CommandLine& process_command_line, ElevationDelegate* delegate) {
+  LOG(INFO) << "Running the installer elevated.";
+  if (!IsUacEnabled()) {
+    LOG(ERROR) << "Cannot elevate with UAC disabled";
+    return HAND_OVER_NOT_ELEVATED;
+  }
+  if (process_command_line.HasSwitch("run-elevated")) {
+    LOG(ERROR) << "This process should already be elevated, but isn't.";
+    return HAND_OVER_NOT_ELEVATED;
+  }
+  base::FilePath executable;
+  if (!GetInstallerExecutable(&executable)) return HAND_OVER_SETUP_FAILED;
+  return internal::RunElevatedFrom(executable, settings_command_line, process_command_line,
+                                   delegate);
+}
+
+int32_t ObtainFolderPermission(const base::FilePath& folder, bool permanent, bool uninstall,
+                               const base::CommandLine& process_command_line,
+                               FolderPermission* permission) {
+  LOG(INFO) << "Run an elevated process in order to " << (permanent ? "permanently" : "temporarily")
+            << " give permissions on the"
+            << "install folder to this process";
+  if (!IsUacEnabled()) {
+    LOG(ERROR) << "Cannot elevate with UAC disabled";
+    return HAND_OVER_NOT_ELEVATED;
+  }
+  base::FilePath executable;
+  if (!base::PathRegistry::Get(base::FILE_EXE, &executable)) executable.clear();
+  return internal::ObtainFolderPermissionFrom(executable, folder, permanent, uninstall,
+                                              process_command_line, permission);
+}
+
+bool FixEventACL(HANDLE event) {
+  PACL old_dacl = nullptr;
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  DWORD result = GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                 nullptr, &old_dacl, nullptr, &raw_descriptor);
+  if (result != ERROR_SUCCESS) {
+    SetLastError(result);
+    PLOG(ERROR) << "FixEventACL: failed to GetSecurityInfo";
+    return false;
+  }
+  std::unique_ptr<void, LocalFreeDeleter> descriptor(raw_descriptor);
+
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  PSID raw_sid = nullptr;
+  if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &raw_sid)) {
+    PLOG(ERROR) << "FixEventACL: failed to AllocateAndInitializeSid";
+    return false;
+  }
+  std::unique_ptr<void, SidDeleter> administrators(raw_sid);
+
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = GENERIC_ALL;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.grfInheritance = NO_INHERITANCE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = static_cast<wchar_t*>(raw_sid);
+  PACL raw_new_dacl = nullptr;
+  if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) {
+    LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
+    return false;
+  }
+  std::unique_ptr<void, LocalFreeDeleter> new_dacl(raw_new_dacl);
+  if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      raw_new_dacl, nullptr) != ERROR_SUCCESS) {
+    LOG(ERROR) << "FixEventACL: failed to SetSecurityInfo";
+    return false;
+  }
+  return true;
+}
+
+PackageHandOver::PackageHandOver(const base::FilePath& install_folder,
+                                 const base::CommandLine* process_command_line, Delegate* delegate)
+    : install_folder_(install_folder),
+      process_command_line_(process_command_line),
+      delegate_(delegate) {}
+
+PackageHandOver::~PackageHandOver() = default;
+
+void PackageHandOver::WaitForPackage(bool post_elevation_tasks) {
+  LOG(INFO) << "Need to wait for actual package";
+  post_elevation_tasks_ = post_elevation_tasks;
+  const std::wstring name =
+      GetKernelObjectName(install_folder_.value(), kPackageReadyEventPrefix, true);
+  VLOG(1) << "Event name for package_ready: " << name;
+  package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!package_ready_event_.IsValid()) {
+    if (ClaimOutcome())
+      delegate_->ReportError(0, "Failed to open a handle to the package ready event");
+    return;
+  }
+  if (WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
+    OnObjectSignaled(package_ready_event_.Get());
+    return;
+  }
+  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(), this) && ClaimOutcome()) {
+    delegate_->ReportError(0, "Failed to watch the package ready event");
+  }
+}
+
+void PackageHandOver::OnObjectSignaled(HANDLE object) {
+  if (interrupted_event_ && object == interrupted_event_) {
+    LOG(INFO) << "Installation was interrupted";
+    delegate_->Cancel();
+    return;
+  }
+  // A second signal finds the outcome reported and runs nothing again.
+  if (outcome_reported_) return;
+  LOG(INFO) << "Package is ready";
+  RunPackageInstaller();
+}
+
+void PackageHandOver::RunPackageInstaller() {
+  base::CommandLine command_line = delegate_->GetSettingsCommandLine();
+  command_line.SetProgram(
+      process_command_line_->GetSwitchValuePath("wait-for-package").Append(L"installer.exe"));
+  if (post_elevation_tasks_) command_line.AppendSwitch("post-elevated-install-tasks");
+  command_line.AppendSwitchNative("crash-reporter-pid", CrashReporterIdText());
+
+  delegate_->OnStartingNewMainProcess(false);
+  delegate_->Finish();
+  LOG(INFO) << "Running installer from the package with command line: "
+            << command_line.GetCommandLineString();
+  base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+  int32_t exit_code = -1;
+  const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  delegate_->OnReturnedToPreviousMainProcess();
+
+  if (!ClaimOutcome()) return;
+  if (!process.IsValid()) {
+    delegate_->ReportError(0, "Failed to start installer process from the package folder.");
+  } else if (ended && exit_code == 0) {
+    delegate_->OnInstallationSucceeded();
+  } else {
+    delegate_->ReportError(0, "Installer process did not complete successfully.");
+  }
+}
+
+bool PackageHandOver::ClaimOutcome() {
+  if (outcome_reported_) return false;
+  outcome_reported_ = true;
+  return true;
+}
+
+namespace internal {
+
+bool IsUacEnabledFor(bool can_be_admin, int os_version, HKEY policy_root,
+                     const wchar_t* policy_key) {
+  if (can_be_admin || os_version < base::OS_VERSION_VISTA) return true;
+  base::RegistryKey key;
+  if (key.Open(policy_root, policy_key, KEY_QUERY_VALUE) != ERROR_SUCCESS) return true;
+  DWORD enable_lua = 1;
+  if (key.ReadValueDW(L"EnableLUA", &enable_lua) != ERROR_SUCCESS) return true;
+  return enable_lua != 0;
+}
+
+int32_t RunElevatedFrom(const base::FilePath& executable,
+                        const base::CommandLine& settings_command_line,
+                        const base::CommandLine& process_command_line,
+                        ElevationDelegate* delegate) {
+  base::CommandLine command_line(settings_command_line);
+  command_line.AppendSwitchNative("parent-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
+  const bool wait_for_package = process_command_line.HasSwitch("wait-for-package");
+  if (wait_for_package) {
+    command_line.AppendSwitchNative("wait-for-package",
+                                    process_command_line.GetSwitchValueNative("wait-for-package"));
+  }
+  command_line.AppendSwitch("run-elevated");
+
+  delegate->OnStartingNewMainProcess(false);
+  base::ScopedHandle process = ShellExecuteElevated(executable, command_line.GetArgumentsString());
+  if (!process.IsValid()) {
+    PLOG(ERROR) << "Failed to run the elevated process";
+    return HAND_OVER_NOT_ELEVATED;
+  }
+  const DWORD wait = WaitForSingleObject(process.Get(), INFINITE);
+  const DWORD wait_error = GetLastError();
+  delegate->OnReturnedToPreviousMainProcess();
+  if (wait == WAIT_FAILED) {
+    SetLastError(wait_error);
+    PLOG(ERROR) << "Failed wait for the elevated installer";
+    return HAND_OVER_PROCESS_FAILED;
+  }
+  if (wait != WAIT_OBJECT_0) {
+    LOG(ERROR) << "Unexpected result when waiting for the elevated installer";
+    return HAND_OVER_PROCESS_FAILED;
+  }
+  DWORD exit_code = 1;
+  if (!GetExitCodeProcess(process.Get(), &exit_code) || exit_code != 0)
+    return HAND_OVER_PROCESS_FAILED;
+  process.Close();
+  if (wait_for_package) {
+    delegate->WaitForPackage(true);
+  } else {
+    delegate->RunPostElevationTasks();
+  }
+  return HAND_OVER_SUCCEEDED;
+}
+
+int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base::FilePath& folder,
+                                   bool permanent, bool uninstall,
+                                   const base::CommandLine& process_command_line,
+                                   FolderPermission* permission) {
+  std::wstring user;
+  if (!GetCurrentUserName(&user)) {
+    LOG(ERROR) << "Failed to obtain user name";
+    return HAND_OVER_SETUP_FAILED;
+  }
+  VLOG(1) << "User name is" << user;
+
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  command_line.AppendSwitchPath("set-folder-permission", folder);
+  command_line.AppendSwitchNative("permissions-for-user", user);
+  if (permanent) command_line.AppendSwitch("permanent-permissions");
+  if (uninstall) command_line.AppendSwitch("run-uninstall-bat");
+  command_line.AppendSwitchNative("crash-reporter-pid", CrashReporterIdText());
+  if (process_command_line.HasSwitch("wait-for-package")) {
+    command_line.AppendSwitchNative("wait-for-package",
+                                    process_command_line.GetSwitchValueNative("wait-for-package"));
+  }
+  command_line.AppendSwitchNative("initial-pid",
+                                  process_command_line.GetSwitchValueNative("initial-pid"));
+
+  if (executable.empty()) {
+    LOG(ERROR) << "Failed to obtain installer exe file path";
+    return HAND_OVER_SETUP_FAILED;
+  }
+
+  const std::wstring granted_name =
+      GetKernelObjectName(folder.value(), kGiveInstallPermissionEventPrefix, false);
+  const std::wstring undo_name =
+      GetKernelObjectName(folder.value(), kGiveInstallPermissionUndoEventPrefix, false);
+  base::ScopedHandle granted(CreateEventW(nullptr, FALSE, FALSE, granted_name.c_str()));
+  base::ScopedHandle undo(CreateEventW(nullptr, FALSE, FALSE, undo_name.c_str()));
+  if (!granted.IsValid() || !undo.IsValid()) {
+    PLOG(ERROR) << "Failed to create event for communicating with "
+                << "the elevated process";
+    return HAND_OVER_SETUP_FAILED;
+  }
+  if (base::GetWindowsVersion() >= base::OS_VERSION_VISTA &&
+      (!FixEventACL(granted.Get()) || !FixEventACL(undo.Get()))) {
+    return HAND_OVER_SETUP_FAILED;
+  }
+
+  base::ScopedHandle process = ShellExecuteElevated(executable, command_line.GetArgumentsString());
+  if (!process.IsValid()) {
+    PLOG(ERROR) << "Failed to run the elevated process";
+    return HAND_OVER_NOT_ELEVATED;
+  }
+  // The event first: a permanent grant's helper may signal and end at once.
+  const HANDLE waits[] = {granted.Get(), process.Get()};
+  const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  if (wait != WAIT_OBJECT_0) {
+    PLOG(ERROR) << "Failed to run the elevated process";
+    return HAND_OVER_PROCESS_FAILED;
+  }
+  permission->helper_pid = GetProcessId(process.Get());
+  permission->undo_event = std::move(undo);
+  return HAND_OVER_SUCCEEDED;
+}
+
+}  // namespace internal
+
+}  // namespace installer

@@ -1,0 +1,86 @@
+// Test helper: stands in for another installer process (an elevated copy, the folder
+// permission helper, a package's installer.exe). What it does comes from its environment,
+// which "runas" and plain launches both hand down:
+//   VELUM_TEST_RECORD=<file>           writes its command line to the file
+//   VELUM_TEST_EXIT_CODE=<n>           exits with n (default 0)
+//   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
+//                                      folder's GiveInstallPermission event and waits for
+//                                      its Undo event
+// and, from its arguments, "--wait-event=<name>": waits until that event is set.
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+const DWORD kBoundMs = 60000;  // never outlive a test that forgot to signal
+
+std::wstring GetEnvironment(const wchar_t* name) {
+  wchar_t value[1024] = {};
+  const DWORD length = GetEnvironmentVariableW(name, value, 1024);
+  return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+// The value of "--<name>=" among the arguments, without quotes.
+std::wstring GetSwitch(int argc, wchar_t** argv, const std::wstring& name) {
+  const std::wstring prefix = L"--" + name + L"=";
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument.compare(0, prefix.size(), prefix) == 0) return argument.substr(prefix.size());
+  }
+  return std::wstring();
+}
+
+std::wstring EventName(const wchar_t* prefix, const std::wstring& folder) {
+  std::wstring name = std::wstring(L"Local\\") + prefix + L"/" + folder;
+  for (size_t i = 6; i < name.size(); ++i) {
+    if (name[i] == L'\\') name[i] = L'/';
+  }
+  return name;
+}
+
+bool Record(const std::wstring& path) {
+  const std::wstring line = GetCommandLineW();
+  std::string text;
+  for (wchar_t c : line) text.push_back(static_cast<char>(c));
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok != FALSE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring record = GetEnvironment(L"VELUM_TEST_RECORD");
+  if (!record.empty() && !Record(record)) return 90;
+
+  const std::wstring wait_event = GetSwitch(argc, argv, L"wait-event");
+  if (!wait_event.empty()) {
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, wait_event.c_str());
+    if (!event) return 91;
+    WaitForSingleObject(event, kBoundMs);
+    CloseHandle(event);
+  }
+
+  const std::wstring folder = GetSwitch(argc, argv, L"set-folder-permission");
+  if (GetEnvironment(L"VELUM_TEST_SIGNAL_PERMISSION") == L"1" && !folder.empty()) {
+    HANDLE granted = OpenEventW(EVENT_MODIFY_STATE, FALSE,
+                                EventName(L"VelumInstaller/GiveInstallPermission", folder).c_str());
+    HANDLE undo =
+        OpenEventW(SYNCHRONIZE, FALSE,
+                   EventName(L"VelumInstaller/GiveInstallPermission/Undo", folder).c_str());
+    if (!granted || !undo) return 92;
+    SetEvent(granted);
+    WaitForSingleObject(undo, kBoundMs);
+    CloseHandle(granted);
+    CloseHandle(undo);
+  }
+
+  const std::wstring exit_code = GetEnvironment(L"VELUM_TEST_EXIT_CODE");
+  return exit_code.empty() ? 0 : _wtoi(exit_code.c_str());
+}

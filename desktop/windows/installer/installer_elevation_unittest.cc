@@ -1,0 +1,358 @@
+#include "desktop/windows/installer/installer_elevation.h"
+
+#include <aclapi.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/strings/stringprintf.h"
+#include "base/test/test_helper_process.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/utils.h"
+
+namespace installer {
+namespace {
+
+const wchar_t kHelper[] = L"installer_elevation_test_helper.exe";
+
+base::FilePath Helper() { return base::FilePath(base::TestExeSibling(kHelper)); }
+
+// Sets an environment variable for the test's length; children inherit it.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+    EXPECT_TRUE(SetEnvironmentVariableW(name, value.c_str()));
+  }
+  ~ScopedEnvironmentVariable() { SetEnvironmentVariableW(name_, nullptr); }
+
+ private:
+  const wchar_t* name_;
+};
+
+std::string ReadRecord(const base::FilePath& path) {
+  std::string text;
+  EXPECT_TRUE(base::ReadFileToString(path, &text)) << "the process did not run";
+  return text;
+}
+
+// Records what the hand-over told the installation, in order.
+class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Delegate {
+ public:
+  void OnStartingNewMainProcess(bool value) override {
+    calls.push_back(value ? "starting(true)" : "starting(false)");
+  }
+  void OnReturnedToPreviousMainProcess() override { calls.push_back("returned"); }
+  void RunPostElevationTasks() override { calls.push_back("post-elevation"); }
+  void WaitForPackage(bool post_elevation_tasks) override {
+    calls.push_back(post_elevation_tasks ? "wait(true)" : "wait(false)");
+  }
+  base::CommandLine GetSettingsCommandLine() override {
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    command_line.AppendSwitch("launchvelum");
+    return command_line;
+  }
+  void Finish() override { calls.push_back("finish"); }
+  void ReportError(uint32_t code, const std::string& message) override {
+    calls.push_back(base::StringPrintf("error(%u, %s)", code, message.c_str()));
+    Done();
+  }
+  void OnInstallationSucceeded() override {
+    calls.push_back("succeeded");
+    Done();
+  }
+  void Cancel() override { calls.push_back("cancel"); }
+
+  void Done() {
+    if (run_loop) run_loop->Quit();
+  }
+
+  std::vector<std::string> calls;
+  base::RunLoop* run_loop = nullptr;
+};
+
+class ElevationTest : public base::ScratchDirTest {
+ protected:
+  base::FilePath RecordPath() { return Path(L"record.txt"); }
+};
+
+TEST(ElevationErrorTest, ResultsBecomeTheInstallationsErrors) {
+  struct Case {
+    int32_t result;
+    uint32_t elevated_code;
+    const char* elevated_message;
+    uint32_t permission_code;
+  };
+  const Case cases[] = {
+      {HAND_OVER_NOT_ELEVATED, 6, "Elevated installation failed.", 6},
+      {HAND_OVER_PROCESS_FAILED, 0, "Installer process did not complete successfully.", 0},
+      {HAND_OVER_SETUP_FAILED, 0, "Error when setting up the installer process", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    EXPECT_EQ(c.elevated_code, GetRunElevatedError(c.result).code);
+    EXPECT_STREQ(c.elevated_message, GetRunElevatedError(c.result).message);
+    EXPECT_EQ(c.permission_code, GetFolderPermissionError(c.result).code);
+  }
+  EXPECT_STREQ(
+      "The process for giving us write permission to the installer folder didn't complete "
+      "successfully",
+      GetFolderPermissionError(HAND_OVER_PROCESS_FAILED).message);
+}
+
+// Only an explicit EnableLUA of 0 for a user who cannot become an administrator on Vista
+// or later says no.
+TEST(ElevationUacTest, OnlyAPolicyOfZeroDisablesElevationForAStandardUser) {
+  const std::wstring key =
+      base::StringPrintf(L"Software\\VelumTest\\Uac%lu", GetCurrentProcessId());
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+  const int vista = base::OS_VERSION_VISTA;
+  EXPECT_TRUE(internal::IsUacEnabledFor(false, vista, HKEY_CURRENT_USER, key.c_str()))
+      << "missing key";
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Other", REG_SZ, L"x", 4));
+  EXPECT_TRUE(internal::IsUacEnabledFor(false, vista, HKEY_CURRENT_USER, key.c_str()))
+      << "missing value";
+  DWORD value = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"EnableLUA", REG_DWORD,
+                                           &value, sizeof(value)));
+  EXPECT_FALSE(internal::IsUacEnabledFor(false, vista, HKEY_CURRENT_USER, key.c_str()));
+  EXPECT_TRUE(internal::IsUacEnabledFor(true, vista, HKEY_CURRENT_USER, key.c_str()))
+      << "an administrator";
+  EXPECT_TRUE(internal::IsUacEnabledFor(false, base::OS_VERSION_XP, HKEY_CURRENT_USER, key.c_str()))
+      << "before Vista";
+  value = 1;
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"EnableLUA", REG_DWORD,
+                                           &value, sizeof(value)));
+  EXPECT_TRUE(internal::IsUacEnabledFor(false, vista, HKEY_CURRENT_USER, key.c_str()));
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str()));
+}
+
+TEST(ElevationFixEventAclTest, AdministratorsGetAnAllowEntry) {
+  base::ScopedHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  ASSERT_TRUE(event.IsValid());
+  ASSERT_TRUE(FixEventACL(event.Get()));
+
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            GetSecurityInfo(event.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor));
+  ASSERT_TRUE(dacl);
+  SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                       DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators));
+  bool found = false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        !EqualSid(&ace->SidStart, administrators)) {
+      continue;
+    }
+    // Stored generic, or mapped to the event's full rights.
+    found = (ace->Mask & GENERIC_ALL) || (ace->Mask & EVENT_ALL_ACCESS) == EVENT_ALL_ACCESS;
+  }
+  FreeSid(administrators);
+  LocalFree(descriptor);
+  EXPECT_TRUE(found);
+}
+
+TEST_F(ElevationTest, ElevatedCopyGetsTheSwitchesAndItsExitCodeDecides) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  base::CommandLine settings(base::CommandLine::NO_PROGRAM);
+  settings.AppendSwitchASCII("launchvelum", "0");
+  const base::CommandLine process(base::FilePath(L"installer.exe"));
+
+  struct Case {
+    const wchar_t* exit_code;
+    int32_t result;
+    const char* last_call;
+  };
+  const Case cases[] = {{L"0", HAND_OVER_SUCCEEDED, "post-elevation"},
+                        {L"3", HAND_OVER_PROCESS_FAILED, "returned"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    ScopedEnvironmentVariable exit_code(L"VELUM_TEST_EXIT_CODE", c.exit_code);
+    RecordingDelegate delegate;
+    EXPECT_EQ(c.result, internal::RunElevatedFrom(Helper(), settings, process, &delegate));
+    ASSERT_FALSE(delegate.calls.empty());
+    EXPECT_EQ("starting(false)", delegate.calls.front());
+    EXPECT_EQ(c.last_call, delegate.calls.back());
+    const std::string line = ReadRecord(RecordPath());
+    EXPECT_NE(std::string::npos,
+              line.find(base::StringPrintf("--launchvelum=0 --parent-pid=%lu --run-elevated",
+                                           GetCurrentProcessId())))
+        << line;
+  }
+}
+
+TEST_F(ElevationTest, ElevatedCopyOfAWaitingInstallerWaitsForThePackageAfterwards) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  base::CommandLine process(base::FilePath(L"installer.exe"));
+  process.AppendSwitchPath("wait-for-package", Path(L"package"));
+  RecordingDelegate delegate;
+  EXPECT_EQ(HAND_OVER_SUCCEEDED,
+            internal::RunElevatedFrom(Helper(), base::CommandLine(base::CommandLine::NO_PROGRAM),
+                                      process, &delegate));
+  EXPECT_EQ((std::vector<std::string>{"starting(false)", "returned", "wait(true)"}),
+            delegate.calls);
+  EXPECT_NE(
+      std::string::npos,
+      ReadRecord(RecordPath()).find("--wait-for-package=\"" + Path(L"package").AsUTF8() + "\""));
+}
+
+TEST_F(ElevationTest, RefusedStartsAreNotElevated) {
+  RecordingDelegate delegate;
+  // As when the user cancels the prompt: the shell cannot run it.
+  EXPECT_EQ(HAND_OVER_NOT_ELEVATED,
+            internal::RunElevatedFrom(Path(L"missing.exe"),
+                                      base::CommandLine(base::CommandLine::NO_PROGRAM),
+                                      base::CommandLine(base::CommandLine::NO_PROGRAM), &delegate));
+  // A copy that should have been elevated starts nothing more.
+  base::CommandLine elevated(base::CommandLine::NO_PROGRAM);
+  elevated.AppendSwitch("run-elevated");
+  RecordingDelegate second;
+  EXPECT_EQ(HAND_OVER_NOT_ELEVATED,
+            RunElevated(base::CommandLine(base::CommandLine::NO_PROGRAM), elevated, &second));
+  EXPECT_TRUE(second.calls.empty());
+}
+
+TEST_F(ElevationTest, PermissionHelperThatSignalsLeavesItsUndoEvent) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  ScopedEnvironmentVariable signal(L"VELUM_TEST_SIGNAL_PERMISSION", L"1");
+  base::CommandLine process(base::FilePath(L"installer.exe"));
+  process.AppendSwitchASCII("initial-pid", "4242");
+  const base::FilePath folder = Path(L"install");
+  FolderPermission permission;
+  ASSERT_EQ(HAND_OVER_SUCCEEDED, internal::ObtainFolderPermissionFrom(Helper(), folder, false, true,
+                                                                      process, &permission));
+  ASSERT_TRUE(permission.undo_event.IsValid());
+  EXPECT_NE(0u, permission.helper_pid);
+  const std::string line = ReadRecord(RecordPath());
+  for (const std::string& expected :
+       {"--set-folder-permission=\"" + folder.AsUTF8() + "\"",
+        std::string("--permissions-for-user="), std::string("--run-uninstall-bat"),
+        std::string("--crash-reporter-pid=0"), std::string("--initial-pid=4242")}) {
+    EXPECT_NE(std::string::npos, line.find(expected)) << expected << " in " << line;
+  }
+  EXPECT_EQ(std::string::npos, line.find("--permanent-permissions"));
+
+  // The helper ends once the installation no longer needs the access.
+  base::ScopedHandle helper(OpenProcess(SYNCHRONIZE, FALSE, permission.helper_pid));
+  ASSERT_TRUE(SetEvent(permission.undo_event.Get()));
+  if (helper.IsValid()) {
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(helper.Get(), 60000));
+  }
+}
+
+TEST_F(ElevationTest, PermissionHelperThatEndsWithoutSignallingFails) {
+  FolderPermission permission;
+  EXPECT_EQ(HAND_OVER_PROCESS_FAILED,
+            internal::ObtainFolderPermissionFrom(Helper(), Path(L"install"), true, false,
+                                                 base::CommandLine(base::CommandLine::NO_PROGRAM),
+                                                 &permission));
+  EXPECT_FALSE(permission.undo_event.IsValid());
+  EXPECT_EQ(HAND_OVER_NOT_ELEVATED,
+            internal::ObtainFolderPermissionFrom(
+                Path(L"missing.exe"), Path(L"install"), true, false,
+                base::CommandLine(base::CommandLine::NO_PROGRAM), &permission));
+}
+
+class PackageHandOverTest : public ElevationTest {
+ protected:
+  void SetUp() override {
+    ElevationTest::SetUp();
+    install_folder_ = Path(L"install");
+    package_folder_ = Path(L"package");
+    ASSERT_TRUE(base::CreateDirectory(package_folder_));
+    ASSERT_TRUE(CopyFileW(Helper().value().c_str(),
+                          package_folder_.Append(L"installer.exe").value().c_str(), FALSE));
+    process_.AppendSwitchPath("wait-for-package", package_folder_);
+  }
+
+  base::ScopedHandle CreatePackageReadyEvent() {
+    const std::wstring name =
+        GetKernelObjectName(install_folder_.value(), L"VelumInstaller/PackageReady", true);
+    return base::ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  }
+
+  base::FilePath install_folder_;
+  base::FilePath package_folder_;
+  base::CommandLine process_{base::FilePath(L"backend.exe")};
+};
+
+TEST_F(PackageHandOverTest, ReadyPackageRunsItsInstallerAtOnceAndReportsOnce) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  base::ScopedHandle ready = CreatePackageReadyEvent();
+  ASSERT_TRUE(ready.IsValid());
+  ASSERT_TRUE(SetEvent(ready.Get()));
+  RecordingDelegate delegate;
+  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  hand_over.WaitForPackage(true);
+  EXPECT_EQ((std::vector<std::string>{"starting(false)", "finish", "returned", "succeeded"}),
+            delegate.calls);
+  EXPECT_TRUE(hand_over.outcome_reported());
+  const std::string line = ReadRecord(RecordPath());
+  EXPECT_NE(std::string::npos, line.find("installer.exe"));
+  EXPECT_NE(std::string::npos,
+            line.find("--launchvelum --post-elevated-install-tasks --crash-reporter-pid=0"))
+      << line;
+
+  // A second signal runs nothing again and reports nothing more.
+  hand_over.OnObjectSignaled(ready.Get());
+  EXPECT_EQ(4u, delegate.calls.size());
+}
+
+TEST_F(PackageHandOverTest, PackageInstallerFailureIsAnError) {
+  ScopedEnvironmentVariable exit_code(L"VELUM_TEST_EXIT_CODE", L"5");
+  base::ScopedHandle ready = CreatePackageReadyEvent();
+  ASSERT_TRUE(SetEvent(ready.Get()));
+  RecordingDelegate delegate;
+  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  hand_over.WaitForPackage(false);
+  EXPECT_EQ("error(0, Installer process did not complete successfully.)", delegate.calls.back());
+
+  ASSERT_TRUE(base::DeleteFile(package_folder_.Append(L"installer.exe"), false));
+  RecordingDelegate missing;
+  PackageHandOver second(install_folder_, &process_, &missing);
+  second.WaitForPackage(false);
+  EXPECT_EQ("error(0, Failed to start installer process from the package folder.)",
+            missing.calls.back());
+}
+
+TEST_F(PackageHandOverTest, MissingEventIsAnErrorAndInterruptionCancels) {
+  RecordingDelegate delegate;
+  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  hand_over.WaitForPackage(false);
+  EXPECT_EQ(
+      (std::vector<std::string>{"error(0, Failed to open a handle to the package ready event)"}),
+      delegate.calls);
+
+  base::ScopedHandle interrupted(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  hand_over.set_interrupted_event(interrupted.Get());
+  hand_over.OnObjectSignaled(interrupted.Get());
+  EXPECT_EQ("cancel", delegate.calls.back());
+}
+
+TEST_F(PackageHandOverTest, PackageThatBecomesReadyLaterIsWatched) {
+  base::MessageLoop loop;
+  base::ScopedHandle ready = CreatePackageReadyEvent();
+  RecordingDelegate delegate;
+  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  hand_over.WaitForPackage(false);
+  EXPECT_TRUE(delegate.calls.empty());
+  ASSERT_TRUE(SetEvent(ready.Get()));
+  base::RunLoop run_loop;
+  delegate.run_loop = &run_loop;
+  run_loop.Run();
+  EXPECT_EQ("succeeded", delegate.calls.back());
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,60 @@
+#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
+
+#include "base/command_line.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/version.h"
+#include "desktop/windows/installer/process_launch_lock.h"
+#include "desktop/windows/installer/stats_node.h"
+
+namespace installer {
+
+const base::TimeDelta kDownloadedItemAnswerTimeout = base::TimeDelta::FromSeconds(120);
+
+namespace {
+
+// The program's answer to |switch_name|; false when it could not run, crashed or hung.
+bool AskDownloadedItem(const base::FilePath& file, const char* switch_name, base::TimeDelta timeout,
+                       std::string* answer) {
+  base::CommandLine command_line(file);
+  command_line.AppendSwitch(switch_name);
+  bool timed_out = false;
+  // The process-wide launch lock keeps other launches from inheriting the output pipe.
+  if (!base::RunAndCaptureOutputWithTimeout(command_line.GetCommandLineString(), timeout,
+                                            &GetProcessLaunchLock(), answer, &timed_out)) {
+    LOG(ERROR) << (timed_out ? "Downloaded item did not answer in time: "
+                             : "Could not run the downloaded item: ")
+               << file.value();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CheckDownloadedVersion(const base::FilePath& file, const std::string& installer_version,
+                            const std::string* stream, StatsNode* node, base::TimeDelta timeout) {
+  const base::Version own_version(installer_version);
+  std::string version_text;
+  if (!AskDownloadedItem(file, "internal-version", timeout, &version_text)) return false;
+  VLOG(1) << "Downloaded item version: " << version_text;
+  node->SetString("internal_version", version_text);
+  const base::Version version(version_text);
+  if (!version.IsValid() || version.CompareTo(own_version) < 0) {
+    LOG(ERROR) << "Downloaded item is older than the installer";
+    return false;
+  }
+  if (!stream) return true;
+
+  std::string stream_text;
+  if (!AskDownloadedItem(file, "stream", timeout, &stream_text)) return false;
+  VLOG(1) << "Downloaded item stream: " << stream_text;
+  node->SetString("stream", stream_text);
+  if (stream_text != *stream) {
+    LOG(ERROR) << "Downloaded item is of a different stream than the installer";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace installer

@@ -1,0 +1,91 @@
+#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/test/test_helper_process.h"
+#include "desktop/windows/installer/package_fetcher/file_name_checks.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
+
+namespace installer {
+namespace {
+
+base::FilePath Stub() {
+  return base::FilePath(base::TestExeSibling(L"package_stub_test_helper.exe"));
+}
+
+class DownloadedVersionCheckTest : public ::testing::Test {
+ protected:
+  ~DownloadedVersionCheckTest() override {
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
+    SetEnvironmentVariableA("VELUM_STUB_STREAM", nullptr);
+    SetEnvironmentVariableA("VELUM_STUB_HANG", nullptr);
+  }
+  testing::TestStatsRecord record_;
+};
+
+TEST_F(DownloadedVersionCheckTest, NoOlderThanTheInstallerAndOfItsStream) {
+  struct Case {
+    const char* version;
+    const char* stream;
+    bool check_stream;
+    bool passes;
+  } cases[] = {
+      {"1234.4", "Stable", true, false},  {"1234.5", "Stable", true, true},
+      {"1234.5.1", "Stable", true, true}, {"1235", "Stable", true, true},
+      {"1234.5", "beta", true, false},    {"1234.5", "beta", false, true},
+      {"1234.5", "stable", true, false},  {"not a version", "Stable", true, false},
+      {"", "Stable", true, false},
+  };
+  const std::string stream = "Stable";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.version) + " " + c.stream);
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", c.version);
+    SetEnvironmentVariableA("VELUM_STUB_STREAM", c.stream);
+    EXPECT_EQ(c.passes, CheckDownloadedVersion(Stub(), "1234.5", c.check_stream ? &stream : nullptr,
+                                               &record_.root, base::TimeDelta::FromSeconds(120)));
+    std::string recorded;
+    EXPECT_TRUE(record_.tree.GetString("internal_version", &recorded));
+    EXPECT_EQ(c.version, recorded);
+  }
+}
+
+TEST_F(DownloadedVersionCheckTest, ProgramThatDoesNotAnswerIsEnded) {
+  SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", "1234.5");
+  SetEnvironmentVariableA("VELUM_STUB_HANG", "1");
+  EXPECT_FALSE(CheckDownloadedVersion(Stub(), "1234.5", nullptr, &record_.root,
+                                      base::TimeDelta::FromMilliseconds(500)));
+  EXPECT_FALSE(CheckDownloadedVersion(base::FilePath(L"C:\\no such folder\\x.exe"), "1.0", nullptr,
+                                      &record_.root, base::TimeDelta::FromSeconds(5)));
+}
+
+TEST(FileNameChecksTest, OnlyBareNamesStayInTheirFolder) {
+  struct Case {
+    const wchar_t* name;
+    bool bare;
+  } cases[] = {
+      {L"a.exe", true},
+      {L"partner file.dat", true},
+      {L"..\\..\\x.exe", false},
+      {L"../x.exe", false},
+      {L"C:\\x.exe", false},
+      {L"\\\\server\\x", false},
+      {L"sub\\x.exe", false},
+      {L"x.exe:stream", false},
+      {L"C:x.exe", false},
+      {L"..", false},
+      {L".", false},
+      {L"", false},
+      {L"nul", false},
+      {L"COM1.txt", false},
+      {L"con .exe", false},
+      {L"console.exe", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.bare, IsBareFileName(c.name)) << c.name;
+}
+
+}  // namespace
+}  // namespace installer

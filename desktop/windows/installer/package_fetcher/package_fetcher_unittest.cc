@@ -1,0 +1,445 @@
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/bind.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/json/json_reader.h"
+#include "base/location.h"
+#include "base/message_loop/message_loop.h"
+#include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread.h"
+#include "base/win/scoped_handle.h"
+#include "base/test/run_loop_test_util.h"
+#include "base/test/scoped_command_line_test_util.h"
+#include "crypto/sha2.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
+#include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
+#include "desktop/windows/installer/stats_node_test_util.h"
+#include "testing/update_server/update_server_test_util.h"
+
+namespace installer {
+namespace {
+
+using testing::ReadAll;
+
+std::string Signing(const char* name) {
+  return ReadAll(testing::TestDataPath((std::string("signing/") + name).c_str()));
+}
+
+std::string Sha256(const std::string& data) {
+  return crypto::ComputeSha256Hex(data.data(), data.size());
+}
+
+class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
+ protected:
+  void SetUp() override {
+    base::ScratchDirTest::SetUp();
+    ASSERT_TRUE(server_.Start()) << server_.error();
+    command_line_.Get()->AppendSwitchNative("internal-package-server",
+                                            server_.Url("/netinstaller/address"));
+    // What the stand-in package answers: the running installer's own version and stream.
+    SetStubAnswers(GetBuildAndPatchNumber(), GetChannelName());
+    download_folder_ = Path(L"download");
+    ASSERT_TRUE(base::CreateDirectory(download_folder_));
+  }
+  void TearDown() override {
+    fetcher_.reset();
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
+    SetEnvironmentVariableA("VELUM_STUB_STREAM", nullptr);
+    SetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", nullptr);
+    base::ScratchDirTest::TearDown();
+  }
+
+  static void SetStubAnswers(const std::string& version, const std::string& stream) {
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", version.c_str());
+    SetEnvironmentVariableA("VELUM_STUB_STREAM", stream.c_str());
+  }
+
+  // The running installer: a signing fixture, with tracking data when not empty.
+  void UseRunningInstaller(const char* fixture, const std::string& tracking_data = "") {
+    payload_.reset(
+        new PayloadReader(testing::TestDataPath((std::string("signing/") + fixture).c_str())));
+    if (!tracking_data.empty()) payload_->SetExternalTrackingData(tracking_data);
+  }
+
+  // Serves |package| at /package.exe and answers the address request with it, its
+  // checksum (or |checksum|) and the members of |more_json|.
+  void ServePackage(const std::string& package, const std::string& more_json = "",
+                    const std::string& checksum = "") {
+    ASSERT_TRUE(server_.ServeFile("/package.exe", package));
+    std::string reply = R"({"installer": "{base}/package.exe", "installer_checksum": ")" +
+                        (checksum.empty() ? Sha256(package) : checksum) + "\"";
+    if (!more_json.empty()) reply += ", " + more_json;
+    ASSERT_TRUE(server_.SetDownloadAddress(reply + "}"));
+  }
+
+  // Makes the fetcher and starts a try.
+  void StartFetcher() {
+    fetcher_.reset(new PackageFetcher(download_folder_, record_.root.Clone(), &ui_, this,
+                                      payload_.get(), 1, false));
+    fetcher_->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
+    fetcher_->Start();
+  }
+
+  // Runs the loop until the try ends; its final status.
+  int RunUntilTryEnds() {
+    base::RunLoop run_loop;
+    run_loop_ = &run_loop;
+    const bool ended = base::RunUntilQuitOrLimit(&run_loop, base::TimeDelta::FromSeconds(120));
+    run_loop_ = nullptr;
+    EXPECT_TRUE(ended) << "the try never ended";
+    return statuses_.empty() ? -1 : statuses_.back();
+  }
+
+  int Fetch() {
+    StartFetcher();
+    return RunUntilTryEnds();
+  }
+
+  // FetcherDelegate:
+  void SetTotalProgress(uint32_t) override {}
+  void SetCurrentProgress(uint32_t) override {}
+  void NotifyStalled(uint32_t) override {}
+  void NotifyStatusChanged(int status) override {
+    statuses_.push_back(status);
+    if (status >= PACKAGE_STATUS_READY && run_loop_) run_loop_->Quit();
+  }
+
+  // A string of the |index|-th "fetches" entry; empty when absent.
+  std::string FetchString(size_t index, const char* key) {
+    const base::List* fetches = nullptr;
+    const base::Dictionary* fetch = nullptr;
+    std::string value;
+    if (record_.tree.GetList("fetches", &fetches) && fetches->GetDictionary(index, &fetch))
+      fetch->GetString(key, &value);
+    return value;
+  }
+
+  base::FilePath PackageFile(const wchar_t* name) {
+    return fetcher_->package_folder().Append(name);
+  }
+
+  base::ScopedCommandLine command_line_;
+  base::MessageLoop loop_;
+  testing::UpdateServer server_;
+  testing::NoWindowUIDelegate ui_;
+  testing::TestStatsRecord record_;
+  std::unique_ptr<PayloadReader> payload_;
+  base::FilePath download_folder_;
+  std::unique_ptr<PackageFetcher> fetcher_;
+  std::vector<int> statuses_;
+  base::RunLoop* run_loop_ = nullptr;
+};
+
+TEST_F(PackageFetcherTest, NetRouteDownloadsChecksUnpacksAndPlacesPartnerFiles) {
+  UseRunningInstaller("unsigned.exe", "partner=acme");
+  ASSERT_TRUE(server_.ServeFile("/a.exe", "partner a"));
+  ASSERT_TRUE(server_.ServeFile("/b.exe", "partner b"));
+  ASSERT_TRUE(server_.ServeFile("/x.exe", "escapes"));
+  ServePackage(Signing("package_unsigned.exe"),
+               R"("url_welcome": "https://welcome.example/", "components": [)"
+               R"({"type": "partner_content", "location": "{base}/a.exe", "archive": 0,)"
+               R"( "checksum": ")" +
+                   Sha256("partner a") +
+                   R"(", "filename": "a.exe"},)"
+                   R"({"type": "assistant", "location": "{base}/c.exe", "archive": 0,)"
+                   R"( "checksum": "", "filename": "c.exe"},)"
+                   R"({"type": "partner_content", "location": "{base}/x.exe", "archive": 0,)"
+                   R"( "checksum": ")" +
+                   Sha256("escapes") +
+                   R"(", "filename": "..\\..\\x.exe"},)"
+                   R"({"type": "partner_content", "location": "{base}/b.exe", "archive": 0,)"
+                   R"( "checksum": ")" +
+                   Sha256("partner b") + R"(", "filename": "b.exe"}])");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5}), statuses_);
+
+  // The address request carried the tracking data.
+  std::vector<testing::RecordedRequest> requests = server_.RequestsTo("/netinstaller/address");
+  ASSERT_EQ(1u, requests.size());
+  EXPECT_EQ("POST", requests[0].method);
+  EXPECT_EQ("partner=acme", requests[0].body);
+  // An assistant is not fetched; a name that leaves the folder is refused unfetched.
+  EXPECT_TRUE(server_.RequestsTo("/c.exe").empty());
+  EXPECT_TRUE(server_.RequestsTo("/x.exe").empty());
+  EXPECT_FALSE(base::PathExists(Path(L"x.exe")));
+
+  EXPECT_EQ("velum browser\n", ReadAll(PackageFile(L"velum.exe")));
+  EXPECT_EQ("partner a", ReadAll(PackageFile(L"a.exe")));
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\na.exe\r\nb.exe\r\n",
+            ReadAll(PackageFile(L"files_list")));
+  EXPECT_EQ("partner=acme", ReadAll(PackageFile(L"server_tracking_data")));
+  std::unique_ptr<base::Value> prefs =
+      base::JsonReader::Read(ReadAll(PackageFile(L"installer_prefs_include.json")));
+  const base::Dictionary* dictionary = nullptr;
+  std::string welcome;
+  ASSERT_TRUE(prefs && prefs->GetAsDictionary(&dictionary));
+  EXPECT_TRUE(dictionary->GetString("welcome-url", &welcome));
+  EXPECT_EQ("https://welcome.example/", welcome);
+
+  EXPECT_EQ("package_ready", FetchString(0, "result"));
+  EXPECT_EQ(GetBuildAndPatchNumber(), FetchString(0, "internal_version"));
+  EXPECT_EQ(GetChannelName(), FetchString(0, "stream"));
+  EXPECT_NE(std::string::npos, FetchString(0, "download_url").find("/package.exe"));
+}
+
+TEST_F(PackageFetcherTest, SignedInstallerNeedsASignedPackage) {
+  UseRunningInstaller("signed.exe");
+  ServePackage(Signing("package_signed.exe"));
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_EQ("GET", server_.RequestsTo("/netinstaller/address").at(0).method);
+  // Without tracking data nothing is left for the browser.
+  EXPECT_FALSE(base::PathExists(PackageFile(L"server_tracking_data")));
+  EXPECT_TRUE(base::PathExists(PackageFile(L"velum.exe")));
+
+  statuses_.clear();
+  fetcher_.reset();
+  ServePackage(Signing("package_unsigned.exe"));
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  EXPECT_EQ("Signature incorrect for the downloaded package", FetchString(1, "failure_reason"));
+  EXPECT_NE(std::string::npos,
+            FetchString(1, "signature_check_error").find("Cannot CryptQueryObject:"));
+}
+
+TEST_F(PackageFetcherTest, FullPackageInstallerNeverAsksTheServer) {
+  UseRunningInstaller("package_unsigned.exe");
+  ASSERT_EQ(PayloadReader::FULL_PACKAGE, payload_->type());
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_EQ((std::vector<int>{0, 3, 5}), statuses_);
+  EXPECT_TRUE(server_.Requests().empty());
+  EXPECT_EQ("strings\n", ReadAll(PackageFile(L"resources\\strings.txt")));
+  // The package's own list is left as it came.
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n", ReadAll(PackageFile(L"files_list")));
+
+  // Ending the fetcher removes what it made.
+  const base::FilePath package_folder = fetcher_->package_folder();
+  fetcher_.reset();
+  EXPECT_FALSE(base::PathExists(package_folder));
+}
+
+TEST_F(PackageFetcherTest, FailuresEndTheTryWithTheirStatusAndReason) {
+  std::string no_payload = Signing("unsigned.exe");
+  std::string damaged = Signing("package_unsigned.exe");
+  damaged[damaged.size() - 12] ^= 0x55;  // inside the 7z archive's header
+  struct Case {
+    const char* name;
+    std::string package;
+    std::string reply_json;  // replaces the whole reply when not empty
+    std::string checksum;
+    const char* version;
+    const char* stream;
+    int status;
+    const char* reason;
+  } cases[] = {
+      {"no installer", Signing("package_unsigned.exe"), R"({"installer_checksum": "00"})", "",
+       nullptr, nullptr, PACKAGE_STATUS_DOWNLOAD_FAILED, "Missing full package url"},
+      {"not a dictionary", "", "[1, 2]", "", nullptr, nullptr, PACKAGE_STATUS_DOWNLOAD_FAILED,
+       "Content is not a dictionary"},
+      {"checksum", Signing("package_unsigned.exe"), "", std::string(64, '0'), nullptr, nullptr,
+       PACKAGE_STATUS_DOWNLOAD_FAILED, "Checksum incorrect for the downloaded package"},
+      {"older", Signing("package_unsigned.exe"), "", "", "99.9", nullptr,
+       PACKAGE_STATUS_DOWNLOAD_FAILED, "Downloaded package failed version check"},
+      {"other stream", Signing("package_unsigned.exe"), "", "", nullptr, "beta",
+       PACKAGE_STATUS_DOWNLOAD_FAILED, "Downloaded package failed version check"},
+      {"no payload", no_payload, "", "", nullptr, nullptr, PACKAGE_STATUS_DOWNLOAD_FAILED,
+       "Could not find 7z payload in full package"},
+      {"damaged archive", damaged, "", "", nullptr, nullptr, PACKAGE_STATUS_UNPACKING_FAILED,
+       "Archive unpacking failed failed with error 6"},
+  };
+  UseRunningInstaller("unsigned.exe");
+  size_t index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetStubAnswers(c.version ? c.version : GetBuildAndPatchNumber(),
+                   c.stream ? c.stream : GetChannelName());
+    std::string address = "/netinstaller/address";
+    if (c.reply_json.empty()) {
+      ServePackage(c.package, "", c.checksum);
+    } else {
+      address = "/reply/" + std::to_string(index);
+      ASSERT_TRUE(server_.ServeText(address, 200, c.reply_json));
+    }
+    command_line_.Get()->AppendSwitchNative("internal-package-server", server_.Url(address));
+    statuses_.clear();
+    fetcher_.reset();
+    EXPECT_EQ(c.status, Fetch());
+    EXPECT_EQ(c.reason, FetchString(index, "failure_reason"));
+    EXPECT_EQ(PackageStatusToString(c.status), FetchString(index, "result"));
+    if (!c.reply_json.empty()) {
+      EXPECT_EQ(c.reply_json, FetchString(index, "corrupted_json_content"));
+    }
+    ++index;
+  }
+
+  // An address server that answers with an error.
+  command_line_.Get()->AppendSwitchNative("internal-package-server",
+                                          server_.Url("/netinstaller/address"));
+  ASSERT_TRUE(server_.AddFaults("/netinstaller/address", R"([{"status": 404, "times": 1}])"));
+  statuses_.clear();
+  fetcher_.reset();
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  EXPECT_EQ(
+      0u,
+      FetchString(index, "failure_reason").find("Failed fetching the download URL with state 4\n"));
+}
+
+TEST_F(PackageFetcherTest, PackageFolderThatCannotBeClearedFailsTheStart) {
+  UseRunningInstaller("package_unsigned.exe");
+  fetcher_.reset(new PackageFetcher(download_folder_, record_.root.Clone(), &ui_, this,
+                                    payload_.get(), 1, false));
+  ASSERT_TRUE(base::CreateDirectory(fetcher_->package_folder()));
+  const base::FilePath busy = fetcher_->package_folder().Append(L"busy.txt");
+  base::ScopedHandle file(CreateFileW(busy.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.IsValid());
+  fetcher_->Start();
+  EXPECT_EQ(PACKAGE_STATUS_INITIALIZATION_FAILED, RunUntilTryEnds());
+  EXPECT_EQ((std::vector<int>{0, 6}), statuses_);
+  EXPECT_EQ("Unable to remove the package folder", FetchString(0, "failure_reason"));
+  EXPECT_EQ("initialization_failed", FetchString(0, "result"));
+  file.Close();
+}
+
+TEST_F(PackageFetcherTest, RetriesAreLimitedByBytesAndEmptyAnswers) {
+  UseRunningInstaller("unsigned.exe");
+  // A small package whose checksum never matches: six tries.
+  ServePackage("small package", "", std::string(64, '0'));
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  for (int retry = 1; retry < 6; ++retry) {
+    SCOPED_TRACE(retry);
+    ASSERT_TRUE(fetcher_->Retry());
+    EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, RunUntilTryEnds());
+  }
+  EXPECT_FALSE(fetcher_->Retry());
+
+  // Three answers without content: three tries.
+  fetcher_.reset();
+  ASSERT_TRUE(server_.AddFaults("/netinstaller/address", R"([{"status": 204, "times": 3}])"));
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  for (int retry = 1; retry < 3; ++retry) {
+    ASSERT_TRUE(fetcher_->Retry());
+    EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, RunUntilTryEnds());
+  }
+  EXPECT_FALSE(fetcher_->Retry());
+
+  // Once 4 MiB came in, three tries.
+  fetcher_.reset();
+  ServePackage(std::string(4 * 1024 * 1024, 'x'), "", std::string(64, '0'));
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  for (int retry = 1; retry < 3; ++retry) {
+    ASSERT_TRUE(fetcher_->Retry());
+    EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, RunUntilTryEnds());
+  }
+  EXPECT_FALSE(fetcher_->Retry());
+}
+
+TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
+  UseRunningInstaller("unsigned.exe");
+  // The components' download file cannot be opened: the rest is skipped, the package is
+  // still ready and the list still gets its line end.
+  ASSERT_TRUE(base::CreateDirectory(download_folder_.Append(L"additional_file.tmp")));
+  ASSERT_TRUE(server_.ServeFile("/a.exe", "partner a"));
+  ServePackage(Signing("package_unsigned.exe"),
+               R"("components": [{"type": "partner_content", "location": "{base}/a.exe",)"
+               R"( "archive": 0, "checksum": ")" +
+                   Sha256("partner a") + R"(", "filename": "a.exe"}])");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
+  EXPECT_TRUE(server_.RequestsTo("/a.exe").empty());
+}
+
+TEST_F(PackageFetcherTest, ArchiveComponentIsExtractedAndChecked) {
+  UseRunningInstaller("unsigned.exe");
+  // The stand-in acts as the self-extractor that brings the component's installer.
+  const std::string sfx = Signing("unsigned.exe");
+  ASSERT_TRUE(server_.ServeFile("/sfx.exe", sfx));
+  ServePackage(Signing("package_unsigned.exe"),
+               R"("components": [{"type": "partner_content", "location": "{base}/sfx.exe",)"
+               R"( "archive": 1, "checksum": ")" +
+                   Sha256(sfx) + R"("}])");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_installer.exe")));
+  EXPECT_FALSE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
+  const std::string json = record_.Json();
+  EXPECT_NE(std::string::npos, json.find("\"download_succeeded\":1")) << json;
+
+  // A component older than the installer is not kept.
+  statuses_.clear();
+  fetcher_.reset();
+  SetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", "1.0");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));
+  EXPECT_NE(std::string::npos, record_.Json().find("\"download_succeeded\":0"));
+}
+
+TEST(FetcherDelegateProxyTest, ReportsReachTheMakingThreadUntilCleared) {
+  base::MessageLoop loop;
+  testing::NoWindowUIDelegate ui;
+  testing::RecordingFetcherDelegate progress;
+  base::scoped_refptr<FetcherDelegateProxy> proxy(new FetcherDelegateProxy(&ui, &progress));
+  base::Thread worker("proxy test worker");
+  ASSERT_TRUE(worker.Start());
+  worker.GetTaskRunner()->PostTask(FROM_HERE, base::Bind(
+                                                  [](FetcherDelegateProxy* proxy) {
+                                                    proxy->NotifyStatusChanged(3);
+                                                    proxy->SetTotalProgress(10);
+                                                    proxy->SetCurrentProgress(4);
+                                                    proxy->NotifyStalled(0);
+                                                    proxy->RunUICallbackAndPostReply(
+                                                        FetcherUIDelegate::UICallback(),
+                                                        base::MessageLoop::Current()->task_runner(),
+                                                        FetcherUIDelegate::Reply());
+                                                  },
+                                                  proxy.get()));
+  worker.Stop();
+  // Everything was posted to this thread, in order; nothing ran on the worker.
+  EXPECT_TRUE(progress.statuses.empty());
+  base::RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(std::vector<int>{3}, progress.statuses);
+  EXPECT_EQ(std::vector<uint32_t>{10}, progress.totals);
+  EXPECT_EQ(4u, progress.current);
+  EXPECT_EQ(std::vector<uint32_t>{0}, progress.stalls);
+  EXPECT_EQ(1, ui.calls());
+
+  proxy->ClearDelegates();
+  proxy->NotifyStatusChanged(5);
+  base::RunLoop after_clear;
+  after_clear.QuitWhenIdle();
+  after_clear.Run();
+  EXPECT_EQ(std::vector<int>{3}, progress.statuses);
+}
+
+TEST(PackageStatusTest, Texts) {
+  EXPECT_EQ("package_ready", PackageStatusToString(5));
+  EXPECT_EQ("initialization_failed", PackageStatusToString(6));
+  EXPECT_EQ("download_failed", PackageStatusToString(7));
+  EXPECT_EQ("unpacking_failed", PackageStatusToString(8));
+  EXPECT_EQ("invalid", PackageStatusToString(0));
+  EXPECT_EQ("invalid", PackageStatusToString(9));
+}
+
+TEST(MakeTimestampedFileNameTest, NameCarriesTheLocalTime) {
+  const std::wstring name =
+      MakeTimestampedFileName(base::FilePath(L"C:\\dl"), L"velum_installer").value();
+  ASSERT_EQ(std::wstring(L"C:\\dl\\velum_installer_").size() + 14 + 4, name.size()) << name;
+  EXPECT_EQ(0u, name.find(L"C:\\dl\\velum_installer_2"));
+  EXPECT_EQ(name.size() - 4, name.rfind(L".exe"));
+}
+
+}  // namespace
+}  // namespace installer

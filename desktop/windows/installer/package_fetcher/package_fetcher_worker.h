@@ -1,0 +1,138 @@
+// PackageFetcherWorker: the package fetcher's work on its own thread. One try finds the
+// package (the installer's own payload, or a download whose address the update server
+// gives), checks its checksum, signer and version, unpacks it into the package folder,
+// then fetches the additional components, reporting every step as a status through the
+// proxy and into the statistics record.
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_WORKER_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_WORKER_H_
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/memory/ref_counted.h"
+#include "base/memory/weak_ptr.h"
+#include "base/synchronization/lock.h"
+#include "base/values.h"
+
+namespace installer {
+
+class FetcherDelegateProxy;
+class PayloadReader;
+class StatsNode;
+class WinInetDownloader;
+
+// The statuses a try reports; the last four end it.
+enum PackageStatus {
+  PACKAGE_STATUS_STARTED = 0,
+  PACKAGE_STATUS_FETCHING_URL = 1,
+  PACKAGE_STATUS_DOWNLOADING = 2,
+  PACKAGE_STATUS_EXTRACTING = 3,
+  PACKAGE_STATUS_FETCHING_COMPONENTS = 4,
+  PACKAGE_STATUS_READY = 5,
+  PACKAGE_STATUS_INITIALIZATION_FAILED = 6,
+  PACKAGE_STATUS_DOWNLOAD_FAILED = 7,
+  PACKAGE_STATUS_UNPACKING_FAILED = 8,
+};
+
+// "package_ready", "initialization_failed", "download_failed", "unpacking_failed";
+// "invalid" for any other value.
+std::string PackageStatusToString(int status);
+
+class PackageFetcherWorker {
+ public:
+  struct Paths {
+    base::FilePath download_folder;
+    // The downloaded package of a try is this with "_<try>" before the extension; its
+    // name without the extension is the package folder.
+    base::FilePath installer_path;
+    // Empty when no suite is wanted.
+    base::FilePath suite_path;
+  };
+
+  // Made on the UI thread, used and deleted on the worker thread. |payload| is the
+  // running installer's and outlives the worker.
+  PackageFetcherWorker(base::scoped_refptr<FetcherDelegateProxy> proxy, PayloadReader* payload,
+                       const Paths& paths, std::unique_ptr<StatsNode> fetcher_node,
+                       uint32_t architecture);
+  // Clears the proxy's delegates, stops a running download and deletes what the tries
+  // left: downloads, archives, the package folder and the suite folder.
+  ~PackageFetcherWorker();
+  PackageFetcherWorker(const PackageFetcherWorker&) = delete;
+  PackageFetcherWorker& operator=(const PackageFetcherWorker&) = delete;
+
+  // One try; on the worker thread.
+  void Start();
+  // From any thread: fewer failed tries than the limit (6 below 4 MiB received and three
+  // no-content answers, else 3).
+  bool CanRetry();
+
+  const base::FilePath& package_folder() const { return package_folder_; }
+  // Checked on the worker thread, where the worker is deleted.
+  base::WeakPtr<PackageFetcherWorker> GetWeakPtr() { return weak_factory_.GetWeakPtr(); }
+
+ private:
+  void FetchDownloadUrl();
+  void OnDownloadUrlFetched();
+  void ExtractArchive(const std::string& expected_checksum);
+  // Writes the 7z archive of |package| beside the download and unpacks it next.
+  void WriteOutArchive(const PayloadReader& package);
+  void UnpackArchive(const base::FilePath& archive);
+  void OnArchiveUnpacked();
+  void DownloadAdditionalFile();
+  void OnAdditionalFileDownloaded(const std::string& filename, int archive,
+                                  const std::string& checksum, const std::string& type);
+  // Moves, unpacks and checks one downloaded component; false when it is skipped.
+  bool PlaceAdditionalFile(const base::FilePath& downloaded, const std::string& filename,
+                           bool archive, const std::string& type);
+  void NextAdditionalFile();
+  void NotifyPackageReady();
+
+  // Whether downloads must carry the expected signature: the running installer is
+  // signed, or that cannot be told.
+  bool SignatureRequired() const;
+  void ReportStatus(int status);
+  void ReportResult(int status);
+  void ReportFailure(const std::string& reason, int status);
+  void ReportDownloadError(const std::string& message);
+  void ReportJsonError(const std::string& message);
+
+  const base::scoped_refptr<FetcherDelegateProxy> proxy_;
+  PayloadReader* const payload_;
+
+  base::Lock lock_;
+  // Under lock_.
+  int32_t fetch_try_counter_ = 0;
+  int32_t no_content_counter_ = 0;
+  int32_t total_bytes_received_ = 0;
+  int32_t additional_file_try_counter_ = 0;
+
+  const base::FilePath download_folder_;
+  const base::FilePath installer_path_;
+  const base::FilePath package_folder_;
+  const base::FilePath suite_path_;
+  base::FilePath current_download_path_;
+  std::vector<base::FilePath> temporary_files_;
+
+  std::unique_ptr<WinInetDownloader> downloader_;
+  std::string reply_text_;
+  std::unique_ptr<base::Value> reply_;
+  std::unique_ptr<base::List> additional_files_;
+  size_t additional_file_cursor_ = 0;
+  std::vector<std::string> partner_file_names_;
+
+  std::unique_ptr<StatsNode> fetcher_node_;
+  std::unique_ptr<StatsNode> fetch_node_;
+  std::unique_ptr<StatsNode> additional_file_node_;
+  std::unique_ptr<StatsNode> additional_file_try_node_;
+  const uint32_t architecture_;
+
+  base::WeakPtrFactory<PackageFetcherWorker> weak_factory_{this};
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_WORKER_H_

@@ -1,0 +1,62 @@
+// A stand-in for a downloaded package in the fetcher tests: it answers the switches
+// "internal-version" and "stream" as an installer does, with the values of the variables
+// VELUM_STUB_INTERNAL_VERSION and VELUM_STUB_STREAM (written without a newline), and
+// never ends when VELUM_STUB_HANG is set. Named "<type>_installer.exe" (a component) it
+// answers VELUM_STUB_COMPONENT_VERSION instead when that is set. Run without arguments as
+// "<type>_sfx.exe" it acts as a component's self-extracting archive: it puts a copy of itself
+// beside it as
+// "<type>_installer.exe". Exit code 2 for any other command line.
+#include <windows.h>
+
+#include <string.h>
+
+namespace {
+
+int Print(const char* variable) {
+  if (GetEnvironmentVariableA("VELUM_STUB_HANG", nullptr, 0) != 0) Sleep(INFINITE);
+  char value[256] = {};
+  const DWORD length = GetEnvironmentVariableA(variable, value, sizeof(value));
+  if (length >= sizeof(value)) return 3;
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), value, length, &written, nullptr);
+  return 0;
+}
+
+}  // namespace
+
+// The self-extractor's part: "<dir>\\<type>_sfx.exe" copies itself to
+// "<dir>\\<type>_installer.exe".
+int ExtractComponent() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const wchar_t kSuffix[] = L"_sfx.exe";
+  const size_t suffix_length = wcslen(kSuffix);
+  if (length == 0 || length >= MAX_PATH || length < suffix_length ||
+      _wcsicmp(path + length - suffix_length, kSuffix) != 0)
+    return 2;
+  wchar_t installer[MAX_PATH + 16];
+  wcsncpy(installer, path, length - suffix_length);
+  installer[length - suffix_length] = L'\0';
+  wcscat(installer, L"_installer.exe");
+  return CopyFileW(path, installer, FALSE) ? 0 : 4;
+}
+
+bool IsComponent() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const wchar_t kSuffix[] = L"_installer.exe";
+  const size_t suffix_length = wcslen(kSuffix);
+  return length > suffix_length && length < MAX_PATH &&
+         _wcsicmp(path + length - suffix_length, kSuffix) == 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 1) return ExtractComponent();
+  if (argc == 2 && wcscmp(argv[1], L"--internal-version") == 0 && IsComponent() &&
+      GetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", nullptr, 0) != 0)
+    return Print("VELUM_STUB_COMPONENT_VERSION");
+  if (argc == 2 && wcscmp(argv[1], L"--internal-version") == 0)
+    return Print("VELUM_STUB_INTERNAL_VERSION");
+  if (argc == 2 && wcscmp(argv[1], L"--stream") == 0) return Print("VELUM_STUB_STREAM");
+  return 2;
+}

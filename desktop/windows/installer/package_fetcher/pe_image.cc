@@ -1,0 +1,65 @@
+#include "desktop/windows/installer/package_fetcher/pe_image.h"
+
+#include <string.h>
+
+namespace installer {
+
+namespace {
+
+const char kPeSignature[] = {'P', 'E', '\0', '\0'};
+const uint64_t kPeHeaderOffsetPosition = 60;
+const uint64_t kMachineOffset = 4;
+const uint16_t kMachineI386 = 0x014C;
+// The checksum is at the same place in both optional-header formats.
+const uint64_t kChecksumOffset = 0x58;
+const uint64_t kSecurityDirectoryOffset32 = 0x98;
+const uint64_t kSecurityDirectoryOffset64 = 0xA8;
+
+bool Fits(size_t length, uint64_t offset, uint64_t size) {
+  return offset <= length && length - offset >= size;
+}
+
+}  // namespace
+
+bool ReadLittleEndian16(const uint8_t* data, size_t length, uint64_t offset, uint16_t* value) {
+  if (!Fits(length, offset, 2)) return false;
+  const uint8_t* p = data + offset;
+  *value = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  return true;
+}
+
+bool ReadLittleEndian32(const uint8_t* data, size_t length, uint64_t offset, uint32_t* value) {
+  if (!Fits(length, offset, 4)) return false;
+  const uint8_t* p = data + offset;
+  *value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return true;
+}
+
+bool BytesAt(const uint8_t* data, size_t length, uint64_t offset, const void* bytes, size_t size) {
+  return Fits(length, offset, size) && memcmp(data + offset, bytes, size) == 0;
+}
+
+bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
+  uint32_t header = 0;
+  uint16_t machine = 0;
+  if (!BytesAt(data, length, 0, "MZ", 2) ||
+      !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &header) ||
+      !BytesAt(data, length, header, kPeSignature, sizeof(kPeSignature)) ||
+      !ReadLittleEndian16(data, length, header + kMachineOffset, &machine)) {
+    return false;
+  }
+  const uint64_t entry =
+      header + (machine == kMachineI386 ? kSecurityDirectoryOffset32 : kSecurityDirectoryOffset64);
+  PeSecurityDirectory read;
+  read.checksum_position = header + kChecksumOffset;
+  read.entry_position = entry;
+  if (!ReadLittleEndian32(data, length, entry, &read.offset) ||
+      !ReadLittleEndian32(data, length, entry + 4, &read.size)) {
+    return false;
+  }
+  *directory = read;
+  return true;
+}
+
+}  // namespace installer

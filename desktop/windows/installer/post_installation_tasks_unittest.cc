@@ -1,0 +1,133 @@
+#include "desktop/windows/installer/post_installation_tasks.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
+#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/program_log_test_util.h"
+
+namespace installer {
+namespace testing {
+namespace {
+
+// Notes each default-browser set-up: whether a record was given.
+class RecordingOsOperations : public OsOperations {
+ public:
+  explicit RecordingOsOperations(std::vector<std::string>* calls) : calls_(calls) {}
+  void SetUpDefaultBrowser(const Settings&, const InstallLog* record) override {
+    calls_->push_back(record ? "with record " + record->app_id : "without record");
+  }
+
+ private:
+  std::vector<std::string>* calls_;
+};
+
+class PostInstallationTasksTest : public ProgramLogTest {
+ protected:
+  void SetUp() override {
+    ProgramLogTest::SetUp();
+    if (HasFatalFailure()) return;
+    UsePackage(CopyPackage());
+  }
+
+  InstallationRun Request(std::vector<std::wstring> switches) {
+    InstallationRun run;
+    run.switches = std::move(switches);
+    run.prepare = [this](Installer* installer) {
+      installer->SetOsOperations(std::make_unique<RecordingOsOperations>(&os_calls_));
+    };
+    return run;
+  }
+
+  std::vector<std::string> os_calls_;
+};
+
+TEST_F(PostInstallationTasksTest, AnInstallationSetsUpTheBrowserWithItsRecord) {
+  InstallationRun run = Request({L"--launchvelum=0"});
+  Run(&run);
+  ASSERT_TRUE(run.succeeded);
+  std::unique_ptr<InstallLog> record =
+      ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(record);
+  EXPECT_EQ(std::vector<std::string>{"with record " + record->app_id}, os_calls_);
+}
+
+// After an elevated installation the user's own process sets up the browser, starts the
+// components' post-elevation work and launches the browser.
+TEST_F(PostInstallationTasksTest, PostElevationTasksRunAsTheUser) {
+  system_services_.signed_files.insert(base::ToLowerASCII(base::WideToUTF8(
+      CopyPackage(L"components").Append(L"suite_installer.exe").value())));
+  AddProcessSwitch("components", L"suite:components");
+  InstallationRun install = Request({L"--launchvelum=0"});
+  Run(&install);
+  ASSERT_TRUE(install.succeeded);
+  const base::FilePath suite = install_folder_.Append(L"suite");
+  ASSERT_TRUE(base::CreateDirectory(suite));
+  // The component put only the assistant's installer there. The run is an upgrade of
+  // what the elevated copy installed: the browser does not start maximized.
+  ASSERT_TRUE(base::CopyFile(scratch_.path().Append(L"package\\components\\suite_installer.exe"),
+                             suite.Append(L"assistant_installer.exe")));
+  ClearProcessSwitches();
+  base::DeleteFile(program_log_, false);
+  os_calls_.clear();
+  AddProcessSwitch("post-elevated-install-tasks");
+  InstallationRun post = Request({L"--launchvelum=1"});
+  Run(&post);
+  ASSERT_TRUE(post.succeeded);
+  EXPECT_EQ(std::vector<std::string>{"without record"}, os_calls_);
+  std::vector<std::string> lines = WaitForProgramLines(2);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ((std::vector<std::string>{
+                "assistant_installer.exe --post-elevated-install-tasks --installfolder=" +
+                    base::WideToUTF8(suite.value()),
+                "launcher.exe"}),
+            lines);
+}
+
+std::vector<std::string>* g_errors = nullptr;
+
+bool KeepError(int severity, const char*, int, size_t start, const std::string& text) {
+  if (g_errors && severity >= base::LOG_ERROR) g_errors->push_back(text.substr(start));
+  return false;
+}
+
+// Wine's Task Scheduler 2.0 lacks what the autoupdate task needs: the real call fails
+// and says so, and nothing is left registered.
+TEST_F(PostInstallationTasksTest, TheSystemSchedulerUnderWine) {
+  InstallerSystem real = InstallerSystem::Current();
+  InstallerSystem system = system_services_.system;
+  system.create_task_scheduler = real.create_task_scheduler;
+  SetInstallerSystemForTesting(&system);
+  TestSettings settings(install_folder_, {});
+  FakeInstallationContext context;
+  context.settings = settings.get();
+  context.install_folder = install_folder_;
+  context.install_log.app_id = "1700000001";
+  std::vector<std::string> errors;
+  g_errors = &errors;
+  base::SetLogMessageHandler(&KeepError);
+  FinalizeInstallationStep step(&context);
+  const StepResult result = step.Run(0);
+  base::SetLogMessageHandler(nullptr);
+  g_errors = nullptr;
+  DeleteAutoupdateTask("1700000001");
+  system_services_.Install();
+  EXPECT_EQ(static_cast<uint32_t>(StepResult::STATUS_OK), result.status);
+  EXPECT_NE(errors.end(), std::find(errors.begin(), errors.end(),
+                                    std::string("Could not create scheduled task\n")))
+      << ::testing::PrintToString(errors);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace installer

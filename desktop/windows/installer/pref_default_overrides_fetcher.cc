@@ -1,0 +1,104 @@
+#include "desktop/windows/installer/pref_default_overrides_fetcher.h"
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/feature_registry.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/wininet/response_writer.h"
+#include "desktop/windows/installer/wininet/wininet_downloader.h"
+
+namespace installer {
+
+const wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+
+namespace {
+
+const char kFeatureName[] = "installer-pref-default-overrides-support";
+const char kLocalServerSwitch[] = "local-pref-default-overrides-server";
+const wchar_t kLocalDevelopmentServer[] = L"http://localhost:3001/";
+// The maker's own domain, its internal networks and this machine.
+const wchar_t kMakerDomain[] = L".velum.com";
+const wchar_t* const kBuiltInHostSuffixes[] = {
+    kMakerDomain, L".velum.corp", L".velum.test", L"localhost", L"127.0.0.1",
+};
+
+}  // namespace
+
+PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(const base::FilePath& folder,
+                                                         FetcherUIDelegate* ui)
+    : target_path_(folder.Append(kPrefDefaultOverridesFileName)),
+      downloader_(new WinInetDownloader(ui, nullptr)) {}
+
+PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() {
+  done_.Reset();
+  downloader_.reset();
+}
+
+// static
+std::wstring PrefDefaultOverridesFetcher::GetPrefDefaultOverridesUrl() {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  if (command_line->HasSwitch(kLocalServerSwitch)) {
+    const std::wstring value = command_line->GetSwitchValueNative(kLocalServerSwitch);
+    return value.empty() ? kLocalDevelopmentServer : value;
+  }
+  std::string path = "api/prefs/?product=" + GetProductName() + "&version=" + GetProductVersion();
+  return base::UTF8ToWide(GetProductUrl("autoupdate") + path);
+}
+
+// static
+std::vector<std::wstring> PrefDefaultOverridesFetcher::GetAllowedHostSuffixes() {
+  std::vector<std::wstring> suffixes(std::begin(kBuiltInHostSuffixes),
+                                     std::end(kBuiltInHostSuffixes));
+  const std::wstring domain = base::UTF8ToWide(GetDomain());
+  if (domain != kMakerDomain) suffixes.push_back(domain);
+  return suffixes;
+}
+
+void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::Closure done) {
+  if (!IsFeatureEnabled()) {
+    done.Run();
+    return;
+  }
+  LOG(INFO) << "Fetching default prefs overrides to " << target_path_.value()
+            << " with tracking data " << tracking_data;
+  downloader_->set_allowed_host_suffixes(GetAllowedHostSuffixes());
+  downloader_->set_max_retries(0);
+
+  done_ = done;
+  std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);
+  // The downloader reports a writer that cannot store as a failed download.
+  if (!writer->Open(target_path_)) LOG(ERROR) << "Cannot open " << target_path_.value();
+  if (!downloader_->Start(GetPrefDefaultOverridesUrl(), tracking_data,
+                          base::Bind(&PrefDefaultOverridesFetcher::OnDownloadDone, this),
+                          std::move(writer),
+                          std::unique_ptr<DownloadStatsObserver>(new DownloadStatsObserver))) {
+    LOG(ERROR) << "Failed sending request for default prefs overrides";
+    base::DeleteFile(target_path_, false);
+    base::Closure run = done_;
+    done_.Reset();
+    run.Run();
+  }
+}
+
+bool PrefDefaultOverridesFetcher::IsFeatureEnabled() const {
+  if (feature_for_testing_ != kFeatureFromStates) return feature_for_testing_ == kFeatureOn;
+  return base::IsFeatureEnabled(kFeatureName);
+}
+
+void PrefDefaultOverridesFetcher::OnDownloadDone() {
+  if (downloader_->state() == WinInetDownloader::STATE_COMPLETED) {
+    LOG(INFO) << "Default prefs overrides fetched successfully";
+  } else {
+    base::DeleteFile(target_path_, false);
+    LOG(ERROR) << "Failed fetching default prefs overrides";
+  }
+  base::Closure run = done_;
+  done_.Reset();
+  if (!run.is_null()) run.Run();
+}
+
+}  // namespace installer

@@ -1,0 +1,344 @@
+// The installer as users start it: the real host and library from the build folder, run
+// as separate processes, judged by their output, exit status and log file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/stringprintf.h"
+#include "base/test/test_helper_process.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/run_installer_names.h"
+#include "desktop/windows/installer/run_installer_process.h"
+
+namespace installer {
+namespace {
+
+const char kLogStart[] = "Velum installer starting - version ";
+
+std::string Base64(const std::string& data) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < data.size(); i += 3) {
+    uint32_t group = static_cast<uint8_t>(data[i]) << 16;
+    if (i + 1 < data.size()) group |= static_cast<uint8_t>(data[i + 1]) << 8;
+    if (i + 2 < data.size()) group |= static_cast<uint8_t>(data[i + 2]);
+    out.push_back(kDigits[(group >> 18) & 63]);
+    out.push_back(kDigits[(group >> 12) & 63]);
+    out.push_back(i + 1 < data.size() ? kDigits[(group >> 6) & 63] : '=');
+    out.push_back(i + 2 < data.size() ? kDigits[group & 63] : '=');
+  }
+  return out;
+}
+
+class RunInstallerTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    base::ScratchDirTest::SetUp();
+    static int counter = 0;
+    marker_ = base::StringPrintf(L"%lu-%d-%lu", GetCurrentProcessId(), ++counter, GetTickCount());
+  }
+
+  static base::FilePath Host() {
+    return base::FilePath(base::TestExeSibling(L"velum_installer.exe"));
+  }
+
+  // Runs `program` with `arguments` and this test's marker; its exit code, and its
+  // standard output in *output.
+  int Run(const base::FilePath& program, const std::wstring& arguments, std::string* output) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    EXPECT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 1 << 16));
+    base::ScopedHandle reader(read_end);
+    base::ScopedHandle writer(write_end);
+    EXPECT_TRUE(SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0));
+    base::LaunchOptions options;
+    base::HandlesToInheritVector handles = {write_end};
+    options.handles_to_inherit = &handles;
+    options.stdout_handle = write_end;
+    options.stderr_handle = write_end;
+    const std::wstring command =
+        L"\"" + program.value() + L"\" " + arguments + L" --test-run=" + marker_;
+    base::Process process = base::LaunchProcess(command, options);
+    EXPECT_TRUE(process.IsValid());
+    if (!process.IsValid()) return -1;
+    writer.Close();
+    // Read after the end, not to the end of the pipe: a system process the run started
+    // (COM's) may hold the pipe open for much longer. The output fits the pipe's buffer.
+    int32_t exit_code = -1;
+    EXPECT_TRUE(process.WaitForExit(&exit_code));
+    output->clear();
+    char buffer[4096];
+    DWORD available = 0;
+    DWORD read = 0;
+    while (PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+      output->append(buffer, read);
+    }
+    return exit_code;
+  }
+
+  // The installer log of this test's run; false when there is none.
+  bool FindLog(base::FilePath* path, std::string* text) {
+    base::FilePath temp;
+    if (!base::GetTempDir(&temp)) return false;
+    const base::FilePath folder = temp.Append(GetInstallerFolderName());
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(folder.Append(L"velum_installer_*.log").value().c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    const std::string marker = "--test-run=" + base::FilePath(marker_).AsUTF8();
+    do {
+      const base::FilePath candidate = folder.Append(data.cFileName);
+      std::string content;
+      if (base::ReadFileToString(candidate, &content) &&
+          content.find(marker) != std::string::npos) {
+        *path = candidate;
+        *text = content;
+        found = true;
+      }
+    } while (!found && FindNextFileW(find, &data));
+    FindClose(find);
+    if (found) logs_.push_back(*path);
+    return found;
+  }
+
+  std::string Log() {
+    base::FilePath path;
+    std::string text;
+    EXPECT_TRUE(FindLog(&path, &text)) << "no log of this run";
+    return text;
+  }
+
+  // A copy of the host and library named `name` in `folder`, with `payload` appended.
+  base::FilePath CopyHost(const base::FilePath& folder, const wchar_t* name,
+                          const std::string& payload) {
+    EXPECT_TRUE(base::CreateDirectory(folder));
+    const base::FilePath copy = folder.Append(name);
+    EXPECT_TRUE(base::CopyFile(Host(), copy));
+    EXPECT_TRUE(base::CopyFile(base::FilePath(base::TestExeSibling(L"velum_installer.dll")),
+                               folder.Append(L"velum_installer.dll")));
+    if (!payload.empty()) {
+      EXPECT_TRUE(base::AppendToFile(copy, payload.data(), static_cast<int>(payload.size())));
+    }
+    return copy;
+  }
+
+  // Makes the copy's payload unreadable: its certificate table lies past the file's end.
+  void CorruptPayload(const base::FilePath& copy) {
+    std::string image;
+    ASSERT_TRUE(base::ReadFileToString(copy, &image));
+    const uint32_t pe = *reinterpret_cast<const uint32_t*>(&image[60]);
+    uint32_t* directory = reinterpret_cast<uint32_t*>(&image[pe + 0xA8]);
+    directory[0] = static_cast<uint32_t>(image.size() + 4096);
+    directory[1] = 16;
+    ASSERT_EQ(static_cast<int>(image.size()), base::WriteFile(copy, image.data(), image.size()));
+  }
+
+  static std::string TrackingPayload(const std::string& json) {
+    const std::string data = Base64(json);
+    std::string payload = "VLM" + data;
+    const uint32_t length = static_cast<uint32_t>(data.size());
+    payload.append(reinterpret_cast<const char*>(&length), 4);
+    return payload;
+  }
+
+  void TearDown() override {
+    for (const base::FilePath& log : logs_) base::DeleteFile(log, false);
+  }
+
+  std::wstring marker_;
+  std::vector<base::FilePath> logs_;
+};
+
+TEST_F(RunInstallerTest, InformationalSwitchesPrintTheValueAloneAndLogNothing) {
+  struct Case {
+    const wchar_t* arguments;
+    std::string expected;
+  };
+  const Case cases[] = {{L"--version", GetBuildVersion()},
+                        {L"--internal-version", GetBuildAndPatchNumber()},
+                        {L"--stream", GetChannelName()},
+                        {L"--version --silent", GetBuildVersion()},
+                        {L"--stream --version", GetBuildVersion()}};
+  EXPECT_EQ("Stable", GetChannelName());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::string output;
+    EXPECT_EQ(0, Run(Host(), c.arguments, &output));
+    EXPECT_EQ(c.expected, output);
+    base::FilePath log;
+    std::string text;
+    EXPECT_FALSE(FindLog(&log, &text)) << log.value();
+  }
+}
+
+// The helper and crash-reporter roles always succeed and never open the installer log.
+TEST_F(RunInstallerTest, HelperRolesSucceedWithoutALog) {
+  for (const wchar_t* arguments :
+       {L"--set-folder-permission=C:\\nowhere", L"--crash-reporter-parent-id=1"}) {
+    SCOPED_TRACE(arguments);
+    std::string output;
+    EXPECT_EQ(0, Run(Host(), arguments, &output));
+    base::FilePath log;
+    std::string text;
+    EXPECT_FALSE(FindLog(&log, &text)) << log.value();
+  }
+}
+
+TEST_F(RunInstallerTest, Q12AutoupdateTakesTheFolderFromTheLastArgument) {
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--autoupdate --silent --installfolder= C:\\Velum", &output));
+  const std::string text = Log();
+  for (const char* expected :
+       {"It looks like we are autoupdating from Q12.",
+        "Recovered install folder from command line: C:\\Velum", "Configuring for Q12 autoupdate.",
+        "Silent: 0", "Run Immediately 1", "Running UI controller"}) {
+    EXPECT_NE(std::string::npos, text.find(expected)) << expected;
+  }
+}
+
+TEST_F(RunInstallerTest, DownloadFolderGoesOnlyWhenEmpty) {
+  const base::FilePath base = Path(L"downloads");
+  ASSERT_TRUE(base::CreateDirectory(base));
+  const base::FilePath folder = base.Append(GetInstallerFolderName());
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--temp-folder=\"" + base.value() + L"\"", &output));
+  EXPECT_NE(std::string::npos, Log().find("Installer download folder: " + folder.AsUTF8()));
+  EXPECT_FALSE(base::PathExists(folder));
+
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(base::WriteTextFile(folder.Append(L"leftover.7z"), "data"));
+  marker_ += L"-leftover";
+  EXPECT_EQ(1, Run(Host(), L"--temp-folder=\"" + base.value() + L"\"", &output));
+  EXPECT_TRUE(base::PathExists(folder.Append(L"leftover.7z")));
+}
+
+TEST_F(RunInstallerTest, RunWritesItsLogWithTheProductNameAndStartLine) {
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--silent", &output)) << output;
+  base::FilePath log;
+  std::string text;
+  ASSERT_TRUE(FindLog(&log, &text));
+  const std::wstring name = log.BaseName().value();
+  // velum_installer_ + year, month, day, hour, minute, second, millisecond + .log
+  ASSERT_EQ(std::wstring(L"velum_installer_").size() + 17 + 4, name.size()) << name;
+  EXPECT_EQ(0u, name.find(L"velum_installer_20"));
+  EXPECT_EQ(log.DirName().BaseName().value(), L"Velum Installer");
+  const std::string first_line = text.substr(0, text.find('\n'));
+  EXPECT_NE(std::string::npos,
+            first_line.find(kLogStart + GetBuildVersion() + " " + GetChannelName()))
+      << first_line;
+  EXPECT_NE(std::string::npos, text.find("Command line: "));
+  EXPECT_NE(std::string::npos, text.find("Silent: 1"));
+  EXPECT_NE(std::string::npos, text.find("The silent installer is not available"));
+}
+
+TEST_F(RunInstallerTest, UninstallOutsideAnInstallationFailsAtOnce) {
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--uninstall", &output));
+  const std::string text = Log();
+  EXPECT_NE(std::string::npos, text.find("ERROR:run_installer_process.cc(")) << text;
+  EXPECT_NE(std::string::npos,
+            text.find("Requested to uninstall, but we are not in a valid installation folder"));
+  EXPECT_EQ(std::string::npos, text.find("Reading Payload"));
+}
+
+TEST_F(RunInstallerTest, InstallerInsideAPackageSkipsThePayload) {
+  const base::FilePath package = Path(L"package");
+  const base::FilePath installer = CopyHost(package, L"installer.exe", std::string());
+  CorruptPayload(installer);
+  ASSERT_TRUE(base::WriteTextFile(package.Append(L"velum.exe"), "browser"));
+  ASSERT_TRUE(base::WriteTextFile(package.Append(L"files_list"), ""));
+  std::string output;
+  EXPECT_EQ(1, Run(installer, L"", &output));
+  const std::string text = Log();
+  EXPECT_NE(std::string::npos, text.find("Inside package 1")) << text;
+  EXPECT_EQ(std::string::npos, text.find("Reading Payload"));
+  EXPECT_NE(std::string::npos, text.find("Running UI controller"));
+}
+
+TEST_F(RunInstallerTest, CorruptedPayloadIsAnErrorLineAndFailure) {
+  // The same corrupted file outside a package (a wrong name, or no files list).
+  const base::FilePath folder = Path(L"download");
+  const base::FilePath installer = CopyHost(folder, L"installer.exe", std::string());
+  CorruptPayload(installer);
+  ASSERT_TRUE(base::WriteTextFile(folder.Append(L"velum.exe"), "browser"));
+  std::string output;
+  EXPECT_EQ(1, Run(installer, L"", &output));
+  const std::string text = Log();
+  EXPECT_NE(std::string::npos, text.find("Inside package 0"));
+  EXPECT_NE(std::string::npos, text.find("ERROR:run_installer_process.cc"));
+  EXPECT_NE(std::string::npos, text.find("Cannot initialize the message box"));
+  EXPECT_EQ(std::string::npos, text.find("Running UI controller"));
+}
+
+TEST_F(RunInstallerTest, TrackingChoicesApplyOnlyTogether) {
+  const base::FilePath both =
+      CopyHost(Path(L"both"), L"VelumSetup.exe",
+               TrackingPayload("{\"utm\": {\"defbr\": \"false\", \"fsce\": \"true\", \"medium\": "
+                               "\"m1\"}, \"uuid\": \"u1\"}"));
+  std::string output;
+  EXPECT_EQ(1, Run(both, L"--silent", &output));
+  std::string text = Log();
+  for (const char* expected : {"defbr:false", "DEFAULT_BROWSER set to: 0", "fsce:true",
+                               "ENABLE_VELUM_STATS set to: 1", "niuid:u1", "utm_medium:m1"}) {
+    EXPECT_NE(std::string::npos, text.find(expected)) << expected;
+  }
+
+  const base::FilePath one = CopyHost(Path(L"one"), L"VelumSetup.exe",
+                                      TrackingPayload("{\"utm\": {\"defbr\": \"false\"}}"));
+  marker_ += L"-one";
+  EXPECT_EQ(1, Run(one, L"--silent", &output));
+  text = Log();
+  EXPECT_NE(std::string::npos, text.find("Tracking data: "));
+  EXPECT_EQ(std::string::npos, text.find("defbr:"));
+  EXPECT_EQ(std::string::npos, text.find("DEFAULT_BROWSER set to"));
+}
+
+TEST(RunInstallerNamesTest, NamesFollowTheProductName) {
+  EXPECT_EQ(L"Velum Installer", GetInstallerFolderName());
+  SYSTEMTIME time = {};
+  time.wYear = 2026;
+  time.wMonth = 1;
+  time.wDay = 2;
+  time.wHour = 3;
+  time.wMinute = 4;
+  time.wSecond = 5;
+  time.wMilliseconds = 6;
+  EXPECT_EQ(L"velum_installer_20260102030405006.log", GetInstallerLogFileName(time));
+  EXPECT_EQ("Velum and velum",
+            FormatWithProductName("%s and ", false) + FormatWithProductName("%s", true));
+}
+
+TEST(RunInstallerNamesTest, InstallFolderRecoveredOnlyFromAnAbsoluteLastArgument) {
+  struct Case {
+    const wchar_t* command_line;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {L"setup.exe --installfolder= --autoupdate C:\\Velum", L"C:\\Velum"},
+      {L"setup.exe --autoupdate \\\\server\\share\\Velum", L"\\\\server\\share\\Velum"},
+      {L"setup.exe --autoupdate d:/Velum", L"d:/Velum"},
+      {L"setup.exe --autoupdate Velum", L""},
+      {L"setup.exe --autoupdate C:Velum", L""},
+      {L"C:\\setup.exe", L"C:\\setup.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command_line);
+    base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+    command_line.ParseFromString(c.command_line);
+    EXPECT_EQ(c.expected, RecoverInstallFolderFromCommandLine(command_line).value());
+  }
+}
+
+}  // namespace
+}  // namespace installer
