@@ -19,6 +19,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
+#include "crash/reporter/crash_client.h"
 #include "crash/reporter/crash_pipe_message.h"
 #include "crash/reporter/crash_reporter_test_util.h"
 #include "crash/reporter/crash_stats_store.h"
@@ -239,6 +240,36 @@ TEST_F(CrashReporterProcessTest, WithoutConsentTheReporterFailsAndTheClientGoesO
   EXPECT_EQ(0, base::RunTestHelper(kHost, L"--info=" + Quoted(info) + user_data_switch));
   EXPECT_EQ("0", ReadReport(info)["reporter"]);
   EXPECT_FALSE(collector_.HasRequest(1));
+}
+
+// The shipped host in the reporter's role, serving a client that joins it.
+TEST_F(CrashReporterProcessTest, TheInstallerHostServesAsTheReporter) {
+  ScopedEnvironmentVariable keep("VELUM_CRASH_KEEP_LOGS", nullptr);
+  const base::CommandLine host(base::FilePath(base::TestExeSibling(L"velum_installer.exe")));
+  const uint32_t reporter_pid = internal::LaunchCrashReporter(host, kProcessWaitMs);
+  ASSERT_NE(0u, reporter_pid);
+  base::ScopedHandle reporter(
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, reporter_pid));
+  ASSERT_TRUE(reporter.IsValid());
+  Client client;
+  ASSERT_NO_FATAL_FAILURE(StartClient(L"client.txt", reporter_pid, &client));
+  EXPECT_EQ(base::Int64ToString(reporter_pid), client.facts["reporter"]);
+
+  ASSERT_TRUE(SetEvent(crash_event_.Get()));
+  EXPECT_NE(0u, WaitForExit(client.process.Get()));
+  CollectedRequest request;
+  ASSERT_TRUE(collector_.WaitForRequest(1, &request));
+  EXPECT_EQ("installer", Field(request, "ptype"));
+  EXPECT_EQ(client.facts["pid"], Field(request, "pid"));
+  ASSERT_FALSE(request.parts.empty());
+  EXPECT_EQ("velum-crashlog-" + client.facts["reporter"] + "-1.dmp",
+            request.parts.back().file_name);
+  MinidumpFacts facts = ReadMinidump(Write(L"uploaded.dmp", request.parts.back().data));
+  EXPECT_TRUE(facts.valid);
+  EXPECT_TRUE(facts.has_exception);
+  EXPECT_EQ(1u, facts.streams.count(kBuildVersionStreamType));
+  // Its parent, this test, lives on: the reporter would serve until the test ends.
+  EXPECT_TRUE(TerminateProcess(reporter.Get(), 0));
 }
 
 using CrashReporterSetupTest = base::ScratchDirTest;
