@@ -17,6 +17,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/lock.h"
 #include "base/values.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
@@ -43,6 +44,12 @@ constexpr wchar_t kPipeSddl[] = L"S:(ML;;NW;;;S-1-16-4096)";
 constexpr size_t kLogPathLength = 261;
 
 volatile LONG g_dump_sequence = 0;
+
+// dbghelp is single-threaded: dumps of clients crashing at once are written in turn.
+base::Lock& GetDumpLock() {
+  static base::Lock* const lock = new base::Lock;
+  return *lock;
+}
 
 void InitReporterLogging() {
   wchar_t temp[kLogPathLength];
@@ -125,9 +132,15 @@ void OnClientDumpRequested(ReporterContext* context, const ClientInfo* client) {
 
   // Relative to the dump folder, the reporter's current directory.
   const std::wstring dump_path = base::UTF8ToWide(MakeCrashLogName(NextDumpSequence()));
-  if (WriteClientMinidump(client->process_id(), client->thread_id_address(),
-                          client->exception_pointers_address(), client->assertion_info_address(),
-                          dump_path, kClientDumpSizeLimit)) {
+  bool written = false;
+  {
+    base::AutoLock lock(GetDumpLock());
+    written = WriteClientMinidump(client->process_id(), client->thread_id_address(),
+                                  client->exception_pointers_address(),
+                                  client->assertion_info_address(), dump_path,
+                                  kClientDumpSizeLimit);
+  }
+  if (written) {
     UploadKeys keys;
     AddClientCrashKeys(client->process_handle(), custom_info, &keys);
     if (!QueueUpload(std::move(keys), dump_path, !context->keep_logs))

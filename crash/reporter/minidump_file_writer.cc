@@ -27,20 +27,17 @@ bool Truncate(HANDLE file) {
   return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
-// Frees the library on every way out.
-class ScopedLibrary {
- public:
-  explicit ScopedLibrary(const wchar_t* name) : module_(LoadLibraryW(name)) {}
-  ~ScopedLibrary() {
-    if (module_) FreeLibrary(module_);
-  }
-  ScopedLibrary(const ScopedLibrary&) = delete;
-  ScopedLibrary& operator=(const ScopedLibrary&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
+// dbghelp stays loaded once the process has written a dump: under Wine a dump written
+// after dbghelp was unloaded and loaded again fails with "access denied".
+MiniDumpWriteDumpFunction GetMiniDumpWriteDump() {
+  static const MiniDumpWriteDumpFunction function = []() -> MiniDumpWriteDumpFunction {
+    HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
+    if (!dbghelp) return nullptr;
+    return reinterpret_cast<MiniDumpWriteDumpFunction>(
+        reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+  }();
+  return function;
+}
 
 }  // namespace
 
@@ -53,10 +50,7 @@ bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t siz
 
 bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block, HANDLE file,
                       uint64_t size_limit) {
-  ScopedLibrary dbghelp(L"dbghelp.dll");
-  if (!dbghelp.get()) return false;
-  auto write_dump = reinterpret_cast<MiniDumpWriteDumpFunction>(
-      reinterpret_cast<void*>(GetProcAddress(dbghelp.get(), "MiniDumpWriteDump")));
+  const MiniDumpWriteDumpFunction write_dump = GetMiniDumpWriteDump();
   if (!write_dump) return false;
 
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
