@@ -225,10 +225,7 @@ bool UploadMinidump(const UploadTask& task) {
   HttpMultipartBuilder::Headers headers;
   builder.SetMultipartContentHeaders(&headers);
   for (const auto& header : headers) transport->SetHeader(header.first, header.second);
-  // The answer is read to its end although only its status counts: closing a connection
-  // with unread data resets it, and a server still reading the body would lose it.
-  std::string answer;
-  return transport->Execute(&answer);
+  return transport->Execute(nullptr);
 }
 
 bool QueueUpload(UploadKeys keys, const std::wstring& dump_path, bool delete_after) {
