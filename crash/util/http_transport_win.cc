@@ -229,18 +229,19 @@ bool HttpTransportWin::Execute(std::string* response) {
     LOG(ERROR) << base::StringPrintf("HTTP status %d", static_cast<int>(status));
     return false;
   }
-  if (response) {
-    response->clear();
-    char chunk[kResponseBufferSize];
-    for (;;) {
-      DWORD read = 0;
-      if (!WinHttpReadData(request.get(), chunk, sizeof(chunk), &read)) {
-        LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
-        return false;
-      }
-      if (read == 0) break;
-      response->append(chunk, read);
+  // The answer is read to its end even when nobody wants it: closing a connection with
+  // unread data resets it, and a server still reading the body would lose it.
+  if (response) response->clear();
+  char chunk[kResponseBufferSize];
+  for (;;) {
+    DWORD read = 0;
+    if (!WinHttpReadData(request.get(), chunk, sizeof(chunk), &read)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
+      if (response) return false;
+      break;
     }
+    if (read == 0) break;
+    if (response) response->append(chunk, read);
   }
   return true;
 }

@@ -23,6 +23,8 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "crash/reporter/crash_client.h"
+#include "crash/reporter/crash_reporter_process.h"
+#include "crash/reporter/reporter_self_crash.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/feature_flags.h"
@@ -322,9 +324,12 @@ bool RunInstallation(const base::CommandLine& command_line,
 // set up.
 bool RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch("crash-reporter-parent-id")) {
-    // The crash-reporter process: its own exception filter and ReportOwnCrash
-    // or CrashReporterMain run here once they are part of the build. Always a
-    // success.
+    // The crash-reporter process; always a success, whatever it did.
+    crash_reporter::InstallReporterExceptionFilter();
+    if (command_line.HasSwitch("crash-reporter-exception-info"))
+      crash_reporter::ReportOwnCrash();
+    else
+      (void)crash_reporter::CrashReporterMain();
     return true;
   }
 

@@ -1,0 +1,53 @@
+// Writes the minidump of a crashed process (a client of the reporter, or the reporter
+// itself) from the crash information read out of it, within a size limit.
+#ifndef CRASH_REPORTER_MINIDUMP_FILE_WRITER_H_
+#define CRASH_REPORTER_MINIDUMP_FILE_WRITER_H_
+
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "crash/reporter/crash_pipe_message.h"
+
+namespace crash_reporter {
+
+// What a crashed process leaves for the dump writer; addresses are its own.
+struct CrashInfoBlock {
+  uint32_t thread_id;
+  uint32_t padding;
+  uint64_t exception_pointers;  // EXCEPTION_POINTERS* in the crashed process
+  AssertionInfo assertion;
+};
+static_assert(sizeof(CrashInfoBlock) == 792, "CrashInfoBlock must be 792 bytes");
+static_assert(offsetof(CrashInfoBlock, assertion) == 16, "layout");
+
+// "<build version> <UBN>", always written.
+constexpr uint32_t kBuildVersionStreamType = 0x10000;
+// The AssertionInfo of an invalid-parameter call.
+constexpr uint32_t kAssertionStreamType = 0x10001;
+
+// The largest dump of a client and of the reporter itself.
+constexpr uint64_t kClientDumpSizeLimit = 3072000;
+constexpr uint64_t kReporterDumpSizeLimit = 512000;
+
+// Tries the richer dump type first and a normal dump when that fails or is larger than
+// |size_limit|; false when neither fits.
+bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block, HANDLE file,
+                      uint64_t size_limit);
+// Creates |path| and writes the dump into it; the file is deleted when that fails.
+bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
+                       const std::wstring& path, uint64_t size_limit);
+// Reads the crashing thread id, the exception pointers and (when |assertion_address| is
+// not 0) the assertion out of client |pid| and writes its dump to |path|.
+bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
+                         uint64_t exception_pointers_address, uint64_t assertion_address,
+                         const std::wstring& path, uint64_t size_limit);
+
+// Reads exactly |size| bytes at |address| of |process|.
+bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t size);
+
+}  // namespace crash_reporter
+
+#endif  // CRASH_REPORTER_MINIDUMP_FILE_WRITER_H_
