@@ -8,6 +8,7 @@
 
 #include "base/at_exit.h"
 #include "base/base_paths.h"
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_registry.h"
@@ -40,7 +41,10 @@
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/set_folder_permission.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
+#include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
@@ -148,15 +152,28 @@ void ApplyExperimentStates(const base::CommandLine& command_line, bool uninstall
     LOG(INFO) << "Test experiment is enabled";
 }
 
-// The box that offers the full installer for download, in the UI language. It needs
-// the dialog dispatcher and the custom message box; until those are part of the build
-// the box cannot be made and the run ends with the error alone, running no loop that
-// nobody would quit.
+// The box that offers the full installer for download, in the UI language. It runs on
+// the run's own message loop, which must pump window messages: a loop made for the box
+// alone would collide with it (one per thread). A silent or backend run has no UI loop,
+// so there the box cannot be shown rather than hang on a loop that never sees its
+// messages.
 void ShowCorruptedPayloadBox(const base::CommandLine& command_line) {
+  base::MessageLoop* loop = base::MessageLoop::Current();
+  if (!loop || !loop->IsType(base::MessageLoop::TYPE_UI)) {
+    LOG(ERROR) << "Cannot initialize the message box";
+    return;
+  }
+  base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
   LANGID language = 0;
   std::wstring code = command_line.GetSwitchValueNative("language");
   SelectUiLanguage(&language, &code);
-  LOG(ERROR) << "Cannot initialize the message box";
+  CustomMessageBox box;
+  if (!box.Show(nullptr, 37066, GetLocalizedString(37067), 37068, 37069,
+                base::Bind(&OpenWebsiteLink, &run_loop))) {
+    LOG(ERROR) << "Cannot initialize the message box";
+    return;
+  }
+  run_loop.Run();
 }
 
 // Reads the payload of `own_path`; false when it is corrupted (the run ends).

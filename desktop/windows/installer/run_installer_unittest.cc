@@ -13,6 +13,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/stringprintf.h"
+#include "base/time/time.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
@@ -96,6 +97,50 @@ class RunInstallerTest : public base::ScratchDirTest {
       output->append(buffer, read);
     }
     return exit_code;
+  }
+
+  // Starts `program` like Run but does not wait: for runs that show a window first.
+  base::Process Start(const base::FilePath& program, const std::wstring& arguments) {
+    const std::wstring command =
+        L"\"" + program.value() + L"\" " + arguments + L" --test-run=" + marker_;
+    base::Process process = base::LaunchProcess(command, base::LaunchOptions());
+    EXPECT_TRUE(process.IsValid());
+    return process;
+  }
+
+  // The visible top-level dialog of `process` titled `title`; null when none came up
+  // within a minute or the process ended first.
+  static HWND WaitForDialog(const base::Process& process, const std::wstring& title) {
+    struct Search {
+      DWORD pid;
+      const std::wstring* title;
+      HWND found;
+    } search = {process.Pid(), &title, nullptr};
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 60000) {
+      EnumWindows(
+          [](HWND window, LPARAM param) -> BOOL {
+            Search* search = reinterpret_cast<Search*>(param);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            wchar_t text[256] = {};
+            wchar_t class_name[64] = {};
+            if (pid != search->pid || !IsWindowVisible(window) ||
+                !GetClassNameW(window, class_name, 64) || std::wstring(class_name) != L"#32770") {
+              return TRUE;
+            }
+            GetWindowTextW(window, text, 256);
+            if (*search->title != text) return TRUE;
+            search->found = window;
+            return FALSE;
+          },
+          reinterpret_cast<LPARAM>(&search));
+      if (search.found) return search.found;
+      // Waits on the process itself: an early end stops the search at once.
+      if (process.WaitForExitWithTimeout(base::TimeDelta::FromMilliseconds(100), nullptr))
+        return nullptr;
+    }
+    return nullptr;
   }
 
   // The installer log of this test's run; false when there is none.
@@ -290,19 +335,52 @@ TEST_F(RunInstallerTest, InstallerInsideAPackageSkipsThePayload) {
   EXPECT_NE(std::string::npos, text.find("Running UI controller"));
 }
 
-TEST_F(RunInstallerTest, CorruptedPayloadIsAnErrorLineAndFailure) {
+TEST_F(RunInstallerTest, CorruptedPayloadShowsTheBoxAndFails) {
   // The same corrupted file outside a package (a wrong name, or no files list).
   const base::FilePath folder = Path(L"download");
   const base::FilePath installer = CopyHost(folder, L"installer.exe", std::string());
   CorruptPayload(installer);
   ASSERT_TRUE(base::WriteTextFile(folder.Append(L"velum.exe"), "browser"));
+  base::Process process = Start(installer, L"--language=en-US");
+  ASSERT_TRUE(process.IsValid());
+  const HWND box = WaitForDialog(process, L"Velum installer");
+  if (!box) {
+    TerminateProcess(process.Handle(), 2);
+    FAIL() << "no corrupted-payload box";
+  }
+  // Sent, not read from the window: a rich edit keeps its own text, and the answer comes
+  // only once the run pumps messages, that is after the box is complete.
+  wchar_t text[512] = {};
+  DWORD_PTR length = 0;
+  EXPECT_NE(0, SendMessageTimeoutW(GetDlgItem(box, 1035), WM_GETTEXT, 512,
+                                   reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 60000,
+                                   &length));
+  EXPECT_NE(std::wstring::npos, std::wstring(text).find(L"This installer file is damaged."))
+      << std::wstring(text);
+  // Closing (never accepting: that opens a browser) ends the run without the website.
+  ASSERT_TRUE(PostMessageW(box, WM_CLOSE, 0, 0));
+  int32_t exit_code = -1;
+  if (!process.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(60), &exit_code)) {
+    TerminateProcess(process.Handle(), 2);
+    FAIL() << "the run did not end after the box closed";
+  }
+  EXPECT_EQ(1, exit_code);
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("Inside package 0"));
+  EXPECT_EQ(std::string::npos, log.find("Cannot initialize the message box"));
+  EXPECT_EQ(std::string::npos, log.find("Running UI controller"));
+}
+
+TEST_F(RunInstallerTest, CorruptedPayloadOfASilentRunIsAnErrorLineAndFailure) {
+  // A silent run pumps no window messages: no box that would never answer.
+  const base::FilePath folder = Path(L"download");
+  const base::FilePath installer = CopyHost(folder, L"installer.exe", std::string());
+  CorruptPayload(installer);
   std::string output;
-  EXPECT_EQ(1, Run(installer, L"", &output));
-  const std::string text = Log();
-  EXPECT_NE(std::string::npos, text.find("Inside package 0"));
-  EXPECT_NE(std::string::npos, text.find("ERROR:run_installer_process.cc"));
-  EXPECT_NE(std::string::npos, text.find("Cannot initialize the message box"));
-  EXPECT_EQ(std::string::npos, text.find("Running UI controller"));
+  EXPECT_EQ(1, Run(installer, L"--silent", &output));
+  const std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("ERROR:run_installer_process.cc"));
+  EXPECT_NE(std::string::npos, log.find("Cannot initialize the message box"));
 }
 
 // A silent net installer that reaches nothing: its address request goes to a closed
