@@ -188,6 +188,7 @@ case $CASE in
       net_range_ignored)
         config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
       net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
+      net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
     esac
     url=$(bash "$HERE/local-update-server.sh" start "$WORK/server" "$SAMPLE/VelumSetup.exe" "$config")
     before=$(snapshot)
@@ -203,10 +204,17 @@ for line in open(sys.argv[1]):
 " "$WORK/server/requests.jsonl")
     echo "$requests"
     grep -q '^POST /netinstaller/$' <<< "$requests" || fail "no address request"
-    if [ $CASE = net_wrong_checksum ]; then
-      [ "$RC" != 0 ] || fail "a package with a wrong checksum was installed"
+    # A fault the installer must not get past: a clean error that says why, and the
+    # machine as it was.
+    case $CASE in
+      net_wrong_checksum) why="Checksum incorrect for the downloaded package" ;;
+      net_204) why="Request completed with an unexpected HTTP status 204" ;;
+      *) why= ;;
+    esac
+    if [ -n "$why" ]; then
+      [ "$RC" != 0 ] || fail "the installer reported success"
       [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
-      grep -q "Checksum incorrect for the downloaded package" "$LOGS"/*.log || fail "no checksum error logged"
+      grep -qF "$why" "$LOGS"/*.log || fail "no \"$why\" logged"
     else
       [ "$RC" = 0 ] || fail "exit code $RC"
       [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 1 ] || fail "no download"
