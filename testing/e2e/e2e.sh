@@ -189,6 +189,8 @@ case $CASE in
         config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
       net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
       net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
+      net_redirect_disallowed)
+        config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
     esac
     url=$(bash "$HERE/local-update-server.sh" start "$WORK/server" "$SAMPLE/VelumSetup.exe" "$config")
     before=$(snapshot)
@@ -209,6 +211,7 @@ for line in open(sys.argv[1]):
     case $CASE in
       net_wrong_checksum) why="Checksum incorrect for the downloaded package" ;;
       net_204) why="Request completed with an unexpected HTTP status 204" ;;
+      net_redirect_disallowed) why="Redirect URL is disallowed downloads.example.com" ;;
       *) why= ;;
     esac
     if [ -n "$why" ]; then
