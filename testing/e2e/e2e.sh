@@ -162,6 +162,42 @@ case $CASE in
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
     [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
     ;;
+  hostile_archive_entry)
+    # The sample package with one more entry named "..\escaped_by_e2e": 7zz will not
+    # store such a name, so a harmless one of the same length is patched in an archive
+    # with an uncompressed header, and the header's checksums made right again.
+    mkdir -p "$WORK/download"
+    cp -a "$SAMPLE/package" "$WORK/hostile"
+    mkdir "$WORK/hostile/qq"
+    echo escaped > "$WORK/hostile/qq/escaped_by_e2e"
+    (cd "$WORK/hostile" && 7zz a -bso0 -bsp0 -bse1 -m0=LZMA2 -mhc=off ../hostile.7z .)
+    python3 - "$WORK/hostile.7z" <<'PY' || fail "could not make the hostile archive"
+import struct, sys, zlib
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+offset, size = struct.unpack_from('<QQ', data, 12)
+start, end = 32 + offset, 32 + offset + size
+header = bytes(data[start:end])
+old, new = 'qq/escaped_by_e2e'.encode('utf-16-le'), '..\\escaped_by_e2e'.encode('utf-16-le')
+assert header.count(old) == 1, 'the entry name is not in the header once'
+data[start:end] = header.replace(old, new)
+struct.pack_into('<I', data, 28, zlib.crc32(data[start:end]))
+struct.pack_into('<I', data, 8, zlib.crc32(data[12:32]))
+open(path, 'wb').write(data)
+PY
+    listing=$(7zz l -slt "$WORK/hostile.7z")
+    grep -qF 'Path = ..\escaped_by_e2e' <<< "$listing" || fail "the entry was not renamed"
+    sh "$HERE/../../tools/make-full-package-installer.sh" "$SAMPLE/package/installer.exe" \
+      "$WORK/hostile.7z" "$WORK/download/VelumSetup.exe"
+    before=$(snapshot)
+    run "$WORK/download/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "a package with an escaping entry was installed"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    escaped=$(find "$PREFIX" -name escaped_by_e2e)
+    [ -z "$escaped" ] || fail "the entry was written: $escaped"
+    grep -qF 'Refusing archive entry outside the destination: ..\escaped_by_e2e' "$LOGS"/*.log ||
+      fail "no refusal logged"
+    ;;
   corrupted_payload)
     # The archive's middle overwritten: the package cannot be unpacked.
     mkdir -p "$WORK/download"
