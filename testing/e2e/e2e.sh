@@ -37,6 +37,8 @@ fi
 
 WORK=$E2E/cases/$CASE
 PREFIX=$WORK/prefix
+# The folder a case made unwritable (unwritable_folder) is made writable again first.
+[ ! -d "$WORK/prefix/drive_c/Velum E2E" ] || chattr -i "$WORK/prefix/drive_c/Velum E2E" 2> /dev/null
 rm -rf "$WORK"
 mkdir -p "$WORK"
 cp -a "$TEMPLATE" "$PREFIX" || { echo "no template prefix"; exit 1; }
@@ -197,6 +199,24 @@ PY
     [ -z "$escaped" ] || fail "the entry was written: $escaped"
     grep -qF 'Refusing archive entry outside the destination: ..\escaped_by_e2e' "$LOGS"/*.log ||
       fail "no refusal logged"
+    ;;
+  unwritable_folder)
+    # The install folder exists but nothing can be made in it: as root (Wine's user here)
+    # only the immutable attribute refuses writes, otherwise the mode does.
+    mkdir -p "$INSTALLED"
+    if [ "$(id -u)" = 0 ]; then chattr +i "$INSTALLED"; else chmod a-w "$INSTALLED"; fi
+    if touch "$INSTALLED/probe" 2> /dev/null; then
+      echo "SKIP: this machine cannot make a folder unwritable"
+      rm -rf "$WORK"
+      exit 77
+    fi
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "the installer reported success"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    grep -qF "Creating installation subfolder failed" "$LOGS"/*.log || fail "no reason logged"
+    chattr -i "$INSTALLED" 2> /dev/null
+    chmod u+w "$INSTALLED"
     ;;
   corrupted_payload)
     # The archive's middle overwritten: the package cannot be unpacked.
