@@ -37,6 +37,8 @@ fi
 
 WORK=$E2E/cases/$CASE
 PREFIX=$WORK/prefix
+# The folder a case made unwritable (unwritable_folder) is made writable again first.
+[ ! -d "$WORK/prefix/drive_c/Velum E2E" ] || chattr -i "$WORK/prefix/drive_c/Velum E2E" 2> /dev/null
 rm -rf "$WORK"
 mkdir -p "$WORK"
 cp -a "$TEMPLATE" "$PREFIX" || { echo "no template prefix"; exit 1; }
@@ -162,6 +164,60 @@ case $CASE in
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
     [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
     ;;
+  hostile_archive_entry)
+    # The sample package with one more entry named "..\escaped_by_e2e": 7zz will not
+    # store such a name, so a harmless one of the same length is patched in an archive
+    # with an uncompressed header, and the header's checksums made right again.
+    mkdir -p "$WORK/download"
+    cp -a "$SAMPLE/package" "$WORK/hostile"
+    mkdir "$WORK/hostile/qq"
+    echo escaped > "$WORK/hostile/qq/escaped_by_e2e"
+    (cd "$WORK/hostile" && 7zz a -bso0 -bsp0 -bse1 -m0=LZMA2 -mhc=off ../hostile.7z .)
+    python3 - "$WORK/hostile.7z" <<'PY' || fail "could not make the hostile archive"
+import struct, sys, zlib
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+offset, size = struct.unpack_from('<QQ', data, 12)
+start, end = 32 + offset, 32 + offset + size
+header = bytes(data[start:end])
+old, new = 'qq/escaped_by_e2e'.encode('utf-16-le'), '..\\escaped_by_e2e'.encode('utf-16-le')
+assert header.count(old) == 1, 'the entry name is not in the header once'
+data[start:end] = header.replace(old, new)
+struct.pack_into('<I', data, 28, zlib.crc32(data[start:end]))
+struct.pack_into('<I', data, 8, zlib.crc32(data[12:32]))
+open(path, 'wb').write(data)
+PY
+    listing=$(7zz l -slt "$WORK/hostile.7z")
+    grep -qF 'Path = ..\escaped_by_e2e' <<< "$listing" || fail "the entry was not renamed"
+    sh "$HERE/../../tools/make-full-package-installer.sh" "$SAMPLE/package/installer.exe" \
+      "$WORK/hostile.7z" "$WORK/download/VelumSetup.exe"
+    before=$(snapshot)
+    run "$WORK/download/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "a package with an escaping entry was installed"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    escaped=$(find "$PREFIX" -name escaped_by_e2e)
+    [ -z "$escaped" ] || fail "the entry was written: $escaped"
+    grep -qF 'Refusing archive entry outside the destination: ..\escaped_by_e2e' "$LOGS"/*.log ||
+      fail "no refusal logged"
+    ;;
+  unwritable_folder)
+    # The install folder exists but nothing can be made in it: as root (Wine's user here)
+    # only the immutable attribute refuses writes, otherwise the mode does.
+    mkdir -p "$INSTALLED"
+    if [ "$(id -u)" = 0 ]; then chattr +i "$INSTALLED"; else chmod a-w "$INSTALLED"; fi
+    if touch "$INSTALLED/probe" 2> /dev/null; then
+      echo "SKIP: this machine cannot make a folder unwritable"
+      rm -rf "$WORK"
+      exit 77
+    fi
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "the installer reported success"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    grep -qF "Creating installation subfolder failed" "$LOGS"/*.log || fail "no reason logged"
+    chattr -i "$INSTALLED" 2> /dev/null
+    chmod u+w "$INSTALLED"
+    ;;
   corrupted_payload)
     # The archive's middle overwritten: the package cannot be unpacked.
     mkdir -p "$WORK/download"
@@ -188,6 +244,9 @@ case $CASE in
       net_range_ignored)
         config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
       net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
+      net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
+      net_redirect_disallowed)
+        config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
     esac
     url=$(bash "$HERE/local-update-server.sh" start "$WORK/server" "$SAMPLE/VelumSetup.exe" "$config")
     before=$(snapshot)
@@ -203,10 +262,18 @@ for line in open(sys.argv[1]):
 " "$WORK/server/requests.jsonl")
     echo "$requests"
     grep -q '^POST /netinstaller/$' <<< "$requests" || fail "no address request"
-    if [ $CASE = net_wrong_checksum ]; then
-      [ "$RC" != 0 ] || fail "a package with a wrong checksum was installed"
+    # A fault the installer must not get past: a clean error that says why, and the
+    # machine as it was.
+    case $CASE in
+      net_wrong_checksum) why="Checksum incorrect for the downloaded package" ;;
+      net_204) why="Request completed with an unexpected HTTP status 204" ;;
+      net_redirect_disallowed) why="Redirect URL is disallowed downloads.example.com" ;;
+      *) why= ;;
+    esac
+    if [ -n "$why" ]; then
+      [ "$RC" != 0 ] || fail "the installer reported success"
       [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
-      grep -q "Checksum incorrect for the downloaded package" "$LOGS"/*.log || fail "no checksum error logged"
+      grep -qF "$why" "$LOGS"/*.log || fail "no \"$why\" logged"
     else
       [ "$RC" = 0 ] || fail "exit code $RC"
       [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 1 ] || fail "no download"

@@ -174,11 +174,18 @@ class Installer::HandOver : public ElevationDelegate, public PackageHandOver::De
     return installer_->settings_->ToCommandLine(false);
   }
   void Finish() override { installer_->Finish(); }
+  // The package's installer runs after Finish, which leaves this run's own changes (the
+  // last install path) in the transaction: a failed or interrupted hand-over undoes them
+  // too, as Cancel no longer does once the run has finished.
   void ReportError(uint32_t code, const std::string& message) override {
     installer_->Fail(code, message);
+    installer_->transaction_.Rollback();
   }
   void OnInstallationSucceeded() override { installer_->OnInstallationSucceeded(); }
-  void Cancel() override { installer_->Cancel(); }
+  void Cancel() override {
+    installer_->Cancel();
+    installer_->transaction_.Rollback();
+  }
 
  private:
   Installer* installer_;
