@@ -13,6 +13,7 @@
 
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/association_interfaces.h"
@@ -734,25 +735,24 @@ void InstallerWindow::BrowseForFolder() {
   info.ulFlags = 0x51;  // file-system folders only, new dialog style, edit box
   info.lpfn = SelectStartFolder;
   info.lParam = reinterpret_cast<LPARAM>(start.c_str());
-  PIDLIST_ABSOLUTE selection = SHBrowseForFolderW(&info);
-  if (!selection) return;
+  const base::ScopedCoTaskMem<ITEMIDLIST_ABSOLUTE> selection(SHBrowseForFolderW(&info));
+  if (!selection.IsValid()) return;
   std::wstring chosen;
   IShellFolder* desktop = nullptr;
   if (SUCCEEDED(SHGetDesktopFolder(&desktop))) {
     STRRET name = {};
     wchar_t* parsed = nullptr;
-    if (SUCCEEDED(desktop->GetDisplayNameOf(selection, SHGDN_FORPARSING, &name)) &&
-        SUCCEEDED(StrRetToStrW(&name, selection, &parsed))) {
-      chosen = parsed;
-      CoTaskMemFree(parsed);
+    if (SUCCEEDED(desktop->GetDisplayNameOf(selection.Get(), SHGDN_FORPARSING, &name)) &&
+        SUCCEEDED(StrRetToStrW(&name, selection.Get(), &parsed))) {
+      const base::ScopedCoTaskMem<wchar_t> owned(parsed);
+      chosen = owned.Get();
     }
     desktop->Release();
   }
   if (chosen.empty()) {
     wchar_t path[MAX_PATH] = {};
-    if (SHGetPathFromIDListW(selection, path)) chosen = path;
+    if (SHGetPathFromIDListW(selection.Get(), path)) chosen = path;
   }
-  CoTaskMemFree(selection);
   if (chosen.empty()) return;
   LRESULT index = SendMessageW(path_box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                reinterpret_cast<LPARAM>(chosen.c_str()));
