@@ -13,11 +13,13 @@ TEMPLATE=$E2E/template
 WINESERVER=/usr/lib/wine/wineserver
 FOLDER='C:\Velum E2E'
 FAILED=0
-# Per-user (an all-users installation needs ACL calls Wine lacks on HKLM), no statistics,
-# and the preference overrides asked of a closed loopback port: no case reaches past
-# loopback.
-COMMON=(--silent --allusers=0 --enable-installer-stats=0
-        --local-pref-default-overrides-server=http://127.0.0.1:9/)
+# Per-user (an all-users installation needs ACL calls Wine lacks on HKLM), and the
+# preference overrides asked of a closed loopback port: no case reaches past loopback.
+# The net cases send their statistics to the installer's local endpoint, localhost:8080,
+# where their update server listens (CTest runs them one at a time); the others send none.
+BASE=(--silent --allusers=0 --local-pref-default-overrides-server=http://127.0.0.1:9/)
+COMMON=("${BASE[@]}" --enable-installer-stats=0)
+WITH_STATS=("${BASE[@]}" --enable-installer-stats=1 --local-stats-server)
 
 fail() { echo "FAIL: $*"; FAILED=1; }
 
@@ -154,6 +156,73 @@ case $CASE in
     [ ! -e "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "the shortcut is still there"
     ! velum_keys | grep -q 'Uninstall\\\\Velum' || fail "the uninstall entry is still there"
     ;;
+  locked_file_upgrade)
+    # v1 installed; during the upgrade to v2 another program holds the launcher open
+    # sharing nothing, so it cannot be replaced: the upgrade fails and v1 stays exactly.
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    before=$(snapshot)
+    installed_tree=$(cd "$INSTALLED" && find . -type f -exec md5sum {} + | LC_ALL=C sort -k2)
+    cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$WORK/holder.exe"
+    VELUM_FAKE_PROGRAM_LOG='C:\holder.log' VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" \
+      "$WORK/holder.exe" --hold "$FOLDER\\launcher.exe" > "$WORK/holder.out" 2>&1 &
+    holder=$!
+    for _ in $(seq 600); do
+      grep -q holding "$PREFIX/drive_c/holder.log" 2> /dev/null && break
+      kill -0 $holder 2> /dev/null || break
+      sleep 0.1
+    done
+    grep -q holding "$PREFIX/drive_c/holder.log" 2> /dev/null || fail "the launcher could not be held"
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup_v2.exe"
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/VelumSetup_v2.exe" "${COMMON[@]}" \
+      "--installfolder=$FOLDER" > "$WORK/run.out" 2>&1
+    RC=$?
+    echo "ran the v2 installer while the launcher was held: exit code $RC"
+    WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+    wait $holder 2> /dev/null
+    end_prefix
+    rm -f "$PREFIX/drive_c/holder.log"
+    [ "$RC" != 0 ] || fail "the upgrade reported success with the launcher held"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    [ "$installed_tree" = "$(cd "$INSTALLED" && find . -type f -exec md5sum {} + | LC_ALL=C sort -k2)" ] ||
+      fail "a file of v1 changed"
+    ;;
+  backend_killed)
+    # The backend is killed while it installs (a user ending it, a machine shutting down):
+    # the installer ends at once with a failure, and running it again installs fully.
+    cp "$SAMPLE/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/VelumSetup.exe" "${COMMON[@]}" \
+      "--installfolder=$FOLDER" > "$WORK/run.out" 2>&1 &
+    front=$!
+    killed=
+    for _ in $(seq 1200); do
+      # The case's own backends: processes of this prefix started with "--backend", once
+      # the installation has begun to copy the package's files.
+      if [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; then
+        for pid in $(pgrep -f -- '--backend'); do
+          tr '\0' '\n' < "/proc/$pid/environ" 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" || continue
+          kill -9 "$pid" && killed="$killed $pid"
+        done
+        [ -n "$killed" ] && break
+      fi
+      kill -0 $front 2> /dev/null || break
+      sleep 0.05
+    done
+    wait $front
+    RC=$?
+    end_prefix
+    echo "killed backend(s):${killed:- none}; the installer's exit code $RC"
+    if [ -n "$killed" ]; then
+      [ "$RC" != 0 ] || fail "the installer reported success although its backend was killed"
+      # Under Wine a killed process exits with 0: only the missing success report tells.
+      grep -q "Installer backend ended without reporting success" "$LOGS"/*.log ||
+        fail "the end of the backend was not seen"
+    fi
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the second run: exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    check_user_integration 1.0.100.0
+    ;;
   bad_folder_*)
     case $CASE in
       bad_folder_illegal) folder='C:\Velum<>|?*' ;;
@@ -236,8 +305,11 @@ PY
     mkdir -p "$WORK/download"
     cp "$BUILD/bin/velum_installer.exe" "$WORK/download/VelumNetSetup.exe"
     sh "$HERE/../../tools/append-tracking-data.sh" "$WORK/download/VelumNetSetup.exe" '{"partner":"e2e"}'
+    served=$SAMPLE/VelumSetup.exe
+    config='{}'
+    proxy=
     case $CASE in
-      net_install) config='{}' ;;
+      net_install) ;;
       net_drop_then_success) config='{"faults": {"/VelumSetup.exe": [{"close": true, "times": 1}]}}' ;;
       net_5xx_then_success) config='{"faults": {"/VelumSetup.exe": [{"status": 503, "times": 2}]}}' ;;
       net_cut_then_resume) config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}]}}' ;;
@@ -247,11 +319,22 @@ PY
       net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
       net_redirect_disallowed)
         config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
+      # Every request through a proxy that wants credentials nobody gives.
+      net_proxy_407) proxy=yes ;;
+      # A "package" that is no installer: it prints nothing for "--internal-version".
+      net_version_ignored) served=$BUILD/bin/test_packages/test_pkg/velum.exe ;;
     esac
-    url=$(bash "$HERE/local-update-server.sh" start "$WORK/server" "$SAMPLE/VelumSetup.exe" "$config")
+    url=$(PORT=8080 bash "$HERE/local-update-server.sh" start "$WORK/server" "$served" "$config")
     before=$(snapshot)
-    run "$WORK/download/VelumNetSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER" \
+    if [ -n "$proxy" ]; then
+      # WinINet takes its proxy from the environment when the process starts.
+      proxy_port=$(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['proxy_port'])" \
+        "$WORK/server/server.json")
+      export http_proxy=http://127.0.0.1:$proxy_port
+    fi
+    run "$WORK/download/VelumNetSetup.exe" "${WITH_STATS[@]}" "--installfolder=$FOLDER" \
       "--internal-package-server=$url"
+    unset http_proxy
     bash "$HERE/local-update-server.sh" stop "$WORK/server"
     requests=$(python3 -c "
 import json, sys
@@ -262,18 +345,33 @@ for line in open(sys.argv[1]):
 " "$WORK/server/requests.jsonl")
     echo "$requests"
     grep -q '^POST /netinstaller/$' <<< "$requests" || fail "no address request"
-    # A fault the installer must not get past: a clean error that says why, and the
-    # machine as it was.
+    # The statistics of the run: the body of each feedback POST, one line each.
+    feedback=$(python3 -c "
+import json, sys
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    if r['method'] == 'POST' and r['path'] == '/netinstaller/feedback':
+        print(json.dumps(json.loads(r['body']), sort_keys=True))
+" "$WORK/server/requests.jsonl")
+    # A fault the installer must not get past: a clean error that says why, in the log
+    # and in the statistics, and the machine as it was.
     case $CASE in
       net_wrong_checksum) why="Checksum incorrect for the downloaded package" ;;
       net_204) why="Request completed with an unexpected HTTP status 204" ;;
       net_redirect_disallowed) why="Redirect URL is disallowed downloads.example.com" ;;
+      net_proxy_407) why="Cannot display UI requested by fetcher when running silently" ;;
+      net_version_ignored) why="Downloaded package failed version check" ;;
       *) why= ;;
     esac
     if [ -n "$why" ]; then
       [ "$RC" != 0 ] || fail "the installer reported success"
       [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
       grep -qF "$why" "$LOGS"/*.log || fail "no \"$why\" logged"
+      grep -q '"installation_success": 0' <<< "$feedback" || fail "no statistics of a failed run"
+      grep -q '"failure_reason": "Fetcher error"' <<< "$feedback" || fail "the statistics do not say why"
+      # The fetch's own reason, but for the refused proxy login, which only the log tells.
+      [ "$CASE" = net_proxy_407 ] || grep -qF "$why" <<< "$feedback" ||
+        fail "the statistics do not say \"$why\""
     else
       [ "$RC" = 0 ] || fail "exit code $RC"
       [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 1 ] || fail "no download"
@@ -283,6 +381,9 @@ for line in open(sys.argv[1]):
       esac
       check_installed_package "$SAMPLE/package"
       check_user_integration 1.0.100.0
+      [ "$(grep -c . <<< "$feedback")" = 1 ] || fail "not one statistics POST: $(grep -c . <<< "$feedback")"
+      grep -q '"installation_success": 1' <<< "$feedback" || fail "the statistics do not say it installed"
+      grep -q '"payload_type": "tracking_data"' <<< "$feedback" || fail "no payload type in the statistics"
     fi
     ;;
   *)

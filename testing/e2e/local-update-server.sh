@@ -6,6 +6,8 @@
 #       checksum, prints the address-request URL; it stops by itself after ten minutes.
 #       The config JSON's "faults" and "download_address" members are added to the
 #       server's (e.g. a fault of "/VelumSetup.exe", another "installer_checksum").
+#       With PORT set it listens on that port (the installer's local statistics endpoint
+#       is localhost:8080), waiting up to a minute for it to be free.
 #   local-update-server.sh stop <state dir>
 #       stops it and waits (bounded) until it has
 set -euo pipefail
@@ -25,9 +27,18 @@ json.dump({"routes": {"/VelumSetup.exe": {"file": "VelumSetup.exe"}},
            "faults": extra.get("faults", {}), "download_address": address},
           open(sys.argv[1], "w"))
 PY
-    nohup python3 "$here/../update_server/update_server.py" --state-dir "$state" \
-      > "$state/server.log" 2>&1 &
-    for _ in $(seq 200); do [ -s "$state/server.json" ] && break; sleep 0.1; done
+    for _ in $(seq 60); do
+      nohup python3 "$here/../update_server/update_server.py" --state-dir "$state" \
+        --port "${PORT:-0}" > "$state/server.log" 2>&1 &
+      server=$!
+      for _ in $(seq 200); do
+        [ -s "$state/server.json" ] && break 2
+        kill -0 $server 2> /dev/null || break
+        sleep 0.1
+      done
+      sleep 1
+    done
+    [ -s "$state/server.json" ] || { echo "the local update server did not start" >&2; exit 1; }
     port=$(python3 -c "import json,sys; print(json.load(open(sys.argv[1]))['port'])" \
       "$state/server.json")
     echo "http://127.0.0.1:$port/netinstaller/"

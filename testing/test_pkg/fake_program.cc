@@ -3,7 +3,8 @@
 // arguments, to the file named by VELUM_FAKE_PROGRAM_LOG and exits with the code in
 // VELUM_FAKE_PROGRAM_EXIT_CODE (0 without it). With "--sleep" it stays running after
 // signalling the event named by VELUM_FAKE_PROGRAM_READY_EVENT, so that tests can hold
-// the executable in use.
+// the executable in use; with "--hold <file>" it opens that file sharing nothing, logs
+// "holding", and stays running, so that no one else can open, replace or delete it.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -56,12 +57,22 @@ int wmain(int argc, wchar_t** argv) {
 
   std::wstring line = role;
   bool sleep = false;
+  const wchar_t* hold = nullptr;
   for (int i = 1; i < argc; ++i) {
     line += L" ";
     line += argv[i];
     if (wcscmp(argv[i], L"--sleep") == 0) sleep = true;
+    if (wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) hold = argv[i + 1];
   }
   AppendToLog(line);
+
+  if (hold) {
+    HANDLE file = CreateFileW(hold, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 3;
+    AppendToLog(L"holding");
+    Sleep(INFINITE);
+  }
 
   if (sleep) {
     std::wstring event_name = GetEnvironment(L"VELUM_FAKE_PROGRAM_READY_EVENT");

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """A local update server for the installer's tests (standard library only).
 
-    update_server.py --state-dir DIR [--lifetime SECONDS]
+    update_server.py --state-dir DIR [--lifetime SECONDS] [--port PORT]
 
-Listens on 127.0.0.1 and ::1 on one ephemeral port, and runs a small proxy that answers
+Listens on 127.0.0.1 and ::1 on one ephemeral port (or PORT: the installer's fixed local
+statistics endpoint is localhost:8080), and runs a small proxy that answers
 407 on a second port. Everything goes through files in DIR, so a test under Wine needs no
 process handle of this server (Wine starts Unix programs without one):
 
@@ -252,13 +253,15 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.state = state
         self.listener_name = listener_name
         self.is_proxy = is_proxy
+        # A fixed port must be free again at once after the previous run's connections.
+        self.allow_reuse_address = address[1] != 0
         super().__init__(address, Handler)
 
 
-def open_pair(state, is_proxy, name):
+def open_pair(state, is_proxy, name, fixed_port=0):
     """A listener on 127.0.0.1 and, when possible, one on ::1 with the same port."""
     for _ in range(50):
-        v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, name, is_proxy)
+        v4 = Server(("127.0.0.1", fixed_port), socket.AF_INET, state, name, is_proxy)
         port = v4.server_address[1]
         if not socket.has_ipv6:
             return port, [v4]
@@ -267,7 +270,9 @@ def open_pair(state, is_proxy, name):
             return port, [v4, v6]
         except OSError:
             v4.server_close()
-    v4 = Server(("127.0.0.1", 0), socket.AF_INET, state, name, is_proxy)
+            if fixed_port:
+                break
+    v4 = Server(("127.0.0.1", fixed_port), socket.AF_INET, state, name, is_proxy)
     return v4.server_address[1], [v4]
 
 
@@ -297,10 +302,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--state-dir", required=True)
     parser.add_argument("--lifetime", type=float, default=600)
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
     state = State(args.state_dir)
     os.makedirs(os.path.join(args.state_dir, "files"), exist_ok=True)
-    port, servers = open_pair(state, False, "server")
+    port, servers = open_pair(state, False, "server", args.port)
     proxy_port, proxies = open_pair(state, True, "proxy")
     serve_until_stopped(args.state_dir, servers + proxies,
                         {"port": port, "proxy_port": proxy_port, "ipv6": len(servers) > 1},

@@ -33,11 +33,11 @@ std::string SwitchNameOf(const std::wstring& argument) {
 
 }  // namespace
 
-// Hands each decoded IPC message to every observer of the runner.
+// Hands each decoded IPC message to every observer of the runner, noting a success.
 class InstallerRunner::ObserverFanOut : public InstallerObserver {
  public:
-  explicit ObserverFanOut(base::ObserverList<InstallerObserver>* observers)
-      : observers_(observers) {}
+  ObserverFanOut(base::ObserverList<InstallerObserver>* observers, bool* success_reported)
+      : observers_(observers), success_reported_(success_reported) {}
   void OnStarted() override { observers_->Notify(&InstallerObserver::OnStarted); }
   void OnStartingNewMainProcess(bool value) override {
     observers_->Notify(&InstallerObserver::OnStartingNewMainProcess, value);
@@ -55,13 +55,17 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
   void OnError(uint32_t code, const std::wstring& argument, const std::string& message) override {
     observers_->Notify(&InstallerObserver::OnError, code, argument, message);
   }
-  void OnSuccess() override { observers_->Notify(&InstallerObserver::OnSuccess); }
+  void OnSuccess() override {
+    *success_reported_ = true;
+    observers_->Notify(&InstallerObserver::OnSuccess);
+  }
   void OnInstallationDone(bool success) override {
     observers_->Notify(&InstallerObserver::OnInstallationDone, success);
   }
 
  private:
   base::ObserverList<InstallerObserver>* observers_;
+  bool* success_reported_;
 };
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
@@ -191,6 +195,7 @@ bool InstallerRunner::Start(Settings* settings) {
     return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
 
   backend_running_ = true;
+  success_reported_ = false;
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(2) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
@@ -235,18 +240,25 @@ void InstallerRunner::Stop() {
 void InstallerRunner::OnObjectSignaled(HANDLE) {
   VLOG(1) << "Installer backend process signaled";
   DWORD exit_code = 1;
-  const bool success = GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
+  const bool exited_with_zero =
+      GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
   // The backend's last reports may still wait in the mailslot; they come first.
-  receiver_.Flush(base::Bind(&InstallerRunner::NotifyDone, weak_factory_.GetWeakPtr(), success));
+  receiver_.Flush(
+      base::Bind(&InstallerRunner::NotifyDone, weak_factory_.GetWeakPtr(), exited_with_zero));
 }
 
-void InstallerRunner::NotifyDone(bool success) {
+void InstallerRunner::NotifyDone(bool exited_with_zero) {
   backend_running_ = false;
-  observers_.Notify(&InstallerObserver::OnInstallationDone, success);
+  // A backend ended from outside (TerminateProcess with 0, or under Wine any kill) also
+  // exits with 0: only one that reported its success has installed.
+  if (exited_with_zero && !success_reported_)
+    LOG(WARNING) << "Installer backend ended without reporting success";
+  observers_.Notify(&InstallerObserver::OnInstallationDone,
+                    exited_with_zero && success_reported_);
 }
 
 void InstallerRunner::OnMessageReceived(const base::SerialBuffer& message) {
-  ObserverFanOut fan_out(&observers_);
+  ObserverFanOut fan_out(&observers_, &success_reported_);
   DispatchInstallerMessage(message, &fan_out);
 }
 

@@ -67,7 +67,7 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
 
   // Notifies OnError, logs `message` and returns false.
   bool Fail(uint32_t code, const std::string& message);
-  void NotifyDone(bool success);
+  void NotifyDone(bool exited_with_zero);
 
   IpcReceiver receiver_;
   base::FilePath assistant_folder_;
@@ -81,6 +81,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   bool started_ = false;
   bool have_package_ = false;
   bool backend_running_ = false;
+  // Set when the backend's IPC reports success; the exit code alone does not prove it.
+  bool success_reported_ = false;
   base::ObserverList<InstallerObserver> observers_;
   base::WeakPtrFactory<InstallerRunner> weak_factory_;
 };
