@@ -1,10 +1,8 @@
 #include "desktop/windows/installer/service/install_log_writer.h"
 
-#include <limits.h>
-
 #include <string>
 
-#include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/service/xml_document.h"
@@ -15,29 +13,6 @@ namespace {
 
 const char* BoolText(bool value) {
   return value ? "True" : "False";
-}
-
-// Writes |text| next to |path| and then replaces |path| with it, so that readers only
-// ever see the old record or the whole new one.
-bool ReplaceFileContents(const base::FilePath& path, const std::string& text) {
-  if (text.size() > static_cast<size_t>(INT_MAX)) return false;
-  base::FilePath temp;
-  if (!base::CreateTemporaryFileInDir(path.DirName(), &temp)) {
-    PLOG(ERROR) << "Cannot create a temporary file beside " << path.value();
-    return false;
-  }
-  int size = static_cast<int>(text.size());
-  if (base::WriteFile(temp, text.data(), size) != size) {
-    PLOG(ERROR) << "Cannot write " << temp.value();
-    base::DeleteFile(temp, false);
-    return false;
-  }
-  if (!base::ReplaceFile(temp, path)) {
-    PLOG(ERROR) << "Cannot replace " << path.value();
-    base::DeleteFile(temp, false);
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -58,7 +33,8 @@ bool InstallLogWriter::WriteFile(const InstallLog& log, const base::FilePath& pa
   document_->EndElement();
   std::string text;
   if (!document_->SaveToString(&text)) return false;
-  return ReplaceFileContents(path, text);
+  // Readers only ever see the old record or the whole new one, also after a power loss.
+  return base::ImportantFileWriter::WriteFileAtomically(path, text);
 }
 
 void InstallLogWriter::WriteRoot(const InstallLog& log) {
