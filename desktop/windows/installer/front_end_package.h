@@ -2,8 +2,8 @@
 // fetcher that gets the package when the installer carries a payload, the runner that
 // starts the backend on it, the default-preference overrides fetcher and the payload's
 // tracking data. It makes them from the payload and runs the tracking-data actions that
-// complete the package before the backend may use it. It logs nothing: the controllers'
-// lines stay theirs.
+// complete the package before the backend may use it. It logs nothing: a log line names
+// its source file, and the controllers' lines stay theirs.
 //
 //   FrontEndPackage package;
 //   package.Create(payload_or_null, download_folder, system.own_folder, *settings,
