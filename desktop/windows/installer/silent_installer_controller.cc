@@ -1,16 +1,10 @@
 #include "desktop/windows/installer/silent_installer_controller.h"
 
-#include <windows.h>
-
 #include "base/bind.h"
 #include "base/files/file_enumerator.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/win/windows_version.h"
-#include "desktop/windows/installer/package_fetcher/payload_reader.h"
-#include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 
@@ -28,16 +22,7 @@ const int kStatusUnpackingFailed = 8;
 // The error code of a folder that could not be written.
 const uint32_t kErrorCannotWriteFolder = 3;
 
-const DWORD kSse2Feature = 10;  // PF_XMMI64_INSTRUCTIONS_AVAILABLE
-
 }  // namespace
-
-SilentInstallerController::System::System()
-    : needs_elevation(&NeedsElevation),
-      before_windows_7([] { return base::GetWindowsVersion() < base::OS_VERSION_WIN7; }),
-      has_sse2([] { return IsProcessorFeaturePresent(kSse2Feature) != FALSE; }) {
-  if (!base::PathRegistry::Get(base::DIR_EXE, &own_folder)) own_folder = base::FilePath();
-}
 
 SilentInstallerController::SilentInstallerController()
     : SilentInstallerController(System()) {}
@@ -45,38 +30,21 @@ SilentInstallerController::SilentInstallerController()
 SilentInstallerController::SilentInstallerController(const System& system)
     : system_(system), stats_(this) {}
 
-SilentInstallerController::~SilentInstallerController() {
-  overrides_fetcher_.reset();
-  runner_.reset();
-  fetcher_.reset();
-}
+SilentInstallerController::~SilentInstallerController() = default;
 
 bool SilentInstallerController::Run(Settings* settings, PayloadReader* payload,
                                     const base::FilePath& download_folder) {
   settings_ = settings;
   settings_->AddObserver(this);
-  if (payload) {
-    stats_.root()->SetString("payload_type", PayloadReader::PayloadTypeToString(payload->type()));
-    if (payload->type() != PayloadReader::FULL_PACKAGE) {
-      tracking_data_ = payload->GetTrackingData();
-      if (!tracking_data_.empty()) stats_.root()->SetString("tracking_data", tracking_data_);
-    }
-    VLOG(1) << "Initializing controller with fetcher.";
-    fetcher_.reset(new PackageFetcher(download_folder, stats_.root()->Clone(), this, this, payload,
-                                      settings_->architecture(),
-                                      settings_->flag(Settings::INSTALL_ASSISTANT)));
-    fetcher_->Start();
-    runner_.reset(new InstallerRunner(fetcher_->package_folder(), fetcher_->suite_path()));
-    overrides_fetcher_.reset(new PrefDefaultOverridesFetcher(fetcher_->package_folder(), this));
-  } else {
-    VLOG(1) << "Initializing controller without fetcher.";
-    runner_.reset(new InstallerRunner(system_.own_folder, base::FilePath()));
+  VLOG(1) << (payload ? "Initializing controller with fetcher."
+                      : "Initializing controller without fetcher.");
+  package_.Create(payload, download_folder, system_.own_folder, *settings_, stats_.root(), this,
+                  this);
+  if (package_.fetcher())
+    package_.fetcher()->Start();
+  else
     package_ready_ = true;
-    overrides_fetcher_.reset(new PrefDefaultOverridesFetcher(system_.own_folder, this));
-  }
-  if (overrides_feature_for_testing_ >= 0)
-    overrides_fetcher_->SetFeatureEnabledForTesting(overrides_feature_for_testing_ == 1);
-  runner_->AddObserver(this);
+  package_.runner()->AddObserver(this);
   if (!settings_->fetching_status()) {
     VLOG(1) << "Settings already obtained. Starting.";
     if (!base::CurrentThreadTaskRunner::Get()->PostTask(
@@ -87,7 +55,7 @@ bool SilentInstallerController::Run(Settings* settings, PayloadReader* payload,
   }
   run_loop_.Run();
   LOG(INFO) << "Controller exiting";
-  runner_->RemoveObserver(this);
+  package_.runner()->RemoveObserver(this);
   settings_->RemoveObserver(this);
   return success_;
 }
@@ -142,25 +110,18 @@ void SilentInstallerController::StartInstallation() {
     HandleTrackingData();
   }
   VLOG(2) << "Preparing to run the installer.";
-  if (!runner_->Start(settings_)) Terminate();
+  if (!package_.runner()->Start(settings_)) Terminate();
 }
 
 void SilentInstallerController::HandleTrackingData() {
-  const std::string tracking_data =
-      !tracking_data_.empty() ? tracking_data_ : settings_->status().server_tracking_data();
-  stats_.root()->SetString("tracking_data", tracking_data);
-  if (settings_->operation() == Settings::OPERATION_UNINSTALL) {
-    TrackingDataActionsDone();
-    return;
-  }
-  overrides_fetcher_->Fetch(
-      tracking_data,
+  package_.HandleTrackingData(
+      *settings_, stats_.root(),
       base::Bind(&SilentInstallerController::TrackingDataActionsDone, weak_factory_.GetWeakPtr()));
 }
 
 void SilentInstallerController::TrackingDataActionsDone() {
   VLOG(2) << "Tracking data actions done: package complete.";
-  runner_->OnPackageReady();
+  package_.runner()->OnPackageReady();
 }
 
 void SilentInstallerController::NotifyStatusChanged(int status) {
@@ -179,7 +140,7 @@ void SilentInstallerController::NotifyStatusChanged(int status) {
     case kStatusInitializationFailed:
     case kStatusDownloadFailed:
     case kStatusUnpackingFailed:
-      if (fetcher_ && fetcher_->Retry()) break;
+      if (package_.fetcher() && package_.fetcher()->Retry()) break;
       VLOG(1) << "Package fetcher failed.";
       stats_.root()->SetString("failure_reason", "Fetcher error");
       Terminate();
@@ -251,7 +212,7 @@ void SilentInstallerController::Terminate() {
     return;
   }
   terminated_ = true;
-  fetcher_.reset();
+  package_.DeleteFetcher();
   stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
   if (settings_->flag(Settings::ENABLE_INSTALLER_STATS) &&
       (!settings_->flag(Settings::AUTOUPDATE) || !success_)) {

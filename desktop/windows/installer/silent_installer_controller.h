@@ -10,19 +10,16 @@
 
 #include <stdint.h>
 
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "base/files/file_path.h"
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
+#include "desktop/windows/installer/front_end_package.h"
+#include "desktop/windows/installer/front_end_system.h"
 #include "desktop/windows/installer/installer_observer.h"
-#include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_stats.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
-#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
-#include "desktop/windows/installer/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/settings_observer.h"
 
 namespace installer {
@@ -36,14 +33,7 @@ class SilentInstallerController : public SettingsObserver,
                                   public InstallerObserver {
  public:
   // What the controller asks of the machine; tests replace it.
-  struct System {
-    System();
-    std::function<bool(bool all_users, bool install_folder_writable)> needs_elevation;
-    std::function<bool()> before_windows_7;
-    std::function<bool()> has_sse2;
-    // The folder of the running program: the package when there is no payload.
-    base::FilePath own_folder;
-  };
+  using System = FrontEndSystem;
 
   SilentInstallerController();
   explicit SilentInstallerController(const System& system);
@@ -83,14 +73,13 @@ class SilentInstallerController : public SettingsObserver,
   void OnInstallationDone(bool success) override;
 
   // Tests only: the statistics record (to point its sender at a local server before
-  // Run), the fetcher (for its retry delay) and the delay before the final termination.
+  // Run) and the delay before the final termination.
   InstallerStats* stats_for_testing() { return &stats_; }
-  PackageFetcher* fetcher_for_testing() { return fetcher_.get(); }
   void SetTerminateDelayForTesting(base::TimeDelta delay) { terminate_delay_ = delay; }
   // Tests only: whether the default-preference overrides are fetched, in place of the
   // process's feature state.
   void SetOverridesFeatureForTesting(bool enabled) {
-    overrides_feature_for_testing_ = enabled ? 1 : 0;
+    package_.SetOverridesFeatureForTesting(enabled);
   }
 
   // "installation_folder_contents": every entry under `folder`, one a line, files with
@@ -109,14 +98,11 @@ class SilentInstallerController : public SettingsObserver,
   bool terminated_ = false;
   bool package_downloaded_ = false;
   bool package_ready_ = false;
-  std::string tracking_data_;
   Settings* settings_ = nullptr;
   InstallerStats stats_;
-  std::unique_ptr<PackageFetcher> fetcher_;
-  std::unique_ptr<InstallerRunner> runner_;
-  std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
+  // The package fetcher, the runner, the overrides fetcher and the tracking data.
+  FrontEndPackage package_;
   base::TimeDelta terminate_delay_ = base::TimeDelta::FromSeconds(1);
-  int overrides_feature_for_testing_ = -1;
   base::WeakPtrFactory<SilentInstallerController> weak_factory_{this};
 };
 

@@ -8,81 +8,39 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
-#include "base/json/json_reader.h"
-#include "base/message_loop/message_loop.h"
-#include "base/test/test_helper_process.h"
+#include "desktop/windows/installer/front_end_controller_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"
-#include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
 namespace {
 
 // A silent front end in this process, running from an unpacked copy of test_pkg whose
 // "installer.exe" is the backend helper; statistics go to a local update server.
-class SilentInstallerControllerTest : public ::testing::Test {
+class SilentInstallerControllerTest : public testing::FrontEndControllerTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
-    ASSERT_FALSE(temp_.path().empty());
-    ASSERT_FALSE(package_scratch_.path().empty());
-    install_folder_ = scratch_.path().Append(L"Velum");
-    system_.own_folder = package_scratch_.path().Append(L"package");
-    system_.needs_elevation = [](bool, bool) { return false; };
-    system_.before_windows_7 = [] { return false; };
-    system_.has_sse2 = [] { return true; };
-    ASSERT_TRUE(testing::CopyTestPackage(L"test_pkg", system_.own_folder));
-    ASSERT_TRUE(base::CopyFile(
-        base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")),
-        system_.own_folder.Append(L"installer.exe")));
-    ASSERT_TRUE(user_hive_.active());
-    ASSERT_TRUE(hive_variable_.set());
-    ASSERT_TRUE(tmp_.set());
-    ASSERT_TRUE(temp_variable_.set());
-    ASSERT_TRUE(server_.Start()) << server_.error();
-  }
+  SilentInstallerControllerTest() : FrontEndControllerTest(base::MessageLoop::TYPE_DEFAULT) {}
+
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(SetUpFrontEnd(&system_)); }
 
   std::string Snapshot() {
     return testing::SnapshotFileTree(scratch_.path()) +
            testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
   }
 
-  // Runs a controller on `settings`; the posted statistics land in `posts`.
+  // Runs a controller on `settings`; the posted statistics land on the server.
   bool RunController(Settings* settings) {
     SilentInstallerController controller(system_);
-    controller.stats_for_testing()->SetServerUrlForTesting(
-        L"http://localhost:" + std::to_wstring(server_.port()) + L"/");
+    controller.stats_for_testing()->SetServerUrlForTesting(StatsServerUrl());
     controller.SetTerminateDelayForTesting(base::TimeDelta());
     controller.SetOverridesFeatureForTesting(false);
     return controller.Run(settings, nullptr, temp_.path());
   }
 
-  // The one record posted to the server, or null when none or several were.
-  std::unique_ptr<base::Dictionary> PostedRecord() {
-    std::vector<testing::RecordedRequest> posts = server_.RequestsTo("/netinstaller/feedback");
-    if (posts.size() != 1) return nullptr;
-    std::unique_ptr<base::Value> value = base::JsonReader::Read(posts[0].body);
-    base::Dictionary* dictionary = nullptr;
-    if (!value || !value->GetAsDictionary(&dictionary)) return nullptr;
-    value.release();
-    return std::unique_ptr<base::Dictionary>(dictionary);
-  }
-
-  base::MessageLoop loop_;
-  base::ScratchDir scratch_;
-  base::ScratchDir temp_;
-  base::ScratchDir package_scratch_;
-  base::FilePath install_folder_;
-  testing::PrivateUserHive user_hive_;
-  testing::UpdateServer server_;
   SilentInstallerController::System system_;
-  testing::ScopedEnvironmentVariable hive_variable_{L"VELUM_TEST_USER_HIVE", user_hive_.path()};
-  testing::ScopedEnvironmentVariable tmp_{L"TMP", temp_.path().value()};
-  testing::ScopedEnvironmentVariable temp_variable_{L"TEMP", temp_.path().value()};
 };
 
 TEST_F(SilentInstallerControllerTest, InstallsAndPostsTheRecordOnce) {

@@ -10,15 +10,11 @@
 
 #include "base/bind.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
-#include "desktop/windows/installer/package_fetcher/payload_reader.h"
-#include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_node.h"
@@ -44,7 +40,6 @@ const uint32_t kGetFullInstallerString = 37049;
 const uint32_t kNoSse2String = 37065;
 
 const int32_t kReleaseChannel = 4;
-const DWORD kSse2Feature = 10;  // PF_XMMI64_INSTRUCTIONS_AVAILABLE
 
 bool OpenWithShell(const std::wstring& file, const std::wstring& parameters) {
   SHELLEXECUTEINFOW info = {};
@@ -60,14 +55,9 @@ bool OpenWithShell(const std::wstring& file, const std::wstring& parameters) {
 }  // namespace
 
 InstallerUIController::System::System()
-    : needs_elevation(&NeedsElevation),
-      before_windows_7([] { return base::GetWindowsVersion() < base::OS_VERSION_WIN7; }),
-      has_sse2([] { return IsProcessorFeaturePresent(kSse2Feature) != FALSE; }),
-      create_window(&InstallerWindow::Create),
+    : create_window(&InstallerWindow::Create),
       open(&OpenWithShell),
-      product_name(base::UTF8ToWide(GetProductName())) {
-  if (!base::PathRegistry::Get(base::DIR_EXE, &own_folder)) own_folder = base::FilePath();
-}
+      product_name(base::UTF8ToWide(GetProductName())) {}
 
 InstallerUIController::InstallerUIController() : InstallerUIController(System()) {}
 
@@ -78,9 +68,6 @@ InstallerUIController::~InstallerUIController() {
   if (window_) window_->RemoveDelegate(this);
   window_.reset();
   closed_window_.reset();
-  overrides_fetcher_.reset();
-  runner_.reset();
-  fetcher_.reset();
 }
 
 // static
@@ -126,28 +113,11 @@ bool InstallerUIController::RunUI(Settings* settings, PayloadReader* payload,
   settings_ = settings;
   run_immediately_ = run_immediately;
   without_payload_ = payload == nullptr;
-  if (payload) {
-    stats_.root()->SetString("payload_type", PayloadReader::PayloadTypeToString(payload->type()));
-    if (payload->type() != PayloadReader::FULL_PACKAGE) {
-      tracking_data_ = payload->GetTrackingData();
-      if (!tracking_data_.empty()) stats_.root()->SetString("tracking_data", tracking_data_);
-    }
-    VLOG(1) << "Initializing controller with fetcher.";
-    fetcher_.reset(new PackageFetcher(download_folder, stats_.root()->Clone(), this, this, payload,
-                                      settings_->architecture(),
-                                      settings_->flag(Settings::INSTALL_ASSISTANT)));
-    package_folder_ = fetcher_->package_folder();
-    assistant_folder_ = fetcher_->suite_path();
-    overrides_fetcher_.reset(new PrefDefaultOverridesFetcher(fetcher_->package_folder(), this));
-  } else {
-    VLOG(1) << "Initializing controller without fetcher.";
-    phase_ = PHASE_PACKAGE_READY;
-    package_folder_ = system_.own_folder;
-    overrides_fetcher_.reset(new PrefDefaultOverridesFetcher(system_.own_folder, this));
-  }
-  runner_.reset(new InstallerRunner(package_folder_, assistant_folder_));
-  if (overrides_feature_for_testing_ >= 0)
-    overrides_fetcher_->SetFeatureEnabledForTesting(overrides_feature_for_testing_ == 1);
+  VLOG(1) << (payload ? "Initializing controller with fetcher."
+                      : "Initializing controller without fetcher.");
+  package_.Create(payload, download_folder, system_.own_folder, *settings_, stats_.root(), this,
+                  this);
+  if (!payload) phase_ = PHASE_PACKAGE_READY;
   if (!base::CurrentThreadTaskRunner::Get()->PostTask(
           FROM_HERE, base::Bind(&InstallerUIController::Init, weak_factory_.GetWeakPtr()))) {
     LOG(ERROR) << "Could not start the installer UI";
@@ -155,7 +125,7 @@ bool InstallerUIController::RunUI(Settings* settings, PayloadReader* payload,
   }
   run_loop_.Run();
   LOG(INFO) << "Controller exiting";
-  runner_->RemoveObserver(this);
+  package_.runner()->RemoveObserver(this);
   if (observing_settings_) settings_->RemoveObserver(this);
   return success_;
 }
@@ -164,7 +134,7 @@ void InstallerUIController::Init() {
   LOG(INFO) << "Initializing installer UI";
   settings_->AddObserver(this);
   observing_settings_ = true;
-  runner_->AddObserver(this);
+  package_.runner()->AddObserver(this);
   window_ = system_.create_window(settings_, stats_.root()->Clone(), run_immediately_);
   if (!window_) {
     const char kMessage[] = "Could not initialize installer window";
@@ -181,9 +151,9 @@ void InstallerUIController::Init() {
     window_->ShowFatalError(GetLocalizedString(kNoSse2String));
     return;
   }
-  if (fetcher_) {
+  if (package_.fetcher()) {
     VLOG(1) << "Starting the package fetcher";
-    fetcher_->Start();
+    package_.fetcher()->Start();
   }
   if (!settings_->fetching_status()) {
     initial_stats_written_ = true;
@@ -199,7 +169,7 @@ void InstallerUIController::Init() {
 
 void InstallerUIController::OnPathChanged() {
   VLOG(2) << "New status obtained";
-  if (phase_ == PHASE_INSTALLING && tracking_data_.empty()) {
+  if (phase_ == PHASE_INSTALLING && package_.tracking_data().empty()) {
     VLOG(2) << "Need to handle tracking data from new path";
     phase_ = PHASE_PACKAGE_READY;
   }
@@ -250,7 +220,7 @@ void InstallerUIController::OnAccept() {
   }
   if (runner_started_) RenewRunner();
   runner_started_ = true;
-  if (!runner_->Start(settings_)) {
+  if (!package_.runner()->Start(settings_)) {
     VLOG(1) << "Failed to run the backend. Show whatever error was reported";
     HandlePendingError();
     return;
@@ -260,40 +230,34 @@ void InstallerUIController::OnAccept() {
     std::unique_ptr<PendingUIRequest> request = std::move(pending_ui_request_);
     DoRunUICallbackAndPostReply(*request);
   }
-  if (fetcher_failed_ && fetcher_) {
+  if (fetcher_failed_ && package_.fetcher()) {
     VLOG(1) << "Restarting fetching after background tries failed.";
     fetcher_failed_ = false;
     phase_ = PHASE_PREPARING;
-    fetcher_->Start();
+    package_.fetcher()->Start();
   }
   window_->ShowProgress(ProgressPosition(phase_, current_, total_), ProgressRange());
   window_->SetProgressPhase(phase_);
 }
 
 void InstallerUIController::RenewRunner() {
-  runner_->RemoveObserver(this);
-  runner_.reset(new InstallerRunner(package_folder_, assistant_folder_));
-  runner_->AddObserver(this);
+  package_.runner()->RemoveObserver(this);
+  package_.RenewRunner();
+  package_.runner()->AddObserver(this);
   // The tracking-data actions ran for the previous try: the package stays complete.
-  if (phase_ == PHASE_INSTALLING) runner_->OnPackageReady();
+  if (phase_ == PHASE_INSTALLING) package_.runner()->OnPackageReady();
 }
 
 void InstallerUIController::HandleTrackingData() {
-  const std::string tracking_data =
-      !tracking_data_.empty() ? tracking_data_ : settings_->status().server_tracking_data();
-  stats_.root()->SetString("tracking_data", tracking_data);
-  if (settings_->operation() == Settings::OPERATION_UNINSTALL) {
-    TrackingDataActionsDone();
-    return;
-  }
-  overrides_fetcher_->Fetch(tracking_data, base::Bind(&InstallerUIController::TrackingDataActionsDone,
-                                                      weak_factory_.GetWeakPtr()));
+  package_.HandleTrackingData(
+      *settings_, stats_.root(),
+      base::Bind(&InstallerUIController::TrackingDataActionsDone, weak_factory_.GetWeakPtr()));
 }
 
 void InstallerUIController::TrackingDataActionsDone() {
   VLOG(2) << "Tracking data actions done: package complete.";
   phase_ = PHASE_INSTALLING;
-  runner_->OnPackageReady();
+  package_.runner()->OnPackageReady();
   if (window_ && installation_started_) {
     VLOG(2) << "Notifying installation phase change.";
     window_->SetProgressPhase(phase_);
@@ -327,7 +291,7 @@ void InstallerUIController::NotifyStatusChanged(int status) {
     case PACKAGE_STATUS_DOWNLOAD_FAILED:
     case PACKAGE_STATUS_UNPACKING_FAILED:
       VLOG(1) << "Package fetcher failed.";
-      if (fetcher_ && fetcher_->Retry()) {
+      if (package_.fetcher() && package_.fetcher()->Retry()) {
         phase_ = PHASE_PREPARING;
         break;
       }
@@ -422,7 +386,7 @@ void InstallerUIController::ReportError(uint32_t string_id, const std::wstring& 
                                         const std::string& message) {
   VLOG(1) << "Reporting error " << string_id;
   pending_error_.reset(new PendingError{string_id, argument, message});
-  runner_->Stop();
+  package_.runner()->Stop();
 }
 
 void InstallerUIController::OnSuccess() {
@@ -532,8 +496,8 @@ void InstallerUIController::TerminateUI() {
     ShowWindow(window_->GetHwnd(), SW_HIDE);
     closed_window_ = std::move(window_);
   }
-  runner_->Stop();
-  fetcher_.reset();
+  package_.runner()->Stop();
+  package_.DeleteFetcher();
   ui_lock_.Release();
   stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
   if (success_) stats_.root()->Remove("failure_reason");

@@ -20,12 +20,12 @@
 #include "base/files/file_path.h"
 #include "base/memory/weak_ptr.h"
 #include "base/run_loop.h"
+#include "desktop/windows/installer/front_end_package.h"
+#include "desktop/windows/installer/front_end_system.h"
 #include "desktop/windows/installer/installer_observer.h"
-#include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_stats.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
-#include "desktop/windows/installer/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/settings_observer.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 #include "desktop/windows/installer/ui/installer_window.h"
@@ -44,13 +44,8 @@ class InstallerUIController : public SettingsObserver,
                               public InstallerObserver {
  public:
   // What the controller asks of the machine; tests replace it.
-  struct System {
+  struct System : FrontEndSystem {
     System();
-    std::function<bool(bool all_users, bool install_folder_writable)> needs_elevation;
-    std::function<bool()> before_windows_7;
-    std::function<bool()> has_sse2;
-    // The folder of the running program: the package when there is no payload.
-    base::FilePath own_folder;
     // Makes the wizard; null when it cannot be made.
     std::function<std::unique_ptr<InstallerWindow>(Settings*, std::unique_ptr<StatsNode>, bool)>
         create_window;
@@ -123,12 +118,12 @@ class InstallerUIController : public SettingsObserver,
 
   // Tests only.
   InstallerStats* stats_for_testing() { return &stats_; }
-  PackageFetcher* fetcher_for_testing() { return fetcher_.get(); }
+  PackageFetcher* fetcher_for_testing() { return package_.fetcher(); }
   InstallerWindow* window_for_testing() { return window_.get(); }
   int phase_for_testing() const { return phase_; }
   bool fetcher_failed_for_testing() const { return fetcher_failed_; }
   void SetOverridesFeatureForTesting(bool enabled) {
-    overrides_feature_for_testing_ = enabled ? 1 : 0;
+    package_.SetOverridesFeatureForTesting(enabled);
   }
   void SetErrorDelayForTesting(base::TimeDelta delay) { error_delay_ = delay; }
 
@@ -159,7 +154,6 @@ class InstallerUIController : public SettingsObserver,
 
   System system_;
   base::RunLoop run_loop_;
-  std::string tracking_data_;
   Settings* settings_ = nullptr;
   std::unique_ptr<PendingUIRequest> pending_ui_request_;
   bool installation_started_ = false;
@@ -178,19 +172,14 @@ class InstallerUIController : public SettingsObserver,
   bool ui_terminated_ = false;
   bool observing_settings_ = false;
   bool runner_started_ = false;
-  // Where the runner finds the package and the assistant.
-  base::FilePath package_folder_;
-  base::FilePath assistant_folder_;
   InstallerUILock ui_lock_;
   InstallerStats stats_;
   std::unique_ptr<InstallerWindow> window_;
   // The window after the UI ended, hidden.
   std::unique_ptr<InstallerWindow> closed_window_;
-  std::unique_ptr<PackageFetcher> fetcher_;
-  std::unique_ptr<InstallerRunner> runner_;
-  std::unique_ptr<PrefDefaultOverridesFetcher> overrides_fetcher_;
+  // The package fetcher, the runner, the overrides fetcher and the tracking data.
+  FrontEndPackage package_;
   base::TimeDelta error_delay_ = base::TimeDelta::FromMilliseconds(100);
-  int overrides_feature_for_testing_ = -1;
   base::WeakPtrFactory<InstallerUIController> weak_factory_{this};
 };
 

@@ -12,17 +12,16 @@
 #include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
-#include "base/json/json_reader.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/test/scoped_command_line_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
+#include "desktop/windows/installer/front_end_controller_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "gtest/gtest.h"
@@ -106,17 +105,12 @@ TEST(InstallerUILockTest, OneOwnerAtATime) {
 // An interactive front end in this process on the real wizard, running from an unpacked
 // copy of test_pkg whose "installer.exe" is the backend helper, or fetching a package
 // from a local server; statistics go to that server. Each test scripts the user.
-class InstallerUIControllerTest : public ::testing::Test {
+class InstallerUIControllerTest : public testing::FrontEndControllerTest {
  protected:
+  InstallerUIControllerTest() : FrontEndControllerTest(base::MessageLoop::TYPE_UI) {}
+
   void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
-    ASSERT_FALSE(temp_.path().empty());
-    ASSERT_FALSE(package_scratch_.path().empty());
-    install_folder_ = scratch_.path().Append(L"Velum");
-    system_.own_folder = package_scratch_.path().Append(L"package");
-    system_.needs_elevation = [](bool, bool) { return false; };
-    system_.before_windows_7 = [] { return false; };
-    system_.has_sse2 = [] { return true; };
+    ASSERT_NO_FATAL_FAILURE(SetUpFrontEnd(&system_));
     system_.product_name = L"VelumUITest";
     system_.open = [this](const std::wstring& file, const std::wstring& parameters) {
       opened_.push_back(file + L"|" + parameters);
@@ -140,22 +134,12 @@ class InstallerUIControllerTest : public ::testing::Test {
         ADD_FAILURE() << "Could not post the script";
       return window;
     };
-    ASSERT_TRUE(testing::CopyTestPackage(L"test_pkg", system_.own_folder));
-    ASSERT_TRUE(base::CopyFile(
-        base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")),
-        system_.own_folder.Append(L"installer.exe")));
-    ASSERT_TRUE(user_hive_.active());
-    ASSERT_TRUE(hive_variable_.set());
-    ASSERT_TRUE(tmp_.set());
-    ASSERT_TRUE(temp_variable_.set());
-    ASSERT_TRUE(server_.Start()) << server_.error();
   }
 
   bool RunController(Settings* settings, PayloadReader* payload = nullptr) {
     InstallerUIController controller(system_);
     controller_ = &controller;
-    controller.stats_for_testing()->SetServerUrlForTesting(
-        L"http://localhost:" + std::to_wstring(server_.port()) + L"/");
+    controller.stats_for_testing()->SetServerUrlForTesting(StatsServerUrl());
     controller.SetOverridesFeatureForTesting(false);
     const bool result = controller.RunUI(settings, payload, temp_.path(), false);
     controller_ = nullptr;
@@ -182,16 +166,6 @@ class InstallerUIControllerTest : public ::testing::Test {
 
   bool OnErrorPage() const { return IsControlShown(window_, W::INSTALL_FAILED_TITLE); }
 
-  // The one record posted to the server, or null when none or several were.
-  std::unique_ptr<base::Dictionary> PostedRecord() {
-    std::vector<testing::RecordedRequest> posts = server_.RequestsTo("/netinstaller/feedback");
-    if (posts.size() != 1) return nullptr;
-    std::unique_ptr<base::Value> value = base::JsonReader::Read(posts[0].body);
-    base::Dictionary* dictionary = nullptr;
-    if (!value || !value->GetAsDictionary(&dictionary)) return nullptr;
-    value.release();
-    return std::unique_ptr<base::Dictionary>(dictionary);
-  }
   int PostedInteger(const char* key) {
     std::unique_ptr<base::Dictionary> record = PostedRecord();
     int value = -1;
@@ -199,17 +173,7 @@ class InstallerUIControllerTest : public ::testing::Test {
     return value;
   }
 
-  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
-  base::ScratchDir scratch_;
-  base::ScratchDir temp_;
-  base::ScratchDir package_scratch_;
-  base::FilePath install_folder_;
-  testing::PrivateUserHive user_hive_;
-  testing::UpdateServer server_;
   InstallerUIController::System system_;
-  testing::ScopedEnvironmentVariable hive_variable_{L"VELUM_TEST_USER_HIVE", user_hive_.path()};
-  testing::ScopedEnvironmentVariable tmp_{L"TMP", temp_.path().value()};
-  testing::ScopedEnvironmentVariable temp_variable_{L"TEMP", temp_.path().value()};
   std::function<void(InstallerUIController*)> script_ = [](InstallerUIController*) {};
   InstallerUIController* controller_ = nullptr;
   HWND window_ = nullptr;
