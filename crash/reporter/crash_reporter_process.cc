@@ -19,6 +19,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
 #include "base/values.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "crash/reporter/crash_client_values.h"
@@ -82,24 +83,22 @@ class PipeSecurity {
  public:
   PipeSecurity() {
     if (base::GetWindowsVersion() < base::OS_VERSION_VISTA) return;
+    PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1,
-                                                              &descriptor_, nullptr)) {
-      descriptor_ = nullptr;
+                                                              &raw_descriptor, nullptr)) {
       return;
     }
+    descriptor_.Reset(raw_descriptor);
     BOOL present = FALSE, defaulted = FALSE;
     ACL* sacl = nullptr;
-    if (!GetSecurityDescriptorSacl(descriptor_, &present, &sacl, &defaulted) || !present ||
-        !sacl) {
+    if (!GetSecurityDescriptorSacl(descriptor_.Get(), &present, &sacl, &defaulted) ||
+        !present || !sacl) {
       return;
     }
     attributes_.nLength = sizeof(attributes_);
-    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.lpSecurityDescriptor = descriptor_.Get();
     attributes_.bInheritHandle = FALSE;
     has_attributes_ = true;
-  }
-  ~PipeSecurity() {
-    if (descriptor_) LocalFree(descriptor_);
   }
   PipeSecurity(const PipeSecurity&) = delete;
   PipeSecurity& operator=(const PipeSecurity&) = delete;
@@ -107,7 +106,7 @@ class PipeSecurity {
   SECURITY_ATTRIBUTES* attributes() { return has_attributes_ ? &attributes_ : nullptr; }
 
  private:
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  base::ScopedLocalAlloc<> descriptor_;
   SECURITY_ATTRIBUTES attributes_ = {};
   bool has_attributes_ = false;
 };
