@@ -313,6 +313,9 @@ PY
       net_drop_then_success) config='{"faults": {"/VelumSetup.exe": [{"close": true, "times": 1}]}}' ;;
       net_5xx_then_success) config='{"faults": {"/VelumSetup.exe": [{"status": 503, "times": 2}]}}' ;;
       net_cut_then_resume) config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}]}}' ;;
+      # Cut at the first byte, after one byte, then in the middle of what is left.
+      net_cuts_at_offsets)
+        config='{"faults": {"/VelumSetup.exe": [{"cut_after": 0, "times": 1}, {"cut_after": 1, "times": 1}, {"cut_after": 1000000, "times": 1}]}}' ;;
       net_range_ignored)
         config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
       net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
@@ -378,6 +381,8 @@ for line in open(sys.argv[1]):
       case $CASE in
         net_cut_then_resume | net_range_ignored)
           grep -q '^GET /VelumSetup.exe bytes=300000-' <<< "$requests" || fail "the download did not resume" ;;
+        net_cuts_at_offsets)
+          grep -q '^GET /VelumSetup.exe bytes=1000001-' <<< "$requests" || fail "the download did not resume" ;;
       esac
       check_installed_package "$SAMPLE/package"
       check_user_integration 1.0.100.0
