@@ -322,6 +322,14 @@ PY
       net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
       net_redirect_disallowed)
         config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
+      # Partner files whose names reach out of the package folder: refused, never
+      # fetched; the package itself installs.
+      net_hostile_filename)
+        config='{"download_address": {"components": [
+          {"type": "partner_content", "location": "{base}/p1", "archive": 0, "checksum": "00",
+           "filename": "..\\..\\escaped_by_e2e.txt"},
+          {"type": "partner_content", "location": "{base}/p2", "archive": 0, "checksum": "00",
+           "filename": "C:\\escaped_by_e2e.txt"}]}}' ;;
       # Every request through a proxy that wants credentials nobody gives.
       net_proxy_407) proxy=yes ;;
       # A "package" that is no installer: it prints nothing for "--internal-version".
@@ -381,6 +389,11 @@ for line in open(sys.argv[1]):
       case $CASE in
         net_cut_then_resume | net_range_ignored)
           grep -q '^GET /VelumSetup.exe bytes=300000-' <<< "$requests" || fail "the download did not resume" ;;
+        net_hostile_filename)
+          [ "$(cat "$LOGS"/*.log | grep -c 'Refusing additional file name')" = 2 ] || fail "the names were not refused"
+          ! grep -q '^GET /p[12]' <<< "$requests" || fail "a refused file was fetched"
+          escaped=$(find "$PREFIX" -name escaped_by_e2e.txt)
+          [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)
           grep -q '^GET /VelumSetup.exe bytes=1000001-' <<< "$requests" || fail "the download did not resume" ;;
       esac
