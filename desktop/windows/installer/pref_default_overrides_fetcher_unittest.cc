@@ -91,13 +91,17 @@ TEST_F(PrefDefaultOverridesFetcherTest, FailedDownloadLeavesNoFile) {
   ASSERT_TRUE(server.ServeText("/missing", 404, "not here"));
   ASSERT_TRUE(server.ServeText("/broken", 200, "overrides"));
   ASSERT_TRUE(server.AddFaults("/broken", R"([{"status": 500, "times": 1}])"));
-  for (const char* path : {"/missing", "/broken"}) {
+  // A busy server is asked once: the installation does not wait for these overrides.
+  ASSERT_TRUE(server.ServeText("/busy", 200, "overrides"));
+  ASSERT_TRUE(server.AddFaults("/busy", R"([{"status": 503}])"));
+  for (const char* path : {"/missing", "/broken", "/busy"}) {
     SCOPED_TRACE(path);
     ASSERT_EQ(5, base::WriteFile(Target(), "stale", 5));
     done_calls_ = 0;
     FetchFrom(server.Url(path), "t");
     EXPECT_EQ(1, done_calls_);
     EXPECT_FALSE(base::PathExists(Target()));
+    EXPECT_EQ(1u, server.RequestsTo(path).size());
   }
 }
 

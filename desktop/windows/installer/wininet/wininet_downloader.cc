@@ -114,6 +114,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   expected_size_ = 0;
   bytes_read_ = 0;
   received_ = 0;
+  furthest_ = 0;
   // A new transfer gets its own retries, also after one that used them all up.
   retry_count_ = 0;
   range_start_ = -1;
@@ -191,6 +192,7 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   VLOG(1) << "Opening internet request";
   // Nothing of an earlier request may be taken for this one's body.
   bytes_read_ = 0;
+  answer_progressed_ = false;
   const bool is_post = !body_.empty();
   DWORD flags = INTERNET_FLAG_RELOAD;
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
@@ -370,7 +372,8 @@ bool WinInetDownloader::HandleInitialCompletion() {
       PostToOwner(&WinInetDownloader::OnDownloadFailed);
       return false;
   }
-  retry_count_ = 0;
+  // The retry count is reset by the first byte beyond what the transfer held before,
+  // not by the status alone: an answer that breaks off empty must not wipe it.
   SetState(STATE_RECEIVING);
   return true;
 }
@@ -418,6 +421,11 @@ void WinInetDownloader::HandleCompletionInProgress() {
         return;
       }
       received_ += bytes_read_;
+      if (received_ > furthest_) {
+        furthest_ = received_;
+        answer_progressed_ = true;
+        retry_count_ = 0;
+      }
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(&FetcherDelegate::SetCurrentProgress, received_);
     }
@@ -428,7 +436,8 @@ void WinInetDownloader::HandleCompletionInProgress() {
       VLOG(1) << "Done reading from Internet";
       if (received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
-        PostToOwner(&WinInetDownloader::ResumeDownload);
+        // Under Wine a connection closed early ends the body cleanly instead of 12030.
+        ResumeAfterBreak(ERROR_INTERNET_CONNECTION_ABORTED);
         return;
       }
       if (received_ > expected_size_)
@@ -448,7 +457,7 @@ void WinInetDownloader::HandleCompletionInProgress() {
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:
       LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-      PostToOwner(&WinInetDownloader::ResumeDownload);
+      ResumeAfterBreak(error);
       break;
     default:
       SetError(base::StringPrintf("Download interrupted for unknown reason: %d",
@@ -458,10 +467,17 @@ void WinInetDownloader::HandleCompletionInProgress() {
   }
 }
 
+void WinInetDownloader::ResumeAfterBreak(uint32_t error) {
+  if (answer_progressed_)
+    PostToOwner(&WinInetDownloader::ResumeDownload);
+  else
+    CheckRetriesAndResume(error);
+}
+
 void WinInetDownloader::CheckRetriesAndResume(uint32_t error) {
   if (retry_count_ > 1 && progress_delegate_)
     PostProgress(&FetcherDelegate::NotifyStalled, error);
-  if (retry_count_ > max_retries_) {
+  if (max_retries_ <= 0 || retry_count_ > max_retries_) {
     SetError(base::StringPrintf("Number of retries exceeded, last error: %d",
                                 static_cast<int>(error)));
     PostToOwner(&WinInetDownloader::OnDownloadFailed);

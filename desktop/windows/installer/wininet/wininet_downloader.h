@@ -74,6 +74,9 @@ class WinInetDownloader {
   void set_allowed_host_suffixes(const std::vector<std::wstring>& suffixes) {
     allowed_host_suffixes_ = suffixes;
   }
+  // 0 turns counted retries off: the first connectivity failure, 502-504 or answer that
+  // brings no new byte ends the transfer. N > 0 lets a run of N + 1 such failures retry,
+  // since the count is compared before it is raised.
   void set_max_retries(int32_t max_retries) { max_retries_ = max_retries; }
   int32_t max_retries() const { return max_retries_; }
   // Tests only: the wait before a counted retry, six seconds otherwise.
@@ -98,6 +101,10 @@ class WinInetDownloader {
   void OnHandleClosing(HINTERNET handle);
   bool HandleInitialCompletion();
   void HandleCompletionInProgress();
+  // An answer that broke off: resumed at once when it brought new bytes, otherwise a
+  // counted failure, so that a server that keeps cutting its answers short is not asked
+  // again without end.
+  void ResumeAfterBreak(uint32_t error);
   // Content-Range of a 206: false when it does not continue where this transfer stopped.
   bool TakeContentRange();
   std::wstring QueryHeader(const wchar_t* name);
@@ -136,6 +143,10 @@ class WinInetDownloader {
   DWORD bytes_read_ = 0;
   uint32_t received_ = 0;
   uint32_t http_status_ = 0;
+  // The most body bytes this transfer has held, and whether the current answer went
+  // beyond them (an answer to a Range request that was ignored starts again from 0).
+  uint32_t furthest_ = 0;
+  bool answer_progressed_ = false;
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
   base::MessageLoop* owner_loop_ = nullptr;

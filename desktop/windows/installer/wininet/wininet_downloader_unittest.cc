@@ -219,21 +219,87 @@ TEST_F(WinInetDownloaderTest, ThreeBadGatewaysStallOnTheThirdAndThenSucceed) {
   EXPECT_EQ(-1, ChunkInteger(1, "response_too_long"));
 }
 
-TEST_F(WinInetDownloaderTest, RetryLimitOfTwoFailsOnTheFourthTry) {
+TEST_F(WinInetDownloaderTest, RetryLimitEndsARunOfBusyAnswers) {
+  struct Case {
+    int32_t max_retries;
+    size_t requests;
+  } cases[] = {
+      // None allowed: the first busy answer ends the transfer.
+      {0, 1u},
+      // The count is compared before it is raised, so 2 fails on the fourth try.
+      {2, 4u},
+  };
   ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
   ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 503}])"));
-  downloader_->set_max_retries(2);
-  ASSERT_TRUE(Download(server_.Url("/package.exe")));
-  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
-  EXPECT_EQ(1, done_calls_);
-  EXPECT_EQ(4u, server_.Requests().size());
-  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
-                                   "Number of retries exceeded, last error: 503"));
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.max_retries);
+    downloader_->set_max_retries(test.max_retries);
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_EQ(1, done_calls_);
+    EXPECT_EQ(test.requests, server_.Requests().size() - before);
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                     "Number of retries exceeded, last error: 503"));
+  }
 
   // The next transfer of the same downloader gets its retries again.
   ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 504, "times": 2}])"));
   ASSERT_TRUE(Download(server_.Url("/package.exe")));
   EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+
+  // A refused connection, as with a closed port, is not tried again when none are allowed.
+  const std::wstring url = server_.Url("/package.exe");
+  ASSERT_TRUE(server_.Stop());
+  downloader_->set_max_retries(0);
+  progress_.stalls.clear();
+  ASSERT_TRUE(Download(url));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ(0, downloader_->retry_count());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Number of retries exceeded, last error: 12029"))
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(progress_.stalls.empty());
+}
+
+TEST_F(WinInetDownloaderTest, AnswersThatBreakOffWithoutNewBytesAreCountedRetries) {
+  struct Case {
+    const char* faults;
+    size_t requests;
+  } cases[] = {
+      // Every answer ends before its first byte.
+      {R"([{"cut_after": 0}])", 4u},
+      // Every resume is answered from the start again and breaks where the first did.
+      {R"([{"cut_after": 1000, "ignore_range": true}])", 5u},
+  };
+  ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(3000)));
+  downloader_->set_max_retries(2);
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.faults);
+    ASSERT_TRUE(server_.AddFaults("/package.exe", test.faults));
+    const size_t before = server_.Requests().size();
+    progress_.stalls.clear();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_EQ(1, done_calls_);
+    EXPECT_EQ(test.requests, server_.Requests().size() - before);
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                     "Number of retries exceeded, last error: 12030"))
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ((std::vector<uint32_t>{12030, 12030}), progress_.stalls);
+  }
+
+  // Breaks that bring new bytes are resumed at once and do not use up the retries.
+  const std::string body = MakeBody(6000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"cut_after": 1000, "times": 5}])"));
+  downloader_->set_max_retries(1);
+  const size_t before = server_.Requests().size();
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(Downloaded() == body);
+  EXPECT_EQ(6u, server_.Requests().size() - before);
 }
 
 TEST_F(WinInetDownloaderTest, UnreachableServerStallsFromTheThirdFailure) {
