@@ -8,25 +8,16 @@
 #include <thread>
 #include <vector>
 
-#include "base/base_paths.h"
-#include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
-#include "base/json/json_reader.h"
-#include "base/message_loop/message_loop.h"
-#include "base/path_service.h"
-#include "base/test/scoped_command_line_test_util.h"
-#include "base/test/test_helper_process.h"
-#include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/test_package_test_util.h"
+#include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "gtest/gtest.h"
-#include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
 namespace {
@@ -35,6 +26,7 @@ using C = InstallerUIController;
 using W = InstallerWindow;
 using testing::ClickButton;
 using testing::GetControlText;
+using testing::InstallerUIControllerTest;
 using testing::IsControlShown;
 
 TEST(InstallerUIControllerTablesTest, ProgressWeighsThePhases) {
@@ -102,121 +94,6 @@ TEST(InstallerUILockTest, OneOwnerAtATime) {
   // The other thread's lock went with it.
   EXPECT_EQ(GetCurrentThreadId(), lock.Acquire(product));
 }
-
-// An interactive front end in this process on the real wizard, running from an unpacked
-// copy of test_pkg whose "installer.exe" is the backend helper, or fetching a package
-// from a local server; statistics go to that server. Each test scripts the user.
-class InstallerUIControllerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(scratch_.path().empty());
-    ASSERT_FALSE(temp_.path().empty());
-    ASSERT_FALSE(package_scratch_.path().empty());
-    install_folder_ = scratch_.path().Append(L"Velum");
-    system_.own_folder = package_scratch_.path().Append(L"package");
-    system_.needs_elevation = [](bool, bool) { return false; };
-    system_.before_windows_7 = [] { return false; };
-    system_.has_sse2 = [] { return true; };
-    system_.product_name = L"VelumUITest";
-    system_.open = [this](const std::wstring& file, const std::wstring& parameters) {
-      opened_.push_back(file + L"|" + parameters);
-      return true;
-    };
-    system_.create_window = [this](Settings* settings, std::unique_ptr<StatsNode> stats,
-                                   bool run_immediately) {
-      ++windows_made_;
-      std::unique_ptr<InstallerWindow> window =
-          InstallerWindow::Create(settings, std::move(stats), run_immediately);
-      if (!window) return window;
-      window->set_message_box_for_testing(
-          [this](HWND, const std::wstring& text, const std::wstring&, UINT) {
-            boxes_.push_back(text);
-            return IDYES;
-          });
-      window_ = window->GetHwnd();
-      // The script runs once the controller has taken the window.
-      if (!base::CurrentThreadTaskRunner::Get()->PostTask(
-              FROM_HERE, base::Bind([this]() { script_(controller_); })))
-        ADD_FAILURE() << "Could not post the script";
-      return window;
-    };
-    ASSERT_TRUE(testing::CopyTestPackage(L"test_pkg", system_.own_folder));
-    ASSERT_TRUE(base::CopyFile(
-        base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")),
-        system_.own_folder.Append(L"installer.exe")));
-    ASSERT_TRUE(user_hive_.active());
-    ASSERT_TRUE(hive_variable_.set());
-    ASSERT_TRUE(tmp_.set());
-    ASSERT_TRUE(temp_variable_.set());
-    ASSERT_TRUE(server_.Start()) << server_.error();
-  }
-
-  bool RunController(Settings* settings, PayloadReader* payload = nullptr) {
-    InstallerUIController controller(system_);
-    controller_ = &controller;
-    controller.stats_for_testing()->SetServerUrlForTesting(
-        L"http://localhost:" + std::to_wstring(server_.port()) + L"/");
-    controller.SetOverridesFeatureForTesting(false);
-    const bool result = controller.RunUI(settings, payload, temp_.path(), false);
-    controller_ = nullptr;
-    return result;
-  }
-
-  // Runs |then| once |condition| holds, checking again as tasks go by; gives up (and
-  // cancels the run) after about a minute.
-  void When(std::function<bool()> condition, std::function<void()> then, int tries = 6000) {
-    if (condition()) {
-      then();
-      return;
-    }
-    if (tries == 0) {
-      ADD_FAILURE() << "The awaited state never came";
-      controller_->OnCancel();
-      return;
-    }
-    if (!base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
-            FROM_HERE, base::Bind([this, condition, then, tries]() { When(condition, then, tries - 1); }),
-            base::TimeDelta::FromMilliseconds(10)))
-      ADD_FAILURE() << "Could not post the wait";
-  }
-
-  bool OnErrorPage() const { return IsControlShown(window_, W::INSTALL_FAILED_TITLE); }
-
-  // The one record posted to the server, or null when none or several were.
-  std::unique_ptr<base::Dictionary> PostedRecord() {
-    std::vector<testing::RecordedRequest> posts = server_.RequestsTo("/netinstaller/feedback");
-    if (posts.size() != 1) return nullptr;
-    std::unique_ptr<base::Value> value = base::JsonReader::Read(posts[0].body);
-    base::Dictionary* dictionary = nullptr;
-    if (!value || !value->GetAsDictionary(&dictionary)) return nullptr;
-    value.release();
-    return std::unique_ptr<base::Dictionary>(dictionary);
-  }
-  int PostedInteger(const char* key) {
-    std::unique_ptr<base::Dictionary> record = PostedRecord();
-    int value = -1;
-    if (!record || !record->GetInteger(key, &value)) return -1;
-    return value;
-  }
-
-  base::MessageLoop loop_{base::MessageLoop::TYPE_UI};
-  base::ScratchDir scratch_;
-  base::ScratchDir temp_;
-  base::ScratchDir package_scratch_;
-  base::FilePath install_folder_;
-  testing::PrivateUserHive user_hive_;
-  testing::UpdateServer server_;
-  InstallerUIController::System system_;
-  testing::ScopedEnvironmentVariable hive_variable_{L"VELUM_TEST_USER_HIVE", user_hive_.path()};
-  testing::ScopedEnvironmentVariable tmp_{L"TMP", temp_.path().value()};
-  testing::ScopedEnvironmentVariable temp_variable_{L"TEMP", temp_.path().value()};
-  std::function<void(InstallerUIController*)> script_ = [](InstallerUIController*) {};
-  InstallerUIController* controller_ = nullptr;
-  HWND window_ = nullptr;
-  int windows_made_ = 0;
-  std::vector<std::wstring> boxes_;
-  std::vector<std::wstring> opened_;
-};
 
 // Accepting twice while the settings still examine the folder installs once, as soon as
 // the status is there.
@@ -335,17 +212,8 @@ TEST_F(InstallerUIControllerTest, SecondInstanceGivesWay) {
 // show nothing; accepting fails with an error page; the second error offers the full
 // installer, which is opened.
 TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
-  base::ScopedCommandLine command_line;
-  command_line.Get()->AppendSwitchNative("internal-package-server",
-                                         server_.Url("/netinstaller/missing"));
-  // A program with nothing appended: a network installer without tracking data.
-  PayloadReader payload(base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")));
-  ASSERT_EQ(PayloadReader::PAYLOAD_NONE, payload.type());
-  // The backend that waits for the package is the running program: the helper here.
-  base::FilePath own_program;
-  ASSERT_TRUE(base::PathRegistry::Get(base::FILE_EXE, &own_program));
-  const base::FilePath helper(base::TestExeSibling(L"installer_runner_backend_test_helper.exe"));
-  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, helper, true, false));
+  std::unique_ptr<PayloadReader> payload =
+      BecomeNetInstaller(server_.Url("/netinstaller/missing"));
   testing::TestSettings settings(install_folder_, {});
   script_ = [this](C* controller) {
     controller->fetcher_for_testing()->SetRetryDelayForTesting(base::TimeDelta());
@@ -364,8 +232,7 @@ TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
            });
          });
   };
-  EXPECT_FALSE(RunController(settings.get(), &payload));
-  EXPECT_TRUE(base::PathRegistry::Override(base::FILE_EXE, own_program, true, false));
+  EXPECT_FALSE(RunController(settings.get(), payload.get()));
   ASSERT_EQ(1u, opened_.size());
   EXPECT_EQ(2, PostedInteger("installation_cancelled"));
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
