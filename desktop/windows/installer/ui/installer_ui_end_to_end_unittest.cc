@@ -113,7 +113,8 @@ class InstallerUIEndToEndTest : public testing::InstallerUIControllerTest {
   }
 
   // The statistics post waits for Release(kStatisticsHold), and with it the end of the
-  // run: the hidden wizard can still be looked at.
+  // run: the hidden wizard can still be looked at. Called from a script, so that a run
+  // without a wizard (which runs no script) is not held.
   void HoldStatistics() {
     EXPECT_TRUE(server_.AddFaults(
         kStatisticsPath, R"([{"hold_until": ")" + std::string(kStatisticsHold) + "\"}]"));
@@ -191,7 +192,6 @@ class InstallerUIEndToEndTest : public testing::InstallerUIControllerTest {
 TEST_F(InstallerUIEndToEndTest, ProgressRisesThroughThePhasesOfARealFetch) {
   std::unique_ptr<PayloadReader> payload = ServeHeldPackage();
   ASSERT_NO_FATAL_FAILURE(AnswerAsThisInstaller());
-  HoldStatistics();
   ASSERT_NO_FATAL_FAILURE(HoldTheLauncher());
   const int fetch_start = C::ProgressPosition(C::PHASE_DOWNLOADING, 0, 1);
   const int extract_start = C::ProgressPosition(C::PHASE_EXTRACTING, 0, 1);
@@ -201,6 +201,7 @@ TEST_F(InstallerUIEndToEndTest, ProgressRisesThroughThePhasesOfARealFetch) {
   testing::TestSettings settings(install_folder_, {});
   std::unique_ptr<testing::ProgressRecorder> progress;
   script_ = [&](C*) {
+    HoldStatistics();
     progress.reset(new testing::ProgressRecorder(window_, W::PROGRESS_BAR));
     EXPECT_TRUE(progress->active());
     SaveScreenshot(window_, L"phase_welcome");
@@ -337,8 +338,8 @@ TEST_F(InstallerUIEndToEndTest, UninstallFromTheInstalledFolder) {
   system_.own_folder = version_folder;
   testing::TestSettings settings(install_folder_, {}, /*uninstall=*/true);
   ASSERT_EQ(Settings::OPERATION_UNINSTALL, settings.get()->operation());
-  HoldStatistics();
   script_ = [&](C*) {
+    HoldStatistics();
     EXPECT_TRUE(IsControlShown(window_, W::UNINSTALL_BUTTON));
     SaveScreenshot(window_, L"uninstall_page");
     ClickButton(window_, W::UNINSTALL_BUTTON);
