@@ -1,5 +1,8 @@
 #include "base/test/test_helper_process.h"
 
+#include <set>
+#include <vector>
+
 namespace base {
 
 std::wstring TestExeSibling(const wchar_t* file_name) {
@@ -39,6 +42,69 @@ int RunTestHelper(const wchar_t* helper, const std::wstring& arguments) {
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(process.Get(), &exit_code)) return -1;
   return static_cast<int>(exit_code);
+}
+
+namespace {
+
+ScopedHandle& DescendantsJob() {
+  static ScopedHandle job;
+  return job;
+}
+
+// The ids of the job's processes other than this one; false when they cannot be read.
+bool GetDescendantIds(HANDLE job, std::vector<DWORD>* ids) {
+  const size_t kMaxIds = 256;
+  std::vector<ULONG_PTR> buffer(kMaxIds + 2);
+  JOBOBJECT_BASIC_PROCESS_ID_LIST* list =
+      reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+  list->NumberOfAssignedProcesses = kMaxIds;
+  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                 static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)), nullptr))
+    return false;
+  const ULONG_PTR* listed = list->ProcessIdList;
+  ids->clear();
+  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+    if (listed[i] != GetCurrentProcessId()) ids->push_back(static_cast<DWORD>(listed[i]));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TrackDescendantProcesses() {
+  ScopedHandle& job = DescendantsJob();
+  if (job.IsValid()) return true;
+  ScopedHandle created(CreateJobObjectW(nullptr, nullptr));
+  if (!created.IsValid() || !AssignProcessToJobObject(created.Get(), GetCurrentProcess()))
+    return false;
+  job = std::move(created);
+  return true;
+}
+
+bool WaitForDescendantProcesses(DWORD timeout_ms) {
+  const ScopedHandle& job = DescendantsJob();
+  if (!job.IsValid()) return false;
+  const DWORD start = GetTickCount();
+  // One that ended may stay listed a moment: each is waited for once. One started
+  // meanwhile shows in the next round.
+  std::set<DWORD> ended;
+  for (;;) {
+    std::vector<DWORD> ids;
+    if (!GetDescendantIds(job.Get(), &ids)) return false;
+    bool waited = false;
+    for (DWORD id : ids) {
+      if (ended.count(id)) continue;
+      const DWORD spent = GetTickCount() - start;
+      if (spent >= timeout_ms) return false;
+      ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+      if (process.IsValid() &&
+          WaitForSingleObject(process.Get(), timeout_ms - spent) != WAIT_OBJECT_0)
+        return false;
+      ended.insert(id);
+      waited = true;
+    }
+    if (!waited) return true;
+  }
 }
 
 }  // namespace base

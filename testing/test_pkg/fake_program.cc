@@ -4,7 +4,11 @@
 // VELUM_FAKE_PROGRAM_EXIT_CODE (0 without it). With "--sleep" it stays running after
 // signalling the event named by VELUM_FAKE_PROGRAM_READY_EVENT, so that tests can hold
 // the executable in use; with "--hold <file>" it opens that file sharing nothing, logs
-// "holding", and stays running, so that no one else can open, replace or delete it.
+// "holding", and stays running, so that no one else can open, replace or delete it. Run
+// under the file name VELUM_FAKE_PROGRAM_HOLD_ROLE it signals that event too and then
+// waits (at most five minutes) for the event named by VELUM_FAKE_PROGRAM_HOLD_EVENT before
+// it exits: the program that started it stands still at a known point until the test lets
+// it go on.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -46,6 +50,24 @@ void AppendToLog(const std::wstring& line) {
   CloseHandle(file);
 }
 
+void SignalReady() {
+  std::wstring event_name = GetEnvironment(L"VELUM_FAKE_PROGRAM_READY_EVENT");
+  if (event_name.empty()) return;
+  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str());
+  if (!event) return;
+  SetEvent(event);
+  CloseHandle(event);
+}
+
+void WaitForRelease() {
+  HANDLE event =
+      OpenEventW(SYNCHRONIZE, FALSE, GetEnvironment(L"VELUM_FAKE_PROGRAM_HOLD_EVENT").c_str());
+  SignalReady();
+  if (!event) return;
+  WaitForSingleObject(event, 5 * 60 * 1000);
+  CloseHandle(event);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -75,16 +97,11 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   if (sleep) {
-    std::wstring event_name = GetEnvironment(L"VELUM_FAKE_PROGRAM_READY_EVENT");
-    if (!event_name.empty()) {
-      HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str());
-      if (event) {
-        SetEvent(event);
-        CloseHandle(event);
-      }
-    }
+    SignalReady();
     Sleep(INFINITE);
   }
+  const std::wstring hold_role = GetEnvironment(L"VELUM_FAKE_PROGRAM_HOLD_ROLE");
+  if (!role.empty() && _wcsicmp(role.c_str(), hold_role.c_str()) == 0) WaitForRelease();
   std::wstring code = GetEnvironment(L"VELUM_FAKE_PROGRAM_EXIT_CODE");
   return code.empty() ? 0 : _wtoi(code.c_str());
 }

@@ -16,6 +16,7 @@ process handle of this server (Wine starts Unix programs without one):
   requests.jsonl one JSON line per request, written before the reply is sent:
                    {"method", "path", "headers", "body", "listener"}
   stop           created by the test: the server ends within a fifth of a second
+  release_NAME   created by the test: held answers of "hold_until" NAME go on
   stopped        written by the server as its last act
 
 Routes: {"file": NAME} serves files/NAME with Range support; {"body": TEXT, "status": N,
@@ -31,10 +32,16 @@ Faults (per path, taken in order; each applies "times" times, or forever without
   {"status": 302, "location": URL}       a redirect ("{base}" is replaced as above)
   {"cut_after": K}                       full headers, then K body bytes, then close
   {"ignore_range": true}                 answer 200 with the whole body to a Range request
+  {"hold_until": NAME, "after_bytes": K} hold the answer until the test creates the file
+                                         "release_NAME": a file route sends its headers and
+                                         the body up to byte K of the file (0 without it)
+                                         first, any other route waits before answering;
+                                         released, the answer goes on as usual
 The proxy answers every request with 407 and Proxy-Authenticate, unless it carries the
 configured "proxy_credentials" (Basic); then it serves the request as the server would.
 
-The server stops by itself after --lifetime seconds (default 600), whatever happens.
+The server stops by itself after --lifetime seconds (default 600), whatever happens; a
+held answer waits at most that long too.
 """
 
 import argparse
@@ -55,8 +62,9 @@ SERVED_BY = "velum-test-update-server"
 class State:
     """Config, fault counters and the request log, shared by every listener."""
 
-    def __init__(self, state_dir):
+    def __init__(self, state_dir, lifetime):
         self.dir = state_dir
+        self.deadline = time.monotonic() + lifetime
         self.lock = threading.Lock()
         self.config_text = None
         self.config = {}
@@ -92,6 +100,14 @@ class State:
                     used[index] += 1
                     return fault
         return None
+
+    def wait_for_release(self, name):
+        """Returns once "release_<name>" exists, the server stops or its lifetime ends."""
+        release = os.path.join(self.dir, "release_" + os.path.basename(name))
+        stop = os.path.join(self.dir, "stop")
+        while (time.monotonic() < self.deadline and not os.path.exists(release) and
+               not os.path.exists(stop)):
+            time.sleep(0.02)
 
     def record(self, entry):
         line = json.dumps(entry, sort_keys=True) + "\n"
@@ -160,10 +176,12 @@ class Handler(QuietHandler):
             self.send_plain(fault["status"], b"", headers)
             return
         config = state.load_config()
+        route = config.get("routes", {}).get(path)
+        if fault and "hold_until" in fault and not (route and "file" in route):
+            state.wait_for_release(fault["hold_until"])
         if path == "/netinstaller/feedback":
             self.send_plain(200, b"ok")
             return
-        route = config.get("routes", {}).get(path)
         if route is None and path.startswith("/netinstaller/"):
             self.send_plain(200, self.download_address(config))
             return
@@ -235,6 +253,13 @@ class Handler(QuietHandler):
         self.end_headers()
         if self.command == "HEAD":
             return
+        if "hold_until" in fault:
+            # The part before the hold point goes first; a resume past it waits at once.
+            before = max(0, fault.get("after_bytes", 0) - start)
+            self.wfile.write(part[:before])
+            self.wfile.flush()
+            self.server.state.wait_for_release(fault["hold_until"])
+            part = part[before:]
         if "cut_after" in fault:
             self.wfile.write(part[:fault["cut_after"]])
             self.wfile.flush()
@@ -304,7 +329,7 @@ def main():
     parser.add_argument("--lifetime", type=float, default=600)
     parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
-    state = State(args.state_dir)
+    state = State(args.state_dir, args.lifetime)
     os.makedirs(os.path.join(args.state_dir, "files"), exist_ok=True)
     port, servers = open_pair(state, False, "server", args.port)
     proxy_port, proxies = open_pair(state, True, "proxy")

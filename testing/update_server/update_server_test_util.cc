@@ -116,6 +116,11 @@ bool UpdateServer::AddFaults(const std::string& path, const std::string& faults_
   return WriteConfig();
 }
 
+bool UpdateServer::Release(const std::string& name) {
+  const std::wstring file = L"release_" + base::UTF8ToWide(name);
+  return base::WriteTextFile(StatePath(file.c_str()), std::string());
+}
+
 bool UpdateServer::SetDownloadAddress(const std::string& reply_json) {
   std::unique_ptr<base::Value> reply = base::JsonReader::Read(reply_json);
   if (!reply || !reply->is_dictionary()) return false;

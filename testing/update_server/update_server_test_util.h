@@ -69,6 +69,8 @@ class UpdateServer {
   bool ServeText(const std::string& path, int status, const std::string& body);
   // The faults of |path|, a JSON list (see update_server.py); replaces earlier ones.
   bool AddFaults(const std::string& path, const std::string& faults_json);
+  // Lets the answers held by faults {"hold_until": |name|} go on.
+  bool Release(const std::string& name);
   // The download-address reply, a JSON object; "{base}" becomes the server's address.
   bool SetDownloadAddress(const std::string& reply_json);
   // "user:password" that the 407 proxy accepts.

@@ -5,7 +5,9 @@
 // the program a front end starts when the package is present.
 //
 // For the tests only: the environment variable VELUM_TEST_USER_HIVE names a key under
-// HKEY_CURRENT_USER that stands in for the whole hive, as in the test EXE's own runs.
+// HKEY_CURRENT_USER that stands in for the whole hive, as in the test EXE's own runs, and
+// VELUM_TEST_SHELL_FOLDERS a folder whose "Desktop", "Programs" and "Quick Launch" stand
+// in for the shell's shortcut folders (the test prefix's own are shared by every test).
 // Exit code 0 when the installation succeeded, 1 when not, 2 when the set-up failed.
 #include <windows.h>
 #include <objbase.h>
@@ -15,11 +17,13 @@
 #include <string>
 
 #include "base/at_exit.h"
+#include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
@@ -35,6 +39,27 @@ bool UsePrivateUserHive(HKEY* key) {
   if (length >= 512) return false;
   return RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, key) == ERROR_SUCCESS &&
          RegOverridePredefKey(HKEY_CURRENT_USER, *key) == ERROR_SUCCESS;
+}
+
+bool UsePrivateShellFolders() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_SHELL_FOLDERS", path, MAX_PATH);
+  if (length == 0) return true;
+  if (length >= MAX_PATH) return false;
+  const base::FilePath root(path);
+  const struct {
+    int key;
+    const wchar_t* name;
+  } kFolders[] = {{base::DIR_USER_DESKTOP, L"Desktop"},
+                  {base::DIR_COMMON_DESKTOP, L"Desktop"},
+                  {base::DIR_START_MENU, L"Programs"},
+                  {base::DIR_COMMON_START_MENU, L"Programs"},
+                  {base::DIR_USER_QUICK_LAUNCH, L"Quick Launch"}};
+  for (const auto& folder : kFolders) {
+    if (!base::PathRegistry::Override(folder.key, root.Append(folder.name), true, true))
+      return false;
+  }
+  return true;
 }
 
 base::FilePath LogFilePath() {
@@ -56,7 +81,7 @@ int wmain(int, wchar_t**) {
   base::CommandLine::Init();
   base::ExitCallbackStack exit_callbacks;
   HKEY hive = nullptr;
-  if (!UsePrivateUserHive(&hive)) return 2;
+  if (!UsePrivateUserHive(&hive) || !UsePrivateShellFolders()) return 2;
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   installer::RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
   const base::FilePath log_file = LogFilePath();

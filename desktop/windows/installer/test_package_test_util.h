@@ -11,7 +11,9 @@
 namespace installer {
 namespace testing {
 
-// "test_pkg", "test_pkg_v2" or "components" beside the running test EXE.
+// "test_pkg", "test_pkg_v2", "test_pkg_full" (test_pkg with its own installer, the backend
+// test helper) or "components" beside the running test EXE; also the full-package
+// installer "test_pkg_full_installer.exe" that carries test_pkg_full.
 base::FilePath GetTestPackageFolder(const wchar_t* name);
 
 // The version a package stands for (its "VERSION" file).

@@ -8,24 +8,16 @@
 #include <thread>
 #include <vector>
 
-#include "base/base_paths.h"
-#include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
-#include "base/message_loop/message_loop.h"
-#include "base/path_service.h"
-#include "base/test/scoped_command_line_test_util.h"
-#include "base/test/test_helper_process.h"
-#include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
-#include "desktop/windows/installer/front_end_controller_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "gtest/gtest.h"
-#include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
 namespace {
@@ -34,6 +26,7 @@ using C = InstallerUIController;
 using W = InstallerWindow;
 using testing::ClickButton;
 using testing::GetControlText;
+using testing::InstallerUIControllerTest;
 using testing::IsControlShown;
 
 TEST(InstallerUIControllerTablesTest, ProgressWeighsThePhases) {
@@ -101,86 +94,6 @@ TEST(InstallerUILockTest, OneOwnerAtATime) {
   // The other thread's lock went with it.
   EXPECT_EQ(GetCurrentThreadId(), lock.Acquire(product));
 }
-
-// An interactive front end in this process on the real wizard, running from an unpacked
-// copy of test_pkg whose "installer.exe" is the backend helper, or fetching a package
-// from a local server; statistics go to that server. Each test scripts the user.
-class InstallerUIControllerTest : public testing::FrontEndControllerTest {
- protected:
-  InstallerUIControllerTest() : FrontEndControllerTest(base::MessageLoop::TYPE_UI) {}
-
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(SetUpFrontEnd(&system_));
-    system_.product_name = L"VelumUITest";
-    system_.open = [this](const std::wstring& file, const std::wstring& parameters) {
-      opened_.push_back(file + L"|" + parameters);
-      return true;
-    };
-    system_.create_window = [this](Settings* settings, std::unique_ptr<StatsNode> stats,
-                                   bool run_immediately) {
-      ++windows_made_;
-      std::unique_ptr<InstallerWindow> window =
-          InstallerWindow::Create(settings, std::move(stats), run_immediately);
-      if (!window) return window;
-      window->set_message_box_for_testing(
-          [this](HWND, const std::wstring& text, const std::wstring&, UINT) {
-            boxes_.push_back(text);
-            return IDYES;
-          });
-      window_ = window->GetHwnd();
-      // The script runs once the controller has taken the window.
-      if (!base::CurrentThreadTaskRunner::Get()->PostTask(
-              FROM_HERE, base::Bind([this]() { script_(controller_); })))
-        ADD_FAILURE() << "Could not post the script";
-      return window;
-    };
-  }
-
-  bool RunController(Settings* settings, PayloadReader* payload = nullptr) {
-    InstallerUIController controller(system_);
-    controller_ = &controller;
-    controller.stats_for_testing()->SetServerUrlForTesting(StatsServerUrl());
-    controller.SetOverridesFeatureForTesting(false);
-    const bool result = controller.RunUI(settings, payload, temp_.path(), false);
-    controller_ = nullptr;
-    return result;
-  }
-
-  // Runs |then| once |condition| holds, checking again as tasks go by; gives up (and
-  // cancels the run) after about a minute.
-  void When(std::function<bool()> condition, std::function<void()> then, int tries = 6000) {
-    if (condition()) {
-      then();
-      return;
-    }
-    if (tries == 0) {
-      ADD_FAILURE() << "The awaited state never came";
-      controller_->OnCancel();
-      return;
-    }
-    if (!base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
-            FROM_HERE, base::Bind([this, condition, then, tries]() { When(condition, then, tries - 1); }),
-            base::TimeDelta::FromMilliseconds(10)))
-      ADD_FAILURE() << "Could not post the wait";
-  }
-
-  bool OnErrorPage() const { return IsControlShown(window_, W::INSTALL_FAILED_TITLE); }
-
-  int PostedInteger(const char* key) {
-    std::unique_ptr<base::Dictionary> record = PostedRecord();
-    int value = -1;
-    if (!record || !record->GetInteger(key, &value)) return -1;
-    return value;
-  }
-
-  InstallerUIController::System system_;
-  std::function<void(InstallerUIController*)> script_ = [](InstallerUIController*) {};
-  InstallerUIController* controller_ = nullptr;
-  HWND window_ = nullptr;
-  int windows_made_ = 0;
-  std::vector<std::wstring> boxes_;
-  std::vector<std::wstring> opened_;
-};
 
 // Accepting twice while the settings still examine the folder installs once, as soon as
 // the status is there.
@@ -299,17 +212,8 @@ TEST_F(InstallerUIControllerTest, SecondInstanceGivesWay) {
 // show nothing; accepting fails with an error page; the second error offers the full
 // installer, which is opened.
 TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
-  base::ScopedCommandLine command_line;
-  command_line.Get()->AppendSwitchNative("internal-package-server",
-                                         server_.Url("/netinstaller/missing"));
-  // A program with nothing appended: a network installer without tracking data.
-  PayloadReader payload(base::FilePath(base::TestExeSibling(L"installer_runner_backend_test_helper.exe")));
-  ASSERT_EQ(PayloadReader::PAYLOAD_NONE, payload.type());
-  // The backend that waits for the package is the running program: the helper here.
-  base::FilePath own_program;
-  ASSERT_TRUE(base::PathRegistry::Get(base::FILE_EXE, &own_program));
-  const base::FilePath helper(base::TestExeSibling(L"installer_runner_backend_test_helper.exe"));
-  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, helper, true, false));
+  std::unique_ptr<PayloadReader> payload =
+      BecomeNetInstaller(server_.Url("/netinstaller/missing"));
   testing::TestSettings settings(install_folder_, {});
   script_ = [this](C* controller) {
     controller->fetcher_for_testing()->SetRetryDelayForTesting(base::TimeDelta());
@@ -328,8 +232,7 @@ TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
            });
          });
   };
-  EXPECT_FALSE(RunController(settings.get(), &payload));
-  EXPECT_TRUE(base::PathRegistry::Override(base::FILE_EXE, own_program, true, false));
+  EXPECT_FALSE(RunController(settings.get(), payload.get()));
   ASSERT_EQ(1u, opened_.size());
   EXPECT_EQ(2, PostedInteger("installation_cancelled"));
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));

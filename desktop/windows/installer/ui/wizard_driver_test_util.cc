@@ -95,6 +95,40 @@ int GetProgressPosition(HWND dialog, int id) {
   return static_cast<int>(SendDlgItemMessageW(dialog, id, PBM_GETPOS, 0, 0));
 }
 
+ProgressRecorder::ProgressRecorder(HWND dialog, int id) {
+  HWND bar = GetDlgItem(dialog, id);
+  if (bar && SetWindowSubclass(bar, &BarProc, 0, reinterpret_cast<DWORD_PTR>(this))) bar_ = bar;
+}
+
+ProgressRecorder::~ProgressRecorder() {
+  if (bar_) RemoveWindowSubclass(bar_, &BarProc, 0);
+}
+
+// static
+LRESULT CALLBACK ProgressRecorder::BarProc(HWND bar, UINT message, WPARAM wparam, LPARAM lparam,
+                                           UINT_PTR, DWORD_PTR data) {
+  ProgressRecorder* recorder = reinterpret_cast<ProgressRecorder*>(data);
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(bar, &BarProc, 0);
+    recorder->bar_ = nullptr;
+    return DefSubclassProc(bar, message, wparam, lparam);
+  }
+  const LRESULT result = DefSubclassProc(bar, message, wparam, lparam);
+  switch (message) {
+    case PBM_SETPOS:
+    case PBM_DELTAPOS:
+    case PBM_STEPIT:
+    case PBM_SETRANGE:
+    case PBM_SETRANGE32: {
+      const int position = static_cast<int>(DefSubclassProc(bar, PBM_GETPOS, 0, 0));
+      if (recorder->positions_.empty() || recorder->positions_.back() != position)
+        recorder->positions_.push_back(position);
+      break;
+    }
+  }
+  return result;
+}
+
 void ClickButton(HWND dialog, int id) { SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0); }
 
 void SelectComboEntry(HWND dialog, int id, int index) {

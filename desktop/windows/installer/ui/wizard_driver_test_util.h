@@ -8,6 +8,7 @@
 #include <richedit.h>
 
 #include <string>
+#include <vector>
 
 namespace installer {
 namespace testing {
@@ -22,6 +23,27 @@ HWND FindDialogOfThisThread(const std::wstring& title);
 bool IsControlShown(HWND dialog, int id);
 std::wstring GetControlText(HWND dialog, int id);
 int GetProgressPosition(HWND dialog, int id);
+
+// Every position progress bar |id| of |dialog| takes from now on, as its own messages
+// move it, until the recorder or the bar goes.
+class ProgressRecorder {
+ public:
+  ProgressRecorder(HWND dialog, int id);
+  ~ProgressRecorder();
+  ProgressRecorder(const ProgressRecorder&) = delete;
+  ProgressRecorder& operator=(const ProgressRecorder&) = delete;
+
+  // False when the bar could not be watched.
+  bool active() const { return bar_ != nullptr; }
+  const std::vector<int>& positions() const { return positions_; }
+
+ private:
+  static LRESULT CALLBACK BarProc(HWND bar, UINT message, WPARAM wparam, LPARAM lparam,
+                                  UINT_PTR id, DWORD_PTR data);
+
+  HWND bar_ = nullptr;
+  std::vector<int> positions_;
+};
 
 // Clicks a visible, enabled button as the mouse would (BM_CLICK).
 void ClickButton(HWND dialog, int id);
