@@ -17,9 +17,13 @@ FAILED=0
 # preference overrides asked of a closed loopback port: no case reaches past loopback.
 # The net cases send their statistics to the installer's local endpoint, localhost:8080,
 # where their update server listens (CTest runs them one at a time); the others send none.
-BASE=(--silent --allusers=0 --local-pref-default-overrides-server=http://127.0.0.1:9/)
+PER_USER=(--allusers=0 --local-pref-default-overrides-server=http://127.0.0.1:9/)
+BASE=(--silent "${PER_USER[@]}")
 COMMON=("${BASE[@]}" --enable-installer-stats=0)
 WITH_STATS=("${BASE[@]}" --enable-installer-stats=1 --local-stats-server)
+# The wizard cases: the same without --silent; a driver program in the prefix plays the user.
+INTERACTIVE=("${PER_USER[@]}" --enable-installer-stats=0)
+DRIVER=$BUILD/bin/wizard_driver_test_helper.exe
 
 fail() { echo "FAIL: $*"; FAILED=1; }
 
@@ -47,20 +51,65 @@ cp -a "$TEMPLATE" "$PREFIX" || { echo "no template prefix"; exit 1; }
 INSTALLED=$PREFIX/drive_c/Velum\ E2E
 LOGS=$PREFIX/drive_c/users/root/Temp/Velum\ Installer
 
-# run <installer> [switches...]: runs it in the prefix; RC is its exit status.
-run() {
-  local installer=$1 program
-  shift
-  program=$installer
-  # A download runs from a folder of its own; an installed installer runs where it is.
+# The program to run for <installer>: a download runs from a folder of its own, an
+# installed installer where it is.
+program_of() {
+  local installer=$1 program=$1
   if [ "${installer#"$PREFIX"}" = "$installer" ]; then
     program=$WORK/$(basename "$installer")
     cp "$installer" "$program"
   fi
+  echo "$program"
+}
+
+# run <installer> [switches...]: runs it in the prefix; RC is its exit status.
+run() {
+  local installer=$1 program
+  shift
+  program=$(program_of "$installer")
   VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$program" "$@" > "$WORK/run.out" 2>&1
   RC=$?
   end_prefix
   echo "ran $(basename "$installer") $*: exit code $RC"
+}
+
+# drive <installer> <switches>... -- <driver steps>...: starts the installer in the prefix
+# and the wizard driver beside it (wizard_driver_test_helper.cc tells the steps); "second"
+# in the steps stands for the installer's own command line, to be run again. RC is the
+# installer's exit status, DRIVEN the driver's. Each driver wait is bounded; a failed
+# driver leaves the installer to end_prefix's kill.
+drive() {
+  local installer=$1 program command=() steps=() front
+  shift
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do command+=("$1"); shift; done
+  shift
+  program=$(program_of "$installer")
+  for step in "$@"; do
+    [ "$step" = second ] && steps+=(-- "Z:${program//\//\\}" "${command[@]}") || steps+=("$step")
+  done
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$program" "${command[@]}" > "$WORK/run.out" 2>&1 &
+  front=$!
+  # To a file, not a pipe: a Wine server the driver starts keeps its output open.
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$DRIVER" "${steps[@]}" > "$WORK/driver.out" 2>&1
+  DRIVEN=$?
+  cat "$WORK/driver.out"
+  [ "$DRIVEN" = 0 ] || { fail "the driver: $(grep FAIL "$WORK/driver.out")"; WINEPREFIX=$PREFIX "$WINESERVER" -k; }
+  wait $front
+  RC=$?
+  end_prefix
+  echo "ran $(basename "$installer") ${command[*]} with the driver: exit code $RC"
+}
+
+# The version folder the installation record names.
+installed_version() {
+  sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml"
+}
+
+# Nothing of an uninstalled <version> stays: its files, the shortcut, the uninstall entry.
+check_uninstalled() {  # <version>
+  [ ! -e "$INSTALLED/$1/velum.exe" ] || fail "velum.exe is still there"
+  [ ! -e "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "the shortcut is still there"
+  ! velum_keys | grep -q 'Uninstall\\\\Velum' || fail "the uninstall entry is still there"
 }
 
 # The registry keys of the product (and what it registers under its name) in the
@@ -94,7 +143,7 @@ snapshot() {
 # install folder.
 check_installed_package() {  # <package dir>
   local package=$1 version missing=0 line
-  version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml")
+  version=$(installed_version)
   [ -n "$version" ] || { fail "the record names no version folder"; return; }
   while IFS= read -r line; do
     line=${line%$'\r'}
@@ -147,14 +196,49 @@ case $CASE in
     check_user_integration 1.0.100.0
     grep -q 'operation_type.*2\|Operation: 2' "$LOGS"/*.log || fail "not run as an upgrade"
     # Uninstalling is the installed installer's work.
-    version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml")
+    version=$(installed_version)
     run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
-    [ ! -e "$INSTALLED/$version/velum.exe" ] || fail "velum.exe is still there"
-    [ ! -e "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "a shortcut is still there"
-    ! velum_keys | grep -q 'Uninstall\\\\Velum' || fail "the uninstall entry is still there"
-    [ ! -e "$PREFIX/drive_c/users/root/Desktop/Velum Browser.lnk" ] || fail "the shortcut is still there"
-    ! velum_keys | grep -q 'Uninstall\\\\Velum' || fail "the uninstall entry is still there"
+    check_uninstalled "$version"
+    ;;
+  wizard_install)
+    # The launcher that the installation starts at its end stands still until the driver
+    # has seen the progress page; the named events live in the case's own prefix.
+    export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept text:headline screenshot:e2e_wizard_install_welcome click:accept \
+      launcher-held progress-above:0 text:progress_text screenshot:e2e_wizard_install_progress \
+      release-launcher ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    check_user_integration 1.0.100.0
+    ;;
+  wizard_second_instance)
+    # A second installer started while the first shows its window ends at once with a
+    # failure and brings the first forward; the first is then closed, as by its title bar.
+    before=$(snapshot)
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept windows:1 foreground-elsewhere second-refused windows:1 \
+      screenshot:e2e_wizard_second_instance_first close \
+      answer-yes:e2e_wizard_second_instance_cancel_question ended second
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    ;;
+  wizard_uninstall)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    version=$(installed_version)
+    # An interactive uninstallation offers its survey in Internet Explorer: here a fake
+    # one that notes the address, so that nothing goes past loopback nor stays open.
+    cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$PREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe"
+    export VELUM_FAKE_PROGRAM_LOG='C:\programs.log'
+    drive "$INSTALLED/$version/installer.exe" "${INTERACTIVE[@]}" --uninstall "--installfolder=$FOLDER" -- \
+      shown:uninstall text:uninstall_question screenshot:e2e_wizard_uninstall_page click:uninstall ended
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled "$version"
+    grep -q "^iexplore.exe -private https://.*?version=$version" "$PREFIX/drive_c/programs.log" ||
+      fail "no survey offered"
     ;;
   locked_file_upgrade)
     # v1 installed; during the upgrade to v2 another program holds the launcher open

@@ -83,11 +83,14 @@ bool IsControlShown(HWND dialog, int id) {
 }
 
 std::wstring GetControlText(HWND dialog, int id) {
+  // The messages themselves: GetWindowText of another process's control reads only the
+  // text the system keeps for it, which a rich edit leaves empty.
   HWND control = GetDlgItem(dialog, id);
-  int length = GetWindowTextLengthW(control);
-  std::wstring text(static_cast<size_t>(std::max(length, 0)) + 1, L'\0');
-  int copied = GetWindowTextW(control, &text[0], static_cast<int>(text.size()));
-  text.resize(static_cast<size_t>(std::max(copied, 0)));
+  const LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+  const LRESULT copied = SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                      reinterpret_cast<LPARAM>(&text[0]));
+  text.resize(static_cast<size_t>(std::max<LRESULT>(copied, 0)));
   return text;
 }
 

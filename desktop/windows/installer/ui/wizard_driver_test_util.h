@@ -1,6 +1,7 @@
 // Drives the installer's dialogs from a test on the same thread: reads what a user sees
 // (control visibility, texts, progress), clicks, sends the link notification a rich edit
-// would send, and saves screenshots for people to look at (never compared).
+// would send, and saves screenshots for people to look at (never compared). Reading,
+// clicking and screenshots work on another process's window too.
 #ifndef DESKTOP_WINDOWS_INSTALLER_UI_WIZARD_DRIVER_TEST_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_UI_WIZARD_DRIVER_TEST_UTIL_H_
 

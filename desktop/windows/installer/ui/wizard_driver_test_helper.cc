@@ -1,0 +1,348 @@
+// Plays the user of an interactive installer running in another process, for the
+// end-to-end cases: finds its window by title, waits for what it shows, reads texts and
+// the progress, clicks, answers its question box, and saves screenshots (never compared).
+//
+//   wizard_driver_test_helper <step>... [-- <program> <arguments>...]
+//
+// The steps run in order; the exit code is 0 when every one held, 1 (with a FAIL line)
+// at the first that did not. Every wait gives up after a minute, or at once when the
+// installer ends before what it waits for.
+//   shown:<control>      the window shows <control> (accept, uninstall, cancel, ...)
+//   progress-above:<n>   the progress bar stands above <n>
+//   text:<control>       prints the control's text
+//   screenshot:<name>    saves the window as "<build>\screenshots\<name>.png"
+//   click:<control>      clicks the button
+//   close                the title bar's close button
+//   answer-yes:<name>    the question box over the window is answered "Yes" (saved as
+//                        screenshot <name> first)
+//   launcher-held        the launcher the installation starts stands still: the fake
+//                        program's hold (VELUM_FAKE_PROGRAM_READY_EVENT and _HOLD_EVENT,
+//                        made here at the start when set)
+//   release-launcher     lets it go on
+//   foreground-elsewhere a window of this program becomes the foreground one
+//   second-refused       runs the program after "--" as a second instance: it ends with a
+//                        failure code, shows no window of its own, and the installer's
+//                        window comes to the front
+//   windows:<n>          exactly <n> top-level windows carry the installer's title
+//   ended                the installer's process ends; prints its exit code
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/ui/installer_window.h"
+#include "desktop/windows/installer/ui/wizard_driver_test_util.h"
+
+namespace installer {
+namespace {
+
+using W = InstallerWindow;
+
+// The window's title in the UI language the test machine gets (English).
+const wchar_t kTitle[] = L"Velum Installer";
+const ULONGLONG kWaitMs = 60000;
+const DWORD kPollMs = 20;
+
+const struct {
+  const wchar_t* name;
+  int id;
+} kControls[] = {
+    {L"accept", W::ACCEPT_BUTTON},        {L"cancel", W::CANCEL_BUTTON},
+    {L"uninstall", W::UNINSTALL_BUTTON},  {L"options", W::OPTIONS_BUTTON},
+    {L"back", W::BACK_BUTTON},            {L"retry", W::RETRY_BUTTON},
+    {L"headline", W::HEADLINE},           {L"progress_bar", W::PROGRESS_BAR},
+    {L"progress_text", W::PROGRESS_TEXT}, {L"thank_you", W::THANK_YOU},
+    {L"install_failed", W::INSTALL_FAILED_TITLE},
+    {L"uninstall_question", W::UNINSTALL_QUESTION},
+};
+
+int ControlId(const std::wstring& name) {
+  for (const auto& control : kControls) {
+    if (name == control.name) return control.id;
+  }
+  return 0;
+}
+
+std::wstring TitleOf(HWND window) {
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  return text;
+}
+
+// The top-level windows for which |match| holds.
+std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& match) {
+  struct Search {
+    const std::function<bool(HWND)>* match;
+    std::vector<HWND> found;
+  } search = {&match, {}};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        Search* search = reinterpret_cast<Search*>(data);
+        if ((*search->match)(window)) search->found.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+DWORD ProcessOf(HWND window) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  return process_id;
+}
+
+class Driver {
+ public:
+  bool Run(const std::vector<std::wstring>& steps, const base::CommandLine& second);
+
+ private:
+  bool Step(const std::wstring& step, const base::CommandLine& second);
+  bool Fail(const std::wstring& what);
+  // Looks at |condition| until it holds; false (after a FAIL line naming |what|) at the
+  // deadline, or when the installer ends first. Wakes early when |also| is signalled.
+  bool WaitFor(const std::function<bool()>& condition, const std::wstring& what,
+               HANDLE also = nullptr);
+  bool InstallerEnded() const;
+  // The installer's window, once it exists; remembers its process.
+  HWND Window();
+  bool WaitShown(int id, const std::wstring& what);
+  bool AnswerYes(const std::wstring& screenshot);
+  bool MakeOwnWindowForeground();
+  bool RunRefusedSecondInstance(const base::CommandLine& second);
+
+  HWND window_ = nullptr;
+  base::ScopedHandle process_;
+  base::ScopedHandle launcher_ready_;
+  base::ScopedHandle launcher_release_;
+  HWND own_window_ = nullptr;
+};
+
+bool Driver::Run(const std::vector<std::wstring>& steps, const base::CommandLine& second) {
+  wchar_t ready[256] = {}, release[256] = {};
+  if (GetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_READY_EVENT", ready, 256) &&
+      GetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_HOLD_EVENT", release, 256)) {
+    launcher_ready_.Set(CreateEventW(nullptr, TRUE, FALSE, ready));
+    launcher_release_.Set(CreateEventW(nullptr, TRUE, FALSE, release));
+    if (!launcher_ready_.IsValid() || !launcher_release_.IsValid())
+      return Fail(L"could not make the launcher's events");
+  }
+  bool held = true;
+  for (const std::wstring& step : steps) {
+    if (!Step(step, second)) {
+      held = false;
+      break;
+    }
+  }
+  // A held launcher would keep the installation from ending.
+  if (launcher_release_.IsValid()) SetEvent(launcher_release_.Get());
+  if (own_window_) DestroyWindow(own_window_);
+  return held;
+}
+
+bool Driver::Fail(const std::wstring& what) {
+  wprintf(L"FAIL: %ls\n", what.c_str());
+  fflush(stdout);
+  return false;
+}
+
+bool Driver::InstallerEnded() const {
+  return process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0;
+}
+
+bool Driver::WaitFor(const std::function<bool()>& condition, const std::wstring& what,
+                     HANDLE also) {
+  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+  for (;;) {
+    if (condition()) return true;
+    if (InstallerEnded()) return Fail(what + L": the installer ended first");
+    if (GetTickCount64() >= deadline) return Fail(what + L": not within a minute");
+    // Wakes at the installer's end or |also|, for this program's own window, or to look
+    // again at what the other process shows.
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (process_.IsValid()) handles[count++] = process_.Get();
+    if (also) handles[count++] = also;
+    MsgWaitForMultipleObjects(count, handles, FALSE, kPollMs, QS_ALLINPUT);
+    testing::PumpPendingMessages();
+  }
+}
+
+HWND Driver::Window() {
+  if (window_ && IsWindow(window_)) return window_;
+  // The question box has the same title: the wizard is the one with the accept button.
+  std::vector<HWND> found = TopLevelWindows([](HWND window) {
+    return TitleOf(window) == kTitle && GetDlgItem(window, W::ACCEPT_BUTTON) != nullptr;
+  });
+  if (found.empty()) return nullptr;
+  window_ = found.front();
+  if (!process_.IsValid()) {
+    process_.Set(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                             ProcessOf(window_)));
+  }
+  return window_;
+}
+
+bool Driver::WaitShown(int id, const std::wstring& what) {
+  return WaitFor(
+      [this, id]() {
+        HWND window = Window();
+        return window && IsWindowVisible(window) && testing::IsControlShown(window, id);
+      },
+      what);
+}
+
+bool Driver::AnswerYes(const std::wstring& screenshot) {
+  HWND box = nullptr;
+  if (!WaitFor(
+          [this, &box]() {
+            std::vector<HWND> boxes = TopLevelWindows([this](HWND window) {
+              return window != window_ && IsWindowVisible(window) &&
+                     GetWindow(window, GW_OWNER) == window_ && GetDlgItem(window, IDYES);
+            });
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr;
+          },
+          L"a question box")) {
+    return false;
+  }
+  wprintf(L"question box \"%ls\"\n", TitleOf(box).c_str());
+  if (!testing::SaveWindowScreenshot(box, screenshot)) return Fail(L"no screenshot " + screenshot);
+  testing::ClickButton(box, IDYES);
+  return true;
+}
+
+bool Driver::MakeOwnWindowForeground() {
+  own_window_ = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"wizard driver", WS_POPUP | WS_VISIBLE,
+                                0, 0, 40, 40, nullptr, nullptr, nullptr, nullptr);
+  if (!own_window_) return Fail(L"could not make a window");
+  SetForegroundWindow(own_window_);
+  return WaitFor([this]() { return GetForegroundWindow() == own_window_; },
+                 L"this program's window in front");
+}
+
+bool Driver::RunRefusedSecondInstance(const base::CommandLine& second) {
+  std::wstring line = second.GetCommandLineString();
+  wprintf(L"second instance: %ls\n", line.c_str());
+  fflush(stdout);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return Fail(L"could not start " + line);
+  }
+  base::ScopedHandle process(started.hProcess);
+  base::ScopedHandle thread(started.hThread);
+  std::vector<HWND> shown;
+  const bool ended = WaitFor(
+      [&]() {
+        for (HWND window : TopLevelWindows([&started](HWND window) {
+               return IsWindowVisible(window) && ProcessOf(window) == started.dwProcessId;
+             })) {
+          shown.push_back(window);
+        }
+        return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0;
+      },
+      L"the second instance's end", process.Get());
+  if (!ended) {
+    TerminateProcess(process.Get(), 1);
+    return false;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.Get(), &code);
+  wprintf(L"second instance: exit code %lu\n", code);
+  if (code == 0) return Fail(L"the second instance reported success");
+  if (!shown.empty()) return Fail(L"the second instance showed a window");
+  return WaitFor([this]() { return GetForegroundWindow() == Window(); },
+                 L"the first installer's window in front");
+}
+
+bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
+  wprintf(L"step %ls\n", step.c_str());
+  fflush(stdout);
+  const size_t colon = step.find(L':');
+  const std::wstring name = step.substr(0, colon);
+  const std::wstring value = colon == std::wstring::npos ? std::wstring() : step.substr(colon + 1);
+  const int id = ControlId(value);
+  if (name == L"shown" && id) return WaitShown(id, step);
+  if (name == L"progress-above") {
+    const int above = _wtoi(value.c_str());
+    return WaitFor(
+        [this, above]() {
+          HWND window = Window();
+          return window && testing::IsControlShown(window, W::PROGRESS_BAR) &&
+                 testing::GetProgressPosition(window, W::PROGRESS_BAR) > above;
+        },
+        step);
+  }
+  if (name == L"text" && id) {
+    if (!WaitShown(id, step)) return false;
+    wprintf(L"%ls: \"%ls\"\n", value.c_str(), testing::GetControlText(Window(), id).c_str());
+    return true;
+  }
+  if (name == L"screenshot" && !value.empty()) {
+    if (!Window()) return Fail(L"no installer window");
+    // Saved where the window shows: no other window over it.
+    SetForegroundWindow(window_);
+    return testing::SaveWindowScreenshot(window_, value) || Fail(L"no screenshot " + value);
+  }
+  if (name == L"click" && id) {
+    if (!WaitShown(id, step)) return false;
+    if (!IsWindowEnabled(GetDlgItem(window_, id))) return Fail(step + L": the button is disabled");
+    testing::ClickButton(window_, id);
+    return true;
+  }
+  if (name == L"close") {
+    if (!Window()) return Fail(L"no installer window");
+    // Posted: the window asks its question in a modal box before it answers.
+    return PostMessageW(window_, WM_CLOSE, 0, 0) || Fail(L"could not ask the window to close");
+  }
+  if (name == L"answer-yes" && !value.empty()) return AnswerYes(value);
+  if (name == L"launcher-held" || name == L"release-launcher") {
+    if (!launcher_ready_.IsValid()) return Fail(L"no VELUM_FAKE_PROGRAM_*_EVENT set");
+    if (name == L"release-launcher") return SetEvent(launcher_release_.Get()) != FALSE;
+    return WaitFor(
+        [this]() { return WaitForSingleObject(launcher_ready_.Get(), 0) == WAIT_OBJECT_0; },
+        step, launcher_ready_.Get());
+  }
+  if (name == L"foreground-elsewhere") return MakeOwnWindowForeground();
+  if (name == L"second-refused") {
+    if (second.GetProgram().empty()) return Fail(L"no program after --");
+    return RunRefusedSecondInstance(second);
+  }
+  if (name == L"windows" && !value.empty()) {
+    const size_t expected = static_cast<size_t>(_wtoi(value.c_str()));
+    const size_t count =
+        TopLevelWindows([](HWND window) { return TitleOf(window) == kTitle; }).size();
+    wprintf(L"%zu window(s) titled \"%ls\"\n", count, kTitle);
+    return count == expected || Fail(step);
+  }
+  if (name == L"ended") {
+    if (!Window() && !process_.IsValid()) return Fail(L"no installer window was seen");
+    if (!WaitFor([this]() { return InstallerEnded(); }, step, process_.Get())) return false;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.Get(), &code);
+    wprintf(L"installer: exit code %lu\n", code);
+    return true;
+  }
+  return Fail(L"unknown step " + step);
+}
+
+}  // namespace
+}  // namespace installer
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> steps;
+  base::CommandLine::StringVector second;
+  int i = 1;
+  for (; i < argc && wcscmp(argv[i], L"--") != 0; ++i) steps.push_back(argv[i]);
+  for (++i; i < argc; ++i) second.push_back(argv[i]);
+  if (steps.empty()) return 2;
+  base::CommandLine second_instance(base::CommandLine::NO_PROGRAM);
+  if (!second.empty()) second_instance = base::CommandLine(second);
+  installer::Driver driver;
+  return driver.Run(steps, second_instance) ? 0 : 1;
+}
