@@ -30,12 +30,7 @@ IpcReceiver::~IpcReceiver() {
 
 bool IpcReceiver::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to receive IPC on " << base::WideToUTF8(name);
-  base::Thread::StartParams params;
-  params.message_loop_type = base::MessageLoop::TYPE_IO;
-  if (!thread_.StartWithParams(params)) {
-    LOG(ERROR) << "Could not start IPC thread";
-    return false;
-  }
+  if (!StartIpcThread(&thread_)) return false;
   thread_.GetTaskRunner()->PostTask(
       FROM_HERE, base::Bind(&IpcReceiver::MakeMailslot, this, GetMailslotPath(name)));
   return true;

@@ -18,12 +18,7 @@ IpcSender::~IpcSender() {
 
 bool IpcSender::Connect(const std::wstring& name) {
   VLOG(1) << "Preparing to send IPC on " << base::WideToUTF8(name);
-  base::Thread::StartParams params;
-  params.message_loop_type = base::MessageLoop::TYPE_IO;
-  if (!thread_.StartWithParams(params)) {
-    LOG(ERROR) << "Could not start IPC thread";
-    return false;
-  }
+  if (!StartIpcThread(&thread_)) return false;
   thread_.GetTaskRunner()->PostTask(
       FROM_HERE, base::Bind(&IpcSender::OpenMailslot, this, GetMailslotPath(name)));
   return true;

@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/ipc/mailslot.h"
 
+#include "base/logging.h"
+#include "base/threading/thread.h"
+
 namespace installer {
 
 std::wstring GetMailslotPath(const std::wstring& name) {
@@ -8,6 +11,16 @@ std::wstring GetMailslotPath(const std::wstring& name) {
 
 std::wstring GetInstallerMailslotName(const base::FilePath& install_folder) {
   return L"velum_installer\\" + install_folder.value();
+}
+
+bool StartIpcThread(base::Thread* thread) {
+  base::Thread::StartParams params;
+  params.message_loop_type = base::MessageLoop::TYPE_IO;
+  if (!thread->StartWithParams(params)) {
+    LOG(ERROR) << "Could not start IPC thread";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace installer

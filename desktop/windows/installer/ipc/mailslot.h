@@ -8,6 +8,10 @@
 
 #include "base/files/file_path.h"
 
+namespace base {
+class Thread;
+}
+
 namespace installer {
 
 // The largest message the mailslot carries. Some systems accept larger writes and
@@ -20,6 +24,10 @@ std::wstring GetMailslotPath(const std::wstring& name);
 // The name on which the backend of `install_folder` reports to its front end:
 // "velum_installer\" followed by the folder unchanged.
 std::wstring GetInstallerMailslotName(const base::FilePath& install_folder);
+
+// Starts `thread` with the I/O loop both IPC ends work on; logs and answers false when it
+// cannot start.
+bool StartIpcThread(base::Thread* thread);
 
 }  // namespace installer
 
