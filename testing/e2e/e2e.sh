@@ -138,6 +138,13 @@ snapshot() {
   velum_keys
 }
 
+# The machine snapshot-equal to $before (taken by the case before it ran the installer).
+check_unchanged() {
+  local after
+  after=$(snapshot)
+  [ "$before" = "$after" ] || { fail "the machine changed"; diff <(echo "$before") <(echo "$after") | head -20; }
+}
+
 # Every file of a package's lists where the installation keeps it: "files_list" under
 # the version's folder that the record names, "root_files_list" and the launcher in the
 # install folder.
@@ -223,7 +230,7 @@ case $CASE in
       screenshot:e2e_wizard_second_instance_first close \
       answer-yes:e2e_wizard_second_instance_cancel_question ended second
     [ "$RC" != 0 ] || fail "a cancelled installer reported success"
-    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    check_unchanged
     ;;
   wizard_uninstall)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
@@ -267,7 +274,7 @@ case $CASE in
     end_prefix
     rm -f "$PREFIX/drive_c/holder.log"
     [ "$RC" != 0 ] || fail "the upgrade reported success with the launcher held"
-    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    check_unchanged
     [ "$installed_tree" = "$(cd "$INSTALLED" && find . -type f -exec md5sum {} + | LC_ALL=C sort -k2)" ] ||
       fail "a file of v1 changed"
     ;;
@@ -315,7 +322,7 @@ case $CASE in
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
-    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    check_unchanged
     ;;
   hostile_archive_entry)
     # The sample package with one more entry named "..\escaped_by_e2e": 7zz will not
@@ -347,7 +354,7 @@ PY
     before=$(snapshot)
     run "$WORK/download/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" != 0 ] || fail "a package with an escaping entry was installed"
-    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    check_unchanged
     escaped=$(find "$PREFIX" -name escaped_by_e2e)
     [ -z "$escaped" ] || fail "the entry was written: $escaped"
     grep -qF 'Refusing archive entry outside the destination: ..\escaped_by_e2e' "$LOGS"/*.log ||
@@ -366,7 +373,7 @@ PY
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" != 0 ] || fail "the installer reported success"
-    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    check_unchanged
     grep -qF "Creating installation subfolder failed" "$LOGS"/*.log || fail "no reason logged"
     chattr -i "$INSTALLED" 2> /dev/null
     chmod u+w "$INSTALLED"
@@ -381,7 +388,7 @@ PY
     before=$(snapshot)
     run "$WORK/download/corrupted.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" != 0 ] || fail "a corrupted package was installed"
-    [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+    check_unchanged
     ;;
   net_*)
     # The net installer: the host with tracking data, served the sample by the local
@@ -460,7 +467,7 @@ for line in open(sys.argv[1]):
     esac
     if [ -n "$why" ]; then
       [ "$RC" != 0 ] || fail "the installer reported success"
-      [ "$before" = "$(snapshot)" ] || { fail "the machine changed"; diff <(echo "$before") <(snapshot) | head -20; }
+      check_unchanged
       grep -qF "$why" "$LOGS"/*.log || fail "no \"$why\" logged"
       grep -q '"installation_success": 0' <<< "$feedback" || fail "no statistics of a failed run"
       grep -q '"failure_reason": "Fetcher error"' <<< "$feedback" || fail "the statistics do not say why"
