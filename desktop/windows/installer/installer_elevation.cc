@@ -297,7 +297,8 @@ int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base:
                                    const base::CommandLine& process_command_line,
                                    FolderPermission* permission) {
   std::wstring user;
-  if (!GetCurrentUserName(&user)) {
+  // With the domain: a bare name can resolve to another account of that name.
+  if (!GetCurrentUserQualifiedName(&user) && !GetCurrentUserName(&user)) {
     LOG(ERROR) << "Failed to obtain user name";
     return HAND_OVER_SETUP_FAILED;
   }

@@ -126,6 +126,8 @@ NamedSecurityInfo* SystemNamedSecurityInfo() {
   return &calls;
 }
 
+NamedSecurityInfo* CurrentNamedSecurityInfo() { return Calls(); }
+
 NamedSecurityInfo* SetNamedSecurityInfoForTesting(NamedSecurityInfo* replacement) {
   NamedSecurityInfo* previous = Calls();
   g_named_security = replacement;
@@ -319,6 +321,10 @@ bool GetUserNameInFormat(std::wstring* name, uint32_t format) {
 
 bool GetCurrentUserDisplayName(std::wstring* name) {
   return GetUserNameInFormat(name, NameDisplay);
+}
+
+bool GetCurrentUserQualifiedName(std::wstring* name) {
+  return GetUserNameInFormat(name, NameSamCompatible);
 }
 
 }  // namespace installer

@@ -88,6 +88,8 @@ bool GetCurrentUserName(std::wstring* name);
 // GetUserNameExW in |format| (an EXTENDED_NAME_FORMAT value).
 bool GetUserNameInFormat(std::wstring* name, uint32_t format);
 bool GetCurrentUserDisplayName(std::wstring* name);
+// "DOMAIN\user": the name that resolves to this account and no other.
+bool GetCurrentUserQualifiedName(std::wstring* name);
 
 // The named-object security calls, replaceable where the system lacks one (Wine answers
 // the 32-bit registry view with no descriptor at all).
@@ -105,6 +107,8 @@ class NamedSecurityInfo {
 
 // The system's calls.
 NamedSecurityInfo* SystemNamedSecurityInfo();
+// The calls in use: the system's unless a test replaced them.
+NamedSecurityInfo* CurrentNamedSecurityInfo();
 
 // Makes |replacement| (null: the system's) the calls used from now on; returns the
 // previous one. For tests.
