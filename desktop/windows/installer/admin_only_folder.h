@@ -18,7 +18,7 @@ namespace installer {
 class AdminOnlyFolder {
  public:
   AdminOnlyFolder() = default;
-  // Removes the folder with what it holds, unless Keep was called.
+  // Removes the folder with what it holds, unless it was left.
   ~AdminOnlyFolder();
   AdminOnlyFolder(const AdminOnlyFolder&) = delete;
   AdminOnlyFolder& operator=(const AdminOnlyFolder&) = delete;
@@ -32,8 +32,9 @@ class AdminOnlyFolder {
                             base::FilePath* copy);
   // Writes `data` into the folder as `name`.
   [[nodiscard]] bool WriteIn(const std::string& data, const wchar_t* name, base::FilePath* file);
-  // Leaves the folder behind: something started from it still needs it.
-  void Keep() { path_.clear(); }
+  // Leaves the folder to what was started from it; the system removes it at its next
+  // start, once that has emptied it.
+  void LeaveUntilReboot();
 
   const base::FilePath& path() const { return path_; }
 

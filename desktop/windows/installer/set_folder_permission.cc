@@ -280,7 +280,7 @@ base::Process RunUninstallBat(const base::FilePath& folder) {
   options.start_hidden = true;
   // Quoted: an unquoted path with blanks could start another program.
   base::Process process = base::LaunchProcess(L"\"" + copy.value() + L"\"", options);
-  if (process.IsValid()) copy_folder.Keep();
+  if (process.IsValid()) copy_folder.LeaveUntilReboot();
   return process;
 }
 
