@@ -143,13 +143,8 @@ bool FixEventACL(HANDLE event) {
   }
   base::ScopedSid administrators(raw_sid);
 
-  EXPLICIT_ACCESSW access = {};
-  access.grfAccessPermissions = GENERIC_ALL;
-  access.grfAccessMode = GRANT_ACCESS;
-  access.grfInheritance = NO_INHERITANCE;
-  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  access.Trustee.ptstrName = static_cast<wchar_t*>(raw_sid);
+  EXPLICIT_ACCESSW access =
+      FullControlEntryFor(raw_sid, NO_INHERITANCE, TRUSTEE_IS_WELL_KNOWN_GROUP);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";

@@ -183,13 +183,8 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
   base::ScopedLocalAlloc<> descriptor(raw_descriptor);  // owns old_dacl too
   if (!descriptor.IsValid()) return false;
 
-  EXPLICIT_ACCESSW access = {};
-  access.grfAccessPermissions = GENERIC_ALL;
-  access.grfAccessMode = GRANT_ACCESS;
-  access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  access.Trustee.TrusteeType = TRUSTEE_IS_USER;
-  access.Trustee.ptstrName = static_cast<wchar_t*>(principal);
+  EXPLICIT_ACCESSW access =
+      FullControlEntryFor(principal, SUB_CONTAINERS_AND_OBJECTS_INHERIT, TRUSTEE_IS_USER);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) return false;
   base::ScopedLocalAlloc<ACL> new_dacl(raw_new_dacl);

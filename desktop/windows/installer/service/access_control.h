@@ -17,6 +17,8 @@
 
 #include <windows.h>
 
+#include <accctrl.h>
+
 #include <stdint.h>
 
 #include <memory>
@@ -53,6 +55,10 @@ class SavedSecurity {
   PACL old_dacl_;
   base::ScopedLocalAlloc<> descriptor_;
 };
+
+// A GRANT_ACCESS entry of GENERIC_ALL for |sid|, which must outlive the entry, as a
+// TRUSTEE_TYPE |trustee_type| with the inheritance flags |inheritance|.
+EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type);
 
 // Whether the process token (or, with |use_linked_token| on Vista and later, the full
 // token behind a limited one) is a member of the Administrators group.
