@@ -16,6 +16,7 @@
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/service/access_control.h"
@@ -211,7 +212,12 @@ void PackageHandOver::RunPackageInstaller() {
   delegate_->Finish();
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
-  base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+  // Elevated, the package folder is the user's: its installer runs only verified.
+  base::ScopedHandle hold;
+  base::Process process;
+  if (!IsUserAdmin(false) || HoldVerifiedProgram(command_line.GetProgram(), &hold))
+    process = base::LaunchProcess(command_line, base::LaunchOptions());
+  hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
   delegate_->OnReturnedToPreviousMainProcess();

@@ -4,19 +4,17 @@
 
 #include <memory>
 
-#include "base/base_paths.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/admin_only_folder.h"
+#include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/installation_event_names.h"
-#include "desktop/windows/installer/package_fetcher/authenticode.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/uninstall_steps.h"
@@ -26,7 +24,6 @@ namespace installer {
 namespace {
 
 DWORD g_undo_delay_ms = 10000;
-base::FilePath* g_running_installer_for_testing = nullptr;
 
 // A batch file is a few lines per locked file; anything larger is not ours.
 const int64_t kMaxBatchSize = 1 << 20;
@@ -46,13 +43,6 @@ base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWO
   return base::ScopedHandle(OpenProcess(access, FALSE, pid));
 }
 
-base::FilePath RunningInstaller() {
-  if (g_running_installer_for_testing) return *g_running_installer_for_testing;
-  base::FilePath path;
-  if (!base::PathRegistry::Get(base::FILE_EXE, &path)) path.clear();
-  return path;
-}
-
 // Runs the package's installer elevated only from a copy the user cannot change, and,
 // when this installer is signed, only when that copy carries the expected signature.
 // The package folder and the package-ready event both belong to the user.
@@ -65,12 +55,9 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
     LOG(ERROR) << "Not running the package's installer: it cannot be copied to a safe place";
     return;
   }
-  const base::FilePath running_installer = RunningInstaller();
-  std::string error;
-  if (running_installer.empty() || (IsSignatureRequiredBy(running_installer) &&
-                                    !VerifyFileSignature(copy, &error))) {
-    LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8()
-               << ": its signature does not verify. " << error;
+  base::ScopedHandle hold;
+  if (!HoldVerifiedProgram(copy, &hold)) {
+    LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8();
     return;
   }
   base::CommandLine package_installer(copy);
@@ -151,11 +138,6 @@ bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* resolved,
 }  // namespace
 
 void SetUndoDelayForTesting(DWORD milliseconds) { g_undo_delay_ms = milliseconds; }
-
-void SetRunningInstallerForTesting(const base::FilePath* path) {
-  delete g_running_installer_for_testing;
-  g_running_installer_for_testing = path ? new base::FilePath(*path) : nullptr;
-}
 
 namespace internal {
 

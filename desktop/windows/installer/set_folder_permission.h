@@ -43,9 +43,6 @@ base::Process RunUninstallBat(const base::FilePath& folder);
 // The pause after Undo before the old access list returns (10 s); tests shorten
 // it.
 void SetUndoDelayForTesting(DWORD milliseconds);
-// The installer whose signature decides whether the package's installer must be
-// signed (null: the running executable).
-void SetRunningInstallerForTesting(const base::FilePath* path);
 
 namespace internal {
 

@@ -15,6 +15,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
