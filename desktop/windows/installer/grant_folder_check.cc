@@ -19,12 +19,23 @@ const wchar_t kRecordFileName[] = L"installation_status.xml";
 
 // Folders that must never receive an inherited grant, nor any folder above them.
 const int kKnownFolders[] = {
-    CSIDL_PROGRAM_FILES,       CSIDL_PROGRAM_FILESX86,        CSIDL_PROGRAM_FILES_COMMON,
-    CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA,      CSIDL_COMMON_DOCUMENTS,
-    CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_STARTMENU,    CSIDL_COMMON_PROGRAMS,
-    CSIDL_PROFILE,             CSIDL_APPDATA,                 CSIDL_LOCAL_APPDATA,
-    CSIDL_DESKTOPDIRECTORY,    CSIDL_PERSONAL,                CSIDL_STARTMENU,
-    CSIDL_PROGRAMS,            CSIDL_WINDOWS,
+    CSIDL_WINDOWS,
+    CSIDL_PROGRAM_FILES,
+    CSIDL_PROGRAM_FILESX86,
+    CSIDL_PROGRAM_FILES_COMMON,
+    CSIDL_PROGRAM_FILES_COMMONX86,
+    CSIDL_COMMON_APPDATA,
+    CSIDL_COMMON_DOCUMENTS,
+    CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_PROGRAMS,
+    CSIDL_PROFILE,
+    CSIDL_APPDATA,
+    CSIDL_LOCAL_APPDATA,
+    CSIDL_DESKTOPDIRECTORY,
+    CSIDL_PERSONAL,
+    CSIDL_STARTMENU,
+    CSIDL_PROGRAMS,
 };
 
 base::FilePath KnownFolder(int csidl) {
@@ -113,8 +124,9 @@ bool IsGrantablePlace(const base::FilePath& folder, std::string* reason) {
       return false;
     }
     // Every user's profile folder sits beside this user's.
-    if (csidl == CSIDL_PROFILE && IsSameOrUnder(folder.DirName(), known.DirName()) &&
-        folder.DirName().value().size() == known.DirName().value().size()) {
+    const base::FilePath profiles = known.DirName();
+    if (csidl == CSIDL_PROFILE && IsSameOrUnder(folder.DirName(), profiles) &&
+        IsSameOrUnder(profiles, folder.DirName())) {
       *reason = "a profile folder";
       return false;
     }
