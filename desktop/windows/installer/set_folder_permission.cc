@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <memory>
+#include <utility>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
@@ -144,15 +145,26 @@ namespace internal {
 bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
   base::ScopedHandle process =
       OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
-  if (process.IsValid() && GetProcessUserSid(process.Get(), sid)) return true;
   const std::wstring name = command_line.GetSwitchValueNative("permissions-for-user");
-  if (LookupAccountSid(name, sid)) return true;
+  std::vector<uint8_t> named;
+  const bool found_name = !name.empty() && LookupAccountSid(name, &named);
+  if (process.IsValid() && GetProcessUserSid(process.Get(), sid)) {
+    // A process id reused by another user's process must not pick the account.
+    if (!found_name || named == *sid) return true;
+    LOG(ERROR) << "The requesting process belongs to another user than the one named";
+    return false;
+  }
+  if (found_name) {
+    *sid = named;
+    return true;
+  }
   LOG(ERROR) << "Cannot find the account of the user to give access to";
   return false;
 }
 
 bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID principal,
-                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends) {
+                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends,
+                   base::ScopedHandle hold) {
   NamedSecurityInfo* security = CurrentNamedSecurityInfo();
   const uint32_t type = static_cast<uint32_t>(object_type);
   PACL old_dacl = nullptr;
@@ -176,6 +188,9 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
     LOG(ERROR) << "Cannot give access to the install folder";
     return false;
   }
+  // Let go once granted: the installation may remove the folder (a rollback, an
+  // uninstallation).
+  hold.Close();
   if (permanent) {
     (void)SetEvent(granted);
     return true;
@@ -186,8 +201,11 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
         WaitForMultipleObjects(static_cast<DWORD>(ends.size()), ends.data(), FALSE, INFINITE);
     if (result == WAIT_OBJECT_0) Sleep(g_undo_delay_ms);
   }
-  if (security->Set(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, old_dacl) !=
-      ERROR_SUCCESS) {
+  const DWORD restored =
+      security->Set(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, old_dacl);
+  if (restored == ERROR_FILE_NOT_FOUND || restored == ERROR_PATH_NOT_FOUND) {
+    LOG(INFO) << "Nothing to take access back from: the folder is gone";
+  } else if (restored != ERROR_SUCCESS) {
     LOG(ERROR) << "Could not restore the access list of " << base::FilePath(object_name).AsUTF8()
                << ": the user keeps full control of it";
     return false;
@@ -230,7 +248,7 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
 
   return internal::GrantUntilEnd(resolved.value(), SE_FILE_OBJECT, principal.data(),
                                  command_line.HasSwitch("permanent-permissions"), granted.Get(),
-                                 ends);
+                                 ends, std::move(hold));
 }
 
 base::Process RunUninstallBat(const base::FilePath& folder) {

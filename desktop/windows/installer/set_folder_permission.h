@@ -22,6 +22,7 @@
 
 #include "base/files/file_path.h"
 #include "base/process/process.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 class CommandLine;
@@ -52,12 +53,14 @@ namespace internal {
                                     std::vector<uint8_t>* sid);
 
 // Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to
-// the DACL of the named object (SE_OBJECT_TYPE `object_type`) and sets
-// `granted`. Unless `permanent`, waits for the first of `ends` (after Undo, the
-// first of them, also the pause) and writes the old DACL back. False when the
-// grant was not made or could not be taken back.
+// the DACL of the named object (SE_OBJECT_TYPE `object_type`), closes `hold` and
+// sets `granted`. Unless `permanent`, waits for the first of `ends` (after Undo,
+// the first of them, also the pause) and writes the old DACL back, unless the
+// object is gone by then. False when the grant was not made or could not be
+// taken back.
 bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID principal,
-                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends);
+                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends,
+                   base::ScopedHandle hold = base::ScopedHandle());
 
 }  // namespace internal
 

@@ -205,6 +205,11 @@ TEST_F(SetFolderPermissionTest, PrincipalIsTheRequestingUsersAccount) {
   ASSERT_TRUE(internal::ResolvePrincipal(both, &sid));
   EXPECT_EQ(sid_, sid);
 
+  // A process id that now belongs to another account than the one named picks none.
+  base::CommandLine other = both;
+  other.AppendSwitchNative("permissions-for-user", L"SYSTEM");
+  EXPECT_FALSE(internal::ResolvePrincipal(other, &sid));
+
   base::CommandLine unknown(base::FilePath(L"installer.exe"));
   unknown.AppendSwitchNative("permissions-for-user", L"no-such-user-here");
   EXPECT_FALSE(internal::ResolvePrincipal(unknown, &sid));
@@ -278,6 +283,24 @@ TEST_F(SetFolderPermissionTest, HelperSignalsAndRestoresTheFolderAfterUndo) {
   ASSERT_TRUE(SetEvent(undo.Get()));
   helper.join();
   EXPECT_EQ(before, DaclBytes(folder_.value(), SE_FILE_OBJECT));
+}
+
+// The installation may remove the folder (a rollback, an uninstallation) while the grant
+// holds: the helper lets go of it, and finding nothing to restore is no failure.
+TEST_F(SetFolderPermissionTest, FolderRemovedDuringTheGrantIsNoFailure) {
+  base::ScopedHandle granted =
+      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
+  base::ScopedHandle undo =
+      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
+  ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  const base::CommandLine command_line = HelperCommandLine();
+  bool result = false;
+  std::thread helper([&] { result = RunSetFolderPermission(command_line); });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
+  EXPECT_TRUE(RemoveDirectoryW(folder_.value().c_str())) << GetLastError();
+  ASSERT_TRUE(SetEvent(undo.Get()));
+  helper.join();
+  EXPECT_TRUE(result);
 }
 
 TEST_F(SetFolderPermissionTest, MissingUndoEventMeansNoChangeAndNoSignal) {
