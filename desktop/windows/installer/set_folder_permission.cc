@@ -108,7 +108,7 @@ bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
   return true;
 }
 
-bool LookupAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
+bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
   DWORD sid_size = 0;
   DWORD domain_size = 0;
   SID_NAME_USE use;
@@ -147,7 +147,7 @@ bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t
       OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
   const std::wstring name = command_line.GetSwitchValueNative("permissions-for-user");
   std::vector<uint8_t> named;
-  const bool found_name = !name.empty() && LookupAccountSid(name, &named);
+  const bool found_name = !name.empty() && FindAccountSid(name, &named);
   if (process.IsValid() && GetProcessUserSid(process.Get(), sid)) {
     // A process id reused by another user's process must not pick the account.
     if (!found_name || named == *sid) return true;
