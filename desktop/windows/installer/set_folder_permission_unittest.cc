@@ -113,6 +113,13 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
     return base::ScopedHandle(CreateEventW(nullptr, manual_reset, FALSE, name.c_str()));
   }
 
+  // The two events the installation makes for the helper of folder_.
+  void CreateGrantEvents(base::ScopedHandle* granted, base::ScopedHandle* undo) {
+    *granted = CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
+    *undo = CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
+    EXPECT_TRUE(granted->IsValid() && undo->IsValid());
+  }
+
   base::CommandLine HelperCommandLine() const {
     base::CommandLine command_line(base::FilePath(L"installer.exe"));
     command_line.AppendSwitchPath("set-folder-permission", folder_);
@@ -124,12 +131,10 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
   // when it ended without granting.
   bool HelperGrants(const base::FilePath& folder) {
     folder_ = folder;
-    base::ScopedHandle granted =
-        CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
-    base::ScopedHandle undo =
-        CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
+    base::ScopedHandle granted, undo;
+    CreateGrantEvents(&granted, &undo);
     base::ScopedHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    EXPECT_TRUE(granted.IsValid() && undo.IsValid() && ended.IsValid());
+    EXPECT_TRUE(ended.IsValid());
     const base::CommandLine command_line = HelperCommandLine();
     bool result = true;
     std::thread helper([&] {
@@ -268,11 +273,8 @@ TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFolders) {
 // The helper itself on a folder: it creates the folder, signals, and ends after Undo with
 // the folder's DACL as it was.
 TEST_F(SetFolderPermissionTest, HelperSignalsAndRestoresTheFolderAfterUndo) {
-  base::ScopedHandle granted =
-      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
-  base::ScopedHandle undo =
-      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
-  ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
   ASSERT_TRUE(base::CreateDirectory(folder_));
   const std::string before = DaclBytes(folder_.value(), SE_FILE_OBJECT);
 
@@ -288,11 +290,8 @@ TEST_F(SetFolderPermissionTest, HelperSignalsAndRestoresTheFolderAfterUndo) {
 // The installation may remove the folder (a rollback, an uninstallation) while the grant
 // holds: the helper lets go of it, and finding nothing to restore is no failure.
 TEST_F(SetFolderPermissionTest, FolderRemovedDuringTheGrantIsNoFailure) {
-  base::ScopedHandle granted =
-      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
-  base::ScopedHandle undo =
-      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
-  ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
   const base::CommandLine command_line = HelperCommandLine();
   bool result = false;
   std::thread helper([&] { result = RunSetFolderPermission(command_line); });
