@@ -275,6 +275,36 @@ TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
   EXPECT_EQ(1, log.count());
 }
 
+// A segment sound in every other field is refused when its identification is not this
+// allocator's, and is not made over as a fresh one either.
+TEST(PersistentMemoryAllocatorTest, SegmentWithAForeignIdentificationIsCorrupt) {
+  struct Case {
+    const char* what;
+    size_t offset;  // of the damaged word
+    uint32_t value;
+  } cases[] = {
+      {"cookie one bit off", 0, 0x564C4D53 ^ 0x100},
+      {"cookie cleared in a used segment", 0, 0},
+      {"version", 4, 2},
+  };
+  for (const Case& c : cases) {
+    for (bool read_only : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (read_only ? ", read-only" : ", writable"));
+      Segment segment(1024);
+      PersistentMemoryAllocator creator(segment.data(), segment.size(), 0, 7, false);
+      AllocateIterable(&creator, 1);
+      segment.SetWord(c.offset, c.value);
+
+      CorruptionLogCounter log;
+      PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 7, read_only);
+      EXPECT_TRUE(allocator.IsCorrupt());
+      EXPECT_EQ(1, log.count());
+      EXPECT_EQ(0u, allocator.Allocate(8, 1));
+      EXPECT_EQ(c.value, segment.Word(c.offset)) << "not made over as a fresh segment";
+    }
+  }
+}
+
 TEST(PersistentMemoryAllocatorTest, ForeignBytesAreNotASegment) {
   CorruptionLogCounter log;
   Segment segment(1024);
