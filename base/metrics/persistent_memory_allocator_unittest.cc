@@ -233,18 +233,21 @@ TEST(PersistentMemoryAllocatorTest, CycleInQueueStopsIterationAndIsLoggedOnce) {
   EXPECT_EQ(1, log.count());
 }
 
+// One word of a segment changed behind the allocators' backs.
+struct DamagedWord {
+  const char* what;
+  size_t offset;
+  uint32_t value;
+};
+
 TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
-  struct Case {
-    const char* what;
-    size_t offset;  // of the damaged word
-    uint32_t value;
-  } cases[] = {
+  const DamagedWord cases[] = {
       {"free offset not aligned", 40, 100},
       {"free offset inside the header", 40, 24},
       {"queue tail outside every block", 44, 4},
       {"claimed space not empty", 112 + 4, 0xC8799269},
   };
-  for (const Case& c : cases) {
+  for (const DamagedWord& c : cases) {
     CorruptionLogCounter log;
     Segment segment(4096);
     PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 0, false);
@@ -278,16 +281,12 @@ TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
 // A segment sound in every other field is refused when its identification is not this
 // allocator's, and is not made over as a fresh one either.
 TEST(PersistentMemoryAllocatorTest, SegmentWithAForeignIdentificationIsCorrupt) {
-  struct Case {
-    const char* what;
-    size_t offset;  // of the damaged word
-    uint32_t value;
-  } cases[] = {
+  const DamagedWord cases[] = {
       {"cookie one bit off", 0, 0x564C4D53 ^ 0x100},
       {"cookie cleared in a used segment", 0, 0},
       {"version", 4, 2},
   };
-  for (const Case& c : cases) {
+  for (const DamagedWord& c : cases) {
     for (bool read_only : {false, true}) {
       SCOPED_TRACE(std::string(c.what) + (read_only ? ", read-only" : ", writable"));
       Segment segment(1024);
