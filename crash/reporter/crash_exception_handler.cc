@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "crash/reporter/crash_generation_client.h"
@@ -90,29 +91,49 @@ BOOL CALLBACK DumpCallback(void* context, const PMINIDUMP_CALLBACK_INPUT input,
 
 }  // namespace
 
-// Selects the handler for the handling in progress and puts the handlers installed before
-// it back for the duration. Holds the stack lock until it leaves.
+// The thread writing an in-process dump and the handler it writes for: a crash on that
+// thread must not wait at the gate that its own request holds.
+std::atomic<DWORD> g_writing_thread{0};
+std::atomic<CrashExceptionHandler*> g_writing_handler{nullptr};
+
+// The crash gate: selects the handler for the handling in progress and holds the stack
+// lock until it leaves, so that a crash on another thread meanwhile waits here with every
+// handler still installed instead of reaching whatever was installed before them. A
+// nested crash on the same thread takes the next handler down; below the last one, or in
+// the dump writer itself, it goes to what was installed before (|fallback|).
 class CrashExceptionHandler::AutoHandlerSelection {
  public:
   AutoHandlerSelection() {
+    if (GetCurrentThreadId() == g_writing_thread.load()) {
+      fallback_ = g_writing_handler.load();
+      return;
+    }
     EnterCriticalSection(&g_handler_stack_lock);
+    locked_ = true;
     ++g_handler_depth;
-    if (g_handler_stack && g_handler_depth <= static_cast<LONG>(g_handler_stack->size()))
-      handler_ = (*g_handler_stack)[g_handler_stack->size() - g_handler_depth];
-    if (handler_) handler_->RestorePreviousHandlers();
+    if (!g_handler_stack || g_handler_stack->empty()) return;
+    const LONG size = static_cast<LONG>(g_handler_stack->size());
+    if (g_handler_depth <= size)
+      handler_ = (*g_handler_stack)[size - g_handler_depth];
+    else
+      fallback_ = g_handler_stack->front();
   }
   AutoHandlerSelection(const AutoHandlerSelection&) = delete;
   AutoHandlerSelection& operator=(const AutoHandlerSelection&) = delete;
   ~AutoHandlerSelection() {
-    if (handler_) handler_->InstallOwnHandlers();
+    if (!locked_) return;
     --g_handler_depth;
     LeaveCriticalSection(&g_handler_stack_lock);
   }
 
   CrashExceptionHandler* get() const { return handler_; }
+  // When no handler takes the crash: the handler whose predecessors do, or null.
+  CrashExceptionHandler* fallback() const { return fallback_; }
 
  private:
   CrashExceptionHandler* handler_ = nullptr;
+  CrashExceptionHandler* fallback_ = nullptr;
+  bool locked_ = false;
 };
 
 CrashExceptionHandler::CrashExceptionHandler(const std::wstring& dump_folder,
@@ -224,13 +245,6 @@ CrashExceptionHandler::~CrashExceptionHandler() {
     DeleteCriticalSection(&g_handler_stack_lock);
 }
 
-void CrashExceptionHandler::InstallOwnHandlers() {
-  if (handler_types_ & kHandlerException) SetUnhandledExceptionFilter(&HandleException);
-  if (handler_types_ & kHandlerInvalidParameter)
-    _set_invalid_parameter_handler(&HandleInvalidParameter);
-  if (handler_types_ & kHandlerPureCall) _set_purecall_handler(&HandlePureVirtualCall);
-}
-
 void CrashExceptionHandler::RestorePreviousHandlers() {
   if (handler_types_ & kHandlerException) SetUnhandledExceptionFilter(previous_filter_);
   if (handler_types_ & kHandlerInvalidParameter)
@@ -272,7 +286,11 @@ bool CrashExceptionHandler::WriteForHandler(EXCEPTION_POINTERS* exception_pointe
 LONG WINAPI CrashExceptionHandler::HandleException(EXCEPTION_POINTERS* exception_pointers) {
   AutoHandlerSelection selection;
   CrashExceptionHandler* handler = selection.get();
-  if (!handler) return EXCEPTION_CONTINUE_SEARCH;
+  if (!handler) {
+    CrashExceptionHandler* outer = selection.fallback();
+    return outer && outer->previous_filter_ ? outer->previous_filter_(exception_pointers)
+                                            : EXCEPTION_CONTINUE_SEARCH;
+  }
   const DWORD code = exception_pointers && exception_pointers->ExceptionRecord
                          ? exception_pointers->ExceptionRecord->ExceptionCode
                          : 0;
@@ -308,6 +326,9 @@ void __cdecl CrashExceptionHandler::HandleInvalidParameter(const wchar_t* expres
   {
     AutoHandlerSelection selection;
     CrashExceptionHandler* handler = selection.get();
+    CrashExceptionHandler* outer = selection.fallback();
+    if (!handler && outer && outer->previous_invalid_parameter_handler_)
+      outer->previous_invalid_parameter_handler_(expression, function, file, line, reserved);
     if (handler) {
       AssertionInfo assertion;
       CopyAssertionText(assertion.expression, expression);
@@ -332,6 +353,8 @@ void __cdecl CrashExceptionHandler::HandlePureVirtualCall() {
   {
     AutoHandlerSelection selection;
     CrashExceptionHandler* handler = selection.get();
+    CrashExceptionHandler* outer = selection.fallback();
+    if (!handler && outer && outer->previous_purecall_handler_) outer->previous_purecall_handler_();
     if (handler) {
       AssertionInfo assertion;
       memset(&assertion, 0, sizeof(assertion));
@@ -371,9 +394,13 @@ DWORD WINAPI CrashExceptionHandler::HandlerThreadMain(void* parameter) {
     if (WaitForSingleObject(handler->request_semaphore_.Get(), INFINITE) != WAIT_OBJECT_0)
       return 1;
     if (handler->shutting_down_) return 0;
+    g_writing_handler.store(handler);
+    g_writing_thread.store(GetCurrentThreadId());
     handler->request_result_ = handler->WriteMinidumpWithException(
         handler->requesting_thread_id_, handler->request_exception_pointers_,
         handler->request_assertion_);
+    g_writing_thread.store(0);
+    g_writing_handler.store(nullptr);
     ReleaseSemaphore(handler->done_semaphore_.Get(), 1, nullptr);
   }
 }
