@@ -115,7 +115,7 @@ class CrashExceptionHandler::AutoHandlerSelection {
     const LONG size = static_cast<LONG>(g_handler_stack->size());
     if (g_handler_depth <= size)
       handler_ = (*g_handler_stack)[size - g_handler_depth];
-    else
+    else if (g_handler_depth == size + 1)
       fallback_ = g_handler_stack->front();
   }
   AutoHandlerSelection(const AutoHandlerSelection&) = delete;
@@ -288,8 +288,10 @@ LONG WINAPI CrashExceptionHandler::HandleException(EXCEPTION_POINTERS* exception
   CrashExceptionHandler* handler = selection.get();
   if (!handler) {
     CrashExceptionHandler* outer = selection.fallback();
-    return outer && outer->previous_filter_ ? outer->previous_filter_(exception_pointers)
-                                            : EXCEPTION_CONTINUE_SEARCH;
+    // A handler installed over one removed out of order may have ours as its previous one.
+    return outer && outer->previous_filter_ && outer->previous_filter_ != &HandleException
+               ? outer->previous_filter_(exception_pointers)
+               : EXCEPTION_CONTINUE_SEARCH;
   }
   const DWORD code = exception_pointers && exception_pointers->ExceptionRecord
                          ? exception_pointers->ExceptionRecord->ExceptionCode
@@ -327,7 +329,8 @@ void __cdecl CrashExceptionHandler::HandleInvalidParameter(const wchar_t* expres
     AutoHandlerSelection selection;
     CrashExceptionHandler* handler = selection.get();
     CrashExceptionHandler* outer = selection.fallback();
-    if (!handler && outer && outer->previous_invalid_parameter_handler_)
+    if (!handler && outer && outer->previous_invalid_parameter_handler_ &&
+        outer->previous_invalid_parameter_handler_ != &HandleInvalidParameter)
       outer->previous_invalid_parameter_handler_(expression, function, file, line, reserved);
     if (handler) {
       AssertionInfo assertion;
@@ -354,7 +357,10 @@ void __cdecl CrashExceptionHandler::HandlePureVirtualCall() {
     AutoHandlerSelection selection;
     CrashExceptionHandler* handler = selection.get();
     CrashExceptionHandler* outer = selection.fallback();
-    if (!handler && outer && outer->previous_purecall_handler_) outer->previous_purecall_handler_();
+    if (!handler && outer && outer->previous_purecall_handler_ &&
+        outer->previous_purecall_handler_ != &HandlePureVirtualCall) {
+      outer->previous_purecall_handler_();
+    }
     if (handler) {
       AssertionInfo assertion;
       memset(&assertion, 0, sizeof(assertion));
