@@ -79,8 +79,12 @@ class CrashReporterProcessTest : public base::ScratchDirTest {
                                                  base::WideToUTF8(dumps_.value()).c_str()));
     crash_event_.Set(CreateEventW(nullptr, TRUE, FALSE, crash_event_name_.c_str()));
     ASSERT_TRUE(crash_event_.IsValid());
+    GetSystemTimeAsFileTime(&start_);
   }
-  void TearDown() override { EXPECT_TRUE(collector_.Stop()); }
+  void TearDown() override {
+    EXPECT_TRUE(collector_.Stop());
+    ExpectNoReporterCrash(dumps_, start_);
+  }
 
   // An installer process that connects to a reporter (a new one, or |reporter_pid|),
   // reports ready and crashes on the crash event.
@@ -119,6 +123,7 @@ class CrashReporterProcessTest : public base::ScratchDirTest {
   std::unique_ptr<ScopedEnvironmentVariable> log_dir_;
   const std::wstring crash_event_name_ = UniqueName(L"Crash");
   base::ScopedHandle crash_event_;
+  FILETIME start_ = {};
 };
 
 TEST_F(CrashReporterProcessTest, ClientCrashIsDumpedCountedAndUploaded) {
