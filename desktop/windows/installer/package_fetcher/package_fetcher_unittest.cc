@@ -375,6 +375,20 @@ TEST_F(PackageFetcherTest, PartnerFilesNeverReplaceThePackageNorNameDevices) {
   EXPECT_EQ("partner", ReadAll(PackageFile(L"ok.exe")));
   EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\nok.exe\r\n",
             ReadAll(PackageFile(L"files_list")));
+  // Each refusal is a failed component in the statistics.
+  const base::List* fetches = nullptr;
+  const base::Dictionary* fetch = nullptr;
+  const base::List* files = nullptr;
+  ASSERT_TRUE(record_.tree.GetList("fetches", &fetches) && fetches->GetDictionary(0, &fetch) &&
+              fetch->GetList("additional_files", &files));
+  ASSERT_EQ(sizeof(refused) / sizeof(refused[0]) + 1, files->size());
+  for (size_t i = 0; i < files->size(); ++i) {
+    const base::Dictionary* file = nullptr;
+    int succeeded = -1;
+    ASSERT_TRUE(files->GetDictionary(i, &file));
+    EXPECT_TRUE(file->GetInteger("download_succeeded", &succeeded));
+    EXPECT_EQ(i + 1 == files->size() ? 1 : 0, succeeded) << i;
+  }
 }
 
 TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {

@@ -401,6 +401,8 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
     NextAdditionalFile();
     return;
   }
+  additional_file_node_->SetString("download_url", location);
+  additional_file_node_->SetInteger("download_succeeded", 0);
   // The name comes from the server: it may only name a new file in the target folder.
   if (archive == 0 && (!IsBareFileName(base::UTF8ToWide(filename)) ||
                        (type == "partner_content" &&
@@ -409,9 +411,6 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
     NextAdditionalFile();
     return;
   }
-
-  additional_file_node_->SetString("download_url", location);
-  additional_file_node_->SetInteger("download_succeeded", 0);
   additional_file_try_node_ = additional_file_node_->AppendDictionaryToList("download_tries");
   additional_file_try_node_->SetTimeAndElapsed("download_start_time");
   {
