@@ -299,18 +299,21 @@ TEST(PersistentMemoryAllocatorTest, ClearingUsesTheCheckedSize) {
   EXPECT_EQ(32u, segment.Word(after)) << "the next block's header was cleared";
 }
 
+// One word of a segment changed behind the allocators' backs.
+struct DamagedWord {
+  const char* what;
+  size_t offset;
+  uint32_t value;
+};
+
 TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
-  struct Case {
-    const char* what;
-    size_t offset;  // of the damaged word
-    uint32_t value;
-  } cases[] = {
+  const DamagedWord cases[] = {
       {"free offset not aligned", 40, 100},
       {"free offset inside the header", 40, 24},
       {"queue tail outside every block", 44, 4},
       {"claimed space not empty", 112 + 4, 0xC8799269},
   };
-  for (const Case& c : cases) {
+  for (const DamagedWord& c : cases) {
     CorruptionLogCounter log;
     Segment segment(4096);
     PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 0, false);
@@ -339,6 +342,32 @@ TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
   EXPECT_EQ(0u, iterator.GetNext(&type));
   EXPECT_TRUE(allocator.IsCorrupt());
   EXPECT_EQ(1, log.count());
+}
+
+// A segment sound in every other field is refused when its identification is not this
+// allocator's, and is not made over as a fresh one either.
+TEST(PersistentMemoryAllocatorTest, SegmentWithAForeignIdentificationIsCorrupt) {
+  const DamagedWord cases[] = {
+      {"cookie one bit off", 0, 0x564C4D53 ^ 0x100},
+      {"cookie cleared in a used segment", 0, 0},
+      {"version", 4, 2},
+  };
+  for (const DamagedWord& c : cases) {
+    for (bool read_only : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (read_only ? ", read-only" : ", writable"));
+      Segment segment(1024);
+      PersistentMemoryAllocator creator(segment.data(), segment.size(), 0, 7, false);
+      AllocateIterable(&creator, 1);
+      segment.SetWord(c.offset, c.value);
+
+      CorruptionLogCounter log;
+      PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 7, read_only);
+      EXPECT_TRUE(allocator.IsCorrupt());
+      EXPECT_EQ(1, log.count());
+      EXPECT_EQ(0u, allocator.Allocate(8, 1));
+      EXPECT_EQ(c.value, segment.Word(c.offset)) << "not made over as a fresh segment";
+    }
+  }
 }
 
 TEST(PersistentMemoryAllocatorTest, ForeignBytesAreNotASegment) {
