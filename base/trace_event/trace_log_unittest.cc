@@ -330,7 +330,49 @@ TEST_F(TraceLogTest, HeapProfilerFilterMirrorsSpans) {
   TraceEventHandle complete = Add("toplevel", "complete", 'X');
   EXPECT_EQ(0u, complete.chunk_seq) << "filtering alone records nothing";
   EXPECT_EQ(depth + 1, tracker->pseudo_stack().size());
+  // A copied complete event inside it pushed nothing, so its end pops nothing.
+  Add("toplevel", "copied", 'X', TRACE_EVENT_FLAG_COPY);
+  log_->UpdateTraceEventDuration(category, "copied", TraceEventHandle());
+  ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
+  EXPECT_STREQ("complete", static_cast<const char*>(tracker->pseudo_stack().back().value));
   log_->UpdateTraceEventDuration(category, "complete", complete);
+  EXPECT_EQ(depth, tracker->pseudo_stack().size());
+}
+
+TEST_F(TraceLogTest, ReentrantCompleteEventLeavesTheEnclosingFrame) {
+  // Begins a complete event from inside the trace log, which ignores it.
+  struct BeginInsideFilter : TraceEventFilter {
+    bool FilterTraceEvent(const TraceEvent&) const override {
+      inner = TraceLog::GetInstance()->AddEvent(
+          'X', TraceLog::GetCategoryGroupEnabled("toplevel"), "inner", nullptr, 0, 0,
+          ThisThread(), TimeTicks::Now(), 0, nullptr, nullptr, nullptr, nullptr, 0);
+      return true;
+    }
+    mutable TraceEventHandle inner;
+  };
+  BeginInsideFilter* begin_inside = new BeginInsideFilter;
+  log_->SetFilterFactoryForTesting([begin_inside](const std::string&) {
+    return std::unique_ptr<TraceEventFilter>(begin_inside);
+  });
+  HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
+  TraceConfig config;
+  for (const char* predicate : {"heap_profiler_predicate", "begin_inside"}) {
+    config.event_filters.push_back(EventFilterConfig(predicate));
+    config.event_filters.back().category_filter().included_categories = {"toplevel"};
+  }
+  log_->SetEnabledForTesting(config, TraceLog::FILTERING_MODE, TraceLog::kRecordUntilFull);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  ASSERT_NE(nullptr, tracker);
+  const size_t depth = tracker->pseudo_stack().size();
+
+  TraceEventHandle outer = Add("toplevel", "outer", 'X');
+  ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
+  // The inner event's end comes outside the trace log.
+  log_->UpdateTraceEventDuration(category, "inner", begin_inside->inner);
+  ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
+  EXPECT_STREQ("outer", static_cast<const char*>(tracker->pseudo_stack().back().value));
+  log_->UpdateTraceEventDuration(category, "outer", outer);
   EXPECT_EQ(depth, tracker->pseudo_stack().size());
 }
 
