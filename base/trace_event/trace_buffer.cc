@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "base/trace_event/heap_context_tracker.h"
 
 namespace base {
 namespace trace_event {
@@ -47,6 +48,7 @@ class TraceBufferRingBuffer : public ChunkSlots {
   }
 
   std::unique_ptr<TraceBufferChunk> GetChunk(size_t* index) override {
+    HeapProfilerScopedIgnore ignore;
     // Every chunk is out: the trace log never holds that many, but refuse rather than
     // hand out a chunk twice.
     if (queue_head_ == queue_tail_) return nullptr;
@@ -110,6 +112,7 @@ class TraceBufferVector : public ChunkSlots {
 
   // Hands out chunks past the limit too, so that metadata and flushes find room.
   std::unique_ptr<TraceBufferChunk> GetChunk(size_t* index) override {
+    HeapProfilerScopedIgnore ignore;
     *index = chunks_.size();
     chunks_.push_back(nullptr);
     ++in_flight_chunk_count_;
@@ -176,6 +179,7 @@ TraceEvent* TraceBufferChunk::AddTraceEvent(size_t chunk_index, TraceEventHandle
 }
 
 void TraceBufferChunk::EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead) {
+  HeapProfilerScopedIgnore ignore;
   if (!cached_overhead_estimate_) {
     cached_overhead_estimate_.reset(new TraceEventMemoryOverhead);
     const size_t own_size = sizeof(*this) - sizeof(chunk_);

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/allocator/allocator_dispatch.h"
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/logging.h"
@@ -21,6 +24,8 @@
 #include "base/threading/thread_name_registry.h"
 #include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/memory_dump_provider.h"
+#include "base/trace_event/trace_buffer.h"
+#include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/trace_event/trace_event_filter.h"
 #include "base/values.h"
 
@@ -464,6 +469,91 @@ TEST_F(TraceLogTest, OwnMemoryDump) {
         "tracing/main_trace_log/TraceEventMemoryOverhead"}) {
     EXPECT_EQ(1, std::count(names.begin(), names.end(), expected)) << expected;
   }
+}
+
+// Counts the allocations of one thread made outside any heap-profiler ignore scope.
+std::atomic<DWORD> g_watched_thread{0};
+std::atomic<int> g_unignored_allocations{0};
+
+void NoteAllocation() {
+  if (GetCurrentThreadId() != g_watched_thread.load()) return;
+  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  if (tracker && tracker->ignore_depth() == 0) ++g_unignored_allocations;
+}
+
+using allocator::AllocatorDispatch;
+
+void* WatchAlloc(const AllocatorDispatch* self, size_t size, void* context) {
+  NoteAllocation();
+  return self->next->alloc_function(self->next, size, context);
+}
+void* WatchAllocZero(const AllocatorDispatch* self, size_t count, size_t size, void* context) {
+  NoteAllocation();
+  return self->next->alloc_zero_initialized_function(self->next, count, size, context);
+}
+void* WatchAllocAligned(const AllocatorDispatch* self, size_t alignment, size_t size,
+                        void* context) {
+  NoteAllocation();
+  return self->next->alloc_aligned_function(self->next, alignment, size, context);
+}
+void* WatchRealloc(const AllocatorDispatch* self, void* address, size_t size, void* context) {
+  NoteAllocation();
+  return self->next->realloc_function(self->next, address, size, context);
+}
+void WatchFree(const AllocatorDispatch* self, void* address, void* context) {
+  self->next->free_function(self->next, address, context);
+}
+size_t WatchSize(const AllocatorDispatch* self, void* address, void* context) {
+  return self->next->get_size_estimate_function(self->next, address, context);
+}
+AllocatorDispatch g_watch_dispatch = {&WatchAlloc,   &WatchAllocZero, &WatchAllocAligned,
+                                      &WatchRealloc, &WatchFree,      &WatchSize,
+                                      nullptr};
+
+bool SwallowLine(int, const char*, int, size_t, const std::string&) { return true; }
+
+// Defined before the test that fills the category table, so a new name still finds room.
+TEST_F(TraceLogTest, OwnAllocationsAreHiddenFromTheHeapProfiler) {
+  HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
+  ASSERT_NE(nullptr, HeapContextTracker::ForCurrentThread());
+  ASSERT_LT(TraceLog::GetCategoryCount(), TraceLog::kMaxCategories);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  log_->SetProcessName("copied into a metadata event");
+  Record("toplevel", TraceLog::kEchoToConsole);
+  const TraceEventHandle open = Add("toplevel", "span");
+  std::unique_ptr<TraceBuffer> vector = TraceBuffer::CreateTraceBufferVectorOfSize(4);
+  static const char kTypes[20][4] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j",
+                                     "k", "l", "m", "n", "o", "p", "q", "r", "s", "t"};
+  TraceEventMemoryOverhead overhead;
+  std::unique_ptr<TraceBufferChunk> chunk;
+  size_t index = 0;
+  struct Step {
+    const char* name;
+    std::function<void()> run;
+  };
+  const Step steps[] = {
+      {"a new category", [] { TraceLog::GetCategoryGroupEnabled("heap.profiler.new"); }},
+      {"ending a complete event echoed to the console",
+       [&] { log_->UpdateTraceEventDuration(category, "span", open); }},
+      {"the trace log's memory dump", [&] { log_->OnMemoryDump(MemoryDumpArgs(), nullptr); }},
+      {"stopping with metadata events", [&] { log_->SetDisabledForTesting(); }},
+      {"a buffer's new chunk", [&] { chunk = vector->GetChunk(&index); }},
+      {"an overhead record past its inline entries",
+       [&] {
+         for (const char* type : kTypes) overhead.Add(type, 1, 1, 1);
+       }},
+  };
+  SetLogMessageHandler(&SwallowLine);
+  allocator::InsertAllocatorDispatch(&g_watch_dispatch);
+  for (const Step& step : steps) {
+    g_unignored_allocations = 0;
+    g_watched_thread = GetCurrentThreadId();
+    step.run();
+    g_watched_thread = 0;
+    EXPECT_EQ(0, g_unignored_allocations.load()) << step.name;
+  }
+  EXPECT_TRUE(allocator::RemoveAllocatorDispatchForTesting(&g_watch_dispatch));
+  SetLogMessageHandler(nullptr);
 }
 
 TEST_F(TraceLogTest, FullTableGivesTheExhaustedEntry) {
