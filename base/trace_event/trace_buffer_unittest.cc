@@ -135,6 +135,49 @@ TEST(TraceEventMemoryOverheadTest, SpillsPastSixteenTypesAndDumpsEveryEntry) {
   EXPECT_EQ(expected, scalars);
 }
 
+TEST(TraceBufferTest, LargeVectorReservesAsItGrows) {
+  std::unique_ptr<TraceBuffer> large = TraceBuffer::CreateTraceBufferVectorOfSize(8000000);
+  EXPECT_EQ(8000000u * 64, large->Capacity());
+  size_t index = 0;
+  large->ReturnChunk(0, large->GetChunk(&index));
+  TraceEventMemoryOverhead overhead;
+  large->EstimateTraceMemoryOverhead(&overhead);
+  std::vector<std::string> scalars;
+  g_scalars = &scalars;
+  const MemoryDumpManagerFunctions fake = {nullptr, nullptr, &RecordScalar};
+  SetMemoryDumpManagerFunctions(&fake);
+  overhead.DumpInto("t", nullptr);
+  SetMemoryDumpManagerFunctions(nullptr);
+  g_scalars = nullptr;
+  const std::string prefix = "t/TraceBufferVector size bytes ";
+  uint64_t allocated = 0;
+  for (const std::string& scalar : scalars) {
+    if (scalar.compare(0, prefix.size(), prefix) == 0)
+      allocated = std::stoull(scalar.substr(prefix.size()));
+  }
+  EXPECT_NE(0u, allocated);
+  EXPECT_GT(1024u * 1024, allocated) << "not 64 MB of chunk pointers up front";
+}
+
+TEST(TraceBufferChunkTest, FullChunkRefusesAndCountsFurtherEvents) {
+  TraceBufferChunk chunk(7);
+  TraceEventHandle handle;
+  for (size_t i = 0; i < TraceBufferChunk::kTraceBufferChunkSize; ++i)
+    ASSERT_NE(nullptr, chunk.AddTraceEvent(3, &handle)) << i;
+  EXPECT_EQ(63u, handle.event_index);
+  EXPECT_TRUE(chunk.IsFull());
+  TraceEventHandle refused;
+  EXPECT_EQ(nullptr, chunk.AddTraceEvent(3, &refused));
+  EXPECT_EQ(0u, refused.chunk_seq) << "no handle for a refused event";
+  size_t index = 99;
+  EXPECT_EQ(nullptr, chunk.AddTraceEvent(&index));
+  EXPECT_EQ(2u, chunk.refused_count());
+  EXPECT_EQ(64u, chunk.size());
+  chunk.Reset(8);
+  EXPECT_EQ(0u, chunk.refused_count());
+  EXPECT_NE(nullptr, chunk.AddTraceEvent(&index));
+}
+
 TEST(TraceBufferChunkTest, OverheadCountsUnusedSlotsUntilFull) {
   TraceBufferChunk chunk(1);
   size_t index = 0;
