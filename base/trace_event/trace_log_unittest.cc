@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -50,6 +51,22 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// A filter that adds an event "inner" of |phase| from inside the trace log.
+struct ReentrantFilter : TraceEventFilter {
+  explicit ReentrantFilter(char phase) : phase(phase) {}
+  bool FilterTraceEvent(const TraceEvent&) const override {
+    inner = TraceLog::GetInstance()->AddEvent(
+        phase, TraceLog::GetCategoryGroupEnabled("toplevel"), "inner", nullptr, 0, 0,
+        static_cast<int>(GetCurrentThreadId()), TimeTicks::Now(), 0, nullptr, nullptr, nullptr,
+        nullptr, 0);
+    ++calls;
+    return true;
+  }
+  const char phase;
+  mutable TraceEventHandle inner;
+  mutable int calls = 0;
+};
+
 class TraceLogTest : public testing::Test {
  protected:
   void TearDown() override {
@@ -62,6 +79,19 @@ class TraceLogTest : public testing::Test {
     TraceConfig config;
     config.category_filter.included_categories = {pattern};
     log_->SetEnabledForTesting(config, TraceLog::RECORDING_MODE, options, max_chunks);
+  }
+
+  // Filters "toplevel" through |predicates| in pseudo-stack mode; the calling thread's
+  // heap-profiler context.
+  HeapContextTracker* FilterIntoPseudoStack(std::initializer_list<const char*> predicates) {
+    HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
+    TraceConfig config;
+    for (const char* predicate : predicates) {
+      config.event_filters.push_back(EventFilterConfig(predicate));
+      config.event_filters.back().category_filter().included_categories = {"toplevel"};
+    }
+    log_->SetEnabledForTesting(config, TraceLog::FILTERING_MODE, TraceLog::kRecordUntilFull);
+    return HeapContextTracker::ForCurrentThread();
   }
 
   TraceEventHandle Add(const char* category, const char* name, char phase = 'X',
@@ -255,19 +285,7 @@ TEST_F(TraceLogTest, MetadataFillingTheSharedChunkLeavesRoomForTheEvent) {
 }
 
 TEST_F(TraceLogTest, ReentrantEventsAreIgnored) {
-  // A filter that traces from inside the trace log.
-  struct ReentrantFilter : TraceEventFilter {
-    bool FilterTraceEvent(const TraceEvent&) const override {
-      inner = TraceLog::GetInstance()->AddEvent(
-          'I', TraceLog::GetCategoryGroupEnabled("toplevel"), "inner", nullptr, 0, 0,
-          ThisThread(), TimeTicks::Now(), 0, nullptr, nullptr, nullptr, nullptr, 0);
-      ++calls;
-      return true;
-    }
-    mutable TraceEventHandle inner;
-    mutable int calls = 0;
-  };
-  ReentrantFilter* filter = new ReentrantFilter;
+  ReentrantFilter* filter = new ReentrantFilter('I');
   log_->SetFilterFactoryForTesting([filter](const std::string& name) {
     EXPECT_EQ("reentrant", name);
     return std::unique_ptr<TraceEventFilter>(filter);
@@ -314,14 +332,9 @@ TEST_F(TraceLogTest, WhitelistFilterPassesNamedEventsOnly) {
 }
 
 TEST_F(TraceLogTest, HeapProfilerFilterMirrorsSpans) {
-  HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
-  TraceConfig config;
-  config.event_filters.push_back(EventFilterConfig("heap_profiler_predicate"));
-  config.event_filters.back().category_filter().included_categories = {"toplevel"};
-  log_->SetEnabledForTesting(config, TraceLog::FILTERING_MODE, TraceLog::kRecordUntilFull);
-  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
-  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  HeapContextTracker* tracker = FilterIntoPseudoStack({"heap_profiler_predicate"});
   ASSERT_NE(nullptr, tracker);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
   const size_t depth = tracker->pseudo_stack().size();
 
   Add("toplevel", "span", 'B');
@@ -346,29 +359,13 @@ TEST_F(TraceLogTest, HeapProfilerFilterMirrorsSpans) {
 
 TEST_F(TraceLogTest, ReentrantCompleteEventLeavesTheEnclosingFrame) {
   // Begins a complete event from inside the trace log, which ignores it.
-  struct BeginInsideFilter : TraceEventFilter {
-    bool FilterTraceEvent(const TraceEvent&) const override {
-      inner = TraceLog::GetInstance()->AddEvent(
-          'X', TraceLog::GetCategoryGroupEnabled("toplevel"), "inner", nullptr, 0, 0,
-          ThisThread(), TimeTicks::Now(), 0, nullptr, nullptr, nullptr, nullptr, 0);
-      return true;
-    }
-    mutable TraceEventHandle inner;
-  };
-  BeginInsideFilter* begin_inside = new BeginInsideFilter;
+  ReentrantFilter* begin_inside = new ReentrantFilter('X');
   log_->SetFilterFactoryForTesting([begin_inside](const std::string&) {
     return std::unique_ptr<TraceEventFilter>(begin_inside);
   });
-  HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
-  TraceConfig config;
-  for (const char* predicate : {"heap_profiler_predicate", "begin_inside"}) {
-    config.event_filters.push_back(EventFilterConfig(predicate));
-    config.event_filters.back().category_filter().included_categories = {"toplevel"};
-  }
-  log_->SetEnabledForTesting(config, TraceLog::FILTERING_MODE, TraceLog::kRecordUntilFull);
-  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
-  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  HeapContextTracker* tracker = FilterIntoPseudoStack({"heap_profiler_predicate", "begin_inside"});
   ASSERT_NE(nullptr, tracker);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
   const size_t depth = tracker->pseudo_stack().size();
 
   TraceEventHandle outer = Add("toplevel", "outer", 'X');
