@@ -194,6 +194,8 @@ TEST_F(TraceEventTest, OddNamesAndValuelessArgumentsStillGiveJson) {
 
   const std::string json = "[" + Json(with_scope) + "," + Json(without_values) + "]";
   EXPECT_TRUE(JsonReader::Read(json)) << json;
+  // The strict reader of the trace format's consumers: the host's python3 under Wine.
+  if (!RunningUnderWine()) return;
   const std::string read = AsReadByPython(json);
   const std::string cat = "\"cat\\\"\\\\\\u0001\"";
   EXPECT_NE(std::string::npos, read.find("\"cat\": " + cat + ", \"name\": \"Run\", "
