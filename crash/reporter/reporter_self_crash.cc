@@ -260,7 +260,7 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
   }
   if (!SignalCrashedReporter(parent_id)) PLOG(WARNING) << "Cannot release the crashed reporter";
   if (written) {
-    StoreCrashServerUrl();
+    GetCrashServerUrl();
     // Kept, like a client's dump, when the logs are to be kept.
     if (UploadNow(std::move(keys), dump_path, false, !GetKeepLogs(false))) {
       SYSTEMTIME now = {};
