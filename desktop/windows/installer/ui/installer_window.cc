@@ -150,10 +150,41 @@ bool IsRightToLeftLanguage(LANGID language) {
   return primary == LANG_ARABIC || primary == LANG_HEBREW || primary == LANG_PERSIAN;
 }
 
-void SetLayoutRightToLeft(HWND window, bool rtl) {
+bool SetLayoutRightToLeft(HWND window, bool rtl) {
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
   const LONG_PTR wanted = rtl ? style | WS_EX_LAYOUTRTL : style & ~WS_EX_LAYOUTRTL;
-  if (wanted != style) SetWindowLongPtrW(window, GWL_EXSTYLE, wanted);
+  if (wanted == style) return false;
+  SetWindowLongPtrW(window, GWL_EXSTYLE, wanted);
+  return true;
+}
+
+// Mirrors |parent| and its children: each child keeps its distance from the leading
+// edge, which moves to the other side.
+void MirrorWindowAndChildren(HWND parent, bool rtl) {
+  RECT client;
+  GetClientRect(parent, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(parent, &origin);
+  const bool was_rtl = (GetWindowLongPtrW(parent, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  struct Place {
+    HWND child;
+    POINT leading;
+  };
+  std::vector<Place> places;
+  for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    // A mirrored client area starts at its right edge.
+    const LONG distance = was_rtl ? origin.x - rect.right : rect.left - origin.x;
+    places.push_back({child, {distance, rect.top - origin.y}});
+  }
+  if (!SetLayoutRightToLeft(parent, rtl) && was_rtl == rtl) return;
+  for (const Place& place : places) {
+    SetLayoutRightToLeft(place.child, rtl);
+    SetWindowPos(place.child, nullptr, place.leading.x, place.leading.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  InvalidateRect(parent, nullptr, TRUE);
 }
 
 void DeleteObjectIfAny(HGDIOBJ object) {
@@ -409,15 +440,9 @@ void InstallerWindow::UpdateTexts() {
 
 void InstallerWindow::ApplyReadingDirection() {
   const bool rtl = IsRightToLeftLanguage(GetCurrentLanguageId());
-  // Child positions count from the parent's leading edge: mirroring the parents mirrors
-  // the layout, mirroring the children their contents.
-  for (HWND parent : {dialog_, options_}) {
-    if (!parent) continue;
-    SetLayoutRightToLeft(parent, rtl);
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-      if (child != options_) SetLayoutRightToLeft(child, rtl);
-    }
-  }
+  // The panel's own children first: mirroring the main dialog mirrors the panel's style.
+  if (options_) MirrorWindowAndChildren(options_, rtl);
+  MirrorWindowAndChildren(dialog_, rtl);
   for (int id : {HEADLINE, TERMS_AGREEMENT}) {
     HWND edit = Item(id);
     PARAFORMAT2 format = {};
