@@ -444,6 +444,160 @@ TEST_F(InstallerWindowTest, ErrorPageOffersWhatTheRunAllows) {
   EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"uninstall_error"));
 }
 
+// A path typed key by key arrives as typed: the box is not rewritten under the caret
+// while each keystroke changes the settings' folder.
+TEST_F(InstallerWindowTest, PathTypedKeyByKeyArrivesAsTyped) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::PATH_BOX);
+  HWND edit = FindWindowExW(box, nullptr, L"Edit", nullptr);
+  ASSERT_TRUE(edit);
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+  const std::wstring typed = scratch_.path().Append(L"MyApps\\Velum").value();
+  for (wchar_t c : typed) {
+    SendMessageW(edit, WM_CHAR, c, 1);
+    testing::PumpPendingMessages();
+  }
+  EXPECT_EQ(typed, GetControlText(options(), W::PATH_BOX));
+  EXPECT_EQ(typed, settings_->install_folder().value());
+  DWORD start = 0, end = 0;
+  SendMessageW(box, CB_GETEDITSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(typed.size(), start);
+  // A folder chosen elsewhere (another mode) still reaches the box.
+  SetFocus(dialog());
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_ALL_USERS);
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
+  EXPECT_EQ(settings_->install_folder().value(), GetControlText(options(), W::PATH_BOX));
+}
+
+// After two language changes the labels show what a window opened in that language
+// shows: the old texts are erased, not painted over.
+TEST_F(InstallerWindowTest, LanguageChangesLeaveNoRemnants) {
+  const int kLabels[] = {W::LANGUAGE_LABEL, W::MODE_LABEL, W::PATH_LABEL};
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  UpdateWindow(dialog());
+  settings_->SetInstallLanguage(L"hu");
+  UpdateWindow(dialog());
+  settings_->SetInstallLanguage(L"de");
+  RedrawWindow(dialog(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  testing::PumpPendingMessages();
+  std::vector<std::vector<uint32_t>> switched;
+  for (int label : kLabels) switched.push_back(testing::ReadShownPixels(GetDlgItem(options(), label)));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_after_two_languages"));
+  window_.reset();
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  RedrawWindow(dialog(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  testing::PumpPendingMessages();
+  for (size_t i = 0; i < std::size(kLabels); ++i) {
+    std::vector<uint32_t> fresh = testing::ReadShownPixels(GetDlgItem(options(), kLabels[i]));
+    ASSERT_FALSE(fresh.empty());
+    EXPECT_TRUE(fresh == switched[i]) << kLabels[i];
+  }
+}
+
+// The badge comes with the error page and goes with it, on the logo as shown.
+TEST_F(InstallerWindowTest, ErrorBadgeIsShownOnTheErrorPage) {
+  Open(false, false);
+  HWND logo = GetDlgItem(dialog(), W::LOGO);
+  window_->ShowProgress(0, 100);
+  UpdateWindow(dialog());
+  testing::PumpPendingMessages();
+  const std::vector<uint32_t> progress = testing::ReadShownPixels(logo);
+  window_->ShowError(L"failed", false, "m");
+  UpdateWindow(dialog());
+  testing::PumpPendingMessages();
+  const std::vector<uint32_t> error = testing::ReadShownPixels(logo);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_FALSE(progress == error);
+  window_->ShowProgress(0, 100);
+  UpdateWindow(dialog());
+  testing::PumpPendingMessages();
+  EXPECT_TRUE(progress == testing::ReadShownPixels(logo));
+}
+
+// Escape, as the run loop hands it to the dialog manager, asks what closing asks.
+TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
+  for (bool uninstall : {false, true}) {
+    Open(uninstall, false);
+    const int pages[] = {uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, W::PAGE_PROGRESS};
+    for (int page : pages) {
+      window_->SetPage(page);
+      boxes_.clear();
+      MSG escape = testing::MakeKeyDown(GetFocus() ? GetFocus() : dialog(), VK_ESCAPE);
+      IsDialogMessageW(dialog(), &escape);
+      ASSERT_EQ(1u, boxes_.size()) << page;
+      EXPECT_EQ(GetLocalizedString(uninstall ? 37039 : 37038), boxes_[0]);
+    }
+    EXPECT_TRUE(delegate_.calls.empty());
+    window_.reset();
+  }
+}
+
+// A mode without a usable folder (standalone, with no drive offered) can be left again,
+// and BACK leaves the options; only ACCEPT waits for a usable folder.
+TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  testing::PumpPendingMessages();
+  EXPECT_FALSE(settings_->target().valid_install_path);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(Settings::MODE_CURRENT_USER, settings_->mode());
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  ClickButton(dialog(), W::BACK_BUTTON);
+  EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+}
+
+// The question a closed window asks goes when the run ends while it is open; the answer
+// it never got cancels nothing.
+TEST_F(InstallerWindowTest, QuestionClosesWithTheRun) {
+  Open(false, false);
+  window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+  static InstallerWindow* s_window = nullptr;
+  static bool s_closed = false;
+  static bool s_outlived = false;
+  s_window = window_.get();
+  s_closed = s_outlived = false;
+  // Runs inside the box's loop: ends the run once, and answers "No" itself should the box
+  // stay, so that the test ends either way.
+  UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM data) -> BOOL {
+      if (!IsWindowVisible(window) || !GetDlgItem(window, IDYES)) return TRUE;
+      *reinterpret_cast<HWND*>(data) = window;
+      return FALSE;
+    }, reinterpret_cast<LPARAM>(&box));
+    if (!box) return;
+    if (s_closed) {
+      s_outlived = true;
+      KillTimer(nullptr, timer);
+      PostMessageW(box, WM_COMMAND, IDNO, 0);
+      return;
+    }
+    s_window->CloseMessageBox();
+    s_closed = true;
+  });
+  ASSERT_NE(0u, timer);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(s_closed);
+  EXPECT_FALSE(s_outlived);
+  EXPECT_TRUE(delegate_.calls.empty());
+  HWND left = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM data) -> BOOL {
+    if (IsWindowVisible(window) && GetDlgItem(window, IDYES)) *reinterpret_cast<HWND*>(data) = window;
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&left));
+  EXPECT_FALSE(left);
+}
+
 // How |text| laid out in |control|'s own font overflows the control's client area,
 // |inset| pixels narrower: the pixels it sticks out (0 when it fits). A multi-line text
 // wraps at words and must fit the height; any other stays on one line.

@@ -307,5 +307,22 @@ bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
   return false;
 }
 
+std::vector<uint32_t> ReadShownPixels(HWND control) {
+  std::vector<uint32_t> pixels;
+  RECT client;
+  if (!GetClientRect(control, &client) || client.right <= 0 || client.bottom <= 0) return pixels;
+  Canvas canvas(client.right, client.bottom);
+  HDC shown = GetDC(control);
+  if (!canvas.valid() || !shown) {
+    if (shown) ReleaseDC(control, shown);
+    return pixels;
+  }
+  BitBlt(canvas.dc(), 0, 0, client.right, client.bottom, shown, 0, 0, SRCCOPY);
+  ReleaseDC(control, shown);
+  GdiFlush();
+  for (size_t i = 0; i < canvas.size(); ++i) pixels.push_back(canvas.bits()[i] & 0xFFFFFF);
+  return pixels;
+}
+
 }  // namespace testing
 }  // namespace installer
