@@ -35,8 +35,12 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM data) {
 }
 
 std::wstring ScreenshotFolder() {
+  // This code's own module: a test program, or the driver's hook in an installer.
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ScreenshotFolder), &module);
   wchar_t exe[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  DWORD length = GetModuleFileNameW(module, exe, MAX_PATH);
   std::wstring folder(exe, length);
   // <build>\bin\<test>.exe -> <build>\screenshots
   for (int i = 0; i < 2; ++i) {
