@@ -179,7 +179,8 @@ bool Driver::WaitFor(const std::function<bool()>& condition, const std::wstring&
   const ULONGLONG deadline = GetTickCount64() + kWaitMs;
   for (;;) {
     if (condition()) return true;
-    if (InstallerEnded()) return Fail(what + L": the installer ended first");
+    // Looked at again: the installer may have ended since, which is what some wait for.
+    if (InstallerEnded()) return condition() || Fail(what + L": the installer ended first");
     if (GetTickCount64() >= deadline) return Fail(what + L": not within a minute");
     // Wakes at the installer's end or |also|, for this program's own window, or to look
     // again at what the other process shows.
