@@ -718,8 +718,9 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
           }
         }
       }
-      if (!uninstall && (code == L"en-US" || code == L"de" || code == L"hu" || code == L"ar" ||
-                         code == L"ja" || code == L"th" || code == L"hi")) {
+      const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"ja",
+                                     L"zh-CN", L"ko", L"el", L"th", L"hi"};
+      if (!uninstall && std::find(std::begin(kShown), std::end(kShown), code) != std::end(kShown)) {
         for (int page : {W::PAGE_WELCOME, W::PAGE_OPTIONS}) {
           window_->SetPage(page);
           EXPECT_TRUE(testing::SaveWindowScreenshot(
