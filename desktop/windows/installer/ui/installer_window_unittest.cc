@@ -546,6 +546,7 @@ TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_standalone_without_folder"));
   testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
   testing::PumpPendingMessages();
   EXPECT_EQ(Settings::MODE_CURRENT_USER, settings_->mode());
