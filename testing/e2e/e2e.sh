@@ -255,6 +255,36 @@ PY
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ;;
+  wizard_keyboard)
+    # The wizard by keyboard alone: Tab and Space to the options, Tab to the path box, a
+    # folder typed key by key, Escape and Alt+F4 each ask the cancel question (answered
+    # "No" with Tab and Enter), Enter installs into the typed folder.
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept focus:accept key:tab key:tab focus:options screenshot:e2e_wizard_keyboard_welcome \
+      key:space shown:back focus:accept key:tab key:tab key:tab focus:path \
+      'type:C:\MyApps\Velum' text:path screenshot:e2e_wizard_keyboard_typed_path \
+      key:escape question:e2e_wizard_keyboard_escape_question key:tab key:enter no-question \
+      key:alt+f4 question:e2e_wizard_keyboard_close_question key:tab key:enter no-question \
+      focus:path key:enter shown:progress_bar ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    tr -d '\r' < "$WORK/driver.out" | grep -qxF 'path: "C:\MyApps\Velum"' ||
+      fail "the path box does not show the typed folder"
+    INSTALLED=$PREFIX/drive_c/MyApps/Velum
+    check_installed_package "$SAMPLE/package"
+    ;;
+  wizard_close_while_installing)
+    # The window is closed while the installation stands at its last step: the question
+    # shows, the step goes on, the installation succeeds, the question goes with the run
+    # and the process ends with success.
+    export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:accept launcher-held progress-above:0 text:progress_text close \
+      question:e2e_wizard_close_while_installing_question release-launcher ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    ! grep -q '^progress_text: "Downloading' "$WORK/driver.out" || fail "a carried package is said to be downloaded"
+    check_installed_package "$SAMPLE/package"
+    ;;
   wizard_second_instance)
     # A second installer started while the first shows its window ends at once with a
     # failure and brings the first forward; the first is then closed, as by its title bar.
