@@ -306,13 +306,17 @@ void CleanupAfterUninstallStep::DeleteProfile() {
   base::FilePath local;
   info.RebaseAppDataPath(user_data, &local);
   LOG(INFO) << "Deleting user profile.";
-  for (const base::FilePath& folder : {user_data, local}) {
-    if (!IsProductUserDataFolder(folder)) {
-      LOG(WARNING) << "Not deleting " << folder.AsUTF8() << ": not the browser's data folder";
-      continue;
-    }
-    if (!base::DeleteFile(folder, true)) LOG(WARNING) << "Could not delete " << folder.AsUTF8();
+  // "Local State" lives in the roaming half only: it vouches for both.
+  if (!IsProductUserDataFolder(user_data)) {
+    LOG(WARNING) << "Not deleting " << user_data.AsUTF8() << ": not the browser's data folder";
+    return;
   }
+  if (!base::DeleteFile(user_data, true)) {
+    LOG(WARNING) << "Could not delete " << user_data.AsUTF8();
+    return;
+  }
+  if (local != user_data && !base::DeleteFile(local, true))
+    LOG(WARNING) << "Could not delete " << local.AsUTF8();
 }
 
 }  // namespace installer
