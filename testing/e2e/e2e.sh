@@ -145,6 +145,93 @@ check_unchanged() {
   [ "$before" = "$after" ] || { fail "the machine changed"; diff <(echo "$before") <(echo "$after") | head -20; }
 }
 
+# What an uninstallation leaves on purpose: the installation's choices in
+# "installer_prefs.json" (the clean-up's lists do not name it) with the folder holding it,
+# and the App Paths key of the executable, whose values are recorded to be removed one by
+# one (clean depth 0) and not the key; and the last install path, written outside the
+# record (blank lines part keys).
+UNINSTALL_KEEPS='^$|^\[Software\\\\Velum Software\]$|^"Last Stable Install Path"=|^\./Velum E2E(/installer_prefs\.json)?$|^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\velum\.exe\]$'
+
+# Wine's TASKLIST prints nothing, so the clean-up batch cannot wait for the installer's
+# processes: what it was given to delete and found still in use (its "del" or "rmdir"
+# refused, in the batch's output in run.out) stays under Wine only. As snapshot lines.
+batch_remnants() {
+  python3 - "$WORK/run.out" <<'PY'
+import re, sys
+lines = open(sys.argv[1], encoding='utf-8', errors='replace').read().splitlines()
+for i, line in enumerate(lines[:-1]):
+    m = re.match(r'^C:\\>(del|rmdir) "C:\\(.*)" *$', line)
+    if m and re.match(r'^(Access denied|Directory is not empty)', lines[i + 1].strip() or
+                      (lines[i + 2].strip() if i + 2 < len(lines) else '')):
+        print('./' + m.group(2).replace('\\', '/'))
+PY
+}
+
+# The machine snapshot-equal to $before but for what an uninstallation keeps (and, under
+# Wine, what the batch could not delete yet).
+check_uninstalled_fully() {
+  local after remnants keep=$UNINSTALL_KEEPS
+  remnants=$(batch_remnants)
+  if [ -n "$remnants" ]; then
+    echo "left under Wine only, by the clean-up batch that cannot wait:" $remnants
+    while IFS= read -r line; do keep="$keep|^$(sed 's/[].[*^$()+?{}|\\]/\\&/g' <<< "$line")\$"; done <<< "$remnants"
+    # The folders above a remnant stay with it.
+    while IFS= read -r line; do
+      while [ "$line" != . ]; do line=$(dirname "$line"); keep="$keep|^$(sed 's/[].[*^$()+?{}|\\]/\\&/g' <<< "$line")\$"; done
+    done <<< "$remnants"
+  fi
+  after=$(snapshot | grep -Ev "$keep")
+  [ "$(grep -Ev "$keep" <<< "$before")" = "$after" ] ||
+    { fail "the uninstallation left something"; diff <(grep -Ev "$keep" <<< "$before") <(echo "$after") | head -30; }
+}
+
+# The uninstall entries and the shortcuts of the product.
+entry_count() { velum_keys | grep -c '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Velum '; }
+shortcut_count() {
+  find "$PREFIX/drive_c/users/root/Desktop" "$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" \
+    -maxdepth 1 -name 'Velum*.lnk' 2> /dev/null | wc -l
+}
+check_one_of_each() {  # <when>
+  [ "$(entry_count)" = 1 ] || fail "$1: $(entry_count) uninstall entries"
+  [ "$(shortcut_count)" = 2 ] || fail "$1: $(shortcut_count) shortcuts (one on the desktop, one in the menu)"
+}
+
+# sign_as_product <in> <out>: signed by a made-up certificate in the product maker's name
+# (Wine's trust check accepts a chain to any root), as component installers must be.
+sign_as_product() {
+  local keys=$WORK/signing
+  mkdir -p "$keys"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 30 -keyout "$keys/key.pem" \
+    -out "$keys/cert.pem" -subj "/CN=Velum Software AS" -addext "extendedKeyUsage=codeSigning" \
+    2> /dev/null || fail "no certificate"
+  osslsigncode sign -certs "$keys/cert.pem" -key "$keys/key.pem" -h sha256 -in "$1" -out "$2" \
+    > /dev/null || fail "could not sign $1"
+}
+
+# kill_when <test command...>: runs the sample installer (switches in KILL_RUN) in the
+# background and ends every process of the prefix, as a power cut would, once the test
+# holds; KILLED says whether it did before the installer ended by itself.
+kill_when() {
+  local front
+  cp "${KILL_INSTALLER:-$SAMPLE/VelumSetup.exe}" "$WORK/killed.exe"
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/killed.exe" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
+  front=$!
+  KILLED=
+  for _ in $(seq 3000); do
+    if "$@"; then
+      WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+      KILLED=yes
+      break
+    fi
+    kill -0 $front 2> /dev/null || break
+    sleep 0.02
+  done
+  wait $front
+  end_prefix
+  echo "killed: ${KILLED:-no}"
+  [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
+}
+
 # Every file of a package's lists where the installation keeps it: "files_list" under
 # the version's folder that the record names, "root_files_list" and the launcher in the
 # install folder.
@@ -313,6 +400,48 @@ case $CASE in
     [ "$RC" = 0 ] || fail "the second run: exit code $RC"
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
+    ;;
+  killed_after_entry)
+    # Ended (a power cut) while it waits for a component, after the uninstall entry and
+    # the shortcuts were written and before the installation record: the next run takes
+    # them over, and uninstalling it leaves nothing.
+    before=$(snapshot)
+    mkdir -p "$LOGS/comp"
+    sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
+    programs="$PREFIX/drive_c/users/root/Temp/programs.log"
+    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
+    held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
+    VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record was written before the kill"
+    check_one_of_each "after the kill"
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the second run: exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    check_one_of_each "after the second run"
+    version=$(installed_version)
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled_fully
+    ;;
+  apps_and_features_uninstall)
+    # Apps & Features runs the entry's UninstallString, the launcher with "/uninstall":
+    # the installer's interactive uninstallation, played by the driver.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$PREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe"
+    export VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log'
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
+    front=$!
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$DRIVER" shown:uninstall click:uninstall ended \
+      > "$WORK/driver.out" 2>&1 || fail "the driver: $(grep FAIL "$WORK/driver.out")"
+    cat "$WORK/driver.out"
+    wait $front
+    end_prefix
+    grep -qi '^launcher.exe /uninstall' "$PREFIX/drive_c/users/root/Temp/programs.log" ||
+      fail "the entry's UninstallString was not run"
+    check_uninstalled_fully
     ;;
   bad_folder_*)
     case $CASE in

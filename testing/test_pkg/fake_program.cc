@@ -63,8 +63,10 @@ void SignalReady() {
 }
 
 void WaitForRelease() {
-  HANDLE event =
-      OpenEventW(SYNCHRONIZE, FALSE, GetEnvironment(L"VELUM_FAKE_PROGRAM_HOLD_EVENT").c_str());
+  // Made when missing: a test that never releases it holds the caller until it kills
+  // it (the five minutes bound it).
+  const std::wstring name = GetEnvironment(L"VELUM_FAKE_PROGRAM_HOLD_EVENT");
+  HANDLE event = name.empty() ? nullptr : CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   SignalReady();
   if (!event) return;
   WaitForSingleObject(event, 5 * 60 * 1000);
