@@ -424,6 +424,53 @@ case $CASE in
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     check_uninstalled_fully
     ;;
+  killed_during_copy)
+    # Ended while it copies the package's files: the next run installs beside the partial
+    # version folder, and removes it.
+    before=$(snapshot)
+    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
+    copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
+    kill_when copying
+    [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the second run: exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    [ "$(find "$INSTALLED" -mindepth 1 -maxdepth 1 -type d -name '1.0.*' | wc -l)" = 1 ] ||
+      fail "version folders after the second run: $(ls "$INSTALLED")"
+    check_one_of_each "after the second run"
+    version=$(installed_version)
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled_fully
+    ;;
+  killed_during_switch)
+    # v1 installed; the upgrade to v2 ends (a power cut) while it waits for a component,
+    # after the old record and the root files were set aside: running v2 again and
+    # uninstalling leaves no set-aside copy and no version folder.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    mkdir -p "$LOGS/comp"
+    sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
+    programs="$PREFIX/drive_c/users/root/Temp/programs.log"
+    held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
+    KILL_INSTALLER=$SAMPLE_V2/VelumSetup.exe
+    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
+    VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+    echo "set aside at the kill:" $(cd "$INSTALLED" && find . -name '*.old')
+    [ -n "$(find "$INSTALLED" -name '*.old')" ] || fail "nothing was set aside at the kill"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the second upgrade: exit code $RC"
+    check_installed_package "$SAMPLE_V2/package"
+    check_one_of_each "after the second upgrade"
+    left=$(cd "$INSTALLED" && find . -name '*.old')
+    [ -z "$left" ] || fail "set-aside copies left after the second upgrade: $left"
+    version=$(installed_version)
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled_fully
+    ;;
   apps_and_features_uninstall)
     # Apps & Features runs the entry's UninstallString, the launcher with "/uninstall":
     # the installer's interactive uninstallation, played by the driver.

@@ -510,6 +510,13 @@ void Installer::RemoveLeftoversOfEarlierRuns() {
     scope.root_files.insert(name);
   scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));
   RemoveLeftovers(scope, &transaction_);
+  // A shortcut that was replaced or moved is set aside beside itself until the commit.
+  NameSet shortcuts = {GetShortcutFileName(), GetVersionedShortcutFileName(product_version_)};
+  if (const InstallLog* existing = GetExistingInstallLog())
+    shortcuts.insert(GetVersionedShortcutFileName(existing->version));
+  for (const base::FilePath& folder :
+       GetShortcutFolders(settings_->flag(Settings::ALL_USERS_FLAG)))
+    RemoveSetAsideCopies(folder, shortcuts, run_start_, &transaction_);
 }
 
 void Installer::ReadInstallerExperiments() {

@@ -413,6 +413,11 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
       {L"1.0.100.0\\notes.txt.1700000000.old", false},
   };
   for (const auto& file : files) ASSERT_TRUE(testing::MakeFile(install_folder_.Append(file.path), "x"));
+  // A replaced shortcut is set aside beside itself.
+  const base::FilePath shortcut_copy = desktop_.Append(L"Velum Browser.lnk.1700000000.old");
+  const base::FilePath other_copy = desktop_.Append(L"Other.lnk.1700000000.old");
+  ASSERT_TRUE(testing::MakeFile(shortcut_copy, "x"));
+  ASSERT_TRUE(testing::MakeFile(other_copy, "x"));
   const std::string installed = Snapshot();
   for (bool fail : {true, false}) {
     SCOPED_TRACE(fail ? "failed" : "succeeded");
@@ -427,6 +432,8 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
   for (const auto& file : files)
     EXPECT_EQ(!file.ours, base::PathExists(install_folder_.Append(file.path))) << file.path;
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.99.0_3")));
+  EXPECT_FALSE(base::PathExists(shortcut_copy));
+  EXPECT_TRUE(base::PathExists(other_copy));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_0\\resources\\app.dat")));
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
 }

@@ -73,6 +73,18 @@ void RemoveSetAsideCopiesIn(const base::FilePath& folder, const LeftoverScope& s
 
 }  // namespace
 
+void RemoveSetAsideCopies(const base::FilePath& folder, const NameSet& names,
+                          int64_t set_aside_before, Transaction* transaction) {
+  LeftoverScope scope;
+  scope.set_aside_before = set_aside_before;
+  std::vector<base::FilePath> copies;
+  base::FileEnumerator files(folder, false, base::FileEnumerator::FILES, std::wstring());
+  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+    if (IsOldSetAsideCopy(path.BaseName().value(), names, scope)) copies.push_back(path);
+  }
+  for (const base::FilePath& path : copies) Delete(path, transaction);
+}
+
 bool IsVersionFolderName(const std::wstring& name) {
   std::wstring version = name;
   const size_t underscore = name.find(L'_');

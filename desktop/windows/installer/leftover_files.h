@@ -42,6 +42,11 @@ bool IsVersionFolderName(const std::wstring& name);
 // Removes the leftovers through `transaction`; what cannot be removed stays (logged).
 void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction);
 
+// Removes through `transaction` the set-aside copies of `names` made before
+// `set_aside_before` directly in `folder` (a shortcut folder, say).
+void RemoveSetAsideCopies(const base::FilePath& folder, const NameSet& names,
+                          int64_t set_aside_before, Transaction* transaction);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_LEFTOVER_FILES_H_

@@ -144,6 +144,15 @@ std::wstring GetVersionedShortcutFileName(const std::string& version) {
       .value();
 }
 
+std::vector<base::FilePath> GetShortcutFolders(bool all_users) {
+  std::vector<base::FilePath> folders;
+  for (const ShortcutKind& kind : kShortcutKinds) {
+    const base::FilePath folder = GetShortcutFolder(kind, all_users);
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  return folders;
+}
+
 std::wstring GetShortcutAppUserModelId(const std::string& app_id) {
   return kAppUserModelIdPrefix + base::UTF8ToWide(app_id);
 }
