@@ -279,6 +279,10 @@ case $CASE in
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ls "$LOGS"/velum_installer_*.log > /dev/null 2>&1 || fail "no installer log"
+    # Nothing on the console it was started from but the error lines that logging copies
+    # to standard error.
+    printed=$(grep -av '^\[[0-9/.]*:\(ERROR\|FATAL\):' "$WORK/run.out")
+    [ -z "$printed" ] || fail "printed on the console: $printed"
     ;;
   upgrade_uninstall)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
@@ -471,6 +475,26 @@ case $CASE in
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     check_uninstalled_fully
     ;;
+  disk_full)
+    # An install folder on a drive too small for the package (an 8 MB tmpfs mapped as
+    # T:): the copy that meets the full disk fails, and nothing stays, no part of a file.
+    drive=$WORK/drive_t
+    mkdir -p "$drive"
+    if ! mount -t tmpfs -o size=8m velum-e2e "$drive" 2> /dev/null; then
+      echo "SKIP: this machine cannot mount a small drive"
+      rm -rf "$WORK"
+      exit 77
+    fi
+    ln -s "$drive" "$PREFIX/dosdevices/t:"
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" '--installfolder=T:\Velum'
+    [ "$RC" != 0 ] || fail "the installation reported success on a full drive"
+    grep -q "File copy failed" "$LOGS"/*.log || fail "no copy failed: the drive did not fill"
+    check_unchanged
+    left=$(cd "$drive" && find . -mindepth 1)
+    [ -z "$left" ] || fail "left on the drive: $left"
+    umount "$drive"
+    ;;
   apps_and_features_uninstall)
     # Apps & Features runs the entry's UninstallString, the launcher with "/uninstall":
     # the installer's interactive uninstallation, played by the driver.
@@ -491,14 +515,23 @@ case $CASE in
     check_uninstalled_fully
     ;;
   bad_folder_*)
+    # Refused before anything is made, the log naming the rule that failed.
     case $CASE in
-      bad_folder_illegal) folder='C:\Velum<>|?*' ;;
-      bad_folder_long) folder="C:\\$(printf 'x%.0s' $(seq 300))" ;;
+      bad_folder_illegal) folder='C:\Velum<>|?*' why='illegal character' ;;
+      bad_folder_long) folder="C:\\$(printf 'x%.0s' $(seq 300))" why='too long' ;;
+      # Short enough for a folder, but the package's deepest file would not fit MAX_PATH.
+      bad_folder_deep) folder="C:\\$(printf 'x%.0s' $(seq 229))" why="too long for the package's deepest path" ;;
+      bad_folder_dot) folder='C:\Velum.' why='trailing dot or blank' ;;
+      bad_folder_drive) folder='Q:\Velum' why='no such drive' ;;
+      bad_folder_relative) folder='Velum' why='not absolute' ;;
+      bad_folder_file) folder='C:\velum_e2e_file' why='a file'; echo file > "$PREFIX/drive_c/velum_e2e_file" ;;
     esac
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
     check_unchanged
+    grep -qF "Invalid install folder: $why" "$LOGS"/*.log || fail "no \"Invalid install folder: $why\" logged"
+    ! grep -q "File copy failed" "$LOGS"/*.log || fail "the copy was tried"
     ;;
   hostile_archive_entry)
     # The sample package with one more entry named "..\escaped_by_e2e": 7zz will not
