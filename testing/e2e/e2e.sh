@@ -495,6 +495,26 @@ case $CASE in
     [ -z "$left" ] || fail "left on the drive: $left"
     umount "$drive"
     ;;
+  non_ascii_folder)
+    # Letters outside the ANSI code page in the install folder. Under Wine a shortcut's
+    # path as IShellLinkW::GetPath gives it holds "?" for them (the link's ANSI copy), and
+    # cmd.exe reads a batch file in the ANSI code page whatever "chcp" says: the shortcuts
+    # are told by their item list and the clean-up batch names such paths by their short
+    # forms, so nothing of ours is left, under Wine as on Windows.
+    folder='C:\Прога 日本'
+    installed="$PREFIX/drive_c/Прога 日本"
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    [ -f "$installed/launcher.exe" ] || fail "not installed"
+    check_one_of_each "after the installation"
+    version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$installed/installation_status.xml")
+    run "$installed/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$folder"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    grep -h "shortcut found" "$LOGS"/*.log | tail -3
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
+    check_uninstalled_fully
+    ;;
   apps_and_features_uninstall)
     # Apps & Features runs the entry's UninstallString, the launcher with "/uninstall":
     # the installer's interactive uninstallation, played by the driver.

@@ -156,12 +156,12 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
   for (const std::string& name : names)
     lines.push_back("IF %" + name + "_RUNNING%==TRUE GOTO :again");
   for (const std::wstring& path : batch.failed_files)
-    lines.push_back("del \"" + base::WideToUTF8(path) + "\"");
+    lines.push_back("del \"" + base::WideToUTF8(GetBatchSafePath(path)) + "\"");
   // rmdir only removes an empty folder: children before their parents.
   std::set<std::wstring, std::greater<std::wstring>> folders(batch.folders.begin(),
                                                              batch.folders.end());
   for (const std::wstring& folder : folders)
-    lines.push_back("rmdir \"" + base::WideToUTF8(folder) + "\"");
+    lines.push_back("rmdir \"" + base::WideToUTF8(GetBatchSafePath(folder)) + "\"");
   lines.push_back("del %0");
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";

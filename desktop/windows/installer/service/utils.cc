@@ -177,6 +177,21 @@ const char* GetInvalidPathReason(const std::wstring& path, bool is_folder) {
   return nullptr;
 }
 
+std::wstring GetBatchSafePath(const std::wstring& path) {
+  auto is_ascii = [](const std::wstring& text) {
+    for (wchar_t c : text) {
+      if (c > 0x7F) return false;
+    }
+    return true;
+  };
+  if (is_ascii(path)) return path;
+  std::wstring short_path(MAX_PATH, L'\0');
+  const DWORD length = GetShortPathNameW(path.c_str(), &short_path[0], MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return path;
+  short_path.resize(length);
+  return is_ascii(short_path) ? short_path : path;
+}
+
 bool GetFileInformation(const base::FilePath& path, BY_HANDLE_FILE_INFORMATION* information) {
   base::File file(path, base::File::FLAG_OPEN);
   if (!file.IsValid()) return false;
