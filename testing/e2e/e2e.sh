@@ -493,6 +493,9 @@ case $CASE in
     check_unchanged
     left=$(cd "$drive" && find . -mindepth 1)
     [ -z "$left" ] || fail "left on the drive: $left"
+    # Nor the unpacked package in the temporary folder.
+    left=$(find "$LOGS" -mindepth 1 -maxdepth 1 -type d)
+    [ -z "$left" ] || fail "left in the temporary folder: $left"
     umount "$drive"
     ;;
   non_ascii_folder)
