@@ -213,7 +213,7 @@ sign_as_product() {
 # holds; KILLED says whether it did before the installer ended by itself.
 kill_when() {
   local front
-  cp "${KILL_INSTALLER:-$SAMPLE/VelumSetup.exe}" "$WORK/killed.exe"
+  cp "$KILL_INSTALLER" "$WORK/killed.exe"
   VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/killed.exe" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
   front=$!
   KILLED=
@@ -230,6 +230,42 @@ kill_when() {
   end_prefix
   echo "killed: ${KILLED:-no}"
   [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
+}
+
+# kill_at_component <installer>: runs it (with the common switches) asking for a
+# component whose installer, signed as the product's, stands still until the kill: the
+# run ends after the entry, shortcuts and files, before the installation record.
+kill_at_component() {
+  local programs="$PREFIX/drive_c/users/root/Temp/programs.log"
+  mkdir -p "$LOGS/comp"
+  sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
+  held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
+  KILL_INSTALLER=$1
+  KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
+  VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
+    VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+}
+
+# rerun_then_uninstall <installer> <package>: after a killed run, running <installer>
+# again installs <package> with one entry and one shortcut of each kind, and uninstalling
+# leaves the machine as $before.
+rerun_then_uninstall() {
+  run "$1" "${COMMON[@]}" "--installfolder=$FOLDER"
+  [ "$RC" = 0 ] || fail "the second run: exit code $RC"
+  check_installed_package "$2"
+  check_one_of_each "after the second run"
+  # Every version folder is a record's (an old version's stays until the next upgrade).
+  for folder in "$INSTALLED"/1.0.*; do
+    grep -qF "subfolder=\"$(basename "$folder")\"" "$INSTALLED/installation_status.xml" \
+      "$INSTALLED"/old_status/* 2> /dev/null || fail "a version folder no record names: $folder"
+  done
+  left=$(cd "$INSTALLED" && find . -name '*.old')
+  [ -z "$left" ] || fail "set-aside copies left after the second run: $left"
+  local version
+  version=$(installed_version)
+  run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+  [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+  check_uninstalled_fully
 }
 
 # Every file of a package's lists where the installation keeps it: "files_list" under
@@ -406,74 +442,35 @@ case $CASE in
     check_user_integration 1.0.100.0
     ;;
   killed_after_entry)
-    # Ended (a power cut) while it waits for a component, after the uninstall entry and
-    # the shortcuts were written and before the installation record: the next run takes
-    # them over, and uninstalling it leaves nothing.
+    # Ended (a power cut) after the uninstall entry and the shortcuts were written and
+    # before the installation record: the next run takes them over.
     before=$(snapshot)
-    mkdir -p "$LOGS/comp"
-    sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
-    programs="$PREFIX/drive_c/users/root/Temp/programs.log"
-    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
-    held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
-    VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
-      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+    kill_at_component "$SAMPLE/VelumSetup.exe"
     [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record was written before the kill"
     check_one_of_each "after the kill"
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "the second run: exit code $RC"
-    check_installed_package "$SAMPLE/package"
-    check_one_of_each "after the second run"
-    version=$(installed_version)
-    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
-    check_uninstalled_fully
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
   killed_during_copy)
     # Ended while it copies the package's files: the next run installs beside the partial
     # version folder, and removes it.
     before=$(snapshot)
+    KILL_INSTALLER=$SAMPLE/VelumSetup.exe
     KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
     copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
     kill_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "the second run: exit code $RC"
-    check_installed_package "$SAMPLE/package"
-    [ "$(find "$INSTALLED" -mindepth 1 -maxdepth 1 -type d -name '1.0.*' | wc -l)" = 1 ] ||
-      fail "version folders after the second run: $(ls "$INSTALLED")"
-    check_one_of_each "after the second run"
-    version=$(installed_version)
-    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
-    check_uninstalled_fully
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
   killed_during_switch)
-    # v1 installed; the upgrade to v2 ends (a power cut) while it waits for a component,
-    # after the old record and the root files were set aside: running v2 again and
-    # uninstalling leaves no set-aside copy and no version folder.
+    # v1 installed; the upgrade to v2 ends after the old record and the root files were
+    # set aside: running v2 again and uninstalling leaves no set-aside copy behind.
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "install: exit code $RC"
-    mkdir -p "$LOGS/comp"
-    sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
-    programs="$PREFIX/drive_c/users/root/Temp/programs.log"
-    held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
-    KILL_INSTALLER=$SAMPLE_V2/VelumSetup.exe
-    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
-    VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
-      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+    kill_at_component "$SAMPLE_V2/VelumSetup.exe"
     echo "set aside at the kill:" $(cd "$INSTALLED" && find . -name '*.old')
     [ -n "$(find "$INSTALLED" -name '*.old')" ] || fail "nothing was set aside at the kill"
-    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "the second upgrade: exit code $RC"
-    check_installed_package "$SAMPLE_V2/package"
-    check_one_of_each "after the second upgrade"
-    left=$(cd "$INSTALLED" && find . -name '*.old')
-    [ -z "$left" ] || fail "set-aside copies left after the second upgrade: $left"
-    version=$(installed_version)
-    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
-    check_uninstalled_fully
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   disk_full)
     # An install folder on a drive too small for the package (an 8 MB tmpfs mapped as
