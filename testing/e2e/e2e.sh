@@ -335,6 +335,40 @@ case $CASE in
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     check_uninstalled "$version"
     ;;
+  record_names_outside)
+    # The record is a file a user can write; an upgrade and an uninstallation (which may
+    # run as an administrator) delete what it names. Names that leave the install folder
+    # are skipped: the file they name stays, whether the upgrade reads the record as the
+    # previous version's or the uninstallation as the installed one's.
+    outside_names() {
+      python3 - "$INSTALLED/installation_status.xml" <<'PY' || fail "could not edit the record"
+import sys
+path = sys.argv[1]
+text = open(path, encoding='utf-8').read()
+assert text.count('</files>') == 1
+text = text.replace('</files>', '<file>..\\..\\outside.txt</file><file>C:\\outside.txt</file></files>')
+if '</root_files>' in text:
+    text = text.replace('</root_files>', '<file>..\\outside.txt</file></root_files>')
+open(path, 'w', encoding='utf-8').write(text)
+PY
+    }
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    echo outside > "$PREFIX/drive_c/outside.txt"
+    outside_names
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "upgrade: exit code $RC"
+    [ "$(cat "$PREFIX/drive_c/outside.txt" 2> /dev/null)" = outside ] || fail "the upgrade deleted C:\\outside.txt"
+    echo outside > "$PREFIX/drive_c/outside.txt"
+    outside_names
+    version=$(installed_version)
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    [ "$(cat "$PREFIX/drive_c/outside.txt" 2> /dev/null)" = outside ] || fail "the uninstallation deleted C:\\outside.txt"
+    check_uninstalled "$version"
+    grep -qF 'Skipping a file of the installation record that is not below the install folder: ..\..\outside.txt' \
+      "$LOGS"/*.log || fail "no skipped name logged"
+    ;;
   wizard_install)
     # The launcher that the installation starts at its end stands still until the driver
     # has seen the progress page; the named events live in the case's own prefix.
@@ -642,14 +676,17 @@ PY
       net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
       net_redirect_disallowed)
         config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
-      # Partner files whose names reach out of the package folder: refused, never
-      # fetched; the package itself installs.
+      # Partner files whose names reach out of the package folder, or would replace the
+      # package's own installer (served, with its right checksum, another installer):
+      # refused, never fetched; the package itself installs unchanged.
       net_hostile_filename)
         config='{"download_address": {"components": [
           {"type": "partner_content", "location": "{base}/p1", "archive": 0, "checksum": "00",
            "filename": "..\\..\\escaped_by_e2e.txt"},
           {"type": "partner_content", "location": "{base}/p2", "archive": 0, "checksum": "00",
-           "filename": "C:\\escaped_by_e2e.txt"}]}}' ;;
+           "filename": "C:\\escaped_by_e2e.txt"},
+          {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
+           "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "installer.exe"}]}}' ;;
       # Every request through a proxy that wants credentials nobody gives.
       net_proxy_407) proxy=yes ;;
       # A "package" that is no installer: it prints nothing for "--internal-version".
@@ -710,8 +747,9 @@ for line in open(sys.argv[1]):
         net_cut_then_resume | net_range_ignored)
           grep -q '^GET /VelumSetup.exe bytes=300000-' <<< "$requests" || fail "the download did not resume" ;;
         net_hostile_filename)
-          [ "$(cat "$LOGS"/*.log | grep -c 'Refusing additional file name')" = 2 ] || fail "the names were not refused"
+          [ "$(cat "$LOGS"/*.log | grep -c 'Refusing additional file name')" = 3 ] || fail "the names were not refused"
           ! grep -q '^GET /p[12]' <<< "$requests" || fail "a refused file was fetched"
+          [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" = 1 ] || fail "the package was fetched again"
           escaped=$(find "$PREFIX" -name escaped_by_e2e.txt)
           [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)

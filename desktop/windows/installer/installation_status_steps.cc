@@ -117,7 +117,8 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
     std::unique_ptr<InstallLog> record;
     InstallLogReader reader;
     reader.ParseFile(&record, path, SOURCE_OLD_STATUS);
-    if (!record) {
+    // A record that named paths outside the install folder is not trusted with the rest.
+    if (!record || record->damaged) {
       VLOG(1) << "Found invalid old status file: " << path.AsUTF8();
       continue;
     }

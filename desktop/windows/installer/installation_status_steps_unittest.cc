@@ -167,6 +167,27 @@ TEST_F(InstallationStatusStepsTest, AFileInUseKeepsItsVersionOnUpgradeOnly) {
   }
 }
 
+// An old record (a file a user can write) named files outside the install folder, and
+// the upgrade or the uninstallation deleted them.
+TEST_F(InstallationStatusStepsTest, AnOldRecordNamingOutsideFilesIsKeptWithItsFiles) {
+  const base::FilePath outside = scratch_.path().Append(L"outside.txt");
+  for (bool uninstall : {false, true}) {
+    SCOPED_TRACE(uninstall ? "uninstall" : "upgrade");
+    base::DeleteFile(folder_, true);
+    ASSERT_TRUE(base::CreateDirectory(folder_));
+    InstallLog current(SOURCE_INSTALLER);
+    current.subfolder = L"1.0";
+    ASSERT_TRUE(InstallLogWriter().WriteFile(current, folder_.Append(L"installation_status.xml")));
+    UseSettings(uninstall);
+    MakeOldVersion(L"0.9", {L"velum.exe", L"..\\..\\outside.txt"}, 100);
+    ASSERT_TRUE(base::PathExists(outside));
+    EXPECT_EQ(StepResult::STATUS_OK, RemoveInstalledFilesStep(&context_).Run(0).status);
+    EXPECT_TRUE(base::PathExists(outside));
+    EXPECT_TRUE(base::PathExists(folder_.Append(L"0.9\\velum.exe")));
+    EXPECT_EQ(1u, OldStatusNames().size());
+  }
+}
+
 TEST_F(InstallationStatusStepsTest, WritesTheRecordAndRemovesOldRootFiles) {
   ASSERT_TRUE(base::CreateDirectory(folder_));
   context_.install_log.version = "2.0";
