@@ -10,7 +10,9 @@
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/file_step.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -88,6 +90,16 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
   return StepResult();
 }
 
+namespace {
+
+// Each version's executable has rules of its own; only an administrator may change them.
+void RemoveOldFirewallRules(const base::FilePath& install_folder, const InstallLog& record) {
+  if (!GetInstallerSystem().is_user_admin()) return;
+  CreateFirewallRules(GetProductExecutablePath(install_folder, record.subfolder), true);
+}
+
+}  // namespace
+
 RemoveInstalledFilesStep::RemoveInstalledFilesStep(InstallationContext* context)
     : context_(context) {}
 
@@ -126,6 +138,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
         break;
       }
     }
+    RemoveOldFirewallRules(install_folder, *record);
     if (!kept) {
       VLOG(1) << "Deleting " << path.AsUTF8();
       if (!base::DeleteFile(path, false)) LOG(WARNING) << "Failed deleting " << path.AsUTF8();

@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/installer_system_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -116,6 +117,27 @@ TEST_F(InstallationStatusStepsTest, RemovesOldVersionsAndTheirRecords) {
   EXPECT_FALSE(base::PathExists(folder_.Append(L"0.8")));
   EXPECT_FALSE(base::PathExists(folder_.Append(L"0.9")));
   EXPECT_EQ((std::vector<std::wstring>{L"broken.xml.1", L"notes.txt"}), OldStatusNames());
+}
+
+// Upgrades as administrator left one set of firewall rules behind per old version.
+TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewallRules) {
+  for (bool admin : {false, true}) {
+    SCOPED_TRACE(admin ? "administrator" : "user");
+    base::DeleteFile(folder_, true);
+    testing::FakeInstallerSystem system;
+    system.admin = admin;
+    system.Install();
+    UseSettings(false);
+    MakeOldVersion(L"0.8", {L"velum.exe"}, 100);
+    MakeOldVersion(L"0.9", {L"velum.exe"}, 200);
+    EXPECT_EQ(StepResult::STATUS_OK, RemoveInstalledFilesStep(&context_).Run(0).status);
+    std::vector<std::pair<base::FilePath, bool>> expected;
+    if (admin) {
+      expected = {{folder_.Append(L"0.8\\velum.exe"), true},
+                  {folder_.Append(L"0.9\\velum.exe"), true}};
+    }
+    EXPECT_EQ(expected, system.firewall_calls);
+  }
 }
 
 TEST_F(InstallationStatusStepsTest, AFileInUseKeepsItsVersionOnUpgradeOnly) {
