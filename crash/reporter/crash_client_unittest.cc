@@ -83,6 +83,15 @@ TEST_F(CrashClientConnectTest, ConnectsToAReporterAndWrapsWindowProcedures) {
 }
 
 TEST_F(CrashClientConnectTest, WithoutARegistrationThereIsNoHandler) {
+  // A reply that refuses, or whose handle values name nothing here: the registration
+  // fails, and no value is closed (closing one would stop this process).
+  for (const char* mode : {"zero-id", "garbage", "one-zero"}) {
+    TestReporter reporter(mode, Path(L"report.txt"));
+    ASSERT_NE(0u, reporter.pid());
+    internal::ConnectCrashReporterTo(reporter.pid());
+    EXPECT_EQ(nullptr, internal::GetCrashHandler()) << mode;
+    internal::ResetCrashClientForTesting();
+  }
   TestReporter reporter("zero-id", Path(L"report.txt"));
   ASSERT_NE(0u, reporter.pid());
   internal::ConnectCrashReporterTo(reporter.pid());

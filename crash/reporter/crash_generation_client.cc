@@ -82,13 +82,19 @@ bool CrashGenerationClient::Register() {
   // Only a result carries handles duplicated into this process; anything else is not
   // ours to close.
   if (reply.tag != kCrashPipeRegisterResult) return false;
+  // The values are the server's word: owning (and so closing) one that is not a live
+  // handle of this process would stop the process, or close one of its own handles.
+  const uint64_t values[] = {reply.dump_request_event, reply.dump_done_event,
+                             reply.server_alive_mutex};
+  for (uint64_t value : values) {
+    DWORD flags = 0;
+    if (value == 0 || !GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+      return false;
+  }
+  if (reply.id == 0) return false;
   base::ScopedHandle request_event(reinterpret_cast<HANDLE>(reply.dump_request_event));
   base::ScopedHandle done_event(reinterpret_cast<HANDLE>(reply.dump_done_event));
   base::ScopedHandle alive_mutex(reinterpret_cast<HANDLE>(reply.server_alive_mutex));
-  if (reply.id == 0 || !request_event.IsValid() || !done_event.IsValid() ||
-      !alive_mutex.IsValid()) {
-    return false;
-  }
   CrashPipeMessage ack = {};
   ack.tag = kCrashPipeRegisterAck;
   DWORD written = 0;
