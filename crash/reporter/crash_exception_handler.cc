@@ -38,7 +38,6 @@ typedef RPC_STATUS(RPC_ENTRY* UuidCreateFunction)(UUID*);
 std::vector<CrashExceptionHandler*>* g_handler_stack = nullptr;
 LONG g_handler_depth = 0;
 CRITICAL_SECTION g_handler_stack_lock;
-volatile LONG g_live_handlers = 0;
 
 bool IsDebugException(DWORD code) {
   return code == kExceptionBreakpoint || code == kExceptionSingleStep ||
@@ -171,8 +170,16 @@ void CrashExceptionHandler::Initialize(const std::wstring& dump_folder, FilterCa
   handler_types_ = handler_types;
   dump_type_ = dump_type;
   InitializeCriticalSection(&request_lock_);
-  if (InterlockedIncrement(&g_live_handlers) == 1)
-    InitializeCriticalSection(&g_handler_stack_lock);
+  // Made once for the process and never deleted: counting live handlers to create and
+  // delete it lets a handler constructed on another thread meanwhile use it half made.
+  static INIT_ONCE stack_lock_once = INIT_ONCE_STATIC_INIT;
+  InitOnceExecuteOnce(
+      &stack_lock_once,
+      [](INIT_ONCE*, void*, void**) -> BOOL {
+        InitializeCriticalSection(&g_handler_stack_lock);
+        return TRUE;
+      },
+      nullptr, nullptr);
 
   if (client && client->Register()) client_ = std::move(client);
 
@@ -235,14 +242,15 @@ CrashExceptionHandler::~CrashExceptionHandler() {
   if (handler_thread_.IsValid()) {
     shutting_down_ = true;
     ReleaseSemaphore(request_semaphore_.Get(), 1, nullptr);
-    WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopWaitMs);
+    // A thread still inside dbghelp after the wait keeps the library: it stays loaded.
+    if (WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopWaitMs) != WAIT_OBJECT_0) {
+      (void)dbghelp_.Take();
+      (void)rpcrt4_.Take();
+    }
   }
-  // After the thread: it may be inside dbghelp.
   dbghelp_.Reset();
   rpcrt4_.Reset();
   DeleteCriticalSection(&request_lock_);
-  if (InterlockedDecrement(&g_live_handlers) == 0)
-    DeleteCriticalSection(&g_handler_stack_lock);
 }
 
 void CrashExceptionHandler::RestorePreviousHandlers() {

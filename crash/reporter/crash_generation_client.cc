@@ -45,7 +45,9 @@ base::ScopedHandle CrashGenerationClient::Connect() {
                          SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (pipe.IsValid() || GetLastError() != ERROR_PIPE_BUSY || attempt == kConnectAttempts)
       break;
-    if (!WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs)) break;
+    // A wait that fails or times out still gets the second attempt: the pipe may have
+    // freed up just as the wait gave up.
+    WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs);
   }
   if (!pipe.IsValid()) return pipe;
   DWORD mode = PIPE_READMODE_MESSAGE;
