@@ -132,6 +132,13 @@ struct FindHandleTraits {
 };
 typedef ScopedGeneric<HANDLE, FindHandleTraits> ScopedFindHandle;
 
+// A FindFirstChangeNotification handle, closed with FindCloseChangeNotification.
+struct FindChangeHandleTraits {
+  static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE handle) { FindCloseChangeNotification(handle); }
+};
+typedef ScopedGeneric<HANDLE, FindChangeHandleTraits> ScopedFindChangeHandle;
+
 // A SID from AllocateAndInitializeSid, freed with FreeSid.
 struct SidTraits {
   static PSID InvalidValue() { return nullptr; }
