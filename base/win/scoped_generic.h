@@ -219,6 +219,13 @@ struct IconTraits {
 };
 typedef ScopedGeneric<HICON, IconTraits> ScopedIcon;
 
+// A hook from SetWindowsHookEx, removed with UnhookWindowsHookEx.
+struct HookTraits {
+  static HHOOK InvalidValue() { return nullptr; }
+  static void Free(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+typedef ScopedGeneric<HHOOK, HookTraits> ScopedHook;
+
 // A movable or fixed block from GlobalAlloc, freed with GlobalFree.
 struct GlobalAllocTraits {
   static HGLOBAL InvalidValue() { return nullptr; }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 
@@ -40,8 +41,8 @@ int CALLBACK SelectStartFolder(HWND browser, UINT message, LPARAM, LPARAM data) 
 // The file-system path of a folder the shell's browser returned; empty when it has none.
 std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
   std::wstring chosen;
-  IShellFolder* desktop = nullptr;
-  if (SUCCEEDED(SHGetDesktopFolder(&desktop))) {
+  Microsoft::WRL::ComPtr<IShellFolder> desktop;
+  if (SUCCEEDED(SHGetDesktopFolder(desktop.GetAddressOf()))) {
     STRRET name = {};
     wchar_t* parsed = nullptr;
     if (SUCCEEDED(desktop->GetDisplayNameOf(folder, SHGDN_FORPARSING, &name)) &&
@@ -49,7 +50,6 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
       const base::ScopedCoTaskMem<wchar_t> owned(parsed);
       chosen = owned.Get();
     }
-    desktop->Release();
   }
   if (chosen.empty()) {
     wchar_t path[MAX_PATH] = {};

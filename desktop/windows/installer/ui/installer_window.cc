@@ -107,10 +107,11 @@ int SystemMessageBox(HWND owner, const std::wstring& text, const std::wstring& c
   HHOOK previous = g_message_box_hook;
   HWND previous_box = g_message_box;
   g_message_box = nullptr;
-  g_message_box_hook =
-      SetWindowsHookExW(WH_CBT, RenameMessageBoxButtons, nullptr, GetCurrentThreadId());
+  base::ScopedHook hook(
+      SetWindowsHookExW(WH_CBT, RenameMessageBoxButtons, nullptr, GetCurrentThreadId()));
+  g_message_box_hook = hook.Get();
   int result = MessageBoxW(owner, text.c_str(), caption.c_str(), type);
-  if (g_message_box_hook) UnhookWindowsHookEx(g_message_box_hook);
+  hook.Reset();
   g_message_box_hook = previous;
   g_message_box = previous_box;
   return result;

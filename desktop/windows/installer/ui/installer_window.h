@@ -2,7 +2,9 @@
 // options panel (138). Six pages are shown by switching control visibility. The window
 // reflects the Settings (it observes them), edits them through their setters, reports
 // the user's decisions to its delegates and records the page sequence and the user's
-// navigation under "ui.page_sequence" of its statistics node.
+// navigation under "ui.page_sequence" of its statistics node. The settings-bound
+// controls are InstallerOptionsPanel's, the drawing InstallerWindowPainter's; what the
+// settings cannot tell, the owner answers when it makes the window.
 //
 //   std::unique_ptr<InstallerWindow> window = InstallerWindow::Create(
 //       settings, stats->Clone(), /*run_immediately=*/false, answers);
@@ -16,7 +18,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
