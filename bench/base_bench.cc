@@ -115,7 +115,7 @@ std::string JsonDocument(size_t size) {
 // Extracts |archive| into |folder| through the installer's own extractor; returns the
 // bytes written, or 0 on any failure.
 uint64_t ExtractAll(const base::FilePath& archive, const base::FilePath& folder) {
-  base::DeleteFile(folder, true);
+  base::DeleteFileBestEffort(folder, true);
   installer::LzmaUtil extractor;
   if (extractor.Open(archive) != 0 || extractor.ExtractArchiveTo(folder, nullptr) != 0)
     return 0;
@@ -291,7 +291,7 @@ void Bench7z() {
     Measure(base::StringPrintf("7z extract %s to disk (output)", name.c_str()).c_str(),
             extracted, true, [&] { g_sink = ExtractAll(archive, out); });
   }
-  base::DeleteFile(out, true);
+  base::DeleteFileBestEffort(out, true);
 }
 
 // Whole-file rewrites through the important file writer: its one rename over the target
@@ -303,7 +303,7 @@ void BenchImportantFileWriter() {
     return;
   }
   folder = folder.Append(L"velum_bench_writer");
-  base::DeleteFile(folder, true);
+  base::DeleteFileBestEffort(folder, true);
   if (!base::CreateDirectory(folder)) {
     std::printf("important file writer: no folder\n");
     return;
@@ -322,7 +322,7 @@ void BenchImportantFileWriter() {
     }
   }
   base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
-  base::DeleteFile(folder, true);
+  base::DeleteFileBestEffort(folder, true);
 }
 
 void BenchMessageLoop() {

@@ -3,7 +3,9 @@
 # of a configured build tree. clang parses them as the mingw-w64 target with the cross
 # compiler's C++ headers.
 #
-#   tools/run-clang-tidy.sh [build dir] [files...]   default: out/build, every product and test file
+#   tools/run-clang-tidy.sh [build dir] [files...]   default: out/build, every product file
+# Exits non-zero on any finding (.clang-tidy makes every warning an error). JOBS sets the
+# parallel clang-tidy processes (default: the processor count).
 set -euo pipefail
 REPO=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 BUILD=${1:-$REPO/out/build}
@@ -15,7 +17,8 @@ ARGS=(--quiet -p "$BUILD" --extra-arg=--target=x86_64-w64-mingw32
       --extra-arg=-Wno-unknown-warning-option)
 if [ $# -eq 0 ]; then
   mapfile -t files < <(cd "$REPO" && git ls-files 'base/*.cc' 'crypto/*.cc' 'components/*.cc' \
-                         'desktop/*.cc' 'crash/*.cc' | grep -v '_test_dll\.cc$')
+                         'desktop/*.cc' 'crash/*.cc' |
+                         grep -Ev '(_unittest|_test_util|_test_helper|_test_dll)\.cc$')
   set -- "${files[@]/#/$REPO/}"
 fi
-printf '%s\n' "$@" | xargs -P "${JOBS:-3}" -n 4 clang-tidy "${ARGS[@]}"
+printf '%s\n' "$@" | xargs -P "${JOBS:-$(nproc)}" -n 4 clang-tidy "${ARGS[@]}"

@@ -81,7 +81,7 @@ class File {
   // A path with a ".." component is refused with FILE_ERROR_ACCESS_DENIED.
   void Initialize(const FilePath& path, uint32_t flags);
 
-  bool IsValid() const;
+  [[nodiscard]] bool IsValid() const;
   HANDLE GetPlatformFile() const { return handle_.Get(); }
   void Close();
 
@@ -90,14 +90,14 @@ class File {
   bool async() const { return async_; }
 
   // The new position, or -1.
-  int64_t Seek(Whence whence, int64_t offset);
+  [[nodiscard]] int64_t Seek(Whence whence, int64_t offset);
   // Bytes read, 0 at the end of the file, -1 on error or for a negative size.
-  int ReadAtCurrentPos(char* data, int size);
+  [[nodiscard]] int ReadAtCurrentPos(char* data, int size);
   // Writes at |offset|, not at the current position. Bytes written, or -1.
-  int Write(int64_t offset, const char* data, int size);
-  int64_t GetLength();
-  bool SetLength(int64_t length);
-  bool GetInfo(Info* info);
+  [[nodiscard]] int Write(int64_t offset, const char* data, int size);
+  [[nodiscard]] int64_t GetLength();
+  [[nodiscard]] bool SetLength(int64_t length);
+  [[nodiscard]] bool GetInfo(Info* info);
   // Locks the whole possible range; a file error code.
   int32_t Lock();
 

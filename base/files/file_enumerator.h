@@ -21,7 +21,7 @@ class FileEnumerator {
   // The find data of the current entry.
   struct FileInfo {
     FileInfo();
-    bool IsDirectory() const;
+    [[nodiscard]] bool IsDirectory() const;
     WIN32_FIND_DATAW find_data;
   };
 
@@ -48,7 +48,7 @@ class FileEnumerator {
   FileInfo GetInfo() const;
 
  private:
-  bool ShouldSkip(const wchar_t* name) const;
+  [[nodiscard]] bool ShouldSkip(const wchar_t* name) const;
 
   bool has_find_data_ = false;
   WIN32_FIND_DATAW find_data_;

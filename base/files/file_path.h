@@ -31,7 +31,7 @@ class FilePath {
   FilePath& operator=(FilePath&& other) noexcept;
   ~FilePath();
 
-  static bool IsSeparator(CharType c);
+  [[nodiscard]] static bool IsSeparator(CharType c);
   static FilePath FromUTF8(StringPiece utf8);
 
   const StringType& value() const { return path_; }
@@ -45,7 +45,7 @@ class FilePath {
   bool operator<(const FilePath& other) const { return path_ < other.path_; }
 
   // -1, 0 or 1 after upper-casing every unit the way Windows does (CharUpperW).
-  static int CompareIgnoreCase(StringPiece16 a, StringPiece16 b);
+  [[nodiscard]] static int CompareIgnoreCase(StringPiece16 a, StringPiece16 b);
 
   std::string AsUTF8() const;
   // The text as bytes when it is pure ASCII, else empty.
@@ -66,19 +66,19 @@ class FilePath {
 
   // Drive ("C:"), root separator(s), then each component.
   void GetComponents(std::vector<StringType>* components) const;
-  bool IsParent(const FilePath& child) const;
+  [[nodiscard]] bool IsParent(const FilePath& child) const;
   // When this is a parent of `child`, appends the rest of `child` to *path (if given).
-  bool AppendRelativePath(const FilePath& child, FilePath* path) const;
+  [[nodiscard]] bool AppendRelativePath(const FilePath& child, FilePath* path) const;
 
   // An absolute component is appended like any other, not refused.
   FilePath Append(StringPiece16 component) const;
   FilePath Append(const FilePath& component) const;
   FilePath AppendASCII(StringPiece component) const;
 
-  bool IsAbsolute() const;
+  [[nodiscard]] bool IsAbsolute() const;
   // True when a component is ".." (also when padded with dots, spaces or line breaks,
   // which Windows drops).
-  bool ReferencesParent() const;
+  [[nodiscard]] bool ReferencesParent() const;
 
  private:
   void StripTrailingSeparatorsInternal();

@@ -164,6 +164,11 @@ bool DeleteFile(const FilePath& path, bool recursive) {
   return ::DeleteFileW(path.value().c_str()) != FALSE;
 }
 
+void DeleteFileBestEffort(const FilePath& path, bool recursive) {
+  if (!DeleteFile(path, recursive))
+    VLOG(1) << "Leaving " << WideToUTF8(path.value()) << " behind: " << ::GetLastError();
+}
+
 bool DeleteFileRecursive(const FilePath& directory, const std::wstring& pattern,
                          bool recursive) {
   FileEnumerator entries(directory, false, FileEnumerator::FILES | FileEnumerator::DIRECTORIES,

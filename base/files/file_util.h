@@ -18,10 +18,10 @@
 
 namespace base {
 
-bool PathExists(const FilePath& path);
-bool DirectoryExists(const FilePath& path);
+[[nodiscard]] bool PathExists(const FilePath& path);
+[[nodiscard]] bool DirectoryExists(const FilePath& path);
 // True when a file can be added to |directory|.
-bool PathIsWritable(const FilePath& directory);
+[[nodiscard]] bool PathIsWritable(const FilePath& directory);
 
 // The temporary folder without trailing separators.
 [[nodiscard]] bool GetTempDir(FilePath* path);
@@ -33,13 +33,16 @@ FilePath MakeAbsoluteFilePath(const FilePath& path);
 
 // Creates |path| and every missing parent; refuses a path of MAX_PATH characters or more.
 // |error| (may be null) receives a file error code (base/files/file.h) on failure.
-bool CreateDirectoryAndGetError(const FilePath& path, int32_t* error);
-bool CreateDirectory(const FilePath& path);
+[[nodiscard]] bool CreateDirectoryAndGetError(const FilePath& path, int32_t* error);
+[[nodiscard]] bool CreateDirectory(const FilePath& path);
 
 // Deletes a file, or a directory (with its contents when |recursive|). A missing path
 // is success. A base name with "*" or "?" deletes the matches in its directory. A
 // junction or directory link is removed itself; what it points to is never touched.
-bool DeleteFile(const FilePath& path, bool recursive);
+[[nodiscard]] bool DeleteFile(const FilePath& path, bool recursive);
+// DeleteFile for clean-up whose failure harms nothing (a leftover temporary, a partial
+// download that the next run replaces): a failure is only logged at verbose level.
+void DeleteFileBestEffort(const FilePath& path, bool recursive);
 // Deletes the entries of |directory| matching |pattern| (and, when |recursive|, the
 // matching subdirectories with their contents).
 [[nodiscard]] bool DeleteFileRecursive(const FilePath& directory,
@@ -61,7 +64,7 @@ bool DeleteFile(const FilePath& path, bool recursive);
 [[nodiscard]] bool ReplaceFile(const FilePath& from, const FilePath& to);
 
 // Reads the whole file into |contents| (may be null).
-bool ReadFileToString(const FilePath& path, std::string* contents);
+[[nodiscard]] bool ReadFileToString(const FilePath& path, std::string* contents);
 // As ReadFileToString, but false when the file holds more than |max_size| bytes;
 // |contents| then holds the first |max_size| bytes.
 [[nodiscard]] bool ReadFileToStringWithMaxSize(const FilePath& path,

@@ -25,7 +25,7 @@ class FileUtilTest : public ScratchDirTest {
     FileEnumerator all(root, FileEnumerator::FILES | FileEnumerator::DIRECTORIES);
     for (FilePath path = all.Next(); !path.empty(); path = all.Next()) {
       FilePath relative;
-      root.AppendRelativePath(path, &relative);
+      EXPECT_TRUE(root.AppendRelativePath(path, &relative));
       tree.push_back(relative.value() + (all.GetInfo().IsDirectory() ? L"\\" : L""));
     }
     std::sort(tree.begin(), tree.end());
@@ -82,7 +82,8 @@ TEST_F(FileUtilTest, RecursiveDeleteNeverEntersDirectoryLinks) {
 
   // Deleting the link itself leaves the target alone too.
   ASSERT_TRUE(MakeDirectoryLink(Path(L"link2"), Path(L"outside"), &error)) << error;
-  DeleteFile(Path(L"link2"), true);
+  // Wine cannot remove the link, as above; then the link is removed by hand below.
+  EXPECT_TRUE(DeleteFile(Path(L"link2"), true) || RunningUnderWine());
   EXPECT_TRUE(PathExists(Path(L"outside\\precious.txt")));
   if (PathExists(Path(L"link2"))) {
     EXPECT_TRUE(RemoveDirectoryLink(Path(L"link2")));

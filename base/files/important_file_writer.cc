@@ -128,7 +128,7 @@ void RecordTempFileFailure(ImportantFileWriter::TempFileFailure failure) {
 
 bool FailAndDelete(ImportantFileWriter::TempFileFailure failure, const FilePath& temp_file) {
   RecordTempFileFailure(failure);
-  DeleteFile(temp_file, false);
+  DeleteFileBestEffort(temp_file, false);
   return false;
 }
 

@@ -43,14 +43,14 @@ class ImportantFileWriter {
   class DataSerializer {
    public:
     // Fills |data| with what to write; false drops the write.
-    virtual bool SerializeData(std::string* data) = 0;
+    [[nodiscard]] virtual bool SerializeData(std::string* data) = 0;
 
    protected:
     ~DataSerializer() = default;
   };
 
   // The atomic write; false (with the target unchanged) when any step fails.
-  static bool WriteFileAtomically(const FilePath& path, StringPiece data);
+  [[nodiscard]] static bool WriteFileAtomically(const FilePath& path, StringPiece data);
 
   // A commit interval of 10 seconds.
   ImportantFileWriter(const FilePath& path, scoped_refptr<SequencedTaskRunner> task_runner);
@@ -62,7 +62,7 @@ class ImportantFileWriter {
   ImportantFileWriter& operator=(const ImportantFileWriter&) = delete;
 
   const FilePath& path() const { return path_; }
-  bool HasPendingWrite() const;
+  [[nodiscard]] bool HasPendingWrite() const;
 
   // Writes |data| on the task runner (here when the runner refuses), cancelling a
   // scheduled write. Data of 2^31 bytes or more cannot be written: the after-write

@@ -30,7 +30,7 @@ int FailureCount(ImportantFileWriter::TempFileFailure failure) {
 
 std::string ReadText(const FilePath& path) {
   std::string text;
-  ReadFileToString(path, &text);
+  EXPECT_TRUE(ReadFileToString(path, &text));
   return text;
 }
 
@@ -235,8 +235,9 @@ bool FailingReplace(const FilePath& from, const FilePath& to) {
   if (g_failures_left == 0)
     return ReplaceFile(from, to);
   --g_failures_left;
-  if (g_moves_target_away)
-    DeleteFile(to, false);
+  if (g_moves_target_away) {
+    EXPECT_TRUE(DeleteFile(to, false));
+  }
   return false;
 }
 
@@ -272,7 +273,7 @@ TEST_F(ImportantFileWriterTest, FailedReplaceNeverLosesBothCopies) {
       EXPECT_EQ("new", ReadText(scratch_.path().Append(files[0])));
     }
     for (const std::wstring& name : files)
-      DeleteFile(scratch_.path().Append(name), false);
+      EXPECT_TRUE(DeleteFile(scratch_.path().Append(name), false));
   }
 }
 

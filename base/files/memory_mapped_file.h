@@ -37,9 +37,9 @@ class MappedFile {
   // Opens and maps the whole file; false when a view is mapped already (nothing then
   // changes), when the file does not open, or when it is empty or longer than
   // kMaxLength.
-  bool Initialize(const FilePath& path, Access access);
+  [[nodiscard]] bool Initialize(const FilePath& path, Access access);
   // Maps the whole file this object already holds open.
-  bool MapRegion(Region region, Access access);
+  [[nodiscard]] bool MapRegion(Region region, Access access);
   // Unmaps and closes everything.
   void CloseHandles();
 

@@ -119,7 +119,7 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() {
-  if (!path_.empty()) DeleteFile(path_, true);
+  if (!path_.empty()) DeleteFileBestEffort(path_, true);
 }
 
 bool MakeDirectoryLink(const FilePath& link, const FilePath& target, std::string* error) {

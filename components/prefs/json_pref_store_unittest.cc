@@ -104,8 +104,8 @@ TEST_F(JsonPrefStoreTest, ReadErrors) {
       {"{broken", 1, false, "{broken"},
   };
   for (const auto& c : cases) {
-    base::DeleteFile(path_, false);
-    base::DeleteFile(path_.ReplaceExtension(L"bad"), false);
+    EXPECT_TRUE(base::DeleteFile(path_, false));
+    EXPECT_TRUE(base::DeleteFile(path_.ReplaceExtension(L"bad"), false));
     if (c.text) {
       ASSERT_TRUE(base::WriteTextFile(path_, c.text));
     }

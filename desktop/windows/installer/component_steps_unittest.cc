@@ -99,7 +99,7 @@ TEST_F(ComponentStepsTest, OnlyInstallersThatSucceedAreRecorded) {
   } cases[] = {{1, false}, {0, true}};  // the second run is an upgrade
   for (const auto& test : cases) {
     SCOPED_TRACE(test.exit_code);
-    base::DeleteFile(program_log_, false);
+    EXPECT_TRUE(base::DeleteFile(program_log_, false));
     SetProgramExitCode(test.exit_code);
     InstallWith(L"assistant:components");
     const std::string expected_line = "assistant_installer.exe --installfolder=" +
@@ -156,7 +156,7 @@ TEST_F(ComponentStepsTest, UninstallStartsEachRecordedUninstaller) {
   ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"suite")));
   ASSERT_TRUE(base::CopyFile(components_.Append(L"suite_installer.exe"),
                              install_folder_.Append(L"suite\\suite_installer.exe")));
-  base::DeleteFile(program_log_, false);
+  EXPECT_TRUE(base::DeleteFile(program_log_, false));
   InstallationRun run;
   run.uninstall = true;
   Run(&run);

@@ -15,7 +15,7 @@ bool InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
                        const base::FilePath& destination) {
   bool installed =
       transaction->Execute(std::make_unique<CopyFileOperation>(staging, destination));
-  base::DeleteFile(staging, false);
+  base::DeleteFileBestEffort(staging, false);
   return installed;
 }
 

@@ -91,8 +91,8 @@ TEST_F(FileStepsTest, OptionalFilesAreSkippedWhenMissingOrUnusable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    base::DeleteFile(Package(L"pref_default_overrides"), false);
-    base::DeleteFile(Installed(L"pref_default_overrides"), false);
+    EXPECT_TRUE(base::DeleteFile(Package(L"pref_default_overrides"), false));
+    EXPECT_TRUE(base::DeleteFile(Installed(L"pref_default_overrides"), false));
     if (c.overrides) {
       ASSERT_TRUE(MakeFile(Package(L"pref_default_overrides"), c.overrides));
     }

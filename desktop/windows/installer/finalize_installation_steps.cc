@@ -84,7 +84,9 @@ StepResult SetupProtocolHandlersStep::Run(int32_t /*attempt*/) {
       base::CommandLine::ForCurrentProcess()->HasSwitch("parent-pid"))
     return StepResult();
   OsOperations* operations = context_->GetOsOperations();
-  if (operations) operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog());
+  // The browser works without its associations; the user can set them later.
+  if (operations && !operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog()))
+    LOG(WARNING) << "Going on with an incomplete default-browser set-up.";
   return StepResult();
 }
 

@@ -89,7 +89,7 @@ TEST_F(FinalizeInstallationTest, RegistersTheAutoupdateTaskAndLowersTheErrorCoun
                {"{}", "absent"}};
   for (const auto& test : cases) {
     SCOPED_TRACE(test.prefs);
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
     system_services_.scheduler = SchedulerRecord();
     WritePrefs(test.prefs);
     RunOk();
@@ -123,7 +123,7 @@ TEST_F(FinalizeInstallationTest, ASchedulerFailureKeepsTheErrorCount) {
     std::vector<std::string> calls_before_register;
   } cases[] = {{false, true, {}}, {true, false, {"init"}}, {true, true, {"init", "orphans"}}};
   for (const auto& test : cases) {
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
     system_services_.scheduler = SchedulerRecord();
     system_services_.has_scheduler = test.has_scheduler;
     system_services_.scheduler.init_succeeds = test.init;
@@ -142,7 +142,7 @@ TEST_F(FinalizeInstallationTest, ASchedulerFailureKeepsTheErrorCount) {
 TEST_F(FinalizeInstallationTest, CopyOnlyGetsNoTaskButAnAdministratorsFirewallRules) {
   for (bool admin : {false, true}) {
     SCOPED_TRACE(admin);
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
     system_services_.scheduler = SchedulerRecord();
     system_services_.firewall_calls.clear();
     system_services_.admin = admin;
@@ -167,11 +167,11 @@ TEST_F(FinalizeInstallationTest, TheLauncherStartsMaximizedOnlyOnAFirstInstallat
   RunOk({L"--launchvelum=1"});
   EXPECT_EQ((std::vector<std::string>{"launcher.exe --import-bookmarks=1 --start-maximized"}),
             LauncherLines());
-  base::DeleteFile(program_log_, false);
+  EXPECT_TRUE(base::DeleteFile(program_log_, false));
   UsePackage(CopyPackage(L"test_pkg_v2"));
   RunOk({L"--launchvelum=1"}, kV2);
   EXPECT_EQ((std::vector<std::string>{"launcher.exe --import-bookmarks=1"}), LauncherLines());
-  base::DeleteFile(program_log_, false);
+  EXPECT_TRUE(base::DeleteFile(program_log_, false));
   RunOk({L"--launchvelum=0"}, kV3);
   EXPECT_EQ(std::vector<std::string>{}, LauncherLines());
 }
@@ -224,7 +224,7 @@ TEST_F(FinalizeInstallationTest, ProtocolRegistrationNeedsTheRecordedAssociation
   AddProcessSwitch("register-velum-as-protocol-handler", L"ftp");
   for (const auto& test : cases) {
     SCOPED_TRACE(test.recorded_path);
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
     ASSERT_TRUE(base::CreateDirectory(install_folder_));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Clients");
     base::RegistryKey created(HKEY_CURRENT_USER, associations.c_str(), KEY_SET_VALUE);

@@ -56,7 +56,7 @@ StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   InstallLogWriter writer;
   if (!writer.WriteFile(*context_->GetInstallLog(), staging) ||
       !InstallStagedFile(context_->GetTransaction(), staging, path)) {
-    base::DeleteFile(staging, false);
+    base::DeleteFileBestEffort(staging, false);
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
                       "Failed saving the installation status");
   }

@@ -87,7 +87,7 @@ TEST_F(InstallationStatusStepsTest, PreservingMovesTheRecordOrTheLegacyRecordAsi
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file ? c.file : L"none");
-    base::DeleteFile(folder_, true);
+    EXPECT_TRUE(base::DeleteFile(folder_, true));
     ASSERT_TRUE(base::CreateDirectory(folder_));
     if (c.file) {
       ASSERT_TRUE(MakeFile(folder_.Append(c.file), "record"));
@@ -123,7 +123,7 @@ TEST_F(InstallationStatusStepsTest, RemovesOldVersionsAndTheirRecords) {
 TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewallRules) {
   for (bool admin : {false, true}) {
     SCOPED_TRACE(admin ? "administrator" : "user");
-    base::DeleteFile(folder_, true);
+    EXPECT_TRUE(base::DeleteFile(folder_, true));
     testing::FakeInstallerSystem system;
     system.admin = admin;
     system.Install();
@@ -143,7 +143,7 @@ TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewal
 TEST_F(InstallationStatusStepsTest, AFileInUseKeepsItsVersionOnUpgradeOnly) {
   for (bool uninstall : {false, true}) {
     SCOPED_TRACE(uninstall ? "uninstall" : "upgrade");
-    base::DeleteFile(folder_, true);
+    EXPECT_TRUE(base::DeleteFile(folder_, true));
     // An uninstallation needs an installation.
     ASSERT_TRUE(base::CreateDirectory(folder_));
     InstallLog current(SOURCE_INSTALLER);
@@ -173,7 +173,7 @@ TEST_F(InstallationStatusStepsTest, AnOldRecordNamingOutsideFilesIsKeptWithItsFi
   const base::FilePath outside = scratch_.path().Append(L"outside.txt");
   for (bool uninstall : {false, true}) {
     SCOPED_TRACE(uninstall ? "uninstall" : "upgrade");
-    base::DeleteFile(folder_, true);
+    EXPECT_TRUE(base::DeleteFile(folder_, true));
     ASSERT_TRUE(base::CreateDirectory(folder_));
     InstallLog current(SOURCE_INSTALLER);
     current.subfolder = L"1.0";

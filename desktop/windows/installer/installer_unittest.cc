@@ -261,7 +261,7 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
        },
        "Error(0,,No files in files list)"},
       {"missing files list",
-       [package](InstallationRun*) { base::DeleteFile(package.Append(L"files_list"), false); },
+       [package](InstallationRun*) { EXPECT_TRUE(base::DeleteFile(package.Append(L"files_list"), false)); },
        "Error(0,,Could not read files list)"},
       // Last: the file stays.
       {"install folder is a file",

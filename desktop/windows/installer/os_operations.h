@@ -14,12 +14,16 @@ class OsOperations {
   virtual ~OsOperations() = default;
   // Makes the browser the default as the settings ask, or registers its classes for
   // the current user. `record` (may be null) gives the kind of the new installation.
-  virtual void SetUpDefaultBrowser(const Settings& settings, const InstallLog* record) = 0;
+  // Returns false, after logging which part, when any part of the set-up failed; the
+  // other parts are still tried.
+  [[nodiscard]] virtual bool SetUpDefaultBrowser(const Settings& settings,
+                                                 const InstallLog* record) = 0;
 };
 
 class OsOperationsImpl : public OsOperations {
  public:
-  void SetUpDefaultBrowser(const Settings& settings, const InstallLog* record) override;
+  [[nodiscard]] bool SetUpDefaultBrowser(const Settings& settings,
+                                         const InstallLog* record) override;
 };
 
 // Tells every window and the shell that the browser registration changed.

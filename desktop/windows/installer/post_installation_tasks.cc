@@ -52,7 +52,8 @@ void UpdatePartnerContent(InstallationContext* context, const base::FilePath& pr
   bool updated = false;
   if (!base::PathExists(new_partner) && !base::PathExists(new_agent)) {
     updated = base::PathExists(profile_partner) && base::DeleteFile(profile_partner, false);
-    base::DeleteFile(profile_agent, false);
+    if (!base::DeleteFile(profile_agent, false))
+      LOG(WARNING) << "Could not remove " << profile_agent.AsUTF8();
     VLOG(1) << "Removing tracking ua file from the user profile";
   } else if (!base::PathExists(profile_partner) && !base::PathExists(profile_agent) &&
              base::IsFeatureEnabled(kPartnerContentFeature) && base::PathExists(new_partner)) {
@@ -99,7 +100,8 @@ void RunPostElevationTasks(InstallationContext* context) {
   Settings* settings = context->GetSettings();
   const bool uninstall = settings->operation() == Settings::OPERATION_UNINSTALL;
   OsOperations* operations = context->GetOsOperations();
-  if (!uninstall && operations) operations->SetUpDefaultBrowser(*settings, nullptr);
+  if (!uninstall && operations && !operations->SetUpDefaultBrowser(*settings, nullptr))
+    LOG(WARNING) << "Going on with an incomplete default-browser set-up.";
   const InstallLog* existing = settings->status().record();
   if (existing) {
     for (const InstallLog::Component& component : existing->components) {

@@ -24,8 +24,9 @@ namespace {
 class RecordingOsOperations : public OsOperations {
  public:
   explicit RecordingOsOperations(std::vector<std::string>* calls) : calls_(calls) {}
-  void SetUpDefaultBrowser(const Settings&, const InstallLog* record) override {
+  bool SetUpDefaultBrowser(const Settings&, const InstallLog* record) override {
     calls_->push_back(record ? "with record " + record->app_id : "without record");
+    return true;
   }
 
  private:
@@ -78,7 +79,7 @@ TEST_F(PostInstallationTasksTest, PostElevationTasksRunAsTheUser) {
   ASSERT_TRUE(base::CopyFile(scratch_.path().Append(L"package\\components\\suite_installer.exe"),
                              suite.Append(L"assistant_installer.exe")));
   ClearProcessSwitches();
-  base::DeleteFile(program_log_, false);
+  EXPECT_TRUE(base::DeleteFile(program_log_, false));
   os_calls_.clear();
   AddProcessSwitch("post-elevated-install-tasks");
   InstallationRun post = Request({L"--launchvelum=1"});

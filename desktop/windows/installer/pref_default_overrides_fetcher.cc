@@ -77,7 +77,8 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
                           std::move(writer),
                           std::unique_ptr<DownloadStatsObserver>(new DownloadStatsObserver))) {
     LOG(ERROR) << "Failed sending request for default prefs overrides";
-    base::DeleteFile(target_path_, false);
+    if (!base::DeleteFile(target_path_, false))
+      LOG(ERROR) << "Could not remove the partial " << target_path_.AsUTF8();
     base::Closure run = done_;
     done_.Reset();
     run.Run();
@@ -93,7 +94,8 @@ void PrefDefaultOverridesFetcher::OnDownloadDone() {
   if (downloader_->state() == WinInetDownloader::STATE_COMPLETED) {
     LOG(INFO) << "Default prefs overrides fetched successfully";
   } else {
-    base::DeleteFile(target_path_, false);
+    if (!base::DeleteFile(target_path_, false))
+      LOG(ERROR) << "Could not remove the partial " << target_path_.AsUTF8();
     LOG(ERROR) << "Failed fetching default prefs overrides";
   }
   base::Closure run = done_;

@@ -212,7 +212,7 @@ class RunInstallerTest : public base::ScratchDirTest {
   }
 
   void TearDown() override {
-    for (const base::FilePath& log : logs_) base::DeleteFile(log, false);
+    for (const base::FilePath& log : logs_) EXPECT_TRUE(base::DeleteFile(log, false));
     // The runs' crash reporters count their own crashes beside their dumps, in this
     // test's Temp (one crashing after its installer's end may come too late to be seen).
     crash_reporter::ExpectNoReporterCrash(Path(L"temp"), start_);

@@ -139,10 +139,18 @@ bool Settings::SetDeleteProfile(bool value) {
   return SetFlag(DELETE_PROFILE, value);
 }
 
-void Settings::SetEnableStats(bool value) { SetFlag(ENABLE_VELUM_STATS, value); }
+void Settings::SetFlagIfChangeable(int index, bool value) {
+  if (!SetFlag(index, value)) VLOG(1) << GetFlagName(index) << " left as it is: settings fixed";
+}
 
-void Settings::SetEnableInstallerStats(bool value) { SetFlag(ENABLE_INSTALLER_STATS, value); }
+void Settings::SetEnableStats(bool value) { SetFlagIfChangeable(ENABLE_VELUM_STATS, value); }
 
-void Settings::SetImportBrowserData(bool value) { SetFlag(IMPORT_BROWSER_DATA, value); }
+void Settings::SetEnableInstallerStats(bool value) {
+  SetFlagIfChangeable(ENABLE_INSTALLER_STATS, value);
+}
+
+void Settings::SetImportBrowserData(bool value) {
+  SetFlagIfChangeable(IMPORT_BROWSER_DATA, value);
+}
 
 }  // namespace installer

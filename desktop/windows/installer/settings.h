@@ -88,7 +88,7 @@ class Settings {
   // The flag's name as the settings log it; empty outside 0-17.
   static const char* GetFlagName(int index);
   // A present switch value: "yes"/"true" in any case, or a non-zero leading integer.
-  static bool ReadBooleanValue(base::StringPiece16 value);
+  [[nodiscard]] static bool ReadBooleanValue(base::StringPiece16 value);
 
   base::CommandLine ToCommandLine(bool elevated) const;
 
@@ -100,13 +100,13 @@ class Settings {
 
   // Moves to `folder` unless it is already the target (drive letter in any case).
   void SetInstallFolder(const base::FilePath& folder);
-  bool SetMode(int mode);
+  [[nodiscard]] bool SetMode(int mode);
   void SetInstallLanguage(const std::wstring& code);
-  bool SetFlag(int index, bool value);
-  bool SetCopyOnly(bool value);
-  bool SetAllUsers(bool value);
-  bool SetDefaultBrowser(bool value);
-  bool SetDeleteProfile(bool value);
+  [[nodiscard]] bool SetFlag(int index, bool value);
+  [[nodiscard]] bool SetCopyOnly(bool value);
+  [[nodiscard]] bool SetAllUsers(bool value);
+  [[nodiscard]] bool SetDefaultBrowser(bool value);
+  [[nodiscard]] bool SetDeleteProfile(bool value);
   void SetEnableStats(bool value);
   void SetEnableInstallerStats(bool value);
   void SetImportBrowserData(bool value);
@@ -142,6 +142,8 @@ class Settings {
  private:
   // Sets `flag` from `name` when present; returns whether it was present.
   bool ReadFlag(const char* name, int flag);
+  // SetFlag for the setters that are no-ops while the settings are fixed.
+  void SetFlagIfChangeable(int index, bool value);
   void ApplyCopyOnlyRule(bool copy_only);
   void LogFlags() const;
   void LogStatus() const;

@@ -99,7 +99,7 @@ void Settings::FromCommandLine() {
   if (command_line_->HasSwitch("profile-folder"))
     profile_folder_ = command_line_->GetSwitchValuePath("profile-folder");
   if (command_line_->HasSwitch("install-assistant") && !flags_[COPY_ONLY])
-    SetFlag(INSTALL_ASSISTANT, true);
+    SetFlagIfChangeable(INSTALL_ASSISTANT, true);
   if (command_line_->HasSwitch("niuid"))
     niuid_ = command_line_->GetSwitchValueASCII("niuid");
   if (command_line_->HasSwitch("medium"))

@@ -20,8 +20,8 @@ class SettingsPlatform {
  public:
   virtual ~SettingsPlatform() {}
   // With `use_linked_token`, a limited token whose elevated twin is an admin's counts.
-  virtual bool IsUserAdmin(bool use_linked_token) = 0;
-  virtual bool IsBeforeWindows7() = 0;
+  [[nodiscard]] virtual bool IsUserAdmin(bool use_linked_token) = 0;
+  [[nodiscard]] virtual bool IsBeforeWindows7() = 0;
   // The build's channel: 1 nightly, 2 developer, 3 next, 4 stable.
   virtual int32_t GetChannel() = 0;
   // The standard folder of an all-users or a current-user installation; may be empty
@@ -32,7 +32,7 @@ class SettingsPlatform {
   // One folder per suitable drive, best first.
   virtual std::vector<base::FilePath> GetStandaloneInstallPaths() = 0;
   // Whether two or more uninstall entries of this build's stream are registered.
-  virtual bool HasSeveralUninstallEntries() = 0;
+  [[nodiscard]] virtual bool HasSeveralUninstallEntries() = 0;
   // The folder of the installation this program belongs to.
   virtual base::FilePath GetInstalledProductFolder() = 0;
   // What is known about `folder` as an install target.
@@ -48,7 +48,7 @@ class SettingsPlatform {
   virtual std::wstring SelectSystemLanguage() { return std::wstring(); }
   virtual std::wstring SelectLanguage(const std::wstring& code) { return code; }
   // A uniform integer from 0 to 99, for sampling what goes into the statistics.
-  virtual int RandomPercent();
+  [[nodiscard]] virtual int RandomPercent();
 };
 
 // The real system.
@@ -67,7 +67,7 @@ struct StandaloneDrive {
   wchar_t letter;
   int rank;
 };
-int RankOfDriveType(UINT drive_type);
+[[nodiscard]] int RankOfDriveType(UINT drive_type);
 // The standalone folders ("X:\" + product name), best rank first in drive order; after
 // the first, drives ranked 5 or worse are left out.
 std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> drives,
@@ -76,12 +76,12 @@ std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> dr
 // Whether an uninstall subkey belongs to this product's `channel`: its name begins with
 // "Velum", its publisher with "Velum Software", and its display name is the product name,
 // a blank and a word naming the stream.
-bool IsUninstallEntryOfStream(const std::wstring& key_name, const std::wstring& publisher,
+[[nodiscard]] bool IsUninstallEntryOfStream(const std::wstring& key_name, const std::wstring& publisher,
                               const std::wstring& display_name,
                               const std::wstring& product_name, int32_t channel);
 // Counts the matching subkeys of `key_path` under `root` in `view` into `*found`, stopping
 // at two; returns whether two have been found.
-bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
+[[nodiscard]] bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
                            const std::wstring& product_name, int32_t channel, int* found);
 
 }  // namespace installer

@@ -88,7 +88,7 @@ class ShortcutStepsTest : public InstallerTest {
   // The lines the pinning helper wrote, each the shortcut it was given.
   std::vector<std::string> Pinned() {
     std::string text;
-    base::ReadFileToString(program_log_, &text);
+    EXPECT_TRUE(base::ReadFileToString(program_log_, &text));
     std::vector<std::string> pinned;
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
@@ -98,7 +98,7 @@ class ShortcutStepsTest : public InstallerTest {
     ResetPinned();
     return pinned;
   }
-  void ResetPinned() { base::DeleteFile(program_log_, false); }
+  void ResetPinned() { EXPECT_TRUE(base::DeleteFile(program_log_, false)); }
   // Back to a machine without the installation and its shortcuts.
   void RemoveEverything() {
     for (const base::FilePath& folder :
@@ -362,7 +362,7 @@ TEST_F(ShortcutStepsTest, UpgradePinsUnpinsOrLeavesThePin) {
       EXPECT_EQ(c.previous_pin_stays, base::PathExists(pin));
     }
     EXPECT_EQ(c.pinned_again || c.previous_pin_stays, Record()->pinned);
-    base::DeleteFile(pin, false);
+    EXPECT_TRUE(base::DeleteFile(pin, false));
   }
 }
 

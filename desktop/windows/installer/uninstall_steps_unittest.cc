@@ -245,7 +245,7 @@ TEST_F(UninstallStepsTest, RemovesTheTaskAndOffersTheSurveyUnlessSilentOrCopyOnl
       EXPECT_NE(std::wstring::npos,
                 command.find(L"?version=" + base::UTF8ToWide(GetProductVersion())));
     }
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
   }
 }
 
@@ -275,7 +275,7 @@ TEST_F(UninstallStepsTest, AProfileIsDeletedOnlyWhenItIsTheBrowsersOwn) {
     Run(&run);
     ASSERT_TRUE(run.succeeded);
     EXPECT_EQ(!test.deleted, base::PathExists(test.all_users.Append(L"other")));
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
   }
 }
 

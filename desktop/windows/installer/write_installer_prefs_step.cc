@@ -40,7 +40,8 @@ StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   // so that a failed installation leaves the earlier file as it was. The staging copy
   // starts from the earlier file to keep the keys this run does not set.
   base::FilePath staging = path.AddExtension(L"new");
-  base::DeleteFile(staging, false);
+  if (!base::DeleteFile(staging, false))
+    LOG(WARNING) << "Could not clear " << staging.AsUTF8() << "; keys of an earlier run may stay";
   if (base::PathExists(path) && !base::CopyFile(path, staging))
     LOG(WARNING) << "Could not copy " << path.AsUTF8();
   PrefsTaskPoolHolder* pool = GetPrefsTaskPool();

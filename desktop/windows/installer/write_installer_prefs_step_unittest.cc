@@ -94,7 +94,7 @@ TEST_F(WriteInstallerPrefsStepTest, TakesOnlyAStringWelcomePage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.include);
-    base::DeleteFile(Prefs(), false);
+    EXPECT_TRUE(base::DeleteFile(Prefs(), false));
     ASSERT_TRUE(MakeFile(context_.package_folder.Append(L"installer_prefs_include.json"),
                          c.include));
     std::string prefs = Write({});

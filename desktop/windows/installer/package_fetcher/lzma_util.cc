@@ -120,7 +120,7 @@ class EntryWriter {
   ~EntryWriter() {
     if (!file_.IsValid()) return;
     file_.Close();
-    base::DeleteFile(path_, false);
+    base::DeleteFileBestEffort(path_, false);
   }
   EntryWriter(const EntryWriter&) = delete;
   EntryWriter& operator=(const EntryWriter&) = delete;
@@ -169,7 +169,7 @@ class EntryWriter {
     if (::CloseHandle(file_.Take())) return 0;
     const DWORD error = ::GetLastError();
     LOG(ERROR) << "Error returned by CloseHandle: " << error;
-    base::DeleteFile(path_, false);
+    base::DeleteFileBestEffort(path_, false);
     *kind = LzmaUtil::ERROR_KIND_CLOSE;
     return error;
   }

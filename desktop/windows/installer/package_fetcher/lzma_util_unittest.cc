@@ -243,7 +243,7 @@ TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
     EXPECT_TRUE(log.Contains("Error returned by SzExtract: "));
     ExpectOnlyCompleteFiles(Path(L"out"));
     util.Close();
-    base::DeleteFile(Path(L"out"), true);
+    EXPECT_TRUE(base::DeleteFile(Path(L"out"), true));
   }
 }
 
@@ -308,7 +308,7 @@ TEST_F(LzmaUtilTest, EntriesOutsideTheDestinationAreRefused) {
     EXPECT_FALSE(base::PathExists(Path(L"deep\\text.txt")));
     EXPECT_FALSE(base::PathExists(base::FilePath(L"C:\\x\\text.txt")));
     util.Close();
-    base::DeleteFile(Path(L"deep"), true);
+    EXPECT_TRUE(base::DeleteFile(Path(L"deep"), true));
   }
 }
 

@@ -13,7 +13,7 @@ MappedFileAllocator::MappedFileAllocator(const base::FilePath& folder) {
   file_.Set(::CreateFileW(temp_path_.value().c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  if (!file_.IsValid()) base::DeleteFile(temp_path_, false);
+  if (!file_.IsValid()) base::DeleteFileBestEffort(temp_path_, false);
 }
 
 MappedFileAllocator::~MappedFileAllocator() {

@@ -120,11 +120,11 @@ PackageFetcherWorker::~PackageFetcherWorker() {
   if (downloader_->state() != WinInetDownloader::STATE_FAILED) downloader_->Stop();
   downloader_.reset();
   for (const base::FilePath& path : temporary_files_) {
-    base::DeleteFile(path, false);
-    base::DeleteFile(path.ReplaceExtension(L"7z"), false);
+    base::DeleteFileBestEffort(path, false);
+    base::DeleteFileBestEffort(path.ReplaceExtension(L"7z"), false);
   }
-  base::DeleteFile(package_folder_, true);
-  if (!suite_path_.empty()) base::DeleteFile(suite_path_.RemoveExtension(), true);
+  base::DeleteFileBestEffort(package_folder_, true);
+  if (!suite_path_.empty()) base::DeleteFileBestEffort(suite_path_.RemoveExtension(), true);
 }
 
 bool PackageFetcherWorker::CanRetry() {
@@ -353,7 +353,7 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive) {
   }
   base::MessageLoop::Current()->task_runner()->PostTask(
       FROM_HERE, base::Bind(&PackageFetcherWorker::OnArchiveUnpacked, weak_factory_.GetWeakPtr()));
-  base::DeleteFile(archive, false);
+  base::DeleteFileBestEffort(archive, false);
 }
 
 void PackageFetcherWorker::OnArchiveUnpacked() {
@@ -446,7 +446,7 @@ void PackageFetcherWorker::OnAdditionalFileDownloaded(const std::string& filenam
   if (downloader_->state() != WinInetDownloader::STATE_COMPLETED ||
       !CheckFileChecksum(downloaded, checksum, nullptr)) {
     LOG(ERROR) << "Failed downloading partner content";
-    base::DeleteFile(downloaded, false);
+    base::DeleteFileBestEffort(downloaded, false);
     int32_t tries_before = 0;
     {
       base::AutoLock hold(lock_);
@@ -518,7 +518,7 @@ bool PackageFetcherWorker::PlaceAdditionalFile(const base::FilePath& downloaded,
     LOG(ERROR) << "Component version didn't pass check";
     return false;
   }
-  base::DeleteFile(sfx, false);
+  base::DeleteFileBestEffort(sfx, false);
   return true;
 }
 

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 
@@ -106,8 +108,9 @@ bool IsCallerSid(PSID sid) {
 
 void DisableTakeOwnershipPrivilege() {
   base::ScopedHandle token;
-  if (OpenProcessTokenWith(TOKEN_ADJUST_PRIVILEGES, &token))
-    SetPrivilege(SE_TAKE_OWNERSHIP_NAME, false, std::move(token));
+  if (OpenProcessTokenWith(TOKEN_ADJUST_PRIVILEGES, &token) &&
+      !SetPrivilege(SE_TAKE_OWNERSHIP_NAME, false, std::move(token)))
+    LOG(WARNING) << "Could not drop the take-ownership privilege";
 }
 
 }  // namespace
@@ -297,6 +300,13 @@ bool RestoreSecurity(std::unique_ptr<SavedSecurity>* saved) {
                                     record.old_dacl());
   saved->reset();
   return result == ERROR_SUCCESS;
+}
+
+void RestoreSecurityIfSaved(std::unique_ptr<SavedSecurity>* saved) {
+  if (!saved || !*saved) return;
+  const std::wstring object_name = (*saved)->object_name();
+  if (!RestoreSecurity(saved))
+    LOG(WARNING) << "Could not give back the access rights of " << base::WideToUTF8(object_name);
 }
 
 bool GetCurrentUserName(std::wstring* name) {

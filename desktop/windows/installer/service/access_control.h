@@ -62,40 +62,43 @@ EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t tr
 
 // Whether the process token (or, with |use_linked_token| on Vista and later, the full
 // token behind a limited one) is a member of the Administrators group.
-bool IsUserAdmin(bool use_linked_token);
+[[nodiscard]] bool IsUserAdmin(bool use_linked_token);
 
 // False for an administrator; otherwise true for all users, and for a per-user
 // installation when the install folder is not writable.
-bool NeedsElevation(bool all_users, bool install_folder_writable);
+[[nodiscard]] bool NeedsElevation(bool all_users, bool install_folder_writable);
 
 // Whether the process token is granted |desired_access| on the object. False for object
 // types other than file and registry key.
-bool HasAccess(const std::wstring& object_name, uint32_t object_type, uint32_t desired_access);
+[[nodiscard]] bool HasAccess(const std::wstring& object_name, uint32_t object_type, uint32_t desired_access);
 
 // Enables or disables a privilege in |token|, which is closed in every case.
-bool SetPrivilege(const wchar_t* privilege_name, bool enable, base::ScopedHandle token);
+[[nodiscard]] bool SetPrivilege(const wchar_t* privilege_name, bool enable, base::ScopedHandle token);
 
 // Makes the Administrators group the object's owner (with SeTakeOwnershipPrivilege).
-bool TakeOwnership(const std::wstring& object_name, uint32_t object_type);
+[[nodiscard]] bool TakeOwnership(const std::wstring& object_name, uint32_t object_type);
 
 // Grants the current user |access_mask| (inherited by sub-containers and objects) and
 // removes those bits from the entries that deny them to the user. Unless |keep_nothing|,
 // the old DACL is kept in *saved for RestoreSecurity; any record held there before is
 // discarded first. |saved| may be null with |keep_nothing|.
-bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_type,
+[[nodiscard]] bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_type,
                               uint32_t access_mask, bool keep_nothing,
                               std::unique_ptr<SavedSecurity>* saved);
 
 // Writes the saved DACL back and frees the record; false when none is held or the write
 // failed.
-bool RestoreSecurity(std::unique_ptr<SavedSecurity>* saved);
+[[nodiscard]] bool RestoreSecurity(std::unique_ptr<SavedSecurity>* saved);
+// For destructors: writes back the DACL held in *saved, if any. A failure is logged, as
+// the object then keeps the rights this process granted itself.
+void RestoreSecurityIfSaved(std::unique_ptr<SavedSecurity>* saved);
 
-bool GetCurrentUserName(std::wstring* name);
+[[nodiscard]] bool GetCurrentUserName(std::wstring* name);
 // GetUserNameExW in |format| (an EXTENDED_NAME_FORMAT value).
-bool GetUserNameInFormat(std::wstring* name, uint32_t format);
-bool GetCurrentUserDisplayName(std::wstring* name);
+[[nodiscard]] bool GetUserNameInFormat(std::wstring* name, uint32_t format);
+[[nodiscard]] bool GetCurrentUserDisplayName(std::wstring* name);
 // "DOMAIN\user": the name that resolves to this account and no other.
-bool GetCurrentUserQualifiedName(std::wstring* name);
+[[nodiscard]] bool GetCurrentUserQualifiedName(std::wstring* name);
 
 // The named-object security calls, replaceable where the system lacks one (Wine answers
 // the 32-bit registry view with no descriptor at all).
@@ -103,11 +106,11 @@ class NamedSecurityInfo {
  public:
   virtual ~NamedSecurityInfo() = default;
   // As GetNamedSecurityInfoW; the descriptor is freed with LocalFree.
-  virtual DWORD Get(const std::wstring& object_name, uint32_t object_type,
+  [[nodiscard]] virtual DWORD Get(const std::wstring& object_name, uint32_t object_type,
                     SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
                     PSECURITY_DESCRIPTOR* descriptor) = 0;
   // As SetNamedSecurityInfoW.
-  virtual DWORD Set(const std::wstring& object_name, uint32_t object_type,
+  [[nodiscard]] virtual DWORD Set(const std::wstring& object_name, uint32_t object_type,
                     SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl) = 0;
 };
 

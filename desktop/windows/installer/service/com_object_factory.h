@@ -15,7 +15,7 @@ typedef std::function<HRESULT(REFCLSID clsid, DWORD class_context, REFIID iid, v
     ComObjectFactory;
 
 // CoCreateInstance without an outer object.
-HRESULT CreateSystemComObject(REFCLSID clsid, DWORD class_context, REFIID iid, void** object);
+[[nodiscard]] HRESULT CreateSystemComObject(REFCLSID clsid, DWORD class_context, REFIID iid, void** object);
 
 }  // namespace installer
 

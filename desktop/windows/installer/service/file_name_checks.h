@@ -10,7 +10,7 @@ namespace installer {
 // True for a name that Windows opens as a device in any folder: CON, PRN, AUX, NUL,
 // COM0-9, LPT0-9 (also with the superscript digits 1, 2 and 3), CONIN$, CONOUT$, in
 // any case, with any extension and with trailing blanks or dots (which Windows drops).
-bool IsDeviceName(const std::wstring& component);
+[[nodiscard]] bool IsDeviceName(const std::wstring& component);
 
 // Why a name cannot be used below a folder.
 enum class NameProblem {
@@ -28,7 +28,7 @@ enum class NameProblem {
 NameProblem CheckRelativePath(const std::wstring& path);
 
 // True for a plain file name that stays in the folder it is appended to.
-bool IsBareFileName(const std::wstring& name);
+[[nodiscard]] bool IsBareFileName(const std::wstring& name);
 
 }  // namespace installer
 

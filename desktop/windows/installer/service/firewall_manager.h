@@ -37,9 +37,9 @@ class FirewallManager {
 
   // True when the firewall is off in every current profile, else whether the
   // application has at least one rule.
-  virtual bool HasRules();
+  [[nodiscard]] virtual bool HasRules();
   // Adds the inbound mDNS rule, replacing this application's rules of the same name.
-  virtual bool AddMdnsInboundRule();
+  [[nodiscard]] virtual bool AddMdnsInboundRule();
   // Removes every rule of the application.
   virtual void RemoveRules();
 
@@ -48,14 +48,14 @@ class FirewallManager {
 
   explicit FirewallManager(const ComObjectFactory& factory);
 
-  bool Initialize(const std::wstring& group, const base::FilePath& application_path);
-  bool IsFirewallEnabled();
+  [[nodiscard]] bool Initialize(const std::wstring& group, const base::FilePath& application_path);
+  [[nodiscard]] bool IsFirewallEnabled();
   // The rules whose application is this manager's path, ignoring case.
   RuleList GetApplicationRules();
   // Renames the rule to a fresh GUID first so that only this rule goes.
   void RemoveRule(INetFwRule* rule);
   void RemoveRulesNamed(const std::wstring& name);
-  bool AddRule(const std::wstring& name, const std::wstring& description, uint16_t port);
+  [[nodiscard]] bool AddRule(const std::wstring& name, const std::wstring& description, uint16_t port);
   Microsoft::WRL::ComPtr<INetFwRule> CreateRule(const std::wstring& name,
                                                 const std::wstring& description,
                                                 uint16_t port);

@@ -91,7 +91,8 @@ bool InstallLogReader::ReadRoot(uint32_t source) {
   log_ = std::make_unique<InstallLog>(source);
   if (!document_->GetAttribute("version", &log_->version))
     return Fail("There's no version attribute on the root element");
-  document_->GetAttribute("app_id", &log_->app_id);
+  if (!document_->GetAttribute("app_id", &log_->app_id))
+    VLOG(1) << "The log names no app id";
   const struct {
     const char* attribute;
     bool* field;

@@ -34,28 +34,28 @@ class InstallLogReader {
   std::string error;
 
  private:
-  bool ReadRoot(uint32_t source);
-  bool ReadPath();
-  bool ReadFiles();
-  bool ReadRootFiles();
-  bool ReadRegistry();
-  bool ReadRegistryPath(std::vector<InstallLog::RegistryKey>* keys);
-  bool ReadRegistryValue(InstallLog::RegistryKey* key);
-  bool ReadShortcuts();
-  bool ReadComponents();
+  [[nodiscard]] bool ReadRoot(uint32_t source);
+  [[nodiscard]] bool ReadPath();
+  [[nodiscard]] bool ReadFiles();
+  [[nodiscard]] bool ReadRootFiles();
+  [[nodiscard]] bool ReadRegistry();
+  [[nodiscard]] bool ReadRegistryPath(std::vector<InstallLog::RegistryKey>* keys);
+  [[nodiscard]] bool ReadRegistryValue(InstallLog::RegistryKey* key);
+  [[nodiscard]] bool ReadShortcuts();
+  [[nodiscard]] bool ReadComponents();
 
   // Reads the "file" children of the cursor element into |files|; the cursor returns to
   // that element. The messages differ between the two lists.
   struct FileListMessages;
-  bool ReadFileList(const FileListMessages& messages, std::vector<std::wstring>* files);
+  [[nodiscard]] bool ReadFileList(const FileListMessages& messages, std::vector<std::wstring>* files);
 
   // Whether |name| (a |what| of the record) is a path below the install folder; when
   // not, logs it and marks the record damaged.
-  bool IsAcceptedName(const char* what, const std::wstring& name);
+  [[nodiscard]] bool IsAcceptedName(const char* what, const std::wstring& name);
 
   // The cursor element's text as a wide field: trimmed, cut at its first NUL.
-  bool GetWideText(std::wstring* text);
-  bool Fail(const char* message);
+  [[nodiscard]] bool GetWideText(std::wstring* text);
+  [[nodiscard]] bool Fail(const char* message);
 
   std::unique_ptr<XmlDocument> document_;
   std::unique_ptr<InstallLog> log_;  // the record being read

@@ -24,7 +24,7 @@ class InstallLogWriter {
   // True when the whole text was written. The file is replaced in one step, so a
   // failure or crash midway leaves the previous record intact. A record that could not
   // be built whole (an element or attribute the XML service refused) is not written.
-  bool WriteFile(const InstallLog& log, const base::FilePath& path);
+  [[nodiscard]] bool WriteFile(const InstallLog& log, const base::FilePath& path);
 
  private:
   void WriteRoot(const InstallLog& log);

@@ -45,32 +45,32 @@ class InstallationInfoImpl : public InstallationInfo {
   InstallationInfoImpl& operator=(const InstallationInfoImpl&) = delete;
 
   void OpenInstallerPrefs(base::scoped_refptr<JsonPrefStore>* store) override;
-  bool GetPrefBool(const std::string& key, bool* out) override;
-  bool GetPrefWideString(const std::string& key, std::wstring* out) override;
-  bool GetPrefString(const std::string& key, std::string* out) override;
-  bool GetPrefInt64(const std::string& key, int64_t* out) override;
+  [[nodiscard]] bool GetPrefBool(const std::string& key, bool* out) override;
+  [[nodiscard]] bool GetPrefWideString(const std::string& key, std::wstring* out) override;
+  [[nodiscard]] bool GetPrefString(const std::string& key, std::string* out) override;
+  [[nodiscard]] bool GetPrefInt64(const std::string& key, int64_t* out) override;
   const base::FilePath& GetInstallFolder() const override { return install_folder_; }
   InstallLog* GetInstallLog() override { return install_log_.get(); }
-  bool IsCopyOnly() override;
-  bool IsDefaultBrowser() override;
-  bool GetHandlerCommand(const std::wstring& name, bool machine_wide,
+  [[nodiscard]] bool IsCopyOnly() override;
+  [[nodiscard]] bool IsDefaultBrowser() override;
+  [[nodiscard]] bool GetHandlerCommand(const std::wstring& name, bool machine_wide,
                          std::wstring* command) override;
-  bool IsDefaultHandler(const std::wstring& name, bool use_product_executable) override;
-  bool IsDefaultStartMenuInternet() override;
-  bool IsSingleProfile() override;
-  bool GetPreviousDefaultBrowser(std::wstring* command) override;
-  bool SavePreviousDefaultBrowser(const std::wstring& command, bool machine_wide) override;
-  bool RememberPreviousDefaultBrowser(bool machine_wide) override;
-  bool SetAsDefaultBrowser(bool machine_wide) override;
-  bool RegisterClasses(bool machine_wide) override;
-  bool SetAsDefaultHandler(const std::wstring& name, bool machine_wide) override;
-  bool SetAsDefaultStartMenuInternet(bool machine_wide) override;
+  [[nodiscard]] bool IsDefaultHandler(const std::wstring& name, bool use_product_executable) override;
+  [[nodiscard]] bool IsDefaultStartMenuInternet() override;
+  [[nodiscard]] bool IsSingleProfile() override;
+  [[nodiscard]] bool GetPreviousDefaultBrowser(std::wstring* command) override;
+  [[nodiscard]] bool SavePreviousDefaultBrowser(const std::wstring& command, bool machine_wide) override;
+  [[nodiscard]] bool RememberPreviousDefaultBrowser(bool machine_wide) override;
+  [[nodiscard]] bool SetAsDefaultBrowser(bool machine_wide) override;
+  [[nodiscard]] bool RegisterClasses(bool machine_wide) override;
+  [[nodiscard]] bool SetAsDefaultHandler(const std::wstring& name, bool machine_wide) override;
+  [[nodiscard]] bool SetAsDefaultStartMenuInternet(bool machine_wide) override;
   std::wstring GetAppUserModelId() override;
   std::wstring GetAutoupdateTaskName() override;
-  bool GetUserDataFolder(base::FilePath* out) override;
-  bool GetProfileFolder(base::FilePath* out) override;
-  bool GetUserDataFolderForAllUsers(base::FilePath* out) override;
-  bool GetUserDataFolderForStream(base::FilePath* out, int32_t stream) override;
+  [[nodiscard]] bool GetUserDataFolder(base::FilePath* out) override;
+  [[nodiscard]] bool GetProfileFolder(base::FilePath* out) override;
+  [[nodiscard]] bool GetUserDataFolderForAllUsers(base::FilePath* out) override;
+  [[nodiscard]] bool GetUserDataFolderForStream(base::FilePath* out, int32_t stream) override;
   void RebaseAppDataPath(const base::FilePath& in, base::FilePath* out) override;
 
   void SetAssociationSystemForTesting(const AssociationSystem& system) { system_ = system; }
@@ -78,12 +78,12 @@ class InstallationInfoImpl : public InstallationInfo {
  private:
   void LoadProfileSettings();
   void LoadInstallLog();
-  bool BuildUserDataFolder(base::FilePath* out, int32_t stream);
+  [[nodiscard]] bool BuildUserDataFolder(base::FilePath* out, int32_t stream);
   // install folder + "profile", when single-profile.
-  bool GetSingleProfileFolder(base::FilePath* out);
+  [[nodiscard]] bool GetSingleProfileFolder(base::FilePath* out);
   // Applies `count` rows in one transaction under the machine's or the user's root;
   // rolled back on the first failure.
-  bool ApplyRegistryTable(const RegistryEntryDefinition* rows, size_t count,
+  [[nodiscard]] bool ApplyRegistryTable(const RegistryEntryDefinition* rows, size_t count,
                           const std::wstring& association_name, bool machine_wide);
   // "{Product}{Stream}".
   std::wstring GetClassName() const;

@@ -58,8 +58,8 @@ TEST_F(InstallationInfoTest, InstallFolderOfTheRunningInstaller) {
       {false, false, sub},
   };
   for (const Case& c : cases) {
-    base::DeleteFile(folder_.Append(L"launcher.exe"), false);
-    base::DeleteFile(sub.Append(L"launcher.exe"), false);
+    EXPECT_TRUE(base::DeleteFile(folder_.Append(L"launcher.exe"), false));
+    EXPECT_TRUE(base::DeleteFile(sub.Append(L"launcher.exe"), false));
     if (c.launcher_in_parent) {
       ASSERT_TRUE(base::WriteTextFile(folder_.Append(L"launcher.exe"), "MZ"));
     }

@@ -58,7 +58,7 @@ class RegistryEntry {
   // The row's operation for |root| in *operation (cleared first): none when the row does
   // not apply. Values that are set are noted in the resolver's registry list for |root|.
   // False only for an unsupported type.
-  bool Apply(HKEY root, std::unique_ptr<TransactionOperation>* operation);
+  [[nodiscard]] bool Apply(HKEY root, std::unique_ptr<TransactionOperation>* operation);
 
   // Replaces each "{Name}" by the resolver's text in one pass: substituted text is never
   // scanned again. A "{" without a later "}" stays as it is. Null gives empty.

@@ -64,11 +64,11 @@ class TaskSchedulerEnvironment {
   // The product name of the configuration (UTF-8).
   virtual std::string GetBuildProductName() = 0;
   // The delay of the logon or boot trigger, in minutes.
-  virtual int GetScheduledAutoupdateDelayMin() = 0;
+  [[nodiscard]] virtual int GetScheduledAutoupdateDelayMin() = 0;
   // The current user as "domain\user"; false when it cannot be read.
-  virtual bool GetSamCompatibleUserName(std::wstring* name) = 0;
+  [[nodiscard]] virtual bool GetSamCompatibleUserName(std::wstring* name) = 0;
   // Whether this process runs as an administrator (the linked token not considered).
-  virtual bool IsUserAdmin() = 0;
+  [[nodiscard]] virtual bool IsUserAdmin() = 0;
 };
 
 // Every name argument is a task's base name.
@@ -77,9 +77,9 @@ class TaskScheduler {
   virtual ~TaskScheduler() = default;
 
   // Creates the scheduler service and connects; needed before any other call.
-  virtual bool Init() = 0;
+  [[nodiscard]] virtual bool Init() = 0;
   // Creates or replaces the task.
-  virtual bool RegisterTask(const ScheduledTaskInfo& info) = 0;
+  [[nodiscard]] virtual bool RegisterTask(const ScheduledTaskInfo& info) = 0;
   // Deletes enabled product tasks whose executable no longer exists.
   virtual void DeleteOrphanedTasks() = 0;
   virtual void DeleteTask(const std::wstring& name) = 0;
@@ -87,7 +87,7 @@ class TaskScheduler {
   virtual void SetDailyInterval(const std::wstring& name, int days) = 0;
   virtual void SetTaskEnabled(const std::wstring& name, bool enabled) = 0;
   // Starts the task now.
-  virtual bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) = 0;
+  [[nodiscard]] virtual bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) = 0;
   virtual TaskState GetTaskState(const std::wstring& name) = 0;
   // The most recent run, or the null time.
   virtual base::Time GetLastRunTime(const std::wstring& name) = 0;
@@ -98,7 +98,7 @@ std::wstring BuildTaskName(const std::string& product_name, const std::wstring& 
 
 // Whether a task's full name holds " scheduled " (ASCII case ignored), as every product
 // task's does.
-bool IsProductTaskName(const std::wstring& full_name);
+[[nodiscard]] bool IsProductTaskName(const std::wstring& full_name);
 
 // Task Scheduler 2.0 from Vista on, 1.0 before. `environment` must outlive the scheduler.
 std::unique_ptr<TaskScheduler> CreateTaskScheduler(TaskSchedulerEnvironment* environment);

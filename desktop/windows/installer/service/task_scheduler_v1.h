@@ -33,19 +33,19 @@ class TaskSchedulerV1 : public TaskScheduler {
   TaskSchedulerV1(const TaskSchedulerV1&) = delete;
   TaskSchedulerV1& operator=(const TaskSchedulerV1&) = delete;
 
-  bool Init() override;
-  bool RegisterTask(const ScheduledTaskInfo& info) override;
+  [[nodiscard]] bool Init() override;
+  [[nodiscard]] bool RegisterTask(const ScheduledTaskInfo& info) override;
   void DeleteOrphanedTasks() override;
   void DeleteTask(const std::wstring& name) override;
   void SetDailyInterval(const std::wstring& name, int days) override;
   void SetTaskEnabled(const std::wstring& name, bool enabled) override;
-  bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) override;
+  [[nodiscard]] bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) override;
   TaskState GetTaskState(const std::wstring& name) override;
   base::Time GetLastRunTime(const std::wstring& name) override;
 
  private:
   Microsoft::WRL::ComPtr<ITask> OpenTask(const std::wstring& full_name);
-  bool AddTrigger(ITask* task, uint32_t schedule, bool at_logon);
+  [[nodiscard]] bool AddTrigger(ITask* task, uint32_t schedule, bool at_logon);
 
   TaskSchedulerEnvironment* environment_;
   ComObjectFactory factory_;

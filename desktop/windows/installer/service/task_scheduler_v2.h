@@ -28,13 +28,13 @@ class TaskSchedulerV2 : public TaskScheduler {
   TaskSchedulerV2(const TaskSchedulerV2&) = delete;
   TaskSchedulerV2& operator=(const TaskSchedulerV2&) = delete;
 
-  bool Init() override;
-  bool RegisterTask(const ScheduledTaskInfo& info) override;
+  [[nodiscard]] bool Init() override;
+  [[nodiscard]] bool RegisterTask(const ScheduledTaskInfo& info) override;
   void DeleteOrphanedTasks() override;
   void DeleteTask(const std::wstring& name) override;
   void SetDailyInterval(const std::wstring& name, int days) override;
   void SetTaskEnabled(const std::wstring& name, bool enabled) override;
-  bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) override;
+  [[nodiscard]] bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) override;
   TaskState GetTaskState(const std::wstring& name) override;
   base::Time GetLastRunTime(const std::wstring& name) override;
 
@@ -42,9 +42,9 @@ class TaskSchedulerV2 : public TaskScheduler {
   std::wstring FullName(const std::wstring& name);
   Microsoft::WRL::ComPtr<IRegisteredTask> OpenTask(const std::wstring& name);
   // Fills a new task definition: author and description, settings, triggers and action.
-  bool BuildDefinition(const ScheduledTaskInfo& info, const std::wstring& user,
+  [[nodiscard]] bool BuildDefinition(const ScheduledTaskInfo& info, const std::wstring& user,
                        ITaskDefinition* definition);
-  bool AddTriggers(const ScheduledTaskInfo& info, const std::wstring& user,
+  [[nodiscard]] bool AddTriggers(const ScheduledTaskInfo& info, const std::wstring& user,
                    const std::wstring& boundary, ITaskDefinition* definition);
 
   TaskSchedulerEnvironment* environment_;

@@ -123,7 +123,7 @@ bool RunTaskbandHelper(const base::FilePath& helper_folder, const base::FilePath
   }
   // Also after a failed run: no copy is left behind once it has ended.
   if (!process.IsValid() || WaitForSingleObject(process.Handle(), 0) == WAIT_OBJECT_0)
-    base::DeleteFile(copy, false);
+    base::DeleteFileBestEffort(copy, false);
   return pinned;
 }
 

@@ -26,12 +26,12 @@ enum PinMode {
 };
 
 // `helper_folder` holds the pinning executables (package or install folder).
-bool PinToTaskbar(const PinStampLocation& stamp, const base::FilePath& helper_folder,
+[[nodiscard]] bool PinToTaskbar(const PinStampLocation& stamp, const base::FilePath& helper_folder,
                   const base::FilePath& shortcut, int mode);
 
 // Runs the pinning executable of `helper_folder`, copied as "explorer.exe" into the
 // temporary folder, on `shortcut`; true when it exits with 0.
-bool RunTaskbandHelper(const base::FilePath& helper_folder, const base::FilePath& shortcut);
+[[nodiscard]] bool RunTaskbandHelper(const base::FilePath& helper_folder, const base::FilePath& shortcut);
 
 // The pinning executable's file name for the machine's architecture.
 const wchar_t* GetPinHelperName(base::OsInfo::Architecture architecture);

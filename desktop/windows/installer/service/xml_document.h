@@ -57,23 +57,23 @@ class XmlDocument {
 
   // Creates a new empty document (synchronous, no validation, no external references).
   // |error| may be null. The cursor is not set.
-  bool Create(std::string* error);
+  [[nodiscard]] bool Create(std::string* error);
   // Creates the document, loads |path| synchronously and puts the cursor on the
   // document node.
-  bool LoadFile(const base::FilePath& path, std::string* error);
+  [[nodiscard]] bool LoadFile(const base::FilePath& path, std::string* error);
   // Puts the cursor on the document node.
-  bool MoveToDocument();
+  [[nodiscard]] bool MoveToDocument();
 
-  MoveResult MoveToFirstChild();
-  MoveResult MoveToNextSibling();
-  MoveResult MoveToParent();
+  [[nodiscard]] MoveResult MoveToFirstChild();
+  [[nodiscard]] MoveResult MoveToNextSibling();
+  [[nodiscard]] MoveResult MoveToParent();
 
   // The reading operations leave |out| unchanged when they fail.
-  bool GetName(std::string* out) const;
+  [[nodiscard]] bool GetName(std::string* out) const;
   // The text of the cursor node and all its descendants.
-  bool GetText(std::string* out) const;
+  [[nodiscard]] bool GetText(std::string* out) const;
   // False when the attribute is missing or the cursor is not an element.
-  bool GetAttribute(base::StringPiece name, std::string* out) const;
+  [[nodiscard]] bool GetAttribute(base::StringPiece name, std::string* out) const;
 
   // Building. The first failure sticks: every later building step fails too, and the
   // document is not serialized, so that a tree missing an element (whose attributes
@@ -90,15 +90,15 @@ class XmlDocument {
   // The whole document as indented text: the prolog, no carriage returns, tabs as
   // spaces, a final line feed. |out| is unchanged on failure, and after a failed
   // building step.
-  bool SaveToString(std::string* out) const;
+  [[nodiscard]] bool SaveToString(std::string* out) const;
 
  protected:
   // Where every new element joins the tree; tests refuse some.
-  virtual HRESULT AppendChild(IXMLDOMNode* parent, IXMLDOMNode* child, IXMLDOMNode** appended);
+  [[nodiscard]] virtual HRESULT AppendChild(IXMLDOMNode* parent, IXMLDOMNode* child, IXMLDOMNode** appended);
 
  private:
   enum Direction { FIRST_CHILD, NEXT_SIBLING, PARENT };
-  MoveResult Move(Direction direction);
+  [[nodiscard]] MoveResult Move(Direction direction);
   // Marks the building as failed; false.
   bool BuildingFailed();
 

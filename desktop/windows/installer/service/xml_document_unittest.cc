@@ -84,7 +84,7 @@ TEST_F(XmlDocumentTest, LoadFailuresExplainThemselves) {
     const char* content;  // null: no file at all
   } cases[] = {{nullptr}, {"<root><unclosed></root>"}, {""}};
   for (const Case& c : cases) {
-    base::DeleteFile(path_, false);
+    EXPECT_TRUE(base::DeleteFile(path_, false));
     if (c.content) WriteText(c.content);
     XmlDocument document;
     std::string error;

@@ -58,6 +58,11 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
   return chosen;
 }
 
+// A change the settings refuse leaves the box showing what does not apply.
+void WarnIfRefused(bool accepted, const char* change) {
+  if (!accepted) LOG(WARNING) << "The settings refused the change " << change;
+}
+
 }  // namespace
 
 std::wstring GetWindowString(HWND window) {
@@ -314,7 +319,7 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
     case W::MODE_BOX: {
       if (code != CBN_SELCHANGE || !CountChange("changed_install_mode")) return;
       LRESULT selected = SendMessageW(control, CB_GETCURSEL, 0, 0);
-      if (selected >= 0) settings_->SetMode(static_cast<int>(selected));
+      if (selected >= 0) WarnIfRefused(settings_->SetMode(static_cast<int>(selected)), "of the mode");
       return;
     }
     case W::PATH_BOX:
@@ -340,21 +345,21 @@ void InstallerOptionsPanel::OnCheckBox(int id, bool checked) {
   switch (id) {
     case W::DEFAULT_BROWSER_BOX:
       if (CountChange("changed_make_default_browser"))
-        settings_->SetFlag(Settings::DEFAULT_BROWSER, checked);
+        WarnIfRefused(settings_->SetFlag(Settings::DEFAULT_BROWSER, checked), "DEFAULT_BROWSER");
       return;
     case W::IMPORT_DATA_BOX:
       if (CountChange("changed_import_data"))
-        settings_->SetFlag(Settings::IMPORT_BROWSER_DATA, checked);
+        WarnIfRefused(settings_->SetFlag(Settings::IMPORT_BROWSER_DATA, checked), "IMPORT_BROWSER_DATA");
       return;
     case W::SHARE_STATS_BOX:
       if (CountChange("changed_enable_stats")) {
-        settings_->SetFlag(Settings::ENABLE_VELUM_STATS, checked);
-        settings_->SetFlag(Settings::ENABLE_INSTALLER_STATS, checked);
+        WarnIfRefused(settings_->SetFlag(Settings::ENABLE_VELUM_STATS, checked), "ENABLE_VELUM_STATS");
+        WarnIfRefused(settings_->SetFlag(Settings::ENABLE_INSTALLER_STATS, checked), "ENABLE_INSTALLER_STATS");
       }
       return;
     case W::DELETE_PROFILE_BOX:
       if (CountChange("changed_delete_profile"))
-        settings_->SetFlag(Settings::DELETE_PROFILE, checked);
+        WarnIfRefused(settings_->SetFlag(Settings::DELETE_PROFILE, checked), "DELETE_PROFILE");
       return;
   }
 }

@@ -185,7 +185,7 @@ TEST_F(InstallerWindowTest, RunImmediatelySequenceAndNoSettingsObserving) {
   EXPECT_EQ((std::vector<std::string>{"PROGRESS", "WELCOME", "PROGRESS"}), PageSequence());
   // The options are not kept in step with the settings.
   bool checked = IsDlgButtonChecked(options(), W::IMPORT_DATA_BOX) == BST_CHECKED;
-  settings_->SetFlag(Settings::IMPORT_BROWSER_DATA, !checked);
+  EXPECT_TRUE(settings_->SetFlag(Settings::IMPORT_BROWSER_DATA, !checked));
   EXPECT_EQ(checked, IsDlgButtonChecked(options(), W::IMPORT_DATA_BOX) == BST_CHECKED);
   // Without a way back: the error page hides BACK.
   window_->ShowError(L"failed", true, "reason");
@@ -399,7 +399,7 @@ TEST_F(InstallerWindowTest, OptionsFollowTheAnswersGiven) {
     EXPECT_EQ(offered, IsControlShown(options(), W::DEFAULT_BROWSER_BOX));
     ASSERT_FALSE(asked_all_users.empty());
     EXPECT_EQ(settings_->flag(Settings::ALL_USERS_FLAG), asked_all_users.back());
-    settings_->SetFlag(Settings::ALL_USERS_FLAG, !settings_->flag(Settings::ALL_USERS_FLAG));
+    EXPECT_TRUE(settings_->SetFlag(Settings::ALL_USERS_FLAG, !settings_->flag(Settings::ALL_USERS_FLAG)));
     EXPECT_EQ(settings_->flag(Settings::ALL_USERS_FLAG), asked_all_users.back())
         << "asked again when the settings change";
     window_.reset();

@@ -32,7 +32,7 @@ ChangeRegValueOperation::ChangeRegValueOperation(HKEY root, const std::wstring& 
 }
 
 ChangeRegValueOperation::~ChangeRegValueOperation() {
-  if (saved_access_) RestoreSecurity(&saved_access_);
+  RestoreSecurityIfSaved(&saved_access_);
 }
 
 bool ChangeRegValueOperation::Do(Transaction& nested) {

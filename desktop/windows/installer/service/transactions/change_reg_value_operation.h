@@ -29,7 +29,7 @@ class ChangeRegValueOperation : public TransactionOperation {
                           uint32_t size, REGSAM view_flags);
   ~ChangeRegValueOperation() override;
 
-  bool Do(Transaction& nested) override;
+  [[nodiscard]] bool Do(Transaction& nested) override;
   void Rollback() override;
 
  private:

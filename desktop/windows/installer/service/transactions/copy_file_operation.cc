@@ -27,8 +27,10 @@ bool CopyFileOperation::Transfer() {
 }
 
 bool CopyFileOperation::UndoTransfer() {
-  base::DeleteFile(destination(), false);
-  // The source was never touched.
+  // The source was never touched, so the undo itself succeeds; a copy that stays
+  // keeps the original from coming back, which the log must show.
+  if (!base::DeleteFile(destination(), false))
+    LOG(ERROR) << "Could not remove the copy " << destination().AsUTF8();
   return true;
 }
 

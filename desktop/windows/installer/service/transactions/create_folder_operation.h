@@ -13,7 +13,7 @@ class CreateFolderOperation : public TransactionOperation {
   explicit CreateFolderOperation(const base::FilePath& folder);
   ~CreateFolderOperation() override;
 
-  bool Do(Transaction& nested) override;
+  [[nodiscard]] bool Do(Transaction& nested) override;
   void Rollback() override;
 
   // The deepest folder above the created ones that already existed; empty when nothing

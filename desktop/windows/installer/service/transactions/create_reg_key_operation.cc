@@ -11,7 +11,7 @@ CreateRegKeyOperation::CreateRegKeyOperation(HKEY root, const std::wstring& key_
     : key_path_(key_path), root_(root), view_flags_(view_flags) {}
 
 CreateRegKeyOperation::~CreateRegKeyOperation() {
-  if (saved_access_) RestoreSecurity(&saved_access_);
+  RestoreSecurityIfSaved(&saved_access_);
 }
 
 bool CreateRegKeyOperation::Do(Transaction& /*nested*/) {

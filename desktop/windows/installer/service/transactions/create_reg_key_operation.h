@@ -20,7 +20,7 @@ class CreateRegKeyOperation : public TransactionOperation {
   CreateRegKeyOperation(HKEY root, const std::wstring& key_path, REGSAM view_flags);
   ~CreateRegKeyOperation() override;
 
-  bool Do(Transaction& nested) override;
+  [[nodiscard]] bool Do(Transaction& nested) override;
   void Rollback() override;
 
   // The topmost key Do created; empty when it created none.

@@ -15,7 +15,7 @@ namespace installer {
 
 // Whether `name` is a set-aside name as Do chooses them; when it is, *original gets
 // the name it was set aside from and *seconds the second it was.
-bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t* seconds);
+[[nodiscard]] bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t* seconds);
 
 class DeleteFileOperation : public TransactionOperation {
  public:
@@ -25,7 +25,7 @@ class DeleteFileOperation : public TransactionOperation {
   DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents);
   ~DeleteFileOperation() override;
 
-  bool Do(Transaction& nested) override;
+  [[nodiscard]] bool Do(Transaction& nested) override;
   void Rollback() override;
 
   // Where the item sits while set aside; empty before Do chose it.
@@ -33,7 +33,7 @@ class DeleteFileOperation : public TransactionOperation {
 
  private:
   // Picks a set-aside name that is free; false when none is or one cannot be checked.
-  bool ChooseTemporaryPath();
+  [[nodiscard]] bool ChooseTemporaryPath();
 
   base::FilePath path_;
   base::FilePath temporary_path_;

@@ -63,7 +63,7 @@ TEST_F(DeleteFileOperationTest, FileAndFolderRollBackExactlyAndCommitWithoutTrac
     }
     EXPECT_FALSE(base::PathExists(Path(c.target)));
     EXPECT_FALSE(HasSetAsideItem(scratch_.path()));
-    base::DeleteFile(Path(L"dir"), true);
+    EXPECT_TRUE(base::DeleteFile(Path(L"dir"), true));
   }
 }
 

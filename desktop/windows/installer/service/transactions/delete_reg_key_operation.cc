@@ -46,7 +46,7 @@ bool WithDacl(const std::vector<BYTE>& descriptor, PACL dacl, std::vector<BYTE>*
 // deleted after all (a deleted key's saved descriptor already holds the old DACL).
 struct GrantedAccess {
   ~GrantedAccess() {
-    if (!deleted && saved) RestoreSecurity(&saved);
+    if (!deleted) RestoreSecurityIfSaved(&saved);
   }
   std::unique_ptr<SavedSecurity> saved;
   bool deleted = false;

@@ -40,7 +40,7 @@ class DeleteRegKeyOperation : public TransactionOperation {
   DeleteRegKeyOperation(HKEY root, const std::wstring& key_path, REGSAM view_flags);
   ~DeleteRegKeyOperation() override;
 
-  bool Do(Transaction& nested) override;
+  [[nodiscard]] bool Do(Transaction& nested) override;
   void Rollback() override;
 
   // Saves and deletes |key_path| and its subkeys; |object_name| is its security name.
@@ -54,7 +54,7 @@ class DeleteRegKeyOperation : public TransactionOperation {
 
  private:
   // Saves and deletes every subkey of |key| (|key_path|, security name |object_name|).
-  bool DeleteSubkeys(const base::RegistryKey& key, const std::wstring& key_path,
+  [[nodiscard]] bool DeleteSubkeys(const base::RegistryKey& key, const std::wstring& key_path,
                      const std::wstring& object_name);
 
   std::wstring key_path_;

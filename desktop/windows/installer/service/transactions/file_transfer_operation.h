@@ -12,7 +12,7 @@ namespace installer {
 
 class FileTransferOperation : public TransactionOperation {
  public:
-  bool Do(Transaction& nested) final;
+  [[nodiscard]] bool Do(Transaction& nested) final;
   void Rollback() final;
 
  protected:
@@ -22,9 +22,9 @@ class FileTransferOperation : public TransactionOperation {
   // The verbose line that starts the transfer.
   virtual void LogStart() const = 0;
   // Copies or moves the source to the prepared destination; true when done.
-  virtual bool Transfer() = 0;
+  [[nodiscard]] virtual bool Transfer() = 0;
   // Undoes a done transfer; true when the source is back as it was.
-  virtual bool UndoTransfer() = 0;
+  [[nodiscard]] virtual bool UndoTransfer() = 0;
 
   const base::FilePath& source() const { return source_; }
   const base::FilePath& destination() const { return destination_; }

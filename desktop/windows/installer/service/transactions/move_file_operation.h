@@ -15,8 +15,8 @@ class MoveFileOperation : public FileTransferOperation {
 
  private:
   void LogStart() const override;
-  bool Transfer() override;
-  bool UndoTransfer() override;
+  [[nodiscard]] bool Transfer() override;
+  [[nodiscard]] bool UndoTransfer() override;
 };
 
 }  // namespace installer

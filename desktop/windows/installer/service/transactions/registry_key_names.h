@@ -30,10 +30,10 @@ std::wstring GetParentKeyPath(const std::wstring& key_path);
 // an empty component (a name or placeholder that came out empty, as in "Software\" with
 // no company name) and, under a predefined root other than HKEY_CLASSES_ROOT, for a key
 // directly below the hive ("Software", a user's hive under HKEY_USERS).
-bool IsDeletableKeyPath(HKEY root, const std::wstring& key_path);
+[[nodiscard]] bool IsDeletableKeyPath(HKEY root, const std::wstring& key_path);
 
 // Deletes the key with everything below it in the view |view_flags|.
-LONG DeleteRegistryKeyTree(HKEY root, const std::wstring& key_path, REGSAM view_flags);
+[[nodiscard]] LONG DeleteRegistryKeyTree(HKEY root, const std::wstring& key_path, REGSAM view_flags);
 
 }  // namespace installer
 
