@@ -83,8 +83,8 @@ void MessagePumpWin::NoteScheduleWorkError() {
 // ---------------------------------------------------------------- MessagePumpForUI
 
 MessagePumpForUI::MessagePumpForUI() {
-  message_window_.Create(
-      Bind(&MessagePumpForUI::MessageCallback, this));
+  if (!message_window_.Create(Bind(&MessagePumpForUI::MessageCallback, this)))
+    LOG(ERROR) << "Work posted to this UI pump cannot wake it";
 }
 
 MessagePumpForUI::~MessagePumpForUI() {

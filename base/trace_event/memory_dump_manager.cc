@@ -120,9 +120,8 @@ bool MemoryDumpProviderInfo::Comparator::operator()(
     const scoped_refptr<MemoryDumpProviderInfo>& a,
     const scoped_refptr<MemoryDumpProviderInfo>& b) const {
   if (a->task_runner != b->task_runner)
-    return std::greater<const SequencedTaskRunner*>()(a->task_runner.get(),
-                                                      b->task_runner.get());
-  return std::greater<const MemoryDumpProvider*>()(a->dump_provider, b->dump_provider);
+    return std::greater<>()(a->task_runner.get(), b->task_runner.get());
+  return std::greater<>()(a->dump_provider, b->dump_provider);
 }
 
 MemoryDumpProviderInfo::MemoryDumpProviderInfo(MemoryDumpProvider* provider,

@@ -88,7 +88,8 @@ class ShortcutStepsTest : public InstallerTest {
   // The lines the pinning helper wrote, each the shortcut it was given.
   std::vector<std::string> Pinned() {
     std::string text;
-    EXPECT_TRUE(base::ReadFileToString(program_log_, &text));
+    // No log: the helper pinned nothing.
+    if (!base::ReadFileToString(program_log_, &text)) return {};
     std::vector<std::string> pinned;
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
