@@ -12,10 +12,10 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 

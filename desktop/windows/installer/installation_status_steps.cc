@@ -16,11 +16,11 @@
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {

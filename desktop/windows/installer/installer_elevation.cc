@@ -20,7 +20,7 @@
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/service/access_control.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 

@@ -16,7 +16,7 @@
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/service/access_control.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 namespace {

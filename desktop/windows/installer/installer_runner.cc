@@ -14,7 +14,7 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/process_launch_lock.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {

@@ -25,8 +25,9 @@
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"
 

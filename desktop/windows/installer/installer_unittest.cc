@@ -30,7 +30,6 @@
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"

@@ -16,6 +16,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"

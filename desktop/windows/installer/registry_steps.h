@@ -13,8 +13,8 @@
 #include <string>
 
 #include "desktop/windows/installer/installer_step.h"
+#include "desktop/windows/installer/service/executable_architecture.h"
 #include "desktop/windows/installer/service/registry_entry.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 

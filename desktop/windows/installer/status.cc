@@ -12,8 +12,10 @@
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/path_names.h"
+#include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 

@@ -16,7 +16,7 @@
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/product_names.h"
 
 namespace installer {
 namespace {
