@@ -44,9 +44,6 @@ base::FilePath GetNewOldStatusPath(const base::FilePath& install_folder, int64_t
   }
 }
 
-WriteInstallationStatusStep::WriteInstallationStatusStep(InstallationContext* context)
-    : context_(context) {}
-
 StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Writing the installation status";
   // Written beside the record and put in place through the transaction: a failed
@@ -62,9 +59,6 @@ StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   }
   return StepResult();
 }
-
-PreserveInstallerStatusStep::PreserveInstallerStatusStep(InstallationContext* context)
-    : context_(context) {}
 
 StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Preserving previous installer status.";
@@ -99,9 +93,6 @@ void RemoveOldFirewallRules(const base::FilePath& install_folder, const InstallL
 }
 
 }  // namespace
-
-RemoveInstalledFilesStep::RemoveInstalledFilesStep(InstallationContext* context)
-    : context_(context) {}
 
 StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing installed files.";
@@ -157,7 +148,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
 
 RemoveOldRootFilesStep::RemoveOldRootFilesStep(InstallationContext* context,
                                                const InstallLog* existing)
-    : context_(context), existing_(existing) {}
+    : ContextStep(context), existing_(existing) {}
 
 StepResult RemoveOldRootFilesStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing old files from installation root";

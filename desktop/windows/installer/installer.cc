@@ -22,16 +22,10 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/component_steps.h"
-#include "desktop/windows/installer/file_steps.h"
-#include "desktop/windows/installer/finalize_installation_steps.h"
-#include "desktop/windows/installer/installation_status_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
-#include "desktop/windows/installer/registry_steps.h"
 #include "desktop/windows/installer/service/access_control.h"
-#include "desktop/windows/installer/service/executable_architecture.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"
@@ -41,8 +35,6 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/shortcut_steps.h"
 #include "desktop/windows/installer/status.h"
-#include "desktop/windows/installer/uninstall_steps.h"
-#include "desktop/windows/installer/write_installer_prefs_step.h"
 
 namespace installer {
 
@@ -541,85 +533,14 @@ void Installer::ReadInstallerExperiments() {
 
 void Installer::BuildStepList() {
   steps_.clear();
-  for (InstallerStepKind kind : GetInstallerStepKinds(settings_->operation())) AppendSteps(kind);
-}
-
-void Installer::AppendSteps(InstallerStepKind kind) {
-  using K = InstallerStepKind;
-  switch (kind) {
-    case K::kInstalledFiles:
-      for (const std::string& file : files_)
-        steps_.push_back(std::make_unique<InstalledFileStep>(this, file));
-      return;
-    case K::kRootFiles:
-      for (const std::string& file : root_files_)
-        steps_.push_back(std::make_unique<RootFileStep>(this, file));
-      return;
-    case K::kCopyLauncher:
-      steps_.push_back(std::make_unique<CopyLauncherStep>(this));
-      return;
-    case K::kServerTrackingData:
-      steps_.push_back(std::make_unique<ServerTrackingDataStep>(this));
-      return;
-    case K::kPrefDefaultOverrides:
-      steps_.push_back(std::make_unique<PrefDefaultOverridesStep>(this));
-      return;
-    case K::kInstallerHelper:
-      steps_.push_back(std::make_unique<InstallerHelperStep>(this));
-      return;
-    case K::kWriteInstallerPrefs:
-      steps_.push_back(std::make_unique<WriteInstallerPrefsStep>(this));
-      return;
-    case K::kWriteInstallationStatus:
-      steps_.push_back(std::make_unique<WriteInstallationStatusStep>(this));
-      return;
-    case K::kPreserveInstallerStatus:
-      steps_.push_back(std::make_unique<PreserveInstallerStatusStep>(this));
-      return;
-    case K::kRemoveInstalledFiles:
-      steps_.push_back(std::make_unique<RemoveInstalledFilesStep>(this));
-      return;
-    case K::kRemoveOldRootFiles:
-      steps_.push_back(std::make_unique<RemoveOldRootFilesStep>(this, GetExistingInstallLog()));
-      return;
-    case K::kSetupRegistry:
-      steps_.push_back(std::make_unique<SetupRegistryStep>(this, &uninstall_key_));
-      return;
-    case K::kCleanupRegistry:
-      steps_.push_back(std::make_unique<CleanupRegistryStep>(
-          this, GetExecutableArchitecture(GetInstallFolder().Append(L"launcher.exe"))));
-      return;
-    case K::kInstallShortcuts:
-      steps_.push_back(std::make_unique<InstallShortcutsStep>(this));
-      return;
-    case K::kUpdateShortcuts:
-      steps_.push_back(std::make_unique<UpdateShortcutsStep>(this));
-      return;
-    case K::kRemoveShortcuts:
-      steps_.push_back(std::make_unique<RemoveShortcutsStep>(this));
-      return;
-    case K::kInstallComponents:
-      steps_.push_back(std::make_unique<InstallComponentsStep>(this));
-      return;
-    case K::kUninstallComponents:
-      steps_.push_back(std::make_unique<UninstallComponentsStep>(this));
-      return;
-    case K::kSetupProtocolHandlers:
-      steps_.push_back(std::make_unique<SetupProtocolHandlersStep>(this));
-      return;
-    case K::kRegisterProtocolHandler:
-      steps_.push_back(std::make_unique<RegisterProtocolHandlerStep>(this));
-      return;
-    case K::kFinalizeInstallation:
-      steps_.push_back(std::make_unique<FinalizeInstallationStep>(this));
-      return;
-    case K::kFinalizeUninstallation:
-      steps_.push_back(std::make_unique<FinalizeUninstallationStep>(this));
-      return;
-    case K::kCleanupAfterUninstall:
-      steps_.push_back(std::make_unique<CleanupAfterUninstallStep>(this));
-      return;
-  }
+  StepSources sources;
+  sources.context = this;
+  sources.files = &files_;
+  sources.root_files = &root_files_;
+  sources.existing = GetExistingInstallLog();
+  sources.uninstall_key = &uninstall_key_;
+  for (InstallerStepKind kind : GetInstallerStepKinds(settings_->operation()))
+    AppendInstallerSteps(kind, sources, &steps_);
 }
 
 void Installer::ScheduleNextStep() {

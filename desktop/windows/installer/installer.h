@@ -140,7 +140,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   void RemoveLeftoversOfEarlierRuns();
   void ReadInstallerExperiments();
   void BuildStepList();
-  void AppendSteps(InstallerStepKind kind);
   void ScheduleNextStep();
   void Step(InstallerStep* step, int32_t attempt);
   // Notifies OnError, cancels, and returns `message` for the caller's log line.

@@ -223,7 +223,7 @@ bool IsProductOwnedRegistryKey(const std::wstring& key_path) {
 }
 
 SetupRegistryStep::SetupRegistryStep(InstallationContext* context, std::wstring* uninstall_key)
-    : context_(context), uninstall_key_(uninstall_key) {}
+    : ContextStep(context), uninstall_key_(uninstall_key) {}
 
 std::wstring SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
   const std::wstring version = context_->GetPlaceholderResolver()->Resolve(L"Version");
@@ -292,7 +292,7 @@ StepResult SetupRegistryStep::Run(int32_t /*attempt*/) {
 
 CleanupRegistryStep::CleanupRegistryStep(InstallationContext* context,
                                          ExecutableArchitecture launcher_architecture)
-    : context_(context), launcher_architecture_(launcher_architecture) {}
+    : ContextStep(context), launcher_architecture_(launcher_architecture) {}
 
 StepResult CleanupRegistryStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Cleaning up registry";

@@ -227,8 +227,6 @@ void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>
   }
 }
 
-InstallShortcutsStep::InstallShortcutsStep(InstallationContext* context) : context_(context) {}
-
 StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
   if (settings->flag(Settings::COPY_ONLY)) return StepResult();
@@ -245,8 +243,6 @@ StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   CreateShortcuts(context_, shortcuts, settings->flag(Settings::PINNED_SHORTCUT), false, target);
   return StepResult();
 }
-
-UpdateShortcutsStep::UpdateShortcutsStep(InstallationContext* context) : context_(context) {}
 
 StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
@@ -331,8 +327,6 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
                   context_->GetInstallFolder().Append(kLauncherName));
   return StepResult();
 }
-
-RemoveShortcutsStep::RemoveShortcutsStep(InstallationContext* context) : context_(context) {}
 
 StepResult RemoveShortcutsStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing shortctus.";
