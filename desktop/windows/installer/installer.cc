@@ -194,14 +194,14 @@ Installer::HandOver* Installer::GetHandOver() {
   return hand_over_.get();
 }
 
-int32_t Installer::RunElevated() {
+HandOverResult Installer::RunElevated() {
   return installer::RunElevated(settings_->ToCommandLine(true),
                                 *base::CommandLine::ForCurrentProcess(), GetHandOver());
 }
 
-int32_t Installer::ObtainFolderPermission(bool permanent) {
+HandOverResult Installer::ObtainFolderPermission(bool permanent) {
   FolderPermission permission;
-  const int32_t result = installer::ObtainFolderPermission(
+  const HandOverResult result = installer::ObtainFolderPermission(
       GetInstallFolder(), permanent, settings_->operation() == Settings::OPERATION_UNINSTALL,
       *base::CommandLine::ForCurrentProcess(), &permission);
   if (result == HAND_OVER_SUCCEEDED) {
@@ -383,7 +383,7 @@ bool Installer::CheckRequest(bool* handed_over) {
     LOG(INFO) << "Need temporary write permissions from administrative user";
     bool permanent =
         settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch("components");
-    const int32_t result = ObtainFolderPermission(permanent);
+    const HandOverResult result = ObtainFolderPermission(permanent);
     if (result != HAND_OVER_SUCCEEDED) {
       const HandOverError error = GetFolderPermissionError(result);
       Fail(error.code, error.message);
@@ -594,7 +594,7 @@ void Installer::Fail(uint32_t code, const std::string& message, const std::wstri
   LOG(ERROR) << ReportError(code, argument, message);
 }
 
-void Installer::HandleElevatedRunResult(int32_t result) {
+void Installer::HandleElevatedRunResult(HandOverResult result) {
   if (result == HAND_OVER_SUCCEEDED) {
     VLOG(2) << "Succeeded elevated run";
     // After waiting for the package, the package's installer has reported already.

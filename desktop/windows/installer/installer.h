@@ -29,6 +29,7 @@
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_step.h"
 #include "desktop/windows/installer/installer_step_list.h"
@@ -109,10 +110,9 @@ class Installer : public base::ObjectWatcher::Delegate,
 
  protected:
   // Hand-overs to other installer processes: an elevated copy of this one, the folder
-  // permission helper, the package's own installer. They return 0 on success, 1 when
-  // elevation was refused, 2 when the other process failed, 3 when it could not start.
-  virtual int32_t RunElevated();
-  virtual int32_t ObtainFolderPermission(bool permanent);
+  // permission helper, the package's own installer.
+  [[nodiscard]] virtual HandOverResult RunElevated();
+  [[nodiscard]] virtual HandOverResult ObtainFolderPermission(bool permanent);
   virtual void WaitForPackage(bool post_elevation_tasks);
   // The work that must run as the user after an elevated installation.
   virtual void RunPostElevationTasks();
@@ -148,7 +148,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   // ReportError with the ERROR log line.
   void Fail(uint32_t code, const std::string& message,
             const std::wstring& argument = std::wstring());
-  void HandleElevatedRunResult(int32_t result);
+  void HandleElevatedRunResult(HandOverResult result);
   void OnInstallationSucceeded();
   void Finish();
   // The record of the installation in the install folder, or null.
