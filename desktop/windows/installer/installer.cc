@@ -224,11 +224,10 @@ void Installer::Run() {
   run_start_ = base::Time::Now().ToTimeT();
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
-    bool handed_over = false;
     if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
         !PackageFitsInstallFolder())
       return;
-    if (!CheckRequest(&handed_over) || handed_over) return;
+    if (CheckRequest() != RequestCheck::kContinue) return;
     observers_.Notify(&InstallerObserver::OnStarted);
     const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
     if (command_line->HasSwitch("wait-for-package")) {
@@ -281,7 +280,39 @@ void Installer::Run() {
   ScheduleNextStep();
 }
 
-bool Installer::CheckRequest(bool* handed_over) {
+Installer::RequestCheck Installer::CheckRequest() {
+  if (!CheckOperation()) return RequestCheck::kFailed;
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch("post-elevated-install-tasks")) {
+    LOG(INFO) << "Post elevation installation tasks only";
+    RunPostElevationTasks();
+    OnInstallationSucceeded();
+    return RequestCheck::kHandedOver;
+  }
+  if (!WatchInterruptedEvent()) return RequestCheck::kFailed;
+  ReadSecondInstallerPid();
+  const bool admin = IsUserAdmin(false);
+  VLOG(1) << "is_elevated_admin: " << admin;
+  if (settings_->flag(Settings::ALL_USERS_FLAG) && settings_->flag(Settings::SILENT) && !admin) {
+    Fail(INSTALLER_ERROR_GENERAL, "Installation requires elevation, but cannot elevate when silent");
+    return RequestCheck::kFailed;
+  }
+  bool write = true;
+  if (!CreateFolderTheStatusFoundWritable(admin, &write)) return RequestCheck::kFailed;
+  const int32_t operation = settings_->operation();
+  if (operation != Settings::OPERATION_UNINSTALL && !settings_->flag(Settings::COPY_ONLY) &&
+      !settings_->flag(Settings::AUTOUPDATE))
+    SaveLastInstallPath();
+  const RequestCheck access = EnsureWriteAccess(admin, write);
+  if (access != RequestCheck::kContinue) return access;
+  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(GetInstallFolder()))) {
+    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
+         GetInstallFolder().value());
+    return RequestCheck::kFailed;
+  }
+  return RequestCheck::kContinue;
+}
+
+bool Installer::CheckOperation() {
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_UPGRADE && !IsBasaltInstallation() &&
       settings_->flag(Settings::AUTOUPDATE)) {
@@ -296,17 +327,12 @@ bool Installer::CheckRequest(bool* handed_over) {
     Fail(INSTALLER_ERROR_GENERAL, "Failed getting our own path");
     return false;
   }
-  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line->HasSwitch("post-elevated-install-tasks")) {
-    LOG(INFO) << "Post elevation installation tasks only";
-    RunPostElevationTasks();
-    OnInstallationSucceeded();
-    *handed_over = true;
-    return true;
-  }
-  const base::FilePath& install_folder = GetInstallFolder();
+  return true;
+}
+
+bool Installer::WatchInterruptedEvent() {
   std::wstring event_name = GetKernelObjectName(
-      install_folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+      GetInstallFolder().value(), L"VelumInstaller/InstallationInterrupted", true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(event_name);
   interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
   if (!interrupted_event_.IsValid()) {
@@ -317,48 +343,49 @@ bool Installer::CheckRequest(bool* handed_over) {
     Fail(INSTALLER_ERROR_GENERAL, "Failed to watch the installation interrupted event");
     return false;
   }
-  if (command_line->HasSwitch("parent-pid")) {
-    unsigned value = 0;
-    if (base::StringToUint(command_line->GetSwitchValueASCII("parent-pid"), &value))
-      second_installer_pid_ = value;
-    VLOG(1) << "Second installer pid: " << second_installer_pid_;
-  }
-  const bool admin = IsUserAdmin(false);
-  VLOG(1) << "is_elevated_admin: " << admin;
-  const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
-  if (all_users && settings_->flag(Settings::SILENT) && !admin) {
-    Fail(INSTALLER_ERROR_GENERAL, "Installation requires elevation, but cannot elevate when silent");
+  return true;
+}
+
+void Installer::ReadSecondInstallerPid() {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  if (!command_line->HasSwitch("parent-pid")) return;
+  unsigned value = 0;
+  if (base::StringToUint(command_line->GetSwitchValueASCII("parent-pid"), &value))
+    second_installer_pid_ = value;
+  VLOG(1) << "Second installer pid: " << second_installer_pid_;
+}
+
+bool Installer::CreateFolderTheStatusFoundWritable(bool admin, bool* write) {
+  const base::FilePath& install_folder = GetInstallFolder();
+  const Status& status = settings_->status();
+  if (status.existing_folder() == install_folder ||
+      (settings_->flag(Settings::ALL_USERS_FLAG) && !admin))
+    return true;
+  VLOG(2) << "Using write permissions from the status";
+  *write = status.write_access() != 0;
+  if (*write && !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
+         install_folder.value());
     return false;
   }
-  bool write = true;
-  const Status& status = settings_->status();
-  if (status.existing_folder() != install_folder && !(all_users && !admin)) {
-    VLOG(2) << "Using write permissions from the status";
-    write = status.write_access() != 0;
-    if (write &&
-        !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-      Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
-           install_folder.value());
-      return false;
-    }
-  }
-  if (operation != Settings::OPERATION_UNINSTALL && !settings_->flag(Settings::COPY_ONLY) &&
-      !settings_->flag(Settings::AUTOUPDATE))
-    SaveLastInstallPath();
+  return true;
+}
+
+Installer::RequestCheck Installer::EnsureWriteAccess(bool admin, bool write) {
+  const base::FilePath& install_folder = GetInstallFolder();
   if (write) write = HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess);
+  const int32_t operation = settings_->operation();
   const bool single_profile = settings_->flag(Settings::SINGLE_PROFILE) &&
                               settings_->target().single_profile != 1;
   if (operation == Settings::OPERATION_INSTALL && !write && single_profile) {
     Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
          "Single profile installations are only allowed to locations where the user has "
          "write access");
-    return false;
+    return RequestCheck::kFailed;
   }
-  if (all_users && !admin) {
+  if (settings_->flag(Settings::ALL_USERS_FLAG) && !admin) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
-    HandleElevatedRunResult(RunElevated());
-    *handed_over = true;
-    return true;
+    return HandOverToElevatedRun();
   }
   if (operation == Settings::OPERATION_INSTALL && admin && single_profile) {
     std::unique_ptr<SavedSecurity> permanent;
@@ -367,39 +394,41 @@ bool Installer::CheckRequest(bool* handed_over) {
       LOG(WARNING) << "Could not grant full access to the installation folder";
   }
   LOG(INFO) << "Write privileges for install folder: " << write;
-  if (!write && !GrantAccessToCurrentUser(install_folder.value(), kFileObject,
-                                          kInstallFolderAccess, true, &saved_folder_security_)) {
-    if (admin) {
-      Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
-           "Could not obtain write permissions to installation folder");
-      return false;
-    }
-    if (IsUserAdmin(true)) {
-      VLOG(1) << "Running elevated because of folder privileges";
-      HandleElevatedRunResult(RunElevated());
-      *handed_over = true;
-      return true;
-    }
-    LOG(INFO) << "Need temporary write permissions from administrative user";
-    bool permanent =
-        settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch("components");
-    const HandOverResult result = ObtainFolderPermission(permanent);
-    if (result != HAND_OVER_SUCCEEDED) {
-      const HandOverError error = GetFolderPermissionError(result);
-      Fail(error.code, error.message);
-      return false;
-    }
-    VLOG(2) << "Temporary write permission obtained";
-    if (!HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess)) {
-      Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
-           "No write access to installation folder after attempting to get it via "
-           "elevated process");
-      return false;
-    }
+  if (write || GrantAccessToCurrentUser(install_folder.value(), kFileObject,
+                                        kInstallFolderAccess, true, &saved_folder_security_))
+    return RequestCheck::kContinue;
+  if (admin) {
+    Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+         "Could not obtain write permissions to installation folder");
+    return RequestCheck::kFailed;
   }
-  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
-         install_folder.value());
+  if (IsUserAdmin(true)) {
+    VLOG(1) << "Running elevated because of folder privileges";
+    return HandOverToElevatedRun();
+  }
+  return ObtainWriteAccessFromHelper() ? RequestCheck::kContinue : RequestCheck::kFailed;
+}
+
+Installer::RequestCheck Installer::HandOverToElevatedRun() {
+  HandleElevatedRunResult(RunElevated());
+  return RequestCheck::kHandedOver;
+}
+
+bool Installer::ObtainWriteAccessFromHelper() {
+  LOG(INFO) << "Need temporary write permissions from administrative user";
+  const bool permanent = settings_->flag(Settings::SINGLE_PROFILE) ||
+                         base::CommandLine::ForCurrentProcess()->HasSwitch("components");
+  const HandOverResult result = ObtainFolderPermission(permanent);
+  if (result != HAND_OVER_SUCCEEDED) {
+    const HandOverError error = GetFolderPermissionError(result);
+    Fail(error.code, error.message);
+    return false;
+  }
+  VLOG(2) << "Temporary write permission obtained";
+  if (!HasAccess(GetInstallFolder().value(), kFileObject, kInstallFolderAccess)) {
+    Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+         "No write access to installation folder after attempting to get it via "
+         "elevated process");
     return false;
   }
   return true;

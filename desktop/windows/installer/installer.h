@@ -124,10 +124,32 @@ class Installer : public base::ObjectWatcher::Delegate,
   class HandOver;
   HandOver* GetHandOver();
 
+  // How a check of the request ends the run or lets it go on.
+  enum class RequestCheck {
+    kContinue,
+    // Another process (an elevated copy, or the post-elevation work) carried the run
+    // through and reported its outcome.
+    kHandedOver,
+    // The error is reported and the run cancelled.
+    kFailed,
+  };
+
   void Run();
-  // The checks of Run up to the creation of the install folder; false when one failed
-  // (the error is reported).
-  bool CheckRequest(bool* handed_over);
+  // The checks of Run up to the creation of the install folder.
+  RequestCheck CheckRequest();
+  // The operation is one this run can carry out, and the package folder is known.
+  bool CheckOperation();
+  bool WatchInterruptedEvent();
+  // The "parent-pid" switch: the installer process that started this one.
+  void ReadSecondInstallerPid();
+  // Where the status examined another folder than the install folder, its write access
+  // stands (*write), and a writable folder is created at once.
+  bool CreateFolderTheStatusFoundWritable(bool admin, bool* write);
+  // Gets write access to the install folder: by a grant this user may make, through an
+  // elevated copy of the installer, or from the elevated folder-permission helper.
+  RequestCheck EnsureWriteAccess(bool admin, bool write);
+  RequestCheck HandOverToElevatedRun();
+  bool ObtainWriteAccessFromHelper();
   void SaveLastInstallPath();
   // Reads "files_list" and "root_files_list" and creates the version subfolder.
   bool PrepareFiles();
