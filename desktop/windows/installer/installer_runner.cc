@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer_runner.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/base_paths.h"
@@ -126,17 +127,7 @@ bool InstallerRunner::Start(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   const base::FilePath& folder = settings->status().path();
-
-  const std::wstring mutex_name = GetKernelObjectName(folder.value(), L"Velum/Installer", true);
-  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
-  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
-  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-    mutex_.Close();
-    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
-  }
+  if (!AcquireInstallerMutex(folder)) return false;
 
   const std::wstring mailslot_name = GetInstallerMailslotName(folder);
   VLOG(1) << "Installer mailslot name: " << base::WideToUTF8(mailslot_name);
@@ -173,26 +164,7 @@ bool InstallerRunner::Start(Settings* settings) {
   if (!assistant_folder_.empty())
     replacements["components"] = L"suite:" + assistant_folder_.BaseName().value();
 
-  {
-    base::AutoLock launch_lock(GetProcessLaunchLock());
-    HANDLE own = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
-                         SYNCHRONIZE, TRUE, 0)) {
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
-    }
-    base::ScopedHandle own_handle(own);
-    replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
-    base::CommandLine command_line =
-        BuildBackendCommandLine(settings->ToCommandLine(false), replacements);
-    command_line.SetProgram(program);
-    base::LaunchOptions options;
-    options.inherit_handles = true;
-    LOG(INFO) << "launching installer backend: "
-              << base::WideToUTF8(command_line.GetCommandLineString());
-    backend_ = base::LaunchProcess(command_line, options);
-  }
-  if (!backend_.IsValid())
-    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+  if (!LaunchBackend(program, std::move(replacements))) return false;
 
   backend_running_ = true;
   success_reported_ = false;
@@ -206,6 +178,45 @@ bool InstallerRunner::Start(Settings* settings) {
     LOG(ERROR) << kMessage;
     return false;
   }
+  return true;
+}
+
+bool InstallerRunner::AcquireInstallerMutex(const base::FilePath& folder) {
+  const std::wstring mutex_name = GetKernelObjectName(folder.value(), L"Velum/Installer", true);
+  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
+  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
+  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    mutex_.Close();
+    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
+  }
+  return true;
+}
+
+bool InstallerRunner::LaunchBackend(const base::FilePath& program,
+                                    base::CommandLine::SwitchMap replacements) {
+  {
+    base::AutoLock launch_lock(GetProcessLaunchLock());
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
+                         SYNCHRONIZE, TRUE, 0)) {
+      return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
+    }
+    base::ScopedHandle own_handle(own);
+    replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
+    base::CommandLine command_line =
+        BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
+    command_line.SetProgram(program);
+    base::LaunchOptions options;
+    options.inherit_handles = true;
+    LOG(INFO) << "launching installer backend: "
+              << base::WideToUTF8(command_line.GetCommandLineString());
+    backend_ = base::LaunchProcess(command_line, options);
+  }
+  if (!backend_.IsValid())
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
   return true;
 }
 

@@ -67,6 +67,11 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
 
   // Notifies OnError, logs `message` and returns false.
   bool Fail(uint32_t code, const std::string& message);
+  // Holds the installer mutex of `folder`: one installation per folder at a time.
+  bool AcquireInstallerMutex(const base::FilePath& folder);
+  // Starts `program` as the backend with the settings' command line and `replacements`,
+  // handing it a handle to this process.
+  bool LaunchBackend(const base::FilePath& program, base::CommandLine::SwitchMap replacements);
   void NotifyDone(bool exited_with_zero);
 
   IpcReceiver receiver_;
