@@ -67,6 +67,24 @@ const ShortcutKind kShortcutKinds[] = {
      "Removing quick launch shortcut."},
 };
 
+// How the previous installation (may be null) named its shortcuts: with a version, or
+// other than this build's plain name, which calls for a rename.
+void ExamineShortcutNames(const InstallLog* previous, bool* version_names, bool* needs_rename) {
+  // A name that ends in a digit carries a version: later names must too.
+  const std::wstring plain_name = base::FilePath(GetShortcutFileName()).RemoveExtension().value();
+  for (const ShortcutKind& kind : kShortcutKinds) {
+    if (!previous) break;
+    const std::wstring& path = previous->*kind.record_field;
+    if (path.empty()) continue;
+    const std::wstring stem = base::FilePath(path).RemoveExtension().value();
+    if (!stem.empty() && stem.back() >= L'0' && stem.back() <= L'9') {
+      *version_names = *needs_rename = true;
+      break;
+    }
+    if (base::FilePath(stem).BaseName().value() != plain_name) *needs_rename = true;
+  }
+}
+
 std::string ToUTF8(const base::FilePath& path) { return base::WideToUTF8(path.value()); }
 
 // Empty when the system does not know the folder.
@@ -253,21 +271,9 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
   InstallLog* record = context_->GetInstallLog();
   const bool all_users = settings->flag(Settings::ALL_USERS_FLAG);
 
-  // A name that ends in a digit carries a version: later names must too.
-  const std::wstring plain_name = base::FilePath(GetShortcutFileName()).RemoveExtension().value();
   bool version_names = false;
   bool needs_rename = false;
-  for (const ShortcutKind& kind : kShortcutKinds) {
-    if (!previous) break;
-    const std::wstring& path = previous->*kind.record_field;
-    if (path.empty()) continue;
-    const std::wstring stem = base::FilePath(path).RemoveExtension().value();
-    if (!stem.empty() && stem.back() >= L'0' && stem.back() <= L'9') {
-      version_names = needs_rename = true;
-      break;
-    }
-    if (base::FilePath(stem).BaseName().value() != plain_name) needs_rename = true;
-  }
+  ExamineShortcutNames(previous, &version_names, &needs_rename);
   VLOG(1) << (version_names ? "Using" : "Not using") << " shortcut names with version number";
   if (needs_rename) LOG(INFO) << "Shortcuts needs to be renamed";
   const std::wstring name =

@@ -162,7 +162,10 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     }
     return;
   }
+  InitializeFromExistingParent(path);
+}
 
+void Status::InitializeFromExistingParent(const base::FilePath& path) {
   for (base::FilePath current = path;;) {
     const base::FilePath parent = current.DirName();
     if (parent == current) {
