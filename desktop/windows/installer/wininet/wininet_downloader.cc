@@ -42,6 +42,10 @@ bool IsConnectivityError(uint32_t error) {
 }
 
 const DWORD kHttpPermanentRedirect = 308;
+// A body longer than its Content-Length leaves bytes on a kept connection that the next
+// request would read as its answer, and the body's length cannot be known beyond that
+// header: no request leaves its connection for another.
+const wchar_t kCloseConnectionHeader[] = L"Connection: close\r\n";
 
 // |relative| (a Location value) read against |base|; empty when they do not combine.
 std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
@@ -252,9 +256,9 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
     return false;
   }
   VLOG(1) << (is_post ? "Sending POST request" : "Sending GET request");
+  const std::wstring headers = kCloseConnectionHeader + extra_headers;
   const BOOL sent = HttpSendRequestW(
-      request_, extra_headers.empty() ? nullptr : extra_headers.c_str(),
-      extra_headers.empty() ? 0 : static_cast<DWORD>(-1),
+      request_, headers.c_str(), static_cast<DWORD>(-1),
       is_post ? const_cast<char*>(body_.data()) : nullptr,
       is_post ? static_cast<DWORD>(body_.size()) : 0);
   if (!sent && GetLastError() != ERROR_IO_PENDING) {

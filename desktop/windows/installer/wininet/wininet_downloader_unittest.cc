@@ -416,24 +416,16 @@ TEST_F(WinInetDownloaderTest, ARedirectChainEndsAfterTenRedirects) {
 // unknown state: the next request must be answered by the server, not by what is left.
 TEST_F(WinInetDownloaderTest, AnAnswerOfTheWrongLengthIsNotFollowedByStaleBytes) {
   const std::string text = "{\"installer\": \"http://127.0.0.1/a\", \"more\": \"padding\"}";
-  struct Case {
-    int content_length;
-    const char* kept;
-  } cases[] = {
-      {10, "{\"installe"},
-      {static_cast<int>(text.size()) + 50, nullptr},
-  };
+  // Shorter than the body, the connection kept open; longer, the connection closed.
+  const int content_lengths[] = {10, static_cast<int>(text.size()) + 50};
   ASSERT_TRUE(server_.ServeText("/address", 200, text));
   ASSERT_TRUE(server_.ServeText("/next", 200, "next answer"));
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.content_length);
+  for (int content_length : content_lengths) {
+    SCOPED_TRACE(content_length);
     ASSERT_TRUE(server_.AddFaults(
-        "/address", "[{\"content_length\": " + std::to_string(test.content_length) +
+        "/address", "[{\"content_length\": " + std::to_string(content_length) +
                         ", \"times\": 1}]"));
     ASSERT_TRUE(Download(server_.Url("/address")));
-    if (test.kept) {
-      EXPECT_EQ(test.kept, Downloaded());
-    }
     const size_t before = server_.RequestsTo("/next").size();
     ASSERT_TRUE(Download(server_.Url("/next")));
     EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
