@@ -17,11 +17,13 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/test/posted_task_labels_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installation_test_util.h"
@@ -367,7 +369,22 @@ TEST_F(InstallerTest, AnUpgradeFailureKeepsThePreviousVersion) {
   }
 }
 
+std::vector<std::string>* g_log_lines = nullptr;
+
+bool KeepLogLine(int, const char*, int, size_t start, const std::string& text) {
+  std::string line = text.substr(start);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  g_log_lines->push_back(line);
+  return false;
+}
+
 TEST_F(InstallerTest, InterruptionCancelsMidway) {
+  std::vector<std::string> log_lines;
+  g_log_lines = &log_lines;
+  const int saved_level = base::GetMinLogLevel();
+  base::SetMinLogLevel(0);
+  base::SetLogMessageHandler(&KeepLogLine);
+  base::PostedTaskLabels labels;
   std::string before = Snapshot();
   InstallationRun run;
   HANDLE interrupted = interrupted_.Get();
@@ -376,10 +393,17 @@ TEST_F(InstallerTest, InterruptionCancelsMidway) {
     if (event == "Step" && ++steps == 6) SetEvent(interrupted);
   };
   Run(&run);
+  base::SetLogMessageHandler(nullptr);
+  base::SetMinLogLevel(saved_level);
   EXPECT_FALSE(run.succeeded);
   EXPECT_EQ("Done(0)", run.events.back());
   EXPECT_EQ(std::string(), LastError(run.events));
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  EXPECT_NE(log_lines.end(),
+            std::find(log_lines.begin(), log_lines.end(), "Installation was interrupted"));
+  // The run itself is posted as "Run".
+  EXPECT_TRUE(labels.Saw("Run"));
+  EXPECT_FALSE(labels.Saw("BeginInstallation"));
 }
 
 TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {
