@@ -26,6 +26,7 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              corrupted_payload net_install net_drop_then_success net_5xx_then_success
              net_cut_then_resume net_cuts_at_offsets net_range_ignored net_wrong_checksum net_204
              net_redirect_disallowed net_hostile_filename net_proxy_407 net_version_ignored
+             net_redirect_loop net_short_content_length net_ftp_package_url net_long_url
              hostile_archive_entry unwritable_folder locked_file_upgrade backend_killed
              wizard_install wizard_second_instance wizard_uninstall)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
