@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include "base/base_paths_win.h"
 #include "base/files/file_util.h"
+#include "base/path_service.h"
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/program_log_test_util.h"
+#include "desktop/windows/installer/service/installation_info_impl.h"
 
 namespace installer {
 namespace testing {
@@ -47,6 +50,53 @@ TEST(CleanupBatchTest, WaitsForEachProcessThenDeletesChildrenBeforeParents) {
       "rmdir \"C:\\V\"\r\n"
       "del %0\r\n",
       BuildCleanupBatchText(batch));
+}
+
+// The elevated helper runs the batch only when it is what the writer writes for the
+// install folder: any other command, or a deletion outside, is refused.
+TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
+  const base::FilePath install(L"C:\\Velum Test\\Install");
+  CleanupBatch batch;
+  batch.pids = {100, 0, 300};
+  batch.failed_files = {L"C:\\Velum Test\\Install\\1.0\\res\\a.dat",
+                        L"C:\\Velum Test\\Install\\Zw\u00f6lf.dll"};
+  // The writer names every folder above a failed file, up to the drive.
+  batch.folders = {L"C:\\Velum Test\\Install\\1.0\\res", L"C:\\Velum Test\\Install\\1.0",
+                   L"C:\\Velum Test\\Install", L"C:\\Velum Test"};
+  const std::string text = BuildCleanupBatchText(batch);
+  std::string reason;
+  EXPECT_TRUE(ValidateCleanupBatchText(text, install, &reason)) << reason;
+  CleanupBatch only_self;
+  only_self.pids = {7};
+  EXPECT_TRUE(ValidateCleanupBatchText(BuildCleanupBatchText(only_self), install, &reason))
+      << reason;
+
+  const std::string last = "del %0\r\n";
+  const std::string head = text.substr(0, text.size() - last.size());
+  const struct {
+    const char* name;
+    std::string text;
+  } refused[] = {
+      {"an extra command", head + "echo x > C:\\pwned\r\n" + last},
+      {"a command after the end", text + "echo x > C:\\pwned\r\n"},
+      {"a command on a del line", head + "del \"C:\\Velum Test\\Install\\a\" & calc\r\n" + last},
+      {"a del outside", head + "del \"C:\\Windows\\system.ini\"\r\n" + last},
+      {"a del of a sibling", head + "del \"C:\\Velum Test\\Install2\\a\"\r\n" + last},
+      {"a del of the folder itself", head + "del \"C:\\Velum Test\\Install\"\r\n" + last},
+      {"a del that climbs out", head + "del \"C:\\Velum Test\\Install\\..\\x\"\r\n" + last},
+      {"a del with a variable", head + "del \"C:\\Velum Test\\Install\\%WINDIR%\"\r\n" + last},
+      {"a del with a wildcard", head + "del \"C:\\Velum Test\\Install\\*\"\r\n" + last},
+      {"an rmdir elsewhere", head + "rmdir \"C:\\Windows\\Temp\"\r\n" + last},
+      {"lines out of order", "chcp 65001>nul\r\n:again\r\n" + text.substr(16)},
+      {"bare line feeds", "chcp 65001>nul\n" + text.substr(16)},
+      {"no wait", "chcp 65001>nul\r\ndel %0\r\n"},
+      {"empty", ""},
+  };
+  for (const auto& c : refused) {
+    reason.clear();
+    EXPECT_FALSE(ValidateCleanupBatchText(c.text, install, &reason)) << c.name;
+    EXPECT_FALSE(reason.empty()) << c.name;
+  }
 }
 
 TEST(ReinstallCommandTest, SplitsAtTheQuoteOrTheFirstBlank) {
@@ -227,6 +277,38 @@ TEST_F(UninstallStepsTest, AProfileIsDeletedOnlyWhenItIsTheBrowsersOwn) {
     EXPECT_EQ(!test.deleted, base::PathExists(test.all_users.Append(L"other")));
     base::DeleteFile(install_folder_, true);
   }
+}
+
+// Without a profile template the data lives in two halves, roaming and local; only the
+// roaming one holds "Local State", and the local one was kept for not holding it.
+TEST_F(UninstallStepsTest, DeletingTheProfileTakesBothHalves) {
+  base::FilePath original_roaming, original_local;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_APP_DATA, &original_roaming));
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_LOCAL_APP_DATA, &original_local));
+  const base::FilePath roaming = scratch_.path().Append(L"Roaming");
+  const base::FilePath local = scratch_.path().Append(L"Local");
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_APP_DATA, roaming, true, true));
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, local, true, true));
+  InstallationRun install;
+  Run(&install);
+  EXPECT_TRUE(install.succeeded);
+  base::FilePath user_data;
+  ASSERT_TRUE(FolderInstallationInfo(install_folder_).GetUserDataFolder(&user_data));
+  base::FilePath local_data = local;
+  ASSERT_TRUE(roaming.AppendRelativePath(user_data, &local_data));
+  ASSERT_TRUE(base::CreateDirectory(local_data.Append(L"Default\\Cache")));
+  ASSERT_TRUE(base::CreateDirectory(user_data));
+  ASSERT_EQ(2, base::WriteFile(user_data.Append(L"Local State"), "{}", 2));
+  InstallationRun run;
+  run.uninstall = true;
+  run.switches = {L"--deleteuserprofile=1"};
+  Run(&run);
+  EXPECT_TRUE(run.succeeded);
+  EXPECT_FALSE(base::PathExists(user_data));
+  EXPECT_FALSE(base::PathExists(local_data));
+  EXPECT_TRUE(base::DirectoryExists(local));
+  base::PathRegistry::Override(base::DIR_APP_DATA, original_roaming, true, false);
+  base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, original_local, true, false);
 }
 
 }  // namespace
