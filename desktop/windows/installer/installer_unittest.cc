@@ -24,6 +24,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/test/posted_task_labels_test_util.h"
+#include "base/test/scoped_log_lines_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installation_test_util.h"
@@ -440,21 +441,8 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
 }
 
-std::vector<std::string>* g_log_lines = nullptr;
-
-bool KeepLogLine(int, const char*, int, size_t start, const std::string& text) {
-  std::string line = text.substr(start);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  g_log_lines->push_back(line);
-  return false;
-}
-
 TEST_F(InstallerTest, InterruptionCancelsMidway) {
-  std::vector<std::string> log_lines;
-  g_log_lines = &log_lines;
-  const int saved_level = base::GetMinLogLevel();
-  base::SetMinLogLevel(0);
-  base::SetLogMessageHandler(&KeepLogLine);
+  base::ScopedLogLines log;
   base::PostedTaskLabels labels;
   std::string before = Snapshot();
   InstallationRun run;
@@ -464,14 +452,11 @@ TEST_F(InstallerTest, InterruptionCancelsMidway) {
     if (event == "Step" && ++steps == 6) SetEvent(interrupted);
   };
   Run(&run);
-  base::SetLogMessageHandler(nullptr);
-  base::SetMinLogLevel(saved_level);
   EXPECT_FALSE(run.succeeded);
   EXPECT_EQ("Done(0)", run.events.back());
   EXPECT_EQ(std::string(), LastError(run.events));
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
-  EXPECT_NE(log_lines.end(),
-            std::find(log_lines.begin(), log_lines.end(), "Installation was interrupted"));
+  EXPECT_TRUE(log.Has("Installation was interrupted"));
   // The run itself is posted as "Run".
   EXPECT_TRUE(labels.Saw("Run"));
   EXPECT_FALSE(labels.Saw("BeginInstallation"));
