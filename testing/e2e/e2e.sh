@@ -27,6 +27,25 @@ DRIVER=$BUILD/bin/wizard_driver_test_helper.exe
 
 fail() { echo "FAIL: $*"; FAILED=1; }
 
+# Every crash of the case's programs stays visible: their dumps are kept in the user's
+# Temp, where a crash reporter also counts its own crash ("crash_reporter" in
+# crash_stats.json). Crash reports go to a closed loopback port (wine-run.sh), never out.
+export VELUM_CRASH_KEEP_LOGS=1
+
+# No crash reporter crashed and no dump was left; what a dump tells is printed.
+check_no_crash() {
+  local temp=$PREFIX/drive_c/users/root/Temp dumps
+  if [ -f "$temp/crash_stats.json" ] && grep -q '"crash_reporter"' "$temp/crash_stats.json"; then
+    fail "a crash reporter crashed: crash_stats.json reads $(cat "$temp/crash_stats.json")"
+  fi
+  dumps=$(find "$temp" -maxdepth 1 -name '*-crashlog-*.dmp' 2> /dev/null)
+  if [ -n "$dumps" ]; then
+    fail "crash dumps were left"
+    # shellcheck disable=SC2086
+    python3 "$HERE/../../tools/minidump-summary.py" --search "$WORK" --search "$BUILD/bin" $dumps
+  fi
+}
+
 # Ends every process of the case's prefix: a bounded wait, then a kill.
 end_prefix() {
   WINEPREFIX=$PREFIX timeout 60 "$WINESERVER" -w ||
@@ -830,6 +849,7 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
     ;;
 esac
 
+check_no_crash
 if [ $FAILED = 0 ]; then
   rm -rf "$WORK"
   echo "PASS: $CASE"

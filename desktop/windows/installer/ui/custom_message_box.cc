@@ -44,7 +44,7 @@ bool CustomMessageBox::Show(HWND parent, int title_id, const std::wstring& text,
   parent_ = parent;
   if (parent_) EnableWindow(parent_, FALSE);
 
-  SetHostWindowIcon(dialog);
+  icons_ = SetHostWindowIcon(dialog);
   SetWindowTextW(dialog, GetLocalizedString(title_id).c_str());
 
   HWND text_control = GetDlgItem(dialog, TEXT);
