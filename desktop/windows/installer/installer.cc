@@ -92,7 +92,8 @@ void Installer::BeginInstallation(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   succeeded_ = false;
-  task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::Run, weak_factory_.GetWeakPtr()));
+  task_runner_->PostTask(base::Location("Run", __FILE__, __LINE__, base::GetCallerAddress()),
+                         base::Bind(&Installer::Run, weak_factory_.GetWeakPtr()));
 }
 
 const base::FilePath& Installer::GetInstallFolder() { return settings_->install_folder(); }
@@ -141,7 +142,7 @@ std::vector<InstallLog::RegistryKey>* Installer::GetRegistryLog(HKEY root) {
 
 void Installer::OnObjectSignaled(HANDLE object) {
   if (object == interrupted_event_.Get() && running_) {
-    LOG(INFO) << "Installation interrupted";
+    LOG(INFO) << "Installation was interrupted";
     Cancel();
   }
 }

@@ -106,6 +106,15 @@ std::string InstallerRunner::FormatHandleSwitch(HANDLE handle) {
   return base::HexEncode(bytes, sizeof(bytes));
 }
 
+namespace {
+bool g_duplication_fails_for_testing = false;
+}  // namespace
+
+// static
+void InstallerRunner::SetOwnHandleDuplicationFailsForTesting(bool fails) {
+  g_duplication_fails_for_testing = fails;
+}
+
 bool InstallerRunner::Fail(uint32_t code, const std::string& message) {
   observers_.Notify(&InstallerObserver::OnError, code, std::wstring(), message);
   LOG(ERROR) << message;
@@ -197,24 +206,28 @@ bool InstallerRunner::AcquireInstallerMutex(const base::FilePath& folder) {
 
 bool InstallerRunner::LaunchBackend(const base::FilePath& program,
                                     base::CommandLine::SwitchMap replacements) {
+  bool duplicated = false;
   {
     base::AutoLock launch_lock(GetProcessLaunchLock());
     HANDLE own = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
-                         SYNCHRONIZE, TRUE, 0)) {
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
+    duplicated = !g_duplication_fails_for_testing &&
+                 DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+                                 &own, SYNCHRONIZE, TRUE, 0);
+    if (duplicated) {
+      base::ScopedHandle own_handle(own);
+      replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
+      base::CommandLine command_line =
+          BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
+      command_line.SetProgram(program);
+      base::LaunchOptions options;
+      options.inherit_handles = true;
+      LOG(INFO) << "launching installer backend: "
+                << base::WideToUTF8(command_line.GetCommandLineString());
+      backend_ = base::LaunchProcess(command_line, options);
     }
-    base::ScopedHandle own_handle(own);
-    replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
-    base::CommandLine command_line =
-        BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
-    command_line.SetProgram(program);
-    base::LaunchOptions options;
-    options.inherit_handles = true;
-    LOG(INFO) << "launching installer backend: "
-              << base::WideToUTF8(command_line.GetCommandLineString());
-    backend_ = base::LaunchProcess(command_line, options);
   }
+  // Observers are told with the lock released: they may launch or stop in turn.
+  if (!duplicated) return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
   if (!backend_.IsValid())
     return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
   return true;

@@ -57,6 +57,9 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // The 8 bytes of `handle`, lowest first, as upper-case hexadecimal.
   static std::string FormatHandleSwitch(HANDLE handle);
 
+  // Tests only: the inheritable copy of this process's handle cannot be made.
+  static void SetOwnHandleDuplicationFailsForTesting(bool fails);
+
   // base::ObjectWatcher::Delegate:
   void OnObjectSignaled(HANDLE object) override;
   // IpcReceiver::Delegate:
