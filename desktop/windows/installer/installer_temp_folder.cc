@@ -11,7 +11,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/path_names.h"
 
 namespace installer {
 
