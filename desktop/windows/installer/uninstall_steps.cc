@@ -89,10 +89,15 @@ bool RunReinstallCommand() {
 void ResetDefaultBrowser(const Settings& settings) {
   if (settings.flag(Settings::ALL_USERS_FLAG) && !RunReinstallCommand()) return;
   if (base::GetWindowsVersion() != base::OS_VERSION_WIN8) {
-    for (const wchar_t* extension : {L".htm", L".html"})
-      SetDefaultThroughAssociationRegistration(L"Internet Explorer", extension, false);
-    for (const wchar_t* protocol : {L"http", L"https"})
-      SetDefaultThroughAssociationRegistration(L"Internet Explorer", protocol, true);
+    // The uninstall goes on either way; the user can pick another browser later.
+    for (const wchar_t* extension : {L".htm", L".html"}) {
+      if (!SetDefaultThroughAssociationRegistration(L"Internet Explorer", extension, false))
+        LOG(WARNING) << "Could not hand " << base::WideToUTF8(extension) << " back";
+    }
+    for (const wchar_t* protocol : {L"http", L"https"}) {
+      if (!SetDefaultThroughAssociationRegistration(L"Internet Explorer", protocol, true))
+        LOG(WARNING) << "Could not hand " << base::WideToUTF8(protocol) << " back";
+    }
   } else if (SUCCEEDED(AssociationSystem::Current().open_with_dialog(L"http"))) {
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   }

@@ -19,9 +19,9 @@ namespace installer {
 // interface ids that answers), or null.
 Microsoft::WRL::ComPtr<IAssociationRegistrationInternal> GetAssociationRegistration(
     const ComObjectFactory& factory = CreateSystemComObject);
-bool HasAssociationRegistration(const ComObjectFactory& factory = CreateSystemComObject);
+[[nodiscard]] bool HasAssociationRegistration(const ComObjectFactory& factory = CreateSystemComObject);
 // Makes |registered_application| the default for the extension or protocol |name|.
-bool SetDefaultThroughAssociationRegistration(
+[[nodiscard]] bool SetDefaultThroughAssociationRegistration(
     const std::wstring& registered_application, const std::wstring& name, bool is_protocol,
     const ComObjectFactory& factory = CreateSystemComObject);
 

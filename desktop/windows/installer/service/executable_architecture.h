@@ -13,7 +13,7 @@ enum ExecutableArchitecture : uint32_t {
   EXECUTABLE_OTHER_MACHINE = 1,
   EXECUTABLE_NOT_AN_IMAGE = 2,  // missing, unreadable or not a portable executable
 };
-ExecutableArchitecture GetExecutableArchitecture(const base::FilePath& path);
+[[nodiscard]] ExecutableArchitecture GetExecutableArchitecture(const base::FilePath& path);
 
 }  // namespace installer
 

@@ -15,13 +15,13 @@ namespace installer {
 
 // The known folder |folder_id|, or on systems without known folders the CSIDL
 // |fallback_csidl|; with |create| a missing folder is created.
-bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id, int fallback_csidl, base::FilePath* path,
+[[nodiscard]] bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id, int fallback_csidl, base::FilePath* path,
                         bool create);
 
 // Whether |path| can name a file (or with |is_folder| a folder) to install into: length,
 // drive or server-and-share form, forbidden characters, blanks and dots at the ends of
 // components, and the device names.
-bool IsValidPath(const std::wstring& path, bool is_folder);
+[[nodiscard]] bool IsValidPath(const std::wstring& path, bool is_folder);
 // Why IsValidPath refuses |path|, for the log ("illegal character", "trailing dot or
 // blank", "too long", ...); null when it accepts it.
 const char* GetInvalidPathReason(const std::wstring& path, bool is_folder);

@@ -14,11 +14,11 @@
 namespace installer {
 
 // The identity record of an existing file or folder.
-bool GetFileInformation(const base::FilePath& path, BY_HANDLE_FILE_INFORMATION* information);
+[[nodiscard]] bool GetFileInformation(const base::FilePath& path, BY_HANDLE_FILE_INFORMATION* information);
 
 // Whether the shortcut exists and points at |target|: the same path ignoring case, or,
 // when |target_information| is given, the same file (volume and file index).
-bool TestShortcut(const base::FilePath& shortcut_path, const base::FilePath& target,
+[[nodiscard]] bool TestShortcut(const base::FilePath& shortcut_path, const base::FilePath& target,
                   const BY_HANDLE_FILE_INFORMATION* target_information);
 
 // Appends the taskbar pins (Windows 7 and later) that point at |target| and whose
