@@ -79,8 +79,9 @@ void PrintHelp() {
   if (!std::freopen("CONOUT$", "w", stdout)) return;
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   PrintHelpTo(stdout, LoadAvailableLanguages());
-  // Keeps the console open until the user has read it.
-  (void)std::system("PAUSE");
+  // Keeps the console open until the user has read it. The command processor's own
+  // prompt also ends at once when the input is redirected, which scripts rely on.
+  (void)std::system("PAUSE");  // NOLINT(cert-env33-c)
 }
 
 }  // namespace installer

@@ -255,8 +255,7 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
   for (const std::wstring& path : batch.failed_files)
     lines.push_back("del \"" + base::WideToUTF8(GetBatchSafePath(path)) + "\"");
   // rmdir only removes an empty folder: children before their parents.
-  std::set<std::wstring, std::greater<std::wstring>> folders(batch.folders.begin(),
-                                                             batch.folders.end());
+  std::set<std::wstring, std::greater<>> folders(batch.folders.begin(), batch.folders.end());
   for (const std::wstring& folder : folders)
     lines.push_back("rmdir \"" + base::WideToUTF8(GetBatchSafePath(folder)) + "\"");
   lines.push_back("del %0");

@@ -6,8 +6,8 @@
 
 // GDI+'s C++ headers use min and max unqualified.
 namespace Gdiplus {
-using std::max;
-using std::min;
+using std::max;  // NOLINT(misc-unused-using-decls): used by the headers below
+using std::min;  // NOLINT(misc-unused-using-decls)
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
