@@ -32,6 +32,12 @@ class RecordingOsOperations : public OsOperations {
   std::vector<std::string>* calls_;
 };
 
+void WriteText(const base::FilePath& path, const std::string& text) {
+  ASSERT_EQ(static_cast<int>(text.size()),
+            base::WriteFile(path, text.data(), static_cast<int>(text.size())))
+      << path.value();
+}
+
 class PostInstallationTasksTest : public ProgramLogTest {
  protected:
   void SetUp() override {
@@ -92,6 +98,57 @@ TEST_F(PostInstallationTasksTest, PostElevationTasksRunAsTheUser) {
                     base::WideToUTF8(suite.value()),
                 "launcher.exe"}),
             lines);
+}
+
+// The in-process road: this run's request was read before the elevated copy upgraded the
+// installation; the user's part that follows works with what that copy installed.
+TEST_F(PostInstallationTasksTest, AfterAnElevatedUpgradeTheNewInstallationCounts) {
+  InstallationRun first = Request({L"--launchvelum=0", L"--singleprofile=1"});
+  Run(&first);
+  ASSERT_TRUE(first.succeeded);
+  const base::FilePath profile = install_folder_.Append(L"profile\\data");
+  ASSERT_TRUE(base::CreateDirectory(profile));
+  WriteText(profile.Append(L"Local State"), "{}");
+  const char* const kPartnerFiles[] = {"custom_partner_content.json", "tracking_user_agent.json"};
+  for (const char* name : kPartnerFiles) {
+    const std::wstring file = base::UTF8ToWide(name);
+    WriteText(profile.Append(file), "{\"profile\":1}");
+    WriteText(package_.Append(L"resources").Append(file), "{\"package\":2}");
+    const std::string line = std::string("resources\\") + name + "\r\n";
+    ASSERT_TRUE(base::AppendToFile(package_.Append(L"files_list"), line.data(),
+                                   static_cast<int>(line.size())));
+  }
+  TestSettings request(install_folder_, {L"--launchvelum=0", L"--singleprofile=1"});
+  ASSERT_EQ(Settings::OPERATION_UPGRADE, request.get()->operation());
+
+  // The elevated copy: the upgrade, which also installs a component.
+  system_services_.signed_files.insert(base::ToLowerASCII(base::WideToUTF8(
+      CopyPackage(L"components").Append(L"suite_installer.exe").value())));
+  AddProcessSwitch("components", L"suite:components");
+  InstallationRun elevated = Request({L"--launchvelum=0"});
+  elevated.version = kV2;
+  Run(&elevated);
+  ASSERT_TRUE(elevated.succeeded);
+  // What the component's own installation put in its folder.
+  const base::FilePath suite = install_folder_.Append(L"suite");
+  ASSERT_TRUE(base::CreateDirectory(suite));
+  ASSERT_TRUE(base::CopyFile(scratch_.path().Append(L"package\\components\\suite_installer.exe"),
+                             suite.Append(L"suite_installer.exe")));
+  ClearProcessSwitches();
+  base::DeleteFile(program_log_, false);
+
+  FakeInstallationContext context;
+  context.settings = request.get();
+  context.install_folder = install_folder_;
+  RunPostElevationTasks(&context);
+  for (const char* name : kPartnerFiles) {
+    std::string text;
+    EXPECT_TRUE(base::ReadFileToString(profile.Append(base::UTF8ToWide(name)), &text)) << name;
+  }
+  EXPECT_EQ(std::vector<std::string>{"suite_installer.exe --post-elevated-install-tasks "
+                                     "--installfolder=" +
+                                     base::WideToUTF8(suite.value())},
+            WaitForProgramLines(1));
 }
 
 std::vector<std::string>* g_errors = nullptr;
