@@ -144,7 +144,9 @@ void FinalizeInstallationStep::RegisterAutoupdateTask() {
     LOG(ERROR) << "Could not create scheduled task";
     return;
   }
-  scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays());
+  // Left at its daily default the task would update more often than the product says.
+  if (!scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays()))
+    LOG(ERROR) << "Could not set the day interval of the scheduled task";
   LowerTaskErrorCount(context_->GetInstallFolder());
 }
 

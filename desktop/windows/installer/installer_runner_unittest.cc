@@ -13,10 +13,10 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
-#include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/process/launch.h"
 #include "base/run_loop.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/threading/thread.h"
 #include "base/win/scoped_handle.h"
@@ -62,17 +62,6 @@ TEST(InstallerRunnerBackendTest, InitialProcessHandleForms) {
             InstallerRunner::FormatHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));
 }
 
-std::vector<std::string>* g_sending_lines = nullptr;
-
-bool KeepSendingLine(int, const char*, int, size_t start, const std::string& text) {
-  if (g_sending_lines && text.compare(start, 8, "Sending ") == 0) {
-    std::string line = text.substr(start);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    g_sending_lines->push_back(line);
-  }
-  return true;
-}
-
 // The backend's log tells every report it forwards to the front end (the "started" one
 // excepted); every important event goes by one line, whatever its name.
 TEST(InstallerRunnerBackendTest, EveryForwardedReportIsLogged) {
@@ -80,10 +69,7 @@ TEST(InstallerRunnerBackendTest, EveryForwardedReportIsLogged) {
   std::vector<std::string> lines;
   {
     InstallerRunnerBackend backend;
-    g_sending_lines = &lines;
-    const int saved_level = base::GetMinLogLevel();
-    base::SetMinLogLevel(-1);
-    base::SetLogMessageHandler(&KeepSendingLine);
+    base::ScopedLogCapture log;
     backend.OnStarted();
     backend.OnStartingNewMainProcess(true);
     backend.OnReturnedToPreviousMainProcess();
@@ -92,9 +78,7 @@ TEST(InstallerRunnerBackendTest, EveryForwardedReportIsLogged) {
     backend.OnImportantEvent("launcher_in_use");
     backend.OnError(5, L"C:\\Velum", "No write access");
     backend.OnSuccess();
-    base::SetLogMessageHandler(nullptr);
-    base::SetMinLogLevel(saved_level);
-    g_sending_lines = nullptr;
+    lines = log.LinesStartingWith("Sending ");
   }
   EXPECT_EQ((std::vector<std::string>{
                 "Sending IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(1)",
