@@ -104,4 +104,11 @@ void SetHostWindowIcon(HWND window) {
   ReplaceIcon(window, ICON_SMALL, SM_CXSMICON);
 }
 
+void DestroyWindowIcons(HWND window) {
+  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
+    HICON icon = reinterpret_cast<HICON>(SendMessageW(window, WM_SETICON, which, 0));
+    if (icon) DestroyIcon(icon);
+  }
+}
+
 }  // namespace installer

@@ -25,6 +25,10 @@ bool AlphaBlendBitmap(HDC destination, int x, int y, int width, int height, HDC 
 // The window icon of the host (icon 1), big and small; the icons replaced are destroyed.
 void SetHostWindowIcon(HWND window);
 
+// Takes the window's big and small icons away and destroys them: a window does not
+// destroy its icons itself.
+void DestroyWindowIcons(HWND window);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_UI_RESOURCE_IMAGES_H_
