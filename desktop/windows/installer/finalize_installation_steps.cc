@@ -108,7 +108,7 @@ StepResult RegisterProtocolHandlerStep::Run(int32_t /*attempt*/) {
     return StepResult();
   }
   FolderInstallationInfo info(context_->GetInstallFolder());
-  if (!info.SetAsDefaultHandler(protocol, true))
+  if (!info.SetAsDefaultHandlerWherePossible(protocol))
     LOG(WARNING) << "Could not make the browser the handler of " << base::WideToUTF8(protocol);
   return StepResult();
 }

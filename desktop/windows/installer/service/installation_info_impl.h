@@ -73,6 +73,10 @@ class InstallationInfoImpl : public InstallationInfo {
   bool GetUserDataFolderForStream(base::FilePath* out, int32_t stream) override;
   void RebaseAppDataPath(const base::FilePath& in, base::FilePath* out) override;
 
+  // SetAsDefaultHandler in the form the system accepts: for all users before Windows 8,
+  // for the current user from Windows 8 on, where the machine-wide form is refused.
+  bool SetAsDefaultHandlerWherePossible(const std::wstring& name);
+
   void SetAssociationSystemForTesting(const AssociationSystem& system) { system_ = system; }
 
  private:
