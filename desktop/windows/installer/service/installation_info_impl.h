@@ -40,6 +40,10 @@ class InstallationInfoImpl : public InstallationInfo {
   // Takes `install_log` (a fresh record when null); the record file is never read.
   InstallationInfoImpl(const base::FilePath& install_folder,
                        std::unique_ptr<InstallLog> install_log);
+  // A view that changes nothing on disk: a broken "installer_prefs.json" is read as empty
+  // and left where it is (a store reading it would move it aside).
+  struct LeaveBrokenPrefsAlone {};
+  InstallationInfoImpl(const base::FilePath& install_folder, LeaveBrokenPrefsAlone);
   ~InstallationInfoImpl() override;
   InstallationInfoImpl(const InstallationInfoImpl&) = delete;
   InstallationInfoImpl& operator=(const InstallationInfoImpl&) = delete;
@@ -93,6 +97,7 @@ class InstallationInfoImpl : public InstallationInfo {
   std::wstring GetClassName() const;
 
   base::scoped_refptr<JsonPrefStore> installer_prefs_;
+  bool leave_broken_prefs_alone_ = false;
   base::FilePath install_folder_;
   std::wstring profile_path_template_;
   bool install_log_loaded_;
