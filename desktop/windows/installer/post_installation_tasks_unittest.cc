@@ -55,6 +55,24 @@ class PostInstallationTasksTest : public ProgramLogTest {
     return run;
   }
 
+  // Runs `run` as an installation that also installs the "suite" component and puts
+  // `installer_name` in the component's folder (`suite`), as the component's own
+  // installation would; then forgets the switches and the program lines of the run.
+  void RunWithSuiteComponent(InstallationRun* run, const wchar_t* installer_name,
+                             base::FilePath* suite) {
+    system_services_.signed_files.insert(base::ToLowerASCII(base::WideToUTF8(
+        CopyPackage(L"components").Append(L"suite_installer.exe").value())));
+    AddProcessSwitch("components", L"suite:components");
+    Run(run);
+    ASSERT_TRUE(run->succeeded);
+    *suite = install_folder_.Append(L"suite");
+    ASSERT_TRUE(base::CreateDirectory(*suite));
+    ASSERT_TRUE(base::CopyFile(scratch_.path().Append(L"package\\components\\suite_installer.exe"),
+                               suite->Append(installer_name)));
+    ClearProcessSwitches();
+    base::DeleteFile(program_log_, false);
+  }
+
   std::vector<std::string> os_calls_;
 };
 
@@ -71,20 +89,11 @@ TEST_F(PostInstallationTasksTest, AnInstallationSetsUpTheBrowserWithItsRecord) {
 // After an elevated installation the user's own process sets up the browser, starts the
 // components' post-elevation work and launches the browser.
 TEST_F(PostInstallationTasksTest, PostElevationTasksRunAsTheUser) {
-  system_services_.signed_files.insert(base::ToLowerASCII(base::WideToUTF8(
-      CopyPackage(L"components").Append(L"suite_installer.exe").value())));
-  AddProcessSwitch("components", L"suite:components");
-  InstallationRun install = Request({L"--launchvelum=0"});
-  Run(&install);
-  ASSERT_TRUE(install.succeeded);
-  const base::FilePath suite = install_folder_.Append(L"suite");
-  ASSERT_TRUE(base::CreateDirectory(suite));
   // The component put only the assistant's installer there. The run is an upgrade of
   // what the elevated copy installed: the browser does not start maximized.
-  ASSERT_TRUE(base::CopyFile(scratch_.path().Append(L"package\\components\\suite_installer.exe"),
-                             suite.Append(L"assistant_installer.exe")));
-  ClearProcessSwitches();
-  base::DeleteFile(program_log_, false);
+  InstallationRun install = Request({L"--launchvelum=0"});
+  base::FilePath suite;
+  ASSERT_NO_FATAL_FAILURE(RunWithSuiteComponent(&install, L"assistant_installer.exe", &suite));
   os_calls_.clear();
   AddProcessSwitch("post-elevated-install-tasks");
   InstallationRun post = Request({L"--launchvelum=1"});
@@ -122,20 +131,10 @@ TEST_F(PostInstallationTasksTest, AfterAnElevatedUpgradeTheNewInstallationCounts
   ASSERT_EQ(Settings::OPERATION_UPGRADE, request.get()->operation());
 
   // The elevated copy: the upgrade, which also installs a component.
-  system_services_.signed_files.insert(base::ToLowerASCII(base::WideToUTF8(
-      CopyPackage(L"components").Append(L"suite_installer.exe").value())));
-  AddProcessSwitch("components", L"suite:components");
   InstallationRun elevated = Request({L"--launchvelum=0"});
   elevated.version = kV2;
-  Run(&elevated);
-  ASSERT_TRUE(elevated.succeeded);
-  // What the component's own installation put in its folder.
-  const base::FilePath suite = install_folder_.Append(L"suite");
-  ASSERT_TRUE(base::CreateDirectory(suite));
-  ASSERT_TRUE(base::CopyFile(scratch_.path().Append(L"package\\components\\suite_installer.exe"),
-                             suite.Append(L"suite_installer.exe")));
-  ClearProcessSwitches();
-  base::DeleteFile(program_log_, false);
+  base::FilePath suite;
+  ASSERT_NO_FATAL_FAILURE(RunWithSuiteComponent(&elevated, L"suite_installer.exe", &suite));
 
   FakeInstallationContext context;
   context.settings = request.get();
