@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "base/strings/utf_string_conversions.h"
@@ -49,6 +50,8 @@ bool IsSwitch(const StringType& text, StringType* name, StringType* value) {
   const size_t prefix_length = GetSwitchPrefixLength(text);
   if (prefix_length == 0 || prefix_length == text.size()) return false;
   const size_t equals = text.find(kSwitchValueSeparator);
+  // "--=x" names no switch: stored as one it would be written back as the terminator.
+  if (equals == prefix_length) return false;
   *name = text.substr(0, equals);
   if (equals != StringType::npos) *value = text.substr(equals + 1);
   return true;
@@ -174,6 +177,11 @@ void CommandLine::AppendSwitchNative(StringPiece name, StringPiece16 value) {
   const std::string lower_name = ToLowerASCII(name);
   const StringType wide_name = WidenBytes(lower_name);
   const size_t prefix_length = GetSwitchPrefixLength(wide_name);
+  if (prefix_length == lower_name.size()) {
+    // Written back, an empty name would read as the terminator or a plain argument.
+    LOG(ERROR) << "Refusing a command-line switch without a name: " << lower_name;
+    return;
+  }
 
   auto stored = switches_.insert(SwitchMap::value_type(lower_name.substr(prefix_length),
                                                        StringType()));

@@ -40,6 +40,17 @@ TEST(CommandLineTest, TerminatorEndsSwitchParsing) {
   EXPECT_EQ((StringVector{L"prog", L"--x", L"-", L"--", L"--y", L"/z"}), cl.argv());
   // Written back, the terminator still protects what follows it.
   EXPECT_EQ(std::wstring(L"--x - -- --y /z"), cl.GetArgumentsString());
+
+  // A switch without a name would be written back as the terminator and swallow the
+  // switches after it: it stays a plain argument, and appending one is refused.
+  CommandLine empty_name(StringVector{L"x.exe", L"--=", L"b", L"--c"});
+  EXPECT_EQ(std::wstring(L"--c --= b"), empty_name.GetArgumentsString());
+  CommandLine reparsed(StringVector{L"x.exe", L"--c", L"--=", L"b"});
+  EXPECT_TRUE(reparsed.HasSwitch("c"));
+  EXPECT_EQ(empty_name.argv(), reparsed.argv());
+  empty_name.AppendSwitchASCII("--", "v");
+  empty_name.AppendSwitch("/");
+  EXPECT_EQ(std::wstring(L"--c --= b"), empty_name.GetArgumentsString());
 }
 
 TEST(CommandLineTest, TrimsWhitespaceAndDropsEmptyArguments) {

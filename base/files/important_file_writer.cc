@@ -39,6 +39,12 @@ bool RenameOver(const FilePath& from, const FilePath& to) {
 
 ImportantFileWriter::ReplaceFileFunction g_replace_file = &RenameOver;
 
+bool FlushToDisk(File* file) {
+  return FlushFileBuffers(file->GetPlatformFile()) != 0;
+}
+
+ImportantFileWriter::FlushFileFunction g_flush_file = &FlushToDisk;
+
 // "<target name>.<GUID>.tmp" beside the target, so that a write killed halfway leaves a
 // file that a later write of the same target recognises as its own.
 std::wstring TempFilePrefix(const FilePath& target) {
@@ -165,7 +171,7 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
 
   int bytes_written = file.Write(0, data.data(), static_cast<int>(data.size()));
   // The move below is atomic only for data already on the disk.
-  bool flushed = FlushFileBuffers(file.GetPlatformFile()) != 0;
+  bool flushed = g_flush_file(&file);
   file.Close();
 
   if (bytes_written < static_cast<int>(data.size()))
@@ -190,6 +196,11 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece 
 // static
 void ImportantFileWriter::SetReplaceFileFunctionForTesting(ReplaceFileFunction function) {
   g_replace_file = function ? function : &RenameOver;
+}
+
+// static
+void ImportantFileWriter::SetFlushFileFunctionForTesting(FlushFileFunction function) {
+  g_flush_file = function ? function : &FlushToDisk;
 }
 
 ImportantFileWriter::ImportantFileWriter(const FilePath& path,

@@ -26,6 +26,8 @@
 
 namespace base {
 
+class File;
+
 class ImportantFileWriter {
  public:
   // Values of the "ImportantFile.TempFileFailures" histogram.
@@ -83,6 +85,9 @@ class ImportantFileWriter {
   // replace that moves the target away) can be made on demand; null restores it.
   typedef bool (*ReplaceFileFunction)(const FilePath& from, const FilePath& to);
   static void SetReplaceFileFunctionForTesting(ReplaceFileFunction function);
+  // Stands in for the flush of the written temporary file; null restores it.
+  typedef bool (*FlushFileFunction)(File* file);
+  static void SetFlushFileFunctionForTesting(FlushFileFunction function);
 
   // Lets tests reach the size limit without gigabytes of data.
   void set_max_data_size_for_testing(size_t size) { max_data_size_ = size; }

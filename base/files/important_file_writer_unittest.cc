@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/bind.h"
+#include "base/files/file.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/location.h"
@@ -272,6 +273,41 @@ TEST_F(ImportantFileWriterTest, FailedReplaceNeverLosesBothCopies) {
     }
     for (const std::wstring& name : files)
       DeleteFile(scratch_.path().Append(name), false);
+  }
+}
+
+// A fake flush that notes what the target held when the data was flushed.
+bool g_flush_succeeds;
+int g_flushes;
+FilePath* g_flushed_target;
+std::string g_target_at_flush;
+
+bool RecordingFlush(File* file) {
+  ++g_flushes;
+  g_target_at_flush = ReadText(*g_flushed_target);
+  return g_flush_succeeds && file->IsValid();
+}
+
+TEST_F(ImportantFileWriterTest, DataIsFlushedBeforeItReplacesTheTarget) {
+  for (bool flush_succeeds : {true, false}) {
+    SCOPED_TRACE(flush_succeeds);
+    ASSERT_TRUE(WriteTextFile(target_, "old"));
+    g_flush_succeeds = flush_succeeds;
+    g_flushes = 0;
+    g_flushed_target = &target_;
+    g_target_at_flush.clear();
+    const int before = FailureCount(ImportantFileWriter::FAILED_FLUSHING);
+    ImportantFileWriter::SetFlushFileFunctionForTesting(&RecordingFlush);
+    const bool result = ImportantFileWriter::WriteFileAtomically(target_, "new");
+    ImportantFileWriter::SetFlushFileFunctionForTesting(nullptr);
+    EXPECT_EQ(flush_succeeds, result);
+    EXPECT_EQ(1, g_flushes);
+    EXPECT_EQ("old", g_target_at_flush) << "flushed only after the rename";
+    // A failed flush may have left the data short of the disk: the old file stays.
+    EXPECT_EQ(flush_succeeds ? "new" : "old", ReadText(target_));
+    EXPECT_EQ(flush_succeeds ? before : before + 1,
+              FailureCount(ImportantFileWriter::FAILED_FLUSHING));
+    EXPECT_EQ(std::vector<std::wstring>({L"installer_prefs.json"}), FileNamesIn(scratch_.path()));
   }
 }
 

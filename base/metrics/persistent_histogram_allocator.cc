@@ -245,7 +245,14 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
     RecordCreateHistogramResult(CREATE_HISTOGRAM_INVALID_METADATA_POINTER);
     return nullptr;
   }
-  std::string name(reinterpret_cast<const char*>(data) + offsetof(PersistentHistogramData, name));
+  // The terminator was checked, but another process may overwrite it since: never read
+  // past the block.
+  const char* name_start = reinterpret_cast<const char*>(data) + offsetof(PersistentHistogramData, name);
+  uint32_t alloc_size = memory_allocator_->GetAllocSize(memory_allocator_->GetAsReference(data, 0));
+  size_t name_room = alloc_size > offsetof(PersistentHistogramData, name)
+                         ? alloc_size - offsetof(PersistentHistogramData, name)
+                         : 0;
+  std::string name(name_start, strnlen(name_start, name_room));
 
   std::unique_ptr<HistogramBase> histogram;
   if (data->histogram_type == SPARSE_HISTOGRAM) {
@@ -273,7 +280,10 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   int64_t previous = -1;
   for (uint32_t i = 0; i <= bucket_count; ++i) {
     HistogramBase::Sample value = ranges_data[i];
-    if (value < 0 || value <= previous) {
+    // Every sample must land in a bucket: the ranges cover 0 to the largest sample.
+    bool bad_end = (i == 0 && value != 0) ||
+                   (i == bucket_count && value != HistogramBase::kSampleType_MAX);
+    if (value < 0 || value <= previous || bad_end) {
       RecordCreateHistogramResult(CREATE_HISTOGRAM_INVALID_RANGES_ARRAY);
       return nullptr;
     }

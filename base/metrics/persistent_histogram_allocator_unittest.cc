@@ -328,26 +328,42 @@ TEST_F(PersistentHistogramAllocatorTest, BadRecordsAreRejectedWithTheirCode) {
     EXPECT_EQ(before + 1, ResultCount(c.code)) << c.what;
   }
 
-  // Ranges that are not ascending, with a checksum that matches them.
-  memset(memory_.data(), 0, kSegmentSize);
-  std::unique_ptr<PersistentHistogramAllocator> writer = MakeAllocator();
-  Reference ref = 0;
-  ASSERT_NE(nullptr, writer->AllocateHistogram(HISTOGRAM, "Test.Persistent.Unordered", 1, 100,
-                                               ExponentialRanges(1, 100, 8), 1, &ref));
-  uint32_t ranges_ref;
-  memcpy(&ranges_ref, bytes() + ref + 16 + 20, 4);
-  HistogramBase::Sample* values =
-      reinterpret_cast<HistogramBase::Sample*>(bytes() + ranges_ref + 16);
-  std::swap(values[2], values[3]);
-  BucketRanges swapped(9);
-  for (size_t i = 0; i < 9; ++i) swapped.set_range(i, values[i]);
-  uint32_t checksum = swapped.CalculateChecksum();
-  memcpy(bytes() + ref + 16 + 24, &checksum, 4);
-  HistogramBase::Count before = ResultCount(3);
-  EXPECT_EQ(nullptr, MakeAllocator()->GetHistogram(ref));
-  EXPECT_EQ(before + 1, ResultCount(3));
+  // Ranges with a checksum that matches them but that leave samples without a bucket
+  // (a sample would then stop the process) or are not ascending.
+  struct RangesCase {
+    const char* what;
+    void (*damage)(HistogramBase::Sample* values);  // 9 values
+  } ranges_cases[] = {
+      {"not ascending", [](HistogramBase::Sample* v) { std::swap(v[2], v[3]); }},
+      {"starting at 1",
+       [](HistogramBase::Sample* v) {
+         for (int i = 0; i < 8; ++i) ++v[i];
+       }},
+      {"ending below the largest sample", [](HistogramBase::Sample* v) { --v[8]; }},
+  };
+  std::unique_ptr<PersistentHistogramAllocator> writer;
+  Reference ranges_ref = 0;
+  for (const RangesCase& c : ranges_cases) {
+    memset(memory_.data(), 0, kSegmentSize);
+    writer = MakeAllocator();
+    Reference ref = 0;
+    ASSERT_NE(nullptr, writer->AllocateHistogram(HISTOGRAM, "Test.Persistent.BadRanges", 1, 100,
+                                                 ExponentialRanges(1, 100, 8), 1, &ref));
+    memcpy(&ranges_ref, bytes() + ref + 16 + 20, 4);
+    HistogramBase::Sample* values =
+        reinterpret_cast<HistogramBase::Sample*>(bytes() + ranges_ref + 16);
+    c.damage(values);
+    BucketRanges damaged(9);
+    for (size_t i = 0; i < 9; ++i) damaged.set_range(i, values[i]);
+    uint32_t checksum = damaged.CalculateChecksum();
+    memcpy(bytes() + ref + 16 + 24, &checksum, 4);
+    HistogramBase::Count before = ResultCount(3);
+    EXPECT_EQ(nullptr, MakeAllocator()->GetHistogram(ref)) << c.what;
+    EXPECT_EQ(before + 1, ResultCount(3)) << c.what;
+  }
 
-  before = ResultCount(PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA);
+  HistogramBase::Count before =
+      ResultCount(PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA);
   EXPECT_EQ(nullptr, writer->GetHistogram(ranges_ref)) << "not a histogram record";
   EXPECT_EQ(before + 1,
             ResultCount(PersistentHistogramAllocator::CREATE_HISTOGRAM_INVALID_METADATA));

@@ -20,6 +20,8 @@ constexpr uint32_t kMinFreeRoom = PersistentMemoryAllocator::kBlockHeaderSize + 
 constexpr uint32_t kMinRecordBytes = 24;
 constexpr uint32_t kAllocAlignment = 8;
 
+void (*g_after_get_block_for_testing)(void* block_header) = nullptr;
+
 }  // namespace
 
 struct PersistentMemoryAllocator::BlockHeader {
@@ -154,6 +156,10 @@ PersistentMemoryAllocator::PersistentMemoryAllocator(void* base, size_t size, si
 
 PersistentMemoryAllocator::~PersistentMemoryAllocator() = default;
 
+void PersistentMemoryAllocator::SetAfterGetBlockHookForTesting(void (*hook)(void* block_header)) {
+  g_after_get_block_for_testing = hook;
+}
+
 PersistentMemoryAllocator::SharedMetadata* PersistentMemoryAllocator::shared() const {
   return reinterpret_cast<SharedMetadata*>(mem_base_);
 }
@@ -247,7 +253,8 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(siz
 }
 
 PersistentMemoryAllocator::BlockHeader* PersistentMemoryAllocator::GetBlock(
-    Reference ref, uint32_t type_id, uint64_t size, bool queue_ok, bool free_ok) const {
+    Reference ref, uint32_t type_id, uint64_t size, bool queue_ok, bool free_ok,
+    uint32_t* checked_size) const {
   if (mem_size_ == 0) return nullptr;
   if (ref == kReferenceQueue && queue_ok) return &shared()->queue;
   if (ref < kFirstBlockOffset || ref % kAllocAlignment != 0) return nullptr;
@@ -255,11 +262,13 @@ PersistentMemoryAllocator::BlockHeader* PersistentMemoryAllocator::GetBlock(
   BlockHeader* block = reinterpret_cast<BlockHeader*>(mem_base_ + ref);
   if (!free_ok) {
     if (block->cookie.load(std::memory_order_relaxed) != kBlockCookieAllocated) return nullptr;
-    uint64_t block_size = block->size.load(std::memory_order_relaxed);
+    uint32_t block_size = block->size.load(std::memory_order_relaxed);
     if (block_size < kBlockHeaderSize + size) return nullptr;
     if (static_cast<uint64_t>(ref) + block_size > mem_size_) return nullptr;
     if (type_id != 0 && block->type_id.load(std::memory_order_acquire) != type_id) return nullptr;
+    if (checked_size) *checked_size = block_size;
   }
+  if (g_after_get_block_for_testing) g_after_get_block_for_testing(block);
   return block;
 }
 
@@ -282,7 +291,8 @@ uint32_t PersistentMemoryAllocator::GetType(Reference ref) const {
 bool PersistentMemoryAllocator::ChangeType(Reference ref, uint32_t to_type, uint32_t from_type,
                                            bool clear) {
   if (read_only_) return false;
-  BlockHeader* block = GetBlock(ref, 0, 0, false, false);
+  uint32_t block_size = 0;
+  BlockHeader* block = GetBlock(ref, 0, 0, false, false, &block_size);
   if (!block) return false;
   if (!clear) {
     return block->type_id.compare_exchange_strong(from_type, to_type, std::memory_order_acq_rel,
@@ -292,8 +302,9 @@ bool PersistentMemoryAllocator::ChangeType(Reference ref, uint32_t to_type, uint
           from_type, kTypeIdTransitioning, std::memory_order_acq_rel, std::memory_order_acquire)) {
     return false;
   }
-  // Word by word, so a reader in another process never sees torn words.
-  uint32_t words = (block->size.load(std::memory_order_relaxed) - kBlockHeaderSize) / 4;
+  // Word by word, so a reader in another process never sees torn words. The size is the
+  // one GetBlock checked: a peer may have rewritten the shared field since.
+  uint32_t words = (block_size - kBlockHeaderSize) / 4;
   std::atomic<uint32_t>* payload = reinterpret_cast<std::atomic<uint32_t>*>(block + 1);
   for (uint32_t i = 0; i < words; ++i) payload[i].store(0, std::memory_order_relaxed);
   if (to_type == kTypeIdTransitioning) return true;
@@ -313,10 +324,14 @@ void PersistentMemoryAllocator::MakeIterable(Reference ref) {
     return;
   }
   SharedMetadata* meta = shared();
-  for (;;) {
+  // Every failed round moves the tail past one record another thread appended, so an
+  // honest queue ends within as many rounds as the segment holds records; a damaged one
+  // (a link back into the queue, a block linked to itself) would go round for ever.
+  const uint32_t max_rounds = mem_size_ / kMinRecordBytes + 2;
+  for (uint32_t round = 0;; ++round) {
     uint32_t tail = meta->tailptr.load(std::memory_order_acquire);
     BlockHeader* tail_block = GetBlock(tail, 0, 0, true, false);
-    if (!tail_block) {
+    if (!tail_block || tail == ref || round > max_rounds) {
       SetCorrupt();
       return;
     }

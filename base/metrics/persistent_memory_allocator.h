@@ -96,6 +96,10 @@ class PersistentMemoryAllocator {
   // The reverse of GetBlockData: the reference of a payload, or 0.
   Reference GetAsReference(const void* payload, uint32_t type_id) const;
 
+  // Called with a block's header each time one passed the checks: lets a test play a
+  // peer process that rewrites the header between check and use.
+  static void SetAfterGetBlockHookForTesting(void (*hook)(void* block_header));
+
   bool IsCorrupt() const;
   bool IsFull() const;
   // Marks the segment corrupt for good; the first finder logs it.
@@ -118,8 +122,10 @@ class PersistentMemoryAllocator {
   Reference AllocateImpl(size_t size, uint32_t type_id);
   // The header at |ref| when it is a valid block position with room for |size| payload
   // bytes; |queue_ok| accepts the queue head, |free_ok| skips the allocated-block checks.
+  // |checked_size|, when given, receives the block size the checks used, so that callers
+  // never read the shared field a second time.
   BlockHeader* GetBlock(Reference ref, uint32_t type_id, uint64_t size, bool queue_ok,
-                        bool free_ok) const;
+                        bool free_ok, uint32_t* checked_size = nullptr) const;
   void SetFlag(uint32_t flag) const;
   bool CheckFlag(uint32_t flag) const;
 

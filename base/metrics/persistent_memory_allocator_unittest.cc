@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -233,18 +238,82 @@ TEST(PersistentMemoryAllocatorTest, CycleInQueueStopsIterationAndIsLoggedOnce) {
   EXPECT_EQ(1, log.count());
 }
 
-TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
+// Runs |append| on a thread of its own: a damaged queue must make it return, and a
+// call that never returns would otherwise hang the whole test executable.
+void ExpectReturns(const char* what, std::function<void()> append) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread([append, done] {
+    append();
+    done->set_value();
+  }).detach();
+  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    fprintf(stderr, "%s: appending to the damaged queue never returned\n", what);
+    fflush(stderr);
+    _Exit(1);
+  }
+}
+
+TEST(PersistentMemoryAllocatorTest, AppendingToADamagedQueueEnds) {
   struct Case {
     const char* what;
-    size_t offset;  // of the damaged word
-    uint32_t value;
-  } cases[] = {
+    bool tail_to_free_offset;  // else the last record links back to the first
+  } cases[] = {{"link back to the first record", false}, {"tail at the free offset", true}};
+  for (const Case& c : cases) {
+    CorruptionLogCounter log;
+    Segment segment(4096);
+    PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 0, false);
+    Reference first = AllocateIterable(&allocator, 1);
+    Reference last = AllocateIterable(&allocator, 1);
+    if (c.tail_to_free_offset) {
+      segment.SetWord(44, segment.Word(40));
+    } else {
+      segment.SetWord(last + 12, first);
+    }
+    ExpectReturns(c.what, [&allocator] {
+      for (int i = 0; i < 3 && !allocator.IsCorrupt(); ++i) AllocateIterable(&allocator, 2);
+    });
+    EXPECT_TRUE(allocator.IsCorrupt()) << c.what;
+    EXPECT_EQ(1, log.count()) << c.what;
+  }
+}
+
+TEST(PersistentMemoryAllocatorTest, ClearingUsesTheCheckedSize) {
+  Segment segment(4096);
+  PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 0, false);
+  Reference ref = allocator.Allocate(16, kTestType);
+  Reference after = allocator.Allocate(16, kTestType);
+  uint32_t* next_payload = static_cast<uint32_t*>(allocator.GetBlockData(after, kTestType, 16));
+  ASSERT_NE(nullptr, next_payload);
+  next_payload[0] = 0xAAAAAAAA;
+  // A peer shrinks the size field below the header's between the check and the clearing:
+  // an unsigned "size - header" would then clear about a billion words.
+  static uint32_t* size_field;
+  size_field = reinterpret_cast<uint32_t*>(static_cast<char*>(segment.data()) + ref);
+  PersistentMemoryAllocator::SetAfterGetBlockHookForTesting(
+      [](void*) { *size_field = 8; });
+  bool changed = allocator.ChangeType(ref, 5, kTestType, true);
+  PersistentMemoryAllocator::SetAfterGetBlockHookForTesting(nullptr);
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(0xAAAAAAAAu, next_payload[0]) << "the next block was cleared";
+  EXPECT_EQ(32u, segment.Word(after)) << "the next block's header was cleared";
+}
+
+// One word of a segment changed behind the allocators' backs.
+struct DamagedWord {
+  const char* what;
+  size_t offset;
+  uint32_t value;
+};
+
+TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
+  const DamagedWord cases[] = {
       {"free offset not aligned", 40, 100},
       {"free offset inside the header", 40, 24},
       {"queue tail outside every block", 44, 4},
       {"claimed space not empty", 112 + 4, 0xC8799269},
   };
-  for (const Case& c : cases) {
+  for (const DamagedWord& c : cases) {
     CorruptionLogCounter log;
     Segment segment(4096);
     PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 0, false);
@@ -273,6 +342,32 @@ TEST(PersistentMemoryAllocatorTest, DamageIsDetected) {
   EXPECT_EQ(0u, iterator.GetNext(&type));
   EXPECT_TRUE(allocator.IsCorrupt());
   EXPECT_EQ(1, log.count());
+}
+
+// A segment sound in every other field is refused when its identification is not this
+// allocator's, and is not made over as a fresh one either.
+TEST(PersistentMemoryAllocatorTest, SegmentWithAForeignIdentificationIsCorrupt) {
+  const DamagedWord cases[] = {
+      {"cookie one bit off", 0, 0x564C4D53 ^ 0x100},
+      {"cookie cleared in a used segment", 0, 0},
+      {"version", 4, 2},
+  };
+  for (const DamagedWord& c : cases) {
+    for (bool read_only : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (read_only ? ", read-only" : ", writable"));
+      Segment segment(1024);
+      PersistentMemoryAllocator creator(segment.data(), segment.size(), 0, 7, false);
+      AllocateIterable(&creator, 1);
+      segment.SetWord(c.offset, c.value);
+
+      CorruptionLogCounter log;
+      PersistentMemoryAllocator allocator(segment.data(), segment.size(), 0, 7, read_only);
+      EXPECT_TRUE(allocator.IsCorrupt());
+      EXPECT_EQ(1, log.count());
+      EXPECT_EQ(0u, allocator.Allocate(8, 1));
+      EXPECT_EQ(c.value, segment.Word(c.offset)) << "not made over as a fresh segment";
+    }
+  }
 }
 
 TEST(PersistentMemoryAllocatorTest, ForeignBytesAreNotASegment) {

@@ -312,8 +312,9 @@ void JsonPrefStore::ReportOutstandingWrites() {
   if (passed < interval) return;
   static_assert(kWriteReportIntervalMinutes * 60 / kCommitIntervalSeconds == 30,
                 "the histogram's range is the writes one interval can hold");
-  base::HistogramBase* histogram = base::LinearHistogram::FactoryGet(
-      "Settings.JsonDataWriteCount." + HistogramSuffix(path_), 30, 31);
+  base::HistogramBase* histogram = base::Histogram::FactoryGet(
+      "Settings.JsonDataWriteCount." + HistogramSuffix(path_), 1, 30, 31,
+      base::HistogramBase::kUmaTargetedHistogramFlag);
   const int64_t intervals = passed.InMicroseconds() / interval.InMicroseconds();
   if (histogram) {
     histogram->Add(writes_since_report_);

@@ -1,5 +1,7 @@
 #include "crash/reporter/crash_client_custom_info.h"
 
+#include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -131,13 +133,29 @@ TEST(CrashClientCustomInfoTest, KeysTakeSlotsUntilAllAreMapped) {
 
 TEST(CrashClientCustomInfoTest, KeysAfterTheHolderIsGoneAreDropped) {
   FakeConfig config;
-  {
-    CrashClientCustomInfo holder;
-    FillCrashClientCustomInfo(&holder, base::FilePath(L"a.exe"), L"installer", L"",
-                              MakeCommandLine({}), &config);
+  // The holder lives in storage the test keeps: once it is destroyed the bytes are
+  // zeroed, so any later write through a stale pointer shows (or faults) instead of
+  // landing in freed memory unseen.
+  alignas(CrashClientCustomInfo) unsigned char storage[sizeof(CrashClientCustomInfo)];
+  CrashClientCustomInfo* holder = new (storage) CrashClientCustomInfo;
+  FillCrashClientCustomInfo(holder, base::FilePath(L"a.exe"), L"installer", L"",
+                            MakeCommandLine({}), &config);
+  SetCrashKeyValue(L"early", L"value");
+  holder->~CrashClientCustomInfo();
+  memset(storage, 0, sizeof(storage));
+
+  SetCrashKeyValue(L"late", L"value");
+  ClearCrashKeyValue(L"early");
+  for (unsigned char byte : storage) ASSERT_EQ(0, byte) << "a key reached the destroyed holder";
+
+  // Nothing set meanwhile is kept for the next holder.
+  CrashClientCustomInfo next;
+  const CustomClientInfo info = FillCrashClientCustomInfo(
+      &next, base::FilePath(L"a.exe"), L"installer", L"", MakeCommandLine({}), &config);
+  for (size_t i = 0; i < info.count; ++i) {
+    EXPECT_STRNE(L"late", info.entries[i].name);
+    EXPECT_STRNE(L"early", info.entries[i].name);
   }
-  SetCrashKeyValue(L"late", L"value");  // must not touch freed memory
-  ClearCrashKeyValue(L"late");
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ int RunCrashReporter(const base::CommandLine& command_line) {
   ReporterPaths paths;
   if (!InitReporterPaths(command_line, &paths)) return -1;
   if (!ReadReportingConsent(paths.preferences_file)) return -1;
-  StoreCrashServerUrl();
+  GetCrashServerUrl();
 
   PendingWorkCounter* counter = GetPendingWorkCounter();
   if (!counter->Initialize()) return -1;

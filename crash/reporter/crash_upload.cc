@@ -84,7 +84,7 @@ void AddInstallTime(HANDLE process, UploadKeys* keys) {
       base::Int64ToString16(internal::FileTimeToUnixMicroseconds(created) / 1000 / 1000));
 }
 
-void AddMemoryKeys(HANDLE process, UploadKeys* keys) {
+void AddMemoryCrashKeys(HANDLE process, UploadKeys* keys) {
   MEMORYSTATUSEX status = {};
   status.dwLength = sizeof(status);
   if (GlobalMemoryStatusEx(&status)) {
@@ -115,7 +115,7 @@ void AddMemoryKeys(HANDLE process, UploadKeys* keys) {
   }
 }
 
-void AddBuildKeys(HANDLE process, UploadKeys* keys) {
+void AddBuildCrashKeys(HANDLE process, UploadKeys* keys) {
   Add(keys, L"prod", base::UTF8ToWide(installer::GetCrashUploadServerProductName()));
   Add(keys, L"ver", base::UTF8ToWide(installer::GetBuildVersion()));
   Add(keys, L"UBN", base::IntToString16(installer::GetBuildUbn()));
@@ -134,10 +134,10 @@ void AddProcessKeys(HANDLE process, bool has_uptime, int64_t uptime_us, UploadKe
   FILETIME created = {}, exited = {}, kernel = {}, user = {};
   const bool has_start =
       process && GetProcessTimes(process, &created, &exited, &kernel, &user);
-  internal::AddTimeKeys(has_start ? &created : nullptr, has_uptime, uptime_us, now, keys);
+  internal::AddTimeCrashKeys(has_start ? &created : nullptr, has_uptime, uptime_us, now, keys);
   AddInstallTime(process, keys);
-  AddMemoryKeys(process, keys);
-  AddBuildKeys(process, keys);
+  AddMemoryCrashKeys(process, keys);
+  AddBuildCrashKeys(process, keys);
 }
 
 void DeleteDump(const std::wstring& path) {
@@ -163,7 +163,7 @@ std::wstring ReadCrashServerUrl() {
   return base::UTF8ToWide(installer::GetProductUrl("crashstats_collector"));
 }
 
-void StoreCrashServerUrl() {
+void GetCrashServerUrl() {
   if (!g_server_url) g_server_url = new std::wstring;
   *g_server_url = ReadCrashServerUrl();
 }
@@ -259,7 +259,7 @@ int64_t FileTimeToUnixMicroseconds(const FILETIME& time) {
   return static_cast<int64_t>(ticks / 10) - kUnixEpochMicroseconds;
 }
 
-void AddTimeKeys(const FILETIME* start, bool has_uptime, int64_t uptime_us,
+void AddTimeCrashKeys(const FILETIME* start, bool has_uptime, int64_t uptime_us,
                  const FILETIME& now, UploadKeys* keys) {
   const int64_t now_us = FileTimeToUnixMicroseconds(now);
   int64_t start_us = now_us;

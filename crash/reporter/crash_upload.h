@@ -17,10 +17,10 @@ namespace crash_reporter {
 typedef CrashKeyMap::Map UploadKeys;
 
 // "VELUM_ALTERNATIVE_CRASH_SERVER_URL" when set and not empty, else the configured
-// "crashstats_collector". StoreCrashServerUrl keeps it for every later upload; it is
+// "crashstats_collector". GetCrashServerUrl keeps it for every later upload; it is
 // called once, before any upload starts.
 std::wstring ReadCrashServerUrl();
-void StoreCrashServerUrl();
+void GetCrashServerUrl();
 const std::wstring& GetStoredCrashServerUrl();
 
 // The keys of a crashed client: its custom info (without "crash_guid" and "ptime", its
@@ -57,7 +57,7 @@ namespace internal {
 int64_t UptimeToMicroseconds(int64_t milliseconds);
 // "StartupTime" and "CrashTime" (Unix seconds) from the process's creation time
 // |start|, when known, its age |uptime_us| (when |has_uptime|) and the time |now|.
-void AddTimeKeys(const FILETIME* start, bool has_uptime, int64_t uptime_us,
+void AddTimeCrashKeys(const FILETIME* start, bool has_uptime, int64_t uptime_us,
                  const FILETIME& now, UploadKeys* keys);
 // Microseconds since the Unix epoch.
 int64_t FileTimeToUnixMicroseconds(const FILETIME& time);

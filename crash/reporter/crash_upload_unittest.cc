@@ -66,7 +66,7 @@ TEST(CrashUploadTest, StartupAndCrashTimes) {
   };
   for (const auto& c : cases) {
     UploadKeys keys;
-    internal::AddTimeKeys(c.has_start ? &start : nullptr, c.has_uptime, c.uptime_us, now, &keys);
+    internal::AddTimeCrashKeys(c.has_start ? &start : nullptr, c.has_uptime, c.uptime_us, now, &keys);
     EXPECT_EQ(c.startup, keys[L"StartupTime"]) << c.name;
     EXPECT_EQ(c.crash, keys[L"CrashTime"]) << c.name;
   }
@@ -119,7 +119,7 @@ class CrashUploadFormTest : public base::ScratchDirTest {
   void UseServerPath(const std::string& path) {
     ScopedEnvironmentVariable url("VELUM_ALTERNATIVE_CRASH_SERVER_URL",
                                   collector_.Url(path).c_str());
-    StoreCrashServerUrl();
+    GetCrashServerUrl();
   }
   installer::testing::CrashCollector collector_;
 };

@@ -257,7 +257,7 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
   }
   if (!SignalCrashedReporter(parent_id)) PLOG(WARNING) << "Cannot release the crashed reporter";
   if (written) {
-    StoreCrashServerUrl();
+    GetCrashServerUrl();
     if (UploadNow(std::move(keys), dump_path, false)) {
       SYSTEMTIME now = {};
       GetSystemTime(&now);

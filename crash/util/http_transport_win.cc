@@ -47,9 +47,13 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
 
 bool WriteAll(HINTERNET request, const std::string& data) {
   DWORD written = 0;
-  if (!WinHttpWriteData(request, data.data(), static_cast<DWORD>(data.size()), &written) ||
-      written != data.size()) {
+  if (!WinHttpWriteData(request, data.data(), static_cast<DWORD>(data.size()), &written)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpWriteData");
+    return false;
+  }
+  if (written != data.size()) {
+    // The call succeeded: whatever the last error holds belongs to something else.
+    LOG(ERROR) << "WinHttpWriteData: wrote " << written << " of " << data.size() << " bytes";
     return false;
   }
   return true;
@@ -101,6 +105,8 @@ std::string BuildWinHttpUserAgent() {
 
 std::string FormatWinHttpError(const char* function) {
   const DWORD error = GetLastError();
+  // Some failures leave no last error: "Success" would then be logged for a failure.
+  if (error == ERROR_SUCCESS) return base::StringPrintf("%s: error unknown", function);
   char text[256];
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -109,12 +115,7 @@ std::string FormatWinHttpError(const char* function) {
     return base::StringPrintf("%s: error 0x%lx while retrieving error 0x%lx", function,
                               GetLastError(), error);
   }
-  std::string message(text, length);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return base::StringPrintf("%s: %s (0x%lx)", function, message.c_str(), error);
+  return base::StringPrintf("%s: %s (0x%lx)", function, std::string(text, length).c_str(), error);
 }
 
 std::string FrameChunk(const uint8_t* data, size_t size) {

@@ -68,6 +68,9 @@ TEST(HttpTransportWinTest, UserAgentAndErrorText) {
   EXPECT_TRUE(error.find("(0x2ee2)") != std::string::npos ||
               error.find(" while retrieving error 0x2ee2") != std::string::npos)
       << error;
+  // A failure that left no last error is never logged as a success.
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ("WinHttpSendRequest: error unknown", FormatWinHttpError("WinHttpSendRequest"));
 }
 
 class HttpTransportCollectorTest : public base::ScratchDirTest {

@@ -14,7 +14,8 @@ process handle of this server (Wine starts Unix programs without one):
                     "download_address": {...}, "proxy_credentials": "user:password"}
   files/NAME     bodies of routes {"file": NAME}
   requests.jsonl one JSON line per request, written before the reply is sent:
-                   {"method", "path", "headers", "body", "listener"}
+                   {"method", "path", "headers", "body", "listener", "received_us"},
+                   the last the microseconds from the server's start to the request
   stop           created by the test: the server ends within a fifth of a second
   release_NAME   created by the test: held answers of "hold_until" NAME go on
   stopped        written by the server as its last act
@@ -32,6 +33,8 @@ Faults (per path, taken in order; each applies "times" times, or forever without
   {"status": 302, "location": URL}       a redirect ("{base}" is replaced as above)
   {"cut_after": K}                       full headers, then K body bytes, then close
   {"ignore_range": true}                 answer 200 with the whole body to a Range request
+  {"range_shift": N}                     answer a Range request from N bytes later (earlier
+                                         when negative) than asked, as its Content-Range says
   {"hold_until": NAME, "after_bytes": K} hold the answer until the test creates the file
                                          "release_NAME": a file route sends its headers and
                                          the body up to byte K of the file (0 without it)
@@ -64,7 +67,8 @@ class State:
 
     def __init__(self, state_dir, lifetime):
         self.dir = state_dir
-        self.deadline = time.monotonic() + lifetime
+        self.started = time.monotonic()
+        self.deadline = self.started + lifetime
         self.lock = threading.Lock()
         self.config_text = None
         self.config = {}
@@ -160,6 +164,7 @@ class Handler(QuietHandler):
             "headers": {k: v for k, v in self.headers.items()},
             "body": body.decode("utf-8", "replace"),
             "listener": self.server.listener_name,
+            "received_us": int((time.monotonic() - state.started) * 1000000),
         })
         if self.server.is_proxy and not self.proxy_authorized(state):
             self.send_plain(407, b"", {"Proxy-Authenticate": 'Basic realm="velum-test"'})
@@ -238,6 +243,8 @@ class Handler(QuietHandler):
                 start = int(ranged[6:-1])
             except ValueError:
                 start = 0
+            if start and "range_shift" in fault:
+                start = min(max(1, start + fault["range_shift"]), len(data) - 1)
             if start >= len(data) and data:
                 self.send_plain(416, b"", {"Content-Range": "bytes */%d" % len(data)})
                 return

@@ -147,6 +147,7 @@ std::vector<RecordedRequest> UpdateServer::Requests() const {
     entry->GetString("path", &request.path);
     entry->GetString("body", &request.body);
     entry->GetString("listener", &request.listener);
+    entry->GetInteger("received_us", &request.received_us);
     const base::Value* headers_value = nullptr;
     const base::Dictionary* headers = nullptr;
     if (entry->Get("headers", &headers_value) && headers_value->GetAsDictionary(&headers)) {

@@ -34,6 +34,8 @@ struct RecordedRequest {
   // "server" or "server6" (the ::1 listener), "proxy" or "proxy6".
   std::string listener;
   std::map<std::string, std::string> headers;
+  // When the server received it, in microseconds from the server's start.
+  int received_us = -1;
 
   // The value of a header, matched without regard to case; empty when absent.
   std::string Header(const std::string& name) const;

@@ -471,6 +471,42 @@ TEST_F(LzmaUtilNameTest, NamesPastThePathLimitAreRefused) {
   }
 }
 
+// An output path must leave room for the terminating zero in MAX_PATH characters.
+TEST_F(LzmaUtilNameTest, OutputPathLimitIsExact) {
+  const struct {
+    size_t length;  // of the output path
+    bool refused;
+  } cases[] = {{259, false}, {260, true}, {261, true}};
+  const base::FilePath out = Path(L"out");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    // "sub/<name>" below the destination, the name filling up to the length wanted.
+    const size_t fixed = out.Append(L"sub\\").value().size();
+    ASSERT_LT(fixed + 10, c.length) << "scratch folder too deep for this test";
+    const std::wstring name = L"sub/" + std::wstring(c.length - fixed, L'n');
+    const base::FilePath output = out.Append(L"sub").Append(name.substr(4));
+    ASSERT_EQ(c.length, output.value().size());
+    for (bool files : {false, true}) {
+      // A folder of 248 characters or more cannot be made on Windows at all.
+      if (!c.refused && !files) continue;
+      LogCapture log;
+      LzmaUtil util;
+      const DWORD result = ExtractDataless({name}, files, &util);
+      if (c.refused) {
+        EXPECT_EQ(result, LzmaUtil::kBadArchiveResult);
+        EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NO_NAME);
+        EXPECT_TRUE(log.Contains("Refusing archive entry with a name too long: "));
+        EXPECT_FALSE(base::PathExists(out.Append(L"sub")));
+      } else {
+        EXPECT_EQ(result, 0u);
+        EXPECT_TRUE(base::PathExists(output));
+      }
+      util.Close();
+      ASSERT_TRUE(base::DeleteFile(out, true));
+    }
+  }
+}
+
 // Entries named after devices were written to the device (or discarded) and reported
 // as extracted.
 TEST_F(LzmaUtilNameTest, DeviceNamesAreRefused) {

@@ -55,6 +55,16 @@ std::string Block(const std::string& payload) {
   return "VLM" + payload + U32(static_cast<uint32_t>(payload.size()));
 }
 
+// An unsigned image, padded so that with |block| it fills two pages, then the security
+// directory pointed |past_end| bytes past the file's end: a read past the mapping faults.
+std::string PageSizedWithCertificatePastTheEnd(const std::string& block, uint32_t past_end) {
+  const uint32_t kFileSize = 8192;
+  std::string image = PeImage(kMachineAmd64);
+  image.resize(kFileSize - block.size(), '\0');
+  SetSecurityDirectory(&image, kMachineAmd64, kFileSize + past_end, 8);
+  return image + block;
+}
+
 // A signed image with |before| between the image and the certificate table and |after|
 // following the table.
 std::string Signed(uint16_t machine, const std::string& before, const std::string& after) {
@@ -91,6 +101,9 @@ TEST_F(PayloadReaderTest, ClassifiesWellFormedFiles) {
       {"tracking under signature", Signed(kMachineAmd64, Block("t2"), ""), 1, "t2"},
       {"32-bit package under signature", Signed(kMachineI386, Block(kPackage), ""), 3, ""},
       {"signed without payload", Signed(kMachineAmd64, "", ""), 0, ""},
+      // Not past the end yet: the block before it is the one at the end.
+      {"certificate table starting at the end",
+       PageSizedWithCertificatePastTheEnd(Block("t3"), 0), 1, "t3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,6 +140,9 @@ TEST_F(PayloadReaderTest, MalformedFilesFailCleanly) {
       // The signature fits but the security directory would lie past the end.
       {"header cut short", pe_offset_at_last_bytes, 4},
       {"certificate table past the end", certificate_past_end, 4},
+      // The trailer before it would be cut one byte short by the end of the file.
+      {"certificate table one byte past the end",
+       PageSizedWithCertificatePastTheEnd("", 1), 4},
       {"certificate table before any trailer", certificate_at_start, 0},
       {"length larger than the data before it", image + "VLM" + U32(0x1000), 0},
       {"length reaching before the file", image + "VLM" + U32(0xFFFFFFFF), 0},

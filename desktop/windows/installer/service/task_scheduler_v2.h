@@ -41,7 +41,7 @@ class TaskSchedulerV2 : public TaskScheduler {
  private:
   std::wstring FullName(const std::wstring& name);
   Microsoft::WRL::ComPtr<IRegisteredTask> OpenTask(const std::wstring& name);
-  // Builds the definition of steps 2 to 7 of a registration.
+  // Fills a new task definition: author and description, settings, triggers and action.
   bool BuildDefinition(const ScheduledTaskInfo& info, const std::wstring& user,
                        ITaskDefinition* definition);
   bool AddTriggers(const ScheduledTaskInfo& info, const std::wstring& user,

@@ -202,6 +202,40 @@ TEST_F(WinInetDownloaderTest, ResumeAnsweredWithTheWholeBodyStartsOver) {
   EXPECT_EQ(-1, ChunkInteger(1, "response_too_long"));
 }
 
+// A resume answered with another part of the body than the one asked for would put
+// those bytes at the wrong place in the package.
+TEST_F(WinInetDownloaderTest, ResumeAnsweredFromAnotherOffsetIsNotSpliced) {
+  const std::string body = MakeBody(4000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  const struct {
+    int shift;  // of the answer's start against the 1500 asked for
+    const char* range;
+  } cases[] = {
+      {-1, "bytes 1499-3999/4000"},
+      {1, "bytes 1501-3999/4000"},
+      {-1000, "bytes 500-3999/4000"},
+      {1000, "bytes 2500-3999/4000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shift);
+    ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"cut_after": 1500, "times": 1},
+                                                      {"range_shift": )" +
+                                                      std::to_string(c.shift) + "}]"));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_EQ(1, done_calls_);
+    EXPECT_NE(std::string::npos,
+              downloader_->GetLastErrorText().find("Resume answered with the range " +
+                                                   std::string(c.range) + " at offset 1500"))
+        << downloader_->GetLastErrorText();
+    EXPECT_TRUE(Downloaded() == body.substr(0, 1500)) << Downloaded().size();
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    ASSERT_EQ(before + 2, requests.size());
+    EXPECT_EQ("bytes=1500-", requests.back().Header("Range"));
+  }
+}
+
 TEST_F(WinInetDownloaderTest, ThreeBadGatewaysStallOnTheThirdAndThenSucceed) {
   const std::string body = MakeBody(2500);
   ASSERT_TRUE(server_.ServeFile("/package.exe", body));
@@ -260,6 +294,28 @@ TEST_F(WinInetDownloaderTest, RetryLimitEndsARunOfBusyAnswers) {
                                    "Number of retries exceeded, last error: 12029"))
       << downloader_->GetLastErrorText();
   EXPECT_TRUE(progress_.stalls.empty());
+}
+
+// Without the test setting, a busy server is asked again only after six seconds, taken
+// from when it received each request. Its clock and the downloader's may step or drift
+// a few milliseconds apart.
+TEST_F(WinInetDownloaderTest, BusyAnswersAreRetriedAfterTheProductsDelay) {
+  const int kDelayUs = 6000000;
+  const int kClockSlackUs = 10000;
+  downloader_.reset(new WinInetDownloader(&ui_, &progress_));
+  ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
+  ASSERT_TRUE(server_.AddFaults("/package.exe",
+                                R"([{"status": 503, "times": 1}, {"status": 502, "times": 1}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  const std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(3u, requests.size());
+  for (size_t i = 1; i < requests.size(); ++i) {
+    ASSERT_GE(requests[i - 1].received_us, 0);
+    EXPECT_GE(requests[i].received_us - requests[i - 1].received_us, kDelayUs - kClockSlackUs)
+        << "retry " << i;
+  }
 }
 
 TEST_F(WinInetDownloaderTest, AnswersThatBreakOffWithoutNewBytesAreCountedRetries) {

@@ -1,0 +1,89 @@
+#include "desktop/windows/installer/package_fetcher/pe_image.h"
+
+#include <stdint.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/test/guarded_buffer_test_util.h"
+
+namespace installer {
+namespace {
+
+const uint16_t kMachineI386 = 0x014C;
+const uint16_t kMachineAmd64 = 0x8664;
+const size_t kPeHeader = 0x40;
+
+void PutLittleEndian(std::string* image, size_t at, uint32_t value, size_t size) {
+  for (size_t i = 0; i < size; ++i) (*image)[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// The headers up to and including the security directory entry, nothing after it.
+std::string PeHeaders(uint16_t machine) {
+  const size_t entry = kPeHeader + (machine == kMachineI386 ? 0x98 : 0xA8);
+  std::string image(entry + 8, '\0');
+  image.replace(0, 2, "MZ");
+  PutLittleEndian(&image, 60, kPeHeader, 4);
+  image.replace(kPeHeader, 4, std::string("PE\0\0", 4));
+  PutLittleEndian(&image, kPeHeader + 4, machine, 2);
+  PutLittleEndian(&image, entry, 0x1234, 4);
+  PutLittleEndian(&image, entry + 4, 0x56, 4);
+  return image;
+}
+
+// Every read below sees data that ends at an inaccessible page: a read of one byte too
+// many faults instead of passing.
+TEST(PeImageTest, FieldsCutOneByteShortAreRefusedWithoutReadingPastTheEnd) {
+  const std::string bytes = "\x01\x02\x03\x04\x05\x06\x07";
+  base::GuardedBuffer guarded(bytes.size());
+  const size_t length = bytes.size();
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(bytes.data(), length));
+  const struct {
+    size_t size;  // of the field read
+    uint64_t offset;
+    bool fits;
+  } cases[] = {
+      {2, length - 2, true},  {2, length - 1, false}, {2, length, false},
+      {2, length + 1, false}, {4, length - 4, true},  {4, length - 3, false},
+      {4, length, false},     {4, length + 1, false}, {3, length - 3, true},
+      {3, length - 2, false}, {0, length, true},      {1, length, false},
+      {2, UINT64_MAX, false}, {4, UINT64_MAX - 2, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " bytes at " + std::to_string(c.offset));
+    // Each field that fits is the last bytes of the data.
+    if (c.size == 2) {
+      uint16_t value = 0;
+      EXPECT_EQ(c.fits, ReadLittleEndian16(data, length, c.offset, &value));
+      EXPECT_EQ(c.fits ? 0x0706u : 0u, value);
+    }
+    if (c.size == 4) {
+      uint32_t value = 0;
+      EXPECT_EQ(c.fits, ReadLittleEndian32(data, length, c.offset, &value));
+      EXPECT_EQ(c.fits ? 0x07060504u : 0u, value);
+    }
+    EXPECT_EQ(c.fits, BytesAt(data, length, c.offset, bytes.data() + length - c.size, c.size));
+  }
+}
+
+TEST(PeImageTest, EveryCutOfTheHeadersIsRefused) {
+  for (uint16_t machine : {kMachineI386, kMachineAmd64}) {
+    SCOPED_TRACE(machine);
+    const std::string image = PeHeaders(machine);
+    base::GuardedBuffer guarded(image.size());
+    for (size_t length = 0; length <= image.size(); ++length) {
+      SCOPED_TRACE(length);
+      const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+      PeSecurityDirectory directory;
+      directory.offset = 0xAAAA;
+      const bool whole = length == image.size();
+      EXPECT_EQ(whole, ReadPeSecurityDirectory(data, length, &directory));
+      EXPECT_EQ(whole ? 0x1234u : 0xAAAAu, directory.offset);
+      EXPECT_EQ(whole ? 0x56u : 0u, directory.size);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace installer
