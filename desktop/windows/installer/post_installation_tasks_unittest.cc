@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
-#include "base/logging.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/finalize_installation_steps.h"
@@ -150,13 +150,6 @@ TEST_F(PostInstallationTasksTest, AfterAnElevatedUpgradeTheNewInstallationCounts
             WaitForProgramLines(1));
 }
 
-std::vector<std::string>* g_errors = nullptr;
-
-bool KeepError(int severity, const char*, int, size_t start, const std::string& text) {
-  if (g_errors && severity >= base::LOG_ERROR) g_errors->push_back(text.substr(start));
-  return false;
-}
-
 // Wine's Task Scheduler 2.0 lacks what the autoupdate task needs: the real call fails
 // and says so, and nothing is left registered.
 TEST_F(PostInstallationTasksTest, TheSystemSchedulerUnderWine) {
@@ -169,19 +162,18 @@ TEST_F(PostInstallationTasksTest, TheSystemSchedulerUnderWine) {
   context.settings = settings.get();
   context.install_folder = install_folder_;
   context.install_log.app_id = "1700000001";
-  std::vector<std::string> errors;
-  g_errors = &errors;
-  base::SetLogMessageHandler(&KeepError);
-  FinalizeInstallationStep step(&context);
-  const StepResult result = step.Run(0);
-  base::SetLogMessageHandler(nullptr);
-  g_errors = nullptr;
+  StepResult result;
+  bool reported = false;
+  {
+    base::ScopedLogCapture log;
+    FinalizeInstallationStep step(&context);
+    result = step.Run(0);
+    reported = log.Has("Could not create scheduled task");
+  }
   DeleteAutoupdateTask("1700000001");
   system_services_.Install();
   EXPECT_EQ(static_cast<uint32_t>(StepResult::STATUS_OK), result.status);
-  EXPECT_NE(errors.end(), std::find(errors.begin(), errors.end(),
-                                    std::string("Could not create scheduled task\n")))
-      << ::testing::PrintToString(errors);
+  EXPECT_TRUE(reported);
 }
 
 }  // namespace

@@ -311,15 +311,6 @@ TEST_F(TaskSchedulerV2Test, SetDailyIntervalChangesOnlyADifferentInterval) {
   EXPECT_FALSE(scheduler->SetDailyInterval(L"autoupdate", 3));
 }
 
-TEST_F(TaskSchedulerV2Test, SetDailyIntervalNeedsADailyTrigger) {
-  ComPtr<FakeDefinition> definition = FakeDefinition::Running(kMissingLauncher);
-  ComPtr<ITrigger> trigger;
-  definition->triggers->Create(TASK_TRIGGER_LOGON, trigger.GetAddressOf());
-  Folder()->AddTask(kFullName, definition);
-  EXPECT_FALSE(Ready()->SetDailyInterval(L"autoupdate", 2));
-  EXPECT_TRUE(Folder()->registrations.empty());
-}
-
 TEST_F(TaskSchedulerV2Test, EnableRunAndDelete) {
   FakeRegisteredTask* task = AddAutoupdate();
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
