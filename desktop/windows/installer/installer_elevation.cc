@@ -16,6 +16,7 @@
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/service/access_control.h"
@@ -143,13 +144,8 @@ bool FixEventACL(HANDLE event) {
   }
   base::ScopedSid administrators(raw_sid);
 
-  EXPLICIT_ACCESSW access = {};
-  access.grfAccessPermissions = GENERIC_ALL;
-  access.grfAccessMode = GRANT_ACCESS;
-  access.grfInheritance = NO_INHERITANCE;
-  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  access.Trustee.ptstrName = static_cast<wchar_t*>(raw_sid);
+  EXPLICIT_ACCESSW access =
+      FullControlEntryFor(raw_sid, NO_INHERITANCE, TRUSTEE_IS_WELL_KNOWN_GROUP);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
@@ -216,7 +212,12 @@ void PackageHandOver::RunPackageInstaller() {
   delegate_->Finish();
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
-  base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+  // Elevated, the package folder is the user's: its installer runs only verified.
+  base::ScopedHandle hold;
+  base::Process process;
+  if (!IsUserAdmin(false) || HoldVerifiedProgram(command_line.GetProgram(), &hold))
+    process = base::LaunchProcess(command_line, base::LaunchOptions());
+  hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
   delegate_->OnReturnedToPreviousMainProcess();
@@ -297,7 +298,8 @@ int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base:
                                    const base::CommandLine& process_command_line,
                                    FolderPermission* permission) {
   std::wstring user;
-  if (!GetCurrentUserName(&user)) {
+  // With the domain: a bare name can resolve to another account of that name.
+  if (!GetCurrentUserQualifiedName(&user) && !GetCurrentUserName(&user)) {
     LOG(ERROR) << "Failed to obtain user name";
     return HAND_OVER_SETUP_FAILED;
   }

@@ -13,6 +13,9 @@
 #include "base/strings/stringprintf.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/elevated_program_check.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
+#include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -324,6 +327,24 @@ TEST_F(PackageHandOverTest, PackageInstallerFailureIsAnError) {
   second.WaitForPackage(false);
   EXPECT_EQ("error(0, Failed to start installer process from the package folder.)",
             missing.calls.back());
+}
+
+// An elevated copy runs no installer.exe from the user's package folder that lacks the
+// expected signature, when it is signed itself.
+TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAnUnsignedPackageInstaller) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  ASSERT_TRUE(IsUserAdmin(false)) << "every process is an administrator here";
+  const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
+  SetRunningInstallerForTesting(&signed_installer);
+  base::ScopedHandle ready = CreatePackageReadyEvent();
+  ASSERT_TRUE(SetEvent(ready.Get()));
+  RecordingDelegate delegate;
+  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  hand_over.WaitForPackage(false);
+  SetRunningInstallerForTesting(nullptr);
+  EXPECT_EQ("error(0, Failed to start installer process from the package folder.)",
+            delegate.calls.back());
+  EXPECT_FALSE(base::PathExists(RecordPath()));
 }
 
 TEST_F(PackageHandOverTest, MissingEventIsAnErrorAndInterruptionCancels) {

@@ -362,9 +362,12 @@ bool RunRole(const base::CommandLine& command_line) {
     return true;
   }
   if (command_line.HasSwitch("set-folder-permission")) {
-    RunSetFolderPermission(command_line);
-    if (command_line.HasSwitch("run-uninstall-bat")) RunUninstallBat(installation_folder);
-    return true;
+    // A helper that acts says in a log of its own what it refused and why.
+    if (command_line.HasSwitch("permissions-for-user")) StartLogging(command_line);
+    bool result = RunSetFolderPermission(command_line);
+    if (command_line.HasSwitch("run-uninstall-bat"))
+      result = RunUninstallBat(installation_folder).IsValid() && result;
+    return result;
   }
 
   StartLogging(command_line);

@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/run_installer_names.h"
 #include "desktop/windows/installer/run_installer_process.h"
+#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 
 namespace installer {
@@ -252,6 +253,25 @@ TEST_F(RunInstallerTest, HelperRolesSucceedWithoutALog) {
     std::string text;
     EXPECT_FALSE(FindLog(&log, &text)) << log.value();
   }
+}
+
+// A helper that is asked to widen a system folder refuses, fails, and says why in its log.
+TEST_F(RunInstallerTest, HelperLogsTheFolderItRefuses) {
+  const std::wstring folder = L"C:\\windows\\system32";
+  base::ScopedHandle granted(CreateEventW(
+      nullptr, FALSE, FALSE,
+      GetKernelObjectName(folder, L"VelumInstaller/GiveInstallPermission", false).c_str()));
+  // Set already: a helper that granted would take the grant back and end.
+  base::ScopedHandle undo(CreateEventW(
+      nullptr, TRUE, TRUE,
+      GetKernelObjectName(folder, L"VelumInstaller/GiveInstallPermission/Undo", false).c_str()));
+  ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  std::string output;
+  EXPECT_EQ(1, Run(Host(), L"--set-folder-permission=" + folder + L" --permissions-for-user=x",
+                   &output));
+  EXPECT_NE(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
+  EXPECT_NE(std::string::npos,
+            Log().find("Refusing to give access to C:\\windows\\system32: the system folder"));
 }
 
 TEST_F(RunInstallerTest, Q12AutoupdateTakesTheFolderFromTheLastArgument) {

@@ -3,21 +3,31 @@
 #include <aclapi.h>
 
 #include <memory>
+#include <utility>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/admin_only_folder.h"
+#include "desktop/windows/installer/elevated_program_check.h"
+#include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/installation_event_names.h"
+#include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 
 namespace {
 
 DWORD g_undo_delay_ms = 10000;
+
+// A batch file is a few lines per locked file; anything larger is not ours.
+const int64_t kMaxBatchSize = 1 << 20;
 
 base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
                                    DWORD access) {
@@ -27,30 +37,31 @@ base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& 
 
 // The installer that started the helper, from "initial-pid"; invalid when there
 // is none.
-base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line) {
+base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWORD access) {
   unsigned pid = 0;
   if (!base::StringToUint(command_line.GetSwitchValueASCII("initial-pid"), &pid))
     return base::ScopedHandle();
-  return base::ScopedHandle(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  return base::ScopedHandle(OpenProcess(access, FALSE, pid));
 }
 
-// Waits for the package (or the end of the installation) and runs the package's
-// own installer in helper mode.
-void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder) {
-  if (!command_line.HasSwitch("initial-pid")) return;
-  base::ScopedHandle package_ready =
-      OpenFolderEvent(kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
-  base::ScopedHandle interrupted =
-      OpenFolderEvent(kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
-  if (!package_ready.IsValid() || !interrupted.IsValid()) return;
-  base::ScopedHandle process = OpenInitialProcess(command_line);
-  if (!process.IsValid()) return;
-
-  const HANDLE waits[] = {package_ready.Get(), interrupted.Get(), process.Get()};
-  if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
-
-  base::CommandLine package_installer(
-      command_line.GetSwitchValuePath("wait-for-package").Append(L"installer.exe"));
+// Runs the package's installer elevated only from a copy the user cannot change, and,
+// when this installer is signed, only when that copy carries the expected signature.
+// The package folder and the package-ready event both belong to the user.
+void RunPackageInstaller(const base::CommandLine& command_line) {
+  const base::FilePath planted =
+      command_line.GetSwitchValuePath("wait-for-package").Append(L"installer.exe");
+  AdminOnlyFolder folder;
+  base::FilePath copy;
+  if (!folder.Create() || !folder.CopyIn(planted, L"installer.exe", &copy)) {
+    LOG(ERROR) << "Not running the package's installer: it cannot be copied to a safe place";
+    return;
+  }
+  base::ScopedHandle hold;
+  if (!HoldVerifiedProgram(copy, &hold)) {
+    LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8();
+    return;
+  }
+  base::CommandLine package_installer(copy);
   // "initial-pid" too, so the package's helper also stops waiting when the
   // installer dies.
   static const char* const kCopied[] = {"crash-reporter-pid", "set-folder-permission",
@@ -62,36 +73,124 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
   (void)base::LaunchProcess(package_installer, options);
 }
 
+// Waits for the package (or the end of the installation) and runs the package's
+// own installer in helper mode.
+void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder) {
+  if (!command_line.HasSwitch("initial-pid")) return;
+  base::ScopedHandle package_ready =
+      OpenFolderEvent(kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
+  base::ScopedHandle interrupted =
+      OpenFolderEvent(kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
+  if (!package_ready.IsValid() || !interrupted.IsValid()) return;
+  base::ScopedHandle process = OpenInitialProcess(command_line, SYNCHRONIZE);
+  if (!process.IsValid()) return;
+
+  const HANDLE waits[] = {package_ready.Get(), interrupted.Get(), process.Get()};
+  if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+  RunPackageInstaller(command_line);
+}
+
+// The user of `process`'s token.
+bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
+  base::ScopedHandle token;
+  HANDLE raw_token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return false;
+  token.Set(raw_token);
+  DWORD size = 0;
+  (void)GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<uint8_t> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+    return false;
+  const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  if (!IsValidSid(user)) return false;
+  const uint8_t* bytes = static_cast<const uint8_t*>(user);
+  sid->assign(bytes, bytes + GetLengthSid(user));
+  return true;
+}
+
+bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
+  DWORD sid_size = 0;
+  DWORD domain_size = 0;
+  SID_NAME_USE use;
+  (void)LookupAccountNameW(nullptr, name.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use);
+  if (sid_size == 0) return false;
+  sid->resize(sid_size);
+  std::vector<wchar_t> domain(domain_size + 1);
+  domain_size = static_cast<DWORD>(domain.size());
+  return LookupAccountNameW(nullptr, name.c_str(), sid->data(), &sid_size, domain.data(),
+                            &domain_size, &use) != FALSE;
+}
+
+// Resolves, checks, creates when missing, and holds the folder to be granted.
+bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* resolved,
+                        base::ScopedHandle* hold) {
+  std::string reason;
+  bool ok = ResolveGrantFolder(folder, resolved, &reason) && IsGrantablePlace(*resolved, &reason);
+  if (ok && !base::DirectoryExists(*resolved) && !base::CreateDirectory(*resolved)) {
+    reason = "it cannot be created";
+    ok = false;
+  }
+  // Checked again once held: a link could have taken the folder's place meanwhile.
+  ok = ok && HoldGrantableFolder(*resolved, hold, &reason) && IsGrantablePlace(*resolved, &reason);
+  if (!ok) LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": " << reason;
+  return ok;
+}
+
 }  // namespace
 
 void SetUndoDelayForTesting(DWORD milliseconds) { g_undo_delay_ms = milliseconds; }
 
 namespace internal {
 
-bool GrantUntilEnd(const std::wstring& object_name, int object_type, const std::wstring& user,
-                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends) {
-  const SE_OBJECT_TYPE type = static_cast<SE_OBJECT_TYPE>(object_type);
+bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
+  base::ScopedHandle process =
+      OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
+  const std::wstring name = command_line.GetSwitchValueNative("permissions-for-user");
+  std::vector<uint8_t> named;
+  const bool found_name = !name.empty() && FindAccountSid(name, &named);
+  if (process.IsValid() && GetProcessUserSid(process.Get(), sid)) {
+    // A process id reused by another user's process must not pick the account.
+    if (!found_name || named == *sid) return true;
+    LOG(ERROR) << "The requesting process belongs to another user than the one named";
+    return false;
+  }
+  if (found_name) {
+    *sid = named;
+    return true;
+  }
+  LOG(ERROR) << "Cannot find the account of the user to give access to";
+  return false;
+}
+
+bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID principal,
+                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends,
+                   base::ScopedHandle hold) {
+  NamedSecurityInfo* security = CurrentNamedSecurityInfo();
+  const uint32_t type = static_cast<uint32_t>(object_type);
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (GetNamedSecurityInfoW(object_name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            &old_dacl, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
+  if (security->Get(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old_dacl,
+                    &raw_descriptor) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot read the access list of the install folder";
     return false;
   }
   base::ScopedLocalAlloc<> descriptor(raw_descriptor);  // owns old_dacl too
   if (!descriptor.IsValid()) return false;
 
-  EXPLICIT_ACCESSW access = {};
-  BuildExplicitAccessWithNameW(&access, const_cast<wchar_t*>(user.c_str()), GENERIC_ALL,
-                               GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  EXPLICIT_ACCESSW access =
+      FullControlEntryFor(principal, SUB_CONTAINERS_AND_OBJECTS_INHERIT, TRUSTEE_IS_USER);
   PACL raw_new_dacl = nullptr;
   if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) return false;
   base::ScopedLocalAlloc<ACL> new_dacl(raw_new_dacl);
 
-  std::wstring name = object_name;  // the call takes a writable string
-  if (SetNamedSecurityInfoW(&name[0], type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            raw_new_dacl, nullptr) != ERROR_SUCCESS) {
+  if (security->Set(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                    raw_new_dacl) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot give access to the install folder";
     return false;
   }
+  // Let go once granted: the installation may remove the folder (a rollback, an
+  // uninstallation).
+  hold.Close();
   if (permanent) {
     (void)SetEvent(granted);
     return true;
@@ -102,27 +201,41 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, const std::
         WaitForMultipleObjects(static_cast<DWORD>(ends.size()), ends.data(), FALSE, INFINITE);
     if (result == WAIT_OBJECT_0) Sleep(g_undo_delay_ms);
   }
-  (void)SetNamedSecurityInfoW(&name[0], type, DACL_SECURITY_INFORMATION, nullptr, nullptr, old_dacl,
-                              nullptr);
+  const DWORD restored =
+      security->Set(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, old_dacl);
+  if (restored == ERROR_FILE_NOT_FOUND || restored == ERROR_PATH_NOT_FOUND) {
+    LOG(INFO) << "Nothing to take access back from: the folder is gone";
+  } else if (restored != ERROR_SUCCESS) {
+    LOG(ERROR) << "Could not restore the access list of " << base::FilePath(object_name).AsUTF8()
+               << ": the user keeps full control of it";
+    return false;
+  }
   return true;
 }
 
 }  // namespace internal
 
-void RunSetFolderPermission(const base::CommandLine& command_line) {
-  if (!command_line.HasSwitch("permissions-for-user")) return;
+bool RunSetFolderPermission(const base::CommandLine& command_line) {
+  if (!command_line.HasSwitch("permissions-for-user")) return true;
   const base::FilePath folder = command_line.GetSwitchValuePath("set-folder-permission");
   if (command_line.HasSwitch("wait-for-package")) {
     RunFromPackageWhenReady(command_line, folder);
-    return;
+    return true;
   }
 
   base::ScopedHandle granted =
       OpenFolderEvent(kGiveInstallPermissionEventPrefix, folder, false, EVENT_ALL_ACCESS);
   base::ScopedHandle undo =
       OpenFolderEvent(kGiveInstallPermissionUndoEventPrefix, folder, false, EVENT_ALL_ACCESS);
-  if (!granted.IsValid() || !undo.IsValid()) return;
-  if (!base::DirectoryExists(folder) && !base::CreateDirectory(folder)) return;
+  if (!granted.IsValid() || !undo.IsValid()) return true;
+
+  base::FilePath resolved;
+  base::ScopedHandle hold;  // keeps the checked folder in its place until the end
+  std::vector<uint8_t> principal;
+  if (!PrepareGrantFolder(folder, &resolved, &hold) ||
+      !internal::ResolvePrincipal(command_line, &principal)) {
+    return false;
+  }
 
   // An installation that dies before Undo must not leave the grant behind for
   // good.
@@ -130,21 +243,40 @@ void RunSetFolderPermission(const base::CommandLine& command_line) {
   base::ScopedHandle interrupted =
       OpenFolderEvent(kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
   if (interrupted.IsValid()) ends.push_back(interrupted.Get());
-  base::ScopedHandle installer_process = OpenInitialProcess(command_line);
+  base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
-  (void)internal::GrantUntilEnd(
-      folder.value(), SE_FILE_OBJECT, command_line.GetSwitchValueNative("permissions-for-user"),
-      command_line.HasSwitch("permanent-permissions"), granted.Get(), ends);
+  return internal::GrantUntilEnd(resolved.value(), SE_FILE_OBJECT, principal.data(),
+                                 command_line.HasSwitch("permanent-permissions"), granted.Get(),
+                                 ends, std::move(hold));
 }
 
-void RunUninstallBat(const base::FilePath& folder) {
+base::Process RunUninstallBat(const base::FilePath& folder) {
   const base::FilePath batch = folder.Append(L"k.bat");
-  if (!base::PathExists(batch)) return;
+  if (!base::PathExists(batch)) return base::Process();
+  std::string text;
+  std::string reason;
+  if (!base::ReadFileToStringWithMaxSize(batch, &text, kMaxBatchSize)) {
+    reason = "it cannot be read";
+  } else {
+    (void)ValidateCleanupBatchText(text, folder, &reason);
+  }
+  if (!reason.empty()) {
+    LOG(ERROR) << "Refusing to run " << batch.AsUTF8() << ": " << reason;
+    return base::Process();
+  }
+  // The user can change the original until it runs; the checked text runs from a copy
+  // the user cannot touch, which deletes itself.
+  AdminOnlyFolder copy_folder;
+  base::FilePath copy;
+  if (!copy_folder.Create() || !copy_folder.WriteIn(text, L"k.bat", &copy)) return base::Process();
+  if (!base::DeleteFile(batch, false)) LOG(WARNING) << "Could not delete " << batch.AsUTF8();
   base::LaunchOptions options;
   options.start_hidden = true;
   // Quoted: an unquoted path with blanks could start another program.
-  (void)base::LaunchProcess(L"\"" + batch.value() + L"\"", options);
+  base::Process process = base::LaunchProcess(L"\"" + copy.value() + L"\"", options);
+  if (process.IsValid()) copy_folder.LeaveUntilReboot();
+  return process;
 }
 
 }  // namespace installer

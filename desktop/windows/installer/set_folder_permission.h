@@ -15,10 +15,14 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/process/process.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 class CommandLine;
@@ -27,12 +31,15 @@ class CommandLine;
 namespace installer {
 
 // The helper mode for `command_line`; does nothing without
-// "permissions-for-user". Failures end it quietly: the installation sees the
-// missing signal.
-void RunSetFolderPermission(const base::CommandLine& command_line);
+// "permissions-for-user". A refused folder or a grant that could not be taken
+// back is logged and gives false; the installation sees the missing signal.
+bool RunSetFolderPermission(const base::CommandLine& command_line);
 
-// Starts "k.bat" of `folder` hidden, when it exists, without waiting for it.
-void RunUninstallBat(const base::FilePath& folder);
+// Runs "k.bat" of `folder` hidden, without waiting for it, when it exists and
+// holds nothing but the clean-up the uninstallation writes for that folder; it
+// runs from a copy of the checked text that the user cannot change. The started
+// batch, or no process (a refusal is logged).
+base::Process RunUninstallBat(const base::FilePath& folder);
 
 // The pause after Undo before the old access list returns (10 s); tests shorten
 // it.
@@ -40,13 +47,20 @@ void SetUndoDelayForTesting(DWORD milliseconds);
 
 namespace internal {
 
-// Adds a GENERIC_ALL entry for `user`, inherited by files and subfolders, to
-// the DACL of the named object (SE_OBJECT_TYPE `object_type`) and sets
-// `granted`. Unless `permanent`, waits for the first of `ends` (after Undo, the
-// first of them, also the pause) and writes the old DACL back. False when the
-// grant was not made.
-bool GrantUntilEnd(const std::wstring& object_name, int object_type, const std::wstring& user,
-                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends);
+// The account to give access to: the user of the "initial-pid" process's token,
+// else the "permissions-for-user" name looked up (with its domain, when given).
+[[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line,
+                                    std::vector<uint8_t>* sid);
+
+// Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to
+// the DACL of the named object (SE_OBJECT_TYPE `object_type`), closes `hold` and
+// sets `granted`. Unless `permanent`, waits for the first of `ends` (after Undo,
+// the first of them, also the pause) and writes the old DACL back, unless the
+// object is gone by then. False when the grant was not made or could not be
+// taken back.
+bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID principal,
+                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends,
+                   base::ScopedHandle hold = base::ScopedHandle());
 
 }  // namespace internal
 

@@ -10,12 +10,17 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/base_paths_win.h"
+#include "base/path_service.h"
 #include "base/strings/stringprintf.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_program_check.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 namespace {
@@ -36,32 +41,57 @@ std::string DaclBytes(const std::wstring& name, SE_OBJECT_TYPE type) {
   return bytes;
 }
 
-// Whether the DACL holds an inheritable full-control grant for the current user.
-bool HasInheritableFullControl(const std::wstring& name, SE_OBJECT_TYPE type) {
-  std::wstring user;
-  if (!GetCurrentUserName(&user)) return false;
+// The current user's SID, as the helper finds it from a process of that user.
+std::vector<uint8_t> CurrentUserSid() {
+  base::CommandLine command_line(base::FilePath(L"installer.exe"));
+  command_line.AppendSwitchNative("initial-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
+  std::vector<uint8_t> sid;
+  EXPECT_TRUE(internal::ResolvePrincipal(command_line, &sid));
+  return sid;
+}
+
+// Whether the DACL holds an inheritable grant for exactly `sid`.
+bool HasInheritableGrantFor(const std::wstring& name, SE_OBJECT_TYPE type,
+                            std::vector<uint8_t> sid) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                            nullptr, &descriptor) != ERROR_SUCCESS) {
+  if (sid.empty() || GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr,
+                                           nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  TRUSTEE_W trustee = {};
-  BuildTrusteeWithNameW(&trustee, &user[0]);
-  ULONG count = 0;
-  EXPLICIT_ACCESS_W* entries = nullptr;
   bool found = false;
-  if (GetExplicitEntriesFromAclW(dacl, &count, &entries) == ERROR_SUCCESS) {
-    for (ULONG i = 0; i < count; ++i) {
-      found |= entries[i].grfAccessMode == GRANT_ACCESS &&
-               (entries[i].grfInheritance & SUB_CONTAINERS_AND_OBJECTS_INHERIT) ==
-                   SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    }
-    LocalFree(entries);
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+        ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+      continue;
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    found |= (ace->Header.AceFlags & inherit) == inherit &&
+             EqualSid(reinterpret_cast<PSID>(&ace->SidStart), sid.data());
   }
   LocalFree(descriptor);
   return found;
 }
+
+// The system's calls, except that the write that takes the grant back fails.
+class FailingRestore : public NamedSecurityInfo {
+ public:
+  DWORD Get(const std::wstring& object_name, uint32_t object_type,
+            SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
+            PSECURITY_DESCRIPTOR* descriptor) override {
+    return SystemNamedSecurityInfo()->Get(object_name, object_type, information, owner, group,
+                                          dacl, descriptor);
+  }
+  DWORD Set(const std::wstring& object_name, uint32_t object_type,
+            SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl) override {
+    if (++sets_ > 1) return ERROR_ACCESS_DENIED;
+    return SystemNamedSecurityInfo()->Set(object_name, object_type, information, owner, group,
+                                          dacl);
+  }
+
+ private:
+  int sets_ = 0;
+};
 
 class SetFolderPermissionTest : public base::ScratchDirTest {
  protected:
@@ -70,12 +100,24 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
     SetUndoDelayForTesting(0);
     folder_ = Path(L"install");
     ASSERT_TRUE(GetCurrentUserName(&user_));
+    sid_ = CurrentUserSid();
+    ASSERT_FALSE(sid_.empty());
   }
-  void TearDown() override { SetUndoDelayForTesting(10000); }
+  void TearDown() override {
+    SetUndoDelayForTesting(10000);
+    SetRunningInstallerForTesting(nullptr);
+  }
 
   base::ScopedHandle CreateFolderEvent(const wchar_t* prefix, bool global, bool manual_reset) {
     const std::wstring name = GetKernelObjectName(folder_.value(), prefix, global);
     return base::ScopedHandle(CreateEventW(nullptr, manual_reset, FALSE, name.c_str()));
+  }
+
+  // The two events the installation makes for the helper of folder_.
+  void CreateGrantEvents(base::ScopedHandle* granted, base::ScopedHandle* undo) {
+    *granted = CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
+    *undo = CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
+    EXPECT_TRUE(granted->IsValid() && undo->IsValid());
   }
 
   base::CommandLine HelperCommandLine() const {
@@ -85,8 +127,32 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
     return command_line;
   }
 
+  // Runs the helper for `folder`; true when it granted (and then let go at once), false
+  // when it ended without granting.
+  bool HelperGrants(const base::FilePath& folder) {
+    folder_ = folder;
+    base::ScopedHandle granted, undo;
+    CreateGrantEvents(&granted, &undo);
+    base::ScopedHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    EXPECT_TRUE(ended.IsValid());
+    const base::CommandLine command_line = HelperCommandLine();
+    bool result = true;
+    std::thread helper([&] {
+      result = RunSetFolderPermission(command_line);
+      SetEvent(ended.Get());
+    });
+    const HANDLE waits[] = {ended.Get(), granted.Get()};
+    const bool was_granted =
+        WaitForMultipleObjects(2, waits, FALSE, kBoundMs) == WAIT_OBJECT_0 + 1;
+    SetEvent(undo.Get());
+    helper.join();
+    EXPECT_EQ(was_granted, result);
+    return was_granted;
+  }
+
   base::FilePath folder_;
   std::wstring user_;
+  std::vector<uint8_t> sid_;
 };
 
 // Keys keep exact DACLs under Wine (files get theirs from Unix modes), so the grant and
@@ -100,50 +166,140 @@ TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly)
   base::ScopedHandle undo(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   bool result = false;
   std::thread helper([&] {
-    result =
-        internal::GrantUntilEnd(name, SE_REGISTRY_KEY, user_, false, granted.Get(), {undo.Get()});
+    result = internal::GrantUntilEnd(name, SE_REGISTRY_KEY, sid_.data(), false, granted.Get(),
+                                     {undo.Get()});
   });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   EXPECT_NE(before, DaclBytes(name, SE_REGISTRY_KEY));
-  EXPECT_TRUE(HasInheritableFullControl(name, SE_REGISTRY_KEY));
+  EXPECT_TRUE(HasInheritableGrantFor(name, SE_REGISTRY_KEY, sid_));
   ASSERT_TRUE(SetEvent(undo.Get()));
   helper.join();
   EXPECT_TRUE(result);
   EXPECT_EQ(before, DaclBytes(name, SE_REGISTRY_KEY));
 }
 
-TEST_F(SetFolderPermissionTest, PermanentGrantStaysAndUnknownUserChangesNothing) {
+// A grant that cannot be taken back is a failure, not a quiet success.
+TEST_F(SetFolderPermissionTest, FailedRestoreIsReported) {
   testing::ScratchRegistryKey key;
   const std::wstring name = L"CURRENT_USER\\" + key.path();
-  const std::string before = DaclBytes(name, SE_REGISTRY_KEY);
   base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  EXPECT_FALSE(internal::GrantUntilEnd(name, SE_REGISTRY_KEY, L"no-such-user-here", true,
-                                       granted.Get(), {}));
-  EXPECT_EQ(before, DaclBytes(name, SE_REGISTRY_KEY));
-  EXPECT_NE(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
+  base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  FailingRestore failing;
+  NamedSecurityInfo* previous = SetNamedSecurityInfoForTesting(&failing);
+  const bool result = internal::GrantUntilEnd(name, SE_REGISTRY_KEY, sid_.data(), false,
+                                              granted.Get(), {undo.Get()});
+  SetNamedSecurityInfoForTesting(previous);
+  EXPECT_FALSE(result);
+}
 
-  EXPECT_TRUE(internal::GrantUntilEnd(name, SE_REGISTRY_KEY, user_, true, granted.Get(), {}));
+// The principal is an account, not a name that could resolve to another one: the
+// requesting process's user, or the name with its domain.
+TEST_F(SetFolderPermissionTest, PrincipalIsTheRequestingUsersAccount) {
+  std::wstring qualified;
+  ASSERT_TRUE(GetCurrentUserQualifiedName(&qualified));
+  base::CommandLine by_name(base::FilePath(L"installer.exe"));
+  by_name.AppendSwitchNative("permissions-for-user", qualified);
+  std::vector<uint8_t> sid;
+  ASSERT_TRUE(internal::ResolvePrincipal(by_name, &sid));
+  EXPECT_EQ(sid_, sid);
+
+  // The token wins over the name.
+  base::CommandLine both = by_name;
+  both.AppendSwitchNative("permissions-for-user", L"no-such-user-here");
+  both.AppendSwitchNative("initial-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
+  ASSERT_TRUE(internal::ResolvePrincipal(both, &sid));
+  EXPECT_EQ(sid_, sid);
+
+  // A process id that now belongs to another account than the one named picks none.
+  base::CommandLine other = both;
+  other.AppendSwitchNative("permissions-for-user", L"SYSTEM");
+  EXPECT_FALSE(internal::ResolvePrincipal(other, &sid));
+
+  base::CommandLine unknown(base::FilePath(L"installer.exe"));
+  unknown.AppendSwitchNative("permissions-for-user", L"no-such-user-here");
+  EXPECT_FALSE(internal::ResolvePrincipal(unknown, &sid));
+}
+
+TEST_F(SetFolderPermissionTest, PermanentGrantStays) {
+  testing::ScratchRegistryKey key;
+  const std::wstring name = L"CURRENT_USER\\" + key.path();
+  base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_TRUE(internal::GrantUntilEnd(name, SE_REGISTRY_KEY, sid_.data(), true, granted.Get(), {}));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
-  EXPECT_TRUE(HasInheritableFullControl(name, SE_REGISTRY_KEY));
+  EXPECT_TRUE(HasInheritableGrantFor(name, SE_REGISTRY_KEY, sid_));
+}
+
+// The grant is inherited by everything below and follows links: folders where that
+// reaches the system, other users or other programs are refused before anything changes.
+TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFolders) {
+  ASSERT_TRUE(base::CreateDirectory(Path(L"target")));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
+  MakeTree({L"foreign\\", L"foreign\\readme.txt", L"ours\\", L"ours\\installation_status.xml",
+            L"ours\\launcher.exe"});
+  base::FilePath program_files;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_PROGRAM_FILES, &program_files));
+  base::FilePath windows;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_WINDOWS, &windows));
+  const struct {
+    const char* name;
+    base::FilePath folder;
+    bool granted;
+  } cases[] = {
+      {"a link", Path(L"link"), false},
+      {"under a link", Path(L"link\\install"), false},
+      {"Program Files", program_files, false},
+      {"Program Files spelled otherwise", base::FilePath(program_files.value() + L"\\x\\..\\"),
+       false},
+      {"a drive root", base::FilePath(program_files.value().substr(0, 3)), false},
+      {"under the Windows folder", windows.Append(L"velum-test-install"), false},
+      {"another program's folder", Path(L"foreign"), false},
+      {"a relative path", base::FilePath(L"install"), false},
+      {"this product's folder", Path(L"ours"), true},
+      {"a new folder", Path(L"new\\install"), true},
+  };
+  for (const auto& c : cases) {
+    const std::string before = DaclBytes(c.folder.value(), SE_FILE_OBJECT);
+    EXPECT_EQ(c.granted, HelperGrants(c.folder)) << c.name;
+    if (!c.granted) {
+      EXPECT_EQ(before, DaclBytes(c.folder.value(), SE_FILE_OBJECT)) << c.name;
+    }
+  }
+  EXPECT_FALSE(base::PathExists(Path(L"target\\install")));
+  EXPECT_FALSE(base::PathExists(windows.Append(L"velum-test-install")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
 }
 
 // The helper itself on a folder: it creates the folder, signals, and ends after Undo with
 // the folder's DACL as it was.
 TEST_F(SetFolderPermissionTest, HelperSignalsAndRestoresTheFolderAfterUndo) {
-  base::ScopedHandle granted =
-      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission", false, false);
-  base::ScopedHandle undo =
-      CreateFolderEvent(L"VelumInstaller/GiveInstallPermission/Undo", false, false);
-  ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
   ASSERT_TRUE(base::CreateDirectory(folder_));
   const std::string before = DaclBytes(folder_.value(), SE_FILE_OBJECT);
 
   const base::CommandLine command_line = HelperCommandLine();
-  std::thread helper([&] { RunSetFolderPermission(command_line); });
+  std::thread helper([&] { EXPECT_TRUE(RunSetFolderPermission(command_line)); });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
+  EXPECT_TRUE(HasInheritableGrantFor(folder_.value(), SE_FILE_OBJECT, sid_));
   ASSERT_TRUE(SetEvent(undo.Get()));
   helper.join();
   EXPECT_EQ(before, DaclBytes(folder_.value(), SE_FILE_OBJECT));
+}
+
+// The installation may remove the folder (a rollback, an uninstallation) while the grant
+// holds: the helper lets go of it, and finding nothing to restore is no failure.
+TEST_F(SetFolderPermissionTest, FolderRemovedDuringTheGrantIsNoFailure) {
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
+  const base::CommandLine command_line = HelperCommandLine();
+  bool result = false;
+  std::thread helper([&] { result = RunSetFolderPermission(command_line); });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
+  EXPECT_TRUE(RemoveDirectoryW(folder_.value().c_str())) << GetLastError();
+  ASSERT_TRUE(SetEvent(undo.Get()));
+  helper.join();
+  EXPECT_TRUE(result);
 }
 
 TEST_F(SetFolderPermissionTest, MissingUndoEventMeansNoChangeAndNoSignal) {
@@ -246,6 +402,91 @@ TEST_F(WaitingHelperTest, ReadyPackageRunsItsInstallerInHelperMode) {
     EXPECT_NE(std::string::npos, line.find(expected)) << expected << " in " << line;
   }
   EXPECT_EQ(std::string::npos, line.find("--wait-for-package")) << line;
+  // What ran was a copy out of the user's reach, not the package folder's file.
+  EXPECT_EQ(std::string::npos, line.find(package_.AsUTF8())) << line;
+  EXPECT_NE(std::string::npos, line.find("\\Temp\\VelumInstaller-")) << line;
+}
+
+// The package folder and its event belong to the user: a signed installer runs no
+// installer.exe elevated that lacks the expected signature.
+TEST_F(WaitingHelperTest, SignedInstallerRefusesAPlantedUnsignedPackageInstaller) {
+  const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
+  SetRunningInstallerForTesting(&signed_installer);
+  ASSERT_TRUE(SetEvent(ready_.Get()));
+  RunSetFolderPermission(WaitingCommandLine());
+  EXPECT_FALSE(base::PathExists(record_));
+}
+
+class UninstallBatchTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    base::ScratchDirTest::SetUp();
+    MakeTree({L"install\\", L"install\\1.0\\", L"install\\1.0\\locked.dat", L"outside\\",
+              L"outside\\victim.txt"});
+    install_ = Path(L"install");
+    // A process that has ended: the batch does not wait for it.
+    base::ScopedHandle process, thread;
+    ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe", L"", 0, &process,
+                                      &thread));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), kBoundMs));
+    ended_pid_ = GetProcessId(process.Get());
+  }
+
+  // The writer's batch for `failed` under the install folder.
+  std::string Batch(const std::vector<base::FilePath>& failed) const {
+    CleanupBatch batch;
+    batch.pids = {ended_pid_};
+    for (const base::FilePath& path : failed) {
+      batch.failed_files.push_back(path.value());
+      for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
+           folder = folder.DirName())
+        batch.folders.push_back(folder.value());
+    }
+    return BuildCleanupBatchText(batch);
+  }
+
+  base::FilePath install_;
+  uint32_t ended_pid_ = 0;
+};
+
+TEST_F(UninstallBatchTest, RunsTheCheckedBatchFromACopy) {
+  const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
+  const base::FilePath batch_file = Write(L"install\\k.bat", Batch({locked}));
+  base::Process batch = RunUninstallBat(install_);
+  ASSERT_TRUE(batch.IsValid());
+  int32_t exit_code = 0;
+  ASSERT_TRUE(batch.WaitForExit(&exit_code));
+  EXPECT_FALSE(base::PathExists(locked));
+  EXPECT_FALSE(base::PathExists(install_.Append(L"1.0")));
+  EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+TEST_F(UninstallBatchTest, RefusesMoreThanTheCleanUpAndChangesNothing) {
+  const base::FilePath victim = Path(L"outside\\victim.txt");
+  const base::FilePath marker = Path(L"pwned");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(install_.Append(L"link"), Path(L"outside"), &error))
+      << error;
+  const std::string writer = Batch({install_.Append(L"1.0\\locked.dat")});
+  const std::string last = "del %0\r\n";
+  const std::string head = writer.substr(0, writer.size() - last.size());
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"an extra line", head + "echo x > \"" + marker.AsUTF8() + "\"\r\n" + last},
+      {"a del outside", Batch({victim})},
+      {"a del through a link", Batch({install_.Append(L"link\\victim.txt")})},
+  };
+  for (const auto& c : cases) {
+    const base::FilePath batch_file = Write(L"install\\k.bat", c.text);
+    EXPECT_FALSE(RunUninstallBat(install_).IsValid()) << c.name;
+    EXPECT_TRUE(base::PathExists(batch_file)) << c.name;
+  }
+  EXPECT_TRUE(base::PathExists(victim));
+  EXPECT_TRUE(base::PathExists(install_.Append(L"1.0\\locked.dat")));
+  EXPECT_FALSE(base::PathExists(marker));
+  EXPECT_TRUE(base::RemoveDirectoryLink(install_.Append(L"link")));
 }
 
 }  // namespace

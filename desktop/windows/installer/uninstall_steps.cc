@@ -23,6 +23,7 @@
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/finalize_installation_steps.h"
+#include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/os_operations.h"
@@ -129,7 +130,96 @@ bool IsProductUserDataFolder(const base::FilePath& folder) {
          base::PathExists(folder.Append(L"Local State"));
 }
 
+// The path of a line `command` "<path>".
+bool TakeQuotedPath(const std::string& line, const std::string& command, std::wstring* path) {
+  const std::string prefix = command + " \"";
+  if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0 ||
+      line.back() != '"') {
+    return false;
+  }
+  *path = base::UTF8ToWide(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+  return true;
+}
+
+// A path that cmd takes as written: "X:\" and plain names, without quotes, variables,
+// wildcards, streams or components that Windows would drop or resolve.
+bool IsPlainPath(const std::wstring& path) {
+  if (path.size() < 4 || !iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\') return false;
+  for (size_t i = 2; i < path.size(); ++i) {
+    const wchar_t c = path[i];
+    if (c < 32 || wcschr(L"\"%*?/:<>|^!", c)) return false;
+  }
+  std::vector<std::wstring> components = base::SplitString(
+      path.substr(3), L"\\", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  for (const std::wstring& component : components) {
+    if (component.empty() || component.back() == L'.' || component.back() == L' ') return false;
+  }
+  return true;
+}
+
+// Deletions inside the install folder that reach nothing through a link.
+bool IsConfinedPath(const std::wstring& text, const base::FilePath& install_folder,
+                    bool folder_or_above, std::string* reason) {
+  const base::FilePath path(text);
+  base::FilePath link;
+  if (!IsPlainPath(text)) {
+    *reason = "not a plain path: " + path.AsUTF8();
+  } else if (folder_or_above && IsSameOrUnder(install_folder, path)) {
+    return true;
+  } else if (!IsSameOrUnder(path, install_folder) || IsSameOrUnder(install_folder, path)) {
+    *reason = "outside the install folder: " + path.AsUTF8();
+  } else if (FindReparsePoint(path, install_folder, &link)) {
+    *reason = "through the link " + link.AsUTF8();
+  } else {
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& install_folder,
+                              std::string* reason) {
+  CleanupBatch batch;
+  std::vector<uint32_t> names;  // the numbers of the waited-for processes
+  std::vector<uint32_t> pids;
+  static const char kSet[] = "SET PID";
+  static const char kTaskList[] = "TASKLIST /FI \"PID eq ";
+  std::wstring path;
+  for (std::string line :
+       base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    uint32_t number = 0;
+    if (line.compare(0, sizeof(kSet) - 1, kSet) == 0 &&
+        base::StringToUint(line.substr(sizeof(kSet) - 1, 1), &number)) {
+      names.push_back(number);
+    } else if (line.compare(0, sizeof(kTaskList) - 1, kTaskList) == 0 &&
+               base::StringToUint(line.substr(sizeof(kTaskList) - 1,
+                                              line.find('"', sizeof(kTaskList) - 1) -
+                                                  (sizeof(kTaskList) - 1)),
+                                  &number)) {
+      pids.push_back(number);
+    } else if (line != "del %0" && TakeQuotedPath(line, "del", &path)) {
+      if (!IsConfinedPath(path, install_folder, false, reason)) return false;
+      batch.failed_files.push_back(path);
+    } else if (TakeQuotedPath(line, "rmdir", &path)) {
+      if (!IsConfinedPath(path, install_folder, true, reason)) return false;
+      batch.folders.push_back(path);
+    }
+    // Any other line must be one the writer writes: the text is rebuilt below.
+  }
+  bool numbered = !names.empty() && names.size() == pids.size() && names[0] == 1;
+  for (size_t i = 1; numbered && i < names.size(); ++i) numbered = names[i] > names[i - 1];
+  if (numbered) {
+    batch.pids.assign(names.back(), 0);
+    for (size_t i = 0; i < names.size(); ++i) batch.pids[names[i] - 1] = pids[i];
+  }
+  if (!numbered || BuildCleanupBatchText(batch) != text) {
+    *reason = "it holds more than the clean-up after an uninstallation";
+    return false;
+  }
+  return true;
+}
 
 std::string BuildCleanupBatchText(const CleanupBatch& batch) {
   std::vector<std::string> lines;

@@ -31,6 +31,14 @@ struct CleanupBatch {
 // first; the folders removed deepest first.
 std::string BuildCleanupBatchText(const CleanupBatch& batch);
 
+// Whether `text` is exactly what BuildCleanupBatchText writes for a batch whose
+// deletions stay inside `install_folder`, with no link below the folder on their
+// way; rmdir may also name the folders above it, which it removes only when
+// empty. False with `reason` otherwise.
+[[nodiscard]] bool ValidateCleanupBatchText(const std::string& text,
+                                            const base::FilePath& install_folder,
+                                            std::string* reason);
+
 // Starts the batch file hidden, not waited for.
 base::Process StartCleanupBatch(const base::FilePath& batch_file);
 

@@ -49,6 +49,53 @@ TEST(CleanupBatchTest, WaitsForEachProcessThenDeletesChildrenBeforeParents) {
       BuildCleanupBatchText(batch));
 }
 
+// The elevated helper runs the batch only when it is what the writer writes for the
+// install folder: any other command, or a deletion outside, is refused.
+TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
+  const base::FilePath install(L"C:\\Velum Test\\Install");
+  CleanupBatch batch;
+  batch.pids = {100, 0, 300};
+  batch.failed_files = {L"C:\\Velum Test\\Install\\1.0\\res\\a.dat",
+                        L"C:\\Velum Test\\Install\\Zw\u00f6lf.dll"};
+  // The writer names every folder above a failed file, up to the drive.
+  batch.folders = {L"C:\\Velum Test\\Install\\1.0\\res", L"C:\\Velum Test\\Install\\1.0",
+                   L"C:\\Velum Test\\Install", L"C:\\Velum Test"};
+  const std::string text = BuildCleanupBatchText(batch);
+  std::string reason;
+  EXPECT_TRUE(ValidateCleanupBatchText(text, install, &reason)) << reason;
+  CleanupBatch only_self;
+  only_self.pids = {7};
+  EXPECT_TRUE(ValidateCleanupBatchText(BuildCleanupBatchText(only_self), install, &reason))
+      << reason;
+
+  const std::string last = "del %0\r\n";
+  const std::string head = text.substr(0, text.size() - last.size());
+  const struct {
+    const char* name;
+    std::string text;
+  } refused[] = {
+      {"an extra command", head + "echo x > C:\\pwned\r\n" + last},
+      {"a command after the end", text + "echo x > C:\\pwned\r\n"},
+      {"a command on a del line", head + "del \"C:\\Velum Test\\Install\\a\" & calc\r\n" + last},
+      {"a del outside", head + "del \"C:\\Windows\\system.ini\"\r\n" + last},
+      {"a del of a sibling", head + "del \"C:\\Velum Test\\Install2\\a\"\r\n" + last},
+      {"a del of the folder itself", head + "del \"C:\\Velum Test\\Install\"\r\n" + last},
+      {"a del that climbs out", head + "del \"C:\\Velum Test\\Install\\..\\x\"\r\n" + last},
+      {"a del with a variable", head + "del \"C:\\Velum Test\\Install\\%WINDIR%\"\r\n" + last},
+      {"a del with a wildcard", head + "del \"C:\\Velum Test\\Install\\*\"\r\n" + last},
+      {"an rmdir elsewhere", head + "rmdir \"C:\\Windows\\Temp\"\r\n" + last},
+      {"lines out of order", "chcp 65001>nul\r\n:again\r\n" + text.substr(16)},
+      {"bare line feeds", "chcp 65001>nul\n" + text.substr(16)},
+      {"no wait", "chcp 65001>nul\r\ndel %0\r\n"},
+      {"empty", ""},
+  };
+  for (const auto& c : refused) {
+    reason.clear();
+    EXPECT_FALSE(ValidateCleanupBatchText(c.text, install, &reason)) << c.name;
+    EXPECT_FALSE(reason.empty()) << c.name;
+  }
+}
+
 TEST(ReinstallCommandTest, SplitsAtTheQuoteOrTheFirstBlank) {
   const struct {
     const wchar_t* command;

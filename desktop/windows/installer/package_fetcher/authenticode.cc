@@ -204,6 +204,13 @@ bool HasSignatureDirectory(const base::FilePath& path, bool* is_signed) {
   return true;
 }
 
+bool IsSignatureRequiredBy(const base::FilePath& running_installer) {
+  bool is_signed = false;
+  if (!HasSignatureDirectory(running_installer, &is_signed) || is_signed) return true;
+  LOG(INFO) << "The running installer is not signed: the signature check is skipped";
+  return false;
+}
+
 bool VerifyFileSignature(const base::FilePath& path, std::string* error) {
   return VerifyFileSignatureBy(path, base::UTF8ToWide(GetExpectedSigner()), error);
 }

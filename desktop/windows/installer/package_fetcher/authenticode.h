@@ -47,6 +47,11 @@ class NullVerificationLog : public VerificationLog {
 // telling whether the image has a certificate table.
 [[nodiscard]] bool HasSignatureDirectory(const base::FilePath& path, bool* is_signed);
 
+// Whether what the installer at |running_installer| downloads or hands control to must
+// pass VerifyFileSignature: true unless it is a readable image without a signature (a
+// test build, for which the skipped check is logged).
+bool IsSignatureRequiredBy(const base::FilePath& running_installer);
+
 // True when the file's signature verifies and it, or a nested signature that verifies
 // too, was made by the configured expected signer. |error| (may be null) receives every
 // failure and the signer search's log.

@@ -531,8 +531,7 @@ void PackageFetcherWorker::NotifyPackageReady() {
 }
 
 bool PackageFetcherWorker::SignatureRequired() const {
-  bool is_signed = false;
-  return !HasSignatureDirectory(payload_->path(), &is_signed) || is_signed;
+  return IsSignatureRequiredBy(payload_->path());
 }
 
 void PackageFetcherWorker::ReportStatus(int status) { proxy_->NotifyStatusChanged(status); }

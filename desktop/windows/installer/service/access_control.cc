@@ -126,6 +126,8 @@ NamedSecurityInfo* SystemNamedSecurityInfo() {
   return &calls;
 }
 
+NamedSecurityInfo* CurrentNamedSecurityInfo() { return Calls(); }
+
 NamedSecurityInfo* SetNamedSecurityInfoForTesting(NamedSecurityInfo* replacement) {
   NamedSecurityInfo* previous = Calls();
   g_named_security = replacement;
@@ -319,6 +321,21 @@ bool GetUserNameInFormat(std::wstring* name, uint32_t format) {
 
 bool GetCurrentUserDisplayName(std::wstring* name) {
   return GetUserNameInFormat(name, NameDisplay);
+}
+
+EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type) {
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = GENERIC_ALL;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.grfInheritance = inheritance;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = static_cast<TRUSTEE_TYPE>(trustee_type);
+  access.Trustee.ptstrName = static_cast<wchar_t*>(sid);
+  return access;
+}
+
+bool GetCurrentUserQualifiedName(std::wstring* name) {
+  return GetUserNameInFormat(name, NameSamCompatible);
 }
 
 }  // namespace installer

@@ -17,6 +17,8 @@
 
 #include <windows.h>
 
+#include <accctrl.h>
+
 #include <stdint.h>
 
 #include <memory>
@@ -54,6 +56,10 @@ class SavedSecurity {
   base::ScopedLocalAlloc<> descriptor_;
 };
 
+// A GRANT_ACCESS entry of GENERIC_ALL for |sid|, which must outlive the entry, as a
+// TRUSTEE_TYPE |trustee_type| with the inheritance flags |inheritance|.
+EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type);
+
 // Whether the process token (or, with |use_linked_token| on Vista and later, the full
 // token behind a limited one) is a member of the Administrators group.
 bool IsUserAdmin(bool use_linked_token);
@@ -88,6 +94,8 @@ bool GetCurrentUserName(std::wstring* name);
 // GetUserNameExW in |format| (an EXTENDED_NAME_FORMAT value).
 bool GetUserNameInFormat(std::wstring* name, uint32_t format);
 bool GetCurrentUserDisplayName(std::wstring* name);
+// "DOMAIN\user": the name that resolves to this account and no other.
+bool GetCurrentUserQualifiedName(std::wstring* name);
 
 // The named-object security calls, replaceable where the system lacks one (Wine answers
 // the 32-bit registry view with no descriptor at all).
@@ -105,6 +113,8 @@ class NamedSecurityInfo {
 
 // The system's calls.
 NamedSecurityInfo* SystemNamedSecurityInfo();
+// The calls in use: the system's unless a test replaced them.
+NamedSecurityInfo* CurrentNamedSecurityInfo();
 
 // Makes |replacement| (null: the system's) the calls used from now on; returns the
 // previous one. For tests.
