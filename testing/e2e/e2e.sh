@@ -287,7 +287,9 @@ case $CASE in
       "--installfolder=$FOLDER" > "$WORK/run.out" 2>&1
     RC=$?
     echo "ran the v2 installer while the launcher was held: exit code $RC"
-    WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+    # The front end ends at the backend's error report, while the backend still rolls
+    # back: only the holder goes, then every installer process is waited for.
+    kill -KILL $holder 2> /dev/null
     wait $holder 2> /dev/null
     end_prefix
     rm -f "$PREFIX/drive_c/holder.log"
