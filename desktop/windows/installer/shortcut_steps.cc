@@ -116,11 +116,20 @@ bool CreatePartnerShortcut(InstallationContext* context, const base::FilePath& t
   return true;
 }
 
-// Whether a shortcut may take `path`: nothing is there, or a shortcut that starts this
-// installation (its launcher or its browser). A move would replace anything else, and the
-// committed installation would delete it.
+// Whether `path` is taken by something other than a shortcut to `target`. One to
+// `target` was left by a run that ended before its record: it is replaced in place
+// (the copy sets it aside), never doubled by a versioned second one.
+bool IsOtherShortcut(const base::FilePath& path, const base::FilePath& target) {
+  if (!base::PathExists(path)) return false;
+  if (!TestShortcut(path, target, nullptr)) return true;
+  VLOG(1) << "Replacing the shortcut left for this folder at " << ToUTF8(path);
+  return false;
+}
+
+// Whether a shortcut may be moved to `path`: nothing is there, or a shortcut that starts
+// this installation (its launcher or its browser). A move would replace anything else,
+// and the committed installation would delete it.
 bool MayTakeShortcutPath(InstallationContext* context, const base::FilePath& path) {
-  if (!base::PathExists(path)) return true;
   const base::FilePath& folder = context->GetInstallFolder();
   const std::wstring executable = base::UTF8ToWide(GetExecutableFileName());
   const InstallLog* previous = context->GetSettings()->status().record();
@@ -128,7 +137,7 @@ bool MayTakeShortcutPath(InstallationContext* context, const base::FilePath& pat
       folder.Append(kLauncherName), folder.Append(executable),
       folder.Append(previous ? previous->subfolder : std::wstring()).Append(executable)};
   for (const base::FilePath& target : targets) {
-    if (TestShortcut(path, target, nullptr)) return true;
+    if (!IsOtherShortcut(path, target)) return true;
   }
   return false;
 }
@@ -149,6 +158,15 @@ std::wstring GetVersionedShortcutFileName(const std::string& version) {
   return base::FilePath(GetShortcutFileName())
       .InsertBeforeExtension(L" " + base::UTF8ToWide(version))
       .value();
+}
+
+std::vector<base::FilePath> GetShortcutFolders(bool all_users) {
+  std::vector<base::FilePath> folders;
+  for (const ShortcutKind& kind : kShortcutKinds) {
+    const base::FilePath folder = GetShortcutFolder(kind, all_users);
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  return folders;
 }
 
 std::wstring GetShortcutAppUserModelId(const std::string& app_id) {
@@ -176,7 +194,7 @@ bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToC
     name = GetVersionedShortcutFileName(record->version);
   } else {
     for (const ShortcutToCreate& shortcut : shortcuts) {
-      if (base::PathExists(shortcut.folder.Append(name))) {
+      if (IsOtherShortcut(shortcut.folder.Append(name), target)) {
         VLOG(1) << "Using version in shortcut name to avoid collision";
         name = GetVersionedShortcutFileName(record->version);
         break;
