@@ -109,7 +109,7 @@ StepResult RegisterProtocolHandlerStep::Run(int32_t /*attempt*/) {
     return StepResult();
   }
   FolderInstallationInfo info(context_->GetInstallFolder());
-  if (!info.SetAsDefaultHandler(protocol, true))
+  if (!info.SetAsDefaultHandlerWherePossible(protocol))
     LOG(WARNING) << "Could not make the browser the handler of " << base::WideToUTF8(protocol);
   return StepResult();
 }
@@ -145,7 +145,9 @@ void FinalizeInstallationStep::RegisterAutoupdateTask() {
     LOG(ERROR) << "Could not create scheduled task";
     return;
   }
-  scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays());
+  // Left at its daily default the task would update more often than the product says.
+  if (!scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays()))
+    LOG(ERROR) << "Could not set the day interval of the scheduled task";
   LowerTaskErrorCount(context_->GetInstallFolder());
 }
 

@@ -5,6 +5,7 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/settings.h"
@@ -121,32 +122,41 @@ void InstallerRunnerBackend::OnStarted() {
 }
 
 void InstallerRunnerBackend::OnStartingNewMainProcess(bool value) {
+  VLOG(1) << "Sending IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(" << value << ")";
   Send(CreateStartingNewMainProcessMessage(value));
 }
 
 void InstallerRunnerBackend::OnReturnedToPreviousMainProcess() {
+  VLOG(1) << "Sending IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS";
   Send(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
 }
 
 void InstallerRunnerBackend::OnTotalSteps(int32_t total) {
+  VLOG(1) << "Sending IPC_MESSAGE_TOTAL_STEPS(" << total << ")";
   Send(CreateTotalStepsMessage(total));
 }
 
 void InstallerRunnerBackend::OnStep() {
+  VLOG(1) << "Sending IPC_MESSAGE_STEP";
   Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
 }
 
 void InstallerRunnerBackend::OnImportantEvent(const std::string& name) {
+  // Every important event, whatever its name, goes by this line.
+  VLOG(1) << "Sending IPC_FILE_COPY_RETRY";
   Send(CreateImportantEventMessage(name));
 }
 
 void InstallerRunnerBackend::OnError(uint32_t code, const std::wstring& argument,
                                      const std::string& message) {
+  VLOG(1) << "Sending IPC_MESSAGE_ERROR(" << code << "," << base::WideToUTF8(argument) << ","
+          << message << ")";
   Send(CreateErrorMessage(code, argument, message));
   run_loop_.Quit();
 }
 
 void InstallerRunnerBackend::OnSuccess() {
+  VLOG(1) << "Sending IPC_MESSAGE_SUCCESS";
   Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
   run_loop_.Quit();
 }
