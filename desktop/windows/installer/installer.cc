@@ -22,6 +22,8 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/component_steps.h"
 #include "desktop/windows/installer/file_steps.h"
 #include "desktop/windows/installer/finalize_installation_steps.h"
@@ -121,7 +123,7 @@ bool Installer::IsBasaltInstallation() {
 }
 
 std::string Installer::GetServerTrackingData() {
-  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII("server-tracking-data");
+  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(switches::kServerTrackingData);
 }
 
 std::wstring Installer::Resolve(const std::wstring& name) {
@@ -237,7 +239,7 @@ void Installer::Run() {
     if (!CheckRequest(&handed_over) || handed_over) return;
     observers_.Notify(&InstallerObserver::OnStarted);
     const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-    if (command_line->HasSwitch("wait-for-package")) {
+    if (command_line->HasSwitch(switches::kWaitForPackage)) {
       VLOG(2) << "Need to wait for package";
       WaitForPackage(false);
       return;
@@ -303,7 +305,7 @@ bool Installer::CheckRequest(bool* handed_over) {
     return false;
   }
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line->HasSwitch("post-elevated-install-tasks")) {
+  if (command_line->HasSwitch(switches::kPostElevatedInstallTasks)) {
     LOG(INFO) << "Post elevation installation tasks only";
     RunPostElevationTasks();
     OnInstallationSucceeded();
@@ -312,7 +314,7 @@ bool Installer::CheckRequest(bool* handed_over) {
   }
   const base::FilePath& install_folder = GetInstallFolder();
   std::wstring event_name = GetKernelObjectName(
-      install_folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+      install_folder.value(), kernel_objects::kInstallationInterruptedEventPrefix, true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(event_name);
   interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
   if (!interrupted_event_.IsValid()) {
@@ -323,9 +325,9 @@ bool Installer::CheckRequest(bool* handed_over) {
     Fail(INSTALLER_ERROR_GENERAL, "Failed to watch the installation interrupted event");
     return false;
   }
-  if (command_line->HasSwitch("parent-pid")) {
+  if (command_line->HasSwitch(switches::kParentPid)) {
     unsigned value = 0;
-    if (base::StringToUint(command_line->GetSwitchValueASCII("parent-pid"), &value))
+    if (base::StringToUint(command_line->GetSwitchValueASCII(switches::kParentPid), &value))
       second_installer_pid_ = value;
     VLOG(1) << "Second installer pid: " << second_installer_pid_;
   }
@@ -388,7 +390,7 @@ bool Installer::CheckRequest(bool* handed_over) {
     }
     LOG(INFO) << "Need temporary write permissions from administrative user";
     bool permanent =
-        settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch("components");
+        settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch(switches::kComponents);
     const int32_t result = ObtainFolderPermission(permanent);
     if (result != HAND_OVER_SUCCEEDED) {
       const HandOverError error = GetFolderPermissionError(result);
