@@ -21,7 +21,7 @@
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/access_control.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 
@@ -59,7 +59,7 @@ bool GetInstallerExecutable(base::FilePath* executable) {
 
 }  // namespace
 
-HandOverError GetRunElevatedError(int32_t result) {
+HandOverError GetRunElevatedError(HandOverResult result) {
   switch (result) {
     case HAND_OVER_NOT_ELEVATED:
       return {INSTALLER_ERROR_ELEVATION, "Elevated installation failed."};
@@ -70,7 +70,7 @@ HandOverError GetRunElevatedError(int32_t result) {
   }
 }
 
-HandOverError GetFolderPermissionError(int32_t result) {
+HandOverError GetFolderPermissionError(HandOverResult result) {
   switch (result) {
     case HAND_OVER_NOT_ELEVATED:
       return {INSTALLER_ERROR_ELEVATION,
@@ -91,8 +91,9 @@ bool IsUacEnabled() {
                                    kPolicyKey);
 }
 
-int32_t RunElevated(const base::CommandLine& settings_command_line,
-                    const base::CommandLine& process_command_line, ElevationDelegate* delegate) {
+HandOverResult RunElevated(const base::CommandLine& settings_command_line,
+                           const base::CommandLine& process_command_line,
+                           ElevationDelegate* delegate) {
   LOG(INFO) << "Running the installer elevated.";
   if (!IsUacEnabled()) {
     LOG(ERROR) << "Cannot elevate with UAC disabled";
@@ -108,9 +109,10 @@ int32_t RunElevated(const base::CommandLine& settings_command_line,
                                    delegate);
 }
 
-int32_t ObtainFolderPermission(const base::FilePath& folder, bool permanent, bool uninstall,
-                               const base::CommandLine& process_command_line,
-                               FolderPermission* permission) {
+HandOverResult ObtainFolderPermission(const base::FilePath& folder, bool permanent,
+                                      bool uninstall,
+                                      const base::CommandLine& process_command_line,
+                                      FolderPermission* permission) {
   LOG(INFO) << "Run an elevated process in order to " << (permanent ? "permanently" : "temporarily")
             << " give permissions on the"
             << "install folder to this process";
@@ -251,10 +253,10 @@ bool IsUacEnabledFor(bool can_be_admin, int os_version, HKEY policy_root,
   return enable_lua != 0;
 }
 
-int32_t RunElevatedFrom(const base::FilePath& executable,
-                        const base::CommandLine& settings_command_line,
-                        const base::CommandLine& process_command_line,
-                        ElevationDelegate* delegate) {
+HandOverResult RunElevatedFrom(const base::FilePath& executable,
+                               const base::CommandLine& settings_command_line,
+                               const base::CommandLine& process_command_line,
+                               ElevationDelegate* delegate) {
   base::CommandLine command_line(settings_command_line);
   command_line.AppendSwitchNative(switches::kParentPid,
                                   base::StringPrintf(L"%lu", GetCurrentProcessId()));
@@ -296,10 +298,11 @@ int32_t RunElevatedFrom(const base::FilePath& executable,
   return HAND_OVER_SUCCEEDED;
 }
 
-int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base::FilePath& folder,
-                                   bool permanent, bool uninstall,
-                                   const base::CommandLine& process_command_line,
-                                   FolderPermission* permission) {
+HandOverResult ObtainFolderPermissionFrom(const base::FilePath& executable,
+                                          const base::FilePath& folder, bool permanent,
+                                          bool uninstall,
+                                          const base::CommandLine& process_command_line,
+                                          FolderPermission* permission) {
   std::wstring user;
   // With the domain: a bare name can resolve to another account of that name.
   if (!GetCurrentUserQualifiedName(&user) && !GetCurrentUserName(&user)) {

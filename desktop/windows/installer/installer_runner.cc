@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer_runner.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/base_paths.h"
@@ -16,7 +17,7 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/process_launch_lock.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
@@ -107,6 +108,15 @@ std::string InstallerRunner::FormatHandleSwitch(HANDLE handle) {
   return base::HexEncode(bytes, sizeof(bytes));
 }
 
+namespace {
+bool g_duplication_fails_for_testing = false;
+}  // namespace
+
+// static
+void InstallerRunner::SetOwnHandleDuplicationFailsForTesting(bool fails) {
+  g_duplication_fails_for_testing = fails;
+}
+
 bool InstallerRunner::Fail(uint32_t code, const std::string& message) {
   observers_.Notify(&InstallerObserver::OnError, code, std::wstring(), message);
   LOG(ERROR) << message;
@@ -128,18 +138,7 @@ bool InstallerRunner::Start(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   const base::FilePath& folder = settings->status().path();
-
-  const std::wstring mutex_name =
-      GetKernelObjectName(folder.value(), kernel_objects::kInstallFolderMutexBase, true);
-  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
-  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
-  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-    mutex_.Close();
-    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
-  }
+  if (!AcquireInstallerMutex(folder)) return false;
 
   const std::wstring mailslot_name = GetInstallerMailslotName(folder);
   VLOG(1) << "Installer mailslot name: " << base::WideToUTF8(mailslot_name);
@@ -176,26 +175,7 @@ bool InstallerRunner::Start(Settings* settings) {
   if (!assistant_folder_.empty())
     replacements[switches::kComponents] = L"suite:" + assistant_folder_.BaseName().value();
 
-  {
-    base::AutoLock launch_lock(GetProcessLaunchLock());
-    HANDLE own = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
-                         SYNCHRONIZE, TRUE, 0)) {
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
-    }
-    base::ScopedHandle own_handle(own);
-    replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own));
-    base::CommandLine command_line =
-        BuildBackendCommandLine(settings->ToCommandLine(false), replacements);
-    command_line.SetProgram(program);
-    base::LaunchOptions options;
-    options.inherit_handles = true;
-    LOG(INFO) << "launching installer backend: "
-              << base::WideToUTF8(command_line.GetCommandLineString());
-    backend_ = base::LaunchProcess(command_line, options);
-  }
-  if (!backend_.IsValid())
-    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+  if (!LaunchBackend(program, std::move(replacements))) return false;
 
   backend_running_ = true;
   success_reported_ = false;
@@ -209,6 +189,50 @@ bool InstallerRunner::Start(Settings* settings) {
     LOG(ERROR) << kMessage;
     return false;
   }
+  return true;
+}
+
+bool InstallerRunner::AcquireInstallerMutex(const base::FilePath& folder) {
+  const std::wstring mutex_name =
+      GetKernelObjectName(folder.value(), kernel_objects::kInstallFolderMutexBase, true);
+  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
+  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
+  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    mutex_.Close();
+    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
+  }
+  return true;
+}
+
+bool InstallerRunner::LaunchBackend(const base::FilePath& program,
+                                    base::CommandLine::SwitchMap replacements) {
+  bool duplicated = false;
+  {
+    base::AutoLock launch_lock(GetProcessLaunchLock());
+    HANDLE own = nullptr;
+    duplicated = !g_duplication_fails_for_testing &&
+                 DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+                                 &own, SYNCHRONIZE, TRUE, 0);
+    if (duplicated) {
+      base::ScopedHandle own_handle(own);
+      replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own));
+      base::CommandLine command_line =
+          BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
+      command_line.SetProgram(program);
+      base::LaunchOptions options;
+      options.inherit_handles = true;
+      LOG(INFO) << "launching installer backend: "
+                << base::WideToUTF8(command_line.GetCommandLineString());
+      backend_ = base::LaunchProcess(command_line, options);
+    }
+  }
+  // Observers are told with the lock released: they may launch or stop in turn.
+  if (!duplicated) return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
+  if (!backend_.IsValid())
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
   return true;
 }
 

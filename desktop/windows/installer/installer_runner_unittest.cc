@@ -24,9 +24,11 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/process_launch_lock.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"
 
@@ -179,6 +181,29 @@ TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   std::string log;
   ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
   EXPECT_NE(std::string::npos, log.find("Installer backend exiting"));
+}
+
+// An observer told of a failed start may launch in turn: the launch lock is free by then.
+TEST_F(InstallerRunnerTest, AFailedStartTellsItsObserversWithTheLaunchLockFree) {
+  testing::TestSettings settings(install_folder_, {});
+  RecordingInstallerObserver observer;
+  bool lock_was_free = false;
+  observer.on_event = [&lock_was_free](const std::string&) {
+    SRWLOCK* lock = GetProcessLaunchLock().native_handle();
+    lock_was_free = TryAcquireSRWLockExclusive(lock);
+    if (lock_was_free) ReleaseSRWLockExclusive(lock);
+  };
+  InstallerRunner runner(package_, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  InstallerRunner::SetOwnHandleDuplicationFailsForTesting(true);
+  EXPECT_FALSE(runner.Start(settings.get()));
+  InstallerRunner::SetOwnHandleDuplicationFailsForTesting(false);
+  runner.RemoveObserver(&observer);
+  EXPECT_EQ((std::vector<std::string>{"Error(0,,Could not duplicate own process handle)"}),
+            observer.events);
+  EXPECT_TRUE(lock_was_free);
+  EXPECT_FALSE(runner.backend_running());
 }
 
 TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {

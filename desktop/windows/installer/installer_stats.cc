@@ -20,13 +20,13 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/wininet/product_hosts.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 
 namespace installer {
 
 namespace {
 
-const wchar_t kProductDomainSuffix[] = L".velumsoftware.com";
 const wchar_t kLocalStatsServerUrl[] = L"http://localhost:8080/netinstaller/feedback";
 const int32_t kNoWaitMaxRetries = 2;
 
@@ -139,13 +139,18 @@ bool InstallerStats::ToJson(std::string* json) {
   return base::JsonWriter::Write(tree_, json);
 }
 
-bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
-  AddDownloadValues();
-  root_node_->SetTimeAndElapsed("stats_sending_time");
+// static
+std::vector<std::wstring> InstallerStats::GetAllowedHostSuffixes() {
   std::vector<std::wstring> allowed = {kProductDomainSuffix, L"localhost"};
   const std::wstring domain = base::UTF8ToWide(GetDomain());
   if (domain != kProductDomainSuffix) allowed.push_back(domain);
-  sender_->set_allowed_host_suffixes(allowed);
+  return allowed;
+}
+
+bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
+  AddDownloadValues();
+  root_node_->SetTimeAndElapsed("stats_sending_time");
+  sender_->set_allowed_host_suffixes(GetAllowedHostSuffixes());
   if (!wait_for_network) {
     VLOG(1) << "Don't wait for network when sending stats";
     sender_->set_max_retries(kNoWaitMaxRetries);

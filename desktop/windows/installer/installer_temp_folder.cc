@@ -12,7 +12,7 @@
 #include "base/process/launch.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/path_names.h"
 
 namespace installer {
 

@@ -34,12 +34,12 @@
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/silent_installer_controller.h"
 #include "desktop/windows/installer/run_installer_names.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/set_folder_permission.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
@@ -244,6 +244,34 @@ bool ObtainDownloadFolder(const base::CommandLine& command_line, const base::Fil
   return true;
 }
 
+void LogModes(const Modes& modes, bool inside_package) {
+  LOG(INFO) << "Uninstall: " << modes.uninstall;
+  LOG(INFO) << "Replace Basalt installation: " << modes.replace_basalt;
+  LOG(INFO) << "Silent: " << modes.silent;
+  LOG(INFO) << "Run Immediately " << modes.run_immediately;
+  LOG(INFO) << "Backend " << modes.backend;
+  LOG(INFO) << "Inside package " << inside_package;
+  LOG(INFO) << "Autoupdate: " << modes.autoupdate;
+}
+
+// The settings take the niuid and medium from their command line, so the tracking
+// data's values reach them there, unless the run is copy-only.
+base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line,
+                                           const base::Dictionary* tracking) {
+  base::CommandLine settings_command_line(command_line);
+  const bool copy_only_switch =
+      command_line.HasSwitch(switches::kCopyOnly) &&
+      Settings::ReadBooleanValue(command_line.GetSwitchValueNative(switches::kCopyOnly));
+  if (tracking && !copy_only_switch) {
+    std::string value;
+    if (tracking->GetStringASCII("uuid", &value))
+      settings_command_line.AppendSwitchASCII(switches::kNiuid, value);
+    if (tracking->GetStringASCII("utm.medium", &value))
+      settings_command_line.AppendSwitchASCII(switches::kMedium, value);
+  }
+  return settings_command_line;
+}
+
 // The installer proper: everything after the log is set up.
 bool RunInstallation(const base::CommandLine& command_line,
                      const base::FilePath& installation_folder) {
@@ -265,13 +293,7 @@ bool RunInstallation(const base::CommandLine& command_line,
 
   const base::FilePath install_folder = GetInstallFolderSwitch(command_line, &modes);
 
-  LOG(INFO) << "Uninstall: " << modes.uninstall;
-  LOG(INFO) << "Replace Basalt installation: " << modes.replace_basalt;
-  LOG(INFO) << "Silent: " << modes.silent;
-  LOG(INFO) << "Run Immediately " << modes.run_immediately;
-  LOG(INFO) << "Backend " << modes.backend;
-  LOG(INFO) << "Inside package " << inside_package;
-  LOG(INFO) << "Autoupdate: " << modes.autoupdate;
+  LogModes(modes, inside_package);
 
   CHECK(!base::MessageLoop::Current()) << "The main thread has a message loop already";
   const bool default_loop = modes.backend || modes.silent;
@@ -291,20 +313,8 @@ bool RunInstallation(const base::CommandLine& command_line,
   if (!base::IsFeatureEnabled("installer-support-x64-download")) architecture = 0;
   VLOG(1) << "Installer architecture: " << (architecture == 1 ? "X64" : "X86");
 
-  // The settings take the niuid and medium from their command line, so the
-  // tracking data's values reach them there, unless the run is copy-only.
   std::unique_ptr<base::Dictionary> tracking = DecodeTrackingData(payload.get());
-  base::CommandLine settings_command_line(command_line);
-  const bool copy_only_switch =
-      command_line.HasSwitch(switches::kCopyOnly) &&
-      Settings::ReadBooleanValue(command_line.GetSwitchValueNative(switches::kCopyOnly));
-  if (tracking && !copy_only_switch) {
-    std::string value;
-    if (tracking->GetStringASCII("uuid", &value))
-      settings_command_line.AppendSwitchASCII(switches::kNiuid, value);
-    if (tracking->GetStringASCII("utm.medium", &value))
-      settings_command_line.AppendSwitchASCII(switches::kMedium, value);
-  }
+  base::CommandLine settings_command_line = BuildSettingsCommandLine(command_line, tracking.get());
   VLOG(2) << "Instantiating settings";
   std::unique_ptr<Settings> settings(new Settings(
       modes.uninstall, modes.silent, modes.autoupdate, install_folder, modes.replace_basalt,

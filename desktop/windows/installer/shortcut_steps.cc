@@ -10,13 +10,14 @@
 #include "base/win/shortcut.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/taskbar_pin.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -65,6 +66,24 @@ const ShortcutKind kShortcutKinds[] = {
      "Preparing  to set up shortcut in user quick launch", "Handling quick launch shortcut:",
      "Removing quick launch shortcut."},
 };
+
+// How the previous installation (may be null) named its shortcuts: with a version, or
+// other than this build's plain name, which calls for a rename.
+void ExamineShortcutNames(const InstallLog* previous, bool* version_names, bool* needs_rename) {
+  // A name that ends in a digit carries a version: later names must too.
+  const std::wstring plain_name = base::FilePath(GetShortcutFileName()).RemoveExtension().value();
+  for (const ShortcutKind& kind : kShortcutKinds) {
+    if (!previous) break;
+    const std::wstring& path = previous->*kind.record_field;
+    if (path.empty()) continue;
+    const std::wstring stem = base::FilePath(path).RemoveExtension().value();
+    if (!stem.empty() && stem.back() >= L'0' && stem.back() <= L'9') {
+      *version_names = *needs_rename = true;
+      break;
+    }
+    if (base::FilePath(stem).BaseName().value() != plain_name) *needs_rename = true;
+  }
+}
 
 std::string ToUTF8(const base::FilePath& path) { return base::WideToUTF8(path.value()); }
 
@@ -226,8 +245,6 @@ void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>
   }
 }
 
-InstallShortcutsStep::InstallShortcutsStep(InstallationContext* context) : context_(context) {}
-
 StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
   if (settings->flag(Settings::COPY_ONLY)) return StepResult();
@@ -245,8 +262,6 @@ StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   return StepResult();
 }
 
-UpdateShortcutsStep::UpdateShortcutsStep(InstallationContext* context) : context_(context) {}
-
 StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
   if (settings->flag(Settings::COPY_ONLY)) return StepResult();
@@ -256,21 +271,9 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
   InstallLog* record = context_->GetInstallLog();
   const bool all_users = settings->flag(Settings::ALL_USERS_FLAG);
 
-  // A name that ends in a digit carries a version: later names must too.
-  const std::wstring plain_name = base::FilePath(GetShortcutFileName()).RemoveExtension().value();
   bool version_names = false;
   bool needs_rename = false;
-  for (const ShortcutKind& kind : kShortcutKinds) {
-    if (!previous) break;
-    const std::wstring& path = previous->*kind.record_field;
-    if (path.empty()) continue;
-    const std::wstring stem = base::FilePath(path).RemoveExtension().value();
-    if (!stem.empty() && stem.back() >= L'0' && stem.back() <= L'9') {
-      version_names = needs_rename = true;
-      break;
-    }
-    if (base::FilePath(stem).BaseName().value() != plain_name) needs_rename = true;
-  }
+  ExamineShortcutNames(previous, &version_names, &needs_rename);
   VLOG(1) << (version_names ? "Using" : "Not using") << " shortcut names with version number";
   if (needs_rename) LOG(INFO) << "Shortcuts needs to be renamed";
   const std::wstring name =
@@ -330,8 +333,6 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
                   context_->GetInstallFolder().Append(kLauncherName));
   return StepResult();
 }
-
-RemoveShortcutsStep::RemoveShortcutsStep(InstallationContext* context) : context_(context) {}
 
 StepResult RemoveShortcutsStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing shortctus.";

@@ -12,8 +12,10 @@
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/path_names.h"
+#include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -160,7 +162,10 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     }
     return;
   }
+  InitializeFromExistingParent(path);
+}
 
+void Status::InitializeFromExistingParent(const base::FilePath& path) {
   for (base::FilePath current = path;;) {
     const base::FilePath parent = current.DirName();
     if (parent == current) {

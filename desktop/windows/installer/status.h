@@ -131,6 +131,9 @@ class Status {
   const std::string& status_file_text() const { return status_file_text_; }
 
  private:
+  // For a path still to be made: the nearest existing folder above it, whose installation
+  // facts are read; invalid when a file or a missing drive comes first.
+  void InitializeFromExistingParent(const base::FilePath& path);
   // A copy-only record lists no shortcut and no registry key; a record with keys of the
   // machine's hive was made for all users.
   void NormalizeRecordFlags();

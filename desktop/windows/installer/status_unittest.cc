@@ -13,48 +13,31 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_log_lines_test_util.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/product_names.h"
 
 namespace installer {
 namespace {
-
-std::vector<std::string>* g_lines = nullptr;
-
-bool KeepLine(int, const char*, int, size_t start, const std::string& text) {
-  std::string line = text.substr(start);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  g_lines->push_back(line);
-  return true;
-}
 
 class StatusTest : public base::ScratchDirTest {
  protected:
   void SetUp() override {
     base::ScratchDirTest::SetUp();
     com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    g_lines = &lines_;
-    saved_level_ = base::GetMinLogLevel();
-    base::SetMinLogLevel(-1);
-    base::SetLogMessageHandler(&KeepLine);
+    log_.reset(new base::ScopedLogLines);
     install_ = Path(L"Velum");
     ASSERT_TRUE(base::CreateDirectory(install_));
     executable_ = base::UTF8ToWide(GetExecutableFileName());
   }
   void TearDown() override {
-    base::SetLogMessageHandler(nullptr);
-    base::SetMinLogLevel(saved_level_);
-    g_lines = nullptr;
+    log_.reset();
     if (com_) CoUninitialize();
   }
 
-  bool Logged(const std::string& line) const {
-    for (const std::string& l : lines_)
-      if (l == line) return true;
-    return false;
-  }
+  bool Logged(const std::string& line) const { return log_->Has(line); }
   void WriteRecord(const InstallLog& record, const wchar_t* name = L"installation_status.xml") {
     InstallLogWriter writer;
     ASSERT_TRUE(writer.WriteFile(record, install_.Append(name)));
@@ -79,8 +62,7 @@ class StatusTest : public base::ScratchDirTest {
     return system;
   }
 
-  std::vector<std::string> lines_;
-  int saved_level_ = 0;
+  std::unique_ptr<base::ScopedLogLines> log_;
   bool com_ = false;
   base::FilePath install_;
   std::wstring executable_;
@@ -116,7 +98,7 @@ TEST_F(StatusTest, VerdictsOnThePath) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(base::WideToUTF8(c.path));
-    lines_.clear();
+    log_->lines.clear();
     Status status(false);
     status.Initialize(base::FilePath(c.path), 0);
     EXPECT_EQ(c.valid, status.valid());
@@ -208,7 +190,7 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
 
   for (bool windows_8 : {false, true}) {
     SCOPED_TRACE(windows_8);
-    lines_.clear();
+    log_->lines.clear();
     Status status(false);
     status.set_system_for_testing(FakePins(windows_8));
     status.Initialize(install_, 0);

@@ -30,9 +30,6 @@ void GetInstallerExperiments(base::List* changed, base::List* all) {
   }
 }
 
-WriteInstallerPrefsStep::WriteInstallerPrefsStep(InstallationContext* context)
-    : context_(context) {}
-
 StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   const Settings* settings = context_->GetSettings();
   base::FilePath path = context_->GetInstallFolder().Append(L"installer_prefs.json");

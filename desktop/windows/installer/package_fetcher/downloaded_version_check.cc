@@ -39,7 +39,7 @@ bool CheckDownloadedVersion(const base::FilePath& file, const std::string& insta
   std::string version_text;
   if (!AskDownloadedItem(file, switches::kInternalVersion, timeout, &version_text)) return false;
   VLOG(1) << "Downloaded item version: " << version_text;
-  node->SetString("internal_version", version_text);
+  node->SetServerText("internal_version", version_text);
   const base::Version version(version_text);
   if (!version.IsValid() || version.CompareTo(own_version) < 0) {
     LOG(ERROR) << "Downloaded item is older than the installer";
@@ -50,7 +50,7 @@ bool CheckDownloadedVersion(const base::FilePath& file, const std::string& insta
   std::string stream_text;
   if (!AskDownloadedItem(file, switches::kStream, timeout, &stream_text)) return false;
   VLOG(1) << "Downloaded item stream: " << stream_text;
-  node->SetString("stream", stream_text);
+  node->SetServerText("stream", stream_text);
   if (stream_text != *stream) {
     LOG(ERROR) << "Downloaded item is of a different stream than the installer";
     return false;

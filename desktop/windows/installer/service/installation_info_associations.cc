@@ -14,10 +14,11 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/association_interfaces.h"
 #include "desktop/windows/installer/service/association_placeholder_resolver.h"
+#include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 

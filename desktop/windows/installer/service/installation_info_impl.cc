@@ -17,7 +17,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/product_names.h"
 
 namespace installer {
 
