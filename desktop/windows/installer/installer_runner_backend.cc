@@ -6,6 +6,7 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/settings.h"
@@ -40,8 +41,8 @@ bool InstallerRunnerBackend::ParseInitialProcessHandle(const std::string& value,
 bool InstallerRunnerBackend::OpenFrontEnd(bool* watch) {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   *watch = true;
-  if (command_line->HasSwitch("initial-proc-handle")) {
-    const std::string value = command_line->GetSwitchValueASCII("initial-proc-handle");
+  if (command_line->HasSwitch(switches::kInitialProcHandle)) {
+    const std::string value = command_line->GetSwitchValueASCII(switches::kInitialProcHandle);
     VLOG(1) << "Using initial process handle " << value;
     HANDLE handle = nullptr;
     if (!ParseInitialProcessHandle(value, &handle)) {
@@ -51,8 +52,8 @@ bool InstallerRunnerBackend::OpenFrontEnd(bool* watch) {
     front_end_.Set(handle);
     return true;
   }
-  if (command_line->HasSwitch("initial-pid")) {
-    const std::string value = command_line->GetSwitchValueASCII("initial-pid");
+  if (command_line->HasSwitch(switches::kInitialPid)) {
+    const std::string value = command_line->GetSwitchValueASCII(switches::kInitialPid);
     VLOG(1) << "Using initial pid " << value;
     unsigned pid = 0;
     if (!base::StringToUint(value, &pid)) {
@@ -66,7 +67,7 @@ bool InstallerRunnerBackend::OpenFrontEnd(bool* watch) {
     }
     return true;
   }
-  if (command_line->HasSwitch("register-velum-as-protocol-handler")) {
+  if (command_line->HasSwitch(switches::kRegisterAsProtocolHandler)) {
     *watch = false;
     return true;
   }

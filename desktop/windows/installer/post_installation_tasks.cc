@@ -11,6 +11,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/component_steps.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/os_operations.h"
@@ -99,11 +100,12 @@ void Finalize(InstallationContext* context, const std::wstring& subfolder) {
   if (!profile.empty()) UpdateProfile(context, subfolder, profile);
   if (!settings->flag(Settings::LAUNCH_VELUM)) return;
   base::CommandLine command(context->GetInstallFolder().Append(L"launcher.exe"));
-  static const char* const kImportSwitches[] = {"import-bookmarks", "import-session",
-                                                "import-topsites-to-speeddial"};
+  static const char* const kImportSwitches[] = {
+      switches::kImportBookmarks, switches::kImportSession, switches::kImportTopsitesToSpeeddial};
   command.CopySwitchesFrom(*base::CommandLine::ForCurrentProcess(), kImportSwitches,
                            sizeof(kImportSwitches) / sizeof(kImportSwitches[0]));
-  if (settings->operation() != Settings::OPERATION_UPGRADE) command.AppendSwitch("start-maximized");
+  if (settings->operation() != Settings::OPERATION_UPGRADE)
+    command.AppendSwitch(switches::kStartMaximized);
   LOG(INFO) << "Launching velum with command line "
             << base::WideToUTF8(command.GetCommandLineString());
   base::Process launcher = base::LaunchProcess(command, base::LaunchOptions());
@@ -134,8 +136,8 @@ void RunPostElevationTasks(InstallationContext* context) {
       const base::FilePath folder(component.path);
       base::CommandLine command(
           GetComponentInstallerPath(folder, base::UTF8ToWide(component.name)));
-      command.AppendSwitch("post-elevated-install-tasks");
-      command.AppendSwitchPath("installfolder", folder);
+      command.AppendSwitch(switches::kPostElevatedInstallTasks);
+      command.AppendSwitchPath(switches::kInstallFolder, folder);
       LOG(INFO) << "Launching " << component.name << " component subinstaller with command line "
                 << base::WideToUTF8(command.GetCommandLineString());
       if (!base::LaunchProcess(command, base::LaunchOptions()).IsValid())

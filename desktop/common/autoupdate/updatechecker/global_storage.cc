@@ -15,12 +15,12 @@
 #include "base/win/registry.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
 
 namespace installer {
 
 namespace {
 
-const wchar_t kMutexName[] = L"vauc_registry_mutex";
 const wchar_t kFallbackFileName[] = L"au_global_storage";
 const char kValuesKey[] = "GS";
 
@@ -99,9 +99,9 @@ GlobalStorageImpl::~GlobalStorageImpl() = default;
 
 int32_t GlobalStorageImpl::TakeMutex(MutexHold* hold) {
   if (!mutex_.IsValid()) {
-    mutex_.Set(CreateMutexW(nullptr, FALSE, kMutexName));
+    mutex_.Set(CreateMutexW(nullptr, FALSE, kernel_objects::kGlobalStorageMutex));
     if (!mutex_.IsValid() && GetLastError() == ERROR_ACCESS_DENIED)
-      mutex_.Set(OpenMutexW(SYNCHRONIZE, FALSE, kMutexName));
+      mutex_.Set(OpenMutexW(SYNCHRONIZE, FALSE, kernel_objects::kGlobalStorageMutex));
     if (!mutex_.IsValid())
       return kFailure;
   }
