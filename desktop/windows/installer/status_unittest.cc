@@ -15,7 +15,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/test/scoped_log_lines_test_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/service/access_control.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -46,7 +46,7 @@ class StatusTest : public base::ScratchDirTest {
   void SetUp() override {
     base::ScratchDirTest::SetUp();
     com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    log_.reset(new base::ScopedLogLines);
+    log_.reset(new base::ScopedLogCapture);
     install_ = Path(L"Velum");
     ASSERT_TRUE(base::CreateDirectory(install_));
     executable_ = base::UTF8ToWide(GetExecutableFileName());
@@ -81,7 +81,7 @@ class StatusTest : public base::ScratchDirTest {
     return system;
   }
 
-  std::unique_ptr<base::ScopedLogLines> log_;
+  std::unique_ptr<base::ScopedLogCapture> log_;
   bool com_ = false;
   base::FilePath install_;
   std::wstring executable_;
@@ -117,7 +117,8 @@ TEST_F(StatusTest, VerdictsOnThePath) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(base::WideToUTF8(c.path));
-    log_->lines.clear();
+    log_.reset();
+    log_.reset(new base::ScopedLogCapture);
     Status status(false);
     status.Initialize(base::FilePath(c.path), 0);
     EXPECT_EQ(c.valid, status.valid());
@@ -209,7 +210,8 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
 
   for (bool windows_8 : {false, true}) {
     SCOPED_TRACE(windows_8);
-    log_->lines.clear();
+    log_.reset();
+    log_.reset(new base::ScopedLogCapture);
     Status status(false);
     status.set_system_for_testing(FakePins(windows_8));
     status.Initialize(install_, 0);
