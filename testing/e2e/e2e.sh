@@ -119,6 +119,21 @@ drive() {
   echo "ran $(basename "$installer") ${command[*]} with the driver: exit code $RC"
 }
 
+# Copies of a stand-in DLL beside the download under the names of system DLLs the
+# installer uses; each load of one is noted in "planted_library_loaded.txt" there.
+plant_libraries() {
+  local name
+  for name in Msftedit.dll userenv.dll version.dll uxtheme.dll comctl32.dll gdiplus.dll \
+              msimg32.dll winmm.dll wininet.dll secur32.dll wintrust.dll crypt32.dll dbghelp.dll; do
+    cp "$BUILD/bin/planted_library_test_dll.dll" "$WORK/$name"
+  done
+}
+
+check_no_planted_library_loaded() {
+  [ ! -e "$WORK/planted_library_loaded.txt" ] ||
+    fail "a DLL planted beside the installer was loaded: $(tr -d '\r' < "$WORK/planted_library_loaded.txt")"
+}
+
 # The version folder the installation record names.
 installed_version() {
   sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml"
@@ -393,11 +408,14 @@ PY
     # has seen the progress page; the named events live in the case's own prefix.
     export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
       VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    # The wizard's rich edits, images and themes never come from DLLs planted beside it.
+    plant_libraries
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
       shown:accept text:headline screenshot:e2e_wizard_install_welcome click:accept \
       launcher-held progress-above:0 text:progress_text screenshot:e2e_wizard_install_progress \
       release-launcher ended
     [ "$RC" = 0 ] || fail "exit code $RC"
+    check_no_planted_library_loaded
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ;;
@@ -479,7 +497,9 @@ PY
       "--installfolder=$FOLDER" > "$WORK/run.out" 2>&1
     RC=$?
     echo "ran the v2 installer while the launcher was held: exit code $RC"
-    WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+    # The front end ends at the backend's error report, while the backend still rolls
+    # back: only the holder goes, then every installer process is waited for.
+    kill -KILL $holder 2> /dev/null
     wait $holder 2> /dev/null
     end_prefix
     rm -f "$PREFIX/drive_c/holder.log"

@@ -22,6 +22,8 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
@@ -116,7 +118,7 @@ bool Installer::IsBasaltInstallation() {
 }
 
 std::string Installer::GetServerTrackingData() {
-  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII("server-tracking-data");
+  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(switches::kServerTrackingData);
 }
 
 std::wstring Installer::Resolve(const std::wstring& name) {
@@ -231,7 +233,7 @@ void Installer::Run() {
     if (CheckRequest() != RequestCheck::kContinue) return;
     observers_.Notify(&InstallerObserver::OnStarted);
     const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-    if (command_line->HasSwitch("wait-for-package")) {
+    if (command_line->HasSwitch(switches::kWaitForPackage)) {
       VLOG(2) << "Need to wait for package";
       WaitForPackage(false);
       return;
@@ -283,7 +285,7 @@ void Installer::Run() {
 
 Installer::RequestCheck Installer::CheckRequest() {
   if (!CheckOperation()) return RequestCheck::kFailed;
-  if (base::CommandLine::ForCurrentProcess()->HasSwitch("post-elevated-install-tasks")) {
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kPostElevatedInstallTasks)) {
     LOG(INFO) << "Post elevation installation tasks only";
     RunPostElevationTasks();
     OnInstallationSucceeded();
@@ -333,7 +335,7 @@ bool Installer::CheckOperation() {
 
 bool Installer::WatchInterruptedEvent() {
   std::wstring event_name = GetKernelObjectName(
-      GetInstallFolder().value(), L"VelumInstaller/InstallationInterrupted", true);
+      GetInstallFolder().value(), kernel_objects::kInstallationInterruptedEventPrefix, true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(event_name);
   interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
   if (!interrupted_event_.IsValid()) {
@@ -349,9 +351,9 @@ bool Installer::WatchInterruptedEvent() {
 
 void Installer::ReadSecondInstallerPid() {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (!command_line->HasSwitch("parent-pid")) return;
+  if (!command_line->HasSwitch(switches::kParentPid)) return;
   unsigned value = 0;
-  if (base::StringToUint(command_line->GetSwitchValueASCII("parent-pid"), &value))
+  if (base::StringToUint(command_line->GetSwitchValueASCII(switches::kParentPid), &value))
     second_installer_pid_ = value;
   VLOG(1) << "Second installer pid: " << second_installer_pid_;
 }
@@ -418,7 +420,7 @@ Installer::RequestCheck Installer::HandOverToElevatedRun() {
 bool Installer::ObtainWriteAccessFromHelper() {
   LOG(INFO) << "Need temporary write permissions from administrative user";
   const bool permanent = settings_->flag(Settings::SINGLE_PROFILE) ||
-                         base::CommandLine::ForCurrentProcess()->HasSwitch("components");
+                         base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kComponents);
   const HandOverResult result = ObtainFolderPermission(permanent);
   if (result != HAND_OVER_SUCCEEDED) {
     const HandOverError error = GetFolderPermissionError(result);

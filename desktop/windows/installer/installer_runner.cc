@@ -11,6 +11,8 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
@@ -143,13 +145,13 @@ bool InstallerRunner::Start(Settings* settings) {
   if (!receiver_.Connect(mailslot_name)) return Fail(INSTALLER_ERROR_GENERAL, "Could not connect to mailslot");
 
   base::CommandLine::SwitchMap replacements;
-  replacements["server-tracking-data"] = L"server_tracking_data";
-  replacements["initial-pid"] = std::to_wstring(GetCurrentProcessId());
-  replacements["crash-reporter-pid"] =
+  replacements[switches::kServerTrackingData] = L"server_tracking_data";
+  replacements[switches::kInitialPid] = std::to_wstring(GetCurrentProcessId());
+  replacements[switches::kCrashReporterPid] =
       std::to_wstring(crash_reporter::GetCrashReporterProcessId());
 
-  const std::wstring interrupted_name =
-      GetKernelObjectName(folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+  const std::wstring interrupted_name = GetKernelObjectName(
+      folder.value(), kernel_objects::kInstallationInterruptedEventPrefix, true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(interrupted_name);
   interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
   if (!interrupted_event_.IsValid())
@@ -161,17 +163,17 @@ bool InstallerRunner::Start(Settings* settings) {
     program = package_folder_.Append(L"installer.exe");
   } else {
     const std::wstring ready_name =
-        GetKernelObjectName(folder.value(), L"VelumInstaller/PackageReady", true);
+        GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
     VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
     package_ready_event_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
     if (!package_ready_event_.IsValid())
       return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
     if (!base::PathRegistry::Get(base::FILE_EXE, &program))
       return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
-    replacements["wait-for-package"] = package_folder_.value();
+    replacements[switches::kWaitForPackage] = package_folder_.value();
   }
   if (!assistant_folder_.empty())
-    replacements["components"] = L"suite:" + assistant_folder_.BaseName().value();
+    replacements[switches::kComponents] = L"suite:" + assistant_folder_.BaseName().value();
 
   if (!LaunchBackend(program, std::move(replacements))) return false;
 
@@ -191,7 +193,8 @@ bool InstallerRunner::Start(Settings* settings) {
 }
 
 bool InstallerRunner::AcquireInstallerMutex(const base::FilePath& folder) {
-  const std::wstring mutex_name = GetKernelObjectName(folder.value(), L"Velum/Installer", true);
+  const std::wstring mutex_name =
+      GetKernelObjectName(folder.value(), kernel_objects::kInstallFolderMutexBase, true);
   VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
@@ -215,7 +218,7 @@ bool InstallerRunner::LaunchBackend(const base::FilePath& program,
                                  &own, SYNCHRONIZE, TRUE, 0);
     if (duplicated) {
       base::ScopedHandle own_handle(own);
-      replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
+      replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own));
       base::CommandLine command_line =
           BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
       command_line.SetProgram(program);

@@ -16,6 +16,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/process/launch.h"
 #include "base/run_loop.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/threading/thread.h"
 #include "base/win/scoped_handle.h"
@@ -61,6 +62,33 @@ TEST(InstallerRunnerBackendTest, InitialProcessHandleForms) {
   }
   EXPECT_EQ("A401000000000000",
             InstallerRunner::FormatHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));
+}
+
+// The backend's log tells every report it forwards to the front end (the "started" one
+// excepted); every important event goes by one line, whatever its name.
+TEST(InstallerRunnerBackendTest, EveryForwardedReportIsLogged) {
+  base::MessageLoop loop;
+  std::vector<std::string> lines;
+  {
+    InstallerRunnerBackend backend;
+    base::ScopedLogCapture log;
+    backend.OnStarted();
+    backend.OnStartingNewMainProcess(true);
+    backend.OnReturnedToPreviousMainProcess();
+    backend.OnTotalSteps(17);
+    backend.OnStep();
+    backend.OnImportantEvent("launcher_in_use");
+    backend.OnError(5, L"C:\\Velum", "No write access");
+    backend.OnSuccess();
+    lines = log.LinesStartingWith("Sending ");
+  }
+  EXPECT_EQ((std::vector<std::string>{
+                "Sending IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(1)",
+                "Sending IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS",
+                "Sending IPC_MESSAGE_TOTAL_STEPS(17)", "Sending IPC_MESSAGE_STEP",
+                "Sending IPC_FILE_COPY_RETRY", "Sending IPC_MESSAGE_ERROR(5,C:\\Velum,No write access)",
+                "Sending IPC_MESSAGE_SUCCESS"}),
+            lines);
 }
 
 TEST(InstallerRunnerCommandLineTest, BackendSwitchesReplaceThoseOfTheSettings) {

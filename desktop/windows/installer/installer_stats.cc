@@ -18,6 +18,7 @@
 #include "base/win/windows_version.h"
 #include "crypto/sha2.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/product_hosts.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
@@ -27,7 +28,6 @@ namespace installer {
 namespace {
 
 const wchar_t kLocalStatsServerUrl[] = L"http://localhost:8080/netinstaller/feedback";
-const char kLocalStatsServerSwitch[] = "local-stats-server";
 const int32_t kNoWaitMaxRetries = 2;
 
 std::wstring UserName() {
@@ -165,7 +165,7 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
   if (!server_url_for_testing_.empty()) {
     url = server_url_for_testing_ + L"netinstaller/feedback";
   } else if (base::CommandLine::ForCurrentProcess() &&
-             base::CommandLine::ForCurrentProcess()->HasSwitch(kLocalStatsServerSwitch)) {
+             base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kLocalStatsServer)) {
     url = kLocalStatsServerUrl;
   } else {
     url = base::UTF8ToWide(GetProductUrl("autoupdate")) + L"netinstaller/feedback";

@@ -24,7 +24,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/test/posted_task_labels_test_util.h"
-#include "base/test/scoped_log_lines_test_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installation_test_util.h"
@@ -441,7 +441,7 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
 }
 
 TEST_F(InstallerTest, InterruptionCancelsMidway) {
-  base::ScopedLogLines log;
+  base::ScopedLogCapture log;
   base::PostedTaskLabels labels;
   std::string before = Snapshot();
   InstallationRun run;

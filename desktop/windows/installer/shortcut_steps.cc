@@ -145,6 +145,22 @@ bool IsOtherShortcut(const base::FilePath& path, const base::FilePath& target) {
   return false;
 }
 
+// Whether a shortcut may be moved to `path`: nothing is there, or a shortcut that starts
+// this installation (its launcher or its browser). A move would replace anything else,
+// and the committed installation would delete it.
+bool MayTakeShortcutPath(InstallationContext* context, const base::FilePath& path) {
+  const base::FilePath& folder = context->GetInstallFolder();
+  const std::wstring executable = base::UTF8ToWide(GetExecutableFileName());
+  const InstallLog* previous = context->GetSettings()->status().record();
+  const base::FilePath targets[] = {
+      folder.Append(kLauncherName), folder.Append(executable),
+      folder.Append(previous ? previous->subfolder : std::wstring()).Append(executable)};
+  for (const base::FilePath& target : targets) {
+    if (!IsOtherShortcut(path, target)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::wstring GetShortcutFileName() {
@@ -290,8 +306,12 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
       record->*kind.record_field = old_path.value();
       const base::FilePath new_path = folder.empty() ? old_path : folder.Append(name);
       // Another kind's name can call for the rename of one that has the name already.
-      if (needs_rename &&
-          base::FilePath::CompareIgnoreCase(new_path.value(), old_path.value()) != 0) {
+      const bool move = needs_rename &&
+                        base::FilePath::CompareIgnoreCase(new_path.value(), old_path.value()) != 0;
+      if (move && !MayTakeShortcutPath(context_, new_path)) {
+        LOG(WARNING) << "Not moving the shortcut over " << ToUTF8(new_path)
+                     << ", which is not this installation's";
+      } else if (move) {
         VLOG(1) << "Moving shortcut";
         if (context_->GetTransaction()->Execute(
                 std::make_unique<MoveFileOperation>(old_path, new_path)))

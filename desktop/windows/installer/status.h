@@ -138,8 +138,10 @@ class Status {
   // machine's hive was made for all users.
   void NormalizeRecordFlags();
   void TestShortcuts();
-  // The facts of "installer_prefs.json" (`values`) and of the user's "Local State".
+  // The facts of "installer_prefs.json" (`values`).
   void ReadPreferences(const base::Dictionary& values);
+  // The user data folder and the language of its "Local State".
+  void ReadUserProfile();
   // The legacy engine's "velumprefs_default.ini": its stream, and its profile mode and
   // language in place of the preferences.
   void ReadLegacyPreferences();

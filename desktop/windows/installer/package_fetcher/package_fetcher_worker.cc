@@ -15,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/package_fetcher/authenticode.h"
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
@@ -33,7 +34,6 @@ namespace installer {
 namespace {
 
 const char kInternalPackageServer[] = "https://netinstaller.velum.corp/";
-const char kInternalPackageServerSwitch[] = "internal-package-server";
 
 const int32_t kManyBytes = 4 * 1024 * 1024;
 const int32_t kManyNoContentAnswers = 3;
@@ -186,10 +186,11 @@ void PackageFetcherWorker::FetchDownloadUrl() {
 
   std::wstring url;
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line && !command_line->GetSwitchValueNative(kInternalPackageServerSwitch).empty()) {
-    url = command_line->GetSwitchValueNative(kInternalPackageServerSwitch);
+  if (command_line &&
+      !command_line->GetSwitchValueNative(switches::kInternalPackageServer).empty()) {
+    url = command_line->GetSwitchValueNative(switches::kInternalPackageServer);
   } else {
-    std::string base_url = command_line && command_line->HasSwitch(kInternalPackageServerSwitch)
+    std::string base_url = command_line && command_line->HasSwitch(switches::kInternalPackageServer)
                                ? kInternalPackageServer
                                : GetProductUrl("autoupdate");
     base_url += "netinstaller/" + GetChannelName();

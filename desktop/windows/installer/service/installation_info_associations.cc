@@ -336,6 +336,10 @@ bool InstallationInfoImpl::SetAsDefaultHandler(const std::wstring& name, bool ma
   return SUCCEEDED(result);
 }
 
+bool InstallationInfoImpl::SetAsDefaultHandlerWherePossible(const std::wstring& name) {
+  return SetAsDefaultHandler(name, system_.os_version < base::OS_VERSION_WIN8);
+}
+
 bool InstallationInfoImpl::SetAsDefaultStartMenuInternet(bool machine_wide) {
   const int os = system_.os_version;
   if (os >= base::OS_VERSION_WIN8 && machine_wide) return false;

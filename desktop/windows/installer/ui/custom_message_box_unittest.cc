@@ -71,6 +71,25 @@ TEST_F(CustomMessageBoxTest, TwoButtonsAcceptIsTheDefault) {
   EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_ACCEPT}, results_);
 }
 
+// One box per answer the installer asks for: each must give back the icons it was given.
+TEST_F(CustomMessageBoxTest, TheIconsGoWithTheBox) {
+  Show(37001);
+  std::vector<HICON> icons;
+  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
+    icons.push_back(reinterpret_cast<HICON>(SendMessageW(box_->hwnd(), WM_GETICON, which, 0)));
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(icons.back(), &info)) << which;
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+  }
+  box_.reset();
+  testing::PumpPendingMessages();
+  for (HICON icon : icons) {
+    ICONINFO info = {};
+    EXPECT_FALSE(GetIconInfo(icon, &info));
+  }
+}
+
 TEST_F(CustomMessageBoxTest, OneButtonEnterCancels) {
   Show(0);
   HWND box = box_->hwnd();
