@@ -79,7 +79,7 @@ class InstallationInfoImpl : public InstallationInfo {
 
   // SetAsDefaultHandler in the form the system accepts: for all users before Windows 8,
   // for the current user from Windows 8 on, where the machine-wide form is refused.
-  bool SetAsDefaultHandlerWherePossible(const std::wstring& name);
+  [[nodiscard]] bool SetAsDefaultHandlerWherePossible(const std::wstring& name);
 
   void SetAssociationSystemForTesting(const AssociationSystem& system) { system_ = system; }
 

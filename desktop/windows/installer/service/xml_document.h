@@ -77,7 +77,8 @@ class XmlDocument {
 
   // Building. The first failure sticks: every later building step fails too, and the
   // document is not serialized, so that a tree missing an element (whose attributes
-  // would land on its parent) is never written as if whole. Create clears it.
+  // would land on its parent) is never written as if whole. Create clears it. So a
+  // builder may leave the results of these four unchecked and check the serialization.
   //
   // Appends an element as the last child of the cursor and moves onto it.
   bool AppendElement(base::StringPiece name);
