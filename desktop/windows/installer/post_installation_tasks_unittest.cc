@@ -20,13 +20,14 @@ namespace installer {
 namespace testing {
 namespace {
 
-// Notes each default-browser set-up: whether a record was given.
+// Notes each default-browser set-up: whether a record was given. Reports a failure,
+// which the installation logs and goes on from.
 class RecordingOsOperations : public OsOperations {
  public:
   explicit RecordingOsOperations(std::vector<std::string>* calls) : calls_(calls) {}
   bool SetUpDefaultBrowser(const Settings&, const InstallLog* record) override {
     calls_->push_back(record ? "with record " + record->app_id : "without record");
-    return true;
+    return false;
   }
 
  private:
