@@ -54,6 +54,10 @@ class RegisterProtocolHandlerStep : public InstallerStep {
   HKEY machine_root_;
 };
 
+// Whether the finishing step registers the autoupdate task: not for a copy-only
+// installation, nor for a per-user one with the permission helper.
+bool RegistersAutoupdateTask(InstallationContext* context);
+
 class FinalizeInstallationStep : public InstallerStep {
  public:
   explicit FinalizeInstallationStep(InstallationContext* context) : context_(context) {}

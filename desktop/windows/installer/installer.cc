@@ -270,6 +270,11 @@ void Installer::Run() {
     return;
   }
   BuildStepList();
+  // The scheduler's service may take a while to start: it does so while files are copied.
+  if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
+      RegistersAutoupdateTask(this)) {
+    task_service_.Start();
+  }
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
     int32_t total = static_cast<int32_t>(steps_.size()) + 1;
     if (operation != Settings::OPERATION_UNINSTALL)
@@ -632,6 +637,7 @@ void Installer::Finish() {
     permission_undo_event_.Close();
   }
   interrupted_watcher_.StopWatching();
+  task_service_.Wait();
   settings_ = nullptr;
   uninstall_key_.clear();
   running_ = false;

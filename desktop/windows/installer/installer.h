@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/task_service_connection.h"
 
 namespace base {
 class TaskRunner;
@@ -99,6 +100,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
+  void WaitForTaskService() override { task_service_.Wait(); }
 
   // PlaceholderResolver:
   std::wstring Resolve(const std::wstring& name) override;
@@ -173,6 +175,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::TimeDelta retry_delay_;
   size_t failing_step_ = static_cast<size_t>(-1);
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
+  TaskServiceConnection task_service_;
   base::WeakPtrFactory<Installer> weak_factory_;
 };
 
