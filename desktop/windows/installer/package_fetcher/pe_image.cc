@@ -50,14 +50,23 @@ bool BytesAt(const uint8_t* data, size_t length, uint64_t offset, const void* by
   return Fits(length, offset, size) && memcmp(data + offset, bytes, size) == 0;
 }
 
+namespace {
+
+// The file offset of "PE\0\0" when |data| starts as a PE image.
+bool FindPeHeader(const uint8_t* data, size_t length, uint32_t* header) {
+  return BytesAt(data, length, 0, "MZ", 2) &&
+         ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, header) &&
+         BytesAt(data, length, *header, kPeSignature, sizeof(kPeSignature));
+}
+
+}  // namespace
+
 bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end) {
   uint32_t header = 0;
   uint16_t sections = 0;
   uint16_t optional_size = 0;
   uint32_t headers_size = 0;
-  if (!BytesAt(data, length, 0, "MZ", 2) ||
-      !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &header) ||
-      !BytesAt(data, length, header, kPeSignature, sizeof(kPeSignature)) ||
+  if (!FindPeHeader(data, length, &header) ||
       !ReadLittleEndian16(data, length, header + kSectionCountOffset, &sections) ||
       !ReadLittleEndian16(data, length, header + kOptionalHeaderSizeOffset, &optional_size) ||
       !ReadLittleEndian32(data, length, header + kOptionalHeaderOffset + kHeadersSizeOffset,
@@ -85,9 +94,7 @@ bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end) {
 bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
   uint32_t header = 0;
   uint16_t machine = 0;
-  if (!BytesAt(data, length, 0, "MZ", 2) ||
-      !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &header) ||
-      !BytesAt(data, length, header, kPeSignature, sizeof(kPeSignature)) ||
+  if (!FindPeHeader(data, length, &header) ||
       !ReadLittleEndian16(data, length, header + kMachineOffset, &machine)) {
     return false;
   }
