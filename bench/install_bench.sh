@@ -125,6 +125,11 @@ references_once() {
   start=$(now)
   7zz x -bso0 -bsp0 "-o$WORK/x" "$ARCHIVE"
   unpack7z=$(echo "$(now) - $start" | bc)
+  rm -rf "$WORK/x1"
+  start=$(now)
+  7zz x -mmt1 -bso0 -bsp0 "-o$WORK/x1" "$ARCHIVE"
+  unpack7z_mt1=$(echo "$(now) - $start" | bc)
+  rm -rf "$WORK/x1"
   fresh_prefix
   start=$(now)
   VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" > /dev/null 2>&1 || true
@@ -137,6 +142,7 @@ references_once() {
   WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -k || true
   {
     echo "unpack7z $unpack7z"
+    echo "unpack7z_mt1 $unpack7z_mt1"
     echo "bare_unpack $(awk '{print $2}' <<< "$bare")"
     echo "bare_copy $(awk '{print $4}' <<< "$bare")"
     echo "wine_start $wine_start"
@@ -218,7 +224,7 @@ def median(values):
 
 table = {label: {} for label in labels}
 totals = {label: {'all': [], 'front_end': []} for label in labels}
-ratios = {label: {'all': [], 'front_end': [], 'all3': []} for label in labels}
+ratios = {label: {'all': [], 'front_end': [], 'all3': [], 'unpack': []} for label in labels}
 refs = {}
 for round_ in range(1, runs + 1):
     ref = read(os.path.join(folder, 'ref-%d' % round_))
@@ -238,6 +244,8 @@ for round_ in range(1, runs + 1):
         ratios[label]['all3'].append(values['all'] / (reference + ref['bare_unpack']))
         for name, seconds in phases(run).items():
             table[label].setdefault(name, []).append(seconds)
+            if name == 'unpacking the package':
+                ratios[label]['unpack'].append(seconds / ref['unpack7z_mt1'])
 
 def row(name, per_label, unit='s'):
     cells = ['%8.3f' % median(per_label[label]) for label in labels]
@@ -260,8 +268,9 @@ print('ratios (median over rounds, each run against its own round\'s references)
 row('installer / (7zz x + bare CopyFileW)', {l: ratios[l]['all'] for l in labels})
 row('front end\'s exit / (7zz x + bare CopyFileW)', {l: ratios[l]['front_end'] for l in labels})
 row('installer / (7zz x + bare unpack + CopyFileW)', {l: ratios[l]['all3'] for l in labels})
+row('unpacking / 7zz x -mmt1 (one thread)', {l: ratios[l]['unpack'] for l in labels})
 print('references (medians; spread min..max shows how noisy the machine was):')
-for key, text in (('unpack7z', '7zz x'), ('bare_unpack', 'bare create+write+set time+close'),
+for key, text in (('unpack7z', '7zz x'), ('unpack7z_mt1', '7zz x -mmt1'), ('bare_unpack', 'bare create+write+set time+close'),
                   ('bare_copy', 'bare CopyFileW loop'),
                   ('wine_start', 'Wine alone: start to exit of an empty program'),
                   ('wine_linger', 'Wine alone: server linger after the last process')):
