@@ -28,7 +28,7 @@ bash "$REPO/testing/e2e/make-sample-package.sh" "$BUILD/fake_program/velum_fake_
 FOLDER='C:\Program Files\Velum'
 UNIX_FOLDER="$PREFIX/drive_c/Program Files/Velum"
 # Nothing leaves this machine: no statistics, and the preference overrides are asked of
-# a closed loopback port. Per user: an all-users installation needs ACL calls on HKLM
+# a closed loopback port (and crash reports sent to one, by wine-run.sh). Per user: an all-users installation needs ACL calls on HKLM
 # that Wine lacks.
 SWITCHES=(--silent --allusers=0 "--installfolder=$FOLDER" --enable-installer-stats=0
           --local-pref-default-overrides-server=http://127.0.0.1:9/)

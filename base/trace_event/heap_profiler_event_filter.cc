@@ -1,5 +1,7 @@
 #include "base/trace_event/heap_profiler_event_filter.h"
 
+#include <vector>
+
 #include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/trace_event.h"
 
@@ -34,8 +36,16 @@ bool HeapProfilerEventFilter::FilterTraceEvent(const TraceEvent& event) const {
   return true;
 }
 
-void HeapProfilerEventFilter::EndEvent(const char*, const char*) const {
-  if (HeapContextTracker* tracker = PseudoStackTracker()) tracker->PopPseudoStackFrame();
+void HeapProfilerEventFilter::EndEvent(const char*, const char* event_name) const {
+  HeapContextTracker* tracker = PseudoStackTracker();
+  if (!tracker) return;
+  // Only the frame this event's begin pushed: a complete event with a copied name, one
+  // begun re-entrantly or past the depth limit pushed none, and must not take its
+  // enclosing event's frame.
+  const std::vector<HeapContextTracker::StackFrame>& stack = tracker->pseudo_stack();
+  if (!stack.empty() && stack.back().type == HeapContextTracker::StackFrame::TRACE_EVENT_NAME &&
+      stack.back().value == event_name)
+    tracker->PopPseudoStackFrame();
 }
 
 }  // namespace trace_event

@@ -28,6 +28,9 @@ const char kMemoryInfraCategory[] = "disabled-by-default-memory-infra";
 
 namespace {
 
+// The name this file's log lines and posted tasks go by.
+const char kThisFile[] = "base/trace_event/memory_dump_manager";
+
 const char kEnableHeapProfilingSwitch[] = "enable-heap-profiling";
 const char kNativeStackValue[] = "native";
 const char kTaskProfilerValue[] = "task-profiler";
@@ -231,7 +234,11 @@ void MemoryDumpManager::UnregisterDumpProvider(MemoryDumpProvider* provider) {
       break;
     }
   }
-  if (notify_peak_detector) peak_detector_->NotifyMemoryDumpProvidersChanged();
+  if (!notify_peak_detector) return;
+  // Synchronously: the caller may delete the provider as soon as this returns, while a
+  // poll posted before the reload below would still find it listed.
+  peak_detector_->RemoveDumpProvider(provider);
+  peak_detector_->NotifyMemoryDumpProvidersChanged();
 }
 
 void MemoryDumpManager::RequestMemoryDump(uint32_t dump_type, uint32_t level_of_detail,
@@ -244,9 +251,12 @@ void MemoryDumpManager::RequestMemoryDump(uint32_t dump_type, uint32_t level_of_
     delegate = delegate_.get();
   }
   if (!allowed) {
-    VLOG(1) << "Memory-infra dump" << " failed because " << kMemoryInfraCategory
-            << " tracing category is not enabled or the requested dump mode is not allowed "
-               "by trace config.";
+    if (GetVerboseLevelForFile(kThisFile, sizeof(kThisFile)) >= 1) {
+      LogMessage(kThisFile, 448, -1).stream()
+          << "Memory-infra dump" << " failed because " << kMemoryInfraCategory
+          << " tracing category is not enabled or the requested dump mode is not allowed "
+             "by trace config.";
+    }
     if (callback) callback.Run(0, false);
     return;
   }
@@ -303,7 +313,10 @@ void MemoryDumpManager::OnTraceLogEnabled() {
 
   std::unique_ptr<Thread> dump_thread = std::make_unique<Thread>("MemoryInfra");
   if (!dump_thread->Start()) {
-    LOG(ERROR) << "Failed to start the memory-infra thread for tracing";
+    if (ShouldLog(LOG_ERROR)) {
+      LogMessage(kThisFile, 830, LOG_ERROR).stream()
+          << "Failed to start the memory-infra thread for tracing";
+    }
     return;
   }
   scoped_refptr<SequencedTaskRunner> dump_runner = dump_thread->GetTaskRunner();
@@ -344,8 +357,9 @@ void MemoryDumpManager::OnTraceLogEnabled() {
       peak_detector_->Start({kPeakPollingIntervalMs, trigger.min_time_between_dumps_ms,
                              trigger.level_of_detail == MemoryDumpConfig::DETAILED});
       if (is_coordinator) {
-        dump_runner->PostTask(FROM_HERE, Bind(&MemoryDumpManager::RequestPeakDump, this,
-                                              trigger.level_of_detail));
+        dump_runner->PostTask(Location("OnTraceLogEnabled", kThisFile, 910, GetCallerAddress()),
+                              Bind(&MemoryDumpManager::RequestPeakDump, this,
+                                   trigger.level_of_detail));
       }
     } else if (trigger.trigger_type == MemoryDumpConfig::PERIODIC_INTERVAL) {
       periodic_config.triggers.push_back(

@@ -20,6 +20,13 @@ namespace base {
 namespace trace_event {
 namespace {
 
+// Another test fills the process's category table; the memory-infra category must have
+// its own entry before that.
+const bool g_memory_infra_category_registered = [] {
+  IsMemoryInfraTracingEnabled();
+  return true;
+}();
+
 class FakeProvider : public MemoryDumpProvider {
  public:
   bool OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump*) override { return true; }
@@ -103,8 +110,11 @@ TEST_F(MemoryDumpManagerTest, ProvidersHearOfHeapProfilingOnRegistration) {
 
 std::string* g_log_lines = nullptr;
 
-bool CaptureLogLine(int, const char*, int, size_t message_start, const std::string& text) {
-  g_log_lines->append(text.substr(message_start));
+// Each line as "<file>(<line>): <message>".
+bool CaptureLogLine(int, const char* file, int line, size_t message_start,
+                    const std::string& text) {
+  g_log_lines->append(std::string(file) + "(" + std::to_string(line) + "): " +
+                      text.substr(message_start));
   return true;
 }
 
@@ -133,7 +143,8 @@ TEST_F(MemoryDumpManagerTest, RequestWhileNotTracingFails) {
   SetMinLogLevel(min_log_level);
   g_log_lines = nullptr;
   EXPECT_NE(std::string::npos,
-            log_lines.find("Memory-infra dump failed because disabled-by-default-memory-infra "
+            log_lines.find("base/trace_event/memory_dump_manager(448): "
+                           "Memory-infra dump failed because disabled-by-default-memory-infra "
                            "tracing category is not enabled or the requested dump mode is not "
                            "allowed by trace config."))
       << log_lines;
@@ -179,6 +190,45 @@ TEST_F(MemoryDumpManagerTest, TheTraceLogIsRegisteredWithTheProcessManager) {
   EXPECT_TRUE(MemoryDumpManager::GetInstance()->IsDumpProviderRegisteredForTesting("TraceLog"));
 }
 
+// Counts its polls, and any call that comes after its owner was told it is gone.
+class PollingProvider : public MemoryDumpProvider {
+ public:
+  bool OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump*) override { return true; }
+  void PollFastMemoryTotal(uint64_t* total) override {
+    ++polls;
+    calls_after_gone += gone;
+    *total = 100 << 20;
+  }
+  void SuspendFastMemoryPolling() override { calls_after_gone += gone; }
+  bool gone = false;
+  int polls = 0;
+  int calls_after_gone = 0;
+};
+
+TEST_F(MemoryDumpManagerTest, UnregisteredProviderIsNeverPolledAgain) {
+  scoped_refptr<MockTimeTaskRunner> runner = MakeRefCounted<MockTimeTaskRunner>();
+  std::unique_ptr<MemoryDumpManager> manager = MakeManager(nullptr);
+  PollingProvider provider;
+  MemoryDumpProvider::Options options;
+  options.is_fast_polling_supported = true;
+  manager->RegisterDumpProvider(&provider, "Polling", nullptr, options);
+  // Posted before any poll, the unregistration runs first among the tasks due at 30 ms:
+  // after the poll of 30 ms was queued, before the reload it asks for.
+  runner->PostDelayedTask(FROM_HERE, Bind([&] {
+                            manager->UnregisterDumpProvider(&provider);
+                            provider.gone = true;
+                          }),
+                          TimeDelta::FromMilliseconds(30));
+  detector_.Setup(Bind(&MemoryDumpManager::GetDumpProvidersForPolling, manager.get()), runner,
+                  Closure());
+  detector_.Start({10, 0, false});
+  runner->FastForwardBy(100);
+  detector_.TearDown();
+  runner->RunUntilIdle();
+  EXPECT_EQ(3, provider.polls) << "at 0, 10 and 20 ms";
+  EXPECT_EQ(0, provider.calls_after_gone);
+}
+
 // Performs every dump at once with success and says when periodic and peak ones come.
 class FakeDelegate : public MemoryDumpManager::Delegate {
  public:
@@ -209,6 +259,8 @@ TEST_F(MemoryDumpManagerTest, TracingRunSchedulesAndAllowsItsLevels) {
   EXPECT_FALSE(manager->is_enabled_for_testing());
 
   TraceConfig config;
+  // The dump thread's tasks are recorded with their posting sites.
+  config.category_filter.included_categories = {"toplevel"};
   config.category_filter.disabled_categories = {kMemoryInfraCategory};
   config.memory_dump_config.allowed_dump_modes = {MemoryDumpConfig::LIGHT,
                                                   MemoryDumpConfig::DETAILED};
@@ -248,6 +300,9 @@ TEST_F(MemoryDumpManagerTest, TracingRunSchedulesAndAllowsItsLevels) {
   log->ResetForTesting();
   EXPECT_NE(std::string::npos, events.find("\"explicitly_triggered\"")) << events;
   EXPECT_NE(std::string::npos, events.find("\"name\":\"GlobalMemoryDump\"")) << events;
+  EXPECT_NE(std::string::npos, events.find("\"src_file\":\"base/trace_event/memory_dump_manager\","
+                                           "\"src_func\":\"OnTraceLogEnabled\""))
+      << "the first peak dump's posting site: " << events;
 
   DumpResult after;
   manager->RequestMemoryDump(MemoryDumpManager::EXPLICITLY_TRIGGERED,

@@ -25,15 +25,24 @@ MemoryDumpScheduler::~MemoryDumpScheduler() = default;
 
 void MemoryDumpScheduler::Start(const Config& config,
                                 scoped_refptr<SequencedTaskRunner> task_runner) {
-  task_runner_ = std::move(task_runner);
-  task_runner_->PostTask(FROM_HERE,
-                         Bind(&MemoryDumpScheduler::StartInternal, this, config, task_runner_));
+  {
+    AutoLock lock(lock_);
+    task_runner_ = task_runner;
+  }
+  // Posted outside the lock: posting may trace, and tracing may come back here.
+  task_runner->PostTask(FROM_HERE,
+                        Bind(&MemoryDumpScheduler::StartInternal, this, config, task_runner));
 }
 
 void MemoryDumpScheduler::Stop() {
-  if (!task_runner_) return;
-  task_runner_->PostTask(FROM_HERE, Bind(&MemoryDumpScheduler::StopInternal, this));
-  task_runner_ = nullptr;
+  scoped_refptr<SequencedTaskRunner> task_runner;
+  {
+    AutoLock lock(lock_);
+    task_runner = task_runner_;
+    task_runner_ = nullptr;
+  }
+  if (!task_runner) return;
+  task_runner->PostTask(FROM_HERE, Bind(&MemoryDumpScheduler::StopInternal, this));
 }
 
 void MemoryDumpScheduler::StartInternal(const Config& config,
@@ -67,7 +76,9 @@ void MemoryDumpScheduler::StartInternal(const Config& config,
   period_ms_ = min_period_ms;
   light_dump_rate_ = light_period_ms / min_period_ms;
   heavy_dump_rate_ = heavy_period_ms / min_period_ms;
-  PostTick();
+  // The scheduler is never destroyed outside tests, and tests drain their runners first.
+  tick_runner_->PostDelayedTask(FROM_HERE, Bind(&MemoryDumpScheduler::Tick, this, generation_),
+                                TimeDelta::FromMilliseconds(period_ms_));
 }
 
 void MemoryDumpScheduler::StopInternal() {
@@ -77,15 +88,11 @@ void MemoryDumpScheduler::StopInternal() {
   tick_runner_ = nullptr;
 }
 
-void MemoryDumpScheduler::PostTick() {
-  // The scheduler is never destroyed outside tests, and tests drain their runners first.
-  tick_runner_->PostDelayedTask(FROM_HERE, Bind(&MemoryDumpScheduler::Tick, this, generation_),
-                                TimeDelta::FromMilliseconds(period_ms_));
-}
-
 void MemoryDumpScheduler::Tick(uint32_t expected_generation) {
   if (period_ms_ == 0 || generation_ != expected_generation) return;
-  PostTick();
+  tick_runner_->PostDelayedTask(FROM_HERE,
+                                Bind(&MemoryDumpScheduler::Tick, this, expected_generation),
+                                TimeDelta::FromMilliseconds(period_ms_));
   uint32_t level = MemoryDumpConfig::BACKGROUND;
   if (light_dump_rate_ > 0 && tick_count_ % light_dump_rate_ == 0)
     level = MemoryDumpConfig::LIGHT;

@@ -14,6 +14,7 @@
 #include "base/callback.h"
 #include "base/memory/ref_counted.h"
 #include "base/sequenced_task_runner.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 namespace trace_event {
@@ -52,10 +53,10 @@ class MemoryDumpScheduler {
  private:
   void StartInternal(const Config& config, scoped_refptr<SequencedTaskRunner> runner);
   void StopInternal();
-  void PostTick();
   void Tick(uint32_t expected_generation);
 
-  // Held by the thread that starts and stops.
+  // Guards |task_runner_|, which Start and Stop may set from different threads.
+  Lock lock_;
   scoped_refptr<SequencedTaskRunner> task_runner_;
   // Everything below is touched only on the runner.
   scoped_refptr<SequencedTaskRunner> tick_runner_;

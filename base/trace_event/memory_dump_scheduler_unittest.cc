@@ -64,6 +64,14 @@ TEST_F(MemoryDumpSchedulerTest, LevelsFollowTheTriggerRates) {
   }
 }
 
+TEST_F(MemoryDumpSchedulerTest, TasksArePostedFromTheirOwnSites) {
+  scheduler_.Start(ConfigOf({{L, 100}}), runner_);
+  runner_->FastForwardBy(200);
+  scheduler_.Stop();
+  EXPECT_EQ(std::vector<std::string>({"Start", "StartInternal", "Tick", "Tick", "Stop"}),
+            runner_->posting_sites());
+}
+
 TEST_F(MemoryDumpSchedulerTest, FirstTickComesAfterOnePeriod) {
   scheduler_.Start(ConfigOf({{L, 250}}), runner_);
   runner_->FastForwardBy(249);

@@ -40,6 +40,7 @@ MemoryPeakDetector::~MemoryPeakDetector() = default;
 void MemoryPeakDetector::Setup(const GetDumpProvidersFunction& get_dump_providers,
                                scoped_refptr<SequencedTaskRunner> task_runner,
                                const Closure& on_peak) {
+  AutoLock lock(lock_);
   task_runner_ = task_runner;
   poll_runner_ = std::move(task_runner);
   get_dump_providers_ = get_dump_providers;
@@ -53,18 +54,36 @@ void MemoryPeakDetector::Setup(const GetDumpProvidersFunction& get_dump_provider
                kMinStaticThresholdBytes);
 }
 
+scoped_refptr<SequencedTaskRunner> MemoryPeakDetector::GetTaskRunner() {
+  AutoLock lock(lock_);
+  return task_runner_;
+}
+
 void MemoryPeakDetector::TearDown() {
-  if (!task_runner_) return;
-  task_runner_->PostTask(FROM_HERE, Bind(&MemoryPeakDetector::TearDownInternal, this));
-  task_runner_ = nullptr;
+  scoped_refptr<SequencedTaskRunner> task_runner;
+  {
+    AutoLock lock(lock_);
+    task_runner = task_runner_;
+    task_runner_ = nullptr;
+  }
+  // Posted outside the lock: posting may trace, and tracing may register providers.
+  if (!task_runner) return;
+  task_runner->PostTask(FROM_HERE, Bind(&MemoryPeakDetector::TearDownInternal, this));
 }
 
 void MemoryPeakDetector::Start(const Config& config) {
-  if (config.polling_interval_ms == 0 || !task_runner_) return;
-  task_runner_->PostTask(FROM_HERE, Bind(&MemoryPeakDetector::StartInternal, this, config));
+  if (config.polling_interval_ms == 0) return;
+  scoped_refptr<SequencedTaskRunner> task_runner = GetTaskRunner();
+  if (!task_runner) return;
+  task_runner->PostTask(FROM_HERE, Bind(&MemoryPeakDetector::StartInternal, this, config));
 }
 
 void MemoryPeakDetector::Stop() {
+  AutoLock lock(lock_);
+  StopWhileLocked();
+}
+
+void MemoryPeakDetector::StopWhileLocked() {
   state_ = DISABLED;
   ++generation_;
   for (MemoryDumpProvider* provider : dump_providers_) provider->SuspendFastMemoryPolling();
@@ -72,50 +91,77 @@ void MemoryPeakDetector::Stop() {
 }
 
 void MemoryPeakDetector::NotifyMemoryDumpProvidersChanged() {
-  if (!task_runner_) return;
-  task_runner_->PostTask(
+  scoped_refptr<SequencedTaskRunner> task_runner = GetTaskRunner();
+  if (!task_runner) return;
+  task_runner->PostTask(
       FROM_HERE, Bind(&MemoryPeakDetector::ReloadDumpProvidersAndStartPollingIfNeeded, this));
 }
 
+void MemoryPeakDetector::RemoveDumpProvider(MemoryDumpProvider* provider) {
+  AutoLock lock(lock_);
+  dump_providers_.erase(std::remove(dump_providers_.begin(), dump_providers_.end(), provider),
+                        dump_providers_.end());
+}
+
 void MemoryPeakDetector::StartInternal(Config config) {
-  state_ = ENABLED;
+  {
+    AutoLock lock(lock_);
+    state_ = ENABLED;
+  }
   config_ = config;
   ResetPollHistory(false);
   ReloadDumpProvidersAndStartPollingIfNeeded();
 }
 
 void MemoryPeakDetector::TearDownInternal() {
-  Stop();
+  {
+    AutoLock lock(lock_);
+    StopWhileLocked();
+    state_ = NOT_INITIALIZED;
+  }
   get_dump_providers_.Reset();
   on_peak_.Reset();
   poll_runner_ = nullptr;
-  state_ = NOT_INITIALIZED;
 }
 
 void MemoryPeakDetector::ReloadDumpProvidersAndStartPollingIfNeeded() {
-  if (state_ == NOT_INITIALIZED || state_ == DISABLED) return;
-  dump_providers_.clear();
-  if (get_dump_providers_) get_dump_providers_.Run(&dump_providers_);
-  if (state_ == ENABLED && !dump_providers_.empty()) {
-    ++generation_;
-    state_ = RUNNING;
-    poll_runner_->PostTask(
-        FROM_HERE, Bind(&MemoryPeakDetector::PollMemoryAndDetectPeak, this, generation_));
-  } else if (state_ == RUNNING && dump_providers_.empty()) {
-    ++generation_;
-    state_ = ENABLED;
+  uint32_t first_poll_generation = 0;
+  bool start_polling = false;
+  {
+    AutoLock lock(lock_);
+    if (state_ == NOT_INITIALIZED || state_ == DISABLED) return;
+    // Listed under the lock: a provider removed meanwhile is either not listed yet or
+    // removed from this list once the lock is free.
+    dump_providers_.clear();
+    if (get_dump_providers_) get_dump_providers_.Run(&dump_providers_);
+    if (state_ == ENABLED && !dump_providers_.empty()) {
+      ++generation_;
+      state_ = RUNNING;
+      start_polling = true;
+      first_poll_generation = generation_;
+    } else if (state_ == RUNNING && dump_providers_.empty()) {
+      ++generation_;
+      state_ = ENABLED;
+    }
+  }
+  if (start_polling) {
+    poll_runner_->PostTask(FROM_HERE, Bind(&MemoryPeakDetector::PollMemoryAndDetectPeak, this,
+                                           first_poll_generation));
   }
 }
 
 void MemoryPeakDetector::PollMemoryAndDetectPeak(uint32_t expected_generation) {
-  if (state_ != RUNNING || generation_ != expected_generation) return;
-  ++poll_count_;
   uint64_t total = 0;
-  for (MemoryDumpProvider* provider : dump_providers_) {
-    uint64_t provider_total = 0;
-    provider->PollFastMemoryTotal(&provider_total);
-    total += provider_total;
+  {
+    AutoLock lock(lock_);
+    if (state_ != RUNNING || generation_ != expected_generation) return;
+    for (MemoryDumpProvider* provider : dump_providers_) {
+      uint64_t provider_total = 0;
+      provider->PollFastMemoryTotal(&provider_total);
+      total += provider_total;
+    }
   }
+  ++poll_count_;
 
   const uint64_t total_mb = total / (1024 * 1024);
   if (config_.enable_verbose_poll_tracing && IsMemoryInfraTracingEnabled()) {

@@ -14,6 +14,7 @@
 #include "base/callback.h"
 #include "base/memory/ref_counted.h"
 #include "base/sequenced_task_runner.h"
+#include "base/synchronization/lock.h"
 
 namespace base {
 namespace trace_event {
@@ -51,8 +52,8 @@ class MemoryPeakDetector {
   MemoryPeakDetector(const MemoryPeakDetector&) = delete;
   MemoryPeakDetector& operator=(const MemoryPeakDetector&) = delete;
 
-  // Setup, Start, TearDown and NotifyMemoryDumpProvidersChanged may be called from any
-  // thread; they only post to |task_runner|.
+  // Setup, Start, TearDown, NotifyMemoryDumpProvidersChanged and RemoveDumpProvider may
+  // be called from any thread; all but the last only post to |task_runner|.
   void Setup(const GetDumpProvidersFunction& get_dump_providers,
              scoped_refptr<SequencedTaskRunner> task_runner, const Closure& on_peak);
   void TearDown();
@@ -61,12 +62,19 @@ class MemoryPeakDetector {
   // On the task runner.
   void Stop();
   void NotifyMemoryDumpProvidersChanged();
+  // Drops |provider| from the polled list at once: when this returns, no poll or
+  // suspension reaches it any more, so its owner may delete it. A provider must not
+  // call this from its own PollFastMemoryTotal or SuspendFastMemoryPolling.
+  void RemoveDumpProvider(MemoryDumpProvider* provider);
 
   // Stores |total| in the window; true when it lies more than 3.69 standard deviations
   // above the window's mean.
   bool DetectPeakUsingSlidingWindowStdDev(uint64_t total);
 
-  State state_for_testing() const { return state_; }
+  State state_for_testing() {
+    AutoLock lock(lock_);
+    return state_;
+  }
   uint32_t poll_count_for_testing() const { return poll_count_; }
   uint64_t static_threshold_for_testing() const { return static_threshold_bytes_; }
   void set_static_threshold_for_testing(uint64_t bytes) { static_threshold_bytes_ = bytes; }
@@ -77,16 +85,21 @@ class MemoryPeakDetector {
   void ReloadDumpProvidersAndStartPollingIfNeeded();
   void PollMemoryAndDetectPeak(uint32_t expected_generation);
   void ResetPollHistory(bool keep_last_sample);
+  void StopWhileLocked();
+  // The posting runner, or null before Setup and after TearDown.
+  scoped_refptr<SequencedTaskRunner> GetTaskRunner();
 
-  // Held by the thread that sets up and tears down.
+  // Guards the posting runner, the provider list and the polling state: a poll calls
+  // the providers with it held, so removing one under it is final.
+  Lock lock_;
   scoped_refptr<SequencedTaskRunner> task_runner_;
+  DumpProvidersList dump_providers_;
+  uint32_t generation_ = 0;
+  State state_ = NOT_INITIALIZED;
   // Everything below is touched only on the runner after Setup.
   scoped_refptr<SequencedTaskRunner> poll_runner_;
   GetDumpProvidersFunction get_dump_providers_;
   Closure on_peak_;
-  DumpProvidersList dump_providers_;
-  uint32_t generation_ = 0;
-  State state_ = NOT_INITIALIZED;
   Config config_ = {0, 0, false};
   uint64_t static_threshold_bytes_ = 0;
   uint32_t skip_polls_ = 0;

@@ -6,7 +6,9 @@ namespace trace_event {
 MockTimeTaskRunner::MockTimeTaskRunner() = default;
 MockTimeTaskRunner::~MockTimeTaskRunner() = default;
 
-bool MockTimeTaskRunner::PostDelayedTask(const Location&, Closure task, TimeDelta delay) {
+bool MockTimeTaskRunner::PostDelayedTask(const Location& posted_from, Closure task,
+                                         TimeDelta delay) {
+  posting_sites_.push_back(posted_from.function_name() ? posted_from.function_name() : "");
   tasks_.emplace(std::make_pair(now_ms_ + delay.InMilliseconds(), next_order_++),
                  std::move(task));
   return true;

@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "base/sequenced_task_runner.h"
 
@@ -34,6 +36,8 @@ class MockTimeTaskRunner : public SequencedTaskRunner {
 
   int64_t now_ms() const { return now_ms_; }
   size_t pending_task_count() const { return tasks_.size(); }
+  // The function name of every posting site, in posting order.
+  const std::vector<std::string>& posting_sites() const { return posting_sites_; }
 
  private:
   ~MockTimeTaskRunner() override;
@@ -42,6 +46,7 @@ class MockTimeTaskRunner : public SequencedTaskRunner {
   std::map<std::pair<int64_t, uint64_t>, Closure> tasks_;
   int64_t now_ms_ = 0;
   uint64_t next_order_ = 0;
+  std::vector<std::string> posting_sites_;
 };
 
 }  // namespace trace_event

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/strings/stringprintf.h"
+#include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/trace_buffer.h"
 #include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/trace_event/trace_log.h"
@@ -32,6 +33,7 @@ ThreadLocalEventBuffer::ThreadLocalEventBuffer(TraceLog* trace_log)
 }
 
 ThreadLocalEventBuffer::~ThreadLocalEventBuffer() {
+  HeapProfilerScopedIgnore ignore;
   // An ending loop drops its observers itself.
   if (!loop_is_ending_) loop_->RemoveDestructionObserver(this);
   UnregisterDumpProvider(this);
@@ -78,6 +80,7 @@ TraceEvent* ThreadLocalEventBuffer::GetEventByHandle(TraceEventHandle handle) {
 
 bool ThreadLocalEventBuffer::OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump* pmd) {
   if (!chunk_) return true;
+  HeapProfilerScopedIgnore ignore;
   TraceEventMemoryOverhead overhead;
   chunk_->EstimateTraceMemoryOverhead(&overhead);
   overhead.DumpInto(StringPrintf("tracing/thread_%d", thread_id_).c_str(), pmd);

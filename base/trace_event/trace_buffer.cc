@@ -1,8 +1,9 @@
 #include "base/trace_event/trace_buffer.h"
 
+#include <algorithm>
 #include <utility>
 
-#include "base/logging.h"
+#include "base/trace_event/heap_context_tracker.h"
 
 namespace base {
 namespace trace_event {
@@ -12,12 +13,16 @@ namespace {
 const char kRingBufferName[] = "TraceBufferRingBuffer";
 const char kVectorBufferName[] = "TraceBufferVector";
 
+// Chunk pointers a vector buffer reserves at once; a larger limit (8000000 chunks for
+// "record as much as possible", 64 MB of pointers) is grown into as chunks are taken.
+const size_t kVectorInitialChunkSlots = 4000;
+
 // What both kinds keep: a slot per chunk index (empty while its chunk is out) and a
 // limit.
 class ChunkSlots : public TraceBuffer {
  public:
-  explicit ChunkSlots(size_t max_chunks) : max_chunks_(max_chunks) {
-    chunks_.reserve(max_chunks);
+  ChunkSlots(size_t max_chunks, size_t reserved_slots) : max_chunks_(max_chunks) {
+    chunks_.reserve(reserved_slots);
   }
 
   size_t Size() const override {
@@ -41,12 +46,13 @@ class ChunkSlots : public TraceBuffer {
 class TraceBufferRingBuffer : public ChunkSlots {
  public:
   explicit TraceBufferRingBuffer(size_t max_chunks)
-      : ChunkSlots(max_chunks), recyclable_chunks_queue_(max_chunks + 1) {
+      : ChunkSlots(max_chunks, max_chunks), recyclable_chunks_queue_(max_chunks + 1) {
     for (size_t i = 0; i < max_chunks; ++i) recyclable_chunks_queue_[i] = i;
     queue_tail_ = max_chunks;
   }
 
   std::unique_ptr<TraceBufferChunk> GetChunk(size_t* index) override {
+    HeapProfilerScopedIgnore ignore;
     // Every chunk is out: the trace log never holds that many, but refuse rather than
     // hand out a chunk twice.
     if (queue_head_ == queue_tail_) return nullptr;
@@ -106,10 +112,12 @@ class TraceBufferRingBuffer : public ChunkSlots {
 
 class TraceBufferVector : public ChunkSlots {
  public:
-  explicit TraceBufferVector(size_t max_chunks) : ChunkSlots(max_chunks) {}
+  explicit TraceBufferVector(size_t max_chunks)
+      : ChunkSlots(max_chunks, std::min(max_chunks, kVectorInitialChunkSlots)) {}
 
   // Hands out chunks past the limit too, so that metadata and flushes find room.
   std::unique_ptr<TraceBufferChunk> GetChunk(size_t* index) override {
+    HeapProfilerScopedIgnore ignore;
     *index = chunks_.size();
     chunks_.push_back(nullptr);
     ++in_flight_chunk_count_;
@@ -133,7 +141,7 @@ class TraceBufferVector : public ChunkSlots {
   }
 
   void EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead) override {
-    const uint64_t allocated = sizeof(*this) + max_chunks_ * sizeof(void*);
+    const uint64_t allocated = sizeof(*this) + chunks_.capacity() * sizeof(void*);
     const uint64_t resident = sizeof(*this) + chunks_.size() * sizeof(void*);
     overhead->Add(kVectorBufferName, 1, allocated, resident);
     // Chunks in flight are counted by the thread buffers that hold them.
@@ -156,12 +164,17 @@ TraceBufferChunk::~TraceBufferChunk() = default;
 void TraceBufferChunk::Reset(uint32_t new_seq) {
   for (size_t i = 0; i < next_free_; ++i) chunk_[i].Reset();
   next_free_ = 0;
+  refused_count_ = 0;
   seq_ = new_seq;
   cached_overhead_estimate_.reset();
 }
 
 TraceEvent* TraceBufferChunk::AddTraceEvent(size_t* event_index) {
-  CHECK(!IsFull()) << "trace chunk overfilled";
+  // A caller that missed the fullness check loses its event, not the process.
+  if (IsFull()) {
+    ++refused_count_;
+    return nullptr;
+  }
   *event_index = next_free_++;
   return &chunk_[*event_index];
 }
@@ -169,6 +182,7 @@ TraceEvent* TraceBufferChunk::AddTraceEvent(size_t* event_index) {
 TraceEvent* TraceBufferChunk::AddTraceEvent(size_t chunk_index, TraceEventHandle* handle) {
   size_t event_index = 0;
   TraceEvent* event = AddTraceEvent(&event_index);
+  if (!event) return nullptr;
   handle->chunk_seq = seq_;
   handle->chunk_index = static_cast<uint32_t>(chunk_index);
   handle->event_index = static_cast<uint32_t>(event_index);
@@ -176,6 +190,7 @@ TraceEvent* TraceBufferChunk::AddTraceEvent(size_t chunk_index, TraceEventHandle
 }
 
 void TraceBufferChunk::EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead) {
+  HeapProfilerScopedIgnore ignore;
   if (!cached_overhead_estimate_) {
     cached_overhead_estimate_.reset(new TraceEventMemoryOverhead);
     const size_t own_size = sizeof(*this) - sizeof(chunk_);

@@ -32,14 +32,17 @@ class TraceBufferChunk {
 
   // Empties the chunk for reuse under a new sequence number.
   void Reset(uint32_t new_seq);
-  // The next free slot; the chunk must not be full.
+  // The next free slot; null, and counted as refused, when the chunk is full.
   TraceEvent* AddTraceEvent(size_t* event_index);
-  // The same, filling |handle| for the chunk found at |chunk_index| of its buffer.
+  // The same, filling |handle| for the chunk found at |chunk_index| of its buffer
+  // (left as it was when refused).
   TraceEvent* AddTraceEvent(size_t chunk_index, TraceEventHandle* handle);
   bool IsFull() const { return next_free_ == kTraceBufferChunkSize; }
 
   uint32_t seq() const { return seq_; }
   size_t size() const { return next_free_; }
+  // Events refused since the chunk was last reset.
+  size_t refused_count() const { return refused_count_; }
   TraceEvent* GetEventAt(size_t index) { return &chunk_[index]; }
   const TraceEvent* GetEventAt(size_t index) const { return &chunk_[index]; }
 
@@ -47,6 +50,7 @@ class TraceBufferChunk {
 
  private:
   size_t next_free_ = 0;
+  size_t refused_count_ = 0;
   // Kept so that a full chunk is accounted in constant time.
   std::unique_ptr<TraceEventMemoryOverhead> cached_overhead_estimate_;
   TraceEvent chunk_[kTraceBufferChunkSize];

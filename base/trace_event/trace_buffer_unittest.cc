@@ -106,6 +106,19 @@ void RecordScalar(ProcessMemoryDump*, const std::string& dump_name, const char* 
   g_scalars->push_back(dump_name + " " + entry + " " + units + " " + std::to_string(value));
 }
 
+// "<dump> <entry> <units> <value>" for every scalar |overhead| dumps under |base_name|.
+std::vector<std::string> DumpedScalars(const TraceEventMemoryOverhead& overhead,
+                                       const char* base_name) {
+  std::vector<std::string> scalars;
+  g_scalars = &scalars;
+  const MemoryDumpManagerFunctions fake = {nullptr, nullptr, &RecordScalar};
+  SetMemoryDumpManagerFunctions(&fake);
+  overhead.DumpInto(base_name, nullptr);
+  SetMemoryDumpManagerFunctions(nullptr);
+  g_scalars = nullptr;
+  return scalars;
+}
+
 TEST(TraceEventMemoryOverheadTest, SpillsPastSixteenTypesAndDumpsEveryEntry) {
   static const char kNames[20][8] = {"t0",  "t1",  "t2",  "t3",  "t4",  "t5",  "t6",
                                      "t7",  "t8",  "t9",  "t10", "t11", "t12", "t13",
@@ -122,17 +135,47 @@ TEST(TraceEventMemoryOverheadTest, SpillsPastSixteenTypesAndDumpsEveryEntry) {
 
   TraceEventMemoryOverhead small;
   small.Add(kNames[3], 3, 300, 200);
-  std::vector<std::string> scalars;
-  g_scalars = &scalars;
-  const MemoryDumpManagerFunctions fake = {nullptr, nullptr, &RecordScalar};
-  SetMemoryDumpManagerFunctions(&fake);
-  small.DumpInto("tracing/x", nullptr);
-  SetMemoryDumpManagerFunctions(nullptr);
-  g_scalars = nullptr;
+  const std::vector<std::string> scalars = DumpedScalars(small, "tracing/x");
   const std::vector<std::string> expected = {"tracing/x/t3 size bytes 300",
                                              "tracing/x/t3 resident_size bytes 200",
                                              "tracing/x/t3 object_count objects 3"};
   EXPECT_EQ(expected, scalars);
+}
+
+TEST(TraceBufferTest, LargeVectorReservesAsItGrows) {
+  std::unique_ptr<TraceBuffer> large = TraceBuffer::CreateTraceBufferVectorOfSize(8000000);
+  EXPECT_EQ(8000000u * 64, large->Capacity());
+  size_t index = 0;
+  large->ReturnChunk(0, large->GetChunk(&index));
+  TraceEventMemoryOverhead overhead;
+  large->EstimateTraceMemoryOverhead(&overhead);
+  const std::string prefix = "t/TraceBufferVector size bytes ";
+  uint64_t allocated = 0;
+  for (const std::string& scalar : DumpedScalars(overhead, "t")) {
+    if (scalar.compare(0, prefix.size(), prefix) == 0)
+      allocated = std::stoull(scalar.substr(prefix.size()));
+  }
+  EXPECT_NE(0u, allocated);
+  EXPECT_GT(1024u * 1024, allocated) << "not 64 MB of chunk pointers up front";
+}
+
+TEST(TraceBufferChunkTest, FullChunkRefusesAndCountsFurtherEvents) {
+  TraceBufferChunk chunk(7);
+  TraceEventHandle handle;
+  for (size_t i = 0; i < TraceBufferChunk::kTraceBufferChunkSize; ++i)
+    ASSERT_NE(nullptr, chunk.AddTraceEvent(3, &handle)) << i;
+  EXPECT_EQ(63u, handle.event_index);
+  EXPECT_TRUE(chunk.IsFull());
+  TraceEventHandle refused;
+  EXPECT_EQ(nullptr, chunk.AddTraceEvent(3, &refused));
+  EXPECT_EQ(0u, refused.chunk_seq) << "no handle for a refused event";
+  size_t index = 99;
+  EXPECT_EQ(nullptr, chunk.AddTraceEvent(&index));
+  EXPECT_EQ(2u, chunk.refused_count());
+  EXPECT_EQ(64u, chunk.size());
+  chunk.Reset(8);
+  EXPECT_EQ(0u, chunk.refused_count());
+  EXPECT_NE(nullptr, chunk.AddTraceEvent(&index));
 }
 
 TEST(TraceBufferChunkTest, OverheadCountsUnusedSlotsUntilFull) {

@@ -37,6 +37,16 @@ void CopyInto(char** cursor, const char** text) {
   *cursor += size;
 }
 
+// Every text of an event goes out escaped; invalid UTF-8 becomes U+FFFD, so the JSON
+// stays well-formed whatever the caller passed.
+void AppendJsonString(const char* text, std::string* out) {
+  static_cast<void>(EscapeJsonStringUtf8(text, out));
+}
+
+bool IsKnownValueType(uint8_t type) {
+  return type >= TRACE_VALUE_TYPE_BOOL && type <= TRACE_VALUE_TYPE_COPY_STRING;
+}
+
 }  // namespace
 
 TraceEvent::TraceEvent() {
@@ -61,6 +71,7 @@ void TraceEvent::Initialize(int thread_id, int64_t timestamp, int64_t thread_tim
   timestamp_ = timestamp;
   thread_timestamp_ = thread_timestamp;
   duration_ = -1;
+  thread_duration_ = -1;
   scope_ = scope;
   id_ = id;
   category_state_ = category_state;
@@ -123,7 +134,9 @@ void TraceEvent::CopyStrings(bool copy_all) {
 }
 
 void TraceEvent::Reset() {
+  // A recycled slot must not carry the thread time of an event ended before.
   duration_ = -1;
+  thread_duration_ = -1;
   parameter_copy_storage_.reset();
   for (auto& convertable : convertables_) convertable.reset();
 }
@@ -132,6 +145,7 @@ void TraceEvent::MoveFrom(std::unique_ptr<TraceEvent> other) {
   timestamp_ = other->timestamp_;
   thread_timestamp_ = other->thread_timestamp_;
   duration_ = other->duration_;
+  thread_duration_ = other->thread_duration_;
   scope_ = other->scope_;
   id_ = other->id_;
   category_state_ = other->category_state_;
@@ -167,6 +181,18 @@ void TraceEvent::EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead)
   }
   for (auto& convertable : convertables_) {
     if (convertable) convertable->EstimateTraceMemoryOverhead(overhead);
+  }
+}
+
+void TraceEvent::AppendArgAsJson(int index, std::string* out) const {
+  if (arg_types_[index] == TRACE_VALUE_TYPE_CONVERTABLE && convertables_[index]) {
+    convertables_[index]->AppendAsTraceFormat(out);
+  } else if (IsKnownValueType(arg_types_[index])) {
+    AppendArgValueAsJson(arg_types_[index], arg_values_[index], out);
+  } else {
+    // A convertable that was never given, or a type this writer does not know: the
+    // member still needs a value.
+    out->append("null");
   }
 }
 
@@ -233,12 +259,11 @@ void AppendEventAsJson(const TraceEvent& event, std::string* out,
     tid = event.thread_id_;
   }
   const char* category_name = event.category_group_name();
-  AppendF(out, "{\"pid\":%i,\"tid\":%i,\"ts\":%" PRId64 ",\"ph\":\"%c\",\"cat\":\"", pid, tid,
+  AppendF(out, "{\"pid\":%i,\"tid\":%i,\"ts\":%" PRId64 ",\"ph\":\"%c\",\"cat\":", pid, tid,
           event.timestamp_, event.phase_);
-  out->append(category_name);
-  out->append("\",\"name\":");
-  bool valid = EscapeJsonStringUtf8(event.name_ ? event.name_ : "", out);
-  (void)valid;
+  AppendJsonString(category_name, out);
+  out->append(",\"name\":");
+  AppendJsonString(event.name_ ? event.name_ : "", out);
   out->append(",\"args\":");
 
   ArgumentNameFilterPredicate name_filter;
@@ -250,15 +275,12 @@ void AppendEventAsJson(const TraceEvent& event, std::string* out,
     out->append("{");
     for (int i = 0; i < TraceEvent::kMaxArgs && event.arg_names_[i]; ++i) {
       if (i > 0) out->append(",");
-      out->append("\"");
-      out->append(event.arg_names_[i]);
-      out->append("\":");
+      AppendJsonString(event.arg_names_[i], out);
+      out->append(":");
       if (name_filter && !name_filter(event.arg_names_[i]))
         out->append("\"__stripped__\"");
-      else if (event.arg_types_[i] == TRACE_VALUE_TYPE_CONVERTABLE && event.convertables_[i])
-        event.convertables_[i]->AppendAsTraceFormat(out);
       else
-        AppendArgValueAsJson(event.arg_types_[i], event.arg_values_[i], out);
+        event.AppendArgAsJson(i, out);
     }
     out->append("}");
   }
@@ -275,9 +297,8 @@ void AppendEventAsJson(const TraceEvent& event, std::string* out,
       event.flags_ & (TRACE_EVENT_FLAG_HAS_ID | TRACE_EVENT_FLAG_HAS_LOCAL_ID |
                       TRACE_EVENT_FLAG_HAS_GLOBAL_ID);
   if (id_flags && event.scope_) {
-    out->append(",\"scope\":\"");
-    out->append(event.scope_);
-    out->append("\"");
+    out->append(",\"scope\":");
+    AppendJsonString(event.scope_, out);
   }
   if (id_flags == TRACE_EVENT_FLAG_HAS_ID)
     AppendF(out, ",\"id\":\"0x%" PRIx64 "\"", event.id_);
@@ -315,10 +336,7 @@ void TraceEvent::AppendPrettyPrinted(std::string* out) const {
     if (i > 0) out->append(", ");
     out->append(arg_names_[i]);
     out->append(":");
-    if (arg_types_[i] == TRACE_VALUE_TYPE_CONVERTABLE && convertables_[i])
-      convertables_[i]->AppendAsTraceFormat(out);
-    else
-      AppendArgValueAsJson(arg_types_[i], arg_values_[i], out);
+    AppendArgAsJson(i, out);
   }
   out->append("}");
 }

@@ -126,6 +126,9 @@ class TraceEvent {
 
   void CopyStrings(bool copy_all);
   int ArgCount() const;
+  // Argument |index|'s value: a convertable's own JSON, the value, or null when there
+  // is nothing a reader could parse.
+  void AppendArgAsJson(int index, std::string* out) const;
 
   int64_t timestamp_ = 0;
   int64_t thread_timestamp_ = 0;

@@ -40,6 +40,8 @@ const uintptr_t kCreating = 1;
 const uintptr_t kTornDown = 2;
 std::atomic<uintptr_t> g_instance{0};
 
+std::atomic<void (*)()> g_instance_taken_hook{nullptr};
+
 const char* PhaseText(char phase, char* one_char) {
   switch (phase) {
     case 'B': return "Begin";
@@ -112,21 +114,32 @@ TraceEventEtwExport* TraceEventEtwExport::GetInstance() {
 // static
 void TraceEventEtwExport::TearDownForProcessExit(void*) {
   uintptr_t value = g_instance.exchange(kTornDown, std::memory_order_acq_rel);
-  if (value > kTornDown) delete reinterpret_cast<TraceEventEtwExport*>(value);
+  // Not deleted: a category registered on another thread may have taken the pointer
+  // just before, and reads the exporter after this returns.
+  if (value > kTornDown) reinterpret_cast<TraceEventEtwExport*>(value)->UnregisterEtwProvider();
+}
+
+// static
+void TraceEventEtwExport::SetInstanceTakenHookForTesting(void (*hook)()) {
+  g_instance_taken_hook.store(hook);
 }
 
 void TraceEventEtwExport::RegisterEtwProvider() {
-  if (handle_ != 0 || !functions_.event_register) return;
+  if (handle_.load() != 0 || !functions_.event_register) return;
   // Failure leaves the handle 0 and the exporter silent.
-  ULONG result = functions_.event_register(&kProviderGuid, &EnableCallback, &context_, &handle_);
-  if (result != ERROR_SUCCESS) handle_ = 0;
+  REGHANDLE handle = 0;
+  ULONG result = functions_.event_register(&kProviderGuid, &EnableCallback, &context_, &handle);
+  handle_.store(result == ERROR_SUCCESS ? handle : 0);
 }
 
 void TraceEventEtwExport::UnregisterEtwProvider() {
-  if (handle_ == 0 || !functions_.event_unregister) return;
-  ULONG result = functions_.event_unregister(handle_);
+  if (!functions_.event_unregister) return;
+  // Writers that start from now on see no handle; those already writing finish first.
+  const REGHANDLE handle = handle_.exchange(0);
+  if (handle == 0) return;
+  while (active_writes_.load() != 0) Sleep(0);
+  ULONG result = functions_.event_unregister(handle);
   (void)result;  // nothing to do about a refusal at teardown
-  handle_ = 0;
 }
 
 // static
@@ -176,14 +189,21 @@ bool TraceEventEtwExport::IsGroupEnabled(StringPiece category_group) const {
 }
 
 void TraceEventEtwExport::Write(const char* const fields[8]) {
-  if (handle_ == 0 || !functions_.event_write) return;
-  EVENT_DATA_DESCRIPTOR data[8];
-  for (int i = 0; i < 8; ++i) {
-    const char* text = fields[i] ? fields[i] : "NULL";
-    EventDataDescCreate(&data[i], text, static_cast<ULONG>(std::strlen(text) + 1));
+  if (!functions_.event_write) return;
+  // Counted before the handle is read, so that unregistration either waits for this
+  // write or is seen by it.
+  active_writes_.fetch_add(1);
+  const REGHANDLE handle = handle_.load();
+  if (handle != 0) {
+    EVENT_DATA_DESCRIPTOR data[8];
+    for (int i = 0; i < 8; ++i) {
+      const char* text = fields[i] ? fields[i] : "NULL";
+      EventDataDescCreate(&data[i], text, static_cast<ULONG>(std::strlen(text) + 1));
+    }
+    ULONG result = functions_.event_write(handle, &kEventDescriptor, 8, data);
+    (void)result;  // a session that cannot keep up loses events; nothing to report
   }
-  ULONG result = functions_.event_write(handle_, &kEventDescriptor, 8, data);
-  (void)result;  // a session that cannot keep up loses events; nothing to report
+  active_writes_.fetch_sub(1);
 }
 
 void TraceEventEtwExport::AddEvent(char phase, const char* name, int num_args,
@@ -217,7 +237,9 @@ void TraceEventEtwExport::AddCompleteEndEvent(const char* name) {
 // static
 bool TraceEventEtwExport::IsCategoryGroupEnabled(StringPiece category_group) {
   TraceEventEtwExport* exporter = GetInstance();
-  return exporter && exporter->IsGroupEnabled(category_group);
+  if (!exporter) return false;
+  if (void (*hook)() = g_instance_taken_hook.load()) hook();
+  return exporter->IsGroupEnabled(category_group);
 }
 
 // static

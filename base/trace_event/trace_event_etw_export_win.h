@@ -48,7 +48,8 @@ class TraceEventEtwExport {
   static const GUID kProviderGuid;  // {D2D578D9-2936-45B6-A09F-30E32715F42D}
 
   // The process's exporter, created (and registered) on first use; null once it has
-  // been torn down at process exit.
+  // been torn down at process exit. A pointer once returned stays valid for the life of
+  // the process: other threads may still hold it while the process exits.
   static TraceEventEtwExport* GetInstance();
   // False without the exporter or while export is off.
   static bool IsCategoryGroupEnabled(StringPiece category_group);
@@ -68,7 +69,7 @@ class TraceEventEtwExport {
                 const uint8_t* arg_types, const uint64_t* arg_values);
   void AddCompleteEndEvent(const char* name);
 
-  bool is_registered() const { return handle_ != 0; }
+  bool is_registered() const { return handle_.load() != 0; }
   const EnableContext& enable_context() const { return context_; }
   // The enable callback, as ETW calls it.
   static void NTAPI EnableCallback(LPCGUID source, ULONG control_code, UCHAR level,
@@ -82,8 +83,12 @@ class TraceEventEtwExport {
   }
 
   // Process-exit teardown of the process's exporter: unregisters it and makes
-  // GetInstance return null from then on.
+  // GetInstance return null from then on. The exporter itself is kept.
   static void TearDownForProcessExit(void* unused);
+
+  // Runs |hook| (null: nothing) each time a category decision has taken the process's
+  // exporter and before it reads it, so that tests can end the process meanwhile.
+  static void SetInstanceTakenHookForTesting(void (*hook)());
 
  private:
   bool IsCategoryEnabled(StringPiece category) const;
@@ -93,7 +98,9 @@ class TraceEventEtwExport {
   void UnregisterEtwProvider();
 
   Functions functions_;
-  REGHANDLE handle_ = 0;
+  std::atomic<REGHANDLE> handle_{0};
+  // Writes in progress; unregistration waits for them, since they use the handle.
+  std::atomic<int> active_writes_{0};
   EnableContext context_;
   bool export_enabled_ = false;
   std::map<std::string, bool> categories_;

@@ -182,6 +182,12 @@ TEST(EtwExportProcessTest, ProcessExitTearsItDownForGood) {
   EXPECT_EQ(0, RunTestHelper(L"trace_event_etw_export_test_helper.exe", L""));
 }
 
+TEST(EtwExportProcessTest, ExporterOutlivesTeardownForACategoryRegisteredMeanwhile) {
+  // The helper poisons freed memory: a freed exporter would crash it.
+  EXPECT_EQ(0, RunTestHelper(L"trace_event_etw_export_test_helper.exe",
+                             L"category-during-teardown"));
+}
+
 }  // namespace
 }  // namespace trace_event
 }  // namespace base

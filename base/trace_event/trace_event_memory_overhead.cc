@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/memory_dump_provider.h"
 
 namespace base {
@@ -31,6 +32,7 @@ void TraceEventMemoryOverhead::ForEach(Visitor visit) const {
 
 void TraceEventMemoryOverhead::Add(const char* object_type, uint64_t count,
                                    uint64_t allocated_bytes, uint64_t resident_bytes) {
+  HeapProfilerScopedIgnore ignore;
   Counts* counts = nullptr;
   if (spilled_.empty()) {
     for (size_t i = 0; i < inline_count_ && !counts; ++i) {
@@ -75,6 +77,7 @@ void TraceEventMemoryOverhead::AddSelf() {
 }
 
 void TraceEventMemoryOverhead::DumpInto(const char* base_name, ProcessMemoryDump* pmd) const {
+  HeapProfilerScopedIgnore ignore;
   ForEach([&](const char* type, const Counts& counts) {
     std::string dump_name = std::string(base_name) + "/" + type;
     AddAllocatorDumpScalar(pmd, dump_name, "size", "bytes", counts.allocated_bytes);

@@ -9,15 +9,23 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 #include "base/strings/stringprintf.h"
+#include "base/json/json_reader.h"
 #include "base/trace_event/trace_log.h"
 #include "base/trace_event/traced_value.h"
+#include "base/values.h"
 
 namespace base {
 namespace trace_event {
 namespace {
 
 uint64_t Text(const char* text) { return reinterpret_cast<uintptr_t>(text); }
+
+// Registered before any test runs: another test fills the process's category table.
+const char kOddCategory[] = "cat\"\\\x01";
+const uint8_t* const g_odd_category = TraceLog::GetCategoryGroupEnabled(kOddCategory);
 
 struct Args {
   int count = 0;
@@ -32,6 +40,35 @@ struct Args {
     return *this;
   }
 };
+
+// What Python's json module reads from |json|, written back by json.dumps; an error
+// text when it cannot read it.
+std::string AsReadByPython(const std::string& json) {
+  ScratchDir scratch;
+  const std::string dir = UnixPath(scratch.path());
+  if (dir.empty()) return "no host path for the scratch folder";
+  const char kScript[] =
+      "import json, os, sys\n"
+      "try:\n"
+      "    result = json.dumps(json.load(open(sys.argv[1], encoding='utf-8')))\n"
+      "except Exception as error:\n"
+      "    result = 'unreadable: %s' % error\n"
+      "open(sys.argv[2] + '.tmp', 'w').write(result)\n"
+      "os.replace(sys.argv[2] + '.tmp', sys.argv[2])\n";
+  if (!WriteTextFile(scratch.path().Append(L"read.py"), kScript) ||
+      !WriteTextFile(scratch.path().Append(L"trace.json"), json))
+    return "cannot write the scratch files";
+  const char* python = getenv("VELUM_PYTHON3");
+  const std::string command = StringPrintf(
+      "\"%s\" \"%s/read.py\" \"%s/trace.json\" \"%s/read.txt\"",
+      python && *python ? python : VELUM_PYTHON3_PATH, dir.c_str(), dir.c_str(), dir.c_str());
+  const FilePath result_path = scratch.path().Append(L"read.txt");
+  std::string result;
+  if (!StartHostCommand(command) || !WaitForPathExistence(result_path, true, 60000) ||
+      !ReadFileToString(result_path, &result))
+    return "python did not answer: " + command;
+  return result;
+}
 
 std::string Json(const TraceEvent& event, const ArgumentFilterPredicate& predicate = nullptr) {
   std::string json;
@@ -118,6 +155,56 @@ TEST_F(TraceEventTest, CompleteEventDurationsAndArguments) {
   std::string pretty;
   event.AppendPrettyPrinted(&pretty);
   EXPECT_EQ("Run[toplevel], {src_file:\"a\\\"b.cc\", count:-3}", pretty);
+}
+
+TEST_F(TraceEventTest, ARecycledSlotForgetsTheThreadDurationOfItsLastEvent) {
+  TraceEvent slot;
+  Init(&slot, 'X', 0, Args(), nullptr, 0, 0, 7, 20);
+  slot.UpdateDuration(150, 27);
+  slot.Reset();
+  // Reused by a complete event that never ends (recording stopped meanwhile).
+  Init(&slot, 'X', 0, Args(), nullptr, 0, 0, 7, 30);
+  EXPECT_EQ(Head(7, 100, 'X') + "\"name\":\"Run\",\"args\":{},\"tts\":30}", Json(slot));
+
+  std::unique_ptr<TraceEvent> fresh(new TraceEvent);
+  Init(fresh.get(), 'X', 0, Args(), nullptr, 0, 0, 7, 40);
+  TraceEvent reused;
+  Init(&reused, 'X', 0, Args(), nullptr, 0, 0, 7, 20);
+  reused.UpdateDuration(150, 27);
+  reused.MoveFrom(std::move(fresh));
+  EXPECT_EQ(std::string::npos, Json(reused).find("tdur")) << Json(reused);
+}
+
+// Category, argument names and scope are the callers' texts, as the values are; the
+// output must stay JSON whatever they hold, and an argument without a value too.
+TEST_F(TraceEventTest, OddNamesAndValuelessArgumentsStillGiveJson) {
+  const uint8_t* odd_category = g_odd_category;
+  ASSERT_STREQ(kOddCategory, TraceLog::GetCategoryGroupName(odd_category));
+  Args named;
+  named.Add("arg\"\\\x1f", TRACE_VALUE_TYPE_INT, 1);
+  TraceEvent with_scope;
+  with_scope.Initialize(7, 100, 0, 'b', odd_category, "Run", "scope\"\\\n", 5, 0, named.count,
+                        named.names, named.types, named.values, nullptr,
+                        TRACE_EVENT_FLAG_HAS_LOCAL_ID);
+  Args valueless;
+  valueless.Add("convertable", TRACE_VALUE_TYPE_CONVERTABLE, 0).Add("unknown", 99, 5);
+  TraceEvent without_values;
+  without_values.Initialize(7, 100, 0, 'I', odd_category, "Run", nullptr, 0, 0, valueless.count,
+                            valueless.names, valueless.types, valueless.values, nullptr, 0);
+
+  const std::string json = "[" + Json(with_scope) + "," + Json(without_values) + "]";
+  EXPECT_TRUE(JsonReader::Read(json)) << json;
+  // The strict reader of the trace format's consumers: the host's python3 under Wine.
+  if (!RunningUnderWine()) return;
+  const std::string read = AsReadByPython(json);
+  const std::string cat = "\"cat\\\"\\\\\\u0001\"";
+  EXPECT_NE(std::string::npos, read.find("\"cat\": " + cat + ", \"name\": \"Run\", "
+                                         "\"args\": {\"arg\\\"\\\\\\u001f\": 1}, "
+                                         "\"scope\": \"scope\\\"\\\\\\n\""))
+      << read;
+  EXPECT_NE(std::string::npos, read.find("\"cat\": " + cat + ", \"name\": \"Run\", "
+                                         "\"args\": {\"convertable\": null, \"unknown\": null}"))
+      << read;
 }
 
 TEST_F(TraceEventTest, ProcessIdOverride) {

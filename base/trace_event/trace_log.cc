@@ -120,6 +120,7 @@ TraceLog* TraceLog::GetInstance() {
   if (value > 1) return reinterpret_cast<TraceLog*>(value);
   uintptr_t expected = 0;
   if (g_instance.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+    HeapProfilerScopedIgnore ignore;
     TraceLog* created = new TraceLog;
     g_instance.store(reinterpret_cast<uintptr_t>(created), std::memory_order_release);
     return created;
@@ -164,6 +165,7 @@ const uint8_t* TraceLog::GetCategoryGroupEnabled(const char* category_group) {
   found = FindCategory(category_group, count);
   if (found) return found;
   if (count >= kMaxCategories) return StateOf(kCategoryExhausted);
+  HeapProfilerScopedIgnore ignore;
   TraceCategory& entry = g_categories[count];
   size_t length = std::strlen(category_group);
   char* copy = new char[length + 1];
@@ -384,6 +386,7 @@ void TraceLog::UpdateTraceEventDuration(const uint8_t* category_state, const cha
   if (state == 0) return;
   ScopedTraceReentranceGuard guard;
   if (!guard.entered()) return;
+  HeapProfilerScopedIgnore ignore;
   const int64_t thread_now = ThreadNow();
   const int64_t now = OffsetNow();
 
@@ -535,6 +538,7 @@ void TraceLog::SetDisabledWhileLocked(uint8_t modes) {
   if (!(enabled_modes_.load(std::memory_order_relaxed) & RECORDING_MODE) ||
       dispatching_to_observer_list_)
     return;
+  HeapProfilerScopedIgnore ignore;
   enabled_modes_.fetch_and(static_cast<uint8_t>(~RECORDING_MODE), std::memory_order_acq_rel);
   trace_config_.Clear();
   UpdateCategoryRegistry();
@@ -611,6 +615,7 @@ void TraceLog::SetCurrentThreadBlocksMessageLoop() {
 }
 
 bool TraceLog::OnMemoryDump(const MemoryDumpArgs&, ProcessMemoryDump* pmd) {
+  HeapProfilerScopedIgnore ignore;
   TraceEventMemoryOverhead overhead;
   overhead.Add(kTraceLogName, 1, sizeof(*this), sizeof(*this));
   {

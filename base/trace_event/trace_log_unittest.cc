@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -10,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/allocator/allocator_dispatch.h"
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/logging.h"
@@ -21,6 +25,8 @@
 #include "base/threading/thread_name_registry.h"
 #include "base/trace_event/heap_context_tracker.h"
 #include "base/trace_event/memory_dump_provider.h"
+#include "base/trace_event/trace_buffer.h"
+#include "base/trace_event/trace_event_memory_overhead.h"
 #include "base/trace_event/trace_event_filter.h"
 #include "base/values.h"
 
@@ -45,6 +51,22 @@ size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
+// A filter that adds an event "inner" of |phase| from inside the trace log.
+struct ReentrantFilter : TraceEventFilter {
+  explicit ReentrantFilter(char phase) : phase(phase) {}
+  bool FilterTraceEvent(const TraceEvent&) const override {
+    inner = TraceLog::GetInstance()->AddEvent(
+        phase, TraceLog::GetCategoryGroupEnabled("toplevel"), "inner", nullptr, 0, 0,
+        static_cast<int>(GetCurrentThreadId()), TimeTicks::Now(), 0, nullptr, nullptr, nullptr,
+        nullptr, 0);
+    ++calls;
+    return true;
+  }
+  const char phase;
+  mutable TraceEventHandle inner;
+  mutable int calls = 0;
+};
+
 class TraceLogTest : public testing::Test {
  protected:
   void TearDown() override {
@@ -57,6 +79,19 @@ class TraceLogTest : public testing::Test {
     TraceConfig config;
     config.category_filter.included_categories = {pattern};
     log_->SetEnabledForTesting(config, TraceLog::RECORDING_MODE, options, max_chunks);
+  }
+
+  // Filters "toplevel" through |predicates| in pseudo-stack mode; the calling thread's
+  // heap-profiler context.
+  HeapContextTracker* FilterIntoPseudoStack(std::initializer_list<const char*> predicates) {
+    HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
+    TraceConfig config;
+    for (const char* predicate : predicates) {
+      config.event_filters.push_back(EventFilterConfig(predicate));
+      config.event_filters.back().category_filter().included_categories = {"toplevel"};
+    }
+    log_->SetEnabledForTesting(config, TraceLog::FILTERING_MODE, TraceLog::kRecordUntilFull);
+    return HeapContextTracker::ForCurrentThread();
   }
 
   TraceEventHandle Add(const char* category, const char* name, char phase = 'X',
@@ -250,19 +285,7 @@ TEST_F(TraceLogTest, MetadataFillingTheSharedChunkLeavesRoomForTheEvent) {
 }
 
 TEST_F(TraceLogTest, ReentrantEventsAreIgnored) {
-  // A filter that traces from inside the trace log.
-  struct ReentrantFilter : TraceEventFilter {
-    bool FilterTraceEvent(const TraceEvent&) const override {
-      inner = TraceLog::GetInstance()->AddEvent(
-          'I', TraceLog::GetCategoryGroupEnabled("toplevel"), "inner", nullptr, 0, 0,
-          ThisThread(), TimeTicks::Now(), 0, nullptr, nullptr, nullptr, nullptr, 0);
-      ++calls;
-      return true;
-    }
-    mutable TraceEventHandle inner;
-    mutable int calls = 0;
-  };
-  ReentrantFilter* filter = new ReentrantFilter;
+  ReentrantFilter* filter = new ReentrantFilter('I');
   log_->SetFilterFactoryForTesting([filter](const std::string& name) {
     EXPECT_EQ("reentrant", name);
     return std::unique_ptr<TraceEventFilter>(filter);
@@ -309,14 +332,9 @@ TEST_F(TraceLogTest, WhitelistFilterPassesNamedEventsOnly) {
 }
 
 TEST_F(TraceLogTest, HeapProfilerFilterMirrorsSpans) {
-  HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
-  TraceConfig config;
-  config.event_filters.push_back(EventFilterConfig("heap_profiler_predicate"));
-  config.event_filters.back().category_filter().included_categories = {"toplevel"};
-  log_->SetEnabledForTesting(config, TraceLog::FILTERING_MODE, TraceLog::kRecordUntilFull);
-  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
-  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  HeapContextTracker* tracker = FilterIntoPseudoStack({"heap_profiler_predicate"});
   ASSERT_NE(nullptr, tracker);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
   const size_t depth = tracker->pseudo_stack().size();
 
   Add("toplevel", "span", 'B');
@@ -330,7 +348,33 @@ TEST_F(TraceLogTest, HeapProfilerFilterMirrorsSpans) {
   TraceEventHandle complete = Add("toplevel", "complete", 'X');
   EXPECT_EQ(0u, complete.chunk_seq) << "filtering alone records nothing";
   EXPECT_EQ(depth + 1, tracker->pseudo_stack().size());
+  // A copied complete event inside it pushed nothing, so its end pops nothing.
+  Add("toplevel", "copied", 'X', TRACE_EVENT_FLAG_COPY);
+  log_->UpdateTraceEventDuration(category, "copied", TraceEventHandle());
+  ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
+  EXPECT_STREQ("complete", static_cast<const char*>(tracker->pseudo_stack().back().value));
   log_->UpdateTraceEventDuration(category, "complete", complete);
+  EXPECT_EQ(depth, tracker->pseudo_stack().size());
+}
+
+TEST_F(TraceLogTest, ReentrantCompleteEventLeavesTheEnclosingFrame) {
+  // Begins a complete event from inside the trace log, which ignores it.
+  ReentrantFilter* begin_inside = new ReentrantFilter('X');
+  log_->SetFilterFactoryForTesting([begin_inside](const std::string&) {
+    return std::unique_ptr<TraceEventFilter>(begin_inside);
+  });
+  HeapContextTracker* tracker = FilterIntoPseudoStack({"heap_profiler_predicate", "begin_inside"});
+  ASSERT_NE(nullptr, tracker);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  const size_t depth = tracker->pseudo_stack().size();
+
+  TraceEventHandle outer = Add("toplevel", "outer", 'X');
+  ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
+  // The inner event's end comes outside the trace log.
+  log_->UpdateTraceEventDuration(category, "inner", begin_inside->inner);
+  ASSERT_EQ(depth + 1, tracker->pseudo_stack().size());
+  EXPECT_STREQ("outer", static_cast<const char*>(tracker->pseudo_stack().back().value));
+  log_->UpdateTraceEventDuration(category, "outer", outer);
   EXPECT_EQ(depth, tracker->pseudo_stack().size());
 }
 
@@ -422,6 +466,91 @@ TEST_F(TraceLogTest, OwnMemoryDump) {
         "tracing/main_trace_log/TraceEventMemoryOverhead"}) {
     EXPECT_EQ(1, std::count(names.begin(), names.end(), expected)) << expected;
   }
+}
+
+// Counts the allocations of one thread made outside any heap-profiler ignore scope.
+std::atomic<DWORD> g_watched_thread{0};
+std::atomic<int> g_unignored_allocations{0};
+
+void NoteAllocation() {
+  if (GetCurrentThreadId() != g_watched_thread.load()) return;
+  HeapContextTracker* tracker = HeapContextTracker::ForCurrentThread();
+  if (tracker && tracker->ignore_depth() == 0) ++g_unignored_allocations;
+}
+
+using allocator::AllocatorDispatch;
+
+void* WatchAlloc(const AllocatorDispatch* self, size_t size, void* context) {
+  NoteAllocation();
+  return self->next->alloc_function(self->next, size, context);
+}
+void* WatchAllocZero(const AllocatorDispatch* self, size_t count, size_t size, void* context) {
+  NoteAllocation();
+  return self->next->alloc_zero_initialized_function(self->next, count, size, context);
+}
+void* WatchAllocAligned(const AllocatorDispatch* self, size_t alignment, size_t size,
+                        void* context) {
+  NoteAllocation();
+  return self->next->alloc_aligned_function(self->next, alignment, size, context);
+}
+void* WatchRealloc(const AllocatorDispatch* self, void* address, size_t size, void* context) {
+  NoteAllocation();
+  return self->next->realloc_function(self->next, address, size, context);
+}
+void WatchFree(const AllocatorDispatch* self, void* address, void* context) {
+  self->next->free_function(self->next, address, context);
+}
+size_t WatchSize(const AllocatorDispatch* self, void* address, void* context) {
+  return self->next->get_size_estimate_function(self->next, address, context);
+}
+AllocatorDispatch g_watch_dispatch = {&WatchAlloc,   &WatchAllocZero, &WatchAllocAligned,
+                                      &WatchRealloc, &WatchFree,      &WatchSize,
+                                      nullptr};
+
+bool SwallowLine(int, const char*, int, size_t, const std::string&) { return true; }
+
+// Defined before the test that fills the category table, so a new name still finds room.
+TEST_F(TraceLogTest, OwnAllocationsAreHiddenFromTheHeapProfiler) {
+  HeapContextTracker::SetCaptureMode(HeapContextTracker::CaptureMode::PSEUDO_STACK);
+  ASSERT_NE(nullptr, HeapContextTracker::ForCurrentThread());
+  ASSERT_LT(TraceLog::GetCategoryCount(), TraceLog::kMaxCategories);
+  const uint8_t* category = TraceLog::GetCategoryGroupEnabled("toplevel");
+  log_->SetProcessName("copied into a metadata event");
+  Record("toplevel", TraceLog::kEchoToConsole);
+  const TraceEventHandle open = Add("toplevel", "span");
+  std::unique_ptr<TraceBuffer> vector = TraceBuffer::CreateTraceBufferVectorOfSize(4);
+  static const char kTypes[20][4] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j",
+                                     "k", "l", "m", "n", "o", "p", "q", "r", "s", "t"};
+  TraceEventMemoryOverhead overhead;
+  std::unique_ptr<TraceBufferChunk> chunk;
+  size_t index = 0;
+  struct Step {
+    const char* name;
+    std::function<void()> run;
+  };
+  const Step steps[] = {
+      {"a new category", [] { TraceLog::GetCategoryGroupEnabled("heap.profiler.new"); }},
+      {"ending a complete event echoed to the console",
+       [&] { log_->UpdateTraceEventDuration(category, "span", open); }},
+      {"the trace log's memory dump", [&] { log_->OnMemoryDump(MemoryDumpArgs(), nullptr); }},
+      {"stopping with metadata events", [&] { log_->SetDisabledForTesting(); }},
+      {"a buffer's new chunk", [&] { chunk = vector->GetChunk(&index); }},
+      {"an overhead record past its inline entries",
+       [&] {
+         for (const char* type : kTypes) overhead.Add(type, 1, 1, 1);
+       }},
+  };
+  SetLogMessageHandler(&SwallowLine);
+  allocator::InsertAllocatorDispatch(&g_watch_dispatch);
+  for (const Step& step : steps) {
+    g_unignored_allocations = 0;
+    g_watched_thread = GetCurrentThreadId();
+    step.run();
+    g_watched_thread = 0;
+    EXPECT_EQ(0, g_unignored_allocations.load()) << step.name;
+  }
+  EXPECT_TRUE(allocator::RemoveAllocatorDispatchForTesting(&g_watch_dispatch));
+  SetLogMessageHandler(nullptr);
 }
 
 TEST_F(TraceLogTest, FullTableGivesTheExhaustedEntry) {

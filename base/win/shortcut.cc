@@ -137,6 +137,14 @@ bool ResolveShortcutProperties(const FilePath& shortcut_path, uint32_t options,
     if (FAILED(shell_link->GetPath(text, kMaxText, nullptr, SLGP_UNCPRIORITY))) return false;
     text[kMaxText] = L'\0';
     properties->set_target(FilePath(text));
+    // The item list names the target in UTF-16; the path above may come from the link's
+    // ANSI copy, where letters outside the code page are "?" (so Wine reads it).
+    PIDLIST_ABSOLUTE items = nullptr;
+    wchar_t unicode[kMaxText + 1] = {};
+    if (SUCCEEDED(shell_link->GetIDList(&items)) && items) {
+      if (SHGetPathFromIDListW(items, unicode)) properties->set_target(FilePath(unicode));
+      CoTaskMemFree(items);
+    }
   }
   if (options & ShortcutProperties::PROPERTIES_WORKING_DIR) {
     text[0] = L'\0';

@@ -77,6 +77,20 @@ TEST_F(ShortcutTest, CreateThenResolveRoundTrip) {
   EXPECT_TRUE(ResolveShortcut(link_, nullptr));
 }
 
+// A target outside the ANSI code page: the link's ANSI path holds "?" for its letters,
+// and a shortcut test comparing that found no shortcut of a folder like "C:\\Вelum 日本".
+TEST_F(ShortcutTest, TargetOutsideTheAnsiCodePageReadsBackWhole) {
+  ASSERT_TRUE(CreateDirectoryW(dir_.Append(L"\u0412elum \u65e5\u672c").value().c_str(), nullptr));
+  const FilePath target = MakeFile(L"\u0412elum \u65e5\u672c\\launcher.exe");
+  ShortcutProperties properties;
+  properties.set_target(target);
+  ASSERT_TRUE(CreateOrUpdateShortcut(link_, properties, SHORTCUT_CREATE_ALWAYS));
+  FilePath resolved;
+  ASSERT_TRUE(ResolveShortcut(link_, &resolved));
+  EXPECT_EQ(0, FilePath::CompareIgnoreCase(target.value(), resolved.value()))
+      << resolved.AsUTF8();
+}
+
 TEST_F(ShortcutTest, RefusedOperationsCreateNothing) {
   ShortcutProperties no_target;
   no_target.set_arguments(L"--x");

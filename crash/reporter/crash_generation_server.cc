@@ -148,8 +148,8 @@ bool CrashGenerationServer::Start() {
   }
   overlapped_.hEvent = overlapped_event_.Get();
   last_transition_ = GetTickCount64();
-  if (!RegisterWaitForSingleObject(&pipe_wait_, overlapped_event_.Get(), &OnPipeConnected, this,
-                                   INFINITE, WT_EXECUTEINWAITTHREAD)) {
+  if (!waits_->Register(&pipe_wait_, overlapped_event_.Get(), &OnPipeConnected, this,
+                        WT_EXECUTEINWAITTHREAD)) {
     PLOG(ERROR) << "RegisterWaitForSingleObject";
     pipe_wait_ = nullptr;
     state_ = kError;
@@ -200,13 +200,11 @@ void CrashGenerationServer::Stop() {
     base::AutoLock hold(lock_);
     std::swap(pipe_wait, pipe_wait_);
   }
-  if (pipe_wait && !UnregisterWaitEx(pipe_wait, INVALID_HANDLE_VALUE))
+  if (pipe_wait && !waits_->Unregister(pipe_wait, INVALID_HANDLE_VALUE))
     PLOG(ERROR) << "UnregisterWaitEx";
-  if (pipe_.IsValid()) {
-    // Ends any I/O still pending on |overlapped_| before this object can go.
-    CancelIoEx(pipe_.Get(), nullptr);
-    pipe_.Close();
-  }
+  // The machine has stopped; a connect may still be pending.
+  EndPendingIo();
+  pipe_.Close();
   std::vector<ClientInfo*> clients;
   {
     base::AutoLock hold(lock_);
@@ -231,6 +229,29 @@ void CALLBACK CrashGenerationServer::OnPipeConnected(void* context, BOOLEAN) {
   CrashGenerationServer* server = static_cast<CrashGenerationServer*>(context);
   base::AutoLock hold(server->machine_lock_);
   server->HandleConnection();
+}
+
+bool CrashGenerationServer::StartedIo(BOOL result) {
+  io_started_ = result || GetLastError() == ERROR_IO_PENDING;
+  return io_started_;
+}
+
+void CrashGenerationServer::EndPendingIo() {
+  // A call that failed at once may leave the record marked pending: nothing would end it.
+  if (!io_started_ || !pipe_.IsValid()) return;
+  if (!HasOverlappedIoCompleted(&overlapped_) && !CancelIoEx(pipe_.Get(), &overlapped_) &&
+      GetLastError() != ERROR_NOT_FOUND) {
+    PLOG(ERROR) << "CancelIoEx";
+  }
+  // The event may also be set for the machine: only the record says the I/O is over.
+  while (!HasOverlappedIoCompleted(&overlapped_)) {
+    if (WaitForSingleObject(overlapped_event_.Get(), INFINITE) != WAIT_OBJECT_0) {
+      PLOG(ERROR) << "cannot wait for the crash pipe's cancelled I/O";
+      return;
+    }
+    ResetEvent(overlapped_event_.Get());
+  }
+  io_started_ = false;
 }
 
 void CrashGenerationServer::EnterState(State state) {
@@ -288,12 +309,15 @@ void CrashGenerationServer::HandleInitial() {
     EnterState(kError);
     return;
   }
-  if (ConnectNamedPipe(pipe_.Get(), &overlapped_)) {
+  const BOOL connected = ConnectNamedPipe(pipe_.Get(), &overlapped_);
+  const DWORD error = GetLastError();
+  StartedIo(connected);
+  if (connected) {
     // An overlapped connect never completes at once.
     EnterState(kError);
     return;
   }
-  switch (GetLastError()) {
+  switch (error) {
     case ERROR_PIPE_CONNECTED: EnterState(kConnected); break;
     case ERROR_IO_PENDING: EnterStateQuiet(kConnecting); break;
     default: EnterState(kError); break;
@@ -310,8 +334,7 @@ void CrashGenerationServer::HandleConnecting() {
 
 void CrashGenerationServer::StartRead(State pending_state) {
   memset(&message_, 0, sizeof(message_));
-  if (ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_) ||
-      GetLastError() == ERROR_IO_PENDING) {
+  if (StartedIo(ReadFile(pipe_.Get(), &message_, sizeof(message_), nullptr, &overlapped_))) {
     EnterStateQuiet(pending_state);
   } else {
     EnterState(kDisconnecting);
@@ -360,6 +383,8 @@ void CrashGenerationServer::HandleReadingAck() {
 }
 
 void CrashGenerationServer::HandleDisconnecting() {
+  // A reply may still be on its way: |overlapped_| is reused only once it is done.
+  EndPendingIo();
   const HANDLE event = overlapped_.hEvent;
   memset(&overlapped_, 0, sizeof(overlapped_));
   overlapped_.hEvent = event;
@@ -375,10 +400,12 @@ void CrashGenerationServer::HandleDisconnecting() {
 void CrashGenerationServer::HandleError() {
   base::AutoLock hold(lock_);
   if (shutting_down_) return;
-  // Serving ends; Stop is left the clients and the event this wait may still hold.
-  if (pipe_wait_) UnregisterWait(pipe_wait_);
+  // Serving ends; Stop is left the clients. This callback's own wait cannot be waited for.
+  if (pipe_wait_) waits_->Unregister(pipe_wait_, nullptr);
   pipe_wait_ = nullptr;
+  EndPendingIo();
   pipe_.Close();
+  overlapped_event_.Close();
 }
 
 bool CrashGenerationServer::ValidateRegistration(const CrashPipeMessage& message) {
@@ -433,45 +460,57 @@ bool CrashGenerationServer::RegisterClient() {
   if (!ValidateRegistration(message)) return false;
   std::unique_ptr<ClientInfo> client(new ClientInfo(this, message));
   if (!client->Initialize() || !MakeReply(*client, &reply_)) return false;
-  if (AddClient(client.get())) {
+  bool reply_sent = false;
+  if (AddClient(client.get(), &reply_sent)) {
     client.release();
     return true;
   }
-  // The client never learns of the handles it was given.
-  const uint64_t handed[] = {reply_.dump_request_event, reply_.dump_done_event,
-                             reply_.server_alive_mutex};
-  CloseInClient(client->process_.Get(), handed, 3);
+  if (!reply_sent) {
+    // The client never learns of the handles it was given.
+    const uint64_t handed[] = {reply_.dump_request_event, reply_.dump_done_event,
+                               reply_.server_alive_mutex};
+    CloseInClient(client->process_.Get(), handed, 3);
+  }
+  // Otherwise they are the client's: closing them would let it signal whatever object
+  // later gets their values. Its dump requests time out.
   return false;
 }
 
-bool CrashGenerationServer::AddClient(ClientInfo* client) {
-  if (!WriteFile(pipe_.Get(), &reply_, sizeof(reply_), nullptr, &overlapped_) &&
-      GetLastError() != ERROR_IO_PENDING) {
+bool CrashGenerationServer::AddClient(ClientInfo* client, bool* reply_sent) {
+  *reply_sent = false;
+  if (!StartedIo(WriteFile(pipe_.Get(), &reply_, sizeof(reply_), nullptr, &overlapped_))) {
     PLOG(ERROR) << "cannot answer crash client " << client->process_id();
     return false;
   }
-  base::AutoLock hold(lock_);
-  if (shutting_down_) return false;
-  if (!RegisterWaitForSingleObject(&client->dump_request_wait_, client->dump_requested_.Get(),
-                                   &OnDumpRequest, client, INFINITE,
-                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION)) {
-    PLOG(ERROR) << "RegisterWaitForSingleObject";
-    client->dump_request_wait_ = nullptr;
-    return false;
+  *reply_sent = true;
+  HANDLE dump_wait = nullptr;
+  {
+    base::AutoLock hold(lock_);
+    if (shutting_down_) {
+      // Stop takes over: it ends the write with the rest of the pipe's I/O.
+      return false;
+    }
+    if (!waits_->Register(&client->dump_request_wait_, client->dump_requested_.Get(),
+                          &OnDumpRequest, client,
+                          WT_EXECUTEINWAITTHREAD | WT_EXECUTELONGFUNCTION)) {
+      PLOG(ERROR) << "RegisterWaitForSingleObject";
+      client->dump_request_wait_ = nullptr;
+    } else if (!waits_->Register(&client->process_exit_wait_, client->process_.Get(),
+                                 &OnClientExited, client, WT_EXECUTEONLYONCE)) {
+      PLOG(ERROR) << "RegisterWaitForSingleObject";
+      client->process_exit_wait_ = nullptr;
+      std::swap(dump_wait, client->dump_request_wait_);
+    } else {
+      answered_client_ = client;
+      clients_.push_back(client);
+      return true;
+    }
   }
-  if (!RegisterWaitForSingleObject(&client->process_exit_wait_, client->process_.Get(),
-                                   &OnClientExited, client, INFINITE, WT_EXECUTEONLYONCE)) {
-    PLOG(ERROR) << "RegisterWaitForSingleObject";
-    client->process_exit_wait_ = nullptr;
-    // Without waiting: this runs on the pool's wait thread. The caller closes the
-    // client's copy of the request event right after.
-    UnregisterWait(client->dump_request_wait_);
-    client->dump_request_wait_ = nullptr;
-    return false;
-  }
-  answered_client_ = client;
-  clients_.push_back(client);
-  return true;
+  // The client may already have asked for a dump, served on another wait thread: the
+  // record goes only once that callback has returned.
+  if (dump_wait && !waits_->Unregister(dump_wait, INVALID_HANDLE_VALUE))
+    PLOG(ERROR) << "UnregisterWaitEx";
+  return false;
 }
 
 void CALLBACK CrashGenerationServer::OnDumpRequest(void* context, BOOLEAN) {
@@ -497,7 +536,7 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
     base::AutoLock hold(lock_);
     std::swap(dump_wait, client->dump_request_wait_);
   }
-  if (dump_wait && !UnregisterWaitEx(dump_wait, INVALID_HANDLE_VALUE))
+  if (dump_wait && !waits_->Unregister(dump_wait, INVALID_HANDLE_VALUE))
     PLOG(ERROR) << "UnregisterWaitEx";
   if (exit_callback_) exit_callback_(exit_context_, client);
   {
@@ -507,7 +546,7 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
   }
   // This callback's own wait: unregistered without waiting for itself.
-  UnregisterWait(client->process_exit_wait_);
+  waits_->Unregister(client->process_exit_wait_, nullptr);
   client->process_exit_wait_ = nullptr;
   delete client;
 }
@@ -515,14 +554,14 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
 void CrashGenerationServer::DeleteClient(ClientInfo* client, bool wait_for_callbacks) {
   const HANDLE completion = wait_for_callbacks ? INVALID_HANDLE_VALUE : nullptr;
   // The exit wait first: a running exit callback may still unregister the request wait.
-  if (client->process_exit_wait_) UnregisterWaitEx(client->process_exit_wait_, completion);
+  if (client->process_exit_wait_) waits_->Unregister(client->process_exit_wait_, completion);
   client->process_exit_wait_ = nullptr;
   HANDLE dump_wait = nullptr;
   {
     base::AutoLock hold(lock_);
     std::swap(dump_wait, client->dump_request_wait_);
   }
-  if (dump_wait) UnregisterWaitEx(dump_wait, completion);
+  if (dump_wait) waits_->Unregister(dump_wait, completion);
   delete client;
 }
 

@@ -30,6 +30,7 @@
 #include "base/synchronization/lock.h"
 #include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_pipe_message.h"
+#include "crash/reporter/thread_pool_waits.h"
 
 namespace crash_reporter {
 
@@ -134,6 +135,13 @@ class CrashGenerationServer {
   // mutex then fail their dump requests.
   void Stop();
 
+  // Before Start: the waits to register through instead of the system's.
+  void SetThreadPoolWaitsForTesting(ThreadPoolWaits* waits) { waits_ = waits; }
+
+  // Whether I/O of the pipe is still under way (writing into this object).
+  bool HasPendingIoForTesting() const {
+    return io_started_ && !HasOverlappedIoCompleted(&overlapped_);
+  }
   State state() const { return static_cast<State>(state_.load()); }
   // The registered clients' process ids.
   std::vector<uint32_t> ClientIds();
@@ -167,12 +175,20 @@ class CrashGenerationServer {
   bool RegisterClient();
   bool ValidateRegistration(const CrashPipeMessage& message);
   bool MakeReply(const ClientInfo& client, CrashPipeMessage* reply);
-  // Sends |reply_| and starts watching |client|; false leaves |client| to the caller.
-  bool AddClient(ClientInfo* client);
+  // Sends |reply_| and starts watching |client|; false leaves |client| to the caller, with
+  // |reply_sent| telling whether the client may hold the reply's handles.
+  bool AddClient(ClientInfo* client, bool* reply_sent);
+  // Cancels the I/O pending on |overlapped_|, if any, and returns once it has completed:
+  // until then the system may write into |overlapped_| and the message buffers.
+  void EndPendingIo();
+  // Notes whether the overlapped call that returned |result| is under way or done (true),
+  // or failed at once.
+  bool StartedIo(BOOL result);
   void DeleteClient(ClientInfo* client, bool wait_for_callbacks);
   void HandleDumpRequest(ClientInfo* client);
   void HandleClientExited(ClientInfo* client);
 
+  ThreadPoolWaits* waits_ = ThreadPoolWaits::System();
   base::Lock lock_;
   std::vector<ClientInfo*> clients_;  // under |lock_|
   // Held while the machine runs a step and while the stall check looks at it.
@@ -196,6 +212,7 @@ class CrashGenerationServer {
   std::atomic<int> state_{kNotStarted};
   std::atomic<bool> shutting_down_{false};
   OVERLAPPED overlapped_ = {};
+  bool io_started_ = false;  // the last call on |overlapped_| did not fail at once
   base::ScopedHandle overlapped_event_;
   CrashPipeMessage message_ = {};
   CrashPipeMessage reply_ = {};

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/synchronization/lock.h"
+#include "base/test/guarded_heap_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_exception_handler.h"
@@ -137,6 +139,90 @@ bool RequestDumpFromAnotherThread(CrashGenerationClient* client) {
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), kWaitMs));
   return call.result;
 }
+
+// The system's waits with one of a client's two registrations failing. The dump-request
+// wait gets a thread of its own, as it may get another wait thread than the connection's;
+// before the exit wait fails, the dump request is signalled and its callback holds until
+// the server waits for it (or until the test lets it go).
+class FailingWaits : public ThreadPoolWaits {
+ public:
+  enum Failing { kDumpRequestWait, kExitWait };
+  explicit FailingWaits(Failing failing)
+      : failing_(failing),
+        dump_started_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~FailingWaits() override {
+    SetEvent(stop_.Get());
+    Release();
+    if (thread_.IsValid()) {
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread_.Get(), kWaitMs));
+    }
+  }
+
+  bool Register(HANDLE* wait, HANDLE object, WAITORTIMERCALLBACK callback, void* context,
+                ULONG flags) override {
+    if (flags & WT_EXECUTELONGFUNCTION) {
+      if (failing_ == kDumpRequestWait) return Fail();
+      dump_request_ = object;
+      callback_ = callback;
+      context_ = context;
+      thread_.Set(CreateThread(nullptr, 0, &DumpRequestThread, this, 0, nullptr));
+      *wait = thread_.Get();
+      return thread_.IsValid();
+    }
+    if ((flags & WT_EXECUTEONLYONCE) && failing_ == kExitWait) {
+      EXPECT_TRUE(SetEvent(dump_request_));
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dump_started_.Get(), kWaitMs));
+      return Fail();
+    }
+    return System()->Register(wait, object, callback, context, flags);
+  }
+  bool Unregister(HANDLE wait, HANDLE completion) override {
+    if (wait != thread_.Get() || !wait) return System()->Unregister(wait, completion);
+    SetEvent(stop_.Get());
+    if (completion == INVALID_HANDLE_VALUE) {
+      // Waiting for the running callback: it may finish.
+      Release();
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread_.Get(), kWaitMs));
+    }
+    return true;
+  }
+
+  void Release() { SetEvent(release_.Get()); }
+
+  // The dump callback: reads the client once let go.
+  static void OnDump(void* context, const ClientInfo* client, const std::wstring*) {
+    FailingWaits* self = static_cast<FailingWaits*>(context);
+    SetEvent(self->dump_started_.Get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(self->release_.Get(), kWaitMs));
+    self->dumped_id_ = client->process_id();
+  }
+  uint32_t dumped_id() const { return dumped_id_; }
+
+ private:
+  static DWORD WINAPI DumpRequestThread(void* context) {
+    FailingWaits* self = static_cast<FailingWaits*>(context);
+    const HANDLE waits[] = {self->stop_.Get(), self->dump_request_};
+    while (WaitForMultipleObjects(2, waits, FALSE, kWaitMs) == WAIT_OBJECT_0 + 1)
+      self->callback_(self->context_, FALSE);
+    return 0;
+  }
+  bool Fail() {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+
+  const Failing failing_;
+  HANDLE dump_request_ = nullptr;
+  WAITORTIMERCALLBACK callback_ = nullptr;
+  void* context_ = nullptr;
+  base::ScopedHandle dump_started_;
+  base::ScopedHandle release_;
+  base::ScopedHandle stop_;
+  base::ScopedHandle thread_;
+  std::atomic<uint32_t> dumped_id_{0};
+};
 
 class CrashGenerationServerTest : public base::ScratchDirTest {
  protected:
@@ -374,6 +460,75 @@ TEST_F(CrashGenerationServerTest, StalledClientIsDroppedAndTheServerListensAgain
     EXPECT_FALSE(GetOverlappedResult(stalled.Get(), &overlapped, &read, FALSE));
   }
   ExpectServing(1);
+}
+
+// Each failing registration: the client's record outlives the callbacks that use it, the
+// handles the client was given stay its own, and the server serves on.
+TEST_F(CrashGenerationServerTest, AFailedRegistrationOfAClientWaitIsUndoneSafely) {
+  server_->Stop();
+  server_.reset();
+  for (FailingWaits::Failing failing : {FailingWaits::kDumpRequestWait, FailingWaits::kExitWait}) {
+    base::ScopedGuardedHeap guarded;
+    FailingWaits waits(failing);
+    std::unique_ptr<CrashGenerationServer> server(
+        new CrashGenerationServer(pipe_name_, nullptr, nullptr, nullptr, &FailingWaits::OnDump,
+                                  &waits, nullptr, nullptr, nullptr, nullptr, false,
+                                  std::wstring()));
+    server->SetThreadPoolWaitsForTesting(&waits);
+    ASSERT_TRUE(server->Start());
+    base::ScopedHandle pipe = Connect();
+    ASSERT_TRUE(pipe.IsValid());
+    CrashPipeMessage message = RegisterMessage();
+    CrashPipeMessage reply = {};
+    DWORD read = 0;
+    // The reply is sent before the waits are registered.
+    ASSERT_TRUE(TransactNamedPipe(pipe.Get(), &message, sizeof(message), &reply, sizeof(reply),
+                                  &read, nullptr));
+    ASSERT_EQ(sizeof(reply), read);
+    // The server drops the connection once it has given up on the client.
+    EXPECT_FALSE(ReadFile(pipe.Get(), &message, sizeof(message), &read, nullptr));
+    waits.Release();
+    EXPECT_TRUE(server->ClientIds().empty());
+    if (failing == FailingWaits::kExitWait) {
+      EXPECT_EQ(GetCurrentProcessId(), waits.dumped_id());
+    }
+    const uint64_t handles[] = {reply.dump_request_event, reply.dump_done_event,
+                                reply.server_alive_mutex};
+    for (uint64_t value : handles) {
+      const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+      DWORD flags = 0;
+      EXPECT_TRUE(GetHandleInformation(handle, &flags)) << failing;
+      CloseHandle(handle);
+    }
+    server->Stop();
+    server.reset();
+  }
+  server_.reset(new CrashGenerationServer(pipe_name_, nullptr, &Recorder::OnConnect, &recorder_,
+                                          &Recorder::OnDump, &recorder_, &Recorder::OnExit,
+                                          &recorder_, nullptr, nullptr, false, std::wstring()));
+  ASSERT_TRUE(server_->Start());
+  ExpectServing(1);
+}
+
+// A connect cancelled by Stop completes into the server's memory: Stop returns only after
+// it did, so that the server can go at once.
+TEST_F(CrashGenerationServerTest, StopWithAConnectPendingWaitsForItsCancellation) {
+  server_->Stop();
+  server_.reset();
+  // Under Wine about one Stop in ten used to return with the connect still pending.
+  constexpr int kRounds = 50;
+  for (int round = 0; round < kRounds; ++round) {
+    base::ScopedGuardedHeap guarded;
+    std::unique_ptr<CrashGenerationServer> server(
+        new CrashGenerationServer(pipe_name_, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr, false, std::wstring()));
+    ASSERT_TRUE(server->Start());
+    // Returns once the server listens, its connect pending.
+    ASSERT_TRUE(WaitNamedPipeW(pipe_name_.c_str(), kWaitMs)) << round;
+    server->Stop();
+    EXPECT_FALSE(server->HasPendingIoForTesting()) << round;
+    server.reset();
+  }
 }
 
 TEST_F(CrashGenerationServerTest, StopWithAClientConnectedEndsServing) {

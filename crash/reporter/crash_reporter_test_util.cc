@@ -11,6 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/test/test_helper_process.h"
 #include "crash/reporter/crash_client.h"
+#include "crash/reporter/crash_stats_store.h"
 
 namespace crash_reporter {
 
@@ -116,7 +117,8 @@ MinidumpFacts ReadMinidump(const base::FilePath& path) {
     if (type == kExceptionStreamType) {
       // Thread id, alignment, then the exception record starting with its code.
       facts.has_exception = ReadAt(file, offset, &facts.exception_thread_id) &&
-                            ReadAt(file, offset + 8ull, &facts.exception_code);
+                            ReadAt(file, offset + 8ull, &facts.exception_code) &&
+                            ReadAt(file, offset + 24ull, &facts.exception_address);
     } else {
       facts.streams[type] = file.substr(offset, size);
     }
@@ -134,6 +136,32 @@ std::vector<base::FilePath> FindDumps(const base::FilePath& folder) {
   } while (FindNextFileW(find, &data));
   FindClose(find);
   return dumps;
+}
+
+void ExpectNoReporterCrash(const base::FilePath& stats_folder, const FILETIME& since) {
+  base::FilePath stats = stats_folder.Append(L"crash_stats.json");
+  HANDLE file = CreateFileW(stats.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CrashStatsStore::Counts counts;
+    EXPECT_TRUE(CrashStatsStore::LoadCounts(file, &counts)) << stats.value();
+    CloseHandle(file);
+    EXPECT_EQ(0u, counts["crash_reporter"]) << "a crash reporter crashed";
+  }
+  base::FilePath temp;
+  if (!base::GetTempDir(&temp)) return;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(temp.Append(L"*-crashlog-*.dmp").value().c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (CompareFileTime(&data.ftLastWriteTime, &since) < 0) continue;
+    const base::FilePath dump = temp.Append(data.cFileName);
+    const MinidumpFacts facts = ReadMinidump(dump);
+    ADD_FAILURE() << "a crash reporter left its dump " << dump.value() << ": exception 0x"
+                  << std::hex << facts.exception_code << " at 0x" << facts.exception_address
+                  << std::dec << " on thread " << facts.exception_thread_id;
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
 }
 
 }  // namespace crash_reporter

@@ -56,6 +56,7 @@ struct MinidumpFacts {
   bool has_exception = false;
   uint32_t exception_thread_id = 0;
   uint32_t exception_code = 0;
+  uint64_t exception_address = 0;
   // User streams by type.
   std::map<uint32_t, std::string> streams;
 };
@@ -63,6 +64,11 @@ MinidumpFacts ReadMinidump(const base::FilePath& path);
 
 // The *.dmp files in |folder|.
 std::vector<base::FilePath> FindDumps(const base::FilePath& folder);
+
+// Adds a failure when a crash reporter crashed: the crash statistics in |stats_folder|
+// count "crash_reporter", or a reporter left its own dump (kept with the logs) in the
+// temporary folder since |since|; tells what each such dump holds.
+void ExpectNoReporterCrash(const base::FilePath& stats_folder, const FILETIME& since);
 
 }  // namespace crash_reporter
 

@@ -241,8 +241,8 @@ bool QueueUpload(UploadKeys keys, const std::wstring& dump_path, bool delete_aft
   return true;
 }
 
-bool UploadNow(UploadKeys keys, const std::wstring& dump_path, bool gzip) {
-  UploadTask task(std::move(keys), dump_path, gzip, true);
+bool UploadNow(UploadKeys keys, const std::wstring& dump_path, bool gzip, bool delete_after) {
+  UploadTask task(std::move(keys), dump_path, gzip, delete_after);
   return UploadMinidump(task);
 }
 

@@ -48,8 +48,9 @@ bool UploadMinidump(const UploadTask& task);
 // Uploads gzipped on a worker thread, holding a reference of the pending-work counter
 // until done. False (the dump deleted when asked) when it cannot be queued.
 bool QueueUpload(UploadKeys keys, const std::wstring& dump_path, bool delete_after);
-// Uploads on this thread and deletes the dump whatever the outcome.
-bool UploadNow(UploadKeys keys, const std::wstring& dump_path, bool gzip);
+// Uploads on this thread; deletes the dump afterwards, whatever the outcome, when
+// |delete_after|.
+bool UploadNow(UploadKeys keys, const std::wstring& dump_path, bool gzip, bool delete_after);
 
 namespace internal {
 

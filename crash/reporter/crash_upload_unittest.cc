@@ -128,7 +128,7 @@ TEST_F(CrashUploadFormTest, FieldsInNameOrderThenTheDump) {
   UseServerPath("/submit");
   const base::FilePath dump = Write(L"velum-crashlog-7-1.dmp", "MDMP-bytes");
   UploadKeys keys = {{L"ver", L"1.2"}, {L"BuildID", L"b"}, {L"prod", L"p\"q%"}};
-  EXPECT_TRUE(UploadNow(keys, dump.value(), false));
+  EXPECT_TRUE(UploadNow(keys, dump.value(), false, true));
   EXPECT_FALSE(base::PathExists(dump));  // deleted after the upload
 
   installer::testing::CollectedRequest request;

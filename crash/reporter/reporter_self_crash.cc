@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "crash/reporter/crash_client_values.h"
 #include "crash/reporter/crash_exception_handler.h"
 #include "crash/reporter/crash_reporter_process.h"
 #include "crash/reporter/crash_stats_store.h"
@@ -198,21 +199,21 @@ std::wstring GetReporterCrashKeyPath() {
 
 bool GetDaysSinceLastCrash(HKEY root, const std::wstring& key_path, const FILETIME& now,
                            uint64_t* days) {
-  base::RegistryKey key;
-  if (key.Create(root, key_path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE) != ERROR_SUCCESS)
-    return false;
+  // Only read: a crash that was never reported leaves no trace on the machine, and no
+  // stored time counts as one long ago.
   uint64_t stored = 0;
-  DWORD type = 0;
-  DWORD size = sizeof(stored);
-  const LONG result = RegQueryValueExW(key.Handle(), kLastCrashValue, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(&stored), &size);
-  if (result == ERROR_FILE_NOT_FOUND) {
-    stored = 0;
-    if (RegSetValueExW(key.Handle(), kLastCrashValue, 0, REG_QWORD,
-                       reinterpret_cast<const BYTE*>(&stored), sizeof(stored)) != ERROR_SUCCESS)
+  base::RegistryKey key;
+  const LONG opened = key.Open(root, key_path.c_str(), KEY_QUERY_VALUE);
+  if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) return false;
+  if (opened == ERROR_SUCCESS) {
+    DWORD type = 0;
+    DWORD size = sizeof(stored);
+    const LONG result = RegQueryValueExW(key.Handle(), kLastCrashValue, nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&stored), &size);
+    if (result == ERROR_FILE_NOT_FOUND)
+      stored = 0;
+    else if (result != ERROR_SUCCESS || type != REG_QWORD || size != sizeof(stored))
       return false;
-  } else if (result != ERROR_SUCCESS || type != REG_QWORD || size != sizeof(stored)) {
-    return false;
   }
   const uint64_t now_ticks = FileTimeTicks(now);
   if (now_ticks < stored) return false;
@@ -221,9 +222,11 @@ bool GetDaysSinceLastCrash(HKEY root, const std::wstring& key_path, const FILETI
 }
 
 bool RecordCrashTime(HKEY root, const std::wstring& key_path, const FILETIME& time) {
+  const uint64_t ticks = FileTimeTicks(time);
+  // 0 is no time: storing it would only mark the machine.
+  if (ticks == 0) return false;
   base::RegistryKey key;
   if (key.Create(root, key_path.c_str(), KEY_SET_VALUE) != ERROR_SUCCESS) return false;
-  const uint64_t ticks = FileTimeTicks(time);
   return RegSetValueExW(key.Handle(), kLastCrashValue, 0, REG_QWORD,
                         reinterpret_cast<const BYTE*>(&ticks), sizeof(ticks)) == ERROR_SUCCESS;
 }
@@ -258,7 +261,8 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
   if (!SignalCrashedReporter(parent_id)) PLOG(WARNING) << "Cannot release the crashed reporter";
   if (written) {
     GetCrashServerUrl();
-    if (UploadNow(std::move(keys), dump_path, false)) {
+    // Kept, like a client's dump, when the logs are to be kept.
+    if (UploadNow(std::move(keys), dump_path, false, !GetKeepLogs(false))) {
       SYSTEMTIME now = {};
       GetSystemTime(&now);
       if (!RecordReporterCrashTime(now)) LOG(WARNING) << "Cannot record the reporter crash";

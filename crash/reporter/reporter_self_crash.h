@@ -33,9 +33,10 @@ void ReporterInvalidParameterHandler(const wchar_t* expression, const wchar_t* f
                                      const wchar_t* file, unsigned int line, uintptr_t reserved);
 void ReporterPurecallHandler();
 
-// Whole days since the last reported reporter crash (0 stored when there was none);
-// false when it cannot be read or lies in the future.
+// Whole days since the last reported reporter crash (since 1601 when none is stored;
+// nothing is written); false when it cannot be read or lies in the future.
 bool GetDaysSinceLastReporterCrash(uint64_t* days);
+// Stores |time|; false for a time of 0.
 bool RecordReporterCrashTime(const SYSTEMTIME& time);
 
 namespace internal {

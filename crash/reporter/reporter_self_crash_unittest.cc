@@ -64,15 +64,24 @@ class ReporterCrashTimeTest : public testing::Test {
 TEST_F(ReporterCrashTimeTest, DaysSinceTheLastReportedCrash) {
   const uint64_t now = Now();
   uint64_t days = 99;
-  // None stored yet: 0 is stored, so the crash counts as long ago.
-  ASSERT_TRUE(internal::GetDaysSinceLastCrash(HKEY_CURRENT_USER, path_, TicksToFileTime(now),
-                                              &days));
-  EXPECT_EQ(now / kTicksPerDay, days);
+  // None stored yet, with and without the key: long ago, and nothing is written.
+  for (int with_key = 0; with_key < 2; ++with_key) {
+    if (with_key) {
+      base::RegistryKey key;
+      ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path_.c_str(), KEY_SET_VALUE));
+    }
+    ASSERT_TRUE(internal::GetDaysSinceLastCrash(HKEY_CURRENT_USER, path_,
+                                                TicksToFileTime(now), &days));
+    EXPECT_EQ(now / kTicksPerDay, days);
+    uint64_t stored = 1;
+    DWORD type = 0;
+    EXPECT_FALSE(ReadLastCrash(HKEY_CURRENT_USER, path_, &stored, &type)) << stored;
+  }
+  // 0 is no time to record.
+  EXPECT_FALSE(internal::RecordCrashTime(HKEY_CURRENT_USER, path_, TicksToFileTime(0)));
   uint64_t stored = 1;
   DWORD type = 0;
-  ASSERT_TRUE(ReadLastCrash(HKEY_CURRENT_USER, path_, &stored, &type));
-  EXPECT_EQ(static_cast<DWORD>(REG_QWORD), type);
-  EXPECT_EQ(0u, stored);
+  EXPECT_FALSE(ReadLastCrash(HKEY_CURRENT_USER, path_, &stored, &type));
 
   struct Case {
     uint64_t stored_ago;  // ticks before now

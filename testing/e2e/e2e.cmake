@@ -23,11 +23,14 @@ set(VELUM_E2E_SH ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
 add_test(NAME e2e_template COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} template)
 set_tests_properties(e2e_template PROPERTIES FIXTURES_SETUP e2e_prefix LABELS e2e)
 foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folder_long
+             bad_folder_deep bad_folder_dot bad_folder_drive bad_folder_relative bad_folder_file
              corrupted_payload net_install net_drop_then_success net_5xx_then_success
              net_cut_then_resume net_cuts_at_offsets net_range_ignored net_wrong_checksum net_204
              net_redirect_disallowed net_hostile_filename net_proxy_407 net_version_ignored
-             hostile_archive_entry unwritable_folder locked_file_upgrade backend_killed
-             wizard_install wizard_second_instance wizard_uninstall)
+             hostile_archive_entry record_names_outside unwritable_folder locked_file_upgrade
+             backend_killed wizard_install wizard_keyboard wizard_close_while_installing
+             wizard_second_instance wizard_uninstall killed_after_entry killed_during_copy
+             killed_during_switch apps_and_features_uninstall disk_full non_ascii_folder)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e
                        TIMEOUT 300 SKIP_RETURN_CODE 77)

@@ -27,6 +27,25 @@ DRIVER=$BUILD/bin/wizard_driver_test_helper.exe
 
 fail() { echo "FAIL: $*"; FAILED=1; }
 
+# Every crash of the case's programs stays visible: their dumps are kept in the user's
+# Temp, where a crash reporter also counts its own crash ("crash_reporter" in
+# crash_stats.json). Crash reports go to a closed loopback port (wine-run.sh), never out.
+export VELUM_CRASH_KEEP_LOGS=1
+
+# No crash reporter crashed and no dump was left; what a dump tells is printed.
+check_no_crash() {
+  local temp=$PREFIX/drive_c/users/root/Temp dumps
+  if [ -f "$temp/crash_stats.json" ] && grep -q '"crash_reporter"' "$temp/crash_stats.json"; then
+    fail "a crash reporter crashed: crash_stats.json reads $(cat "$temp/crash_stats.json")"
+  fi
+  dumps=$(find "$temp" -maxdepth 1 -name '*-crashlog-*.dmp' 2> /dev/null)
+  if [ -n "$dumps" ]; then
+    fail "crash dumps were left"
+    # shellcheck disable=SC2086
+    python3 "$HERE/../../tools/minidump-summary.py" --search "$WORK" --search "$BUILD/bin" $dumps
+  fi
+}
+
 # Ends every process of the case's prefix: a bounded wait, then a kill.
 end_prefix() {
   WINEPREFIX=$PREFIX timeout 60 "$WINESERVER" -w ||
@@ -145,6 +164,129 @@ check_unchanged() {
   [ "$before" = "$after" ] || { fail "the machine changed"; diff <(echo "$before") <(echo "$after") | head -20; }
 }
 
+# What an uninstallation leaves on purpose: the installation's choices in
+# "installer_prefs.json" (the clean-up's lists do not name it) with the folder holding it,
+# and the App Paths key of the executable, whose values are recorded to be removed one by
+# one (clean depth 0) and not the key; and the last install path, written outside the
+# record (blank lines part keys).
+UNINSTALL_KEEPS='^$|^\[Software\\\\Velum Software\]$|^"Last Stable Install Path"=|^\./Velum E2E(/installer_prefs\.json)?$|^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\velum\.exe\]$'
+
+# Wine's TASKLIST prints nothing, so the clean-up batch cannot wait for the installer's
+# processes: what it was given to delete and found still in use (its "del" or "rmdir"
+# refused, in the batch's output in run.out) stays under Wine only. As snapshot lines.
+batch_remnants() {
+  python3 - "$WORK/run.out" <<'PY'
+import re, sys
+lines = open(sys.argv[1], encoding='utf-8', errors='replace').read().splitlines()
+for i, line in enumerate(lines[:-1]):
+    m = re.match(r'^C:\\>(del|rmdir) "C:\\(.*)" *$', line)
+    if m and re.match(r'^(Access denied|Directory is not empty)', lines[i + 1].strip() or
+                      (lines[i + 2].strip() if i + 2 < len(lines) else '')):
+        print('./' + m.group(2).replace('\\', '/'))
+PY
+}
+
+# The machine snapshot-equal to $before but for what an uninstallation keeps (and, under
+# Wine, what the batch could not delete yet).
+check_uninstalled_fully() {
+  local after remnants keep=$UNINSTALL_KEEPS
+  remnants=$(batch_remnants)
+  if [ -n "$remnants" ]; then
+    echo "left under Wine only, by the clean-up batch that cannot wait:" $remnants
+    while IFS= read -r line; do keep="$keep|^$(sed 's/[].[*^$()+?{}|\\]/\\&/g' <<< "$line")\$"; done <<< "$remnants"
+    # The folders above a remnant stay with it.
+    while IFS= read -r line; do
+      while [ "$line" != . ]; do line=$(dirname "$line"); keep="$keep|^$(sed 's/[].[*^$()+?{}|\\]/\\&/g' <<< "$line")\$"; done
+    done <<< "$remnants"
+  fi
+  after=$(snapshot | grep -Ev "$keep")
+  [ "$(grep -Ev "$keep" <<< "$before")" = "$after" ] ||
+    { fail "the uninstallation left something"; diff <(grep -Ev "$keep" <<< "$before") <(echo "$after") | head -30; }
+}
+
+# The uninstall entries and the shortcuts of the product.
+entry_count() { velum_keys | grep -c '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Velum '; }
+shortcut_count() {
+  find "$PREFIX/drive_c/users/root/Desktop" "$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" \
+    -maxdepth 1 -name 'Velum*.lnk' 2> /dev/null | wc -l
+}
+check_one_of_each() {  # <when>
+  [ "$(entry_count)" = 1 ] || fail "$1: $(entry_count) uninstall entries"
+  [ "$(shortcut_count)" = 2 ] || fail "$1: $(shortcut_count) shortcuts (one on the desktop, one in the menu)"
+}
+
+# sign_as_product <in> <out>: signed by a made-up certificate in the product maker's name
+# (Wine's trust check accepts a chain to any root), as component installers must be.
+sign_as_product() {
+  local keys=$WORK/signing
+  mkdir -p "$keys"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 30 -keyout "$keys/key.pem" \
+    -out "$keys/cert.pem" -subj "/CN=Velum Software AS" -addext "extendedKeyUsage=codeSigning" \
+    2> /dev/null || fail "no certificate"
+  osslsigncode sign -certs "$keys/cert.pem" -key "$keys/key.pem" -h sha256 -in "$1" -out "$2" \
+    > /dev/null || fail "could not sign $1"
+}
+
+# kill_when <test command...>: runs the sample installer (switches in KILL_RUN) in the
+# background and ends every process of the prefix, as a power cut would, once the test
+# holds; KILLED says whether it did before the installer ended by itself.
+kill_when() {
+  local front
+  cp "$KILL_INSTALLER" "$WORK/killed.exe"
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/killed.exe" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
+  front=$!
+  KILLED=
+  for _ in $(seq 3000); do
+    if "$@"; then
+      WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+      KILLED=yes
+      break
+    fi
+    kill -0 $front 2> /dev/null || break
+    sleep 0.02
+  done
+  wait $front
+  end_prefix
+  echo "killed: ${KILLED:-no}"
+  [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
+}
+
+# kill_at_component <installer>: runs it (with the common switches) asking for a
+# component whose installer, signed as the product's, stands still until the kill: the
+# run ends after the entry, shortcuts and files, before the installation record.
+kill_at_component() {
+  local programs="$PREFIX/drive_c/users/root/Temp/programs.log"
+  mkdir -p "$LOGS/comp"
+  sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
+  held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
+  KILL_INSTALLER=$1
+  KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
+  VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
+    VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+}
+
+# rerun_then_uninstall <installer> <package>: after a killed run, running <installer>
+# again installs <package> with one entry and one shortcut of each kind, and uninstalling
+# leaves the machine as $before.
+rerun_then_uninstall() {
+  run "$1" "${COMMON[@]}" "--installfolder=$FOLDER"
+  [ "$RC" = 0 ] || fail "the second run: exit code $RC"
+  check_installed_package "$2"
+  check_one_of_each "after the second run"
+  # Every version folder is a record's (an old version's stays until the next upgrade).
+  for folder in "$INSTALLED"/1.0.*; do
+    grep -qF "subfolder=\"$(basename "$folder")\"" "$INSTALLED/installation_status.xml" \
+      "$INSTALLED"/old_status/* 2> /dev/null || fail "a version folder no record names: $folder"
+  done
+  left=$(cd "$INSTALLED" && find . -name '*.old')
+  [ -z "$left" ] || fail "set-aside copies left after the second run: $left"
+  local version
+  version=$(installed_version)
+  run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+  [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+  check_uninstalled_fully
+}
+
 # Every file of a package's lists where the installation keeps it: "files_list" under
 # the version's folder that the record names, "root_files_list" and the launcher in the
 # install folder.
@@ -192,6 +334,10 @@ case $CASE in
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ls "$LOGS"/velum_installer_*.log > /dev/null 2>&1 || fail "no installer log"
+    # Nothing on the console it was started from but the error lines that logging copies
+    # to standard error.
+    printed=$(grep -av '^\[[0-9/.]*:\(ERROR\|FATAL\):' "$WORK/run.out")
+    [ -z "$printed" ] || fail "printed on the console: $printed"
     ;;
   upgrade_uninstall)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
@@ -208,6 +354,40 @@ case $CASE in
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     check_uninstalled "$version"
     ;;
+  record_names_outside)
+    # The record is a file a user can write; an upgrade and an uninstallation (which may
+    # run as an administrator) delete what it names. Names that leave the install folder
+    # are skipped: the file they name stays, whether the upgrade reads the record as the
+    # previous version's or the uninstallation as the installed one's.
+    outside_names() {
+      python3 - "$INSTALLED/installation_status.xml" <<'PY' || fail "could not edit the record"
+import sys
+path = sys.argv[1]
+text = open(path, encoding='utf-8').read()
+assert text.count('</files>') == 1
+text = text.replace('</files>', '<file>..\\..\\outside.txt</file><file>C:\\outside.txt</file></files>')
+if '</root_files>' in text:
+    text = text.replace('</root_files>', '<file>..\\outside.txt</file></root_files>')
+open(path, 'w', encoding='utf-8').write(text)
+PY
+    }
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    echo outside > "$PREFIX/drive_c/outside.txt"
+    outside_names
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "upgrade: exit code $RC"
+    [ "$(cat "$PREFIX/drive_c/outside.txt" 2> /dev/null)" = outside ] || fail "the upgrade deleted C:\\outside.txt"
+    echo outside > "$PREFIX/drive_c/outside.txt"
+    outside_names
+    version=$(installed_version)
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    [ "$(cat "$PREFIX/drive_c/outside.txt" 2> /dev/null)" = outside ] || fail "the uninstallation deleted C:\\outside.txt"
+    check_uninstalled "$version"
+    grep -qF 'Skipping a file of the installation record that is not below the install folder: ..\..\outside.txt' \
+      "$LOGS"/*.log || fail "no skipped name logged"
+    ;;
   wizard_install)
     # The launcher that the installation starts at its end stands still until the driver
     # has seen the progress page; the named events live in the case's own prefix.
@@ -220,6 +400,36 @@ case $CASE in
     [ "$RC" = 0 ] || fail "exit code $RC"
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
+    ;;
+  wizard_keyboard)
+    # The wizard by keyboard alone: Tab and Space to the options, Tab to the path box, a
+    # folder typed key by key, Escape and Alt+F4 each ask the cancel question (answered
+    # "No" with Tab and Enter), Enter installs into the typed folder.
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept focus:accept key:tab key:tab focus:options screenshot:e2e_wizard_keyboard_welcome \
+      key:space shown:back focus:accept key:tab key:tab key:tab focus:path \
+      'type:C:\MyApps\Velum' text:path screenshot:e2e_wizard_keyboard_typed_path \
+      key:escape question:e2e_wizard_keyboard_escape_question key:tab key:enter no-question \
+      key:alt+f4 question:e2e_wizard_keyboard_close_question key:tab key:enter no-question \
+      focus:path key:enter shown:progress_bar ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    tr -d '\r' < "$WORK/driver.out" | grep -qxF 'path: "C:\MyApps\Velum"' ||
+      fail "the path box does not show the typed folder"
+    INSTALLED=$PREFIX/drive_c/MyApps/Velum
+    check_installed_package "$SAMPLE/package"
+    ;;
+  wizard_close_while_installing)
+    # The window is closed while the installation stands at its last step: the question
+    # shows, the step goes on, the installation succeeds, the question goes with the run
+    # and the process ends with success.
+    export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:accept launcher-held progress-above:0 text:progress_text close \
+      question:e2e_wizard_close_while_installing_question release-launcher ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    ! grep -q '^progress_text: "Downloading' "$WORK/driver.out" || fail "a carried package is said to be downloaded"
+    check_installed_package "$SAMPLE/package"
     ;;
   wizard_second_instance)
     # A second installer started while the first shows its window ends at once with a
@@ -314,15 +524,117 @@ case $CASE in
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ;;
+  killed_after_entry)
+    # Ended (a power cut) after the uninstall entry and the shortcuts were written and
+    # before the installation record: the next run takes them over.
+    before=$(snapshot)
+    kill_at_component "$SAMPLE/VelumSetup.exe"
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record was written before the kill"
+    check_one_of_each "after the kill"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    ;;
+  killed_during_copy)
+    # Ended while it copies the package's files: the next run installs beside the partial
+    # version folder, and removes it.
+    before=$(snapshot)
+    KILL_INSTALLER=$SAMPLE/VelumSetup.exe
+    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
+    copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
+    kill_when copying
+    [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    ;;
+  killed_during_switch)
+    # v1 installed; the upgrade to v2 ends after the old record and the root files were
+    # set aside: running v2 again and uninstalling leaves no set-aside copy behind.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    kill_at_component "$SAMPLE_V2/VelumSetup.exe"
+    echo "set aside at the kill:" $(cd "$INSTALLED" && find . -name '*.old')
+    [ -n "$(find "$INSTALLED" -name '*.old')" ] || fail "nothing was set aside at the kill"
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
+    ;;
+  disk_full)
+    # An install folder on a drive too small for the package (an 8 MB tmpfs mapped as
+    # T:): the copy that meets the full disk fails, and nothing stays, no part of a file.
+    drive=$WORK/drive_t
+    mkdir -p "$drive"
+    if ! mount -t tmpfs -o size=8m velum-e2e "$drive" 2> /dev/null; then
+      echo "SKIP: this machine cannot mount a small drive"
+      rm -rf "$WORK"
+      exit 77
+    fi
+    ln -s "$drive" "$PREFIX/dosdevices/t:"
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" '--installfolder=T:\Velum'
+    [ "$RC" != 0 ] || fail "the installation reported success on a full drive"
+    grep -q "File copy failed" "$LOGS"/*.log || fail "no copy failed: the drive did not fill"
+    check_unchanged
+    left=$(cd "$drive" && find . -mindepth 1)
+    [ -z "$left" ] || fail "left on the drive: $left"
+    # Nor the unpacked package in the temporary folder.
+    left=$(find "$LOGS" -mindepth 1 -maxdepth 1 -type d)
+    [ -z "$left" ] || fail "left in the temporary folder: $left"
+    umount "$drive"
+    ;;
+  non_ascii_folder)
+    # Letters outside the ANSI code page in the install folder. Under Wine a shortcut's
+    # path as IShellLinkW::GetPath gives it holds "?" for them (the link's ANSI copy), and
+    # cmd.exe reads a batch file in the ANSI code page whatever "chcp" says: the shortcuts
+    # are told by their item list and the clean-up batch names such paths by their short
+    # forms, so nothing of ours is left, under Wine as on Windows.
+    folder='C:\Прога 日本'
+    installed="$PREFIX/drive_c/Прога 日本"
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    [ -f "$installed/launcher.exe" ] || fail "not installed"
+    check_one_of_each "after the installation"
+    version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$installed/installation_status.xml")
+    run "$installed/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$folder"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    grep -h "shortcut found" "$LOGS"/*.log | tail -3
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
+    check_uninstalled_fully
+    ;;
+  apps_and_features_uninstall)
+    # Apps & Features runs the entry's UninstallString, the launcher with "/uninstall":
+    # the installer's interactive uninstallation, played by the driver.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$PREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe"
+    export VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log'
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
+    front=$!
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$DRIVER" shown:uninstall click:uninstall ended \
+      > "$WORK/driver.out" 2>&1 || fail "the driver: $(grep FAIL "$WORK/driver.out")"
+    cat "$WORK/driver.out"
+    wait $front
+    end_prefix
+    grep -qi '^launcher.exe /uninstall' "$PREFIX/drive_c/users/root/Temp/programs.log" ||
+      fail "the entry's UninstallString was not run"
+    check_uninstalled_fully
+    ;;
   bad_folder_*)
+    # Refused before anything is made, the log naming the rule that failed.
     case $CASE in
-      bad_folder_illegal) folder='C:\Velum<>|?*' ;;
-      bad_folder_long) folder="C:\\$(printf 'x%.0s' $(seq 300))" ;;
+      bad_folder_illegal) folder='C:\Velum<>|?*' why='illegal character' ;;
+      bad_folder_long) folder="C:\\$(printf 'x%.0s' $(seq 300))" why='too long' ;;
+      # Short enough for a folder, but the package's deepest file would not fit MAX_PATH.
+      bad_folder_deep) folder="C:\\$(printf 'x%.0s' $(seq 229))" why="too long for the package's deepest path" ;;
+      bad_folder_dot) folder='C:\Velum.' why='trailing dot or blank' ;;
+      bad_folder_drive) folder='Q:\Velum' why='no such drive' ;;
+      bad_folder_relative) folder='Velum' why='not absolute' ;;
+      bad_folder_file) folder='C:\velum_e2e_file' why='a file'; echo file > "$PREFIX/drive_c/velum_e2e_file" ;;
     esac
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
     check_unchanged
+    grep -qF "Invalid install folder: $why" "$LOGS"/*.log || fail "no \"Invalid install folder: $why\" logged"
+    ! grep -q "File copy failed" "$LOGS"/*.log || fail "the copy was tried"
     ;;
   hostile_archive_entry)
     # The sample package with one more entry named "..\escaped_by_e2e": 7zz will not
@@ -413,14 +725,17 @@ PY
       net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
       net_redirect_disallowed)
         config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
-      # Partner files whose names reach out of the package folder: refused, never
-      # fetched; the package itself installs.
+      # Partner files whose names reach out of the package folder, or would replace the
+      # package's own installer (served, with its right checksum, another installer):
+      # refused, never fetched; the package itself installs unchanged.
       net_hostile_filename)
         config='{"download_address": {"components": [
           {"type": "partner_content", "location": "{base}/p1", "archive": 0, "checksum": "00",
            "filename": "..\\..\\escaped_by_e2e.txt"},
           {"type": "partner_content", "location": "{base}/p2", "archive": 0, "checksum": "00",
-           "filename": "C:\\escaped_by_e2e.txt"}]}}' ;;
+           "filename": "C:\\escaped_by_e2e.txt"},
+          {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
+           "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "installer.exe"}]}}' ;;
       # Every request through a proxy that wants credentials nobody gives.
       net_proxy_407) proxy=yes ;;
       # A "package" that is no installer: it prints nothing for "--internal-version".
@@ -481,8 +796,9 @@ for line in open(sys.argv[1]):
         net_cut_then_resume | net_range_ignored)
           grep -q '^GET /VelumSetup.exe bytes=300000-' <<< "$requests" || fail "the download did not resume" ;;
         net_hostile_filename)
-          [ "$(cat "$LOGS"/*.log | grep -c 'Refusing additional file name')" = 2 ] || fail "the names were not refused"
+          [ "$(cat "$LOGS"/*.log | grep -c 'Refusing additional file name')" = 3 ] || fail "the names were not refused"
           ! grep -q '^GET /p[12]' <<< "$requests" || fail "a refused file was fetched"
+          [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" = 1 ] || fail "the package was fetched again"
           escaped=$(find "$PREFIX" -name escaped_by_e2e.txt)
           [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)
@@ -501,6 +817,7 @@ for line in open(sys.argv[1]):
     ;;
 esac
 
+check_no_crash
 if [ $FAILED = 0 ]; then
   rm -rf "$WORK"
   echo "PASS: $CASE"

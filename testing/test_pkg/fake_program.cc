@@ -8,12 +8,15 @@
 // under the file name VELUM_FAKE_PROGRAM_HOLD_ROLE it signals that event too and then
 // waits (at most five minutes) for the event named by VELUM_FAKE_PROGRAM_HOLD_EVENT before
 // it exits: the program that started it stands still at a known point until the test lets
-// it go on.
+// it go on. As "launcher.exe" given "/uninstall" it keeps the launcher's side of the
+// uninstall entry: it runs the newest version folder's "installer.exe --uninstall"
+// ("--silent" passed through) and waits for it.
 #include <windows.h>
 
 #include <stdlib.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -60,12 +63,77 @@ void SignalReady() {
 }
 
 void WaitForRelease() {
-  HANDLE event =
-      OpenEventW(SYNCHRONIZE, FALSE, GetEnvironment(L"VELUM_FAKE_PROGRAM_HOLD_EVENT").c_str());
+  // Made when missing: a test that never releases it holds the caller until it kills
+  // it (the five minutes bound it).
+  const std::wstring name = GetEnvironment(L"VELUM_FAKE_PROGRAM_HOLD_EVENT");
+  HANDLE event = name.empty() ? nullptr : CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   SignalReady();
   if (!event) return;
   WaitForSingleObject(event, 5 * 60 * 1000);
   CloseHandle(event);
+}
+
+// The version numbers of a version folder's name ("1.0.100.0", "1.0.100.0_2": the
+// suffix counts as a fifth number); false for other names.
+bool ParseVersionFolder(const std::wstring& name, unsigned numbers[5]) {
+  unsigned count = 0;
+  numbers[4] = 0;
+  const wchar_t* c = name.c_str();
+  for (;;) {
+    if (*c < L'0' || *c > L'9') return false;
+    unsigned value = 0;
+    while (*c >= L'0' && *c <= L'9') value = value * 10 + static_cast<unsigned>(*c++ - L'0');
+    if (count == 4) {
+      numbers[4] = value + 1;
+      return *c == 0;
+    }
+    numbers[count++] = value;
+    if (count == 4 && *c == 0) return true;
+    if (count == 4 ? *c != L'_' : *c != L'.') return false;
+    ++c;
+  }
+}
+
+// The launcher's side of the uninstall entry ("<install folder>\launcher.exe" /uninstall):
+// the installer of the newest version folder beside it uninstalls, and its exit code is
+// the launcher's. 9 when there is none.
+int Uninstall(const std::wstring& own_path, bool silent) {
+  const std::wstring folder = own_path.substr(0, own_path.find_last_of(L'\\') + 1);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 9;
+  std::wstring newest;
+  unsigned newest_numbers[5] = {};
+  do {
+    unsigned numbers[5];
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !ParseVersionFolder(found.cFileName, numbers) ||
+        GetFileAttributesW((folder + found.cFileName + L"\\installer.exe").c_str()) ==
+            INVALID_FILE_ATTRIBUTES)
+      continue;
+    if (newest.empty() || std::lexicographical_compare(newest_numbers, newest_numbers + 5,
+                                                       numbers, numbers + 5)) {
+      newest = found.cFileName;
+      std::copy(numbers, numbers + 5, newest_numbers);
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  if (newest.empty()) return 9;
+  std::wstring command = L"\"" + folder + newest + L"\\installer.exe\" --uninstall";
+  if (silent) command += L" --silent";
+  AppendToLog(L"starting " + command);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process))
+    return 9;
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 9;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
 }
 
 }  // namespace
@@ -73,20 +141,26 @@ void WaitForRelease() {
 int wmain(int argc, wchar_t** argv) {
   wchar_t module_path[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-  std::wstring role(module_path, length < MAX_PATH ? length : 0);
+  const std::wstring own_path(module_path, length < MAX_PATH ? length : 0);
+  std::wstring role = own_path;
   size_t slash = role.find_last_of(L"\\/");
   if (slash != std::wstring::npos) role.erase(0, slash + 1);
 
   std::wstring line = role;
   bool sleep = false;
+  bool uninstall = false;
+  bool silent = false;
   const wchar_t* hold = nullptr;
   for (int i = 1; i < argc; ++i) {
     line += L" ";
     line += argv[i];
     if (wcscmp(argv[i], L"--sleep") == 0) sleep = true;
+    if (_wcsicmp(argv[i], L"/uninstall") == 0) uninstall = true;
+    if (_wcsicmp(argv[i], L"/silent") == 0 || wcscmp(argv[i], L"--silent") == 0) silent = true;
     if (wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) hold = argv[i + 1];
   }
   AppendToLog(line);
+  if (uninstall && _wcsicmp(role.c_str(), L"launcher.exe") == 0) return Uninstall(own_path, silent);
 
   if (hold) {
     HANDLE file = CreateFileW(hold, GENERIC_READ, 0, nullptr, OPEN_EXISTING,

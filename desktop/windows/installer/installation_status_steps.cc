@@ -10,7 +10,9 @@
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/file_step.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -88,6 +90,16 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
   return StepResult();
 }
 
+namespace {
+
+// Each version's executable has rules of its own; only an administrator may change them.
+void RemoveOldFirewallRules(const base::FilePath& install_folder, const InstallLog& record) {
+  if (!GetInstallerSystem().is_user_admin()) return;
+  CreateFirewallRules(GetProductExecutablePath(install_folder, record.subfolder), true);
+}
+
+}  // namespace
+
 RemoveInstalledFilesStep::RemoveInstalledFilesStep(InstallationContext* context)
     : context_(context) {}
 
@@ -105,7 +117,8 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
     std::unique_ptr<InstallLog> record;
     InstallLogReader reader;
     reader.ParseFile(&record, path, SOURCE_OLD_STATUS);
-    if (!record) {
+    // A record that named paths outside the install folder is not trusted with the rest.
+    if (!record || record->damaged) {
       VLOG(1) << "Found invalid old status file: " << path.AsUTF8();
       continue;
     }
@@ -125,6 +138,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
         break;
       }
     }
+    RemoveOldFirewallRules(install_folder, *record);
     if (!kept) {
       VLOG(1) << "Deleting " << path.AsUTF8();
       if (!base::DeleteFile(path, false)) LOG(WARNING) << "Failed deleting " << path.AsUTF8();

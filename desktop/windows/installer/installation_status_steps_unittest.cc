@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/installer_system_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -118,6 +119,27 @@ TEST_F(InstallationStatusStepsTest, RemovesOldVersionsAndTheirRecords) {
   EXPECT_EQ((std::vector<std::wstring>{L"broken.xml.1", L"notes.txt"}), OldStatusNames());
 }
 
+// Upgrades as administrator left one set of firewall rules behind per old version.
+TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewallRules) {
+  for (bool admin : {false, true}) {
+    SCOPED_TRACE(admin ? "administrator" : "user");
+    base::DeleteFile(folder_, true);
+    testing::FakeInstallerSystem system;
+    system.admin = admin;
+    system.Install();
+    UseSettings(false);
+    MakeOldVersion(L"0.8", {L"velum.exe"}, 100);
+    MakeOldVersion(L"0.9", {L"velum.exe"}, 200);
+    EXPECT_EQ(StepResult::STATUS_OK, RemoveInstalledFilesStep(&context_).Run(0).status);
+    std::vector<std::pair<base::FilePath, bool>> expected;
+    if (admin) {
+      expected = {{folder_.Append(L"0.8\\velum.exe"), true},
+                  {folder_.Append(L"0.9\\velum.exe"), true}};
+    }
+    EXPECT_EQ(expected, system.firewall_calls);
+  }
+}
+
 TEST_F(InstallationStatusStepsTest, AFileInUseKeepsItsVersionOnUpgradeOnly) {
   for (bool uninstall : {false, true}) {
     SCOPED_TRACE(uninstall ? "uninstall" : "upgrade");
@@ -142,6 +164,27 @@ TEST_F(InstallationStatusStepsTest, AFileInUseKeepsItsVersionOnUpgradeOnly) {
     EXPECT_EQ(!uninstall, base::PathExists(folder_.Append(L"0.9\\c.dat")));
     EXPECT_EQ(uninstall ? 0u : 1u, OldStatusNames().size());
     EXPECT_FALSE(testing::HasSetAsideItem(folder_));
+  }
+}
+
+// An old record (a file a user can write) named files outside the install folder, and
+// the upgrade or the uninstallation deleted them.
+TEST_F(InstallationStatusStepsTest, AnOldRecordNamingOutsideFilesIsKeptWithItsFiles) {
+  const base::FilePath outside = scratch_.path().Append(L"outside.txt");
+  for (bool uninstall : {false, true}) {
+    SCOPED_TRACE(uninstall ? "uninstall" : "upgrade");
+    base::DeleteFile(folder_, true);
+    ASSERT_TRUE(base::CreateDirectory(folder_));
+    InstallLog current(SOURCE_INSTALLER);
+    current.subfolder = L"1.0";
+    ASSERT_TRUE(InstallLogWriter().WriteFile(current, folder_.Append(L"installation_status.xml")));
+    UseSettings(uninstall);
+    MakeOldVersion(L"0.9", {L"velum.exe", L"..\\..\\outside.txt"}, 100);
+    ASSERT_TRUE(base::PathExists(outside));
+    EXPECT_EQ(StepResult::STATUS_OK, RemoveInstalledFilesStep(&context_).Run(0).status);
+    EXPECT_TRUE(base::PathExists(outside));
+    EXPECT_TRUE(base::PathExists(folder_.Append(L"0.9\\velum.exe")));
+    EXPECT_EQ(1u, OldStatusNames().size());
   }
 }
 

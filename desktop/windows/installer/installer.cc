@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/base_paths.h"
@@ -9,7 +10,9 @@
 #include "base/features/feature_registry.h"
 #include "base/features/feature_states.h"
 #include "base/features/list_feature_reader.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -18,17 +21,17 @@
 #include "base/task_runner.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
-#include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/component_steps.h"
 #include "desktop/windows/installer/file_steps.h"
 #include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installation_status_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
+#include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
 #include "desktop/windows/installer/registry_steps.h"
 #include "desktop/windows/installer/service/access_control.h"
-#include "desktop/windows/installer/service/installer_pref_store.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -224,9 +227,13 @@ void Installer::FinalizeSuccessfulInstallation() { installer::FinalizeSuccessful
 
 void Installer::Run() {
   running_ = true;
+  run_start_ = base::Time::Now().ToTimeT();
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
     bool handed_over = false;
+    if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
+        !PackageFitsInstallFolder())
+      return;
     if (!CheckRequest(&handed_over) || handed_over) return;
     observers_.Notify(&InstallerObserver::OnStarted);
     const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
@@ -439,10 +446,7 @@ bool Installer::PrepareFiles() {
     LOG(INFO) << "Read root files list";
   else
     root_files_.clear();
-  const std::wstring version = base::UTF8ToWide(product_version_);
-  std::wstring subfolder = version;
-  for (int n = 0; base::PathExists(GetInstallFolder().Append(subfolder)); ++n)
-    subfolder = version + L"_" + std::to_wstring(n);
+  const std::wstring subfolder = ChooseSubfolder();
   VLOG(1) << "Installation subfolder" << base::WideToUTF8(subfolder);
   install_log_.subfolder = subfolder;
   if (!transaction_.Execute(
@@ -453,12 +457,83 @@ bool Installer::PrepareFiles() {
   return true;
 }
 
+std::wstring Installer::ChooseSubfolder() {
+  const std::wstring version = base::UTF8ToWide(product_version_);
+  std::wstring subfolder = version;
+  for (int n = 0; base::PathExists(GetInstallFolder().Append(subfolder)); ++n)
+    subfolder = version + L"_" + std::to_wstring(n);
+  return subfolder;
+}
+
+bool Installer::PackageFitsInstallFolder() {
+  // Without the package's lists (still to come, or missing) the steps report it.
+  base::FilePath package;
+  std::vector<std::string> files, root_files;
+  if (!base::PathRegistry::Get(base::DIR_EXE, &package) ||
+      !ReadListFile(package.Append(L"files_list"), &files))
+    return true;
+  if (!ReadListFile(package.Append(L"root_files_list"), &root_files)) root_files.clear();
+  const size_t folder = GetInstallFolder().StripTrailingSeparators().value().size() + 1;
+  const size_t version_folder = folder + ChooseSubfolder().size() + 1;
+  size_t longest = 0;
+  for (const std::string& file : files) longest = std::max(longest, version_folder + file.size());
+  for (const std::string& file : root_files) longest = std::max(longest, folder + file.size());
+  if (longest < MAX_PATH) return true;
+  // Found before anything is made: the copy would fail only after every retry.
+  LOG(ERROR) << "Invalid install folder: too long for the package's deepest path ("
+             << longest << " characters)";
+  Fail(INSTALLER_ERROR_CREATE_FOLDER, "Invalid install folder", GetInstallFolder().value());
+  return false;
+}
+
+void Installer::RemoveLeftoversOfEarlierRuns() {
+  LeftoverScope scope;
+  scope.install_folder = GetInstallFolder();
+  scope.set_aside_before = run_start_;
+  auto add_record = [&scope](const InstallLog& record) {
+    if (!record.subfolder.empty()) scope.recorded_subfolders.insert(record.subfolder);
+    scope.version_files.insert(record.files.begin(), record.files.end());
+    scope.root_files.insert(record.root_files.begin(), record.root_files.end());
+  };
+  add_record(install_log_);
+  if (const InstallLog* existing = GetExistingInstallLog()) add_record(*existing);
+  base::FileEnumerator old_records(GetInstallFolder().Append(L"old_status"), false,
+                                   base::FileEnumerator::FILES, L"*.xml.*");
+  for (base::FilePath path = old_records.Next(); !path.empty(); path = old_records.Next()) {
+    std::unique_ptr<InstallLog> record;
+    InstallLogReader().ParseFile(&record, path, SOURCE_OLD_STATUS);
+    // A record that cannot be read may name any folder: keep them all.
+    if (!record) return;
+    add_record(*record);
+  }
+  for (const std::string& file : files_) scope.version_files.insert(base::UTF8ToWide(file));
+  for (const std::string& file : root_files_) scope.root_files.insert(base::UTF8ToWide(file));
+  for (const wchar_t* name : {L"installer_helper_64.exe", L"installer_helper.exe"})
+    scope.version_files.insert(name);
+  for (const wchar_t* name : {L"launcher.exe", L"installer_prefs.json", L"installation_status.xml",
+                              L"pref_default_overrides", L"server_tracking_data"})
+    scope.root_files.insert(name);
+  scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));
+  RemoveLeftovers(scope, &transaction_);
+  // A shortcut that was replaced or moved is set aside beside itself until the commit.
+  NameSet shortcuts = {GetShortcutFileName(), GetVersionedShortcutFileName(product_version_)};
+  if (const InstallLog* existing = GetExistingInstallLog())
+    shortcuts.insert(GetVersionedShortcutFileName(existing->version));
+  for (const base::FilePath& folder :
+       GetShortcutFolders(settings_->flag(Settings::ALL_USERS_FLAG)))
+    RemoveSetAsideCopies(folder, shortcuts, run_start_, &transaction_);
+}
+
 void Installer::ReadInstallerExperiments() {
-  base::scoped_refptr<JsonPrefStore> prefs = CreateInstallerPrefStore(
-      GetPrefsTaskPool(), GetInstallFolder().Append(L"installer_prefs.json"));
-  const base::Value* value = nullptr;
+  // Read as a plain file: a preference store would move a broken file aside, a change
+  // that a failed or cancelled upgrade could not undo.
+  base::JsonFileReader reader(GetInstallFolder().Append(L"installer_prefs.json"), 0);
+  int code = 0;
+  std::string message;
+  const std::unique_ptr<base::Dictionary> prefs =
+      base::Dictionary::From(reader.Deserialize(&code, &message));
   const base::List* list = nullptr;
-  if (!prefs->GetValue("installer-experiments", &value) || !value->GetAsList(&list)) return;
+  if (!prefs || !prefs->GetList("installer-experiments", &list)) return;
   base::FeatureStates* states = base::FeatureRegistry::GetInstance()->GetFeatureStates();
   base::ListFeatureReader list_reader(*list);
   states->ApplyReader(&list_reader);
@@ -560,6 +635,7 @@ void Installer::ScheduleNextStep() {
     return;
   }
   const int32_t operation = settings_->operation();
+  if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) RemoveLeftoversOfEarlierRuns();
   if (operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE)
     FinalizeSuccessfulInstallation();
   OnInstallationSucceeded();

@@ -133,6 +133,13 @@ class Installer : public base::ObjectWatcher::Delegate,
   void SaveLastInstallPath();
   // Reads "files_list" and "root_files_list" and creates the version subfolder.
   bool PrepareFiles();
+  // The version folder this run installs into: the first free one of the version's names.
+  std::wstring ChooseSubfolder();
+  // False (with the error reported) when the package's deepest path would not fit
+  // MAX_PATH in the install folder.
+  bool PackageFitsInstallFolder();
+  // At the end of a successful run, through the transaction.
+  void RemoveLeftoversOfEarlierRuns();
   void ReadInstallerExperiments();
   void BuildStepList();
   void AppendSteps(InstallerStepKind kind);
@@ -174,6 +181,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::string product_version_;
   base::TimeDelta retry_delay_;
   size_t failing_step_ = static_cast<size_t>(-1);
+  // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
+  int64_t run_start_ = 0;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   TaskServiceConnection task_service_;
   base::WeakPtrFactory<Installer> weak_factory_;

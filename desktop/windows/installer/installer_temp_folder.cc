@@ -16,6 +16,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/pe_image.h"
 #include "desktop/windows/installer/service/utils.h"
 
@@ -35,6 +36,18 @@ bool CanRunProgramsIn(const base::FilePath& folder, const base::FilePath& test_e
   base::LaunchOptions options;
   options.wait = true;
   options.start_hidden = true;
+  // The copy answers "--version" on its standard output: into the null device, never onto
+  // the console the installer was started from.
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  base::ScopedHandle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                             OPEN_EXISTING, 0, nullptr));
+  base::HandlesToInheritVector handles;
+  if (null_device.IsValid()) {
+    handles.push_back(null_device.Get());
+    options.stdin_handle = options.stdout_handle = options.stderr_handle = null_device.Get();
+  }
+  options.handles_to_inherit = &handles;
   const bool started = base::LaunchProcess(command_line, options).IsValid();
   if (!base::DeleteFile(copy, false))
     LOG(WARNING) << "Cannot delete the test program copy " << copy.value();

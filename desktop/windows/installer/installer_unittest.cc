@@ -247,6 +247,14 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
        },
        "Error(5,,Single profile installations are only allowed to locations where the user "
        "has write access)"},
+      // Found only by the copy, after the folders were made and every retry spent.
+      {"package's deepest path too long for the folder",
+       [package, folder](InstallationRun*) {
+         const size_t room = MAX_PATH - folder.value().size() - sizeof("\\1.0.100.0\\") + 1;
+         testing::MakeFile(package.Append(L"files_list"),
+                           "velum.exe\r\nresources\\" + std::string(room - 10, 'a') + "\r\n");
+       },
+       "Error(4," + folder.AsUTF8() + ",Invalid install folder)"},
       {"empty files list",
        [package](InstallationRun*) {
          testing::MakeFile(package.Append(L"files_list"), "\r\n\n\r");
@@ -365,6 +373,69 @@ TEST_F(InstallerTest, AnUpgradeFailureKeepsThePreviousVersion) {
     EXPECT_FALSE(run.succeeded);
     EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
   }
+}
+
+// The upgrade read the experiments through a preference store, which renamed a broken
+// file to "installer_prefs.bad": a failed upgrade left the disk changed.
+TEST_F(InstallerTest, AFailedUpgradeLeavesABrokenPreferencesFileAlone) {
+  Install();
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"installer_prefs.json"), "{broken"));
+  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+  std::string before = Snapshot();
+  InstallationRun run;
+  run.version = kV2;
+  run.prepare = [](Installer* installer) { installer->FailStepForTesting(0); };
+  Run(&run);
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+}
+
+// Runs that ended before their record or their commit (killed, or a machine switched
+// off) left a version folder that no record names and set-aside copies of the
+// installation's files, which no later run removed. Only names of ours go.
+TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
+  Install();
+  const struct {
+    const wchar_t* path;
+    bool ours;
+  } files[] = {
+      {L"1.0.99.0_3\\velum.exe", true},
+      {L"1.0.99.0_3\\resources\\app.dat.1700000000.old", true},
+      {L"1.0.100.0\\resources\\app.dat.1700000000.2.old", true},
+      {L"launcher.exe.1700000000.old", true},
+      {L"installer_prefs.json.1700000000.1.old", true},
+      {L"root_readme.txt.1700000000.old", true},
+      {L"1.0.99.1\\velum.exe", false},
+      {L"1.0.99.1\\notes.txt", false},
+      {L"Backup\\velum.exe", false},
+      {L"notes.txt.1700000000.old", false},
+      {L"launcher.exe.old", false},
+      {L"1.0.100.0\\notes.txt.1700000000.old", false},
+  };
+  for (const auto& file : files) ASSERT_TRUE(testing::MakeFile(install_folder_.Append(file.path), "x"));
+  // A replaced shortcut is set aside beside itself.
+  const base::FilePath shortcut_copy = desktop_.Append(L"Velum Browser.lnk.1700000000.old");
+  const base::FilePath other_copy = desktop_.Append(L"Other.lnk.1700000000.old");
+  ASSERT_TRUE(testing::MakeFile(shortcut_copy, "x"));
+  ASSERT_TRUE(testing::MakeFile(other_copy, "x"));
+  const std::string installed = Snapshot();
+  for (bool fail : {true, false}) {
+    SCOPED_TRACE(fail ? "failed" : "succeeded");
+    InstallationRun run;
+    if (fail) run.prepare = [](Installer* installer) { installer->FailStepForTesting(3); };
+    Run(&run);
+    EXPECT_EQ(!fail, run.succeeded);
+    if (fail) {
+      EXPECT_EQ("", SnapshotDifference(installed, Snapshot()));
+    }
+  }
+  for (const auto& file : files)
+    EXPECT_EQ(!file.ours, base::PathExists(install_folder_.Append(file.path))) << file.path;
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.99.0_3")));
+  EXPECT_FALSE(base::PathExists(shortcut_copy));
+  EXPECT_TRUE(base::PathExists(other_copy));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_0\\resources\\app.dat")));
+  EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
 }
 
 TEST_F(InstallerTest, InterruptionCancelsMidway) {

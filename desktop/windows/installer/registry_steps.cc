@@ -189,6 +189,15 @@ void ReplaceAll(std::wstring* text, const std::wstring& from, const std::wstring
   }
 }
 
+// Whether the uninstall entry `key` names `folder` as its "InstallLocation".
+bool IsEntryOfFolder(const base::RegistryKey& key, const base::FilePath& folder) {
+  std::wstring location;
+  return key.ReadValue(L"InstallLocation", &location) == ERROR_SUCCESS &&
+         base::FilePath::CompareIgnoreCase(
+             base::FilePath(location).StripTrailingSeparators().value(),
+             folder.StripTrailingSeparators().value()) == 0;
+}
+
 }  // namespace
 
 std::wstring GetUninstallKeyForSuffix(const std::wstring& version, const std::wstring& suffix) {
@@ -223,6 +232,12 @@ std::wstring SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
     base::RegistryKey key;
     const LONG result = key.Open(hive, path.c_str(), KEY_READ | KEY_WOW64_32KEY);
     if (result == ERROR_FILE_NOT_FOUND) return path;
+    if (result == ERROR_SUCCESS && IsEntryOfFolder(key, context_->GetInstallFolder())) {
+      // Left by a run that ended before its record was written: a second entry would
+      // outlive the uninstallation.
+      LOG(INFO) << "Reusing the uninstall entry of this folder";
+      return path;
+    }
     // A key that cannot be checked may belong to another installation: never take it.
     if (result != ERROR_SUCCESS)
       LOG(WARNING) << "Could not check uninstall key " << base::WideToUTF8(path) << ": "

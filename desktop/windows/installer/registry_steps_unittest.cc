@@ -231,6 +231,20 @@ TEST_F(RegistryStepsTest, SideBySideInstallationsGetTheirOwnUninstallEntries) {
   EXPECT_FALSE(KeyExists(first + L"2"));
 }
 
+// A run that ended after writing the entry but before its record: the next run took
+// the next name, and uninstalling it left the first entry pointing at nothing.
+TEST_F(RegistryStepsTest, AnEntryLeftForThisFolderIsReused) {
+  const std::wstring first = std::wstring(kUninstall) + L"\\Velum 1.0.100.0";
+  const std::wstring location = install_folder_.value() + L"\\";
+  ASSERT_TRUE(testing::WriteRegistryValue(HKEY_CURRENT_USER, first, 0, L"InstallLocation",
+                                          REG_SZ, location.c_str(),
+                                          (location.size() + 1) * sizeof(wchar_t)));
+  Install();
+  EXPECT_EQ(L"Velum Stable 1.0.100.0", ReadText(first, L"DisplayName"));
+  EXPECT_FALSE(KeyExists(first + L"1"));
+  EXPECT_EQ(kGoldenListing, Dump());
+}
+
 TEST_F(RegistryStepsTest, UninstallRemovesWhatWasWrittenAndKeepsWhatOthersShare) {
   // Another browser's registration in the keys that are shared.
   const struct {

@@ -16,6 +16,7 @@
 #include "base/time/time.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
+#include "crash/reporter/crash_reporter_test_util.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/run_installer_names.h"
@@ -58,6 +59,7 @@ class RunInstallerTest : public base::ScratchDirTest {
     temp_variable_.reset(new testing::ScopedEnvironmentVariable(L"TEMP", temp.value()));
     ASSERT_TRUE(tmp_->set() && temp_variable_->set());
     ASSERT_EQ(GetCurrentThreadId(), ui_lock_.Acquire(L"Velum"));
+    GetSystemTimeAsFileTime(&start_);
   }
 
   static base::FilePath Host() {
@@ -211,6 +213,9 @@ class RunInstallerTest : public base::ScratchDirTest {
 
   void TearDown() override {
     for (const base::FilePath& log : logs_) base::DeleteFile(log, false);
+    // The runs' crash reporters count their own crashes beside their dumps, in this
+    // test's Temp (one crashing after its installer's end may come too late to be seen).
+    crash_reporter::ExpectNoReporterCrash(Path(L"temp"), start_);
   }
 
   std::wstring marker_;
@@ -218,6 +223,7 @@ class RunInstallerTest : public base::ScratchDirTest {
   std::unique_ptr<testing::ScopedEnvironmentVariable> temp_variable_;
   InstallerUILock ui_lock_;
   std::vector<base::FilePath> logs_;
+  FILETIME start_ = {};
 };
 
 TEST_F(RunInstallerTest, InformationalSwitchesPrintTheValueAloneAndLogNothing) {

@@ -41,7 +41,11 @@ bool Settings::SetMode(int mode) {
     return false;
   if (mode != MODE_ALL_USERS && mode != MODE_CURRENT_USER && mode != MODE_STANDALONE)
     return false;
-  bool folder_was_suggested = false;
+  // The mode's own default counts as suggested too: a standalone mode without any drive
+  // offers an empty folder, which the next mode replaces by its default.
+  bool folder_was_suggested =
+      base::FilePath::CompareIgnoreCase(GetDefaultInstallFolder(SOURCE_REGISTRY | SOURCE_STANDARD).value(),
+                                        target_.folder.value()) == 0;
   for (const base::FilePath& suggestion : GetInstallFolderSuggestions()) {
     if (base::FilePath::CompareIgnoreCase(suggestion.value(), target_.folder.value()) == 0)
       folder_was_suggested = true;

@@ -109,7 +109,9 @@ void Settings::ApplyStatus(std::unique_ptr<Status> status) {
   LOG(INFO) << "Install folder set: " << target_.folder.value();
   bool uninstall = flags_[UNINSTALL_FLAG];
   if (!target_.valid_install_path || (uninstall && !target_.existing_installation)) {
-    LOG(INFO) << "Invalid install folder";
+    LOG(INFO) << "Invalid install folder: "
+              << (target_.valid_install_path ? std::string("no installation to uninstall")
+                                             : status_->invalid_reason());
     observers_.Notify(&SettingsObserver::OnPathChanged);
     return;
   }

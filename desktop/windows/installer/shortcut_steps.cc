@@ -116,6 +116,16 @@ bool CreatePartnerShortcut(InstallationContext* context, const base::FilePath& t
   return true;
 }
 
+// Whether `path` is taken by something other than a shortcut to `target`. One to
+// `target` was left by a run that ended before its record: it is replaced in place
+// (the copy sets it aside), never doubled by a versioned second one.
+bool IsOtherShortcut(const base::FilePath& path, const base::FilePath& target) {
+  if (!base::PathExists(path)) return false;
+  if (!TestShortcut(path, target, nullptr)) return true;
+  VLOG(1) << "Replacing the shortcut left for this folder at " << ToUTF8(path);
+  return false;
+}
+
 }  // namespace
 
 std::wstring GetShortcutFileName() {
@@ -132,6 +142,15 @@ std::wstring GetVersionedShortcutFileName(const std::string& version) {
   return base::FilePath(GetShortcutFileName())
       .InsertBeforeExtension(L" " + base::UTF8ToWide(version))
       .value();
+}
+
+std::vector<base::FilePath> GetShortcutFolders(bool all_users) {
+  std::vector<base::FilePath> folders;
+  for (const ShortcutKind& kind : kShortcutKinds) {
+    const base::FilePath folder = GetShortcutFolder(kind, all_users);
+    if (!folder.empty()) folders.push_back(folder);
+  }
+  return folders;
 }
 
 std::wstring GetShortcutAppUserModelId(const std::string& app_id) {
@@ -159,7 +178,7 @@ bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToC
     name = GetVersionedShortcutFileName(record->version);
   } else {
     for (const ShortcutToCreate& shortcut : shortcuts) {
-      if (base::PathExists(shortcut.folder.Append(name))) {
+      if (IsOtherShortcut(shortcut.folder.Append(name), target)) {
         VLOG(1) << "Using version in shortcut name to avoid collision";
         name = GetVersionedShortcutFileName(record->version);
         break;

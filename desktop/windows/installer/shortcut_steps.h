@@ -29,6 +29,9 @@ const int32_t kShortcutNameStringId = 37070;
 // for).
 std::wstring GetShortcutFileName();
 std::wstring GetVersionedShortcutFileName(const std::string& version);
+// The folders the shortcut kinds go to, for all users or the current user; the system's
+// unknown ones left out.
+std::vector<base::FilePath> GetShortcutFolders(bool all_users);
 
 // "VelumSoftware.VelumWebBrowser." + `app_id`.
 std::wstring GetShortcutAppUserModelId(const std::string& app_id);

@@ -204,6 +204,21 @@ TEST_F(ShortcutStepsTest, ATakenNameGetsTheVersion) {
   EXPECT_EQ(desktop_.Append(versioned).value(), Record()->desktop_shortcut);
 }
 
+// A run that ended before its record left the shortcuts: the next run made versioned
+// second ones beside them, and uninstalling it left the first pointing at nothing.
+TEST_F(ShortcutStepsTest, AShortcutLeftForThisFolderIsReplacedInPlace) {
+  InstallationRun first = Request({L"--pintotaskbar=0"});
+  RunOk(&first);
+  ASSERT_TRUE(base::DeleteFile(install_folder_.Append(L"installation_status.xml"), false));
+  InstallationRun again = Request({L"--pintotaskbar=0"});
+  RunOk(&again);
+  EXPECT_TRUE(StartsLauncher(desktop_.Append(kName), Launcher()));
+  EXPECT_TRUE(StartsLauncher(start_menu_.Append(kName), Launcher()));
+  EXPECT_FALSE(base::PathExists(desktop_.Append(L"Velum Browser 1.0.100.0.lnk")));
+  EXPECT_FALSE(base::PathExists(start_menu_.Append(L"Velum Browser 1.0.100.0.lnk")));
+  EXPECT_EQ(desktop_.Append(kName).value(), Record()->desktop_shortcut);
+}
+
 TEST_F(ShortcutStepsTest, TheStableNameIsLocalized) {
   // The host's texts, in Russian.
   HMODULE host = LoadLibraryExW(base::TestExeSibling(L"velum_installer.exe").c_str(), nullptr,

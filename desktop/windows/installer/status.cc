@@ -109,30 +109,36 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
   status_file_note_.clear();
   status_file_text_.clear();
   valid_ = false;
+  invalid_reason_ = "empty";
   has_launcher_ = false;
 
   if (path.empty()) {
     VLOG(1) << "Path is empty";
     return;
   }
-  if (!IsValidPath(path.value(), true)) {
+  if (const char* reason = GetInvalidPathReason(path.value(), true)) {
     VLOG(1) << "Path is not a valid Win32 path";
+    invalid_reason_ = reason;
     return;
   }
   if (!path.IsAbsolute()) {
     VLOG(1) << "Path is relative";
+    invalid_reason_ = "not absolute";
     return;
   }
   const bool is_folder = base::DirectoryExists(path);
   if (!is_folder && base::PathExists(path)) {
     VLOG(1) << "Path is a file path";
+    invalid_reason_ = "a file";
     return;
   }
   if (!(is_folder && base::PathIsWritable(path)) &&
       GetDriveTypeW(path.value().substr(0, 3).c_str()) == DRIVE_CDROM) {
     VLOG(1) << "Path is to a non-writable CD-ROM";
+    invalid_reason_ = "a read-only CD-ROM";
     return;
   }
+  invalid_reason_.clear();
 
   if (is_folder) {
     VLOG(1) << "Path is a folder";
@@ -160,6 +166,7 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     if (parent == current) {
       VLOG(1) << "Path is a root folder that's not valid" << "(probably invalid drive letter)";
       valid_ = false;
+      invalid_reason_ = "no such drive";
       return;
     }
     if (base::DirectoryExists(parent)) {
@@ -172,6 +179,7 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     if (base::PathExists(parent)) {
       VLOG(1) << "Path is child of a file (invalid)";
       valid_ = false;
+      invalid_reason_ = "below a file";
       return;
     }
     current = parent;

@@ -99,6 +99,8 @@ class Status {
   const base::FilePath& path() const { return path_; }
   const base::FilePath& existing_folder() const { return existing_folder_; }
   bool valid() const { return valid_; }
+  // Which rule an invalid folder broke, for the log; empty for a valid one.
+  const std::string& invalid_reason() const { return invalid_reason_; }
   bool has_launcher() const { return has_launcher_; }
   bool replace_legacy_installation() const { return replace_legacy_installation_; }
   bool desktop_shortcut_found() const { return desktop_shortcut_found_; }
@@ -167,6 +169,7 @@ class Status {
   std::string status_file_note_;
   std::string status_file_text_;
   bool valid_ = false;
+  std::string invalid_reason_;
   bool has_launcher_ = false;
   const bool replace_legacy_installation_;
   System system_;

@@ -246,12 +246,12 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
   for (const std::string& name : names)
     lines.push_back("IF %" + name + "_RUNNING%==TRUE GOTO :again");
   for (const std::wstring& path : batch.failed_files)
-    lines.push_back("del \"" + base::WideToUTF8(path) + "\"");
+    lines.push_back("del \"" + base::WideToUTF8(GetBatchSafePath(path)) + "\"");
   // rmdir only removes an empty folder: children before their parents.
   std::set<std::wstring, std::greater<std::wstring>> folders(batch.folders.begin(),
                                                              batch.folders.end());
   for (const std::wstring& folder : folders)
-    lines.push_back("rmdir \"" + base::WideToUTF8(folder) + "\"");
+    lines.push_back("rmdir \"" + base::WideToUTF8(GetBatchSafePath(folder)) + "\"");
   lines.push_back("del %0");
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
@@ -396,13 +396,17 @@ void CleanupAfterUninstallStep::DeleteProfile() {
   base::FilePath local;
   info.RebaseAppDataPath(user_data, &local);
   LOG(INFO) << "Deleting user profile.";
-  for (const base::FilePath& folder : {user_data, local}) {
-    if (!IsProductUserDataFolder(folder)) {
-      LOG(WARNING) << "Not deleting " << folder.AsUTF8() << ": not the browser's data folder";
-      continue;
-    }
-    if (!base::DeleteFile(folder, true)) LOG(WARNING) << "Could not delete " << folder.AsUTF8();
+  // "Local State" lives in the roaming half only: it vouches for both.
+  if (!IsProductUserDataFolder(user_data)) {
+    LOG(WARNING) << "Not deleting " << user_data.AsUTF8() << ": not the browser's data folder";
+    return;
   }
+  if (!base::DeleteFile(user_data, true)) {
+    LOG(WARNING) << "Could not delete " << user_data.AsUTF8();
+    return;
+  }
+  if (local != user_data && !base::DeleteFile(local, true))
+    LOG(WARNING) << "Could not delete " << local.AsUTF8();
 }
 
 }  // namespace installer

@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include "base/base_paths_win.h"
 #include "base/files/file_util.h"
+#include "base/path_service.h"
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/program_log_test_util.h"
+#include "desktop/windows/installer/service/installation_info_impl.h"
 
 namespace installer {
 namespace testing {
@@ -274,6 +277,38 @@ TEST_F(UninstallStepsTest, AProfileIsDeletedOnlyWhenItIsTheBrowsersOwn) {
     EXPECT_EQ(!test.deleted, base::PathExists(test.all_users.Append(L"other")));
     base::DeleteFile(install_folder_, true);
   }
+}
+
+// Without a profile template the data lives in two halves, roaming and local; only the
+// roaming one holds "Local State", and the local one was kept for not holding it.
+TEST_F(UninstallStepsTest, DeletingTheProfileTakesBothHalves) {
+  base::FilePath original_roaming, original_local;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_APP_DATA, &original_roaming));
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_LOCAL_APP_DATA, &original_local));
+  const base::FilePath roaming = scratch_.path().Append(L"Roaming");
+  const base::FilePath local = scratch_.path().Append(L"Local");
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_APP_DATA, roaming, true, true));
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, local, true, true));
+  InstallationRun install;
+  Run(&install);
+  EXPECT_TRUE(install.succeeded);
+  base::FilePath user_data;
+  ASSERT_TRUE(FolderInstallationInfo(install_folder_).GetUserDataFolder(&user_data));
+  base::FilePath local_data = local;
+  ASSERT_TRUE(roaming.AppendRelativePath(user_data, &local_data));
+  ASSERT_TRUE(base::CreateDirectory(local_data.Append(L"Default\\Cache")));
+  ASSERT_TRUE(base::CreateDirectory(user_data));
+  ASSERT_EQ(2, base::WriteFile(user_data.Append(L"Local State"), "{}", 2));
+  InstallationRun run;
+  run.uninstall = true;
+  run.switches = {L"--deleteuserprofile=1"};
+  Run(&run);
+  EXPECT_TRUE(run.succeeded);
+  EXPECT_FALSE(base::PathExists(user_data));
+  EXPECT_FALSE(base::PathExists(local_data));
+  EXPECT_TRUE(base::DirectoryExists(local));
+  base::PathRegistry::Override(base::DIR_APP_DATA, original_roaming, true, false);
+  base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, original_local, true, false);
 }
 
 }  // namespace

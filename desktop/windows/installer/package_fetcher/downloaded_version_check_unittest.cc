@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "base/test/test_helper_process.h"
-#include "desktop/windows/installer/package_fetcher/file_name_checks.h"
 #include "desktop/windows/installer/stats_node_test_util.h"
 
 namespace installer {
@@ -60,31 +59,6 @@ TEST_F(DownloadedVersionCheckTest, ProgramThatDoesNotAnswerIsEnded) {
                                       base::TimeDelta::FromMilliseconds(500)));
   EXPECT_FALSE(CheckDownloadedVersion(base::FilePath(L"C:\\no such folder\\x.exe"), "1.0", nullptr,
                                       &record_.root, base::TimeDelta::FromSeconds(5)));
-}
-
-TEST(FileNameChecksTest, OnlyBareNamesStayInTheirFolder) {
-  struct Case {
-    const wchar_t* name;
-    bool bare;
-  } cases[] = {
-      {L"a.exe", true},
-      {L"partner file.dat", true},
-      {L"..\\..\\x.exe", false},
-      {L"../x.exe", false},
-      {L"C:\\x.exe", false},
-      {L"\\\\server\\x", false},
-      {L"sub\\x.exe", false},
-      {L"x.exe:stream", false},
-      {L"C:x.exe", false},
-      {L"..", false},
-      {L".", false},
-      {L"", false},
-      {L"nul", false},
-      {L"COM1.txt", false},
-      {L"con .exe", false},
-      {L"console.exe", true},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.bare, IsBareFileName(c.name)) << c.name;
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include "base/logging.h"
 #include "base/win/exception_guard.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
-#include "desktop/windows/installer/package_fetcher/file_name_checks.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
+#include "desktop/windows/installer/service/file_name_checks.h"
 #include "lzma/7z.h"
 #include "lzma/7zAlloc.h"
 #include "lzma/7zCrc.h"
@@ -99,42 +99,17 @@ LONG PagingErrorFilter(EXCEPTION_POINTERS* info, void* context) {
              : EXCEPTION_CONTINUE_SEARCH;
 }
 
-// Why an entry name cannot be used.
-enum class NameProblem { kNone, kOutside, kDevice, kTooLong };
-
-// The entry name as a path below the destination, or the reason it cannot be one:
-// empty, absolute, drive-relative, a stream name, a ".." component, or a device.
-NameProblem RelativeEntryPath(const std::wstring& name, std::wstring* relative) {
-  relative->clear();
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of(L"/\\", start);
-    if (end == std::wstring::npos) end = name.size();
-    std::wstring component = name.substr(start, end - start);
-    if (component.empty()) {
-      // A leading separator makes the name absolute; a trailing one is harmless.
-      if (start == 0 || end < name.size()) return NameProblem::kOutside;
-    } else {
-      if (component == L".." || component == L"." ||
-          component.find(L':') != std::wstring::npos)
-        return NameProblem::kOutside;
-      if (IsDeviceName(component)) return NameProblem::kDevice;
-      if (!relative->empty()) relative->push_back(L'\\');
-      relative->append(component);
-    }
-    start = end + 1;
-  }
-  return relative->empty() ? NameProblem::kOutside : NameProblem::kNone;
-}
-
-// The output path of entry |name| below |folder|, or the reason there is none.
-NameProblem OutputPath(const base::FilePath& folder, const std::wstring& name,
+// The output path of entry |name| below |folder|, or the reason there is none. A
+// trailing separator (a folder entry of some packers) is dropped.
+NameProblem OutputPath(const base::FilePath& folder, std::wstring name,
                        base::FilePath* output) {
-  std::wstring relative;
-  const NameProblem problem = RelativeEntryPath(name, &relative);
+  while (!name.empty() && (name.back() == L'\\' || name.back() == L'/')) name.pop_back();
+  const NameProblem problem = CheckRelativePath(name);
   if (problem != NameProblem::kNone) return problem;
-  *output = folder.Append(relative);
-  return output->value().size() >= MAX_PATH ? NameProblem::kTooLong : NameProblem::kNone;
+  for (wchar_t& c : name)
+    if (c == L'/') c = L'\\';
+  *output = folder.Append(name);
+  return NameProblem::kNone;
 }
 
 // One output file: created, written, timed and closed, or removed again, so that
@@ -358,24 +333,31 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
   // |length| counts the terminating zero.
   const std::wstring entry_name(name.begin(), name.begin() + (length - 1));
   base::FilePath output;
+  const char* refusal = nullptr;
   switch (OutputPath(folder, entry_name, &output)) {
     case NameProblem::kNone:
       break;
     case NameProblem::kOutside:
-      LOG(ERROR) << "Refusing archive entry outside the destination: "
-                 << base::FilePath(entry_name).AsUTF8();
-      last_error_kind_ = ERROR_KIND_NO_NAME;
-      return kBadArchiveResult;
+      refusal = "outside the destination";
+      break;
     case NameProblem::kDevice:
-      LOG(ERROR) << "Refusing archive entry with a device name: "
-                 << base::FilePath(entry_name).AsUTF8();
-      last_error_kind_ = ERROR_KIND_NO_NAME;
-      return kBadArchiveResult;
-    case NameProblem::kTooLong:
-      LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
-                 << " characters";
-      last_error_kind_ = ERROR_KIND_NO_NAME;
-      return kBadArchiveResult;
+      refusal = "with a device name";
+      break;
+    case NameProblem::kCharacter:
+      refusal = "with a name Windows would change";
+      break;
+  }
+  if (refusal) {
+    LOG(ERROR) << "Refusing archive entry " << refusal << ": "
+               << base::FilePath(entry_name).AsUTF8();
+    last_error_kind_ = ERROR_KIND_NO_NAME;
+    return kBadArchiveResult;
+  }
+  if (output.value().size() >= MAX_PATH) {
+    LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
+               << " characters";
+    last_error_kind_ = ERROR_KIND_NO_NAME;
+    return kBadArchiveResult;
   }
   if (last_output) *last_output = output;
 

@@ -4,8 +4,8 @@
 //   if (util.Open(archive) == 0 && util.ExtractArchiveTo(folder, nullptr) == 0) ...
 //
 // Entries whose names would leave the destination folder ("..", absolute or drive names),
-// name a device ("NUL", "com1.txt") or make a path of MAX_PATH characters or more are
-// refused as unusable names.
+// name a device ("NUL", "com1.txt"), hold characters Windows drops or refuses, or make a
+// path of MAX_PATH characters or more are refused as unusable names.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_LZMA_UTIL_H_
 

@@ -518,6 +518,7 @@ TEST_F(LzmaUtilNameTest, DeviceNamesAreRefused) {
       {L"NUL", true},        {L"nul.txt", true},     {L"sub/NUL", true},
       {L"con/file", true},   {L"Prn.tar.gz", true},  {L"lpt9 ", true},
       {L"LPT0..", true},     {L"aux .txt", true},    {L"CONOUT$", true},
+      {L"com\u00b9", true},  {L"LPT\u00b2.txt", true}, {L"sub/Com\u00b3 ", true},
       {L"COM10", false},     {L"auxiliary", false},  {L"nul_.txt", false},
       {L"sub/null", false},  {L"CONSOLE.txt", false}, {L"xCOM1", false},
   };

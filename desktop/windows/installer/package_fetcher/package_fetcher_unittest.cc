@@ -345,6 +345,52 @@ TEST_F(PackageFetcherTest, RetriesAreLimitedByBytesAndEmptyAnswers) {
   EXPECT_FALSE(fetcher_->Retry());
 }
 
+// Partner files were checked only by the server's own checksum: one named after a file
+// of the package replaced it, and device names in forms Windows resolves passed.
+TEST_F(PackageFetcherTest, PartnerFilesNeverReplaceThePackageNorNameDevices) {
+  UseRunningInstaller("unsigned.exe");
+  const char* const refused[] = {
+      "velum.exe",      "VELUM.EXE",        "files_list",     "Files_List",
+      "resources",      "velum.exe.",       "velum.exe ",     "nul\\u0000txt",
+      "a\\u0001b.exe",  "com\\u00b9",       "LPT\\u00b2.txt", "Con .txt",
+  };
+  std::string components;
+  for (size_t i = 0; i < sizeof(refused) / sizeof(refused[0]); ++i) {
+    components += R"({"type": "partner_content", "location": "{base}/refused)" +
+                  std::to_string(i) + R"(", "archive": 0, "checksum": ")" + Sha256("hostile") +
+                  R"(", "filename": ")" + refused[i] + "\"},";
+    ASSERT_TRUE(server_.ServeFile("/refused" + std::to_string(i), "hostile"));
+  }
+  ASSERT_TRUE(server_.ServeFile("/ok.exe", "partner"));
+  ServePackage(Signing("package_unsigned.exe"),
+               R"("components": [)" + components +
+                   R"({"type": "partner_content", "location": "{base}/ok.exe", "archive": 0,)"
+                   R"( "checksum": ")" +
+                   Sha256("partner") + R"(", "filename": "ok.exe"}])");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  for (size_t i = 0; i < sizeof(refused) / sizeof(refused[0]); ++i) {
+    EXPECT_TRUE(server_.RequestsTo("/refused" + std::to_string(i)).empty()) << refused[i];
+  }
+  EXPECT_EQ("velum browser\n", ReadAll(PackageFile(L"velum.exe")));
+  EXPECT_EQ("partner", ReadAll(PackageFile(L"ok.exe")));
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\nok.exe\r\n",
+            ReadAll(PackageFile(L"files_list")));
+  // Each refusal is a failed component in the statistics.
+  const base::List* fetches = nullptr;
+  const base::Dictionary* fetch = nullptr;
+  const base::List* files = nullptr;
+  ASSERT_TRUE(record_.tree.GetList("fetches", &fetches) && fetches->GetDictionary(0, &fetch) &&
+              fetch->GetList("additional_files", &files));
+  ASSERT_EQ(sizeof(refused) / sizeof(refused[0]) + 1, files->size());
+  for (size_t i = 0; i < files->size(); ++i) {
+    const base::Dictionary* file = nullptr;
+    int succeeded = -1;
+    ASSERT_TRUE(files->GetDictionary(i, &file));
+    EXPECT_TRUE(file->GetInteger("download_succeeded", &succeeded));
+    EXPECT_EQ(i + 1 == files->size() ? 1 : 0, succeeded) << i;
+  }
+}
+
 TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
   UseRunningInstaller("unsigned.exe");
   // The components' download file cannot be opened: the rest is skipped, the package is

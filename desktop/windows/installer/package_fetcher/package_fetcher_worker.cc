@@ -2,6 +2,7 @@
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/location.h"
@@ -9,6 +10,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "components/prefs/json_pref_store.h"
@@ -17,9 +19,9 @@
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/file_checksum.h"
-#include "desktop/windows/installer/package_fetcher/file_name_checks.h"
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/service/file_name_checks.h"
 #include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
@@ -45,11 +47,39 @@ const uint32_t kHttpNoContent = 204;
 
 const wchar_t kAdditionalFileName[] = L"additional_file.tmp";
 const wchar_t kFilesListName[] = L"files_list";
+const wchar_t kRootFilesListName[] = L"root_files_list";
 const wchar_t kTrackingDataName[] = L"server_tracking_data";
 const wchar_t kIncludePrefsName[] = L"installer_prefs_include.json";
 
 void DeleteOrWarn(const base::FilePath& path) {
   if (!base::DeleteFile(path, false)) LOG(WARNING) << "Unable to delete " << path.value();
+}
+
+// Whether |name| is taken in the package: an entry of the package folder or a line of
+// its file lists. A partner file, checked only against the server's own checksum, must
+// never replace what the package's signature covered.
+bool IsTakenInPackage(const base::FilePath& package_folder, const std::wstring& name) {
+  // The name as the pattern: the system matches it ignoring case, and to short names too.
+  base::FileEnumerator entries(package_folder, false,
+                               base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                               name);
+  if (!entries.Next().empty()) return true;
+  for (const wchar_t* list : {kFilesListName, kRootFilesListName}) {
+    std::string text;
+    if (!base::ReadFileToString(package_folder.Append(list), &text)) continue;
+    for (const std::string& line :
+         base::SplitString(text, "\r\n", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+      if (base::FilePath::CompareIgnoreCase(base::UTF8ToWide(line), name) == 0) return true;
+    }
+  }
+  return false;
+}
+
+// A server's name for the log: control characters (a NUL among them) shown as "?".
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  return text;
 }
 
 }  // namespace
@@ -371,15 +401,16 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
     NextAdditionalFile();
     return;
   }
-  // The name comes from the server: it may only name a file in the target folder.
-  if (archive == 0 && !IsBareFileName(base::UTF8ToWide(filename))) {
-    LOG(ERROR) << "Refusing additional file name " << filename;
+  additional_file_node_->SetString("download_url", location);
+  additional_file_node_->SetInteger("download_succeeded", 0);
+  // The name comes from the server: it may only name a new file in the target folder.
+  if (archive == 0 && (!IsBareFileName(base::UTF8ToWide(filename)) ||
+                       (type == "partner_content" &&
+                        IsTakenInPackage(package_folder_, base::UTF8ToWide(filename))))) {
+    LOG(ERROR) << "Refusing additional file name " << Printable(filename);
     NextAdditionalFile();
     return;
   }
-
-  additional_file_node_->SetString("download_url", location);
-  additional_file_node_->SetInteger("download_succeeded", 0);
   additional_file_try_node_ = additional_file_node_->AppendDictionaryToList("download_tries");
   additional_file_try_node_->SetTimeAndElapsed("download_start_time");
   {
@@ -444,8 +475,10 @@ bool PackageFetcherWorker::PlaceAdditionalFile(const base::FilePath& downloaded,
   const base::FilePath target_folder =
       type == "partner_content" ? package_folder_ : suite_path_.RemoveExtension();
   if (!archive) {
-    if (!base::CreateDirectory(target_folder) ||
-        !base::Move(downloaded, target_folder.Append(base::UTF8ToWide(filename)))) {
+    const base::FilePath target = target_folder.Append(base::UTF8ToWide(filename));
+    // Nothing is replaced, also not through a short name ("INSTAL~1.EXE").
+    if (!base::CreateDirectory(target_folder) || base::PathExists(target) ||
+        !base::Move(downloaded, target)) {
       LOG(ERROR) << "Failed moving additional file into place";
       return false;
     }

@@ -76,6 +76,10 @@ class InstallLog {
   std::vector<Component> components;
   std::vector<RegistryKey> machine_registry;  // "HKLM"
   std::vector<RegistryKey> user_registry;     // "HKCU"
+  // Set by the reader when the file named a version subfolder or a file that is not a
+  // path below the install folder: such names are left out (never deleted), and a
+  // damaged record counts as unreadable where that decides what is removed. Not written.
+  bool damaged = false;
 };
 
 }  // namespace installer

@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/service/file_name_checks.h"
 #include "desktop/windows/installer/service/xml_document.h"
 
 namespace installer {
@@ -47,6 +49,7 @@ void InstallLogReader::ParseFile(std::unique_ptr<InstallLog>* log,
                                  const base::FilePath& path, uint32_t source) {
   log->reset();
   log_.reset();
+  subfolder_refused_ = false;
   document_ = std::make_unique<XmlDocument>();
   std::string document_error;
   if (!document_->LoadFile(path, &document_error)) {
@@ -57,6 +60,14 @@ void InstallLogReader::ParseFile(std::unique_ptr<InstallLog>* log,
               ReadRegistry() && ReadShortcuts() && ReadComponents();
   if (read) *log = std::move(log_);
   log_.reset();
+}
+
+bool InstallLogReader::IsAcceptedName(const char* what, const std::wstring& name) {
+  if (CheckRelativePath(name) == NameProblem::kNone) return true;
+  LOG(ERROR) << "Skipping a " << what << " of the installation record that is not below "
+             << "the install folder: " << base::WideToUTF8(name);
+  log_->damaged = true;
+  return false;
 }
 
 bool InstallLogReader::Fail(const char* message) {
@@ -106,6 +117,12 @@ bool InstallLogReader::ReadPath() {
     return Fail("The path element is not named correctly");
   std::string subfolder;
   if (document_->GetAttribute("subfolder", &subfolder)) log_->subfolder = WideField(subfolder);
+  // The record may be written by a user and consumed by an administrator's run: what
+  // it names is deleted, so it must stay inside the install folder.
+  if (!log_->subfolder.empty() && !IsAcceptedName("version subfolder", log_->subfolder)) {
+    log_->subfolder.clear();
+    subfolder_refused_ = true;
+  }
   if (!GetWideText(&log_->install_path)) return Fail("Cannot get text contents of path");
   return true;
 }
@@ -120,7 +137,11 @@ bool InstallLogReader::ReadFileList(const FileListMessages& messages,
     if (!document_->GetName(&name) || name != "file") return Fail(messages.wrong_name);
     std::wstring file;
     if (!GetWideText(&file)) return Fail(messages.no_text);
-    files->push_back(std::move(file));
+    // An empty line names nothing; without their version subfolder the files cannot be
+    // found.
+    const bool folder_lost = subfolder_refused_ && files == &log_->files;
+    if (!file.empty() && !folder_lost && IsAcceptedName("file", file))
+      files->push_back(std::move(file));
     moved = document_->MoveToNextSibling();
   } while (moved == XmlDocument::MOVED);
   if (moved == XmlDocument::XML_FAILURE) return Fail(messages.traversal);

@@ -1,5 +1,6 @@
 // Reads an installation record file back into an InstallLog, strictly: the first
-// problem ends the parse and |error| says what it was.
+// problem ends the parse and |error| says what it was. A version subfolder or file name
+// that would leave the install folder is skipped and marks the record damaged.
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_INSTALL_LOG_READER_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_INSTALL_LOG_READER_H_
 
@@ -48,12 +49,17 @@ class InstallLogReader {
   struct FileListMessages;
   bool ReadFileList(const FileListMessages& messages, std::vector<std::wstring>* files);
 
+  // Whether |name| (a |what| of the record) is a path below the install folder; when
+  // not, logs it and marks the record damaged.
+  bool IsAcceptedName(const char* what, const std::wstring& name);
+
   // The cursor element's text as a wide field: trimmed, cut at its first NUL.
   bool GetWideText(std::wstring* text);
   bool Fail(const char* message);
 
   std::unique_ptr<XmlDocument> document_;
   std::unique_ptr<InstallLog> log_;  // the record being read
+  bool subfolder_refused_ = false;
 };
 
 }  // namespace installer

@@ -196,6 +196,48 @@ TEST_F(InstallLogReaderTest, RecordMayEndAfterAnyOptionalPart) {
   }
 }
 
+// Names of the record were joined to the install folder unchecked, and the upgrade and
+// the uninstallation deleted what they named.
+TEST_F(InstallLogReaderTest, NamesOutsideTheInstallFolderAreSkippedAndDamageTheRecord) {
+  const std::vector<std::wstring> kLauncher = {L"launcher.exe"};
+  const struct {
+    const char* subfolder;
+    const char* file;  // in both lists
+    std::vector<std::wstring> files;  // kept of "a.dll" and |file|
+    std::vector<std::wstring> root_files;  // kept of "launcher.exe" and |file|
+    const wchar_t* kept_subfolder;
+    bool damaged;
+  } cases[] = {
+      {"1.2.3", "loc/en.pak", {L"a.dll", L"loc/en.pak"}, {L"launcher.exe", L"loc/en.pak"},
+       L"1.2.3", false},
+      {"", "b.dll", {L"a.dll", L"b.dll"}, {L"launcher.exe", L"b.dll"}, L"", false},
+      {"1.2.3", "", {L"a.dll"}, kLauncher, L"1.2.3", false},
+      {"1.2.3", "..\\..\\outside.txt", {L"a.dll"}, kLauncher, L"1.2.3", true},
+      {"1.2.3", "C:\\outside.txt", {L"a.dll"}, kLauncher, L"1.2.3", true},
+      {"1.2.3", "\\Windows\\x.dll", {L"a.dll"}, kLauncher, L"1.2.3", true},
+      {"1.2.3", "a.dll:stream", {L"a.dll"}, kLauncher, L"1.2.3", true},
+      {"1.2.3", "nul", {L"a.dll"}, kLauncher, L"1.2.3", true},
+      // Without their folder the files are lost; the root files stay.
+      {"..", "b.dll", {}, {L"launcher.exe", L"b.dll"}, L"", true},
+      {"C:\\Windows", "b.dll", {}, {L"launcher.exe", L"b.dll"}, L"", true},
+      {"lpt\u00b9", "b.dll", {}, {L"launcher.exe", L"b.dll"}, L"", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.subfolder) + " " + c.file);
+    const std::string file = std::string("<file>") + c.file + "</file>";
+    std::unique_ptr<InstallLog> log = Parse(
+        std::string("<install_log version='1' copy_only='False' all_users='False' "
+                    "pinned='False'><path subfolder='") +
+        c.subfolder + "'>C:\\Velum</path><files><file>a.dll</file>" + file +
+        "</files><root_files><file>launcher.exe</file>" + file + "</root_files></install_log>");
+    ASSERT_TRUE(log) << reader_.error;
+    EXPECT_EQ(c.kept_subfolder, log->subfolder);
+    EXPECT_EQ(c.files, log->files);
+    EXPECT_EQ(c.root_files, log->root_files);
+    EXPECT_EQ(c.damaged, log->damaged);
+  }
+}
+
 TEST_F(InstallLogReaderTest, ReaderIsReusableAfterAFailure) {
   EXPECT_FALSE(ParseBody("<bogus/>"));
   std::unique_ptr<InstallLog> log = ParseBody("");

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/install_log_writer.h"
 
 #include <string>
+#include <utility>
 
 #include "base/files/important_file_writer.h"
 #include "base/logging.h"
@@ -18,6 +19,9 @@ const char* BoolText(bool value) {
 }  // namespace
 
 InstallLogWriter::InstallLogWriter() : document_(std::make_unique<XmlDocument>()) {}
+
+InstallLogWriter::InstallLogWriter(std::unique_ptr<XmlDocument> document)
+    : document_(std::move(document)) {}
 
 InstallLogWriter::~InstallLogWriter() = default;
 

@@ -15,12 +15,15 @@ class XmlDocument;
 class InstallLogWriter {
  public:
   InstallLogWriter();
+  // Builds the record in |document|; tests pass one that fails.
+  explicit InstallLogWriter(std::unique_ptr<XmlDocument> document);
   ~InstallLogWriter();
   InstallLogWriter(const InstallLogWriter&) = delete;
   InstallLogWriter& operator=(const InstallLogWriter&) = delete;
 
   // True when the whole text was written. The file is replaced in one step, so a
-  // failure or crash midway leaves the previous record intact.
+  // failure or crash midway leaves the previous record intact. A record that could not
+  // be built whole (an element or attribute the XML service refused) is not written.
   bool WriteFile(const InstallLog& log, const base::FilePath& path);
 
  private:

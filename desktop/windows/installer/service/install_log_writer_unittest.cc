@@ -11,6 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/xml_document.h"
 #include "desktop/windows/installer/service/xml_file_test_util.h"
 
 namespace installer {
@@ -175,6 +176,53 @@ TEST_F(InstallLogWriterTest, FolderNamesThatLookLikeUrlsReadBack) {
     std::unique_ptr<InstallLog> read = WriteAndRead(log);
     ASSERT_TRUE(read) << directory.AsUTF8();
     EXPECT_EQ(log.files, read->files);
+  }
+}
+
+// A document whose |refused|-th appended element the XML service refuses.
+class RefusingDocument : public XmlDocument {
+ public:
+  explicit RefusingDocument(int refused) : refused_(refused) {}
+  int appends() const { return appends_; }
+
+ protected:
+  HRESULT AppendChild(IXMLDOMNode* parent, IXMLDOMNode* child, IXMLDOMNode** appended) override {
+    return ++appends_ == refused_ ? E_OUTOFMEMORY
+                                  : XmlDocument::AppendChild(parent, child, appended);
+  }
+
+ private:
+  const int refused_;
+  int appends_ = 0;
+};
+
+// The results of the tree building were dropped: a record missing an element (its
+// attributes and text landing on the parent) was written and reported as written.
+TEST_F(InstallLogWriterTest, RefusedElementFailsTheWriteAndKeepsTheOldRecord) {
+  InstallLog log(SOURCE_INSTALLER);
+  log.version = "1.0.100.0";
+  log.files = {L"velum.exe", L"launcher.exe"};
+  log.root_files = {L"root.dll"};
+  log.desktop_shortcut = L"C:\\Desktop\\Velum.lnk";
+  log.components.emplace_back("suite", L"C:\\suite");
+  InstallLog::RegistryKey key;
+  key.path = "Software\\Velum";
+  key.values.resize(1);
+  log.user_registry.push_back(key);
+  auto whole = std::make_unique<RefusingDocument>(0);
+  RefusingDocument* counted = whole.get();
+  InstallLogWriter writer(std::move(whole));
+  ASSERT_TRUE(writer.WriteFile(log, path_));
+  const std::string old_record = FileText();
+  // install_log, path, files, 2 files, root_files, 1 file, registry, key, value,
+  // shortcut, components, component, name, path.
+  ASSERT_EQ(15, counted->appends());
+
+  for (int refused = 1; refused <= counted->appends(); ++refused) {
+    SCOPED_TRACE(refused);
+    InstallLogWriter refusing(std::make_unique<RefusingDocument>(refused));
+    EXPECT_FALSE(refusing.WriteFile(log, path_));
+    EXPECT_EQ(old_record, FileText());
   }
 }
 

@@ -63,15 +63,16 @@ bool IsDeviceName(const std::wstring& stem) {
   return false;
 }
 
-bool IsValidComponent(const std::wstring& component) {
+// Why |component| cannot name a file or folder; null when it can.
+const char* GetInvalidComponentReason(const std::wstring& component) {
   for (wchar_t c : component) {
-    if (IsForbiddenInComponent(c)) return false;
+    if (IsForbiddenInComponent(c)) return "illegal character";
   }
-  if (component.front() == L' ') return false;
-  if (component.back() == L' ' || component.back() == L'.') return false;
+  if (component.front() == L' ') return "leading blank";
+  if (component.back() == L' ' || component.back() == L'.') return "trailing dot or blank";
   const std::wstring stem = component.substr(0, component.find(L'.'));
-  if ((stem.size() == 3 || stem.size() == 4) && IsDeviceName(stem)) return false;
-  return true;
+  if ((stem.size() == 3 || stem.size() == 4) && IsDeviceName(stem)) return "device name";
+  return nullptr;
 }
 
 // The run of non-separator characters at |position|; |position| moves past it.
@@ -143,18 +144,23 @@ bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id, int fallback_csidl, base::Fi
 }
 
 bool IsValidPath(const std::wstring& path, bool is_folder) {
-  if (path.empty() || path.size() >= (is_folder ? 248u : 260u)) return false;
+  return GetInvalidPathReason(path, is_folder) == nullptr;
+}
+
+const char* GetInvalidPathReason(const std::wstring& path, bool is_folder) {
+  if (path.empty()) return "empty";
+  if (path.size() >= (is_folder ? 248u : 260u)) return "too long";
 
   size_t position = 0;
   if (path.size() >= 2 && path[0] != L'\0' && path[1] == L':') {
     position = 2;
-    if (position == path.size()) return true;
+    if (position == path.size()) return nullptr;
   } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
     // "\\server\share\" at least.
     position = 2;
     for (int part = 0; part < 2; ++part) {
-      if (TakeComponent(path, &position).empty()) return false;
-      if (position == path.size()) return false;
+      if (TakeComponent(path, &position).empty()) return "no server and share";
+      if (position == path.size()) return "no server and share";
       ++position;  // the separator after it
     }
     position = 2;
@@ -165,9 +171,25 @@ bool IsValidPath(const std::wstring& path, bool is_folder) {
       ++position;
       continue;
     }
-    if (!IsValidComponent(TakeComponent(path, &position))) return false;
+    if (const char* reason = GetInvalidComponentReason(TakeComponent(path, &position)))
+      return reason;
   }
-  return true;
+  return nullptr;
+}
+
+std::wstring GetBatchSafePath(const std::wstring& path) {
+  auto is_ascii = [](const std::wstring& text) {
+    for (wchar_t c : text) {
+      if (c > 0x7F) return false;
+    }
+    return true;
+  };
+  if (is_ascii(path)) return path;
+  std::wstring short_path(MAX_PATH, L'\0');
+  const DWORD length = GetShortPathNameW(path.c_str(), &short_path[0], MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return path;
+  short_path.resize(length);
+  return is_ascii(short_path) ? short_path : path;
 }
 
 bool GetFileInformation(const base::FilePath& path, BY_HANDLE_FILE_INFORMATION* information) {

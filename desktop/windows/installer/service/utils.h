@@ -33,6 +33,14 @@ bool GetKnownFolderPath(REFKNOWNFOLDERID folder_id, int fallback_csidl, base::Fi
 // drive or server-and-share form, forbidden characters, blanks and dots at the ends of
 // components, and the device names.
 bool IsValidPath(const std::wstring& path, bool is_folder);
+// Why IsValidPath refuses |path|, for the log ("illegal character", "trailing dot or
+// blank", "too long", ...); null when it accepts it.
+const char* GetInvalidPathReason(const std::wstring& path, bool is_folder);
+
+// `path` as a batch file can name it: cmd.exe reads a batch in a code page, which may
+// not hold every letter of the path, so an existing path with letters outside ASCII is
+// given by its short (8.3) form when the file system has an ASCII one.
+std::wstring GetBatchSafePath(const std::wstring& path);
 
 // The identity record of an existing file or folder.
 bool GetFileInformation(const base::FilePath& path, BY_HANDLE_FILE_INFORMATION* information);

@@ -35,34 +35,37 @@ TEST(UtilsTest, ValidPaths) {
   const struct {
     std::wstring path;
     bool is_folder;
-    bool valid;
+    const char* reason;  // what the log says of an invalid one; null for a valid one
   } cases[] = {
-      {L"", true, false},
-      {L"D:", true, true},
-      {L"D:\\", true, true},
-      {L"D:\\Programs\\Velum", true, true},
-      {L"\\\\server\\share", true, false},
-      {L"\\\\server\\share\\dir", true, true},
-      {L"\\\\server\\\\dir", true, false},
-      {L"D:\\con.txt\\x", true, false},
-      {L"D:\\CON", true, false},
-      {L"D:\\lpt1.log", false, false},
-      {L"D:\\com5", true, true},
-      {L"D:\\console", true, true},
-      {L"D:\\a.\\b", true, false},
-      {L"D:\\a \\b", true, false},
-      {L"D:\\ a\\b", true, false},
-      {L"D:\\a?b", true, false},
-      {L"D:\\a:b", true, false},
-      {L"D:\\a\x1f" L"b", true, false},
-      {L"D:\\a|b", true, false},
-      {L"relative\\dir", true, true},
-      {long_folder, true, false},
-      {long_folder, false, true},
-      {L"D:\\" + std::wstring(257, L'a'), false, false},
+      {L"", true, "empty"},
+      {L"D:", true, nullptr},
+      {L"D:\\", true, nullptr},
+      {L"D:\\Programs\\Velum", true, nullptr},
+      {L"\\\\server\\share", true, "no server and share"},
+      {L"\\\\server\\share\\dir", true, nullptr},
+      {L"\\\\server\\\\dir", true, "no server and share"},
+      {L"D:\\con.txt\\x", true, "device name"},
+      {L"D:\\CON", true, "device name"},
+      {L"D:\\lpt1.log", false, "device name"},
+      {L"D:\\com5", true, nullptr},
+      {L"D:\\console", true, nullptr},
+      {L"D:\\a.\\b", true, "trailing dot or blank"},
+      {L"D:\\a \\b", true, "trailing dot or blank"},
+      {L"D:\\ a\\b", true, "leading blank"},
+      {L"D:\\a?b", true, "illegal character"},
+      {L"D:\\a:b", true, "illegal character"},
+      {L"D:\\a\x1f" L"b", true, "illegal character"},
+      {L"D:\\a|b", true, "illegal character"},
+      {L"relative\\dir", true, nullptr},
+      {long_folder, true, "too long"},
+      {long_folder, false, nullptr},
+      {L"D:\\" + std::wstring(257, L'a'), false, "too long"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.valid, IsValidPath(c.path, c.is_folder)) << c.path.size() << " " << c.is_folder;
+    EXPECT_EQ(!c.reason, IsValidPath(c.path, c.is_folder)) << c.path.size() << " " << c.is_folder;
+    const char* reason = GetInvalidPathReason(c.path, c.is_folder);
+    EXPECT_EQ(std::string(c.reason ? c.reason : ""), std::string(reason ? reason : ""))
+        << c.path.size();
   }
 }
 

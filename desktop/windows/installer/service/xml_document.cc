@@ -128,6 +128,7 @@ XmlDocument::~XmlDocument() {
 bool XmlDocument::Create(std::string* error) {
   cursor_.Reset();
   document_.Reset();
+  building_failed_ = false;
   ComPtr<IXMLDOMDocument> document;
   HRESULT hr = factory_(kClsidDomDocument30, CLSCTX_INPROC_SERVER, __uuidof(IXMLDOMDocument),
                         reinterpret_cast<void**>(document.GetAddressOf()));
@@ -259,45 +260,66 @@ bool XmlDocument::GetAttribute(base::StringPiece name, std::string* out) const {
 }
 
 bool XmlDocument::AppendElement(base::StringPiece name) {
-  if (!document_ || !cursor_) return false;
+  if (building_failed_ || !document_ || !cursor_) return BuildingFailed();
   base::ScopedBstr element_name = ToBstr(name);
   ComPtr<IXMLDOMElement> element;
   if (FAILED(document_->createElement(element_name.Get(), element.GetAddressOf())))
-    return false;
+    return BuildingFailed();
   ComPtr<IXMLDOMNode> appended;
-  if (FAILED(cursor_->appendChild(element.Get(), appended.GetAddressOf())) || !appended)
-    return false;
+  if (FAILED(AppendChild(cursor_.Get(), element.Get(), appended.GetAddressOf())) || !appended)
+    return BuildingFailed();
   cursor_ = std::move(appended);
   return true;
 }
 
+HRESULT XmlDocument::AppendChild(IXMLDOMNode* parent, IXMLDOMNode* child,
+                                 IXMLDOMNode** appended) {
+  return parent->appendChild(child, appended);
+}
+
 bool XmlDocument::EndElement() {
-  if (!cursor_) return false;
+  if (building_failed_ || !cursor_) return BuildingFailed();
   ComPtr<IXMLDOMNode> parent;
-  if (cursor_->get_parentNode(parent.GetAddressOf()) != S_OK || !parent) return false;
+  HRESULT hr = cursor_->get_parentNode(parent.GetAddressOf());
+  if (FAILED(hr)) return BuildingFailed();
   DOMNodeType type;
-  if (FAILED(parent->get_nodeType(&type)) || type != NODE_ELEMENT) return false;
+  if (hr != S_OK || !parent) return false;
+  if (FAILED(parent->get_nodeType(&type))) return BuildingFailed();
+  // Ending the root element is no failure: the cursor stays on it.
+  if (type != NODE_ELEMENT) return false;
   cursor_ = std::move(parent);
   return true;
 }
 
 bool XmlDocument::SetAttribute(base::StringPiece name, base::StringPiece value) {
-  if (!cursor_) return false;
+  if (building_failed_ || !cursor_) return BuildingFailed();
   ComPtr<IXMLDOMElement> element;
-  if (FAILED(cursor_.As(&element))) return false;
+  if (FAILED(cursor_.As(&element))) return BuildingFailed();
   base::ScopedBstr attribute_name = ToBstr(name);
   base::ScopedVariant attribute_value(ToWide(value).c_str());
-  return SUCCEEDED(element->setAttribute(attribute_name.Get(), attribute_value.Get()));
+  if (FAILED(element->setAttribute(attribute_name.Get(), attribute_value.Get())))
+    return BuildingFailed();
+  return true;
 }
 
 bool XmlDocument::SetText(base::StringPiece text) {
-  if (!cursor_) return false;
+  if (building_failed_ || !cursor_) return BuildingFailed();
   base::ScopedBstr content = ToBstr(text);
-  return SUCCEEDED(cursor_->put_text(content.Get()));
+  if (FAILED(cursor_->put_text(content.Get()))) return BuildingFailed();
+  return true;
+}
+
+bool XmlDocument::BuildingFailed() {
+  building_failed_ = true;
+  return false;
 }
 
 bool XmlDocument::SaveToString(std::string* out) const {
   if (!document_) return false;
+  if (building_failed_) {
+    LOG(ERROR) << "Not serializing a document that could not be built whole";
+    return false;
+  }
   std::string body;
   if (!SerializeWithSaxWriter(factory_, document_.Get(), &body)) {
     VLOG(1) << "The SAX writer is not available; serializing through the DOM";

@@ -51,7 +51,7 @@ class XmlDocument {
 
   // |factory| creates the XML service's objects; tests pass fakes.
   explicit XmlDocument(ComObjectFactory factory = CreateSystemComObject);
-  ~XmlDocument();
+  virtual ~XmlDocument();
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
 
@@ -75,24 +75,37 @@ class XmlDocument {
   // False when the attribute is missing or the cursor is not an element.
   bool GetAttribute(base::StringPiece name, std::string* out) const;
 
+  // Building. The first failure sticks: every later building step fails too, and the
+  // document is not serialized, so that a tree missing an element (whose attributes
+  // would land on its parent) is never written as if whole. Create clears it.
+  //
   // Appends an element as the last child of the cursor and moves onto it.
   bool AppendElement(base::StringPiece name);
-  // Moves to the parent when it is an element; otherwise stays and returns false.
+  // Moves to the parent when it is an element; otherwise stays and returns false (no
+  // failure when the cursor is on the root element).
   bool EndElement();
   bool SetAttribute(base::StringPiece name, base::StringPiece value);
   bool SetText(base::StringPiece text);
 
   // The whole document as indented text: the prolog, no carriage returns, tabs as
-  // spaces, a final line feed. |out| is unchanged on failure.
+  // spaces, a final line feed. |out| is unchanged on failure, and after a failed
+  // building step.
   bool SaveToString(std::string* out) const;
+
+ protected:
+  // Where every new element joins the tree; tests refuse some.
+  virtual HRESULT AppendChild(IXMLDOMNode* parent, IXMLDOMNode* child, IXMLDOMNode** appended);
 
  private:
   enum Direction { FIRST_CHILD, NEXT_SIBLING, PARENT };
   MoveResult Move(Direction direction);
+  // Marks the building as failed; false.
+  bool BuildingFailed();
 
   ComObjectFactory factory_;
   Microsoft::WRL::ComPtr<IXMLDOMDocument> document_;
   Microsoft::WRL::ComPtr<IXMLDOMNode> cursor_;
+  bool building_failed_ = false;
 };
 
 // Applies the text rules of the serialized document to the serializer's |body|:

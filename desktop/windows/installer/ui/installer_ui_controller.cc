@@ -15,6 +15,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_node.h"
@@ -113,6 +114,7 @@ bool InstallerUIController::RunUI(Settings* settings, PayloadReader* payload,
   settings_ = settings;
   run_immediately_ = run_immediately;
   without_payload_ = payload == nullptr;
+  local_package_ = payload && payload->type() == PayloadReader::FULL_PACKAGE;
   VLOG(1) << (payload ? "Initializing controller with fetcher."
                       : "Initializing controller without fetcher.");
   package_.Create(payload, download_folder, system_.own_folder, *settings_, stats_.root(), this,
@@ -145,7 +147,7 @@ void InstallerUIController::Init() {
     return;
   }
   window_->AddDelegate(this);
-  window_->SetProgressPhase(phase_);
+  window_->SetProgressPhase(ShownPhase());
   if (!system_.has_sse2()) {
     LOG(ERROR) << "SSE2 not supported by the computer";
     window_->ShowFatalError(GetLocalizedString(kNoSse2String));
@@ -237,7 +239,7 @@ void InstallerUIController::OnAccept() {
     package_.fetcher()->Start();
   }
   window_->ShowProgress(ProgressPosition(phase_, current_, total_), ProgressRange());
-  window_->SetProgressPhase(phase_);
+  window_->SetProgressPhase(ShownPhase());
 }
 
 void InstallerUIController::RenewRunner() {
@@ -260,7 +262,7 @@ void InstallerUIController::TrackingDataActionsDone() {
   package_.runner()->OnPackageReady();
   if (window_ && installation_started_) {
     VLOG(2) << "Notifying installation phase change.";
-    window_->SetProgressPhase(phase_);
+    window_->SetProgressPhase(ShownPhase());
   }
 }
 
@@ -313,8 +315,14 @@ void InstallerUIController::NotifyStatusChanged(int status) {
   ShowPhase();
 }
 
+int InstallerUIController::ShownPhase() const {
+  // A package carried by the installer is never downloaded: until it is unpacked, what
+  // happens is its unpacking.
+  return local_package_ && phase_ < PHASE_EXTRACTING ? PHASE_EXTRACTING : phase_;
+}
+
 void InstallerUIController::ShowPhase() {
-  if (window_ && installation_started_) window_->SetProgressPhase(phase_);
+  if (window_ && installation_started_) window_->SetProgressPhase(ShownPhase());
 }
 
 void InstallerUIController::SetTotalProgress(uint32_t total) {
@@ -446,7 +454,9 @@ void InstallerUIController::HandlePendingError() {
     OnAccept();
     return;
   }
-  const bool offer_full_package = error_shown_before_ && !without_payload_ &&
+  // The full installer is offered by the net installer only: an installer that carries
+  // the package is the full installer.
+  const bool offer_full_package = error_shown_before_ && !without_payload_ && !local_package_ &&
                                   (phase_ < PHASE_COMPONENTS || package_downloaded_);
   error_shown_before_ = true;
   std::unique_ptr<PendingError> error = std::move(pending_error_);
@@ -492,6 +502,9 @@ void InstallerUIController::TerminateUI() {
   ui_terminated_ = true;
   if (window_) {
     window_->RemoveDelegate(this);
+    // A question still open (closing the window during the installation) asks about a
+    // run that has ended: it goes, and the outcome stands.
+    window_->CloseMessageBox();
     // The window may be the one telling us (a click), so it goes with the controller.
     ShowWindow(window_->GetHwnd(), SW_HIDE);
     closed_window_ = std::move(window_);

@@ -148,6 +148,8 @@ class InstallerUIController : public SettingsObserver,
   void HandlePendingError();
   void DoRunUICallbackAndPostReply(const PendingUIRequest& request);
   void ShowPhase();
+  // The phase whose text the window shows.
+  int ShownPhase() const;
   void UpdateProgress();
   void TerminateUI();
   void PostToThisThread(const base::Closure& task, base::TimeDelta delay);
@@ -164,6 +166,8 @@ class InstallerUIController : public SettingsObserver,
   uint32_t current_ = 0;
   bool run_immediately_ = false;
   bool without_payload_ = false;
+  // The installer carries the full package.
+  bool local_package_ = false;
   bool package_downloaded_ = false;
   bool error_shown_before_ = false;
   bool accept_pending_ = false;

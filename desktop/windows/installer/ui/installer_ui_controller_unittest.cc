@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -236,6 +237,41 @@ TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
   ASSERT_EQ(1u, opened_.size());
   EXPECT_EQ(2, PostedInteger("installation_cancelled"));
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+}
+
+// An installer that carries the package is the full installer: its progress page says
+// it unpacks, not that it downloads, and however often it fails it offers no other
+// installer.
+TEST_F(InstallerUIControllerTest, FullInstallerNeitherDownloadsNorOffersItself) {
+  // The backend runs as the test helper; the package is the one the full installer carries.
+  BecomeNetInstaller(L"http://127.0.0.1:9/unused");
+  PayloadReader payload(testing::GetTestPackageFolder(L"test_pkg_full_installer.exe"));
+  ASSERT_EQ(PayloadReader::FULL_PACKAGE, payload.type());
+  {
+    testing::TestSettings settings(install_folder_, {});
+    script_ = [this](C* controller) {
+      // Before the package's first report.
+      ASSERT_EQ(C::PHASE_PREPARING, controller->phase_for_testing());
+      controller->OnError(0, L"", "first");
+      ClickButton(window_, W::ACCEPT_BUTTON);
+      ASSERT_TRUE(OnErrorPage());
+      controller->OnError(0, L"", "second");
+      ClickButton(window_, W::RETRY_BUTTON);
+      ASSERT_TRUE(OnErrorPage());
+      EXPECT_FALSE(IsControlShown(window_, W::FULL_PACKAGE_BUTTON));
+      controller->OnCancel();
+    };
+    EXPECT_FALSE(RunController(settings.get(), &payload));
+  }
+  testing::TestSettings settings(install_folder_, {});
+  script_ = [this](C* controller) {
+    ASSERT_EQ(C::PHASE_PREPARING, controller->phase_for_testing());
+    ClickButton(window_, W::ACCEPT_BUTTON);
+    ASSERT_TRUE(IsControlShown(window_, W::PROGRESS_BAR));
+    EXPECT_EQ(GetLocalizedString(37026), GetControlText(window_, W::PROGRESS_TEXT));
+  };
+  EXPECT_TRUE(RunController(settings.get(), &payload));
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
 }
 
 }  // namespace

@@ -97,10 +97,13 @@ const ControlText kUninstallTexts[] = {
 
 // Renames the buttons of the system message boxes this thread shows.
 thread_local HHOOK g_message_box_hook = nullptr;
+// The system message box this thread shows, once it is activated.
+thread_local HWND g_message_box = nullptr;
 
 LRESULT CALLBACK RenameMessageBoxButtons(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wparam);
+    if (!g_message_box) g_message_box = box;
     const ControlText buttons[] = {{IDYES, 37003}, {IDNO, 37004}, {IDOK, 37001}};
     for (const ControlText& button : buttons) {
       if (GetDlgItem(box, button.control))
@@ -113,11 +116,14 @@ LRESULT CALLBACK RenameMessageBoxButtons(int code, WPARAM wparam, LPARAM lparam)
 int SystemMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
                      UINT type) {
   HHOOK previous = g_message_box_hook;
+  HWND previous_box = g_message_box;
+  g_message_box = nullptr;
   g_message_box_hook =
       SetWindowsHookExW(WH_CBT, RenameMessageBoxButtons, nullptr, GetCurrentThreadId());
   int result = MessageBoxW(owner, text.c_str(), caption.c_str(), type);
   if (g_message_box_hook) UnhookWindowsHookEx(g_message_box_hook);
   g_message_box_hook = previous;
+  g_message_box = previous_box;
   return result;
 }
 
@@ -136,6 +142,49 @@ std::wstring GetWindowString(HWND window) {
   int copied = GetWindowTextW(window, &text[0], static_cast<int>(text.size()));
   text.resize(static_cast<size_t>(std::max(copied, 0)));
   return text;
+}
+
+// Languages written from right to left get a mirrored window.
+bool IsRightToLeftLanguage(LANGID language) {
+  const WORD primary = PRIMARYLANGID(language);
+  return primary == LANG_ARABIC || primary == LANG_HEBREW || primary == LANG_PERSIAN;
+}
+
+bool SetLayoutRightToLeft(HWND window, bool rtl) {
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  const LONG_PTR wanted = rtl ? style | WS_EX_LAYOUTRTL : style & ~WS_EX_LAYOUTRTL;
+  if (wanted == style) return false;
+  SetWindowLongPtrW(window, GWL_EXSTYLE, wanted);
+  return true;
+}
+
+// Mirrors |parent| and its children: each child keeps its distance from the leading
+// edge, which moves to the other side.
+void MirrorWindowAndChildren(HWND parent, bool rtl) {
+  RECT client;
+  GetClientRect(parent, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(parent, &origin);
+  const bool was_rtl = (GetWindowLongPtrW(parent, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  struct Place {
+    HWND child;
+    POINT leading;
+  };
+  std::vector<Place> places;
+  for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    // A mirrored client area starts at its right edge.
+    const LONG distance = was_rtl ? origin.x - rect.right : rect.left - origin.x;
+    places.push_back({child, {distance, rect.top - origin.y}});
+  }
+  if (!SetLayoutRightToLeft(parent, rtl) && was_rtl == rtl) return;
+  for (const Place& place : places) {
+    SetLayoutRightToLeft(place.child, rtl);
+    SetWindowPos(place.child, nullptr, place.leading.x, place.leading.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  InvalidateRect(parent, nullptr, TRUE);
 }
 
 void DeleteObjectIfAny(HGDIOBJ object) {
@@ -187,6 +236,7 @@ InstallerWindow::InstallerWindow(Settings* settings, std::unique_ptr<StatsNode> 
       stats_(std::move(stats)) {}
 
 InstallerWindow::~InstallerWindow() {
+  CloseMessageBox();
   if (tooltip_) DestroyWindow(tooltip_);
   if (!run_immediately_) settings_->RemoveObserver(this);
   if (dialog_) {
@@ -350,6 +400,9 @@ void InstallerWindow::SetPage(int page) {
     ShowWindow(Item(UNINSTALL_FAILED_TITLE), SW_HIDE);
   }
   if (options_) ShowWindow(options_, page == PAGE_OPTIONS ? SW_SHOWNA : SW_HIDE);
+  // The logo stays shown from the progress page to the error page: only its own
+  // repaint adds or removes the badge (the dialog clips its children).
+  if (error_page_shown_ != (page == PAGE_ERROR)) InvalidateRect(Item(LOGO), nullptr, TRUE);
   error_page_shown_ = page == PAGE_ERROR;
   InvalidateRect(dialog_, nullptr, TRUE);
   page_ = page;
@@ -375,6 +428,7 @@ void InstallerWindow::UpdateTexts() {
     SetRichEditRangeColor(headline_control, RGB(0, 0, 0), range);
   }
   SetWindowTextW(dialog_, GetLocalizedString(37000).c_str());
+  ApplyReadingDirection();
   if (!uninstall) {
     FillLanguageBox();
     FillModeBox();
@@ -382,6 +436,25 @@ void InstallerWindow::UpdateTexts() {
     if (!settings_->fetching_status()) RefreshOptions();
   }
   SizeFullPackageButton();
+}
+
+void InstallerWindow::ApplyReadingDirection() {
+  const bool rtl = IsRightToLeftLanguage(GetCurrentLanguageId());
+  // The panel's own children first: mirroring the main dialog mirrors the panel's style.
+  if (options_) MirrorWindowAndChildren(options_, rtl);
+  MirrorWindowAndChildren(dialog_, rtl);
+  for (int id : {HEADLINE, TERMS_AGREEMENT}) {
+    HWND edit = Item(id);
+    PARAFORMAT2 format = {};
+    format.cbSize = sizeof(format);
+    format.dwMask = PFM_RTLPARA;
+    format.wEffects = rtl ? PFE_RTLPARA : 0;
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&format));
+    SendMessageW(edit, EM_SETSEL, 0, 0);
+  }
+  RebuildBackground();
+  InvalidateRect(dialog_, nullptr, TRUE);
 }
 
 void InstallerWindow::FillLanguageBox() {
@@ -475,7 +548,11 @@ void InstallerWindow::RefreshOptions() {
     return;
   }
   HWND mode_box = GetDlgItem(options_, MODE_BOX);
-  EnableWindow(mode_box, settings_->operation() == Settings::OPERATION_INSTALL);
+  // A folder the installation cannot use leaves the operation undecided: the mode stays
+  // changeable, so that a mode without a usable folder can be left again.
+  const int operation = settings_->operation();
+  EnableWindow(mode_box, operation == Settings::OPERATION_INSTALL ||
+                             (operation == Settings::OPERATION_INVALID && !valid));
   int mode = settings_->flag(Settings::COPY_ONLY) ? 2
              : settings_->flag(Settings::ALL_USERS_FLAG) ? 0
                                                          : 1;
@@ -498,24 +575,55 @@ void InstallerWindow::RefreshOptions() {
   bool stats = settings_->flag(Settings::ENABLE_VELUM_STATS) ||
                settings_->flag(Settings::ENABLE_INSTALLER_STATS);
   CheckDlgButton(options_, SHARE_STATS_BOX, stats ? BST_CHECKED : BST_UNCHECKED);
-  HWND path_box = GetDlgItem(options_, PATH_BOX);
-  SendMessageW(path_box, CB_RESETCONTENT, 0, 0);
-  const std::wstring& folder = settings_->install_folder().value();
-  LRESULT selected = -1;
-  for (const base::FilePath& suggestion : settings_->GetInstallFolderSuggestions()) {
-    LRESULT index = SendMessageW(path_box, CB_ADDSTRING, 0,
-                                 reinterpret_cast<LPARAM>(suggestion.value().c_str()));
-    if (index >= 0 && _wcsicmp(suggestion.value().c_str(), folder.c_str()) == 0)
-      selected = index;
-  }
-  if (selected >= 0)
-    SendMessageW(path_box, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
-  else
-    SetWindowTextW(path_box, folder.c_str());
+  RefreshPathBox();
+  // BACK leaves the options whatever the folder: only ACCEPT needs a usable one.
   EnableWindow(Item(ACCEPT_BUTTON), valid);
-  EnableWindow(Item(BACK_BUTTON), valid);
   ShowWindow(GetDlgItem(options_, INVALID_PATH_WARNING), valid ? SW_HIDE : SW_SHOWNA);
   refreshing_ = false;
+}
+
+void InstallerWindow::RefreshPathBox() {
+  HWND box = GetDlgItem(options_, PATH_BOX);
+  const std::wstring& folder = settings_->install_folder().value();
+  const std::vector<base::FilePath> suggestions = settings_->GetInstallFolderSuggestions();
+  const std::wstring shown = GetWindowString(box);
+  DWORD start = 0, end = 0;
+  SendMessageW(box, CB_GETEDITSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  // The text being typed stays as it is, caret and selection with it: every keystroke
+  // changes the folder, whose status may come back after further keystrokes.
+  HWND focus = GetFocus();
+  const bool keep_text = typing_path_ || (focus && (focus == box || IsChild(box, focus))) ||
+                         _wcsicmp(shown.c_str(), folder.c_str()) == 0;
+  bool same_list =
+      SendMessageW(box, CB_GETCOUNT, 0, 0) == static_cast<LRESULT>(suggestions.size());
+  for (size_t i = 0; same_list && i < suggestions.size(); ++i) {
+    LRESULT length = SendMessageW(box, CB_GETLBTEXTLEN, i, 0);
+    std::wstring entry(static_cast<size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+    SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&entry[0]));
+    same_list = wcscmp(entry.c_str(), suggestions[i].value().c_str()) == 0;
+  }
+  if (!same_list) {
+    SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const base::FilePath& suggestion : suggestions)
+      SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(suggestion.value().c_str()));
+  }
+  if (keep_text) {
+    if (GetWindowString(box) != shown) {
+      SetWindowTextW(box, shown.c_str());
+      SendMessageW(box, CB_SETEDITSEL, 0, MAKELPARAM(start, end));
+    }
+    return;
+  }
+  LRESULT selected = -1;
+  for (size_t i = 0; i < suggestions.size(); ++i) {
+    if (_wcsicmp(suggestions[i].value().c_str(), folder.c_str()) == 0)
+      selected = static_cast<LRESULT>(i);
+  }
+  if (selected >= 0)
+    SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
+  else
+    SetWindowTextW(box, folder.c_str());
 }
 
 void InstallerWindow::OnFlagChanged() { RefreshOptions(); }
@@ -588,6 +696,11 @@ void InstallerWindow::RecordNavigation(const char* name) {
   page_stats_->SetTimeAndElapsed("navigation_time");
 }
 
+void InstallerWindow::CloseMessageBox() {
+  // Ends the box's own loop as "No" would: whatever it asked is no longer to be decided.
+  if (g_message_box && IsWindow(g_message_box)) EndDialog(g_message_box, IDNO);
+}
+
 void InstallerWindow::ConfirmCancel() {
   int answer = ShowMessageBox(GetLocalizedString(IsUninstall() ? 37039 : 37038),
                               MB_YESNO | MB_ICONQUESTION);
@@ -654,7 +767,9 @@ void InstallerWindow::ApplyPathText(HWND box, const char* counter, bool selected
   } else {
     text = GetWindowString(box);
   }
+  typing_path_ = !selected_entry;
   settings_->SetInstallFolder(base::FilePath(text));
+  typing_path_ = false;
 }
 
 void InstallerWindow::OnOptionsCommand(int id, int code) {
@@ -845,6 +960,8 @@ void InstallerWindow::CopyBackgroundUnder(HDC dc, HWND control) {
 }
 
 void InstallerWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
+  // The badge comes and goes with the error page: the logo is drawn on fresh background.
+  if (background_ && page_ != PAGE_OPTIONS) CopyBackgroundUnder(item.hDC, item.hwndItem);
   HDC source = CreateCompatibleDC(item.hDC);
   if (!source) return;
   const RECT& rect = item.rcItem;
@@ -874,19 +991,19 @@ HBRUSH InstallerWindow::OnControlColor(HDC dc, HWND control, bool options_panel,
   if (message == WM_CTLCOLORDLG || message == WM_CTLCOLORBTN) return white_brush_;
   if (message != WM_CTLCOLORSTATIC) return nullptr;
   int id = GetDlgCtrlID(control);
-  if (options_panel) {
-    if (id == DEFAULT_BROWSER_BOX || id == IMPORT_DATA_BOX || id == SHARE_STATS_BOX)
-      return white_brush_;
-  } else {
+  if (!options_panel) {
     if (id == TERMS_TEXT) return GetSysColorBrush(COLOR_WINDOW);
     auto brush = brushes_.find(control);
     if (brush != brushes_.end()) return brush->second;
   }
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, id == INVALID_PATH_WARNING || id == 1028 ? kWarningColor : RGB(0, 0, 0));
+  // The options panel and the options page are plain white: a label filled white is
+  // erased cleanly when its text changes, where a transparent one would keep the old text.
+  if (options_panel || page_ == PAGE_OPTIONS) return white_brush_;
   // The dialog clips its children, so what lies under a transparent control is the
   // background the control copies itself, not what the previous page left there.
-  if (!options_panel && background_ && page_ != PAGE_OPTIONS) CopyBackgroundUnder(dc, control);
+  if (background_) CopyBackgroundUnder(dc, control);
   return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }
 
@@ -937,6 +1054,11 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
       }
       if (id == MAIN_PATH_BOX || id == MAIN_CHANGE_FOLDER_BUTTON || id == DELETE_PROFILE_BOX) {
         OnOptionsCommand(id, code);
+        return TRUE;
+      }
+      // Escape (IDCANCEL from the dialog manager) does what closing the window does.
+      if (id == IDCANCEL) {
+        ConfirmCancel();
         return TRUE;
       }
       if (code == BN_CLICKED) OnButton(id);

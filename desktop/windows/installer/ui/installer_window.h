@@ -108,6 +108,9 @@ class InstallerWindow : public SettingsObserver {
   void SetProgressPosition(int position);
   void ShowError(const std::wstring& text, bool offer_full_package, const std::string& message);
   void ShowFatalError(const std::wstring& text);
+  // Closes a question or message box the window shows, as if answered "No": the run
+  // that asked it has ended.
+  void CloseMessageBox();
 
   HWND GetHwnd() const { return dialog_; }
   HWND options_panel() const { return options_; }
@@ -143,6 +146,9 @@ class InstallerWindow : public SettingsObserver {
   HWND Item(int id) const;
   void UpdateTexts();
   void RefreshOptions();
+  void RefreshPathBox();
+  // Mirrors the window for a right-to-left UI language, or back.
+  void ApplyReadingDirection();
   void FillLanguageBox();
   void FillModeBox();
   void UpdateTooltipText();
@@ -188,6 +194,8 @@ class InstallerWindow : public SettingsObserver {
   // Set while controls are filled from the settings: their notifications are not the
   // user's.
   bool refreshing_ = false;
+  // Set while a typed path reaches the settings.
+  bool typing_path_ = false;
   std::map<HWND, HBRUSH> brushes_;
   HBRUSH white_brush_ = nullptr;
   std::unique_ptr<StatsNode> stats_;

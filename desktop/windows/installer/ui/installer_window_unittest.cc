@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 
 #include "base/command_line.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/settings.h"
@@ -439,6 +442,297 @@ TEST_F(InstallerWindowTest, ErrorPageOffersWhatTheRunAllows) {
   EXPECT_TRUE(IsControlShown(dialog(), W::UNINSTALL_FAILED_TITLE));
   EXPECT_FALSE(IsControlShown(dialog(), W::INSTALL_FAILED_TITLE));
   EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"uninstall_error"));
+}
+
+// A path typed key by key arrives as typed: the box is not rewritten under the caret
+// while each keystroke changes the settings' folder.
+TEST_F(InstallerWindowTest, PathTypedKeyByKeyArrivesAsTyped) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::PATH_BOX);
+  HWND edit = FindWindowExW(box, nullptr, L"Edit", nullptr);
+  ASSERT_TRUE(edit);
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+  const std::wstring typed = scratch_.path().Append(L"MyApps\\Velum").value();
+  for (wchar_t c : typed) {
+    SendMessageW(edit, WM_CHAR, c, 1);
+    testing::PumpPendingMessages();
+  }
+  EXPECT_EQ(typed, GetControlText(options(), W::PATH_BOX));
+  EXPECT_EQ(typed, settings_->install_folder().value());
+  DWORD start = 0, end = 0;
+  SendMessageW(box, CB_GETEDITSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(typed.size(), start);
+  // A folder chosen elsewhere (another mode) still reaches the box.
+  SetFocus(dialog());
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_ALL_USERS);
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
+  EXPECT_EQ(settings_->install_folder().value(), GetControlText(options(), W::PATH_BOX));
+}
+
+// After two language changes the labels show what a window opened in that language
+// shows: the old texts are erased, not painted over.
+TEST_F(InstallerWindowTest, LanguageChangesLeaveNoRemnants) {
+  const int kLabels[] = {W::LANGUAGE_LABEL, W::MODE_LABEL, W::PATH_LABEL};
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  UpdateWindow(dialog());
+  settings_->SetInstallLanguage(L"hu");
+  UpdateWindow(dialog());
+  settings_->SetInstallLanguage(L"de");
+  RedrawWindow(dialog(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  testing::PumpPendingMessages();
+  std::vector<std::vector<uint32_t>> switched;
+  for (int label : kLabels) switched.push_back(testing::ReadShownPixels(GetDlgItem(options(), label)));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_after_two_languages"));
+  window_.reset();
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  RedrawWindow(dialog(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  testing::PumpPendingMessages();
+  for (size_t i = 0; i < std::size(kLabels); ++i) {
+    std::vector<uint32_t> fresh = testing::ReadShownPixels(GetDlgItem(options(), kLabels[i]));
+    ASSERT_FALSE(fresh.empty());
+    EXPECT_TRUE(fresh == switched[i]) << kLabels[i];
+  }
+}
+
+// The badge comes with the error page and goes with it, on the logo as shown.
+TEST_F(InstallerWindowTest, ErrorBadgeIsShownOnTheErrorPage) {
+  Open(false, false);
+  HWND logo = GetDlgItem(dialog(), W::LOGO);
+  window_->ShowProgress(0, 100);
+  UpdateWindow(dialog());
+  testing::PumpPendingMessages();
+  const std::vector<uint32_t> progress = testing::ReadShownPixels(logo);
+  window_->ShowError(L"failed", false, "m");
+  UpdateWindow(dialog());
+  testing::PumpPendingMessages();
+  const std::vector<uint32_t> error = testing::ReadShownPixels(logo);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_FALSE(progress == error);
+  window_->ShowProgress(0, 100);
+  UpdateWindow(dialog());
+  testing::PumpPendingMessages();
+  EXPECT_TRUE(progress == testing::ReadShownPixels(logo));
+}
+
+// Escape, as the run loop hands it to the dialog manager, asks what closing asks.
+TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
+  for (bool uninstall : {false, true}) {
+    Open(uninstall, false);
+    const int pages[] = {uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, W::PAGE_PROGRESS};
+    for (int page : pages) {
+      window_->SetPage(page);
+      boxes_.clear();
+      MSG escape = testing::MakeKeyDown(GetFocus() ? GetFocus() : dialog(), VK_ESCAPE);
+      IsDialogMessageW(dialog(), &escape);
+      ASSERT_EQ(1u, boxes_.size()) << page;
+      EXPECT_EQ(GetLocalizedString(uninstall ? 37039 : 37038), boxes_[0]);
+    }
+    EXPECT_TRUE(delegate_.calls.empty());
+    window_.reset();
+  }
+}
+
+// A mode without a usable folder (standalone, with no drive offered) can be left again,
+// and BACK leaves the options; only ACCEPT waits for a usable folder.
+TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  testing::PumpPendingMessages();
+  EXPECT_FALSE(settings_->target().valid_install_path);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_standalone_without_folder"));
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(Settings::MODE_CURRENT_USER, settings_->mode());
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  ClickButton(dialog(), W::BACK_BUTTON);
+  EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+}
+
+// The question a closed window asks goes when the run ends while it is open; the answer
+// it never got cancels nothing.
+TEST_F(InstallerWindowTest, QuestionClosesWithTheRun) {
+  Open(false, false);
+  window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+  static InstallerWindow* s_window = nullptr;
+  static bool s_closed = false;
+  static bool s_outlived = false;
+  s_window = window_.get();
+  s_closed = s_outlived = false;
+  // Runs inside the box's loop: ends the run once, and answers "No" itself should the box
+  // stay, so that the test ends either way.
+  UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM data) -> BOOL {
+      if (!IsWindowVisible(window) || !GetDlgItem(window, IDYES)) return TRUE;
+      *reinterpret_cast<HWND*>(data) = window;
+      return FALSE;
+    }, reinterpret_cast<LPARAM>(&box));
+    if (!box) return;
+    if (s_closed) {
+      s_outlived = true;
+      KillTimer(nullptr, timer);
+      PostMessageW(box, WM_COMMAND, IDNO, 0);
+      return;
+    }
+    s_window->CloseMessageBox();
+    s_closed = true;
+  });
+  ASSERT_NE(0u, timer);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(s_closed);
+  EXPECT_FALSE(s_outlived);
+  EXPECT_TRUE(delegate_.calls.empty());
+  HWND left = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM data) -> BOOL {
+    if (IsWindowVisible(window) && GetDlgItem(window, IDYES)) *reinterpret_cast<HWND*>(data) = window;
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&left));
+  EXPECT_FALSE(left);
+}
+
+// How |text| laid out in |control|'s own font overflows the control's client area,
+// |inset| pixels narrower: the pixels it sticks out (0 when it fits). A multi-line text
+// wraps at words and must fit the height; any other stays on one line.
+int TextOverflow(HWND control, std::wstring text, bool multiline, int inset) {
+  // Links show their labels only.
+  for (size_t open = text.find(L"<a "); open != std::wstring::npos; open = text.find(L"<a ")) {
+    size_t close = text.find(L'>', open);
+    if (close == std::wstring::npos) break;
+    text.erase(open, close + 1 - open);
+  }
+  for (size_t end = text.find(L"</a>"); end != std::wstring::npos; end = text.find(L"</a>"))
+    text.erase(end, 4);
+  RECT client;
+  GetClientRect(control, &client);
+  const int width = client.right - inset;
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  RECT needed = {0, 0, width, 0};
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+            DT_CALCRECT | (multiline ? DT_WORDBREAK : DT_SINGLELINE));
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return std::max<int>({0, static_cast<int>(needed.right - width),
+                        multiline ? static_cast<int>(needed.bottom - client.bottom) : 0});
+}
+
+std::vector<std::wstring> ComboEntries(HWND box) {
+  std::vector<std::wstring> entries;
+  for (LRESULT i = 0; i < SendMessageW(box, CB_GETCOUNT, 0, 0); ++i) {
+    std::wstring entry(static_cast<size_t>(SendMessageW(box, CB_GETLBTEXTLEN, i, 0)) + 1, L'\0');
+    SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&entry[0]));
+    entry.resize(wcslen(entry.c_str()));
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+bool IsMirrored(HWND window) {
+  return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+}
+
+// Every text of both dialogs, in every UI language, fits the control that shows it, in
+// that control's font; right-to-left languages get a mirrored window.
+TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
+  enum Kind { LINE, LINES, BUTTON, CHECK_BOX, CHECK_BOX_LINES, COMBO };
+  // What a control's frame takes from its width, in pixels: button edges, the box of a
+  // check box, the arrow of a combo box.
+  const int kInsets[] = {0, 0, 8, 20, 20, GetSystemMetrics(SM_CXVSCROLL) + 8};
+  struct Text {
+    int control;
+    Kind kind;
+    std::vector<int> strings;  // empty: the text the control shows
+  };
+  const Text kInstallTexts[] = {
+      {W::OPTIONS_BUTTON, BUTTON, {}},
+      {W::BACK_BUTTON, BUTTON, {}},
+      {W::ACCEPT_BUTTON, BUTTON, {37007, 37008}},
+      {W::RETRY_BUTTON, BUTTON, {}},
+      {W::FULL_PACKAGE_BUTTON, BUTTON, {}},
+      {W::HEADLINE, LINE, {}},
+      {W::TERMS_AGREEMENT, LINES, {}},
+      {W::THANK_YOU, LINE, {}},
+      {W::INSTALL_FAILED_TITLE, LINE, {}},
+      {W::PROGRESS_TEXT, LINES, {37025, 37026, 37027, 37028, 37053, 37054, 37055, 37057, 37058,
+                                 37059, 37060, 37061, 37062, 37064}},
+      {W::LANGUAGE_LABEL, LINE, {}},
+      {W::MODE_LABEL, LINE, {}},
+      {W::PATH_LABEL, LINE, {}},
+      {W::CHANGE_FOLDER_BUTTON, BUTTON, {}},
+      {W::INVALID_PATH_WARNING, LINES, {}},
+      {W::DEFAULT_BROWSER_BOX, CHECK_BOX, {}},
+      {W::IMPORT_DATA_BOX, CHECK_BOX, {}},
+      {W::SHARE_STATS_BOX, CHECK_BOX, {}},
+      {W::MODE_BOX, COMBO, {}},
+      {W::LANGUAGE_BOX, COMBO, {}},
+  };
+  const Text kUninstallTexts[] = {
+      {W::UNINSTALL_QUESTION, LINES, {}},   {W::DELETE_PROFILE_BOX, CHECK_BOX_LINES, {}},
+      {W::UNINSTALL_BUTTON, BUTTON, {}},    {W::CANCEL_BUTTON, BUTTON, {}},
+      {W::UNINSTALL_FAILED_TITLE, LINE, {}}, {W::PROGRESS_TEXT, LINES, {37029, 37056, 37063}},
+  };
+  // A long Windows user name in the texts that carry one.
+  const std::wstring kUser = L"Administrator";
+  std::vector<std::string> overflows;
+  for (bool uninstall : {false, true}) {
+    Open(uninstall, false);
+    for (const std::wstring& code : LoadAvailableLanguages()) {
+      settings_->SetInstallLanguage(code);
+      const std::string language = base::WideToUTF8(code);
+      const bool rtl = code == L"ar" || code == L"he" || code == L"fa";
+      EXPECT_EQ(rtl, IsMirrored(dialog())) << language;
+      EXPECT_EQ(rtl, IsMirrored(options())) << language;
+      EXPECT_EQ(rtl, IsMirrored(GetDlgItem(dialog(), W::BACK_BUTTON))) << language;
+      const Text* begin = uninstall ? std::begin(kUninstallTexts) : std::begin(kInstallTexts);
+      const Text* end = uninstall ? std::end(kUninstallTexts) : std::end(kInstallTexts);
+      for (const Text* text = begin; text != end; ++text) {
+        HWND control = GetDlgItem(dialog(), text->control);
+        if (!control) control = GetDlgItem(options(), text->control);
+        std::vector<std::wstring> shown;
+        for (int id : text->strings) {
+          shown.push_back(id == 37057 || id == 37064 ? GetLocalizedStringWithArg(id, L"Get full")
+                                                     : GetLocalizedStringWithArg(id, kUser));
+        }
+        if (text->control == W::TERMS_AGREEMENT)
+          shown.push_back(GetLocalizedStringWithArg(37005, GetLocalizedString(37008)));
+        else if (text->control == W::HEADLINE)
+          shown.push_back(GetLocalizedStringWithArg(37022, GetLocalizedString(37023)));
+        else if (text->kind == COMBO)
+          shown = ComboEntries(control);
+        else if (shown.empty())
+          shown.push_back(GetControlText(GetParent(control), text->control));
+        for (const std::wstring& one : shown) {
+          int overflow = TextOverflow(control, one, text->kind == LINES || text->kind == CHECK_BOX_LINES,
+                                      kInsets[text->kind]);
+          if (overflow > 0) {
+            overflows.push_back(language + " " + std::to_string(text->control) + " by " +
+                                std::to_string(overflow) + "px: " + base::WideToUTF8(one));
+          }
+        }
+      }
+      const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"ja",
+                                     L"zh-CN", L"ko", L"el", L"th", L"hi"};
+      if (!uninstall && std::find(std::begin(kShown), std::end(kShown), code) != std::end(kShown)) {
+        for (int page : {W::PAGE_WELCOME, W::PAGE_OPTIONS}) {
+          window_->SetPage(page);
+          EXPECT_TRUE(testing::SaveWindowScreenshot(
+              dialog(), L"language_" + code + (page == W::PAGE_OPTIONS ? L"_options" : L"_welcome")));
+        }
+        window_->SetPage(W::PAGE_WELCOME);
+      }
+    }
+    window_.reset();
+  }
+  for (const std::string& overflow : overflows) ADD_FAILURE() << overflow;
 }
 
 }  // namespace

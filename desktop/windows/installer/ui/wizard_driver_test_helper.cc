@@ -10,11 +10,18 @@
 //   shown:<control>      the window shows <control> (accept, uninstall, cancel, ...)
 //   progress-above:<n>   the progress bar stands above <n>
 //   text:<control>       prints the control's text
-//   screenshot:<name>    saves the window as "<build>\screenshots\<name>.png"
+//   screenshot:<name>    saves the window as "<build>\screenshots\<name>.png", drawn by
+//                        the window itself (a hook of wizard_screenshot_test_dll.dll)
 //   click:<control>      clicks the button
 //   close                the title bar's close button
 //   answer-yes:<name>    the question box over the window is answered "Yes" (saved as
 //                        screenshot <name> first)
+//   question:<name>      a question box is over the window; saved as screenshot <name>
+//   no-question          no question box is over the window (any more)
+//   key:<key>            presses tab, space, enter, escape or alt+f4 where the installer's
+//                        keyboard focus is
+//   focus:<control>      the installer's keyboard focus is on <control>
+//   type:<text>          types <text> key by key where the focus is
 //   launcher-held        the launcher the installation starts stands still: the fake
 //                        program's hold (VELUM_FAKE_PROGRAM_READY_EVENT and _HOLD_EVENT,
 //                        made here at the start when set)
@@ -35,6 +42,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
+#include "desktop/windows/installer/ui/wizard_screenshot_request.h"
 
 namespace installer {
 namespace {
@@ -57,6 +65,8 @@ const struct {
     {L"progress_text", W::PROGRESS_TEXT}, {L"thank_you", W::THANK_YOU},
     {L"install_failed", W::INSTALL_FAILED_TITLE},
     {L"uninstall_question", W::UNINSTALL_QUESTION},
+    {L"language", W::LANGUAGE_BOX},       {L"mode", W::MODE_BOX},
+    {L"path", W::PATH_BOX},
 };
 
 int ControlId(const std::wstring& name) {
@@ -110,6 +120,16 @@ class Driver {
   HWND Window();
   bool WaitShown(int id, const std::wstring& what);
   bool AnswerYes(const std::wstring& screenshot);
+  // The visible question box over the window, or null.
+  HWND QuestionBox();
+  bool WaitQuestion(const std::wstring& screenshot, HWND* box);
+  // The window or a control of it (also of its options panel) with |id|.
+  HWND Control(int id);
+  HWND Focus();
+  bool PressKey(const std::wstring& key);
+  bool Type(const std::wstring& text);
+  // Saves |window| (of the installer's UI thread) through the hook in that thread.
+  bool Screenshot(HWND window, const std::wstring& name);
   bool MakeOwnWindowForeground();
   bool RunRefusedSecondInstance(const base::CommandLine& second);
 
@@ -118,6 +138,7 @@ class Driver {
   base::ScopedHandle launcher_ready_;
   base::ScopedHandle launcher_release_;
   HWND own_window_ = nullptr;
+  HHOOK screenshot_hook_ = nullptr;
 };
 
 bool Driver::Run(const std::vector<std::wstring>& steps, const base::CommandLine& second) {
@@ -139,6 +160,7 @@ bool Driver::Run(const std::vector<std::wstring>& steps, const base::CommandLine
   // A held launcher would keep the installation from ending.
   if (launcher_release_.IsValid()) SetEvent(launcher_release_.Get());
   if (own_window_) DestroyWindow(own_window_);
+  if (screenshot_hook_) UnhookWindowsHookEx(screenshot_hook_);
   return held;
 }
 
@@ -157,7 +179,8 @@ bool Driver::WaitFor(const std::function<bool()>& condition, const std::wstring&
   const ULONGLONG deadline = GetTickCount64() + kWaitMs;
   for (;;) {
     if (condition()) return true;
-    if (InstallerEnded()) return Fail(what + L": the installer ended first");
+    // Looked at again: the installer may have ended since, which is what some wait for.
+    if (InstallerEnded()) return condition() || Fail(what + L": the installer ended first");
     if (GetTickCount64() >= deadline) return Fail(what + L": not within a minute");
     // Wakes at the installer's end or |also|, for this program's own window, or to look
     // again at what the other process shows.
@@ -189,29 +212,134 @@ bool Driver::WaitShown(int id, const std::wstring& what) {
   return WaitFor(
       [this, id]() {
         HWND window = Window();
-        return window && IsWindowVisible(window) && testing::IsControlShown(window, id);
+        HWND control = Control(id);
+        return window && IsWindowVisible(window) && control &&
+               testing::IsControlShown(GetParent(control), id);
       },
       what);
 }
 
+HWND Driver::QuestionBox() {
+  std::vector<HWND> boxes = TopLevelWindows([this](HWND window) {
+    return window_ && window != window_ && IsWindowVisible(window) &&
+           GetWindow(window, GW_OWNER) == window_ && GetDlgItem(window, IDYES);
+  });
+  return boxes.empty() ? nullptr : boxes.front();
+}
+
+bool Driver::WaitQuestion(const std::wstring& screenshot, HWND* box) {
+  if (!WaitFor([this, box]() { return (*box = QuestionBox()) != nullptr; }, L"a question box"))
+    return false;
+  wprintf(L"question box \"%ls\"\n", TitleOf(*box).c_str());
+  return Screenshot(*box, screenshot);
+}
+
 bool Driver::AnswerYes(const std::wstring& screenshot) {
   HWND box = nullptr;
-  if (!WaitFor(
-          [this, &box]() {
-            std::vector<HWND> boxes = TopLevelWindows([this](HWND window) {
-              return window != window_ && IsWindowVisible(window) &&
-                     GetWindow(window, GW_OWNER) == window_ && GetDlgItem(window, IDYES);
-            });
-            box = boxes.empty() ? nullptr : boxes.front();
-            return box != nullptr;
-          },
-          L"a question box")) {
-    return false;
-  }
-  wprintf(L"question box \"%ls\"\n", TitleOf(box).c_str());
-  if (!testing::SaveWindowScreenshot(box, screenshot)) return Fail(L"no screenshot " + screenshot);
+  if (!WaitQuestion(screenshot, &box)) return false;
   testing::ClickButton(box, IDYES);
   return true;
+}
+
+HWND Driver::Control(int id) {
+  HWND window = Window();
+  if (!window) return nullptr;
+  HWND control = GetDlgItem(window, id);
+  for (HWND panel = GetWindow(window, GW_CHILD); !control && panel;
+       panel = GetWindow(panel, GW_HWNDNEXT)) {
+    control = GetDlgItem(panel, id);
+  }
+  return control;
+}
+
+HWND Driver::Focus() {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!Window() || !GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info))
+    return nullptr;
+  return info.hwndFocus;
+}
+
+bool Driver::PressKey(const std::wstring& key) {
+  const struct {
+    const wchar_t* name;
+    WPARAM key;
+    bool alt;
+  } kKeys[] = {{L"tab", VK_TAB, false},       {L"space", VK_SPACE, false},
+               {L"enter", VK_RETURN, false},  {L"escape", VK_ESCAPE, false},
+               {L"alt+f4", VK_F4, true}};
+  HWND focus = nullptr;
+  if (!WaitFor([this, &focus]() { return (focus = Focus()) != nullptr; }, L"a keyboard focus"))
+    return false;
+  for (const auto& entry : kKeys) {
+    if (key != entry.name) continue;
+    // The messages the keyboard would queue for the focused control (Alt held: the
+    // system keys, context bit set).
+    const UINT down = entry.alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    const UINT up = entry.alt ? WM_SYSKEYUP : WM_KEYUP;
+    const LPARAM context = entry.alt ? (1 << 29) : 0;
+    const UINT scan = MapVirtualKeyW(static_cast<UINT>(entry.key), MAPVK_VK_TO_VSC);
+    const LPARAM lparam = 1 | (static_cast<LPARAM>(scan) << 16) | context;
+    PostMessageW(focus, down, entry.key, lparam);
+    PostMessageW(focus, up, entry.key, lparam | (1u << 30) | (1u << 31));
+    return true;
+  }
+  return Fail(L"unknown key " + key);
+}
+
+bool Driver::Type(const std::wstring& text) {
+  for (wchar_t c : text) {
+    HWND focus = nullptr;
+    if (!WaitFor([this, &focus]() { return (focus = Focus()) != nullptr; }, L"a keyboard focus"))
+      return false;
+    const std::wstring before = testing::GetControlText(GetParent(focus), GetDlgCtrlID(focus));
+    PostMessageW(focus, WM_CHAR, c, 1);
+    // One key at a time, as a person types: the next waits until this one is in.
+    if (!WaitFor(
+            [&]() {
+              return testing::GetControlText(GetParent(focus), GetDlgCtrlID(focus)) != before;
+            },
+            std::wstring(L"the key ") + c + L" typed")) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Driver::Screenshot(HWND window, const std::wstring& name) {
+  if (!screenshot_hook_) {
+    wchar_t own[MAX_PATH] = {};
+    std::wstring path(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
+    path.resize(path.find_last_of(L'\\') + 1);
+    HMODULE hook_module = LoadLibraryW((path + testing::kScreenshotHookDll).c_str());
+    auto hook = hook_module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(
+                                  GetProcAddress(hook_module, testing::kScreenshotHookProc)))
+                            : nullptr;
+    if (!hook) return Fail(L"no screenshot hook");
+    screenshot_hook_ = SetWindowsHookExW(WH_GETMESSAGE, hook, hook_module,
+                                         GetWindowThreadProcessId(window, nullptr));
+    if (!screenshot_hook_) return Fail(L"could not hook the installer's UI thread");
+  }
+  base::ScopedHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                sizeof(testing::ScreenshotRequest),
+                                                testing::kScreenshotMapping));
+  // Manual reset: the wait below wakes on it and must still see it set.
+  base::ScopedHandle done(CreateEventW(nullptr, TRUE, FALSE, testing::kScreenshotDone));
+  if (!mapping.IsValid() || !done.IsValid()) return Fail(L"could not ask for a screenshot");
+  ResetEvent(done.Get());
+  auto* request = static_cast<testing::ScreenshotRequest*>(
+      MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, sizeof(testing::ScreenshotRequest)));
+  if (!request) return Fail(L"could not ask for a screenshot");
+  wcsncpy(request->name, name.c_str(), MAX_PATH - 1);
+  request->saved = FALSE;
+  PostMessageW(window, RegisterWindowMessageW(testing::kScreenshotMessage), 0, 0);
+  const bool answered = WaitFor(
+      [&done]() { return WaitForSingleObject(done.Get(), 0) == WAIT_OBJECT_0; },
+      L"screenshot " + name, done.Get());
+  const bool saved = request->saved != FALSE;
+  UnmapViewOfFile(request);
+  if (!answered) return false;
+  return saved || Fail(L"screenshot " + name + L" not saved, or of one colour");
 }
 
 bool Driver::MakeOwnWindowForeground() {
@@ -280,15 +408,32 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   }
   if (name == L"text" && id) {
     if (!WaitShown(id, step)) return false;
-    wprintf(L"%ls: \"%ls\"\n", value.c_str(), testing::GetControlText(Window(), id).c_str());
+    wprintf(L"%ls: \"%ls\"\n", value.c_str(),
+            testing::GetControlText(GetParent(Control(id)), id).c_str());
     return true;
   }
   if (name == L"screenshot" && !value.empty()) {
     if (!Window()) return Fail(L"no installer window");
-    // Saved where the window shows: no other window over it.
-    SetForegroundWindow(window_);
-    return testing::SaveWindowScreenshot(window_, value) || Fail(L"no screenshot " + value);
+    return Screenshot(window_, value);
   }
+  if (name == L"question" && !value.empty()) {
+    HWND box = nullptr;
+    return WaitQuestion(value, &box);
+  }
+  if (name == L"no-question") {
+    return WaitFor([this]() { return Window() && !QuestionBox(); }, step);
+  }
+  if (name == L"key" && !value.empty()) return PressKey(value);
+  if (name == L"focus" && id) {
+    return WaitFor(
+        [this, id]() {
+          HWND focus = Focus();
+          HWND control = Control(id);
+          return focus && control && (focus == control || IsChild(control, focus));
+        },
+        step);
+  }
+  if (name == L"type" && !value.empty()) return Type(value);
   if (name == L"click" && id) {
     if (!WaitShown(id, step)) return false;
     if (!IsWindowEnabled(GetDlgItem(window_, id))) return Fail(step + L": the button is disabled");

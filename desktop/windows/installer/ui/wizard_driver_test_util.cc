@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 
+#include <stdint.h>
+#include <stdio.h>
+
 #include <commctrl.h>
 #include <richedit.h>
 
@@ -32,8 +35,12 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM data) {
 }
 
 std::wstring ScreenshotFolder() {
+  // This code's own module: a test program, or the driver's hook in an installer.
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ScreenshotFolder), &module);
   wchar_t exe[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  DWORD length = GetModuleFileNameW(module, exe, MAX_PATH);
   std::wstring folder(exe, length);
   // <build>\bin\<test>.exe -> <build>\screenshots
   for (int i = 0; i < 2; ++i) {
@@ -165,21 +172,121 @@ MSG MakeKeyDown(HWND focus, WPARAM key) {
   return message;
 }
 
+namespace {
+
+// A 32-bit top-down DIB section and a memory DC holding it.
+class Canvas {
+ public:
+  Canvas(int width, int height) : width_(width), height_(height) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    dc_ = CreateCompatibleDC(nullptr);
+    bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
+                               nullptr, 0);
+    if (dc_ && bitmap_) old_ = SelectObject(dc_, bitmap_);
+  }
+  ~Canvas() {
+    if (old_) SelectObject(dc_, old_);
+    if (bitmap_) DeleteObject(bitmap_);
+    if (dc_) DeleteDC(dc_);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  bool valid() const { return old_ != nullptr && bits_ != nullptr; }
+  HDC dc() const { return dc_; }
+  HBITMAP bitmap() const { return bitmap_; }
+  const uint32_t* bits() const { return bits_; }
+  size_t size() const { return static_cast<size_t>(width_) * static_cast<size_t>(height_); }
+
+ private:
+  int width_, height_;
+  HDC dc_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  uint32_t* bits_ = nullptr;
+};
+
+// The client area's offset in the window, in unmirrored pixels.
+POINT ClientOffset(HWND window, const RECT& window_rect) {
+  RECT client;
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  POINT offset = {origin.x - window_rect.left, origin.y - window_rect.top};
+  // A mirrored window's client origin is its right edge.
+  if (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL)
+    offset.x = origin.x - client.right - window_rect.left;
+  return offset;
+}
+
+// Draws |window| (its frame, its client area, then its visible children bottom to top)
+// into |target| at its place relative to |frame|, clipped to |clip| (target pixels).
+void PrintInto(HWND window, HDC target, const RECT& frame, const RECT& clip) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return;
+  const bool mirrored = (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+  const int x = rect.left - frame.left, y = rect.top - frame.top;
+  RECT own_clip = {x, y, x + width, y + height};
+  IntersectRect(&own_clip, &own_clip, &clip);
+  Canvas whole(width, height);
+  if (!whole.valid()) return;
+  SendMessageW(window, WM_PRINT, reinterpret_cast<WPARAM>(whole.dc()), PRF_NONCLIENT);
+  RECT client;
+  GetClientRect(window, &client);
+  const POINT offset = ClientOffset(window, rect);
+  if (client.right > 0 && client.bottom > 0) {
+    // Each client area is drawn on its own, in its own layout: a mirrored control draws
+    // from its right edge.
+    Canvas inside(client.right, client.bottom);
+    if (inside.valid()) {
+      if (mirrored) SetLayout(inside.dc(), LAYOUT_RTL);
+      SendMessageW(window, WM_PRINT, reinterpret_cast<WPARAM>(inside.dc()),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+      SetLayout(inside.dc(), 0);
+      BitBlt(whole.dc(), offset.x, offset.y, client.right, client.bottom, inside.dc(), 0, 0,
+             SRCCOPY);
+    }
+  }
+  HRGN region = CreateRectRgnIndirect(&own_clip);
+  SelectClipRgn(target, region);
+  BitBlt(target, x, y, width, height, whole.dc(), 0, 0, SRCCOPY);
+  SelectClipRgn(target, nullptr);
+  DeleteObject(region);
+  RECT children_clip = {x + offset.x, y + offset.y, x + offset.x + client.right,
+                        y + offset.y + client.bottom};
+  IntersectRect(&children_clip, &children_clip, &own_clip);
+  for (HWND child = GetWindow(GetWindow(window, GW_CHILD), GW_HWNDLAST); child;
+       child = GetWindow(child, GW_HWNDPREV)) {
+    if (IsWindowVisible(child)) PrintInto(child, target, frame, children_clip);
+  }
+}
+
+}  // namespace
+
 bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   PumpPendingMessages();
   RECT rect;
   if (!GetWindowRect(window, &rect)) return false;
-  int width = rect.right - rect.left;
-  int height = rect.bottom - rect.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  SelectObject(memory, old);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return false;
+  // Drawn by the window itself, so that no other window, nor another test's desktop,
+  // can cover it.
+  Canvas canvas(width, height);
+  if (!canvas.valid()) return false;
+  PatBlt(canvas.dc(), 0, 0, width, height, BLACKNESS);
+  const RECT all = {0, 0, width, height};
+  PrintInto(window, canvas.dc(), rect, all);
+  GdiFlush();
 
   bool saved = false;
   Gdiplus::GdiplusStartupInput input;
@@ -187,14 +294,38 @@ bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
   if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
     CLSID encoder;
     if (GetPngEncoder(&encoder)) {
-      Gdiplus::Bitmap image(bitmap, nullptr);
+      Gdiplus::Bitmap image(canvas.bitmap(), nullptr);
       std::wstring path = ScreenshotFolder() + L"\\" + name + L".png";
       saved = image.Save(path.c_str(), &encoder, nullptr) == Gdiplus::Ok;
     }
     Gdiplus::GdiplusShutdown(token);
   }
-  DeleteObject(bitmap);
-  return saved;
+  if (!saved) return false;
+  // A picture of one colour shows nothing of the window.
+  const uint32_t* bits = canvas.bits();
+  const uint32_t first = bits[0] & 0xFFFFFF;
+  for (size_t i = 1; i < canvas.size(); ++i) {
+    if ((bits[i] & 0xFFFFFF) != first) return true;
+  }
+  wprintf(L"screenshot %ls is a single colour (%06x)\n", name.c_str(), first);
+  return false;
+}
+
+std::vector<uint32_t> ReadShownPixels(HWND control) {
+  std::vector<uint32_t> pixels;
+  RECT client;
+  if (!GetClientRect(control, &client) || client.right <= 0 || client.bottom <= 0) return pixels;
+  Canvas canvas(client.right, client.bottom);
+  HDC shown = GetDC(control);
+  if (!canvas.valid() || !shown) {
+    if (shown) ReleaseDC(control, shown);
+    return pixels;
+  }
+  BitBlt(canvas.dc(), 0, 0, client.right, client.bottom, shown, 0, 0, SRCCOPY);
+  ReleaseDC(control, shown);
+  GdiFlush();
+  for (size_t i = 0; i < canvas.size(); ++i) pixels.push_back(canvas.bits()[i] & 0xFFFFFF);
+  return pixels;
 }
 
 }  // namespace testing

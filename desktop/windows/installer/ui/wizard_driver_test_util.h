@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <richedit.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
@@ -57,9 +58,15 @@ LRESULT SendLinkClick(HWND dialog, int id, CHARRANGE range);
 // The key press of |key| as the run loop would hand it to the dialog dispatcher.
 MSG MakeKeyDown(HWND focus, WPARAM key);
 
-// Saves what the screen shows of |window| as "<screenshots folder>\|name|.png"; the folder
-// is "screenshots" in the build folder (next to the test programs' folder).
+// Saves |window| as "<screenshots folder>\|name|.png", drawn by the window and its
+// children themselves (no other window can cover it); the folder is "screenshots" in the
+// build folder (next to the test programs' folder). False also when the picture is of a
+// single colour. Works on windows of this process only.
 bool SaveWindowScreenshot(HWND window, const std::wstring& name);
+
+// The pixels |control| shows now (0x00RRGGBB, row by row), as painted so far: what a
+// user sees, including what a repaint left behind.
+std::vector<uint32_t> ReadShownPixels(HWND control);
 
 }  // namespace testing
 }  // namespace installer

@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/path_state.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
@@ -154,6 +155,33 @@ TEST_P(TransferTest, TwoReplacementsInOneTransactionRollBackAndCommit) {
   }
   EXPECT_EQ("second contents", ReadText(target_));
   EXPECT_FALSE(HasSetAsideItem(scratch_.path()));
+}
+
+// A transfer that writes part of the destination and then fails, as a copy onto a disk
+// that fills up does.
+class CutShortTransfer : public FileTransferOperation {
+ public:
+  CutShortTransfer(const base::FilePath& source, const base::FilePath& destination)
+      : FileTransferOperation(source, destination) {}
+
+ private:
+  void LogStart() const override {}
+  bool Transfer() override {
+    MakeFile(destination(), "new con");
+    return false;
+  }
+  bool UndoTransfer() override { return base::DeleteFile(destination(), false); }
+};
+
+// The cut-off file stayed behind, looking complete, and kept the folders made for it.
+TEST_P(TransferTest, FailedTransferLeavesNothingOfItsOwn) {
+  const std::string before = SnapshotFileTree(scratch_.path());
+  {
+    Transaction transaction;
+    EXPECT_FALSE(transaction.Execute(std::make_unique<CutShortTransfer>(source_, target_)));
+    EXPECT_TRUE(transaction.empty());
+  }
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, TransferTest, ::testing::ValuesIn(kTransferCases),

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 
 #include <windows.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -37,6 +38,38 @@ bool Rename(const base::FilePath& from, const base::FilePath& to) {
 }
 
 }  // namespace
+
+bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t* seconds) {
+  static const wchar_t kSuffix[] = L".old";
+  const size_t suffix_size = wcslen(kSuffix);
+  if (name.size() <= suffix_size ||
+      base::FilePath::CompareIgnoreCase(name.substr(name.size() - suffix_size), kSuffix) != 0)
+    return false;
+  std::wstring rest = name.substr(0, name.size() - suffix_size);
+  // Takes the all-digit last extension of `rest` off.
+  auto take_number = [&rest](std::wstring* digits) {
+    const size_t dot = rest.rfind(L'.');
+    if (dot == std::wstring::npos || dot == 0 || dot + 1 == rest.size()) return false;
+    for (size_t i = dot + 1; i < rest.size(); ++i) {
+      if (rest[i] < L'0' || rest[i] > L'9') return false;
+    }
+    *digits = rest.substr(dot + 1);
+    rest.resize(dot);
+    return true;
+  };
+  // "<name>.<seconds>" or "<name>.<seconds>.<counter>". A time of this century has ten
+  // digits and a counter far fewer: that tells them apart when the name itself ends in
+  // digits ("1.0.100.0").
+  const size_t kMinSecondsDigits = 9;
+  const size_t kMaxSecondsDigits = 18;
+  std::wstring stamp;
+  if (!take_number(&stamp)) return false;
+  if (stamp.size() < kMinSecondsDigits && !take_number(&stamp)) return false;
+  if (stamp.size() < kMinSecondsDigits || stamp.size() > kMaxSecondsDigits) return false;
+  *original = rest;
+  *seconds = std::stoll(stamp);
+  return true;
+}
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use,
                                          bool remove_empty_parents)

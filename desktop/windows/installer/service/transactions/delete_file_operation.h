@@ -4,10 +4,18 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 
+#include <stdint.h>
+
+#include <string>
+
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
 namespace installer {
+
+// Whether `name` is a set-aside name as Do chooses them; when it is, *original gets
+// the name it was set aside from and *seconds the second it was.
+bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t* seconds);
 
 class DeleteFileOperation : public TransactionOperation {
  public:

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
@@ -119,6 +120,35 @@ TEST_F(DeleteFileOperationTest, TakenTemporaryNameGetsACounter) {
   for (int64_t second = now - 1; second <= now + 5; ++second) {
     EXPECT_EQ("taken", testing::ReadText(
                            Path((L"f.txt." + std::to_wstring(second) + L".old").c_str())));
+  }
+}
+
+TEST(SetAsideNameTest, TellsTheOriginalNameAndTheSecond) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* original;  // null: not a set-aside name
+    int64_t seconds;
+  } cases[] = {
+      {L"launcher.exe.1700000000.old", L"launcher.exe", 1700000000},
+      {L"installer_prefs.json.1700000000.3.OLD", L"installer_prefs.json", 1700000000},
+      {L"1.0.100.0.1700000000.old", L"1.0.100.0", 1700000000},
+      {L"data.5.1700000000.12.old", L"data.5", 1700000000},
+      {L"velum.old", nullptr, 0},
+      {L"a.b.old", nullptr, 0},
+      {L"a.12.old", nullptr, 0},
+      {L"a.12.3.old", nullptr, 0},
+      {L".1700000000.old", nullptr, 0},
+      {L"x.1700000000.old.txt", nullptr, 0},
+      {L"x.1234567890123456789.old", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    std::wstring original;
+    int64_t seconds = 0;
+    EXPECT_EQ(c.original != nullptr, ParseSetAsideName(c.name, &original, &seconds))
+        << base::WideToUTF8(c.name);
+    if (!c.original) continue;
+    EXPECT_EQ(c.original, original);
+    EXPECT_EQ(c.seconds, seconds);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -72,7 +73,17 @@ bool FileTransferOperation::Do(Transaction& nested) {
   LogStart();
   source_was_read_only_ = ClearReadOnly(source_);
   transferred_ = Transfer();
+  if (!transferred_) DiscardPartialDestination();
   return transferred_;
+}
+
+void FileTransferOperation::DiscardPartialDestination() {
+  // The destination was free before the transfer: whatever is there now (a file cut
+  // short by a full disk, say) is this transfer's own, and would look complete.
+  if (GetPathState(destination_, nullptr) != PathState::kExists) return;
+  if (GetPathState(source_, nullptr) == PathState::kMissing && UndoTransfer()) return;
+  if (!base::DeleteFile(destination_, true))
+    LOG(ERROR) << "Could not remove the partial " << destination_.value();
 }
 
 void FileTransferOperation::Rollback() {

@@ -30,6 +30,10 @@ class FileTransferOperation : public TransactionOperation {
   const base::FilePath& destination() const { return destination_; }
 
  private:
+  // Removes what a failed transfer left at the destination, so that the folders made
+  // for it can go too.
+  void DiscardPartialDestination();
+
   const base::FilePath source_;
   const base::FilePath destination_;
   bool transferred_ = false;
