@@ -50,15 +50,11 @@ class RegisterProtocolHandlerStep : public ContextStep {
   HKEY machine_root_;
 };
 
-<<<<<<< HEAD
 // Whether the finishing step registers the autoupdate task: not for a copy-only
 // installation, nor for a per-user one with the permission helper.
 bool RegistersAutoupdateTask(InstallationContext* context);
 
-class FinalizeInstallationStep : public InstallerStep {
-=======
 class FinalizeInstallationStep : public ContextStep {
->>>>>>> main
  public:
   using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;

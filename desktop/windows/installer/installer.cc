@@ -24,6 +24,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"

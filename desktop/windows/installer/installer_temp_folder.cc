@@ -17,13 +17,9 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/win/scoped_handle.h"
-<<<<<<< HEAD
-#include "desktop/windows/installer/package_fetcher/pe_image.h"
-#include "desktop/windows/installer/service/utils.h"
-=======
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/package_fetcher/pe_image.h"
 #include "desktop/windows/installer/service/path_names.h"
->>>>>>> main
 
 namespace installer {
 

@@ -96,18 +96,10 @@ bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end) {
 
 bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
   uint32_t header = 0;
-<<<<<<< HEAD
-  uint16_t machine = 0;
-  if (!FindPeHeader(data, length, &header) ||
-      !ReadLittleEndian16(data, length, header + kMachineOffset, &machine)) {
-=======
   uint16_t magic = 0;
-  if (!BytesAt(data, length, 0, "MZ", 2) ||
-      !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &header) ||
-      !BytesAt(data, length, header, kPeSignature, sizeof(kPeSignature)) ||
+  if (!FindPeHeader(data, length, &header) ||
       !ReadLittleEndian16(data, length, uint64_t{header} + kOptionalHeaderMagicOffset, &magic) ||
       (magic != kPe32Magic && magic != kPe32PlusMagic)) {
->>>>>>> main
     return false;
   }
   const uint64_t entry = uint64_t{header} + (magic == kPe32Magic ? kSecurityDirectoryOffset32
