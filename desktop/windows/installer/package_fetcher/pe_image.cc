@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace installer {
 
 namespace {
@@ -17,6 +19,14 @@ const uint16_t kPe32PlusMagic = 0x020B;
 const uint64_t kChecksumOffset = 0x58;
 const uint64_t kSecurityDirectoryOffset32 = 0x98;
 const uint64_t kSecurityDirectoryOffset64 = 0xA8;
+const uint64_t kSectionCountOffset = 6;
+const uint64_t kOptionalHeaderSizeOffset = 20;
+const uint64_t kOptionalHeaderOffset = 24;
+// SizeOfHeaders, at the same place in both optional-header formats.
+const uint64_t kHeadersSizeOffset = 60;
+const uint64_t kSectionHeaderSize = 40;
+const uint64_t kRawSizeOffset = 16;
+const uint64_t kRawPointerOffset = 20;
 
 bool Fits(size_t length, uint64_t offset, uint64_t size) {
   return offset <= length && length - offset >= size;
@@ -43,12 +53,51 @@ bool BytesAt(const uint8_t* data, size_t length, uint64_t offset, const void* by
   return Fits(length, offset, size) && memcmp(data + offset, bytes, size) == 0;
 }
 
+namespace {
+
+// The file offset of "PE\0\0" when |data| starts as a PE image.
+bool FindPeHeader(const uint8_t* data, size_t length, uint32_t* header) {
+  return BytesAt(data, length, 0, "MZ", 2) &&
+         ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, header) &&
+         BytesAt(data, length, *header, kPeSignature, sizeof(kPeSignature));
+}
+
+}  // namespace
+
+bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end) {
+  uint32_t header = 0;
+  uint16_t sections = 0;
+  uint16_t optional_size = 0;
+  uint32_t headers_size = 0;
+  if (!FindPeHeader(data, length, &header) ||
+      !ReadLittleEndian16(data, length, header + kSectionCountOffset, &sections) ||
+      !ReadLittleEndian16(data, length, header + kOptionalHeaderSizeOffset, &optional_size) ||
+      !ReadLittleEndian32(data, length, header + kOptionalHeaderOffset + kHeadersSizeOffset,
+                          &headers_size)) {
+    return false;
+  }
+  uint64_t image_end = headers_size;
+  const uint64_t table = static_cast<uint64_t>(header) + kOptionalHeaderOffset + optional_size;
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint64_t section = table + i * kSectionHeaderSize;
+    uint32_t raw_size = 0;
+    uint32_t raw_pointer = 0;
+    if (!ReadLittleEndian32(data, length, section + kRawSizeOffset, &raw_size) ||
+        !ReadLittleEndian32(data, length, section + kRawPointerOffset, &raw_pointer)) {
+      return false;
+    }
+    // A section without file data (.bss) may carry any pointer.
+    if (raw_size != 0)
+      image_end = std::max<uint64_t>(image_end, static_cast<uint64_t>(raw_pointer) + raw_size);
+  }
+  *end = image_end;
+  return true;
+}
+
 bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
   uint32_t header = 0;
   uint16_t magic = 0;
-  if (!BytesAt(data, length, 0, "MZ", 2) ||
-      !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &header) ||
-      !BytesAt(data, length, header, kPeSignature, sizeof(kPeSignature)) ||
+  if (!FindPeHeader(data, length, &header) ||
       !ReadLittleEndian16(data, length, uint64_t{header} + kOptionalHeaderMagicOffset, &magic) ||
       (magic != kPe32Magic && magic != kPe32PlusMagic)) {
     return false;

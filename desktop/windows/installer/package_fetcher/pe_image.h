@@ -1,5 +1,6 @@
-// Where a PE image keeps its certificate table, read with every offset checked against
-// the file, for the payload reader and the signature checks.
+// Where a PE image keeps its certificate table and where its image ends, read with every
+// offset checked against the file, for the payload reader, the signature checks and the
+// temporary-folder probe.
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PE_IMAGE_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PE_IMAGE_H_
 
@@ -24,6 +25,11 @@ struct PeSecurityDirectory {
 // (0x20B); any other magic is no image this reads.
 [[nodiscard]] bool ReadPeSecurityDirectory(const uint8_t* data, size_t length,
                                            PeSecurityDirectory* directory);
+
+// The file offset where the image's headers and section data end: what the loader reads.
+// Whatever follows (a certificate table, an appended payload, a symbol table) lies beyond
+// it. False when |data| does not start as a PE image or ends inside its section table.
+[[nodiscard]] bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end);
 
 // Little-endian reads inside [data, data + length); false when the value does not fit.
 [[nodiscard]] bool ReadLittleEndian16(const uint8_t* data, size_t length, uint64_t offset,
