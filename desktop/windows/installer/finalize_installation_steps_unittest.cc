@@ -126,7 +126,7 @@ TEST_F(FinalizeInstallationTest, RegistersTheAutoupdateTaskAndLowersTheErrorCoun
 TEST_F(FinalizeInstallationTest, TheSchedulerServiceIsConnectedAheadOnAnotherThread) {
   for (bool copy_only : {false, true}) {
     SCOPED_TRACE(copy_only);
-    base::DeleteFile(install_folder_, true);
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
     system_services_.scheduler = SchedulerRecord();
     base::ScopedHandle steps_running(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const HANDLE event = steps_running.Get();
