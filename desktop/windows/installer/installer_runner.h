@@ -45,7 +45,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   bool Start(Settings* settings);
   // The package is complete in the package folder; tells a waiting backend so.
   void OnPackageReady();
-  // Interrupts a running backend and lets go of the folder.
+  // Interrupts a running backend and lets go of the folder. Destroying the runner also
+  // waits, for a bounded time, until a running backend has ended.
   void Stop();
 
   bool backend_running() const { return backend_running_; }
@@ -68,6 +69,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // Notifies OnError, logs `message` and returns false.
   bool Fail(uint32_t code, const std::string& message);
   void NotifyDone(bool exited_with_zero);
+  // Blocks until a backend still running has ended, for a bounded time.
+  void WaitForBackendEnd();
 
   IpcReceiver receiver_;
   base::FilePath assistant_folder_;
