@@ -50,6 +50,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   void Stop();
 
   bool backend_running() const { return backend_running_; }
+  // Blocks until a backend still running has ended, for a bounded time.
+  void WaitForBackendEnd();
 
   // The backend's command line for `settings`: their command-line form with
   // `replacements` put in place of switches of the same name.
@@ -69,8 +71,6 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // Notifies OnError, logs `message` and returns false.
   bool Fail(uint32_t code, const std::string& message);
   void NotifyDone(bool exited_with_zero);
-  // Blocks until a backend still running has ended, for a bounded time.
-  void WaitForBackendEnd();
 
   IpcReceiver receiver_;
   base::FilePath assistant_folder_;
