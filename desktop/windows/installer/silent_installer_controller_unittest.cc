@@ -13,8 +13,8 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/front_end_controller_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "gtest/gtest.h"
 

@@ -341,8 +341,9 @@ void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, Verificati
     log->Add(level, "Cannot get trust chain\n");
     return;
   }
-  std::string text = base::StringPrintf(
-      "Chain trust status: %lu\n", static_cast<unsigned long>(chain->TrustStatus.dwErrorStatus));
+  // One entry each, so that every line carries its level.
+  log->Add(level, base::StringPrintf("Chain trust status: %lu\n",
+                                     static_cast<unsigned long>(chain->TrustStatus.dwErrorStatus)));
   for (DWORD c = 0; c < chain->cChain; ++c) {
     const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[c];
     for (DWORD j = 0; j < simple->cElement; ++j) {
@@ -351,11 +352,10 @@ void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, Verificati
       DWORD sha1_size = sizeof(sha1);
       CryptHashCertificate(0, CALG_SHA1, 0, element->pbCertEncoded, element->cbCertEncoded, sha1,
                            &sha1_size);
-      text += base::StringPrintf("Chain %lu element: ", static_cast<unsigned long>(j)) +
-              DisplayName(element) + " " + base::HexEncode(sha1, sha1_size) + "\n";
+      log->Add(level, base::StringPrintf("Chain %lu element: ", static_cast<unsigned long>(j)) +
+                          DisplayName(element) + " " + base::HexEncode(sha1, sha1_size) + "\n");
     }
   }
-  log->Add(level, text);
 }
 
 }  // namespace installer

@@ -8,8 +8,11 @@ namespace {
 
 const char kPeSignature[] = {'P', 'E', '\0', '\0'};
 const uint64_t kPeHeaderOffsetPosition = 60;
-const uint64_t kMachineOffset = 4;
-const uint16_t kMachineI386 = 0x014C;
+// The optional header's magic tells its format; the machine field does not (an image
+// for one machine may carry either format).
+const uint64_t kOptionalHeaderMagicOffset = 24;
+const uint16_t kPe32Magic = 0x010B;
+const uint16_t kPe32PlusMagic = 0x020B;
 // The checksum is at the same place in both optional-header formats.
 const uint64_t kChecksumOffset = 0x58;
 const uint64_t kSecurityDirectoryOffset32 = 0x98;
@@ -42,15 +45,16 @@ bool BytesAt(const uint8_t* data, size_t length, uint64_t offset, const void* by
 
 bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
   uint32_t header = 0;
-  uint16_t machine = 0;
+  uint16_t magic = 0;
   if (!BytesAt(data, length, 0, "MZ", 2) ||
       !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &header) ||
       !BytesAt(data, length, header, kPeSignature, sizeof(kPeSignature)) ||
-      !ReadLittleEndian16(data, length, header + kMachineOffset, &machine)) {
+      !ReadLittleEndian16(data, length, uint64_t{header} + kOptionalHeaderMagicOffset, &magic) ||
+      (magic != kPe32Magic && magic != kPe32PlusMagic)) {
     return false;
   }
-  const uint64_t entry =
-      header + (machine == kMachineI386 ? kSecurityDirectoryOffset32 : kSecurityDirectoryOffset64);
+  const uint64_t entry = uint64_t{header} + (magic == kPe32Magic ? kSecurityDirectoryOffset32
+                                                                  : kSecurityDirectoryOffset64);
   PeSecurityDirectory read;
   read.checksum_position = header + kChecksumOffset;
   read.entry_position = entry;
