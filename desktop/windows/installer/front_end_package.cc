@@ -39,6 +39,14 @@ void FrontEndPackage::Create(PayloadReader* payload, const base::FilePath& downl
     overrides_fetcher_->SetFeatureEnabledForTesting(overrides_feature_for_testing_ == 1);
 }
 
+void FrontEndPackage::DeleteFetcher() {
+  if (fetcher_ && runner_) {
+    runner_->Stop();
+    runner_->WaitForBackendEnd();
+  }
+  fetcher_.reset();
+}
+
 void FrontEndPackage::RenewRunner() {
   runner_.reset(new InstallerRunner(package_folder_, assistant_folder_));
 }

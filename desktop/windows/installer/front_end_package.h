@@ -61,7 +61,9 @@ class FrontEndPackage {
   const std::string& tracking_data() const { return tracking_data_; }
   // Null without a payload, and once deleted.
   PackageFetcher* fetcher() { return fetcher_.get(); }
-  void DeleteFetcher() { fetcher_.reset(); }
+  // Stops the runner and waits for its backend before: the backend runs from the
+  // package folder that the fetcher deletes, and rolls back with its files.
+  void DeleteFetcher();
   // Null before Create.
   InstallerRunner* runner() { return runner_.get(); }
 

@@ -24,6 +24,10 @@ namespace installer {
 
 namespace {
 
+// How long the front end waits for its backend to end, rollback included, before it
+// ends itself anyway.
+const int kBackendEndLimitSeconds = 60;
+
 // The name of the switch an argument of a command line stands for, or empty.
 std::string SwitchNameOf(const std::wstring& argument) {
   size_t start = 0;
@@ -80,7 +84,10 @@ InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
 
 InstallerRunner::~InstallerRunner() {
   Stop();
-  if (backend_.IsValid()) backend_watcher_.StopWatching();
+  if (backend_.IsValid()) {
+    backend_watcher_.StopWatching();
+    WaitForBackendEnd();
+  }
   package_ready_event_.Close();
   interrupted_event_.Close();
   weak_factory_.InvalidateWeakPtrs();
@@ -262,6 +269,16 @@ void InstallerRunner::Stop() {
   interrupted_event_.Close();
   receiver_.Close();
   settings_ = nullptr;
+}
+
+void InstallerRunner::WaitForBackendEnd() {
+  // A failed or interrupted backend rolls back after it has reported: a front end that
+  // ended first would let another installer start on a half-restored machine.
+  if (!backend_running_) return;
+  LOG(INFO) << "Waiting for the installer backend to end";
+  int32_t exit_code = 0;
+  if (!backend_.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(kBackendEndLimitSeconds), &exit_code))
+    LOG(ERROR) << "The installer backend did not end in time";
 }
 
 void InstallerRunner::OnObjectSignaled(HANDLE) {

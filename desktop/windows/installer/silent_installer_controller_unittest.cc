@@ -4,10 +4,13 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/logging.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/front_end_controller_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/service/product_names.h"
@@ -17,6 +20,15 @@
 
 namespace installer {
 namespace {
+
+// Set when the front end logs that it waits for its backend.
+HANDLE g_waiting_for_backend = nullptr;
+
+bool NoteWaitForBackend(int, const char*, int, size_t, const std::string& text) {
+  if (text.find("Waiting for the installer backend to end") != std::string::npos)
+    SetEvent(g_waiting_for_backend);
+  return false;
+}
 
 // A silent front end in this process, running from an unpacked copy of test_pkg whose
 // "installer.exe" is the backend helper; statistics go to a local update server.
@@ -133,6 +145,45 @@ TEST_F(SilentInstallerControllerTest, WithoutElevationTheDefaultFolderIsUsed) {
     EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
     EXPECT_FALSE(base::PathExists(elsewhere));
   }
+}
+
+// A failed installation rolls back after its error has reached the front end; the run
+// ends only once the backend has, so nothing of the attempt is left when it returns.
+TEST_F(SilentInstallerControllerTest, TheRunEndsAfterTheBackendRolledBack) {
+  // velum.exe cannot be copied: the installation fails mid-way.
+  base::ScopedHandle locked(CreateFileW(system_.own_folder.Append(L"velum.exe").value().c_str(),
+                                        GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(locked.IsValid());
+  // The backend holds its rollback until the front end waits for it, or, when the front
+  // end does not wait, until the test has looked at the folder.
+  const std::wstring hold_name =
+      L"VelumTestHoldRollback" + std::to_wstring(GetCurrentProcessId());
+  base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, hold_name.c_str()));
+  base::ScopedHandle waiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::ScopedHandle looked(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(release.IsValid() && waiting.IsValid() && looked.IsValid());
+  testing::ScopedEnvironmentVariable hold(L"VELUM_TEST_HOLD_ROLLBACK", hold_name);
+  ASSERT_TRUE(hold.set());
+  g_waiting_for_backend = waiting.Get();
+  base::SetLogMessageHandler(&NoteWaitForBackend);
+  HANDLE wake[] = {waiting.Get(), looked.Get()};
+  HANDLE release_handle = release.Get();
+  std::thread releaser([&wake, release_handle] {
+    WaitForMultipleObjects(2, wake, FALSE, INFINITE);
+    SetEvent(release_handle);
+  });
+
+  testing::TestSettings settings(install_folder_, {});
+  const std::string before = Snapshot();
+  EXPECT_FALSE(RunController(settings.get()));
+  const bool folder_left = base::PathExists(install_folder_);
+  SetEvent(looked.Get());
+  releaser.join();
+  base::SetLogMessageHandler(nullptr);
+  g_waiting_for_backend = nullptr;
+  EXPECT_FALSE(folder_left);
+  EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
 }
 
 TEST(SilentInstallerControllerFolderTest, ListsEveryEntryWithTheFolderOfFiles) {
