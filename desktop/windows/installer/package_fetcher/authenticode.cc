@@ -14,7 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/package_fetcher/pe_image.h"
+#include "base/win/pe_image.h"
 
 namespace installer {
 
@@ -82,9 +82,9 @@ std::string DisplayName(PCCERT_CONTEXT certificate) {
 // algorithm |algorithm_oid| names. Empty when the file or the algorithm cannot be used.
 std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorithm_oid) {
   base::MappedFile file;
-  PeSecurityDirectory directory;
+  base::PeSecurityDirectory directory;
   if (!file.Initialize(path, base::MappedFile::READ_ONLY) ||
-      !ReadPeSecurityDirectory(file.data(), file.length(), &directory)) {
+      !base::ReadPeSecurityDirectory(file.data(), file.length(), &directory)) {
     return {};
   }
   const uint64_t end = directory.size != 0 ? directory.offset : file.length();
@@ -195,9 +195,9 @@ void TextVerificationLog::Add(int level, const std::string& text) {
 
 bool HasSignatureDirectory(const base::FilePath& path, bool* is_signed) {
   base::MappedFile file;
-  PeSecurityDirectory directory;
+  base::PeSecurityDirectory directory;
   if (!file.Initialize(path, base::MappedFile::READ_ONLY) ||
-      !ReadPeSecurityDirectory(file.data(), file.length(), &directory)) {
+      !base::ReadPeSecurityDirectory(file.data(), file.length(), &directory)) {
     return false;
   }
   *is_signed = directory.size != 0;

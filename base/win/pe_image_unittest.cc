@@ -1,14 +1,15 @@
-#include "desktop/windows/installer/package_fetcher/pe_image.h"
+#include "base/win/pe_image.h"
 
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/test/guarded_buffer_test_util.h"
 
-namespace installer {
+namespace base {
 namespace {
 
 const uint16_t kMachineI386 = 0x014C;
@@ -85,5 +86,61 @@ TEST(PeImageTest, EveryCutOfTheHeadersIsRefused) {
   }
 }
 
+// Headers of an AMD64 image with an optional header of |optional_size| bytes and a table
+// of two sections, ".text" and ".thunks" (a full 8-byte name next to an unpadded one).
+std::string ImageWithSections(uint16_t optional_size) {
+  const size_t table = kPeHeader + 24 + optional_size;
+  std::string image(table + 2 * 40, '\0');
+  image.replace(0, 2, "MZ");
+  PutLittleEndian(&image, 60, kPeHeader, 4);
+  image.replace(kPeHeader, 4, std::string("PE\0\0", 4));
+  PutLittleEndian(&image, kPeHeader + 4, kMachineAmd64, 2);
+  PutLittleEndian(&image, kPeHeader + 6, 2, 2);
+  PutLittleEndian(&image, kPeHeader + 20, optional_size, 2);
+  image.replace(table, 5, ".text");
+  image.replace(table + 40, 8, ".thunksX");
+  return image;
+}
+
+TEST(PeImageTest, HeaderGivesTheMachineAndEveryCutIsRefused) {
+  const std::string image = PeHeaders(kMachineI386).substr(0, kPeHeader + 6);
+  base::GuardedBuffer guarded(image.size());
+  for (size_t length = 0; length <= image.size(); ++length) {
+    SCOPED_TRACE(length);
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+    PeHeader header;
+    const bool whole = length == image.size();
+    EXPECT_EQ(whole, ReadPeHeader(data, length, &header));
+    EXPECT_EQ(whole ? kPeHeader : 0u, header.offset);
+    EXPECT_EQ(whole ? kMachineI386 : 0u, header.machine);
+  }
+  PeHeader header;
+  EXPECT_FALSE(ReadPeHeader(nullptr, 0, &header));
+  // A header offset far past the data (and one that wraps when the signature is added).
+  for (uint32_t offset : {0x7FFFFFFFu, 0xFFFFFFFEu}) {
+    std::string far = image;
+    PutLittleEndian(&far, 60, offset, 4);
+    EXPECT_FALSE(ReadPeHeader(reinterpret_cast<const uint8_t*>(far.data()), far.size(), &header));
+  }
+}
+
+TEST(PeImageTest, SectionNamesAreReadAndEveryCutOfTheTableIsRefused) {
+  for (uint16_t optional_size : {0, 0xF0}) {
+    SCOPED_TRACE(optional_size);
+    const std::string image = ImageWithSections(optional_size);
+    base::GuardedBuffer guarded(image.size());
+    for (size_t length = 0; length <= image.size(); ++length) {
+      SCOPED_TRACE(length);
+      const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+      std::vector<std::string> names = {"kept"};
+      const bool whole = length == image.size();
+      EXPECT_EQ(whole, ReadPeSectionNames(data, length, &names));
+      EXPECT_EQ(whole ? std::vector<std::string>({".text", ".thunksX"})
+                      : std::vector<std::string>({"kept"}),
+                names);
+    }
+  }
+}
+
 }  // namespace
-}  // namespace installer
+}  // namespace base

@@ -1,0 +1,98 @@
+#include "base/win/pe_image.h"
+
+#include <string.h>
+
+namespace base {
+
+namespace {
+
+const char kPeSignature[] = {'P', 'E', '\0', '\0'};
+const uint64_t kPeHeaderOffsetPosition = 60;
+const uint64_t kMachineOffset = 4;
+const uint64_t kSectionCountOffset = 6;
+const uint64_t kOptionalHeaderSizeOffset = 20;
+const uint64_t kOptionalHeaderOffset = 24;
+const uint64_t kSectionHeaderSize = 40;
+const size_t kSectionNameSize = 8;
+const uint16_t kMachineI386 = 0x014C;
+// The checksum is at the same place in both optional-header formats.
+const uint64_t kChecksumOffset = 0x58;
+const uint64_t kSecurityDirectoryOffset32 = 0x98;
+const uint64_t kSecurityDirectoryOffset64 = 0xA8;
+
+bool Fits(size_t length, uint64_t offset, uint64_t size) {
+  return offset <= length && length - offset >= size;
+}
+
+}  // namespace
+
+bool ReadLittleEndian16(const uint8_t* data, size_t length, uint64_t offset, uint16_t* value) {
+  if (!Fits(length, offset, 2)) return false;
+  const uint8_t* p = data + offset;
+  *value = static_cast<uint16_t>(p[0] | (p[1] << 8));
+  return true;
+}
+
+bool ReadLittleEndian32(const uint8_t* data, size_t length, uint64_t offset, uint32_t* value) {
+  if (!Fits(length, offset, 4)) return false;
+  const uint8_t* p = data + offset;
+  *value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return true;
+}
+
+bool BytesAt(const uint8_t* data, size_t length, uint64_t offset, const void* bytes, size_t size) {
+  return Fits(length, offset, size) && memcmp(data + offset, bytes, size) == 0;
+}
+
+bool ReadPeHeader(const uint8_t* data, size_t length, PeHeader* header) {
+  PeHeader read;
+  if (!data || !BytesAt(data, length, 0, "MZ", 2) ||
+      !ReadLittleEndian32(data, length, kPeHeaderOffsetPosition, &read.offset) ||
+      !BytesAt(data, length, read.offset, kPeSignature, sizeof(kPeSignature)) ||
+      !ReadLittleEndian16(data, length, uint64_t{read.offset} + kMachineOffset, &read.machine)) {
+    return false;
+  }
+  *header = read;
+  return true;
+}
+
+bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
+  PeHeader header;
+  if (!ReadPeHeader(data, length, &header)) return false;
+  const uint64_t entry =
+      uint64_t{header.offset} +
+      (header.machine == kMachineI386 ? kSecurityDirectoryOffset32 : kSecurityDirectoryOffset64);
+  PeSecurityDirectory read;
+  read.checksum_position = uint64_t{header.offset} + kChecksumOffset;
+  read.entry_position = entry;
+  if (!ReadLittleEndian32(data, length, entry, &read.offset) ||
+      !ReadLittleEndian32(data, length, entry + 4, &read.size)) {
+    return false;
+  }
+  *directory = read;
+  return true;
+}
+
+bool ReadPeSectionNames(const uint8_t* data, size_t length, std::vector<std::string>* names) {
+  PeHeader header;
+  uint16_t count = 0;
+  uint16_t optional_size = 0;
+  if (!ReadPeHeader(data, length, &header) ||
+      !ReadLittleEndian16(data, length, uint64_t{header.offset} + kSectionCountOffset, &count) ||
+      !ReadLittleEndian16(data, length, uint64_t{header.offset} + kOptionalHeaderSizeOffset,
+                          &optional_size)) {
+    return false;
+  }
+  const uint64_t table = uint64_t{header.offset} + kOptionalHeaderOffset + optional_size;
+  if (!Fits(length, table, count * kSectionHeaderSize)) return false;
+  std::vector<std::string> read;
+  for (uint16_t i = 0; i < count; ++i) {
+    const char* name = reinterpret_cast<const char*>(data + table + i * kSectionHeaderSize);
+    read.emplace_back(name, strnlen(name, kSectionNameSize));
+  }
+  names->swap(read);
+  return true;
+}
+
+}  // namespace base
