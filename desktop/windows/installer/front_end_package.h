@@ -20,7 +20,7 @@
 #include "base/callback.h"
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/installer_runner.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher.h"
 

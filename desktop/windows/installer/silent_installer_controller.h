@@ -19,7 +19,7 @@
 #include "desktop/windows/installer/front_end_system.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_stats.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/settings_observer.h"
 
 namespace installer {

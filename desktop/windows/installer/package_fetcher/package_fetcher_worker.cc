@@ -15,7 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/package_fetcher/authenticode.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/file_checksum.h"

@@ -5,8 +5,8 @@
 //   std::string error;
 //   if (!VerifyFileSignature(package, &error))
 //     stats->SetString("signature_check_error", error);
-#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_AUTHENTICODE_H_
-#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_AUTHENTICODE_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_VERIFICATION_AUTHENTICODE_H_
+#define DESKTOP_WINDOWS_INSTALLER_VERIFICATION_AUTHENTICODE_H_
 
 #include <windows.h>
 
@@ -83,4 +83,4 @@ void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, Verificati
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_AUTHENTICODE_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_VERIFICATION_AUTHENTICODE_H_

@@ -1,8 +1,8 @@
 // Progress reports of the downloader and the package fetcher, and the one piece of UI
 // they may need (the proxy credentials dialog), implemented by the controllers and by
 // the fetcher's proxy that carries reports to the UI thread.
-#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_FETCHER_DELEGATE_H_
-#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_FETCHER_DELEGATE_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_WININET_FETCHER_DELEGATE_H_
+#define DESKTOP_WINDOWS_INSTALLER_WININET_FETCHER_DELEGATE_H_
 
 #include <windows.h>
 #include <stdint.h>
@@ -38,4 +38,4 @@ class FetcherUIDelegate {
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_FETCHER_DELEGATE_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_WININET_FETCHER_DELEGATE_H_

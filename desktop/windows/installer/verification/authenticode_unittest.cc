@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/authenticode.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 
 #include <stdlib.h>
 
