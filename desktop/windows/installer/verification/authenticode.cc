@@ -3,8 +3,6 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "base/files/memory_mapped_file.h"
@@ -12,9 +10,9 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/pe_image.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "base/win/pe_image.h"
 
 namespace installer {
 
@@ -24,35 +22,16 @@ const char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 
 ChainPolicyCheck g_chain_policy_check = &CheckAuthenticodeChainPolicy;
 
-// Owners of the CryptoAPI objects of one check; closing keeps the caller's last error.
-template <typename T, auto Free>
-struct CryptFree {
-  void operator()(T object) const {
-    const DWORD error = GetLastError();
-    Free(object);
-    SetLastError(error);
-  }
-};
-BOOL WINAPI CloseStore(HCERTSTORE store) { return CertCloseStore(store, 0); }
-using ScopedStore =
-    std::unique_ptr<std::remove_pointer_t<HCERTSTORE>, CryptFree<HCERTSTORE, &CloseStore>>;
-using ScopedMessage =
-    std::unique_ptr<std::remove_pointer_t<HCRYPTMSG>, CryptFree<HCRYPTMSG, &CryptMsgClose>>;
-using ScopedCertificate =
-    std::unique_ptr<const CERT_CONTEXT, CryptFree<PCCERT_CONTEXT, &CertFreeCertificateContext>>;
-using ScopedChain = std::unique_ptr<const CERT_CHAIN_CONTEXT,
-                                    CryptFree<PCCERT_CHAIN_CONTEXT, &CertFreeCertificateChain>>;
-
 // The chain of |certificate| by the default engine, now, with |store| for intermediates.
-ScopedChain GetChain(PCCERT_CONTEXT certificate, HCERTSTORE store) {
+base::ScopedCertChain GetChain(PCCERT_CONTEXT certificate, HCERTSTORE store) {
   CERT_CHAIN_PARA chain_para = {};
   chain_para.cbSize = sizeof(chain_para);
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  base::ScopedCertChain chain;
   if (!CertGetCertificateChain(nullptr, certificate, nullptr, store, &chain_para, 0, nullptr,
-                               &chain)) {
-    return nullptr;
+                               chain.Receive())) {
+    return base::ScopedCertChain();
   }
-  return ScopedChain(chain);
+  return chain;
 }
 
 std::string LastErrorText() { return base::Win32ErrorToString(GetLastError()); }
@@ -138,13 +117,13 @@ bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT ce
     return false;
   }
 
-  ScopedChain chain = GetChain(certificate, store);
-  if (!chain) {
+  base::ScopedCertChain chain = GetChain(certificate, store);
+  if (!chain.IsValid()) {
     log->Add(level, "Cannot get trust chain\n");
     return false;
   }
   DWORD chain_error = 0;
-  if (!g_chain_policy_check(chain.get(), &chain_error)) {
+  if (!g_chain_policy_check(chain.Get(), &chain_error)) {
     log->Add(level, base::StringPrintf("Nested signer chain does not verify: %lu\n",
                                        static_cast<unsigned long>(chain_error)));
     return false;
@@ -234,22 +213,21 @@ bool VerifyFileSignatureBy(const base::FilePath& path, const std::wstring& expec
   }
 
   DWORD encoding = 0;
-  HCERTSTORE store_handle = nullptr;
-  HCRYPTMSG message_handle = nullptr;
+  base::ScopedCertStore store;
+  base::ScopedCryptMsg message;
   if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.value().c_str(),
                         CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                        0, &encoding, nullptr, nullptr, &store_handle, &message_handle, nullptr)) {
+                        0, &encoding, nullptr, nullptr, store.Receive(), message.Receive(),
+                        nullptr)) {
     if (error) *error += "Cannot CryptQueryObject:" + LastErrorText() + "\n";
     return false;
   }
-  ScopedStore store(store_handle);
-  ScopedMessage message(message_handle);
 
   TextVerificationLog text_log;
   NullVerificationLog null_log;
   VerificationLog* log = error ? static_cast<VerificationLog*>(&text_log) : &null_log;
   const bool found =
-      FindExpectedSigner(store.get(), message.get(), encoding, path, expected_signer, log, 0);
+      FindExpectedSigner(store.Get(), message.Get(), encoding, path, expected_signer, log, 0);
   if (error) *error += text_log.text();
   return trust == 0 && found;
 }
@@ -279,32 +257,32 @@ bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
     CERT_INFO subject = {};
     subject.Issuer = info->Issuer;
     subject.SerialNumber = info->SerialNumber;
-    ScopedCertificate certificate(
+    base::ScopedCertContext certificate(
         CertFindCertificateInStore(store, encoding, 0, CERT_FIND_SUBJECT_CERT, &subject, nullptr));
-    if (!certificate) {
+    if (!certificate.IsValid()) {
       log->Add(level, "Cannot find certificate info in store\n");
       continue;
     }
     if (log->records()) {
       log->Add(level, "Trust chain:");
-      DescribeTrustChain(certificate.get(), store, log, level);
+      DescribeTrustChain(certificate.Get(), store, log, level);
     }
 
-    const DWORD name_length = CertGetNameStringW(certificate.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE,
+    const DWORD name_length = CertGetNameStringW(certificate.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE,
                                                  0, nullptr, nullptr, 0);
     if (name_length <= 1) {
       log->Add(level, "Cert signer name has 0 size\n");
       continue;
     }
     std::wstring name(name_length, L'\0');
-    if (CertGetNameStringW(certificate.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, &name[0],
+    if (CertGetNameStringW(certificate.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, &name[0],
                            name_length) != name_length) {
       log->Add(level, "Cannot get signer name\n");
       continue;
     }
     name.resize(name_length - 1);
     if (name == expected_signer &&
-        (level == 0 || VerifyNestedSigner(message, index, certificate.get(), store, encoding, path,
+        (level == 0 || VerifyNestedSigner(message, index, certificate.Get(), store, encoding, path,
                                           log, level))) {
       return true;
     }
@@ -314,17 +292,15 @@ bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
       const CRYPT_ATTRIBUTE& attribute = info->UnauthAttrs.rgAttr[a];
       if (strcmp(attribute.pszObjId, kNestedSignatureOid) != 0 || attribute.cValue == 0) continue;
       DWORD nested_encoding = 0;
-      HCERTSTORE nested_store = nullptr;
-      HCRYPTMSG nested_message = nullptr;
+      base::ScopedCertStore nested_store;
+      base::ScopedCryptMsg nested_message;
       if (!CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &attribute.rgValue[0],
                             CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED, CERT_QUERY_FORMAT_FLAG_BINARY, 0,
-                            &nested_encoding, nullptr, nullptr, &nested_store, &nested_message,
-                            nullptr)) {
+                            &nested_encoding, nullptr, nullptr, nested_store.Receive(),
+                            nested_message.Receive(), nullptr)) {
         continue;
       }
-      ScopedStore owned_store(nested_store);
-      ScopedMessage owned_message(nested_message);
-      if (FindExpectedSigner(owned_store.get(), owned_message.get(), encoding, path,
+      if (FindExpectedSigner(nested_store.Get(), nested_message.Get(), encoding, path,
                              expected_signer, log, level + 1)) {
         return true;
       }
@@ -336,15 +312,16 @@ bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
 
 void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, VerificationLog* log,
                         int level) {
-  ScopedChain chain = GetChain(certificate, store);
-  if (!chain) {
+  base::ScopedCertChain chain = GetChain(certificate, store);
+  if (!chain.IsValid()) {
     log->Add(level, "Cannot get trust chain\n");
     return;
   }
+  PCCERT_CHAIN_CONTEXT context = chain.Get();
   std::string text = base::StringPrintf(
-      "Chain trust status: %lu\n", static_cast<unsigned long>(chain->TrustStatus.dwErrorStatus));
-  for (DWORD c = 0; c < chain->cChain; ++c) {
-    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[c];
+      "Chain trust status: %lu\n", static_cast<unsigned long>(context->TrustStatus.dwErrorStatus));
+  for (DWORD c = 0; c < context->cChain; ++c) {
+    const CERT_SIMPLE_CHAIN* simple = context->rgpChain[c];
     for (DWORD j = 0; j < simple->cElement; ++j) {
       PCCERT_CONTEXT element = simple->rgpElement[j]->pCertContext;
       BYTE sha1[20] = {};
