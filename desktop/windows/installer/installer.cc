@@ -30,7 +30,7 @@
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
 #include "desktop/windows/installer/registry_steps.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"

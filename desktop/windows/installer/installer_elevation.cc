@@ -19,7 +19,7 @@
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installation_event_names.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {

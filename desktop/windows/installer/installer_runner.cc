@@ -7,13 +7,13 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/process_launch_lock.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "crash/reporter/crash_client.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
-#include "desktop/windows/installer/process_launch_lock.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 
@@ -174,7 +174,7 @@ bool InstallerRunner::Start(Settings* settings) {
     replacements["components"] = L"suite:" + assistant_folder_.BaseName().value();
 
   {
-    base::AutoLock launch_lock(GetProcessLaunchLock());
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
     HANDLE own = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
                          SYNCHRONIZE, TRUE, 0)) {

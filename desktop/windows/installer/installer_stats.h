@@ -16,7 +16,7 @@
 #include "base/synchronization/lock.h"
 #include "base/values.h"
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {

@@ -8,7 +8,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/verification/authenticode.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
 #include "desktop/windows/installer/service/firewall_rule_group_provider.h"
 #include "desktop/windows/installer/uninstall_steps.h"

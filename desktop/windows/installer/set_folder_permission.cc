@@ -16,7 +16,7 @@
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/installation_event_names.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/uninstall_steps.h"
 

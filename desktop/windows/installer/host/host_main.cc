@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "desktop/windows/installer/run_installer.h"
+#include "desktop/windows/installer/front_end/run_installer.h"
 
 int wmain() {
   const bool ok = RunInstaller();

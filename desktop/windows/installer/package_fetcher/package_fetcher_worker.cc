@@ -22,7 +22,7 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
