@@ -348,8 +348,26 @@ void GlobalActivityTracker::SetProcessExitCallback(ProcessExitCallback callback,
   exit_task_runner_ = std::move(task_runner);
 }
 
+namespace {
+
+// When the process ended, in the records' stamp units. Records stamped after it belong to
+// a process that got the same id since; without the process's own exit time only the
+// present is an upper bound.
+int64_t ProcessExitStamp(DWORD process_id) {
+  Process process = Process::Open(process_id);
+  FILETIME creation, exit, kernel, user;
+  if (process.IsValid() && GetProcessTimes(process.Handle(), &creation, &exit, &kernel, &user)) {
+    const int64_t stamp = static_cast<int64_t>(
+        static_cast<uint64_t>(exit.dwHighDateTime) << 32 | exit.dwLowDateTime);
+    if (stamp != 0) return stamp;
+  }
+  return ActivityWallClockNow();
+}
+
+}  // namespace
+
 void GlobalActivityTracker::RecordProcessExit(DWORD process_id, int exit_code) {
-  const int64_t exit_stamp = ActivityWallClockNow();
+  const int64_t exit_stamp = ProcessExitStamp(process_id);
   std::string command_line;
   scoped_refptr<TaskRunner> runner;
   {

@@ -243,6 +243,35 @@ TEST_F(GlobalActivityTrackerTest, ProcessExitReportsAndRetiresTheChildsRecords) 
   EXPECT_EQ(1, CountRecords(kTypeIdProcessDataRecord));
 }
 
+TEST_F(GlobalActivityTrackerTest, RecordsMadeAfterTheRealExitAreKept) {
+  // A child that has ended; its handle keeps its id from being reused meanwhile.
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION child = {};
+  wchar_t command[] = L"cmd.exe /c exit 0";
+  ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &child));
+  CloseHandle(child.hThread);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, INFINITE));
+  FILETIME creation, exit, kernel, user;
+  ASSERT_TRUE(GetProcessTimes(child.hProcess, &creation, &exit, &kernel, &user));
+  const int64_t exit_stamp =
+      static_cast<int64_t>(static_cast<uint64_t>(exit.dwHighDateTime) << 32 | exit.dwLowDateTime);
+
+  // A record stamped after that exit, as a process given the same id would make, reported
+  // late: it is not the ended child's.
+  PersistentMemoryAllocator* allocator = global_->allocator();
+  PersistentMemoryAllocator::Reference later = allocator->Allocate(64, kTypeIdUserDataRecord);
+  allocator->MakeIterable(later);
+  OwningProcess* owner =
+      static_cast<OwningProcess*>(allocator->GetBlockData(later, kTypeIdUserDataRecord, 64));
+  owner->Initialize(child.dwProcessId);
+  owner->create_stamp = exit_stamp + 1;
+  global_->RecordProcessExit(child.dwProcessId, 0);
+  CloseHandle(child.hProcess);
+  EXPECT_EQ(kTypeIdUserDataRecord, allocator->GetType(later));
+}
+
 TEST_F(GlobalActivityTrackerTest, TheExitCallbackRunsOnItsRunner) {
   Thread runner("exit reports");
   ASSERT_TRUE(runner.Start());

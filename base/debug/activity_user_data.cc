@@ -145,13 +145,15 @@ void ActivityUserData::ImportExistingFields() {
     if (type == END_OF_VALUES) break;
     const size_t record_size = header->record_size;
     const size_t value_size = header->value_size.load(std::memory_order_acquire);
+    // Read once: another process may rewrite the field between two reads.
+    const uint8_t name_size = header->name_size;
     if (record_size > available_) break;
-    size_t base = RoundUpTo8(kFieldHeaderSize + header->name_size);
+    size_t base = RoundUpTo8(kFieldHeaderSize + name_size);
     if (record_size == base && value_size == 1) --base;  // tucked into the name padding
     if (base + value_size > record_size) break;
     Field field = {static_cast<ValueType>(type), memory_ + base, &header->value_size,
                    record_size - base};
-    fields_[std::string(memory_ + kFieldHeaderSize, header->name_size)] = field;
+    fields_[std::string(memory_ + kFieldHeaderSize, name_size)] = field;
     memory_ += record_size;
     available_ -= record_size;
   }
@@ -171,8 +173,10 @@ bool ActivityUserData::CreateSnapshot(Snapshot* output) const {
   for (const auto& entry : fields_) {
     TypedValue& value = (*output)[entry.first];
     value.type = entry.second.type;
-    value.bytes.assign(entry.second.value,
-                       entry.second.value_size->load(std::memory_order_acquire));
+    // The size lives in shared memory: a writer elsewhere may have set any value.
+    const size_t size = std::min<size_t>(
+        entry.second.value_size->load(std::memory_order_acquire), entry.second.extent);
+    value.bytes.assign(entry.second.value, size);
   }
   return true;
 }

@@ -120,6 +120,13 @@ TEST(ActivityUserDataTest, ImportStopsAtABrokenField) {
   ASSERT_TRUE(imported.CreateSnapshot(&snapshot));
   EXPECT_EQ(1u, snapshot.size());
   EXPECT_EQ(1u, snapshot.count("one"));
+
+  // A size written after the import is believed only as far as the field reaches.
+  const uint16_t huge = 65535;
+  std::memcpy(record + sizeof(OwningProcess) + 2, &huge, 2);
+  snapshot.clear();
+  ASSERT_TRUE(imported.CreateSnapshot(&snapshot));
+  EXPECT_EQ(8u, snapshot["one"].bytes.size());
 }
 
 }  // namespace

@@ -50,11 +50,12 @@ ThreadHeapUsage* GetOrCreateThreadUsage() {
   return usage;
 }
 
-// The thread's record without creating one.
-ThreadHeapUsage* GetThreadUsage() {
-  if (g_usage_slot.load(std::memory_order_acquire) <= kLazyInstanceStateCreating) return nullptr;
-  ThreadHeapUsage* usage = static_cast<ThreadHeapUsage*>(UsageSlot()->Get());
-  return (usage == kBeingCreated || usage == kDestroyed) ? nullptr : usage;
+// The thread's record for a hook, created on the first counted call. While the slot
+// itself is being made (its own allocation may be the call being counted, on this very
+// thread) nothing is counted rather than waiting for it.
+ThreadHeapUsage* GetThreadUsageForHook() {
+  if (g_usage_slot.load(std::memory_order_acquire) == kLazyInstanceStateCreating) return nullptr;
+  return GetOrCreateThreadUsage();
 }
 
 void RecordAllocationTo(ThreadHeapUsage* usage, size_t requested_size, size_t estimate) {
@@ -87,12 +88,12 @@ size_t SizeEstimate(const AllocatorDispatch* self, void* address, void* context)
 // The estimate is asked for only when the thread is counting.
 void RecordAllocationHook(const AllocatorDispatch* self, void* address, size_t size,
                           void* context) {
-  ThreadHeapUsage* usage = GetThreadUsage();
+  ThreadHeapUsage* usage = GetThreadUsageForHook();
   if (usage) RecordAllocationTo(usage, size, SizeEstimate(self, address, context));
 }
 
 void RecordFreeHook(const AllocatorDispatch* self, void* address, void* context) {
-  ThreadHeapUsage* usage = GetThreadUsage();
+  ThreadHeapUsage* usage = GetThreadUsageForHook();
   if (usage) RecordFreeTo(usage, SizeEstimate(self, address, context));
 }
 
@@ -122,7 +123,7 @@ void* AllocAlignedHook(const AllocatorDispatch* self, size_t alignment, size_t s
 
 void* ReallocHook(const AllocatorDispatch* self, void* address, size_t size, void* context) {
   const AllocatorDispatch* next = self->next;
-  ThreadHeapUsage* usage = GetThreadUsage();
+  ThreadHeapUsage* usage = GetThreadUsageForHook();
   // Estimated before the block may go away.
   const size_t old_estimate = usage && address ? SizeEstimate(self, address, context) : 0;
   void* result = next->realloc_function(next, address, size, context);
@@ -175,7 +176,9 @@ void HeapUsageTracker::Stop(bool usage_is_exclusive) {
   } else {
     // The outer scope's peak includes what it had outstanding when this one started.
     if (current.max_allocated_bytes != 0) {
-      uint64_t outer_outstanding = usage_.alloc_bytes - usage_.free_bytes;
+      // An outer scope may have freed more than it allocated: nothing outstanding then.
+      uint64_t outer_outstanding =
+          usage_.alloc_bytes > usage_.free_bytes ? usage_.alloc_bytes - usage_.free_bytes : 0;
       uint64_t peak = outer_outstanding + current.max_allocated_bytes;
       thread_usage_->max_allocated_bytes =
           usage_.max_allocated_bytes > peak ? usage_.max_allocated_bytes : peak;
@@ -193,17 +196,17 @@ void HeapUsageTracker::Stop(bool usage_is_exclusive) {
 }
 
 ThreadHeapUsage HeapUsageTracker::GetUsageSnapshot() {
-  ThreadHeapUsage* usage = GetThreadUsage();
+  ThreadHeapUsage* usage = GetThreadUsageForHook();
   return usage ? *usage : ThreadHeapUsage();
 }
 
 void HeapUsageTracker::RecordAllocation(size_t requested_size, size_t estimate) {
-  ThreadHeapUsage* usage = GetThreadUsage();
+  ThreadHeapUsage* usage = GetThreadUsageForHook();
   if (usage) RecordAllocationTo(usage, requested_size, estimate);
 }
 
 void HeapUsageTracker::RecordFree(size_t estimate) {
-  ThreadHeapUsage* usage = GetThreadUsage();
+  ThreadHeapUsage* usage = GetThreadUsageForHook();
   if (usage) RecordFreeTo(usage, estimate);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "base/allocator/allocator_dispatch.h"
 
 namespace base {
@@ -53,6 +55,19 @@ TEST(HeapUsageTrackerTest, NestedScopes) {
   EXPECT_EQ(2u, outer.usage().alloc_ops);  // the exclusive scope's usage is not charged
   EXPECT_EQ(48u, outer.usage().alloc_bytes);
   EXPECT_EQ(48u, outer.usage().max_allocated_bytes);
+
+  // An outer scope that freed more than it allocated has nothing outstanding: the peak
+  // is the inner scope's own.
+  HeapUsageTracker freeing;
+  freeing.Start();
+  HeapUsageTracker::RecordFree(100);
+  {
+    HeapUsageTracker inner;
+    inner.Start();
+    HeapUsageTracker::RecordAllocation(10, 16);
+  }
+  freeing.Stop(false);
+  EXPECT_EQ(16u, freeing.usage().max_allocated_bytes);
 }
 
 // The allocator below the hooks: hands out slots of one array, every block estimated
@@ -119,6 +134,18 @@ TEST(HeapUsageTrackerTest, HooksCountThroughTheNextDispatchEntry) {
   EXPECT_EQ(3u * 64, usage.free_bytes);
   EXPECT_EQ(128u, usage.max_allocated_bytes);
   EXPECT_EQ(2, g_fake_frees) << "the frees reached the next entry";
+
+  // A thread that never measured gets its record from its first counted allocation.
+  hooks->next = &kFakeNext;
+  g_fake_used = 0;
+  ThreadHeapUsage seen;
+  std::thread([&] {
+    hooks->alloc_function(hooks, 40, nullptr);
+    seen = HeapUsageTracker::GetUsageSnapshot();
+  }).join();
+  hooks->next = saved_next;
+  EXPECT_EQ(1u, seen.alloc_ops);
+  EXPECT_EQ(64u, seen.alloc_bytes);
 }
 
 }  // namespace

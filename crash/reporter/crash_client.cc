@@ -41,9 +41,11 @@ base::CommandLine GetOwnCommandLine() {
   return command_line;
 }
 
+// A request the reporter did not answer (dead, abandoned, timed out) is no dump: the
+// crash then goes on to whatever handled crashes before.
 bool DumpWritten(const wchar_t*, const wchar_t*, void*, EXCEPTION_POINTERS*,
-                 const AssertionInfo*, bool) {
-  return true;
+                 const AssertionInfo*, bool succeeded) {
+  return succeeded;
 }
 
 void SetKeyCallback(base::StringPiece key, base::StringPiece value) {

@@ -5,7 +5,11 @@
 //   dump-and-terminate: connects the crash client to the reporter, sets the crash keys
 //       and calls DumpAndTerminate from an exception filter;
 //   unhandled: the same connection, then an exception nothing handles;
-//   connect-and-exit: the same connection, then a normal exit with code 0.
+//   connect-and-exit: the same connection, then a normal exit with code 0;
+//   two-threads: the same connection, then two threads raising at the same moment an
+//       exception nothing handles;
+//   fall-through: a filter of its own installed first (it ends the process with
+//       kPreviousFilterCalled), the same connection, then an exception nothing handles.
 #include <windows.h>
 
 #include <string>
@@ -24,12 +28,25 @@ enum ExitCode {
   kHandlerReturned,
   kNotConnected,
   kNotTerminated,
+  kPreviousFilterCalled,
 };
 
 void Raise(void*) { RaiseException(kTestExceptionCode, 0, 0, nullptr); }
 
 LONG DumpFilter(EXCEPTION_POINTERS* info, void*) {
   return crash_reporter::DumpAndTerminate(info);
+}
+
+HANDLE g_start_together = nullptr;
+
+DWORD WINAPI RaiseWhenReleased(void*) {
+  WaitForSingleObject(g_start_together, INFINITE);
+  Raise(nullptr);
+  return kNotTerminated;
+}
+
+LONG WINAPI RecordingFilter(EXCEPTION_POINTERS*) {
+  ExitProcess(kPreviousFilterCalled);
 }
 
 }  // namespace
@@ -58,6 +75,7 @@ int wmain(int argc, wchar_t** argv) {
     return kHandlerReturned;
   }
 
+  if (mode == L"fall-through") SetUnhandledExceptionFilter(&RecordingFilter);
   crash_reporter::internal::ConnectCrashReporterTo(reporter_id);
   crash_reporter::SetCrashKeys();
   if (!crash_reporter::internal::GetCrashHandler()) return kNotConnected;
@@ -66,7 +84,15 @@ int wmain(int argc, wchar_t** argv) {
     return kNotTerminated;
   }
   if (mode == L"connect-and-exit") return 0;
-  if (mode == L"unhandled") {
+  if (mode == L"two-threads") {
+    g_start_together = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2] = {CreateThread(nullptr, 0, &RaiseWhenReleased, nullptr, 0, nullptr),
+                         CreateThread(nullptr, 0, &RaiseWhenReleased, nullptr, 0, nullptr)};
+    SetEvent(g_start_together);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    return kNotTerminated;
+  }
+  if (mode == L"unhandled" || mode == L"fall-through") {
     Raise(nullptr);
     return kNotTerminated;
   }

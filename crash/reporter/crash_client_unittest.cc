@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include "base/command_line.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_number_conversions.h"
@@ -80,6 +83,15 @@ TEST_F(CrashClientConnectTest, ConnectsToAReporterAndWrapsWindowProcedures) {
 }
 
 TEST_F(CrashClientConnectTest, WithoutARegistrationThereIsNoHandler) {
+  // A reply that refuses, or whose handle values name nothing here: the registration
+  // fails, and no value is closed (closing one would stop this process).
+  for (const char* mode : {"zero-id", "garbage", "one-zero"}) {
+    TestReporter reporter(mode, Path(L"report.txt"));
+    ASSERT_NE(0u, reporter.pid());
+    internal::ConnectCrashReporterTo(reporter.pid());
+    EXPECT_EQ(nullptr, internal::GetCrashHandler()) << mode;
+    internal::ResetCrashClientForTesting();
+  }
   TestReporter reporter("zero-id", Path(L"report.txt"));
   ASSERT_NE(0u, reporter.pid());
   internal::ConnectCrashReporterTo(reporter.pid());
@@ -127,6 +139,34 @@ TEST_F(CrashClientConnectTest, CrashReachesTheReporterWithTheCrashKeys) {
     EXPECT_EQ(c.expected_origin, seen["entry:Origin"]) << c.mode;
     EXPECT_EQ(c.harbor_test ? c.harbor_test : "", seen["entry:harbor_test-1"]) << c.mode;
   }
+}
+
+// Exit codes of crash_client_test_helper.exe.
+constexpr int kHelperNotTerminated = 23;
+constexpr int kHelperPreviousFilterCalled = 24;
+
+TEST_F(CrashClientConnectTest, TwoThreadsCrashingAtOnceGiveOneDump) {
+  const base::FilePath report = Path(L"report.txt");
+  TestReporter reporter("serve", report);
+  ASSERT_NE(0u, reporter.pid());
+  const int exit_code = base::RunTestHelper(
+      L"crash_client_test_helper.exe",
+      L"two-threads \"" + scratch_.path().value() + L"\" " + base::UintToString16(reporter.pid()));
+  // The crash that was second waited at the gate while the first one's dump was taken.
+  std::map<std::string, std::string> seen = ReadReport(report);
+  EXPECT_EQ("0xe0000042", seen["exception_code"]);
+  EXPECT_EQ(0, reporter.WaitForExit()) << "the reporter was asked exactly once";
+  EXPECT_NE(0, exit_code);
+  EXPECT_NE(kHelperNotTerminated, exit_code);
+}
+
+TEST_F(CrashClientConnectTest, DumpTheReporterNeverWroteFallsThroughToThePreviousFilter) {
+  TestReporter reporter("abandon", Path(L"report.txt"));
+  ASSERT_NE(0u, reporter.pid());
+  EXPECT_EQ(kHelperPreviousFilterCalled,
+            base::RunTestHelper(L"crash_client_test_helper.exe",
+                                L"fall-through \"" + scratch_.path().value() + L"\" " +
+                                    base::UintToString16(reporter.pid())));
 }
 
 }  // namespace

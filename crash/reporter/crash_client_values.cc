@@ -59,7 +59,9 @@ bool IsTrueEnvironmentValue(base::StringPiece value) {
 
 bool GetKeepLogs(bool default_value) {
   std::string value;
-  if (!LookupVariable(GetProductVariableName("CRASH_KEEP_LOGS"), &value)) return default_value;
+  // An empty value is read like no value at all.
+  if (!LookupVariable(GetProductVariableName("CRASH_KEEP_LOGS"), &value) || value.empty())
+    return default_value;
   return IsTrueEnvironmentValue(value);
 }
 

@@ -41,7 +41,8 @@ TEST(CrashClientValuesTest, EnvironmentValues) {
   };
   const Case cases[] = {{nullptr, true, true}, {nullptr, false, false}, {"1", false, true},
                         {"yes", false, true},  {"TRUE", false, true},   {"Yes", false, true},
-                        {"0", true, false},    {"2", true, false},      {"", true, false}};
+                        {"0", true, false},    {"2", true, false},      {"", true, true},
+                        {"", false, false}};
   for (const Case& c : cases) {
     ScopedEnvironmentVariable keep_logs("VELUM_CRASH_KEEP_LOGS", c.value);
     EXPECT_EQ(c.expected, GetKeepLogs(c.default_value)) << (c.value ? c.value : "unset");

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
 #include "crash/reporter/crash_generation_client.h"
@@ -37,7 +38,6 @@ typedef RPC_STATUS(RPC_ENTRY* UuidCreateFunction)(UUID*);
 std::vector<CrashExceptionHandler*>* g_handler_stack = nullptr;
 LONG g_handler_depth = 0;
 CRITICAL_SECTION g_handler_stack_lock;
-volatile LONG g_live_handlers = 0;
 
 bool IsDebugException(DWORD code) {
   return code == kExceptionBreakpoint || code == kExceptionSingleStep ||
@@ -90,29 +90,49 @@ BOOL CALLBACK DumpCallback(void* context, const PMINIDUMP_CALLBACK_INPUT input,
 
 }  // namespace
 
-// Selects the handler for the handling in progress and puts the handlers installed before
-// it back for the duration. Holds the stack lock until it leaves.
+// The thread writing an in-process dump and the handler it writes for: a crash on that
+// thread must not wait at the gate that its own request holds.
+std::atomic<DWORD> g_writing_thread{0};
+std::atomic<CrashExceptionHandler*> g_writing_handler{nullptr};
+
+// The crash gate: selects the handler for the handling in progress and holds the stack
+// lock until it leaves, so that a crash on another thread meanwhile waits here with every
+// handler still installed instead of reaching whatever was installed before them. A
+// nested crash on the same thread takes the next handler down; below the last one, or in
+// the dump writer itself, it goes to what was installed before (|fallback|).
 class CrashExceptionHandler::AutoHandlerSelection {
  public:
   AutoHandlerSelection() {
+    if (GetCurrentThreadId() == g_writing_thread.load()) {
+      fallback_ = g_writing_handler.load();
+      return;
+    }
     EnterCriticalSection(&g_handler_stack_lock);
+    locked_ = true;
     ++g_handler_depth;
-    if (g_handler_stack && g_handler_depth <= static_cast<LONG>(g_handler_stack->size()))
-      handler_ = (*g_handler_stack)[g_handler_stack->size() - g_handler_depth];
-    if (handler_) handler_->RestorePreviousHandlers();
+    if (!g_handler_stack || g_handler_stack->empty()) return;
+    const LONG size = static_cast<LONG>(g_handler_stack->size());
+    if (g_handler_depth <= size)
+      handler_ = (*g_handler_stack)[size - g_handler_depth];
+    else if (g_handler_depth == size + 1)
+      fallback_ = g_handler_stack->front();
   }
   AutoHandlerSelection(const AutoHandlerSelection&) = delete;
   AutoHandlerSelection& operator=(const AutoHandlerSelection&) = delete;
   ~AutoHandlerSelection() {
-    if (handler_) handler_->InstallOwnHandlers();
+    if (!locked_) return;
     --g_handler_depth;
     LeaveCriticalSection(&g_handler_stack_lock);
   }
 
   CrashExceptionHandler* get() const { return handler_; }
+  // When no handler takes the crash: the handler whose predecessors do, or null.
+  CrashExceptionHandler* fallback() const { return fallback_; }
 
  private:
   CrashExceptionHandler* handler_ = nullptr;
+  CrashExceptionHandler* fallback_ = nullptr;
+  bool locked_ = false;
 };
 
 CrashExceptionHandler::CrashExceptionHandler(const std::wstring& dump_folder,
@@ -150,8 +170,16 @@ void CrashExceptionHandler::Initialize(const std::wstring& dump_folder, FilterCa
   handler_types_ = handler_types;
   dump_type_ = dump_type;
   InitializeCriticalSection(&request_lock_);
-  if (InterlockedIncrement(&g_live_handlers) == 1)
-    InitializeCriticalSection(&g_handler_stack_lock);
+  // Made once for the process and never deleted: counting live handlers to create and
+  // delete it lets a handler constructed on another thread meanwhile use it half made.
+  static INIT_ONCE stack_lock_once = INIT_ONCE_STATIC_INIT;
+  InitOnceExecuteOnce(
+      &stack_lock_once,
+      [](INIT_ONCE*, void*, void**) -> BOOL {
+        InitializeCriticalSection(&g_handler_stack_lock);
+        return TRUE;
+      },
+      nullptr, nullptr);
 
   if (client && client->Register()) client_ = std::move(client);
 
@@ -214,21 +242,15 @@ CrashExceptionHandler::~CrashExceptionHandler() {
   if (handler_thread_.IsValid()) {
     shutting_down_ = true;
     ReleaseSemaphore(request_semaphore_.Get(), 1, nullptr);
-    WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopWaitMs);
+    // A thread still inside dbghelp after the wait keeps the library: it stays loaded.
+    if (WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopWaitMs) != WAIT_OBJECT_0) {
+      (void)dbghelp_.Take();
+      (void)rpcrt4_.Take();
+    }
   }
-  // After the thread: it may be inside dbghelp.
   dbghelp_.Reset();
   rpcrt4_.Reset();
   DeleteCriticalSection(&request_lock_);
-  if (InterlockedDecrement(&g_live_handlers) == 0)
-    DeleteCriticalSection(&g_handler_stack_lock);
-}
-
-void CrashExceptionHandler::InstallOwnHandlers() {
-  if (handler_types_ & kHandlerException) SetUnhandledExceptionFilter(&HandleException);
-  if (handler_types_ & kHandlerInvalidParameter)
-    _set_invalid_parameter_handler(&HandleInvalidParameter);
-  if (handler_types_ & kHandlerPureCall) _set_purecall_handler(&HandlePureVirtualCall);
 }
 
 void CrashExceptionHandler::RestorePreviousHandlers() {
@@ -272,7 +294,13 @@ bool CrashExceptionHandler::WriteForHandler(EXCEPTION_POINTERS* exception_pointe
 LONG WINAPI CrashExceptionHandler::HandleException(EXCEPTION_POINTERS* exception_pointers) {
   AutoHandlerSelection selection;
   CrashExceptionHandler* handler = selection.get();
-  if (!handler) return EXCEPTION_CONTINUE_SEARCH;
+  if (!handler) {
+    CrashExceptionHandler* outer = selection.fallback();
+    // A handler installed over one removed out of order may have ours as its previous one.
+    return outer && outer->previous_filter_ && outer->previous_filter_ != &HandleException
+               ? outer->previous_filter_(exception_pointers)
+               : EXCEPTION_CONTINUE_SEARCH;
+  }
   const DWORD code = exception_pointers && exception_pointers->ExceptionRecord
                          ? exception_pointers->ExceptionRecord->ExceptionCode
                          : 0;
@@ -308,6 +336,10 @@ void __cdecl CrashExceptionHandler::HandleInvalidParameter(const wchar_t* expres
   {
     AutoHandlerSelection selection;
     CrashExceptionHandler* handler = selection.get();
+    CrashExceptionHandler* outer = selection.fallback();
+    if (!handler && outer && outer->previous_invalid_parameter_handler_ &&
+        outer->previous_invalid_parameter_handler_ != &HandleInvalidParameter)
+      outer->previous_invalid_parameter_handler_(expression, function, file, line, reserved);
     if (handler) {
       AssertionInfo assertion;
       CopyAssertionText(assertion.expression, expression);
@@ -332,6 +364,11 @@ void __cdecl CrashExceptionHandler::HandlePureVirtualCall() {
   {
     AutoHandlerSelection selection;
     CrashExceptionHandler* handler = selection.get();
+    CrashExceptionHandler* outer = selection.fallback();
+    if (!handler && outer && outer->previous_purecall_handler_ &&
+        outer->previous_purecall_handler_ != &HandlePureVirtualCall) {
+      outer->previous_purecall_handler_();
+    }
     if (handler) {
       AssertionInfo assertion;
       memset(&assertion, 0, sizeof(assertion));
@@ -371,9 +408,13 @@ DWORD WINAPI CrashExceptionHandler::HandlerThreadMain(void* parameter) {
     if (WaitForSingleObject(handler->request_semaphore_.Get(), INFINITE) != WAIT_OBJECT_0)
       return 1;
     if (handler->shutting_down_) return 0;
+    g_writing_handler.store(handler);
+    g_writing_thread.store(GetCurrentThreadId());
     handler->request_result_ = handler->WriteMinidumpWithException(
         handler->requesting_thread_id_, handler->request_exception_pointers_,
         handler->request_assertion_);
+    g_writing_thread.store(0);
+    g_writing_handler.store(nullptr);
     ReleaseSemaphore(handler->done_semaphore_.Get(), 1, nullptr);
   }
 }

@@ -95,7 +95,6 @@ class CrashExceptionHandler {
   void Initialize(const std::wstring& dump_folder, FilterCallback filter,
                   MinidumpCallback callback, void* callback_context, int handler_types,
                   uint32_t dump_type, std::unique_ptr<CrashGenerationClient> client);
-  void InstallOwnHandlers();
   void RestorePreviousHandlers();
   void UpdateNextID();
   // Dumps from the handler thread; false without one.

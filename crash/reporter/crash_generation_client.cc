@@ -45,7 +45,9 @@ base::ScopedHandle CrashGenerationClient::Connect() {
                          SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (pipe.IsValid() || GetLastError() != ERROR_PIPE_BUSY || attempt == kConnectAttempts)
       break;
-    if (!WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs)) break;
+    // A wait that fails or times out still gets the second attempt: the pipe may have
+    // freed up just as the wait gave up.
+    WaitNamedPipeW(pipe_name_.c_str(), kPipeBusyWaitMs);
   }
   if (!pipe.IsValid()) return pipe;
   DWORD mode = PIPE_READMODE_MESSAGE;
@@ -82,13 +84,19 @@ bool CrashGenerationClient::Register() {
   // Only a result carries handles duplicated into this process; anything else is not
   // ours to close.
   if (reply.tag != kCrashPipeRegisterResult) return false;
+  // The values are the server's word: owning (and so closing) one that is not a live
+  // handle of this process would stop the process, or close one of its own handles.
+  const uint64_t values[] = {reply.dump_request_event, reply.dump_done_event,
+                             reply.server_alive_mutex};
+  for (uint64_t value : values) {
+    DWORD flags = 0;
+    if (value == 0 || !GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+      return false;
+  }
+  if (reply.id == 0) return false;
   base::ScopedHandle request_event(reinterpret_cast<HANDLE>(reply.dump_request_event));
   base::ScopedHandle done_event(reinterpret_cast<HANDLE>(reply.dump_done_event));
   base::ScopedHandle alive_mutex(reinterpret_cast<HANDLE>(reply.server_alive_mutex));
-  if (reply.id == 0 || !request_event.IsValid() || !done_event.IsValid() ||
-      !alive_mutex.IsValid()) {
-    return false;
-  }
   CrashPipeMessage ack = {};
   ack.tag = kCrashPipeRegisterAck;
   DWORD written = 0;

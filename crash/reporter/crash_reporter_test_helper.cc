@@ -6,7 +6,9 @@
 //   entry:<name>=<value>  for each custom-info entry with a value
 // --mode: "serve" (default); "exit" (ends before signalling); "late" (signals only once
 // the event --late-event is set); "zero-id" (answers the registration with id 0);
-// "abandon" (ends on the dump request without releasing its mutex).
+// "abandon" (ends on the dump request without releasing its mutex); "garbage" (answers
+// with id 0 and handle values that name nothing in the client); "one-zero" (a real id,
+// a zero handle and two values that name nothing).
 #include <windows.h>
 #include <stdio.h>
 
@@ -147,9 +149,16 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
       !DuplicateInto(client.Get(), alive_mutex.Get(), &reply.server_alive_mutex)) {
     return kHandlesFailed;
   }
+  if (mode == "garbage" || mode == "one-zero") {
+    // Handles the client never received: what it duplicated stays unused here.
+    reply.id = mode == "garbage" ? 0 : GetCurrentProcessId();
+    reply.dump_request_event = mode == "garbage" ? 0x7FFFFF00 : 0;
+    reply.dump_done_event = 0x7FFFFF04;
+    reply.server_alive_mutex = 0x7FFFFF08;
+  }
   DWORD written = 0;
   if (!WriteFile(pipe.Get(), &reply, sizeof(reply), &written, nullptr)) return kPipeFailed;
-  if (mode == "zero-id") return kOk;
+  if (mode == "zero-id" || mode == "garbage" || mode == "one-zero") return kOk;
 
   CrashPipeMessage ack = {};
   if (!ReadFile(pipe.Get(), &ack, sizeof(ack), &read, nullptr) || read != sizeof(ack) ||

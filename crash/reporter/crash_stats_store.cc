@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/files/file.h"
+#include "base/files/important_file_writer.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/logging.h"
@@ -97,12 +98,25 @@ bool CrashStatsStore::LoadCounts(HANDLE handle, Counts* counts) {
   return true;
 }
 
+base::FilePath CrashStatsStore::LockFilePath(const base::FilePath& path) {
+  return base::FilePath(path.value() + L".lock");
+}
+
 bool CrashStatsStore::UpdateFile(const Counts& taken) {
-  base::File file(path_, base::File::FLAG_OPEN_ALWAYS | base::File::FLAG_READ |
-                             base::File::FLAG_WRITE);
-  if (!file.IsValid() || file.Lock() != base::File::FILE_OK) return false;
+  // Reporters serialise on a lock file beside the statistics, which is never truncated in
+  // place: the merged counts replace it whole (the file being replaced cannot be the one
+  // held locked), so a failed write or a kill part way leaves the previous counts.
+  base::File lock(LockFilePath(path_), base::File::FLAG_OPEN_ALWAYS | base::File::FLAG_READ |
+                                           base::File::FLAG_WRITE);
+  if (!lock.IsValid() || lock.Lock() != base::File::FILE_OK) return false;
   Counts counts;
-  if (!file.created() && !LoadCounts(file.GetPlatformFile(), &counts)) return false;
+  base::File file(path_, base::File::FLAG_OPEN | base::File::FLAG_READ);
+  if (file.IsValid()) {
+    if (!LoadCounts(file.GetPlatformFile(), &counts)) return false;
+  } else if (file.error_details() != base::File::FILE_ERROR_NOT_FOUND) {
+    return false;
+  }
+  file.Close();
   AddCounts(taken, &counts);
 
   base::Dictionary dictionary;
@@ -111,10 +125,9 @@ bool CrashStatsStore::UpdateFile(const Counts& taken) {
     dictionary.SetWithoutPathExpansion(count.first, std::make_unique<base::Value>(value));
   }
   std::string text;
-  if (!base::JsonWriter::WriteWithOptions(dictionary, 0, &text) || !file.SetLength(0))
-    return false;
-  // Closing the file releases the lock.
-  return file.Write(0, text.data(), static_cast<int>(text.size())) > 0;
+  if (!base::JsonWriter::WriteWithOptions(dictionary, 0, &text)) return false;
+  // Closing the lock file afterwards releases the lock.
+  return base::ImportantFileWriter::WriteFileAtomically(path_, text);
 }
 
 void CrashStatsStore::ThreadMain() {

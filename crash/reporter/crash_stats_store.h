@@ -1,7 +1,7 @@
 // Counts crashes per process type in a small JSON file shared by every reporter process,
 // e.g. {"crash_reporter":2,"installer":1}. Counting never touches the file: increments
-// wait in memory until the store's writer thread merges them in, with the file locked
-// while it is read and rewritten. Counts that cannot be written (the file is locked by
+// wait in memory until the store's writer thread merges them in, with a lock file beside
+// it held while it is read and replaced. Counts that cannot be written (the file is locked by
 // another process, unreadable, or not JSON, which is never overwritten) stay pending.
 #ifndef CRASH_REPORTER_CRASH_STATS_STORE_H_
 #define CRASH_REPORTER_CRASH_STATS_STORE_H_
@@ -40,6 +40,9 @@ class CrashStatsStore : public base::OsThread::Delegate {
   // Reads a statistics file; false when it cannot be read or is not a JSON object.
   // Members that are not non-negative integers are skipped.
   static bool LoadCounts(HANDLE file, Counts* counts);
+
+  // The file every writer of |path| locks while it merges: "<path>.lock".
+  static base::FilePath LockFilePath(const base::FilePath& path);
 
   // The writer thread.
   void ThreadMain() override;

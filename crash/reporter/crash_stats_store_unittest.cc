@@ -4,9 +4,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/json/json_reader.h"
+#include "base/test/kill_test_util.h"
+#include "base/values.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
@@ -65,7 +69,7 @@ TEST_F(CrashStatsStoreTest, CorruptFileIsNeverOverwrittenAndCountsStayPending) {
   EXPECT_EQ(R"({"installer":2})", Contents());
 }
 
-// Holds the statistics file locked from another process until Release.
+// Holds a file locked from another process until Release.
 class LockingProcess {
  public:
   explicit LockingProcess(const base::FilePath& path) {
@@ -107,7 +111,7 @@ class LockingProcess {
 
 TEST_F(CrashStatsStoreTest, CountsWaitWhileAnotherProcessHoldsTheLock) {
   Write(L"stats.json", R"({"installer":1})");
-  LockingProcess locker(Path(L"stats.json"));
+  LockingProcess locker(CrashStatsStore::LockFilePath(Path(L"stats.json")));
   ASSERT_TRUE(locker.holding());
   CrashStatsStore store(Path(L"stats.json"));
   store.Increment("installer", 1, false);
@@ -123,7 +127,7 @@ TEST_F(CrashStatsStoreTest, CountsWaitWhileAnotherProcessHoldsTheLock) {
 TEST_F(CrashStatsStoreTest, WriterRetriesALockedFileAndLosesNothing) {
   Write(L"stats.json", R"({"installer":1})");
   {
-    LockingProcess locker(Path(L"stats.json"));
+    LockingProcess locker(CrashStatsStore::LockFilePath(Path(L"stats.json")));
     ASSERT_TRUE(locker.holding());
     CrashStatsStore store(Path(L"stats.json"));
     // Each wakes the writer, which fails on the lock and retries.
@@ -145,6 +149,52 @@ TEST_F(CrashStatsStoreTest, WriterThreadMergesOnWakeAndOnDestruction) {
   }
   // The final attempts at destruction wrote the count that was never signalled.
   EXPECT_EQ(R"({"crash_reporter":4,"installer":1})", Contents());
+}
+
+// The "installer" count of a statistics file, or -1 when it is missing, cut or not JSON.
+int InstallerCount(const base::FilePath& path) {
+  std::string text;
+  if (!base::ReadFileToString(path, &text)) return -1;
+  std::unique_ptr<base::Dictionary> dictionary =
+      base::Dictionary::From(base::JsonReader::Read(text));
+  int count = -1;
+  if (!dictionary || !dictionary->GetInteger("installer", &count)) return -1;
+  return count;
+}
+
+// Killed at any moment, a reporter merging its counts leaves the previous or the new
+// file, never a cut or empty one that would then block every later count.
+TEST_F(CrashStatsStoreTest, KilledWriterLeavesAWholeFile) {
+  std::vector<base::FilePath> folders;
+  for (int i = 0; i < 4; ++i) {
+    folders.push_back(Path((L"writer" + std::to_wstring(i)).c_str()));
+    ASSERT_TRUE(base::CreateDirectory(folders.back()));
+  }
+  const std::vector<std::string> problems = base::RunKillRounds(
+      L"crash_stats_store_test_helper.exe", folders, 50, 20261207,
+      [](const base::FilePath& folder) -> std::string {
+        return InstallerCount(folder.Append(L"crash_stats.json")) >= 1
+                   ? std::string()
+                   : "statistics file missing, cut or empty";
+      });
+  EXPECT_TRUE(problems.empty()) << problems.size() << " problems, first: " << problems[0];
+}
+
+TEST_F(CrashStatsStoreTest, TwoProcessesMergingLoseNoCount) {
+  base::ScopedHandle processes[2];
+  for (base::ScopedHandle& process : processes) {
+    base::ScopedHandle thread;
+    ASSERT_TRUE(base::StartTestHelper(L"crash_stats_store_test_helper.exe",
+                                      L"\"" + scratch_.path().value() + L"\" count 1000", 0, &process,
+                                      &thread));
+  }
+  for (base::ScopedHandle& process : processes) {
+    DWORD exit_code = 1;
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 300000));
+    ASSERT_TRUE(GetExitCodeProcess(process.Get(), &exit_code));
+    EXPECT_EQ(0u, exit_code);
+  }
+  EXPECT_EQ(2000, InstallerCount(Path(L"crash_stats.json")));
 }
 
 }  // namespace
