@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/logging.h"
 #include "base/metrics/histogram.h"
 
 namespace base {
@@ -23,13 +24,42 @@ std::wstring GetCurrentDirectoryText() {
   }
 }
 
+// Windows 7 without KB2533623 lacks the search flags; AddDllDirectory marks them.
+bool HasSearchFlags() {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  return kernel32 && GetProcAddress(kernel32, "AddDllDirectory");
+}
+
 }  // namespace
+
+HMODULE LoadSystemLibrary(const wchar_t* file_name) {
+  if (HasSearchFlags()) return LoadLibraryExW(file_name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Without the flags only a full path keeps the search away from the executable's folder.
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, length) + L"\\" + file_name;
+  return LoadLibraryW(path.c_str());
+}
+
+bool RestrictDllSearchToSystemFolder() {
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const SetDefaultDllDirectoriesFunction set_default_directories =
+      kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+                     GetProcAddress(kernel32, "SetDefaultDllDirectories")))
+               : nullptr;
+  if (set_default_directories && set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    return true;
+  // Still takes the current directory out of the search.
+  SetDllDirectoryW(L"");
+  LOG(WARNING) << "Could not restrict the DLL search to the system folder";
+  return false;
+}
 
 ScopedModule LoadNativeLibraryWithOutcome(const FilePath& path,
                                           LoadNativeLibraryOutcome* outcome) {
-  // Windows 7 without KB2533623 lacks the search flags; AddDllDirectory marks them.
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  const bool search_flags = kernel32 && GetProcAddress(kernel32, "AddDllDirectory");
+  const bool search_flags = HasSearchFlags();
   if (search_flags) {
     const DWORD kDllDirectoryAndDefaultDirectories =
         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;

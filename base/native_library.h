@@ -27,6 +27,17 @@ ScopedModule LoadNativeLibrary(const FilePath& path);
 ScopedModule LoadNativeLibraryWithOutcome(const FilePath& path,
                                           LoadNativeLibraryOutcome* outcome);
 
+// A system DLL by its file name ("dbghelp.dll"), looked for in the system folder only: a
+// file of that name beside the executable (a downloads folder) or in the current
+// directory is never loaded. Null with the last error set when it cannot be loaded.
+HMODULE LoadSystemLibrary(const wchar_t* file_name);
+
+// Narrows the DLL search of every later load in the process, static dependencies of
+// loaded DLLs and delay-loaded imports included, to the system folder. Called first
+// thing by an executable; false (with a log line) when only the current directory
+// could be taken out of the search.
+[[nodiscard]] bool RestrictDllSearchToSystemFolder();
+
 // Owns one loaded module, freed on destruction.
 class ScopedNativeLibrary {
  public:

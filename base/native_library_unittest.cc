@@ -56,4 +56,18 @@ TEST(NativeLibraryTest, ScopedLibraryFindsExportsAndFreesItsModule) {
 }
 
 }  // namespace
+// A system DLL comes from the system folder only: a DLL of its name beside the program
+// (here the test's own stand-in, which lies beside the test program) is never loaded.
+TEST(NativeLibraryTest, SystemLibrariesComeFromTheSystemFolderOnly) {
+  EXPECT_EQ(nullptr, LoadSystemLibrary(L"planted_library_test_dll.dll"));
+  HMODULE dbghelp = LoadSystemLibrary(L"dbghelp.dll");
+  ASSERT_NE(nullptr, dbghelp);
+  wchar_t path[MAX_PATH] = {};
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_NE(0u, GetModuleFileNameW(dbghelp, path, MAX_PATH));
+  ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+  EXPECT_EQ(0, _wcsnicmp(path, system, wcslen(system))) << path;
+  FreeLibrary(dbghelp);
+}
+
 }  // namespace base

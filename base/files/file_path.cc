@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/logging.h"
+#include "base/native_library.h"
 #include "base/strings/utf_string_conversion_utils.h"
 #include "base/strings/utf_string_conversions.h"
 
@@ -103,7 +104,7 @@ typedef LPWSTR(WINAPI* CharUpperWFunction)(LPWSTR);
 CharUpperWFunction GetCharUpperW() {
   static const CharUpperWFunction function = [] {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (!user32) user32 = LoadLibraryW(L"user32.dll");
+    if (!user32) user32 = LoadSystemLibrary(L"user32.dll");
     return reinterpret_cast<CharUpperWFunction>(
         reinterpret_cast<void*>(GetProcAddress(user32, "CharUpperW")));
   }();

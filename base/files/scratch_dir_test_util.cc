@@ -8,6 +8,7 @@
 
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
 namespace base {
@@ -93,18 +94,17 @@ bool StartHostCommand(const std::string& command) {
 }
 
 bool WaitForPathExistence(const FilePath& path, bool should_exist, DWORD timeout_ms) {
-  HANDLE change = FindFirstChangeNotificationW(path.DirName().value().c_str(), FALSE,
-                                               FILE_NOTIFY_CHANGE_DIR_NAME |
-                                                   FILE_NOTIFY_CHANGE_FILE_NAME);
-  if (change == INVALID_HANDLE_VALUE) return false;
+  ScopedFindChangeHandle change(FindFirstChangeNotificationW(
+      path.DirName().value().c_str(), FALSE,
+      FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_FILE_NAME));
+  if (!change.IsValid()) return false;
   bool done = false;
   while (!(done = PathExists(path) == should_exist)) {
-    if (WaitForSingleObject(change, timeout_ms) != WAIT_OBJECT_0 ||
-        !FindNextChangeNotification(change)) {
+    if (WaitForSingleObject(change.Get(), timeout_ms) != WAIT_OBJECT_0 ||
+        !FindNextChangeNotification(change.Get())) {
       break;
     }
   }
-  FindCloseChangeNotification(change);
   return done;
 }
 

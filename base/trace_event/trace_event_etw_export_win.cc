@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/at_exit.h"
+#include "base/native_library.h"
 #include "base/strings/string_split.h"
 #include "base/trace_event/trace_event.h"
 
@@ -72,7 +73,7 @@ const char* PhaseText(char phase, char* one_char) {
 
 TraceEventEtwExport::Functions LoadFunctions() {
   TraceEventEtwExport::Functions functions = {};
-  HMODULE advapi = LoadLibraryW(L"Advapi32.dll");
+  HMODULE advapi = LoadSystemLibrary(L"Advapi32.dll");
   if (!advapi) return functions;
   functions.event_register = reinterpret_cast<decltype(functions.event_register)>(
       reinterpret_cast<void*>(GetProcAddress(advapi, "EventRegister")));

@@ -14,7 +14,11 @@ const uint64_t kOptionalHeaderSizeOffset = 20;
 const uint64_t kOptionalHeaderOffset = 24;
 const uint64_t kSectionHeaderSize = 40;
 const size_t kSectionNameSize = 8;
-const uint16_t kMachineI386 = 0x014C;
+// The optional header's magic tells its format; the machine field does not (an image
+// for one machine may carry either format).
+const uint64_t kOptionalHeaderMagicOffset = 24;
+const uint16_t kPe32Magic = 0x010B;
+const uint16_t kPe32PlusMagic = 0x020B;
 // The checksum is at the same place in both optional-header formats.
 const uint64_t kChecksumOffset = 0x58;
 const uint64_t kSecurityDirectoryOffset32 = 0x98;
@@ -59,10 +63,16 @@ bool ReadPeHeader(const uint8_t* data, size_t length, PeHeader* header) {
 
 bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirectory* directory) {
   PeHeader header;
-  if (!ReadPeHeader(data, length, &header)) return false;
-  const uint64_t entry =
-      uint64_t{header.offset} +
-      (header.machine == kMachineI386 ? kSecurityDirectoryOffset32 : kSecurityDirectoryOffset64);
+  uint16_t magic = 0;
+  if (!ReadPeHeader(data, length, &header) ||
+      !ReadLittleEndian16(data, length, uint64_t{header.offset} + kOptionalHeaderMagicOffset,
+                          &magic) ||
+      (magic != kPe32Magic && magic != kPe32PlusMagic)) {
+    return false;
+  }
+  const uint64_t entry = uint64_t{header.offset} +
+                         (magic == kPe32Magic ? kSecurityDirectoryOffset32
+                                              : kSecurityDirectoryOffset64);
   PeSecurityDirectory read;
   read.checksum_position = uint64_t{header.offset} + kChecksumOffset;
   read.entry_position = entry;

@@ -34,8 +34,9 @@ struct PeSecurityDirectory {
 };
 
 // False when |data| is no PE image (ReadPeHeader) or its headers end before the security
-// directory. The directory sits at header + 0x98 in a 32-bit image (machine 0x014C) and
-// at header + 0xA8 otherwise.
+// directory. The directory sits at header + 0x98 in a PE32 image (optional-header magic
+// 0x10B) and at header + 0xA8 in a PE32+ one (0x20B); any other magic is no image this
+// reads.
 [[nodiscard]] bool ReadPeSecurityDirectory(const uint8_t* data, size_t length,
                                            PeSecurityDirectory* directory);
 

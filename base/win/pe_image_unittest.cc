@@ -28,6 +28,8 @@ std::string PeHeaders(uint16_t machine) {
   PutLittleEndian(&image, 60, kPeHeader, 4);
   image.replace(kPeHeader, 4, std::string("PE\0\0", 4));
   PutLittleEndian(&image, kPeHeader + 4, machine, 2);
+  // The optional header's format as the machine's compilers make it.
+  PutLittleEndian(&image, kPeHeader + 24, machine == kMachineI386 ? 0x10B : 0x20B, 2);
   PutLittleEndian(&image, entry, 0x1234, 4);
   PutLittleEndian(&image, entry + 4, 0x56, 4);
   return image;

@@ -133,6 +133,13 @@ struct FindHandleTraits {
 };
 typedef ScopedGeneric<HANDLE, FindHandleTraits> ScopedFindHandle;
 
+// A FindFirstChangeNotification handle, closed with FindCloseChangeNotification.
+struct FindChangeHandleTraits {
+  static HANDLE InvalidValue() { return INVALID_HANDLE_VALUE; }
+  static void Free(HANDLE handle) { FindCloseChangeNotification(handle); }
+};
+typedef ScopedGeneric<HANDLE, FindChangeHandleTraits> ScopedFindChangeHandle;
+
 // A SID from AllocateAndInitializeSid, freed with FreeSid.
 struct SidTraits {
   static PSID InvalidValue() { return nullptr; }
@@ -154,6 +161,85 @@ struct ModuleTraits {
   static void Free(HMODULE module) { FreeLibrary(module); }
 };
 typedef ScopedGeneric<HMODULE, ModuleTraits> ScopedModule;
+
+// A GDI object (bitmap, brush, font, pen, region), deleted with DeleteObject. It must not
+// be selected into a DC then: hold the DC's ScopedSelectObject inside the object's scope.
+template <typename T>
+struct GdiObjectTraits {
+  static T InvalidValue() { return nullptr; }
+  static void Free(T object) { DeleteObject(object); }
+};
+template <typename T>
+using ScopedGdiObject = ScopedGeneric<T, GdiObjectTraits<T>>;
+typedef ScopedGdiObject<HBITMAP> ScopedBitmap;
+typedef ScopedGdiObject<HBRUSH> ScopedBrush;
+typedef ScopedGdiObject<HFONT> ScopedFont;
+
+// A DC made with CreateCompatibleDC or CreateDC, deleted with DeleteDC.
+struct CreatedDCTraits {
+  static HDC InvalidValue() { return nullptr; }
+  static void Free(HDC dc) { DeleteDC(dc); }
+};
+typedef ScopedGeneric<HDC, CreatedDCTraits> ScopedCreateDC;
+
+// A window's DC from GetDC, given back with ReleaseDC.
+struct WindowDC {
+  HWND window;
+  HDC dc;
+};
+struct WindowDCTraits {
+  static WindowDC InvalidValue() { return {nullptr, nullptr}; }
+  static bool IsValid(const WindowDC& value) { return value.dc != nullptr; }
+  static void Free(WindowDC value) { ReleaseDC(value.window, value.dc); }
+};
+class ScopedGetDC : public ScopedGeneric<WindowDC, WindowDCTraits> {
+ public:
+  // |window| null: the screen.
+  explicit ScopedGetDC(HWND window)
+      : ScopedGeneric<WindowDC, WindowDCTraits>(WindowDC{window, GetDC(window)}) {}
+  HDC dc() const { return Get().dc; }
+};
+
+// An object selected into a DC: the object it replaced is selected back, so that the DC
+// gives up the object before either is deleted.
+struct SelectedObject {
+  HDC dc;
+  HGDIOBJ previous;
+};
+struct SelectedObjectTraits {
+  static SelectedObject InvalidValue() { return {nullptr, nullptr}; }
+  static bool IsValid(const SelectedObject& value) {
+    return value.previous != nullptr && value.previous != HGDI_ERROR;
+  }
+  static void Free(SelectedObject value) { SelectObject(value.dc, value.previous); }
+};
+class ScopedSelectObject : public ScopedGeneric<SelectedObject, SelectedObjectTraits> {
+ public:
+  ScopedSelectObject(HDC dc, HGDIOBJ object)
+      : ScopedGeneric<SelectedObject, SelectedObjectTraits>(
+            SelectedObject{dc, dc && object ? SelectObject(dc, object) : nullptr}) {}
+};
+
+// An icon from LoadImage or CreateIcon (not a shared one), destroyed with DestroyIcon.
+struct IconTraits {
+  static HICON InvalidValue() { return nullptr; }
+  static void Free(HICON icon) { DestroyIcon(icon); }
+};
+typedef ScopedGeneric<HICON, IconTraits> ScopedIcon;
+
+// A hook from SetWindowsHookEx, removed with UnhookWindowsHookEx.
+struct HookTraits {
+  static HHOOK InvalidValue() { return nullptr; }
+  static void Free(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+typedef ScopedGeneric<HHOOK, HookTraits> ScopedHook;
+
+// A movable or fixed block from GlobalAlloc, freed with GlobalFree.
+struct GlobalAllocTraits {
+  static HGLOBAL InvalidValue() { return nullptr; }
+  static void Free(HGLOBAL memory) { GlobalFree(memory); }
+};
+typedef ScopedGeneric<HGLOBAL, GlobalAllocTraits> ScopedGlobalAlloc;
 
 // A PROPVARIANT, cleared with PropVariantClear.
 struct PropVariantTraits {

@@ -145,5 +145,59 @@ TEST(ScopedGenericFamiliesTest, WinHttpHandleIsClosed) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
+// A bitmap whose owner ends is gone; moving the owner hands the bitmap over intact.
+TEST(ScopedGenericFamiliesTest, BitmapIsDeletedByItsLastOwner) {
+  HBITMAP raw = CreateBitmap(4, 4, 1, 32, nullptr);
+  ASSERT_NE(nullptr, raw);
+  {
+    ScopedBitmap target;
+    {
+      ScopedBitmap first(raw);
+      target = std::move(first);
+    }
+    EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(raw)) << "the moved-from owner";
+    EXPECT_EQ(raw, target.Get());
+  }
+  EXPECT_EQ(0u, GetObjectType(raw));
+}
+
+// The DC gets its previous object back when the selection ends, also after a move, and
+// a failed selection holds nothing to restore.
+TEST(ScopedGenericFamiliesTest, SelectionPutsThePreviousObjectBack) {
+  ScopedGetDC screen(nullptr);
+  ASSERT_TRUE(screen.IsValid());
+  ScopedCreateDC dc(CreateCompatibleDC(screen.dc()));
+  ASSERT_TRUE(dc.IsValid());
+  const HGDIOBJ original = GetCurrentObject(dc.Get(), OBJ_BITMAP);
+  ScopedBitmap first(CreateCompatibleBitmap(screen.dc(), 4, 4));
+  ScopedBitmap second(CreateCompatibleBitmap(screen.dc(), 4, 4));
+  {
+    ScopedSelectObject outer(dc.Get(), first.Get());
+    EXPECT_TRUE(outer.IsValid());
+    EXPECT_EQ(first.Get(), GetCurrentObject(dc.Get(), OBJ_BITMAP));
+    {
+      ScopedSelectObject inner(dc.Get(), second.Get());
+      ScopedSelectObject moved(std::move(inner));
+      EXPECT_FALSE(inner.IsValid());
+      EXPECT_EQ(second.Get(), GetCurrentObject(dc.Get(), OBJ_BITMAP));
+    }
+    EXPECT_EQ(first.Get(), GetCurrentObject(dc.Get(), OBJ_BITMAP));
+  }
+  EXPECT_EQ(original, GetCurrentObject(dc.Get(), OBJ_BITMAP));
+  EXPECT_FALSE(ScopedSelectObject(nullptr, first.Get()).IsValid());
+  EXPECT_FALSE(ScopedSelectObject(dc.Get(), nullptr).IsValid());
+  EXPECT_EQ(original, GetCurrentObject(dc.Get(), OBJ_BITMAP));
+}
+
+TEST(ScopedGenericFamiliesTest, WindowDCMovesAndEmptyHoldsNothing) {
+  ScopedGetDC screen(nullptr);
+  ASSERT_TRUE(screen.IsValid());
+  const HDC dc = screen.dc();
+  ScopedGetDC other(std::move(screen));
+  EXPECT_FALSE(screen.IsValid());
+  EXPECT_EQ(dc, other.dc());
+  EXPECT_NE(0, GetDeviceCaps(other.dc(), LOGPIXELSY));
+}
+
 }  // namespace
 }  // namespace base

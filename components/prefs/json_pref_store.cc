@@ -266,6 +266,46 @@ bool JsonPrefStore::SerializeData(std::string* output) {
   return base::JsonWriter::Write(*values_, output);
 }
 
+void JsonPrefStore::RegisterOnNextSuccessfulWriteReply(const base::Closure& reply) {
+  RegisterOnNextSuccessfulWriteReply(reply, base::CurrentThreadTaskRunner::Get());
+}
+
+void JsonPrefStore::RegisterOnNextSuccessfulWriteReply(
+    const base::Closure& reply, base::scoped_refptr<base::TaskRunner> reply_runner) {
+  on_next_successful_write_reply_ = reply;
+  write_reply_runner_ = std::move(reply_runner);
+  ArmWriteReply();
+}
+
+void JsonPrefStore::ArmWriteReply() {
+  if (write_reply_pending_ || on_next_successful_write_reply_.is_null()) return;
+  write_reply_pending_ = true;
+  writer_.RegisterOnNextWriteCallbacks(
+      base::Closure(), base::Bind(&JsonPrefStore::PostWriteCallback, write_reply_runner_,
+                                  weak_factory_.GetWeakPtr()));
+}
+
+// static
+void JsonPrefStore::PostWriteCallback(base::scoped_refptr<base::TaskRunner> reply_runner,
+                                      base::WeakPtr<JsonPrefStore> store, bool succeeded) {
+  reply_runner->PostTask(
+      base::Location("PostWriteCallback", __FILE__, __LINE__, base::GetCallerAddress()),
+      base::Bind([store, succeeded]() {
+        if (JsonPrefStore* self = store.get()) self->RunOrKeepWriteReply(succeeded);
+      }));
+}
+
+void JsonPrefStore::RunOrKeepWriteReply(bool succeeded) {
+  write_reply_pending_ = false;
+  if (!succeeded) {
+    ArmWriteReply();
+    return;
+  }
+  base::Closure reply = std::move(on_next_successful_write_reply_);
+  on_next_successful_write_reply_.Reset();
+  if (!reply.is_null()) reply.Run();
+}
+
 void JsonPrefStore::ReportOutstandingWrites() {
   const base::TimeDelta interval = base::TimeDelta::FromSeconds(kWriteReportIntervalMinutes * 60);
   const base::TimeDelta passed = base::TimeTicks::Now() - last_write_report_;

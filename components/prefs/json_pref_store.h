@@ -67,6 +67,13 @@ class JsonPrefStore : public PersistentPrefStore,
   // The compact JSON text of the values, as the file gets it.
   bool SerializeData(std::string* output) override;
 
+  // `reply` runs once after the next write that reaches the disk; a failed write keeps it
+  // for the write after. It is posted to the thread that registers it (which needs a task
+  // runner), or to `reply_runner`. A later registration replaces the reply.
+  void RegisterOnNextSuccessfulWriteReply(const base::Closure& reply);
+  void RegisterOnNextSuccessfulWriteReply(const base::Closure& reply,
+                                          base::scoped_refptr<base::TaskRunner> reply_runner);
+
  private:
   ~JsonPrefStore() override;
 
@@ -76,6 +83,12 @@ class JsonPrefStore : public PersistentPrefStore,
   void ScheduleWriterWrite();
   void WriteValuesNow();
   void ReportOutstandingWrites();
+  // Asks the writer to report its next write, unless it is asked already.
+  void ArmWriteReply();
+  // On the file task runner, after a write the reply waits for.
+  static void PostWriteCallback(base::scoped_refptr<base::TaskRunner> reply_runner,
+                                base::WeakPtr<JsonPrefStore> store, bool succeeded);
+  void RunOrKeepWriteReply(bool succeeded);
 
   const base::FilePath path_;
   const base::scoped_refptr<base::SequencedTaskRunner> file_task_runner_;
@@ -93,6 +106,10 @@ class JsonPrefStore : public PersistentPrefStore,
   // Writes since the last report of "Settings.JsonDataWriteCount.<file>".
   int writes_since_report_;
   base::TimeTicks last_write_report_;
+
+  base::Closure on_next_successful_write_reply_;
+  base::scoped_refptr<base::TaskRunner> write_reply_runner_;
+  bool write_reply_pending_ = false;
 
   base::WeakPtrFactory<JsonPrefStore> weak_factory_;
 };

@@ -240,6 +240,37 @@ TEST_F(JsonPrefStoreTest, ThreadWithoutLoopWritesAtOnce) {
   EXPECT_EQ(R"({"a":1,"b":2})", FileText());
 }
 
+// The reply comes once, after a write that reached the disk; a failed write keeps it for
+// the next one.
+TEST_F(JsonPrefStoreTest, NextSuccessfulWriteReply) {
+  const base::FilePath folder = scratch_.path().Append(L"profile");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  path_ = folder.Append(L"installer_prefs.json");
+  base::scoped_refptr<QueueTaskRunner> replies = new QueueTaskRunner(true);
+  int written = 0;
+  base::scoped_refptr<JsonPrefStore> store = NewStore();
+  store->ReadPrefs();
+  store->RegisterOnNextSuccessfulWriteReply(base::Bind([&written]() { ++written; }), replies);
+  const struct {
+    bool folder_there;
+    size_t replies;
+    int written;
+  } kWrites[] = {{false, 1, 0}, {true, 1, 1}, {true, 0, 1}};
+  int value = 0;
+  for (const auto& write : kWrites) {
+    SCOPED_TRACE(value);
+    store->SetValue("a", std::make_unique<base::Value>(++value), 0);
+    store->FlushPendingWrite();
+    if (!write.folder_there) {
+      ASSERT_TRUE(base::DeleteFile(folder, true));
+    }
+    EXPECT_EQ(1u, runner_->RunAll());
+    EXPECT_EQ(write.replies, replies->RunAll());
+    EXPECT_EQ(write.written, written);
+    ASSERT_TRUE(base::CreateDirectory(folder));
+  }
+}
+
 TEST_F(JsonPrefStoreTest, AsynchronousRead) {
   ASSERT_TRUE(base::WriteTextFile(path_, "{broken"));
   base::scoped_refptr<JsonPrefStore> store = new JsonPrefStore(path_, loop_.task_runner());

@@ -13,6 +13,7 @@
 #include "crash/reporter/installer_crash_client_config.h"
 #include "crash/util/crash_keys.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 
 namespace crash_reporter {
 
@@ -115,7 +116,7 @@ namespace internal {
 uint32_t FindOrLaunchCrashReporter(const base::CommandLine& command_line, int ubn) {
   if (ubn < 0) return 0;
   uint32_t reporter_id = 0;
-  if (!base::StringToUint(command_line.GetSwitchValueNative("crash-reporter-pid"),
+  if (!base::StringToUint(command_line.GetSwitchValueNative(switches::kCrashReporterPid),
                           &reporter_id)) {
     reporter_id = 0;
   }
@@ -126,7 +127,7 @@ uint32_t FindOrLaunchCrashReporter(const base::CommandLine& command_line, int ub
 uint32_t LaunchCrashReporter(const base::CommandLine& command_line, DWORD wait_ms) {
   const DWORD own_id = GetCurrentProcessId();
   base::CommandLine reporter_command(command_line);
-  reporter_command.AppendSwitchNative("crash-reporter-parent-id",
+  reporter_command.AppendSwitchNative(switches::kCrashReporterParentId,
                                       base::UintToString16(own_id));
 
   const std::wstring event_name = GetCrashReporterInitEventName(own_id);

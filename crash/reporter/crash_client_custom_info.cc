@@ -8,6 +8,7 @@
 #include "base/command_line.h"
 #include "base/strings/string_number_conversions.h"
 #include "crash/reporter/crash_client_config.h"
+#include "desktop/common/names/switches.h"
 
 namespace crash_reporter {
 
@@ -72,7 +73,7 @@ CustomClientInfo FillCrashClientCustomInfo(CrashClientCustomInfo* info,
   if (!special.empty()) entries.push_back(MakeEntry(L"special", special));
   if (process_type == L"plugin" || process_type == L"ppapi") {
     const std::vector<std::wstring> chunks =
-        GetPluginPathChunks(command_line.GetSwitchValueNative("plugin-path"));
+        GetPluginPathChunks(command_line.GetSwitchValueNative(switches::kPluginPath));
     for (size_t i = 0; i < chunks.size(); ++i) {
       entries.push_back(MakeEntry(
           L"plugin-path-chunk-" + base::Int64ToString16(static_cast<int64_t>(i + 1)),
@@ -81,7 +82,7 @@ CustomClientInfo FillCrashClientCustomInfo(CrashClientCustomInfo* info,
   }
   base::FilePath dump_location;
   if (!config->IsDumpLocationPrivate() &&
-      (command_line.HasSwitch("noerrdialogs") || config->IsRunningUnattended()) &&
+      (command_line.HasSwitch(switches::kNoErrDialogs) || config->IsRunningUnattended()) &&
       config->GetAlternativeCrashDumpLocation(&dump_location)) {
     entries.push_back(MakeEntry(L"crash-dump-location", dump_location.value()));
   }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <utility>
 
+#include "base/native_library.h"
 #include "crash/reporter/crash_generation_client.h"
 
 namespace crash_reporter {
@@ -191,12 +192,12 @@ void CrashExceptionHandler::Initialize(const std::wstring& dump_folder, FilterCa
       handler_thread_.Set(CreateThread(nullptr, kHandlerThreadStackSize, &HandlerThreadMain,
                                        this, 0, &thread_id));
     }
-    dbghelp_.Reset(LoadLibraryW(L"dbghelp.dll"));
+    dbghelp_.Reset(base::LoadSystemLibrary(L"dbghelp.dll"));
     if (dbghelp_.IsValid()) {
       write_dump_ =
           reinterpret_cast<void*>(GetProcAddress(dbghelp_.Get(), "MiniDumpWriteDump"));
     }
-    rpcrt4_.Reset(LoadLibraryW(L"rpcrt4.dll"));
+    rpcrt4_.Reset(base::LoadSystemLibrary(L"rpcrt4.dll"));
     if (rpcrt4_.IsValid())
       uuid_create_ = reinterpret_cast<void*>(GetProcAddress(rpcrt4_.Get(), "UuidCreate"));
     dump_folder_ = dump_folder;

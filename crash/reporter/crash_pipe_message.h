@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include "desktop/common/names/kernel_object_names.h"
+
 namespace crash_reporter {
 
 enum CrashPipeMessageTag : uint32_t {
@@ -100,8 +102,6 @@ struct CrashInfoStream {
 
 static_assert(sizeof(CrashInfoStream) == 12, "CrashInfoStream must be 12 bytes");
 
-constexpr wchar_t kCrashPipeNamePrefix[] = L"\\\\.\\pipe\\VelumCrashReporter";
-constexpr wchar_t kCrashReporterInitEventPrefix[] = L"VelumCrashReporterInitEvent";
 // The longest pipe or event name, NUL included.
 constexpr size_t kCrashObjectNameLength = 38;
 
@@ -117,12 +117,12 @@ inline std::wstring FormatCrashObjectName(const wchar_t* prefix, uint32_t pid) {
 
 // "\\.\pipe\VelumCrashReporter<pid>": the pipe the reporter |pid| serves.
 inline std::wstring GetCrashPipeName(uint32_t reporter_pid) {
-  return FormatCrashObjectName(kCrashPipeNamePrefix, reporter_pid);
+  return FormatCrashObjectName(kernel_objects::kCrashPipeNamePrefix, reporter_pid);
 }
 
 // "VelumCrashReporterInitEvent<pid>": set by the reporter once it serves client |pid|.
 inline std::wstring GetCrashReporterInitEventName(uint32_t client_pid) {
-  return FormatCrashObjectName(kCrashReporterInitEventPrefix, client_pid);
+  return FormatCrashObjectName(kernel_objects::kCrashReporterInitEventPrefix, client_pid);
 }
 
 }  // namespace crash_reporter

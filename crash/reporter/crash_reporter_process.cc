@@ -32,12 +32,12 @@
 #include "crash/reporter/pending_work_counter.h"
 #include "crash/reporter/reporter_self_crash.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 
 namespace crash_reporter {
 
 namespace {
 
-constexpr char kUserDataDirSwitch[] = "user-data-dir";
 constexpr char kConsentPath[] = "user_experience_metrics.reporting_enabled";
 constexpr wchar_t kCrashStatsFileName[] = L"crash_stats.json";
 // Low mandatory integrity label, no write-up: low-integrity clients may connect.
@@ -178,11 +178,12 @@ bool ReadReportingConsent(const base::FilePath& path) {
 }
 
 bool GetReporterParentId(const base::CommandLine& command_line, uint32_t* parent_id) {
-  return base::StringToUint(command_line.GetSwitchValueNative(kCrashReporterParentIdSwitch), parent_id);
+  return base::StringToUint(command_line.GetSwitchValueNative(switches::kCrashReporterParentId),
+                            parent_id);
 }
 
 bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* paths) {
-  const base::FilePath user_data = command_line.GetSwitchValuePath(kUserDataDirSwitch);
+  const base::FilePath user_data = command_line.GetSwitchValuePath(switches::kUserDataDir);
   if (!user_data.empty() && !base::PathRegistry::Override(base::DIR_USER_DATA, user_data,
                                                           false, true)) {
     LOG(WARNING) << "Cannot use the user data folder " << user_data.value();

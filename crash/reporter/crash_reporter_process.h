@@ -28,7 +28,6 @@ class CommandLine;
 namespace crash_reporter {
 
 // The switch that makes a host run the reporter for the process it names.
-constexpr char kCrashReporterParentIdSwitch[] = "crash-reporter-parent-id";
 
 class ClientInfo;
 class CrashStatsStore;

@@ -3,6 +3,7 @@
 #include <dbghelp.h>
 
 #include "base/logging.h"
+#include "base/native_library.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
@@ -31,7 +32,7 @@ bool Truncate(HANDLE file) {
 // after dbghelp was unloaded and loaded again fails with "access denied".
 MiniDumpWriteDumpFunction GetMiniDumpWriteDump() {
   static const MiniDumpWriteDumpFunction function = []() -> MiniDumpWriteDumpFunction {
-    HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
+    HMODULE dbghelp = base::LoadSystemLibrary(L"dbghelp.dll");
     if (!dbghelp) return nullptr;
     return reinterpret_cast<MiniDumpWriteDumpFunction>(
         reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));

@@ -21,13 +21,13 @@
 #include "crash/reporter/crash_upload.h"
 #include "crash/reporter/minidump_file_writer.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 
 namespace crash_reporter {
 
 namespace {
 
-constexpr char kExceptionInfoSwitch[] = "crash-reporter-exception-info";
-constexpr wchar_t kExceptionEventPrefix[] = L"VelumCrashReporterException";
 constexpr wchar_t kLastCrashValue[] = L"Last crash in crash reporter";
 constexpr DWORD kRelaunchWaitMs = 20000;
 constexpr uint64_t kMinDaysBetweenReports = 3;
@@ -45,7 +45,7 @@ std::wstring* g_relaunch_command = nullptr;
 HANDLE g_relaunch_event = nullptr;
 
 std::wstring GetExceptionEventName(uint32_t pid) {
-  return kExceptionEventPrefix + base::UintToString16(pid);
+  return kernel_objects::kCrashReporterExceptionEventPrefix + base::UintToString16(pid);
 }
 
 // Lets the first crashing thread on; every later one stops here for good.
@@ -145,9 +145,9 @@ void LaunchExceptionReporter() {
   if (!g_relaunch_event) return;
   base::CommandLine command_line(base::FilePath(std::wstring(path, length)));
   command_line.AppendSwitchNative(
-      kExceptionInfoSwitch,
+      switches::kCrashReporterExceptionInfo,
       base::Uint64ToString16(reinterpret_cast<uintptr_t>(&g_crash_info)));
-  command_line.AppendSwitchNative(kCrashReporterParentIdSwitch, base::UintToString16(own_id));
+  command_line.AppendSwitchNative(switches::kCrashReporterParentId, base::UintToString16(own_id));
   g_relaunch_command = new std::wstring(command_line.GetCommandLineString());
   g_relaunch_prepared = true;
 }
@@ -236,8 +236,9 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
   if (!GetReporterParentId(command_line, &parent_id)) return;
   uint64_t address = 0;
   uint64_t days = 0;
-  if (!base::StringToUint64(
-          base::WideToASCII(command_line.GetSwitchValueNative(kExceptionInfoSwitch)), &address) ||
+  if (!base::StringToUint64(base::WideToASCII(command_line.GetSwitchValueNative(
+                                switches::kCrashReporterExceptionInfo)),
+                            &address) ||
       !GetDaysSinceLastReporterCrash(&days) || days < kMinDaysBetweenReports) {
     SignalCrashedReporter(parent_id);
     return;

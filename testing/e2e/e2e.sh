@@ -119,6 +119,21 @@ drive() {
   echo "ran $(basename "$installer") ${command[*]} with the driver: exit code $RC"
 }
 
+# Copies of a stand-in DLL beside the download under the names of system DLLs the
+# installer uses; each load of one is noted in "planted_library_loaded.txt" there.
+plant_libraries() {
+  local name
+  for name in Msftedit.dll userenv.dll version.dll uxtheme.dll comctl32.dll gdiplus.dll \
+              msimg32.dll winmm.dll wininet.dll secur32.dll wintrust.dll crypt32.dll dbghelp.dll; do
+    cp "$BUILD/bin/planted_library_test_dll.dll" "$WORK/$name"
+  done
+}
+
+check_no_planted_library_loaded() {
+  [ ! -e "$WORK/planted_library_loaded.txt" ] ||
+    fail "a DLL planted beside the installer was loaded: $(tr -d '\r' < "$WORK/planted_library_loaded.txt")"
+}
+
 # The version folder the installation record names.
 installed_version() {
   sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml"
@@ -393,11 +408,14 @@ PY
     # has seen the progress page; the named events live in the case's own prefix.
     export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
       VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    # The wizard's rich edits, images and themes never come from DLLs planted beside it.
+    plant_libraries
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
       shown:accept text:headline screenshot:e2e_wizard_install_welcome click:accept \
       launcher-held progress-above:0 text:progress_text screenshot:e2e_wizard_install_progress \
       release-launcher ended
     [ "$RC" = 0 ] || fail "exit code $RC"
+    check_no_planted_library_loaded
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ;;
@@ -479,7 +497,9 @@ PY
       "--installfolder=$FOLDER" > "$WORK/run.out" 2>&1
     RC=$?
     echo "ran the v2 installer while the launcher was held: exit code $RC"
-    WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+    # The front end ends at the backend's error report, while the backend still rolls
+    # back: only the holder goes, then every installer process is waited for.
+    kill -KILL $holder 2> /dev/null
     wait $holder 2> /dev/null
     end_prefix
     rm -f "$PREFIX/drive_c/holder.log"
@@ -736,6 +756,14 @@ PY
            "filename": "C:\\escaped_by_e2e.txt"},
           {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
            "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "installer.exe"}]}}' ;;
+      # The package's address redirects to itself without end.
+      net_redirect_loop)
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "{base}/VelumSetup.exe"}]}}' ;;
+      # The first address answer says it is shorter than it is, on a connection kept open.
+      net_short_content_length) config='{"faults": {"/netinstaller/": [{"content_length": 10, "times": 1}]}}' ;;
+      net_ftp_package_url) config='{"download_address": {"installer": "ftp://127.0.0.1:8080/VelumSetup.exe"}}' ;;
+      net_long_url)
+        config="{\"download_address\": {\"installer\": \"{base}/$(printf 'a%.0s' $(seq 100000))\"}}" ;;
       # Every request through a proxy that wants credentials nobody gives.
       net_proxy_407) proxy=yes ;;
       # A "package" that is no installer: it prints nothing for "--internal-version".
@@ -778,6 +806,8 @@ for line in open(sys.argv[1]):
       net_redirect_disallowed) why="Redirect URL is disallowed downloads.example.com" ;;
       net_proxy_407) why="Cannot display UI requested by fetcher when running silently" ;;
       net_version_ignored) why="Downloaded package failed version check" ;;
+      net_redirect_loop) why="Too many redirects, more than 10" ;;
+      net_ftp_package_url | net_long_url) why="Full package url is not an http or https URL" ;;
       *) why= ;;
     esac
     if [ -n "$why" ]; then
@@ -789,6 +819,22 @@ for line in open(sys.argv[1]):
       # The fetch's own reason, but for the refused proxy login, which only the log tells.
       [ "$CASE" = net_proxy_407 ] || grep -qF "$why" <<< "$feedback" ||
         fail "the statistics do not say \"$why\""
+      case $CASE in
+        # Each try's chain of redirects: the first request and ten redirects followed.
+        net_redirect_loop)
+          longest=$(awk '/^GET \/VelumSetup.exe/ {n++; if (n > m) m = n; next} {n = 0} END {print m + 0}' <<< "$requests")
+          [ "$longest" -ge 1 ] && [ "$longest" -le 11 ] || fail "a try sent $longest requests to the loop" ;;
+        # Nothing but the address requests and the statistics reached the server.
+        net_ftp_package_url | net_long_url)
+          ! grep -qv '^POST /netinstaller/\(feedback\)\?$' <<< "$requests" || fail "something was fetched" ;;
+      esac
+      if [ "$CASE" = net_long_url ]; then
+        size=$(python3 -c "
+import json, sys
+print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
+           if json.loads(l)['path'] == '/netinstaller/feedback'] or [0]))" "$WORK/server/requests.jsonl")
+        [ "$size" -gt 0 ] && [ "$size" -lt 16384 ] || fail "a statistics POST of $size bytes"
+      fi
     else
       [ "$RC" = 0 ] || fail "exit code $RC"
       [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 1 ] || fail "no download"
@@ -803,6 +849,12 @@ for line in open(sys.argv[1]):
           [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)
           grep -q '^GET /VelumSetup.exe bytes=1000001-' <<< "$requests" || fail "the download did not resume" ;;
+        # Every try's address request reached the server: none was answered by what the
+        # short answer left on its connection.
+        net_short_content_length)
+          tries=$(python3 -c "import json,sys; print(len(json.loads(sys.argv[1]).get('fetches', [])))" "$feedback")
+          [ "$(grep -c '^POST /netinstaller/$' <<< "$requests")" = "$tries" ] ||
+            fail "$tries tries but $(grep -c '^POST /netinstaller/$' <<< "$requests") address requests" ;;
       esac
       check_installed_package "$SAMPLE/package"
       check_user_integration 1.0.100.0

@@ -33,6 +33,10 @@ Faults (per path, taken in order; each applies "times" times, or forever without
   {"status": 302, "location": URL}       a redirect ("{base}" is replaced as above)
   {"cut_after": K}                       full headers, then K body bytes, then close
   {"ignore_range": true}                 answer 200 with the whole body to a Range request
+  {"content_length": N}                  a text or download-address answer whose
+                                         Content-Length says N but whose body is sent
+                                         whole; the connection stays open when N is
+                                         shorter than the body and is closed otherwise
   {"range_shift": N}                     answer a Range request from N bytes later (earlier
                                          when negative) than asked, as its Content-Range says
   {"hold_until": NAME, "after_bytes": K} hold the answer until the test creates the file
@@ -184,11 +188,12 @@ class Handler(QuietHandler):
         route = config.get("routes", {}).get(path)
         if fault and "hold_until" in fault and not (route and "file" in route):
             state.wait_for_release(fault["hold_until"])
+        claimed = fault.get("content_length") if fault else None
         if path == "/netinstaller/feedback":
-            self.send_plain(200, b"ok")
+            self.send_plain(200, b"ok", length=claimed)
             return
         if route is None and path.startswith("/netinstaller/"):
-            self.send_plain(200, self.download_address(config))
+            self.send_plain(200, self.download_address(config), length=claimed)
             return
         if route is None:
             self.send_plain(404, b"")
@@ -203,7 +208,7 @@ class Handler(QuietHandler):
             self.send_ranged(data, route.get("headers", {}), fault or {})
             return
         self.send_plain(route.get("status", 200), route.get("body", "").encode("utf-8"),
-                        route.get("headers", {}))
+                        route.get("headers", {}), claimed)
 
     def proxy_authorized(self, state):
         credentials = state.load_config().get("proxy_credentials")
@@ -224,16 +229,20 @@ class Handler(QuietHandler):
         text = json.dumps(reply).replace("{base}", self.base_url())
         return text.encode("utf-8")
 
-    def send_plain(self, status, body, headers=None):
+    def send_plain(self, status, body, headers=None, length=None):
         self.send_response(status)
         self.send_header("X-Served-By", SERVED_BY)
         for name, value in (headers or {}).items():
             self.send_header(name, value)
         if status != 204:
-            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
         if self.command != "HEAD" and status != 204:
             self.wfile.write(body)
+        if length is not None and length > len(body):
+            self.wfile.flush()
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
 
     def send_ranged(self, data, headers, fault):
         start = 0

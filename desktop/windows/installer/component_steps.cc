@@ -7,6 +7,7 @@
 #include "base/process/process.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/verification/authenticode.h"
@@ -57,8 +58,8 @@ StepResult InstallComponentsStep::Run(int32_t /*attempt*/) {
   if (settings->operation() == Settings::OPERATION_UPGRADE && existing)
     record->components = existing->components;
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (!command_line->HasSwitch("components")) return StepResult();
-  const std::wstring list = command_line->GetSwitchValueNative("components");
+  if (!command_line->HasSwitch(switches::kComponents)) return StepResult();
+  const std::wstring list = command_line->GetSwitchValueNative(switches::kComponents);
   LOG(INFO) << "Components present : " << base::WideToUTF8(list);
   for (const std::wstring& entry :
        base::SplitString(list, L'|', base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY))
@@ -90,9 +91,9 @@ void InstallComponentsStep::InstallComponent(const std::wstring& entry) {
   Settings* settings = context_->GetSettings();
   const base::FilePath component_folder = context_->GetInstallFolder().Append(name);
   base::CommandLine command(installer);
-  command.AppendSwitchPath("installfolder", component_folder);
-  command.AppendSwitchNative("copyonly", FlagValue(settings, Settings::COPY_ONLY));
-  command.AppendSwitchNative("allusers", FlagValue(settings, Settings::ALL_USERS_FLAG));
+  command.AppendSwitchPath(switches::kInstallFolder, component_folder);
+  command.AppendSwitchNative(switches::kCopyOnly, FlagValue(settings, Settings::COPY_ONLY));
+  command.AppendSwitchNative(switches::kAllUsers, FlagValue(settings, Settings::ALL_USERS_FLAG));
   LOG(INFO) << "Running component installer";
   base::Process process = base::LaunchProcess(command, base::LaunchOptions());
   int32_t exit_code = -1;
@@ -117,9 +118,9 @@ StepResult UninstallComponentsStep::Run(int32_t /*attempt*/) {
   for (const InstallLog::Component& component : existing->components) {
     base::CommandLine command(GetComponentInstallerPath(base::FilePath(component.path),
                                                         base::UTF8ToWide(component.name)));
-    command.AppendSwitch("uninstall");
-    command.AppendSwitchNative("copyonly", FlagValue(settings, Settings::COPY_ONLY));
-    command.AppendSwitchNative("allusers", FlagValue(settings, Settings::ALL_USERS_FLAG));
+    command.AppendSwitch(switches::kUninstall);
+    command.AppendSwitchNative(switches::kCopyOnly, FlagValue(settings, Settings::COPY_ONLY));
+    command.AppendSwitchNative(switches::kAllUsers, FlagValue(settings, Settings::ALL_USERS_FLAG));
     base::Process process = base::LaunchProcess(command, base::LaunchOptions());
     if (!process.IsValid())
       LOG(WARNING) << "Could not start the uninstaller of component " << component.name;

@@ -26,24 +26,19 @@ std::vector<std::pair<std::wstring, std::wstring>> SplitComponentList(const std:
 // suite's own is missing.
 base::FilePath GetComponentInstallerPath(const base::FilePath& folder, const std::wstring& name);
 
-class InstallComponentsStep : public InstallerStep {
+class InstallComponentsStep : public ContextStep {
  public:
-  explicit InstallComponentsStep(InstallationContext* context) : context_(context) {}
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
 
  private:
   void InstallComponent(const std::wstring& entry);
-
-  InstallationContext* context_;
 };
 
-class UninstallComponentsStep : public InstallerStep {
+class UninstallComponentsStep : public ContextStep {
  public:
-  explicit UninstallComponentsStep(InstallationContext* context) : context_(context) {}
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 }  // namespace installer

@@ -20,7 +20,7 @@ bool InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
 }
 
 FileStep::FileStep(InstallationContext* context, const std::string& file_name)
-    : context_(context), file_name_(file_name) {}
+    : ContextStep(context), file_name_(file_name) {}
 
 FileStep::~FileStep() = default;
 

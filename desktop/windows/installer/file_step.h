@@ -10,7 +10,6 @@
 
 namespace installer {
 
-class InstallationContext;
 class Transaction;
 
 // Puts a file written beside its destination in place through `transaction`, so that a
@@ -18,7 +17,7 @@ class Transaction;
 bool InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
                        const base::FilePath& destination);
 
-class FileStep : public InstallerStep {
+class FileStep : public ContextStep {
  public:
   // `file_name` names the source inside the package folder.
   FileStep(InstallationContext* context, const std::string& file_name);
@@ -38,11 +37,9 @@ class FileStep : public InstallerStep {
   virtual std::string GetTargetName() { return file_name_; }
   virtual base::FilePath GetTargetFolder() = 0;
 
-  InstallationContext* context() const { return context_; }
   const std::string& file_name() const { return file_name_; }
 
  private:
-  InstallationContext* context_;
   std::string file_name_;
 };
 

@@ -12,10 +12,10 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -34,41 +34,41 @@ InstalledFileStep::InstalledFileStep(InstallationContext* context, const std::st
     : FileStep(context, file_name) {}
 
 base::FilePath InstalledFileStep::GetTargetFolder() {
-  return context()->GetTargetFolder().Append(context()->GetInstallLog()->subfolder);
+  return context_->GetTargetFolder().Append(context_->GetInstallLog()->subfolder);
 }
 
 void InstalledFileStep::OnCopied() {
-  context()->GetInstallLog()->files.push_back(base::UTF8ToWide(file_name()));
+  context_->GetInstallLog()->files.push_back(base::UTF8ToWide(file_name()));
 }
 
 RootFileStep::RootFileStep(InstallationContext* context, const std::string& file_name)
     : FileStep(context, file_name) {}
 
-base::FilePath RootFileStep::GetTargetFolder() { return context()->GetTargetFolder(); }
+base::FilePath RootFileStep::GetTargetFolder() { return context_->GetTargetFolder(); }
 
 void RootFileStep::OnCopied() {
-  context()->GetInstallLog()->root_files.push_back(base::UTF8ToWide(file_name()));
+  context_->GetInstallLog()->root_files.push_back(base::UTF8ToWide(file_name()));
 }
 
 CopyLauncherStep::CopyLauncherStep(InstallationContext* context)
     : FileStep(context, "launcher.exe") {}
 
-base::FilePath CopyLauncherStep::GetTargetFolder() { return context()->GetTargetFolder(); }
+base::FilePath CopyLauncherStep::GetTargetFolder() { return context_->GetTargetFolder(); }
 
 void CopyLauncherStep::OnCopied() {
   if (IsWhiteLabeled()) return;
   VLOG(2) << "Check if the launcher should be installed as velum.exe";
   base::FilePath product_path =
-      context()->GetInstallFolder().Append(base::UTF8ToWide(GetExecutableFileName()));
+      context_->GetInstallFolder().Append(base::UTF8ToWide(GetExecutableFileName()));
   base::FilePath old_path = product_path.ReplaceExtension(L".old");
-  if (!context()->IsBasaltInstallation() &&
+  if (!context_->IsBasaltInstallation() &&
       !(base::PathExists(product_path) && base::PathExists(old_path)))
     return;
   VLOG(1) << "Install the launcher as velum.exe";
-  Transaction* transaction = context()->GetTransaction();
+  Transaction* transaction = context_->GetTransaction();
   if (!transaction->Execute(std::make_unique<MoveFileOperation>(product_path, old_path)) ||
       !transaction->Execute(std::make_unique<CopyFileOperation>(
-          context()->GetPackageFolder().Append(L"launcher.exe"), product_path))) {
+          context_->GetPackageFolder().Append(L"launcher.exe"), product_path))) {
     LOG(WARNING) << "Failed installing the launcher as velum.exe";
   }
 }
@@ -86,7 +86,7 @@ bool ServerTrackingDataStep::ShouldSkip(const base::FilePath& source) {
 
 std::string ServerTrackingDataStep::GetTargetName() { return "server_tracking_data"; }
 
-base::FilePath ServerTrackingDataStep::GetTargetFolder() { return context()->GetTargetFolder(); }
+base::FilePath ServerTrackingDataStep::GetTargetFolder() { return context_->GetTargetFolder(); }
 
 PrefDefaultOverridesStep::PrefDefaultOverridesStep(InstallationContext* context)
     : FileStep(context, "pref_default_overrides") {}
@@ -100,7 +100,7 @@ bool PrefDefaultOverridesStep::ShouldSkip(const base::FilePath& source) {
 }
 
 base::FilePath PrefDefaultOverridesStep::GetTargetFolder() {
-  return context()->GetTargetFolder();
+  return context_->GetTargetFolder();
 }
 
 }  // namespace installer

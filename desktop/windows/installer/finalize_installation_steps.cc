@@ -11,12 +11,14 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -50,7 +52,7 @@ void LowerTaskErrorCount(const base::FilePath& install_folder) {
 ScheduledTaskInfo BuildAutoupdateTaskInfo(const base::FilePath& install_folder,
                                           const std::string& app_id, bool all_users) {
   base::CommandLine command(install_folder.Append(L"launcher.exe"));
-  command.AppendSwitch("scheduledautoupdate");
+  command.AppendSwitch(switches::kScheduledAutoupdate);
   command.AppendArg("$(Arg0)");
   ScheduledTaskInfo info(command);
   info.name = GetAutoupdateTaskBaseName(app_id);
@@ -81,7 +83,7 @@ StepResult SetupProtocolHandlersStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Setting up protocol handlers.";
   // The elevated copy cannot ask the user; the installer that started it does.
   if (base::GetWindowsVersion() >= base::OS_VERSION_WIN10 && !HasAssociationRegistration() &&
-      base::CommandLine::ForCurrentProcess()->HasSwitch("parent-pid"))
+      base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kParentPid))
     return StepResult();
   OsOperations* operations = context_->GetOsOperations();
   if (operations) operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog());
@@ -91,9 +93,8 @@ StepResult SetupProtocolHandlersStep::Run(int32_t /*attempt*/) {
 StepResult RegisterProtocolHandlerStep::Run(int32_t /*attempt*/) {
   const InstallLog* existing = context_->GetSettings()->status().record();
   if (!existing) return StepResult();
-  const std::wstring protocol =
-      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
-          "register-velum-as-protocol-handler");
+  const std::wstring protocol = base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
+      switches::kRegisterAsProtocolHandler);
   // An empty name would overwrite the key's default value.
   if (protocol.empty()) return StepResult();
   const std::wstring client = base::UTF8ToWide(GetProductName() + GetChannelName());
@@ -108,7 +109,7 @@ StepResult RegisterProtocolHandlerStep::Run(int32_t /*attempt*/) {
     return StepResult();
   }
   FolderInstallationInfo info(context_->GetInstallFolder());
-  if (!info.SetAsDefaultHandler(protocol, true))
+  if (!info.SetAsDefaultHandlerWherePossible(protocol))
     LOG(WARNING) << "Could not make the browser the handler of " << base::WideToUTF8(protocol);
   return StepResult();
 }
@@ -144,7 +145,9 @@ void FinalizeInstallationStep::RegisterAutoupdateTask() {
     LOG(ERROR) << "Could not create scheduled task";
     return;
   }
-  scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays());
+  // Left at its daily default the task would update more often than the product says.
+  if (!scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays()))
+    LOG(ERROR) << "Could not set the day interval of the scheduled task";
   LowerTaskErrorCount(context_->GetInstallFolder());
 }
 

@@ -32,37 +32,31 @@ const InstallLog::RegistryKey* FindRecordedKey(const std::vector<InstallLog::Reg
 base::FilePath GetProductExecutablePath(const base::FilePath& install_folder,
                                         const std::wstring& subfolder);
 
-class SetupProtocolHandlersStep : public InstallerStep {
+class SetupProtocolHandlersStep : public ContextStep {
  public:
-  explicit SetupProtocolHandlersStep(InstallationContext* context) : context_(context) {}
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
-class RegisterProtocolHandlerStep : public InstallerStep {
+class RegisterProtocolHandlerStep : public ContextStep {
  public:
   // `machine_root` stands for HKEY_LOCAL_MACHINE, the hive of the recorded client key.
   explicit RegisterProtocolHandlerStep(InstallationContext* context,
                                        HKEY machine_root = HKEY_LOCAL_MACHINE)
-      : context_(context), machine_root_(machine_root) {}
+      : ContextStep(context), machine_root_(machine_root) {}
   StepResult Run(int32_t attempt) override;
 
  private:
-  InstallationContext* context_;
   HKEY machine_root_;
 };
 
-class FinalizeInstallationStep : public InstallerStep {
+class FinalizeInstallationStep : public ContextStep {
  public:
-  explicit FinalizeInstallationStep(InstallationContext* context) : context_(context) {}
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
 
  private:
   void RegisterAutoupdateTask();
-
-  InstallationContext* context_;
 };
 
 }  // namespace installer

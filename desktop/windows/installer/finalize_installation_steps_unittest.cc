@@ -14,6 +14,7 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "base/test/log_capture_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/program_log_test_util.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -137,6 +138,15 @@ TEST_F(FinalizeInstallationTest, ASchedulerFailureKeepsTheErrorCount) {
     EXPECT_EQ("3", ReadJsonMember(install_folder_.Append(L"installer_prefs.json"),
                                   "au_task_error_count"));
   }
+}
+
+// A task whose interval stays at its daily default updates more often than the product
+// says: the failure is reported, the installation goes on.
+TEST_F(FinalizeInstallationTest, AnIntervalThatCannotBeSetIsReported) {
+  system_services_.scheduler.interval_succeeds = false;
+  base::ScopedLogCapture log;
+  RunOk();
+  EXPECT_TRUE(log.Has("Could not set the day interval of the scheduled task"));
 }
 
 TEST_F(FinalizeInstallationTest, CopyOnlyGetsNoTaskButAnAdministratorsFirewallRules) {

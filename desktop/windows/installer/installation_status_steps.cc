@@ -16,11 +16,11 @@
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
@@ -44,9 +44,6 @@ base::FilePath GetNewOldStatusPath(const base::FilePath& install_folder, int64_t
   }
 }
 
-WriteInstallationStatusStep::WriteInstallationStatusStep(InstallationContext* context)
-    : context_(context) {}
-
 StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Writing the installation status";
   // Written beside the record and put in place through the transaction: a failed
@@ -62,9 +59,6 @@ StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   }
   return StepResult();
 }
-
-PreserveInstallerStatusStep::PreserveInstallerStatusStep(InstallationContext* context)
-    : context_(context) {}
 
 StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Preserving previous installer status.";
@@ -99,9 +93,6 @@ void RemoveOldFirewallRules(const base::FilePath& install_folder, const InstallL
 }
 
 }  // namespace
-
-RemoveInstalledFilesStep::RemoveInstalledFilesStep(InstallationContext* context)
-    : context_(context) {}
 
 StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing installed files.";
@@ -157,7 +148,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
 
 RemoveOldRootFilesStep::RemoveOldRootFilesStep(InstallationContext* context,
                                                const InstallLog* existing)
-    : context_(context), existing_(existing) {}
+    : ContextStep(context), existing_(existing) {}
 
 StepResult RemoveOldRootFilesStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing old files from installation root";

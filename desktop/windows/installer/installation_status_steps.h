@@ -20,44 +20,34 @@ class InstallLog;
 base::FilePath GetNewOldStatusPath(const base::FilePath& install_folder, int64_t seconds);
 
 // Writes the new record to "installation_status.xml"; fails (no retry) when it cannot.
-class WriteInstallationStatusStep : public InstallerStep {
+class WriteInstallationStatusStep : public ContextStep {
  public:
-  explicit WriteInstallationStatusStep(InstallationContext* context);
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 // Moves the previous record (or the legacy record file) into "old_status".
-class PreserveInstallerStatusStep : public InstallerStep {
+class PreserveInstallerStatusStep : public ContextStep {
  public:
-  explicit PreserveInstallerStatusStep(InstallationContext* context);
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 // Deletes the files of every version recorded in "old_status" and the records whose
 // files are all gone. During an upgrade a version with a file in use stays whole.
-class RemoveInstalledFilesStep : public InstallerStep {
+class RemoveInstalledFilesStep : public ContextStep {
  public:
-  explicit RemoveInstalledFilesStep(InstallationContext* context);
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 // Deletes the root files of the previous version (`existing`, may be null).
-class RemoveOldRootFilesStep : public InstallerStep {
+class RemoveOldRootFilesStep : public ContextStep {
  public:
   RemoveOldRootFilesStep(InstallationContext* context, const InstallLog* existing);
   StepResult Run(int32_t attempt) override;
 
  private:
-  InstallationContext* context_;
   const InstallLog* existing_;
 };
 

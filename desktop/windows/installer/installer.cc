@@ -22,25 +22,21 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/values.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/component_steps.h"
-#include "desktop/windows/installer/file_steps.h"
-#include "desktop/windows/installer/finalize_installation_steps.h"
-#include "desktop/windows/installer/installation_status_steps.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
-#include "desktop/windows/installer/registry_steps.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/shortcut_steps.h"
 #include "desktop/windows/installer/status.h"
-#include "desktop/windows/installer/uninstall_steps.h"
-#include "desktop/windows/installer/write_installer_prefs_step.h"
 
 namespace installer {
 
@@ -98,7 +94,8 @@ void Installer::BeginInstallation(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   succeeded_ = false;
-  task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::Run, weak_factory_.GetWeakPtr()));
+  task_runner_->PostTask(base::Location("Run", __FILE__, __LINE__, base::GetCallerAddress()),
+                         base::Bind(&Installer::Run, weak_factory_.GetWeakPtr()));
 }
 
 const base::FilePath& Installer::GetInstallFolder() { return settings_->install_folder(); }
@@ -121,7 +118,7 @@ bool Installer::IsBasaltInstallation() {
 }
 
 std::string Installer::GetServerTrackingData() {
-  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII("server-tracking-data");
+  return base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(switches::kServerTrackingData);
 }
 
 std::wstring Installer::Resolve(const std::wstring& name) {
@@ -147,7 +144,7 @@ std::vector<InstallLog::RegistryKey>* Installer::GetRegistryLog(HKEY root) {
 
 void Installer::OnObjectSignaled(HANDLE object) {
   if (object == interrupted_event_.Get() && running_) {
-    LOG(INFO) << "Installation interrupted";
+    LOG(INFO) << "Installation was interrupted";
     Cancel();
   }
 }
@@ -200,14 +197,14 @@ Installer::HandOver* Installer::GetHandOver() {
   return hand_over_.get();
 }
 
-int32_t Installer::RunElevated() {
+HandOverResult Installer::RunElevated() {
   return installer::RunElevated(settings_->ToCommandLine(true),
                                 *base::CommandLine::ForCurrentProcess(), GetHandOver());
 }
 
-int32_t Installer::ObtainFolderPermission(bool permanent) {
+HandOverResult Installer::ObtainFolderPermission(bool permanent) {
   FolderPermission permission;
-  const int32_t result = installer::ObtainFolderPermission(
+  const HandOverResult result = installer::ObtainFolderPermission(
       GetInstallFolder(), permanent, settings_->operation() == Settings::OPERATION_UNINSTALL,
       *base::CommandLine::ForCurrentProcess(), &permission);
   if (result == HAND_OVER_SUCCEEDED) {
@@ -230,14 +227,13 @@ void Installer::Run() {
   run_start_ = base::Time::Now().ToTimeT();
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
-    bool handed_over = false;
     if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
         !PackageFitsInstallFolder())
       return;
-    if (!CheckRequest(&handed_over) || handed_over) return;
+    if (CheckRequest() != RequestCheck::kContinue) return;
     observers_.Notify(&InstallerObserver::OnStarted);
     const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-    if (command_line->HasSwitch("wait-for-package")) {
+    if (command_line->HasSwitch(switches::kWaitForPackage)) {
       VLOG(2) << "Need to wait for package";
       WaitForPackage(false);
       return;
@@ -287,7 +283,39 @@ void Installer::Run() {
   ScheduleNextStep();
 }
 
-bool Installer::CheckRequest(bool* handed_over) {
+Installer::RequestCheck Installer::CheckRequest() {
+  if (!CheckOperation()) return RequestCheck::kFailed;
+  if (base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kPostElevatedInstallTasks)) {
+    LOG(INFO) << "Post elevation installation tasks only";
+    RunPostElevationTasks();
+    OnInstallationSucceeded();
+    return RequestCheck::kHandedOver;
+  }
+  if (!WatchInterruptedEvent()) return RequestCheck::kFailed;
+  ReadSecondInstallerPid();
+  const bool admin = IsUserAdmin(false);
+  VLOG(1) << "is_elevated_admin: " << admin;
+  if (settings_->flag(Settings::ALL_USERS_FLAG) && settings_->flag(Settings::SILENT) && !admin) {
+    Fail(INSTALLER_ERROR_GENERAL, "Installation requires elevation, but cannot elevate when silent");
+    return RequestCheck::kFailed;
+  }
+  bool write = true;
+  if (!CreateFolderTheStatusFoundWritable(admin, &write)) return RequestCheck::kFailed;
+  const int32_t operation = settings_->operation();
+  if (operation != Settings::OPERATION_UNINSTALL && !settings_->flag(Settings::COPY_ONLY) &&
+      !settings_->flag(Settings::AUTOUPDATE))
+    SaveLastInstallPath();
+  const RequestCheck access = EnsureWriteAccess(admin, write);
+  if (access != RequestCheck::kContinue) return access;
+  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(GetInstallFolder()))) {
+    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
+         GetInstallFolder().value());
+    return RequestCheck::kFailed;
+  }
+  return RequestCheck::kContinue;
+}
+
+bool Installer::CheckOperation() {
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_UPGRADE && !IsBasaltInstallation() &&
       settings_->flag(Settings::AUTOUPDATE)) {
@@ -302,17 +330,12 @@ bool Installer::CheckRequest(bool* handed_over) {
     Fail(INSTALLER_ERROR_GENERAL, "Failed getting our own path");
     return false;
   }
-  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line->HasSwitch("post-elevated-install-tasks")) {
-    LOG(INFO) << "Post elevation installation tasks only";
-    RunPostElevationTasks();
-    OnInstallationSucceeded();
-    *handed_over = true;
-    return true;
-  }
-  const base::FilePath& install_folder = GetInstallFolder();
+  return true;
+}
+
+bool Installer::WatchInterruptedEvent() {
   std::wstring event_name = GetKernelObjectName(
-      install_folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+      GetInstallFolder().value(), kernel_objects::kInstallationInterruptedEventPrefix, true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(event_name);
   interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
   if (!interrupted_event_.IsValid()) {
@@ -323,48 +346,49 @@ bool Installer::CheckRequest(bool* handed_over) {
     Fail(INSTALLER_ERROR_GENERAL, "Failed to watch the installation interrupted event");
     return false;
   }
-  if (command_line->HasSwitch("parent-pid")) {
-    unsigned value = 0;
-    if (base::StringToUint(command_line->GetSwitchValueASCII("parent-pid"), &value))
-      second_installer_pid_ = value;
-    VLOG(1) << "Second installer pid: " << second_installer_pid_;
-  }
-  const bool admin = IsUserAdmin(false);
-  VLOG(1) << "is_elevated_admin: " << admin;
-  const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
-  if (all_users && settings_->flag(Settings::SILENT) && !admin) {
-    Fail(INSTALLER_ERROR_GENERAL, "Installation requires elevation, but cannot elevate when silent");
+  return true;
+}
+
+void Installer::ReadSecondInstallerPid() {
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
+  if (!command_line->HasSwitch(switches::kParentPid)) return;
+  unsigned value = 0;
+  if (base::StringToUint(command_line->GetSwitchValueASCII(switches::kParentPid), &value))
+    second_installer_pid_ = value;
+  VLOG(1) << "Second installer pid: " << second_installer_pid_;
+}
+
+bool Installer::CreateFolderTheStatusFoundWritable(bool admin, bool* write) {
+  const base::FilePath& install_folder = GetInstallFolder();
+  const Status& status = settings_->status();
+  if (status.existing_folder() == install_folder ||
+      (settings_->flag(Settings::ALL_USERS_FLAG) && !admin))
+    return true;
+  VLOG(2) << "Using write permissions from the status";
+  *write = status.write_access() != 0;
+  if (*write && !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
+    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
+         install_folder.value());
     return false;
   }
-  bool write = true;
-  const Status& status = settings_->status();
-  if (status.existing_folder() != install_folder && !(all_users && !admin)) {
-    VLOG(2) << "Using write permissions from the status";
-    write = status.write_access() != 0;
-    if (write &&
-        !transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-      Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
-           install_folder.value());
-      return false;
-    }
-  }
-  if (operation != Settings::OPERATION_UNINSTALL && !settings_->flag(Settings::COPY_ONLY) &&
-      !settings_->flag(Settings::AUTOUPDATE))
-    SaveLastInstallPath();
+  return true;
+}
+
+Installer::RequestCheck Installer::EnsureWriteAccess(bool admin, bool write) {
+  const base::FilePath& install_folder = GetInstallFolder();
   if (write) write = HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess);
+  const int32_t operation = settings_->operation();
   const bool single_profile = settings_->flag(Settings::SINGLE_PROFILE) &&
                               settings_->target().single_profile != 1;
   if (operation == Settings::OPERATION_INSTALL && !write && single_profile) {
     Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
          "Single profile installations are only allowed to locations where the user has "
          "write access");
-    return false;
+    return RequestCheck::kFailed;
   }
-  if (all_users && !admin) {
+  if (settings_->flag(Settings::ALL_USERS_FLAG) && !admin) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
-    HandleElevatedRunResult(RunElevated());
-    *handed_over = true;
-    return true;
+    return HandOverToElevatedRun();
   }
   if (operation == Settings::OPERATION_INSTALL && admin && single_profile) {
     std::unique_ptr<SavedSecurity> permanent;
@@ -373,39 +397,41 @@ bool Installer::CheckRequest(bool* handed_over) {
       LOG(WARNING) << "Could not grant full access to the installation folder";
   }
   LOG(INFO) << "Write privileges for install folder: " << write;
-  if (!write && !GrantAccessToCurrentUser(install_folder.value(), kFileObject,
-                                          kInstallFolderAccess, true, &saved_folder_security_)) {
-    if (admin) {
-      Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
-           "Could not obtain write permissions to installation folder");
-      return false;
-    }
-    if (IsUserAdmin(true)) {
-      VLOG(1) << "Running elevated because of folder privileges";
-      HandleElevatedRunResult(RunElevated());
-      *handed_over = true;
-      return true;
-    }
-    LOG(INFO) << "Need temporary write permissions from administrative user";
-    bool permanent =
-        settings_->flag(Settings::SINGLE_PROFILE) || command_line->HasSwitch("components");
-    const int32_t result = ObtainFolderPermission(permanent);
-    if (result != HAND_OVER_SUCCEEDED) {
-      const HandOverError error = GetFolderPermissionError(result);
-      Fail(error.code, error.message);
-      return false;
-    }
-    VLOG(2) << "Temporary write permission obtained";
-    if (!HasAccess(install_folder.value(), kFileObject, kInstallFolderAccess)) {
-      Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
-           "No write access to installation folder after attempting to get it via "
-           "elevated process");
-      return false;
-    }
+  if (write || GrantAccessToCurrentUser(install_folder.value(), kFileObject,
+                                        kInstallFolderAccess, true, &saved_folder_security_))
+    return RequestCheck::kContinue;
+  if (admin) {
+    Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+         "Could not obtain write permissions to installation folder");
+    return RequestCheck::kFailed;
   }
-  if (!transaction_.Execute(std::make_unique<CreateFolderOperation>(install_folder))) {
-    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not create installation folder",
-         install_folder.value());
+  if (IsUserAdmin(true)) {
+    VLOG(1) << "Running elevated because of folder privileges";
+    return HandOverToElevatedRun();
+  }
+  return ObtainWriteAccessFromHelper() ? RequestCheck::kContinue : RequestCheck::kFailed;
+}
+
+Installer::RequestCheck Installer::HandOverToElevatedRun() {
+  HandleElevatedRunResult(RunElevated());
+  return RequestCheck::kHandedOver;
+}
+
+bool Installer::ObtainWriteAccessFromHelper() {
+  LOG(INFO) << "Need temporary write permissions from administrative user";
+  const bool permanent = settings_->flag(Settings::SINGLE_PROFILE) ||
+                         base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kComponents);
+  const HandOverResult result = ObtainFolderPermission(permanent);
+  if (result != HAND_OVER_SUCCEEDED) {
+    const HandOverError error = GetFolderPermissionError(result);
+    Fail(error.code, error.message);
+    return false;
+  }
+  VLOG(2) << "Temporary write permission obtained";
+  if (!HasAccess(GetInstallFolder().value(), kFileObject, kInstallFolderAccess)) {
+    Fail(INSTALLER_ERROR_NO_WRITE_ACCESS,
+         "No write access to installation folder after attempting to get it via "
+         "elevated process");
     return false;
   }
   return true;
@@ -539,85 +565,14 @@ void Installer::ReadInstallerExperiments() {
 
 void Installer::BuildStepList() {
   steps_.clear();
-  for (InstallerStepKind kind : GetInstallerStepKinds(settings_->operation())) AppendSteps(kind);
-}
-
-void Installer::AppendSteps(InstallerStepKind kind) {
-  using K = InstallerStepKind;
-  switch (kind) {
-    case K::kInstalledFiles:
-      for (const std::string& file : files_)
-        steps_.push_back(std::make_unique<InstalledFileStep>(this, file));
-      return;
-    case K::kRootFiles:
-      for (const std::string& file : root_files_)
-        steps_.push_back(std::make_unique<RootFileStep>(this, file));
-      return;
-    case K::kCopyLauncher:
-      steps_.push_back(std::make_unique<CopyLauncherStep>(this));
-      return;
-    case K::kServerTrackingData:
-      steps_.push_back(std::make_unique<ServerTrackingDataStep>(this));
-      return;
-    case K::kPrefDefaultOverrides:
-      steps_.push_back(std::make_unique<PrefDefaultOverridesStep>(this));
-      return;
-    case K::kInstallerHelper:
-      steps_.push_back(std::make_unique<InstallerHelperStep>(this));
-      return;
-    case K::kWriteInstallerPrefs:
-      steps_.push_back(std::make_unique<WriteInstallerPrefsStep>(this));
-      return;
-    case K::kWriteInstallationStatus:
-      steps_.push_back(std::make_unique<WriteInstallationStatusStep>(this));
-      return;
-    case K::kPreserveInstallerStatus:
-      steps_.push_back(std::make_unique<PreserveInstallerStatusStep>(this));
-      return;
-    case K::kRemoveInstalledFiles:
-      steps_.push_back(std::make_unique<RemoveInstalledFilesStep>(this));
-      return;
-    case K::kRemoveOldRootFiles:
-      steps_.push_back(std::make_unique<RemoveOldRootFilesStep>(this, GetExistingInstallLog()));
-      return;
-    case K::kSetupRegistry:
-      steps_.push_back(std::make_unique<SetupRegistryStep>(this, &uninstall_key_));
-      return;
-    case K::kCleanupRegistry:
-      steps_.push_back(std::make_unique<CleanupRegistryStep>(
-          this, GetExecutableArchitecture(GetInstallFolder().Append(L"launcher.exe"))));
-      return;
-    case K::kInstallShortcuts:
-      steps_.push_back(std::make_unique<InstallShortcutsStep>(this));
-      return;
-    case K::kUpdateShortcuts:
-      steps_.push_back(std::make_unique<UpdateShortcutsStep>(this));
-      return;
-    case K::kRemoveShortcuts:
-      steps_.push_back(std::make_unique<RemoveShortcutsStep>(this));
-      return;
-    case K::kInstallComponents:
-      steps_.push_back(std::make_unique<InstallComponentsStep>(this));
-      return;
-    case K::kUninstallComponents:
-      steps_.push_back(std::make_unique<UninstallComponentsStep>(this));
-      return;
-    case K::kSetupProtocolHandlers:
-      steps_.push_back(std::make_unique<SetupProtocolHandlersStep>(this));
-      return;
-    case K::kRegisterProtocolHandler:
-      steps_.push_back(std::make_unique<RegisterProtocolHandlerStep>(this));
-      return;
-    case K::kFinalizeInstallation:
-      steps_.push_back(std::make_unique<FinalizeInstallationStep>(this));
-      return;
-    case K::kFinalizeUninstallation:
-      steps_.push_back(std::make_unique<FinalizeUninstallationStep>(this));
-      return;
-    case K::kCleanupAfterUninstall:
-      steps_.push_back(std::make_unique<CleanupAfterUninstallStep>(this));
-      return;
-  }
+  StepSources sources;
+  sources.context = this;
+  sources.files = &files_;
+  sources.root_files = &root_files_;
+  sources.existing = GetExistingInstallLog();
+  sources.uninstall_key = &uninstall_key_;
+  for (InstallerStepKind kind : GetInstallerStepKinds(settings_->operation()))
+    AppendInstallerSteps(kind, sources, &steps_);
 }
 
 void Installer::ScheduleNextStep() {
@@ -671,7 +626,7 @@ void Installer::Fail(uint32_t code, const std::string& message, const std::wstri
   LOG(ERROR) << ReportError(code, argument, message);
 }
 
-void Installer::HandleElevatedRunResult(int32_t result) {
+void Installer::HandleElevatedRunResult(HandOverResult result) {
   if (result == HAND_OVER_SUCCEEDED) {
     VLOG(2) << "Succeeded elevated run";
     // After waiting for the package, the package's installer has reported already.

@@ -29,6 +29,7 @@
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_step.h"
 #include "desktop/windows/installer/installer_step_list.h"
@@ -109,10 +110,9 @@ class Installer : public base::ObjectWatcher::Delegate,
 
  protected:
   // Hand-overs to other installer processes: an elevated copy of this one, the folder
-  // permission helper, the package's own installer. They return 0 on success, 1 when
-  // elevation was refused, 2 when the other process failed, 3 when it could not start.
-  virtual int32_t RunElevated();
-  virtual int32_t ObtainFolderPermission(bool permanent);
+  // permission helper, the package's own installer.
+  [[nodiscard]] virtual HandOverResult RunElevated();
+  [[nodiscard]] virtual HandOverResult ObtainFolderPermission(bool permanent);
   virtual void WaitForPackage(bool post_elevation_tasks);
   // The work that must run as the user after an elevated installation.
   virtual void RunPostElevationTasks();
@@ -124,10 +124,32 @@ class Installer : public base::ObjectWatcher::Delegate,
   class HandOver;
   HandOver* GetHandOver();
 
+  // How a check of the request ends the run or lets it go on.
+  enum class RequestCheck {
+    kContinue,
+    // Another process (an elevated copy, or the post-elevation work) carried the run
+    // through and reported its outcome.
+    kHandedOver,
+    // The error is reported and the run cancelled.
+    kFailed,
+  };
+
   void Run();
-  // The checks of Run up to the creation of the install folder; false when one failed
-  // (the error is reported).
-  bool CheckRequest(bool* handed_over);
+  // The checks of Run up to the creation of the install folder.
+  RequestCheck CheckRequest();
+  // The operation is one this run can carry out, and the package folder is known.
+  bool CheckOperation();
+  bool WatchInterruptedEvent();
+  // The "parent-pid" switch: the installer process that started this one.
+  void ReadSecondInstallerPid();
+  // Where the status examined another folder than the install folder, its write access
+  // stands (*write), and a writable folder is created at once.
+  bool CreateFolderTheStatusFoundWritable(bool admin, bool* write);
+  // Gets write access to the install folder: by a grant this user may make, through an
+  // elevated copy of the installer, or from the elevated folder-permission helper.
+  RequestCheck EnsureWriteAccess(bool admin, bool write);
+  RequestCheck HandOverToElevatedRun();
+  bool ObtainWriteAccessFromHelper();
   void SaveLastInstallPath();
   // Reads "files_list" and "root_files_list" and creates the version subfolder.
   bool PrepareFiles();
@@ -140,7 +162,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   void RemoveLeftoversOfEarlierRuns();
   void ReadInstallerExperiments();
   void BuildStepList();
-  void AppendSteps(InstallerStepKind kind);
   void ScheduleNextStep();
   void Step(InstallerStep* step, int32_t attempt);
   // Notifies OnError, cancels, and returns `message` for the caller's log line.
@@ -149,7 +170,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   // ReportError with the ERROR log line.
   void Fail(uint32_t code, const std::string& message,
             const std::wstring& argument = std::wstring());
-  void HandleElevatedRunResult(int32_t result);
+  void HandleElevatedRunResult(HandOverResult result);
   void OnInstallationSucceeded();
   void Finish();
   // The record of the installation in the install folder, or null.

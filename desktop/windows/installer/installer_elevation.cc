@@ -16,11 +16,12 @@
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
-#include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/security/access_control.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 
@@ -58,7 +59,7 @@ bool GetInstallerExecutable(base::FilePath* executable) {
 
 }  // namespace
 
-HandOverError GetRunElevatedError(int32_t result) {
+HandOverError GetRunElevatedError(HandOverResult result) {
   switch (result) {
     case HAND_OVER_NOT_ELEVATED:
       return {INSTALLER_ERROR_ELEVATION, "Elevated installation failed."};
@@ -69,7 +70,7 @@ HandOverError GetRunElevatedError(int32_t result) {
   }
 }
 
-HandOverError GetFolderPermissionError(int32_t result) {
+HandOverError GetFolderPermissionError(HandOverResult result) {
   switch (result) {
     case HAND_OVER_NOT_ELEVATED:
       return {INSTALLER_ERROR_ELEVATION,
@@ -90,14 +91,15 @@ bool IsUacEnabled() {
                                    kPolicyKey);
 }
 
-int32_t RunElevated(const base::CommandLine& settings_command_line,
-                    const base::CommandLine& process_command_line, ElevationDelegate* delegate) {
+HandOverResult RunElevated(const base::CommandLine& settings_command_line,
+                           const base::CommandLine& process_command_line,
+                           ElevationDelegate* delegate) {
   LOG(INFO) << "Running the installer elevated.";
   if (!IsUacEnabled()) {
     LOG(ERROR) << "Cannot elevate with UAC disabled";
     return HAND_OVER_NOT_ELEVATED;
   }
-  if (process_command_line.HasSwitch("run-elevated")) {
+  if (process_command_line.HasSwitch(switches::kRunElevated)) {
     LOG(ERROR) << "This process should already be elevated, but isn't.";
     return HAND_OVER_NOT_ELEVATED;
   }
@@ -107,9 +109,10 @@ int32_t RunElevated(const base::CommandLine& settings_command_line,
                                    delegate);
 }
 
-int32_t ObtainFolderPermission(const base::FilePath& folder, bool permanent, bool uninstall,
-                               const base::CommandLine& process_command_line,
-                               FolderPermission* permission) {
+HandOverResult ObtainFolderPermission(const base::FilePath& folder, bool permanent,
+                                      bool uninstall,
+                                      const base::CommandLine& process_command_line,
+                                      FolderPermission* permission) {
   LOG(INFO) << "Run an elevated process in order to " << (permanent ? "permanently" : "temporarily")
             << " give permissions on the"
             << "install folder to this process";
@@ -172,7 +175,7 @@ void PackageHandOver::WaitForPackage(bool post_elevation_tasks) {
   LOG(INFO) << "Need to wait for actual package";
   post_elevation_tasks_ = post_elevation_tasks;
   const std::wstring name =
-      GetKernelObjectName(install_folder_.value(), kPackageReadyEventPrefix, true);
+      GetKernelObjectName(install_folder_.value(), kernel_objects::kPackageReadyEventPrefix, true);
   VLOG(1) << "Event name for package_ready: " << name;
   package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
@@ -203,10 +206,10 @@ void PackageHandOver::OnObjectSignaled(HANDLE object) {
 
 void PackageHandOver::RunPackageInstaller() {
   base::CommandLine command_line = delegate_->GetSettingsCommandLine();
-  command_line.SetProgram(
-      process_command_line_->GetSwitchValuePath("wait-for-package").Append(L"installer.exe"));
-  if (post_elevation_tasks_) command_line.AppendSwitch("post-elevated-install-tasks");
-  command_line.AppendSwitchNative("crash-reporter-pid", CrashReporterIdText());
+  command_line.SetProgram(process_command_line_->GetSwitchValuePath(switches::kWaitForPackage)
+                              .Append(L"installer.exe"));
+  if (post_elevation_tasks_) command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
+  command_line.AppendSwitchNative(switches::kCrashReporterPid, CrashReporterIdText());
 
   delegate_->OnStartingNewMainProcess(false);
   delegate_->Finish();
@@ -250,18 +253,20 @@ bool IsUacEnabledFor(bool can_be_admin, int os_version, HKEY policy_root,
   return enable_lua != 0;
 }
 
-int32_t RunElevatedFrom(const base::FilePath& executable,
-                        const base::CommandLine& settings_command_line,
-                        const base::CommandLine& process_command_line,
-                        ElevationDelegate* delegate) {
+HandOverResult RunElevatedFrom(const base::FilePath& executable,
+                               const base::CommandLine& settings_command_line,
+                               const base::CommandLine& process_command_line,
+                               ElevationDelegate* delegate) {
   base::CommandLine command_line(settings_command_line);
-  command_line.AppendSwitchNative("parent-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
-  const bool wait_for_package = process_command_line.HasSwitch("wait-for-package");
+  command_line.AppendSwitchNative(switches::kParentPid,
+                                  base::StringPrintf(L"%lu", GetCurrentProcessId()));
+  const bool wait_for_package = process_command_line.HasSwitch(switches::kWaitForPackage);
   if (wait_for_package) {
-    command_line.AppendSwitchNative("wait-for-package",
-                                    process_command_line.GetSwitchValueNative("wait-for-package"));
+    command_line.AppendSwitchNative(
+        switches::kWaitForPackage,
+        process_command_line.GetSwitchValueNative(switches::kWaitForPackage));
   }
-  command_line.AppendSwitch("run-elevated");
+  command_line.AppendSwitch(switches::kRunElevated);
 
   delegate->OnStartingNewMainProcess(false);
   base::ScopedHandle process = ShellExecuteElevated(executable, command_line.GetArgumentsString());
@@ -293,10 +298,11 @@ int32_t RunElevatedFrom(const base::FilePath& executable,
   return HAND_OVER_SUCCEEDED;
 }
 
-int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base::FilePath& folder,
-                                   bool permanent, bool uninstall,
-                                   const base::CommandLine& process_command_line,
-                                   FolderPermission* permission) {
+HandOverResult ObtainFolderPermissionFrom(const base::FilePath& executable,
+                                          const base::FilePath& folder, bool permanent,
+                                          bool uninstall,
+                                          const base::CommandLine& process_command_line,
+                                          FolderPermission* permission) {
   std::wstring user;
   // With the domain: a bare name can resolve to another account of that name.
   if (!GetCurrentUserQualifiedName(&user) && !GetCurrentUserName(&user)) {
@@ -306,17 +312,18 @@ int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base:
   VLOG(1) << "User name is" << user;
 
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-  command_line.AppendSwitchPath("set-folder-permission", folder);
-  command_line.AppendSwitchNative("permissions-for-user", user);
-  if (permanent) command_line.AppendSwitch("permanent-permissions");
-  if (uninstall) command_line.AppendSwitch("run-uninstall-bat");
-  command_line.AppendSwitchNative("crash-reporter-pid", CrashReporterIdText());
-  if (process_command_line.HasSwitch("wait-for-package")) {
-    command_line.AppendSwitchNative("wait-for-package",
-                                    process_command_line.GetSwitchValueNative("wait-for-package"));
+  command_line.AppendSwitchPath(switches::kSetFolderPermission, folder);
+  command_line.AppendSwitchNative(switches::kPermissionsForUser, user);
+  if (permanent) command_line.AppendSwitch(switches::kPermanentPermissions);
+  if (uninstall) command_line.AppendSwitch(switches::kRunUninstallBat);
+  command_line.AppendSwitchNative(switches::kCrashReporterPid, CrashReporterIdText());
+  if (process_command_line.HasSwitch(switches::kWaitForPackage)) {
+    command_line.AppendSwitchNative(
+        switches::kWaitForPackage,
+        process_command_line.GetSwitchValueNative(switches::kWaitForPackage));
   }
-  command_line.AppendSwitchNative("initial-pid",
-                                  process_command_line.GetSwitchValueNative("initial-pid"));
+  command_line.AppendSwitchNative(switches::kInitialPid,
+                                  process_command_line.GetSwitchValueNative(switches::kInitialPid));
 
   if (executable.empty()) {
     LOG(ERROR) << "Failed to obtain installer exe file path";
@@ -324,9 +331,9 @@ int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base:
   }
 
   const std::wstring granted_name =
-      GetKernelObjectName(folder.value(), kGiveInstallPermissionEventPrefix, false);
-  const std::wstring undo_name =
-      GetKernelObjectName(folder.value(), kGiveInstallPermissionUndoEventPrefix, false);
+      GetKernelObjectName(folder.value(), kernel_objects::kGiveInstallPermissionEventPrefix, false);
+  const std::wstring undo_name = GetKernelObjectName(
+      folder.value(), kernel_objects::kGiveInstallPermissionUndoEventPrefix, false);
   base::ScopedHandle granted(CreateEventW(nullptr, FALSE, FALSE, granted_name.c_str()));
   base::ScopedHandle undo(CreateEventW(nullptr, FALSE, FALSE, undo_name.c_str()));
   if (!granted.IsValid() || !undo.IsValid()) {

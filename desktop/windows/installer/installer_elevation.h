@@ -34,8 +34,8 @@ struct HandOverError {
   uint32_t code;
   const char* message;
 };
-HandOverError GetRunElevatedError(int32_t result);
-HandOverError GetFolderPermissionError(int32_t result);
+HandOverError GetRunElevatedError(HandOverResult result);
+HandOverError GetFolderPermissionError(HandOverResult result);
 
 // What an elevated run tells the installation that started it.
 class ElevationDelegate {
@@ -56,8 +56,9 @@ bool IsUacEnabled();
 
 // Runs this installer elevated with `settings_command_line` (the settings'
 // elevated command-line form, without program) and waits for it.
-int32_t RunElevated(const base::CommandLine& settings_command_line,
-                    const base::CommandLine& process_command_line, ElevationDelegate* delegate);
+[[nodiscard]] HandOverResult RunElevated(const base::CommandLine& settings_command_line,
+                                         const base::CommandLine& process_command_line,
+                                         ElevationDelegate* delegate);
 
 // What a successful folder-permission helper leaves to the installation: the
 // event that tells the helper the access is no longer needed, and the helper's
@@ -70,9 +71,10 @@ struct FolderPermission {
 // Starts the elevated folder-permission helper for `folder` and waits until it
 // has granted the access (or ended). `uninstall` has the helper run the
 // clean-up batch too.
-int32_t ObtainFolderPermission(const base::FilePath& folder, bool permanent, bool uninstall,
-                               const base::CommandLine& process_command_line,
-                               FolderPermission* permission);
+[[nodiscard]] HandOverResult ObtainFolderPermission(const base::FilePath& folder, bool permanent,
+                                                    bool uninstall,
+                                                    const base::CommandLine& process_command_line,
+                                                    FolderPermission* permission);
 
 // Adds a GENERIC_ALL entry for the Administrators group to the event's DACL, so
 // the elevated helper can open an event a standard user made.
@@ -145,13 +147,13 @@ bool IsUacEnabledFor(bool can_be_admin, int os_version, HKEY policy_root,
                      const wchar_t* policy_key);
 
 // The two hand-overs with the executable to start given.
-int32_t RunElevatedFrom(const base::FilePath& executable,
-                        const base::CommandLine& settings_command_line,
-                        const base::CommandLine& process_command_line, ElevationDelegate* delegate);
-int32_t ObtainFolderPermissionFrom(const base::FilePath& executable, const base::FilePath& folder,
-                                   bool permanent, bool uninstall,
-                                   const base::CommandLine& process_command_line,
-                                   FolderPermission* permission);
+[[nodiscard]] HandOverResult RunElevatedFrom(const base::FilePath& executable,
+                                             const base::CommandLine& settings_command_line,
+                                             const base::CommandLine& process_command_line,
+                                             ElevationDelegate* delegate);
+[[nodiscard]] HandOverResult ObtainFolderPermissionFrom(
+    const base::FilePath& executable, const base::FilePath& folder, bool permanent,
+    bool uninstall, const base::CommandLine& process_command_line, FolderPermission* permission);
 
 }  // namespace internal
 

@@ -16,7 +16,7 @@
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/security/access_control.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 namespace {
@@ -85,7 +85,7 @@ class ElevationTest : public base::ScratchDirTest {
 
 TEST(ElevationErrorTest, ResultsBecomeTheInstallationsErrors) {
   struct Case {
-    int32_t result;
+    HandOverResult result;
     uint32_t elevated_code;
     const char* elevated_message;
     uint32_t permission_code;
@@ -174,7 +174,7 @@ TEST_F(ElevationTest, ElevatedCopyGetsTheSwitchesAndItsExitCodeDecides) {
 
   struct Case {
     const wchar_t* exit_code;
-    int32_t result;
+    HandOverResult result;
     const char* last_call;
   };
   const Case cases[] = {{L"0", HAND_OVER_SUCCEEDED, "post-elevation"},

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer_runner.h"
 
+#include <utility>
 #include <vector>
 
 #include "base/base_paths.h"
@@ -11,10 +12,12 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "crash/reporter/crash_client.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
@@ -105,6 +108,15 @@ std::string InstallerRunner::FormatHandleSwitch(HANDLE handle) {
   return base::HexEncode(bytes, sizeof(bytes));
 }
 
+namespace {
+bool g_duplication_fails_for_testing = false;
+}  // namespace
+
+// static
+void InstallerRunner::SetOwnHandleDuplicationFailsForTesting(bool fails) {
+  g_duplication_fails_for_testing = fails;
+}
+
 bool InstallerRunner::Fail(uint32_t code, const std::string& message) {
   observers_.Notify(&InstallerObserver::OnError, code, std::wstring(), message);
   LOG(ERROR) << message;
@@ -126,30 +138,20 @@ bool InstallerRunner::Start(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   const base::FilePath& folder = settings->status().path();
-
-  const std::wstring mutex_name = GetKernelObjectName(folder.value(), L"Velum/Installer", true);
-  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
-  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
-  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-    mutex_.Close();
-    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
-  }
+  if (!AcquireInstallerMutex(folder)) return false;
 
   const std::wstring mailslot_name = GetInstallerMailslotName(folder);
   VLOG(1) << "Installer mailslot name: " << base::WideToUTF8(mailslot_name);
   if (!receiver_.Connect(mailslot_name)) return Fail(INSTALLER_ERROR_GENERAL, "Could not connect to mailslot");
 
   base::CommandLine::SwitchMap replacements;
-  replacements["server-tracking-data"] = L"server_tracking_data";
-  replacements["initial-pid"] = std::to_wstring(GetCurrentProcessId());
-  replacements["crash-reporter-pid"] =
+  replacements[switches::kServerTrackingData] = L"server_tracking_data";
+  replacements[switches::kInitialPid] = std::to_wstring(GetCurrentProcessId());
+  replacements[switches::kCrashReporterPid] =
       std::to_wstring(crash_reporter::GetCrashReporterProcessId());
 
-  const std::wstring interrupted_name =
-      GetKernelObjectName(folder.value(), L"VelumInstaller/InstallationInterrupted", true);
+  const std::wstring interrupted_name = GetKernelObjectName(
+      folder.value(), kernel_objects::kInstallationInterruptedEventPrefix, true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(interrupted_name);
   interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
   if (!interrupted_event_.IsValid())
@@ -161,38 +163,19 @@ bool InstallerRunner::Start(Settings* settings) {
     program = package_folder_.Append(L"installer.exe");
   } else {
     const std::wstring ready_name =
-        GetKernelObjectName(folder.value(), L"VelumInstaller/PackageReady", true);
+        GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
     VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
     package_ready_event_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
     if (!package_ready_event_.IsValid())
       return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
     if (!base::PathRegistry::Get(base::FILE_EXE, &program))
       return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
-    replacements["wait-for-package"] = package_folder_.value();
+    replacements[switches::kWaitForPackage] = package_folder_.value();
   }
   if (!assistant_folder_.empty())
-    replacements["components"] = L"suite:" + assistant_folder_.BaseName().value();
+    replacements[switches::kComponents] = L"suite:" + assistant_folder_.BaseName().value();
 
-  {
-    base::AutoLock launch_lock(base::GetProcessLaunchLock());
-    HANDLE own = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
-                         SYNCHRONIZE, TRUE, 0)) {
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
-    }
-    base::ScopedHandle own_handle(own);
-    replacements["initial-proc-handle"] = base::UTF8ToWide(FormatHandleSwitch(own));
-    base::CommandLine command_line =
-        BuildBackendCommandLine(settings->ToCommandLine(false), replacements);
-    command_line.SetProgram(program);
-    base::LaunchOptions options;
-    options.inherit_handles = true;
-    LOG(INFO) << "launching installer backend: "
-              << base::WideToUTF8(command_line.GetCommandLineString());
-    backend_ = base::LaunchProcess(command_line, options);
-  }
-  if (!backend_.IsValid())
-    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+  if (!LaunchBackend(program, std::move(replacements))) return false;
 
   backend_running_ = true;
   success_reported_ = false;
@@ -206,6 +189,50 @@ bool InstallerRunner::Start(Settings* settings) {
     LOG(ERROR) << kMessage;
     return false;
   }
+  return true;
+}
+
+bool InstallerRunner::AcquireInstallerMutex(const base::FilePath& folder) {
+  const std::wstring mutex_name =
+      GetKernelObjectName(folder.value(), kernel_objects::kInstallFolderMutexBase, true);
+  VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
+  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
+  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    mutex_.Close();
+    return Fail(INSTALLER_ERROR_MUTEX_HELD, "Could not acquire installer mutex");
+  }
+  return true;
+}
+
+bool InstallerRunner::LaunchBackend(const base::FilePath& program,
+                                    base::CommandLine::SwitchMap replacements) {
+  bool duplicated = false;
+  {
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    HANDLE own = nullptr;
+    duplicated = !g_duplication_fails_for_testing &&
+                 DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+                                 &own, SYNCHRONIZE, TRUE, 0);
+    if (duplicated) {
+      base::ScopedHandle own_handle(own);
+      replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own));
+      base::CommandLine command_line =
+          BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
+      command_line.SetProgram(program);
+      base::LaunchOptions options;
+      options.inherit_handles = true;
+      LOG(INFO) << "launching installer backend: "
+                << base::WideToUTF8(command_line.GetCommandLineString());
+      backend_ = base::LaunchProcess(command_line, options);
+    }
+  }
+  // Observers are told with the lock released: they may launch or stop in turn.
+  if (!duplicated) return Fail(INSTALLER_ERROR_GENERAL, "Could not duplicate own process handle");
+  if (!backend_.IsValid())
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
   return true;
 }
 

@@ -57,6 +57,9 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // The 8 bytes of `handle`, lowest first, as upper-case hexadecimal.
   static std::string FormatHandleSwitch(HANDLE handle);
 
+  // Tests only: the inheritable copy of this process's handle cannot be made.
+  static void SetOwnHandleDuplicationFailsForTesting(bool fails);
+
   // base::ObjectWatcher::Delegate:
   void OnObjectSignaled(HANDLE object) override;
   // IpcReceiver::Delegate:
@@ -67,6 +70,11 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
 
   // Notifies OnError, logs `message` and returns false.
   bool Fail(uint32_t code, const std::string& message);
+  // Holds the installer mutex of `folder`: one installation per folder at a time.
+  bool AcquireInstallerMutex(const base::FilePath& folder);
+  // Starts `program` as the backend with the settings' command line and `replacements`,
+  // handing it a handle to this process.
+  bool LaunchBackend(const base::FilePath& program, base::CommandLine::SwitchMap replacements);
   void NotifyDone(bool exited_with_zero);
 
   IpcReceiver receiver_;

@@ -5,6 +5,8 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/settings.h"
@@ -39,8 +41,8 @@ bool InstallerRunnerBackend::ParseInitialProcessHandle(const std::string& value,
 bool InstallerRunnerBackend::OpenFrontEnd(bool* watch) {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   *watch = true;
-  if (command_line->HasSwitch("initial-proc-handle")) {
-    const std::string value = command_line->GetSwitchValueASCII("initial-proc-handle");
+  if (command_line->HasSwitch(switches::kInitialProcHandle)) {
+    const std::string value = command_line->GetSwitchValueASCII(switches::kInitialProcHandle);
     VLOG(1) << "Using initial process handle " << value;
     HANDLE handle = nullptr;
     if (!ParseInitialProcessHandle(value, &handle)) {
@@ -50,8 +52,8 @@ bool InstallerRunnerBackend::OpenFrontEnd(bool* watch) {
     front_end_.Set(handle);
     return true;
   }
-  if (command_line->HasSwitch("initial-pid")) {
-    const std::string value = command_line->GetSwitchValueASCII("initial-pid");
+  if (command_line->HasSwitch(switches::kInitialPid)) {
+    const std::string value = command_line->GetSwitchValueASCII(switches::kInitialPid);
     VLOG(1) << "Using initial pid " << value;
     unsigned pid = 0;
     if (!base::StringToUint(value, &pid)) {
@@ -65,7 +67,7 @@ bool InstallerRunnerBackend::OpenFrontEnd(bool* watch) {
     }
     return true;
   }
-  if (command_line->HasSwitch("register-velum-as-protocol-handler")) {
+  if (command_line->HasSwitch(switches::kRegisterAsProtocolHandler)) {
     *watch = false;
     return true;
   }
@@ -121,32 +123,41 @@ void InstallerRunnerBackend::OnStarted() {
 }
 
 void InstallerRunnerBackend::OnStartingNewMainProcess(bool value) {
+  VLOG(1) << "Sending IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(" << value << ")";
   Send(CreateStartingNewMainProcessMessage(value));
 }
 
 void InstallerRunnerBackend::OnReturnedToPreviousMainProcess() {
+  VLOG(1) << "Sending IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS";
   Send(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
 }
 
 void InstallerRunnerBackend::OnTotalSteps(int32_t total) {
+  VLOG(1) << "Sending IPC_MESSAGE_TOTAL_STEPS(" << total << ")";
   Send(CreateTotalStepsMessage(total));
 }
 
 void InstallerRunnerBackend::OnStep() {
+  VLOG(1) << "Sending IPC_MESSAGE_STEP";
   Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
 }
 
 void InstallerRunnerBackend::OnImportantEvent(const std::string& name) {
+  // Every important event, whatever its name, goes by this line.
+  VLOG(1) << "Sending IPC_FILE_COPY_RETRY";
   Send(CreateImportantEventMessage(name));
 }
 
 void InstallerRunnerBackend::OnError(uint32_t code, const std::wstring& argument,
                                      const std::string& message) {
+  VLOG(1) << "Sending IPC_MESSAGE_ERROR(" << code << "," << base::WideToUTF8(argument) << ","
+          << message << ")";
   Send(CreateErrorMessage(code, argument, message));
   run_loop_.Quit();
 }
 
 void InstallerRunnerBackend::OnSuccess() {
+  VLOG(1) << "Sending IPC_MESSAGE_SUCCESS";
   Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
   run_loop_.Quit();
 }

@@ -16,6 +16,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/process/launch.h"
 #include "base/run_loop.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/threading/thread.h"
 #include "base/win/scoped_handle.h"
@@ -24,9 +25,11 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "base/process/process_launch_lock.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"
 
@@ -59,6 +62,33 @@ TEST(InstallerRunnerBackendTest, InitialProcessHandleForms) {
   }
   EXPECT_EQ("A401000000000000",
             InstallerRunner::FormatHandleSwitch(reinterpret_cast<HANDLE>(0x1A4)));
+}
+
+// The backend's log tells every report it forwards to the front end (the "started" one
+// excepted); every important event goes by one line, whatever its name.
+TEST(InstallerRunnerBackendTest, EveryForwardedReportIsLogged) {
+  base::MessageLoop loop;
+  std::vector<std::string> lines;
+  {
+    InstallerRunnerBackend backend;
+    base::ScopedLogCapture log;
+    backend.OnStarted();
+    backend.OnStartingNewMainProcess(true);
+    backend.OnReturnedToPreviousMainProcess();
+    backend.OnTotalSteps(17);
+    backend.OnStep();
+    backend.OnImportantEvent("launcher_in_use");
+    backend.OnError(5, L"C:\\Velum", "No write access");
+    backend.OnSuccess();
+    lines = log.LinesStartingWith("Sending ");
+  }
+  EXPECT_EQ((std::vector<std::string>{
+                "Sending IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS(1)",
+                "Sending IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS",
+                "Sending IPC_MESSAGE_TOTAL_STEPS(17)", "Sending IPC_MESSAGE_STEP",
+                "Sending IPC_FILE_COPY_RETRY", "Sending IPC_MESSAGE_ERROR(5,C:\\Velum,No write access)",
+                "Sending IPC_MESSAGE_SUCCESS"}),
+            lines);
 }
 
 TEST(InstallerRunnerCommandLineTest, BackendSwitchesReplaceThoseOfTheSettings) {
@@ -179,6 +209,29 @@ TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   std::string log;
   ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
   EXPECT_NE(std::string::npos, log.find("Installer backend exiting"));
+}
+
+// An observer told of a failed start may launch in turn: the launch lock is free by then.
+TEST_F(InstallerRunnerTest, AFailedStartTellsItsObserversWithTheLaunchLockFree) {
+  testing::TestSettings settings(install_folder_, {});
+  RecordingInstallerObserver observer;
+  bool lock_was_free = false;
+  observer.on_event = [&lock_was_free](const std::string&) {
+    SRWLOCK* lock = base::GetProcessLaunchLock().native_handle();
+    lock_was_free = TryAcquireSRWLockExclusive(lock);
+    if (lock_was_free) ReleaseSRWLockExclusive(lock);
+  };
+  InstallerRunner runner(package_, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  InstallerRunner::SetOwnHandleDuplicationFailsForTesting(true);
+  EXPECT_FALSE(runner.Start(settings.get()));
+  InstallerRunner::SetOwnHandleDuplicationFailsForTesting(false);
+  runner.RemoveObserver(&observer);
+  EXPECT_EQ((std::vector<std::string>{"Error(0,,Could not duplicate own process handle)"}),
+            observer.events);
+  EXPECT_TRUE(lock_was_free);
+  EXPECT_FALSE(runner.backend_running());
 }
 
 TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {

@@ -18,16 +18,16 @@
 #include "base/win/windows_version.h"
 #include "crypto/sha2.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/wininet/product_hosts.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 
 namespace installer {
 
 namespace {
 
-const wchar_t kProductDomainSuffix[] = L".velumsoftware.com";
 const wchar_t kLocalStatsServerUrl[] = L"http://localhost:8080/netinstaller/feedback";
-const char kLocalStatsServerSwitch[] = "local-stats-server";
 const int32_t kNoWaitMaxRetries = 2;
 
 std::wstring UserName() {
@@ -139,13 +139,18 @@ bool InstallerStats::ToJson(std::string* json) {
   return base::JsonWriter::Write(tree_, json);
 }
 
-bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
-  AddDownloadValues();
-  root_node_->SetTimeAndElapsed("stats_sending_time");
+// static
+std::vector<std::wstring> InstallerStats::GetAllowedHostSuffixes() {
   std::vector<std::wstring> allowed = {kProductDomainSuffix, L"localhost"};
   const std::wstring domain = base::UTF8ToWide(GetDomain());
   if (domain != kProductDomainSuffix) allowed.push_back(domain);
-  sender_->set_allowed_host_suffixes(allowed);
+  return allowed;
+}
+
+bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
+  AddDownloadValues();
+  root_node_->SetTimeAndElapsed("stats_sending_time");
+  sender_->set_allowed_host_suffixes(GetAllowedHostSuffixes());
   if (!wait_for_network) {
     VLOG(1) << "Don't wait for network when sending stats";
     sender_->set_max_retries(kNoWaitMaxRetries);
@@ -160,7 +165,7 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
   if (!server_url_for_testing_.empty()) {
     url = server_url_for_testing_ + L"netinstaller/feedback";
   } else if (base::CommandLine::ForCurrentProcess() &&
-             base::CommandLine::ForCurrentProcess()->HasSwitch(kLocalStatsServerSwitch)) {
+             base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kLocalStatsServer)) {
     url = kLocalStatsServerUrl;
   } else {
     url = base::UTF8ToWide(GetProductUrl("autoupdate")) + L"netinstaller/feedback";

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/callback.h"
 #include "base/synchronization/lock.h"
@@ -40,6 +41,8 @@ class InstallerStats {
   // Posts the record as compact JSON to the update server. |done| runs once: at once
   // when false is returned, else when the post has completed or failed.
   bool Send(base::Closure done, bool wait_for_network);
+  // The hosts the statistics may go to.
+  static std::vector<std::wstring> GetAllowedHostSuffixes();
 
   // The record as compact JSON with sorted keys; false when it cannot be written.
   bool ToJson(std::string* json);

@@ -1,7 +1,9 @@
 #include "desktop/windows/installer/installer_stats.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+#include "desktop/windows/installer/pref_default_overrides_fetcher.h"
 #include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
@@ -164,6 +168,21 @@ TEST_F(InstallerStatsTest, SendToAHostOutsideTheProductsFailsAtOnce) {
   EXPECT_NE(std::string::npos,
             stats_.sender_for_testing()->GetLastErrorText().find("Domain disallowed 127.0.0.1"));
   EXPECT_EQ(600, stats_.sender_for_testing()->max_retries());
+}
+
+// The statistics, the download address and the preference defaults trust the same maker
+// domain, the one the product configuration names.
+TEST(ProductHostsTest, EveryOwnRequestAllowsTheSameMakerDomain) {
+  const std::vector<std::wstring> lists[] = {
+      InstallerStats::GetAllowedHostSuffixes(),
+      PackageFetcherWorker::GetAddressHostSuffixes(),
+      PrefDefaultOverridesFetcher::GetAllowedHostSuffixes(),
+  };
+  for (const std::vector<std::wstring>& hosts : lists) {
+    SCOPED_TRACE(base::WideToUTF8(hosts.front()));
+    EXPECT_NE(hosts.end(), std::find(hosts.begin(), hosts.end(), L".velumsoftware.com"));
+    EXPECT_EQ(hosts.end(), std::find(hosts.begin(), hosts.end(), L".velum.com"));
+  }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 namespace installer {
 
+class InstallationContext;
+
 struct StepResult {
   enum Status : uint32_t {
     STATUS_OK = 0,
@@ -37,6 +39,17 @@ class InstallerStep {
   virtual ~InstallerStep() = default;
   // `attempt` is 0 on the first run and one more on each retry. Never throws.
   virtual StepResult Run(int32_t attempt) = 0;
+};
+
+// A step that works on the running installation it is made for; most steps need nothing
+// else, and take this constructor with `using ContextStep::ContextStep`.
+class ContextStep : public InstallerStep {
+ public:
+  // `context` outlives the step: the installation owns its steps.
+  explicit ContextStep(InstallationContext* context) : context_(context) {}
+
+ protected:
+  InstallationContext* const context_;
 };
 
 }  // namespace installer

@@ -24,8 +24,9 @@ class FakeTaskScheduler : public TaskScheduler {
   void DeleteTask(const std::wstring& name) override {
     record_->calls.push_back("delete " + base::WideToUTF8(name));
   }
-  void SetDailyInterval(const std::wstring& name, int days) override {
+  bool SetDailyInterval(const std::wstring& name, int days) override {
     record_->calls.push_back("interval " + base::WideToUTF8(name) + " " + std::to_string(days));
+    return record_->interval_succeeds;
   }
   void SetTaskEnabled(const std::wstring&, bool) override {}
   bool RunTask(const std::wstring&, const std::vector<std::wstring>&) override { return false; }

@@ -24,6 +24,7 @@ namespace testing {
 struct SchedulerRecord {
   bool init_succeeds = true;
   bool register_succeeds = true;
+  bool interval_succeeds = true;
   std::vector<std::string> calls;
   std::vector<ScheduledTaskInfo> registered;
 };

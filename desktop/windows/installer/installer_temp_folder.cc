@@ -11,7 +11,8 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/path_names.h"
 
 namespace installer {
 
@@ -25,7 +26,7 @@ bool CanRunProgramsIn(const base::FilePath& folder, const base::FilePath& test_e
     return false;
   }
   base::CommandLine command_line(copy);
-  command_line.AppendSwitch("version");
+  command_line.AppendSwitch(switches::kVersion);
   base::LaunchOptions options;
   options.wait = true;
   options.start_hidden = true;

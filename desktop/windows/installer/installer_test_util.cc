@@ -12,7 +12,8 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 

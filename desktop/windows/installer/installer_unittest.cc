@@ -17,11 +17,14 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/test/posted_task_labels_test_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installation_test_util.h"
@@ -30,7 +33,6 @@
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"
@@ -439,6 +441,8 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
 }
 
 TEST_F(InstallerTest, InterruptionCancelsMidway) {
+  base::ScopedLogCapture log;
+  base::PostedTaskLabels labels;
   std::string before = Snapshot();
   InstallationRun run;
   HANDLE interrupted = interrupted_.Get();
@@ -451,6 +455,10 @@ TEST_F(InstallerTest, InterruptionCancelsMidway) {
   EXPECT_EQ("Done(0)", run.events.back());
   EXPECT_EQ(std::string(), LastError(run.events));
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+  EXPECT_TRUE(log.Has("Installation was interrupted"));
+  // The run itself is posted as "Run".
+  EXPECT_TRUE(labels.Saw("Run"));
+  EXPECT_FALSE(labels.Saw("BeginInstallation"));
 }
 
 TEST_F(InstallerTest, CancelIsSafeTwiceAndAfterSuccess) {

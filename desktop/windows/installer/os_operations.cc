@@ -7,9 +7,9 @@
 
 #include "base/logging.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 

@@ -11,11 +11,13 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/component_steps.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/os_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
+#include "desktop/windows/installer/service/status_file_loader.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 
@@ -37,12 +39,10 @@ void SaveProfileStore(base::scoped_refptr<JsonPrefStore>* store, const base::Fil
   *store = nullptr;
 }
 
-// The package's partner files replace or remove those of the profile.
-void UpdatePartnerContent(InstallationContext* context, const base::FilePath& profile,
-                          JsonPrefStore* local_state) {
-  const InstallLog* existing = context->GetSettings()->status().record();
-  std::wstring subfolder = context->GetInstallLog()->subfolder;
-  if (subfolder.empty() && existing) subfolder = existing->subfolder;
+// The package's partner files replace or remove those of the profile; `subfolder` is the
+// version folder of the installation just made.
+void UpdatePartnerContent(InstallationContext* context, const std::wstring& subfolder,
+                          const base::FilePath& profile, JsonPrefStore* local_state) {
   const base::FilePath resources =
       context->GetInstallFolder().Append(subfolder).Append(L"resources");
   const base::FilePath profile_partner = profile.Append(L"custom_partner_content.json");
@@ -67,7 +67,8 @@ void UpdatePartnerContent(InstallationContext* context, const base::FilePath& pr
   }
 }
 
-void UpdateProfile(InstallationContext* context, const base::FilePath& profile) {
+void UpdateProfile(InstallationContext* context, const std::wstring& subfolder,
+                   const base::FilePath& profile) {
   VLOG(1) << "User profile modifications";
   const Settings* settings = context->GetSettings();
   const base::FilePath local_state_path = profile.Append(L"Local State");
@@ -87,9 +88,30 @@ void UpdateProfile(InstallationContext* context, const base::FilePath& profile) 
       preferences->RemoveValue("statistics.collection_enabled", 0);
       SaveProfileStore(&preferences, preferences_path);
     }
-    if (local_state) UpdatePartnerContent(context, profile, local_state.get());
+    if (local_state) UpdatePartnerContent(context, subfolder, profile, local_state.get());
   }
   SaveProfileStore(&local_state, local_state_path);
+}
+
+void Finalize(InstallationContext* context, const std::wstring& subfolder) {
+  LOG(INFO) << "Finalizing successful installation";
+  Settings* settings = context->GetSettings();
+  const base::FilePath& profile = settings->status().user_data_folder();
+  if (!profile.empty()) UpdateProfile(context, subfolder, profile);
+  if (!settings->flag(Settings::LAUNCH_VELUM)) return;
+  base::CommandLine command(context->GetInstallFolder().Append(L"launcher.exe"));
+  static const char* const kImportSwitches[] = {
+      switches::kImportBookmarks, switches::kImportSession, switches::kImportTopsitesToSpeeddial};
+  command.CopySwitchesFrom(*base::CommandLine::ForCurrentProcess(), kImportSwitches,
+                           sizeof(kImportSwitches) / sizeof(kImportSwitches[0]));
+  if (settings->operation() != Settings::OPERATION_UPGRADE)
+    command.AppendSwitch(switches::kStartMaximized);
+  LOG(INFO) << "Launching velum with command line "
+            << base::WideToUTF8(command.GetCommandLineString());
+  base::Process launcher = base::LaunchProcess(command, base::LaunchOptions());
+  int32_t exit_code = 0;
+  if (!launcher.IsValid() || !launcher.WaitForExit(&exit_code))
+    LOG(WARNING) << "Could not run the launcher";
 }
 
 }  // namespace
@@ -100,41 +122,33 @@ void RunPostElevationTasks(InstallationContext* context) {
   const bool uninstall = settings->operation() == Settings::OPERATION_UNINSTALL;
   OsOperations* operations = context->GetOsOperations();
   if (!uninstall && operations) operations->SetUpDefaultBrowser(*settings, nullptr);
-  const InstallLog* existing = settings->status().record();
-  if (existing) {
-    for (const InstallLog::Component& component : existing->components) {
+  // After an elevated copy did the work in this same run, the status and this process's
+  // own record predate it: the record that copy has just written names the version
+  // folder and the components. An uninstallation has removed it.
+  std::string error;
+  const std::unique_ptr<InstallLog> written =
+      LoadInstallLog(context->GetInstallFolder(), SOURCE_STATUS_FILE, &error);
+  if (!written && !error.empty())
+    LOG(WARNING) << "Could not read the new installation record: " << error;
+  const InstallLog* record = written ? written.get() : settings->status().record();
+  if (record) {
+    for (const InstallLog::Component& component : record->components) {
       const base::FilePath folder(component.path);
       base::CommandLine command(
           GetComponentInstallerPath(folder, base::UTF8ToWide(component.name)));
-      command.AppendSwitch("post-elevated-install-tasks");
-      command.AppendSwitchPath("installfolder", folder);
+      command.AppendSwitch(switches::kPostElevatedInstallTasks);
+      command.AppendSwitchPath(switches::kInstallFolder, folder);
       LOG(INFO) << "Launching " << component.name << " component subinstaller with command line "
                 << base::WideToUTF8(command.GetCommandLineString());
       if (!base::LaunchProcess(command, base::LaunchOptions()).IsValid())
         LOG(WARNING) << "Could not start the " << component.name << " component subinstaller";
     }
   }
-  if (!uninstall) FinalizeSuccessfulInstallation(context);
+  if (!uninstall) Finalize(context, record ? record->subfolder : std::wstring());
 }
 
 void FinalizeSuccessfulInstallation(InstallationContext* context) {
-  LOG(INFO) << "Finalizing successful installation";
-  Settings* settings = context->GetSettings();
-  const base::FilePath& profile = settings->status().user_data_folder();
-  if (!profile.empty()) UpdateProfile(context, profile);
-  if (!settings->flag(Settings::LAUNCH_VELUM)) return;
-  base::CommandLine command(context->GetInstallFolder().Append(L"launcher.exe"));
-  static const char* const kImportSwitches[] = {"import-bookmarks", "import-session",
-                                                "import-topsites-to-speeddial"};
-  command.CopySwitchesFrom(*base::CommandLine::ForCurrentProcess(), kImportSwitches,
-                           sizeof(kImportSwitches) / sizeof(kImportSwitches[0]));
-  if (settings->operation() != Settings::OPERATION_UPGRADE) command.AppendSwitch("start-maximized");
-  LOG(INFO) << "Launching velum with command line "
-            << base::WideToUTF8(command.GetCommandLineString());
-  base::Process launcher = base::LaunchProcess(command, base::LaunchOptions());
-  int32_t exit_code = 0;
-  if (!launcher.IsValid() || !launcher.WaitForExit(&exit_code))
-    LOG(WARNING) << "Could not run the launcher";
+  Finalize(context, context->GetInstallLog()->subfolder);
 }
 
 }  // namespace installer

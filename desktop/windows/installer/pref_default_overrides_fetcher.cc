@@ -7,6 +7,8 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/wininet/product_hosts.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
@@ -18,12 +20,11 @@ const wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 namespace {
 
 const char kFeatureName[] = "installer-pref-default-overrides-support";
-const char kLocalServerSwitch[] = "local-pref-default-overrides-server";
 const wchar_t kLocalDevelopmentServer[] = L"http://localhost:3001/";
 // The maker's own domain, its internal networks and this machine.
-const wchar_t kMakerDomain[] = L".velum.com";
 const wchar_t* const kBuiltInHostSuffixes[] = {
-    kMakerDomain, L".velum.corp", L".velum.test", L"localhost", L"127.0.0.1",
+    kProductDomainSuffix, kInternalDomainSuffix, kSecondInternalDomainSuffix, L"localhost",
+    L"127.0.0.1",
 };
 
 }  // namespace
@@ -41,8 +42,9 @@ PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() {
 // static
 std::wstring PrefDefaultOverridesFetcher::GetPrefDefaultOverridesUrl() {
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line->HasSwitch(kLocalServerSwitch)) {
-    const std::wstring value = command_line->GetSwitchValueNative(kLocalServerSwitch);
+  if (command_line->HasSwitch(switches::kLocalPrefDefaultOverridesServer)) {
+    const std::wstring value =
+        command_line->GetSwitchValueNative(switches::kLocalPrefDefaultOverridesServer);
     return value.empty() ? kLocalDevelopmentServer : value;
   }
   std::string path = "api/prefs/?product=" + GetProductName() + "&version=" + GetProductVersion();
@@ -54,7 +56,7 @@ std::vector<std::wstring> PrefDefaultOverridesFetcher::GetAllowedHostSuffixes() 
   std::vector<std::wstring> suffixes(std::begin(kBuiltInHostSuffixes),
                                      std::end(kBuiltInHostSuffixes));
   const std::wstring domain = base::UTF8ToWide(GetDomain());
-  if (domain != kMakerDomain) suffixes.push_back(domain);
+  if (domain != kProductDomainSuffix) suffixes.push_back(domain);
   return suffixes;
 }
 

@@ -4,6 +4,7 @@
 
 #include "base/files/file_util.h"
 #include "base/strings/string_split.h"
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 namespace testing {
@@ -30,13 +31,21 @@ std::vector<std::string> ProgramLogTest::ProgramLines() {
 }
 
 std::vector<std::string> ProgramLogTest::WaitForProgramLines(size_t count) {
-  // The programs run on their own: wait for their lines, at most a minute.
-  for (int i = 0; i < 600; ++i) {
+  // The programs run on their own: wake on every write into the folder, at most a minute
+  // in all, and look again.
+  base::ScopedFindChangeHandle change(FindFirstChangeNotificationW(
+      scratch_.path().value().c_str(), FALSE,
+      FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME));
+  const ULONGLONG deadline = GetTickCount64() + 60000;
+  for (;;) {
     std::vector<std::string> lines = ProgramLines();
-    if (lines.size() >= count) return lines;
-    Sleep(100);
+    const ULONGLONG now = GetTickCount64();
+    if (lines.size() >= count || !change.IsValid() || now >= deadline) return lines;
+    if (WaitForSingleObject(change.Get(), static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0 ||
+        !FindNextChangeNotification(change.Get())) {
+      return ProgramLines();
+    }
   }
-  return ProgramLines();
 }
 
 void ProgramLogTest::SetProgramExitCode(int code) {

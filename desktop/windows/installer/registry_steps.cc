@@ -16,6 +16,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -222,7 +223,7 @@ bool IsProductOwnedRegistryKey(const std::wstring& key_path) {
 }
 
 SetupRegistryStep::SetupRegistryStep(InstallationContext* context, std::wstring* uninstall_key)
-    : context_(context), uninstall_key_(uninstall_key) {}
+    : ContextStep(context), uninstall_key_(uninstall_key) {}
 
 std::wstring SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
   const std::wstring version = context_->GetPlaceholderResolver()->Resolve(L"Version");
@@ -291,7 +292,7 @@ StepResult SetupRegistryStep::Run(int32_t /*attempt*/) {
 
 CleanupRegistryStep::CleanupRegistryStep(InstallationContext* context,
                                          ExecutableArchitecture launcher_architecture)
-    : context_(context), launcher_architecture_(launcher_architecture) {}
+    : ContextStep(context), launcher_architecture_(launcher_architecture) {}
 
 StepResult CleanupRegistryStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Cleaning up registry";

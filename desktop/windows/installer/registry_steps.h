@@ -13,8 +13,8 @@
 #include <string>
 
 #include "desktop/windows/installer/installer_step.h"
+#include "desktop/windows/installer/service/executable_architecture.h"
 #include "desktop/windows/installer/service/registry_entry.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -37,7 +37,7 @@ std::wstring GetUninstallKeyForSuffix(const std::wstring& version, const std::ws
 // entries), so that a damaged record never takes a shared key or a hive's top level.
 bool IsProductOwnedRegistryKey(const std::wstring& key_path);
 
-class SetupRegistryStep : public InstallerStep {
+class SetupRegistryStep : public ContextStep {
  public:
   // The uninstall key chosen goes to *uninstall_key, where the placeholder "{Uninstall}"
   // is read from.
@@ -48,18 +48,16 @@ class SetupRegistryStep : public InstallerStep {
   // Empty when every candidate name is taken or cannot be checked.
   std::wstring ChooseUninstallKey(HKEY hive);
 
-  InstallationContext* context_;
   std::wstring* uninstall_key_;
 };
 
-class CleanupRegistryStep : public InstallerStep {
+class CleanupRegistryStep : public ContextStep {
  public:
   // `launcher_architecture` is that of the previous installation's "launcher.exe".
   CleanupRegistryStep(InstallationContext* context, ExecutableArchitecture launcher_architecture);
   StepResult Run(int32_t attempt) override;
 
  private:
-  InstallationContext* context_;
   ExecutableArchitecture launcher_architecture_;
 };
 

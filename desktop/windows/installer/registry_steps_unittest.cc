@@ -15,8 +15,8 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/installer_test_util.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 namespace {

@@ -12,12 +12,13 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/admin_only_folder.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/grant_folder_check.h"
-#include "desktop/windows/installer/installation_event_names.h"
 #include "desktop/windows/installer/security/access_control.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
@@ -39,7 +40,7 @@ base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& 
 // is none.
 base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWORD access) {
   unsigned pid = 0;
-  if (!base::StringToUint(command_line.GetSwitchValueASCII("initial-pid"), &pid))
+  if (!base::StringToUint(command_line.GetSwitchValueASCII(switches::kInitialPid), &pid))
     return base::ScopedHandle();
   return base::ScopedHandle(OpenProcess(access, FALSE, pid));
 }
@@ -49,7 +50,7 @@ base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWO
 // The package folder and the package-ready event both belong to the user.
 void RunPackageInstaller(const base::CommandLine& command_line) {
   const base::FilePath planted =
-      command_line.GetSwitchValuePath("wait-for-package").Append(L"installer.exe");
+      command_line.GetSwitchValuePath(switches::kWaitForPackage).Append(L"installer.exe");
   AdminOnlyFolder folder;
   base::FilePath copy;
   if (!folder.Create() || !folder.CopyIn(planted, L"installer.exe", &copy)) {
@@ -64,9 +65,9 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
   base::CommandLine package_installer(copy);
   // "initial-pid" too, so the package's helper also stops waiting when the
   // installer dies.
-  static const char* const kCopied[] = {"crash-reporter-pid", "set-folder-permission",
-                                        "permissions-for-user", "permanent-permissions",
-                                        "initial-pid"};
+  static const char* const kCopied[] = {switches::kCrashReporterPid, switches::kSetFolderPermission,
+                                        switches::kPermissionsForUser,
+                                        switches::kPermanentPermissions, switches::kInitialPid};
   package_installer.CopySwitchesFrom(command_line, kCopied, sizeof(kCopied) / sizeof(kCopied[0]));
   base::LaunchOptions options;
   options.wait = true;
@@ -76,11 +77,11 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
 // Waits for the package (or the end of the installation) and runs the package's
 // own installer in helper mode.
 void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder) {
-  if (!command_line.HasSwitch("initial-pid")) return;
+  if (!command_line.HasSwitch(switches::kInitialPid)) return;
   base::ScopedHandle package_ready =
-      OpenFolderEvent(kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
-  base::ScopedHandle interrupted =
-      OpenFolderEvent(kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
+      OpenFolderEvent(kernel_objects::kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
+  base::ScopedHandle interrupted = OpenFolderEvent(
+      kernel_objects::kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
   if (!package_ready.IsValid() || !interrupted.IsValid()) return;
   base::ScopedHandle process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (!process.IsValid()) return;
@@ -145,7 +146,7 @@ namespace internal {
 bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
   base::ScopedHandle process =
       OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
-  const std::wstring name = command_line.GetSwitchValueNative("permissions-for-user");
+  const std::wstring name = command_line.GetSwitchValueNative(switches::kPermissionsForUser);
   std::vector<uint8_t> named;
   const bool found_name = !name.empty() && FindAccountSid(name, &named);
   if (process.IsValid() && GetProcessUserSid(process.Get(), sid)) {
@@ -216,17 +217,17 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
 }  // namespace internal
 
 bool RunSetFolderPermission(const base::CommandLine& command_line) {
-  if (!command_line.HasSwitch("permissions-for-user")) return true;
-  const base::FilePath folder = command_line.GetSwitchValuePath("set-folder-permission");
-  if (command_line.HasSwitch("wait-for-package")) {
+  if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
+  const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
+  if (command_line.HasSwitch(switches::kWaitForPackage)) {
     RunFromPackageWhenReady(command_line, folder);
     return true;
   }
 
-  base::ScopedHandle granted =
-      OpenFolderEvent(kGiveInstallPermissionEventPrefix, folder, false, EVENT_ALL_ACCESS);
-  base::ScopedHandle undo =
-      OpenFolderEvent(kGiveInstallPermissionUndoEventPrefix, folder, false, EVENT_ALL_ACCESS);
+  base::ScopedHandle granted = OpenFolderEvent(kernel_objects::kGiveInstallPermissionEventPrefix,
+                                               folder, false, EVENT_ALL_ACCESS);
+  base::ScopedHandle undo = OpenFolderEvent(kernel_objects::kGiveInstallPermissionUndoEventPrefix,
+                                            folder, false, EVENT_ALL_ACCESS);
   if (!granted.IsValid() || !undo.IsValid()) return true;
 
   base::FilePath resolved;
@@ -240,15 +241,15 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
   // An installation that dies before Undo must not leave the grant behind for
   // good.
   std::vector<HANDLE> ends = {undo.Get()};
-  base::ScopedHandle interrupted =
-      OpenFolderEvent(kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
+  base::ScopedHandle interrupted = OpenFolderEvent(
+      kernel_objects::kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
   if (interrupted.IsValid()) ends.push_back(interrupted.Get());
   base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
   return internal::GrantUntilEnd(resolved.value(), SE_FILE_OBJECT, principal.data(),
-                                 command_line.HasSwitch("permanent-permissions"), granted.Get(),
-                                 ends, std::move(hold));
+                                 command_line.HasSwitch(switches::kPermanentPermissions),
+                                 granted.Get(), ends, std::move(hold));
 }
 
 base::Process RunUninstallBat(const base::FilePath& folder) {

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/settings.h"
 
 #include "base/logging.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/settings_status_request.h"
 
 namespace installer {
@@ -40,15 +41,15 @@ Settings::Settings(bool uninstall, bool silent, bool autoupdate,
   install_language_ = platform_->SelectSystemLanguage();
   LOG(INFO) << "Initializing settings";
   if (uninstall) {
-    ReadFlag("deleteuserprofile", DELETE_PROFILE);
+    ReadFlag(switches::kDeleteUserProfile, DELETE_PROFILE);
     // Deleting the profile is only offered when one installation uses it.
-    if (!command_line_->HasSwitch("backend") && platform_->HasSeveralUninstallEntries())
+    if (!command_line_->HasSwitch(switches::kBackend) && platform_->HasSeveralUninstallEntries())
       can_delete_profile_ = false;
     SetInstallFolder(platform_->GetInstalledProductFolder());
     return;
   }
-  if (command_line_->HasSwitch("language"))
-    SetInstallLanguage(command_line_->GetSwitchValueNative("language"));
+  if (command_line_->HasSwitch(switches::kLanguage))
+    SetInstallLanguage(command_line_->GetSwitchValueNative(switches::kLanguage));
   FromCommandLine();
   // A 32-bit installation remembered by an x64 installer is only followed when there is
   // something to upgrade there; otherwise the x64 build goes to its own standard folder.

@@ -1,4 +1,5 @@
 // Reading the request from the command line and writing it as the backend's.
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/settings.h"
 
 #include "base/features/feature_registry.h"
@@ -16,10 +17,10 @@ struct ShortcutSwitch {
   int flag;
 };
 const ShortcutSwitch kShortcutSwitches[] = {
-    {"desktopshortcut", Settings::DESKTOP_SHORTCUT},
-    {"startmenushortcut", Settings::START_MENU_SHORTCUT},
-    {"quicklaunchshortcut", Settings::QUICK_LAUNCH_SHORTCUT},
-    {"pintotaskbar", Settings::PINNED_SHORTCUT},
+    {switches::kDesktopShortcut, Settings::DESKTOP_SHORTCUT},
+    {switches::kStartMenuShortcut, Settings::START_MENU_SHORTCUT},
+    {switches::kQuickLaunchShortcut, Settings::QUICK_LAUNCH_SHORTCUT},
+    {switches::kPinToTaskbar, Settings::PINNED_SHORTCUT},
 };
 
 const wchar_t* BooleanText(bool value) { return value ? L"1" : L"0"; }
@@ -79,31 +80,31 @@ void Settings::FromCommandLine() {
   flags_[QUICK_LAUNCH_SHORTCUT] = platform_->IsBeforeWindows7();
   flags_[PINNED_SHORTCUT] = true;
 
-  if (!ReadFlag("launchvelum", LAUNCH_VELUM))
-    ReadFlag("launchbrowser", LAUNCH_VELUM);
-  ReadFlag("copyonly", COPY_ONLY);
+  if (!ReadFlag(switches::kLaunchVelum, LAUNCH_VELUM))
+    ReadFlag(switches::kLaunchBrowser, LAUNCH_VELUM);
+  ReadFlag(switches::kCopyOnly, COPY_ONLY);
   ApplyCopyOnlyRule(flags_[COPY_ONLY]);
-  ReadFlag("import-browser-data", IMPORT_BROWSER_DATA);
-  if (ReadFlag("enable-stats", ENABLE_VELUM_STATS))
+  ReadFlag(switches::kImportBrowserData, IMPORT_BROWSER_DATA);
+  if (ReadFlag(switches::kEnableStats, ENABLE_VELUM_STATS))
     flags_[ENABLE_INSTALLER_STATS] = flags_[ENABLE_VELUM_STATS];
-  ReadFlag("enable-installer-stats", ENABLE_INSTALLER_STATS);
+  ReadFlag(switches::kEnableInstallerStats, ENABLE_INSTALLER_STATS);
   if (!flags_[COPY_ONLY]) {
-    ReadFlag("allusers", ALL_USERS_FLAG);
-    ReadFlag("setdefaultbrowser", DEFAULT_BROWSER);
+    ReadFlag(switches::kAllUsers, ALL_USERS_FLAG);
+    ReadFlag(switches::kSetDefaultBrowser, DEFAULT_BROWSER);
     for (const ShortcutSwitch& shortcut : kShortcutSwitches)
       ReadFlag(shortcut.name, shortcut.flag);
   } else {
     flags_[SINGLE_PROFILE] = true;
   }
-  ReadFlag("singleprofile", SINGLE_PROFILE);
-  if (command_line_->HasSwitch("profile-folder"))
-    profile_folder_ = command_line_->GetSwitchValuePath("profile-folder");
-  if (command_line_->HasSwitch("install-assistant") && !flags_[COPY_ONLY])
+  ReadFlag(switches::kSingleProfile, SINGLE_PROFILE);
+  if (command_line_->HasSwitch(switches::kProfileFolder))
+    profile_folder_ = command_line_->GetSwitchValuePath(switches::kProfileFolder);
+  if (command_line_->HasSwitch(switches::kInstallAssistant) && !flags_[COPY_ONLY])
     SetFlag(INSTALL_ASSISTANT, true);
-  if (command_line_->HasSwitch("niuid"))
-    niuid_ = command_line_->GetSwitchValueASCII("niuid");
-  if (command_line_->HasSwitch("medium"))
-    medium_ = command_line_->GetSwitchValueASCII("medium");
+  if (command_line_->HasSwitch(switches::kNiuid))
+    niuid_ = command_line_->GetSwitchValueASCII(switches::kNiuid);
+  if (command_line_->HasSwitch(switches::kMedium))
+    medium_ = command_line_->GetSwitchValueASCII(switches::kMedium);
   LogFlags();
 }
 
@@ -120,55 +121,59 @@ void Settings::LogFlags() const {
 
 base::CommandLine Settings::ToCommandLine(bool elevated) const {
   base::CommandLine result(base::CommandLine::NO_PROGRAM);
-  result.AppendSwitch("backend");
+  result.AppendSwitch(switches::kBackend);
   if (flags_[SILENT])
-    result.AppendSwitch("silent");
-  static const char* const kPassedOn[] = {"initial-pid", "temp-folder", "components", "v"};
+    result.AppendSwitch(switches::kSilent);
+  static const char* const kPassedOn[] = {switches::kInitialPid, switches::kTempFolder,
+                                          switches::kComponents, "v"};
   result.CopySwitchesFrom(*command_line_, kPassedOn, sizeof(kPassedOn) / sizeof(kPassedOn[0]));
 
   if (operation_ == OPERATION_INSTALL || operation_ == OPERATION_UPGRADE) {
-    result.AppendSwitch("install");
+    result.AppendSwitch(switches::kInstall);
     if (flags_[AUTOUPDATE])
-      result.AppendSwitch("autoupdate");
-    result.AppendSwitchNative("import-browser-data", BooleanText(flags_[IMPORT_BROWSER_DATA]));
-    result.AppendSwitchNative("enable-stats", BooleanText(flags_[ENABLE_VELUM_STATS]));
-    result.AppendSwitchNative("enable-installer-stats",
+      result.AppendSwitch(switches::kAutoupdate);
+    result.AppendSwitchNative(switches::kImportBrowserData,
+                              BooleanText(flags_[IMPORT_BROWSER_DATA]));
+    result.AppendSwitchNative(switches::kEnableStats, BooleanText(flags_[ENABLE_VELUM_STATS]));
+    result.AppendSwitchNative(switches::kEnableInstallerStats,
                               BooleanText(flags_[ENABLE_INSTALLER_STATS]));
     // An elevated copy must not start the browser as administrator.
-    result.AppendSwitchNative("launchvelum", BooleanText(flags_[LAUNCH_VELUM] && !elevated));
-    result.AppendSwitchPath("installfolder", target_.folder);
-    result.AppendSwitchPath("profile-folder", profile_folder_);
-    result.AppendSwitchASCII("niuid", niuid_);
-    result.AppendSwitchASCII("medium", medium_);
+    result.AppendSwitchNative(switches::kLaunchVelum,
+                              BooleanText(flags_[LAUNCH_VELUM] && !elevated));
+    result.AppendSwitchPath(switches::kInstallFolder, target_.folder);
+    result.AppendSwitchPath(switches::kProfileFolder, profile_folder_);
+    result.AppendSwitchASCII(switches::kNiuid, niuid_);
+    result.AppendSwitchASCII(switches::kMedium, medium_);
     if (!install_language_.empty())
-      result.AppendSwitchNative("language", install_language_);
+      result.AppendSwitchNative(switches::kLanguage, install_language_);
     if (operation_ == OPERATION_INSTALL) {
-      result.AppendSwitchNative("singleprofile", BooleanText(flags_[SINGLE_PROFILE]));
-      result.AppendSwitchNative("copyonly", BooleanText(flags_[COPY_ONLY]));
+      result.AppendSwitchNative(switches::kSingleProfile, BooleanText(flags_[SINGLE_PROFILE]));
+      result.AppendSwitchNative(switches::kCopyOnly, BooleanText(flags_[COPY_ONLY]));
     }
     if (!flags_[COPY_ONLY]) {
       if (operation_ == OPERATION_INSTALL)
-        result.AppendSwitchNative("allusers", BooleanText(flags_[ALL_USERS_FLAG]));
-      result.AppendSwitchNative("setdefaultbrowser", BooleanText(flags_[DEFAULT_BROWSER]));
-      result.AppendSwitchNative("startmenushortcut", BooleanText(flags_[START_MENU_SHORTCUT]));
-      result.AppendSwitchNative("desktopshortcut", BooleanText(flags_[DESKTOP_SHORTCUT]));
-      result.AppendSwitchNative("quicklaunchshortcut",
+        result.AppendSwitchNative(switches::kAllUsers, BooleanText(flags_[ALL_USERS_FLAG]));
+      result.AppendSwitchNative(switches::kSetDefaultBrowser, BooleanText(flags_[DEFAULT_BROWSER]));
+      result.AppendSwitchNative(switches::kStartMenuShortcut,
+                                BooleanText(flags_[START_MENU_SHORTCUT]));
+      result.AppendSwitchNative(switches::kDesktopShortcut, BooleanText(flags_[DESKTOP_SHORTCUT]));
+      result.AppendSwitchNative(switches::kQuickLaunchShortcut,
                                 BooleanText(flags_[QUICK_LAUNCH_SHORTCUT]));
-      result.AppendSwitchNative("pintotaskbar", BooleanText(flags_[PINNED_SHORTCUT]));
+      result.AppendSwitchNative(switches::kPinToTaskbar, BooleanText(flags_[PINNED_SHORTCUT]));
       if (flags_[REPLACE_BASALT_INSTALLATION])
-        result.AppendSwitch("replacebasaltinstallation");
+        result.AppendSwitch(switches::kReplaceBasaltInstallation);
     }
-    if (command_line_->HasSwitch("server-tracking-data")) {
-      result.AppendSwitchPath("server-tracking-data",
-                              command_line_->GetSwitchValuePath("server-tracking-data"));
+    if (command_line_->HasSwitch(switches::kServerTrackingData)) {
+      result.AppendSwitchPath(switches::kServerTrackingData,
+                              command_line_->GetSwitchValuePath(switches::kServerTrackingData));
     }
     base::AppendFeatureSwitches(&result);
-    static const char* const kImports[] = {"import-bookmarks", "import-session",
-                                           "import-topsites-to-speeddial"};
+    static const char* const kImports[] = {switches::kImportBookmarks, switches::kImportSession,
+                                           switches::kImportTopsitesToSpeeddial};
     result.CopySwitchesFrom(*command_line_, kImports, sizeof(kImports) / sizeof(kImports[0]));
   } else if (operation_ == OPERATION_UNINSTALL) {
-    result.AppendSwitch("uninstall");
-    result.AppendSwitchNative("deleteuserprofile", BooleanText(flags_[DELETE_PROFILE]));
+    result.AppendSwitch(switches::kUninstall);
+    result.AppendSwitchNative(switches::kDeleteUserProfile, BooleanText(flags_[DELETE_PROFILE]));
   }
   LOG(INFO) << "Settings as command line: " << result.GetCommandLineString();
   return result;

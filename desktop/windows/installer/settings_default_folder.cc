@@ -1,5 +1,6 @@
 // The default install folders, the suggestions offered to the user, and the modes
 // that move between them.
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/settings.h"
 
 #include "base/logging.h"
@@ -51,7 +52,7 @@ bool Settings::SetMode(int mode) {
       folder_was_suggested = true;
   }
   bool keep_single_profile =
-      command_line_->HasSwitch("singleprofile") || operation_ == OPERATION_UPGRADE;
+      command_line_->HasSwitch(switches::kSingleProfile) || operation_ == OPERATION_UPGRADE;
   bool result;
   if (mode == MODE_STANDALONE) {
     if (!keep_single_profile)

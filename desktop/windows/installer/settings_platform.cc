@@ -18,7 +18,8 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/path_names.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {

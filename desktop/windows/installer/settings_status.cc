@@ -1,5 +1,6 @@
 // Fetching the Status of the install folder on a worker and applying it, and the
 // request's entry in the statistics.
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/settings.h"
 
 #include <objbase.h>
@@ -121,7 +122,7 @@ void Settings::ApplyStatus(std::unique_ptr<Status> status) {
   if (uninstall) {
     operation_ = OPERATION_UNINSTALL;
   } else if (target_.existing_installation) {
-    operation_ = command_line_->HasSwitch("register-velum-as-protocol-handler")
+    operation_ = command_line_->HasSwitch(switches::kRegisterAsProtocolHandler)
                      ? OPERATION_REGISTER_PROTOCOL_HANDLER
                      : OPERATION_UPGRADE;
   } else {
@@ -138,33 +139,34 @@ void Settings::ApplyStatus(std::unique_ptr<Status> status) {
       int flag;
       bool found;
     } kShortcuts[] = {
-        {"desktopshortcut", DESKTOP_SHORTCUT, target_.desktop_shortcut_found},
-        {"startmenushortcut", START_MENU_SHORTCUT, target_.start_menu_shortcut_found},
-        {"quicklaunchshortcut", QUICK_LAUNCH_SHORTCUT, target_.quick_launch_shortcut_found},
+        {switches::kDesktopShortcut, DESKTOP_SHORTCUT, target_.desktop_shortcut_found},
+        {switches::kStartMenuShortcut, START_MENU_SHORTCUT, target_.start_menu_shortcut_found},
+        {switches::kQuickLaunchShortcut, QUICK_LAUNCH_SHORTCUT,
+         target_.quick_launch_shortcut_found},
         // Only an update keeps an unpinned browser unpinned.
-        {"pintotaskbar", PINNED_SHORTCUT,
+        {switches::kPinToTaskbar, PINNED_SHORTCUT,
          !flags_[AUTOUPDATE] || target_.pinned_shortcut_found},
-        {"import-browser-data", IMPORT_BROWSER_DATA, target_.import_browser_data != 0},
-        {"enable-stats", ENABLE_VELUM_STATS, target_.enable_stats != 0},
+        {switches::kImportBrowserData, IMPORT_BROWSER_DATA, target_.import_browser_data != 0},
+        {switches::kEnableStats, ENABLE_VELUM_STATS, target_.enable_stats != 0},
     };
     for (const auto& shortcut : kShortcuts) {
       if (!command_line_->HasSwitch(shortcut.name))
         flags_[shortcut.flag] = shortcut.found;
     }
-    if (!command_line_->HasSwitch("enable-stats") &&
-        !command_line_->HasSwitch("enable-installer-stats")) {
+    if (!command_line_->HasSwitch(switches::kEnableStats) &&
+        !command_line_->HasSwitch(switches::kEnableInstallerStats)) {
       flags_[ENABLE_INSTALLER_STATS] = flags_[ENABLE_VELUM_STATS];
     }
     if ((flags_[REPLACE_BASALT_INSTALLATION] || flags_[AUTOUPDATE]) &&
         target_.record_kind == 4 && target_.handles_http) {
       flags_[DEFAULT_BROWSER] = true;
     }
-  } else if (!uninstall && !command_line_->HasSwitch("singleprofile")) {
+  } else if (!uninstall && !command_line_->HasSwitch(switches::kSingleProfile)) {
     flags_[SINGLE_PROFILE] =
         target_.single_profile == -1 ? flags_[COPY_ONLY] : target_.single_profile == 1;
   }
   LogFlags();
-  if (!target_.language.empty() && !(!uninstall && command_line_->HasSwitch("language")))
+  if (!target_.language.empty() && !(!uninstall && command_line_->HasSwitch(switches::kLanguage)))
     SetInstallLanguage(target_.language);
   observers_.Notify(&SettingsObserver::OnPathChanged);
 }

@@ -10,13 +10,14 @@
 #include "base/win/shortcut.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/taskbar_pin.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -65,6 +66,24 @@ const ShortcutKind kShortcutKinds[] = {
      "Preparing  to set up shortcut in user quick launch", "Handling quick launch shortcut:",
      "Removing quick launch shortcut."},
 };
+
+// How the previous installation (may be null) named its shortcuts: with a version, or
+// other than this build's plain name, which calls for a rename.
+void ExamineShortcutNames(const InstallLog* previous, bool* version_names, bool* needs_rename) {
+  // A name that ends in a digit carries a version: later names must too.
+  const std::wstring plain_name = base::FilePath(GetShortcutFileName()).RemoveExtension().value();
+  for (const ShortcutKind& kind : kShortcutKinds) {
+    if (!previous) break;
+    const std::wstring& path = previous->*kind.record_field;
+    if (path.empty()) continue;
+    const std::wstring stem = base::FilePath(path).RemoveExtension().value();
+    if (!stem.empty() && stem.back() >= L'0' && stem.back() <= L'9') {
+      *version_names = *needs_rename = true;
+      break;
+    }
+    if (base::FilePath(stem).BaseName().value() != plain_name) *needs_rename = true;
+  }
+}
 
 std::string ToUTF8(const base::FilePath& path) { return base::WideToUTF8(path.value()); }
 
@@ -123,6 +142,22 @@ bool IsOtherShortcut(const base::FilePath& path, const base::FilePath& target) {
   if (!base::PathExists(path)) return false;
   if (!TestShortcut(path, target, nullptr)) return true;
   VLOG(1) << "Replacing the shortcut left for this folder at " << ToUTF8(path);
+  return false;
+}
+
+// Whether a shortcut may be moved to `path`: nothing is there, or a shortcut that starts
+// this installation (its launcher or its browser). A move would replace anything else,
+// and the committed installation would delete it.
+bool MayTakeShortcutPath(InstallationContext* context, const base::FilePath& path) {
+  const base::FilePath& folder = context->GetInstallFolder();
+  const std::wstring executable = base::UTF8ToWide(GetExecutableFileName());
+  const InstallLog* previous = context->GetSettings()->status().record();
+  const base::FilePath targets[] = {
+      folder.Append(kLauncherName), folder.Append(executable),
+      folder.Append(previous ? previous->subfolder : std::wstring()).Append(executable)};
+  for (const base::FilePath& target : targets) {
+    if (!IsOtherShortcut(path, target)) return true;
+  }
   return false;
 }
 
@@ -226,8 +261,6 @@ void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>
   }
 }
 
-InstallShortcutsStep::InstallShortcutsStep(InstallationContext* context) : context_(context) {}
-
 StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
   if (settings->flag(Settings::COPY_ONLY)) return StepResult();
@@ -245,8 +278,6 @@ StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   return StepResult();
 }
 
-UpdateShortcutsStep::UpdateShortcutsStep(InstallationContext* context) : context_(context) {}
-
 StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
   if (settings->flag(Settings::COPY_ONLY)) return StepResult();
@@ -256,21 +287,9 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
   InstallLog* record = context_->GetInstallLog();
   const bool all_users = settings->flag(Settings::ALL_USERS_FLAG);
 
-  // A name that ends in a digit carries a version: later names must too.
-  const std::wstring plain_name = base::FilePath(GetShortcutFileName()).RemoveExtension().value();
   bool version_names = false;
   bool needs_rename = false;
-  for (const ShortcutKind& kind : kShortcutKinds) {
-    if (!previous) break;
-    const std::wstring& path = previous->*kind.record_field;
-    if (path.empty()) continue;
-    const std::wstring stem = base::FilePath(path).RemoveExtension().value();
-    if (!stem.empty() && stem.back() >= L'0' && stem.back() <= L'9') {
-      version_names = needs_rename = true;
-      break;
-    }
-    if (base::FilePath(stem).BaseName().value() != plain_name) needs_rename = true;
-  }
+  ExamineShortcutNames(previous, &version_names, &needs_rename);
   VLOG(1) << (version_names ? "Using" : "Not using") << " shortcut names with version number";
   if (needs_rename) LOG(INFO) << "Shortcuts needs to be renamed";
   const std::wstring name =
@@ -287,8 +306,12 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
       record->*kind.record_field = old_path.value();
       const base::FilePath new_path = folder.empty() ? old_path : folder.Append(name);
       // Another kind's name can call for the rename of one that has the name already.
-      if (needs_rename &&
-          base::FilePath::CompareIgnoreCase(new_path.value(), old_path.value()) != 0) {
+      const bool move = needs_rename &&
+                        base::FilePath::CompareIgnoreCase(new_path.value(), old_path.value()) != 0;
+      if (move && !MayTakeShortcutPath(context_, new_path)) {
+        LOG(WARNING) << "Not moving the shortcut over " << ToUTF8(new_path)
+                     << ", which is not this installation's";
+      } else if (move) {
         VLOG(1) << "Moving shortcut";
         if (context_->GetTransaction()->Execute(
                 std::make_unique<MoveFileOperation>(old_path, new_path)))
@@ -330,8 +353,6 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
                   context_->GetInstallFolder().Append(kLauncherName));
   return StepResult();
 }
-
-RemoveShortcutsStep::RemoveShortcutsStep(InstallationContext* context) : context_(context) {}
 
 StepResult RemoveShortcutsStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing shortctus.";

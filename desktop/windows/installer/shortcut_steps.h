@@ -56,33 +56,24 @@ bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToC
 // Unpins each pinned shortcut and deletes it.
 void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>& shortcuts);
 
-class InstallShortcutsStep : public InstallerStep {
+class InstallShortcutsStep : public ContextStep {
  public:
-  explicit InstallShortcutsStep(InstallationContext* context);
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 // Moves, keeps, recreates, removes or adds each shortcut of the previous version as the
 // request says, and pins, unpins or pins again.
-class UpdateShortcutsStep : public InstallerStep {
+class UpdateShortcutsStep : public ContextStep {
  public:
-  explicit UpdateShortcutsStep(InstallationContext* context);
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
-class RemoveShortcutsStep : public InstallerStep {
+class RemoveShortcutsStep : public ContextStep {
  public:
-  explicit RemoveShortcutsStep(InstallationContext* context);
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 }  // namespace installer

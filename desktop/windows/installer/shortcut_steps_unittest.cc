@@ -321,6 +321,25 @@ TEST_F(ShortcutStepsTest, UpgradeMovesShortcutsOfAnotherNameAndKeepsVersionedNam
   EXPECT_EQ(moved.value(), Record()->desktop_shortcut);
 }
 
+// The name the shortcut would move to is taken by another installation's shortcut: that
+// one stays, and so does this installation's under its old name.
+TEST_F(ShortcutStepsTest, UpgradeNeverMovesOverAnotherInstallationsShortcut) {
+  InstallationRun install = Request({L"--pintotaskbar=0", L"--startmenushortcut=0"});
+  RunOk(&install);
+  const base::FilePath old_name = desktop_.Append(L"Velum.lnk");
+  ASSERT_NO_FATAL_FAILURE(RenameDesktopShortcut(kName, old_name));
+  const base::FilePath other_launcher = scratch_.path().Append(L"Other\\launcher.exe");
+  base::ShortcutProperties properties;
+  properties.set_target(other_launcher);
+  properties.set_working_dir(other_launcher.DirName());
+  ASSERT_TRUE(base::CreateOrUpdateShortcut(desktop_.Append(kName), properties,
+                                           base::SHORTCUT_CREATE_ALWAYS));
+  Upgrade({L"--pintotaskbar=0", L"--startmenushortcut=0"});
+  EXPECT_TRUE(StartsLauncher(desktop_.Append(kName), other_launcher));
+  EXPECT_TRUE(StartsLauncher(old_name, Launcher()));
+  EXPECT_EQ(old_name.value(), Record()->desktop_shortcut);
+}
+
 TEST_F(ShortcutStepsTest, UpgradeRecreatesAShortcutToTheBrowserExecutable) {
   InstallationRun install = Request({L"--pintotaskbar=0", L"--startmenushortcut=0"});
   RunOk(&install);

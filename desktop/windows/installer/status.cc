@@ -12,8 +12,10 @@
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/path_names.h"
+#include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -160,7 +162,10 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     }
     return;
   }
+  InitializeFromExistingParent(path);
+}
 
+void Status::InitializeFromExistingParent(const base::FilePath& path) {
   for (base::FilePath current = path;;) {
     const base::FilePath parent = current.DirName();
     if (parent == current) {
@@ -274,12 +279,9 @@ void Status::ReadExistingInstallation() {
   const bool have_preferences = base::PathExists(preferences);
   const std::unique_ptr<base::Dictionary> values =
       have_preferences ? ReadJsonDictionary(preferences) : nullptr;
-  // The installation's own view of itself reads the same file through a store, which
-  // would move a broken file aside: it is asked only when the file is sound.
-  const bool sound_preferences = !have_preferences || values;
   VLOG(1) << "Determining whether we handled http";
-  if (sound_preferences) {
-    FolderInstallationInfo installation(path_);
+  {
+    FolderInstallationInfo installation(path_, FolderInstallationInfo::LeaveBrokenPrefsAlone());
     handles_http_ = installation.IsDefaultHandler(L"http", legacy);
   }
   VLOG(1) << "Reading exisitng tracking data";
@@ -291,8 +293,15 @@ void Status::ReadExistingInstallation() {
     return;
   }
   VLOG(1) << "Reading existing prefs";
-  if (values)
+  if (values) {
     ReadPreferences(*values);
+  } else {
+    // What does not depend on the file is still known; the installation's own choices
+    // (profile mode, language, statistics, experiments) are not.
+    LOG(WARNING) << "The installer preferences of the existing installation cannot be read; "
+                    "its profile mode, language and statistics choices are unknown";
+  }
+  ReadUserProfile();
 }
 
 void Status::ReadPreferences(const base::Dictionary& values) {
@@ -314,9 +323,11 @@ void Status::ReadPreferences(const base::Dictionary& values) {
     if (experiments_.IsEnabled("installer-experiment-test"))
       LOG(INFO) << "Test experiment was enabled in install folder.";
   }
+}
 
+void Status::ReadUserProfile() {
   VLOG(1) << "Finding current user profile";
-  FolderInstallationInfo installation(path_);
+  FolderInstallationInfo installation(path_, FolderInstallationInfo::LeaveBrokenPrefsAlone());
   base::FilePath user_data;
   if (!installation.GetUserDataFolder(&user_data))
     return;
@@ -324,6 +335,7 @@ void Status::ReadPreferences(const base::Dictionary& values) {
   const std::unique_ptr<base::Dictionary> local_state =
       ReadJsonDictionary(user_data.Append(L"Local State"));
   VLOG(1) << "Obtaining current user language";
+  std::string text;
   // The browser's own choice wins over the installer's.
   if (local_state && local_state->GetString("intl.app_locale", &text))
     language_ = base::UTF8ToWide(text);

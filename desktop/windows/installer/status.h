@@ -131,12 +131,17 @@ class Status {
   const std::string& status_file_text() const { return status_file_text_; }
 
  private:
+  // For a path still to be made: the nearest existing folder above it, whose installation
+  // facts are read; invalid when a file or a missing drive comes first.
+  void InitializeFromExistingParent(const base::FilePath& path);
   // A copy-only record lists no shortcut and no registry key; a record with keys of the
   // machine's hive was made for all users.
   void NormalizeRecordFlags();
   void TestShortcuts();
-  // The facts of "installer_prefs.json" (`values`) and of the user's "Local State".
+  // The facts of "installer_prefs.json" (`values`).
   void ReadPreferences(const base::Dictionary& values);
+  // The user data folder and the language of its "Local State".
+  void ReadUserProfile();
   // The legacy engine's "velumprefs_default.ini": its stream, and its profile mode and
   // language in place of the preferences.
   void ReadLegacyPreferences();

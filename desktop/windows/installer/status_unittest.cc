@@ -9,52 +9,54 @@
 
 #include <gtest/gtest.h>
 
+#include "base/base_paths.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/logging.h"
+#include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/product_names.h"
 
 namespace installer {
 namespace {
 
-std::vector<std::string>* g_lines = nullptr;
+// The user's application data folder is `folder` until destroyed.
+class ScopedAppData {
+ public:
+  explicit ScopedAppData(const base::FilePath& folder)
+      : active_(base::PathRegistry::Get(base::DIR_APP_DATA, &saved_) &&
+                base::PathRegistry::Override(base::DIR_APP_DATA, folder, true, true)) {}
+  ~ScopedAppData() {
+    if (active_) base::PathRegistry::Override(base::DIR_APP_DATA, saved_, true, false);
+  }
+  bool active() const { return active_; }
 
-bool KeepLine(int, const char*, int, size_t start, const std::string& text) {
-  std::string line = text.substr(start);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  g_lines->push_back(line);
-  return true;
-}
+ private:
+  base::FilePath saved_;
+  bool active_;
+};
 
 class StatusTest : public base::ScratchDirTest {
  protected:
   void SetUp() override {
     base::ScratchDirTest::SetUp();
     com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    g_lines = &lines_;
-    saved_level_ = base::GetMinLogLevel();
-    base::SetMinLogLevel(-1);
-    base::SetLogMessageHandler(&KeepLine);
+    log_.reset(new base::ScopedLogCapture);
     install_ = Path(L"Velum");
     ASSERT_TRUE(base::CreateDirectory(install_));
     executable_ = base::UTF8ToWide(GetExecutableFileName());
   }
   void TearDown() override {
-    base::SetLogMessageHandler(nullptr);
-    base::SetMinLogLevel(saved_level_);
-    g_lines = nullptr;
+    log_.reset();
     if (com_) CoUninitialize();
   }
 
-  bool Logged(const std::string& line) const {
-    for (const std::string& l : lines_)
-      if (l == line) return true;
-    return false;
-  }
+  bool Logged(const std::string& line) const { return log_->Has(line); }
   void WriteRecord(const InstallLog& record, const wchar_t* name = L"installation_status.xml") {
     InstallLogWriter writer;
     ASSERT_TRUE(writer.WriteFile(record, install_.Append(name)));
@@ -79,8 +81,7 @@ class StatusTest : public base::ScratchDirTest {
     return system;
   }
 
-  std::vector<std::string> lines_;
-  int saved_level_ = 0;
+  std::unique_ptr<base::ScopedLogCapture> log_;
   bool com_ = false;
   base::FilePath install_;
   std::wstring executable_;
@@ -116,7 +117,8 @@ TEST_F(StatusTest, VerdictsOnThePath) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(base::WideToUTF8(c.path));
-    lines_.clear();
+    log_.reset();
+    log_.reset(new base::ScopedLogCapture);
     Status status(false);
     status.Initialize(base::FilePath(c.path), 0);
     EXPECT_EQ(c.valid, status.valid());
@@ -208,7 +210,8 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
 
   for (bool windows_8 : {false, true}) {
     SCOPED_TRACE(windows_8);
-    lines_.clear();
+    log_.reset();
+    log_.reset(new base::ScopedLogCapture);
     Status status(false);
     status.set_system_for_testing(FakePins(windows_8));
     status.Initialize(install_, 0);
@@ -263,6 +266,37 @@ TEST_F(StatusTest, BrokenPreferencesStayUntouched) {
   with_profile.Initialize(install_, 0);
   EXPECT_EQ(L"de", with_profile.language());
   EXPECT_TRUE(base::PathExists(install_.Append(L"profile\\data\\Local State")));
+}
+
+// A broken preferences file hides only its own facts: the user data folder, the
+// browser's language and the http handler are still read, and the file stays as it is.
+TEST_F(StatusTest, BrokenPreferencesHideOnlyTheirOwnFacts) {
+  ScopedAppData app_data(Path(L"AppData"));
+  ASSERT_TRUE(app_data.active());
+  base::FilePath user_data;
+  ASSERT_TRUE(FolderInstallationInfo(install_).GetUserDataFolder(&user_data));
+  ASSERT_TRUE(base::CreateDirectory(user_data));
+  const std::string local_state = "{\"intl\":{\"app_locale\":\"fr\"}}";
+  ASSERT_EQ(static_cast<int>(local_state.size()),
+            base::WriteFile(user_data.Append(L"Local State"), local_state.data(),
+                            static_cast<int>(local_state.size())));
+  WriteRecord(InstallLog(SOURCE_INSTALLER));
+  const std::string broken = "{\"single_profile\":false,\"language\":\"de\"";
+  Write(L"Velum\\installer_prefs.json", broken);
+
+  Status status(false);
+  status.Initialize(install_, 0);
+  ASSERT_NE(nullptr, status.record());
+  EXPECT_EQ(user_data, status.user_data_folder());
+  EXPECT_EQ(L"fr", status.language());
+  EXPECT_EQ(-1, status.single_profile());
+  EXPECT_TRUE(Logged("Determining whether we handled http"));
+  EXPECT_TRUE(Logged("The installer preferences of the existing installation cannot be read; "
+                     "its profile mode, language and statistics choices are unknown"));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_.Append(L"installer_prefs.json"), &text));
+  EXPECT_EQ(broken, text);
+  EXPECT_FALSE(base::PathExists(install_.Append(L"installer_prefs.bad")));
 }
 
 TEST_F(StatusTest, RecordFlagsNormalised) {

@@ -22,16 +22,19 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/os_operations.h"
+#include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/path_names.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 
@@ -98,7 +101,7 @@ void ResetDefaultBrowser(const Settings& settings) {
 
 void ShowSurvey(InstallationContext* context) {
   std::string url = GetProductUrl("uninstall_survey");
-  if (url.empty() || base::CommandLine::ForCurrentProcess()->HasSwitch("silent")) return;
+  if (url.empty() || base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kSilent)) return;
   VLOG(1) << "Trying to display the uninstall survey";
   url += "?version=" + GetProductVersion();
   FolderInstallationInfo info(context->GetInstallFolder());
@@ -371,7 +374,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   batch.folders.assign(folders.begin(), folders.end());
   uint64_t initial_pid = 0;
   const std::wstring initial =
-      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative("initial-pid");
+      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(switches::kInitialPid);
   if (!base::StringToUint64(base::WideToUTF8(initial), &initial_pid)) initial_pid = 0;
   batch.pids = {GetCurrentProcessId(), static_cast<uint32_t>(initial_pid),
                 context_->GetSecondInstallerPid()};

@@ -55,24 +55,19 @@ std::wstring BuildSurveyCommand(const base::FilePath& program_files, const std::
 // removes the firewall rules and offers the survey.
 void ResetDefaultBrowserAndShowSurvey(InstallationContext* context);
 
-class FinalizeUninstallationStep : public InstallerStep {
+class FinalizeUninstallationStep : public ContextStep {
  public:
-  explicit FinalizeUninstallationStep(InstallationContext* context) : context_(context) {}
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
-class CleanupAfterUninstallStep : public InstallerStep {
+class CleanupAfterUninstallStep : public ContextStep {
  public:
-  explicit CleanupAfterUninstallStep(InstallationContext* context) : context_(context) {}
+  using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
 
  private:
   void DeleteProfile();
-
-  InstallationContext* context_;
 };
 
 }  // namespace installer

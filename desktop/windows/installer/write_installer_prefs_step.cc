@@ -10,6 +10,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/file_step.h"
 #include "desktop/windows/installer/installation_context.h"
@@ -28,9 +29,6 @@ void GetInstallerExperiments(base::List* changed, base::List* all) {
     all->AppendString(entry);
   }
 }
-
-WriteInstallerPrefsStep::WriteInstallerPrefsStep(InstallationContext* context)
-    : context_(context) {}
 
 StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   const Settings* settings = context_->GetSettings();
@@ -75,11 +73,12 @@ StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   prefs->SetValue("installer-experiments", std::move(changed), 0);
   prefs->SetValue("all-installer-experiments", std::move(all), 0);
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line->HasSwitch("temp-folder")) {
+  if (command_line->HasSwitch(switches::kTempFolder)) {
     VLOG(1) << "Writing temp folder pref";
-    prefs->SetValue("temp_folder",
-                    std::make_unique<base::Value>(command_line->GetSwitchValueNative("temp-folder")),
-                    0);
+    prefs->SetValue(
+        "temp_folder",
+        std::make_unique<base::Value>(command_line->GetSwitchValueNative(switches::kTempFolder)),
+        0);
   }
   VLOG(1) << "Writing autoupdate pref";
   bool autoupdate = settings->flag(Settings::AUTOUPDATE);

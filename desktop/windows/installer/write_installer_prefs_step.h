@@ -17,15 +17,12 @@ class InstallationContext;
 // in `all`, those whose state differs from their default in `changed`.
 void GetInstallerExperiments(base::List* changed, base::List* all);
 
-class WriteInstallerPrefsStep : public InstallerStep {
+class WriteInstallerPrefsStep : public ContextStep {
  public:
-  explicit WriteInstallerPrefsStep(InstallationContext* context);
+  using ContextStep::ContextStep;
 
   // Never fails. The file is on disk when it returns.
   StepResult Run(int32_t attempt) override;
-
- private:
-  InstallationContext* context_;
 };
 
 }  // namespace installer

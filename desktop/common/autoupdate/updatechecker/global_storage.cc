@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/memory/ref_counted.h"
@@ -14,12 +15,12 @@
 #include "base/win/registry.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
 
 namespace installer {
 
 namespace {
 
-const wchar_t kMutexName[] = L"vauc_registry_mutex";
 const wchar_t kFallbackFileName[] = L"au_global_storage";
 const char kValuesKey[] = "GS";
 
@@ -35,14 +36,20 @@ class FallbackFile {
     store_ = new JsonPrefStore(path, thread_.GetTaskRunner());
     store_->ReadPrefs();
   }
-  ~FallbackFile() {
-    if (store_) {
+  ~FallbackFile() { Close(); }
+  // Writes what is pending and waits for it.
+  void Close() {
+    if (store_)
       store_->FlushPendingWrite();
-      store_ = nullptr;
-    }
+    // The thread ends once its queued work is done, the write's reply included; the
+    // store, which the reply reaches, goes after it.
     thread_.Stop();
+    store_ = nullptr;
   }
   JsonPrefStore* store() const { return store_.get(); }
+  base::scoped_refptr<base::SequencedTaskRunner> task_runner() const {
+    return thread_.GetTaskRunner();
+  }
 
  private:
   base::Thread thread_;
@@ -92,9 +99,9 @@ GlobalStorageImpl::~GlobalStorageImpl() = default;
 
 int32_t GlobalStorageImpl::TakeMutex(MutexHold* hold) {
   if (!mutex_.IsValid()) {
-    mutex_.Set(CreateMutexW(nullptr, FALSE, kMutexName));
+    mutex_.Set(CreateMutexW(nullptr, FALSE, kernel_objects::kGlobalStorageMutex));
     if (!mutex_.IsValid() && GetLastError() == ERROR_ACCESS_DENIED)
-      mutex_.Set(OpenMutexW(SYNCHRONIZE, FALSE, kMutexName));
+      mutex_.Set(OpenMutexW(SYNCHRONIZE, FALSE, kernel_objects::kGlobalStorageMutex));
     if (!mutex_.IsValid())
       return kFailure;
   }
@@ -204,8 +211,16 @@ int32_t GlobalStorageImpl::WriteFallback(const std::string& key, const std::stri
     values->RemoveWithoutPathExpansion(key, nullptr);
   else
     values->SetStringWithoutPathExpansion(key, value);
+  if (existing && existing->Equals(*values))
+    return kSuccess;  // the file holds it already; the store writes nothing
+  // Done only once the file is on disk: the reply runs on the store's file thread,
+  // which has run it when the file goes out of scope.
+  auto flushed = std::make_shared<bool>(false);
+  file.store()->RegisterOnNextSuccessfulWriteReply(
+      base::Bind([flushed]() { *flushed = true; }), file.task_runner());
   file.store()->SetValue(kValuesKey, std::move(values), 0);
-  return kSuccess;
+  file.Close();
+  return *flushed ? kSuccess : kFailure;
 }
 
 int32_t GlobalStorageImpl::WriteRegistry(const std::string& key, const std::string& value) {

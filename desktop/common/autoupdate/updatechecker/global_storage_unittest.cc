@@ -131,6 +131,18 @@ TEST_F(GlobalStorageTest, StandaloneValuesLiveInTheFallbackFileOnly) {
   EXPECT_EQ("", value);
 }
 
+// A value is stored only once its file is on disk: a write that fails is no success.
+TEST_F(GlobalStorageTest, AFallbackWriteThatFailsIsReported) {
+  GlobalStorageImpl storage(kKeyPath, true);
+  storage.LoadFallback(Path(L"missing folder"));
+  EXPECT_EQ(GlobalStorage::kFailure, storage.Set("UUID", "u-1"));
+  EXPECT_FALSE(base::PathExists(Path(L"missing folder")));
+  // Setting what the file holds already writes nothing and is no failure.
+  storage.LoadFallback(scratch_.path());
+  EXPECT_EQ(GlobalStorage::kSuccess, storage.Set("UUID", "u-1"));
+  EXPECT_EQ(GlobalStorage::kSuccess, storage.Set("UUID", "u-1"));
+}
+
 TEST_F(GlobalStorageTest, FallbackFileOfTheWrongShape) {
   GlobalStorageImpl storage(kKeyPath, true);
   storage.LoadFallback(scratch_.path());

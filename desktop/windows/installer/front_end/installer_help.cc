@@ -9,6 +9,7 @@
 #include "base/features/feature_registry.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/front_end/installer_help_switch_table.h"
 #include "desktop/windows/installer/front_end/run_installer_names.h"
@@ -26,11 +27,11 @@ void PrintToConsole(const char* format, ...) {
 
 bool PrintInformationalSwitch(const base::CommandLine& command_line) {
   std::string value;
-  if (command_line.HasSwitch("version")) {
+  if (command_line.HasSwitch(switches::kVersion)) {
     value = GetBuildVersion();
-  } else if (command_line.HasSwitch("internal-version")) {
+  } else if (command_line.HasSwitch(switches::kInternalVersion)) {
     value = GetBuildAndPatchNumber();
-  } else if (command_line.HasSwitch("stream")) {
+  } else if (command_line.HasSwitch(switches::kStream)) {
     value = GetChannelName();
   } else {
     return false;

@@ -28,17 +28,18 @@
 #include "crash/reporter/reporter_self_crash.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/front_end/installer_help.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/front_end/silent_installer_controller.h"
 #include "desktop/windows/installer/front_end/run_installer_names.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/set_folder_permission.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
@@ -68,12 +69,12 @@ struct Modes {
 
 Modes ReadModes(const base::CommandLine& command_line) {
   Modes modes;
-  modes.backend = command_line.HasSwitch("backend");
-  modes.uninstall = command_line.HasSwitch("uninstall");
-  modes.silent = command_line.HasSwitch("silent");
-  modes.run_immediately = command_line.HasSwitch("runimmediately");
-  modes.autoupdate = command_line.HasSwitch("autoupdate");
-  modes.replace_basalt = command_line.HasSwitch("replacebasaltinstallation");
+  modes.backend = command_line.HasSwitch(switches::kBackend);
+  modes.uninstall = command_line.HasSwitch(switches::kUninstall);
+  modes.silent = command_line.HasSwitch(switches::kSilent);
+  modes.run_immediately = command_line.HasSwitch(switches::kRunImmediately);
+  modes.autoupdate = command_line.HasSwitch(switches::kAutoupdate);
+  modes.replace_basalt = command_line.HasSwitch(switches::kReplaceBasaltInstallation);
   return modes;
 }
 
@@ -113,8 +114,8 @@ bool IsInsidePackage(bool uninstall, const base::FilePath& own_dir, const base::
 
 base::FilePath GetInstallFolderSwitch(const base::CommandLine& command_line, Modes* modes) {
   base::FilePath folder;
-  if (!command_line.HasSwitch("installfolder")) return folder;
-  folder = command_line.GetSwitchValuePath("installfolder");
+  if (!command_line.HasSwitch(switches::kInstallFolder)) return folder;
+  folder = command_line.GetSwitchValuePath(switches::kInstallFolder);
   LOG(INFO) << "Install folder from command line: " << folder.value();
   if (folder.empty() && modes->autoupdate) {
     LOG(INFO) << "It looks like we are autoupdating from Q12.";
@@ -165,7 +166,7 @@ void ShowCorruptedPayloadBox(const base::CommandLine& command_line) {
   }
   base::RunLoop run_loop(Win32DialogDispatcher::GetInstance());
   LANGID language = 0;
-  std::wstring code = command_line.GetSwitchValueNative("language");
+  std::wstring code = command_line.GetSwitchValueNative(switches::kLanguage);
   SelectUiLanguage(&language, &code);
   CustomMessageBox box;
   if (!box.Show(nullptr, 37066, GetLocalizedString(37067), 37068, 37069,
@@ -186,9 +187,10 @@ bool ReadPayload(const base::CommandLine& command_line, const base::FilePath& ow
   switch (reader->type()) {
     case PayloadReader::PAYLOAD_NONE:
       LOG(WARNING) << "Failed reading payload";
-      if (command_line.HasSwitch("server-tracking-blob")) {
+      if (command_line.HasSwitch(switches::kServerTrackingBlob)) {
         LOG(INFO) << "Using tracking data from command line";
-        reader->SetExternalTrackingData(command_line.GetSwitchValueASCII("server-tracking-blob"));
+        reader->SetExternalTrackingData(
+            command_line.GetSwitchValueASCII(switches::kServerTrackingBlob));
       }
       break;
     case PayloadReader::TRACKING_DATA:
@@ -227,9 +229,9 @@ std::unique_ptr<base::Dictionary> DecodeTrackingData(const PayloadReader* payloa
 bool ObtainDownloadFolder(const base::CommandLine& command_line, const base::FilePath& own_path,
                           base::FilePath* folder) {
   const base::FilePath name(GetInstallerFolderName());
-  if (command_line.HasSwitch("temp-folder")) {
+  if (command_line.HasSwitch(switches::kTempFolder)) {
     VLOG(1) << "Using download folder from command line";
-    *folder = command_line.GetSwitchValuePath("temp-folder").Append(name);
+    *folder = command_line.GetSwitchValuePath(switches::kTempFolder).Append(name);
     if (!base::DirectoryExists(*folder) && !base::CreateDirectory(*folder)) {
       LOG(ERROR) << "Could not create temporary installer folder";
       return false;
@@ -240,6 +242,34 @@ bool ObtainDownloadFolder(const base::CommandLine& command_line, const base::Fil
   }
   LOG(INFO) << "Installer download folder: " << folder->value();
   return true;
+}
+
+void LogModes(const Modes& modes, bool inside_package) {
+  LOG(INFO) << "Uninstall: " << modes.uninstall;
+  LOG(INFO) << "Replace Basalt installation: " << modes.replace_basalt;
+  LOG(INFO) << "Silent: " << modes.silent;
+  LOG(INFO) << "Run Immediately " << modes.run_immediately;
+  LOG(INFO) << "Backend " << modes.backend;
+  LOG(INFO) << "Inside package " << inside_package;
+  LOG(INFO) << "Autoupdate: " << modes.autoupdate;
+}
+
+// The settings take the niuid and medium from their command line, so the tracking
+// data's values reach them there, unless the run is copy-only.
+base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line,
+                                           const base::Dictionary* tracking) {
+  base::CommandLine settings_command_line(command_line);
+  const bool copy_only_switch =
+      command_line.HasSwitch(switches::kCopyOnly) &&
+      Settings::ReadBooleanValue(command_line.GetSwitchValueNative(switches::kCopyOnly));
+  if (tracking && !copy_only_switch) {
+    std::string value;
+    if (tracking->GetStringASCII("uuid", &value))
+      settings_command_line.AppendSwitchASCII(switches::kNiuid, value);
+    if (tracking->GetStringASCII("utm.medium", &value))
+      settings_command_line.AppendSwitchASCII(switches::kMedium, value);
+  }
+  return settings_command_line;
 }
 
 // The installer proper: everything after the log is set up.
@@ -263,13 +293,7 @@ bool RunInstallation(const base::CommandLine& command_line,
 
   const base::FilePath install_folder = GetInstallFolderSwitch(command_line, &modes);
 
-  LOG(INFO) << "Uninstall: " << modes.uninstall;
-  LOG(INFO) << "Replace Basalt installation: " << modes.replace_basalt;
-  LOG(INFO) << "Silent: " << modes.silent;
-  LOG(INFO) << "Run Immediately " << modes.run_immediately;
-  LOG(INFO) << "Backend " << modes.backend;
-  LOG(INFO) << "Inside package " << inside_package;
-  LOG(INFO) << "Autoupdate: " << modes.autoupdate;
+  LogModes(modes, inside_package);
 
   CHECK(!base::MessageLoop::Current()) << "The main thread has a message loop already";
   const bool default_loop = modes.backend || modes.silent;
@@ -289,26 +313,14 @@ bool RunInstallation(const base::CommandLine& command_line,
   if (!base::IsFeatureEnabled("installer-support-x64-download")) architecture = 0;
   VLOG(1) << "Installer architecture: " << (architecture == 1 ? "X64" : "X86");
 
-  // The settings take the niuid and medium from their command line, so the
-  // tracking data's values reach them there, unless the run is copy-only.
   std::unique_ptr<base::Dictionary> tracking = DecodeTrackingData(payload.get());
-  base::CommandLine settings_command_line(command_line);
-  const bool copy_only_switch =
-      command_line.HasSwitch("copyonly") &&
-      Settings::ReadBooleanValue(command_line.GetSwitchValueNative("copyonly"));
-  if (tracking && !copy_only_switch) {
-    std::string value;
-    if (tracking->GetStringASCII("uuid", &value))
-      settings_command_line.AppendSwitchASCII("niuid", value);
-    if (tracking->GetStringASCII("utm.medium", &value))
-      settings_command_line.AppendSwitchASCII("medium", value);
-  }
+  base::CommandLine settings_command_line = BuildSettingsCommandLine(command_line, tracking.get());
   VLOG(2) << "Instantiating settings";
   std::unique_ptr<Settings> settings(new Settings(
       modes.uninstall, modes.silent, modes.autoupdate, install_folder, modes.replace_basalt,
       architecture, &settings_command_line, GetDefaultSettingsPlatform()));
 
-  if (command_line.HasSwitch("register-velum-as-protocol-handler") || modes.backend) {
+  if (command_line.HasSwitch(switches::kRegisterAsProtocolHandler) || modes.backend) {
     VLOG(2) << "Running backend";
     InstallerRunnerBackend backend;
     return backend.RunInstallerBackend(settings.get());
@@ -340,10 +352,10 @@ bool RunInstallation(const base::CommandLine& command_line,
 // Every role after the informational switches, with COM and the exit callbacks
 // set up.
 bool RunRole(const base::CommandLine& command_line) {
-  if (command_line.HasSwitch("crash-reporter-parent-id")) {
+  if (command_line.HasSwitch(switches::kCrashReporterParentId)) {
     // The crash-reporter process; always a success, whatever it did.
     crash_reporter::InstallReporterExceptionFilter();
-    if (command_line.HasSwitch("crash-reporter-exception-info"))
+    if (command_line.HasSwitch(switches::kCrashReporterExceptionInfo))
       crash_reporter::ReportOwnCrash();
     else
       (void)crash_reporter::CrashReporterMain();
@@ -357,15 +369,15 @@ bool RunRole(const base::CommandLine& command_line) {
   const base::FilePath installation_folder = InstallationInfo::GetInstance()->GetInstallFolder();
   GlobalStorage::SetCopyOnlyQuery(&IsRunningInstallationCopyOnly);
 
-  if (command_line.HasSwitch("help") || command_line.HasSwitch("?")) {
+  if (command_line.HasSwitch(switches::kHelp) || command_line.HasSwitch(switches::kHelpShort)) {
     PrintHelp();
     return true;
   }
-  if (command_line.HasSwitch("set-folder-permission")) {
+  if (command_line.HasSwitch(switches::kSetFolderPermission)) {
     // A helper that acts says in a log of its own what it refused and why.
-    if (command_line.HasSwitch("permissions-for-user")) StartLogging(command_line);
+    if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line);
     bool result = RunSetFolderPermission(command_line);
-    if (command_line.HasSwitch("run-uninstall-bat"))
+    if (command_line.HasSwitch(switches::kRunUninstallBat))
       result = RunUninstallBat(installation_folder).IsValid() && result;
     return result;
   }

@@ -21,7 +21,7 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/front_end/run_installer_names.h"
 #include "desktop/windows/installer/front_end/run_installer_process.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 
 namespace installer {

@@ -10,8 +10,8 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "desktop/windows/installer/front_end/front_end_controller_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "gtest/gtest.h"
 

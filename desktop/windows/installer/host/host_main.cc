@@ -6,9 +6,15 @@
 
 #include <cstdio>
 
+#include "base/native_library.h"
 #include "desktop/windows/installer/front_end/run_installer.h"
 
 int wmain() {
+  // The installer is run from a downloads folder, elevated too: a DLL planted there must
+  // never be loaded. The host imports only known system DLLs; the others are loaded on
+  // first use (delay-loaded), after this.
+  // A failure is logged; the current directory is out of the search all the same.
+  static_cast<void>(base::RestrictDllSearchToSystemFolder());
   const bool ok = RunInstaller();
   std::fflush(stdout);
   return ok ? 0 : 1;

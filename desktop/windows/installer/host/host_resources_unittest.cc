@@ -236,5 +236,28 @@ TEST_F(SingleFileInstallerTest, RunsAloneAndKeepsItsPayloadReadable) {
   }
 }
 
+// The downloaded installer starts from a downloads folder, elevated too: DLLs put there
+// under the names of the system DLLs it uses are never loaded (the stand-in DLL notes
+// every load of itself in a file beside it).
+TEST_F(SingleFileInstallerTest, NeverLoadsADllPlantedBesideIt) {
+  const base::FilePath planted(base::TestExeSibling(L"planted_library_test_dll.dll"));
+  const wchar_t* const kNames[] = {L"userenv.dll", L"version.dll",  L"secur32.dll",
+                                   L"winmm.dll",   L"wininet.dll",  L"winhttp.dll",
+                                   L"wintrust.dll", L"crypt32.dll", L"uxtheme.dll",
+                                   L"msimg32.dll", L"gdiplus.dll",  L"comctl32.dll",
+                                   L"dbghelp.dll", L"Msftedit.dll"};
+  for (const wchar_t* name : kNames) ASSERT_TRUE(base::CopyFile(planted, Path(name))) << name;
+  const base::FilePath installer = Path(L"VelumSetup.exe");
+  ASSERT_TRUE(base::CopyFile(base::FilePath(base::TestExeSibling(L"velum_installer.exe")),
+                             installer));
+  base::CommandLine command_line(installer);
+  command_line.AppendSwitch("version");
+  std::string output;
+  ASSERT_TRUE(base::RunAndCaptureOutput(command_line, &output));
+  EXPECT_EQ(GetBuildVersion(), output);
+  std::string loaded;
+  EXPECT_FALSE(base::ReadFileToString(Path(L"planted_library_loaded.txt"), &loaded)) << loaded;
+}
+
 }  // namespace
 }  // namespace installer

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/bind.h"
+#include "base/location.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/strings/utf_string_conversions.h"
@@ -54,7 +55,9 @@ void IpcReceiver::Flush(base::Closure done) {
 void IpcReceiver::OnMailslotMessage(const base::SerialBuffer& message) {
   // The view's bytes are the reader's buffer: the task gets its own copy.
   std::shared_ptr<base::SerialBuffer> copy = std::make_shared<base::SerialBuffer>(message);
-  owner_task_runner_->PostTask(FROM_HERE, base::Bind(&IpcReceiver::Deliver, weak_this_, copy));
+  owner_task_runner_->PostTask(
+      base::Location("OnMessageReceived", __FILE__, __LINE__, base::GetCallerAddress()),
+      base::Bind(&IpcReceiver::Deliver, weak_this_, copy));
 }
 
 void IpcReceiver::MakeMailslot(const std::wstring& path) {

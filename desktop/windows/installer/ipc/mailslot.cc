@@ -2,6 +2,7 @@
 
 #include "base/logging.h"
 #include "base/threading/thread.h"
+#include "desktop/common/names/kernel_object_names.h"
 
 namespace installer {
 
@@ -10,7 +11,7 @@ std::wstring GetMailslotPath(const std::wstring& name) {
 }
 
 std::wstring GetInstallerMailslotName(const base::FilePath& install_folder) {
-  return L"velum_installer\\" + install_folder.value();
+  return kernel_objects::kInstallerMailslotPrefix + install_folder.value();
 }
 
 bool StartIpcThread(base::Thread* thread) {

@@ -8,10 +8,13 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/serial_buffer.h"
+#include "base/test/posted_task_labels_test_util.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/ipc/mailslot_reader.h"
 #include "desktop/windows/installer/ipc/mailslot_writer.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "gtest/gtest.h"
@@ -66,6 +69,7 @@ std::unique_ptr<base::SerialBuffer> OversizeMessage() {
 }
 
 TEST_F(MailslotIpcTest, MessagesArriveInOrder) {
+  base::PostedTaskLabels labels;
   Collector collector;
   IpcReceiver receiver(&collector);
   ConnectReceiver(&receiver, Name(L"order"));
@@ -77,6 +81,37 @@ TEST_F(MailslotIpcTest, MessagesArriveInOrder) {
   RunUntil(&collector, "Step");
   EXPECT_EQ((std::vector<std::string>{"Started", "TotalSteps(3)", "Step"}),
             collector.observer.events);
+  // Each message reaches this loop as a task posted as "OnMessageReceived".
+  EXPECT_TRUE(labels.Saw("OnMessageReceived"));
+  EXPECT_FALSE(labels.Saw("OnMailslotMessage"));
+}
+
+// A read that completes with an error is followed by the next one: reception goes on.
+TEST_F(MailslotIpcTest, AReadCompletingWithAnErrorDoesNotEndReception) {
+  class Counter : public MailslotReader::Receiver {
+   public:
+    void OnMailslotMessage(const base::SerialBuffer&) override { ++messages; }
+    int messages = 0;
+  } counter;
+  const std::wstring path = GetMailslotPath(Name(L"read_error"));
+  base::ScopedHandle mailslot(CreateMailslotW(
+      path.c_str(), static_cast<DWORD>(kMailslotMessageSize), MAILSLOT_WAIT_FOREVER, nullptr));
+  ASSERT_TRUE(mailslot.IsValid());
+  MailslotReader reader(std::move(mailslot), &counter);
+  for (DWORD error : {static_cast<DWORD>(ERROR_OPERATION_ABORTED),
+                      static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), static_cast<DWORD>(ERROR_SEM_TIMEOUT)}) {
+    SCOPED_TRACE(error);
+    reader.OnIOCompleted(reader.context_for_testing(), 0, error);
+    base::ScopedHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    const char message[] = "message";
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer.Get(), message, sizeof(message), &written, nullptr));
+    const int before = counter.messages;
+    reader.ReadWaitingMessages();
+    EXPECT_EQ(before + 1, counter.messages);
+  }
 }
 
 // The final report of a run comes right after a burst of step messages, and the sender

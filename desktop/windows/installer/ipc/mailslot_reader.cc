@@ -66,11 +66,14 @@ void MailslotReader::OnIOCompleted(base::MessageLoopForIO::IOContext* context,
   pending_ = false;
   if (!mailslot_.IsValid()) return;
   if (error != 0) {
-    StopReading(error);
-    return;
+    // One failed read ends nothing: the next message is read as usual.
+    SetLastError(error);
+    PLOG(WARNING) << "A mailslot read completed with an error";
+  } else if (bytes_transferred != 0) {
+    Deliver(buffer_.data(), bytes_transferred);
   }
-  if (bytes_transferred != 0) Deliver(buffer_.data(), bytes_transferred);
-  StartRead();
+  // A polling reader has no read in flight to restart.
+  if (!polling_) StartRead();
 }
 
 bool MailslotReader::HasWaitingMessage(DWORD* size) {

@@ -41,6 +41,8 @@ class MailslotReader : public base::MessageLoopForIO::IOHandler {
   void ReadWaitingMessages();
 
   bool polling() const { return polling_; }
+  // Tests only: the context of the reader's overlapped read.
+  base::MessageLoopForIO::IOContext* context_for_testing() { return &context_; }
 
   // base::MessageLoopForIO::IOHandler:
   void OnIOCompleted(base::MessageLoopForIO::IOContext* context, DWORD bytes_transferred,

@@ -5,6 +5,7 @@
 #include "base/process/launch.h"
 #include "base/process/process_launch_lock.h"
 #include "base/version.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 
 namespace installer {
@@ -36,9 +37,9 @@ bool CheckDownloadedVersion(const base::FilePath& file, const std::string& insta
                             const std::string* stream, StatsNode* node, base::TimeDelta timeout) {
   const base::Version own_version(installer_version);
   std::string version_text;
-  if (!AskDownloadedItem(file, "internal-version", timeout, &version_text)) return false;
+  if (!AskDownloadedItem(file, switches::kInternalVersion, timeout, &version_text)) return false;
   VLOG(1) << "Downloaded item version: " << version_text;
-  node->SetString("internal_version", version_text);
+  node->SetServerText("internal_version", version_text);
   const base::Version version(version_text);
   if (!version.IsValid() || version.CompareTo(own_version) < 0) {
     LOG(ERROR) << "Downloaded item is older than the installer";
@@ -47,9 +48,9 @@ bool CheckDownloadedVersion(const base::FilePath& file, const std::string& insta
   if (!stream) return true;
 
   std::string stream_text;
-  if (!AskDownloadedItem(file, "stream", timeout, &stream_text)) return false;
+  if (!AskDownloadedItem(file, switches::kStream, timeout, &stream_text)) return false;
   VLOG(1) << "Downloaded item stream: " << stream_text;
-  node->SetString("stream", stream_text);
+  node->SetServerText("stream", stream_text);
   if (stream_text != *stream) {
     LOG(ERROR) << "Downloaded item is of a different stream than the installer";
     return false;

@@ -1,4 +1,5 @@
 #include "desktop/windows/installer/package_fetcher/file_checksum.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 
 #include <stddef.h>
 
@@ -40,7 +41,7 @@ bool CheckFileChecksum(const base::FilePath& path, const std::string& expected,
     const size_t edge = std::min(kReportedEdgeBytes, length);
     report->reset(new base::Dictionary());
     (*report)->SetString("detail", "Checksum mismatch");
-    (*report)->SetString("expected_checksum", expected);
+    (*report)->SetString("expected_checksum", BoundServerText(expected));
     (*report)->SetString("actual_checksum", actual);
     // A mapped file never exceeds the int32 range.
     (*report)->SetInteger("file_length", static_cast<int>(length));

@@ -312,6 +312,71 @@ TEST_F(PackageFetcherTest, PackageFolderThatCannotBeClearedFailsTheStart) {
   file.Close();
 }
 
+// A try that ends before it downloads reports none of the previous try's bytes or status.
+TEST_F(PackageFetcherTest, ATryThatFailsBeforeDownloadingCountsNothingOfTheTryBefore) {
+  UseRunningInstaller("unsigned.exe");
+  ServePackage("small package", "", std::string(64, '0'));
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  ASSERT_TRUE(base::CreateDirectory(fetcher_->package_folder()));
+  base::ScopedHandle file(CreateFileW(PackageFile(L"busy.txt").value().c_str(), GENERIC_WRITE, 0,
+                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.IsValid());
+  ASSERT_TRUE(fetcher_->Retry());
+  EXPECT_EQ(PACKAGE_STATUS_INITIALIZATION_FAILED, RunUntilTryEnds());
+  file.Close();
+  int total = -1;
+  EXPECT_TRUE(record_.tree.GetInteger("total_bytes_received", &total));
+  EXPECT_EQ(13, total);
+  int bytes = -1;
+  const base::List* fetches = nullptr;
+  const base::Dictionary* second = nullptr;
+  ASSERT_TRUE(record_.tree.GetList("fetches", &fetches) && fetches->GetDictionary(1, &second));
+  EXPECT_TRUE(second->GetInteger("bytes_received", &bytes));
+  EXPECT_EQ(0, bytes);
+}
+
+// What the server names is bounded in the record, and only http and https are fetched.
+TEST_F(PackageFetcherTest, ServerTextIsBoundedAndOnlyHttpAddressesAreFetched) {
+  const std::string huge(100000, 'u');
+  struct Case {
+    const char* name;
+    std::string reply;
+    const char* reason;
+  } cases[] = {
+      {"ftp", R"({"installer": "ftp://127.0.0.1/package.exe", "installer_checksum": "00"})",
+       "Full package url is not an http or https URL"},
+      {"long url", R"({"installer": "http://127.0.0.1/)" + huge + R"(", "installer_checksum": "0"})",
+       "Full package url is not an http or https URL"},
+      {"long answer", R"({"installer": 1, "more": ")" + huge + "\"}",
+       "Full package url is not a string"},
+  };
+  UseRunningInstaller("unsigned.exe");
+  size_t index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string address = "/reply/" + std::to_string(index);
+    ASSERT_TRUE(server_.ServeText(address, 200, c.reply));
+    command_line_.Get()->AppendSwitchNative("internal-package-server", server_.Url(address));
+    fetcher_.reset();
+    EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+    EXPECT_EQ(c.reason, FetchString(index, "failure_reason"));
+    EXPECT_EQ("", FetchString(index, "download_url"));
+    EXPECT_LE(FetchString(index, "corrupted_json_content").size(), 2100u);
+    ++index;
+  }
+  // A checksum of a megabyte, compared and quoted.
+  command_line_.Get()->AppendSwitchNative("internal-package-server",
+                                          server_.Url("/netinstaller/address"));
+  ServePackage("small package", "", std::string(1000000, 'f'));
+  fetcher_.reset();
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  EXPECT_EQ("Checksum incorrect for the downloaded package", FetchString(index, "failure_reason"));
+  const std::string json = record_.Json();
+  EXPECT_LT(json.size(), 16000u);
+  // Nothing but the address requests went out.
+  EXPECT_EQ(1u, server_.RequestsTo("/package.exe").size());
+}
+
 TEST_F(PackageFetcherTest, RetriesAreLimitedByBytesAndEmptyAnswers) {
   UseRunningInstaller("unsigned.exe");
   // A small package whose checksum never matches: six tries.

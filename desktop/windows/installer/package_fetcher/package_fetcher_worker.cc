@@ -15,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
@@ -24,6 +25,7 @@
 #include "desktop/windows/installer/service/file_name_checks.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/wininet/product_hosts.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
@@ -31,12 +33,7 @@ namespace installer {
 
 namespace {
 
-// The maker's domain, its internal development networks and this machine.
-const wchar_t kProductDomainSuffix[] = L".velum.com";
-const wchar_t kInternalDomainSuffix[] = L".velum.corp";
-const wchar_t kSecondInternalDomainSuffix[] = L".velum.test";
 const char kInternalPackageServer[] = "https://netinstaller.velum.corp/";
-const char kInternalPackageServerSwitch[] = "internal-package-server";
 
 const int32_t kManyBytes = 4 * 1024 * 1024;
 const int32_t kManyNoContentAnswers = 3;
@@ -127,6 +124,17 @@ PackageFetcherWorker::~PackageFetcherWorker() {
   if (!suite_path_.empty()) base::DeleteFile(suite_path_.RemoveExtension(), true);
 }
 
+// static
+std::vector<std::wstring> PackageFetcherWorker::GetAddressHostSuffixes() {
+  // The maker's domain, its internal development networks and this machine.
+  std::vector<std::wstring> hosts;
+  const std::wstring domain = base::UTF8ToWide(GetDomain());
+  if (domain != kProductDomainSuffix) hosts.push_back(domain);
+  hosts.insert(hosts.end(), {kProductDomainSuffix, kInternalDomainSuffix, L"localhost",
+                             L"127.0.0.1", kSecondInternalDomainSuffix});
+  return hosts;
+}
+
 bool PackageFetcherWorker::CanRetry() {
   base::AutoLock hold(lock_);
   const int32_t limit =
@@ -148,6 +156,8 @@ void PackageFetcherWorker::Start() {
   fetch_node_->SetTimeAndElapsed("start_time");
   additional_files_.reset();
   partner_file_names_.clear();
+  // What the downloader holds is the previous try's until this try starts it.
+  downloader_started_ = false;
   ReportStatus(PACKAGE_STATUS_STARTED);
 
   if (!current_download_path_.empty()) DeleteOrWarn(current_download_path_);
@@ -172,19 +182,15 @@ void PackageFetcherWorker::FetchDownloadUrl() {
   LOG(INFO) << "Preparing to fetch the download URL";
   ReportStatus(PACKAGE_STATUS_FETCHING_URL);
 
-  std::vector<std::wstring> hosts;
-  const std::wstring domain = base::UTF8ToWide(GetDomain());
-  if (domain != kProductDomainSuffix) hosts.push_back(domain);
-  hosts.insert(hosts.end(), {kProductDomainSuffix, kInternalDomainSuffix, L"localhost",
-                             L"127.0.0.1", kSecondInternalDomainSuffix});
-  downloader_->set_allowed_host_suffixes(hosts);
+  downloader_->set_allowed_host_suffixes(GetAddressHostSuffixes());
 
   std::wstring url;
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
-  if (command_line && !command_line->GetSwitchValueNative(kInternalPackageServerSwitch).empty()) {
-    url = command_line->GetSwitchValueNative(kInternalPackageServerSwitch);
+  if (command_line &&
+      !command_line->GetSwitchValueNative(switches::kInternalPackageServer).empty()) {
+    url = command_line->GetSwitchValueNative(switches::kInternalPackageServer);
   } else {
-    std::string base_url = command_line && command_line->HasSwitch(kInternalPackageServerSwitch)
+    std::string base_url = command_line && command_line->HasSwitch(switches::kInternalPackageServer)
                                ? kInternalPackageServer
                                : GetProductUrl("autoupdate");
     base_url += "netinstaller/" + GetChannelName();
@@ -194,6 +200,7 @@ void PackageFetcherWorker::FetchDownloadUrl() {
 
   LOG(INFO) << "Fetching the download URL";
   fetch_node_->SetTimeAndElapsed("fetch_download_url_start_time");
+  downloader_started_ = true;
   if (!downloader_->Start(
           url, payload_->GetTrackingData(),
           base::Bind(&PackageFetcherWorker::OnDownloadUrlFetched, weak_factory_.GetWeakPtr()),
@@ -226,9 +233,16 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
     return ReportJsonError("Missing full package checksum");
   if (!value->GetAsString(&checksum))
     return ReportJsonError("Full package checksum is not a string");
+  // Only http and https are fetched; an address that is neither (or too long to use) is
+  // refused before it reaches the record, where each try would copy it again.
+  if (!WinInetDownloader::IsHttpUrl(base::UTF8ToWide(package_url))) {
+    LOG(ERROR) << "Refusing full package url " << BoundServerText(package_url);
+    ReportFailure("Full package url is not an http or https URL", PACKAGE_STATUS_DOWNLOAD_FAILED);
+    return;
+  }
 
-  fetch_node_->SetString("download_url", package_url);
-  fetcher_node_->SetString("download_url", package_url);
+  fetch_node_->SetServerText("download_url", package_url);
+  fetcher_node_->SetServerText("download_url", package_url);
   LOG(INFO) << "Preparing to fetch the installer";
 
   std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);
@@ -401,7 +415,7 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
     NextAdditionalFile();
     return;
   }
-  additional_file_node_->SetString("download_url", location);
+  additional_file_node_->SetServerText("download_url", location);
   additional_file_node_->SetInteger("download_succeeded", 0);
   // The name comes from the server: it may only name a new file in the target folder.
   if (archive == 0 && (!IsBareFileName(base::UTF8ToWide(filename)) ||
@@ -547,7 +561,7 @@ void PackageFetcherWorker::NextAdditionalFile() {
 }
 
 void PackageFetcherWorker::NotifyPackageReady() {
-  const uint32_t received = downloader_->received();
+  const uint32_t received = TryBytesReceived();
   int32_t total = 0;
   {
     base::AutoLock hold(lock_);
@@ -569,15 +583,20 @@ bool PackageFetcherWorker::SignatureRequired() const {
 
 void PackageFetcherWorker::ReportStatus(int status) { proxy_->NotifyStatusChanged(status); }
 
+uint32_t PackageFetcherWorker::TryBytesReceived() const {
+  return downloader_started_ ? downloader_->received() : 0;
+}
+
 void PackageFetcherWorker::ReportResult(int status) {
-  const uint32_t received = downloader_->received();
+  const uint32_t received = TryBytesReceived();
   int32_t tries = 0;
   int32_t total = 0;
   {
     base::AutoLock hold(lock_);
     ++fetch_try_counter_;
     total_bytes_received_ += static_cast<int32_t>(received);
-    if (downloader_->http_status() == kHttpNoContent) ++no_content_counter_;
+    if (downloader_started_ && downloader_->http_status() == kHttpNoContent)
+      ++no_content_counter_;
     tries = fetch_try_counter_;
     total = total_bytes_received_;
   }
@@ -590,7 +609,8 @@ void PackageFetcherWorker::ReportResult(int status) {
 
 void PackageFetcherWorker::ReportFailure(const std::string& reason, int status) {
   LOG(ERROR) << reason;
-  fetch_node_->SetString("failure_reason", reason);
+  // Download errors quote what the server sent.
+  fetch_node_->SetServerText("failure_reason", reason);
   ReportResult(status);
 }
 
@@ -601,7 +621,7 @@ void PackageFetcherWorker::ReportDownloadError(const std::string& message) {
 void PackageFetcherWorker::ReportJsonError(const std::string& message) {
   LOG(ERROR) << "Failed parsing json reply: " << message;
   fetch_node_->SetString("failure_reason", message);
-  fetch_node_->SetString("corrupted_json_content", reply_text_);
+  fetch_node_->SetServerText("corrupted_json_content", reply_text_);
   ReportResult(PACKAGE_STATUS_DOWNLOAD_FAILED);
 }
 

@@ -69,6 +69,8 @@ class PackageFetcherWorker {
   // From any thread: fewer failed tries than the limit (6 below 4 MiB received and three
   // no-content answers, else 3).
   bool CanRetry();
+  // The hosts that may answer the download-address request.
+  static std::vector<std::wstring> GetAddressHostSuffixes();
 
   const base::FilePath& package_folder() const { return package_folder_; }
   // Checked on the worker thread, where the worker is deleted.
@@ -96,6 +98,8 @@ class PackageFetcherWorker {
   bool SignatureRequired() const;
   void ReportStatus(int status);
   void ReportResult(int status);
+  // The body bytes the downloader received in this try (0 before the try started it).
+  uint32_t TryBytesReceived() const;
   void ReportFailure(const std::string& reason, int status);
   void ReportDownloadError(const std::string& message);
   void ReportJsonError(const std::string& message);
@@ -108,6 +112,8 @@ class PackageFetcherWorker {
   int32_t fetch_try_counter_ = 0;
   int32_t no_content_counter_ = 0;
   int32_t total_bytes_received_ = 0;
+  // Whether this try has started the downloader: its counters are the try's only then.
+  bool downloader_started_ = false;
   int32_t additional_file_try_counter_ = 0;
 
   const base::FilePath download_folder_;

@@ -42,6 +42,8 @@ std::string PeImage(uint16_t machine) {
   PutBytes(&image, 60, U32(kPeHeader));
   PutBytes(&image, kPeHeader, std::string("PE\0\0", 4));
   PutBytes(&image, kPeHeader + 4, U32(machine).substr(0, 2));
+  // The optional header's format as the machine's compilers make it.
+  PutBytes(&image, kPeHeader + 24, U32(machine == kMachineI386 ? 0x10B : 0x20B).substr(0, 2));
   return image;
 }
 

@@ -17,6 +17,20 @@ const CLSID kClsidApplicationAssociationRegistration = {
 const CLSID kClsidApplicationActivationManager = {
     0x45ba127d, 0x10a8, 0x46ea, {0x8a, 0xb7, 0x56, 0xea, 0x90, 0x78, 0x94, 0x3c}};
 
+// {4E530B0A-E611-4C77-A3AC-9031D022281B}
+const IID kIidApplicationAssociationRegistration = {
+    0x4e530b0a, 0xe611, 0x4c77, {0xa3, 0xac, 0x90, 0x31, 0xd0, 0x22, 0x28, 0x1b}};
+
+// The layout shared by the internal association interfaces of the Windows 10 releases:
+// three methods after IUnknown; the third makes an application the default for an
+// extension or protocol.
+struct IAssociationRegistrationInternal : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Reserved1() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Reserved2() = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetDefault(const wchar_t* registered_application,
+                                               const wchar_t* name, BOOL is_extension) = 0;
+};
+
 // IApplicationActivationManager (Windows 8 and later).
 struct IApplicationActivationManagerWin8 : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE ActivateApplication(const wchar_t* app_user_model_id,

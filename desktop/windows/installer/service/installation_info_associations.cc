@@ -14,10 +14,11 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/association_interfaces.h"
 #include "desktop/windows/installer/service/association_placeholder_resolver.h"
+#include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -333,6 +334,10 @@ bool InstallationInfoImpl::SetAsDefaultHandler(const std::wstring& name, bool ma
     manager->ActivateApplication(kControlPanelAppId, arguments.c_str(), 0, &process_id);
   }
   return SUCCEEDED(result);
+}
+
+bool InstallationInfoImpl::SetAsDefaultHandlerWherePossible(const std::wstring& name) {
+  return SetAsDefaultHandler(name, system_.os_version < base::OS_VERSION_WIN8);
 }
 
 bool InstallationInfoImpl::SetAsDefaultStartMenuInternet(bool machine_wide) {

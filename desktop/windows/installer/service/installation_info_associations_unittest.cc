@@ -325,6 +325,18 @@ TEST_F(AssociationsTest, Windows10OpensTheSettingsPage) {
   EXPECT_EQ(L"<missing>", ReadString(HKEY_CURRENT_USER, L"Software\\Classes\\https", nullptr));
 }
 
+// One more protocol for an installation: from Windows 8 on only the user's own choice
+// can be made, so that is the one asked for there.
+TEST_F(AssociationsTest, AnAddedProtocolTakesTheFormTheSystemAccepts) {
+  system_.os_version = base::OS_VERSION_WIN8_1;
+  EXPECT_TRUE(MakeInfo(true)->SetAsDefaultHandlerWherePossible(L"ftp"));
+  EXPECT_EQ(std::vector<std::wstring>{L"ftp"}, open_with_calls_);
+
+  system_.os_version = base::OS_VERSION_WIN10;
+  EXPECT_TRUE(MakeInfo(true)->SetAsDefaultHandlerWherePossible(L"ftp"));
+  EXPECT_FALSE(activation_->calls.empty());
+}
+
 TEST_F(AssociationsTest, SettingsPageTargets) {
   const struct {
     const wchar_t* protocol;

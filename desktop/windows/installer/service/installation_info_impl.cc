@@ -7,6 +7,7 @@
 #include "base/base_paths_win.h"
 #include "base/channel_info.h"
 #include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
 #include "base/path_service.h"
 #include "base/sequenced_task_runner.h"
 #include "base/strings/string_number_conversions.h"
@@ -17,7 +18,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/service/product_names.h"
 
 namespace installer {
 
@@ -43,6 +44,14 @@ class DiscardingTaskRunner : public base::SequencedTaskRunner {
  private:
   ~DiscardingTaskRunner() override = default;
 };
+
+// Only a syntax error makes a store move the file aside.
+bool ParsesAsJson(const base::FilePath& path) {
+  base::JsonFileReader reader(path, 0);
+  int code = 0;
+  std::string message;
+  return reader.Deserialize(&code, &message) != nullptr;
+}
 
 base::FilePath FindInstallFolder() {
   base::FilePath folder;
@@ -100,6 +109,16 @@ InstallationInfoImpl::InstallationInfoImpl(const base::FilePath& install_folder,
   LoadProfileSettings();
 }
 
+InstallationInfoImpl::InstallationInfoImpl(const base::FilePath& install_folder,
+                                           LeaveBrokenPrefsAlone)
+    : leave_broken_prefs_alone_(true),
+      install_folder_(install_folder),
+      install_log_loaded_(false),
+      install_log_(new InstallLog(SOURCE_NEW)),
+      system_(AssociationSystem::Current()) {
+  LoadProfileSettings();
+}
+
 InstallationInfoImpl::~InstallationInfoImpl() = default;
 
 void InstallationInfoImpl::LoadProfileSettings() {
@@ -120,9 +139,10 @@ void InstallationInfoImpl::LoadInstallLog() {
 
 void InstallationInfoImpl::OpenInstallerPrefs(base::scoped_refptr<JsonPrefStore>* store) {
   if (!installer_prefs_) {
-    installer_prefs_ = new JsonPrefStore(install_folder_.Append(kInstallerPrefsFileName),
-                                         new DiscardingTaskRunner);
-    installer_prefs_->ReadPrefs();
+    const base::FilePath path = install_folder_.Append(kInstallerPrefsFileName);
+    installer_prefs_ = new JsonPrefStore(path, new DiscardingTaskRunner);
+    if (!leave_broken_prefs_alone_ || !base::PathExists(path) || ParsesAsJson(path))
+      installer_prefs_->ReadPrefs();
   }
   *store = installer_prefs_;
 }

@@ -40,6 +40,10 @@ class InstallationInfoImpl : public InstallationInfo {
   // Takes `install_log` (a fresh record when null); the record file is never read.
   InstallationInfoImpl(const base::FilePath& install_folder,
                        std::unique_ptr<InstallLog> install_log);
+  // A view that changes nothing on disk: a broken "installer_prefs.json" is read as empty
+  // and left where it is (a store reading it would move it aside).
+  struct LeaveBrokenPrefsAlone {};
+  InstallationInfoImpl(const base::FilePath& install_folder, LeaveBrokenPrefsAlone);
   ~InstallationInfoImpl() override;
   InstallationInfoImpl(const InstallationInfoImpl&) = delete;
   InstallationInfoImpl& operator=(const InstallationInfoImpl&) = delete;
@@ -73,6 +77,10 @@ class InstallationInfoImpl : public InstallationInfo {
   bool GetUserDataFolderForStream(base::FilePath* out, int32_t stream) override;
   void RebaseAppDataPath(const base::FilePath& in, base::FilePath* out) override;
 
+  // SetAsDefaultHandler in the form the system accepts: for all users before Windows 8,
+  // for the current user from Windows 8 on, where the machine-wide form is refused.
+  bool SetAsDefaultHandlerWherePossible(const std::wstring& name);
+
   void SetAssociationSystemForTesting(const AssociationSystem& system) { system_ = system; }
 
  private:
@@ -89,6 +97,7 @@ class InstallationInfoImpl : public InstallationInfo {
   std::wstring GetClassName() const;
 
   base::scoped_refptr<JsonPrefStore> installer_prefs_;
+  bool leave_broken_prefs_alone_ = false;
   base::FilePath install_folder_;
   std::wstring profile_path_template_;
   bool install_log_loaded_;

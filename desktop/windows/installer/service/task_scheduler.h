@@ -83,8 +83,9 @@ class TaskScheduler {
   // Deletes enabled product tasks whose executable no longer exists.
   virtual void DeleteOrphanedTasks() = 0;
   virtual void DeleteTask(const std::wstring& name) = 0;
-  // Sets the day interval of the daily trigger when it differs.
-  virtual void SetDailyInterval(const std::wstring& name, int days) = 0;
+  // Sets the day interval of the daily trigger when it differs; false when the task or
+  // its daily trigger cannot be read or the change cannot be saved.
+  [[nodiscard]] virtual bool SetDailyInterval(const std::wstring& name, int days) = 0;
   virtual void SetTaskEnabled(const std::wstring& name, bool enabled) = 0;
   // Starts the task now.
   virtual bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) = 0;

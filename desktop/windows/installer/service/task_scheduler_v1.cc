@@ -195,10 +195,10 @@ void TaskSchedulerV1::DeleteTask(const std::wstring& name) {
     scheduler_->Delete(BuildTaskName(environment_->GetBuildProductName(), name).c_str());
 }
 
-void TaskSchedulerV1::SetDailyInterval(const std::wstring& name, int days) {
+bool TaskSchedulerV1::SetDailyInterval(const std::wstring& name, int days) {
   ComPtr<ITask> task = OpenTask(BuildTaskName(environment_->GetBuildProductName(), name));
   WORD count = 0;
-  if (!task || FAILED(task->GetTriggerCount(&count))) return;
+  if (!task || FAILED(task->GetTriggerCount(&count))) return false;
   for (WORD i = 0; i < count; ++i) {
     ComPtr<ITaskTrigger> trigger;
     TASK_TRIGGER description = {};
@@ -208,10 +208,11 @@ void TaskSchedulerV1::SetDailyInterval(const std::wstring& name, int days) {
         description.TriggerType != TASK_TIME_TRIGGER_DAILY) {
       continue;
     }
+    if (description.Type.Daily.DaysInterval == days) return true;
     description.Type.Daily.DaysInterval = static_cast<WORD>(days);
-    if (SUCCEEDED(trigger->SetTrigger(&description))) SaveTask(task.Get());
-    return;
+    return SUCCEEDED(trigger->SetTrigger(&description)) && SaveTask(task.Get());
   }
+  return false;
 }
 
 void TaskSchedulerV1::SetTaskEnabled(const std::wstring& name, bool enabled) {

@@ -193,7 +193,8 @@ TEST_F(TaskSchedulerV1Test, LimitTooLongForMillisecondsIsNoLimit) {
 TEST_F(TaskSchedulerV1Test, IntervalAndEnable) {
   ASSERT_TRUE(scheduler_->RegisterTask(
       Info(L"autoupdate", ScheduledTaskInfo::kDaily, L"C:\\Velum\\launcher.exe")));
-  scheduler_->SetDailyInterval(L"autoupdate", 2);
+  EXPECT_TRUE(scheduler_->SetDailyInterval(L"autoupdate", 2));
+  EXPECT_FALSE(scheduler_->SetDailyInterval(L"missing", 2));
   ComPtr<ITask> task = Open(L"autoupdate");
   ASSERT_TRUE(task);
   EXPECT_EQ(2, Trigger(task.Get(), 0).Type.Daily.DaysInterval);

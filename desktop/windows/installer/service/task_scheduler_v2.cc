@@ -286,7 +286,7 @@ void TaskSchedulerV2::DeleteTask(const std::wstring& name) {
   if (root_) root_->DeleteTask(base::ScopedBstr(FullName(name).c_str()).Get(), 0);
 }
 
-void TaskSchedulerV2::SetDailyInterval(const std::wstring& name, int days) {
+bool TaskSchedulerV2::SetDailyInterval(const std::wstring& name, int days) {
   ComPtr<IRegisteredTask> task = OpenTask(name);
   ComPtr<ITaskDefinition> definition;
   ComPtr<ITriggerCollection> triggers;
@@ -294,7 +294,7 @@ void TaskSchedulerV2::SetDailyInterval(const std::wstring& name, int days) {
   if (!task || FAILED(task->get_Definition(definition.GetAddressOf())) ||
       FAILED(definition->get_Triggers(triggers.GetAddressOf())) ||
       FAILED(triggers->get_Count(&count))) {
-    return;
+    return false;
   }
   for (LONG i = 1; i <= count; ++i) {
     ComPtr<ITrigger> trigger;
@@ -305,16 +305,17 @@ void TaskSchedulerV2::SetDailyInterval(const std::wstring& name, int days) {
     }
     ComPtr<IDailyTrigger> daily;
     short interval = 0;
-    if (FAILED(trigger.As(&daily)) || FAILED(daily->get_DaysInterval(&interval))) return;
-    if (interval == days || FAILED(daily->put_DaysInterval(static_cast<short>(days)))) return;
+    if (FAILED(trigger.As(&daily)) || FAILED(daily->get_DaysInterval(&interval))) return false;
+    if (interval == days) return true;
+    if (FAILED(daily->put_DaysInterval(static_cast<short>(days)))) return false;
     base::ScopedVariant no_user, no_password, no_sddl;
     ComPtr<IRegisteredTask> updated;
-    root_->RegisterTaskDefinition(base::ScopedBstr(FullName(name).c_str()).Get(),
-                                  definition.Get(), TASK_UPDATE, no_user.Get(),
-                                  no_password.Get(), TASK_LOGON_NONE, no_sddl.Get(),
-                                  updated.GetAddressOf());
-    return;
+    return SUCCEEDED(root_->RegisterTaskDefinition(
+        base::ScopedBstr(FullName(name).c_str()).Get(), definition.Get(), TASK_UPDATE,
+        no_user.Get(), no_password.Get(), TASK_LOGON_NONE, no_sddl.Get(),
+        updated.GetAddressOf()));
   }
+  return false;
 }
 
 void TaskSchedulerV2::SetTaskEnabled(const std::wstring& name, bool enabled) {

@@ -32,7 +32,7 @@ class TaskSchedulerV2 : public TaskScheduler {
   bool RegisterTask(const ScheduledTaskInfo& info) override;
   void DeleteOrphanedTasks() override;
   void DeleteTask(const std::wstring& name) override;
-  void SetDailyInterval(const std::wstring& name, int days) override;
+  [[nodiscard]] bool SetDailyInterval(const std::wstring& name, int days) override;
   void SetTaskEnabled(const std::wstring& name, bool enabled) override;
   bool RunTask(const std::wstring& name, const std::vector<std::wstring>& arguments) override;
   TaskState GetTaskState(const std::wstring& name) override;

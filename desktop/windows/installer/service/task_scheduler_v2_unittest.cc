@@ -292,18 +292,23 @@ TEST_F(TaskSchedulerV2Test, SetDailyIntervalChangesOnlyADifferentInterval) {
   Folder()->AddTask(kFullName, definition);
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
 
-  scheduler->SetDailyInterval(L"autoupdate", 1);
+  EXPECT_TRUE(scheduler->SetDailyInterval(L"autoupdate", 1));
   EXPECT_TRUE(Folder()->registrations.empty());
 
-  scheduler->SetDailyInterval(L"autoupdate", 2);
+  EXPECT_TRUE(scheduler->SetDailyInterval(L"autoupdate", 2));
   EXPECT_EQ(2, definition->triggers->entries[1].properties->Number("DaysInterval"));
   ASSERT_EQ(1u, Folder()->registrations.size());
   EXPECT_EQ(kFullName, Folder()->registrations[0].path);
   EXPECT_EQ(TASK_UPDATE, Folder()->registrations[0].flags);
   EXPECT_EQ(TASK_LOGON_NONE, Folder()->registrations[0].logon);
 
-  scheduler->SetDailyInterval(L"missing", 2);  // nothing to open: nothing happens
+  // Nothing to open: nothing happens, and the caller hears of it.
+  EXPECT_FALSE(scheduler->SetDailyInterval(L"missing", 2));
   EXPECT_EQ(1u, Folder()->registrations.size());
+
+  // A change the service refuses to keep is no success either.
+  Folder()->register_result = E_ACCESSDENIED;
+  EXPECT_FALSE(scheduler->SetDailyInterval(L"autoupdate", 3));
 }
 
 TEST_F(TaskSchedulerV2Test, EnableRunAndDelete) {

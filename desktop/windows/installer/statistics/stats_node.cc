@@ -14,6 +14,16 @@ std::string FormatStatsTime(base::Time time) {
                             exploded.minute, exploded.second, exploded.millisecond);
 }
 
+const char kServerTextCutMark[] = "...[cut]";
+
+std::string BoundServerText(const std::string& text) {
+  if (text.size() <= kMaxServerTextLength) return text;
+  size_t end = kMaxServerTextLength;
+  // Back to the start of the sequence the cut would split.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end) + kServerTextCutMark;
+}
+
 StatsNode::StatsNode(base::Dictionary* root, base::Lock* lock, base::TimeTicks start_ticks)
     : root_(root), lock_(lock), start_ticks_(start_ticks) {}
 
@@ -61,6 +71,10 @@ std::unique_ptr<StatsNode> StatsNode::Clone() const {
 void StatsNode::SetString(const std::string& key, const std::string& value) {
   base::AutoLock hold(*lock_);
   if (base::Dictionary* dictionary = GetDictionary()) dictionary->SetString(key, value);
+}
+
+void StatsNode::SetServerText(const std::string& key, const std::string& value) {
+  SetString(key, BoundServerText(value));
 }
 
 void StatsNode::SetInteger(const std::string& key, int32_t value) {

@@ -25,6 +25,14 @@ namespace installer {
 // The record's time stamp of |time|: "YYYY-MM-DD hh:mm:ss.mmm" in UTC.
 std::string FormatStatsTime(base::Time time);
 
+// Text a server chose (addresses, headers, answers, errors quoting them) may be of any
+// length, and the record is sent on every run: one value holds at most this many bytes.
+constexpr size_t kMaxServerTextLength = 2048;
+// |text| when it fits; otherwise its first bytes up to kMaxServerTextLength (never part
+// of a UTF-8 sequence) followed by kServerTextCutMark.
+std::string BoundServerText(const std::string& text);
+extern const char kServerTextCutMark[];
+
 class StatsNode {
  public:
   // The root node of a record: |root| and |lock| outlive every node made from it.
@@ -38,6 +46,8 @@ class StatsNode {
   std::unique_ptr<StatsNode> Clone() const;
 
   void SetString(const std::string& key, const std::string& value);
+  // SetString of BoundServerText(value): for text that a server chose.
+  void SetServerText(const std::string& key, const std::string& value);
   void SetInteger(const std::string& key, int32_t value);
   void SetValue(const std::string& key, std::unique_ptr<base::Value> value);
   // Adds 1 to the integer under |key|; an absent or non-integer entry counts as 0.

@@ -60,6 +60,32 @@ TEST_F(StatsNodeTest, AppendedDictionariesAreSeparateAndNest) {
       Json());
 }
 
+TEST(BoundServerTextTest, LongTextIsCutAtASequenceStartAndMarked) {
+  const std::string cut = kServerTextCutMark;
+  const std::string fits(kMaxServerTextLength, 'a');
+  // "\xC3\xA9" (e-acute) across the bound: the whole sequence goes.
+  const std::string split = std::string(kMaxServerTextLength - 1, 'a') + "\xC3\xA9" + "tail";
+  struct Case {
+    std::string text;
+    std::string bounded;
+  } cases[] = {
+      {"", ""},
+      {fits, fits},
+      {fits + "b", fits + cut},
+      {std::string(100000, 'u'), std::string(kMaxServerTextLength, 'u') + cut},
+      {split, std::string(kMaxServerTextLength - 1, 'a') + cut},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.size());
+    EXPECT_EQ(c.bounded, BoundServerText(c.text));
+  }
+  testing::TestStatsRecord record;
+  record.root.SetServerText("url", std::string(5000, 'x'));
+  std::string stored;
+  ASSERT_TRUE(record.tree.GetString("url", &stored));
+  EXPECT_EQ(kMaxServerTextLength + cut.size(), stored.size());
+}
+
 TEST_F(StatsNodeTest, NodeWhosePlaceWasReplacedWritesNowhere) {
   std::unique_ptr<StatsNode> entry = root_.AppendDictionaryToList("pages");
   root_.SetString("pages", "replaced");

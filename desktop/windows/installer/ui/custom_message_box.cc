@@ -26,6 +26,7 @@ CustomMessageBox::~CustomMessageBox() {
   if (parent_) EnableWindow(parent_, TRUE);
   SetWindowLongPtrW(dialog_, GWLP_USERDATA, 0);
   Win32DialogDispatcher::GetInstance()->UnsetActiveDialog(dialog_);
+  DestroyWindowIcons(dialog_);
   DestroyWindow(dialog_);
 }
 
@@ -44,7 +45,7 @@ bool CustomMessageBox::Show(HWND parent, int title_id, const std::wstring& text,
   parent_ = parent;
   if (parent_) EnableWindow(parent_, FALSE);
 
-  SetHostWindowIcon(dialog);
+  icons_ = SetHostWindowIcon(dialog);
   SetWindowTextW(dialog, GetLocalizedString(title_id).c_str());
 
   HWND text_control = GetDlgItem(dialog, TEXT);

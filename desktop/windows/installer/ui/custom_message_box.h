@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/callback.h"
+#include "desktop/windows/installer/ui/resource_images.h"
 
 namespace installer {
 
@@ -52,6 +53,8 @@ class CustomMessageBox {
   HWND dialog_ = nullptr;
   HWND parent_ = nullptr;
   Callback callback_;
+  // Destroyed after the dialog that shows them.
+  WindowIcons icons_;
 };
 
 }  // namespace installer

@@ -71,6 +71,25 @@ TEST_F(CustomMessageBoxTest, TwoButtonsAcceptIsTheDefault) {
   EXPECT_EQ(std::vector<int>{CustomMessageBox::RESULT_ACCEPT}, results_);
 }
 
+// One box per answer the installer asks for: each must give back the icons it was given.
+TEST_F(CustomMessageBoxTest, TheIconsGoWithTheBox) {
+  Show(37001);
+  std::vector<HICON> icons;
+  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
+    icons.push_back(reinterpret_cast<HICON>(SendMessageW(box_->hwnd(), WM_GETICON, which, 0)));
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(icons.back(), &info)) << which;
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+  }
+  box_.reset();
+  testing::PumpPendingMessages();
+  for (HICON icon : icons) {
+    ICONINFO info = {};
+    EXPECT_FALSE(GetIconInfo(icon, &info));
+  }
+}
+
 TEST_F(CustomMessageBoxTest, OneButtonEnterCancels) {
   Show(0);
   HWND box = box_->hwnd();
@@ -99,6 +118,24 @@ TEST_F(CustomMessageBoxTest, ResultsOfClicksCloseAndLink) {
   EXPECT_NE(box, Win32DialogDispatcher::GetInstance()->active_dialog());
 }
 
+// The box shows the host's icons and destroys them with itself.
+TEST_F(CustomMessageBoxTest, IconsGoWithTheBox) {
+  Show(37001);
+  std::vector<HICON> icons;
+  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
+    icons.push_back(reinterpret_cast<HICON>(SendMessageW(box_->hwnd(), WM_GETICON, which, 0)));
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(icons.back(), &info)) << which;
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+  }
+  box_.reset();
+  for (HICON icon : icons) {
+    ICONINFO info = {};
+    EXPECT_FALSE(GetIconInfo(icon, &info));
+  }
+}
+
 TEST_F(CustomMessageBoxTest, MissingTemplateLeavesTheParentEnabled) {
   // A module without dialog 102.
   SetResourceModuleForTesting(GetModuleHandleW(L"kernel32.dll"));
@@ -117,26 +154,24 @@ TEST(ResourceImagesTest, PngAndJpgBecomeBitmaps) {
     const wchar_t* type;
   };
   for (const Case& c : {Case{139, L"JPG"}, Case{140, L"PNG"}, Case{141, L"PNG"}}) {
-    HBITMAP bitmap = LoadBitmapFromResource(MAKEINTRESOURCEW(c.id), c.type);
-    ASSERT_TRUE(bitmap) << c.id;
+    base::ScopedBitmap bitmap = LoadBitmapFromResource(MAKEINTRESOURCEW(c.id), c.type);
+    ASSERT_TRUE(bitmap.IsValid()) << c.id;
     BITMAP info = {};
-    ASSERT_TRUE(GetObjectW(bitmap, sizeof(info), &info));
+    ASSERT_TRUE(GetObjectW(bitmap.Get(), sizeof(info), &info));
     EXPECT_GT(info.bmWidth, 0);
     EXPECT_GT(info.bmHeight, 0);
     EXPECT_EQ(32, info.bmBitsPixel) << c.id;
-    DeleteObject(bitmap);
   }
-  EXPECT_EQ(nullptr, LoadBitmapFromResource(MAKEINTRESOURCEW(139), L"PNG"));
+  EXPECT_FALSE(LoadBitmapFromResource(MAKEINTRESOURCEW(139), L"PNG").IsValid());
   // Not an image.
-  EXPECT_EQ(nullptr, LoadBitmapFromResource(MAKEINTRESOURCEW(142), L"TXT"));
+  EXPECT_FALSE(LoadBitmapFromResource(MAKEINTRESOURCEW(142), L"TXT").IsValid());
   EXPECT_EQ(nullptr, LoadResourceStream(MAKEINTRESOURCEW(999), L"PNG"));
-  IStream* stream = LoadResourceStream(MAKEINTRESOURCEW(140), L"PNG");
+  Microsoft::WRL::ComPtr<IStream> stream = LoadResourceStream(MAKEINTRESOURCEW(140), L"PNG");
   ASSERT_TRUE(stream);
   char signature[4] = {};
   ULONG read = 0;
   EXPECT_EQ(S_OK, stream->Read(signature, 4, &read));
   EXPECT_EQ(0, memcmp(signature, "\x89PNG", 4));
-  stream->Release();
 }
 
 TEST_F(CustomMessageBoxTest, DispatcherOffersMessagesToTheActiveDialogOnly) {

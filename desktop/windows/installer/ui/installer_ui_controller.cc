@@ -13,9 +13,11 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
+#include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
@@ -53,10 +55,19 @@ bool OpenWithShell(const std::wstring& file, const std::wstring& parameters) {
   return ShellExecuteExW(&info) != FALSE;
 }
 
+// Windows 8 and 8.1 make the user choose the default browser; Windows 10 lets the
+// installer set it only through the association interface.
+bool CanOfferDefaultBrowser() {
+  const base::OsVersion version = base::GetWindowsVersion();
+  if (version < base::OS_VERSION_WIN8) return true;
+  return version >= base::OS_VERSION_WIN10 && HasAssociationRegistration();
+}
+
 }  // namespace
 
 InstallerUIController::System::System()
     : create_window(&InstallerWindow::Create),
+      can_offer_default_browser(&CanOfferDefaultBrowser),
       open(&OpenWithShell),
       product_name(base::UTF8ToWide(GetProductName())) {}
 
@@ -137,7 +148,11 @@ void InstallerUIController::Init() {
   settings_->AddObserver(this);
   observing_settings_ = true;
   package_.runner()->AddObserver(this);
-  window_ = system_.create_window(settings_, stats_.root()->Clone(), run_immediately_);
+  InstallerWindowAnswers answers;
+  // Running at once shows no options.
+  answers.offer_default_browser = !run_immediately_ && system_.can_offer_default_browser();
+  answers.needs_elevation = system_.needs_elevation;
+  window_ = system_.create_window(settings_, stats_.root()->Clone(), run_immediately_, answers);
   if (!window_) {
     const char kMessage[] = "Could not initialize installer window";
     OnError(kErrorInstall, std::wstring(), kMessage);

@@ -47,8 +47,11 @@ class InstallerUIController : public SettingsObserver,
   struct System : FrontEndSystem {
     System();
     // Makes the wizard; null when it cannot be made.
-    std::function<std::unique_ptr<InstallerWindow>(Settings*, std::unique_ptr<StatsNode>, bool)>
+    std::function<std::unique_ptr<InstallerWindow>(Settings*, std::unique_ptr<StatsNode>, bool,
+                                                   const InstallerWindowAnswers&)>
         create_window;
+    // Whether the options may offer making the browser the default.
+    std::function<bool()> can_offer_default_browser;
     // Opens |file| with |parameters| ("open", environment variables expanded).
     std::function<bool(const std::wstring& file, const std::wstring& parameters)> open;
     // The product name of the UI lock's mutex.

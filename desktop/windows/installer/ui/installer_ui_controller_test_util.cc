@@ -31,11 +31,12 @@ void InstallerUIControllerTest::SetUp() {
     opened_.push_back(file + L"|" + parameters);
     return true;
   };
+  system_.can_offer_default_browser = [] { return true; };
   system_.create_window = [this](Settings* settings, std::unique_ptr<StatsNode> stats,
-                                 bool run_immediately) {
+                                 bool run_immediately, const InstallerWindowAnswers& answers) {
     ++windows_made_;
     std::unique_ptr<InstallerWindow> window =
-        InstallerWindow::Create(settings, std::move(stats), run_immediately);
+        InstallerWindow::Create(settings, std::move(stats), run_immediately, answers);
     if (!window) return window;
     window->set_message_box_for_testing(
         [this](HWND, const std::wstring& text, const std::wstring&, UINT) {

@@ -182,7 +182,8 @@ TEST_F(InstallerUIControllerTest, StatisticsStayWhenAutoupdatingOrOff) {
 
 // A wizard that cannot be made ends the run as failed (nothing else would end it).
 TEST_F(InstallerUIControllerTest, NoWindowEndsTheRun) {
-  system_.create_window = [](Settings*, std::unique_ptr<StatsNode>, bool) {
+  system_.create_window = [](Settings*, std::unique_ptr<StatsNode>, bool,
+                             const InstallerWindowAnswers&) {
     return std::unique_ptr<InstallerWindow>();
   };
   testing::TestSettings settings(install_folder_, {});

@@ -3,6 +3,7 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "desktop/common/names/kernel_object_names.h"
 
 namespace installer {
 
@@ -37,7 +38,8 @@ BOOL CALLBACK ActivateFirstWindow(HWND window, LPARAM) {
 
 DWORD InstallerUILock::Acquire(const std::wstring& product_name) {
   LOG(INFO) << "Getting installer UI mutex";
-  const std::wstring mutex_name = L"Local\\" + product_name + L"/Installer/UI_lock";
+  const std::wstring mutex_name =
+      kernel_objects::kUiLockMutexPrefix + product_name + kernel_objects::kUiLockMutexSuffix;
   base::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
   if (!mutex.IsValid()) {
     LOG(WARNING) << "Failed to create installer UI mutex.";

@@ -2,10 +2,12 @@
 // options panel (138). Six pages are shown by switching control visibility. The window
 // reflects the Settings (it observes them), edits them through their setters, reports
 // the user's decisions to its delegates and records the page sequence and the user's
-// navigation under "ui.page_sequence" of its statistics node.
+// navigation under "ui.page_sequence" of its statistics node. The settings-bound
+// controls are InstallerOptionsPanel's, the drawing InstallerWindowPainter's; what the
+// settings cannot tell, the owner answers when it makes the window.
 //
-//   std::unique_ptr<InstallerWindow> window =
-//       InstallerWindow::Create(settings, stats->Clone(), /*run_immediately=*/false);
+//   std::unique_ptr<InstallerWindow> window = InstallerWindow::Create(
+//       settings, stats->Clone(), /*run_immediately=*/false, answers);
 //   window->AddDelegate(controller);
 //   ...
 //   window->ShowProgress(0, 100);
@@ -16,14 +18,16 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/observer_list.h"
 #include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
+#include "desktop/windows/installer/ui/installer_window_painter.h"
+#include "desktop/windows/installer/ui/resource_images.h"
 
 namespace installer {
 
@@ -87,7 +91,8 @@ class InstallerWindow : public SettingsObserver {
   // made. |settings| outlive the window.
   static std::unique_ptr<InstallerWindow> Create(Settings* settings,
                                                  std::unique_ptr<StatsNode> stats,
-                                                 bool run_immediately);
+                                                 bool run_immediately,
+                                                 const InstallerWindowAnswers& answers);
 
   InstallerWindow(const InstallerWindow&) = delete;
   InstallerWindow& operator=(const InstallerWindow&) = delete;
@@ -129,7 +134,8 @@ class InstallerWindow : public SettingsObserver {
   void OnPathChanged() override;
 
  private:
-  InstallerWindow(Settings* settings, std::unique_ptr<StatsNode> stats, bool run_immediately);
+  InstallerWindow(Settings* settings, std::unique_ptr<StatsNode> stats, bool run_immediately,
+                  const InstallerWindowAnswers& answers);
 
   static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam,
                                          LPARAM lparam);
@@ -140,68 +146,40 @@ class InstallerWindow : public SettingsObserver {
 
   bool CreateDialogs();
   void InitMainDialog();
-  void InitOptionsPanel();
-  void CreateFonts();
+  void LoadTermsText();
 
   HWND Item(int id) const;
   void UpdateTexts();
-  void RefreshOptions();
-  void RefreshPathBox();
+  void SetHeadline();
   // Mirrors the window for a right-to-left UI language, or back.
   void ApplyReadingDirection();
-  void FillLanguageBox();
-  void FillModeBox();
-  void UpdateTooltipText();
   void SizeFullPackageButton();
+  void RebuildBackground();
   bool IsUninstall() const;
 
   void OnButton(int id);
-  // Counts |counter| on the page node; false (after refreshing the controls) when the
-  // settings cannot change now.
-  bool CountChange(const char* counter);
-  void OnOptionsCommand(int id, int code);
-  void ApplyPathText(HWND box, const char* counter, bool selected_entry);
-  void BrowseForFolder();
+  void OnCommand(int id, int code);
   void RecordNavigation(const char* name);
   void ConfirmCancel();
   void OnLink(const NMHDR* notification);
   int ShowMessageBox(const std::wstring& text, UINT type);
-
-  void RebuildBackground();
-  void EraseBackground(HDC dc);
-  void CopyBackgroundUnder(HDC dc, HWND control);
-  void DrawLogo(const DRAWITEMSTRUCT& item);
   HBRUSH OnControlColor(HDC dc, HWND control, bool options_panel, UINT message);
-  void ClearBrushes();
 
   Settings* const settings_;
   const bool run_immediately_;
   HWND dialog_ = nullptr;
   HWND options_ = nullptr;
-  HWND tooltip_ = nullptr;
-  HFONT normal_font_ = nullptr;
-  HFONT bold_font_ = nullptr;
-  HFONT title_font_ = nullptr;
-  HFONT headline_font_ = nullptr;
-  std::vector<std::wstring> languages_;
   base::ObserverList<InstallerWindowDelegate> delegates_;
-  HBITMAP logo_ = nullptr;
-  HBITMAP error_badge_ = nullptr;
-  HBITMAP background_image_ = nullptr;
-  HBITMAP background_ = nullptr;
   int page_ = PAGE_NONE;
   bool error_page_shown_ = false;
-  // Set while controls are filled from the settings: their notifications are not the
-  // user's.
-  bool refreshing_ = false;
-  // Set while a typed path reaches the settings.
-  bool typing_path_ = false;
-  std::map<HWND, HBRUSH> brushes_;
-  HBRUSH white_brush_ = nullptr;
   std::unique_ptr<StatsNode> stats_;
   std::unique_ptr<StatsNode> page_stats_;
-  std::wstring tos_link_target_;
   MessageBoxFunction message_box_;
+  // Outlive the dialogs, which show them.
+  InstallerWindowPainter painter_;
+  WindowIcons icons_;
+  // Goes before the dialogs, as its tooltip does.
+  std::unique_ptr<InstallerOptionsPanel> options_panel_;
 };
 
 }  // namespace installer

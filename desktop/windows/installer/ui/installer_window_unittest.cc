@@ -65,7 +65,8 @@ class InstallerWindowTest : public ::testing::Test {
     settings_.reset(new Settings(uninstall, false, false,
                                  uninstall ? base::FilePath() : scratch_.path().Append(L"Velum"),
                                  false, 1, &command_line_, &platform_));
-    window_ = InstallerWindow::Create(settings_.get(), stats_.root.Clone(), run_immediately);
+    window_ = InstallerWindow::Create(settings_.get(), stats_.root.Clone(), run_immediately,
+                                      answers_);
     ASSERT_TRUE(window_);
     window_->AddDelegate(&delegate_);
     window_->set_message_box_for_testing(
@@ -115,6 +116,7 @@ class InstallerWindowTest : public ::testing::Test {
   LANGID previous_language_;
   testing::TestStatsRecord stats_;
   std::unique_ptr<Settings> settings_;
+  InstallerWindowAnswers answers_;
   std::unique_ptr<InstallerWindow> window_;
   RecordingDelegate delegate_;
   std::vector<std::wstring> boxes_;
@@ -379,6 +381,29 @@ TEST_F(InstallerWindowTest, OptionEditsReachTheSettingsAndTheCounters) {
   EXPECT_EQ(import, IsDlgButtonChecked(options(), W::IMPORT_DATA_BOX) == BST_CHECKED);
   EXPECT_EQ(2, Counter("changed_import_data"));
   settings_->set_changeable(true);
+}
+
+// What the window cannot know from the settings it asks: whether the default browser
+// can be offered, and whether the chosen installation needs elevation.
+TEST_F(InstallerWindowTest, OptionsFollowTheAnswersGiven) {
+  std::vector<bool> asked_all_users;
+  answers_.needs_elevation = [&asked_all_users](bool all_users, bool) {
+    asked_all_users.push_back(all_users);
+    return true;
+  };
+  for (bool offered : {true, false}) {
+    answers_.offer_default_browser = offered;
+    asked_all_users.clear();
+    Open(false, false);
+    window_->SetPage(W::PAGE_OPTIONS);
+    EXPECT_EQ(offered, IsControlShown(options(), W::DEFAULT_BROWSER_BOX));
+    ASSERT_FALSE(asked_all_users.empty());
+    EXPECT_EQ(settings_->flag(Settings::ALL_USERS_FLAG), asked_all_users.back());
+    settings_->SetFlag(Settings::ALL_USERS_FLAG, !settings_->flag(Settings::ALL_USERS_FLAG));
+    EXPECT_EQ(settings_->flag(Settings::ALL_USERS_FLAG), asked_all_users.back())
+        << "asked again when the settings change";
+    window_.reset();
+  }
 }
 
 TEST_F(InstallerWindowTest, InvalidFolderDisablesAcceptAndWarns) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 // GDI+'s C++ headers use min and max unqualified.
 namespace Gdiplus {
@@ -35,19 +36,19 @@ class ScopedGdiplus {
   bool started_ = false;
 };
 
-void ReplaceIcon(HWND window, WPARAM which, int size_metric) {
+// The window returns the icon it showed before, which is ours only when we set it.
+base::ScopedIcon ReplaceIcon(HWND window, WPARAM which, int size_metric) {
   int size = GetSystemMetrics(size_metric);
-  HICON icon = static_cast<HICON>(LoadImageW(GetResourceModule(), MAKEINTRESOURCEW(1),
-                                             IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-  if (!icon) return;
-  HICON previous =
-      reinterpret_cast<HICON>(SendMessageW(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon)));
-  if (previous) DestroyIcon(previous);
+  base::ScopedIcon icon(static_cast<HICON>(LoadImageW(
+      GetResourceModule(), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));
+  if (icon.IsValid())
+    SendMessageW(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon.Get()));
+  return icon;
 }
 
 }  // namespace
 
-IStream* LoadResourceStream(const wchar_t* name, const wchar_t* type) {
+Microsoft::WRL::ComPtr<IStream> LoadResourceStream(const wchar_t* name, const wchar_t* type) {
   HMODULE module = GetResourceModule();
   HRSRC resource = FindResourceW(module, name, type);
   if (!resource) return nullptr;
@@ -55,41 +56,32 @@ IStream* LoadResourceStream(const wchar_t* name, const wchar_t* type) {
   HGLOBAL loaded = LoadResource(module, resource);
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (!data || !size) return nullptr;
-  HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
-  if (!copy) return nullptr;
-  void* target = GlobalLock(copy);
-  if (!target) {
-    GlobalFree(copy);
-    return nullptr;
-  }
+  base::ScopedGlobalAlloc copy(GlobalAlloc(GMEM_MOVEABLE, size));
+  if (!copy.IsValid()) return nullptr;
+  void* target = GlobalLock(copy.Get());
+  if (!target) return nullptr;
   memcpy(target, data, size);
-  GlobalUnlock(copy);
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
-    GlobalFree(copy);
-    return nullptr;
-  }
+  GlobalUnlock(copy.Get());
+  Microsoft::WRL::ComPtr<IStream> stream;
+  if (FAILED(CreateStreamOnHGlobal(copy.Get(), TRUE, stream.GetAddressOf()))) return nullptr;
+  // The stream frees the block when it is released.
+  copy.Take();
   return stream;
 }
 
-HBITMAP LoadBitmapFromResource(const wchar_t* name, const wchar_t* type) {
-  IStream* stream = LoadResourceStream(name, type);
-  if (!stream) return nullptr;
+base::ScopedBitmap LoadBitmapFromResource(const wchar_t* name, const wchar_t* type) {
+  Microsoft::WRL::ComPtr<IStream> stream = LoadResourceStream(name, type);
+  if (!stream) return base::ScopedBitmap();
+  ScopedGdiplus gdiplus;
+  if (!gdiplus.started()) return base::ScopedBitmap();
   HBITMAP result = nullptr;
-  {
-    ScopedGdiplus gdiplus;
-    if (gdiplus.started()) {
-      // Destroyed before GDI+ shuts down.
-      Gdiplus::Bitmap* bitmap = Gdiplus::Bitmap::FromStream(stream);
-      if (bitmap && bitmap->GetLastStatus() == Gdiplus::Ok &&
-          bitmap->GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &result) != Gdiplus::Ok) {
-        result = nullptr;
-      }
-      delete bitmap;
-    }
+  // Destroyed before GDI+ shuts down.
+  std::unique_ptr<Gdiplus::Bitmap> bitmap(Gdiplus::Bitmap::FromStream(stream.Get()));
+  if (!bitmap || bitmap->GetLastStatus() != Gdiplus::Ok ||
+      bitmap->GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &result) != Gdiplus::Ok) {
+    return base::ScopedBitmap();
   }
-  stream->Release();
-  return result;
+  return base::ScopedBitmap(result);
 }
 
 bool AlphaBlendBitmap(HDC destination, int x, int y, int width, int height, HDC source,
@@ -99,9 +91,18 @@ bool AlphaBlendBitmap(HDC destination, int x, int y, int width, int height, HDC 
                     source_height, blend) != FALSE;
 }
 
-void SetHostWindowIcon(HWND window) {
-  ReplaceIcon(window, ICON_BIG, SM_CXICON);
-  ReplaceIcon(window, ICON_SMALL, SM_CXSMICON);
+WindowIcons SetHostWindowIcon(HWND window) {
+  WindowIcons icons;
+  icons.big = ReplaceIcon(window, ICON_BIG, SM_CXICON);
+  icons.small = ReplaceIcon(window, ICON_SMALL, SM_CXSMICON);
+  return icons;
+}
+
+void DestroyWindowIcons(HWND window) {
+  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
+    HICON icon = reinterpret_cast<HICON>(SendMessageW(window, WM_SETICON, which, 0));
+    if (icon) DestroyIcon(icon);
+  }
 }
 
 }  // namespace installer

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/logging.h"
+#include "base/native_library.h"
 
 namespace installer {
 
@@ -69,7 +70,7 @@ void InitRichEdit() {
   INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xC2FF};
   if (!InitCommonControlsEx(&controls)) PLOG(ERROR) << "InitCommonControlsEx failed.";
   // Kept loaded for the life of the process: the controls' class lives in it.
-  if (!LoadLibraryW(L"Msftedit.dll")) PLOG(ERROR) << "Loading library Msftedit.dll failed.";
+  if (!base::LoadSystemLibrary(L"Msftedit.dll")) PLOG(ERROR) << "Loading library Msftedit.dll failed.";
 }
 
 std::wstring ParseAnchors(const std::wstring& text) {

@@ -15,6 +15,8 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "base/win/scoped_generic.h"
+
 namespace installer {
 namespace testing {
 
@@ -177,7 +179,23 @@ namespace {
 // A 32-bit top-down DIB section and a memory DC holding it.
 class Canvas {
  public:
-  Canvas(int width, int height) : width_(width), height_(height) {
+  Canvas(int width, int height)
+      : width_(width),
+        height_(height),
+        dc_(CreateCompatibleDC(nullptr)),
+        bitmap_(MakeSection(width, height, &bits_)),
+        selected_(dc_.Get(), bitmap_.Get()) {}
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  bool valid() const { return selected_.IsValid() && bits_ != nullptr; }
+  HDC dc() const { return dc_.Get(); }
+  HBITMAP bitmap() const { return bitmap_.Get(); }
+  const uint32_t* bits() const { return bits_; }
+  size_t size() const { return static_cast<size_t>(width_) * static_cast<size_t>(height_); }
+
+ private:
+  static HBITMAP MakeSection(int width, int height, uint32_t** bits) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -185,31 +203,16 @@ class Canvas {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    dc_ = CreateCompatibleDC(nullptr);
-    bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_),
-                               nullptr, 0);
-    if (dc_ && bitmap_) old_ = SelectObject(dc_, bitmap_);
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(bits),
+                            nullptr, 0);
   }
-  ~Canvas() {
-    if (old_) SelectObject(dc_, old_);
-    if (bitmap_) DeleteObject(bitmap_);
-    if (dc_) DeleteDC(dc_);
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
 
-  bool valid() const { return old_ != nullptr && bits_ != nullptr; }
-  HDC dc() const { return dc_; }
-  HBITMAP bitmap() const { return bitmap_; }
-  const uint32_t* bits() const { return bits_; }
-  size_t size() const { return static_cast<size_t>(width_) * static_cast<size_t>(height_); }
-
- private:
   int width_, height_;
-  HDC dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ old_ = nullptr;
   uint32_t* bits_ = nullptr;
+  // In this order: the selection ends before the bitmap and the DC go.
+  base::ScopedCreateDC dc_;
+  base::ScopedBitmap bitmap_;
+  base::ScopedSelectObject selected_;
 };
 
 // The client area's offset in the window, in unmirrored pixels.
@@ -255,11 +258,13 @@ void PrintInto(HWND window, HDC target, const RECT& frame, const RECT& clip) {
              SRCCOPY);
     }
   }
-  HRGN region = CreateRectRgnIndirect(&own_clip);
-  SelectClipRgn(target, region);
+  {
+    // The DC keeps its own copy of the region.
+    base::ScopedGdiObject<HRGN> region(CreateRectRgnIndirect(&own_clip));
+    SelectClipRgn(target, region.Get());
+  }
   BitBlt(target, x, y, width, height, whole.dc(), 0, 0, SRCCOPY);
   SelectClipRgn(target, nullptr);
-  DeleteObject(region);
   RECT children_clip = {x + offset.x, y + offset.y, x + offset.x + client.right,
                         y + offset.y + client.bottom};
   IntersectRect(&children_clip, &children_clip, &own_clip);
@@ -316,13 +321,11 @@ std::vector<uint32_t> ReadShownPixels(HWND control) {
   RECT client;
   if (!GetClientRect(control, &client) || client.right <= 0 || client.bottom <= 0) return pixels;
   Canvas canvas(client.right, client.bottom);
-  HDC shown = GetDC(control);
-  if (!canvas.valid() || !shown) {
-    if (shown) ReleaseDC(control, shown);
-    return pixels;
+  {
+    base::ScopedGetDC shown(control);
+    if (!canvas.valid() || !shown.IsValid()) return pixels;
+    BitBlt(canvas.dc(), 0, 0, client.right, client.bottom, shown.dc(), 0, 0, SRCCOPY);
   }
-  BitBlt(canvas.dc(), 0, 0, client.right, client.bottom, shown, 0, 0, SRCCOPY);
-  ReleaseDC(control, shown);
   GdiFlush();
   for (size_t i = 0; i < canvas.size(); ++i) pixels.push_back(canvas.bits()[i] & 0xFFFFFF);
   return pixels;

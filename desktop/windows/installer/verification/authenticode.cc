@@ -318,8 +318,9 @@ void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, Verificati
     return;
   }
   PCCERT_CHAIN_CONTEXT context = chain.Get();
-  std::string text = base::StringPrintf(
-      "Chain trust status: %lu\n", static_cast<unsigned long>(context->TrustStatus.dwErrorStatus));
+  // One entry each, so that every line carries its level.
+  log->Add(level, base::StringPrintf("Chain trust status: %lu\n",
+                                     static_cast<unsigned long>(context->TrustStatus.dwErrorStatus)));
   for (DWORD c = 0; c < context->cChain; ++c) {
     const CERT_SIMPLE_CHAIN* simple = context->rgpChain[c];
     for (DWORD j = 0; j < simple->cElement; ++j) {
@@ -328,11 +329,10 @@ void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, Verificati
       DWORD sha1_size = sizeof(sha1);
       CryptHashCertificate(0, CALG_SHA1, 0, element->pbCertEncoded, element->cbCertEncoded, sha1,
                            &sha1_size);
-      text += base::StringPrintf("Chain %lu element: ", static_cast<unsigned long>(j)) +
-              DisplayName(element) + " " + base::HexEncode(sha1, sha1_size) + "\n";
+      log->Add(level, base::StringPrintf("Chain %lu element: ", static_cast<unsigned long>(j)) +
+                          DisplayName(element) + " " + base::HexEncode(sha1, sha1_size) + "\n");
     }
   }
-  log->Add(level, text);
 }
 
 }  // namespace installer

@@ -80,7 +80,9 @@ TEST_F(AuthenticodeTest, TamperedFileStillNamesItsSigner) {
   EXPECT_EQ(std::string::npos, error.find("Tried signer")) << error;
   EXPECT_NE(std::string::npos, error.find("Level 0: Trust chain:Level 0: Chain trust status: "))
       << error;
-  EXPECT_NE(std::string::npos, error.find("element: Velum Software Test Signer ")) << error;
+  // Every element is an entry of its own.
+  EXPECT_NE(std::string::npos, error.find("\nLevel 0: Chain 0 element: Velum Software Test Signer "))
+      << error;
 }
 
 TEST_F(AuthenticodeTest, ExpectedSignerIsComparedExactly) {
@@ -108,27 +110,50 @@ TEST_F(HasSignatureDirectoryTest, ReadsTheDirectoryOfTheImagesKind) {
   EXPECT_TRUE(HasSignatureDirectory(SigningData("unsigned.exe"), &is_signed));
   EXPECT_FALSE(is_signed);
 
-  // A 32-bit image keeps its security directory 16 bytes earlier; what lies at the 64-bit
-  // position there is another directory.
+  // A PE32 image keeps its security directory 16 bytes earlier; what lies at the PE32+
+  // position there is another directory. The optional header's magic tells the format,
+  // whatever the machine.
+  struct Format {
+    uint16_t machine;
+    uint16_t magic;
+    size_t size_field;  // from the PE header
+  } formats[] = {
+      {0x014C, 0x10B, 0x9C},
+      {0x8664, 0x20B, 0xAC},
+      {0x8664, 0x10B, 0x9C},
+      {0x014C, 0x20B, 0xAC},
+      {0xAA64, 0x20B, 0xAC},
+  };
   std::string image(0x200, '\0');
-  image[0] = 'M';
-  image[1] = 'Z';
-  image[60] = 0x80;
-  image.replace(0x80, 4, std::string("PE\0\0", 4));
-  image[0x84] = 0x4C;
-  image[0x85] = 0x01;
-  image[0x80 + 0xAC] = 0x10;  // the 64-bit position's size field
-  base::FilePath file = Path(L"image32.exe");
-  ASSERT_EQ(static_cast<int>(image.size()),
-            base::WriteFile(file, image.data(), static_cast<int>(image.size())));
-  is_signed = true;
-  EXPECT_TRUE(HasSignatureDirectory(file, &is_signed));
-  EXPECT_FALSE(is_signed);
-  image[0x80 + 0x9C] = 0x10;  // the 32-bit position's size field
-  ASSERT_EQ(static_cast<int>(image.size()),
-            base::WriteFile(file, image.data(), static_cast<int>(image.size())));
-  EXPECT_TRUE(HasSignatureDirectory(file, &is_signed));
-  EXPECT_TRUE(is_signed);
+  const base::FilePath file = Path(L"image.exe");
+  for (const Format& format : formats) {
+    SCOPED_TRACE(format.machine);
+    SCOPED_TRACE(format.magic);
+    image.assign(0x200, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[60] = 0x80;
+    image.replace(0x80, 4, std::string("PE\0\0", 4));
+    image[0x84] = static_cast<char>(format.machine & 0xFF);
+    image[0x85] = static_cast<char>(format.machine >> 8);
+    image[0x80 + 24] = static_cast<char>(format.magic & 0xFF);
+    image[0x80 + 25] = static_cast<char>(format.magic >> 8);
+    // The other format's position holds a size.
+    image[0x80 + (format.size_field == 0x9C ? 0xAC : 0x9C)] = 0x10;
+    ASSERT_EQ(static_cast<int>(image.size()),
+              base::WriteFile(file, image.data(), static_cast<int>(image.size())));
+    is_signed = true;
+    EXPECT_TRUE(HasSignatureDirectory(file, &is_signed));
+    EXPECT_FALSE(is_signed);
+    image[0x80 + format.size_field] = 0x10;
+    ASSERT_EQ(static_cast<int>(image.size()),
+              base::WriteFile(file, image.data(), static_cast<int>(image.size())));
+    EXPECT_TRUE(HasSignatureDirectory(file, &is_signed));
+    EXPECT_TRUE(is_signed);
+  }
+  // The last image, as a PE32 one.
+  image[0x80 + 24] = 0x0B;
+  image[0x80 + 25] = 0x01;
 
   // Headers cut short before the directory, or no PE image at all: false, untouched.
   struct Case {
@@ -136,6 +161,7 @@ TEST_F(HasSignatureDirectoryTest, ReadsTheDirectoryOfTheImagesKind) {
     std::string contents;
   } cases[] = {
       {L"short.exe", image.substr(0, 0x80 + 0x9C)},
+      {L"no_magic.exe", image.substr(0, 0x80 + 24) + std::string(0x100, '\0')},
       {L"text.txt", "just text, no image"},
       {L"empty.exe", ""},
   };

@@ -50,11 +50,11 @@ void ChunkDownloadStatsObserver::OnIpAddress(const std::string& address) {
 }
 
 void ChunkDownloadStatsObserver::OnRedirected(const std::wstring& url) {
-  SetString("redirected_url", base::WideToUTF8(url));
+  SetString("redirected_url", BoundServerText(base::WideToUTF8(url)));
 }
 
 void ChunkDownloadStatsObserver::OnHeader(const std::wstring& name, const std::wstring& value) {
-  SetString("headers." + base::WideToUTF8(name), base::WideToUTF8(value));
+  SetString("headers." + base::WideToUTF8(name), BoundServerText(base::WideToUTF8(value)));
 }
 
 void ChunkDownloadStatsObserver::OnWinInetError(uint32_t error) {

@@ -11,6 +11,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/wininet/wininet_termination_thread.h"
 
 namespace installer {
@@ -18,6 +19,8 @@ namespace installer {
 namespace {
 
 const int kRetryDelaySeconds = 6;
+// Redirects one request follows, as the system's own HTTP stack bounds them.
+const int kMaxRedirects = 10;
 // The flags of InternetErrorDlg for the proxy credentials prompt.
 const DWORD kProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
                                 FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
@@ -36,6 +39,33 @@ bool IsConnectivityError(uint32_t error) {
     default:
       return false;
   }
+}
+
+const DWORD kHttpPermanentRedirect = 308;
+// A body longer than its Content-Length leaves bytes on a kept connection that the next
+// request would read as its answer, and the body's length cannot be known beyond that
+// header: no request leaves its connection for another.
+const wchar_t kCloseConnectionHeader[] = L"Connection: close\r\n";
+
+// |relative| (a Location value) read against |base|; empty when they do not combine.
+std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
+  if (relative.empty()) return std::wstring();
+  // Escaping may make the text longer; one retry with the size asked for.
+  DWORD size = static_cast<DWORD>(3 * (base.size() + relative.size()) + 16);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::wstring combined(size, L'\0');
+    if (InternetCombineUrlW(base.c_str(), relative.c_str(), &combined[0], &size, 0)) {
+      combined.resize(size);
+      return combined;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    ++size;
+  }
+  return std::wstring();
+}
+
+bool IsHttpScheme(int scheme) {
+  return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS;
 }
 
 uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
@@ -79,8 +109,14 @@ WinInetDownloader::~WinInetDownloader() {
 bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
                               base::Closure done, std::unique_ptr<ResponseWriter> writer,
                               std::unique_ptr<DownloadStatsObserver> observer) {
-  LOG(INFO) << "Starting download from " << base::WideToUTF8(url);
+  LOG(INFO) << "Starting download from " << BoundServerText(base::WideToUTF8(url));
   CHECK(writer && observer) << "a download needs a writer and an observer";
+  // The previous transfer's last callbacks may still use its writer and observer.
+  if (termination_thread_) {
+    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
+    termination_thread_->Join();
+    termination_thread_.reset();
+  }
   {
     base::AutoLock hold(error_lock_);
     error_text_.clear();
@@ -96,21 +132,15 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
 
   ParsedUrl parsed;
   if (!ParseUrl(url_, &parsed)) {
-    SetError(base::StringPrintf("Could not parse URL %s", base::WideToUTF8(url_).c_str()));
-    // The caller may want to delete or reuse what the writer holds open.
-    writer_->Close();
-    return false;
+    return Refuse(base::StringPrintf("Could not parse URL %s",
+                                     BoundServerText(base::WideToUTF8(url_)).c_str()));
   }
-  if (!IsHostAllowed(parsed.host)) {
-    SetError(base::StringPrintf("Domain disallowed %s", base::WideToUTF8(parsed.host).c_str()));
-    writer_->Close();
-    return false;
+  if (!IsHttpScheme(parsed.scheme)) {
+    return Refuse(base::StringPrintf("URL scheme is not http or https %s",
+                                     BoundServerText(base::WideToUTF8(url_)).c_str()));
   }
-  if (termination_thread_) {
-    VLOG(1) << "Waiting for previous WinINET invocation to terminate.";
-    termination_thread_->Join();
-    termination_thread_.reset();
-  }
+  if (!IsHostAllowed(parsed.host))
+    return Refuse(base::StringPrintf("Domain disallowed %s", base::WideToUTF8(parsed.host).c_str()));
   expected_size_ = 0;
   bytes_read_ = 0;
   received_ = 0;
@@ -123,9 +153,8 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   session_ = InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                            INTERNET_FLAG_ASYNC);
   if (!session_) {
-    SetError(base::StringPrintf("InternetOpen failed for %s",
-                                base::WideToUTF8(user_agent).c_str()));
-    return false;
+    return Refuse(base::StringPrintf("InternetOpen failed for %s",
+                                     base::WideToUTF8(user_agent).c_str()));
   }
   InternetSetStatusCallbackW(session_, &WinInetDownloader::InternetStatusCallback);
   body_ = body;
@@ -138,12 +167,22 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
     return false;
   }
   observer_->OnChunkStarted(received_);
+  redirect_count_ = 0;
   // The state goes first: WinINet may complete the request before the send returns.
+  const State before = state_.load();
   SetState(STATE_REQUEST_SENT);
   if (OpenAndSendRequest(parsed, std::wstring())) return true;
   LOG(ERROR) << "Could not send Request";
   CloseSession();
-  SetState(STATE_FAILED);
+  // Refused: no transfer began, so none ended either.
+  SetState(before);
+  return false;
+}
+
+bool WinInetDownloader::Refuse(const std::string& message) {
+  SetError(message);
+  // The caller may want to delete or reuse what the writer holds open.
+  writer_->Close();
   return false;
 }
 
@@ -176,6 +215,12 @@ bool WinInetDownloader::ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
   return true;
 }
 
+// static
+bool WinInetDownloader::IsHttpUrl(const std::wstring& url) {
+  ParsedUrl parsed;
+  return ParseUrl(url, &parsed) && IsHttpScheme(parsed.scheme);
+}
+
 bool WinInetDownloader::IsHostAllowed(const std::wstring& host) const {
   if (allowed_host_suffixes_.empty()) return true;
   for (const std::wstring& suffix : allowed_host_suffixes_) {
@@ -192,9 +237,12 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   VLOG(1) << "Opening internet request";
   // Nothing of an earlier request may be taken for this one's body.
   bytes_read_ = 0;
+  request_headers_ = extra_headers;
   answer_progressed_ = false;
   const bool is_post = !body_.empty();
-  DWORD flags = INTERNET_FLAG_RELOAD;
+  // Redirects are followed here, where they can be counted and checked before any
+  // request goes to the new address.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   request_ = HttpOpenRequestW(connection_, is_post ? L"POST" : L"GET", url.path.c_str(),
                               L"HTTP/1.1", nullptr, nullptr, flags,
@@ -208,9 +256,9 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
     return false;
   }
   VLOG(1) << (is_post ? "Sending POST request" : "Sending GET request");
+  const std::wstring headers = kCloseConnectionHeader + extra_headers;
   const BOOL sent = HttpSendRequestW(
-      request_, extra_headers.empty() ? nullptr : extra_headers.c_str(),
-      extra_headers.empty() ? 0 : static_cast<DWORD>(-1),
+      request_, headers.c_str(), static_cast<DWORD>(-1),
       is_post ? const_cast<char*>(body_.data()) : nullptr,
       is_post ? static_cast<DWORD>(body_.size()) : 0);
   if (!sent && GetLastError() != ERROR_IO_PENDING) {
@@ -239,9 +287,6 @@ void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
       if (info) self->OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
-      break;
-    case INTERNET_STATUS_REDIRECT:
-      if (info) self->OnRedirect(static_cast<const wchar_t*>(info));
       break;
     default:
       break;
@@ -278,23 +323,61 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
   }
 }
 
-void WinInetDownloader::OnRedirect(const std::wstring& url) {
+void WinInetDownloader::OnRedirect(bool keep_method) {
   VLOG(1) << "Redirect occured";
-  observer_->OnRedirected(url);
+  const std::wstring target = CombineUrl(url_, QueryHeader(L"Location"));
+  observer_->OnRedirected(target);
+  const std::string quoted = BoundServerText(base::WideToUTF8(target));
   ParsedUrl parsed;
-  if (!ParseUrl(url, &parsed)) {
-    SetError(base::StringPrintf("Redirect URL failed to parse %s",
-                                base::WideToUTF8(url).c_str()));
-  } else if (IsHostAllowed(parsed.host)) {
-    return;
-  } else {
+  if (++redirect_count_ > kMaxRedirects) {
+    SetError(base::StringPrintf("Too many redirects, more than %d, the last to %s", kMaxRedirects,
+                                quoted.c_str()));
+  } else if (target.empty() || !ParseUrl(target, &parsed)) {
+    SetError(base::StringPrintf("Redirect URL failed to parse %s", quoted.c_str()));
+  } else if (!IsHttpScheme(parsed.scheme)) {
+    SetError(base::StringPrintf("Redirect URL scheme is not http or https %s", quoted.c_str()));
+  } else if (!IsHostAllowed(parsed.host)) {
     SetError(base::StringPrintf("Redirect URL is disallowed %s",
                                 base::WideToUTF8(parsed.host).c_str()));
+  } else {
+    owner_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::FollowRedirect, weak_this_,
+                                                  target, keep_method));
+    return;
   }
-  // Cancel the request before it follows the redirect; the failure is ours to report,
-  // since a cancelled request need not complete at all.
   PostToOwner(&WinInetDownloader::OnDownloadFailed);
+}
+
+void WinInetDownloader::FollowRedirect(const std::wstring& target, bool keep_method) {
+  if (!IsInProgress()) return;
   CloseRequest();
+  ParsedUrl from;
+  ParsedUrl to;
+  if (!ParseUrl(url_, &from) || !ParseUrl(target, &to)) {
+    SetError("Cannot parse URL on redirect");
+    OnDownloadFailed();
+    return;
+  }
+  if (to.host != from.host || to.port != from.port) {
+    HINTERNET connection = InternetConnectW(session_, to.host.c_str(), to.port, nullptr, nullptr,
+                                            INTERNET_SERVICE_HTTP, 0,
+                                            reinterpret_cast<DWORD_PTR>(this));
+    if (!connection) {
+      SetError(base::StringPrintf("InternetConnect failed for %s:%d",
+                                  base::WideToUTF8(to.host).c_str(), to.port));
+      OnDownloadFailed();
+      return;
+    }
+    // Its request is closed; the session stays until the transfer ends.
+    InternetCloseHandle(connection_);
+    connection_ = connection;
+  }
+  // Later requests of this transfer (resumes) go where the redirect pointed.
+  url_ = target;
+  if (!keep_method) body_.clear();
+  if (!OpenAndSendRequest(to, request_headers_)) {
+    LOG(ERROR) << "Could not follow the redirect";
+    OnDownloadFailed();
+  }
 }
 
 bool WinInetDownloader::HandleInitialCompletion() {
@@ -345,6 +428,15 @@ bool WinInetDownloader::HandleInitialCompletion() {
         return false;
       }
       break;
+    case HTTP_STATUS_MOVED:
+    case HTTP_STATUS_REDIRECT:
+    case HTTP_STATUS_REDIRECT_METHOD:
+      OnRedirect(false);
+      return false;
+    case HTTP_STATUS_REDIRECT_KEEP_VERB:
+    case kHttpPermanentRedirect:
+      OnRedirect(true);
+      return false;
     case HTTP_STATUS_PROXY_AUTH_REQ: {
       LOG(WARNING) << "Request completed with a " << "proxy authentication request";
       observer_->OnProxyLoginNeeded();
@@ -499,13 +591,15 @@ void WinInetDownloader::ResumeDownload() {
   const std::wstring range = L"Range: bytes=" + std::to_wstring(received_) + L"-";
   ParsedUrl parsed;
   if (!ParseUrl(url_, &parsed)) {
-    SetError(base::StringPrintf("Cannot parse URL on resume %s", base::WideToUTF8(url_).c_str()));
+    SetError(base::StringPrintf("Cannot parse URL on resume %s",
+                                BoundServerText(base::WideToUTF8(url_)).c_str()));
     OnDownloadFailed();
     return;
   }
   if (retry_count_ <= 1) observer_->OnChunkStarted(received_);
   observer_->OnRetry(static_cast<uint32_t>(retry_count_));
   range_start_ = received_;
+  redirect_count_ = 0;
   SetState(STATE_REQUEST_SENT);
   if (!OpenAndSendRequest(parsed, range)) {
     LOG(ERROR) << "Could not resume downloading";

@@ -63,6 +63,8 @@ class WinInetDownloader {
   // Abandons the transfer without running done.
   void Stop();
   std::string GetLastErrorText() const;
+  // Whether |url| is an http or https URL that a download can start from.
+  static bool IsHttpUrl(const std::wstring& url);
 
   State state() const { return state_.load(); }
   // Of the last transfer, read on the owner thread once done ran: the body bytes
@@ -95,9 +97,13 @@ class WinInetDownloader {
 
   static bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
   bool IsHostAllowed(const std::wstring& host) const;
+  // A start that cannot go on: logs |message|, closes the writer, false.
+  bool Refuse(const std::string& message);
   bool OpenAndSendRequest(const ParsedUrl& url, const std::wstring& extra_headers);
   void OnRequestComplete(uint32_t error);
-  void OnRedirect(const std::wstring& url);
+  // A 3xx answer: checks its Location and follows it on the owner thread, or fails.
+  void OnRedirect(bool keep_method);
+  void FollowRedirect(const std::wstring& target, bool keep_method);
   void OnHandleClosing(HINTERNET handle);
   bool HandleInitialCompletion();
   void HandleCompletionInProgress();
@@ -149,6 +155,10 @@ class WinInetDownloader {
   bool answer_progressed_ = false;
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
+  // Redirects followed since the transfer or its last resume sent a request.
+  int redirect_count_ = 0;
+  // The extra headers of the current request, sent again to a redirect's target.
+  std::wstring request_headers_;
   base::MessageLoop* owner_loop_ = nullptr;
   base::scoped_refptr<base::SequencedTaskRunner> owner_runner_;
   base::SyncEvent termination_event_;

@@ -430,9 +430,111 @@ TEST_F(WinInetDownloaderTest, RedirectsAreFollowedOnlyToAllowedHosts) {
   EXPECT_NE(std::string::npos,
             downloader_->GetLastErrorText().find("Redirect URL is disallowed localhost"))
       << downloader_->GetLastErrorText();
-  // Windows drops the redirected request with the closed handle; Wine still sends it,
-  // but nothing of its answer may reach the writer.
   EXPECT_EQ("", Downloaded());
+  EXPECT_EQ(1u, server_.RequestsTo("/target.exe").size());
+
+  // To another host: a connection of its own.
+  downloader_->set_allowed_host_suffixes({L"127.0.0.1", L"localhost"});
+  ASSERT_TRUE(Download(server_.Url("/disallowed")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(Downloaded() == body);
+}
+
+TEST_F(WinInetDownloaderTest, ARedirectChainEndsAfterTenRedirects) {
+  const std::string port = std::to_string(server_.port());
+  const std::string base = "http://127.0.0.1:" + port;
+  struct Case {
+    const char* path;
+    std::string location;
+    std::string error;
+  } cases[] = {
+      {"/loop", base + "/loop", "Too many redirects, more than 10, the last to " + base + "/loop"},
+      {"/to_ftp", "ftp://127.0.0.1:" + port + "/x", "Redirect URL scheme is not http or https"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.path);
+    ASSERT_TRUE(server_.AddFaults(test.path, std::string("[{\"status\": 302, \"location\": \"") +
+                                                 test.location + "\"}]"));
+    ASSERT_TRUE(Download(server_.Url(test.path)));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_EQ(1, done_calls_);
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(test.error))
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ("", Downloaded());
+  }
+  // The original request and the ten redirects it followed.
+  EXPECT_EQ(11u, server_.RequestsTo("/loop").size());
+  EXPECT_EQ(1u, server_.RequestsTo("/to_ftp").size());
+}
+
+// A body that does not end where its Content-Length says leaves its connection in an
+// unknown state: the next request must be answered by the server, not by what is left.
+TEST_F(WinInetDownloaderTest, AnAnswerOfTheWrongLengthIsNotFollowedByStaleBytes) {
+  const std::string text = "{\"installer\": \"http://127.0.0.1/a\", \"more\": \"padding\"}";
+  // Shorter than the body, the connection kept open; longer, the connection closed.
+  const int content_lengths[] = {10, static_cast<int>(text.size()) + 50};
+  ASSERT_TRUE(server_.ServeText("/address", 200, text));
+  ASSERT_TRUE(server_.ServeText("/next", 200, "next answer"));
+  for (int content_length : content_lengths) {
+    SCOPED_TRACE(content_length);
+    ASSERT_TRUE(server_.AddFaults(
+        "/address", "[{\"content_length\": " + std::to_string(content_length) +
+                        ", \"times\": 1}]"));
+    ASSERT_TRUE(Download(server_.Url("/address")));
+    const size_t before = server_.RequestsTo("/next").size();
+    ASSERT_TRUE(Download(server_.Url("/next")));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+    EXPECT_EQ("next answer", Downloaded());
+    EXPECT_EQ(before + 1, server_.RequestsTo("/next").size());
+  }
+}
+
+// Only http and https are fetched; a refused start closes the writer it was given and
+// leaves the state of the last transfer.
+TEST_F(WinInetDownloaderTest, RefusedStartsSendNothingAndKeepTheState) {
+  class ClosingWriter : public ResponseWriter {
+   public:
+    explicit ClosingWriter(int* closes) : closes_(closes) {}
+    void Close() override { ++*closes_; }
+
+   private:
+    int* const closes_;
+  };
+  ASSERT_TRUE(server_.ServeFile("/package.exe", "x"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  ASSERT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+  const std::wstring port = std::to_wstring(server_.port());
+  struct Case {
+    std::wstring url;
+    const char* error;
+    bool http;
+  } cases[] = {
+      {L"ftp://127.0.0.1:" + port + L"/package.exe", "URL scheme is not http or https ftp://",
+       false},
+      {L"file:///C:/windows/win.ini", "URL scheme is not http or https file:", false},
+      {L"not a url", "Could not parse URL not a url", false},
+      {L"http://127.0.0.1:" + port + L"/" + std::wstring(100000, L'a'), "Could not parse URL",
+       false},
+      {L"http://example.com/package.exe", "Domain disallowed example.com", true},
+  };
+  downloader_->set_allowed_host_suffixes({L"127.0.0.1"});
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.error);
+    int closes = 0;
+    EXPECT_FALSE(downloader_->Start(test.url, std::string(), base::Closure(),
+                                    std::unique_ptr<ResponseWriter>(new ClosingWriter(&closes)),
+                                    std::unique_ptr<DownloadStatsObserver>(
+                                        new DownloadStatsObserver)));
+    EXPECT_EQ(1, closes);
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state());
+    const std::string error = downloader_->GetLastErrorText();
+    EXPECT_EQ(0u, error.find(test.error)) << error;
+    // A server's long address is quoted cut.
+    EXPECT_LT(error.size(), kMaxServerTextLength + 100);
+    EXPECT_EQ(test.http, WinInetDownloader::IsHttpUrl(test.url));
+  }
+  EXPECT_EQ(1u, server_.Requests().size());
 }
 
 TEST_F(WinInetDownloaderTest, ProxyLoginWithoutAWindowEndsAsCancelled) {

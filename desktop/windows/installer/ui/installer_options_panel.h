@@ -1,0 +1,90 @@
+// InstallerOptionsPanel: the controls that show and edit the settings. They are the
+// options panel (dialog 138: language, mode, folder and the check boxes) and the
+// settings-bound controls of the main dialog (the accept text with its agreement, the
+// shields, the folder box of the welcome page, the delete-user-data box). Changes the
+// user makes are counted on the current page's statistics node.
+//
+//   InstallerOptionsPanel options(settings, answers);
+//   options.Init(dialog, panel, bold_font);   // in the panel's WM_INITDIALOG
+//   options.FillLists();                      // the UI language changed
+//   options.Refresh();                        // the settings changed
+#ifndef DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_OPTIONS_PANEL_H_
+#define DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_OPTIONS_PANEL_H_
+
+#include <windows.h>
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
+#include <security.h>
+
+#include <string>
+#include <vector>
+
+#include "desktop/windows/installer/ui/installer_window_delegate.h"
+
+namespace installer {
+
+class Settings;
+class StatsNode;
+
+// The text of |window|.
+std::wstring GetWindowString(HWND window);
+// The user's name in |format| (NameUnknown: the logon name); empty when unknown.
+std::wstring GetUserNameOfFormat(EXTENDED_NAME_FORMAT format);
+
+class InstallerOptionsPanel {
+ public:
+  InstallerOptionsPanel(Settings* settings, const InstallerWindowAnswers& answers);
+  InstallerOptionsPanel(const InstallerOptionsPanel&) = delete;
+  InstallerOptionsPanel& operator=(const InstallerOptionsPanel&) = delete;
+  ~InstallerOptionsPanel();
+
+  // Sets the panel up once its dialog exists (skipped when running at once); the
+  // invalid-path warning gets |bold_font|.
+  void Init(HWND dialog, HWND panel, bool run_immediately, HFONT bold_font);
+  // The page now shown and its statistics node (null: none), which outlives the next call.
+  void OnPageChanged(int page, StatsNode* page_stats);
+  // Refills the language and mode boxes and the mode's tooltip in the UI language.
+  void FillLists();
+  // Shows the settings in the controls.
+  void Refresh();
+  // A WM_COMMAND of a settings-bound control.
+  void OnCommand(int id, int code);
+
+  // The target of the terms agreement's link, for controls that report only its label.
+  const std::wstring& tos_link_target() const { return tos_link_target_; }
+
+ private:
+  bool IsUninstall() const;
+  HWND PanelItem(int id) const { return GetDlgItem(panel_, id); }
+  void RefreshUninstall(bool shield);
+  void RefreshPathBox();
+  void FillLanguageBox();
+  void FillModeBox();
+  void UpdateTooltipText();
+  // Counts |counter| on the page node; false (after refreshing the controls) when the
+  // settings cannot change now.
+  bool CountChange(const char* counter);
+  void OnCheckBox(int id, bool checked);
+  void ApplyPathText(HWND box, const char* counter, bool selected_entry);
+  void BrowseForFolder();
+
+  Settings* const settings_;
+  const InstallerWindowAnswers answers_;
+  HWND dialog_ = nullptr;
+  HWND panel_ = nullptr;
+  HWND tooltip_ = nullptr;
+  int page_ = -1;
+  StatsNode* page_stats_ = nullptr;
+  std::vector<std::wstring> languages_;
+  // Set while controls are filled from the settings: their notifications are not the
+  // user's.
+  bool refreshing_ = false;
+  // Set while a typed path reaches the settings.
+  bool typing_path_ = false;
+  std::wstring tos_link_target_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_OPTIONS_PANEL_H_
