@@ -1,29 +1,60 @@
 #!/bin/bash
-# Hand-run install benchmark (bench/README.md, "install_bench"): a silent full-package
-# installation of a sample browser of about 150 MB in about 3,000 files, paired in one run
-# with `7zz x` of the same archive plus `cp -r` of the unpacked tree, and with the bare
-# Win32 file calls of the same work (file_calls_bench.exe). Reports the times, the ratios,
-# where the installer's time went (from its logs' time stamps) and the installer processes'
-# peak memory seen from Linux (VmHWM, and the largest RssAnon sampled every 20 ms).
+# Hand-run install benchmark (bench/README.md, "install_bench"): silent full-package
+# installations of a sample browser (default about 150 MB in about 3,000 files), each
+# paired in the same round with `7zz x` of the same archive and with the bare Win32 file
+# calls of the same work (file_calls_bench.exe). Prints, as medians over the rounds, the
+# installer's phases from its logs' time stamps, the ratios, the Wine-only costs measured
+# on their own, and the installer processes' peak memory seen from Linux.
 #   bench/install_bench.sh [files] [bytes]        after scripts/setup.sh
+# Environment:
+#   RUNS=n        rounds (default 3)
+#   BASE=folder   a second build to pair with (a folder holding bin/velum_installer.exe,
+#                 e.g. a copy of out/build/bin from an earlier commit): each round then
+#                 runs both installers, in alternating order, and the table gets a column
+#                 for each and their ratio. Paired runs see the same machine load.
 set -euo pipefail
 REPO=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 BUILD=${BUILD:-$REPO/out/build}
 WORK=${WORK:-$REPO/out/bench}
 FILES=${1:-3000}
 BYTES=${2:-150000000}
+RUNS=${RUNS:-3}
+BASE=${BASE:-}
 rm -rf "$WORK"
-mkdir -p "$WORK/download"
-bash "$REPO/testing/e2e/make-sample-package.sh" "$BUILD/fake_program/velum_fake_program.exe" \
-  "$BUILD/bin/velum_installer.exe" "$WORK/sample" "$FILES" "$BYTES"
-cp "$WORK/sample/VelumSetup.exe" "$WORK/download/"
-PREFIX=$WORK/prefix
-VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" cmd /c exit 0
+mkdir -p "$WORK/results"
 now() { date +%s.%N; }
 
-# Peak memory of the installer's processes (front end, backend, the package's installer).
-# Only processes of this prefix count: other installers may run on the machine meanwhile.
-python3 - "$WORK/memory" "$PREFIX" <<'PY' &
+LABELS=(new)
+HOSTS=("$BUILD/bin/velum_installer.exe")
+if [ -n "$BASE" ]; then
+  LABELS=(base new)
+  HOSTS=("$BASE/bin/velum_installer.exe" "$BUILD/bin/velum_installer.exe")
+fi
+# The package carries its installer, so each host gets its own package; the data files
+# are the same (the sample's generator is seeded).
+for i in "${!LABELS[@]}"; do
+  bash "$REPO/testing/e2e/make-sample-package.sh" "$BUILD/fake_program/velum_fake_program.exe" \
+    "${HOSTS[$i]}" "$WORK/sample-${LABELS[$i]}" "$FILES" "$BYTES"
+  mkdir -p "$WORK/download-${LABELS[$i]}"
+  cp "$WORK/sample-${LABELS[$i]}/VelumSetup.exe" "$WORK/download-${LABELS[$i]}/"
+done
+ARCHIVE=$WORK/sample-${LABELS[0]}/package.7z
+
+# One prefix made once; every run starts in a fresh copy of it, with no Wine server up.
+TEMPLATE=$WORK/template
+VELUM_WINEPREFIX=$TEMPLATE "$BUILD/wine-run.sh" cmd /c exit 0
+WINEPREFIX=$TEMPLATE timeout 120 /usr/lib/wine/wineserver -w || true
+PREFIX=$WORK/prefix
+fresh_prefix() {
+  WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -k 2>/dev/null || true
+  rm -rf "$PREFIX"
+  cp -a "$TEMPLATE" "$PREFIX"
+}
+
+# Peak memory of the installer's processes of this prefix (front end, backend, the
+# package's installer); other installers may run on the machine meanwhile.
+sample_memory() {
+  python3 - "$1" "$PREFIX" <<'PY'
 import os, sys, time
 out, prefix = sys.argv[1], sys.argv[2]
 peak = {}
@@ -53,79 +84,204 @@ while not os.path.exists(stop) and time.time() < deadline:
     time.sleep(0.02)
 with open(out, 'w') as f:
     for role, (hwm, anon) in sorted(peak.items()):
-        f.write('%-28s VmHWM %7.1f MB  RssAnon %7.1f MB\n' % (role, hwm / 1024, anon / 1024))
+        f.write('  %-28s VmHWM %7.1f MB  RssAnon %7.1f MB\n' % (role, hwm / 1024, anon / 1024))
 PY
-SAMPLER=$!
+}
 
-start=$(now)
-rc=0
-VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/download/VelumSetup.exe" --silent \
-  --allusers=0 '--installfolder=C:\Bench' --enable-installer-stats=0 \
-  --local-pref-default-overrides-server=http://127.0.0.1:9/ > "$WORK/installer.out" 2>&1 ||
-  rc=$?
-front_end=$(echo "$(now) - $start" | bc)
-# Wine's server lingers about 3 s after the last process of the prefix is gone.
-WINEPREFIX=$PREFIX timeout 120 /usr/lib/wine/wineserver -w || true
-installer=$(echo "$(now) - $start" | bc)
-touch "$WORK/memory.stop"
-wait $SAMPLER
-installed=$(find "$PREFIX/drive_c/Bench" -type f | wc -l)
+# One silent installation by installer $1 (a label); its figures go to results/$1-$2.
+install_once() {
+  local label=$1 round=$2 result=$WORK/results/$1-$2
+  fresh_prefix
+  rm -f "$result.memory.stop"
+  sample_memory "$result.memory" &
+  local sampler=$! rc=0 start front_end all
+  start=$(now)
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/download-$label/VelumSetup.exe" --silent \
+    --allusers=0 '--installfolder=C:\Bench' --enable-installer-stats=0 \
+    --local-pref-default-overrides-server=http://127.0.0.1:9/ > "$result.out" 2>&1 || rc=$?
+  front_end=$(echo "$(now) - $start" | bc)
+  WINEPREFIX=$PREFIX timeout 120 /usr/lib/wine/wineserver -w || true
+  all=$(echo "$(now) - $start" | bc)
+  touch "$result.memory.stop"
+  wait $sampler
+  {
+    echo "start $start"
+    echo "exit_code $rc"
+    echo "installed $(find "$PREFIX/drive_c/Bench" -type f | wc -l)"
+    echo "front_end $front_end"
+    echo "all $all"
+  } > "$result"
+  cat "$PREFIX"/drive_c/users/*/Temp/'Velum Installer'/*.log > "$result.logs" 2>/dev/null || true
+}
 
-start=$(now)
-7zz x -bso0 -bsp0 "-o$WORK/x" "$WORK/sample/package.7z"
-unpack7z=$(echo "$(now) - $start" | bc)
-start=$(now)
-cp -r "$WORK/x" "$WORK/x_copy"
-cpr=$(echo "$(now) - $start" | bc)
-sync
+# The references of the round: 7zz x, the bare Win32 calls, and Wine by itself (a
+# program that only prints its usage, in a fresh prefix: process start and the server's
+# linger after the prefix's last process).
+references_once() {
+  local result=$WORK/results/ref-$1 start unpack7z bare wine_start linger
+  rm -rf "$WORK/x" "$WORK/bare"
+  mkdir -p "$WORK/bare"
+  sync
+  start=$(now)
+  7zz x -bso0 -bsp0 "-o$WORK/x" "$ARCHIVE"
+  unpack7z=$(echo "$(now) - $start" | bc)
+  rm -rf "$WORK/x1"
+  start=$(now)
+  7zz x -mmt1 -bso0 -bsp0 "-o$WORK/x1" "$ARCHIVE"
+  unpack7z_mt1=$(echo "$(now) - $start" | bc)
+  rm -rf "$WORK/x1"
+  fresh_prefix
+  start=$(now)
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" > /dev/null 2>&1 || true
+  wine_start=$(echo "$(now) - $start" | bc)
+  start=$(now)
+  WINEPREFIX=$PREFIX timeout 120 /usr/lib/wine/wineserver -w || true
+  linger=$(echo "$(now) - $start" | bc)
+  bare=$(VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" \
+    "Z:${WORK//\//\\}\\x" "Z:${WORK//\//\\}\\bare")
+  WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -k || true
+  {
+    echo "unpack7z $unpack7z"
+    echo "unpack7z_mt1 $unpack7z_mt1"
+    echo "bare_unpack $(awk '{print $2}' <<< "$bare")"
+    echo "bare_copy $(awk '{print $4}' <<< "$bare")"
+    echo "wine_start $wine_start"
+    echo "wine_linger $linger"
+  } > "$result"
+}
 
-bare=$(VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" \
-  "Z:${WORK//\//\\}\\x" "Z:${WORK//\//\\}")
-bare_unpack=$(awk '{print $2}' <<< "$bare")
-bare_copy=$(awk '{print $4}' <<< "$bare")
-WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -k || true
+for round in $(seq 1 "$RUNS"); do
+  order=("${LABELS[@]}")
+  # Alternate which installer goes first, so a drift in load favours neither.
+  if [ $((round % 2)) -eq 0 ] && [ ${#LABELS[@]} -eq 2 ]; then order=("${LABELS[1]}" "${LABELS[0]}"); fi
+  for label in "${order[@]}"; do install_once "$label" "$round"; done
+  references_once "$round"
+  echo "round $round of $RUNS done" >&2
+done
 
 echo "package: $(find "$WORK/x" -type f | wc -l) files, $(du -sm "$WORK/x" | cut -f1) MB;" \
-  "archive $(($(stat -c %s "$WORK/sample/package.7z") / 1048576)) MB"
-echo "installer: exit code $rc, $installed files installed, ${installer} s (start to every process ended);" \
-  "${front_end} s to the front end's exit"
-echo "7zz x: ${unpack7z} s; cp -r: ${cpr} s"
-echo "bare Win32 under Wine: create+write+set time+close ${bare_unpack} s; CopyFileW ${bare_copy} s"
-echo "ratio installer / (7zz x + cp -r):          $(echo "scale=2; $installer / ($unpack7z + $cpr)" | bc)"
-echo "ratio installer / (7zz x + bare CopyFileW): $(echo "scale=2; $installer / ($unpack7z + $bare_copy)" | bc)"
-echo "ratio installer / (7zz x + bare unpack calls + bare CopyFileW): $(echo "scale=2; $installer / ($unpack7z + $bare_unpack + $bare_copy)" | bc)"
-echo "ratio to the front end's exit / (7zz x + bare CopyFileW): $(echo "scale=2; $front_end / ($unpack7z + $bare_copy)" | bc)"
-echo "peak memory:"
-cat "$WORK/memory"
-echo "where the time went, from the installer logs' time stamps:"
-python3 - "$PREFIX/drive_c/users" <<'PY'
-import glob, os, re, sys
-# (phase, log line that starts it); each phase lasts until the next one's line.
-marks = [('start-up and settings', 'Velum installer starting'),
+  "archive $(($(stat -c %s "$ARCHIVE") / 1048576)) MB; stub $(stat -c %s "${HOSTS[-1]}") bytes;" \
+  "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 - "$WORK/results" "$RUNS" "${LABELS[@]}" <<'PY'
+import os, re, statistics, sys, time
+folder, runs, labels = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+
+def read(path):
+    values = {}
+    for line in open(path):
+        key, value = line.split()
+        values[key] = float(value)
+    return values
+
+# (phase, log line that starts it); each lasts until the next one's line. Launch and
+# the end come from the script's own clock.
+MARKS = [('start-up and settings', 'Velum installer starting'),
+         ('temporary-folder check', 'Setting install folder to'),
+         ('status, backend start', 'Installer download folder'),
          ('payload written to disk', 'Writing payload to file'),
          ('unpacking the package', 'Unpacking files from archive'),
-         ('default-preferences request', 'Fetching default prefs overrides'),
-         ("starting the package's installer", 'Informing the installer backend that the package is ready'),
+         ("prefs request, package's installer start", 'Package ready.'),
          ('installing the files', 'Read root files list'),
-         ('registry, shortcuts, components, tasks', 'Setting up the registry'),
-         ('front end clean-up and exit', 'Terminating the package fetcher'),
+         ('registry, shortcuts, prefs', 'Setting up the registry'),
+         ('components to "Creating scheduled task"', 'Installing Components'),
+         ('task, launch, success', 'Creating scheduled task'),
+         ('reporting the result', 'Installation succeeded'),
+         ('deleting the temporary package, exit', 'Terminating the package fetcher'),
          ('end', 'Destroying settings')]
-lines = []
-for path in glob.glob(os.path.join(sys.argv[1], '*', 'Temp', 'Velum Installer', '*.log')):
-    for line in open(path, errors='replace'):
+
+def phases(run):
+    lines = []
+    for line in open(run + '.logs', errors='replace'):
         m = re.match(r'\[\d+/(\d\d)(\d\d)(\d\d\.\d+):', line)
         if m:
             lines.append((int(m.group(1)) * 3600 + int(m.group(2)) * 60 + float(m.group(3)), line))
-lines.sort(key=lambda entry: entry[0])
-if not lines:
-    sys.exit(0)
-found = []
-for name, text in marks:
-    # The first such line after the previous mark; the end is the last "Destroying settings".
-    after = found[-1][1] if found else lines[0][0]
-    hits = [t for t, line in lines if text in line and t >= after]
-    if hits:
-        found.append((name, hits[-1] if name == 'end' else hits[0]))
-for (name, begin), (_, end) in zip(found, found[1:]):
-    print('  %-40s %7.3f s' % (name, end - begin))
+    lines.sort(key=lambda entry: entry[0])
+    result = {}
+    if not lines:
+        return result
+    values = read(run)
+    # Log times are local times of day: the script's clock in the same terms.
+    start = (values['start'] - time_zone_offset()) % 86400
+    found = []
+    for name, text in MARKS:
+        after = found[-1][1] if found else lines[0][0]
+        hits = [t for t, line in lines if text in line and t >= after]
+        if hits:
+            found.append((name, hits[-1] if name == 'end' else hits[0]))
+    result['launch to first log line'] = found[0][1] - start
+    for (name, begin), (_, end) in zip(found, found[1:]):
+        result[name] = end - begin
+    end = found[-1][1]
+    result["last log line to the front end's exit"] = start + values['front_end'] - end
+    result["front end's exit to the last process's end"] = values['all'] - values['front_end']
+    return result
+
+def time_zone_offset():
+    return time.altzone if time.daylight and time.localtime().tm_isdst else time.timezone
+
+def median(values):
+    return statistics.median(values) if values else float('nan')
+
+table = {label: {} for label in labels}
+totals = {label: {'all': [], 'front_end': []} for label in labels}
+ratios = {label: {'all': [], 'front_end': [], 'all3': [], 'unpack': []} for label in labels}
+refs = {}
+for round_ in range(1, runs + 1):
+    ref = read(os.path.join(folder, 'ref-%d' % round_))
+    for key, value in ref.items():
+        refs.setdefault(key, []).append(value)
+    for label in labels:
+        run = os.path.join(folder, '%s-%d' % (label, round_))
+        values = read(run)
+        if values['exit_code'] != 0:
+            print('%s round %d: exit code %d, %d files installed' %
+                  (label, round_, values['exit_code'], values['installed']))
+        for key in ('all', 'front_end'):
+            totals[label][key].append(values[key])
+        reference = ref['unpack7z'] + ref['bare_copy']
+        ratios[label]['all'].append(values['all'] / reference)
+        ratios[label]['front_end'].append(values['front_end'] / reference)
+        ratios[label]['all3'].append(values['all'] / (reference + ref['bare_unpack']))
+        for name, seconds in phases(run).items():
+            table[label].setdefault(name, []).append(seconds)
+            if name == 'unpacking the package':
+                ratios[label]['unpack'].append(seconds / ref['unpack7z_mt1'])
+
+def row(name, per_label, unit='s'):
+    cells = ['%8.3f' % median(per_label[label]) for label in labels]
+    if len(labels) == 2:
+        paired = [n / b for b, n in zip(per_label[labels[0]], per_label[labels[1]]) if b > 0]
+        cells.append('%6.2f' % median(paired) if paired else '     -')
+    print('  %-45s %s' % (name, ' '.join(cells)))
+
+header = ' '.join('%8s' % label for label in labels) + ('  new/base' if len(labels) == 2 else '')
+print('medians of %d rounds (each column its installer; the last the median of the paired ratios):' % runs)
+print('  %-45s %s' % ('', header))
+names = ['launch to first log line'] + [name for name, _ in MARKS[:-1]] + \
+        ["last log line to the front end's exit", "front end's exit to the last process's end"]
+for name in names:
+    if all(table[label].get(name) for label in labels):
+        row(name, {label: table[label][name] for label in labels})
+row('to the front end\'s exit', {label: totals[label]['front_end'] for label in labels})
+row('to the last process\'s end', {label: totals[label]['all'] for label in labels})
+print('ratios (median over rounds, each run against its own round\'s references):')
+row('installer / (7zz x + bare CopyFileW)', {l: ratios[l]['all'] for l in labels})
+row('front end\'s exit / (7zz x + bare CopyFileW)', {l: ratios[l]['front_end'] for l in labels})
+row('installer / (7zz x + bare unpack + CopyFileW)', {l: ratios[l]['all3'] for l in labels})
+row('unpacking / 7zz x -mmt1 (one thread)', {l: ratios[l]['unpack'] for l in labels})
+print('references (medians; spread min..max shows how noisy the machine was):')
+for key, text in (('unpack7z', '7zz x'), ('unpack7z_mt1', '7zz x -mmt1'), ('bare_unpack', 'bare create+write+set time+close'),
+                  ('bare_copy', 'bare CopyFileW loop'),
+                  ('wine_start', 'Wine alone: start to exit of an empty program'),
+                  ('wine_linger', 'Wine alone: server linger after the last process')):
+    values = refs[key]
+    print('  %-45s %8.3f  (%.3f..%.3f)' % (text, median(values), min(values), max(values)))
+for label in labels:
+    values = totals[label]['all']
+    print('  %-45s %8.3f  (%.3f..%.3f)' % ('installer %s, to the last process\'s end' % label,
+                                           median(values), min(values), max(values)))
+print('peak memory (round 1):')
+for label in labels:
+    print(' ', label)
+    sys.stdout.write(open(os.path.join(folder, '%s-1.memory' % label)).read())
 PY

@@ -90,18 +90,52 @@ class Symbols:
                     head = image.read(4096)
                 pe = struct.unpack_from('<I', head, 0x3C)[0]
                 image_base = struct.unpack_from('<Q', head, pe + 24 + 24)[0]
-                lines = subprocess.run([self.nm, '--demangle', path], capture_output=True,
-                                       text=True, check=False).stdout.splitlines()
+                symbols = self.code_symbols(path)
+                if not symbols:
+                    # A stripped module keeps its symbols in the file its debug link names.
+                    linked = self.find(debug_link(path), [os.path.dirname(path)])
+                    symbols = self.code_symbols(linked) if linked else []
             except (OSError, struct.error):
                 return None
-            symbols = []
-            for line in lines:
-                parts = line.split(' ', 2)
-                if len(parts) == 3 and parts[0] and parts[1] in ('t', 'T'):
-                    symbols.append((int(parts[0], 16), parts[2]))
-            symbols.sort()
             return image_base, [a for a, _ in symbols], [n for _, n in symbols]
         return None
+
+    def find(self, name, first_folders):
+        for folder in first_folders + self.folders:
+            if name and os.path.isfile(os.path.join(folder, name)):
+                return os.path.join(folder, name)
+        return None
+
+    def code_symbols(self, path):
+        lines = subprocess.run([self.nm, '--demangle', path], capture_output=True,
+                               text=True, check=False).stdout.splitlines()
+        symbols = []
+        for line in lines:
+            parts = line.split(' ', 2)
+            if len(parts) == 3 and parts[0] and parts[1] in ('t', 'T'):
+                symbols.append((int(parts[0], 16), parts[2]))
+        return sorted(symbols)
+
+
+def debug_link(path):
+    """The file name in a PE image's ".gnu_debuglink" section, or None."""
+    with open(path, 'rb') as image:
+        data = image.read()
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    sections, = struct.unpack_from('<H', data, pe + 6)
+    symbol_table, symbol_count = struct.unpack_from('<II', data, pe + 12)
+    optional_size, = struct.unpack_from('<H', data, pe + 20)
+    table = pe + 24 + optional_size
+    for i in range(sections):
+        raw = data[table + 40 * i:table + 40 * i + 8].rstrip(b'\0')
+        if raw.startswith(b'/') and raw[1:].isdigit():
+            # A long name: an offset into the string table after the symbols.
+            start = symbol_table + 18 * symbol_count + int(raw[1:])
+            raw = data[start:data.index(b'\0', start)]
+        if raw == b'.gnu_debuglink':
+            pointer, = struct.unpack_from('<I', data, table + 40 * i + 20)
+            return data[pointer:data.index(b'\0', pointer)].decode('utf-8', 'replace')
+    return None
 
 
 def where(address, modules, symbols):

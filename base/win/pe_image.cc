@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 namespace base {
 
 namespace {
@@ -14,6 +16,10 @@ const uint64_t kOptionalHeaderSizeOffset = 20;
 const uint64_t kOptionalHeaderOffset = 24;
 const uint64_t kSectionHeaderSize = 40;
 const size_t kSectionNameSize = 8;
+// SizeOfHeaders, at the same place in both optional-header formats.
+const uint64_t kHeadersSizeOffset = 60;
+const uint64_t kRawSizeOffset = 16;
+const uint64_t kRawPointerOffset = 20;
 // The optional header's magic tells its format; the machine field does not (an image
 // for one machine may carry either format).
 const uint64_t kOptionalHeaderMagicOffset = 24;
@@ -81,6 +87,39 @@ bool ReadPeSecurityDirectory(const uint8_t* data, size_t length, PeSecurityDirec
     return false;
   }
   *directory = read;
+  return true;
+}
+
+bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end) {
+  PeHeader header;
+  uint16_t sections = 0;
+  uint16_t optional_size = 0;
+  uint32_t headers_size = 0;
+  if (!ReadPeHeader(data, length, &header) ||
+      !ReadLittleEndian16(data, length, uint64_t{header.offset} + kSectionCountOffset,
+                          &sections) ||
+      !ReadLittleEndian16(data, length, uint64_t{header.offset} + kOptionalHeaderSizeOffset,
+                          &optional_size) ||
+      !ReadLittleEndian32(data, length,
+                          uint64_t{header.offset} + kOptionalHeaderOffset + kHeadersSizeOffset,
+                          &headers_size)) {
+    return false;
+  }
+  uint64_t image_end = headers_size;
+  const uint64_t table = uint64_t{header.offset} + kOptionalHeaderOffset + optional_size;
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint64_t section = table + i * kSectionHeaderSize;
+    uint32_t raw_size = 0;
+    uint32_t raw_pointer = 0;
+    if (!ReadLittleEndian32(data, length, section + kRawSizeOffset, &raw_size) ||
+        !ReadLittleEndian32(data, length, section + kRawPointerOffset, &raw_pointer)) {
+      return false;
+    }
+    // A section without file data (.bss) may carry any pointer.
+    if (raw_size != 0)
+      image_end = std::max<uint64_t>(image_end, uint64_t{raw_pointer} + raw_size);
+  }
+  *end = image_end;
   return true;
 }
 

@@ -40,6 +40,11 @@ struct PeSecurityDirectory {
 [[nodiscard]] bool ReadPeSecurityDirectory(const uint8_t* data, size_t length,
                                            PeSecurityDirectory* directory);
 
+// The file offset where the image's headers and section data end: what the loader reads.
+// Whatever follows (a certificate table, an appended payload, a symbol table) lies beyond
+// it. False when |data| is no PE image (ReadPeHeader) or ends inside its section table.
+[[nodiscard]] bool ReadPeImageEnd(const uint8_t* data, size_t length, uint64_t* end);
+
 // The names of the image's sections in table order, each without its NUL padding; false
 // when the image or its section table does not fit in the data.
 [[nodiscard]] bool ReadPeSectionNames(const uint8_t* data, size_t length,

@@ -144,5 +144,47 @@ TEST(PeImageTest, SectionNamesAreReadAndEveryCutOfTheTableIsRefused) {
   }
 }
 
+// Headers of an image with three sections: data up to 0x600, a .bss-like section with no
+// file data and a bogus pointer, then data up to 0x700. The data ends with the last field
+// read, the third section's raw data pointer.
+std::string ImageWithSectionData() {
+  const size_t table = kPeHeader + 24 + 0xF0;
+  std::string image(table + 3 * 40, '\0');
+  image.replace(0, 2, "MZ");
+  PutLittleEndian(&image, 60, kPeHeader, 4);
+  image.replace(kPeHeader, 4, std::string("PE\0\0", 4));
+  PutLittleEndian(&image, kPeHeader + 4, kMachineAmd64, 2);
+  PutLittleEndian(&image, kPeHeader + 6, 3, 2);
+  PutLittleEndian(&image, kPeHeader + 20, 0xF0, 2);
+  PutLittleEndian(&image, kPeHeader + 24 + 60, 0x400, 4);
+  const uint32_t raw[3][2] = {{0x200, 0x400}, {0, 0xFFFFFFF0}, {0x100, 0x600}};
+  for (size_t i = 0; i < 3; ++i) {
+    PutLittleEndian(&image, table + i * 40 + 16, raw[i][0], 4);
+    PutLittleEndian(&image, table + i * 40 + 20, raw[i][1], 4);
+  }
+  image.resize(table + 2 * 40 + 24);
+  return image;
+}
+
+// The end is that of the last section's data, never a section without data, and the
+// headers' size when no section reaches past it; a table cut anywhere is refused.
+TEST(PeImageTest, ImageEndsAfterTheLastSectionData) {
+  const std::string image = ImageWithSectionData();
+  base::GuardedBuffer guarded(image.size());
+  for (size_t length = 0; length <= image.size(); ++length) {
+    SCOPED_TRACE(length);
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+    uint64_t end = 0xAAAA;
+    const bool whole = length == image.size();
+    EXPECT_EQ(whole, ReadPeImageEnd(data, length, &end));
+    EXPECT_EQ(whole ? 0x700u : 0xAAAAu, end);
+  }
+  std::string small = image;
+  PutLittleEndian(&small, kPeHeader + 24 + 60, 0x800, 4);
+  uint64_t end = 0;
+  ASSERT_TRUE(ReadPeImageEnd(reinterpret_cast<const uint8_t*>(small.data()), small.size(), &end));
+  EXPECT_EQ(0x800u, end);
+}
+
 }  // namespace
 }  // namespace base

@@ -576,11 +576,13 @@ PY
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   disk_full)
-    # An install folder on a drive too small for the package (an 8 MB tmpfs mapped as
-    # T:): the copy that meets the full disk fails, and nothing stays, no part of a file.
+    # An install folder on a drive too small for the package (a tmpfs of half the
+    # package's size mapped as T:, whatever the host's size makes the package): the copy
+    # that meets the full disk fails, and nothing stays, no part of a file.
     drive=$WORK/drive_t
     mkdir -p "$drive"
-    if ! mount -t tmpfs -o size=8m velum-e2e "$drive" 2> /dev/null; then
+    drive_size=$(($(du -sk "$SAMPLE/package" | cut -f1) / 2))k
+    if ! mount -t tmpfs -o "size=$drive_size" velum-e2e "$drive" 2> /dev/null; then
       echo "SKIP: this machine cannot mount a small drive"
       rm -rf "$WORK"
       exit 77

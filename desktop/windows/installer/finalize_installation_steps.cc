@@ -114,13 +114,16 @@ StepResult RegisterProtocolHandlerStep::Run(int32_t /*attempt*/) {
   return StepResult();
 }
 
+bool RegistersAutoupdateTask(InstallationContext* context) {
+  const Settings* settings = context->GetSettings();
+  // A per-user installation with the permission helper has no task of its own.
+  return !settings->flag(Settings::COPY_ONLY) &&
+         (settings->flag(Settings::ALL_USERS_FLAG) || !context->HasPermissionHelper());
+}
+
 StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the installation";
-  const Settings* settings = context_->GetSettings();
-  const bool all_users = settings->flag(Settings::ALL_USERS_FLAG);
-  // A per-user installation with the permission helper has no task of its own.
-  if (!settings->flag(Settings::COPY_ONLY) && (all_users || !context_->HasPermissionHelper()))
-    RegisterAutoupdateTask();
+  if (RegistersAutoupdateTask(context_)) RegisterAutoupdateTask();
   const InstallerSystem& system = GetInstallerSystem();
   if (system.is_user_admin()) {
     CreateFirewallRules(
@@ -131,6 +134,7 @@ StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
 }
 
 void FinalizeInstallationStep::RegisterAutoupdateTask() {
+  context_->WaitForTaskService();
   std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
   if (!scheduler || !scheduler->Init()) {
     LOG(ERROR) << "Could not initialize task scheduler";

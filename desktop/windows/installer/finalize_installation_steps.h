@@ -50,6 +50,10 @@ class RegisterProtocolHandlerStep : public ContextStep {
   HKEY machine_root_;
 };
 
+// Whether the finishing step registers the autoupdate task: not for a copy-only
+// installation, nor for a per-user one with the permission helper.
+bool RegistersAutoupdateTask(InstallationContext* context);
+
 class FinalizeInstallationStep : public ContextStep {
  public:
   using ContextStep::ContextStep;

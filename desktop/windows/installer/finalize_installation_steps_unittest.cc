@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/finalize_installation_steps.h"
 
+#include <windows.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "base/test/log_capture_test_util.h"
 #include "desktop/windows/installer/installation_test_util.h"
@@ -114,6 +117,47 @@ TEST_F(FinalizeInstallationTest, RegistersTheAutoupdateTaskAndLowersTheErrorCoun
     EXPECT_TRUE(task.network_only);
     EXPECT_EQ(test.count_after, ReadJsonMember(install_folder_.Append(L"installer_prefs.json"),
                                                "au_task_error_count"));
+  }
+}
+
+// The scheduler's service is connected on a thread of its own while the steps run, and
+// the step connects only once that has ended; a copy-only installation has no task and
+// connects to nothing.
+TEST_F(FinalizeInstallationTest, TheSchedulerServiceIsConnectedAheadOnAnotherThread) {
+  for (bool copy_only : {false, true}) {
+    SCOPED_TRACE(copy_only);
+    base::DeleteFile(install_folder_, true);
+    system_services_.scheduler = SchedulerRecord();
+    base::ScopedHandle steps_running(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE event = steps_running.Get();
+    DWORD connect_thread = 0;
+    DWORD waited = WAIT_FAILED;
+    std::vector<std::string>* calls = &system_services_.scheduler.calls;
+    system_services_.system.connect_task_service = [&connect_thread, &waited, event, calls] {
+      connect_thread = GetCurrentThreadId();
+      // Released once the steps run: a connection that held them up never would be.
+      waited = WaitForSingleObject(event, 60000);
+      calls->push_back("connect");
+    };
+    InstallationRun run;
+    if (copy_only) run.switches = {L"--copyonly=1"};
+    run.on_event = [event](const std::string& name, Installer*) {
+      if (name == "Step") SetEvent(event);
+    };
+    Run(&run);
+    system_services_.system.connect_task_service = nullptr;
+    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+    if (copy_only) {
+      EXPECT_EQ(0u, connect_thread);
+      EXPECT_EQ(std::vector<std::string>{}, *calls);
+      continue;
+    }
+    EXPECT_NE(0u, connect_thread);
+    EXPECT_NE(GetCurrentThreadId(), connect_thread);
+    EXPECT_EQ(WAIT_OBJECT_0, waited);
+    ASSERT_LE(2u, calls->size());
+    EXPECT_EQ((std::vector<std::string>{"connect", "init"}),
+              std::vector<std::string>(calls->begin(), calls->begin() + 2));
   }
 }
 

@@ -62,6 +62,8 @@ class InstallationContext {
   virtual bool IsBasaltInstallation() = 0;
   // The "server-tracking-data" switch of the process; empty when absent.
   virtual std::string GetServerTrackingData() = 0;
+  // Returns once a connection to the task scheduler made ahead of the steps has ended.
+  virtual void WaitForTaskService() {}
   virtual ~InstallationContext() = default;
 };
 

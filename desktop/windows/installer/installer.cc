@@ -24,6 +24,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
@@ -273,6 +274,11 @@ void Installer::Run() {
     return;
   }
   BuildStepList();
+  // The scheduler's service may take a while to start: it does so while files are copied.
+  if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
+      RegistersAutoupdateTask(this)) {
+    task_service_.Start();
+  }
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
     int32_t total = static_cast<int32_t>(steps_.size()) + 1;
     if (operation != Settings::OPERATION_UNINSTALL)
@@ -663,6 +669,7 @@ void Installer::Finish() {
     permission_undo_event_.Close();
   }
   interrupted_watcher_.StopWatching();
+  task_service_.Wait();
   settings_ = nullptr;
   uninstall_key_.clear();
   running_ = false;

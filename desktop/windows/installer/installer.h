@@ -37,6 +37,7 @@
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/task_service_connection.h"
 
 namespace base {
 class TaskRunner;
@@ -100,6 +101,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
+  void WaitForTaskService() override { task_service_.Wait(); }
 
   // PlaceholderResolver:
   std::wstring Resolve(const std::wstring& name) override;
@@ -203,6 +205,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
   int64_t run_start_ = 0;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
+  TaskServiceConnection task_service_;
   base::WeakPtrFactory<Installer> weak_factory_;
 };
 

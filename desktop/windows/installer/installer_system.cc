@@ -20,14 +20,22 @@ namespace {
 
 const InstallerSystem* g_test_system = nullptr;
 
+// One environment for the process: schedulers keep a pointer to it.
+TaskSchedulerEnvironment* GetTaskSchedulerEnvironment() {
+  static InstallerTaskSchedulerEnvironment* const environment =
+      new InstallerTaskSchedulerEnvironment();
+  return environment;
+}
+
 }  // namespace
 
 InstallerSystem InstallerSystem::Current() {
   InstallerSystem system;
-  system.create_task_scheduler = [] {
-    // One environment for the process: schedulers keep a pointer to it.
-    static InstallerTaskSchedulerEnvironment environment;
-    return CreateTaskScheduler(&environment);
+  system.create_task_scheduler = [] { return CreateTaskScheduler(GetTaskSchedulerEnvironment()); };
+  system.connect_task_service = [] {
+    // A failure shows again, and is logged, when the step connects.
+    std::unique_ptr<TaskScheduler> scheduler = CreateTaskScheduler(GetTaskSchedulerEnvironment());
+    if (scheduler && !scheduler->Init()) VLOG(1) << "Task scheduler not connected ahead";
   };
   system.firewall_rules = [](const base::FilePath& executable, bool remove) {
     std::unique_ptr<FirewallManager> manager =

@@ -22,6 +22,9 @@ struct InstallerSystem {
 
   // Null when no scheduler can be made for this Windows.
   std::function<std::unique_ptr<TaskScheduler>()> create_task_scheduler;
+  // Connects to the scheduler's service and lets go, run ahead on a thread of its own so
+  // that a service started on demand is up when a step connects; null: nothing to do.
+  std::function<void()> connect_task_service;
   // Adds (remove false) or removes the browser's firewall rules of `executable`.
   std::function<void(const base::FilePath& executable, bool remove)> firewall_rules;
   std::function<bool()> is_user_admin;

@@ -3,13 +3,20 @@
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <limits.h>
+#include <stdint.h>
+
+#include <algorithm>
+#include <string>
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
+#include "base/files/file.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/win/pe_image.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/service/path_names.h"
@@ -21,7 +28,7 @@ namespace {
 // Whether a copy of `test_executable` starts inside `folder`; the copy never stays.
 bool CanRunProgramsIn(const base::FilePath& folder, const base::FilePath& test_executable) {
   const base::FilePath copy = folder.Append(test_executable.BaseName());
-  if (!base::CopyFile(test_executable, copy)) {
+  if (!CopyExecutableImage(test_executable, copy)) {
     LOG(WARNING) << "Cannot copy the test program into " << folder.value();
     return false;
   }
@@ -65,6 +72,34 @@ bool TryBase(const base::FilePath& base, const base::FilePath& folder_name,
 }
 
 }  // namespace
+
+bool CopyExecutableImage(const base::FilePath& from, const base::FilePath& to) {
+  // The headers and the section table of any image the linker makes fit in here.
+  const int kHeadersRead = 64 * 1024;
+  base::File file(from, base::File::FLAG_OPEN | base::File::FLAG_READ);
+  const int64_t length = file.GetLength();
+  std::string image(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(length, 0),
+                                                          kHeadersRead)), '\0');
+  uint64_t end = 0;
+  if (length <= 0 ||
+      file.ReadAtCurrentPos(&image[0], static_cast<int>(image.size())) !=
+          static_cast<int>(image.size()) ||
+      !base::ReadPeImageEnd(reinterpret_cast<const uint8_t*>(image.data()), image.size(), &end) ||
+      end > static_cast<uint64_t>(length) || end > static_cast<uint64_t>(INT_MAX)) {
+    // Not an image this reads: the whole file goes, and the probe tells whether it runs.
+    file.Close();
+    return base::CopyFile(from, to);
+  }
+  const size_t read = image.size();
+  image.resize(static_cast<size_t>(end));
+  if (end > read && file.ReadAtCurrentPos(&image[read], static_cast<int>(end - read)) !=
+                        static_cast<int>(end - read)) {
+    LOG(WARNING) << "Cannot read the image of " << from.value();
+    return false;
+  }
+  return base::WriteFile(to, image.data(), static_cast<int>(image.size())) ==
+         static_cast<int>(image.size());
+}
 
 std::vector<base::FilePath> GetInstallerTempFolderBases() {
   std::vector<base::FilePath> bases;

@@ -25,6 +25,11 @@ bool ObtainInstallerTempFolderUnder(const base::FilePath& folder_name,
                                     const base::FilePath& test_executable,
                                     base::FilePath* folder, int path_key);
 
+// Copies the part of the executable `from` that runs (its headers and sections) to `to`,
+// leaving out whatever is appended (a payload, a certificate table); a file that is no
+// readable image is copied whole. The probe runs "--version", which needs nothing more.
+[[nodiscard]] bool CopyExecutableImage(const base::FilePath& from, const base::FilePath& to);
+
 // The candidate bases that can be named now, in the order they are tried.
 std::vector<base::FilePath> GetInstallerTempFolderBases();
 

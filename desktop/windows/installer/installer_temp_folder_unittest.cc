@@ -68,6 +68,37 @@ TEST_F(InstallerTempFolderTest, FallbackOrderAsBasesBecomeUnusable) {
                                              base::FilePath(kFolderName), Probe(), &folder));
 }
 
+// The probe is the installer itself with its package appended: only the image is copied,
+// and that copy runs. A file that is no image is copied whole.
+TEST_F(InstallerTempFolderTest, ProbeCopiesOnlyTheImage) {
+  std::string image;
+  ASSERT_TRUE(base::ReadFileToString(Probe(), &image));
+  const std::string payload(3 * 1024 * 1024 + 5, 'p');
+  const base::FilePath with_payload = Write(L"probe.exe", image + payload);
+  const base::FilePath copy = Path(L"copy.exe");
+  ASSERT_TRUE(CopyExecutableImage(with_payload, copy));
+  std::string copied;
+  ASSERT_TRUE(base::ReadFileToString(copy, &copied));
+  // The helper may carry its symbols after the sections: those are left out too.
+  ASSERT_LE(copied.size(), image.size());
+  EXPECT_TRUE(image.compare(0, copied.size(), copied) == 0);
+
+  base::FilePath folder;
+  ASSERT_TRUE(ObtainInstallerTempFolderFrom({Path(L"temp")}, base::FilePath(kFolderName),
+                                            with_payload, &folder));
+  std::string arguments;
+  ASSERT_TRUE(base::ReadFileToString(folder.Append(L"probe_ran.txt"), &arguments));
+  EXPECT_EQ("--version ", arguments);
+
+  for (const std::string& other : {std::string("MZ not an image") + payload,
+                                   image.substr(0, 1024)}) {
+    const base::FilePath source = Write(L"other.bin", other);
+    ASSERT_TRUE(CopyExecutableImage(source, copy));
+    ASSERT_TRUE(base::ReadFileToString(copy, &copied));
+    EXPECT_EQ(other.size(), copied.size());
+  }
+}
+
 TEST_F(InstallerTempFolderTest, FolderMadeForAFailedProbeIsRemoved) {
   const base::FilePath missing_probe = Path(L"no_such_program.exe");
   base::FilePath folder;

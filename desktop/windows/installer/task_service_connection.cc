@@ -1,0 +1,49 @@
+#include "desktop/windows/installer/task_service_connection.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <utility>
+
+#include "base/logging.h"
+#include "base/threading/plain_thread.h"
+#include "desktop/windows/installer/installer_system.h"
+
+namespace installer {
+
+class TaskServiceConnection::ConnectThread : public base::PlainThread {
+ public:
+  explicit ConnectThread(std::function<void()> connect)
+      : base::PlainThread("TaskServiceConnection"), connect_(std::move(connect)) {}
+
+ private:
+  void Run() override {
+    // The multithreaded apartment: this thread runs no message loop.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    connect_();
+    if (SUCCEEDED(com)) CoUninitialize();
+  }
+
+  const std::function<void()> connect_;
+};
+
+TaskServiceConnection::TaskServiceConnection() = default;
+
+TaskServiceConnection::~TaskServiceConnection() { Wait(); }
+
+void TaskServiceConnection::Start() {
+  const InstallerSystem& system = GetInstallerSystem();
+  if (thread_ || !system.connect_task_service) return;
+  auto thread = std::make_unique<ConnectThread>(system.connect_task_service);
+  if (!thread->Start()) {
+    VLOG(1) << "No thread to connect to the task scheduler ahead";
+    return;
+  }
+  thread_ = std::move(thread);
+}
+
+void TaskServiceConnection::Wait() {
+  if (thread_ && !thread_->HasBeenJoined()) thread_->Join();
+}
+
+}  // namespace installer
