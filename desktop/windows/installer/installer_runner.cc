@@ -8,6 +8,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/process_launch_lock.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "crash/reporter/crash_client.h"
@@ -16,7 +17,6 @@
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
-#include "desktop/windows/installer/process_launch_lock.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 
@@ -218,7 +218,7 @@ bool InstallerRunner::LaunchBackend(const base::FilePath& program,
                                     base::CommandLine::SwitchMap replacements) {
   bool duplicated = false;
   {
-    base::AutoLock launch_lock(GetProcessLaunchLock());
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
     HANDLE own = nullptr;
     duplicated = !g_duplication_fails_for_testing &&
                  DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),

@@ -16,7 +16,7 @@
 #include "base/test/test_helper_process.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
-#include "desktop/windows/installer/stats_node_test_util.h"
+#include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
