@@ -57,14 +57,15 @@ bool RestrictDllSearchToSystemFolder() {
   return false;
 }
 
-HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutcome* outcome) {
+ScopedModule LoadNativeLibraryWithOutcome(const FilePath& path,
+                                          LoadNativeLibraryOutcome* outcome) {
   const bool search_flags = HasSearchFlags();
   if (search_flags) {
     const DWORD kDllDirectoryAndDefaultDirectories =
         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
-    HMODULE module =
-        LoadLibraryExW(path.value().c_str(), nullptr, kDllDirectoryAndDefaultDirectories);
-    if (module) {
+    ScopedModule module(
+        LoadLibraryExW(path.value().c_str(), nullptr, kDllDirectoryAndDefaultDirectories));
+    if (module.IsValid()) {
       *outcome = LOADED_WITH_SEARCH_FLAGS;
       return module;
     }
@@ -75,19 +76,20 @@ HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutc
   const FilePath folder = path.DirName();
   const bool switched = !previous_directory.empty() && !folder.empty() &&
                         SetCurrentDirectoryW(folder.value().c_str());
-  HMODULE module = LoadLibraryW(path.value().c_str());
+  ScopedModule module(LoadLibraryW(path.value().c_str()));
   if (switched) SetCurrentDirectoryW(previous_directory.c_str());
 
+  const bool loaded = module.IsValid();
   if (search_flags)
-    *outcome = module ? LOADED_AFTER_SEARCH_FLAGS_FAILED : FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS;
+    *outcome = loaded ? LOADED_AFTER_SEARCH_FLAGS_FAILED : FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS;
   else
-    *outcome = module ? LOADED_WITHOUT_SEARCH_FLAGS : FAILED_WITHOUT_SEARCH_FLAGS;
+    *outcome = loaded ? LOADED_WITHOUT_SEARCH_FLAGS : FAILED_WITHOUT_SEARCH_FLAGS;
   return module;
 }
 
-HMODULE LoadNativeLibrary(const FilePath& path) {
+ScopedModule LoadNativeLibrary(const FilePath& path) {
   LoadNativeLibraryOutcome outcome;
-  HMODULE module = LoadNativeLibraryWithOutcome(path, &outcome);
+  ScopedModule module = LoadNativeLibraryWithOutcome(path, &outcome);
   static HistogramBase* const histogram =
       LinearHistogram::FactoryGet("LibraryLoader.LoadNativeLibraryWindows",
                                   LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY,

@@ -19,12 +19,13 @@ enum LoadNativeLibraryOutcome {
   LOAD_NATIVE_LIBRARY_OUTCOME_BOUNDARY = 5,
 };
 
-// The module, or null when it cannot be loaded (no error code is kept). May change the
+// The module, empty when it cannot be loaded (no error code is kept). May change the
 // process's current directory for the duration of the call.
-HMODULE LoadNativeLibrary(const FilePath& path);
+ScopedModule LoadNativeLibrary(const FilePath& path);
 
 // LoadNativeLibrary without recording the outcome, which goes to |outcome|.
-HMODULE LoadNativeLibraryWithOutcome(const FilePath& path, LoadNativeLibraryOutcome* outcome);
+ScopedModule LoadNativeLibraryWithOutcome(const FilePath& path,
+                                          LoadNativeLibraryOutcome* outcome);
 
 // A system DLL by its file name ("dbghelp.dll"), looked for in the system folder only: a
 // file of that name beside the executable (a downloads folder) or in the current

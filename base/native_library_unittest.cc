@@ -27,11 +27,14 @@ TEST(NativeLibraryTest, LoadsOrFailsRestoringTheDirectoryAndRecordsTheOutcome) {
   const std::wstring before = CurrentDirectory();
   const int loaded = OutcomeCount(LOADED_WITH_SEARCH_FLAGS);
   const int failed = OutcomeCount(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS);
-  HMODULE module = LoadNativeLibrary(FilePath(TestExeSibling(L"velum_installer.dll")));
-  ASSERT_NE(nullptr, module);
-  FreeLibrary(module);
+  const FilePath path(TestExeSibling(L"velum_installer.dll"));
+  {
+    ScopedModule module = LoadNativeLibrary(path);
+    ASSERT_TRUE(module.IsValid());
+  }
+  EXPECT_EQ(nullptr, GetModuleHandleW(path.value().c_str())) << "the owner frees the module";
   EXPECT_EQ(before, CurrentDirectory());
-  EXPECT_EQ(nullptr, LoadNativeLibrary(FilePath(TestExeSibling(L"no_such_library.dll"))));
+  EXPECT_FALSE(LoadNativeLibrary(FilePath(TestExeSibling(L"no_such_library.dll"))).IsValid());
   EXPECT_EQ(before, CurrentDirectory());
   EXPECT_EQ(loaded + 1, OutcomeCount(LOADED_WITH_SEARCH_FLAGS));
   EXPECT_EQ(failed + 1, OutcomeCount(FAILED_WITH_AND_WITHOUT_SEARCH_FLAGS));

@@ -10,10 +10,25 @@ import sys
 PRODUCT_DIRS = ("base", "crypto", "components", "desktop", "crash")
 TEST_FILE = re.compile(r"(_unittest|_test_helper|_test_dll|_test_util)\.(cc|c|h)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+# A rule names folders: "^a/b/", "^a/(b|c)/", either followed by "[^/]*$" for the
+# folder's own files only.
+FOLDER_RULE = re.compile(r"^\^((?:[a-z0-9_]+/)*)(?:\(([a-z0-9_|]+)\)/)?(\[\^/\]\*\$)?$")
 
 
-def read_layers(path):
-    layers, rules = [], []
+def rule_faults(root, layers_file, number, text):
+    """Why the rule |text| does not name existing folders, or nothing."""
+    match = FOLDER_RULE.match(text)
+    if not match or not (match.group(1) or match.group(2)):
+        return ["%s:%d: %s names no folder (a rule maps folders, never files)"
+                % (layers_file, number, text)]
+    names = match.group(2).split("|") if match.group(2) else [""]
+    return ["%s:%d: %s names the missing folder %s" % (layers_file, number, text, folder)
+            for folder in (match.group(1) + name for name in names)
+            if not os.path.isdir(os.path.join(root, folder))]
+
+
+def read_layers(path, root):
+    layers, rules, faults = [], [], []
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):
             words = line.split("#", 1)[0].split()
@@ -22,10 +37,11 @@ def read_layers(path):
             if words[0] == "layer" and len(words) == 2:
                 layers.append(words[1])
             elif words[0] == "path" and len(words) == 3 and words[1] in layers:
+                faults += rule_faults(root, path, number, words[2])
                 rules.append((words[1], re.compile(words[2])))
             else:
                 sys.exit("%s:%d: not a layer or path line of a known layer" % (path, number))
-    return layers, rules
+    return layers, rules, faults
 
 
 def layer_of(path, rules):
@@ -38,9 +54,8 @@ def layer_of(path, rules):
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else "."
     layers_file = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "tools", "layers.txt")
-    layers, rules = read_layers(layers_file)
+    layers, rules, faults = read_layers(layers_file, root)
     rank = {name: i for i, name in enumerate(layers)}
-    faults = []
     checked = 0
     for top in PRODUCT_DIRS:
         for folder, _, files in os.walk(os.path.join(root, top)):
@@ -64,7 +79,7 @@ def main():
                                           % (path, number, layer, match.group(1), target))
     for fault in faults:
         print(fault)
-    print("%d product files checked, %d upward includes or unmapped files"
+    print("%d product files checked, %d upward includes, unmapped files or file rules"
           % (checked, len(faults)))
     return 1 if faults else 0
 

@@ -4,7 +4,7 @@
 
 namespace base {
 
-MappedFile::MappedFile() : data_(nullptr), length_(0) {}
+MappedFile::MappedFile() : length_(0) {}
 
 MappedFile::~MappedFile() { CloseHandles(); }
 
@@ -42,19 +42,17 @@ bool MappedFile::MapRegion(Region /*region*/, Access access) {
   const int64_t length = file_.GetLength();
   if (length < 1 || length > kMaxLength) return false;
 
-  void* view = MapViewOfFile(mapping_.Get(), read_only ? FILE_MAP_READ : FILE_MAP_WRITE, 0,
-                             0, static_cast<SIZE_T>(length));
-  if (!view) return false;
-  data_ = static_cast<uint8_t*>(view);
+  view_.Reset(MapViewOfFile(mapping_.Get(), read_only ? FILE_MAP_READ : FILE_MAP_WRITE, 0, 0,
+                            static_cast<SIZE_T>(length)));
+  if (!view_.IsValid()) return false;
   length_ = static_cast<size_t>(length);
   return true;
 }
 
 void MappedFile::CloseHandles() {
-  if (data_) UnmapViewOfFile(data_);
+  view_.Reset();
   mapping_.Close();
   file_.Close();
-  data_ = nullptr;
   length_ = 0;
 }
 

@@ -11,6 +11,7 @@
 
 #include "base/files/file.h"
 #include "base/files/file_path.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
 namespace base {
@@ -43,13 +44,13 @@ class MappedFile {
   // Unmaps and closes everything.
   void CloseHandles();
 
-  uint8_t* data() const { return data_; }
+  uint8_t* data() const { return static_cast<uint8_t*>(view_.Get()); }
   size_t length() const { return length_; }
-  bool IsValid() const { return data_ != nullptr; }
+  bool IsValid() const { return view_.IsValid(); }
 
  private:
   File file_;
-  uint8_t* data_;
+  ScopedMappedView view_;
   size_t length_;
   ScopedHandle mapping_;
 };

@@ -21,6 +21,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <wincrypt.h>
 #include <oleauto.h>
 #include <propidl.h>
 
@@ -268,6 +269,52 @@ struct VariantTraits {
   static bool IsValid(const VARIANT& value) { return V_VT(&value) != VT_EMPTY; }
   static void Free(VARIANT value) { VariantClear(&value); }
 };
+
+// ---- Mapped views, CryptoAPI objects and WinHTTP handles.
+
+// A view from MapViewOfFile, unmapped with UnmapViewOfFile.
+struct MappedViewTraits {
+  static void* InvalidValue() { return nullptr; }
+  static void Free(void* view) { UnmapViewOfFile(view); }
+};
+typedef ScopedGeneric<void*, MappedViewTraits> ScopedMappedView;
+
+// A certificate store, closed with CertCloseStore.
+struct CertStoreTraits {
+  static HCERTSTORE InvalidValue() { return nullptr; }
+  static void Free(HCERTSTORE store) { CertCloseStore(store, 0); }
+};
+typedef ScopedGeneric<HCERTSTORE, CertStoreTraits> ScopedCertStore;
+
+// A cryptographic message, closed with CryptMsgClose.
+struct CryptMsgTraits {
+  static HCRYPTMSG InvalidValue() { return nullptr; }
+  static void Free(HCRYPTMSG message) { CryptMsgClose(message); }
+};
+typedef ScopedGeneric<HCRYPTMSG, CryptMsgTraits> ScopedCryptMsg;
+
+// A certificate context, freed with CertFreeCertificateContext.
+struct CertContextTraits {
+  static PCCERT_CONTEXT InvalidValue() { return nullptr; }
+  static void Free(PCCERT_CONTEXT certificate) { CertFreeCertificateContext(certificate); }
+};
+typedef ScopedGeneric<PCCERT_CONTEXT, CertContextTraits> ScopedCertContext;
+
+// A certificate chain context, freed with CertFreeCertificateChain.
+struct CertChainTraits {
+  static PCCERT_CHAIN_CONTEXT InvalidValue() { return nullptr; }
+  static void Free(PCCERT_CHAIN_CONTEXT chain) { CertFreeCertificateChain(chain); }
+};
+typedef ScopedGeneric<PCCERT_CHAIN_CONTEXT, CertChainTraits> ScopedCertChain;
+
+// A WinHTTP session, connection or request handle (HINTERNET), closed with
+// WinHttpCloseHandle; a failed close is logged. Free is defined out of line because
+// winhttp.h and wininet.h cannot both be included in one file.
+struct WinHttpHandleTraits {
+  static void* InvalidValue() { return nullptr; }
+  static void Free(void* handle);
+};
+typedef ScopedGeneric<void*, WinHttpHandleTraits> ScopedWinHttpHandle;
 
 }  // namespace base
 

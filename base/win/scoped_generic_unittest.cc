@@ -1,6 +1,7 @@
 #include "base/win/scoped_generic.h"
 
 #include <string.h>
+#include <winhttp.h>
 
 #include <utility>
 #include <vector>
@@ -111,6 +112,37 @@ TEST(ScopedGenericFamiliesTest, PropVariantIsClearedAndEmptyCountsAsNothingHeld)
   EXPECT_STREQ(kText, moved.Get().pwszVal);
   moved.Reset();
   EXPECT_EQ(VT_EMPTY, moved.Get().vt);
+}
+
+TEST(ScopedGenericFamiliesTest, MappedViewIsUnmapped) {
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                      nullptr);
+  ASSERT_NE(nullptr, mapping);
+  void* address = nullptr;
+  {
+    ScopedMappedView view(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_TRUE(view.IsValid());
+    address = view.Get();
+    static_cast<char*>(address)[0] = 1;
+  }
+  CloseHandle(mapping);
+  MEMORY_BASIC_INFORMATION information = {};
+  ASSERT_NE(0u, VirtualQuery(address, &information, sizeof(information)));
+  EXPECT_EQ(static_cast<DWORD>(MEM_FREE), information.State);
+}
+
+TEST(ScopedGenericFamiliesTest, WinHttpHandleIsClosed) {
+  HINTERNET raw = nullptr;
+  {
+    ScopedWinHttpHandle session(WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    ASSERT_TRUE(session.IsValid());
+    raw = session.Get();
+    EXPECT_TRUE(WinHttpSetTimeouts(raw, 1000, 1000, 1000, 1000));
+  }
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(WinHttpSetTimeouts(raw, 1000, 1000, 1000, 1000));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
 // A bitmap whose owner ends is gone; moving the owner hands the bitmap over intact.

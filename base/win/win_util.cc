@@ -6,9 +6,12 @@
 #include <wchar.h>
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 #include "base/debug/alias.h"
 #include "base/immediate_crash.h"
+#include "base/win/pe_image.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
@@ -90,17 +93,20 @@ HMODULE GetCurrentModuleHandle() {
 }
 
 bool ImageHasInstrumentationSections(HMODULE module) {
-  const auto* base = reinterpret_cast<const uint8_t*>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE) return false;
-  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  MODULEINFO information = {};
+  if (!module ||
+      !GetModuleInformation(GetCurrentProcess(), module, &information, sizeof(information))) {
+    return false;
+  }
+  std::vector<std::string> names;
+  if (!ReadPeSectionNames(static_cast<const uint8_t*>(information.lpBaseOfDll),
+                          information.SizeOfImage, &names)) {
+    return false;
+  }
   bool thunks = false, syzygy = false;
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    // Names are 8 bytes, NUL-padded.
-    thunks |= memcmp(section->Name, ".thunks\0", IMAGE_SIZEOF_SHORT_NAME) == 0;
-    syzygy |= memcmp(section->Name, ".syzygy\0", IMAGE_SIZEOF_SHORT_NAME) == 0;
+  for (const std::string& name : names) {
+    thunks |= name == ".thunks";
+    syzygy |= name == ".syzygy";
   }
   return thunks && syzygy;
 }

@@ -205,12 +205,12 @@ void CrashGenerationServer::Stop() {
   // The machine has stopped; a connect may still be pending.
   EndPendingIo();
   pipe_.Close();
-  std::vector<ClientInfo*> clients;
+  std::vector<std::unique_ptr<ClientInfo>> clients;
   {
     base::AutoLock hold(lock_);
     clients.swap(clients_);
   }
-  for (ClientInfo* client : clients) DeleteClient(client, true);
+  for (std::unique_ptr<ClientInfo>& client : clients) DeleteClient(std::move(client), true);
   if (server_alive_.IsValid()) {
     ReleaseMutex(server_alive_.Get());
     server_alive_.Close();
@@ -221,7 +221,7 @@ void CrashGenerationServer::Stop() {
 std::vector<uint32_t> CrashGenerationServer::ClientIds() {
   base::AutoLock hold(lock_);
   std::vector<uint32_t> ids;
-  for (const ClientInfo* client : clients_) ids.push_back(client->process_id());
+  for (const std::unique_ptr<ClientInfo>& client : clients_) ids.push_back(client->process_id());
   return ids;
 }
 
@@ -376,7 +376,7 @@ void CrashGenerationServer::HandleReadingAck() {
   // The acknowledgement's content does not matter, only that it came.
   if (GetOverlappedResult(pipe_.Get(), &overlapped_, &transferred, FALSE) && connect_callback_) {
     base::AutoLock hold(lock_);
-    if (std::find(clients_.begin(), clients_.end(), answered_client_) != clients_.end())
+    if (FindClient(answered_client_) != clients_.end())
       connect_callback_(connect_context_, answered_client_);
   }
   EnterState(kDisconnecting);
@@ -461,10 +461,7 @@ bool CrashGenerationServer::RegisterClient() {
   std::unique_ptr<ClientInfo> client(new ClientInfo(this, message));
   if (!client->Initialize() || !MakeReply(*client, &reply_)) return false;
   bool reply_sent = false;
-  if (AddClient(client.get(), &reply_sent)) {
-    client.release();
-    return true;
-  }
+  if (AddClient(&client, &reply_sent)) return true;
   if (!reply_sent) {
     // The client never learns of the handles it was given.
     const uint64_t handed[] = {reply_.dump_request_event, reply_.dump_done_event,
@@ -476,7 +473,8 @@ bool CrashGenerationServer::RegisterClient() {
   return false;
 }
 
-bool CrashGenerationServer::AddClient(ClientInfo* client, bool* reply_sent) {
+bool CrashGenerationServer::AddClient(std::unique_ptr<ClientInfo>* owned, bool* reply_sent) {
+  ClientInfo* client = owned->get();
   *reply_sent = false;
   if (!StartedIo(WriteFile(pipe_.Get(), &reply_, sizeof(reply_), nullptr, &overlapped_))) {
     PLOG(ERROR) << "cannot answer crash client " << client->process_id();
@@ -502,7 +500,7 @@ bool CrashGenerationServer::AddClient(ClientInfo* client, bool* reply_sent) {
       std::swap(dump_wait, client->dump_request_wait_);
     } else {
       answered_client_ = client;
-      clients_.push_back(client);
+      clients_.push_back(std::move(*owned));
       return true;
     }
   }
@@ -539,19 +537,24 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
   if (dump_wait && !waits_->Unregister(dump_wait, INVALID_HANDLE_VALUE))
     PLOG(ERROR) << "UnregisterWaitEx";
   if (exit_callback_) exit_callback_(exit_context_, client);
+  std::unique_ptr<ClientInfo> owned;
   {
     base::AutoLock hold(lock_);
     // Stop owns the clients from now on.
     if (shutting_down_) return;
-    clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+    const auto found = FindClient(client);
+    if (found != clients_.end()) {
+      owned = std::move(*found);
+      clients_.erase(found);
+    }
   }
   // This callback's own wait: unregistered without waiting for itself.
   waits_->Unregister(client->process_exit_wait_, nullptr);
   client->process_exit_wait_ = nullptr;
-  delete client;
 }
 
-void CrashGenerationServer::DeleteClient(ClientInfo* client, bool wait_for_callbacks) {
+void CrashGenerationServer::DeleteClient(std::unique_ptr<ClientInfo> client,
+                                         bool wait_for_callbacks) {
   const HANDLE completion = wait_for_callbacks ? INVALID_HANDLE_VALUE : nullptr;
   // The exit wait first: a running exit callback may still unregister the request wait.
   if (client->process_exit_wait_) waits_->Unregister(client->process_exit_wait_, completion);
@@ -562,7 +565,14 @@ void CrashGenerationServer::DeleteClient(ClientInfo* client, bool wait_for_callb
     std::swap(dump_wait, client->dump_request_wait_);
   }
   if (dump_wait) waits_->Unregister(dump_wait, completion);
-  delete client;
+}
+
+std::vector<std::unique_ptr<ClientInfo>>::iterator CrashGenerationServer::FindClient(
+    const ClientInfo* client) {
+  return std::find_if(clients_.begin(), clients_.end(),
+                      [client](const std::unique_ptr<ClientInfo>& held) {
+                        return held.get() == client;
+                      });
 }
 
 }  // namespace crash_reporter

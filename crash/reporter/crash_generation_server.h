@@ -175,22 +175,24 @@ class CrashGenerationServer {
   bool RegisterClient();
   bool ValidateRegistration(const CrashPipeMessage& message);
   bool MakeReply(const ClientInfo& client, CrashPipeMessage* reply);
-  // Sends |reply_| and starts watching |client|; false leaves |client| to the caller, with
-  // |reply_sent| telling whether the client may hold the reply's handles.
-  bool AddClient(ClientInfo* client, bool* reply_sent);
+  // Sends |reply_| and starts watching |client|, taking it over; false leaves |client| to
+  // the caller, with |reply_sent| telling whether the client may hold the reply's handles.
+  bool AddClient(std::unique_ptr<ClientInfo>* client, bool* reply_sent);
   // Cancels the I/O pending on |overlapped_|, if any, and returns once it has completed:
   // until then the system may write into |overlapped_| and the message buffers.
   void EndPendingIo();
   // Notes whether the overlapped call that returned |result| is under way or done (true),
   // or failed at once.
   bool StartedIo(BOOL result);
-  void DeleteClient(ClientInfo* client, bool wait_for_callbacks);
+  void DeleteClient(std::unique_ptr<ClientInfo> client, bool wait_for_callbacks);
   void HandleDumpRequest(ClientInfo* client);
   void HandleClientExited(ClientInfo* client);
+  // The entry of |clients_| holding |client|, or end(); under |lock_|.
+  std::vector<std::unique_ptr<ClientInfo>>::iterator FindClient(const ClientInfo* client);
 
   ThreadPoolWaits* waits_ = ThreadPoolWaits::System();
   base::Lock lock_;
-  std::vector<ClientInfo*> clients_;  // under |lock_|
+  std::vector<std::unique_ptr<ClientInfo>> clients_;  // under |lock_|
   // Held while the machine runs a step and while the stall check looks at it.
   base::Lock machine_lock_;
   HANDLE stall_timer_ = nullptr;

@@ -11,6 +11,8 @@
 //       crash keys and writes "reporter=", "pid=" and "thread=" lines into --info; then
 //       sets --ready-event, waits for --crash-event and, with "--crash", dereferences a
 //       null pointer; without it, it exits with code 0.
+// VELUM_TEST_USER_HIVE names a key under HKEY_CURRENT_USER that stands in for the whole
+// hive in every role, so that runs in parallel do not share the user's keys.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -59,6 +61,15 @@ bool WaitNamedEvent(const std::wstring& name) {
   return event.IsValid() && WaitForSingleObject(event.Get(), kWaitLimitMs) == WAIT_OBJECT_0;
 }
 
+bool UsePrivateUserHive(HKEY* key) {
+  wchar_t path[512] = {};
+  const DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", path, 512);
+  if (length == 0) return true;
+  if (length >= 512) return false;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, key) == ERROR_SUCCESS &&
+         RegOverridePredefKey(HKEY_CURRENT_USER, *key) == ERROR_SUCCESS;
+}
+
 void CrashNow() {
   volatile int* volatile null_pointer = nullptr;
   *null_pointer = 42;
@@ -91,6 +102,9 @@ int wmain() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   base::CommandLine::Init();
   const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  // Kept open for the process's life: the override refers to it.
+  HKEY hive = nullptr;
+  if (!UsePrivateUserHive(&hive)) return kBadArguments;
   if (command_line.HasSwitch("crash-reporter-parent-id")) return RunReporter(command_line);
 
   crash_reporter::DisableExceptionSwallowing();

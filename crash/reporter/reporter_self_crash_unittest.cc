@@ -116,21 +116,21 @@ TEST_F(ReporterCrashTimeTest, AValueOfAnotherTypeIsNoTime) {
                                                TicksToFileTime(Now()), &days));
 }
 
-// The real company key's value, put back at the end.
-class SavedLastCrash {
+// The company key's value as the helpers see it: they take a scratch key under
+// HKEY_CURRENT_USER for the whole hive, so runs in parallel each have their own.
+class PrivateLastCrash {
  public:
-  SavedLastCrash() : path_(internal::GetReporterCrashKeyPath()) {
-    DWORD type = 0;
-    saved_ = ReadLastCrash(HKEY_CURRENT_USER, path_, &value_, &type);
-    Delete();
+  PrivateLastCrash()
+      : hive_(L"Software\\VelumTest\\self_crash_hive_" +
+              base::UintToString16(GetCurrentProcessId())),
+        path_(hive_ + L"\\" + internal::GetReporterCrashKeyPath()) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, hive_.c_str());
+    base::RegistryKey key;
+    created_ = key.Create(HKEY_CURRENT_USER, hive_.c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS;
   }
-  ~SavedLastCrash() {
-    Delete();
-    if (saved_) {
-      EXPECT_TRUE(
-          internal::RecordCrashTime(HKEY_CURRENT_USER, path_, TicksToFileTime(value_)));
-    }
-  }
+  ~PrivateLastCrash() { RegDeleteTreeW(HKEY_CURRENT_USER, hive_.c_str()); }
+  bool created() const { return created_; }
+  const std::wstring& hive() const { return hive_; }
   bool Read(uint64_t* value) const {
     DWORD type = 0;
     return ReadLastCrash(HKEY_CURRENT_USER, path_, value, &type);
@@ -157,14 +157,9 @@ class SavedLastCrash {
   }
 
  private:
-  void Delete() {
-    base::RegistryKey key;
-    if (key.Open(HKEY_CURRENT_USER, path_.c_str(), KEY_SET_VALUE) == ERROR_SUCCESS)
-      RegDeleteValueW(key.Handle(), kLastCrashValue);
-  }
+  const std::wstring hive_;
   const std::wstring path_;
-  bool saved_ = false;
-  uint64_t value_ = 0;
+  bool created_ = false;
 };
 
 using ReporterSelfCrashTest = base::ScratchDirTest;
@@ -178,10 +173,18 @@ TEST_F(ReporterSelfCrashTest, ACrashedReporterIsReportedOnceInThreeDays) {
   ScopedEnvironmentVariable log_dir("VELUM_CRASH_LOG_DIR",
                                     base::WideToUTF8(scratch_.path().value()).c_str());
   ScopedEnvironmentVariable email("VELUM_CRASH_EMAIL", "qa@example.com");
+  // The crashing reporters write their dumps into the temporary folder, where tests
+  // running beside this one look for reporters that crashed by accident.
+  const std::string scratch = base::WideToUTF8(scratch_.path().value());
+  ScopedEnvironmentVariable tmp("TMP", scratch.c_str());
+  ScopedEnvironmentVariable temp("TEMP", scratch.c_str());
   // Wine's dumps of the reporter are larger than the product's limit (its stack walk
   // records every piece of unwind data it reads); the limit itself is tested on its own.
   ScopedEnvironmentVariable limit("VELUM_TEST_REPORTER_DUMP_LIMIT", "3072000");
-  SavedLastCrash last_crash;
+  PrivateLastCrash last_crash;
+  ASSERT_TRUE(last_crash.created());
+  ScopedEnvironmentVariable hive("VELUM_TEST_USER_HIVE",
+                                 base::WideToUTF8(last_crash.hive()).c_str());
   const std::wstring reporter_switch =
       L"--crash-reporter-parent-id=" + base::UintToString16(GetCurrentProcessId());
 

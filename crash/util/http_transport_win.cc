@@ -11,6 +11,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "crash/util/module_version.h"
 
 namespace crash_reporter {
@@ -19,24 +20,6 @@ namespace {
 
 constexpr size_t kBodyBufferSize = 32768;
 constexpr size_t kResponseBufferSize = 4096;
-
-// Closes a WinHTTP handle, logging a failure; the holders close in reverse order of
-// creation by their declaration order.
-class ScopedHInternet {
- public:
-  explicit ScopedHInternet(HINTERNET handle) : handle_(handle) {}
-  ~ScopedHInternet() {
-    if (handle_ && !WinHttpCloseHandle(handle_))
-      LOG(ERROR) << FormatWinHttpError("WinHttpCloseHandle");
-  }
-  ScopedHInternet(const ScopedHInternet&) = delete;
-  ScopedHInternet& operator=(const ScopedHInternet&) = delete;
-
-  HINTERNET get() const { return handle_; }
-
- private:
-  HINTERNET handle_;
-};
 
 std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   return base::StringPrintf("%u.%u.%u.%u", static_cast<unsigned>(HIWORD(most_significant)),
@@ -130,31 +113,33 @@ HttpTransportWin::HttpTransportWin() = default;
 HttpTransportWin::~HttpTransportWin() = default;
 
 bool HttpTransportWin::Execute(std::string* response) {
-  ScopedHInternet session(WinHttpOpen(base::UTF8ToWide(BuildWinHttpUserAgent()).c_str(),
-                                      WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session.get()) {
+  base::ScopedWinHttpHandle session(
+      WinHttpOpen(base::UTF8ToWide(BuildWinHttpUserAgent()).c_str(),
+                  WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                  WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session.IsValid()) {
     LOG(ERROR) << FormatWinHttpError("WinHttpOpen");
     return false;
   }
   const int timeout_ms = static_cast<int>(timeout() * 1000);
-  if (!WinHttpSetTimeouts(session.get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms)) {
+  if (!WinHttpSetTimeouts(session.Get(), timeout_ms, timeout_ms, timeout_ms, timeout_ms)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpSetTimeouts");
     return false;
   }
   WinHttpTarget target;
   if (!CrackWinHttpUrl(base::UTF8ToWide(url()), &target)) return false;
 
-  ScopedHInternet connection(WinHttpConnect(session.get(), target.host.c_str(), target.port, 0));
-  if (!connection.get()) {
+  base::ScopedWinHttpHandle connection(
+      WinHttpConnect(session.Get(), target.host.c_str(), target.port, 0));
+  if (!connection.IsValid()) {
     LOG(ERROR) << FormatWinHttpError("WinHttpConnect");
     return false;
   }
-  ScopedHInternet request(WinHttpOpenRequest(
-      connection.get(), base::UTF8ToWide(method()).c_str(), target.target.c_str(), nullptr,
+  base::ScopedWinHttpHandle request(WinHttpOpenRequest(
+      connection.Get(), base::UTF8ToWide(method()).c_str(), target.target.c_str(), nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
       target.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request.get()) {
+  if (!request.IsValid()) {
     LOG(ERROR) << FormatWinHttpError("WinHttpOpenRequest");
     return false;
   }
@@ -167,7 +152,7 @@ bool HttpTransportWin::Execute(std::string* response) {
       continue;
     }
     const std::wstring line = base::UTF8ToWide(header.first + ": " + header.second + "\r\n");
-    if (!WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(line.size()),
+    if (!WinHttpAddRequestHeaders(request.Get(), line.c_str(), static_cast<DWORD>(line.size()),
                                   WINHTTP_ADDREQ_FLAG_ADD)) {
       LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
       return false;
@@ -181,13 +166,13 @@ bool HttpTransportWin::Execute(std::string* response) {
   }
   if (!sized) {
     const wchar_t kChunked[] = L"Transfer-Encoding: chunked\r\n";
-    if (!WinHttpAddRequestHeaders(request.get(), kChunked, ARRAYSIZE(kChunked) - 1,
+    if (!WinHttpAddRequestHeaders(request.Get(), kChunked, ARRAYSIZE(kChunked) - 1,
                                   WINHTTP_ADDREQ_FLAG_ADD)) {
       LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
       return false;
     }
   }
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0,
                           sized ? static_cast<DWORD>(content_length) : 0, 0)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpSendRequest");
@@ -201,26 +186,26 @@ bool HttpTransportWin::Execute(std::string* response) {
       if (read < 0) return false;
       const size_t size = static_cast<size_t>(read);
       if (sized) {
-        if (size && !WriteAll(request.get(),
+        if (size && !WriteAll(request.Get(),
                               std::string(reinterpret_cast<char*>(buffer.data()), size))) {
           return false;
         }
-      } else if (!WriteAll(request.get(), FrameChunk(buffer.data(), size))) {
+      } else if (!WriteAll(request.Get(), FrameChunk(buffer.data(), size))) {
         return false;
       }
       if (read == 0) break;
     }
-  } else if (!sized && !WriteAll(request.get(), FrameChunk(nullptr, 0))) {
+  } else if (!sized && !WriteAll(request.Get(), FrameChunk(nullptr, 0))) {
     return false;
   }
 
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+  if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
     return false;
   }
   DWORD status = 0;
   DWORD status_size = sizeof(status);
-  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
                            WINHTTP_NO_HEADER_INDEX)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpQueryHeaders");
@@ -236,7 +221,7 @@ bool HttpTransportWin::Execute(std::string* response) {
   char chunk[kResponseBufferSize];
   for (;;) {
     DWORD read = 0;
-    if (!WinHttpReadData(request.get(), chunk, sizeof(chunk), &read)) {
+    if (!WinHttpReadData(request.Get(), chunk, sizeof(chunk), &read)) {
       LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
       if (response) return false;
       break;

@@ -10,7 +10,7 @@
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
-#include "desktop/windows/installer/package_fetcher/authenticode.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"

@@ -7,7 +7,7 @@
 #include "base/base_paths.h"
 #include "base/logging.h"
 #include "base/path_service.h"
-#include "desktop/windows/installer/package_fetcher/authenticode.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {
 

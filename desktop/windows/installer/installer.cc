@@ -28,7 +28,7 @@
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/post_installation_tasks.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"

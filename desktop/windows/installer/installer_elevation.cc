@@ -20,7 +20,7 @@
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {

@@ -8,6 +8,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/process_launch_lock.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "crash/reporter/crash_client.h"
@@ -16,13 +17,16 @@
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
-#include "desktop/windows/installer/process_launch_lock.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 
 namespace installer {
 
 namespace {
+
+// How long the front end waits for its backend to end, rollback included, before it
+// ends itself anyway.
+const int kBackendEndLimitSeconds = 60;
 
 // The name of the switch an argument of a command line stands for, or empty.
 std::string SwitchNameOf(const std::wstring& argument) {
@@ -80,7 +84,10 @@ InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
 
 InstallerRunner::~InstallerRunner() {
   Stop();
-  if (backend_.IsValid()) backend_watcher_.StopWatching();
+  if (backend_.IsValid()) {
+    backend_watcher_.StopWatching();
+    WaitForBackendEnd();
+  }
   package_ready_event_.Close();
   interrupted_event_.Close();
   weak_factory_.InvalidateWeakPtrs();
@@ -211,7 +218,7 @@ bool InstallerRunner::LaunchBackend(const base::FilePath& program,
                                     base::CommandLine::SwitchMap replacements) {
   bool duplicated = false;
   {
-    base::AutoLock launch_lock(GetProcessLaunchLock());
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
     HANDLE own = nullptr;
     duplicated = !g_duplication_fails_for_testing &&
                  DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
@@ -262,6 +269,16 @@ void InstallerRunner::Stop() {
   interrupted_event_.Close();
   receiver_.Close();
   settings_ = nullptr;
+}
+
+void InstallerRunner::WaitForBackendEnd() {
+  // A failed or interrupted backend rolls back after it has reported: a front end that
+  // ended first would let another installer start on a half-restored machine.
+  if (!backend_running_) return;
+  LOG(INFO) << "Waiting for the installer backend to end";
+  int32_t exit_code = 0;
+  if (!backend_.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(kBackendEndLimitSeconds), &exit_code))
+    LOG(ERROR) << "The installer backend did not end in time";
 }
 
 void InstallerRunner::OnObjectSignaled(HANDLE) {

@@ -45,10 +45,13 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   bool Start(Settings* settings);
   // The package is complete in the package folder; tells a waiting backend so.
   void OnPackageReady();
-  // Interrupts a running backend and lets go of the folder.
+  // Interrupts a running backend and lets go of the folder. Destroying the runner also
+  // waits, for a bounded time, until a running backend has ended.
   void Stop();
 
   bool backend_running() const { return backend_running_; }
+  // Blocks until a backend still running has ended, for a bounded time.
+  void WaitForBackendEnd();
 
   // The backend's command line for `settings`: their command-line form with
   // `replacements` put in place of switches of the same name.

@@ -8,6 +8,8 @@
 // HKEY_CURRENT_USER that stands in for the whole hive, as in the test EXE's own runs, and
 // VELUM_TEST_SHELL_FOLDERS a folder whose "Desktop", "Programs" and "Quick Launch" stand
 // in for the shell's shortcut folders (the test prefix's own are shared by every test).
+// VELUM_TEST_HOLD_ROLLBACK names an event that a failed installation waits for once its
+// error is on its way to the front end, before it rolls back.
 // Exit code 0 when the installation succeeded, 1 when not, 2 when the set-up failed.
 #include <windows.h>
 #include <objbase.h>
@@ -18,12 +20,15 @@
 
 #include "base/at_exit.h"
 #include "base/base_paths.h"
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/features/feature_registry.h"
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/threading/thread_task_runner_handle.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
@@ -60,6 +65,35 @@ bool UsePrivateShellFolders() {
       return false;
   }
   return true;
+}
+
+// Heard after the backend, which has queued the error for the front end by then; the
+// installer rolls back when the observers return.
+class RollbackHold : public installer::InstallerObserver {
+ public:
+  explicit RollbackHold(HANDLE release) : release_(release) {}
+  void OnStarted() override {}
+  void OnStartingNewMainProcess(bool) override {}
+  void OnReturnedToPreviousMainProcess() override {}
+  void OnTotalSteps(int32_t) override {}
+  void OnStep() override {}
+  void OnImportantEvent(const std::string&) override {}
+  void OnSuccess() override {}
+  void OnInstallationDone(bool) override {}
+  void OnError(uint32_t, const std::wstring&, const std::string&) override {
+    // Bounded so that a test gone wrong leaves no process behind.
+    WaitForSingleObject(release_, 120000);
+  }
+
+ private:
+  HANDLE release_;
+};
+
+base::ScopedHandle OpenRollbackHold() {
+  wchar_t name[MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_HOLD_ROLLBACK", name, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return base::ScopedHandle();
+  return base::ScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, name));
 }
 
 base::FilePath LogFilePath() {
@@ -102,7 +136,15 @@ int wmain(int, wchar_t**) {
         command_line.HasSwitch("replacebasaltinstallation"), 1, &command_line,
         installer::GetDefaultSettingsPlatform());
     installer::InstallerRunnerBackend backend;
+    base::ScopedHandle release = OpenRollbackHold();
+    RollbackHold hold(release.Get());
+    if (release.IsValid()) {
+      // Runs once the backend observes the installer, so the hold is heard after it.
+      base::CurrentThreadTaskRunner::Get()->PostTask(
+          FROM_HERE, base::Bind([&backend, &hold] { backend.installer()->AddObserver(&hold); }));
+    }
     succeeded = backend.RunInstallerBackend(&settings);
+    if (release.IsValid()) backend.installer()->RemoveObserver(&hold);
   }
   if (com) CoUninitialize();
   if (hive) {

@@ -25,7 +25,7 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
-#include "desktop/windows/installer/process_launch_lock.h"
+#include "base/process/process_launch_lock.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"
@@ -217,7 +217,7 @@ TEST_F(InstallerRunnerTest, AFailedStartTellsItsObserversWithTheLaunchLockFree) 
   RecordingInstallerObserver observer;
   bool lock_was_free = false;
   observer.on_event = [&lock_was_free](const std::string&) {
-    SRWLOCK* lock = GetProcessLaunchLock().native_handle();
+    SRWLOCK* lock = base::GetProcessLaunchLock().native_handle();
     lock_was_free = TryAcquireSRWLockExclusive(lock);
     if (lock_was_free) ReleaseSRWLockExclusive(lock);
   };

@@ -16,8 +16,8 @@
 #include "base/callback.h"
 #include "base/synchronization/lock.h"
 #include "base/values.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {

@@ -16,9 +16,9 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/win/pe_image.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/package_fetcher/pe_image.h"
 #include "desktop/windows/installer/service/path_names.h"
 
 namespace installer {
@@ -84,7 +84,7 @@ bool CopyExecutableImage(const base::FilePath& from, const base::FilePath& to) {
   if (length <= 0 ||
       file.ReadAtCurrentPos(&image[0], static_cast<int>(image.size())) !=
           static_cast<int>(image.size()) ||
-      !ReadPeImageEnd(reinterpret_cast<const uint8_t*>(image.data()), image.size(), &end) ||
+      !base::ReadPeImageEnd(reinterpret_cast<const uint8_t*>(image.data()), image.size(), &end) ||
       end > static_cast<uint64_t>(length) || end > static_cast<uint64_t>(INT_MAX)) {
     // Not an image this reads: the whole file goes, and the probe tells whether it runs.
     file.Close();

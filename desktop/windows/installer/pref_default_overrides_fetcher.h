@@ -14,7 +14,7 @@
 
 #include "base/callback.h"
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 
 namespace installer {
 

@@ -17,7 +17,7 @@
 #include "desktop/windows/installer/admin_only_folder.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/grant_folder_check.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/uninstall_steps.h"
 

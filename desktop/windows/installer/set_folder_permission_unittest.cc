@@ -17,7 +17,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/uninstall_steps.h"

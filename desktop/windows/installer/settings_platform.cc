@@ -16,7 +16,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/product_names.h"

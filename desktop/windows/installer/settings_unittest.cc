@@ -12,7 +12,7 @@
 #include "base/threading/worker_pool.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/settings_status_request.h"
-#include "desktop/windows/installer/stats_node_test_util.h"
+#include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "gtest/gtest.h"
 
 namespace installer {

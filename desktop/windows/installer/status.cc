@@ -10,7 +10,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/feature_flags.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/product_names.h"

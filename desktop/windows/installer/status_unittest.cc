@@ -17,7 +17,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/log_capture_test_util.h"
 #include "base/win/shortcut.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/product_names.h"

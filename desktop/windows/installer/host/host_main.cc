@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "base/native_library.h"
-#include "desktop/windows/installer/run_installer.h"
+#include "desktop/windows/installer/front_end/run_installer.h"
 
 int wmain() {
   // The installer is run from a downloads folder, elevated too: a DLL planted there must

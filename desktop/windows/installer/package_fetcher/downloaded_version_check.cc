@@ -3,10 +3,10 @@
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
+#include "base/process/process_launch_lock.h"
 #include "base/version.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/process_launch_lock.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 
 namespace installer {
 
@@ -22,7 +22,7 @@ bool AskDownloadedItem(const base::FilePath& file, const char* switch_name, base
   bool timed_out = false;
   // The process-wide launch lock keeps other launches from inheriting the output pipe.
   if (!base::RunAndCaptureOutputWithTimeout(command_line.GetCommandLineString(), timeout,
-                                            &GetProcessLaunchLock(), answer, &timed_out)) {
+                                            &base::GetProcessLaunchLock(), answer, &timed_out)) {
     LOG(ERROR) << (timed_out ? "Downloaded item did not answer in time: "
                              : "Could not run the downloaded item: ")
                << file.value();

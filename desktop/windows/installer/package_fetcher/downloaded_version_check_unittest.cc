@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "base/test/test_helper_process.h"
-#include "desktop/windows/installer/stats_node_test_util.h"
+#include "desktop/windows/installer/statistics/stats_node_test_util.h"
 
 namespace installer {
 namespace {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 
 namespace installer {
 namespace testing {

@@ -9,7 +9,7 @@
 #include "base/memory/ref_counted.h"
 #include "base/sequenced_task_runner.h"
 #include "base/synchronization/lock.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 
 namespace installer {
 

@@ -1,5 +1,5 @@
 #include "desktop/windows/installer/package_fetcher/file_checksum.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 
 #include <stddef.h>
 

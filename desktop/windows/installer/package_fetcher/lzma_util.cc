@@ -7,7 +7,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/win/exception_guard.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
 #include "lzma/7z.h"

@@ -17,7 +17,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "crypto/sha2.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "lzma/7zCrc.h"

@@ -23,7 +23,7 @@ MappedFileAllocator::~MappedFileAllocator() {
 
 void* MappedFileAllocator::Allocate(size_t size) {
   if (size == 0) return nullptr;
-  if (file_.IsValid() && !view_) {
+  if (file_.IsValid() && !view_.IsValid()) {
     LARGE_INTEGER length;
     length.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFilePointerEx(file_.Get(), length, nullptr, FILE_BEGIN) &&
@@ -32,11 +32,11 @@ void* MappedFileAllocator::Allocate(size_t size) {
                                         read_only_view_ ? PAGE_READONLY : PAGE_READWRITE, 0, 0,
                                         nullptr));
       if (mapping_.IsValid()) {
-        view_ = ::MapViewOfFile(mapping_.Get(), read_only_view_ ? FILE_MAP_READ : FILE_MAP_WRITE,
-                                0, 0, 0);
-        if (view_) {
+        view_.Reset(::MapViewOfFile(mapping_.Get(),
+                                    read_only_view_ ? FILE_MAP_READ : FILE_MAP_WRITE, 0, 0, 0));
+        if (view_.IsValid()) {
           view_size_ = size;
-          return view_;
+          return view_.Get();
         }
         mapping_.Close();
       }
@@ -47,7 +47,7 @@ void* MappedFileAllocator::Allocate(size_t size) {
 
 void MappedFileAllocator::Free(void* address) {
   if (!address) return;
-  if (view_ && address == view_) {
+  if (view_.IsValid() && address == view_.Get()) {
     CloseView();
     return;
   }
@@ -55,9 +55,9 @@ void MappedFileAllocator::Free(void* address) {
 }
 
 bool MappedFileAllocator::Contains(const void* address) const {
-  const char* start = static_cast<const char*>(view_);
+  const char* start = static_cast<const char*>(view_.Get());
   const char* at = static_cast<const char*>(address);
-  return view_ && at >= start && at < start + view_size_;
+  return view_.IsValid() && at >= start && at < start + view_size_;
 }
 
 bool MappedFileAllocator::IsPagingErrorInView(const EXCEPTION_RECORD& record,
@@ -74,8 +74,7 @@ bool MappedFileAllocator::IsPagingErrorInView(const EXCEPTION_RECORD& record,
 }
 
 void MappedFileAllocator::CloseView() {
-  if (view_) ::UnmapViewOfFile(view_);
-  view_ = nullptr;
+  view_.Reset();
   view_size_ = 0;
   mapping_.Close();
 }

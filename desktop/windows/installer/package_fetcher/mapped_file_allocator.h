@@ -10,6 +10,7 @@
 #include <stddef.h>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "lzma/7zTypes.h"
 
@@ -45,7 +46,7 @@ class MappedFileAllocator : public ISzAlloc {
   base::FilePath temp_path_;
   base::ScopedHandle file_;
   base::ScopedHandle mapping_;
-  void* view_ = nullptr;
+  base::ScopedMappedView view_;
   size_t view_size_ = 0;
   bool read_only_view_ = false;
 };

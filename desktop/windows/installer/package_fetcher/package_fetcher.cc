@@ -7,7 +7,7 @@
 #include "base/logging.h"
 #include "base/strings/stringprintf.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 
 namespace installer {
 

@@ -26,7 +26,7 @@
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
-#include "desktop/windows/installer/stats_node_test_util.h"
+#include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "testing/update_server/update_server_test_util.h"
 
 namespace installer {

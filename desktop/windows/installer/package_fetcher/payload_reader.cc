@@ -4,7 +4,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/pe_image.h"
+#include "base/win/pe_image.h"
 
 namespace installer {
 
@@ -80,8 +80,8 @@ void PayloadReader::ClassifyPayload() {
   }
 
   // A header cut short before the security directory is as corrupt as a missing one.
-  PeSecurityDirectory directory;
-  if (!ReadPeSecurityDirectory(mapped_file_.data(), mapped_file_.length(), &directory)) {
+  base::PeSecurityDirectory directory;
+  if (!base::ReadPeSecurityDirectory(mapped_file_.data(), mapped_file_.length(), &directory)) {
     type_ = CORRUPTED;
     return;
   }
@@ -122,7 +122,7 @@ void PayloadReader::ClassifyPayload() {
 
 bool PayloadReader::FindPayloadTrailer(int64_t position) {
   uint32_t length = 0;
-  if (position < 0 || !ReadLittleEndian32(mapped_file_.data(), mapped_file_.length(),
+  if (position < 0 || !base::ReadLittleEndian32(mapped_file_.data(), mapped_file_.length(),
                                           static_cast<uint64_t>(position), &length))
     return false;
   if (static_cast<int64_t>(length) > position - 3) {
@@ -130,7 +130,7 @@ bool PayloadReader::FindPayloadTrailer(int64_t position) {
     return false;
   }
   const int64_t offset = position - length;
-  if (!BytesAt(mapped_file_.data(), mapped_file_.length(), static_cast<uint64_t>(offset - 3), kPayloadMarker,
+  if (!base::BytesAt(mapped_file_.data(), mapped_file_.length(), static_cast<uint64_t>(offset - 3), kPayloadMarker,
                sizeof(kPayloadMarker))) {
     VLOG(1) << "Payload data invalid";
     return false;

@@ -11,6 +11,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -81,6 +82,9 @@ class InstallationInfo {
 
 // Makes the process-wide instance's implementation.
 InstallationInfo* CreateInstallationInfo();
+// The installation in |install_folder|, for a caller that asks about a folder other than
+// the running installer's.
+std::unique_ptr<InstallationInfo> CreateInstallationInfoFor(const base::FilePath& install_folder);
 
 }  // namespace installer
 

@@ -16,7 +16,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
 
@@ -83,6 +83,10 @@ InstallationInfo* InstallationInfo::GetInstance() {
 }
 
 InstallationInfo* CreateInstallationInfo() { return new InstallationInfoImpl(); }
+
+std::unique_ptr<InstallationInfo> CreateInstallationInfoFor(const base::FilePath& install_folder) {
+  return std::make_unique<InstallationInfoImpl>(install_folder);
+}
 
 InstallationInfoImpl::InstallationInfoImpl()
     : InstallationInfoImpl(FindInstallFolder()) {}

@@ -11,7 +11,7 @@
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"

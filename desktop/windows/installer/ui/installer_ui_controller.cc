@@ -18,9 +18,9 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/association_registration.h"
-#include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -493,10 +493,11 @@ void InstallerUIController::OnObtainFullPackage() {
                                   GetProductName().c_str(), GetChannelName().c_str());
   }
   const std::wstring wide_address = base::UTF8ToWide(address);
-  InstallationInfoImpl installation(settings_->install_folder());
+  const std::unique_ptr<InstallationInfo> installation =
+      CreateInstallationInfoFor(settings_->install_folder());
   bool opened = false;
-  if (installation.IsDefaultHandler(L"http", false) ||
-      installation.IsDefaultHandler(L"http", true)) {
+  if (installation->IsDefaultHandler(L"http", false) ||
+      installation->IsDefaultHandler(L"http", true)) {
     VLOG(1) << "Downloading full package with IE";
     opened = system_.open(L"%ProgramFiles%\\Internet Explorer\\iexplore.exe", wide_address);
   } else {

@@ -16,7 +16,7 @@
 #include "base/values.h"
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/stats_node_test_util.h"
+#include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"

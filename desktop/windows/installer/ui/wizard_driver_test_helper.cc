@@ -230,6 +230,16 @@ HWND Driver::QuestionBox() {
 bool Driver::WaitQuestion(const std::wstring& screenshot, HWND* box) {
   if (!WaitFor([this, box]() { return (*box = QuestionBox()) != nullptr; }, L"a question box"))
     return false;
+  // The box shows before it takes the keyboard focus: keys sent in between would reach the
+  // window below it.
+  if (!WaitFor(
+          [this, box]() {
+            HWND focus = Focus();
+            return focus && (focus == *box || IsChild(*box, focus));
+          },
+          L"the question box's keyboard focus")) {
+    return false;
+  }
   wprintf(L"question box \"%ls\"\n", TitleOf(*box).c_str());
   return Screenshot(*box, screenshot);
 }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/statistics/stats_node.h"
 
 namespace installer {
 

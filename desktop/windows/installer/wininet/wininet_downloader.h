@@ -30,7 +30,7 @@
 #include "base/synchronization/lock.h"
 #include "base/synchronization/sync_event.h"
 #include "base/time/time.h"
-#include "desktop/windows/installer/package_fetcher/fetcher_delegate.h"
+#include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
 namespace installer {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
 namespace installer {

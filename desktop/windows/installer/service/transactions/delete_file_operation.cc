@@ -9,7 +9,7 @@
 #include "base/logging.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/path_state.h"
 
 namespace installer {

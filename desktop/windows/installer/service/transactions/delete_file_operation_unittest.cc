@@ -17,7 +17,7 @@
 #include "base/test/test_helper_process.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"

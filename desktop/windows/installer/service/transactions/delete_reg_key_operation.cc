@@ -2,7 +2,7 @@
 
 #include "base/logging.h"
 #include "base/win/registry.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
 namespace installer {

@@ -1,7 +1,7 @@
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
 #include "base/win/registry.h"
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 
 namespace installer {
 

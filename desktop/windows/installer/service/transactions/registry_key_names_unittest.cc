@@ -1,6 +1,6 @@
 #include "desktop/windows/installer/service/transactions/registry_key_names.h"
 
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "desktop/windows/installer/service/access_control.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 
 namespace installer {

@@ -1,0 +1,114 @@
+#include "desktop/windows/installer/statistics/stats_node.h"
+
+#include <utility>
+
+#include "base/strings/stringprintf.h"
+
+namespace installer {
+
+std::string FormatStatsTime(base::Time time) {
+  base::Time::Exploded exploded;
+  time.UTCExplode(&exploded);
+  return base::StringPrintf("%02d-%02d-%02d %02d:%02d:%02d.%03d", exploded.year,
+                            exploded.month, exploded.day_of_month, exploded.hour,
+                            exploded.minute, exploded.second, exploded.millisecond);
+}
+
+const char kServerTextCutMark[] = "...[cut]";
+
+std::string BoundServerText(const std::string& text) {
+  if (text.size() <= kMaxServerTextLength) return text;
+  size_t end = kMaxServerTextLength;
+  // Back to the start of the sequence the cut would split.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end) + kServerTextCutMark;
+}
+
+StatsNode::StatsNode(base::Dictionary* root, base::Lock* lock, base::TimeTicks start_ticks)
+    : root_(root), lock_(lock), start_ticks_(start_ticks) {}
+
+StatsNode::StatsNode(const std::vector<Step>& path, base::Dictionary* root, base::Lock* lock,
+                     base::TimeTicks start_ticks)
+    : path_(path), root_(root), lock_(lock), start_ticks_(start_ticks) {}
+
+base::Dictionary* StatsNode::GetDictionary() const {
+  base::Dictionary* dictionary = root_;
+  for (const Step& step : path_) {
+    base::List* list = nullptr;
+    if (!dictionary->GetList(step.list_key, &list) ||
+        !list->GetDictionary(static_cast<size_t>(step.index), &dictionary)) {
+      return nullptr;
+    }
+  }
+  return dictionary;
+}
+
+std::unique_ptr<StatsNode> StatsNode::AppendDictionaryToList(const std::string& key) {
+  std::vector<Step> path = path_;
+  {
+    base::AutoLock hold(*lock_);
+    base::Dictionary* dictionary = GetDictionary();
+    base::List* list = nullptr;
+    if (dictionary && !dictionary->GetList(key, &list)) {
+      dictionary->Set(key, base::MakeListValue());
+      dictionary->GetList(key, &list);
+    }
+    if (list) {
+      path.push_back({key, static_cast<int32_t>(list->size())});
+      list->Append(base::MakeDictionaryValue());
+    } else {
+      // This node's place is gone: hand out a node that resolves nowhere either.
+      path.push_back({key, -1});
+    }
+  }
+  return std::unique_ptr<StatsNode>(new StatsNode(path, root_, lock_, start_ticks_));
+}
+
+std::unique_ptr<StatsNode> StatsNode::Clone() const {
+  return std::unique_ptr<StatsNode>(new StatsNode(path_, root_, lock_, start_ticks_));
+}
+
+void StatsNode::SetString(const std::string& key, const std::string& value) {
+  base::AutoLock hold(*lock_);
+  if (base::Dictionary* dictionary = GetDictionary()) dictionary->SetString(key, value);
+}
+
+void StatsNode::SetServerText(const std::string& key, const std::string& value) {
+  SetString(key, BoundServerText(value));
+}
+
+void StatsNode::SetInteger(const std::string& key, int32_t value) {
+  base::AutoLock hold(*lock_);
+  if (base::Dictionary* dictionary = GetDictionary()) dictionary->SetInteger(key, value);
+}
+
+void StatsNode::SetValue(const std::string& key, std::unique_ptr<base::Value> value) {
+  base::AutoLock hold(*lock_);
+  if (base::Dictionary* dictionary = GetDictionary()) dictionary->Set(key, std::move(value));
+}
+
+void StatsNode::Increment(const std::string& key) {
+  base::AutoLock hold(*lock_);
+  base::Dictionary* dictionary = GetDictionary();
+  if (!dictionary) return;
+  int value = 0;
+  if (!dictionary->GetInteger(key, &value)) value = 0;
+  dictionary->SetInteger(key, value + 1);
+}
+
+void StatsNode::Remove(const std::string& key) {
+  base::AutoLock hold(*lock_);
+  if (base::Dictionary* dictionary = GetDictionary()) dictionary->Remove(key, nullptr);
+}
+
+void StatsNode::SetTimeAndElapsed(const std::string& key) {
+  SetCurrentTime(key + ".time");
+  const int64_t elapsed = (base::TimeTicks::Now() - start_ticks_).InMilliseconds();
+  SetInteger(key + ".elapsed", static_cast<int32_t>(elapsed));
+}
+
+void StatsNode::SetCurrentTime(const std::string& key) {
+  SetString(key, FormatStatsTime(base::Time::Now()));
+}
+
+}  // namespace installer

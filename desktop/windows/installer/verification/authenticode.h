@@ -1,0 +1,86 @@
+// Authenticode checks of downloaded packages and components: is the file signed, and is
+// one of its signatures, the outer one or a nested one (dual signing), made by the
+// publisher the product configuration expects ("expected_signer")?
+//
+//   std::string error;
+//   if (!VerifyFileSignature(package, &error))
+//     stats->SetString("signature_check_error", error);
+#ifndef DESKTOP_WINDOWS_INSTALLER_VERIFICATION_AUTHENTICODE_H_
+#define DESKTOP_WINDOWS_INSTALLER_VERIFICATION_AUTHENTICODE_H_
+
+#include <windows.h>
+
+#include <wincrypt.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+// Where the signer search writes what it tried; every entry is "Level N: " + text.
+class VerificationLog {
+ public:
+  virtual ~VerificationLog() = default;
+  virtual void Add(int level, const std::string& text) = 0;
+  // Whether entries are kept (trust chains are only described then).
+  virtual bool records() const = 0;
+};
+
+class TextVerificationLog : public VerificationLog {
+ public:
+  void Add(int level, const std::string& text) override;
+  bool records() const override { return true; }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+class NullVerificationLog : public VerificationLog {
+ public:
+  void Add(int, const std::string&) override {}
+  bool records() const override { return false; }
+};
+
+// False when |path| cannot be read or is no PE image; otherwise true with |is_signed|
+// telling whether the image has a certificate table.
+[[nodiscard]] bool HasSignatureDirectory(const base::FilePath& path, bool* is_signed);
+
+// Whether what the installer at |running_installer| downloads or hands control to must
+// pass VerifyFileSignature: true unless it is a readable image without a signature (a
+// test build, for which the skipped check is logged).
+bool IsSignatureRequiredBy(const base::FilePath& running_installer);
+
+// True when the file's signature verifies and it, or a nested signature that verifies
+// too, was made by the configured expected signer. |error| (may be null) receives every
+// failure and the signer search's log.
+[[nodiscard]] bool VerifyFileSignature(const base::FilePath& path, std::string* error);
+// The same with the expected signer given.
+[[nodiscard]] bool VerifyFileSignatureBy(const base::FilePath& path,
+                                         const std::wstring& expected_signer, std::string* error);
+
+// Searches the signers of |message|, and those of its nested signatures, for
+// |expected_signer|. A signer at |level| 0 is taken as the caller verified it; a nested
+// signature counts only when its own signature, certificate chain and file digest of
+// |path| verify.
+[[nodiscard]] bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
+                                      const base::FilePath& path,
+                                      const std::wstring& expected_signer, VerificationLog* log,
+                                      int level);
+
+// Whether a nested signer's certificate chain is trusted for code signing; false with
+// |error| set otherwise. The real check asks the system's Authenticode chain policy.
+using ChainPolicyCheck = bool (*)(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
+bool CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
+// Tests only: the chain check of nested signatures; null restores the real one. (The
+// machine's root store cannot be given a test root under Wine.)
+void SetChainPolicyCheckForTesting(ChainPolicyCheck check);
+
+// Logs the chain of |certificate|: its trust status and every element's name and SHA-1.
+void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, VerificationLog* log,
+                        int level);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_VERIFICATION_AUTHENTICODE_H_

@@ -1,0 +1,181 @@
+#include "desktop/windows/installer/verification/authenticode.h"
+
+#include <stdlib.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
+
+namespace installer {
+namespace {
+
+// The signed files made at build time by tools/make-signing-testdata.sh.
+base::FilePath SigningData(const char* name) {
+  return testing::TestDataPath((std::string("signing/") + name).c_str());
+}
+
+// The machine trusts the test root. Under Wine no root can be added to the store that its
+// chain engine trusts, and Wine's WinVerifyTrust accepts an untrusted root for the outer
+// signature; nested signers' chains are held to the same: any root, but a valid chain.
+bool TrustAnyRoot(PCCERT_CHAIN_CONTEXT chain, DWORD* error) {
+  CERT_CHAIN_POLICY_PARA policy = {};
+  policy.cbSize = sizeof(policy);
+  policy.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
+  CERT_CHAIN_POLICY_STATUS status = {};
+  status.cbSize = sizeof(status);
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status))
+    return false;
+  *error = status.dwError;
+  return status.dwError == 0;
+}
+
+class AuthenticodeTest : public ::testing::Test {
+ protected:
+  AuthenticodeTest() { SetChainPolicyCheckForTesting(&TrustAnyRoot); }
+  ~AuthenticodeTest() override { SetChainPolicyCheckForTesting(nullptr); }
+};
+
+TEST_F(AuthenticodeTest, OnlyAVerifiedSignatureOfTheExpectedSignerPasses) {
+  struct Case {
+    const char* file;
+    bool verified;
+    // What the error text must hold.
+    const char* error_part;
+  } cases[] = {
+      {"unsigned.exe", false, "Cannot CryptQueryObject:"},
+      {"signed.exe", true, ""},
+      {"other.exe", false, "Level 0: Tried signer Another Publisher Test Signer"},
+      {"dual.exe", true, "Level 0: Tried signer Another Publisher Test Signer"},
+      // The signer is found, but the file's digest no longer matches.
+      {"tampered.exe", false, "Cannot WinVerifyTrust: "},
+      // A nested signature must verify by itself.
+      {"nested_corrupt.exe", false, "Level 1: Nested signature does not verify"},
+      {"nested_forged.exe", false, "Level 1: Nested signature is not of this file"},
+      {"package_signed.exe", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::string error;
+    EXPECT_EQ(c.verified, VerifyFileSignature(SigningData(c.file), &error)) << error;
+    EXPECT_NE(std::string::npos, error.find(c.error_part)) << error;
+    EXPECT_EQ(c.verified, VerifyFileSignature(SigningData(c.file), nullptr));
+  }
+}
+
+TEST_F(AuthenticodeTest, UnsignedFileReportsBothFailures) {
+  std::string error;
+  EXPECT_FALSE(VerifyFileSignature(SigningData("unsigned.exe"), &error));
+  EXPECT_EQ(0u, error.find("Cannot WinVerifyTrust: ")) << error;
+  EXPECT_NE(std::string::npos, error.find("\nCannot CryptQueryObject:")) << error;
+}
+
+TEST_F(AuthenticodeTest, TamperedFileStillNamesItsSigner) {
+  std::string error;
+  EXPECT_FALSE(VerifyFileSignature(SigningData("tampered.exe"), &error));
+  // The search found the expected signer: nothing else was tried.
+  EXPECT_EQ(std::string::npos, error.find("Tried signer")) << error;
+  EXPECT_NE(std::string::npos, error.find("Level 0: Trust chain:Level 0: Chain trust status: "))
+      << error;
+  // Every element is an entry of its own.
+  EXPECT_NE(std::string::npos, error.find("\nLevel 0: Chain 0 element: Velum Software Test Signer "))
+      << error;
+}
+
+TEST_F(AuthenticodeTest, ExpectedSignerIsComparedExactly) {
+  EXPECT_FALSE(
+      VerifyFileSignatureBy(SigningData("signed.exe"), L"velum software test signer", nullptr));
+  EXPECT_FALSE(VerifyFileSignatureBy(SigningData("signed.exe"), L"Velum Software Test", nullptr));
+  EXPECT_TRUE(
+      VerifyFileSignatureBy(SigningData("other.exe"), L"Another Publisher Test Signer", nullptr));
+}
+
+TEST(AuthenticodeChainTest, NestedSignerNeedsATrustedChain) {
+  // Without a trusted root the nested signer of a dual-signed file does not count.
+  std::string error;
+  EXPECT_FALSE(VerifyFileSignature(SigningData("dual.exe"), &error));
+  EXPECT_NE(std::string::npos, error.find("Level 1: Nested signer chain does not verify: "))
+      << error;
+}
+
+class HasSignatureDirectoryTest : public base::ScratchDirTest {};
+
+TEST_F(HasSignatureDirectoryTest, ReadsTheDirectoryOfTheImagesKind) {
+  bool is_signed = false;
+  EXPECT_TRUE(HasSignatureDirectory(SigningData("signed.exe"), &is_signed));
+  EXPECT_TRUE(is_signed);
+  EXPECT_TRUE(HasSignatureDirectory(SigningData("unsigned.exe"), &is_signed));
+  EXPECT_FALSE(is_signed);
+
+  // A PE32 image keeps its security directory 16 bytes earlier; what lies at the PE32+
+  // position there is another directory. The optional header's magic tells the format,
+  // whatever the machine.
+  struct Format {
+    uint16_t machine;
+    uint16_t magic;
+    size_t size_field;  // from the PE header
+  } formats[] = {
+      {0x014C, 0x10B, 0x9C},
+      {0x8664, 0x20B, 0xAC},
+      {0x8664, 0x10B, 0x9C},
+      {0x014C, 0x20B, 0xAC},
+      {0xAA64, 0x20B, 0xAC},
+  };
+  std::string image(0x200, '\0');
+  const base::FilePath file = Path(L"image.exe");
+  for (const Format& format : formats) {
+    SCOPED_TRACE(format.machine);
+    SCOPED_TRACE(format.magic);
+    image.assign(0x200, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[60] = 0x80;
+    image.replace(0x80, 4, std::string("PE\0\0", 4));
+    image[0x84] = static_cast<char>(format.machine & 0xFF);
+    image[0x85] = static_cast<char>(format.machine >> 8);
+    image[0x80 + 24] = static_cast<char>(format.magic & 0xFF);
+    image[0x80 + 25] = static_cast<char>(format.magic >> 8);
+    // The other format's position holds a size.
+    image[0x80 + (format.size_field == 0x9C ? 0xAC : 0x9C)] = 0x10;
+    ASSERT_EQ(static_cast<int>(image.size()),
+              base::WriteFile(file, image.data(), static_cast<int>(image.size())));
+    is_signed = true;
+    EXPECT_TRUE(HasSignatureDirectory(file, &is_signed));
+    EXPECT_FALSE(is_signed);
+    image[0x80 + format.size_field] = 0x10;
+    ASSERT_EQ(static_cast<int>(image.size()),
+              base::WriteFile(file, image.data(), static_cast<int>(image.size())));
+    EXPECT_TRUE(HasSignatureDirectory(file, &is_signed));
+    EXPECT_TRUE(is_signed);
+  }
+  // The last image, as a PE32 one.
+  image[0x80 + 24] = 0x0B;
+  image[0x80 + 25] = 0x01;
+
+  // Headers cut short before the directory, or no PE image at all: false, untouched.
+  struct Case {
+    const wchar_t* name;
+    std::string contents;
+  } cases[] = {
+      {L"short.exe", image.substr(0, 0x80 + 0x9C)},
+      {L"no_magic.exe", image.substr(0, 0x80 + 24) + std::string(0x100, '\0')},
+      {L"text.txt", "just text, no image"},
+      {L"empty.exe", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    base::FilePath path = Path(c.name);
+    ASSERT_EQ(static_cast<int>(c.contents.size()),
+              base::WriteFile(path, c.contents.data(), static_cast<int>(c.contents.size())));
+    is_signed = true;
+    EXPECT_FALSE(HasSignatureDirectory(path, &is_signed));
+    EXPECT_TRUE(is_signed);
+  }
+  EXPECT_FALSE(HasSignatureDirectory(Path(L"missing.exe"), &is_signed));
+}
+
+}  // namespace
+}  // namespace installer
