@@ -118,24 +118,6 @@ TEST_F(CustomMessageBoxTest, ResultsOfClicksCloseAndLink) {
   EXPECT_NE(box, Win32DialogDispatcher::GetInstance()->active_dialog());
 }
 
-// The box shows the host's icons and destroys them with itself.
-TEST_F(CustomMessageBoxTest, IconsGoWithTheBox) {
-  Show(37001);
-  std::vector<HICON> icons;
-  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
-    icons.push_back(reinterpret_cast<HICON>(SendMessageW(box_->hwnd(), WM_GETICON, which, 0)));
-    ICONINFO info = {};
-    ASSERT_TRUE(GetIconInfo(icons.back(), &info)) << which;
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-  }
-  box_.reset();
-  for (HICON icon : icons) {
-    ICONINFO info = {};
-    EXPECT_FALSE(GetIconInfo(icon, &info));
-  }
-}
-
 TEST_F(CustomMessageBoxTest, MissingTemplateLeavesTheParentEnabled) {
   // A module without dialog 102.
   SetResourceModuleForTesting(GetModuleHandleW(L"kernel32.dll"));
