@@ -427,8 +427,8 @@ PY
       shown:accept focus:accept key:tab key:tab focus:options screenshot:e2e_wizard_keyboard_welcome \
       key:space shown:back focus:accept key:tab key:tab key:tab focus:path \
       'type:C:\MyApps\Velum' text:path screenshot:e2e_wizard_keyboard_typed_path \
-      key:escape question:e2e_wizard_keyboard_escape_question key:tab key:enter no-question \
-      key:alt+f4 question:e2e_wizard_keyboard_close_question key:tab key:enter no-question \
+      key:escape question:e2e_wizard_keyboard_escape_question key:tab question-focus:no key:enter no-question \
+      key:alt+f4 question:e2e_wizard_keyboard_close_question key:tab question-focus:no key:enter no-question \
       focus:path key:enter shown:progress_bar ended
     [ "$RC" = 0 ] || fail "exit code $RC"
     tr -d '\r' < "$WORK/driver.out" | grep -qxF 'path: "C:\MyApps\Velum"' ||

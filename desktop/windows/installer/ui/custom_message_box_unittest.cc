@@ -45,7 +45,11 @@ class CustomMessageBoxTest : public ::testing::Test {
   void PressEnter() {
     Win32DialogDispatcher dispatcher;
     dispatcher.SetActiveDialog(box_->hwnd());
-    MSG key = testing::MakeKeyDown(GetFocus(), VK_RETURN);
+    // The focus may still be on its way into the box: then the key goes to the box itself.
+    HWND target = GetFocus();
+    if (!target || (target != box_->hwnd() && !IsChild(box_->hwnd(), target)))
+      target = box_->hwnd();
+    MSG key = testing::MakeKeyDown(target, VK_RETURN);
     EXPECT_EQ(static_cast<uint32_t>(base::MessagePumpDispatcher::POST_DISPATCH_NONE),
               dispatcher.Dispatch(key));
   }

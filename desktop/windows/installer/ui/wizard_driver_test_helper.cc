@@ -17,6 +17,7 @@
 //   answer-yes:<name>    the question box over the window is answered "Yes" (saved as
 //                        screenshot <name> first)
 //   question:<name>      a question box is over the window; saved as screenshot <name>
+//   question-focus:yes|no  the question box's Yes or No button has the keyboard focus
 //   no-question          no question box is over the window (any more)
 //   key:<key>            presses tab, space, enter, escape or alt+f4 where the installer's
 //                        keyboard focus is
@@ -429,6 +430,16 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   if (name == L"question" && !value.empty()) {
     HWND box = nullptr;
     return WaitQuestion(value, &box);
+  }
+  if (name == L"question-focus" && (value == L"yes" || value == L"no")) {
+    // Keys are posted: the next one must wait until the last has moved the focus.
+    const int button = value == L"yes" ? IDYES : IDNO;
+    return WaitFor(
+        [this, button]() {
+          HWND box = QuestionBox();
+          return box && Focus() == GetDlgItem(box, button);
+        },
+        step);
   }
   if (name == L"no-question") {
     return WaitFor([this]() { return Window() && !QuestionBox(); }, step);
