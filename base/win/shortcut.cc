@@ -139,11 +139,12 @@ bool ResolveShortcutProperties(const FilePath& shortcut_path, uint32_t options,
     properties->set_target(FilePath(text));
     // The item list names the target in UTF-16; the path above may come from the link's
     // ANSI copy, where letters outside the code page are "?" (so Wine reads it).
-    PIDLIST_ABSOLUTE items = nullptr;
+    PIDLIST_ABSOLUTE raw_items = nullptr;
     wchar_t unicode[kMaxText + 1] = {};
-    if (SUCCEEDED(shell_link->GetIDList(&items)) && items) {
-      if (SHGetPathFromIDListW(items, unicode)) properties->set_target(FilePath(unicode));
-      CoTaskMemFree(items);
+    if (SUCCEEDED(shell_link->GetIDList(&raw_items))) {
+      ScopedCoTaskMem<ITEMIDLIST_ABSOLUTE> items(raw_items);
+      if (items.IsValid() && SHGetPathFromIDListW(items.Get(), unicode))
+        properties->set_target(FilePath(unicode));
     }
   }
   if (options & ShortcutProperties::PROPERTIES_WORKING_DIR) {

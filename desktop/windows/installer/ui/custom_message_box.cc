@@ -26,7 +26,6 @@ CustomMessageBox::~CustomMessageBox() {
   if (parent_) EnableWindow(parent_, TRUE);
   SetWindowLongPtrW(dialog_, GWLP_USERDATA, 0);
   Win32DialogDispatcher::GetInstance()->UnsetActiveDialog(dialog_);
-  DestroyWindowIcons(dialog_);
   DestroyWindow(dialog_);
 }
 

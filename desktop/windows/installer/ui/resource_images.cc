@@ -98,11 +98,4 @@ WindowIcons SetHostWindowIcon(HWND window) {
   return icons;
 }
 
-void DestroyWindowIcons(HWND window) {
-  for (WPARAM which : {ICON_BIG, ICON_SMALL}) {
-    HICON icon = reinterpret_cast<HICON>(SendMessageW(window, WM_SETICON, which, 0));
-    if (icon) DestroyIcon(icon);
-  }
-}
-
 }  // namespace installer

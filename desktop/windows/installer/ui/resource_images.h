@@ -35,10 +35,6 @@ struct WindowIcons {
 // Gives |window| the host's icon 1, big and small.
 WindowIcons SetHostWindowIcon(HWND window);
 
-// Takes the window's big and small icons away and destroys them: a window does not
-// destroy its icons itself.
-void DestroyWindowIcons(HWND window);
-
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_UI_RESOURCE_IMAGES_H_
