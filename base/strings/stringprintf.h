@@ -7,8 +7,14 @@
 #include <cstdarg>
 #include <string>
 
+// gcc checks the formats as msvcrt reads them; clang knows no ms_printf (and refuses it),
+// so the check is gcc's alone.
+#if defined(__clang__)
+#define BASE_PRINTF_FORMAT(format_index, args_index)
+#else
 #define BASE_PRINTF_FORMAT(format_index, args_index) \
   __attribute__((format(ms_printf, format_index, args_index)))
+#endif
 
 namespace base {
 

@@ -20,7 +20,8 @@
 
 namespace crash_reporter {
 
-class CrashStatsStore : public base::OsThread::Delegate {
+// final: deleted through its own type, never through the thread's delegate interface.
+class CrashStatsStore final : public base::OsThread::Delegate {
  public:
   typedef std::map<std::string, uint32_t> Counts;
 

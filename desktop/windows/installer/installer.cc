@@ -150,7 +150,8 @@ void Installer::OnObjectSignaled(HANDLE object) {
   }
 }
 
-class Installer::HandOver : public ElevationDelegate, public PackageHandOver::Delegate {
+// final: deleted through its own type, never through the interfaces it implements.
+class Installer::HandOver final : public ElevationDelegate, public PackageHandOver::Delegate {
  public:
   explicit HandOver(Installer* installer)
       : installer_(installer),

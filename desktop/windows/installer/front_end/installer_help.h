@@ -16,7 +16,12 @@ namespace installer {
 
 // printf to the standard output the host inherited, flushed at once: a parent
 // reading a pipe must see the value before the process ends.
+// gcc checks the format; clang knows no gnu_printf (and refuses it).
+#if defined(__clang__)
+void PrintToConsole(const char* format, ...);
+#else
 void PrintToConsole(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#endif
 
 // Prints the value of the first informational switch of `command_line`
 // ("version", "internal-version", "stream", in that order) with no newline;

@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
@@ -104,6 +105,12 @@ const wchar_t* const kFurtherHandlers[] = {
 };
 
 bool IsExtension(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
+
+// The parts of making the browser the default do not decide the answer (whether it is the
+// default afterwards does); one that did not take is worth a line all the same.
+void LogUnlessSet(bool set, const std::wstring& name) {
+  if (!set) VLOG(1) << "Could not make the browser the default for " << base::WideToUTF8(name);
+}
 
 HKEY RootFor(bool machine_wide) {
   return machine_wide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -360,14 +367,15 @@ bool InstallationInfoImpl::SetAsDefaultStartMenuInternet(bool machine_wide) {
 bool InstallationInfoImpl::SetAsDefaultBrowser(bool machine_wide) {
   if (IsSingleProfile()) return false;
   if (!RegisterClasses(machine_wide)) return IsDefaultBrowser();
-  SetAsDefaultHandler(L"http", machine_wide);
+  LogUnlessSet(SetAsDefaultHandler(L"http", machine_wide), L"http");
   const int os = system_.os_version;
   if (os == base::OS_VERSION_WIN8 || os == base::OS_VERSION_WIN8_1 ||
       (os >= base::OS_VERSION_WIN10 && !HasAssociationRegistration(system_.create_com_object))) {
     return IsDefaultBrowser();
   }
-  for (const wchar_t* name : kFurtherHandlers) SetAsDefaultHandler(name, machine_wide);
-  SetAsDefaultStartMenuInternet(machine_wide);
+  for (const wchar_t* name : kFurtherHandlers)
+    LogUnlessSet(SetAsDefaultHandler(name, machine_wide), name);
+  LogUnlessSet(SetAsDefaultStartMenuInternet(machine_wide), kStartMenuInternet);
   return IsDefaultBrowser();
 }
 

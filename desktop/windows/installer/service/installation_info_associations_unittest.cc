@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files/scratch_dir_test_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
@@ -323,6 +324,12 @@ TEST_F(AssociationsTest, Windows10OpensTheSettingsPage) {
   EXPECT_NE(L"<missing>",
             ReadString(HKEY_CURRENT_USER, L"Software\\Classes\\VelumStable", L"URL Protocol"));
   EXPECT_EQ(L"<missing>", ReadString(HKEY_CURRENT_USER, L"Software\\Classes\\https", nullptr));
+
+  // A part that does not take is logged; the answer stays the check's.
+  activation_->result = E_FAIL;
+  base::ScopedLogCapture log;
+  EXPECT_FALSE(info->SetAsDefaultBrowser(false));
+  EXPECT_TRUE(log.Has("Could not make the browser the default for http"));
 }
 
 // One more protocol for an installation: from Windows 8 on only the user's own choice
