@@ -66,89 +66,87 @@ bool GetModuleFilePath(HMODULE module, FilePath* path) {
   }
 }
 
-bool WindowsPathProvider(int key, FilePath* result) {
-  FilePath path;
+namespace {
+
+// The keys that are one shell folder each.
+const struct {
+  int key;
+  int csidl;
+} kShellFolders[] = {
+    {DIR_USER_DESKTOP, CSIDL_DESKTOPDIRECTORY},
+    {DIR_PROGRAM_FILES, CSIDL_PROGRAM_FILES},
+    {DIR_PROGRAM_FILES6432, CSIDL_PROGRAM_FILES},
+    {DIR_IE_INTERNET_CACHE, CSIDL_INTERNET_CACHE},
+    {DIR_COMMON_START_MENU, CSIDL_COMMON_PROGRAMS},
+    {DIR_START_MENU, CSIDL_PROGRAMS},
+    {DIR_APP_DATA, CSIDL_APPDATA},
+    {DIR_LOCAL_APP_DATA, CSIDL_LOCAL_APPDATA},
+    {DIR_COMMON_APP_DATA, CSIDL_COMMON_APPDATA},
+    {DIR_COMMON_DESKTOP, CSIDL_COMMON_DESKTOPDIRECTORY},
+    {DIR_WINDOWS_FONTS, CSIDL_FONTS},
+};
+
+// The keys the system answers otherwise, or that lie below another key's path.
+bool GetOtherPath(int key, FilePath* path) {
   wchar_t buffer[MAX_PATH + 1] = {};
   switch (key) {
     case FILE_EXE:
-      if (!GetModuleFilePath(nullptr, &path)) return false;
-      break;
+      return GetModuleFilePath(nullptr, path);
     case FILE_MODULE:
-      if (!GetModuleFilePath(GetCurrentModuleHandle(), &path)) return false;
-      break;
+      return GetModuleFilePath(GetCurrentModuleHandle(), path);
     case DIR_SOURCE_ROOT:
-      if (!PathRegistry::Get(DIR_EXE, &path)) return false;
-      path = path.DirName().DirName();
-      break;
-    case DIR_USER_DESKTOP:
-      if (!GetFolder(CSIDL_DESKTOPDIRECTORY, &path)) return false;
-      break;
+      if (!PathRegistry::Get(DIR_EXE, path)) return false;
+      *path = path->DirName().DirName();
+      return true;
     case DIR_WINDOWS:
       GetWindowsDirectoryW(buffer, MAX_PATH);
-      path = FilePath(buffer);
-      break;
+      *path = FilePath(buffer);
+      return true;
     case DIR_SYSTEM:
       GetSystemDirectoryW(buffer, MAX_PATH);
-      path = FilePath(buffer);
-      break;
+      *path = FilePath(buffer);
+      return true;
     case DIR_PROGRAM_FILESX86:
-      if (OsInfo::Instance()->architecture() != OsInfo::X86_ARCHITECTURE) {
-        if (!GetFolder(CSIDL_PROGRAM_FILESX86, &path)) return false;
-        break;
-      }
       // An x86 system has only the one Program Files.
-      if (!GetFolder(CSIDL_PROGRAM_FILES, &path)) return false;
-      break;
-    case DIR_PROGRAM_FILES:
-    case DIR_PROGRAM_FILES6432:
-      if (!GetFolder(CSIDL_PROGRAM_FILES, &path)) return false;
-      break;
-    case DIR_IE_INTERNET_CACHE:
-      if (!GetFolder(CSIDL_INTERNET_CACHE, &path)) return false;
-      break;
-    case DIR_COMMON_START_MENU:
-      if (!GetFolder(CSIDL_COMMON_PROGRAMS, &path)) return false;
-      break;
-    case DIR_START_MENU:
-      if (!GetFolder(CSIDL_PROGRAMS, &path)) return false;
-      break;
-    case DIR_APP_DATA:
-      if (!GetFolder(CSIDL_APPDATA, &path)) return false;
-      break;
-    case DIR_LOCAL_APP_DATA:
-      if (!GetFolder(CSIDL_LOCAL_APPDATA, &path)) return false;
-      break;
-    case DIR_COMMON_APP_DATA:
-      if (!GetFolder(CSIDL_COMMON_APPDATA, &path)) return false;
-      break;
+      return GetFolder(OsInfo::Instance()->architecture() != OsInfo::X86_ARCHITECTURE
+                           ? CSIDL_PROGRAM_FILESX86
+                           : CSIDL_PROGRAM_FILES,
+                       path);
     case DIR_APP_SHORTCUTS:
       if (GetWindowsVersion() < OS_VERSION_WIN8) return false;
-      if (!GetKnownFolder(kApplicationShortcutsFolder, &path)) return false;
-      break;
-    case DIR_COMMON_DESKTOP:
-      if (!GetFolder(CSIDL_COMMON_DESKTOPDIRECTORY, &path)) return false;
-      break;
+      return GetKnownFolder(kApplicationShortcutsFolder, path);
     case DIR_USER_QUICK_LAUNCH:
-      if (!PathRegistry::Get(DIR_APP_DATA, &path)) return false;
-      path = path.Append(L"Microsoft").Append(L"Internet Explorer").Append(L"Quick Launch");
-      break;
+      if (!PathRegistry::Get(DIR_APP_DATA, path)) return false;
+      *path = path->Append(L"Microsoft").Append(L"Internet Explorer").Append(L"Quick Launch");
+      return true;
     case DIR_TASKBAR_PINS:
     case DIR_IMPLICIT_APP_SHORTCUTS:
-      if (!PathRegistry::Get(DIR_USER_QUICK_LAUNCH, &path)) return false;
-      path = path.Append(L"User Pinned")
-                 .Append(key == DIR_TASKBAR_PINS ? L"TaskBar" : L"ImplicitAppShortcuts");
-      break;
-    case DIR_WINDOWS_FONTS:
-      if (!GetFolder(CSIDL_FONTS, &path)) return false;
-      break;
+      if (!PathRegistry::Get(DIR_USER_QUICK_LAUNCH, path)) return false;
+      *path = path->Append(L"User Pinned")
+                  .Append(key == DIR_TASKBAR_PINS ? L"TaskBar" : L"ImplicitAppShortcuts");
+      return true;
     case FILE_CRASH_STATS:
     case FILE_LOCAL_STATE:
-      if (!PathRegistry::Get(DIR_USER_DATA, &path)) return false;
-      path = path.Append(key == FILE_CRASH_STATS ? kCrashStatsFileName : kLocalStateFileName);
-      break;
+      if (!PathRegistry::Get(DIR_USER_DATA, path)) return false;
+      *path = path->Append(key == FILE_CRASH_STATS ? kCrashStatsFileName : kLocalStateFileName);
+      return true;
     default:
       return false;
   }
+}
+
+}  // namespace
+
+bool WindowsPathProvider(int key, FilePath* result) {
+  FilePath path;
+  bool found = false;
+  for (const auto& folder : kShellFolders) {
+    if (folder.key != key) continue;
+    if (!GetFolder(folder.csidl, &path)) return false;
+    found = true;
+    break;
+  }
+  if (!found && !GetOtherPath(key, &path)) return false;
   *result = path;
   return true;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <utility>
 
 namespace base {
 
@@ -75,85 +77,76 @@ bool ParseNonFinite(const char* s, bool negative, double* result, const char** e
   return true;
 }
 
-}  // namespace
-
-double ParseDouble(const char* text, const char** end) {
-  const char* end_unused;
-  if (!end) end = &end_unused;
-  *end = text;
-
-  const char* s = text;
-  while (IsParseSpace(*s)) ++s;
-  bool negative = false;
-  if (*s == '+' || *s == '-') {
-    negative = *s == '-';
-    ++s;
-  }
-
-  // The significant digits (leading zeros dropped) and the decimal exponent of the
-  // first of them, so that the value is 0.d1d2... * 10^point.
+// The significant digits of a decimal number (leading zeros dropped) and the decimal
+// exponent of the first of them, so that the value is 0.d1d2... * 10^point.
+struct Significand {
   std::string digits;
-  bool sticky = false;
+  bool sticky = false;  // a non-zero digit follows the kept ones
   int64_t point = 0;
   bool any_digit = false;
-  for (; IsDigit(*s); ++s) {
-    any_digit = true;
-    if (digits.empty() && *s == '0') continue;
-    ++point;
+
+  void Keep(char digit) {
     if (digits.size() < kMaxSignificantDigits) {
-      digits.push_back(*s);
-    } else if (*s != '0') {
+      digits.push_back(digit);
+    } else if (digit != '0') {
       sticky = true;
     }
   }
-  if (*s == '.' && (any_digit || IsDigit(s[1]))) {
+};
+
+// Reads the digits before and after a decimal point; returns where they end.
+const char* ScanSignificand(const char* s, Significand* significand) {
+  for (; IsDigit(*s); ++s) {
+    significand->any_digit = true;
+    if (significand->digits.empty() && *s == '0') continue;
+    ++significand->point;
+    significand->Keep(*s);
+  }
+  if (*s == '.' && (significand->any_digit || IsDigit(s[1]))) {
     for (++s; IsDigit(*s); ++s) {
-      any_digit = true;
-      if (digits.empty() && *s == '0') {
-        --point;
+      significand->any_digit = true;
+      if (significand->digits.empty() && *s == '0') {
+        --significand->point;
         continue;
       }
-      if (digits.size() < kMaxSignificantDigits) {
-        digits.push_back(*s);
-      } else if (*s != '0') {
-        sticky = true;
-      }
+      significand->Keep(*s);
     }
   }
-  if (!any_digit) {
-    double result = 0;
-    if (ParseNonFinite(s, negative, &result, end)) return result;
-    return 0;
-  }
+  return s;
+}
 
-  int64_t exponent = 0;
-  if (*s == 'e' || *s == 'E') {
-    const char* e = s + 1;
-    bool exponent_negative = false;
-    if (*e == '+' || *e == '-') {
-      exponent_negative = *e == '-';
-      ++e;
-    }
-    if (IsDigit(*e)) {
-      for (; IsDigit(*e); ++e) {
-        // Saturates far beyond any meaningful exponent; the digits are still consumed.
-        if (exponent < 100000000) exponent = exponent * 10 + (*e - '0');
-      }
-      if (exponent_negative) exponent = -exponent;
-      s = e;
-    }
+// Reads "e", an optional sign and digits; returns where they end, |s| itself when no
+// exponent stands there.
+const char* ScanExponent(const char* s, int64_t* exponent) {
+  *exponent = 0;
+  if (*s != 'e' && *s != 'E') return s;
+  const char* e = s + 1;
+  bool exponent_negative = false;
+  if (*e == '+' || *e == '-') {
+    exponent_negative = *e == '-';
+    ++e;
   }
-  *end = s;
+  if (!IsDigit(*e)) return s;
+  for (; IsDigit(*e); ++e) {
+    // Saturates far beyond any meaningful exponent; the digits are still consumed.
+    if (*exponent < 100000000) *exponent = *exponent * 10 + (*e - '0');
+  }
+  if (exponent_negative) *exponent = -*exponent;
+  return e;
+}
 
+// 0.d1d2... * 10^(point + exponent), correctly rounded; ERANGE out of range.
+double ToDouble(Significand significand, int64_t exponent, bool negative) {
+  std::string& digits = significand.digits;
   // The sticky digit stands right after the kept ones, so zeros before it must stay.
-  if (sticky) {
+  if (significand.sticky) {
     digits.push_back('1');
   } else {
     while (!digits.empty() && digits.back() == '0') digits.pop_back();
   }
   if (digits.empty()) return WithSign(0.0, negative);
 
-  int64_t first_digit_exponent = point - 1 + exponent;
+  int64_t first_digit_exponent = significand.point - 1 + exponent;
   if (first_digit_exponent > kOverflowExponent) {
     errno = ERANGE;
     return WithSign(std::numeric_limits<double>::infinity(), negative);
@@ -183,6 +176,33 @@ double ParseDouble(const char* text, const char** end) {
     value = first_digit_exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
   }
   return WithSign(value, negative);
+}
+
+}  // namespace
+
+double ParseDouble(const char* text, const char** end) {
+  const char* end_unused;
+  if (!end) end = &end_unused;
+  *end = text;
+
+  const char* s = text;
+  while (IsParseSpace(*s)) ++s;
+  bool negative = false;
+  if (*s == '+' || *s == '-') {
+    negative = *s == '-';
+    ++s;
+  }
+
+  Significand significand;
+  s = ScanSignificand(s, &significand);
+  if (!significand.any_digit) {
+    double result = 0;
+    if (ParseNonFinite(s, negative, &result, end)) return result;
+    return 0;
+  }
+  int64_t exponent = 0;
+  *end = ScanExponent(s, &exponent);
+  return ToDouble(std::move(significand), exponent, negative);
 }
 
 std::string FormatDouble(double value, int* decimal_point, bool* negative) {

@@ -42,6 +42,96 @@ bool WriteAll(HINTERNET request, const std::string& data) {
   return true;
 }
 
+// Adds every header but Content-Length, whose value WinHTTP takes with the send instead
+// (|sized| then set); without it the body goes chunked.
+bool AddRequestHeaders(HINTERNET request, const HttpTransport::Headers& headers, bool* sized,
+                       uint64_t* content_length) {
+  *sized = false;
+  *content_length = 0;
+  for (const auto& header : headers) {
+    if (header.first == "Content-Length") {
+      *sized = base::StringToUint64(header.second, content_length);
+      continue;
+    }
+    const std::wstring line = base::UTF8ToWide(header.first + ": " + header.second + "\r\n");
+    if (!WinHttpAddRequestHeaders(request, line.c_str(), static_cast<DWORD>(line.size()),
+                                  WINHTTP_ADDREQ_FLAG_ADD)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
+      return false;
+    }
+  }
+  if (*sized && *content_length > 0xFFFFFFFFu) {
+    // WinHTTP takes a 32-bit total: announcing a wrapped length and writing more would
+    // corrupt the request.
+    LOG(ERROR) << "Content-Length " << *content_length << " too large";
+    return false;
+  }
+  if (!*sized) {
+    const wchar_t kChunked[] = L"Transfer-Encoding: chunked\r\n";
+    if (!WinHttpAddRequestHeaders(request, kChunked, ARRAYSIZE(kChunked) - 1,
+                                  WINHTTP_ADDREQ_FLAG_ADD)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Writes the body as it is (|sized|) or in chunks ending with the empty one.
+bool WriteBody(HINTERNET request, HttpBodyStream* body, bool sized) {
+  if (!body) return sized || WriteAll(request, FrameChunk(nullptr, 0));
+  std::vector<uint8_t> buffer(kBodyBufferSize);
+  for (;;) {
+    const int64_t read = body->GetBytes(buffer.data(), buffer.size());
+    if (read < 0) return false;
+    const size_t size = static_cast<size_t>(read);
+    if (sized) {
+      if (size &&
+          !WriteAll(request, std::string(reinterpret_cast<char*>(buffer.data()), size))) {
+        return false;
+      }
+    } else if (!WriteAll(request, FrameChunk(buffer.data(), size))) {
+      return false;
+    }
+    if (read == 0) return true;
+  }
+}
+
+// Waits for the answer; true for status 200 with its body in |response| (when given).
+bool ReadResponse(HINTERNET request, std::string* response) {
+  if (!WinHttpReceiveResponse(request, nullptr)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
+    return false;
+  }
+  DWORD status = 0;
+  DWORD status_size = sizeof(status);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpQueryHeaders");
+    return false;
+  }
+  if (status != 200) {
+    LOG(ERROR) << base::StringPrintf("HTTP status %d", static_cast<int>(status));
+    return false;
+  }
+  // The answer is read to its end even when nobody wants it: closing a connection with
+  // unread data resets it, and a server still reading the body would lose it.
+  if (response) response->clear();
+  char chunk[kResponseBufferSize];
+  for (;;) {
+    DWORD read = 0;
+    if (!WinHttpReadData(request, chunk, sizeof(chunk), &read)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
+      if (response) return false;
+      break;
+    }
+    if (read == 0) break;
+    if (response) response->append(chunk, read);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CrackWinHttpUrl(const std::wstring& url, WinHttpTarget* target) {
@@ -146,90 +236,14 @@ bool HttpTransportWin::Execute(std::string* response) {
 
   bool sized = false;
   uint64_t content_length = 0;
-  for (const auto& header : headers()) {
-    if (header.first == "Content-Length") {
-      sized = base::StringToUint64(header.second, &content_length);
-      continue;
-    }
-    const std::wstring line = base::UTF8ToWide(header.first + ": " + header.second + "\r\n");
-    if (!WinHttpAddRequestHeaders(request.Get(), line.c_str(), static_cast<DWORD>(line.size()),
-                                  WINHTTP_ADDREQ_FLAG_ADD)) {
-      LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
-      return false;
-    }
-  }
-  if (sized && content_length > 0xFFFFFFFFu) {
-    // WinHTTP takes a 32-bit total: announcing a wrapped length and writing more would
-    // corrupt the request.
-    LOG(ERROR) << "Content-Length " << content_length << " too large";
-    return false;
-  }
-  if (!sized) {
-    const wchar_t kChunked[] = L"Transfer-Encoding: chunked\r\n";
-    if (!WinHttpAddRequestHeaders(request.Get(), kChunked, ARRAYSIZE(kChunked) - 1,
-                                  WINHTTP_ADDREQ_FLAG_ADD)) {
-      LOG(ERROR) << FormatWinHttpError("WinHttpAddRequestHeaders");
-      return false;
-    }
-  }
+  if (!AddRequestHeaders(request.Get(), headers(), &sized, &content_length)) return false;
   if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0,
                           sized ? static_cast<DWORD>(content_length) : 0, 0)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpSendRequest");
     return false;
   }
-
-  if (body_stream()) {
-    std::vector<uint8_t> buffer(kBodyBufferSize);
-    for (;;) {
-      const int64_t read = body_stream()->GetBytes(buffer.data(), buffer.size());
-      if (read < 0) return false;
-      const size_t size = static_cast<size_t>(read);
-      if (sized) {
-        if (size && !WriteAll(request.Get(),
-                              std::string(reinterpret_cast<char*>(buffer.data()), size))) {
-          return false;
-        }
-      } else if (!WriteAll(request.Get(), FrameChunk(buffer.data(), size))) {
-        return false;
-      }
-      if (read == 0) break;
-    }
-  } else if (!sized && !WriteAll(request.Get(), FrameChunk(nullptr, 0))) {
-    return false;
-  }
-
-  if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-    LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
-    return false;
-  }
-  DWORD status = 0;
-  DWORD status_size = sizeof(status);
-  if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    LOG(ERROR) << FormatWinHttpError("WinHttpQueryHeaders");
-    return false;
-  }
-  if (status != 200) {
-    LOG(ERROR) << base::StringPrintf("HTTP status %d", static_cast<int>(status));
-    return false;
-  }
-  // The answer is read to its end even when nobody wants it: closing a connection with
-  // unread data resets it, and a server still reading the body would lose it.
-  if (response) response->clear();
-  char chunk[kResponseBufferSize];
-  for (;;) {
-    DWORD read = 0;
-    if (!WinHttpReadData(request.Get(), chunk, sizeof(chunk), &read)) {
-      LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
-      if (response) return false;
-      break;
-    }
-    if (read == 0) break;
-    if (response) response->append(chunk, read);
-  }
-  return true;
+  return WriteBody(request.Get(), body_stream(), sized) && ReadResponse(request.Get(), response);
 }
 
 std::unique_ptr<HttpTransport> HttpTransport::Create() {
