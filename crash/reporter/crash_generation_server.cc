@@ -546,6 +546,7 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
     if (found != clients_.end()) {
       owned = std::move(*found);
       clients_.erase(found);
+      if (client_removed_event_) SetEvent(client_removed_event_);
     }
   }
   // This callback's own wait: unregistered without waiting for itself.

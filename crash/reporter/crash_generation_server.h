@@ -137,6 +137,8 @@ class CrashGenerationServer {
 
   // Before Start: the waits to register through instead of the system's.
   void SetThreadPoolWaitsForTesting(ThreadPoolWaits* waits) { waits_ = waits; }
+  // Before Start: |event| (not owned) is set whenever a client that ended has left the list.
+  void SetClientRemovedEventForTesting(HANDLE event) { client_removed_event_ = event; }
 
   // Whether I/O of the pipe is still under way (writing into this object).
   bool HasPendingIoForTesting() const {
@@ -191,6 +193,7 @@ class CrashGenerationServer {
   std::vector<std::unique_ptr<ClientInfo>>::iterator FindClient(const ClientInfo* client);
 
   ThreadPoolWaits* waits_ = ThreadPoolWaits::System();
+  HANDLE client_removed_event_ = nullptr;
   base::Lock lock_;
   std::vector<std::unique_ptr<ClientInfo>> clients_;  // under |lock_|
   // Held while the machine runs a step and while the stall check looks at it.

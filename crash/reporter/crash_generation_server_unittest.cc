@@ -234,6 +234,7 @@ class CrashGenerationServerTest : public base::ScratchDirTest {
                                             &recorder_, &Recorder::OnDump, &recorder_,
                                             &Recorder::OnExit, &recorder_, &Recorder::OnUpload,
                                             &recorder_, false, std::wstring()));
+    server_->SetClientRemovedEventForTesting(client_removed_.Get());
     ASSERT_TRUE(server_->Start());
     entries_[0] = MakeEntry(L"ptype", L"installer");
     entries_[1] = MakeEntry(L"ver", L"1.0.100.0");
@@ -307,6 +308,8 @@ class CrashGenerationServerTest : public base::ScratchDirTest {
   CustomInfoEntry entries_[2];
   std::wstring pipe_name_;
   Recorder recorder_;
+  // Before the server: it may set the event until it is gone.
+  base::ScopedHandle client_removed_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   std::unique_ptr<CrashGenerationServer> server_;
 };
 
@@ -337,7 +340,7 @@ TEST_F(CrashGenerationServerTest, RealClientRegistersDumpsAndIsRemovedWhenItExit
   EXPECT_EQ(std::vector<uint32_t>{child}, recorder_.Get(&Recorder::exited_ids_));
   EXPECT_EQ(std::vector<uint32_t>{child}, recorder_.Get(&Recorder::connected_ids_));
   // The exit callback runs before the removal; the list empties right after it.
-  for (int poll = 0; poll < 6000 && !server_->ClientIds().empty(); ++poll) Sleep(10);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(client_removed_.Get(), kWaitMs));
   EXPECT_TRUE(server_->ClientIds().empty());
 }
 
@@ -348,7 +351,7 @@ TEST_F(CrashGenerationServerTest, ClientThatExitsWithoutCrashingIsRemovedWithout
   ASSERT_TRUE(recorder_.WaitExit());
   EXPECT_EQ(1u, recorder_.Get(&Recorder::exited_ids_).size());
   EXPECT_TRUE(recorder_.Get(&Recorder::dumped_ids_).empty());
-  for (int poll = 0; poll < 6000 && !server_->ClientIds().empty(); ++poll) Sleep(10);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(client_removed_.Get(), kWaitMs));
   EXPECT_TRUE(server_->ClientIds().empty());
 }
 
