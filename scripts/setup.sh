@@ -26,6 +26,7 @@ PKGS=(
   dpkg-dev xz-utils                               # apt-get source, dpkg-source -x
   python3                                         # local HTTP test servers, string tables
   imagemagick                                     # the installer's images, drawn at build time
+  clang-tidy                                      # the clang_tidy test (tools/run-clang-tidy.sh)
   fonts-dejavu-core fonts-wqy-microhei            # the test prefixes' glyphs: Greek, Arabic, Hebrew; CJK
   fonts-tlwg-garuda-ttf fonts-lohit-deva          # Thai; Devanagari
 )
