@@ -163,10 +163,10 @@ class EntryWriter {
     return error;
   }
 
-  // The one close whose failure the extraction reports, so the handle leaves the owner
-  // for it; the file is kept only when it succeeds.
+  // The one close whose failure the extraction reports, so the owner's checked close;
+  // the file is kept only when it succeeds.
   DWORD Close(int* kind) {
-    if (::CloseHandle(file_.Take())) return 0;
+    if (file_.CloseChecked()) return 0;
     const DWORD error = ::GetLastError();
     LOG(ERROR) << "Error returned by CloseHandle: " << error;
     base::DeleteFileBestEffort(path_, false);
