@@ -15,8 +15,8 @@ import shutil
 import sys
 import tempfile
 
-PRODUCT_DIRS = ("base", "crypto", "components", "desktop", "crash")
-TEST_FILE = re.compile(r"(_unittest|_test_helper|_test_dll|_test_util)\.(cc|c|h)$")
+from product_sources import product_sources
+
 
 CLOSE_FUNCTIONS = """
   CloseHandle InternetCloseHandle WinHttpCloseHandle
@@ -100,21 +100,16 @@ def allowance(path, function):
 def check(root):
     faults = []
     checked = 0
-    for top in PRODUCT_DIRS:
-        for folder, _, files in os.walk(os.path.join(root, top)):
-            for name in sorted(files):
-                if not name.endswith((".cc", ".c", ".h")) or TEST_FILE.search(name):
-                    continue
-                path = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
-                checked += 1
-                with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
-                    calls = hand_closes(f.read())
-                counts = {}
-                for line, function in calls:
-                    counts[function] = counts.get(function, 0) + 1
-                    if counts[function] > allowance(path, function):
-                        faults.append("%s:%d: %s by hand; give the value to its owner "
-                                      "(base/win/scoped_generic.h)" % (path, line, function))
+    for path in product_sources(root):
+        checked += 1
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+            calls = hand_closes(f.read())
+        counts = {}
+        for line, function in calls:
+            counts[function] = counts.get(function, 0) + 1
+            if counts[function] > allowance(path, function):
+                faults.append("%s:%d: %s by hand; give the value to its owner "
+                              "(base/win/scoped_generic.h)" % (path, line, function))
     return checked, faults
 
 
