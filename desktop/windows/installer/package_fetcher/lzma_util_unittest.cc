@@ -380,15 +380,18 @@ TEST_F(LzmaUtilTest, FailedOutputReportsItsWin32Error) {
     const char* blocked;    // a folder is put in the way of this file, or null
     uint64_t failing_write;  // this output fails half-written, or 0
     const char* after;      // a file after the failing one, or null
+    void (*edit)(std::string* data);  // damage after the failing output, or null
   } cases[] = {
-      {"nonsolid.7z", "docs/text.txt", 0, nullptr},
+      {"nonsolid.7z", "docs/text.txt", 0, nullptr, nullptr},
       // In the middle of a solid block, and its last file.
-      {"lzma2.7z", "docs/text.txt", 0, "bin/app.exe"},
-      {"lzma2.7z", "bin/app.exe", 0, nullptr},
+      {"lzma2.7z", "docs/text.txt", 0, "bin/app.exe", nullptr},
+      {"lzma2.7z", "bin/app.exe", 0, nullptr, nullptr},
       // Outputs 7 and 8 are bin/random.bin and docs/text.txt.
-      {"lzma2.7z", nullptr, 8, "bin/app.exe"},
-      {"lzma2.7z", nullptr, 7, "docs/text.txt"},
-      {"lzma2_nonsolid.7z", nullptr, 7, nullptr},
+      {"lzma2.7z", nullptr, 8, "bin/app.exe", nullptr},
+      {"lzma2.7z", nullptr, 7, "docs/text.txt", nullptr},
+      {"lzma2_nonsolid.7z", nullptr, 7, nullptr, nullptr},
+      // The failed write comes first, though the damage is found before it is known.
+      {"lzma2.7z", nullptr, 7, "docs/text.txt", &DamageAfterFirstFile},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.archive) + " " + (c.blocked ? c.blocked : "write"));
@@ -399,8 +402,10 @@ TEST_F(LzmaUtilTest, FailedOutputReportsItsWin32Error) {
     LzmaUtil util;
     util.set_failing_write_for_testing(c.failing_write);
     base::FilePath last;
-    ASSERT_EQ(util.Open(TestData().AppendASCII(c.archive)), 0u);
+    ASSERT_EQ(util.Open(c.edit ? EditedCopy(c.archive, c.edit) : TestData().AppendASCII(c.archive)),
+              0u);
     const DWORD result = util.ExtractArchiveTo(Path(L"out"), &last);
+    EXPECT_FALSE(log.Contains("Error returned by SzExtract"));
     if (c.blocked) {
       EXPECT_NE(result, 0u);
       EXPECT_NE(result, 6u);
