@@ -32,7 +32,7 @@ class FolderDecoder {
 
   // Decodes until at least the first |end| bytes (at most the size) are final; SZ_OK or
   // the SDK's error, which every later call returns again.
-  SRes DecodeTo(size_t end);
+  [[nodiscard]] SRes DecodeTo(size_t end);
   // The bytes at the buffer's start that are final.
   size_t decoded() const { return decoded_; }
 
