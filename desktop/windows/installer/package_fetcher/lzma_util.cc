@@ -312,6 +312,12 @@ DWORD LzmaUtil::WriterFailure(OutputWriter& writer, base::FilePath* last_output)
   return error;
 }
 
+DWORD LzmaUtil::FailEntry(uint32_t index, OutputWriter& writer, base::FilePath* last_output) {
+  const DWORD written = WriterFailure(writer, last_output);
+  if (written == 0 && progress_) progress_->SetCurrentProgress(index);
+  return written;
+}
+
 DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* last_output) {
   if (!archive_.IsValid()) return kBadArchiveResult;
 
@@ -336,16 +342,20 @@ DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* l
   if (progress_) progress_->SetTotalProgress(count);
   DWORD result = 0;
   {
-    // Until the writer is done, only it makes folders.
-    OutputWriter writer([this](const base::FilePath& path) -> DWORD {
-      ::SetLastError(NO_ERROR);
-      return EnsureFolder(path) ? 0 : FolderFailure(path);
-    });
+    // Until the writer is done, only it makes folders. It reports each entry's progress
+    // as it begins the entry's output, so the reports' cost stays off the decoding.
+    OutputWriter::Progress report;
+    if (progress_) report = [this](uint32_t entry) { progress_->SetCurrentProgress(entry); };
+    OutputWriter writer(
+        [this](const base::FilePath& path) -> DWORD {
+          ::SetLastError(NO_ERROR);
+          return EnsureFolder(path) ? 0 : FolderFailure(path);
+        },
+        report);
     writer.set_failing_job_for_testing(failing_write_);
     // Without a thread of its own the writer writes each file as it is queued.
     writer.Start();
     for (UInt32 i = 0; i < count && result == 0; ++i) {
-      if (progress_) progress_->SetCurrentProgress(i);
       result = ExtractEntry(archive, i, allocator, writer, folder, last_output);
     }
     // A failed write stops the extraction as a failed decoding does, and comes first.
@@ -366,8 +376,10 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
   const bool paged = !archive.Decode(index, &allocator, read_only_output_, writer, &decoded,
                                      &status, &data, &size);
   // Each failure below is this entry's only when every entry before it was written.
-  if ((paged || decoded != SZ_OK) && WriterFailure(writer, last_output) != 0)
-    return WriterFailure(writer, last_output);
+  if (paged || decoded != SZ_OK) {
+    const DWORD written = FailEntry(index, writer, last_output);
+    if (written != 0) return written;
+  }
   if (paged) {
     paging_status_ = status;
     LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
@@ -405,8 +417,10 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
     }
   }
   const bool too_long = length != 0 && !refusal && output.value().size() >= MAX_PATH;
-  if ((length == 0 || refusal || too_long) && WriterFailure(writer, last_output) != 0)
-    return WriterFailure(writer, last_output);
+  if (length == 0 || refusal || too_long) {
+    const DWORD written = FailEntry(index, writer, last_output);
+    if (written != 0) return written;
+  }
   if (length == 0) {
     LOG(ERROR) << "Couldn't get file name";
     last_error_kind_ = ERROR_KIND_NO_NAME;
@@ -427,6 +441,7 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
   if (last_output) *last_output = output;
 
   OutputWriter::Job job;
+  job.entry = index;
   job.path = output;
   job.folder = SzArEx_IsDir(&db, index);
   job.data = data;

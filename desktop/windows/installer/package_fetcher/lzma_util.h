@@ -85,6 +85,9 @@ class LzmaUtil {
   // Waits for |writer| to finish what is queued; 0, or its failure with the error kind
   // and |last_output| (may be null) set to the failed output.
   DWORD WriterFailure(OutputWriter& writer, base::FilePath* last_output);
+  // Before entry |index| fails: the writer's failure, or 0 once the writer has written
+  // every entry before it and the entry's progress is reported.
+  DWORD FailEntry(uint32_t index, OutputWriter& writer, base::FilePath* last_output);
 
   base::ScopedHandle archive_;
   std::set<base::FilePath> created_folders_;

@@ -292,8 +292,14 @@ TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
     const base::FilePath archive = EditedCopy(c.name, c.edit);
     const SRes expected = WholeBlockResult(archive);
     ASSERT_NE(expected, SZ_OK);
+    // Progress comes from the writer and, for the failing entry, from the decoding: one
+    // report per entry, in order, up to the failing one.
+    CountingDelegate progress;
+    util.set_progress_delegate(&progress);
     ASSERT_EQ(util.Open(archive), 0u);
     EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), &last), 6u);
+    EXPECT_GT(progress.next_, 0u);
+    EXPECT_LE(progress.next_, progress.total_);
     EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_DECODING);
     EXPECT_TRUE(log.Contains("Error returned by SzExtract: " + std::to_string(expected)));
     ExpectOnlyCompleteFiles(Path(L"out"));

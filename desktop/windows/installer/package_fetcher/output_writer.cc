@@ -86,8 +86,10 @@ class EntryWriter {
 
 }  // namespace
 
-OutputWriter::OutputWriter(const EnsureFolder& ensure_folder)
-    : base::PlainThread("Package unpacking writer"), ensure_folder_(ensure_folder) {}
+OutputWriter::OutputWriter(const EnsureFolder& ensure_folder, const Progress& progress)
+    : base::PlainThread("Package unpacking writer"),
+      ensure_folder_(ensure_folder),
+      progress_(progress) {}
 
 OutputWriter::~OutputWriter() {
   {
@@ -165,6 +167,7 @@ void OutputWriter::Run() {
 }
 
 DWORD OutputWriter::Do(const Job& job, uint64_t number, int* kind) {
+  if (progress_) progress_(job.entry);
   DWORD error = ensure_folder_(job.folder ? job.path : job.path.DirName());
   if (error != 0 || job.folder) {
     *kind = LzmaUtil::ERROR_KIND_CREATE_FILE;

@@ -32,6 +32,7 @@ class OutputWriter : public base::PlainThread {
   // A folder to make, or a file (in a folder to make first) to write with |size| bytes
   // of |data| and, when |has_time|, |time| as its last-write time.
   struct Job {
+    uint32_t entry = 0;  // the archive entry, reported to the progress callback first
     base::FilePath path;
     bool folder = false;
     const unsigned char* data = nullptr;
@@ -47,8 +48,10 @@ class OutputWriter : public base::PlainThread {
   };
   // Makes |path| with its parents; 0 or the Win32 error, logged.
   using EnsureFolder = std::function<DWORD(const base::FilePath& path)>;
+  // Reports that the job of archive entry |entry| begins; may be empty.
+  using Progress = std::function<void(uint32_t entry)>;
 
-  explicit OutputWriter(const EnsureFolder& ensure_folder);
+  OutputWriter(const EnsureFolder& ensure_folder, const Progress& progress);
   // Drops what is still queued and joins the thread.
   ~OutputWriter() override;
 
@@ -79,6 +82,7 @@ class OutputWriter : public base::PlainThread {
   void Done(uint64_t number, const Job& job, DWORD error, int kind);
 
   const EnsureFolder ensure_folder_;
+  const Progress progress_;
   base::Lock lock_;
   CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
   std::deque<Job> queue_;
