@@ -1,4 +1,5 @@
-// LzmaUtil unpacks a 7z archive (the full package) into a folder with the LZMA SDK.
+// LzmaUtil unpacks a 7z archive (the full package) into a folder with the LZMA SDK. The
+// files are written on a thread of their own (OutputWriter) while the next ones decode.
 //
 //   LzmaUtil util;
 //   if (util.Open(archive) == 0 && util.ExtractArchiveTo(folder, nullptr) == 0) ...
