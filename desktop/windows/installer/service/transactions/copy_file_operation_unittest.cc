@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
@@ -179,6 +180,22 @@ TEST_P(TransferTest, FailedTransferLeavesNothingOfItsOwn) {
   {
     Transaction transaction;
     EXPECT_FALSE(transaction.Execute(std::make_unique<CutShortTransfer>(source_, target_)));
+    EXPECT_TRUE(transaction.empty());
+  }
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+}
+
+// A source that another program holds open sharing nothing cannot be read: whatever
+// the failed transfer finds at the destination afterwards is the earlier file, which
+// must stay as it was.
+TEST_P(TransferTest, ALockedSourceLeavesTheTreeAsItWas) {
+  const std::string before = SnapshotFileTree(scratch_.path());
+  {
+    base::ScopedHandle holder(CreateFileW(source_.value().c_str(), GENERIC_READ, 0,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    Transaction transaction;
+    EXPECT_FALSE(transaction.Execute(MakeOperation()));
     EXPECT_TRUE(transaction.empty());
   }
   EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
