@@ -2,6 +2,8 @@
 // hand (see bench/README.md); figures depend on the machine, so nothing here asserts on time.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <openssl/sha.h>
 
 #include <algorithm>
@@ -247,6 +249,27 @@ int BenchChecksumOfFile(const char* path, const char* expected) {
   return 0;
 }
 
+// One extraction of |archive| into the new folder |folder| (bench/unpack_bench.sh pairs it
+// with `7zz x -mmt1`): prints the seconds, the files written and the process's peak
+// working set and peak private bytes.
+int BenchUnpackOnce(const char* archive, const char* folder) {
+  uint64_t bytes = 0;
+  const double seconds = Seconds(
+      [&] { bytes = ExtractAll(base::FilePath::FromUTF8(archive), base::FilePath::FromUTF8(folder)); },
+      1);
+  if (bytes == 0) {
+    std::fprintf(stderr, "extracting %s failed\n", archive);
+    return 1;
+  }
+  PROCESS_MEMORY_COUNTERS memory = {};
+  memory.cb = sizeof(memory);
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+  std::printf("seconds %.3f bytes %llu peak_working_set_mb %.1f peak_private_mb %.1f\n",
+              seconds, static_cast<unsigned long long>(bytes),
+              memory.PeakWorkingSetSize / 1048576.0, memory.PeakPagefileUsage / 1048576.0);
+  return 0;
+}
+
 void Bench7z() {
   // The build tree keeps its archives in testdata/ beside bin/.
   std::string dir;
@@ -454,6 +477,7 @@ void BenchActivityAndHeapTracking() {
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--checksum") == 0)
     return BenchChecksumOfFile(argv[2], argv[3]);
+  if (argc == 4 && std::strcmp(argv[1], "--unpack") == 0) return BenchUnpackOnce(argv[2], argv[3]);
   BenchUtf();
   BenchJson();
   BenchDoubles();

@@ -7,8 +7,8 @@ import os
 import re
 import sys
 
-PRODUCT_DIRS = ("base", "crypto", "components", "desktop", "crash")
-TEST_FILE = re.compile(r"(_unittest|_test_helper|_test_dll|_test_util)\.(cc|c|h)$")
+from product_sources import PRODUCT_DIRS, product_sources
+
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 # A rule names folders: "^a/b/", "^a/(b|c)/", either followed by "[^/]*$" for the
 # folder's own files only.
@@ -57,26 +57,21 @@ def main():
     layers, rules, faults = read_layers(layers_file, root)
     rank = {name: i for i, name in enumerate(layers)}
     checked = 0
-    for top in PRODUCT_DIRS:
-        for folder, _, files in os.walk(os.path.join(root, top)):
-            for name in sorted(files):
-                if not name.endswith((".cc", ".c", ".h")) or TEST_FILE.search(name):
+    for path in product_sources(root):
+        layer = layer_of(path, rules)
+        if layer is None:
+            faults.append("%s: in no layer (tools/layers.txt)" % path)
+            continue
+        checked += 1
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
+            for number, line in enumerate(f, 1):
+                match = INCLUDE.match(line)
+                if not match or not match.group(1).startswith(PRODUCT_DIRS):
                     continue
-                path = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
-                layer = layer_of(path, rules)
-                if layer is None:
-                    faults.append("%s: in no layer (tools/layers.txt)" % path)
-                    continue
-                checked += 1
-                with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
-                    for number, line in enumerate(f, 1):
-                        match = INCLUDE.match(line)
-                        if not match or not match.group(1).startswith(PRODUCT_DIRS):
-                            continue
-                        target = layer_of(match.group(1), rules)
-                        if target is not None and rank[target] > rank[layer]:
-                            faults.append("%s:%d: the %s layer includes %s of the higher %s layer"
-                                          % (path, number, layer, match.group(1), target))
+                target = layer_of(match.group(1), rules)
+                if target is not None and rank[target] > rank[layer]:
+                    faults.append("%s:%d: the %s layer includes %s of the higher %s layer"
+                                  % (path, number, layer, match.group(1), target))
     for fault in faults:
         print(fault)
     print("%d product files checked, %d upward includes, unmapped files or file rules"

@@ -27,7 +27,7 @@ ARGS=(--quiet -p "$BUILD" "${CHECKS[@]}" --extra-arg=--target=x86_64-w64-mingw32
       --extra-arg=-isystem"$GCC_INCLUDE/c++/x86_64-w64-mingw32"
       --extra-arg=-Wno-unknown-warning-option)
 if [ $# -eq 0 ]; then
-  mapfile -t files < <(bash "$REPO/tools/product-files.sh" "$REPO" '*.cc')
+  mapfile -t files < <(python3 "$REPO/tools/product_sources.py" "$REPO" .cc)
   [ ${#files[@]} -gt 0 ] || { echo "no product files found in $REPO" >&2; exit 1; }
   set -- "${files[@]/#/$REPO/}"
 fi

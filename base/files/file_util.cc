@@ -37,6 +37,18 @@ bool ClearReadOnly(const FilePath& path, DWORD attributes) {
                               attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
+bool CopyOneFile(const FilePath& from, const FilePath& to, bool fail_if_exists,
+                 bool source_writable) {
+  if (from.ReferencesParent() || to.ReferencesParent()) return false;
+  if (TooLong(from) || TooLong(to)) return false;
+  if (!::CopyFileW(from.value().c_str(), to.value().c_str(), fail_if_exists)) return false;
+  // The copy takes the source's attributes: only a read-only source makes it read-only.
+  if (source_writable) return true;
+  DWORD attributes = ::GetFileAttributesW(to.value().c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) ClearReadOnly(to, attributes);
+  return true;
+}
+
 // Text up to a NUL, without trailing separators.
 FilePath PathFromBuffer(const wchar_t* buffer) {
   return FilePath(buffer).StripTrailingSeparators();
@@ -208,12 +220,11 @@ bool CreateTemporaryFileInDir(const FilePath& directory, FilePath* temp_file) {
 }
 
 bool CopyFile(const FilePath& from, const FilePath& to) {
-  if (from.ReferencesParent() || to.ReferencesParent()) return false;
-  if (TooLong(from) || TooLong(to)) return false;
-  if (!::CopyFileW(from.value().c_str(), to.value().c_str(), FALSE)) return false;
-  DWORD attributes = ::GetFileAttributesW(to.value().c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) ClearReadOnly(to, attributes);
-  return true;
+  return CopyOneFile(from, to, false, false);
+}
+
+bool CopyFileToFreePath(const FilePath& from, const FilePath& to, bool source_writable) {
+  return CopyOneFile(from, to, true, source_writable);
 }
 
 bool Move(const FilePath& from, const FilePath& to) {

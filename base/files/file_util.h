@@ -53,6 +53,12 @@ void DeleteFileBestEffort(const FilePath& path, bool recursive);
 
 // Copies one file, overwriting |to|; the copy is never read-only.
 [[nodiscard]] bool CopyFile(const FilePath& from, const FilePath& to);
+// As CopyFile, but fails (ERROR_FILE_EXISTS) instead of replacing anything at |to|.
+// Under Wine a copy that may replace looks the missing name up twice more, each a scan
+// of the folder. |source_writable| says the source is not read-only, so the copy's
+// attributes need no second look.
+[[nodiscard]] bool CopyFileToFreePath(const FilePath& from, const FilePath& to,
+                                      bool source_writable);
 // Moves a file or directory, replacing an existing target file. Refuses "..".
 [[nodiscard]] bool Move(const FilePath& from, const FilePath& to);
 // As Move without the ".." check. On failure the thread's last error is the move's.

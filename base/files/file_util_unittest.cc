@@ -243,6 +243,13 @@ TEST_F(FileUtilTest, CopyFileClearsReadOnlyAndRefusesParentReferences) {
   EXPECT_FALSE(CopyFile(Path(L"sub\\..\\ro"), Path(L"copy2")));
   EXPECT_FALSE(CopyFile(Path(L"ro"), Path(L"sub\\..\\copy2")));
   EXPECT_FALSE(PathExists(Path(L"copy2")));
+  // The copy to a free path refuses to replace, and clears the bit of a source that
+  // was not known to be writable.
+  EXPECT_FALSE(CopyFileToFreePath(Path(L"ro"), Path(L"copy"), false));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
+  ASSERT_TRUE(CopyFileToFreePath(Path(L"ro"), Path(L"copy3"), false));
+  EXPECT_FALSE(GetFileAttributesW(Path(L"copy3").value().c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(CopyFileToFreePath(Path(L"sub\\..\\ro"), Path(L"copy2"), true));
   SetFileAttributesW(Path(L"ro").value().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

@@ -47,23 +47,6 @@ std::wstring CurrentDesktopName() {
   return name;
 }
 
-// Owner of an environment block from CreateEnvironmentBlock.
-class EnvironmentBlock {
- public:
-  EnvironmentBlock() : block_(nullptr) {}
-  ~EnvironmentBlock() {
-    if (block_) DestroyEnvironmentBlock(block_);
-  }
-  EnvironmentBlock(const EnvironmentBlock&) = delete;
-  EnvironmentBlock& operator=(const EnvironmentBlock&) = delete;
-
-  bool Create(HANDLE token) { return CreateEnvironmentBlock(&block_, token, FALSE) != FALSE; }
-  void* Get() const { return block_; }
-
- private:
-  void* block_;
-};
-
 }  // namespace
 
 LaunchOptions::LaunchOptions()
@@ -89,7 +72,7 @@ ProcThreadAttributeList::~ProcThreadAttributeList() { Free(); }
 void ProcThreadAttributeList::Free() {
   if (!startup_info_.lpAttributeList) return;
   if (g_delete_list) g_delete_list(startup_info_.lpAttributeList);
-  HeapFree(GetProcessHeap(), 0, startup_info_.lpAttributeList);
+  list_block_.Reset();
   startup_info_.lpAttributeList = nullptr;
 }
 
@@ -118,13 +101,12 @@ bool ProcThreadAttributeList::SetHandleList(const HandlesToInheritVector& handle
   SIZE_T size = 0;
   g_initialize_list(nullptr, 1, 0, &size);
   if (size == 0) return false;
-  LPPROC_THREAD_ATTRIBUTE_LIST list =
-      static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size));
-  if (!list) return false;
-  if (!g_initialize_list(list, 1, 0, &size)) {
-    HeapFree(GetProcessHeap(), 0, list);
-    return false;
-  }
+  ScopedProcessHeapBlock<_PROC_THREAD_ATTRIBUTE_LIST> block(
+      static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(HeapAlloc(GetProcessHeap(), 0, size)));
+  if (!block.IsValid()) return false;
+  if (!g_initialize_list(block.Get(), 1, 0, &size)) return false;
+  LPPROC_THREAD_ATTRIBUTE_LIST list = block.Get();
+  list_block_ = std::move(block);
   startup_info_.lpAttributeList = list;
   handles_ = handles;
   if (!g_update_attribute(list, 0, kHandleListAttribute, &handles_[0],
@@ -139,43 +121,46 @@ Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& opti
   return LaunchProcess(command_line.GetCommandLineString(), options);
 }
 
-Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options) {
-  const OsVersion version = GetWindowsVersion();
-  ProcThreadAttributeList attributes;
-  attributes.Initialize(version);
-  STARTUPINFOW* startup = &attributes.startup_info()->StartupInfo;
-  BOOL inherit = options.inherit_handles ? TRUE : FALSE;
-  DWORD flags = 0;
+namespace {
 
-  if (options.handles_to_inherit) {
-    const HandlesToInheritVector& handles = *options.handles_to_inherit;
-    if (handles.empty()) {
-      inherit = FALSE;
-    } else {
-      if (handles.size() >= kMaxHandlesToInherit) return Process();
-      for (HANDLE handle : handles) {
-        // A handle that cannot be passed on fails the launch rather than the process.
-        if (!SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
-          PLOG(ERROR) << "Could not make a handle inheritable";
-          return Process();
-        }
-      }
-      if (!attributes.SetHandleList(handles)) return Process();
-      inherit = TRUE;
-      flags |= EXTENDED_STARTUPINFO_PRESENT;
+// Makes the handles to inherit inheritable and lists them in |attributes|; false fails
+// the launch.
+bool PrepareInheritedHandles(const LaunchOptions& options, ProcThreadAttributeList* attributes,
+                             BOOL* inherit, DWORD* flags) {
+  *inherit = options.inherit_handles ? TRUE : FALSE;
+  if (!options.handles_to_inherit) return true;
+  const HandlesToInheritVector& handles = *options.handles_to_inherit;
+  if (handles.empty()) {
+    *inherit = FALSE;
+    return true;
+  }
+  if (handles.size() >= kMaxHandlesToInherit) return false;
+  for (HANDLE handle : handles) {
+    // A handle that cannot be passed on fails the launch rather than the process.
+    if (!SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+      PLOG(ERROR) << "Could not make a handle inheritable";
+      return false;
     }
   }
+  if (!attributes->SetHandleList(handles)) return false;
+  *inherit = TRUE;
+  *flags |= EXTENDED_STARTUPINFO_PRESENT;
+  return true;
+}
 
-  std::wstring desktop_name;
+// The desktop, window and standard handles of the child; |desktop_name| holds the name
+// |startup| points to. False fails the launch.
+bool FillStartupInfo(const LaunchOptions& options, STARTUPINFOW* startup,
+                     std::wstring* desktop_name) {
   if (options.empty_desktop_name) {
     startup->lpDesktop = const_cast<wchar_t*>(L"");
   } else if (options.use_current_desktop) {
-    desktop_name = CurrentDesktopName();
-    if (desktop_name.empty()) {
+    *desktop_name = CurrentDesktopName();
+    if (desktop_name->empty()) {
       LOG(ERROR) << "Could not read the name of the current desktop";
-      return Process();
+      return false;
     }
-    startup->lpDesktop = &desktop_name[0];
+    startup->lpDesktop = &(*desktop_name)[0];
   }
 
   startup->dwFlags = STARTF_USESHOWWINDOW;
@@ -187,49 +172,76 @@ Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& opt
     startup->hStdOutput = options.stdout_handle;
     startup->hStdError = options.stderr_handle;
   }
+  return true;
+}
 
+DWORD JobCreationFlags(const LaunchOptions& options, OsVersion version) {
+  DWORD flags = 0;
   if (options.job_handle) {
     flags |= CREATE_SUSPENDED;
     // Before Windows 8 a process can be in one job only, so it must leave ours.
     if (version < OS_VERSION_WIN8) flags |= CREATE_BREAKAWAY_FROM_JOB;
   }
   if (options.force_breakaway_from_job) flags |= CREATE_BREAKAWAY_FROM_JOB;
+  return flags;
+}
 
+// CreateProcessW, or CreateProcessAsUserW with the user's environment.
+bool CreateChild(const std::wstring& command_line, const LaunchOptions& options, BOOL inherit,
+                 DWORD flags, STARTUPINFOW* startup, PROCESS_INFORMATION* info) {
   const wchar_t* current_directory =
       options.current_directory.empty() ? nullptr : options.current_directory.value().c_str();
   std::wstring writable_command_line = command_line;
   writable_command_line.push_back(L'\0');
+  if (!options.as_user) {
+    return CreateProcessW(nullptr, &writable_command_line[0], nullptr, nullptr, inherit, flags,
+                          nullptr, current_directory, startup, info) != FALSE;
+  }
+  ScopedEnvironmentBlock environment;
+  if (!CreateEnvironmentBlock(environment.Receive(), options.as_user, FALSE)) return false;
+  return CreateProcessAsUserW(options.as_user, nullptr, &writable_command_line[0], nullptr,
+                              nullptr, inherit, flags | CREATE_UNICODE_ENVIRONMENT,
+                              environment.Get(), current_directory, startup, info) != FALSE;
+}
+
+// Puts a child started suspended into the job and lets it run; false, with the child
+// ended, when the job refuses it.
+bool AssignToJobAndResume(HANDLE job, const ScopedHandle& process, const ScopedHandle& thread,
+                          DWORD process_id) {
+  if (!AssignProcessToJobObject(job, process.Get())) {
+    // Never leave a suspended child behind.
+    if (TerminateProcess(process.Get(), 1)) {
+      WaitForSingleObject(process.Get(), kJobAssignmentWaitMs);
+      if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
+        tracker->RecordProcessExit(process_id, 1);
+    }
+    return false;
+  }
+  ResumeThread(thread.Get());
+  return true;
+}
+
+}  // namespace
+
+Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options) {
+  const OsVersion version = GetWindowsVersion();
+  ProcThreadAttributeList attributes;
+  attributes.Initialize(version);
+  STARTUPINFOW* startup = &attributes.startup_info()->StartupInfo;
+  BOOL inherit = FALSE;
+  DWORD flags = 0;
+  if (!PrepareInheritedHandles(options, &attributes, &inherit, &flags)) return Process();
+  std::wstring desktop_name;
+  if (!FillStartupInfo(options, startup, &desktop_name)) return Process();
+  flags |= JobCreationFlags(options, version);
 
   PROCESS_INFORMATION info = {};
-  if (options.as_user) {
-    flags |= CREATE_UNICODE_ENVIRONMENT;
-    EnvironmentBlock environment;
-    if (!environment.Create(options.as_user)) return Process();
-    if (!CreateProcessAsUserW(options.as_user, nullptr, &writable_command_line[0], nullptr,
-                              nullptr, inherit, flags, environment.Get(), current_directory,
-                              startup, &info)) {
-      return Process();
-    }
-  } else {
-    if (!CreateProcessW(nullptr, &writable_command_line[0], nullptr, nullptr, inherit, flags,
-                        nullptr, current_directory, startup, &info)) {
-      return Process();
-    }
-  }
+  if (!CreateChild(command_line, options, inherit, flags, startup, &info)) return Process();
   ScopedHandle process(info.hProcess);
   ScopedHandle thread(info.hThread);
-
-  if (options.job_handle) {
-    if (!AssignProcessToJobObject(options.job_handle, process.Get())) {
-      // Never leave a suspended child behind.
-      if (TerminateProcess(process.Get(), 1)) {
-        WaitForSingleObject(process.Get(), kJobAssignmentWaitMs);
-        if (debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get())
-          tracker->RecordProcessExit(info.dwProcessId, 1);
-      }
-      return Process();
-    }
-    ResumeThread(thread.Get());
+  if (options.job_handle &&
+      !AssignToJobAndResume(options.job_handle, process, thread, info.dwProcessId)) {
+    return Process();
   }
 
   if (options.wait) WaitForSingleObject(process.Get(), INFINITE);

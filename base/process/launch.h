@@ -18,6 +18,7 @@
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "base/synchronization/lock.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 
 namespace base {
@@ -81,6 +82,8 @@ class ProcThreadAttributeList {
   void Free();
 
   STARTUPINFOEXW startup_info_;
+  // The block startup_info_.lpAttributeList points to.
+  ScopedProcessHeapBlock<_PROC_THREAD_ATTRIBUTE_LIST> list_block_;
   // Kept alive for the list, which points into it.
   HandlesToInheritVector handles_;
 };

@@ -15,6 +15,7 @@
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/trace_event/trace_log.h"
 #include "base/tracked_objects.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -106,14 +107,12 @@ class SequencedWorkerPool::Worker : public PlainThread {
 
  private:
   void Run() override {
-    HRESULT com_result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ScopedComInitializer com(COINIT_APARTMENTTHREADED);
     WorkerSlot()->Set(this);
     pool_->ThreadLoop(this);
     WorkerSlot()->Set(nullptr);
     // May be the pool's last reference: the deletion then goes to its creating thread.
     pool_ = nullptr;
-    if (SUCCEEDED(com_result))
-      CoUninitialize();
   }
 
   scoped_refptr<SequencedWorkerPool> pool_;

@@ -9,6 +9,7 @@
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/run_loop.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -144,12 +145,10 @@ void Thread::ThreadMain() {
   loop->BindToCurrentThread();
   loop->pump()->SetTimerSlack(timer_slack_);
 
-  HRESULT com_result = E_FAIL;
-  bool com_initialized = com_mode_ != COM_NONE;
-  if (com_initialized) {
-    com_result = CoInitializeEx(
-        nullptr, com_mode_ == COM_STA ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
-  }
+  ScopedComInitializer com;
+  if (com_mode_ != COM_NONE)
+    com = ScopedComInitializer(com_mode_ == COM_STA ? COINIT_APARTMENTTHREADED
+                                                    : COINIT_MULTITHREADED);
 
   Init();
   {
@@ -167,8 +166,8 @@ void Thread::ThreadMain() {
       running_ = false;
     }
     CleanUp();
-    if (com_initialized && SUCCEEDED(com_result))
-      CoUninitialize();
+    // After the clean-up, which may still use COM, and before the loop goes.
+    com.Reset();
     {
       AutoLock lock(running_lock_);
       message_loop_ = nullptr;

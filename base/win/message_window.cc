@@ -24,23 +24,19 @@ class WindowClass {
     window_class.lpfnWndProc = &MessageWindow::WrappedWindowProc;
     window_class.hInstance = instance_;
     window_class.lpszClassName = kMessageWindowClassName;
-    atom_ = RegisterClassExW(&window_class);
-    if (atom_ == 0)
+    registered_.Reset(RegisteredClass{RegisterClassExW(&window_class), instance_});
+    if (!registered_.IsValid())
       PLOG(ERROR) << "Failed to register the window class for a message-only window";
-  }
-  ~WindowClass() {
-    if (atom_ != 0)
-      UnregisterClassW(MAKEINTATOM(atom_), instance_);
   }
   WindowClass(const WindowClass&) = delete;
   WindowClass& operator=(const WindowClass&) = delete;
 
-  ATOM atom() const { return atom_; }
+  ATOM atom() const { return registered_.Get().atom; }
   HINSTANCE instance() const { return instance_; }
 
  private:
-  ATOM atom_ = 0;
   HINSTANCE instance_;
+  ScopedRegisteredClass registered_;
 };
 
 LazyInstance<WindowClass> g_window_class;
@@ -56,20 +52,20 @@ MessageWindow::~MessageWindow() {
 bool MessageWindow::Create(MessageCallback message_callback) {
   message_callback_ = std::move(message_callback);
   WindowClass& window_class = g_window_class.Get();
-  window_ = CreateWindowExW(0, MAKEINTATOM(window_class.atom()), nullptr, 0, 0, 0, 0, 0,
-                            HWND_MESSAGE, nullptr, window_class.instance(), this);
-  if (!window_) {
+  HWND window = CreateWindowExW(0, MAKEINTATOM(window_class.atom()), nullptr, 0, 0, 0, 0, 0,
+                                HWND_MESSAGE, nullptr, window_class.instance(), this);
+  if (!window) {
+    // A window refused in WM_CREATE is already destroyed by the system.
+    window_.Take();
     PLOG(ERROR) << "Failed to create a message-only window";
     return false;
   }
+  window_.Reset(window);
   return true;
 }
 
 void MessageWindow::Destroy() {
-  if (window_) {
-    DestroyWindow(window_);
-    window_ = nullptr;
-  }
+  window_.Reset();
   message_callback_.Reset();
 }
 
@@ -88,7 +84,7 @@ LRESULT CALLBACK MessageWindow::WindowProc(HWND hwnd, UINT message, WPARAM wpara
     case WM_CREATE: {
       CREATESTRUCTW* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
       self = static_cast<MessageWindow*>(create->lpCreateParams);
-      self->window_ = hwnd;
+      self->window_.Reset(hwnd);
       // 0 is also the previous value; only the last error tells a failure.
       SetLastError(ERROR_SUCCESS);
       LONG_PTR previous = SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "base/callback.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -25,7 +26,7 @@ class MessageWindow {
   bool Create(MessageCallback message_callback);
   void Destroy();
 
-  HWND hwnd() const { return window_; }
+  HWND hwnd() const { return window_.Get(); }
 
   // The window procedure inside its exception guard.
   static LRESULT CALLBACK WrappedWindowProc(HWND hwnd, UINT message, WPARAM wparam,
@@ -34,7 +35,7 @@ class MessageWindow {
 
  private:
   MessageCallback message_callback_;
-  HWND window_ = nullptr;
+  ScopedWindow window_;
 };
 
 }  // namespace base

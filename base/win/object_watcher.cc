@@ -15,7 +15,7 @@ ObjectWatcher::~ObjectWatcher() {
 bool ObjectWatcher::StartWatching(HANDLE object, Delegate* delegate) {
   // A second watch would otherwise leave the first wait registered, firing into a
   // watcher that no longer expects it.
-  if (wait_handle_ && !StopWatching())
+  if (wait_handle_.IsValid() && !StopWatching())
     return false;
 
   task_runner_ = CurrentSequenceTaskRunner::Get();
@@ -24,20 +24,21 @@ bool ObjectWatcher::StartWatching(HANDLE object, Delegate* delegate) {
   object_ = object;
 
   // Everything the wait callback reads is set first: it may run at once.
-  if (!RegisterWaitForSingleObject(&wait_handle_, object, &ObjectWatcher::DoneWaiting, this,
-                                   INFINITE, WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
-    wait_handle_ = nullptr;
+  HANDLE wait = nullptr;
+  if (!RegisterWaitForSingleObject(&wait, object, &ObjectWatcher::DoneWaiting, this, INFINITE,
+                                   WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
     Reset();
     return false;
   }
+  wait_handle_.Reset(wait);
   return true;
 }
 
 bool ObjectWatcher::StopWatching() {
-  if (!wait_handle_)
+  if (!wait_handle_.IsValid())
     return false;
   // Blocks until a wait callback already running has finished.
-  if (!UnregisterWaitEx(wait_handle_, INVALID_HANDLE_VALUE))
+  if (!wait_handle_.Unregister())
     return false;
   Reset();
   return true;
@@ -64,7 +65,7 @@ void ObjectWatcher::Signal(Delegate* delegate) {
 void ObjectWatcher::Reset() {
   callback_.Reset();
   object_ = nullptr;
-  wait_handle_ = nullptr;
+  wait_handle_.Reset();
   task_runner_ = nullptr;
   run_once_ = true;
   weak_factory_.InvalidateWeakPtrs();

@@ -14,6 +14,7 @@
 #include "base/memory/ref_counted.h"
 #include "base/memory/weak_ptr.h"
 #include "base/sequenced_task_runner.h"
+#include "base/win/scoped_generic.h"
 
 namespace base {
 
@@ -39,7 +40,7 @@ class ObjectWatcher {
   // False when nothing was watched or the wait could not be unregistered.
   bool StopWatching();
 
-  bool IsWatching() const { return wait_handle_ != nullptr; }
+  bool IsWatching() const { return wait_handle_.IsValid(); }
   HANDLE GetWatchedObject() const { return object_; }
 
  private:
@@ -51,7 +52,7 @@ class ObjectWatcher {
 
   Closure callback_;
   HANDLE object_ = nullptr;
-  HANDLE wait_handle_ = nullptr;
+  ScopedRegisteredWait wait_handle_;
   scoped_refptr<SequencedTaskRunner> task_runner_;
   bool run_once_ = true;
   WeakPtrFactory<ObjectWatcher> weak_factory_;

@@ -1,5 +1,6 @@
 #include "base/win/scoped_generic.h"
 
+#include <userenv.h>
 #include <winhttp.h>
 
 #include "base/logging.h"
@@ -9,5 +10,12 @@ namespace base {
 void WinHttpHandleTraits::Free(void* handle) {
   if (!WinHttpCloseHandle(handle)) PLOG(ERROR) << "WinHttpCloseHandle";
 }
+
+void TimerQueueTimerTraits::Free(HANDLE timer) {
+  if (!DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE))
+    PLOG(ERROR) << "DeleteTimerQueueTimer";
+}
+
+void EnvironmentBlockTraits::Free(void* block) { DestroyEnvironmentBlock(block); }
 
 }  // namespace base

@@ -316,6 +316,127 @@ struct WinHttpHandleTraits {
 };
 typedef ScopedGeneric<void*, WinHttpHandleTraits> ScopedWinHttpHandle;
 
+
+// ---- Windows, COM apartments, heap blocks, critical sections, waits, timers and WinINet.
+
+// A window, destroyed with DestroyWindow. A window the system destroyed by itself must
+// leave the owner through Take().
+struct WindowTraits {
+  static HWND InvalidValue() { return nullptr; }
+  static void Free(HWND window) { DestroyWindow(window); }
+};
+typedef ScopedGeneric<HWND, WindowTraits> ScopedWindow;
+
+// A window class registered by atom, unregistered with UnregisterClassW.
+struct RegisteredClass {
+  ATOM atom;
+  HINSTANCE instance;
+};
+struct RegisteredClassTraits {
+  static RegisteredClass InvalidValue() { return {0, nullptr}; }
+  static bool IsValid(const RegisteredClass& value) { return value.atom != 0; }
+  static void Free(RegisteredClass value) { UnregisterClassW(MAKEINTATOM(value.atom), value.instance); }
+};
+typedef ScopedGeneric<RegisteredClass, RegisteredClassTraits> ScopedRegisteredClass;
+
+// The calling thread's COM apartment, left with CoUninitialize when joining it succeeded
+// (S_FALSE too: every successful CoInitializeEx is paired). Stays on the thread that
+// made it.
+//
+//   ScopedComInitializer com(COINIT_APARTMENTTHREADED);
+//   ... use COM; com.Reset() leaves the apartment early.
+struct ComInitializerTraits {
+  static HRESULT InvalidValue() { return E_FAIL; }
+  static bool IsValid(const HRESULT& result) { return SUCCEEDED(result); }
+  static void Free(HRESULT) { CoUninitialize(); }
+};
+class ScopedComInitializer : public ScopedGeneric<HRESULT, ComInitializerTraits> {
+ public:
+  // An owner that has joined no apartment.
+  ScopedComInitializer() = default;
+  explicit ScopedComInitializer(DWORD model)
+      : ScopedGeneric<HRESULT, ComInitializerTraits>(CoInitializeEx(nullptr, model)) {}
+};
+
+// A block from HeapAlloc on the process heap, freed with HeapFree.
+template <typename T>
+struct ProcessHeapTraits {
+  static T* InvalidValue() { return nullptr; }
+  static void Free(T* block) { HeapFree(GetProcessHeap(), 0, block); }
+};
+template <typename T = void>
+using ScopedProcessHeapBlock = ScopedGeneric<T*, ProcessHeapTraits<T>>;
+
+// A critical section, deleted with DeleteCriticalSection. It cannot move, so the owner
+// holds its address: declare the owner after the section it deletes.
+struct CriticalSectionTraits {
+  static CRITICAL_SECTION* InvalidValue() { return nullptr; }
+  static void Free(CRITICAL_SECTION* section) { DeleteCriticalSection(section); }
+};
+typedef ScopedGeneric<CRITICAL_SECTION*, CriticalSectionTraits> ScopedCriticalSection;
+
+// A wait from RegisterWaitForSingleObject. The owner unregisters it with UnregisterWaitEx
+// and waits for a callback that is running, since such a callback usually reaches into
+// the object that holds the wait.
+struct RegisteredWaitTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE wait) { UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
+};
+class ScopedRegisteredWait : public ScopedGeneric<HANDLE, RegisteredWaitTraits> {
+ public:
+  ScopedRegisteredWait() = default;
+  explicit ScopedRegisteredWait(HANDLE wait) : ScopedGeneric<HANDLE, RegisteredWaitTraits>(wait) {}
+
+  // Unregisters now and says whether UnregisterWaitEx succeeded (its error stays for
+  // GetLastError). |completion| as UnregisterWaitEx: INVALID_HANDLE_VALUE waits for a
+  // running callback, null does not. The owner is empty afterwards either way: a wait
+  // handle is not given to UnregisterWaitEx twice.
+  [[nodiscard]] bool Unregister(HANDLE completion = INVALID_HANDLE_VALUE) {
+    if (!IsValid()) return true;
+    return UnregisterWaitEx(Take(), completion) != FALSE;
+  }
+};
+
+// A timer of the default timer queue, deleted with DeleteTimerQueueTimer, which waits
+// for a callback that is running; a failed delete is logged.
+struct TimerQueueTimerTraits {
+  static HANDLE InvalidValue() { return nullptr; }
+  static void Free(HANDLE timer);
+};
+typedef ScopedGeneric<HANDLE, TimerQueueTimerTraits> ScopedTimerQueueTimer;
+
+// A CryptoAPI provider, released with CryptReleaseContext.
+struct CryptProviderTraits {
+  static HCRYPTPROV InvalidValue() { return 0; }
+  static void Free(HCRYPTPROV provider) { CryptReleaseContext(provider, 0); }
+};
+typedef ScopedGeneric<HCRYPTPROV, CryptProviderTraits> ScopedCryptProvider;
+
+// A CryptoAPI hash, destroyed with CryptDestroyHash.
+struct CryptHashTraits {
+  static HCRYPTHASH InvalidValue() { return 0; }
+  static void Free(HCRYPTHASH hash) { CryptDestroyHash(hash); }
+};
+typedef ScopedGeneric<HCRYPTHASH, CryptHashTraits> ScopedCryptHash;
+
+// An environment block from CreateEnvironmentBlock, freed with DestroyEnvironmentBlock
+// (userenv).
+struct EnvironmentBlockTraits {
+  static void* InvalidValue() { return nullptr; }
+  static void Free(void* block);
+};
+typedef ScopedGeneric<void*, EnvironmentBlockTraits> ScopedEnvironmentBlock;
+
+// A WinINet session, connection or request handle (HINTERNET), closed with
+// InternetCloseHandle; a failed close is logged. WinINet aborts the asynchronous work
+// pending on a handle when it is closed, so an early Reset() is how a transfer is cut
+// off. Defined out of line for the same reason as the WinHTTP handle's.
+struct WinInetHandleTraits {
+  static void* InvalidValue() { return nullptr; }
+  static void Free(void* handle);
+};
+typedef ScopedGeneric<void*, WinInetHandleTraits> ScopedInternetHandle;
+
 }  // namespace base
 
 #endif  // BASE_WIN_SCOPED_GENERIC_H_

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <winhttp.h>
 
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -197,6 +198,30 @@ TEST(ScopedGenericFamiliesTest, WindowDCMovesAndEmptyHoldsNothing) {
   EXPECT_FALSE(screen.IsValid());
   EXPECT_EQ(dc, other.dc());
   EXPECT_NE(0, GetDeviceCaps(other.dc(), LOGPIXELSY));
+}
+
+// Only a join that succeeded is left again: a refused one (another apartment kind) must
+// not take the thread out of the apartment it was already in.
+TEST(ScopedGenericFamiliesTest, ComInitializerLeavesOnlyWhatItJoined) {
+  std::thread([] {
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+      ScopedComInitializer refused(COINIT_APARTMENTTHREADED);
+      EXPECT_FALSE(refused.IsValid());
+      EXPECT_EQ(RPC_E_CHANGED_MODE, refused.Get());
+    }
+    {
+      ScopedComInitializer joined_again(COINIT_MULTITHREADED);
+      EXPECT_TRUE(joined_again.IsValid()) << "S_FALSE is paired too";
+    }
+    APTTYPE type = APTTYPE_CURRENT;
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    EXPECT_EQ(S_OK, CoGetApartmentType(&type, &qualifier));
+    EXPECT_EQ(APTTYPE_MTA, type);
+    CoUninitialize();
+    EXPECT_EQ(CO_E_NOTINITIALIZED, CoGetApartmentType(&type, &qualifier))
+        << "the owners left exactly what they joined";
+  }).join();
 }
 
 }  // namespace

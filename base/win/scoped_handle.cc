@@ -44,4 +44,9 @@ bool ScopedHandle::Close() {
   return closed;
 }
 
+bool ScopedHandle::CloseChecked() {
+  if (!IsHandleValueValid(handle_)) return true;
+  return ::CloseHandle(Take()) != FALSE;
+}
+
 }  // namespace base

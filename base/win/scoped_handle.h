@@ -37,6 +37,11 @@ class ScopedHandle {
   // handle stayed open (the holder is empty either way).
   bool Close();
 
+  // Closes the held handle and says whether CloseHandle succeeded, leaving its error for
+  // GetLastError: for a file whose last writes can fail at the close, which Close() would
+  // take for a bug. The holder is empty either way.
+  [[nodiscard]] bool CloseChecked();
+
  private:
   HANDLE handle_;  // never INVALID_HANDLE_VALUE
 };

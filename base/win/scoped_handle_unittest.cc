@@ -59,6 +59,15 @@ TEST(ScopedHandleTest, MovesLeaveTheSourceEmptyAndDestructionCloses) {
   EXPECT_FALSE(IsOpen(raw)) << "destruction closes";
 }
 
+TEST(ScopedHandleTest, CloseCheckedClosesAndEmptiesTheHolder) {
+  HANDLE raw = NewEvent();
+  ScopedHandle handle(raw);
+  EXPECT_TRUE(handle.CloseChecked());
+  EXPECT_FALSE(handle.IsValid());
+  EXPECT_FALSE(IsOpen(raw));
+  EXPECT_TRUE(handle.CloseChecked()) << "an empty holder has nothing to fail";
+}
+
 TEST(HandleVerifierWithoutExportTest, ViolationsAreIgnored) {
   HandleVerifier* verifier = GetHandleVerifier();
   EXPECT_EQ(verifier, GetHandleVerifier());

@@ -197,13 +197,12 @@ void CrashOnBitmapAllocationFailure(BITMAPINFOHEADER* header, HANDLE section) {
     header->biWidth = 5;
     header->biHeight = -5;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(header),
-                                      DIB_RGB_COLORS, &bits, section, 0);
-    if (!bitmap) {
+    ScopedBitmap bitmap(CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(header),
+                                         DIB_RGB_COLORS, &bits, section, 0));
+    if (!bitmap.IsValid()) {
       figures.test_bitmap_error = GetLastError();
       EndBitmapDiagnosis(figures, SMALL_BITMAP_FAILED);
     }
-    DeleteObject(bitmap);
   }
 
   ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));

@@ -171,6 +171,7 @@ void CrashExceptionHandler::Initialize(const std::wstring& dump_folder, FilterCa
   handler_types_ = handler_types;
   dump_type_ = dump_type;
   InitializeCriticalSection(&request_lock_);
+  request_lock_owner_.Reset(&request_lock_);
   // Made once for the process and never deleted: counting live handlers to create and
   // delete it lets a handler constructed on another thread meanwhile use it half made.
   static INIT_ONCE stack_lock_once = INIT_ONCE_STATIC_INIT;
@@ -251,7 +252,6 @@ CrashExceptionHandler::~CrashExceptionHandler() {
   }
   dbghelp_.Reset();
   rpcrt4_.Reset();
-  DeleteCriticalSection(&request_lock_);
 }
 
 void CrashExceptionHandler::RestorePreviousHandlers() {

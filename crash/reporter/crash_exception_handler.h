@@ -135,6 +135,8 @@ class CrashExceptionHandler {
   base::ScopedHandle handler_thread_;
   volatile bool shutting_down_ = false;
   CRITICAL_SECTION request_lock_;
+  // Deletes request_lock_ when the handler goes.
+  base::ScopedCriticalSection request_lock_owner_;
   base::ScopedHandle request_semaphore_;
   base::ScopedHandle done_semaphore_;
   DWORD requesting_thread_id_ = 0;

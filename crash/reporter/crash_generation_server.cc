@@ -165,13 +165,14 @@ bool CrashGenerationServer::Start() {
     state_ = kError;
     return false;
   }
-  if (!CreateTimerQueueTimer(&stall_timer_, nullptr, &OnStallCheck, this, kStallCheckMs,
+  HANDLE stall_timer = nullptr;
+  if (!CreateTimerQueueTimer(&stall_timer, nullptr, &OnStallCheck, this, kStallCheckMs,
                              kStallCheckMs, WT_EXECUTEDEFAULT)) {
     PLOG(ERROR) << "CreateTimerQueueTimer";
-    stall_timer_ = nullptr;
     state_ = kError;
     return false;
   }
+  stall_timer_.Reset(stall_timer);
   if (!SetEvent(overlapped_event_.Get())) {
     state_ = kError;
     return false;
@@ -192,9 +193,8 @@ void CrashGenerationServer::Stop() {
     if (overlapped_event_.IsValid()) SetEvent(overlapped_event_.Get());
     for (int poll = 0; poll < kStopPolls && state() != kError; ++poll) Sleep(kStopPollMs);
   }
-  if (stall_timer_ && !DeleteTimerQueueTimer(nullptr, stall_timer_, INVALID_HANDLE_VALUE))
-    PLOG(ERROR) << "DeleteTimerQueueTimer";
-  stall_timer_ = nullptr;
+  // Waits for a stall check that is running.
+  stall_timer_.Reset();
   HANDLE pipe_wait = nullptr;
   {
     base::AutoLock hold(lock_);

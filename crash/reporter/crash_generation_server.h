@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "base/synchronization/lock.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_pipe_message.h"
 #include "crash/reporter/thread_pool_waits.h"
@@ -198,7 +199,7 @@ class CrashGenerationServer {
   std::vector<std::unique_ptr<ClientInfo>> clients_;  // under |lock_|
   // Held while the machine runs a step and while the stall check looks at it.
   base::Lock machine_lock_;
-  HANDLE stall_timer_ = nullptr;
+  base::ScopedTimerQueueTimer stall_timer_;
   const std::wstring pipe_name_;
   SECURITY_ATTRIBUTES* const pipe_security_;
   base::ScopedHandle pipe_;

@@ -19,23 +19,21 @@ bool ParentProcessWatcher::Start(uint32_t parent_id) {
   }
   counter_->AddRef();
   InterlockedExchange(&watching_, 1);
-  if (!RegisterWaitForSingleObject(&wait_, parent_.Get(), &OnParentExited, this, INFINITE,
+  HANDLE wait = nullptr;
+  if (!RegisterWaitForSingleObject(&wait, parent_.Get(), &OnParentExited, this, INFINITE,
                                    WT_EXECUTEONLYONCE)) {
     PLOG(ERROR) << "Cannot watch the parent process";
-    wait_ = nullptr;
     Stop();
     return false;
   }
+  wait_.Reset(wait);
   return true;
 }
 
 void ParentProcessWatcher::Stop() {
   ReleaseOnce();
-  if (wait_) {
-    // Waits for a running callback, which touches |this|.
-    UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);
-    wait_ = nullptr;
-  }
+  // Waits for a running callback, which touches |this|.
+  wait_.Reset();
   parent_.Set(nullptr);
 }
 

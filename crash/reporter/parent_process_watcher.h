@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
 namespace crash_reporter {
@@ -31,7 +32,7 @@ class ParentProcessWatcher {
   PendingWorkCounter* const counter_;
   volatile LONG watching_ = 0;
   base::ScopedHandle parent_;
-  HANDLE wait_ = nullptr;
+  base::ScopedRegisteredWait wait_;
 };
 
 }  // namespace crash_reporter

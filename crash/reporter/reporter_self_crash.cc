@@ -62,8 +62,9 @@ void LaunchOwnCrashReporter() {
                       nullptr, &startup_info, &process_info)) {
     return;
   }
-  // Closed by hand: this runs inside a crash, and the owners close through the handle
-  // verifier, which takes a lock the crashed thread may hold.
+  // Closed by hand, one of the two calls tools/check-hand-closes.py allows: this runs
+  // inside a crash, and the owners close through the handle verifier, which takes a lock
+  // the crashed thread may hold.
   CloseHandle(process_info.hThread);
   CloseHandle(process_info.hProcess);
   // The copy reads this process's memory until it sets the event.

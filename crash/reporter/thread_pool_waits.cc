@@ -1,5 +1,7 @@
 #include "crash/reporter/thread_pool_waits.h"
 
+#include "base/win/scoped_generic.h"
+
 namespace crash_reporter {
 
 namespace {
@@ -11,7 +13,9 @@ class SystemThreadPoolWaits : public ThreadPoolWaits {
     return RegisterWaitForSingleObject(wait, object, callback, context, INFINITE, flags) != FALSE;
   }
   bool Unregister(HANDLE wait, HANDLE completion) override {
-    return UnregisterWaitEx(wait, completion) != FALSE;
+    // The server keeps its waits as plain values behind this seam; the owner gives each
+    // one back.
+    return base::ScopedRegisteredWait(wait).Unregister(completion);
   }
 };
 

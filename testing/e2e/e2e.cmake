@@ -37,6 +37,8 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
                        TIMEOUT 300 SKIP_RETURN_CODE 77)
   if(case MATCHES "^net_")
     # Their statistics all go to the one local endpoint.
-    set_tests_properties(e2e_${case} PROPERTIES RESOURCE_LOCK velum_local_stats_port)
+    # They run one after another, several of them through the fetcher's retry waits:
+    # started first, that chain runs beside the rest instead of after it.
+    set_tests_properties(e2e_${case} PROPERTIES RESOURCE_LOCK velum_local_stats_port COST 40)
   endif()
 endforeach()

@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/threading/worker_pool.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/settings_status_request.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
@@ -52,10 +53,8 @@ StatusRequest::~StatusRequest() = default;
 void StatusRequest::Fetch(SettingsPlatform* platform) {
   // Shell links and MSXML want an apartment; the pool thread may be in another one
   // already, and then it is left alone.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
   status_ = platform->BuildStatus(folder_, replace_basalt_, autoupdate_);
-  if (SUCCEEDED(com))
-    CoUninitialize();
 }
 
 void StatusRequest::Reply() {

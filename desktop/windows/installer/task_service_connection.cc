@@ -7,6 +7,7 @@
 
 #include "base/logging.h"
 #include "base/threading/plain_thread.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/installer_system.h"
 
 namespace installer {
@@ -19,9 +20,8 @@ class TaskServiceConnection::ConnectThread : public base::PlainThread {
  private:
   void Run() override {
     // The multithreaded apartment: this thread runs no message loop.
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const base::ScopedComInitializer com(COINIT_MULTITHREADED);
     connect_();
-    if (SUCCEEDED(com)) CoUninitialize();
   }
 
   const std::function<void()> connect_;

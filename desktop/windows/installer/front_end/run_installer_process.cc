@@ -21,6 +21,7 @@
 #include "base/run_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "crash/reporter/crash_client.h"
@@ -397,10 +398,8 @@ bool RunInstallerProcess() {
   if (PrintInformationalSwitch(command_line)) return true;
 
   base::ExitCallbackStack exit_callbacks;
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const bool result = RunRole(command_line);
-  if (SUCCEEDED(com)) CoUninitialize();
-  return result;
+  const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
+  return RunRole(command_line);
 }
 
 void OpenWebsiteLink(base::RunLoop* run_loop, int result) {

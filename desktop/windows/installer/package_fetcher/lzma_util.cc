@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
 #include <algorithm>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,7 +10,9 @@
 #include "base/logging.h"
 #include "base/win/exception_guard.h"
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
+#include "desktop/windows/installer/package_fetcher/folder_decoder.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
+#include "desktop/windows/installer/package_fetcher/output_writer.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
 #include "lzma/7z.h"
 #include "lzma/7zAlloc.h"
@@ -66,25 +70,37 @@ SRes FileSeek(ISeekInStreamPtr p, Int64* position, ESzSeek origin) {
 
 const ISzAlloc kHeapAlloc = {SzAlloc, SzFree};
 
-// One SzArEx_Extract call, run inside the exception guard.
-struct ExtractCall {
+// Blocks up to this size decode into the heap, so that the next one can decode while the
+// writer still writes their files; larger ones into the allocator's single mapped view.
+constexpr size_t kHeapBlockMax = 8 << 20;
+// The most heap that blocks still being written may hold together.
+constexpr size_t kHeapBudget = 16 << 20;
+
+// One step of a folder's decoding and the entry's checks, run inside the exception guard.
+struct DecodeCall {
+  FolderDecoder* decoder;
   const CSzArEx* db;
-  ILookInStreamPtr stream;
   UInt32 index;
-  UInt32* block;
-  Byte** buffer;
-  size_t* buffer_size;
-  size_t* offset;
-  size_t* processed;
-  ISzAllocPtr alloc_main;
+  const Byte* block;
+  size_t block_size;
+  size_t offset;
+  size_t size;
   SRes result;
 };
 
-void RunExtract(void* context) {
-  ExtractCall* call = static_cast<ExtractCall*>(context);
-  call->result = SzArEx_Extract(call->db, call->stream, call->index, call->block, call->buffer,
-                                call->buffer_size, call->offset, call->processed,
-                                call->alloc_main, &kHeapAlloc);
+// What SzArEx_Extract does for an entry of a cached block: decode, then its checks.
+void RunDecode(void* context) {
+  DecodeCall* call = static_cast<DecodeCall*>(context);
+  call->result = call->decoder->DecodeTo(call->offset + call->size);
+  if (call->result != SZ_OK) return;
+  if (call->offset + call->size > call->block_size) {
+    call->result = SZ_ERROR_FAIL;
+    return;
+  }
+  if (SzBitWithVals_Check(&call->db->CRCs, call->index) &&
+      CrcCalc(call->block + call->offset, call->size) != call->db->CRCs.Vals[call->index]) {
+    call->result = SZ_ERROR_CRC;
+  }
 }
 
 struct PagingFilterContext {
@@ -112,77 +128,10 @@ NameProblem OutputPath(const base::FilePath& folder, std::wstring name,
   return NameProblem::kNone;
 }
 
-// One output file: created, written, timed and closed, or removed again, so that
-// nothing half-written stays behind.
-class EntryWriter {
- public:
-  explicit EntryWriter(const base::FilePath& path) : path_(path) {}
-  ~EntryWriter() {
-    if (!file_.IsValid()) return;
-    file_.Close();
-    base::DeleteFileBestEffort(path_, false);
-  }
-  EntryWriter(const EntryWriter&) = delete;
-  EntryWriter& operator=(const EntryWriter&) = delete;
-
-  // Each returns 0, or the Win32 error with |kind| set to the failed step's error kind.
-  DWORD Create(int* kind) {
-    file_.Set(::CreateFileW(path_.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file_.IsValid()) return 0;
-    const DWORD error = ::GetLastError();
-    LOG(ERROR) << "Error returned by CreateFile: " << error;
-    *kind = LzmaUtil::ERROR_KIND_CREATE_FILE;
-    return error;
-  }
-
-  DWORD Write(const Byte* data, size_t size, int* kind) {
-    size_t written_total = 0;
-    while (written_total < size) {
-      DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - written_total, 1u << 30));
-      DWORD written = 0;
-      if (!::WriteFile(file_.Get(), data + written_total, chunk, &written, nullptr) ||
-          written != chunk) {
-        DWORD error = ::GetLastError();
-        // A short write can leave no error code behind; still a failure.
-        if (error == NO_ERROR) error = ERROR_WRITE_FAULT;
-        LOG(ERROR) << "Error returned by WriteFile: " << error;
-        *kind = LzmaUtil::ERROR_KIND_WRITE;
-        return error;
-      }
-      written_total += written;
-    }
-    return 0;
-  }
-
-  DWORD SetTime(const FILETIME& time, int* kind) {
-    if (::SetFileTime(file_.Get(), nullptr, nullptr, &time)) return 0;
-    const DWORD error = ::GetLastError();
-    LOG(ERROR) << "Error returned by SetFileTime: " << error;
-    *kind = LzmaUtil::ERROR_KIND_SET_TIME;
-    return error;
-  }
-
-  // The one close whose failure the extraction reports, so the handle leaves the owner
-  // for it; the file is kept only when it succeeds.
-  DWORD Close(int* kind) {
-    if (::CloseHandle(file_.Take())) return 0;
-    const DWORD error = ::GetLastError();
-    LOG(ERROR) << "Error returned by CloseHandle: " << error;
-    base::DeleteFileBestEffort(path_, false);
-    *kind = LzmaUtil::ERROR_KIND_CLOSE;
-    return error;
-  }
-
- private:
-  const base::FilePath path_;
-  base::ScopedHandle file_;
-};
-
 }  // namespace
 
-// The 7z database over the archive handle and the decoded block that the entries of one
-// folder share; frees both.
+// The 7z database over the archive handle, the decoder of the current folder, and the
+// decoded blocks whose files the writer may still be writing; frees the blocks.
 class LzmaUtil::ArchiveReader {
  public:
   explicit ArchiveReader(HANDLE file) : file_stream_{{FileRead, FileSeek}, file} {
@@ -198,47 +147,126 @@ class LzmaUtil::ArchiveReader {
     CrcGenerateTable();
     SzArEx_Init(&db_);
   }
-  ~ArchiveReader() { SzArEx_Free(&db_, &kHeapAlloc); }
+  ~ArchiveReader() {
+    decoder_.reset();
+    SzArEx_Free(&db_, &kHeapAlloc);
+  }
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
 
   SRes Open() { return SzArEx_Open(&db_, &look_.vt, &kHeapAlloc, &kHeapAlloc); }
   const CSzArEx& db() const { return db_; }
 
-  // Decodes entry |index| (its folder's block is cached) into |allocator|'s memory, under
-  // a guard that turns a paging error in the output view into false with |status|.
-  bool Decode(UInt32 index, MappedFileAllocator* allocator, SRes* result, DWORD* status,
-              const Byte** data, size_t* size) {
+  // Decodes entry |index| as far as its folder must be for it, into memory from
+  // |allocator| (or the heap), and checks it; a guard turns a paging error in the output
+  // view into false with |status|. A new folder may first wait for |writer| to release
+  // the blocks it still writes from.
+  bool Decode(UInt32 index, MappedFileAllocator* allocator, bool mapped_only,
+              OutputWriter& writer, SRes* result, DWORD* status, const Byte** data,
+              size_t* size) {
     allocator_ = allocator;
-    size_t offset = 0;
-    ExtractCall call = {&db_,     &look_.vt, index,   &block_,   &buffer_,
-                        &buffer_size_, &offset, size, allocator, SZ_OK};
+    *data = nullptr;
+    *size = 0;
+    *result = SZ_OK;
+    const UInt32 folder = db_.FileToFolder[index];
+    if (folder == static_cast<UInt32>(-1)) return true;
+    if (!decoder_ || folder != folder_) {
+      decoder_.reset();
+      folder_ = folder;
+      const UInt64 wanted = SzAr_GetFolderUnpackSize(&db_.db, folder);
+      const size_t block_size = static_cast<size_t>(wanted);
+      if (block_size != wanted) {
+        *result = SZ_ERROR_MEM;
+        return true;
+      }
+      Block& block = NewBlock(block_size, mapped_only, writer);
+      if (!block.data && block_size != 0) {
+        *result = SZ_ERROR_MEM;
+        return true;
+      }
+      decoder_.reset(new FolderDecoder(&db_, &look_.vt, folder, block.data, block_size));
+    }
+    const Block& block = blocks_.back();
+    const UInt64 start = db_.UnpackPositions[db_.FolderToFile[folder]];
+    DecodeCall call = {decoder_.get(),
+                       &db_,
+                       index,
+                       block.data,
+                       block.size,
+                       static_cast<size_t>(db_.UnpackPositions[index] - start),
+                       static_cast<size_t>(SzArEx_GetFileSize(&db_, index)),
+                       SZ_OK};
     PagingFilterContext filter = {allocator, 0};
-    if (!base::RunWithExceptionGuard(&RunExtract, &call, &PagingErrorFilter, &filter)) {
+    if (!base::RunWithExceptionGuard(&RunDecode, &call, &PagingErrorFilter, &filter)) {
       *status = filter.status;
       return false;
     }
     *result = call.result;
-    *data = buffer_ + offset;
+    *data = block.data + call.offset;
+    *size = call.size;
     return true;
   }
 
-  // Gives the decoded block back to the allocator that Decode used; before that goes.
+  // The writer's job |number| writes from the current block.
+  void UsedBy(uint64_t number) { blocks_.back().last_job = number; }
+
+  // Gives every block back; the writer must be done with them.
   void FreeOutput() {
-    if (allocator_) allocator_->Free(buffer_);
-    buffer_ = nullptr;
-    block_ = 0xFFFFFFFF;
+    decoder_.reset();
+    while (!blocks_.empty()) FreeOldest();
   }
 
  private:
+  struct Block {
+    Byte* data;
+    size_t size;
+    bool mapped;
+    uint64_t last_job;  // the last writer job that reads it, 0 for none
+  };
+
+  // A block of |size| bytes for the next folder, once the writer leaves enough memory.
+  Block& NewBlock(size_t size, bool mapped_only, OutputWriter& writer) {
+    const bool mapped = mapped_only || size > kHeapBlockMax;
+    for (;;) {
+      // The writer releases blocks in order.
+      const uint64_t done = writer.done();
+      while (!blocks_.empty() && blocks_.front().last_job <= done) FreeOldest();
+      bool busy = false;
+      for (const Block& block : blocks_)
+        busy = busy || (mapped && block.mapped);
+      if (!mapped && heap_in_use_ + size > kHeapBudget && !blocks_.empty()) busy = true;
+      if (!busy) break;
+      writer.WaitFor(blocks_.front().last_job);
+    }
+    Block block = {nullptr, size, mapped, 0};
+    if (size != 0) {
+      block.data = static_cast<Byte*>(mapped ? allocator_->Allocate(size) : SzAlloc(nullptr, size));
+    }
+    if (!mapped) heap_in_use_ += size;
+    blocks_.push_back(block);
+    return blocks_.back();
+  }
+
+  void FreeOldest() {
+    const Block& block = blocks_.front();
+    if (block.mapped) {
+      allocator_->Free(block.data);
+    } else {
+      SzFree(nullptr, block.data);
+      heap_in_use_ -= block.size;
+    }
+    blocks_.pop_front();
+  }
+
   FileInStream file_stream_;
   std::vector<Byte> look_buffer_;
   CLookToRead2 look_;
   CSzArEx db_;
   MappedFileAllocator* allocator_ = nullptr;
-  UInt32 block_ = 0xFFFFFFFF;
-  Byte* buffer_ = nullptr;
-  size_t buffer_size_ = 0;
+  UInt32 folder_ = 0;
+  std::unique_ptr<FolderDecoder> decoder_;
+  std::deque<Block> blocks_;
+  size_t heap_in_use_ = 0;
 };
 
 LzmaUtil::LzmaUtil() {}
@@ -272,8 +300,22 @@ DWORD LzmaUtil::FolderFailure(const base::FilePath& path) {
   // A file in the way or a path past the limit fails before any system call does.
   if (error == NO_ERROR) error = ERROR_CANNOT_MAKE;
   LOG(ERROR) << "Error returned by CreateDirectory: " << error << " for " << path.AsUTF8();
-  last_error_kind_ = ERROR_KIND_CREATE_FILE;
   return error;
+}
+
+DWORD LzmaUtil::WriterFailure(OutputWriter& writer, base::FilePath* last_output) {
+  OutputWriter::Failure failure;
+  const DWORD error = writer.Finish(&failure);
+  if (error == 0) return 0;
+  last_error_kind_ = failure.kind;
+  if (last_output) *last_output = failure.path;
+  return error;
+}
+
+DWORD LzmaUtil::FailEntry(uint32_t index, OutputWriter& writer, base::FilePath* last_output) {
+  const DWORD written = WriterFailure(writer, last_output);
+  if (written == 0 && progress_) progress_->SetCurrentProgress(index);
+  return written;
 }
 
 DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* last_output) {
@@ -289,28 +331,57 @@ DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* l
 
   // The allocator's file lives in the destination, so that folder must exist first.
   ::SetLastError(NO_ERROR);
-  if (!EnsureFolder(folder)) return FolderFailure(folder);
+  if (!EnsureFolder(folder)) {
+    last_error_kind_ = ERROR_KIND_CREATE_FILE;
+    return FolderFailure(folder);
+  }
   MappedFileAllocator allocator(folder);
   allocator.set_read_only_view_for_testing(read_only_output_);
   last_error_kind_ = ERROR_KIND_NONE;
   const UInt32 count = archive.db().NumFiles;
   if (progress_) progress_->SetTotalProgress(count);
   DWORD result = 0;
-  for (UInt32 i = 0; i < count && result == 0; ++i) {
-    if (progress_) progress_->SetCurrentProgress(i);
-    result = ExtractEntry(archive, i, allocator, folder, last_output);
+  {
+    // Until the writer is done, only it makes folders. It reports each entry's progress
+    // as it begins the entry's output, so the reports' cost stays off the decoding.
+    OutputWriter::Progress report;
+    if (progress_) report = [this](uint32_t entry) { progress_->SetCurrentProgress(entry); };
+    OutputWriter writer(
+        [this](const base::FilePath& path) -> DWORD {
+          ::SetLastError(NO_ERROR);
+          return EnsureFolder(path) ? 0 : FolderFailure(path);
+        },
+        report);
+    writer.set_failing_job_for_testing(failing_write_);
+    // Without a thread of its own the writer writes each file as it is queued.
+    writer.Start();
+    for (UInt32 i = 0; i < count && result == 0; ++i) {
+      result = ExtractEntry(archive, i, allocator, writer, folder, last_output);
+    }
+    // A failed write stops the extraction as a failed decoding does, and comes first.
+    const DWORD written = WriterFailure(writer, last_output);
+    if (written != 0) result = written;
   }
   archive.FreeOutput();
   return result;
 }
 
 DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
-                             MappedFileAllocator& allocator, const base::FilePath& folder,
-                             base::FilePath* last_output) {
+                             MappedFileAllocator& allocator, OutputWriter& writer,
+                             const base::FilePath& folder, base::FilePath* last_output) {
   SRes decoded = SZ_OK;
   const Byte* data = nullptr;
   size_t size = 0;
-  if (!archive.Decode(index, &allocator, &decoded, &paging_status_, &data, &size)) {
+  DWORD status = 0;
+  const bool paged = !archive.Decode(index, &allocator, read_only_output_, writer, &decoded,
+                                     &status, &data, &size);
+  // Each failure below is this entry's only when every entry before it was written.
+  if (paged || decoded != SZ_OK) {
+    const DWORD written = FailEntry(index, writer, last_output);
+    if (written != 0) return written;
+  }
+  if (paged) {
+    paging_status_ = status;
     LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
     last_error_kind_ = ERROR_KIND_PAGING;
     return ERROR_IO_DEVICE;
@@ -322,30 +393,38 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
   }
 
   const CSzArEx& db = archive.db();
+  const char* refusal = nullptr;
+  std::wstring entry_name;
+  base::FilePath output;
   size_t length = SzArEx_GetFileNameUtf16(&db, index, nullptr);
+  if (length != 0) {
+    std::vector<UInt16> name(length);
+    SzArEx_GetFileNameUtf16(&db, index, name.data());
+    // |length| counts the terminating zero.
+    entry_name.assign(name.begin(), name.begin() + (length - 1));
+    switch (OutputPath(folder, entry_name, &output)) {
+      case NameProblem::kNone:
+        break;
+      case NameProblem::kOutside:
+        refusal = "outside the destination";
+        break;
+      case NameProblem::kDevice:
+        refusal = "with a device name";
+        break;
+      case NameProblem::kCharacter:
+        refusal = "with a name Windows would change";
+        break;
+    }
+  }
+  const bool too_long = length != 0 && !refusal && output.value().size() >= MAX_PATH;
+  if (length == 0 || refusal || too_long) {
+    const DWORD written = FailEntry(index, writer, last_output);
+    if (written != 0) return written;
+  }
   if (length == 0) {
     LOG(ERROR) << "Couldn't get file name";
     last_error_kind_ = ERROR_KIND_NO_NAME;
     return kBadArchiveResult;
-  }
-  std::vector<UInt16> name(length);
-  SzArEx_GetFileNameUtf16(&db, index, name.data());
-  // |length| counts the terminating zero.
-  const std::wstring entry_name(name.begin(), name.begin() + (length - 1));
-  base::FilePath output;
-  const char* refusal = nullptr;
-  switch (OutputPath(folder, entry_name, &output)) {
-    case NameProblem::kNone:
-      break;
-    case NameProblem::kOutside:
-      refusal = "outside the destination";
-      break;
-    case NameProblem::kDevice:
-      refusal = "with a device name";
-      break;
-    case NameProblem::kCharacter:
-      refusal = "with a name Windows would change";
-      break;
   }
   if (refusal) {
     LOG(ERROR) << "Refusing archive entry " << refusal << ": "
@@ -353,7 +432,7 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
     last_error_kind_ = ERROR_KIND_NO_NAME;
     return kBadArchiveResult;
   }
-  if (output.value().size() >= MAX_PATH) {
+  if (too_long) {
     LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
                << " characters";
     last_error_kind_ = ERROR_KIND_NO_NAME;
@@ -361,24 +440,22 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
   }
   if (last_output) *last_output = output;
 
-  ::SetLastError(NO_ERROR);
-  if (SzArEx_IsDir(&db, index))
-    return EnsureFolder(output) ? 0 : FolderFailure(output);
-  if (!EnsureFolder(output.DirName())) return FolderFailure(output.DirName());
-
-  EntryWriter writer(output);
-  int kind = ERROR_KIND_NONE;
-  DWORD result = writer.Create(&kind);
-  if (result == 0) result = writer.Write(data, size, &kind);
-  if (result == 0 && SzBitWithVals_Check(&db.MTime, index)) {
-    FILETIME time;
-    time.dwLowDateTime = db.MTime.Vals[index].Low;
-    time.dwHighDateTime = db.MTime.Vals[index].High;
-    result = writer.SetTime(time, &kind);
+  OutputWriter::Job job;
+  job.entry = index;
+  job.path = output;
+  job.folder = SzArEx_IsDir(&db, index);
+  job.data = data;
+  job.size = size;
+  job.has_time = SzBitWithVals_Check(&db.MTime, index);
+  if (job.has_time) {
+    job.time.dwLowDateTime = db.MTime.Vals[index].Low;
+    job.time.dwHighDateTime = db.MTime.Vals[index].High;
   }
-  if (result == 0) result = writer.Close(&kind);
-  if (result != 0) last_error_kind_ = kind;
-  return result;
+  const bool reads_block = !job.folder && size != 0;
+  uint64_t number = 0;
+  if (!writer.Push(std::move(job), &number)) return WriterFailure(writer, last_output);
+  if (reads_block) archive.UsedBy(number);
+  return 0;
 }
 
 }  // namespace installer

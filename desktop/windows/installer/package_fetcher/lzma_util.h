@@ -1,4 +1,5 @@
-// LzmaUtil unpacks a 7z archive (the full package) into a folder with the LZMA SDK.
+// LzmaUtil unpacks a 7z archive (the full package) into a folder with the LZMA SDK. The
+// files are written on a thread of their own (OutputWriter) while the next ones decode.
 //
 //   LzmaUtil util;
 //   if (util.Open(archive) == 0 && util.ExtractArchiveTo(folder, nullptr) == 0) ...
@@ -22,6 +23,7 @@ namespace installer {
 
 class FetcherDelegate;
 class MappedFileAllocator;
+class OutputWriter;
 
 class LzmaUtil {
  public:
@@ -65,18 +67,28 @@ class LzmaUtil {
   DWORD paging_status() const { return paging_status_; }
   void set_progress_delegate(FetcherDelegate* delegate) { progress_ = delegate; }
 
-  // Maps the output view read-only, so that the decoder's first write faults inside it
-  // as a write to a mapped file on a full disk does.
+  // Maps the output view read-only, and decodes every block into it, so that the
+  // decoder's first write faults inside it as a write to a mapped file on a full disk does.
   void set_read_only_output_for_testing(bool read_only) { read_only_output_ = read_only; }
+  // The |number|th output (counted from 1, folders included) fails half-written as on a
+  // full disk.
+  void set_failing_write_for_testing(uint64_t number) { failing_write_ = number; }
 
  private:
   class ArchiveReader;
 
-  // Decodes and writes entry |index|; 0 or the extraction's result.
+  // Decodes entry |index| and queues it to |writer|; 0 or the extraction's result.
   DWORD ExtractEntry(ArchiveReader& archive, uint32_t index, MappedFileAllocator& allocator,
-                     const base::FilePath& folder, base::FilePath* last_output);
-  // Sets the error kind and returns the Win32 error of a folder that could not be made.
+                     OutputWriter& writer, const base::FilePath& folder,
+                     base::FilePath* last_output);
+  // Logs and returns the Win32 error of a folder that could not be made.
   DWORD FolderFailure(const base::FilePath& path);
+  // Waits for |writer| to finish what is queued; 0, or its failure with the error kind
+  // and |last_output| (may be null) set to the failed output.
+  DWORD WriterFailure(OutputWriter& writer, base::FilePath* last_output);
+  // Before entry |index| fails: the writer's failure, or 0 once the writer has written
+  // every entry before it and the entry's progress is reported.
+  DWORD FailEntry(uint32_t index, OutputWriter& writer, base::FilePath* last_output);
 
   base::ScopedHandle archive_;
   std::set<base::FilePath> created_folders_;
@@ -84,6 +96,7 @@ class LzmaUtil {
   DWORD paging_status_ = 0;
   FetcherDelegate* progress_ = nullptr;
   bool read_only_output_ = false;
+  uint64_t failing_write_ = 0;
 };
 
 }  // namespace installer

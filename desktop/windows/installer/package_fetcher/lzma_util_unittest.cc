@@ -20,7 +20,10 @@
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
+#include "lzma/7z.h"
+#include "lzma/7zAlloc.h"
 #include "lzma/7zCrc.h"
+#include "lzma/7zFile.h"
 
 namespace installer {
 namespace {
@@ -231,17 +234,80 @@ void DamageSolidData(std::string* data) {
   for (size_t i = 200; i < 260; ++i) (*data)[i] ^= 0x5A;
 }
 
+// Flips bytes of lzma2.7z's first block past the packed bytes of its first file.
+void DamageAfterFirstFile(std::string* data) {
+  for (size_t i = 300200; i < 300260; ++i) (*data)[i] ^= 0x5A;
+}
+
+// What the SDK reports for the first entry of |archive| it cannot extract whole, decoding
+// each block at once: the code the extraction must log for the same damage.
+SRes WholeBlockResult(const base::FilePath& archive) {
+  CFileInStream file;
+  FileInStream_CreateVTable(&file);
+  File_Construct(&file.file);
+  EXPECT_EQ(InFile_OpenW(&file.file, archive.value().c_str()), 0);
+  CLookToRead2 look;
+  std::vector<Byte> buffer(1 << 16);
+  LookToRead2_CreateVTable(&look, False);
+  look.buf = buffer.data();
+  look.bufSize = buffer.size();
+  look.realStream = &file.vt;
+  LookToRead2_INIT(&look);
+  const ISzAlloc heap = {SzAlloc, SzFree};
+  CSzArEx db;
+  SzArEx_Init(&db);
+  SRes result = SzArEx_Open(&db, &look.vt, &heap, &heap);
+  UInt32 block = 0xFFFFFFFF;
+  Byte* out = nullptr;
+  size_t out_size = 0;
+  for (UInt32 i = 0; result == SZ_OK && i < db.NumFiles; ++i) {
+    size_t offset = 0, size = 0;
+    result = SzArEx_Extract(&db, &look.vt, i, &block, &out, &out_size, &offset, &size, &heap,
+                            &heap);
+  }
+  ISzAlloc_Free(&heap, out);
+  SzArEx_Free(&db, &heap);
+  File_Close(&file.file);
+  return result;
+}
+
 TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
-  for (const char* name : {"lzma2.7z", "lzma.7z", "copy.7z", "nonsolid.7z"}) {
-    SCOPED_TRACE(name);
+  const struct {
+    const char* name;
+    void (*edit)(std::string* data);
+    const char* written;  // a file before the damage, or null
+  } cases[] = {
+      {"lzma2.7z", &DamageSolidData, nullptr},
+      {"lzma.7z", &DamageSolidData, nullptr},
+      {"copy.7z", &DamageSolidData, nullptr},
+      {"nonsolid.7z", &DamageSolidData, nullptr},
+      // The files of a block before its damage are written as they decode.
+      {"lzma2.7z", &DamageAfterFirstFile, "bin/random.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     LogCapture log;
     LzmaUtil util;
     base::FilePath last;
-    ASSERT_EQ(util.Open(EditedCopy(name, &DamageSolidData)), 0u);
+    const base::FilePath archive = EditedCopy(c.name, c.edit);
+    const SRes expected = WholeBlockResult(archive);
+    ASSERT_NE(expected, SZ_OK);
+    // Progress comes from the writer and, for the failing entry, from the decoding: one
+    // report per entry, in order, up to the failing one.
+    CountingDelegate progress;
+    util.set_progress_delegate(&progress);
+    ASSERT_EQ(util.Open(archive), 0u);
     EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), &last), 6u);
+    EXPECT_GT(progress.next_, 0u);
+    EXPECT_LE(progress.next_, progress.total_);
     EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_DECODING);
-    EXPECT_TRUE(log.Contains("Error returned by SzExtract: "));
+    EXPECT_TRUE(log.Contains("Error returned by SzExtract: " + std::to_string(expected)));
     ExpectOnlyCompleteFiles(Path(L"out"));
+    if (c.written) {
+      EXPECT_TRUE(base::PathExists(Under(Path(L"out"), c.written)));
+      EXPECT_FALSE(base::PathExists(Under(Path(L"out"), "docs/text.txt")));
+      EXPECT_FALSE(base::PathExists(Under(Path(L"out"), "bin/app.exe")));
+    }
     util.Close();
     EXPECT_TRUE(base::DeleteFile(Path(L"out"), true));
   }
@@ -312,16 +378,61 @@ TEST_F(LzmaUtilTest, EntriesOutsideTheDestinationAreRefused) {
   }
 }
 
-TEST_F(LzmaUtilTest, UncreatableOutputFileReportsItsWin32Error) {
-  // A folder in the way of the file "docs/text.txt".
-  ASSERT_TRUE(base::CreateDirectory(Path(L"out\\docs\\text.txt")));
-  LogCapture log;
-  LzmaUtil util;
-  DWORD result = Extract(TestData().AppendASCII("nonsolid.7z"), &util);
-  EXPECT_NE(result, 0u);
-  EXPECT_NE(result, 6u);
-  EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_CREATE_FILE);
-  EXPECT_TRUE(log.Contains("Error returned by CreateFile: "));
+// A failed output stops the extraction with its own error, wherever it falls: the files
+// before it are whole, nothing after it is written, and it is not left half-written.
+TEST_F(LzmaUtilTest, FailedOutputReportsItsWin32Error) {
+  const struct {
+    const char* archive;
+    const char* blocked;    // a folder is put in the way of this file, or null
+    uint64_t failing_write;  // this output fails half-written, or 0
+    const char* after;      // a file after the failing one, or null
+    void (*edit)(std::string* data);  // damage after the failing output, or null
+  } cases[] = {
+      {"nonsolid.7z", "docs/text.txt", 0, nullptr, nullptr},
+      // In the middle of a solid block, and its last file.
+      {"lzma2.7z", "docs/text.txt", 0, "bin/app.exe", nullptr},
+      {"lzma2.7z", "bin/app.exe", 0, nullptr, nullptr},
+      // Outputs 7 and 8 are bin/random.bin and docs/text.txt.
+      {"lzma2.7z", nullptr, 8, "bin/app.exe", nullptr},
+      {"lzma2.7z", nullptr, 7, "docs/text.txt", nullptr},
+      {"lzma2_nonsolid.7z", nullptr, 7, nullptr, nullptr},
+      // The failed write comes first, though the damage is found before it is known.
+      {"lzma2.7z", nullptr, 7, "docs/text.txt", &DamageAfterFirstFile},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.archive) + " " + (c.blocked ? c.blocked : "write"));
+    if (c.blocked) {
+      ASSERT_TRUE(base::CreateDirectory(Under(Path(L"out"), c.blocked)));
+    }
+    LogCapture log;
+    LzmaUtil util;
+    util.set_failing_write_for_testing(c.failing_write);
+    base::FilePath last;
+    ASSERT_EQ(util.Open(c.edit ? EditedCopy(c.archive, c.edit) : TestData().AppendASCII(c.archive)),
+              0u);
+    const DWORD result = util.ExtractArchiveTo(Path(L"out"), &last);
+    EXPECT_FALSE(log.Contains("Error returned by SzExtract"));
+    if (c.blocked) {
+      EXPECT_NE(result, 0u);
+      EXPECT_NE(result, 6u);
+      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_CREATE_FILE);
+      EXPECT_TRUE(log.Contains("Error returned by CreateFile: "));
+      EXPECT_EQ(last, Under(Path(L"out"), c.blocked));
+      ASSERT_TRUE(base::DeleteFile(Under(Path(L"out"), c.blocked), true));
+    } else {
+      EXPECT_EQ(result, static_cast<DWORD>(ERROR_DISK_FULL));
+      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_WRITE);
+      EXPECT_TRUE(log.Contains("Error returned by WriteFile: 112"));
+      EXPECT_TRUE(base::PathExists(last.DirName()));
+      EXPECT_FALSE(base::PathExists(last));
+    }
+    ExpectOnlyCompleteFiles(Path(L"out"));
+    if (c.after) {
+      EXPECT_FALSE(base::PathExists(Under(Path(L"out"), c.after)));
+    }
+    util.Close();
+    ASSERT_TRUE(base::DeleteFile(Path(L"out"), true));
+  }
 }
 
 TEST_F(LzmaUtilTest, AllocatorMapsATemporaryFileThatGoesAway) {

@@ -20,13 +20,14 @@ const COLORREF kLinkColor = 0x686868;
 }  // namespace
 
 CustomMessageBox::~CustomMessageBox() {
-  if (!dialog_) return;
+  if (!dialog_.IsValid()) return;
   LOG(INFO) << "Destroying custom message box";
   // The parent first, so that activation can go back to it.
   if (parent_) EnableWindow(parent_, TRUE);
-  SetWindowLongPtrW(dialog_, GWLP_USERDATA, 0);
-  Win32DialogDispatcher::GetInstance()->UnsetActiveDialog(dialog_);
-  DestroyWindow(dialog_);
+  SetWindowLongPtrW(dialog_.Get(), GWLP_USERDATA, 0);
+  Win32DialogDispatcher::GetInstance()->UnsetActiveDialog(dialog_.Get());
+  // Here, not with the members: the icons it shows go after it.
+  dialog_.Reset();
 }
 
 bool CustomMessageBox::Show(HWND parent, int title_id, const std::wstring& text, int accept_id,
@@ -39,7 +40,7 @@ bool CustomMessageBox::Show(HWND parent, int title_id, const std::wstring& text,
     PLOG(ERROR) << "Failed to display custom message box";
     return false;
   }
-  dialog_ = dialog;
+  dialog_.Reset(dialog);
   callback_ = callback;
   parent_ = parent;
   if (parent_) EnableWindow(parent_, FALSE);

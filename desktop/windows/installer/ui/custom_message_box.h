@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/callback.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/ui/resource_images.h"
 
 namespace installer {
@@ -44,13 +45,13 @@ class CustomMessageBox {
   bool Show(HWND parent, int title_id, const std::wstring& text, int accept_id, int cancel_id,
             const Callback& callback);
 
-  HWND hwnd() const { return dialog_; }
+  HWND hwnd() const { return dialog_.Get(); }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
   void Report(int result);
 
-  HWND dialog_ = nullptr;
+  base::ScopedWindow dialog_;
   HWND parent_ = nullptr;
   Callback callback_;
   // Destroyed after the dialog that shows them.

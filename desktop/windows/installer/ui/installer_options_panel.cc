@@ -87,9 +87,7 @@ InstallerOptionsPanel::InstallerOptionsPanel(Settings* settings,
                                              const InstallerWindowAnswers& answers)
     : settings_(settings), answers_(answers), languages_(LoadAvailableLanguages()) {}
 
-InstallerOptionsPanel::~InstallerOptionsPanel() {
-  if (tooltip_) DestroyWindow(tooltip_);
-}
+InstallerOptionsPanel::~InstallerOptionsPanel() = default;
 
 bool InstallerOptionsPanel::IsUninstall() const {
   return settings_->flag(Settings::UNINSTALL_FLAG);
@@ -109,18 +107,19 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   GetWindowRect(PanelItem(W::PATH_BOX), &path);
   SetWindowPos(change, nullptr, 0, 0, button.right - button.left, path.bottom - path.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr,
-                             WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_USEVISUALSTYLE, 0, 0,
-                             0, 0, dialog_, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (!tooltip_) return;
+  tooltip_.Reset(CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr,
+                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_USEVISUALSTYLE,
+                                 0, 0, 0, 0, dialog_, nullptr, GetModuleHandleW(nullptr),
+                                 nullptr));
+  if (!tooltip_.IsValid()) return;
   TOOLINFOW tool = {};
   tool.cbSize = sizeof(tool);
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = panel_;
   tool.uId = reinterpret_cast<UINT_PTR>(PanelItem(W::MODE_BOX));
   tool.lpszText = const_cast<wchar_t*>(L"");
-  SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-  SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 300);
+  SendMessageW(tooltip_.Get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tooltip_.Get(), TTM_SETMAXTIPWIDTH, 0, 300);
 }
 
 void InstallerOptionsPanel::OnPageChanged(int page, StatsNode* page_stats) {
@@ -169,7 +168,7 @@ void InstallerOptionsPanel::FillModeBox() {
 }
 
 void InstallerOptionsPanel::UpdateTooltipText() {
-  if (!tooltip_) return;
+  if (!tooltip_.IsValid()) return;
   std::vector<std::wstring> texts;
   for (int id = 37040; id <= 37045; ++id) texts.push_back(GetLocalizedString(id));
   std::wstring text = L"$1\n\t$2\n\n$3\n\t$4\n\n$5\n\t$6";
@@ -184,7 +183,7 @@ void InstallerOptionsPanel::UpdateTooltipText() {
   tool.hwnd = panel_;
   tool.uId = reinterpret_cast<UINT_PTR>(PanelItem(W::MODE_BOX));
   tool.lpszText = &text[0];
-  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tooltip_.Get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void InstallerOptionsPanel::Refresh() {

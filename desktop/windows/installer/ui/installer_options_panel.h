@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
 
 namespace installer {
@@ -73,7 +74,7 @@ class InstallerOptionsPanel {
   const InstallerWindowAnswers answers_;
   HWND dialog_ = nullptr;
   HWND panel_ = nullptr;
-  HWND tooltip_ = nullptr;
+  base::ScopedWindow tooltip_;
   int page_ = -1;
   StatsNode* page_stats_ = nullptr;
   std::vector<std::wstring> languages_;

@@ -187,11 +187,12 @@ InstallerWindow::~InstallerWindow() {
   CloseMessageBox();
   options_panel_.reset();
   if (!run_immediately_) settings_->RemoveObserver(this);
-  if (dialog_) {
-    Win32DialogDispatcher::GetInstance()->UnsetActiveDialog(dialog_);
-    SetWindowLongPtrW(dialog_, GWLP_USERDATA, 0);
+  if (dialog_.IsValid()) {
+    Win32DialogDispatcher::GetInstance()->UnsetActiveDialog(dialog_.Get());
+    SetWindowLongPtrW(dialog_.Get(), GWLP_USERDATA, 0);
     if (options_) SetWindowLongPtrW(options_, GWLP_USERDATA, 0);
-    DestroyWindow(dialog_);
+    // Before the members below it uses: its icons, panel and painter.
+    dialog_.Reset();
   }
   page_stats_.reset();
   stats_.reset();
@@ -232,7 +233,7 @@ bool InstallerWindow::CreateDialogs() {
                                 dialog, OptionsDialogProc, reinterpret_cast<LPARAM>(this));
   if (!options_) return false;
   SetPage(IsUninstall() ? PAGE_UNINSTALL : PAGE_WELCOME);
-  ShowWindow(dialog_, SW_SHOW);
+  ShowWindow(dialog_.Get(), SW_SHOW);
   UpdateTexts();
   if (!settings_->fetching_status()) options_panel_->Refresh();
   return true;
@@ -241,13 +242,13 @@ bool InstallerWindow::CreateDialogs() {
 bool InstallerWindow::IsUninstall() const { return settings_->flag(Settings::UNINSTALL_FLAG); }
 
 HWND InstallerWindow::Item(int id) const {
-  HWND item = GetDlgItem(dialog_, id);
+  HWND item = GetDlgItem(dialog_.Get(), id);
   return item || !options_ ? item : GetDlgItem(options_, id);
 }
 
 void InstallerWindow::InitMainDialog() {
-  painter_.Init(dialog_);
-  icons_ = SetHostWindowIcon(dialog_);
+  painter_.Init(dialog_.Get());
+  icons_ = SetHostWindowIcon(dialog_.Get());
   SendMessageW(Item(UNINSTALL_QUESTION), WM_SETFONT,
                reinterpret_cast<WPARAM>(painter_.bold_font()), FALSE);
   HWND agreement = Item(TERMS_AGREEMENT);
@@ -311,7 +312,7 @@ void InstallerWindow::SetPage(int page) {
   // repaint adds or removes the badge (the dialog clips its children).
   if (error_page_shown_ != (page == PAGE_ERROR)) InvalidateRect(Item(LOGO), nullptr, TRUE);
   error_page_shown_ = page == PAGE_ERROR;
-  InvalidateRect(dialog_, nullptr, TRUE);
+  InvalidateRect(dialog_.Get(), nullptr, TRUE);
   page_ = page;
   options_panel_->OnPageChanged(page_, page_stats_.get());
 }
@@ -325,7 +326,7 @@ void InstallerWindow::UpdateTexts() {
     if (!text.empty()) SetWindowTextW(Item(entry->control), text.c_str());
   }
   SetHeadline();
-  SetWindowTextW(dialog_, GetLocalizedString(37000).c_str());
+  SetWindowTextW(dialog_.Get(), GetLocalizedString(37000).c_str());
   ApplyReadingDirection();
   if (!uninstall) {
     options_panel_->FillLists();
@@ -352,7 +353,7 @@ void InstallerWindow::ApplyReadingDirection() {
   const bool rtl = IsRightToLeftLanguage(GetCurrentLanguageId());
   // The panel's own children first: mirroring the main dialog mirrors the panel's style.
   if (options_) MirrorWindowAndChildren(options_, rtl);
-  MirrorWindowAndChildren(dialog_, rtl);
+  MirrorWindowAndChildren(dialog_.Get(), rtl);
   for (int id : {HEADLINE, TERMS_AGREEMENT}) {
     HWND edit = Item(id);
     PARAFORMAT2 format = {};
@@ -364,7 +365,7 @@ void InstallerWindow::ApplyReadingDirection() {
     SendMessageW(edit, EM_SETSEL, 0, 0);
   }
   RebuildBackground();
-  InvalidateRect(dialog_, nullptr, TRUE);
+  InvalidateRect(dialog_.Get(), nullptr, TRUE);
 }
 
 void InstallerWindow::SizeFullPackageButton() {
@@ -382,7 +383,7 @@ void InstallerWindow::SizeFullPackageButton() {
   RECT full_rect, retry_rect;
   GetWindowRect(full, &full_rect);
   GetWindowRect(retry, &retry_rect);
-  MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&full_rect), 2);
+  MapWindowPoints(nullptr, dialog_.Get(), reinterpret_cast<POINT*>(&full_rect), 2);
   int width = std::max<int>(size.cx + 30, retry_rect.right - retry_rect.left);
   SetWindowPos(full, nullptr, full_rect.right - width, full_rect.top, width,
                full_rect.bottom - full_rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -448,8 +449,8 @@ void InstallerWindow::ShowFatalError(const std::wstring& text) {
 
 int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
   std::wstring caption = GetLocalizedString(37000);
-  return message_box_ ? message_box_(dialog_, text, caption, type)
-                      : SystemMessageBox(dialog_, text, caption, type);
+  return message_box_ ? message_box_(dialog_.Get(), text, caption, type)
+                      : SystemMessageBox(dialog_.Get(), text, caption, type);
 }
 
 void InstallerWindow::RecordNavigation(const char* name) {
@@ -514,7 +515,7 @@ INT_PTR CALLBACK InstallerWindow::MainDialogProc(HWND dialog, UINT message, WPAR
   if (message == WM_INITDIALOG) {
     InstallerWindow* self = reinterpret_cast<InstallerWindow*>(lparam);
     SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
-    self->dialog_ = dialog;
+    self->dialog_.Reset(dialog);
     self->InitMainDialog();
     return FALSE;
   }
@@ -530,7 +531,7 @@ INT_PTR CALLBACK InstallerWindow::OptionsDialogProc(HWND dialog, UINT message, W
     InstallerWindow* self = reinterpret_cast<InstallerWindow*>(lparam);
     SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
     self->options_ = dialog;
-    self->options_panel_->Init(self->dialog_, dialog, self->run_immediately_,
+    self->options_panel_->Init(self->dialog_.Get(), dialog, self->run_immediately_,
                                self->painter_.bold_font());
     return FALSE;
   }
@@ -542,7 +543,7 @@ INT_PTR CALLBACK InstallerWindow::OptionsDialogProc(HWND dialog, UINT message, W
 INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_ACTIVATE:
-      TrackDialogActivation(dialog_, wparam);
+      TrackDialogActivation(dialog_.Get(), wparam);
       return FALSE;
     case WM_CLOSE:
       ConfirmCancel();
@@ -561,7 +562,7 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
     case WM_ERASEBKGND:
       if (page_ == PAGE_OPTIONS || !painter_.has_background()) return FALSE;
       painter_.EraseBackground(reinterpret_cast<HDC>(wparam));
-      SetWindowLongPtrW(dialog_, DWLP_MSGRESULT, TRUE);
+      SetWindowLongPtrW(dialog_.Get(), DWLP_MSGRESULT, TRUE);
       return TRUE;
     case WM_DRAWITEM:
       if (wparam != LOGO) return FALSE;

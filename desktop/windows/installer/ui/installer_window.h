@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/observer_list.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/settings_observer.h"
 #include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
@@ -117,7 +118,7 @@ class InstallerWindow : public SettingsObserver {
   // that asked it has ended.
   void CloseMessageBox();
 
-  HWND GetHwnd() const { return dialog_; }
+  HWND GetHwnd() const { return dialog_.Get(); }
   HWND options_panel() const { return options_; }
   int page() const { return page_; }
 
@@ -167,7 +168,7 @@ class InstallerWindow : public SettingsObserver {
 
   Settings* const settings_;
   const bool run_immediately_;
-  HWND dialog_ = nullptr;
+  base::ScopedWindow dialog_;
   HWND options_ = nullptr;
   base::ObserverList<InstallerWindowDelegate> delegates_;
   int page_ = PAGE_NONE;

@@ -69,14 +69,17 @@ std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorit
   const uint64_t end = directory.size != 0 ? directory.offset : file.length();
   if (end > file.length() || directory.entry_position + 8 > end) return {};
   const ALG_ID algorithm = CertOIDToAlgId(algorithm_oid);
-  HCRYPTPROV provider = 0;
+  HCRYPTPROV acquired = 0;
   if (algorithm == 0 ||
-      !CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+      !CryptAcquireContextW(&acquired, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
     return {};
   }
+  const base::ScopedCryptProvider provider(acquired);
   std::vector<uint8_t> digest;
-  HCRYPTHASH hash = 0;
-  if (CryptCreateHash(provider, algorithm, 0, 0, &hash)) {
+  HCRYPTHASH created = 0;
+  if (CryptCreateHash(provider.Get(), algorithm, 0, 0, &created)) {
+    // Destroyed before the provider it was made with.
+    const base::ScopedCryptHash hash(created);
     const uint8_t* data = file.data();
     const uint64_t ranges[][2] = {
         {0, directory.checksum_position},
@@ -85,19 +88,17 @@ std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorit
     };
     bool hashed = true;
     for (const auto& range : ranges) {
-      hashed = hashed &&
-               CryptHashData(hash, data + range[0], static_cast<DWORD>(range[1] - range[0]), 0);
+      hashed = hashed && CryptHashData(hash.Get(), data + range[0],
+                                       static_cast<DWORD>(range[1] - range[0]), 0);
     }
     DWORD size = 0;
     DWORD size_length = sizeof(size);
-    if (hashed &&
-        CryptGetHashParam(hash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &size_length, 0)) {
+    if (hashed && CryptGetHashParam(hash.Get(), HP_HASHSIZE, reinterpret_cast<BYTE*>(&size),
+                                    &size_length, 0)) {
       digest.resize(size);
-      if (!CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &size, 0)) digest.clear();
+      if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &size, 0)) digest.clear();
     }
-    CryptDestroyHash(hash);
   }
-  CryptReleaseContext(provider, 0);
   return digest;
 }
 

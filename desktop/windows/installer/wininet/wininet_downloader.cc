@@ -98,7 +98,7 @@ WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* pro
 }
 
 WinInetDownloader::~WinInetDownloader() {
-  if (request_ || connection_ || session_) CloseSession();
+  if (request_ || connection_.IsValid() || session_.IsValid()) CloseSession();
   if (termination_thread_) {
     termination_thread_->Join();
     termination_thread_.reset();
@@ -150,17 +150,18 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   range_start_ = -1;
 
   const std::wstring user_agent = L"Velum NetInstaller/" + base::UTF8ToWide(GetProductVersion());
-  session_ = InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                           INTERNET_FLAG_ASYNC);
-  if (!session_) {
+  session_.Reset(InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                               nullptr, INTERNET_FLAG_ASYNC));
+  if (!session_.IsValid()) {
     return Refuse(base::StringPrintf("InternetOpen failed for %s",
                                      base::WideToUTF8(user_agent).c_str()));
   }
-  InternetSetStatusCallbackW(session_, &WinInetDownloader::InternetStatusCallback);
+  InternetSetStatusCallbackW(session_.Get(), &WinInetDownloader::InternetStatusCallback);
   body_ = body;
-  connection_ = InternetConnectW(session_, parsed.host.c_str(), parsed.port, nullptr, nullptr,
-                                 INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
-  if (!connection_) {
+  connection_.Reset(InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port, nullptr,
+                                    nullptr, INTERNET_SERVICE_HTTP, 0,
+                                    reinterpret_cast<DWORD_PTR>(this)));
+  if (!connection_.IsValid()) {
     SetError(base::StringPrintf("InternetConnect failed for %s:%d",
                                 base::WideToUTF8(parsed.host).c_str(), parsed.port));
     CloseSession();
@@ -244,7 +245,7 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   // request goes to the new address.
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  request_ = HttpOpenRequestW(connection_, is_post ? L"POST" : L"GET", url.path.c_str(),
+  request_ = HttpOpenRequestW(connection_.Get(), is_post ? L"POST" : L"GET", url.path.c_str(),
                               L"HTTP/1.1", nullptr, nullptr, flags,
                               reinterpret_cast<DWORD_PTR>(this));
   const std::string where =
@@ -358,8 +359,8 @@ void WinInetDownloader::FollowRedirect(const std::wstring& target, bool keep_met
     return;
   }
   if (to.host != from.host || to.port != from.port) {
-    HINTERNET connection = InternetConnectW(session_, to.host.c_str(), to.port, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0,
+    HINTERNET connection = InternetConnectW(session_.Get(), to.host.c_str(), to.port, nullptr,
+                                            nullptr, INTERNET_SERVICE_HTTP, 0,
                                             reinterpret_cast<DWORD_PTR>(this));
     if (!connection) {
       SetError(base::StringPrintf("InternetConnect failed for %s:%d",
@@ -368,8 +369,7 @@ void WinInetDownloader::FollowRedirect(const std::wstring& target, bool keep_met
       return;
     }
     // Its request is closed; the session stays until the transfer ends.
-    InternetCloseHandle(connection_);
-    connection_ = connection;
+    connection_.Reset(connection);
   }
   // Later requests of this transfer (resumes) go where the redirect pointed.
   url_ = target;
@@ -383,91 +383,108 @@ void WinInetDownloader::FollowRedirect(const std::wstring& target, bool keep_met
 bool WinInetDownloader::HandleInitialCompletion() {
   LOG(INFO) << "Initial request completion";
   DWORD status = 0;
-  DWORD size = sizeof(status);
-  if (!HttpQueryInfoW(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                      &size, nullptr)) {
-    SetError("Could not obtain HTTP response code");
+  bool body_follows = false;
+  if (QueryAndReportStatus(&status)) {
+    switch (status) {
+      case HTTP_STATUS_OK:
+        body_follows = TakeWholeBody();
+        break;
+      case HTTP_STATUS_PARTIAL_CONTENT:
+        body_follows = TakeContentRange();
+        break;
+      default:
+        HandleAnswerWithoutBody(status);
+        return false;
+    }
+  }
+  if (!body_follows) {
     PostToOwner(&WinInetDownloader::OnDownloadFailed);
     return false;
   }
-  http_status_ = status;
-  observer_->OnHttpStatus(status);
+  // The retry count is reset by the first byte beyond what the transfer held before,
+  // not by the status alone: an answer that breaks off empty must not wipe it.
+  SetState(STATE_RECEIVING);
+  return true;
+}
+
+bool WinInetDownloader::QueryAndReportStatus(DWORD* status) {
+  DWORD size = sizeof(*status);
+  if (!HttpQueryInfoW(request_, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status, &size,
+                      nullptr)) {
+    SetError("Could not obtain HTTP response code");
+    return false;
+  }
+  http_status_ = *status;
+  observer_->OnHttpStatus(*status);
   for (const char* name : kReportedHeaders) {
     const std::wstring wide_name = base::UTF8ToWide(name);
     observer_->OnHeader(wide_name, QueryHeader(wide_name.c_str()));
   }
-  switch (status) {
-    case HTTP_STATUS_OK: {
-      if (range_start_ > 0 && received_ > 0) {
-        // The server ignored the Range header and sends the whole body again.
-        LOG(WARNING) << "Resume answered with the whole body, starting over";
-        if (!writer_->Rewind()) {
-          SetError(base::StringPrintf("Failed writing the response with error %d",
-                                      static_cast<int>(writer_->error())));
-          PostToOwner(&WinInetDownloader::OnDownloadFailed);
-          return false;
-        }
-        received_ = 0;
-      }
-      DWORD length = 0;
-      size = sizeof(length);
-      expected_size_ = 0;
-      if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
-                         &size, nullptr)) {
-        expected_size_ = length;
-        VLOG(1) << "Expected total size: " << expected_size_;
-      } else {
-        PLOG(INFO) << "Could not get Content-Length from response";
-      }
-      PostProgress(&FetcherDelegate::SetTotalProgress, expected_size_);
-      break;
+  return true;
+}
+
+bool WinInetDownloader::TakeWholeBody() {
+  if (range_start_ > 0 && received_ > 0) {
+    // The server ignored the Range header and sends the whole body again.
+    LOG(WARNING) << "Resume answered with the whole body, starting over";
+    if (!writer_->Rewind()) {
+      SetError(base::StringPrintf("Failed writing the response with error %d",
+                                  static_cast<int>(writer_->error())));
+      return false;
     }
-    case HTTP_STATUS_PARTIAL_CONTENT:
-      if (!TakeContentRange()) {
-        PostToOwner(&WinInetDownloader::OnDownloadFailed);
-        return false;
-      }
-      break;
+    received_ = 0;
+  }
+  DWORD length = 0;
+  DWORD size = sizeof(length);
+  expected_size_ = 0;
+  if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
+                     &size, nullptr)) {
+    expected_size_ = length;
+    VLOG(1) << "Expected total size: " << expected_size_;
+  } else {
+    PLOG(INFO) << "Could not get Content-Length from response";
+  }
+  PostProgress(&FetcherDelegate::SetTotalProgress, expected_size_);
+  return true;
+}
+
+void WinInetDownloader::HandleAnswerWithoutBody(DWORD status) {
+  switch (status) {
     case HTTP_STATUS_MOVED:
     case HTTP_STATUS_REDIRECT:
     case HTTP_STATUS_REDIRECT_METHOD:
       OnRedirect(false);
-      return false;
+      return;
     case HTTP_STATUS_REDIRECT_KEEP_VERB:
     case kHttpPermanentRedirect:
       OnRedirect(true);
-      return false;
-    case HTTP_STATUS_PROXY_AUTH_REQ: {
+      return;
+    case HTTP_STATUS_PROXY_AUTH_REQ:
       LOG(WARNING) << "Request completed with a " << "proxy authentication request";
       observer_->OnProxyLoginNeeded();
       ui_delegate_->RunUICallbackAndPostReply(
           base::Bind(&ShowProxyDialog, request_), owner_runner_,
           base::Bind(&WinInetDownloader::OnProxyLogin, weak_this_));
-      return false;
-    }
+      return;
     case 0:
       // No status line came: the server closed before answering. Windows reports that
       // as 12152; Wine completes the request without an error.
       LOG(WARNING) << "Request completed with an error " << "indicating connectivity issues: "
                    << ERROR_HTTP_INVALID_SERVER_RESPONSE;
       CheckRetriesAndResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-      return false;
+      return;
     case HTTP_STATUS_BAD_GATEWAY:
     case HTTP_STATUS_SERVICE_UNAVAIL:
     case HTTP_STATUS_GATEWAY_TIMEOUT:
       LOG(WARNING) << "Download failed with " << status << " error";
       CheckRetriesAndResume(status);
-      return false;
+      return;
     default:
       SetError(base::StringPrintf("Request completed with an unexpected HTTP status %d",
                                   static_cast<int>(status)));
       PostToOwner(&WinInetDownloader::OnDownloadFailed);
-      return false;
+      return;
   }
-  // The retry count is reset by the first byte beyond what the transfer held before,
-  // not by the status alone: an answer that breaks off empty must not wipe it.
-  SetState(STATE_RECEIVING);
-  return true;
 }
 
 bool WinInetDownloader::TakeContentRange() {
@@ -653,8 +670,10 @@ bool WinInetDownloader::IsInProgress() const {
 
 void WinInetDownloader::CloseRequest() {
   // A refused redirect closes the request on WinINet's thread: exactly one closer wins.
-  HINTERNET request = static_cast<HINTERNET>(InterlockedExchangePointer(&request_, nullptr));
-  if (request) InternetCloseHandle(request);
+  // Closing it aborts what WinINet still does for it.
+  base::ScopedInternetHandle request(
+      static_cast<HINTERNET>(InterlockedExchangePointer(&request_, nullptr)));
+  request.Reset();
 }
 
 void WinInetDownloader::CloseSession() {
@@ -662,29 +681,29 @@ void WinInetDownloader::CloseSession() {
   if (observer_) observer_->OnChunkEnded(received_);
   if (writer_) writer_->Close();
   CloseRequest();
-  if (connection_) {
+  if (connection_.IsValid()) {
     if (termination_thread_) {
       termination_thread_->Join();
       termination_thread_.reset();
     }
-    HINTERNET connection = connection_;
-    connection_ = nullptr;
+    base::ScopedInternetHandle connection = std::move(connection_);
     {
       base::AutoLock hold(handle_lock_);
-      closing_handle_ = connection;
-      closing_session_ = session_;
+      closing_handle_ = connection.Get();
+      closing_session_ = session_.Get();
     }
-    // Not under the handle lock: the closing callback, which takes it, may run inside.
-    InternetCloseHandle(connection);
-    termination_thread_.reset(new WinInetTerminationThread(&termination_event_, session_));
-    session_ = nullptr;
+    // Closed here, not at the end of the scope, and not under the handle lock: the
+    // closing callback, which takes it, may run inside, and the close is what aborts the
+    // transfer's pending work.
+    connection.Reset();
+    termination_thread_.reset(
+        new WinInetTerminationThread(&termination_event_, std::move(session_)));
     if (!termination_thread_->Start()) {
       LOG(ERROR) << "Could not start the WinINet termination thread";
       termination_thread_.reset();
     }
-  } else if (session_ && !termination_thread_) {
-    InternetCloseHandle(session_);
-    session_ = nullptr;
+  } else if (session_.IsValid() && !termination_thread_) {
+    session_.Reset();
   }
 }
 

@@ -30,6 +30,7 @@
 #include "base/synchronization/lock.h"
 #include "base/synchronization/sync_event.h"
 #include "base/time/time.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
@@ -105,7 +106,15 @@ class WinInetDownloader {
   void OnRedirect(bool keep_method);
   void FollowRedirect(const std::wstring& target, bool keep_method);
   void OnHandleClosing(HINTERNET handle);
+  // The first completion of a request: true when a body follows that is to be read.
   bool HandleInitialCompletion();
+  // Reads the status and reports it and the reported headers; false when there is none.
+  bool QueryAndReportStatus(DWORD* status);
+  // A 200: starts over when a resume was answered with the whole body; false when the
+  // writer cannot.
+  bool TakeWholeBody();
+  // Every status but 200 and 206: follows, retries, asks for proxy credentials or fails.
+  void HandleAnswerWithoutBody(DWORD status);
   void HandleCompletionInProgress();
   // An answer that broke off: resumed at once when it brought new bytes, otherwise a
   // counted failure, so that a server that keeps cutting its answers short is not asked
@@ -133,11 +142,13 @@ class WinInetDownloader {
   void ReportProgress(void (FetcherDelegate::*report)(uint32_t), uint32_t value);
 
   std::atomic<State> state_{STATE_IDLE};
-  HINTERNET session_ = nullptr;
-  HINTERNET connection_ = nullptr;
+  base::ScopedInternetHandle session_;
+  base::ScopedInternetHandle connection_;
   // The connection being closed, watched by the status callback; under handle_lock_.
   HINTERNET closing_handle_ = nullptr;
   HINTERNET closing_session_ = nullptr;
+  // Taken out by whichever thread closes it first (CloseRequest), so it is a plain value
+  // here and owned only by the closer.
   HINTERNET request_ = nullptr;
   std::wstring url_;
   std::string body_;

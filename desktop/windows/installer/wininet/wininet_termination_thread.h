@@ -10,6 +10,7 @@
 
 #include "base/synchronization/sync_event.h"
 #include "base/threading/plain_thread.h"
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 
@@ -17,7 +18,7 @@ class WinInetTerminationThread : public base::PlainThread {
  public:
   // Takes |session|; |termination_event| is signalled by the status callback when the
   // connection's closing is reported, and outlives the thread.
-  WinInetTerminationThread(base::SyncEvent* termination_event, HINTERNET session);
+  WinInetTerminationThread(base::SyncEvent* termination_event, base::ScopedInternetHandle session);
   ~WinInetTerminationThread() override;
 
  protected:
@@ -25,7 +26,8 @@ class WinInetTerminationThread : public base::PlainThread {
 
  private:
   base::SyncEvent* const termination_event_;
-  HINTERNET session_;
+  // Closed by Run once WinINet is done with it; by the owner when Run never ran.
+  base::ScopedInternetHandle session_;
 };
 
 }  // namespace installer

@@ -18,8 +18,12 @@ void CopyFileOperation::LogStart() const {
 }
 
 bool CopyFileOperation::Transfer() {
-  if (!base::CopyFile(source(), destination())) {
-    LOG(ERROR) << "File copy failed " << base::Win32ErrorToString(GetLastError());
+  // The destination was made free beforehand; a file that appeared there since is not
+  // overwritten (the rollback would delete it).
+  if (!base::CopyFileToFreePath(source(), destination(), source_writable())) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) set_destination_taken();
+    LOG(ERROR) << "File copy failed " << base::Win32ErrorToString(error);
     return false;
   }
   VLOG(1) << "File copied successfully";

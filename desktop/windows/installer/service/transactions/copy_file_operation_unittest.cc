@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
@@ -116,8 +117,8 @@ TEST_P(TransferTest, CommitLeavesTheNewFileAndNoSetAsideCopy) {
 TEST_P(TransferTest, UnreadableDestinationStopsBeforeAnythingChanges) {
   const std::string before = SnapshotFileTree(scratch_.path());
   for (const base::FilePath& unreadable : {target_, target_.DirName()}) {
-    // Below a missing folder nothing can be in the way: the target is never read.
-    if (unreadable == target_ && !base::DirectoryExists(target_.DirName())) continue;
+    // The folder is read only when the destination's read finds the folder missing too.
+    if (unreadable != target_ && base::DirectoryExists(target_.DirName())) continue;
     for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_READY}) {
       SCOPED_TRACE(unreadable.AsUTF8() + " " + std::to_string(error));
       g_unreadable_path = unreadable.value();
@@ -182,6 +183,51 @@ TEST_P(TransferTest, FailedTransferLeavesNothingOfItsOwn) {
     EXPECT_TRUE(transaction.empty());
   }
   EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+}
+
+// A source that another program holds open sharing nothing cannot be read: whatever
+// the failed transfer finds at the destination afterwards is the earlier file, which
+// must stay as it was.
+TEST_P(TransferTest, ALockedSourceLeavesTheTreeAsItWas) {
+  const std::string before = SnapshotFileTree(scratch_.path());
+  {
+    base::ScopedHandle holder(CreateFileW(source_.value().c_str(), GENERIC_READ, 0,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    Transaction transaction;
+    EXPECT_FALSE(transaction.Execute(MakeOperation()));
+    EXPECT_TRUE(transaction.empty());
+  }
+  EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
+}
+
+// Another program's file that appears at the destination after it was found free.
+DWORD WINAPI ReadAttributesWhileAFileAppears(const wchar_t* path) {
+  if (g_unreadable_path == path) {
+    MakeFile(base::FilePath(path), "their contents");
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return GetFileAttributesW(path);
+}
+
+// The copy replaced whatever had appeared, and the rollback then deleted that file.
+TEST(CopyFileOperationTest, AFileThatAppearsAtTheDestinationIsLeftAlone) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath source = scratch.path().Append(L"new.txt");
+  const base::FilePath target = scratch.path().Append(L"target.txt");
+  ASSERT_TRUE(MakeFile(source, "new contents"));
+  g_unreadable_path = target.value();
+  SetFileAttributesReaderForTesting(&ReadAttributesWhileAFileAppears);
+  {
+    Transaction transaction;
+    EXPECT_FALSE(transaction.Execute(std::make_unique<CopyFileOperation>(source, target)));
+    EXPECT_TRUE(transaction.empty());
+  }
+  SetFileAttributesReaderForTesting(nullptr);
+  EXPECT_EQ("their contents", ReadText(target));
+  EXPECT_FALSE(HasSetAsideItem(scratch.path()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, TransferTest, ::testing::ValuesIn(kTransferCases),

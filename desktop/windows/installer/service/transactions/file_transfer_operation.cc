@@ -19,6 +19,18 @@ namespace {
 // destination whose existence cannot be told stops the operation: taking it for
 // missing would overwrite it, and the rollback would then delete the only copy.
 bool PrepareDestination(const base::FilePath& destination, Transaction& nested) {
+  // One read of the destination also tells whether its folder is there, so the folder
+  // of every file of a package is not read again for each.
+  bool folder_exists = false;
+  switch (GetPathState(destination, nullptr, &folder_exists)) {
+    case PathState::kUnknown:
+      return false;
+    case PathState::kExists:
+      return nested.Execute(std::make_unique<DeleteFileOperation>(destination, false, false));
+    case PathState::kMissing:
+      if (folder_exists) return true;
+      break;
+  }
   const base::FilePath folder = destination.DirName();
   DWORD folder_attributes = 0;
   switch (GetPathState(folder, &folder_attributes)) {
@@ -31,6 +43,7 @@ bool PrepareDestination(const base::FilePath& destination, Transaction& nested) 
         return nested.Execute(std::make_unique<CreateFolderOperation>(folder));
       break;
   }
+  // The folder appeared since the destination was read: read it again.
   switch (GetPathState(destination, nullptr)) {
     case PathState::kUnknown:
       return false;
@@ -43,14 +56,17 @@ bool PrepareDestination(const base::FilePath& destination, Transaction& nested) 
 }
 
 // Clears the read-only bit of |source|; true when it was set and is now cleared.
-bool ClearReadOnly(const base::FilePath& source) {
+// *writable tells whether the source is known to be writable now.
+bool ClearReadOnly(const base::FilePath& source, bool* writable) {
   const DWORD attributes = GetFileAttributesW(source.value().c_str());
+  *writable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
     return false;
   if (!SetFileAttributesW(source.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
     LOG(ERROR) << "Couldn't clear RO attribute of " << source.value();
     return false;
   }
+  *writable = true;
   return true;
 }
 
@@ -71,9 +87,11 @@ FileTransferOperation::~FileTransferOperation() = default;
 bool FileTransferOperation::Do(Transaction& nested) {
   if (!PrepareDestination(destination_, nested)) return false;
   LogStart();
-  source_was_read_only_ = ClearReadOnly(source_);
+  source_was_read_only_ = ClearReadOnly(source_, &source_writable_);
+  destination_taken_ = false;
   transferred_ = Transfer();
-  if (!transferred_) DiscardPartialDestination();
+  // Someone else's file at the destination is not this transfer's to remove.
+  if (!transferred_ && !destination_taken_) DiscardPartialDestination();
   return transferred_;
 }
 

@@ -28,6 +28,10 @@ class FileTransferOperation : public TransactionOperation {
 
   const base::FilePath& source() const { return source_; }
   const base::FilePath& destination() const { return destination_; }
+  // The source is known not to be read-only when the transfer starts.
+  bool source_writable() const { return source_writable_; }
+  // Called by a failed Transfer that found another file at the prepared destination.
+  void set_destination_taken() { destination_taken_ = true; }
 
  private:
   // Removes what a failed transfer left at the destination, so that the folders made
@@ -38,6 +42,8 @@ class FileTransferOperation : public TransactionOperation {
   const base::FilePath destination_;
   bool transferred_ = false;
   bool source_was_read_only_ = false;
+  bool source_writable_ = false;
+  bool destination_taken_ = false;
 };
 
 }  // namespace installer

@@ -15,6 +15,11 @@ enum class PathState { kExists, kMissing, kUnknown };
 // The state of |path|; |attributes| (may be null) receives its attributes when it exists.
 // An unknown state is logged at ERROR.
 PathState GetPathState(const base::FilePath& path, DWORD* attributes);
+// The same, and *folder_exists (may be null) tells whether the folder holding |path| is
+// there: the system answers "file not found" for a missing item of an existing folder
+// and "path not found" when the folder is missing too (or is a file). One read then
+// serves where the folder and the item would each be read.
+PathState GetPathState(const base::FilePath& path, DWORD* attributes, bool* folder_exists);
 
 // Stands in for GetFileAttributesW, so that tests can fail it; null restores it.
 typedef DWORD(WINAPI* FileAttributesReader)(const wchar_t* path);
