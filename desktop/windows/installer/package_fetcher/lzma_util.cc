@@ -369,76 +369,15 @@ DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* l
 DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
                              MappedFileAllocator& allocator, OutputWriter& writer,
                              const base::FilePath& folder, base::FilePath* last_output) {
-  SRes decoded = SZ_OK;
   const Byte* data = nullptr;
   size_t size = 0;
-  DWORD status = 0;
-  const bool paged = !archive.Decode(index, &allocator, read_only_output_, writer, &decoded,
-                                     &status, &data, &size);
-  // Each failure below is this entry's only when every entry before it was written.
-  if (paged || decoded != SZ_OK) {
-    const DWORD written = FailEntry(index, writer, last_output);
-    if (written != 0) return written;
-  }
-  if (paged) {
-    paging_status_ = status;
-    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
-    last_error_kind_ = ERROR_KIND_PAGING;
-    return ERROR_IO_DEVICE;
-  }
-  if (decoded != SZ_OK) {
-    LOG(ERROR) << "Error returned by SzExtract: " << decoded;
-    last_error_kind_ = ERROR_KIND_DECODING;
-    return kBadArchiveResult;
-  }
-
-  const CSzArEx& db = archive.db();
-  const char* refusal = nullptr;
-  std::wstring entry_name;
+  DWORD result = DecodeEntry(archive, index, allocator, writer, last_output, &data, &size);
+  if (result != 0) return result;
   base::FilePath output;
-  size_t length = SzArEx_GetFileNameUtf16(&db, index, nullptr);
-  if (length != 0) {
-    std::vector<UInt16> name(length);
-    SzArEx_GetFileNameUtf16(&db, index, name.data());
-    // |length| counts the terminating zero.
-    entry_name.assign(name.begin(), name.begin() + (length - 1));
-    switch (OutputPath(folder, entry_name, &output)) {
-      case NameProblem::kNone:
-        break;
-      case NameProblem::kOutside:
-        refusal = "outside the destination";
-        break;
-      case NameProblem::kDevice:
-        refusal = "with a device name";
-        break;
-      case NameProblem::kCharacter:
-        refusal = "with a name Windows would change";
-        break;
-    }
-  }
-  const bool too_long = length != 0 && !refusal && output.value().size() >= MAX_PATH;
-  if (length == 0 || refusal || too_long) {
-    const DWORD written = FailEntry(index, writer, last_output);
-    if (written != 0) return written;
-  }
-  if (length == 0) {
-    LOG(ERROR) << "Couldn't get file name";
-    last_error_kind_ = ERROR_KIND_NO_NAME;
-    return kBadArchiveResult;
-  }
-  if (refusal) {
-    LOG(ERROR) << "Refusing archive entry " << refusal << ": "
-               << base::FilePath(entry_name).AsUTF8();
-    last_error_kind_ = ERROR_KIND_NO_NAME;
-    return kBadArchiveResult;
-  }
-  if (too_long) {
-    LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
-               << " characters";
-    last_error_kind_ = ERROR_KIND_NO_NAME;
-    return kBadArchiveResult;
-  }
+  result = NameEntry(archive, index, folder, writer, last_output, &output);
+  if (result != 0) return result;
   if (last_output) *last_output = output;
+  const CSzArEx& db = archive.db();
 
   OutputWriter::Job job;
   job.entry = index;
@@ -456,6 +395,72 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
   if (!writer.Push(std::move(job), &number)) return WriterFailure(writer, last_output);
   if (reads_block) archive.UsedBy(number);
   return 0;
+}
+
+DWORD LzmaUtil::DecodeEntry(ArchiveReader& archive, uint32_t index,
+                            MappedFileAllocator& allocator, OutputWriter& writer,
+                            base::FilePath* last_output, const Byte** data, size_t* size) {
+  SRes decoded = SZ_OK;
+  DWORD status = 0;
+  const bool paged = !archive.Decode(index, &allocator, read_only_output_, writer, &decoded,
+                                     &status, data, size);
+  if (!paged && decoded == SZ_OK) return 0;
+  // The failure is this entry's only when every entry before it was written.
+  const DWORD written = FailEntry(index, writer, last_output);
+  if (written != 0) return written;
+  if (paged) {
+    paging_status_ = status;
+    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
+    last_error_kind_ = ERROR_KIND_PAGING;
+    return ERROR_IO_DEVICE;
+  }
+  LOG(ERROR) << "Error returned by SzExtract: " << decoded;
+  last_error_kind_ = ERROR_KIND_DECODING;
+  return kBadArchiveResult;
+}
+
+DWORD LzmaUtil::NameEntry(ArchiveReader& archive, uint32_t index, const base::FilePath& folder,
+                          OutputWriter& writer, base::FilePath* last_output,
+                          base::FilePath* output) {
+  const CSzArEx& db = archive.db();
+  const char* refusal = nullptr;
+  std::wstring entry_name;
+  size_t length = SzArEx_GetFileNameUtf16(&db, index, nullptr);
+  if (length != 0) {
+    std::vector<UInt16> name(length);
+    SzArEx_GetFileNameUtf16(&db, index, name.data());
+    // |length| counts the terminating zero.
+    entry_name.assign(name.begin(), name.begin() + (length - 1));
+    switch (OutputPath(folder, entry_name, output)) {
+      case NameProblem::kNone:
+        break;
+      case NameProblem::kOutside:
+        refusal = "outside the destination";
+        break;
+      case NameProblem::kDevice:
+        refusal = "with a device name";
+        break;
+      case NameProblem::kCharacter:
+        refusal = "with a name Windows would change";
+        break;
+    }
+  }
+  const bool too_long = length != 0 && !refusal && output->value().size() >= MAX_PATH;
+  if (length != 0 && !refusal && !too_long) return 0;
+  // As with a failed decoding, the refusal waits for the entries before it.
+  const DWORD written = FailEntry(index, writer, last_output);
+  if (written != 0) return written;
+  last_error_kind_ = ERROR_KIND_NO_NAME;
+  if (length == 0) {
+    LOG(ERROR) << "Couldn't get file name";
+  } else if (refusal) {
+    LOG(ERROR) << "Refusing archive entry " << refusal << ": "
+               << base::FilePath(entry_name).AsUTF8();
+  } else {
+    LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
+               << " characters";
+  }
+  return kBadArchiveResult;
 }
 
 }  // namespace installer

@@ -81,6 +81,14 @@ class LzmaUtil {
   DWORD ExtractEntry(ArchiveReader& archive, uint32_t index, MappedFileAllocator& allocator,
                      OutputWriter& writer, const base::FilePath& folder,
                      base::FilePath* last_output);
+  // Decodes entry |index|, |data| and |size| receiving its bytes; 0 or the failure.
+  DWORD DecodeEntry(ArchiveReader& archive, uint32_t index, MappedFileAllocator& allocator,
+                    OutputWriter& writer, base::FilePath* last_output,
+                    const unsigned char** data, size_t* size);
+  // Sets |output| to entry |index|'s path below |folder|; 0, or the failure of a name
+  // that is refused (logged).
+  DWORD NameEntry(ArchiveReader& archive, uint32_t index, const base::FilePath& folder,
+                  OutputWriter& writer, base::FilePath* last_output, base::FilePath* output);
   // Logs and returns the Win32 error of a folder that could not be made.
   DWORD FolderFailure(const base::FilePath& path);
   // Waits for |writer| to finish what is queued; 0, or its failure with the error kind
