@@ -41,7 +41,14 @@ TEST(CrashClientStartTest, ReporterReadyOnlyAfterTheWaitIsNotUsed) {
   base::CommandLine command_line = HelperCommand("late");
   command_line.AppendSwitchNative("late-event", L"VelumCrashTestLate");
   EXPECT_EQ(0u, internal::LaunchCrashReporter(command_line, kCrashReporterStartWaitMs));
-  SetEvent(late.Get());  // lets the helper signal into the void and end
+  // Every launch of this process waits on the same event name: the helper's late signal
+  // is taken here, or a slow helper would end a later test's launch before its reporter
+  // is ready.
+  base::ScopedHandle init(CreateEventW(
+      nullptr, TRUE, FALSE, GetCrashReporterInitEventName(GetCurrentProcessId()).c_str()));
+  ASSERT_TRUE(init.IsValid());
+  SetEvent(late.Get());
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(init.Get(), 60000));
 }
 
 TEST(CrashClientStartTest, ReporterIdComesFromTheSwitchOrALaunch) {
