@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,21 +71,28 @@ TEST(PeImageTest, FieldsCutOneByteShortAreRefusedWithoutReadingPastTheEnd) {
   }
 }
 
+// Calls |check| with every cut of |image|, from none of it to all of it, each in a
+// guarded buffer that ends where the cut does; |whole| tells the full image.
+void ForEveryCut(const std::string& image,
+                 const std::function<void(const uint8_t* data, size_t length, bool whole)>& check) {
+  base::GuardedBuffer guarded(image.size());
+  for (size_t length = 0; length <= image.size(); ++length) {
+    SCOPED_TRACE(length);
+    check(reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length)), length,
+          length == image.size());
+  }
+}
+
 TEST(PeImageTest, EveryCutOfTheHeadersIsRefused) {
   for (uint16_t machine : {kMachineI386, kMachineAmd64}) {
     SCOPED_TRACE(machine);
-    const std::string image = PeHeaders(machine);
-    base::GuardedBuffer guarded(image.size());
-    for (size_t length = 0; length <= image.size(); ++length) {
-      SCOPED_TRACE(length);
-      const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+    ForEveryCut(PeHeaders(machine), [](const uint8_t* data, size_t length, bool whole) {
       PeSecurityDirectory directory;
       directory.offset = 0xAAAA;
-      const bool whole = length == image.size();
       EXPECT_EQ(whole, ReadPeSecurityDirectory(data, length, &directory));
       EXPECT_EQ(whole ? 0x1234u : 0xAAAAu, directory.offset);
       EXPECT_EQ(whole ? 0x56u : 0u, directory.size);
-    }
+    });
   }
 }
 
@@ -106,16 +114,12 @@ std::string ImageWithSections(uint16_t optional_size) {
 
 TEST(PeImageTest, HeaderGivesTheMachineAndEveryCutIsRefused) {
   const std::string image = PeHeaders(kMachineI386).substr(0, kPeHeader + 6);
-  base::GuardedBuffer guarded(image.size());
-  for (size_t length = 0; length <= image.size(); ++length) {
-    SCOPED_TRACE(length);
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+  ForEveryCut(image, [](const uint8_t* data, size_t length, bool whole) {
     PeHeader header;
-    const bool whole = length == image.size();
     EXPECT_EQ(whole, ReadPeHeader(data, length, &header));
     EXPECT_EQ(whole ? kPeHeader : 0u, header.offset);
     EXPECT_EQ(whole ? kMachineI386 : 0u, header.machine);
-  }
+  });
   PeHeader header;
   EXPECT_FALSE(ReadPeHeader(nullptr, 0, &header));
   // A header offset far past the data (and one that wraps when the signature is added).
@@ -129,18 +133,14 @@ TEST(PeImageTest, HeaderGivesTheMachineAndEveryCutIsRefused) {
 TEST(PeImageTest, SectionNamesAreReadAndEveryCutOfTheTableIsRefused) {
   for (uint16_t optional_size : {0, 0xF0}) {
     SCOPED_TRACE(optional_size);
-    const std::string image = ImageWithSections(optional_size);
-    base::GuardedBuffer guarded(image.size());
-    for (size_t length = 0; length <= image.size(); ++length) {
-      SCOPED_TRACE(length);
-      const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+    ForEveryCut(ImageWithSections(optional_size), [](const uint8_t* data, size_t length,
+                                                     bool whole) {
       std::vector<std::string> names = {"kept"};
-      const bool whole = length == image.size();
       EXPECT_EQ(whole, ReadPeSectionNames(data, length, &names));
       EXPECT_EQ(whole ? std::vector<std::string>({".text", ".thunksX"})
                       : std::vector<std::string>({"kept"}),
                 names);
-    }
+    });
   }
 }
 
@@ -170,15 +170,11 @@ std::string ImageWithSectionData() {
 // headers' size when no section reaches past it; a table cut anywhere is refused.
 TEST(PeImageTest, ImageEndsAfterTheLastSectionData) {
   const std::string image = ImageWithSectionData();
-  base::GuardedBuffer guarded(image.size());
-  for (size_t length = 0; length <= image.size(); ++length) {
-    SCOPED_TRACE(length);
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(guarded.Assign(image.data(), length));
+  ForEveryCut(image, [](const uint8_t* data, size_t length, bool whole) {
     uint64_t end = 0xAAAA;
-    const bool whole = length == image.size();
     EXPECT_EQ(whole, ReadPeImageEnd(data, length, &end));
     EXPECT_EQ(whole ? 0x700u : 0xAAAAu, end);
-  }
+  });
   std::string small = image;
   PutLittleEndian(&small, kPeHeader + 24 + 60, 0x800, 4);
   uint64_t end = 0;
