@@ -37,7 +37,8 @@ std::vector<std::wstring> GetProductRegistryKeys() {
 void InstallerTest::SetUp() {
   ASSERT_FALSE(scratch_.path().empty());
   // The installation record is written through MSXML.
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  com_ = base::ScopedComInitializer(COINIT_APARTMENTTHREADED);
+  ASSERT_TRUE(com_.IsValid());
   // The start-up of the installer declares its features.
   RegisterInstallerFlags(base::FeatureRegistry::GetInstance()->GetFeatureStates());
   // The installer reads switches of the process command line.
@@ -84,7 +85,7 @@ void InstallerTest::TearDown() {
     base::PathRegistry::Override(folder.first, folder.second, true, false);
   wow64_security_.reset();
   base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
-  CoUninitialize();
+  com_.Reset();
 }
 
 void InstallerTest::UsePackage(const base::FilePath& folder) {

@@ -18,6 +18,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/win/scoped_generic.h"
 #include "base/message_loop/message_loop.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
@@ -75,6 +76,7 @@ class InstallerTest : public ::testing::Test {
   base::MessageLoop loop_;
   base::ScratchDir scratch_;
   base::FilePath original_exe_folder_;
+  base::ScopedComInitializer com_;
   base::FilePath install_folder_;
   base::FilePath package_;
   // Where the shortcuts of the run go.

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "base/win/scoped_generic.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/installer/ui/wizard_screenshot_request.h"
 
@@ -17,23 +19,22 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK WizardScreenshotHook(int code,
   MSG* message = reinterpret_cast<MSG*>(lparam);
   static const UINT kRequest = RegisterWindowMessageW(installer::testing::kScreenshotMessage);
   if (code == HC_ACTION && wparam == PM_REMOVE && message->message == kRequest) {
-    HANDLE mapping =
-        OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, installer::testing::kScreenshotMapping);
-    auto* request = mapping ? static_cast<installer::testing::ScreenshotRequest*>(
-                                  MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
-                                                sizeof(installer::testing::ScreenshotRequest)))
-                            : nullptr;
-    if (request) {
-      request->name[ARRAYSIZE(request->name) - 1] = L'\0';
-      request->saved = installer::testing::SaveWindowScreenshot(message->hwnd, request->name);
-      UnmapViewOfFile(request);
-    }
-    if (mapping) CloseHandle(mapping);
-    HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, installer::testing::kScreenshotDone);
-    if (done) {
-      SetEvent(done);
-      CloseHandle(done);
-    }
+    {
+      base::ScopedHandle mapping(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE,
+                                                  installer::testing::kScreenshotMapping));
+      base::ScopedMappedView view(
+          mapping.IsValid() ? MapViewOfFile(mapping.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                            sizeof(installer::testing::ScreenshotRequest))
+                            : nullptr);
+      if (view.IsValid()) {
+        auto* request = static_cast<installer::testing::ScreenshotRequest*>(view.Get());
+        request->name[ARRAYSIZE(request->name) - 1] = L'\0';
+        request->saved = installer::testing::SaveWindowScreenshot(message->hwnd, request->name);
+      }
+    }  // the view and the mapping go before the driver is told
+    base::ScopedHandle done(
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, installer::testing::kScreenshotDone));
+    if (done.IsValid()) SetEvent(done.Get());
     // Not the window's message.
     message->message = WM_NULL;
   }
