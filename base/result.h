@@ -21,6 +21,7 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "base/files/file_path.h"
@@ -41,8 +42,12 @@ struct Failure {
 template <typename T = void>
 class [[nodiscard]] Result {
  public:
-  Result(const T& value) : value_(value) {}  // NOLINT(google-explicit-constructor)
-  Result(T&& value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  // From anything that converts to T ("text" for a std::string), as a return statement
+  // gives it.
+  template <typename U, typename = std::enable_if_t<std::is_convertible_v<U&&, T> &&
+                                                    !std::is_same_v<std::decay_t<U>, Failure> &&
+                                                    !std::is_same_v<std::decay_t<U>, Result>>>
+  Result(U&& value) : value_(std::forward<U>(value)) {}  // NOLINT(google-explicit-constructor)
   Result(Failure failure) : failure_(std::move(failure)) {}  // NOLINT(google-explicit-constructor)
 
   bool ok() const { return value_.has_value(); }

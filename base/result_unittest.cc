@@ -1,6 +1,7 @@
 #include "base/result.h"
 
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,12 @@ TEST(ResultTest, CarriesAValueOrTheWholeReason) {
     EXPECT_EQ(used.failure().text, "WriteFile");
     EXPECT_EQ(used.failure().path, FilePath(L"C:\\a\\b.txt"));
   }
+}
+
+TEST(ResultTest, TakesWhatConvertsToItsValue) {
+  const auto named = []() -> Result<std::string> { return "named"; }();
+  ASSERT_TRUE(named.ok());
+  EXPECT_EQ(named.value(), "named");
 }
 
 // Asking a success for its reason, or a failure for its value, is a fault of the caller.
