@@ -11,10 +11,9 @@ C++ `delete` is not checked: objects of our own are owned by unique_ptr and refe
 """
 import os
 import re
-import shutil
 import sys
-import tempfile
 
+from planted_trees import run_planted_cases
 from product_sources import product_sources
 
 
@@ -134,22 +133,9 @@ PLANTED = [
 
 
 def self_test():
-    failures = 0
-    for path, content, expect_fault in PLANTED:
-        root = tempfile.mkdtemp()
-        try:
-            os.makedirs(os.path.join(root, os.path.dirname(path)))
-            with open(os.path.join(root, path), "w", encoding="utf-8") as f:
-                f.write(content)
-            _, faults = check(root)
-        finally:
-            shutil.rmtree(root)
-        if bool(faults) != expect_fault:
-            failures += 1
-            print("%s: expected %s, got %s" % (path, "a fault" if expect_fault else "none",
-                                               faults or "none"))
-    print("%d planted cases, %d wrong" % (len(PLANTED), failures))
-    return 1 if failures else 0
+    return run_planted_cases([(path, {path: content}, expect_fault)
+                              for path, content, expect_fault in PLANTED],
+                             lambda root: check(root)[1])
 
 
 def main():

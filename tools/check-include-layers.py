@@ -2,11 +2,13 @@
 """Fails when a product file includes a file of a higher layer (tools/layers.txt).
 
   tools/check-include-layers.py <repository root> [<layers file>]
+  tools/check-include-layers.py --self-test
 """
 import os
 import re
 import sys
 
+from planted_trees import run_planted_cases
 from product_sources import PRODUCT_DIRS, product_sources
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
@@ -51,9 +53,8 @@ def layer_of(path, rules):
     return None
 
 
-def main():
-    root = sys.argv[1] if len(sys.argv) > 1 else "."
-    layers_file = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "tools", "layers.txt")
+def check(root, layers_file):
+    """(files checked, faults) of the tree at |root| under the rules of |layers_file|."""
     layers, rules, faults = read_layers(layers_file, root)
     rank = {name: i for i, name in enumerate(layers)}
     checked = 0
@@ -72,6 +73,76 @@ def main():
                 if target is not None and rank[target] > rank[layer]:
                     faults.append("%s:%d: the %s layer includes %s of the higher %s layer"
                                   % (path, number, layer, match.group(1), target))
+    return checked, faults
+
+
+# A layers file of the same shape as the product's: an engine with a room of its own below
+# its top folder, and a front end above it.
+PLANTED_LAYERS = """\
+layer base
+layer steps       # a room of the engine
+layer engine
+layer front_end
+path base       ^base/
+path steps      ^desktop/windows/installer/steps/
+path front_end  ^desktop/windows/installer/(ui|host)/
+path engine     ^desktop/windows/installer/[^/]*$
+"""
+ENGINE = "desktop/windows/installer/"
+# Every tree also holds one file of each layer, so that the includes below name files that
+# exist and a rule names no missing folder.
+PLANTED_BASE = {
+    "base/logging.h": "",
+    ENGINE + "steps/file_step.h": "",
+    ENGINE + "installer.h": "",
+    ENGINE + "ui/window.h": "",
+    ENGINE + "host/host.h": "",
+}
+PLANTED = [
+    # (name, files beside the base tree, a fault expected)
+    ("a tree of the base files alone", {}, False),
+    ("downward and sideways includes",
+     {ENGINE + "runner.cc": '#include "desktop/windows/installer/installer.h"\n'
+                            '#include "desktop/windows/installer/steps/file_step.h"\n'
+                            '#include "base/logging.h"\n#include <windows.h>\n'}, False),
+    ("a room includes its engine's top folder",
+     {ENGINE + "steps/copy_step.cc": '#include "desktop/windows/installer/installer.h"\n'},
+     True),
+    ("the engine includes the front end",
+     {ENGINE + "installer.cc": '  #  include "desktop/windows/installer/ui/window.h"\n'}, True),
+    ("base includes a room", {"base/files.cc": '#include "desktop/windows/installer/steps/'
+                                              'file_step.h"\n'}, True),
+    ("an upward include in a comment or a test",
+     {ENGINE + "steps/a.cc": '// #include "desktop/windows/installer/installer.h"\n',
+      ENGINE + "steps/a_unittest.cc": '#include "desktop/windows/installer/installer.h"\n',
+      ENGINE + "steps/a_test_helper.cc": '#include "desktop/windows/installer/ui/window.h"\n'},
+     False),
+    ("a subfolder that only its parent's own-files rule would take",
+     {ENGINE + "service/service.cc": ""}, True),
+    ("a product file outside every rule", {"crypto/hash.cc": ""}, True),
+    ("a rule that names a file",
+     {"tools/layers.txt": PLANTED_LAYERS + "path engine ^desktop/windows/installer/x.cc\n"},
+     True),
+    ("a rule that names a missing folder",
+     {"tools/layers.txt": PLANTED_LAYERS + "path steps ^desktop/windows/installer/settings/\n"},
+     True),
+]
+
+
+def self_test():
+    def check_planted_tree(root):
+        return check(root, os.path.join(root, "tools", "layers.txt"))[1]
+    cases = [(name, {**PLANTED_BASE, "tools/layers.txt": PLANTED_LAYERS, **files}, fault)
+             for name, files, fault in PLANTED]
+    return run_planted_cases(cases, check_planted_tree)
+
+
+def main():
+    if sys.argv[1:] == ["--self-test"]:
+        return self_test()
+    root = sys.argv[1] if len(sys.argv) > 1 else "."
+    layers_file = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "tools", "layers.txt")
+    checked, faults = check(root, layers_file)
     for fault in faults:
         print(fault)
     print("%d product files checked, %d upward includes, unmapped files or file rules"

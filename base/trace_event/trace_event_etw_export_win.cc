@@ -22,8 +22,9 @@ const char kDisabledByDefaultPrefix[] = "disabled-by-default";
 const char* const kFixedCategories[] = {
     "benchmark", "browser", "evdev", "gpu", "input", "netlog", "renderer.scheduler",
     "toplevel", "startup", "disabled-by-default-toplevel.flow",
-    // Rendering-engine, compositor and script-engine categories.
-    "blink", "blink.user_timing", "cc", "v8", "disabled-by-default-v8.runtime_stats",
+    // Page drawing, compositing and script categories.
+    "page", "page.user_timing", "compositing", "script",
+    "disabled-by-default-script.runtime_stats",
     kOtherEvents, kDisabledOtherEvents,
 };
 

@@ -269,7 +269,7 @@ class LzmaUtil::ArchiveReader {
   size_t heap_in_use_ = 0;
 };
 
-LzmaUtil::LzmaUtil() {}
+LzmaUtil::LzmaUtil(const OutputWriter::WriteData& write_data) : write_data_(write_data) {}
 
 LzmaUtil::~LzmaUtil() { Close(); }
 
@@ -304,12 +304,11 @@ DWORD LzmaUtil::FolderFailure(const base::FilePath& path) {
 }
 
 DWORD LzmaUtil::WriterFailure(OutputWriter& writer, base::FilePath* last_output) {
-  OutputWriter::Failure failure;
-  const DWORD error = writer.Finish(&failure);
-  if (error == 0) return 0;
-  last_error_kind_ = failure.kind;
-  if (last_output) *last_output = failure.path;
-  return error;
+  const base::Result<> written = writer.Finish();
+  if (written.ok()) return 0;
+  last_error_kind_ = written.failure().kind;
+  if (last_output) *last_output = written.failure().path;
+  return written.failure().error;
 }
 
 DWORD LzmaUtil::FailEntry(uint32_t index, OutputWriter& writer, base::FilePath* last_output) {
@@ -351,8 +350,7 @@ DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* l
           ::SetLastError(NO_ERROR);
           return EnsureFolder(path) ? 0 : FolderFailure(path);
         },
-        report);
-    writer.set_failing_job_for_testing(failing_write_);
+        report, write_data_);
     // Without a thread of its own the writer writes each file as it is queued.
     writer.Start();
     for (UInt32 i = 0; i < count && result == 0; ++i) {

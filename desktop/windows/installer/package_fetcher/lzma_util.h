@@ -18,12 +18,12 @@
 
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_fetcher/output_writer.h"
 
 namespace installer {
 
 class FetcherDelegate;
 class MappedFileAllocator;
-class OutputWriter;
 
 class LzmaUtil {
  public:
@@ -45,7 +45,8 @@ class LzmaUtil {
   // does not decode, or an entry without a usable name.
   static constexpr DWORD kBadArchiveResult = 6;
 
-  LzmaUtil();
+  // |write_data| writes the files' data (::WriteFile when empty; see OutputWriter).
+  explicit LzmaUtil(const OutputWriter::WriteData& write_data = OutputWriter::WriteData());
   ~LzmaUtil();
   LzmaUtil(const LzmaUtil&) = delete;
   LzmaUtil& operator=(const LzmaUtil&) = delete;
@@ -70,9 +71,6 @@ class LzmaUtil {
   // Maps the output view read-only, and decodes every block into it, so that the
   // decoder's first write faults inside it as a write to a mapped file on a full disk does.
   void set_read_only_output_for_testing(bool read_only) { read_only_output_ = read_only; }
-  // The |number|th output (counted from 1, folders included) fails half-written as on a
-  // full disk.
-  void set_failing_write_for_testing(uint64_t number) { failing_write_ = number; }
 
  private:
   class ArchiveReader;
@@ -104,7 +102,7 @@ class LzmaUtil {
   DWORD paging_status_ = 0;
   FetcherDelegate* progress_ = nullptr;
   bool read_only_output_ = false;
-  uint64_t failing_write_ = 0;
+  const OutputWriter::WriteData write_data_;
 };
 
 }  // namespace installer

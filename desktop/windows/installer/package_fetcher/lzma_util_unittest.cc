@@ -18,6 +18,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "crypto/sha2.h"
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
+#include "desktop/windows/installer/package_fetcher/full_disk_test_util.h"
 #include "desktop/windows/installer/package_fetcher/mapped_file_allocator.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "lzma/7z.h"
@@ -384,20 +385,19 @@ TEST_F(LzmaUtilTest, FailedOutputReportsItsWin32Error) {
   const struct {
     const char* archive;
     const char* blocked;    // a folder is put in the way of this file, or null
-    uint64_t failing_write;  // this output fails half-written, or 0
+    const char* full_disk;  // this file fails half-written, or null
     const char* after;      // a file after the failing one, or null
     void (*edit)(std::string* data);  // damage after the failing output, or null
   } cases[] = {
-      {"nonsolid.7z", "docs/text.txt", 0, nullptr, nullptr},
+      {"nonsolid.7z", "docs/text.txt", nullptr, nullptr, nullptr},
       // In the middle of a solid block, and its last file.
-      {"lzma2.7z", "docs/text.txt", 0, "bin/app.exe", nullptr},
-      {"lzma2.7z", "bin/app.exe", 0, nullptr, nullptr},
-      // Outputs 7 and 8 are bin/random.bin and docs/text.txt.
-      {"lzma2.7z", nullptr, 8, "bin/app.exe", nullptr},
-      {"lzma2.7z", nullptr, 7, "docs/text.txt", nullptr},
-      {"lzma2_nonsolid.7z", nullptr, 7, nullptr, nullptr},
+      {"lzma2.7z", "docs/text.txt", nullptr, "bin/app.exe", nullptr},
+      {"lzma2.7z", "bin/app.exe", nullptr, nullptr, nullptr},
+      {"lzma2.7z", nullptr, "docs/text.txt", "bin/app.exe", nullptr},
+      {"lzma2.7z", nullptr, "bin/random.bin", "docs/text.txt", nullptr},
+      {"lzma2_nonsolid.7z", nullptr, "bin/random.bin", nullptr, nullptr},
       // The failed write comes first, though the damage is found before it is known.
-      {"lzma2.7z", nullptr, 7, "docs/text.txt", &DamageAfterFirstFile},
+      {"lzma2.7z", nullptr, "bin/random.bin", "docs/text.txt", &DamageAfterFirstFile},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.archive) + " " + (c.blocked ? c.blocked : "write"));
@@ -405,8 +405,7 @@ TEST_F(LzmaUtilTest, FailedOutputReportsItsWin32Error) {
       ASSERT_TRUE(base::CreateDirectory(Under(Path(L"out"), c.blocked)));
     }
     LogCapture log;
-    LzmaUtil util;
-    util.set_failing_write_for_testing(c.failing_write);
+    LzmaUtil util(c.full_disk ? testing::FullDiskAt(c.full_disk) : OutputWriter::WriteData());
     base::FilePath last;
     ASSERT_EQ(util.Open(c.edit ? EditedCopy(c.archive, c.edit) : TestData().AppendASCII(c.archive)),
               0u);

@@ -14,11 +14,18 @@ namespace {
 // Jobs hold no data of their own, so the queue may run far ahead of the writes.
 constexpr size_t kMaxQueued = 256;
 
+// The failure of |call| with |error|, logged as the extraction's callers look for it.
+base::Failure CallFailure(const char* call, DWORD error, int kind, const base::FilePath& path) {
+  LOG(ERROR) << "Error returned by " << call << ": " << error;
+  return base::Failure{error, kind, call, path};
+}
+
 // One output file: created, written, timed and closed, or removed again, so that
 // nothing half-written stays behind.
 class EntryWriter {
  public:
-  explicit EntryWriter(const base::FilePath& path) : path_(path) {}
+  EntryWriter(const base::FilePath& path, const OutputWriter::WriteData& write_data)
+      : path_(path), write_data_(write_data) {}
   ~EntryWriter() {
     if (!file_.IsValid()) return;
     file_.Close();
@@ -27,69 +34,60 @@ class EntryWriter {
   EntryWriter(const EntryWriter&) = delete;
   EntryWriter& operator=(const EntryWriter&) = delete;
 
-  // Each returns 0, or the Win32 error with |kind| set to the failed step's error kind.
-  DWORD Create(int* kind) {
+  base::Result<> Create() {
     file_.Set(::CreateFileW(path_.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file_.IsValid()) return 0;
-    const DWORD error = ::GetLastError();
-    LOG(ERROR) << "Error returned by CreateFile: " << error;
-    *kind = LzmaUtil::ERROR_KIND_CREATE_FILE;
-    return error;
+    if (file_.IsValid()) return {};
+    return CallFailure("CreateFile", ::GetLastError(), LzmaUtil::ERROR_KIND_CREATE_FILE, path_);
   }
 
-  // |fail_halfway| stops after half the data as a full disk would.
-  DWORD Write(const unsigned char* data, size_t size, bool fail_halfway, int* kind) {
+  base::Result<> Write(const unsigned char* data, size_t size) {
     size_t written_total = 0;
-    const size_t end = fail_halfway ? size / 2 : size;
     while (written_total < size) {
-      DWORD chunk = static_cast<DWORD>(std::min<size_t>(end - written_total, 1u << 30));
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - written_total, 1u << 30));
       DWORD written = 0;
-      const bool wrote = written_total < end &&
-                         ::WriteFile(file_.Get(), data + written_total, chunk, &written, nullptr);
+      const bool wrote =
+          write_data_ ? write_data_(file_.Get(), path_, data + written_total, chunk, &written)
+                      : ::WriteFile(file_.Get(), data + written_total, chunk, &written, nullptr);
       if (!wrote || written != chunk) {
-        DWORD error = written_total < end ? ::GetLastError() : ERROR_DISK_FULL;
+        DWORD error = ::GetLastError();
         // A short write can leave no error code behind; still a failure.
         if (error == NO_ERROR) error = ERROR_WRITE_FAULT;
-        LOG(ERROR) << "Error returned by WriteFile: " << error;
-        *kind = LzmaUtil::ERROR_KIND_WRITE;
-        return error;
+        return CallFailure("WriteFile", error, LzmaUtil::ERROR_KIND_WRITE, path_);
       }
       written_total += written;
     }
-    return 0;
+    return {};
   }
 
-  DWORD SetTime(const FILETIME& time, int* kind) {
-    if (::SetFileTime(file_.Get(), nullptr, nullptr, &time)) return 0;
-    const DWORD error = ::GetLastError();
-    LOG(ERROR) << "Error returned by SetFileTime: " << error;
-    *kind = LzmaUtil::ERROR_KIND_SET_TIME;
-    return error;
+  base::Result<> SetTime(const FILETIME& time) {
+    if (::SetFileTime(file_.Get(), nullptr, nullptr, &time)) return {};
+    return CallFailure("SetFileTime", ::GetLastError(), LzmaUtil::ERROR_KIND_SET_TIME, path_);
   }
 
   // The one close whose failure the extraction reports, so the owner's checked close;
   // the file is kept only when it succeeds.
-  DWORD Close(int* kind) {
-    if (file_.CloseChecked()) return 0;
+  base::Result<> Close() {
+    if (file_.CloseChecked()) return {};
     const DWORD error = ::GetLastError();
-    LOG(ERROR) << "Error returned by CloseHandle: " << error;
     base::DeleteFileBestEffort(path_, false);
-    *kind = LzmaUtil::ERROR_KIND_CLOSE;
-    return error;
+    return CallFailure("CloseHandle", error, LzmaUtil::ERROR_KIND_CLOSE, path_);
   }
 
  private:
   const base::FilePath path_;
+  const OutputWriter::WriteData& write_data_;
   base::ScopedHandle file_;
 };
 
 }  // namespace
 
-OutputWriter::OutputWriter(const EnsureFolder& ensure_folder, const Progress& progress)
+OutputWriter::OutputWriter(const EnsureFolder& ensure_folder, const Progress& progress,
+                           const WriteData& write_data)
     : base::PlainThread("Package unpacking writer"),
       ensure_folder_(ensure_folder),
-      progress_(progress) {}
+      progress_(progress),
+      write_data_(write_data) {}
 
 OutputWriter::~OutputWriter() {
   {
@@ -109,18 +107,16 @@ bool OutputWriter::Start() {
 
 bool OutputWriter::Push(Job job, uint64_t* number) {
   if (!threaded_) {
-    if (failure_.error != 0) return false;
+    if (!failure_.ok()) return false;
     const uint64_t own = ++pushed_;
     if (number) *number = own;
-    int kind = LzmaUtil::ERROR_KIND_NONE;
-    const DWORD error = Do(job, own, &kind);
-    Done(own, job, error, kind);
-    return error == 0;
+    Done(own, Do(job));
+    return failure_.ok();
   }
   base::AutoLock hold(lock_);
-  while (queue_.size() >= kMaxQueued && failure_.error == 0)
+  while (queue_.size() >= kMaxQueued && failure_.ok())
     ::SleepConditionVariableSRW(&changed_, lock_.native_handle(), INFINITE, 0);
-  if (failure_.error != 0) return false;
+  if (!failure_.ok()) return false;
   queue_.push_back(std::move(job));
   ++pushed_;
   if (number) *number = pushed_;
@@ -134,12 +130,11 @@ void OutputWriter::WaitFor(uint64_t number) {
     ::SleepConditionVariableSRW(&changed_, lock_.native_handle(), INFINITE, 0);
 }
 
-DWORD OutputWriter::Finish(Failure* failure) {
+base::Result<> OutputWriter::Finish() {
   base::AutoLock hold(lock_);
   while (done_ < pushed_)
     ::SleepConditionVariableSRW(&changed_, lock_.native_handle(), INFINITE, 0);
-  if (failure_.error != 0 && failure) *failure = failure_;
-  return failure_.error;
+  return failure_;
 }
 
 uint64_t OutputWriter::done() {
@@ -160,34 +155,30 @@ void OutputWriter::Run() {
       queue_.pop_front();
       number = done_ + 1;
     }
-    int kind = LzmaUtil::ERROR_KIND_NONE;
-    const DWORD error = Do(job, number, &kind);
-    Done(number, job, error, kind);
+    Done(number, Do(job));
   }
 }
 
-DWORD OutputWriter::Do(const Job& job, uint64_t number, int* kind) {
+base::Result<> OutputWriter::Do(const Job& job) {
   if (progress_) progress_(job.entry);
-  DWORD error = ensure_folder_(job.folder ? job.path : job.path.DirName());
-  if (error != 0 || job.folder) {
-    *kind = LzmaUtil::ERROR_KIND_CREATE_FILE;
-    return error;
+  const DWORD error = ensure_folder_(job.folder ? job.path : job.path.DirName());
+  if (error != 0) {
+    return base::Failure{error, LzmaUtil::ERROR_KIND_CREATE_FILE, "CreateDirectory", job.path};
   }
-  EntryWriter writer(job.path);
-  error = writer.Create(kind);
-  if (error == 0) error = writer.Write(job.data, job.size, number == failing_job_, kind);
-  if (error == 0 && job.has_time) error = writer.SetTime(job.time, kind);
-  if (error == 0) error = writer.Close(kind);
-  return error;
+  if (job.folder) return {};
+  EntryWriter writer(job.path, write_data_);
+  base::Result<> step = writer.Create();
+  if (step.ok()) step = writer.Write(job.data, job.size);
+  if (step.ok() && job.has_time) step = writer.SetTime(job.time);
+  if (step.ok()) step = writer.Close();
+  return step;
 }
 
-void OutputWriter::Done(uint64_t number, const Job& job, DWORD error, int kind) {
+void OutputWriter::Done(uint64_t number, base::Result<> outcome) {
   base::AutoLock hold(lock_);
   done_ = std::max(done_, number);
-  if (error != 0 && failure_.error == 0) {
-    failure_.path = job.path;
-    failure_.error = error;
-    failure_.kind = kind;
+  if (!outcome.ok() && failure_.ok()) {
+    failure_ = std::move(outcome);
     // What was queued after the failure is never written.
     done_ += queue_.size();
     queue_.clear();

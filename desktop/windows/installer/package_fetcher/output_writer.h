@@ -5,7 +5,7 @@
 //   OutputWriter writer(ensure_folder);
 //   writer.Start();                    // without a thread, Push does the work itself
 //   if (!writer.Push(job)) ...         // a write failed: stop queueing
-//   DWORD result = writer.Finish(&failure);
+//   base::Result<> written = writer.Finish();
 //
 // A queued file's data must stay valid until done() has reached the number Push gave it.
 // The first failure stops the writing: later jobs are dropped, the failed file is
@@ -22,6 +22,7 @@
 #include <functional>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "base/synchronization/lock.h"
 #include "base/threading/plain_thread.h"
 
@@ -40,18 +41,18 @@ class OutputWriter : public base::PlainThread {
     bool has_time = false;
     FILETIME time = {};
   };
-  // A failed job: its path, the Win32 error and the extraction's error kind.
-  struct Failure {
-    base::FilePath path;
-    DWORD error = 0;
-    int kind = 0;
-  };
   // Makes |path| with its parents; 0 or the Win32 error, logged.
   using EnsureFolder = std::function<DWORD(const base::FilePath& path)>;
   // Reports that the job of archive entry |entry| begins; may be empty.
   using Progress = std::function<void(uint32_t entry)>;
+  // Writes |size| bytes of |data| to |file|, the output |path|, as ::WriteFile does: false
+  // with the thread's last error set. Tests pass one that fails as a full disk does.
+  using WriteData = std::function<bool(HANDLE file, const base::FilePath& path,
+                                       const unsigned char* data, DWORD size, DWORD* written)>;
 
-  OutputWriter(const EnsureFolder& ensure_folder, const Progress& progress);
+  // An empty |write_data| writes with ::WriteFile.
+  OutputWriter(const EnsureFolder& ensure_folder, const Progress& progress,
+               const WriteData& write_data = WriteData());
   // Drops what is still queued and joins the thread.
   ~OutputWriter() override;
 
@@ -63,26 +64,23 @@ class OutputWriter : public base::PlainThread {
   [[nodiscard]] bool Push(Job job, uint64_t* number);
   // Waits until the jobs up to |number| are done (written, failed or dropped).
   void WaitFor(uint64_t number);
-  // Waits until every queued job is done; 0, or the first failure's error with
-  // |failure| (may be null) filled in.
-  [[nodiscard]] DWORD Finish(Failure* failure);
+  // Waits until every queued job is done; the first failure: its Win32 error, the
+  // extraction's error kind (LzmaUtil::ErrorKind), the failed call and the job's path.
+  base::Result<> Finish();
   // The number of the last job that is done.
   uint64_t done();
-
-  // The file job numbered |number| fails as a write on a full disk does, half-written.
-  void set_failing_job_for_testing(uint64_t number) { failing_job_ = number; }
 
  private:
   // PlainThread:
   void Run() override;
 
-  // Does job |number|; 0 or the Win32 error with |kind| set.
-  DWORD Do(const Job& job, uint64_t number, int* kind);
+  base::Result<> Do(const Job& job);
   // Records the outcome of job |number| under the lock.
-  void Done(uint64_t number, const Job& job, DWORD error, int kind);
+  void Done(uint64_t number, base::Result<> outcome);
 
   const EnsureFolder ensure_folder_;
   const Progress progress_;
+  const WriteData write_data_;
   base::Lock lock_;
   CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
   std::deque<Job> queue_;
@@ -90,8 +88,7 @@ class OutputWriter : public base::PlainThread {
   uint64_t done_ = 0;
   bool threaded_ = false;
   bool stopping_ = false;
-  Failure failure_;
-  uint64_t failing_job_ = 0;
+  base::Result<> failure_;  // success until a job fails
 };
 
 }  // namespace installer
