@@ -322,8 +322,11 @@ HandOverResult ObtainFolderPermissionFrom(const base::FilePath& executable,
         switches::kWaitForPackage,
         process_command_line.GetSwitchValueNative(switches::kWaitForPackage));
   }
-  command_line.AppendSwitchNative(switches::kInitialPid,
-                                  process_command_line.GetSwitchValueNative(switches::kInitialPid));
+  // The helper grants only the account of a process it can look at: without the front
+  // end's, this process asks for itself.
+  std::wstring initial_pid = process_command_line.GetSwitchValueNative(switches::kInitialPid);
+  if (initial_pid.empty()) initial_pid = base::StringPrintf(L"%lu", GetCurrentProcessId());
+  command_line.AppendSwitchNative(switches::kInitialPid, initial_pid);
 
   if (executable.empty()) {
     LOG(ERROR) << "Failed to obtain installer exe file path";
