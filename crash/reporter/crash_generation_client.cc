@@ -4,6 +4,9 @@
 
 #include <utility>
 
+#include "base/strings/string_number_conversions.h"
+#include "desktop/common/names/kernel_object_names.h"
+
 namespace crash_reporter {
 
 namespace {
@@ -14,6 +17,45 @@ constexpr DWORD kDumpWaitMs = 15000;
 
 uint64_t AddressOf(const volatile void* pointer) {
   return reinterpret_cast<uintptr_t>(pointer);
+}
+
+// The reporter a client joins is the process its pipe is named after; 0 for a name of
+// another form.
+uint32_t ReporterIdFromPipeName(const std::wstring& pipe_name) {
+  const std::wstring prefix = kernel_objects::kCrashPipeNamePrefix;
+  unsigned id = 0;
+  if (pipe_name.compare(0, prefix.size(), prefix) != 0 ||
+      !base::StringToUint(pipe_name.substr(prefix.size()), &id) ||
+      GetCrashPipeName(id) != pipe_name) {
+    return 0;
+  }
+  return id;
+}
+
+// The kernel object type of `handle` ("Event", "Mutant", "Process"); empty when the
+// system does not say.
+std::wstring ObjectTypeName(HANDLE handle) {
+  struct CountedString {
+    USHORT length;
+    USHORT maximum_length;
+    PWSTR buffer;
+  };
+  using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const int kObjectTypeInformation = 2;
+  static const QueryObject query = reinterpret_cast<QueryObject>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  alignas(8) unsigned char buffer[1024];
+  ULONG length = 0;
+  if (!query || query(handle, kObjectTypeInformation, buffer, sizeof(buffer), &length) < 0)
+    return std::wstring();
+  const CountedString* name = reinterpret_cast<const CountedString*>(buffer);
+  return std::wstring(name->buffer, name->length / sizeof(wchar_t));
+}
+
+// Whether the pipe's server is the process `reporter_id`.
+bool IsServedBy(HANDLE pipe, uint32_t reporter_id) {
+  ULONG server = 0;
+  return reporter_id != 0 && GetNamedPipeServerProcessId(pipe, &server) && server == reporter_id;
 }
 
 }  // namespace
@@ -76,6 +118,9 @@ bool CrashGenerationClient::Register() {
   CrashPipeMessage request = MakeRegisterMessage();
   CrashPipeMessage reply = {};
   DWORD read = 0;
+  // Only the reporter this process was told to join may hand it handles.
+  const uint32_t reporter_id = ReporterIdFromPipeName(pipe_name_);
+  if (!IsServedBy(pipe.Get(), reporter_id)) return false;
   if (!TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read,
                          nullptr) ||
       read != sizeof(reply)) {
@@ -86,14 +131,20 @@ bool CrashGenerationClient::Register() {
   if (reply.tag != kCrashPipeRegisterResult) return false;
   // The values are the server's word: owning (and so closing) one that is not a live
   // handle of this process would stop the process, or close one of its own handles.
-  const uint64_t values[] = {reply.dump_request_event, reply.dump_done_event,
-                             reply.server_alive_mutex};
-  for (uint64_t value : values) {
+  // A live handle of another type (a file, a process) is one of this process's own.
+  const struct {
+    uint64_t value;
+    const wchar_t* type;
+  } handles[] = {{reply.dump_request_event, L"Event"},
+                 {reply.dump_done_event, L"Event"},
+                 {reply.server_alive_mutex, L"Mutant"}};
+  for (const auto& handle : handles) {
     DWORD flags = 0;
-    if (value == 0 || !GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+    if (handle.value == 0 || !GetHandleInformation(reinterpret_cast<HANDLE>(handle.value), &flags) ||
+        ObjectTypeName(reinterpret_cast<HANDLE>(handle.value)) != handle.type)
       return false;
   }
-  if (reply.id == 0) return false;
+  if (reply.id != reporter_id) return false;
   base::ScopedHandle request_event(reinterpret_cast<HANDLE>(reply.dump_request_event));
   base::ScopedHandle done_event(reinterpret_cast<HANDLE>(reply.dump_done_event));
   base::ScopedHandle alive_mutex(reinterpret_cast<HANDLE>(reply.server_alive_mutex));

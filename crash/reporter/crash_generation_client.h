@@ -19,6 +19,8 @@ namespace crash_reporter {
 class CrashGenerationClient {
  public:
   // |pipe| when valid is used for the first registration instead of opening |pipe_name|.
+  // Either way only the reporter that |pipe_name| is named after (GetCrashPipeName) is
+  // trusted: its pipe's server process, and handles of the types a registration carries.
   CrashGenerationClient(const std::wstring& pipe_name, base::ScopedHandle pipe,
                         uint32_t dump_type, const CustomClientInfo& custom_info);
   CrashGenerationClient(const CrashGenerationClient&) = delete;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "base/files/scratch_dir_test_util.h"
@@ -82,14 +84,33 @@ TEST_F(CrashGenerationClientTest, ReporterDyingWithItsMutexFailsTheRequest) {
   EXPECT_EQ(0, reporter.WaitForExit());
 }
 
-TEST_F(CrashGenerationClientTest, ZeroIdReplyIsRefused) {
-  TestReporter reporter("zero-id", report());
+// Replies a reporter may not give: another id than its own, live handles of other types.
+TEST_F(CrashGenerationClientTest, RepliesWithAWrongIdOrWrongHandleTypesAreRefused) {
+  for (const char* mode : {"zero-id", "wrong-types"}) {
+    TestReporter reporter(mode, report());
+    ASSERT_NE(0u, reporter.pid());
+    CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                                 info_);
+    EXPECT_FALSE(client.Register()) << mode;
+    EXPECT_FALSE(client.IsRegistered()) << mode;
+    EXPECT_FALSE(client.RequestDump(nullptr, nullptr)) << mode;
+  }
+}
+
+// A pipe served by another process than the reporter the client was told to join (as one
+// a standard user's process could serve to an elevated client) is not registered with.
+TEST_F(CrashGenerationClientTest, APipeServedByAnotherProcessIsRefused) {
+  TestReporter reporter("serve", report());
   ASSERT_NE(0u, reporter.pid());
-  CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
-                               info_);
+  base::ScopedHandle pipe(CreateFileW(GetCrashPipeName(reporter.pid()).c_str(),
+                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+  ASSERT_TRUE(pipe.IsValid());
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr));
+  CrashGenerationClient client(GetCrashPipeName(reporter.pid() + 4), std::move(pipe), 0, info_);
   EXPECT_FALSE(client.Register());
   EXPECT_FALSE(client.IsRegistered());
-  EXPECT_FALSE(client.RequestDump(nullptr, nullptr));
 }
 
 TEST_F(CrashGenerationClientTest, PipeBusyOnBothAttemptsFailsAfterOneWait) {

@@ -8,7 +8,8 @@
 // the event --late-event is set); "zero-id" (answers the registration with id 0);
 // "abandon" (ends on the dump request without releasing its mutex); "garbage" (answers
 // with id 0 and handle values that name nothing in the client); "one-zero" (a real id,
-// a zero handle and two values that name nothing).
+// a zero handle and two values that name nothing); "wrong-types" (live handles of the
+// client, but a process for the request event and an event for the mutex).
 #include <windows.h>
 #include <stdio.h>
 
@@ -156,6 +157,11 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
     reply.dump_done_event = 0x7FFFFF04;
     reply.server_alive_mutex = 0x7FFFFF08;
   }
+  if (mode == "wrong-types" &&
+      (!DuplicateInto(client.Get(), client.Get(), &reply.dump_request_event) ||
+       !DuplicateInto(client.Get(), done_event.Get(), &reply.server_alive_mutex))) {
+    return kHandlesFailed;
+  }
   DWORD written = 0;
   if (!WriteFile(pipe.Get(), &reply, sizeof(reply), &written, nullptr)) return kPipeFailed;
   if (mode == "zero-id" || mode == "garbage" || mode == "one-zero") return kOk;
@@ -165,6 +171,7 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
       ack.tag != crash_reporter::kCrashPipeRegisterAck || ack.id != 0) {
     return kBadAck;
   }
+  if (mode == "wrong-types") return kOk;
   const HANDLE waits[] = {request_event.Get(), client.Get()};
   if (WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs) != WAIT_OBJECT_0) return kNoRequest;
   if (mode == "abandon") ExitProcess(kOk);

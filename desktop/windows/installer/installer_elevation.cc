@@ -20,6 +20,7 @@
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
@@ -322,8 +323,11 @@ HandOverResult ObtainFolderPermissionFrom(const base::FilePath& executable,
         switches::kWaitForPackage,
         process_command_line.GetSwitchValueNative(switches::kWaitForPackage));
   }
-  command_line.AppendSwitchNative(switches::kInitialPid,
-                                  process_command_line.GetSwitchValueNative(switches::kInitialPid));
+  // The helper grants only the account of a process it can look at: without the front
+  // end's, this process asks for itself.
+  std::wstring initial_pid = process_command_line.GetSwitchValueNative(switches::kInitialPid);
+  if (initial_pid.empty()) initial_pid = base::StringPrintf(L"%lu", GetCurrentProcessId());
+  command_line.AppendSwitchNative(switches::kInitialPid, initial_pid);
 
   if (executable.empty()) {
     LOG(ERROR) << "Failed to obtain installer exe file path";
@@ -334,11 +338,11 @@ HandOverResult ObtainFolderPermissionFrom(const base::FilePath& executable,
       GetKernelObjectName(folder.value(), kernel_objects::kGiveInstallPermissionEventPrefix, false);
   const std::wstring undo_name = GetKernelObjectName(
       folder.value(), kernel_objects::kGiveInstallPermissionUndoEventPrefix, false);
-  base::ScopedHandle granted(CreateEventW(nullptr, FALSE, FALSE, granted_name.c_str()));
-  base::ScopedHandle undo(CreateEventW(nullptr, FALSE, FALSE, undo_name.c_str()));
-  if (!granted.IsValid() || !undo.IsValid()) {
-    PLOG(ERROR) << "Failed to create event for communicating with "
-                << "the elevated process";
+  // Events someone else made first could say "granted" or "undo" for them.
+  base::ScopedHandle granted, undo;
+  if (!CreatePrivateEvent(granted_name, false, &granted) ||
+      !CreatePrivateEvent(undo_name, false, &undo)) {
+    LOG(ERROR) << "Failed to create event for communicating with the elevated process";
     return HAND_OVER_SETUP_FAILED;
   }
   if (base::GetWindowsVersion() >= base::OS_VERSION_VISTA &&

@@ -11,6 +11,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
 #include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/elevated_program_check.h"
@@ -252,6 +253,32 @@ TEST_F(ElevationTest, PermissionHelperThatSignalsLeavesItsUndoEvent) {
   if (helper.IsValid()) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(helper.Get(), 60000));
   }
+}
+
+// The helper trusts what these events say: names someone else made first start nothing.
+// Without the front end's process id, this process is the one the helper looks at.
+TEST_F(ElevationTest, PermissionEventsMadeByOthersStartNoHelperAndTheRequesterIsNamed) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  ScopedEnvironmentVariable signal(L"VELUM_TEST_SIGNAL_PERMISSION", L"1");
+  const base::FilePath folder = Path(L"install");
+  const base::CommandLine process(base::FilePath(L"installer.exe"));
+  for (const wchar_t* prefix : {L"VelumInstaller/GiveInstallPermission",
+                                L"VelumInstaller/GiveInstallPermission/Undo"}) {
+    base::ScopedHandle planted(CreateEventW(
+        nullptr, FALSE, FALSE, GetKernelObjectName(folder.value(), prefix, false).c_str()));
+    ASSERT_TRUE(planted.IsValid());
+    FolderPermission permission;
+    EXPECT_EQ(HAND_OVER_SETUP_FAILED, internal::ObtainFolderPermissionFrom(
+                                          Helper(), folder, true, false, process, &permission))
+        << base::WideToUTF8(prefix);
+    EXPECT_FALSE(base::PathExists(RecordPath()));
+  }
+  FolderPermission permission;
+  ASSERT_EQ(HAND_OVER_SUCCEEDED, internal::ObtainFolderPermissionFrom(Helper(), folder, true,
+                                                                      false, process, &permission));
+  EXPECT_NE(std::string::npos,
+            ReadRecord(RecordPath()).find(base::StringPrintf("--initial-pid=%lu",
+                                                             GetCurrentProcessId())));
 }
 
 TEST_F(ElevationTest, PermissionHelperThatEndsWithoutSignallingFails) {

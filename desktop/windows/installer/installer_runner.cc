@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
 
@@ -160,8 +161,8 @@ bool InstallerRunner::Start(Settings* settings) {
   const std::wstring interrupted_name = GetKernelObjectName(
       folder.value(), kernel_objects::kInstallationInterruptedEventPrefix, true);
   VLOG(1) << "Event name for interrupted installation: " << base::WideToUTF8(interrupted_name);
-  interrupted_event_.Set(CreateEventW(nullptr, TRUE, FALSE, interrupted_name.c_str()));
-  if (!interrupted_event_.IsValid())
+  // Elevated helpers trust these two: made by nobody else first, for nobody else.
+  if (!CreatePrivateEvent(interrupted_name, true, &interrupted_event_))
     return Fail(INSTALLER_ERROR_GENERAL, "Could not create installation interruption event");
 
   base::FilePath program;
@@ -172,8 +173,7 @@ bool InstallerRunner::Start(Settings* settings) {
     const std::wstring ready_name =
         GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
     VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
-    package_ready_event_.Set(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
-    if (!package_ready_event_.IsValid())
+    if (!CreatePrivateEvent(ready_name, true, &package_ready_event_))
       return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
     if (!base::PathRegistry::Get(base::FILE_EXE, &program))
       return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
@@ -203,9 +203,7 @@ bool InstallerRunner::AcquireInstallerMutex(const base::FilePath& folder) {
   const std::wstring mutex_name =
       GetKernelObjectName(folder.value(), kernel_objects::kInstallFolderMutexBase, true);
   VLOG(1) << "Installer mutex name: " << base::WideToUTF8(mutex_name);
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  mutex_.Set(CreateMutexW(&inheritable, FALSE, mutex_name.c_str()));
-  if (!mutex_.IsValid()) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
+  if (!CreateOrJoinPrivateMutex(mutex_name, true, &mutex_)) return Fail(INSTALLER_ERROR_CREATE_MUTEX, "Could not create installer mutex");
   const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
     mutex_.Close();

@@ -234,6 +234,27 @@ TEST_F(InstallerRunnerTest, AFailedStartTellsItsObserversWithTheLaunchLockFree) 
   EXPECT_FALSE(runner.backend_running());
 }
 
+// Elevated helpers trust the installation's events: a name someone made first is refused,
+// and no backend starts.
+TEST_F(InstallerRunnerTest, AnEventSomeoneElseMadeFirstStartsNothing) {
+  testing::TestSettings settings(install_folder_, {});
+  base::ScopedHandle planted(CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted", true)
+          .c_str()));
+  ASSERT_TRUE(planted.IsValid());
+  RecordingInstallerObserver observer;
+  InstallerRunner runner(package_, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  EXPECT_FALSE(runner.Start(settings.get()));
+  runner.RemoveObserver(&observer);
+  EXPECT_FALSE(runner.backend_running());
+  EXPECT_EQ(
+      (std::vector<std::string>{"Error(0,,Could not create installation interruption event)"}),
+      observer.events);
+}
+
 TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {
   testing::TestSettings settings(install_folder_, {}, false, false, /*valid_folder=*/false);
   RecordingInstallerObserver observer;

@@ -122,19 +122,46 @@ bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
                             &domain_size, &use) != FALSE;
 }
 
-// Resolves, checks, creates when missing, and holds the folder to be granted.
-bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* resolved,
-                        base::ScopedHandle* hold) {
+// Normalises, checks, creates when missing, and holds the folder to be granted.
+bool PrepareGrantFolder(const base::FilePath& folder, base::ScopedHandle* hold) {
   std::string reason;
-  bool ok = ResolveGrantFolder(folder, resolved, &reason) && IsGrantablePlace(*resolved, &reason);
-  if (ok && !base::DirectoryExists(*resolved) && !base::CreateDirectory(*resolved)) {
+  base::FilePath normalized;
+  bool ok = NormalizeGrantFolder(folder, &normalized, &reason) &&
+            IsGrantablePlace(normalized, &reason);
+  if (ok && !base::DirectoryExists(normalized) && !base::CreateDirectory(normalized)) {
     reason = "it cannot be created";
     ok = false;
   }
-  // Checked again once held: a link could have taken the folder's place meanwhile.
-  ok = ok && HoldGrantableFolder(*resolved, hold, &reason) && IsGrantablePlace(*resolved, &reason);
+  // The decision itself is made on the folder held open.
+  ok = ok && HoldGrantableFolder(normalized, hold, &reason);
   if (!ok) LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": " << reason;
   return ok;
+}
+
+// Whether the held file or folder has been deleted (its last handle keeps it until then).
+bool IsDeleted(HANDLE object) {
+  FILE_STANDARD_INFO standard = {};
+  return GetFileInformationByHandleEx(object, FileStandardInfo, &standard, sizeof(standard)) &&
+         standard.DeletePending;
+}
+
+class SystemSecurity : public internal::HeldObjectSecurity {
+ public:
+  DWORD GetDacl(HANDLE object, int object_type, PACL* dacl,
+                PSECURITY_DESCRIPTOR* descriptor) override {
+    return GetSecurityInfo(object, static_cast<SE_OBJECT_TYPE>(object_type),
+                           DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr, descriptor);
+  }
+  DWORD SetDacl(HANDLE object, int object_type, PACL dacl) override {
+    return SetSecurityInfo(object, static_cast<SE_OBJECT_TYPE>(object_type),
+                           DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+  }
+};
+
+internal::HeldObjectSecurity* g_security = nullptr;
+
+internal::HeldObjectSecurity* CurrentSecurity() {
+  return g_security ? g_security : internal::SystemHeldObjectSecurity();
 }
 
 }  // namespace
@@ -143,35 +170,41 @@ void SetUndoDelayForTesting(DWORD milliseconds) { g_undo_delay_ms = milliseconds
 
 namespace internal {
 
+HeldObjectSecurity* SystemHeldObjectSecurity() {
+  static SystemSecurity system;
+  return &system;
+}
+
+HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement) {
+  HeldObjectSecurity* previous = g_security;
+  g_security = replacement;
+  return previous;
+}
+
 bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
   base::ScopedHandle process =
       OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
-  const std::wstring name = command_line.GetSwitchValueNative(switches::kPermissionsForUser);
-  std::vector<uint8_t> named;
-  const bool found_name = !name.empty() && FindAccountSid(name, &named);
-  if (process.IsValid() && GetProcessUserSid(process.Get(), sid)) {
-    // A process id reused by another user's process must not pick the account.
-    if (!found_name || named == *sid) return true;
-    LOG(ERROR) << "The requesting process belongs to another user than the one named";
+  if (!process.IsValid() || !GetProcessUserSid(process.Get(), sid)) {
+    LOG(ERROR) << "Cannot tell which user asks for access: no requesting process";
     return false;
   }
-  if (found_name) {
-    *sid = named;
-    return true;
+  // The name must be that process's account: a process id reused by another user's
+  // process, or a name of a group or another user, picks nobody.
+  const std::wstring name = command_line.GetSwitchValueNative(switches::kPermissionsForUser);
+  std::vector<uint8_t> named;
+  if (name.empty() || !FindAccountSid(name, &named) || named != *sid) {
+    LOG(ERROR) << "The account named is not the user of the requesting process";
+    return false;
   }
-  LOG(ERROR) << "Cannot find the account of the user to give access to";
-  return false;
+  return true;
 }
 
-bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID principal,
-                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends,
-                   base::ScopedHandle hold) {
-  NamedSecurityInfo* security = CurrentNamedSecurityInfo();
-  const uint32_t type = static_cast<uint32_t>(object_type);
+bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
+                   HANDLE granted, const std::vector<HANDLE>& ends, base::ScopedHandle hold) {
+  HeldObjectSecurity* security = CurrentSecurity();
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (security->Get(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &old_dacl,
-                    &raw_descriptor) != ERROR_SUCCESS) {
+  if (security->GetDacl(object, object_type, &old_dacl, &raw_descriptor) != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot read the access list of the install folder";
     return false;
   }
@@ -184,13 +217,12 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
   if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) return false;
   base::ScopedLocalAlloc<ACL> new_dacl(raw_new_dacl);
 
-  if (security->Set(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                    raw_new_dacl) != ERROR_SUCCESS) {
+  if (security->SetDacl(object, object_type, raw_new_dacl) != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot give access to the install folder";
     return false;
   }
-  // Let go once granted: the installation may remove the folder (a rollback, an
-  // uninstallation).
+  // Let go of the hold that kept the folder's name once granted: the installation may
+  // remove the folder (a rollback, an uninstallation).
   hold.Close();
   if (permanent) {
     (void)SetEvent(granted);
@@ -202,16 +234,14 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
         WaitForMultipleObjects(static_cast<DWORD>(ends.size()), ends.data(), FALSE, INFINITE);
     if (result == WAIT_OBJECT_0) Sleep(g_undo_delay_ms);
   }
-  const DWORD restored =
-      security->Set(object_name, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, old_dacl);
-  if (restored == ERROR_FILE_NOT_FOUND || restored == ERROR_PATH_NOT_FOUND) {
+  if (security->SetDacl(object, object_type, old_dacl) == ERROR_SUCCESS) return true;
+  if (object_type == SE_FILE_OBJECT && IsDeleted(object)) {
     LOG(INFO) << "Nothing to take access back from: the folder is gone";
-  } else if (restored != ERROR_SUCCESS) {
-    LOG(ERROR) << "Could not restore the access list of " << base::FilePath(object_name).AsUTF8()
-               << ": the user keeps full control of it";
-    return false;
+    return true;
   }
-  return true;
+  LOG(ERROR) << "Could not restore the access list of the install folder: the user keeps "
+                "full control of it";
+  return false;
 }
 
 }  // namespace internal
@@ -230,11 +260,16 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
                                             folder, false, EVENT_ALL_ACCESS);
   if (!granted.IsValid() || !undo.IsValid()) return true;
 
-  base::FilePath resolved;
-  base::ScopedHandle hold;  // keeps the checked folder in its place until the end
+  base::ScopedHandle hold;  // keeps the checked folder in its place until it is granted
   std::vector<uint8_t> principal;
-  if (!PrepareGrantFolder(folder, &resolved, &hold) ||
-      !internal::ResolvePrincipal(command_line, &principal)) {
+  if (!internal::ResolvePrincipal(command_line, &principal) || !PrepareGrantFolder(folder, &hold))
+    return false;
+  // The same folder, for the grant and its undoing, without keeping it from removal.
+  base::ScopedHandle object(ReOpenFile(hold.Get(), READ_CONTROL | WRITE_DAC,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!object.IsValid()) {
+    PLOG(ERROR) << "Cannot hold the install folder for its access list";
     return false;
   }
 
@@ -247,7 +282,7 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
   base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
-  return internal::GrantUntilEnd(resolved.value(), SE_FILE_OBJECT, principal.data(),
+  return internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, principal.data(),
                                  command_line.HasSwitch(switches::kPermanentPermissions),
                                  granted.Get(), ends, std::move(hold));
 }

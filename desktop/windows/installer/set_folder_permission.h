@@ -47,19 +47,36 @@ void SetUndoDelayForTesting(DWORD milliseconds);
 
 namespace internal {
 
-// The account to give access to: the user of the "initial-pid" process's token,
-// else the "permissions-for-user" name looked up (with its domain, when given).
+// The account to give access to: the user of the "initial-pid" process's token, and
+// only when "permissions-for-user" names that same account. Without a requesting
+// process to identify, nothing is granted: a name alone never decides.
 [[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line,
                                     std::vector<uint8_t>* sid);
 
-// Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to
-// the DACL of the named object (SE_OBJECT_TYPE `object_type`), closes `hold` and
-// sets `granted`. Unless `permanent`, waits for the first of `ends` (after Undo,
-// the first of them, also the pause) and writes the old DACL back, unless the
-// object is gone by then. False when the grant was not made or could not be
-// taken back.
-bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID principal,
-                   bool permanent, HANDLE granted, const std::vector<HANDLE>& ends,
+// The security calls on an object held open; a test replaces them.
+class HeldObjectSecurity {
+ public:
+  virtual ~HeldObjectSecurity() = default;
+  // As GetSecurityInfo for the DACL; the descriptor is freed with LocalFree.
+  [[nodiscard]] virtual DWORD GetDacl(HANDLE object, int object_type, PACL* dacl,
+                                      PSECURITY_DESCRIPTOR* descriptor) = 0;
+  // As SetSecurityInfo for the DACL.
+  [[nodiscard]] virtual DWORD SetDacl(HANDLE object, int object_type, PACL dacl) = 0;
+};
+
+// The system's calls.
+HeldObjectSecurity* SystemHeldObjectSecurity();
+// Makes `replacement` (null: the system's) the calls used; returns the previous one.
+HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement);
+
+// Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to the
+// DACL of the held `object` (SE_OBJECT_TYPE `object_type`, opened with READ_CONTROL and
+// WRITE_DAC), closes `hold` and sets `granted`. Unless `permanent`, waits for the first
+// of `ends` (after Undo, the first of them, also the pause) and writes the old DACL back
+// through the same handle, so a name that meanwhile means another object is never
+// written to. False when the grant was not made or could not be taken back.
+bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
+                   HANDLE granted, const std::vector<HANDLE>& ends,
                    base::ScopedHandle hold = base::ScopedHandle());
 
 }  // namespace internal

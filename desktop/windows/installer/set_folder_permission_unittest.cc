@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/set_folder_permission.h"
 
 #include <aclapi.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +12,8 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/base_paths_win.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_generic.h"
 #include "base/path_service.h"
 #include "base/strings/stringprintf.h"
 #include "base/test/test_helper_process.h"
@@ -42,8 +45,9 @@ std::string DaclBytes(const std::wstring& name, SE_OBJECT_TYPE type) {
 }
 
 // The current user's SID, as the helper finds it from a process of that user.
-std::vector<uint8_t> CurrentUserSid() {
+std::vector<uint8_t> CurrentUserSid(const std::wstring& user) {
   base::CommandLine command_line(base::FilePath(L"installer.exe"));
+  command_line.AppendSwitchNative("permissions-for-user", user);
   command_line.AppendSwitchNative("initial-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
   std::vector<uint8_t> sid;
   EXPECT_TRUE(internal::ResolvePrincipal(command_line, &sid));
@@ -74,24 +78,50 @@ bool HasInheritableGrantFor(const std::wstring& name, SE_OBJECT_TYPE type,
 }
 
 // The system's calls, except that the write that takes the grant back fails.
-class FailingRestore : public NamedSecurityInfo {
+class FailingRestore : public internal::HeldObjectSecurity {
  public:
-  DWORD Get(const std::wstring& object_name, uint32_t object_type,
-            SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
-            PSECURITY_DESCRIPTOR* descriptor) override {
-    return SystemNamedSecurityInfo()->Get(object_name, object_type, information, owner, group,
-                                          dacl, descriptor);
+  DWORD GetDacl(HANDLE object, int object_type, PACL* dacl,
+                PSECURITY_DESCRIPTOR* descriptor) override {
+    return internal::SystemHeldObjectSecurity()->GetDacl(object, object_type, dacl, descriptor);
   }
-  DWORD Set(const std::wstring& object_name, uint32_t object_type,
-            SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl) override {
+  DWORD SetDacl(HANDLE object, int object_type, PACL dacl) override {
     if (++sets_ > 1) return ERROR_ACCESS_DENIED;
-    return SystemNamedSecurityInfo()->Set(object_name, object_type, information, owner, group,
-                                          dacl);
+    return internal::SystemHeldObjectSecurity()->SetDacl(object, object_type, dacl);
   }
 
  private:
   int sets_ = 0;
 };
+
+// A DACL that nothing else in the scratch folder has: full control for the user and for
+// everyone, not inherited (Wine keeps a file's DACL as its Unix mode, so the difference
+// must reach the mode).
+void SetDistinctDacl(const base::FilePath& folder, const std::vector<uint8_t>& user) {
+  std::vector<uint8_t> sid = user;
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID raw_everyone = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                       &raw_everyone));
+  base::ScopedSid everyone(raw_everyone);
+  EXPLICIT_ACCESSW entries[2] = {
+      FullControlEntryFor(sid.data(), SUB_CONTAINERS_AND_OBJECTS_INHERIT, TRUSTEE_IS_USER),
+      FullControlEntryFor(raw_everyone, NO_INHERITANCE, TRUSTEE_IS_WELL_KNOWN_GROUP)};
+  PACL raw_dacl = nullptr;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), SetEntriesInAclW(2, entries, nullptr, &raw_dacl));
+  base::ScopedLocalAlloc<ACL> dacl(raw_dacl);
+  std::wstring name = folder.value();
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, raw_dacl, nullptr));
+}
+
+// An installation record of this product for `folder`.
+std::string RecordNaming(const base::FilePath& folder) {
+  return "<?xml version=\"1.0\"?>\n<install_log version='1.2.3' copy_only='False' "
+         "all_users='False' pinned='False'><path subfolder='1.2.3'>" +
+         folder.AsUTF8() + "</path><files><file>a.dll</file></files></install_log>\n";
+}
 
 class SetFolderPermissionTest : public base::ScratchDirTest {
  protected:
@@ -100,7 +130,7 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
     SetUndoDelayForTesting(0);
     folder_ = Path(L"install");
     ASSERT_TRUE(GetCurrentUserName(&user_));
-    sid_ = CurrentUserSid();
+    sid_ = CurrentUserSid(user_);
     ASSERT_FALSE(sid_.empty());
   }
   void TearDown() override {
@@ -120,22 +150,22 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
     EXPECT_TRUE(granted->IsValid() && undo->IsValid());
   }
 
-  base::CommandLine HelperCommandLine() const {
+  // The helper's switches for folder_ and user_, asked by the process `pid`.
+  base::CommandLine HelperCommandLine(DWORD pid = GetCurrentProcessId()) const {
     base::CommandLine command_line(base::FilePath(L"installer.exe"));
     command_line.AppendSwitchPath("set-folder-permission", folder_);
     command_line.AppendSwitchNative("permissions-for-user", user_);
+    command_line.AppendSwitchNative("initial-pid", base::StringPrintf(L"%lu", pid));
     return command_line;
   }
 
-  // Runs the helper for `folder`; true when it granted (and then let go at once), false
-  // when it ended without granting.
-  bool HelperGrants(const base::FilePath& folder) {
-    folder_ = folder;
+  // Runs the helper on `command_line` (for folder_); true when it granted (and then let
+  // go at once), false when it ended without granting.
+  bool HelperGrants(const base::CommandLine& command_line) {
     base::ScopedHandle granted, undo;
     CreateGrantEvents(&granted, &undo);
     base::ScopedHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     EXPECT_TRUE(ended.IsValid());
-    const base::CommandLine command_line = HelperCommandLine();
     bool result = true;
     std::thread helper([&] {
       result = RunSetFolderPermission(command_line);
@@ -149,6 +179,10 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
     EXPECT_EQ(was_granted, result);
     return was_granted;
   }
+  bool HelperGrants(const base::FilePath& folder) {
+    folder_ = folder;
+    return HelperGrants(HelperCommandLine());
+  }
 
   base::FilePath folder_;
   std::wstring user_;
@@ -160,14 +194,16 @@ class SetFolderPermissionTest : public base::ScratchDirTest {
 TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly) {
   testing::ScratchRegistryKey key;
   const std::wstring name = L"CURRENT_USER\\" + key.path();
+  base::RegistryKey held;
+  ASSERT_EQ(ERROR_SUCCESS, held.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
   const std::string before = DaclBytes(name, SE_REGISTRY_KEY);
   ASSERT_FALSE(before.empty());
   base::ScopedHandle granted(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   base::ScopedHandle undo(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   bool result = false;
   std::thread helper([&] {
-    result = internal::GrantUntilEnd(name, SE_REGISTRY_KEY, sid_.data(), false, granted.Get(),
-                                     {undo.Get()});
+    result = internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false,
+                                     granted.Get(), {undo.Get()});
   });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   EXPECT_NE(before, DaclBytes(name, SE_REGISTRY_KEY));
@@ -181,93 +217,172 @@ TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly)
 // A grant that cannot be taken back is a failure, not a quiet success.
 TEST_F(SetFolderPermissionTest, FailedRestoreIsReported) {
   testing::ScratchRegistryKey key;
-  const std::wstring name = L"CURRENT_USER\\" + key.path();
+  base::RegistryKey held;
+  ASSERT_EQ(ERROR_SUCCESS, held.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
   base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
   FailingRestore failing;
-  NamedSecurityInfo* previous = SetNamedSecurityInfoForTesting(&failing);
-  const bool result = internal::GrantUntilEnd(name, SE_REGISTRY_KEY, sid_.data(), false,
+  internal::HeldObjectSecurity* previous = internal::SetHeldObjectSecurityForTesting(&failing);
+  const bool result = internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false,
                                               granted.Get(), {undo.Get()});
-  SetNamedSecurityInfoForTesting(previous);
+  internal::SetHeldObjectSecurityForTesting(previous);
   EXPECT_FALSE(result);
 }
 
-// The principal is an account, not a name that could resolve to another one: the
-// requesting process's user, or the name with its domain.
-TEST_F(SetFolderPermissionTest, PrincipalIsTheRequestingUsersAccount) {
+// The principal is the requesting process's account, and only when the name given is
+// that account: a name alone (a group, another user) never decides.
+TEST_F(SetFolderPermissionTest, PrincipalIsTheRequestingUsersAccountAndNothingElse) {
   std::wstring qualified;
   ASSERT_TRUE(GetCurrentUserQualifiedName(&qualified));
-  base::CommandLine by_name(base::FilePath(L"installer.exe"));
-  by_name.AppendSwitchNative("permissions-for-user", qualified);
-  std::vector<uint8_t> sid;
-  ASSERT_TRUE(internal::ResolvePrincipal(by_name, &sid));
-  EXPECT_EQ(sid_, sid);
-
-  // The token wins over the name.
-  base::CommandLine both = by_name;
-  both.AppendSwitchNative("permissions-for-user", L"no-such-user-here");
-  both.AppendSwitchNative("initial-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
-  ASSERT_TRUE(internal::ResolvePrincipal(both, &sid));
-  EXPECT_EQ(sid_, sid);
-
-  // A process id that now belongs to another account than the one named picks none.
-  base::CommandLine other = both;
-  other.AppendSwitchNative("permissions-for-user", L"SYSTEM");
-  EXPECT_FALSE(internal::ResolvePrincipal(other, &sid));
-
-  base::CommandLine unknown(base::FilePath(L"installer.exe"));
-  unknown.AppendSwitchNative("permissions-for-user", L"no-such-user-here");
-  EXPECT_FALSE(internal::ResolvePrincipal(unknown, &sid));
+  const std::wstring self = base::StringPrintf(L"%lu", GetCurrentProcessId());
+  const struct {
+    const char* name;
+    std::wstring user;
+    std::wstring pid;
+    bool resolved;
+  } cases[] = {
+      {"the qualified name of the requester", qualified, self, true},
+      {"the bare name of the requester", user_, self, true},
+      {"a group", L"Everyone", self, false},
+      {"another account", L"SYSTEM", self, false},
+      {"an unknown name", L"no-such-user-here", self, false},
+      {"no name", L"", self, false},
+      {"the requester's name without its process", qualified, L"", false},
+      {"a group without a process", L"Everyone", L"", false},
+      {"a process that does not exist", qualified, L"4294967295", false},
+  };
+  for (const auto& c : cases) {
+    base::CommandLine command_line(base::FilePath(L"installer.exe"));
+    command_line.AppendSwitchNative("permissions-for-user", c.user);
+    if (!c.pid.empty()) command_line.AppendSwitchNative("initial-pid", c.pid);
+    std::vector<uint8_t> sid;
+    EXPECT_EQ(c.resolved, internal::ResolvePrincipal(command_line, &sid)) << c.name;
+    if (c.resolved) {
+      EXPECT_EQ(sid_, sid) << c.name;
+    }
+  }
+  // The helper itself grants nothing to a group named without a requesting process.
+  base::CommandLine everyone(base::FilePath(L"installer.exe"));
+  everyone.AppendSwitchPath("set-folder-permission", folder_);
+  everyone.AppendSwitchNative("permissions-for-user", L"Everyone");
+  EXPECT_FALSE(HelperGrants(everyone));
+  EXPECT_FALSE(base::PathExists(folder_)) << "nothing was made";
 }
 
 TEST_F(SetFolderPermissionTest, PermanentGrantStays) {
   testing::ScratchRegistryKey key;
   const std::wstring name = L"CURRENT_USER\\" + key.path();
+  base::RegistryKey held;
+  ASSERT_EQ(ERROR_SUCCESS, held.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
   base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  EXPECT_TRUE(internal::GrantUntilEnd(name, SE_REGISTRY_KEY, sid_.data(), true, granted.Get(), {}));
+  EXPECT_TRUE(internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), true,
+                                      granted.Get(), {}));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
   EXPECT_TRUE(HasInheritableGrantFor(name, SE_REGISTRY_KEY, sid_));
 }
 
 // The grant is inherited by everything below and follows links: folders where that
-// reaches the system, other users or other programs are refused before anything changes.
-TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFolders) {
+// reaches the system, other users or other programs are refused before anything changes,
+// however the request spells them; the decision is made on the folder held open.
+TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFoldersHoweverSpelled) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"target")));
   std::string error;
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
-  MakeTree({L"foreign\\", L"foreign\\readme.txt", L"ours\\", L"ours\\installation_status.xml",
-            L"ours\\launcher.exe"});
-  base::FilePath program_files;
+  MakeTree({L"foreign\\", L"foreign\\readme.txt", L"planted\\", L"planted\\readme.txt",
+            L"garbled\\", L"garbled\\readme.txt", L"elsewhere\\", L"elsewhere\\readme.txt",
+            L"ours\\", L"ours\\launcher.exe"});
+  Write(L"planted\\installation_status.xml", "");
+  Write(L"garbled\\installation_status.xml", "<install_log>");
+  Write(L"elsewhere\\installation_status.xml", RecordNaming(Path(L"ours")));
+  Write(L"ours\\installation_status.xml", RecordNaming(Path(L"ours")));
+  base::FilePath program_files, windows, program_data;
   ASSERT_TRUE(base::PathRegistry::Get(base::DIR_PROGRAM_FILES, &program_files));
-  base::FilePath windows;
   ASSERT_TRUE(base::PathRegistry::Get(base::DIR_WINDOWS, &windows));
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_COMMON_APP_DATA, &program_data));
+  wchar_t profile_text[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, profile_text)));
+  const base::FilePath profile(profile_text);
+  const base::FilePath users = profile.DirName();
+  wchar_t short_name[MAX_PATH] = {};
+  ASSERT_NE(0u, GetShortPathNameW(program_files.value().c_str(), short_name, MAX_PATH));
+  auto spelled = [](const base::FilePath& path, const wchar_t* tail) {
+    return base::FilePath(path.value() + tail);
+  };
   const struct {
     const char* name;
     base::FilePath folder;
-    bool granted;
-  } cases[] = {
-      {"a link", Path(L"link"), false},
-      {"under a link", Path(L"link\\install"), false},
-      {"Program Files", program_files, false},
-      {"Program Files spelled otherwise", base::FilePath(program_files.value() + L"\\x\\..\\"),
-       false},
-      {"a drive root", base::FilePath(program_files.value().substr(0, 3)), false},
-      {"under the Windows folder", windows.Append(L"velum-test-install"), false},
-      {"another program's folder", Path(L"foreign"), false},
-      {"a relative path", base::FilePath(L"install"), false},
-      {"this product's folder", Path(L"ours"), true},
-      {"a new folder", Path(L"new\\install"), true},
+  } refused[] = {
+      {"a link", Path(L"link")},
+      {"under a link", Path(L"link\\install")},
+      {"Program Files", program_files},
+      {"Program Files with a trailing blank", spelled(program_files, L" \\")},
+      {"Program Files with a trailing dot", spelled(program_files, L".")},
+      {"Program Files by its short name", base::FilePath(short_name)},
+      {"Program Files through x\\..", spelled(program_files, L"\\x\\..\\")},
+      {"the Windows folder with a trailing blank", spelled(windows, L" \\")},
+      {"the Windows folder with a blank and a dot", spelled(windows, L" .\\")},
+      {"the Windows folder's index stream", spelled(windows, L"::$INDEX_ALLOCATION")},
+      {"the Windows folder with forward slashes", spelled(windows, L"/")},
+      {"the Windows folder as a device path", base::FilePath(L"\\\\?\\" + windows.value())},
+      {"the Windows folder by the device namespace", base::FilePath(L"\\\\.\\" + windows.value())},
+      {"ProgramData with a trailing blank", spelled(program_data, L" \\")},
+      {"the profiles' root with a trailing blank", spelled(users, L" \\")},
+      {"a profile", profile},
+      {"a drive root", base::FilePath(program_files.value().substr(0, 3))},
+      {"under the Windows folder", windows.Append(L"velum-test-install")},
+      {"a device name", Path(L"nul")},
+      {"another program's folder", Path(L"foreign")},
+      {"another program's folder with a trailing blank", spelled(Path(L"foreign"), L" \\")},
+      {"an empty record planted", Path(L"planted")},
+      {"a record that does not parse", Path(L"garbled")},
+      {"a record of another folder", Path(L"elsewhere")},
+      {"a relative path", base::FilePath(L"install")},
   };
-  for (const auto& c : cases) {
-    const std::string before = DaclBytes(c.folder.value(), SE_FILE_OBJECT);
-    EXPECT_EQ(c.granted, HelperGrants(c.folder)) << c.name;
-    if (!c.granted) {
-      EXPECT_EQ(before, DaclBytes(c.folder.value(), SE_FILE_OBJECT)) << c.name;
-    }
+  const base::FilePath watched[] = {program_files, windows, program_data, users, profile,
+                                    Path(L"foreign"), Path(L"target")};
+  std::vector<std::string> before;
+  for (const base::FilePath& folder : watched) {
+    before.push_back(DaclBytes(folder.value(), SE_FILE_OBJECT));
+    EXPECT_FALSE(before.back().empty()) << folder.AsUTF8();
   }
+  for (const auto& c : refused) EXPECT_FALSE(HelperGrants(c.folder)) << c.name;
+  for (size_t i = 0; i < sizeof(watched) / sizeof(watched[0]); ++i)
+    EXPECT_EQ(before[i], DaclBytes(watched[i].value(), SE_FILE_OBJECT)) << watched[i].AsUTF8();
   EXPECT_FALSE(base::PathExists(Path(L"target\\install")));
   EXPECT_FALSE(base::PathExists(windows.Append(L"velum-test-install")));
+
+  EXPECT_TRUE(HelperGrants(Path(L"ours"))) << "this product's folder";
+  EXPECT_TRUE(HelperGrants(Path(L"new\\install"))) << "a new folder";
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
+}
+
+// The folder held is the folder restored: one moved away after the grant and replaced by
+// a link gets its old list back, and the link's target is never written to.
+TEST_F(SetFolderPermissionTest, RestoreReachesTheHeldFolderNotALinkInItsPlace) {
+  const base::FilePath target = Path(L"target");
+  ASSERT_TRUE(base::CreateDirectory(target));
+  SetDistinctDacl(target, sid_);
+  const std::string target_before = DaclBytes(target.value(), SE_FILE_OBJECT);
+  ASSERT_TRUE(base::CreateDirectory(folder_));
+  const std::string before = DaclBytes(folder_.value(), SE_FILE_OBJECT);
+  ASSERT_NE(before, target_before);
+
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
+  const base::CommandLine command_line = HelperCommandLine();
+  bool result = false;
+  std::thread helper([&] { result = RunSetFolderPermission(command_line); });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
+  const base::FilePath moved = Path(L"moved");
+  EXPECT_TRUE(MoveFileW(folder_.value().c_str(), moved.value().c_str())) << GetLastError();
+  std::string error;
+  EXPECT_TRUE(base::MakeDirectoryLink(folder_, target, &error)) << error;
+  ASSERT_TRUE(SetEvent(undo.Get()));
+  helper.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(target_before, DaclBytes(target.value(), SE_FILE_OBJECT));
+  EXPECT_EQ(before, DaclBytes(moved.value(), SE_FILE_OBJECT));
+  EXPECT_TRUE(base::RemoveDirectoryLink(folder_));
 }
 
 // The helper itself on a folder: it creates the folder, signals, and ends after Undo with
@@ -326,16 +441,15 @@ TEST_F(SetFolderPermissionTest, HelperEndsWhenTheInstallerProcessEndsOrTheRunIsI
   base::ScopedHandle installer, thread;
   ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe",
                                     L"--wait-event=" + quit_name, 0, &installer, &thread));
-  base::CommandLine command_line = HelperCommandLine();
-  command_line.AppendSwitchNative("initial-pid",
-                                  base::StringPrintf(L"%lu", GetProcessId(installer.Get())));
+  const base::CommandLine command_line = HelperCommandLine(GetProcessId(installer.Get()));
   std::thread helper([&] { RunSetFolderPermission(command_line); });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   ASSERT_TRUE(SetEvent(quit.Get()));
   helper.join();  // without Undo
 
-  const base::CommandLine without_pid = HelperCommandLine();
-  std::thread second([&] { RunSetFolderPermission(without_pid); });
+  // Asked by a process that lives on, the interruption ends it.
+  const base::CommandLine second_run = HelperCommandLine();
+  std::thread second([&] { RunSetFolderPermission(second_run); });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   ASSERT_TRUE(SetEvent(interrupted.Get()));
   second.join();
@@ -363,8 +477,6 @@ class WaitingHelperTest : public SetFolderPermissionTest {
   base::CommandLine WaitingCommandLine() const {
     base::CommandLine command_line = HelperCommandLine();
     command_line.AppendSwitchPath("wait-for-package", package_);
-    command_line.AppendSwitchNative("initial-pid",
-                                    base::StringPrintf(L"%lu", GetCurrentProcessId()));
     command_line.AppendSwitch("permanent-permissions");
     command_line.AppendSwitchASCII("crash-reporter-pid", "77");
     return command_line;
@@ -384,7 +496,9 @@ TEST_F(WaitingHelperTest, InterruptedInstallationStartsNothing) {
   // Without the installer's process id it does not wait at all.
   ASSERT_TRUE(ResetEvent(interrupted_.Get()));
   ASSERT_TRUE(SetEvent(ready_.Get()));
-  base::CommandLine no_pid = HelperCommandLine();
+  base::CommandLine no_pid(base::FilePath(L"installer.exe"));
+  no_pid.AppendSwitchPath("set-folder-permission", folder_);
+  no_pid.AppendSwitchNative("permissions-for-user", user_);
   no_pid.AppendSwitchPath("wait-for-package", package_);
   RunSetFolderPermission(no_pid);
   EXPECT_FALSE(base::PathExists(record_));

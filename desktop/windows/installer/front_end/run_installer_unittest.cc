@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/front_end/run_installer_names.h"
 #include "desktop/windows/installer/front_end/run_installer_process.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 
@@ -272,8 +273,13 @@ TEST_F(RunInstallerTest, HelperLogsTheFolderItRefuses) {
       nullptr, TRUE, TRUE,
       GetKernelObjectName(folder, L"VelumInstaller/GiveInstallPermission/Undo", false).c_str()));
   ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  // Asked by this process for its own user: only the folder is wrong.
+  std::wstring user;
+  ASSERT_TRUE(installer::GetCurrentUserName(&user));
   std::string output;
-  EXPECT_EQ(1, Run(Host(), L"--set-folder-permission=" + folder + L" --permissions-for-user=x",
+  EXPECT_EQ(1, Run(Host(),
+                   L"--set-folder-permission=" + folder + L" --permissions-for-user=\"" + user +
+                       base::StringPrintf(L"\" --initial-pid=%lu", GetCurrentProcessId()),
                    &output));
   EXPECT_NE(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
   EXPECT_NE(std::string::npos,
