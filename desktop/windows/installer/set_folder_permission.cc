@@ -19,16 +19,12 @@
 #include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
-#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 
 namespace {
 
 DWORD g_undo_delay_ms = 10000;
-
-// A batch file is a few lines per locked file; anything larger is not ours.
-const int64_t kMaxBatchSize = 1 << 20;
 
 base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
                                    DWORD access) {
@@ -216,7 +212,7 @@ bool GrantUntilEnd(const std::wstring& object_name, int object_type, PSID princi
 
 }  // namespace internal
 
-bool RunSetFolderPermission(const base::CommandLine& command_line) {
+bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder) {
   if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
   const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
@@ -247,37 +243,12 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
   base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
-  return internal::GrantUntilEnd(resolved.value(), SE_FILE_OBJECT, principal.data(),
-                                 command_line.HasSwitch(switches::kPermanentPermissions),
-                                 granted.Get(), ends, std::move(hold));
-}
-
-base::Process RunUninstallBat(const base::FilePath& folder) {
-  const base::FilePath batch = folder.Append(L"k.bat");
-  if (!base::PathExists(batch)) return base::Process();
-  std::string text;
-  std::string reason;
-  if (!base::ReadFileToStringWithMaxSize(batch, &text, kMaxBatchSize)) {
-    reason = "it cannot be read";
-  } else {
-    (void)ValidateCleanupBatchText(text, folder, &reason);
-  }
-  if (!reason.empty()) {
-    LOG(ERROR) << "Refusing to run " << batch.AsUTF8() << ": " << reason;
-    return base::Process();
-  }
-  // The user can change the original until it runs; the checked text runs from a copy
-  // the user cannot touch, which deletes itself.
-  AdminOnlyFolder copy_folder;
-  base::FilePath copy;
-  if (!copy_folder.Create() || !copy_folder.WriteIn(text, L"k.bat", &copy)) return base::Process();
-  if (!base::DeleteFile(batch, false)) LOG(WARNING) << "Could not delete " << batch.AsUTF8();
-  base::LaunchOptions options;
-  options.start_hidden = true;
-  // Quoted: an unquoted path with blanks could start another program.
-  base::Process process = base::LaunchProcess(L"\"" + copy.value() + L"\"", options);
-  if (process.IsValid()) copy_folder.LeaveUntilReboot();
-  return process;
+  const bool done = internal::GrantUntilEnd(
+      resolved.value(), SE_FILE_OBJECT, principal.data(),
+      command_line.HasSwitch(switches::kPermanentPermissions), granted.Get(), ends,
+      std::move(hold));
+  if (done && granted_folder) *granted_folder = resolved;
+  return done;
 }
 
 }  // namespace installer

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/process/launch.h"
 #include "base/process/process.h"
 #include "desktop/windows/installer/installer_step.h"
 
@@ -34,12 +35,18 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch);
 // Whether `text` is exactly what BuildCleanupBatchText writes for a batch whose
 // deletions stay inside `install_folder`, with no link below the folder on their
 // way; rmdir may also name the folders above it, which it removes only when
-// empty. False with `reason` otherwise.
+// empty. Paths are compared in long form. False with `reason` otherwise; else
+// the batch read from the text into `parsed`, when given.
 [[nodiscard]] bool ValidateCleanupBatchText(const std::string& text,
                                             const base::FilePath& install_folder,
-                                            std::string* reason);
+                                            std::string* reason,
+                                            CleanupBatch* parsed = nullptr);
 
-// Starts the batch file hidden, not waited for.
+// Starts `command` hidden with `options`, not waited for, its console output
+// discarded.
+base::Process StartQuietly(const std::wstring& command, base::LaunchOptions options);
+
+// Starts the batch file hidden, not waited for, its output discarded.
 base::Process StartCleanupBatch(const base::FilePath& batch_file);
 
 // Splits the ReinstallCommand of a browser's InstallInfo into program and parameters:

@@ -42,6 +42,7 @@
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
 #include "desktop/windows/installer/set_folder_permission.h"
+#include "desktop/windows/installer/uninstall_batch_runner.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/ui/installer_ui_controller.h"
@@ -377,9 +378,10 @@ bool RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(switches::kSetFolderPermission)) {
     // A helper that acts says in a log of its own what it refused and why.
     if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line);
-    bool result = RunSetFolderPermission(command_line);
+    base::FilePath granted_folder;
+    bool result = RunSetFolderPermission(command_line, &granted_folder);
     if (command_line.HasSwitch(switches::kRunUninstallBat))
-      result = RunUninstallBat(installation_folder).IsValid() && result;
+      result = RunUninstallBat(installation_folder, granted_folder) && result;
     return result;
   }
 
