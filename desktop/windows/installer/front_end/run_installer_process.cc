@@ -80,8 +80,10 @@ Modes ReadModes(const base::CommandLine& command_line) {
   return modes;
 }
 
-void StartLogging(const base::CommandLine& command_line) {
-  const base::FilePath log_path = InitInstallerLogging();
+void StartLogging(const base::CommandLine& command_line, bool elevated_helper) {
+  const base::FilePath log_path =
+      elevated_helper ? InitElevatedInstallerLogging() : InitInstallerLogging();
+  if (log_path.empty()) return;
   base::LoggingSettings logging;
   logging.logging_dest = base::LOG_TO_FILE;
   logging.log_file = log_path.value().c_str();
@@ -377,7 +379,7 @@ bool RunRole(const base::CommandLine& command_line) {
   }
   if (command_line.HasSwitch(switches::kSetFolderPermission)) {
     // A helper that acts says in a log of its own what it refused and why.
-    if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line);
+    if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line, true);
     base::FilePath granted_folder;
     bool result = RunSetFolderPermission(command_line, &granted_folder);
     if (command_line.HasSwitch(switches::kRunUninstallBat))
@@ -385,7 +387,7 @@ bool RunRole(const base::CommandLine& command_line) {
     return result;
   }
 
-  StartLogging(command_line);
+  StartLogging(command_line, false);
   return RunInstallation(command_line, installation_folder);
 }
 
