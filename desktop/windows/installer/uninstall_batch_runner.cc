@@ -24,12 +24,6 @@ namespace {
 // A batch file is a few lines per locked file; anything larger is not ours.
 const int64_t kMaxBatchSize = 1 << 20;
 
-struct EnvironmentStringsTraits {
-  static wchar_t* InvalidValue() { return nullptr; }
-  static void Free(wchar_t* block) { FreeEnvironmentStringsW(block); }
-};
-typedef base::ScopedGeneric<wchar_t*, EnvironmentStringsTraits> ScopedEnvironmentStrings;
-
 // Opens `folder` without following a link and without delete sharing, so that neither
 // it nor a folder above it can be renamed, removed or replaced while held.
 bool HoldFolder(const base::FilePath& folder, std::vector<base::ScopedHandle>* holds,
@@ -141,7 +135,7 @@ namespace internal {
 
 std::wstring BatchEnvironment(const base::FilePath& system_folder) {
   std::wstring environment;
-  ScopedEnvironmentStrings strings(GetEnvironmentStringsW());
+  base::ScopedEnvironmentStrings strings(GetEnvironmentStringsW());
   for (const wchar_t* entry = strings.Get(); entry && *entry; entry += wcslen(entry) + 1) {
     const base::StringPiece16 name(entry, 5);
     if (wcslen(entry) >= 5 && base::FilePath::CompareIgnoreCase(name, L"PATH=") == 0) continue;
