@@ -621,8 +621,6 @@ PY
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     grep -q "Starting final cleanup batch file" "$LOGS"/*.log || fail "no clean-up batch started"
     [ ! -e "$installed/$version/installer.exe" ] || fail "the held installer.exe stayed"
-    ! grep -Eqi 'TASKLIST|PID eq|127\.0\.0\.1' "$WORK/run.out" ||
-      fail "the clean-up batch wrote on the console: $(head -3 "$WORK/run.out")"
     grep -h "shortcut found" "$LOGS"/*.log | tail -3
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
     check_uninstalled_fully

@@ -115,12 +115,12 @@ bool RunCopy(const std::string& text) {
   if (!copy_folder.Create() || !copy_folder.WriteIn(text, L"k.bat", &copy)) return false;
   const std::wstring environment = internal::BatchEnvironment(system_folder);
   base::LaunchOptions options;
+  options.start_hidden = true;
   // cmd looks for chcp, TASKLIST, FIND and ping in its working folder first.
   options.current_directory = copy_folder.path();
   options.environment = environment.c_str();
-  base::Process process = StartQuietly(
-      L"\"" + system_folder.Append(L"cmd.exe").value() + L"\" /c \"" + copy.value() + L"\"",
-      options);
+  base::Process process = base::LaunchProcess(
+      BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe"), copy), options);
   if (!process.IsValid()) {
     PLOG(ERROR) << "Cannot start the clean-up batch";
     return false;

@@ -290,27 +290,19 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
   return text;
 }
 
-base::Process StartQuietly(const std::wstring& command, base::LaunchOptions options) {
-  // The console the installer may share with its caller is not the batch's to write to.
-  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  base::ScopedHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                     OPEN_EXISTING, 0, nullptr));
-  if (!nul.IsValid()) return base::Process();
-  base::HandlesToInheritVector handles = {nul.Get()};
-  options.handles_to_inherit = &handles;
-  options.stdin_handle = nul.Get();
-  options.stdout_handle = nul.Get();
-  options.stderr_handle = nul.Get();
-  options.start_hidden = true;
-  return base::LaunchProcess(command, options);
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
+                                      const base::FilePath& batch_file) {
+  // cmd drops the outer quotes; the console the installer may share with its caller is
+  // not the batch's to write to.
+  return L"\"" + interpreter.value() + L"\" /c \"\"" + batch_file.value() + L"\" >nul 2>&1\"";
 }
 
 base::Process StartCleanupBatch(const base::FilePath& batch_file) {
   base::LaunchOptions options;
+  options.start_hidden = true;
   // Not the install folder: the batch's working folder could not be removed.
   options.current_directory = batch_file.DirName().DirName();
-  return StartQuietly(L"cmd.exe /c \"" + batch_file.value() + L"\"", options);
+  return base::LaunchProcess(L"cmd.exe /c \"" + batch_file.value() + L"\"", options);
 }
 
 void SplitReinstallCommand(const std::wstring& command, std::wstring* program,

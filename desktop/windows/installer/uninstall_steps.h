@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "base/process/launch.h"
 #include "base/process/process.h"
 #include "desktop/windows/installer/installer_step.h"
 
@@ -42,11 +41,12 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch);
                                             std::string* reason,
                                             CleanupBatch* parsed = nullptr);
 
-// Starts `command` hidden with `options`, not waited for, its console output
+// The command line that runs `batch_file` with `interpreter` (cmd), its output
 // discarded.
-base::Process StartQuietly(const std::wstring& command, base::LaunchOptions options);
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
+                                      const base::FilePath& batch_file);
 
-// Starts the batch file hidden, not waited for, its output discarded.
+// Starts the batch file hidden, not waited for.
 base::Process StartCleanupBatch(const base::FilePath& batch_file);
 
 // Splits the ReinstallCommand of a browser's InstallInfo into program and parameters:
