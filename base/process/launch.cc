@@ -61,7 +61,8 @@ LaunchOptions::LaunchOptions()
       stdin_handle(nullptr),
       stdout_handle(nullptr),
       stderr_handle(nullptr),
-      force_breakaway_from_job(false) {}
+      force_breakaway_from_job(false),
+      environment(nullptr) {}
 
 ProcThreadAttributeList::ProcThreadAttributeList() {
   ZeroMemory(&startup_info_, sizeof(startup_info_));
@@ -194,8 +195,10 @@ bool CreateChild(const std::wstring& command_line, const LaunchOptions& options,
   std::wstring writable_command_line = command_line;
   writable_command_line.push_back(L'\0');
   if (!options.as_user) {
+    void* environment = const_cast<wchar_t*>(options.environment);
+    if (environment) flags |= CREATE_UNICODE_ENVIRONMENT;
     return CreateProcessW(nullptr, &writable_command_line[0], nullptr, nullptr, inherit, flags,
-                          nullptr, current_directory, startup, info) != FALSE;
+                          environment, current_directory, startup, info) != FALSE;
   }
   ScopedEnvironmentBlock environment;
   if (!CreateEnvironmentBlock(environment.Receive(), options.as_user, FALSE)) return false;

@@ -49,6 +49,9 @@ struct LaunchOptions {
   HANDLE stdout_handle;
   HANDLE stderr_handle;
   bool force_breakaway_from_job;
+  // Not owned. The child's environment, a block of "name=value" strings ended by an
+  // empty one; null: the caller's. Ignored with `as_user`.
+  const wchar_t* environment;
 };
 
 enum TerminationStatus {

@@ -427,6 +427,14 @@ struct EnvironmentBlockTraits {
 };
 typedef ScopedGeneric<void*, EnvironmentBlockTraits> ScopedEnvironmentBlock;
 
+// The process's environment from GetEnvironmentStringsW, freed with
+// FreeEnvironmentStringsW.
+struct EnvironmentStringsTraits {
+  static wchar_t* InvalidValue() { return nullptr; }
+  static void Free(wchar_t* block) { FreeEnvironmentStringsW(block); }
+};
+typedef ScopedGeneric<wchar_t*, EnvironmentStringsTraits> ScopedEnvironmentStrings;
+
 // A WinINet session, connection or request handle (HINTERNET), closed with
 // InternetCloseHandle; a failed close is logged. WinINet aborts the asynchronous work
 // pending on a handle when it is closed, so an early Reset() is how a transfer is cut

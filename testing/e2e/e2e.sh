@@ -614,8 +614,13 @@ PY
     [ -f "$installed/launcher.exe" ] || fail "not installed"
     check_one_of_each "after the installation"
     version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$installed/installation_status.xml")
+    # The uninstaller holds its own installer.exe open while it runs: the clean-up batch
+    # deletes it, by its short name, once the uninstaller has ended.
+    [ -f "$installed/$version/installer.exe" ] || fail "no installer in the installation"
     run "$installed/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$folder"
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    grep -q "Starting final cleanup batch file" "$LOGS"/*.log || fail "no clean-up batch started"
+    [ ! -e "$installed/$version/installer.exe" ] || fail "the held installer.exe stayed"
     grep -h "shortcut found" "$LOGS"/*.log | tail -3
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
     check_uninstalled_fully

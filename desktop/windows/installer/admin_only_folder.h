@@ -35,6 +35,8 @@ class AdminOnlyFolder {
   // Leaves the folder to what was started from it; the system removes it at its next
   // start, once that has emptied it.
   void LeaveUntilReboot();
+  // Leaves the folder and what it holds in place for good (a log to read later).
+  void Keep() { path_.clear(); }
 
   const base::FilePath& path() const { return path_; }
 

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/component_steps.h"
 
+#include <windows.h>
+
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
@@ -8,6 +10,9 @@
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/names/switches.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_program_check.h"
+#include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/installation_context.h"
 #include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/verification/authenticode.h"
@@ -23,6 +28,40 @@ const wchar_t kInstallerSuffix[] = L"_installer.exe";
 
 const wchar_t* FlagValue(const Settings* settings, int flag) {
   return settings->flag(flag) ? L"1" : L"0";
+}
+
+// Where the system reached through `handle`, links resolved, without "\\?\".
+bool GetFinalPath(HANDLE handle, base::FilePath* path) {
+  std::wstring text(32768, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(handle, &text[0], static_cast<DWORD>(text.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= text.size()) return false;
+  text.resize(length);
+  if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
+  *path = base::FilePath(text);
+  return true;
+}
+
+// The record names the uninstaller, and a user can write the record: only a program
+// that lies, once held, inside the install folder (links resolved) and that passes the
+// signature rule of what an elevated installer starts.
+bool HoldComponentUninstaller(const base::FilePath& program, const base::FilePath& install_folder,
+                              base::ScopedHandle* hold) {
+  base::ScopedHandle folder(CreateFileW(install_folder.value().c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+  base::FilePath folder_path;
+  base::FilePath program_path;
+  if (!HoldVerifiedProgram(program, hold)) return false;
+  if (!folder.IsValid() || !GetFinalPath(folder.Get(), &folder_path) ||
+      !GetFinalPath(hold->Get(), &program_path) || !IsSameOrUnder(program_path, folder_path) ||
+      IsSameOrUnder(folder_path, program_path)) {
+    LOG(ERROR) << "Not running " << program.AsUTF8() << ": it is not inside the install folder";
+    hold->Close();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -116,8 +155,11 @@ StepResult UninstallComponentsStep::Run(int32_t /*attempt*/) {
   const InstallLog* existing = settings->status().record();
   if (!existing) return StepResult();
   for (const InstallLog::Component& component : existing->components) {
-    base::CommandLine command(GetComponentInstallerPath(base::FilePath(component.path),
-                                                        base::UTF8ToWide(component.name)));
+    const base::FilePath program = GetComponentInstallerPath(base::FilePath(component.path),
+                                                             base::UTF8ToWide(component.name));
+    base::ScopedHandle hold;
+    if (!HoldComponentUninstaller(program, context_->GetInstallFolder(), &hold)) continue;
+    base::CommandLine command(program);
     command.AppendSwitch(switches::kUninstall);
     command.AppendSwitchNative(switches::kCopyOnly, FlagValue(settings, Settings::COPY_ONLY));
     command.AppendSwitchNative(switches::kAllUsers, FlagValue(settings, Settings::ALL_USERS_FLAG));

@@ -1,7 +1,8 @@
 // The installers of additional components ("suite", "assistant") that the package
 // fetcher puts beside the package: InstallComponentsStep runs each requested one, once
 // its signature is verified, and records those that succeed; UninstallComponentsStep
-// starts the uninstaller of every recorded component.
+// starts the uninstaller of every recorded component that lies inside the install
+// folder.
 #ifndef DESKTOP_WINDOWS_INSTALLER_COMPONENT_STEPS_H_
 #define DESKTOP_WINDOWS_INSTALLER_COMPONENT_STEPS_H_
 

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_util.h"
+#include "base/test/test_helper_process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
@@ -165,6 +167,44 @@ TEST_F(ComponentStepsTest, UninstallStartsEachRecordedUninstaller) {
   WaitForProgramLines(1);
   EXPECT_EQ(std::vector<std::string>{"suite_installer.exe --uninstall --copyonly=0 --allusers=0"},
             ComponentLines());
+}
+
+// The record is a file the user can write: an uninstaller it names outside the install
+// folder, or reached through a link, never runs.
+TEST_F(ComponentStepsTest, UninstallRunsNoUninstallerOutsideTheInstallFolder) {
+  const base::FilePath outside = scratch_.path().Append(L"planted");
+  ASSERT_TRUE(base::CreateDirectory(outside));
+  ASSERT_TRUE(base::CopyFile(components_.Append(L"suite_installer.exe"),
+                             outside.Append(L"suite_installer.exe")));
+  const base::FilePath link = install_folder_.Append(L"linked");
+  // What the uninstallation starts is not waited for: wait for every process it started.
+  ASSERT_TRUE(base::TrackDescendantProcesses());
+  const struct {
+    const char* name;
+    base::FilePath recorded;
+  } cases[] = {{"outside", outside}, {"through a link", link}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    InstallWith(L"suite:components");
+    ClearProcessSwitches();
+    std::string error;
+    ASSERT_TRUE(base::MakeDirectoryLink(link, outside, &error)) << error;
+    const base::FilePath record_file = install_folder_.Append(L"installation_status.xml");
+    std::string record;
+    ASSERT_TRUE(base::ReadFileToString(record_file, &record));
+    const std::string recorded = Folder(L"suite");
+    ASSERT_NE(std::string::npos, record.find(recorded));
+    record.replace(record.find(recorded), recorded.size(), test.recorded.AsUTF8());
+    ASSERT_TRUE(base::WriteTextFile(record_file, record));
+    EXPECT_TRUE(base::DeleteFile(program_log_, false));
+    InstallationRun run;
+    run.uninstall = true;
+    Run(&run);
+    EXPECT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+    EXPECT_TRUE(base::WaitForDescendantProcesses(60000));
+    EXPECT_TRUE(base::RemoveDirectoryLink(link));
+    EXPECT_EQ(std::vector<std::string>{}, ComponentLines());
+  }
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 //   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
 //                                      folder's GiveInstallPermission event and waits for
 //                                      its Undo event
-// and, from its arguments, "--wait-event=<name>": waits until that event is set.
+// and, from its arguments, "--hold-file=<path>": keeps the file open without delete
+// sharing until it ends (opened before the record is written), and "--wait-event=<name>":
+// waits until that event is set.
 #include <windows.h>
 
 #include <cwchar>
@@ -56,6 +58,11 @@ bool Record(const std::wstring& path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  const std::wstring held = GetSwitch(argc, argv, L"hold-file");
+  // Closed by the process's end.
+  if (!held.empty() && CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE)
+    return 93;
   const std::wstring record = GetEnvironment(L"VELUM_TEST_RECORD");
   if (!record.empty() && !Record(record)) return 90;
 

@@ -19,16 +19,12 @@
 #include "desktop/windows/installer/grant_folder_check.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
-#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 
 namespace {
 
 DWORD g_undo_delay_ms = 10000;
-
-// A batch file is a few lines per locked file; anything larger is not ours.
-const int64_t kMaxBatchSize = 1 << 20;
 
 base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
                                    DWORD access) {
@@ -123,17 +119,17 @@ bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
 }
 
 // Normalises, checks, creates when missing, and holds the folder to be granted.
-bool PrepareGrantFolder(const base::FilePath& folder, base::ScopedHandle* hold) {
+bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
+                        base::ScopedHandle* hold) {
   std::string reason;
-  base::FilePath normalized;
-  bool ok = NormalizeGrantFolder(folder, &normalized, &reason) &&
-            IsGrantablePlace(normalized, &reason);
-  if (ok && !base::DirectoryExists(normalized) && !base::CreateDirectory(normalized)) {
+  bool ok = NormalizeGrantFolder(folder, normalized, &reason) &&
+            IsGrantablePlace(*normalized, &reason);
+  if (ok && !base::DirectoryExists(*normalized) && !base::CreateDirectory(*normalized)) {
     reason = "it cannot be created";
     ok = false;
   }
   // The decision itself is made on the folder held open.
-  ok = ok && HoldGrantableFolder(normalized, hold, &reason);
+  ok = ok && HoldGrantableFolder(*normalized, hold, &reason);
   if (!ok) LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": " << reason;
   return ok;
 }
@@ -246,7 +242,7 @@ bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanen
 
 }  // namespace internal
 
-bool RunSetFolderPermission(const base::CommandLine& command_line) {
+bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder) {
   if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
   const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
@@ -260,9 +256,11 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
                                             folder, false, EVENT_ALL_ACCESS);
   if (!granted.IsValid() || !undo.IsValid()) return true;
 
+  base::FilePath normalized;
   base::ScopedHandle hold;  // keeps the checked folder in its place until it is granted
   std::vector<uint8_t> principal;
-  if (!internal::ResolvePrincipal(command_line, &principal) || !PrepareGrantFolder(folder, &hold))
+  if (!internal::ResolvePrincipal(command_line, &principal) ||
+      !PrepareGrantFolder(folder, &normalized, &hold))
     return false;
   // The same folder, for the grant and its undoing, without keeping it from removal.
   base::ScopedHandle object(ReOpenFile(hold.Get(), READ_CONTROL | WRITE_DAC,
@@ -282,37 +280,12 @@ bool RunSetFolderPermission(const base::CommandLine& command_line) {
   base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
-  return internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, principal.data(),
-                                 command_line.HasSwitch(switches::kPermanentPermissions),
-                                 granted.Get(), ends, std::move(hold));
-}
-
-base::Process RunUninstallBat(const base::FilePath& folder) {
-  const base::FilePath batch = folder.Append(L"k.bat");
-  if (!base::PathExists(batch)) return base::Process();
-  std::string text;
-  std::string reason;
-  if (!base::ReadFileToStringWithMaxSize(batch, &text, kMaxBatchSize)) {
-    reason = "it cannot be read";
-  } else {
-    (void)ValidateCleanupBatchText(text, folder, &reason);
-  }
-  if (!reason.empty()) {
-    LOG(ERROR) << "Refusing to run " << batch.AsUTF8() << ": " << reason;
-    return base::Process();
-  }
-  // The user can change the original until it runs; the checked text runs from a copy
-  // the user cannot touch, which deletes itself.
-  AdminOnlyFolder copy_folder;
-  base::FilePath copy;
-  if (!copy_folder.Create() || !copy_folder.WriteIn(text, L"k.bat", &copy)) return base::Process();
-  if (!base::DeleteFile(batch, false)) LOG(WARNING) << "Could not delete " << batch.AsUTF8();
-  base::LaunchOptions options;
-  options.start_hidden = true;
-  // Quoted: an unquoted path with blanks could start another program.
-  base::Process process = base::LaunchProcess(L"\"" + copy.value() + L"\"", options);
-  if (process.IsValid()) copy_folder.LeaveUntilReboot();
-  return process;
+  const bool done = internal::GrantUntilEnd(
+      object.Get(), SE_FILE_OBJECT, principal.data(),
+      command_line.HasSwitch(switches::kPermanentPermissions), granted.Get(), ends,
+      std::move(hold));
+  if (done && granted_folder) *granted_folder = normalized;
+  return done;
 }
 
 }  // namespace installer

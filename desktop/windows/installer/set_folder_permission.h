@@ -33,13 +33,10 @@ namespace installer {
 // The helper mode for `command_line`; does nothing without
 // "permissions-for-user". A refused folder or a grant that could not be taken
 // back is logged and gives false; the installation sees the missing signal.
-bool RunSetFolderPermission(const base::CommandLine& command_line);
-
-// Runs "k.bat" of `folder` hidden, without waiting for it, when it exists and
-// holds nothing but the clean-up the uninstallation writes for that folder; it
-// runs from a copy of the checked text that the user cannot change. The started
-// batch, or no process (a refusal is logged).
-base::Process RunUninstallBat(const base::FilePath& folder);
+// `granted_folder`, when given, receives the resolved folder once a grant was
+// made (and, unless permanent, taken back).
+bool RunSetFolderPermission(const base::CommandLine& command_line,
+                            base::FilePath* granted_folder = nullptr);
 
 // The pause after Undo before the old access list returns (10 s); tests shorten
 // it.

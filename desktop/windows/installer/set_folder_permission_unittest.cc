@@ -23,7 +23,6 @@
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 namespace {
@@ -529,78 +528,6 @@ TEST_F(WaitingHelperTest, SignedInstallerRefusesAPlantedUnsignedPackageInstaller
   ASSERT_TRUE(SetEvent(ready_.Get()));
   RunSetFolderPermission(WaitingCommandLine());
   EXPECT_FALSE(base::PathExists(record_));
-}
-
-class UninstallBatchTest : public base::ScratchDirTest {
- protected:
-  void SetUp() override {
-    base::ScratchDirTest::SetUp();
-    MakeTree({L"install\\", L"install\\1.0\\", L"install\\1.0\\locked.dat", L"outside\\",
-              L"outside\\victim.txt"});
-    install_ = Path(L"install");
-    // A process that has ended: the batch does not wait for it.
-    base::ScopedHandle process, thread;
-    ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe", L"", 0, &process,
-                                      &thread));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), kBoundMs));
-    ended_pid_ = GetProcessId(process.Get());
-  }
-
-  // The writer's batch for `failed` under the install folder.
-  std::string Batch(const std::vector<base::FilePath>& failed) const {
-    CleanupBatch batch;
-    batch.pids = {ended_pid_};
-    for (const base::FilePath& path : failed) {
-      batch.failed_files.push_back(path.value());
-      for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
-           folder = folder.DirName())
-        batch.folders.push_back(folder.value());
-    }
-    return BuildCleanupBatchText(batch);
-  }
-
-  base::FilePath install_;
-  uint32_t ended_pid_ = 0;
-};
-
-TEST_F(UninstallBatchTest, RunsTheCheckedBatchFromACopy) {
-  const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
-  const base::FilePath batch_file = Write(L"install\\k.bat", Batch({locked}));
-  base::Process batch = RunUninstallBat(install_);
-  ASSERT_TRUE(batch.IsValid());
-  int32_t exit_code = 0;
-  ASSERT_TRUE(batch.WaitForExit(&exit_code));
-  EXPECT_FALSE(base::PathExists(locked));
-  EXPECT_FALSE(base::PathExists(install_.Append(L"1.0")));
-  EXPECT_FALSE(base::PathExists(batch_file));
-}
-
-TEST_F(UninstallBatchTest, RefusesMoreThanTheCleanUpAndChangesNothing) {
-  const base::FilePath victim = Path(L"outside\\victim.txt");
-  const base::FilePath marker = Path(L"pwned");
-  std::string error;
-  ASSERT_TRUE(base::MakeDirectoryLink(install_.Append(L"link"), Path(L"outside"), &error))
-      << error;
-  const std::string writer = Batch({install_.Append(L"1.0\\locked.dat")});
-  const std::string last = "del %0\r\n";
-  const std::string head = writer.substr(0, writer.size() - last.size());
-  const struct {
-    const char* name;
-    std::string text;
-  } cases[] = {
-      {"an extra line", head + "echo x > \"" + marker.AsUTF8() + "\"\r\n" + last},
-      {"a del outside", Batch({victim})},
-      {"a del through a link", Batch({install_.Append(L"link\\victim.txt")})},
-  };
-  for (const auto& c : cases) {
-    const base::FilePath batch_file = Write(L"install\\k.bat", c.text);
-    EXPECT_FALSE(RunUninstallBat(install_).IsValid()) << c.name;
-    EXPECT_TRUE(base::PathExists(batch_file)) << c.name;
-  }
-  EXPECT_TRUE(base::PathExists(victim));
-  EXPECT_TRUE(base::PathExists(install_.Append(L"1.0\\locked.dat")));
-  EXPECT_FALSE(base::PathExists(marker));
-  EXPECT_TRUE(base::RemoveDirectoryLink(install_.Append(L"link")));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <set>
@@ -43,6 +44,9 @@ namespace installer {
 namespace {
 
 const wchar_t kBatchFileName[] = L"k.bat";
+// Far above what an uninstallation waits for; bounds what a planted text can make us
+// allocate.
+const uint32_t kMaxProcessNumber = 1024;
 
 bool DeleteThrough(Transaction* transaction, const base::FilePath& path, bool check_in_use,
                    bool remove_empty_parents) {
@@ -168,13 +172,16 @@ bool IsPlainPath(const std::wstring& path) {
 // Deletions inside the install folder that reach nothing through a link.
 bool IsConfinedPath(const std::wstring& text, const base::FilePath& install_folder,
                     bool folder_or_above, std::string* reason) {
-  const base::FilePath path(text);
+  base::FilePath path(text);
   base::FilePath link;
   if (!IsPlainPath(text)) {
     *reason = "not a plain path: " + path.AsUTF8();
-  } else if (folder_or_above && IsSameOrUnder(install_folder, path)) {
-    return true;
-  } else if (!IsSameOrUnder(path, install_folder) || IsSameOrUnder(install_folder, path)) {
+    return false;
+  }
+  // Compared in long form: the writer names non-ASCII paths by their short names.
+  if (!NormalizeGrantFolder(base::FilePath(text), &path, reason)) return false;
+  if (folder_or_above && IsSameOrUnder(install_folder, path)) return true;
+  if (!IsSameOrUnder(path, install_folder) || IsSameOrUnder(install_folder, path)) {
     *reason = "outside the install folder: " + path.AsUTF8();
   } else if (FindReparsePoint(path, install_folder, &link)) {
     *reason = "through the link " + link.AsUTF8();
@@ -184,22 +191,33 @@ bool IsConfinedPath(const std::wstring& text, const base::FilePath& install_fold
   return false;
 }
 
+// The number of a "SET PID<n>_RUNNING=TRUE" line.
+bool TakeProcessNumber(const std::string& line, uint32_t* number) {
+  static const char kSet[] = "SET PID";
+  static const char kRunning[] = "_RUNNING=TRUE";
+  const size_t start = sizeof(kSet) - 1;
+  const size_t end = line.find('_', start);
+  return line.compare(0, start, kSet) == 0 && end != std::string::npos &&
+         line.compare(end, std::string::npos, kRunning) == 0 &&
+         base::StringToUint(line.substr(start, end - start), number) && *number > 0;
+}
+
 }  // namespace
 
 bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& install_folder,
-                              std::string* reason) {
+                              std::string* reason, CleanupBatch* parsed) {
+  base::FilePath folder;
+  if (!NormalizeGrantFolder(install_folder, &folder, reason)) return false;
   CleanupBatch batch;
   std::vector<uint32_t> names;  // the numbers of the waited-for processes
   std::vector<uint32_t> pids;
-  static const char kSet[] = "SET PID";
   static const char kTaskList[] = "TASKLIST /FI \"PID eq ";
   std::wstring path;
   for (std::string line :
        base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     uint32_t number = 0;
-    if (line.compare(0, sizeof(kSet) - 1, kSet) == 0 &&
-        base::StringToUint(line.substr(sizeof(kSet) - 1, 1), &number)) {
+    if (TakeProcessNumber(line, &number)) {
       names.push_back(number);
     } else if (line.compare(0, sizeof(kTaskList) - 1, kTaskList) == 0 &&
                base::StringToUint(line.substr(sizeof(kTaskList) - 1,
@@ -208,15 +226,16 @@ bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& ins
                                   &number)) {
       pids.push_back(number);
     } else if (line != "del %0" && TakeQuotedPath(line, "del", &path)) {
-      if (!IsConfinedPath(path, install_folder, false, reason)) return false;
+      if (!IsConfinedPath(path, folder, false, reason)) return false;
       batch.failed_files.push_back(path);
     } else if (TakeQuotedPath(line, "rmdir", &path)) {
-      if (!IsConfinedPath(path, install_folder, true, reason)) return false;
+      if (!IsConfinedPath(path, folder, true, reason)) return false;
       batch.folders.push_back(path);
     }
     // Any other line must be one the writer writes: the text is rebuilt below.
   }
-  bool numbered = !names.empty() && names.size() == pids.size() && names[0] == 1;
+  bool numbered = !names.empty() && names.size() == pids.size() && names[0] == 1 &&
+                  names.back() <= kMaxProcessNumber;
   for (size_t i = 1; numbered && i < names.size(); ++i) numbered = names[i] > names[i - 1];
   if (numbered) {
     batch.pids.assign(names.back(), 0);
@@ -226,6 +245,7 @@ bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& ins
     *reason = "it holds more than the clean-up after an uninstallation";
     return false;
   }
+  if (parsed) *parsed = batch;
   return true;
 }
 
@@ -255,14 +275,26 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
     lines.push_back("IF %" + name + "_RUNNING%==TRUE GOTO :again");
   for (const std::wstring& path : batch.failed_files)
     lines.push_back("del \"" + base::WideToUTF8(GetBatchSafePath(path)) + "\"");
-  // rmdir only removes an empty folder: children before their parents.
-  std::set<std::wstring, std::greater<>> folders(batch.folders.begin(), batch.folders.end());
-  for (const std::wstring& folder : folders)
-    lines.push_back("rmdir \"" + base::WideToUTF8(GetBatchSafePath(folder)) + "\"");
+  // rmdir only removes an empty folder: children before their parents. Ordered as
+  // written (a short name sorts apart from its long name), deeper first.
+  std::set<std::pair<size_t, std::wstring>, std::greater<>> folders;
+  for (const std::wstring& folder : batch.folders) {
+    const std::wstring written = GetBatchSafePath(folder);
+    folders.emplace(std::count(written.begin(), written.end(), L'\\'), written);
+  }
+  for (const auto& folder : folders)
+    lines.push_back("rmdir \"" + base::WideToUTF8(folder.second) + "\"");
   lines.push_back("del %0");
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
+}
+
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
+                                      const base::FilePath& batch_file) {
+  // cmd drops the outer quotes; the console the installer may share with its caller is
+  // not the batch's to write to.
+  return L"\"" + interpreter.value() + L"\" /c \"\"" + batch_file.value() + L"\" >nul 2>&1\"";
 }
 
 base::Process StartCleanupBatch(const base::FilePath& batch_file) {

@@ -34,10 +34,17 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch);
 // Whether `text` is exactly what BuildCleanupBatchText writes for a batch whose
 // deletions stay inside `install_folder`, with no link below the folder on their
 // way; rmdir may also name the folders above it, which it removes only when
-// empty. False with `reason` otherwise.
+// empty. Paths are compared in long form. False with `reason` otherwise; else
+// the batch read from the text into `parsed`, when given.
 [[nodiscard]] bool ValidateCleanupBatchText(const std::string& text,
                                             const base::FilePath& install_folder,
-                                            std::string* reason);
+                                            std::string* reason,
+                                            CleanupBatch* parsed = nullptr);
+
+// The command line that runs `batch_file` with `interpreter` (cmd), its output
+// discarded.
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
+                                      const base::FilePath& batch_file);
 
 // Starts the batch file hidden, not waited for.
 base::Process StartCleanupBatch(const base::FilePath& batch_file);

@@ -9,6 +9,7 @@
 
 #include "base/base_paths_win.h"
 #include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
@@ -73,20 +74,32 @@ TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
 
   const std::string last = "del %0\r\n";
   const std::string head = text.substr(0, text.size() - last.size());
+  // The writer's own batch with one more deletion or folder: in its place, so that
+  // only the path check can refuse it.
+  auto with_file = [&batch](const wchar_t* path) {
+    CleanupBatch more = batch;
+    more.failed_files.push_back(path);
+    return BuildCleanupBatchText(more);
+  };
+  auto with_folder = [&batch](const wchar_t* path) {
+    CleanupBatch more = batch;
+    more.folders.push_back(path);
+    return BuildCleanupBatchText(more);
+  };
   const struct {
     const char* name;
     std::string text;
   } refused[] = {
       {"an extra command", head + "echo x > C:\\pwned\r\n" + last},
       {"a command after the end", text + "echo x > C:\\pwned\r\n"},
-      {"a command on a del line", head + "del \"C:\\Velum Test\\Install\\a\" & calc\r\n" + last},
-      {"a del outside", head + "del \"C:\\Windows\\system.ini\"\r\n" + last},
-      {"a del of a sibling", head + "del \"C:\\Velum Test\\Install2\\a\"\r\n" + last},
-      {"a del of the folder itself", head + "del \"C:\\Velum Test\\Install\"\r\n" + last},
-      {"a del that climbs out", head + "del \"C:\\Velum Test\\Install\\..\\x\"\r\n" + last},
-      {"a del with a variable", head + "del \"C:\\Velum Test\\Install\\%WINDIR%\"\r\n" + last},
-      {"a del with a wildcard", head + "del \"C:\\Velum Test\\Install\\*\"\r\n" + last},
-      {"an rmdir elsewhere", head + "rmdir \"C:\\Windows\\Temp\"\r\n" + last},
+      {"a command on a del line", with_file(L"C:\\Velum Test\\Install\\a\" & calc")},
+      {"a del outside", with_file(L"C:\\Windows\\system.ini")},
+      {"a del of a sibling", with_file(L"C:\\Velum Test\\Install2\\a")},
+      {"a del of the folder itself", with_file(L"C:\\Velum Test\\Install")},
+      {"a del that climbs out", with_file(L"C:\\Velum Test\\Install\\..\\x")},
+      {"a del with a variable", with_file(L"C:\\Velum Test\\Install\\%WINDIR%")},
+      {"a del with a wildcard", with_file(L"C:\\Velum Test\\Install\\*")},
+      {"an rmdir elsewhere", with_folder(L"C:\\Windows\\Temp")},
       {"lines out of order", "chcp 65001>nul\r\n:again\r\n" + text.substr(16)},
       {"bare line feeds", "chcp 65001>nul\n" + text.substr(16)},
       {"no wait", "chcp 65001>nul\r\ndel %0\r\n"},
@@ -96,6 +109,39 @@ TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
     reason.clear();
     EXPECT_FALSE(ValidateCleanupBatchText(c.text, install, &reason)) << c.name;
     EXPECT_FALSE(reason.empty()) << c.name;
+  }
+}
+
+// The writer names non-ASCII paths by their short names and numbers every process it
+// waits for: whatever it writes for an existing installation is accepted.
+TEST(CleanupBatchTest, ValidatorAcceptsEveryBatchTheWriterMakes) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const wchar_t* const kNames[] = {
+      L"J\u00f6rg Velum",
+      L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b",
+      L"\u540d\u524d\u306e\u30d5\u30a9\u30eb\u30c0",
+      L"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac",
+      L"Caf\u00e9 cr\u00e8me",
+      L"a folder name well past eight letters, with blanks",
+  };
+  for (const wchar_t* name : kNames) {
+    const base::FilePath install = scratch.path().Append(name);
+    const base::FilePath resources = install.Append(L"1.0").Append(name);
+    const base::FilePath file = resources.Append(std::wstring(name) + L" \u540d\u524d.dll");
+    ASSERT_TRUE(base::CreateDirectory(resources));
+    ASSERT_TRUE(base::WriteTextFile(file, "x"));
+    CleanupBatch batch;
+    batch.failed_files = {file.value(), install.Append(L"launcher.exe").value()};
+    for (base::FilePath folder = file.DirName(); folder.DirName() != folder;
+         folder = folder.DirName())
+      batch.folders.push_back(folder.value());
+    for (uint32_t count = 1; count <= 12; ++count) {
+      batch.pids.push_back(count % 3 == 2 ? 0 : 4000 + count);
+      std::string reason;
+      EXPECT_TRUE(ValidateCleanupBatchText(BuildCleanupBatchText(batch), install, &reason))
+          << install.AsUTF8() << ", " << count << " processes: " << reason;
+    }
   }
 }
 

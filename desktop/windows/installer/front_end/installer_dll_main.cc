@@ -1,4 +1,5 @@
 // The installer library's exported entry points.
+#include "base/native_library.h"
 #include "base/win/handle_verifier.h"
 #include "desktop/windows/installer/front_end/run_installer.h"
 #include "desktop/windows/installer/front_end/run_installer_process.h"
@@ -25,4 +26,9 @@ extern "C" VELUM_INSTALLER_API base::HandleVerifier* GetHandleVerifier() {
   return base::GetHandleVerifier();
 }
 
-extern "C" VELUM_INSTALLER_API bool RunInstaller() { return installer::RunInstallerProcess(); }
+extern "C" VELUM_INSTALLER_API bool RunInstaller() {
+  // The library's delay-loaded system DLLs load at their first call: never from beside
+  // the program that loaded the library.
+  (void)base::RestrictDllSearchToSystemFolder();
+  return installer::RunInstallerProcess();
+}

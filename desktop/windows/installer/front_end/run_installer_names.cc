@@ -6,6 +6,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/admin_only_folder.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 
 namespace installer {
@@ -49,6 +50,16 @@ base::FilePath InitInstallerLogging() {
     return name;
   }
   return folder.Append(name.value());
+}
+
+base::FilePath InitElevatedInstallerLogging() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  AdminOnlyFolder folder;
+  if (!folder.Create()) return base::FilePath();
+  const base::FilePath log = folder.path().Append(GetInstallerLogFileName(now));
+  folder.Keep();
+  return log;
 }
 
 base::FilePath RecoverInstallFolderFromCommandLine(const base::CommandLine& command_line) {

@@ -31,6 +31,11 @@ std::wstring GetInstallerLogFileName(const SYSTEMTIME& local_time);
 // folder cannot be made.
 base::FilePath InitInstallerLogging();
 
+// The log file of an elevated run: in a new folder that only administrators can
+// change (nothing elevated writes by name into the user's temporary folder, which the
+// user can turn into a link); empty when that folder cannot be made.
+base::FilePath InitElevatedInstallerLogging();
+
 // The last element of the argument vector when it is an absolute path ("X:\..."
 // or
 // "\\..."), else empty.

@@ -42,6 +42,7 @@
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
 #include "desktop/windows/installer/set_folder_permission.h"
+#include "desktop/windows/installer/uninstall_batch_runner.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/ui/installer_ui_controller.h"
@@ -79,8 +80,10 @@ Modes ReadModes(const base::CommandLine& command_line) {
   return modes;
 }
 
-void StartLogging(const base::CommandLine& command_line) {
-  const base::FilePath log_path = InitInstallerLogging();
+void StartLogging(const base::CommandLine& command_line, bool elevated_helper) {
+  const base::FilePath log_path =
+      elevated_helper ? InitElevatedInstallerLogging() : InitInstallerLogging();
+  if (log_path.empty()) return;
   base::LoggingSettings logging;
   logging.logging_dest = base::LOG_TO_FILE;
   logging.log_file = log_path.value().c_str();
@@ -376,14 +379,15 @@ bool RunRole(const base::CommandLine& command_line) {
   }
   if (command_line.HasSwitch(switches::kSetFolderPermission)) {
     // A helper that acts says in a log of its own what it refused and why.
-    if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line);
-    bool result = RunSetFolderPermission(command_line);
+    if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line, true);
+    base::FilePath granted_folder;
+    bool result = RunSetFolderPermission(command_line, &granted_folder);
     if (command_line.HasSwitch(switches::kRunUninstallBat))
-      result = RunUninstallBat(installation_folder).IsValid() && result;
+      result = RunUninstallBat(installation_folder, granted_folder) && result;
     return result;
   }
 
-  StartLogging(command_line);
+  StartLogging(command_line, false);
   return RunInstallation(command_line, installation_folder);
 }
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/base_paths_win.h"
 #include "base/files/file_util.h"
+#include "base/path_service.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
@@ -147,11 +149,8 @@ class RunInstallerTest : public base::ScratchDirTest {
     return nullptr;
   }
 
-  // The installer log of this test's run; false when there is none.
-  bool FindLog(base::FilePath* path, std::string* text) {
-    base::FilePath temp;
-    if (!base::GetTempDir(&temp)) return false;
-    const base::FilePath folder = temp.Append(GetInstallerFolderName());
+  // The installer log of this test's run in `folder`; false when there is none.
+  bool FindLogIn(const base::FilePath& folder, base::FilePath* path, std::string* text) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(folder.Append(L"velum_installer_*.log").value().c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return false;
@@ -169,6 +168,30 @@ class RunInstallerTest : public base::ScratchDirTest {
     } while (!found && FindNextFileW(find, &data));
     FindClose(find);
     if (found) logs_.push_back(*path);
+    return found;
+  }
+
+  // The installer log of this test's run in the user's temporary folder.
+  bool FindLog(base::FilePath* path, std::string* text) {
+    base::FilePath temp;
+    return base::GetTempDir(&temp) && FindLogIn(temp.Append(GetInstallerFolderName()), path, text);
+  }
+
+  // The log of this test's elevated helper: in a folder of its own in the Windows
+  // folder's Temp, which only administrators can change.
+  bool FindElevatedLog(base::FilePath* path, std::string* text) {
+    base::FilePath windows;
+    if (!base::PathRegistry::Get(base::DIR_WINDOWS, &windows)) return false;
+    const base::FilePath temp = windows.Append(L"Temp");
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(temp.Append(L"VelumInstaller-*").value().c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    do {
+      found = FindLogIn(temp.Append(data.cFileName), path, text);
+    } while (!found && FindNextFileW(find, &data));
+    FindClose(find);
+    if (found) log_folders_.push_back(path->DirName());
     return found;
   }
 
@@ -214,6 +237,7 @@ class RunInstallerTest : public base::ScratchDirTest {
 
   void TearDown() override {
     for (const base::FilePath& log : logs_) EXPECT_TRUE(base::DeleteFile(log, false));
+    for (const base::FilePath& folder : log_folders_) EXPECT_TRUE(base::DeleteFile(folder, true));
     // The runs' crash reporters count their own crashes beside their dumps, in this
     // test's Temp (one crashing after its installer's end may come too late to be seen).
     crash_reporter::ExpectNoReporterCrash(Path(L"temp"), start_);
@@ -224,6 +248,7 @@ class RunInstallerTest : public base::ScratchDirTest {
   std::unique_ptr<testing::ScopedEnvironmentVariable> temp_variable_;
   InstallerUILock ui_lock_;
   std::vector<base::FilePath> logs_;
+  std::vector<base::FilePath> log_folders_;
   FILETIME start_ = {};
 };
 
@@ -282,8 +307,14 @@ TEST_F(RunInstallerTest, HelperLogsTheFolderItRefuses) {
                        base::StringPrintf(L"\" --initial-pid=%lu", GetCurrentProcessId()),
                    &output));
   EXPECT_NE(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
+  // Nothing elevated writes by name into the user's temporary folder, which the user
+  // could have made a link.
+  base::FilePath log;
+  std::string text;
+  EXPECT_FALSE(FindLog(&log, &text)) << log.AsUTF8();
+  ASSERT_TRUE(FindElevatedLog(&log, &text));
   EXPECT_NE(std::string::npos,
-            Log().find("Refusing to give access to C:\\windows\\system32: the system folder"));
+            text.find("Refusing to give access to C:\\windows\\system32: the system folder"));
 }
 
 TEST_F(RunInstallerTest, Q12AutoupdateTakesTheFolderFromTheLastArgument) {
