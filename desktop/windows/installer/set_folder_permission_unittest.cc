@@ -199,14 +199,20 @@ TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly)
   ASSERT_FALSE(before.empty());
   base::ScopedHandle granted(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   base::ScopedHandle undo(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   bool result = false;
   std::thread helper([&] {
     result = internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false,
                                      granted.Get(), {undo.Get()});
+    SetEvent(returned.Get());
   });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   EXPECT_NE(before, DaclBytes(name, SE_REGISTRY_KEY));
   EXPECT_TRUE(HasInheritableGrantFor(name, SE_REGISTRY_KEY, sid_));
+  // A sound helper never returns before Undo, so the wait's length only bounds how surely
+  // an early return is caught, never whether a sound one passes.
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(returned.Get(), 500))
+      << "the grant ended before Undo";
   ASSERT_TRUE(SetEvent(undo.Get()));
   helper.join();
   EXPECT_TRUE(result);
@@ -304,6 +310,14 @@ TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFoldersHoweve
   const base::FilePath users = profile.DirName();
   wchar_t short_name[MAX_PATH] = {};
   ASSERT_NE(0u, GetShortPathNameW(program_files.value().c_str(), short_name, MAX_PATH));
+  // A name of this run's own, removed whatever happens, so that a grant that wrongly
+  // creates it cannot fail later runs.
+  const base::FilePath under_windows =
+      windows.Append(L"velum-test-install-" + std::to_wstring(GetCurrentProcessId()));
+  struct Remove {
+    base::FilePath path;
+    ~Remove() { RemoveDirectoryW(path.value().c_str()); }
+  } remove_under_windows{under_windows};
   auto spelled = [](const base::FilePath& path, const wchar_t* tail) {
     return base::FilePath(path.value() + tail);
   };
@@ -328,7 +342,7 @@ TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFoldersHoweve
       {"the profiles' root with a trailing blank", spelled(users, L" \\")},
       {"a profile", profile},
       {"a drive root", base::FilePath(program_files.value().substr(0, 3))},
-      {"under the Windows folder", windows.Append(L"velum-test-install")},
+      {"under the Windows folder", under_windows},
       {"a device name", Path(L"nul")},
       {"another program's folder", Path(L"foreign")},
       {"another program's folder with a trailing blank", spelled(Path(L"foreign"), L" \\")},
@@ -348,7 +362,7 @@ TEST_F(SetFolderPermissionTest, RefusesLinksSystemFoldersAndForeignFoldersHoweve
   for (size_t i = 0; i < sizeof(watched) / sizeof(watched[0]); ++i)
     EXPECT_EQ(before[i], DaclBytes(watched[i].value(), SE_FILE_OBJECT)) << watched[i].AsUTF8();
   EXPECT_FALSE(base::PathExists(Path(L"target\\install")));
-  EXPECT_FALSE(base::PathExists(windows.Append(L"velum-test-install")));
+  EXPECT_FALSE(base::PathExists(under_windows));
 
   EXPECT_TRUE(HelperGrants(Path(L"ours"))) << "this product's folder";
   EXPECT_TRUE(HelperGrants(Path(L"new\\install"))) << "a new folder";
