@@ -440,6 +440,19 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
 }
 
+// A killed upgrade set aside a root file that only the record before names; the next
+// upgrade removes that record early, and its set-aside copy was then nobody's.
+TEST_F(InstallerTest, ASetAsideRootFileOfTheRecordBeforeGoes) {
+  Install();
+  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+  Install(kV2);
+  ASSERT_EQ(1u, OldStatusFiles().size());
+  const base::FilePath copy = install_folder_.Append(L"velum_visual_elements.xml.1700000000.old");
+  ASSERT_TRUE(testing::MakeFile(copy, "x"));
+  Install(kV3);
+  EXPECT_FALSE(base::PathExists(copy));
+}
+
 TEST_F(InstallerTest, InterruptionCancelsMidway) {
   base::ScopedLogCapture log;
   base::PostedTaskLabels labels;
