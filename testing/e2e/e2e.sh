@@ -52,6 +52,30 @@ end_prefix() {
     { WINEPREFIX=$PREFIX "$WINESERVER" -k 2>/dev/null; WINEPREFIX=$PREFIX timeout 30 "$WINESERVER" -w; }
 }
 
+# The processes of the case's prefix (Wine's own among them), by their environment.
+prefix_pids() {
+  local environ pid
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    tr '\0' '\n' < "$environ" 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "${pid%/environ}"
+  done
+}
+
+# No process of the prefix outlives the case: what is left is named, ended, and fails it.
+# A process may still be leaving after the server ended: each one found is waited for
+# (bounded) before it counts.
+check_no_prefix_process() {
+  local left pid
+  for pid in $(prefix_pids); do timeout 10 tail --pid="$pid" -f /dev/null; done
+  left=$(prefix_pids | tr '\n' ' ')
+  [ -z "$left" ] && return
+  # shellcheck disable=SC2086
+  fail "processes of the prefix left: $(ps -o pid=,args= -p "${left// /,}" 2> /dev/null | tr '\n' ';')"
+  WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+  # shellcheck disable=SC2086
+  kill -9 $left 2> /dev/null
+}
+
 if [ "$CASE" = template ]; then
   rm -rf "$TEMPLATE" "$TEMPLATE.lock"
   mkdir -p "$E2E"
@@ -300,6 +324,11 @@ rerun_then_uninstall() {
   run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
   check_uninstalled_fully
+}
+
+# The unpacked packages and downloads of runs in the temporary folder (not the logs).
+package_leftovers() {
+  find "$LOGS" -mindepth 1 -maxdepth 1 -name 'velum_installer_*' ! -name '*.log' 2> /dev/null
 }
 
 # Every file of a package's lists where the installation keeps it: "files_list" under
@@ -564,6 +593,41 @@ PY
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
+  killed_with_package)
+    # Ended once its package is unpacked into the temporary folder (a package of hundreds
+    # of MB): the next run removes it, and the uninstallation leaves none.
+    before=$(snapshot)
+    KILL_INSTALLER=$SAMPLE/VelumSetup.exe
+    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
+    unpacked() { [ -n "$(find "$LOGS" -mindepth 2 -maxdepth 2 -path '*/velum_installer_*/*' -print -quit 2> /dev/null)" ]; }
+    kill_when unpacked
+    [ -n "$(package_leftovers)" ] || fail "no package left by the kill"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    left=$(package_leftovers)
+    [ -z "$left" ] || fail "left in the temporary folder: $left"
+    ;;
+  launcher_gone)
+    # The launcher is missing when the installer runs again (a run killed after setting it
+    # aside): the shortcuts to it are still the installation's, and the uninstallation
+    # removes them.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    rm "$INSTALLED/launcher.exe"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    ;;
+  shortcut_set_aside)
+    # An upgrade killed while it replaced the Start Menu shortcut: the shortcut and the
+    # launcher set aside, as the kill leaves them. The next upgrade restores the shortcut
+    # (the user did not remove it), and the uninstallation leaves nothing.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    menu="$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+    mv "$menu/Velum Browser.lnk" "$menu/Velum Browser.lnk.1700000000.old"
+    mv "$INSTALLED/launcher.exe" "$INSTALLED/launcher.exe.1700000000.old"
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
+    ;;
   killed_during_switch)
     # v1 installed; the upgrade to v2 ends after the old record and the root files were
     # set aside: running v2 again and uninstalling leaves no set-aside copy behind.
@@ -656,6 +720,7 @@ PY
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
     check_unchanged
     grep -qF "Invalid install folder: $why" "$LOGS"/*.log || fail "no \"Invalid install folder: $why\" logged"
+    grep -qF "Invalid install folder: $why" "$WORK/run.out" || fail "the console does not say why: $(cat "$WORK/run.out")"
     ! grep -q "File copy failed" "$LOGS"/*.log || fail "the copy was tried"
     ;;
   hostile_archive_entry)
@@ -872,6 +937,7 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
 esac
 
 check_no_crash
+check_no_prefix_process
 if [ $FAILED = 0 ]; then
   rm -rf "$WORK"
   echo "PASS: $CASE"
