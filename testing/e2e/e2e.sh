@@ -57,23 +57,27 @@ prefix_pids() {
   local environ pid
   for environ in /proc/[0-9]*/environ; do
     pid=${environ#/proc/}
-    tr '\0' '\n' < "$environ" 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "${pid%/environ}"
+    { tr '\0' '\n' < "$environ"; } 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "${pid%/environ}"
   done
 }
 
-# No process of the prefix outlives the case: what is left is named, ended, and fails it.
-# A process may still be leaving after the server ended: each one found is waited for
-# (bounded) before it counts.
-check_no_prefix_process() {
+# No process of the prefix outlives the case. A process may still be leaving after the
+# server ended: each one found is waited for (bounded). What is left then is named and
+# ended; the case fails only when something survives that.
+end_prefix_processes() {
   local left pid
   for pid in $(prefix_pids); do timeout 10 tail --pid="$pid" -f /dev/null; done
-  left=$(prefix_pids | tr '\n' ' ')
+  left=$(prefix_pids)
   [ -z "$left" ] && return
-  # shellcheck disable=SC2086
-  fail "processes of the prefix left: $(ps -o pid=,args= -p "${left// /,}" 2> /dev/null | tr '\n' ';')"
-  WINEPREFIX=$PREFIX "$WINESERVER" -k 2> /dev/null
+  for pid in $left; do
+    echo "ending a process of the prefix left after the case: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline" 2> /dev/null)"
+  done
+  end_prefix
   # shellcheck disable=SC2086
   kill -9 $left 2> /dev/null
+  for pid in $left; do timeout 10 tail --pid="$pid" -f /dev/null; done
+  left=$(prefix_pids)
+  [ -z "$left" ] || fail "processes of the prefix could not be ended: $left"
 }
 
 if [ "$CASE" = template ]; then
@@ -188,12 +192,41 @@ for hive in sys.argv[1:]:
 PY
 }
 
+# Every registry key of the prefix's two hives, one line per key ("HKCU[path]") and per
+# value ("HKCU[path] "name"=data"), but what Wine itself changes on its own: the display
+# driver's adapter and monitor entries it rewrites at every start, what WinINet, crypt32
+# and wintrust write on first use (settings, certificate stores, trust state: also where
+# nothing is downloaded, at a signature check), and the hives' time stamps.
+all_keys() {
+  python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
+import re, sys
+wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
+                      r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
+                      r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
+                      r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')
+args = sys.argv[1:]
+for hive, root in zip(args[0::2], args[1::2]):
+    key = None
+    for line in open(hive, encoding='utf-8', errors='replace'):
+        line = line.rstrip('\n')
+        if line.startswith('['):
+            key = root + re.sub(r'\] \d+$', ']', line)
+            out = key
+        elif key is None or not line.strip() or line.startswith('#'):
+            continue
+        else:
+            out = key + ' ' + line
+        if not wine_own.match(out):
+            print(out)
+PY
+}
+
 # The machine as the installer may change it: files under C:\ (but Windows' own, the
-# temporary ones and WinINet's cache and cookies) and the product's registry keys.
+# temporary ones and WinINet's cache and cookies) and every registry key.
 snapshot() {
   (cd "$PREFIX/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune \
     -o -path './users/*/AppData/Local/Microsoft' -prune -o -print | LC_ALL=C sort)
-  velum_keys
+  all_keys
 }
 
 # The machine snapshot-equal to $before (taken by the case before it ran the installer).
@@ -203,12 +236,19 @@ check_unchanged() {
   [ "$before" = "$after" ] || { fail "the machine changed"; diff <(echo "$before") <(echo "$after") | head -20; }
 }
 
-# What an uninstallation leaves on purpose: the installation's choices in
-# "installer_prefs.json" (the clean-up's lists do not name it) with the folder holding it,
-# and the App Paths key of the executable, whose values are recorded to be removed one by
-# one (clean depth 0) and not the key; and the last install path, written outside the
-# record (blank lines part keys).
-UNINSTALL_KEEPS='^$|^\[Software\\\\Velum Software\]$|^"Last Stable Install Path"=|^\./Velum E2E(/installer_prefs\.json)?$|^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\velum\.exe\]$'
+# What an uninstallation leaves on purpose (the README's list): the installation's
+# choices in "installer_prefs.json" (the clean-up's lists do not name it) with the folder
+# holding it; the company key with the last install path, written outside the record; the
+# App Paths key of the executable, whose values are recorded to be removed one by one
+# (clean depth 0), not the key; and the keys shared with Windows and other programs that
+# the product's values made (Windows has them; a fresh Wine prefix does not): the
+# OpenWithProgIDs lists of the web file types, "Classes\Applications",
+# "Clients\StartMenuInternet", the uninstall list and the compatibility assistant's list.
+UNINSTALL_KEEPS='^\./Velum E2E(/installer_prefs\.json)?$|^HKCU\[Software\\\\Velum Software\]( "Last Stable Install Path"=.*)?$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\(App Paths\\\\velum\.exe|Uninstall)\]$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Classes\\\\(\.(htm|html|pdf|shtml|xht|xhtml)\\\\OpenWithProgIDs|Applications)\]$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Clients\\\\StartMenuInternet\]$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AppCompatFlags\\\\Compatibility Assistant\\\\Persisted\]$'
 
 # Wine's TASKLIST prints nothing, so the clean-up batch cannot wait for the installer's
 # processes: what it was given to delete and found still in use (its "del" or "rmdir"
@@ -937,7 +977,7 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
 esac
 
 check_no_crash
-check_no_prefix_process
+end_prefix_processes
 if [ $FAILED = 0 ]; then
   rm -rf "$WORK"
   echo "PASS: $CASE"

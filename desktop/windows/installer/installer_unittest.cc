@@ -16,6 +16,7 @@
 #include "base/features/list_feature_reader.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/win/registry.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
@@ -209,6 +210,9 @@ TEST_F(InstallerTest, UninstallRemovesTheBrowserExecutable) {
   ASSERT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
+  // The product's own file type and the registered applications it alone filled go whole.
+  for (const wchar_t* key : {L"Software\\Classes\\.vldownload", L"Software\\RegisteredApplications"})
+    EXPECT_FALSE(base::RegistryKey(HKEY_CURRENT_USER, key, KEY_READ).Valid()) << key;
 }
 
 TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
