@@ -80,6 +80,21 @@ end_prefix_processes() {
   [ -z "$left" ] || fail "processes of the prefix could not be ended: $left"
 }
 
+if [ "$CASE" = end ]; then
+  # The end of a test run: the template goes, and no process of any prefix of the run is
+  # left (each case ends its own; one that escaped is named, ended, and fails the run).
+  rm -rf "$TEMPLATE" "$TEMPLATE.lock"
+  left=$(for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    { tr '\0' '\n' < "$environ"; } 2> /dev/null | grep -q "^WINEPREFIX=$E2E/" && echo "${pid%/environ}"
+  done)
+  [ -z "$left" ] && exit 0
+  for pid in $left; do echo "left by the run: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline" 2> /dev/null)"; done
+  # shellcheck disable=SC2086
+  kill -9 $left 2> /dev/null
+  exit 1
+fi
+
 if [ "$CASE" = template ]; then
   rm -rf "$TEMPLATE" "$TEMPLATE.lock"
   mkdir -p "$E2E"
