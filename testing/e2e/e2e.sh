@@ -345,6 +345,15 @@ kill_when() {
   [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
 }
 
+# kill_sample_when <test command...>: the machine's snapshot in $before, then the sample
+# installer run into the case's folder and killed once the test holds.
+kill_sample_when() {
+  before=$(snapshot)
+  KILL_INSTALLER=$SAMPLE/VelumSetup.exe
+  KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
+  kill_when "$@"
+}
+
 # kill_at_component <installer>: runs it (with the common switches) asking for a
 # component whose installer, signed as the product's, stands still until the kill: the
 # run ends after the entry, shortcuts and files, before the installation record.
@@ -640,22 +649,16 @@ PY
   killed_during_copy)
     # Ended while it copies the package's files: the next run installs beside the partial
     # version folder, and removes it.
-    before=$(snapshot)
-    KILL_INSTALLER=$SAMPLE/VelumSetup.exe
-    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
     copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
-    kill_when copying
+    kill_sample_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
   killed_with_package)
     # Ended once its package is unpacked into the temporary folder (a package of hundreds
     # of MB): the next run removes it, and the uninstallation leaves none.
-    before=$(snapshot)
-    KILL_INSTALLER=$SAMPLE/VelumSetup.exe
-    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
     unpacked() { [ -n "$(find "$LOGS" -mindepth 2 -maxdepth 2 -path '*/velum_installer_*/*' -print -quit 2> /dev/null)" ]; }
-    kill_when unpacked
+    kill_sample_when unpacked
     [ -n "$(package_leftovers)" ] || fail "no package left by the kill"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     left=$(package_leftovers)
