@@ -456,11 +456,15 @@ case $CASE in
     check_installed_package "$SAMPLE_V2/package"
     check_user_integration 1.0.100.0
     grep -q 'operation_type.*2\|Operation: 2' "$LOGS"/*.log || fail "not run as an upgrade"
-    # Uninstalling is the installed installer's work.
+    # Uninstalling is the installed installer's work; it also removes what killed runs
+    # left in the temporary folder.
+    mkdir -p "$LOGS/velum_installer_20000101000000"
+    touch "$LOGS/velum_installer_20000101000000/velum.exe" "$LOGS/velum_installer_20000101000000_0.7z"
     version=$(installed_version)
     run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     check_uninstalled "$version"
+    [ -z "$(package_leftovers)" ] || fail "left in the temporary folder: $(package_leftovers)"
     ;;
   record_names_outside)
     # The record is a file a user can write; an upgrade and an uninstallation (which may
