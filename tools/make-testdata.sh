@@ -25,6 +25,9 @@ $Z -m0=BCJ -m1=LZMA                 ../bcj.7z .
 $Z -m0=LZMA2 -ms=off                ../lzma2_nonsolid.7z .
 # One folder per file and plain header names, for damage and entry-name tests.
 $Z -m0=LZMA -ms=off -mhc=off      ../nonsolid.7z docs
+# One Copy and one LZMA2 folder (docs/text.txt) with plain headers, for pack size edits.
+$Z -mx0 -mhc=off                    ../copy_plain.7z docs
+$Z -m0=LZMA2 -mhc=off               ../lzma2_plain.7z docs
 cd ..
 for name in lzma2 lzma copy bcj2 bcj lzma2_nonsolid; do
   rm -rf x

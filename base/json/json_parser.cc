@@ -321,7 +321,9 @@ bool JsonParser::ParseStringInto(StringBuilder* builder) {
     }
     size_t consumed = 0;
     int32_t code_point = Utf8NextChar(pos_, static_cast<size_t>(end_ - pos_), &consumed);
-    if (code_point >= 0 && IsValidCharacter(static_cast<uint32_t>(code_point))) {
+    // Noncharacters are valid UTF-8 and JSON, and the writer writes them as they are: a
+    // stored path or preference holding one must read back.
+    if (code_point >= 0 && IsValidCodepoint(code_point)) {
       builder->AppendInputBytes(pos_, consumed);
     } else if (options_ & JsonReader::JSON_REPLACE_INVALID_CHARACTERS) {
       builder->AppendOwned(kReplacementCharacter);
@@ -385,7 +387,7 @@ bool JsonParser::ParseEscape(StringBuilder* builder) {
         value = ((value - 0xD800) << 10) + (trail - 0xDC00) + 0x10000;
         length = 12;
       }
-      if (!IsValidCharacter(static_cast<uint32_t>(value))) break;  // also a lone trail surrogate
+      if (!IsValidCodepoint(value)) break;  // a lone trail surrogate
       // \u0000 is kept as a NUL byte like \x00 and a raw NUL: the writer escapes NUL
       // that way, so dropping it would change strings on every write and read.
       builder->AppendCodePoint(static_cast<uint32_t>(value));

@@ -7,6 +7,7 @@
 
 #include "base/json/json_reader.h"
 #include "base/json/string_escape.h"
+#include "base/strings/utf_string_conversion_utils.h"
 #include "base/values.h"
 
 namespace base {
@@ -151,6 +152,25 @@ TEST(JsonWriterTest, RoundTripThroughTheReader) {
     std::string rewritten;
     ASSERT_TRUE(JsonWriter::WriteWithOptions(*reread, options, &rewritten));
     EXPECT_EQ(json, rewritten);
+  }
+}
+
+// Every Unicode scalar value, noncharacters included, reads back as written: a stored
+// preference or path holding any of them survives the next run.
+TEST(JsonWriterTest, EveryCodePointRoundTrips) {
+  const uint32_t kChunk = 0x1000;
+  for (uint32_t first = 0; first <= 0x10FFFF; first += kChunk) {
+    std::string text;
+    for (uint32_t c = first; c < first + kChunk; ++c)
+      if (IsValidCodepoint(static_cast<int32_t>(c))) WriteUnicodeCharacter(c, &text);
+    if (text.empty()) continue;  // the surrogates
+    std::string json;
+    ASSERT_TRUE(JsonWriter::Write(Value(text), &json));
+    std::unique_ptr<Value> reread = JsonReader::Read(json);
+    ASSERT_TRUE(reread) << "from U+" << std::hex << first;
+    std::string back;
+    ASSERT_TRUE(reread->GetAsString(&back));
+    ASSERT_EQ(text, back) << "from U+" << std::hex << first;
   }
 }
 

@@ -25,8 +25,8 @@ set_tests_properties(e2e_template PROPERTIES FIXTURES_SETUP e2e_prefix LABELS e2
 # The template goes at the end of the run. Waiting for every case, this also puts the cases
 # among the tests ctest -j starts first (it orders by COST only among tests that others
 # wait for), so the chain of network cases below can start at once.
-add_test(NAME e2e_template_remove
-         COMMAND ${CMAKE_COMMAND} -E rm -rf ${VELUM_E2E}/template ${VELUM_E2E}/template.lock)
+# It also checks that no process of the run's prefixes is left.
+add_test(NAME e2e_template_remove COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} end)
 set_tests_properties(e2e_template_remove PROPERTIES FIXTURES_CLEANUP e2e_prefix LABELS e2e)
 foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folder_long
              bad_folder_deep bad_folder_dot bad_folder_drive bad_folder_relative bad_folder_file
@@ -37,7 +37,8 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              backend_killed wizard_install wizard_keyboard wizard_close_while_installing
              wizard_second_instance wizard_uninstall killed_after_entry killed_during_copy
              killed_during_switch net_redirect_loop net_short_content_length
-             net_ftp_package_url net_long_url apps_and_features_uninstall disk_full non_ascii_folder)
+             net_ftp_package_url net_long_url apps_and_features_uninstall disk_full non_ascii_folder
+             killed_with_package launcher_gone shortcut_set_aside)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e
                        TIMEOUT 300 SKIP_RETURN_CODE 77)

@@ -52,6 +52,49 @@ end_prefix() {
     { WINEPREFIX=$PREFIX "$WINESERVER" -k 2>/dev/null; WINEPREFIX=$PREFIX timeout 30 "$WINESERVER" -w; }
 }
 
+# The processes of the case's prefix (Wine's own among them), by their environment.
+prefix_pids() {
+  local environ pid
+  for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    { tr '\0' '\n' < "$environ"; } 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "${pid%/environ}"
+  done
+}
+
+# No process of the prefix outlives the case. A process may still be leaving after the
+# server ended: each one found is waited for (bounded). What is left then is named and
+# ended; the case fails only when something survives that.
+end_prefix_processes() {
+  local left pid
+  for pid in $(prefix_pids); do timeout 10 tail --pid="$pid" -f /dev/null; done
+  left=$(prefix_pids)
+  [ -z "$left" ] && return
+  for pid in $left; do
+    echo "ending a process of the prefix left after the case: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline" 2> /dev/null)"
+  done
+  end_prefix
+  # shellcheck disable=SC2086
+  kill -9 $left 2> /dev/null
+  for pid in $left; do timeout 10 tail --pid="$pid" -f /dev/null; done
+  left=$(prefix_pids)
+  [ -z "$left" ] || fail "processes of the prefix could not be ended: $left"
+}
+
+if [ "$CASE" = end ]; then
+  # The end of a test run: the template goes, and no process of any prefix of the run is
+  # left (each case ends its own; one that escaped is named, ended, and fails the run).
+  rm -rf "$TEMPLATE" "$TEMPLATE.lock"
+  left=$(for environ in /proc/[0-9]*/environ; do
+    pid=${environ#/proc/}
+    { tr '\0' '\n' < "$environ"; } 2> /dev/null | grep -q "^WINEPREFIX=$E2E/" && echo "${pid%/environ}"
+  done)
+  [ -z "$left" ] && exit 0
+  for pid in $left; do echo "left by the run: $pid $(tr '\0' ' ' < "/proc/$pid/cmdline" 2> /dev/null)"; done
+  # shellcheck disable=SC2086
+  kill -9 $left 2> /dev/null
+  exit 1
+fi
+
 if [ "$CASE" = template ]; then
   rm -rf "$TEMPLATE" "$TEMPLATE.lock"
   mkdir -p "$E2E"
@@ -164,12 +207,41 @@ for hive in sys.argv[1:]:
 PY
 }
 
+# Every registry key of the prefix's two hives, one line per key ("HKCU[path]") and per
+# value ("HKCU[path] "name"=data"), but what Wine itself changes on its own: the display
+# driver's adapter and monitor entries it rewrites at every start, what WinINet, crypt32
+# and wintrust write on first use (settings, certificate stores, trust state: also where
+# nothing is downloaded, at a signature check), and the hives' time stamps.
+all_keys() {
+  python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
+import re, sys
+wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
+                      r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
+                      r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
+                      r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')
+args = sys.argv[1:]
+for hive, root in zip(args[0::2], args[1::2]):
+    key = None
+    for line in open(hive, encoding='utf-8', errors='replace'):
+        line = line.rstrip('\n')
+        if line.startswith('['):
+            key = root + re.sub(r'\] \d+$', ']', line)
+            out = key
+        elif key is None or not line.strip() or line.startswith('#'):
+            continue
+        else:
+            out = key + ' ' + line
+        if not wine_own.match(out):
+            print(out)
+PY
+}
+
 # The machine as the installer may change it: files under C:\ (but Windows' own, the
-# temporary ones and WinINet's cache and cookies) and the product's registry keys.
+# temporary ones and WinINet's cache and cookies) and every registry key.
 snapshot() {
   (cd "$PREFIX/drive_c" && find . -path ./windows -prune -o -path './users/*/Temp' -prune \
     -o -path './users/*/AppData/Local/Microsoft' -prune -o -print | LC_ALL=C sort)
-  velum_keys
+  all_keys
 }
 
 # The machine snapshot-equal to $before (taken by the case before it ran the installer).
@@ -179,12 +251,19 @@ check_unchanged() {
   [ "$before" = "$after" ] || { fail "the machine changed"; diff <(echo "$before") <(echo "$after") | head -20; }
 }
 
-# What an uninstallation leaves on purpose: the installation's choices in
-# "installer_prefs.json" (the clean-up's lists do not name it) with the folder holding it,
-# and the App Paths key of the executable, whose values are recorded to be removed one by
-# one (clean depth 0) and not the key; and the last install path, written outside the
-# record (blank lines part keys).
-UNINSTALL_KEEPS='^$|^\[Software\\\\Velum Software\]$|^"Last Stable Install Path"=|^\./Velum E2E(/installer_prefs\.json)?$|^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\App Paths\\\\velum\.exe\]$'
+# What an uninstallation leaves on purpose (the README's list): the installation's
+# choices in "installer_prefs.json" (the clean-up's lists do not name it) with the folder
+# holding it; the company key with the last install path, written outside the record; the
+# App Paths key of the executable, whose values are recorded to be removed one by one
+# (clean depth 0), not the key; and the keys shared with Windows and other programs that
+# the product's values made (Windows has them; a fresh Wine prefix does not): the
+# OpenWithProgIDs lists of the web file types, "Classes\Applications",
+# "Clients\StartMenuInternet", the uninstall list and the compatibility assistant's list.
+UNINSTALL_KEEPS='^\./Velum E2E(/installer_prefs\.json)?$|^HKCU\[Software\\\\Velum Software\]( "Last Stable Install Path"=.*)?$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\(App Paths\\\\velum\.exe|Uninstall)\]$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Classes\\\\(\.(htm|html|pdf|shtml|xht|xhtml)\\\\OpenWithProgIDs|Applications)\]$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Clients\\\\StartMenuInternet\]$'
+UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AppCompatFlags\\\\Compatibility Assistant\\\\Persisted\]$'
 
 # Wine's TASKLIST prints nothing, so the clean-up batch cannot wait for the installer's
 # processes: what it was given to delete and found still in use (its "del" or "rmdir"
@@ -266,6 +345,15 @@ kill_when() {
   [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
 }
 
+# kill_sample_when <test command...>: the machine's snapshot in $before, then the sample
+# installer run into the case's folder and killed once the test holds.
+kill_sample_when() {
+  before=$(snapshot)
+  KILL_INSTALLER=$SAMPLE/VelumSetup.exe
+  KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
+  kill_when "$@"
+}
+
 # kill_at_component <installer>: runs it (with the common switches) asking for a
 # component whose installer, signed as the product's, stands still until the kill: the
 # run ends after the entry, shortcuts and files, before the installation record.
@@ -300,6 +388,11 @@ rerun_then_uninstall() {
   run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
   check_uninstalled_fully
+}
+
+# The unpacked packages and downloads of runs in the temporary folder (not the logs).
+package_leftovers() {
+  find "$LOGS" -mindepth 1 -maxdepth 1 -name 'velum_installer_*' ! -name '*.log' 2> /dev/null
 }
 
 # Every file of a package's lists where the installation keeps it: "files_list" under
@@ -363,11 +456,15 @@ case $CASE in
     check_installed_package "$SAMPLE_V2/package"
     check_user_integration 1.0.100.0
     grep -q 'operation_type.*2\|Operation: 2' "$LOGS"/*.log || fail "not run as an upgrade"
-    # Uninstalling is the installed installer's work.
+    # Uninstalling is the installed installer's work; it also removes what killed runs
+    # left in the temporary folder.
+    mkdir -p "$LOGS/velum_installer_20000101000000"
+    touch "$LOGS/velum_installer_20000101000000/velum.exe" "$LOGS/velum_installer_20000101000000_0.7z"
     version=$(installed_version)
     run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     check_uninstalled "$version"
+    [ -z "$(package_leftovers)" ] || fail "left in the temporary folder: $(package_leftovers)"
     ;;
   record_names_outside)
     # The record is a file a user can write; an upgrade and an uninstallation (which may
@@ -556,13 +653,42 @@ PY
   killed_during_copy)
     # Ended while it copies the package's files: the next run installs beside the partial
     # version folder, and removes it.
-    before=$(snapshot)
-    KILL_INSTALLER=$SAMPLE/VelumSetup.exe
-    KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER")
     copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
-    kill_when copying
+    kill_sample_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    ;;
+  killed_with_package)
+    # Ended once its package is unpacked into the temporary folder (a package of hundreds
+    # of MB): the next run removes it, and the uninstallation leaves none.
+    unpacked() { [ -n "$(find "$LOGS" -mindepth 2 -maxdepth 2 -path '*/velum_installer_*/*' -print -quit 2> /dev/null)" ]; }
+    kill_sample_when unpacked
+    [ -n "$(package_leftovers)" ] || fail "no package left by the kill"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    left=$(package_leftovers)
+    [ -z "$left" ] || fail "left in the temporary folder: $left"
+    ;;
+  launcher_gone)
+    # The launcher is missing when the installer runs again (a run killed after setting it
+    # aside): the shortcuts to it are still the installation's, and the uninstallation
+    # removes them.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    rm "$INSTALLED/launcher.exe"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    ;;
+  shortcut_set_aside)
+    # An upgrade killed while it replaced the Start Menu shortcut: the shortcut and the
+    # launcher set aside, as the kill leaves them. The next upgrade restores the shortcut
+    # (the user did not remove it), and the uninstallation leaves nothing.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    menu="$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+    mv "$menu/Velum Browser.lnk" "$menu/Velum Browser.lnk.1700000000.old"
+    mv "$INSTALLED/launcher.exe" "$INSTALLED/launcher.exe.1700000000.old"
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   killed_during_switch)
     # v1 installed; the upgrade to v2 ends after the old record and the root files were
@@ -661,6 +787,7 @@ PY
     [ "$RC" != 0 ] || fail "an unusable folder was accepted"
     check_unchanged
     grep -qF "Invalid install folder: $why" "$LOGS"/*.log || fail "no \"Invalid install folder: $why\" logged"
+    grep -qF "Invalid install folder: $why" "$WORK/run.out" || fail "the console does not say why: $(cat "$WORK/run.out")"
     ! grep -q "File copy failed" "$LOGS"/*.log || fail "the copy was tried"
     ;;
   hostile_archive_entry)
@@ -877,6 +1004,7 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
 esac
 
 check_no_crash
+end_prefix_processes
 if [ $FAILED = 0 ]; then
   rm -rf "$WORK"
   echo "PASS: $CASE"

@@ -227,6 +227,7 @@ void Installer::FinalizeSuccessfulInstallation() { installer::FinalizeSuccessful
 void Installer::Run() {
   running_ = true;
   run_start_ = base::Time::Now().ToTimeT();
+  CollectEarlierRecords();
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
     if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
@@ -514,26 +515,33 @@ bool Installer::PackageFitsInstallFolder() {
   return false;
 }
 
-void Installer::RemoveLeftoversOfEarlierRuns() {
-  LeftoverScope scope;
+void Installer::CollectEarlierRecords() {
+  leftover_scope_ = LeftoverScope();
+  leftover_scope_unknown_ = false;
+  LeftoverScope& scope = leftover_scope_;
   scope.install_folder = GetInstallFolder();
   scope.set_aside_before = run_start_;
-  auto add_record = [&scope](const InstallLog& record) {
-    if (!record.subfolder.empty()) scope.recorded_subfolders.insert(record.subfolder);
-    scope.version_files.insert(record.files.begin(), record.files.end());
-    scope.root_files.insert(record.root_files.begin(), record.root_files.end());
-  };
-  add_record(install_log_);
-  if (const InstallLog* existing = GetExistingInstallLog()) add_record(*existing);
+  // Read now: an upgrade removes the old records before the run ends, and the set-aside
+  // copies of their root files would then be nobody's.
+  if (const InstallLog* existing = GetExistingInstallLog()) AddRecordToScope(*existing, &scope);
   base::FileEnumerator old_records(GetInstallFolder().Append(L"old_status"), false,
                                    base::FileEnumerator::FILES, L"*.xml.*");
   for (base::FilePath path = old_records.Next(); !path.empty(); path = old_records.Next()) {
     std::unique_ptr<InstallLog> record;
     InstallLogReader().ParseFile(&record, path, SOURCE_OLD_STATUS);
     // A record that cannot be read may name any folder: keep them all.
-    if (!record) return;
-    add_record(*record);
+    if (!record) {
+      leftover_scope_unknown_ = true;
+      return;
+    }
+    AddRecordToScope(*record, &scope);
   }
+}
+
+void Installer::RemoveLeftoversOfEarlierRuns() {
+  if (leftover_scope_unknown_) return;
+  LeftoverScope& scope = leftover_scope_;
+  AddRecordToScope(install_log_, &scope);
   for (const std::string& file : files_) scope.version_files.insert(base::UTF8ToWide(file));
   for (const std::string& file : root_files_) scope.root_files.insert(base::UTF8ToWide(file));
   for (const wchar_t* name : {L"installer_helper_64.exe", L"installer_helper.exe"})

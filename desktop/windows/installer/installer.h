@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_step.h"
 #include "desktop/windows/installer/installer_step_list.h"
+#include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/os_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
@@ -161,6 +162,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   // MAX_PATH in the install folder.
   bool PackageFitsInstallFolder();
   // At the end of a successful run, through the transaction.
+  // The names of the records found at the start (the existing one and the old ones),
+  // for the leftover removal at the end.
+  void CollectEarlierRecords();
   void RemoveLeftoversOfEarlierRuns();
   void ReadInstallerExperiments();
   void BuildStepList();
@@ -204,6 +208,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   size_t failing_step_ = static_cast<size_t>(-1);
   // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
   int64_t run_start_ = 0;
+  LeftoverScope leftover_scope_;
+  // An old record could not be read: it may name anything, so nothing is removed.
+  bool leftover_scope_unknown_ = false;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   TaskServiceConnection task_service_;
   base::WeakPtrFactory<Installer> weak_factory_;

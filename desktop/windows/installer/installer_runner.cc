@@ -125,9 +125,11 @@ void InstallerRunner::SetOwnHandleDuplicationFailsForTesting(bool fails) {
   g_duplication_fails_for_testing = fails;
 }
 
-bool InstallerRunner::Fail(uint32_t code, const std::string& message) {
+bool InstallerRunner::Fail(uint32_t code, const std::string& message,
+                           const std::string& detail) {
   observers_.Notify(&InstallerObserver::OnError, code, std::wstring(), message);
-  LOG(ERROR) << message;
+  // Error lines are what a console shows: a refusal says why there.
+  LOG(ERROR) << message << (detail.empty() ? std::string() : " (" + detail + ")");
   return false;
 }
 
@@ -140,7 +142,8 @@ bool InstallerRunner::Start(Settings* settings) {
   LOG(INFO) << "Beginning installation";
   if (settings->operation() == Settings::OPERATION_INVALID)
     return Fail(INSTALLER_ERROR_INVALID_OPERATION,
-                "Attempting to start installation with invalid settings");
+                "Attempting to start installation with invalid settings",
+                "Invalid install folder: " + settings->invalid_reason());
   started_ = true;
   // The request is final: a Status fetched later must not change it.
   settings->set_changeable(false);

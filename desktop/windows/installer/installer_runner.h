@@ -71,8 +71,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
  private:
   class ObserverFanOut;
 
-  // Notifies OnError, logs `message` and returns false.
-  bool Fail(uint32_t code, const std::string& message);
+  // Notifies OnError, logs `message` (with `detail`, in one line) and returns false.
+  bool Fail(uint32_t code, const std::string& message, const std::string& detail = std::string());
   // Holds the installer mutex of `folder`: one installation per folder at a time.
   bool AcquireInstallerMutex(const base::FilePath& folder);
   // Starts `program` as the backend with the settings' command line and `replacements`,

@@ -261,11 +261,18 @@ TEST_F(InstallerRunnerTest, InvalidSettingsLaunchNothing) {
   InstallerRunner runner(package_, base::FilePath());
   runner.AddObserver(&observer);
   runner.OnPackageReady();
+  base::ScopedLogCapture log;
   EXPECT_FALSE(runner.Start(settings.get()));
   EXPECT_FALSE(runner.backend_running());
   EXPECT_EQ(
       (std::vector<std::string>{"Error(2,,Attempting to start installation with invalid settings)"}),
       observer.events);
+  // A console shows only error lines: the refusal's own line says why.
+  EXPECT_EQ((std::vector<std::string>{
+                "Attempting to start installation with invalid settings (Invalid install folder: " +
+                settings.get()->invalid_reason() + ")"}),
+            log.LinesStartingWith("Attempting to start installation"));
+  EXPECT_FALSE(settings.get()->invalid_reason().empty());
   runner.RemoveObserver(&observer);
 }
 

@@ -16,6 +16,7 @@
 #include "base/features/list_feature_reader.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/win/registry.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
@@ -209,6 +210,9 @@ TEST_F(InstallerTest, UninstallRemovesTheBrowserExecutable) {
   ASSERT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
+  // The product's own file type and the registered applications it alone filled go whole.
+  for (const wchar_t* key : {L"Software\\Classes\\.vldownload", L"Software\\RegisteredApplications"})
+    EXPECT_FALSE(base::RegistryKey(HKEY_CURRENT_USER, key, KEY_READ).Valid()) << key;
 }
 
 TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
@@ -438,6 +442,19 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
   EXPECT_TRUE(base::PathExists(other_copy));
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_0\\resources\\app.dat")));
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
+}
+
+// A killed upgrade set aside a root file that only the record before names; the next
+// upgrade removes that record early, and its set-aside copy was then nobody's.
+TEST_F(InstallerTest, ASetAsideRootFileOfTheRecordBeforeGoes) {
+  Install();
+  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+  Install(kV2);
+  ASSERT_EQ(1u, OldStatusFiles().size());
+  const base::FilePath copy = install_folder_.Append(L"velum_visual_elements.xml.1700000000.old");
+  ASSERT_TRUE(testing::MakeFile(copy, "x"));
+  Install(kV3);
+  EXPECT_FALSE(base::PathExists(copy));
 }
 
 TEST_F(InstallerTest, InterruptionCancelsMidway) {

@@ -6,6 +6,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
@@ -83,6 +84,12 @@ void RemoveSetAsideCopies(const base::FilePath& folder, const NameSet& names,
     if (IsOldSetAsideCopy(path.BaseName().value(), names, scope)) copies.push_back(path);
   }
   for (const base::FilePath& path : copies) Delete(path, transaction);
+}
+
+void AddRecordToScope(const InstallLog& record, LeftoverScope* scope) {
+  if (!record.subfolder.empty()) scope->recorded_subfolders.insert(record.subfolder);
+  scope->version_files.insert(record.files.begin(), record.files.end());
+  scope->root_files.insert(record.root_files.begin(), record.root_files.end());
 }
 
 bool IsVersionFolderName(const std::wstring& name) {

@@ -14,6 +14,7 @@
 
 namespace installer {
 
+class InstallLog;
 class Transaction;
 
 // Names as Windows compares them.
@@ -35,6 +36,9 @@ struct LeftoverScope {
   // Set-aside copies made in this second or later may still be this run's own.
   int64_t set_aside_before = 0;
 };
+
+// Adds what `record` names (its version folder, its files and root files) to `scope`.
+void AddRecordToScope(const InstallLog& record, LeftoverScope* scope);
 
 // Whether `name` has the form of a version folder: four numbers, maybe "_<n>" after.
 bool IsVersionFolderName(const std::wstring& name);

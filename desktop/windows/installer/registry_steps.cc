@@ -199,6 +199,27 @@ bool IsEntryOfFolder(const base::RegistryKey& key, const base::FilePath& folder)
              folder.StripTrailingSeparators().value()) == 0;
 }
 
+// Keys that only the product's values fill: its own file type and the list of registered
+// applications. Each goes once the uninstallation has left it empty (deepest first).
+void DeleteKeysLeftEmpty(HKEY hive, Transaction* transaction) {
+  const std::wstring classes = kClassesKey;
+  for (const std::wstring& path : {classes + L"\\.vldownload\\OpenWithProgIDs",
+                                   classes + L"\\.vldownload",
+                                   std::wstring(L"Software\\RegisteredApplications")}) {
+    base::RegistryKey key(hive, path.c_str(), KEY_READ);
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (!key.Valid() ||
+        RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys != 0 || values != 0)
+      continue;
+    key.Close();
+    if (!transaction->Execute(std::make_unique<DeleteRegKeyOperation>(hive, path, 0)))
+      VLOG(1) << "Could not delete the empty key " << base::WideToUTF8(path);
+  }
+}
+
 }  // namespace
 
 std::wstring GetUninstallKeyForSuffix(const std::wstring& version, const std::wstring& suffix) {
@@ -357,6 +378,7 @@ StepResult CleanupRegistryStep::Run(int32_t /*attempt*/) {
         }
       }
     }
+    DeleteKeysLeftEmpty(hive.hive, transaction);
   }
   return StepResult();
 }

@@ -268,7 +268,8 @@ TEST_F(RegistryStepsTest, UninstallRemovesWhatWasWrittenAndKeepsWhatOthersShare)
   uninstall.uninstall = true;
   Run(&uninstall);
   ASSERT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
-  // Keys recorded with depth 0 lose only the product's values; the others go whole.
+  // Keys recorded with depth 0 lose only the product's values (the product's own file
+  // type goes once empty); the others go whole.
   EXPECT_EQ(R"(Software\Velum Software
   Last Stable Install Path = "<folder>\"
 Software\Classes
@@ -282,8 +283,6 @@ Software\Classes\.pdf
 Software\Classes\.pdf\OpenWithProgIDs
 Software\Classes\.shtml
 Software\Classes\.shtml\OpenWithProgIDs
-Software\Classes\.vldownload
-Software\Classes\.vldownload\OpenWithProgIDs
 Software\Classes\.xht
 Software\Classes\.xht\OpenWithProgIDs
 Software\Classes\.xhtml

@@ -119,6 +119,8 @@ class Settings {
   void WriteStats(const std::string& prefix, StatsNode* node) const;
 
   int32_t operation() const { return operation_; }
+  // Why the operation is invalid ("no installation to uninstall", or the folder's fault).
+  const std::string& invalid_reason() const { return invalid_reason_; }
   bool flag(int index) const;
   // Derived: standalone with COPY_ONLY, else all users or current user.
   Mode mode() const;
@@ -151,6 +153,7 @@ class Settings {
   void OnStatusFetched(StatusRequest* request);
 
   int32_t operation_ = OPERATION_INVALID;
+  std::string invalid_reason_ = "no install folder";
   std::bitset<FLAG_COUNT> flags_;
   std::wstring install_language_;
   std::unique_ptr<Status> status_;

@@ -109,9 +109,11 @@ void Settings::ApplyStatus(std::unique_ptr<Status> status) {
   LOG(INFO) << "Install folder set: " << target_.folder.value();
   bool uninstall = flags_[UNINSTALL_FLAG];
   if (!target_.valid_install_path || (uninstall && !target_.existing_installation)) {
-    LOG(INFO) << "Invalid install folder: "
-              << (target_.valid_install_path ? std::string("no installation to uninstall")
-                                             : status_->invalid_reason());
+    invalid_reason_ = target_.valid_install_path ? std::string("no installation to uninstall")
+                                                 : status_->invalid_reason();
+    // A Status made from an examined target carries no reason of its own.
+    if (invalid_reason_.empty()) invalid_reason_ = "not usable";
+    LOG(INFO) << "Invalid install folder: " << invalid_reason_;
     observers_.Notify(&SettingsObserver::OnPathChanged);
     return;
   }

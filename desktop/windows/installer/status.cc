@@ -1,6 +1,9 @@
 #include "desktop/windows/installer/status.h"
 
+#include <algorithm>
+
 #include "base/base_paths_win.h"
+#include "base/files/file_enumerator.h"
 #include "base/features/list_feature_reader.h"
 #include "base/files/file_util.h"
 #include "base/json/json_file_value_serializer.h"
@@ -8,6 +11,7 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/feature_flags.h"
 #include "desktop/windows/installer/security/access_control.h"
@@ -16,18 +20,53 @@
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 
 namespace installer {
 
 namespace {
 
 const wchar_t kLauncherName[] = L"launcher.exe";
+const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kStartMenuFolderName[] = L"Velum Software";
 const wchar_t kLegacyPreferencesName[] = L"velumprefs_default.ini";
 // Read, write and execute on the install folder itself.
 const uint32_t kFolderAccess = 0x1201BF;
 // FILE_ADD_SUBDIRECTORY on the nearest existing ancestor.
 const uint32_t kAncestorAccess = 4;
+
+// Whether a run that changed `folder` ended before its commit or rollback: a set-aside
+// copy of the installation's own root file is still there.
+bool EarlierRunDidNotFinish(const base::FilePath& folder, const InstallLog& record) {
+  base::FileEnumerator files(folder, false, base::FileEnumerator::FILES, L"*.old");
+  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+    std::wstring original;
+    int64_t seconds = 0;
+    if (!ParseSetAsideName(path.BaseName().value(), &original, &seconds)) continue;
+    const auto same = [&original](const std::wstring& name) {
+      return base::FilePath::CompareIgnoreCase(name, original) == 0;
+    };
+    if (same(kLauncherName) || same(kStatusFileName) ||
+        std::any_of(record.root_files.begin(), record.root_files.end(), same))
+      return true;
+  }
+  return false;
+}
+
+// Whether the link at `shortcut` names a target inside `folder` (by its own data: the
+// target need not exist).
+bool IsShortcutInto(const base::FilePath& shortcut, const base::FilePath& folder) {
+  base::FilePath link_target;
+  if (!base::ResolveShortcut(shortcut, &link_target)) return false;
+  // The form the system opens: "..\\" steps taken, which could lead out of the folder.
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(link_target.value().c_str(), MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const std::wstring target(full, length);
+  const std::wstring prefix = folder.StripTrailingSeparators().value() + L"\\";
+  return target.size() > prefix.size() &&
+         base::FilePath::CompareIgnoreCase(target.substr(0, prefix.size()), prefix) == 0;
+}
 
 // The dictionary of a JSON file, or null. Read without a preference store: a store
 // moves a broken file aside, and the status must change nothing on disk.
@@ -213,11 +252,12 @@ void Status::TestShortcuts() {
       {path_.Append(record_->subfolder).Append(executable), false},
   };
   for (const auto& target : targets) {
-    if (!base::PathExists(target.path))
-      continue;
+    // A missing target (a launcher a killed run set aside) is still told by its path.
     BY_HANDLE_FILE_INFORMATION information = {};
     const BY_HANDLE_FILE_INFORMATION* identity =
-        GetFileInformation(target.path, &information) ? &information : nullptr;
+        base::PathExists(target.path) && GetFileInformation(target.path, &information)
+            ? &information
+            : nullptr;
     const struct {
       const std::wstring& shortcut;
       bool* found;
@@ -262,9 +302,34 @@ void Status::TestShortcuts() {
   }
 }
 
+void Status::TestOtherRecordedShortcuts() {
+  const bool unfinished = EarlierRunDidNotFinish(path_, *record_);
+  if (unfinished) LOG(INFO) << "An earlier run in this folder did not finish";
+  const struct {
+    const std::wstring& shortcut;
+    bool* found;
+    bool* found_for_executable;
+  } places[] = {
+      {record_->desktop_shortcut, &desktop_shortcut_found_, &desktop_found_for_executable_},
+      {record_->menu_shortcut, &start_menu_shortcut_found_, &start_menu_found_for_executable_},
+      {record_->quick_launch_shortcut, &quick_launch_shortcut_found_,
+       &quick_launch_found_for_executable_},
+  };
+  for (const auto& place : places) {
+    if (*place.found || place.shortcut.empty()) continue;
+    const base::FilePath shortcut(place.shortcut);
+    // One into the install folder is the installation's whatever it starts; one that a
+    // run that did not finish took away was not removed by the user. Both are made anew.
+    if (base::PathExists(shortcut) ? IsShortcutInto(shortcut, path_) : unfinished)
+      *place.found = *place.found_for_executable = true;
+  }
+}
+
 void Status::ReadExistingInstallation() {
-  if (record_)
+  if (record_) {
     TestShortcuts();
+    TestOtherRecordedShortcuts();
+  }
   if (valid_) {
     VLOG(1) << "Determining write access";
     write_access_ = HasAccess(existing_folder_.value(), kFileObject,

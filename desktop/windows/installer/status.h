@@ -138,6 +138,9 @@ class Status {
   // machine's hive was made for all users.
   void NormalizeRecordFlags();
   void TestShortcuts();
+  // The recorded shortcuts TestShortcuts did not tell: one into the install folder, or
+  // one missing after a run that did not finish, is found and made anew.
+  void TestOtherRecordedShortcuts();
   // The facts of "installer_prefs.json" (`values`).
   void ReadPreferences(const base::Dictionary& values);
   // The user data folder and the language of its "Local State".

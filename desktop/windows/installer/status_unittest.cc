@@ -245,6 +245,47 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
   }
 }
 
+// Shortcuts are the installation's by the target their link names inside the install
+// folder, existing or not; a missing one counts as removed by the user only when the last
+// run finished (no set-aside copy of the installation's root files is left).
+TEST_F(StatusTest, RecordedShortcutsAfterAKilledRun) {
+  const struct {
+    const char* name;
+    const wchar_t* target;  // below the scratch folder; null: no shortcut file
+    const wchar_t* left_by_run;
+    bool found;
+    bool for_executable;
+  } cases[] = {
+      {"launcher gone", L"Velum\\launcher.exe", nullptr, true, false},
+      {"other file of the folder", L"Velum\\1.0.99.0\\velum.exe", nullptr, true, true},
+      {"a folder named alike", L"Velum Old\\launcher.exe", nullptr, false, false},
+      {"removed by the user", nullptr, nullptr, false, false},
+      {"taken by an unfinished run", nullptr, L"launcher.exe.1700000000.old", true, true},
+      {"root file set aside", nullptr, L"root.txt.1700000000.2.old", true, true},
+      {"a stranger's copy", nullptr, L"notes.txt.1700000000.old", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_, true));
+    ASSERT_TRUE(base::CreateDirectory(install_));
+    InstallLog record(SOURCE_INSTALLER);
+    record.subfolder = L"1.0";
+    record.root_files = {L"root.txt"};
+    const base::FilePath shortcut = Path(L"Velum desktop.lnk");
+    base::DeleteFileBestEffort(shortcut, false);
+    if (c.target) MakeShortcut(L"Velum desktop.lnk", Path(c.target));
+    record.desktop_shortcut = shortcut.value();
+    WriteRecord(record);
+    if (c.left_by_run) Write((std::wstring(L"Velum\\") + c.left_by_run).c_str(), "x");
+    Status status(false);
+    status.set_system_for_testing(FakePins(false));
+    status.Initialize(install_, 0);
+    ASSERT_NE(nullptr, status.record());
+    EXPECT_EQ(c.found, status.desktop_shortcut_found());
+    EXPECT_EQ(c.for_executable, status.desktop_found_for_executable());
+  }
+}
+
 // Broken preference files are read as empty and left where they are.
 TEST_F(StatusTest, BrokenPreferencesStayUntouched) {
   WriteRecord(InstallLog(SOURCE_INSTALLER));

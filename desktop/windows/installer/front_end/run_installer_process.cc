@@ -34,6 +34,7 @@
 #include "desktop/windows/installer/front_end/installer_help.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
+#include "desktop/windows/installer/package_fetcher/package_lock.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/front_end/silent_installer_controller.h"
@@ -332,6 +333,8 @@ bool RunInstallation(const base::CommandLine& command_line,
 
   base::FilePath download_folder;
   if (!ObtainDownloadFolder(command_line, own_path, &download_folder)) return false;
+  // An installing run does this when it makes its own package folder.
+  if (modes.uninstall) RemoveDeadPackages(download_folder);
 
   if (tracking && !settings->flag(Settings::COPY_ONLY))
     ApplyTrackingData(*tracking, settings.get(), &modes.run_immediately);

@@ -314,6 +314,19 @@ TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
   }
 }
 
+// The archive's header checksums made right again after an edit of its plain header.
+void MendHeaderChecksums(std::string* data) {
+  uint64_t header_offset, header_size;
+  std::memcpy(&header_offset, data->data() + 12, 8);
+  std::memcpy(&header_size, data->data() + 20, 8);
+  CrcGenerateTable();
+  UInt32 header_crc =
+      CrcCalc(data->data() + 32 + header_offset, static_cast<size_t>(header_size));
+  std::memcpy(&(*data)[28], &header_crc, 4);
+  UInt32 start_crc = CrcCalc(data->data() + 12, 20);
+  std::memcpy(&(*data)[8], &start_crc, 4);
+}
+
 // Rewrites the entry name "docs/text.txt" in a plain (uncompressed) header, then mends
 // the header checksums so that only the name is wrong.
 std::string g_replacement;
@@ -337,11 +350,76 @@ void RenameEntry(std::string* data) {
   ASSERT_NE(at, std::string::npos);
   ASSERT_EQ(to.size(), from.size());
   data->replace(at, to.size(), to);
-  CrcGenerateTable();
-  UInt32 header_crc = CrcCalc(data->data() + header, static_cast<size_t>(header_size));
-  std::memcpy(&(*data)[28], &header_crc, 4);
-  UInt32 start_crc = CrcCalc(data->data() + 12, 20);
-  std::memcpy(&(*data)[8], &start_crc, 4);
+  MendHeaderChecksums(data);
+}
+
+// A plain header's one folder (docs/text.txt) with `delta` added to its packed size;
+// `extra` bytes are inserted after its packed data, before the header.
+void EditPackSize(std::string* data, int64_t delta, size_t extra) {
+  uint64_t header_offset;
+  std::memcpy(&header_offset, data->data() + 12, 8);
+  const size_t header = 32 + static_cast<size_t>(header_offset);
+  // Header, main streams, pack info, pack position, one pack stream, sizes.
+  ASSERT_EQ(std::string("\x01\x04\x06", 3), data->substr(header, 3));
+  size_t at = header + 3;
+  const auto number_length = [&](size_t pos) {
+    size_t extra_bytes = 0;
+    for (unsigned char mask = 0x80; (*data)[pos] & mask && extra_bytes < 8; mask >>= 1)
+      ++extra_bytes;
+    return extra_bytes;
+  };
+  at += 1 + number_length(at);  // the pack position
+  ASSERT_EQ('\x01', (*data)[at]);
+  ASSERT_EQ('\x09', (*data)[at + 1]);
+  at += 2;
+  const size_t extra_bytes = number_length(at);
+  uint64_t size = 0;
+  for (size_t i = 0; i < extra_bytes; ++i)
+    size |= static_cast<uint64_t>(static_cast<unsigned char>((*data)[at + 1 + i])) << (8 * i);
+  const unsigned char high_mask = static_cast<unsigned char>(0x7F >> extra_bytes);
+  size |= static_cast<uint64_t>((*data)[at] & high_mask) << (8 * extra_bytes);
+  size += static_cast<uint64_t>(delta);
+  // The same length again: the reader takes the length from the first byte.
+  ASSERT_EQ(0u, (size >> (8 * extra_bytes)) & ~static_cast<uint64_t>(high_mask));
+  (*data)[at] = static_cast<char>(((*data)[at] & ~high_mask) | (size >> (8 * extra_bytes)));
+  for (size_t i = 0; i < extra_bytes; ++i)
+    (*data)[at + 1 + i] = static_cast<char>(size >> (8 * i));
+  data->insert(header, extra, '\0');
+  header_offset += extra;
+  std::memcpy(&(*data)[12], &header_offset, 8);
+  MendHeaderChecksums(data);
+}
+
+void CopyPackedShort(std::string* data) { EditPackSize(data, -1000, 0); }
+void Lzma2PackedShort(std::string* data) { EditPackSize(data, -40, 0); }
+void Lzma2BytesAfterItsEnd(std::string* data) { EditPackSize(data, 2, 2); }
+
+// A folder's packed size that does not match its data fails the extraction (also where
+// it is short of what the unpacked size needs) and never writes bytes it did not decode.
+TEST_F(LzmaUtilTest, PackedSizesThatDoNotFitTheFolderFail) {
+  const struct {
+    const char* archive;
+    void (*edit)(std::string* data);
+  } cases[] = {
+      {"copy_plain.7z", &CopyPackedShort},
+      {"lzma2_plain.7z", &Lzma2PackedShort},
+      {"lzma2_plain.7z", &Lzma2BytesAfterItsEnd},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.archive);
+    LogCapture log;
+    LzmaUtil util;
+    base::FilePath last;
+    ASSERT_EQ(util.Open(EditedCopy(c.archive, c.edit)), 0u);
+    EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), &last), 6u);
+    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_DECODING);
+    // Told by the folder's sizes, before a checksum could tell (a Copy folder would
+    // otherwise end in bytes never read).
+    EXPECT_TRUE(log.Contains("Error returned by SzExtract: " + std::to_string(SZ_ERROR_DATA)));
+    EXPECT_FALSE(base::PathExists(Under(Path(L"out"), "docs/text.txt")));
+    util.Close();
+    base::DeleteFileBestEffort(Path(L"out"), true);
+  }
 }
 
 TEST_F(LzmaUtilTest, EntriesOutsideTheDestinationAreRefused) {

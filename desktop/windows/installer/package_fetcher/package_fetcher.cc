@@ -34,6 +34,9 @@ PackageFetcher::PackageFetcher(const base::FilePath& download_folder,
                              : base::FilePath()),
       worker_(nullptr),
       worker_thread_("Package fetcher worker") {
+  // A run without its lock still installs; it only risks its files to a later run.
+  (void)lock_.Acquire(installer_path_);
+  RemoveDeadPackages(download_folder);
   CHECK(worker_thread_.Start()) << "cannot start the package fetcher's thread";
   PackageFetcherWorker::Paths paths;
   paths.download_folder = download_folder;

@@ -20,6 +20,7 @@
 #include "base/threading/thread.h"
 #include "base/time/time.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+#include "desktop/windows/installer/package_fetcher/package_lock.h"
 
 namespace installer {
 
@@ -34,7 +35,8 @@ base::FilePath MakeTimestampedFileName(const base::FilePath& folder, const std::
 class PackageFetcher {
  public:
   // |ui| is required, |progress| may be null; both and |payload| outlive the fetcher.
-  // |architecture| 1 asks for the x64 package.
+  // |architecture| 1 asks for the x64 package. Marks this run's package files live and
+  // removes those of killed runs from |download_folder|.
   PackageFetcher(const base::FilePath& download_folder, std::unique_ptr<StatsNode> fetcher_node,
                  FetcherUIDelegate* ui, FetcherDelegate* progress, PayloadReader* payload,
                  uint32_t architecture, bool with_suite);
@@ -56,6 +58,8 @@ class PackageFetcher {
 
  private:
   const base::FilePath installer_path_;
+  // Held until the worker has deleted the package's files.
+  PackageLock lock_;
   const base::FilePath suite_path_;
   // Deleted on the worker thread.
   PackageFetcherWorker* worker_;

@@ -456,6 +456,26 @@ TEST_F(PackageFetcherTest, PartnerFilesNeverReplaceThePackageNorNameDevices) {
   }
 }
 
+// The lists may name files the folder lacks (a root file the package carries elsewhere):
+// a partner file named like one of them, in any case, is refused as well.
+TEST(PartnerFileNameTest, ListedNamesAreTakenInAnyCase) {
+  base::ScratchDir package;
+  ASSERT_TRUE(base::WriteTextFile(package.path().Append(L"velum.exe"), "x"));
+  ASSERT_TRUE(base::WriteTextFile(package.path().Append(L"files_list"),
+                                  "velum.exe\r\nresources\\strings.txt\r\n"));
+  ASSERT_TRUE(base::WriteTextFile(package.path().Append(L"root_files_list"),
+                                  "velum_visual_elements.xml\r\n"));
+  const struct {
+    const wchar_t* name;
+    bool taken;
+  } cases[] = {
+      {L"VELUM.EXE", true},    {L"Velum_Visual_Elements.XML", true}, {L"FILES_LIST", true},
+      {L"other.exe", false},   {L"strings.txt", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.taken, IsTakenInPackage(package.path(), c.name)) << c.name;
+}
+
 TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
   UseRunningInstaller("unsigned.exe");
   // The components' download file cannot be opened: the rest is skipped, the package is

@@ -52,9 +52,15 @@ void DeleteOrWarn(const base::FilePath& path) {
   if (!base::DeleteFile(path, false)) LOG(WARNING) << "Unable to delete " << path.value();
 }
 
-// Whether |name| is taken in the package: an entry of the package folder or a line of
-// its file lists. A partner file, checked only against the server's own checksum, must
-// never replace what the package's signature covered.
+// A server's name for the log: control characters (a NUL among them) shown as "?".
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  return text;
+}
+
+}  // namespace
+
 bool IsTakenInPackage(const base::FilePath& package_folder, const std::wstring& name) {
   // The name as the pattern: the system matches it ignoring case, and to short names too.
   base::FileEnumerator entries(package_folder, false,
@@ -71,15 +77,6 @@ bool IsTakenInPackage(const base::FilePath& package_folder, const std::wstring& 
   }
   return false;
 }
-
-// A server's name for the log: control characters (a NUL among them) shown as "?".
-std::string Printable(std::string text) {
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 32) c = '?';
-  return text;
-}
-
-}  // namespace
 
 std::string PackageStatusToString(int status) {
   switch (status) {

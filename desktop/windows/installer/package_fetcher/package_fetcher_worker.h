@@ -38,6 +38,11 @@ enum PackageStatus {
   PACKAGE_STATUS_UNPACKING_FAILED = 8,
 };
 
+// Whether |name| is taken in the package: an entry of the package folder or a line of
+// its file lists, ignoring case. A partner file, checked only against the server's own
+// checksum, must never replace what the package's signature covered.
+bool IsTakenInPackage(const base::FilePath& package_folder, const std::wstring& name);
+
 // "package_ready", "initialization_failed", "download_failed", "unpacking_failed";
 // "invalid" for any other value.
 std::string PackageStatusToString(int status);

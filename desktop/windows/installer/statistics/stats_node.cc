@@ -1,8 +1,10 @@
 #include "desktop/windows/installer/statistics/stats_node.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/strings/stringprintf.h"
+#include "base/strings/utf_string_conversion_utils.h"
 
 namespace installer {
 
@@ -17,11 +19,20 @@ std::string FormatStatsTime(base::Time time) {
 const char kServerTextCutMark[] = "...[cut]";
 
 std::string BoundServerText(const std::string& text) {
-  if (text.size() <= kMaxServerTextLength) return text;
-  size_t end = kMaxServerTextLength;
-  // Back to the start of the sequence the cut would split.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end) + kServerTextCutMark;
+  // Each ill-formed sequence becomes one U+FFFD, as the JSON writer would write it.
+  std::string valid;
+  valid.reserve(std::min(text.size(), kMaxServerTextLength + 4));
+  for (size_t index = 0; index < text.size() && valid.size() <= kMaxServerTextLength;) {
+    const int32_t code_point = base::Utf8NextChar(text.data(), text.size(), &index);
+    base::WriteUnicodeCharacter(code_point < 0 ? 0xFFFDu : static_cast<uint32_t>(code_point),
+                                &valid);
+  }
+  if (valid.size() <= kMaxServerTextLength) return valid;
+  // The mark counts in the bound; the cut goes back to the start of the sequence it splits.
+  size_t end = kMaxServerTextLength - (sizeof(kServerTextCutMark) - 1);
+  while (end > 0 && (static_cast<unsigned char>(valid[end]) & 0xC0) == 0x80) --end;
+  valid.resize(end);
+  return valid + kServerTextCutMark;
 }
 
 StatsNode::StatsNode(base::Dictionary* root, base::Lock* lock, base::TimeTicks start_ticks)

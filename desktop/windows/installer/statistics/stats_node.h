@@ -28,8 +28,8 @@ std::string FormatStatsTime(base::Time time);
 // Text a server chose (addresses, headers, answers, errors quoting them) may be of any
 // length, and the record is sent on every run: one value holds at most this many bytes.
 constexpr size_t kMaxServerTextLength = 2048;
-// |text| when it fits; otherwise its first bytes up to kMaxServerTextLength (never part
-// of a UTF-8 sequence) followed by kServerTextCutMark.
+// |text| as valid UTF-8 (each ill-formed sequence one U+FFFD) when that fits; otherwise
+// its first whole sequences followed by kServerTextCutMark, the mark included in the bound.
 std::string BoundServerText(const std::string& text);
 extern const char kServerTextCutMark[];
 

@@ -60,30 +60,43 @@ TEST_F(StatsNodeTest, AppendedDictionariesAreSeparateAndNest) {
       Json());
 }
 
-TEST(BoundServerTextTest, LongTextIsCutAtASequenceStartAndMarked) {
+TEST(BoundServerTextTest, OutputIsValidUtf8WithinTheBoundMarkIncluded) {
   const std::string cut = kServerTextCutMark;
+  const size_t kept = kMaxServerTextLength - cut.size();
   const std::string fits(kMaxServerTextLength, 'a');
-  // "\xC3\xA9" (e-acute) across the bound: the whole sequence goes.
-  const std::string split = std::string(kMaxServerTextLength - 1, 'a') + "\xC3\xA9" + "tail";
+  // "\xC3\xA9" (e-acute) across the cut: the whole sequence goes.
+  const std::string split = std::string(kept - 1, 'a') + "\xC3\xA9" + std::string(100, 't');
   struct Case {
     std::string text;
     std::string bounded;
   } cases[] = {
       {"", ""},
       {fits, fits},
-      {fits + "b", fits + cut},
-      {std::string(100000, 'u'), std::string(kMaxServerTextLength, 'u') + cut},
-      {split, std::string(kMaxServerTextLength - 1, 'a') + cut},
+      {fits + "b", std::string(kept, 'a') + cut},
+      {std::string(100000, 'u'), std::string(kept, 'u') + cut},
+      {split, std::string(kept - 1, 'a') + cut},
+      // Ill-formed input is repaired, also when short: a stray byte, a cut sequence, an
+      // encoded surrogate, each one U+FFFD.
+      {"a\xFF" "b\xC3", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD"},
+      {"\xED\xA0\x80", "\xEF\xBF\xBD"},
+      // Repairs that grow the text past the bound are cut like any other text.
+      {std::string(kMaxServerTextLength, '\xFF'),
+       [&] {
+         std::string s;
+         for (size_t i = 0; i < kept / 3; ++i) s += "\xEF\xBF\xBD";
+         return s + cut;
+       }()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.size());
     EXPECT_EQ(c.bounded, BoundServerText(c.text));
+    EXPECT_LE(BoundServerText(c.text).size(), kMaxServerTextLength);
   }
   testing::TestStatsRecord record;
   record.root.SetServerText("url", std::string(5000, 'x'));
   std::string stored;
   ASSERT_TRUE(record.tree.GetString("url", &stored));
-  EXPECT_EQ(kMaxServerTextLength + cut.size(), stored.size());
+  EXPECT_EQ(kMaxServerTextLength, stored.size());
 }
 
 TEST_F(StatsNodeTest, NodeWhosePlaceWasReplacedWritesNowhere) {

@@ -1,0 +1,40 @@
+// PackageLock: marks a run's package files in the download folder as live. Each run's
+// files there share one name stem, "velum_installer_<YYYYMMDDhhmmss>" (the downloads,
+// the archive and the unpacked package folder); "<stem>.lck" beside them is held open,
+// without sharing delete, and deleted on close, so it goes with the run also when the run
+// is killed. A later run or an uninstallation removes the files of every stem whose lock
+// nobody holds.
+//
+//   PackageLock lock;
+//   if (!lock.Acquire(installer_path)) ...;   // before the first file of the stem
+//   RemoveDeadPackages(download_folder);      // skips the stems of live runs
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_LOCK_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_LOCK_H_
+
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+class PackageLock {
+ public:
+  PackageLock() = default;
+  PackageLock(const PackageLock&) = delete;
+  PackageLock& operator=(const PackageLock&) = delete;
+
+  // Creates and holds the lock of the stem of |installer_path| (its name without the
+  // extension). False when it cannot be made or another run holds it.
+  [[nodiscard]] bool Acquire(const base::FilePath& installer_path);
+  bool held() const { return file_.IsValid(); }
+
+ private:
+  base::ScopedHandle file_;
+};
+
+// Removes from |download_folder| the files and folders of every stem of this product
+// whose lock is not held (a killed run's). Other names, the logs among them, stay.
+void RemoveDeadPackages(const base::FilePath& download_folder);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_LOCK_H_

@@ -1,0 +1,64 @@
+#include "desktop/windows/installer/package_fetcher/package_lock.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+
+namespace installer {
+namespace {
+
+class PackageLockTest : public base::ScratchDirTest {
+ protected:
+  // One run's files: the package folder with a file, a download and its archive.
+  void MakeRun(const std::wstring& stem) {
+    MakeTree({stem + L"\\", stem + L"\\velum.exe", stem + L"_0.exe", stem + L"_0.7z"});
+  }
+  bool RunLeft(const std::wstring& stem) {
+    for (const std::wstring& name : {stem, stem + L"_0.exe", stem + L"_0.7z"})
+      if (base::PathExists(Path(name.c_str()))) return true;
+    return false;
+  }
+};
+
+TEST_F(PackageLockTest, OnlyTheFilesOfRunsWhoseLockNobodyHoldsGo) {
+  const std::wstring live = L"velum_installer_20260101120000";
+  const std::wstring killed = L"velum_installer_20260101110000";
+  const std::wstring stopped = L"velum_installer_20260101100000";
+  MakeRun(live);
+  MakeRun(killed);
+  MakeRun(stopped);
+  auto lock = std::make_unique<PackageLock>();
+  ASSERT_TRUE(lock->Acquire(Path((live + L".exe").c_str())));
+  EXPECT_FALSE(PackageLock().Acquire(Path((live + L".exe").c_str())));
+  // A lock a stopped machine could not delete: nobody holds it.
+  Write((stopped + L".lck").c_str(), "");
+  // Names that only look like a run's, and the logs beside them.
+  const std::vector<std::wstring> others = {
+      L"velum_installer_20260101120000123.log", L"velum_installer_2026010111000.exe",
+      L"velum_installer_20260101110000_x.7z", L"velum_installer_20260101110000.txt",
+      L"velum_installer_ui.lck", L"additional_file.tmp"};
+  for (const std::wstring& name : others) Write(name.c_str(), "other");
+
+  RemoveDeadPackages(scratch_.path());
+
+  EXPECT_TRUE(RunLeft(live));
+  EXPECT_TRUE(base::PathExists(Path((live + L"\\velum.exe").c_str())));
+  EXPECT_FALSE(RunLeft(killed));
+  EXPECT_FALSE(RunLeft(stopped));
+  EXPECT_FALSE(base::PathExists(Path((stopped + L".lck").c_str())));
+  for (const std::wstring& name : others)
+    EXPECT_TRUE(base::PathExists(Path(name.c_str()))) << name;
+
+  // Once its run lets go, the live run's files are a dead run's too.
+  lock.reset();
+  RemoveDeadPackages(scratch_.path());
+  EXPECT_FALSE(RunLeft(live));
+}
+
+}  // namespace
+}  // namespace installer
