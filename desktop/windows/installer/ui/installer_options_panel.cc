@@ -136,17 +136,29 @@ void InstallerOptionsPanel::FillLists() {
 void InstallerOptionsPanel::FillLanguageBox() {
   HWND box = PanelItem(W::LANGUAGE_BOX);
   refreshing_ = true;
-  SendMessageW(box, CB_RESETCONTENT, 0, 0);
-  for (size_t i = 0; i < languages_.size(); ++i) {
-    std::wstring name = GetLocalizedStringForLanguageCode(languages_[i], 37051);
-    LRESULT index = SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    if (index < 0) {
-      LOG(ERROR) << "Adding item #" << i << " to the language dropdown failed";
-      continue;
+  // Each language is named in its own language, whatever the UI's: the list is filled
+  // once. Refilling would also close it under the user, who may be picking from it
+  // with the keyboard (Enter would then reach the default button).
+  if (SendMessageW(box, CB_GETCOUNT, 0, 0) <= 0) {
+    for (size_t i = 0; i < languages_.size(); ++i) {
+      std::wstring name = GetLocalizedStringForLanguageCode(languages_[i], 37051);
+      LRESULT index = SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+      if (index < 0) {
+        LOG(ERROR) << "Adding item #" << i << " to the language dropdown failed";
+        continue;
+      }
+      SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(i));
     }
-    SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(i));
-    if (_wcsicmp(languages_[i].c_str(), settings_->install_language().c_str()) == 0)
+  }
+  const LRESULT count = SendMessageW(box, CB_GETCOUNT, 0, 0);
+  for (LRESULT index = 0; index < count; ++index) {
+    const LRESULT language = SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+    if (language >= 0 && static_cast<size_t>(language) < languages_.size() &&
+        _wcsicmp(languages_[static_cast<size_t>(language)].c_str(),
+                 settings_->install_language().c_str()) == 0 &&
+        SendMessageW(box, CB_GETCURSEL, 0, 0) != index) {
       SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
   }
   refreshing_ = false;
 }
