@@ -58,6 +58,20 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
   return chosen;
 }
 
+const UINT_PTR kKeepEnterSubclassId = 0x7e1b;
+
+// A list box picked from with the keyboard closes as the pick is made (Wine closes it at
+// a typed letter); the Enter that follows, meant for the pick, must not press the
+// default button and start the installation: the box takes every Enter itself.
+LRESULT CALLBACK KeepEnterProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
+                               UINT_PTR, DWORD_PTR) {
+  LRESULT result = DefSubclassProc(box, message, wparam, lparam);
+  const MSG* key = reinterpret_cast<const MSG*>(lparam);
+  if (message == WM_GETDLGCODE && key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN)
+    result |= DLGC_WANTMESSAGE;
+  return result;
+}
+
 // A change the settings refuse leaves the box showing what does not apply.
 void WarnIfRefused(bool accepted, const char* change) {
   if (!accepted) LOG(WARNING) << "The settings refused the change " << change;
@@ -99,6 +113,10 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   panel_ = panel;
   if (run_immediately) return;
   ShowWindow(PanelItem(W::DEFAULT_BROWSER_BOX), answers_.offer_default_browser ? SW_SHOW : SW_HIDE);
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
+    if (!SetWindowSubclass(PanelItem(id), KeepEnterProc, kKeepEnterSubclassId, 0))
+      PLOG(ERROR) << "Subclassing the list box failed.";
+  }
   SendMessageW(PanelItem(W::INVALID_PATH_WARNING), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font),
                FALSE);
   RECT button, path;
