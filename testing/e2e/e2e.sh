@@ -529,6 +529,21 @@ PY
       answer-yes:e2e_wizard_second_instance_minimized_question ended second
     [ "$RC" != 0 ] || fail "a cancelled installer reported success"
     ;;
+  wizard_right_to_left)
+    # Arabic, Hebrew and Persian picked in the options: the window, its title bar and its
+    # texts read from the right at once; English again reads from the left.
+    steps=(shown:accept click:options)
+    for pick in ar:0627 he:05E2 fa:0641; do
+      steps+=("pick:language:${pick#*:}" rtl:yes "screenshot:e2e_wizard_right_to_left_${pick%%:*}_options"
+              click:back "screenshot:e2e_wizard_right_to_left_${pick%%:*}_welcome" click:options)
+    done
+    before=$(snapshot)
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      "${steps[@]}" pick:language:45 rtl:no screenshot:e2e_wizard_right_to_left_back_to_ltr close \
+      answer-yes:e2e_wizard_right_to_left_question ended
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    check_unchanged
+    ;;
   wizard_uninstall)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "install: exit code $RC"

@@ -123,16 +123,30 @@ bool IsRightToLeftLanguage(LANGID language) {
   return primary == LANG_ARABIC || primary == LANG_HEBREW || primary == LANG_PERSIAN;
 }
 
+// A right-to-left window is mirrored and read from the right: neutral characters (':',
+// '…') then end the sentence, and a Latin word inside it keeps its place. A path reads
+// from the left whatever the language.
+bool ReadsLeftToRight(HWND window) {
+  const int id = GetDlgCtrlID(window);
+  return id == InstallerWindow::PATH_BOX || id == InstallerWindow::MAIN_PATH_BOX ||
+         id == InstallerWindow::TERMS_TEXT;
+}
+
 bool SetLayoutRightToLeft(HWND window, bool rtl) {
+  // The edit of a path box is only moved to its mirrored place: mirrored itself, it
+  // would show the path in reverse.
+  if (GetParent(window) && ReadsLeftToRight(GetParent(window))) return false;
+  const LONG_PTR flags = WS_EX_LAYOUTRTL | (ReadsLeftToRight(window) ? 0 : WS_EX_RTLREADING);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
-  const LONG_PTR wanted = rtl ? style | WS_EX_LAYOUTRTL : style & ~WS_EX_LAYOUTRTL;
+  const LONG_PTR wanted = rtl ? (style & ~WS_EX_RTLREADING) | flags
+                              : style & ~(WS_EX_LAYOUTRTL | WS_EX_RTLREADING);
   if (wanted == style) return false;
   SetWindowLongPtrW(window, GWL_EXSTYLE, wanted);
   return true;
 }
 
-// Mirrors |parent| and its children: each child keeps its distance from the leading
-// edge, which moves to the other side.
+// Mirrors |parent| and its children, theirs too (the edit of a combo box): each child
+// keeps its distance from the leading edge, which moves to the other side.
 void MirrorWindowAndChildren(HWND parent, bool rtl) {
   RECT client;
   GetClientRect(parent, &client);
@@ -153,9 +167,12 @@ void MirrorWindowAndChildren(HWND parent, bool rtl) {
   }
   if (!SetLayoutRightToLeft(parent, rtl) && was_rtl == rtl) return;
   for (const Place& place : places) {
-    SetLayoutRightToLeft(place.child, rtl);
+    if (GetWindow(place.child, GW_CHILD))
+      MirrorWindowAndChildren(place.child, rtl);
+    else
+      SetLayoutRightToLeft(place.child, rtl);
     SetWindowPos(place.child, nullptr, place.leading.x, place.leading.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   }
   InvalidateRect(parent, nullptr, TRUE);
 }
@@ -326,8 +343,12 @@ void InstallerWindow::UpdateTexts() {
     if (!text.empty()) SetWindowTextW(Item(entry->control), text.c_str());
   }
   SetHeadline();
-  SetWindowTextW(dialog_.Get(), GetLocalizedString(37000).c_str());
+  // The caption after the direction, and the frame drawn again: the title bar reads in
+  // the language it shows.
   ApplyReadingDirection();
+  SetWindowTextW(dialog_.Get(), GetLocalizedString(37000).c_str());
+  SetWindowPos(dialog_.Get(), nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   if (!uninstall) {
     options_panel_->FillLists();
     if (!settings_->fetching_status()) options_panel_->Refresh();

@@ -41,7 +41,7 @@
 //                        makes sure the keys before it were handled)
 //   minimize             minimises the window
 //   rtl:yes|no           the window (title bar included) and its texts read right to
-//                        left, or none of them does
+//                        left, or none of them does (a path always reads left to right)
 //   page-text:<control>:<text>  the control's text contains <text>
 //   backend-ended        no process the installer started runs any more (its backend
 //                        has ended)
@@ -471,6 +471,12 @@ bool Driver::CheckReadingDirection(bool rtl) {
   if (wrong(window)) return Fail(L"the window's (title bar's) reading direction");
   for (const auto& control : kControls) {
     HWND item = Control(control.id);
+    // A path reads from the left in every language; its box is only mirrored.
+    if (control.id == W::PATH_BOX) {
+      if (item && ((GetWindowLongPtrW(item, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0) != rtl)
+        return Fail(L"the layout of the path box");
+      continue;
+    }
     if (item && wrong(item))
       return Fail(std::wstring(L"the reading direction of ") + control.name);
   }
