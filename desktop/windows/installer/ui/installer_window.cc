@@ -177,6 +177,27 @@ void MirrorWindowAndChildren(HWND parent, bool rtl) {
   InvalidateRect(parent, nullptr, TRUE);
 }
 
+// |control|'s rectangle in |dialog|'s client coordinates (a mirrored dialog's run from
+// its right edge).
+RECT RectInDialog(HWND control, HWND dialog) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// The size |text| takes in |control|'s font: on one line, or wrapped at |width|.
+SIZE TextSize(HWND control, const std::wstring& text, int width) {
+  RECT needed = {0, 0, width, 0};
+  base::ScopedGetDC dc(control);
+  if (!dc.IsValid()) return {0, 0};
+  base::ScopedSelectObject font(
+      dc.dc(), reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  DrawTextW(dc.dc(), text.c_str(), static_cast<int>(text.size()), &needed,
+            DT_CALCRECT | DT_NOPREFIX | (width > 0 ? DT_WORDBREAK : DT_SINGLELINE));
+  return {needed.right - needed.left, needed.bottom - needed.top};
+}
+
 }  // namespace
 
 // static
@@ -390,24 +411,34 @@ void InstallerWindow::ApplyReadingDirection() {
 }
 
 void InstallerWindow::SizeFullPackageButton() {
+  // The button grows towards Back from beside Retry; where a long text would reach Back,
+  // it takes two lines and grows upwards instead.
+  const int kPadding = 30;
+  // The least a one-line text leaves to the button's edges.
+  const int kTightPadding = 12;
+  const int kGap = 8;
   HWND full = Item(FULL_PACKAGE_BUTTON);
-  HWND retry = Item(RETRY_BUTTON);
-  std::wstring text = GetWindowString(full);
-  SIZE size = {};
-  {
-    base::ScopedGetDC dc(full);
-    if (!dc.IsValid()) return;
-    base::ScopedSelectObject font(
-        dc.dc(), reinterpret_cast<HGDIOBJ>(SendMessageW(full, WM_GETFONT, 0, 0)));
-    GetTextExtentPoint32W(dc.dc(), text.c_str(), static_cast<int>(text.size()), &size);
+  const std::wstring text = GetWindowString(full);
+  const RECT full_rect = RectInDialog(full, dialog_.Get());
+  const RECT retry_rect = RectInDialog(Item(RETRY_BUTTON), dialog_.Get());
+  const RECT back_rect = RectInDialog(Item(BACK_BUTTON), dialog_.Get());
+  const int line_height = retry_rect.bottom - retry_rect.top;
+  const int room = full_rect.right - back_rect.right - kGap;
+  const int text_width = TextSize(full, text, 0).cx;
+  int width = std::max<int>(text_width + kPadding, retry_rect.right - retry_rect.left);
+  int height = line_height;
+  const LONG_PTR style = GetWindowLongPtrW(full, GWL_STYLE);
+  if (width > room) {
+    width = room;
+    if (text_width + kTightPadding > room) {
+      height = std::max<int>(line_height,
+                             TextSize(full, text, width - kTightPadding).cy + line_height / 2);
+    }
   }
-  RECT full_rect, retry_rect;
-  GetWindowRect(full, &full_rect);
-  GetWindowRect(retry, &retry_rect);
-  MapWindowPoints(nullptr, dialog_.Get(), reinterpret_cast<POINT*>(&full_rect), 2);
-  int width = std::max<int>(size.cx + 30, retry_rect.right - retry_rect.left);
-  SetWindowPos(full, nullptr, full_rect.right - width, full_rect.top, width,
-               full_rect.bottom - full_rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowLongPtrW(full, GWL_STYLE,
+                    height > line_height ? style | BS_MULTILINE : style & ~BS_MULTILINE);
+  SetWindowPos(full, nullptr, full_rect.right - width, full_rect.bottom - height, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 void InstallerWindow::OnFlagChanged() { options_panel_->Refresh(); }
