@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/installation_test_util.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
+#include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -783,6 +784,17 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
         }
       }
       if (!uninstall) {
+        // The whole agreement sentence, its link's words read back from the control.
+        std::vector<RichEditLink> links;
+        const std::wstring sentence = PlainTextOfLinks(
+            ParseAnchors(GetLocalizedStringWithArg(37005, GetControlText(dialog(), W::ACCEPT_BUTTON))),
+            &links);
+        const std::wstring shown = GetControlText(dialog(), W::TERMS_AGREEMENT);
+        if (links.empty() || !AreLinksShown(GetDlgItem(dialog(), W::TERMS_AGREEMENT), links) ||
+            shown.compare(0, sentence.find(links.front().label),
+                          sentence.substr(0, sentence.find(links.front().label))) != 0) {
+          overflows.push_back(language + " agreement reads: " + base::WideToUTF8(shown));
+        }
         // The error page's buttons, the full installer offered: apart, inside the window.
         window_->ShowError(GetLocalizedString(37055), true, "");
         const std::string overlap = ButtonsOverlap(
