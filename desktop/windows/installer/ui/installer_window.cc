@@ -385,8 +385,11 @@ void InstallerWindow::SetHeadline() {
   SetRichEditColor(headline_control, kHeadlineColor);
   size_t product_at = product.empty() ? std::wstring::npos : headline.find(product);
   if (product_at != std::wstring::npos) {
-    CHARRANGE range = {static_cast<LONG>(product_at),
-                       static_cast<LONG>(product_at + product.size())};
+    // The space before the name goes with it: a run of right-to-left words keeps its
+    // trailing space at the run's far end.
+    const size_t start = product_at > 0 && headline[product_at - 1] == L' ' ? product_at - 1
+                                                                            : product_at;
+    CHARRANGE range = {static_cast<LONG>(start), static_cast<LONG>(product_at + product.size())};
     SetRichEditRangeColor(headline_control, RGB(0, 0, 0), range);
   }
 }
