@@ -4,10 +4,14 @@
 # paired in the same round with `7zz x` of the same archive and with the bare Win32 file
 # calls of the same work (file_calls_bench.exe). Prints, as medians over the rounds, the
 # installer's phases from its logs' time stamps, the ratios, the Wine-only costs measured
-# on their own, and the installer processes' peak memory seen from Linux.
+# on their own, each phase beside its floor measured in the same round (the bare CopyFileW
+# loop for the files, the bare delete loop for the temporary package, `7zz x -mmt1` for
+# the unpacking, a warm start of an empty program for a process start), the load, and
+# the installer processes' peak memory seen from Linux.
 #   bench/install_bench.sh [files] [bytes]        after scripts/setup.sh
+#   bench/install_bench.sh 10000 150000000        the 10,000-file package
 # Environment:
-#   RUNS=n        rounds (default 3)
+#   RUNS=n        rounds (default 3; a goal counts on the median of at least 5)
 #   BASE=folder   a second build to pair with (a folder holding bin/velum_installer.exe,
 #                 e.g. a copy of out/build/bin from an earlier commit): each round then
 #                 runs both installers, in alternating order, and the table gets a column
@@ -150,6 +154,7 @@ references_once() {
     echo "unpack7z_mt1 $unpack7z_mt1"
     echo "bare_unpack $(awk '{print $2}' <<< "$bare")"
     echo "bare_copy $(awk '{print $4}' <<< "$bare")"
+    echo "bare_delete $(awk '{print $10}' <<< "$bare")"
     echo "wine_start $wine_start"
     echo "warm_start $warm_start"
     echo "load $(cut -d' ' -f1 /proc/loadavg)"
@@ -284,6 +289,7 @@ row('unpacking / 7zz x -mmt1 (one thread)', {l: ratios[l]['unpack'] for l in lab
 print('references (medians; spread min..max shows how noisy the machine was):')
 for key, text in (('unpack7z', '7zz x'), ('unpack7z_mt1', '7zz x -mmt1'), ('bare_unpack', 'bare create+write+set time+close'),
                   ('bare_copy', 'bare CopyFileW loop'),
+                  ('bare_delete', 'bare DeleteFileW + RemoveDirectoryW loop'),
                   ('wine_start', 'Wine alone: start to exit of an empty program'),
                   ('warm_start', 'Wine alone: the same, the server up'),
                   ('wine_linger', 'Wine alone: server linger after the last process')):
@@ -298,6 +304,7 @@ for label in labels:
 # program for a process start, `7zz x -mmt1` for the unpacking, and `7zz x` plus the bare
 # copy for the whole installation.
 FLOORS = [('installing the files', 'bare_copy', 'bare CopyFileW loop'),
+          ('deleting the temporary package, exit', 'bare_delete', 'bare DeleteFileW loop'),
           ('unpacking the package', 'unpack7z_mt1', '7zz x -mmt1'),
           ("prefs request, package's installer start", 'warm_start', 'warm empty program'),
           ('launch to first log line', 'wine_start', 'cold empty program'),
