@@ -109,7 +109,8 @@ bool FileTransferOperation::Do(Transaction& nested) {
   transfer_error_ = 0;
   transferred_ = Transfer();
   // Someone else's file at the destination is not this transfer's to remove.
-  const bool taken = transfer_error_ == ERROR_FILE_EXISTS || transfer_error_ == ERROR_ALREADY_EXISTS;
+  const bool taken =
+      transfer_error_ == ERROR_FILE_EXISTS || transfer_error_ == ERROR_ALREADY_EXISTS;
   if (!transferred_ && !taken) DiscardPartialDestination();
   return transferred_;
 }

@@ -1,7 +1,8 @@
 // What copying and moving a file share: the destination is made ready through the
 // nested transaction (a missing folder created, an existing file set aside), so that a
-// rollback restores it exactly; a read-only source is made writable for the transfer
-// and read-only again when the transfer is undone.
+// rollback restores it exactly; in a folder the installation made, only once a first
+// transfer finds something in its way. A read-only source is made writable for the
+// transfer and read-only again when the transfer is undone.
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_TRANSFER_OPERATION_H_
 
