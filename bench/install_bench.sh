@@ -4,10 +4,14 @@
 # paired in the same round with `7zz x` of the same archive and with the bare Win32 file
 # calls of the same work (file_calls_bench.exe). Prints, as medians over the rounds, the
 # installer's phases from its logs' time stamps, the ratios, the Wine-only costs measured
-# on their own, and the installer processes' peak memory seen from Linux.
+# on their own, each phase beside its floor measured in the same round (the bare CopyFileW
+# loop for the files, the bare delete loop for the temporary package, `7zz x -mmt1` for
+# the unpacking, a warm start of an empty program for a process start), the load, and
+# the installer processes' peak memory seen from Linux.
 #   bench/install_bench.sh [files] [bytes]        after scripts/setup.sh
+#   bench/install_bench.sh 10000 150000000        the 10,000-file package
 # Environment:
-#   RUNS=n        rounds (default 3)
+#   RUNS=n        rounds (default 3; a goal counts on the median of at least 5)
 #   BASE=folder   a second build to pair with (a folder holding bin/velum_installer.exe,
 #                 e.g. a copy of out/build/bin from an earlier commit): each round then
 #                 runs both installers, in alternating order, and the table gets a column
@@ -134,6 +138,11 @@ references_once() {
   start=$(now)
   VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" > /dev/null 2>&1 || true
   wine_start=$(echo "$(now) - $start" | bc)
+  # The same empty program again while the server still runs: a warm process start, the
+  # floor of the package's installer's start inside an installation.
+  start=$(now)
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$BUILD/bin/file_calls_bench.exe" > /dev/null 2>&1 || true
+  warm_start=$(echo "$(now) - $start" | bc)
   start=$(now)
   WINEPREFIX=$PREFIX timeout 120 /usr/lib/wine/wineserver -w || true
   linger=$(echo "$(now) - $start" | bc)
@@ -145,7 +154,10 @@ references_once() {
     echo "unpack7z_mt1 $unpack7z_mt1"
     echo "bare_unpack $(awk '{print $2}' <<< "$bare")"
     echo "bare_copy $(awk '{print $4}' <<< "$bare")"
+    echo "bare_delete $(awk '{print $10}' <<< "$bare")"
     echo "wine_start $wine_start"
+    echo "warm_start $warm_start"
+    echo "load $(cut -d' ' -f1 /proc/loadavg)"
     echo "wine_linger $linger"
   } > "$result"
 }
@@ -247,11 +259,16 @@ for round_ in range(1, runs + 1):
             if name == 'unpacking the package':
                 ratios[label]['unpack'].append(seconds / ref['unpack7z_mt1'])
 
+def spread(values):
+    if not values:
+        return '     -'
+    return '%6.2f (%.2f..%.2f)' % (median(values), min(values), max(values))
+
 def row(name, per_label, unit='s'):
     cells = ['%8.3f' % median(per_label[label]) for label in labels]
     if len(labels) == 2:
         paired = [n / b for b, n in zip(per_label[labels[0]], per_label[labels[1]]) if b > 0]
-        cells.append('%6.2f' % median(paired) if paired else '     -')
+        cells.append(spread(paired))
     print('  %-45s %s' % (name, ' '.join(cells)))
 
 header = ' '.join('%8s' % label for label in labels) + ('  new/base' if len(labels) == 2 else '')
@@ -272,7 +289,9 @@ row('unpacking / 7zz x -mmt1 (one thread)', {l: ratios[l]['unpack'] for l in lab
 print('references (medians; spread min..max shows how noisy the machine was):')
 for key, text in (('unpack7z', '7zz x'), ('unpack7z_mt1', '7zz x -mmt1'), ('bare_unpack', 'bare create+write+set time+close'),
                   ('bare_copy', 'bare CopyFileW loop'),
+                  ('bare_delete', 'bare DeleteFileW + RemoveDirectoryW loop'),
                   ('wine_start', 'Wine alone: start to exit of an empty program'),
+                  ('warm_start', 'Wine alone: the same, the server up'),
                   ('wine_linger', 'Wine alone: server linger after the last process')):
     values = refs[key]
     print('  %-45s %8.3f  (%.3f..%.3f)' % (text, median(values), min(values), max(values)))
@@ -280,6 +299,36 @@ for label in labels:
     values = totals[label]['all']
     print('  %-45s %8.3f  (%.3f..%.3f)' % ('installer %s, to the last process\'s end' % label,
                                            median(values), min(values), max(values)))
+# Each phase beside the floor measured in the same round: the bare CopyFileW loop of the
+# same files into an empty folder (file_calls_bench, same Wine), a warm start of an empty
+# program for a process start, `7zz x -mmt1` for the unpacking, and `7zz x` plus the bare
+# copy for the whole installation.
+FLOORS = [('installing the files', 'bare_copy', 'bare CopyFileW loop'),
+          ('deleting the temporary package, exit', 'bare_delete', 'bare DeleteFileW loop'),
+          ('unpacking the package', 'unpack7z_mt1', '7zz x -mmt1'),
+          ("prefs request, package's installer start", 'warm_start', 'warm empty program'),
+          ('launch to first log line', 'wine_start', 'cold empty program'),
+          ('temporary-folder check', 'warm_start', 'warm empty program')]
+print('phases beside same-round floors (median (min..max) of the per-round ratios):')
+for label in labels:
+    print(' ', label)
+    for phase, key, text in FLOORS:
+        seconds = table[label].get(phase, [])
+        ratio = [v / f for v, f in zip(seconds, refs.get(key, [])) if f > 0]
+        if not ratio:
+            continue
+        print('    %-42s %7.3f s / %-20s %7.3f s = %s' % (
+            phase, median(seconds), text, median(refs[key]), spread(ratio)))
+    whole = [a + b for a, b in zip(refs['unpack7z'], refs['bare_copy'])]
+    print('    %-42s %7.3f s / %-20s %7.3f s = %s' % (
+        "to the last process's end", median(totals[label]['all']), '7zz x + bare copy',
+        median(whole), spread(ratios[label]['all'])))
+    extra = [v - f for v, f in zip(table[label].get('installing the files', []), refs['bare_copy'])]
+    if extra:
+        print('    %-42s %+7.3f s (%+.3f..%+.3f)' % ('installing the files minus bare copy',
+                                                   median(extra), min(extra), max(extra)))
+print('  load average (1 min) at the rounds\' ends: %.1f (%.1f..%.1f)' % (
+    median(refs['load']), min(refs['load']), max(refs['load'])))
 print('peak memory (round 1):')
 for label in labels:
     print(' ', label)

@@ -47,6 +47,8 @@ class MappedFile {
   uint8_t* data() const { return static_cast<uint8_t*>(view_.Get()); }
   size_t length() const { return length_; }
   bool IsValid() const { return view_.IsValid(); }
+  // The mapped file, open for reading; read through it what need not stay in memory.
+  const File& file() const { return file_; }
 
  private:
   File file_;

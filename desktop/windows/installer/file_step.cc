@@ -32,7 +32,7 @@ StepResult FileStep::Run(int32_t attempt) {
   StepResult result;
   if (!ShouldSkip(source) &&
       !context_->GetTransaction()->Execute(
-          std::make_unique<CopyFileOperation>(source, destination))) {
+          std::make_unique<CopyFileOperation>(source, destination, GetTargetFolderKind()))) {
     result = StepResult(IsRequired() ? StepResult::STATUS_RETRY_THEN_FAIL
                                      : StepResult::STATUS_RETRY_THEN_SKIP,
                         INSTALLER_ERROR_FILE_COPY, destination.value(),

@@ -7,6 +7,7 @@
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/installer_step.h"
+#include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 
 namespace installer {
 
@@ -36,6 +37,7 @@ class FileStep : public ContextStep {
   virtual bool ShouldSkip(const base::FilePath& /*source*/) { return false; }
   virtual std::string GetTargetName() { return file_name_; }
   virtual base::FilePath GetTargetFolder() = 0;
+  virtual DestinationFolder GetTargetFolderKind() { return DestinationFolder::kAny; }
 
   const std::string& file_name() const { return file_name_; }
 

@@ -15,6 +15,10 @@ class InstalledFileStep : public FileStep {
 
  protected:
   base::FilePath GetTargetFolder() override;
+  // The version folder's name was free when this installation made it.
+  DestinationFolder GetTargetFolderKind() override {
+    return DestinationFolder::kMadeByThisInstallation;
+  }
   void OnCopied() override;
 };
 

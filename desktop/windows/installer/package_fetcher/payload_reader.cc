@@ -1,7 +1,12 @@
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 
 #include <string.h>
+#include <windows.h>
 
+#include <algorithm>
+#include <memory>
+
+#include "base/files/file.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/win/pe_image.h"
@@ -59,13 +64,7 @@ bool PayloadReader::WritePayloadToFile(const base::FilePath& path) const {
   if (type_ == PAYLOAD_NONE || type_ == CORRUPTED)
     return false;
   LOG(INFO) << "Writing payload to file" << path.value();
-  if (type_ == FULL_PACKAGE) {
-    // Mapped files stay below 2 GiB, so the length fits an int.
-    const int size = static_cast<int>(payload_length_);
-    return base::WriteFile(
-               path, reinterpret_cast<const char*>(mapped_file_.data()) + payload_offset_,
-               size) == size;
-  }
+  if (type_ == FULL_PACKAGE) return CopyPayloadTo(path);
   const std::string data = GetTrackingData();
   const int size = static_cast<int>(data.size());
   return base::WriteFile(path, data.data(), size) == size;
@@ -118,6 +117,34 @@ void PayloadReader::ClassifyPayload() {
     return;
   }
   type_ = FULL_PACKAGE;
+}
+
+bool PayloadReader::CopyPayloadTo(const base::FilePath& path) const {
+  // Read through the file, not the view: every page of the view that is read stays in
+  // the working set, so the package would need as much memory as its size.
+  const size_t kChunk = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kChunk]);
+  base::File out(path, base::File::FLAG_CREATE_ALWAYS | base::File::FLAG_WRITE);
+  if (!out.IsValid()) return false;
+  uint64_t done = 0;
+  const uint64_t length = static_cast<uint64_t>(payload_length_);
+  while (done < length) {
+    const uint64_t at = static_cast<uint64_t>(payload_offset_) + done;
+    OVERLAPPED position = {};
+    position.Offset = static_cast<DWORD>(at);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const DWORD wanted = static_cast<DWORD>(std::min<uint64_t>(kChunk, length - done));
+    DWORD read = 0;
+    if (!::ReadFile(mapped_file_.file().GetPlatformFile(), buffer.get(), wanted, &read,
+                    &position) ||
+        read != wanted)
+      return false;
+    if (out.Write(static_cast<int64_t>(done), buffer.get(), static_cast<int>(read)) !=
+        static_cast<int>(read))
+      return false;
+    done += read;
+  }
+  return true;
 }
 
 bool PayloadReader::FindPayloadTrailer(int64_t position) {

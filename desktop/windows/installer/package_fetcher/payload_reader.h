@@ -54,6 +54,7 @@ class PayloadReader {
   void ClassifyPayload();
   // Looks for a block whose length field starts at |position|; records it when found.
   bool FindPayloadTrailer(int64_t position);
+  [[nodiscard]] bool CopyPayloadTo(const base::FilePath& path) const;
 
   base::FilePath path_;
   base::MappedFile mapped_file_;

@@ -8,8 +8,9 @@
 namespace installer {
 
 CopyFileOperation::CopyFileOperation(const base::FilePath& source,
-                                     const base::FilePath& destination)
-    : FileTransferOperation(source, destination) {}
+                                     const base::FilePath& destination,
+                                     DestinationFolder folder)
+    : FileTransferOperation(source, destination, folder) {}
 
 CopyFileOperation::~CopyFileOperation() = default;
 
@@ -22,8 +23,9 @@ bool CopyFileOperation::Transfer() {
   // overwritten (the rollback would delete it).
   if (!base::CopyFileToFreePath(source(), destination(), source_writable())) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) set_destination_taken();
-    LOG(ERROR) << "File copy failed " << base::Win32ErrorToString(error);
+    set_transfer_error(error);
+    if (!trying() || !IsInTheWay(error))
+      LOG(ERROR) << "File copy failed " << base::Win32ErrorToString(error);
     return false;
   }
   VLOG(1) << "File copied successfully";

@@ -10,7 +10,8 @@ namespace installer {
 
 class CopyFileOperation : public FileTransferOperation {
  public:
-  CopyFileOperation(const base::FilePath& source, const base::FilePath& destination);
+  CopyFileOperation(const base::FilePath& source, const base::FilePath& destination,
+                    DestinationFolder folder = DestinationFolder::kAny);
   ~CopyFileOperation() override;
 
  private:

@@ -33,7 +33,11 @@ struct TransferCase {
   bool source_read_only;
   bool target_exists;
   const wchar_t* target;  // relative to the tree
+  // kMadeByThisInstallation: the copy is tried before the destination is read.
+  DestinationFolder folder = DestinationFolder::kAny;
 };
+
+constexpr DestinationFolder kOwnFolder = DestinationFolder::kMadeByThisInstallation;
 
 const TransferCase kTransferCases[] = {
     {"copy onto existing file", false, false, true, L"dst\\a.txt"},
@@ -42,6 +46,9 @@ const TransferCase kTransferCases[] = {
     {"move onto existing file", true, false, true, L"dst\\a.txt"},
     {"move into missing folders", true, false, false, L"dst\\b\\c\\f.txt"},
     {"move read-only source", true, true, false, L"dst\\b.txt"},
+    {"copy tried first into missing folders", false, false, false, L"dst\\b\\c\\f.txt",
+     kOwnFolder},
+    {"copy tried first of a read-only source", false, true, false, L"dst\\n.txt", kOwnFolder},
 };
 
 // Fails the attribute reads of one path with one error.
@@ -81,7 +88,7 @@ class TransferTest : public ::testing::TestWithParam<TransferCase> {
   }
   std::unique_ptr<TransactionOperation> MakeOperationFrom(const base::FilePath& source) const {
     if (GetParam().move) return std::make_unique<MoveFileOperation>(source, target_);
-    return std::make_unique<CopyFileOperation>(source, target_);
+    return std::make_unique<CopyFileOperation>(source, target_, GetParam().folder);
   }
 
   base::ScratchDir scratch_;
@@ -117,8 +124,11 @@ TEST_P(TransferTest, CommitLeavesTheNewFileAndNoSetAsideCopy) {
 TEST_P(TransferTest, UnreadableDestinationStopsBeforeAnythingChanges) {
   const std::string before = SnapshotFileTree(scratch_.path());
   for (const base::FilePath& unreadable : {target_, target_.DirName()}) {
-    // The folder is read only when the destination's read finds the folder missing too.
-    if (unreadable != target_ && base::DirectoryExists(target_.DirName())) continue;
+    // The folder is read only when the destination's read finds the folder missing too,
+    // and a copy tried first reads only what it found in its way.
+    if (base::DirectoryExists(target_.DirName()) &&
+        (unreadable != target_ || GetParam().folder == kOwnFolder))
+      continue;
     for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_READY}) {
       SCOPED_TRACE(unreadable.AsUTF8() + " " + std::to_string(error));
       g_unreadable_path = unreadable.value();
@@ -228,6 +238,51 @@ TEST(CopyFileOperationTest, AFileThatAppearsAtTheDestinationIsLeftAlone) {
   SetFileAttributesReaderForTesting(nullptr);
   EXPECT_EQ("their contents", ReadText(target));
   EXPECT_FALSE(HasSetAsideItem(scratch.path()));
+}
+
+DWORD g_reads = 0;
+
+DWORD WINAPI CountReadsOfOnePath(const wchar_t* path) {
+  if (g_unreadable_path == path) ++g_reads;
+  return GetFileAttributesW(path);
+}
+
+// Under Wine every lookup of a missing name reads the whole folder; into a folder the
+// installation made, the copy itself finds out whether anything is in the way.
+TEST(CopyFileOperationTest, ACopyTriedFirstReadsOnlyWhatIsInItsWay) {
+  struct Case {
+    const char* name;
+    DestinationFolder folder;
+    bool target_exists;
+    DWORD reads;
+  } cases[] = {
+      {"any folder, free", DestinationFolder::kAny, false, 1},
+      {"any folder, a file there", DestinationFolder::kAny, true, 2},
+      {"own folder, free", kOwnFolder, false, 0},
+      {"own folder, an earlier copy there", kOwnFolder, true, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    base::ScratchDir scratch;
+    ASSERT_FALSE(scratch.path().empty());
+    const base::FilePath source = scratch.path().Append(L"new.txt");
+    const base::FilePath target = scratch.path().Append(L"target.txt");
+    ASSERT_TRUE(MakeFile(source, "new contents"));
+    if (c.target_exists) {
+      ASSERT_TRUE(MakeFile(target, "old contents"));
+    }
+    const std::string before = SnapshotFileTree(scratch.path());
+    g_unreadable_path = target.value();
+    g_reads = 0;
+    SetFileAttributesReaderForTesting(&CountReadsOfOnePath);
+    Transaction transaction;
+    EXPECT_TRUE(transaction.Execute(std::make_unique<CopyFileOperation>(source, target, c.folder)));
+    SetFileAttributesReaderForTesting(nullptr);
+    EXPECT_EQ(c.reads, g_reads);
+    EXPECT_EQ("new contents", ReadText(target));
+    transaction.Rollback();
+    EXPECT_EQ(before, SnapshotFileTree(scratch.path()));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, TransferTest, ::testing::ValuesIn(kTransferCases),

@@ -79,19 +79,50 @@ void RestoreReadOnly(const base::FilePath& path) {
 }  // namespace
 
 FileTransferOperation::FileTransferOperation(const base::FilePath& source,
-                                             const base::FilePath& destination)
-    : source_(source), destination_(destination) {}
+                                             const base::FilePath& destination,
+                                             DestinationFolder folder)
+    : source_(source), destination_(destination), folder_(folder) {}
 
 FileTransferOperation::~FileTransferOperation() = default;
 
+// static
+bool FileTransferOperation::IsInTheWay(DWORD error) {
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+         error == ERROR_PATH_NOT_FOUND;
+}
+
 bool FileTransferOperation::Do(Transaction& nested) {
-  if (!PrepareDestination(destination_, nested)) return false;
+  const bool try_first = folder_ == DestinationFolder::kMadeByThisInstallation;
+  if (!try_first && !PrepareDestination(destination_, nested)) return false;
   LogStart();
   source_was_read_only_ = ClearReadOnly(source_, &source_writable_);
-  destination_taken_ = false;
+  if (try_first) {
+    if (TryTransfer()) return true;
+    if (!IsInTheWay(transfer_error_)) {
+      // The destination was free (the folder is this installation's): whatever is
+      // there now is this transfer's own.
+      DiscardPartialDestination();
+      return false;
+    }
+    if (!PrepareDestination(destination_, nested)) return false;
+  }
+  transfer_error_ = 0;
   transferred_ = Transfer();
   // Someone else's file at the destination is not this transfer's to remove.
-  if (!transferred_ && !destination_taken_) DiscardPartialDestination();
+  const bool taken =
+      transfer_error_ == ERROR_FILE_EXISTS || transfer_error_ == ERROR_ALREADY_EXISTS;
+  if (!transferred_ && !taken) DiscardPartialDestination();
+  return transferred_;
+}
+
+bool FileTransferOperation::TryTransfer() {
+  // Under Wine every lookup of a missing name reads the whole folder: the transfer, which
+  // never replaces, tells by itself whether a file or a missing folder is in the way, so
+  // a free destination is looked up once instead of twice.
+  trying_ = true;
+  transfer_error_ = 0;
+  transferred_ = Transfer();
+  trying_ = false;
   return transferred_;
 }
 
