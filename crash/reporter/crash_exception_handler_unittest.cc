@@ -144,22 +144,24 @@ TEST_F(HandlerStackTest, NewestHandlerFirstThenTheOnesBeforeIt) {
   EXPECT_TRUE(FindDumps(scratch_.path()).empty());
 }
 
-// Logs, then crashes once more inside the handling, as a faulty filter would.
-bool LogAndCrashWithin(void* context, EXCEPTION_POINTERS* pointers, const AssertionInfo*) {
-  g_log->push_back(static_cast<const char*>(context));
-  if (g_log->size() == 1) {
+// The filter from before the handlers, crashing once more while it runs: that crash
+// finds every handler of the stack busy with the first one.
+LONG WINAPI CrashingBaseFilter(EXCEPTION_POINTERS* pointers) {
+  g_log->push_back("base");
+  if (g_log->size() == 2) {
     const LONG nested = CrashExceptionHandler::HandleException(pointers);
     g_log->push_back(nested == EXCEPTION_CONTINUE_SEARCH ? "nested passed on" : "nested taken");
   }
-  return false;
+  return EXCEPTION_CONTINUE_SEARCH;
 }
 
 TEST_F(HandlerStackTest, NestedCrashBelowTheLastHandlerReachesTheFilterFromBefore) {
+  SetUnhandledExceptionFilter(&CrashingBaseFilter);
   char name[] = "handler";
-  CrashExceptionHandler handler(scratch_.path().value(), &LogAndCrashWithin, nullptr, name,
+  CrashExceptionHandler handler(scratch_.path().value(), &LogAndVeto, nullptr, name,
                                 CrashExceptionHandler::kHandlerException, 0, L"", nullptr);
   EXPECT_EQ(EXCEPTION_CONTINUE_SEARCH, Deliver(kTestCode));
-  EXPECT_EQ((std::vector<std::string>{"handler", "base", "nested passed on", "base"}), log_);
+  EXPECT_EQ((std::vector<std::string>{"handler", "base", "base", "nested passed on"}), log_);
   EXPECT_TRUE(FindDumps(scratch_.path()).empty());
 }
 
