@@ -137,7 +137,7 @@ void OnClientDumpRequested(ReporterContext* context, const ClientInfo* client) {
     written = WriteClientMinidump(client->process_id(), client->thread_id_address(),
                                   client->exception_pointers_address(),
                                   client->assertion_info_address(), dump_path,
-                                  kClientDumpSizeLimit);
+                                  kClientDumpSizeLimit, context->keep_logs);
   }
   if (written) {
     UploadKeys keys;
