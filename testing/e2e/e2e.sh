@@ -38,12 +38,26 @@ check_no_crash() {
   if [ -f "$temp/crash_stats.json" ] && grep -q '"crash_reporter"' "$temp/crash_stats.json"; then
     fail "a crash reporter crashed: crash_stats.json reads $(cat "$temp/crash_stats.json")"
   fi
-  dumps=$(find "$temp" -maxdepth 1 -name '*-crashlog-*.dmp' 2> /dev/null)
+  dumps=$(find "$temp" -maxdepth 1 \( -name '*-crashlog-*.dmp' -o -name '*-crashlog-*.dmp.failed' \) 2> /dev/null)
   if [ -n "$dumps" ]; then
     fail "crash dumps were left"
     # shellcheck disable=SC2086
     python3 "$HERE/../../tools/minidump-summary.py" --search "$WORK" --search "$BUILD/bin" $dumps
   fi
+}
+
+# An ordinary run (no fault injected) logs no ERROR: support engineers read these logs.
+# Lines that Wine alone causes are allowed, each as "text that identifies it|why".
+WINE_ONLY_ERRORS=(
+)
+check_no_error_lines() {
+  local lines allowed
+  lines=$(cat "$LOGS"/*.log "$PREFIX"/drive_c/users/root/Temp/*_crashreporter.log 2> /dev/null |
+    grep -a 'ERROR')
+  for allowed in "${WINE_ONLY_ERRORS[@]}"; do
+    lines=$(grep -avF -- "${allowed%%|*}" <<< "$lines")
+  done
+  [ -z "$lines" ] || fail "an ordinary run logged errors:"$'\n'"$lines"
 }
 
 # Ends every process of the case's prefix: a bounded wait, then a kill.
@@ -872,6 +886,11 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
 esac
 
 check_no_crash
+case $CASE in
+  full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \
+    wizard_close_while_installing | wizard_uninstall | non_ascii_folder | \
+    apps_and_features_uninstall | net_install) check_no_error_lines ;;
+esac
 if [ $FAILED = 0 ]; then
   rm -rf "$WORK"
   echo "PASS: $CASE"
