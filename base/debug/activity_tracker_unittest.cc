@@ -13,6 +13,7 @@
 #include "base/message_loop/pending_task.h"
 #include "base/synchronization/lock.h"
 #include "base/synchronization/sync_event.h"
+#include "base/test/guarded_buffer_test_util.h"
 #include "base/threading/thread.h"
 
 namespace base {
@@ -80,6 +81,29 @@ TEST(ActivityTrackerTest, DepthBeyondTheSlotsIsCountedNotStored) {
   size_t too_small = ThreadActivityTracker::SizeForStackDepth(1);
   std::unique_ptr<char[]> small_block(new char[too_small]());
   EXPECT_FALSE(ThreadActivityTracker(small_block.get(), too_small).IsValid());
+}
+
+// The block ends at an inaccessible page: a slot written past the last one crashes the test.
+TEST(ActivityTrackerTest, TheLastSlotsStayInsideTheBlock) {
+  const size_t size = ThreadActivityTracker::SizeForStackDepth(3);
+  GuardedBuffer buffer(size);
+  const std::string zeros(size, '\0');
+  char* block = const_cast<char*>(buffer.Assign(zeros.data(), size));
+  ThreadActivityTracker tracker(block, size);
+  ASSERT_TRUE(tracker.IsValid());
+  ASSERT_EQ(3u, tracker.stack_slots());
+
+  ThreadActivityTracker::ActivityId ids[5];
+  for (uint32_t i = 0; i < 5; ++i) {
+    ids[i] = tracker.PushActivity(kPc, nullptr, ACT_LOCK_ACQUIRE, 100 + i);
+    tracker.SetUserData(ids[i], 7 + i, 70 + i);
+  }
+  EXPECT_EQ(5u, tracker.depth());
+  EXPECT_EQ(102u, tracker.activity(2).data);
+  EXPECT_EQ(9u, tracker.activity(2).user_data_ref);
+  EXPECT_EQ(72u, tracker.activity(2).user_data_id);
+  for (uint32_t i = 5; i > 0; --i) tracker.PopActivity(ids[i - 1]);
+  EXPECT_EQ(0u, tracker.depth());
 }
 
 // Each test gets its own tracker over a heap segment; released ones stay allocated.

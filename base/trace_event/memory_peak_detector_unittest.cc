@@ -122,6 +122,28 @@ TEST_F(MemoryPeakDetectorTest, StaticThresholdPeaksAfterTheSkippedPolls) {
   EXPECT_EQ(std::vector<uint32_t>({5, 8}), peak_polls_);
 }
 
+TEST_F(MemoryPeakDetectorTest, ADropBelowTheLastDumpIsNoPeak) {
+  // The window stays flat between the drops (no sliding-window peak either).
+  AddProvider({100, 50, 50, 100, 20});
+  detector_.Start({10, 0, false});
+  runner_->FastForwardBy(60);
+  EXPECT_GE(detector_.poll_count_for_testing(), 5u);
+  EXPECT_TRUE(peak_polls_.empty());
+}
+
+TEST_F(MemoryPeakDetectorTest, StopAndStartLeaveOnePollChain) {
+  AddProvider({100});
+  detector_.Start({10, 0, false});
+  runner_->FastForwardBy(15);
+  const uint32_t before = detector_.poll_count_for_testing();
+  detector_.Stop();
+  detector_.Start({10, 0, false});
+  runner_->FastForwardBy(95);
+  // One poll at the restart and one each 10 ms after it, not two chains side by side.
+  EXPECT_EQ(before + 10, detector_.poll_count_for_testing());
+  EXPECT_EQ(1u, runner_->pending_task_count());
+}
+
 TEST_F(MemoryPeakDetectorTest, PollsOnlyWhileThereIsAProvider) {
   detector_.Start({10, 0, false});
   runner_->FastForwardBy(100);

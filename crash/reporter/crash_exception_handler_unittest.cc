@@ -144,6 +144,27 @@ TEST_F(HandlerStackTest, NewestHandlerFirstThenTheOnesBeforeIt) {
   EXPECT_TRUE(FindDumps(scratch_.path()).empty());
 }
 
+// The filter from before the handlers, crashing once more while it runs: that crash
+// finds every handler of the stack busy with the first one.
+LONG WINAPI CrashingBaseFilter(EXCEPTION_POINTERS* pointers) {
+  g_log->push_back("base");
+  if (g_log->size() == 2) {
+    const LONG nested = CrashExceptionHandler::HandleException(pointers);
+    g_log->push_back(nested == EXCEPTION_CONTINUE_SEARCH ? "nested passed on" : "nested taken");
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST_F(HandlerStackTest, NestedCrashBelowTheLastHandlerReachesTheFilterFromBefore) {
+  SetUnhandledExceptionFilter(&CrashingBaseFilter);
+  char name[] = "handler";
+  CrashExceptionHandler handler(scratch_.path().value(), &LogAndVeto, nullptr, name,
+                                CrashExceptionHandler::kHandlerException, 0, L"", nullptr);
+  EXPECT_EQ(EXCEPTION_CONTINUE_SEARCH, Deliver(kTestCode));
+  EXPECT_EQ((std::vector<std::string>{"handler", "base", "base", "nested passed on"}), log_);
+  EXPECT_TRUE(FindDumps(scratch_.path()).empty());
+}
+
 TEST_F(HandlerStackTest, DebugExceptionsPassWithoutADumpUnlessAskedFor) {
   char name[] = "handler";
   CrashExceptionHandler handler(scratch_.path().value(), &LogAndVeto, nullptr, name,

@@ -113,6 +113,28 @@ TEST_F(CrashGenerationClientTest, APipeServedByAnotherProcessIsRefused) {
   EXPECT_FALSE(client.IsRegistered());
 }
 
+TEST_F(CrashGenerationClientTest, ReplyOfAnotherKindIsRefusedAndItsHandlesLeftAlone) {
+  TestReporter reporter("wrong-tag", report());
+  ASSERT_NE(0u, reporter.pid());
+  {
+    CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                                 info_);
+    EXPECT_FALSE(client.Register());
+    EXPECT_FALSE(client.IsRegistered());
+  }
+  EXPECT_EQ(0, reporter.WaitForExit());
+  // Live handles of this process under values a reply of another kind named: neither
+  // taken nor closed by the client, so the test owns them now.
+  std::map<std::string, std::string> seen = ReadReport(report());
+  for (const char* key : {"request", "done", "alive"}) {
+    uint64_t value = 0;
+    ASSERT_TRUE(base::StringToUint64(seen[key], &value)) << key;
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) << key;
+    base::ScopedHandle owned(reinterpret_cast<HANDLE>(value));
+  }
+}
+
 TEST_F(CrashGenerationClientTest, PipeBusyOnBothAttemptsFailsAfterOneWait) {
   const std::wstring name = GetCrashPipeName(GetCurrentProcessId());
   base::ScopedHandle server(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,

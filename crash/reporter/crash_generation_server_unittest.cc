@@ -279,14 +279,15 @@ class CrashGenerationServerTest : public base::ScratchDirTest {
     return message;
   }
 
-  // Sends |message| and returns whether an answer came back (into |reply|).
-  bool Transact(const CrashPipeMessage& message, CrashPipeMessage* reply) {
+  // Sends the first |size| bytes of |message| and returns whether an answer came back (into
+  // |reply|).
+  bool Transact(const CrashPipeMessage& message, CrashPipeMessage* reply,
+                DWORD size = sizeof(CrashPipeMessage)) {
     base::ScopedHandle pipe = Connect();
     EXPECT_TRUE(pipe.IsValid());
     DWORD read = 0;
     CrashPipeMessage copy = message;
-    return TransactNamedPipe(pipe.Get(), &copy, sizeof(copy), reply, sizeof(*reply), &read,
-                             nullptr) &&
+    return TransactNamedPipe(pipe.Get(), &copy, size, reply, sizeof(*reply), &read, nullptr) &&
            read == sizeof(*reply);
   }
 
@@ -387,6 +388,25 @@ TEST_F(CrashGenerationServerTest, CustomInfoReachesTheDumpCallbackWithPtime) {
   }
 }
 
+TEST_F(CrashGenerationServerTest, UnterminatedCustomInfoEndsInsideItsFields) {
+  const std::wstring full(kCustomInfoTextLength, L'n');
+  CustomInfoEntry unterminated[2];
+  for (CustomInfoEntry& entry : unterminated) {
+    wmemcpy(entry.name, full.data(), kCustomInfoTextLength);
+    wmemcpy(entry.value, full.data(), kCustomInfoTextLength);
+  }
+  CrashGenerationClient client(pipe_name_, base::ScopedHandle(), 0,
+                               CustomClientInfo{unterminated, 2});
+  ASSERT_TRUE(client.Register());
+  EXPECT_TRUE(RequestDumpFromAnotherThread(&client));
+  const auto dump = recorder_.LastDump();
+  ASSERT_EQ(3u, dump.size());
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(std::string(kCustomInfoTextLength - 1, 'n'), dump[i].first) << i;
+    EXPECT_EQ(std::string(kCustomInfoTextLength - 1, 'n'), dump[i].second) << i;
+  }
+}
+
 TEST_F(CrashGenerationServerTest, RefusedMessagesDisconnectAndTheServerRearms) {
   // A process other than the sender, alive while its pid is claimed.
   base::ScopedHandle other, other_thread;
@@ -414,6 +434,13 @@ TEST_F(CrashGenerationServerTest, RefusedMessagesDisconnectAndTheServerRearms) {
     CrashPipeMessage reply = {};
     EXPECT_FALSE(Transact(message, &reply)) << c.label;
     EXPECT_TRUE(server_->ClientIds().empty()) << c.label;
+  }
+  // Every field a registration needs lies in the first bytes: a cut message must still not
+  // pass, its missing rest is not zero.
+  for (DWORD size : {79u, 56u, 48u}) {
+    CrashPipeMessage reply = {};
+    EXPECT_FALSE(Transact(RegisterMessage(), &reply, size)) << size << " bytes";
+    EXPECT_TRUE(server_->ClientIds().empty()) << size << " bytes";
   }
   TerminateProcess(other.Get(), 0);
   ExpectServing(1);

@@ -27,6 +27,7 @@
 #include "crash/reporter/crash_key_map.h"
 #include "crash/reporter/crash_stats_store.h"
 #include "crash/reporter/crash_upload.h"
+#include "crash/reporter/leftover_dumps.h"
 #include "crash/reporter/minidump_file_writer.h"
 #include "crash/reporter/parent_process_watcher.h"
 #include "crash/reporter/pending_work_counter.h"
@@ -111,6 +112,13 @@ class PipeSecurity {
   bool has_attributes_ = false;
 };
 
+// A leftover dump's crash keys died with its reporter: it goes with the build's own.
+bool QueueLeftoverUpload(const std::wstring& path) {
+  UploadKeys keys;
+  AddClientCrashKeys(nullptr, CrashKeyMap(), &keys);
+  return QueueUpload(std::move(keys), path, true);
+}
+
 void OnDumpRequest(void* context, const ClientInfo* client, const std::wstring*) {
   OnClientDumpRequested(static_cast<ReporterContext*>(context), client);
 }
@@ -137,7 +145,7 @@ void OnClientDumpRequested(ReporterContext* context, const ClientInfo* client) {
     written = WriteClientMinidump(client->process_id(), client->thread_id_address(),
                                   client->exception_pointers_address(),
                                   client->assertion_info_address(), dump_path,
-                                  kClientDumpSizeLimit);
+                                  kClientDumpSizeLimit, context->keep_logs);
   }
   if (written) {
     UploadKeys keys;
@@ -239,6 +247,8 @@ int RunCrashReporter(const base::CommandLine& command_line) {
 
   if (!SetEvent(init_event.Get())) PLOG(WARNING) << "Cannot signal the parent";
   init_event.Set(nullptr);
+  // Kept logs keep every dump, leftovers too.
+  if (!context.keep_logs) HandleLeftoverDumps(paths.dump_folder, &QueueLeftoverUpload);
 
   // Set once the parent has gone and no dump or upload is outstanding.
   if (!counter->Wait()) PLOG(ERROR) << "Waiting for the reporter's work failed";

@@ -9,7 +9,9 @@
 // "abandon" (ends on the dump request without releasing its mutex); "garbage" (answers
 // with id 0 and handle values that name nothing in the client); "one-zero" (a real id,
 // a zero handle and two values that name nothing); "wrong-types" (live handles of the
-// client, but a process for the request event and an event for the mutex).
+// client, but a process for the request event and an event for the mutex); "wrong-tag"
+// (answers with live handles under an acknowledgement's tag, their values first written
+// to the report as request=, done=, alive=).
 #include <windows.h>
 #include <stdio.h>
 
@@ -162,9 +164,19 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
        !DuplicateInto(client.Get(), done_event.Get(), &reply.server_alive_mutex))) {
     return kHandlesFailed;
   }
+  if (mode == "wrong-tag") {
+    reply.tag = crash_reporter::kCrashPipeRegisterAck;
+    if (!WriteReport(report_path,
+                     "request=" + std::to_string(reply.dump_request_event) + "\ndone=" +
+                         std::to_string(reply.dump_done_event) + "\nalive=" +
+                         std::to_string(reply.server_alive_mutex) + "\n")) {
+      return kReportFailed;
+    }
+  }
   DWORD written = 0;
   if (!WriteFile(pipe.Get(), &reply, sizeof(reply), &written, nullptr)) return kPipeFailed;
-  if (mode == "zero-id" || mode == "garbage" || mode == "one-zero") return kOk;
+  if (mode == "zero-id" || mode == "garbage" || mode == "one-zero" || mode == "wrong-tag")
+    return kOk;
 
   CrashPipeMessage ack = {};
   if (!ReadFile(pipe.Get(), &ack, sizeof(ack), &read, nullptr) || read != sizeof(ack) ||

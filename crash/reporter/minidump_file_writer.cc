@@ -40,7 +40,26 @@ MiniDumpWriteDumpFunction GetMiniDumpWriteDump() {
   return function;
 }
 
+// Deletes a dump that is not good, or keeps it aside where no upload takes it.
+void DiscardDump(const std::wstring& path, bool keep) {
+  if (!keep || !MoveFileExW(path.c_str(), FailedDumpPath(path).c_str(), MOVEFILE_REPLACE_EXISTING))
+    DeleteFileW(path.c_str());
+}
+
+// The code of the exception record that the client's EXCEPTION_POINTERS at |pointers|
+// name; false when it cannot be read or is 0 (the client's handling has moved on).
+bool ReadClientExceptionCode(HANDLE process, uint64_t pointers, DWORD* code) {
+  EXCEPTION_POINTERS client_pointers = {};
+  *code = 0;
+  return ReadProcessBytes(process, pointers, &client_pointers, sizeof(client_pointers)) &&
+         ReadProcessBytes(process, reinterpret_cast<uintptr_t>(client_pointers.ExceptionRecord),
+                          code, sizeof(*code)) &&
+         *code != 0;
+}
+
 }  // namespace
+
+std::wstring FailedDumpPath(const std::wstring& path) { return path + L".failed"; }
 
 bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t size) {
   SIZE_T read = 0;
@@ -92,7 +111,7 @@ bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
 }
 
 bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
-                       const std::wstring& path, uint64_t size_limit) {
+                       const std::wstring& path, uint64_t size_limit, bool keep_failed) {
   base::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
@@ -101,14 +120,15 @@ bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block
   }
   bool written = WriteOwnMinidump(process, pid, block, file.Get(), size_limit);
   if (!file.Close()) written = false;
-  if (!written) DeleteFileW(path.c_str());
+  if (!written) DiscardDump(path, keep_failed);
   return written;
 }
 
 bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
                          uint64_t exception_pointers_address, uint64_t assertion_address,
-                         const std::wstring& path, uint64_t size_limit) {
-  base::ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+                         const std::wstring& path, uint64_t size_limit, bool keep_failed) {
+  base::ScopedHandle process(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid));
   if (!process.IsValid()) return false;
   CrashInfoBlock block = {};
   if (!ReadProcessBytes(process.Get(), exception_pointers_address, &block.exception_pointers,
@@ -122,7 +142,29 @@ bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
                         sizeof(block.assertion))) {
     return false;
   }
-  return WriteMinidumpFile(process.Get(), pid, block, path, size_limit);
+  DWORD code = 0;
+  const bool record_read =
+      !block.exception_pointers ||
+      ReadClientExceptionCode(process.Get(), block.exception_pointers, &code);
+  if (!WriteMinidumpFile(process.Get(), pid, block, path, size_limit, keep_failed))
+    return false;
+  if (!record_read) {
+    LOG(ERROR) << "Cannot read the exception record of process " << pid;
+    DiscardDump(path, keep_failed);
+    return false;
+  }
+  // The client waits for its dump a bounded time: one that gave up may have ended or gone
+  // on while the dump was written, which then holds nothing of its crash.
+  DWORD code_after = 0;
+  if (WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT ||
+      (block.exception_pointers &&
+       (!ReadClientExceptionCode(process.Get(), block.exception_pointers, &code_after) ||
+        code_after != code))) {
+    LOG(ERROR) << "Process " << pid << " stopped waiting while its dump was written";
+    DiscardDump(path, keep_failed);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace crash_reporter

@@ -42,5 +42,47 @@ TEST_F(MinidumpFileWriterTest, ADumpOverTheLimitIsDeleted) {
   EXPECT_FALSE(base::PathExists(path));
 }
 
+// This process plays the client: the writer reads its crash through the addresses.
+TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsExceptionRecord) {
+  struct Case {
+    const char* label;
+    DWORD code;
+    bool record_readable;
+    bool keep_failed;
+    bool written;
+  };
+  const Case cases[] = {
+      {"readable record", 0xE0000017, true, false, true},
+      {"zero record", 0, true, false, false},
+      {"zero record, failures kept", 0, true, true, false},
+      {"unreadable record", 0xE0000017, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = c.code;
+    CONTEXT context = {};
+    EXCEPTION_POINTERS pointers = {
+        c.record_readable ? &record : reinterpret_cast<EXCEPTION_RECORD*>(16), &context};
+    const uint64_t pointers_address = reinterpret_cast<uintptr_t>(&pointers);
+    const uint32_t thread_id = GetCurrentThreadId();
+    const base::FilePath path = Path(L"client.dmp");
+    EXPECT_EQ(c.written,
+              WriteClientMinidump(GetCurrentProcessId(), reinterpret_cast<uintptr_t>(&thread_id),
+                                  reinterpret_cast<uintptr_t>(&pointers_address), 0, path.value(),
+                                  kClientDumpSizeLimit, c.keep_failed));
+    EXPECT_EQ(c.written, base::PathExists(path));
+    if (c.written) {
+      MinidumpFacts facts = ReadMinidump(path);
+      EXPECT_TRUE(facts.has_exception);
+      EXPECT_EQ(c.code, facts.exception_code);
+    }
+    const base::FilePath failed(FailedDumpPath(path.value()));
+    EXPECT_EQ(c.keep_failed, base::PathExists(failed));
+    (void)base::DeleteFile(path, false);
+    (void)base::DeleteFile(failed, false);
+  }
+}
+
 }  // namespace
 }  // namespace crash_reporter

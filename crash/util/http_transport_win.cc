@@ -237,9 +237,13 @@ bool HttpTransportWin::Execute(std::string* response) {
   bool sized = false;
   uint64_t content_length = 0;
   if (!AddRequestHeaders(request.Get(), headers(), &sized, &content_length)) return false;
+  // A chunked body has no total: WinHTTP then sends no Content-Length beside the
+  // Transfer-Encoding line (Wine's WinHTTP adds "Content-Length: 0" to every POST anyway).
   if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0,
-                          sized ? static_cast<DWORD>(content_length) : 0, 0)) {
+                          sized ? static_cast<DWORD>(content_length)
+                                : WINHTTP_IGNORE_REQUEST_TOTAL_LENGTH,
+                          0)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpSendRequest");
     return false;
   }

@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """A local crash collector for the crash reporter's tests (standard library only).
 
-    crash_collector.py --state-dir DIR [--lifetime SECONDS]
+    crash_collector.py --state-dir DIR [--lifetime SECONDS] [--strict]
 
 Listens on 127.0.0.1 on an ephemeral port and records every request. It answers as soon
 as it has the request's headers and only then reads the body to its end: Wine's WinHTTP
 waits for the answer inside WinHttpSendRequest before it writes a body it sends chunked
 by hand, so an ordinary server and the client would wait on each other.
+
+With --strict it reads a body the way a server that honours Content-Length does: by
+Content-Length whenever one is present, and a request that also says "Transfer-Encoding"
+is recorded with an error (such a request is invalid HTTP). Without it, Transfer-Encoding
+wins as RFC 7230 lets a lenient server choose.
 
 The path picks the answer: "/status/N..." answers N with no Location header (a 302 stays
 a 302), any other path answers 200 with the body "ok".
@@ -121,7 +126,13 @@ class Handler(QuietHandler):
 
         entry = {"method": self.command, "path": self.path, "headers": dict(self.headers)}
         try:
-            if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            length = self.headers.get("Content-Length")
+            coding = self.headers.get("Transfer-Encoding")
+            if self.server.strict and length is not None and coding is not None:
+                entry["error"] = "both Content-Length and Transfer-Encoding"
+            if self.server.strict and length is not None:
+                body = read_exactly(self.rfile, int(length))
+            elif "chunked" in (coding or "").lower():
                 body, entry["chunks"] = read_chunked(self.rfile)
             else:
                 body = read_exactly(self.rfile, int(self.headers.get("Content-Length", "0")))
@@ -134,7 +145,7 @@ class Handler(QuietHandler):
             if parts is not None:
                 entry["parts"] = parts
         except (BodyError, OSError, ValueError, EOFError) as error:
-            entry["error"] = str(error)
+            entry.setdefault("error", str(error))
         self.server.record(entry)
 
 
@@ -143,8 +154,9 @@ class Collector(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = False
     address_family = socket.AF_INET
 
-    def __init__(self, state_dir):
+    def __init__(self, state_dir, strict):
         self.state_dir = state_dir
+        self.strict = strict
         self.lock = threading.Lock()
         self.count = 0
         super().__init__(("127.0.0.1", 0), Handler)
@@ -160,8 +172,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--state-dir", required=True)
     parser.add_argument("--lifetime", type=float, default=600)
+    parser.add_argument("--strict", action="store_true")
     args = parser.parse_args()
-    collector = Collector(args.state_dir)
+    collector = Collector(args.state_dir, args.strict)
     serve_until_stopped(args.state_dir, [collector], {"port": collector.server_address[1]},
                         args.lifetime)
     return 0

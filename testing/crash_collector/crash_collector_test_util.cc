@@ -31,10 +31,10 @@ CrashCollector::CrashCollector() : server_("VELUM_CRASH_COLLECTOR", VELUM_CRASH_
 
 CrashCollector::~CrashCollector() = default;
 
-bool CrashCollector::Start() {
+bool CrashCollector::Start(bool strict) {
   std::unique_ptr<base::Dictionary> facts;
   int port = 0;
-  if (!server_.Start(&facts) || !facts->GetInteger("port", &port)) return false;
+  if (!server_.Start(&facts, strict ? " --strict" : "") || !facts->GetInteger("port", &port)) return false;
   port_ = static_cast<uint16_t>(port);
   return true;
 }

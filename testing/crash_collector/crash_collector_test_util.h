@@ -51,7 +51,9 @@ class CrashCollector {
   CrashCollector(const CrashCollector&) = delete;
   CrashCollector& operator=(const CrashCollector&) = delete;
 
-  bool Start();
+  // |strict|: read a body by its Content-Length whenever one is present, as most servers
+  // do, and record a request that also says Transfer-Encoding as an error.
+  bool Start(bool strict = false);
   bool Stop();
   const std::string& error() const { return server_.error(); }
 

@@ -38,7 +38,7 @@ base::FilePath HostServer::StatePath(const wchar_t* name) const {
   return state_dir_.path().Append(name);
 }
 
-bool HostServer::Start(std::unique_ptr<base::Dictionary>* facts) {
+bool HostServer::Start(std::unique_ptr<base::Dictionary>* facts, const std::string& arguments) {
   if (state_dir_.path().empty()) {
     error_ = "no scratch folder";
     return false;
@@ -47,7 +47,7 @@ bool HostServer::Start(std::unique_ptr<base::Dictionary>* facts) {
   if (state.empty()) state = state_dir_.path().AsUTF8();
   const std::string command = "\"" + Setting("VELUM_PYTHON3", VELUM_PYTHON3_PATH) + "\" \"" +
                               Setting(script_variable_.c_str(), built_in_script_) +
-                              "\" --state-dir \"" + state + "\"";
+                              "\" --state-dir \"" + state + "\"" + arguments;
   const base::FilePath ready = StatePath(L"server.json");
   if (!base::StartHostCommand(command)) {
     error_ = "cannot start: " + command;

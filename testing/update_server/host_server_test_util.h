@@ -32,9 +32,9 @@ class HostServer {
   HostServer(const HostServer&) = delete;
   HostServer& operator=(const HostServer&) = delete;
 
-  // Starts the script and waits until it serves; |facts| gets its server.json. False,
-  // with error() set, otherwise.
-  bool Start(std::unique_ptr<base::Dictionary>* facts);
+  // Starts the script (with |arguments| appended to its command line) and waits until it
+  // serves; |facts| gets its server.json. False, with error() set, otherwise.
+  bool Start(std::unique_ptr<base::Dictionary>* facts, const std::string& arguments = "");
   // Asks the server to end and waits until it has; true when it did.
   bool Stop();
 

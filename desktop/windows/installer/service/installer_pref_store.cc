@@ -17,6 +17,9 @@ namespace installer {
 namespace {
 
 const size_t kMaxWorkers = 2;
+// How long the exit waits for the workers to let go of the pool: 50 polls of 100 ms.
+const int kReleasePolls = 50;
+const DWORD kReleasePollMs = 100;
 
 // 0: no pool; 1: being made by some thread; else the holder's address.
 std::atomic<uintptr_t> g_holder(0);
@@ -26,6 +29,11 @@ void ShutDownPrefsTaskPool(void*) {
   if (reinterpret_cast<uintptr_t>(holder) > 1) {
     // Writes of released stores are block-shutdown tasks: they finish first.
     holder->pool->Shutdown();
+    // Each worker drops its own reference as its thread ends. Should a worker's be the last,
+    // the deletion would have to be posted to the loop that made the pool, long gone by now:
+    // the holder's reference goes last, and the workers are joined here.
+    for (int poll = 0; poll < kReleasePolls && !holder->pool->HasOneRef(); ++poll)
+      Sleep(kReleasePollMs);
     delete holder;
   }
   g_holder.store(0);

@@ -15,8 +15,10 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/message_loop/message_loop.h"
 #include "base/synchronization/sync_event.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/threading/sequenced_worker_pool.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "components/prefs/json_pref_store.h"
 
 namespace installer {
@@ -103,6 +105,30 @@ TEST_F(InstallerPrefStoreTest, PendingWriteCompletesBeforeShutdownReturns) {
   std::string text;
   ASSERT_TRUE(base::ReadFileToString(path, &text));
   EXPECT_EQ(R"({"stage":"done"})", text);
+}
+
+// The pool is deleted by the exit callbacks themselves, after its loop is gone: its workers
+// have ended and none of them had to hand the deletion to a loop.
+TEST_F(InstallerPrefStoreTest, ExitDeletesThePoolAndEndsItsWorkers) {
+  base::ScopedLogCapture log;
+  base::ScopedHandle worker;
+  {
+    base::ExitCallbackStack exit_callbacks;
+    base::MessageLoop loop;
+    base::scoped_refptr<JsonPrefStore> store =
+        CreateInstallerPrefStore(GetPrefsTaskPool(), scratch_.path().Append(L"p.json"));
+    store->SetValue("stage", std::make_unique<base::Value>("done"), 0);
+    CommitInstallerPrefStore(GetPrefsTaskPool(), store.get(), scratch_.path().Append(L"p.json"));
+    base::SyncEvent taken(base::SyncEvent::MANUAL, base::SyncEvent::NOT_SIGNALED);
+    ASSERT_TRUE(GetPrefsTaskPool()->pool->PostTask(FROM_HERE, base::Bind([&] {
+      worker.Set(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+      taken.Signal();
+    })));
+    taken.Wait();
+  }
+  ASSERT_TRUE(worker.IsValid());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.Get(), 60000));
+  EXPECT_TRUE(log.LinesStartingWith("worker pool released").empty());
 }
 
 }  // namespace
