@@ -842,7 +842,8 @@ for line in open(sys.argv[1]):
         net_redirect_unparseable | net_held_connection)
           [ "$(grep -c . <<< "$feedback")" = 1 ] || fail "not one statistics POST: $(grep -c . <<< "$feedback")"
           [ "$CASE" = net_held_connection ] ||
-            ! grep -q '12029\|12007\|Retrying' "$LOGS"/*.log || fail "retried as a connectivity error"
+            ! grep -q 'indicating connectivity issues\|Number of retries exceeded' "$LOGS"/*.log ||
+            fail "retried as a connectivity error"
           [ "$CASE" = net_redirect_unparseable ] ||
             [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 2 ] || fail "the held answer was not asked again" ;;
       esac
