@@ -521,24 +521,26 @@ TEST_F(WinInetDownloaderTest, AHeldAnswerTimesOutAndIsRetried) {
     const char* path;
     const char* faults;
     std::string body;
-    int32_t max_retries;  // none needed by a break that brought bytes
+    bool resumed_inside;  // the retry asked for the rest of the body
   } cases[] = {
-      {"/package.exe", R"([{"hold_until": "never", "after_bytes": 20000, "times": 1}])", body, 0},
-      {"/address", R"([{"hold_until": "never", "times": 1}])", "address", 1},
+      {"/package.exe", R"([{"hold_until": "never", "after_bytes": 20000, "times": 1}])", body,
+       true},
+      {"/address", R"([{"hold_until": "never", "times": 1}])", "address", false},
   };
-  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromMilliseconds(500));
+  // Short for the test, yet long enough that a loaded machine does not reach it otherwise.
+  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->set_max_retries(2);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     ASSERT_TRUE(server_.AddFaults(c.path, c.faults));
-    downloader_->set_max_retries(c.max_retries);
     ASSERT_TRUE(Download(server_.Url(c.path)));
     EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
         << downloader_->GetLastErrorText();
     EXPECT_TRUE(Downloaded() == c.body);
     const std::vector<RecordedRequest> requests = server_.RequestsTo(c.path);
-    ASSERT_EQ(2u, requests.size());
+    ASSERT_LE(2u, requests.size());
     // Where the held body stopped: what WinINet handed over of the bytes sent.
-    EXPECT_EQ(c.max_retries == 0, requests[1].Header("Range") != "bytes=0-")
+    EXPECT_EQ(c.resumed_inside, requests[1].Header("Range") != "bytes=0-")
         << requests[1].Header("Range");
   }
 }
