@@ -977,7 +977,7 @@ PY
         config='{"faults": {"/VelumSetup.exe": [{"cut_after": 0, "times": 1}, {"cut_after": 1, "times": 1}, {"cut_after": 1000000, "times": 1}]}}' ;;
       net_range_ignored)
         config='{"faults": {"/VelumSetup.exe": [{"cut_after": 300000, "times": 1}, {"ignore_range": true}]}}' ;;
-      net_wrong_checksum) config='{"download_address": {"installer_checksum": "00"}}' ;;
+      net_wrong_checksum) config='{"download_address": {"installer_checksum": "'$(printf '0%.0s' $(seq 64))'"}}' ;;
       net_204) config='{"faults": {"/VelumSetup.exe": [{"status": 204}]}}' ;;
       net_redirect_disallowed)
         config='{"faults": {"/netinstaller/": [{"status": 302, "location": "http://downloads.example.com/x"}]}}' ;;
@@ -995,6 +995,12 @@ PY
       # The package's address redirects to itself without end.
       net_redirect_loop)
         config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "{base}/VelumSetup.exe"}]}}' ;;
+      # A redirect to an address no request can reach; an answer held after its first
+      # kilobyte (the receive timeout ends the wait), and then refused.
+      net_redirect_unparseable)
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "http://127.0.0.1:99999/x"}]}}' ;;
+      net_held_connection)
+        config='{"faults": {"/VelumSetup.exe": [{"hold_until": "never", "after_bytes": 1000, "times": 1}, {"status": 404}]}}' ;;
       # The first address answer says it is shorter than it is, on a connection kept open.
       net_short_content_length) config='{"faults": {"/netinstaller/": [{"content_length": 10, "times": 1}]}}' ;;
       net_ftp_package_url) config='{"download_address": {"installer": "ftp://127.0.0.1:8080/VelumSetup.exe"}}' ;;
@@ -1044,6 +1050,8 @@ for line in open(sys.argv[1]):
       net_version_ignored) why="Downloaded package failed version check" ;;
       net_redirect_loop) why="Too many redirects, more than 10" ;;
       net_ftp_package_url | net_long_url) why="Full package url is not an http or https URL" ;;
+      net_redirect_unparseable) why="Redirect URL failed to parse" ;;
+      net_held_connection) why="Request completed with an unexpected HTTP status 404" ;;
       *) why= ;;
     esac
     if [ -n "$why" ]; then
@@ -1063,6 +1071,15 @@ for line in open(sys.argv[1]):
         # Nothing but the address requests and the statistics reached the server.
         net_ftp_package_url | net_long_url)
           ! grep -qv '^POST /netinstaller/\(feedback\)\?$' <<< "$requests" || fail "something was fetched" ;;
+        # Failed at once, never retried as a network that is down; the held answer asked
+        # again once its wait ended.
+        net_redirect_unparseable | net_held_connection)
+          [ "$(grep -c . <<< "$feedback")" = 1 ] || fail "not one statistics POST: $(grep -c . <<< "$feedback")"
+          [ "$CASE" = net_held_connection ] ||
+            ! grep -q 'indicating connectivity issues\|Number of retries exceeded' "$LOGS"/*.log ||
+            fail "retried as a connectivity error"
+          [ "$CASE" = net_redirect_unparseable ] ||
+            [ "$(grep -c '^GET /VelumSetup.exe' <<< "$requests")" -ge 2 ] || fail "the held answer was not asked again" ;;
       esac
       if [ "$CASE" = net_long_url ]; then
         size=$(python3 -c "
@@ -1094,6 +1111,9 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
       esac
       check_installed_package "$SAMPLE/package"
       check_user_integration 1.0.100.0
+      # Nothing downloaded stays in the user's WinINet cache.
+      cached=$(find "$PREFIX"/drive_c/users/*/AppData/Local/Microsoft/Windows/INetCache -type f 2> /dev/null)
+      [ -z "$cached" ] || fail "files left in INetCache: $(head -3 <<< "$cached")"
       [ "$(grep -c . <<< "$feedback")" = 1 ] || fail "not one statistics POST: $(grep -c . <<< "$feedback")"
       grep -q '"installation_success": 1' <<< "$feedback" || fail "the statistics do not say it installed"
       grep -q '"payload_type": "tracking_data"' <<< "$feedback" || fail "no payload type in the statistics"

@@ -37,6 +37,12 @@ Faults (per path, taken in order; each applies "times" times, or forever without
                                          Content-Length says N but whose body is sent
                                          whole; the connection stays open when N is
                                          shorter than the body and is closed otherwise
+  {"extra_bytes": N, "late": B}          N bytes beyond the Content-Length of a text, address
+                                         or file answer, and the connection kept open
+                                         whatever the request asked; when "late", the
+                                         bytes go out only when the next request on that
+                                         connection has come, just before its answer
+  {"content_range": TEXT}                answer a Range request with this Content-Range
   {"range_shift": N}                     answer a Range request from N bytes later (earlier
                                          when negative) than asked, as its Content-Range says
   {"hold_until": NAME, "after_bytes": K} hold the answer until the test creates the file
@@ -152,6 +158,13 @@ class Handler(QuietHandler):
     def version_string(self):
         return self.server_version
 
+    def end_headers(self):
+        # A server that closes after this answer says so, as HTTP/1.1 asks: otherwise the
+        # client may keep the connection and send its next request into the closing one.
+        if self.close_connection and not self.keep_open:
+            self.send_header("Connection", "close")
+        super().end_headers()
+
     def base_url(self):
         return "http://" + self.headers.get("Host", "127.0.0.1")
 
@@ -170,10 +183,15 @@ class Handler(QuietHandler):
             "listener": self.server.listener_name,
             "received_us": int((time.monotonic() - state.started) * 1000000),
         })
+        self.keep_open = False
+        if getattr(self, "late_bytes", 0):
+            self.wfile.write(b"x" * self.late_bytes)
+            self.late_bytes = 0
         if self.server.is_proxy and not self.proxy_authorized(state):
             self.send_plain(407, b"", {"Proxy-Authenticate": 'Basic realm="velum-test"'})
             return
         fault = state.take_fault(path)
+        self.keep_open = bool(fault and fault.get("extra_bytes"))
         if fault and fault.get("close"):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -194,6 +212,7 @@ class Handler(QuietHandler):
             return
         if route is None and path.startswith("/netinstaller/"):
             self.send_plain(200, self.download_address(config), length=claimed)
+            self.send_extra(fault)
             return
         if route is None:
             self.send_plain(404, b"")
@@ -206,9 +225,21 @@ class Handler(QuietHandler):
                 self.send_plain(404, b"")
                 return
             self.send_ranged(data, route.get("headers", {}), fault or {})
+            self.send_extra(fault)
             return
         self.send_plain(route.get("status", 200), route.get("body", "").encode("utf-8"),
                         route.get("headers", {}), claimed)
+        self.send_extra(fault)
+
+    def send_extra(self, fault):
+        """Bytes the answer's Content-Length leaves out, on a connection kept open."""
+        if fault and fault.get("extra_bytes"):
+            if fault.get("late"):
+                self.late_bytes = fault["extra_bytes"]
+            else:
+                self.wfile.write(b"x" * fault["extra_bytes"])
+                self.wfile.flush()
+            self.close_connection = False
 
     def proxy_authorized(self, state):
         credentials = state.load_config().get("proxy_credentials")
@@ -263,7 +294,7 @@ class Handler(QuietHandler):
         for name, value in headers.items():
             self.send_header(name, value)
         if start:
-            self.send_header("Content-Range",
+            self.send_header("Content-Range", fault.get("content_range") or
                              "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
         self.send_header("Content-Length", str(len(part)))
         self.end_headers()

@@ -19,6 +19,11 @@ const size_t kReportedEdgeBytes = 50;
 
 }  // namespace
 
+bool IsSha256Hex(const std::string& checksum) {
+  return checksum.size() == 64 &&
+         checksum.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 bool CheckFileChecksum(const base::FilePath& path, const std::string& expected,
                        std::unique_ptr<base::Dictionary>* report) {
   base::MappedFile mapped;

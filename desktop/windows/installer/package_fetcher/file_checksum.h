@@ -10,6 +10,10 @@
 
 namespace installer {
 
+// Whether |checksum| is 64 lower-case hexadecimal digits, the only form that
+// CheckFileChecksum can match: anything else fails before a byte is downloaded.
+bool IsSha256Hex(const std::string& checksum);
+
 // True when the SHA-256 of the file, as lower-case hexadecimal, equals |expected| exactly.
 // Otherwise, when |report| is not null, it receives what went wrong: "detail" and, for a
 // mismatch, both checksums, the length and the first and last bytes of the file.

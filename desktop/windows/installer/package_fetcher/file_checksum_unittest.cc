@@ -19,11 +19,14 @@ TEST_F(FileChecksumTest, OnlyTheExactLowerCaseChecksumMatches) {
   std::unique_ptr<base::Dictionary> report;
   EXPECT_TRUE(CheckFileChecksum(file, kAbcChecksum, &report));
   EXPECT_FALSE(report);
+  EXPECT_TRUE(IsSha256Hex(kAbcChecksum));
 
   const std::string wrong[] = {base::ToUpperASCII(kAbcChecksum), "",
-                               std::string(kAbcChecksum, 63)};
+                               std::string(kAbcChecksum, 63), std::string(kAbcChecksum) + "0"};
   for (const std::string& expected : wrong) {
     SCOPED_TRACE(expected);
+    // None of them can match any file, so none is downloaded against.
+    EXPECT_FALSE(IsSha256Hex(expected));
     EXPECT_FALSE(CheckFileChecksum(file, expected, nullptr));
     EXPECT_FALSE(CheckFileChecksum(file, expected, &report));
     ASSERT_TRUE(report);

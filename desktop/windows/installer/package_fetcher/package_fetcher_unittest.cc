@@ -364,17 +364,40 @@ TEST_F(PackageFetcherTest, ServerTextIsBoundedAndOnlyHttpAddressesAreFetched) {
     EXPECT_LE(FetchString(index, "corrupted_json_content").size(), 2100u);
     ++index;
   }
-  // A checksum of a megabyte, compared and quoted.
+  // A checksum of a megabyte, refused and quoted.
   command_line_.Get()->AppendSwitchNative("internal-package-server",
                                           server_.Url("/netinstaller/address"));
   ServePackage("small package", "", std::string(1000000, 'f'));
   fetcher_.reset();
   EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
-  EXPECT_EQ("Checksum incorrect for the downloaded package", FetchString(index, "failure_reason"));
+  EXPECT_EQ("Full package checksum is not 64 lower-case hexadecimal digits",
+            FetchString(index, "failure_reason"));
   const std::string json = record_.Json();
   EXPECT_LT(json.size(), 16000u);
   // Nothing but the address requests went out.
-  EXPECT_EQ(1u, server_.RequestsTo("/package.exe").size());
+  EXPECT_EQ(0u, server_.RequestsTo("/package.exe").size());
+}
+
+// The checksum is compared as 64 lower-case hexadecimal digits once the package is in:
+// one that can never match ends the try before the package is asked for.
+TEST_F(PackageFetcherTest, AChecksumThatCanNeverMatchFailsBeforeTheDownload) {
+  const std::string package = Signing("package_unsigned.exe");
+  const std::string right = Sha256(package);
+  std::string upper = right;
+  for (char& c : upper) c = static_cast<char>(toupper(c));
+  const std::string checksums[] = {"0", right.substr(0, 63), right + "0", upper,
+                                   right.substr(0, 63) + "g"};
+  UseRunningInstaller("unsigned.exe");
+  size_t index = 0;
+  for (const std::string& checksum : checksums) {
+    SCOPED_TRACE(checksum);
+    ServePackage(package, "", checksum);
+    fetcher_.reset();
+    EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+    EXPECT_EQ("Full package checksum is not 64 lower-case hexadecimal digits",
+              FetchString(index++, "failure_reason"));
+    EXPECT_TRUE(server_.RequestsTo("/package.exe").empty());
+  }
 }
 
 TEST_F(PackageFetcherTest, RetriesAreLimitedByBytesAndEmptyAnswers) {

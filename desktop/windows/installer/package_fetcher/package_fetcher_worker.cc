@@ -237,6 +237,10 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
     ReportFailure("Full package url is not an http or https URL", PACKAGE_STATUS_DOWNLOAD_FAILED);
     return;
   }
+  // Compared case-sensitively after the download: a checksum that can never match is
+  // refused before it.
+  if (!IsSha256Hex(checksum))
+    return ReportJsonError("Full package checksum is not 64 lower-case hexadecimal digits");
 
   fetch_node_->SetServerText("download_url", package_url);
   fetcher_node_->SetServerText("download_url", package_url);
@@ -419,6 +423,11 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
                        (type == "partner_content" &&
                         IsTakenInPackage(package_folder_, base::UTF8ToWide(filename))))) {
     LOG(ERROR) << "Refusing additional file name " << Printable(filename);
+    NextAdditionalFile();
+    return;
+  }
+  if (!IsSha256Hex(checksum)) {
+    LOG(ERROR) << "Refusing additional file checksum " << BoundServerText(checksum);
     NextAdditionalFile();
     return;
   }

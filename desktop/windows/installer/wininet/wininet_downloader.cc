@@ -3,6 +3,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/bind.h"
@@ -12,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
+#include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_termination_thread.h"
 
 namespace installer {
@@ -19,6 +21,11 @@ namespace installer {
 namespace {
 
 const int kRetryDelaySeconds = 6;
+// No byte for this long counts as a dropped connection; WinINet's own default does not
+// bound the wait everywhere.
+const int kReceiveTimeoutSeconds = 60;
+// The longest URL a redirect may name, as WinINet bounds them.
+const size_t kMaxUrlLength = INTERNET_MAX_URL_LENGTH;
 // Redirects one request follows, as the system's own HTTP stack bounds them.
 const int kMaxRedirects = 10;
 // The flags of InternetErrorDlg for the proxy credentials prompt.
@@ -30,6 +37,8 @@ const char* const kReportedHeaders[] = {"Date", "Server", "X-Served-By", "Conten
 bool IsConnectivityError(uint32_t error) {
   switch (error) {
     case ERROR_INTERNET_TIMEOUT:               // 12002
+    // Wine reports a receive timeout as the socket's own error.
+    case WSAETIMEDOUT:                         // 10060
     case ERROR_INTERNET_NAME_NOT_RESOLVED:     // 12007
     case ERROR_INTERNET_CANNOT_CONNECT:        // 12029
     case ERROR_INTERNET_CONNECTION_ABORTED:    // 12030
@@ -73,18 +82,6 @@ uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
                           nullptr);
 }
 
-// "bytes START-END/TOTAL" (TOTAL may be "*", then |total| is left alone).
-bool ParseContentRange(const std::wstring& text, uint64_t* start, uint64_t* total) {
-  unsigned long long first = 0, last = 0, length = 0;
-  if (swscanf(text.c_str(), L"bytes %llu-%llu/%llu", &first, &last, &length) == 3) {
-    *total = length;
-  } else if (swscanf(text.c_str(), L"bytes %llu-%llu/*", &first, &last) != 2) {
-    return false;
-  }
-  *start = first;
-  return last >= first;
-}
-
 }  // namespace
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* progress)
@@ -92,6 +89,7 @@ WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* pro
       ui_delegate_(ui),
       progress_delegate_(progress),
       retry_delay_(base::TimeDelta::FromSeconds(kRetryDelaySeconds)),
+      receive_timeout_(base::TimeDelta::FromSeconds(kReceiveTimeoutSeconds)),
       weak_factory_(this) {
   CHECK(ui_delegate_) << "WinInetDownloader needs a UI delegate";
   weak_this_ = weak_factory_.GetWeakPtr();
@@ -157,6 +155,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
                                      base::WideToUTF8(user_agent).c_str()));
   }
   InternetSetStatusCallbackW(session_.Get(), &WinInetDownloader::InternetStatusCallback);
+  SetReceiveTimeout(session_.Get());
   body_ = body;
   connection_.Reset(InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port, nullptr,
                                     nullptr, INTERNET_SERVICE_HTTP, 0,
@@ -178,6 +177,14 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   // Refused: no transfer began, so none ended either.
   SetState(before);
   return false;
+}
+
+void WinInetDownloader::SetReceiveTimeout(HINTERNET handle) {
+  DWORD timeout_ms = static_cast<DWORD>(receive_timeout_.InMilliseconds());
+  for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT}) {
+    if (!InternetSetOptionW(handle, option, &timeout_ms, sizeof(timeout_ms)))
+      PLOG(WARNING) << "Could not set the receive timeout " << option;
+  }
 }
 
 bool WinInetDownloader::Refuse(const std::string& message) {
@@ -209,6 +216,8 @@ bool WinInetDownloader::ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
   components.lpszUrlPath = path;
   components.dwUrlPathLength = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
   if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components)) return false;
+  if (IsHttpScheme(components.nScheme) && !IsUsableAuthority(url, components.nPort))
+    return false;
   parsed->scheme = components.nScheme;
   parsed->host.assign(host, components.dwHostNameLength);
   parsed->port = components.nPort;
@@ -242,8 +251,10 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   answer_progressed_ = false;
   const bool is_post = !body_.empty();
   // Redirects are followed here, where they can be counted and checked before any
-  // request goes to the new address.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+  // request goes to the new address. Nothing downloaded may stay in the user's cache:
+  // packages are large, and a refused one must not remain anywhere.
+  DWORD flags =
+      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   request_ = HttpOpenRequestW(connection_.Get(), is_post ? L"POST" : L"GET", url.path.c_str(),
                               L"HTTP/1.1", nullptr, nullptr, flags,
@@ -256,6 +267,9 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
     SetError("HttpOpenRequest failed for " + where);
     return false;
   }
+  // Windows hands the session's timeouts down to its requests; Wine takes them only
+  // from the request itself.
+  SetReceiveTimeout(request_);
   VLOG(1) << (is_post ? "Sending POST request" : "Sending GET request");
   const std::wstring headers = kCloseConnectionHeader + extra_headers;
   const BOOL sent = HttpSendRequestW(
@@ -316,7 +330,11 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
   } else if (IsConnectivityError(error)) {
     LOG(WARNING) << "Request completed with an error " << "indicating connectivity issues: "
                  << error;
-    CheckRetriesAndResume(error);
+    // A read that broke off (a timeout too) is resumed at once when it brought new bytes.
+    if (state_.load() == STATE_RECEIVING)
+      ResumeAfterBreak(error);
+    else
+      CheckRetriesAndResume(error);
   } else {
     SetError(base::StringPrintf("Request completed with an unexpected error: %d",
                                 static_cast<int>(error)));
@@ -326,7 +344,15 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
 
 void WinInetDownloader::OnRedirect(bool keep_method) {
   VLOG(1) << "Redirect occured";
-  const std::wstring target = CombineUrl(url_, QueryHeader(L"Location"));
+  const std::wstring location = QueryHeader(L"Location");
+  // An absolute address is followed as given: combining cuts what it cannot hold.
+  const std::wstring target = IsHttpUrl(location) ? location : CombineUrl(url_, location);
+  if (location.size() > kMaxUrlLength || target.size() > kMaxUrlLength) {
+    SetError(base::StringPrintf("Redirect URL is too long, %u characters",
+                                static_cast<unsigned>(std::max(location.size(), target.size()))));
+    PostToOwner(&WinInetDownloader::OnDownloadFailed);
+    return;
+  }
   observer_->OnRedirected(target);
   const std::string quoted = BoundServerText(base::WideToUTF8(target));
   ParsedUrl parsed;
@@ -385,6 +411,10 @@ bool WinInetDownloader::HandleInitialCompletion() {
   DWORD status = 0;
   bool body_follows = false;
   if (QueryAndReportStatus(&status)) {
+    // An answer without a status line: bytes that an earlier answer left beyond its
+    // length on a connection Wine kept. Wine keeps no connection after such an answer,
+    // so the retry goes out on a fresh one.
+    if (!HasHttp1StatusLine()) status = 0;
     switch (status) {
       case HTTP_STATUS_OK:
         body_follows = TakeWholeBody();
@@ -421,6 +451,25 @@ bool WinInetDownloader::QueryAndReportStatus(DWORD* status) {
     observer_->OnHeader(wide_name, QueryHeader(wide_name.c_str()));
   }
   return true;
+}
+
+bool WinInetDownloader::HasHttp1StatusLine() {
+  wchar_t version[16] = {};
+  DWORD size = sizeof(version) - sizeof(version[0]);
+  if (!HttpQueryInfoW(request_, HTTP_QUERY_VERSION, version, &size, nullptr) ||
+      wcsncmp(version, L"HTTP/1.", 7) != 0) {
+    return false;
+  }
+  // Wine gives an answer without a status line the version "HTTP/1.0" and no header;
+  // every server's answer carries at least one (Date, or how its body is delimited).
+  std::wstring raw(4096, L'\0');
+  size = static_cast<DWORD>(raw.size() * sizeof(wchar_t));
+  if (!HttpQueryInfoW(request_, HTTP_QUERY_RAW_HEADERS_CRLF, &raw[0], &size, nullptr))
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  raw.resize(size / sizeof(wchar_t));
+  const size_t first_line_end = raw.find(L"\r\n");
+  return first_line_end != std::wstring::npos &&
+         raw.find(L':', first_line_end) != std::wstring::npos;
 }
 
 bool WinInetDownloader::TakeWholeBody() {
@@ -540,7 +589,17 @@ void WinInetDownloader::HandleCompletionInProgress() {
     }
     // Written: a failed read below must not leave these bytes to be written again.
     bytes_read_ = 0;
-    if (!InternetReadFile(request_, buffer_, sizeof(buffer_), &bytes_read_)) break;
+    // The body ends where its length says: Wine hands over bytes that follow it on a
+    // kept connection, and then waits for more that never come.
+    DWORD wanted = sizeof(buffer_);
+    if (expected_size_ > 0) {
+      if (received_ >= expected_size_) {
+        PostToOwner(&WinInetDownloader::OnDownloadCompleted);
+        return;
+      }
+      wanted = std::min<DWORD>(wanted, expected_size_ - received_);
+    }
+    if (!InternetReadFile(request_, buffer_, wanted, &bytes_read_)) break;
     if (bytes_read_ == 0) {
       VLOG(1) << "Done reading from Internet";
       if (received_ < expected_size_) {
@@ -562,6 +621,8 @@ void WinInetDownloader::HandleCompletionInProgress() {
       break;
     case ERROR_INTERNET_OPERATION_CANCELLED:
       break;
+    case ERROR_INTERNET_TIMEOUT:
+    case WSAETIMEDOUT:
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET:

@@ -84,6 +84,8 @@ class WinInetDownloader {
   int32_t max_retries() const { return max_retries_; }
   // Tests only: the wait before a counted retry, six seconds otherwise.
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
+  // Tests only: how long a transfer waits for a byte, a minute otherwise; taken by Start.
+  void SetReceiveTimeoutForTesting(base::TimeDelta timeout) { receive_timeout_ = timeout; }
 
  private:
   struct ParsedUrl {
@@ -100,6 +102,8 @@ class WinInetDownloader {
   bool IsHostAllowed(const std::wstring& host) const;
   // A start that cannot go on: logs |message|, closes the writer, false.
   bool Refuse(const std::string& message);
+  // No byte for the receive timeout counts as a dropped connection.
+  void SetReceiveTimeout(HINTERNET handle);
   bool OpenAndSendRequest(const ParsedUrl& url, const std::wstring& extra_headers);
   void OnRequestComplete(uint32_t error);
   // A 3xx answer: checks its Location and follows it on the owner thread, or fails.
@@ -110,6 +114,8 @@ class WinInetDownloader {
   bool HandleInitialCompletion();
   // Reads the status and reports it and the reported headers; false when there is none.
   bool QueryAndReportStatus(DWORD* status);
+  // Whether the answer began with an HTTP/1.x status line and headers.
+  bool HasHttp1StatusLine();
   // A 200: starts over when a resume was answered with the whole body; false when the
   // writer cannot.
   bool TakeWholeBody();
@@ -183,6 +189,7 @@ class WinInetDownloader {
   int32_t retry_count_ = 0;
   int32_t max_retries_ = 600;
   base::TimeDelta retry_delay_;
+  base::TimeDelta receive_timeout_;
   // Made once on the owner thread; copies go to WinINet's threads.
   base::WeakPtr<WinInetDownloader> weak_this_;
   base::WeakPtrFactory<WinInetDownloader> weak_factory_;
