@@ -82,23 +82,25 @@ bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool 
 }
 
 bool HeldFile::IsEmptyFolder(bool* empty) const {
+  std::vector<std::wstring> names;
+  if (!ListFolder(&names)) return false;
+  *empty = names.empty();
+  return true;
+}
+
+bool HeldFile::ListFolder(std::vector<std::wstring>* names) const {
   // Listed through the handle: the folder listed is the folder held.
   alignas(8) unsigned char buffer[4096];
   FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  names->clear();
   for (;;) {
-    if (!GetFileInformationByHandleEx(handle_.Get(), kind, buffer, sizeof(buffer))) {
-      if (GetLastError() != ERROR_NO_MORE_FILES) return false;
-      *empty = true;
-      return true;
-    }
+    if (!GetFileInformationByHandleEx(handle_.Get(), kind, buffer, sizeof(buffer)))
+      return GetLastError() == ERROR_NO_MORE_FILES;
     kind = FileIdBothDirectoryInfo;
     for (size_t offset = 0;;) {
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
-      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L"..") {
-        *empty = false;
-        return true;
-      }
+      std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") names->push_back(std::move(name));
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
     }

@@ -11,6 +11,9 @@
 
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
 
@@ -38,6 +41,9 @@ class HeldFile {
   // Whether the open folder lists nothing but "." and ".."; false when it cannot be
   // listed.
   [[nodiscard]] bool IsEmptyFolder(bool* empty) const;
+  // The names the open folder lists, without "." and ".."; false when it cannot be
+  // listed.
+  [[nodiscard]] bool ListFolder(std::vector<std::wstring>* names) const;
 
   const base::FilePath& final_path() const { return final_path_; }
   const FileIdentity& identity() const { return identity_; }
