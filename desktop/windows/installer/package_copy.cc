@@ -29,16 +29,15 @@ base::FilePath LongForm(const base::FilePath& path) {
 }
 
 // Opens `path` for reading, shared for reading only: while it is held nobody writes,
-// renames or deletes it. Refuses a link, and a name the system resolves elsewhere (a link
-// on the way).
-bool HoldEntry(const base::FilePath& path, HeldFile* entry) {
+// renames or deletes it. Refuses a link, and a name the system resolves to anything but
+// `expected` (a link on the way).
+bool HoldEntry(const base::FilePath& path, const base::FilePath& expected, HeldFile* entry) {
   if (!entry->Open(path, GENERIC_READ, FILE_SHARE_READ, false)) {
     PLOG(ERROR) << "Cannot hold " << path.AsUTF8();
     return false;
   }
   if (entry->is_reparse_point() ||
-      base::FilePath::CompareIgnoreCase(entry->final_path().value(), LongForm(path).value()) !=
-          0) {
+      base::FilePath::CompareIgnoreCase(entry->final_path().value(), expected.value()) != 0) {
     LOG(ERROR) << "Refusing " << path.AsUTF8() << ": it is, or is reached through, a link to "
                << entry->final_path().AsUTF8();
     return false;
@@ -79,7 +78,8 @@ bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int de
   }
   for (const std::wstring& name : names) {
     HeldFile entry;
-    if (!HoldEntry(folder.final_path().Append(name), &entry)) return false;
+    const base::FilePath path = folder.final_path().Append(name);
+    if (!HoldEntry(path, path, &entry)) return false;
     const base::FilePath copy = target.Append(name);
     if (!entry.is_directory()) {
       if (!CopyHeldFile(entry, copy)) return false;
@@ -98,7 +98,7 @@ bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int de
 bool CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
                     base::FilePath* copy) {
   HeldFile folder;
-  if (!HoldEntry(source, &folder)) return false;
+  if (!HoldEntry(source, LongForm(source), &folder)) return false;
   if (!folder.is_directory()) {
     LOG(ERROR) << "Not a folder: " << source.AsUTF8();
     return false;
