@@ -28,16 +28,17 @@ base::FilePath LongForm(const base::FilePath& path) {
   return base::FilePath(std::wstring(buffer.data(), length)).StripTrailingSeparators();
 }
 
-// Opens `path` for reading, shared for reading only: while it is held nobody writes,
-// renames or deletes it. Refuses a link, and a name the system resolves to anything but
-// `expected` (a link on the way).
-bool HoldEntry(const base::FilePath& path, const base::FilePath& expected, HeldFile* entry) {
+// Opens the folder `path` for reading, shared for reading only: while it is held nobody
+// renames or deletes it. Refuses a link, and a name the system resolves elsewhere (a link
+// on the way).
+bool HoldFolder(const base::FilePath& path, HeldFile* entry) {
   if (!entry->Open(path, GENERIC_READ, FILE_SHARE_READ, false)) {
     PLOG(ERROR) << "Cannot hold " << path.AsUTF8();
     return false;
   }
   if (entry->is_reparse_point() ||
-      base::FilePath::CompareIgnoreCase(entry->final_path().value(), expected.value()) != 0) {
+      base::FilePath::CompareIgnoreCase(entry->final_path().value(), LongForm(path).value()) !=
+          0) {
     LOG(ERROR) << "Refusing " << path.AsUTF8() << ": it is, or is reached through, a link to "
                << entry->final_path().AsUTF8();
     return false;
@@ -71,15 +72,25 @@ bool CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
 
 // Copies what the held folder lists into the existing folder `target`.
 bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth) {
-  std::vector<std::wstring> names;
-  if (depth > kMaxDepth || !folder.ListFolder(&names)) {
+  std::vector<HeldFile::Listed> listed;
+  if (depth > kMaxDepth || !folder.ListFolder(&listed)) {
     PLOG(ERROR) << "Cannot list " << folder.final_path().AsUTF8();
     return false;
   }
-  for (const std::wstring& name : names) {
+  for (const HeldFile::Listed& item : listed) {
+    const std::wstring& name = item.name;
+    // Shared for reading only: while it is held nobody writes, renames or deletes it.
     HeldFile entry;
-    const base::FilePath path = folder.final_path().Append(name);
-    if (!HoldEntry(path, path, &entry)) return false;
+    if (!entry.OpenChild(folder, name, GENERIC_READ, FILE_SHARE_READ)) {
+      PLOG(ERROR) << "Cannot hold " << folder.final_path().Append(name).AsUTF8();
+      return false;
+    }
+    // The listing's word too: a system that follows a link it was asked to open shows
+    // the link only there.
+    if (entry.is_reparse_point() || (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      LOG(ERROR) << "Refusing the link " << entry.final_path().AsUTF8();
+      return false;
+    }
     const base::FilePath copy = target.Append(name);
     if (!entry.is_directory()) {
       if (!CopyHeldFile(entry, copy)) return false;
@@ -98,7 +109,7 @@ bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int de
 bool CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
                     base::FilePath* copy) {
   HeldFile folder;
-  if (!HoldEntry(source, LongForm(source), &folder)) return false;
+  if (!HoldFolder(source, &folder)) return false;
   if (!folder.is_directory()) {
     LOG(ERROR) << "Not a folder: " << source.AsUTF8();
     return false;
