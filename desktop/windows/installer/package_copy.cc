@@ -72,8 +72,12 @@ bool CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
 
 // Copies what the held folder lists into the existing folder `target`.
 bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth) {
+  if (depth > kMaxDepth) {
+    LOG(ERROR) << "Refusing " << folder.final_path().AsUTF8() << ": too deep for a package";
+    return false;
+  }
   std::vector<HeldFile::Listed> listed;
-  if (depth > kMaxDepth || !folder.ListFolder(&listed)) {
+  if (!folder.ListFolder(&listed)) {
     PLOG(ERROR) << "Cannot list " << folder.final_path().AsUTF8();
     return false;
   }
