@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/held_file.h"
 
 #include <string.h>
+#include <winternl.h>
 
 #include <string>
 #include <utility>
@@ -57,6 +58,47 @@ bool ReadIdentity(HANDLE handle, FileIdentity* identity) {
   return true;
 }
 
+// NtOpenFile and the error its status means, from ntdll: only a handle-relative open
+// names a file within a held folder.
+using NtOpenFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, IO_STATUS_BLOCK*, ULONG,
+                                         ULONG);
+using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
+const ULONG kObjCaseInsensitive = 0x40;
+const ULONG kSynchronousIo = 0x20;         // FILE_SYNCHRONOUS_IO_NONALERT
+const ULONG kOpenForBackup = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
+const ULONG kOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
+
+HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share) {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto open_file = reinterpret_cast<NtOpenFileFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
+  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (!open_file || !to_error) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING object_name = {};
+  object_name.Buffer = const_cast<wchar_t*>(name.c_str());
+  object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  object_name.MaximumLength = object_name.Length;
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof(attributes);
+  attributes.RootDirectory = folder;
+  attributes.ObjectName = &object_name;
+  attributes.Attributes = kObjCaseInsensitive;
+  IO_STATUS_BLOCK status_block = {};
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const LONG status =
+      open_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, share,
+                kSynchronousIo | kOpenForBackup | kOpenReparsePoint);
+  if (status < 0) {
+    SetLastError(to_error(status));
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
 }  // namespace
 
 bool FileIdentity::operator==(const FileIdentity& other) const {
@@ -81,24 +123,49 @@ bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool 
   return true;
 }
 
+bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD access,
+                         DWORD share) {
+  if (name.empty() || name == L"." || name == L".." ||
+      name.find_first_of(L"\\/:") != std::wstring::npos || name.size() > 255) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  handle_.Set(OpenRelative(folder.handle(), name, access, share));
+  FILE_BASIC_INFO basic = {};
+  if (!handle_.IsValid() ||
+      !GetFileInformationByHandleEx(handle_.Get(), FileBasicInfo, &basic, sizeof(basic))) {
+    const DWORD error = GetLastError();
+    handle_.Close();
+    SetLastError(error);
+    return false;
+  }
+  final_path_ = folder.final_path().Append(name);
+  identity_ = FileIdentity();
+  attributes_ = basic.FileAttributes;
+  return true;
+}
+
 bool HeldFile::IsEmptyFolder(bool* empty) const {
+  std::vector<Listed> entries;
+  if (!ListFolder(&entries)) return false;
+  *empty = entries.empty();
+  return true;
+}
+
+bool HeldFile::ListFolder(std::vector<Listed>* entries) const {
   // Listed through the handle: the folder listed is the folder held.
   alignas(8) unsigned char buffer[4096];
   FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  entries->clear();
   for (;;) {
-    if (!GetFileInformationByHandleEx(handle_.Get(), kind, buffer, sizeof(buffer))) {
-      if (GetLastError() != ERROR_NO_MORE_FILES) return false;
-      *empty = true;
-      return true;
-    }
+    if (!GetFileInformationByHandleEx(handle_.Get(), kind, buffer, sizeof(buffer)))
+      return GetLastError() == ERROR_NO_MORE_FILES;
     kind = FileIdBothDirectoryInfo;
     for (size_t offset = 0;;) {
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
-      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L"..") {
-        *empty = false;
-        return true;
-      }
+      std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..")
+        entries->push_back(Listed{std::move(name), entry->FileAttributes});
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
     }

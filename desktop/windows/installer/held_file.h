@@ -11,6 +11,9 @@
 
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
 
@@ -35,9 +38,22 @@ class HeldFile {
   [[nodiscard]] bool Open(const base::FilePath& path, DWORD access, DWORD share,
                           bool follow_links);
 
+  // Opens `name`, one name the held `folder` lists, relative to the folder's handle: no
+  // other folder, and no link, comes between. A link is opened itself, not followed.
+  // Its identity is left unread (zero): the held folder already decides which file it is,
+  // and reading the volume costs a system call per file.
+  [[nodiscard]] bool OpenChild(const HeldFile& folder, const std::wstring& name, DWORD access,
+                               DWORD share);
+
   // Whether the open folder lists nothing but "." and ".."; false when it cannot be
   // listed.
   [[nodiscard]] bool IsEmptyFolder(bool* empty) const;
+  // What the open folder lists, without "." and ".."; false when it cannot be listed.
+  struct Listed {
+    std::wstring name;
+    DWORD attributes;
+  };
+  [[nodiscard]] bool ListFolder(std::vector<Listed>* entries) const;
 
   const base::FilePath& final_path() const { return final_path_; }
   const FileIdentity& identity() const { return identity_; }

@@ -18,8 +18,10 @@
 #include "crash/reporter/crash_client.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/admin_only_folder.h"
 #include "desktop/windows/installer/elevated_program_check.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/package_copy.h"
 #include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -50,6 +52,24 @@ base::ScopedHandle ShellExecuteElevated(const base::FilePath& executable,
   if (!ShellExecuteExW(&info)) return base::ScopedHandle();
   if (!info.hProcess) SetLastError(ERROR_INVALID_HANDLE);
   return base::ScopedHandle(info.hProcess);
+}
+
+// Elevated, the package folder is the user's: the installer runs from a copy of the
+// package that only administrators can change, and only verified. `command_line`'s
+// program becomes the copy's installer, held in `hold`.
+bool PrepareElevatedRun(AdminOnlyFolder* folder, base::CommandLine* command_line,
+                        base::ScopedHandle* hold) {
+  const base::FilePath package = command_line->GetProgram().DirName();
+  base::FilePath copy;
+  if (!folder->Create() ||
+      !CopyPackage(package, command_line->GetSwitchValueNative(switches::kComponents),
+                   folder->path(), &copy)) {
+    LOG(ERROR) << "Not running the package's installer: the package cannot be copied to a "
+                  "safe place";
+    return false;
+  }
+  command_line->SetProgram(copy.Append(L"installer.exe"));
+  return HoldVerifiedProgram(command_line->GetProgram(), hold);
 }
 
 bool GetInstallerExecutable(base::FilePath* executable) {
@@ -216,10 +236,10 @@ void PackageHandOver::RunPackageInstaller() {
   delegate_->Finish();
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
-  // Elevated, the package folder is the user's: its installer runs only verified.
   base::ScopedHandle hold;
   base::Process process;
-  if (!IsUserAdmin(false) || HoldVerifiedProgram(command_line.GetProgram(), &hold))
+  AdminOnlyFolder package_copy;
+  if (!IsUserAdmin(false) || PrepareElevatedRun(&package_copy, &command_line, &hold))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
   hold.Close();
   int32_t exit_code = -1;

@@ -3,6 +3,8 @@
 // which "runas" and plain launches both hand down:
 //   VELUM_TEST_RECORD=<file>           writes its command line to the file
 //   VELUM_TEST_EXIT_CODE=<n>           exits with n (default 0)
+//   VELUM_TEST_SWAP=<file>             overwrites the file, then records the content of the
+//                                      file of its name beside itself in <record>.beside
 //   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
 //                                      folder's GiveInstallPermission event and waits for
 //                                      its Undo event
@@ -42,10 +44,7 @@ std::wstring EventName(const wchar_t* prefix, const std::wstring& folder) {
   return name;
 }
 
-bool Record(const std::wstring& path) {
-  const std::wstring line = GetCommandLineW();
-  std::string text;
-  for (wchar_t c : line) text.push_back(static_cast<char>(c));
+bool WriteText(const std::wstring& path, const std::string& text) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -53,6 +52,32 @@ bool Record(const std::wstring& path) {
   const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
   return ok != FALSE;
+}
+
+bool Record(const std::wstring& path) {
+  const std::wstring line = GetCommandLineW();
+  std::string text;
+  for (wchar_t c : line) text.push_back(static_cast<char>(c));
+  return WriteText(path, text);
+}
+
+// Plays the user who changes a package file once the installer runs: what the
+// installer then reads beside itself goes to `record`.
+bool SwapThenReadBeside(const std::wstring& swapped, const std::wstring& record) {
+  if (!WriteText(swapped, "swapped")) return false;
+  wchar_t own[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  std::wstring beside(own, length);
+  beside.erase(beside.rfind(L'\\') + 1);
+  beside += swapped.substr(swapped.rfind(L'\\') + 1);
+  HANDLE file = CreateFileW(beside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char buffer[256] = {};
+  DWORD read = 0;
+  const BOOL ok = ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
+  CloseHandle(file);
+  return ok && WriteText(record + L".beside", std::string(buffer, read));
 }
 
 }  // namespace
@@ -65,6 +90,8 @@ int wmain(int argc, wchar_t** argv) {
     return 93;
   const std::wstring record = GetEnvironment(L"VELUM_TEST_RECORD");
   if (!record.empty() && !Record(record)) return 90;
+  const std::wstring swap = GetEnvironment(L"VELUM_TEST_SWAP");
+  if (!swap.empty() && !SwapThenReadBeside(swap, record)) return 93;
 
   const std::wstring wait_event = GetSwitch(argc, argv, L"wait-event");
   if (!wait_event.empty()) {

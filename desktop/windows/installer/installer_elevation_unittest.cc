@@ -3,12 +3,15 @@
 #include <aclapi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "base/base_paths_win.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
 #include "base/run_loop.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
@@ -294,6 +297,8 @@ TEST_F(ElevationTest, PermissionHelperThatEndsWithoutSignallingFails) {
                 base::CommandLine(base::CommandLine::NO_PROGRAM), &permission));
 }
 
+const char kNotStarted[] = "error(0, Failed to start installer process from the package folder.)";
+
 class PackageHandOverTest : public ElevationTest {
  protected:
   void SetUp() override {
@@ -310,6 +315,16 @@ class PackageHandOverTest : public ElevationTest {
     const std::wstring name =
         GetKernelObjectName(install_folder_.value(), L"VelumInstaller/PackageReady", true);
     return base::ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  }
+
+  // Hands a ready package over; the last call the installation got.
+  std::string HandOverReadyPackage() {
+    base::ScopedHandle ready = CreatePackageReadyEvent();
+    EXPECT_TRUE(SetEvent(ready.Get()));
+    RecordingDelegate delegate;
+    PackageHandOver hand_over(install_folder_, &process_, &delegate);
+    hand_over.WaitForPackage(false);
+    return delegate.calls.empty() ? std::string() : delegate.calls.back();
   }
 
   base::FilePath install_folder_;
@@ -363,14 +378,57 @@ TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAnUnsignedPackageInstaller) {
   ASSERT_TRUE(IsUserAdmin(false)) << "every process is an administrator here";
   const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
   SetRunningInstallerForTesting(&signed_installer);
-  base::ScopedHandle ready = CreatePackageReadyEvent();
-  ASSERT_TRUE(SetEvent(ready.Get()));
-  RecordingDelegate delegate;
-  PackageHandOver hand_over(install_folder_, &process_, &delegate);
-  hand_over.WaitForPackage(false);
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage());
   SetRunningInstallerForTesting(nullptr);
-  EXPECT_EQ("error(0, Failed to start installer process from the package folder.)",
-            delegate.calls.back());
+  EXPECT_FALSE(base::PathExists(RecordPath()));
+}
+
+// Elevated, the package's installer runs from a copy only administrators can change: a
+// package file the user changes once it runs is not what it reads beside itself.
+TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromACopyThatLaterChangesDoNotReach) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  const base::FilePath list = package_folder_.Append(L"files_list");
+  ASSERT_TRUE(base::WriteFile(list, "original", 8) == 8);
+  ASSERT_TRUE(base::CreateDirectory(package_folder_.Append(L"resources")));
+  ASSERT_TRUE(base::WriteFile(package_folder_.Append(L"resources").Append(L"a.pak"), "a", 1) == 1);
+  ScopedEnvironmentVariable swap(L"VELUM_TEST_SWAP", list.value());
+  EXPECT_EQ("succeeded", HandOverReadyPackage());
+
+  const std::string line = ReadRecord(RecordPath());
+  base::FilePath windows;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_WINDOWS, &windows));
+  std::string copies = windows.Append(L"Temp").Append(L"VelumInstaller-").AsUTF8();
+  std::string lower_line = line;
+  for (std::string* text : {&copies, &lower_line})
+    std::transform(text->begin(), text->end(), text->begin(), ::tolower);
+  EXPECT_NE(std::string::npos, lower_line.find(copies)) << line;
+  EXPECT_NE(std::string::npos, line.find("\\package\\installer.exe")) << line;
+  EXPECT_EQ("original", ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
+  EXPECT_EQ("swapped", ReadRecord(list));
+}
+
+// Nothing runs elevated of a package that cannot be copied as it is: a file someone holds
+// open for writing, a link out of the package.
+TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAPackageItCannotHold) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  ASSERT_TRUE(base::CreateDirectory(Path(L"outside")));
+  const base::FilePath outside = Path(L"outside").Append(L"secret.txt");
+  ASSERT_TRUE(base::WriteFile(outside, "secret", 6) == 6);
+  const base::FilePath data = package_folder_.Append(L"data.pak");
+  ASSERT_TRUE(base::WriteFile(data, "data", 4) == 4);
+  {
+    base::ScopedHandle writer(CreateFileW(data.value().c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    EXPECT_EQ(kNotStarted, HandOverReadyPackage());
+    EXPECT_FALSE(base::PathExists(RecordPath()));
+  }
+  const base::FilePath link = package_folder_.Append(L"resources");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(link, outside.DirName(), &error)) << error;
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage());
+  EXPECT_TRUE(base::RemoveDirectoryLink(link));
   EXPECT_FALSE(base::PathExists(RecordPath()));
 }
 
