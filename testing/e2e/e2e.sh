@@ -150,6 +150,12 @@ program_of() {
   echo "$program"
 }
 
+# The clean-up batch after an uninstallation writes nothing on the console it may share.
+check_batch_quiet() {
+  ! grep -Eqi 'TASKLIST|PID eq|127\.0\.0\.1' "$WORK/run.out" ||
+    fail "the clean-up batch wrote on the console: $(grep -Ei -m3 'TASKLIST|PID eq|127\.0\.0\.1' "$WORK/run.out")"
+}
+
 # run <installer> [switches...]: runs it in the prefix; RC is its exit status.
 run() {
   local installer=$1 program
@@ -304,34 +310,9 @@ UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Classes\\\\(\.(htm|html|pdf|shtml|xht|xhtm
 UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Clients\\\\StartMenuInternet\]$'
 UNINSTALL_KEEPS+='|^HKCU\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AppCompatFlags\\\\Compatibility Assistant\\\\Persisted\]$'
 
-# Wine's TASKLIST prints nothing, so the clean-up batch cannot wait for the installer's
-# processes: what it was given to delete and found still in use (its "del" or "rmdir"
-# refused, in the batch's output in run.out) stays under Wine only. As snapshot lines.
-batch_remnants() {
-  python3 - "$WORK/run.out" <<'PY'
-import re, sys
-lines = open(sys.argv[1], encoding='utf-8', errors='replace').read().splitlines()
-for i, line in enumerate(lines[:-1]):
-    m = re.match(r'^C:\\>(del|rmdir) "C:\\(.*)" *$', line)
-    if m and re.match(r'^(Access denied|Directory is not empty)', lines[i + 1].strip() or
-                      (lines[i + 2].strip() if i + 2 < len(lines) else '')):
-        print('./' + m.group(2).replace('\\', '/'))
-PY
-}
-
-# The machine snapshot-equal to $before but for what an uninstallation keeps (and, under
-# Wine, what the batch could not delete yet).
+# The machine snapshot-equal to $before but for what an uninstallation keeps.
 check_uninstalled_fully() {
-  local after remnants keep=$UNINSTALL_KEEPS
-  remnants=$(batch_remnants)
-  if [ -n "$remnants" ]; then
-    echo "left under Wine only, by the clean-up batch that cannot wait:" $remnants
-    while IFS= read -r line; do keep="$keep|^$(sed 's/[].[*^$()+?{}|\\]/\\&/g' <<< "$line")\$"; done <<< "$remnants"
-    # The folders above a remnant stay with it.
-    while IFS= read -r line; do
-      while [ "$line" != . ]; do line=$(dirname "$line"); keep="$keep|^$(sed 's/[].[*^$()+?{}|\\]/\\&/g' <<< "$line")\$"; done
-    done <<< "$remnants"
-  fi
+  local after keep=$UNINSTALL_KEEPS
   after=$(snapshot | grep -Ev "$keep")
   [ "$(grep -Ev "$keep" <<< "$before")" = "$after" ] ||
     { fail "the uninstallation left something"; diff <(grep -Ev "$keep" <<< "$before") <(echo "$after") | head -30; }
@@ -857,6 +838,7 @@ PY
     [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
     grep -q "Starting final cleanup batch file" "$LOGS"/*.log || fail "no clean-up batch started"
     [ ! -e "$installed/$version/installer.exe" ] || fail "the held installer.exe stayed"
+    check_batch_quiet
     grep -h "shortcut found" "$LOGS"/*.log | tail -3
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
     check_uninstalled_fully
@@ -876,6 +858,7 @@ PY
     cat "$WORK/driver.out"
     wait $front
     end_prefix
+    check_batch_quiet
     grep -qi '^launcher.exe /uninstall' "$PREFIX/drive_c/users/root/Temp/programs.log" ||
       fail "the entry's UninstallString was not run"
     check_uninstalled_fully

@@ -13,6 +13,9 @@ constexpr wchar_t kInstallFolderMutexBase[] = L"Velum/Installer";
 constexpr wchar_t kInstallationInterruptedEventPrefix[] = L"VelumInstaller/InstallationInterrupted";
 // Global event: the package is complete in the package folder.
 constexpr wchar_t kPackageReadyEventPrefix[] = L"VelumInstaller/PackageReady";
+// Global event: the uninstalling backend leaves the clean-up batch for the front end to
+// start as it ends.
+constexpr wchar_t kCleanupBatchLeftEventPrefix[] = L"VelumInstaller/CleanupBatchLeft";
 // Local event: the folder-permission helper has granted the access.
 constexpr wchar_t kGiveInstallPermissionEventPrefix[] = L"VelumInstaller/GiveInstallPermission";
 // Local event: the installation no longer needs the access.

@@ -1,8 +1,10 @@
 #include "desktop/windows/installer/installer_runner.h"
 
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "base/at_exit.h"
 #include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/logging.h"
@@ -15,11 +17,13 @@
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/installation_context.h"
+#include "desktop/windows/installer/installer_system.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 
@@ -37,6 +41,13 @@ std::string SwitchNameOf(const std::wstring& argument) {
   if (start == 0) return std::string();
   size_t end = argument.find(L'=', start);
   return base::WideToUTF8(argument.substr(start, end == std::wstring::npos ? end : end - start));
+}
+
+void StartCleanupBatchAtExit(void* argument) {
+  const std::unique_ptr<base::FilePath> batch_file(static_cast<base::FilePath*>(argument));
+  LOG(INFO) << "Starting final cleanup batch file.";
+  if (!GetInstallerSystem().start_cleanup_batch(*batch_file))
+    LOG(WARNING) << "Could not start " << batch_file->AsUTF8();
 }
 
 }  // namespace
@@ -89,6 +100,7 @@ InstallerRunner::~InstallerRunner() {
     backend_watcher_.StopWatching();
     WaitForBackendEnd();
   }
+  TakeLeftCleanupBatch();
   package_ready_event_.Close();
   interrupted_event_.Close();
   weak_factory_.InvalidateWeakPtrs();
@@ -167,6 +179,15 @@ bool InstallerRunner::Start(Settings* settings) {
   // Elevated helpers trust these two: made by nobody else first, for nobody else.
   if (!CreatePrivateEvent(interrupted_name, true, &interrupted_event_))
     return Fail(INSTALLER_ERROR_GENERAL, "Could not create installation interruption event");
+
+  if (settings->operation() == Settings::OPERATION_UNINSTALL) {
+    const std::wstring left_name = GetKernelObjectName(
+        folder.value(), kernel_objects::kCleanupBatchLeftEventPrefix, true);
+    // Without it the backend starts the batch itself.
+    if (!CreatePrivateEvent(left_name, true, &cleanup_left_event_))
+      LOG(WARNING) << "Could not create the clean-up batch event";
+    cleanup_batch_ = folder.Append(kCleanupBatchFileName);
+  }
 
   base::FilePath program;
   if (have_package_) {
@@ -292,8 +313,20 @@ void InstallerRunner::OnObjectSignaled(HANDLE) {
       base::Bind(&InstallerRunner::NotifyDone, weak_factory_.GetWeakPtr(), exited_with_zero));
 }
 
+void InstallerRunner::TakeLeftCleanupBatch() {
+  if (cleanup_left_event_.IsValid() &&
+      WaitForSingleObject(cleanup_left_event_.Get(), 0) == WAIT_OBJECT_0) {
+    // The batch deletes this process's own program: started as late as can be, at the
+    // exit, it finds every process it waits for ended or ending.
+    base::ExitCallbackStack::Register(&StartCleanupBatchAtExit,
+                                      new base::FilePath(cleanup_batch_));
+  }
+  cleanup_left_event_.Close();
+}
+
 void InstallerRunner::NotifyDone(bool exited_with_zero) {
   backend_running_ = false;
+  TakeLeftCleanupBatch();
   // A backend ended from outside (TerminateProcess with 0, or under Wine any kill) also
   // exits with 0: only one that reported its success has installed.
   if (exited_with_zero && !success_reported_)

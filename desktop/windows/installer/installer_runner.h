@@ -71,6 +71,10 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
  private:
   class ObserverFanOut;
 
+  // Once the backend has left its clean-up batch to this process: starts it at the
+  // process's exit.
+  void TakeLeftCleanupBatch();
+
   // Notifies OnError, logs `message` (with `detail`, in one line) and returns false.
   bool Fail(uint32_t code, const std::string& message, const std::string& detail = std::string());
   // Holds the installer mutex of `folder`: one installation per folder at a time.
@@ -88,6 +92,9 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   base::ObjectWatcher backend_watcher_;
   base::ScopedHandle package_ready_event_;
   base::ScopedHandle interrupted_event_;
+  // Set by an uninstalling backend that leaves its clean-up batch to this process.
+  base::ScopedHandle cleanup_left_event_;
+  base::FilePath cleanup_batch_;
   Settings* settings_ = nullptr;
   bool started_ = false;
   bool have_package_ = false;

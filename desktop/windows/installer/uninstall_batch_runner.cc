@@ -150,7 +150,7 @@ std::wstring BatchEnvironment(const base::FilePath& system_folder) {
 }  // namespace internal
 
 bool RunUninstallBat(const base::FilePath& install_folder, const base::FilePath& granted_folder) {
-  const base::FilePath batch_file = install_folder.Append(L"k.bat");
+  const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
   if (!base::PathExists(batch_file)) return false;
   std::string reason;
   std::string text;

@@ -21,6 +21,8 @@ namespace installer {
 namespace {
 
 const DWORD kBoundMs = 60000;
+// How long a helper that should be waiting is watched for returning.
+const DWORD kLookMs = 5000;
 
 class UninstallBatchTest : public base::ScratchDirTest {
  protected:
@@ -77,8 +79,18 @@ TEST_F(UninstallBatchTest, WaitsForTheNamedProcessesBeforeDeleting) {
       L"--hold-file=" + locked.value() + L" --wait-event=" + event_name, 0, &process, &thread));
   const DWORD holder = GetProcessId(process.Get());
   Write(L"install\\k.bat", Batch({locked}, holder));
+  base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(returned.IsValid());
   bool ran = false;
-  std::thread runner([&] { ran = RunUninstallBat(install_, install_); });
+  std::thread runner([&] {
+    ran = RunUninstallBat(install_, install_);
+    SetEvent(returned.Get());
+  });
+  // The holder ends only when released: a helper that does not wait returns, or
+  // deletes, while it still runs. The bound only limits how long a fault is looked for.
+  const bool returned_early = WaitForSingleObject(returned.Get(), kLookMs) == WAIT_OBJECT_0;
+  EXPECT_FALSE(returned_early) << "returned before the named process ended";
+  EXPECT_TRUE(base::PathExists(locked));
   ASSERT_TRUE(SetEvent(release.Get()));
   runner.join();
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), kBoundMs));

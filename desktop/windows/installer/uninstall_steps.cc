@@ -10,6 +10,7 @@
 #include <set>
 
 #include "base/base_paths.h"
+#include "base/base_paths_win.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
@@ -23,6 +24,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/finalize_installation_steps.h"
 #include "desktop/windows/installer/grant_folder_check.h"
@@ -32,6 +34,7 @@
 #include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -43,7 +46,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kBatchFileName[] = L"k.bat";
 // Far above what an uninstallation waits for; bounds what a planted text can make us
 // allocate.
 const uint32_t kMaxProcessNumber = 1024;
@@ -52,6 +54,17 @@ bool DeleteThrough(Transaction* transaction, const base::FilePath& path, bool ch
                    bool remove_empty_parents) {
   return transaction->Execute(
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
+}
+
+// Tells the front end that started this process to start the clean-up batch as it
+// ends; false when it did not ask for that.
+bool LeaveToFrontEnd(const base::FilePath& install_folder) {
+  const std::wstring name = GetKernelObjectName(
+      install_folder.value(), kernel_objects::kCleanupBatchLeftEventPrefix, true);
+  base::ScopedHandle left(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+  if (!left.IsValid() || !SetEvent(left.Get())) return false;
+  LOG(INFO) << "Leaving the final cleanup batch file to the front end.";
+  return true;
 }
 
 // Runs Internet Explorer's own re-registration as the machine's browser, and waits.
@@ -298,11 +311,15 @@ std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
 }
 
 base::Process StartCleanupBatch(const base::FilePath& batch_file) {
+  base::FilePath system_folder;
+  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return base::Process();
   base::LaunchOptions options;
   options.start_hidden = true;
-  // Not the install folder: the batch's working folder could not be removed.
-  options.current_directory = batch_file.DirName().DirName();
-  return base::LaunchProcess(L"cmd.exe /c \"" + batch_file.value() + L"\"", options);
+  // Not the install folder, whose working folder could not be removed; cmd looks for
+  // its tools in the working folder first.
+  options.current_directory = system_folder;
+  return base::LaunchProcess(
+      BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe"), batch_file), options);
 }
 
 void SplitReinstallCommand(const std::wstring& command, std::wstring* program,
@@ -414,15 +431,19 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   if (!base::StringToUint64(base::WideToUTF8(initial), &initial_pid)) initial_pid = 0;
   batch.pids = {GetCurrentProcessId(), static_cast<uint32_t>(initial_pid),
                 context_->GetSecondInstallerPid()};
-  const base::FilePath batch_file = install_folder.Append(kBatchFileName);
+  const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
   const std::string text = BuildCleanupBatchText(batch);
   if (base::WriteFile(batch_file, text.data(), static_cast<int>(text.size())) !=
       static_cast<int>(text.size()))
     LOG(WARNING) << "Could not write " << batch_file.AsUTF8();
   if (!context_->HasPermissionHelper()) {
-    LOG(INFO) << "Starting final cleanup batch file.";
-    if (!GetInstallerSystem().start_cleanup_batch(batch_file))
-      LOG(WARNING) << "Could not start " << batch_file.AsUTF8();
+    // A front end that runs as this process does starts the batch as it ends, after
+    // every other process the batch waits for; one elevated apart could not.
+    if (context_->GetSecondInstallerPid() != 0 || !LeaveToFrontEnd(install_folder)) {
+      LOG(INFO) << "Starting final cleanup batch file.";
+      if (!GetInstallerSystem().start_cleanup_batch(batch_file))
+        LOG(WARNING) << "Could not start " << batch_file.AsUTF8();
+    }
   }
   if (settings->flag(Settings::DELETE_PROFILE)) DeleteProfile();
   return StepResult();

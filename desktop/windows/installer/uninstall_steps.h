@@ -27,6 +27,9 @@ struct CleanupBatch {
   std::vector<std::wstring> folders;
 };
 
+// The clean-up batch in the install folder.
+constexpr wchar_t kCleanupBatchFileName[] = L"k.bat";
+
 // The batch file's text: UTF-8 with CRLF line ends, switched to the UTF-8 code page
 // first; the folders removed deepest first.
 std::string BuildCleanupBatchText(const CleanupBatch& batch);
@@ -46,7 +49,8 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch);
 std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
                                       const base::FilePath& batch_file);
 
-// Starts the batch file hidden, not waited for.
+// Starts the batch file hidden, with the system folder's cmd, its output discarded; not
+// waited for.
 base::Process StartCleanupBatch(const base::FilePath& batch_file);
 
 // Splits the ReinstallCommand of a browser's InstallInfo into program and parameters:

@@ -16,8 +16,10 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
 #include "desktop/windows/installer/program_log_test_util.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
 namespace testing {
@@ -246,6 +248,22 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
   EXPECT_FALSE(base::PathExists(locked));
   EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
   EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+// A front end that asks for the batch starts it as it ends, after the processes the
+// batch waits for: the uninstaller leaves it written and unstarted.
+TEST_F(UninstallStepsTest, LeavesTheBatchToAFrontEndThatAsksForIt) {
+  Install();
+  base::ScopedHandle left(CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetKernelObjectName(install_folder_.value(), kernel_objects::kCleanupBatchLeftEventPrefix,
+                          true)
+          .c_str()));
+  ASSERT_TRUE(left.IsValid());
+  Uninstall();
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(left.Get(), 0));
+  EXPECT_TRUE(system_services_.started_batches.empty());
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(kCleanupBatchFileName)));
 }
 
 TEST_F(UninstallStepsTest, RemovesTheTaskAndOffersTheSurveyUnlessSilentOrCopyOnly) {
