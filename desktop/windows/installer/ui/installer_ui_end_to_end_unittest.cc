@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/at_exit.h"
 #include "base/base_paths.h"
 #include "base/bind.h"
 #include "base/files/file_enumerator.h"
@@ -347,7 +348,11 @@ TEST_F(InstallerUIEndToEndTest, UninstallFromTheInstalledFolder) {
       EXPECT_EQ(C::ProgressRange(), GetProgressPosition(window_, W::PROGRESS_BAR));
     });
   };
-  EXPECT_TRUE(RunController(settings.get()));
+  {
+    // The run's own exit: the front end starts the clean-up batch its backend left to it.
+    base::ExitCallbackStack exit_callbacks;
+    EXPECT_TRUE(RunController(settings.get()));
+  }
   // The clean-up batch the uninstaller left behind has deleted itself, last.
   EXPECT_TRUE(base::WaitForDescendantProcesses(kProcessEndTimeoutMs));
   EXPECT_FALSE(base::PathExists(install_folder_.Append(L"k.bat")));
