@@ -7,11 +7,11 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
 #include "desktop/windows/installer/service/firewall_rule_group_provider.h"
-#include "desktop/windows/installer/uninstall_steps.h"
 #include "desktop/windows/installer/wmi_process_launch.h"
 
 namespace installer {

@@ -14,8 +14,8 @@
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/admin_only_folder.h"
+#include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/grant_folder_check.h"
-#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 

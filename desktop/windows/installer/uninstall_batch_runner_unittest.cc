@@ -14,8 +14,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/grant_folder_check.h"
-#include "desktop/windows/installer/uninstall_steps.h"
 
 namespace installer {
 namespace {
