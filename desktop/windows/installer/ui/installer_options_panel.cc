@@ -10,7 +10,7 @@
 #include "base/logging.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"

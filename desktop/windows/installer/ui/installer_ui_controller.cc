@@ -19,9 +19,9 @@
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/installation_info.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 

@@ -26,7 +26,7 @@
 #include "desktop/windows/installer/installer_stats.h"
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
-#include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/settings/settings_observer.h"
 #include "desktop/windows/installer/ui/installer_ui_lock.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"

@@ -28,7 +28,7 @@
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/ui/installer_ui_controller.h"
 #include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"

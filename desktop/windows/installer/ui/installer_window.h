@@ -24,7 +24,7 @@
 
 #include "base/observer_list.h"
 #include "base/win/scoped_generic.h"
-#include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/settings/settings_observer.h"
 #include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
 #include "desktop/windows/installer/ui/installer_window_painter.h"

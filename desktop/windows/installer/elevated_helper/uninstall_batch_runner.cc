@@ -1,0 +1,198 @@
+#include "desktop/windows/installer/elevated_helper/uninstall_batch_runner.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "base/base_paths_win.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/string_piece.h"
+#include "base/win/scoped_generic.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
+#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+#include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+
+namespace installer {
+
+namespace {
+
+// A batch file is a few lines per locked file; anything larger is not ours.
+const int64_t kMaxBatchSize = 1 << 20;
+
+// Opens `folder` without following a link and without delete sharing, so that neither
+// it nor a folder above it can be renamed, removed or replaced while held.
+bool HoldFolder(const base::FilePath& folder, std::vector<base::ScopedHandle>* holds,
+                std::string* reason) {
+  base::ScopedHandle hold(CreateFileW(folder.value().c_str(),
+                                      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!hold.IsValid() || !GetFileInformationByHandle(hold.Get(), &information)) {
+    *reason = "the folder " + folder.AsUTF8() + " cannot be held";
+  } else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    *reason = "the link " + folder.AsUTF8();
+  } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *reason = folder.AsUTF8() + " is no folder";
+  } else {
+    holds->push_back(std::move(hold));
+    return true;
+  }
+  return false;
+}
+
+// A file the batch deletes, held without following a link and without delete
+// sharing until it is deleted through the handle; a file already gone is left out.
+bool HoldFile(const base::FilePath& file, std::vector<base::ScopedHandle>* files,
+              std::string* reason) {
+  base::ScopedHandle hold(CreateFileW(file.value().c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!hold.IsValid()) {
+    // Gone, or held by a process the batch does not wait for: cmd fails on it too.
+    LOG(WARNING) << "Cannot take " << file.AsUTF8() << " for deletion";
+    return true;
+  }
+  if (!GetFileInformationByHandle(hold.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *reason = file.AsUTF8() + " is no file";
+    return false;
+  }
+  files->push_back(std::move(hold));
+  return true;
+}
+
+// Every folder from `install_folder` (resolved) down to each file the batch deletes,
+// and the file, each checked while it is held: nothing on a deletion's way can become
+// a link before the deletion.
+bool HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& install_folder,
+                      std::vector<base::ScopedHandle>* folders,
+                      std::vector<base::ScopedHandle>* files, std::string* reason) {
+  base::FilePath link;
+  if (FindReparsePoint(install_folder, base::FilePath(), &link)) {
+    *reason = "the install folder lies under the link " + link.AsUTF8();
+    return false;
+  }
+  if (!HoldFolder(install_folder, folders, reason)) return false;
+  for (const std::wstring& text : batch.failed_files) {
+    base::FilePath file;
+    if (!NormalizeGrantFolder(base::FilePath(text), &file, reason)) return false;
+    std::vector<base::FilePath> way;
+    for (base::FilePath folder = file.DirName();
+         !IsSameOrUnder(install_folder, folder) && folder.DirName() != folder;
+         folder = folder.DirName()) {
+      way.push_back(folder);
+    }
+    for (auto it = way.rbegin(); it != way.rend(); ++it) {
+      if (!HoldFolder(*it, folders, reason)) return false;
+    }
+    if (!HoldFile(file, files, reason)) return false;
+  }
+  return true;
+}
+
+// Waits for every process the batch waits for: the batch's own wait then passes at
+// once, and works where TASKLIST cannot.
+void WaitForProcesses(const std::vector<base::ScopedHandle>& processes) {
+  for (const base::ScopedHandle& process : processes)
+    (void)WaitForSingleObject(process.Get(), INFINITE);
+}
+
+// Runs the checked `text` from a folder only administrators can change, in that
+// folder, with the system folder its only PATH, and waits for it.
+bool RunCopy(const std::string& text) {
+  base::FilePath system_folder;
+  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return false;
+  AdminOnlyFolder copy_folder;
+  base::FilePath copy;
+  if (!copy_folder.Create() || !copy_folder.WriteIn(text, L"k.bat", &copy)) return false;
+  const std::wstring environment = internal::BatchEnvironment(system_folder);
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  // cmd looks for chcp, TASKLIST, FIND and ping in its working folder first.
+  options.current_directory = copy_folder.path();
+  options.environment = environment.c_str();
+  base::Process process = base::LaunchProcess(
+      BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe"), copy), options);
+  if (!process.IsValid()) {
+    PLOG(ERROR) << "Cannot start the clean-up batch";
+    return false;
+  }
+  int32_t exit_code = 0;
+  return process.WaitForExit(&exit_code);
+}
+
+}  // namespace
+
+namespace internal {
+
+std::wstring BatchEnvironment(const base::FilePath& system_folder) {
+  std::wstring environment;
+  base::ScopedEnvironmentStrings strings(GetEnvironmentStringsW());
+  for (const wchar_t* entry = strings.Get(); entry && *entry; entry += wcslen(entry) + 1) {
+    const base::StringPiece16 name(entry, 5);
+    if (wcslen(entry) >= 5 && base::FilePath::CompareIgnoreCase(name, L"PATH=") == 0) continue;
+    environment.append(entry);
+    environment.push_back(L'\0');
+  }
+  environment.append(L"PATH=" + system_folder.value());
+  environment.push_back(L'\0');
+  return environment;  // c_str() adds the closing empty string
+}
+
+}  // namespace internal
+
+bool RunUninstallBat(const base::FilePath& install_folder, const base::FilePath& granted_folder) {
+  const base::FilePath batch_file = install_folder.Append(L"k.bat");
+  if (!base::PathExists(batch_file)) return false;
+  std::string reason;
+  std::string text;
+  CleanupBatch batch;
+  base::FilePath folder;
+  std::vector<base::ScopedHandle> folders;
+  std::vector<base::ScopedHandle> files;
+  if (granted_folder.empty()) {
+    reason = "no access was given for it";
+  } else if (!NormalizeGrantFolder(install_folder, &folder, &reason)) {
+  } else if (base::FilePath::CompareIgnoreCase(folder.value(), granted_folder.value()) != 0) {
+    reason = "access was given for " + granted_folder.AsUTF8() + ", not for its folder";
+  } else if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize)) {
+    reason = "it cannot be read";
+  } else if (ValidateCleanupBatchText(text, folder, &reason, &batch)) {
+    std::vector<base::ScopedHandle> processes;
+    for (uint32_t pid : batch.pids) {
+      if (pid != 0) processes.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    }
+    WaitForProcesses(processes);
+    (void)HoldDeletionWays(batch, folder, &folders, &files, &reason);
+  }
+  if (!reason.empty()) {
+    LOG(ERROR) << "Refusing to run " << batch_file.AsUTF8() << ": " << reason;
+    return false;
+  }
+  if (!base::DeleteFile(batch_file, false))
+    LOG(WARNING) << "Could not delete " << batch_file.AsUTF8();
+  const bool ran = RunCopy(text);
+  // The holds kept the batch's own deletions from the held names; they go through
+  // the handles that were checked.
+  for (const base::ScopedHandle& file : files) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition)))
+      PLOG(WARNING) << "Could not delete a file of the clean-up";
+  }
+  files.clear();
+  folders.clear();
+  // Removing an empty folder, or a link put in its place, reaches nothing else.
+  for (const std::wstring& name : batch.folders) (void)RemoveDirectoryW(name.c_str());
+  return ran;
+}
+
+}  // namespace installer
