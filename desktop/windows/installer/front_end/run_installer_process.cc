@@ -46,7 +46,7 @@
 #include "desktop/windows/installer/elevated_helper/uninstall_batch_runner.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
-#include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"

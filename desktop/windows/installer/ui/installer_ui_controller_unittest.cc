@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller.h"
 
 #include <windows.h>
 

@@ -30,7 +30,7 @@
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
-#include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller.h"
 #include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"

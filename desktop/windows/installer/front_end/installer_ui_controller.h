@@ -7,8 +7,8 @@
 //
 //   InstallerUIController controller;
 //   bool success = controller.RunUI(&settings, payload_or_null, download_folder, false);
-#ifndef DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_UI_CONTROLLER_H_
-#define DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_UI_CONTROLLER_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_FRONT_END_INSTALLER_UI_CONTROLLER_H_
+#define DESKTOP_WINDOWS_INSTALLER_FRONT_END_INSTALLER_UI_CONTROLLER_H_
 
 #include <stdint.h>
 
@@ -192,4 +192,4 @@ class InstallerUIController : public SettingsObserver,
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_UI_CONTROLLER_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_FRONT_END_INSTALLER_UI_CONTROLLER_H_
