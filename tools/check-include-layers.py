@@ -77,19 +77,21 @@ def check(root, layers_file):
 
 
 # A layers file of the same shape as the product's: an engine with rooms of its own below
-# its top folder, and a front end above it.
+# its top folder, and the wizard's windows and a front end above it.
 PLANTED_LAYERS = """\
 layer base
 layer elevated_helper  # rooms of the engine, bottom first
 layer settings
 layer steps
 layer engine
+layer ui
 layer front_end
 path base             ^base/
 path elevated_helper  ^desktop/windows/installer/elevated_helper/
 path settings         ^desktop/windows/installer/settings/
 path steps            ^desktop/windows/installer/steps/
-path front_end        ^desktop/windows/installer/(ui|host)/
+path ui               ^desktop/windows/installer/ui/
+path front_end        ^desktop/windows/installer/(host|front_end)/
 path engine           ^desktop/windows/installer/[^/]*$
 """
 ENGINE = "desktop/windows/installer/"
@@ -103,6 +105,7 @@ PLANTED_BASE = {
     ENGINE + "installer.h": "",
     ENGINE + "ui/window.h": "",
     ENGINE + "host/host.h": "",
+    ENGINE + "front_end/controller.h": "",
 }
 PLANTED = [
     # (name, files beside the base tree, a fault expected)
@@ -126,6 +129,9 @@ PLANTED = [
                                            'settings.h"\n'}, True),
     ("the engine includes the front end",
      {ENGINE + "installer.cc": '  #  include "desktop/windows/installer/ui/window.h"\n'}, True),
+    ("the wizard's windows include the controller that drives them",
+     {ENGINE + "ui/page.cc": '#include "desktop/windows/installer/front_end/controller.h"\n'},
+     True),
     ("base includes a room", {"base/files.cc": '#include "desktop/windows/installer/steps/'
                                               'file_step.h"\n'}, True),
     ("an upward include in a comment or a test",
