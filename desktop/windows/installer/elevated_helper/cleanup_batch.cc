@@ -49,25 +49,22 @@ bool IsPlainPath(const std::wstring& path) {
 }
 
 // Deletions inside the install folder that reach nothing through a link.
-bool IsConfinedPath(const std::wstring& text, const base::FilePath& install_folder,
-                    bool folder_or_above, std::string* reason) {
-  base::FilePath path(text);
-  base::FilePath link;
-  if (!IsPlainPath(text)) {
-    *reason = "not a plain path: " + path.AsUTF8();
-    return false;
-  }
+base::Result<> CheckConfinedPath(const std::wstring& text, const base::FilePath& install_folder,
+                                 bool folder_or_above) {
+  const base::FilePath written(text);
+  if (!IsPlainPath(text))
+    return base::Failure{0, 0, "not a plain path: " + written.AsUTF8(), written};
   // Compared in long form: the writer names non-ASCII paths by their short names.
-  if (!NormalizeGrantFolder(base::FilePath(text), &path, reason)) return false;
-  if (folder_or_above && IsSameOrUnder(install_folder, path)) return true;
-  if (!IsSameOrUnder(path, install_folder) || IsSameOrUnder(install_folder, path)) {
-    *reason = "outside the install folder: " + path.AsUTF8();
-  } else if (FindReparsePoint(path, install_folder, &link)) {
-    *reason = "through the link " + link.AsUTF8();
-  } else {
-    return true;
-  }
-  return false;
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(written);
+  if (!normalized.ok()) return normalized.failure();
+  const base::FilePath& path = normalized.value();
+  if (folder_or_above && IsSameOrUnder(install_folder, path)) return {};
+  base::FilePath link;
+  if (!IsSameOrUnder(path, install_folder) || IsSameOrUnder(install_folder, path))
+    return base::Failure{0, 0, "outside the install folder: " + path.AsUTF8(), path};
+  if (FindReparsePoint(path, install_folder, &link))
+    return base::Failure{0, 0, "through the link " + link.AsUTF8(), path};
+  return {};
 }
 
 // The number of a "SET PID<n>_RUNNING=TRUE" line.
@@ -83,10 +80,11 @@ bool TakeProcessNumber(const std::string& line, uint32_t* number) {
 
 }  // namespace
 
-bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& install_folder,
-                              std::string* reason, CleanupBatch* parsed) {
-  base::FilePath folder;
-  if (!NormalizeGrantFolder(install_folder, &folder, reason)) return false;
+base::Result<CleanupBatch> ValidateCleanupBatchText(const std::string& text,
+                                                    const base::FilePath& install_folder) {
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(install_folder);
+  if (!normalized.ok()) return normalized.failure();
+  const base::FilePath& folder = normalized.value();
   CleanupBatch batch;
   std::vector<uint32_t> names;  // the numbers of the waited-for processes
   std::vector<uint32_t> pids;
@@ -105,10 +103,12 @@ bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& ins
                                   &number)) {
       pids.push_back(number);
     } else if (line != "del %0" && TakeQuotedPath(line, "del", &path)) {
-      if (!IsConfinedPath(path, folder, false, reason)) return false;
+      const base::Result<> confined = CheckConfinedPath(path, folder, false);
+      if (!confined.ok()) return confined.failure();
       batch.failed_files.push_back(path);
     } else if (TakeQuotedPath(line, "rmdir", &path)) {
-      if (!IsConfinedPath(path, folder, true, reason)) return false;
+      const base::Result<> confined = CheckConfinedPath(path, folder, true);
+      if (!confined.ok()) return confined.failure();
       batch.folders.push_back(path);
     }
     // Any other line must be one the writer writes: the text is rebuilt below.
@@ -120,12 +120,9 @@ bool ValidateCleanupBatchText(const std::string& text, const base::FilePath& ins
     batch.pids.assign(names.back(), 0);
     for (size_t i = 0; i < names.size(); ++i) batch.pids[names[i] - 1] = pids[i];
   }
-  if (!numbered || BuildCleanupBatchText(batch) != text) {
-    *reason = "it holds more than the clean-up after an uninstallation";
-    return false;
-  }
-  if (parsed) *parsed = batch;
-  return true;
+  if (!numbered || BuildCleanupBatchText(batch) != text)
+    return base::Failure{0, 0, "it holds more than the clean-up after an uninstallation", {}};
+  return batch;
 }
 
 std::string BuildCleanupBatchText(const CleanupBatch& batch) {

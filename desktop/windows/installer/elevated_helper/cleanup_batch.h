@@ -10,6 +10,7 @@
 
 #include "base/files/file_path.h"
 #include "base/process/process.h"
+#include "base/result.h"
 
 namespace installer {
 
@@ -25,15 +26,12 @@ struct CleanupBatch {
 // first; the folders removed deepest first.
 std::string BuildCleanupBatchText(const CleanupBatch& batch);
 
-// Whether `text` is exactly what BuildCleanupBatchText writes for a batch whose
-// deletions stay inside `install_folder`, with no link below the folder on their
-// way; rmdir may also name the folders above it, which it removes only when
-// empty. Paths are compared in long form. False with `reason` otherwise; else
-// the batch read from the text into `parsed`, when given.
-[[nodiscard]] bool ValidateCleanupBatchText(const std::string& text,
-                                            const base::FilePath& install_folder,
-                                            std::string* reason,
-                                            CleanupBatch* parsed = nullptr);
+// The batch read from `text` when the text is exactly what BuildCleanupBatchText writes
+// for a batch whose deletions stay inside `install_folder`, with no link below the
+// folder on their way; rmdir may also name the folders above it, which it removes only
+// when empty. Paths are compared in long form. Refused otherwise.
+base::Result<CleanupBatch> ValidateCleanupBatchText(const std::string& text,
+                                                    const base::FilePath& install_folder);
 
 // The command line that runs `batch_file` with `interpreter` (cmd), its output
 // discarded.

@@ -13,6 +13,11 @@ namespace installer {
 namespace testing {
 namespace {
 
+// Why the batch was refused, for a failing check's message; empty when it was not.
+std::string Why(const base::Result<CleanupBatch>& result) {
+  return result.ok() ? std::string() : result.failure().text;
+}
+
 TEST(CleanupBatchTest, WaitsForEachProcessThenDeletesChildrenBeforeParents) {
   CleanupBatch batch;
   batch.pids = {100, 0, 300};
@@ -55,12 +60,14 @@ TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
   batch.folders = {L"C:\\Velum Test\\Install\\1.0\\res", L"C:\\Velum Test\\Install\\1.0",
                    L"C:\\Velum Test\\Install", L"C:\\Velum Test"};
   const std::string text = BuildCleanupBatchText(batch);
-  std::string reason;
-  EXPECT_TRUE(ValidateCleanupBatchText(text, install, &reason)) << reason;
+  const base::Result<CleanupBatch> read = ValidateCleanupBatchText(text, install);
+  ASSERT_TRUE(read.ok()) << Why(read);
+  EXPECT_EQ(text, BuildCleanupBatchText(read.value()));
   CleanupBatch only_self;
   only_self.pids = {7};
-  EXPECT_TRUE(ValidateCleanupBatchText(BuildCleanupBatchText(only_self), install, &reason))
-      << reason;
+  const base::Result<CleanupBatch> self =
+      ValidateCleanupBatchText(BuildCleanupBatchText(only_self), install);
+  EXPECT_TRUE(self.ok()) << Why(self);
 
   const std::string last = "del %0\r\n";
   const std::string head = text.substr(0, text.size() - last.size());
@@ -96,9 +103,9 @@ TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
       {"empty", ""},
   };
   for (const auto& c : refused) {
-    reason.clear();
-    EXPECT_FALSE(ValidateCleanupBatchText(c.text, install, &reason)) << c.name;
-    EXPECT_FALSE(reason.empty()) << c.name;
+    const base::Result<CleanupBatch> result = ValidateCleanupBatchText(c.text, install);
+    EXPECT_FALSE(result.ok()) << c.name;
+    EXPECT_FALSE(Why(result).empty()) << c.name;
   }
 }
 
@@ -128,9 +135,10 @@ TEST(CleanupBatchTest, ValidatorAcceptsEveryBatchTheWriterMakes) {
       batch.folders.push_back(folder.value());
     for (uint32_t count = 1; count <= 12; ++count) {
       batch.pids.push_back(count % 3 == 2 ? 0 : 4000 + count);
-      std::string reason;
-      EXPECT_TRUE(ValidateCleanupBatchText(BuildCleanupBatchText(batch), install, &reason))
-          << install.AsUTF8() << ", " << count << " processes: " << reason;
+      const base::Result<CleanupBatch> result =
+          ValidateCleanupBatchText(BuildCleanupBatchText(batch), install);
+      EXPECT_TRUE(result.ok()) << install.AsUTF8() << ", " << count
+                               << " processes: " << Why(result);
     }
   }
 }

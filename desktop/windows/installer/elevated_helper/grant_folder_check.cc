@@ -6,6 +6,8 @@
 #include <wchar.h>
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_util.h"
@@ -53,6 +55,11 @@ base::FilePath KnownFolder(int csidl) {
 
 bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 
+// A refusal: why, and of which path.
+base::Failure Refused(std::string why, const base::FilePath& path) {
+  return base::Failure{0, 0, std::move(why), path};
+}
+
 bool SamePath(const base::FilePath& a, const base::FilePath& b) {
   return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
 }
@@ -80,9 +87,9 @@ const char* RefusedName(const std::wstring& name) {
   return nullptr;
 }
 
-// "X:\a\b" from the components of `text` after its drive, "." and ".." applied; false
-// with the reason for a component the system would read otherwise.
-bool ApplyComponents(const std::wstring& text, std::wstring* path, std::string* reason) {
+// "X:\a\b" from the components of `text` after its drive, "." and ".." applied; refused
+// for a component the system would read otherwise.
+base::Result<std::wstring> ApplyComponents(const std::wstring& text) {
   std::vector<std::wstring> names;
   size_t start = 3;
   while (start <= text.size()) {
@@ -95,16 +102,13 @@ bool ApplyComponents(const std::wstring& text, std::wstring* path, std::string* 
       if (!names.empty()) names.pop_back();
       continue;
     }
-    if (const char* why = RefusedName(name)) {
-      *reason = why;
-      return false;
-    }
+    if (const char* why = RefusedName(name)) return Refused(why, base::FilePath(text));
     names.push_back(name);
   }
-  *path = std::wstring(1, towupper(text[0])) + L":";
-  for (const std::wstring& name : names) *path += L"\\" + name;
-  if (names.empty()) *path += L"\\";
-  return true;
+  std::wstring path = std::wstring(1, towupper(text[0])) + L":";
+  for (const std::wstring& name : names) path += L"\\" + name;
+  if (names.empty()) path += L"\\";
+  return path;
 }
 
 // The place a held folder must not be: its final path and identity, and how it bars.
@@ -116,8 +120,7 @@ struct ProtectedPlace {
 
 // The system's folders, each opened as the checked folder is; one that cannot be opened
 // for another reason than its absence cannot be compared with, which refuses.
-bool OpenProtectedPlaces(const HeldFile& target, std::vector<ProtectedPlace>* places,
-                         std::string* reason) {
+base::Result<std::vector<ProtectedPlace>> OpenProtectedPlaces(const HeldFile& target) {
   std::vector<std::pair<base::FilePath, int>> paths;
   for (int csidl : kKnownFolders) {
     const base::FilePath known = KnownFolder(csidl);
@@ -127,73 +130,63 @@ bool OpenProtectedPlaces(const HeldFile& target, std::vector<ProtectedPlace>* pl
   }
   const std::wstring& final_text = target.final_path().value();
   paths.emplace_back(base::FilePath(final_text.substr(0, 3)), -2);
+  std::vector<ProtectedPlace> places;
   for (const auto& entry : paths) {
     ProtectedPlace place;
     if (!place.held.Open(entry.first, FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true)) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
-      *reason = "it cannot be compared with " + entry.first.AsUTF8();
-      return false;
+      return base::Failure{error, 0, "it cannot be compared with " + entry.first.AsUTF8(),
+                           entry.first};
     }
     place.bars_below = entry.second == CSIDL_WINDOWS || entry.second == CSIDL_SYSTEM;
     place.bars_children = entry.second == -1;
-    places->push_back(std::move(place));
+    places.push_back(std::move(place));
   }
-  return true;
+  return places;
 }
 
 // Refuses a held folder that is a drive root, is or holds a system or profile folder,
 // lies under the Windows folder or is a user's profile, by final path and identity.
-bool IsGrantableHeldPlace(const HeldFile& target, std::string* reason) {
-  if (IsDriveRoot(target.final_path())) {
-    *reason = "a drive root";
-    return false;
-  }
-  std::vector<ProtectedPlace> places;
-  if (!OpenProtectedPlaces(target, &places, reason)) return false;
-  for (const ProtectedPlace& place : places) {
+base::Result<> CheckGrantableHeldPlace(const HeldFile& target) {
+  const base::FilePath& path = target.final_path();
+  if (IsDriveRoot(path)) return Refused("a drive root", path);
+  const base::Result<std::vector<ProtectedPlace>> places = OpenProtectedPlaces(target);
+  if (!places.ok()) return places.failure();
+  for (const ProtectedPlace& place : places.value()) {
     const base::FilePath& known = place.held.final_path();
-    if (place.held.identity() == target.identity() || IsSameOrUnder(known, target.final_path()) ||
-        (place.bars_below && IsSameOrUnder(target.final_path(), known))) {
-      *reason = "the system folder " + known.AsUTF8();
-      return false;
+    if (place.held.identity() == target.identity() || IsSameOrUnder(known, path) ||
+        (place.bars_below && IsSameOrUnder(path, known))) {
+      return Refused("the system folder " + known.AsUTF8(), path);
     }
-    if (place.bars_children && SamePath(target.final_path().DirName(), known)) {
-      *reason = "a profile folder";
-      return false;
-    }
+    if (place.bars_children && SamePath(path.DirName(), known))
+      return Refused("a profile folder", path);
   }
-  return true;
+  return {};
 }
 
 // Whether the held folder holds this product's installation record naming `folder`;
 // the record is held against changes while it is read.
-bool HoldsRecordOf(const base::FilePath& folder, std::string* reason) {
+base::Result<> CheckRecordOf(const base::FilePath& folder) {
   const base::FilePath path = folder.Append(kRecordFileName);
   HeldFile record;
   if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory() ||
       record.is_reparse_point()) {
-    *reason = "a folder that holds another program's files";
-    return false;
+    return Refused("a folder that holds another program's files", folder);
   }
   // The helper's main thread has joined one already; a test's thread may not have.
   const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
   InstallLogReader reader;
   std::unique_ptr<InstallLog> log;
   reader.ParseFile(&log, path, SOURCE_STATUS_FILE);
-  if (!log || log->damaged) {
-    *reason = "a folder whose installation record cannot be read";
-    return false;
-  }
-  base::FilePath named;
-  std::string ignored;
-  if (!NormalizeGrantFolder(base::FilePath(log->install_path), &named, &ignored) ||
-      !SamePath(named, folder)) {
-    *reason = "a folder whose installation record names another folder";
-    return false;
-  }
-  return true;
+  if (!log || log->damaged)
+    return Refused("a folder whose installation record cannot be read", folder);
+  const base::Result<base::FilePath> named =
+      NormalizeGrantFolder(base::FilePath(log->install_path));
+  if (!named.ok() || !SamePath(named.value(), folder))
+    return Refused("a folder whose installation record names another folder", folder);
+  return {};
 }
 
 }  // namespace
@@ -207,25 +200,21 @@ bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
   return text.size() == top.size() || text[top.size()] == L'\\' || top.back() == L'\\';
 }
 
-bool NormalizeGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
-                          std::string* reason) {
+base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) {
   const std::wstring& text = folder.value();
   const bool drive_path = text.size() >= 3 && iswalpha(text[0]) && text[1] == L':' &&
                           (text[2] == L'\\' || text[2] == L'/');
-  if (!drive_path) {
-    *reason = "not a plain absolute path";
-    return false;
-  }
-  std::wstring applied;
-  if (!ApplyComponents(text, &applied, reason)) return false;
+  if (!drive_path) return Refused("not a plain absolute path", folder);
+  const base::Result<std::wstring> applied = ApplyComponents(text);
+  if (!applied.ok()) return applied.failure();
   // Whatever the system itself reads otherwise is refused too.
   wchar_t full[MAX_PATH] = {};
   const DWORD length = GetFullPathNameW(text.c_str(), MAX_PATH, full, nullptr);
-  if (length == 0 || length >= MAX_PATH || !SamePath(base::FilePath(full), base::FilePath(applied))) {
-    *reason = "the system reads the path otherwise";
-    return false;
+  if (length == 0 || length >= MAX_PATH ||
+      !SamePath(base::FilePath(full), base::FilePath(applied.value()))) {
+    return Refused("the system reads the path otherwise", folder);
   }
-  base::FilePath path = base::FilePath(applied).StripTrailingSeparators();
+  base::FilePath path = base::FilePath(applied.value()).StripTrailingSeparators();
   // Short names would slip past the comparisons: resolve the part that exists.
   std::vector<std::wstring> missing;
   base::FilePath existing = path;
@@ -235,14 +224,11 @@ bool NormalizeGrantFolder(const base::FilePath& folder, base::FilePath* normaliz
   }
   wchar_t long_path[MAX_PATH] = {};
   const DWORD long_length = GetLongPathNameW(existing.value().c_str(), long_path, MAX_PATH);
-  if (long_length == 0 || long_length >= MAX_PATH) {
-    *reason = "the path cannot be resolved";
-    return false;
-  }
+  if (long_length == 0 || long_length >= MAX_PATH)
+    return Refused("the path cannot be resolved", folder);
   path = base::FilePath(long_path).StripTrailingSeparators();
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) path = path.Append(*it);
-  *normalized = path;
-  return true;
+  return path;
 }
 
 bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
@@ -258,66 +244,49 @@ bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
   }
 }
 
-bool IsGrantablePlace(const base::FilePath& folder, std::string* reason) {
-  if (IsDriveRoot(folder)) {
-    *reason = "a drive root";
-    return false;
-  }
+base::Result<> CheckGrantablePlace(const base::FilePath& folder) {
+  if (IsDriveRoot(folder)) return Refused("a drive root", folder);
   base::FilePath reparse_point;
-  if (FindReparsePoint(folder, base::FilePath(), &reparse_point)) {
-    *reason = "the reparse point " + reparse_point.AsUTF8();
-    return false;
-  }
+  if (FindReparsePoint(folder, base::FilePath(), &reparse_point))
+    return Refused("the reparse point " + reparse_point.AsUTF8(), folder);
   for (int csidl : kKnownFolders) {
     const base::FilePath known = KnownFolder(csidl);
     if (known.empty()) continue;
     if (IsSameOrUnder(known, folder) ||
         ((csidl == CSIDL_WINDOWS || csidl == CSIDL_SYSTEM) && IsSameOrUnder(folder, known))) {
-      *reason = "the system folder " + known.AsUTF8();
-      return false;
+      return Refused("the system folder " + known.AsUTF8(), folder);
     }
     // Every user's profile folder sits beside this user's.
-    if (csidl == CSIDL_PROFILE && SamePath(folder.DirName(), known.DirName())) {
-      *reason = "a profile folder";
-      return false;
-    }
+    if (csidl == CSIDL_PROFILE && SamePath(folder.DirName(), known.DirName()))
+      return Refused("a profile folder", folder);
   }
-  return true;
+  return {};
 }
 
-bool HoldGrantableFolder(const base::FilePath& folder, base::ScopedHandle* hold,
-                         std::string* reason) {
+base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder) {
   // Without delete sharing neither the folder nor any folder above it can be renamed
   // while the handle is open, so its path keeps naming what was checked.
   HeldFile target;
   if (!target.Open(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC,
                    FILE_SHARE_READ | FILE_SHARE_WRITE, false)) {
-    *reason = "the folder cannot be opened and identified";
-    return false;
+    return base::Failure{GetLastError(), 0, "the folder cannot be opened and identified", folder};
   }
-  if (target.is_reparse_point()) {
-    *reason = "a reparse point";
-    return false;
-  }
-  if (!target.is_directory()) {
-    *reason = "not a folder";
-    return false;
-  }
+  if (target.is_reparse_point()) return Refused("a reparse point", folder);
+  if (!target.is_directory()) return Refused("not a folder", folder);
   // A link, a short name or a trimmed name above the folder makes the system's path of
   // it differ from the one that was checked.
-  if (!SamePath(target.final_path(), folder)) {
-    *reason = "the folder is " + target.final_path().AsUTF8();
-    return false;
-  }
-  if (!IsGrantableHeldPlace(target, reason)) return false;
+  if (!SamePath(target.final_path(), folder))
+    return Refused("the folder is " + target.final_path().AsUTF8(), folder);
+  const base::Result<> place = CheckGrantableHeldPlace(target);
+  if (!place.ok()) return place.failure();
   bool empty = false;
-  if (!target.IsEmptyFolder(&empty)) {
-    *reason = "the folder cannot be listed";
-    return false;
+  if (!target.IsEmptyFolder(&empty))
+    return Refused("the folder cannot be listed", folder);
+  if (!empty) {
+    const base::Result<> record = CheckRecordOf(folder);
+    if (!record.ok()) return record.failure();
   }
-  if (!empty && !HoldsRecordOf(folder, reason)) return false;
-  *hold = target.TakeHandle();
-  return true;
+  return target.TakeHandle();
 }
 
 }  // namespace installer

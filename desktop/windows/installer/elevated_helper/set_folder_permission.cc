@@ -119,19 +119,30 @@ bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
 }
 
 // Normalises, checks, creates when missing, and holds the folder to be granted.
+base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
+                                       base::ScopedHandle* hold) {
+  const base::Result<base::FilePath> resolved = NormalizeGrantFolder(folder);
+  if (!resolved.ok()) return resolved.failure();
+  *normalized = resolved.value();
+  const base::Result<> place = CheckGrantablePlace(*normalized);
+  if (!place.ok()) return place;
+  if (!base::DirectoryExists(*normalized) && !base::CreateDirectory(*normalized))
+    return base::Failure{0, 0, "it cannot be created", *normalized};
+  // The decision itself is made on the folder held open.
+  base::Result<base::ScopedHandle> held = HoldGrantableFolder(*normalized);
+  if (!held.ok()) return held.failure();
+  *hold = std::move(held).value();
+  return {};
+}
+
 bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
                         base::ScopedHandle* hold) {
-  std::string reason;
-  bool ok = NormalizeGrantFolder(folder, normalized, &reason) &&
-            IsGrantablePlace(*normalized, &reason);
-  if (ok && !base::DirectoryExists(*normalized) && !base::CreateDirectory(*normalized)) {
-    reason = "it cannot be created";
-    ok = false;
+  const base::Result<> prepared = CheckAndHoldGrantFolder(folder, normalized, hold);
+  if (!prepared.ok()) {
+    LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": "
+               << prepared.failure().text;
   }
-  // The decision itself is made on the folder held open.
-  ok = ok && HoldGrantableFolder(*normalized, hold, &reason);
-  if (!ok) LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": " << reason;
-  return ok;
+  return prepared.ok();
 }
 
 // Whether the held file or folder has been deleted (its last handle keeps it until then).

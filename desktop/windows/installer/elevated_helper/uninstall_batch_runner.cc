@@ -10,6 +10,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/result.h"
 #include "base/strings/string_piece.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
@@ -26,31 +27,28 @@ const int64_t kMaxBatchSize = 1 << 20;
 
 // Opens `folder` without following a link and without delete sharing, so that neither
 // it nor a folder above it can be renamed, removed or replaced while held.
-bool HoldFolder(const base::FilePath& folder, std::vector<base::ScopedHandle>* holds,
-                std::string* reason) {
+base::Result<> HoldFolder(const base::FilePath& folder,
+                          std::vector<base::ScopedHandle>* holds) {
   base::ScopedHandle hold(CreateFileW(folder.value().c_str(),
                                       FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                       nullptr));
   BY_HANDLE_FILE_INFORMATION information = {};
-  if (!hold.IsValid() || !GetFileInformationByHandle(hold.Get(), &information)) {
-    *reason = "the folder " + folder.AsUTF8() + " cannot be held";
-  } else if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    *reason = "the link " + folder.AsUTF8();
-  } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    *reason = folder.AsUTF8() + " is no folder";
-  } else {
-    holds->push_back(std::move(hold));
-    return true;
-  }
-  return false;
+  if (!hold.IsValid() || !GetFileInformationByHandle(hold.Get(), &information))
+    return base::Failure{GetLastError(), 0, "the folder " + folder.AsUTF8() + " cannot be held",
+                         folder};
+  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return base::Failure{0, 0, "the link " + folder.AsUTF8(), folder};
+  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return base::Failure{0, 0, folder.AsUTF8() + " is no folder", folder};
+  holds->push_back(std::move(hold));
+  return {};
 }
 
 // A file the batch deletes, held without following a link and without delete
 // sharing until it is deleted through the handle; a file already gone is left out.
-bool HoldFile(const base::FilePath& file, std::vector<base::ScopedHandle>* files,
-              std::string* reason) {
+base::Result<> HoldFile(const base::FilePath& file, std::vector<base::ScopedHandle>* files) {
   base::ScopedHandle hold(CreateFileW(file.value().c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -58,32 +56,33 @@ bool HoldFile(const base::FilePath& file, std::vector<base::ScopedHandle>* files
   if (!hold.IsValid()) {
     // Gone, or held by a process the batch does not wait for: cmd fails on it too.
     LOG(WARNING) << "Cannot take " << file.AsUTF8() << " for deletion";
-    return true;
+    return {};
   }
   if (!GetFileInformationByHandle(hold.Get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    *reason = file.AsUTF8() + " is no file";
-    return false;
+    return base::Failure{0, 0, file.AsUTF8() + " is no file", file};
   }
   files->push_back(std::move(hold));
-  return true;
+  return {};
 }
 
 // Every folder from `install_folder` (resolved) down to each file the batch deletes,
 // and the file, each checked while it is held: nothing on a deletion's way can become
 // a link before the deletion.
-bool HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& install_folder,
-                      std::vector<base::ScopedHandle>* folders,
-                      std::vector<base::ScopedHandle>* files, std::string* reason) {
+base::Result<> HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& install_folder,
+                                std::vector<base::ScopedHandle>* folders,
+                                std::vector<base::ScopedHandle>* files) {
   base::FilePath link;
   if (FindReparsePoint(install_folder, base::FilePath(), &link)) {
-    *reason = "the install folder lies under the link " + link.AsUTF8();
-    return false;
+    return base::Failure{0, 0, "the install folder lies under the link " + link.AsUTF8(),
+                         install_folder};
   }
-  if (!HoldFolder(install_folder, folders, reason)) return false;
+  base::Result<> held = HoldFolder(install_folder, folders);
+  if (!held.ok()) return held;
   for (const std::wstring& text : batch.failed_files) {
-    base::FilePath file;
-    if (!NormalizeGrantFolder(base::FilePath(text), &file, reason)) return false;
+    const base::Result<base::FilePath> normalized = NormalizeGrantFolder(base::FilePath(text));
+    if (!normalized.ok()) return normalized.failure();
+    const base::FilePath& file = normalized.value();
     std::vector<base::FilePath> way;
     for (base::FilePath folder = file.DirName();
          !IsSameOrUnder(install_folder, folder) && folder.DirName() != folder;
@@ -91,11 +90,13 @@ bool HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& install_f
       way.push_back(folder);
     }
     for (auto it = way.rbegin(); it != way.rend(); ++it) {
-      if (!HoldFolder(*it, folders, reason)) return false;
+      held = HoldFolder(*it, folders);
+      if (!held.ok()) return held;
     }
-    if (!HoldFile(file, files, reason)) return false;
+    held = HoldFile(file, files);
+    if (!held.ok()) return held;
   }
-  return true;
+  return {};
 }
 
 // Waits for every process the batch waits for: the batch's own wait then passes at
@@ -103,6 +104,36 @@ bool HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& install_f
 void WaitForProcesses(const std::vector<base::ScopedHandle>& processes) {
   for (const base::ScopedHandle& process : processes)
     (void)WaitForSingleObject(process.Get(), INFINITE);
+}
+
+// The batch of the granted `install_folder` read from `batch_file` into `text` and
+// checked, its processes waited for, and every way to its deletions held.
+base::Result<CleanupBatch> TakeCleanupBatch(const base::FilePath& batch_file,
+                                            const base::FilePath& install_folder,
+                                            const base::FilePath& granted_folder,
+                                            std::string* text,
+                                            std::vector<base::ScopedHandle>* folders,
+                                            std::vector<base::ScopedHandle>* files) {
+  if (granted_folder.empty()) return base::Failure{0, 0, "no access was given for it", {}};
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(install_folder);
+  if (!normalized.ok()) return normalized.failure();
+  const base::FilePath& folder = normalized.value();
+  if (base::FilePath::CompareIgnoreCase(folder.value(), granted_folder.value()) != 0) {
+    return base::Failure{
+        0, 0, "access was given for " + granted_folder.AsUTF8() + ", not for its folder", folder};
+  }
+  if (!base::ReadFileToStringWithMaxSize(batch_file, text, kMaxBatchSize))
+    return base::Failure{0, 0, "it cannot be read", batch_file};
+  base::Result<CleanupBatch> batch = ValidateCleanupBatchText(*text, folder);
+  if (!batch.ok()) return batch;
+  std::vector<base::ScopedHandle> processes;
+  for (uint32_t pid : batch.value().pids) {
+    if (pid != 0) processes.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  }
+  WaitForProcesses(processes);
+  const base::Result<> held = HoldDeletionWays(batch.value(), folder, folders, files);
+  if (!held.ok()) return held.failure();
+  return batch;
 }
 
 // Runs the checked `text` from a folder only administrators can change, in that
@@ -152,29 +183,13 @@ std::wstring BatchEnvironment(const base::FilePath& system_folder) {
 bool RunUninstallBat(const base::FilePath& install_folder, const base::FilePath& granted_folder) {
   const base::FilePath batch_file = install_folder.Append(L"k.bat");
   if (!base::PathExists(batch_file)) return false;
-  std::string reason;
   std::string text;
-  CleanupBatch batch;
-  base::FilePath folder;
   std::vector<base::ScopedHandle> folders;
   std::vector<base::ScopedHandle> files;
-  if (granted_folder.empty()) {
-    reason = "no access was given for it";
-  } else if (!NormalizeGrantFolder(install_folder, &folder, &reason)) {
-  } else if (base::FilePath::CompareIgnoreCase(folder.value(), granted_folder.value()) != 0) {
-    reason = "access was given for " + granted_folder.AsUTF8() + ", not for its folder";
-  } else if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize)) {
-    reason = "it cannot be read";
-  } else if (ValidateCleanupBatchText(text, folder, &reason, &batch)) {
-    std::vector<base::ScopedHandle> processes;
-    for (uint32_t pid : batch.pids) {
-      if (pid != 0) processes.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    }
-    WaitForProcesses(processes);
-    (void)HoldDeletionWays(batch, folder, &folders, &files, &reason);
-  }
-  if (!reason.empty()) {
-    LOG(ERROR) << "Refusing to run " << batch_file.AsUTF8() << ": " << reason;
+  const base::Result<CleanupBatch> batch =
+      TakeCleanupBatch(batch_file, install_folder, granted_folder, &text, &folders, &files);
+  if (!batch.ok()) {
+    LOG(ERROR) << "Refusing to run " << batch_file.AsUTF8() << ": " << batch.failure().text;
     return false;
   }
   if (!base::DeleteFile(batch_file, false))
@@ -191,7 +206,7 @@ bool RunUninstallBat(const base::FilePath& install_folder, const base::FilePath&
   files.clear();
   folders.clear();
   // Removing an empty folder, or a link put in its place, reaches nothing else.
-  for (const std::wstring& name : batch.folders) (void)RemoveDirectoryW(name.c_str());
+  for (const std::wstring& name : batch.value().folders) (void)RemoveDirectoryW(name.c_str());
   return ran;
 }
 

@@ -28,8 +28,9 @@ class UninstallBatchTest : public base::ScratchDirTest {
     base::ScratchDirTest::SetUp();
     MakeTree({L"install\\", L"install\\1.0\\", L"install\\1.0\\locked.dat", L"outside\\",
               L"outside\\victim.txt"});
-    std::string reason;
-    ASSERT_TRUE(NormalizeGrantFolder(Path(L"install"), &install_, &reason)) << reason;
+    const base::Result<base::FilePath> install = NormalizeGrantFolder(Path(L"install"));
+    ASSERT_TRUE(install.ok()) << install.failure().text;
+    install_ = install.value();
     // A process that has ended: the batch does not wait for it.
     base::ScopedHandle process, thread;
     ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe", L"", 0, &process,
