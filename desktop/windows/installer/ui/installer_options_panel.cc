@@ -140,7 +140,7 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   SendMessageW(tooltip_.Get(), TTM_SETMAXTIPWIDTH, 0, 300);
 }
 
-void InstallerOptionsPanel::OnPageChanged(int page, StatsNode* page_stats) {
+void InstallerOptionsPanel::OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats) {
   page_ = page;
   page_stats_ = page_stats;
 }

@@ -25,13 +25,13 @@
 #include "base/observer_list.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/settings/settings_observer.h"
-#include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
 #include "desktop/windows/installer/ui/installer_window_painter.h"
 #include "desktop/windows/installer/ui/resource_images.h"
 
 namespace installer {
 
+class InstallerOptionsPanel;
 class Settings;
 class StatsNode;
 
@@ -100,13 +100,13 @@ class InstallerWindow : public SettingsObserver {
   ~InstallerWindow() override;
 
   // The name recorded as "page_type": "WELCOME", ..., "invalid" for other values.
-  static const char* GetPageName(int page);
+  static const char* GetPageName(Page page);
   // The controls shown on |page| (0 to 5) by the visibility table.
-  static bool IsShownOnPage(int control, int page);
+  static bool IsShownOnPage(int control, Page page);
   // The ids the visibility table governs.
   static const std::vector<int>& GetPageControls();
 
-  void SetPage(int page);
+  void SetPage(Page page);
   void SetProgressPhase(int phase);
   // Enters the progress page with a bar from |position| to |range|.
   void ShowProgress(int position, int range);
@@ -120,7 +120,7 @@ class InstallerWindow : public SettingsObserver {
 
   HWND GetHwnd() const { return dialog_.Get(); }
   HWND options_panel() const { return options_; }
-  int page() const { return page_; }
+  Page page() const { return page_; }
 
   void AddDelegate(InstallerWindowDelegate* delegate) { delegates_.AddObserver(delegate); }
   void RemoveDelegate(InstallerWindowDelegate* delegate) { delegates_.RemoveObserver(delegate); }
@@ -171,7 +171,7 @@ class InstallerWindow : public SettingsObserver {
   base::ScopedWindow dialog_;
   HWND options_ = nullptr;
   base::ObserverList<InstallerWindowDelegate> delegates_;
-  int page_ = PAGE_NONE;
+  Page page_ = PAGE_NONE;
   bool error_page_shown_ = false;
   std::unique_ptr<StatsNode> stats_;
   std::unique_ptr<StatsNode> page_stats_;

@@ -145,7 +145,7 @@ TEST_F(InstallerWindowTest, VisibleControlsMatchTheTableOnEveryPage) {
     EXPECT_EQ(uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, window_->page());
     for (int page = 0; page < 6; ++page) {
       SCOPED_TRACE(page);
-      window_->SetPage(page);
+      window_->SetPage(static_cast<W::Page>(page));
       for (const auto& row : kVisibility) {
         bool expected = row.shown[page];
         // One failure title per kind of run; the delete-profile box only when available.
@@ -549,7 +549,7 @@ TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
     Open(uninstall, false);
     const int pages[] = {uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, W::PAGE_PROGRESS};
     for (int page : pages) {
-      window_->SetPage(page);
+      window_->SetPage(static_cast<W::Page>(page));
       boxes_.clear();
       MSG escape = testing::MakeKeyDown(GetFocus() ? GetFocus() : dialog(), VK_ESCAPE);
       IsDialogMessageW(dialog(), &escape);
@@ -809,7 +809,7 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
                                      L"zh-CN", L"ko", L"el", L"th", L"hi"};
       if (!uninstall && std::find(std::begin(kShown), std::end(kShown), code) != std::end(kShown)) {
         for (int page : {W::PAGE_WELCOME, W::PAGE_OPTIONS}) {
-          window_->SetPage(page);
+          window_->SetPage(static_cast<W::Page>(page));
           EXPECT_TRUE(testing::SaveWindowScreenshot(
               dialog(), L"language_" + code + (page == W::PAGE_OPTIONS ? L"_options" : L"_welcome")));
         }
