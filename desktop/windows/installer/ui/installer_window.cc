@@ -21,8 +21,8 @@ namespace installer {
 
 namespace {
 
-const int kMainDialogTemplate = 101;
-const int kOptionsDialogTemplate = 138;
+const int kMainDialogTemplate = IDD_INSTALLER_WINDOW;
+const int kOptionsDialogTemplate = IDD_OPTIONS_PANEL;
 
 const COLORREF kHeadlineColor = 0x2C1BFF;
 
