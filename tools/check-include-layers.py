@@ -76,27 +76,36 @@ def check(root, layers_file):
     return checked, faults
 
 
-# A layers file of the same shape as the product's: an engine with a room of its own below
-# its top folder, and a front end above it.
+# A layers file of the same shape as the product's: an engine with rooms of its own below
+# its top folder, and the wizard's windows and a front end above it.
 PLANTED_LAYERS = """\
 layer base
-layer steps       # a room of the engine
+layer elevated_helper  # rooms of the engine, bottom first
+layer settings
+layer steps
 layer engine
+layer ui
 layer front_end
-path base       ^base/
-path steps      ^desktop/windows/installer/steps/
-path front_end  ^desktop/windows/installer/(ui|host)/
-path engine     ^desktop/windows/installer/[^/]*$
+path base             ^base/
+path elevated_helper  ^desktop/windows/installer/elevated_helper/
+path settings         ^desktop/windows/installer/settings/
+path steps            ^desktop/windows/installer/steps/
+path ui               ^desktop/windows/installer/ui/
+path front_end        ^desktop/windows/installer/(host|front_end)/
+path engine           ^desktop/windows/installer/[^/]*$
 """
 ENGINE = "desktop/windows/installer/"
 # Every tree also holds one file of each layer, so that the includes below name files that
 # exist and a rule names no missing folder.
 PLANTED_BASE = {
     "base/logging.h": "",
+    ENGINE + "elevated_helper/held_file.h": "",
+    ENGINE + "settings/settings.h": "",
     ENGINE + "steps/file_step.h": "",
     ENGINE + "installer.h": "",
     ENGINE + "ui/window.h": "",
     ENGINE + "host/host.h": "",
+    ENGINE + "front_end/controller.h": "",
 }
 PLANTED = [
     # (name, files beside the base tree, a fault expected)
@@ -108,8 +117,21 @@ PLANTED = [
     ("a room includes its engine's top folder",
      {ENGINE + "steps/copy_step.cc": '#include "desktop/windows/installer/installer.h"\n'},
      True),
+    ("a room includes the rooms below it",
+     {ENGINE + "steps/copy_step.cc": '#include "desktop/windows/installer/settings/settings.h"\n'
+                                     '#include "desktop/windows/installer/elevated_helper/'
+                                     'held_file.h"\n'}, False),
+    ("a room includes a room above it",
+     {ENGINE + "settings/status.cc": '#include "desktop/windows/installer/steps/file_step.h"\n'},
+     True),
+    ("the elevated helper includes the settings",
+     {ENGINE + "elevated_helper/check.cc": '#include "desktop/windows/installer/settings/'
+                                           'settings.h"\n'}, True),
     ("the engine includes the front end",
      {ENGINE + "installer.cc": '  #  include "desktop/windows/installer/ui/window.h"\n'}, True),
+    ("the wizard's windows include the controller that drives them",
+     {ENGINE + "ui/page.cc": '#include "desktop/windows/installer/front_end/controller.h"\n'},
+     True),
     ("base includes a room", {"base/files.cc": '#include "desktop/windows/installer/steps/'
                                               'file_step.h"\n'}, True),
     ("an upward include in a comment or a test",
@@ -124,7 +146,7 @@ PLANTED = [
      {"tools/layers.txt": PLANTED_LAYERS + "path engine ^desktop/windows/installer/x.cc\n"},
      True),
     ("a rule that names a missing folder",
-     {"tools/layers.txt": PLANTED_LAYERS + "path steps ^desktop/windows/installer/settings/\n"},
+     {"tools/layers.txt": PLANTED_LAYERS + "path steps ^desktop/windows/installer/rooms/\n"},
      True),
 ]
 

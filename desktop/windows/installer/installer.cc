@@ -24,10 +24,10 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/finalize_installation_steps.h"
+#include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
-#include "desktop/windows/installer/post_installation_tasks.h"
+#include "desktop/windows/installer/steps/post_installation_tasks.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -35,9 +35,9 @@
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/shortcut_steps.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/steps/shortcut_steps.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

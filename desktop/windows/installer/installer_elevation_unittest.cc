@@ -17,7 +17,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/elevated_program_check.h"
+#include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"

@@ -16,14 +16,14 @@
 #include "crash/reporter/crash_client.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/installation_context.h"
-#include "desktop/windows/installer/installer_system.h"
+#include "desktop/windows/installer/steps/installation_context.h"
+#include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
 #include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/uninstall_steps.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 
 namespace installer {
 

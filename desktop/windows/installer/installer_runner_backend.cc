@@ -9,7 +9,7 @@
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 
 namespace installer {
 

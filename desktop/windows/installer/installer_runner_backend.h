@@ -20,7 +20,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"
-#include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/settings/settings_observer.h"
 
 namespace installer {
 

@@ -29,11 +29,11 @@
 #include "base/path_service.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/feature_flags.h"
+#include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/settings_platform.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/settings_platform.h"
 
 namespace {
 

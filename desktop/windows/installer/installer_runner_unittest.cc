@@ -20,7 +20,7 @@
 #include "base/test/test_helper_process.h"
 #include "base/threading/thread.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"

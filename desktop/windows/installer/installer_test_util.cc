@@ -8,13 +8,13 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
-#include "desktop/windows/installer/feature_flags.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/settings/feature_flags.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 
 namespace installer {

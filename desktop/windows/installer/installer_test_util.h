@@ -22,9 +22,9 @@
 #include "base/message_loop/message_loop.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_system_test_util.h"
+#include "desktop/windows/installer/steps/installer_system_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/service/transactions/registry_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 

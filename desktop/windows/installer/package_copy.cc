@@ -8,8 +8,8 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/component_steps.h"
-#include "desktop/windows/installer/held_file.h"
+#include "desktop/windows/installer/steps/component_steps.h"
+#include "desktop/windows/installer/elevated_helper/held_file.h"
 
 namespace installer {
 

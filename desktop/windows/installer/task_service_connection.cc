@@ -8,7 +8,7 @@
 #include "base/logging.h"
 #include "base/threading/plain_thread.h"
 #include "base/win/scoped_generic.h"
-#include "desktop/windows/installer/installer_system.h"
+#include "desktop/windows/installer/steps/installer_system.h"
 
 namespace installer {
 

@@ -22,7 +22,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/values.h"
 #include "desktop/windows/installer/front_end/front_end_system.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "testing/update_server/update_server_test_util.h"
 
 namespace installer {

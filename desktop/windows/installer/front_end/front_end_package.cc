@@ -1,9 +1,9 @@
 #include "desktop/windows/installer/front_end/front_end_package.h"
 
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

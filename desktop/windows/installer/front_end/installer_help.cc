@@ -10,7 +10,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/feature_flags.h"
+#include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/front_end/installer_help_switch_table.h"
 #include "desktop/windows/installer/front_end/run_installer_names.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"

@@ -6,7 +6,7 @@
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/admin_only_folder.h"
+#include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 
 namespace installer {

@@ -20,7 +20,7 @@
 #include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_reporter_test_util.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/front_end/run_installer_names.h"
 #include "desktop/windows/installer/front_end/run_installer_process.h"
 #include "desktop/windows/installer/security/access_control.h"

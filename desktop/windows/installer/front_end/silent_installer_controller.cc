@@ -5,8 +5,8 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread_task_runner_handle.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

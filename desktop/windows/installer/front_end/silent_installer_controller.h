@@ -20,7 +20,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_stats.h"
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
-#include "desktop/windows/installer/settings_observer.h"
+#include "desktop/windows/installer/settings/settings_observer.h"
 
 namespace installer {
 

@@ -12,10 +12,10 @@
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/front_end/front_end_controller_test_util.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -19,6 +19,7 @@
 #include "base/test/test_helper_process.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/ui/host_dialog_ids.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
@@ -124,21 +125,29 @@ TEST_F(HostResourcesTest, DialogsHaveTheControlsTheWindowUses) {
     int dialog;
     std::vector<int> controls;
   } kDialogs[] = {
-      {101, {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1012,
-             1013, 1017, 1019, 1025, 1029, 1030, 1038}},
-      {138, {1014, 1015, 1016, 1018, 1022, 1023, 1024, 1027, 1031, 1032, 1033}},
-      {102, {1035, 1036, 1037}},
+      {IDD_INSTALLER_WINDOW,
+       {IDC_LOGO, IDC_OPTIONS_BUTTON, IDC_CANCEL_BUTTON, IDC_ACCEPT_BUTTON,
+        IDC_FULL_PACKAGE_BUTTON, IDC_RETRY_BUTTON, IDC_UNINSTALL_BUTTON, IDC_HEADLINE,
+        IDC_TERMS_AGREEMENT, IDC_THANK_YOU, IDC_INSTALL_FAILED_TITLE, IDC_PROGRESS_TEXT,
+        IDC_TERMS_TEXT, IDC_BACK_BUTTON, IDC_MAIN_PATH_BOX, IDC_MAIN_CHANGE_FOLDER_BUTTON,
+        IDC_PROGRESS_BAR, IDC_UNINSTALL_QUESTION, IDC_DELETE_PROFILE_BOX,
+        IDC_UNINSTALL_FAILED_TITLE}},
+      {IDD_OPTIONS_PANEL,
+       {IDC_LANGUAGE_BOX, IDC_MODE_BOX, IDC_PATH_BOX, IDC_CHANGE_FOLDER_BUTTON,
+        IDC_DEFAULT_BROWSER_BOX, IDC_IMPORT_DATA_BOX, IDC_SHARE_STATS_BOX,
+        IDC_INVALID_PATH_WARNING, IDC_LANGUAGE_LABEL, IDC_MODE_LABEL, IDC_PATH_LABEL}},
+      {IDD_MESSAGE_BOX, {IDC_BOX_TEXT, IDC_BOX_ACCEPT_BUTTON, IDC_BOX_CANCEL_BUTTON}},
   };
-  HWND main = CreateHostDialog(101, nullptr);
+  HWND main = CreateHostDialog(IDD_INSTALLER_WINDOW, nullptr);
   ASSERT_NE(nullptr, main);
   for (const auto& d : kDialogs) {
-    HWND dialog = d.dialog == 101 ? main : CreateHostDialog(d.dialog, main);
+    HWND dialog = d.dialog == IDD_INSTALLER_WINDOW ? main : CreateHostDialog(d.dialog, main);
     ASSERT_NE(nullptr, dialog) << d.dialog;
     for (int control : d.controls)
       EXPECT_NE(nullptr, GetDlgItem(dialog, control)) << d.dialog << " " << control;
     if (dialog != main) DestroyWindow(dialog);
   }
-  EXPECT_TRUE(GetWindowLongW(GetDlgItem(main, 1003), GWL_STYLE) & BS_DEFPUSHBUTTON);
+  EXPECT_TRUE(GetWindowLongW(GetDlgItem(main, IDC_ACCEPT_BUTTON), GWL_STYLE) & BS_DEFPUSHBUTTON);
   DestroyWindow(main);
 }
 

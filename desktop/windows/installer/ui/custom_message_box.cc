@@ -13,7 +13,7 @@ namespace installer {
 
 namespace {
 
-const int kDialogTemplate = 102;
+const int kDialogTemplate = IDD_MESSAGE_BOX;
 const COLORREF kTextColor = RGB(100, 0, 0);
 const COLORREF kLinkColor = 0x686868;
 

@@ -13,6 +13,7 @@
 
 #include "base/callback.h"
 #include "base/win/scoped_generic.h"
+#include "desktop/windows/installer/ui/host_dialog_ids.h"
 #include "desktop/windows/installer/ui/resource_images.h"
 
 namespace installer {
@@ -25,11 +26,11 @@ class CustomMessageBox {
     RESULT_CANCEL = 2,
     RESULT_LINK = 3,
   };
-  // Control ids of the template.
+  // Control ids of the template (host_dialog_ids.h).
   enum Control : int {
-    TEXT = 1035,
-    ACCEPT_BUTTON = 1036,
-    CANCEL_BUTTON = 1037,
+    TEXT = IDC_BOX_TEXT,
+    ACCEPT_BUTTON = IDC_BOX_ACCEPT_BUTTON,
+    CANCEL_BUTTON = IDC_BOX_CANCEL_BUTTON,
   };
 
   typedef base::Callback<void(int)> Callback;

@@ -10,7 +10,7 @@
 #include "base/logging.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
@@ -122,7 +122,7 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   SendMessageW(tooltip_.Get(), TTM_SETMAXTIPWIDTH, 0, 300);
 }
 
-void InstallerOptionsPanel::OnPageChanged(int page, StatsNode* page_stats) {
+void InstallerOptionsPanel::OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats) {
   page_ = page;
   page_stats_ = page_stats;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/win/scoped_generic.h"
+#include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
 
 namespace installer {
@@ -44,7 +45,7 @@ class InstallerOptionsPanel {
   // invalid-path warning gets |bold_font|.
   void Init(HWND dialog, HWND panel, bool run_immediately, HFONT bold_font);
   // The page now shown and its statistics node (null: none), which outlives the next call.
-  void OnPageChanged(int page, StatsNode* page_stats);
+  void OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats);
   // Refills the language and mode boxes and the mode's tooltip in the UI language.
   void FillLists();
   // Shows the settings in the controls.
@@ -75,7 +76,7 @@ class InstallerOptionsPanel {
   HWND dialog_ = nullptr;
   HWND panel_ = nullptr;
   base::ScopedWindow tooltip_;
-  int page_ = -1;
+  InstallerWindow::Page page_ = InstallerWindow::PAGE_NONE;
   StatsNode* page_stats_ = nullptr;
   std::vector<std::wstring> languages_;
   // Set while controls are filled from the settings: their notifications are not the

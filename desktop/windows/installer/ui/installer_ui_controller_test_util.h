@@ -19,8 +19,8 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/test/scoped_command_line_test_util.h"
 #include "desktop/windows/installer/front_end/front_end_controller_test_util.h"
-#include "desktop/windows/installer/installation_test_util.h"
-#include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/ui/installer_ui_controller.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller.h"
 
 #include <windows.h>
 
@@ -11,9 +11,9 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/values.h"
-#include "desktop/windows/installer/installation_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"

@@ -9,8 +9,9 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
+#include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -20,8 +21,8 @@ namespace installer {
 
 namespace {
 
-const int kMainDialogTemplate = 101;
-const int kOptionsDialogTemplate = 138;
+const int kMainDialogTemplate = IDD_INSTALLER_WINDOW;
+const int kOptionsDialogTemplate = IDD_OPTIONS_PANEL;
 
 const COLORREF kHeadlineColor = 0x2C1BFF;
 
@@ -199,14 +200,14 @@ InstallerWindow::~InstallerWindow() {
 }
 
 // static
-const char* InstallerWindow::GetPageName(int page) {
+const char* InstallerWindow::GetPageName(Page page) {
   static const char* const kNames[] = {"WELCOME", "UNINSTALL", "TOS",
                                        "OPTIONS", "PROGRESS",  "ERROR"};
   return page >= 0 && page < 6 ? kNames[page] : "invalid";
 }
 
 // static
-bool InstallerWindow::IsShownOnPage(int control, int page) {
+bool InstallerWindow::IsShownOnPage(int control, Page page) {
   for (const PageVisibility& entry : kPageVisibility) {
     if (entry.control == control) return page >= 0 && page < 6 && (entry.pages >> page) & 1;
   }
@@ -288,7 +289,7 @@ void InstallerWindow::RebuildBackground() {
   painter_.RebuildBackground(Item(DELETE_PROFILE_BOX));
 }
 
-void InstallerWindow::SetPage(int page) {
+void InstallerWindow::SetPage(Page page) {
   if (page == page_) return;
   page_stats_ = stats_->AppendDictionaryToList("ui.page_sequence");
   page_stats_->SetString("page_type", GetPageName(page));

@@ -24,14 +24,15 @@
 
 #include "base/observer_list.h"
 #include "base/win/scoped_generic.h"
-#include "desktop/windows/installer/settings_observer.h"
-#include "desktop/windows/installer/ui/installer_options_panel.h"
+#include "desktop/windows/installer/settings/settings_observer.h"
+#include "desktop/windows/installer/ui/host_dialog_ids.h"
 #include "desktop/windows/installer/ui/installer_window_delegate.h"
 #include "desktop/windows/installer/ui/installer_window_painter.h"
 #include "desktop/windows/installer/ui/resource_images.h"
 
 namespace installer {
 
+class InstallerOptionsPanel;
 class Settings;
 class StatsNode;
 
@@ -47,39 +48,39 @@ class InstallerWindow : public SettingsObserver {
     PAGE_NONE = 6,
   };
 
-  // Control ids of the dialogs 101 and 138.
+  // Control ids of the dialogs 101 and 138 (host_dialog_ids.h).
   enum Control : int {
-    LOGO = 1000,
-    OPTIONS_BUTTON = 1001,
-    CANCEL_BUTTON = 1002,
-    ACCEPT_BUTTON = 1003,
-    FULL_PACKAGE_BUTTON = 1004,
-    RETRY_BUTTON = 1005,
-    UNINSTALL_BUTTON = 1006,
-    HEADLINE = 1007,
-    TERMS_AGREEMENT = 1008,
-    THANK_YOU = 1009,
-    INSTALL_FAILED_TITLE = 1010,
-    PROGRESS_TEXT = 1011,
-    TERMS_TEXT = 1012,
-    BACK_BUTTON = 1013,
-    LANGUAGE_BOX = 1014,
-    MODE_BOX = 1015,
-    PATH_BOX = 1016,
-    MAIN_PATH_BOX = 1017,
-    CHANGE_FOLDER_BUTTON = 1018,
-    MAIN_CHANGE_FOLDER_BUTTON = 1019,
-    DEFAULT_BROWSER_BOX = 1022,
-    IMPORT_DATA_BOX = 1023,
-    SHARE_STATS_BOX = 1024,
-    PROGRESS_BAR = 1025,
-    INVALID_PATH_WARNING = 1027,
-    UNINSTALL_QUESTION = 1029,
-    DELETE_PROFILE_BOX = 1030,
-    LANGUAGE_LABEL = 1031,
-    MODE_LABEL = 1032,
-    PATH_LABEL = 1033,
-    UNINSTALL_FAILED_TITLE = 1038,
+    LOGO = IDC_LOGO,
+    OPTIONS_BUTTON = IDC_OPTIONS_BUTTON,
+    CANCEL_BUTTON = IDC_CANCEL_BUTTON,
+    ACCEPT_BUTTON = IDC_ACCEPT_BUTTON,
+    FULL_PACKAGE_BUTTON = IDC_FULL_PACKAGE_BUTTON,
+    RETRY_BUTTON = IDC_RETRY_BUTTON,
+    UNINSTALL_BUTTON = IDC_UNINSTALL_BUTTON,
+    HEADLINE = IDC_HEADLINE,
+    TERMS_AGREEMENT = IDC_TERMS_AGREEMENT,
+    THANK_YOU = IDC_THANK_YOU,
+    INSTALL_FAILED_TITLE = IDC_INSTALL_FAILED_TITLE,
+    PROGRESS_TEXT = IDC_PROGRESS_TEXT,
+    TERMS_TEXT = IDC_TERMS_TEXT,
+    BACK_BUTTON = IDC_BACK_BUTTON,
+    LANGUAGE_BOX = IDC_LANGUAGE_BOX,
+    MODE_BOX = IDC_MODE_BOX,
+    PATH_BOX = IDC_PATH_BOX,
+    MAIN_PATH_BOX = IDC_MAIN_PATH_BOX,
+    CHANGE_FOLDER_BUTTON = IDC_CHANGE_FOLDER_BUTTON,
+    MAIN_CHANGE_FOLDER_BUTTON = IDC_MAIN_CHANGE_FOLDER_BUTTON,
+    DEFAULT_BROWSER_BOX = IDC_DEFAULT_BROWSER_BOX,
+    IMPORT_DATA_BOX = IDC_IMPORT_DATA_BOX,
+    SHARE_STATS_BOX = IDC_SHARE_STATS_BOX,
+    PROGRESS_BAR = IDC_PROGRESS_BAR,
+    INVALID_PATH_WARNING = IDC_INVALID_PATH_WARNING,
+    UNINSTALL_QUESTION = IDC_UNINSTALL_QUESTION,
+    DELETE_PROFILE_BOX = IDC_DELETE_PROFILE_BOX,
+    LANGUAGE_LABEL = IDC_LANGUAGE_LABEL,
+    MODE_LABEL = IDC_MODE_LABEL,
+    PATH_LABEL = IDC_PATH_LABEL,
+    UNINSTALL_FAILED_TITLE = IDC_UNINSTALL_FAILED_TITLE,
   };
 
   // The system message box (MessageBoxW's arguments and result). Tests replace it (the
@@ -100,13 +101,13 @@ class InstallerWindow : public SettingsObserver {
   ~InstallerWindow() override;
 
   // The name recorded as "page_type": "WELCOME", ..., "invalid" for other values.
-  static const char* GetPageName(int page);
+  static const char* GetPageName(Page page);
   // The controls shown on |page| (0 to 5) by the visibility table.
-  static bool IsShownOnPage(int control, int page);
+  static bool IsShownOnPage(int control, Page page);
   // The ids the visibility table governs.
   static const std::vector<int>& GetPageControls();
 
-  void SetPage(int page);
+  void SetPage(Page page);
   void SetProgressPhase(int phase);
   // Enters the progress page with a bar from |position| to |range|.
   void ShowProgress(int position, int range);
@@ -120,7 +121,7 @@ class InstallerWindow : public SettingsObserver {
 
   HWND GetHwnd() const { return dialog_.Get(); }
   HWND options_panel() const { return options_; }
-  int page() const { return page_; }
+  Page page() const { return page_; }
 
   void AddDelegate(InstallerWindowDelegate* delegate) { delegates_.AddObserver(delegate); }
   void RemoveDelegate(InstallerWindowDelegate* delegate) { delegates_.RemoveObserver(delegate); }
@@ -171,7 +172,7 @@ class InstallerWindow : public SettingsObserver {
   base::ScopedWindow dialog_;
   HWND options_ = nullptr;
   base::ObserverList<InstallerWindowDelegate> delegates_;
-  int page_ = PAGE_NONE;
+  Page page_ = PAGE_NONE;
   bool error_page_shown_ = false;
   std::unique_ptr<StatsNode> stats_;
   std::unique_ptr<StatsNode> page_stats_;

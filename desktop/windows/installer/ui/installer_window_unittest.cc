@@ -14,8 +14,8 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "desktop/windows/installer/installation_test_util.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -144,7 +144,7 @@ TEST_F(InstallerWindowTest, VisibleControlsMatchTheTableOnEveryPage) {
     EXPECT_EQ(uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, window_->page());
     for (int page = 0; page < 6; ++page) {
       SCOPED_TRACE(page);
-      window_->SetPage(page);
+      window_->SetPage(static_cast<W::Page>(page));
       for (const auto& row : kVisibility) {
         bool expected = row.shown[page];
         // One failure title per kind of run; the delete-profile box only when available.
@@ -548,7 +548,7 @@ TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
     Open(uninstall, false);
     const int pages[] = {uninstall ? W::PAGE_UNINSTALL : W::PAGE_WELCOME, W::PAGE_PROGRESS};
     for (int page : pages) {
-      window_->SetPage(page);
+      window_->SetPage(static_cast<W::Page>(page));
       boxes_.clear();
       MSG escape = testing::MakeKeyDown(GetFocus() ? GetFocus() : dialog(), VK_ESCAPE);
       IsDialogMessageW(dialog(), &escape);
@@ -748,7 +748,7 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
                                      L"zh-CN", L"ko", L"el", L"th", L"hi"};
       if (!uninstall && std::find(std::begin(kShown), std::end(kShown), code) != std::end(kShown)) {
         for (int page : {W::PAGE_WELCOME, W::PAGE_OPTIONS}) {
-          window_->SetPage(page);
+          window_->SetPage(static_cast<W::Page>(page));
           EXPECT_TRUE(testing::SaveWindowScreenshot(
               dialog(), L"language_" + code + (page == W::PAGE_OPTIONS ? L"_options" : L"_welcome")));
         }

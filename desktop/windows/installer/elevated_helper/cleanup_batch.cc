@@ -1,0 +1,190 @@
+#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "base/base_paths_win.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+#include "desktop/windows/installer/service/path_names.h"
+
+namespace installer {
+
+namespace {
+
+// Far above what an uninstallation waits for; bounds what a planted text can make us
+// allocate.
+const uint32_t kMaxProcessNumber = 1024;
+
+// The path of a line `command` "<path>".
+bool TakeQuotedPath(const std::string& line, const std::string& command, std::wstring* path) {
+  const std::string prefix = command + " \"";
+  if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0 ||
+      line.back() != '"') {
+    return false;
+  }
+  *path = base::UTF8ToWide(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+  return true;
+}
+
+// A path that cmd takes as written: "X:\" and plain names, without quotes, variables,
+// wildcards, streams or components that Windows would drop or resolve.
+bool IsPlainPath(const std::wstring& path) {
+  if (path.size() < 4 || !iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\') return false;
+  for (size_t i = 2; i < path.size(); ++i) {
+    const wchar_t c = path[i];
+    if (c < 32 || wcschr(L"\"%*?/:<>|^!", c)) return false;
+  }
+  std::vector<std::wstring> components = base::SplitString(
+      path.substr(3), L"\\", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  for (const std::wstring& component : components) {
+    if (component.empty() || component.back() == L'.' || component.back() == L' ') return false;
+  }
+  return true;
+}
+
+// Deletions inside the install folder that reach nothing through a link.
+base::Result<> CheckConfinedPath(const std::wstring& text, const base::FilePath& install_folder,
+                                 bool folder_or_above) {
+  const base::FilePath written(text);
+  if (!IsPlainPath(text))
+    return base::Failure{0, 0, "not a plain path: " + written.AsUTF8(), written};
+  // Compared in long form: the writer names non-ASCII paths by their short names.
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(written);
+  if (!normalized.ok()) return normalized.failure();
+  const base::FilePath& path = normalized.value();
+  if (folder_or_above && IsSameOrUnder(install_folder, path)) return {};
+  base::FilePath link;
+  if (!IsSameOrUnder(path, install_folder) || IsSameOrUnder(install_folder, path))
+    return base::Failure{0, 0, "outside the install folder: " + path.AsUTF8(), path};
+  if (FindReparsePoint(path, install_folder, &link))
+    return base::Failure{0, 0, "through the link " + link.AsUTF8(), path};
+  return {};
+}
+
+// The number of a "SET PID<n>_RUNNING=TRUE" line.
+bool TakeProcessNumber(const std::string& line, uint32_t* number) {
+  static const char kSet[] = "SET PID";
+  static const char kRunning[] = "_RUNNING=TRUE";
+  const size_t start = sizeof(kSet) - 1;
+  const size_t end = line.find('_', start);
+  return line.compare(0, start, kSet) == 0 && end != std::string::npos &&
+         line.compare(end, std::string::npos, kRunning) == 0 &&
+         base::StringToUint(line.substr(start, end - start), number) && *number > 0;
+}
+
+}  // namespace
+
+base::Result<CleanupBatch> ValidateCleanupBatchText(const std::string& text,
+                                                    const base::FilePath& install_folder) {
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(install_folder);
+  if (!normalized.ok()) return normalized.failure();
+  const base::FilePath& folder = normalized.value();
+  CleanupBatch batch;
+  std::vector<uint32_t> names;  // the numbers of the waited-for processes
+  std::vector<uint32_t> pids;
+  static const char kTaskList[] = "TASKLIST /FI \"PID eq ";
+  std::wstring path;
+  for (std::string line :
+       base::SplitString(text, "\n", base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    uint32_t number = 0;
+    if (TakeProcessNumber(line, &number)) {
+      names.push_back(number);
+    } else if (line.compare(0, sizeof(kTaskList) - 1, kTaskList) == 0 &&
+               base::StringToUint(line.substr(sizeof(kTaskList) - 1,
+                                              line.find('"', sizeof(kTaskList) - 1) -
+                                                  (sizeof(kTaskList) - 1)),
+                                  &number)) {
+      pids.push_back(number);
+    } else if (line != "del %0" && TakeQuotedPath(line, "del", &path)) {
+      const base::Result<> confined = CheckConfinedPath(path, folder, false);
+      if (!confined.ok()) return confined.failure();
+      batch.failed_files.push_back(path);
+    } else if (TakeQuotedPath(line, "rmdir", &path)) {
+      const base::Result<> confined = CheckConfinedPath(path, folder, true);
+      if (!confined.ok()) return confined.failure();
+      batch.folders.push_back(path);
+    }
+    // Any other line must be one the writer writes: the text is rebuilt below.
+  }
+  bool numbered = !names.empty() && names.size() == pids.size() && names[0] == 1 &&
+                  names.back() <= kMaxProcessNumber;
+  for (size_t i = 1; numbered && i < names.size(); ++i) numbered = names[i] > names[i - 1];
+  if (numbered) {
+    batch.pids.assign(names.back(), 0);
+    for (size_t i = 0; i < names.size(); ++i) batch.pids[names[i] - 1] = pids[i];
+  }
+  if (!numbered || BuildCleanupBatchText(batch) != text)
+    return base::Failure{0, 0, "it holds more than the clean-up after an uninstallation", {}};
+  return batch;
+}
+
+std::string BuildCleanupBatchText(const CleanupBatch& batch) {
+  std::vector<std::string> lines;
+  lines.push_back("chcp 65001>nul");
+  std::vector<std::string> names;
+  for (size_t i = 0; i < batch.pids.size(); ++i) {
+    if (i > 0 && batch.pids[i] == 0) continue;
+    const std::string name = "PID" + std::to_string(i + 1);
+    names.push_back(name);
+    lines.push_back("SET " + name + "_RUNNING=TRUE");
+  }
+  lines.push_back(":again");
+  size_t index = 0;
+  for (size_t i = 0; i < batch.pids.size(); ++i) {
+    if (i > 0 && batch.pids[i] == 0) continue;
+    const std::string& name = names[index++];
+    lines.push_back("IF %" + name + "_RUNNING%==TRUE (");
+    lines.push_back("TASKLIST /FI \"PID eq " + std::to_string(batch.pids[i]) +
+                    "\" | FIND /c /i \".exe\"");
+    lines.push_back("IF ERRORLEVEL 1 SET " + name + "_RUNNING=FALSE");
+    lines.push_back(")");
+  }
+  lines.push_back("ping -n 2 127.0.0.1");
+  for (const std::string& name : names)
+    lines.push_back("IF %" + name + "_RUNNING%==TRUE GOTO :again");
+  for (const std::wstring& path : batch.failed_files)
+    lines.push_back("del \"" + base::WideToUTF8(GetBatchSafePath(path)) + "\"");
+  // rmdir only removes an empty folder: children before their parents. Ordered as
+  // written (a short name sorts apart from its long name), deeper first.
+  std::set<std::pair<size_t, std::wstring>, std::greater<>> folders;
+  for (const std::wstring& folder : batch.folders) {
+    const std::wstring written = GetBatchSafePath(folder);
+    folders.emplace(std::count(written.begin(), written.end(), L'\\'), written);
+  }
+  for (const auto& folder : folders)
+    lines.push_back("rmdir \"" + base::WideToUTF8(folder.second) + "\"");
+  lines.push_back("del %0");
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
+                                      const base::FilePath& batch_file) {
+  // cmd drops the outer quotes; the console the installer may share with its caller is
+  // not the batch's to write to.
+  return L"\"" + interpreter.value() + L"\" /c \"\"" + batch_file.value() + L"\" >nul 2>&1\"";
+}
+
+base::Process StartCleanupBatch(const base::FilePath& batch_file) {
+  base::FilePath system_folder;
+  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return base::Process();
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  // Not the install folder, whose working folder could not be removed; cmd looks for
+  // its tools in the working folder first.
+  options.current_directory = system_folder;
+  return base::LaunchProcess(
+      BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe"), batch_file), options);
+}
+
+}  // namespace installer

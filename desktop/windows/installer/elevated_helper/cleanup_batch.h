@@ -1,0 +1,50 @@
+// The clean-up batch that an uninstallation leaves behind: its writer, the validator the
+// elevated helper runs on a batch before it runs it, and how it is started.
+#ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_CLEANUP_BATCH_H_
+#define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_CLEANUP_BATCH_H_
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/process/process.h"
+#include "base/result.h"
+
+namespace installer {
+
+// What the clean-up batch file deletes once the processes `pids` (0 entries skipped;
+// the first is always waited for) have ended.
+struct CleanupBatch {
+  std::vector<uint32_t> pids;
+  std::vector<std::wstring> failed_files;
+  std::vector<std::wstring> folders;
+};
+
+// The clean-up batch in the install folder.
+constexpr wchar_t kCleanupBatchFileName[] = L"k.bat";
+
+// The batch file's text: UTF-8 with CRLF line ends, switched to the UTF-8 code page
+// first; the folders removed deepest first.
+std::string BuildCleanupBatchText(const CleanupBatch& batch);
+
+// The batch read from `text` when the text is exactly what BuildCleanupBatchText writes
+// for a batch whose deletions stay inside `install_folder`, with no link below the
+// folder on their way; rmdir may also name the folders above it, which it removes only
+// when empty. Paths are compared in long form. Refused otherwise.
+base::Result<CleanupBatch> ValidateCleanupBatchText(const std::string& text,
+                                                    const base::FilePath& install_folder);
+
+// The command line that runs `batch_file` with `interpreter` (cmd), its output
+// discarded.
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
+                                      const base::FilePath& batch_file);
+
+// Starts the batch file hidden, with the system folder's cmd, its output discarded; not
+// waited for.
+base::Process StartCleanupBatch(const base::FilePath& batch_file);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_CLEANUP_BATCH_H_

@@ -1,0 +1,292 @@
+#include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+#include <wchar.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/files/file_util.h"
+#include "base/strings/string_piece.h"
+#include "base/win/scoped_generic.h"
+#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
+
+namespace installer {
+
+namespace {
+
+// The installation record: a folder that holds it is this product's.
+const wchar_t kRecordFileName[] = L"installation_status.xml";
+
+// Folders that must never receive an inherited grant, nor any folder above them.
+const int kKnownFolders[] = {
+    CSIDL_WINDOWS,
+    CSIDL_SYSTEM,
+    CSIDL_PROGRAM_FILES,
+    CSIDL_PROGRAM_FILESX86,
+    CSIDL_PROGRAM_FILES_COMMON,
+    CSIDL_PROGRAM_FILES_COMMONX86,
+    CSIDL_COMMON_APPDATA,
+    CSIDL_COMMON_DOCUMENTS,
+    CSIDL_COMMON_DESKTOPDIRECTORY,
+    CSIDL_COMMON_STARTMENU,
+    CSIDL_COMMON_PROGRAMS,
+    CSIDL_PROFILE,
+    CSIDL_APPDATA,
+    CSIDL_LOCAL_APPDATA,
+    CSIDL_DESKTOPDIRECTORY,
+    CSIDL_PERSONAL,
+    CSIDL_STARTMENU,
+    CSIDL_PROGRAMS,
+};
+
+base::FilePath KnownFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
+    return base::FilePath();
+  return base::FilePath(path).StripTrailingSeparators();
+}
+
+bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
+
+// A refusal: why, and of which path.
+base::Failure Refused(std::string why, const base::FilePath& path) {
+  return base::Failure{0, 0, std::move(why), path};
+}
+
+bool SamePath(const base::FilePath& a, const base::FilePath& b) {
+  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
+}
+
+bool IsDeviceName(const std::wstring& name) {
+  // The system takes these as devices whatever extension follows.
+  std::wstring stem = name.substr(0, name.find(L'.'));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (wchar_t& c : stem) c = towupper(c);
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (stem == device) return true;
+  }
+  return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+         stem[3] >= L'1' && stem[3] <= L'9';
+}
+
+// Why the system would read the path component `name` as something else, or null.
+const char* RefusedName(const std::wstring& name) {
+  if (name.back() == L' ' || name.back() == L'.')
+    return "a name ending in a blank or a dot, which the system drops";
+  for (wchar_t c : name) {
+    if (c < 32 || wcschr(L":*?\"<>|", c)) return "a stream suffix or a reserved character";
+  }
+  if (IsDeviceName(name)) return "a device name";
+  return nullptr;
+}
+
+// "X:\a\b" from the components of `text` after its drive, "." and ".." applied; refused
+// for a component the system would read otherwise.
+base::Result<std::wstring> ApplyComponents(const std::wstring& text) {
+  std::vector<std::wstring> names;
+  size_t start = 3;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring name = text.substr(start, end - start);
+    start = end + 1;
+    if (name.empty() || name == L".") continue;
+    if (name == L"..") {
+      if (!names.empty()) names.pop_back();
+      continue;
+    }
+    if (const char* why = RefusedName(name)) return Refused(why, base::FilePath(text));
+    names.push_back(name);
+  }
+  std::wstring path = std::wstring(1, towupper(text[0])) + L":";
+  for (const std::wstring& name : names) path += L"\\" + name;
+  if (names.empty()) path += L"\\";
+  return path;
+}
+
+// The place a held folder must not be: its final path and identity, and how it bars.
+struct ProtectedPlace {
+  HeldFile held;
+  bool bars_below = false;     // nothing below it either (the Windows folder)
+  bool bars_children = false;  // none of its subfolders (the profiles' root)
+};
+
+// The system's folders, each opened as the checked folder is; one that cannot be opened
+// for another reason than its absence cannot be compared with, which refuses.
+base::Result<std::vector<ProtectedPlace>> OpenProtectedPlaces(const HeldFile& target) {
+  std::vector<std::pair<base::FilePath, int>> paths;
+  for (int csidl : kKnownFolders) {
+    const base::FilePath known = KnownFolder(csidl);
+    if (known.empty()) continue;
+    paths.emplace_back(known, csidl);
+    if (csidl == CSIDL_PROFILE) paths.emplace_back(known.DirName(), -1);
+  }
+  const std::wstring& final_text = target.final_path().value();
+  paths.emplace_back(base::FilePath(final_text.substr(0, 3)), -2);
+  std::vector<ProtectedPlace> places;
+  for (const auto& entry : paths) {
+    ProtectedPlace place;
+    if (!place.held.Open(entry.first, FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
+      return base::Failure{error, 0, "it cannot be compared with " + entry.first.AsUTF8(),
+                           entry.first};
+    }
+    place.bars_below = entry.second == CSIDL_WINDOWS || entry.second == CSIDL_SYSTEM;
+    place.bars_children = entry.second == -1;
+    places.push_back(std::move(place));
+  }
+  return places;
+}
+
+// Refuses a held folder that is a drive root, is or holds a system or profile folder,
+// lies under the Windows folder or is a user's profile, by final path and identity.
+base::Result<> CheckGrantableHeldPlace(const HeldFile& target) {
+  const base::FilePath& path = target.final_path();
+  if (IsDriveRoot(path)) return Refused("a drive root", path);
+  const base::Result<std::vector<ProtectedPlace>> places = OpenProtectedPlaces(target);
+  if (!places.ok()) return places.failure();
+  for (const ProtectedPlace& place : places.value()) {
+    const base::FilePath& known = place.held.final_path();
+    if (place.held.identity() == target.identity() || IsSameOrUnder(known, path) ||
+        (place.bars_below && IsSameOrUnder(path, known))) {
+      return Refused("the system folder " + known.AsUTF8(), path);
+    }
+    if (place.bars_children && SamePath(path.DirName(), known))
+      return Refused("a profile folder", path);
+  }
+  return {};
+}
+
+// Whether the held folder holds this product's installation record naming `folder`;
+// the record is held against changes while it is read.
+base::Result<> CheckRecordOf(const base::FilePath& folder) {
+  const base::FilePath path = folder.Append(kRecordFileName);
+  HeldFile record;
+  if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory() ||
+      record.is_reparse_point()) {
+    return Refused("a folder that holds another program's files", folder);
+  }
+  // The helper's main thread has joined one already; a test's thread may not have.
+  const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
+  InstallLogReader reader;
+  std::unique_ptr<InstallLog> log;
+  reader.ParseFile(&log, path, SOURCE_STATUS_FILE);
+  if (!log || log->damaged)
+    return Refused("a folder whose installation record cannot be read", folder);
+  const base::Result<base::FilePath> named =
+      NormalizeGrantFolder(base::FilePath(log->install_path));
+  if (!named.ok() || !SamePath(named.value(), folder))
+    return Refused("a folder whose installation record names another folder", folder);
+  return {};
+}
+
+}  // namespace
+
+bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
+  const std::wstring text = path.StripTrailingSeparators().value();
+  const std::wstring top = folder.StripTrailingSeparators().value();
+  if (top.empty() || text.size() < top.size()) return false;
+  if (base::FilePath::CompareIgnoreCase(base::StringPiece16(text).substr(0, top.size()), top) != 0)
+    return false;
+  return text.size() == top.size() || text[top.size()] == L'\\' || top.back() == L'\\';
+}
+
+base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) {
+  const std::wstring& text = folder.value();
+  const bool drive_path = text.size() >= 3 && iswalpha(text[0]) && text[1] == L':' &&
+                          (text[2] == L'\\' || text[2] == L'/');
+  if (!drive_path) return Refused("not a plain absolute path", folder);
+  const base::Result<std::wstring> applied = ApplyComponents(text);
+  if (!applied.ok()) return applied.failure();
+  // Whatever the system itself reads otherwise is refused too.
+  wchar_t full[MAX_PATH] = {};
+  const DWORD length = GetFullPathNameW(text.c_str(), MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH ||
+      !SamePath(base::FilePath(full), base::FilePath(applied.value()))) {
+    return Refused("the system reads the path otherwise", folder);
+  }
+  base::FilePath path = base::FilePath(applied.value()).StripTrailingSeparators();
+  // Short names would slip past the comparisons: resolve the part that exists.
+  std::vector<std::wstring> missing;
+  base::FilePath existing = path;
+  while (!base::PathExists(existing) && !IsDriveRoot(existing)) {
+    missing.push_back(existing.BaseName().value());
+    existing = existing.DirName();
+  }
+  wchar_t long_path[MAX_PATH] = {};
+  const DWORD long_length = GetLongPathNameW(existing.value().c_str(), long_path, MAX_PATH);
+  if (long_length == 0 || long_length >= MAX_PATH)
+    return Refused("the path cannot be resolved", folder);
+  path = base::FilePath(long_path).StripTrailingSeparators();
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) path = path.Append(*it);
+  return path;
+}
+
+bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
+                      base::FilePath* reparse_point) {
+  for (base::FilePath current = path.StripTrailingSeparators();; current = current.DirName()) {
+    if (!stop.empty() && IsSameOrUnder(stop, current)) return false;
+    const DWORD attributes = GetFileAttributesW(current.value().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      *reparse_point = current;
+      return true;
+    }
+    if (IsDriveRoot(current)) return false;
+  }
+}
+
+base::Result<> CheckGrantablePlace(const base::FilePath& folder) {
+  if (IsDriveRoot(folder)) return Refused("a drive root", folder);
+  base::FilePath reparse_point;
+  if (FindReparsePoint(folder, base::FilePath(), &reparse_point))
+    return Refused("the reparse point " + reparse_point.AsUTF8(), folder);
+  for (int csidl : kKnownFolders) {
+    const base::FilePath known = KnownFolder(csidl);
+    if (known.empty()) continue;
+    if (IsSameOrUnder(known, folder) ||
+        ((csidl == CSIDL_WINDOWS || csidl == CSIDL_SYSTEM) && IsSameOrUnder(folder, known))) {
+      return Refused("the system folder " + known.AsUTF8(), folder);
+    }
+    // Every user's profile folder sits beside this user's.
+    if (csidl == CSIDL_PROFILE && SamePath(folder.DirName(), known.DirName()))
+      return Refused("a profile folder", folder);
+  }
+  return {};
+}
+
+base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder) {
+  // Without delete sharing neither the folder nor any folder above it can be renamed
+  // while the handle is open, so its path keeps naming what was checked.
+  HeldFile target;
+  if (!target.Open(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, false)) {
+    return base::Failure{GetLastError(), 0, "the folder cannot be opened and identified", folder};
+  }
+  if (target.is_reparse_point()) return Refused("a reparse point", folder);
+  if (!target.is_directory()) return Refused("not a folder", folder);
+  // A link, a short name or a trimmed name above the folder makes the system's path of
+  // it differ from the one that was checked.
+  if (!SamePath(target.final_path(), folder))
+    return Refused("the folder is " + target.final_path().AsUTF8(), folder);
+  const base::Result<> place = CheckGrantableHeldPlace(target);
+  if (!place.ok()) return place.failure();
+  bool empty = false;
+  if (!target.IsEmptyFolder(&empty))
+    return Refused("the folder cannot be listed", folder);
+  if (!empty) {
+    const base::Result<> record = CheckRecordOf(folder);
+    if (!record.ok()) return record.failure();
+  }
+  return target.TakeHandle();
+}
+
+}  // namespace installer

@@ -1,0 +1,53 @@
+// Whether the elevated folder-permission helper may give a user full control of a folder.
+// The grant is inherited by everything below the folder, so a folder that is (or lies
+// under) a reparse point, a drive root, a system or profile folder, or another program's
+// folder must never receive it. The decision is made on the folder held open, by its
+// final path and file identity, never on the spelling that was asked for.
+//
+//   const base::Result<base::FilePath> normalized = NormalizeGrantFolder(asked);
+//   if (normalized.ok() && CheckGrantablePlace(normalized.value()).ok()) {
+//     ...create when missing...
+//     base::Result<base::ScopedHandle> hold = HoldGrantableFolder(normalized.value());
+//     if (hold.ok()) ... act through hold.value() ...
+//   }
+// A refusal's failure says why.
+#ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
+#define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
+
+
+#include "base/files/file_path.h"
+#include "base/result.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+// The folder as the system resolves it: separators normalised, "." and ".." applied,
+// short names of existing components made long. Refused unless it is a plain "X:\..."
+// path whose every name means what it says: no name the system would trim (trailing
+// blanks or dots), no stream suffix (":"), no wildcard or device name.
+base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder);
+
+// The first existing path from `path` up to, but not including, `stop` (the whole way to
+// the drive when `stop` is empty) that is a reparse point; false when there is none.
+[[nodiscard]] bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
+                                    base::FilePath* reparse_point);
+
+// A first look by name, before anything is created: refuses a normalized folder that is
+// a drive root, is or lies under a reparse point, is or contains a known system or
+// profile folder, or lies under the Windows folder.
+base::Result<> CheckGrantablePlace(const base::FilePath& folder);
+
+// Opens the existing normalized folder without following links and without delete
+// sharing (it cannot be renamed or replaced while the handle is open), with the rights to
+// read and write its access list, and decides on that handle: its final path must be
+// `folder`, and neither its final path nor its file identity may be a drive root, a
+// system or profile folder, or hold one; it must be empty or hold this product's
+// installation record naming it. Refused for anything it cannot check.
+base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder);
+
+// Whether `path` is `folder` or lies under it, letters compared as Windows does.
+bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_

@@ -1,0 +1,175 @@
+#include "desktop/windows/installer/elevated_helper/held_file.h"
+
+#include <string.h>
+#include <winternl.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace installer {
+
+namespace {
+
+// "X:\..." as the system names the open file; false for anything else.
+bool ReadFinalPath(HANDLE handle, base::FilePath* path) {
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  if (size == 0) return false;
+  std::vector<wchar_t> buffer(size + 1);
+  const DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), size + 1, flags);
+  if (length == 0 || length > size) return false;
+  std::wstring text(buffer.data(), length);
+  if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
+  // Network shares ("UNC\...") and device paths have no place in a grant.
+  if (text.size() < 3 || !iswalpha(text[0]) || text[1] != L':' || text[2] != L'\\') {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  *path = base::FilePath(text).StripTrailingSeparators();
+  if (path->value().size() == 2) *path = base::FilePath(text.substr(0, 3));
+  return true;
+}
+
+// FILE_ID_INFO and its class (Windows 8 and later), declared here as the headers give
+// them only to programs that need Windows 8.
+struct FileIdInfoRecord {
+  ULONGLONG VolumeSerialNumber;
+  BYTE FileId[16];
+};
+const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+bool ReadIdentity(HANDLE handle, FileIdentity* identity) {
+  FileIdInfoRecord id_info = {};
+  if (GetFileInformationByHandleEx(handle, kFileIdInfo, &id_info, sizeof(id_info))) {
+    identity->volume = id_info.VolumeSerialNumber;
+    static_assert(sizeof(identity->id) == sizeof(id_info.FileId), "a 128-bit file id");
+    memcpy(identity->id, &id_info.FileId, sizeof(identity->id));
+    return true;
+  }
+  // Systems without 128-bit ids give the 64-bit index, which the 128-bit id extends.
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(handle, &information)) return false;
+  identity->volume = information.dwVolumeSerialNumber;
+  const uint64_t index =
+      (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  memset(identity->id, 0, sizeof(identity->id));
+  memcpy(identity->id, &index, sizeof(index));
+  return true;
+}
+
+// NtOpenFile and the error its status means, from ntdll: only a handle-relative open
+// names a file within a held folder.
+using NtOpenFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, IO_STATUS_BLOCK*, ULONG,
+                                         ULONG);
+using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
+const ULONG kObjCaseInsensitive = 0x40;
+const ULONG kSynchronousIo = 0x20;         // FILE_SYNCHRONOUS_IO_NONALERT
+const ULONG kOpenForBackup = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
+const ULONG kOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
+
+HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share) {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto open_file = reinterpret_cast<NtOpenFileFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
+  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (!open_file || !to_error) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING object_name = {};
+  object_name.Buffer = const_cast<wchar_t*>(name.c_str());
+  object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  object_name.MaximumLength = object_name.Length;
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof(attributes);
+  attributes.RootDirectory = folder;
+  attributes.ObjectName = &object_name;
+  attributes.Attributes = kObjCaseInsensitive;
+  IO_STATUS_BLOCK status_block = {};
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const LONG status =
+      open_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, share,
+                kSynchronousIo | kOpenForBackup | kOpenReparsePoint);
+  if (status < 0) {
+    SetLastError(to_error(status));
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+}  // namespace
+
+bool FileIdentity::operator==(const FileIdentity& other) const {
+  return volume == other.volume && memcmp(id, other.id, sizeof(id)) == 0;
+}
+
+bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool follow_links) {
+  const DWORD flags =
+      FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  handle_.Set(CreateFileW(path.value().c_str(), access, share, nullptr, OPEN_EXISTING, flags,
+                          nullptr));
+  FILE_BASIC_INFO basic = {};
+  if (!handle_.IsValid() || !ReadFinalPath(handle_.Get(), &final_path_) ||
+      !ReadIdentity(handle_.Get(), &identity_) ||
+      !GetFileInformationByHandleEx(handle_.Get(), FileBasicInfo, &basic, sizeof(basic))) {
+    const DWORD error = GetLastError();
+    handle_.Close();
+    SetLastError(error);
+    return false;
+  }
+  attributes_ = basic.FileAttributes;
+  return true;
+}
+
+bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD access,
+                         DWORD share) {
+  if (name.empty() || name == L"." || name == L".." ||
+      name.find_first_of(L"\\/:") != std::wstring::npos || name.size() > 255) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  handle_.Set(OpenRelative(folder.handle(), name, access, share));
+  FILE_BASIC_INFO basic = {};
+  if (!handle_.IsValid() ||
+      !GetFileInformationByHandleEx(handle_.Get(), FileBasicInfo, &basic, sizeof(basic))) {
+    const DWORD error = GetLastError();
+    handle_.Close();
+    SetLastError(error);
+    return false;
+  }
+  final_path_ = folder.final_path().Append(name);
+  identity_ = FileIdentity();
+  attributes_ = basic.FileAttributes;
+  return true;
+}
+
+bool HeldFile::IsEmptyFolder(bool* empty) const {
+  std::vector<Listed> entries;
+  if (!ListFolder(&entries)) return false;
+  *empty = entries.empty();
+  return true;
+}
+
+bool HeldFile::ListFolder(std::vector<Listed>* entries) const {
+  // Listed through the handle: the folder listed is the folder held.
+  alignas(8) unsigned char buffer[4096];
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  entries->clear();
+  for (;;) {
+    if (!GetFileInformationByHandleEx(handle_.Get(), kind, buffer, sizeof(buffer)))
+      return GetLastError() == ERROR_NO_MORE_FILES;
+    kind = FileIdBothDirectoryInfo;
+    for (size_t offset = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
+      std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..")
+        entries->push_back(Listed{std::move(name), entry->FileAttributes});
+      if (entry->NextEntryOffset == 0) break;
+      offset += entry->NextEntryOffset;
+    }
+  }
+}
+
+}  // namespace installer

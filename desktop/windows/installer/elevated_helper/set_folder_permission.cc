@@ -1,0 +1,302 @@
+#include "desktop/windows/installer/elevated_helper/set_folder_permission.h"
+
+#include <aclapi.h>
+
+#include <memory>
+#include <utility>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_generic.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
+#include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
+#include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+#include "desktop/windows/installer/security/access_control.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+
+namespace installer {
+
+namespace {
+
+DWORD g_undo_delay_ms = 10000;
+
+base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
+                                   DWORD access) {
+  const std::wstring name = GetKernelObjectName(folder.value(), prefix, global);
+  return base::ScopedHandle(OpenEventW(access, FALSE, name.c_str()));
+}
+
+// The installer that started the helper, from "initial-pid"; invalid when there
+// is none.
+base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWORD access) {
+  unsigned pid = 0;
+  if (!base::StringToUint(command_line.GetSwitchValueASCII(switches::kInitialPid), &pid))
+    return base::ScopedHandle();
+  return base::ScopedHandle(OpenProcess(access, FALSE, pid));
+}
+
+// Runs the package's installer elevated only from a copy the user cannot change, and,
+// when this installer is signed, only when that copy carries the expected signature.
+// The package folder and the package-ready event both belong to the user.
+void RunPackageInstaller(const base::CommandLine& command_line) {
+  const base::FilePath planted =
+      command_line.GetSwitchValuePath(switches::kWaitForPackage).Append(L"installer.exe");
+  AdminOnlyFolder folder;
+  base::FilePath copy;
+  if (!folder.Create() || !folder.CopyIn(planted, L"installer.exe", &copy)) {
+    LOG(ERROR) << "Not running the package's installer: it cannot be copied to a safe place";
+    return;
+  }
+  base::ScopedHandle hold;
+  if (!HoldVerifiedProgram(copy, &hold)) {
+    LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8();
+    return;
+  }
+  base::CommandLine package_installer(copy);
+  // "initial-pid" too, so the package's helper also stops waiting when the
+  // installer dies.
+  static const char* const kCopied[] = {switches::kCrashReporterPid, switches::kSetFolderPermission,
+                                        switches::kPermissionsForUser,
+                                        switches::kPermanentPermissions, switches::kInitialPid};
+  package_installer.CopySwitchesFrom(command_line, kCopied, sizeof(kCopied) / sizeof(kCopied[0]));
+  base::LaunchOptions options;
+  options.wait = true;
+  (void)base::LaunchProcess(package_installer, options);
+}
+
+// Waits for the package (or the end of the installation) and runs the package's
+// own installer in helper mode.
+void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder) {
+  if (!command_line.HasSwitch(switches::kInitialPid)) return;
+  base::ScopedHandle package_ready =
+      OpenFolderEvent(kernel_objects::kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
+  base::ScopedHandle interrupted = OpenFolderEvent(
+      kernel_objects::kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
+  if (!package_ready.IsValid() || !interrupted.IsValid()) return;
+  base::ScopedHandle process = OpenInitialProcess(command_line, SYNCHRONIZE);
+  if (!process.IsValid()) return;
+
+  const HANDLE waits[] = {package_ready.Get(), interrupted.Get(), process.Get()};
+  if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+  RunPackageInstaller(command_line);
+}
+
+// The user of `process`'s token.
+bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
+  base::ScopedHandle token;
+  HANDLE raw_token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return false;
+  token.Set(raw_token);
+  DWORD size = 0;
+  (void)GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<uint8_t> buffer(size);
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+    return false;
+  const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  if (!IsValidSid(user)) return false;
+  const uint8_t* bytes = static_cast<const uint8_t*>(user);
+  sid->assign(bytes, bytes + GetLengthSid(user));
+  return true;
+}
+
+bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
+  DWORD sid_size = 0;
+  DWORD domain_size = 0;
+  SID_NAME_USE use;
+  (void)LookupAccountNameW(nullptr, name.c_str(), nullptr, &sid_size, nullptr, &domain_size, &use);
+  if (sid_size == 0) return false;
+  sid->resize(sid_size);
+  std::vector<wchar_t> domain(domain_size + 1);
+  domain_size = static_cast<DWORD>(domain.size());
+  return LookupAccountNameW(nullptr, name.c_str(), sid->data(), &sid_size, domain.data(),
+                            &domain_size, &use) != FALSE;
+}
+
+// Normalises, checks, creates when missing, and holds the folder to be granted.
+base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
+                                       base::ScopedHandle* hold) {
+  const base::Result<base::FilePath> resolved = NormalizeGrantFolder(folder);
+  if (!resolved.ok()) return resolved.failure();
+  *normalized = resolved.value();
+  const base::Result<> place = CheckGrantablePlace(*normalized);
+  if (!place.ok()) return place;
+  if (!base::DirectoryExists(*normalized) && !base::CreateDirectory(*normalized))
+    return base::Failure{0, 0, "it cannot be created", *normalized};
+  // The decision itself is made on the folder held open.
+  base::Result<base::ScopedHandle> held = HoldGrantableFolder(*normalized);
+  if (!held.ok()) return held.failure();
+  *hold = std::move(held).value();
+  return {};
+}
+
+bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
+                        base::ScopedHandle* hold) {
+  const base::Result<> prepared = CheckAndHoldGrantFolder(folder, normalized, hold);
+  if (!prepared.ok()) {
+    LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": "
+               << prepared.failure().text;
+  }
+  return prepared.ok();
+}
+
+// Whether the held file or folder has been deleted (its last handle keeps it until then).
+bool IsDeleted(HANDLE object) {
+  FILE_STANDARD_INFO standard = {};
+  return GetFileInformationByHandleEx(object, FileStandardInfo, &standard, sizeof(standard)) &&
+         standard.DeletePending;
+}
+
+class SystemSecurity : public internal::HeldObjectSecurity {
+ public:
+  DWORD GetDacl(HANDLE object, int object_type, PACL* dacl,
+                PSECURITY_DESCRIPTOR* descriptor) override {
+    return GetSecurityInfo(object, static_cast<SE_OBJECT_TYPE>(object_type),
+                           DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr, descriptor);
+  }
+  DWORD SetDacl(HANDLE object, int object_type, PACL dacl) override {
+    return SetSecurityInfo(object, static_cast<SE_OBJECT_TYPE>(object_type),
+                           DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+  }
+};
+
+internal::HeldObjectSecurity* g_security = nullptr;
+
+internal::HeldObjectSecurity* CurrentSecurity() {
+  return g_security ? g_security : internal::SystemHeldObjectSecurity();
+}
+
+}  // namespace
+
+void SetUndoDelayForTesting(DWORD milliseconds) { g_undo_delay_ms = milliseconds; }
+
+namespace internal {
+
+HeldObjectSecurity* SystemHeldObjectSecurity() {
+  static SystemSecurity system;
+  return &system;
+}
+
+HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement) {
+  HeldObjectSecurity* previous = g_security;
+  g_security = replacement;
+  return previous;
+}
+
+bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
+  base::ScopedHandle process =
+      OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
+  if (!process.IsValid() || !GetProcessUserSid(process.Get(), sid)) {
+    LOG(ERROR) << "Cannot tell which user asks for access: no requesting process";
+    return false;
+  }
+  // The name must be that process's account: a process id reused by another user's
+  // process, or a name of a group or another user, picks nobody.
+  const std::wstring name = command_line.GetSwitchValueNative(switches::kPermissionsForUser);
+  std::vector<uint8_t> named;
+  if (name.empty() || !FindAccountSid(name, &named) || named != *sid) {
+    LOG(ERROR) << "The account named is not the user of the requesting process";
+    return false;
+  }
+  return true;
+}
+
+bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
+                   HANDLE granted, const std::vector<HANDLE>& ends, base::ScopedHandle hold) {
+  HeldObjectSecurity* security = CurrentSecurity();
+  PACL old_dacl = nullptr;
+  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  if (security->GetDacl(object, object_type, &old_dacl, &raw_descriptor) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot read the access list of the install folder";
+    return false;
+  }
+  base::ScopedLocalAlloc<> descriptor(raw_descriptor);  // owns old_dacl too
+  if (!descriptor.IsValid()) return false;
+
+  EXPLICIT_ACCESSW access =
+      FullControlEntryFor(principal, SUB_CONTAINERS_AND_OBJECTS_INHERIT, TRUSTEE_IS_USER);
+  PACL raw_new_dacl = nullptr;
+  if (SetEntriesInAclW(1, &access, old_dacl, &raw_new_dacl) != ERROR_SUCCESS) return false;
+  base::ScopedLocalAlloc<ACL> new_dacl(raw_new_dacl);
+
+  if (security->SetDacl(object, object_type, raw_new_dacl) != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot give access to the install folder";
+    return false;
+  }
+  // Let go of the hold that kept the folder's name once granted: the installation may
+  // remove the folder (a rollback, an uninstallation).
+  hold.Close();
+  if (permanent) {
+    (void)SetEvent(granted);
+    return true;
+  }
+  if (SetEvent(granted)) {
+    // Undo is first: only the installation's own end asks for the pause.
+    const DWORD result =
+        WaitForMultipleObjects(static_cast<DWORD>(ends.size()), ends.data(), FALSE, INFINITE);
+    if (result == WAIT_OBJECT_0) Sleep(g_undo_delay_ms);
+  }
+  if (security->SetDacl(object, object_type, old_dacl) == ERROR_SUCCESS) return true;
+  if (object_type == SE_FILE_OBJECT && IsDeleted(object)) {
+    LOG(INFO) << "Nothing to take access back from: the folder is gone";
+    return true;
+  }
+  LOG(ERROR) << "Could not restore the access list of the install folder: the user keeps "
+                "full control of it";
+  return false;
+}
+
+}  // namespace internal
+
+bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder) {
+  if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
+  const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
+  if (command_line.HasSwitch(switches::kWaitForPackage)) {
+    RunFromPackageWhenReady(command_line, folder);
+    return true;
+  }
+
+  base::ScopedHandle granted = OpenFolderEvent(kernel_objects::kGiveInstallPermissionEventPrefix,
+                                               folder, false, EVENT_ALL_ACCESS);
+  base::ScopedHandle undo = OpenFolderEvent(kernel_objects::kGiveInstallPermissionUndoEventPrefix,
+                                            folder, false, EVENT_ALL_ACCESS);
+  if (!granted.IsValid() || !undo.IsValid()) return true;
+
+  base::FilePath normalized;
+  base::ScopedHandle hold;  // keeps the checked folder in its place until it is granted
+  std::vector<uint8_t> principal;
+  if (!internal::ResolvePrincipal(command_line, &principal) ||
+      !PrepareGrantFolder(folder, &normalized, &hold))
+    return false;
+  // The same folder, for the grant and its undoing, without keeping it from removal.
+  base::ScopedHandle object(ReOpenFile(hold.Get(), READ_CONTROL | WRITE_DAC,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!object.IsValid()) {
+    PLOG(ERROR) << "Cannot hold the install folder for its access list";
+    return false;
+  }
+
+  // An installation that dies before Undo must not leave the grant behind for
+  // good.
+  std::vector<HANDLE> ends = {undo.Get()};
+  base::ScopedHandle interrupted = OpenFolderEvent(
+      kernel_objects::kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
+  if (interrupted.IsValid()) ends.push_back(interrupted.Get());
+  base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
+  if (installer_process.IsValid()) ends.push_back(installer_process.Get());
+
+  const bool done = internal::GrantUntilEnd(
+      object.Get(), SE_FILE_OBJECT, principal.data(),
+      command_line.HasSwitch(switches::kPermanentPermissions), granted.Get(), ends,
+      std::move(hold));
+  if (done && granted_folder) *granted_folder = normalized;
+  return done;
+}
+
+}  // namespace installer

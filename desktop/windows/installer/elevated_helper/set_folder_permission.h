@@ -1,0 +1,83 @@
+// The folder-permission helper: an elevated run of the installer that grants a
+// user full control of the install folder while a non-elevated installation
+// writes into it.
+//
+//   installer --set-folder-permission=<folder> --permissions-for-user=<user>
+//             [--permanent-permissions] [--initial-pid=<pid>]
+//             [--wait-for-package=<dir>]
+//
+// The helper sets "GiveInstallPermission" once the grant is in place and,
+// unless the grant is permanent, puts the old access list back when the
+// installation sets "GiveInstallPermission/Undo", is interrupted, or its
+// process ends.
+#ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_SET_FOLDER_PERMISSION_H_
+#define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_SET_FOLDER_PERMISSION_H_
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/process/process.h"
+#include "base/win/scoped_handle.h"
+
+namespace base {
+class CommandLine;
+}
+
+namespace installer {
+
+// The helper mode for `command_line`; does nothing without
+// "permissions-for-user". A refused folder or a grant that could not be taken
+// back is logged and gives false; the installation sees the missing signal.
+// `granted_folder`, when given, receives the resolved folder once a grant was
+// made (and, unless permanent, taken back).
+bool RunSetFolderPermission(const base::CommandLine& command_line,
+                            base::FilePath* granted_folder = nullptr);
+
+// The pause after Undo before the old access list returns (10 s); tests shorten
+// it.
+void SetUndoDelayForTesting(DWORD milliseconds);
+
+namespace internal {
+
+// The account to give access to: the user of the "initial-pid" process's token, and
+// only when "permissions-for-user" names that same account. Without a requesting
+// process to identify, nothing is granted: a name alone never decides.
+[[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line,
+                                    std::vector<uint8_t>* sid);
+
+// The security calls on an object held open; a test replaces them.
+class HeldObjectSecurity {
+ public:
+  virtual ~HeldObjectSecurity() = default;
+  // As GetSecurityInfo for the DACL; the descriptor is freed with LocalFree.
+  [[nodiscard]] virtual DWORD GetDacl(HANDLE object, int object_type, PACL* dacl,
+                                      PSECURITY_DESCRIPTOR* descriptor) = 0;
+  // As SetSecurityInfo for the DACL.
+  [[nodiscard]] virtual DWORD SetDacl(HANDLE object, int object_type, PACL dacl) = 0;
+};
+
+// The system's calls.
+HeldObjectSecurity* SystemHeldObjectSecurity();
+// Makes `replacement` (null: the system's) the calls used; returns the previous one.
+HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement);
+
+// Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to the
+// DACL of the held `object` (SE_OBJECT_TYPE `object_type`, opened with READ_CONTROL and
+// WRITE_DAC), closes `hold` and sets `granted`. Unless `permanent`, waits for the first
+// of `ends` (after Undo, the first of them, also the pause) and writes the old DACL back
+// through the same handle, so a name that meanwhile means another object is never
+// written to. False when the grant was not made or could not be taken back.
+bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
+                   HANDLE granted, const std::vector<HANDLE>& ends,
+                   base::ScopedHandle hold = base::ScopedHandle());
+
+}  // namespace internal
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_SET_FOLDER_PERMISSION_H_

@@ -1,0 +1,45 @@
+#include "desktop/windows/installer/steps/file_step.h"
+
+#include <memory>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/steps/installation_context.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+namespace installer {
+
+bool InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
+                       const base::FilePath& destination) {
+  bool installed =
+      transaction->Execute(std::make_unique<CopyFileOperation>(staging, destination));
+  base::DeleteFileBestEffort(staging, false);
+  return installed;
+}
+
+FileStep::FileStep(InstallationContext* context, const std::string& file_name)
+    : ContextStep(context), file_name_(file_name) {}
+
+FileStep::~FileStep() = default;
+
+StepResult FileStep::Run(int32_t attempt) {
+  if (attempt > 0) context_->ReportImportantEvent("file_copy_retry");
+  VLOG(1) << "Copying file " << file_name_;
+  base::FilePath source = context_->GetPackageFolder().Append(base::UTF8ToWide(file_name_));
+  base::FilePath destination = GetTargetFolder().Append(base::UTF8ToWide(GetTargetName()));
+  StepResult result;
+  if (!ShouldSkip(source) &&
+      !context_->GetTransaction()->Execute(
+          std::make_unique<CopyFileOperation>(source, destination, GetTargetFolderKind()))) {
+    result = StepResult(IsRequired() ? StepResult::STATUS_RETRY_THEN_FAIL
+                                     : StepResult::STATUS_RETRY_THEN_SKIP,
+                        INSTALLER_ERROR_FILE_COPY, destination.value(),
+                        "Failed copying " + file_name_);
+  }
+  if (result.status == StepResult::STATUS_OK) OnCopied();
+  return result;
+}
+
+}  // namespace installer

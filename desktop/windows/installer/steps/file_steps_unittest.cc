@@ -1,0 +1,138 @@
+#include "desktop/windows/installer/steps/file_steps.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
+#include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using testing::MakeFile;
+using testing::ReadText;
+
+class FileStepsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(scratch_.path().empty());
+    context_.package_folder = scratch_.path().Append(L"package");
+    context_.install_folder = scratch_.path().Append(L"install");
+    context_.install_log.subfolder = L"2.0";
+    ASSERT_TRUE(base::CreateDirectory(context_.install_folder.Append(L"2.0")));
+    ASSERT_TRUE(MakeFile(Package(L"launcher.exe"), "launcher"));
+  }
+
+  base::FilePath Package(const wchar_t* name) { return context_.package_folder.Append(name); }
+  base::FilePath Installed(const wchar_t* name) { return context_.install_folder.Append(name); }
+
+  base::ScratchDir scratch_;
+  testing::FakeInstallationContext context_;
+};
+
+TEST_F(FileStepsTest, FilesGoWhereTheirListSaysAndAreRecorded) {
+  ASSERT_TRUE(MakeFile(Package(L"data\\a.dat"), "a"));
+  ASSERT_TRUE(MakeFile(Package(L"root.txt"), "root"));
+  EXPECT_EQ(0u, InstalledFileStep(&context_, "data\\a.dat").Run(0).status);
+  EXPECT_EQ(0u, RootFileStep(&context_, "root.txt").Run(0).status);
+  EXPECT_EQ("a", ReadText(Installed(L"2.0\\data\\a.dat")));
+  EXPECT_EQ("root", ReadText(Installed(L"root.txt")));
+  EXPECT_EQ(std::vector<std::wstring>{L"data\\a.dat"}, context_.install_log.files);
+  EXPECT_EQ(std::vector<std::wstring>{L"root.txt"}, context_.install_log.root_files);
+  // The copies belong to the installation: its rollback takes them away.
+  context_.transaction.Rollback();
+  EXPECT_FALSE(base::PathExists(Installed(L"2.0\\data\\a.dat")));
+  EXPECT_FALSE(base::PathExists(Installed(L"root.txt")));
+}
+
+TEST_F(FileStepsTest, AFailedCopyAsksForARetryAndReportsEachRetry) {
+  ASSERT_TRUE(MakeFile(Package(L"velum.exe"), "browser"));
+  base::ScopedHandle locked(CreateFileW(Package(L"velum.exe").value().c_str(), GENERIC_READ, 0,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(locked.IsValid());
+  InstalledFileStep step(&context_, "velum.exe");
+  StepResult first = step.Run(0);
+  EXPECT_EQ(StepResult::STATUS_RETRY_THEN_FAIL, first.status);
+  EXPECT_EQ(8u, first.code);
+  EXPECT_EQ(Installed(L"2.0\\velum.exe").value(), first.argument);
+  EXPECT_EQ("Failed copying velum.exe", first.message);
+  EXPECT_TRUE(context_.events.empty());
+  EXPECT_EQ(StepResult::STATUS_RETRY_THEN_FAIL, step.Run(1).status);
+  EXPECT_EQ(std::vector<std::string>{"file_copy_retry"}, context_.events);
+  EXPECT_TRUE(context_.install_log.files.empty());
+
+  locked.Close();
+  EXPECT_EQ(StepResult::STATUS_OK, step.Run(2).status);
+  EXPECT_EQ(2u, context_.events.size());
+  EXPECT_EQ(std::vector<std::wstring>{L"velum.exe"}, context_.install_log.files);
+}
+
+TEST_F(FileStepsTest, OptionalFilesAreSkippedWhenMissingOrUnusable) {
+  // The helper of this machine's architecture is missing: retry, then skip.
+  StepResult helper = InstallerHelperStep(&context_).Run(0);
+  EXPECT_EQ(StepResult::STATUS_RETRY_THEN_SKIP, helper.status);
+  EXPECT_EQ(8u, helper.code);
+
+  struct Case {
+    const char* name;
+    const char* overrides;  // null: no file
+    bool copied;
+  };
+  const Case cases[] = {
+      {"no overrides file", nullptr, false},
+      {"not JSON", "pref: yes", false},
+      {"JSON", "{\"homepage\": \"x\"}", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(base::DeleteFile(Package(L"pref_default_overrides"), false));
+    EXPECT_TRUE(base::DeleteFile(Installed(L"pref_default_overrides"), false));
+    if (c.overrides) {
+      ASSERT_TRUE(MakeFile(Package(L"pref_default_overrides"), c.overrides));
+    }
+    EXPECT_EQ(StepResult::STATUS_OK, PrefDefaultOverridesStep(&context_).Run(0).status);
+    EXPECT_EQ(c.copied, base::PathExists(Installed(L"pref_default_overrides")));
+  }
+
+  // No switch, or a switch naming no file: nothing to copy.
+  EXPECT_EQ(StepResult::STATUS_OK, ServerTrackingDataStep(&context_).Run(0).status);
+  context_.server_tracking_data = "tracking.bin";
+  EXPECT_EQ(StepResult::STATUS_OK, ServerTrackingDataStep(&context_).Run(0).status);
+  EXPECT_FALSE(base::PathExists(Installed(L"server_tracking_data")));
+  ASSERT_TRUE(MakeFile(Package(L"tracking.bin"), "partner"));
+  EXPECT_EQ(StepResult::STATUS_OK, ServerTrackingDataStep(&context_).Run(0).status);
+  EXPECT_EQ("partner", ReadText(Installed(L"server_tracking_data")));
+}
+
+TEST_F(FileStepsTest, LauncherReplacesTheBrowserExecutableOnlyWhereItDidBefore) {
+  EXPECT_EQ(StepResult::STATUS_OK, CopyLauncherStep(&context_).Run(0).status);
+  EXPECT_EQ("launcher", ReadText(Installed(L"launcher.exe")));
+  EXPECT_FALSE(base::PathExists(Installed(L"velum.exe")));
+
+  // An earlier launcher installed as velum.exe left velum.old behind.
+  ASSERT_TRUE(MakeFile(Installed(L"velum.exe"), "old launcher"));
+  ASSERT_TRUE(MakeFile(Installed(L"velum.old"), "older"));
+  EXPECT_EQ(StepResult::STATUS_OK, CopyLauncherStep(&context_).Run(0).status);
+  EXPECT_EQ("launcher", ReadText(Installed(L"velum.exe")));
+  EXPECT_EQ("old launcher", ReadText(Installed(L"velum.old")));
+}
+
+TEST_F(FileStepsTest, LauncherReplacesALegacyEngineBrowser) {
+  context_.basalt_installation = true;
+  ASSERT_TRUE(MakeFile(Installed(L"velum.exe"), "legacy browser"));
+  EXPECT_EQ(StepResult::STATUS_OK, CopyLauncherStep(&context_).Run(0).status);
+  EXPECT_EQ("launcher", ReadText(Installed(L"velum.exe")));
+  EXPECT_EQ("legacy browser", ReadText(Installed(L"velum.old")));
+  context_.transaction.Rollback();
+  EXPECT_EQ("legacy browser", ReadText(Installed(L"velum.exe")));
+  EXPECT_FALSE(base::PathExists(Installed(L"velum.old")));
+}
+
+}  // namespace
+}  // namespace installer

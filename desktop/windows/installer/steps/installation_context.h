@@ -1,0 +1,72 @@
+// InstallationContext: what an installation step sees of the running installation. The
+// Installer implements it; steps keep a non-owning pointer to it.
+#ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_INSTALLATION_CONTEXT_H_
+#define DESKTOP_WINDOWS_INSTALLER_STEPS_INSTALLATION_CONTEXT_H_
+
+#include <stdint.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+class InstallLog;
+class OsOperations;
+class PlaceholderResolver;
+class Settings;
+class Transaction;
+
+// The installer's error codes, reported with a failed installation.
+enum InstallerError : uint32_t {
+  INSTALLER_ERROR_GENERAL = 0,
+  INSTALLER_ERROR_UNINSTALL_INCOMPLETE = 1,
+  INSTALLER_ERROR_INVALID_OPERATION = 2,
+  INSTALLER_ERROR_INVALID_FOR_AUTOUPDATE = 3,
+  INSTALLER_ERROR_CREATE_FOLDER = 4,
+  INSTALLER_ERROR_NO_WRITE_ACCESS = 5,
+  INSTALLER_ERROR_ELEVATION = 6,
+  INSTALLER_ERROR_BROWSER_IN_USE = 7,
+  INSTALLER_ERROR_FILE_COPY = 8,
+  INSTALLER_ERROR_CREATE_MUTEX = 9,
+  INSTALLER_ERROR_MUTEX_HELD = 10,
+};
+
+class InstallationContext {
+ public:
+  virtual Settings* GetSettings() = 0;
+  // Every system change of a step goes through it, so that a failure undoes it.
+  virtual Transaction* GetTransaction() = 0;
+  // Default-browser set-up; null until that service exists.
+  virtual OsOperations* GetOsOperations() = 0;
+  // The folder of the running installer: the unpacked package.
+  virtual const base::FilePath& GetPackageFolder() = 0;
+  virtual const base::FilePath& GetInstallFolder() = 0;
+  // Where the file steps copy to; the install folder.
+  virtual const base::FilePath& GetTargetFolder() = 0;
+  // The new installation record this run fills.
+  virtual InstallLog* GetInstallLog() = 0;
+  // The non-elevated installer that started this one, or the folder-permission helper;
+  // 0 when none.
+  virtual uint32_t GetSecondInstallerPid() = 0;
+  virtual PlaceholderResolver* GetPlaceholderResolver() = 0;
+  // The folder-permission helper waits to act when the installer finishes.
+  virtual bool HasPermissionHelper() = 0;
+  // While on, registry values applied through the resolver are noted in the record.
+  virtual void StartRegistryLogging() = 0;
+  virtual void StopRegistryLogging() = 0;
+  virtual void ReportImportantEvent(const std::string& name) = 0;
+  // The install folder holds a recorded installation.
+  virtual bool HasExistingInstallation() = 0;
+  // That installation was made by the legacy engine.
+  virtual bool IsBasaltInstallation() = 0;
+  // The "server-tracking-data" switch of the process; empty when absent.
+  virtual std::string GetServerTrackingData() = 0;
+  // Returns once a connection to the task scheduler made ahead of the steps has ended.
+  virtual void WaitForTaskService() {}
+  virtual ~InstallationContext() = default;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_STEPS_INSTALLATION_CONTEXT_H_

@@ -1,0 +1,106 @@
+#include "desktop/windows/installer/steps/installer_system.h"
+
+#include <windows.h>
+#define SECURITY_WIN32
+#include <security.h>
+
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+#include "desktop/windows/installer/verification/authenticode.h"
+#include "desktop/windows/installer/security/access_control.h"
+#include "desktop/windows/installer/service/firewall_manager.h"
+#include "desktop/windows/installer/service/firewall_rule_group_provider.h"
+#include "desktop/windows/installer/steps/wmi_process_launch.h"
+
+namespace installer {
+
+namespace {
+
+const InstallerSystem* g_test_system = nullptr;
+
+// One environment for the process: schedulers keep a pointer to it.
+TaskSchedulerEnvironment* GetTaskSchedulerEnvironment() {
+  static InstallerTaskSchedulerEnvironment* const environment =
+      new InstallerTaskSchedulerEnvironment();
+  return environment;
+}
+
+}  // namespace
+
+InstallerSystem InstallerSystem::Current() {
+  InstallerSystem system;
+  system.create_task_scheduler = [] { return CreateTaskScheduler(GetTaskSchedulerEnvironment()); };
+  system.connect_task_service = [] {
+    // A failure shows again, and is logged, when the step connects.
+    std::unique_ptr<TaskScheduler> scheduler = CreateTaskScheduler(GetTaskSchedulerEnvironment());
+    if (scheduler && !scheduler->Init()) VLOG(1) << "Task scheduler not connected ahead";
+  };
+  system.firewall_rules = [](const base::FilePath& executable, bool remove) {
+    std::unique_ptr<FirewallManager> manager =
+        FirewallManager::Create(FirewallRuleGroupProvider::GetInstance(), executable);
+    if (!manager) {
+      LOG(ERROR) << "Failed creating a FirewallManager.";
+      return;
+    }
+    if (remove) {
+      manager->RemoveRules();
+    } else if (!manager->AddMdnsInboundRule()) {
+      LOG(ERROR) << "Failed creating a firewall rules.";
+    }
+  };
+  system.is_user_admin = [] { return IsUserAdmin(false); };
+  system.verify_signature = [](const base::FilePath& file) {
+    std::string error;
+    if (VerifyFileSignature(file, &error)) return true;
+    LOG(ERROR) << error;
+    return false;
+  };
+  system.launch_detached = [](const std::wstring& command_line, uint32_t* pid) {
+    return LaunchProcessViaWmi(command_line, pid);
+  };
+  system.start_cleanup_batch = [](const base::FilePath& batch_file) {
+    return StartCleanupBatch(batch_file).IsValid();
+  };
+  return system;
+}
+
+const InstallerSystem& GetInstallerSystem() {
+  if (g_test_system) return *g_test_system;
+  static const InstallerSystem* const current = new InstallerSystem(InstallerSystem::Current());
+  return *current;
+}
+
+void SetInstallerSystemForTesting(const InstallerSystem* system) { g_test_system = system; }
+
+std::string InstallerTaskSchedulerEnvironment::GetBuildProductName() {
+  return installer::GetBuildProductName();
+}
+
+int InstallerTaskSchedulerEnvironment::GetScheduledAutoupdateDelayMin() {
+  return installer::GetScheduledAutoupdateDelayMin();
+}
+
+bool InstallerTaskSchedulerEnvironment::GetSamCompatibleUserName(std::wstring* name) {
+  return GetUserNameInFormat(name, NameSamCompatible);
+}
+
+bool InstallerTaskSchedulerEnvironment::IsUserAdmin() { return installer::IsUserAdmin(false); }
+
+void CreateFirewallRules(const base::FilePath& executable, bool remove) {
+  GetInstallerSystem().firewall_rules(executable, remove);
+}
+
+std::wstring GetAutoupdateTaskBaseName(const std::string& app_id) {
+  return L"Autoupdate " + base::UTF8ToWide(app_id);
+}
+
+void DeleteAutoupdateTask(const std::string& app_id) {
+  std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
+  if (!scheduler || !scheduler->Init()) return;
+  scheduler->DeleteOrphanedTasks();
+  scheduler->DeleteTask(GetAutoupdateTaskBaseName(app_id));
+}
+
+}  // namespace installer

@@ -1,0 +1,78 @@
+#include "desktop/windows/installer/steps/installer_system_test_util.h"
+
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+
+namespace installer {
+namespace testing {
+
+namespace {
+
+class FakeTaskScheduler : public TaskScheduler {
+ public:
+  explicit FakeTaskScheduler(SchedulerRecord* record) : record_(record) {}
+  bool Init() override {
+    record_->calls.push_back("init");
+    return record_->init_succeeds;
+  }
+  bool RegisterTask(const ScheduledTaskInfo& info) override {
+    record_->calls.push_back("register " + base::WideToUTF8(info.name));
+    record_->registered.push_back(info);
+    return record_->register_succeeds;
+  }
+  void DeleteOrphanedTasks() override { record_->calls.push_back("orphans"); }
+  void DeleteTask(const std::wstring& name) override {
+    record_->calls.push_back("delete " + base::WideToUTF8(name));
+  }
+  bool SetDailyInterval(const std::wstring& name, int days) override {
+    record_->calls.push_back("interval " + base::WideToUTF8(name) + " " + std::to_string(days));
+    return record_->interval_succeeds;
+  }
+  void SetTaskEnabled(const std::wstring&, bool) override {}
+  bool RunTask(const std::wstring&, const std::vector<std::wstring>&) override { return false; }
+  TaskState GetTaskState(const std::wstring&) override { return TASK_STATE_CANNOT_OPEN; }
+  base::Time GetLastRunTime(const std::wstring&) override { return base::Time(); }
+
+ private:
+  SchedulerRecord* record_;
+};
+
+}  // namespace
+
+FakeInstallerSystem::FakeInstallerSystem() {
+  system.create_task_scheduler = [this]() -> std::unique_ptr<TaskScheduler> {
+    if (!has_scheduler) return nullptr;
+    return std::make_unique<FakeTaskScheduler>(&scheduler);
+  };
+  system.firewall_rules = [this](const base::FilePath& executable, bool remove) {
+    firewall_calls.emplace_back(executable, remove);
+  };
+  system.is_user_admin = [this] { return admin; };
+  system.verify_signature = [this](const base::FilePath& file) {
+    return signed_files.count(base::ToLowerASCII(base::WideToUTF8(file.value()))) != 0;
+  };
+  system.launch_detached = [this](const std::wstring& command_line, uint32_t* pid) {
+    detached_launches.push_back(command_line);
+    if (pid) *pid = 1;
+    return true;
+  };
+  system.start_cleanup_batch = [this](const base::FilePath& batch_file) {
+    started_batches.push_back(batch_file);
+    return true;
+  };
+}
+
+void FakeInstallerSystem::Install() {
+  SetInstallerSystemForTesting(&system);
+  installed_ = true;
+}
+
+void FakeInstallerSystem::Uninstall() {
+  if (installed_) SetInstallerSystemForTesting(nullptr);
+  installed_ = false;
+}
+
+FakeInstallerSystem::~FakeInstallerSystem() { Uninstall(); }
+
+}  // namespace testing
+}  // namespace installer

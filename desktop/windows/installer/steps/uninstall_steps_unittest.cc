@@ -1,0 +1,259 @@
+#include "desktop/windows/installer/steps/uninstall_steps.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/base_paths_win.h"
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "base/path_service.h"
+#include "base/process/process.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "base/win/windows_version.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/kernel_object_names.h"
+#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+#include "desktop/windows/installer/program_log_test_util.h"
+#include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
+
+namespace installer {
+namespace testing {
+namespace {
+
+TEST(ReinstallCommandTest, SplitsAtTheQuoteOrTheFirstBlank) {
+  const struct {
+    const wchar_t* command;
+    const wchar_t* program;
+    const wchar_t* parameters;
+  } cases[] = {
+      {L"\"C:\\Program Files\\ie4uinit.exe\" -reinstall", L"C:\\Program Files\\ie4uinit.exe",
+       L"-reinstall"},
+      {L"\"C:\\Program Files\\ie4uinit.exe\"", L"C:\\Program Files\\ie4uinit.exe", L""},
+      {L"%SystemRoot%\\ie4uinit.exe -reinstall -x", L"%SystemRoot%\\ie4uinit.exe",
+       L"-reinstall -x"},
+      {L"ie4uinit.exe", L"ie4uinit.exe", L""},
+      {L"", L"", L""},
+  };
+  for (const auto& test : cases) {
+    std::wstring program = L"stale";
+    std::wstring parameters = L"stale";
+    SplitReinstallCommand(test.command, &program, &parameters);
+    EXPECT_EQ(test.program, program);
+    EXPECT_EQ(test.parameters, parameters);
+  }
+}
+
+TEST(SurveyCommandTest, QuotesThePathAndTheAddress) {
+  const base::FilePath program_files(L"C:\\Program Files");
+  EXPECT_EQ(L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -private "
+            L"\"https://x/s?version=1&a=b\"",
+            BuildSurveyCommand(program_files, L"https://x/s?version=1&a=b",
+                               base::OS_VERSION_WIN8));
+  EXPECT_EQ(L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" \"https://x/s\"",
+            BuildSurveyCommand(program_files, L"https://x/s", base::OS_VERSION_WIN7));
+}
+
+class UninstallStepsTest : public ProgramLogTest {
+ protected:
+  void SetUp() override {
+    ProgramLogTest::SetUp();
+    if (HasFatalFailure()) return;
+    UsePackage(CopyPackage());
+  }
+
+  void Uninstall() {
+    InstallationRun run;
+    run.uninstall = true;
+    Run(&run);
+    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  }
+
+  std::string AppId() {
+    std::unique_ptr<InstallLog> record =
+        ReadRecord(install_folder_.Append(L"installation_status.xml"));
+    return record ? record->app_id : std::string();
+  }
+};
+
+// An uninstallation removes the record and the files; what was locked goes to the batch
+// file, which deletes it once the uninstaller has ended, and then itself.
+TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatch) {
+  Install();
+  std::unique_ptr<InstallLog> record =
+      ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(record);
+  const base::FilePath version_folder = install_folder_.Append(record->subfolder);
+  const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
+  base::ScopedHandle lock(CreateFileW(locked.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(lock.IsValid());
+  Uninstall();
+
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"launcher.exe")));
+  EXPECT_FALSE(base::PathExists(version_folder.Append(L"velum.exe")));
+  EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.dat")));
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"root_readme.txt")));
+  EXPECT_TRUE(base::PathExists(locked));
+
+  const base::FilePath batch_file = install_folder_.Append(L"k.bat");
+  ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
+  CleanupBatch expected;
+  expected.pids = {GetCurrentProcessId(), 0, 0};
+  expected.failed_files = {locked.value()};
+  for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
+       folder = folder.DirName())
+    expected.folders.push_back(folder.value());
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
+  EXPECT_EQ(BuildCleanupBatchText(expected), text);
+  EXPECT_NE(std::string::npos, text.find("rmdir \"" + base::WideToUTF8(
+                                             version_folder.Append(L"resources").value()) +
+                                         "\"\r\nrmdir \"" +
+                                         base::WideToUTF8(version_folder.value()) + "\"\r\n"));
+
+  // The uninstaller has ended: the batch file runs as the system would start it.
+  lock.Close();
+  base::Process batch = StartCleanupBatch(batch_file);
+  ASSERT_TRUE(batch.IsValid());
+  int32_t exit_code = 0;
+  ASSERT_TRUE(batch.WaitForExit(&exit_code));
+  EXPECT_FALSE(base::PathExists(locked));
+  EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
+  EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+// A front end that asks for the batch starts it as it ends, after the processes the
+// batch waits for: the uninstaller leaves it written and unstarted.
+TEST_F(UninstallStepsTest, LeavesTheBatchToAFrontEndThatAsksForIt) {
+  Install();
+  base::ScopedHandle left(CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetKernelObjectName(install_folder_.value(), kernel_objects::kCleanupBatchLeftEventPrefix,
+                          true)
+          .c_str()));
+  ASSERT_TRUE(left.IsValid());
+  Uninstall();
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(left.Get(), 0));
+  EXPECT_TRUE(system_services_.started_batches.empty());
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(kCleanupBatchFileName)));
+}
+
+TEST_F(UninstallStepsTest, RemovesTheTaskAndOffersTheSurveyUnlessSilentOrCopyOnly) {
+  const struct {
+    const wchar_t* install_switch;
+    bool silent;
+    bool copy_only;
+  } cases[] = {{L"--copyonly=0", false, false},
+               {L"--copyonly=0", true, false},
+               {L"--copyonly=1", false, true}};
+  const bool has_survey = !GetProductUrl("uninstall_survey").empty();
+  ASSERT_TRUE(has_survey);
+  for (const auto& test : cases) {
+    SCOPED_TRACE(::testing::Message() << test.silent << test.copy_only);
+    ClearProcessSwitches();
+    InstallationRun install;
+    install.switches = {test.install_switch};
+    Run(&install);
+    ASSERT_TRUE(install.succeeded);
+    const std::string app_id = AppId();
+    system_services_.scheduler = SchedulerRecord();
+    system_services_.detached_launches.clear();
+    system_services_.firewall_calls.clear();
+    system_services_.admin = true;
+    if (test.silent) AddProcessSwitch("silent");
+    Uninstall();
+    system_services_.admin = false;
+    if (test.copy_only) {
+      EXPECT_EQ(std::vector<std::string>{}, system_services_.scheduler.calls);
+      EXPECT_TRUE(system_services_.firewall_calls.empty());
+    } else {
+      EXPECT_EQ((std::vector<std::string>{"init", "orphans", "delete Autoupdate " + app_id}),
+                system_services_.scheduler.calls);
+      ASSERT_EQ(1u, system_services_.firewall_calls.size());
+      EXPECT_TRUE(system_services_.firewall_calls[0].second);
+    }
+    const bool survey = has_survey && !test.silent && !test.copy_only;
+    ASSERT_EQ(survey ? 1u : 0u, system_services_.detached_launches.size());
+    if (survey) {
+      const std::wstring& command = system_services_.detached_launches[0];
+      EXPECT_EQ(0u, command.find(L"\""));
+      EXPECT_NE(std::wstring::npos, command.find(L"\\Internet Explorer\\iexplore.exe\""));
+      EXPECT_NE(std::wstring::npos,
+                command.find(L"?version=" + base::UTF8ToWide(GetProductVersion())));
+    }
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
+  }
+}
+
+TEST_F(UninstallStepsTest, AProfileIsDeletedOnlyWhenItIsTheBrowsersOwn) {
+  // The all-users folder of a template ending in the user name is the parent of every
+  // user's folder: it holds no "Local State" and must stay.
+  const base::FilePath users = scratch_.path().Append(L"Users");
+  const base::FilePath own = scratch_.path().Append(L"Own");
+  const struct {
+    base::FilePath profile_template;
+    base::FilePath all_users;
+    bool deleted;
+  } cases[] = {{users.Append(L"<USERNAME>"), users, false}, {own, own, true}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.all_users.AsUTF8());
+    ASSERT_TRUE(base::CreateDirectory(test.all_users.Append(L"other")));
+    if (test.deleted) {
+      ASSERT_EQ(2, base::WriteFile(test.all_users.Append(L"Local State"), "{}", 2));
+    }
+    InstallationRun install;
+    install.switches = {L"--profile-folder=" + test.profile_template.value()};
+    Run(&install);
+    ASSERT_TRUE(install.succeeded);
+    InstallationRun run;
+    run.uninstall = true;
+    run.switches = {L"--deleteuserprofile=1"};
+    Run(&run);
+    ASSERT_TRUE(run.succeeded);
+    EXPECT_EQ(!test.deleted, base::PathExists(test.all_users.Append(L"other")));
+    EXPECT_TRUE(base::DeleteFile(install_folder_, true));
+  }
+}
+
+// Without a profile template the data lives in two halves, roaming and local; only the
+// roaming one holds "Local State", and the local one was kept for not holding it.
+TEST_F(UninstallStepsTest, DeletingTheProfileTakesBothHalves) {
+  base::FilePath original_roaming, original_local;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_APP_DATA, &original_roaming));
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_LOCAL_APP_DATA, &original_local));
+  const base::FilePath roaming = scratch_.path().Append(L"Roaming");
+  const base::FilePath local = scratch_.path().Append(L"Local");
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_APP_DATA, roaming, true, true));
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, local, true, true));
+  InstallationRun install;
+  Run(&install);
+  EXPECT_TRUE(install.succeeded);
+  base::FilePath user_data;
+  ASSERT_TRUE(FolderInstallationInfo(install_folder_).GetUserDataFolder(&user_data));
+  base::FilePath local_data = local;
+  ASSERT_TRUE(roaming.AppendRelativePath(user_data, &local_data));
+  ASSERT_TRUE(base::CreateDirectory(local_data.Append(L"Default\\Cache")));
+  ASSERT_TRUE(base::CreateDirectory(user_data));
+  ASSERT_EQ(2, base::WriteFile(user_data.Append(L"Local State"), "{}", 2));
+  InstallationRun run;
+  run.uninstall = true;
+  run.switches = {L"--deleteuserprofile=1"};
+  Run(&run);
+  EXPECT_TRUE(run.succeeded);
+  EXPECT_FALSE(base::PathExists(user_data));
+  EXPECT_FALSE(base::PathExists(local_data));
+  EXPECT_TRUE(base::DirectoryExists(local));
+  base::PathRegistry::Override(base::DIR_APP_DATA, original_roaming, true, false);
+  base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, original_local, true, false);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace installer
