@@ -127,8 +127,10 @@ base::Result<CleanupBatch> TakeCleanupBatch(const base::FilePath& batch_file,
   base::Result<CleanupBatch> batch = ValidateCleanupBatchText(*text, folder);
   if (!batch.ok()) return batch;
   std::vector<base::ScopedHandle> processes;
+  // The helper that runs the batch may be named in it: waiting for itself would never end.
   for (uint32_t pid : batch.value().pids) {
-    if (pid != 0) processes.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (pid != 0 && pid != GetCurrentProcessId())
+      processes.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
   }
   WaitForProcesses(processes);
   const base::Result<> held = HoldDeletionWays(batch.value(), folder, folders, files);

@@ -102,6 +102,26 @@ TEST_F(UninstallBatchTest, WaitsForTheNamedProcessesBeforeDeleting) {
 // cmd looks for chcp, TASKLIST, FIND and ping in its working folder and then along
 // PATH: programs of those names planted in the caller's working folder or PATH must
 // not run.
+// The helper that runs the batch is named in it when it was the uninstaller's second
+// process: it waits for the others, never for itself.
+TEST_F(UninstallBatchTest, NeverWaitsForItself) {
+  const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
+  Write(L"install\\k.bat", Batch({locked}, GetCurrentProcessId()));
+  base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  bool ran = false;
+  std::thread helper([&] {
+    ran = RunUninstallBat(install_, install_);
+    SetEvent(returned.Get());
+  });
+  if (WaitForSingleObject(returned.Get(), kBoundMs) != WAIT_OBJECT_0) {
+    ADD_FAILURE() << "the helper waits for itself";
+    ExitProcess(1);  // the thread can never be joined
+  }
+  helper.join();
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(base::PathExists(locked));
+}
+
 TEST_F(UninstallBatchTest, FindsItsToolsOnlyInTheSystemFolder) {
   const base::FilePath marker = Path(L"planted-ran");
   const std::string planted = "@echo x > \"" + marker.AsUTF8() + "\"\r\n";

@@ -258,8 +258,10 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   const std::wstring initial =
       base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(switches::kInitialPid);
   if (!base::StringToUint64(base::WideToUTF8(initial), &initial_pid)) initial_pid = 0;
+  // The permission helper runs the batch itself once the others have ended, and waits
+  // for it: a batch waiting for the helper would never end.
   batch.pids = {GetCurrentProcessId(), static_cast<uint32_t>(initial_pid),
-                context_->GetSecondInstallerPid()};
+                context_->HasPermissionHelper() ? 0u : context_->GetSecondInstallerPid()};
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
   const std::string text = BuildCleanupBatchText(batch);
   if (base::WriteFile(batch_file, text.data(), static_cast<int>(text.size())) !=
