@@ -182,11 +182,11 @@ void MessagePumpForUI::WaitForWork() {
 void MessagePumpForUI::HandleWorkMessage() {
   // Work message dispatched by a loop other than ours (a modal loop, or after our run
   // returned).
-  if (!state_) {
-    InterlockedExchange(&have_work_, 0);
+  // The message is not replaced with the next one, as in our own loop: a modal loop (a
+  // message box) handles its messages itself, its keys among them.
+  InterlockedExchange(&have_work_, 0);
+  if (!state_)
     return;
-  }
-  ProcessPumpReplacementMessage();
   if (state_->delegate->DoWork())
     ScheduleWork();
   state_->delegate->DoDelayedWork(&delayed_work_time_);
@@ -239,6 +239,11 @@ bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
 
   if (msg.message == kMsgHaveWork && msg.hwnd == message_window_.hwnd())
     return ProcessPumpReplacementMessage();
+
+  // Handling the message may enter a modal loop (a message box) that only a work message
+  // reaches; tasks already waiting would wake nothing else, and new posts do not wake a
+  // loop that is known to have work. At most one work message is queued.
+  ScheduleWork();
 
   uint32_t action = MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT;
   if (state_->dispatcher)

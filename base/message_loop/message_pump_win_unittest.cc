@@ -142,68 +142,98 @@ TEST(MessagePumpForUITest, OuterQuitTakesEffectWhenInnerReturns) {
   EXPECT_EQ(std::vector<int>({1, 2}), order);
 }
 
-// A message box runs its own modal loop; a short delayed task still runs inside it
-// through the pump's window timer, and closes the box.
-TEST(MessagePumpForUITest, DelayedTaskRunsInsideModalMessageBox) {
-  MessageLoop loop(MessageLoop::TYPE_UI);
-  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+// Finds and closes the test's message box of this thread.
+struct BoxCloser {
+  // The message box of |thread_id|; other processes may show boxes with this title.
+  static HWND FindBox(DWORD thread_id) {
+    HWND box = nullptr;
+    EnumThreadWindows(
+        thread_id,
+        [](HWND hwnd, LPARAM found) -> BOOL {
+          wchar_t title[64] = {};
+          GetWindowTextW(hwnd, title, 64);
+          if (wcscmp(title, kMessageBoxTitle) != 0)
+            return TRUE;
+          *reinterpret_cast<HWND*>(found) = hwnd;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&box));
+    return box;
+  }
+  static void CloseBox(bool* ran_inside_box, HANDLE box_closed) {
+    HWND box = FindBox(GetCurrentThreadId());
+    *ran_inside_box = box != nullptr;
+    if (box)
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    SetEvent(box_closed);
+  }
+};
+
+// Runs the loop until idle with a message box shown from a window message: |show| posts
+// that message and whatever should close the box from inside it. True when the box was
+// closed from inside.
+bool RunWithMessageBox(Callback<void(HWND window, bool* ran_inside_box, HANDLE box_closed)> show) {
   bool ran_inside_box = false;
   HANDLE box_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-  struct Closer {
-    // The message box of |thread_id|; other processes may show boxes with this title.
-    static HWND FindBox(DWORD thread_id) {
-      HWND box = nullptr;
-      EnumThreadWindows(
-          thread_id,
-          [](HWND hwnd, LPARAM found) -> BOOL {
-            wchar_t title[64] = {};
-            GetWindowTextW(hwnd, title, 64);
-            if (wcscmp(title, kMessageBoxTitle) != 0)
-              return TRUE;
-            *reinterpret_cast<HWND*>(found) = hwnd;
-            return FALSE;
-          },
-          reinterpret_cast<LPARAM>(&box));
-      return box;
-    }
-    static void CloseBox(bool* ran_inside_box, HANDLE box_closed) {
-      HWND box = FindBox(GetCurrentThreadId());
-      *ran_inside_box = box != nullptr;
-      if (box)
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-      SetEvent(box_closed);
-    }
-  };
-
-  TestWindow window(Bind(
-      [](SequencedTaskRunner* runner, bool* ran_inside_box, HANDLE box_closed, UINT message) {
-        if (message != kShowMessageBox)
-          return;
-        runner->PostDelayedTask(FROM_HERE, Bind(&Closer::CloseBox, ran_inside_box, box_closed),
-                                TimeDelta::FromMilliseconds(3));
-        MessageBoxW(nullptr, L"The pump test closes this box.", kMessageBoxTitle, MB_OK);
-      },
-      runner.get(), &ran_inside_box, box_closed));
-
+  TestWindow window(Bind([](UINT message) {
+    if (message == kShowMessageBox)
+      MessageBoxW(nullptr, L"The pump test closes this box.", kMessageBoxTitle, MB_OK);
+  }));
   // A safety net only: without it a broken pump would leave the box open for ever.
   DWORD loop_thread = GetCurrentThreadId();
   std::thread watchdog([box_closed, loop_thread] {
     if (WaitForSingleObject(box_closed, 60000) != WAIT_OBJECT_0) {
-      HWND box = Closer::FindBox(loop_thread);
+      HWND box = BoxCloser::FindBox(loop_thread);
       if (box)
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
   });
-
-  PostMessageW(window.hwnd(), kShowMessageBox, 0, 0);
+  show.Run(window.hwnd(), &ran_inside_box, box_closed);
   RunLoop run_loop;
   run_loop.QuitWhenIdle();
   run_loop.Run();
   SetEvent(box_closed);
   watchdog.join();
   CloseHandle(box_closed);
-  EXPECT_TRUE(ran_inside_box);
+  return ran_inside_box;
+}
+
+// A message box runs its own modal loop; a short delayed task still runs inside it
+// through the pump's window timer, and closes the box.
+TEST(MessagePumpForUITest, DelayedTaskRunsInsideModalMessageBox) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  EXPECT_TRUE(RunWithMessageBox(
+      Bind(
+                 [](SequencedTaskRunner* runner, HWND window, bool* ran_inside_box,
+                    HANDLE box_closed) {
+                   PostMessageW(window, kShowMessageBox, 0, 0);
+                   runner->PostDelayedTask(FROM_HERE,
+                                           Bind(&BoxCloser::CloseBox, ran_inside_box, box_closed),
+                                           TimeDelta::FromMilliseconds(3));
+                 },
+                 runner.get())));
+}
+
+// A box shown while tasks already wait in the loop's work queue (no wake-up message is
+// queued for them then): they still run inside the box's modal loop.
+TEST(MessagePumpForUITest, WaitingTaskRunsInsideMessageBoxShownMeanwhile) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  EXPECT_TRUE(RunWithMessageBox(
+      Bind(
+                 [](SequencedTaskRunner* runner, HWND window, bool* ran_inside_box,
+                    HANDLE box_closed) {
+                   // The first task asks for the box; the second waits behind it in the
+                   // work queue when the box shows.
+                   runner->PostTask(FROM_HERE, Bind([](HWND window) {
+                                      PostMessageW(window, kShowMessageBox, 0, 0);
+                                    },
+                                    window));
+                   runner->PostTask(FROM_HERE,
+                                    Bind(&BoxCloser::CloseBox, ran_inside_box, box_closed));
+                 },
+                 runner.get())));
 }
 
 int ProblemCount(MessageLoopProblem problem) {

@@ -35,7 +35,11 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              net_redirect_disallowed net_hostile_filename net_proxy_407 net_version_ignored
              hostile_archive_entry record_names_outside unwritable_folder locked_file_upgrade
              backend_killed wizard_install wizard_keyboard wizard_close_while_installing
-             wizard_second_instance wizard_uninstall killed_after_entry killed_during_copy
+             wizard_second_instance wizard_uninstall wizard_enter_in_language_list
+             wizard_escape_while_installing_no wizard_escape_while_installing_ends
+             wizard_escape_then_yes wizard_unwritable_folder wizard_second_instance_minimized
+             wizard_right_to_left
+             killed_after_entry killed_during_copy
              killed_during_switch net_redirect_loop net_short_content_length
              net_redirect_unparseable net_held_connection
              net_ftp_package_url net_long_url apps_and_features_uninstall disk_full non_ascii_folder

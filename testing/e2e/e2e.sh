@@ -209,6 +209,19 @@ check_no_planted_library_loaded() {
     fail "a DLL planted beside the installer was loaded: $(tr -d '\r' < "$WORK/planted_library_loaded.txt")"
 }
 
+# The install folder exists but nothing can be made in it: as root (Wine's user here)
+# only the immutable attribute refuses writes, otherwise the mode does. Skips the case
+# where neither does.
+make_install_folder_unwritable() {
+  mkdir -p "$INSTALLED"
+  if [ "$(id -u)" = 0 ]; then chattr +i "$INSTALLED"; else chmod a-w "$INSTALLED"; fi
+  if touch "$INSTALLED/probe" 2> /dev/null; then
+    echo "SKIP: this machine cannot make a folder unwritable"
+    rm -rf "$WORK"
+    exit 77
+  fi
+}
+
 # The version folder the installation record names.
 installed_version() {
   sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml"
@@ -564,6 +577,77 @@ PY
     [ "$RC" != 0 ] || fail "a cancelled installer reported success"
     check_unchanged
     ;;
+  wizard_enter_in_language_list)
+    # The language list opened with the mouse, a language picked by its first letter,
+    # Enter: the list closes and the options stay; nothing is installed unasked.
+    before=$(snapshot)
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:options shown:language drop:language pick:language:44 key:enter \
+      screenshot:e2e_wizard_enter_in_language_list hidden:progress_bar shown:accept close \
+      answer-yes:e2e_wizard_enter_in_language_list_question ended
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    check_unchanged
+    ;;
+  wizard_escape_while_installing_no|wizard_escape_while_installing_ends)
+    # Escape as soon as the installation starts asks the question; the window keeps
+    # following the installation behind it. Answered "No", the installation
+    # goes on; left open, it goes with the run. Either way the outcome is the real one.
+    export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    answer=(key:tab question-focus:no key:enter no-question launcher-held)
+    [ "$CASE" = wizard_escape_while_installing_no ] || answer=(launcher-held)
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:accept shown:progress_bar key:escape "question:e2e_${CASE}_question" \
+      "${answer[@]}" release-launcher no-question ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    ;;
+  wizard_escape_then_yes)
+    # Escape during the installation, then "Yes" once the installation has ended: the
+    # question is gone with the run, or the "Yes" comes too late to undo it; either way
+    # the installer reports the installation it made.
+    export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:accept launcher-held progress-above:0 key:escape \
+      question:e2e_wizard_escape_then_yes_question release-launcher backend-ended \
+      yes-if-asked ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    check_installed_package "$SAMPLE/package"
+    ;;
+  wizard_unwritable_folder)
+    # The error page tells the cause the installation reported, not the generic failure.
+    make_install_folder_unwritable
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:accept shown:retry 'page-text:progress_text:could not be created' \
+      screenshot:e2e_wizard_unwritable_folder_error close \
+      answer-yes:e2e_wizard_unwritable_folder_question ended
+    [ "$RC" != 0 ] || fail "the installer reported success"
+    chattr -i "$INSTALLED" 2> /dev/null
+    chmod u+w "$INSTALLED"
+    ;;
+  wizard_second_instance_minimized)
+    # The first window minimised: a second installer restores it and brings it forward.
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept minimize second-refused screenshot:e2e_wizard_second_instance_restored close \
+      answer-yes:e2e_wizard_second_instance_minimized_question ended second
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    ;;
+  wizard_right_to_left)
+    # Arabic, Hebrew and Persian picked in the options: the window, its title bar and its
+    # texts read from the right at once; English again reads from the left.
+    steps=(shown:accept click:options)
+    for pick in ar:0627 he:05E2 fa:0641; do
+      steps+=("pick:language:${pick#*:}" rtl:yes "screenshot:e2e_wizard_right_to_left_${pick%%:*}_options"
+              click:back "screenshot:e2e_wizard_right_to_left_${pick%%:*}_welcome" click:options)
+    done
+    before=$(snapshot)
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      "${steps[@]}" pick:language:45 rtl:no screenshot:e2e_wizard_right_to_left_back_to_ltr close \
+      answer-yes:e2e_wizard_right_to_left_question ended
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    check_unchanged
+    ;;
   wizard_uninstall)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "install: exit code $RC"
@@ -836,15 +920,7 @@ PY
       fail "no refusal logged"
     ;;
   unwritable_folder)
-    # The install folder exists but nothing can be made in it: as root (Wine's user here)
-    # only the immutable attribute refuses writes, otherwise the mode does.
-    mkdir -p "$INSTALLED"
-    if [ "$(id -u)" = 0 ]; then chattr +i "$INSTALLED"; else chmod a-w "$INSTALLED"; fi
-    if touch "$INSTALLED/probe" 2> /dev/null; then
-      echo "SKIP: this machine cannot make a folder unwritable"
-      rm -rf "$WORK"
-      exit 77
-    fi
+    make_install_folder_unwritable
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" != 0 ] || fail "the installer reported success"

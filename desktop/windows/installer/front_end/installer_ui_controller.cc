@@ -401,12 +401,18 @@ void InstallerUIController::OnImportantEvent(const std::string& name) {
 
 void InstallerUIController::OnError(uint32_t code, const std::wstring& argument,
                                     const std::string& message) {
-  stats_.root()->SetString("failure_reason", message);
+  if (!pending_error_) stats_.root()->SetString("failure_reason", message);
   ReportError(ErrorStringId(code, settings_->flag(Settings::UNINSTALL_FLAG)), argument, message);
 }
 
 void InstallerUIController::ReportError(uint32_t string_id, const std::wstring& argument,
                                         const std::string& message) {
+  // The first report names the cause; a process that ran the failed one reports its
+  // failure again, without the cause.
+  if (pending_error_) {
+    LOG(WARNING) << "A further error, after the one to show: " << message;
+    return;
+  }
   VLOG(1) << "Reporting error " << string_id;
   pending_error_.reset(new PendingError{string_id, argument, message});
   package_.runner()->Stop();

@@ -58,6 +58,20 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
   return chosen;
 }
 
+const UINT_PTR kKeepEnterSubclassId = 0x7e1b;
+
+// A list box picked from with the keyboard closes as the pick is made (Wine closes it at
+// a typed letter); the Enter that follows, meant for the pick, must not press the
+// default button and start the installation: the box takes every Enter itself.
+LRESULT CALLBACK KeepEnterProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
+                               UINT_PTR, DWORD_PTR) {
+  LRESULT result = DefSubclassProc(box, message, wparam, lparam);
+  const MSG* key = reinterpret_cast<const MSG*>(lparam);
+  if (message == WM_GETDLGCODE && key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN)
+    result |= DLGC_WANTMESSAGE;
+  return result;
+}
+
 // A change the settings refuse leaves the box showing what does not apply.
 void WarnIfRefused(bool accepted, const char* change) {
   if (!accepted) LOG(WARNING) << "The settings refused the change " << change;
@@ -99,6 +113,10 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   panel_ = panel;
   if (run_immediately) return;
   ShowWindow(PanelItem(W::DEFAULT_BROWSER_BOX), answers_.offer_default_browser ? SW_SHOW : SW_HIDE);
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
+    if (!SetWindowSubclass(PanelItem(id), KeepEnterProc, kKeepEnterSubclassId, 0))
+      PLOG(ERROR) << "Subclassing the list box failed.";
+  }
   SendMessageW(PanelItem(W::INVALID_PATH_WARNING), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font),
                FALSE);
   RECT button, path;
@@ -136,17 +154,29 @@ void InstallerOptionsPanel::FillLists() {
 void InstallerOptionsPanel::FillLanguageBox() {
   HWND box = PanelItem(W::LANGUAGE_BOX);
   refreshing_ = true;
-  SendMessageW(box, CB_RESETCONTENT, 0, 0);
-  for (size_t i = 0; i < languages_.size(); ++i) {
-    std::wstring name = GetLocalizedStringForLanguageCode(languages_[i], 37051);
-    LRESULT index = SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    if (index < 0) {
-      LOG(ERROR) << "Adding item #" << i << " to the language dropdown failed";
-      continue;
+  // Each language is named in its own language, whatever the UI's: the list is filled
+  // once. Refilling would also close it under the user, who may be picking from it
+  // with the keyboard (Enter would then reach the default button).
+  if (SendMessageW(box, CB_GETCOUNT, 0, 0) <= 0) {
+    for (size_t i = 0; i < languages_.size(); ++i) {
+      std::wstring name = GetLocalizedStringForLanguageCode(languages_[i], 37051);
+      LRESULT index = SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+      if (index < 0) {
+        LOG(ERROR) << "Adding item #" << i << " to the language dropdown failed";
+        continue;
+      }
+      SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(i));
     }
-    SendMessageW(box, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(i));
-    if (_wcsicmp(languages_[i].c_str(), settings_->install_language().c_str()) == 0)
+  }
+  const LRESULT count = SendMessageW(box, CB_GETCOUNT, 0, 0);
+  for (LRESULT index = 0; index < count; ++index) {
+    const LRESULT language = SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+    if (language >= 0 && static_cast<size_t>(language) < languages_.size() &&
+        _wcsicmp(languages_[static_cast<size_t>(language)].c_str(),
+                 settings_->install_language().c_str()) == 0 &&
+        SendMessageW(box, CB_GETCURSEL, 0, 0) != index) {
       SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
   }
   refreshing_ = false;
 }

@@ -166,6 +166,27 @@ TEST_F(InstallerUIControllerTest, ErrorBeforeAcceptWaitsForTheUser) {
   EXPECT_EQ("Cannot write", reason);
 }
 
+// The error page tells the first error of a run, the cause: the package's installer
+// reports it, the process that ran that installer then reports its failure without it.
+TEST_F(InstallerUIControllerTest, ErrorPageTellsTheFirstErrorReported) {
+  testing::TestSettings settings(install_folder_, {});
+  script_ = [this](C* controller) {
+    controller->OnError(4, L"C:\\Velum\\1.0", "Creating installation subfolder failed");
+    controller->OnError(0, L"", "Installer process did not complete successfully.");
+    ClickButton(window_, W::ACCEPT_BUTTON);
+    ASSERT_TRUE(OnErrorPage());
+    EXPECT_EQ(GetLocalizedStringWithArg(37059, L"C:\\Velum\\1.0"),
+              GetControlText(window_, W::PROGRESS_TEXT));
+    controller->OnCancel();
+  };
+  EXPECT_FALSE(RunController(settings.get()));
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  std::string reason;
+  EXPECT_TRUE(record->GetString("failure_reason", &reason));
+  EXPECT_EQ("Creating installation subfolder failed", reason);
+}
+
 // Autoupdates and runs with statistics off send nothing.
 TEST_F(InstallerUIControllerTest, StatisticsStayWhenAutoupdatingOrOff) {
   script_ = [](C* controller) { controller->OnCancel(); };

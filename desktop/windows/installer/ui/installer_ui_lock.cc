@@ -30,6 +30,10 @@ DWORD ReadOwner(const base::FilePath& path) {
 
 BOOL CALLBACK ActivateFirstWindow(HWND window, LPARAM) {
   if (!IsWindowEnabled(window) || !IsWindowVisible(window)) return TRUE;
+  // A minimised window in front still shows nothing. Asynchronous: the window belongs to
+  // another process, which restores it in its own time.
+  if (IsIconic(window) && !ShowWindowAsync(window, SW_RESTORE))
+    LOG(WARNING) << "Could not restore the installer window";
   if (!SetForegroundWindow(window)) LOG(WARNING) << "Could not bring the installer forward";
   return FALSE;
 }

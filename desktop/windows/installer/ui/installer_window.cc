@@ -124,16 +124,30 @@ bool IsRightToLeftLanguage(LANGID language) {
   return primary == LANG_ARABIC || primary == LANG_HEBREW || primary == LANG_PERSIAN;
 }
 
+// A right-to-left window is mirrored and read from the right: neutral characters (':',
+// '…') then end the sentence, and a Latin word inside it keeps its place. A path reads
+// from the left whatever the language.
+bool ReadsLeftToRight(HWND window) {
+  const int id = GetDlgCtrlID(window);
+  return id == InstallerWindow::PATH_BOX || id == InstallerWindow::MAIN_PATH_BOX ||
+         id == InstallerWindow::TERMS_TEXT;
+}
+
 bool SetLayoutRightToLeft(HWND window, bool rtl) {
+  // The edit of a path box is only moved to its mirrored place: mirrored itself, it
+  // would show the path in reverse.
+  if (GetParent(window) && ReadsLeftToRight(GetParent(window))) return false;
+  const LONG_PTR flags = WS_EX_LAYOUTRTL | (ReadsLeftToRight(window) ? 0 : WS_EX_RTLREADING);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
-  const LONG_PTR wanted = rtl ? style | WS_EX_LAYOUTRTL : style & ~WS_EX_LAYOUTRTL;
+  const LONG_PTR wanted = rtl ? (style & ~WS_EX_RTLREADING) | flags
+                              : style & ~(WS_EX_LAYOUTRTL | WS_EX_RTLREADING);
   if (wanted == style) return false;
   SetWindowLongPtrW(window, GWL_EXSTYLE, wanted);
   return true;
 }
 
-// Mirrors |parent| and its children: each child keeps its distance from the leading
-// edge, which moves to the other side.
+// Mirrors |parent| and its children, theirs too (the edit of a combo box): each child
+// keeps its distance from the leading edge, which moves to the other side.
 void MirrorWindowAndChildren(HWND parent, bool rtl) {
   RECT client;
   GetClientRect(parent, &client);
@@ -154,11 +168,35 @@ void MirrorWindowAndChildren(HWND parent, bool rtl) {
   }
   if (!SetLayoutRightToLeft(parent, rtl) && was_rtl == rtl) return;
   for (const Place& place : places) {
-    SetLayoutRightToLeft(place.child, rtl);
+    if (GetWindow(place.child, GW_CHILD))
+      MirrorWindowAndChildren(place.child, rtl);
+    else
+      SetLayoutRightToLeft(place.child, rtl);
     SetWindowPos(place.child, nullptr, place.leading.x, place.leading.y, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   }
   InvalidateRect(parent, nullptr, TRUE);
+}
+
+// |control|'s rectangle in |dialog|'s client coordinates (a mirrored dialog's run from
+// its right edge).
+RECT RectInDialog(HWND control, HWND dialog) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+// The size |text| takes in |control|'s font: on one line, or wrapped at |width|.
+SIZE TextSize(HWND control, const std::wstring& text, int width) {
+  RECT needed = {0, 0, width, 0};
+  base::ScopedGetDC dc(control);
+  if (!dc.IsValid()) return {0, 0};
+  base::ScopedSelectObject font(
+      dc.dc(), reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  DrawTextW(dc.dc(), text.c_str(), static_cast<int>(text.size()), &needed,
+            DT_CALCRECT | DT_NOPREFIX | (width > 0 ? DT_WORDBREAK : DT_SINGLELINE));
+  return {needed.right - needed.left, needed.bottom - needed.top};
 }
 
 }  // namespace
@@ -327,8 +365,12 @@ void InstallerWindow::UpdateTexts() {
     if (!text.empty()) SetWindowTextW(Item(entry->control), text.c_str());
   }
   SetHeadline();
-  SetWindowTextW(dialog_.Get(), GetLocalizedString(37000).c_str());
+  // The caption after the direction, and the frame drawn again: the title bar reads in
+  // the language it shows.
   ApplyReadingDirection();
+  SetWindowTextW(dialog_.Get(), GetLocalizedString(37000).c_str());
+  SetWindowPos(dialog_.Get(), nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   if (!uninstall) {
     options_panel_->FillLists();
     if (!settings_->fetching_status()) options_panel_->Refresh();
@@ -344,8 +386,11 @@ void InstallerWindow::SetHeadline() {
   SetRichEditColor(headline_control, kHeadlineColor);
   size_t product_at = product.empty() ? std::wstring::npos : headline.find(product);
   if (product_at != std::wstring::npos) {
-    CHARRANGE range = {static_cast<LONG>(product_at),
-                       static_cast<LONG>(product_at + product.size())};
+    // The space before the name goes with it: a run of right-to-left words keeps its
+    // trailing space at the run's far end.
+    const size_t start = product_at > 0 && headline[product_at - 1] == L' ' ? product_at - 1
+                                                                            : product_at;
+    CHARRANGE range = {static_cast<LONG>(start), static_cast<LONG>(product_at + product.size())};
     SetRichEditRangeColor(headline_control, RGB(0, 0, 0), range);
   }
 }
@@ -370,24 +415,34 @@ void InstallerWindow::ApplyReadingDirection() {
 }
 
 void InstallerWindow::SizeFullPackageButton() {
+  // The button grows towards Back from beside Retry; where a long text would reach Back,
+  // it takes two lines and grows upwards instead.
+  const int kPadding = 30;
+  // The least a one-line text leaves to the button's edges.
+  const int kTightPadding = 12;
+  const int kGap = 8;
   HWND full = Item(FULL_PACKAGE_BUTTON);
-  HWND retry = Item(RETRY_BUTTON);
-  std::wstring text = GetWindowString(full);
-  SIZE size = {};
-  {
-    base::ScopedGetDC dc(full);
-    if (!dc.IsValid()) return;
-    base::ScopedSelectObject font(
-        dc.dc(), reinterpret_cast<HGDIOBJ>(SendMessageW(full, WM_GETFONT, 0, 0)));
-    GetTextExtentPoint32W(dc.dc(), text.c_str(), static_cast<int>(text.size()), &size);
+  const std::wstring text = GetWindowString(full);
+  const RECT full_rect = RectInDialog(full, dialog_.Get());
+  const RECT retry_rect = RectInDialog(Item(RETRY_BUTTON), dialog_.Get());
+  const RECT back_rect = RectInDialog(Item(BACK_BUTTON), dialog_.Get());
+  const int line_height = retry_rect.bottom - retry_rect.top;
+  const int room = full_rect.right - back_rect.right - kGap;
+  const int text_width = TextSize(full, text, 0).cx;
+  int width = std::max<int>(text_width + kPadding, retry_rect.right - retry_rect.left);
+  int height = line_height;
+  const LONG_PTR style = GetWindowLongPtrW(full, GWL_STYLE);
+  if (width > room) {
+    width = room;
+    if (text_width + kTightPadding > room) {
+      height = std::max<int>(line_height,
+                             TextSize(full, text, width - kTightPadding).cy + line_height / 2);
+    }
   }
-  RECT full_rect, retry_rect;
-  GetWindowRect(full, &full_rect);
-  GetWindowRect(retry, &retry_rect);
-  MapWindowPoints(nullptr, dialog_.Get(), reinterpret_cast<POINT*>(&full_rect), 2);
-  int width = std::max<int>(size.cx + 30, retry_rect.right - retry_rect.left);
-  SetWindowPos(full, nullptr, full_rect.right - width, full_rect.top, width,
-               full_rect.bottom - full_rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowLongPtrW(full, GWL_STYLE,
+                    height > line_height ? style | BS_MULTILINE : style & ~BS_MULTILINE);
+  SetWindowPos(full, nullptr, full_rect.right - width, full_rect.bottom - height, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 void InstallerWindow::OnFlagChanged() { options_panel_->Refresh(); }

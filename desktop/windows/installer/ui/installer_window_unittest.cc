@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
+#include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -661,6 +662,41 @@ std::vector<std::wstring> ComboEntries(HWND box) {
   return entries;
 }
 
+// Which of the shown |buttons| overlap each other or leave the dialog's client area:
+// empty when none.
+std::string ButtonsOverlap(HWND dialog, const std::vector<int>& buttons) {
+  RECT client;
+  GetClientRect(dialog, &client);
+  std::vector<std::pair<int, RECT>> shown;
+  for (int id : buttons) {
+    if (!IsControlShown(dialog, id)) continue;
+    RECT rect;
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    // Mirrored client coordinates run from the right.
+    if (rect.left > rect.right) std::swap(rect.left, rect.right);
+    if (rect.left < 0 || rect.right > client.right) return std::to_string(id) + " outside";
+    for (const auto& other : shown) {
+      RECT common;
+      if (IntersectRect(&common, &rect, &other.second))
+        return std::to_string(id) + " over " + std::to_string(other.first);
+    }
+    shown.push_back({id, rect});
+  }
+  return std::string();
+}
+
+// Whether the '&' of |text| sits between two letters of a script whose letters join
+// (Arabic, Persian): the underline then splits the word and shows as a loose '_'.
+bool MnemonicInsideJoinedWord(const std::wstring& text) {
+  const auto joins = [](wchar_t c) { return c >= 0x0620 && c <= 0x06FF; };
+  for (size_t at = text.find(L'&'); at != std::wstring::npos; at = text.find(L'&', at + 2)) {
+    if (at + 1 < text.size() && text[at + 1] == L'&') continue;
+    if (at > 0 && at + 1 < text.size() && joins(text[at - 1]) && joins(text[at + 1])) return true;
+  }
+  return false;
+}
+
 bool IsMirrored(HWND window) {
   return (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
 }
@@ -736,6 +772,9 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
         else if (shown.empty())
           shown.push_back(GetControlText(GetParent(control), text->control));
         for (const std::wstring& one : shown) {
+          if (MnemonicInsideJoinedWord(one))
+            overflows.push_back(language + " " + std::to_string(text->control) +
+                                " has its mnemonic inside a joined word: " + base::WideToUTF8(one));
           int overflow = TextOverflow(control, one, text->kind == LINES || text->kind == CHECK_BOX_LINES,
                                       kInsets[text->kind]);
           if (overflow > 0) {
@@ -743,6 +782,28 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
                                 std::to_string(overflow) + "px: " + base::WideToUTF8(one));
           }
         }
+      }
+      if (!uninstall) {
+        // The whole agreement sentence, its link's words read back from the control.
+        std::vector<RichEditLink> links;
+        const std::wstring sentence = PlainTextOfLinks(
+            ParseAnchors(GetLocalizedStringWithArg(37005, GetControlText(dialog(), W::ACCEPT_BUTTON))),
+            &links);
+        const std::wstring shown = GetControlText(dialog(), W::TERMS_AGREEMENT);
+        if (links.empty() || !AreLinksShown(GetDlgItem(dialog(), W::TERMS_AGREEMENT), links) ||
+            shown.compare(0, sentence.find(links.front().label),
+                          sentence.substr(0, sentence.find(links.front().label))) != 0) {
+          overflows.push_back(language + " agreement reads: " + base::WideToUTF8(shown));
+        }
+        // The error page's buttons, the full installer offered: apart, inside the window.
+        window_->ShowError(GetLocalizedString(37055), true, "");
+        const std::string overlap = ButtonsOverlap(
+            dialog(), {W::BACK_BUTTON, W::RETRY_BUTTON, W::FULL_PACKAGE_BUTTON});
+        if (!overlap.empty()) overflows.push_back(language + " error page: " + overlap);
+        if (code == L"de" || code == L"ar") {
+          EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_error"));
+        }
+        window_->SetPage(W::PAGE_WELCOME);
       }
       const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"ja",
                                      L"zh-CN", L"ko", L"el", L"th", L"hi"};

@@ -16,10 +16,6 @@ const wchar_t kAnchorStart[] = L"<a ";
 const wchar_t kHref[] = L"href=\"";
 const wchar_t kAnchorEnd[] = L"</a>";
 
-const char kFieldStart[] = "{\\field{\\*\\fldinst{HYPERLINK \"";
-const char kFieldResult[] = "\"}}{\\fldrslt{\\ul ";
-const char kFieldEnd[] = "}}}";
-const char kLineBreak[] = "\\line";
 
 const UINT_PTR kHideCaretSubclassId = 0x7e1a;
 
@@ -124,38 +120,61 @@ std::vector<std::wstring> GetAnchorTargets(const std::wstring& text) {
   return targets;
 }
 
-std::string ReplaceLinkMarkersInRtf(const std::string& rtf, bool line_before_field) {
-  std::string result;
+std::string EscapeRtf(const std::wstring& text) {
+  std::string rtf;
+  for (wchar_t c : text) {
+    if (c == L'\\' || c == L'{' || c == L'}') {
+      rtf += '\\';
+      rtf += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      rtf += static_cast<char>(c);
+    } else {
+      // RTF's \u takes a signed 16-bit number; '?' stands for readers without Unicode.
+      rtf += "\\u" + std::to_string(static_cast<int16_t>(c)) + "?";
+    }
+  }
+  return rtf;
+}
+
+std::string LinkFieldRtf(const std::wstring& target, const std::wstring& label, COLORREF color) {
+  return "{\\rtf1{\\colortbl;\\red" + std::to_string(GetRValue(color)) + "\\green" +
+         std::to_string(GetGValue(color)) + "\\blue" + std::to_string(GetBValue(color)) +
+         ";}{\\field{\\*\\fldinst{HYPERLINK \"" + EscapeRtf(target) +
+         "\"}}{\\fldrslt{\\ul\\cf1 " + EscapeRtf(label) + "}}}}";
+}
+
+std::wstring PlainTextOfLinks(const std::wstring& marked, std::vector<RichEditLink>* links) {
+  std::wstring plain;
   size_t position = 0;
   for (;;) {
-    size_t start = rtf.find("$1", position);
-    if (start == std::string::npos) break;
-    result.append(rtf, position, start - position);
-    size_t next = std::min(rtf.find("$1", start + 2), rtf.size());
-    size_t middle = rtf.find("$2", start + 2);
-    size_t end = middle == std::string::npos ? middle : rtf.find("$3", middle + 2);
-    if (end == std::string::npos || end >= next) {
-      // An incomplete link stays plain text without its markers: an open field group
-      // would spoil the rest of the text.
-      std::string part = rtf.substr(start + 2, next - start - 2);
-      for (const char* marker : {"$2", "$3"}) {
-        size_t found = part.find(marker);
-        if (found != std::string::npos) part.erase(found, 2);
+    const size_t start = marked.find(L"$1", position);
+    if (start == std::wstring::npos) break;
+    plain.append(marked, position, start - position);
+    const size_t next = std::min(marked.find(L"$1", start + 2), marked.size());
+    const size_t middle = marked.find(L"$2", start + 2);
+    const size_t end = middle == std::wstring::npos ? middle : marked.find(L"$3", middle + 2);
+    if (end == std::wstring::npos || end >= next) {
+      // An incomplete link stays plain text, without its markers.
+      std::wstring part = marked.substr(start + 2, next - start - 2);
+      for (const wchar_t* marker : {L"$2", L"$3"}) {
+        const size_t found = part.find(marker);
+        if (found != std::wstring::npos) part.erase(found, 2);
       }
-      result += part;
+      plain += part;
       position = next;
       continue;
     }
-    if (line_before_field) result += kLineBreak;
-    result += kFieldStart;
-    result.append(rtf, start + 2, middle - start - 2);
-    result += kFieldResult;
-    result.append(rtf, middle + 2, end - middle - 2);
-    result += kFieldEnd;
+    RichEditLink link;
+    link.target = marked.substr(start + 2, middle - start - 2);
+    link.label = marked.substr(middle + 2, end - middle - 2);
+    link.range.cpMin = ToCharacterPosition(plain, plain.size());
+    plain += link.label;
+    link.range.cpMax = ToCharacterPosition(plain, plain.size());
+    links->push_back(link);
     position = end + 2;
   }
-  result.append(rtf, position, std::string::npos);
-  return result;
+  plain.append(marked, position, std::wstring::npos);
+  return plain;
 }
 
 std::wstring GetLinkTargetFromRangeText(const std::wstring& range_text) {
@@ -183,20 +202,46 @@ std::wstring GetLinkRangeText(HWND control, const ENLINK& link) {
 }
 
 void SetRichEditTextWithLinks(HWND control, const std::wstring& text, COLORREF link_color) {
-  std::wstring marked = ParseAnchors(text);
-  SetWindowTextW(control, marked.c_str());
-  size_t first = marked.find(L"$1");
-  size_t last = first == std::wstring::npos ? first : marked.find(L"$3", first);
-  if (last != std::wstring::npos) {
-    CHARRANGE range = {ToCharacterPosition(marked, first), ToCharacterPosition(marked, last + 2)};
-    SetRichEditRangeColor(control, link_color, range);
+  std::vector<RichEditLink> links;
+  const std::wstring plain = PlainTextOfLinks(ParseAnchors(text), &links);
+  SetWindowTextW(control, plain.c_str());
+  // From the last: a field changes no position before it.
+  for (auto link = links.rbegin(); link != links.rend(); ++link) {
+    SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&link->range));
+    SetRichEditRtf(control, LinkFieldRtf(link->target, link->label, link_color), true);
   }
-  std::string rtf = GetRichEditRtf(control);
-  SetRichEditRtf(control, ReplaceLinkMarkersInRtf(rtf, false));
-  // A field that opens the text is shown as its instruction; a line break before it
-  // keeps the field a link.
-  if (GetFirstLine(control).compare(0, 10, L"HYPERLINK ") == 0)
-    SetRichEditRtf(control, ReplaceLinkMarkersInRtf(rtf, true));
+  SendMessageW(control, EM_SETSEL, 0, 0);
+  if (AreLinksShown(control, links)) return;
+  // A control that drops the fields (Wine's draws none) or shows their instruction gets
+  // the labels as text with the link effect: the whole sentence, and clicks reported.
+  LOG(INFO) << "The rich edit shows no link fields; marking the links as text";
+  SetWindowTextW(control, plain.c_str());
+  for (const RichEditLink& link : links) {
+    SetRichEditRangeColor(control, link_color, link.range);
+    SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&link.range));
+    CHARFORMAT2W format = {};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_LINK;
+    format.dwEffects = CFE_LINK;
+    SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  }
+  SendMessageW(control, EM_SETSEL, 0, 0);
+}
+
+bool AreLinksShown(HWND control, const std::vector<RichEditLink>& links) {
+  // A field that opens the text may show as its instruction.
+  if (GetFirstLine(control).compare(0, 10, L"HYPERLINK ") == 0) return false;
+  const int length = GetWindowTextLengthW(control);
+  std::wstring shown(static_cast<size_t>(std::max(length, 0)) + 1, L'\0');
+  shown.resize(static_cast<size_t>(
+      std::max(GetWindowTextW(control, &shown[0], static_cast<int>(shown.size())), 0)));
+  size_t position = 0;
+  for (const RichEditLink& link : links) {
+    position = shown.find(link.label, position);
+    if (position == std::wstring::npos) return false;
+    position += link.label.size();
+  }
+  return true;
 }
 
 void SetRichEditColor(HWND control, COLORREF color) {
@@ -223,10 +268,11 @@ std::string GetRichEditRtf(HWND control) {
   return rtf;
 }
 
-void SetRichEditRtf(HWND control, const std::string& rtf) {
+void SetRichEditRtf(HWND control, const std::string& rtf, bool selection) {
   RtfSource source = {&rtf, 0};
   EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(&source), 0, ReadRtf};
-  SendMessageW(control, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+  SendMessageW(control, EM_STREAMIN, SF_RTF | (selection ? SFF_SELECTION : 0),
+               reinterpret_cast<LPARAM>(&stream));
 }
 
 std::wstring GetFirstLine(HWND control) {

@@ -1,6 +1,7 @@
 // Links in rich-edit controls: localized texts carry HTML-like anchors
 // ("... <a href="tos">Terms of Service</a>"), which are turned into RTF HYPERLINK fields
-// so that the control draws them as links and reports clicks with EN_LINK.
+// (or, where the control drops those, text with the link effect) so that the control
+// draws them as links and reports clicks with EN_LINK.
 //
 //   InitRichEdit();                                   // before creating the dialog
 //   SetRichEditTextWithLinks(control, text, RGB(0x68, 0x68, 0x68));
@@ -27,10 +28,24 @@ std::wstring ParseAnchors(const std::wstring& text);
 // The targets of the anchors of |text|, in order.
 std::vector<std::wstring> GetAnchorTargets(const std::wstring& text);
 
-// The control's RTF with every complete "$1" target "$2" label "$3" turned into a
-// HYPERLINK field (preceded by "\line" with |line_before_field|). Markers of an
-// incomplete link are dropped, so the result stays well-formed RTF.
-std::string ReplaceLinkMarkersInRtf(const std::string& rtf, bool line_before_field);
+// |text| as RTF characters: '\\', '{' and '}' escaped, anything beyond ASCII as \uN
+// (never code-page bytes, which a reader may decode in another code page).
+std::string EscapeRtf(const std::wstring& text);
+// An RTF document holding one HYPERLINK field to |target| that shows |label| underlined
+// in |color|.
+std::string LinkFieldRtf(const std::wstring& target, const std::wstring& label, COLORREF color);
+
+// A link of a text: its target, its label and the characters the label takes.
+struct RichEditLink {
+  std::wstring target;
+  std::wstring label;
+  CHARRANGE range = {0, 0};
+};
+// The text |marked| (from ParseAnchors) shows: each complete link's label in its place
+// (its link appended to |links|); an incomplete one stays plain text without markers.
+std::wstring PlainTextOfLinks(const std::wstring& marked, std::vector<RichEditLink>* links);
+// Whether |control| shows every label of |links|, in order, and no field instruction.
+bool AreLinksShown(HWND control, const std::vector<RichEditLink>& links);
 
 // The link target a click reports: |range_text| is the text of the clicked range, which
 // may hold the field instruction ("HYPERLINK "tos"Terms of Service"). Empty when the
@@ -43,8 +58,9 @@ bool IsLinkClick(const NMHDR* notification);
 // The text of the range a link notification reports.
 std::wstring GetLinkRangeText(HWND control, const ENLINK& link);
 
-// Plain text with anchors; the links are coloured |link_color|. When the control shows
-// the field instruction (a text opening with a link), the fields are put on a new line.
+// Plain text with anchors; the links are coloured |link_color|. Each link is a HYPERLINK
+// field where the control shows it (read back after streaming), otherwise its label
+// with the link effect (CFE_LINK): the whole text shows, and clicks come as EN_LINK.
 void SetRichEditTextWithLinks(HWND control, const std::wstring& text, COLORREF link_color);
 
 void SetRichEditColor(HWND control, COLORREF color);
@@ -52,7 +68,8 @@ void SetRichEditColor(HWND control, COLORREF color);
 void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range);
 
 std::string GetRichEditRtf(HWND control);
-void SetRichEditRtf(HWND control, const std::string& rtf);
+// Replaces the text, or the selection with |selection|.
+void SetRichEditRtf(HWND control, const std::string& rtf, bool selection = false);
 
 // Line 0 of the control.
 std::wstring GetFirstLine(HWND control);

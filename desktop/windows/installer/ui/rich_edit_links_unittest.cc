@@ -39,27 +39,30 @@ TEST(ParseAnchorsTest, AnchorTargets) {
   EXPECT_TRUE(GetAnchorTargets(L"plain").empty());
 }
 
-TEST(RtfLinkRewriteTest, MarkersBecomeHyperlinkFields) {
-  const std::string rtf = "{\\rtf1\\ansi See $1tos$2Terms of Service$3 now.\\par}";
-  EXPECT_EQ(
-      "{\\rtf1\\ansi See {\\field{\\*\\fldinst{HYPERLINK \"tos\"}}{\\fldrslt{\\ul Terms of "
-      "Service}}} now.\\par}",
-      ReplaceLinkMarkersInRtf(rtf, false));
-  EXPECT_EQ(
-      "{\\rtf1\\ansi See \\line{\\field{\\*\\fldinst{HYPERLINK \"tos\"}}{\\fldrslt{\\ul Terms of "
-      "Service}}} now.\\par}",
-      ReplaceLinkMarkersInRtf(rtf, true));
+TEST(RtfLinkRewriteTest, LinkFieldKeepsEveryCharacterAsUnicode) {
+  EXPECT_EQ("{\\rtf1{\\colortbl;\\red104\\green104\\blue104;}{\\field{\\*\\fldinst{HYPERLINK "
+            "\"tos\"}}{\\fldrslt{\\ul\\cf1 Terms \\{\\\\\\}}}}}",
+            LinkFieldRtf(L"tos", L"Terms {\\}", 0x686868));
+  // Greek, and a character beyond 0x7FFF (a signed number in RTF).
+  EXPECT_EQ("\\u908?\\u961?\\u959? \\u-1?", EscapeRtf(L"\x038C\x03C1\x03BF \xFFFF"));
 }
 
-TEST(RtfLinkRewriteTest, EveryLinkAndOnlyCompleteOnes) {
-  EXPECT_EQ("{\\field{\\*\\fldinst{HYPERLINK \"a\"}}{\\fldrslt{\\ul A}}}-"
-            "{\\field{\\*\\fldinst{HYPERLINK \"b\"}}{\\fldrslt{\\ul B}}}",
-            ReplaceLinkMarkersInRtf("$1a$2A$3-$1b$2B$3", false));
-  // An anchor without "</a>" or without a target leaves no open group behind.
-  EXPECT_EQ("see tosTerms", ReplaceLinkMarkersInRtf("see $1tos$2Terms", false));
-  EXPECT_EQ("label! {\\field{\\*\\fldinst{HYPERLINK \"b\"}}{\\fldrslt{\\ul B}}}",
-            ReplaceLinkMarkersInRtf("$1label$3! $1b$2B$3", false));
-  EXPECT_EQ("{\\rtf1 plain}", ReplaceLinkMarkersInRtf("{\\rtf1 plain}", true));
+TEST(RtfLinkRewriteTest, PlainTextHasEveryLabelAndOnlyCompleteLinks) {
+  std::vector<RichEditLink> links;
+  EXPECT_EQ(L"A-\r\nB", PlainTextOfLinks(L"$1a$2A$3-\r\n$1b$2B$3", &links));
+  ASSERT_EQ(2u, links.size());
+  EXPECT_EQ(L"a", links[0].target);
+  EXPECT_EQ(0, links[0].range.cpMin);
+  EXPECT_EQ(1, links[0].range.cpMax);
+  // The control keeps a line break as one character.
+  EXPECT_EQ(L"B", links[1].label);
+  EXPECT_EQ(3, links[1].range.cpMin);
+  links.clear();
+  // An anchor without "</a>" or without a target stays text, without markers.
+  EXPECT_EQ(L"see tosTerms", PlainTextOfLinks(L"see $1tos$2Terms", &links));
+  EXPECT_EQ(L"label! B", PlainTextOfLinks(L"$1label$3! $1b$2B$3", &links));
+  ASSERT_EQ(1u, links.size());
+  EXPECT_EQ(L"b", links[0].target);
 }
 
 TEST(RtfLinkRewriteTest, LinkTargetOfClickedRange) {
@@ -68,24 +71,29 @@ TEST(RtfLinkRewriteTest, LinkTargetOfClickedRange) {
   EXPECT_EQ(L"", GetLinkTargetFromRangeText(L"HYPERLINK \"unterminated"));
 }
 
-// The round trip through a real control. Wine's rich edit drops the field group on
-// stream-in (label included), so only what holds on both systems is checked here: the
-// markers are gone and the text around the link is kept.
-TEST(RichEditLinksTest, ControlTextLosesTheMarkers) {
+// A real control shows the whole sentence, the link's label included, in any script:
+// as a field where the control draws fields, otherwise as text with the link effect
+// (Wine's rich edit drops fields).
+TEST(RichEditLinksTest, ControlShowsTheWholeSentence) {
   InitRichEdit();
   HWND control = CreateWindowExW(0, L"RICHEDIT50W", L"", ES_MULTILINE | WS_POPUP, 0, 0, 300, 60,
                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_TRUE(control);
-  SetRichEditTextWithLinks(control, L"Read the <a href=\"tos\">Terms</a> first.", 0x686868);
-  wchar_t text[200] = {};
-  GetWindowTextW(control, text, 200);
-  std::wstring shown(text);
-  EXPECT_EQ(0u, shown.find(L"Read the ")) << shown;
-  EXPECT_NE(std::wstring::npos, shown.find(L" first.")) << shown;
-  EXPECT_EQ(std::wstring::npos, shown.find(L"$1")) << shown;
-  EXPECT_EQ(std::wstring::npos, shown.find(L"$3")) << shown;
-  EXPECT_NE(std::string::npos, GetRichEditRtf(control).find("Read the")) << GetRichEditRtf(control);
-  EXPECT_EQ(L"Read the ", GetFirstLine(control).substr(0, 9));
+  for (const wchar_t* text :
+       {L"Read the <a href=\"tos\">Terms</a> first.", L"<a href=\"tos\">Terms</a> first.",
+        L"\x039C\x03B5 <a href=\"tos\">\x038C\x03C1\x03BF\x03C5\x03C2</a> \x03C4\x03B7\x03C2 Velum"}) {
+    SetRichEditTextWithLinks(control, text, 0x686868);
+    std::vector<RichEditLink> links;
+    const std::wstring plain = PlainTextOfLinks(ParseAnchors(text), &links);
+    EXPECT_TRUE(AreLinksShown(control, links)) << text;
+    wchar_t shown[200] = {};
+    GetWindowTextW(control, shown, 200);
+    const std::wstring label = links.front().label;
+    const std::wstring before = plain.substr(0, plain.find(label));
+    const std::wstring after = plain.substr(plain.find(label) + label.size());
+    EXPECT_EQ(0u, std::wstring(shown).find(before)) << shown;
+    EXPECT_NE(std::wstring::npos, std::wstring(shown).find(after)) << shown;
+  }
   DestroyWindow(control);
 }
 

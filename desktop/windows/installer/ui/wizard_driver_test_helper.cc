@@ -33,7 +33,22 @@
 //                        window comes to the front
 //   windows:<n>          exactly <n> top-level windows carry the installer's title
 //   ended                the installer's process ends; prints its exit code
+//   drop:<control>       clicks the combo box: waits until its list is open and it has
+//                        the keyboard focus
+//   pick:<control>:<hex> types the character U+<hex> into the combo box (open or not)
+//                        and waits until its selection changed
+//   hidden:<control>     the window does not show <control> (now: a screenshot first
+//                        makes sure the keys before it were handled)
+//   minimize             minimises the window
+//   rtl:yes|no           the window (title bar included) and its texts read right to
+//                        left, or none of them does (a path always reads left to right)
+//   page-text:<control>:<text>  the control's text contains <text>
+//   backend-ended        no process the installer started runs any more (its backend
+//                        has ended)
+//   yes-if-asked         a question box still over the window is answered "Yes"
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <functional>
 #include <string>
@@ -67,7 +82,7 @@ const struct {
     {L"install_failed", W::INSTALL_FAILED_TITLE},
     {L"uninstall_question", W::UNINSTALL_QUESTION},
     {L"language", W::LANGUAGE_BOX},       {L"mode", W::MODE_BOX},
-    {L"path", W::PATH_BOX},
+    {L"path", W::PATH_BOX},               {L"full_package", W::FULL_PACKAGE_BUTTON},
 };
 
 int ControlId(const std::wstring& name) {
@@ -97,6 +112,32 @@ std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& match) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+// Whether the installer |front_end| started runs: a process it started from its own
+// program or from the package's installer.exe (its crash reporter may run to the end).
+bool BackendRuns(DWORD front_end) {
+  base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid()) return true;
+  std::vector<PROCESSENTRY32W> processes;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
+    processes.push_back(entry);
+  }
+  std::wstring own_name;
+  for (const PROCESSENTRY32W& process : processes) {
+    if (process.th32ProcessID == front_end) own_name = process.szExeFile;
+  }
+  for (const PROCESSENTRY32W& process : processes) {
+    if (process.th32ParentProcessID != front_end || process.th32ProcessID == front_end) continue;
+    if (_wcsicmp(process.szExeFile, L"installer.exe") == 0 ||
+        _wcsicmp(process.szExeFile, own_name.c_str()) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 DWORD ProcessOf(HWND window) {
@@ -132,6 +173,8 @@ class Driver {
   // Saves |window| (of the installer's UI thread) through the hook in that thread.
   bool Screenshot(HWND window, const std::wstring& name);
   bool MakeOwnWindowForeground();
+  bool Pick(int id, wchar_t letter, const std::wstring& step);
+  bool CheckReadingDirection(bool rtl);
   bool RunRefusedSecondInstance(const base::CommandLine& second);
 
   HWND window_ = nullptr;
@@ -395,8 +438,49 @@ bool Driver::RunRefusedSecondInstance(const base::CommandLine& second) {
   wprintf(L"second instance: exit code %lu\n", code);
   if (code == 0) return Fail(L"the second instance reported success");
   if (!shown.empty()) return Fail(L"the second instance showed a window");
-  return WaitFor([this]() { return GetForegroundWindow() == Window(); },
-                 L"the first installer's window in front");
+  // In front and restored: a minimised window in front still shows nothing.
+  return WaitFor([this]() { return GetForegroundWindow() == Window() && !IsIconic(window_); },
+                 L"the first installer's window in front, not minimised");
+}
+
+bool Driver::Pick(int id, wchar_t letter, const std::wstring& step) {
+  HWND box = Control(id);
+  if (!box) return Fail(step + L": no such control");
+  const LRESULT before = SendMessageW(box, CB_GETCURSEL, 0, 0);
+  // An open list takes the keys itself, as it does from the keyboard.
+  COMBOBOXINFO info = {};
+  info.cbSize = sizeof(info);
+  HWND target = box;
+  if (SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) && GetComboBoxInfo(box, &info) && info.hwndList)
+    target = info.hwndList;
+  PostMessageW(target, WM_CHAR, letter, 1);
+  return WaitFor([box, before]() { return SendMessageW(box, CB_GETCURSEL, 0, 0) != before; },
+                 step);
+}
+
+bool Driver::CheckReadingDirection(bool rtl) {
+  HWND window = Window();
+  if (!window) return Fail(L"no installer window");
+  // The frame (title bar) follows the top-level window's own styles.
+  const auto wrong = [rtl](HWND hwnd) {
+    const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+    const bool layout = (style & WS_EX_LAYOUTRTL) != 0;
+    const bool reading = (style & WS_EX_RTLREADING) != 0;
+    return layout != rtl || reading != rtl;
+  };
+  if (wrong(window)) return Fail(L"the window's (title bar's) reading direction");
+  for (const auto& control : kControls) {
+    HWND item = Control(control.id);
+    // A path reads from the left in every language; its box is only mirrored.
+    if (control.id == W::PATH_BOX) {
+      if (item && ((GetWindowLongPtrW(item, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0) != rtl)
+        return Fail(L"the layout of the path box");
+      continue;
+    }
+    if (item && wrong(item))
+      return Fail(std::wstring(L"the reading direction of ") + control.name);
+  }
+  return true;
 }
 
 bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
@@ -485,6 +569,55 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
         TopLevelWindows([](HWND window) { return TitleOf(window) == kTitle; }).size();
     wprintf(L"%zu window(s) titled \"%ls\"\n", count, kTitle);
     return count == expected || Fail(step);
+  }
+  if (name == L"drop" && id) {
+    HWND box = Control(id);
+    if (!box) return Fail(step + L": no such control");
+    // A click, as by the mouse: the box takes the keyboard focus and opens its list.
+    RECT client;
+    GetClientRect(box, &client);
+    const LPARAM at = MAKELPARAM(client.right / 2, client.bottom / 2);
+    PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(box, WM_LBUTTONUP, 0, at);
+    return WaitFor(
+        [this, box]() { return SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) != 0 && Focus() == box; },
+        step);
+  }
+  if (name == L"pick") {
+    const size_t at = value.find(L':');
+    const int box = ControlId(value.substr(0, at));
+    if (!box || at == std::wstring::npos) return Fail(L"unknown step " + step);
+    return Pick(box, static_cast<wchar_t>(wcstoul(value.c_str() + at + 1, nullptr, 16)), step);
+  }
+  if (name == L"hidden" && id) {
+    HWND control = Control(id);
+    if (!control) return Fail(step + L": no such control");
+    return !testing::IsControlShown(GetParent(control), id) || Fail(step);
+  }
+  if (name == L"minimize") {
+    if (!Window()) return Fail(L"no installer window");
+    PostMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    return WaitFor([this]() { return IsIconic(window_) != FALSE; }, step);
+  }
+  if (name == L"rtl" && (value == L"yes" || value == L"no"))
+    return CheckReadingDirection(value == L"yes");
+  if (name == L"page-text") {
+    const size_t at = value.find(L':');
+    const int control = ControlId(value.substr(0, at));
+    if (!control || at == std::wstring::npos) return Fail(L"unknown step " + step);
+    const std::wstring wanted = value.substr(at + 1);
+    if (!WaitShown(control, step)) return false;
+    const std::wstring text = testing::GetControlText(GetParent(Control(control)), control);
+    return text.find(wanted) != std::wstring::npos || Fail(step + L": reads \"" + text + L"\"");
+  }
+  if (name == L"backend-ended") {
+    if (!Window()) return Fail(L"no installer window");
+    const DWORD installer = ProcessOf(window_);
+    return WaitFor([installer]() { return !BackendRuns(installer); }, step);
+  }
+  if (name == L"yes-if-asked") {
+    if (HWND box = QuestionBox()) testing::ClickButton(box, IDYES);
+    return true;
   }
   if (name == L"ended") {
     if (!Window() && !process_.IsValid()) return Fail(L"no installer window was seen");
