@@ -447,13 +447,10 @@ bool Driver::Pick(int id, wchar_t letter, const std::wstring& step) {
   HWND box = Control(id);
   if (!box) return Fail(step + L": no such control");
   const LRESULT before = SendMessageW(box, CB_GETCURSEL, 0, 0);
-  // An open list takes the keys itself, as it does from the keyboard.
-  COMBOBOXINFO info = {};
-  info.cbSize = sizeof(info);
-  HWND target = box;
-  if (SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) && GetComboBoxInfo(box, &info) && info.hwndList)
-    target = info.hwndList;
-  PostMessageW(target, WM_CHAR, letter, 1);
+  // As from the keyboard: the box has the focus and hands the key to its open list.
+  // (GetComboBoxInfo must not be asked across processes: under Wine the installer writes
+  // the reply at this process's address of it, into its own memory.)
+  PostMessageW(box, WM_CHAR, letter, 1);
   return WaitFor([box, before]() { return SendMessageW(box, CB_GETCURSEL, 0, 0) != before; },
                  step);
 }
