@@ -87,7 +87,8 @@ StepResult SetupProtocolHandlersStep::Run(int32_t /*attempt*/) {
     return StepResult();
   OsOperations* operations = context_->GetOsOperations();
   // The browser works without its associations; the user can set them later.
-  if (operations && !operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog()))
+  if (operations &&
+      !operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog()).ok())
     LOG(WARNING) << "Going on with an incomplete default-browser set-up.";
   return StepResult();
 }

@@ -44,21 +44,23 @@ FakeInstallerSystem::FakeInstallerSystem() {
     if (!has_scheduler) return nullptr;
     return std::make_unique<FakeTaskScheduler>(&scheduler);
   };
-  system.firewall_rules = [this](const base::FilePath& executable, bool remove) {
+  system.firewall_rules = [this](const base::FilePath& executable,
+                                 bool remove) -> base::Result<> {
     firewall_calls.emplace_back(executable, remove);
+    return {};
   };
   system.is_user_admin = [this] { return admin; };
-  system.verify_signature = [this](const base::FilePath& file) {
-    return signed_files.count(base::ToLowerASCII(base::WideToUTF8(file.value()))) != 0;
+  system.verify_signature = [this](const base::FilePath& file) -> base::Result<> {
+    if (signed_files.count(base::ToLowerASCII(base::WideToUTF8(file.value()))) != 0) return {};
+    return base::Failure{0, 0, "not signed", file};
   };
-  system.launch_detached = [this](const std::wstring& command_line, uint32_t* pid) {
+  system.launch_detached = [this](const std::wstring& command_line) -> base::Result<uint32_t> {
     detached_launches.push_back(command_line);
-    if (pid) *pid = 1;
-    return true;
+    return 1u;
   };
-  system.start_cleanup_batch = [this](const base::FilePath& batch_file) {
+  system.start_cleanup_batch = [this](const base::FilePath& batch_file) -> base::Result<> {
     started_batches.push_back(batch_file);
-    return true;
+    return {};
   };
 }
 
