@@ -13,7 +13,7 @@ std::string DescribeFailure(const base::Failure& failure) {
 
 StepResult FailedStep(uint32_t status, uint32_t code, std::wstring argument,
                       std::string message, const base::Failure& failure) {
-  LOG(ERROR) << message << ": " << DescribeFailure(failure);
+  LOG(ERROR) << DescribeFailure(failure);
   return StepResult(status, code, std::move(argument), std::move(message));
 }
 

@@ -40,8 +40,8 @@ struct StepResult {
 // error (or HRESULT) when there is one.
 std::string DescribeFailure(const base::Failure& failure);
 
-// The result of a step that failed on `failure`. The scheduler reports `message`, the
-// system's fixed text; the reason, which the scheduler never sees, goes to the log here.
+// The result of a step that failed on `failure`. The scheduler logs and reports
+// `message`, the system's fixed text; the reason, which it never sees, is logged here.
 StepResult FailedStep(uint32_t status, uint32_t code, std::wstring argument,
                       std::string message, const base::Failure& failure);
 
