@@ -11,11 +11,11 @@ namespace {
 class FakeTaskScheduler : public TaskScheduler {
  public:
   explicit FakeTaskScheduler(SchedulerRecord* record) : record_(record) {}
-  bool Init() override {
+  [[nodiscard]] bool Init() override {
     record_->calls.push_back("init");
     return record_->init_succeeds;
   }
-  bool RegisterTask(const ScheduledTaskInfo& info) override {
+  [[nodiscard]] bool RegisterTask(const ScheduledTaskInfo& info) override {
     record_->calls.push_back("register " + base::WideToUTF8(info.name));
     record_->registered.push_back(info);
     return record_->register_succeeds;
@@ -24,12 +24,14 @@ class FakeTaskScheduler : public TaskScheduler {
   void DeleteTask(const std::wstring& name) override {
     record_->calls.push_back("delete " + base::WideToUTF8(name));
   }
-  bool SetDailyInterval(const std::wstring& name, int days) override {
+  [[nodiscard]] bool SetDailyInterval(const std::wstring& name, int days) override {
     record_->calls.push_back("interval " + base::WideToUTF8(name) + " " + std::to_string(days));
     return record_->interval_succeeds;
   }
   void SetTaskEnabled(const std::wstring&, bool) override {}
-  bool RunTask(const std::wstring&, const std::vector<std::wstring>&) override { return false; }
+  [[nodiscard]] bool RunTask(const std::wstring&, const std::vector<std::wstring>&) override {
+    return false;
+  }
   TaskState GetTaskState(const std::wstring&) override { return TASK_STATE_CANNOT_OPEN; }
   base::Time GetLastRunTime(const std::wstring&) override { return base::Time(); }
 
