@@ -153,7 +153,8 @@ base::Result<> FinalizeInstallationStep::RegisterAutoupdateTask() {
   const ScheduledTaskInfo info =
       BuildAutoupdateTaskInfo(context_->GetInstallFolder(), context_->GetInstallLog()->app_id,
                               context_->GetSettings()->flag(Settings::ALL_USERS_FLAG));
-  if (!scheduler->RegisterTask(info)) return base::Failure{0, 0, "Could not create scheduled task", {}};
+  if (!scheduler->RegisterTask(info))
+    return base::Failure{0, 0, "Could not create scheduled task", {}};
   // Left at its daily default the task would update more often than the product says.
   if (!scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays()))
     LOG(ERROR) << "Could not set the day interval of the scheduled task";

@@ -43,8 +43,8 @@ namespace installer {
 
 namespace {
 
-[[nodiscard]] bool DeleteThrough(Transaction* transaction, const base::FilePath& path, bool check_in_use,
-                   bool remove_empty_parents) {
+[[nodiscard]] bool DeleteThrough(Transaction* transaction, const base::FilePath& path,
+                                 bool check_in_use, bool remove_empty_parents) {
   return transaction->Execute(
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
 }
@@ -252,7 +252,8 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   const InstallLog* existing = settings->status().record();
   if (!settings->flag(Settings::COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
-    const base::Result<> deleted = DeleteAutoupdateTask(existing ? existing->app_id : std::string());
+    const base::Result<> deleted =
+        DeleteAutoupdateTask(existing ? existing->app_id : std::string());
     if (!deleted.ok())
       LOG(WARNING) << "Could not remove scheduled task: " << DescribeFailure(deleted.failure());
   }

@@ -43,8 +43,9 @@ base::Result<uint32_t> GetIntegerProperty(IWbemClassObject* object, const wchar_
 
 base::Result<Microsoft::WRL::ComPtr<IWbemServices>> ConnectWmiServices(bool set_blanket) {
   Microsoft::WRL::ComPtr<IWbemLocator> locator;
-  HRESULT result = CoCreateInstance(kWbemLocatorClsid, nullptr, CLSCTX_INPROC_SERVER,
-                                    kWbemLocatorIid, reinterpret_cast<void**>(locator.GetAddressOf()));
+  HRESULT result =
+      CoCreateInstance(kWbemLocatorClsid, nullptr, CLSCTX_INPROC_SERVER, kWbemLocatorIid,
+                       reinterpret_cast<void**>(locator.GetAddressOf()));
   if (FAILED(result)) return WmiFailure(result, "creating the WMI locator");
   base::ScopedBstr name_space(L"ROOT\\CIMV2");
   Microsoft::WRL::ComPtr<IWbemServices> connected;
@@ -114,7 +115,8 @@ base::Result<uint32_t> LaunchProcessViaWmi(const std::wstring& command_line) {
   }
   const base::Result<uint32_t> process_id = GetIntegerProperty(output.Get(), L"ProcessId");
   if (!process_id.ok()) return process_id.failure();
-  if (process_id.value() == 0) return base::Failure{0, 0, "Win32_Process.Create gave no process id", {}};
+  if (process_id.value() == 0)
+    return base::Failure{0, 0, "Win32_Process.Create gave no process id", {}};
   return process_id.value();
 }
 
