@@ -76,13 +76,15 @@ std::vector<base::FilePath> OrderStandalonePaths(std::vector<StandaloneDrive> dr
 // Whether an uninstall subkey belongs to this product's `channel`: its name begins with
 // "Velum", its publisher with "Velum Software", and its display name is the product name,
 // a blank and a word naming the stream.
-[[nodiscard]] bool IsUninstallEntryOfStream(const std::wstring& key_name, const std::wstring& publisher,
-                              const std::wstring& display_name,
-                              const std::wstring& product_name, int32_t channel);
+[[nodiscard]] bool IsUninstallEntryOfStream(const std::wstring& key_name,
+                                            const std::wstring& publisher,
+                                            const std::wstring& display_name,
+                                            const std::wstring& product_name, int32_t channel);
 // Counts the matching subkeys of `key_path` under `root` in `view` into `*found`, stopping
 // at two; returns whether two have been found.
 [[nodiscard]] bool CountUninstallEntries(HKEY root, REGSAM view, const std::wstring& key_path,
-                           const std::wstring& product_name, int32_t channel, int* found);
+                                         const std::wstring& product_name, int32_t channel,
+                                         int* found);
 
 }  // namespace installer
 

@@ -9,6 +9,7 @@
 #include "base/json/json_file_value_serializer.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/result.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/shortcut.h"
@@ -68,13 +69,17 @@ bool IsShortcutInto(const base::FilePath& shortcut, const base::FilePath& folder
          base::FilePath::CompareIgnoreCase(target.substr(0, prefix.size()), prefix) == 0;
 }
 
-// The dictionary of a JSON file, or null. Read without a preference store: a store
-// moves a broken file aside, and the status must change nothing on disk.
-std::unique_ptr<base::Dictionary> ReadJsonDictionary(const base::FilePath& path) {
+// The dictionary of a JSON file; a failure's kind is the reader's error code. Read
+// without a preference store: a store moves a broken file aside, and the status must
+// change nothing on disk.
+base::Result<std::unique_ptr<base::Dictionary>> ReadJsonDictionary(const base::FilePath& path) {
   base::JsonFileReader reader(path, 0);
   int code = 0;
   std::string message;
-  return base::Dictionary::From(reader.Deserialize(&code, &message));
+  std::unique_ptr<base::Dictionary> values =
+      base::Dictionary::From(reader.Deserialize(&code, &message));
+  if (values) return values;
+  return base::Failure{0, code, message.empty() ? "not a dictionary" : message, path};
 }
 
 int32_t TriStateOf(const base::Dictionary& values, const char* key) {
@@ -342,8 +347,9 @@ void Status::ReadExistingInstallation() {
   const bool legacy = record_->source == SOURCE_LEGACY_LOG;
   const base::FilePath preferences = path_.Append(L"installer_prefs.json");
   const bool have_preferences = base::PathExists(preferences);
-  const std::unique_ptr<base::Dictionary> values =
-      have_preferences ? ReadJsonDictionary(preferences) : nullptr;
+  const base::Result<std::unique_ptr<base::Dictionary>> values =
+      have_preferences ? ReadJsonDictionary(preferences)
+                       : base::Failure{0, 0, "no such file", preferences};
   VLOG(1) << "Determining whether we handled http";
   {
     FolderInstallationInfo installation(path_, FolderInstallationInfo::LeaveBrokenPrefsAlone());
@@ -358,11 +364,12 @@ void Status::ReadExistingInstallation() {
     return;
   }
   VLOG(1) << "Reading existing prefs";
-  if (values) {
-    ReadPreferences(*values);
+  if (values.ok()) {
+    ReadPreferences(*values.value());
   } else {
     // What does not depend on the file is still known; the installation's own choices
     // (profile mode, language, statistics, experiments) are not.
+    LOG(WARNING) << "Could not read " << preferences.AsUTF8() << ": " << values.failure().text;
     LOG(WARNING) << "The installer preferences of the existing installation cannot be read; "
                     "its profile mode, language and statistics choices are unknown";
   }
@@ -397,12 +404,13 @@ void Status::ReadUserProfile() {
   if (!installation.GetUserDataFolder(&user_data))
     return;
   user_data_folder_ = user_data;
-  const std::unique_ptr<base::Dictionary> local_state =
+  // A profile the browser has not written yet has no "Local State": nothing to read.
+  const base::Result<std::unique_ptr<base::Dictionary>> local_state =
       ReadJsonDictionary(user_data.Append(L"Local State"));
   VLOG(1) << "Obtaining current user language";
   std::string text;
   // The browser's own choice wins over the installer's.
-  if (local_state && local_state->GetString("intl.app_locale", &text))
+  if (local_state.ok() && local_state.value()->GetString("intl.app_locale", &text))
     language_ = base::UTF8ToWide(text);
 }
 

@@ -334,6 +334,9 @@ TEST_F(StatusTest, BrokenPreferencesHideOnlyTheirOwnFacts) {
   EXPECT_TRUE(Logged("Determining whether we handled http"));
   EXPECT_TRUE(Logged("The installer preferences of the existing installation cannot be read; "
                      "its profile mode, language and statistics choices are unknown"));
+  // And why, for whoever reads the log: the file and the reader's complaint.
+  EXPECT_TRUE(Logged("Could not read " + install_.Append(L"installer_prefs.json").AsUTF8() +
+                     ": Line: 1, column: 39, Syntax error."));
   std::string text;
   ASSERT_TRUE(base::ReadFileToString(install_.Append(L"installer_prefs.json"), &text));
   EXPECT_EQ(broken, text);

@@ -31,37 +31,43 @@ const wchar_t* FlagValue(const Settings* settings, int flag) {
 }
 
 // Where the system reached through `handle`, links resolved, without "\\?\".
-bool GetFinalPath(HANDLE handle, base::FilePath* path) {
+base::Result<base::FilePath> GetFinalPath(HANDLE handle) {
   std::wstring text(32768, L'\0');
   const DWORD length = GetFinalPathNameByHandleW(handle, &text[0], static_cast<DWORD>(text.size()),
                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= text.size()) return false;
+  if (length == 0 || length >= text.size())
+    return base::Failure{length == 0 ? GetLastError() : 0, 0, "no final path", {}};
   text.resize(length);
   if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
-  *path = base::FilePath(text);
-  return true;
+  return base::FilePath(text);
 }
 
 // The record names the uninstaller, and a user can write the record: only a program
 // that lies, once held, inside the install folder (links resolved) and that passes the
-// signature rule of what an elevated installer starts.
-bool HoldComponentUninstaller(const base::FilePath& program, const base::FilePath& install_folder,
-                              base::ScopedHandle* hold) {
+// signature rule of what an elevated installer starts (which logs its own refusal).
+base::Result<base::ScopedHandle> HoldComponentUninstaller(const base::FilePath& program,
+                                                          const base::FilePath& install_folder) {
   base::ScopedHandle folder(CreateFileW(install_folder.value().c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                         nullptr));
-  base::FilePath folder_path;
-  base::FilePath program_path;
-  if (!HoldVerifiedProgram(program, hold)) return false;
-  if (!folder.IsValid() || !GetFinalPath(folder.Get(), &folder_path) ||
-      !GetFinalPath(hold->Get(), &program_path) || !IsSameOrUnder(program_path, folder_path) ||
-      IsSameOrUnder(folder_path, program_path)) {
+  const DWORD folder_error = folder.IsValid() ? 0 : GetLastError();
+  base::ScopedHandle hold;
+  if (!HoldVerifiedProgram(program, &hold))
+    return base::Failure{0, 0, "it may not run elevated", program};
+  const base::Result<base::FilePath> folder_path =
+      folder.IsValid() ? GetFinalPath(folder.Get())
+                       : base::Failure{folder_error, 0, "the install folder cannot be opened", {}};
+  const base::Result<base::FilePath> program_path = GetFinalPath(hold.Get());
+  if (!folder_path.ok() || !program_path.ok() ||
+      !IsSameOrUnder(program_path.value(), folder_path.value()) ||
+      IsSameOrUnder(folder_path.value(), program_path.value())) {
     LOG(ERROR) << "Not running " << program.AsUTF8() << ": it is not inside the install folder";
-    hold->Close();
-    return false;
+    const base::Result<base::FilePath>& unknown = folder_path.ok() ? program_path : folder_path;
+    if (!unknown.ok()) LOG(ERROR) << DescribeFailure(unknown.failure());
+    return base::Failure{0, 0, "it is not inside the install folder", program};
   }
-  return true;
+  return hold;
 }
 
 }  // namespace
@@ -119,7 +125,9 @@ void InstallComponentsStep::InstallComponent(const std::wstring& entry) {
   }
   // Every installer must carry the expected signer's signature: one whose signature
   // was stripped must not run unchecked.
-  if (!GetInstallerSystem().verify_signature(installer)) {
+  const base::Result<> verified = GetInstallerSystem().verify_signature(installer);
+  if (!verified.ok()) {
+    LOG(ERROR) << verified.failure().text;
     bool has_signature = false;
     if (!HasSignatureDirectory(installer, &has_signature)) has_signature = false;
     LOG(ERROR) << "Signature error for component installer ";
@@ -157,8 +165,10 @@ StepResult UninstallComponentsStep::Run(int32_t /*attempt*/) {
   for (const InstallLog::Component& component : existing->components) {
     const base::FilePath program = GetComponentInstallerPath(base::FilePath(component.path),
                                                              base::UTF8ToWide(component.name));
-    base::ScopedHandle hold;
-    if (!HoldComponentUninstaller(program, context_->GetInstallFolder(), &hold)) continue;
+    // Held until the uninstaller has started; both refusals are logged already.
+    const base::Result<base::ScopedHandle> hold =
+        HoldComponentUninstaller(program, context_->GetInstallFolder());
+    if (!hold.ok()) continue;
     base::CommandLine command(program);
     command.AppendSwitch(switches::kUninstall);
     command.AppendSwitchNative(switches::kCopyOnly, FlagValue(settings, Settings::COPY_ONLY));

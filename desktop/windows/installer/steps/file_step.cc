@@ -11,12 +11,15 @@
 
 namespace installer {
 
-bool InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
-                       const base::FilePath& destination) {
-  bool installed =
+base::Result<> InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
+                                 const base::FilePath& destination) {
+  const bool installed =
       transaction->Execute(std::make_unique<CopyFileOperation>(staging, destination));
   base::DeleteFileBestEffort(staging, false);
-  return installed;
+  if (!installed)
+    return base::Failure{0, 0, "the staged copy could not replace " + destination.AsUTF8(),
+                         destination};
+  return {};
 }
 
 FileStep::FileStep(InstallationContext* context, const std::string& file_name)

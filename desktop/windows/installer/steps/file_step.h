@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 
@@ -15,8 +16,8 @@ class Transaction;
 
 // Puts a file written beside its destination in place through `transaction`, so that a
 // rollback brings back what was there before, and removes the staging file.
-bool InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
-                       const base::FilePath& destination);
+base::Result<> InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
+                                 const base::FilePath& destination);
 
 class FileStep : public ContextStep {
  public:

@@ -96,7 +96,10 @@ bool PrefDefaultOverridesStep::ShouldSkip(const base::FilePath& source) {
   base::JsonFileReader reader(source, 0);
   int error_code = 0;
   std::string error_message;
-  return reader.Deserialize(&error_code, &error_message) == nullptr;
+  if (reader.Deserialize(&error_code, &error_message)) return false;
+  // The browser would start with its own defaults: whoever made the package must learn why.
+  LOG(WARNING) << "Not installing " << source.AsUTF8() << ": " << error_message;
+  return true;
 }
 
 base::FilePath PrefDefaultOverridesStep::GetTargetFolder() {

@@ -4,9 +4,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
@@ -83,14 +85,16 @@ TEST_F(FileStepsTest, OptionalFilesAreSkippedWhenMissingOrUnusable) {
     const char* name;
     const char* overrides;  // null: no file
     bool copied;
+    const char* reason;  // what the log says after the file's path, when it is left out
   };
   const Case cases[] = {
-      {"no overrides file", nullptr, false},
-      {"not JSON", "pref: yes", false},
-      {"JSON", "{\"homepage\": \"x\"}", true},
+      {"no overrides file", nullptr, false, nullptr},
+      {"not JSON", "pref: yes", false, "Line: 1, column: 1, Unexpected token."},
+      {"JSON", "{\"homepage\": \"x\"}", true, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    base::ScopedLogCapture log;
     EXPECT_TRUE(base::DeleteFile(Package(L"pref_default_overrides"), false));
     EXPECT_TRUE(base::DeleteFile(Installed(L"pref_default_overrides"), false));
     if (c.overrides) {
@@ -98,6 +102,10 @@ TEST_F(FileStepsTest, OptionalFilesAreSkippedWhenMissingOrUnusable) {
     }
     EXPECT_EQ(StepResult::STATUS_OK, PrefDefaultOverridesStep(&context_).Run(0).status);
     EXPECT_EQ(c.copied, base::PathExists(Installed(L"pref_default_overrides")));
+    const std::string skipped = "Not installing " + Package(L"pref_default_overrides").AsUTF8();
+    EXPECT_EQ(c.reason ? std::vector<std::string>{skipped + ": " + c.reason}
+                       : std::vector<std::string>{},
+              log.LinesStartingWith(skipped));
   }
 
   // No switch, or a switch naming no file: nothing to copy.

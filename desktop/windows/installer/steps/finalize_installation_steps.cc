@@ -87,7 +87,8 @@ StepResult SetupProtocolHandlersStep::Run(int32_t /*attempt*/) {
     return StepResult();
   OsOperations* operations = context_->GetOsOperations();
   // The browser works without its associations; the user can set them later.
-  if (operations && !operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog()))
+  if (operations &&
+      !operations->SetUpDefaultBrowser(*context_->GetSettings(), context_->GetInstallLog()).ok())
     LOG(WARNING) << "Going on with an incomplete default-browser set-up.";
   return StepResult();
 }
@@ -105,9 +106,12 @@ StepResult RegisterProtocolHandlerStep::Run(int32_t /*attempt*/) {
   if (!FindRecordedKey(existing->machine_registry, base::WideToUTF8(key_path)))
     return StepResult();
   base::RegistryKey key;
-  if (key.Open(machine_root_, key_path.c_str(), KEY_SET_VALUE) != ERROR_SUCCESS ||
-      key.WriteValue(protocol.c_str(), client.c_str()) != ERROR_SUCCESS) {
+  LONG written = key.Open(machine_root_, key_path.c_str(), KEY_SET_VALUE);
+  if (written == ERROR_SUCCESS) written = key.WriteValue(protocol.c_str(), client.c_str());
+  if (written != ERROR_SUCCESS) {
     LOG(WARNING) << "Could not register the protocol " << base::WideToUTF8(protocol);
+    LOG(WARNING) << "Writing " << base::WideToUTF8(key_path) << " failed: "
+                 << base::Win32ErrorToString(static_cast<DWORD>(written));
     return StepResult();
   }
   FolderInstallationInfo info(context_->GetInstallFolder());
@@ -125,7 +129,11 @@ bool RegistersAutoupdateTask(InstallationContext* context) {
 
 StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the installation";
-  if (RegistersAutoupdateTask(context_)) RegisterAutoupdateTask();
+  if (RegistersAutoupdateTask(context_)) {
+    // The browser still runs without its task: it updates when started.
+    const base::Result<> registered = RegisterAutoupdateTask();
+    if (!registered.ok()) LOG(ERROR) << registered.failure().text;
+  }
   const InstallerSystem& system = GetInstallerSystem();
   if (system.is_user_admin()) {
     CreateFirewallRules(
@@ -135,26 +143,23 @@ StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
   return StepResult();
 }
 
-void FinalizeInstallationStep::RegisterAutoupdateTask() {
+base::Result<> FinalizeInstallationStep::RegisterAutoupdateTask() {
   context_->WaitForTaskService();
   std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
-  if (!scheduler || !scheduler->Init()) {
-    LOG(ERROR) << "Could not initialize task scheduler";
-    return;
-  }
+  if (!scheduler || !scheduler->Init())
+    return base::Failure{0, 0, "Could not initialize task scheduler", {}};
   scheduler->DeleteOrphanedTasks();
   LOG(INFO) << "Creating scheduled task";
   const ScheduledTaskInfo info =
       BuildAutoupdateTaskInfo(context_->GetInstallFolder(), context_->GetInstallLog()->app_id,
                               context_->GetSettings()->flag(Settings::ALL_USERS_FLAG));
-  if (!scheduler->RegisterTask(info)) {
-    LOG(ERROR) << "Could not create scheduled task";
-    return;
-  }
+  if (!scheduler->RegisterTask(info))
+    return base::Failure{0, 0, "Could not create scheduled task", {}};
   // Left at its daily default the task would update more often than the product says.
   if (!scheduler->SetDailyInterval(info.name, GetAutoupdateIntervalDays()))
     LOG(ERROR) << "Could not set the day interval of the scheduled task";
   LowerTaskErrorCount(context_->GetInstallFolder());
+  return {};
 }
 
 }  // namespace installer

@@ -60,7 +60,7 @@ class FinalizeInstallationStep : public ContextStep {
   StepResult Run(int32_t attempt) override;
 
  private:
-  void RegisterAutoupdateTask();
+  base::Result<> RegisterAutoupdateTask();
 };
 
 }  // namespace installer

@@ -33,6 +33,19 @@ const wchar_t kOldStatusFolderName[] = L"old_status";
 // The Start Menu entries of the maker's message-center companion product.
 const wchar_t kCompanionShortcutPattern[] = L"Velum Message Center*.lnk";
 
+// Written beside the record and put in place through the transaction: a failed
+// installation must leave the earlier record, or none.
+base::Result<> SaveInstallationStatus(const InstallLog& record, Transaction* transaction,
+                                      const base::FilePath& path) {
+  const base::FilePath staging = path.AddExtension(L"new");
+  InstallLogWriter writer;
+  if (!writer.WriteFile(record, staging)) {
+    base::DeleteFileBestEffort(staging, false);
+    return base::Failure{0, 0, "could not write " + staging.AsUTF8(), staging};
+  }
+  return InstallStagedFile(transaction, staging, path);
+}
+
 }  // namespace
 
 base::FilePath GetNewOldStatusPath(const base::FilePath& install_folder, int64_t seconds) {
@@ -46,16 +59,12 @@ base::FilePath GetNewOldStatusPath(const base::FilePath& install_folder, int64_t
 
 StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Writing the installation status";
-  // Written beside the record and put in place through the transaction: a failed
-  // installation must leave the earlier record, or none.
-  base::FilePath path = context_->GetInstallFolder().Append(kStatusFileName);
-  base::FilePath staging = path.AddExtension(L"new");
-  InstallLogWriter writer;
-  if (!writer.WriteFile(*context_->GetInstallLog(), staging) ||
-      !InstallStagedFile(context_->GetTransaction(), staging, path)) {
-    base::DeleteFileBestEffort(staging, false);
-    return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
-                      "Failed saving the installation status");
+  const base::Result<> saved =
+      SaveInstallationStatus(*context_->GetInstallLog(), context_->GetTransaction(),
+                             context_->GetInstallFolder().Append(kStatusFileName));
+  if (!saved.ok()) {
+    return FailedStep(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
+                      "Failed saving the installation status", saved.failure());
   }
   return StepResult();
 }

@@ -8,6 +8,7 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/steps/installer_system_test_util.h"
@@ -215,10 +216,14 @@ TEST_F(InstallationStatusStepsTest, WritesTheRecordAndRemovesOldRootFiles) {
 
 TEST_F(InstallationStatusStepsTest, AnUnwritableRecordFailsTheInstallation) {
   // The install folder is gone: nothing can be written there.
+  base::ScopedLogCapture log;
   StepResult result = WriteInstallationStatusStep(&context_).Run(0);
   EXPECT_EQ(StepResult::STATUS_FAIL, result.status);
   EXPECT_EQ(0u, result.code);
   EXPECT_EQ("Failed saving the installation status", result.message);
+  // The log says which file, which the fixed message does not.
+  EXPECT_TRUE(log.Has(
+      "could not write " + folder_.Append(L"installation_status.xml.new").AsUTF8()));
   EXPECT_FALSE(base::PathExists(folder_.Append(L"installation_status.xml.new")));
 }
 

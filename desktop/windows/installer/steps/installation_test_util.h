@@ -104,7 +104,7 @@ class ScopedEnvironmentVariable {
 
 // Copies every file of the test package `name` (test_package_test_util.h) into `target`;
 // false when a file could not be copied.
-bool CopyTestPackage(const wchar_t* name, const base::FilePath& target);
+[[nodiscard]] bool CopyTestPackage(const wchar_t* name, const base::FilePath& target);
 
 class FakeInstallationContext : public InstallationContext {
  public:

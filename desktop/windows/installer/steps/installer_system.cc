@@ -37,31 +37,27 @@ InstallerSystem InstallerSystem::Current() {
     std::unique_ptr<TaskScheduler> scheduler = CreateTaskScheduler(GetTaskSchedulerEnvironment());
     if (scheduler && !scheduler->Init()) VLOG(1) << "Task scheduler not connected ahead";
   };
-  system.firewall_rules = [](const base::FilePath& executable, bool remove) {
+  system.firewall_rules = [](const base::FilePath& executable, bool remove) -> base::Result<> {
     std::unique_ptr<FirewallManager> manager =
         FirewallManager::Create(FirewallRuleGroupProvider::GetInstance(), executable);
-    if (!manager) {
-      LOG(ERROR) << "Failed creating a FirewallManager.";
-      return;
-    }
+    if (!manager) return base::Failure{0, 0, "Failed creating a FirewallManager.", executable};
     if (remove) {
       manager->RemoveRules();
     } else if (!manager->AddMdnsInboundRule()) {
-      LOG(ERROR) << "Failed creating a firewall rules.";
+      return base::Failure{0, 0, "Failed creating a firewall rules.", executable};
     }
+    return {};
   };
   system.is_user_admin = [] { return IsUserAdmin(false); };
-  system.verify_signature = [](const base::FilePath& file) {
+  system.verify_signature = [](const base::FilePath& file) -> base::Result<> {
     std::string error;
-    if (VerifyFileSignature(file, &error)) return true;
-    LOG(ERROR) << error;
-    return false;
+    if (VerifyFileSignature(file, &error)) return {};
+    return base::Failure{0, 0, error, file};
   };
-  system.launch_detached = [](const std::wstring& command_line, uint32_t* pid) {
-    return LaunchProcessViaWmi(command_line, pid);
-  };
-  system.start_cleanup_batch = [](const base::FilePath& batch_file) {
-    return StartCleanupBatch(batch_file).IsValid();
+  system.launch_detached = &LaunchProcessViaWmi;
+  system.start_cleanup_batch = [](const base::FilePath& batch_file) -> base::Result<> {
+    if (StartCleanupBatch(batch_file).IsValid()) return {};
+    return base::Failure{GetLastError(), 0, "cmd did not start", batch_file};
   };
   return system;
 }
@@ -89,18 +85,21 @@ bool InstallerTaskSchedulerEnvironment::GetSamCompatibleUserName(std::wstring* n
 bool InstallerTaskSchedulerEnvironment::IsUserAdmin() { return installer::IsUserAdmin(false); }
 
 void CreateFirewallRules(const base::FilePath& executable, bool remove) {
-  GetInstallerSystem().firewall_rules(executable, remove);
+  const base::Result<> changed = GetInstallerSystem().firewall_rules(executable, remove);
+  if (!changed.ok()) LOG(ERROR) << changed.failure().text;
 }
 
 std::wstring GetAutoupdateTaskBaseName(const std::string& app_id) {
   return L"Autoupdate " + base::UTF8ToWide(app_id);
 }
 
-void DeleteAutoupdateTask(const std::string& app_id) {
+base::Result<> DeleteAutoupdateTask(const std::string& app_id) {
   std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
-  if (!scheduler || !scheduler->Init()) return;
+  if (!scheduler) return base::Failure{0, 0, "no task scheduler for this Windows", {}};
+  if (!scheduler->Init()) return base::Failure{0, 0, "the task scheduler could not be reached", {}};
   scheduler->DeleteOrphanedTasks();
   scheduler->DeleteTask(GetAutoupdateTaskBaseName(app_id));
+  return {};
 }
 
 }  // namespace installer

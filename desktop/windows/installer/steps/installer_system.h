@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 
 namespace installer {
@@ -26,14 +27,14 @@ struct InstallerSystem {
   // that a service started on demand is up when a step connects; null: nothing to do.
   std::function<void()> connect_task_service;
   // Adds (remove false) or removes the browser's firewall rules of `executable`.
-  std::function<void(const base::FilePath& executable, bool remove)> firewall_rules;
+  std::function<base::Result<>(const base::FilePath& executable, bool remove)> firewall_rules;
   std::function<bool()> is_user_admin;
-  // Whether the file carries a valid signature of the product's expected signer.
-  std::function<bool(const base::FilePath& file)> verify_signature;
-  // Starts the command line outside this process tree; its process id goes to *pid.
-  std::function<bool(const std::wstring& command_line, uint32_t* pid)> launch_detached;
+  // Succeeds when the file carries a valid signature of the product's expected signer.
+  std::function<base::Result<>(const base::FilePath& file)> verify_signature;
+  // Starts the command line outside this process tree; gives its process id.
+  std::function<base::Result<uint32_t>(const std::wstring& command_line)> launch_detached;
   // Starts the uninstallation's clean-up batch file, not waited for.
-  std::function<bool(const base::FilePath& batch_file)> start_cleanup_batch;
+  std::function<base::Result<>(const base::FilePath& batch_file)> start_cleanup_batch;
 };
 
 // The process's services: the test's when one is set, else the running system's.
@@ -46,15 +47,16 @@ class InstallerTaskSchedulerEnvironment : public TaskSchedulerEnvironment {
  public:
   std::string GetBuildProductName() override;
   int GetScheduledAutoupdateDelayMin() override;
-  bool GetSamCompatibleUserName(std::wstring* name) override;
+  [[nodiscard]] bool GetSamCompatibleUserName(std::wstring* name) override;
   bool IsUserAdmin() override;
 };
 
-// Creates or removes the firewall rules of the product's rule group for `executable`.
+// Creates or removes the firewall rules of the product's rule group for `executable`; a
+// failure is only logged, since the browser works without them.
 void CreateFirewallRules(const base::FilePath& executable, bool remove);
 
 // Deletes the product's orphaned tasks and the autoupdate task of `app_id` (UTF-8).
-void DeleteAutoupdateTask(const std::string& app_id);
+base::Result<> DeleteAutoupdateTask(const std::string& app_id);
 
 // "Autoupdate " + the app id.
 std::wstring GetAutoupdateTaskBaseName(const std::string& app_id);

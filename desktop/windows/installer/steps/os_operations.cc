@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <memory>
+#include <string>
 
 #include "base/logging.h"
 #include "base/win/windows_version.h"
@@ -23,43 +24,47 @@ void NotifyAssociationsChanged() {
 
 namespace {
 
-// Logs a failed part of the set-up; gives `succeeded` back so the parts read as a chain.
-bool Reported(bool succeeded, const char* what, bool machine_wide) {
-  if (!succeeded)
-    LOG(WARNING) << "Could not " << what << (machine_wide ? " for all users" : " for the current user");
-  return succeeded;
+// Logs a failed part of the set-up and adds it to `failed`, the failure's text.
+void Report(bool succeeded, const char* what, bool machine_wide, std::string* failed) {
+  if (succeeded) return;
+  const std::string part =
+      std::string(what) + (machine_wide ? " for all users" : " for the current user");
+  LOG(WARNING) << "Could not " << part;
+  *failed += (failed->empty() ? "could not " : "; could not ") + part;
 }
 
 }  // namespace
 
-bool OsOperationsImpl::SetUpDefaultBrowser(const Settings& settings, const InstallLog* record) {
-  if (settings.flag(Settings::COPY_ONLY)) return true;
+base::Result<> OsOperationsImpl::SetUpDefaultBrowser(const Settings& settings,
+                                                     const InstallLog* record) {
+  if (settings.flag(Settings::COPY_ONLY)) return {};
   // Without the association interface Windows 10 asks the user; a silent run or a
   // browser that already handles the web must not make it ask.
   if (base::GetWindowsVersion() >= base::OS_VERSION_WIN10 && !HasAssociationRegistration() &&
       (settings.flag(Settings::SILENT) || settings.status().handles_http()))
-    return true;
+    return {};
   FolderInstallationInfo info(
       settings.install_folder(),
       std::make_unique<InstallLog>(record ? record->source : static_cast<uint32_t>(SOURCE_NEW)));
-  bool succeeded = true;
+  std::string failed;
   if (settings.flag(Settings::DEFAULT_BROWSER)) {
     if (settings.flag(Settings::ALL_USERS_FLAG)) {
       VLOG(1) << "Storing old default browser settings for all users";
-      succeeded &= Reported(info.RememberPreviousDefaultBrowser(true),
-                            "store the previous default browser", true);
-      succeeded &= Reported(info.SetAsDefaultBrowser(true), "set the default browser", true);
+      Report(info.RememberPreviousDefaultBrowser(true), "store the previous default browser", true,
+             &failed);
+      Report(info.SetAsDefaultBrowser(true), "set the default browser", true, &failed);
     }
     VLOG(1) << "Storing old default browser settings for current users";
-    succeeded &= Reported(info.RememberPreviousDefaultBrowser(false),
-                          "store the previous default browser", false);
-    succeeded &= Reported(info.SetAsDefaultBrowser(false), "set the default browser", false);
+    Report(info.RememberPreviousDefaultBrowser(false), "store the previous default browser", false,
+           &failed);
+    Report(info.SetAsDefaultBrowser(false), "set the default browser", false, &failed);
   } else {
     LOG(INFO) << "Setting up file handlers for the current user.";
-    succeeded &= Reported(info.RegisterClasses(false), "register the file handlers", false);
+    Report(info.RegisterClasses(false), "register the file handlers", false, &failed);
   }
   NotifyAssociationsChanged();
-  return succeeded;
+  if (!failed.empty()) return base::Failure{0, 0, failed, settings.install_folder()};
+  return {};
 }
 
 }  // namespace installer

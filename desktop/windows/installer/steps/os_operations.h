@@ -4,6 +4,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_OS_OPERATIONS_H_
 #define DESKTOP_WINDOWS_INSTALLER_STEPS_OS_OPERATIONS_H_
 
+#include "base/result.h"
+
 namespace installer {
 
 class InstallLog;
@@ -14,16 +16,16 @@ class OsOperations {
   virtual ~OsOperations() = default;
   // Makes the browser the default as the settings ask, or registers its classes for
   // the current user. `record` (may be null) gives the kind of the new installation.
-  // Returns false, after logging which part, when any part of the set-up failed; the
-  // other parts are still tried.
-  [[nodiscard]] virtual bool SetUpDefaultBrowser(const Settings& settings,
-                                                 const InstallLog* record) = 0;
+  // Fails, after logging each part that failed, when any did; the other parts are
+  // still tried. The failure's text names the parts.
+  virtual base::Result<> SetUpDefaultBrowser(const Settings& settings,
+                                             const InstallLog* record) = 0;
 };
 
 class OsOperationsImpl : public OsOperations {
  public:
-  [[nodiscard]] bool SetUpDefaultBrowser(const Settings& settings,
-                                         const InstallLog* record) override;
+  base::Result<> SetUpDefaultBrowser(const Settings& settings,
+                                     const InstallLog* record) override;
 };
 
 // Tells every window and the shell that the browser registration changed.

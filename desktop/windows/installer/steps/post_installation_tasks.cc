@@ -122,7 +122,7 @@ void RunPostElevationTasks(InstallationContext* context) {
   Settings* settings = context->GetSettings();
   const bool uninstall = settings->operation() == Settings::OPERATION_UNINSTALL;
   OsOperations* operations = context->GetOsOperations();
-  if (!uninstall && operations && !operations->SetUpDefaultBrowser(*settings, nullptr))
+  if (!uninstall && operations && !operations->SetUpDefaultBrowser(*settings, nullptr).ok())
     LOG(WARNING) << "Going on with an incomplete default-browser set-up.";
   // After an elevated copy did the work in this same run, the status and this process's
   // own record predate it: the record that copy has just written names the version

@@ -246,7 +246,7 @@ bool IsProductOwnedRegistryKey(const std::wstring& key_path) {
 SetupRegistryStep::SetupRegistryStep(InstallationContext* context, std::wstring* uninstall_key)
     : ContextStep(context), uninstall_key_(uninstall_key) {}
 
-std::wstring SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
+base::Result<std::wstring> SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
   const std::wstring version = context_->GetPlaceholderResolver()->Resolve(L"Version");
   for (int suffix = 0; suffix < kMaxUninstallKeySuffix; ++suffix) {
     const std::wstring path =
@@ -265,8 +265,7 @@ std::wstring SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
       LOG(WARNING) << "Could not check uninstall key " << base::WideToUTF8(path) << ": "
                    << result;
   }
-  LOG(ERROR) << "No free uninstall key";
-  return std::wstring();
+  return base::Failure{0, 0, "No free uninstall key", {}};
 }
 
 StepResult SetupRegistryStep::Run(int32_t /*attempt*/) {
@@ -275,10 +274,13 @@ StepResult SetupRegistryStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Setting up the registry";
   const HKEY hive =
       settings->flag(Settings::ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-  const StepResult failure(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
-                           "Failed writing uninstallation information");
-  *uninstall_key_ = ChooseUninstallKey(hive);
-  if (uninstall_key_->empty()) return failure;
+  const auto failed = [](const base::Failure& failure) {
+    return FailedStep(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
+                      "Failed writing uninstallation information", failure);
+  };
+  const base::Result<std::wstring> chosen = ChooseUninstallKey(hive);
+  if (!chosen.ok()) return failed(chosen.failure());
+  *uninstall_key_ = chosen.value();
   VLOG(1) << "Uninstall key: " << base::WideToUTF8(*uninstall_key_);
 
   PlaceholderResolver* resolver = context_->GetPlaceholderResolver();
@@ -304,7 +306,7 @@ StepResult SetupRegistryStep::Run(int32_t /*attempt*/) {
     }
     if (!ok && IsUninstallRow(row)) {
       context_->StopRegistryLogging();
-      return failure;
+      return failed(base::Failure{0, 0, "Could not write " + description, {}});
     }
   }
   context_->StopRegistryLogging();

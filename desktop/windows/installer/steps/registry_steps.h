@@ -45,8 +45,8 @@ class SetupRegistryStep : public ContextStep {
   StepResult Run(int32_t attempt) override;
 
  private:
-  // Empty when every candidate name is taken or cannot be checked.
-  std::wstring ChooseUninstallKey(HKEY hive);
+  // Fails when every candidate name is taken or cannot be checked.
+  base::Result<std::wstring> ChooseUninstallKey(HKEY hive);
 
   std::wstring* uninstall_key_;
 };

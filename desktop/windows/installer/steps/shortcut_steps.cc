@@ -95,7 +95,7 @@ base::FilePath GetShortcutFolder(const ShortcutKind& kind, bool all_users) {
   return folder;
 }
 
-bool Pin(InstallationContext* context, const base::FilePath& shortcut) {
+[[nodiscard]] bool Pin(InstallationContext* context, const base::FilePath& shortcut) {
   const PinStampLocation stamp = {GetCompanyRegistryKeyPath(), GetStreamName()};
   return PinToTaskbar(stamp, context->GetPackageFolder(), shortcut, PIN_ALWAYS);
 }
@@ -107,15 +107,15 @@ void DeleteShortcutFile(InstallationContext* context, const base::FilePath& path
     LOG(WARNING) << "Could not delete " << ToUTF8(path);
 }
 
-// The partner pin, for partner builds. False when its shortcut could not be created.
-bool CreatePartnerShortcut(InstallationContext* context, const base::FilePath& target) {
+// The partner pin, for partner builds. Fails when its shortcut could not be created.
+base::Result<> CreatePartnerShortcut(InstallationContext* context, const base::FilePath& target) {
   Settings* settings = context->GetSettings();
   const InstallLog* record = context->GetInstallLog();
   const base::FilePath resources =
       context->GetInstallFolder().Append(record->subfolder).Append(L"resources");
   if (settings->medium() != "pb" &&
       !base::PathExists(resources.Append(L"tracking_user_agent.json")))
-    return true;
+    return {};
   const std::wstring partner = GetPartnerName(settings->install_language());
   const std::string partner_name = base::WideToUTF8(partner);
   base::ShortcutProperties properties;
@@ -125,14 +125,13 @@ bool CreatePartnerShortcut(InstallationContext* context, const base::FilePath& t
   properties.set_app_id(GetShortcutAppUserModelId(record->GetSuffixedAppId()));
   const base::FilePath path = context->GetPackageFolder().Append(partner + L".lnk");
   VLOG(1) << "Creating " << partner_name << " shortcut at " << ToUTF8(path);
-  if (!base::CreateOrUpdateShortcut(path, properties, base::SHORTCUT_CREATE_ALWAYS)) {
-    LOG(ERROR) << "Failed to create " << partner_name << " shortcut at " << ToUTF8(path);
-    return false;
-  }
+  if (!base::CreateOrUpdateShortcut(path, properties, base::SHORTCUT_CREATE_ALWAYS))
+    return base::Failure{0, 0, "Failed to create " + partner_name + " shortcut at " + ToUTF8(path),
+                         path};
   VLOG(1) << "Pinning " << partner_name << " shortcut";
   if (!Pin(context, path))
     LOG(ERROR) << "Failed pinning " << partner_name << ": " << ToUTF8(path);
-  return true;
+  return {};
 }
 
 // Whether `path` is taken by something other than a shortcut to `target`. One to
@@ -200,8 +199,9 @@ std::wstring GetPartnerAddress(const std::wstring& partner) {
   return L"https://" + partner + L".com/";
 }
 
-bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToCreate>& shortcuts,
-                     bool pin, bool use_version_name, const base::FilePath& target) {
+base::Result<> CreateShortcuts(InstallationContext* context,
+                               const std::vector<ShortcutToCreate>& shortcuts, bool pin,
+                               bool use_version_name, const base::FilePath& target) {
   InstallLog* record = context->GetInstallLog();
   base::ShortcutProperties properties;
   properties.set_target(target);
@@ -224,10 +224,8 @@ bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToC
   VLOG(1) << "Creating master shortcut";
   const base::FilePath master = context->GetPackageFolder().Append(name);
   VLOG(1) << "Creating master shortcut at " << ToUTF8(master);
-  if (!base::CreateOrUpdateShortcut(master, properties, base::SHORTCUT_CREATE_ALWAYS)) {
-    LOG(ERROR) << "Failed to create shortcut at " << ToUTF8(master);
-    return false;
-  }
+  if (!base::CreateOrUpdateShortcut(master, properties, base::SHORTCUT_CREATE_ALWAYS))
+    return base::Failure{0, 0, "Failed to create shortcut at " + ToUTF8(master), master};
   if (pin) {
     VLOG(1) << "Pinning master shortcut";
     if (Pin(context, master))
@@ -249,7 +247,8 @@ bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToC
     else
       LOG(WARNING) << "Could not copy the master shortcut to " << ToUTF8(path);
   }
-  return !pin || CreatePartnerShortcut(context, target);
+  if (!pin) return {};
+  return CreatePartnerShortcut(context, target);
 }
 
 void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>& shortcuts) {
@@ -260,6 +259,18 @@ void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>
     DeleteShortcutFile(context, path);
   }
 }
+
+namespace {
+
+// Shortcuts are a convenience: the installation goes on without them.
+void CreateShortcutsOrLog(InstallationContext* context,
+                          const std::vector<ShortcutToCreate>& shortcuts, bool pin,
+                          bool use_version_name, const base::FilePath& target) {
+  const base::Result<> created = CreateShortcuts(context, shortcuts, pin, use_version_name, target);
+  if (!created.ok()) LOG(ERROR) << created.failure().text;
+}
+
+}  // namespace
 
 StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
@@ -274,7 +285,8 @@ StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
     const base::FilePath folder = GetShortcutFolder(kind, all_users);
     if (!folder.empty()) shortcuts.push_back({folder, kind.record_field});
   }
-  CreateShortcuts(context_, shortcuts, settings->flag(Settings::PINNED_SHORTCUT), false, target);
+  CreateShortcutsOrLog(context_, shortcuts, settings->flag(Settings::PINNED_SHORTCUT), false,
+                       target);
   return StepResult();
 }
 
@@ -349,8 +361,8 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
     // The pin stays and stays the installation's.
     record->pinned = true;
   }
-  CreateShortcuts(context_, shortcuts, pin, version_names,
-                  context_->GetInstallFolder().Append(kLauncherName));
+  CreateShortcutsOrLog(context_, shortcuts, pin, version_names,
+                       context_->GetInstallFolder().Append(kLauncherName));
   return StepResult();
 }
 

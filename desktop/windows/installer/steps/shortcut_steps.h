@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/service/install_log.h"
 
@@ -48,10 +49,12 @@ struct ShortcutToCreate {
 };
 
 // Makes the master shortcut to `target`, pins it when asked, copies it into each folder
-// and, for pinned partner installations, pins the partner shortcut. False when the
-// master (or the partner shortcut) could not be created.
-bool CreateShortcuts(InstallationContext* context, const std::vector<ShortcutToCreate>& shortcuts,
-                     bool pin, bool use_version_name, const base::FilePath& target);
+// and, for pinned partner installations, pins the partner shortcut. Fails when the
+// master (or the partner shortcut) could not be created; a folder the copy could not
+// reach is only logged, and stays out of the record.
+base::Result<> CreateShortcuts(InstallationContext* context,
+                               const std::vector<ShortcutToCreate>& shortcuts, bool pin,
+                               bool use_version_name, const base::FilePath& target);
 
 // Unpins each pinned shortcut and deletes it.
 void UnpinShortcut(InstallationContext* context, const std::vector<std::wstring>& shortcuts);

@@ -43,16 +43,15 @@ namespace installer {
 
 namespace {
 
-
-bool DeleteThrough(Transaction* transaction, const base::FilePath& path, bool check_in_use,
-                   bool remove_empty_parents) {
+[[nodiscard]] bool DeleteThrough(Transaction* transaction, const base::FilePath& path,
+                                 bool check_in_use, bool remove_empty_parents) {
   return transaction->Execute(
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
 }
 
 // Tells the front end that started this process to start the clean-up batch as it
 // ends; false when it did not ask for that.
-bool LeaveToFrontEnd(const base::FilePath& install_folder) {
+[[nodiscard]] bool LeaveToFrontEnd(const base::FilePath& install_folder) {
   const std::wstring name = GetKernelObjectName(
       install_folder.value(), kernel_objects::kCleanupBatchLeftEventPrefix, true);
   base::ScopedHandle left(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
@@ -62,13 +61,16 @@ bool LeaveToFrontEnd(const base::FilePath& install_folder) {
 }
 
 // Runs Internet Explorer's own re-registration as the machine's browser, and waits.
-bool RunReinstallCommand() {
+base::Result<> RunReinstallCommand() {
   base::RegistryKey key;
   std::wstring command;
-  if (key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo",
-               KEY_QUERY_VALUE) != ERROR_SUCCESS ||
-      key.ReadValue(L"ReinstallCommand", &command) != ERROR_SUCCESS)
-    return false;
+  LONG read = key.Open(HKEY_LOCAL_MACHINE,
+                       L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo",
+                       KEY_QUERY_VALUE);
+  if (read == ERROR_SUCCESS) read = key.ReadValue(L"ReinstallCommand", &command);
+  if (read != ERROR_SUCCESS)
+    return base::Failure{static_cast<DWORD>(read), 0, "no reinstall command of Internet Explorer",
+                         {}};
   std::wstring program;
   std::wstring parameters;
   SplitReinstallCommand(command, &program, &parameters);
@@ -91,15 +93,24 @@ bool RunReinstallCommand() {
   info.lpParameters = parameters.c_str();
   info.nShow = SW_SHOWNORMAL;
   const BOOL launched = ShellExecuteExW(&info);
+  const DWORD error = launched ? 0 : GetLastError();
   if (disabled) revert(old_value);
-  if (!launched || !info.hProcess) return false;
+  if (!launched || !info.hProcess)
+    return base::Failure{error, 0, "could not run " + base::WideToUTF8(program), {}};
   base::ScopedHandle process(info.hProcess);
   WaitForSingleObject(process.Get(), INFINITE);
-  return true;
+  return {};
 }
 
 void ResetDefaultBrowser(const Settings& settings) {
-  if (settings.flag(Settings::ALL_USERS_FLAG) && !RunReinstallCommand()) return;
+  if (settings.flag(Settings::ALL_USERS_FLAG)) {
+    const base::Result<> reinstalled = RunReinstallCommand();
+    if (!reinstalled.ok()) {
+      LOG(WARNING) << "Not resetting the default browser: "
+                   << DescribeFailure(reinstalled.failure());
+      return;
+    }
+  }
   if (base::GetWindowsVersion() != base::OS_VERSION_WIN8) {
     // The uninstall goes on either way; the user can pick another browser later.
     for (const wchar_t* extension : {L".htm", L".html"}) {
@@ -135,11 +146,35 @@ void ShowSurvey(InstallationContext* context) {
   if (welcome.size() == 2) url += "&" + welcome[1];
   base::FilePath program_files;
   if (!base::PathRegistry::Get(base::DIR_PROGRAM_FILES, &program_files)) return;
-  uint32_t pid = 0;
-  if (!GetInstallerSystem().launch_detached(
-          BuildSurveyCommand(program_files, base::UTF8ToWide(url), base::GetWindowsVersion()),
-          &pid))
+  const base::Result<uint32_t> survey = GetInstallerSystem().launch_detached(
+      BuildSurveyCommand(program_files, base::UTF8ToWide(url), base::GetWindowsVersion()));
+  if (!survey.ok()) {
     LOG(WARNING) << "Could not open the uninstall survey";
+    LOG(WARNING) << DescribeFailure(survey.failure());
+  }
+}
+
+// Writes the batch into the install folder and sees that it runs once every process it
+// waits for has ended.
+void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) {
+  const base::FilePath& install_folder = context->GetInstallFolder();
+  const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
+  const std::string text = BuildCleanupBatchText(batch);
+  if (base::WriteFile(batch_file, text.data(), static_cast<int>(text.size())) !=
+      static_cast<int>(text.size()))
+    LOG(WARNING) << "Could not write " << batch_file.AsUTF8();
+  // The permission helper runs the batch itself once the others have ended.
+  if (context->HasPermissionHelper()) return;
+  // A front end that runs as this process does starts the batch as it ends, after
+  // every other process the batch waits for; one elevated apart could not.
+  if (context->GetSecondInstallerPid() != 0 || !LeaveToFrontEnd(install_folder)) {
+    LOG(INFO) << "Starting final cleanup batch file.";
+    const base::Result<> started = GetInstallerSystem().start_cleanup_batch(batch_file);
+    if (!started.ok()) {
+      LOG(WARNING) << "Could not start " << batch_file.AsUTF8();
+      LOG(WARNING) << DescribeFailure(started.failure());
+    }
+  }
 }
 
 // Only a folder that holds the browser's data: a profile template's parent (the folder
@@ -217,7 +252,10 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   const InstallLog* existing = settings->status().record();
   if (!settings->flag(Settings::COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
-    DeleteAutoupdateTask(existing ? existing->app_id : std::string());
+    const base::Result<> deleted =
+        DeleteAutoupdateTask(existing ? existing->app_id : std::string());
+    if (!deleted.ok())
+      LOG(WARNING) << "Could not remove scheduled task: " << DescribeFailure(deleted.failure());
   }
   Transaction* transaction = context_->GetTransaction();
   const base::FilePath& install_folder = context_->GetInstallFolder();
@@ -262,20 +300,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   // for it: a batch waiting for the helper would never end.
   batch.pids = {GetCurrentProcessId(), static_cast<uint32_t>(initial_pid),
                 context_->HasPermissionHelper() ? 0u : context_->GetSecondInstallerPid()};
-  const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
-  const std::string text = BuildCleanupBatchText(batch);
-  if (base::WriteFile(batch_file, text.data(), static_cast<int>(text.size())) !=
-      static_cast<int>(text.size()))
-    LOG(WARNING) << "Could not write " << batch_file.AsUTF8();
-  if (!context_->HasPermissionHelper()) {
-    // A front end that runs as this process does starts the batch as it ends, after
-    // every other process the batch waits for; one elevated apart could not.
-    if (context_->GetSecondInstallerPid() != 0 || !LeaveToFrontEnd(install_folder)) {
-      LOG(INFO) << "Starting final cleanup batch file.";
-      if (!GetInstallerSystem().start_cleanup_batch(batch_file))
-        LOG(WARNING) << "Could not start " << batch_file.AsUTF8();
-    }
-  }
+  LeaveCleanupBatch(context_, batch);
   if (settings->flag(Settings::DELETE_PROFILE)) DeleteProfile();
   return StepResult();
 }

@@ -12,6 +12,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
 #include "base/process/process.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
@@ -190,6 +191,17 @@ TEST_F(UninstallStepsTest, RemovesTheTaskAndOffersTheSurveyUnlessSilentOrCopyOnl
     }
     EXPECT_TRUE(base::DeleteFile(install_folder_, true));
   }
+}
+
+// The task outlives an uninstallation that could not reach the scheduler: the log says so.
+TEST_F(UninstallStepsTest, AnUnreachableSchedulerIsLoggedWithTheTaskLeft) {
+  Install();
+  system_services_.scheduler = SchedulerRecord();
+  system_services_.scheduler.init_succeeds = false;
+  base::ScopedLogCapture log;
+  Uninstall();
+  EXPECT_EQ(std::vector<std::string>{"init"}, system_services_.scheduler.calls);
+  EXPECT_TRUE(log.Has("Could not remove scheduled task: the task scheduler could not be reached"));
 }
 
 TEST_F(UninstallStepsTest, AProfileIsDeletedOnlyWhenItIsTheBrowsersOwn) {

@@ -2,8 +2,8 @@
 // child of the installer, so that it outlives the installer's process tree. COM must be
 // initialised on the calling thread.
 //
-//   uint32_t pid = 0;
-//   if (LaunchProcessViaWmi(L"\"C:\\app.exe\" --flag", &pid)) ...
+//   const base::Result<uint32_t> pid = LaunchProcessViaWmi(L"\"C:\\app.exe\" --flag");
+//   if (!pid.ok()) LOG(WARNING) << pid.failure().text;
 #ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_WMI_PROCESS_LAUNCH_H_
 #define DESKTOP_WINDOWS_INSTALLER_STEPS_WMI_PROCESS_LAUNCH_H_
 
@@ -14,21 +14,24 @@
 
 #include <string>
 
+#include "base/result.h"
+
 namespace installer {
 
-// The process id goes to *pid (when given) only on success.
-bool LaunchProcessViaWmi(const std::wstring& command_line, uint32_t* pid);
+// The id of the started process. A failure carries the HRESULT of the WMI call that
+// failed, or the return value of Win32_Process.Create in its text.
+base::Result<uint32_t> LaunchProcessViaWmi(const std::wstring& command_line);
 
 // The services of "ROOT\CIMV2", with the call-level impersonating proxy blanket when
 // asked for.
-bool ConnectWmiServices(bool set_blanket, Microsoft::WRL::ComPtr<IWbemServices>* services);
+base::Result<Microsoft::WRL::ComPtr<IWbemServices>> ConnectWmiServices(bool set_blanket);
 
 // A fresh instance of the input parameters of `class_name`.`method_name`.
-bool GetWmiMethodInParameters(IWbemServices* services, const std::wstring& class_name,
-                              const std::wstring& method_name,
-                              Microsoft::WRL::ComPtr<IWbemClassObject>* parameters);
+base::Result<Microsoft::WRL::ComPtr<IWbemClassObject>> GetWmiMethodInParameters(
+    IWbemServices* services, const std::wstring& class_name, const std::wstring& method_name);
 
-bool SetWmiProperty(IWbemClassObject* object, const std::wstring& name, VARIANT* value);
+base::Result<> SetWmiProperty(IWbemClassObject* object, const std::wstring& name,
+                              VARIANT* value);
 
 }  // namespace installer
 

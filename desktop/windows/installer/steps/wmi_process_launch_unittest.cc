@@ -19,11 +19,11 @@ class WmiProcessLaunchTest : public ::testing::Test {
 
 TEST_F(WmiProcessLaunchTest, StartsARealProcessAndReturnsItsId) {
   const base::FilePath program = testing::GetTestPackageFolder(L"test_pkg").Append(L"launcher.exe");
-  uint32_t pid = 0;
-  ASSERT_TRUE(LaunchProcessViaWmi(L"\"" + program.value() + L"\" --sleep", &pid));
-  ASSERT_NE(0u, pid);
-  base::ScopedHandle process(
-      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+  const base::Result<uint32_t> pid = LaunchProcessViaWmi(L"\"" + program.value() + L"\" --sleep");
+  ASSERT_TRUE(pid.ok()) << pid.failure().text;
+  ASSERT_NE(0u, pid.value());
+  base::ScopedHandle process(OpenProcess(
+      PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid.value()));
   ASSERT_TRUE(process.IsValid());
   wchar_t image[MAX_PATH] = {};
   DWORD size = MAX_PATH;
@@ -33,10 +33,11 @@ TEST_F(WmiProcessLaunchTest, StartsARealProcessAndReturnsItsId) {
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), INFINITE));
 }
 
-TEST_F(WmiProcessLaunchTest, AProgramThatCannotStartGivesNoId) {
-  uint32_t pid = 77;
-  EXPECT_FALSE(LaunchProcessViaWmi(L"\"C:\\no\\such\\program.exe\"", &pid));
-  EXPECT_EQ(77u, pid);
+TEST_F(WmiProcessLaunchTest, AProgramThatCannotStartSaysWhy) {
+  const base::Result<uint32_t> pid = LaunchProcessViaWmi(L"\"C:\\no\\such\\program.exe\"");
+  ASSERT_FALSE(pid.ok());
+  // Win32_Process.Create's own code for a path that was not found.
+  EXPECT_EQ("Win32_Process.Create returned 9", pid.failure().text);
 }
 
 }  // namespace
