@@ -40,7 +40,8 @@ using installer::testing::CrashCollector;
 constexpr wchar_t kHost[] = L"crash_host_test_helper.exe";
 constexpr DWORD kProcessWaitMs = 60000;
 constexpr int kReporterFailedExitCode = 3;
-// crash_client_test_helper.exe's ends after a dump request that was not answered in time.
+// How crash_client_test_helper.exe ends once its wait for its dump has run out: at once,
+// or after going on.
 constexpr DWORD kClientGaveUpExitCode = 26;
 constexpr DWORD kClientWentOnExitCode = 27;
 
@@ -439,7 +440,8 @@ TEST_F(CrashReporterProcessTest, EndsCleanlyWhenItsParentAndClientsEndTogether) 
   }
 }
 
-// The reporter held as a client's dump request arrives, past the client's wait.
+// The reporter held with the client's crash read but no dump file yet, past the client's
+// wait: the dump is written once the client has ended.
 TEST_F(CrashReporterProcessTest, ADumpHeldPastTheClientsWaitIsAFailedDump) {
   for (const bool keep_logs : {false, true}) {
     SCOPED_TRACE(keep_logs ? "logs kept" : "logs not kept");
