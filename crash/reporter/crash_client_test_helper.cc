@@ -9,15 +9,26 @@
 //   two-threads: the same connection, then two threads raising at the same moment an
 //       exception nothing handles;
 //   fall-through: a filter of its own installed first (it ends the process with
-//       kPreviousFilterCalled), the same connection, then an exception nothing handles.
+//       kPreviousFilterCalled), the same connection, then an exception nothing handles;
+//   give-up, give-up-go-on (a fourth argument, <name>): registers as an installer with a
+//       short wait for its dump, raises and asks for the dump; once the wait has run out
+//       it sets the event "<name>Stopped" and waits for "<name>Proceed"; then give-up ends
+//       with kGaveUp, give-up-go-on clears its exception record as its handling going on
+//       would, sets "<name>WentOn" and stays until the reporter has ended.
 #include <windows.h>
+
+#include <wchar.h>
 
 #include <string>
 
 #include "base/strings/string_number_conversions.h"
 #include "base/win/exception_guard.h"
+#include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_client.h"
 #include "crash/reporter/crash_exception_handler.h"
+#include "crash/reporter/crash_generation_client.h"
+#include "crash/reporter/crash_pipe_message.h"
+#include "crash/reporter/named_event_test_util.h"
 
 namespace {
 
@@ -29,7 +40,13 @@ enum ExitCode {
   kNotConnected,
   kNotTerminated,
   kPreviousFilterCalled,
+  kDumpDone,
+  kGaveUp,
+  kWentOn,
 };
+
+// Far shorter than the product's: the test holds the reporter past it.
+constexpr DWORD kGiveUpWaitMs = 100;
 
 void Raise(void*) { RaiseException(kTestExceptionCode, 0, 0, nullptr); }
 
@@ -47,6 +64,41 @@ DWORD WINAPI RaiseWhenReleased(void*) {
 
 LONG WINAPI RecordingFilter(EXCEPTION_POINTERS*) {
   ExitProcess(kPreviousFilterCalled);
+}
+
+struct GiveUp {
+  crash_reporter::CrashGenerationClient* client;
+  std::wstring name;
+  bool go_on;
+  uint32_t reporter_id;
+};
+
+LONG GiveUpFilter(EXCEPTION_POINTERS* info, void* context) {
+  const GiveUp* give_up = static_cast<const GiveUp*>(context);
+  if (give_up->client->RequestDump(info, nullptr)) ExitProcess(kDumpDone);
+  if (!crash_reporter::SetNamedEvent(give_up->name + L"Stopped") || !crash_reporter::WaitNamedEvent(give_up->name + L"Proceed"))
+    ExitProcess(kBadArguments);
+  if (!give_up->go_on) TerminateProcess(GetCurrentProcess(), kGaveUp);
+  info->ExceptionRecord->ExceptionCode = 0;
+  base::ScopedHandle reporter(OpenProcess(SYNCHRONIZE, FALSE, give_up->reporter_id));
+  if (!reporter.IsValid() || !crash_reporter::SetNamedEvent(give_up->name + L"WentOn")) ExitProcess(kBadArguments);
+  WaitForSingleObject(reporter.Get(), crash_reporter::kNamedEventWaitMs);
+  ExitProcess(kWentOn);
+}
+
+int RunGiveUp(uint32_t reporter_id, const std::wstring& name, bool go_on) {
+  crash_reporter::CustomInfoEntry entries[2] = {};
+  wcscpy(entries[0].name, L"ptype");
+  wcscpy(entries[0].value, L"installer");
+  wcscpy(entries[1].name, L"pid");
+  wcscpy(entries[1].value, base::UintToString16(GetCurrentProcessId()).c_str());
+  crash_reporter::CrashGenerationClient client(
+      crash_reporter::GetCrashPipeName(reporter_id), base::ScopedHandle(), 0,
+      crash_reporter::CustomClientInfo{entries, 2}, kGiveUpWaitMs);
+  if (!client.Register()) return kNotConnected;
+  GiveUp give_up = {&client, name, go_on, reporter_id};
+  base::RunWithExceptionGuard(&Raise, nullptr, &GiveUpFilter, &give_up);
+  return kNotTerminated;
 }
 
 }  // namespace
@@ -75,6 +127,10 @@ int wmain(int argc, wchar_t** argv) {
     return kHandlerReturned;
   }
 
+  if (mode == L"give-up" || mode == L"give-up-go-on") {
+    if (argc < 5) return kBadArguments;
+    return RunGiveUp(reporter_id, argv[4], mode == L"give-up-go-on");
+  }
   if (mode == L"fall-through") SetUnhandledExceptionFilter(&RecordingFilter);
   crash_reporter::internal::ConnectCrashReporterTo(reporter_id);
   crash_reporter::SetCrashKeys();

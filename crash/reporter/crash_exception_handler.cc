@@ -11,6 +11,7 @@
 
 #include "base/native_library.h"
 #include "crash/reporter/crash_generation_client.h"
+#include "crash/reporter/minidump_file_writer.h"
 
 namespace crash_reporter {
 
@@ -75,17 +76,8 @@ BOOL CALLBACK DumpCallback(void* context, const PMINIDUMP_CALLBACK_INPUT input,
         return TRUE;
       }
       return FALSE;
-    case CancelCallback:
-      output->CheckCancel = FALSE;
-      output->Cancel = FALSE;
-      return TRUE;
-    case ModuleCallback:
-    case ThreadCallback:
-    case IncludeThreadCallback:
-    case IncludeModuleCallback:
-      return TRUE;
     default:
-      return FALSE;
+      return AnswerDumpCallback(*input, output);
   }
 }
 

@@ -13,7 +13,6 @@ namespace {
 
 constexpr DWORD kPipeBusyWaitMs = 2000;
 constexpr int kConnectAttempts = 2;
-constexpr DWORD kDumpWaitMs = 15000;
 
 uint64_t AddressOf(const volatile void* pointer) {
   return reinterpret_cast<uintptr_t>(pointer);
@@ -62,11 +61,13 @@ bool IsServedBy(HANDLE pipe, uint32_t reporter_id) {
 
 CrashGenerationClient::CrashGenerationClient(const std::wstring& pipe_name,
                                              base::ScopedHandle pipe, uint32_t dump_type,
-                                             const CustomClientInfo& custom_info)
+                                             const CustomClientInfo& custom_info,
+                                             DWORD dump_wait_ms)
     : pipe_name_(pipe_name),
       pipe_(std::move(pipe)),
       custom_info_(custom_info),
-      dump_type_(dump_type) {
+      dump_type_(dump_type),
+      dump_wait_ms_(dump_wait_ms) {
   memset(&assertion_info_, 0, sizeof(assertion_info_));
 }
 
@@ -175,7 +176,7 @@ bool CrashGenerationClient::RequestDump(EXCEPTION_POINTERS* exception_pointers,
   if (!ResetEvent(dump_done_event_.Get()) || !SetEvent(dump_request_event_.Get()))
     return false;
   const HANDLE waits[] = {dump_done_event_.Get(), server_alive_mutex_.Get()};
-  const DWORD result = WaitForMultipleObjects(2, waits, FALSE, kDumpWaitMs);
+  const DWORD result = WaitForMultipleObjects(2, waits, FALSE, dump_wait_ms_);
   return result == WAIT_OBJECT_0;
 }
 

@@ -18,11 +18,15 @@ namespace crash_reporter {
 
 class CrashGenerationClient {
  public:
+  // How long a dump request waits for the reporter.
+  static constexpr DWORD kDumpWaitMs = 15000;
+
   // |pipe| when valid is used for the first registration instead of opening |pipe_name|.
   // Either way only the reporter that |pipe_name| is named after (GetCrashPipeName) is
   // trusted: its pipe's server process, and handles of the types a registration carries.
   CrashGenerationClient(const std::wstring& pipe_name, base::ScopedHandle pipe,
-                        uint32_t dump_type, const CustomClientInfo& custom_info);
+                        uint32_t dump_type, const CustomClientInfo& custom_info,
+                        DWORD dump_wait_ms = kDumpWaitMs);
   CrashGenerationClient(const CrashGenerationClient&) = delete;
   CrashGenerationClient& operator=(const CrashGenerationClient&) = delete;
   ~CrashGenerationClient();
@@ -33,8 +37,8 @@ class CrashGenerationClient {
   uint32_t server_process_id() const { return server_process_id_; }
 
   // Asks the reporter for a dump of |exception_pointers| (with |assertion| when not null)
-  // and waits up to 15 s. True only when the reporter said the dump is done; false when
-  // not registered, when the reporter died (its mutex abandoned) or on time-out.
+  // and waits up to the dump wait. True only when the reporter said the dump is done;
+  // false when not registered, when the reporter died (its mutex abandoned) or on time-out.
   bool RequestDump(EXCEPTION_POINTERS* exception_pointers, const AssertionInfo* assertion);
 
  private:
@@ -46,6 +50,7 @@ class CrashGenerationClient {
   base::ScopedHandle pipe_;
   CustomClientInfo custom_info_;
   uint32_t dump_type_;
+  const DWORD dump_wait_ms_;
   base::ScopedHandle dump_request_event_;
   base::ScopedHandle dump_done_event_;
   base::ScopedHandle server_alive_mutex_;

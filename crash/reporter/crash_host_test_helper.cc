@@ -11,25 +11,32 @@
 //       crash keys and writes "reporter=", "pid=" and "thread=" lines into --info; then
 //       sets --ready-event, waits for --crash-event and, with "--crash", dereferences a
 //       null pointer; without it, it exits with code 0.
+// VELUM_TEST_HOLD_DUMP="<before-file|while-writing>:<name>" holds the reporter at that
+// point of each client dump: it sets the event "<name>Held" and goes on once
+// "<name>Resume" is set.
 // VELUM_TEST_USER_HIVE names a key under HKEY_CURRENT_USER that stands in for the whole
 // hive in every role, so that runs in parallel do not share the user's keys.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
 #include "base/command_line.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_client.h"
 #include "crash/reporter/crash_reporter_process.h"
+#include "crash/reporter/dump_write_pauses.h"
+#include "crash/reporter/named_event_test_util.h"
 #include "crash/reporter/reporter_self_crash.h"
 
 namespace {
 
-// No test waits longer than this on the helper.
-constexpr DWORD kWaitLimitMs = 60000;
+using crash_reporter::SetNamedEvent;
+using crash_reporter::WaitNamedEvent;
 
 enum ExitCode {
   kOk = 0,
@@ -51,16 +58,6 @@ bool WriteInfo(const std::wstring& path) {
   return fclose(file) == 0 && written;
 }
 
-bool SetNamedEvent(const std::wstring& name) {
-  base::ScopedHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
-  return event.IsValid() && SetEvent(event.Get());
-}
-
-bool WaitNamedEvent(const std::wstring& name) {
-  base::ScopedHandle event(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
-  return event.IsValid() && WaitForSingleObject(event.Get(), kWaitLimitMs) == WAIT_OBJECT_0;
-}
-
 bool UsePrivateUserHive(HKEY* key) {
   wchar_t path[512] = {};
   const DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", path, 512);
@@ -69,6 +66,24 @@ bool UsePrivateUserHive(HKEY* key) {
   return RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_ALL_ACCESS, key) == ERROR_SUCCESS &&
          RegOverridePredefKey(HKEY_CURRENT_USER, *key) == ERROR_SUCCESS;
 }
+
+// Holds the reporter at one point of a client's dump on the test's events.
+class NamedEventPauses : public crash_reporter::DumpWritePauses {
+ public:
+  NamedEventPauses(const std::string& point, const std::wstring& name)
+      : point_(point), name_(name) {}
+
+  void BeforeDumpFile(uint32_t) override { Hold("before-file"); }
+  void WhileWriting(uint32_t) override { Hold("while-writing"); }
+
+ private:
+  void Hold(const char* point) {
+    if (point_ == point && SetNamedEvent(name_ + L"Held")) WaitNamedEvent(name_ + L"Resume");
+  }
+
+  const std::string point_;
+  const std::wstring name_;
+};
 
 void CrashNow() {
   volatile int* volatile null_pointer = nullptr;
@@ -93,7 +108,13 @@ int RunReporter(const base::CommandLine& command_line) {
     CrashNow();
     return kNotCrashed;
   }
-  return crash_reporter::CrashReporterMain() == 0 ? kOk : kReporterFailed;
+  const char* hold = getenv("VELUM_TEST_HOLD_DUMP");
+  const char* colon = hold ? strchr(hold, ':') : nullptr;
+  if (!colon) return crash_reporter::CrashReporterMain() == 0 ? kOk : kReporterFailed;
+  NamedEventPauses pauses(std::string(hold, colon), base::UTF8ToWide(colon + 1));
+  return crash_reporter::internal::RunCrashReporter(command_line, &pauses) == 0
+             ? kOk
+             : kReporterFailed;
 }
 
 }  // namespace

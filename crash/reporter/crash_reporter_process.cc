@@ -145,7 +145,7 @@ void OnClientDumpRequested(ReporterContext* context, const ClientInfo* client) {
     written = WriteClientMinidump(client->process_id(), client->thread_id_address(),
                                   client->exception_pointers_address(),
                                   client->assertion_info_address(), dump_path,
-                                  kClientDumpSizeLimit, context->keep_logs);
+                                  kClientDumpSizeLimit, context->keep_logs, context->pauses);
   }
   if (written) {
     UploadKeys keys;
@@ -215,7 +215,7 @@ bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* pat
 
 namespace internal {
 
-int RunCrashReporter(const base::CommandLine& command_line) {
+int RunCrashReporter(const base::CommandLine& command_line, DumpWritePauses* pauses) {
   LaunchExceptionReporter();
   uint32_t parent_id = 0;
   if (!GetReporterParentId(command_line, &parent_id)) return -1;
@@ -239,7 +239,7 @@ int RunCrashReporter(const base::CommandLine& command_line) {
   PipeSecurity security;
 
   std::unique_ptr<CrashStatsStore> stats(new CrashStatsStore(paths.stats_file));
-  ReporterContext context = {stats.get(), GetKeepLogs(false)};
+  ReporterContext context = {stats.get(), GetKeepLogs(false), pauses};
   CrashGenerationServer server(pipe_name, security.attributes(), nullptr, nullptr,
                                &OnDumpRequest, &context, nullptr, nullptr, nullptr, nullptr,
                                false, std::wstring());

@@ -31,6 +31,7 @@ namespace crash_reporter {
 
 class ClientInfo;
 class CrashStatsStore;
+class DumpWritePauses;
 
 // 0 after an orderly end; -1 when the reporter could not start serving (its parent then
 // gives up waiting for it).
@@ -40,6 +41,7 @@ int CrashReporterMain();
 struct ReporterContext {
   CrashStatsStore* stats;
   bool keep_logs;
+  DumpWritePauses* pauses;  // null but in tests that hold the reporter
 };
 
 // The pipe server's dump callback: counts, writes and queues the upload of one dump.
@@ -69,8 +71,8 @@ bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* pat
 
 namespace internal {
 
-// CrashReporterMain over |command_line|.
-int RunCrashReporter(const base::CommandLine& command_line);
+// CrashReporterMain over |command_line|, its dumps held at |pauses| when given.
+int RunCrashReporter(const base::CommandLine& command_line, DumpWritePauses* pauses = nullptr);
 
 }  // namespace internal
 

@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
@@ -37,6 +40,10 @@ using installer::testing::CrashCollector;
 constexpr wchar_t kHost[] = L"crash_host_test_helper.exe";
 constexpr DWORD kProcessWaitMs = 60000;
 constexpr int kReporterFailedExitCode = 3;
+// How crash_client_test_helper.exe ends once its wait for its dump has run out: at once,
+// or after going on.
+constexpr DWORD kClientGaveUpExitCode = 26;
+constexpr DWORD kClientWentOnExitCode = 27;
 
 std::wstring Quoted(const base::FilePath& path) { return L"\"" + path.value() + L"\""; }
 
@@ -64,6 +71,35 @@ const CollectedPart* FindPart(const CollectedRequest& request, const std::string
 std::string Field(const CollectedRequest& request, const std::string& name) {
   const CollectedPart* part = FindPart(request, name);
   return part ? part->data : std::string("<absent>");
+}
+
+// The log every reporter started from this test's temporary folder appends to.
+base::FilePath ReporterLog() {
+  base::FilePath temp;
+  EXPECT_TRUE(base::GetTempDir(&temp));
+  return temp.Append(L"velum_crashreporter.log");
+}
+
+std::string ReadLog() {
+  std::string text;
+  return base::ReadFileToString(ReporterLog(), &text) ? text : std::string();
+}
+
+// The ERROR lines that process |pid| logged past the first |skip| bytes of |log|.
+std::vector<std::string> ErrorLines(const std::string& log, size_t skip, const std::string& pid) {
+  std::vector<std::string> lines;
+  size_t start = std::min(skip, log.size());
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(start, end - start);
+    if (line.compare(0, pid.size() + 2, "[" + pid + ":") == 0 &&
+        line.find(":ERROR:") != std::string::npos) {
+      lines.push_back(line);
+    }
+    start = end + 1;
+  }
+  return lines;
 }
 
 class CrashReporterProcessTest : public base::ScratchDirTest {
@@ -109,6 +145,86 @@ class CrashReporterProcessTest : public base::ScratchDirTest {
     const HANDLE waits[] = {ready.Get(), client->process.Get()};
     ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, kProcessWaitMs));
     client->facts = ReadReport(client->info);
+  }
+
+  // A client asks for its dump while the reporter is held at |hold| ("before-file" or
+  // "while-writing"); the client's wait runs out and it ends, or with |go_on| goes on;
+  // only then does the reporter resume. Its dump must come out as a failed one.
+  void ExpectFailedDumpPastTheWait(const char* hold, bool go_on, bool keep_logs) {
+    const std::wstring name = UniqueName(L"Hold");
+    const base::FilePath folder = Path(name.c_str());
+    ScopedEnvironmentVariable log_dir("VELUM_CRASH_LOG_DIR",
+                                      base::WideToUTF8(folder.value()).c_str());
+    ScopedEnvironmentVariable keep("VELUM_CRASH_KEEP_LOGS", keep_logs ? "1" : nullptr);
+    ScopedEnvironmentVariable held_at("VELUM_TEST_HOLD_DUMP",
+                                      (std::string(hold) + ":" + base::WideToUTF8(name)).c_str());
+    const wchar_t* const kEvents[] = {L"Held", L"Resume", L"Stopped", L"Proceed", L"WentOn"};
+    base::ScopedHandle events[5];
+    for (size_t i = 0; i < 5; ++i) {
+      events[i].Set(CreateEventW(nullptr, TRUE, FALSE, (name + kEvents[i]).c_str()));
+      ASSERT_TRUE(events[i].IsValid());
+    }
+    const HANDLE held = events[0].Get(), resume = events[1].Get(), stopped = events[2].Get(),
+                 proceed = events[3].Get(), went_on = events[4].Get();
+    const std::wstring parent_end = UniqueName(L"ParentEnd");
+    base::ScopedHandle parent_event(CreateEventW(nullptr, TRUE, FALSE, parent_end.c_str()));
+    ASSERT_TRUE(parent_event.IsValid());
+    const size_t log_start = ReadLog().size();
+    int arrived = 0;
+    while (collector_.HasArrived(arrived + 1)) ++arrived;
+
+    Client parent;
+    ASSERT_NO_FATAL_FAILURE(StartClient(L"parent.txt", 0, &parent, parent_end, false));
+    const std::string reporter_pid = parent.facts["reporter"];
+    ASSERT_NE("0", reporter_pid);
+    base::ScopedHandle reporter = OpenReporter(parent);
+    ASSERT_TRUE(reporter.IsValid());
+    base::ScopedHandle client, thread;
+    ASSERT_TRUE(base::StartTestHelper(
+        L"crash_client_test_helper.exe",
+        std::wstring(go_on ? L"give-up-go-on " : L"give-up ") + Quoted(folder) + L" " +
+            base::UTF8ToWide(reporter_pid) + L" " + name,
+        0, &client, &thread));
+    const std::string client_pid = base::Int64ToString(GetProcessId(client.Get()));
+
+    // The reporter holds the dump, and the client has stopped waiting for it.
+    for (HANDLE event : {held, stopped}) {
+      const HANDLE waits[] = {event, client.Get()};
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, kProcessWaitMs));
+    }
+    ASSERT_TRUE(SetEvent(proceed));
+    if (go_on) {
+      const HANDLE waits[] = {went_on, client.Get()};
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, kProcessWaitMs));
+    } else {
+      EXPECT_EQ(kClientGaveUpExitCode, WaitForExit(client.Get()));
+    }
+    ASSERT_TRUE(SetEvent(resume));
+    ASSERT_TRUE(SetEvent(parent_event.Get()));
+    EXPECT_EQ(0u, WaitForExit(parent.process.Get()));
+    // Once it has ended, every upload it queued is done.
+    EXPECT_EQ(0u, WaitForExit(reporter.Get()));
+    if (go_on) {
+      EXPECT_EQ(kClientWentOnExitCode, WaitForExit(client.Get()));
+    }
+
+    EXPECT_FALSE(collector_.HasArrived(arrived + 1)) << "a failed dump was uploaded";
+    EXPECT_TRUE(FindDumps(folder).empty());
+    const base::FilePath failed =
+        folder.Append(L"velum-crashlog-" + base::UTF8ToWide(reporter_pid) + L"-1.dmp.failed");
+    EXPECT_EQ(keep_logs, base::PathExists(failed));
+    base::ScopedHandle stats(CreateFileW(folder.Append(L"crash_stats.json").value().c_str(),
+                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
+    ASSERT_TRUE(stats.IsValid());
+    CrashStatsStore::Counts counts;
+    ASSERT_TRUE(CrashStatsStore::LoadCounts(stats.Get(), &counts));
+    EXPECT_EQ(1u, counts["installer"]);
+    const std::vector<std::string> errors = ErrorLines(ReadLog(), log_start, reporter_pid);
+    EXPECT_TRUE(std::any_of(errors.begin(), errors.end(), [&](const std::string& line) {
+      return line.find("Cannot write the dump of process " + client_pid) != std::string::npos;
+    })) << "no failed dump logged; the reporter's errors:\n"
+        << base::JoinString(errors, "\n");
   }
 
   base::ScopedHandle OpenReporter(const Client& client) {
@@ -321,6 +437,29 @@ TEST_F(CrashReporterProcessTest, EndsCleanlyWhenItsParentAndClientsEndTogether) 
     EXPECT_EQ(0u, WaitForExit(parent.process.Get()));
     for (Client& client : clients) EXPECT_EQ(0u, WaitForExit(client.process.Get()));
     EXPECT_EQ(0u, WaitForExit(reporter.Get())) << "round " << round;
+  }
+}
+
+// The reporter held with the client's crash read but no dump file yet, past the client's
+// wait: the dump is written once the client has ended.
+TEST_F(CrashReporterProcessTest, ADumpHeldPastTheClientsWaitIsAFailedDump) {
+  for (const bool keep_logs : {false, true}) {
+    SCOPED_TRACE(keep_logs ? "logs kept" : "logs not kept");
+    ExpectFailedDumpPastTheWait("before-file", false, keep_logs);
+  }
+}
+
+// The reporter held with the dump file half written: the client that stopped waiting
+// meanwhile has ended, or gone on with its exception record.
+TEST_F(CrashReporterProcessTest, ADumpWhoseClientStoppedWaitingDuringTheWriteIsAFailedDump) {
+  const struct {
+    bool go_on;
+    bool keep_logs;
+  } cases[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.go_on ? "client went on" : "client ended") +
+                 (c.keep_logs ? ", logs kept" : ""));
+    ExpectFailedDumpPastTheWait("while-writing", c.go_on, c.keep_logs);
   }
 }
 

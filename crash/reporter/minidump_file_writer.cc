@@ -1,7 +1,5 @@
 #include "crash/reporter/minidump_file_writer.h"
 
-#include <dbghelp.h>
-
 #include "base/logging.h"
 #include "base/native_library.h"
 #include "base/strings/string_number_conversions.h"
@@ -40,6 +38,23 @@ MiniDumpWriteDumpFunction GetMiniDumpWriteDump() {
   return function;
 }
 
+// Holds a client's dump at the system's first callback, once; adds nothing to the dump.
+struct PauseInWrite {
+  DumpWritePauses* pauses;
+  uint32_t pid;
+  bool held;
+};
+
+BOOL CALLBACK PauseAtFirstCallback(void* context, const PMINIDUMP_CALLBACK_INPUT input,
+                                   PMINIDUMP_CALLBACK_OUTPUT output) {
+  PauseInWrite* pause = static_cast<PauseInWrite*>(context);
+  if (!pause->held) {
+    pause->held = true;
+    pause->pauses->WhileWriting(pause->pid);
+  }
+  return AnswerDumpCallback(*input, output);
+}
+
 // Deletes a dump that is not good, or keeps it aside where no upload takes it.
 void DiscardDump(const std::wstring& path, bool keep) {
   if (!keep || !MoveFileExW(path.c_str(), FailedDumpPath(path).c_str(), MOVEFILE_REPLACE_EXISTING))
@@ -59,6 +74,22 @@ bool ReadClientExceptionCode(HANDLE process, uint64_t pointers, DWORD* code) {
 
 }  // namespace
 
+BOOL AnswerDumpCallback(const MINIDUMP_CALLBACK_INPUT& input, MINIDUMP_CALLBACK_OUTPUT* output) {
+  switch (input.CallbackType) {
+    case CancelCallback:
+      output->CheckCancel = FALSE;
+      output->Cancel = FALSE;
+      return TRUE;
+    case ModuleCallback:
+    case ThreadCallback:
+    case IncludeThreadCallback:
+    case IncludeModuleCallback:
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
 std::wstring FailedDumpPath(const std::wstring& path) { return path + L".failed"; }
 
 bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t size) {
@@ -69,7 +100,7 @@ bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t siz
 }
 
 bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block, HANDLE file,
-                      uint64_t size_limit) {
+                      uint64_t size_limit, DumpWritePauses* pauses) {
   const MiniDumpWriteDumpFunction write_dump = GetMiniDumpWriteDump();
   if (!write_dump) return false;
 
@@ -92,10 +123,12 @@ bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
   MINIDUMP_USER_STREAM_INFORMATION user_streams = {};
   user_streams.UserStreamArray = streams;
   user_streams.UserStreamCount = block.assertion.type == kAssertionInvalidParameter ? 2 : 1;
+  PauseInWrite pause = {pauses, pid, false};
+  MINIDUMP_CALLBACK_INFORMATION callback = {&PauseAtFirstCallback, &pause};
 
   for (MINIDUMP_TYPE type : kDumpTypes) {
-    if (write_dump(process, pid, file, type,
-                   block.exception_pointers ? &exception : nullptr, &user_streams, nullptr)) {
+    if (write_dump(process, pid, file, type, block.exception_pointers ? &exception : nullptr,
+                   &user_streams, pauses ? &callback : nullptr)) {
       LARGE_INTEGER size = {};
       if (!GetFileSizeEx(file, &size)) return false;
       if (static_cast<uint64_t>(size.QuadPart) <= size_limit) return true;
@@ -111,14 +144,15 @@ bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
 }
 
 bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
-                       const std::wstring& path, uint64_t size_limit, bool keep_failed) {
+                       const std::wstring& path, uint64_t size_limit, bool keep_failed,
+                       DumpWritePauses* pauses) {
   base::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     PLOG(ERROR) << "Cannot create the minidump " << path;
     return false;
   }
-  bool written = WriteOwnMinidump(process, pid, block, file.Get(), size_limit);
+  bool written = WriteOwnMinidump(process, pid, block, file.Get(), size_limit, pauses);
   if (!file.Close()) written = false;
   if (!written) DiscardDump(path, keep_failed);
   return written;
@@ -126,7 +160,8 @@ bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block
 
 bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
                          uint64_t exception_pointers_address, uint64_t assertion_address,
-                         const std::wstring& path, uint64_t size_limit, bool keep_failed) {
+                         const std::wstring& path, uint64_t size_limit, bool keep_failed,
+                         DumpWritePauses* pauses) {
   base::ScopedHandle process(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid));
   if (!process.IsValid()) return false;
@@ -146,7 +181,8 @@ bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
   const bool record_read =
       !block.exception_pointers ||
       ReadClientExceptionCode(process.Get(), block.exception_pointers, &code);
-  if (!WriteMinidumpFile(process.Get(), pid, block, path, size_limit, keep_failed))
+  if (pauses) pauses->BeforeDumpFile(pid);
+  if (!WriteMinidumpFile(process.Get(), pid, block, path, size_limit, keep_failed, pauses))
     return false;
   if (!record_read) {
     LOG(ERROR) << "Cannot read the exception record of process " << pid;

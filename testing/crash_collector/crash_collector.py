@@ -18,6 +18,8 @@ a 302), any other path answers 200 with the body "ok".
 
 Everything goes through files in DIR (started and stopped as update_server.py is):
   server.json          written once listening: {"port"}
+  arrived-N            written as the N-th request's headers arrive, before the answer: a
+                         client that has its answer has been counted here
   request-N.json       the N-th request (from 1), written once its body has been read:
                          {"method", "path", "headers", "chunks": [chunk sizes] (chunked
                           bodies), "body_b64" (after de-chunking), "content_b64" (after
@@ -112,6 +114,7 @@ def split_multipart(content_type, body):
 
 class Handler(QuietHandler):
     def handle_request(self):
+        self.server.arrive()
         status = 200
         if self.path.startswith("/status/"):
             status = int(self.path[len("/status/"):].split("/")[0].split("?")[0])
@@ -159,7 +162,13 @@ class Collector(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.strict = strict
         self.lock = threading.Lock()
         self.count = 0
+        self.arrivals = 0
         super().__init__(("127.0.0.1", 0), Handler)
+
+    def arrive(self):
+        with self.lock:
+            self.arrivals += 1
+            write_atomically(os.path.join(self.state_dir, "arrived-%d" % self.arrivals), "")
 
     def record(self, entry):
         with self.lock:

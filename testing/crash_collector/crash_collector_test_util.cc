@@ -49,6 +49,10 @@ bool CrashCollector::HasRequest(int number) const {
   return base::PathExists(server_.StatePath(RequestFileName(number).c_str()));
 }
 
+bool CrashCollector::HasArrived(int number) const {
+  return base::PathExists(server_.StatePath((L"arrived-" + std::to_wstring(number)).c_str()));
+}
+
 bool CrashCollector::WaitForRequest(int number, CollectedRequest* request) const {
   const base::FilePath path = server_.StatePath(RequestFileName(number).c_str());
   std::string text;

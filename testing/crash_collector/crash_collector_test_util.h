@@ -64,6 +64,9 @@ class CrashCollector {
   bool WaitForRequest(int number, CollectedRequest* request) const;
   // Whether the |number|-th request has been recorded, without waiting.
   bool HasRequest(int number) const;
+  // Whether the |number|-th request has arrived, without waiting: once a client has its
+  // answer, it has (its record follows once the body has been read).
+  bool HasArrived(int number) const;
 
  private:
   HostServer server_;
