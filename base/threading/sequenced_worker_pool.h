@@ -88,6 +88,11 @@ class SequencedWorkerPool : public TaskRunner {
   // are refused. A second call returns at once.
   void Shutdown();
 
+  // After Shutdown, on one thread that is not a worker of the pool: waits until every
+  // worker thread has ended, so that none holds a reference to the pool any more. False
+  // (logged) before Shutdown or on a worker, which cannot join itself.
+  [[nodiscard]] bool JoinWorkers();
+
   // Worker threads are created with this stack size (0: the process default).
   void set_worker_stack_size_for_testing(size_t size) { worker_stack_size_ = size; }
   size_t worker_count_for_testing() const;
