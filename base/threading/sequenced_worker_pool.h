@@ -71,11 +71,11 @@ class SequencedWorkerPool : public TaskRunner {
                                                             WorkerShutdown behavior);
 
   // An untokenised task: SKIP_ON_SHUTDOWN with a delay, else BLOCK_SHUTDOWN.
-  bool PostDelayedTask(const Location& from_here, Closure task, TimeDelta delay) override;
-  bool PostDelayedSequencedWorkerTask(SequenceToken token, const Location& from_here,
+  [[nodiscard]] bool PostDelayedTask(const Location& from_here, Closure task, TimeDelta delay) override;
+  [[nodiscard]] bool PostDelayedSequencedWorkerTask(SequenceToken token, const Location& from_here,
                                       Closure task, TimeDelta delay);
   // Any behaviour; what the sequenced runners post through.
-  bool PostTaskWithShutdownBehavior(SequenceToken token, WorkerShutdown behavior,
+  [[nodiscard]] bool PostTaskWithShutdownBehavior(SequenceToken token, WorkerShutdown behavior,
                                     const Location& from_here, Closure task, TimeDelta delay);
 
   bool RunsTasksOnCurrentThread() const override;
