@@ -136,8 +136,8 @@ TEST_F(InstallerPrefStoreTest, ExitDeletesThePoolAndEndsItsWorkers) {
 // than give up after a while and leave the deletion to a worker without a loop.
 TEST_F(InstallerPrefStoreTest, ExitWaitsForAWorkerHoldingOnPastShutdown) {
   using Event = base::SyncEvent;
-  base::ScopedLogCapture log;
   Event joining(Event::MANUAL, Event::NOT_SIGNALED);
+  base::ScopedLogCapture log;
   log.SetEventOnLineStartingWith("joining ", joining.handle());
   Event exit_returned(Event::MANUAL, Event::NOT_SIGNALED);
   Event release(Event::MANUAL, Event::NOT_SIGNALED);
