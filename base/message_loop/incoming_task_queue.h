@@ -24,7 +24,7 @@ class IncomingQueue : public RefCountedThreadSafe<IncomingQueue> {
 
   // Queues |task| to run after |delay|. False, with the task released on this thread,
   // once the loop is gone.
-  bool AddToIncomingQueue(const Location& posted_from, Closure task, TimeDelta delay,
+  [[nodiscard]] bool AddToIncomingQueue(const Location& posted_from, Closure task, TimeDelta delay,
                           bool nestable);
 
   // Loop thread: moves every queued task into the empty |work_queue|. Returns the
@@ -42,7 +42,7 @@ class IncomingQueue : public RefCountedThreadSafe<IncomingQueue> {
   ~IncomingQueue();
 
   // Numbers the task, queues it and wakes the pump when it is the first one.
-  bool PostPendingTask(PendingTask* pending_task);
+  [[nodiscard]] bool PostPendingTask(PendingTask* pending_task);
 
   // Guarded by incoming_queue_lock_.
   int high_res_task_count_ = 0;

@@ -270,6 +270,23 @@ bool MessageLoop::DoDelayedWork(TimeTicks* next_delayed_work_time) {
   return DeferOrRunPendingTask(std::move(pending_task));
 }
 
+bool MessageLoop::HasWaitingWork() {
+  if (!nestable_tasks_allowed_)
+    return false;
+  // An empty reload also clears the incoming queue's "pump woken" mark, so that a task
+  // posted after this answer wakes the pump (and any modal loop) again.
+  ReloadWorkQueue();
+  if (!work_queue_.empty())
+    return true;
+  if (delayed_work_queue_.empty())
+    return false;
+  TimeTicks next_run_time = delayed_work_queue_.top().delayed_run_time;
+  if (next_run_time <= recent_time_)
+    return true;
+  recent_time_ = TimeTicks::Now();
+  return next_run_time <= recent_time_;
+}
+
 bool MessageLoop::DoIdleWork() {
   if (CurrentRunDepth() == 1 && !deferred_non_nestable_work_queue_.empty()) {
     PendingTask pending_task = std::move(deferred_non_nestable_work_queue_.front());

@@ -105,6 +105,7 @@ class MessageLoop : public MessagePump::Delegate {
   bool DoWork() override;
   bool DoDelayedWork(TimeTicks* next_delayed_work_time) override;
   bool DoIdleWork() override;
+  bool HasWaitingWork() override;
 
  private:
   friend class IncomingQueue;

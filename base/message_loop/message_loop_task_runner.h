@@ -21,10 +21,10 @@ class MessageLoopTaskRunner : public SequencedTaskRunner {
   // From now on the calling thread is the one that runs the tasks.
   void BindToCurrentThread();
 
-  bool PostDelayedTask(const Location& posted_from, Closure task,
+  [[nodiscard]] bool PostDelayedTask(const Location& posted_from, Closure task,
                        TimeDelta delay) override;
   bool RunsTasksOnCurrentThread() const override;
-  bool PostNonNestableDelayedTask(const Location& posted_from, Closure task,
+  [[nodiscard]] bool PostNonNestableDelayedTask(const Location& posted_from, Closure task,
                                   TimeDelta delay) override;
 
  private:

@@ -18,6 +18,9 @@ class MessagePump {
     // |next_delayed_work_time|.
     virtual bool DoDelayedWork(TimeTicks* next_delayed_work_time) = 0;
     virtual bool DoIdleWork() = 0;
+    // Whether DoWork or DoDelayedWork would run a task now (queued work, or delayed work
+    // that is due); a post after a false answer wakes the pump again.
+    virtual bool HasWaitingWork() = 0;
   };
 
   MessagePump() = default;

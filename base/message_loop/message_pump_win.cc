@@ -229,6 +229,16 @@ bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
   static const uint8_t* category = trace_event::TraceLog::GetCategoryGroupEnabled("base");
   internal::ScopedTraceEvent event(category, "MessagePumpForUI::ProcessMessageHelper", 0, 0,
                                    {internal::TraceArg::Uint("message", msg.message)});
+  if (msg.message == kMsgHaveWork && msg.hwnd == message_window_.hwnd())
+    return ProcessPumpReplacementMessage();
+
+  // Handling the message may enter a modal loop (a message box) that only a work message
+  // reaches; tasks already waiting would wake nothing else, and new posts do not wake a
+  // loop that is known to have work. At most one work message is queued, and none while no
+  // task waits (the common case): the next post then wakes the pump itself.
+  if (state_->delegate->HasWaitingWork())
+    ScheduleWork();
+
   if (msg.message == WM_QUIT) {
     RecordProblem(RECEIVED_WM_QUIT_ERROR);
     state_->should_quit = true;
@@ -236,14 +246,6 @@ bool MessagePumpForUI::ProcessMessageHelper(const MSG& msg) {
     PostQuitMessage(static_cast<int>(msg.wParam));
     return false;
   }
-
-  if (msg.message == kMsgHaveWork && msg.hwnd == message_window_.hwnd())
-    return ProcessPumpReplacementMessage();
-
-  // Handling the message may enter a modal loop (a message box) that only a work message
-  // reaches; tasks already waiting would wake nothing else, and new posts do not wake a
-  // loop that is known to have work. At most one work message is queued.
-  ScheduleWork();
 
   uint32_t action = MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT;
   if (state_->dispatcher)
@@ -262,11 +264,10 @@ bool MessagePumpForUI::ProcessPumpReplacementMessage() {
   // stream of posted tasks cannot starve the window's input.
   MSG msg;
   bool have_message = PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
-  // From here a new work message may be posted.
+  // From here a new work message may be posted; the helper posts one if work waits.
   InterlockedExchange(&have_work_, 0);
   if (!have_message)
     return false;
-  ScheduleWork();
   return ProcessMessageHelper(msg);
 }
 

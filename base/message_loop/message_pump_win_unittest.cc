@@ -172,13 +172,22 @@ struct BoxCloser {
 // Runs the loop until idle with a message box shown from a window message: |show| posts
 // that message and whatever should close the box from inside it. True when the box was
 // closed from inside.
-bool RunWithMessageBox(Callback<void(HWND window, bool* ran_inside_box, HANDLE box_closed)> show) {
+// |before_box|, when given, runs in the window message just before the box shows.
+bool RunWithMessageBox(Callback<void(HWND window, bool* ran_inside_box, HANDLE box_closed)> show,
+                       Callback<void(bool* ran_inside_box, HANDLE box_closed)> before_box =
+                           Callback<void(bool*, HANDLE)>()) {
   bool ran_inside_box = false;
   HANDLE box_closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  TestWindow window(Bind([](UINT message) {
-    if (message == kShowMessageBox)
-      MessageBoxW(nullptr, L"The pump test closes this box.", kMessageBoxTitle, MB_OK);
-  }));
+  TestWindow window(Bind(
+      [](const Callback<void(bool*, HANDLE)>& before_box, bool* ran_inside_box, HANDLE box_closed,
+         UINT message) {
+        if (message != kShowMessageBox)
+          return;
+        if (!before_box.is_null())
+          before_box.Run(ran_inside_box, box_closed);
+        MessageBoxW(nullptr, L"The pump test closes this box.", kMessageBoxTitle, MB_OK);
+      },
+      before_box, &ran_inside_box, box_closed));
   // A safety net only: without it a broken pump would leave the box open for ever.
   DWORD loop_thread = GetCurrentThreadId();
   std::thread watchdog([box_closed, loop_thread] {
@@ -234,6 +243,70 @@ TEST(MessagePumpForUITest, WaitingTaskRunsInsideMessageBoxShownMeanwhile) {
                                     Bind(&BoxCloser::CloseBox, ran_inside_box, box_closed));
                  },
                  runner.get())));
+}
+
+// The box's message comes after the loop ran its last queued task, and a task is posted
+// just before the box shows: the post must wake the box's loop, although the loop had
+// been woken for the earlier task and not idle since.
+TEST(MessagePumpForUITest, TaskPostedJustBeforeTheBoxRunsInsideIt) {
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  EXPECT_TRUE(RunWithMessageBox(
+      Bind(
+          [](SequencedTaskRunner* runner, HWND window, bool*, HANDLE) {
+            runner->PostTask(FROM_HERE, Bind([](HWND window) {
+                               PostMessageW(window, kShowMessageBox, 0, 0);
+                             },
+                             window));
+          },
+          runner.get()),
+      Bind(
+          [](SequencedTaskRunner* runner, bool* ran_inside_box, HANDLE box_closed) {
+            runner->PostTask(FROM_HERE, Bind(&BoxCloser::CloseBox, ran_inside_box, box_closed));
+          },
+          runner.get())));
+}
+
+// Each window message, one at a time in the queue, looks for a work message of the pump
+// queued before it: there is one exactly when a task waits (the handler of the message
+// before posted two), none when nothing waits.
+TEST(MessagePumpForUITest, AWorkMessageIsQueuedBeforeAWindowMessageOnlyWhenATaskWaits) {
+  const UINT kChained = WM_APP + 10;
+  const int kMessages = 100;
+  for (bool task_waits : {false, true}) {
+    SCOPED_TRACE(task_waits ? "a task waits" : "nothing waits");
+    MessageLoop loop(MessageLoop::TYPE_UI);
+    HWND pump_window = static_cast<MessagePumpForUI*>(loop.pump())->message_hwnd();
+    scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+    int handled = 0, with_work_message = 0, tasks_run = 0;
+    HWND self = nullptr;
+    TestWindow window(Bind(
+        [](int* handled, int* with_work_message, int* tasks_run, HWND* self, HWND pump_window,
+           SequencedTaskRunner* runner, bool task_waits, int messages, UINT message) {
+          if (message != kChained)
+            return;
+          MSG msg;
+          if (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
+                           MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE))
+            ++*with_work_message;
+          if (++*handled == messages)
+            return;
+          // The loop runs one task between two messages: the second one waits.
+          for (int i = 0; task_waits && i < 2; ++i)
+            runner->PostTask(FROM_HERE, Bind([](int* tasks_run) { ++*tasks_run; }, tasks_run));
+          PostMessageW(*self, kChained, 0, 0);
+        },
+        &handled, &with_work_message, &tasks_run, &self, pump_window, runner.get(), task_waits,
+        kMessages));
+    self = window.hwnd();
+    PostMessageW(window.hwnd(), kChained, 0, 0);
+    RunLoop run_loop;
+    run_loop.QuitWhenIdle();
+    run_loop.Run();
+    EXPECT_EQ(kMessages, handled);
+    EXPECT_EQ(task_waits ? kMessages - 1 : 0, with_work_message);
+    EXPECT_EQ(task_waits ? 2 * (kMessages - 1) : 0, tasks_run);
+  }
 }
 
 int ProblemCount(MessageLoopProblem problem) {

@@ -7,7 +7,10 @@
 #ifndef BASE_TEST_LOG_CAPTURE_TEST_UTIL_H_
 #define BASE_TEST_LOG_CAPTURE_TEST_UTIL_H_
 
+#include <windows.h>
+
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/synchronization/lock.h"
@@ -26,6 +29,9 @@ class ScopedLogCapture {
   // Those of the lines that begin with `start`.
   std::vector<std::string> LinesStartingWith(const std::string& start) const;
   bool Has(const std::string& line) const;
+  // Sets |event| once a line beginning with |start| is kept (at once if one was), so that
+  // a test can wait for a line another thread logs. The event must outlive the capture.
+  void SetEventOnLineStartingWith(const std::string& start, HANDLE event);
 
  private:
   static bool Keep(int severity, const char* file, int line, size_t start,
@@ -33,6 +39,7 @@ class ScopedLogCapture {
 
   mutable Lock lock_;
   std::vector<std::string> lines_;
+  std::vector<std::pair<std::string, HANDLE>> line_events_;
   int saved_level_;
 };
 

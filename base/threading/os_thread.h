@@ -40,11 +40,11 @@ class OsThread {
   // Runs |delegate| on a new thread. With |out_handle| the thread is joinable and its
   // handle is stored there; without it the thread is detached. A |stack_size| of 0 takes
   // the process default; any other size reserves that much address space.
-  static bool Create(size_t stack_size, Delegate* delegate, HANDLE* out_handle,
+  [[nodiscard]] static bool Create(size_t stack_size, Delegate* delegate, HANDLE* out_handle,
                      uint32_t priority);
-  static bool CreateWithPriority(size_t stack_size, Delegate* delegate, HANDLE* out_handle,
+  [[nodiscard]] static bool CreateWithPriority(size_t stack_size, Delegate* delegate, HANDLE* out_handle,
                                  uint32_t priority);
-  static bool CreateNonJoinable(size_t stack_size, Delegate* delegate, uint32_t priority);
+  [[nodiscard]] static bool CreateNonJoinable(size_t stack_size, Delegate* delegate, uint32_t priority);
 
   // Waits without limit for the thread to end, then closes |handle|. A failed wait stops
   // the process.

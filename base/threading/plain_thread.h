@@ -34,7 +34,7 @@ class PlainThread : public OsThread::Delegate {
 
   // Returns once the new thread has named itself; false, without waiting, when the
   // OS thread cannot be created.
-  virtual bool Start();
+  [[nodiscard]] virtual bool Start();
   virtual void Join();
 
   const std::string& name_prefix() const { return name_prefix_; }

@@ -15,7 +15,7 @@ class PostTaskAndReplyImpl {
 
   // False, with task and reply released, when the task cannot be posted. Must be called
   // on a thread that has a sequenced task runner for the reply.
-  bool PostTaskAndReply(const Location& posted_from, Closure task, Closure reply);
+  [[nodiscard]] bool PostTaskAndReply(const Location& posted_from, Closure task, Closure reply);
 
  private:
   virtual bool PostTask(const Location& posted_from, Closure task) = 0;

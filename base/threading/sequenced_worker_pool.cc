@@ -489,4 +489,26 @@ void SequencedWorkerPool::Shutdown() {
     histogram->Add(static_cast<int32_t>((TimeTicks::Now() - shutdown_wait_begin).InMilliseconds()));
 }
 
+bool SequencedWorkerPool::JoinWorkers() {
+  std::vector<Worker*> workers;
+  {
+    AutoLock lock(lock_);
+    if (!shutdown_called_ || IsWorker(GetCurrentThreadId())) {
+      LOG(ERROR) << "the workers of " << thread_name_prefix_
+                 << " can be joined only after shutdown, from another thread";
+      return false;
+    }
+    // A worker being started registers itself first, then sees the shutdown and ends.
+    while (thread_being_created_)
+      SleepConditionVariableSRW(&can_shutdown_cv_, lock_.native_handle(), INFINITE, 0);
+    for (auto& entry : threads_)
+      workers.push_back(entry.second.get());
+  }
+  // Workers stay in |threads_| until the pool is deleted; each is joined once.
+  VLOG(1) << "joining " << workers.size() << " workers of " << thread_name_prefix_;
+  for (Worker* worker : workers)
+    worker->Join();
+  return true;
+}
+
 }  // namespace base

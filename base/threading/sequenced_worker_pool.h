@@ -71,11 +71,11 @@ class SequencedWorkerPool : public TaskRunner {
                                                             WorkerShutdown behavior);
 
   // An untokenised task: SKIP_ON_SHUTDOWN with a delay, else BLOCK_SHUTDOWN.
-  bool PostDelayedTask(const Location& from_here, Closure task, TimeDelta delay) override;
-  bool PostDelayedSequencedWorkerTask(SequenceToken token, const Location& from_here,
+  [[nodiscard]] bool PostDelayedTask(const Location& from_here, Closure task, TimeDelta delay) override;
+  [[nodiscard]] bool PostDelayedSequencedWorkerTask(SequenceToken token, const Location& from_here,
                                       Closure task, TimeDelta delay);
   // Any behaviour; what the sequenced runners post through.
-  bool PostTaskWithShutdownBehavior(SequenceToken token, WorkerShutdown behavior,
+  [[nodiscard]] bool PostTaskWithShutdownBehavior(SequenceToken token, WorkerShutdown behavior,
                                     const Location& from_here, Closure task, TimeDelta delay);
 
   bool RunsTasksOnCurrentThread() const override;
@@ -87,6 +87,11 @@ class SequencedWorkerPool : public TaskRunner {
   // (pending or running) and for skip-on-shutdown ones already running. Later posts
   // are refused. A second call returns at once.
   void Shutdown();
+
+  // After Shutdown, on one thread that is not a worker of the pool: waits until every
+  // worker thread has ended, so that none holds a reference to the pool any more. False
+  // (logged) before Shutdown or on a worker, which cannot join itself.
+  [[nodiscard]] bool JoinWorkers();
 
   // Worker threads are created with this stack size (0: the process default).
   void set_worker_stack_size_for_testing(size_t size) { worker_stack_size_ = size; }

@@ -13,6 +13,7 @@
 #include "base/run_loop.h"
 #include "base/synchronization/sync_event.h"
 #include "base/threading/sequenced_task_runner_handle.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 namespace {
@@ -201,6 +202,34 @@ TEST_F(SequencedWorkerPoolTest, ShutdownReturnsWhenNoWorkerCanBeCreated) {
   EXPECT_EQ(0u, pool->worker_count_for_testing());
   pool->Shutdown();  // would wait forever for a worker that never comes
   EXPECT_EQ(0, probe->runs);
+}
+
+// Joining waits for the end of every worker, even one whose task goes on past shutdown,
+// and leaves the caller with the only reference; it is refused before shutdown and on a
+// worker, which cannot wait for its own end.
+TEST_F(SequencedWorkerPoolTest, JoinWorkersEndsEveryWorkerOnlyAfterShutdownAndFromOutside) {
+  scoped_refptr<Pool> pool = new Pool(2, "PrefsTaskPool");
+  SyncEvent started(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
+  SyncEvent shut_down(SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED);
+  ScopedHandle worker;
+  bool joined_on_worker = true;
+  ASSERT_TRUE(pool->PostTaskWithShutdownBehavior(
+      Pool::SequenceToken(), Pool::CONTINUE_ON_SHUTDOWN, FROM_HERE, Bind([&] {
+        worker.Set(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+        started.Signal();
+        shut_down.Wait();
+        joined_on_worker = pool->JoinWorkers();
+      }),
+      TimeDelta()));
+  started.Wait();
+  EXPECT_FALSE(pool->JoinWorkers());
+  pool->Shutdown();  // does not wait for a continue-on-shutdown task
+  shut_down.Signal();
+  EXPECT_TRUE(pool->JoinWorkers());
+  EXPECT_FALSE(joined_on_worker);
+  ASSERT_TRUE(worker.IsValid());
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.Get(), 0));
+  EXPECT_TRUE(pool->HasOneRef());
 }
 
 // Records the thread that deletes it.

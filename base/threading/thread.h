@@ -56,10 +56,10 @@ class Thread : public OsThread::Delegate {
   void init_com_with_mta() { com_mode_ = COM_MTA; }
 
   // Default parameters; a UI loop when the thread is to be a single-threaded apartment.
-  bool Start();
+  [[nodiscard]] bool Start();
   // False, with the Thread left unstarted, when the OS thread cannot be created. Does
   // not wait for the thread: posts made right away wait in the loop's queue.
-  bool StartWithParams(const StartParams& params);
+  [[nodiscard]] bool StartWithParams(const StartParams& params);
 
   // Runs the tasks already queued, ends the thread and joins it. Harmless when the
   // thread never started or was stopped already.
@@ -77,7 +77,7 @@ class Thread : public OsThread::Delegate {
   // Waits until the new thread has recorded its id.
   DWORD WaitForThreadId();
   // Waits until the loop is about to run; false when the thread never started.
-  bool WaitUntilThreadStarted();
+  [[nodiscard]] bool WaitUntilThreadStarted();
 
  protected:
   // OsThread::Delegate:

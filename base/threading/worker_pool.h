@@ -14,13 +14,13 @@ namespace base {
 
 // Runs |task| on a thread-pool thread; |task_is_slow| lets the pool add threads for it.
 // False, with the task released unrun, when the system refuses the work item.
-bool QueueWorkItem(const Location& from_here, Closure task, bool task_is_slow);
+[[nodiscard]] bool QueueWorkItem(const Location& from_here, Closure task, bool task_is_slow);
 
 class WorkerPool {
  public:
   // Runs |task| on the pool, then |reply| on the calling thread's sequence. False, with
   // both released, when the task cannot be queued.
-  static bool PostTaskAndReply(const Location& from_here, Closure task, Closure reply,
+  [[nodiscard]] static bool PostTaskAndReply(const Location& from_here, Closure task, Closure reply,
                                bool task_is_slow);
 
   // True while the calling thread runs a work item of this pool.

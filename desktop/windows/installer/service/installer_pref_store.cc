@@ -17,9 +17,6 @@ namespace installer {
 namespace {
 
 const size_t kMaxWorkers = 2;
-// How long the exit waits for the workers to let go of the pool: 50 polls of 100 ms.
-const int kReleasePolls = 50;
-const DWORD kReleasePollMs = 100;
 
 // 0: no pool; 1: being made by some thread; else the holder's address.
 std::atomic<uintptr_t> g_holder(0);
@@ -31,9 +28,9 @@ void ShutDownPrefsTaskPool(void*) {
     holder->pool->Shutdown();
     // Each worker drops its own reference as its thread ends. Should a worker's be the last,
     // the deletion would have to be posted to the loop that made the pool, long gone by now:
-    // the holder's reference goes last, and the workers are joined here.
-    for (int poll = 0; poll < kReleasePolls && !holder->pool->HasOneRef(); ++poll)
-      Sleep(kReleasePollMs);
+    // the workers are joined first, so the holder's reference is released after theirs.
+    // Refused, and logged, only on a worker of the pool: exit callbacks never run there.
+    static_cast<void>(holder->pool->JoinWorkers());
     delete holder;
   }
   g_holder.store(0);

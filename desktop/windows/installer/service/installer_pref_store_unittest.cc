@@ -131,5 +131,44 @@ TEST_F(InstallerPrefStoreTest, ExitDeletesThePoolAndEndsItsWorkers) {
   EXPECT_TRUE(log.LinesStartingWith("worker pool released").empty());
 }
 
+// A worker still holding the pool when the exit begins (its task goes on past shutdown)
+// ends before the pool is deleted, however long it holds on: the exit joins it rather
+// than give up after a while and leave the deletion to a worker without a loop.
+TEST_F(InstallerPrefStoreTest, ExitWaitsForAWorkerHoldingOnPastShutdown) {
+  using Event = base::SyncEvent;
+  Event joining(Event::MANUAL, Event::NOT_SIGNALED);
+  base::ScopedLogCapture log;
+  log.SetEventOnLineStartingWith("joining ", joining.handle());
+  Event exit_returned(Event::MANUAL, Event::NOT_SIGNALED);
+  Event release(Event::MANUAL, Event::NOT_SIGNALED);
+  base::ScopedHandle worker;
+  std::thread exiting([&] {
+    {
+      base::ExitCallbackStack exit_callbacks;
+      base::MessageLoop loop;
+      Event taken(Event::MANUAL, Event::NOT_SIGNALED);
+      EXPECT_TRUE(GetPrefsTaskPool()->pool->PostTaskWithShutdownBehavior(
+          base::SequencedWorkerPool::SequenceToken(),
+          base::SequencedWorkerPool::CONTINUE_ON_SHUTDOWN, FROM_HERE, base::Bind([&] {
+            worker.Set(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
+            taken.Signal();
+            release.Wait();
+          }),
+          base::TimeDelta()));
+      taken.Wait();
+    }
+    exit_returned.Signal();
+  });
+  // The worker is let go only once the exit waits for it, or has returned without it.
+  HANDLE first[] = {joining.handle(), exit_returned.handle()};
+  DWORD which = WaitForMultipleObjects(2, first, FALSE, INFINITE);
+  release.Signal();
+  exiting.join();
+  EXPECT_EQ(WAIT_OBJECT_0, which) << "the exit returned while a worker held the pool";
+  ASSERT_TRUE(worker.IsValid());
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.Get(), 0));
+  EXPECT_TRUE(log.LinesStartingWith("worker pool released").empty());
+}
+
 }  // namespace
 }  // namespace installer
