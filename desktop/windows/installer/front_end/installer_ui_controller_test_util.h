@@ -36,7 +36,7 @@ class InstallerUIControllerTest : public FrontEndControllerTest {
   void SetUp() override;
   void TearDown() override;
 
-  bool RunController(Settings* settings, PayloadReader* payload = nullptr);
+  [[nodiscard]] bool RunController(Settings* settings, PayloadReader* payload = nullptr);
 
   // Runs |then| once |condition| holds, checking again as tasks go by; gives up (a
   // failure, then GiveUp) after about a minute.

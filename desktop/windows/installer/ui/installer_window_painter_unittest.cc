@@ -110,12 +110,13 @@ class InstallerWindowPainterTest : public ::testing::TestWithParam<Layout> {
     const Layout& layout = GetParam();
     RECT frame = {0, 0, layout.client.cx, layout.client.cy};
     ASSERT_TRUE(AdjustWindowRectEx(&frame, WS_POPUP, FALSE, 0));
-    dialog_.Reset(CreateWindowExW(layout.right_to_left ? WS_EX_LAYOUTRTL : 0, L"Static", L"", WS_POPUP, 0, 0, frame.right - frame.left,
+    dialog_.Reset(CreateWindowExW(layout.right_to_left ? WS_EX_LAYOUTRTL : 0, L"Static", L"",
+                                  WS_POPUP, 0, 0, frame.right - frame.left,
                                   frame.bottom - frame.top, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(dialog_.IsValid());
     logo_ = CreateWindowExW(0, L"Static", L"", WS_CHILD | SS_OWNERDRAW, layout.logo.left,
-                            layout.logo.top, Width(layout.logo), Height(layout.logo),
-                            dialog_.Get(), nullptr, nullptr, nullptr);
+                            layout.logo.top, Width(layout.logo), Height(layout.logo), dialog_.Get(),
+                            nullptr, nullptr, nullptr);
     ASSERT_TRUE(logo_);
     painter_.Init(dialog_.Get());
     painter_.RebuildBackground(nullptr);

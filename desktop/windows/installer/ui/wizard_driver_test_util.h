@@ -91,7 +91,7 @@ MSG MakeKeyDown(HWND focus, WPARAM key);
 // children themselves (no other window can cover it); the folder is "screenshots" in the
 // build folder (next to the test programs' folder). False also when the picture is of a
 // single colour. Works on windows of this process only.
-bool SaveWindowScreenshot(HWND window, const std::wstring& name);
+[[nodiscard]] bool SaveWindowScreenshot(HWND window, const std::wstring& name);
 
 // The pixels |control| shows now (0x00RRGGBB, row by row), as painted so far: what a
 // user sees, including what a repaint left behind.
