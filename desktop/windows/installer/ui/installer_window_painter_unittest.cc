@@ -168,6 +168,7 @@ TEST_P(InstallerWindowPainterTest, LogoAndBadgeStayInTheirControl) {
   DrawLogo(badged, true, true);
   EXPECT_EQ(0, plain.DrawnOutside(width, height));
   EXPECT_EQ(0, badged.DrawnOutside(width, height));
+  // The logo's circle is centred in its image.
   const RECT image = plain.DrawnBounds();
   EXPECT_NEAR(width - image.right, image.left, 2) << "centred across";
   EXPECT_NEAR(height - image.bottom, image.top, 2) << "centred down";
