@@ -40,7 +40,7 @@ class FrontEndControllerTest : public ::testing::Test {
   // Where a controller's statistics record is to be sent.
   std::wstring StatsServerUrl() const;
   // The one record posted to the server, or null when none or several were.
-  std::unique_ptr<base::Dictionary> PostedRecord();
+  [[nodiscard]] std::unique_ptr<base::Dictionary> PostedRecord();
 
   base::MessageLoop loop_;
   base::ScratchDir scratch_;

@@ -26,7 +26,7 @@ void PrintToConsole(const char* format, ...) __attribute__((format(gnu_printf, 1
 // Prints the value of the first informational switch of `command_line`
 // ("version", "internal-version", "stream", in that order) with no newline;
 // false when it has none.
-bool PrintInformationalSwitch(const base::CommandLine& command_line);
+[[nodiscard]] bool PrintInformationalSwitch(const base::CommandLine& command_line);
 
 // The help text (switches, the offered `languages`, feature switches) written to `out`.
 void PrintHelpTo(FILE* out, const std::vector<std::wstring>& languages);

@@ -44,7 +44,7 @@ const uint32_t kNoSse2String = 37065;
 
 const int32_t kReleaseChannel = 4;
 
-bool OpenWithShell(const std::wstring& file, const std::wstring& parameters) {
+[[nodiscard]] bool OpenWithShell(const std::wstring& file, const std::wstring& parameters) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_DOENVSUBST;

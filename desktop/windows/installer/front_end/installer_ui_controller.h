@@ -77,8 +77,8 @@ class InstallerUIController : public SettingsObserver,
   // The whole interactive run; |payload| may be null (running from an unpacked package).
   // False when another installer window runs (it is brought to the front) or when the
   // installation did not succeed.
-  bool RunUI(Settings* settings, PayloadReader* payload, const base::FilePath& download_folder,
-             bool run_immediately);
+  [[nodiscard]] bool RunUI(Settings* settings, PayloadReader* payload,
+                           const base::FilePath& download_folder, bool run_immediately);
 
   // The bar's position for |current| of |total| units in |phase|, and its range.
   static int ProgressPosition(int phase, uint32_t current, uint32_t total);

@@ -11,7 +11,7 @@
 extern "C" {
 // Runs the role chosen by the process command line; true on success. The result is a
 // one-byte bool: callers must not declare it as the four-byte Win32 BOOL.
-VELUM_INSTALLER_API bool RunInstaller();
+[[nodiscard]] VELUM_INSTALLER_API bool RunInstaller();
 typedef bool (*RunInstallerFunction)();
 }
 

@@ -39,7 +39,8 @@ base::FilePath InitElevatedInstallerLogging();
 // The last element of the argument vector when it is an absolute path ("X:\..."
 // or
 // "\\..."), else empty.
-base::FilePath RecoverInstallFolderFromCommandLine(const base::CommandLine& command_line);
+[[nodiscard]] base::FilePath RecoverInstallFolderFromCommandLine(
+    const base::CommandLine& command_line);
 
 }  // namespace installer
 

@@ -183,8 +183,10 @@ void ShowCorruptedPayloadBox(const base::CommandLine& command_line) {
 }
 
 // Reads the payload of `own_path`; false when it is corrupted (the run ends).
-bool ReadPayload(const base::CommandLine& command_line, const base::FilePath& own_path,
-                 std::unique_ptr<PayloadReader>* payload, int32_t* architecture) {
+[[nodiscard]] bool ReadPayload(const base::CommandLine& command_line,
+                               const base::FilePath& own_path,
+                               std::unique_ptr<PayloadReader>* payload,
+                               int32_t* architecture) {
   *architecture =
       base::OsInfo::Instance()->architecture() == base::OsInfo::X64_ARCHITECTURE ? 1 : 0;
   payload->reset(new PayloadReader(own_path));
@@ -231,8 +233,8 @@ std::unique_ptr<base::Dictionary> DecodeTrackingData(const PayloadReader* payloa
   return DecodeBase64JsonDictionary(payload->GetTrackingData());
 }
 
-bool ObtainDownloadFolder(const base::CommandLine& command_line, const base::FilePath& own_path,
-                          base::FilePath* folder) {
+[[nodiscard]] bool ObtainDownloadFolder(const base::CommandLine& command_line,
+                                        const base::FilePath& own_path, base::FilePath* folder) {
   const base::FilePath name(GetInstallerFolderName());
   if (command_line.HasSwitch(switches::kTempFolder)) {
     VLOG(1) << "Using download folder from command line";
@@ -278,8 +280,8 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
 }
 
 // The installer proper: everything after the log is set up.
-bool RunInstallation(const base::CommandLine& command_line,
-                     const base::FilePath& installation_folder) {
+[[nodiscard]] bool RunInstallation(const base::CommandLine& command_line,
+                                   const base::FilePath& installation_folder) {
   Modes modes = ReadModes(command_line);
 
   base::FilePath own_dir;
@@ -358,7 +360,7 @@ bool RunInstallation(const base::CommandLine& command_line,
 
 // Every role after the informational switches, with COM and the exit callbacks
 // set up.
-bool RunRole(const base::CommandLine& command_line) {
+[[nodiscard]] bool RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(switches::kCrashReporterParentId)) {
     // The crash-reporter process; always a success, whatever it did.
     crash_reporter::InstallReporterExceptionFilter();

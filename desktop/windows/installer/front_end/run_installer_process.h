@@ -16,7 +16,7 @@ namespace installer {
 class Settings;
 
 // The whole run; the result becomes the process exit status.
-bool RunInstallerProcess();
+[[nodiscard]] bool RunInstallerProcess();
 
 // The result callback of the corrupted-payload box: the accept button (1) and a
 // link (3) open the product's website; every result ends the box's run loop.

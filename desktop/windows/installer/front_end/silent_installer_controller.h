@@ -43,7 +43,8 @@ class SilentInstallerController : public SettingsObserver,
 
   // The whole run; `payload` may be null (running from an unpacked package). True when
   // the installation succeeded.
-  bool Run(Settings* settings, PayloadReader* payload, const base::FilePath& download_folder);
+  [[nodiscard]] bool Run(Settings* settings, PayloadReader* payload,
+                         const base::FilePath& download_folder);
 
   // SettingsObserver:
   void OnFlagChanged() override {}

@@ -43,8 +43,8 @@ class CustomMessageBox {
 
   // With |accept_id| 0 only the cancel button is shown (and is the default). The parent
   // is disabled while the box is up. False when the box could not be made.
-  bool Show(HWND parent, int title_id, const std::wstring& text, int accept_id, int cancel_id,
-            const Callback& callback);
+  [[nodiscard]] bool Show(HWND parent, int title_id, const std::wstring& text, int accept_id,
+                          int cancel_id, const Callback& callback);
 
   HWND hwnd() const { return dialog_.Get(); }
 

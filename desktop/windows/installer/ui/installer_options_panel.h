@@ -32,7 +32,7 @@ class StatsNode;
 // The text of |window|.
 std::wstring GetWindowString(HWND window);
 // The user's name in |format| (NameUnknown: the logon name); empty when unknown.
-std::wstring GetUserNameOfFormat(EXTENDED_NAME_FORMAT format);
+[[nodiscard]] std::wstring GetUserNameOfFormat(EXTENDED_NAME_FORMAT format);
 
 class InstallerOptionsPanel {
  public:
@@ -66,7 +66,7 @@ class InstallerOptionsPanel {
   void UpdateTooltipText();
   // Counts |counter| on the page node; false (after refreshing the controls) when the
   // settings cannot change now.
-  bool CountChange(const char* counter);
+  [[nodiscard]] bool CountChange(const char* counter);
   void OnCheckBox(int id, bool checked);
   void ApplyPathText(HWND box, const char* counter, bool selected_entry);
   void BrowseForFolder();

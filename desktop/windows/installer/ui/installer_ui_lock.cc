@@ -13,7 +13,7 @@ const wchar_t kLockFileName[] = L"velum_installer_ui.lck";
 
 // Reads the owner's thread id from the lock file another instance holds; 0 when it
 // cannot be read.
-DWORD ReadOwner(const base::FilePath& path) {
+[[nodiscard]] DWORD ReadOwner(const base::FilePath& path) {
   base::ScopedHandle file(CreateFileW(path.value().c_str(), GENERIC_READ,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,

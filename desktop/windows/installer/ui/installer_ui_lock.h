@@ -25,7 +25,7 @@ class InstallerUILock {
 
   // The UI thread id of the lock's owner: this thread's id when it got the lock, 0 when
   // the owner cannot be told (no other instance is assumed then).
-  DWORD Acquire(const std::wstring& product_name);
+  [[nodiscard]] DWORD Acquire(const std::wstring& product_name);
   // Lets others take the lock (deletes the file).
   void Release();
 

@@ -103,8 +103,8 @@ LRESULT CALLBACK RenameMessageBoxButtons(int code, WPARAM wparam, LPARAM lparam)
   return CallNextHookEx(g_message_box_hook, code, wparam, lparam);
 }
 
-int SystemMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption,
-                     UINT type) {
+[[nodiscard]] int SystemMessageBox(HWND owner, const std::wstring& text,
+                                   const std::wstring& caption, UINT type) {
   HHOOK previous = g_message_box_hook;
   HWND previous_box = g_message_box;
   g_message_box = nullptr;
@@ -498,7 +498,8 @@ void InstallerWindow::ShowError(const std::wstring& text, bool offer_full_packag
 }
 
 void InstallerWindow::ShowFatalError(const std::wstring& text) {
-  ShowMessageBox(text, MB_OK | MB_ICONERROR);
+  // One button: the answer is only that the user has read it.
+  static_cast<void>(ShowMessageBox(text, MB_OK | MB_ICONERROR));
   if (page_stats_) page_stats_->SetString("error_displayed", base::WideToUTF8(text));
   delegates_.Notify(&InstallerWindowDelegate::OnCancel);
 }

@@ -91,10 +91,9 @@ class InstallerWindow : public SettingsObserver {
 
   // Builds the window and shows it; null (with an ERROR line) when the dialogs cannot be
   // made. |settings| outlive the window.
-  static std::unique_ptr<InstallerWindow> Create(Settings* settings,
-                                                 std::unique_ptr<StatsNode> stats,
-                                                 bool run_immediately,
-                                                 const InstallerWindowAnswers& answers);
+  [[nodiscard]] static std::unique_ptr<InstallerWindow> Create(
+      Settings* settings, std::unique_ptr<StatsNode> stats, bool run_immediately,
+      const InstallerWindowAnswers& answers);
 
   InstallerWindow(const InstallerWindow&) = delete;
   InstallerWindow& operator=(const InstallerWindow&) = delete;
@@ -146,7 +145,7 @@ class InstallerWindow : public SettingsObserver {
   INT_PTR OnMainMessage(UINT message, WPARAM wparam, LPARAM lparam);
   INT_PTR OnOptionsMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
-  bool CreateDialogs();
+  [[nodiscard]] bool CreateDialogs();
   void InitMainDialog();
   void LoadTermsText();
 
@@ -164,7 +163,7 @@ class InstallerWindow : public SettingsObserver {
   void RecordNavigation(const char* name);
   void ConfirmCancel();
   void OnLink(const NMHDR* notification);
-  int ShowMessageBox(const std::wstring& text, UINT type);
+  [[nodiscard]] int ShowMessageBox(const std::wstring& text, UINT type);
   HBRUSH OnControlColor(HDC dc, HWND control, bool options_panel, UINT message);
 
   Settings* const settings_;

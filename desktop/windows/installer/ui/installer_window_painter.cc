@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/logging.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/resource_images.h"
 
@@ -15,8 +16,8 @@ const COLORREF kWarningColor = RGB(255, 0, 0);
 // The second warning of the options panel, which has no name of its own.
 const int kSecondWarning = 1028;
 
-base::ScopedFont MakeFont(int points, int weight, const wchar_t* face, DWORD quality,
-                          DWORD pitch) {
+[[nodiscard]] base::ScopedFont MakeFont(int points, int weight, const wchar_t* face, DWORD quality,
+                                        DWORD pitch) {
   int dpi = 96;
   {
     base::ScopedGetDC screen(nullptr);
@@ -35,18 +36,24 @@ RECT RectIn(HWND dialog, HWND control) {
   return rect;
 }
 
+// A failed blend leaves the image out of this paint only: the next one tries again.
+void Blend(HDC target, int x, int y, int width, int height, HDC source, int source_width,
+           int source_height) {
+  if (!AlphaBlendBitmap(target, x, y, width, height, source, 0, 0, source_width, source_height))
+    LOG(WARNING) << "Blending an installer image failed";
+}
+
 // Stretches |image| over |client| of |target|, blending by its per-pixel alpha.
 void BlendImage(HDC target, const RECT& client, HBITMAP image) {
   BITMAP info = {};
   GetObjectW(image, sizeof(info), &info);
   base::ScopedCreateDC source(CreateCompatibleDC(target));
   base::ScopedSelectObject selected(source.Get(), image);
-  AlphaBlendBitmap(target, 0, 0, client.right, client.bottom, source.Get(), 0, 0, info.bmWidth,
-                   info.bmHeight);
+  Blend(target, 0, 0, client.right, client.bottom, source.Get(), info.bmWidth, info.bmHeight);
 }
 
 // A brush of the part of |target| under |rect|.
-base::ScopedBrush CutBrush(HDC target, const RECT& rect) {
+[[nodiscard]] base::ScopedBrush CutBrush(HDC target, const RECT& rect) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   base::ScopedCreateDC cut(CreateCompatibleDC(target));
@@ -132,8 +139,7 @@ void InstallerWindowPainter::DrawLogo(const DRAWITEMSTRUCT& item, bool with_badg
   base::ScopedSelectObject selected(source.Get(), logo_.Get());
   int x = rect.left + (rect.right - rect.left - logo.bmWidth) / 2;
   int y = rect.top + (rect.bottom - rect.top - logo.bmHeight) / 2;
-  AlphaBlendBitmap(item.hDC, x, y, logo.bmWidth, logo.bmHeight, source.Get(), 0, 0,
-                   logo.bmWidth, logo.bmHeight);
+  Blend(item.hDC, x, y, logo.bmWidth, logo.bmHeight, source.Get(), logo.bmWidth, logo.bmHeight);
   BITMAP badge = {};
   if (!with_badge || !error_badge_.IsValid() ||
       !GetObjectW(error_badge_.Get(), sizeof(badge), &badge)) {
@@ -144,8 +150,8 @@ void InstallerWindowPainter::DrawLogo(const DRAWITEMSTRUCT& item, bool with_badg
   int badge_x = std::min<int>(x + logo.bmWidth - badge.bmWidth + 10, rect.right - badge.bmWidth);
   int badge_y =
       std::min<int>(y + logo.bmHeight - badge.bmHeight + 10, rect.bottom - badge.bmHeight);
-  AlphaBlendBitmap(item.hDC, badge_x, badge_y, badge.bmWidth, badge.bmHeight, source.Get(), 0, 0,
-                   badge.bmWidth, badge.bmHeight);
+  Blend(item.hDC, badge_x, badge_y, badge.bmWidth, badge.bmHeight, source.Get(), badge.bmWidth,
+        badge.bmHeight);
 }
 
 HBRUSH InstallerWindowPainter::OnControlColor(HDC dc, HWND control, bool options_panel,

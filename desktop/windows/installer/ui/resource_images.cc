@@ -37,7 +37,7 @@ class ScopedGdiplus {
 };
 
 // The window returns the icon it showed before, which is ours only when we set it.
-base::ScopedIcon ReplaceIcon(HWND window, WPARAM which, int size_metric) {
+[[nodiscard]] base::ScopedIcon ReplaceIcon(HWND window, WPARAM which, int size_metric) {
   int size = GetSystemMetrics(size_metric);
   base::ScopedIcon icon(static_cast<HICON>(LoadImageW(
       GetResourceModule(), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR)));

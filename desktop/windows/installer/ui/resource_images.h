@@ -15,15 +15,17 @@ namespace installer {
 
 // A stream over a copy of the resource in movable global memory, which the stream owns;
 // null when the resource is missing.
-Microsoft::WRL::ComPtr<IStream> LoadResourceStream(const wchar_t* name, const wchar_t* type);
+[[nodiscard]] Microsoft::WRL::ComPtr<IStream> LoadResourceStream(const wchar_t* name,
+                                                                 const wchar_t* type);
 
 // The decoded image (32 bits, alpha kept, background colour 0); empty when the resource
 // is missing or not an image.
-base::ScopedBitmap LoadBitmapFromResource(const wchar_t* name, const wchar_t* type);
+[[nodiscard]] base::ScopedBitmap LoadBitmapFromResource(const wchar_t* name, const wchar_t* type);
 
 // AlphaBlend with source-over, constant alpha 255 and the source's per-pixel alpha.
-bool AlphaBlendBitmap(HDC destination, int x, int y, int width, int height, HDC source,
-                      int source_x, int source_y, int source_width, int source_height);
+[[nodiscard]] bool AlphaBlendBitmap(HDC destination, int x, int y, int width, int height,
+                                    HDC source, int source_x, int source_y, int source_width,
+                                    int source_height);
 
 // The icons a window shows; a window does not destroy them, so its owner keeps them
 // until the window is gone.
@@ -33,7 +35,7 @@ struct WindowIcons {
 };
 
 // Gives |window| the host's icon 1, big and small.
-WindowIcons SetHostWindowIcon(HWND window);
+[[nodiscard]] WindowIcons SetHostWindowIcon(HWND window);
 
 }  // namespace installer
 

@@ -56,7 +56,7 @@ std::wstring GetLinkTargetFromRangeText(const std::wstring& range_text);
 bool IsLinkClick(const NMHDR* notification);
 
 // The text of the range a link notification reports.
-std::wstring GetLinkRangeText(HWND control, const ENLINK& link);
+[[nodiscard]] std::wstring GetLinkRangeText(HWND control, const ENLINK& link);
 
 // Plain text with anchors; the links are coloured |link_color|. Each link is a HYPERLINK
 // field where the control shows it (read back after streaming), otherwise its label
@@ -67,12 +67,12 @@ void SetRichEditColor(HWND control, COLORREF color);
 // Characters [range.cpMin, range.cpMax).
 void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range);
 
-std::string GetRichEditRtf(HWND control);
+[[nodiscard]] std::string GetRichEditRtf(HWND control);
 // Replaces the text, or the selection with |selection|.
 void SetRichEditRtf(HWND control, const std::string& rtf, bool selection = false);
 
 // Line 0 of the control.
-std::wstring GetFirstLine(HWND control);
+[[nodiscard]] std::wstring GetFirstLine(HWND control);
 
 // Hides the caret whenever |control| gets the focus, until the control is destroyed.
 void HideCaretSubclass(HWND control);

@@ -174,46 +174,28 @@ MSG MakeKeyDown(HWND focus, WPARAM key) {
   return message;
 }
 
+Canvas::Canvas(int width, int height)
+    : width_(width),
+      height_(height),
+      dc_(CreateCompatibleDC(nullptr)),
+      bitmap_(MakeSection(width, height, &bits_)),
+      selected_(dc_.Get(), bitmap_.Get()) {}
+
+Canvas::~Canvas() = default;
+
+HBITMAP Canvas::MakeSection(int width, int height, uint32_t** bits) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(bits),
+                          nullptr, 0);
+}
+
 namespace {
-
-// A 32-bit top-down DIB section and a memory DC holding it.
-class Canvas {
- public:
-  Canvas(int width, int height)
-      : width_(width),
-        height_(height),
-        dc_(CreateCompatibleDC(nullptr)),
-        bitmap_(MakeSection(width, height, &bits_)),
-        selected_(dc_.Get(), bitmap_.Get()) {}
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-
-  bool valid() const { return selected_.IsValid() && bits_ != nullptr; }
-  HDC dc() const { return dc_.Get(); }
-  HBITMAP bitmap() const { return bitmap_.Get(); }
-  const uint32_t* bits() const { return bits_; }
-  size_t size() const { return static_cast<size_t>(width_) * static_cast<size_t>(height_); }
-
- private:
-  static HBITMAP MakeSection(int width, int height, uint32_t** bits) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(bits),
-                            nullptr, 0);
-  }
-
-  int width_, height_;
-  uint32_t* bits_ = nullptr;
-  // In this order: the selection ends before the bitmap and the DC go.
-  base::ScopedCreateDC dc_;
-  base::ScopedBitmap bitmap_;
-  base::ScopedSelectObject selected_;
-};
 
 // The client area's offset in the window, in unmirrored pixels.
 POINT ClientOffset(HWND window, const RECT& window_rect) {

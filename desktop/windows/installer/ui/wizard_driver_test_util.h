@@ -12,8 +12,37 @@
 #include <string>
 #include <vector>
 
+#include "base/win/scoped_generic.h"
+
 namespace installer {
 namespace testing {
+
+// A 32-bit top-down DIB section and a memory DC holding it.
+class Canvas {
+ public:
+  Canvas(int width, int height);
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  ~Canvas();
+
+  bool valid() const { return selected_.IsValid() && bits_ != nullptr; }
+  HDC dc() const { return dc_.Get(); }
+  HBITMAP bitmap() const { return bitmap_.Get(); }
+  const uint32_t* bits() const { return bits_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  size_t size() const { return static_cast<size_t>(width_) * static_cast<size_t>(height_); }
+
+ private:
+  static HBITMAP MakeSection(int width, int height, uint32_t** bits);
+
+  int width_, height_;
+  uint32_t* bits_ = nullptr;
+  // In this order: the selection ends before the bitmap and the DC go.
+  base::ScopedCreateDC dc_;
+  base::ScopedBitmap bitmap_;
+  base::ScopedSelectObject selected_;
+};
 
 // Runs the messages queued for this thread's windows.
 void PumpPendingMessages();
@@ -62,7 +91,7 @@ MSG MakeKeyDown(HWND focus, WPARAM key);
 // children themselves (no other window can cover it); the folder is "screenshots" in the
 // build folder (next to the test programs' folder). False also when the picture is of a
 // single colour. Works on windows of this process only.
-bool SaveWindowScreenshot(HWND window, const std::wstring& name);
+[[nodiscard]] bool SaveWindowScreenshot(HWND window, const std::wstring& name);
 
 // The pixels |control| shows now (0x00RRGGBB, row by row), as painted so far: what a
 // user sees, including what a repaint left behind.

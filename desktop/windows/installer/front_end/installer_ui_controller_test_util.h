@@ -3,8 +3,8 @@
 // "installer.exe" is the backend test helper, or as a net installer fetching a package
 // from a local update server; statistics go to that server. Each test scripts the user in
 // |script_|, which runs once the controller has taken the window.
-#ifndef DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_UI_CONTROLLER_TEST_UTIL_H_
-#define DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_UI_CONTROLLER_TEST_UTIL_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_FRONT_END_INSTALLER_UI_CONTROLLER_TEST_UTIL_H_
+#define DESKTOP_WINDOWS_INSTALLER_FRONT_END_INSTALLER_UI_CONTROLLER_TEST_UTIL_H_
 
 #include <windows.h>
 
@@ -19,8 +19,8 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/test/scoped_command_line_test_util.h"
 #include "desktop/windows/installer/front_end/front_end_controller_test_util.h"
-#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/front_end/installer_ui_controller.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 
 namespace installer {
 
@@ -36,7 +36,7 @@ class InstallerUIControllerTest : public FrontEndControllerTest {
   void SetUp() override;
   void TearDown() override;
 
-  bool RunController(Settings* settings, PayloadReader* payload = nullptr);
+  [[nodiscard]] bool RunController(Settings* settings, PayloadReader* payload = nullptr);
 
   // Runs |then| once |condition| holds, checking again as tasks go by; gives up (a
   // failure, then GiveUp) after about a minute.
@@ -71,4 +71,4 @@ class InstallerUIControllerTest : public FrontEndControllerTest {
 }  // namespace testing
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_UI_INSTALLER_UI_CONTROLLER_TEST_UTIL_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_FRONT_END_INSTALLER_UI_CONTROLLER_TEST_UTIL_H_

@@ -11,11 +11,11 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/values.h"
-#include "desktop/windows/installer/steps/installation_test_util.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/test_package_test_util.h"
-#include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "gtest/gtest.h"
@@ -63,37 +63,6 @@ TEST(InstallerUIControllerTablesTest, EveryErrorCodeHasAText) {
   EXPECT_EQ(37056u, C::ErrorStringId(3, true));
   EXPECT_EQ(37056u, C::ErrorStringId(42, true));
   EXPECT_EQ(37060u, C::ErrorStringId(5, true));
-}
-
-// The lock as two installer UI threads see it.
-TEST(InstallerUILockTest, OneOwnerAtATime) {
-  base::ScratchDir temp;
-  ASSERT_FALSE(temp.path().empty());
-  testing::ScopedEnvironmentVariable tmp(L"TMP", temp.path().value());
-  testing::ScopedEnvironmentVariable temp_variable(L"TEMP", temp.path().value());
-  ASSERT_TRUE(tmp.set() && temp_variable.set());
-  const std::wstring product = L"VelumLockTest";
-  auto acquire_on_other_thread = [&product]() {
-    DWORD owner = 0;
-    DWORD self = 0;
-    std::thread other([&]() {
-      InstallerUILock lock;
-      owner = lock.Acquire(product);
-      self = GetCurrentThreadId();
-    });
-    other.join();
-    return std::make_pair(owner, self);
-  };
-  InstallerUILock lock;
-  EXPECT_EQ(GetCurrentThreadId(), lock.Acquire(product));
-  EXPECT_TRUE(base::PathExists(temp.path().Append(L"velum_installer_ui.lck")));
-  EXPECT_EQ(GetCurrentThreadId(), acquire_on_other_thread().first);
-  lock.Release();
-  EXPECT_FALSE(base::PathExists(temp.path().Append(L"velum_installer_ui.lck")));
-  std::pair<DWORD, DWORD> other = acquire_on_other_thread();
-  EXPECT_EQ(other.second, other.first);
-  // The other thread's lock went with it.
-  EXPECT_EQ(GetCurrentThreadId(), lock.Acquire(product));
 }
 
 // Accepting twice while the settings still examine the folder installs once, as soon as

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/ui/installer_ui_controller_test_util.h"
+#include "desktop/windows/installer/front_end/installer_ui_controller_test_util.h"
 
 #include "base/base_paths.h"
 #include "base/bind.h"
