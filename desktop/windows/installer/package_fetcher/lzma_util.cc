@@ -346,8 +346,9 @@ base::Result<> LzmaUtil::ExtractArchiveTo(const base::FilePath& folder) {
           return EnsureFolder(path) ? 0 : FolderFailure(path);
         },
         report, write_data_);
-    // Without a thread of its own the writer writes each file as it is queued.
-    writer.Start();
+    // Without a thread of its own the writer writes each file as it is queued, so its
+    // result changes only where the writing happens.
+    (void)writer.Start();
     for (UInt32 i = 0; i < count && result.ok(); ++i) {
       result = ExtractEntry(archive, i, allocator, writer, folder);
     }

@@ -79,7 +79,7 @@ class LzmaUtil {
   base::Result<base::FilePath> NameEntry(ArchiveReader& archive, uint32_t index,
                                          const base::FilePath& folder, OutputWriter& writer);
   // Logs and returns the Win32 error of a folder that could not be made.
-  DWORD FolderFailure(const base::FilePath& path);
+  [[nodiscard]] DWORD FolderFailure(const base::FilePath& path);
   // Before entry |index| fails: the writer's failure, or success once the writer has
   // written every entry before it and the entry's progress is reported.
   base::Result<> FailEntry(uint32_t index, OutputWriter& writer);

@@ -30,7 +30,7 @@ class MappedFileAllocator : public ISzAlloc {
   MappedFileAllocator(const MappedFileAllocator&) = delete;
   MappedFileAllocator& operator=(const MappedFileAllocator&) = delete;
 
-  void* Allocate(size_t size);
+  [[nodiscard]] void* Allocate(size_t size);
   void Free(void* address);
   // True when |address| lies inside the current view.
   bool Contains(const void* address) const;

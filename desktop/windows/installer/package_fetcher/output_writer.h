@@ -57,7 +57,7 @@ class OutputWriter : public base::PlainThread {
   ~OutputWriter() override;
 
   // Starts the thread; false when there is none, and Push then does each job itself.
-  bool Start() override;
+  [[nodiscard]] bool Start() override;
 
   // Queues |job|, waiting while the queue is full: the job's number, counted from 1, or,
   // without queueing, the first failure once a job has failed.

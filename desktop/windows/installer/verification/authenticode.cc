@@ -105,7 +105,7 @@ std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorit
 // A nested signature is an unauthenticated attribute that anyone can add, so it counts
 // only when it verifies by itself: its signature over its attributes, its signer's
 // chain, and the digest of this very file that it signed.
-bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT certificate,
+[[nodiscard]] bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT certificate,
                         HCERTSTORE store, DWORD encoding, const base::FilePath& path,
                         VerificationLog* log, int level) {
   CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify = {};

@@ -72,7 +72,7 @@ bool IsSignatureRequiredBy(const base::FilePath& running_installer);
 // Whether a nested signer's certificate chain is trusted for code signing; false with
 // |error| set otherwise. The real check asks the system's Authenticode chain policy.
 using ChainPolicyCheck = bool (*)(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
-bool CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
+[[nodiscard]] bool CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
 // Tests only: the chain check of nested signatures; null restores the real one. (The
 // machine's root store cannot be given a test root under Wine.)
 void SetChainPolicyCheckForTesting(ChainPolicyCheck check);

@@ -22,11 +22,11 @@ class ResponseWriter {
   virtual ~ResponseWriter() = default;
 
   // False when not every byte was stored; error() then holds the Win32 error.
-  virtual bool Write(const char* data, uint32_t size);
+  [[nodiscard]] virtual bool Write(const char* data, uint32_t size);
   virtual void Close();
   // Drops everything written so far, for a server that answered a resume with the whole
   // body; false when it cannot.
-  virtual bool Rewind();
+  [[nodiscard]] virtual bool Rewind();
 
   uint32_t error() const { return error_; }
 
@@ -40,11 +40,11 @@ class FileResponseWriter : public ResponseWriter {
   ~FileResponseWriter() override;
 
   // Creates or truncates |path| for writing; false (logged) when it cannot.
-  bool Open(const base::FilePath& path);
+  [[nodiscard]] bool Open(const base::FilePath& path);
 
-  bool Write(const char* data, uint32_t size) override;
+  [[nodiscard]] bool Write(const char* data, uint32_t size) override;
   void Close() override;
-  bool Rewind() override;
+  [[nodiscard]] bool Rewind() override;
 
  private:
   base::ScopedHandle file_;
@@ -55,8 +55,8 @@ class StringResponseWriter : public ResponseWriter {
   // |output| is emptied now and receives the body; it outlives the writer.
   explicit StringResponseWriter(std::string* output);
 
-  bool Write(const char* data, uint32_t size) override;
-  bool Rewind() override;
+  [[nodiscard]] bool Write(const char* data, uint32_t size) override;
+  [[nodiscard]] bool Rewind() override;
 
  private:
   std::string* const output_;
