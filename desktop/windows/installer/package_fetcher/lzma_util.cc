@@ -289,19 +289,18 @@ base::Result<> LzmaUtil::Open(const base::FilePath& archive) {
 
 void LzmaUtil::Close() { archive_.Close(); }
 
-bool LzmaUtil::EnsureFolder(const base::FilePath& path) {
-  if (created_folders_.count(path)) return true;
-  if (!base::CreateDirectory(path)) return false;
-  created_folders_.insert(path);
-  return true;
-}
-
-DWORD LzmaUtil::FolderFailure(const base::FilePath& path) {
+base::Result<> LzmaUtil::MakeFolder(const base::FilePath& path) {
+  if (created_folders_.count(path)) return {};
+  ::SetLastError(NO_ERROR);
+  if (base::CreateDirectory(path)) {
+    created_folders_.insert(path);
+    return {};
+  }
   DWORD error = ::GetLastError();
   // A file in the way or a path past the limit fails before any system call does.
   if (error == NO_ERROR) error = ERROR_CANNOT_MAKE;
   LOG(ERROR) << "Error returned by CreateDirectory: " << error << " for " << path.AsUTF8();
-  return error;
+  return base::Failure{error, ERROR_KIND_CREATE_FILE, "CreateDirectory", path};
 }
 
 base::Result<> LzmaUtil::FailEntry(uint32_t index, OutputWriter& writer) {
@@ -324,11 +323,8 @@ base::Result<> LzmaUtil::ExtractArchiveTo(const base::FilePath& folder) {
   }
 
   // The allocator's file lives in the destination, so that folder must exist first.
-  ::SetLastError(NO_ERROR);
-  if (!EnsureFolder(folder)) {
-    return base::Failure{FolderFailure(folder), ERROR_KIND_CREATE_FILE, "CreateDirectory",
-                         folder};
-  }
+  const base::Result<> made = MakeFolder(folder);
+  if (!made.ok()) return made;
   MappedFileAllocator allocator(folder, output_memory_ == OutputMemory::kReadOnlyMapped
                                             ? MappedFileAllocator::ViewAccess::kReadOnly
                                             : MappedFileAllocator::ViewAccess::kReadWrite);
@@ -340,12 +336,8 @@ base::Result<> LzmaUtil::ExtractArchiveTo(const base::FilePath& folder) {
     // as it begins the entry's output, so the reports' cost stays off the decoding.
     OutputWriter::Progress report;
     if (progress_) report = [this](uint32_t entry) { progress_->SetCurrentProgress(entry); };
-    OutputWriter writer(
-        [this](const base::FilePath& path) -> DWORD {
-          ::SetLastError(NO_ERROR);
-          return EnsureFolder(path) ? 0 : FolderFailure(path);
-        },
-        report, write_data_);
+    OutputWriter writer([this](const base::FilePath& path) { return MakeFolder(path); }, report,
+                        write_data_);
     // Without a thread of its own the writer writes each file as it is queued, so its
     // result changes only where the writing happens.
     (void)writer.Start();

@@ -57,8 +57,6 @@ class LzmaUtil {
   // failure is no output's).
   base::Result<> ExtractArchiveTo(const base::FilePath& folder);
   void Close();
-  // True when |path| exists from this extraction or could be created (with parents).
-  [[nodiscard]] bool EnsureFolder(const base::FilePath& path);
 
   // The status of the last paging error in the output mapping (ERROR_KIND_PAGING).
   DWORD paging_status() const { return paging_status_; }
@@ -78,8 +76,9 @@ class LzmaUtil {
   // Entry |index|'s path below |folder|, or the failure of a name that is refused (logged).
   base::Result<base::FilePath> NameEntry(ArchiveReader& archive, uint32_t index,
                                          const base::FilePath& folder, OutputWriter& writer);
-  // Logs and returns the Win32 error of a folder that could not be made.
-  [[nodiscard]] DWORD FolderFailure(const base::FilePath& path);
+  // Makes |path| with its parents unless this extraction made it; the failure (logged)
+  // holds the Win32 error.
+  base::Result<> MakeFolder(const base::FilePath& path);
   // Before entry |index| fails: the writer's failure, or success once the writer has
   // written every entry before it and the entry's progress is reported.
   base::Result<> FailEntry(uint32_t index, OutputWriter& writer);

@@ -160,9 +160,10 @@ void OutputWriter::Run() {
 
 base::Result<> OutputWriter::Do(const Job& job) {
   if (progress_) progress_(job.entry);
-  const DWORD error = ensure_folder_(job.folder ? job.path : job.path.DirName());
-  if (error != 0) {
-    return base::Failure{error, ERROR_KIND_CREATE_FILE, "CreateDirectory", job.path};
+  const base::Result<> made = ensure_folder_(job.folder ? job.path : job.path.DirName());
+  if (!made.ok()) {
+    return base::Failure{made.failure().error, ERROR_KIND_CREATE_FILE, "CreateDirectory",
+                         job.path};
   }
   if (job.folder) return {};
   EntryWriter writer(job.path, write_data_);

@@ -41,8 +41,8 @@ class OutputWriter : public base::PlainThread {
     bool has_time = false;
     FILETIME time = {};
   };
-  // Makes |path| with its parents; 0 or the Win32 error, logged.
-  using EnsureFolder = std::function<DWORD(const base::FilePath& path)>;
+  // Makes |path| with its parents; the failure (logged) holds the Win32 error.
+  using EnsureFolder = std::function<base::Result<>(const base::FilePath& path)>;
   // Reports that the job of archive entry |entry| begins; may be empty.
   using Progress = std::function<void(uint32_t entry)>;
   // Writes |size| bytes of |data| to |file|, the output |path|, as ::WriteFile does: false

@@ -35,10 +35,12 @@ class OutputWriterTest : public base::ScratchDirTest {
   }
 
   // As the extraction makes folders: a file in the way fails before any system call does.
-  static DWORD MakeFolder(const base::FilePath& path) {
+  static base::Result<> MakeFolder(const base::FilePath& path) {
     ::SetLastError(NO_ERROR);
-    if (base::CreateDirectory(path)) return 0;
-    return ::GetLastError() != NO_ERROR ? ::GetLastError() : ERROR_CANNOT_MAKE;
+    if (base::CreateDirectory(path)) return {};
+    const DWORD error = ::GetLastError();
+    return base::Failure{error != NO_ERROR ? error : ERROR_CANNOT_MAKE, 0, "CreateDirectory",
+                         path};
   }
 };
 
