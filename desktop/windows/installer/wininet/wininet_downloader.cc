@@ -476,8 +476,7 @@ bool WinInetDownloader::TakeWholeBody() {
   if (range_start_ > 0 && received_ > 0) {
     // The server ignored the Range header and sends the whole body again.
     LOG(WARNING) << "Resume answered with the whole body, starting over";
-    const base::Result<> rewound = writer_->Rewind();
-    if (!rewound.ok()) {
+    if (const base::Result<> rewound = writer_->Rewind(); !rewound.ok()) {
       SetError(base::StringPrintf("Failed writing the response with error %d",
                                   static_cast<int>(rewound.failure().error)));
       return false;
@@ -573,8 +572,7 @@ void WinInetDownloader::HandleCompletionInProgress() {
   VLOG(2) << "Additional data downloaded";
   for (;;) {
     if (bytes_read_ > 0) {
-      const base::Result<> written = writer_->Write(buffer_, bytes_read_);
-      if (!written.ok()) {
+      if (const base::Result<> written = writer_->Write(buffer_, bytes_read_); !written.ok()) {
         SetError(base::StringPrintf("Failed writing the response with error %d",
                                     static_cast<int>(written.failure().error)));
         PostToOwner(&WinInetDownloader::OnDownloadFailed);
