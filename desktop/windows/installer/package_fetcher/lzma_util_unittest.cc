@@ -211,8 +211,9 @@ TEST_F(LzmaUtilTest, OpenFailures) {
   LzmaUtil util;
   EXPECT_EQ(ErrorOf(util.ExtractArchiveTo(Path(L"out"))), 6u);
   const base::Result<> missing = util.Open(Path(L"missing.7z"));
-  EXPECT_EQ(ErrorOf(missing), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_EQ(ErrorOf(missing), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(KindOf(missing), ERROR_KIND_ARCHIVE_NOT_FOUND);
+  EXPECT_EQ(missing.failure().path, Path(L"missing.7z"));
   EXPECT_EQ(ErrorOf(util.ExtractArchiveTo(Path(L"out"))), 6u);
   // A folder cannot be opened as a file.
   const base::Result<> folder = util.Open(scratch_.path());
@@ -756,9 +757,12 @@ TEST_F(LzmaUtilNameTest, FolderThatCannotBeCreatedFailsTheExtraction) {
       LogCapture log;
       LzmaUtil util;
       const base::Result<> result = ExtractDataless({name}, files, &util);
-      EXPECT_NE(ErrorOf(result), 0u);
+      ASSERT_FALSE(result.ok());
       EXPECT_NE(ErrorOf(result), LzmaUtil::kBadArchiveResult);
       EXPECT_EQ(KindOf(result), ERROR_KIND_CREATE_FILE);
+      EXPECT_EQ(result.failure().text, "CreateDirectory");
+      // The entry that failed, not the file in the way.
+      EXPECT_EQ(result.failure().path, Under(Path(L"out"), base::FilePath(name).AsUTF8()));
       EXPECT_TRUE(log.Contains("Error returned by CreateDirectory: "));
     }
   }
