@@ -122,7 +122,7 @@ std::string JsonDocument(size_t size) {
 uint64_t ExtractAll(const base::FilePath& archive, const base::FilePath& folder) {
   base::DeleteFileBestEffort(folder, true);
   installer::LzmaUtil extractor;
-  if (extractor.Open(archive) != 0 || extractor.ExtractArchiveTo(folder, nullptr) != 0)
+  if (!extractor.Open(archive).ok() || !extractor.ExtractArchiveTo(folder).ok())
     return 0;
   uint64_t total = 0;
   base::FileEnumerator files(folder, base::FileEnumerator::FILES);

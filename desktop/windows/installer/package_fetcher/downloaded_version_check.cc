@@ -15,8 +15,8 @@ const base::TimeDelta kDownloadedItemAnswerTimeout = base::TimeDelta::FromSecond
 namespace {
 
 // The program's answer to |switch_name|; false when it could not run, crashed or hung.
-bool AskDownloadedItem(const base::FilePath& file, const char* switch_name, base::TimeDelta timeout,
-                       std::string* answer) {
+[[nodiscard]] bool AskDownloadedItem(const base::FilePath& file, const char* switch_name,
+                                     base::TimeDelta timeout, std::string* answer) {
   base::CommandLine command_line(file);
   command_line.AppendSwitch(switch_name);
   bool timed_out = false;

@@ -40,10 +40,10 @@ class FolderDecoder {
   enum Coder { kWhole, kCopy, kLzma, kLzma2 };
 
   // Chooses the coder and prepares the stream and the decoder's state.
-  SRes Start();
+  [[nodiscard]] SRes Start();
   // One turn of the SDK's decoding loop for the coder, with the output limited to
   // |limit|; |finished| once the folder's end is decoded and checked.
-  SRes Step(size_t limit, bool* finished);
+  [[nodiscard]] SRes Step(size_t limit, bool* finished);
 
   const CSzArEx* const db_;
   const ILookInStreamPtr stream_;

@@ -269,117 +269,103 @@ class LzmaUtil::ArchiveReader {
   size_t heap_in_use_ = 0;
 };
 
-LzmaUtil::LzmaUtil(const OutputWriter::WriteData& write_data) : write_data_(write_data) {}
+LzmaUtil::LzmaUtil(const OutputWriter::WriteData& write_data, OutputMemory output_memory)
+    : write_data_(write_data), output_memory_(output_memory) {}
 
 LzmaUtil::~LzmaUtil() { Close(); }
 
-DWORD LzmaUtil::Open(const base::FilePath& archive) {
+base::Result<> LzmaUtil::Open(const base::FilePath& archive) {
   Close();
+  archive_path_ = archive;
   archive_.Set(::CreateFileW(archive.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!archive_.IsValid()) {
-    DWORD error = ::GetLastError();
-    last_error_kind_ =
-        error == ERROR_FILE_NOT_FOUND ? ERROR_KIND_ARCHIVE_NOT_FOUND : ERROR_KIND_ARCHIVE_NOT_OPENABLE;
-    return error;
-  }
-  return 0;
+  if (archive_.IsValid()) return {};
+  const DWORD error = ::GetLastError();
+  return base::Failure{error,
+                       error == ERROR_FILE_NOT_FOUND ? ERROR_KIND_ARCHIVE_NOT_FOUND
+                                                     : ERROR_KIND_ARCHIVE_NOT_OPENABLE,
+                       "CreateFile", archive};
 }
 
 void LzmaUtil::Close() { archive_.Close(); }
 
-bool LzmaUtil::EnsureFolder(const base::FilePath& path) {
-  if (created_folders_.count(path)) return true;
-  if (!base::CreateDirectory(path)) return false;
-  created_folders_.insert(path);
-  return true;
-}
-
-DWORD LzmaUtil::FolderFailure(const base::FilePath& path) {
+base::Result<> LzmaUtil::MakeFolder(const base::FilePath& path) {
+  if (created_folders_.count(path)) return {};
+  ::SetLastError(NO_ERROR);
+  if (base::CreateDirectory(path)) {
+    created_folders_.insert(path);
+    return {};
+  }
   DWORD error = ::GetLastError();
   // A file in the way or a path past the limit fails before any system call does.
   if (error == NO_ERROR) error = ERROR_CANNOT_MAKE;
   LOG(ERROR) << "Error returned by CreateDirectory: " << error << " for " << path.AsUTF8();
-  return error;
+  return base::Failure{error, ERROR_KIND_CREATE_FILE, "CreateDirectory", path};
 }
 
-DWORD LzmaUtil::WriterFailure(OutputWriter& writer, base::FilePath* last_output) {
-  const base::Result<> written = writer.Finish();
-  if (written.ok()) return 0;
-  last_error_kind_ = written.failure().kind;
-  if (last_output) *last_output = written.failure().path;
-  return written.failure().error;
-}
-
-DWORD LzmaUtil::FailEntry(uint32_t index, OutputWriter& writer, base::FilePath* last_output) {
-  const DWORD written = WriterFailure(writer, last_output);
-  if (written == 0 && progress_) progress_->SetCurrentProgress(index);
+base::Result<> LzmaUtil::FailEntry(uint32_t index, OutputWriter& writer) {
+  base::Result<> written = writer.Finish();
+  if (written.ok() && progress_) progress_->SetCurrentProgress(index);
   return written;
 }
 
-DWORD LzmaUtil::ExtractArchiveTo(const base::FilePath& folder, base::FilePath* last_output) {
-  if (!archive_.IsValid()) return kBadArchiveResult;
+base::Result<> LzmaUtil::ExtractArchiveTo(const base::FilePath& folder) {
+  if (!archive_.IsValid()) {
+    return base::Failure{kBadArchiveResult, ERROR_KIND_ARCHIVE_NOT_OPENABLE, "no archive open",
+                         archive_path_};
+  }
 
   ArchiveReader archive(archive_.Get());
   SRes open_result = archive.Open();
   if (open_result != SZ_OK) {
     LOG(ERROR) << "Error returned by SzArchiveOpen: " << open_result;
-    last_error_kind_ = ERROR_KIND_NOT_7Z;
-    return kBadArchiveResult;
+    return base::Failure{kBadArchiveResult, ERROR_KIND_NOT_7Z, "SzArchiveOpen", archive_path_};
   }
 
   // The allocator's file lives in the destination, so that folder must exist first.
-  ::SetLastError(NO_ERROR);
-  if (!EnsureFolder(folder)) {
-    last_error_kind_ = ERROR_KIND_CREATE_FILE;
-    return FolderFailure(folder);
-  }
-  MappedFileAllocator allocator(folder);
-  allocator.set_read_only_view_for_testing(read_only_output_);
-  last_error_kind_ = ERROR_KIND_NONE;
+  const base::Result<> made = MakeFolder(folder);
+  if (!made.ok()) return made;
+  MappedFileAllocator allocator(folder, output_memory_ == OutputMemory::kReadOnlyMapped
+                                            ? MappedFileAllocator::ViewAccess::kReadOnly
+                                            : MappedFileAllocator::ViewAccess::kReadWrite);
   const UInt32 count = archive.db().NumFiles;
   if (progress_) progress_->SetTotalProgress(count);
-  DWORD result = 0;
+  base::Result<> result;
   {
     // Until the writer is done, only it makes folders. It reports each entry's progress
     // as it begins the entry's output, so the reports' cost stays off the decoding.
     OutputWriter::Progress report;
     if (progress_) report = [this](uint32_t entry) { progress_->SetCurrentProgress(entry); };
-    OutputWriter writer(
-        [this](const base::FilePath& path) -> DWORD {
-          ::SetLastError(NO_ERROR);
-          return EnsureFolder(path) ? 0 : FolderFailure(path);
-        },
-        report, write_data_);
-    // Without a thread of its own the writer writes each file as it is queued.
-    writer.Start();
-    for (UInt32 i = 0; i < count && result == 0; ++i) {
-      result = ExtractEntry(archive, i, allocator, writer, folder, last_output);
+    OutputWriter writer([this](const base::FilePath& path) { return MakeFolder(path); }, report,
+                        write_data_);
+    // Without a thread of its own the writer writes each file as it is queued, so its
+    // result changes only where the writing happens.
+    (void)writer.Start();
+    for (UInt32 i = 0; i < count && result.ok(); ++i) {
+      result = ExtractEntry(archive, i, allocator, writer, folder);
     }
     // A failed write stops the extraction as a failed decoding does, and comes first.
-    const DWORD written = WriterFailure(writer, last_output);
-    if (written != 0) result = written;
+    base::Result<> written = writer.Finish();
+    if (!written.ok()) result = std::move(written);
   }
   archive.FreeOutput();
   return result;
 }
 
-DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
-                             MappedFileAllocator& allocator, OutputWriter& writer,
-                             const base::FilePath& folder, base::FilePath* last_output) {
+base::Result<> LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
+                                      MappedFileAllocator& allocator, OutputWriter& writer,
+                                      const base::FilePath& folder) {
   const Byte* data = nullptr;
   size_t size = 0;
-  DWORD result = DecodeEntry(archive, index, allocator, writer, last_output, &data, &size);
-  if (result != 0) return result;
-  base::FilePath output;
-  result = NameEntry(archive, index, folder, writer, last_output, &output);
-  if (result != 0) return result;
-  if (last_output) *last_output = output;
+  const base::Result<> decoded = DecodeEntry(archive, index, allocator, writer, &data, &size);
+  if (!decoded.ok()) return decoded;
+  const base::Result<base::FilePath> output = NameEntry(archive, index, folder, writer);
+  if (!output.ok()) return output.failure();
   const CSzArEx& db = archive.db();
 
   OutputWriter::Job job;
   job.entry = index;
-  job.path = output;
+  job.path = output.value();
   job.folder = SzArEx_IsDir(&db, index);
   job.data = data;
   job.size = size;
@@ -389,47 +375,47 @@ DWORD LzmaUtil::ExtractEntry(ArchiveReader& archive, uint32_t index,
     job.time.dwHighDateTime = db.MTime.Vals[index].High;
   }
   const bool reads_block = !job.folder && size != 0;
-  uint64_t number = 0;
-  if (!writer.Push(std::move(job), &number)) return WriterFailure(writer, last_output);
-  if (reads_block) archive.UsedBy(number);
-  return 0;
+  const base::Result<uint64_t> number = writer.Push(std::move(job));
+  if (!number.ok()) return number.failure();
+  if (reads_block) archive.UsedBy(number.value());
+  return {};
 }
 
-DWORD LzmaUtil::DecodeEntry(ArchiveReader& archive, uint32_t index,
-                            MappedFileAllocator& allocator, OutputWriter& writer,
-                            base::FilePath* last_output, const Byte** data, size_t* size) {
+base::Result<> LzmaUtil::DecodeEntry(ArchiveReader& archive, uint32_t index,
+                                     MappedFileAllocator& allocator, OutputWriter& writer,
+                                     const Byte** data, size_t* size) {
   SRes decoded = SZ_OK;
   DWORD status = 0;
-  const bool paged = !archive.Decode(index, &allocator, read_only_output_, writer, &decoded,
-                                     &status, data, size);
-  if (!paged && decoded == SZ_OK) return 0;
+  const bool mapped_only = output_memory_ == OutputMemory::kReadOnlyMapped;
+  const bool paged =
+      !archive.Decode(index, &allocator, mapped_only, writer, &decoded, &status, data, size);
+  if (!paged && decoded == SZ_OK) return {};
   // The failure is this entry's only when every entry before it was written.
-  const DWORD written = FailEntry(index, writer, last_output);
-  if (written != 0) return written;
+  const base::Result<> written = FailEntry(index, writer);
+  if (!written.ok()) return written;
   if (paged) {
     paging_status_ = status;
     LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing " << paging_status_;
-    last_error_kind_ = ERROR_KIND_PAGING;
-    return ERROR_IO_DEVICE;
+    return base::Failure{ERROR_IO_DEVICE, ERROR_KIND_PAGING, "EXCEPTION_IN_PAGE_ERROR", {}};
   }
   LOG(ERROR) << "Error returned by SzExtract: " << decoded;
-  last_error_kind_ = ERROR_KIND_DECODING;
-  return kBadArchiveResult;
+  return base::Failure{kBadArchiveResult, ERROR_KIND_DECODING, "SzExtract", {}};
 }
 
-DWORD LzmaUtil::NameEntry(ArchiveReader& archive, uint32_t index, const base::FilePath& folder,
-                          OutputWriter& writer, base::FilePath* last_output,
-                          base::FilePath* output) {
+base::Result<base::FilePath> LzmaUtil::NameEntry(ArchiveReader& archive, uint32_t index,
+                                                 const base::FilePath& folder,
+                                                 OutputWriter& writer) {
   const CSzArEx& db = archive.db();
   const char* refusal = nullptr;
   std::wstring entry_name;
+  base::FilePath output;
   size_t length = SzArEx_GetFileNameUtf16(&db, index, nullptr);
   if (length != 0) {
     std::vector<UInt16> name(length);
     SzArEx_GetFileNameUtf16(&db, index, name.data());
     // |length| counts the terminating zero.
     entry_name.assign(name.begin(), name.begin() + (length - 1));
-    switch (OutputPath(folder, entry_name, output)) {
+    switch (OutputPath(folder, entry_name, &output)) {
       case NameProblem::kNone:
         break;
       case NameProblem::kOutside:
@@ -443,12 +429,11 @@ DWORD LzmaUtil::NameEntry(ArchiveReader& archive, uint32_t index, const base::Fi
         break;
     }
   }
-  const bool too_long = length != 0 && !refusal && output->value().size() >= MAX_PATH;
-  if (length != 0 && !refusal && !too_long) return 0;
+  const bool too_long = length != 0 && !refusal && output.value().size() >= MAX_PATH;
+  if (length != 0 && !refusal && !too_long) return output;
   // As with a failed decoding, the refusal waits for the entries before it.
-  const DWORD written = FailEntry(index, writer, last_output);
-  if (written != 0) return written;
-  last_error_kind_ = ERROR_KIND_NO_NAME;
+  const base::Result<> written = FailEntry(index, writer);
+  if (!written.ok()) return written.failure();
   if (length == 0) {
     LOG(ERROR) << "Couldn't get file name";
   } else if (refusal) {
@@ -458,7 +443,7 @@ DWORD LzmaUtil::NameEntry(ArchiveReader& archive, uint32_t index, const base::Fi
     LOG(ERROR) << "Refusing archive entry with a name too long: " << entry_name.size()
                << " characters";
   }
-  return kBadArchiveResult;
+  return base::Failure{kBadArchiveResult, ERROR_KIND_NO_NAME, "entry name", {}};
 }
 
 }  // namespace installer

@@ -104,6 +104,12 @@ class LogCapture {
   std::vector<std::string> lines_;
 };
 
+// The extraction's error as the fetcher reports it (0 for success), and its kind.
+DWORD ErrorOf(const base::Result<>& result) { return result.ok() ? 0 : result.failure().error; }
+int KindOf(const base::Result<>& result) {
+  return result.ok() ? ERROR_KIND_NONE : result.failure().kind;
+}
+
 class CountingDelegate : public FetcherDelegate {
  public:
   void SetTotalProgress(uint32_t total) override { total_ = total; }
@@ -120,9 +126,9 @@ class CountingDelegate : public FetcherDelegate {
 class LzmaUtilTest : public base::ScratchDirTest {
  protected:
   // Extracts |archive| into a new folder "out" of the scratch folder.
-  DWORD Extract(const base::FilePath& archive, LzmaUtil* util) {
-    EXPECT_EQ(util->Open(archive), 0u) << archive.AsUTF8();
-    return util->ExtractArchiveTo(Path(L"out"), nullptr);
+  base::Result<> Extract(const base::FilePath& archive, LzmaUtil* util) {
+    EXPECT_TRUE(util->Open(archive).ok()) << archive.AsUTF8();
+    return util->ExtractArchiveTo(Path(L"out"));
   }
   // A copy of a test archive that |edit| may change.
   base::FilePath EditedCopy(const char* name, void (*edit)(std::string* data)) {
@@ -175,13 +181,10 @@ TEST_F(LzmaUtilTest, EveryCoderExtractsWhat7zzExtracts) {
     LzmaUtil util;
     CountingDelegate progress;
     util.set_progress_delegate(&progress);
-    ASSERT_EQ(util.Open(TestData().AppendASCII(std::string(name) + ".7z")), 0u);
-    base::FilePath last;
-    ASSERT_EQ(util.ExtractArchiveTo(target.path(), &last), 0u);
-    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NONE);
+    ASSERT_TRUE(util.Open(TestData().AppendASCII(std::string(name) + ".7z")).ok());
+    ASSERT_EQ(ErrorOf(util.ExtractArchiveTo(target.path())), 0u);
     EXPECT_EQ(progress.next_, progress.total_);
     EXPECT_GT(progress.total_, 0u);
-    EXPECT_TRUE(target.path().IsParent(last));
 
     const std::set<std::string> expected = SevenZipListing(name);
     EXPECT_EQ(10u, expected.size());
@@ -191,7 +194,7 @@ TEST_F(LzmaUtilTest, EveryCoderExtractsWhat7zzExtracts) {
 
 TEST_F(LzmaUtilTest, FileGetsItsModificationTime) {
   LzmaUtil util;
-  ASSERT_EQ(Extract(TestData().AppendASCII("lzma2.7z"), &util), 0u);
+  ASSERT_EQ(ErrorOf(Extract(TestData().AppendASCII("lzma2.7z"), &util)), 0u);
   for (const char* name : {"docs/text.txt", "bin/random.bin"}) {
     WIN32_FILE_ATTRIBUTE_DATA source, extracted;
     ASSERT_TRUE(::GetFileAttributesExW(Under(TestData().AppendASCII("payload"), name)
@@ -206,13 +209,16 @@ TEST_F(LzmaUtilTest, FileGetsItsModificationTime) {
 
 TEST_F(LzmaUtilTest, OpenFailures) {
   LzmaUtil util;
-  EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), nullptr), 6u);
-  EXPECT_EQ(util.Open(Path(L"missing.7z")), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_ARCHIVE_NOT_FOUND);
-  EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), nullptr), 6u);
+  EXPECT_EQ(ErrorOf(util.ExtractArchiveTo(Path(L"out"))), 6u);
+  const base::Result<> missing = util.Open(Path(L"missing.7z"));
+  ASSERT_EQ(ErrorOf(missing), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(KindOf(missing), ERROR_KIND_ARCHIVE_NOT_FOUND);
+  EXPECT_EQ(missing.failure().path, Path(L"missing.7z"));
+  EXPECT_EQ(ErrorOf(util.ExtractArchiveTo(Path(L"out"))), 6u);
   // A folder cannot be opened as a file.
-  EXPECT_NE(util.Open(scratch_.path()), 0u);
-  EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_ARCHIVE_NOT_OPENABLE);
+  const base::Result<> folder = util.Open(scratch_.path());
+  EXPECT_NE(ErrorOf(folder), 0u);
+  EXPECT_EQ(KindOf(folder), ERROR_KIND_ARCHIVE_NOT_OPENABLE);
 }
 
 void Truncate(std::string* data) { data->resize(data->size() / 2); }
@@ -223,8 +229,9 @@ TEST_F(LzmaUtilTest, UnreadableArchiveFailsBeforeWritingAnything) {
   for (void (*edit)(std::string*) : {&Truncate, &KeepSignatureOnly, &NotAnArchive}) {
     LogCapture log;
     LzmaUtil util;
-    EXPECT_EQ(Extract(EditedCopy("lzma2.7z", edit), &util), 6u);
-    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NOT_7Z);
+    const base::Result<> result = Extract(EditedCopy("lzma2.7z", edit), &util);
+    EXPECT_EQ(ErrorOf(result), 6u);
+    EXPECT_EQ(KindOf(result), ERROR_KIND_NOT_7Z);
     EXPECT_TRUE(log.Contains("Error returned by SzArchiveOpen: "));
     EXPECT_TRUE(FilesIn(Path(L"out")).empty());
   }
@@ -289,7 +296,6 @@ TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
     SCOPED_TRACE(c.name);
     LogCapture log;
     LzmaUtil util;
-    base::FilePath last;
     const base::FilePath archive = EditedCopy(c.name, c.edit);
     const SRes expected = WholeBlockResult(archive);
     ASSERT_NE(expected, SZ_OK);
@@ -297,11 +303,12 @@ TEST_F(LzmaUtilTest, DamagedDataStopsWithoutHalfWrittenFiles) {
     // report per entry, in order, up to the failing one.
     CountingDelegate progress;
     util.set_progress_delegate(&progress);
-    ASSERT_EQ(util.Open(archive), 0u);
-    EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), &last), 6u);
+    ASSERT_TRUE(util.Open(archive).ok());
+    const base::Result<> result = util.ExtractArchiveTo(Path(L"out"));
+    EXPECT_EQ(ErrorOf(result), 6u);
     EXPECT_GT(progress.next_, 0u);
     EXPECT_LE(progress.next_, progress.total_);
-    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_DECODING);
+    EXPECT_EQ(KindOf(result), ERROR_KIND_DECODING);
     EXPECT_TRUE(log.Contains("Error returned by SzExtract: " + std::to_string(expected)));
     ExpectOnlyCompleteFiles(Path(L"out"));
     if (c.written) {
@@ -409,10 +416,10 @@ TEST_F(LzmaUtilTest, PackedSizesThatDoNotFitTheFolderFail) {
     SCOPED_TRACE(c.archive);
     LogCapture log;
     LzmaUtil util;
-    base::FilePath last;
-    ASSERT_EQ(util.Open(EditedCopy(c.archive, c.edit)), 0u);
-    EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), &last), 6u);
-    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_DECODING);
+    ASSERT_TRUE(util.Open(EditedCopy(c.archive, c.edit)).ok());
+    const base::Result<> result = util.ExtractArchiveTo(Path(L"out"));
+    EXPECT_EQ(ErrorOf(result), 6u);
+    EXPECT_EQ(KindOf(result), ERROR_KIND_DECODING);
     // Told by the folder's sizes, before a checksum could tell (a Copy folder would
     // otherwise end in bytes never read).
     EXPECT_TRUE(log.Contains("Error returned by SzExtract: " + std::to_string(SZ_ERROR_DATA)));
@@ -438,14 +445,14 @@ TEST_F(LzmaUtilTest, EntriesOutsideTheDestinationAreRefused) {
     ASSERT_TRUE(base::CreateDirectory(target));
     LogCapture log;
     LzmaUtil util;
-    ASSERT_EQ(util.Open(archive), 0u);
-    DWORD result = util.ExtractArchiveTo(target, nullptr);
+    ASSERT_TRUE(util.Open(archive).ok());
+    const base::Result<> result = util.ExtractArchiveTo(target);
     if (c.refused) {
-      EXPECT_EQ(result, 6u);
-      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NO_NAME);
+      EXPECT_EQ(ErrorOf(result), 6u);
+      EXPECT_EQ(KindOf(result), ERROR_KIND_NO_NAME);
       EXPECT_TRUE(log.Contains("Refusing archive entry outside the destination"));
     } else {
-      EXPECT_EQ(result, 0u);
+      EXPECT_TRUE(result.ok());
       EXPECT_TRUE(base::PathExists(target.Append(L"ok_x\\text.txt")));
     }
     // Nothing may appear beside the destination folder, nor at the drive root.
@@ -484,21 +491,23 @@ TEST_F(LzmaUtilTest, FailedOutputReportsItsWin32Error) {
     }
     LogCapture log;
     LzmaUtil util(c.full_disk ? testing::FullDiskAt(c.full_disk) : OutputWriter::WriteData());
-    base::FilePath last;
-    ASSERT_EQ(util.Open(c.edit ? EditedCopy(c.archive, c.edit) : TestData().AppendASCII(c.archive)),
-              0u);
-    const DWORD result = util.ExtractArchiveTo(Path(L"out"), &last);
+    ASSERT_TRUE(
+        util.Open(c.edit ? EditedCopy(c.archive, c.edit) : TestData().AppendASCII(c.archive))
+            .ok());
+    const base::Result<> result = util.ExtractArchiveTo(Path(L"out"));
+    ASSERT_FALSE(result.ok());
+    const base::FilePath last = result.failure().path;
     EXPECT_FALSE(log.Contains("Error returned by SzExtract"));
     if (c.blocked) {
-      EXPECT_NE(result, 0u);
-      EXPECT_NE(result, 6u);
-      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_CREATE_FILE);
+      EXPECT_NE(ErrorOf(result), 0u);
+      EXPECT_NE(ErrorOf(result), 6u);
+      EXPECT_EQ(KindOf(result), ERROR_KIND_CREATE_FILE);
       EXPECT_TRUE(log.Contains("Error returned by CreateFile: "));
       EXPECT_EQ(last, Under(Path(L"out"), c.blocked));
       ASSERT_TRUE(base::DeleteFile(Under(Path(L"out"), c.blocked), true));
     } else {
-      EXPECT_EQ(result, static_cast<DWORD>(ERROR_DISK_FULL));
-      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_WRITE);
+      EXPECT_EQ(ErrorOf(result), static_cast<DWORD>(ERROR_DISK_FULL));
+      EXPECT_EQ(KindOf(result), ERROR_KIND_WRITE);
       EXPECT_TRUE(log.Contains("Error returned by WriteFile: 112"));
       EXPECT_TRUE(base::PathExists(last.DirName()));
       EXPECT_FALSE(base::PathExists(last));
@@ -618,7 +627,8 @@ std::string DatalessArchive(const std::vector<std::wstring>& names, bool files) 
 
 class LzmaUtilNameTest : public LzmaUtilTest {
  protected:
-  DWORD ExtractDataless(const std::vector<std::wstring>& names, bool files, LzmaUtil* util) {
+  base::Result<> ExtractDataless(const std::vector<std::wstring>& names, bool files,
+                                 LzmaUtil* util) {
     const std::string data = DatalessArchive(names, files);
     const base::FilePath archive = Path(L"dataless.7z");
     EXPECT_EQ(base::WriteFile(archive, data.data(), static_cast<int>(data.size())),
@@ -630,7 +640,7 @@ class LzmaUtilNameTest : public LzmaUtilTest {
 TEST_F(LzmaUtilNameTest, HandMadeArchivesExtract) {
   for (bool files : {false, true}) {
     LzmaUtil util;
-    EXPECT_EQ(ExtractDataless({L"a", L"b/c/d"}, files, &util), 0u);
+    EXPECT_TRUE(ExtractDataless({L"a", L"b/c/d"}, files, &util).ok());
     EXPECT_EQ(base::DirectoryExists(Path(L"out\\a")), !files);
     EXPECT_EQ(base::DirectoryExists(Path(L"out\\b\\c\\d")), !files);
     EXPECT_TRUE(base::PathExists(Path(L"out\\a")));
@@ -649,8 +659,9 @@ TEST_F(LzmaUtilNameTest, NamesPastThePathLimitAreRefused) {
     for (bool files : {false, true}) {
       LogCapture log;
       LzmaUtil util;
-      EXPECT_EQ(ExtractDataless({name}, files, &util), LzmaUtil::kBadArchiveResult);
-      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NO_NAME);
+      const base::Result<> result = ExtractDataless({name}, files, &util);
+      EXPECT_EQ(ErrorOf(result), LzmaUtil::kBadArchiveResult);
+      EXPECT_EQ(KindOf(result), ERROR_KIND_NO_NAME);
       EXPECT_TRUE(log.Contains("Refusing archive entry with a name too long: "));
       EXPECT_TRUE(FilesIn(Path(L"out")).empty());
       EXPECT_FALSE(base::PathExists(Path(L"out\\a")));
@@ -679,14 +690,14 @@ TEST_F(LzmaUtilNameTest, OutputPathLimitIsExact) {
       if (!c.refused && !files) continue;
       LogCapture log;
       LzmaUtil util;
-      const DWORD result = ExtractDataless({name}, files, &util);
+      const base::Result<> result = ExtractDataless({name}, files, &util);
       if (c.refused) {
-        EXPECT_EQ(result, LzmaUtil::kBadArchiveResult);
-        EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NO_NAME);
+        EXPECT_EQ(ErrorOf(result), LzmaUtil::kBadArchiveResult);
+        EXPECT_EQ(KindOf(result), ERROR_KIND_NO_NAME);
         EXPECT_TRUE(log.Contains("Refusing archive entry with a name too long: "));
         EXPECT_FALSE(base::PathExists(out.Append(L"sub")));
       } else {
-        EXPECT_EQ(result, 0u);
+        EXPECT_TRUE(result.ok());
         EXPECT_TRUE(base::PathExists(output));
       }
       util.Close();
@@ -715,14 +726,14 @@ TEST_F(LzmaUtilNameTest, DeviceNamesAreRefused) {
     for (bool files : {false, true}) {
       LogCapture log;
       LzmaUtil util;
-      const DWORD result = ExtractDataless({c.name}, files, &util);
+      const base::Result<> result = ExtractDataless({c.name}, files, &util);
       if (c.refused) {
-        EXPECT_EQ(result, LzmaUtil::kBadArchiveResult);
-        EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_NO_NAME);
+        EXPECT_EQ(ErrorOf(result), LzmaUtil::kBadArchiveResult);
+        EXPECT_EQ(KindOf(result), ERROR_KIND_NO_NAME);
         EXPECT_TRUE(log.Contains("Refusing archive entry with a device name: "));
         EXPECT_TRUE(FilesIn(Path(L"out")).empty());
       } else {
-        EXPECT_EQ(result, 0u);
+        EXPECT_TRUE(result.ok());
         std::wstring relative = c.name;
         for (wchar_t& ch : relative)
           if (ch == L'/') ch = L'\\';
@@ -745,10 +756,13 @@ TEST_F(LzmaUtilNameTest, FolderThatCannotBeCreatedFailsTheExtraction) {
       SCOPED_TRACE(base::FilePath(name).AsUTF8());
       LogCapture log;
       LzmaUtil util;
-      const DWORD result = ExtractDataless({name}, files, &util);
-      EXPECT_NE(result, 0u);
-      EXPECT_NE(result, LzmaUtil::kBadArchiveResult);
-      EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_CREATE_FILE);
+      const base::Result<> result = ExtractDataless({name}, files, &util);
+      ASSERT_FALSE(result.ok());
+      EXPECT_NE(ErrorOf(result), LzmaUtil::kBadArchiveResult);
+      EXPECT_EQ(KindOf(result), ERROR_KIND_CREATE_FILE);
+      EXPECT_EQ(result.failure().text, "CreateDirectory");
+      // The entry that failed, not the file in the way.
+      EXPECT_EQ(result.failure().path, Under(Path(L"out"), base::FilePath(name).AsUTF8()));
       EXPECT_TRUE(log.Contains("Error returned by CreateDirectory: "));
     }
   }
@@ -760,12 +774,11 @@ TEST_F(LzmaUtilTest, FullOutputVolumeGivesTheDeviceError) {
   for (const char* name : {"lzma2.7z", "lzma.7z", "nonsolid.7z"}) {
     SCOPED_TRACE(name);
     LogCapture log;
-    LzmaUtil util;
-    util.set_read_only_output_for_testing(true);
-    ASSERT_EQ(util.Open(TestData().AppendASCII(name)), 0u);
-    EXPECT_EQ(util.ExtractArchiveTo(Path(L"out"), nullptr),
-              static_cast<DWORD>(ERROR_IO_DEVICE));
-    EXPECT_EQ(util.last_error_kind(), LzmaUtil::ERROR_KIND_PAGING);
+    LzmaUtil util(OutputWriter::WriteData(), LzmaUtil::OutputMemory::kReadOnlyMapped);
+    ASSERT_TRUE(util.Open(TestData().AppendASCII(name)).ok());
+    const base::Result<> result = util.ExtractArchiveTo(Path(L"out"));
+    EXPECT_EQ(ErrorOf(result), static_cast<DWORD>(ERROR_IO_DEVICE));
+    EXPECT_EQ(KindOf(result), ERROR_KIND_PAGING);
     EXPECT_EQ(util.paging_status(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
     EXPECT_TRUE(log.Contains("EXCEPTION_IN_PAGE_ERROR while accessing "));
     // Nothing half-written, and the allocator's temporary file is gone.

@@ -5,7 +5,8 @@
 
 namespace installer {
 
-MappedFileAllocator::MappedFileAllocator(const base::FilePath& folder) {
+MappedFileAllocator::MappedFileAllocator(const base::FilePath& folder, ViewAccess access)
+    : access_(access) {
   Alloc = &AllocateThunk;
   ISzAlloc::Free = &FreeThunk;
   if (!base::CreateTemporaryFileInDir(folder, &temp_path_)) return;
@@ -28,12 +29,13 @@ void* MappedFileAllocator::Allocate(size_t size) {
     length.QuadPart = static_cast<LONGLONG>(size);
     if (::SetFilePointerEx(file_.Get(), length, nullptr, FILE_BEGIN) &&
         ::SetEndOfFile(file_.Get())) {
+      const bool read_only = access_ == ViewAccess::kReadOnly;
       mapping_.Set(::CreateFileMappingW(file_.Get(), nullptr,
-                                        read_only_view_ ? PAGE_READONLY : PAGE_READWRITE, 0, 0,
+                                        read_only ? PAGE_READONLY : PAGE_READWRITE, 0, 0,
                                         nullptr));
       if (mapping_.IsValid()) {
-        view_.Reset(::MapViewOfFile(mapping_.Get(),
-                                    read_only_view_ ? FILE_MAP_READ : FILE_MAP_WRITE, 0, 0, 0));
+        view_.Reset(::MapViewOfFile(mapping_.Get(), read_only ? FILE_MAP_READ : FILE_MAP_WRITE,
+                                    0, 0, 0));
         if (view_.IsValid()) {
           view_size_ = size;
           return view_.Get();

@@ -19,13 +19,18 @@ namespace installer {
 // The ISzAlloc base comes first, so the SDK sees the two function pointers.
 class MappedFileAllocator : public ISzAlloc {
  public:
+  // How views are mapped. kReadOnly (for tests): the first write into a view faults as a
+  // write to a mapped file on a full disk does.
+  enum class ViewAccess { kReadWrite, kReadOnly };
+
   // Creates the temporary file in |folder|; it is deleted when the allocator goes.
-  explicit MappedFileAllocator(const base::FilePath& folder);
+  explicit MappedFileAllocator(const base::FilePath& folder,
+                               ViewAccess access = ViewAccess::kReadWrite);
   ~MappedFileAllocator();
   MappedFileAllocator(const MappedFileAllocator&) = delete;
   MappedFileAllocator& operator=(const MappedFileAllocator&) = delete;
 
-  void* Allocate(size_t size);
+  [[nodiscard]] void* Allocate(size_t size);
   void Free(void* address);
   // True when |address| lies inside the current view.
   bool Contains(const void* address) const;
@@ -34,9 +39,6 @@ class MappedFileAllocator : public ISzAlloc {
   // reports it, an access violation (|status| gets 0xC0000005).
   bool IsPagingErrorInView(const EXCEPTION_RECORD& record, DWORD* status) const;
   bool has_file() const { return file_.IsValid(); }
-
-  // Maps later views read-only: the first write into one then faults as above.
-  void set_read_only_view_for_testing(bool read_only) { read_only_view_ = read_only; }
 
  private:
   static void* AllocateThunk(ISzAllocPtr self, size_t size);
@@ -48,7 +50,7 @@ class MappedFileAllocator : public ISzAlloc {
   base::ScopedHandle mapping_;
   base::ScopedMappedView view_;
   size_t view_size_ = 0;
-  bool read_only_view_ = false;
+  const ViewAccess access_;
 };
 
 }  // namespace installer

@@ -5,7 +5,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+#include "desktop/windows/installer/package_fetcher/extraction_error_kind.h"
 
 namespace installer {
 
@@ -38,7 +38,7 @@ class EntryWriter {
     file_.Set(::CreateFileW(path_.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file_.IsValid()) return {};
-    return CallFailure("CreateFile", ::GetLastError(), LzmaUtil::ERROR_KIND_CREATE_FILE, path_);
+    return CallFailure("CreateFile", ::GetLastError(), ERROR_KIND_CREATE_FILE, path_);
   }
 
   base::Result<> Write(const unsigned char* data, size_t size) {
@@ -53,7 +53,7 @@ class EntryWriter {
         DWORD error = ::GetLastError();
         // A short write can leave no error code behind; still a failure.
         if (error == NO_ERROR) error = ERROR_WRITE_FAULT;
-        return CallFailure("WriteFile", error, LzmaUtil::ERROR_KIND_WRITE, path_);
+        return CallFailure("WriteFile", error, ERROR_KIND_WRITE, path_);
       }
       written_total += written;
     }
@@ -62,7 +62,7 @@ class EntryWriter {
 
   base::Result<> SetTime(const FILETIME& time) {
     if (::SetFileTime(file_.Get(), nullptr, nullptr, &time)) return {};
-    return CallFailure("SetFileTime", ::GetLastError(), LzmaUtil::ERROR_KIND_SET_TIME, path_);
+    return CallFailure("SetFileTime", ::GetLastError(), ERROR_KIND_SET_TIME, path_);
   }
 
   // The one close whose failure the extraction reports, so the owner's checked close;
@@ -71,7 +71,7 @@ class EntryWriter {
     if (file_.CloseChecked()) return {};
     const DWORD error = ::GetLastError();
     base::DeleteFileBestEffort(path_, false);
-    return CallFailure("CloseHandle", error, LzmaUtil::ERROR_KIND_CLOSE, path_);
+    return CallFailure("CloseHandle", error, ERROR_KIND_CLOSE, path_);
   }
 
  private:
@@ -105,23 +105,22 @@ bool OutputWriter::Start() {
   return threaded_;
 }
 
-bool OutputWriter::Push(Job job, uint64_t* number) {
+base::Result<uint64_t> OutputWriter::Push(Job job) {
   if (!threaded_) {
-    if (!failure_.ok()) return false;
+    if (!failure_.ok()) return failure_.failure();
     const uint64_t own = ++pushed_;
-    if (number) *number = own;
     Done(own, Do(job));
-    return failure_.ok();
+    if (!failure_.ok()) return failure_.failure();
+    return own;
   }
   base::AutoLock hold(lock_);
   while (queue_.size() >= kMaxQueued && failure_.ok())
     ::SleepConditionVariableSRW(&changed_, lock_.native_handle(), INFINITE, 0);
-  if (!failure_.ok()) return false;
+  if (!failure_.ok()) return failure_.failure();
   queue_.push_back(std::move(job));
   ++pushed_;
-  if (number) *number = pushed_;
   ::WakeAllConditionVariable(&changed_);
-  return true;
+  return pushed_;
 }
 
 void OutputWriter::WaitFor(uint64_t number) {
@@ -161,9 +160,10 @@ void OutputWriter::Run() {
 
 base::Result<> OutputWriter::Do(const Job& job) {
   if (progress_) progress_(job.entry);
-  const DWORD error = ensure_folder_(job.folder ? job.path : job.path.DirName());
-  if (error != 0) {
-    return base::Failure{error, LzmaUtil::ERROR_KIND_CREATE_FILE, "CreateDirectory", job.path};
+  const base::Result<> made = ensure_folder_(job.folder ? job.path : job.path.DirName());
+  if (!made.ok()) {
+    return base::Failure{made.failure().error, ERROR_KIND_CREATE_FILE, "CreateDirectory",
+                         job.path};
   }
   if (job.folder) return {};
   EntryWriter writer(job.path, write_data_);

@@ -4,7 +4,7 @@
 //
 //   OutputWriter writer(ensure_folder);
 //   writer.Start();                    // without a thread, Push does the work itself
-//   if (!writer.Push(job)) ...         // a write failed: stop queueing
+//   if (!writer.Push(job).ok()) ...    // a write failed: stop queueing
 //   base::Result<> written = writer.Finish();
 //
 // A queued file's data must stay valid until done() has reached the number Push gave it.
@@ -41,8 +41,8 @@ class OutputWriter : public base::PlainThread {
     bool has_time = false;
     FILETIME time = {};
   };
-  // Makes |path| with its parents; 0 or the Win32 error, logged.
-  using EnsureFolder = std::function<DWORD(const base::FilePath& path)>;
+  // Makes |path| with its parents; the failure (logged) holds the Win32 error.
+  using EnsureFolder = std::function<base::Result<>(const base::FilePath& path)>;
   // Reports that the job of archive entry |entry| begins; may be empty.
   using Progress = std::function<void(uint32_t entry)>;
   // Writes |size| bytes of |data| to |file|, the output |path|, as ::WriteFile does: false
@@ -57,15 +57,15 @@ class OutputWriter : public base::PlainThread {
   ~OutputWriter() override;
 
   // Starts the thread; false when there is none, and Push then does each job itself.
-  bool Start() override;
+  [[nodiscard]] bool Start() override;
 
-  // Queues |job|, waiting while the queue is full; false, without queueing, once a job
-  // has failed. |number| (may be null) receives the job's number, counted from 1.
-  [[nodiscard]] bool Push(Job job, uint64_t* number);
+  // Queues |job|, waiting while the queue is full: the job's number, counted from 1, or,
+  // without queueing, the first failure once a job has failed.
+  base::Result<uint64_t> Push(Job job);
   // Waits until the jobs up to |number| are done (written, failed or dropped).
   void WaitFor(uint64_t number);
   // Waits until every queued job is done; the first failure: its Win32 error, the
-  // extraction's error kind (LzmaUtil::ErrorKind), the failed call and the job's path.
+  // extraction's error kind (ExtractionErrorKind), the failed call and the job's path.
   base::Result<> Finish();
   // The number of the last job that is done.
   uint64_t done();

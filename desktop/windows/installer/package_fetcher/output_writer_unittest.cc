@@ -7,8 +7,8 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/package_fetcher/extraction_error_kind.h"
 #include "desktop/windows/installer/package_fetcher/full_disk_test_util.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
 namespace installer {
 namespace {
@@ -35,10 +35,12 @@ class OutputWriterTest : public base::ScratchDirTest {
   }
 
   // As the extraction makes folders: a file in the way fails before any system call does.
-  static DWORD MakeFolder(const base::FilePath& path) {
+  static base::Result<> MakeFolder(const base::FilePath& path) {
     ::SetLastError(NO_ERROR);
-    if (base::CreateDirectory(path)) return 0;
-    return ::GetLastError() != NO_ERROR ? ::GetLastError() : ERROR_CANNOT_MAKE;
+    if (base::CreateDirectory(path)) return {};
+    const DWORD error = ::GetLastError();
+    return base::Failure{error != NO_ERROR ? error : ERROR_CANNOT_MAKE, 0, "CreateDirectory",
+                         path};
   }
 };
 
@@ -59,15 +61,17 @@ TEST_F(OutputWriterTest, WritesEveryJobInOrder) {
     OutputWriter::Job timed = File(1, L"a\\b\\one.txt", kOne);
     timed.has_time = true;
     timed.time = {0x12345600, 0x01d00000};
-    uint64_t number = 0;
-    ASSERT_TRUE(writer.Push(folder, &number));
-    ASSERT_TRUE(writer.Push(timed, &number));
-    writer.WaitFor(number);
+    ASSERT_TRUE(writer.Push(folder).ok());
+    const base::Result<uint64_t> second = writer.Push(timed);
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(second.value(), 2u);
+    writer.WaitFor(second.value());
     EXPECT_EQ(writer.done(), 2u);
     EXPECT_EQ(Contents(L"a\\b\\one.txt"), kOne);
-    ASSERT_TRUE(writer.Push(File(2, L"a\\two.bin", kTwo), nullptr));
-    ASSERT_TRUE(writer.Push(File(3, L"three.txt", ""), &number));
-    EXPECT_EQ(number, 4u);
+    ASSERT_TRUE(writer.Push(File(2, L"a\\two.bin", kTwo)).ok());
+    const base::Result<uint64_t> fourth = writer.Push(File(3, L"three.txt", ""));
+    ASSERT_TRUE(fourth.ok());
+    EXPECT_EQ(fourth.value(), 4u);
     EXPECT_TRUE(writer.Finish().ok());
 
     EXPECT_EQ(begun, (std::vector<uint32_t>{0, 1, 2, 3}));
@@ -99,12 +103,12 @@ TEST_F(OutputWriterTest, FirstFailureStopsTheWriting) {
     int kind;
     const char* call;
   } cases[] = {
-      {"full disk", nullptr, false, "b/two.txt", ERROR_DISK_FULL, LzmaUtil::ERROR_KIND_WRITE,
+      {"full disk", nullptr, false, "b/two.txt", ERROR_DISK_FULL, ERROR_KIND_WRITE,
        "WriteFile"},
       {"a file in the place of the folder", L"b", false, nullptr, 0,
-       LzmaUtil::ERROR_KIND_CREATE_FILE, "CreateDirectory"},
+       ERROR_KIND_CREATE_FILE, "CreateDirectory"},
       {"a folder in the place of the file", L"b\\two.txt", true, nullptr, 0,
-       LzmaUtil::ERROR_KIND_CREATE_FILE, "CreateFile"},
+       ERROR_KIND_CREATE_FILE, "CreateFile"},
   };
   for (const auto& c : cases) {
     for (const bool threaded : {false, true}) {
@@ -119,10 +123,11 @@ TEST_F(OutputWriterTest, FirstFailureStopsTheWriting) {
       if (threaded) {
         ASSERT_TRUE(writer.Start());
       }
-      ASSERT_TRUE(writer.Push(File(0, L"one.txt", kOne), nullptr));
-      const bool taken = writer.Push(File(1, L"b\\two.txt", kTwo), nullptr);
-      EXPECT_EQ(taken, threaded);  // without a thread, Push reports the failure itself
-      if (taken) (void)writer.Push(File(2, L"three.txt", kThree), nullptr);
+      ASSERT_TRUE(writer.Push(File(0, L"one.txt", kOne)).ok());
+      const base::Result<uint64_t> pushed = writer.Push(File(1, L"b\\two.txt", kTwo));
+      EXPECT_EQ(pushed.ok(), threaded);  // without a thread, Push reports the failure itself
+      // The failure may come before or after this push; Finish and the last push say it.
+      if (pushed.ok()) (void)writer.Push(File(2, L"three.txt", kThree));
 
       const base::Result<> written = writer.Finish();
       ASSERT_FALSE(written.ok());
@@ -133,7 +138,16 @@ TEST_F(OutputWriterTest, FirstFailureStopsTheWriting) {
       EXPECT_EQ(written.failure().kind, c.kind);
       EXPECT_EQ(written.failure().text, c.call);
       EXPECT_EQ(written.failure().path, Path(L"b\\two.txt"));
-      EXPECT_FALSE(writer.Push(File(3, L"four.txt", kThree), nullptr));
+      // A push that fails, and every push after the failure, gives the same reason.
+      const base::Result<uint64_t> after = writer.Push(File(3, L"four.txt", kThree));
+      ASSERT_FALSE(after.ok());
+      for (const base::Result<uint64_t>* refused : {&pushed, &after}) {
+        if (refused->ok()) continue;
+        EXPECT_EQ(refused->failure().error, written.failure().error);
+        EXPECT_EQ(refused->failure().kind, written.failure().kind);
+        EXPECT_EQ(refused->failure().text, written.failure().text);
+        EXPECT_EQ(refused->failure().path, written.failure().path);
+      }
 
       EXPECT_EQ(Contents(L"one.txt"), kOne);
       if (!c.in_the_way) {

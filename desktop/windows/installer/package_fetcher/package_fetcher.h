@@ -47,7 +47,7 @@ class PackageFetcher {
 
   void Start();
   // Starts another try after a delay when the tries so far allow it.
-  bool Retry();
+  [[nodiscard]] bool Retry();
 
   const base::FilePath& installer_path() const { return installer_path_; }
   const base::FilePath& suite_path() const { return suite_path_; }

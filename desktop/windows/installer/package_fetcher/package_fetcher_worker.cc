@@ -339,22 +339,22 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive) {
     ReportFailure("Could not create unpacking folder", PACKAGE_STATUS_UNPACKING_FAILED);
     return;
   }
-  DWORD result = 0;
+  base::Result<> unpacked;
   {
     LzmaUtil lzma;
     lzma.set_progress_delegate(proxy_.get());
-    result = lzma.Open(archive);
-    if (result != 0) {
+    const base::Result<> opened = lzma.Open(archive);
+    if (!opened.ok()) {
       ReportFailure(base::StringPrintf("Archive opening failed with error %lu",
-                                       static_cast<unsigned long>(result)),
+                                       static_cast<unsigned long>(opened.failure().error)),
                     PACKAGE_STATUS_UNPACKING_FAILED);
       return;
     }
-    result = lzma.ExtractArchiveTo(package_folder_, nullptr);
+    unpacked = lzma.ExtractArchiveTo(package_folder_);
   }
-  if (result != 0) {
+  if (!unpacked.ok()) {
     ReportFailure(base::StringPrintf("Archive unpacking failed failed with error %lu",
-                                     static_cast<unsigned long>(result)),
+                                     static_cast<unsigned long>(unpacked.failure().error)),
                   PACKAGE_STATUS_UNPACKING_FAILED);
     return;
   }

@@ -93,7 +93,7 @@ class PackageFetcherWorker {
   void OnAdditionalFileDownloaded(const std::string& filename, int archive,
                                   const std::string& checksum, const std::string& type);
   // Moves, unpacks and checks one downloaded component; false when it is skipped.
-  bool PlaceAdditionalFile(const base::FilePath& downloaded, const std::string& filename,
+  [[nodiscard]] bool PlaceAdditionalFile(const base::FilePath& downloaded, const std::string& filename,
                            bool archive, const std::string& type);
   void NextAdditionalFile();
   void NotifyPackageReady();

@@ -48,12 +48,12 @@ class PayloadReader {
   void SetExternalTrackingData(const std::string& data);
   // Writes the full package, or else the tracking data, to |path| (created or replaced);
   // false when there is nothing to write or not every byte was written.
-  bool WritePayloadToFile(const base::FilePath& path) const;
+  [[nodiscard]] bool WritePayloadToFile(const base::FilePath& path) const;
 
  private:
   void ClassifyPayload();
   // Looks for a block whose length field starts at |position|; records it when found.
-  bool FindPayloadTrailer(int64_t position);
+  [[nodiscard]] bool FindPayloadTrailer(int64_t position);
   [[nodiscard]] bool CopyPayloadTo(const base::FilePath& path) const;
 
   base::FilePath path_;

@@ -105,9 +105,10 @@ std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorit
 // A nested signature is an unauthenticated attribute that anyone can add, so it counts
 // only when it verifies by itself: its signature over its attributes, its signer's
 // chain, and the digest of this very file that it signed.
-bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT certificate,
-                        HCERTSTORE store, DWORD encoding, const base::FilePath& path,
-                        VerificationLog* log, int level) {
+[[nodiscard]] bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index,
+                                      PCCERT_CONTEXT certificate, HCERTSTORE store,
+                                      DWORD encoding, const base::FilePath& path,
+                                      VerificationLog* log, int level) {
   CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify = {};
   verify.cbSize = sizeof(verify);
   verify.dwSignerIndex = signer_index;
@@ -123,10 +124,10 @@ bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT ce
     log->Add(level, "Cannot get trust chain\n");
     return false;
   }
-  DWORD chain_error = 0;
-  if (!g_chain_policy_check(chain.Get(), &chain_error)) {
+  const base::Result<> trusted = g_chain_policy_check(chain.Get());
+  if (!trusted.ok()) {
     log->Add(level, base::StringPrintf("Nested signer chain does not verify: %lu\n",
-                                       static_cast<unsigned long>(chain_error)));
+                                       static_cast<unsigned long>(trusted.failure().error)));
     return false;
   }
 
@@ -152,17 +153,15 @@ bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index, PCCERT_CONTEXT ce
 
 }  // namespace
 
-bool CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain, DWORD* error) {
+base::Result<> CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain) {
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof(policy);
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
-  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status)) {
-    *error = GetLastError();
-    return false;
-  }
-  *error = status.dwError;
-  return status.dwError == 0;
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status))
+    return base::Failure{GetLastError(), 0, "CertVerifyCertificateChainPolicy", {}};
+  if (status.dwError != 0) return base::Failure{status.dwError, 0, "chain policy", {}};
+  return {};
 }
 
 void SetChainPolicyCheckForTesting(ChainPolicyCheck check) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 
 namespace installer {
 
@@ -69,10 +70,11 @@ bool IsSignatureRequiredBy(const base::FilePath& running_installer);
                                       const std::wstring& expected_signer, VerificationLog* log,
                                       int level);
 
-// Whether a nested signer's certificate chain is trusted for code signing; false with
-// |error| set otherwise. The real check asks the system's Authenticode chain policy.
-using ChainPolicyCheck = bool (*)(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
-bool CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain, DWORD* error);
+// Whether a nested signer's certificate chain is trusted for code signing: success, or
+// the failure with the policy's error. The real check asks the system's Authenticode
+// chain policy.
+using ChainPolicyCheck = base::Result<> (*)(PCCERT_CHAIN_CONTEXT chain);
+base::Result<> CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain);
 // Tests only: the chain check of nested signatures; null restores the real one. (The
 // machine's root store cannot be given a test root under Wine.)
 void SetChainPolicyCheckForTesting(ChainPolicyCheck check);

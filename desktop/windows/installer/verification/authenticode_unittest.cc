@@ -21,16 +21,16 @@ base::FilePath SigningData(const char* name) {
 // The machine trusts the test root. Under Wine no root can be added to the store that its
 // chain engine trusts, and Wine's WinVerifyTrust accepts an untrusted root for the outer
 // signature; nested signers' chains are held to the same: any root, but a valid chain.
-bool TrustAnyRoot(PCCERT_CHAIN_CONTEXT chain, DWORD* error) {
+base::Result<> TrustAnyRoot(PCCERT_CHAIN_CONTEXT chain) {
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof(policy);
   policy.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
   if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain, &policy, &status))
-    return false;
-  *error = status.dwError;
-  return status.dwError == 0;
+    return base::Failure{GetLastError(), 0, "CertVerifyCertificateChainPolicy", {}};
+  if (status.dwError != 0) return base::Failure{status.dwError, 0, "chain policy", {}};
+  return {};
 }
 
 class AuthenticodeTest : public ::testing::Test {

@@ -4,14 +4,14 @@
 
 namespace installer {
 
-bool ResponseWriter::Write(const char* /*data*/, uint32_t /*size*/) {
-  return true;
+base::Result<> ResponseWriter::Write(const char* /*data*/, uint32_t /*size*/) {
+  return {};
 }
 
 void ResponseWriter::Close() {}
 
-bool ResponseWriter::Rewind() {
-  return true;
+base::Result<> ResponseWriter::Rewind() {
+  return {};
 }
 
 FileResponseWriter::~FileResponseWriter() {
@@ -28,15 +28,15 @@ bool FileResponseWriter::Open(const base::FilePath& path) {
   return true;
 }
 
-bool FileResponseWriter::Write(const char* data, uint32_t size) {
+base::Result<> FileResponseWriter::Write(const char* data, uint32_t size) {
   DWORD written = 0;
   const bool wrote = ::WriteFile(file_.Get(), data, size, &written, nullptr) != FALSE;
-  if (wrote && written == size) return true;
+  if (wrote && written == size) return {};
   // A short write that the system calls success still loses data: the disk is full.
-  error_ = wrote ? ERROR_HANDLE_DISK_FULL : GetLastError();
-  SetLastError(error_);
+  const DWORD error = wrote ? ERROR_HANDLE_DISK_FULL : GetLastError();
+  SetLastError(error);
   PLOG(ERROR) << "Failed writing response to downloading file";
-  return false;
+  return base::Failure{error, 0, "WriteFile", {}};
 }
 
 void FileResponseWriter::Close() {
@@ -47,14 +47,14 @@ void FileResponseWriter::Close() {
   }
 }
 
-bool FileResponseWriter::Rewind() {
+base::Result<> FileResponseWriter::Rewind() {
   if (SetFilePointer(file_.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
       !SetEndOfFile(file_.Get())) {
-    error_ = GetLastError();
+    const DWORD error = GetLastError();
     PLOG(ERROR) << "Failed rewinding the downloading file";
-    return false;
+    return base::Failure{error, 0, "SetEndOfFile", {}};
   }
-  return true;
+  return {};
 }
 
 StringResponseWriter::StringResponseWriter(std::string* output) : output_(output) {
@@ -62,14 +62,14 @@ StringResponseWriter::StringResponseWriter(std::string* output) : output_(output
   output_->clear();
 }
 
-bool StringResponseWriter::Write(const char* data, uint32_t size) {
+base::Result<> StringResponseWriter::Write(const char* data, uint32_t size) {
   output_->append(data, size);
-  return true;
+  return {};
 }
 
-bool StringResponseWriter::Rewind() {
+base::Result<> StringResponseWriter::Rewind() {
   output_->clear();
-  return true;
+  return {};
 }
 
 }  // namespace installer

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
@@ -21,17 +22,12 @@ class ResponseWriter {
   ResponseWriter& operator=(const ResponseWriter&) = delete;
   virtual ~ResponseWriter() = default;
 
-  // False when not every byte was stored; error() then holds the Win32 error.
-  virtual bool Write(const char* data, uint32_t size);
+  // Stores every byte, or fails with the Win32 error.
+  virtual base::Result<> Write(const char* data, uint32_t size);
   virtual void Close();
   // Drops everything written so far, for a server that answered a resume with the whole
-  // body; false when it cannot.
-  virtual bool Rewind();
-
-  uint32_t error() const { return error_; }
-
- protected:
-  uint32_t error_ = 0;
+  // body, or fails with the Win32 error.
+  virtual base::Result<> Rewind();
 };
 
 class FileResponseWriter : public ResponseWriter {
@@ -40,11 +36,11 @@ class FileResponseWriter : public ResponseWriter {
   ~FileResponseWriter() override;
 
   // Creates or truncates |path| for writing; false (logged) when it cannot.
-  bool Open(const base::FilePath& path);
+  [[nodiscard]] bool Open(const base::FilePath& path);
 
-  bool Write(const char* data, uint32_t size) override;
+  base::Result<> Write(const char* data, uint32_t size) override;
   void Close() override;
-  bool Rewind() override;
+  base::Result<> Rewind() override;
 
  private:
   base::ScopedHandle file_;
@@ -55,8 +51,8 @@ class StringResponseWriter : public ResponseWriter {
   // |output| is emptied now and receives the body; it outlives the writer.
   explicit StringResponseWriter(std::string* output);
 
-  bool Write(const char* data, uint32_t size) override;
-  bool Rewind() override;
+  base::Result<> Write(const char* data, uint32_t size) override;
+  base::Result<> Rewind() override;
 
  private:
   std::string* const output_;

@@ -15,9 +15,9 @@ class ResponseWriterTest : public base::ScratchDirTest {};
 TEST_F(ResponseWriterTest, FileWriterWritesRewindsAndCloses) {
   FileResponseWriter writer;
   ASSERT_TRUE(writer.Open(Path(L"body.bin")));
-  ASSERT_TRUE(writer.Write("abc\0def", 7));
-  ASSERT_TRUE(writer.Rewind());
-  ASSERT_TRUE(writer.Write("xyz", 3));
+  ASSERT_TRUE(writer.Write("abc\0def", 7).ok());
+  ASSERT_TRUE(writer.Rewind().ok());
+  ASSERT_TRUE(writer.Write("xyz", 3).ok());
   writer.Close();
   std::string contents;
   ASSERT_TRUE(base::ReadFileToString(Path(L"body.bin"), &contents));
@@ -33,25 +33,28 @@ TEST_F(ResponseWriterTest, FileWriterWritesRewindsAndCloses) {
 TEST_F(ResponseWriterTest, FileWriterFailuresKeepTheSystemError) {
   FileResponseWriter writer;
   EXPECT_FALSE(writer.Open(Path(L"missing\\body.bin")));
-  // Nothing open: the write fails and keeps its error.
-  EXPECT_FALSE(writer.Write("abc", 3));
-  EXPECT_EQ(static_cast<uint32_t>(ERROR_INVALID_HANDLE), writer.error());
+  // Nothing open: the write and the rewind fail with the system's error.
+  const base::Result<> written = writer.Write("abc", 3);
+  ASSERT_FALSE(written.ok());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), written.failure().error);
+  const base::Result<> rewound = writer.Rewind();
+  ASSERT_FALSE(rewound.ok());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), rewound.failure().error);
 }
 
 TEST_F(ResponseWriterTest, StringWriterStartsEmptyAndAppends) {
   std::string output = "left over";
   StringResponseWriter writer(&output);
   EXPECT_EQ("", output);
-  ASSERT_TRUE(writer.Write("{\"a\"", 4));
-  ASSERT_TRUE(writer.Write(":1}", 3));
+  ASSERT_TRUE(writer.Write("{\"a\"", 4).ok());
+  ASSERT_TRUE(writer.Write(":1}", 3).ok());
   writer.Close();
   EXPECT_EQ("{\"a\":1}", output);
-  ASSERT_TRUE(writer.Rewind());
+  ASSERT_TRUE(writer.Rewind().ok());
   EXPECT_EQ("", output);
 
   ResponseWriter discarding;
-  EXPECT_TRUE(discarding.Write("abc", 3));
-  EXPECT_EQ(0u, discarding.error());
+  EXPECT_TRUE(discarding.Write("abc", 3).ok());
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ bool IsUsableAuthority(const std::wstring& url, INTERNET_PORT port);
 
 // "bytes START-END/TOTAL" or "bytes START-END/*" (then |total| is left alone); false
 // when it does not parse or END is before START.
-bool ParseContentRange(const std::wstring& text, uint64_t* start, uint64_t* total);
+[[nodiscard]] bool ParseContentRange(const std::wstring& text, uint64_t* start, uint64_t* total);
 
 }  // namespace installer
 

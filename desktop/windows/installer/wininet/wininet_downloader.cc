@@ -476,9 +476,9 @@ bool WinInetDownloader::TakeWholeBody() {
   if (range_start_ > 0 && received_ > 0) {
     // The server ignored the Range header and sends the whole body again.
     LOG(WARNING) << "Resume answered with the whole body, starting over";
-    if (!writer_->Rewind()) {
+    if (const base::Result<> rewound = writer_->Rewind(); !rewound.ok()) {
       SetError(base::StringPrintf("Failed writing the response with error %d",
-                                  static_cast<int>(writer_->error())));
+                                  static_cast<int>(rewound.failure().error)));
       return false;
     }
     received_ = 0;
@@ -572,9 +572,9 @@ void WinInetDownloader::HandleCompletionInProgress() {
   VLOG(2) << "Additional data downloaded";
   for (;;) {
     if (bytes_read_ > 0) {
-      if (!writer_->Write(buffer_, bytes_read_)) {
+      if (const base::Result<> written = writer_->Write(buffer_, bytes_read_); !written.ok()) {
         SetError(base::StringPrintf("Failed writing the response with error %d",
-                                    static_cast<int>(writer_->error())));
+                                    static_cast<int>(written.failure().error)));
         PostToOwner(&WinInetDownloader::OnDownloadFailed);
         return;
       }

@@ -58,7 +58,7 @@ class WinInetDownloader {
 
   // Starts the transfer from the calling thread, whose message loop then runs |done|.
   // False, without a done call, when it cannot start (the reason is in the error text).
-  bool Start(const std::wstring& url, const std::string& body, base::Closure done,
+  [[nodiscard]] bool Start(const std::wstring& url, const std::string& body, base::Closure done,
              std::unique_ptr<ResponseWriter> writer,
              std::unique_ptr<DownloadStatsObserver> observer);
   // Abandons the transfer without running done.
@@ -98,27 +98,27 @@ class WinInetDownloader {
   static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                               DWORD status, void* info, DWORD info_length);
 
-  static bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
+  [[nodiscard]] static bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
   bool IsHostAllowed(const std::wstring& host) const;
   // A start that cannot go on: logs |message|, closes the writer, false.
-  bool Refuse(const std::string& message);
+  [[nodiscard]] bool Refuse(const std::string& message);
   // No byte for the receive timeout counts as a dropped connection.
   void SetReceiveTimeout(HINTERNET handle);
-  bool OpenAndSendRequest(const ParsedUrl& url, const std::wstring& extra_headers);
+  [[nodiscard]] bool OpenAndSendRequest(const ParsedUrl& url, const std::wstring& extra_headers);
   void OnRequestComplete(uint32_t error);
   // A 3xx answer: checks its Location and follows it on the owner thread, or fails.
   void OnRedirect(bool keep_method);
   void FollowRedirect(const std::wstring& target, bool keep_method);
   void OnHandleClosing(HINTERNET handle);
   // The first completion of a request: true when a body follows that is to be read.
-  bool HandleInitialCompletion();
+  [[nodiscard]] bool HandleInitialCompletion();
   // Reads the status and reports it and the reported headers; false when there is none.
-  bool QueryAndReportStatus(DWORD* status);
+  [[nodiscard]] bool QueryAndReportStatus(DWORD* status);
   // Whether the answer began with an HTTP/1.x status line and headers.
   bool HasHttp1StatusLine();
   // A 200: starts over when a resume was answered with the whole body; false when the
   // writer cannot.
-  bool TakeWholeBody();
+  [[nodiscard]] bool TakeWholeBody();
   // Every status but 200 and 206: follows, retries, asks for proxy credentials or fails.
   void HandleAnswerWithoutBody(DWORD status);
   void HandleCompletionInProgress();
@@ -127,7 +127,7 @@ class WinInetDownloader {
   // again without end.
   void ResumeAfterBreak(uint32_t error);
   // Content-Range of a 206: false when it does not continue where this transfer stopped.
-  bool TakeContentRange();
+  [[nodiscard]] bool TakeContentRange();
   std::wstring QueryHeader(const wchar_t* name);
   void CheckRetriesAndResume(uint32_t error);
   void ResumeDownload();
