@@ -56,9 +56,10 @@ base::ScopedHandle ShellExecuteElevated(const base::FilePath& executable,
 
 // Elevated, the package folder is the user's: the installer runs from a copy of the
 // package that only administrators can change, and only verified. `command_line`'s
-// program becomes the copy's installer, held in `hold`.
-bool PrepareElevatedRun(AdminOnlyFolder* folder, base::CommandLine* command_line,
-                        base::ScopedHandle* hold) {
+// program becomes the copy's installer, held in `hold`, verified by the rule of
+// `running_installer`.
+bool PrepareElevatedRun(const base::FilePath& running_installer, AdminOnlyFolder* folder,
+                        base::CommandLine* command_line, base::ScopedHandle* hold) {
   const base::FilePath package = command_line->GetProgram().DirName();
   base::FilePath copy;
   if (!folder->Create() ||
@@ -69,7 +70,7 @@ bool PrepareElevatedRun(AdminOnlyFolder* folder, base::CommandLine* command_line
     return false;
   }
   command_line->SetProgram(copy.Append(L"installer.exe"));
-  return HoldVerifiedProgram(command_line->GetProgram(), hold);
+  return HoldVerifiedProgram(command_line->GetProgram(), running_installer, hold);
 }
 
 bool GetInstallerExecutable(base::FilePath* executable) {
@@ -185,8 +186,10 @@ bool FixEventACL(HANDLE event) {
 }
 
 PackageHandOver::PackageHandOver(const base::FilePath& install_folder,
-                                 const base::CommandLine* process_command_line, Delegate* delegate)
+                                 const base::CommandLine* process_command_line, Delegate* delegate,
+                                 const base::FilePath& running_installer)
     : install_folder_(install_folder),
+      running_installer_(running_installer),
       process_command_line_(process_command_line),
       delegate_(delegate) {}
 
@@ -239,7 +242,7 @@ void PackageHandOver::RunPackageInstaller() {
   base::ScopedHandle hold;
   base::Process process;
   AdminOnlyFolder package_copy;
-  if (!IsUserAdmin(false) || PrepareElevatedRun(&package_copy, &command_line, &hold))
+  if (!IsUserAdmin(false) || PrepareElevatedRun(running_installer_, &package_copy, &command_line, &hold))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
   hold.Close();
   int32_t exit_code = -1;

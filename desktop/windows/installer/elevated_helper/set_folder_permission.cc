@@ -24,8 +24,6 @@ namespace installer {
 
 namespace {
 
-DWORD g_undo_delay_ms = 10000;
-
 base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
                                    DWORD access) {
   const std::wstring name = GetKernelObjectName(folder.value(), prefix, global);
@@ -42,9 +40,10 @@ base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWO
 }
 
 // Runs the package's installer elevated only from a copy the user cannot change, and,
-// when this installer is signed, only when that copy carries the expected signature.
-// The package folder and the package-ready event both belong to the user.
-void RunPackageInstaller(const base::CommandLine& command_line) {
+// when `running_installer` is signed, only when that copy carries the expected
+// signature. The package folder and the package-ready event both belong to the user.
+void RunPackageInstaller(const base::CommandLine& command_line,
+                         const base::FilePath& running_installer) {
   const base::FilePath planted =
       command_line.GetSwitchValuePath(switches::kWaitForPackage).Append(L"installer.exe");
   AdminOnlyFolder folder;
@@ -54,7 +53,7 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
     return;
   }
   base::ScopedHandle hold;
-  if (!HoldVerifiedProgram(copy, &hold)) {
+  if (!HoldVerifiedProgram(copy, running_installer, &hold)) {
     LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8();
     return;
   }
@@ -72,7 +71,8 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
 
 // Waits for the package (or the end of the installation) and runs the package's
 // own installer in helper mode.
-void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder) {
+void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder,
+                             const base::FilePath& running_installer) {
   if (!command_line.HasSwitch(switches::kInitialPid)) return;
   base::ScopedHandle package_ready =
       OpenFolderEvent(kernel_objects::kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
@@ -84,7 +84,7 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
 
   const HANDLE waits[] = {package_ready.Get(), interrupted.Get(), process.Get()};
   if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
-  RunPackageInstaller(command_line);
+  RunPackageInstaller(command_line, running_installer);
 }
 
 // The user of `process`'s token.
@@ -165,27 +165,13 @@ class SystemSecurity : public internal::HeldObjectSecurity {
   }
 };
 
-internal::HeldObjectSecurity* g_security = nullptr;
-
-internal::HeldObjectSecurity* CurrentSecurity() {
-  return g_security ? g_security : internal::SystemHeldObjectSecurity();
-}
-
 }  // namespace
-
-void SetUndoDelayForTesting(DWORD milliseconds) { g_undo_delay_ms = milliseconds; }
 
 namespace internal {
 
 HeldObjectSecurity* SystemHeldObjectSecurity() {
   static SystemSecurity system;
   return &system;
-}
-
-HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement) {
-  HeldObjectSecurity* previous = g_security;
-  g_security = replacement;
-  return previous;
 }
 
 bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
@@ -207,8 +193,9 @@ bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t
 }
 
 bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
-                   HANDLE granted, const std::vector<HANDLE>& ends, base::ScopedHandle hold) {
-  HeldObjectSecurity* security = CurrentSecurity();
+                   HANDLE granted, const std::vector<HANDLE>& ends, base::ScopedHandle hold,
+                   const FolderPermissionHelperEnvironment& environment) {
+  HeldObjectSecurity* security = environment.security;
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   if (security->GetDacl(object, object_type, &old_dacl, &raw_descriptor) != ERROR_SUCCESS) {
@@ -239,7 +226,7 @@ bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanen
     // Undo is first: only the installation's own end asks for the pause.
     const DWORD result =
         WaitForMultipleObjects(static_cast<DWORD>(ends.size()), ends.data(), FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0) Sleep(g_undo_delay_ms);
+    if (result == WAIT_OBJECT_0) Sleep(environment.undo_delay_ms);
   }
   if (security->SetDacl(object, object_type, old_dacl) == ERROR_SUCCESS) return true;
   if (object_type == SE_FILE_OBJECT && IsDeleted(object)) {
@@ -253,11 +240,12 @@ bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanen
 
 }  // namespace internal
 
-bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder) {
+bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder,
+                            const FolderPermissionHelperEnvironment& environment) {
   if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
   const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
-    RunFromPackageWhenReady(command_line, folder);
+    RunFromPackageWhenReady(command_line, folder, environment.running_installer);
     return true;
   }
 
@@ -294,7 +282,7 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
   const bool done = internal::GrantUntilEnd(
       object.Get(), SE_FILE_OBJECT, principal.data(),
       command_line.HasSwitch(switches::kPermanentPermissions), granted.Get(), ends,
-      std::move(hold));
+      std::move(hold), environment);
   if (done && granted_folder) *granted_folder = normalized;
   return done;
 }
