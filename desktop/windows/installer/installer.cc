@@ -57,7 +57,7 @@ const RegistryEntryDefinition kDeleteLastInstallPathX64 = {
     nullptr, 0, 0, 0};
 
 // The non-empty lines of a list file; either line-break character ends a line.
-bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
+[[nodiscard]] bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   std::string text;
   if (!base::ReadFileToString(path, &text)) return false;
   lines->clear();

@@ -139,28 +139,28 @@ class Installer : public base::ObjectWatcher::Delegate,
 
   void Run();
   // The checks of Run up to the creation of the install folder.
-  RequestCheck CheckRequest();
+  [[nodiscard]] RequestCheck CheckRequest();
   // The operation is one this run can carry out, and the package folder is known.
-  bool CheckOperation();
-  bool WatchInterruptedEvent();
+  [[nodiscard]] bool CheckOperation();
+  [[nodiscard]] bool WatchInterruptedEvent();
   // The "parent-pid" switch: the installer process that started this one.
   void ReadSecondInstallerPid();
   // Where the status examined another folder than the install folder, its write access
   // stands (*write), and a writable folder is created at once.
-  bool CreateFolderTheStatusFoundWritable(bool admin, bool* write);
+  [[nodiscard]] bool CreateFolderTheStatusFoundWritable(bool admin, bool* write);
   // Gets write access to the install folder: by a grant this user may make, through an
   // elevated copy of the installer, or from the elevated folder-permission helper.
-  RequestCheck EnsureWriteAccess(bool admin, bool write);
-  RequestCheck HandOverToElevatedRun();
-  bool ObtainWriteAccessFromHelper();
+  [[nodiscard]] RequestCheck EnsureWriteAccess(bool admin, bool write);
+  [[nodiscard]] RequestCheck HandOverToElevatedRun();
+  [[nodiscard]] bool ObtainWriteAccessFromHelper();
   void SaveLastInstallPath();
   // Reads "files_list" and "root_files_list" and creates the version subfolder.
-  bool PrepareFiles();
+  [[nodiscard]] bool PrepareFiles();
   // The version folder this run installs into: the first free one of the version's names.
   std::wstring ChooseSubfolder();
   // False (with the error reported) when the package's deepest path would not fit
   // MAX_PATH in the install folder.
-  bool PackageFitsInstallFolder();
+  [[nodiscard]] bool PackageFitsInstallFolder();
   // At the end of a successful run, through the transaction.
   // The names of the records found at the start (the existing one and the old ones),
   // for the leftover removal at the end.

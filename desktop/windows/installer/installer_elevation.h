@@ -79,7 +79,7 @@ struct FolderPermission {
 
 // Adds a GENERIC_ALL entry for the Administrators group to the event's DACL, so
 // the elevated helper can open an event a standard user made.
-bool FixEventACL(HANDLE event);
+[[nodiscard]] bool FixEventACL(HANDLE event);
 
 // The wait for the package the front end is still downloading, and the run of
 // the package's own installer. Its outcome is reported once, whatever else
@@ -129,7 +129,7 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
  private:
   void RunPackageInstaller();
   // False when an outcome was reported already.
-  bool ClaimOutcome();
+  [[nodiscard]] bool ClaimOutcome();
 
   base::FilePath install_folder_;
   base::FilePath running_installer_;

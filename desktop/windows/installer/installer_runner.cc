@@ -248,8 +248,7 @@ bool InstallerRunner::LaunchBackend(const base::FilePath& program,
     const base::ScopedHandle own = duplicate_own_handle_();
     duplicated = own.IsValid();
     if (duplicated) {
-      replacements[switches::kInitialProcHandle] =
-          base::UTF8ToWide(FormatHandleSwitch(own.Get()));
+      replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own.Get()));
       base::CommandLine command_line =
           BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
       command_line.SetProgram(program);

@@ -66,7 +66,7 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   static std::string FormatHandleSwitch(HANDLE handle);
 
   // The system's inheritable copy of this process's handle, for synchronisation only.
-  static base::ScopedHandle DuplicateOwnHandle();
+  [[nodiscard]] static base::ScopedHandle DuplicateOwnHandle();
 
   // base::ObjectWatcher::Delegate:
   void OnObjectSignaled(HANDLE object) override;
@@ -81,12 +81,14 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   void TakeLeftCleanupBatch();
 
   // Notifies OnError, logs `message` (with `detail`, in one line) and returns false.
-  bool Fail(uint32_t code, const std::string& message, const std::string& detail = std::string());
+  [[nodiscard]] bool Fail(uint32_t code, const std::string& message,
+                          const std::string& detail = std::string());
   // Holds the installer mutex of `folder`: one installation per folder at a time.
-  bool AcquireInstallerMutex(const base::FilePath& folder);
+  [[nodiscard]] bool AcquireInstallerMutex(const base::FilePath& folder);
   // Starts `program` as the backend with the settings' command line and `replacements`,
   // handing it a handle to this process.
-  bool LaunchBackend(const base::FilePath& program, base::CommandLine::SwitchMap replacements);
+  [[nodiscard]] bool LaunchBackend(const base::FilePath& program,
+                                   base::CommandLine::SwitchMap replacements);
   void NotifyDone(bool exited_with_zero);
 
   IpcReceiver receiver_;

@@ -24,7 +24,7 @@ namespace installer {
 [[nodiscard]] bool HoldVerifiedProgram(const base::FilePath& program, base::ScopedHandle* hold);
 
 // This process's executable; empty when it cannot be found.
-base::FilePath RunningInstallerPath();
+[[nodiscard]] base::FilePath RunningInstallerPath();
 
 }  // namespace installer
 

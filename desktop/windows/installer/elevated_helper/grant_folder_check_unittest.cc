@@ -134,7 +134,8 @@ TEST_F(GrantFolderCheckTest, PlaceByNameRefusesSystemAndProfileFoldersAndLinks) 
       {"a folder in the profile", profile.Append(L"Velum"), ""},
       {"a folder that does not exist yet", Path(L"new\\install"), ""},
   };
-  for (const auto& c : cases) EXPECT_TRUE(RefusedFor(CheckGrantablePlace(c.folder), c.refusal)) << c.name;
+  for (const auto& c : cases)
+    EXPECT_TRUE(RefusedFor(CheckGrantablePlace(c.folder), c.refusal)) << c.name;
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
 }
 
@@ -186,7 +187,8 @@ TEST_F(GrantFolderCheckTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) 
       // Wine follows a host link even when asked not to: the link's target is refused.
       {"a link", Path(L"link"),
        base::RunningUnderWine() ? "the folder is " + Path(L"target").AsUTF8() : "a reparse point"},
-      {"under a link", Path(L"link\\install"), "the folder is " + Path(L"target\\install").AsUTF8()},
+      {"under a link", Path(L"link\\install"),
+       "the folder is " + Path(L"target\\install").AsUTF8()},
       {"another program's folder", Path(L"foreign"), others_files},
       {"a record that is a folder", Path(L"folder-record"), others_files},
       {"an empty record planted", Path(L"planted"), unreadable},

@@ -24,15 +24,17 @@ namespace installer {
 
 namespace {
 
-base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
-                                   DWORD access) {
+[[nodiscard]] base::ScopedHandle OpenFolderEvent(const wchar_t* prefix,
+                                                 const base::FilePath& folder, bool global,
+                                                 DWORD access) {
   const std::wstring name = GetKernelObjectName(folder.value(), prefix, global);
   return base::ScopedHandle(OpenEventW(access, FALSE, name.c_str()));
 }
 
 // The installer that started the helper, from "initial-pid"; invalid when there
 // is none.
-base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWORD access) {
+[[nodiscard]] base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line,
+                                                    DWORD access) {
   unsigned pid = 0;
   if (!base::StringToUint(command_line.GetSwitchValueASCII(switches::kInitialPid), &pid))
     return base::ScopedHandle();
@@ -88,7 +90,7 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
 }
 
 // The user of `process`'s token.
-bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
+[[nodiscard]] bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
   base::ScopedHandle token;
   HANDLE raw_token = nullptr;
   if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return false;
@@ -105,7 +107,7 @@ bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
   return true;
 }
 
-bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
+[[nodiscard]] bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
   DWORD sid_size = 0;
   DWORD domain_size = 0;
   SID_NAME_USE use;
@@ -135,8 +137,8 @@ base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, base::FileP
   return {};
 }
 
-bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
-                        base::ScopedHandle* hold) {
+[[nodiscard]] bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
+                                      base::ScopedHandle* hold) {
   const base::Result<> prepared = CheckAndHoldGrantFolder(folder, normalized, hold);
   if (!prepared.ok()) {
     LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": "
@@ -192,8 +194,8 @@ bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t
   return true;
 }
 
-bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
-                   HANDLE granted, const std::vector<HANDLE>& ends, base::ScopedHandle hold,
+bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent, HANDLE granted,
+                   const std::vector<HANDLE>& ends, base::ScopedHandle hold,
                    const FolderPermissionHelperEnvironment& environment) {
   HeldObjectSecurity* security = environment.security;
   PACL old_dacl = nullptr;
@@ -279,10 +281,9 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
   base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
-  const bool done = internal::GrantUntilEnd(
-      object.Get(), SE_FILE_OBJECT, principal.data(),
-      command_line.HasSwitch(switches::kPermanentPermissions), granted.Get(), ends,
-      std::move(hold), environment);
+  const bool done = internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, principal.data(),
+                                            command_line.HasSwitch(switches::kPermanentPermissions),
+                                            granted.Get(), ends, std::move(hold), environment);
   if (done && granted_folder) *granted_folder = normalized;
   return done;
 }

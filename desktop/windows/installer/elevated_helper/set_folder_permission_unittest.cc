@@ -191,9 +191,9 @@ TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly)
   base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   bool result = false;
   std::thread helper([&] {
-    result = internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false,
-                                     granted.Get(), {undo.Get()}, base::ScopedHandle(),
-                                     environment_);
+    result =
+        internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false, granted.Get(),
+                                {undo.Get()}, base::ScopedHandle(), environment_);
     SetEvent(returned.Get());
   });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
@@ -382,7 +382,8 @@ TEST_F(SetFolderPermissionTest, HelperSignalsAndRestoresTheFolderAfterUndo) {
   const std::string before = DaclBytes(folder_.value(), SE_FILE_OBJECT);
 
   const base::CommandLine command_line = HelperCommandLine();
-  std::thread helper([&] { EXPECT_TRUE(RunSetFolderPermission(command_line, nullptr, environment_)); });
+  std::thread helper(
+      [&] { EXPECT_TRUE(RunSetFolderPermission(command_line, nullptr, environment_)); });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   EXPECT_TRUE(HasInheritableGrantFor(folder_.value(), SE_FILE_OBJECT, sid_));
   ASSERT_TRUE(SetEvent(undo.Get()));
@@ -430,14 +431,16 @@ TEST_F(SetFolderPermissionTest, HelperEndsWhenTheInstallerProcessEndsOrTheRunIsI
   ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe",
                                     L"--wait-event=" + quit_name, 0, &installer, &thread));
   const base::CommandLine command_line = HelperCommandLine(GetProcessId(installer.Get()));
-  std::thread helper([&] { EXPECT_TRUE(RunSetFolderPermission(command_line, nullptr, environment_)); });
+  std::thread helper(
+      [&] { EXPECT_TRUE(RunSetFolderPermission(command_line, nullptr, environment_)); });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   ASSERT_TRUE(SetEvent(quit.Get()));
   helper.join();  // without Undo
 
   // Asked by a process that lives on, the interruption ends it.
   const base::CommandLine second_run = HelperCommandLine();
-  std::thread second([&] { EXPECT_TRUE(RunSetFolderPermission(second_run, nullptr, environment_)); });
+  std::thread second(
+      [&] { EXPECT_TRUE(RunSetFolderPermission(second_run, nullptr, environment_)); });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   ASSERT_TRUE(SetEvent(interrupted.Get()));
   second.join();
