@@ -41,11 +41,8 @@
 namespace installer {
 namespace {
 
-using testing::RecordingInstallerObserver;
-
 using testing::InstallationRun;
 using testing::InstallerTest;
-using testing::kV1;
 using testing::kV2;
 using testing::kV3;
 
