@@ -57,7 +57,7 @@ const RegistryEntryDefinition kDeleteLastInstallPathX64 = {
     nullptr, 0, 0, 0};
 
 // The non-empty lines of a list file; either line-break character ends a line.
-bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
+[[nodiscard]] bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   std::string text;
   if (!base::ReadFileToString(path, &text)) return false;
   lines->clear();
@@ -71,10 +71,24 @@ bool ReadListFile(const base::FilePath& path, std::vector<std::string>* lines) {
   return true;
 }
 
+class StepItself : public Installer::StepRunner {
+ public:
+  StepResult Run(InstallerStep* step, size_t /*index*/, int32_t attempt) override {
+    return step->Run(attempt);
+  }
+};
+
 }  // namespace
 
-Installer::Installer()
+// static
+Installer::StepRunner* Installer::DirectStepRunner() {
+  static StepItself runner;
+  return &runner;
+}
+
+Installer::Installer(StepRunner* step_runner)
     : task_runner_(base::CurrentThreadTaskRunner::Get()),
+      step_runner_(step_runner),
       install_log_(SOURCE_INSTALLER),
       product_version_(GetProductVersion()),
       retry_delay_(base::TimeDelta::FromSeconds(1)),
@@ -592,9 +606,8 @@ void Installer::BuildStepList() {
 
 void Installer::ScheduleNextStep() {
   if (next_step_ < steps_.size()) {
-    InstallerStep* step = steps_[next_step_].get();
-    task_runner_->PostTask(FROM_HERE, base::Bind(&Installer::Step, weak_factory_.GetWeakPtr(),
-                                                 step, 0));
+    task_runner_->PostTask(FROM_HERE,
+                           base::Bind(&Installer::Step, weak_factory_.GetWeakPtr(), next_step_, 0));
     observers_.Notify(&InstallerObserver::OnStep);
     ++next_step_;
     return;
@@ -606,19 +619,15 @@ void Installer::ScheduleNextStep() {
   OnInstallationSucceeded();
 }
 
-void Installer::Step(InstallerStep* step, int32_t attempt) {
+void Installer::Step(size_t index, int32_t attempt) {
   // A cancelled run leaves its queued steps behind.
-  if (!running_) return;
-  StepResult result = step->Run(attempt);
-  if (failing_step_ < steps_.size() && steps_[failing_step_].get() == step) {
-    result = StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
-                        "Injected step failure");
-  }
+  if (!running_ || index >= steps_.size()) return;
+  const StepResult result = step_runner_->Run(steps_[index].get(), index, attempt);
   const bool retry = result.status == StepResult::STATUS_RETRY_THEN_FAIL ||
                      result.status == StepResult::STATUS_RETRY_THEN_SKIP;
   if (attempt < kMaxStepAttempt && retry) {
     task_runner_->PostDelayedTask(
-        FROM_HERE, base::Bind(&Installer::Step, weak_factory_.GetWeakPtr(), step, attempt + 1),
+        FROM_HERE, base::Bind(&Installer::Step, weak_factory_.GetWeakPtr(), index, attempt + 1),
         retry_delay_);
     return;
   }

@@ -52,8 +52,19 @@ class Installer : public base::ObjectWatcher::Delegate,
                   public InstallationContext,
                   public PlaceholderResolver {
  public:
-  // Bound to the current thread's message loop.
-  Installer();
+  // Runs one step of the list: the step itself, or a test's stand-in around it.
+  class StepRunner {
+   public:
+    [[nodiscard]] virtual StepResult Run(InstallerStep* step, size_t index, int32_t attempt) = 0;
+
+   protected:
+    ~StepRunner() = default;
+  };
+  // Runs the steps themselves.
+  static StepRunner* DirectStepRunner();
+
+  // Bound to the current thread's message loop; `step_runner` outlives the installer.
+  explicit Installer(StepRunner* step_runner = DirectStepRunner());
   // Cancels a run still in progress; what a successful run did stays.
   ~Installer() override;
   Installer(const Installer&) = delete;
@@ -77,8 +88,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // The version this run installs instead of the product's own.
   void SetProductVersionForTesting(const std::string& version) { product_version_ = version; }
-  // The step at `index` of the list fails after it ran, as if it had failed itself.
-  void FailStepForTesting(size_t index) { failing_step_ = index; }
   size_t step_count() const { return steps_.size(); }
   // Replaces the default-browser set-up (the backend's, or a test's).
   void SetOsOperations(std::unique_ptr<OsOperations> operations) {
@@ -139,28 +148,28 @@ class Installer : public base::ObjectWatcher::Delegate,
 
   void Run();
   // The checks of Run up to the creation of the install folder.
-  RequestCheck CheckRequest();
+  [[nodiscard]] RequestCheck CheckRequest();
   // The operation is one this run can carry out, and the package folder is known.
-  bool CheckOperation();
-  bool WatchInterruptedEvent();
+  [[nodiscard]] bool CheckOperation();
+  [[nodiscard]] bool WatchInterruptedEvent();
   // The "parent-pid" switch: the installer process that started this one.
   void ReadSecondInstallerPid();
   // Where the status examined another folder than the install folder, its write access
   // stands (*write), and a writable folder is created at once.
-  bool CreateFolderTheStatusFoundWritable(bool admin, bool* write);
+  [[nodiscard]] bool CreateFolderTheStatusFoundWritable(bool admin, bool* write);
   // Gets write access to the install folder: by a grant this user may make, through an
   // elevated copy of the installer, or from the elevated folder-permission helper.
-  RequestCheck EnsureWriteAccess(bool admin, bool write);
-  RequestCheck HandOverToElevatedRun();
-  bool ObtainWriteAccessFromHelper();
+  [[nodiscard]] RequestCheck EnsureWriteAccess(bool admin, bool write);
+  [[nodiscard]] RequestCheck HandOverToElevatedRun();
+  [[nodiscard]] bool ObtainWriteAccessFromHelper();
   void SaveLastInstallPath();
   // Reads "files_list" and "root_files_list" and creates the version subfolder.
-  bool PrepareFiles();
+  [[nodiscard]] bool PrepareFiles();
   // The version folder this run installs into: the first free one of the version's names.
   std::wstring ChooseSubfolder();
   // False (with the error reported) when the package's deepest path would not fit
   // MAX_PATH in the install folder.
-  bool PackageFitsInstallFolder();
+  [[nodiscard]] bool PackageFitsInstallFolder();
   // At the end of a successful run, through the transaction.
   // The names of the records found at the start (the existing one and the old ones),
   // for the leftover removal at the end.
@@ -169,7 +178,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   void ReadInstallerExperiments();
   void BuildStepList();
   void ScheduleNextStep();
-  void Step(InstallerStep* step, int32_t attempt);
+  // Runs the step at `index` of the list.
+  void Step(size_t index, int32_t attempt);
   // Notifies OnError, cancels, and returns `message` for the caller's log line.
   std::string ReportError(uint32_t code, const std::wstring& argument,
                           const std::string& message);
@@ -183,6 +193,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   const InstallLog* GetExistingInstallLog();
 
   base::scoped_refptr<base::TaskRunner> task_runner_;
+  StepRunner* step_runner_;
   std::unique_ptr<SavedSecurity> saved_folder_security_;
   Transaction transaction_;
   base::ObserverList<InstallerObserver> observers_;
@@ -205,7 +216,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   size_t next_step_ = 0;
   std::string product_version_;
   base::TimeDelta retry_delay_;
-  size_t failing_step_ = static_cast<size_t>(-1);
   // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
   int64_t run_start_ = 0;
   LeftoverScope leftover_scope_;

@@ -38,8 +38,8 @@ std::wstring CrashReporterIdText() {
 
 // "runas" of `executable` with `arguments`; the process handle, or an invalid
 // one with the thread's last error set.
-base::ScopedHandle ShellExecuteElevated(const base::FilePath& executable,
-                                        const std::wstring& arguments) {
+[[nodiscard]] base::ScopedHandle ShellExecuteElevated(const base::FilePath& executable,
+                                                      const std::wstring& arguments) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   // The consent prompt still shows; the shell's own error boxes do not: the installation
@@ -56,9 +56,11 @@ base::ScopedHandle ShellExecuteElevated(const base::FilePath& executable,
 
 // Elevated, the package folder is the user's: the installer runs from a copy of the
 // package that only administrators can change, and only verified. `command_line`'s
-// program becomes the copy's installer, held in `hold`.
-bool PrepareElevatedRun(AdminOnlyFolder* folder, base::CommandLine* command_line,
-                        base::ScopedHandle* hold) {
+// program becomes the copy's installer, held in `hold`, verified by the rule of
+// `running_installer`.
+[[nodiscard]] bool PrepareElevatedRun(const base::FilePath& running_installer,
+                                      AdminOnlyFolder* folder, base::CommandLine* command_line,
+                                      base::ScopedHandle* hold) {
   const base::FilePath package = command_line->GetProgram().DirName();
   base::FilePath copy;
   if (!folder->Create() ||
@@ -69,10 +71,10 @@ bool PrepareElevatedRun(AdminOnlyFolder* folder, base::CommandLine* command_line
     return false;
   }
   command_line->SetProgram(copy.Append(L"installer.exe"));
-  return HoldVerifiedProgram(command_line->GetProgram(), hold);
+  return HoldVerifiedProgram(command_line->GetProgram(), running_installer, hold);
 }
 
-bool GetInstallerExecutable(base::FilePath* executable) {
+[[nodiscard]] bool GetInstallerExecutable(base::FilePath* executable) {
   if (base::PathRegistry::Get(base::FILE_EXE, executable)) return true;
   LOG(ERROR) << "Failed to obtain installer exe file path";
   return false;
@@ -185,8 +187,10 @@ bool FixEventACL(HANDLE event) {
 }
 
 PackageHandOver::PackageHandOver(const base::FilePath& install_folder,
-                                 const base::CommandLine* process_command_line, Delegate* delegate)
+                                 const base::CommandLine* process_command_line, Delegate* delegate,
+                                 const base::FilePath& running_installer)
     : install_folder_(install_folder),
+      running_installer_(running_installer),
       process_command_line_(process_command_line),
       delegate_(delegate) {}
 
@@ -239,7 +243,8 @@ void PackageHandOver::RunPackageInstaller() {
   base::ScopedHandle hold;
   base::Process process;
   AdminOnlyFolder package_copy;
-  if (!IsUserAdmin(false) || PrepareElevatedRun(&package_copy, &command_line, &hold))
+  if (!IsUserAdmin(false) ||
+      PrepareElevatedRun(running_installer_, &package_copy, &command_line, &hold))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
   hold.Close();
   int32_t exit_code = -1;

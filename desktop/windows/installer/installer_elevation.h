@@ -19,6 +19,7 @@
 #include "base/files/file_path.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 
 namespace installer {
 
@@ -78,7 +79,7 @@ struct FolderPermission {
 
 // Adds a GENERIC_ALL entry for the Administrators group to the event's DACL, so
 // the elevated helper can open an event a standard user made.
-bool FixEventACL(HANDLE event);
+[[nodiscard]] bool FixEventACL(HANDLE event);
 
 // The wait for the package the front end is still downloading, and the run of
 // the package's own installer. Its outcome is reported once, whatever else
@@ -103,9 +104,11 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
     ~Delegate() = default;
   };
 
-  // `process_command_line` and `delegate` must outlive the object.
+  // `process_command_line` and `delegate` must outlive the object. Elevated, the
+  // package's installer runs only when `running_installer`'s signature rule lets it.
   PackageHandOver(const base::FilePath& install_folder,
-                  const base::CommandLine* process_command_line, Delegate* delegate);
+                  const base::CommandLine* process_command_line, Delegate* delegate,
+                  const base::FilePath& running_installer = RunningInstallerPath());
   ~PackageHandOver() override;
   PackageHandOver(const PackageHandOver&) = delete;
   PackageHandOver& operator=(const PackageHandOver&) = delete;
@@ -126,9 +129,10 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
  private:
   void RunPackageInstaller();
   // False when an outcome was reported already.
-  bool ClaimOutcome();
+  [[nodiscard]] bool ClaimOutcome();
 
   base::FilePath install_folder_;
+  base::FilePath running_installer_;
   const base::CommandLine* process_command_line_;
   Delegate* delegate_;
   HANDLE interrupted_event_ = nullptr;

@@ -318,11 +318,14 @@ class PackageHandOverTest : public ElevationTest {
   }
 
   // Hands a ready package over; the last call the installation got.
-  std::string HandOverReadyPackage() {
+  // `running_installer`: the installer whose signature rule decides (this test's own
+  // executable, unsigned, by default).
+  std::string HandOverReadyPackage(
+      const base::FilePath& running_installer = RunningInstallerPath()) {
     base::ScopedHandle ready = CreatePackageReadyEvent();
     EXPECT_TRUE(SetEvent(ready.Get()));
     RecordingDelegate delegate;
-    PackageHandOver hand_over(install_folder_, &process_, &delegate);
+    PackageHandOver hand_over(install_folder_, &process_, &delegate, running_installer);
     hand_over.WaitForPackage(false);
     return delegate.calls.empty() ? std::string() : delegate.calls.back();
   }
@@ -377,9 +380,7 @@ TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAnUnsignedPackageInstaller) {
   ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
   ASSERT_TRUE(IsUserAdmin(false)) << "every process is an administrator here";
   const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
-  SetRunningInstallerForTesting(&signed_installer);
-  EXPECT_EQ(kNotStarted, HandOverReadyPackage());
-  SetRunningInstallerForTesting(nullptr);
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage(signed_installer));
   EXPECT_FALSE(base::PathExists(RecordPath()));
 }
 

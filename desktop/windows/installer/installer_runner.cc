@@ -88,8 +88,10 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
 };
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
-                                 const base::FilePath& assistant_folder)
+                                 const base::FilePath& assistant_folder,
+                                 OwnHandleDuplicator duplicate_own_handle)
     : receiver_(this),
+      duplicate_own_handle_(duplicate_own_handle),
       assistant_folder_(assistant_folder),
       package_folder_(package_folder),
       weak_factory_(this) {}
@@ -128,13 +130,14 @@ std::string InstallerRunner::FormatHandleSwitch(HANDLE handle) {
   return base::HexEncode(bytes, sizeof(bytes));
 }
 
-namespace {
-bool g_duplication_fails_for_testing = false;
-}  // namespace
-
 // static
-void InstallerRunner::SetOwnHandleDuplicationFailsForTesting(bool fails) {
-  g_duplication_fails_for_testing = fails;
+base::ScopedHandle InstallerRunner::DuplicateOwnHandle() {
+  HANDLE own = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &own,
+                       SYNCHRONIZE, TRUE, 0)) {
+    return base::ScopedHandle();
+  }
+  return base::ScopedHandle(own);
 }
 
 bool InstallerRunner::Fail(uint32_t code, const std::string& message,
@@ -241,13 +244,11 @@ bool InstallerRunner::LaunchBackend(const base::FilePath& program,
   bool duplicated = false;
   {
     base::AutoLock launch_lock(base::GetProcessLaunchLock());
-    HANDLE own = nullptr;
-    duplicated = !g_duplication_fails_for_testing &&
-                 DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
-                                 &own, SYNCHRONIZE, TRUE, 0);
+    // Made under the lock: no other launch may inherit it.
+    const base::ScopedHandle own = duplicate_own_handle_();
+    duplicated = own.IsValid();
     if (duplicated) {
-      base::ScopedHandle own_handle(own);
-      replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own));
+      replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own.Get()));
       base::CommandLine command_line =
           BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
       command_line.SetProgram(program);

@@ -32,7 +32,12 @@ class Settings;
 
 class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver::Delegate {
  public:
-  InstallerRunner(const base::FilePath& package_folder, const base::FilePath& assistant_folder);
+  // Makes the inheritable handle to this process that the backend watches; invalid when
+  // it cannot be made.
+  using OwnHandleDuplicator = base::ScopedHandle (*)();
+
+  InstallerRunner(const base::FilePath& package_folder, const base::FilePath& assistant_folder,
+                  OwnHandleDuplicator duplicate_own_handle = &DuplicateOwnHandle);
   ~InstallerRunner() override;
   InstallerRunner(const InstallerRunner&) = delete;
   InstallerRunner& operator=(const InstallerRunner&) = delete;
@@ -42,7 +47,7 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
 
   // Locks the folder and launches the backend for `settings` (borrowed until Stop). True
   // when the backend runs and is watched; otherwise the observers heard one OnError.
-  bool Start(Settings* settings);
+  [[nodiscard]] bool Start(Settings* settings);
   // The package is complete in the package folder; tells a waiting backend so.
   void OnPackageReady();
   // Interrupts a running backend and lets go of the folder. Destroying the runner also
@@ -60,8 +65,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // The 8 bytes of `handle`, lowest first, as upper-case hexadecimal.
   static std::string FormatHandleSwitch(HANDLE handle);
 
-  // Tests only: the inheritable copy of this process's handle cannot be made.
-  static void SetOwnHandleDuplicationFailsForTesting(bool fails);
+  // The system's inheritable copy of this process's handle, for synchronisation only.
+  [[nodiscard]] static base::ScopedHandle DuplicateOwnHandle();
 
   // base::ObjectWatcher::Delegate:
   void OnObjectSignaled(HANDLE object) override;
@@ -76,15 +81,18 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   void TakeLeftCleanupBatch();
 
   // Notifies OnError, logs `message` (with `detail`, in one line) and returns false.
-  bool Fail(uint32_t code, const std::string& message, const std::string& detail = std::string());
+  [[nodiscard]] bool Fail(uint32_t code, const std::string& message,
+                          const std::string& detail = std::string());
   // Holds the installer mutex of `folder`: one installation per folder at a time.
-  bool AcquireInstallerMutex(const base::FilePath& folder);
+  [[nodiscard]] bool AcquireInstallerMutex(const base::FilePath& folder);
   // Starts `program` as the backend with the settings' command line and `replacements`,
   // handing it a handle to this process.
-  bool LaunchBackend(const base::FilePath& program, base::CommandLine::SwitchMap replacements);
+  [[nodiscard]] bool LaunchBackend(const base::FilePath& program,
+                                   base::CommandLine::SwitchMap replacements);
   void NotifyDone(bool exited_with_zero);
 
   IpcReceiver receiver_;
+  OwnHandleDuplicator duplicate_own_handle_;
   base::FilePath assistant_folder_;
   base::FilePath package_folder_;
   base::Process backend_;

@@ -36,11 +36,11 @@ class InstallerRunnerBackend : public SettingsObserver,
   InstallerRunnerBackend& operator=(const InstallerRunnerBackend&) = delete;
 
   // Runs the installation `settings` (borrowed) ask for; true when it succeeded.
-  bool RunInstallerBackend(Settings* settings);
+  [[nodiscard]] bool RunInstallerBackend(Settings* settings);
 
   // The value of "initial-proc-handle": 8 bytes (the handle, lowest byte first) or 4
   // (a signed 32-bit value, lowest byte first) in hexadecimal. False otherwise.
-  static bool ParseInitialProcessHandle(const std::string& value, HANDLE* handle);
+  [[nodiscard]] static bool ParseInitialProcessHandle(const std::string& value, HANDLE* handle);
 
   Installer* installer() { return &installer_; }
 
@@ -65,7 +65,7 @@ class InstallerRunnerBackend : public SettingsObserver,
 
  private:
   // The front end's process from the command line; false (logged) when unusable.
-  bool OpenFrontEnd(bool* watch);
+  [[nodiscard]] bool OpenFrontEnd(bool* watch);
   void StartInstallation();
   void Send(std::unique_ptr<base::SerialBuffer> message);
 

@@ -221,12 +221,10 @@ TEST_F(InstallerRunnerTest, AFailedStartTellsItsObserversWithTheLaunchLockFree) 
     lock_was_free = TryAcquireSRWLockExclusive(lock);
     if (lock_was_free) ReleaseSRWLockExclusive(lock);
   };
-  InstallerRunner runner(package_, base::FilePath());
+  InstallerRunner runner(package_, base::FilePath(), [] { return base::ScopedHandle(); });
   runner.AddObserver(&observer);
   runner.OnPackageReady();
-  InstallerRunner::SetOwnHandleDuplicationFailsForTesting(true);
   EXPECT_FALSE(runner.Start(settings.get()));
-  InstallerRunner::SetOwnHandleDuplicationFailsForTesting(false);
   runner.RemoveObserver(&observer);
   EXPECT_EQ((std::vector<std::string>{"Error(0,,Could not duplicate own process handle)"}),
             observer.events);

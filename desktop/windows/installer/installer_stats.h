@@ -39,13 +39,14 @@ class InstallerStats {
   StatsNode* root() { return root_node_.get(); }
 
   // Posts the record as compact JSON to the update server. |done| runs once: at once
-  // when false is returned, else when the post has completed or failed.
+  // when false is returned, else when the post has completed or failed. A failure is
+  // logged here and ends in |done| too, so a caller may ignore the result.
   bool Send(base::Closure done, bool wait_for_network);
   // The hosts the statistics may go to.
   static std::vector<std::wstring> GetAllowedHostSuffixes();
 
   // The record as compact JSON with sorted keys; false when it cannot be written.
-  bool ToJson(std::string* json);
+  [[nodiscard]] bool ToJson(std::string* json);
 
   // Tests only: the server address in place of the configured "autoupdate" one, and
   // the sending downloader (for its retry delay).

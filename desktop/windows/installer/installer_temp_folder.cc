@@ -55,8 +55,8 @@ bool CanRunProgramsIn(const base::FilePath& folder, const base::FilePath& test_e
   return started;
 }
 
-bool TryBase(const base::FilePath& base, const base::FilePath& folder_name,
-             const base::FilePath& test_executable, base::FilePath* folder) {
+[[nodiscard]] bool TryBase(const base::FilePath& base, const base::FilePath& folder_name,
+                           const base::FilePath& test_executable, base::FilePath* folder) {
   const base::FilePath candidate = base.Append(folder_name.value());
   if (!base::DirectoryExists(candidate) && !base::CreateDirectory(candidate)) {
     LOG(WARNING) << "Cannot create the installer folder " << candidate.value();

@@ -17,13 +17,14 @@ namespace installer {
 // The first of the temporary folder, the Downloads folder, the user profile and the
 // executable's folder in which `folder_name` can be made and, unless `test_executable`
 // is empty, a copy of it runs with "--version". False when none works.
-bool ObtainInstallerTempFolder(const base::FilePath& folder_name,
-                               const base::FilePath& test_executable, base::FilePath* folder);
+[[nodiscard]] bool ObtainInstallerTempFolder(const base::FilePath& folder_name,
+                                             const base::FilePath& test_executable,
+                                             base::FilePath* folder);
 
 // The same for the one base named by the path key `path_key`.
-bool ObtainInstallerTempFolderUnder(const base::FilePath& folder_name,
-                                    const base::FilePath& test_executable,
-                                    base::FilePath* folder, int path_key);
+[[nodiscard]] bool ObtainInstallerTempFolderUnder(const base::FilePath& folder_name,
+                                                  const base::FilePath& test_executable,
+                                                  base::FilePath* folder, int path_key);
 
 // Copies the part of the executable `from` that runs (its headers and sections) to `to`,
 // leaving out whatever is appended (a payload, a certificate table); a file that is no
@@ -34,10 +35,10 @@ bool ObtainInstallerTempFolderUnder(const base::FilePath& folder_name,
 std::vector<base::FilePath> GetInstallerTempFolderBases();
 
 // Tries `bases` in order; what the two functions above do once the bases are known.
-bool ObtainInstallerTempFolderFrom(const std::vector<base::FilePath>& bases,
-                                   const base::FilePath& folder_name,
-                                   const base::FilePath& test_executable,
-                                   base::FilePath* folder);
+[[nodiscard]] bool ObtainInstallerTempFolderFrom(const std::vector<base::FilePath>& bases,
+                                                 const base::FilePath& folder_name,
+                                                 const base::FilePath& test_executable,
+                                                 base::FilePath* folder);
 
 }  // namespace installer
 

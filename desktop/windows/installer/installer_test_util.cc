@@ -99,6 +99,25 @@ base::FilePath InstallerTest::CopyPackage(const wchar_t* name) {
   return copy;
 }
 
+namespace {
+
+// The steps themselves, except that the one at `failing` fails after it ran.
+class FailingStepRunner : public Installer::StepRunner {
+ public:
+  explicit FailingStepRunner(std::optional<size_t> failing) : failing_(failing) {}
+  StepResult Run(InstallerStep* step, size_t index, int32_t attempt) override {
+    const StepResult result = step->Run(attempt);
+    if (failing_ != index) return result;
+    return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
+                      "Injected step failure");
+  }
+
+ private:
+  const std::optional<size_t> failing_;
+};
+
+}  // namespace
+
 void InstallerTest::Run(InstallationRun* run) {
   TestSettings test_settings(install_folder_, run->switches, run->uninstall, run->autoupdate,
                              run->valid_folder, run->writable_folder);
@@ -108,7 +127,8 @@ void InstallerTest::Run(InstallationRun* run) {
   RecordingInstallerObserver observer;
   observer.on_end = [&run_loop] { run_loop.Quit(); };
   {
-    Installer installer;
+    FailingStepRunner step_runner(run->failing_step);
+    Installer installer(&step_runner);
     installer.SetProductVersionForTesting(run->version);
     installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
     if (run->on_event) {

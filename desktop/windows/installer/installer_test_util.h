@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,8 @@ struct InstallationRun {
   bool writable_folder = true;
   // Called with the installer before it begins.
   std::function<void(Installer*)> prepare;
+  // The step at this index of the list fails after it ran, as if it had failed itself.
+  std::optional<size_t> failing_step;
   // Called with each observer line, and the installer.
   std::function<void(const std::string&, Installer*)> on_event;
   // Results.

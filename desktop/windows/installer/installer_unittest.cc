@@ -41,11 +41,8 @@
 namespace installer {
 namespace {
 
-using testing::RecordingInstallerObserver;
-
 using testing::InstallationRun;
 using testing::InstallerTest;
-using testing::kV1;
 using testing::kV2;
 using testing::kV3;
 
@@ -356,7 +353,7 @@ TEST_F(InstallerTest, AFailureAtAnyStepUndoesTheWholeInstallation) {
     SCOPED_TRACE(index);
     InstallationRun run;
     size_t steps = 0;
-    run.prepare = [index](Installer* installer) { installer->FailStepForTesting(index); };
+    run.failing_step = index;
     Run(&run);
     EXPECT_FALSE(run.succeeded);
     steps = std::count(run.events.begin(), run.events.end(), std::string("Step"));
@@ -374,7 +371,7 @@ TEST_F(InstallerTest, AnUpgradeFailureKeepsThePreviousVersion) {
     SCOPED_TRACE(index);
     InstallationRun run;
     run.version = kV2;
-    run.prepare = [index](Installer* installer) { installer->FailStepForTesting(index); };
+    run.failing_step = index;
     Run(&run);
     EXPECT_FALSE(run.succeeded);
     EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
@@ -390,7 +387,7 @@ TEST_F(InstallerTest, AFailedUpgradeLeavesABrokenPreferencesFileAlone) {
   std::string before = Snapshot();
   InstallationRun run;
   run.version = kV2;
-  run.prepare = [](Installer* installer) { installer->FailStepForTesting(0); };
+  run.failing_step = 0;
   Run(&run);
   EXPECT_FALSE(run.succeeded);
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
@@ -428,7 +425,7 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
   for (bool fail : {true, false}) {
     SCOPED_TRACE(fail ? "failed" : "succeeded");
     InstallationRun run;
-    if (fail) run.prepare = [](Installer* installer) { installer->FailStepForTesting(3); };
+    if (fail) run.failing_step = 3;
     Run(&run);
     EXPECT_EQ(!fail, run.succeeded);
     if (fail) {

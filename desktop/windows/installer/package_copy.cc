@@ -31,7 +31,7 @@ base::FilePath LongForm(const base::FilePath& path) {
 // Opens the folder `path` for reading, shared for reading only: while it is held nobody
 // renames or deletes it. Refuses a link, and a name the system resolves elsewhere (a link
 // on the way).
-bool HoldFolder(const base::FilePath& path, HeldFile* entry) {
+[[nodiscard]] bool HoldFolder(const base::FilePath& path, HeldFile* entry) {
   if (!entry->Open(path, GENERIC_READ, FILE_SHARE_READ, false)) {
     PLOG(ERROR) << "Cannot hold " << path.AsUTF8();
     return false;
@@ -47,7 +47,7 @@ bool HoldFolder(const base::FilePath& path, HeldFile* entry) {
 }
 
 // Copies the held file's content, read through its handle, to the new file `target`.
-bool CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
+[[nodiscard]] bool CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
   base::ScopedHandle output(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!output.IsValid()) {
@@ -71,7 +71,7 @@ bool CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
 }
 
 // Copies what the held folder lists into the existing folder `target`.
-bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth) {
+[[nodiscard]] bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth) {
   if (depth > kMaxDepth) {
     LOG(ERROR) << "Refusing " << folder.final_path().AsUTF8() << ": too deep for a package";
     return false;
@@ -110,8 +110,8 @@ bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int de
 }
 
 // Copies the folder `source` into `destination` under its own name.
-bool CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
-                    base::FilePath* copy) {
+[[nodiscard]] bool CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
+                                  base::FilePath* copy) {
   HeldFile folder;
   if (!HoldFolder(source, &folder)) return false;
   if (!folder.is_directory()) {

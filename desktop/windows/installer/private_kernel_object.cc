@@ -16,7 +16,7 @@ namespace installer {
 namespace {
 
 // This process's user, as its token says.
-bool GetTokenUser(std::vector<uint8_t>* user) {
+[[nodiscard]] bool GetTokenUser(std::vector<uint8_t>* user) {
   HANDLE raw_token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return false;
   const base::ScopedHandle token(raw_token);
@@ -46,8 +46,8 @@ base::ScopedLocalAlloc<> PrivateDescriptor(PSID user) {
 enum class Kind { kEvent, kMutex };
 
 // Creates the object; `existed` tells whether the name was taken already.
-bool CreateNamed(Kind kind, const std::wstring& name, bool manual_reset, bool inheritable,
-                 base::ScopedHandle* object, bool* existed) {
+[[nodiscard]] bool CreateNamed(Kind kind, const std::wstring& name, bool manual_reset,
+                               bool inheritable, base::ScopedHandle* object, bool* existed) {
   std::vector<uint8_t> user;
   if (!GetTokenUser(&user)) return false;
   const base::ScopedLocalAlloc<> descriptor =

@@ -24,7 +24,8 @@ namespace {
 const uint32_t kMaxProcessNumber = 1024;
 
 // The path of a line `command` "<path>".
-bool TakeQuotedPath(const std::string& line, const std::string& command, std::wstring* path) {
+[[nodiscard]] bool TakeQuotedPath(const std::string& line, const std::string& command,
+                                  std::wstring* path) {
   const std::string prefix = command + " \"";
   if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0 ||
       line.back() != '"') {
@@ -70,7 +71,7 @@ base::Result<> CheckConfinedPath(const std::wstring& text, const base::FilePath&
 }
 
 // The number of a "SET PID<n>_RUNNING=TRUE" line.
-bool TakeProcessNumber(const std::string& line, uint32_t* number) {
+[[nodiscard]] bool TakeProcessNumber(const std::string& line, uint32_t* number) {
   static const char kSet[] = "SET PID";
   static const char kRunning[] = "_RUNNING=TRUE";
   const size_t start = sizeof(kSet) - 1;

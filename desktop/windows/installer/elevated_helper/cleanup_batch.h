@@ -43,7 +43,7 @@ std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
 
 // Starts the batch file hidden, with the system folder's cmd, its output discarded; not
 // waited for.
-base::Process StartCleanupBatch(const base::FilePath& batch_file);
+[[nodiscard]] base::Process StartCleanupBatch(const base::FilePath& batch_file);
 
 }  // namespace installer
 

@@ -15,11 +15,16 @@ namespace installer {
 
 // Opens `program` so that nobody can write, rename or delete it while `hold` is open,
 // and verifies its signature and signer unless the running installer is an unsigned
-// build. False, with the reason logged, when it must not run.
+// build. False, with the reason logged, when it must not run. `running_installer` is
+// the installer whose signature decides; empty (it cannot be found) refuses.
+[[nodiscard]] bool HoldVerifiedProgram(const base::FilePath& program,
+                                       const base::FilePath& running_installer,
+                                       base::ScopedHandle* hold);
+// As above, decided by this process's own executable.
 [[nodiscard]] bool HoldVerifiedProgram(const base::FilePath& program, base::ScopedHandle* hold);
 
-// Tests: the installer whose signature decides (null: the running executable).
-void SetRunningInstallerForTesting(const base::FilePath* path);
+// This process's executable; empty when it cannot be found.
+[[nodiscard]] base::FilePath RunningInstallerPath();
 
 }  // namespace installer
 

@@ -111,6 +111,13 @@ base::Result<std::wstring> ApplyComponents(const std::wstring& text) {
   return path;
 }
 
+class SystemLister : public HeldFolderLister {
+ public:
+  bool IsEmptyFolder(const HeldFile& folder, bool* empty) const override {
+    return folder.IsEmptyFolder(empty);
+  }
+};
+
 // The place a held folder must not be: its final path and identity, and how it bars.
 struct ProtectedPlace {
   HeldFile held;
@@ -191,6 +198,11 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
 
 }  // namespace
 
+const HeldFolderLister& SystemHeldFolderLister() {
+  static const SystemLister lister;
+  return lister;
+}
+
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
   const std::wstring text = path.StripTrailingSeparators().value();
   const std::wstring top = folder.StripTrailingSeparators().value();
@@ -263,7 +275,8 @@ base::Result<> CheckGrantablePlace(const base::FilePath& folder) {
   return {};
 }
 
-base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder) {
+base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
+                                                     const HeldFolderLister& lister) {
   // Without delete sharing neither the folder nor any folder above it can be renamed
   // while the handle is open, so its path keeps naming what was checked.
   HeldFile target;
@@ -280,8 +293,8 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
   const base::Result<> place = CheckGrantableHeldPlace(target);
   if (!place.ok()) return place.failure();
   bool empty = false;
-  if (!target.IsEmptyFolder(&empty))
-    return Refused("the folder cannot be listed", folder);
+  if (!lister.IsEmptyFolder(target, &empty))
+    return base::Failure{GetLastError(), 0, "the folder cannot be listed", folder};
   if (!empty) {
     const base::Result<> record = CheckRecordOf(folder);
     if (!record.ok()) return record.failure();

@@ -14,10 +14,10 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 
-
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_helper/held_file.h"
 
 namespace installer {
 
@@ -37,13 +37,30 @@ base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder);
 // profile folder, or lies under the Windows folder.
 base::Result<> CheckGrantablePlace(const base::FilePath& folder);
 
+// How a held folder is listed; the system's way, or a test's for a folder that cannot be
+// listed (Wine lists every folder its root user can open).
+class HeldFolderLister {
+ public:
+  // Whether the held `folder` lists nothing but "." and ".."; false, with the thread's
+  // last error, when it cannot be listed.
+  [[nodiscard]] virtual bool IsEmptyFolder(const HeldFile& folder, bool* empty) const = 0;
+
+ protected:
+  ~HeldFolderLister() = default;
+};
+
+// Lists through the held handle itself.
+const HeldFolderLister& SystemHeldFolderLister();
+
 // Opens the existing normalized folder without following links and without delete
 // sharing (it cannot be renamed or replaced while the handle is open), with the rights to
 // read and write its access list, and decides on that handle: its final path must be
 // `folder`, and neither its final path nor its file identity may be a drive root, a
 // system or profile folder, or hold one; it must be empty or hold this product's
-// installation record naming it. Refused for anything it cannot check.
-base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder);
+// installation record naming it. Refused for anything it cannot check, a folder that
+// `lister` cannot list too.
+base::Result<base::ScopedHandle> HoldGrantableFolder(
+    const base::FilePath& folder, const HeldFolderLister& lister = SystemHeldFolderLister());
 
 // Whether `path` is `folder` or lies under it, letters compared as Windows does.
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);

@@ -12,7 +12,7 @@ namespace installer {
 namespace {
 
 // "X:\..." as the system names the open file; false for anything else.
-bool ReadFinalPath(HANDLE handle, base::FilePath* path) {
+[[nodiscard]] bool ReadFinalPath(HANDLE handle, base::FilePath* path) {
   const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
   const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
   if (size == 0) return false;
@@ -39,7 +39,7 @@ struct FileIdInfoRecord {
 };
 const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 
-bool ReadIdentity(HANDLE handle, FileIdentity* identity) {
+[[nodiscard]] bool ReadIdentity(HANDLE handle, FileIdentity* identity) {
   FileIdInfoRecord id_info = {};
   if (GetFileInformationByHandleEx(handle, kFileIdInfo, &id_info, sizeof(id_info))) {
     identity->volume = id_info.VolumeSerialNumber;

@@ -24,17 +24,17 @@ namespace installer {
 
 namespace {
 
-DWORD g_undo_delay_ms = 10000;
-
-base::ScopedHandle OpenFolderEvent(const wchar_t* prefix, const base::FilePath& folder, bool global,
-                                   DWORD access) {
+[[nodiscard]] base::ScopedHandle OpenFolderEvent(const wchar_t* prefix,
+                                                 const base::FilePath& folder, bool global,
+                                                 DWORD access) {
   const std::wstring name = GetKernelObjectName(folder.value(), prefix, global);
   return base::ScopedHandle(OpenEventW(access, FALSE, name.c_str()));
 }
 
 // The installer that started the helper, from "initial-pid"; invalid when there
 // is none.
-base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWORD access) {
+[[nodiscard]] base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line,
+                                                    DWORD access) {
   unsigned pid = 0;
   if (!base::StringToUint(command_line.GetSwitchValueASCII(switches::kInitialPid), &pid))
     return base::ScopedHandle();
@@ -42,9 +42,10 @@ base::ScopedHandle OpenInitialProcess(const base::CommandLine& command_line, DWO
 }
 
 // Runs the package's installer elevated only from a copy the user cannot change, and,
-// when this installer is signed, only when that copy carries the expected signature.
-// The package folder and the package-ready event both belong to the user.
-void RunPackageInstaller(const base::CommandLine& command_line) {
+// when `running_installer` is signed, only when that copy carries the expected
+// signature. The package folder and the package-ready event both belong to the user.
+void RunPackageInstaller(const base::CommandLine& command_line,
+                         const base::FilePath& running_installer) {
   const base::FilePath planted =
       command_line.GetSwitchValuePath(switches::kWaitForPackage).Append(L"installer.exe");
   AdminOnlyFolder folder;
@@ -54,7 +55,7 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
     return;
   }
   base::ScopedHandle hold;
-  if (!HoldVerifiedProgram(copy, &hold)) {
+  if (!HoldVerifiedProgram(copy, running_installer, &hold)) {
     LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8();
     return;
   }
@@ -72,7 +73,8 @@ void RunPackageInstaller(const base::CommandLine& command_line) {
 
 // Waits for the package (or the end of the installation) and runs the package's
 // own installer in helper mode.
-void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder) {
+void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder,
+                             const base::FilePath& running_installer) {
   if (!command_line.HasSwitch(switches::kInitialPid)) return;
   base::ScopedHandle package_ready =
       OpenFolderEvent(kernel_objects::kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
@@ -84,11 +86,11 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
 
   const HANDLE waits[] = {package_ready.Get(), interrupted.Get(), process.Get()};
   if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
-  RunPackageInstaller(command_line);
+  RunPackageInstaller(command_line, running_installer);
 }
 
 // The user of `process`'s token.
-bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
+[[nodiscard]] bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
   base::ScopedHandle token;
   HANDLE raw_token = nullptr;
   if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return false;
@@ -105,7 +107,7 @@ bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
   return true;
 }
 
-bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
+[[nodiscard]] bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
   DWORD sid_size = 0;
   DWORD domain_size = 0;
   SID_NAME_USE use;
@@ -135,8 +137,8 @@ base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, base::FileP
   return {};
 }
 
-bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
-                        base::ScopedHandle* hold) {
+[[nodiscard]] bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
+                                      base::ScopedHandle* hold) {
   const base::Result<> prepared = CheckAndHoldGrantFolder(folder, normalized, hold);
   if (!prepared.ok()) {
     LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": "
@@ -165,27 +167,13 @@ class SystemSecurity : public internal::HeldObjectSecurity {
   }
 };
 
-internal::HeldObjectSecurity* g_security = nullptr;
-
-internal::HeldObjectSecurity* CurrentSecurity() {
-  return g_security ? g_security : internal::SystemHeldObjectSecurity();
-}
-
 }  // namespace
-
-void SetUndoDelayForTesting(DWORD milliseconds) { g_undo_delay_ms = milliseconds; }
 
 namespace internal {
 
 HeldObjectSecurity* SystemHeldObjectSecurity() {
   static SystemSecurity system;
   return &system;
-}
-
-HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement) {
-  HeldObjectSecurity* previous = g_security;
-  g_security = replacement;
-  return previous;
 }
 
 bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
@@ -206,9 +194,10 @@ bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t
   return true;
 }
 
-bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
-                   HANDLE granted, const std::vector<HANDLE>& ends, base::ScopedHandle hold) {
-  HeldObjectSecurity* security = CurrentSecurity();
+bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent, HANDLE granted,
+                   const std::vector<HANDLE>& ends, base::ScopedHandle hold,
+                   const FolderPermissionHelperEnvironment& environment) {
+  HeldObjectSecurity* security = environment.security;
   PACL old_dacl = nullptr;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   if (security->GetDacl(object, object_type, &old_dacl, &raw_descriptor) != ERROR_SUCCESS) {
@@ -239,7 +228,7 @@ bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanen
     // Undo is first: only the installation's own end asks for the pause.
     const DWORD result =
         WaitForMultipleObjects(static_cast<DWORD>(ends.size()), ends.data(), FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0) Sleep(g_undo_delay_ms);
+    if (result == WAIT_OBJECT_0) Sleep(environment.undo_delay_ms);
   }
   if (security->SetDacl(object, object_type, old_dacl) == ERROR_SUCCESS) return true;
   if (object_type == SE_FILE_OBJECT && IsDeleted(object)) {
@@ -253,11 +242,12 @@ bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanen
 
 }  // namespace internal
 
-bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder) {
+bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder,
+                            const FolderPermissionHelperEnvironment& environment) {
   if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
   const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
-    RunFromPackageWhenReady(command_line, folder);
+    RunFromPackageWhenReady(command_line, folder, environment.running_installer);
     return true;
   }
 
@@ -291,10 +281,9 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
   base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
   if (installer_process.IsValid()) ends.push_back(installer_process.Get());
 
-  const bool done = internal::GrantUntilEnd(
-      object.Get(), SE_FILE_OBJECT, principal.data(),
-      command_line.HasSwitch(switches::kPermanentPermissions), granted.Get(), ends,
-      std::move(hold));
+  const bool done = internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, principal.data(),
+                                            command_line.HasSwitch(switches::kPermanentPermissions),
+                                            granted.Get(), ends, std::move(hold), environment);
   if (done && granted_folder) *granted_folder = normalized;
   return done;
 }

@@ -23,6 +23,7 @@
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 
 namespace base {
 class CommandLine;
@@ -30,25 +31,7 @@ class CommandLine;
 
 namespace installer {
 
-// The helper mode for `command_line`; does nothing without
-// "permissions-for-user". A refused folder or a grant that could not be taken
-// back is logged and gives false; the installation sees the missing signal.
-// `granted_folder`, when given, receives the resolved folder once a grant was
-// made (and, unless permanent, taken back).
-bool RunSetFolderPermission(const base::CommandLine& command_line,
-                            base::FilePath* granted_folder = nullptr);
-
-// The pause after Undo before the old access list returns (10 s); tests shorten
-// it.
-void SetUndoDelayForTesting(DWORD milliseconds);
-
 namespace internal {
-
-// The account to give access to: the user of the "initial-pid" process's token, and
-// only when "permissions-for-user" names that same account. Without a requesting
-// process to identify, nothing is granted: a name alone never decides.
-[[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line,
-                                    std::vector<uint8_t>* sid);
 
 // The security calls on an object held open; a test replaces them.
 class HeldObjectSecurity {
@@ -63,8 +46,35 @@ class HeldObjectSecurity {
 
 // The system's calls.
 HeldObjectSecurity* SystemHeldObjectSecurity();
-// Makes `replacement` (null: the system's) the calls used; returns the previous one.
-HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacement);
+
+}  // namespace internal
+
+// What the helper relies on besides its command line; a test passes its own.
+struct FolderPermissionHelperEnvironment {
+  // The installer whose signature rule decides whether the package's installer runs.
+  base::FilePath running_installer = RunningInstallerPath();
+  // The pause after Undo before the old access list returns.
+  DWORD undo_delay_ms = 10000;
+  // The security calls on the held folder.
+  internal::HeldObjectSecurity* security = internal::SystemHeldObjectSecurity();
+};
+
+// The helper mode for `command_line`; does nothing without
+// "permissions-for-user". A refused folder or a grant that could not be taken
+// back is logged and gives false; the installation sees the missing signal.
+// `granted_folder`, when given, receives the resolved folder once a grant was
+// made (and, unless permanent, taken back).
+[[nodiscard]] bool RunSetFolderPermission(
+    const base::CommandLine& command_line, base::FilePath* granted_folder = nullptr,
+    const FolderPermissionHelperEnvironment& environment = FolderPermissionHelperEnvironment());
+
+namespace internal {
+
+// The account to give access to: the user of the "initial-pid" process's token, and
+// only when "permissions-for-user" names that same account. Without a requesting
+// process to identify, nothing is granted: a name alone never decides.
+[[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line,
+                                    std::vector<uint8_t>* sid);
 
 // Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to the
 // DACL of the held `object` (SE_OBJECT_TYPE `object_type`, opened with READ_CONTROL and
@@ -72,9 +82,10 @@ HeldObjectSecurity* SetHeldObjectSecurityForTesting(HeldObjectSecurity* replacem
 // of `ends` (after Undo, the first of them, also the pause) and writes the old DACL back
 // through the same handle, so a name that meanwhile means another object is never
 // written to. False when the grant was not made or could not be taken back.
-bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanent,
-                   HANDLE granted, const std::vector<HANDLE>& ends,
-                   base::ScopedHandle hold = base::ScopedHandle());
+[[nodiscard]] bool GrantUntilEnd(
+    HANDLE object, int object_type, PSID principal, bool permanent, HANDLE granted,
+    const std::vector<HANDLE>& ends, base::ScopedHandle hold = base::ScopedHandle(),
+    const FolderPermissionHelperEnvironment& environment = FolderPermissionHelperEnvironment());
 
 }  // namespace internal
 

@@ -140,7 +140,7 @@ base::Result<CleanupBatch> TakeCleanupBatch(const base::FilePath& batch_file,
 
 // Runs the checked `text` from a folder only administrators can change, in that
 // folder, with the system folder its only PATH, and waits for it.
-bool RunCopy(const std::string& text) {
+[[nodiscard]] bool RunCopy(const std::string& text) {
   base::FilePath system_folder;
   if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return false;
   AdminOnlyFolder copy_folder;

@@ -449,7 +449,7 @@ TEST_F(ShortcutStepsTest, UninstallRemovesShortcutsPinsAndTheProgramsFolder) {
 TEST_F(ShortcutStepsTest, AFailedInstallationTakesItsShortcutsAway) {
   InstallationRun run = Request({L"--quicklaunchshortcut=1"});
   // The step after the shortcuts fails.
-  run.prepare = [](Installer* installer) { installer->FailStepForTesting(12); };
+  run.failing_step = 12;
   Run(&run);
   ASSERT_FALSE(run.succeeded);
   EXPECT_FALSE(base::PathExists(desktop_.Append(kName)));
