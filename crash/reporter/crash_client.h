@@ -31,7 +31,7 @@ void DisableExceptionSwallowing();
 
 // Finds the reporter named by "crash-reporter-pid" or launches one; false when there
 // is none (a build with a negative UBN uses none).
-bool StartCrashReporter();
+[[nodiscard]] bool StartCrashReporter();
 // The reporter's process id; 0 when there is none.
 uint32_t GetCrashReporterProcessId();
 
@@ -44,8 +44,8 @@ void SetCrashKeys();
 
 // The dump filter: lets the first crashing thread through and blocks every later one
 // for good, so one process writes one dump.
-bool EnterCrashGate(void* context, EXCEPTION_POINTERS* exception_pointers,
-                    const AssertionInfo* assertion);
+[[nodiscard]] bool EnterCrashGate(void* context, EXCEPTION_POINTERS* exception_pointers,
+                                  const AssertionInfo* assertion);
 
 // Has the handler dump |exception_pointers|, then ends the process with exit code 1.
 // Also the exception filter of wrapped window procedures.

@@ -21,7 +21,7 @@ constexpr DWORD kTestCode = 0xE0000023;
 void Raise(void*) { RaiseException(kTestCode, 0, 0, nullptr); }
 
 LONG WriteFromFilter(EXCEPTION_POINTERS* info, void* handler) {
-  static_cast<CrashExceptionHandler*>(handler)->WriteMinidump(info);
+  EXPECT_TRUE(static_cast<CrashExceptionHandler*>(handler)->WriteMinidump(info));
   return EXCEPTION_EXECUTE_HANDLER;
 }
 

@@ -52,10 +52,10 @@ uint32_t NextDumpSequence();
 
 // Whether crash reports may be sent: true unless the JSON file at |path| holds false at
 // "user_experience_metrics.reporting_enabled".
-bool ReadReportingConsent(const base::FilePath& path);
+[[nodiscard]] bool ReadReportingConsent(const base::FilePath& path);
 
 // "crash-reporter-parent-id" as an unsigned 32-bit decimal.
-bool GetReporterParentId(const base::CommandLine& command_line, uint32_t* parent_id);
+[[nodiscard]] bool GetReporterParentId(const base::CommandLine& command_line, uint32_t* parent_id);
 
 struct ReporterPaths {
   base::FilePath stats_file;
@@ -65,7 +65,7 @@ struct ReporterPaths {
 // "user-data-dir" names the user data folder; the statistics file is kept there or,
 // without one, in the dump folder. The dump folder is "VELUM_CRASH_LOG_DIR" when it can
 // be created, else the temporary folder. False when there is no dump folder.
-bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* paths);
+[[nodiscard]] bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* paths);
 
 namespace internal {
 

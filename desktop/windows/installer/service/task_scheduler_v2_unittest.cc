@@ -288,7 +288,7 @@ TEST_F(TaskSchedulerV2Test, SetDailyIntervalChangesOnlyADifferentInterval) {
   ComPtr<ITrigger> trigger;
   definition->triggers->Create(TASK_TRIGGER_LOGON, trigger.GetAddressOf());
   definition->triggers->Create(TASK_TRIGGER_DAILY, trigger.ReleaseAndGetAddressOf());
-  definition->triggers->entries[1].properties->PutNumber("DaysInterval", 1);
+  ASSERT_EQ(S_OK, definition->triggers->entries[1].properties->PutNumber("DaysInterval", 1));
   Folder()->AddTask(kFullName, definition);
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
 
