@@ -55,10 +55,10 @@ namespace internal {
 
 // StartCrashReporter over |command_line| (the switch "crash-reporter-pid"; the program
 // and switches a new reporter is launched with) and the build's |ubn|.
-uint32_t FindOrLaunchCrashReporter(const base::CommandLine& command_line, int ubn);
+[[nodiscard]] uint32_t FindOrLaunchCrashReporter(const base::CommandLine& command_line, int ubn);
 // Runs |command_line| plus "crash-reporter-parent-id" and waits up to |wait_ms| for it
 // to signal its init event. The reporter's id, or 0.
-uint32_t LaunchCrashReporter(const base::CommandLine& command_line, DWORD wait_ms);
+[[nodiscard]] uint32_t LaunchCrashReporter(const base::CommandLine& command_line, DWORD wait_ms);
 // ConnectCrashReporter with |reporter_id| as the reporter.
 void ConnectCrashReporterTo(uint32_t reporter_id);
 // The handler ConnectCrashReporter made; null when none registered.

@@ -39,7 +39,7 @@ class CrashGenerationClient {
                                  const AssertionInfo* assertion);
 
  private:
-  base::ScopedHandle Connect();
+  [[nodiscard]] base::ScopedHandle Connect();
   // The register message: the addresses of the three fields below and the custom info.
   CrashPipeMessage MakeRegisterMessage() const;
 

@@ -34,7 +34,7 @@ class CrashStatsStore;
 
 // 0 after an orderly end; -1 when the reporter could not start serving (its parent then
 // gives up waiting for it).
-int CrashReporterMain();
+[[nodiscard]] int CrashReporterMain();
 
 // What the dump callback needs.
 struct ReporterContext {
@@ -70,7 +70,7 @@ struct ReporterPaths {
 namespace internal {
 
 // CrashReporterMain over |command_line|.
-int RunCrashReporter(const base::CommandLine& command_line);
+[[nodiscard]] int RunCrashReporter(const base::CommandLine& command_line);
 
 }  // namespace internal
 
