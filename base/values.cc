@@ -464,7 +464,7 @@ bool Dictionary::RemovePath(StringPiece path, std::unique_ptr<Value>* out) {
   Dictionary* child_dictionary = nullptr;
   if (!child || !child->GetAsDictionary(&child_dictionary)) return false;
   if (!child_dictionary->RemovePath(rest, out)) return false;
-  if (child_dictionary->empty()) RemoveWithoutPathExpansion(segment, nullptr);
+  if (child_dictionary->empty()) (void)RemoveWithoutPathExpansion(segment, nullptr);  // found above
   return true;
 }
 

@@ -54,7 +54,7 @@ TEST_F(CrashExceptionHandlerTest, RefusedRegistrationFallsBackToAnInProcessMinid
   EXPECT_EQ(36u, first_id.size());
   EXPECT_NE(L"00000000-0000-0000-0000-000000000000", first_id);
 
-  base::RunWithExceptionGuard(&Raise, nullptr, &WriteFromFilter, &handler);
+  EXPECT_FALSE(base::RunWithExceptionGuard(&Raise, nullptr, &WriteFromFilter, &handler));
   EXPECT_EQ(1, outcome.calls);
   EXPECT_TRUE(outcome.succeeded);
   EXPECT_EQ(first_id, outcome.dump_id);

@@ -47,7 +47,7 @@ class FakeEnvironment : public TaskSchedulerEnvironment {
 base::Time FixedNow() {
   base::Time::Exploded exploded = {2026, 3, 3, 4, 5, 6, 7, 0};
   base::Time time;
-  base::Time::FromExploded(exploded, &time);
+  EXPECT_TRUE(base::Time::FromExploded(exploded, &time));
   return time;
 }
 
