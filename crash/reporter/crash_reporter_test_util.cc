@@ -38,15 +38,15 @@ ScopedEnvironmentVariable::ScopedEnvironmentVariable(const char* name, const cha
   if (value)
     EXPECT_TRUE(environment->SetVar(name_, value));
   else
-    environment->UnSetVar(name_);
+    (void)environment->UnSetVar(name_);  // false only when it was not set: unset either way
 }
 
 ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
   std::unique_ptr<base::Environment> environment(base::Environment::Create());
   if (was_set_)
-    environment->SetVar(name_, old_value_);
+    EXPECT_TRUE(environment->SetVar(name_, old_value_));
   else
-    environment->UnSetVar(name_);
+    (void)environment->UnSetVar(name_);  // false only when it was not set: unset either way
 }
 
 TestReporter::TestReporter(const std::string& mode, const base::FilePath& report) {
