@@ -41,7 +41,7 @@ enum ExitCode {
   kNotCrashed,
 };
 
-bool WriteInfo(const std::wstring& path) {
+[[nodiscard]] bool WriteInfo(const std::wstring& path) {
   std::string text = "reporter=" + base::Int64ToString(crash_reporter::GetCrashReporterProcessId()) +
                      "\npid=" + base::Int64ToString(GetCurrentProcessId()) +
                      "\nthread=" + base::Int64ToString(GetCurrentThreadId()) + "\n";
@@ -51,17 +51,17 @@ bool WriteInfo(const std::wstring& path) {
   return fclose(file) == 0 && written;
 }
 
-bool SetNamedEvent(const std::wstring& name) {
+[[nodiscard]] bool SetNamedEvent(const std::wstring& name) {
   base::ScopedHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
   return event.IsValid() && SetEvent(event.Get());
 }
 
-bool WaitNamedEvent(const std::wstring& name) {
+[[nodiscard]] bool WaitNamedEvent(const std::wstring& name) {
   base::ScopedHandle event(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   return event.IsValid() && WaitForSingleObject(event.Get(), kWaitLimitMs) == WAIT_OBJECT_0;
 }
 
-bool UsePrivateUserHive(HKEY* key) {
+[[nodiscard]] bool UsePrivateUserHive(HKEY* key) {
   wchar_t path[512] = {};
   const DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", path, 512);
   if (length == 0) return true;
