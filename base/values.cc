@@ -27,7 +27,7 @@ DictEntries::iterator LowerBound(DictEntries* entries, StringPiece key) {
 
 // Splits `path` at its first '.': `*segment` is the text before it, `*rest` after it.
 // False when there is no '.'.
-bool SplitFirstSegment(StringPiece path, StringPiece* segment, StringPiece* rest) {
+[[nodiscard]] bool SplitFirstSegment(StringPiece path, StringPiece* segment, StringPiece* rest) {
   size_t dot = path.find('.');
   if (dot == StringPiece::npos) return false;
   *segment = path.substr(0, dot);

@@ -28,7 +28,7 @@ int HexDigitValue(char c) {
 // The hexadecimal number of an escape: no leading white space, an optional sign, an
 // optional "0x" when at least three characters remain, then hex digits only. A '-'
 // sign can only give a negative value, never a code point, so it fails here.
-bool HexEscapeToInt(const char* text, size_t length, int32_t* out) {
+[[nodiscard]] bool HexEscapeToInt(const char* text, size_t length, int32_t* out) {
   size_t i = 0;
   if (i < length && text[i] == '+') {
     ++i;
