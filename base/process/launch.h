@@ -92,9 +92,9 @@ class ProcThreadAttributeList {
 };
 
 // The command line's string form launched by the overload below.
-Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);
+[[nodiscard]] Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);
 // An invalid Process on failure; nothing is logged.
-Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options);
+[[nodiscard]] Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options);
 
 // Runs the program to its end and appends its standard output to `output` (kept also
 // after a read failure). False when it cannot be run, ended abnormally or crashed.

@@ -31,7 +31,7 @@ class Process {
 
   static Process Current();
   // Opened for waiting, querying and terminating; not valid when it cannot be opened.
-  static Process Open(DWORD pid);
+  [[nodiscard]] static Process Open(DWORD pid);
 
   bool IsValid() const;
   // The held handle, or the pseudo handle of the current process.

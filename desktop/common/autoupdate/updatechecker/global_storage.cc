@@ -271,8 +271,10 @@ void GlobalStorageImpl::LoadFallback(const base::FilePath& folder) {
   migrating_ = true;
   for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
     std::string text;
+    // Set logs a value it cannot move; the fallback file stays, so a later load tries
+    // again.
     if (it.value().GetAsString(&text))
-      Set(it.key(), text);
+      (void)Set(it.key(), text);
   }
   migrating_ = false;
 }
