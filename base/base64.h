@@ -10,7 +10,7 @@ namespace base {
 
 // Decodes |input| into |output|. Whitespace, line breaks, a character outside the
 // alphabet or misplaced padding fail the decoding, and |output| is then left untouched.
-bool Base64Decode(StringPiece input, std::string* output);
+[[nodiscard]] bool Base64Decode(StringPiece input, std::string* output);
 
 }  // namespace base
 

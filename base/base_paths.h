@@ -22,7 +22,7 @@ enum BasePathKey {
 
 // Answers DIR_EXE, DIR_MODULE, DIR_TEMP, DIR_HOME and DIR_TEST_DATA; false with *result
 // left alone for any other key or on failure.
-bool BasePathProvider(int key, FilePath* result);
+[[nodiscard]] bool BasePathProvider(int key, FilePath* result);
 
 }  // namespace base
 

@@ -17,7 +17,7 @@ namespace base {
 
 namespace {
 
-bool GetFolder(int csidl, FilePath* path) {
+[[nodiscard]] bool GetFolder(int csidl, FilePath* path) {
   wchar_t buffer[MAX_PATH + 1] = {};
   if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
     return false;
@@ -29,7 +29,7 @@ bool GetFolder(int csidl, FilePath* path) {
 const GUID kApplicationShortcutsFolder = {
     0xA3918781, 0xE5F2, 0x4890, {0xB3, 0xD9, 0xA7, 0xE5, 0x43, 0x32, 0x32, 0x8C}};
 
-bool GetKnownFolder(const GUID& id, FilePath* path) {
+[[nodiscard]] bool GetKnownFolder(const GUID& id, FilePath* path) {
   wchar_t* text = nullptr;
   const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &text);
   // The system hands out the text even on some failures; it is freed either way.
@@ -87,7 +87,7 @@ const struct {
 };
 
 // The keys the system answers otherwise, or that lie below another key's path.
-bool GetOtherPath(int key, FilePath* path) {
+[[nodiscard]] bool GetOtherPath(int key, FilePath* path) {
   wchar_t buffer[MAX_PATH + 1] = {};
   switch (key) {
     case FILE_EXE:

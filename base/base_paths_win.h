@@ -37,11 +37,11 @@ enum UserDataPathKey {
 };
 
 // The full path of a loaded module, however long; false when the system cannot tell.
-bool GetModuleFilePath(HMODULE module, FilePath* path);
+[[nodiscard]] bool GetModuleFilePath(HMODULE module, FilePath* path);
 
 // Answers FILE_EXE, FILE_MODULE, DIR_SOURCE_ROOT, DIR_USER_DESKTOP, every
 // WindowsPathKey, and FILE_CRASH_STATS and FILE_LOCAL_STATE once DIR_USER_DATA is known; false with *result left alone for any other key or on failure.
-bool WindowsPathProvider(int key, FilePath* result);
+[[nodiscard]] bool WindowsPathProvider(int key, FilePath* result);
 
 }  // namespace base
 

@@ -35,7 +35,8 @@ class CommandLine {
   ~CommandLine();
 
   // Creates the process-wide instance from GetCommandLineW(); false (and no change)
-  // when it exists already. The arguments are unused: Windows' own text is parsed.
+  // when it exists already, which a caller that only needs it to exist may ignore. The
+  // arguments are unused: Windows' own text is parsed.
   static bool Init(int argc = 0, const char* const* argv = nullptr);
   // The process-wide instance, null before Init().
   static CommandLine* ForCurrentProcess();

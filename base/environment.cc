@@ -12,7 +12,7 @@ namespace base {
 namespace {
 
 // Exactly |name|, as the system compares it.
-bool GetVariable(StringPiece name, std::string* value) {
+[[nodiscard]] bool GetVariable(StringPiece name, std::string* value) {
   const std::wstring wide_name = UTF8ToWide(name);
   DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
   if (size == 0)

@@ -23,12 +23,12 @@ class Environment {
 
   // True when |name| is set (an empty value counts); |value| may be null. An absent
   // name starting with an ASCII letter is tried once more with its case flipped.
-  virtual bool GetVar(StringPiece name, std::string* value) = 0;
+  [[nodiscard]] virtual bool GetVar(StringPiece name, std::string* value) = 0;
   // GetVar without reading the value, with the same case retry.
   virtual bool HasVar(StringPiece name) = 0;
   // Whether the system accepted the change.
-  virtual bool SetVar(StringPiece name, const std::string& value) = 0;
-  virtual bool UnSetVar(StringPiece name) = 0;
+  [[nodiscard]] virtual bool SetVar(StringPiece name, const std::string& value) = 0;
+  [[nodiscard]] virtual bool UnSetVar(StringPiece name) = 0;
 };
 
 namespace internal {
@@ -37,8 +37,8 @@ namespace internal {
 typedef std::function<bool(StringPiece name, std::string* value)> VariableLookup;
 
 // GetVar's lookup with its one retry of the case-flipped name, over any lookup.
-bool GetVarWithCaseRetry(StringPiece name, std::string* value,
-                         const VariableLookup& lookup);
+[[nodiscard]] bool GetVarWithCaseRetry(StringPiece name, std::string* value,
+                                       const VariableLookup& lookup);
 
 }  // namespace internal
 

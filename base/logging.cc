@@ -48,7 +48,7 @@ HANDLE OpenForAppend(const std::wstring& path) {
 }
 
 // The caller holds g_log_file_lock.
-bool OpenLogFileLocked() {
+[[nodiscard]] bool OpenLogFileLocked() {
   if (g_log_file.load()) return true;
   if (!g_log_file_name) g_log_file_name = new std::wstring(DefaultLogFilePath());
   if (!(g_logging_destination & LOG_TO_FILE)) return true;
@@ -67,7 +67,7 @@ bool OpenLogFileLocked() {
   return true;
 }
 
-bool OpenLogFile() {
+[[nodiscard]] bool OpenLogFile() {
   if (g_log_file.load()) return true;
   AutoLock lock(g_log_file_lock);
   return OpenLogFileLocked();

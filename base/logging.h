@@ -49,7 +49,7 @@ struct LoggingSettings {
 
 // Reads "v" and "vmodule" from the process command line (at most twice per process),
 // sets the destinations and opens the log file. False when no log file could be opened.
-bool InitLogging(const LoggingSettings& settings);
+[[nodiscard]] bool InitLogging(const LoggingSettings& settings);
 
 // Levels above FATAL are stored as FATAL; negative levels enable verbose levels.
 void SetMinLogLevel(int level);

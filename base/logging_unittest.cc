@@ -70,7 +70,7 @@ class LoggingTest : public testing::Test {
     CloseLogFile();
     LoggingSettings none;
     none.logging_dest = LOG_NONE;
-    InitLogging(none);
+    EXPECT_TRUE(InitLogging(none));
     g_captured = nullptr;
   }
 
@@ -161,7 +161,7 @@ TEST_F(LoggingTest, ShouldLogFollowsLevelDestinationsAndHandler) {
   SetLogMessageHandler(nullptr);
   LoggingSettings none;
   none.logging_dest = LOG_NONE;
-  InitLogging(none);
+  ASSERT_TRUE(InitLogging(none));
   EXPECT_FALSE(ShouldLog(LOG_INFO));
   EXPECT_FALSE(ShouldLog(LOG_WARNING));
   EXPECT_TRUE(ShouldLog(LOG_ERROR));  // still reaches standard error
@@ -320,7 +320,7 @@ TEST(LoggingDeathTest, FatalLineEndsTheProcess) {
       {
         LoggingSettings none;
         none.logging_dest = LOG_NONE;
-        InitLogging(none);
+        EXPECT_TRUE(InitLogging(none));
         SetLogPrefixItems(false, false, false, false);
         LOG(FATAL) << "cannot go on";
       },
@@ -329,7 +329,7 @@ TEST(LoggingDeathTest, FatalLineEndsTheProcess) {
       {
         LoggingSettings none;
         none.logging_dest = LOG_NONE;
-        InitLogging(none);
+        EXPECT_TRUE(InitLogging(none));
         const int zero = GetCurrentProcessId() == 0 ? 1 : 0;
         CHECK_EQ(zero, 1) << "values differ";
       },
@@ -344,7 +344,7 @@ void ReportLevelsWithSwitches(const char* v, const char* vmodule) {
   if (vmodule) command_line->AppendSwitchASCII("vmodule", vmodule);
   LoggingSettings none;
   none.logging_dest = LOG_NONE;
-  InitLogging(none);
+  if (!InitLogging(none)) std::fprintf(stderr, "no logging\n");
   std::fprintf(stderr, "levels %d %d\n", GetVerboseLevelForFile(__FILE__, sizeof(__FILE__)),
                GetVerboseLevelForFile("x\\other.cc", sizeof("x\\other.cc")));
   std::fflush(stderr);
@@ -369,7 +369,7 @@ TEST(LoggingDeathTest, ThirdVerboseConfigurationIsFatal) {
         CommandLine::ForCurrentProcess()->AppendSwitchASCII("v", "1");
         LoggingSettings none;
         none.logging_dest = LOG_NONE;
-        for (int i = 0; i < 3; ++i) InitLogging(none);
+        for (int i = 0; i < 3; ++i) (void)InitLogging(none);  // the third call dies
       },
       "verbose logging configured more than twice");
 }

@@ -16,11 +16,11 @@ class PathRegistry {
  public:
   // True with *path filled, or false with *path unchanged when no override or provider
   // knows the key. Thread-safe.
-  static bool Get(int key, FilePath* path);
+  [[nodiscard]] static bool Get(int key, FilePath* path);
 
   // Makes `path` the answer for `key`. With `create` a missing folder is created first;
   // without `is_absolute` the path is made absolute. Thread-safe.
-  static bool Override(int key, const FilePath& path, bool is_absolute, bool create);
+  [[nodiscard]] static bool Override(int key, const FilePath& path, bool is_absolute, bool create);
 };
 
 }  // namespace base

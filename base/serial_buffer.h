@@ -38,6 +38,7 @@ class SerialBuffer {
   // Reserves a zero-padded field of `size` bytes and returns them for the caller to
   // fill. Writing into a view is a fatal error.
   void* ClaimBytes(size_t size);
+  // Always true: the buffer grows as needed, and a string it cannot carry is fatal.
   bool WriteInt(int32_t value);
   bool WriteString(StringPiece text);
   bool WriteWideString(StringPiece16 text);
@@ -70,13 +71,13 @@ class SerialBufferReader {
  public:
   explicit SerialBufferReader(const SerialBuffer& buffer);
 
-  bool ReadBool(bool* out);
-  bool ReadInt(int32_t* out);
-  bool ReadString(std::string* out);
-  bool ReadWideString(std::wstring* out);
+  [[nodiscard]] bool ReadBool(bool* out);
+  [[nodiscard]] bool ReadInt(int32_t* out);
+  [[nodiscard]] bool ReadString(std::string* out);
+  [[nodiscard]] bool ReadWideString(std::wstring* out);
   // A field of |length| raw bytes, written with ClaimBytes; |*data| points into the
   // buffer.
-  bool ReadBytes(const char** data, size_t length);
+  [[nodiscard]] bool ReadBytes(const char** data, size_t length);
 
  private:
   size_t BytesLeft() const { return end_offset_ - read_offset_; }

@@ -22,7 +22,9 @@ struct TaskRunnerTraits {
 class TaskRunner : public RefCountedThreadSafe<TaskRunner, TaskRunnerTraits> {
  public:
   // Runs |task| after |delay| (or soon, for a zero delay). False when the runner refuses
-  // it; the task is then released.
+  // it; the task is then released. The posting functions are not [[nodiscard]]: a runner
+  // refuses only once its thread has ended, when the poster's work has ended with it, so
+  // a caller checks the result only where a refused task would lose what it carries.
   virtual bool PostDelayedTask(const Location& posted_from, Closure task,
                                TimeDelta delay) = 0;
   virtual bool RunsTasksOnCurrentThread() const = 0;

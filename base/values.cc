@@ -27,7 +27,7 @@ DictEntries::iterator LowerBound(DictEntries* entries, StringPiece key) {
 
 // Splits `path` at its first '.': `*segment` is the text before it, `*rest` after it.
 // False when there is no '.'.
-bool SplitFirstSegment(StringPiece path, StringPiece* segment, StringPiece* rest) {
+[[nodiscard]] bool SplitFirstSegment(StringPiece path, StringPiece* segment, StringPiece* rest) {
   size_t dot = path.find('.');
   if (dot == StringPiece::npos) return false;
   *segment = path.substr(0, dot);
@@ -464,7 +464,7 @@ bool Dictionary::RemovePath(StringPiece path, std::unique_ptr<Value>* out) {
   Dictionary* child_dictionary = nullptr;
   if (!child || !child->GetAsDictionary(&child_dictionary)) return false;
   if (!child_dictionary->RemovePath(rest, out)) return false;
-  if (child_dictionary->empty()) RemoveWithoutPathExpansion(segment, nullptr);
+  if (child_dictionary->empty()) (void)RemoveWithoutPathExpansion(segment, nullptr);  // found above
   return true;
 }
 

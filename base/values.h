@@ -68,14 +68,14 @@ class Value {
 
   // Type queries: true only when the tag matches exactly (no conversions). A null out
   // parameter only asks the question.
-  bool GetAsBoolean(bool* out) const;
-  bool GetAsInteger(int* out) const;
-  bool GetAsString(std::string* out) const;
-  bool GetAsString(std::wstring* out) const;
-  bool GetAsList(List** out);
-  bool GetAsList(const List** out) const;
-  bool GetAsDictionary(Dictionary** out);
-  bool GetAsDictionary(const Dictionary** out) const;
+  [[nodiscard]] bool GetAsBoolean(bool* out) const;
+  [[nodiscard]] bool GetAsInteger(int* out) const;
+  [[nodiscard]] bool GetAsString(std::string* out) const;
+  [[nodiscard]] bool GetAsString(std::wstring* out) const;
+  [[nodiscard]] bool GetAsList(List** out);
+  [[nodiscard]] bool GetAsList(const List** out) const;
+  [[nodiscard]] bool GetAsDictionary(Dictionary** out);
+  [[nodiscard]] bool GetAsDictionary(const Dictionary** out) const;
 
   // Raw payload access for serializers; each must only be called on its own type.
   double double_value() const;
@@ -136,21 +136,21 @@ class Dictionary : public Value {
 
   // Path getters; false when a segment is missing or an intermediate value is not a
   // dictionary. Typed getters also fail on another type and leave `out` untouched.
-  bool Get(StringPiece path, const Value** out) const;
-  bool Get(StringPiece path, Value** out);
-  bool GetBoolean(StringPiece path, bool* out) const;
-  bool GetInteger(StringPiece path, int* out) const;
-  bool GetString(StringPiece path, std::string* out) const;
-  bool GetString(StringPiece path, std::wstring* out) const;
-  bool GetStringASCII(StringPiece path, std::string* out) const;
-  bool GetList(StringPiece path, const List** out) const;
-  bool GetList(StringPiece path, List** out);
+  [[nodiscard]] bool Get(StringPiece path, const Value** out) const;
+  [[nodiscard]] bool Get(StringPiece path, Value** out);
+  [[nodiscard]] bool GetBoolean(StringPiece path, bool* out) const;
+  [[nodiscard]] bool GetInteger(StringPiece path, int* out) const;
+  [[nodiscard]] bool GetString(StringPiece path, std::string* out) const;
+  [[nodiscard]] bool GetString(StringPiece path, std::wstring* out) const;
+  [[nodiscard]] bool GetStringASCII(StringPiece path, std::string* out) const;
+  [[nodiscard]] bool GetList(StringPiece path, const List** out) const;
+  [[nodiscard]] bool GetList(StringPiece path, List** out);
 
   // Removes the value at `path`; the dictionaries on the way stay, even when empty.
-  bool Remove(StringPiece path, std::unique_ptr<Value>* out);
-  bool RemoveWithoutPathExpansion(StringPiece key, std::unique_ptr<Value>* out);
+  [[nodiscard]] bool Remove(StringPiece path, std::unique_ptr<Value>* out);
+  [[nodiscard]] bool RemoveWithoutPathExpansion(StringPiece key, std::unique_ptr<Value>* out);
   // As Remove, and also removes the dictionaries on the way that it leaves empty.
-  bool RemovePath(StringPiece path, std::unique_ptr<Value>* out);
+  [[nodiscard]] bool RemovePath(StringPiece path, std::unique_ptr<Value>* out);
 
   // Visits the entries in ascending key order.
   //   for (Dictionary::Iterator it(dict); !it.IsAtEnd(); it.Advance()) ...
@@ -171,7 +171,8 @@ class Dictionary : public Value {
   // The entry with exactly `key`, or null.
   Value* FindKey(StringPiece key) const;
   // The dictionary that holds the last segment of `path`; `*last` receives that segment.
-  bool ResolveParent(StringPiece path, const Dictionary** parent, StringPiece* last) const;
+  [[nodiscard]] bool ResolveParent(StringPiece path, const Dictionary** parent,
+                                   StringPiece* last) const;
 };
 
 // A Value whose type is LIST; the elements are held by value.
@@ -184,11 +185,11 @@ class List : public Value {
 
   // Replaces the element at `index`, or pads with none values up to `index` and appends.
   // Refuses a null value.
-  bool Set(size_t index, std::unique_ptr<Value> value);
-  bool Get(size_t index, const Value** out) const;
-  bool Get(size_t index, Value** out);
-  bool GetDictionary(size_t index, const Dictionary** out) const;
-  bool GetDictionary(size_t index, Dictionary** out);
+  [[nodiscard]] bool Set(size_t index, std::unique_ptr<Value> value);
+  [[nodiscard]] bool Get(size_t index, const Value** out) const;
+  [[nodiscard]] bool Get(size_t index, Value** out);
+  [[nodiscard]] bool GetDictionary(size_t index, const Dictionary** out) const;
+  [[nodiscard]] bool GetDictionary(size_t index, Dictionary** out);
 
   // A null value is ignored.
   void Append(std::unique_ptr<Value> value);

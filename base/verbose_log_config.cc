@@ -33,12 +33,12 @@ VerboseLogConfig::VerboseLogConfig(StringPiece v_switch, StringPiece vmodule_swi
 
   // A malformed piece still yields its pair; it is used as the split left it.
   StringPairs pairs;
-  SplitStringIntoKeyValuePairs(vmodule_switch, &pairs);
+  (void)SplitStringIntoKeyValuePairs(vmodule_switch, &pairs);
   for (const auto& pair : pairs) {
     Pattern pattern;
     pattern.pattern = pair.first;
     pattern.level = 0;
-    StringToInt(pair.second, &pattern.level);
+    (void)StringToInt(pair.second, &pattern.level);  // a malformed level: what was read of it
     pattern.target = pair.first.find_first_of("/\\") != std::string::npos
                          ? MatchTarget::kFile
                          : MatchTarget::kModule;

@@ -24,7 +24,7 @@ class Version {
 
   // Decimal components separated by single dots; leading zeros are refused in the first
   // component only. On failure |components| holds those parsed before the bad one.
-  static bool Parse(StringPiece text, std::vector<uint32_t>* components);
+  [[nodiscard]] static bool Parse(StringPiece text, std::vector<uint32_t>* components);
   static int CompareComponents(const std::vector<uint32_t>& left,
                                const std::vector<uint32_t>& right);
 

@@ -52,12 +52,12 @@ void InsertAllocatorDispatch(AllocatorDispatch* dispatch);
 
 // Takes |dispatch| off the head again; false when another table is at the head. Calls
 // already inside it still reach its next.
-bool RemoveAllocatorDispatchForTesting(AllocatorDispatch* dispatch);
+[[nodiscard]] bool RemoveAllocatorDispatchForTesting(AllocatorDispatch* dispatch);
 
 // Creates the private heap (growable, serialised) unless it exists; true when it does.
 // Runs from the runtime's start-up initialisers, before any static constructor; an
 // allocation that comes even earlier creates the heap itself.
-bool InitializeAllocatorHeap();
+[[nodiscard]] bool InitializeAllocatorHeap();
 
 // Destroys the private heap at runtime shutdown. Every block dies with it: later frees
 // are ignored, and later allocations get a new heap that lives until the process ends.

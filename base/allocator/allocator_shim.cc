@@ -28,7 +28,8 @@ bool ProcessIsExiting() {
 // constructor of the module, and registers the heap's release as the first exit
 // handler, so that it runs after every static destructor.
 int InitializeAllocatorAtStartup() {
-  InitializeAllocatorHeap();
+  // Without the heap the first allocation tries again and creates it itself.
+  (void)InitializeAllocatorHeap();
   atexit(&ReleaseAllocatorHeapAtShutdown);
   return 0;
 }

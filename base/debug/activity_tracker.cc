@@ -414,7 +414,8 @@ void GlobalActivityTracker::CleanupAfterProcess(int64_t process_id, int64_t exit
       const size_t size = allocator_->GetAllocSize(ref);
       ActivityUserData process_data(
           allocator_->GetBlockData(ref, kTypeIdProcessDataRecord, size), size);
-      process_data.CreateSnapshot(&data);
+      // A record without memory leaves the snapshot empty, as a missing one does.
+      (void)process_data.CreateSnapshot(&data);
       break;
     }
     int64_t phase = 0;
@@ -431,7 +432,8 @@ void GlobalActivityTracker::CleanupAfterProcess(int64_t process_id, int64_t exit
         type != kTypeIdProcessDataRecord && type != kTypeIdModuleInfoRecord) {
       continue;
     }
-    if (made_by_process(ref, type)) allocator_->ChangeType(ref, ~type, type, true);
+    // A block whose type another process changed first is no longer this process's.
+    if (made_by_process(ref, type)) (void)allocator_->ChangeType(ref, ~type, type, true);
   }
 }
 

@@ -27,8 +27,8 @@ struct OwningProcess {
   // Sets up the block for |process_id| (0: this process); the data id comes last.
   void Initialize(int64_t process_id);
   // The owner of a set-up block; false for one without a data id.
-  static bool GetOwningProcessId(const void* memory, int64_t* process_id,
-                                 int64_t* create_stamp);
+  [[nodiscard]] static bool GetOwningProcessId(const void* memory, int64_t* process_id,
+                                               int64_t* create_stamp);
 
   std::atomic<uint32_t> data_id;
   uint32_t padding;
@@ -80,7 +80,7 @@ class ActivityUserData {
   void SetReference(StringPiece name, const void* memory, size_t size);
 
   // The fields as they are now; false without memory.
-  bool CreateSnapshot(Snapshot* output) const;
+  [[nodiscard]] bool CreateSnapshot(Snapshot* output) const;
 
   uint32_t id() const;
   bool attached() const { return memory_ != nullptr; }

@@ -52,7 +52,7 @@ class HeapUsageTracker {
   static void EnableHeapTracking();
   static bool IsHeapTrackingEnabled();
   // Takes the hooks off the chain again; false when another table was put above them.
-  static bool DisableHeapTrackingForTesting();
+  [[nodiscard]] static bool DisableHeapTrackingForTesting();
   // The hooks' own table; tests point its next at a fake allocator and call it.
   static allocator::AllocatorDispatch* GetDispatchForTesting();
 

@@ -27,7 +27,7 @@ class ListFeatureReader : public FeatureReader {
 
 // Parses "<name>@<state>" with white space allowed around both parts; false for any
 // other shape or a state other than 1 or 2.
-bool ParseFeatureListEntry(StringPiece text, FeatureState* state);
+[[nodiscard]] bool ParseFeatureListEntry(StringPiece text, FeatureState* state);
 
 }  // namespace base
 

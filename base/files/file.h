@@ -99,7 +99,7 @@ class File {
   [[nodiscard]] bool SetLength(int64_t length);
   [[nodiscard]] bool GetInfo(Info* info);
   // Locks the whole possible range; a file error code.
-  int32_t Lock();
+  [[nodiscard]] int32_t Lock();
 
   static int32_t FromWin32Error(DWORD error);
 

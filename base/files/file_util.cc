@@ -31,21 +31,23 @@ bool IsReparsePoint(DWORD attributes) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool ClearReadOnly(const FilePath& path, DWORD attributes) {
+[[nodiscard]] bool ClearReadOnly(const FilePath& path, DWORD attributes) {
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
   return ::SetFileAttributesW(path.value().c_str(),
                               attributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
-bool CopyOneFile(const FilePath& from, const FilePath& to, bool fail_if_exists,
-                 bool source_writable) {
+[[nodiscard]] bool CopyOneFile(const FilePath& from, const FilePath& to, bool fail_if_exists,
+                               bool source_writable) {
   if (from.ReferencesParent() || to.ReferencesParent()) return false;
   if (TooLong(from) || TooLong(to)) return false;
   if (!::CopyFileW(from.value().c_str(), to.value().c_str(), fail_if_exists)) return false;
   // The copy takes the source's attributes: only a read-only source makes it read-only.
   if (source_writable) return true;
   DWORD attributes = ::GetFileAttributesW(to.value().c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) ClearReadOnly(to, attributes);
+  // The file is copied; a copy left read-only is only in the way of a later write.
+  if (attributes != INVALID_FILE_ATTRIBUTES && !ClearReadOnly(to, attributes))
+    PLOG(WARNING) << "Cannot clear the read-only attribute of " << to.AsUTF8();
   return true;
 }
 

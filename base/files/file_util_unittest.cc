@@ -219,7 +219,7 @@ void AppendWithVerboseModule(const char* vmodule, const FilePath& missing) {
   CommandLine::ForCurrentProcess()->AppendSwitchASCII("vmodule", vmodule);
   LoggingSettings none;
   none.logging_dest = LOG_NONE;
-  InitLogging(none);
+  ASSERT_TRUE(InitLogging(none));
   SetLogMessageHandler(&PrintLogLine);
   std::fprintf(stderr, "appended %d\n", AppendToFile(missing, "x", 1) ? 1 : 0);
   std::fflush(stderr);

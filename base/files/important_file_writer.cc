@@ -32,14 +32,14 @@ const wchar_t kTempSuffix[] = L".tmp";
 // One rename: the target holds the old or the new file at every moment, which the
 // system's replace call does not promise (it may delete the target before moving the
 // new file in). Write-through so the rename itself reaches the disk.
-bool RenameOver(const FilePath& from, const FilePath& to) {
+[[nodiscard]] bool RenameOver(const FilePath& from, const FilePath& to) {
   return ::MoveFileExW(from.value().c_str(), to.value().c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 ImportantFileWriter::ReplaceFileFunction g_replace_file = &RenameOver;
 
-bool FlushToDisk(File* file) {
+[[nodiscard]] bool FlushToDisk(File* file) {
   return FlushFileBuffers(file->GetPlatformFile()) != 0;
 }
 
@@ -68,7 +68,7 @@ bool IsOwnTempFileName(const std::wstring& name, const std::wstring& prefix) {
 
 // A new empty temporary file for |target|; the plain "<GUID>.tmp" name when the longer
 // one would not fit in a path.
-bool CreateTempFileFor(const FilePath& target, FilePath* temp_file) {
+[[nodiscard]] bool CreateTempFileFor(const FilePath& target, FilePath* temp_file) {
   const FilePath folder = target.DirName();
   const std::wstring prefix = TempFilePrefix(target);
   if (folder.Append(prefix).value().size() + kGuidLength + wcslen(kTempSuffix) >= MAX_PATH)

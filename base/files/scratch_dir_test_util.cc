@@ -16,7 +16,8 @@ namespace base {
 namespace {
 
 // Runs a host command under Wine and waits until |path| exists (or no longer does).
-bool RunHostCommand(const std::string& command, const FilePath& path, bool should_exist) {
+[[nodiscard]] bool RunHostCommand(const std::string& command, const FilePath& path,
+                                  bool should_exist) {
   return StartHostCommand(command) && WaitForPathExistence(path, should_exist, 60000);
 }
 
@@ -24,7 +25,7 @@ std::string HostPath(const FilePath& path) {
   return UnixPath(path.DirName()) + "/" + path.BaseName().AsUTF8();
 }
 
-bool MakeJunction(const FilePath& link, const FilePath& target, std::string* error) {
+[[nodiscard]] bool MakeJunction(const FilePath& link, const FilePath& target, std::string* error) {
   if (!::CreateDirectoryW(link.value().c_str(), nullptr)) {
     *error = "cannot create the junction folder";
     return false;

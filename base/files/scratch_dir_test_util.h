@@ -44,10 +44,11 @@ class ScratchDirTest : public testing::Test {
 // Makes |link| a directory link to the existing folder |target|. Under Wine, which
 // cannot create reparse points, the link is a host symbolic link (Wine shows it as a
 // reparse point). False with |error| set when it cannot be made.
-bool MakeDirectoryLink(const FilePath& link, const FilePath& target, std::string* error);
+[[nodiscard]] bool MakeDirectoryLink(const FilePath& link, const FilePath& target,
+                                     std::string* error);
 
 // Removes a link made by MakeDirectoryLink (Wine cannot remove host links itself).
-bool RemoveDirectoryLink(const FilePath& link);
+[[nodiscard]] bool RemoveDirectoryLink(const FilePath& link);
 
 // True when running under Wine.
 bool RunningUnderWine();
@@ -57,14 +58,14 @@ std::string UnixPath(const FilePath& path);
 
 // Starts |command|, which under Wine may name a host program by its Unix path. Wine gives
 // no waitable process for host programs, so callers wait on what the program makes.
-bool StartHostCommand(const std::string& command);
+[[nodiscard]] bool StartHostCommand(const std::string& command);
 
 // Waits until |path| exists (or no longer does), watching its folder for changes; false
 // when no change came within |timeout_ms| of the previous one.
-bool WaitForPathExistence(const FilePath& path, bool should_exist, DWORD timeout_ms);
+[[nodiscard]] bool WaitForPathExistence(const FilePath& path, bool should_exist, DWORD timeout_ms);
 
 // Writes |text| to |path| (created or truncated); false on any failure.
-bool WriteTextFile(const FilePath& path, const std::string& text);
+[[nodiscard]] bool WriteTextFile(const FilePath& path, const std::string& text);
 
 }  // namespace base
 

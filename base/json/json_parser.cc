@@ -28,7 +28,7 @@ int HexDigitValue(char c) {
 // The hexadecimal number of an escape: no leading white space, an optional sign, an
 // optional "0x" when at least three characters remain, then hex digits only. A '-'
 // sign can only give a negative value, never a code point, so it fails here.
-bool HexEscapeToInt(const char* text, size_t length, int32_t* out) {
+[[nodiscard]] bool HexEscapeToInt(const char* text, size_t length, int32_t* out) {
   size_t i = 0;
   if (i < length && text[i] == '+') {
     ++i;
@@ -449,7 +449,8 @@ std::unique_ptr<Value> JsonParser::ParseNumber() {
   int32_t integer = 0;
   if (StringToInt(text, &integer)) return std::make_unique<Value>(static_cast<int>(integer));
   double number = 0.0;
-  StringToDouble(text.as_string(), &number);  // underflow to 0 is fine, so no verdict
+  // Underflow to 0 is fine and overflow is caught below, so the verdict is not needed.
+  (void)StringToDouble(text.as_string(), &number);
   if (!std::isfinite(number)) {
     // Beyond the double range: a syntax error at the number, never a silent failure.
     pos_ = number_start;

@@ -76,8 +76,8 @@ class JsonParser {
   std::unique_ptr<Value> ParseDictionary();
   std::unique_ptr<Value> ParseList();
   std::unique_ptr<Value> ParseString();
-  bool ParseStringInto(StringBuilder* builder);
-  bool ParseEscape(StringBuilder* builder);
+  [[nodiscard]] bool ParseStringInto(StringBuilder* builder);
+  [[nodiscard]] bool ParseEscape(StringBuilder* builder);
   std::unique_ptr<Value> ParseNumber();
   std::unique_ptr<Value> ParseLiteral(Token token);
 

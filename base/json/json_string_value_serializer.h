@@ -20,7 +20,7 @@ class JsonStringSerializer : public ValueSerializer {
 
   // Replaces *output with the JSON text; false without an output or when the tree holds
   // a binary value.
-  bool Serialize(const Value& root) override;
+  [[nodiscard]] bool Serialize(const Value& root) override;
 
  private:
   std::string* output_;

@@ -21,15 +21,15 @@ class JsonWriter {
     OPTIONS_PRETTY_PRINT = 4,
   };
 
-  static bool Write(const Value& node, std::string* json);
+  [[nodiscard]] static bool Write(const Value& node, std::string* json);
   // Replaces `json` with the text. False only when a binary value was met without
   // OPTIONS_OMIT_BINARY_VALUES; the rest of the text is complete even then.
-  static bool WriteWithOptions(const Value& node, int options, std::string* json);
+  [[nodiscard]] static bool WriteWithOptions(const Value& node, int options, std::string* json);
 
  private:
   JsonWriter(int options, std::string* json);
 
-  bool BuildJsonString(const Value& node, size_t depth);
+  [[nodiscard]] bool BuildJsonString(const Value& node, size_t depth);
   void AppendDouble(double value);
   void IndentLine(size_t depth);
 

@@ -12,7 +12,7 @@ class Value;
 class ValueSerializer {
  public:
   virtual ~ValueSerializer() {}
-  virtual bool Serialize(const Value& root) = 0;
+  [[nodiscard]] virtual bool Serialize(const Value& root) = 0;
 };
 
 class ValueDeserializer {

@@ -30,7 +30,7 @@ void DefaultMessagePump::Run(Delegate* delegate) {
     if (delayed_work_time_.is_null()) {
       event_.Wait();
     } else {
-      event_.TimedWaitUntil(delayed_work_time_);
+      (void)event_.TimedWaitUntil(delayed_work_time_);  // the loop looks for work either way
     }
   }
   // A quit ends one run only.

@@ -260,7 +260,8 @@ uint32_t Histogram::FindCorruption(const HistogramSamples& samples) const {
 
 std::unique_ptr<SampleVector> Histogram::SnapshotSampleVector() const {
   std::unique_ptr<SampleVector> snapshot(new SampleVector(samples_->id(), bucket_ranges_));
-  snapshot->Add(*samples_);
+  // A snapshot has the histogram's own buckets, so the samples always fit.
+  (void)snapshot->Add(*samples_);
   return snapshot;
 }
 
@@ -274,15 +275,16 @@ std::unique_ptr<HistogramSamples> Histogram::SnapshotDelta() {
     logged_samples_ = std::move(snapshot);
     return SnapshotSampleVector();
   }
-  snapshot->Subtract(*logged_samples_);
-  logged_samples_->Add(*snapshot);
+  // Both snapshots have the histogram's own buckets, so the samples always fit.
+  (void)snapshot->Subtract(*logged_samples_);
+  (void)logged_samples_->Add(*snapshot);
   return snapshot;
 }
 
 std::unique_ptr<HistogramSamples> Histogram::SnapshotFinalDelta() {
   final_delta_created_ = true;
   std::unique_ptr<SampleVector> snapshot = SnapshotSampleVector();
-  if (logged_samples_) snapshot->Subtract(*logged_samples_);
+  if (logged_samples_) (void)snapshot->Subtract(*logged_samples_);  // the same buckets
   return snapshot;
 }
 

@@ -68,12 +68,12 @@ class Histogram : public HistogramBase {
   void Add(Sample value) override;
   void AddCount(Sample value, int count) override;
   void AddSamples(const HistogramSamples& samples) override;
-  bool AddSamplesFromBuffer(SerialBufferReader* reader) override;
+  [[nodiscard]] bool AddSamplesFromBuffer(SerialBufferReader* reader) override;
   uint32_t FindCorruption(const HistogramSamples& samples) const override;
   std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
   std::unique_ptr<HistogramSamples> SnapshotDelta() override;
   std::unique_ptr<HistogramSamples> SnapshotFinalDelta() override;
-  bool SerializeInfoImpl(SerialBuffer* buffer) const override;
+  [[nodiscard]] bool SerializeInfoImpl(SerialBuffer* buffer) const override;
   void GetParameters(Dictionary* params) const override;
   void GetCountAndBucketData(Count* count, int64_t* sum, List* buckets) const override;
 
@@ -206,7 +206,7 @@ class CustomHistogram : public Histogram {
                                    const std::vector<Sample>& custom_ranges, int32_t flags);
 
   HistogramType GetHistogramType() const override;
-  bool SerializeInfoImpl(SerialBuffer* buffer) const override;
+  [[nodiscard]] bool SerializeInfoImpl(SerialBuffer* buffer) const override;
 
  protected:
   double GetBucketSize(Count current, uint32_t index) const override;

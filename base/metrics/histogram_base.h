@@ -88,7 +88,7 @@ class HistogramBase {
   virtual void AddCount(Sample value, int count) = 0;
   virtual void AddSamples(const HistogramSamples& samples) = 0;
   // Adds samples that HistogramSamples::Serialize wrote; false when they do not fit.
-  virtual bool AddSamplesFromBuffer(SerialBufferReader* reader) = 0;
+  [[nodiscard]] virtual bool AddSamplesFromBuffer(SerialBufferReader* reader) = 0;
   // Inconsistency bits of |samples| (a snapshot of this histogram).
   virtual uint32_t FindCorruption(const HistogramSamples& samples) const;
   // A copy of everything recorded so far.
@@ -103,7 +103,7 @@ class HistogramBase {
   virtual void WriteHTMLGraph(std::string* output) const;
   virtual void WriteAscii(std::string* output) const;
   // Name, flags and the construction arguments into |buffer|.
-  virtual bool SerializeInfoImpl(SerialBuffer* buffer) const = 0;
+  [[nodiscard]] virtual bool SerializeInfoImpl(SerialBuffer* buffer) const = 0;
   // "type" and, for bucketed kinds, "min", "max" and "bucket_count".
   virtual void GetParameters(Dictionary* params) const = 0;
   // Total count, sum and one {"low", "high", "count"} dictionary per non-empty bucket

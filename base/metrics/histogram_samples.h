@@ -24,7 +24,7 @@ class SampleCountIterator {
   // Each output is optional.
   virtual void Get(HistogramBase::Sample* min, int64_t* max, HistogramBase::Count* count) const = 0;
   // False unless the iterator walks buckets.
-  virtual bool GetBucketIndex(size_t* index) const;
+  [[nodiscard]] virtual bool GetBucketIndex(size_t* index) const;
 };
 
 class HistogramSamples {
@@ -53,14 +53,14 @@ class HistogramSamples {
   virtual std::unique_ptr<SampleCountIterator> Iterator() const = 0;
 
   // False when |other|'s buckets do not fit these (the matching ones before are added).
-  bool Add(const HistogramSamples& other);
+  [[nodiscard]] bool Add(const HistogramSamples& other);
   // Adds what Serialize wrote; a short last triple ends the input. False when the sum
   // or the redundant count cannot be read or the buckets do not fit.
-  bool AddFromBuffer(SerialBufferReader* reader);
-  bool Subtract(const HistogramSamples& other);
+  [[nodiscard]] bool AddFromBuffer(SerialBufferReader* reader);
+  [[nodiscard]] bool Subtract(const HistogramSamples& other);
   // Sum (64-bit), redundant count, then min, max and count (32-bit each) per non-empty
   // bucket in iterator order.
-  bool Serialize(SerialBuffer* buffer) const;
+  [[nodiscard]] bool Serialize(SerialBuffer* buffer) const;
 
   uint64_t id() const { return meta_->id.load(std::memory_order_relaxed); }
   int64_t sum() const { return meta_->sum.load(std::memory_order_relaxed); }
@@ -70,7 +70,7 @@ class HistogramSamples {
 
  protected:
   enum Operator { ADD, SUBTRACT };
-  virtual bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) = 0;
+  [[nodiscard]] virtual bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) = 0;
   void IncreaseSumAndCount(int64_t sum, HistogramBase::Count count);
 
  private:
@@ -81,8 +81,8 @@ class HistogramSamples {
 static_assert(sizeof(HistogramSamples::Metadata) == 24, "persistent record layout");
 
 // 64-bit fields in a serial buffer: the low 32 bits, then the high ones.
-bool WriteInt64ToBuffer(SerialBuffer* buffer, int64_t value);
-bool ReadInt64FromBuffer(SerialBufferReader* reader, int64_t* value);
+[[nodiscard]] bool WriteInt64ToBuffer(SerialBuffer* buffer, int64_t value);
+[[nodiscard]] bool ReadInt64FromBuffer(SerialBufferReader* reader, int64_t* value);
 
 }  // namespace base
 

@@ -72,7 +72,7 @@ class PersistentSparseHistogramDataManager {
   // Moves records found earlier for |records| to its handed-out list, then reads more
   // sample records (filing other maps' under theirs) until some of its own were found
   // and at least 10 were read. True when any were found.
-  bool LoadRecords(PersistentSampleMapRecords* records);
+  [[nodiscard]] bool LoadRecords(PersistentSampleMapRecords* records);
 
   PersistentMemoryAllocator* allocator() const { return allocator_; }
 

@@ -82,7 +82,7 @@ class PersistentMemoryAllocator {
   uint32_t GetType(Reference ref) const;
   // Changes the type from |from_type| to |to_type|; with |clear| the payload is zeroed
   // in between (the block then reads as kTypeIdTransitioning).
-  bool ChangeType(Reference ref, uint32_t to_type, uint32_t from_type, bool clear);
+  [[nodiscard]] bool ChangeType(Reference ref, uint32_t to_type, uint32_t from_type, bool clear);
   // Appends the block to the iterable queue; a block already there stays where it is.
   void MakeIterable(Reference ref);
 

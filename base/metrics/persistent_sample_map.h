@@ -38,7 +38,7 @@ class PersistentSampleMap : public HistogramSamples {
   std::unique_ptr<SampleCountIterator> Iterator() const override;
 
  protected:
-  bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) override;
+  [[nodiscard]] bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) override;
 
  private:
   typedef std::map<HistogramBase::Sample, HistogramBase::Count*> CountMap;

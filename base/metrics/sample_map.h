@@ -21,7 +21,7 @@ class SampleMap : public HistogramSamples {
   std::unique_ptr<SampleCountIterator> Iterator() const override;
 
  protected:
-  bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) override;
+  [[nodiscard]] bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) override;
 
  private:
   std::map<HistogramBase::Sample, HistogramBase::Count> sample_counts_;

@@ -31,7 +31,7 @@ class SampleVector : public HistogramSamples {
   size_t GetBucketIndex(HistogramBase::Sample value) const;
 
  protected:
-  bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) override;
+  [[nodiscard]] bool AddSubtractImpl(SampleCountIterator* iterator, Operator op) override;
 
  private:
   const BucketRanges* const bucket_ranges_;

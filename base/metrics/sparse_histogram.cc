@@ -97,7 +97,7 @@ bool SparseHistogram::AddSamplesFromBuffer(SerialBufferReader* reader) {
 
 std::unique_ptr<SampleMap> SparseHistogram::SnapshotWhileLocked() const {
   std::unique_ptr<SampleMap> snapshot(new SampleMap(samples_->id()));
-  snapshot->Add(*samples_);
+  (void)snapshot->Add(*samples_);  // a sample map takes every sample
   return snapshot;
 }
 
@@ -109,8 +109,9 @@ std::unique_ptr<HistogramSamples> SparseHistogram::SnapshotSamples() const {
 std::unique_ptr<HistogramSamples> SparseHistogram::SnapshotDelta() {
   AutoLock lock(lock_);
   std::unique_ptr<SampleMap> snapshot = SnapshotWhileLocked();
-  snapshot->Subtract(*logged_samples_);
-  logged_samples_->Add(*snapshot);
+  // A sample map takes every sample.
+  (void)snapshot->Subtract(*logged_samples_);
+  (void)logged_samples_->Add(*snapshot);
   return snapshot;
 }
 
@@ -118,7 +119,7 @@ std::unique_ptr<HistogramSamples> SparseHistogram::SnapshotFinalDelta() {
   AutoLock lock(lock_);
   final_delta_created_ = true;
   std::unique_ptr<SampleMap> snapshot = SnapshotWhileLocked();
-  snapshot->Subtract(*logged_samples_);
+  (void)snapshot->Subtract(*logged_samples_);  // a sample map takes every sample
   return snapshot;
 }
 

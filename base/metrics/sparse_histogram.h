@@ -37,11 +37,11 @@ class SparseHistogram : public HistogramBase {
   void Add(Sample value) override;
   void AddCount(Sample value, int count) override;
   void AddSamples(const HistogramSamples& samples) override;
-  bool AddSamplesFromBuffer(SerialBufferReader* reader) override;
+  [[nodiscard]] bool AddSamplesFromBuffer(SerialBufferReader* reader) override;
   std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
   std::unique_ptr<HistogramSamples> SnapshotDelta() override;
   std::unique_ptr<HistogramSamples> SnapshotFinalDelta() override;
-  bool SerializeInfoImpl(SerialBuffer* buffer) const override;
+  [[nodiscard]] bool SerializeInfoImpl(SerialBuffer* buffer) const override;
   void GetParameters(Dictionary* params) const override;
   void GetCountAndBucketData(Count* count, int64_t* sum, List* buckets) const override;
 

@@ -8,7 +8,7 @@ namespace base {
 
 // Stores the wrapping product of |a| and |b| in |result| and returns whether the true
 // product fits in a signed 64-bit value (-2^63 fits).
-inline bool CheckedMultiply(int64_t a, int64_t b, int64_t* result) {
+[[nodiscard]] inline bool CheckedMultiply(int64_t a, int64_t b, int64_t* result) {
   return !__builtin_mul_overflow(a, b, result);
 }
 

@@ -126,8 +126,9 @@ namespace {
 
 // Makes the handles to inherit inheritable and lists them in |attributes|; false fails
 // the launch.
-bool PrepareInheritedHandles(const LaunchOptions& options, ProcThreadAttributeList* attributes,
-                             BOOL* inherit, DWORD* flags) {
+[[nodiscard]] bool PrepareInheritedHandles(const LaunchOptions& options,
+                                           ProcThreadAttributeList* attributes, BOOL* inherit,
+                                           DWORD* flags) {
   *inherit = options.inherit_handles ? TRUE : FALSE;
   if (!options.handles_to_inherit) return true;
   const HandlesToInheritVector& handles = *options.handles_to_inherit;
@@ -151,8 +152,8 @@ bool PrepareInheritedHandles(const LaunchOptions& options, ProcThreadAttributeLi
 
 // The desktop, window and standard handles of the child; |desktop_name| holds the name
 // |startup| points to. False fails the launch.
-bool FillStartupInfo(const LaunchOptions& options, STARTUPINFOW* startup,
-                     std::wstring* desktop_name) {
+[[nodiscard]] bool FillStartupInfo(const LaunchOptions& options, STARTUPINFOW* startup,
+                                   std::wstring* desktop_name) {
   if (options.empty_desktop_name) {
     startup->lpDesktop = const_cast<wchar_t*>(L"");
   } else if (options.use_current_desktop) {
@@ -188,8 +189,9 @@ DWORD JobCreationFlags(const LaunchOptions& options, OsVersion version) {
 }
 
 // CreateProcessW, or CreateProcessAsUserW with the user's environment.
-bool CreateChild(const std::wstring& command_line, const LaunchOptions& options, BOOL inherit,
-                 DWORD flags, STARTUPINFOW* startup, PROCESS_INFORMATION* info) {
+[[nodiscard]] bool CreateChild(const std::wstring& command_line, const LaunchOptions& options,
+                               BOOL inherit, DWORD flags, STARTUPINFOW* startup,
+                               PROCESS_INFORMATION* info) {
   const wchar_t* current_directory =
       options.current_directory.empty() ? nullptr : options.current_directory.value().c_str();
   std::wstring writable_command_line = command_line;
@@ -209,8 +211,8 @@ bool CreateChild(const std::wstring& command_line, const LaunchOptions& options,
 
 // Puts a child started suspended into the job and lets it run; false, with the child
 // ended, when the job refuses it.
-bool AssignToJobAndResume(HANDLE job, const ScopedHandle& process, const ScopedHandle& thread,
-                          DWORD process_id) {
+[[nodiscard]] bool AssignToJobAndResume(HANDLE job, const ScopedHandle& process,
+                                        const ScopedHandle& thread, DWORD process_id) {
   if (!AssignProcessToJobObject(job, process.Get())) {
     // Never leave a suspended child behind.
     if (TerminateProcess(process.Get(), 1)) {
@@ -266,8 +268,8 @@ struct CapturedChild {
   DWORD pid = 0;
 };
 
-bool StartCapturedChild(const std::wstring& command_line, DWORD pipe_size,
-                        CapturedChild* child) {
+[[nodiscard]] bool StartCapturedChild(const std::wstring& command_line, DWORD pipe_size,
+                                      CapturedChild* child) {
   SECURITY_ATTRIBUTES security = {};
   security.nLength = sizeof(security);
   security.bInheritHandle = TRUE;
@@ -301,7 +303,7 @@ bool StartCapturedChild(const std::wstring& command_line, DWORD pipe_size,
   return true;
 }
 
-bool FinishCapturedChild(const CapturedChild& child) {
+[[nodiscard]] bool FinishCapturedChild(const CapturedChild& child) {
   int exit_code = 0;
   const TerminationStatus status = GetProcessTerminationStatus(child.process.Get(), &exit_code);
   debug::GlobalActivityTracker* tracker = debug::GlobalActivityTracker::Get();

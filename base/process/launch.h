@@ -76,7 +76,7 @@ class ProcThreadAttributeList {
   void Initialize(OsVersion version);
   // Sets the handle-list attribute; false on a system without attribute lists, when a
   // list is already set, or when the system refuses.
-  bool SetHandleList(const HandlesToInheritVector& handles);
+  [[nodiscard]] bool SetHandleList(const HandlesToInheritVector& handles);
 
   bool extended() const { return startup_info_.StartupInfo.cb == sizeof(STARTUPINFOEXW); }
   STARTUPINFOEXW* startup_info() { return &startup_info_; }
@@ -92,20 +92,21 @@ class ProcThreadAttributeList {
 };
 
 // The command line's string form launched by the overload below.
-Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);
+[[nodiscard]] Process LaunchProcess(const CommandLine& command_line, const LaunchOptions& options);
 // An invalid Process on failure; nothing is logged.
-Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options);
+[[nodiscard]] Process LaunchProcess(const std::wstring& command_line, const LaunchOptions& options);
 
 // Runs the program to its end and appends its standard output to `output` (kept also
 // after a read failure). False when it cannot be run, ended abnormally or crashed.
-bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output);
-bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output);
+[[nodiscard]] bool RunAndCaptureOutput(const CommandLine& command_line, std::string* output);
+[[nodiscard]] bool RunAndCaptureOutput(const std::wstring& command_line, std::string* output);
 // The same for a program that must end within `timeout`: one that does not is ended,
 // `timed_out` is set and the result is false. Output past the pipe's buffer (64 KiB)
 // keeps the program waiting until it is ended. `launch_lock` (may be null) is held from
 // the pipe's creation to the child's, so no other launch passes the pipe on.
-bool RunAndCaptureOutputWithTimeout(const std::wstring& command_line, TimeDelta timeout,
-                                    Lock* launch_lock, std::string* output, bool* timed_out);
+[[nodiscard]] bool RunAndCaptureOutputWithTimeout(const std::wstring& command_line,
+                                                  TimeDelta timeout, Lock* launch_lock,
+                                                  std::string* output, bool* timed_out);
 
 // How `process` ended (or that it still runs); `exit_code` (may be null) receives its
 // exit code, 258 while it runs.

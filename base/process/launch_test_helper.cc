@@ -15,7 +15,7 @@
 
 namespace {
 
-bool WriteOut(const char* text, DWORD size) {
+[[nodiscard]] bool WriteOut(const char* text, DWORD size) {
   DWORD written = 0;
   return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, size, &written, nullptr) &&
          written == size;

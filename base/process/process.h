@@ -31,7 +31,7 @@ class Process {
 
   static Process Current();
   // Opened for waiting, querying and terminating; not valid when it cannot be opened.
-  static Process Open(DWORD pid);
+  [[nodiscard]] static Process Open(DWORD pid);
 
   bool IsValid() const;
   // The held handle, or the pseudo handle of the current process.
@@ -39,11 +39,11 @@ class Process {
   DWORD Pid() const;
 
   // Waits without a time limit.
-  bool WaitForExit(int32_t* exit_code) const;
+  [[nodiscard]] bool WaitForExit(int32_t* exit_code) const;
   // True with the exit code (when `exit_code` is given) once the process has ended; false
   // on time-out or error with *exit_code untouched. A negative limit does not wait; a
   // limit beyond 0xFFFFFFFF ms, or TimeDelta::Max(), waits without a limit.
-  bool WaitForExitWithTimeout(TimeDelta timeout, int32_t* exit_code) const;
+  [[nodiscard]] bool WaitForExitWithTimeout(TimeDelta timeout, int32_t* exit_code) const;
 
  private:
   bool is_current_;

@@ -49,7 +49,7 @@ double WithSign(double value, bool negative) { return negative ? -value : value;
 
 // "inf", "infinity", "nan" and "nan(hex digits)" after the sign. Returns false when
 // none of them stands at |s|.
-bool ParseNonFinite(const char* s, bool negative, double* result, const char** end) {
+[[nodiscard]] bool ParseNonFinite(const char* s, bool negative, double* result, const char** end) {
   if (StartsWithNoCase(s, "inf")) {
     *end = s + (StartsWithNoCase(s, "infinity") ? 8 : 3);
     *result = WithSign(std::numeric_limits<double>::infinity(), negative);

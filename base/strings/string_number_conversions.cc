@@ -35,7 +35,7 @@ inline bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c))
 inline bool IsSpace(wchar_t c) { return std::iswspace(c) != 0; }
 
 template <typename CharT, typename IntT>
-bool StringToIntT(BasicStringPiece<CharT> input, IntT* output) {
+[[nodiscard]] bool StringToIntT(BasicStringPiece<CharT> input, IntT* output) {
   const CharT* cursor = input.begin();
   const CharT* end = input.end();
   bool valid = true;

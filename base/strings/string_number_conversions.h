@@ -21,23 +21,23 @@ std::wstring Int64ToString16(int64_t value);
 std::wstring Uint64ToString16(uint64_t value);
 
 // Leading whitespace, trailing garbage and overflow give false (overflow saturates).
-bool StringToInt(StringPiece input, int32_t* output);
-bool StringToUint(StringPiece input, uint32_t* output);
-bool StringToUint(StringPiece16 input, uint32_t* output);
-bool StringToInt64(StringPiece input, int64_t* output);
-bool StringToInt64(StringPiece16 input, int64_t* output);
-bool StringToUint64(StringPiece input, uint64_t* output);
+[[nodiscard]] bool StringToInt(StringPiece input, int32_t* output);
+[[nodiscard]] bool StringToUint(StringPiece input, uint32_t* output);
+[[nodiscard]] bool StringToUint(StringPiece16 input, uint32_t* output);
+[[nodiscard]] bool StringToInt64(StringPiece input, int64_t* output);
+[[nodiscard]] bool StringToInt64(StringPiece16 input, int64_t* output);
+[[nodiscard]] bool StringToUint64(StringPiece input, uint64_t* output);
 
 // Correctly rounded; false for empty text, leading whitespace, trailing characters and
 // results out of range (which are stored as +-infinity or +-0).
-bool StringToDouble(const std::string& input, double* output);
+[[nodiscard]] bool StringToDouble(const std::string& input, double* output);
 
 // Two upper-case hex digits per byte.
 std::string HexEncode(const void* bytes, size_t size);
 
 // Appends one byte per digit pair; false for empty or odd-length text or a non-hex
 // digit, keeping the bytes decoded before it.
-bool HexStringToBytes(const std::string& input, std::vector<uint8_t>* output);
+[[nodiscard]] bool HexStringToBytes(const std::string& input, std::vector<uint8_t>* output);
 
 }  // namespace base
 

@@ -45,7 +45,7 @@ typedef std::vector<std::pair<std::string, std::string>> StringPairs;
 // Pairs separated by "," (pieces trimmed, empty ones dropped), key and value by a run
 // of "=". False when a piece has no "=" or nothing after it; such a piece still adds
 // its (partly) empty pair.
-bool SplitStringIntoKeyValuePairs(StringPiece input, StringPairs* key_value_pairs);
+[[nodiscard]] bool SplitStringIntoKeyValuePairs(StringPiece input, StringPairs* key_value_pairs);
 
 }  // namespace base
 

@@ -56,8 +56,8 @@ std::string CollapseWhitespace(const std::string& text);
 
 // Replaces every character of |replace_chars| by |replace_with|; the inserted text is
 // not searched again. |output| may be |&input|. True when anything was replaced.
-bool ReplaceChars(const std::string& input, StringPiece replace_chars,
-                  StringPiece replace_with, std::string* output);
+[[nodiscard]] bool ReplaceChars(const std::string& input, StringPiece replace_chars,
+                                StringPiece replace_with, std::string* output);
 
 // Replaces the first occurrence of |find_this| (not empty) at or after |start_offset|,
 // or with |replace_all| every non-overlapping one from there on.

@@ -13,7 +13,7 @@ namespace {
 const uint32_t kReplacementCharacter = 0xFFFD;
 
 // Returns false when a replacement character had to be written.
-bool ConvertWideToUTF8(const wchar_t* src, size_t length, std::string* output) {
+[[nodiscard]] bool ConvertWideToUTF8(const wchar_t* src, size_t length, std::string* output) {
   bool success = true;
   for (size_t i = 0; i < length; ++i) {
     uint32_t unit = static_cast<uint16_t>(src[i]);
@@ -34,7 +34,7 @@ bool ConvertWideToUTF8(const wchar_t* src, size_t length, std::string* output) {
   return success;
 }
 
-bool ConvertUTF8ToWide(const char* src, size_t length, std::wstring* output) {
+[[nodiscard]] bool ConvertUTF8ToWide(const char* src, size_t length, std::wstring* output) {
   bool success = true;
   size_t i = 0;
   while (i < length) {
@@ -55,7 +55,7 @@ std::string WideToUTF8(StringPiece16 wide) {
   std::string result;
   // Text that starts non-ASCII is likely to stay so: reserve for three bytes a unit.
   result.reserve(static_cast<uint16_t>(wide[0]) >= 0x80 ? wide.size() * 3 : wide.size());
-  ConvertWideToUTF8(wide.data(), wide.size(), &result);
+  (void)ConvertWideToUTF8(wide.data(), wide.size(), &result);  // ill-formed input: U+FFFD
   return result;
 }
 
@@ -63,7 +63,7 @@ std::wstring UTF8ToWide(StringPiece utf8) {
   if (IsStringASCII(utf8)) return ASCIIToWide(utf8);
   std::wstring result;
   result.reserve(static_cast<uint8_t>(utf8[0]) >= 0x80 ? utf8.size() / 2 : utf8.size());
-  ConvertUTF8ToWide(utf8.data(), utf8.size(), &result);
+  (void)ConvertUTF8ToWide(utf8.data(), utf8.size(), &result);  // ill-formed input: U+FFFD
   return result;
 }
 

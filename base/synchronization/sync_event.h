@@ -32,15 +32,15 @@ class SyncEvent {
   // Waits without limit.
   void Wait();
   // True when signalled within |delta|; a zero delta only polls.
-  bool TimedWait(TimeDelta delta);
+  [[nodiscard]] bool TimedWait(TimeDelta delta);
   // True when signalled before |end|; a null or past |end| only polls.
-  bool TimedWaitUntil(TimeTicks end);
+  [[nodiscard]] bool TimedWaitUntil(TimeTicks end);
 
   HANDLE handle() const { return handle_.Get(); }
 
   // Waits on |handle| until |end| (later than now), repeating early system time-outs.
   // True when the handle was signalled. Shared with the pumps that sleep on handles.
-  static bool WaitHandleUntil(HANDLE handle, TimeTicks end);
+  [[nodiscard]] static bool WaitHandleUntil(HANDLE handle, TimeTicks end);
 
  private:
   bool Poll() const;

@@ -10,7 +10,7 @@ namespace base {
 
 // Runs |run_loop| on the current thread's message loop until it quits or |limit| passed;
 // false when the limit ended it.
-bool RunUntilQuitOrLimit(RunLoop* run_loop, TimeDelta limit);
+[[nodiscard]] bool RunUntilQuitOrLimit(RunLoop* run_loop, TimeDelta limit);
 
 }  // namespace base
 

@@ -15,8 +15,9 @@ std::wstring TestExeSibling(const wchar_t* file_name);
 
 // Starts |helper| (a file name beside the test EXE) with |arguments| after the quoted
 // program; |creation_flags| as for CreateProcessW. Holds the process handle in |process|.
-bool StartTestHelper(const wchar_t* helper, const std::wstring& arguments,
-                     DWORD creation_flags, ScopedHandle* process, ScopedHandle* thread);
+[[nodiscard]] bool StartTestHelper(const wchar_t* helper, const std::wstring& arguments,
+                                   DWORD creation_flags, ScopedHandle* process,
+                                   ScopedHandle* thread);
 
 // Runs |helper| to its end and returns its exit code, or -1 when it could not be run.
 int RunTestHelper(const wchar_t* helper, const std::wstring& arguments);
@@ -24,12 +25,12 @@ int RunTestHelper(const wchar_t* helper, const std::wstring& arguments);
 // From now on every process this one starts, and every process those start, counts as
 // a descendant, also once its parent has ended: this process joins a job object of its
 // own (once, for the rest of its life). False when it could not.
-bool TrackDescendantProcesses();
+[[nodiscard]] bool TrackDescendantProcesses();
 
 // Waits until every descendant counted so far has ended, for example a backend and the
 // clean-up batch it left running. False when one still runs after |timeout_ms|, or
 // when descendants are not tracked.
-bool WaitForDescendantProcesses(DWORD timeout_ms);
+[[nodiscard]] bool WaitForDescendantProcesses(DWORD timeout_ms);
 
 }  // namespace base
 

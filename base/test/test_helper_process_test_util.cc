@@ -52,7 +52,7 @@ ScopedHandle& DescendantsJob() {
 }
 
 // The ids of the job's processes other than this one; false when they cannot be read.
-bool GetDescendantIds(HANDLE job, std::vector<DWORD>* ids) {
+[[nodiscard]] bool GetDescendantIds(HANDLE job, std::vector<DWORD>* ids) {
   const size_t kMaxIds = 256;
   std::vector<ULONG_PTR> buffer(kMaxIds + 2);
   JOBOBJECT_BASIC_PROCESS_ID_LIST* list =

@@ -149,7 +149,8 @@ void OsThread::SetName(const std::string& name) {
   info.name = name.c_str();
   info.thread_id = GetCurrentThreadId();
   info.flags = 0;
-  RunWithExceptionGuard(&RaiseThreadNameException, &info, &ContinueAfterThreadName, nullptr);
+  (void)RunWithExceptionGuard(&RaiseThreadNameException, &info, &ContinueAfterThreadName,
+                              nullptr);  // the filter always continues: the name is a hint
 }
 
 // static

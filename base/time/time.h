@@ -139,7 +139,7 @@ class Time : public time_internal::TimeBase<Time> {
   static Time FromFileTime(FILETIME file_time);
   // Takes |exploded| as local time. Fields outside 0..65535 or a date the system rejects
   // give false and a null |time|.
-  static bool FromExploded(const Exploded& exploded, Time* time);
+  [[nodiscard]] static bool FromExploded(const Exploded& exploded, Time* time);
 
   // Seconds since 1970; null stays 0, times at or near Max() give the largest value.
   int64_t ToTimeT() const;

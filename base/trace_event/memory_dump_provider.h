@@ -38,7 +38,7 @@ class MemoryDumpProvider {
   };
 
   // Adds this provider's allocator dumps to |pmd|; false when it could not.
-  virtual bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) = 0;
+  [[nodiscard]] virtual bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) = 0;
   virtual void OnHeapProfilingEnabled(bool /*enabled*/) {}
   // Asked only of providers registered with fast polling supported.
   virtual void PollFastMemoryTotal(uint64_t* /*memory_total*/) {}

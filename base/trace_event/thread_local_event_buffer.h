@@ -39,7 +39,7 @@ class ThreadLocalEventBuffer : public MessageLoop::DestructionObserver,
 
   void WillDestroyCurrentMessageLoop() override;
   // "tracing/thread_<id>" while it holds a chunk.
-  bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) override;
+  [[nodiscard]] bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) override;
 
  private:
   void FlushWhileLocked();

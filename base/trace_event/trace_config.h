@@ -72,7 +72,7 @@ class EventFilterConfig {
   ~EventFilterConfig();
 
   // True when the arguments hold |key| as a list; its strings go into |out|.
-  bool GetArgAsSet(const char* key, std::unordered_set<std::string>* out) const;
+  [[nodiscard]] bool GetArgAsSet(const char* key, std::unordered_set<std::string>* out) const;
 
   const std::string& predicate_name() const { return predicate_name_; }
   TraceConfigCategoryFilter& category_filter() { return category_filter_; }

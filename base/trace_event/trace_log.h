@@ -149,7 +149,7 @@ class TraceLog : public MemoryDumpProvider {
   static void SetCurrentThreadBlocksMessageLoop();
 
   // MemoryDumpProvider: "tracing/main_trace_log".
-  bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) override;
+  [[nodiscard]] bool OnMemoryDump(const MemoryDumpArgs& args, ProcessMemoryDump* pmd) override;
 
   uint64_t process_id_hash() const { return process_id_hash_; }
   int process_id() const { return process_id_; }

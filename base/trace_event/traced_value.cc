@@ -27,7 +27,7 @@ const char kString = 's';
 const char kStaticKey = '*';
 const char kCopiedKey = 's';
 
-bool ReadChar(SerialBufferReader* reader, char* out) {
+[[nodiscard]] bool ReadChar(SerialBufferReader* reader, char* out) {
   const char* data = nullptr;
   if (!reader->ReadBytes(&data, 1)) return false;
   *out = *data;
@@ -35,14 +35,14 @@ bool ReadChar(SerialBufferReader* reader, char* out) {
 }
 
 template <typename T>
-bool ReadPlain(SerialBufferReader* reader, T* out) {
+[[nodiscard]] bool ReadPlain(SerialBufferReader* reader, T* out) {
   const char* data = nullptr;
   if (!reader->ReadBytes(&data, sizeof(T))) return false;
   std::memcpy(out, data, sizeof(T));
   return true;
 }
 
-bool ReadKey(SerialBufferReader* reader, std::string* key) {
+[[nodiscard]] bool ReadKey(SerialBufferReader* reader, std::string* key) {
   char kind = 0;
   if (!ReadChar(reader, &kind)) return false;
   if (kind == kStaticKey) {
@@ -62,8 +62,8 @@ struct OpenContainer {
 
 // Puts |value| into the innermost open container: appended to a list, or stored
 // under the key that follows it in the records.
-bool Store(SerialBufferReader* reader, std::vector<OpenContainer>* stack,
-           std::unique_ptr<Value> value, bool is_container) {
+[[nodiscard]] bool Store(SerialBufferReader* reader, std::vector<OpenContainer>* stack,
+                         std::unique_ptr<Value> value, bool is_container) {
   Value* parent = stack->back().value.get();
   std::string key;
   if (!parent->is_list() && !ReadKey(reader, &key)) return false;

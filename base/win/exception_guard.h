@@ -13,8 +13,8 @@ typedef LONG (*ExceptionGuardFilter)(EXCEPTION_POINTERS* info, void* filter_cont
 
 // Runs function(context). Returns true when it returned normally, false when |filter|
 // chose EXCEPTION_EXECUTE_HANDLER for an exception from it (its frames are unwound).
-bool RunWithExceptionGuard(void (*function)(void* context), void* context,
-                           ExceptionGuardFilter filter, void* filter_context);
+[[nodiscard]] bool RunWithExceptionGuard(void (*function)(void* context), void* context,
+                                         ExceptionGuardFilter filter, void* filter_context);
 
 }  // namespace base
 

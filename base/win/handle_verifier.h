@@ -15,7 +15,7 @@ namespace base {
 class HandleVerifier {
  public:
   // Closes |handle|; false only for a process handle protected from closing.
-  virtual bool CloseHandle(HANDLE handle) = 0;
+  [[nodiscard]] virtual bool CloseHandle(HANDLE handle) = 0;
   virtual void StartTracking(HANDLE handle, const void* owner, const void* pc1,
                              const void* pc2) = 0;
   virtual void StopTracking(HANDLE handle, const void* owner, const void* pc1,
@@ -39,13 +39,13 @@ typedef HandleVerifier* (*GetHandleVerifierFunction)();
 HandleVerifier* GetHandleVerifier();
 
 // Install the active verifier when needed and forward to it.
-bool CloseHandleVerified(HANDLE handle);
+[[nodiscard]] bool CloseHandleVerified(HANDLE handle);
 void StartTrackingHandle(HANDLE handle, const void* owner, const void* pc1, const void* pc2);
 void StopTrackingHandle(HANDLE handle, const void* owner, const void* pc1, const void* pc2);
 
 // The raw close. A failure ends the process, except for a process handle protected from
 // closing, which gives false.
-bool CloseHandleWithDiagnostics(HANDLE handle);
+[[nodiscard]] bool CloseHandleWithDiagnostics(HANDLE handle);
 
 // True for any handle value except null and INVALID_HANDLE_VALUE.
 inline bool IsHandleValueValid(HANDLE handle) {

@@ -13,8 +13,8 @@ const LCTYPE kIso3166CountryName = 90;
 const LANGID kCustomUiDefaultLanguage = 0x1400;
 const LANGID kFirstLanguageWithSublanguage = 0x400;
 
-bool GetPreferredLanguages(const internal::UiLanguageFunctions& functions,
-                           std::vector<std::wstring>* languages) {
+[[nodiscard]] bool GetPreferredLanguages(const internal::UiLanguageFunctions& functions,
+                                         std::vector<std::wstring>* languages) {
   if (!functions.get_thread_preferred_ui_languages)
     return false;
   ULONG count = 0;
@@ -53,8 +53,8 @@ std::wstring GetLocaleText(const internal::UiLanguageFunctions& functions, LANGI
   return buffer;
 }
 
-bool GetDefaultLanguage(const internal::UiLanguageFunctions& functions,
-                        std::vector<std::wstring>* languages) {
+[[nodiscard]] bool GetDefaultLanguage(const internal::UiLanguageFunctions& functions,
+                                      std::vector<std::wstring>* languages) {
   const LANGID language_id = functions.get_user_default_ui_language();
   if (language_id == kCustomUiDefaultLanguage)
     return false;

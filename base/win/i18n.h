@@ -11,7 +11,7 @@ namespace base {
 
 // Appends language names such as "fr-CA" and "fr" to |languages| (it is not cleared).
 // False, with |languages| unchanged, only when no language can be named at all.
-bool GetThreadPreferredUiLanguageList(std::vector<std::wstring>* languages);
+[[nodiscard]] bool GetThreadPreferredUiLanguageList(std::vector<std::wstring>* languages);
 
 namespace internal {
 
@@ -34,8 +34,8 @@ struct UiLanguageFunctions {
 // The system's functions, the first looked up in kernel32 at run time.
 UiLanguageFunctions GetSystemUiLanguageFunctions();
 
-bool GetThreadPreferredUiLanguageList(const UiLanguageFunctions& functions,
-                                      std::vector<std::wstring>* languages);
+[[nodiscard]] bool GetThreadPreferredUiLanguageList(const UiLanguageFunctions& functions,
+                                                    std::vector<std::wstring>* languages);
 
 }  // namespace internal
 

@@ -23,7 +23,7 @@ class MessageWindow {
   MessageWindow& operator=(const MessageWindow&) = delete;
 
   // Creates the window on the calling thread; false (logged) on failure.
-  bool Create(MessageCallback message_callback);
+  [[nodiscard]] bool Create(MessageCallback message_callback);
   void Destroy();
 
   HWND hwnd() const { return window_.Get(); }

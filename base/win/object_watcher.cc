@@ -38,8 +38,10 @@ bool ObjectWatcher::StopWatching() {
   if (!wait_handle_.IsValid())
     return false;
   // Blocks until a wait callback already running has finished.
-  if (!wait_handle_.Unregister())
+  if (!wait_handle_.Unregister()) {
+    PLOG(ERROR) << "Cannot unregister an object wait";
     return false;
+  }
   Reset();
   return true;
 }

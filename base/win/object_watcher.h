@@ -35,9 +35,10 @@ class ObjectWatcher {
 
   // Starts a one-shot watch of |object| (not owned), ending any watch in progress. The
   // calling thread must run a MessageLoop. False when the wait cannot be registered.
-  bool StartWatching(HANDLE object, Delegate* delegate);
+  [[nodiscard]] bool StartWatching(HANDLE object, Delegate* delegate);
 
-  // False when nothing was watched or the wait could not be unregistered.
+  // False when nothing was watched or the wait could not be unregistered (logged here),
+  // so a caller that only stops may ignore the result.
   bool StopWatching();
 
   bool IsWatching() const { return wait_handle_.IsValid(); }

@@ -34,7 +34,9 @@ class ScopedHandle {
   HANDLE Take();
 
   // Closes the held handle through the verifier; false only when a protected process
-  // handle stayed open (the holder is empty either way).
+  // handle stayed open (the holder is empty either way). Not [[nodiscard]]: any other
+  // failed close is a bug the verifier crashes on, so the caller has nothing to act on;
+  // CloseChecked is the form whose failure a caller handles.
   bool Close();
 
   // Closes the held handle and says whether CloseHandle succeeded, leaving its error for

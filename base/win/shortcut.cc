@@ -34,7 +34,7 @@ struct ShellLink {
     }
     return SUCCEEDED(link.As(&file));
   }
-  bool CreateAndLoad(const FilePath& path, DWORD mode) {
+  [[nodiscard]] bool CreateAndLoad(const FilePath& path, DWORD mode) {
     return Create() && SUCCEEDED(file->Load(path.value().c_str(), mode));
   }
 };

@@ -78,20 +78,20 @@ enum ShortcutOperation {
 
 // Creating and replacing need the target. The shell is told about the new or changed
 // file. False on any failure; a half-set-up link is never saved.
-bool CreateOrUpdateShortcut(const FilePath& shortcut_path,
-                            const ShortcutProperties& properties,
-                            ShortcutOperation operation);
+[[nodiscard]] bool CreateOrUpdateShortcut(const FilePath& shortcut_path,
+                                          const ShortcutProperties& properties,
+                                          ShortcutOperation operation);
 
 // Reads the properties named by `options` (Option bits) into *properties. On failure the
 // properties read so far stay there. Texts are at most 260 characters.
-bool ResolveShortcutProperties(const FilePath& shortcut_path, uint32_t options,
-                               ShortcutProperties* properties);
+[[nodiscard]] bool ResolveShortcutProperties(const FilePath& shortcut_path, uint32_t options,
+                                             ShortcutProperties* properties);
 
 // The shortcut's target; with a null `target` only tests that the shortcut loads.
-bool ResolveShortcut(const FilePath& shortcut_path, FilePath* target);
+[[nodiscard]] bool ResolveShortcut(const FilePath& shortcut_path, FilePath* target);
 
 // Runs the shell's "taskbarunpin" verb on the shortcut (Windows 7 and later).
-bool UnpinShortcutFromTaskbar(const FilePath& shortcut_path);
+[[nodiscard]] bool UnpinShortcutFromTaskbar(const FilePath& shortcut_path);
 
 }  // namespace base
 

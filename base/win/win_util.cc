@@ -31,8 +31,8 @@ const PROPERTYKEY kAppUserModelIsDualMode = {kAppUserModelProperties, 11};
 namespace {
 
 // Sets one property and commits only after a plain S_OK.
-bool SetPropertyAndCommit(IPropertyStore* property_store, const PROPERTYKEY& key,
-                          const ScopedPropVariant& value) {
+[[nodiscard]] bool SetPropertyAndCommit(IPropertyStore* property_store, const PROPERTYKEY& key,
+                                        const ScopedPropVariant& value) {
   HRESULT result = property_store->SetValue(key, value.Get());
   if (result == S_OK) result = property_store->Commit();
   return SUCCEEDED(result);

@@ -27,8 +27,8 @@ extern const PROPERTYKEY kAppUserModelIsDualMode;
 
 // Writes the application user model id, or the dual-mode flag, into a shell link's
 // property store and commits it; false on failure.
-bool SetAppIdForPropertyStore(IPropertyStore* property_store, const wchar_t* app_id);
-bool SetDualModeForPropertyStore(IPropertyStore* property_store, bool dual_mode);
+[[nodiscard]] bool SetAppIdForPropertyStore(IPropertyStore* property_store, const wchar_t* app_id);
+[[nodiscard]] bool SetDualModeForPropertyStore(IPropertyStore* property_store, bool dual_mode);
 
 // Called when creating a bitmap failed: gathers the figures that tell why (last error,
 // GDI and USER object counts, memory use, a small test bitmap, the counts of other

@@ -47,12 +47,12 @@ class JsonPrefStore : public PersistentPrefStore,
   void RemoveObserver(Observer* observer) override;
   bool HasObservers() const override;
   bool IsInitialized() const override;
-  bool GetValue(base::StringPiece key, const base::Value** result) const override;
+  [[nodiscard]] bool GetValue(base::StringPiece key, const base::Value** result) const override;
   std::unique_ptr<base::Dictionary> CopyValues() const override;
   void SetValue(base::StringPiece key, std::unique_ptr<base::Value> value,
                 uint32_t flags) override;
   void RemoveValue(base::StringPiece key, uint32_t flags) override;
-  bool GetStoredValue(base::StringPiece key, base::Value** result) override;
+  [[nodiscard]] bool GetStoredValue(base::StringPiece key, base::Value** result) override;
   void NotifyValueChanged(base::StringPiece key, uint32_t flags) override;
   void SetValueWithoutNotification(base::StringPiece key, std::unique_ptr<base::Value> value,
                                    uint32_t flags) override;
@@ -65,7 +65,7 @@ class JsonPrefStore : public PersistentPrefStore,
   void ClearValues() override;
 
   // The compact JSON text of the values, as the file gets it.
-  bool SerializeData(std::string* output) override;
+  [[nodiscard]] bool SerializeData(std::string* output) override;
 
   // `reply` runs once after the next write that reaches the disk; a failed write keeps it
   // for the write after. It is posted to the thread that registers it (which needs a task

@@ -55,7 +55,7 @@ class PersistentPrefStore : public base::RefCountedThreadSafe<PersistentPrefStor
   virtual bool HasObservers() const { return false; }
   virtual bool IsInitialized() const { return true; }
   // True when `key` is present; `result` (may be null) then points at the stored value.
-  virtual bool GetValue(base::StringPiece key, const base::Value** result) const = 0;
+  [[nodiscard]] virtual bool GetValue(base::StringPiece key, const base::Value** result) const = 0;
   virtual std::unique_ptr<base::Dictionary> CopyValues() const = 0;
 
   // Takes `value`; storing a value equal to the present one changes nothing.
@@ -63,7 +63,7 @@ class PersistentPrefStore : public base::RefCountedThreadSafe<PersistentPrefStor
                         uint32_t flags) = 0;
   virtual void RemoveValue(base::StringPiece key, uint32_t flags) = 0;
   // The stored value itself, for changing it in place (then call NotifyValueChanged).
-  virtual bool GetStoredValue(base::StringPiece key, base::Value** result) = 0;
+  [[nodiscard]] virtual bool GetStoredValue(base::StringPiece key, base::Value** result) = 0;
   virtual void NotifyValueChanged(base::StringPiece key, uint32_t flags) = 0;
   virtual void SetValueWithoutNotification(base::StringPiece key,
                                            std::unique_ptr<base::Value> value,

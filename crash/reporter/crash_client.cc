@@ -81,7 +81,9 @@ bool EnterCrashGate(void*, EXCEPTION_POINTERS*, const AssertionInfo*) {
 }
 
 LONG WINAPI DumpAndTerminate(EXCEPTION_POINTERS* exception_pointers) {
-  if (g_handler) g_handler->WriteMinidump(exception_pointers);
+  // The process ends whether or not the dump was written, and a crashing process must not
+  // log: a failed dump has nowhere to go.
+  if (g_handler) (void)g_handler->WriteMinidump(exception_pointers);
   TerminateProcess(GetCurrentProcess(), kCrashExitCode);
   return EXCEPTION_EXECUTE_HANDLER;
 }

@@ -31,7 +31,7 @@ void DisableExceptionSwallowing();
 
 // Finds the reporter named by "crash-reporter-pid" or launches one; false when there
 // is none (a build with a negative UBN uses none).
-bool StartCrashReporter();
+[[nodiscard]] bool StartCrashReporter();
 // The reporter's process id; 0 when there is none.
 uint32_t GetCrashReporterProcessId();
 
@@ -44,8 +44,8 @@ void SetCrashKeys();
 
 // The dump filter: lets the first crashing thread through and blocks every later one
 // for good, so one process writes one dump.
-bool EnterCrashGate(void* context, EXCEPTION_POINTERS* exception_pointers,
-                    const AssertionInfo* assertion);
+[[nodiscard]] bool EnterCrashGate(void* context, EXCEPTION_POINTERS* exception_pointers,
+                                  const AssertionInfo* assertion);
 
 // Has the handler dump |exception_pointers|, then ends the process with exit code 1.
 // Also the exception filter of wrapped window procedures.
@@ -55,10 +55,10 @@ namespace internal {
 
 // StartCrashReporter over |command_line| (the switch "crash-reporter-pid"; the program
 // and switches a new reporter is launched with) and the build's |ubn|.
-uint32_t FindOrLaunchCrashReporter(const base::CommandLine& command_line, int ubn);
+[[nodiscard]] uint32_t FindOrLaunchCrashReporter(const base::CommandLine& command_line, int ubn);
 // Runs |command_line| plus "crash-reporter-parent-id" and waits up to |wait_ms| for it
 // to signal its init event. The reporter's id, or 0.
-uint32_t LaunchCrashReporter(const base::CommandLine& command_line, DWORD wait_ms);
+[[nodiscard]] uint32_t LaunchCrashReporter(const base::CommandLine& command_line, DWORD wait_ms);
 // ConnectCrashReporter with |reporter_id| as the reporter.
 void ConnectCrashReporterTo(uint32_t reporter_id);
 // The handler ConnectCrashReporter made; null when none registered.

@@ -21,16 +21,16 @@ class CrashClientConfig {
   // Whether |process_type| is the browser's own: "browser".
   virtual bool IsBrowserProcessType(const std::wstring& process_type);
   // A dump folder that the custom info names; false when there is none to name.
-  virtual bool GetAlternativeCrashDumpLocation(base::FilePath* path);
+  [[nodiscard]] virtual bool GetAlternativeCrashDumpLocation(base::FilePath* path);
   // The product, version, special build and channel reported for |exe_path|. The base
   // leaves the outputs untouched.
   virtual void GetProductNameAndVersion(const base::FilePath& exe_path, std::wstring* product,
                                         std::wstring* version, std::wstring* special,
                                         std::wstring* channel);
   // The folder dumps are written to.
-  virtual bool GetCrashDumpLocation(base::FilePath* path);
+  [[nodiscard]] virtual bool GetCrashDumpLocation(base::FilePath* path);
   // The crash statistics file.
-  virtual bool GetCrashMetricsLocation(base::FilePath* path);
+  [[nodiscard]] virtual bool GetCrashMetricsLocation(base::FilePath* path);
   // Declares the crash keys and returns the number of storage slots they need.
   virtual size_t RegisterCrashKeys();
   // Whether no user watches the process; the custom info then names the dump folder.

@@ -136,7 +136,8 @@ int wmain(int argc, wchar_t** argv) {
   crash_reporter::SetCrashKeys();
   if (!crash_reporter::internal::GetCrashHandler()) return kNotConnected;
   if (mode == L"dump-and-terminate") {
-    base::RunWithExceptionGuard(&Raise, nullptr, &DumpFilter, nullptr);
+    // The filter ends the process; coming back, whatever the guard says, is the fault.
+    (void)base::RunWithExceptionGuard(&Raise, nullptr, &DumpFilter, nullptr);
     return kNotTerminated;
   }
   if (mode == L"connect-and-exit") return 0;

@@ -21,7 +21,7 @@ constexpr int32_t kNightlyChannel = 2;
 constexpr int32_t kReleaseChannel = 4;
 
 // False when |name| is unset.
-bool LookupVariable(base::StringPiece name, std::string* value) {
+[[nodiscard]] bool LookupVariable(base::StringPiece name, std::string* value) {
   std::unique_ptr<base::Environment> environment(base::Environment::Create());
   return environment->GetVar(name, value);
 }

@@ -46,9 +46,9 @@ std::string GetIsWow64Key();
 
 // kernel32's GetProcessUserModeExceptionPolicy, looked up at run time: not every
 // system exports it. False when it is missing or fails.
-bool GetProcessExceptionPolicy(DWORD* flags);
+[[nodiscard]] bool GetProcessExceptionPolicy(DWORD* flags);
 // Sets the policy through SetProcessUserModeExceptionPolicy; false when it is missing.
-bool SetProcessExceptionPolicy(DWORD flags);
+[[nodiscard]] bool SetProcessExceptionPolicy(DWORD flags);
 
 // The path of this process's own program; empty when it does not fit MAX_PATH.
 base::FilePath GetOwnProgramPath();

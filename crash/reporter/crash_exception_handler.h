@@ -72,7 +72,7 @@ class CrashExceptionHandler {
   const std::wstring& next_dump_id() const { return next_dump_id_; }
 
   // A dump on demand of |exception_pointers| (may be null).
-  bool WriteMinidump(EXCEPTION_POINTERS* exception_pointers);
+  [[nodiscard]] bool WriteMinidump(EXCEPTION_POINTERS* exception_pointers);
 
   // The process-wide handlers; public so that a test can call the CRT ones, which the
   // msvcrt runtime never calls itself. After a dump the last two end the process with
@@ -98,18 +98,19 @@ class CrashExceptionHandler {
   void RestorePreviousHandlers();
   void UpdateNextID();
   // Dumps from the handler thread; false without one.
-  bool WriteMinidumpOnHandlerThread(EXCEPTION_POINTERS* exception_pointers,
-                                    const AssertionInfo* assertion);
-  bool WriteMinidumpWithException(DWORD requesting_thread_id,
-                                  EXCEPTION_POINTERS* exception_pointers,
-                                  const AssertionInfo* assertion);
-  bool WriteMinidumpInProcess(DWORD requesting_thread_id,
-                              EXCEPTION_POINTERS* exception_pointers,
-                              const AssertionInfo* assertion);
+  [[nodiscard]] bool WriteMinidumpOnHandlerThread(EXCEPTION_POINTERS* exception_pointers,
+                                                  const AssertionInfo* assertion);
+  [[nodiscard]] bool WriteMinidumpWithException(DWORD requesting_thread_id,
+                                                EXCEPTION_POINTERS* exception_pointers,
+                                                const AssertionInfo* assertion);
+  [[nodiscard]] bool WriteMinidumpInProcess(DWORD requesting_thread_id,
+                                            EXCEPTION_POINTERS* exception_pointers,
+                                            const AssertionInfo* assertion);
   // The dump path of the exception or assertion that reached a handler.
-  bool WriteForHandler(EXCEPTION_POINTERS* exception_pointers, const AssertionInfo* assertion);
+  [[nodiscard]] bool WriteForHandler(EXCEPTION_POINTERS* exception_pointers,
+                                     const AssertionInfo* assertion);
   // The same for a CRT assertion, dumped as an exception of |exception_code| raised here.
-  bool WriteForAssertion(DWORD exception_code, AssertionInfo* assertion);
+  [[nodiscard]] bool WriteForAssertion(DWORD exception_code, AssertionInfo* assertion);
   static DWORD WINAPI HandlerThreadMain(void* handler);
 
   FilterCallback filter_ = nullptr;

@@ -21,7 +21,7 @@ constexpr DWORD kTestCode = 0xE0000023;
 void Raise(void*) { RaiseException(kTestCode, 0, 0, nullptr); }
 
 LONG WriteFromFilter(EXCEPTION_POINTERS* info, void* handler) {
-  static_cast<CrashExceptionHandler*>(handler)->WriteMinidump(info);
+  EXPECT_TRUE(static_cast<CrashExceptionHandler*>(handler)->WriteMinidump(info));
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -54,7 +54,7 @@ TEST_F(CrashExceptionHandlerTest, RefusedRegistrationFallsBackToAnInProcessMinid
   EXPECT_EQ(36u, first_id.size());
   EXPECT_NE(L"00000000-0000-0000-0000-000000000000", first_id);
 
-  base::RunWithExceptionGuard(&Raise, nullptr, &WriteFromFilter, &handler);
+  EXPECT_FALSE(base::RunWithExceptionGuard(&Raise, nullptr, &WriteFromFilter, &handler));
   EXPECT_EQ(1, outcome.calls);
   EXPECT_TRUE(outcome.succeeded);
   EXPECT_EQ(first_id, outcome.dump_id);

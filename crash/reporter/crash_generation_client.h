@@ -32,17 +32,18 @@ class CrashGenerationClient {
   ~CrashGenerationClient();
 
   // Performs the handshake once; true while the reporter's three handles are held.
-  bool Register();
+  [[nodiscard]] bool Register();
   bool IsRegistered() const;
   uint32_t server_process_id() const { return server_process_id_; }
 
   // Asks the reporter for a dump of |exception_pointers| (with |assertion| when not null)
   // and waits up to the dump wait. True only when the reporter said the dump is done;
   // false when not registered, when the reporter died (its mutex abandoned) or on time-out.
-  bool RequestDump(EXCEPTION_POINTERS* exception_pointers, const AssertionInfo* assertion);
+  [[nodiscard]] bool RequestDump(EXCEPTION_POINTERS* exception_pointers,
+                                 const AssertionInfo* assertion);
 
  private:
-  base::ScopedHandle Connect();
+  [[nodiscard]] base::ScopedHandle Connect();
   // The register message: the addresses of the three fields below and the custom info.
   CrashPipeMessage MakeRegisterMessage() const;
 

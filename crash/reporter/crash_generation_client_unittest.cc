@@ -60,7 +60,7 @@ TEST_F(CrashGenerationClientTest, RegistersAndTheReporterReadsTheCrashThroughThe
   assertion.type = kAssertionInvalidParameter;
   assertion.line = 42;
   DumpRequest request = {&client, &assertion, false};
-  base::RunWithExceptionGuard(&Raise, nullptr, &RequestFromFilter, &request);
+  EXPECT_FALSE(base::RunWithExceptionGuard(&Raise, nullptr, &RequestFromFilter, &request));
   EXPECT_TRUE(request.result);
 
   std::map<std::string, std::string> seen = ReadReport(report());
@@ -79,7 +79,7 @@ TEST_F(CrashGenerationClientTest, ReporterDyingWithItsMutexFailsTheRequest) {
                                info_);
   ASSERT_TRUE(client.Register());
   DumpRequest request = {&client, nullptr, true};
-  base::RunWithExceptionGuard(&Raise, nullptr, &RequestFromFilter, &request);
+  EXPECT_FALSE(base::RunWithExceptionGuard(&Raise, nullptr, &RequestFromFilter, &request));
   EXPECT_FALSE(request.result);
   EXPECT_EQ(0, reporter.WaitForExit());
 }

@@ -34,6 +34,15 @@ void CloseInClient(HANDLE process, const uint64_t* handles, size_t count) {
   }
 }
 
+// Unregisters |wait|. Without a completion event UnregisterWaitEx answers ERROR_IO_PENDING
+// while a callback of the wait runs (also the caller's own): the wait is gone all the
+// same once that callback returns. Any other failure is logged.
+void EndThreadPoolWait(ThreadPoolWaits* waits, HANDLE wait, HANDLE completion) {
+  if (waits->Unregister(wait, completion)) return;
+  if (!completion && GetLastError() == ERROR_IO_PENDING) return;
+  PLOG(ERROR) << "UnregisterWaitEx";
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------------------- ClientInfo
@@ -200,8 +209,7 @@ void CrashGenerationServer::Stop() {
     base::AutoLock hold(lock_);
     std::swap(pipe_wait, pipe_wait_);
   }
-  if (pipe_wait && !waits_->Unregister(pipe_wait, INVALID_HANDLE_VALUE))
-    PLOG(ERROR) << "UnregisterWaitEx";
+  if (pipe_wait) EndThreadPoolWait(waits_, pipe_wait, INVALID_HANDLE_VALUE);
   // The machine has stopped; a connect may still be pending.
   EndPendingIo();
   pipe_.Close();
@@ -401,7 +409,7 @@ void CrashGenerationServer::HandleError() {
   base::AutoLock hold(lock_);
   if (shutting_down_) return;
   // Serving ends; Stop is left the clients. This callback's own wait cannot be waited for.
-  if (pipe_wait_) waits_->Unregister(pipe_wait_, nullptr);
+  if (pipe_wait_) EndThreadPoolWait(waits_, pipe_wait_, nullptr);
   pipe_wait_ = nullptr;
   EndPendingIo();
   pipe_.Close();
@@ -506,8 +514,7 @@ bool CrashGenerationServer::AddClient(std::unique_ptr<ClientInfo>* owned, bool* 
   }
   // The client may already have asked for a dump, served on another wait thread: the
   // record goes only once that callback has returned.
-  if (dump_wait && !waits_->Unregister(dump_wait, INVALID_HANDLE_VALUE))
-    PLOG(ERROR) << "UnregisterWaitEx";
+  if (dump_wait) EndThreadPoolWait(waits_, dump_wait, INVALID_HANDLE_VALUE);
   return false;
 }
 
@@ -534,8 +541,7 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
     base::AutoLock hold(lock_);
     std::swap(dump_wait, client->dump_request_wait_);
   }
-  if (dump_wait && !waits_->Unregister(dump_wait, INVALID_HANDLE_VALUE))
-    PLOG(ERROR) << "UnregisterWaitEx";
+  if (dump_wait) EndThreadPoolWait(waits_, dump_wait, INVALID_HANDLE_VALUE);
   if (exit_callback_) exit_callback_(exit_context_, client);
   std::unique_ptr<ClientInfo> owned;
   {
@@ -550,7 +556,7 @@ void CrashGenerationServer::HandleClientExited(ClientInfo* client) {
     }
   }
   // This callback's own wait: unregistered without waiting for itself.
-  waits_->Unregister(client->process_exit_wait_, nullptr);
+  EndThreadPoolWait(waits_, client->process_exit_wait_, nullptr);
   client->process_exit_wait_ = nullptr;
 }
 
@@ -558,14 +564,14 @@ void CrashGenerationServer::DeleteClient(std::unique_ptr<ClientInfo> client,
                                          bool wait_for_callbacks) {
   const HANDLE completion = wait_for_callbacks ? INVALID_HANDLE_VALUE : nullptr;
   // The exit wait first: a running exit callback may still unregister the request wait.
-  if (client->process_exit_wait_) waits_->Unregister(client->process_exit_wait_, completion);
+  if (client->process_exit_wait_) EndThreadPoolWait(waits_, client->process_exit_wait_, completion);
   client->process_exit_wait_ = nullptr;
   HANDLE dump_wait = nullptr;
   {
     base::AutoLock hold(lock_);
     std::swap(dump_wait, client->dump_request_wait_);
   }
-  if (dump_wait) waits_->Unregister(dump_wait, completion);
+  if (dump_wait) EndThreadPoolWait(waits_, dump_wait, completion);
 }
 
 std::vector<std::unique_ptr<ClientInfo>>::iterator CrashGenerationServer::FindClient(

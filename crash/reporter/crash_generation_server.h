@@ -46,7 +46,7 @@ class ClientInfo {
   ClientInfo& operator=(const ClientInfo&) = delete;
 
   // Opens the process and creates the two events; false when any of it fails.
-  bool Initialize();
+  [[nodiscard]] bool Initialize();
 
   uint32_t process_id() const { return process_id_; }
   uint32_t dump_type() const { return dump_type_; }
@@ -130,7 +130,7 @@ class CrashGenerationServer {
   CrashGenerationServer& operator=(const CrashGenerationServer&) = delete;
 
   // Creates the pipe and starts serving; false when it cannot.
-  bool Start();
+  [[nodiscard]] bool Start();
   // Stops serving and forgets every client; call it on the thread that called Start (it
   // releases the server-alive mutex, which that thread owns). Clients waiting on the
   // mutex then fail their dump requests.
@@ -175,12 +175,12 @@ class CrashGenerationServer {
   void HandleError();
 
   // Registers the client described in the receive buffer; false drops the connection.
-  bool RegisterClient();
-  bool ValidateRegistration(const CrashPipeMessage& message);
-  bool MakeReply(const ClientInfo& client, CrashPipeMessage* reply);
+  [[nodiscard]] bool RegisterClient();
+  [[nodiscard]] bool ValidateRegistration(const CrashPipeMessage& message);
+  [[nodiscard]] bool MakeReply(const ClientInfo& client, CrashPipeMessage* reply);
   // Sends |reply_| and starts watching |client|, taking it over; false leaves |client| to
   // the caller, with |reply_sent| telling whether the client may hold the reply's handles.
-  bool AddClient(std::unique_ptr<ClientInfo>* client, bool* reply_sent);
+  [[nodiscard]] bool AddClient(std::unique_ptr<ClientInfo>* client, bool* reply_sent);
   // Cancels the I/O pending on |overlapped_|, if any, and returns once it has completed:
   // until then the system may write into |overlapped_| and the message buffers.
   void EndPendingIo();

@@ -48,7 +48,7 @@ enum ExitCode {
   kNotCrashed,
 };
 
-bool WriteInfo(const std::wstring& path) {
+[[nodiscard]] bool WriteInfo(const std::wstring& path) {
   std::string text = "reporter=" + base::Int64ToString(crash_reporter::GetCrashReporterProcessId()) +
                      "\npid=" + base::Int64ToString(GetCurrentProcessId()) +
                      "\nthread=" + base::Int64ToString(GetCurrentThreadId()) + "\n";
@@ -58,7 +58,7 @@ bool WriteInfo(const std::wstring& path) {
   return fclose(file) == 0 && written;
 }
 
-bool UsePrivateUserHive(HKEY* key) {
+[[nodiscard]] bool UsePrivateUserHive(HKEY* key) {
   wchar_t path[512] = {};
   const DWORD length = GetEnvironmentVariableW(L"VELUM_TEST_USER_HIVE", path, 512);
   if (length == 0) return true;

@@ -35,7 +35,7 @@ bool IsValidName(const std::wstring& name) {
 }
 
 // Splits "<base>-<digits>" into its base (not empty) and index.
-bool ParseChunkName(const std::wstring& name, std::wstring* base, uint32_t* index) {
+[[nodiscard]] bool ParseChunkName(const std::wstring& name, std::wstring* base, uint32_t* index) {
   const size_t dash = name.rfind(L'-');
   if (dash == std::wstring::npos || dash == 0 || dash + 1 == name.size()) return false;
   for (size_t i = dash + 1; i < name.size(); ++i) {

@@ -113,7 +113,7 @@ class PipeSecurity {
 };
 
 // A leftover dump's crash keys died with its reporter: it goes with the build's own.
-bool QueueLeftoverUpload(const std::wstring& path) {
+[[nodiscard]] bool QueueLeftoverUpload(const std::wstring& path) {
   UploadKeys keys;
   AddClientCrashKeys(nullptr, CrashKeyMap(), &keys);
   return QueueUpload(std::move(keys), path, true);

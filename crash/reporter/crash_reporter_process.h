@@ -35,7 +35,7 @@ class DumpWritePauses;
 
 // 0 after an orderly end; -1 when the reporter could not start serving (its parent then
 // gives up waiting for it).
-int CrashReporterMain();
+[[nodiscard]] int CrashReporterMain();
 
 // What the dump callback needs.
 struct ReporterContext {
@@ -54,10 +54,10 @@ uint32_t NextDumpSequence();
 
 // Whether crash reports may be sent: true unless the JSON file at |path| holds false at
 // "user_experience_metrics.reporting_enabled".
-bool ReadReportingConsent(const base::FilePath& path);
+[[nodiscard]] bool ReadReportingConsent(const base::FilePath& path);
 
 // "crash-reporter-parent-id" as an unsigned 32-bit decimal.
-bool GetReporterParentId(const base::CommandLine& command_line, uint32_t* parent_id);
+[[nodiscard]] bool GetReporterParentId(const base::CommandLine& command_line, uint32_t* parent_id);
 
 struct ReporterPaths {
   base::FilePath stats_file;
@@ -67,12 +67,13 @@ struct ReporterPaths {
 // "user-data-dir" names the user data folder; the statistics file is kept there or,
 // without one, in the dump folder. The dump folder is "VELUM_CRASH_LOG_DIR" when it can
 // be created, else the temporary folder. False when there is no dump folder.
-bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* paths);
+[[nodiscard]] bool InitReporterPaths(const base::CommandLine& command_line, ReporterPaths* paths);
 
 namespace internal {
 
 // CrashReporterMain over |command_line|, its dumps held at |pauses| when given.
-int RunCrashReporter(const base::CommandLine& command_line, DumpWritePauses* pauses = nullptr);
+[[nodiscard]] int RunCrashReporter(const base::CommandLine& command_line,
+                                   DumpWritePauses* pauses = nullptr);
 
 }  // namespace internal
 

@@ -45,7 +45,7 @@ enum ExitCode {
   kReportFailed,
 };
 
-bool SignalInitEvent(uint32_t parent_id) {
+[[nodiscard]] bool SignalInitEvent(uint32_t parent_id) {
   base::ScopedHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE,
                                       crash_reporter::GetCrashReporterInitEventName(parent_id)
                                           .c_str()));
@@ -53,7 +53,7 @@ bool SignalInitEvent(uint32_t parent_id) {
 }
 
 template <typename T>
-bool ReadClient(HANDLE client, uint64_t address, T* value, size_t size = sizeof(T)) {
+[[nodiscard]] bool ReadClient(HANDLE client, uint64_t address, T* value, size_t size = sizeof(T)) {
   SIZE_T read = 0;
   return address && ReadProcessMemory(client, reinterpret_cast<const void*>(address), value,
                                       size, &read) &&
@@ -66,7 +66,7 @@ std::string TerminatedUTF8(const wchar_t* text, size_t capacity) {
   return base::WideToUTF8(base::StringPiece16(text, length));
 }
 
-bool WriteReport(const std::wstring& path, const std::string& text) {
+[[nodiscard]] bool WriteReport(const std::wstring& path, const std::string& text) {
   FILE* file = _wfopen(path.c_str(), L"wb");
   if (!file) return false;
   const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
@@ -108,7 +108,7 @@ std::string DescribeRequest(HANDLE client, const CrashPipeMessage& registration)
   return report;
 }
 
-bool DuplicateInto(HANDLE client, HANDLE handle, uint64_t* target) {
+[[nodiscard]] bool DuplicateInto(HANDLE client, HANDLE handle, uint64_t* target) {
   HANDLE duplicate = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), handle, client, &duplicate, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {

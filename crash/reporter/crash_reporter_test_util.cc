@@ -23,7 +23,7 @@ constexpr uint32_t kMinidumpSignature = 0x504d444d;  // "MDMP"
 constexpr uint32_t kExceptionStreamType = 6;
 
 template <typename T>
-bool ReadAt(const std::string& file, uint64_t offset, T* value) {
+[[nodiscard]] bool ReadAt(const std::string& file, uint64_t offset, T* value) {
   if (offset > file.size() || file.size() - offset < sizeof(T)) return false;
   memcpy(value, file.data() + offset, sizeof(T));
   return true;
@@ -38,15 +38,15 @@ ScopedEnvironmentVariable::ScopedEnvironmentVariable(const char* name, const cha
   if (value)
     EXPECT_TRUE(environment->SetVar(name_, value));
   else
-    environment->UnSetVar(name_);
+    (void)environment->UnSetVar(name_);  // false only when it was not set: unset either way
 }
 
 ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
   std::unique_ptr<base::Environment> environment(base::Environment::Create());
   if (was_set_)
-    environment->SetVar(name_, old_value_);
+    EXPECT_TRUE(environment->SetVar(name_, old_value_));
   else
-    environment->UnSetVar(name_);
+    (void)environment->UnSetVar(name_);  // false only when it was not set: unset either way
 }
 
 TestReporter::TestReporter(const std::string& mode, const base::FilePath& report) {
@@ -107,10 +107,10 @@ MinidumpFacts ReadMinidump(const base::FilePath& path) {
   facts.valid = true;
   for (uint32_t i = 0; i < stream_count; ++i) {
     uint32_t type = 0, size = 0, offset = 0;
-    ReadAt(file, directory + 12ull * i, &type);
-    ReadAt(file, directory + 12ull * i + 4, &size);
-    ReadAt(file, directory + 12ull * i + 8, &offset);
-    if (static_cast<uint64_t>(offset) + size > file.size()) {
+    if (!ReadAt(file, directory + 12ull * i, &type) ||
+        !ReadAt(file, directory + 12ull * i + 4, &size) ||
+        !ReadAt(file, directory + 12ull * i + 8, &offset) ||
+        static_cast<uint64_t>(offset) + size > file.size()) {
       facts.valid = false;
       continue;
     }

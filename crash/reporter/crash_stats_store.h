@@ -36,11 +36,11 @@ class CrashStatsStore final : public base::OsThread::Delegate {
   void Increment(const std::string& name, uint32_t delta, bool wake);
 
   // Merges the pending counts into the file; on failure they stay pending.
-  bool Flush();
+  [[nodiscard]] bool Flush();
 
   // Reads a statistics file; false when it cannot be read or is not a JSON object.
   // Members that are not non-negative integers are skipped.
-  static bool LoadCounts(HANDLE file, Counts* counts);
+  [[nodiscard]] static bool LoadCounts(HANDLE file, Counts* counts);
 
   // The file every writer of |path| locks while it merges: "<path>.lock".
   static base::FilePath LockFilePath(const base::FilePath& path);
@@ -49,7 +49,7 @@ class CrashStatsStore final : public base::OsThread::Delegate {
   void ThreadMain() override;
 
  private:
-  bool UpdateFile(const Counts& taken);
+  [[nodiscard]] bool UpdateFile(const Counts& taken);
   bool HasPending();
   bool Stopping();
 

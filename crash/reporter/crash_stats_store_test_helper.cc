@@ -14,7 +14,7 @@
 namespace {
 
 // Another process may hold the file for a moment: retry, bounded.
-bool CountOnce(crash_reporter::CrashStatsStore* store) {
+[[nodiscard]] bool CountOnce(crash_reporter::CrashStatsStore* store) {
   store->Increment("installer", 1, false);
   for (int attempt = 0; attempt < 60000; ++attempt) {
     if (store->Flush()) return true;

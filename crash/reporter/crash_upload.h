@@ -44,13 +44,14 @@ struct UploadTask {
 };
 
 // Posts |task| to the stored server URL; true only for a 200 answer.
-bool UploadMinidump(const UploadTask& task);
+[[nodiscard]] bool UploadMinidump(const UploadTask& task);
 // Uploads gzipped on a worker thread, holding a reference of the pending-work counter
 // until done. False (the dump deleted when asked) when it cannot be queued.
-bool QueueUpload(UploadKeys keys, const std::wstring& dump_path, bool delete_after);
+[[nodiscard]] bool QueueUpload(UploadKeys keys, const std::wstring& dump_path, bool delete_after);
 // Uploads on this thread; deletes the dump afterwards, whatever the outcome, when
 // |delete_after|.
-bool UploadNow(UploadKeys keys, const std::wstring& dump_path, bool gzip, bool delete_after);
+[[nodiscard]] bool UploadNow(UploadKeys keys, const std::wstring& dump_path, bool gzip,
+                             bool delete_after);
 
 namespace internal {
 

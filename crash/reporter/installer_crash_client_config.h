@@ -31,8 +31,8 @@ class InstallerCrashClientConfig : public CrashClientConfig {
                                 std::wstring* version, std::wstring* special,
                                 std::wstring* channel) override;
   // "VELUM_CRASH_LOG_DIR" when set, else the registered dump folder.
-  bool GetCrashDumpLocation(base::FilePath* path) override;
-  bool GetCrashMetricsLocation(base::FilePath* path) override;
+  [[nodiscard]] bool GetCrashDumpLocation(base::FilePath* path) override;
+  [[nodiscard]] bool GetCrashMetricsLocation(base::FilePath* path) override;
   // Declares GetInstallerCrashKeys() with chunks of 63 characters.
   size_t RegisterCrashKeys() override;
   bool IsRunningUnattended() override;

@@ -21,7 +21,7 @@ constexpr MINIDUMP_TYPE kDumpTypes[] = {
     MiniDumpNormal};
 constexpr DWORD kInvalidArgument = 0x80070057;
 
-bool Truncate(HANDLE file) {
+[[nodiscard]] bool Truncate(HANDLE file) {
   LARGE_INTEGER start = {};
   return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
@@ -63,7 +63,7 @@ void DiscardDump(const std::wstring& path, bool keep) {
 
 // The code of the exception record that the client's EXCEPTION_POINTERS at |pointers|
 // name; false when it cannot be read or is 0 (the client's handling has moved on).
-bool ReadClientExceptionCode(HANDLE process, uint64_t pointers, DWORD* code) {
+[[nodiscard]] bool ReadClientExceptionCode(HANDLE process, uint64_t pointers, DWORD* code) {
   EXCEPTION_POINTERS client_pointers = {};
   *code = 0;
   return ReadProcessBytes(process, pointers, &client_pointers, sizeof(client_pointers)) &&

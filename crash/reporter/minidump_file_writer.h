@@ -37,22 +37,24 @@ constexpr uint64_t kReporterDumpSizeLimit = 512000;
 // Tries the richer dump type first and a normal dump when that fails or is larger than
 // |size_limit|; false when neither fits. |pauses|, when given, holds the write once it has
 // begun.
-bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block, HANDLE file,
-                      uint64_t size_limit, DumpWritePauses* pauses = nullptr);
+[[nodiscard]] bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
+                                    HANDLE file, uint64_t size_limit,
+                                    DumpWritePauses* pauses = nullptr);
 // Creates |path| and writes the dump into it; when that fails the file is deleted, or with
 // |keep_failed| renamed to FailedDumpPath(path).
-bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
-                       const std::wstring& path, uint64_t size_limit, bool keep_failed = false,
-                       DumpWritePauses* pauses = nullptr);
+[[nodiscard]] bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
+                                     const std::wstring& path, uint64_t size_limit,
+                                     bool keep_failed = false, DumpWritePauses* pauses = nullptr);
 // Reads the crashing thread id, the exception pointers and (when |assertion_address| is
 // not 0) the assertion out of client |pid| and writes its dump to |path|. A dump whose
 // exception record cannot be read, or whose client stopped waiting while it was written,
 // fails like one that could not be written. |pauses|, when given, holds the writing at
 // its points.
-bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
-                         uint64_t exception_pointers_address, uint64_t assertion_address,
-                         const std::wstring& path, uint64_t size_limit, bool keep_failed,
-                         DumpWritePauses* pauses = nullptr);
+[[nodiscard]] bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
+                                       uint64_t exception_pointers_address,
+                                       uint64_t assertion_address, const std::wstring& path,
+                                       uint64_t size_limit, bool keep_failed,
+                                       DumpWritePauses* pauses = nullptr);
 // The answer to a MiniDumpWriteDump callback that adds nothing to the dump: modules and
 // threads as found, no extra memory, never cancelled.
 BOOL AnswerDumpCallback(const MINIDUMP_CALLBACK_INPUT& input, MINIDUMP_CALLBACK_OUTPUT* output);
@@ -61,7 +63,7 @@ BOOL AnswerDumpCallback(const MINIDUMP_CALLBACK_INPUT& input, MINIDUMP_CALLBACK_
 std::wstring FailedDumpPath(const std::wstring& path);
 
 // Reads exactly |size| bytes at |address| of |process|.
-bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t size);
+[[nodiscard]] bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t size);
 
 }  // namespace crash_reporter
 

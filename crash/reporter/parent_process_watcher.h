@@ -21,7 +21,7 @@ class ParentProcessWatcher {
   ParentProcessWatcher& operator=(const ParentProcessWatcher&) = delete;
 
   // False when the parent cannot be opened (it has already gone) or watched.
-  bool Start(uint32_t parent_id);
+  [[nodiscard]] bool Start(uint32_t parent_id);
   // Releases the reference if the parent's end has not done it yet; stops watching.
   void Stop();
 

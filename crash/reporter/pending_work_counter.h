@@ -18,12 +18,12 @@ class PendingWorkCounter {
   PendingWorkCounter& operator=(const PendingWorkCounter&) = delete;
 
   // Creates the event; false when it cannot be made. Later calls only report it.
-  bool Initialize();
+  [[nodiscard]] bool Initialize();
   void AddRef();
   // The release that brings the count from 1 to 0 sets the event.
   void Release();
   // Waits without time-out until the count has dropped to zero.
-  bool Wait();
+  [[nodiscard]] bool Wait();
 
  private:
   volatile LONG count_ = 0;

@@ -105,14 +105,17 @@ void HandleCrtCall(DWORD code, uint32_t assertion_type, const wchar_t* expressio
   EndCrashedReporter();
 }
 
-bool SignalCrashedReporter(uint32_t parent_id) {
+// The crashed reporter waits for this signal before it ends; a failure is logged, as
+// nothing else can reach it.
+void ReleaseCrashedReporter(uint32_t parent_id) {
   base::ScopedHandle event(
       CreateEventW(nullptr, TRUE, FALSE, GetExceptionEventName(parent_id).c_str()));
-  return event.IsValid() && SetEvent(event.Get());
+  if (!event.IsValid() || !SetEvent(event.Get()))
+    PLOG(WARNING) << "Cannot release the crashed reporter";
 }
 
-bool ReadOwnCrashInfo(uint32_t parent_id, uint64_t address, const std::wstring& dump_path,
-                      uint64_t size_limit) {
+[[nodiscard]] bool ReadOwnCrashInfo(uint32_t parent_id, uint64_t address,
+                                    const std::wstring& dump_path, uint64_t size_limit) {
   base::ScopedHandle process(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parent_id));
   if (!process.IsValid()) return false;
@@ -241,7 +244,7 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
                                 switches::kCrashReporterExceptionInfo)),
                             &address) ||
       !GetDaysSinceLastReporterCrash(&days) || days < kMinDaysBetweenReports) {
-    SignalCrashedReporter(parent_id);
+    ReleaseCrashedReporter(parent_id);
     return;
   }
 
@@ -260,7 +263,7 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
     written = ReadOwnCrashInfo(parent_id, address, dump_path, dump_size_limit);
     if (written) AddReporterCrashKeys(parent_id, &keys);
   }
-  if (!SignalCrashedReporter(parent_id)) PLOG(WARNING) << "Cannot release the crashed reporter";
+  ReleaseCrashedReporter(parent_id);
   if (written) {
     GetCrashServerUrl();
     // Kept, like a client's dump, when the logs are to be kept.

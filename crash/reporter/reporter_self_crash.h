@@ -35,18 +35,18 @@ void ReporterPurecallHandler();
 
 // Whole days since the last reported reporter crash (since 1601 when none is stored;
 // nothing is written); false when it cannot be read or lies in the future.
-bool GetDaysSinceLastReporterCrash(uint64_t* days);
+[[nodiscard]] bool GetDaysSinceLastReporterCrash(uint64_t* days);
 // Stores |time|; false for a time of 0.
-bool RecordReporterCrashTime(const SYSTEMTIME& time);
+[[nodiscard]] bool RecordReporterCrashTime(const SYSTEMTIME& time);
 
 namespace internal {
 
 // HKCU\Software\<company>.
 std::wstring GetReporterCrashKeyPath();
 // The same over any key and a given current time.
-bool GetDaysSinceLastCrash(HKEY root, const std::wstring& key_path, const FILETIME& now,
-                           uint64_t* days);
-bool RecordCrashTime(HKEY root, const std::wstring& key_path, const FILETIME& time);
+[[nodiscard]] bool GetDaysSinceLastCrash(HKEY root, const std::wstring& key_path,
+                                         const FILETIME& now, uint64_t* days);
+[[nodiscard]] bool RecordCrashTime(HKEY root, const std::wstring& key_path, const FILETIME& time);
 // ReportOwnCrash over |command_line|, dropping dumps larger than |dump_size_limit|.
 void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_limit);
 // The block the handlers fill.

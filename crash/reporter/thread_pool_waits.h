@@ -16,7 +16,7 @@ class ThreadPoolWaits {
                                       void* context, ULONG flags) = 0;
   // UnregisterWaitEx: |completion| INVALID_HANDLE_VALUE waits for running callbacks,
   // null does not.
-  virtual bool Unregister(HANDLE wait, HANDLE completion) = 0;
+  [[nodiscard]] virtual bool Unregister(HANDLE wait, HANDLE completion) = 0;
 
   // The system's.
   static ThreadPoolWaits* System();

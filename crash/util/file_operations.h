@@ -13,7 +13,7 @@
 namespace crash_reporter {
 
 // INVALID_HANDLE_VALUE on failure (logged as "CreateFile " and the path).
-HANDLE OpenUploadFileForRead(const std::wstring& path);
+[[nodiscard]] HANDLE OpenUploadFileForRead(const std::wstring& path);
 
 // The bytes read, 0 at the end (a broken pipe is an end too), -1 on error. A zero-byte
 // read from a pipe is repeated, since it only means the writer sent an empty message.

@@ -29,7 +29,7 @@ class HttpTransport {
   HttpTransport& operator=(const HttpTransport&) = delete;
 
   // True only for a 200 answer; |response| (may be null) gets its body.
-  virtual bool Execute(std::string* response) = 0;
+  [[nodiscard]] virtual bool Execute(std::string* response) = 0;
 
   void SetMethod(const std::string& method) { method_ = method; }
   void SetUrl(const std::string& url) { url_ = url; }

@@ -28,7 +28,7 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
                             static_cast<unsigned>(LOWORD(least_significant)));
 }
 
-bool WriteAll(HINTERNET request, const std::string& data) {
+[[nodiscard]] bool WriteAll(HINTERNET request, const std::string& data) {
   DWORD written = 0;
   if (!WinHttpWriteData(request, data.data(), static_cast<DWORD>(data.size()), &written)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpWriteData");
@@ -44,8 +44,8 @@ bool WriteAll(HINTERNET request, const std::string& data) {
 
 // Adds every header but Content-Length, whose value WinHTTP takes with the send instead
 // (|sized| then set); without it the body goes chunked.
-bool AddRequestHeaders(HINTERNET request, const HttpTransport::Headers& headers, bool* sized,
-                       uint64_t* content_length) {
+[[nodiscard]] bool AddRequestHeaders(HINTERNET request, const HttpTransport::Headers& headers,
+                                     bool* sized, uint64_t* content_length) {
   *sized = false;
   *content_length = 0;
   for (const auto& header : headers) {
@@ -78,7 +78,7 @@ bool AddRequestHeaders(HINTERNET request, const HttpTransport::Headers& headers,
 }
 
 // Writes the body as it is (|sized|) or in chunks ending with the empty one.
-bool WriteBody(HINTERNET request, HttpBodyStream* body, bool sized) {
+[[nodiscard]] bool WriteBody(HINTERNET request, HttpBodyStream* body, bool sized) {
   if (!body) return sized || WriteAll(request, FrameChunk(nullptr, 0));
   std::vector<uint8_t> buffer(kBodyBufferSize);
   for (;;) {
@@ -98,7 +98,7 @@ bool WriteBody(HINTERNET request, HttpBodyStream* body, bool sized) {
 }
 
 // Waits for the answer; true for status 200 with its body in |response| (when given).
-bool ReadResponse(HINTERNET request, std::string* response) {
+[[nodiscard]] bool ReadResponse(HINTERNET request, std::string* response) {
   if (!WinHttpReceiveResponse(request, nullptr)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
     return false;

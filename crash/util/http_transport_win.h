@@ -22,7 +22,7 @@ struct WinHttpTarget {
 };
 
 // False (logged as "WinHttpCrackUrl") for a URL WinHTTP cannot split.
-bool CrackWinHttpUrl(const std::wstring& url, WinHttpTarget* target);
+[[nodiscard]] bool CrackWinHttpUrl(const std::wstring& url, WinHttpTarget* target);
 
 // "CrashUploader/0.8.0 WinHTTP", then "/a.b.c.d" of winhttp.dll, then
 // " Windows_NT/a.b.c.d (x64[; WoW64])" of kernel32.dll when each can be read.
@@ -40,7 +40,7 @@ class HttpTransportWin : public HttpTransport {
   HttpTransportWin();
   ~HttpTransportWin() override;
 
-  bool Execute(std::string* response) override;
+  [[nodiscard]] bool Execute(std::string* response) override;
 };
 
 }  // namespace crash_reporter

@@ -10,7 +10,7 @@ namespace crash_reporter {
 
 // The root block of |path|'s version resource, its flags masked by the flags mask; false
 // (logged) when it cannot be read.
-bool GetModuleVersion(const std::wstring& path, VS_FIXEDFILEINFO* version);
+[[nodiscard]] bool GetModuleVersion(const std::wstring& path, VS_FIXEDFILEINFO* version);
 
 }  // namespace crash_reporter
 

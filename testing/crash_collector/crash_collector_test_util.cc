@@ -13,8 +13,8 @@ namespace {
 
 std::string Decoded(const base::Dictionary& entry, const char* key) {
   std::string encoded, decoded;
-  if (entry.GetString(key, &encoded)) base::Base64Decode(encoded, &decoded);
-  return decoded;
+  if (entry.GetString(key, &encoded) && base::Base64Decode(encoded, &decoded)) return decoded;
+  return std::string();
 }
 
 std::wstring RequestFileName(int number) {
@@ -61,23 +61,24 @@ bool CrashCollector::WaitForRequest(int number, CollectedRequest* request) const
   std::unique_ptr<base::Dictionary> entry = base::Dictionary::From(base::JsonReader::Read(text));
   if (!entry) return false;
   *request = CollectedRequest();
-  entry->GetString("method", &request->method);
-  entry->GetString("path", &request->path);
-  entry->GetString("error", &request->error);
+  // The collector writes only the members a request had: a missing one stays empty.
+  (void)entry->GetString("method", &request->method);
+  (void)entry->GetString("path", &request->path);
+  (void)entry->GetString("error", &request->error);
   request->body = Decoded(*entry, "body_b64");
   request->content = Decoded(*entry, "content_b64");
   const base::Value* headers_value = nullptr;
   const base::Dictionary* headers = nullptr;
   if (entry->Get("headers", &headers_value) && headers_value->GetAsDictionary(&headers)) {
     for (base::Dictionary::Iterator it(*headers); !it.IsAtEnd(); it.Advance())
-      it.value().GetAsString(&request->headers[it.key()]);
+      (void)it.value().GetAsString(&request->headers[it.key()]);  // every header is a string
   }
   const base::List* chunks = nullptr;
   if (entry->GetList("chunks", &chunks)) {
     for (size_t i = 0; i < chunks->size(); ++i) {
       int size = -1;
       const base::Value* value = nullptr;
-      if (chunks->Get(i, &value)) value->GetAsInteger(&size);
+      if (chunks->Get(i, &value)) (void)value->GetAsInteger(&size);  // not a number: -1
       request->chunks.push_back(size);
     }
   }
@@ -87,9 +88,9 @@ bool CrashCollector::WaitForRequest(int number, CollectedRequest* request) const
       const base::Dictionary* part = nullptr;
       if (!parts->GetDictionary(i, &part)) continue;
       CollectedPart collected;
-      part->GetString("name", &collected.name);
-      part->GetString("filename", &collected.file_name);
-      part->GetString("content_type", &collected.content_type);
+      (void)part->GetString("name", &collected.name);  // missing members stay empty
+      (void)part->GetString("filename", &collected.file_name);
+      (void)part->GetString("content_type", &collected.content_type);
       collected.data = Decoded(*part, "data_b64");
       request->parts.push_back(std::move(collected));
     }

@@ -133,7 +133,7 @@ TEST(HandleVerifierDeathTest, MisuseCrashes) {
       kCrashed)
       << "closed behind its owner's back";
   // Not a handle of this process (a closed one could be reused at once).
-  EXPECT_DEATH(CloseHandleVerified(reinterpret_cast<HANDLE>(0x7FFF1230)), kCrashed)
+  EXPECT_DEATH((void)CloseHandleVerified(reinterpret_cast<HANDLE>(0x7FFF1230)), kCrashed)
       << "failed close of an ordinary handle";
 }
 

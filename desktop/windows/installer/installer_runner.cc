@@ -338,7 +338,7 @@ void InstallerRunner::NotifyDone(bool exited_with_zero) {
 
 void InstallerRunner::OnMessageReceived(const base::SerialBuffer& message) {
   ObserverFanOut fan_out(&observers_, &success_reported_);
-  DispatchInstallerMessage(message, &fan_out);
+  (void)DispatchInstallerMessage(message, &fan_out);  // a malformed one is logged and dropped
 }
 
 }  // namespace installer

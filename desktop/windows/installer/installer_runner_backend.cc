@@ -109,13 +109,13 @@ void InstallerRunnerBackend::OnPathChanged() {
 void InstallerRunnerBackend::StartInstallation() {
   VLOG(2) << "Starting installation";
   // A sender without a thread drops its messages; the installation runs regardless.
-  sender_.Connect(GetInstallerMailslotName(settings_->status().path()));
+  (void)sender_.Connect(GetInstallerMailslotName(settings_->status().path()));  // logged there
   installer_.BeginInstallation(settings_);
 }
 
 void InstallerRunnerBackend::Send(std::unique_ptr<base::SerialBuffer> message) {
   // A refused message is logged by the sender; the run goes on without it.
-  sender_.Send(std::move(message));
+  (void)sender_.Send(std::move(message));
 }
 
 void InstallerRunnerBackend::OnStarted() {

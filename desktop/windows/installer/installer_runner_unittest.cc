@@ -338,7 +338,7 @@ TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   class Listener : public IpcReceiver::Delegate {
    public:
     void OnMessageReceived(const base::SerialBuffer& message) override {
-      DispatchInstallerMessage(message, &observer);
+      EXPECT_TRUE(DispatchInstallerMessage(message, &observer));
     }
     RecordingInstallerObserver observer;
   } listener;

@@ -82,9 +82,9 @@ void InstallerTest::SetUp() {
 void InstallerTest::TearDown() {
   system_services_.Uninstall();
   for (const auto& folder : original_folders_)
-    base::PathRegistry::Override(folder.first, folder.second, true, false);
+    EXPECT_TRUE(base::PathRegistry::Override(folder.first, folder.second, true, false));
   wow64_security_.reset();
-  base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false);
+  EXPECT_TRUE(base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false));
   com_.Reset();
 }
 

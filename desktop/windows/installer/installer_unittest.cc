@@ -254,13 +254,14 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
       {"package's deepest path too long for the folder",
        [package, folder](InstallationRun*) {
          const size_t room = MAX_PATH - folder.value().size() - sizeof("\\1.0.100.0\\") + 1;
-         testing::MakeFile(package.Append(L"files_list"),
-                           "velum.exe\r\nresources\\" + std::string(room - 10, 'a') + "\r\n");
+         ASSERT_TRUE(testing::MakeFile(package.Append(L"files_list"),
+                                       "velum.exe\r\nresources\\" +
+                                           std::string(room - 10, 'a') + "\r\n"));
        },
        "Error(4," + folder.AsUTF8() + ",Invalid install folder)"},
       {"empty files list",
        [package](InstallationRun*) {
-         testing::MakeFile(package.Append(L"files_list"), "\r\n\n\r");
+         ASSERT_TRUE(testing::MakeFile(package.Append(L"files_list"), "\r\n\n\r"));
        },
        "Error(0,,No files in files list)"},
       {"missing files list",
@@ -269,7 +270,7 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
       // Last: the file stays.
       {"install folder is a file",
        [folder](InstallationRun* run) {
-         testing::MakeFile(folder, "not a folder");
+         ASSERT_TRUE(testing::MakeFile(folder, "not a folder"));
          // Taken for a folder still to be made.
          run->writable_folder = false;
        },

@@ -143,7 +143,7 @@ int32_t GlobalStorageImpl::GetFromFallback(const std::string& key, std::string* 
   // Keys are whole names, dots included.
   for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
     if (it.key() == key)
-      it.value().GetAsString(value);
+      (void)it.value().GetAsString(value);  // a value that is no string reads as empty
   }
   return kSuccess;
 }
@@ -208,7 +208,7 @@ int32_t GlobalStorageImpl::WriteFallback(const std::string& key, const std::stri
   if (!values)
     values = std::make_unique<base::Dictionary>();
   if (value.empty())
-    values->RemoveWithoutPathExpansion(key, nullptr);
+    (void)values->RemoveWithoutPathExpansion(key, nullptr);  // a missing key is gone already
   else
     values->SetStringWithoutPathExpansion(key, value);
   if (existing && existing->Equals(*values))
@@ -271,8 +271,10 @@ void GlobalStorageImpl::LoadFallback(const base::FilePath& folder) {
   migrating_ = true;
   for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
     std::string text;
+    // Set logs a value it cannot move; the fallback file stays, so a later load tries
+    // again.
     if (it.value().GetAsString(&text))
-      Set(it.key(), text);
+      (void)Set(it.key(), text);
   }
   migrating_ = false;
 }

@@ -43,9 +43,9 @@ class GlobalStorage {
   // file into the registry when the registry is in use.
   virtual void LoadFallback(const base::FilePath& folder) = 0;
   // An empty value deletes the key.
-  virtual int32_t Set(const std::string& key, const std::string& value) = 0;
+  [[nodiscard]] virtual int32_t Set(const std::string& key, const std::string& value) = 0;
   // `*value` is cleared first; a missing key or value reads as empty with kSuccess.
-  virtual int32_t Get(const std::string& key, std::string* value) = 0;
+  [[nodiscard]] virtual int32_t Get(const std::string& key, std::string* value) = 0;
   virtual ~GlobalStorage() = default;
 };
 
@@ -60,8 +60,8 @@ class GlobalStorageImpl : public GlobalStorage {
   GlobalStorageImpl& operator=(const GlobalStorageImpl&) = delete;
 
   void LoadFallback(const base::FilePath& folder) override;
-  int32_t Set(const std::string& key, const std::string& value) override;
-  int32_t Get(const std::string& key, std::string* value) override;
+  [[nodiscard]] int32_t Set(const std::string& key, const std::string& value) override;
+  [[nodiscard]] int32_t Get(const std::string& key, std::string* value) override;
 
   bool use_fallback() const { return use_fallback_; }
 
@@ -70,11 +70,11 @@ class GlobalStorageImpl : public GlobalStorage {
 
   // Opens the mutex when needed and takes it without waiting: kSuccess when taken (held
   // by `hold`), kBusy or kFailure.
-  int32_t TakeMutex(MutexHold* hold);
-  int32_t GetFromFallback(const std::string& key, std::string* value);
-  int32_t GetFromRegistry(const std::string& key, std::string* value);
-  int32_t WriteFallback(const std::string& key, const std::string& value);
-  int32_t WriteRegistry(const std::string& key, const std::string& value);
+  [[nodiscard]] int32_t TakeMutex(MutexHold* hold);
+  [[nodiscard]] int32_t GetFromFallback(const std::string& key, std::string* value);
+  [[nodiscard]] int32_t GetFromRegistry(const std::string& key, std::string* value);
+  [[nodiscard]] int32_t WriteFallback(const std::string& key, const std::string& value);
+  [[nodiscard]] int32_t WriteRegistry(const std::string& key, const std::string& value);
 
   const std::wstring key_path_;
   base::ScopedHandle mutex_;

@@ -28,7 +28,7 @@ const int kProductConfigResourceId = 133;
 // Carries the configuration when the installer runs inside another host.
 const wchar_t kFallbackModuleName[] = L"_harborlib.pyd";
 
-bool ReadResourceText(HMODULE module, std::string* text) {
+[[nodiscard]] bool ReadResourceText(HMODULE module, std::string* text) {
   HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(kProductConfigResourceId),
                                  kResourceType);
   if (!resource) return false;

@@ -57,7 +57,10 @@ bool DispatchInstallerMessage(const base::SerialBuffer& message, InstallerObserv
     return false;
   }
   int32_t type = 0;
-  if (!reader.ReadInt(&type)) return false;
+  if (!reader.ReadInt(&type)) {
+    LOG(WARNING) << "Received an installer message without a type";
+    return false;
+  }
   switch (type) {
     case IPC_MESSAGE_STARTING_NEW_MAIN_PROCESS: {
       bool value = false;

@@ -42,7 +42,8 @@ std::unique_ptr<base::SerialBuffer> CreateErrorMessage(uint32_t code,
 
 // Decodes one received message and notifies `observer` of it. A malformed message is
 // logged and dropped (false); it never ends anything.
-bool DispatchInstallerMessage(const base::SerialBuffer& message, InstallerObserver* observer);
+[[nodiscard]] bool DispatchInstallerMessage(const base::SerialBuffer& message,
+                                            InstallerObserver* observer);
 
 }  // namespace installer
 

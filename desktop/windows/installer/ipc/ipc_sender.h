@@ -28,10 +28,10 @@ class IpcSender {
 
   // Starts the IPC thread and has it open "\\.\mailslot\" + `name`. False only when the
   // thread cannot start; a mailslot that cannot be opened is logged there.
-  bool Connect(const std::wstring& name);
+  [[nodiscard]] bool Connect(const std::wstring& name);
   // Queues `message` for writing. A message larger than the mailslot carries is refused
   // (false) and so is one without a running IPC thread; both are dropped.
-  bool Send(std::unique_ptr<base::SerialBuffer> message);
+  [[nodiscard]] bool Send(std::unique_ptr<base::SerialBuffer> message);
   // Writes what is still queued (for a bounded time), closes the mailslot, joins the
   // thread.
   void Close();

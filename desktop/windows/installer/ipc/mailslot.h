@@ -27,7 +27,7 @@ std::wstring GetInstallerMailslotName(const base::FilePath& install_folder);
 
 // Starts `thread` with the I/O loop both IPC ends work on; logs and answers false when it
 // cannot start.
-bool StartIpcThread(base::Thread* thread);
+[[nodiscard]] bool StartIpcThread(base::Thread* thread);
 
 }  // namespace installer
 

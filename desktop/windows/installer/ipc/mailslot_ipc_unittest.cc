@@ -143,7 +143,7 @@ TEST_F(MailslotIpcTest, ASenderWithoutReceiverNeverBlocks) {
   EXPECT_FALSE(unconnected.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
   IpcSender sender;
   ASSERT_TRUE(sender.Connect(Name(L"nobody")));
-  for (int i = 0; i < 20; ++i) sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  for (int i = 0; i < 20; ++i) EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
   sender.Close();
   // A second close (the destructor's) does nothing.
   sender.Close();
@@ -170,11 +170,11 @@ TEST_F(MailslotIpcTest, CloseReturnsWithAReadPendingAndTheSenderCarriesOn) {
   ConnectReceiver(&receiver, Name(L"close"));
   IpcSender sender;
   ASSERT_TRUE(sender.Connect(Name(L"close")));
-  sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+  EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS)));
   RunUntil(&collector, "Success");
   receiver.Close();
-  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
-  sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+  EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
+  EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP)));
   sender.Close();
   EXPECT_EQ(1, collector.messages);
 }

@@ -124,7 +124,9 @@ bool MailslotReader::ReadWaitingMessagesSynchronously() {
 
 void MailslotReader::ReadWaitingMessages() {
   if (polling_) {
-    ReadWaitingMessagesSynchronously();
+    // A read that fails for good was logged and stopped the reader; the messages read
+    // before it are delivered, and there is nothing more to hand over.
+    (void)ReadWaitingMessagesSynchronously();
     return;
   }
   base::MessageLoopForIO* loop = base::MessageLoopForIO::Current();

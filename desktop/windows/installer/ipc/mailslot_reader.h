@@ -55,7 +55,7 @@ class MailslotReader : public base::MessageLoopForIO::IOHandler {
   // Polling: reads what waits, then looks again after the interval.
   void Poll();
   // Polling: reads every waiting message; false when reading failed for good.
-  bool ReadWaitingMessagesSynchronously();
+  [[nodiscard]] bool ReadWaitingMessagesSynchronously();
   void Deliver(const char* bytes, DWORD size);
   void StopReading(DWORD error);
 

@@ -123,7 +123,7 @@ class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
     const base::Dictionary* fetch = nullptr;
     std::string value;
     if (record_.tree.GetList("fetches", &fetches) && fetches->GetDictionary(index, &fetch))
-      fetch->GetString(key, &value);
+      (void)fetch->GetString(key, &value);  // a missing member reads as empty
     return value;
   }
 

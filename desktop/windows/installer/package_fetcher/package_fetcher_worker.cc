@@ -260,7 +260,7 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
       const base::Dictionary* component = nullptr;
       std::string type;
       if (!components->GetDictionary(i, &component)) continue;
-      component->GetString("type", &type);
+      (void)component->GetString("type", &type);  // a component without a type is neither
       if ((type == "suite" && !suite_path_.empty()) || type == "partner_content")
         additional_files_->Append(component->CreateDeepCopy());
     }

@@ -42,9 +42,9 @@ NamedSecurityInfo* Calls() {
 
 // Reads the object's security; a "success" without a descriptor (Wine, 32-bit registry
 // view) is a failure.
-DWORD GetSecurity(const std::wstring& object_name, uint32_t object_type,
-                  SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
-                  base::ScopedLocalAlloc<>* descriptor) {
+[[nodiscard]] DWORD GetSecurity(const std::wstring& object_name, uint32_t object_type,
+                                SECURITY_INFORMATION information, PSID* owner, PSID* group,
+                                PACL* dacl, base::ScopedLocalAlloc<>* descriptor) {
   const DWORD result = Calls()->Get(object_name, object_type, information, owner, group, dacl,
                                     descriptor->Receive());
   if (result != ERROR_SUCCESS) {
@@ -55,7 +55,7 @@ DWORD GetSecurity(const std::wstring& object_name, uint32_t object_type,
   return ERROR_SUCCESS;
 }
 
-bool GetMapping(uint32_t object_type, GENERIC_MAPPING* mapping) {
+[[nodiscard]] bool GetMapping(uint32_t object_type, GENERIC_MAPPING* mapping) {
   switch (object_type) {
     case kFileObject:
       *mapping = {0x120089, 0x120116, 0x1200A0, 0x1F01FF};
@@ -69,22 +69,22 @@ bool GetMapping(uint32_t object_type, GENERIC_MAPPING* mapping) {
   }
 }
 
-bool OpenProcessTokenWith(DWORD access, base::ScopedHandle* token) {
+[[nodiscard]] bool OpenProcessTokenWith(DWORD access, base::ScopedHandle* token) {
   HANDLE raw = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), access, &raw)) return false;
   token->Set(raw);
   return true;
 }
 
-bool DuplicateForIdentification(const base::ScopedHandle& token,
-                                base::ScopedHandle* duplicate) {
+[[nodiscard]] bool DuplicateForIdentification(const base::ScopedHandle& token,
+                                              base::ScopedHandle* duplicate) {
   HANDLE raw = nullptr;
   if (!DuplicateToken(token.Get(), SecurityIdentification, &raw)) return false;
   duplicate->Set(raw);
   return true;
 }
 
-bool MakeAdministratorsSid(base::ScopedSid* sid) {
+[[nodiscard]] bool MakeAdministratorsSid(base::ScopedSid* sid) {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   return AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,

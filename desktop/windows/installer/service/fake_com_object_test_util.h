@@ -22,13 +22,13 @@ namespace testing {
 class FakePropertyBag {
  public:
   // An unset text reads as a null BSTR, an unset number as 0.
-  HRESULT GetText(const char* name, BSTR* value) const;
-  HRESULT PutText(const char* name, BSTR value);
-  HRESULT GetNumber(const char* name, long long* value) const;
-  HRESULT PutNumber(const char* name, long long value);
+  [[nodiscard]] HRESULT GetText(const char* name, BSTR* value) const;
+  [[nodiscard]] HRESULT PutText(const char* name, BSTR value);
+  [[nodiscard]] HRESULT GetNumber(const char* name, long long* value) const;
+  [[nodiscard]] HRESULT PutNumber(const char* name, long long value);
 
   template <typename T>
-  HRESULT GetAs(const char* name, T* value) const {
+  [[nodiscard]] HRESULT GetAs(const char* name, T* value) const {
     long long number = 0;
     const HRESULT result = GetNumber(name, &number);
     *value = static_cast<T>(number);

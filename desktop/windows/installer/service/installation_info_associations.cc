@@ -117,7 +117,7 @@ HKEY RootFor(bool machine_wide) {
 }
 
 // The default value of `root`\`key_path`.
-bool ReadDefaultValue(HKEY root, const std::wstring& key_path, std::wstring* value) {
+[[nodiscard]] bool ReadDefaultValue(HKEY root, const std::wstring& key_path, std::wstring* value) {
   base::RegistryKey key;
   return key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) == ERROR_SUCCESS &&
          key.ReadValue(nullptr, value) == ERROR_SUCCESS;

@@ -70,7 +70,7 @@ TEST_F(InstallationInfoTest, InstallFolderOfTheRunningInstaller) {
     InstallationInfoImpl info;
     EXPECT_EQ(c.expected.value(), info.GetInstallFolder().value());
   }
-  base::PathRegistry::Override(base::DIR_EXE, exe_dir, true, false);
+  EXPECT_TRUE(base::PathRegistry::Override(base::DIR_EXE, exe_dir, true, false));
 }
 
 TEST_F(InstallationInfoTest, PreferencesByType) {

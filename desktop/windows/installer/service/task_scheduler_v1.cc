@@ -46,7 +46,7 @@ std::wstring WorkItemName(const wchar_t* enumerated) {
   return name;
 }
 
-bool SaveTask(ITask* task) {
+[[nodiscard]] bool SaveTask(ITask* task) {
   ComPtr<IPersistFile> file;
   return SUCCEEDED(task->QueryInterface(IID_PPV_ARGS(file.GetAddressOf()))) &&
          SUCCEEDED(file->Save(nullptr, TRUE));
@@ -221,7 +221,8 @@ void TaskSchedulerV1::SetTaskEnabled(const std::wstring& name, bool enabled) {
   if (!task || FAILED(task->GetFlags(&flags))) return;
   flags = enabled ? (flags & ~TASK_FLAG_DISABLED) : (flags | TASK_FLAG_DISABLED);
   // Saved, or the change would last only as long as this object.
-  if (SUCCEEDED(task->SetFlags(flags))) SaveTask(task.Get());
+  if (FAILED(task->SetFlags(flags)) || !SaveTask(task.Get()))
+    LOG(ERROR) << "Cannot " << (enabled ? "enable" : "disable") << " the task";
 }
 
 bool TaskSchedulerV1::RunTask(const std::wstring& name, const std::vector<std::wstring>&) {

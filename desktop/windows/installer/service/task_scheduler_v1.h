@@ -22,7 +22,7 @@ typedef base::ScopedLocalAlloc<ACL> ScopedLocalAcl;
 
 // `acl` (may be null) merged with an entry letting authenticated users (S-1-5-11) read
 // and execute; null on failure.
-ScopedLocalAcl GrantAuthenticatedUsersReadExecute(PACL acl);
+[[nodiscard]] ScopedLocalAcl GrantAuthenticatedUsersReadExecute(PACL acl);
 
 class TaskSchedulerV1 : public TaskScheduler {
  public:

@@ -43,7 +43,7 @@ std::wstring FormatBoundary(base::Time time) {
 }
 
 // A one-dimensional array of string variants; VT_EMPTY for no arguments.
-bool MakeArgumentVariant(const std::vector<std::wstring>& arguments, VARIANT* out) {
+[[nodiscard]] bool MakeArgumentVariant(const std::vector<std::wstring>& arguments, VARIANT* out) {
   VariantInit(out);
   if (arguments.empty()) return true;
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(arguments.size()));

@@ -47,7 +47,7 @@ class FakeEnvironment : public TaskSchedulerEnvironment {
 base::Time FixedNow() {
   base::Time::Exploded exploded = {2026, 3, 3, 4, 5, 6, 7, 0};
   base::Time time;
-  base::Time::FromExploded(exploded, &time);
+  EXPECT_TRUE(base::Time::FromExploded(exploded, &time));
   return time;
 }
 
@@ -288,7 +288,7 @@ TEST_F(TaskSchedulerV2Test, SetDailyIntervalChangesOnlyADifferentInterval) {
   ComPtr<ITrigger> trigger;
   definition->triggers->Create(TASK_TRIGGER_LOGON, trigger.GetAddressOf());
   definition->triggers->Create(TASK_TRIGGER_DAILY, trigger.ReleaseAndGetAddressOf());
-  definition->triggers->entries[1].properties->PutNumber("DaysInterval", 1);
+  ASSERT_EQ(S_OK, definition->triggers->entries[1].properties->PutNumber("DaysInterval", 1));
   Folder()->AddTask(kFullName, definition);
   std::unique_ptr<TaskSchedulerV2> scheduler = Ready();
 

@@ -25,7 +25,7 @@ namespace {
 const int64_t kRepinIntervalMicroseconds = 15724800000000LL;
 const wchar_t kHelperCopyName[] = L"explorer.exe";
 
-bool WriteStamp(const PinStampLocation& stamp) {
+[[nodiscard]] bool WriteStamp(const PinStampLocation& stamp) {
   base::RegistryKey key(HKEY_CURRENT_USER, stamp.company_key_path.c_str(),
                         KEY_READ | KEY_WRITE);
   if (!key.Valid()) return false;
@@ -84,7 +84,8 @@ bool PinToTaskbar(const PinStampLocation& stamp, const base::FilePath& helper_fo
     return false;
   }
 
-  if (repin_mode) WriteStamp(stamp);
+  // Pinned all the same; without the stamp the next run pins again.
+  if (repin_mode && !WriteStamp(stamp)) LOG(WARNING) << "Cannot write the pin stamp";
   return true;
 }
 

@@ -14,7 +14,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 6) return 2;
   base::LoggingSettings settings;
   settings.logging_dest = base::LOG_TO_SYSTEM_DEBUG_LOG;  // no log file beside the EXE
-  base::InitLogging(settings);
+  (void)base::InitLogging(settings);  // the answer is the exit code; the log only helps debug
   installer::PinStampLocation stamp;
   stamp.company_key_path = argv[1];
   stamp.stream_name = base::WideToUTF8(argv[2]);

@@ -42,7 +42,7 @@ base::ScopedBstr ToBstr(base::StringPiece text) {
 }
 
 // The value as UTF-8 text, converted to a string first when it is not one.
-bool VariantAsUTF8(const VARIANT& value, std::string* out) {
+[[nodiscard]] bool VariantAsUTF8(const VARIANT& value, std::string* out) {
   if (V_VT(&value) == VT_BSTR) {
     *out = BstrAsUTF8(V_BSTR(&value));
     return true;
@@ -60,8 +60,8 @@ std::string HresultText(HRESULT hr) {
 
 // The MXXMLWriter road: a SAX reader walks the DOM into the writer. Windows only: Wine
 // answers put_output and parse with E_NOTIMPL.
-bool SerializeWithSaxWriter(const ComObjectFactory& factory, IXMLDOMDocument* document,
-                            std::string* body) {
+[[nodiscard]] bool SerializeWithSaxWriter(const ComObjectFactory& factory,
+                                          IXMLDOMDocument* document, std::string* body) {
   ComPtr<IMXWriter> writer;
   HRESULT hr = factory(kClsidMxXmlWriter30, CLSCTX_INPROC_SERVER, __uuidof(IMXWriter),
                        reinterpret_cast<void**>(writer.GetAddressOf()));
@@ -108,7 +108,7 @@ bool SerializeWithSaxWriter(const ComObjectFactory& factory, IXMLDOMDocument* do
 }
 
 // The DOM's own text of the document; used where the SAX writer is not available.
-bool SerializeWithDom(IXMLDOMDocument* document, std::string* body) {
+[[nodiscard]] bool SerializeWithDom(IXMLDOMDocument* document, std::string* body) {
   base::ScopedBstr xml;
   if (FAILED(document->get_xml(xml.Receive())) || !xml.Get()) return false;
   *body = BstrAsUTF8(xml.Get());

@@ -32,7 +32,7 @@ bool Settings::ReadBooleanValue(base::StringPiece16 value) {
   if (base::LowerCaseEqualsASCII(value, "yes") || base::LowerCaseEqualsASCII(value, "true"))
     return true;
   int64_t number = 0;
-  base::StringToInt64(value, &number);  // the leading integer, even before garbage
+  (void)base::StringToInt64(value, &number);  // the leading integer, even before garbage
   return number != 0;
 }
 

@@ -32,7 +32,9 @@ class ScopedAppData {
       : active_(base::PathRegistry::Get(base::DIR_APP_DATA, &saved_) &&
                 base::PathRegistry::Override(base::DIR_APP_DATA, folder, true, true)) {}
   ~ScopedAppData() {
-    if (active_) base::PathRegistry::Override(base::DIR_APP_DATA, saved_, true, false);
+    if (active_) {
+      EXPECT_TRUE(base::PathRegistry::Override(base::DIR_APP_DATA, saved_, true, false));
+    }
   }
   bool active() const { return active_; }
 

@@ -62,7 +62,7 @@ std::unique_ptr<StatsNode> StatsNode::AppendDictionaryToList(const std::string& 
     base::List* list = nullptr;
     if (dictionary && !dictionary->GetList(key, &list)) {
       dictionary->Set(key, base::MakeListValue());
-      dictionary->GetList(key, &list);
+      (void)dictionary->GetList(key, &list);  // set just above
     }
     if (list) {
       path.push_back({key, static_cast<int32_t>(list->size())});
@@ -109,7 +109,8 @@ void StatsNode::Increment(const std::string& key) {
 
 void StatsNode::Remove(const std::string& key) {
   base::AutoLock hold(*lock_);
-  if (base::Dictionary* dictionary = GetDictionary()) dictionary->Remove(key, nullptr);
+  // A missing key is removed already.
+  if (base::Dictionary* dictionary = GetDictionary()) (void)dictionary->Remove(key, nullptr);
 }
 
 void StatsNode::SetTimeAndElapsed(const std::string& key) {

@@ -258,7 +258,7 @@ TEST_F(FinalizeInstallationTest, TheProfileLanguageChangesOnlyWhereItIsSet) {
                               static_cast<int>(without_locale.size())) > 0);
   RunOk({L"--language=fr"}, kV3);
   EXPECT_EQ("absent", ReadJsonMember(local_state, "intl.app_locale"));
-  base::PathRegistry::Override(base::DIR_APP_DATA, original, true, false);
+  EXPECT_TRUE(base::PathRegistry::Override(base::DIR_APP_DATA, original, true, false));
 }
 
 // The registration acts only for an installation whose record lists the client's

@@ -262,8 +262,8 @@ TEST_F(UninstallStepsTest, DeletingTheProfileTakesBothHalves) {
   EXPECT_FALSE(base::PathExists(user_data));
   EXPECT_FALSE(base::PathExists(local_data));
   EXPECT_TRUE(base::DirectoryExists(local));
-  base::PathRegistry::Override(base::DIR_APP_DATA, original_roaming, true, false);
-  base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, original_local, true, false);
+  EXPECT_TRUE(base::PathRegistry::Override(base::DIR_APP_DATA, original_roaming, true, false));
+  EXPECT_TRUE(base::PathRegistry::Override(base::DIR_LOCAL_APP_DATA, original_local, true, false));
 }
 
 }  // namespace

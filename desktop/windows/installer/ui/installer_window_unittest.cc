@@ -100,14 +100,15 @@ class InstallerWindowTest : public ::testing::Test {
   const base::Dictionary* PageNode(size_t index) {
     const base::List* list = nullptr;
     const base::Dictionary* page = nullptr;
-    if (stats_.tree.GetList("ui.page_sequence", &list)) list->GetDictionary(index, &page);
+    // Null when the list or the page is absent.
+    if (stats_.tree.GetList("ui.page_sequence", &list)) (void)list->GetDictionary(index, &page);
     return page;
   }
   const base::Dictionary* LastPageNode() { return PageNode(PageSequence().size() - 1); }
   int Counter(const char* key) {
     int value = 0;
     const base::Dictionary* page = LastPageNode();
-    if (page) page->GetInteger(key, &value);
+    if (page) (void)page->GetInteger(key, &value);  // a counter never set is 0
     return value;
   }
 

@@ -94,7 +94,7 @@ class WinInetDownloaderTest : public base::ScratchDirTest {
   int ChunkInteger(size_t index, const char* key) {
     int value = -1;
     const base::Dictionary* chunk = Chunk(index);
-    if (chunk) chunk->GetInteger(key, &value);
+    if (chunk) (void)chunk->GetInteger(key, &value);  // -1 when absent
     return value;
   }
 

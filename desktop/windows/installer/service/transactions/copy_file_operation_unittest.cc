@@ -178,7 +178,7 @@ class CutShortTransfer : public FileTransferOperation {
  private:
   void LogStart() const override {}
   bool Transfer() override {
-    MakeFile(destination(), "new con");
+    EXPECT_TRUE(MakeFile(destination(), "new con"));
     return false;
   }
   bool UndoTransfer() override { return base::DeleteFile(destination(), false); }
@@ -214,7 +214,7 @@ TEST_P(TransferTest, ALockedSourceLeavesTheTreeAsItWas) {
 // Another program's file that appears at the destination after it was found free.
 DWORD WINAPI ReadAttributesWhileAFileAppears(const wchar_t* path) {
   if (g_unreadable_path == path) {
-    MakeFile(base::FilePath(path), "their contents");
+    EXPECT_TRUE(MakeFile(base::FilePath(path), "their contents"));
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }

@@ -31,7 +31,7 @@ bool IsProgramFile(const base::FilePath& path) {
 // Renames within the folder. Unlike MoveUnsafe it never falls back to copying a folder
 // and deleting the original: when a file inside is in use that deletion stops halfway
 // and leaves the folder half emptied, its only whole copy under the temporary name.
-bool Rename(const base::FilePath& from, const base::FilePath& to) {
+[[nodiscard]] bool Rename(const base::FilePath& from, const base::FilePath& to) {
   if (from.value().size() >= MAX_PATH || to.value().size() >= MAX_PATH) return false;
   return MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING) !=
          FALSE;

@@ -17,7 +17,8 @@ const SECURITY_INFORMATION kSavedSecurity =
     GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
 
 // |descriptor| (self-relative) with |dacl| in place of its own DACL.
-bool WithDacl(const std::vector<BYTE>& descriptor, PACL dacl, std::vector<BYTE>* result) {
+[[nodiscard]] bool WithDacl(const std::vector<BYTE>& descriptor, PACL dacl,
+                            std::vector<BYTE>* result) {
   PSECURITY_DESCRIPTOR current = const_cast<BYTE*>(descriptor.data());
   SECURITY_DESCRIPTOR absolute;
   if (!InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION)) return false;
@@ -54,8 +55,9 @@ struct GrantedAccess {
 
 // Opens |key_path| for saving and deleting, granting the current user the rights it
 // lacks (recorded in |granted|).
-bool OpenForDeletion(HKEY root, const std::wstring& key_path, const std::wstring& object_name,
-                     REGSAM view_flags, base::RegistryKey* key, GrantedAccess* granted) {
+[[nodiscard]] bool OpenForDeletion(HKEY root, const std::wstring& key_path,
+                                   const std::wstring& object_name, REGSAM view_flags,
+                                   base::RegistryKey* key, GrantedAccess* granted) {
   const REGSAM access = view_flags | kTreeAccess;
   const uint32_t object_type = GetRegistrySecurityObjectType(root, key_path, view_flags);
   LONG result = key->Open(root, key_path.c_str(), access);
@@ -78,8 +80,8 @@ bool OpenForDeletion(HKEY root, const std::wstring& key_path, const std::wstring
 }
 
 // The key's group, DACL and label into |record|; the DACL as it was before |granted|.
-bool SaveSecurity(const base::RegistryKey& key, const std::wstring& object_name,
-                  const SavedSecurity* granted, SavedRegistryKey* record) {
+[[nodiscard]] bool SaveSecurity(const base::RegistryKey& key, const std::wstring& object_name,
+                                const SavedSecurity* granted, SavedRegistryKey* record) {
   DWORD descriptor_size = 0;
   LONG result = RegGetKeySecurity(key.Handle(), kSavedSecurity, nullptr, &descriptor_size);
   if (result != ERROR_SUCCESS && result != ERROR_INSUFFICIENT_BUFFER) {
@@ -104,8 +106,8 @@ bool SaveSecurity(const base::RegistryKey& key, const std::wstring& object_name,
 }
 
 // Every value of the key into |record|, in enumeration order.
-bool SaveValues(const base::RegistryKey& key, const std::wstring& object_name,
-                SavedRegistryKey* record) {
+[[nodiscard]] bool SaveValues(const base::RegistryKey& key, const std::wstring& object_name,
+                              SavedRegistryKey* record) {
   DWORD value_count = 0, longest_value_name = 0, largest_data = 0;
   if (RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                        &value_count, &longest_value_name, &largest_data, nullptr,

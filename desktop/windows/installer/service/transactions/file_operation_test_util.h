@@ -12,7 +12,8 @@ namespace testing {
 
 // Creates the folders above |path| and writes |text|; with |read_only| the file is
 // marked read-only afterwards.
-bool MakeFile(const base::FilePath& path, const std::string& text, bool read_only = false);
+[[nodiscard]] bool MakeFile(const base::FilePath& path, const std::string& text,
+                            bool read_only = false);
 
 // The text of a file, or "<missing>".
 std::string ReadText(const base::FilePath& path);

@@ -18,7 +18,7 @@ namespace {
 // Creates the missing folder of |destination|, or sets an existing file aside. A
 // destination whose existence cannot be told stops the operation: taking it for
 // missing would overwrite it, and the rollback would then delete the only copy.
-bool PrepareDestination(const base::FilePath& destination, Transaction& nested) {
+[[nodiscard]] bool PrepareDestination(const base::FilePath& destination, Transaction& nested) {
   // One read of the destination also tells whether its folder is there, so the folder
   // of every file of a package is not read again for each.
   bool folder_exists = false;
@@ -57,7 +57,7 @@ bool PrepareDestination(const base::FilePath& destination, Transaction& nested) 
 
 // Clears the read-only bit of |source|; true when it was set and is now cleared.
 // *writable tells whether the source is known to be writable now.
-bool ClearReadOnly(const base::FilePath& source, bool* writable) {
+[[nodiscard]] bool ClearReadOnly(const base::FilePath& source, bool* writable) {
   const DWORD attributes = GetFileAttributesW(source.value().c_str());
   *writable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))

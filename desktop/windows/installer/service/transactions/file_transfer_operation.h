@@ -52,7 +52,7 @@ class FileTransferOperation : public TransactionOperation {
 
  private:
   // The transfer onto the unprepared destination; true when done.
-  bool TryTransfer();
+  [[nodiscard]] bool TryTransfer();
   // Removes what a failed transfer left at the destination, so that the folders made
   // for it can go too.
   void DiscardPartialDestination();

@@ -25,11 +25,12 @@ class Wow64SecurityInfo : public NamedSecurityInfo {
   Wow64SecurityInfo();
   ~Wow64SecurityInfo() override;
 
-  DWORD Get(const std::wstring& object_name, uint32_t object_type,
-            SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
-            PSECURITY_DESCRIPTOR* descriptor) override;
-  DWORD Set(const std::wstring& object_name, uint32_t object_type,
-            SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl) override;
+  [[nodiscard]] DWORD Get(const std::wstring& object_name, uint32_t object_type,
+                          SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
+                          PSECURITY_DESCRIPTOR* descriptor) override;
+  [[nodiscard]] DWORD Set(const std::wstring& object_name, uint32_t object_type,
+                          SECURITY_INFORMATION information, PSID owner, PSID group,
+                          PACL dacl) override;
 
  private:
   static std::wstring Redirect(const std::wstring& object_name, uint32_t* object_type);
@@ -61,7 +62,7 @@ class RegistryViewTest : public ::testing::TestWithParam<RegistryView> {
   std::string Snapshot() const { return SnapshotRegistryTree(root(), path(), view()); }
   // True when |relative| exists where the view puts it (for the 32-bit view, below
   // "Software\Wow6432Node" as seen from the 64-bit view).
-  bool ExistsInItsView(const std::wstring& relative) const;
+  [[nodiscard]] bool ExistsInItsView(const std::wstring& relative) const;
 
  private:
   std::unique_ptr<Wow64SecurityInfo> wow64_;
@@ -74,7 +75,8 @@ std::string RegistryViewName(const ::testing::TestParamInfo<RegistryView>& info)
 std::vector<BYTE> CurrentUserSid();
 
 // Adds an entry that denies the current user |access| to the key's DACL.
-bool DenyCurrentUser(HKEY root, const std::wstring& key_path, REGSAM view, DWORD access);
+[[nodiscard]] bool DenyCurrentUser(HKEY root, const std::wstring& key_path, REGSAM view,
+                                   DWORD access);
 
 }  // namespace testing
 }  // namespace installer

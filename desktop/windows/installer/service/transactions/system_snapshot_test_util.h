@@ -49,8 +49,9 @@ class ScratchRegistryKey {
 };
 
 // Writes a value, creating the key; false on failure.
-bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,
-                        const wchar_t* name, DWORD type, const void* data, DWORD size);
+[[nodiscard]] bool WriteRegistryValue(HKEY root, const std::wstring& key_path, REGSAM view,
+                                      const wchar_t* name, DWORD type, const void* data,
+                                      DWORD size);
 
 }  // namespace testing
 }  // namespace installer
