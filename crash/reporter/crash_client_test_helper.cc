@@ -97,7 +97,8 @@ int RunGiveUp(uint32_t reporter_id, const std::wstring& name, bool go_on) {
       crash_reporter::CustomClientInfo{entries, 2}, kGiveUpWaitMs);
   if (!client.Register()) return kNotConnected;
   GiveUp give_up = {&client, name, go_on, reporter_id};
-  base::RunWithExceptionGuard(&Raise, nullptr, &GiveUpFilter, &give_up);
+  // The filter ends the process; coming back, whatever the guard says, is the fault.
+  (void)base::RunWithExceptionGuard(&Raise, nullptr, &GiveUpFilter, &give_up);
   return kNotTerminated;
 }
 

@@ -69,9 +69,9 @@ class InstallerOptionsPanelTest : public ::testing::Test {
   }
 
   int Counter(const char* key) {
+    // A counter never changed is not in the record: it reads 0.
     int value = 0;
-    stats_.tree.GetInteger(key, &value);
-    return value;
+    return stats_.tree.GetInteger(key, &value) ? value : 0;
   }
 
   base::ScratchDir scratch_;
