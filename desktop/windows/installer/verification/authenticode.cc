@@ -20,8 +20,6 @@ namespace {
 
 const char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 
-ChainPolicyCheck g_chain_policy_check = &CheckAuthenticodeChainPolicy;
-
 // The chain of |certificate| by the default engine, now, with |store| for intermediates.
 base::ScopedCertChain GetChain(PCCERT_CONTEXT certificate, HCERTSTORE store) {
   CERT_CHAIN_PARA chain_para = {};
@@ -108,7 +106,8 @@ std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorit
 [[nodiscard]] bool VerifyNestedSigner(HCRYPTMSG message, DWORD signer_index,
                                       PCCERT_CONTEXT certificate, HCERTSTORE store,
                                       DWORD encoding, const base::FilePath& path,
-                                      VerificationLog* log, int level) {
+                                      ChainPolicyCheck chain_policy_check, VerificationLog* log,
+                                      int level) {
   CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify = {};
   verify.cbSize = sizeof(verify);
   verify.dwSignerIndex = signer_index;
@@ -124,7 +123,7 @@ std::vector<uint8_t> ImageDigest(const base::FilePath& path, const char* algorit
     log->Add(level, "Cannot get trust chain\n");
     return false;
   }
-  const base::Result<> trusted = g_chain_policy_check(chain.Get());
+  const base::Result<> trusted = chain_policy_check(chain.Get());
   if (!trusted.ok()) {
     log->Add(level, base::StringPrintf("Nested signer chain does not verify: %lu\n",
                                        static_cast<unsigned long>(trusted.failure().error)));
@@ -164,10 +163,6 @@ base::Result<> CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain) {
   return {};
 }
 
-void SetChainPolicyCheckForTesting(ChainPolicyCheck check) {
-  g_chain_policy_check = check ? check : &CheckAuthenticodeChainPolicy;
-}
-
 void TextVerificationLog::Add(int level, const std::string& text) {
   text_ += "Level " + base::IntToString(level) + ": " + text;
 }
@@ -190,12 +185,14 @@ bool IsSignatureRequiredBy(const base::FilePath& running_installer) {
   return false;
 }
 
-bool VerifyFileSignature(const base::FilePath& path, std::string* error) {
-  return VerifyFileSignatureBy(path, base::UTF8ToWide(GetExpectedSigner()), error);
+bool VerifyFileSignature(const base::FilePath& path, std::string* error,
+                         ChainPolicyCheck chain_policy_check) {
+  return VerifyFileSignatureBy(path, base::UTF8ToWide(GetExpectedSigner()), error,
+                               chain_policy_check);
 }
 
 bool VerifyFileSignatureBy(const base::FilePath& path, const std::wstring& expected_signer,
-                           std::string* error) {
+                           std::string* error, ChainPolicyCheck chain_policy_check) {
   WINTRUST_FILE_INFO file_info = {};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path.value().c_str();
@@ -226,15 +223,15 @@ bool VerifyFileSignatureBy(const base::FilePath& path, const std::wstring& expec
   TextVerificationLog text_log;
   NullVerificationLog null_log;
   VerificationLog* log = error ? static_cast<VerificationLog*>(&text_log) : &null_log;
-  const bool found =
-      FindExpectedSigner(store.Get(), message.Get(), encoding, path, expected_signer, log, 0);
+  const bool found = FindExpectedSigner(store.Get(), message.Get(), encoding, path,
+                                        expected_signer, chain_policy_check, log, 0);
   if (error) *error += text_log.text();
   return trust == 0 && found;
 }
 
 bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
                         const base::FilePath& path, const std::wstring& expected_signer,
-                        VerificationLog* log, int level) {
+                        ChainPolicyCheck chain_policy_check, VerificationLog* log, int level) {
   DWORD signer_count = 0;
   DWORD count_size = sizeof(signer_count);
   if (!CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &signer_count, &count_size)) {
@@ -283,7 +280,7 @@ bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
     name.resize(name_length - 1);
     if (name == expected_signer &&
         (level == 0 || VerifyNestedSigner(message, index, certificate.Get(), store, encoding, path,
-                                          log, level))) {
+                                          chain_policy_check, log, level))) {
       return true;
     }
 
@@ -301,7 +298,7 @@ bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
         continue;
       }
       if (FindExpectedSigner(nested_store.Get(), nested_message.Get(), encoding, path,
-                             expected_signer, log, level + 1)) {
+                             expected_signer, chain_policy_check, log, level + 1)) {
         return true;
       }
     }

@@ -53,31 +53,33 @@ class NullVerificationLog : public VerificationLog {
 // test build, for which the skipped check is logged).
 bool IsSignatureRequiredBy(const base::FilePath& running_installer);
 
+// Whether a nested signer's certificate chain is trusted for code signing: success, or
+// the failure with the policy's error. The real check asks the system's Authenticode
+// chain policy; the verifiers below use it unless their caller passes another (tests do:
+// the machine's root store cannot be given a test root under Wine).
+using ChainPolicyCheck = base::Result<> (*)(PCCERT_CHAIN_CONTEXT chain);
+base::Result<> CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain);
+
 // True when the file's signature verifies and it, or a nested signature that verifies
 // too, was made by the configured expected signer. |error| (may be null) receives every
 // failure and the signer search's log.
-[[nodiscard]] bool VerifyFileSignature(const base::FilePath& path, std::string* error);
+[[nodiscard]] bool VerifyFileSignature(
+    const base::FilePath& path, std::string* error,
+    ChainPolicyCheck chain_policy_check = &CheckAuthenticodeChainPolicy);
 // The same with the expected signer given.
-[[nodiscard]] bool VerifyFileSignatureBy(const base::FilePath& path,
-                                         const std::wstring& expected_signer, std::string* error);
+[[nodiscard]] bool VerifyFileSignatureBy(
+    const base::FilePath& path, const std::wstring& expected_signer, std::string* error,
+    ChainPolicyCheck chain_policy_check = &CheckAuthenticodeChainPolicy);
 
 // Searches the signers of |message|, and those of its nested signatures, for
 // |expected_signer|. A signer at |level| 0 is taken as the caller verified it; a nested
-// signature counts only when its own signature, certificate chain and file digest of
-// |path| verify.
+// signature counts only when its own signature, |chain_policy_check| of its certificate
+// chain and file digest of |path| verify.
 [[nodiscard]] bool FindExpectedSigner(HCERTSTORE store, HCRYPTMSG message, DWORD encoding,
                                       const base::FilePath& path,
-                                      const std::wstring& expected_signer, VerificationLog* log,
+                                      const std::wstring& expected_signer,
+                                      ChainPolicyCheck chain_policy_check, VerificationLog* log,
                                       int level);
-
-// Whether a nested signer's certificate chain is trusted for code signing: success, or
-// the failure with the policy's error. The real check asks the system's Authenticode
-// chain policy.
-using ChainPolicyCheck = base::Result<> (*)(PCCERT_CHAIN_CONTEXT chain);
-base::Result<> CheckAuthenticodeChainPolicy(PCCERT_CHAIN_CONTEXT chain);
-// Tests only: the chain check of nested signatures; null restores the real one. (The
-// machine's root store cannot be given a test root under Wine.)
-void SetChainPolicyCheckForTesting(ChainPolicyCheck check);
 
 // Logs the chain of |certificate|: its trust status and every element's name and SHA-1.
 void DescribeTrustChain(PCCERT_CONTEXT certificate, HCERTSTORE store, VerificationLog* log,

@@ -18,9 +18,10 @@ base::FilePath SigningData(const char* name) {
   return testing::TestDataPath((std::string("signing/") + name).c_str());
 }
 
-// The machine trusts the test root. Under Wine no root can be added to the store that its
-// chain engine trusts, and Wine's WinVerifyTrust accepts an untrusted root for the outer
-// signature; nested signers' chains are held to the same: any root, but a valid chain.
+// The chain check of a machine that trusts the test root. Under Wine no root can be added
+// to the store that its chain engine trusts, and Wine's WinVerifyTrust accepts an
+// untrusted root for the outer signature; nested signers' chains are held to the same: any
+// root, but a valid chain.
 base::Result<> TrustAnyRoot(PCCERT_CHAIN_CONTEXT chain) {
   CERT_CHAIN_POLICY_PARA policy = {};
   policy.cbSize = sizeof(policy);
@@ -33,13 +34,7 @@ base::Result<> TrustAnyRoot(PCCERT_CHAIN_CONTEXT chain) {
   return {};
 }
 
-class AuthenticodeTest : public ::testing::Test {
- protected:
-  AuthenticodeTest() { SetChainPolicyCheckForTesting(&TrustAnyRoot); }
-  ~AuthenticodeTest() override { SetChainPolicyCheckForTesting(nullptr); }
-};
-
-TEST_F(AuthenticodeTest, OnlyAVerifiedSignatureOfTheExpectedSignerPasses) {
+TEST(AuthenticodeTest, OnlyAVerifiedSignatureOfTheExpectedSignerPasses) {
   struct Case {
     const char* file;
     bool verified;
@@ -60,22 +55,23 @@ TEST_F(AuthenticodeTest, OnlyAVerifiedSignatureOfTheExpectedSignerPasses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     std::string error;
-    EXPECT_EQ(c.verified, VerifyFileSignature(SigningData(c.file), &error)) << error;
+    EXPECT_EQ(c.verified, VerifyFileSignature(SigningData(c.file), &error, &TrustAnyRoot))
+        << error;
     EXPECT_NE(std::string::npos, error.find(c.error_part)) << error;
-    EXPECT_EQ(c.verified, VerifyFileSignature(SigningData(c.file), nullptr));
+    EXPECT_EQ(c.verified, VerifyFileSignature(SigningData(c.file), nullptr, &TrustAnyRoot));
   }
 }
 
-TEST_F(AuthenticodeTest, UnsignedFileReportsBothFailures) {
+TEST(AuthenticodeTest, UnsignedFileReportsBothFailures) {
   std::string error;
-  EXPECT_FALSE(VerifyFileSignature(SigningData("unsigned.exe"), &error));
+  EXPECT_FALSE(VerifyFileSignature(SigningData("unsigned.exe"), &error, &TrustAnyRoot));
   EXPECT_EQ(0u, error.find("Cannot WinVerifyTrust: ")) << error;
   EXPECT_NE(std::string::npos, error.find("\nCannot CryptQueryObject:")) << error;
 }
 
-TEST_F(AuthenticodeTest, TamperedFileStillNamesItsSigner) {
+TEST(AuthenticodeTest, TamperedFileStillNamesItsSigner) {
   std::string error;
-  EXPECT_FALSE(VerifyFileSignature(SigningData("tampered.exe"), &error));
+  EXPECT_FALSE(VerifyFileSignature(SigningData("tampered.exe"), &error, &TrustAnyRoot));
   // The search found the expected signer: nothing else was tried.
   EXPECT_EQ(std::string::npos, error.find("Tried signer")) << error;
   EXPECT_NE(std::string::npos, error.find("Level 0: Trust chain:Level 0: Chain trust status: "))
@@ -85,20 +81,45 @@ TEST_F(AuthenticodeTest, TamperedFileStillNamesItsSigner) {
       << error;
 }
 
-TEST_F(AuthenticodeTest, ExpectedSignerIsComparedExactly) {
-  EXPECT_FALSE(
-      VerifyFileSignatureBy(SigningData("signed.exe"), L"velum software test signer", nullptr));
-  EXPECT_FALSE(VerifyFileSignatureBy(SigningData("signed.exe"), L"Velum Software Test", nullptr));
-  EXPECT_TRUE(
-      VerifyFileSignatureBy(SigningData("other.exe"), L"Another Publisher Test Signer", nullptr));
+TEST(AuthenticodeTest, ExpectedSignerIsComparedExactly) {
+  EXPECT_FALSE(VerifyFileSignatureBy(SigningData("signed.exe"), L"velum software test signer",
+                                     nullptr, &TrustAnyRoot));
+  EXPECT_FALSE(VerifyFileSignatureBy(SigningData("signed.exe"), L"Velum Software Test", nullptr,
+                                     &TrustAnyRoot));
+  EXPECT_TRUE(VerifyFileSignatureBy(SigningData("other.exe"), L"Another Publisher Test Signer",
+                                    nullptr, &TrustAnyRoot));
 }
 
-TEST(AuthenticodeChainTest, NestedSignerNeedsATrustedChain) {
-  // Without a trusted root the nested signer of a dual-signed file does not count.
-  std::string error;
-  EXPECT_FALSE(VerifyFileSignature(SigningData("dual.exe"), &error));
-  EXPECT_NE(std::string::npos, error.find("Level 1: Nested signer chain does not verify: "))
-      << error;
+TEST(AuthenticodeChainTest, OnlyTheCallersOwnCheckTrustsATestRoot) {
+  // The nested signer of a dual-signed file counts only when its chain is trusted: the
+  // system's policy refuses the test root, whatever check a call before was given.
+  struct Call {
+    ChainPolicyCheck check;  // null: the verifier's own
+    bool by_signer;
+    bool verified;
+  } calls[] = {
+      {nullptr, false, false}, {&TrustAnyRoot, false, true}, {nullptr, false, false},
+      {&TrustAnyRoot, true, true}, {nullptr, true, false},
+  };
+  const base::FilePath dual = SigningData("dual.exe");
+  for (const Call& call : calls) {
+    SCOPED_TRACE(call.by_signer);
+    SCOPED_TRACE(call.check ? "any root" : "the system's policy");
+    std::string error;
+    bool verified = false;
+    if (call.by_signer) {
+      verified = call.check ? VerifyFileSignatureBy(dual, L"Velum Software Test Signer", &error,
+                                                    call.check)
+                            : VerifyFileSignatureBy(dual, L"Velum Software Test Signer", &error);
+    } else {
+      verified = call.check ? VerifyFileSignature(dual, &error, call.check)
+                            : VerifyFileSignature(dual, &error);
+    }
+    EXPECT_EQ(call.verified, verified) << error;
+    EXPECT_EQ(call.verified,
+              error.find("Level 1: Nested signer chain does not verify: ") == std::string::npos)
+        << error;
+  }
 }
 
 class HasSignatureDirectoryTest : public base::ScratchDirTest {};
