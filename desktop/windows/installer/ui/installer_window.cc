@@ -325,6 +325,12 @@ void InstallerWindow::LoadTermsText() {
 
 void InstallerWindow::RebuildBackground() {
   painter_.RebuildBackground(Item(DELETE_PROFILE_BOX));
+  // The rich edits are transparent (the dialog paints under them). A rich edit that
+  // still fills its background, as Wine's does, fills it with the page's colour there.
+  for (int id : {HEADLINE, TERMS_AGREEMENT}) {
+    HWND edit = Item(id);
+    SendMessageW(edit, EM_SETBKGNDCOLOR, 0, painter_.BackgroundColorUnder(edit));
+  }
 }
 
 void InstallerWindow::SetPage(Page page) {
@@ -351,7 +357,7 @@ void InstallerWindow::SetPage(Page page) {
   // repaint adds or removes the badge (the dialog clips its children).
   if (error_page_shown_ != (page == PAGE_ERROR)) InvalidateRect(Item(LOGO), nullptr, TRUE);
   error_page_shown_ = page == PAGE_ERROR;
-  InvalidateRect(dialog_.Get(), nullptr, TRUE);
+  InvalidatePage();
   page_ = page;
   options_panel_->OnPageChanged(page_, page_stats_.get());
 }
@@ -411,7 +417,13 @@ void InstallerWindow::ApplyReadingDirection() {
     SendMessageW(edit, EM_SETSEL, 0, 0);
   }
   RebuildBackground();
+  InvalidatePage();
+}
+
+void InstallerWindow::InvalidatePage() {
   InvalidateRect(dialog_.Get(), nullptr, TRUE);
+  // The dialog's erase reaches under its transparent rich edits, which then draw again.
+  for (int id : {HEADLINE, TERMS_AGREEMENT}) InvalidateRect(Item(id), nullptr, TRUE);
 }
 
 void InstallerWindow::SizeFullPackageButton() {

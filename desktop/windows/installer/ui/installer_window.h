@@ -156,6 +156,8 @@ class InstallerWindow : public SettingsObserver {
   void ApplyReadingDirection();
   void SizeFullPackageButton();
   void RebuildBackground();
+  // The whole page is drawn again, its transparent controls too.
+  void InvalidatePage();
   bool IsUninstall() const;
 
   void OnButton(int id);

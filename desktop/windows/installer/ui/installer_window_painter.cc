@@ -128,6 +128,18 @@ void InstallerWindowPainter::CopyBackgroundUnder(HDC dc, HWND control) const {
          rect.top, SRCCOPY);
 }
 
+COLORREF InstallerWindowPainter::BackgroundColorUnder(HWND control) const {
+  const COLORREF white = RGB(255, 255, 255);
+  if (!background_.IsValid()) return white;
+  const RECT rect = RectIn(dialog_, control);
+  base::ScopedCreateDC source(CreateCompatibleDC(nullptr));
+  if (!source.IsValid()) return white;
+  base::ScopedSelectObject selected(source.Get(), background_.Get());
+  const COLORREF color =
+      GetPixel(source.Get(), (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  return color == CLR_INVALID ? white : color;
+}
+
 void InstallerWindowPainter::DrawLogo(const DRAWITEMSTRUCT& item, bool with_badge,
                                       bool keep_background) const {
   if (background_.IsValid() && !keep_background) CopyBackgroundUnder(item.hDC, item.hwndItem);

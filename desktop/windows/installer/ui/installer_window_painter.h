@@ -38,6 +38,8 @@ class InstallerWindowPainter {
   void EraseBackground(HDC dc) const;
   // Copies the background under |control| to its DC.
   void CopyBackgroundUnder(HDC dc, HWND control) const;
+  // The background's colour at the middle of |control| (white without a background).
+  [[nodiscard]] COLORREF BackgroundColorUnder(HWND control) const;
   // The logo centred in the control, the error badge at its lower right corner when
   // |with_badge|; over fresh background unless |keep_background|.
   void DrawLogo(const DRAWITEMSTRUCT& item, bool with_badge, bool keep_background) const;

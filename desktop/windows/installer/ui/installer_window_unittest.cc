@@ -3,8 +3,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -542,6 +544,52 @@ TEST_F(InstallerWindowTest, ErrorBadgeIsShownOnTheErrorPage) {
   UpdateWindow(dialog());
   testing::PumpPendingMessages();
   EXPECT_TRUE(progress == testing::ReadShownPixels(logo));
+}
+
+// The headline and the agreement line lie on the page's background like the static
+// texts, read from the left or mirrored: a screenshot shows no box and no frame at
+// their corners, nor inside them. They are transparent, the dialog painting under them
+// (Wine's rich edit fills its background all the same, with the colour it is given).
+TEST_F(InstallerWindowTest, RichEditsShowThePageBackground) {
+  Open(false, false);
+  for (const wchar_t* code : {L"en-US", L"he"}) {
+    settings_->SetInstallLanguage(code);
+    const std::unique_ptr<testing::Canvas> picture = testing::PrintWindowPicture(dialog());
+    ASSERT_TRUE(picture);
+    RECT window;
+    GetWindowRect(dialog(), &window);
+    auto pixel = [&](LONG x, LONG y) {
+      return picture->bits()[(y - window.top) * picture->width() + (x - window.left)] & 0xFFFFFF;
+    };
+    for (int id : {W::HEADLINE, W::TERMS_AGREEMENT}) {
+      SCOPED_TRACE(base::WideToUTF8(code) + " control " + std::to_string(id));
+      HWND control = GetDlgItem(dialog(), id);
+      EXPECT_TRUE(GetWindowLongPtrW(control, GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+      RECT edit;
+      GetWindowRect(control, &edit);
+      // A point inside (on the edge, then three pixels in), and the background just
+      // outside on its row.
+      const struct {
+        LONG x, y, outside_x;
+      } kPoints[] = {{edit.left, edit.top, edit.left - 2},
+                     {edit.right - 1, edit.top, edit.right + 1},
+                     {edit.left, edit.bottom - 1, edit.left - 2},
+                     {edit.right - 1, edit.bottom - 1, edit.right + 1},
+                     {edit.left + 3, edit.top + 3, edit.left - 2},
+                     {edit.right - 4, edit.bottom - 4, edit.right + 1}};
+      for (const auto& point : kPoints) {
+        const uint32_t inside = pixel(point.x, point.y);
+        const uint32_t outside = pixel(point.outside_x, point.y);
+        int difference = 0;
+        for (int shift : {0, 8, 16}) {
+          difference = std::max(difference, std::abs(static_cast<int>((inside >> shift) & 0xFF) -
+                                                      static_cast<int>((outside >> shift) & 0xFF)));
+        }
+        EXPECT_LE(difference, 4) << "at " << point.x - edit.left << "," << point.y - edit.top
+                                 << std::hex << ": " << inside << " over " << outside;
+      }
+    }
+  }
 }
 
 // Escape, as the run loop hands it to the dialog manager, asks what closing asks.

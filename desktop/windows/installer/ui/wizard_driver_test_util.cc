@@ -7,6 +7,7 @@
 #include <richedit.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace Gdiplus {
@@ -223,6 +224,9 @@ void PrintInto(HWND window, HDC target, const RECT& frame, const RECT& clip) {
   IntersectRect(&own_clip, &own_clip, &clip);
   Canvas whole(width, height);
   if (!whole.valid()) return;
+  // What the window leaves unpainted (a transparent control, or edges it skips when
+  // printed) shows what lies under it, as on the screen.
+  BitBlt(whole.dc(), 0, 0, width, height, target, x, y, SRCCOPY);
   SendMessageW(window, WM_PRINT, reinterpret_cast<WPARAM>(whole.dc()), PRF_NONCLIENT);
   RECT client;
   GetClientRect(window, &client);
@@ -232,6 +236,8 @@ void PrintInto(HWND window, HDC target, const RECT& frame, const RECT& clip) {
     // from its right edge.
     Canvas inside(client.right, client.bottom);
     if (inside.valid()) {
+      BitBlt(inside.dc(), 0, 0, client.right, client.bottom, whole.dc(), offset.x, offset.y,
+             SRCCOPY);
       if (mirrored) SetLayout(inside.dc(), LAYOUT_RTL);
       SendMessageW(window, WM_PRINT, reinterpret_cast<WPARAM>(inside.dc()),
                    PRF_CLIENT | PRF_ERASEBKGND);
@@ -258,22 +264,29 @@ void PrintInto(HWND window, HDC target, const RECT& frame, const RECT& clip) {
 
 }  // namespace
 
-bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
+std::unique_ptr<Canvas> PrintWindowPicture(HWND window) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   PumpPendingMessages();
   RECT rect;
-  if (!GetWindowRect(window, &rect)) return false;
+  if (!GetWindowRect(window, &rect)) return nullptr;
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return false;
+  if (width <= 0 || height <= 0) return nullptr;
   // Drawn by the window itself, so that no other window, nor another test's desktop,
   // can cover it.
-  Canvas canvas(width, height);
-  if (!canvas.valid()) return false;
-  PatBlt(canvas.dc(), 0, 0, width, height, BLACKNESS);
+  auto canvas = std::make_unique<Canvas>(width, height);
+  if (!canvas->valid()) return nullptr;
+  PatBlt(canvas->dc(), 0, 0, width, height, BLACKNESS);
   const RECT all = {0, 0, width, height};
-  PrintInto(window, canvas.dc(), rect, all);
+  PrintInto(window, canvas->dc(), rect, all);
   GdiFlush();
+  return canvas;
+}
+
+bool SaveWindowScreenshot(HWND window, const std::wstring& name) {
+  const std::unique_ptr<Canvas> picture = PrintWindowPicture(window);
+  if (!picture) return false;
+  const Canvas& canvas = *picture;
 
   bool saved = false;
   Gdiplus::GdiplusStartupInput input;

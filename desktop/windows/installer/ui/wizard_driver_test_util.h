@@ -9,6 +9,7 @@
 #include <richedit.h>
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ void TypeComboText(HWND dialog, int id, const std::wstring& text);
 LRESULT SendLinkClick(HWND dialog, int id, CHARRANGE range);
 // The key press of |key| as the run loop would hand it to the dialog dispatcher.
 MSG MakeKeyDown(HWND focus, WPARAM key);
+
+// |window| drawn by itself and its children, as a screenshot shows it (null on failure).
+[[nodiscard]] std::unique_ptr<Canvas> PrintWindowPicture(HWND window);
 
 // Saves |window| as "<screenshots folder>\|name|.png", drawn by the window and its
 // children themselves (no other window can cover it); the folder is "screenshots" in the
