@@ -134,9 +134,11 @@ uint32_t LaunchCrashReporter(const base::CommandLine& command_line, DWORD wait_m
 
   const std::wstring event_name = GetCrashReporterInitEventName(own_id);
   if (event_name.empty()) return 0;
-  // Created before the reporter starts, so its signal cannot be missed.
+  // Created before the reporter starts, so its signal cannot be missed. An earlier
+  // reporter of this process may have left it set (a handle still open as it ends): only
+  // this reporter's signal may count.
   base::ScopedHandle init_event(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-  if (!init_event.IsValid()) return 0;
+  if (!init_event.IsValid() || !ResetEvent(init_event.Get())) return 0;
 
   std::wstring command_string = reporter_command.GetCommandLineString();
   STARTUPINFOW startup_info = {};

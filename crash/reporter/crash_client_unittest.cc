@@ -34,6 +34,13 @@ TEST(CrashClientStartTest, LaunchedReporterThatSignalsIsUsed) {
 
 TEST(CrashClientStartTest, ReporterEndingBeforeItsSignalGivesNone) {
   EXPECT_EQ(0u, internal::LaunchCrashReporter(HelperCommand("exit"), 60000));
+  // Even when an earlier reporter's signal is still set, as when that reporter holds the
+  // event while it ends.
+  base::ScopedHandle earlier(CreateEventW(
+      nullptr, TRUE, TRUE, GetCrashReporterInitEventName(GetCurrentProcessId()).c_str()));
+  ASSERT_TRUE(earlier.IsValid());
+  ASSERT_TRUE(SetEvent(earlier.Get()));
+  EXPECT_EQ(0u, internal::LaunchCrashReporter(HelperCommand("exit"), 60000));
 }
 
 TEST(CrashClientStartTest, ReporterReadyOnlyAfterTheWaitIsNotUsed) {
