@@ -16,6 +16,9 @@
 #include <cwchar>
 #include <string>
 
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+
 namespace {
 
 const DWORD kBoundMs = 60000;  // never outlive a test that forgot to signal
@@ -45,13 +48,8 @@ std::wstring EventName(const wchar_t* prefix, const std::wstring& folder) {
 }
 
 bool WriteText(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok != FALSE;
+  return base::WriteFile(base::FilePath(path), text.data(), static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
 }
 
 bool Record(const std::wstring& path) {
@@ -70,14 +68,9 @@ bool SwapThenReadBeside(const std::wstring& swapped, const std::wstring& record)
   std::wstring beside(own, length);
   beside.erase(beside.rfind(L'\\') + 1);
   beside += swapped.substr(swapped.rfind(L'\\') + 1);
-  HANDLE file = CreateFileW(beside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char buffer[256] = {};
-  DWORD read = 0;
-  const BOOL ok = ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-  CloseHandle(file);
-  return ok && WriteText(record + L".beside", std::string(buffer, read));
+  std::string content;
+  return base::ReadFileToString(base::FilePath(beside), &content) &&
+         WriteText(record + L".beside", content);
 }
 
 }  // namespace
