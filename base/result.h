@@ -39,6 +39,13 @@ struct Failure {
   FilePath path;
 };
 
+// The failure as one log text: its own text, then the system's words for its Win32 error
+// (or HRESULT) when there is one.
+inline std::string DescribeFailure(const Failure& failure) {
+  if (failure.error == 0) return failure.text;
+  return failure.text + ": " + Win32ErrorToString(failure.error);
+}
+
 template <typename T = void>
 class [[nodiscard]] Result {
  public:

@@ -64,7 +64,7 @@ base::Result<base::ScopedHandle> HoldComponentUninstaller(const base::FilePath& 
       IsSameOrUnder(folder_path.value(), program_path.value())) {
     LOG(ERROR) << "Not running " << program.AsUTF8() << ": it is not inside the install folder";
     const base::Result<base::FilePath>& unknown = folder_path.ok() ? program_path : folder_path;
-    if (!unknown.ok()) LOG(ERROR) << DescribeFailure(unknown.failure());
+    if (!unknown.ok()) LOG(ERROR) << base::DescribeFailure(unknown.failure());
     return base::Failure{0, 0, "it is not inside the install folder", program};
   }
   return hold;

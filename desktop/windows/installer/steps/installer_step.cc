@@ -6,14 +6,9 @@
 
 namespace installer {
 
-std::string DescribeFailure(const base::Failure& failure) {
-  if (failure.error == 0) return failure.text;
-  return failure.text + ": " + base::Win32ErrorToString(failure.error);
-}
-
 StepResult FailedStep(uint32_t status, uint32_t code, std::wstring argument,
                       std::string message, const base::Failure& failure) {
-  LOG(ERROR) << DescribeFailure(failure);
+  LOG(ERROR) << base::DescribeFailure(failure);
   return StepResult(status, code, std::move(argument), std::move(message));
 }
 

@@ -36,10 +36,6 @@ struct StepResult {
   std::string message;
 };
 
-// The reason of `failure` as one log text: its own text, and the system's words for its Win32
-// error (or HRESULT) when there is one.
-std::string DescribeFailure(const base::Failure& failure);
-
 // The result of a step that failed on `failure`. The scheduler logs and reports
 // `message`, the system's fixed text; the reason, which it never sees, is logged here.
 StepResult FailedStep(uint32_t status, uint32_t code, std::wstring argument,

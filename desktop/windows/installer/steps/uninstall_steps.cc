@@ -107,7 +107,7 @@ void ResetDefaultBrowser(const Settings& settings) {
     const base::Result<> reinstalled = RunReinstallCommand();
     if (!reinstalled.ok()) {
       LOG(WARNING) << "Not resetting the default browser: "
-                   << DescribeFailure(reinstalled.failure());
+                   << base::DescribeFailure(reinstalled.failure());
       return;
     }
   }
@@ -150,7 +150,7 @@ void ShowSurvey(InstallationContext* context) {
       BuildSurveyCommand(program_files, base::UTF8ToWide(url), base::GetWindowsVersion()));
   if (!survey.ok()) {
     LOG(WARNING) << "Could not open the uninstall survey";
-    LOG(WARNING) << DescribeFailure(survey.failure());
+    LOG(WARNING) << base::DescribeFailure(survey.failure());
   }
 }
 
@@ -172,7 +172,7 @@ void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) 
     const base::Result<> started = GetInstallerSystem().start_cleanup_batch(batch_file);
     if (!started.ok()) {
       LOG(WARNING) << "Could not start " << batch_file.AsUTF8();
-      LOG(WARNING) << DescribeFailure(started.failure());
+      LOG(WARNING) << base::DescribeFailure(started.failure());
     }
   }
 }
@@ -255,7 +255,8 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
     const base::Result<> deleted =
         DeleteAutoupdateTask(existing ? existing->app_id : std::string());
     if (!deleted.ok())
-      LOG(WARNING) << "Could not remove scheduled task: " << DescribeFailure(deleted.failure());
+      LOG(WARNING) << "Could not remove scheduled task: "
+                   << base::DescribeFailure(deleted.failure());
   }
   Transaction* transaction = context_->GetTransaction();
   const base::FilePath& install_folder = context_->GetInstallFolder();

@@ -99,7 +99,7 @@ StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   const base::Result<> installed = InstallStagedFile(context_->GetTransaction(), staging, path);
   if (!installed.ok()) {
     LOG(WARNING) << "Could not write " << path.AsUTF8();
-    LOG(WARNING) << DescribeFailure(installed.failure());
+    LOG(WARNING) << base::DescribeFailure(installed.failure());
   }
   return StepResult();
 }
