@@ -362,4 +362,17 @@ FILE* OpenFile(const FilePath& path) {
   return _wfsopen(path.value().c_str(), L"rbN", _SH_DENYNO);
 }
 
+Result<FilePath> GetFinalPathOfHandle(HANDLE handle) {
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  if (size == 0) return Failure{GetLastError(), 0, "no final path", {}};
+  std::vector<wchar_t> buffer(size + 1);
+  const DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), size + 1, flags);
+  if (length == 0 || length > size)
+    return Failure{length == 0 ? GetLastError() : 0, 0, "no final path", {}};
+  std::wstring text(buffer.data(), length);
+  if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
+  return FilePath(text);
+}
+
 }  // namespace base

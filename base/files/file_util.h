@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 
 namespace base {
 
@@ -82,6 +83,9 @@ void DeleteFileBestEffort(const FilePath& path, bool recursive);
 [[nodiscard]] bool AppendToFile(const FilePath& path, const char* data, int size);
 // A stream for binary reading, not inherited by child processes; close with fclose.
 FILE* OpenFile(const FilePath& path);
+
+// Where the system reached through |handle|, links resolved, as a DOS path without "\\?\".
+[[nodiscard]] Result<FilePath> GetFinalPathOfHandle(HANDLE handle);
 
 }  // namespace base
 

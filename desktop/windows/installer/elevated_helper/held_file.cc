@@ -7,26 +7,26 @@
 #include <utility>
 #include <vector>
 
+#include "base/files/file_util.h"
+
 namespace installer {
 
 namespace {
 
 // "X:\..." as the system names the open file; false for anything else.
 [[nodiscard]] bool ReadFinalPath(HANDLE handle, base::FilePath* path) {
-  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
-  if (size == 0) return false;
-  std::vector<wchar_t> buffer(size + 1);
-  const DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), size + 1, flags);
-  if (length == 0 || length > size) return false;
-  std::wstring text(buffer.data(), length);
-  if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
+  const base::Result<base::FilePath> final_path = base::GetFinalPathOfHandle(handle);
+  if (!final_path.ok()) {
+    SetLastError(final_path.failure().error);
+    return false;
+  }
+  const std::wstring& text = final_path.value().value();
   // Network shares ("UNC\...") and device paths have no place in a grant.
   if (text.size() < 3 || !iswalpha(text[0]) || text[1] != L':' || text[2] != L'\\') {
     SetLastError(ERROR_BAD_PATHNAME);
     return false;
   }
-  *path = base::FilePath(text).StripTrailingSeparators();
+  *path = final_path.value().StripTrailingSeparators();
   if (path->value().size() == 2) *path = base::FilePath(text.substr(0, 3));
   return true;
 }

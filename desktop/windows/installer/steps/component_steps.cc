@@ -30,18 +30,6 @@ const wchar_t* FlagValue(const Settings* settings, int flag) {
   return settings->flag(flag) ? L"1" : L"0";
 }
 
-// Where the system reached through `handle`, links resolved, without "\\?\".
-base::Result<base::FilePath> GetFinalPath(HANDLE handle) {
-  std::wstring text(32768, L'\0');
-  const DWORD length = GetFinalPathNameByHandleW(handle, &text[0], static_cast<DWORD>(text.size()),
-                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= text.size())
-    return base::Failure{length == 0 ? GetLastError() : 0, 0, "no final path", {}};
-  text.resize(length);
-  if (text.compare(0, 4, L"\\\\?\\") == 0) text.erase(0, 4);
-  return base::FilePath(text);
-}
-
 // The record names the uninstaller, and a user can write the record: only a program
 // that lies, once held, inside the install folder (links resolved) and that passes the
 // signature rule of what an elevated installer starts (which logs its own refusal).
@@ -56,9 +44,9 @@ base::Result<base::ScopedHandle> HoldComponentUninstaller(const base::FilePath& 
   if (!HoldVerifiedProgram(program, &hold))
     return base::Failure{0, 0, "it may not run elevated", program};
   const base::Result<base::FilePath> folder_path =
-      folder.IsValid() ? GetFinalPath(folder.Get())
+      folder.IsValid() ? base::GetFinalPathOfHandle(folder.Get())
                        : base::Failure{folder_error, 0, "the install folder cannot be opened", {}};
-  const base::Result<base::FilePath> program_path = GetFinalPath(hold.Get());
+  const base::Result<base::FilePath> program_path = base::GetFinalPathOfHandle(hold.Get());
   if (!folder_path.ok() || !program_path.ok() ||
       !IsSameOrUnder(program_path.value(), folder_path.value()) ||
       IsSameOrUnder(folder_path.value(), program_path.value())) {
