@@ -295,6 +295,56 @@ TEST_F(InstallerWindowTest, SystemConfirmationBoxHasLocalizedButtons) {
   g_shown_box = nullptr;
 }
 
+// The answered question box hides while it still holds the keyboard focus, and only then
+// hands it back to the wizard: a key posted to that focus would go with the box. The end-
+// to-end driver posts its keys where KeyTargetOf says, which waits that moment out.
+struct HiddenBoxFocus {
+  bool seen = false;
+  bool focus_in_box = false;
+  HWND key_target = nullptr;
+};
+HiddenBoxFocus* g_hidden_box_focus = nullptr;
+
+LRESULT CALLBACK LookAtHidingBox(int code, WPARAM wparam, LPARAM lparam) {
+  const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  if (code == HC_ACTION && call->message == WM_WINDOWPOSCHANGED && GetDlgItem(call->hwnd, IDNO) &&
+      (reinterpret_cast<const WINDOWPOS*>(call->lParam)->flags & SWP_HIDEWINDOW) &&
+      !g_hidden_box_focus->seen) {
+    g_hidden_box_focus->seen = true;
+    HWND focus = GetFocus();
+    g_hidden_box_focus->focus_in_box = focus == call->hwnd || IsChild(call->hwnd, focus);
+    g_hidden_box_focus->key_target = testing::KeyTargetOf(GetCurrentThreadId());
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+TEST_F(InstallerWindowTest, KeysWaitUntilTheAnsweredQuestionGivesTheFocusBack) {
+  Open(false, false);
+  window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+  HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
+  SetFocus(accept);
+  ASSERT_EQ(accept, testing::KeyTargetOf(GetCurrentThreadId()));
+  ShownBox shown;
+  g_shown_box = &shown;
+  HiddenBoxFocus hidden;
+  g_hidden_box_focus = &hidden;
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, LookAtHidingBox, nullptr, GetCurrentThreadId());
+  ASSERT_TRUE(hook);
+  UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+  ASSERT_NE(0u, timer);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  UnhookWindowsHookEx(hook);
+  g_shown_box = nullptr;
+  g_hidden_box_focus = nullptr;
+  ASSERT_TRUE(shown.answered);
+  ASSERT_TRUE(hidden.seen);
+  EXPECT_TRUE(hidden.focus_in_box);
+  EXPECT_FALSE(hidden.key_target);
+  // Back in the wizard, where the focus was.
+  EXPECT_EQ(accept, testing::KeyTargetOf(GetCurrentThreadId()));
+  EXPECT_TRUE(delegate_.calls.empty());
+}
+
 TEST_F(InstallerWindowTest, UninstallCancelAndAccept) {
   Open(true, false);
   bool delete_profile = settings_->flag(Settings::DELETE_PROFILE);

@@ -175,6 +175,14 @@ MSG MakeKeyDown(HWND focus, WPARAM key) {
   return message;
 }
 
+HWND KeyTargetOf(DWORD thread) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(thread, &info) || !info.hwndFocus) return nullptr;
+  HWND root = GetAncestor(info.hwndFocus, GA_ROOT);
+  return root && IsWindowVisible(root) && IsWindowEnabled(root) ? info.hwndFocus : nullptr;
+}
+
 Canvas::Canvas(int width, int height)
     : width_(width),
       height_(height),

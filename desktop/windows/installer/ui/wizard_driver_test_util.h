@@ -87,6 +87,10 @@ void TypeComboText(HWND dialog, int id, const std::wstring& text);
 LRESULT SendLinkClick(HWND dialog, int id, CHARRANGE range);
 // The key press of |key| as the run loop would hand it to the dialog dispatcher.
 MSG MakeKeyDown(HWND focus, WPARAM key);
+// The keyboard focus of |thread| when a posted key can reach it: the window holding it is
+// shown and enabled. Null otherwise: an answered question box keeps the focus while hidden,
+// until the window below takes it back, and a key posted to it goes with the box.
+HWND KeyTargetOf(DWORD thread);
 
 // |window| drawn by itself and its children, as a screenshot shows it (null on failure).
 [[nodiscard]] std::unique_ptr<Canvas> PrintWindowPicture(HWND window);
