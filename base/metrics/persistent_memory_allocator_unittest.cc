@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <future>
 #include <memory>
 #include <set>
 #include <string>
@@ -15,6 +14,9 @@
 #include <vector>
 
 #include "base/logging.h"
+#include "base/synchronization/sync_event.h"
+#include "base/threading/plain_thread.h"
+#include "base/time/time.h"
 
 namespace base {
 namespace {
@@ -239,19 +241,34 @@ TEST(PersistentMemoryAllocatorTest, CycleInQueueStopsIterationAndIsLoggedOnce) {
 }
 
 // Runs |append| on a thread of its own: a damaged queue must make it return, and a
-// call that never returns would otherwise hang the whole test executable.
+// call that never returns would otherwise hang the whole test executable. Base's thread
+// and a Windows event: a detached std::thread with a timed std::future wait stalled the
+// whole process on a loaded machine, the time-out never coming.
+class AppendThread : public PlainThread {
+ public:
+  explicit AppendThread(std::function<void()> append)
+      : PlainThread("DamagedQueueAppend"), append_(std::move(append)) {}
+  SyncEvent& done() { return done_; }
+
+ private:
+  void Run() override {
+    append_();
+    done_.Signal();
+  }
+
+  std::function<void()> append_;
+  SyncEvent done_{SyncEvent::MANUAL, SyncEvent::NOT_SIGNALED};
+};
+
 void ExpectReturns(const char* what, std::function<void()> append) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
-  std::thread([append, done] {
-    append();
-    done->set_value();
-  }).detach();
-  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+  AppendThread thread(std::move(append));
+  ASSERT_TRUE(thread.Start());
+  if (!thread.done().TimedWait(TimeDelta::FromSeconds(60))) {
     fprintf(stderr, "%s: appending to the damaged queue never returned\n", what);
     fflush(stderr);
     _Exit(1);
   }
+  thread.Join();
 }
 
 TEST(PersistentMemoryAllocatorTest, AppendingToADamagedQueueEnds) {
