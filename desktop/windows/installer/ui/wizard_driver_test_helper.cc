@@ -168,8 +168,8 @@ class Driver {
   // The window or a control of it (also of its options panel) with |id|.
   HWND Control(int id);
   HWND Focus();
-  // Where a key posted now would arrive (the focus, not in a hidden window); null when nowhere.
-  HWND KeyTarget();
+  // Waits for a focus a posted key would reach (not one left in a hidden window).
+  bool WaitKeyTarget(HWND* focus);
   bool PressKey(const std::wstring& key);
   bool Type(const std::wstring& text);
   // Saves |window| (of the installer's UI thread) through the hook in that thread.
@@ -309,15 +309,16 @@ HWND Driver::Control(int id) {
 }
 
 HWND Driver::Focus() {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof(info);
-  if (!Window() || !GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info))
-    return nullptr;
-  return info.hwndFocus;
+  return Window() ? testing::FocusOf(GetWindowThreadProcessId(window_, nullptr)) : nullptr;
 }
 
-HWND Driver::KeyTarget() {
-  return Window() ? testing::KeyTargetOf(GetWindowThreadProcessId(window_, nullptr)) : nullptr;
+bool Driver::WaitKeyTarget(HWND* focus) {
+  return WaitFor(
+      [this, focus]() {
+        return Window() &&
+               (*focus = testing::KeyTargetOf(GetWindowThreadProcessId(window_, nullptr)));
+      },
+      L"a keyboard focus");
 }
 
 bool Driver::PressKey(const std::wstring& key) {
@@ -329,10 +330,7 @@ bool Driver::PressKey(const std::wstring& key) {
                {L"enter", VK_RETURN, false},  {L"escape", VK_ESCAPE, false},
                {L"alt+f4", VK_F4, true}};
   HWND focus = nullptr;
-  if (!WaitFor([this, &focus]() { return (focus = KeyTarget()) != nullptr; },
-               L"a keyboard focus")) {
-    return false;
-  }
+  if (!WaitKeyTarget(&focus)) return false;
   for (const auto& entry : kKeys) {
     if (key != entry.name) continue;
     // The messages the keyboard would queue for the focused control (Alt held: the
@@ -352,10 +350,7 @@ bool Driver::PressKey(const std::wstring& key) {
 bool Driver::Type(const std::wstring& text) {
   for (wchar_t c : text) {
     HWND focus = nullptr;
-    if (!WaitFor([this, &focus]() { return (focus = KeyTarget()) != nullptr; },
-                 L"a keyboard focus")) {
-      return false;
-    }
+    if (!WaitKeyTarget(&focus)) return false;
     const std::wstring before = testing::GetControlText(GetParent(focus), GetDlgCtrlID(focus));
     PostMessageW(focus, WM_CHAR, c, 1);
     // One key at a time, as a person types: the next waits until this one is in.

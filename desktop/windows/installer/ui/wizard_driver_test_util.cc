@@ -175,12 +175,16 @@ MSG MakeKeyDown(HWND focus, WPARAM key) {
   return message;
 }
 
-HWND KeyTargetOf(DWORD thread) {
+HWND FocusOf(DWORD thread) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof(info);
-  if (!GetGUIThreadInfo(thread, &info) || !info.hwndFocus) return nullptr;
-  HWND root = GetAncestor(info.hwndFocus, GA_ROOT);
-  return root && IsWindowVisible(root) && IsWindowEnabled(root) ? info.hwndFocus : nullptr;
+  return GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+HWND KeyTargetOf(DWORD thread) {
+  HWND focus = FocusOf(thread);
+  HWND root = focus ? GetAncestor(focus, GA_ROOT) : nullptr;
+  return root && IsWindowVisible(root) && IsWindowEnabled(root) ? focus : nullptr;
 }
 
 Canvas::Canvas(int width, int height)

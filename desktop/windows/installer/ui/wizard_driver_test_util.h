@@ -87,6 +87,8 @@ void TypeComboText(HWND dialog, int id, const std::wstring& text);
 LRESULT SendLinkClick(HWND dialog, int id, CHARRANGE range);
 // The key press of |key| as the run loop would hand it to the dialog dispatcher.
 MSG MakeKeyDown(HWND focus, WPARAM key);
+// The keyboard focus of |thread| (any process's); null when none.
+HWND FocusOf(DWORD thread);
 // The keyboard focus of |thread| when a posted key can reach it: the window holding it is
 // shown and enabled. Null otherwise: an answered question box keeps the focus while hidden,
 // until the window below takes it back, and a key posted to it goes with the box.
