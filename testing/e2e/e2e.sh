@@ -843,6 +843,33 @@ PY
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
     check_uninstalled_fully
     ;;
+  percent_folder)
+    # "%" is a folder character that cmd reads as the start of a variable: the clean-up
+    # batch deletes the held files of this folder, and nothing of the folder the name
+    # would make without it (another program's file is planted there).
+    folder='C:\Apps\50%off\Velum'
+    installed="$PREFIX/drive_c/Apps/50%off/Velum"
+    other="$PREFIX/drive_c/Apps/50off/Velum/1.0.100.0/installer.exe"
+    mkdir -p "$(dirname "$other")" && echo "another program's" > "$other"
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    check_one_of_each "after the installation"
+    version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$installed/installation_status.xml")
+    [ -f "$installed/$version/installer.exe" ] || fail "no installer in the installation"
+    # The uninstaller holds its own installer.exe: the batch deletes it once it has ended
+    # (run waits for every process of the prefix, the batch's cmd too).
+    run "$installed/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$folder"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    grep -q "Starting final cleanup batch file" "$LOGS"/*.log || fail "no clean-up batch started"
+    [ ! -e "$installed/$version/installer.exe" ] || fail "the held installer.exe stayed"
+    [ ! -e "$installed/k.bat" ] || fail "the clean-up batch stayed"
+    [ "$(cat "$other" 2> /dev/null)" = "another program's" ] ||
+      fail "the clean-up deleted C:\\Apps\\50off\\Velum\\1.0.100.0\\installer.exe"
+    check_batch_quiet
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/50%off\/Velum}'|^\./Apps/50%off$'
+    check_uninstalled_fully
+    ;;
   apps_and_features_uninstall)
     # Apps & Features runs the entry's UninstallString, the launcher with "/uninstall":
     # the installer's interactive uninstallation, played by the driver.
@@ -1113,7 +1140,7 @@ end_prefix_processes
 # After the processes' end, so that every log is whole.
 case $CASE in
   full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \
-    wizard_close_while_installing | wizard_uninstall | non_ascii_folder | \
+    wizard_close_while_installing | wizard_uninstall | non_ascii_folder | percent_folder | \
     apps_and_features_uninstall | net_install) check_no_error_lines ;;
 esac
 if [ $FAILED = 0 ]; then
