@@ -66,6 +66,36 @@ class UninstallBatchTest : public base::ScratchDirTest {
     return BuildCleanupBatchText(batch);
   }
 
+  // Starts a process that holds `file` without delete sharing until `release` is set.
+  static void StartHolder(const base::FilePath& file, base::ScopedHandle* release,
+                          base::ScopedHandle* process) {
+    const std::wstring name = L"Local\\VelumBatchTest-" + base::UTF8ToWide(base::GenerateGuid());
+    release->Set(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+    ASSERT_TRUE(release->IsValid());
+    base::ScopedHandle thread;
+    ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe",
+                                      L"--hold-file=" + file.value() + L" --wait-event=" + name,
+                                      0, process, &thread));
+  }
+
+  // Runs the helper on the install folder's batch; while it waits, the install folder's
+  // `name` is renamed to "<name>.old" and a link to "outside" put in its place (removed
+  // after the run).
+  bool RunSwappingForALink(const wchar_t* name) const {
+    const base::FilePath swapped = install_.Append(name);
+    bool linked = false;
+    const bool ran = RunActingInTheWait([&] {
+      ASSERT_TRUE(MoveFileW(swapped.value().c_str(), (swapped.value() + L".old").c_str()));
+      std::string error;
+      linked = base::MakeDirectoryLink(swapped, Path(L"outside"), &error);
+      ASSERT_TRUE(linked) << error;
+    });
+    if (linked) {
+      EXPECT_TRUE(base::RemoveDirectoryLink(swapped));
+    }
+    return ran;
+  }
+
   // Runs the helper on the install folder's batch, `act` done while it waits.
   bool RunActingInTheWait(std::function<void()> act) const {
     const ActingWaiter waiter(std::move(act));
@@ -90,13 +120,8 @@ TEST_F(UninstallBatchTest, DeletesTheNamedFilesTheEmptiedFoldersAndItself) {
 // waits for it.
 TEST_F(UninstallBatchTest, WaitsForTheNamedProcessesBeforeDeleting) {
   const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
-  const std::wstring event_name = L"Local\\VelumBatchTest-" + base::UTF8ToWide(base::GenerateGuid());
-  base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-  ASSERT_TRUE(release.IsValid());
-  base::ScopedHandle process, thread;
-  ASSERT_TRUE(base::StartTestHelper(
-      L"installer_elevation_test_helper.exe",
-      L"--hold-file=" + locked.value() + L" --wait-event=" + event_name, 0, &process, &thread));
+  base::ScopedHandle release, process;
+  ASSERT_NO_FATAL_FAILURE(StartHolder(locked, &release, &process));
   const DWORD holder = GetProcessId(process.Get());
   Write(L"install\\k.bat", Batch({locked}, holder));
   base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -177,13 +202,8 @@ TEST_F(UninstallBatchTest, GoesOnWhenANamedProcessOutlastsTheBound) {
   const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
   const base::FilePath free = install_.Append(L"1.0\\free.dat");
   ASSERT_TRUE(base::WriteTextFile(free, "x"));
-  const std::wstring event_name = L"Local\\VelumBatchTest-" + base::UTF8ToWide(base::GenerateGuid());
-  base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-  ASSERT_TRUE(release.IsValid());
-  base::ScopedHandle process, thread;
-  ASSERT_TRUE(base::StartTestHelper(
-      L"installer_elevation_test_helper.exe",
-      L"--hold-file=" + locked.value() + L" --wait-event=" + event_name, 0, &process, &thread));
+  base::ScopedHandle release, process;
+  ASSERT_NO_FATAL_FAILURE(StartHolder(locked, &release, &process));
   Write(L"install\\k.bat", Batch({locked, free}, GetProcessId(process.Get())));
   base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_TRUE(returned.IsValid());
@@ -232,19 +252,9 @@ TEST_F(UninstallBatchTest, RefusesAWayFolderSwappedForALink) {
   const base::FilePath outside_locked = Path(L"outside\\locked.dat");
   Write(L"outside\\locked.dat", "outside");
   Write(L"install\\k.bat", Batch({locked}));
-  bool linked = false;
-  EXPECT_FALSE(RunActingInTheWait([&] {
-    ASSERT_TRUE(MoveFileW(install_.Append(L"1.0").value().c_str(),
-                          install_.Append(L"1.0.old").value().c_str()));
-    std::string error;
-    linked = base::MakeDirectoryLink(install_.Append(L"1.0"), Path(L"outside"), &error);
-    ASSERT_TRUE(linked) << error;
-  }));
+  EXPECT_FALSE(RunSwappingForALink(L"1.0"));
   EXPECT_TRUE(base::PathExists(outside_locked));
   EXPECT_TRUE(base::PathExists(install_.Append(L"1.0.old\\locked.dat")));
-  if (linked) {
-    EXPECT_TRUE(base::RemoveDirectoryLink(install_.Append(L"1.0")));
-  }
 }
 
 // A folder the batch only removes, whose parent was replaced by a link while the helper
@@ -255,20 +265,10 @@ TEST_F(UninstallBatchTest, LeavesAFolderReachedThroughALink) {
   batch.pids = {ended_pid_};
   batch.folders = {install_.Append(L"sub\\empty").value()};
   Write(L"install\\k.bat", BuildCleanupBatchText(batch));
-  bool linked = false;
-  EXPECT_TRUE(RunActingInTheWait([&] {
-    ASSERT_TRUE(MoveFileW(install_.Append(L"sub").value().c_str(),
-                          install_.Append(L"sub.old").value().c_str()));
-    std::string error;
-    linked = base::MakeDirectoryLink(install_.Append(L"sub"), Path(L"outside"), &error);
-    ASSERT_TRUE(linked) << error;
-  }));
+  EXPECT_TRUE(RunSwappingForALink(L"sub"));
   EXPECT_TRUE(base::PathExists(Path(L"outside\\empty")));
   EXPECT_TRUE(base::PathExists(install_.Append(L"sub.old\\empty")));
   EXPECT_FALSE(base::PathExists(install_.Append(L"k.bat")));
-  if (linked) {
-    EXPECT_TRUE(base::RemoveDirectoryLink(install_.Append(L"sub")));
-  }
 }
 
 // An install folder whose path leads through a link is not the folder the grant checked:
