@@ -27,7 +27,8 @@ namespace {
 const uint32_t kMaxProcessNumber = 3;
 
 // The environment variable that hands cmd the batch's path: a command line's "%" cannot
-// be escaped inside quotes, and a variable's value is not expanded again.
+// be escaped inside quotes, and Windows' cmd does not expand a variable's value again
+// (Wine's does, as it does the value of %0).
 const wchar_t kBatchFileVariable[] = L"VELUM_CLEANUP_BATCH";
 
 // `path` as a quoted batch argument reads it: inside quotes, with delayed expansion off,
