@@ -167,6 +167,25 @@ run() {
   echo "ran $(basename "$installer") $*: exit code $RC"
 }
 
+# install_then_uninstall <folder> <its host path>: a silent installation into <folder>,
+# then the installed uninstaller's. The uninstaller holds its own installer.exe open while
+# it runs: the clean-up batch deletes it once the uninstaller has ended (run waits for
+# every process of the prefix, the batch's cmd too).
+install_then_uninstall() {
+  local folder=$1 installed=$2 version
+  run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
+  [ "$RC" = 0 ] || fail "install: exit code $RC"
+  [ -f "$installed/launcher.exe" ] || fail "not installed"
+  check_one_of_each "after the installation"
+  version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$installed/installation_status.xml")
+  [ -f "$installed/$version/installer.exe" ] || fail "no installer in the installation"
+  run "$installed/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$folder"
+  [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+  grep -q "Starting final cleanup batch file" "$LOGS"/*.log || fail "no clean-up batch started"
+  [ ! -e "$installed/$version/installer.exe" ] || fail "the held installer.exe stayed"
+  check_batch_quiet
+}
+
 # drive <installer> <switches>... -- <driver steps>...: starts the installer in the prefix
 # and the wizard driver beside it (wizard_driver_test_helper.cc tells the steps); "second"
 # in the steps stands for the installer's own command line, to be run again. RC is the
@@ -823,24 +842,26 @@ PY
     # cmd.exe reads a batch file in the ANSI code page whatever "chcp" says: the shortcuts
     # are told by their item list and the clean-up batch names such paths by their short
     # forms, so nothing of ours is left, under Wine as on Windows.
-    folder='C:\Прога 日本'
-    installed="$PREFIX/drive_c/Прога 日本"
     before=$(snapshot)
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$folder"
-    [ "$RC" = 0 ] || fail "install: exit code $RC"
-    [ -f "$installed/launcher.exe" ] || fail "not installed"
-    check_one_of_each "after the installation"
-    version=$(sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$installed/installation_status.xml")
-    # The uninstaller holds its own installer.exe open while it runs: the clean-up batch
-    # deletes it, by its short name, once the uninstaller has ended.
-    [ -f "$installed/$version/installer.exe" ] || fail "no installer in the installation"
-    run "$installed/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$folder"
-    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
-    grep -q "Starting final cleanup batch file" "$LOGS"/*.log || fail "no clean-up batch started"
-    [ ! -e "$installed/$version/installer.exe" ] || fail "the held installer.exe stayed"
-    check_batch_quiet
+    install_then_uninstall 'C:\Прога 日本' "$PREFIX/drive_c/Прога 日本"
     grep -h "shortcut found" "$LOGS"/*.log | tail -3
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
+    check_uninstalled_fully
+    ;;
+  percent_folder)
+    # "%" is a folder character that cmd reads as the start of a variable: the clean-up
+    # batch deletes the held files of this folder, and nothing of the folder the name
+    # would make without it (another program's file is planted there).
+    other="$PREFIX/drive_c/Apps/50off/Velum/1.0.100.0/installer.exe"
+    mkdir -p "$(dirname "$other")" && echo "another program's" > "$other"
+    before=$(snapshot)
+    install_then_uninstall 'C:\Apps\50%off\Velum' "$PREFIX/drive_c/Apps/50%off/Velum"
+    # Wine's cmd expands the value of %0 once more (Windows' does not): its "del %0" misses
+    # a batch whose own path holds "%". The batch's other lines are read as written.
+    [ -e "$PREFIX/drive_c/Apps/50%off/Velum/k.bat" ] && echo "k.bat stays: Wine's cmd expands %0 twice"
+    [ "$(cat "$other" 2> /dev/null)" = "another program's" ] ||
+      fail "the clean-up deleted C:\\Apps\\50off\\Velum\\1.0.100.0\\installer.exe"
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/50%off\/Velum}'|^\./Apps/50%off(/Velum/k\.bat)?$'
     check_uninstalled_fully
     ;;
   apps_and_features_uninstall)
@@ -1113,7 +1134,7 @@ end_prefix_processes
 # After the processes' end, so that every log is whole.
 case $CASE in
   full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \
-    wizard_close_while_installing | wizard_uninstall | non_ascii_folder | \
+    wizard_close_while_installing | wizard_uninstall | non_ascii_folder | percent_folder | \
     apps_and_features_uninstall | net_install) check_no_error_lines ;;
 esac
 if [ $FAILED = 0 ]; then

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <wchar.h>
+
 #include <algorithm>
 #include <functional>
 #include <set>
@@ -12,6 +14,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
 #include "desktop/windows/installer/service/path_names.h"
 
@@ -19,11 +22,28 @@ namespace installer {
 
 namespace {
 
-// Far above what an uninstallation waits for; bounds what a planted text can make us
-// allocate.
-const uint32_t kMaxProcessNumber = 1024;
+// An uninstallation waits for three processes at most (itself, the front end, a second
+// installer); bounds what a planted text can make us allocate and wait for.
+const uint32_t kMaxProcessNumber = 3;
 
-// The path of a line `command` "<path>".
+// The environment variable that hands cmd the batch's path: a command line's "%" cannot
+// be escaped inside quotes, and Windows' cmd does not expand a variable's value again
+// (Wine's does, as it does the value of %0).
+const wchar_t kBatchFileVariable[] = L"VELUM_CLEANUP_BATCH";
+
+// `path` as a quoted batch argument reads it: inside quotes, with delayed expansion off,
+// only "%" is special and "%%" stands for it.
+std::string QuotedBatchPath(const std::wstring& path) {
+  std::string text = "\"";
+  for (char c : base::WideToUTF8(GetBatchSafePath(path))) {
+    if (c == '%') text += '%';
+    text += c;
+  }
+  return text + "\"";
+}
+
+// The path of a line `command` "<path>", read as cmd reads it; false for a "%" that
+// does not stand for itself.
 [[nodiscard]] bool TakeQuotedPath(const std::string& line, const std::string& command,
                                   std::wstring* path) {
   const std::string prefix = command + " \"";
@@ -31,17 +51,22 @@ const uint32_t kMaxProcessNumber = 1024;
       line.back() != '"') {
     return false;
   }
-  *path = base::UTF8ToWide(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+  std::string text;
+  for (size_t i = prefix.size(); i + 1 < line.size(); ++i) {
+    if (line[i] == '%' && line[++i] != '%') return false;
+    text += line[i];
+  }
+  *path = base::UTF8ToWide(text);
   return true;
 }
 
-// A path that cmd takes as written: "X:\" and plain names, without quotes, variables,
+// A path that cmd takes as written inside quotes: "X:\" and plain names, without quotes,
 // wildcards, streams or components that Windows would drop or resolve.
 bool IsPlainPath(const std::wstring& path) {
   if (path.size() < 4 || !iswalpha(path[0]) || path[1] != L':' || path[2] != L'\\') return false;
   for (size_t i = 2; i < path.size(); ++i) {
     const wchar_t c = path[i];
-    if (c < 32 || wcschr(L"\"%*?/:<>|^!", c)) return false;
+    if (c < 32 || wcschr(L"\"*?/:<>|", c)) return false;
   }
   std::vector<std::wstring> components = base::SplitString(
       path.substr(3), L"\\", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
@@ -153,7 +178,7 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
   for (const std::string& name : names)
     lines.push_back("IF %" + name + "_RUNNING%==TRUE GOTO :again");
   for (const std::wstring& path : batch.failed_files)
-    lines.push_back("del \"" + base::WideToUTF8(GetBatchSafePath(path)) + "\"");
+    lines.push_back("del " + QuotedBatchPath(path));
   // rmdir only removes an empty folder: children before their parents. Ordered as
   // written (a short name sorts apart from its long name), deeper first.
   std::set<std::pair<size_t, std::wstring>, std::greater<>> folders;
@@ -162,30 +187,46 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch) {
     folders.emplace(std::count(written.begin(), written.end(), L'\\'), written);
   }
   for (const auto& folder : folders)
-    lines.push_back("rmdir \"" + base::WideToUTF8(folder.second) + "\"");
+    lines.push_back("rmdir " + QuotedBatchPath(folder.second));
   lines.push_back("del %0");
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   return text;
 }
 
-std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
-                                      const base::FilePath& batch_file) {
-  // cmd drops the outer quotes; the console the installer may share with its caller is
-  // not the batch's to write to.
-  return L"\"" + interpreter.value() + L"\" /c \"\"" + batch_file.value() + L"\" >nul 2>&1\"";
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter) {
+  // Without AutoRun commands (/d), which the user's own registry names, and without
+  // delayed expansion (/v:off), which would make "!" special. cmd drops the outer quotes;
+  // the console the installer may share with its caller is not the batch's to write to.
+  return L"\"" + interpreter.value() + L"\" /d /v:off /c \"\"%" + kBatchFileVariable +
+         L"%\" >nul 2>&1\"";
+}
+
+std::wstring BuildCleanupBatchEnvironment(const base::FilePath& batch_file) {
+  const std::wstring name = std::wstring(kBatchFileVariable) + L"=";
+  std::wstring environment;
+  base::ScopedEnvironmentStrings strings(GetEnvironmentStringsW());
+  for (const wchar_t* entry = strings.Get(); entry && *entry; entry += wcslen(entry) + 1) {
+    if (_wcsnicmp(entry, name.c_str(), name.size()) == 0) continue;
+    environment.append(entry);
+    environment.push_back(L'\0');
+  }
+  environment.append(name + batch_file.value());
+  environment.push_back(L'\0');
+  return environment;  // c_str() adds the closing empty string
 }
 
 base::Process StartCleanupBatch(const base::FilePath& batch_file) {
   base::FilePath system_folder;
   if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return base::Process();
+  const std::wstring environment = BuildCleanupBatchEnvironment(batch_file);
   base::LaunchOptions options;
   options.start_hidden = true;
   // Not the install folder, whose working folder could not be removed; cmd looks for
   // its tools in the working folder first.
   options.current_directory = system_folder;
-  return base::LaunchProcess(
-      BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe"), batch_file), options);
+  options.environment = environment.c_str();
+  return base::LaunchProcess(BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe")), options);
 }
 
 }  // namespace installer

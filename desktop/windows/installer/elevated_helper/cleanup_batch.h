@@ -26,20 +26,24 @@ struct CleanupBatch {
 constexpr wchar_t kCleanupBatchFileName[] = L"k.bat";
 
 // The batch file's text: UTF-8 with CRLF line ends, switched to the UTF-8 code page
-// first; the folders removed deepest first.
+// first; the folders removed deepest first. Paths are written as cmd reads them inside
+// quotes with delayed expansion off ("%" doubled), non-ASCII ones by their short names.
 std::string BuildCleanupBatchText(const CleanupBatch& batch);
 
 // The batch read from `text` when the text is exactly what BuildCleanupBatchText writes
 // for a batch whose deletions stay inside `install_folder`, with no link below the
 // folder on their way; rmdir may also name the folders above it, which it removes only
-// when empty. Paths are compared in long form. Refused otherwise.
+// when empty. Paths are read as cmd reads them and compared in long form. Refused
+// otherwise.
 base::Result<CleanupBatch> ValidateCleanupBatchText(const std::string& text,
                                                     const base::FilePath& install_folder);
 
-// The command line that runs `batch_file` with `interpreter` (cmd), its output
-// discarded.
-std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter,
-                                      const base::FilePath& batch_file);
+// The command line that runs the batch named in the environment of
+// BuildCleanupBatchEnvironment with `interpreter` (cmd), its output discarded.
+std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter);
+
+// The caller's environment with `batch_file` added for BuildCleanupBatchCommand.
+std::wstring BuildCleanupBatchEnvironment(const base::FilePath& batch_file);
 
 // Starts the batch file hidden, with the system folder's cmd, its output discarded; not
 // waited for.

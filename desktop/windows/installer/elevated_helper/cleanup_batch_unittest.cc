@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -7,6 +9,9 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/base_paths_win.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
 #include "base/strings/utf_string_conversions.h"
 
 namespace installer {
@@ -21,7 +26,8 @@ std::string Why(const base::Result<CleanupBatch>& result) {
 TEST(CleanupBatchTest, WaitsForEachProcessThenDeletesChildrenBeforeParents) {
   CleanupBatch batch;
   batch.pids = {100, 0, 300};
-  batch.failed_files = {L"C:\\V\\1\\res\\a.dat", L"C:\\V\\Zw\u00f6lf.dll"};
+  batch.failed_files = {L"C:\\V\\1\\res\\a.dat", L"C:\\V\\Zw\u00f6lf.dll",
+                        L"C:\\V\\50%off & a!b^c.dat"};
   batch.folders = {L"C:\\V", L"C:\\V\\1\\res", L"C:\\V\\1"};
   EXPECT_EQ(
       "chcp 65001>nul\r\n"
@@ -41,6 +47,7 @@ TEST(CleanupBatchTest, WaitsForEachProcessThenDeletesChildrenBeforeParents) {
       "IF %PID3_RUNNING%==TRUE GOTO :again\r\n"
       "del \"C:\\V\\1\\res\\a.dat\"\r\n"
       "del \"C:\\V\\Zw\xc3\xb6lf.dll\"\r\n"
+      "del \"C:\\V\\50%%off & a!b^c.dat\"\r\n"
       "rmdir \"C:\\V\\1\\res\"\r\n"
       "rmdir \"C:\\V\\1\"\r\n"
       "rmdir \"C:\\V\"\r\n"
@@ -94,7 +101,10 @@ TEST(CleanupBatchTest, ValidatorAcceptsWhatTheWriterWritesAndNothingMore) {
       {"a del of a sibling", with_file(L"C:\\Velum Test\\Install2\\a")},
       {"a del of the folder itself", with_file(L"C:\\Velum Test\\Install")},
       {"a del that climbs out", with_file(L"C:\\Velum Test\\Install\\..\\x")},
-      {"a del with a variable", with_file(L"C:\\Velum Test\\Install\\%WINDIR%")},
+      {"a del with a variable", head + "del \"C:\\Velum Test\\Install\\%WINDIR%\"\r\n" + last},
+      {"a del with a lone percent", head + "del \"C:\\Velum Test\\Install\\50%off\"\r\n" + last},
+      {"a del whose variable climbs out",
+       head + "del \"C:\\Velum Test\\Install\\%x%..\\..\\..\\Windows\\win.ini\"\r\n" + last},
       {"a del with a wildcard", with_file(L"C:\\Velum Test\\Install\\*")},
       {"an rmdir elsewhere", with_folder(L"C:\\Windows\\Temp")},
       {"lines out of order", "chcp 65001>nul\r\n:again\r\n" + text.substr(16)},
@@ -133,7 +143,7 @@ TEST(CleanupBatchTest, ValidatorAcceptsEveryBatchTheWriterMakes) {
     for (base::FilePath folder = file.DirName(); folder.DirName() != folder;
          folder = folder.DirName())
       batch.folders.push_back(folder.value());
-    for (uint32_t count = 1; count <= 12; ++count) {
+    for (uint32_t count = 1; count <= 3; ++count) {
       batch.pids.push_back(count % 3 == 2 ? 0 : 4000 + count);
       const base::Result<CleanupBatch> result =
           ValidateCleanupBatchText(BuildCleanupBatchText(batch), install);
@@ -141,6 +151,141 @@ TEST(CleanupBatchTest, ValidatorAcceptsEveryBatchTheWriterMakes) {
                                << " processes: " << Why(result);
     }
   }
+}
+
+// An uninstallation waits for three processes at most: a planted number past that is
+// refused before anything is sized by it.
+TEST(CleanupBatchTest, ValidatorRefusesProcessNumbersPastTheWritersOwn) {
+  const base::FilePath install(L"C:\\Velum Test\\Install");
+  CleanupBatch four;
+  four.pids = {1, 2, 3, 4};
+  EXPECT_FALSE(ValidateCleanupBatchText(BuildCleanupBatchText(four), install).ok());
+  // The writer's text for one process with a second one numbered near 2^32.
+  CleanupBatch one;
+  one.pids = {100};
+  std::string text = BuildCleanupBatchText(one);
+  const auto insert_after = [&text](const std::string& line, const std::string& added) {
+    const size_t at = text.find(line);
+    ASSERT_NE(std::string::npos, at) << line;
+    text.insert(at + line.size(), added);
+  };
+  insert_after("SET PID1_RUNNING=TRUE\r\n", "SET PID4294967295_RUNNING=TRUE\r\n");
+  insert_after("IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\r\n)\r\n",
+               "IF %PID4294967295_RUNNING%==TRUE (\r\n"
+               "TASKLIST /FI \"PID eq 200\" | FIND /c /i \".exe\"\r\n"
+               "IF ERRORLEVEL 1 SET PID4294967295_RUNNING=FALSE\r\n)\r\n");
+  insert_after("IF %PID1_RUNNING%==TRUE GOTO :again\r\n",
+               "IF %PID4294967295_RUNNING%==TRUE GOTO :again\r\n");
+  EXPECT_FALSE(ValidateCleanupBatchText(text, install).ok());
+}
+
+// The id of a process that has ended: the batch's wait passes at once.
+uint32_t EndedProcessId() {
+  base::FilePath system_folder;
+  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return 0;
+  base::LaunchOptions options;
+  options.start_hidden = true;
+  base::Process process = base::LaunchProcess(
+      L"\"" + system_folder.Append(L"cmd.exe").value() + L"\" /d /c exit 0", options);
+  int32_t exit_code = 0;
+  return process.IsValid() && process.WaitForExit(&exit_code) ? process.Pid() : 0;
+}
+
+// What the writer writes, run by cmd as the uninstaller starts it, deletes exactly the
+// named files and folders: "%" and the characters cmd treats specially elsewhere stand
+// for themselves, in the batch's own path too; non-ASCII names by their short forms.
+TEST(CleanupBatchTest, CmdDeletesExactlyWhatTheBatchNames) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath root = scratch.path().Append(L"root 50%off & !x! ^");
+  // Each name, and what cmd would make of it with "%" read as a variable, delayed
+  // expansion, or a caret read as an escape: that folder must stay.
+  const struct {
+    const wchar_t* name;
+    const wchar_t* misread;
+  } kNames[] = {
+      {L"50%off", L"50off"},          {L"a%zz%b", L"ab"},          {L"%PATH%", nullptr},
+      {L"x!y!z", L"xz"},              {L"a^b", L"ab"},             {L"T&M", nullptr},
+      {L"J\u00f6rg 5%", nullptr},     {L"\u540d 1%2 !^&", nullptr},
+  };
+  CleanupBatch batch;
+  const uint32_t ended = EndedProcessId();
+  ASSERT_NE(0u, ended);
+  batch.pids = {ended};
+  std::vector<base::FilePath> kept;
+  for (const auto& name : kNames) {
+    const base::FilePath version = root.Append(name.name).Append(L"1.0");
+    const base::FilePath file = version.Append(L"installer.exe");
+    ASSERT_TRUE(base::CreateDirectory(version)) << version.AsUTF8();
+    ASSERT_TRUE(base::WriteTextFile(file, "x"));
+    batch.failed_files.push_back(file.value());
+    batch.folders.push_back(version.value());
+    batch.folders.push_back(version.DirName().value());
+    if (!name.misread) continue;
+    const base::FilePath other = root.Append(name.misread).Append(L"1.0\\installer.exe");
+    ASSERT_TRUE(base::CreateDirectory(other.DirName()));
+    ASSERT_TRUE(base::WriteTextFile(other, "another folder's"));
+    kept.push_back(other);
+  }
+  const std::string text = BuildCleanupBatchText(batch);
+  const base::Result<CleanupBatch> read = ValidateCleanupBatchText(text, root);
+  ASSERT_TRUE(read.ok()) << Why(read);
+  const base::FilePath batch_file = root.Append(kCleanupBatchFileName);
+  ASSERT_TRUE(base::WriteTextFile(batch_file, text));
+
+  base::Process process = StartCleanupBatch(batch_file);
+  ASSERT_TRUE(process.IsValid());
+  int32_t exit_code = 0;
+  ASSERT_TRUE(process.WaitForExit(&exit_code));
+  for (const std::wstring& file : batch.failed_files)
+    EXPECT_FALSE(base::PathExists(base::FilePath(file))) << base::WideToUTF8(file);
+  for (const std::wstring& folder : batch.folders)
+    EXPECT_FALSE(base::PathExists(base::FilePath(folder))) << base::WideToUTF8(folder);
+  for (const base::FilePath& file : kept) EXPECT_TRUE(base::PathExists(file)) << file.AsUTF8();
+  // Wine's cmd expands the value of %0 once more (Windows' does not): there "del %0"
+  // misses a batch whose own path holds "%".
+  if (!base::RunningUnderWine()) {
+    EXPECT_FALSE(base::PathExists(batch_file));
+  }
+}
+
+// cmd looks for its tools in its working folder first: the batch starts in the system
+// folder, whatever the caller's is.
+TEST(CleanupBatchTest, StartsInTheSystemFolder) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath written = scratch.path().Append(L"working folder.txt");
+  const base::FilePath batch_file = scratch.path().Append(L"cd.bat");
+  ASSERT_TRUE(base::WriteTextFile(batch_file, "@cd > \"" + written.AsUTF8() + "\"\r\n"));
+  wchar_t old_directory[MAX_PATH] = {};
+  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, old_directory));
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().value().c_str()));
+  base::Process process = StartCleanupBatch(batch_file);
+  EXPECT_TRUE(SetCurrentDirectoryW(old_directory));
+  ASSERT_TRUE(process.IsValid());
+  int32_t exit_code = 0;
+  ASSERT_TRUE(process.WaitForExit(&exit_code));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(written, &text));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  base::FilePath system_folder;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder));
+  EXPECT_EQ(0, base::FilePath::CompareIgnoreCase(base::UTF8ToWide(text), system_folder.value()))
+      << text;
+}
+
+// Windows' cmd runs the AutoRun command the user's registry names unless told not to
+// (/d), and its DelayedExpansion would make "!" special (/v:off); the batch's path comes
+// from the environment, never from the command line, where "%" cannot be escaped.
+TEST(CleanupBatchTest, CommandSkipsAutoRunAndDelayedExpansion) {
+  EXPECT_EQ(L"\"C:\\W\\cmd.exe\" /d /v:off /c \"\"%VELUM_CLEANUP_BATCH%\" >nul 2>&1\"",
+            BuildCleanupBatchCommand(base::FilePath(L"C:\\W\\cmd.exe")));
+  const std::wstring environment = BuildCleanupBatchEnvironment(base::FilePath(L"C:\\a%PATH%"));
+  int named = 0;
+  for (const wchar_t* entry = environment.c_str(); *entry; entry += wcslen(entry) + 1)
+    named += wcscmp(entry, L"VELUM_CLEANUP_BATCH=C:\\a%PATH%") == 0;
+  EXPECT_EQ(1, named);
 }
 
 }  // namespace

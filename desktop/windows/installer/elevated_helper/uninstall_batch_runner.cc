@@ -2,20 +2,13 @@
 
 #include <windows.h>
 
-#include <vector>
+#include <algorithm>
+#include <string>
+#include <utility>
 
-#include "base/base_paths_win.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/path_service.h"
-#include "base/process/launch.h"
-#include "base/process/process.h"
-#include "base/result.h"
-#include "base/strings/string_piece.h"
-#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
-#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
 
 namespace installer {
@@ -23,193 +16,225 @@ namespace installer {
 namespace {
 
 // A batch file is a few lines per locked file; anything larger is not ours.
-const int64_t kMaxBatchSize = 1 << 20;
+const size_t kMaxBatchSize = 1 << 20;
 
-// Opens `folder` without following a link and without delete sharing, so that neither
-// it nor a folder above it can be renamed, removed or replaced while held.
-base::Result<> HoldFolder(const base::FilePath& folder,
-                          std::vector<base::ScopedHandle>* holds) {
-  base::ScopedHandle hold(CreateFileW(folder.value().c_str(),
-                                      FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!hold.IsValid() || !GetFileInformationByHandle(hold.Get(), &information))
-    return base::Failure{GetLastError(), 0, "the folder " + folder.AsUTF8() + " cannot be held",
-                         folder};
-  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return base::Failure{0, 0, "the link " + folder.AsUTF8(), folder};
-  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return base::Failure{0, 0, folder.AsUTF8() + " is no folder", folder};
-  holds->push_back(std::move(hold));
+// How long an uninstallation's processes may take to end after the helper is done with
+// the grant; they have ended their work by then.
+const uint32_t kProcessWaitMs = 60000;
+
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
+  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
+}
+
+// `path`, which lies under `from`, as the same place under `to`.
+base::FilePath Rebase(const base::FilePath& path, const base::FilePath& from,
+                      const base::FilePath& to) {
+  const size_t length = from.StripTrailingSeparators().value().size();
+  return base::FilePath(to.StripTrailingSeparators().value() + path.value().substr(length));
+}
+
+// Opens `path` without following a link and without delete sharing (neither it nor,
+// on Windows, a folder above it can then be renamed or replaced), and decides on the
+// handle: no link, a folder when `folder`, a file otherwise, and its final path `expected`.
+base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expected,
+                         DWORD access, DWORD share, bool folder, HeldFile* held) {
+  if (!held->Open(path, access, share, false))
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
+  if (held->is_reparse_point()) return base::Failure{0, 0, "the link " + path.AsUTF8(), path};
+  if (held->is_directory() != folder) {
+    return base::Failure{0, 0, path.AsUTF8() + (folder ? " is no folder" : " is no file"),
+                         path};
+  }
+  // Wine follows a link made on the host despite the flag: the final path tells.
+  if (!IsSamePath(held->final_path(), expected)) {
+    return base::Failure{0, 0, path.AsUTF8() + " is " + held->final_path().AsUTF8(), path};
+  }
   return {};
 }
 
-// A file the batch deletes, held without following a link and without delete
-// sharing until it is deleted through the handle; a file already gone is left out.
-base::Result<> HoldFile(const base::FilePath& file, std::vector<base::ScopedHandle>* files) {
-  base::ScopedHandle hold(CreateFileW(file.value().c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!hold.IsValid()) {
-    // Gone, or held by a process the batch does not wait for: cmd fails on it too.
-    LOG(WARNING) << "Cannot take " << file.AsUTF8() << " for deletion";
-    return {};
-  }
-  if (!GetFileInformationByHandle(hold.Get(), &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return base::Failure{0, 0, file.AsUTF8() + " is no file", file};
-  }
-  files->push_back(std::move(hold));
-  return {};
+bool IsGone(const base::Result<>& result) {
+  return !result.ok() && (result.failure().error == ERROR_FILE_NOT_FOUND ||
+                          result.failure().error == ERROR_PATH_NOT_FOUND);
 }
 
-// Every folder from `install_folder` (resolved) down to each file the batch deletes,
-// and the file, each checked while it is held: nothing on a deletion's way can become
-// a link before the deletion.
-base::Result<> HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& install_folder,
-                                std::vector<base::ScopedHandle>* folders,
-                                std::vector<base::ScopedHandle>* files) {
-  base::FilePath link;
-  if (FindReparsePoint(install_folder, base::FilePath(), &link)) {
-    return base::Failure{0, 0, "the install folder lies under the link " + link.AsUTF8(),
-                         install_folder};
+// Marks the held file or empty folder for deletion; it goes when the handle closes.
+[[nodiscard]] bool DeleteHeld(const HeldFile& held) {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(held.handle(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition)) != FALSE;
+}
+
+// The whole text of the held file, read through its handle.
+base::Result<std::string> ReadHeldText(const HeldFile& file) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.handle(), buffer, sizeof(buffer), &read, nullptr))
+      return base::Failure{GetLastError(), 0, "it cannot be read", file.final_path()};
+    if (read == 0) return text;
+    text.append(buffer, read);
+    if (text.size() > kMaxBatchSize)
+      return base::Failure{0, 0, "it is larger than a clean-up batch", file.final_path()};
   }
-  base::Result<> held = HoldFolder(install_folder, folders);
+}
+
+// Removes the folder `path` when it is empty and its final path is `expected`: held
+// from the check until it is gone. A folder still in use stays, as rmdir leaves it.
+void RemoveEmptyFolder(const base::FilePath& path, const base::FilePath& expected) {
+  HeldFile held;
+  const base::Result<> result =
+      HoldPlace(path, expected, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held);
+  if (IsGone(result)) return;
+  if (!result.ok()) {
+    LOG(WARNING) << "Not removing " << path.AsUTF8() << ": " << result.failure().text;
+    return;
+  }
+  bool empty = false;
+  if (!held.IsEmptyFolder(&empty) || !empty) return;
+  if (!DeleteHeld(held)) PLOG(WARNING) << "Could not remove " << path.AsUTF8();
+}
+
+// The folders the batch names, deepest first, each removed when empty. Those under the
+// install folder `folder` must lie where the held install folder did (`final_folder`).
+void RemoveEmptyFolders(const CleanupBatch& batch, const base::FilePath& folder,
+                        const base::FilePath& final_folder) {
+  std::vector<std::pair<size_t, base::FilePath>> folders;
+  for (const std::wstring& text : batch.folders) {
+    const base::Result<base::FilePath> normalized = NormalizeGrantFolder(base::FilePath(text));
+    if (!normalized.ok()) continue;  // checked before; nothing by that name to remove
+    const std::wstring& path = normalized.value().value();
+    folders.emplace_back(std::count(path.begin(), path.end(), L'\\'), normalized.value());
+  }
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& entry : folders) {
+    const base::FilePath& path = entry.second;
+    RemoveEmptyFolder(path, IsSameOrUnder(path, folder) ? Rebase(path, folder, final_folder)
+                                                        : path);
+  }
+}
+
+// The granted install folder's batch checked and done while the folder is held.
+base::Result<> CleanUp(const base::FilePath& install_folder, const base::FilePath& granted_folder,
+                       const BatchProcessWaiter& waiter) {
+  if (granted_folder.empty()) return base::Failure{0, 0, "no access was given for it", {}};
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(install_folder);
+  if (!normalized.ok()) return normalized.failure();
+  const base::FilePath& folder = normalized.value();
+  if (!IsSamePath(folder, granted_folder)) {
+    return base::Failure{
+        0, 0, "access was given for " + granted_folder.AsUTF8() + ", not for its folder", folder};
+  }
+  // Everything below is decided against where the held folder really is.
+  HeldFile held_folder;
+  base::Result<> held = HoldPlace(folder, folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held_folder);
   if (!held.ok()) return held;
+  const base::FilePath final_folder = held_folder.final_path();
+  // Read, checked and deleted as one file that nobody writes meanwhile.
+  HeldFile batch_file;
+  held = HoldPlace(folder.Append(kCleanupBatchFileName),
+                   final_folder.Append(kCleanupBatchFileName), GENERIC_READ | DELETE,
+                   FILE_SHARE_READ, false, &batch_file);
+  if (!held.ok()) return held;
+  const base::Result<std::string> text = ReadHeldText(batch_file);
+  if (!text.ok()) return text.failure();
+  const base::Result<CleanupBatch> batch = ValidateCleanupBatchText(text.value(), folder);
+  if (!batch.ok()) return batch.failure();
+
+  // The helper that runs the batch may be named in it: waiting for itself would never end.
+  std::vector<uint32_t> pids;
+  for (uint32_t pid : batch.value().pids) {
+    if (pid != 0 && pid != GetCurrentProcessId()) pids.push_back(pid);
+  }
+  waiter.Wait(pids);
+
+  internal::DeletionHolds holds;
+  held = internal::HoldDeletionWays(batch.value(), folder, held_folder, &holds);
+  if (!held.ok()) return held;
+  for (const HeldFile& file : holds.files) {
+    if (!DeleteHeld(file)) PLOG(WARNING) << "Could not delete " << file.final_path().AsUTF8();
+  }
+  if (!DeleteHeld(batch_file)) PLOG(WARNING) << "Could not delete the clean-up batch";
+  // Closed, the deletions happen and the folders may go.
+  holds = internal::DeletionHolds();
+  batch_file = HeldFile();
+  held_folder = HeldFile();
+  RemoveEmptyFolders(batch.value(), folder, final_folder);
+  return {};
+}
+
+}  // namespace
+
+void BoundedProcessWaiter::Wait(const std::vector<uint32_t>& pids) const {
+  const ULONGLONG deadline = GetTickCount64() + bound_ms_;
+  for (uint32_t pid : pids) {
+    base::ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (!process.IsValid()) continue;  // ended already
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    if (WaitForSingleObject(process.Get(), left) != WAIT_OBJECT_0)
+      LOG(WARNING) << "The process " << pid << " of the clean-up still runs; going on";
+  }
+}
+
+const BatchProcessWaiter& DefaultBatchProcessWaiter() {
+  static const BoundedProcessWaiter waiter(kProcessWaitMs);
+  return waiter;
+}
+
+namespace internal {
+
+base::Result<> HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& folder,
+                                const HeldFile& install_folder, DeletionHolds* holds) {
+  const base::FilePath& final_folder = install_folder.final_path();
   for (const std::wstring& text : batch.failed_files) {
     const base::Result<base::FilePath> normalized = NormalizeGrantFolder(base::FilePath(text));
     if (!normalized.ok()) return normalized.failure();
     const base::FilePath& file = normalized.value();
     std::vector<base::FilePath> way;
-    for (base::FilePath folder = file.DirName();
-         !IsSameOrUnder(install_folder, folder) && folder.DirName() != folder;
-         folder = folder.DirName()) {
-      way.push_back(folder);
+    for (base::FilePath parent = file.DirName();
+         !IsSameOrUnder(folder, parent) && parent.DirName() != parent; parent = parent.DirName()) {
+      way.push_back(parent);
     }
-    for (auto it = way.rbegin(); it != way.rend(); ++it) {
-      held = HoldFolder(*it, folders);
-      if (!held.ok()) return held;
+    base::Result<> result;
+    for (auto it = way.rbegin(); it != way.rend() && result.ok(); ++it) {
+      HeldFile held;
+      result = HoldPlace(*it, Rebase(*it, folder, final_folder),
+                         FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held);
+      if (result.ok()) holds->folders.push_back(std::move(held));
     }
-    held = HoldFile(file, files);
-    if (!held.ok()) return held;
+    if (!result.ok() && !IsGone(result)) return result;
+    HeldFile held;
+    if (result.ok()) {
+      result = HoldPlace(file, Rebase(file, folder, final_folder), DELETE | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, false, &held);
+    }
+    if (!result.ok()) {
+      LOG(WARNING) << "Not deleting " << file.AsUTF8() << ": " << result.failure().text;
+      continue;
+    }
+    holds->files.push_back(std::move(held));
   }
   return {};
 }
 
-// Waits for every process the batch waits for: the batch's own wait then passes at
-// once, and works where TASKLIST cannot.
-void WaitForProcesses(const std::vector<base::ScopedHandle>& processes) {
-  for (const base::ScopedHandle& process : processes)
-    (void)WaitForSingleObject(process.Get(), INFINITE);
-}
-
-// The batch of the granted `install_folder` read from `batch_file` into `text` and
-// checked, its processes waited for, and every way to its deletions held.
-base::Result<CleanupBatch> TakeCleanupBatch(const base::FilePath& batch_file,
-                                            const base::FilePath& install_folder,
-                                            const base::FilePath& granted_folder,
-                                            std::string* text,
-                                            std::vector<base::ScopedHandle>* folders,
-                                            std::vector<base::ScopedHandle>* files) {
-  if (granted_folder.empty()) return base::Failure{0, 0, "no access was given for it", {}};
-  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(install_folder);
-  if (!normalized.ok()) return normalized.failure();
-  const base::FilePath& folder = normalized.value();
-  if (base::FilePath::CompareIgnoreCase(folder.value(), granted_folder.value()) != 0) {
-    return base::Failure{
-        0, 0, "access was given for " + granted_folder.AsUTF8() + ", not for its folder", folder};
-  }
-  if (!base::ReadFileToStringWithMaxSize(batch_file, text, kMaxBatchSize))
-    return base::Failure{0, 0, "it cannot be read", batch_file};
-  base::Result<CleanupBatch> batch = ValidateCleanupBatchText(*text, folder);
-  if (!batch.ok()) return batch;
-  std::vector<base::ScopedHandle> processes;
-  // The helper that runs the batch may be named in it: waiting for itself would never end.
-  for (uint32_t pid : batch.value().pids) {
-    if (pid != 0 && pid != GetCurrentProcessId())
-      processes.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, pid));
-  }
-  WaitForProcesses(processes);
-  const base::Result<> held = HoldDeletionWays(batch.value(), folder, folders, files);
-  if (!held.ok()) return held.failure();
-  return batch;
-}
-
-// Runs the checked `text` from a folder only administrators can change, in that
-// folder, with the system folder its only PATH, and waits for it.
-[[nodiscard]] bool RunCopy(const std::string& text) {
-  base::FilePath system_folder;
-  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return false;
-  AdminOnlyFolder copy_folder;
-  base::FilePath copy;
-  if (!copy_folder.Create() || !copy_folder.WriteIn(text, L"k.bat", &copy)) return false;
-  const std::wstring environment = internal::BatchEnvironment(system_folder);
-  base::LaunchOptions options;
-  options.start_hidden = true;
-  // cmd looks for chcp, TASKLIST, FIND and ping in its working folder first.
-  options.current_directory = copy_folder.path();
-  options.environment = environment.c_str();
-  base::Process process = base::LaunchProcess(
-      BuildCleanupBatchCommand(system_folder.Append(L"cmd.exe"), copy), options);
-  if (!process.IsValid()) {
-    PLOG(ERROR) << "Cannot start the clean-up batch";
-    return false;
-  }
-  int32_t exit_code = 0;
-  return process.WaitForExit(&exit_code);
-}
-
-}  // namespace
-
-namespace internal {
-
-std::wstring BatchEnvironment(const base::FilePath& system_folder) {
-  std::wstring environment;
-  base::ScopedEnvironmentStrings strings(GetEnvironmentStringsW());
-  for (const wchar_t* entry = strings.Get(); entry && *entry; entry += wcslen(entry) + 1) {
-    const base::StringPiece16 name(entry, 5);
-    if (wcslen(entry) >= 5 && base::FilePath::CompareIgnoreCase(name, L"PATH=") == 0) continue;
-    environment.append(entry);
-    environment.push_back(L'\0');
-  }
-  environment.append(L"PATH=" + system_folder.value());
-  environment.push_back(L'\0');
-  return environment;  // c_str() adds the closing empty string
-}
-
 }  // namespace internal
 
-bool RunUninstallBat(const base::FilePath& install_folder, const base::FilePath& granted_folder) {
+bool RunUninstallBat(const base::FilePath& install_folder, const base::FilePath& granted_folder,
+                     const BatchProcessWaiter& waiter) {
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
   if (!base::PathExists(batch_file)) return false;
-  std::string text;
-  std::vector<base::ScopedHandle> folders;
-  std::vector<base::ScopedHandle> files;
-  const base::Result<CleanupBatch> batch =
-      TakeCleanupBatch(batch_file, install_folder, granted_folder, &text, &folders, &files);
-  if (!batch.ok()) {
-    LOG(ERROR) << "Refusing to run " << batch_file.AsUTF8() << ": " << batch.failure().text;
+  const base::Result<> done = CleanUp(install_folder, granted_folder, waiter);
+  if (!done.ok()) {
+    LOG(ERROR) << "Refusing the clean-up " << batch_file.AsUTF8() << ": " << done.failure().text;
     return false;
   }
-  if (!base::DeleteFile(batch_file, false))
-    LOG(WARNING) << "Could not delete " << batch_file.AsUTF8();
-  const bool ran = RunCopy(text);
-  // The holds kept the batch's own deletions from the held names; they go through
-  // the handles that were checked.
-  for (const base::ScopedHandle& file : files) {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition,
-                                    sizeof(disposition)))
-      PLOG(WARNING) << "Could not delete a file of the clean-up";
-  }
-  files.clear();
-  folders.clear();
-  // Removing an empty folder, or a link put in its place, reaches nothing else.
-  for (const std::wstring& name : batch.value().folders) (void)RemoveDirectoryW(name.c_str());
-  return ran;
+  LOG(INFO) << "Cleaned up after the uninstallation";
+  return true;
 }
 
 }  // namespace installer

@@ -1,30 +1,73 @@
-// The elevated run of the clean-up batch ("k.bat") that an uninstallation leaves in
-// the install folder of an all-users installation: the batch was written by the user,
-// so it runs only as checked, only for the folder the elevated grant was made for,
-// from a copy the user cannot change, and nothing it deletes can be redirected
-// between the check and the deletion.
+// The elevated clean-up after an uninstallation of an all-users installation: what the
+// batch ("k.bat") left in the install folder names is done by the helper itself, not by
+// cmd. The batch was written by the user, so it is done only as checked, only for the
+// folder the elevated grant was made for, and only on what the helper holds: every
+// deletion goes through a handle whose final path was checked, nothing is deleted later
+// by name.
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_UNINSTALL_BATCH_RUNNER_H_
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_UNINSTALL_BATCH_RUNNER_H_
 
-#include <string>
+#include <stdint.h>
+
+#include <vector>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
+#include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+#include "desktop/windows/installer/elevated_helper/held_file.h"
 
 namespace installer {
 
-// Runs "k.bat" of `install_folder` when the grant for `granted_folder` (empty: none
-// was made) succeeded for that same folder and the batch holds nothing but the
-// clean-up the uninstallation writes for it. Waits for the processes the batch
-// names, holds every folder on the way to each file it deletes (refusing links)
-// until the batch has ended, then removes the folders it names that are empty.
-// False (logged) when it did not run.
+// How the helper waits for the processes a batch names: the system's, bounded, or a
+// test's that acts while the helper waits.
+class BatchProcessWaiter {
+ public:
+  // Returns once every process of `pids` has ended, or earlier.
+  virtual void Wait(const std::vector<uint32_t>& pids) const = 0;
+
+ protected:
+  ~BatchProcessWaiter() = default;
+};
+
+// Waits for all the processes together at most `bound_ms`; those still running then are
+// logged, and the helper goes on without them (what they hold cannot be taken).
+class BoundedProcessWaiter : public BatchProcessWaiter {
+ public:
+  explicit BoundedProcessWaiter(uint32_t bound_ms) : bound_ms_(bound_ms) {}
+  void Wait(const std::vector<uint32_t>& pids) const override;
+
+ private:
+  uint32_t bound_ms_;
+};
+
+// The helper's waiter: a minute for an uninstallation's processes to end.
+const BatchProcessWaiter& DefaultBatchProcessWaiter();
+
+// Does what "k.bat" of `install_folder` names when the grant for `granted_folder` (empty:
+// none was made) succeeded for that same folder and the batch holds nothing but the
+// clean-up the uninstallation writes for it: waits for the processes it names (not this
+// one), deletes the files it names through held handles, then the batch, then each
+// folder it names that is empty, each held while it is checked and removed.
+// False (logged) when it was refused.
 [[nodiscard]] bool RunUninstallBat(const base::FilePath& install_folder,
-                                   const base::FilePath& granted_folder);
+                                   const base::FilePath& granted_folder,
+                                   const BatchProcessWaiter& waiter = DefaultBatchProcessWaiter());
 
 namespace internal {
 
-// The batch's environment: the caller's, with PATH the system folder only.
-std::wstring BatchEnvironment(const base::FilePath& system_folder);
+// What the helper holds while it deletes: every folder from the install folder down to
+// each file, none of which can then be renamed or replaced, and the files themselves.
+struct DeletionHolds {
+  std::vector<HeldFile> folders;
+  std::vector<HeldFile> files;
+};
+
+// Holds the ways to the batch's files below the held `install_folder` (the normalized
+// `folder`, as checked). A folder on a way that is not where its name says (a link, or
+// reached through one) refuses the whole batch; a file whose way or name is gone, or that
+// is no plain file there, is skipped with a log line.
+base::Result<> HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& folder,
+                                const HeldFile& install_folder, DeletionHolds* holds);
 
 }  // namespace internal
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+#include "desktop/windows/installer/elevated_helper/held_file.h"
 
 namespace installer {
 namespace {
@@ -23,6 +25,16 @@ namespace {
 const DWORD kBoundMs = 60000;
 // How long a helper that should be waiting is watched for returning.
 const DWORD kLookMs = 5000;
+
+// Does `act` where the helper waits for the processes: what a user can do meanwhile.
+class ActingWaiter final : public BatchProcessWaiter {
+ public:
+  explicit ActingWaiter(std::function<void()> act) : act_(std::move(act)) {}
+  void Wait(const std::vector<uint32_t>& /*pids*/) const override { act_(); }
+
+ private:
+  std::function<void()> act_;
+};
 
 class UninstallBatchTest : public base::ScratchDirTest {
  protected:
@@ -54,11 +66,48 @@ class UninstallBatchTest : public base::ScratchDirTest {
     return BuildCleanupBatchText(batch);
   }
 
+  // Starts a process that holds `file` without delete sharing until `release` is set.
+  static void StartHolder(const base::FilePath& file, base::ScopedHandle* release,
+                          base::ScopedHandle* process) {
+    const std::wstring name = L"Local\\VelumBatchTest-" + base::UTF8ToWide(base::GenerateGuid());
+    release->Set(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+    ASSERT_TRUE(release->IsValid());
+    base::ScopedHandle thread;
+    ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe",
+                                      L"--hold-file=" + file.value() + L" --wait-event=" + name,
+                                      0, process, &thread));
+  }
+
+  // Runs the helper on the install folder's batch; while it waits, the install folder's
+  // `name` is renamed to "<name>.old" and a link to "outside" put in its place (removed
+  // after the run).
+  bool RunSwappingForALink(const wchar_t* name) const {
+    const base::FilePath swapped = install_.Append(name);
+    bool linked = false;
+    const bool ran = RunActingInTheWait([&] {
+      ASSERT_TRUE(MoveFileW(swapped.value().c_str(), (swapped.value() + L".old").c_str()));
+      std::string error;
+      linked = base::MakeDirectoryLink(swapped, Path(L"outside"), &error);
+      ASSERT_TRUE(linked) << error;
+    });
+    if (linked) {
+      EXPECT_TRUE(base::RemoveDirectoryLink(swapped));
+    }
+    return ran;
+  }
+
+  // Runs the helper on the install folder's batch, `act` done while it waits.
+  bool RunActingInTheWait(std::function<void()> act) const {
+    const ActingWaiter waiter(std::move(act));
+    return RunUninstallBat(install_, install_, waiter);
+  }
+
   base::FilePath install_;
   uint32_t ended_pid_ = 0;
 };
 
-TEST_F(UninstallBatchTest, RunsTheCheckedBatchFromACopy) {
+
+TEST_F(UninstallBatchTest, DeletesTheNamedFilesTheEmptiedFoldersAndItself) {
   const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
   const base::FilePath batch_file = Write(L"install\\k.bat", Batch({locked}));
   EXPECT_TRUE(RunUninstallBat(install_, install_));
@@ -68,16 +117,11 @@ TEST_F(UninstallBatchTest, RunsTheCheckedBatchFromACopy) {
 }
 
 // The file is held by a process the batch names until that process ends; the helper
-// waits for it, as cmd's own wait cannot everywhere.
+// waits for it.
 TEST_F(UninstallBatchTest, WaitsForTheNamedProcessesBeforeDeleting) {
   const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
-  const std::wstring event_name = L"Local\\VelumBatchTest-" + base::UTF8ToWide(base::GenerateGuid());
-  base::ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-  ASSERT_TRUE(release.IsValid());
-  base::ScopedHandle process, thread;
-  ASSERT_TRUE(base::StartTestHelper(
-      L"installer_elevation_test_helper.exe",
-      L"--hold-file=" + locked.value() + L" --wait-event=" + event_name, 0, &process, &thread));
+  base::ScopedHandle release, process;
+  ASSERT_NO_FATAL_FAILURE(StartHolder(locked, &release, &process));
   const DWORD holder = GetProcessId(process.Get());
   Write(L"install\\k.bat", Batch({locked}, holder));
   base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -99,9 +143,6 @@ TEST_F(UninstallBatchTest, WaitsForTheNamedProcessesBeforeDeleting) {
   EXPECT_FALSE(base::PathExists(locked));
 }
 
-// cmd looks for chcp, TASKLIST, FIND and ping in its working folder and then along
-// PATH: programs of those names planted in the caller's working folder or PATH must
-// not run.
 // The helper that runs the batch is named in it when it was the uninstaller's second
 // process: it waits for the others, never for itself.
 TEST_F(UninstallBatchTest, NeverWaitsForItself) {
@@ -120,43 +161,6 @@ TEST_F(UninstallBatchTest, NeverWaitsForItself) {
   helper.join();
   EXPECT_TRUE(ran);
   EXPECT_FALSE(base::PathExists(locked));
-}
-
-TEST_F(UninstallBatchTest, FindsItsToolsOnlyInTheSystemFolder) {
-  const base::FilePath marker = Path(L"planted-ran");
-  const std::string planted = "@echo x > \"" + marker.AsUTF8() + "\"\r\n";
-  MakeTree({L"bin\\"});
-  for (const wchar_t* name : {L"ping.bat", L"chcp.bat", L"bin\\ping.bat", L"bin\\chcp.bat"})
-    Write(name, planted);
-  wchar_t old_directory[MAX_PATH] = {};
-  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, old_directory));
-  std::wstring old_path(32767, L'\0');
-  old_path.resize(GetEnvironmentVariableW(L"PATH", &old_path[0], 32767));
-  ASSERT_TRUE(SetCurrentDirectoryW(scratch_.path().value().c_str()));
-  ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", (Path(L"bin").value() + L";" + old_path).c_str()));
-  Write(L"install\\k.bat", Batch({install_.Append(L"1.0\\locked.dat")}));
-  const bool ran = RunUninstallBat(install_, install_);
-  EXPECT_TRUE(SetEnvironmentVariableW(L"PATH", old_path.c_str()));
-  EXPECT_TRUE(SetCurrentDirectoryW(old_directory));
-  EXPECT_TRUE(ran);
-  EXPECT_FALSE(base::PathExists(marker));
-  EXPECT_FALSE(base::PathExists(install_.Append(L"1.0\\locked.dat")));
-}
-
-TEST(BatchEnvironmentTest, PathIsTheSystemFolderOnly) {
-  const std::wstring environment = internal::BatchEnvironment(base::FilePath(L"C:\\W\\system32"));
-  int paths = 0;
-  bool other = false;
-  for (const wchar_t* entry = environment.c_str(); *entry; entry += wcslen(entry) + 1) {
-    const std::wstring text = entry;
-    if (_wcsnicmp(text.c_str(), L"PATH=", 5) == 0) {
-      ++paths;
-      EXPECT_EQ(L"PATH=C:\\W\\system32", text);
-    }
-    other = other || _wcsnicmp(text.c_str(), L"PATHEXT=", 8) == 0;
-  }
-  EXPECT_EQ(1, paths);
-  EXPECT_TRUE(other) << "PATHEXT is kept";
 }
 
 // A batch runs only for the folder a grant was made for, and only as the writer
@@ -190,6 +194,130 @@ TEST_F(UninstallBatchTest, RefusesMoreThanTheCleanUpAndChangesNothing) {
   EXPECT_TRUE(base::PathExists(install_.Append(L"1.0\\locked.dat")));
   EXPECT_FALSE(base::PathExists(marker));
   EXPECT_TRUE(base::RemoveDirectoryLink(install_.Append(L"link")));
+}
+
+// A named process that outlasts the bound is left running: the helper goes on, and what
+// that process still holds is not deleted.
+TEST_F(UninstallBatchTest, GoesOnWhenANamedProcessOutlastsTheBound) {
+  const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
+  const base::FilePath free = install_.Append(L"1.0\\free.dat");
+  ASSERT_TRUE(base::WriteTextFile(free, "x"));
+  base::ScopedHandle release, process;
+  ASSERT_NO_FATAL_FAILURE(StartHolder(locked, &release, &process));
+  Write(L"install\\k.bat", Batch({locked, free}, GetProcessId(process.Get())));
+  base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(returned.IsValid());
+  bool ran = false;
+  std::thread runner([&] {
+    ran = RunUninstallBat(install_, install_, BoundedProcessWaiter(100));
+    SetEvent(returned.Get());
+  });
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(returned.Get(), kBoundMs))
+      << "still waiting for a process that does not end";
+  ASSERT_TRUE(SetEvent(release.Get()));
+  runner.join();
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), kBoundMs));
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(base::PathExists(locked));
+  EXPECT_FALSE(base::PathExists(free));
+}
+
+// A name that is no plain file when the holds are taken (a folder, or a link to a file
+// elsewhere, made while the helper waited) is skipped, and nothing waits for an answer.
+TEST_F(UninstallBatchTest, SkipsANameThatIsNoLongerItsFile) {
+  const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
+  const base::FilePath now_folder = install_.Append(L"1.0\\gone.dat");
+  const base::FilePath now_link = install_.Append(L"1.0\\linked.dat");
+  const base::FilePath victim = Path(L"outside\\victim.txt");
+  Write(L"install\\k.bat", Batch({now_folder, now_link, locked}));
+  bool linked = false;
+  EXPECT_TRUE(RunActingInTheWait([&] {
+    EXPECT_TRUE(base::CreateDirectory(now_folder));
+    std::string error;
+    // Only Wine's host links can name a file here; Windows' junctions are folders.
+    linked = base::RunningUnderWine() && base::MakeDirectoryLink(now_link, victim, &error);
+  }));
+  EXPECT_TRUE(base::PathExists(now_folder));
+  EXPECT_TRUE(base::PathExists(victim));
+  EXPECT_FALSE(base::PathExists(locked));
+  if (linked) {
+    EXPECT_TRUE(base::RemoveDirectoryLink(now_link));
+  }
+}
+
+// A folder on a deletion's way replaced by a link while the helper waited: nothing is
+// deleted, through it or elsewhere.
+TEST_F(UninstallBatchTest, RefusesAWayFolderSwappedForALink) {
+  const base::FilePath locked = install_.Append(L"1.0\\locked.dat");
+  const base::FilePath outside_locked = Path(L"outside\\locked.dat");
+  Write(L"outside\\locked.dat", "outside");
+  Write(L"install\\k.bat", Batch({locked}));
+  EXPECT_FALSE(RunSwappingForALink(L"1.0"));
+  EXPECT_TRUE(base::PathExists(outside_locked));
+  EXPECT_TRUE(base::PathExists(install_.Append(L"1.0.old\\locked.dat")));
+}
+
+// A folder the batch only removes, whose parent was replaced by a link while the helper
+// waited: the empty folder the link leads to stays.
+TEST_F(UninstallBatchTest, LeavesAFolderReachedThroughALink) {
+  MakeTree({L"install\\sub\\", L"install\\sub\\empty\\", L"outside\\empty\\"});
+  CleanupBatch batch;
+  batch.pids = {ended_pid_};
+  batch.folders = {install_.Append(L"sub\\empty").value()};
+  Write(L"install\\k.bat", BuildCleanupBatchText(batch));
+  EXPECT_TRUE(RunSwappingForALink(L"sub"));
+  EXPECT_TRUE(base::PathExists(Path(L"outside\\empty")));
+  EXPECT_TRUE(base::PathExists(install_.Append(L"sub.old\\empty")));
+  EXPECT_FALSE(base::PathExists(install_.Append(L"k.bat")));
+}
+
+// An install folder whose path leads through a link is not the folder the grant checked:
+// nothing of it is touched.
+TEST_F(UninstallBatchTest, RefusesAnInstallFolderReachedThroughALink) {
+  MakeTree({L"real\\", L"real\\install\\", L"real\\install\\1.0\\",
+            L"real\\install\\1.0\\locked.dat"});
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"via"), Path(L"real"), &error)) << error;
+  const base::FilePath install = Path(L"via\\install");
+  CleanupBatch batch;
+  batch.pids = {ended_pid_};
+  batch.failed_files = {install.Append(L"1.0\\locked.dat").value()};
+  batch.folders = {install.Append(L"1.0").value()};
+  const base::FilePath batch_file = Write(L"real\\install\\k.bat", BuildCleanupBatchText(batch));
+  EXPECT_FALSE(RunUninstallBat(install, install));
+  EXPECT_TRUE(base::PathExists(Path(L"real\\install\\1.0\\locked.dat")));
+  EXPECT_TRUE(base::PathExists(batch_file));
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"via")));
+}
+
+// Every folder between the install folder and each deletion, and each file, is held:
+// none of them can be renamed away (and a link put in its place) before the deletion.
+TEST_F(UninstallBatchTest, HoldsEveryFolderOnEachDeletionsWay) {
+  MakeTree({L"install\\a\\", L"install\\a\\b\\", L"install\\a\\b\\c\\",
+            L"install\\a\\b\\c\\f.dat", L"install\\x\\", L"install\\x\\g.dat"});
+  CleanupBatch batch;
+  batch.failed_files = {install_.Append(L"a\\b\\c\\f.dat").value(),
+                        install_.Append(L"x\\g.dat").value()};
+  HeldFile install_folder;
+  ASSERT_TRUE(install_folder.Open(install_, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  false));
+  const std::vector<const wchar_t*> held = {L"a", L"a\\b", L"a\\b\\c", L"a\\b\\c\\f.dat",
+                                            L"x", L"x\\g.dat"};
+  {
+    internal::DeletionHolds holds;
+    const base::Result<> result =
+        internal::HoldDeletionWays(batch, install_, install_folder, &holds);
+    ASSERT_TRUE(result.ok()) << result.failure().text;
+    EXPECT_EQ(2u, holds.files.size());
+    for (const wchar_t* name : held) {
+      const base::FilePath path = install_.Append(name);
+      EXPECT_FALSE(MoveFileW(path.value().c_str(), (path.value() + L"-moved").c_str()))
+          << path.AsUTF8() << " could be renamed while held";
+    }
+  }
+  // Let go, they can.
+  const base::FilePath deepest = install_.Append(L"a\\b\\c");
+  EXPECT_TRUE(MoveFileW(deepest.value().c_str(), (deepest.value() + L"-moved").c_str()));
 }
 
 }  // namespace
