@@ -364,9 +364,14 @@ sign_as_product() {
 # background and ends every process of the prefix, as a power cut would, once the test
 # holds; KILLED says whether it did before the installer ended by itself.
 kill_when() {
-  local front
-  cp "$KILL_INSTALLER" "$WORK/killed.exe"
-  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/killed.exe" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
+  local front program=$WORK/killed.exe
+  # An installed installer runs where it is: it belongs to the installation there.
+  if [ "${KILL_INSTALLER#"$PREFIX"}" = "$KILL_INSTALLER" ]; then
+    cp "$KILL_INSTALLER" "$program"
+  else
+    program=$KILL_INSTALLER
+  fi
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$program" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
   front=$!
   KILLED=
   for _ in $(seq 3000); do
@@ -799,6 +804,34 @@ PY
     mv "$menu/Velum Browser.lnk" "$menu/Velum Browser.lnk.1700000000.old"
     mv "$INSTALLED/launcher.exe" "$INSTALLED/launcher.exe.1700000000.old"
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
+    ;;
+  uninstall_killed)
+    # An uninstallation ended (a power cut) once it set the record aside, and the next one
+    # once it set the launcher aside: the uninstall entry is gone, files and shortcuts set
+    # aside. The installed uninstaller, run again, finishes it.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    version=$(installed_version)
+    KILL_INSTALLER=$INSTALLED/$version/installer.exe
+    KILL_RUN=("${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    set_aside() { [ -n "$(find "$INSTALLED" -maxdepth 1 -name "$1.*.old" -print -quit 2> /dev/null)" ]; }
+    record_set_aside() { set_aside installation_status.xml; }
+    launcher_set_aside() { set_aside launcher.exe; }
+    kill_when record_set_aside
+    record_set_aside || fail "the first kill left no set-aside record"
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record is in place after the first kill"
+    kill_when launcher_set_aside
+    echo "set aside at the kills:" $(cd "$PREFIX/drive_c" && find . -name '*.old' ! -path './windows/*' | head -20)
+    [ ! -e "$INSTALLED/launcher.exe" ] || fail "the launcher is in place after the second kill"
+    [ "$(entry_count)" = 0 ] || fail "the uninstall entry is there after the kills"
+    [ -f "$KILL_INSTALLER" ] || fail "the installed uninstaller is gone after the kills"
+    run "$KILL_INSTALLER" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the uninstallation after the kills: exit code $RC"
+    grep -q "Finishing an uninstallation that did not finish" "$LOGS"/*.log ||
+      fail "the set-aside record was not taken"
+    check_uninstalled "$version"
+    check_uninstalled_fully
     ;;
   killed_during_switch)
     # v1 installed; the upgrade to v2 ends after the old record and the root files were
