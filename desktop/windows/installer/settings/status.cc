@@ -159,7 +159,6 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
   valid_ = false;
   invalid_reason_ = "empty";
   has_launcher_ = false;
-  record_set_aside_ = false;
 
   if (path.empty()) {
     VLOG(1) << "Path is empty";
@@ -196,10 +195,8 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     record_ = StatusFileLoader::Create()->Load(path, recovery_mode, &status_file_note_,
                                                &status_file_text_);
     // A record that is there but broken is not replaced by an older copy.
-    if (!record_ && finishes_uninstallation_ && !base::PathExists(path.Append(kStatusFileName))) {
+    if (!record_ && finishes_uninstallation_ && !base::PathExists(path.Append(kStatusFileName)))
       record_ = LoadSetAsideRecord(path);
-      record_set_aside_ = record_ != nullptr;
-    }
     if (record_) {
       VLOG(1) << "Path is a existing installation";
       NormalizeRecordFlags();

@@ -99,8 +99,6 @@ class Status {
   // earlier uninstallation set it aside and ended before removing it, that copy is the
   // installation's record, and this uninstallation finishes what the earlier began.
   void set_finishes_uninstallation(bool finishes) { finishes_uninstallation_ = finishes; }
-  // Whether the record is the copy an unfinished uninstallation set aside.
-  bool record_set_aside() const { return record_set_aside_; }
 
   const InstallLog* record() const { return record_.get(); }
   const base::FilePath& path() const { return path_; }
@@ -189,7 +187,6 @@ class Status {
   std::string invalid_reason_;
   bool has_launcher_ = false;
   bool finishes_uninstallation_ = false;
-  bool record_set_aside_ = false;
   const bool replace_legacy_installation_;
   System system_;
   // Facts given by FromTarget that no record stands behind.

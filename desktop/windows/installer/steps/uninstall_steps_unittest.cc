@@ -161,13 +161,13 @@ TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
   Uninstall();
 
   base::FileEnumerator files(install_folder_, base::FileEnumerator::FILES);
-  std::vector<base::FilePath> left;
+  std::vector<std::string> left;
   for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
     if (path != locked && path.BaseName().value() != kCleanupBatchFileName &&
         path.BaseName().value() != L"installer_prefs.json")
-      left.push_back(path);
+      left.push_back(path.AsUTF8());
   }
-  EXPECT_EQ(std::vector<base::FilePath>{}, left);
+  EXPECT_EQ(std::vector<std::string>{}, left);
   std::string text;
   ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
   EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(locked.value()) + "\""))
