@@ -364,14 +364,9 @@ sign_as_product() {
 # background and ends every process of the prefix, as a power cut would, once the test
 # holds; KILLED says whether it did before the installer ended by itself.
 kill_when() {
-  local front program=$WORK/killed.exe
-  # An installed installer runs where it is: it belongs to the installation there.
-  if [ "${KILL_INSTALLER#"$PREFIX"}" = "$KILL_INSTALLER" ]; then
-    cp "$KILL_INSTALLER" "$program"
-  else
-    program=$KILL_INSTALLER
-  fi
-  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$program" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
+  local front
+  cp "$KILL_INSTALLER" "$WORK/killed.exe"
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/killed.exe" "${KILL_RUN[@]}" > "$WORK/run.out" 2>&1 &
   front=$!
   KILLED=
   for _ in $(seq 3000); do
@@ -387,6 +382,45 @@ kill_when() {
   end_prefix
   echo "killed: ${KILLED:-no}"
   [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
+}
+
+# cut_when_made <glob> <program> [switches...]: runs the program where it is and ends
+# every process of the prefix at the moment a path matching the glob is made, as a power
+# cut would then: the prefix's Wine server is stopped first (each file operation of its
+# programs waits for it), so the programs get no further than that moment.
+cut_when_made() {
+  local pattern=$1 front
+  shift
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$@" > "$WORK/run.out" 2>&1 &
+  front=$!
+  python3 - "$pattern" "$PREFIX" "$front" <<'PY'
+import glob, os, signal, sys, time
+pattern, prefix, front = sys.argv[1], ('WINEPREFIX=' + sys.argv[2]).encode(), sys.argv[3]
+def server():
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            if open('/proc/%s/comm' % pid).read().strip() == 'wineserver' and \
+                    prefix in open('/proc/%s/environ' % pid, 'rb').read().split(b'\0'):
+                return int(pid)
+        except OSError:
+            pass
+wineserver = None
+deadline = time.monotonic() + 240
+while time.monotonic() < deadline and os.path.exists('/proc/' + front):
+    wineserver = wineserver or server()
+    if wineserver and glob.glob(pattern):
+        os.kill(wineserver, signal.SIGSTOP)
+        sys.exit(0)
+    time.sleep(0.001)
+sys.exit(1)
+PY
+  CUT=$?
+  # shellcheck disable=SC2046
+  [ $CUT = 0 ] && kill -9 $(prefix_pids) 2> /dev/null
+  wait $front
+  end_prefix
+  echo "cut at $pattern: $([ $CUT = 0 ] && echo yes || echo no)"
+  [ $CUT = 0 ] || fail "the program ended before $pattern was made"
 }
 
 # kill_sample_when <test command...>: the machine's snapshot in $before, then the sample
@@ -806,28 +840,27 @@ PY
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   uninstall_killed)
-    # An uninstallation ended (a power cut) once it set the record aside, and the next one
-    # once it set the launcher aside: the uninstall entry is gone, files and shortcuts set
-    # aside. The installed uninstaller, run again, finishes it.
+    # An uninstallation cut short (a power cut) once it set the record aside, and the next
+    # one once it set the launcher aside: the uninstall entry is gone, files and shortcuts
+    # set aside. The installed uninstaller, run again, finishes it.
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "install: exit code $RC"
     version=$(installed_version)
-    KILL_INSTALLER=$INSTALLED/$version/installer.exe
-    KILL_RUN=("${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
-    set_aside() { [ -n "$(find "$INSTALLED" -maxdepth 1 -name "$1.*.old" -print -quit 2> /dev/null)" ]; }
-    record_set_aside() { set_aside installation_status.xml; }
-    launcher_set_aside() { set_aside launcher.exe; }
-    kill_when record_set_aside
-    record_set_aside || fail "the first kill left no set-aside record"
-    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record is in place after the first kill"
-    kill_when launcher_set_aside
-    echo "set aside at the kills:" $(cd "$PREFIX/drive_c" && find . -name '*.old' ! -path './windows/*' | head -20)
-    [ ! -e "$INSTALLED/launcher.exe" ] || fail "the launcher is in place after the second kill"
-    [ "$(entry_count)" = 0 ] || fail "the uninstall entry is there after the kills"
-    [ -f "$KILL_INSTALLER" ] || fail "the installed uninstaller is gone after the kills"
-    run "$KILL_INSTALLER" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "the uninstallation after the kills: exit code $RC"
+    uninstaller=$INSTALLED/$version/installer.exe
+    uninstall=("$uninstaller" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}"
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record is in place after the first cut"
+    [ -e "$INSTALLED/launcher.exe" ] || fail "the launcher is not in place after the first cut"
+    cut_when_made "$INSTALLED/launcher.exe.*.old" "${uninstall[@]}"
+    echo "set aside at the cuts:" $(cd "$PREFIX/drive_c" && find . -name '*.old' ! -path './windows/*' | head -8)
+    [ -z "$(find "$INSTALLED" -maxdepth 1 -name 'installation_status.xml*' ! -name '*.old')" ] ||
+      fail "a record is in place after the second cut"
+    [ ! -e "$INSTALLED/launcher.exe" ] || fail "the launcher is in place after the second cut"
+    [ "$(entry_count)" = 0 ] || fail "the uninstall entry is there after the cuts"
+    [ -f "$uninstaller" ] || fail "the installed uninstaller is gone after the cuts"
+    run "${uninstall[@]}"
+    [ "$RC" = 0 ] || fail "the uninstallation after the cuts: exit code $RC"
     grep -q "Finishing an uninstallation that did not finish" "$LOGS"/*.log ||
       fail "the set-aside record was not taken"
     check_uninstalled "$version"
