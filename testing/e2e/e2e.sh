@@ -387,19 +387,20 @@ kill_when() {
 # cut_when_made <glob> <program> [switches...]: runs the program where it is and ends
 # every process of the prefix at the moment a path matching the glob is made, as a power
 # cut would then: the prefix's Wine server is stopped first (each file operation of its
-# programs waits for it), so the programs get no further than that moment.
+# programs waits for it), so the programs get no further than that moment; it goes on
+# once they are gone, to keep the registry as they left it.
 cut_when_made() {
-  local pattern=$1 front
+  local pattern=$1 front server
   shift
   VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$@" > "$WORK/run.out" 2>&1 &
   front=$!
-  python3 - "$pattern" "$PREFIX" "$front" <<'PY'
+  server=$(python3 - "$pattern" "$PREFIX" "$front" <<'PY'
 import glob, os, signal, sys, time
 pattern, prefix, front = sys.argv[1], ('WINEPREFIX=' + sys.argv[2]).encode(), sys.argv[3]
 def server():
     for pid in filter(str.isdigit, os.listdir('/proc')):
         try:
-            if open('/proc/%s/comm' % pid).read().strip() == 'wineserver' and \
+            if open('/proc/%s/comm' % pid).read().startswith('wineserver') and \
                     prefix in open('/proc/%s/environ' % pid, 'rb').read().split(b'\0'):
                 return int(pid)
         except OSError:
@@ -410,13 +411,18 @@ while time.monotonic() < deadline and os.path.exists('/proc/' + front):
     wineserver = wineserver or server()
     if wineserver and glob.glob(pattern):
         os.kill(wineserver, signal.SIGSTOP)
+        print(wineserver)
         sys.exit(0)
     time.sleep(0.001)
 sys.exit(1)
 PY
+)
   CUT=$?
-  # shellcheck disable=SC2046
-  [ $CUT = 0 ] && kill -9 $(prefix_pids) 2> /dev/null
+  if [ $CUT = 0 ]; then
+    # shellcheck disable=SC2046
+    kill -9 $(prefix_pids | grep -vxF "$server") 2> /dev/null
+    kill -CONT "$server"
+  fi
   wait $front
   end_prefix
   echo "cut at $pattern: $([ $CUT = 0 ] && echo yes || echo no)"
