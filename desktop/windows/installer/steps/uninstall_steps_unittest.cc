@@ -76,6 +76,20 @@ class UninstallStepsTest : public ProgramLogTest {
     ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   }
 
+  // Installs; the version folder the record names, empty without a record.
+  base::FilePath InstallVersion() {
+    Install();
+    std::unique_ptr<InstallLog> record =
+        ReadRecord(install_folder_.Append(L"installation_status.xml"));
+    return record ? install_folder_.Append(record->subfolder) : base::FilePath();
+  }
+
+  // `path` opened sharing only reading: nobody can rename or delete it meanwhile.
+  static base::ScopedHandle Lock(const base::FilePath& path) {
+    return base::ScopedHandle(CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
   std::string AppId() {
     std::unique_ptr<InstallLog> record =
         ReadRecord(install_folder_.Append(L"installation_status.xml"));
@@ -86,14 +100,10 @@ class UninstallStepsTest : public ProgramLogTest {
 // An uninstallation removes the record and the files; what was locked goes to the batch
 // file, which deletes it once the uninstaller has ended, and then itself.
 TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatch) {
-  Install();
-  std::unique_ptr<InstallLog> record =
-      ReadRecord(install_folder_.Append(L"installation_status.xml"));
-  ASSERT_TRUE(record);
-  const base::FilePath version_folder = install_folder_.Append(record->subfolder);
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
   const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
-  base::ScopedHandle lock(CreateFileW(locked.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle lock = Lock(locked);
   ASSERT_TRUE(lock.IsValid());
   Uninstall();
 
@@ -136,11 +146,8 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
 // the set-aside record as the installation's, deletes the copies as its files, and leaves
 // one that is locked to the batch.
 TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
-  Install();
-  std::unique_ptr<InstallLog> record =
-      ReadRecord(install_folder_.Append(L"installation_status.xml"));
-  ASSERT_TRUE(record);
-  const base::FilePath version_folder = install_folder_.Append(record->subfolder);
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
   const struct {
     base::FilePath path;
     const wchar_t* suffix;
@@ -155,8 +162,7 @@ TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
   for (const auto& file : set_aside)
     ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
   const base::FilePath locked = version_folder.Append(L"resources\\app.dat.1700000000.old");
-  base::ScopedHandle lock(CreateFileW(locked.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle lock = Lock(locked);
   ASSERT_TRUE(lock.IsValid());
   Uninstall();
 
