@@ -44,7 +44,8 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              net_redirect_unparseable net_held_connection
              net_ftp_package_url net_long_url apps_and_features_uninstall disk_full non_ascii_folder
              percent_folder
-             killed_with_package launcher_gone shortcut_set_aside)
+             killed_with_package launcher_gone shortcut_set_aside
+             uninstall_killed)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e
                        TIMEOUT 300 SKIP_RETURN_CODE 77)

@@ -384,6 +384,51 @@ kill_when() {
   [ -n "$KILLED" ] || fail "the installer ended before the point to kill it at"
 }
 
+# cut_when_made <glob> <program> [switches...]: runs the program where it is and ends
+# every process of the prefix at the moment a path matching the glob is made, as a power
+# cut would then: the prefix's Wine server is stopped first (each file operation of its
+# programs waits for it), so the programs get no further than that moment; it goes on
+# once they are gone, to keep the registry as they left it.
+cut_when_made() {
+  local pattern=$1 front server
+  shift
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$@" > "$WORK/run.out" 2>&1 &
+  front=$!
+  server=$(python3 - "$pattern" "$PREFIX" "$front" <<'PY'
+import glob, os, signal, sys, time
+pattern, prefix, front = sys.argv[1], ('WINEPREFIX=' + sys.argv[2]).encode(), sys.argv[3]
+def server():
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            if open('/proc/%s/comm' % pid).read().startswith('wineserver') and \
+                    prefix in open('/proc/%s/environ' % pid, 'rb').read().split(b'\0'):
+                return int(pid)
+        except OSError:
+            pass
+wineserver = None
+deadline = time.monotonic() + 240
+while time.monotonic() < deadline and os.path.exists('/proc/' + front):
+    wineserver = wineserver or server()
+    if wineserver and glob.glob(pattern):
+        os.kill(wineserver, signal.SIGSTOP)
+        print(wineserver)
+        sys.exit(0)
+    time.sleep(0.001)
+sys.exit(1)
+PY
+)
+  CUT=$?
+  if [ $CUT = 0 ]; then
+    # shellcheck disable=SC2046
+    kill -9 $(prefix_pids | grep -vxF "$server") 2> /dev/null
+    kill -CONT "$server"
+  fi
+  wait $front
+  end_prefix
+  echo "cut at $pattern: $([ $CUT = 0 ] && echo yes || echo no)"
+  [ $CUT = 0 ] || fail "the program ended before $pattern was made"
+}
+
 # kill_sample_when <test command...>: the machine's snapshot in $before, then the sample
 # installer run into the case's folder and killed once the test holds.
 kill_sample_when() {
@@ -799,6 +844,33 @@ PY
     mv "$menu/Velum Browser.lnk" "$menu/Velum Browser.lnk.1700000000.old"
     mv "$INSTALLED/launcher.exe" "$INSTALLED/launcher.exe.1700000000.old"
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
+    ;;
+  uninstall_killed)
+    # An uninstallation cut short (a power cut) once it set the record aside, and the next
+    # one once it set the launcher aside: the uninstall entry is gone, files and shortcuts
+    # set aside. The installed uninstaller, run again, finishes it.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    version=$(installed_version)
+    uninstaller=$INSTALLED/$version/installer.exe
+    uninstall=("$uninstaller" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}"
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record is in place after the first cut"
+    [ -e "$INSTALLED/launcher.exe" ] || fail "the launcher is not in place after the first cut"
+    cut_when_made "$INSTALLED/launcher.exe.*.old" "${uninstall[@]}"
+    echo "set aside at the cuts:" $(cd "$PREFIX/drive_c" && find . -name '*.old' ! -path './windows/*' | head -8)
+    [ -z "$(find "$INSTALLED" -maxdepth 1 -name 'installation_status.xml*' ! -name '*.old')" ] ||
+      fail "a record is in place after the second cut"
+    [ ! -e "$INSTALLED/launcher.exe" ] || fail "the launcher is in place after the second cut"
+    [ "$(entry_count)" = 0 ] || fail "the uninstall entry is there after the cuts"
+    [ -f "$uninstaller" ] || fail "the installed uninstaller is gone after the cuts"
+    run "${uninstall[@]}"
+    [ "$RC" = 0 ] || fail "the uninstallation after the cuts: exit code $RC"
+    grep -q "Finishing an uninstallation that did not finish" "$LOGS"/*.log ||
+      fail "the set-aside record was not taken"
+    check_uninstalled "$version"
+    check_uninstalled_fully
     ;;
   killed_during_switch)
     # v1 installed; the upgrade to v2 ends after the old record and the root files were

@@ -42,6 +42,7 @@
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 #include "desktop/windows/installer/elevated_helper/set_folder_permission.h"
 #include "desktop/windows/installer/elevated_helper/uninstall_batch_runner.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -102,15 +103,17 @@ void StartLogging(const base::CommandLine& command_line, bool elevated_helper) {
 bool IsInsidePackage(bool uninstall, const base::FilePath& own_dir, const base::FilePath& own_path,
                      bool* valid) {
   *valid = true;
-  const bool has_product =
-      base::PathExists(own_dir.Append(base::UTF8ToWide(GetExecutableFileName())));
+  const base::FilePath product = own_dir.Append(base::UTF8ToWide(GetExecutableFileName()));
+  const bool has_product = base::PathExists(product);
   if (uninstall) {
-    if (!has_product) {
+    // An uninstallation that ended before its commit left the executable set aside; the
+    // next one finishes it.
+    if (!has_product && FindSetAsideCopies(product).empty()) {
       LOG(ERROR) << "Requested to uninstall, but we are not in a valid "
                     "installation folder";
       *valid = false;
     }
-    return has_product;
+    return *valid;
   }
   // Case-sensitive: only the package's own copy of the installer is meant.
   return has_product && base::PathExists(own_dir.Append(L"files_list")) &&

@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
 namespace installer {
 
@@ -58,8 +59,10 @@ base::FilePath FindInstallFolder() {
   if (!base::PathRegistry::Get(base::DIR_EXE, &folder)) return folder;
   // An installer run from a subfolder belongs to the installation above it.
   const base::FilePath parent = folder.DirName();
+  // The launcher may be set aside by an uninstallation that did not finish.
+  const base::FilePath launcher = parent.Append(kLauncherFileName);
   if (!base::PathExists(folder.Append(kLauncherFileName)) &&
-      base::PathExists(parent.Append(kLauncherFileName))) {
+      (base::PathExists(launcher) || !FindSetAsideCopies(launcher).empty())) {
     return parent;
   }
   return folder;

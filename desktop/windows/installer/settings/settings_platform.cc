@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "base/base_paths_win.h"
+#include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -16,6 +17,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/path_names.h"
@@ -129,6 +131,9 @@ class WindowsSettingsPlatform : public SettingsPlatform {
   std::unique_ptr<Status> BuildStatus(const base::FilePath& folder, bool replace_basalt,
                                       bool autoupdate) override {
     auto status = std::make_unique<Status>(replace_basalt);
+    // Every process of an uninstallation, front end and backend, runs with the switch.
+    status->set_finishes_uninstallation(
+        base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kUninstall));
     // An automatic update may recover a broken status file from its saved copies.
     status->Initialize(folder, autoupdate ? 1 : 0);
     return status;

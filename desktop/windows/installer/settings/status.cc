@@ -21,7 +21,9 @@
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
 namespace installer {
 
@@ -192,6 +194,9 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     valid_ = true;
     record_ = StatusFileLoader::Create()->Load(path, recovery_mode, &status_file_note_,
                                                &status_file_text_);
+    // A record that is there but broken is not replaced by an older copy.
+    if (!record_ && finishes_uninstallation_ && !base::PathExists(path.Append(kStatusFileName)))
+      record_ = LoadSetAsideRecord(path);
     if (record_) {
       VLOG(1) << "Path is a existing installation";
       NormalizeRecordFlags();
@@ -207,6 +212,24 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     return;
   }
   InitializeFromExistingParent(path);
+}
+
+std::unique_ptr<InstallLog> Status::LoadSetAsideRecord(const base::FilePath& folder) {
+  InstallLogReader reader;
+  for (const base::FilePath& copy : FindSetAsideCopies(folder.Append(kStatusFileName))) {
+    std::unique_ptr<InstallLog> record;
+    reader.ParseFile(&record, copy, SOURCE_STATUS_FILE);
+    if (!record) {
+      LOG(WARNING) << "Cannot read the set-aside record " << copy.AsUTF8() << ": " << reader.error;
+      continue;
+    }
+    LOG(INFO) << "Finishing an uninstallation that did not finish, with its set-aside record "
+              << copy.AsUTF8();
+    status_file_note_.clear();
+    status_file_text_.clear();
+    return record;
+  }
+  return nullptr;
 }
 
 void Status::InitializeFromExistingParent(const base::FilePath& path) {

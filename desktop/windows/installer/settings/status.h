@@ -95,6 +95,11 @@ class Status {
 
   void set_system_for_testing(const System& system) { system_ = system; }
 
+  // For an uninstallation, called before Initialize: where the record is missing but an
+  // earlier uninstallation set it aside and ended before removing it, that copy is the
+  // installation's record, and this uninstallation finishes what the earlier began.
+  void set_finishes_uninstallation(bool finishes) { finishes_uninstallation_ = finishes; }
+
   const InstallLog* record() const { return record_.get(); }
   const base::FilePath& path() const { return path_; }
   const base::FilePath& existing_folder() const { return existing_folder_; }
@@ -134,6 +139,8 @@ class Status {
   // For a path still to be made: the nearest existing folder above it, whose installation
   // facts are read; invalid when a file or a missing drive comes first.
   void InitializeFromExistingParent(const base::FilePath& path);
+  // The newest readable record that an unfinished uninstallation set aside in `folder`.
+  std::unique_ptr<InstallLog> LoadSetAsideRecord(const base::FilePath& folder);
   // A copy-only record lists no shortcut and no registry key; a record with keys of the
   // machine's hive was made for all users.
   void NormalizeRecordFlags();
@@ -179,6 +186,7 @@ class Status {
   bool valid_ = false;
   std::string invalid_reason_;
   bool has_launcher_ = false;
+  bool finishes_uninstallation_ = false;
   const bool replace_legacy_installation_;
   System system_;
   // Facts given by FromTarget that no record stands behind.

@@ -247,6 +247,44 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
   }
 }
 
+// An uninstallation killed after it set the record aside is finished by the next one,
+// which takes the newest readable set-aside record; anything else keeps its old reading.
+TEST_F(StatusTest, SetAsideRecordIsTheInstallationOnlyToAnUninstallation) {
+  InstallLog record(SOURCE_INSTALLER);
+  record.app_id = "Velum.abc";
+  record.subfolder = L"1.0";
+  record.files = {L"velum.exe"};
+  WriteRecord(record, L"installation_status.xml.1700000000.old.1700000100.old");
+  Write(L"Velum\\installation_status.xml.1700000200.old", "<broken");
+  Write(L"Velum\\launcher.exe.1700000000.old", "MZ");
+  const struct {
+    const char* name;
+    bool uninstall;
+    const char* current_record;  // null: none
+    bool taken;
+  } cases[] = {
+      {"uninstallation", true, nullptr, true},
+      {"installation", false, nullptr, false},
+      {"uninstallation beside a broken record", true, "<broken", false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    const base::FilePath current = install_.Append(L"installation_status.xml");
+    if (test.current_record) Write(L"Velum\\installation_status.xml", test.current_record);
+    Status status(false);
+    status.set_finishes_uninstallation(test.uninstall);
+    status.Initialize(install_, 0);
+    EXPECT_EQ(test.taken, status.ToTarget().existing_installation);
+    if (test.taken) {
+      ASSERT_NE(nullptr, status.record());
+      EXPECT_EQ("Velum.abc", status.record()->app_id);
+      EXPECT_EQ(std::vector<std::wstring>{L"velum.exe"}, status.record()->files);
+      EXPECT_TRUE(status.status_file_note().empty());
+    }
+    ASSERT_TRUE(!base::PathExists(current) || base::DeleteFile(current, false));
+  }
+}
+
 // Shortcuts are the installation's by the target their link names inside the install
 // folder, existing or not; a missing one counts as removed by the user only when the last
 // run finished (no set-aside copy of the installation's root files is left).

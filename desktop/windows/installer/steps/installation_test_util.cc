@@ -51,6 +51,7 @@ std::unique_ptr<Status> TestSettingsPlatform::BuildStatus(const base::FilePath& 
   }
   auto status = std::make_unique<Status>(replace_basalt);
   if (g_status_system) status->set_system_for_testing(*g_status_system);
+  status->set_finishes_uninstallation(uninstall);
   status->Initialize(folder, 0);
   return status;
 }
@@ -61,6 +62,7 @@ TestSettings::TestSettings(const base::FilePath& install_folder,
     : command_line_(MakeCommandLine(switches)), platform_(install_folder) {
   platform_.valid = valid_folder;
   platform_.writable = writable_folder;
+  platform_.uninstall = uninstall;
   settings_ = std::make_unique<Settings>(uninstall, true, autoupdate,
                                          uninstall ? base::FilePath() : install_folder, false,
                                          1, &command_line_, &platform_);

@@ -44,6 +44,8 @@ class TestSettingsPlatform : public SettingsPlatform {
   bool valid = true;
   // Whether the user may create the folder.
   bool writable = true;
+  // Whether the Status is an uninstallation's, as the uninstaller's command line makes it.
+  bool uninstall = false;
 
  private:
   base::FilePath folder_;

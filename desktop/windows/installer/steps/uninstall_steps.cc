@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
@@ -35,6 +36,7 @@
 #include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -47,6 +49,23 @@ namespace {
                                  bool check_in_use, bool remove_empty_parents) {
   return transaction->Execute(
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
+}
+
+// Deletes `path` through `transaction` and, where it is gone already, the copies of it
+// that an uninstallation which did not finish set aside: they are this one's files. The
+// paths that could not be deleted are appended to `failed`.
+void DeleteWithSetAsideCopies(Transaction* transaction, const base::FilePath& path,
+                              bool check_in_use, bool remove_empty_parents,
+                              std::vector<base::FilePath>* failed) {
+  const bool gone = !base::PathExists(path);
+  if (!DeleteThrough(transaction, path, check_in_use, remove_empty_parents))
+    failed->push_back(path);
+  if (!gone) return;
+  for (const base::FilePath& copy : FindSetAsideCopies(path)) {
+    LOG(INFO) << "Removing " << copy.AsUTF8() << ", set aside by an earlier uninstallation";
+    if (!DeleteThrough(transaction, copy, check_in_use, remove_empty_parents))
+      failed->push_back(copy);
+  }
 }
 
 // Tells the front end that started this process to start the clean-up batch as it
@@ -236,9 +255,11 @@ void ResetDefaultBrowserAndShowSurvey(InstallationContext* context) {
 
 StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the uninstallation";
-  if (!DeleteThrough(context_->GetTransaction(),
-                     context_->GetInstallFolder().Append(L"installation_status.xml"), false,
-                     true)) {
+  std::vector<base::FilePath> failed;
+  DeleteWithSetAsideCopies(context_->GetTransaction(),
+                           context_->GetInstallFolder().Append(L"installation_status.xml"), false,
+                           true, &failed);
+  if (!failed.empty()) {
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_UNINSTALL_INCOMPLETE,
                       std::wstring(), "Failed to remove installation status file");
   }
@@ -262,20 +283,19 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   const base::FilePath& install_folder = context_->GetInstallFolder();
   CleanupBatch batch;
   std::set<std::wstring> folders;
+  std::vector<base::FilePath> failed;
   if (existing) {
     const base::FilePath version_folder = install_folder.Append(existing->subfolder);
-    for (const std::wstring& name : existing->files) {
-      const base::FilePath path = version_folder.Append(name);
-      if (DeleteThrough(transaction, path, true, true)) continue;
-      batch.failed_files.push_back(path.value());
+    for (const std::wstring& name : existing->files)
+      DeleteWithSetAsideCopies(transaction, version_folder.Append(name), true, true, &failed);
+    for (const base::FilePath& path : failed) {
       for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
            folder = folder.DirName())
         folders.insert(folder.value());
     }
   }
-  const base::FilePath launcher = install_folder.Append(L"launcher.exe");
-  if (!DeleteThrough(transaction, launcher, true, true))
-    batch.failed_files.push_back(launcher.value());
+  DeleteWithSetAsideCopies(transaction, install_folder.Append(L"launcher.exe"), true, true,
+                           &failed);
   if (!IsWhiteLabeled()) {
     const base::FilePath old_executable =
         install_folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old");
@@ -283,13 +303,14 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         !DeleteThrough(transaction, old_executable, false, false))
       VLOG(1) << "Could not remove " << old_executable.AsUTF8();
   }
-  const base::FilePath overrides = install_folder.Append(L"pref_default_overrides");
-  if (!DeleteThrough(transaction, overrides, false, true))
-    batch.failed_files.push_back(overrides.value());
+  DeleteWithSetAsideCopies(transaction, install_folder.Append(L"pref_default_overrides"), false,
+                           true, &failed);
+  for (const base::FilePath& path : failed) batch.failed_files.push_back(path.value());
   if (existing) {
     for (const std::wstring& name : existing->root_files) {
-      if (!DeleteThrough(transaction, install_folder.Append(name), true, true))
-        VLOG(1) << "Could not remove " << base::WideToUTF8(name);
+      std::vector<base::FilePath> left;
+      DeleteWithSetAsideCopies(transaction, install_folder.Append(name), true, true, &left);
+      if (!left.empty()) VLOG(1) << "Could not remove " << base::WideToUTF8(name);
     }
   }
   batch.folders.assign(folders.begin(), folders.end());

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "base/base_paths_win.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
@@ -75,6 +76,20 @@ class UninstallStepsTest : public ProgramLogTest {
     ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   }
 
+  // Installs; the version folder the record names, empty without a record.
+  base::FilePath InstallVersion() {
+    Install();
+    std::unique_ptr<InstallLog> record =
+        ReadRecord(install_folder_.Append(L"installation_status.xml"));
+    return record ? install_folder_.Append(record->subfolder) : base::FilePath();
+  }
+
+  // `path` opened sharing only reading: nobody can rename or delete it meanwhile.
+  static base::ScopedHandle Lock(const base::FilePath& path) {
+    return base::ScopedHandle(CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+
   std::string AppId() {
     std::unique_ptr<InstallLog> record =
         ReadRecord(install_folder_.Append(L"installation_status.xml"));
@@ -85,14 +100,10 @@ class UninstallStepsTest : public ProgramLogTest {
 // An uninstallation removes the record and the files; what was locked goes to the batch
 // file, which deletes it once the uninstaller has ended, and then itself.
 TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatch) {
-  Install();
-  std::unique_ptr<InstallLog> record =
-      ReadRecord(install_folder_.Append(L"installation_status.xml"));
-  ASSERT_TRUE(record);
-  const base::FilePath version_folder = install_folder_.Append(record->subfolder);
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
   const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
-  base::ScopedHandle lock(CreateFileW(locked.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::ScopedHandle lock = Lock(locked);
   ASSERT_TRUE(lock.IsValid());
   Uninstall();
 
@@ -128,6 +139,45 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
   EXPECT_FALSE(base::PathExists(locked));
   EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
   EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+// An uninstallation killed before its commit left the record, the launcher, the browser
+// and other files set aside, some twice (a second one was killed too): the next one takes
+// the set-aside record as the installation's, deletes the copies as its files, and leaves
+// one that is locked to the batch.
+TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const struct {
+    base::FilePath path;
+    const wchar_t* suffix;
+  } set_aside[] = {
+      {install_folder_.Append(L"installation_status.xml"), L".1700000000.old.1700000100.old"},
+      {install_folder_.Append(L"launcher.exe"), L".1700000000.old"},
+      {install_folder_.Append(L"root_readme.txt"), L".1700000000.3.old"},
+      {version_folder.Append(L"velum.exe"), L".1700000000.old"},
+      {version_folder.Append(L"resources\\locales\\en-US.dat"), L".1700000000.old.1700000100.old"},
+      {version_folder.Append(L"resources\\app.dat"), L".1700000000.old"},
+  };
+  for (const auto& file : set_aside)
+    ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
+  const base::FilePath locked = version_folder.Append(L"resources\\app.dat.1700000000.old");
+  base::ScopedHandle lock = Lock(locked);
+  ASSERT_TRUE(lock.IsValid());
+  Uninstall();
+
+  base::FileEnumerator files(install_folder_, base::FileEnumerator::FILES);
+  std::vector<std::string> left;
+  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+    if (path != locked && path.BaseName().value() != kCleanupBatchFileName &&
+        path.BaseName().value() != L"installer_prefs.json")
+      left.push_back(path.AsUTF8());
+  }
+  EXPECT_EQ(std::vector<std::string>{}, left);
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(locked.value()) + "\""))
+      << text;
 }
 
 // A front end that asks for the batch starts it as it ends, after the processes the

@@ -1,0 +1,56 @@
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+
+#include <stdint.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "base/files/file_enumerator.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+
+namespace installer {
+
+namespace {
+
+// The second at which `original` was first set aside to become `name`; false when
+// `name` is no set-aside copy of it.
+bool FirstSetAsideSecond(std::wstring name, const std::wstring& original, int64_t* second) {
+  std::wstring taken_from;
+  int64_t seconds = 0;
+  while (ParseSetAsideName(name, &taken_from, &seconds)) {
+    if (base::FilePath::CompareIgnoreCase(taken_from, original) == 0) {
+      *second = seconds;
+      return true;
+    }
+    name = taken_from;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsSetAsideCopyOf(const std::wstring& name, const std::wstring& original) {
+  int64_t second = 0;
+  return FirstSetAsideSecond(name, original, &second);
+}
+
+std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path) {
+  const base::FilePath file = path.StripTrailingSeparators();
+  const std::wstring original = file.BaseName().value();
+  std::vector<std::pair<int64_t, base::FilePath>> found;
+  base::FileEnumerator entries(file.DirName(), false,
+                               base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                               original + L".*.old");
+  for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
+    int64_t second = 0;
+    if (FirstSetAsideSecond(entry.BaseName().value(), original, &second))
+      found.emplace_back(second, entry);
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<base::FilePath> copies;
+  for (auto& copy : found) copies.push_back(std::move(copy.second));
+  return copies;
+}
+
+}  // namespace installer

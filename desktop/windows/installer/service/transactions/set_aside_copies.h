@@ -1,0 +1,23 @@
+// The copies of a file that deletions set aside beside it ("<name>.<seconds>.old") and
+// that no commit removed: a run that ended before its commit leaves them, and a later
+// run that deletes such a copy before it too is cut short sets the copy itself aside.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SET_ASIDE_COPIES_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SET_ASIDE_COPIES_H_
+
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+// Whether `name` is `original` set aside once or more ("a.1700000000.old",
+// "a.1700000000.old.1700000100.old"); names compare as Windows compares them.
+[[nodiscard]] bool IsSetAsideCopyOf(const std::wstring& name, const std::wstring& original);
+
+// The set-aside copies of `path` in its folder, the one first set aside last first.
+std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SET_ASIDE_COPIES_H_

@@ -1,0 +1,51 @@
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+
+namespace installer {
+namespace {
+
+TEST(SetAsideCopiesTest, TellsCopiesOfTheNameSetAsideOnceOrMore) {
+  const struct {
+    const wchar_t* name;
+    bool copy;
+  } cases[] = {
+      {L"launcher.exe.1700000000.old", true},
+      {L"LAUNCHER.EXE.1700000000.3.old", true},
+      {L"launcher.exe.1700000000.old.1700000100.old", true},
+      {L"launcher.exe.1700000000.old.1700000100.2.old.1700000200.old", true},
+      {L"launcher.exe", false},
+      {L"launcher.exe.old", false},
+      {L"launcher.exe.12.old", false},
+      {L"launcher.exe2.1700000000.old", false},
+      {L"old_launcher.exe.1700000000.old", false},
+      {L"launcher.exe.1700000000.old.bak", false},
+  };
+  for (const auto& test : cases)
+    EXPECT_EQ(test.copy, IsSetAsideCopyOf(test.name, L"launcher.exe")) << test.name;
+}
+
+TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  for (const wchar_t* name :
+       {L"a.txt.1700000000.old.1700000300.old", L"a.txt.1700000200.old", L"a.txt.1700000100.old",
+        L"a.txt", L"b.txt.1700000400.old", L"a.txt.x.old", L"a.txt.1700000500.old.bak"}) {
+    ASSERT_TRUE(base::WriteFile(scratch.path().Append(name), "x", 1) == 1) << name;
+  }
+  const std::vector<base::FilePath> expected = {
+      scratch.path().Append(L"a.txt.1700000200.old"),
+      scratch.path().Append(L"a.txt.1700000100.old"),
+      scratch.path().Append(L"a.txt.1700000000.old.1700000300.old"),
+  };
+  EXPECT_EQ(expected, FindSetAsideCopies(scratch.path().Append(L"a.txt")));
+  EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"c.txt")).empty());
+}
+
+}  // namespace
+}  // namespace installer
