@@ -440,8 +440,8 @@ void InstallerWindow::SizeFullPackageButton() {
   // The button grows towards Back from beside Retry; where a long text would reach Back,
   // it takes two lines and grows upwards instead.
   const int kPadding = 30;
-  // The least a one-line text leaves to the button's edges.
-  const int kTightPadding = 12;
+  // The least a one-line text leaves to the button's edges: its frame and focus rectangle.
+  const int kTightPadding = 8;
   const int kGap = 8;
   HWND full = Item(FULL_PACKAGE_BUTTON);
   const std::wstring text = GetWindowString(full);

@@ -942,6 +942,29 @@ int TextOverflow(HWND control, std::wstring text, bool multiline, int inset) {
                         multiline ? static_cast<int>(needed.bottom - client.bottom) : 0});
 }
 
+// The characters of |text| that |control|'s font has no glyph for: they are drawn as
+// boxes. Wine's rich edit and its complex-script text (Thai, Devanagari) take glyphs from
+// that font alone, without font linking, so the font itself is asked.
+std::wstring MissingGlyphs(HWND control, const std::wstring& text) {
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, font);
+  std::vector<WORD> glyphs(text.size() + 1);
+  const DWORD done = GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
+                                      glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  std::wstring missing;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    // Line ends and the invisible format characters have no glyphs anywhere.
+    if (c < 0x20 || (c >= 0x200B && c <= 0x200F)) continue;
+    if (done == GDI_ERROR || glyphs[i] == 0xFFFF) missing += c;
+  }
+  return missing;
+}
+
 std::vector<std::wstring> ComboEntries(HWND box) {
   std::vector<std::wstring> entries;
   for (LRESULT i = 0; i < SendMessageW(box, CB_GETCOUNT, 0, 0); ++i) {
@@ -1066,6 +1089,13 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
           if (MnemonicInsideJoinedWord(one))
             overflows.push_back(language + " " + std::to_string(text->control) +
                                 " has its mnemonic inside a joined word: " + base::WideToUTF8(one));
+          std::vector<RichEditLink> unused;
+          const std::wstring boxes = MissingGlyphs(control, PlainTextOfLinks(ParseAnchors(one), &unused));
+          if (!boxes.empty()) {
+            overflows.push_back(language + " " + std::to_string(text->control) + " shows " +
+                                std::to_string(boxes.size()) + " characters as boxes: " +
+                                base::WideToUTF8(boxes));
+          }
           int overflow = TextOverflow(control, one, text->kind == LINES || text->kind == CHECK_BOX_LINES,
                                       kInsets[text->kind]);
           if (overflow > 0) {
