@@ -879,6 +879,60 @@ TEST_F(InstallerWindowTest, OpenListClosesBeforeTheWindowMirrors) {
             GetControlText(dialog(), W::BACK_BUTTON));
 }
 
+// The headline shows the product's name in black within the red welcome: where the text
+// puts a space beside the name, the picture shows one (Wine lost the space after the name
+// in a right-to-left line where the name stood inside the sentence).
+TEST_F(InstallerWindowTest, HeadlineKeepsTheSpaceBesideTheName) {
+  Open(false, false);
+  for (const std::wstring& code : LoadAvailableLanguages()) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    const std::wstring product = GetLocalizedString(37023);
+    const std::wstring headline = GetLocalizedStringWithArg(37022, product);
+    const size_t at = headline.find(product);
+    ASSERT_NE(std::wstring::npos, at);
+    const bool spaced = (at > 0 && headline[at - 1] == L' ') ||
+                        (at + product.size() < headline.size() && headline[at + product.size()] == L' ');
+    if (!spaced) continue;
+    const std::unique_ptr<testing::Canvas> picture = testing::PrintWindowPicture(dialog());
+    ASSERT_TRUE(picture);
+    RECT window, edit;
+    GetWindowRect(dialog(), &window);
+    GetWindowRect(GetDlgItem(dialog(), W::HEADLINE), &edit);
+    // Columns holding black ink (the name) and red ink (the welcome).
+    std::vector<int> black, red;
+    for (LONG x = edit.left; x < edit.right; ++x) {
+      bool is_black = false, is_red = false;
+      for (LONG y = edit.top; y < edit.bottom; ++y) {
+        const uint32_t pixel = picture->bits()[(y - window.top) * picture->width() + (x - window.left)];
+        const int r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
+        is_black = is_black || (r < 90 && g < 90 && b < 90);
+        is_red = is_red || (r > 180 && g < 110 && b < 110);
+      }
+      if (is_black) black.push_back(x - edit.left);
+      if (is_red) red.push_back(x - edit.left);
+    }
+    ASSERT_FALSE(black.empty());
+    ASSERT_FALSE(red.empty());
+    int gap = 1 << 20;
+    for (int b : black) {
+      for (int r : red) gap = std::min(gap, std::abs(b - r));
+    }
+    // A space of the headline's font; the letters' own edges add to it in the picture.
+    HDC dc = GetDC(dialog());
+    HFONT font = CreateFontW(-MulDiv(22, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_BLACK,
+                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE space = {};
+    GetTextExtentPoint32W(dc, L" ", 1, &space);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(dialog(), dc);
+    EXPECT_GE(gap, space.cx * 3 / 4) << "a space is " << space.cx << "px";
+  }
+}
+
 // Enter in a closed list is the dialog's, pressing the default button; in an open list
 // it only picks.
 TEST_F(InstallerWindowTest, EnterInAListPicksOnlyWhileItIsOpen) {
@@ -1134,7 +1188,7 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
         }
         window_->SetPage(W::PAGE_WELCOME);
       }
-      const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"ja",
+      const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"fa", L"ja",
                                      L"zh-CN", L"ko", L"el", L"th", L"hi"};
       if (!uninstall && std::find(std::begin(kShown), std::end(kShown), code) != std::end(kShown)) {
         for (int page : {W::PAGE_WELCOME, W::PAGE_OPTIONS}) {
