@@ -16,6 +16,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
@@ -919,16 +920,16 @@ TEST_F(InstallerWindowTest, HeadlineKeepsTheSpaceBesideTheName) {
       for (int r : red) gap = std::min(gap, std::abs(b - r));
     }
     // A space of the headline's font; the letters' own edges add to it in the picture.
-    HDC dc = GetDC(dialog());
-    HFONT font = CreateFontW(-MulDiv(22, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_BLACK,
-                             FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-    HGDIOBJ old = SelectObject(dc, font);
     SIZE space = {};
-    GetTextExtentPoint32W(dc, L" ", 1, &space);
-    SelectObject(dc, old);
-    DeleteObject(font);
-    ReleaseDC(dialog(), dc);
+    {
+      base::ScopedGetDC dc(dialog());
+      base::ScopedFont font(CreateFontW(-MulDiv(22, GetDeviceCaps(dc.dc(), LOGPIXELSY), 72), 0, 0,
+                                        0, FW_BLACK, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                        ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+      base::ScopedSelectObject selected(dc.dc(), font.Get());
+      GetTextExtentPoint32W(dc.dc(), L" ", 1, &space);
+    }
     EXPECT_GE(gap, space.cx * 3 / 4) << "a space is " << space.cx << "px";
   }
 }
@@ -1002,13 +1003,14 @@ int TextOverflow(HWND control, std::wstring text, bool multiline, int inset) {
 std::wstring MissingGlyphs(HWND control, const std::wstring& text) {
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
   if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-  HDC dc = GetDC(control);
-  HGDIOBJ old = SelectObject(dc, font);
   std::vector<WORD> glyphs(text.size() + 1);
-  const DWORD done = GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()),
-                                      glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
-  SelectObject(dc, old);
-  ReleaseDC(control, dc);
+  DWORD done = GDI_ERROR;
+  {
+    base::ScopedGetDC dc(control);
+    base::ScopedSelectObject selected(dc.dc(), font);
+    done = GetGlyphIndicesW(dc.dc(), text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                            GGI_MARK_NONEXISTING_GLYPHS);
+  }
   std::wstring missing;
   for (size_t i = 0; i < text.size(); ++i) {
     const wchar_t c = text[i];
