@@ -29,6 +29,7 @@ PKGS=(
   clang-tidy                                      # the clang_tidy test (tools/run-clang-tidy.sh)
   fonts-dejavu-core fonts-wqy-microhei            # the test prefixes' glyphs: Greek, Arabic, Hebrew; CJK
   fonts-tlwg-garuda-ttf fonts-lohit-deva          # Thai; Devanagari
+  python3-fonttools                               # merges them into the test prefixes' UI font
 )
 
 log() { echo "=== $*"; }

@@ -421,6 +421,12 @@ void InstallerUIController::ReportError(uint32_t string_id, const std::wstring& 
 void InstallerUIController::OnSuccess() {
   VLOG(1) << "Installer success reported";
   success_ = true;
+  // The browser may start long before the backend ends: a cancel question asked
+  // meanwhile asks about nothing now, and the bar is full.
+  if (!window_ || ui_terminated_) return;
+  window_->CloseMessageBox();
+  current_ = total_;
+  UpdateProgress();
 }
 
 void InstallerUIController::OnInstallationDone(bool success) {
@@ -443,6 +449,9 @@ void InstallerUIController::OnInstallationDone(bool success) {
     OnError(uninstall ? kErrorUninstall : kErrorInstall, std::wstring(), message);
     LOG(ERROR) << message;
   }
+  // The error page follows: a cancel question still open goes first.
+  error_page_pending_ = true;
+  if (window_) window_->CloseMessageBox();
   PostToThisThread(base::Bind(&InstallerUIController::HandlePendingError,
                               weak_factory_.GetWeakPtr()),
                    error_delay_);
@@ -451,6 +460,7 @@ void InstallerUIController::OnInstallationDone(bool success) {
 void InstallerUIController::HandlePendingError() {
   LOG(INFO) << "Handling pending error";
   if (ui_terminated_ || !window_) return;
+  error_page_pending_ = false;
   installation_started_ = false;
   settings_->set_changeable(true);
   if (!observing_settings_) {
@@ -487,6 +497,12 @@ void InstallerUIController::HandlePendingError() {
 }
 
 void InstallerUIController::OnCancel() {
+  // A Yes given to a question the end of the installation closed: the outcome stands.
+  if (success_ || error_page_pending_) {
+    LOG(WARNING) << "Cancel ignored: the installation has already ended"
+                 << (success_ ? " successfully" : " with an error");
+    return;
+  }
   stats_.root()->SetInteger("installation_cancelled", 1);
   TerminateUI();
 }

@@ -176,6 +176,8 @@ class InstallerUIController : public SettingsObserver,
   bool accept_pending_ = false;
   bool initial_stats_written_ = false;
   bool success_ = false;
+  // The installation failed and its error page is about to be shown.
+  bool error_page_pending_ = false;
   bool ui_terminated_ = false;
   bool observing_settings_ = false;
   bool runner_started_ = false;

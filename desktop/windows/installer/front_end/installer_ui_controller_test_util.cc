@@ -41,6 +41,7 @@ void InstallerUIControllerTest::SetUp() {
     window->set_message_box_for_testing(
         [this](HWND, const std::wstring& text, const std::wstring&, UINT) {
           boxes_.push_back(text);
+          if (while_asking_) while_asking_();
           return IDYES;
         });
     window_ = window->GetHwnd();

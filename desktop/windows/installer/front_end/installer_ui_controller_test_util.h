@@ -64,7 +64,9 @@ class InstallerUIControllerTest : public FrontEndControllerTest {
   InstallerUIController* controller_ = nullptr;
   HWND window_ = nullptr;
   int windows_made_ = 0;
+  // The questions asked, each answered Yes after |while_asking_| (when set) ran.
   std::vector<std::wstring> boxes_;
+  std::function<void()> while_asking_;
   std::vector<std::wstring> opened_;
 };
 

@@ -265,5 +265,100 @@ TEST_F(InstallerUIControllerTest, FullInstallerNeitherDownloadsNorOffersItself) 
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
 }
 
+// The cancel question, answered from inside its own loop: |end| ends the installation
+// while it is open; a question still open at the next look gets a late Yes.
+struct LateYes {
+  std::function<void()> end;
+  bool ended = false;
+  bool outlived = false;
+};
+LateYes* g_late_yes = nullptr;
+
+BOOL CALLBACK FindQuestion(HWND window, LPARAM found) {
+  if (!IsWindowVisible(window) || !GetDlgItem(window, IDYES)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+void CALLBACK AnswerLate(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindQuestion, reinterpret_cast<LPARAM>(&box));
+  if (!box || !g_late_yes) return;
+  if (!g_late_yes->ended) {
+    g_late_yes->ended = true;
+    g_late_yes->end();
+    return;
+  }
+  g_late_yes->outlived = true;
+  KillTimer(nullptr, timer);
+  PostMessageW(box, WM_COMMAND, IDYES, 0);
+}
+
+// Closes the window during the installation; the real question is asked and |end| runs
+// while it is open. True when the question went with the installation's end.
+bool AskWhileTheInstallationEnds(HWND window, C* controller, std::function<void()> end) {
+  controller->window_for_testing()->set_message_box_for_testing(W::MessageBoxFunction());
+  LateYes late{std::move(end)};
+  g_late_yes = &late;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, AnswerLate);
+  EXPECT_NE(0u, timer);
+  SendMessageW(window, WM_CLOSE, 0, 0);
+  KillTimer(nullptr, timer);
+  g_late_yes = nullptr;
+  EXPECT_TRUE(late.ended);
+  return late.ended && !late.outlived;
+}
+
+// The installation succeeds while the cancel question is open: the question goes, the
+// run ends as a success, and a Yes that still comes cancels nothing.
+class SuccessWhileAskingTest : public InstallerUIControllerTest {
+ protected:
+  void Run(bool late_yes) {
+    testing::TestSettings settings(install_folder_, {});
+    script_ = [this, late_yes](C* controller) {
+      ClickButton(window_, W::ACCEPT_BUTTON);
+      ASSERT_TRUE(IsControlShown(window_, W::PROGRESS_BAR));
+      if (!late_yes) {
+        EXPECT_TRUE(AskWhileTheInstallationEnds(window_, controller,
+                                                [controller]() { controller->OnSuccess(); }));
+        return;
+      }
+      while_asking_ = [controller]() { controller->OnSuccess(); };
+      SendMessageW(window_, WM_CLOSE, 0, 0);
+      while_asking_ = nullptr;
+      EXPECT_TRUE(IsWindowVisible(window_));
+    };
+    EXPECT_TRUE(RunController(settings.get()));
+    EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+    EXPECT_EQ(1, PostedInteger("installation_success"));
+    EXPECT_EQ(-1, PostedInteger("installation_cancelled"));
+  }
+};
+
+TEST_F(SuccessWhileAskingTest, QuestionCloses) { Run(/*late_yes=*/false); }
+TEST_F(SuccessWhileAskingTest, LateYesCancelsNothing) { Run(/*late_yes=*/true); }
+
+// The installation fails while the cancel question is open: the question goes and the
+// error page follows.
+TEST_F(InstallerUIControllerTest, FailureWhileAskingShowsTheErrorPage) {
+  testing::TestSettings settings(install_folder_, {});
+  bool error_page = false;
+  script_ = [this, &error_page](C* controller) {
+    ClickButton(window_, W::ACCEPT_BUTTON);
+    ASSERT_TRUE(IsControlShown(window_, W::PROGRESS_BAR));
+    EXPECT_TRUE(AskWhileTheInstallationEnds(window_, controller, [controller]() {
+      controller->OnError(3, L"", "Cannot write");
+      controller->OnInstallationDone(false);
+    }));
+    When([this]() { return OnErrorPage(); }, [this, controller, &error_page]() {
+      error_page = true;
+      EXPECT_EQ(GetLocalizedString(37055), GetControlText(window_, W::PROGRESS_TEXT));
+      controller->OnCancel();
+    });
+  };
+  EXPECT_FALSE(RunController(settings.get()));
+  EXPECT_TRUE(error_page);
+}
+
 }  // namespace
 }  // namespace installer

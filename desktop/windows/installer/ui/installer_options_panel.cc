@@ -60,15 +60,16 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
 
 const UINT_PTR kKeepEnterSubclassId = 0x7e1b;
 
-// A list box picked from with the keyboard closes as the pick is made (Wine closes it at
-// a typed letter); the Enter that follows, meant for the pick, must not press the
-// default button and start the installation: the box takes every Enter itself.
+// The Enter that picks from an open list is the list's: it must not also press the
+// default button and start the installation. Enter in a closed list is the dialog's.
 LRESULT CALLBACK KeepEnterProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
                                UINT_PTR, DWORD_PTR) {
   LRESULT result = DefSubclassProc(box, message, wparam, lparam);
   const MSG* key = reinterpret_cast<const MSG*>(lparam);
-  if (message == WM_GETDLGCODE && key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN)
+  if (message == WM_GETDLGCODE && key && key->message == WM_KEYDOWN &&
+      key->wParam == VK_RETURN && DefSubclassProc(box, CB_GETDROPPEDSTATE, 0, 0)) {
     result |= DLGC_WANTMESSAGE;
+  }
   return result;
 }
 
@@ -177,6 +178,15 @@ void InstallerOptionsPanel::FillLanguageBox() {
         SendMessageW(box, CB_GETCURSEL, 0, 0) != index) {
       SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     }
+  }
+  refreshing_ = false;
+}
+
+void InstallerOptionsPanel::CloseLists() {
+  refreshing_ = true;
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
+    HWND box = PanelItem(id);
+    if (SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
   }
   refreshing_ = false;
 }
@@ -337,12 +347,20 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
   if (!control) control = PanelItem(id);
   switch (id) {
     case W::LANGUAGE_BOX: {
-      if (code != CBN_SELCHANGE || !CountChange("changed_language")) return;
+      // A list closed without a choice shows its entry of before again, without a
+      // selection change: the language follows the box.
+      const bool closed = code == CBN_SELENDCANCEL || code == CBN_CLOSEUP;
+      if (!closed && (code != CBN_SELCHANGE || !CountChange("changed_language"))) return;
       LRESULT selected = SendMessageW(control, CB_GETCURSEL, 0, 0);
       LRESULT index = selected < 0 ? -1 : SendMessageW(control, CB_GETITEMDATA,
                                                       static_cast<WPARAM>(selected), 0);
-      if (index >= 0 && static_cast<size_t>(index) < languages_.size())
-        settings_->SetInstallLanguage(languages_[static_cast<size_t>(index)]);
+      if (index < 0 || static_cast<size_t>(index) >= languages_.size()) return;
+      const std::wstring& language = languages_[static_cast<size_t>(index)];
+      if (closed && (!settings_->changeable() ||
+                     _wcsicmp(language.c_str(), settings_->install_language().c_str()) == 0)) {
+        return;
+      }
+      settings_->SetInstallLanguage(language);
       return;
     }
     case W::MODE_BOX: {

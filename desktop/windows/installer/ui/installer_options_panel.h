@@ -48,6 +48,8 @@ class InstallerOptionsPanel {
   void OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats);
   // Refills the language and mode boxes and the mode's tooltip in the UI language.
   void FillLists();
+  // Closes an open language or mode list, keeping what it shows, without applying it.
+  void CloseLists();
   // Shows the settings in the controls.
   void Refresh();
   // A WM_COMMAND of a settings-bound control.

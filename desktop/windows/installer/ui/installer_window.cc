@@ -137,6 +137,9 @@ bool SetLayoutRightToLeft(HWND window, bool rtl) {
   // The edit of a path box is only moved to its mirrored place: mirrored itself, it
   // would show the path in reverse.
   if (GetParent(window) && ReadsLeftToRight(GetParent(window))) return false;
+  // The terms are English whatever the language: a mirrored edit would lay them out
+  // from the right, sentence ends first.
+  if (GetDlgCtrlID(window) == InstallerWindow::TERMS_TEXT) rtl = false;
   const LONG_PTR flags = WS_EX_LAYOUTRTL | (ReadsLeftToRight(window) ? 0 : WS_EX_RTLREADING);
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_EXSTYLE);
   const LONG_PTR wanted = rtl ? (style & ~WS_EX_RTLREADING) | flags
@@ -341,7 +344,10 @@ void InstallerWindow::SetPage(Page page) {
   if (page == PAGE_WELCOME || page == PAGE_TOS || page == PAGE_OPTIONS) focus = ACCEPT_BUTTON;
   if (page == PAGE_UNINSTALL) focus = UNINSTALL_BUTTON;
   if (page == PAGE_ERROR) focus = RETRY_BUTTON;
-  if (focus) SetFocus(Item(focus));
+  if (focus) {
+    saved_focus_ = Item(focus);
+    SetFocus(saved_focus_);
+  }
   for (const PageVisibility& entry : kPageVisibility) {
     bool shown = page >= 0 && page < 6 && (entry.pages >> page) & 1;
     ShowWindow(Item(entry.control), shown ? SW_SHOWNA : SW_HIDE);
@@ -403,6 +409,10 @@ void InstallerWindow::SetHeadline() {
 
 void InstallerWindow::ApplyReadingDirection() {
   const bool rtl = IsRightToLeftLanguage(GetCurrentLanguageId());
+  // An open list is a window of its own, which would keep its place while the window
+  // mirrors under it and catch a click meant for what now lies there.
+  if (rtl != ((GetWindowLongPtrW(dialog_.Get(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0))
+    options_panel_->CloseLists();
   // The panel's own children first: mirroring the main dialog mirrors the panel's style.
   if (options_) MirrorWindowAndChildren(options_, rtl);
   MirrorWindowAndChildren(dialog_.Get(), rtl);
@@ -430,8 +440,8 @@ void InstallerWindow::SizeFullPackageButton() {
   // The button grows towards Back from beside Retry; where a long text would reach Back,
   // it takes two lines and grows upwards instead.
   const int kPadding = 30;
-  // The least a one-line text leaves to the button's edges.
-  const int kTightPadding = 12;
+  // The least a one-line text leaves to the button's edges: its frame and focus rectangle.
+  const int kTightPadding = 8;
   const int kGap = 8;
   HWND full = Item(FULL_PACKAGE_BUTTON);
   const std::wstring text = GetWindowString(full);
@@ -518,6 +528,7 @@ void InstallerWindow::ShowFatalError(const std::wstring& text) {
 
 int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
   std::wstring caption = GetLocalizedString(37000);
+  if (IsRightToLeftLanguage(GetCurrentLanguageId())) type |= MB_RTLREADING | MB_RIGHT;
   return message_box_ ? message_box_(dialog_.Get(), text, caption, type)
                       : SystemMessageBox(dialog_.Get(), text, caption, type);
 }
@@ -613,7 +624,11 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
   switch (message) {
     case WM_ACTIVATE:
       TrackDialogActivation(dialog_.Get(), wparam);
-      return FALSE;
+      return OnActivate(wparam) ? TRUE : FALSE;
+    case WM_SETFOCUS:
+      // The dialog manager would hand the focus on to the first tab stop, the headline,
+      // selecting its text.
+      return RestoreFocus() ? TRUE : FALSE;
     case WM_CLOSE:
       ConfirmCancel();
       return TRUE;
@@ -626,7 +641,16 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
     case WM_MOVE:
     case WM_SIZE:
     case WM_THEMECHANGED:
+      // A minimised window's client area is empty: its background is built again when it
+      // is restored, and everything drawn on the old one is drawn again. Minimising need
+      // not deactivate the window (Wine's does not): the focus is kept here too.
+      if (IsIconic(dialog_.Get())) {
+        if (message == WM_SIZE) SaveFocus();
+        return FALSE;
+      }
       RebuildBackground();
+      if (message != WM_MOVE) RedrawWindow(dialog_.Get(), nullptr, nullptr,
+                                           RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
       return FALSE;
     case WM_ERASEBKGND:
       if (page_ == PAGE_OPTIONS || !painter_.has_background()) return FALSE;
@@ -646,6 +670,28 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
                                                       message));
   }
   return FALSE;
+}
+
+bool InstallerWindow::OnActivate(WPARAM wparam) {
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    SaveFocus();
+    return false;
+  }
+  return !HIWORD(wparam) && RestoreFocus();
+}
+
+void InstallerWindow::SaveFocus() {
+  HWND focus = GetFocus();
+  if (focus && IsChild(dialog_.Get(), focus)) saved_focus_ = focus;
+}
+
+bool InstallerWindow::RestoreFocus() {
+  if (!saved_focus_ || !IsWindow(saved_focus_) || !IsWindowVisible(saved_focus_) ||
+      !IsWindowEnabled(saved_focus_)) {
+    return false;
+  }
+  SetFocus(saved_focus_);
+  return true;
 }
 
 void InstallerWindow::OnCommand(int id, int code) {

@@ -160,6 +160,11 @@ class InstallerWindow : public SettingsObserver {
   void InvalidatePage();
   bool IsUninstall() const;
 
+  // Gives the focus back where it was when the window is activated again (true: done).
+  bool OnActivate(WPARAM wparam);
+  void SaveFocus();
+  // Gives the focus to the control that had it last, when it can take it (true: done).
+  bool RestoreFocus();
   void OnButton(int id);
   void OnCommand(int id, int code);
   void RecordNavigation(const char* name);
@@ -175,6 +180,8 @@ class InstallerWindow : public SettingsObserver {
   base::ObserverList<InstallerWindowDelegate> delegates_;
   Page page_ = PAGE_NONE;
   bool error_page_shown_ = false;
+  // The control that had the focus when the window was last deactivated.
+  HWND saved_focus_ = nullptr;
   std::unique_ptr<StatsNode> stats_;
   std::unique_ptr<StatsNode> page_stats_;
   MessageBoxFunction message_box_;

@@ -16,6 +16,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
@@ -724,6 +725,252 @@ TEST_F(InstallerWindowTest, QuestionClosesWithTheRun) {
   EXPECT_FALSE(left);
 }
 
+bool IsMirrored(HWND window);
+
+// The mean brightness (0 to 1) of what |window| shows now.
+double ShownBrightness(HWND window) {
+  const std::vector<uint32_t> pixels = testing::ReadShownPixels(window);
+  if (pixels.empty()) return 0;
+  double sum = 0;
+  for (uint32_t pixel : pixels)
+    sum += ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF);
+  return sum / (3.0 * 255.0 * static_cast<double>(pixels.size()));
+}
+
+// A window restored from the taskbar shows its page as before, drawn on a background of
+// its real size, with the focus where the user left it and no text selected.
+TEST_F(InstallerWindowTest, RestoredWindowIsRepaintedWithItsFocus) {
+  Open(false, false);
+  for (int page : {W::PAGE_WELCOME, W::PAGE_PROGRESS}) {
+    SCOPED_TRACE(page);
+    if (page == W::PAGE_PROGRESS) window_->ShowProgress(40, 100);
+    SetForegroundWindow(dialog());
+    HWND options_button = GetDlgItem(dialog(), W::OPTIONS_BUTTON);
+    if (page == W::PAGE_WELCOME) SetFocus(options_button);
+    RedrawWindow(dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    testing::PumpPendingMessages();
+    const double before = ShownBrightness(dialog());
+    ShowWindow(dialog(), SW_MINIMIZE);
+    testing::PumpPendingMessages();
+    ASSERT_TRUE(IsIconic(dialog()));
+    ShowWindow(dialog(), SW_RESTORE);
+    SetForegroundWindow(dialog());
+    testing::PumpPendingMessages();
+    UpdateWindow(dialog());
+    const double after = ShownBrightness(dialog());
+    EXPECT_GT(before, 0.5);
+    EXPECT_NEAR(before, after, 0.05);
+    EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"restored_page_" + std::to_wstring(page)));
+    if (page != W::PAGE_WELCOME) continue;
+    EXPECT_EQ(options_button, GetFocus()) << GetDlgCtrlID(GetFocus());
+    CHARRANGE selected = {};
+    SendDlgItemMessageW(dialog(), W::HEADLINE, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selected));
+    EXPECT_EQ(selected.cpMin, selected.cpMax);
+  }
+}
+
+// The terms are English: in a mirrored window their control stays unmirrored and reads
+// from the left.
+TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
+  Open(false, false);
+  for (const wchar_t* code : {L"ar", L"he", L"en-US"}) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    window_->SetPage(W::PAGE_TOS);
+    EXPECT_EQ(code != std::wstring(L"en-US"), IsMirrored(dialog()));
+    const LONG_PTR style = GetWindowLongPtrW(GetDlgItem(dialog(), W::TERMS_TEXT), GWL_EXSTYLE);
+    EXPECT_FALSE(style & WS_EX_LAYOUTRTL);
+    EXPECT_FALSE(style & WS_EX_RTLREADING);
+    EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), std::wstring(L"language_") + code + L"_terms"));
+    window_->SetPage(W::PAGE_WELCOME);
+  }
+}
+
+// The language list, opened and moved, applies each entry it passes; closed without a
+// choice (Escape, or a click elsewhere) it shows its first entry again, and the wizard
+// and the settings follow it.
+TEST_F(InstallerWindowTest, LanguageListClosedWithoutAChoiceAgreesWithTheWizard) {
+  for (bool escape : {true, false}) {
+    SCOPED_TRACE(escape ? "escape" : "click elsewhere");
+    Open(false, false);
+    window_->SetPage(W::PAGE_OPTIONS);
+    HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+    SetForegroundWindow(dialog());
+    SetFocus(box);
+    // From an entry followed by languages read from the left: no mirroring closes the list.
+    const std::vector<std::wstring> languages = LoadAvailableLanguages();
+    auto language_at = [&](LRESULT index) {
+      return languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, index, 0))];
+    };
+    LRESULT start = 0;
+    for (LRESULT i = 0; i + 4 < SendMessageW(box, CB_GETCOUNT, 0, 0) && start == 0; ++i) {
+      bool left_to_right = true;
+      for (LRESULT next = i; next <= i + 4; ++next) {
+        const std::wstring code = language_at(next);
+        left_to_right = left_to_right && code != L"ar" && code != L"he" && code != L"fa";
+      }
+      if (left_to_right && language_at(i) != L"en-US") start = i;
+    }
+    settings_->SetInstallLanguage(language_at(start));
+    const std::wstring first = settings_->install_language();
+    // Opened by a click: the list then holds the mouse.
+    RECT client;
+    GetClientRect(box, &client);
+    const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+    SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    SendMessageW(box, WM_LBUTTONUP, 0, middle);
+    ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+    for (int i = 0; i < 3; ++i) {
+      SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+      testing::PumpPendingMessages();
+    }
+    EXPECT_NE(first, settings_->install_language());
+    if (escape) {
+      SendMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
+    } else {
+      // The click on Back reaches the list, which holds the mouse, and closes it.
+      HWND list = GetCapture();
+      ASSERT_TRUE(list);
+      RECT back;
+      GetWindowRect(GetDlgItem(dialog(), W::BACK_BUTTON), &back);
+      POINT at = {(back.left + back.right) / 2, (back.top + back.bottom) / 2};
+      ScreenToClient(list, &at);
+      SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+      SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    }
+    testing::PumpPendingMessages();
+    EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+    const LRESULT shown = SendMessageW(box, CB_GETCURSEL, 0, 0);
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(language_at(shown), settings_->install_language());
+    EXPECT_EQ(GetLocalizedStringForLanguageCode(language_at(shown), 37009),
+              GetControlText(dialog(), W::BACK_BUTTON));
+    ClickButton(dialog(), W::BACK_BUTTON);
+    EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+    window_.reset();
+  }
+}
+
+// A language change that mirrors the window, or undoes the mirroring, first closes the
+// open list: left open, it would keep its place over the moved controls and take a
+// click meant for them.
+TEST_F(InstallerWindowTest, OpenListClosesBeforeTheWindowMirrors) {
+  Open(false, false);
+  settings_->SetInstallLanguage(L"ar");
+  window_->SetPage(W::PAGE_OPTIONS);
+  ASSERT_TRUE(IsMirrored(dialog()));
+  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetForegroundWindow(dialog());
+  SetFocus(box);
+  SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+  // Down to the first language read from the left.
+  for (int i = 0; i < 5 && IsMirrored(dialog()); ++i) {
+    SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+    testing::PumpPendingMessages();
+  }
+  ASSERT_FALSE(IsMirrored(dialog()));
+  EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+  const LRESULT shown = SendMessageW(box, CB_GETCURSEL, 0, 0);
+  ASSERT_GE(shown, 0);
+  const std::wstring language =
+      LoadAvailableLanguages()[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, shown, 0))];
+  EXPECT_EQ(language, settings_->install_language());
+  EXPECT_EQ(GetLocalizedStringForLanguageCode(language, 37009),
+            GetControlText(dialog(), W::BACK_BUTTON));
+}
+
+// The headline shows the product's name in black within the red welcome: where the text
+// puts a space beside the name, the picture shows one (Wine lost the space after the name
+// in a right-to-left line where the name stood inside the sentence).
+TEST_F(InstallerWindowTest, HeadlineKeepsTheSpaceBesideTheName) {
+  Open(false, false);
+  for (const std::wstring& code : LoadAvailableLanguages()) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    const std::wstring product = GetLocalizedString(37023);
+    const std::wstring headline = GetLocalizedStringWithArg(37022, product);
+    const size_t at = headline.find(product);
+    ASSERT_NE(std::wstring::npos, at);
+    const bool spaced = (at > 0 && headline[at - 1] == L' ') ||
+                        (at + product.size() < headline.size() && headline[at + product.size()] == L' ');
+    if (!spaced) continue;
+    const std::unique_ptr<testing::Canvas> picture = testing::PrintWindowPicture(dialog());
+    ASSERT_TRUE(picture);
+    RECT window, edit;
+    GetWindowRect(dialog(), &window);
+    GetWindowRect(GetDlgItem(dialog(), W::HEADLINE), &edit);
+    // Columns holding black ink (the name) and red ink (the welcome).
+    std::vector<int> black, red;
+    for (LONG x = edit.left; x < edit.right; ++x) {
+      bool is_black = false, is_red = false;
+      for (LONG y = edit.top; y < edit.bottom; ++y) {
+        const uint32_t pixel = picture->bits()[(y - window.top) * picture->width() + (x - window.left)];
+        const int r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
+        is_black = is_black || (r < 90 && g < 90 && b < 90);
+        is_red = is_red || (r > 180 && g < 110 && b < 110);
+      }
+      if (is_black) black.push_back(x - edit.left);
+      if (is_red) red.push_back(x - edit.left);
+    }
+    ASSERT_FALSE(black.empty());
+    ASSERT_FALSE(red.empty());
+    int gap = 1 << 20;
+    for (int b : black) {
+      for (int r : red) gap = std::min(gap, std::abs(b - r));
+    }
+    // A space of the headline's font; the letters' own edges add to it in the picture.
+    SIZE space = {};
+    {
+      base::ScopedGetDC dc(dialog());
+      base::ScopedFont font(CreateFontW(-MulDiv(22, GetDeviceCaps(dc.dc(), LOGPIXELSY), 72), 0, 0,
+                                        0, FW_BLACK, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                        ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+      base::ScopedSelectObject selected(dc.dc(), font.Get());
+      GetTextExtentPoint32W(dc.dc(), L" ", 1, &space);
+    }
+    EXPECT_GE(gap, space.cx * 3 / 4) << "a space is " << space.cx << "px";
+  }
+}
+
+// Enter in a closed list is the dialog's, pressing the default button; in an open list
+// it only picks.
+TEST_F(InstallerWindowTest, EnterInAListPicksOnlyWhileItIsOpen) {
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
+    SCOPED_TRACE(id);
+    Open(false, false);
+    window_->SetPage(W::PAGE_OPTIONS);
+    HWND box = GetDlgItem(options(), id);
+    SetForegroundWindow(dialog());
+    SetFocus(box);
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    MSG enter = testing::MakeKeyDown(GetFocus(), VK_RETURN);
+    IsDialogMessageW(dialog(), &enter);
+    testing::PumpPendingMessages();
+    EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+    EXPECT_TRUE(delegate_.calls.empty());
+    enter = testing::MakeKeyDown(GetFocus(), VK_RETURN);
+    IsDialogMessageW(dialog(), &enter);
+    testing::PumpPendingMessages();
+    EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+    delegate_.calls.clear();
+    window_.reset();
+  }
+}
+
+// The question reads from the right, aligned right, in a right-to-left language.
+TEST_F(InstallerWindowTest, QuestionIsMirroredInRightToLeftLanguages) {
+  Open(false, false);
+  for (const wchar_t* code : {L"en-US", L"ar", L"fa", L"de"}) {
+    settings_->SetInstallLanguage(code);
+    SendMessageW(dialog(), WM_CLOSE, 0, 0);
+    const UINT rtl = MB_RTLREADING | MB_RIGHT;
+    EXPECT_EQ(code == std::wstring(L"ar") || code == std::wstring(L"fa") ? rtl : 0u,
+              box_types_.back() & rtl) << base::WideToUTF8(code);
+  }
+}
+
 // How |text| laid out in |control|'s own font overflows the control's client area,
 // |inset| pixels narrower: the pixels it sticks out (0 when it fits). A multi-line text
 // wraps at words and must fit the height; any other stays on one line.
@@ -748,6 +995,30 @@ int TextOverflow(HWND control, std::wstring text, bool multiline, int inset) {
   ReleaseDC(control, dc);
   return std::max<int>({0, static_cast<int>(needed.right - width),
                         multiline ? static_cast<int>(needed.bottom - client.bottom) : 0});
+}
+
+// The characters of |text| that |control|'s font has no glyph for: they are drawn as
+// boxes. Wine's rich edit and its complex-script text (Thai, Devanagari) take glyphs from
+// that font alone, without font linking, so the font itself is asked.
+std::wstring MissingGlyphs(HWND control, const std::wstring& text) {
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  if (!font) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  std::vector<WORD> glyphs(text.size() + 1);
+  DWORD done = GDI_ERROR;
+  {
+    base::ScopedGetDC dc(control);
+    base::ScopedSelectObject selected(dc.dc(), font);
+    done = GetGlyphIndicesW(dc.dc(), text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                            GGI_MARK_NONEXISTING_GLYPHS);
+  }
+  std::wstring missing;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    // Line ends and the invisible format characters have no glyphs anywhere.
+    if (c < 0x20 || (c >= 0x200B && c <= 0x200F)) continue;
+    if (done == GDI_ERROR || glyphs[i] == 0xFFFF) missing += c;
+  }
+  return missing;
 }
 
 std::vector<std::wstring> ComboEntries(HWND box) {
@@ -874,6 +1145,13 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
           if (MnemonicInsideJoinedWord(one))
             overflows.push_back(language + " " + std::to_string(text->control) +
                                 " has its mnemonic inside a joined word: " + base::WideToUTF8(one));
+          std::vector<RichEditLink> unused;
+          const std::wstring boxes = MissingGlyphs(control, PlainTextOfLinks(ParseAnchors(one), &unused));
+          if (!boxes.empty()) {
+            overflows.push_back(language + " " + std::to_string(text->control) + " shows " +
+                                std::to_string(boxes.size()) + " characters as boxes: " +
+                                base::WideToUTF8(boxes));
+          }
           int overflow = TextOverflow(control, one, text->kind == LINES || text->kind == CHECK_BOX_LINES,
                                       kInsets[text->kind]);
           if (overflow > 0) {
@@ -899,12 +1177,20 @@ TEST_F(InstallerWindowTest, EveryTranslatedTextFitsItsControl) {
         const std::string overlap = ButtonsOverlap(
             dialog(), {W::BACK_BUTTON, W::RETRY_BUTTON, W::FULL_PACKAGE_BUTTON});
         if (!overlap.empty()) overflows.push_back(language + " error page: " + overlap);
+        RECT full, retry;
+        GetWindowRect(GetDlgItem(dialog(), W::FULL_PACKAGE_BUTTON), &full);
+        GetWindowRect(GetDlgItem(dialog(), W::RETRY_BUTTON), &retry);
+        if (full.bottom - full.top != retry.bottom - retry.top) {
+          overflows.push_back(language + " full-installer button is " +
+                              std::to_string(full.bottom - full.top) + "px tall, Retry " +
+                              std::to_string(retry.bottom - retry.top) + "px");
+        }
         if (code == L"de" || code == L"ar") {
           EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_error"));
         }
         window_->SetPage(W::PAGE_WELCOME);
       }
-      const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"ja",
+      const std::wstring kShown[] = {L"en-US", L"de", L"hu", L"ar", L"he", L"fa", L"ja",
                                      L"zh-CN", L"ko", L"el", L"th", L"hi"};
       if (!uninstall && std::find(std::begin(kShown), std::end(kShown), code) != std::end(kShown)) {
         for (int page : {W::PAGE_WELCOME, W::PAGE_OPTIONS}) {

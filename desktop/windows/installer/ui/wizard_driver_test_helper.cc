@@ -19,7 +19,7 @@
 //   question:<name>      a question box is over the window; saved as screenshot <name>
 //   question-focus:yes|no  the question box's Yes or No button has the keyboard focus
 //   no-question          no question box is over the window (any more)
-//   key:<key>            presses tab, space, enter, escape or alt+f4 where the installer's
+//   key:<key>            presses tab, space, enter, escape, up or alt+f4 where the installer's
 //                        keyboard focus is
 //   focus:<control>      the installer's keyboard focus is on <control>
 //   type:<text>          types <text> key by key where the focus is
@@ -328,7 +328,7 @@ bool Driver::PressKey(const std::wstring& key) {
     bool alt;
   } kKeys[] = {{L"tab", VK_TAB, false},       {L"space", VK_SPACE, false},
                {L"enter", VK_RETURN, false},  {L"escape", VK_ESCAPE, false},
-               {L"alt+f4", VK_F4, true}};
+               {L"up", VK_UP, false},         {L"alt+f4", VK_F4, true}};
   HWND focus = nullptr;
   if (!WaitKeyTarget(&focus)) return false;
   for (const auto& entry : kKeys) {
