@@ -358,6 +358,22 @@ TEST_F(SetFolderPermissionTest, RefusesLinksAndSystemFoldersHoweverSpelledChangi
     before.push_back(DaclBytes(folder.value(), SE_FILE_OBJECT));
     EXPECT_FALSE(before.back().empty()) << folder.AsUTF8();
   }
+  // What a wrong grant would make outside the test's own folder goes again, whatever
+  // happens, so that it cannot fail later runs.
+  struct RemoveMade {
+    std::vector<base::FilePath> paths;
+    ~RemoveMade() {
+      for (const base::FilePath& path : paths) base::DeleteFileBestEffort(path, true);
+    }
+  } remove_made;
+  for (const auto& c : refused) {
+    base::FilePath first_missing;
+    for (base::FilePath path = c.folder.StripTrailingSeparators();
+         path.DirName() != path && !base::PathExists(path); path = path.DirName()) {
+      first_missing = path;
+    }
+    if (!first_missing.empty()) remove_made.paths.push_back(first_missing);
+  }
   for (const auto& c : refused) EXPECT_FALSE(HelperGrants(c.folder)) << c.name;
   // A permanent grant is refused alike.
   for (const auto& c : refused) {
