@@ -254,7 +254,7 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
             L"elsewhere\\", L"relative\\", L"ours\\", L"ours\\launcher.exe", L"Cased\\",
             L"spelled\\", L"folder-record\\", L"folder-record\\installation_status.xml\\",
             L"target\\", L"target\\install\\", L"a-file", L"damaged\\", L"linked\\",
-            L"kept\\"});
+            L"kept\\", L"entity\\"});
   Write(L"planted\\installation_status.xml", "");
   Write(L"garbled\\installation_status.xml", "<install_log>");
   Write(L"elsewhere\\installation_status.xml", RecordNaming(Path(L"ours").value()));
@@ -266,6 +266,11 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
   std::string damaged = RecordNaming(Path(L"damaged").value());
   damaged.replace(damaged.find("a.dll"), 5, "..\\..\\evil.dll");
   Write(L"damaged\\installation_status.xml", damaged);
+  // Names the folder through an entity of a document type definition.
+  std::string entity = RecordNaming(L"&p;");
+  entity.insert(entity.find("<install_log"),
+                "<!DOCTYPE install_log [<!ENTITY p \"" + Path(L"entity").AsUTF8() + "\">]>\n");
+  Write(L"entity\\installation_status.xml", entity);
   // A record naming the folder, reached through a link from it.
   Write(L"kept\\installation_status.xml", RecordNaming(Path(L"linked").value()));
   std::string error;
@@ -299,6 +304,7 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
       {"an empty record planted", Path(L"planted"), unreadable},
       {"a record that does not parse", Path(L"garbled"), unreadable},
       {"a damaged record naming it", Path(L"damaged"), unreadable},
+      {"a record naming it through an entity", Path(L"entity"), unreadable},
       {"a record reached through a link", Path(L"linked"),
        "a folder whose installation record is a link"},
       {"a record of another folder", Path(L"elsewhere"),
