@@ -113,6 +113,35 @@ TEST_F(CrashGenerationClientTest, APipeServedByAnotherProcessIsRefused) {
   EXPECT_FALSE(client.IsRegistered());
 }
 
+// A reporter that names this process's own handles (found by listing them), new handles
+// of its own objects, or one handle twice is refused: the client would take over and
+// later close handles that are not the reporter's.
+TEST_F(CrashGenerationClientTest, RepliesHandingThisProcessItsOwnHandlesAreRefused) {
+  base::ScopedHandle request(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  base::ScopedHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::ScopedHandle alive(CreateMutexW(nullptr, FALSE, nullptr));
+  ASSERT_TRUE(request.IsValid() && done.IsValid() && alive.IsValid());
+  const std::string own = std::to_string(reinterpret_cast<uintptr_t>(request.Get())) + "," +
+                          std::to_string(reinterpret_cast<uintptr_t>(done.Get())) + "," +
+                          std::to_string(reinterpret_cast<uintptr_t>(alive.Get()));
+  const ScopedEnvironmentVariable handles("VELUM_TEST_OWN_HANDLES", own.c_str());
+  for (const char* mode : {"own-handles", "own-objects", "repeated"}) {
+    TestReporter reporter(mode, report());
+    ASSERT_NE(0u, reporter.pid());
+    {
+      CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                                   info_);
+      EXPECT_FALSE(client.Register()) << mode;
+      EXPECT_FALSE(client.IsRegistered()) << mode;
+    }
+    EXPECT_EQ(0, reporter.WaitForExit()) << mode;
+    for (HANDLE handle : {request.Get(), done.Get(), alive.Get()}) {
+      DWORD flags = 0;
+      EXPECT_TRUE(GetHandleInformation(handle, &flags)) << mode << ": one of ours was closed";
+    }
+  }
+}
+
 TEST_F(CrashGenerationClientTest, ReplyOfAnotherKindIsRefusedAndItsHandlesLeftAlone) {
   TestReporter reporter("wrong-tag", report());
   ASSERT_NE(0u, reporter.pid());
