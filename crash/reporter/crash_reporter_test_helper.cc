@@ -200,8 +200,7 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
   }
   DWORD written = 0;
   if (!WriteFile(pipe.Get(), &reply, sizeof(reply), &written, nullptr)) return kPipeFailed;
-  if (mode == "zero-id" || mode == "garbage" || mode == "one-zero" || mode == "wrong-tag" ||
-      mode == "own-handles" || mode == "own-objects" || mode == "repeated")
+  if (mode == "zero-id" || mode == "garbage" || mode == "one-zero" || mode == "wrong-tag")
     return kOk;
 
   CrashPipeMessage ack = {};
@@ -209,7 +208,10 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
       ack.tag != crash_reporter::kCrashPipeRegisterAck || ack.id != 0) {
     return kBadAck;
   }
-  if (mode == "wrong-types") return kOk;
+  if (mode == "wrong-types" || mode == "own-handles" || mode == "own-objects" ||
+      mode == "repeated") {
+    return kOk;
+  }
   const HANDLE waits[] = {request_event.Get(), client.Get()};
   if (WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs) != WAIT_OBJECT_0) return kNoRequest;
   if (mode == "abandon") ExitProcess(kOk);
