@@ -267,11 +267,14 @@ bool CrashGenerationClient::Register() {
   // Only the reporter this process was told to join may hand it handles.
   const uint32_t reporter_id = ReporterIdFromPipeName(pipe_name_);
   if (!IsServedBy(pipe.Get(), reporter_id)) return false;
-  // What this process holds before it asks: no handle of the reply may be one of them.
+  // What this process holds before it asks: no handle of the reply may be one of them,
+  // unless the reporter is this process itself, whose objects they then are.
   const ObjectComparer comparer;
   std::vector<HandleEntry> before;
-  if (!(comparer.compares_handles() ? ListOwnHandles(&before) : ListFromSystem(&before)))
+  if (reporter_id != GetCurrentProcessId() &&
+      !(comparer.compares_handles() ? ListOwnHandles(&before) : ListFromSystem(&before))) {
     return false;
+  }
   if (!TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read,
                          nullptr) ||
       read != sizeof(reply)) {

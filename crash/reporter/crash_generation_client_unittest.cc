@@ -42,6 +42,20 @@ LONG RequestFromFilter(EXCEPTION_POINTERS* info, void* context) {
 class CrashGenerationClientTest : public base::ScratchDirTest {
  protected:
   base::FilePath report() const { return Path(L"report.txt"); }
+  // Registers with a stand-in reporter in `mode`, which the client must refuse; the
+  // reporter's exit code.
+  int ExpectRegistrationRefused(const char* mode) {
+    TestReporter reporter(mode, report());
+    EXPECT_NE(0u, reporter.pid());
+    {
+      CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                                   info_);
+      EXPECT_FALSE(client.Register()) << mode;
+      EXPECT_FALSE(client.IsRegistered()) << mode;
+      EXPECT_FALSE(client.RequestDump(nullptr, nullptr)) << mode;
+    }
+    return reporter.WaitForExit();
+  }
   const CustomInfoEntry entries_[2] = {Entry(L"ptype", L"installer"), Entry(L"ver", L"1.0")};
   const CustomClientInfo info_ = {entries_, 2};
 };
@@ -86,15 +100,7 @@ TEST_F(CrashGenerationClientTest, ReporterDyingWithItsMutexFailsTheRequest) {
 
 // Replies a reporter may not give: another id than its own, live handles of other types.
 TEST_F(CrashGenerationClientTest, RepliesWithAWrongIdOrWrongHandleTypesAreRefused) {
-  for (const char* mode : {"zero-id", "wrong-types"}) {
-    TestReporter reporter(mode, report());
-    ASSERT_NE(0u, reporter.pid());
-    CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
-                                 info_);
-    EXPECT_FALSE(client.Register()) << mode;
-    EXPECT_FALSE(client.IsRegistered()) << mode;
-    EXPECT_FALSE(client.RequestDump(nullptr, nullptr)) << mode;
-  }
+  for (const char* mode : {"zero-id", "wrong-types"}) (void)ExpectRegistrationRefused(mode);
 }
 
 // A pipe served by another process than the reporter the client was told to join (as one
@@ -126,16 +132,8 @@ TEST_F(CrashGenerationClientTest, RepliesHandingThisProcessItsOwnHandlesAreRefus
                           std::to_string(reinterpret_cast<uintptr_t>(alive.Get()));
   const ScopedEnvironmentVariable handles("VELUM_TEST_OWN_HANDLES", own.c_str());
   for (const char* mode : {"own-handles", "own-objects", "repeated"}) {
-    TestReporter reporter(mode, report());
-    ASSERT_NE(0u, reporter.pid());
-    {
-      CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
-                                   info_);
-      EXPECT_FALSE(client.Register()) << mode;
-      EXPECT_FALSE(client.IsRegistered()) << mode;
-    }
     // A refused reply is never acknowledged.
-    EXPECT_NE(0, reporter.WaitForExit()) << mode << ": the reply was acknowledged";
+    EXPECT_NE(0, ExpectRegistrationRefused(mode)) << mode << ": the reply was acknowledged";
     for (HANDLE handle : {request.Get(), done.Get(), alive.Get()}) {
       DWORD flags = 0;
       EXPECT_TRUE(GetHandleInformation(handle, &flags)) << mode << ": one of ours was closed";

@@ -141,6 +141,10 @@ bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool 
       FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   handle_.Set(CreateFileW(path.value().c_str(), access, share, nullptr, OPEN_EXISTING, flags,
                           nullptr));
+  return Identify();
+}
+
+bool HeldFile::Identify() {
   FILE_BASIC_INFO basic = {};
   if (!handle_.IsValid() || !ReadFinalPath(handle_.Get(), &final_path_) ||
       !ReadIdentity(handle_.Get(), &identity_) ||
@@ -184,17 +188,7 @@ bool HeldFile::CreateChildFolder(const HeldFile& folder, const std::wstring& nam
                            FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
                                FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, true));
-  FILE_BASIC_INFO basic = {};
-  if (!handle_.IsValid() || !ReadFinalPath(handle_.Get(), &final_path_) ||
-      !ReadIdentity(handle_.Get(), &identity_) ||
-      !GetFileInformationByHandleEx(handle_.Get(), FileBasicInfo, &basic, sizeof(basic))) {
-    const DWORD error = GetLastError();
-    handle_.Close();
-    SetLastError(error);
-    return false;
-  }
-  attributes_ = basic.FileAttributes;
-  return true;
+  return Identify();
 }
 
 bool HeldFile::IsEmptyFolder(bool* empty) const {

@@ -83,6 +83,10 @@ class HeldFile {
   base::ScopedHandle TakeHandle() { return std::move(handle_); }
 
  private:
+  // Reads the final path, identity and attributes of the handle just set; closes it and
+  // gives false, with the thread's last error, when one cannot be read.
+  [[nodiscard]] bool Identify();
+
   base::ScopedHandle handle_;
   base::FilePath final_path_;
   FileIdentity identity_;

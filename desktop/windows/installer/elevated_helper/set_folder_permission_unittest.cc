@@ -211,18 +211,34 @@ TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly)
   EXPECT_EQ(before, DaclBytes(name, SE_REGISTRY_KEY));
 }
 
-// A grant that cannot be taken back is a failure, not a quiet success.
+// A grant that cannot be taken back is a failure, not a quiet success: on a key, and on a
+// folder (the product's case), which is no failure only once it is gone.
 TEST_F(SetFolderPermissionTest, FailedRestoreIsReported) {
   testing::ScratchRegistryKey key;
-  base::RegistryKey held;
-  ASSERT_EQ(ERROR_SUCCESS, held.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
-  base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-  FailingRestore failing;
-  environment_.security = &failing;
-  EXPECT_FALSE(internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false,
-                                       granted.Get(), {undo.Get()}, base::ScopedHandle(),
-                                       environment_));
+  base::RegistryKey held_key;
+  ASSERT_EQ(ERROR_SUCCESS,
+            held_key.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
+  ASSERT_TRUE(base::CreateDirectory(folder_));
+  base::ScopedHandle held_folder(CreateFileW(
+      folder_.value().c_str(), READ_CONTROL | WRITE_DAC,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(held_folder.IsValid());
+  const struct {
+    HANDLE object;
+    SE_OBJECT_TYPE type;
+  } objects[] = {{held_key.Handle(), SE_REGISTRY_KEY}, {held_folder.Get(), SE_FILE_OBJECT}};
+  for (const auto& object : objects) {
+    base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    FailingRestore failing;
+    environment_.security = &failing;
+    EXPECT_FALSE(internal::GrantUntilEnd(object.object, object.type, sid_.data(), false,
+                                         granted.Get(), {undo.Get()}, base::ScopedHandle(),
+                                         environment_))
+        << object.type;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0)) << "granted first";
+  }
 }
 
 // The principal is the requesting process's account, and only when the name given is
@@ -498,24 +514,6 @@ TEST_F(SetFolderPermissionTest, HelperEndsWhenTheInstallerProcessEndsOrTheRunIsI
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
   ASSERT_TRUE(SetEvent(interrupted.Get()));
   second.join();
-}
-
-// The undoing as the product does it, on a folder: a restore that fails is a failure,
-// unless the folder is gone.
-TEST_F(SetFolderPermissionTest, FailedRestoreOfAFolderIsReported) {
-  ASSERT_TRUE(base::CreateDirectory(folder_));
-  base::ScopedHandle held(CreateFileW(folder_.value().c_str(), READ_CONTROL | WRITE_DAC,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  ASSERT_TRUE(held.IsValid());
-  base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-  FailingRestore failing;
-  environment_.security = &failing;
-  EXPECT_FALSE(internal::GrantUntilEnd(held.Get(), SE_FILE_OBJECT, sid_.data(), false,
-                                       granted.Get(), {undo.Get()}, base::ScopedHandle(),
-                                       environment_));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0)) << "it was granted first";
 }
 
 // A request whose value the command line's trimming changed is not acted on: the reason is
