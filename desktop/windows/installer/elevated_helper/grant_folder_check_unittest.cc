@@ -214,11 +214,17 @@ TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
   set(shell_folders, L"Personal", L"%USERPROFILE%\\..\\Documents", REG_EXPAND_SZ);
   set(shell_folders, L"Startup", root_.value() + L"\\redirected\\Startup", REG_SZ);
   set(environment, L"Path",
-      root_.value() + L"\\tools\\bin;\"" + root_.value() + L"\\quoted tools\";relative;;",
+      root_.value() + L"\\tools\\bin;\"" + root_.value() + L"\\quoted tools\";.;C:;relative;;",
       REG_EXPAND_SZ);
+  ASSERT_TRUE(base::CreateDirectory(Path(L"current")));
+  wchar_t current[MAX_PATH] = {};
+  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, current));
+  ASSERT_TRUE(SetCurrentDirectoryW(Path(L"current").value().c_str()));
   base::RegistryKey user(HKEY_CURRENT_USER, hive.path().c_str(), KEY_READ);
   GrantRules rules;
-  ASSERT_TRUE(AddHivePlaces(user.Handle(), Path(L"profile"), &rules.places).ok());
+  const base::Result<> added = AddHivePlaces(user.Handle(), Path(L"profile"), &rules.places);
+  ASSERT_TRUE(SetCurrentDirectoryW(current));
+  ASSERT_TRUE(added.ok()) << Refusal(added);
   const struct {
     const char* name;
     std::wstring asked;
@@ -233,6 +239,8 @@ TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
       {"below a PATH folder", Path(L"tools\\bin\\x").value(), kLiesIn + Path(L"tools\\bin").AsUTF8()},
       {"a quoted PATH folder", Path(L"quoted tools").value(), kHolds},
       {"beside them", Path(L"tools\\lib").value(), ""},
+      // Relative entries name the current folder of whoever searches: no place here.
+      {"the current folder", Path(L"current").value(), ""},
   };
   for (const auto& c : cases)
     EXPECT_TRUE(RefusedFor(Decide(base::FilePath(c.asked), rules), c.refusal)) << c.name;

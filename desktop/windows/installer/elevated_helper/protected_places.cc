@@ -171,7 +171,12 @@ base::Result<> AddLoadedHives(std::vector<ProtectedPlace>* places) {
 }  // namespace
 
 base::FilePath ResolvePlace(const std::wstring& text) {
-  if (text.empty()) return base::FilePath();
+  // A relative entry (".", "bin", "C:tools") names wherever the current folder is, not a
+  // place of its own.
+  if (text.size() < 3 || !iswalpha(text[0]) || text[1] != L':' ||
+      (text[2] != L'\\' && text[2] != L'/')) {
+    return base::FilePath();
+  }
   wchar_t full[MAX_PATH] = {};
   const DWORD length = GetFullPathNameW(text.c_str(), MAX_PATH, full, nullptr);
   if (length == 0 || length >= MAX_PATH || !iswalpha(full[0]) || full[1] != L':' ||

@@ -30,8 +30,8 @@ struct ProtectedPlace {
 };
 
 // `text` as the system resolves it (a full path, names trimmed as the system trims them,
-// short names of existing components made long); empty when it names no folder on a
-// drive (a share, a relative or device path).
+// short names of existing components made long); empty unless it is a "X:\..." path (a
+// share, a relative or device path names no place of its own here).
 base::FilePath ResolvePlace(const std::wstring& text);
 
 // Adds the places a profile hive names: its redirected shell folders (User Shell Folders)
