@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <utility>
+#include <vector>
 
 #include "base/strings/string_number_conversions.h"
 #include "desktop/common/names/kernel_object_names.h"
@@ -49,6 +50,150 @@ std::wstring ObjectTypeName(HANDLE handle) {
     return std::wstring();
   const CountedString* name = reinterpret_cast<const CountedString*>(buffer);
   return std::wstring(name->buffer, name->length / sizeof(wchar_t));
+}
+
+// A handle of this process and, where the system gives it, the address of its object.
+struct HandleEntry {
+  uintptr_t value;
+  uint64_t object;
+};
+
+using QueryProcessInformation = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+using CompareHandles = BOOL(WINAPI*)(HANDLE, HANDLE);
+using CompareObjects = LONG(WINAPI*)(HANDLE, HANDLE);
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+constexpr LONG kBufferTooSmall = static_cast<LONG>(0xC0000023);
+constexpr ULONG kProcessHandleTable = 58;                // Windows 8.1 and later
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr ULONG kListingLimit = 256u << 20;
+
+template <typename Function>
+Function NtFunction(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// Calls `query(buffer, size, &needed)` with a buffer grown until the answer fits.
+template <typename Query>
+bool QueryGrowing(Query query, std::vector<uint8_t>* buffer) {
+  ULONG size = 64 * 1024;
+  for (;;) {
+    buffer->assign(size, 0);
+    ULONG needed = 0;
+    const LONG status = query(buffer->data(), size, &needed);
+    if (status >= 0) return true;
+    if ((status != kInfoLengthMismatch && status != kBufferTooSmall) || size >= kListingLimit)
+      return false;
+    size = needed > size ? needed + 4096 : size * 2;
+  }
+}
+
+// This process's handles from the system's list of every process's handles, with their
+// objects' addresses (zero where the system keeps them from the caller).
+bool ListFromSystem(std::vector<HandleEntry>* handles) {
+  struct SystemHandleEntry {
+    void* object;
+    ULONG_PTR process_id;
+    ULONG_PTR value;
+    ULONG access;
+    USHORT creator_back_trace_index;
+    USHORT object_type_index;
+    ULONG attributes;
+    ULONG reserved;
+  };
+  const auto query = NtFunction<QuerySystemInformation>("NtQuerySystemInformation");
+  std::vector<uint8_t> buffer;
+  if (!query || !QueryGrowing(
+                    [query](void* data, ULONG size, ULONG* needed) {
+                      return query(kSystemExtendedHandleInformation, data, size, needed);
+                    },
+                    &buffer)) {
+    return false;
+  }
+  const ULONG_PTR count = *reinterpret_cast<const ULONG_PTR*>(buffer.data());
+  const size_t header = 2 * sizeof(ULONG_PTR);
+  if (count > (buffer.size() - header) / sizeof(SystemHandleEntry)) return false;
+  const auto* entries = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + header);
+  handles->clear();
+  for (ULONG_PTR i = 0; i < count; ++i) {
+    if (entries[i].process_id != GetCurrentProcessId()) continue;
+    handles->push_back({entries[i].value, reinterpret_cast<uintptr_t>(entries[i].object)});
+  }
+  return true;
+}
+
+// This process's handles: the process's own list where there is one, else the system's.
+bool ListOwnHandles(std::vector<HandleEntry>* handles) {
+  const auto query = NtFunction<QueryProcessInformation>("NtQueryInformationProcess");
+  std::vector<uint8_t> buffer;
+  if (query && QueryGrowing(
+                   [query](void* data, ULONG size, ULONG* needed) {
+                     return query(GetCurrentProcess(), kProcessHandleTable, data, size, needed);
+                   },
+                   &buffer)) {
+    handles->clear();
+    const auto* values = reinterpret_cast<const ULONG*>(buffer.data());
+    for (size_t i = 0; i < buffer.size() / sizeof(ULONG) && values[i]; ++i)
+      handles->push_back({values[i], 0});
+    return true;
+  }
+  return ListFromSystem(handles);
+}
+
+// Which of this process's handles name the same object; from Windows 10 the system
+// compares, before it the object addresses of the system's handle list do.
+class ObjectComparer {
+ public:
+  ObjectComparer()
+      : compare_handles_(reinterpret_cast<CompareHandles>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CompareObjectHandles")))),
+        compare_objects_(NtFunction<CompareObjects>("NtCompareObjects")) {}
+
+  bool compares_handles() const { return compare_handles_ || compare_objects_; }
+
+  // Whether the objects of `a` and `b` are one; by their listed addresses when the system
+  // cannot compare handles (`decided` false when there is none).
+  bool Same(const HandleEntry& a, const HandleEntry& b, bool* decided) const {
+    *decided = true;
+    if (a.value == b.value) return true;
+    const HANDLE first = reinterpret_cast<HANDLE>(a.value);
+    const HANDLE second = reinterpret_cast<HANDLE>(b.value);
+    if (compare_handles_) return compare_handles_(first, second) != FALSE;
+    if (compare_objects_) return compare_objects_(first, second) == 0;
+    *decided = a.object != 0 && b.object != 0;
+    return a.object == b.object;
+  }
+
+ private:
+  CompareHandles compare_handles_;
+  CompareObjects compare_objects_;
+};
+
+// Whether the handles a reply hands over are new to this process: none is a handle it
+// held before it asked (`before`), none names the object of one, and no two are one. A
+// reporter that names the process's own handles would otherwise have them closed.
+bool AreNewHandles(const std::vector<HandleEntry>& before, const uint64_t (&values)[3],
+                   const ObjectComparer& comparer) {
+  std::vector<HandleEntry> after;
+  if (!comparer.compares_handles() && !ListFromSystem(&after)) return false;
+  HandleEntry handed[3] = {};
+  for (size_t i = 0; i < 3; ++i) {
+    handed[i] = {static_cast<uintptr_t>(values[i]), 0};
+    for (const HandleEntry& entry : after) {
+      if (entry.value == handed[i].value) handed[i].object = entry.object;
+    }
+  }
+  bool decided = true;
+  for (size_t i = 0; i < 3; ++i) {
+    for (size_t j = i + 1; j < 3; ++j) {
+      if (comparer.Same(handed[i], handed[j], &decided) || !decided) return false;
+    }
+    for (const HandleEntry& old : before) {
+      if (comparer.Same(handed[i], old, &decided) || !decided) return false;
+    }
+  }
+  return true;
 }
 
 // Whether the pipe's server is the process `reporter_id`.
@@ -122,6 +267,14 @@ bool CrashGenerationClient::Register() {
   // Only the reporter this process was told to join may hand it handles.
   const uint32_t reporter_id = ReporterIdFromPipeName(pipe_name_);
   if (!IsServedBy(pipe.Get(), reporter_id)) return false;
+  // What this process holds before it asks: no handle of the reply may be one of them,
+  // unless the reporter is this process itself, whose objects they then are.
+  const ObjectComparer comparer;
+  std::vector<HandleEntry> before;
+  if (reporter_id != GetCurrentProcessId() &&
+      !(comparer.compares_handles() ? ListOwnHandles(&before) : ListFromSystem(&before))) {
+    return false;
+  }
   if (!TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply, sizeof(reply), &read,
                          nullptr) ||
       read != sizeof(reply)) {
@@ -146,6 +299,9 @@ bool CrashGenerationClient::Register() {
       return false;
   }
   if (reply.id != reporter_id) return false;
+  const uint64_t handed[3] = {reply.dump_request_event, reply.dump_done_event,
+                              reply.server_alive_mutex};
+  if (!AreNewHandles(before, handed, comparer)) return false;
   base::ScopedHandle request_event(reinterpret_cast<HANDLE>(reply.dump_request_event));
   base::ScopedHandle done_event(reinterpret_cast<HANDLE>(reply.dump_done_event));
   base::ScopedHandle alive_mutex(reinterpret_cast<HANDLE>(reply.server_alive_mutex));

@@ -42,6 +42,20 @@ LONG RequestFromFilter(EXCEPTION_POINTERS* info, void* context) {
 class CrashGenerationClientTest : public base::ScratchDirTest {
  protected:
   base::FilePath report() const { return Path(L"report.txt"); }
+  // Registers with a stand-in reporter in `mode`, which the client must refuse; the
+  // reporter's exit code.
+  int ExpectRegistrationRefused(const char* mode) {
+    TestReporter reporter(mode, report());
+    EXPECT_NE(0u, reporter.pid());
+    {
+      CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
+                                   info_);
+      EXPECT_FALSE(client.Register()) << mode;
+      EXPECT_FALSE(client.IsRegistered()) << mode;
+      EXPECT_FALSE(client.RequestDump(nullptr, nullptr)) << mode;
+    }
+    return reporter.WaitForExit();
+  }
   const CustomInfoEntry entries_[2] = {Entry(L"ptype", L"installer"), Entry(L"ver", L"1.0")};
   const CustomClientInfo info_ = {entries_, 2};
 };
@@ -86,15 +100,7 @@ TEST_F(CrashGenerationClientTest, ReporterDyingWithItsMutexFailsTheRequest) {
 
 // Replies a reporter may not give: another id than its own, live handles of other types.
 TEST_F(CrashGenerationClientTest, RepliesWithAWrongIdOrWrongHandleTypesAreRefused) {
-  for (const char* mode : {"zero-id", "wrong-types"}) {
-    TestReporter reporter(mode, report());
-    ASSERT_NE(0u, reporter.pid());
-    CrashGenerationClient client(GetCrashPipeName(reporter.pid()), base::ScopedHandle(), 0,
-                                 info_);
-    EXPECT_FALSE(client.Register()) << mode;
-    EXPECT_FALSE(client.IsRegistered()) << mode;
-    EXPECT_FALSE(client.RequestDump(nullptr, nullptr)) << mode;
-  }
+  for (const char* mode : {"zero-id", "wrong-types"}) (void)ExpectRegistrationRefused(mode);
 }
 
 // A pipe served by another process than the reporter the client was told to join (as one
@@ -111,6 +117,28 @@ TEST_F(CrashGenerationClientTest, APipeServedByAnotherProcessIsRefused) {
   CrashGenerationClient client(GetCrashPipeName(reporter.pid() + 4), std::move(pipe), 0, info_);
   EXPECT_FALSE(client.Register());
   EXPECT_FALSE(client.IsRegistered());
+}
+
+// A reporter that names this process's own handles (found by listing them), new handles
+// of its own objects, or one handle twice is refused: the client would take over and
+// later close handles that are not the reporter's.
+TEST_F(CrashGenerationClientTest, RepliesHandingThisProcessItsOwnHandlesAreRefused) {
+  base::ScopedHandle request(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  base::ScopedHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  base::ScopedHandle alive(CreateMutexW(nullptr, FALSE, nullptr));
+  ASSERT_TRUE(request.IsValid() && done.IsValid() && alive.IsValid());
+  const std::string own = std::to_string(reinterpret_cast<uintptr_t>(request.Get())) + "," +
+                          std::to_string(reinterpret_cast<uintptr_t>(done.Get())) + "," +
+                          std::to_string(reinterpret_cast<uintptr_t>(alive.Get()));
+  const ScopedEnvironmentVariable handles("VELUM_TEST_OWN_HANDLES", own.c_str());
+  for (const char* mode : {"own-handles", "own-objects", "repeated"}) {
+    // A refused reply is never acknowledged.
+    EXPECT_NE(0, ExpectRegistrationRefused(mode)) << mode << ": the reply was acknowledged";
+    for (HANDLE handle : {request.Get(), done.Get(), alive.Get()}) {
+      DWORD flags = 0;
+      EXPECT_TRUE(GetHandleInformation(handle, &flags)) << mode << ": one of ours was closed";
+    }
+  }
 }
 
 TEST_F(CrashGenerationClientTest, ReplyOfAnotherKindIsRefusedAndItsHandlesLeftAlone) {

@@ -11,7 +11,9 @@
 // a zero handle and two values that name nothing); "wrong-types" (live handles of the
 // client, but a process for the request event and an event for the mutex); "wrong-tag"
 // (answers with live handles under an acknowledgement's tag, their values first written
-// to the report as request=, done=, alive=).
+// to the report as request=, done=, alive=); "own-handles" (names the client's own
+// handles listed in VELUM_TEST_OWN_HANDLES, "<request>,<done>,<alive>"); "own-objects"
+// (new handles in the client of those same objects); "repeated" (one event for both).
 #include <windows.h>
 #include <stdio.h>
 
@@ -164,6 +166,29 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
        !DuplicateInto(client.Get(), done_event.Get(), &reply.server_alive_mutex))) {
     return kHandlesFailed;
   }
+  // The client's own handles, as a reporter that lists them would name them: as they are,
+  // or as new handles of the same objects; or one handle of ours named twice.
+  if (mode == "own-handles" || mode == "own-objects") {
+    char text[128] = {};
+    if (!GetEnvironmentVariableA("VELUM_TEST_OWN_HANDLES", text, sizeof(text)))
+      return kBadArguments;
+    uint64_t* targets[] = {&reply.dump_request_event, &reply.dump_done_event,
+                           &reply.server_alive_mutex};
+    const char* next = text;
+    for (uint64_t* target : targets) {
+      char* end = nullptr;
+      *target = _strtoui64(next, &end, 10);
+      next = *end ? end + 1 : end;
+      HANDLE duplicate = nullptr;
+      if (mode == "own-objects" &&
+          !DuplicateHandle(client.Get(), reinterpret_cast<HANDLE>(*target), client.Get(),
+                           &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return kHandlesFailed;
+      }
+      if (mode == "own-objects") *target = reinterpret_cast<uintptr_t>(duplicate);
+    }
+  }
+  if (mode == "repeated") reply.dump_done_event = reply.dump_request_event;
   if (mode == "wrong-tag") {
     reply.tag = crash_reporter::kCrashPipeRegisterAck;
     if (!WriteReport(report_path,
@@ -183,7 +208,10 @@ int Serve(const std::string& mode, uint32_t parent_id, const std::wstring& repor
       ack.tag != crash_reporter::kCrashPipeRegisterAck || ack.id != 0) {
     return kBadAck;
   }
-  if (mode == "wrong-types") return kOk;
+  if (mode == "wrong-types" || mode == "own-handles" || mode == "own-objects" ||
+      mode == "repeated") {
+    return kOk;
+  }
   const HANDLE waits[] = {request_event.Get(), client.Get()};
   if (WaitForMultipleObjects(2, waits, FALSE, kWaitLimitMs) != WAIT_OBJECT_0) return kNoRequest;
   if (mode == "abandon") ExitProcess(kOk);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
 #include <wchar.h>
 
 #include <memory>
@@ -23,35 +22,6 @@ namespace {
 
 // The installation record: a folder that holds it is this product's.
 const wchar_t kRecordFileName[] = L"installation_status.xml";
-
-// Folders that must never receive an inherited grant, nor any folder above them.
-const int kKnownFolders[] = {
-    CSIDL_WINDOWS,
-    CSIDL_SYSTEM,
-    CSIDL_PROGRAM_FILES,
-    CSIDL_PROGRAM_FILESX86,
-    CSIDL_PROGRAM_FILES_COMMON,
-    CSIDL_PROGRAM_FILES_COMMONX86,
-    CSIDL_COMMON_APPDATA,
-    CSIDL_COMMON_DOCUMENTS,
-    CSIDL_COMMON_DESKTOPDIRECTORY,
-    CSIDL_COMMON_STARTMENU,
-    CSIDL_COMMON_PROGRAMS,
-    CSIDL_PROFILE,
-    CSIDL_APPDATA,
-    CSIDL_LOCAL_APPDATA,
-    CSIDL_DESKTOPDIRECTORY,
-    CSIDL_PERSONAL,
-    CSIDL_STARTMENU,
-    CSIDL_PROGRAMS,
-};
-
-base::FilePath KnownFolder(int csidl) {
-  wchar_t path[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
-    return base::FilePath();
-  return base::FilePath(path).StripTrailingSeparators();
-}
 
 bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 
@@ -118,57 +88,49 @@ class SystemLister : public HeldFolderLister {
   }
 };
 
-// The place a held folder must not be: its final path and identity, and how it bars.
-struct ProtectedPlace {
-  HeldFile held;
-  bool bars_below = false;     // nothing below it either (the Windows folder)
-  bool bars_children = false;  // none of its subfolders (the profiles' root)
+class SystemPlaceOpener : public HeldPlaceOpener {
+ public:
+  bool OpenPlace(const base::FilePath& path, HeldFile* place) const override {
+    return place->Open(path, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true);
+  }
 };
 
-// The system's folders, each opened as the checked folder is; one that cannot be opened
-// for another reason than its absence cannot be compared with, which refuses.
-base::Result<std::vector<ProtectedPlace>> OpenProtectedPlaces(const HeldFile& target) {
-  std::vector<std::pair<base::FilePath, int>> paths;
-  for (int csidl : kKnownFolders) {
-    const base::FilePath known = KnownFolder(csidl);
-    if (known.empty()) continue;
-    paths.emplace_back(known, csidl);
-    if (csidl == CSIDL_PROFILE) paths.emplace_back(known.DirName(), -1);
-  }
-  const std::wstring& final_text = target.final_path().value();
-  paths.emplace_back(base::FilePath(final_text.substr(0, 3)), -2);
-  std::vector<ProtectedPlace> places;
-  for (const auto& entry : paths) {
-    ProtectedPlace place;
-    if (!place.held.Open(entry.first, FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
-      return base::Failure{error, 0, "it cannot be compared with " + entry.first.AsUTF8(),
-                           entry.first};
-    }
-    place.bars_below = entry.second == CSIDL_WINDOWS || entry.second == CSIDL_SYSTEM;
-    place.bars_children = entry.second == -1;
-    places.push_back(std::move(place));
-  }
-  return places;
+// Why `path` may not be granted beside the protected `place` (compared by name); null
+// when it may.
+const char* RefusedBeside(const base::FilePath& path, const base::FilePath& place,
+                          bool bars_below) {
+  if (IsSameOrUnder(place, path)) return "it is or holds the protected folder ";
+  if (bars_below && IsSameOrUnder(path, place)) return "it lies in the protected folder ";
+  return nullptr;
 }
 
-// Refuses a held folder that is a drive root, is or holds a system or profile folder,
-// lies under the Windows folder or is a user's profile, by final path and identity.
-base::Result<> CheckGrantableHeldPlace(const HeldFile& target) {
+// Refuses a held folder that is a drive root, is or holds a protected place or lies in
+// one that bars what is below it, by final path and identity. Each place is opened as
+// the checked folder is; one that is absent is compared by name, and one that exists but
+// cannot be opened cannot be compared with, which refuses.
+base::Result<> CheckGrantableHeldPlace(const HeldFile& target, const GrantRules& rules) {
   const base::FilePath& path = target.final_path();
   if (IsDriveRoot(path)) return Refused("a drive root", path);
-  const base::Result<std::vector<ProtectedPlace>> places = OpenProtectedPlaces(target);
-  if (!places.ok()) return places.failure();
-  for (const ProtectedPlace& place : places.value()) {
-    const base::FilePath& known = place.held.final_path();
-    if (place.held.identity() == target.identity() || IsSameOrUnder(known, path) ||
-        (place.bars_below && IsSameOrUnder(path, known))) {
-      return Refused("the system folder " + known.AsUTF8(), path);
+  std::vector<ProtectedPlace> places = rules.places;
+  // A folder that is its drive's root by another name (a mount point, a drive letter).
+  places.push_back(ProtectedPlace{base::FilePath(path.value().substr(0, 3)), false});
+  for (const ProtectedPlace& place : places) {
+    HeldFile held;
+    base::FilePath known = place.path;
+    if (rules.opener->OpenPlace(place.path, &held)) {
+      known = held.final_path();
+      if (held.identity() == target.identity())
+        return Refused("it is or holds the protected folder " + known.AsUTF8(), path);
+    } else {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        return base::Failure{error, 0, "it cannot be compared with " + place.path.AsUTF8(),
+                             path};
+      }
     }
-    if (place.bars_children && SamePath(path.DirName(), known))
-      return Refused("a profile folder", path);
+    if (const char* why = RefusedBeside(path, known, place.bars_below))
+      return Refused(why + known.AsUTF8(), path);
   }
   return {};
 }
@@ -178,10 +140,12 @@ base::Result<> CheckGrantableHeldPlace(const HeldFile& target) {
 base::Result<> CheckRecordOf(const base::FilePath& folder) {
   const base::FilePath path = folder.Append(kRecordFileName);
   HeldFile record;
-  if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory() ||
-      record.is_reparse_point()) {
+  if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory())
     return Refused("a folder that holds another program's files", folder);
-  }
+  // A record reached through a link is another file's word (Wine follows a link it was
+  // asked not to: then only the final path tells).
+  if (record.is_reparse_point() || !SamePath(record.final_path(), path))
+    return Refused("a folder whose installation record is a link", folder);
   // The helper's main thread has joined one already; a test's thread may not have.
   const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
   InstallLogReader reader;
@@ -201,6 +165,11 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
 const HeldFolderLister& SystemHeldFolderLister() {
   static const SystemLister lister;
   return lister;
+}
+
+const HeldPlaceOpener& SystemHeldPlaceOpener() {
+  static const SystemPlaceOpener opener;
+  return opener;
 }
 
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
@@ -256,27 +225,54 @@ bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
   }
 }
 
-base::Result<> CheckGrantablePlace(const base::FilePath& folder) {
+base::Result<> CheckGrantablePlace(const base::FilePath& folder,
+                                   const std::vector<ProtectedPlace>& places) {
   if (IsDriveRoot(folder)) return Refused("a drive root", folder);
   base::FilePath reparse_point;
   if (FindReparsePoint(folder, base::FilePath(), &reparse_point))
     return Refused("the reparse point " + reparse_point.AsUTF8(), folder);
-  for (int csidl : kKnownFolders) {
-    const base::FilePath known = KnownFolder(csidl);
-    if (known.empty()) continue;
-    if (IsSameOrUnder(known, folder) ||
-        ((csidl == CSIDL_WINDOWS || csidl == CSIDL_SYSTEM) && IsSameOrUnder(folder, known))) {
-      return Refused("the system folder " + known.AsUTF8(), folder);
-    }
-    // Every user's profile folder sits beside this user's.
-    if (csidl == CSIDL_PROFILE && SamePath(folder.DirName(), known.DirName()))
-      return Refused("a profile folder", folder);
+  for (const ProtectedPlace& place : places) {
+    if (const char* why = RefusedBeside(folder, place.path, place.bars_below))
+      return Refused(why + place.path.AsUTF8(), folder);
+  }
+  return {};
+}
+
+base::Result<> CreateMissingFolders(const base::FilePath& folder) {
+  std::vector<std::wstring> missing;
+  base::FilePath existing = folder;
+  while (GetFileAttributesW(existing.value().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (IsDriveRoot(existing)) return Refused("its drive cannot be found", folder);
+    missing.push_back(existing.BaseName().value());
+    existing = existing.DirName();
+  }
+  if (missing.empty()) return {};
+  // Held without delete sharing: it cannot be renamed or replaced while the folders
+  // below it are made.
+  HeldFile parent;
+  if (!parent.Open(existing, FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                                 FILE_READ_ATTRIBUTES,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, false)) {
+    return base::Failure{GetLastError(), 0, "the folder above it cannot be held", existing};
+  }
+  if (parent.is_reparse_point() || !parent.is_directory() ||
+      !SamePath(parent.final_path(), existing)) {
+    return Refused("the folder above it is " + parent.final_path().AsUTF8(), folder);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    HeldFile child;
+    if (!child.CreateChildFolder(parent, *it))
+      return base::Failure{GetLastError(), 0, "it cannot be created", parent.final_path()};
+    // One that appeared meanwhile as a link or a file is opened, not followed: refused.
+    if (child.is_reparse_point() || !child.is_directory())
+      return Refused("a reparse point or a file stands in its way", child.final_path());
+    parent = std::move(child);
   }
   return {};
 }
 
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
-                                                     const HeldFolderLister& lister) {
+                                                     const GrantRules& rules) {
   // Without delete sharing neither the folder nor any folder above it can be renamed
   // while the handle is open, so its path keeps naming what was checked.
   HeldFile target;
@@ -290,10 +286,10 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
   // it differ from the one that was checked.
   if (!SamePath(target.final_path(), folder))
     return Refused("the folder is " + target.final_path().AsUTF8(), folder);
-  const base::Result<> place = CheckGrantableHeldPlace(target);
+  const base::Result<> place = CheckGrantableHeldPlace(target, rules);
   if (!place.ok()) return place.failure();
   bool empty = false;
-  if (!lister.IsEmptyFolder(target, &empty))
+  if (!rules.lister->IsEmptyFolder(target, &empty))
     return base::Failure{GetLastError(), 0, "the folder cannot be listed", folder};
   if (!empty) {
     const base::Result<> record = CheckRecordOf(folder);

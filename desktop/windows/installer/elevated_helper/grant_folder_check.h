@@ -5,19 +5,24 @@
 // final path and file identity, never on the spelling that was asked for.
 //
 //   const base::Result<base::FilePath> normalized = NormalizeGrantFolder(asked);
-//   if (normalized.ok() && CheckGrantablePlace(normalized.value()).ok()) {
-//     ...create when missing...
-//     base::Result<base::ScopedHandle> hold = HoldGrantableFolder(normalized.value());
+//   if (normalized.ok() && CheckGrantablePlace(normalized.value(), rules.places).ok() &&
+//       CreateMissingFolders(normalized.value()).ok()) {
+//     base::Result<base::ScopedHandle> hold = HoldGrantableFolder(normalized.value(), rules);
 //     if (hold.ok()) ... act through hold.value() ...
 //   }
-// A refusal's failure says why.
+// A refusal's failure says why. Where a grant may go is an allow-list: a folder that is
+// empty or holds this product's own record naming it, outside every protected place (see
+// protected_places.h) and holding none.
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
+
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/elevated_helper/protected_places.h"
 
 namespace installer {
 
@@ -33,9 +38,16 @@ base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder);
                                     base::FilePath* reparse_point);
 
 // A first look by name, before anything is created: refuses a normalized folder that is
-// a drive root, is or lies under a reparse point, is or contains a known system or
-// profile folder, or lies under the Windows folder.
-base::Result<> CheckGrantablePlace(const base::FilePath& folder);
+// a drive root, is or lies under a reparse point, is or holds one of `places`, or lies
+// in one that bars what is below it.
+base::Result<> CheckGrantablePlace(const base::FilePath& folder,
+                                   const std::vector<ProtectedPlace>& places);
+
+// Makes the missing folders of the normalized `folder` one by one, each relative to its
+// held parent and without following a link, starting from the nearest existing folder,
+// which must be a plain folder whose final path is the one asked for. Refused, with
+// nothing made, where a link or another folder stands in the way.
+base::Result<> CreateMissingFolders(const base::FilePath& folder);
 
 // How a held folder is listed; the system's way, or a test's for a folder that cannot be
 // listed (Wine lists every folder its root user can open).
@@ -52,15 +64,37 @@ class HeldFolderLister {
 // Lists through the held handle itself.
 const HeldFolderLister& SystemHeldFolderLister();
 
+// How a protected place is opened to compare it with the held folder; the system's way,
+// or a test's for a place that cannot be opened.
+class HeldPlaceOpener {
+ public:
+  // Opens `path` as HeldFile::Open does for reading attributes, following links; false
+  // with the thread's last error.
+  [[nodiscard]] virtual bool OpenPlace(const base::FilePath& path, HeldFile* place) const = 0;
+
+ protected:
+  ~HeldPlaceOpener() = default;
+};
+
+const HeldPlaceOpener& SystemHeldPlaceOpener();
+
+// What a held folder is decided on: the protected places and the ways to list the folder
+// and to open the places.
+struct GrantRules {
+  std::vector<ProtectedPlace> places;
+  const HeldFolderLister* lister = &SystemHeldFolderLister();
+  const HeldPlaceOpener* opener = &SystemHeldPlaceOpener();
+};
+
 // Opens the existing normalized folder without following links and without delete
 // sharing (it cannot be renamed or replaced while the handle is open), with the rights to
 // read and write its access list, and decides on that handle: its final path must be
-// `folder`, and neither its final path nor its file identity may be a drive root, a
-// system or profile folder, or hold one; it must be empty or hold this product's
-// installation record naming it. Refused for anything it cannot check, a folder that
-// `lister` cannot list too.
-base::Result<base::ScopedHandle> HoldGrantableFolder(
-    const base::FilePath& folder, const HeldFolderLister& lister = SystemHeldFolderLister());
+// `folder`, and neither its final path nor its file identity may be a drive root or a
+// protected place, hold one or lie in one that bars what is below it; it must be empty
+// or hold this product's installation record naming it. Refused for anything it cannot
+// check: a place that exists but cannot be opened, a folder that cannot be listed.
+base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
+                                                     const GrantRules& rules);
 
 // Whether `path` is `folder` or lies under it, letters compared as Windows does.
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);

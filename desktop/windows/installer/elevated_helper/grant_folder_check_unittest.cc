@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/base_paths_win.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/elevated_helper/root_scratch_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 
 namespace installer {
 namespace {
@@ -44,12 +49,6 @@ template <typename T>
   if (as_expected) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << (result.ok() ? "allowed" : "refused: " + Refusal(result));
 }
-
-// Removes a folder made outside the scratch folder, whatever the test's outcome.
-struct RemovedFolder {
-  base::FilePath path;
-  ~RemovedFolder() { RemoveDirectoryW(path.value().c_str()); }
-};
 
 using GrantFolderCheckTest = base::ScratchDirTest;
 
@@ -102,41 +101,149 @@ TEST_F(GrantFolderCheckTest, NormalizesOrRefusesTheSpellingAsked) {
   }
 }
 
-// The look by name before anything is made: folders whose grant would reach the system
-// or another user are refused; the places an installation goes are not.
-TEST_F(GrantFolderCheckTest, PlaceByNameRefusesSystemAndProfileFoldersAndLinks) {
-  ASSERT_TRUE(base::CreateDirectory(Path(L"target")));
-  std::string error;
-  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
+// The decision as the helper makes it, up to the hold: the spelling, the place by name,
+// then (for a folder that exists) the folder held.
+base::Result<base::FilePath> Decide(const base::FilePath& asked, const GrantRules& rules) {
+  const base::Result<base::FilePath> normalized = NormalizeGrantFolder(asked);
+  if (!normalized.ok()) return normalized;
+  const base::Result<> place = CheckGrantablePlace(normalized.value(), rules.places);
+  if (!place.ok()) return place.failure();
+  if (base::PathExists(normalized.value())) {
+    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(normalized.value(), rules);
+    if (!held.ok()) return held.failure();
+  }
+  return normalized;
+}
+
+GrantRules MachineRules() {
+  base::Result<std::vector<ProtectedPlace>> places = ListProtectedPlaces(nullptr);
+  EXPECT_TRUE(places.ok()) << Refusal(places);
+  GrantRules rules;
+  if (places.ok()) rules.places = std::move(places).value();
+  return rules;
+}
+
+std::wstring ShortName(const base::FilePath& path) {
+  wchar_t short_name[MAX_PATH] = {};
+  EXPECT_NE(0u, GetShortPathNameW(path.value().c_str(), short_name, MAX_PATH)) << path.AsUTF8();
+  return short_name;
+}
+
+class GrantPlaceTest : public RootScratchTest {};
+
+const char kLiesIn[] = "it lies in the protected folder ";
+const char kHolds[] = "it is or holds the protected folder ";
+
+// Where a writable folder would run another account's code is refused however it is
+// spelled, each with its reason; a new or empty folder of the program places is granted.
+TEST_F(GrantPlaceTest, GrantsOnlyWhereNoOtherAccountsCodeRuns) {
+  const GrantRules rules = MachineRules();
   const base::FilePath windows = KnownFolder(CSIDL_WINDOWS);
   const base::FilePath program_files = KnownFolder(CSIDL_PROGRAM_FILES);
   const base::FilePath program_data = KnownFolder(CSIDL_COMMON_APPDATA);
   const base::FilePath profile = KnownFolder(CSIDL_PROFILE);
-  const base::FilePath local = KnownFolder(CSIDL_LOCAL_APPDATA);
+  const base::FilePath users = profile.DirName();
+  const base::FilePath common_startup = KnownFolder(CSIDL_COMMON_STARTUP);
+  const base::FilePath startup_tail(
+      L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
+  const std::wstring drive = windows.value().substr(0, 3);
+  const std::wstring users_short = ShortName(users);
   const struct {
     const char* name;
-    base::FilePath folder;
-    std::string refusal;  // empty: allowed
+    std::wstring asked;
+    std::string refusal;  // empty: granted
   } cases[] = {
-      {"a drive root", base::FilePath(windows.value().substr(0, 3)), "a drive root"},
-      {"the Windows folder", windows, "the system folder " + windows.AsUTF8()},
-      {"under the Windows folder", windows.Append(L"velum"),
-       "the system folder " + windows.AsUTF8()},
-      {"Program Files", program_files, "the system folder " + program_files.AsUTF8()},
-      {"ProgramData", program_data, "the system folder " + program_data.AsUTF8()},
-      {"the profiles' root, which holds a profile", profile.DirName(), "the system folder "},
-      {"another user's profile", profile.DirName().Append(L"someone"), "a profile folder"},
-      {"a link", Path(L"link"), "the reparse point " + Path(L"link").AsUTF8()},
-      {"under a link", Path(L"link\\install"), "the reparse point " + Path(L"link").AsUTF8()},
-      {"a folder in Program Files", program_files.Append(L"Velum"), ""},
-      {"a folder in ProgramData", program_data.Append(L"Velum"), ""},
-      {"a folder in the user's local data", local.Append(L"Velum"), ""},
-      {"a folder in the profile", profile.Append(L"Velum"), ""},
-      {"a folder that does not exist yet", Path(L"new\\install"), ""},
+      {"another user's PowerShell profile folder",
+       users.value() + L"\\someone\\Documents\\WindowsPowerShell", kLiesIn + users.AsUTF8()},
+      {"the same with a trailing blank", users.value() + L"\\someone\\Documents\\WindowsPowerShell \\",
+       "a name ending in a blank or a dot, which the system drops"},
+      {"the same by the profiles' short name",
+       users_short + L"\\someone\\Documents\\WindowsPowerShell", kLiesIn + users.AsUTF8()},
+      {"the same with doubled separators",
+       users.value() + L"\\\\someone\\\\Documents\\WindowsPowerShell", kLiesIn + users.AsUTF8()},
+      {"another user's Startup", users.Append(L"someone").Append(startup_tail).value(),
+       kLiesIn + users.AsUTF8()},
+      {"the Default profile's Startup", users.Append(L"Default").Append(startup_tail).value(),
+       kLiesIn + users.AsUTF8()},
+      {"the all-users StartUp", common_startup.value(), kLiesIn + program_data.AsUTF8()},
+      {"the all-users StartUp, doubled separators",
+       program_data.value() + L"\\\\Microsoft\\Windows\\\\Start Menu\\Programs\\StartUp\\",
+       kLiesIn + program_data.AsUTF8()},
+      {"Public\\Desktop\\x", users.value() + L"\\Public\\Desktop\\x", kLiesIn + users.AsUTF8()},
+      {"Public\\Desktop\\x by short names", users_short + L"\\Public\\Desktop\\x",
+       kLiesIn + users.AsUTF8()},
+      {"this user's own data", KnownFolder(CSIDL_LOCAL_APPDATA).Append(L"Velum").value(),
+       kLiesIn + users.AsUTF8()},
+      {"a folder in ProgramData", program_data.Append(L"Velum").value(),
+       kLiesIn + program_data.AsUTF8()},
+      {"the profiles' root", users.value(), kHolds},
+      {"the Windows folder", windows.value() + L"\\", kHolds},
+      {"under the Windows folder", windows.Append(L"velum").value(), kLiesIn + windows.AsUTF8()},
+      {"Program Files", program_files.value(), kHolds},
+      {"Program Files by its short name", ShortName(program_files), kHolds},
+      {"a drive root", drive, "a drive root"},
+      {"a folder in Program Files", program_files.Append(L"Velum").value(), ""},
+      {"the same by a short name", ShortName(program_files) + L"\\Velum\\", ""},
+      {"a new folder on the drive", root_.Append(L"new\\install").value(), ""},
+      {"a new folder, doubled separators", root_.value() + L"\\\\new\\\\install", ""},
   };
   for (const auto& c : cases)
-    EXPECT_TRUE(RefusedFor(CheckGrantablePlace(c.folder), c.refusal)) << c.name;
-  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
+    EXPECT_TRUE(RefusedFor(Decide(base::FilePath(c.asked), rules), c.refusal)) << c.name;
+}
+
+// Shell folders redirected anywhere and the folders of a profile's PATH are protected as
+// the hive names them, %USERPROFILE% read as that profile.
+TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
+  testing::ScratchRegistryKey hive;
+  ASSERT_FALSE(hive.path().empty());
+  base::RegistryKey shell_folders(
+      HKEY_CURRENT_USER,
+      hive.Child(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders")
+          .c_str(),
+      KEY_ALL_ACCESS);
+  base::RegistryKey environment(HKEY_CURRENT_USER, hive.Child(L"Environment").c_str(),
+                                KEY_ALL_ACCESS);
+  ASSERT_TRUE(shell_folders.Valid() && environment.Valid());
+  const auto set = [](const base::RegistryKey& key, const wchar_t* name, const std::wstring& value,
+                      DWORD type) {
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key.Handle(), name, 0, type,
+                             reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+  };
+  set(shell_folders, L"Personal", L"%USERPROFILE%\\..\\Documents", REG_EXPAND_SZ);
+  set(shell_folders, L"Startup", root_.value() + L"\\redirected\\Startup", REG_SZ);
+  set(environment, L"Path",
+      root_.value() + L"\\tools\\bin;\"" + root_.value() + L"\\quoted tools\";.;C:;relative;;",
+      REG_EXPAND_SZ);
+  ASSERT_TRUE(base::CreateDirectory(Path(L"current")));
+  wchar_t current[MAX_PATH] = {};
+  ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, current));
+  ASSERT_TRUE(SetCurrentDirectoryW(Path(L"current").value().c_str()));
+  base::RegistryKey user(HKEY_CURRENT_USER, hive.path().c_str(), KEY_READ);
+  GrantRules rules;
+  const base::Result<> added = AddHivePlaces(user.Handle(), Path(L"profile"), &rules.places);
+  ASSERT_TRUE(SetCurrentDirectoryW(current));
+  ASSERT_TRUE(added.ok()) << Refusal(added);
+  const struct {
+    const char* name;
+    std::wstring asked;
+    std::string refusal;
+  } cases[] = {
+      {"in the profile", Path(L"profile\\x").value(), kLiesIn + Path(L"profile").AsUTF8()},
+      {"redirected documents", Path(L"Documents\\WindowsPowerShell").value(),
+       kLiesIn + Path(L"Documents").AsUTF8()},
+      {"redirected startup", Path(L"redirected\\Startup").value(), kHolds},
+      {"above redirected startup", Path(L"redirected").value(), kHolds},
+      {"a PATH folder", Path(L"tools\\bin").value(), kHolds},
+      {"below a PATH folder", Path(L"tools\\bin\\x").value(), kLiesIn + Path(L"tools\\bin").AsUTF8()},
+      {"a quoted PATH folder", Path(L"quoted tools").value(), kHolds},
+      {"beside them", Path(L"tools\\lib").value(), ""},
+      // Relative entries name the current folder of whoever searches: no place here.
+      {"the current folder", Path(L"current").value(), ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_TRUE(RefusedFor(Decide(base::FilePath(c.asked), rules), c.refusal)) << c.name;
 }
 
 // A lister that cannot list, as a folder the helper may open but not read.
@@ -150,11 +257,12 @@ class UnlistableLister : public HeldFolderLister {
 
 // The decision on the folder held open: what it is, where it is, and what it holds. A
 // folder that is not empty must hold this product's record naming that folder.
-TEST_F(GrantFolderCheckTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
+TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
   MakeTree({L"empty\\", L"foreign\\", L"foreign\\readme.txt", L"planted\\", L"garbled\\",
             L"elsewhere\\", L"relative\\", L"ours\\", L"ours\\launcher.exe", L"Cased\\",
             L"spelled\\", L"folder-record\\", L"folder-record\\installation_status.xml\\",
-            L"target\\", L"target\\install\\", L"a-file"});
+            L"target\\", L"target\\install\\", L"a-file", L"damaged\\", L"linked\\",
+            L"kept\\", L"entity\\"});
   Write(L"planted\\installation_status.xml", "");
   Write(L"garbled\\installation_status.xml", "<install_log>");
   Write(L"elsewhere\\installation_status.xml", RecordNaming(Path(L"ours").value()));
@@ -162,15 +270,25 @@ TEST_F(GrantFolderCheckTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) 
   Write(L"ours\\installation_status.xml", RecordNaming(Path(L"ours").value()));
   Write(L"Cased\\installation_status.xml", RecordNaming(Path(L"cASED").value()));
   Write(L"spelled\\installation_status.xml", RecordNaming(Path(L"x\\..\\spelled\\").value()));
+  // Names the folder, but lists a file outside it: the reader marks it damaged.
+  std::string damaged = RecordNaming(Path(L"damaged").value());
+  damaged.replace(damaged.find("a.dll"), 5, "..\\..\\evil.dll");
+  Write(L"damaged\\installation_status.xml", damaged);
+  // Names the folder through an entity of a document type definition.
+  std::string entity = RecordNaming(L"&p;");
+  entity.insert(entity.find("<install_log"),
+                "<!DOCTYPE install_log [<!ENTITY p \"" + Path(L"entity").AsUTF8() + "\">]>\n");
+  Write(L"entity\\installation_status.xml", entity);
+  // A record naming the folder, reached through a link from it.
+  Write(L"kept\\installation_status.xml", RecordNaming(Path(L"linked").value()));
   std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"linked\\installation_status.xml"),
+                                      Path(L"kept\\installation_status.xml"), &error))
+      << error;
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
+  const GrantRules rules = MachineRules();
   const base::FilePath windows = KnownFolder(CSIDL_WINDOWS);
   const base::FilePath profile = KnownFolder(CSIDL_PROFILE);
-  // Beside the user's profile: another user's. A name of this run's own, removed
-  // whatever happens.
-  const RemovedFolder other_profile{
-      profile.DirName().Append(L"velum-test-user-" + std::to_wstring(GetCurrentProcessId()))};
-  ASSERT_TRUE(base::CreateDirectory(other_profile.path));
   const std::string others_files = "a folder that holds another program's files";
   const std::string unreadable = "a folder whose installation record cannot be read";
   const struct {
@@ -193,42 +311,115 @@ TEST_F(GrantFolderCheckTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) 
       {"a record that is a folder", Path(L"folder-record"), others_files},
       {"an empty record planted", Path(L"planted"), unreadable},
       {"a record that does not parse", Path(L"garbled"), unreadable},
+      {"a damaged record naming it", Path(L"damaged"), unreadable},
+      {"a record naming it through an entity", Path(L"entity"), unreadable},
+      {"a record reached through a link", Path(L"linked"),
+       "a folder whose installation record is a link"},
       {"a record of another folder", Path(L"elsewhere"),
        "a folder whose installation record names another folder"},
       {"a record naming a relative path", Path(L"relative"),
        "a folder whose installation record names another folder"},
-      {"the Windows folder", windows, "the system folder "},
-      {"the profiles' root", profile.DirName(), "the system folder "},
-      {"another user's profile", other_profile.path, "a profile folder"},
+      {"the Windows folder", windows, kHolds},
+      {"the profiles' root", profile.DirName(), kHolds},
+      {"a profile", profile, kHolds},
   };
   for (const auto& c : cases) {
-    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(c.folder);
+    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(c.folder, rules);
     EXPECT_TRUE(RefusedFor(held, c.refusal)) << c.name;
     if (held.ok()) {
       EXPECT_TRUE(held.value().IsValid()) << c.name;
     }
   }
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"linked\\installation_status.xml")));
 }
 
 // A folder that cannot be listed may hold anything: refused, saying why. Wine lists every
 // folder its (root) user can open, so the listing is the test's.
-TEST_F(GrantFolderCheckTest, UnlistableFolderIsRefusedWithItsReason) {
+TEST_F(GrantPlaceTest, UnlistableFolderIsRefusedWithItsReason) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
-  const base::Result<base::ScopedHandle> held =
-      HoldGrantableFolder(Path(L"install"), UnlistableLister());
+  const UnlistableLister unlistable;
+  GrantRules rules = MachineRules();
+  rules.lister = &unlistable;
+  const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
   ASSERT_FALSE(held.ok());
   EXPECT_EQ("the folder cannot be listed", held.failure().text);
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), held.failure().error);
   EXPECT_EQ(Path(L"install"), held.failure().path);
   // While the system's listing holds it.
-  EXPECT_TRUE(HoldGrantableFolder(Path(L"install")).ok());
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), MachineRules()).ok());
+}
+
+// Opens every place as the system does, except one that fails with `error`.
+class FailingPlaceOpener : public HeldPlaceOpener {
+ public:
+  FailingPlaceOpener(base::FilePath failing, DWORD error)
+      : failing_(std::move(failing)), error_(error) {}
+  bool OpenPlace(const base::FilePath& path, HeldFile* place) const override {
+    if (IsSameOrUnder(path, failing_) && IsSameOrUnder(failing_, path)) {
+      SetLastError(error_);
+      return false;
+    }
+    return SystemHeldPlaceOpener().OpenPlace(path, place);
+  }
+
+ private:
+  base::FilePath failing_;
+  DWORD error_;
+};
+
+// A protected place that exists but cannot be opened cannot be compared with: the grant
+// is refused, not the place skipped. An absent one is compared by its name.
+TEST_F(GrantPlaceTest, PlaceThatCannotBeOpenedRefusesTheGrant) {
+  ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
+  GrantRules rules;
+  rules.places = {ProtectedPlace{Path(L"elsewhere"), true}};
+  const FailingPlaceOpener denied(Path(L"elsewhere"), ERROR_ACCESS_DENIED);
+  rules.opener = &denied;
+  const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
+  EXPECT_TRUE(RefusedFor(held, "it cannot be compared with " + Path(L"elsewhere").AsUTF8()));
+  EXPECT_FALSE(held.ok() || held.failure().error != ERROR_ACCESS_DENIED);
+
+  const FailingPlaceOpener absent(Path(L"install\\startup"), ERROR_PATH_NOT_FOUND);
+  rules.opener = &absent;
+  rules.places = {ProtectedPlace{Path(L"install\\startup"), true}};
+  EXPECT_TRUE(RefusedFor(HoldGrantableFolder(Path(L"install"), rules), kHolds));
+  rules.places = {ProtectedPlace{Path(L"elsewhere"), true}};
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), rules).ok());
+}
+
+// Missing folders are made below a held parent: a parent swapped for a link after the look
+// by name makes nothing where the link points.
+TEST_F(GrantPlaceTest, MissingFoldersAreMadeOnlyBelowTheHeldParent) {
+  // Not empty: Wine removes an empty target through a host link it is asked to remove.
+  MakeTree({L"parent\\", L"parent\\kept", L"outside\\", L"outside\\kept"});
+  const base::FilePath asked = Path(L"parent\\new\\install");
+  ASSERT_TRUE(CheckGrantablePlace(asked, {}).ok());
+  ASSERT_TRUE(MoveFileW(Path(L"parent").value().c_str(), Path(L"moved").value().c_str()));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"parent"), Path(L"outside"), &error)) << error;
+  const base::Result<> made = CreateMissingFolders(asked);
+  EXPECT_FALSE(made.ok());
+  EXPECT_FALSE(base::PathExists(Path(L"outside\\new"))) << "a folder was made through the link";
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"parent")));
+
+  // The same swap one level up: the nearest existing folder is reached through a link.
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"parent"), Path(L"moved"), &error)) << error;
+  EXPECT_FALSE(CreateMissingFolders(Path(L"parent\\x\\y")).ok());
+  EXPECT_FALSE(base::PathExists(Path(L"moved\\x")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"parent")));
+
+  // Where nothing stands in the way the whole chain is made, and a hold then takes it.
+  EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c")).ok());
+  EXPECT_TRUE(base::DirectoryExists(Path(L"moved\\a\\b\\c")));
+  EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c")).ok()) << "nothing missing";
+  EXPECT_FALSE(CreateMissingFolders(Path(L"moved\\kept\\x")).ok()) << "a file in the way";
 }
 
 // The held folder keeps its name: it cannot be renamed away and replaced while held.
-TEST_F(GrantFolderCheckTest, HeldFolderCannotBeRenamed) {
+TEST_F(GrantPlaceTest, HeldFolderCannotBeRenamed) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
-  base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"));
+  base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), MachineRules());
   ASSERT_TRUE(held.ok()) << Refusal(held);
   EXPECT_FALSE(MoveFileW(Path(L"install").value().c_str(), Path(L"moved").value().c_str()));
 }

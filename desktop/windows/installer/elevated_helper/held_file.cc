@@ -62,19 +62,28 @@ const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CL
 // names a file within a held folder.
 using NtOpenFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, IO_STATUS_BLOCK*, ULONG,
                                          ULONG);
+using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, IO_STATUS_BLOCK*,
+                                           LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*,
+                                           ULONG);
 using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
 const ULONG kObjCaseInsensitive = 0x40;
 const ULONG kSynchronousIo = 0x20;         // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kOpenForBackup = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
 const ULONG kOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
+const ULONG kDirectoryFile = 0x1;          // FILE_DIRECTORY_FILE
+const ULONG kOpenIf = 3;                   // FILE_OPEN_IF
 
-HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share) {
+// `name` relative to the held `folder`: made (a folder) when `create`, else opened.
+HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
+                    bool create = false) {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   const auto open_file = reinterpret_cast<NtOpenFileFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
+  const auto create_file = reinterpret_cast<NtCreateFileFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
   const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-  if (!open_file || !to_error) {
+  if (!open_file || !create_file || !to_error) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -90,8 +99,12 @@ HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD
   IO_STATUS_BLOCK status_block = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
   const LONG status =
-      open_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, share,
-                kSynchronousIo | kOpenForBackup | kOpenReparsePoint);
+      create ? create_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, nullptr,
+                           FILE_ATTRIBUTE_NORMAL, share, kOpenIf,
+                           kDirectoryFile | kSynchronousIo | kOpenForBackup | kOpenReparsePoint,
+                           nullptr, 0)
+             : open_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, share,
+                         kSynchronousIo | kOpenForBackup | kOpenReparsePoint);
   if (status < 0) {
     SetLastError(to_error(status));
     return INVALID_HANDLE_VALUE;
@@ -99,7 +112,25 @@ HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD
   return handle;
 }
 
+class SystemReader : public HeldFile::DirectoryReader {
+ public:
+  bool Read(HANDLE folder, FILE_INFO_BY_HANDLE_CLASS kind, void* buffer,
+            DWORD size) const override {
+    return GetFileInformationByHandleEx(folder, kind, buffer, size) != FALSE;
+  }
+};
+
+bool IsPlainName(const std::wstring& name) {
+  return !name.empty() && name != L"." && name != L".." &&
+         name.find_first_of(L"\\/:") == std::wstring::npos && name.size() <= 255;
+}
+
 }  // namespace
+
+const HeldFile::DirectoryReader& HeldFile::SystemDirectoryReader() {
+  static const SystemReader reader;
+  return reader;
+}
 
 bool FileIdentity::operator==(const FileIdentity& other) const {
   return volume == other.volume && memcmp(id, other.id, sizeof(id)) == 0;
@@ -110,6 +141,10 @@ bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool 
       FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   handle_.Set(CreateFileW(path.value().c_str(), access, share, nullptr, OPEN_EXISTING, flags,
                           nullptr));
+  return Identify();
+}
+
+bool HeldFile::Identify() {
   FILE_BASIC_INFO basic = {};
   if (!handle_.IsValid() || !ReadFinalPath(handle_.Get(), &final_path_) ||
       !ReadIdentity(handle_.Get(), &identity_) ||
@@ -125,8 +160,7 @@ bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool 
 
 bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD access,
                          DWORD share) {
-  if (name.empty() || name == L"." || name == L".." ||
-      name.find_first_of(L"\\/:") != std::wstring::npos || name.size() > 255) {
+  if (!IsPlainName(name)) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
@@ -145,6 +179,18 @@ bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD
   return true;
 }
 
+bool HeldFile::CreateChildFolder(const HeldFile& folder, const std::wstring& name) {
+  if (!IsPlainName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  handle_.Set(OpenRelative(folder.handle(), name,
+                           FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
+                               FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, true));
+  return Identify();
+}
+
 bool HeldFile::IsEmptyFolder(bool* empty) const {
   std::vector<Listed> entries;
   if (!ListFolder(&entries)) return false;
@@ -152,14 +198,18 @@ bool HeldFile::IsEmptyFolder(bool* empty) const {
   return true;
 }
 
-bool HeldFile::ListFolder(std::vector<Listed>* entries) const {
+bool HeldFile::ListFolder(std::vector<Listed>* entries, const DirectoryReader& reader) const {
   // Listed through the handle: the folder listed is the folder held.
   alignas(8) unsigned char buffer[4096];
   FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
   entries->clear();
   for (;;) {
-    if (!GetFileInformationByHandleEx(handle_.Get(), kind, buffer, sizeof(buffer)))
-      return GetLastError() == ERROR_NO_MORE_FILES;
+    if (!reader.Read(handle_.Get(), kind, buffer, sizeof(buffer))) {
+      // Only the listing's own end is an end; whatever else stops it leaves names unseen.
+      const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+      if (!complete) entries->clear();
+      return complete;
+    }
     kind = FileIdBothDirectoryInfo;
     for (size_t offset = 0;;) {
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);

@@ -45,15 +45,35 @@ class HeldFile {
   [[nodiscard]] bool OpenChild(const HeldFile& folder, const std::wstring& name, DWORD access,
                                DWORD share);
 
+  // Opens the folder `name` in the held `folder`, making it when it is missing, relative
+  // to the folder's handle and without following a link: a folder swapped above it or a
+  // link in its place never makes a folder elsewhere. Held without delete sharing.
+  // False, with the thread's last error, when it can be neither made nor opened.
+  [[nodiscard]] bool CreateChildFolder(const HeldFile& folder, const std::wstring& name);
+
+  // Reads the next part of a held folder's listing as GetFileInformationByHandleEx does
+  // with FileIdBothDirectory(Restart)Info; a test's for a listing that fails part way.
+  class DirectoryReader {
+   public:
+    [[nodiscard]] virtual bool Read(HANDLE folder, FILE_INFO_BY_HANDLE_CLASS kind, void* buffer,
+                                    DWORD size) const = 0;
+
+   protected:
+    ~DirectoryReader() = default;
+  };
+  static const DirectoryReader& SystemDirectoryReader();
+
   // Whether the open folder lists nothing but "." and ".."; false when it cannot be
   // listed.
   [[nodiscard]] bool IsEmptyFolder(bool* empty) const;
-  // What the open folder lists, without "." and ".."; false when it cannot be listed.
+  // What the open folder lists, without "." and ".."; false when it cannot be listed to
+  // its end (a listing cut short is never a shorter folder).
   struct Listed {
     std::wstring name;
     DWORD attributes;
   };
-  [[nodiscard]] bool ListFolder(std::vector<Listed>* entries) const;
+  [[nodiscard]] bool ListFolder(std::vector<Listed>* entries,
+                                const DirectoryReader& reader = SystemDirectoryReader()) const;
 
   const base::FilePath& final_path() const { return final_path_; }
   const FileIdentity& identity() const { return identity_; }
@@ -63,6 +83,10 @@ class HeldFile {
   base::ScopedHandle TakeHandle() { return std::move(handle_); }
 
  private:
+  // Reads the final path, identity and attributes of the handle just set; closes it and
+  // gives false, with the thread's last error, when one cannot be read.
+  [[nodiscard]] bool Identify();
+
   base::ScopedHandle handle_;
   base::FilePath final_path_;
   FileIdentity identity_;

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/elevated_helper/set_folder_permission.h"
 
 #include <aclapi.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <utility>
@@ -10,6 +11,8 @@
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/names/kernel_object_names.h"
@@ -17,6 +20,7 @@
 #include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+#include "desktop/windows/installer/elevated_helper/protected_places.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
@@ -68,37 +72,57 @@ void RunPackageInstaller(const base::CommandLine& command_line,
   package_installer.CopySwitchesFrom(command_line, kCopied, sizeof(kCopied) / sizeof(kCopied[0]));
   base::LaunchOptions options;
   options.wait = true;
-  (void)base::LaunchProcess(package_installer, options);
+  const base::Process launched = base::LaunchProcess(package_installer, options);
+  if (!launched.IsValid()) {
+    PLOG(ERROR) << "The package's installer " << copy.AsUTF8() << " could not be started";
+    return;
+  }
+  int32_t exit_code = 0;
+  if (!launched.WaitForExit(&exit_code)) {
+    PLOG(ERROR) << "The end of the package's installer cannot be read";
+    return;
+  }
+  LOG(INFO) << "The package's installer ended with " << exit_code;
 }
 
 // Waits for the package (or the end of the installation) and runs the package's
 // own installer in helper mode.
 void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder,
                              const base::FilePath& running_installer) {
-  if (!command_line.HasSwitch(switches::kInitialPid)) return;
+  if (!command_line.HasSwitch(switches::kInitialPid)) {
+    LOG(ERROR) << "Not waiting for the package: no requesting process was named";
+    return;
+  }
   base::ScopedHandle package_ready =
       OpenFolderEvent(kernel_objects::kPackageReadyEventPrefix, folder, true, SYNCHRONIZE);
   base::ScopedHandle interrupted = OpenFolderEvent(
       kernel_objects::kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
-  if (!package_ready.IsValid() || !interrupted.IsValid()) return;
+  if (!package_ready.IsValid() || !interrupted.IsValid()) {
+    LOG(ERROR) << "Not waiting for the package: the installation's events are missing";
+    return;
+  }
   base::ScopedHandle process = OpenInitialProcess(command_line, SYNCHRONIZE);
-  if (!process.IsValid()) return;
+  if (!process.IsValid()) {
+    PLOG(ERROR) << "Not waiting for the package: the requesting process cannot be held";
+    return;
+  }
 
   const HANDLE waits[] = {package_ready.Get(), interrupted.Get(), process.Get()};
-  if (WaitForMultipleObjects(3, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
+  const DWORD waited = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+  if (waited != WAIT_OBJECT_0) {
+    LOG(WARNING) << "Not running the package's installer: the installation ended first ("
+                 << waited << ")";
+    return;
+  }
   RunPackageInstaller(command_line, running_installer);
 }
 
-// The user of `process`'s token.
-[[nodiscard]] bool GetProcessUserSid(HANDLE process, std::vector<uint8_t>* sid) {
-  base::ScopedHandle token;
-  HANDLE raw_token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &raw_token)) return false;
-  token.Set(raw_token);
+// The user of `token`.
+[[nodiscard]] bool GetTokenUserSid(HANDLE token, std::vector<uint8_t>* sid) {
   DWORD size = 0;
-  (void)GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   std::vector<uint8_t> buffer(size);
-  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
     return false;
   const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
   if (!IsValidSid(user)) return false;
@@ -120,29 +144,34 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
                             &domain_size, &use) != FALSE;
 }
 
-// Normalises, checks, creates when missing, and holds the folder to be granted.
-base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
-                                       base::ScopedHandle* hold) {
+// Normalises, checks, makes when missing, and holds the folder to be granted.
+base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, HANDLE requester_token,
+                                       base::FilePath* normalized, base::ScopedHandle* hold) {
   const base::Result<base::FilePath> resolved = NormalizeGrantFolder(folder);
   if (!resolved.ok()) return resolved.failure();
   *normalized = resolved.value();
-  const base::Result<> place = CheckGrantablePlace(*normalized);
+  base::Result<std::vector<ProtectedPlace>> places = ListProtectedPlaces(requester_token);
+  if (!places.ok()) return places.failure();
+  GrantRules rules;
+  rules.places = std::move(places).value();
+  const base::Result<> place = CheckGrantablePlace(*normalized, rules.places);
   if (!place.ok()) return place;
-  if (!base::DirectoryExists(*normalized) && !base::CreateDirectory(*normalized))
-    return base::Failure{0, 0, "it cannot be created", *normalized};
+  const base::Result<> made = CreateMissingFolders(*normalized);
+  if (!made.ok()) return made;
   // The decision itself is made on the folder held open.
-  base::Result<base::ScopedHandle> held = HoldGrantableFolder(*normalized);
+  base::Result<base::ScopedHandle> held = HoldGrantableFolder(*normalized, rules);
   if (!held.ok()) return held.failure();
   *hold = std::move(held).value();
   return {};
 }
 
-[[nodiscard]] bool PrepareGrantFolder(const base::FilePath& folder, base::FilePath* normalized,
-                                      base::ScopedHandle* hold) {
-  const base::Result<> prepared = CheckAndHoldGrantFolder(folder, normalized, hold);
+[[nodiscard]] bool PrepareGrantFolder(const base::FilePath& folder, HANDLE requester_token,
+                                      base::FilePath* normalized, base::ScopedHandle* hold) {
+  const base::Result<> prepared = CheckAndHoldGrantFolder(folder, requester_token, normalized,
+                                                          hold);
   if (!prepared.ok()) {
     LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": "
-               << prepared.failure().text;
+               << base::DescribeFailure(prepared.failure());
   }
   return prepared.ok();
 }
@@ -176,11 +205,22 @@ HeldObjectSecurity* SystemHeldObjectSecurity() {
   return &system;
 }
 
-bool ResolvePrincipal(const base::CommandLine& command_line, std::vector<uint8_t>* sid) {
-  base::ScopedHandle process =
-      OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION);
-  if (!process.IsValid() || !GetProcessUserSid(process.Get(), sid)) {
-    LOG(ERROR) << "Cannot tell which user asks for access: no requesting process";
+bool ResolvePrincipal(const base::CommandLine& command_line, Requester* requester) {
+  // One handle for the account and the end-wait: a second open could find the process
+  // gone, or its id taken by another process.
+  requester->process =
+      OpenInitialProcess(command_line, PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
+  HANDLE raw_token = nullptr;
+  if (!requester->process.IsValid() ||
+      !OpenProcessToken(requester->process.Get(), TOKEN_QUERY | TOKEN_IMPERSONATE, &raw_token)) {
+    PLOG(ERROR) << "Cannot tell which user asks for access: the requesting process cannot "
+                   "be held";
+    return false;
+  }
+  requester->token.Set(raw_token);
+  std::vector<uint8_t>* sid = &requester->sid;
+  if (!GetTokenUserSid(requester->token.Get(), sid)) {
+    PLOG(ERROR) << "Cannot read the account of the requesting process";
     return false;
   }
   // The name must be that process's account: a process id reused by another user's
@@ -240,12 +280,45 @@ bool GrantUntilEnd(HANDLE object, int object_type, PSID principal, bool permanen
   return false;
 }
 
+std::string SwitchChangedByTrimming(const std::wstring& raw_command_line) {
+  static const char* const kHelperSwitches[] = {
+      switches::kSetFolderPermission, switches::kPermissionsForUser, switches::kWaitForPackage,
+      switches::kInitialPid, switches::kPermanentPermissions};
+  int count = 0;
+  const base::ScopedLocalAlloc<wchar_t*> args(
+      CommandLineToArgvW(raw_command_line.c_str(), &count));
+  for (int i = 1; args.IsValid() && i < count; ++i) {
+    const std::wstring raw = args.Get()[i];
+    if (raw == L"--") break;
+    std::wstring trimmed;
+    (void)base::TrimString(raw, base::kWhitespaceWide, &trimmed);
+    if (trimmed == raw) continue;
+    // The switch as the parser names it: prefix, name up to "=", lower case.
+    size_t start = trimmed.find_first_not_of(L"-/");
+    if (start == std::wstring::npos || start == 0 || start > 2) continue;
+    const std::string name = base::ToLowerASCII(
+        base::WideToUTF8(trimmed.substr(start, trimmed.find(L'=') - start)));
+    for (const char* helper_switch : kHelperSwitches) {
+      if (name == helper_switch) return name;
+    }
+  }
+  return std::string();
+}
+
 }  // namespace internal
 
 bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePath* granted_folder,
                             const FolderPermissionHelperEnvironment& environment) {
   if (!command_line.HasSwitch(switches::kPermissionsForUser)) return true;
   const base::FilePath folder = command_line.GetSwitchValuePath(switches::kSetFolderPermission);
+  // A value the trimming changed (a final no-break or ideographic space) is not what was
+  // asked: nothing is acted on.
+  const std::string trimmed = internal::SwitchChangedByTrimming(environment.raw_command_line);
+  if (!trimmed.empty()) {
+    LOG(ERROR) << "Refusing the request: the value of \"" << trimmed
+               << "\" ends or starts with white space that was trimmed away";
+    return true;
+  }
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
     RunFromPackageWhenReady(command_line, folder, environment.running_installer);
     return true;
@@ -255,13 +328,17 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
                                                folder, false, EVENT_ALL_ACCESS);
   base::ScopedHandle undo = OpenFolderEvent(kernel_objects::kGiveInstallPermissionUndoEventPrefix,
                                             folder, false, EVENT_ALL_ACCESS);
-  if (!granted.IsValid() || !undo.IsValid()) return true;
+  if (!granted.IsValid() || !undo.IsValid()) {
+    LOG(ERROR) << "Not giving access to " << folder.AsUTF8()
+               << ": the installation's events are missing";
+    return true;
+  }
 
   base::FilePath normalized;
   base::ScopedHandle hold;  // keeps the checked folder in its place until it is granted
-  std::vector<uint8_t> principal;
-  if (!internal::ResolvePrincipal(command_line, &principal) ||
-      !PrepareGrantFolder(folder, &normalized, &hold))
+  internal::Requester requester;
+  if (!internal::ResolvePrincipal(command_line, &requester) ||
+      !PrepareGrantFolder(folder, requester.token.Get(), &normalized, &hold))
     return false;
   // The same folder, for the grant and its undoing, without keeping it from removal.
   base::ScopedHandle object(ReOpenFile(hold.Get(), READ_CONTROL | WRITE_DAC,
@@ -278,10 +355,9 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
   base::ScopedHandle interrupted = OpenFolderEvent(
       kernel_objects::kInstallationInterruptedEventPrefix, folder, true, SYNCHRONIZE);
   if (interrupted.IsValid()) ends.push_back(interrupted.Get());
-  base::ScopedHandle installer_process = OpenInitialProcess(command_line, SYNCHRONIZE);
-  if (installer_process.IsValid()) ends.push_back(installer_process.Get());
+  ends.push_back(requester.process.Get());
 
-  const bool done = internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, principal.data(),
+  const bool done = internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, requester.sid.data(),
                                             command_line.HasSwitch(switches::kPermanentPermissions),
                                             granted.Get(), ends, std::move(hold), environment);
   if (done && granted_folder) *granted_folder = normalized;

@@ -57,11 +57,15 @@ struct FolderPermissionHelperEnvironment {
   DWORD undo_delay_ms = 10000;
   // The security calls on the held folder.
   internal::HeldObjectSecurity* security = internal::SystemHeldObjectSecurity();
+  // The process's command line as it came, before its arguments were trimmed.
+  std::wstring raw_command_line = GetCommandLineW();
 };
 
 // The helper mode for `command_line`; does nothing without
-// "permissions-for-user". A refused folder or a grant that could not be taken
-// back is logged and gives false; the installation sees the missing signal.
+// "permissions-for-user". A refused folder or requester, or a grant that could not be
+// taken back, is logged and gives false; the installation sees the missing signal. A
+// request that is not acted on (its events missing, its switches changed by trimming)
+// and the waiting variant log their reason and give true.
 // `granted_folder`, when given, receives the resolved folder once a grant was
 // made (and, unless permanent, taken back).
 [[nodiscard]] bool RunSetFolderPermission(
@@ -70,11 +74,22 @@ struct FolderPermissionHelperEnvironment {
 
 namespace internal {
 
+// The process that asked for the grant, held once for the whole run: its account is
+// the one granted, its token finds its own shell folders, and its end ends the grant.
+struct Requester {
+  base::ScopedHandle process;  // query and synchronise rights
+  base::ScopedHandle token;    // query and impersonate rights
+  std::vector<uint8_t> sid;
+};
+
 // The account to give access to: the user of the "initial-pid" process's token, and
 // only when "permissions-for-user" names that same account. Without a requesting
-// process to identify, nothing is granted: a name alone never decides.
-[[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line,
-                                    std::vector<uint8_t>* sid);
+// process to identify and hold, nothing is granted: a name alone never decides.
+[[nodiscard]] bool ResolvePrincipal(const base::CommandLine& command_line, Requester* requester);
+
+// Which of the helper's switches in `raw_command_line` (as the process got it) the
+// command line's trimming changed; empty when none did.
+std::string SwitchChangedByTrimming(const std::wstring& raw_command_line);
 
 // Adds a GENERIC_ALL entry for `principal`, inherited by files and subfolders, to the
 // DACL of the held `object` (SE_OBJECT_TYPE `object_type`, opened with READ_CONTROL and

@@ -11,6 +11,7 @@
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/base_paths_win.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_generic.h"
@@ -19,6 +20,7 @@
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
+#include "desktop/windows/installer/elevated_helper/root_scratch_test_util.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -48,9 +50,9 @@ std::vector<uint8_t> CurrentUserSid(const std::wstring& user) {
   base::CommandLine command_line(base::FilePath(L"installer.exe"));
   command_line.AppendSwitchNative("permissions-for-user", user);
   command_line.AppendSwitchNative("initial-pid", base::StringPrintf(L"%lu", GetCurrentProcessId()));
-  std::vector<uint8_t> sid;
-  EXPECT_TRUE(internal::ResolvePrincipal(command_line, &sid));
-  return sid;
+  internal::Requester requester;
+  EXPECT_TRUE(internal::ResolvePrincipal(command_line, &requester));
+  return requester.sid;
 }
 
 // Whether the DACL holds an inheritable grant for exactly `sid`.
@@ -115,10 +117,10 @@ void SetDistinctDacl(const base::FilePath& folder, const std::vector<uint8_t>& u
                                   nullptr, nullptr, raw_dacl, nullptr));
 }
 
-class SetFolderPermissionTest : public base::ScratchDirTest {
+class SetFolderPermissionTest : public RootScratchTest {
  protected:
   void SetUp() override {
-    base::ScratchDirTest::SetUp();
+    RootScratchTest::SetUp();
     environment_.undo_delay_ms = 0;
     folder_ = Path(L"install");
     ASSERT_TRUE(GetCurrentUserName(&user_));
@@ -209,18 +211,34 @@ TEST_F(SetFolderPermissionTest, GrantHoldsUntilUndoThenTheOldDaclReturnsExactly)
   EXPECT_EQ(before, DaclBytes(name, SE_REGISTRY_KEY));
 }
 
-// A grant that cannot be taken back is a failure, not a quiet success.
+// A grant that cannot be taken back is a failure, not a quiet success: on a key, and on a
+// folder (the product's case), which is no failure only once it is gone.
 TEST_F(SetFolderPermissionTest, FailedRestoreIsReported) {
   testing::ScratchRegistryKey key;
-  base::RegistryKey held;
-  ASSERT_EQ(ERROR_SUCCESS, held.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
-  base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-  FailingRestore failing;
-  environment_.security = &failing;
-  EXPECT_FALSE(internal::GrantUntilEnd(held.Handle(), SE_REGISTRY_KEY, sid_.data(), false,
-                                       granted.Get(), {undo.Get()}, base::ScopedHandle(),
-                                       environment_));
+  base::RegistryKey held_key;
+  ASSERT_EQ(ERROR_SUCCESS,
+            held_key.Open(HKEY_CURRENT_USER, key.path().c_str(), READ_CONTROL | WRITE_DAC));
+  ASSERT_TRUE(base::CreateDirectory(folder_));
+  base::ScopedHandle held_folder(CreateFileW(
+      folder_.value().c_str(), READ_CONTROL | WRITE_DAC,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(held_folder.IsValid());
+  const struct {
+    HANDLE object;
+    SE_OBJECT_TYPE type;
+  } objects[] = {{held_key.Handle(), SE_REGISTRY_KEY}, {held_folder.Get(), SE_FILE_OBJECT}};
+  for (const auto& object : objects) {
+    base::ScopedHandle granted(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    base::ScopedHandle undo(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    FailingRestore failing;
+    environment_.security = &failing;
+    EXPECT_FALSE(internal::GrantUntilEnd(object.object, object.type, sid_.data(), false,
+                                         granted.Get(), {undo.Get()}, base::ScopedHandle(),
+                                         environment_))
+        << object.type;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0)) << "granted first";
+  }
 }
 
 // The principal is the requesting process's account, and only when the name given is
@@ -249,10 +267,13 @@ TEST_F(SetFolderPermissionTest, PrincipalIsTheRequestingUsersAccountAndNothingEl
     base::CommandLine command_line(base::FilePath(L"installer.exe"));
     command_line.AppendSwitchNative("permissions-for-user", c.user);
     if (!c.pid.empty()) command_line.AppendSwitchNative("initial-pid", c.pid);
-    std::vector<uint8_t> sid;
-    EXPECT_EQ(c.resolved, internal::ResolvePrincipal(command_line, &sid)) << c.name;
+    internal::Requester requester;
+    EXPECT_EQ(c.resolved, internal::ResolvePrincipal(command_line, &requester)) << c.name;
     if (c.resolved) {
-      EXPECT_EQ(sid_, sid) << c.name;
+      EXPECT_EQ(sid_, requester.sid) << c.name;
+      // The one handle also serves the end-wait.
+      EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT),
+                WaitForSingleObject(requester.process.Get(), 0)) << c.name;
     }
   }
   // The helper itself grants nothing to a group named without a requesting process.
@@ -293,6 +314,13 @@ TEST_F(SetFolderPermissionTest, RefusesLinksAndSystemFoldersHoweverSpelledChangi
   const base::FilePath users = profile.DirName();
   wchar_t short_name[MAX_PATH] = {};
   ASSERT_NE(0u, GetShortPathNameW(program_files.value().c_str(), short_name, MAX_PATH));
+  wchar_t users_short[MAX_PATH] = {};
+  ASSERT_NE(0u, GetShortPathNameW(users.value().c_str(), users_short, MAX_PATH));
+  wchar_t common_startup_text[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(
+      SHGetFolderPathW(nullptr, CSIDL_COMMON_STARTUP, nullptr, 0, common_startup_text)));
+  const base::FilePath common_startup(common_startup_text);
+  const wchar_t kStartup[] = L"AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
   // A name of this run's own, removed whatever happens, so that a grant that wrongly
   // creates it cannot fail later runs.
   const base::FilePath under_windows =
@@ -326,21 +354,63 @@ TEST_F(SetFolderPermissionTest, RefusesLinksAndSystemFoldersHoweverSpelledChangi
       {"a profile", profile},
       {"a drive root", base::FilePath(program_files.value().substr(0, 3))},
       {"under the Windows folder", under_windows},
+      {"another user's PowerShell profile folder",
+       users.Append(L"velum-test-someone\\Documents\\WindowsPowerShell")},
+      {"another user's PowerShell folder, doubled separators",
+       base::FilePath(users.value() + L"\\\\velum-test-someone\\Documents\\WindowsPowerShell")},
+      {"the Default profile's Startup", users.Append(L"Default").Append(kStartup)},
+      {"another user's Startup", users.Append(L"velum-test-someone").Append(kStartup)},
+      {"the all-users StartUp", common_startup},
+      {"the all-users StartUp with a trailing blank", spelled(common_startup, L" ")},
+      {"Public\\Desktop\\x", users.Append(L"Public\\Desktop\\x")},
+      {"Public\\Desktop\\x by a short name", base::FilePath(std::wstring(users_short) +
+                                                           L"\\Public\\Desktop\\x")},
+      {"ProgramData's own folder", program_data.Append(L"Velum")},
   };
-  const base::FilePath watched[] = {program_files, windows, program_data, users, profile,
-                                    Path(L"target")};
+  const base::FilePath watched[] = {program_files, windows,        program_data,  users,
+                                    profile,       common_startup, Path(L"target")};
   std::vector<std::string> before;
   for (const base::FilePath& folder : watched) {
     before.push_back(DaclBytes(folder.value(), SE_FILE_OBJECT));
     EXPECT_FALSE(before.back().empty()) << folder.AsUTF8();
   }
+  // What a wrong grant would make outside the test's own folder goes again, whatever
+  // happens, so that it cannot fail later runs.
+  struct RemoveMade {
+    std::vector<base::FilePath> paths;
+    ~RemoveMade() {
+      for (const base::FilePath& path : paths) base::DeleteFileBestEffort(path, true);
+    }
+  } remove_made;
+  for (const auto& c : refused) {
+    base::FilePath first_missing;
+    for (base::FilePath path = c.folder.StripTrailingSeparators();
+         path.DirName() != path && !base::PathExists(path); path = path.DirName()) {
+      first_missing = path;
+    }
+    if (!first_missing.empty()) remove_made.paths.push_back(first_missing);
+  }
   for (const auto& c : refused) EXPECT_FALSE(HelperGrants(c.folder)) << c.name;
+  // A permanent grant is refused alike.
+  for (const auto& c : refused) {
+    folder_ = c.folder;
+    base::CommandLine permanent = HelperCommandLine();
+    permanent.AppendSwitch("permanent-permissions");
+    EXPECT_FALSE(HelperGrants(permanent)) << c.name;
+  }
   for (size_t i = 0; i < sizeof(watched) / sizeof(watched[0]); ++i)
     EXPECT_EQ(before[i], DaclBytes(watched[i].value(), SE_FILE_OBJECT)) << watched[i].AsUTF8();
   EXPECT_FALSE(base::PathExists(Path(L"target\\install")));
   EXPECT_FALSE(base::PathExists(under_windows));
+  EXPECT_FALSE(base::PathExists(users.Append(L"velum-test-someone")));
+  EXPECT_FALSE(base::PathExists(users.Append(L"Public\\Desktop\\x")));
+  EXPECT_FALSE(base::PathExists(program_data.Append(L"Velum")));
 
   EXPECT_TRUE(HelperGrants(Path(L"new\\install"))) << "a new folder";
+  EXPECT_TRUE(HelperGrants(program_files.Append(L"velum-test-" +
+                                                std::to_wstring(GetCurrentProcessId()))))
+      << "a new folder in Program Files";
+  RemoveDirectoryW(folder_.value().c_str());
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
 }
 
@@ -446,6 +516,53 @@ TEST_F(SetFolderPermissionTest, HelperEndsWhenTheInstallerProcessEndsOrTheRunIsI
   second.join();
 }
 
+// A request whose value the command line's trimming changed is not acted on: the reason is
+// logged and the helper's result stays true.
+TEST_F(SetFolderPermissionTest, RequestChangedByTrimmingIsRefusedWithItsReason) {
+  const base::CommandLine command_line = HelperCommandLine();
+  const struct {
+    const char* name;
+    std::wstring raw;
+    std::string changed;
+  } cases[] = {
+      {"as written", command_line.GetCommandLineString(), ""},
+      {"an ideographic space", L"installer.exe \"--set-folder-permission=C:\\x\x3000\"", "set-folder-permission"},
+      {"a no-break space", L"installer.exe --permissions-for-user=me\xA0", "permissions-for-user"},
+      {"a leading tab", L"installer.exe \"\t--initial-pid=1\"", "initial-pid"},
+      {"another switch", L"installer.exe \"--other=x\xA0\"", ""},
+      {"after the terminator", L"installer.exe -- \"--initial-pid=1\xA0\"", ""},
+      {"a slash prefix", L"installer.exe \"/wait-for-package=C:\\p\x2003\"", "wait-for-package"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.changed, internal::SwitchChangedByTrimming(c.raw)) << c.name;
+
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
+  environment_.raw_command_line = L"installer.exe \"--set-folder-permission=" + folder_.value() +
+                                  L"\x3000\" --permissions-for-user=" + user_;
+  base::ScopedLogCapture log;
+  EXPECT_TRUE(RunSetFolderPermission(command_line, nullptr, environment_));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing the request: the value of \"set-folder-permission\"")
+                    .size());
+  EXPECT_NE(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
+  EXPECT_FALSE(base::PathExists(folder_)) << "nothing was made";
+}
+
+// The helper's ends without a grant say why in its log, and keep its result true.
+TEST_F(SetFolderPermissionTest, QuietEndsLogTheirReason) {
+  base::ScopedLogCapture log;
+  EXPECT_TRUE(RunSetFolderPermission(HelperCommandLine(), nullptr, environment_));
+  EXPECT_EQ(1u, log.LinesStartingWith("Not giving access to " + folder_.AsUTF8() +
+                                      ": the installation's events are missing")
+                    .size());
+  base::CommandLine waiting = HelperCommandLine();
+  waiting.AppendSwitchPath("wait-for-package", Path(L"package"));
+  EXPECT_TRUE(RunSetFolderPermission(waiting, nullptr, environment_));
+  EXPECT_EQ(1u, log.LinesStartingWith("Not waiting for the package: the installation's events "
+                                      "are missing")
+                    .size());
+}
+
 class WaitingHelperTest : public SetFolderPermissionTest {
  protected:
   void SetUp() override {
@@ -510,6 +627,17 @@ TEST_F(WaitingHelperTest, ReadyPackageRunsItsInstallerInHelperMode) {
   // What ran was a copy out of the user's reach, not the package folder's file.
   EXPECT_EQ(std::string::npos, line.find(package_.AsUTF8())) << line;
   EXPECT_NE(std::string::npos, line.find("\\Temp\\VelumInstaller-")) << line;
+}
+
+// The package's installer's end is logged, not dropped.
+TEST_F(WaitingHelperTest, PackageInstallersEndIsLogged) {
+  ASSERT_TRUE(SetEvent(ready_.Get()));
+  base::ScopedLogCapture log;
+  EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  EXPECT_EQ(1u, log.LinesStartingWith("The package's installer ended with ").size());
+  ASSERT_TRUE(DeleteFileW(package_.Append(L"installer.exe").value().c_str()));
+  EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  EXPECT_EQ(1u, log.LinesStartingWith("Not running the package's installer").size());
 }
 
 // The package folder and its event belong to the user: a signed installer runs no

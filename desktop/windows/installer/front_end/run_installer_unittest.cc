@@ -314,7 +314,8 @@ TEST_F(RunInstallerTest, HelperLogsTheFolderItRefuses) {
   EXPECT_FALSE(FindLog(&log, &text)) << log.AsUTF8();
   ASSERT_TRUE(FindElevatedLog(&log, &text));
   EXPECT_NE(std::string::npos,
-            text.find("Refusing to give access to C:\\windows\\system32: the system folder"));
+            text.find("Refusing to give access to C:\\windows\\system32: it lies in the protected "
+                      "folder C:\\windows"));
 }
 
 TEST_F(RunInstallerTest, Q12AutoupdateTakesTheFolderFromTheLastArgument) {

@@ -115,6 +115,24 @@ std::string HresultText(HRESULT hr) {
   return true;
 }
 
+// No document type definition, so no entity is expanded while a file is read (an
+// elevated reader's input may be anyone's).
+HRESULT ProhibitDtd(IXMLDOMDocument* document) {
+  // IXMLDOMDocument2, whose id the headers declare without defining it.
+  static const IID kIidDomDocument2 = {
+      0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+  ComPtr<IXMLDOMDocument2> document2;
+  HRESULT hr = document->QueryInterface(kIidDomDocument2,
+                                        reinterpret_cast<void**>(document2.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  const base::ScopedBstr name(L"ProhibitDTD");
+  VARIANT prohibit;
+  VariantInit(&prohibit);
+  prohibit.vt = VT_BOOL;
+  prohibit.boolVal = VARIANT_TRUE;
+  return document2->setProperty(name.Get(), prohibit);
+}
+
 }  // namespace
 
 XmlDocument::XmlDocument(ComObjectFactory factory) : factory_(std::move(factory)) {}
@@ -141,6 +159,8 @@ bool XmlDocument::Create(std::string* error) {
     failure = "Cannot put validateOnParse ";
   } else if (FAILED(hr = document->put_resolveExternals(VARIANT_FALSE))) {
     failure = "Cannot put resolveExternals";
+  } else if (FAILED(hr = ProhibitDtd(document.Get()))) {
+    failure = "Cannot prohibit document type definitions ";
   }
   if (failure) {
     if (error) *error = failure + HresultText(hr);
@@ -166,6 +186,14 @@ bool XmlDocument::LoadFile(const base::FilePath& path, std::string* error) {
   if (FAILED(hr) || loaded != VARIANT_TRUE) {
     if (error)
       *error = "Cannot load the document from file w/err " + std::to_string(GetLastError());
+    return false;
+  }
+  // Where the service parses a DTD regardless (Wine ignores the property), the document
+  // is still refused.
+  ComPtr<IXMLDOMDocumentType> doctype;
+  if (FAILED(document_->get_doctype(doctype.GetAddressOf())) || doctype) {
+    document_.Reset();
+    if (error) *error = "Cannot load the document from file: it declares a document type";
     return false;
   }
   if (!MoveToDocument()) {

@@ -93,6 +93,25 @@ TEST_F(XmlDocumentTest, LoadFailuresExplainThemselves) {
   }
 }
 
+// A document type definition is never read: its entities would be expanded (a record
+// that names a folder through one, or a billion laughs).
+TEST_F(XmlDocumentTest, DocumentTypeDefinitionsAreRefused) {
+  const char* const documents[] = {
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE install_log [<!ENTITY p \"C:\\velum\">]>\n"
+      "<install_log><path>&p;</path></install_log>\n",
+      "<!DOCTYPE r [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+      "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]><r>&c;</r>",
+      "<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/r.dtd\"><r/>",
+  };
+  for (const char* text : documents) {
+    WriteText(text);
+    XmlDocument document;
+    std::string error;
+    EXPECT_FALSE(document.LoadFile(path_, &error)) << text;
+    EXPECT_EQ(0u, error.find("Cannot load the document from file")) << error;
+  }
+}
+
 TEST_F(XmlDocumentTest, BuiltTreeSerializesAndLoadsBack) {
   XmlDocument document;
   ASSERT_TRUE(document.Create(nullptr));

@@ -1,0 +1,62 @@
+#include "desktop/windows/installer/elevated_helper/held_file.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/files/scratch_dir_test_util.h"
+
+namespace installer {
+namespace {
+
+// The system's listing for the first `good_reads` parts, then a failure with `error`.
+class CutListing : public HeldFile::DirectoryReader {
+ public:
+  CutListing(int good_reads, DWORD error) : good_reads_(good_reads), error_(error) {}
+  bool Read(HANDLE folder, FILE_INFO_BY_HANDLE_CLASS kind, void* buffer,
+            DWORD size) const override {
+    if (reads_++ < good_reads_)
+      return HeldFile::SystemDirectoryReader().Read(folder, kind, buffer, size);
+    SetLastError(error_);
+    return false;
+  }
+
+ private:
+  const int good_reads_;
+  const DWORD error_;
+  mutable int reads_ = 0;
+};
+
+using HeldFileTest = base::ScratchDirTest;
+
+// A listing that stops for any reason but its end is a failure, never a shorter folder:
+// a folder that lists short could pass for empty, or hide a file from a copy.
+TEST_F(HeldFileTest, ListingCutShortIsAFailureNeverAShorterFolder) {
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 80; ++i) names.push_back(L"a-file-with-a-longer-name-" + std::to_wstring(i));
+  for (const std::wstring& name : names) Write(name.c_str(), "x");
+  HeldFile folder;
+  ASSERT_TRUE(folder.Open(scratch_.path(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, false));
+  std::vector<HeldFile::Listed> listed;
+  ASSERT_TRUE(folder.ListFolder(&listed));
+  EXPECT_EQ(names.size(), listed.size());
+
+  for (int good_reads : {0, 1}) {
+    const CutListing cut(good_reads, ERROR_ACCESS_DENIED);
+    listed = {HeldFile::Listed{L"stale", 0}};
+    EXPECT_FALSE(folder.ListFolder(&listed, cut)) << good_reads;
+    EXPECT_TRUE(listed.empty()) << good_reads;
+  }
+  // Its own end is the only end: all that came before it counts.
+  const CutListing ended(1, ERROR_NO_MORE_FILES);
+  ASSERT_TRUE(folder.ListFolder(&listed, ended));
+  EXPECT_FALSE(listed.empty());
+  EXPECT_LT(listed.size(), names.size()) << "a part of the listing is enough for this case";
+}
+
+}  // namespace
+}  // namespace installer
