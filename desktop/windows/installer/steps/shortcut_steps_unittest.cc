@@ -419,7 +419,7 @@ TEST_F(ShortcutStepsTest, AnAllUsersAutoupdateLeavesTheTaskbarAlone) {
     context.install_log.version = kV2;
     context.install_log.app_id = Record()->app_id;
     ResetPinned();
-    UpdateShortcutsStep(&context).Run(0);
+    EXPECT_EQ(StepResult::STATUS_OK, UpdateShortcutsStep(&context).Run(0).status);
     EXPECT_TRUE(Pinned().empty());
     if (previous_pin) {
       EXPECT_TRUE(base::PathExists(pin));
