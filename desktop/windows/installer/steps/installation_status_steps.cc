@@ -82,8 +82,12 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
   base::FilePath folder = install_folder.Append(kOldStatusFolderName);
   if (!base::DirectoryExists(folder)) {
     VLOG(1) << "Creating folder for old status files.";
-    if (!transaction->Execute(std::make_unique<CreateFolderOperation>(folder)))
+    // The installation goes on without the earlier record, but the log says so.
+    if (!transaction->Execute(std::make_unique<CreateFolderOperation>(folder))) {
+      LOG(WARNING) << "Could not create " << folder.AsUTF8()
+                   << "; the previous status is not kept";
       return StepResult();
+    }
   }
   base::FilePath target =
       GetNewOldStatusPath(install_folder, base::Time::NowFromSystemTime().ToTimeT());
