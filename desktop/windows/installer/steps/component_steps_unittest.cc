@@ -208,6 +208,38 @@ TEST_F(ComponentStepsTest, UninstallRunsNoUninstallerOutsideTheInstallFolder) {
   }
 }
 
+// What was held and checked is what starts: the file's final path, not the record's name,
+// whose folders (a link here, a differently spelt name) may lead elsewhere by then.
+TEST_F(ComponentStepsTest, UninstallStartsTheHeldFileByItsFinalPath) {
+  InstallWith(L"suite:components");
+  ClearProcessSwitches();
+  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"suite")));
+  ASSERT_TRUE(base::CopyFile(components_.Append(L"suite_installer.exe"),
+                             install_folder_.Append(L"suite\\suite_installer.exe")));
+  const base::FilePath link = install_folder_.Append(L"linked");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(link, install_folder_.Append(L"suite"), &error)) << error;
+  const base::FilePath record_file = install_folder_.Append(L"installation_status.xml");
+  std::string record;
+  ASSERT_TRUE(base::ReadFileToString(record_file, &record));
+  const std::string recorded = "<path>" + Folder(L"suite") + "</path>";
+  ASSERT_NE(std::string::npos, record.find(recorded)) << record;
+  record.replace(record.find(recorded), recorded.size(), "<path>" + link.AsUTF8() + "</path>");
+  ASSERT_NE(std::string::npos, record.find("<name>suite</name>")) << record;
+  record.replace(record.find("<name>suite</name>"), 18, "<name>SUITE</name>");
+  ASSERT_TRUE(base::WriteTextFile(record_file, record));
+  EXPECT_TRUE(base::DeleteFile(program_log_, false));
+  ASSERT_TRUE(base::TrackDescendantProcesses());
+  InstallationRun run;
+  run.uninstall = true;
+  Run(&run);
+  EXPECT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  EXPECT_TRUE(base::WaitForDescendantProcesses(60000));
+  EXPECT_TRUE(base::RemoveDirectoryLink(link));
+  EXPECT_EQ(std::vector<std::string>{"suite_installer.exe --uninstall --copyonly=0 --allusers=0"},
+            ComponentLines());
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace installer
