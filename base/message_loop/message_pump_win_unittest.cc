@@ -309,6 +309,51 @@ TEST(MessagePumpForUITest, AWorkMessageIsQueuedBeforeAWindowMessageOnlyWhenATask
   }
 }
 
+// A loop run inside a task may not run tasks: a task waiting meanwhile queues no work
+// message before its window messages (each would wake it for nothing), and runs once the
+// outer run has it again.
+TEST(MessagePumpForUITest, ANestedLoopThatMayNotRunTasksGetsNoWorkMessages) {
+  const UINT kChained = WM_APP + 11;
+  const int kMessages = 20;
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  HWND pump_window = static_cast<MessagePumpForUI*>(loop.pump())->message_hwnd();
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  int handled = 0, with_work_message = 0;
+  HWND self = nullptr;
+  TestWindow window(Bind(
+      [](int* handled, int* with_work_message, HWND* self, HWND pump_window, int messages,
+         UINT message) {
+        if (message != kChained)
+          return;
+        MSG msg;
+        if (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
+                         MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE))
+          ++*with_work_message;
+        if (++*handled < messages)
+          PostMessageW(*self, kChained, 0, 0);
+      },
+      &handled, &with_work_message, &self, pump_window, kMessages));
+  self = window.hwnd();
+  std::vector<int> order;
+  runner->PostTask(FROM_HERE, Bind(
+                                  [](SequencedTaskRunner* runner, std::vector<int>* order,
+                                     HWND window) {
+                                    runner->PostTask(FROM_HERE, Bind(&Append, order, 2));
+                                    PostMessageW(window, kChained, 0, 0);
+                                    RunLoop nested;
+                                    nested.QuitWhenIdle();
+                                    nested.Run();
+                                    order->push_back(1);
+                                  },
+                                  runner.get(), &order, window.hwnd()));
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(kMessages, handled);
+  EXPECT_EQ(0, with_work_message);
+  EXPECT_EQ(std::vector<int>({1, 2}), order);
+}
+
 int ProblemCount(MessageLoopProblem problem) {
   HistogramBase* histogram = StatisticsRecorder::FindHistogram("Base.MessageLoopProblem");
   return histogram ? histogram->SnapshotSamples()->GetCount(problem) : 0;
