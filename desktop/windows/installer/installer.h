@@ -88,7 +88,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // The version this run installs instead of the product's own.
   void SetProductVersionForTesting(const std::string& version) { product_version_ = version; }
-  size_t step_count() const { return steps_.size(); }
   // Replaces the default-browser set-up (the backend's, or a test's).
   void SetOsOperations(std::unique_ptr<OsOperations> operations) {
     os_operations_ = std::move(operations);

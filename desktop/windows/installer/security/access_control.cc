@@ -129,8 +129,6 @@ NamedSecurityInfo* SystemNamedSecurityInfo() {
   return &calls;
 }
 
-NamedSecurityInfo* CurrentNamedSecurityInfo() { return Calls(); }
-
 NamedSecurityInfo* SetNamedSecurityInfoForTesting(NamedSecurityInfo* replacement) {
   NamedSecurityInfo* previous = Calls();
   g_named_security = replacement;
@@ -327,10 +325,6 @@ bool GetUserNameInFormat(std::wstring* name, uint32_t format) {
   if (!GetUserNameExW(name_format, buffer.data(), &buffer_size)) return false;
   name->assign(buffer.data());
   return true;
-}
-
-bool GetCurrentUserDisplayName(std::wstring* name) {
-  return GetUserNameInFormat(name, NameDisplay);
 }
 
 EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type) {

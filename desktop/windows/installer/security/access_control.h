@@ -96,7 +96,6 @@ void RestoreSecurityIfSaved(std::unique_ptr<SavedSecurity>* saved);
 [[nodiscard]] bool GetCurrentUserName(std::wstring* name);
 // GetUserNameExW in |format| (an EXTENDED_NAME_FORMAT value).
 [[nodiscard]] bool GetUserNameInFormat(std::wstring* name, uint32_t format);
-[[nodiscard]] bool GetCurrentUserDisplayName(std::wstring* name);
 // "DOMAIN\user": the name that resolves to this account and no other.
 [[nodiscard]] bool GetCurrentUserQualifiedName(std::wstring* name);
 
@@ -116,8 +115,6 @@ class NamedSecurityInfo {
 
 // The system's calls.
 NamedSecurityInfo* SystemNamedSecurityInfo();
-// The calls in use: the system's unless a test replaced them.
-NamedSecurityInfo* CurrentNamedSecurityInfo();
 
 // Makes |replacement| (null: the system's) the calls used from now on; returns the
 // previous one. For tests.
