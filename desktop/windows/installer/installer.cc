@@ -24,6 +24,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
@@ -560,7 +561,7 @@ void Installer::RemoveLeftoversOfEarlierRuns() {
   for (const std::string& file : root_files_) scope.root_files.insert(base::UTF8ToWide(file));
   for (const wchar_t* name : {L"installer_helper_64.exe", L"installer_helper.exe"})
     scope.version_files.insert(name);
-  for (const wchar_t* name : {L"launcher.exe", L"installer_prefs.json", L"installation_status.xml",
+  for (const wchar_t* name : {kLauncherFileName, L"installer_prefs.json", kStatusFileName,
                               L"pref_default_overrides", L"server_tracking_data"})
     scope.root_files.insert(name);
   scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));

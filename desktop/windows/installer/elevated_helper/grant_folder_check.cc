@@ -14,15 +14,13 @@
 #include "base/strings/string_piece.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 
 namespace installer {
 
 namespace {
-
-// The installation record: a folder that holds it is this product's.
-const wchar_t kRecordFileName[] = L"installation_status.xml";
 
 // Folders that must never receive an inherited grant, nor any folder above them.
 const int kKnownFolders[] = {
@@ -176,7 +174,7 @@ base::Result<> CheckGrantableHeldPlace(const HeldFile& target) {
 // Whether the held folder holds this product's installation record naming `folder`;
 // the record is held against changes while it is read.
 base::Result<> CheckRecordOf(const base::FilePath& folder) {
-  const base::FilePath path = folder.Append(kRecordFileName);
+  const base::FilePath path = folder.Append(kStatusFileName);
   HeldFile record;
   if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory() ||
       record.is_reparse_point()) {

@@ -14,6 +14,7 @@
 #include "base/values.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
@@ -27,8 +28,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kLauncherName[] = L"launcher.exe";
-const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kStartMenuFolderName[] = L"Velum Software";
 const wchar_t kLegacyPreferencesName[] = L"velumprefs_default.ini";
 // Read, write and execute on the install folder itself.
@@ -47,7 +46,7 @@ bool EarlierRunDidNotFinish(const base::FilePath& folder, const InstallLog& reco
     const auto same = [&original](const std::wstring& name) {
       return base::FilePath::CompareIgnoreCase(name, original) == 0;
     };
-    if (same(kLauncherName) || same(kStatusFileName) ||
+    if (same(kLauncherFileName) || same(kStatusFileName) ||
         std::any_of(record.root_files.begin(), record.root_files.end(), same))
       return true;
   }
@@ -201,7 +200,7 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
         record_.reset();
     } else {
       VLOG(1) << "Path is not an existing installation";
-      has_launcher_ = base::PathExists(path.Append(kLauncherName));
+      has_launcher_ = base::PathExists(path.Append(kLauncherFileName));
       ReadExistingInstallation();
     }
     return;
@@ -252,7 +251,7 @@ void Status::TestShortcuts() {
     base::FilePath path;
     bool launcher;
   } targets[] = {
-      {path_.Append(kLauncherName), true},
+      {path_.Append(kLauncherFileName), true},
       {path_.Append(executable), false},
       {path_.Append(record_->subfolder).Append(executable), false},
   };

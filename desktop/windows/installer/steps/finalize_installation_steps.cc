@@ -12,6 +12,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/steps/os_operations.h"
@@ -51,7 +52,7 @@ void LowerTaskErrorCount(const base::FilePath& install_folder) {
 
 ScheduledTaskInfo BuildAutoupdateTaskInfo(const base::FilePath& install_folder,
                                           const std::string& app_id, bool all_users) {
-  base::CommandLine command(install_folder.Append(L"launcher.exe"));
+  base::CommandLine command(install_folder.Append(kLauncherFileName));
   command.AppendSwitch(switches::kScheduledAutoupdate);
   command.AppendArg("$(Arg0)");
   ScheduledTaskInfo info(command);

@@ -9,6 +9,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/time/time.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/file_step.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installation_context.h"
@@ -27,7 +28,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kLegacyStatusFileName[] = L"velum_install_log.xml";
 const wchar_t kOldStatusFolderName[] = L"old_status";
 // The Start Menu entries of the maker's message-center companion product.

@@ -24,6 +24,7 @@
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
@@ -237,7 +238,7 @@ void ResetDefaultBrowserAndShowSurvey(InstallationContext* context) {
 StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the uninstallation";
   if (!DeleteThrough(context_->GetTransaction(),
-                     context_->GetInstallFolder().Append(L"installation_status.xml"), false,
+                     context_->GetInstallFolder().Append(kStatusFileName), false,
                      true)) {
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_UNINSTALL_INCOMPLETE,
                       std::wstring(), "Failed to remove installation status file");
@@ -273,7 +274,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         folders.insert(folder.value());
     }
   }
-  const base::FilePath launcher = install_folder.Append(L"launcher.exe");
+  const base::FilePath launcher = install_folder.Append(kLauncherFileName);
   if (!DeleteThrough(transaction, launcher, true, true))
     batch.failed_files.push_back(launcher.value());
   if (!IsWhiteLabeled()) {
