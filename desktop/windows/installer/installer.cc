@@ -26,6 +26,7 @@
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
+#include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/steps/post_installation_tasks.h"
@@ -87,12 +88,14 @@ Installer::StepRunner* Installer::DirectStepRunner() {
   return &runner;
 }
 
-Installer::Installer(StepRunner* step_runner)
+Installer::Installer(StepRunner* step_runner, const InstallerSystem* system)
     : task_runner_(base::CurrentThreadTaskRunner::Get()),
       step_runner_(step_runner),
       install_log_(SOURCE_INSTALLER),
       product_version_(GetProductVersion()),
       retry_delay_(base::TimeDelta::FromSeconds(1)),
+      system_(system ? *system : RunningInstallerSystem()),
+      task_service_(system_.connect_task_service),
       weak_factory_(this) {}
 
 Installer::~Installer() {

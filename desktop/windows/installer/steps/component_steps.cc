@@ -118,7 +118,7 @@ void InstallComponentsStep::InstallComponent(const std::wstring& entry) {
   }
   // Every installer must carry the expected signer's signature: one whose signature
   // was stripped must not run unchecked.
-  const base::Result<> verified = GetInstallerSystem().verify_signature(installer);
+  const base::Result<> verified = context_->GetSystem().verify_signature(installer);
   if (!verified.ok()) {
     LOG(ERROR) << verified.failure().text;
     bool has_signature = false;

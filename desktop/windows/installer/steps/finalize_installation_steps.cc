@@ -135,10 +135,10 @@ StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
     const base::Result<> registered = RegisterAutoupdateTask();
     if (!registered.ok()) LOG(ERROR) << registered.failure().text;
   }
-  const InstallerSystem& system = GetInstallerSystem();
+  const InstallerSystem& system = context_->GetSystem();
   if (system.is_user_admin()) {
     CreateFirewallRules(
-        GetProductExecutablePath(context_->GetInstallFolder(), context_->GetInstallLog()->subfolder),
+        system, GetProductExecutablePath(context_->GetInstallFolder(), context_->GetInstallLog()->subfolder),
         false);
   }
   return StepResult();
@@ -146,7 +146,7 @@ StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
 
 base::Result<> FinalizeInstallationStep::RegisterAutoupdateTask() {
   context_->WaitForTaskService();
-  std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
+  std::unique_ptr<TaskScheduler> scheduler = context_->GetSystem().create_task_scheduler();
   if (!scheduler || !scheduler->Init())
     return base::Failure{0, 0, "Could not initialize task scheduler", {}};
   scheduler->DeleteOrphanedTasks();

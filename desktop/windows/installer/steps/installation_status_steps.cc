@@ -100,9 +100,10 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
 namespace {
 
 // Each version's executable has rules of its own; only an administrator may change them.
-void RemoveOldFirewallRules(const base::FilePath& install_folder, const InstallLog& record) {
-  if (!GetInstallerSystem().is_user_admin()) return;
-  CreateFirewallRules(GetProductExecutablePath(install_folder, record.subfolder), true);
+void RemoveOldFirewallRules(const InstallerSystem& system, const base::FilePath& install_folder,
+                            const InstallLog& record) {
+  if (!system.is_user_admin()) return;
+  CreateFirewallRules(system, GetProductExecutablePath(install_folder, record.subfolder), true);
 }
 
 }  // namespace
@@ -142,7 +143,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
         break;
       }
     }
-    RemoveOldFirewallRules(install_folder, *record);
+    RemoveOldFirewallRules(context_->GetSystem(), install_folder, *record);
     if (!kept) {
       VLOG(1) << "Deleting " << path.AsUTF8();
       if (!base::DeleteFile(path, false)) LOG(WARNING) << "Failed deleting " << path.AsUTF8();

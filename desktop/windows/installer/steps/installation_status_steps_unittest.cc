@@ -138,7 +138,7 @@ TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewal
     EXPECT_TRUE(base::DeleteFile(folder_, true));
     testing::FakeInstallerSystem system;
     system.admin = admin;
-    system.Install();
+    context_.system = &system.system;
     UseSettings(false);
     MakeOldVersion(L"0.8", {L"velum.exe"}, 100);
     MakeOldVersion(L"0.9", {L"velum.exe"}, 200);
@@ -149,6 +149,7 @@ TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewal
                   {folder_.Append(L"0.9\\velum.exe"), true}};
     }
     EXPECT_EQ(expected, system.firewall_calls);
+    context_.system = nullptr;
   }
 }
 

@@ -413,6 +413,7 @@ TEST_F(ShortcutStepsTest, AnAllUsersAutoupdateLeavesTheTaskbarAlone) {
     ASSERT_TRUE(settings.get()->flag(Settings::AUTOUPDATE));
     ASSERT_TRUE(settings.get()->flag(Settings::PINNED_SHORTCUT));
     testing::FakeInstallationContext context;
+    context.system = &system_services_.system;
     context.settings = settings.get();
     context.install_folder = install_folder_;
     context.package_folder = package_;
