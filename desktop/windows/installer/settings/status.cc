@@ -94,8 +94,8 @@ Status::System::System()
     : find_product_shortcuts(&FindProductShortcuts),
       windows_8_or_later(base::GetWindowsVersion() >= base::OS_VERSION_WIN8) {}
 
-Status::Status(bool replace_legacy_installation)
-    : replace_legacy_installation_(replace_legacy_installation) {}
+Status::Status(bool replace_legacy_installation, NamedSecurityInfo* security)
+    : replace_legacy_installation_(replace_legacy_installation), security_(security) {}
 
 Status::~Status() = default;
 
@@ -337,7 +337,8 @@ void Status::ReadExistingInstallation() {
   if (valid_) {
     VLOG(1) << "Determining write access";
     write_access_ = HasAccess(existing_folder_.value(), kFileObject,
-                              existing_folder_ == path_ ? kFolderAccess : kAncestorAccess);
+                              existing_folder_ == path_ ? kFolderAccess : kAncestorAccess,
+                              security_);
   }
   if (!record_) {
     ReadLegacyPreferences();
