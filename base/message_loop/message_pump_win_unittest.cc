@@ -267,6 +267,13 @@ TEST(MessagePumpForUITest, TaskPostedJustBeforeTheBoxRunsInsideIt) {
           runner.get())));
 }
 
+// Whether a work message of the pump waits in the thread's queue.
+bool WorkMessageQueued(HWND pump_window) {
+  MSG msg;
+  return PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
+                      MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE) != FALSE;
+}
+
 // Each window message, one at a time in the queue, looks for a work message of the pump
 // queued before it: there is one exactly when a task waits (the handler of the message
 // before posted two), none when nothing waits.
@@ -285,9 +292,7 @@ TEST(MessagePumpForUITest, AWorkMessageIsQueuedBeforeAWindowMessageOnlyWhenATask
            SequencedTaskRunner* runner, bool task_waits, int messages, UINT message) {
           if (message != kChained)
             return;
-          MSG msg;
-          if (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
-                           MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE))
+          if (WorkMessageQueued(pump_window))
             ++*with_work_message;
           if (++*handled == messages)
             return;
@@ -325,9 +330,7 @@ TEST(MessagePumpForUITest, ANestedLoopThatMayNotRunTasksGetsNoWorkMessages) {
          UINT message) {
         if (message != kChained)
           return;
-        MSG msg;
-        if (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
-                         MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE))
+        if (WorkMessageQueued(pump_window))
           ++*with_work_message;
         if (++*handled < messages)
           PostMessageW(*self, kChained, 0, 0);
