@@ -24,7 +24,6 @@
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
-#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
@@ -238,7 +237,7 @@ void ResetDefaultBrowserAndShowSurvey(InstallationContext* context) {
 StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the uninstallation";
   if (!DeleteThrough(context_->GetTransaction(),
-                     context_->GetInstallFolder().Append(kStatusFileName), false,
+                     context_->GetInstallFolder().Append(L"installation_status.xml"), false,
                      true)) {
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_UNINSTALL_INCOMPLETE,
                       std::wstring(), "Failed to remove installation status file");
@@ -274,7 +273,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         folders.insert(folder.value());
     }
   }
-  const base::FilePath launcher = install_folder.Append(kLauncherFileName);
+  const base::FilePath launcher = install_folder.Append(L"launcher.exe");
   if (!DeleteThrough(transaction, launcher, true, true))
     batch.failed_files.push_back(launcher.value());
   if (!IsWhiteLabeled()) {
