@@ -267,6 +267,13 @@ TEST(MessagePumpForUITest, TaskPostedJustBeforeTheBoxRunsInsideIt) {
           runner.get())));
 }
 
+// Whether a work message of the pump waits in the thread's queue.
+bool WorkMessageQueued(HWND pump_window) {
+  MSG msg;
+  return PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
+                      MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE) != FALSE;
+}
+
 // Each window message, one at a time in the queue, looks for a work message of the pump
 // queued before it: there is one exactly when a task waits (the handler of the message
 // before posted two), none when nothing waits.
@@ -285,9 +292,7 @@ TEST(MessagePumpForUITest, AWorkMessageIsQueuedBeforeAWindowMessageOnlyWhenATask
            SequencedTaskRunner* runner, bool task_waits, int messages, UINT message) {
           if (message != kChained)
             return;
-          MSG msg;
-          if (PeekMessageW(&msg, pump_window, MessagePumpForUI::kMsgHaveWork,
-                           MessagePumpForUI::kMsgHaveWork, PM_NOREMOVE))
+          if (WorkMessageQueued(pump_window))
             ++*with_work_message;
           if (++*handled == messages)
             return;
@@ -307,6 +312,49 @@ TEST(MessagePumpForUITest, AWorkMessageIsQueuedBeforeAWindowMessageOnlyWhenATask
     EXPECT_EQ(task_waits ? kMessages - 1 : 0, with_work_message);
     EXPECT_EQ(task_waits ? 2 * (kMessages - 1) : 0, tasks_run);
   }
+}
+
+// A loop run inside a task may not run tasks: a task waiting meanwhile queues no work
+// message before its window messages (each would wake it for nothing), and runs once the
+// outer run has it again.
+TEST(MessagePumpForUITest, ANestedLoopThatMayNotRunTasksGetsNoWorkMessages) {
+  const UINT kChained = WM_APP + 11;
+  const int kMessages = 20;
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  HWND pump_window = static_cast<MessagePumpForUI*>(loop.pump())->message_hwnd();
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  int handled = 0, with_work_message = 0;
+  HWND self = nullptr;
+  TestWindow window(Bind(
+      [](int* handled, int* with_work_message, HWND* self, HWND pump_window, int messages,
+         UINT message) {
+        if (message != kChained)
+          return;
+        if (WorkMessageQueued(pump_window))
+          ++*with_work_message;
+        if (++*handled < messages)
+          PostMessageW(*self, kChained, 0, 0);
+      },
+      &handled, &with_work_message, &self, pump_window, kMessages));
+  self = window.hwnd();
+  std::vector<int> order;
+  runner->PostTask(FROM_HERE, Bind(
+                                  [](SequencedTaskRunner* runner, std::vector<int>* order,
+                                     HWND window) {
+                                    runner->PostTask(FROM_HERE, Bind(&Append, order, 2));
+                                    PostMessageW(window, kChained, 0, 0);
+                                    RunLoop nested;
+                                    nested.QuitWhenIdle();
+                                    nested.Run();
+                                    order->push_back(1);
+                                  },
+                                  runner.get(), &order, window.hwnd()));
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  EXPECT_EQ(kMessages, handled);
+  EXPECT_EQ(0, with_work_message);
+  EXPECT_EQ(std::vector<int>({1, 2}), order);
 }
 
 int ProblemCount(MessageLoopProblem problem) {

@@ -1,10 +1,13 @@
 #include "components/prefs/json_pref_store.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "base/bind.h"
 #include "base/files/file_util.h"
 #include "base/json/json_file_value_serializer.h"
+#include "base/json/json_parser.h"
 #include "base/json/json_writer.h"
 #include "base/location.h"
 #include "base/logging.h"
@@ -28,6 +31,44 @@ std::string HistogramSuffix(const base::FilePath& path) {
     if (c == ' ') c = '_';
   }
   return suffix;
+}
+
+// Dictionaries and lists a preference value may open at once: the file's own dictionary
+// holds it, and the reader refuses the text once 200 are open.
+const int kMaxValueNesting = base::JsonParser::kStackMaxDepth - 2;
+
+// Whether `value` opens at most `levels` dictionaries and lists at once. Never descends
+// further than that, so a value built deeper than the stack allows is still measured.
+bool NestsWithin(const base::Value& value, int levels) {
+  if (value.is_dictionary()) {
+    if (levels == 0) return false;
+    const base::Dictionary* dictionary = nullptr;
+    if (!value.GetAsDictionary(&dictionary)) return false;
+    for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
+      if (!NestsWithin(it.value(), levels - 1)) return false;
+    }
+  } else if (value.is_list()) {
+    if (levels == 0) return false;
+    const base::List* list = nullptr;
+    if (!value.GetAsList(&list)) return false;
+    for (size_t i = 0; i < list->size(); ++i) {
+      const base::Value* element = nullptr;
+      if (list->Get(i, &element) && !NestsWithin(*element, levels - 1)) return false;
+    }
+  }
+  return true;
+}
+
+// A value the file could hold but never read back is refused: written, it would cost the
+// whole file at the next read, every other preference with it. Each '.' of the key is a
+// dictionary of its own around the value.
+bool FitsTheFile(base::StringPiece key, const base::Value& value) {
+  const int path_levels = static_cast<int>(std::count(key.begin(), key.end(), '.'));
+  if (path_levels <= kMaxValueNesting && NestsWithin(value, kMaxValueNesting - path_levels))
+    return true;
+  LOG(ERROR) << "Preference \"" << key << "\" refused: nested deeper than the preferences "
+             << "file can read back (" << kMaxValueNesting << " levels below the file's own)";
+  return false;
 }
 
 }  // namespace
@@ -138,6 +179,7 @@ std::unique_ptr<base::Dictionary> JsonPrefStore::CopyValues() const {
 void JsonPrefStore::SetValue(base::StringPiece key, std::unique_ptr<base::Value> value,
                              uint32_t flags) {
   DCHECK(value);
+  if (!FitsTheFile(key, *value)) return;
   base::Value* old_value = nullptr;
   if (values_->Get(key, &old_value) && old_value->Equals(*value)) return;
   values_->Set(key, std::move(value));
@@ -148,6 +190,7 @@ void JsonPrefStore::SetValueWithoutNotification(base::StringPiece key,
                                                 std::unique_ptr<base::Value> value,
                                                 uint32_t flags) {
   DCHECK(value);
+  if (!FitsTheFile(key, *value)) return;
   base::Value* old_value = nullptr;
   if (values_->Get(key, &old_value) && old_value->Equals(*value)) return;
   values_->Set(key, std::move(value));
@@ -263,7 +306,19 @@ bool JsonPrefStore::SerializeData(std::string* output) {
   changes_waiting_for_timer_ = false;
   ReportOutstandingWrites();
   ++writes_since_report_;
+  DropValuesTheFileCannotHold();
   return base::JsonWriter::Write(*values_, output);
+}
+
+void JsonPrefStore::DropValuesTheFileCannotHold() {
+  // A value grown in place through GetStoredValue escaped the check at SetValue.
+  std::vector<std::string> too_deep;
+  for (base::Dictionary::Iterator it(*values_); !it.IsAtEnd(); it.Advance()) {
+    if (!FitsTheFile(it.key(), it.value())) too_deep.push_back(it.key());
+  }
+  for (const std::string& key : too_deep) {
+    static_cast<void>(values_->RemoveWithoutPathExpansion(key, nullptr));
+  }
 }
 
 void JsonPrefStore::RegisterOnNextSuccessfulWriteReply(const base::Closure& reply) {

@@ -82,6 +82,8 @@ class JsonPrefStore : public PersistentPrefStore,
   // Through the writer's commit timer, or at once on a thread without a message loop.
   void ScheduleWriterWrite();
   void WriteValuesNow();
+  // Removes, with a log line, each value the reader could not read back from the file.
+  void DropValuesTheFileCannotHold();
   void ReportOutstandingWrites();
   // Asks the writer to report its next write, unless it is asked already.
   void ArmWriteReply();

@@ -164,6 +164,76 @@ TEST_F(JsonPrefStoreTest, ChangesAreWrittenOnTheFileRunner) {
   EXPECT_EQ(3u, observer_.changed.size());
 }
 
+// Lists opened `levels` deep around one integer.
+std::unique_ptr<base::Value> NestedLists(int levels) {
+  std::unique_ptr<base::Value> value = std::make_unique<base::Value>(1);
+  for (int i = 0; i < levels; ++i) {
+    std::unique_ptr<base::List> list = std::make_unique<base::List>();
+    list->Append(std::move(value));
+    value = std::move(list);
+  }
+  return value;
+}
+
+// The reader refuses a file with 200 dictionaries and lists open at once, which would cost
+// every preference at the next start: such a value is never set, nor kept when it grew in
+// place, and the rest of the file reads back.
+TEST_F(JsonPrefStoreTest, ValueTooDeepForTheReaderIsRefused) {
+  const struct {
+    const char* key;
+    int levels;
+    bool kept;
+  } cases[] = {
+      {"deep", 198, true},   // 199 open with the file's own dictionary
+      {"deep", 199, false},  // 200
+      {"a.deep", 197, true},
+      {"a.deep", 198, false},
+      {"deep", 5000, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + " " + std::to_string(c.levels));
+    EXPECT_TRUE(base::DeleteFile(path_, false));
+    {
+      base::scoped_refptr<JsonPrefStore> store = NewStore();
+      store->ReadPrefs();
+      store->SetValue("installer_id", std::make_unique<base::Value>("id"), 0);
+      store->SetValue(c.key, NestedLists(c.levels), 0);
+      const std::string quiet = std::string(c.key) + "_quiet";
+      store->SetValueWithoutNotification(quiet, NestedLists(c.levels), 0);
+      EXPECT_EQ(c.kept, store->GetValue(c.key, nullptr));
+      EXPECT_EQ(c.kept, store->GetValue(quiet, nullptr));
+    }
+    runner_->RunAll();
+    base::scoped_refptr<JsonPrefStore> reread = NewStore();
+    EXPECT_EQ(0, reread->ReadPrefs());
+    EXPECT_EQ(c.kept, reread->GetValue(c.key, nullptr));
+    EXPECT_TRUE(reread->GetValue("installer_id", nullptr));
+    EXPECT_FALSE(base::PathExists(path_.ReplaceExtension(L"bad")));
+  }
+
+  // Grown past the limit in place: dropped at the write, the rest kept.
+  EXPECT_TRUE(base::DeleteFile(path_, false));
+  {
+    base::scoped_refptr<JsonPrefStore> store = NewStore();
+    store->ReadPrefs();
+    store->SetValue("installer_id", std::make_unique<base::Value>("id"), 0);
+    std::unique_ptr<base::Dictionary> holder = std::make_unique<base::Dictionary>();
+    holder->Set("x", NestedLists(197));
+    store->SetValue("deep", std::move(holder), 0);
+    base::Value* stored = nullptr;
+    ASSERT_TRUE(store->GetStoredValue("deep", &stored));
+    base::Dictionary* dictionary = nullptr;
+    ASSERT_TRUE(stored->GetAsDictionary(&dictionary));
+    dictionary->Set("x", NestedLists(198));
+    store->NotifyValueChanged("deep", 0);
+  }
+  runner_->RunAll();
+  base::scoped_refptr<JsonPrefStore> reread = NewStore();
+  EXPECT_EQ(0, reread->ReadPrefs());
+  EXPECT_FALSE(reread->GetValue("deep", nullptr));
+  EXPECT_TRUE(reread->GetValue("installer_id", nullptr));
+}
+
 TEST_F(JsonPrefStoreTest, DeferredChangesWaitForAFlush) {
   base::scoped_refptr<JsonPrefStore> store = NewStore();
   store->ReadPrefs();

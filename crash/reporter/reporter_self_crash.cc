@@ -275,8 +275,6 @@ void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_li
   }
 }
 
-const CrashInfoBlock& GetOwnCrashInfoBlock() { return g_crash_info; }
-
 }  // namespace internal
 
 }  // namespace crash_reporter

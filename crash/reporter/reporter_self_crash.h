@@ -49,8 +49,6 @@ std::wstring GetReporterCrashKeyPath();
 [[nodiscard]] bool RecordCrashTime(HKEY root, const std::wstring& key_path, const FILETIME& time);
 // ReportOwnCrash over |command_line|, dropping dumps larger than |dump_size_limit|.
 void ReportOwnCrash(const base::CommandLine& command_line, uint64_t dump_size_limit);
-// The block the handlers fill.
-const CrashInfoBlock& GetOwnCrashInfoBlock();
 
 }  // namespace internal
 

@@ -24,7 +24,9 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
+#include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/steps/post_installation_tasks.h"
@@ -86,12 +88,14 @@ Installer::StepRunner* Installer::DirectStepRunner() {
   return &runner;
 }
 
-Installer::Installer(StepRunner* step_runner)
+Installer::Installer(StepRunner* step_runner, const InstallerSystem* system)
     : task_runner_(base::CurrentThreadTaskRunner::Get()),
       step_runner_(step_runner),
       install_log_(SOURCE_INSTALLER),
       product_version_(GetProductVersion()),
       retry_delay_(base::TimeDelta::FromSeconds(1)),
+      system_(system ? *system : RunningInstallerSystem()),
+      task_service_(system_.connect_task_service),
       weak_factory_(this) {}
 
 Installer::~Installer() {
@@ -560,7 +564,7 @@ void Installer::RemoveLeftoversOfEarlierRuns() {
   for (const std::string& file : root_files_) scope.root_files.insert(base::UTF8ToWide(file));
   for (const wchar_t* name : {L"installer_helper_64.exe", L"installer_helper.exe"})
     scope.version_files.insert(name);
-  for (const wchar_t* name : {L"launcher.exe", L"installer_prefs.json", L"installation_status.xml",
+  for (const wchar_t* name : {kLauncherFileName, L"installer_prefs.json", kStatusFileName,
                               L"pref_default_overrides", L"server_tracking_data"})
     scope.root_files.insert(name);
   scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));

@@ -63,8 +63,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   // Runs the steps themselves.
   static StepRunner* DirectStepRunner();
 
-  // Bound to the current thread's message loop; `step_runner` outlives the installer.
-  explicit Installer(StepRunner* step_runner = DirectStepRunner());
+  // Bound to the current thread's message loop; `step_runner` and `system` (null: the
+  // running system's services) outlive the installer.
+  explicit Installer(StepRunner* step_runner = DirectStepRunner(),
+                     const InstallerSystem* system = nullptr);
   // Cancels a run still in progress; what a successful run did stays.
   ~Installer() override;
   Installer(const Installer&) = delete;
@@ -88,7 +90,6 @@ class Installer : public base::ObjectWatcher::Delegate,
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // The version this run installs instead of the product's own.
   void SetProductVersionForTesting(const std::string& version) { product_version_ = version; }
-  size_t step_count() const { return steps_.size(); }
   // Replaces the default-browser set-up (the backend's, or a test's).
   void SetOsOperations(std::unique_ptr<OsOperations> operations) {
     os_operations_ = std::move(operations);
@@ -112,6 +113,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
   void WaitForTaskService() override { task_service_.Wait(); }
+  const InstallerSystem& GetSystem() override { return system_; }
 
   // PlaceholderResolver:
   std::wstring Resolve(const std::wstring& name) override;
@@ -222,6 +224,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   // An old record could not be read: it may name anything, so nothing is removed.
   bool leftover_scope_unknown_ = false;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
+  const InstallerSystem& system_;
   TaskServiceConnection task_service_;
   base::WeakPtrFactory<Installer> weak_factory_;
 };

@@ -46,7 +46,7 @@ std::string SwitchNameOf(const std::wstring& argument) {
 void StartCleanupBatchAtExit(void* argument) {
   const std::unique_ptr<base::FilePath> batch_file(static_cast<base::FilePath*>(argument));
   LOG(INFO) << "Starting final cleanup batch file.";
-  if (!GetInstallerSystem().start_cleanup_batch(*batch_file).ok())
+  if (!RunningInstallerSystem().start_cleanup_batch(*batch_file).ok())
     LOG(WARNING) << "Could not start " << batch_file->AsUTF8();
 }
 

@@ -55,10 +55,6 @@ void InstallerTest::SetUp() {
           .c_str()));
   ASSERT_TRUE(interrupted_.IsValid());
   ASSERT_TRUE(user_hive_.active());
-  system_services_.Install();
-  // The uninstall entry is written in the 32-bit view, whose security Wine does not
-  // answer.
-  wow64_security_ = std::make_unique<Wow64SecurityInfo>();
   // Shortcuts and the pinning helper's copy stay inside the scratch folder.
   desktop_ = scratch_.path().Append(L"Desktop");
   start_menu_ = scratch_.path().Append(L"Programs");
@@ -80,10 +76,8 @@ void InstallerTest::SetUp() {
 }
 
 void InstallerTest::TearDown() {
-  system_services_.Uninstall();
   for (const auto& folder : original_folders_)
     EXPECT_TRUE(base::PathRegistry::Override(folder.first, folder.second, true, false));
-  wow64_security_.reset();
   EXPECT_TRUE(base::PathRegistry::Override(base::DIR_EXE, original_exe_folder_, true, false));
   com_.Reset();
 }
@@ -128,7 +122,7 @@ void InstallerTest::Run(InstallationRun* run) {
   observer.on_end = [&run_loop] { run_loop.Quit(); };
   {
     FailingStepRunner step_runner(run->failing_step);
-    Installer installer(&step_runner);
+    Installer installer(&step_runner, &system_services_.system);
     installer.SetProductVersionForTesting(run->version);
     installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
     if (run->on_event) {

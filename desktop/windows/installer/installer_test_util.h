@@ -91,7 +91,6 @@ class InstallerTest : public ::testing::Test {
   base::ScopedHandle interrupted_;
   // The run writes under HKEY_CURRENT_USER, which other test programs share.
   PrivateUserHive user_hive_;
-  std::unique_ptr<Wow64SecurityInfo> wow64_security_;
   // Runs never reach the machine's task scheduler, firewall or browsers.
   FakeInstallerSystem system_services_;
 };

@@ -42,8 +42,6 @@ class PrefDefaultOverridesFetcher {
   // configured "domain" when it is another.
   static std::vector<std::wstring> GetAllowedHostSuffixes();
 
-  const base::FilePath& target_path() const { return target_path_; }
-
   // Tests only: decides instead of the process's feature states, which tests must leave
   // as they are.
   void SetFeatureEnabledForTesting(bool enabled) {

@@ -97,5 +97,32 @@ TEST(PrivateKernelObjectTest, AMutexIsJoinedOnlyWhenOurUserOrTheAdministratorsOw
   }
 }
 
+// Whether a child started with inheritance gets `object`.
+bool Inheritable(HANDLE object) {
+  DWORD flags = 0;
+  EXPECT_TRUE(GetHandleInformation(object, &flags));
+  return (flags & HANDLE_FLAG_INHERIT) != 0;
+}
+
+// The runner starts its backend inheriting handles: the installer mutex goes with it, the
+// events, opened by name where needed, never do.
+TEST(PrivateKernelObjectTest, OnlyAMutexAskedToBeInheritableIsInherited) {
+  for (bool manual_reset : {true, false}) {
+    base::ScopedHandle event;
+    ASSERT_TRUE(CreatePrivateEvent(UniqueName(L"Event"), manual_reset, &event));
+    EXPECT_FALSE(Inheritable(event.Get())) << manual_reset;
+  }
+  for (bool inheritable : {true, false}) {
+    const std::wstring name = UniqueName(L"Mutex");
+    base::ScopedHandle mutex;
+    ASSERT_TRUE(CreateOrJoinPrivateMutex(name, inheritable, &mutex));
+    EXPECT_EQ(inheritable, Inheritable(mutex.Get()));
+    // Joined, the handle is as asked too, whatever the first one's was.
+    base::ScopedHandle joined;
+    ASSERT_TRUE(CreateOrJoinPrivateMutex(name, !inheritable, &joined));
+    EXPECT_EQ(!inheritable, Inheritable(joined.Get()));
+  }
+}
+
 }  // namespace
 }  // namespace installer

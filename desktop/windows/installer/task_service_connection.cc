@@ -8,7 +8,6 @@
 #include "base/logging.h"
 #include "base/threading/plain_thread.h"
 #include "base/win/scoped_generic.h"
-#include "desktop/windows/installer/steps/installer_system.h"
 
 namespace installer {
 
@@ -27,14 +26,14 @@ class TaskServiceConnection::ConnectThread : public base::PlainThread {
   const std::function<void()> connect_;
 };
 
-TaskServiceConnection::TaskServiceConnection() = default;
+TaskServiceConnection::TaskServiceConnection(std::function<void()> connect)
+    : connect_(std::move(connect)) {}
 
 TaskServiceConnection::~TaskServiceConnection() { Wait(); }
 
 void TaskServiceConnection::Start() {
-  const InstallerSystem& system = GetInstallerSystem();
-  if (thread_ || !system.connect_task_service) return;
-  auto thread = std::make_unique<ConnectThread>(system.connect_task_service);
+  if (thread_ || !connect_) return;
+  auto thread = std::make_unique<ConnectThread>(connect_);
   if (!thread->Start()) {
     VLOG(1) << "No thread to connect to the task scheduler ahead";
     return;

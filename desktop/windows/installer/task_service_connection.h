@@ -16,20 +16,22 @@ namespace installer {
 
 class TaskServiceConnection {
  public:
-  TaskServiceConnection();
+  // `connect` (may be null: nothing to do) is the installer system's `connect_task_service`.
+  explicit TaskServiceConnection(std::function<void()> connect);
   // Waits for a started connection.
   ~TaskServiceConnection();
   TaskServiceConnection(const TaskServiceConnection&) = delete;
   TaskServiceConnection& operator=(const TaskServiceConnection&) = delete;
 
-  // Runs the installer system's `connect_task_service` on a new thread; nothing when the
-  // system has none, when one was started already or when no thread can be made.
+  // Runs `connect` on a new thread; nothing when there is none, when one was started
+  // already or when no thread can be made.
   void Start();
   // Returns once a started connection has ended; at once when none was started.
   void Wait();
 
  private:
   class ConnectThread;
+  const std::function<void()> connect_;
   std::unique_ptr<ConnectThread> thread_;
 };
 

@@ -105,15 +105,11 @@ std::string GetProductUrl(base::StringPiece name) {
       base::StringPrintf("%s.%.*s", "urls", static_cast<int>(name.size()), name.data()));
 }
 
-int GetMajorDelta() { return GetConfigInteger(GetProductConfig(), "major_delta"); }
 int GetScheduledAutoupdateDelayMin() {
   return GetConfigInteger(GetProductConfig(), "scheduled_autoupdate_delay_min");
 }
 bool GetScheduleAutoupdateTask() {
   return GetConfigBoolean(GetProductConfig(), "schedule_autoupdate_task");
-}
-bool GetUseEngineMajorForMinor() {
-  return GetConfigBoolean(GetProductConfig(), "use_engine_major_for_minor");
 }
 bool IsWhiteLabeled() { return GetConfigBoolean(GetProductConfig(), "white_labeled"); }
 
@@ -148,7 +144,5 @@ int GetBuildIdNumber() { return VELUM_BUILD_ID_NUMBER; }
 
 std::string GetBuildProductName() { return GetProductName(); }
 std::string GetBuildVersion() { return GetProductVersion(); }
-std::string GetBuildVisibleProductName() { return GetVisibleProductName(); }
-std::string GetBuildUserAgentName() { return GetUserAgentName(); }
 
 }  // namespace installer

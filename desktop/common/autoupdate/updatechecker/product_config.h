@@ -41,11 +41,9 @@ std::string GetVisibleProductName();
 std::string GetProductUrl(base::StringPiece name);
 
 // Integer values; 0 when missing.
-int GetMajorDelta();
 int GetScheduledAutoupdateDelayMin();
 // Boolean values; false when missing.
 bool GetScheduleAutoupdateTask();
-bool GetUseEngineMajorForMinor();
 bool IsWhiteLabeled();
 
 // "major.minor.build.patch": the build major number plus "major_delta"; the engine's
@@ -68,8 +66,6 @@ int GetBuildIdNumber();
 // The names the rest of the system uses for the same values.
 std::string GetBuildProductName();
 std::string GetBuildVersion();
-std::string GetBuildVisibleProductName();
-std::string GetBuildUserAgentName();
 
 }  // namespace installer
 

@@ -27,12 +27,6 @@ AdminOnlyFolder::~AdminOnlyFolder() {
     LOG(WARNING) << "Could not remove " << path_.AsUTF8();
 }
 
-void AdminOnlyFolder::LeaveUntilReboot() {
-  if (!path_.empty() && !MoveFileExW(path_.value().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-    PLOG(WARNING) << "Could not have " << path_.AsUTF8() << " removed at the next start";
-  path_.clear();
-}
-
 bool AdminOnlyFolder::Create() {
   base::FilePath windows;
   if (!base::PathRegistry::Get(base::DIR_WINDOWS, &windows)) {

@@ -32,9 +32,6 @@ class AdminOnlyFolder {
                             base::FilePath* copy);
   // Writes `data` into the folder as `name`.
   [[nodiscard]] bool WriteIn(const std::string& data, const wchar_t* name, base::FilePath* file);
-  // Leaves the folder to what was started from it; the system removes it at its next
-  // start, once that has emptied it.
-  void LeaveUntilReboot();
   // Leaves the folder and what it holds in place for good (a log to read later).
   void Keep() { path_.clear(); }
 

@@ -9,6 +9,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_ELEVATED_PROGRAM_CHECK_H_
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
@@ -22,6 +23,14 @@ namespace installer {
                                        base::ScopedHandle* hold);
 // As above, decided by this process's own executable.
 [[nodiscard]] bool HoldVerifiedProgram(const base::FilePath& program, base::ScopedHandle* hold);
+
+// As above, and the held file's final path (links resolved): the path to start, since the
+// folders on `program`'s way may lead elsewhere once the file is held.
+[[nodiscard]] base::Result<base::FilePath> HoldVerifiedProgramAtFinalPath(
+    const base::FilePath& program, const base::FilePath& running_installer,
+    base::ScopedHandle* hold);
+[[nodiscard]] base::Result<base::FilePath> HoldVerifiedProgramAtFinalPath(
+    const base::FilePath& program, base::ScopedHandle* hold);
 
 // This process's executable; empty when it cannot be found.
 [[nodiscard]] base::FilePath RunningInstallerPath();

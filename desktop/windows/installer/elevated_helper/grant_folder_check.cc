@@ -13,6 +13,7 @@
 #include "base/strings/string_piece.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 
@@ -20,8 +21,6 @@ namespace installer {
 
 namespace {
 
-// The installation record: a folder that holds it is this product's.
-const wchar_t kRecordFileName[] = L"installation_status.xml";
 
 bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 
@@ -138,7 +137,7 @@ base::Result<> CheckGrantableHeldPlace(const HeldFile& target, const GrantRules&
 // Whether the held folder holds this product's installation record naming `folder`;
 // the record is held against changes while it is read.
 base::Result<> CheckRecordOf(const base::FilePath& folder) {
-  const base::FilePath path = folder.Append(kRecordFileName);
+  const base::FilePath path = folder.Append(kStatusFileName);
   HeldFile record;
   if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory())
     return Refused("a folder that holds another program's files", folder);

@@ -17,25 +17,32 @@ void DeleteWorker(PackageFetcherWorker* worker) { delete worker; }
 
 }  // namespace
 
-base::FilePath MakeTimestampedFileName(const base::FilePath& folder, const std::wstring& base) {
+namespace {
+
+// YYYYMMDDhhmmss of the local time.
+std::wstring LocalTimeText() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return folder.Append(base + base::StringPrintf(L"_%04d%02d%02d%02d%02d%02d.exe", now.wYear,
-                                                 now.wMonth, now.wDay, now.wHour, now.wMinute,
-                                                 now.wSecond));
+  return base::StringPrintf(L"%04d%02d%02d%02d%02d%02d", now.wYear, now.wMonth, now.wDay,
+                            now.wHour, now.wMinute, now.wSecond);
+}
+
+}  // namespace
+
+base::FilePath MakeTimestampedFileName(const base::FilePath& folder, const std::wstring& base) {
+  return folder.Append(base + L"_" + LocalTimeText() + L".exe");
 }
 
 PackageFetcher::PackageFetcher(const base::FilePath& download_folder,
                                std::unique_ptr<StatsNode> fetcher_node, FetcherUIDelegate* ui,
                                FetcherDelegate* progress, PayloadReader* payload,
                                uint32_t architecture, bool with_suite)
-    : installer_path_(MakeTimestampedFileName(download_folder, L"velum_installer")),
+    : installer_path_(
+          lock_.AcquireNewStem(download_folder, LocalTimeText(), ::GetCurrentProcessId())),
       suite_path_(with_suite ? MakeTimestampedFileName(download_folder, L"suite")
                              : base::FilePath()),
       worker_(nullptr),
       worker_thread_("Package fetcher worker") {
-  // A run without its lock still installs; it only risks its files to a later run.
-  (void)lock_.Acquire(installer_path_);
   RemoveDeadPackages(download_folder);
   CHECK(worker_thread_.Start()) << "cannot start the package fetcher's thread";
   PackageFetcherWorker::Paths paths;

@@ -57,9 +57,9 @@ class PackageFetcher {
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
 
  private:
-  const base::FilePath installer_path_;
-  // Held until the worker has deleted the package's files.
+  // Held until the worker has deleted the package's files; made before the stem it locks.
   PackageLock lock_;
+  const base::FilePath installer_path_;
   const base::FilePath suite_path_;
   // Deleted on the worker thread.
   PackageFetcherWorker* worker_;

@@ -15,6 +15,7 @@ namespace {
 const wchar_t kStemPrefix[] = L"velum_installer_";
 const size_t kTimestampLength = 14;
 const wchar_t kLockExtension[] = L".lck";
+const int kMaxStemTries = 16;
 
 bool AllDigits(const std::wstring& text) {
   if (text.empty()) return false;
@@ -23,16 +24,31 @@ bool AllDigits(const std::wstring& text) {
   return true;
 }
 
+// The length of the stem at the start of |name|: the prefix, the run's time and up to two
+// "-<digits>" parts (the process id and a counter); 0 when |name| has no such start.
+size_t StemLength(const std::wstring& name) {
+  const size_t prefix = wcslen(kStemPrefix);
+  if (name.size() < prefix + kTimestampLength || name.compare(0, prefix, kStemPrefix) != 0)
+    return 0;
+  if (!AllDigits(name.substr(prefix, kTimestampLength))) return 0;
+  size_t length = prefix + kTimestampLength;
+  for (int part = 0; part < 2 && length < name.size() && name[length] == L'-'; ++part) {
+    size_t end = length + 1;
+    while (end < name.size() && name[end] >= L'0' && name[end] <= L'9') ++end;
+    if (end == length + 1) return 0;
+    length = end;
+  }
+  return length;
+}
+
 // The stem of |name| when it is one of a run's package files: the stem itself (the
 // package folder), the stem with ".exe", ".lck" or "_<try>.exe" / "_<try>.7z". Empty
 // for any other name: the logs ("velum_installer_<17 digits>.log") are not ours to take.
 std::wstring PackageStem(const std::wstring& name) {
-  const size_t prefix = wcslen(kStemPrefix);
-  if (name.size() < prefix + kTimestampLength || name.compare(0, prefix, kStemPrefix) != 0)
-    return std::wstring();
-  const std::wstring stem = name.substr(0, prefix + kTimestampLength);
-  if (!AllDigits(stem.substr(prefix))) return std::wstring();
-  const std::wstring rest = name.substr(stem.size());
+  const size_t length = StemLength(name);
+  if (length == 0) return std::wstring();
+  const std::wstring stem = name.substr(0, length);
+  const std::wstring rest = name.substr(length);
   if (rest.empty() || rest == L".exe" || rest == kLockExtension) return stem;
   if (rest[0] != L'_') return std::wstring();
   const size_t dot = rest.find(L'.');
@@ -60,6 +76,23 @@ bool PackageLock::Acquire(const base::FilePath& installer_path) {
                           nullptr));
   if (!file_.IsValid()) PLOG(ERROR) << "Cannot create the package lock " << lock.value();
   return file_.IsValid();
+}
+
+base::FilePath PackageLock::AcquireNewStem(const base::FilePath& download_folder,
+                                           const std::wstring& time, unsigned long process_id) {
+  const std::wstring run = kStemPrefix + time + L"-" + std::to_wstring(process_id);
+  base::FilePath installer_path;
+  for (int counter = 0; counter < kMaxStemTries; ++counter) {
+    // Taken by a run of a process of the same number (one of ours, or a killed one's lock
+    // that a stopped machine left behind): the counter makes another name.
+    const std::wstring stem = counter == 0 ? run : run + L"-" + std::to_wstring(counter);
+    installer_path = download_folder.Append(stem + L".exe");
+    if (Acquire(installer_path)) return installer_path;
+  }
+  // A run without its lock still installs on a name nobody else uses; it only risks its
+  // files to a later run's clean-up.
+  LOG(WARNING) << "Running without a package lock";
+  return installer_path;
 }
 
 void RemoveDeadPackages(const base::FilePath& download_folder) {

@@ -60,5 +60,49 @@ TEST_F(PackageLockTest, OnlyTheFilesOfRunsWhoseLockNobodyHoldsGo) {
   EXPECT_FALSE(RunLeft(live));
 }
 
+// Two runs started in one second, even by one process, never share a stem: each holds its
+// own lock, and a lock left by a killed process of the same number only moves the name on.
+TEST_F(PackageLockTest, RunsOfOneSecondGetStemsOfTheirOwn) {
+  const std::wstring time = L"20260101120000";
+  PackageLock first;
+  PackageLock second;
+  PackageLock third;
+  const base::FilePath a = first.AcquireNewStem(scratch_.path(), time, 4711);
+  const base::FilePath b = second.AcquireNewStem(scratch_.path(), time, 4712);
+  Write(L"velum_installer_20260101120000-4713.lck", "");  // left by a stopped machine
+  const base::FilePath c = third.AcquireNewStem(scratch_.path(), time, 4713);
+  PackageLock same_process;
+  const base::FilePath d = same_process.AcquireNewStem(scratch_.path(), time, 4711);
+  EXPECT_EQ(Path(L"velum_installer_20260101120000-4711.exe"), a);
+  EXPECT_EQ(Path(L"velum_installer_20260101120000-4712.exe"), b);
+  EXPECT_EQ(Path(L"velum_installer_20260101120000-4713-1.exe"), c);
+  EXPECT_EQ(Path(L"velum_installer_20260101120000-4711-1.exe"), d);
+  EXPECT_TRUE(first.held() && second.held() && third.held() && same_process.held());
+
+  // The clean-up knows the new stems: live ones stay, a dead one and an old-style one go.
+  for (const wchar_t* stem : {L"velum_installer_20260101120000-4711",
+                              L"velum_installer_20260101120000-4711-1",
+                              L"velum_installer_20260101110000-99",
+                              L"velum_installer_20260101110000-99-2",
+                              L"velum_installer_20260101100000"})
+    MakeRun(stem);
+  Write(L"velum_installer_20260101110000-.exe", "other");
+  Write(L"velum_installer_20260101110000-1-2-3.exe", "other");
+  RemoveDeadPackages(scratch_.path());
+  EXPECT_TRUE(RunLeft(L"velum_installer_20260101120000-4711"));
+  EXPECT_TRUE(RunLeft(L"velum_installer_20260101120000-4711-1"));
+  EXPECT_FALSE(RunLeft(L"velum_installer_20260101110000-99"));
+  EXPECT_FALSE(RunLeft(L"velum_installer_20260101110000-99-2"));
+  EXPECT_FALSE(RunLeft(L"velum_installer_20260101100000"));
+  EXPECT_TRUE(base::PathExists(Path(L"velum_installer_20260101110000-.exe")));
+  EXPECT_TRUE(base::PathExists(Path(L"velum_installer_20260101110000-1-2-3.exe")));
+
+  // A folder where no lock can be made still gives a name, unheld.
+  PackageLock unheld;
+  const base::FilePath e = unheld.AcquireNewStem(Path(L"missing"), time, 1);
+  EXPECT_FALSE(unheld.held());
+  EXPECT_EQ(0u, e.BaseName().value().find(L"velum_installer_20260101120000-1"));
+}
+
 }  // namespace
 }  // namespace installer

@@ -34,18 +34,13 @@ class SystemCalls : public NamedSecurityInfo {
   }
 };
 
-NamedSecurityInfo* g_named_security = nullptr;
-
-NamedSecurityInfo* Calls() {
-  return g_named_security ? g_named_security : SystemNamedSecurityInfo();
-}
-
 // Reads the object's security; a "success" without a descriptor (Wine, 32-bit registry
 // view) is a failure.
-[[nodiscard]] DWORD GetSecurity(const std::wstring& object_name, uint32_t object_type,
-                                SECURITY_INFORMATION information, PSID* owner, PSID* group,
-                                PACL* dacl, base::ScopedLocalAlloc<>* descriptor) {
-  const DWORD result = Calls()->Get(object_name, object_type, information, owner, group, dacl,
+[[nodiscard]] DWORD GetSecurity(NamedSecurityInfo* security, const std::wstring& object_name,
+                                uint32_t object_type, SECURITY_INFORMATION information,
+                                PSID* owner, PSID* group, PACL* dacl,
+                                base::ScopedLocalAlloc<>* descriptor) {
+  const DWORD result = security->Get(object_name, object_type, information, owner, group, dacl,
                                     descriptor->Receive());
   if (result != ERROR_SUCCESS) {
     descriptor->Reset();
@@ -116,25 +111,19 @@ void DisableTakeOwnershipPrivilege() {
 }  // namespace
 
 SavedSecurity::SavedSecurity(const std::wstring& object_name, uint32_t object_type,
-                             PACL old_dacl, base::ScopedLocalAlloc<> descriptor)
+                             PACL old_dacl, base::ScopedLocalAlloc<> descriptor,
+                             NamedSecurityInfo* security)
     : object_name_(object_name),
       object_type_(object_type),
       old_dacl_(old_dacl),
-      descriptor_(std::move(descriptor)) {}
+      descriptor_(std::move(descriptor)),
+      security_(security) {}
 
 SavedSecurity::~SavedSecurity() = default;
 
 NamedSecurityInfo* SystemNamedSecurityInfo() {
   static SystemCalls calls;
   return &calls;
-}
-
-NamedSecurityInfo* CurrentNamedSecurityInfo() { return Calls(); }
-
-NamedSecurityInfo* SetNamedSecurityInfoForTesting(NamedSecurityInfo* replacement) {
-  NamedSecurityInfo* previous = Calls();
-  g_named_security = replacement;
-  return previous;
 }
 
 bool IsUserAdmin(bool use_linked_token) {
@@ -167,8 +156,8 @@ bool NeedsElevation(bool all_users, bool install_folder_writable) {
   return all_users || !install_folder_writable;
 }
 
-bool HasAccess(const std::wstring& object_name, uint32_t object_type,
-               uint32_t desired_access) {
+bool HasAccess(const std::wstring& object_name, uint32_t object_type, uint32_t desired_access,
+               NamedSecurityInfo* security) {
   GENERIC_MAPPING mapping;
   if (!GetMapping(object_type, &mapping)) return false;
 
@@ -181,7 +170,7 @@ bool HasAccess(const std::wstring& object_name, uint32_t object_type,
   base::ScopedLocalAlloc<> descriptor;
   PSID owner = nullptr, group = nullptr;
   PACL dacl = nullptr;
-  if (GetSecurity(object_name, object_type,
+  if (GetSecurity(security, object_name, object_type,
                   OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
                       DACL_SECURITY_INFORMATION,
                   &owner, &group, &dacl, &descriptor) != ERROR_SUCCESS) {
@@ -216,7 +205,8 @@ bool SetPrivilege(const wchar_t* privilege_name, bool enable, base::ScopedHandle
   return GetLastError() != ERROR_NOT_ALL_ASSIGNED;
 }
 
-bool TakeOwnership(const std::wstring& object_name, uint32_t object_type) {
+bool TakeOwnership(const std::wstring& object_name, uint32_t object_type,
+                   NamedSecurityInfo* security) {
   base::ScopedHandle token;
   if (!OpenProcessTokenWith(TOKEN_ADJUST_PRIVILEGES, &token) ||
       !SetPrivilege(SE_TAKE_OWNERSHIP_NAME, true, std::move(token))) {
@@ -227,15 +217,16 @@ bool TakeOwnership(const std::wstring& object_name, uint32_t object_type) {
     DisableTakeOwnershipPrivilege();
     return false;
   }
-  const DWORD result = Calls()->Set(object_name, object_type, OWNER_SECURITY_INFORMATION,
-                                    administrators.Get(), nullptr, nullptr);
+  const DWORD result = security->Set(object_name, object_type, OWNER_SECURITY_INFORMATION,
+                                     administrators.Get(), nullptr, nullptr);
   DisableTakeOwnershipPrivilege();
   return result == ERROR_SUCCESS;
 }
 
 bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_type,
                               uint32_t access_mask, bool keep_nothing,
-                              std::unique_ptr<SavedSecurity>* saved) {
+                              std::unique_ptr<SavedSecurity>* saved,
+                              NamedSecurityInfo* security) {
   if (saved) saved->reset();
 
   wchar_t user_name[UNLEN + 1] = {};
@@ -244,12 +235,12 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
 
   base::ScopedLocalAlloc<> descriptor;
   PACL old_dacl = nullptr;
-  DWORD result = GetSecurity(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr,
-                             nullptr, &old_dacl, &descriptor);
+  DWORD result = GetSecurity(security, object_name, object_type, DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, &old_dacl, &descriptor);
   if (result == ERROR_ACCESS_DENIED) {
-    if (!TakeOwnership(object_name, object_type)) return false;
-    result = GetSecurity(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                         &old_dacl, &descriptor);
+    if (!TakeOwnership(object_name, object_type, security)) return false;
+    result = GetSecurity(security, object_name, object_type, DACL_SECURITY_INFORMATION, nullptr,
+                         nullptr, &old_dacl, &descriptor);
   }
   if (result != ERROR_SUCCESS) return false;
 
@@ -278,16 +269,17 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
   }
   grant_only.Reset();
 
-  result = Calls()->Set(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                        new_dacl.Get());
-  if (result == ERROR_ACCESS_DENIED && TakeOwnership(object_name, object_type)) {
-    result = Calls()->Set(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          new_dacl.Get());
+  result = security->Set(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                         new_dacl.Get());
+  if (result == ERROR_ACCESS_DENIED && TakeOwnership(object_name, object_type, security)) {
+    result = security->Set(object_name, object_type, DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, new_dacl.Get());
   }
   if (result != ERROR_SUCCESS) return false;
 
   if (!keep_nothing && saved) {
-    saved->reset(new SavedSecurity(object_name, object_type, old_dacl, std::move(descriptor)));
+    saved->reset(
+        new SavedSecurity(object_name, object_type, old_dacl, std::move(descriptor), security));
   }
   return true;
 }
@@ -295,9 +287,9 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_t
 bool RestoreSecurity(std::unique_ptr<SavedSecurity>* saved) {
   if (!saved || !*saved) return false;
   const SavedSecurity& record = **saved;
-  const DWORD result = Calls()->Set(record.object_name(), record.object_type(),
-                                    DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    record.old_dacl());
+  const DWORD result = record.security()->Set(record.object_name(), record.object_type(),
+                                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                              record.old_dacl());
   saved->reset();
   return result == ERROR_SUCCESS;
 }
@@ -327,10 +319,6 @@ bool GetUserNameInFormat(std::wstring* name, uint32_t format) {
   if (!GetUserNameExW(name_format, buffer.data(), &buffer_size)) return false;
   name->assign(buffer.data());
   return true;
-}
-
-bool GetCurrentUserDisplayName(std::wstring* name) {
-  return GetUserNameInFormat(name, NameDisplay);
 }
 
 EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type) {

@@ -34,72 +34,6 @@ const uint32_t kFileObject = 1;
 const uint32_t kRegistryKeyObject = 4;
 const uint32_t kRegistryKey32Object = 12;
 
-// A DACL that GrantAccessToCurrentUser replaced. Destroying it frees the descriptor
-// without writing anything back; RestoreSecurity writes it back.
-class SavedSecurity {
- public:
-  // Takes |descriptor| (LocalAlloc'ed by the system); |old_dacl| points into it.
-  SavedSecurity(const std::wstring& object_name, uint32_t object_type, PACL old_dacl,
-                base::ScopedLocalAlloc<> descriptor);
-  ~SavedSecurity();
-  SavedSecurity(const SavedSecurity&) = delete;
-  SavedSecurity& operator=(const SavedSecurity&) = delete;
-
-  const std::wstring& object_name() const { return object_name_; }
-  uint32_t object_type() const { return object_type_; }
-  PACL old_dacl() const { return old_dacl_; }
-
- private:
-  std::wstring object_name_;
-  uint32_t object_type_;
-  PACL old_dacl_;
-  base::ScopedLocalAlloc<> descriptor_;
-};
-
-// A GRANT_ACCESS entry of GENERIC_ALL for |sid|, which must outlive the entry, as a
-// TRUSTEE_TYPE |trustee_type| with the inheritance flags |inheritance|.
-EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type);
-
-// Whether the process token (or, with |use_linked_token| on Vista and later, the full
-// token behind a limited one) is a member of the Administrators group.
-[[nodiscard]] bool IsUserAdmin(bool use_linked_token);
-
-// False for an administrator; otherwise true for all users, and for a per-user
-// installation when the install folder is not writable.
-[[nodiscard]] bool NeedsElevation(bool all_users, bool install_folder_writable);
-
-// Whether the process token is granted |desired_access| on the object. False for object
-// types other than file and registry key.
-[[nodiscard]] bool HasAccess(const std::wstring& object_name, uint32_t object_type, uint32_t desired_access);
-
-// Enables or disables a privilege in |token|, which is closed in every case.
-[[nodiscard]] bool SetPrivilege(const wchar_t* privilege_name, bool enable, base::ScopedHandle token);
-
-// Makes the Administrators group the object's owner (with SeTakeOwnershipPrivilege).
-[[nodiscard]] bool TakeOwnership(const std::wstring& object_name, uint32_t object_type);
-
-// Grants the current user |access_mask| (inherited by sub-containers and objects) and
-// removes those bits from the entries that deny them to the user. Unless |keep_nothing|,
-// the old DACL is kept in *saved for RestoreSecurity; any record held there before is
-// discarded first. |saved| may be null with |keep_nothing|.
-[[nodiscard]] bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_type,
-                              uint32_t access_mask, bool keep_nothing,
-                              std::unique_ptr<SavedSecurity>* saved);
-
-// Writes the saved DACL back and frees the record; false when none is held or the write
-// failed.
-[[nodiscard]] bool RestoreSecurity(std::unique_ptr<SavedSecurity>* saved);
-// For destructors: writes back the DACL held in *saved, if any. A failure is logged, as
-// the object then keeps the rights this process granted itself.
-void RestoreSecurityIfSaved(std::unique_ptr<SavedSecurity>* saved);
-
-[[nodiscard]] bool GetCurrentUserName(std::wstring* name);
-// GetUserNameExW in |format| (an EXTENDED_NAME_FORMAT value).
-[[nodiscard]] bool GetUserNameInFormat(std::wstring* name, uint32_t format);
-[[nodiscard]] bool GetCurrentUserDisplayName(std::wstring* name);
-// "DOMAIN\user": the name that resolves to this account and no other.
-[[nodiscard]] bool GetCurrentUserQualifiedName(std::wstring* name);
-
 // The named-object security calls, replaceable where the system lacks one (Wine answers
 // the 32-bit registry view with no descriptor at all).
 class NamedSecurityInfo {
@@ -116,12 +50,78 @@ class NamedSecurityInfo {
 
 // The system's calls.
 NamedSecurityInfo* SystemNamedSecurityInfo();
-// The calls in use: the system's unless a test replaced them.
-NamedSecurityInfo* CurrentNamedSecurityInfo();
 
-// Makes |replacement| (null: the system's) the calls used from now on; returns the
-// previous one. For tests.
-NamedSecurityInfo* SetNamedSecurityInfoForTesting(NamedSecurityInfo* replacement);
+// A DACL that GrantAccessToCurrentUser replaced. Destroying it frees the descriptor
+// without writing anything back; RestoreSecurity writes it back.
+class SavedSecurity {
+ public:
+  // Takes |descriptor| (LocalAlloc'ed by the system); |old_dacl| points into it.
+  SavedSecurity(const std::wstring& object_name, uint32_t object_type, PACL old_dacl,
+                base::ScopedLocalAlloc<> descriptor, NamedSecurityInfo* security);
+  ~SavedSecurity();
+  SavedSecurity(const SavedSecurity&) = delete;
+  SavedSecurity& operator=(const SavedSecurity&) = delete;
+
+  const std::wstring& object_name() const { return object_name_; }
+  uint32_t object_type() const { return object_type_; }
+  PACL old_dacl() const { return old_dacl_; }
+  // The calls that read the old list, which write it back.
+  NamedSecurityInfo* security() const { return security_; }
+
+ private:
+  std::wstring object_name_;
+  uint32_t object_type_;
+  PACL old_dacl_;
+  base::ScopedLocalAlloc<> descriptor_;
+  NamedSecurityInfo* security_;
+};
+
+// A GRANT_ACCESS entry of GENERIC_ALL for |sid|, which must outlive the entry, as a
+// TRUSTEE_TYPE |trustee_type| with the inheritance flags |inheritance|.
+EXPLICIT_ACCESSW FullControlEntryFor(PSID sid, uint32_t inheritance, uint32_t trustee_type);
+
+// Whether the process token (or, with |use_linked_token| on Vista and later, the full
+// token behind a limited one) is a member of the Administrators group.
+[[nodiscard]] bool IsUserAdmin(bool use_linked_token);
+
+// False for an administrator; otherwise true for all users, and for a per-user
+// installation when the install folder is not writable.
+[[nodiscard]] bool NeedsElevation(bool all_users, bool install_folder_writable);
+
+// Whether the process token is granted |desired_access| on the object. False for object
+// types other than file and registry key.
+[[nodiscard]] bool HasAccess(const std::wstring& object_name, uint32_t object_type,
+                             uint32_t desired_access,
+                             NamedSecurityInfo* security = SystemNamedSecurityInfo());
+
+// Enables or disables a privilege in |token|, which is closed in every case.
+[[nodiscard]] bool SetPrivilege(const wchar_t* privilege_name, bool enable, base::ScopedHandle token);
+
+// Makes the Administrators group the object's owner (with SeTakeOwnershipPrivilege).
+[[nodiscard]] bool TakeOwnership(const std::wstring& object_name, uint32_t object_type,
+                                 NamedSecurityInfo* security = SystemNamedSecurityInfo());
+
+// Grants the current user |access_mask| (inherited by sub-containers and objects) and
+// removes those bits from the entries that deny them to the user. Unless |keep_nothing|,
+// the old DACL is kept in *saved for RestoreSecurity; any record held there before is
+// discarded first. |saved| may be null with |keep_nothing|.
+[[nodiscard]] bool GrantAccessToCurrentUser(const std::wstring& object_name, uint32_t object_type,
+                              uint32_t access_mask, bool keep_nothing,
+                              std::unique_ptr<SavedSecurity>* saved,
+                              NamedSecurityInfo* security = SystemNamedSecurityInfo());
+
+// Writes the saved DACL back and frees the record; false when none is held or the write
+// failed.
+[[nodiscard]] bool RestoreSecurity(std::unique_ptr<SavedSecurity>* saved);
+// For destructors: writes back the DACL held in *saved, if any. A failure is logged, as
+// the object then keeps the rights this process granted itself.
+void RestoreSecurityIfSaved(std::unique_ptr<SavedSecurity>* saved);
+
+[[nodiscard]] bool GetCurrentUserName(std::wstring* name);
+// GetUserNameExW in |format| (an EXTENDED_NAME_FORMAT value).
+[[nodiscard]] bool GetUserNameInFormat(std::wstring* name, uint32_t format);
+// "DOMAIN\user": the name that resolves to this account and no other.
+[[nodiscard]] bool GetCurrentUserQualifiedName(std::wstring* name);
 
 }  // namespace installer
 

@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/service/association_interfaces.h"
 #include "desktop/windows/installer/service/association_placeholder_resolver.h"
 #include "desktop/windows/installer/service/association_registration.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/registry_entry.h"
@@ -220,7 +221,7 @@ bool InstallationInfoImpl::IsDefaultHandler(const std::wstring& name,
   std::wstring expected =
       install_folder_
           .Append(use_product_executable ? base::UTF8ToWide(GetExecutableFileName())
-                                         : std::wstring(L"launcher.exe"))
+                                         : std::wstring(kLauncherFileName))
           .value();
   for (wchar_t& c : command) c = towlower(c);
   for (wchar_t& c : expected) c = towlower(c);

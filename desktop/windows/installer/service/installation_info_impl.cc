@@ -17,6 +17,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/security/access_control.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
@@ -26,8 +27,6 @@ namespace installer {
 namespace {
 
 const wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
-const wchar_t kStatusFileName[] = L"installation_status.xml";
-const wchar_t kLauncherFileName[] = L"launcher.exe";
 const wchar_t kUserNamePlaceholder[] = L"<USERNAME>";
 
 // Takes no work: a store on it reads but never writes on its own.

@@ -13,8 +13,8 @@
 namespace installer {
 
 RegistryEntry::RegistryEntry(const RegistryEntryDefinition& definition,
-                             PlaceholderResolver* resolver)
-    : definition_(definition), resolver_(resolver) {}
+                             PlaceholderResolver* resolver, NamedSecurityInfo* security)
+    : definition_(definition), resolver_(resolver), security_(security) {}
 
 bool RegistryEntry::Apply(HKEY root, std::unique_ptr<TransactionOperation>* operation) {
   operation->reset();
@@ -24,7 +24,7 @@ bool RegistryEntry::Apply(HKEY root, std::unique_ptr<TransactionOperation>* oper
 
   if (definition_.type == kRegistryDeleteKey) {
     operation->reset(new DeleteRegKeyOperation(root, ExpandTemplate(definition_.key_template),
-                                               definition_.view_flags));
+                                               definition_.view_flags, security_));
     return true;
   }
 
@@ -66,7 +66,7 @@ bool RegistryEntry::Apply(HKEY root, std::unique_ptr<TransactionOperation>* oper
   const BYTE* bytes = data.empty() ? nullptr : data.data();
   operation->reset(new ChangeRegValueOperation(root, key_path, value_name, bytes,
                                                definition_.type, size,
-                                               definition_.view_flags));
+                                               definition_.view_flags, security_));
   // Noted now, whether or not the caller's execution of the operation succeeds.
   if (registry_log && definition_.type != kRegistryDeleteValue) {
     // Binary data goes to the record as the row's NUL-terminated byte string, whose

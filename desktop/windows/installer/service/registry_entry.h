@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
@@ -52,8 +53,9 @@ struct RegistryEntryDefinition {
 
 class RegistryEntry {
  public:
-  // |resolver| is borrowed and must outlive Apply.
-  RegistryEntry(const RegistryEntryDefinition& definition, PlaceholderResolver* resolver);
+  // |resolver| is borrowed and must outlive Apply; |security| is given to the operations.
+  RegistryEntry(const RegistryEntryDefinition& definition, PlaceholderResolver* resolver,
+                NamedSecurityInfo* security = SystemNamedSecurityInfo());
 
   // The row's operation for |root| in *operation (cleared first): none when the row does
   // not apply. Values that are set are noted in the resolver's registry list for |root|.
@@ -67,6 +69,7 @@ class RegistryEntry {
  private:
   RegistryEntryDefinition definition_;
   PlaceholderResolver* resolver_;
+  NamedSecurityInfo* security_;
 };
 
 }  // namespace installer

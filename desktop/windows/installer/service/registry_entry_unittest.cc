@@ -150,7 +150,7 @@ class RegistryTableTest : public testing::RegistryViewTest {
     const std::vector<RegistryEntryDefinition> rows = Table();
     for (size_t i = 0; i < rows.size(); ++i) {
       std::unique_ptr<TransactionOperation> operation;
-      if (!RegistryEntry(rows[i], &resolver_).Apply(root(), &operation)) return false;
+      if (!RegistryEntry(rows[i], &resolver_, security()).Apply(root(), &operation)) return false;
       if (i == failing_row) operation.reset(new FailingOperation);
       if (operation && !transaction.Execute(std::move(operation))) return false;
     }

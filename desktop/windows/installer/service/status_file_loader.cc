@@ -5,13 +5,13 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/strings/string_number_conversions.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 
 namespace installer {
 
 namespace {
 
-const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kOldStatusFolderName[] = L"old_status";
 const wchar_t kLegacyLogFileName[] = L"velum_install_log.xml";
 

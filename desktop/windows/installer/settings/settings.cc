@@ -144,14 +144,4 @@ void Settings::SetFlagIfChangeable(int index, bool value) {
   if (!SetFlag(index, value)) VLOG(1) << GetFlagName(index) << " left as it is: settings fixed";
 }
 
-void Settings::SetEnableStats(bool value) { SetFlagIfChangeable(ENABLE_VELUM_STATS, value); }
-
-void Settings::SetEnableInstallerStats(bool value) {
-  SetFlagIfChangeable(ENABLE_INSTALLER_STATS, value);
-}
-
-void Settings::SetImportBrowserData(bool value) {
-  SetFlagIfChangeable(IMPORT_BROWSER_DATA, value);
-}
-
 }  // namespace installer

@@ -107,9 +107,6 @@ class Settings {
   [[nodiscard]] bool SetAllUsers(bool value);
   [[nodiscard]] bool SetDefaultBrowser(bool value);
   [[nodiscard]] bool SetDeleteProfile(bool value);
-  void SetEnableStats(bool value);
-  void SetEnableInstallerStats(bool value);
-  void SetImportBrowserData(bool value);
   void set_changeable(bool changeable) { changeable_ = changeable; }
 
   base::FilePath GetDefaultInstallFolder(int sources) const;

@@ -14,6 +14,7 @@
 #include "base/values.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
@@ -29,8 +30,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kLauncherName[] = L"launcher.exe";
-const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kStartMenuFolderName[] = L"Velum Software";
 const wchar_t kLegacyPreferencesName[] = L"velumprefs_default.ini";
 // Read, write and execute on the install folder itself.
@@ -49,7 +48,7 @@ bool EarlierRunDidNotFinish(const base::FilePath& folder, const InstallLog& reco
     const auto same = [&original](const std::wstring& name) {
       return base::FilePath::CompareIgnoreCase(name, original) == 0;
     };
-    if (same(kLauncherName) || same(kStatusFileName) ||
+    if (same(kLauncherFileName) || same(kStatusFileName) ||
         std::any_of(record.root_files.begin(), record.root_files.end(), same))
       return true;
   }
@@ -97,8 +96,8 @@ Status::System::System()
     : find_product_shortcuts(&FindProductShortcuts),
       windows_8_or_later(base::GetWindowsVersion() >= base::OS_VERSION_WIN8) {}
 
-Status::Status(bool replace_legacy_installation)
-    : replace_legacy_installation_(replace_legacy_installation) {}
+Status::Status(bool replace_legacy_installation, NamedSecurityInfo* security)
+    : replace_legacy_installation_(replace_legacy_installation), security_(security) {}
 
 Status::~Status() = default;
 
@@ -206,7 +205,7 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
         record_.reset();
     } else {
       VLOG(1) << "Path is not an existing installation";
-      has_launcher_ = base::PathExists(path.Append(kLauncherName));
+      has_launcher_ = base::PathExists(path.Append(kLauncherFileName));
       ReadExistingInstallation();
     }
     return;
@@ -275,7 +274,7 @@ void Status::TestShortcuts() {
     base::FilePath path;
     bool launcher;
   } targets[] = {
-      {path_.Append(kLauncherName), true},
+      {path_.Append(kLauncherFileName), true},
       {path_.Append(executable), false},
       {path_.Append(record_->subfolder).Append(executable), false},
   };
@@ -361,7 +360,8 @@ void Status::ReadExistingInstallation() {
   if (valid_) {
     VLOG(1) << "Determining write access";
     write_access_ = HasAccess(existing_folder_.value(), kFileObject,
-                              existing_folder_ == path_ ? kFolderAccess : kAncestorAccess);
+                              existing_folder_ == path_ ? kFolderAccess : kAncestorAccess,
+                              security_);
   }
   if (!record_) {
     ReadLegacyPreferences();

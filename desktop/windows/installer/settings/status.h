@@ -18,6 +18,7 @@
 
 #include "base/features/feature_states.h"
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log.h"
 
 namespace base {
@@ -71,7 +72,9 @@ class Status {
   };
 
   // `replace_legacy_installation` keeps the record of a legacy-engine installation.
-  explicit Status(bool replace_legacy_installation);
+  // `security` (outliving the status) reads the install folder's access list.
+  explicit Status(bool replace_legacy_installation,
+                  NamedSecurityInfo* security = SystemNamedSecurityInfo());
   ~Status();
   Status(const Status&) = delete;
   Status& operator=(const Status&) = delete;
@@ -188,6 +191,7 @@ class Status {
   bool has_launcher_ = false;
   bool finishes_uninstallation_ = false;
   const bool replace_legacy_installation_;
+  NamedSecurityInfo* const security_;
   System system_;
   // Facts given by FromTarget that no record stands behind.
   std::unique_ptr<InstallTarget> given_target_;

@@ -166,12 +166,10 @@ class SubfoldersOnlySecurity : public NamedSecurityInfo {
 // ancestor only needs to allow creating a subfolder.
 TEST_F(StatusTest, WriteAccessAskedOfTheFolderOrItsAncestor) {
   SubfoldersOnlySecurity security;
-  NamedSecurityInfo* previous = SetNamedSecurityInfoForTesting(&security);
-  Status itself(false);
+  Status itself(false, &security);
   itself.Initialize(install_, 0);
-  Status child(false);
+  Status child(false, &security);
   child.Initialize(install_.Append(L"Velum"), 0);
-  SetNamedSecurityInfoForTesting(previous);
 
   EXPECT_TRUE(itself.valid());
   EXPECT_EQ(0u, itself.write_access());

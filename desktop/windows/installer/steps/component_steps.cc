@@ -30,32 +30,37 @@ const wchar_t* FlagValue(const Settings* settings, int flag) {
   return settings->flag(flag) ? L"1" : L"0";
 }
 
+// An uninstaller held open, and its final path: what is started.
+struct HeldUninstaller {
+  base::ScopedHandle hold;
+  base::FilePath final_path;
+};
+
 // The record names the uninstaller, and a user can write the record: only a program
 // that lies, once held, inside the install folder (links resolved) and that passes the
 // signature rule of what an elevated installer starts (which logs its own refusal).
-base::Result<base::ScopedHandle> HoldComponentUninstaller(const base::FilePath& program,
-                                                          const base::FilePath& install_folder) {
+base::Result<HeldUninstaller> HoldComponentUninstaller(const base::FilePath& program,
+                                                       const base::FilePath& install_folder) {
   base::ScopedHandle folder(CreateFileW(install_folder.value().c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                         nullptr));
   const DWORD folder_error = folder.IsValid() ? 0 : GetLastError();
-  base::ScopedHandle hold;
-  if (!HoldVerifiedProgram(program, &hold))
-    return base::Failure{0, 0, "it may not run elevated", program};
+  HeldUninstaller held;
+  const base::Result<base::FilePath> program_path =
+      HoldVerifiedProgramAtFinalPath(program, &held.hold);
+  if (!program_path.ok()) return base::Failure{0, 0, "it may not run elevated", program};
   const base::Result<base::FilePath> folder_path =
       folder.IsValid() ? base::GetFinalPathOfHandle(folder.Get())
                        : base::Failure{folder_error, 0, "the install folder cannot be opened", {}};
-  const base::Result<base::FilePath> program_path = base::GetFinalPathOfHandle(hold.Get());
-  if (!folder_path.ok() || !program_path.ok() ||
-      !IsSameOrUnder(program_path.value(), folder_path.value()) ||
+  if (!folder_path.ok() || !IsSameOrUnder(program_path.value(), folder_path.value()) ||
       IsSameOrUnder(folder_path.value(), program_path.value())) {
     LOG(ERROR) << "Not running " << program.AsUTF8() << ": it is not inside the install folder";
-    const base::Result<base::FilePath>& unknown = folder_path.ok() ? program_path : folder_path;
-    if (!unknown.ok()) LOG(ERROR) << base::DescribeFailure(unknown.failure());
+    if (!folder_path.ok()) LOG(ERROR) << base::DescribeFailure(folder_path.failure());
     return base::Failure{0, 0, "it is not inside the install folder", program};
   }
-  return hold;
+  held.final_path = program_path.value();
+  return held;
 }
 
 }  // namespace
@@ -113,7 +118,7 @@ void InstallComponentsStep::InstallComponent(const std::wstring& entry) {
   }
   // Every installer must carry the expected signer's signature: one whose signature
   // was stripped must not run unchecked.
-  const base::Result<> verified = GetInstallerSystem().verify_signature(installer);
+  const base::Result<> verified = context_->GetSystem().verify_signature(installer);
   if (!verified.ok()) {
     LOG(ERROR) << verified.failure().text;
     bool has_signature = false;
@@ -154,10 +159,11 @@ StepResult UninstallComponentsStep::Run(int32_t /*attempt*/) {
     const base::FilePath program = GetComponentInstallerPath(base::FilePath(component.path),
                                                              base::UTF8ToWide(component.name));
     // Held until the uninstaller has started; both refusals are logged already.
-    const base::Result<base::ScopedHandle> hold =
+    const base::Result<HeldUninstaller> held =
         HoldComponentUninstaller(program, context_->GetInstallFolder());
-    if (!hold.ok()) continue;
-    base::CommandLine command(program);
+    if (!held.ok()) continue;
+    // The file checked, not whatever the record's name leads to by now.
+    base::CommandLine command(held.value().final_path);
     command.AppendSwitch(switches::kUninstall);
     command.AppendSwitchNative(switches::kCopyOnly, FlagValue(settings, Settings::COPY_ONLY));
     command.AppendSwitchNative(switches::kAllUsers, FlagValue(settings, Settings::ALL_USERS_FLAG));

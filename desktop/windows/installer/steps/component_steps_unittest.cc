@@ -92,6 +92,26 @@ class ComponentStepsTest : public ProgramLogTest {
     ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
   }
 
+  // The suite installed, its uninstaller copied beside the record's path, where the
+  // component put it.
+  void InstallSuiteWithItsUninstaller() {
+    InstallWith(L"suite:components");
+    ClearProcessSwitches();
+    ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"suite")));
+    ASSERT_TRUE(base::CopyFile(components_.Append(L"suite_installer.exe"),
+                               install_folder_.Append(L"suite\\suite_installer.exe")));
+  }
+
+  // Rewrites the first `from` of the installation record, as a user can.
+  void ReplaceInRecord(const std::string& from, const std::string& to) {
+    const base::FilePath record_file = install_folder_.Append(L"installation_status.xml");
+    std::string record;
+    ASSERT_TRUE(base::ReadFileToString(record_file, &record));
+    ASSERT_NE(std::string::npos, record.find(from)) << record;
+    record.replace(record.find(from), from.size(), to);
+    ASSERT_TRUE(base::WriteTextFile(record_file, record));
+  }
+
   base::FilePath components_;
 };
 
@@ -153,12 +173,7 @@ TEST_F(ComponentStepsTest, AnUpgradeKeepsOneEntryPerComponent) {
 }
 
 TEST_F(ComponentStepsTest, UninstallStartsEachRecordedUninstaller) {
-  InstallWith(L"suite:components");
-  ClearProcessSwitches();
-  // The installer is copied beside the record's path, where the component put it.
-  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"suite")));
-  ASSERT_TRUE(base::CopyFile(components_.Append(L"suite_installer.exe"),
-                             install_folder_.Append(L"suite\\suite_installer.exe")));
+  ASSERT_NO_FATAL_FAILURE(InstallSuiteWithItsUninstaller());
   EXPECT_TRUE(base::DeleteFile(program_log_, false));
   InstallationRun run;
   run.uninstall = true;
@@ -190,13 +205,7 @@ TEST_F(ComponentStepsTest, UninstallRunsNoUninstallerOutsideTheInstallFolder) {
     ClearProcessSwitches();
     std::string error;
     ASSERT_TRUE(base::MakeDirectoryLink(link, outside, &error)) << error;
-    const base::FilePath record_file = install_folder_.Append(L"installation_status.xml");
-    std::string record;
-    ASSERT_TRUE(base::ReadFileToString(record_file, &record));
-    const std::string recorded = Folder(L"suite");
-    ASSERT_NE(std::string::npos, record.find(recorded));
-    record.replace(record.find(recorded), recorded.size(), test.recorded.AsUTF8());
-    ASSERT_TRUE(base::WriteTextFile(record_file, record));
+    ASSERT_NO_FATAL_FAILURE(ReplaceInRecord(Folder(L"suite"), test.recorded.AsUTF8()));
     EXPECT_TRUE(base::DeleteFile(program_log_, false));
     InstallationRun run;
     run.uninstall = true;
@@ -206,6 +215,28 @@ TEST_F(ComponentStepsTest, UninstallRunsNoUninstallerOutsideTheInstallFolder) {
     EXPECT_TRUE(base::RemoveDirectoryLink(link));
     EXPECT_EQ(std::vector<std::string>{}, ComponentLines());
   }
+}
+
+// What was held and checked is what starts: the file's final path, not the record's name,
+// whose folders (a link here, a differently spelt name) may lead elsewhere by then.
+TEST_F(ComponentStepsTest, UninstallStartsTheHeldFileByItsFinalPath) {
+  ASSERT_NO_FATAL_FAILURE(InstallSuiteWithItsUninstaller());
+  const base::FilePath link = install_folder_.Append(L"linked");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(link, install_folder_.Append(L"suite"), &error)) << error;
+  ASSERT_NO_FATAL_FAILURE(ReplaceInRecord("<path>" + Folder(L"suite") + "</path>",
+                                          "<path>" + link.AsUTF8() + "</path>"));
+  ASSERT_NO_FATAL_FAILURE(ReplaceInRecord("<name>suite</name>", "<name>SUITE</name>"));
+  EXPECT_TRUE(base::DeleteFile(program_log_, false));
+  ASSERT_TRUE(base::TrackDescendantProcesses());
+  InstallationRun run;
+  run.uninstall = true;
+  Run(&run);
+  EXPECT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  EXPECT_TRUE(base::WaitForDescendantProcesses(60000));
+  EXPECT_TRUE(base::RemoveDirectoryLink(link));
+  EXPECT_EQ(std::vector<std::string>{"suite_installer.exe --uninstall --copyonly=0 --allusers=0"},
+            ComponentLines());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/product_names.h"
@@ -51,7 +52,7 @@ void RootFileStep::OnCopied() {
 }
 
 CopyLauncherStep::CopyLauncherStep(InstallationContext* context)
-    : FileStep(context, "launcher.exe") {}
+    : FileStep(context, base::WideToUTF8(kLauncherFileName)) {}
 
 base::FilePath CopyLauncherStep::GetTargetFolder() { return context_->GetTargetFolder(); }
 
@@ -68,7 +69,7 @@ void CopyLauncherStep::OnCopied() {
   Transaction* transaction = context_->GetTransaction();
   if (!transaction->Execute(std::make_unique<MoveFileOperation>(product_path, old_path)) ||
       !transaction->Execute(std::make_unique<CopyFileOperation>(
-          context_->GetPackageFolder().Append(L"launcher.exe"), product_path))) {
+          context_->GetPackageFolder().Append(kLauncherFileName), product_path))) {
     LOG(WARNING) << "Failed installing the launcher as velum.exe";
   }
 }

@@ -12,6 +12,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/steps/os_operations.h"
@@ -51,7 +52,7 @@ void LowerTaskErrorCount(const base::FilePath& install_folder) {
 
 ScheduledTaskInfo BuildAutoupdateTaskInfo(const base::FilePath& install_folder,
                                           const std::string& app_id, bool all_users) {
-  base::CommandLine command(install_folder.Append(L"launcher.exe"));
+  base::CommandLine command(install_folder.Append(kLauncherFileName));
   command.AppendSwitch(switches::kScheduledAutoupdate);
   command.AppendArg("$(Arg0)");
   ScheduledTaskInfo info(command);
@@ -134,10 +135,10 @@ StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
     const base::Result<> registered = RegisterAutoupdateTask();
     if (!registered.ok()) LOG(ERROR) << registered.failure().text;
   }
-  const InstallerSystem& system = GetInstallerSystem();
+  const InstallerSystem& system = context_->GetSystem();
   if (system.is_user_admin()) {
     CreateFirewallRules(
-        GetProductExecutablePath(context_->GetInstallFolder(), context_->GetInstallLog()->subfolder),
+        system, GetProductExecutablePath(context_->GetInstallFolder(), context_->GetInstallLog()->subfolder),
         false);
   }
   return StepResult();
@@ -145,7 +146,7 @@ StepResult FinalizeInstallationStep::Run(int32_t /*attempt*/) {
 
 base::Result<> FinalizeInstallationStep::RegisterAutoupdateTask() {
   context_->WaitForTaskService();
-  std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
+  std::unique_ptr<TaskScheduler> scheduler = context_->GetSystem().create_task_scheduler();
   if (!scheduler || !scheduler->Init())
     return base::Failure{0, 0, "Could not initialize task scheduler", {}};
   scheduler->DeleteOrphanedTasks();

@@ -296,6 +296,7 @@ TEST_F(FinalizeInstallationTest, ProtocolRegistrationNeedsTheRecordedAssociation
     FakeInstallationContext context;
     context.settings = settings.get();
     context.install_folder = install_folder_;
+    context.system = &system_services_.system;
     RegisterProtocolHandlerStep step(&context, HKEY_CURRENT_USER);
     EXPECT_EQ(static_cast<uint32_t>(StepResult::STATUS_OK), step.Run(0).status);
     base::RegistryKey key(HKEY_CURRENT_USER, associations.c_str(), KEY_QUERY_VALUE);

@@ -12,6 +12,7 @@
 namespace installer {
 
 class InstallLog;
+struct InstallerSystem;
 class OsOperations;
 class PlaceholderResolver;
 class Settings;
@@ -64,6 +65,8 @@ class InstallationContext {
   virtual std::string GetServerTrackingData() = 0;
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
+  // The system services the steps reach: the running system's, or a test's.
+  virtual const InstallerSystem& GetSystem() = 0;
   virtual ~InstallationContext() = default;
 };
 

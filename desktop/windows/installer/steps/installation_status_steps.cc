@@ -9,6 +9,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/time/time.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/file_step.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installation_context.h"
@@ -27,7 +28,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kStatusFileName[] = L"installation_status.xml";
 const wchar_t kLegacyStatusFileName[] = L"velum_install_log.xml";
 const wchar_t kOldStatusFolderName[] = L"old_status";
 // The Start Menu entries of the maker's message-center companion product.
@@ -82,8 +82,12 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
   base::FilePath folder = install_folder.Append(kOldStatusFolderName);
   if (!base::DirectoryExists(folder)) {
     VLOG(1) << "Creating folder for old status files.";
-    if (!transaction->Execute(std::make_unique<CreateFolderOperation>(folder)))
+    // The installation goes on without the earlier record, but the log says so.
+    if (!transaction->Execute(std::make_unique<CreateFolderOperation>(folder))) {
+      LOG(WARNING) << "Could not create " << folder.AsUTF8()
+                   << "; the previous status is not kept";
       return StepResult();
+    }
   }
   base::FilePath target =
       GetNewOldStatusPath(install_folder, base::Time::NowFromSystemTime().ToTimeT());
@@ -96,9 +100,10 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
 namespace {
 
 // Each version's executable has rules of its own; only an administrator may change them.
-void RemoveOldFirewallRules(const base::FilePath& install_folder, const InstallLog& record) {
-  if (!GetInstallerSystem().is_user_admin()) return;
-  CreateFirewallRules(GetProductExecutablePath(install_folder, record.subfolder), true);
+void RemoveOldFirewallRules(const InstallerSystem& system, const base::FilePath& install_folder,
+                            const InstallLog& record) {
+  if (!system.is_user_admin()) return;
+  CreateFirewallRules(system, GetProductExecutablePath(install_folder, record.subfolder), true);
 }
 
 }  // namespace
@@ -138,7 +143,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
         break;
       }
     }
-    RemoveOldFirewallRules(install_folder, *record);
+    RemoveOldFirewallRules(context_->GetSystem(), install_folder, *record);
     if (!kept) {
       VLOG(1) << "Deleting " << path.AsUTF8();
       if (!base::DeleteFile(path, false)) LOG(WARNING) << "Failed deleting " << path.AsUTF8();

@@ -107,6 +107,17 @@ TEST_F(InstallationStatusStepsTest, PreservingMovesTheRecordOrTheLegacyRecordAsi
   }
 }
 
+// Without a place for the old record the installation goes on, and the log says why.
+TEST_F(InstallationStatusStepsTest, AnOldStatusFolderThatCannotBeMadeIsLogged) {
+  ASSERT_TRUE(MakeFile(folder_.Append(L"installation_status.xml"), "record"));
+  ASSERT_TRUE(MakeFile(folder_.Append(L"old_status"), "a file in the folder's place"));
+  base::ScopedLogCapture log;
+  EXPECT_EQ(StepResult::STATUS_OK, PreserveInstallerStatusStep(&context_).Run(0).status);
+  EXPECT_TRUE(log.Has("Could not create " + folder_.Append(L"old_status").AsUTF8() +
+                      "; the previous status is not kept"));
+  EXPECT_EQ("record", ReadText(folder_.Append(L"installation_status.xml")));
+}
+
 TEST_F(InstallationStatusStepsTest, RemovesOldVersionsAndTheirRecords) {
   UseSettings(false);
   MakeOldVersion(L"0.8", {L"velum.exe", L"res\\a.dat"}, 100);
@@ -127,7 +138,7 @@ TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewal
     EXPECT_TRUE(base::DeleteFile(folder_, true));
     testing::FakeInstallerSystem system;
     system.admin = admin;
-    system.Install();
+    context_.system = &system.system;
     UseSettings(false);
     MakeOldVersion(L"0.8", {L"velum.exe"}, 100);
     MakeOldVersion(L"0.9", {L"velum.exe"}, 200);
@@ -138,6 +149,7 @@ TEST_F(InstallationStatusStepsTest, AnAdministratorRemovesEachOldVersionsFirewal
                   {folder_.Append(L"0.9\\velum.exe"), true}};
     }
     EXPECT_EQ(expected, system.firewall_calls);
+    context_.system = nullptr;
   }
 }
 

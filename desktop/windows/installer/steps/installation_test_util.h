@@ -10,6 +10,7 @@
 
 #include "base/command_line.h"
 #include "desktop/windows/installer/steps/installation_context.h"
+#include "desktop/windows/installer/steps/installer_system_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -129,6 +130,7 @@ class FakeInstallationContext : public InstallationContext {
   bool HasExistingInstallation() override { return existing_installation; }
   bool IsBasaltInstallation() override { return basalt_installation; }
   std::string GetServerTrackingData() override { return server_tracking_data; }
+  const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
 
   Settings* settings = nullptr;
   Transaction transaction;
@@ -139,6 +141,9 @@ class FakeInstallationContext : public InstallationContext {
   bool existing_installation = false;
   bool basalt_installation = false;
   std::string server_tracking_data;
+  // The services the steps reach; null: own_system's fakes, never the machine's.
+  const InstallerSystem* system = nullptr;
+  FakeInstallerSystem own_system;
 };
 
 }  // namespace testing

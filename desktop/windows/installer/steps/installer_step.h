@@ -13,7 +13,8 @@ namespace installer {
 
 class InstallationContext;
 
-struct StepResult {
+// [[nodiscard]]: a failure built and then dropped would report the step as done.
+struct [[nodiscard]] StepResult {
   enum Status : uint32_t {
     STATUS_OK = 0,
     STATUS_FAIL = 1,
@@ -38,7 +39,7 @@ struct StepResult {
 
 // The result of a step that failed on `failure`. The scheduler logs and reports
 // `message`, the system's fixed text; the reason, which it never sees, is logged here.
-StepResult FailedStep(uint32_t status, uint32_t code, std::wstring argument,
+[[nodiscard]] StepResult FailedStep(uint32_t status, uint32_t code, std::wstring argument,
                       std::string message, const base::Failure& failure);
 
 class InstallerStep {

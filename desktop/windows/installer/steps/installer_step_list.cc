@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/steps/installer_step_list.h"
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 #include "desktop/windows/installer/steps/file_steps.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
@@ -67,7 +68,7 @@ constexpr StepFactory kStepFactories[] = {
      }},
     {K::kCleanupRegistry,
      [](const StepSources& s, Steps* steps) {
-       const base::FilePath launcher = s.context->GetInstallFolder().Append(L"launcher.exe");
+       const base::FilePath launcher = s.context->GetInstallFolder().Append(kLauncherFileName);
        steps->push_back(
            std::make_unique<CleanupRegistryStep>(s.context, GetExecutableArchitecture(launcher)));
      }},

@@ -18,8 +18,6 @@ namespace installer {
 
 namespace {
 
-const InstallerSystem* g_test_system = nullptr;
-
 // One environment for the process: schedulers keep a pointer to it.
 TaskSchedulerEnvironment* GetTaskSchedulerEnvironment() {
   static InstallerTaskSchedulerEnvironment* const environment =
@@ -62,13 +60,10 @@ InstallerSystem InstallerSystem::Current() {
   return system;
 }
 
-const InstallerSystem& GetInstallerSystem() {
-  if (g_test_system) return *g_test_system;
+const InstallerSystem& RunningInstallerSystem() {
   static const InstallerSystem* const current = new InstallerSystem(InstallerSystem::Current());
   return *current;
 }
-
-void SetInstallerSystemForTesting(const InstallerSystem* system) { g_test_system = system; }
 
 std::string InstallerTaskSchedulerEnvironment::GetBuildProductName() {
   return installer::GetBuildProductName();
@@ -84,8 +79,9 @@ bool InstallerTaskSchedulerEnvironment::GetSamCompatibleUserName(std::wstring* n
 
 bool InstallerTaskSchedulerEnvironment::IsUserAdmin() { return installer::IsUserAdmin(false); }
 
-void CreateFirewallRules(const base::FilePath& executable, bool remove) {
-  const base::Result<> changed = GetInstallerSystem().firewall_rules(executable, remove);
+void CreateFirewallRules(const InstallerSystem& system, const base::FilePath& executable,
+                         bool remove) {
+  const base::Result<> changed = system.firewall_rules(executable, remove);
   if (!changed.ok()) LOG(ERROR) << changed.failure().text;
 }
 
@@ -93,8 +89,8 @@ std::wstring GetAutoupdateTaskBaseName(const std::string& app_id) {
   return L"Autoupdate " + base::UTF8ToWide(app_id);
 }
 
-base::Result<> DeleteAutoupdateTask(const std::string& app_id) {
-  std::unique_ptr<TaskScheduler> scheduler = GetInstallerSystem().create_task_scheduler();
+base::Result<> DeleteAutoupdateTask(const InstallerSystem& system, const std::string& app_id) {
+  std::unique_ptr<TaskScheduler> scheduler = system.create_task_scheduler();
   if (!scheduler) return base::Failure{0, 0, "no task scheduler for this Windows", {}};
   if (!scheduler->Init()) return base::Failure{0, 0, "the task scheduler could not be reached", {}};
   scheduler->DeleteOrphanedTasks();

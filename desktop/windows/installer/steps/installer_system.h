@@ -37,10 +37,8 @@ struct InstallerSystem {
   std::function<base::Result<>(const base::FilePath& batch_file)> start_cleanup_batch;
 };
 
-// The process's services: the test's when one is set, else the running system's.
-const InstallerSystem& GetInstallerSystem();
-// `system` (kept alive by the caller) replaces the running system's; null restores it.
-void SetInstallerSystemForTesting(const InstallerSystem* system);
+// The running system's services, made once.
+const InstallerSystem& RunningInstallerSystem();
 
 // The task scheduler's view of this product and user, for the installer's tasks.
 class InstallerTaskSchedulerEnvironment : public TaskSchedulerEnvironment {
@@ -53,10 +51,11 @@ class InstallerTaskSchedulerEnvironment : public TaskSchedulerEnvironment {
 
 // Creates or removes the firewall rules of the product's rule group for `executable`; a
 // failure is only logged, since the browser works without them.
-void CreateFirewallRules(const base::FilePath& executable, bool remove);
+void CreateFirewallRules(const InstallerSystem& system, const base::FilePath& executable,
+                         bool remove);
 
 // Deletes the product's orphaned tasks and the autoupdate task of `app_id` (UTF-8).
-base::Result<> DeleteAutoupdateTask(const std::string& app_id);
+base::Result<> DeleteAutoupdateTask(const InstallerSystem& system, const std::string& app_id);
 
 // "Autoupdate " + the app id.
 std::wstring GetAutoupdateTaskBaseName(const std::string& app_id);

@@ -66,17 +66,6 @@ FakeInstallerSystem::FakeInstallerSystem() {
   };
 }
 
-void FakeInstallerSystem::Install() {
-  SetInstallerSystemForTesting(&system);
-  installed_ = true;
-}
-
-void FakeInstallerSystem::Uninstall() {
-  if (installed_) SetInstallerSystemForTesting(nullptr);
-  installed_ = false;
-}
-
-FakeInstallerSystem::~FakeInstallerSystem() { Uninstall(); }
 
 }  // namespace testing
 }  // namespace installer

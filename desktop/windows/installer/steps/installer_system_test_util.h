@@ -31,11 +31,10 @@ struct SchedulerRecord {
 
 class FakeInstallerSystem {
  public:
+  // Its `system` is given to the installer or context under test, which it outlives.
   FakeInstallerSystem();
-  // Installs itself as the process's system until destroyed.
-  void Install();
-  void Uninstall();
-  ~FakeInstallerSystem();
+  FakeInstallerSystem(const FakeInstallerSystem&) = delete;
+  FakeInstallerSystem& operator=(const FakeInstallerSystem&) = delete;
 
   InstallerSystem system;
   SchedulerRecord scheduler;
@@ -47,9 +46,6 @@ class FakeInstallerSystem {
   std::set<std::string> signed_files;
   std::vector<std::wstring> detached_launches;
   std::vector<base::FilePath> started_batches;
-
- private:
-  bool installed_ = false;
 };
 
 }  // namespace testing

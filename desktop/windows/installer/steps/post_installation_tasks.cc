@@ -12,6 +12,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/os_operations.h"
@@ -100,7 +101,7 @@ void Finalize(InstallationContext* context, const std::wstring& subfolder) {
   const base::FilePath& profile = settings->status().user_data_folder();
   if (!profile.empty()) UpdateProfile(context, subfolder, profile);
   if (!settings->flag(Settings::LAUNCH_VELUM)) return;
-  base::CommandLine command(context->GetInstallFolder().Append(L"launcher.exe"));
+  base::CommandLine command(context->GetInstallFolder().Append(kLauncherFileName));
   static const char* const kImportSwitches[] = {
       switches::kImportBookmarks, switches::kImportSession, switches::kImportTopsitesToSpeeddial};
   command.CopySwitchesFrom(*base::CommandLine::ForCurrentProcess(), kImportSwitches,

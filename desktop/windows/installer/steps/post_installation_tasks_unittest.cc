@@ -141,6 +141,7 @@ TEST_F(PostInstallationTasksTest, AfterAnElevatedUpgradeTheNewInstallationCounts
   FakeInstallationContext context;
   context.settings = request.get();
   context.install_folder = install_folder_;
+  context.system = &system_services_.system;
   RunPostElevationTasks(&context);
   for (const char* name : kPartnerFiles) {
     std::string text;
@@ -158,9 +159,9 @@ TEST_F(PostInstallationTasksTest, TheSystemSchedulerUnderWine) {
   InstallerSystem real = InstallerSystem::Current();
   InstallerSystem system = system_services_.system;
   system.create_task_scheduler = real.create_task_scheduler;
-  SetInstallerSystemForTesting(&system);
   TestSettings settings(install_folder_, {});
   FakeInstallationContext context;
+  context.system = &system;
   context.settings = settings.get();
   context.install_folder = install_folder_;
   context.install_log.app_id = "1700000001";
@@ -173,8 +174,7 @@ TEST_F(PostInstallationTasksTest, TheSystemSchedulerUnderWine) {
     reported = log.Has("Could not create scheduled task");
   }
   // Clean-up only: whether anything was left to delete is not what this test checks.
-  static_cast<void>(DeleteAutoupdateTask("1700000001"));
-  system_services_.Install();
+  static_cast<void>(DeleteAutoupdateTask(system, "1700000001"));
   EXPECT_EQ(static_cast<uint32_t>(StepResult::STATUS_OK), result.status);
   EXPECT_TRUE(reported);
 }

@@ -9,6 +9,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/shortcut.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/shortcut_targets.h"
@@ -28,7 +29,6 @@ namespace {
 
 const int32_t kStableChannel = 4;
 const wchar_t kAppUserModelIdPrefix[] = L"VelumSoftware.VelumWebBrowser.";
-const wchar_t kLauncherName[] = L"launcher.exe";
 
 const wchar_t kEnglishShortcutName[] = L"Velum Browser";
 
@@ -152,7 +152,7 @@ bool MayTakeShortcutPath(InstallationContext* context, const base::FilePath& pat
   const std::wstring executable = base::UTF8ToWide(GetExecutableFileName());
   const InstallLog* previous = context->GetSettings()->status().record();
   const base::FilePath targets[] = {
-      folder.Append(kLauncherName), folder.Append(executable),
+      folder.Append(kLauncherFileName), folder.Append(executable),
       folder.Append(previous ? previous->subfolder : std::wstring()).Append(executable)};
   for (const base::FilePath& target : targets) {
     if (!IsOtherShortcut(path, target)) return true;
@@ -276,7 +276,7 @@ StepResult InstallShortcutsStep::Run(int32_t /*attempt*/) {
   Settings* settings = context_->GetSettings();
   if (settings->flag(Settings::COPY_ONLY)) return StepResult();
   LOG(INFO) << "Installing shortcuts";
-  const base::FilePath target = context_->GetInstallFolder().Append(kLauncherName);
+  const base::FilePath target = context_->GetInstallFolder().Append(kLauncherFileName);
   const bool all_users = settings->flag(Settings::ALL_USERS_FLAG);
   std::vector<ShortcutToCreate> shortcuts;
   for (const ShortcutKind& kind : kShortcutKinds) {
@@ -362,7 +362,7 @@ StepResult UpdateShortcutsStep::Run(int32_t /*attempt*/) {
     record->pinned = true;
   }
   CreateShortcutsOrLog(context_, shortcuts, pin, version_names,
-                       context_->GetInstallFolder().Append(kLauncherName));
+                       context_->GetInstallFolder().Append(kLauncherFileName));
   return StepResult();
 }
 

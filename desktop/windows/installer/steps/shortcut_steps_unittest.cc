@@ -413,13 +413,14 @@ TEST_F(ShortcutStepsTest, AnAllUsersAutoupdateLeavesTheTaskbarAlone) {
     ASSERT_TRUE(settings.get()->flag(Settings::AUTOUPDATE));
     ASSERT_TRUE(settings.get()->flag(Settings::PINNED_SHORTCUT));
     testing::FakeInstallationContext context;
+    context.system = &system_services_.system;
     context.settings = settings.get();
     context.install_folder = install_folder_;
     context.package_folder = package_;
     context.install_log.version = kV2;
     context.install_log.app_id = Record()->app_id;
     ResetPinned();
-    UpdateShortcutsStep(&context).Run(0);
+    EXPECT_EQ(StepResult::STATUS_OK, UpdateShortcutsStep(&context).Run(0).status);
     EXPECT_TRUE(Pinned().empty());
     if (previous_pin) {
       EXPECT_TRUE(base::PathExists(pin));

@@ -165,7 +165,7 @@ void ShowSurvey(InstallationContext* context) {
   if (welcome.size() == 2) url += "&" + welcome[1];
   base::FilePath program_files;
   if (!base::PathRegistry::Get(base::DIR_PROGRAM_FILES, &program_files)) return;
-  const base::Result<uint32_t> survey = GetInstallerSystem().launch_detached(
+  const base::Result<uint32_t> survey = context->GetSystem().launch_detached(
       BuildSurveyCommand(program_files, base::UTF8ToWide(url), base::GetWindowsVersion()));
   if (!survey.ok()) {
     LOG(WARNING) << "Could not open the uninstall survey";
@@ -188,7 +188,7 @@ void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) 
   // every other process the batch waits for; one elevated apart could not.
   if (context->GetSecondInstallerPid() != 0 || !LeaveToFrontEnd(install_folder)) {
     LOG(INFO) << "Starting final cleanup batch file.";
-    const base::Result<> started = GetInstallerSystem().start_cleanup_batch(batch_file);
+    const base::Result<> started = context->GetSystem().start_cleanup_batch(batch_file);
     if (!started.ok()) {
       LOG(WARNING) << "Could not start " << batch_file.AsUTF8();
       LOG(WARNING) << base::DescribeFailure(started.failure());
@@ -244,9 +244,9 @@ void ResetDefaultBrowserAndShowSurvey(InstallationContext* context) {
   VLOG(1) << "Attempting to reset the default browser to IE.";
   if (settings.status().handles_http() && base::GetWindowsVersion() >= base::OS_VERSION_VISTA)
     ResetDefaultBrowser(settings);
-  if (GetInstallerSystem().is_user_admin()) {
+  if (context->GetSystem().is_user_admin()) {
     const InstallLog* existing = settings.status().record();
-    CreateFirewallRules(GetProductExecutablePath(context->GetInstallFolder(),
+    CreateFirewallRules(context->GetSystem(), GetProductExecutablePath(context->GetInstallFolder(),
                                                  existing ? existing->subfolder : std::wstring()),
                         true);
   }
@@ -274,7 +274,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   if (!settings->flag(Settings::COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
     const base::Result<> deleted =
-        DeleteAutoupdateTask(existing ? existing->app_id : std::string());
+        DeleteAutoupdateTask(context_->GetSystem(), existing ? existing->app_id : std::string());
     if (!deleted.ok())
       LOG(WARNING) << "Could not remove scheduled task: "
                    << base::DescribeFailure(deleted.failure());

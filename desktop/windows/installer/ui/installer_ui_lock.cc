@@ -4,6 +4,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "desktop/common/names/kernel_object_names.h"
+#include "desktop/windows/installer/private_kernel_object.h"
 
 namespace installer {
 
@@ -44,12 +45,16 @@ DWORD InstallerUILock::Acquire(const std::wstring& product_name) {
   LOG(INFO) << "Getting installer UI mutex";
   const std::wstring mutex_name =
       kernel_objects::kUiLockMutexPrefix + product_name + kernel_objects::kUiLockMutexSuffix;
-  base::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
-  if (!mutex.IsValid()) {
+  // Private: a process of the session that made or holds the name otherwise decides whether
+  // any installer window may start.
+  base::ScopedHandle mutex;
+  if (!CreateOrJoinPrivateMutex(mutex_name, false, &mutex)) {
     LOG(WARNING) << "Failed to create installer UI mutex.";
     return 0;
   }
-  const DWORD wait = WaitForSingleObject(mutex.Get(), INFINITE);
+  // Held only while a lock file is made or read; a holder that stays longer is stuck.
+  const DWORD wait =
+      WaitForSingleObject(mutex.Get(), static_cast<DWORD>(mutex_wait_.InMilliseconds()));
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
     LOG(WARNING) << "Failed to create installer UI mutex.";
     return 0;

@@ -13,18 +13,22 @@
 
 #include <string>
 
+#include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
 
 class InstallerUILock {
  public:
-  InstallerUILock() = default;
+  // |mutex_wait| bounds the wait for another instance's check.
+  explicit InstallerUILock(base::TimeDelta mutex_wait = base::TimeDelta::FromSeconds(30))
+      : mutex_wait_(mutex_wait) {}
   InstallerUILock(const InstallerUILock&) = delete;
   InstallerUILock& operator=(const InstallerUILock&) = delete;
 
   // The UI thread id of the lock's owner: this thread's id when it got the lock, 0 when
-  // the owner cannot be told (no other instance is assumed then).
+  // the owner cannot be told (no other instance is assumed then): also when the mutex is
+  // someone else's or its wait runs out.
   [[nodiscard]] DWORD Acquire(const std::wstring& product_name);
   // Lets others take the lock (deletes the file).
   void Release();
@@ -33,6 +37,7 @@ class InstallerUILock {
   static void ActivateWindowOfThread(DWORD thread_id);
 
  private:
+  const base::TimeDelta mutex_wait_;
   base::ScopedHandle file_;
 };
 

@@ -247,24 +247,6 @@ const char* InstallerWindow::GetPageName(Page page) {
   return page >= 0 && page < 6 ? kNames[page] : "invalid";
 }
 
-// static
-bool InstallerWindow::IsShownOnPage(int control, Page page) {
-  for (const PageVisibility& entry : kPageVisibility) {
-    if (entry.control == control) return page >= 0 && page < 6 && (entry.pages >> page) & 1;
-  }
-  return false;
-}
-
-// static
-const std::vector<int>& InstallerWindow::GetPageControls() {
-  static const std::vector<int>* const controls = [] {
-    auto* list = new std::vector<int>;
-    for (const PageVisibility& entry : kPageVisibility) list->push_back(entry.control);
-    return list;
-  }();
-  return *controls;
-}
-
 bool InstallerWindow::CreateDialogs() {
   InitRichEdit();
   if (!run_immediately_) settings_->AddObserver(this);

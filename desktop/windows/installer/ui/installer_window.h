@@ -101,10 +101,6 @@ class InstallerWindow : public SettingsObserver {
 
   // The name recorded as "page_type": "WELCOME", ..., "invalid" for other values.
   static const char* GetPageName(Page page);
-  // The controls shown on |page| (0 to 5) by the visibility table.
-  static bool IsShownOnPage(int control, Page page);
-  // The ids the visibility table governs.
-  static const std::vector<int>& GetPageControls();
 
   void SetPage(Page page);
   void SetProgressPhase(int phase);

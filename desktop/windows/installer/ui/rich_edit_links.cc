@@ -34,13 +34,6 @@ DWORD CALLBACK ReadRtf(DWORD_PTR cookie, BYTE* buffer, LONG wanted, LONG* given)
   return 0;
 }
 
-DWORD CALLBACK WriteRtf(DWORD_PTR cookie, BYTE* buffer, LONG count, LONG* taken) {
-  reinterpret_cast<std::string*>(cookie)->append(reinterpret_cast<const char*>(buffer),
-                                                 static_cast<size_t>(count));
-  *taken = count;
-  return 0;
-}
-
 // The rich-edit character position of |index| in |text|: the control keeps a line
 // break ("\r\n" or "\n") as one character.
 LONG ToCharacterPosition(const std::wstring& text, size_t index) {
@@ -259,13 +252,6 @@ void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range)
   format.crTextColor = color;
   SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
   SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&previous));
-}
-
-std::string GetRichEditRtf(HWND control) {
-  std::string rtf;
-  EDITSTREAM stream = {reinterpret_cast<DWORD_PTR>(&rtf), 0, WriteRtf};
-  SendMessageW(control, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
-  return rtf;
 }
 
 void SetRichEditRtf(HWND control, const std::string& rtf, bool selection) {

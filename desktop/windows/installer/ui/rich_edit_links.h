@@ -67,7 +67,6 @@ void SetRichEditColor(HWND control, COLORREF color);
 // Characters [range.cpMin, range.cpMax).
 void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range);
 
-[[nodiscard]] std::string GetRichEditRtf(HWND control);
 // Replaces the text, or the selection with |selection|.
 void SetRichEditRtf(HWND control, const std::string& rtf, bool selection = false);
 

@@ -21,12 +21,14 @@ const BYTE* DataOrNull(const std::vector<BYTE>& data) {
 ChangeRegValueOperation::ChangeRegValueOperation(HKEY root, const std::wstring& key_path,
                                                  const std::wstring& value_name,
                                                  const void* data, uint32_t type,
-                                                 uint32_t size, REGSAM view_flags)
+                                                 uint32_t size, REGSAM view_flags,
+                                                 NamedSecurityInfo* security)
     : root_(root),
       key_path_(key_path),
       value_name_(value_name),
       new_type_(type),
-      view_flags_(view_flags) {
+      view_flags_(view_flags),
+      security_(security) {
   if (data && size)
     new_data_.assign(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
 }
@@ -48,19 +50,20 @@ bool ChangeRegValueOperation::Do(Transaction& nested) {
       return true;
     }
     VLOG(1) << "try to create it.";
-    if (!nested.Execute(std::make_unique<CreateRegKeyOperation>(root_, key_path_, view_flags_)))
+    if (!nested.Execute(
+            std::make_unique<CreateRegKeyOperation>(root_, key_path_, view_flags_, security_)))
       return false;
     result = key.Open(root_, key_path_.c_str(), access);
   }
 
   const std::wstring object_name = GetRegistryObjectName(root_, key_path_);
   const uint32_t object_type = GetRegistrySecurityObjectType(root_, key_path_, view_flags_);
-  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kValueAccess)) {
+  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kValueAccess, security_)) {
     // Ready to read and write.
   } else if (result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED) {
     VLOG(1) << "We don't have enough permissions on the key.";
     if (saved_access_ || !GrantAccessToCurrentUser(object_name, object_type, kValueAccess, false,
-                                                   &saved_access_)) {
+                                                   &saved_access_, security_)) {
       LOG(ERROR) << "Failed to obtain sufficient permissions on " << object_name;
       return false;
     }

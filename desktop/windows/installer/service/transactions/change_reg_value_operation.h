@@ -24,9 +24,11 @@ class ChangeRegValueOperation : public TransactionOperation {
 
   // Copies |size| bytes of |data|. An empty |value_name| names the default value.
   // |view_flags| is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+  // |security| reads and writes the keys' access lists (tests pass one for what Wine lacks).
   ChangeRegValueOperation(HKEY root, const std::wstring& key_path,
                           const std::wstring& value_name, const void* data, uint32_t type,
-                          uint32_t size, REGSAM view_flags);
+                          uint32_t size, REGSAM view_flags,
+                          NamedSecurityInfo* security = SystemNamedSecurityInfo());
   ~ChangeRegValueOperation() override;
 
   [[nodiscard]] bool Do(Transaction& nested) override;
@@ -43,6 +45,7 @@ class ChangeRegValueOperation : public TransactionOperation {
   bool changed_ = false;
   std::unique_ptr<SavedSecurity> saved_access_;
   REGSAM view_flags_;
+  NamedSecurityInfo* const security_;
 };
 
 }  // namespace installer

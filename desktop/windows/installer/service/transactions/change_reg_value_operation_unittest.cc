@@ -53,7 +53,7 @@ class ChangeRegValueOperationTest : public RegistryViewTest {
   }
   std::unique_ptr<ChangeRegValueOperation> Make(const ChangeCase& c) const {
     return std::make_unique<ChangeRegValueOperation>(root(), Child(c.key), c.value_name, kText,
-                                                     c.type, sizeof(kText), view());
+                                                     c.type, sizeof(kText), view(), security());
   }
   // The value's type and bytes, or "missing".
   std::string Read(const ChangeCase& c) const {
@@ -89,8 +89,8 @@ TEST_P(ChangeRegValueOperationTest, EveryChangeRollsBackExactlyOrIsKeptByTheComm
         if (roll_back) transaction.Rollback();
       }
       EXPECT_EQ(roll_back ? before : after_change, Snapshot()) << roll_back;
-      testing::ScratchRegistryKey::DeleteTree(root(), Child(L"k"), view());
-      testing::ScratchRegistryKey::DeleteTree(root(), Child(L"missing"), view());
+      testing::ScratchRegistryKey::DeleteTree(root(), Child(L"k"), view(), security());
+      testing::ScratchRegistryKey::DeleteTree(root(), Child(L"missing"), view(), security());
     }
   }
 }
@@ -145,13 +145,13 @@ TEST_P(ChangeRegValueOperationTest, ValueThenDeletionOfItsKeyRollsBackExactly) {
     Transaction transaction;
     for (const wchar_t* name : {L"v", L"added"}) {
       ASSERT_TRUE(transaction.Execute(std::make_unique<ChangeRegValueOperation>(
-          root(), Child(L"parent\\k"), name, kText, REG_SZ, sizeof(kText), view())));
+          root(), Child(L"parent\\k"), name, kText, REG_SZ, sizeof(kText), view(), security())));
     }
     ASSERT_TRUE(transaction.Execute(
-        std::make_unique<DeleteRegKeyOperation>(root(), Child(c.deleted), view())));
+        std::make_unique<DeleteRegKeyOperation>(root(), Child(c.deleted), view(), security())));
     transaction.Rollback();
     EXPECT_EQ(before, Snapshot());
-    testing::ScratchRegistryKey::DeleteTree(root(), Child(L"parent"), view());
+    testing::ScratchRegistryKey::DeleteTree(root(), Child(L"parent"), view(), security());
   }
 }
 

@@ -9,8 +9,9 @@ namespace installer {
 
 CopyFileOperation::CopyFileOperation(const base::FilePath& source,
                                      const base::FilePath& destination,
-                                     DestinationFolder folder)
-    : FileTransferOperation(source, destination, folder) {}
+                                     DestinationFolder folder,
+                                     FileAttributesReader read_attributes)
+    : FileTransferOperation(source, destination, folder, read_attributes) {}
 
 CopyFileOperation::~CopyFileOperation() = default;
 

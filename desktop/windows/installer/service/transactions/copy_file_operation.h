@@ -11,7 +11,8 @@ namespace installer {
 class CopyFileOperation : public FileTransferOperation {
  public:
   CopyFileOperation(const base::FilePath& source, const base::FilePath& destination,
-                    DestinationFolder folder = DestinationFolder::kAny);
+                    DestinationFolder folder = DestinationFolder::kAny,
+                    FileAttributesReader read_attributes = &GetFileAttributesW);
   ~CopyFileOperation() override;
 
  private:

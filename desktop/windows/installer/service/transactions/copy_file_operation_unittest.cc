@@ -83,12 +83,17 @@ class TransferTest : public ::testing::TestWithParam<TransferCase> {
     SetFileAttributesW(target_.value().c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 
-  std::unique_ptr<TransactionOperation> MakeOperation() const {
-    return MakeOperationFrom(source_);
+  std::unique_ptr<TransactionOperation> MakeOperation(
+      FileAttributesReader read_attributes = &GetFileAttributesW) const {
+    return MakeOperationFrom(source_, read_attributes);
   }
-  std::unique_ptr<TransactionOperation> MakeOperationFrom(const base::FilePath& source) const {
-    if (GetParam().move) return std::make_unique<MoveFileOperation>(source, target_);
-    return std::make_unique<CopyFileOperation>(source, target_, GetParam().folder);
+  std::unique_ptr<TransactionOperation> MakeOperationFrom(
+      const base::FilePath& source,
+      FileAttributesReader read_attributes = &GetFileAttributesW) const {
+    if (GetParam().move)
+      return std::make_unique<MoveFileOperation>(source, target_, read_attributes);
+    return std::make_unique<CopyFileOperation>(source, target_, GetParam().folder,
+                                               read_attributes);
   }
 
   base::ScratchDir scratch_;
@@ -133,13 +138,11 @@ TEST_P(TransferTest, UnreadableDestinationStopsBeforeAnythingChanges) {
       SCOPED_TRACE(unreadable.AsUTF8() + " " + std::to_string(error));
       g_unreadable_path = unreadable.value();
       g_read_error = error;
-      SetFileAttributesReaderForTesting(&ReadAttributesFailingOnePath);
       {
         Transaction transaction;
-        EXPECT_FALSE(transaction.Execute(MakeOperation()));
+        EXPECT_FALSE(transaction.Execute(MakeOperation(&ReadAttributesFailingOnePath)));
         EXPECT_TRUE(transaction.empty());
       }
-      SetFileAttributesReaderForTesting(nullptr);
       EXPECT_EQ(before, SnapshotFileTree(scratch_.path()));
     }
   }
@@ -229,13 +232,12 @@ TEST(CopyFileOperationTest, AFileThatAppearsAtTheDestinationIsLeftAlone) {
   const base::FilePath target = scratch.path().Append(L"target.txt");
   ASSERT_TRUE(MakeFile(source, "new contents"));
   g_unreadable_path = target.value();
-  SetFileAttributesReaderForTesting(&ReadAttributesWhileAFileAppears);
   {
     Transaction transaction;
-    EXPECT_FALSE(transaction.Execute(std::make_unique<CopyFileOperation>(source, target)));
+    EXPECT_FALSE(transaction.Execute(std::make_unique<CopyFileOperation>(
+        source, target, DestinationFolder::kAny, &ReadAttributesWhileAFileAppears)));
     EXPECT_TRUE(transaction.empty());
   }
-  SetFileAttributesReaderForTesting(nullptr);
   EXPECT_EQ("their contents", ReadText(target));
   EXPECT_FALSE(HasSetAsideItem(scratch.path()));
 }
@@ -274,10 +276,9 @@ TEST(CopyFileOperationTest, ACopyTriedFirstReadsOnlyWhatIsInItsWay) {
     const std::string before = SnapshotFileTree(scratch.path());
     g_unreadable_path = target.value();
     g_reads = 0;
-    SetFileAttributesReaderForTesting(&CountReadsOfOnePath);
     Transaction transaction;
-    EXPECT_TRUE(transaction.Execute(std::make_unique<CopyFileOperation>(source, target, c.folder)));
-    SetFileAttributesReaderForTesting(nullptr);
+    EXPECT_TRUE(transaction.Execute(
+        std::make_unique<CopyFileOperation>(source, target, c.folder, &CountReadsOfOnePath)));
     EXPECT_EQ(c.reads, g_reads);
     EXPECT_EQ("new contents", ReadText(target));
     transaction.Rollback();

@@ -7,8 +7,8 @@
 namespace installer {
 
 CreateRegKeyOperation::CreateRegKeyOperation(HKEY root, const std::wstring& key_path,
-                                             REGSAM view_flags)
-    : key_path_(key_path), root_(root), view_flags_(view_flags) {}
+                                             REGSAM view_flags, NamedSecurityInfo* security)
+    : key_path_(key_path), root_(root), view_flags_(view_flags), security_(security) {}
 
 CreateRegKeyOperation::~CreateRegKeyOperation() {
   RestoreSecurityIfSaved(&saved_access_);
@@ -54,10 +54,10 @@ bool CreateRegKeyOperation::Do(Transaction& /*nested*/) {
   const std::wstring ancestor_name = GetRegistryObjectName(root_, parent);
   const uint32_t object_type = GetRegistrySecurityObjectType(root_, parent, view_flags_);
   if (ancestor_result == ERROR_ACCESS_DENIED ||
-      !HasAccess(ancestor_name, object_type, KEY_QUERY_VALUE | KEY_SET_VALUE)) {
+      !HasAccess(ancestor_name, object_type, KEY_QUERY_VALUE | KEY_SET_VALUE, security_)) {
     VLOG(1) << "No access to" << ancestor_name;
     if (!GrantAccessToCurrentUser(ancestor_name, object_type, KEY_CREATE_SUB_KEY, false,
-                                  &saved_access_)) {
+                                  &saved_access_, security_)) {
       LOG(ERROR) << "Failed obtaining permissions on " << ancestor_name;
       return false;
     }

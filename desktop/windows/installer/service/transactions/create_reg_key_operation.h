@@ -17,7 +17,9 @@ namespace installer {
 class CreateRegKeyOperation : public TransactionOperation {
  public:
   // |view_flags| is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
-  CreateRegKeyOperation(HKEY root, const std::wstring& key_path, REGSAM view_flags);
+  // |security| reads and writes the keys' access lists (tests pass one for what Wine lacks).
+  CreateRegKeyOperation(HKEY root, const std::wstring& key_path, REGSAM view_flags,
+                        NamedSecurityInfo* security = SystemNamedSecurityInfo());
   ~CreateRegKeyOperation() override;
 
   [[nodiscard]] bool Do(Transaction& nested) override;
@@ -32,6 +34,7 @@ class CreateRegKeyOperation : public TransactionOperation {
   std::wstring created_top_key_;
   std::unique_ptr<SavedSecurity> saved_access_;
   REGSAM view_flags_;
+  NamedSecurityInfo* const security_;
 };
 
 }  // namespace installer

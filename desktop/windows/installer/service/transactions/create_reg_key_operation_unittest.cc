@@ -24,7 +24,8 @@ TEST_P(CreateRegKeyOperationTest, RollbackRemovesTheTopmostCreatedKeyWithItsBran
   } cases[] = {{L"A\\B\\D", L"A"}, {L"text/html\\x", L"text/html"}};
   for (const auto& c : cases) {
     Transaction transaction;
-    auto operation = std::make_unique<CreateRegKeyOperation>(root(), Child(c.key), view());
+    auto operation =
+        std::make_unique<CreateRegKeyOperation>(root(), Child(c.key), view(), security());
     CreateRegKeyOperation* creation = operation.get();
     ASSERT_TRUE(transaction.Execute(std::move(operation)));
     EXPECT_EQ(Child(c.top), creation->created_top_key());
@@ -38,7 +39,7 @@ TEST_P(CreateRegKeyOperationTest, ExistingKeyIsNeverDeleted) {
   ASSERT_TRUE(testing::WriteRegistryValue(root(), Child(L"A"), view(), L"x", REG_SZ, L"", 2));
   const std::string before = Snapshot();
   Transaction transaction;
-  auto operation = std::make_unique<CreateRegKeyOperation>(root(), Child(L"A"), view());
+  auto operation = std::make_unique<CreateRegKeyOperation>(root(), Child(L"A"), view(), security());
   CreateRegKeyOperation* creation = operation.get();
   ASSERT_TRUE(transaction.Execute(std::move(operation)));
   EXPECT_TRUE(creation->created_top_key().empty());
@@ -56,7 +57,8 @@ TEST_P(CreateRegKeyOperationTest, KeyThatCannotBeOpenedFails) {
   const std::string before = Snapshot();
   Transaction transaction;
   EXPECT_FALSE(
-      transaction.Execute(std::make_unique<CreateRegKeyOperation>(root(), Child(L"A"), view())));
+      transaction.Execute(
+          std::make_unique<CreateRegKeyOperation>(root(), Child(L"A"), view(), security())));
   EXPECT_TRUE(transaction.empty());
   EXPECT_EQ(before, Snapshot());
 }

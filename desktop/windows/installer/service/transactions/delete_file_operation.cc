@@ -72,10 +72,13 @@ bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t
 }
 
 DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_in_use,
-                                         bool remove_empty_parents)
+                                         bool remove_empty_parents,
+                                         FileAttributesReader read_attributes)
     // Without a trailing separator: "<folder>\\.<seconds>.old" would lie inside the folder.
     : path_(path.StripTrailingSeparators()),
-      check_in_use_(check_in_use), remove_empty_parents_(remove_empty_parents) {}
+      check_in_use_(check_in_use),
+      remove_empty_parents_(remove_empty_parents),
+      read_attributes_(read_attributes) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
   if (!moved_) return;
@@ -100,7 +103,7 @@ DeleteFileOperation::~DeleteFileOperation() {
 
 bool DeleteFileOperation::Do(Transaction& /*nested*/) {
   VLOG(1) << "Preparing file " << path_.value() << " for removal";
-  switch (GetPathState(path_, nullptr)) {
+  switch (GetPathState(path_, nullptr, read_attributes_)) {
     case PathState::kMissing:
       VLOG(1) << "File does not exist. Nothing to do";
       return true;
@@ -147,7 +150,7 @@ bool DeleteFileOperation::ChooseTemporaryPath() {
   for (int counter = 0; counter < kMaxSetAsideNames; ++counter) {
     const std::wstring suffix = counter ? L"." + std::to_wstring(counter) : std::wstring();
     temporary_path_ = path_.AddExtension(seconds + suffix + L".old");
-    switch (GetPathState(temporary_path_, nullptr)) {
+    switch (GetPathState(temporary_path_, nullptr, read_attributes_)) {
       case PathState::kMissing:
         return true;
       case PathState::kUnknown:

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/path_state.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
 namespace installer {
@@ -22,7 +23,9 @@ class DeleteFileOperation : public TransactionOperation {
   // With |check_in_use|, an ".exe" or ".dll" that cannot be opened for writing once set
   // aside (a running program, a loaded library) is put back and the deletion fails. With
   // |remove_empty_parents|, the commit also removes the folders above that became empty.
-  DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents);
+  // |read_attributes| tells what is there (tests pass one that fails).
+  DeleteFileOperation(const base::FilePath& path, bool check_in_use, bool remove_empty_parents,
+                      FileAttributesReader read_attributes = &GetFileAttributesW);
   ~DeleteFileOperation() override;
 
   [[nodiscard]] bool Do(Transaction& nested) override;
@@ -40,6 +43,7 @@ class DeleteFileOperation : public TransactionOperation {
   bool moved_ = false;
   bool check_in_use_;
   bool remove_empty_parents_;
+  const FileAttributesReader read_attributes_;
   // A rollback could not put the item back: the set-aside copy is the only one left.
   bool restore_failed_ = false;
 };

@@ -57,18 +57,20 @@ struct GrantedAccess {
 // lacks (recorded in |granted|).
 [[nodiscard]] bool OpenForDeletion(HKEY root, const std::wstring& key_path,
                                    const std::wstring& object_name, REGSAM view_flags,
-                                   base::RegistryKey* key, GrantedAccess* granted) {
+                                   NamedSecurityInfo* security, base::RegistryKey* key,
+                                   GrantedAccess* granted) {
   const REGSAM access = view_flags | kTreeAccess;
   const uint32_t object_type = GetRegistrySecurityObjectType(root, key_path, view_flags);
   LONG result = key->Open(root, key_path.c_str(), access);
-  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess))
+  if (result == ERROR_SUCCESS && HasAccess(object_name, object_type, kNeededAccess, security))
     return true;
   if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
     LOG(ERROR) << "Failed to open key " << object_name;
     return false;
   }
   VLOG(1) << "Insufficient permissions on the key";
-  if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, false, &granted->saved)) {
+  if (!GrantAccessToCurrentUser(object_name, object_type, kTreeAccess, false, &granted->saved,
+                                security)) {
     LOG(ERROR) << "Unable to obtain sufficient permissions on key" << object_name;
     return false;
   }
@@ -139,8 +141,8 @@ struct GrantedAccess {
 }  // namespace
 
 DeleteRegKeyOperation::DeleteRegKeyOperation(HKEY root, const std::wstring& key_path,
-                                             REGSAM view_flags)
-    : key_path_(key_path), root_(root), view_flags_(view_flags) {}
+                                             REGSAM view_flags, NamedSecurityInfo* security)
+    : key_path_(key_path), root_(root), view_flags_(view_flags), security_(security) {}
 
 DeleteRegKeyOperation::~DeleteRegKeyOperation() = default;
 
@@ -172,7 +174,7 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(const std::wstring& key_path,
   record->key_path = key_path;
   base::RegistryKey key;
   GrantedAccess granted;
-  if (!OpenForDeletion(root_, key_path, object_name, view_flags_, &key, &granted) ||
+  if (!OpenForDeletion(root_, key_path, object_name, view_flags_, security_, &key, &granted) ||
       !SaveSecurity(key, object_name, granted.saved.get(), record.get()) ||
       !SaveValues(key, object_name, record.get())) {
     return false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
 namespace base {
@@ -37,7 +38,9 @@ struct SavedRegistryKey {
 class DeleteRegKeyOperation : public TransactionOperation {
  public:
   // |view_flags| is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
-  DeleteRegKeyOperation(HKEY root, const std::wstring& key_path, REGSAM view_flags);
+  // |security| reads and writes the keys' access lists (tests pass one for what Wine lacks).
+  DeleteRegKeyOperation(HKEY root, const std::wstring& key_path, REGSAM view_flags,
+                        NamedSecurityInfo* security = SystemNamedSecurityInfo());
   ~DeleteRegKeyOperation() override;
 
   [[nodiscard]] bool Do(Transaction& nested) override;
@@ -61,6 +64,7 @@ class DeleteRegKeyOperation : public TransactionOperation {
   HKEY root_;
   std::vector<std::unique_ptr<SavedRegistryKey>> saved_keys_;
   REGSAM view_flags_;
+  NamedSecurityInfo* const security_;
 };
 
 }  // namespace installer

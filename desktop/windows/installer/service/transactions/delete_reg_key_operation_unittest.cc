@@ -37,7 +37,8 @@ TEST_P(DeleteRegKeyOperationTest, TreeRollsBackWithValuesAndSecurity) {
   MakeTree();
   const std::string before = Snapshot();
   Transaction transaction;
-  auto operation = std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view());
+  auto operation =
+      std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view(), security());
   DeleteRegKeyOperation* deletion = operation.get();
   ASSERT_TRUE(transaction.Execute(std::move(operation)));
   EXPECT_FALSE(ExistsInItsView(L"tree"));
@@ -60,7 +61,7 @@ TEST_P(DeleteRegKeyOperationTest, MissingKeyIsNothingToDo) {
   const std::string before = Snapshot();
   Transaction transaction;
   ASSERT_TRUE(transaction.Execute(
-      std::make_unique<DeleteRegKeyOperation>(root(), Child(L"missing"), view())));
+      std::make_unique<DeleteRegKeyOperation>(root(), Child(L"missing"), view(), security())));
   transaction.Rollback();
   EXPECT_EQ(before, Snapshot());
 }
@@ -74,7 +75,7 @@ TEST_P(DeleteRegKeyOperationTest, KeyThatDeniedDeletionComesBackWithItsOwnDacl) 
   {
     Transaction transaction;
     ASSERT_TRUE(transaction.Execute(
-        std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view())));
+        std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view(), security())));
     EXPECT_FALSE(ExistsInItsView(L"tree"));
     transaction.Rollback();
   }
@@ -84,7 +85,7 @@ TEST_P(DeleteRegKeyOperationTest, KeyThatDeniedDeletionComesBackWithItsOwnDacl) 
   {
     Transaction transaction;
     EXPECT_TRUE(transaction.Execute(
-        std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view())));
+        std::make_unique<DeleteRegKeyOperation>(root(), Child(L"tree"), view(), security())));
   }
   EXPECT_FALSE(ExistsInItsView(L"tree"));
 }

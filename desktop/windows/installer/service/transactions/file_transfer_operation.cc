@@ -18,22 +18,24 @@ namespace {
 // Creates the missing folder of |destination|, or sets an existing file aside. A
 // destination whose existence cannot be told stops the operation: taking it for
 // missing would overwrite it, and the rollback would then delete the only copy.
-[[nodiscard]] bool PrepareDestination(const base::FilePath& destination, Transaction& nested) {
+[[nodiscard]] bool PrepareDestination(const base::FilePath& destination, Transaction& nested,
+                                      FileAttributesReader read) {
   // One read of the destination also tells whether its folder is there, so the folder
   // of every file of a package is not read again for each.
   bool folder_exists = false;
-  switch (GetPathState(destination, nullptr, &folder_exists)) {
+  switch (GetPathState(destination, nullptr, &folder_exists, read)) {
     case PathState::kUnknown:
       return false;
     case PathState::kExists:
-      return nested.Execute(std::make_unique<DeleteFileOperation>(destination, false, false));
+      return nested.Execute(
+          std::make_unique<DeleteFileOperation>(destination, false, false, read));
     case PathState::kMissing:
       if (folder_exists) return true;
       break;
   }
   const base::FilePath folder = destination.DirName();
   DWORD folder_attributes = 0;
-  switch (GetPathState(folder, &folder_attributes)) {
+  switch (GetPathState(folder, &folder_attributes, read)) {
     case PathState::kUnknown:
       return false;
     case PathState::kMissing:
@@ -44,7 +46,7 @@ namespace {
       break;
   }
   // The folder appeared since the destination was read: read it again.
-  switch (GetPathState(destination, nullptr)) {
+  switch (GetPathState(destination, nullptr, read)) {
     case PathState::kUnknown:
       return false;
     case PathState::kMissing:
@@ -52,7 +54,7 @@ namespace {
     case PathState::kExists:
       break;
   }
-  return nested.Execute(std::make_unique<DeleteFileOperation>(destination, false, false));
+  return nested.Execute(std::make_unique<DeleteFileOperation>(destination, false, false, read));
 }
 
 // Clears the read-only bit of |source|; true when it was set and is now cleared.
@@ -80,8 +82,12 @@ void RestoreReadOnly(const base::FilePath& path) {
 
 FileTransferOperation::FileTransferOperation(const base::FilePath& source,
                                              const base::FilePath& destination,
-                                             DestinationFolder folder)
-    : source_(source), destination_(destination), folder_(folder) {}
+                                             DestinationFolder folder,
+                                             FileAttributesReader read_attributes)
+    : source_(source),
+      destination_(destination),
+      folder_(folder),
+      read_attributes_(read_attributes) {}
 
 FileTransferOperation::~FileTransferOperation() = default;
 
@@ -93,7 +99,7 @@ bool FileTransferOperation::IsInTheWay(DWORD error) {
 
 bool FileTransferOperation::Do(Transaction& nested) {
   const bool try_first = folder_ == DestinationFolder::kMadeByThisInstallation;
-  if (!try_first && !PrepareDestination(destination_, nested)) return false;
+  if (!try_first && !PrepareDestination(destination_, nested, read_attributes_)) return false;
   LogStart();
   source_was_read_only_ = ClearReadOnly(source_, &source_writable_);
   if (try_first) {
@@ -104,7 +110,7 @@ bool FileTransferOperation::Do(Transaction& nested) {
       DiscardPartialDestination();
       return false;
     }
-    if (!PrepareDestination(destination_, nested)) return false;
+    if (!PrepareDestination(destination_, nested, read_attributes_)) return false;
   }
   transfer_error_ = 0;
   transferred_ = Transfer();
@@ -129,8 +135,9 @@ bool FileTransferOperation::TryTransfer() {
 void FileTransferOperation::DiscardPartialDestination() {
   // The destination was free before the transfer: whatever is there now (a file cut
   // short by a full disk, say) is this transfer's own, and would look complete.
-  if (GetPathState(destination_, nullptr) != PathState::kExists) return;
-  if (GetPathState(source_, nullptr) == PathState::kMissing && UndoTransfer()) return;
+  if (GetPathState(destination_, nullptr, read_attributes_) != PathState::kExists) return;
+  if (GetPathState(source_, nullptr, read_attributes_) == PathState::kMissing && UndoTransfer())
+    return;
   if (!base::DeleteFile(destination_, true))
     LOG(ERROR) << "Could not remove the partial " << destination_.value();
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/service/transactions/path_state.h"
 #include "desktop/windows/installer/service/transactions/transaction_operation.h"
 
 namespace installer {
@@ -27,8 +28,10 @@ class FileTransferOperation : public TransactionOperation {
   void Rollback() final;
 
  protected:
+  // |read_attributes| reads what is in the way (tests pass one that fails).
   FileTransferOperation(const base::FilePath& source, const base::FilePath& destination,
-                        DestinationFolder folder = DestinationFolder::kAny);
+                        DestinationFolder folder = DestinationFolder::kAny,
+                        FileAttributesReader read_attributes = &GetFileAttributesW);
   ~FileTransferOperation() override;
 
   // The verbose line that starts the transfer.
@@ -63,6 +66,7 @@ class FileTransferOperation : public TransactionOperation {
   bool source_was_read_only_ = false;
   bool source_writable_ = false;
   const DestinationFolder folder_;
+  const FileAttributesReader read_attributes_;
   bool trying_ = false;
   DWORD transfer_error_ = 0;
 };

@@ -6,8 +6,9 @@
 namespace installer {
 
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
-                                     const base::FilePath& destination)
-    : FileTransferOperation(source, destination) {}
+                                     const base::FilePath& destination,
+                                     FileAttributesReader read_attributes)
+    : FileTransferOperation(source, destination, DestinationFolder::kAny, read_attributes) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 

@@ -10,7 +10,8 @@ namespace installer {
 
 class MoveFileOperation : public FileTransferOperation {
  public:
-  MoveFileOperation(const base::FilePath& source, const base::FilePath& destination);
+  MoveFileOperation(const base::FilePath& source, const base::FilePath& destination,
+                    FileAttributesReader read_attributes = &GetFileAttributesW);
   ~MoveFileOperation() override;
 
  private:

@@ -4,19 +4,15 @@
 
 namespace installer {
 
-namespace {
-
-FileAttributesReader g_read_attributes = &GetFileAttributesW;
-
-}  // namespace
-
-PathState GetPathState(const base::FilePath& path, DWORD* attributes) {
-  return GetPathState(path, attributes, nullptr);
+PathState GetPathState(const base::FilePath& path, DWORD* attributes,
+                       FileAttributesReader read_attributes) {
+  return GetPathState(path, attributes, static_cast<bool*>(nullptr), read_attributes);
 }
 
-PathState GetPathState(const base::FilePath& path, DWORD* attributes, bool* folder_exists) {
+PathState GetPathState(const base::FilePath& path, DWORD* attributes, bool* folder_exists,
+                       FileAttributesReader read_attributes) {
   if (folder_exists) *folder_exists = false;
-  const DWORD read = g_read_attributes(path.value().c_str());
+  const DWORD read = read_attributes(path.value().c_str());
   if (read != INVALID_FILE_ATTRIBUTES) {
     if (attributes) *attributes = read;
     if (folder_exists) *folder_exists = true;
@@ -31,10 +27,6 @@ PathState GetPathState(const base::FilePath& path, DWORD* attributes, bool* fold
   LOG(ERROR) << "Cannot tell whether " << path.value() << " exists: "
              << base::Win32ErrorToString(error);
   return PathState::kUnknown;
-}
-
-void SetFileAttributesReaderForTesting(FileAttributesReader reader) {
-  g_read_attributes = reader ? reader : &GetFileAttributesW;
 }
 
 }  // namespace installer

@@ -9,12 +9,6 @@
 namespace installer {
 namespace testing {
 
-Wow64SecurityInfo::Wow64SecurityInfo() : previous_(SetNamedSecurityInfoForTesting(this)) {}
-
-Wow64SecurityInfo::~Wow64SecurityInfo() {
-  SetNamedSecurityInfoForTesting(previous_);
-}
-
 // static
 std::wstring Wow64SecurityInfo::Redirect(const std::wstring& object_name,
                                          uint32_t* object_type) {
@@ -57,7 +51,7 @@ const RegistryView kRegistryViews[2] = {
 
 void RegistryViewTest::SetUp() {
   if (view() == KEY_WOW64_32KEY) wow64_.reset(new Wow64SecurityInfo);
-  scratch_.reset(new ScratchRegistryKey(root(), view()));
+  scratch_.reset(new ScratchRegistryKey(root(), view(), security()));
   ASSERT_FALSE(scratch_->path().empty());
 }
 

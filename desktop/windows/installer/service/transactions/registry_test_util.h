@@ -19,11 +19,9 @@ namespace testing {
 
 // Sends 32-bit view names under "MACHINE\Software\" to their "Wow6432Node" key and those
 // under "CURRENT_USER\" to the same key of the 64-bit view; everything else to the
-// system. Installed for its lifetime.
+// system. Given to the code under test in place of the system's calls.
 class Wow64SecurityInfo : public NamedSecurityInfo {
  public:
-  Wow64SecurityInfo();
-  ~Wow64SecurityInfo() override;
 
   [[nodiscard]] DWORD Get(const std::wstring& object_name, uint32_t object_type,
                           SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
@@ -34,7 +32,6 @@ class Wow64SecurityInfo : public NamedSecurityInfo {
 
  private:
   static std::wstring Redirect(const std::wstring& object_name, uint32_t* object_type);
-  NamedSecurityInfo* previous_;
 };
 
 // A registry view the operations are tested in.
@@ -60,6 +57,11 @@ class RegistryViewTest : public ::testing::TestWithParam<RegistryView> {
   const std::wstring& path() const { return scratch_->path(); }
   std::wstring Child(const std::wstring& relative) const { return scratch_->Child(relative); }
   std::string Snapshot() const { return SnapshotRegistryTree(root(), path(), view()); }
+  // The access-list calls for the operations of the view: Wine answers none in the
+  // 32-bit view, whose names this redirects.
+  NamedSecurityInfo* security() const {
+    return wow64_ ? static_cast<NamedSecurityInfo*>(wow64_.get()) : SystemNamedSecurityInfo();
+  }
   // True when |relative| exists where the view puts it (for the 32-bit view, below
   // "Software\Wow6432Node" as seen from the 64-bit view).
   [[nodiscard]] bool ExistsInItsView(const std::wstring& relative) const;

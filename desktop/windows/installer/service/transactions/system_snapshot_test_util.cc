@@ -106,7 +106,8 @@ std::string SnapshotRegistryTree(HKEY root, const std::wstring& key_path, REGSAM
   return snapshot;
 }
 
-ScratchRegistryKey::ScratchRegistryKey(HKEY root, REGSAM view) : root_(root), view_(view) {
+ScratchRegistryKey::ScratchRegistryKey(HKEY root, REGSAM view, NamedSecurityInfo* security)
+    : root_(root), view_(view), security_(security) {
   static int counter = 0;
   const std::wstring path = L"Software\\VelumTest\\operations_" +
                             std::to_wstring(GetCurrentProcessId()) + L"_" +
@@ -118,13 +119,14 @@ ScratchRegistryKey::ScratchRegistryKey(HKEY root, REGSAM view) : root_(root), vi
 
 ScratchRegistryKey::~ScratchRegistryKey() {
   if (path_.empty()) return;
-  DeleteTree(root_, path_, view_);
+  DeleteTree(root_, path_, view_, security_);
   // The shared parent stays: removed while another test process is creating its own key
   // below it, that creation fails with "key deleted".
 }
 
 // static
-void ScratchRegistryKey::DeleteTree(HKEY root, const std::wstring& key_path, REGSAM view) {
+void ScratchRegistryKey::DeleteTree(HKEY root, const std::wstring& key_path, REGSAM view,
+                                    NamedSecurityInfo* security) {
   base::RegistryKey key;
   if (key.Open(root, key_path.c_str(), view | KEY_ALL_ACCESS) == ERROR_SUCCESS) {
     RegDeleteTreeW(key.Handle(), nullptr);
@@ -133,7 +135,7 @@ void ScratchRegistryKey::DeleteTree(HKEY root, const std::wstring& key_path, REG
   if (RegDeleteKeyExW(root, key_path.c_str(), view, 0) == ERROR_SUCCESS) return;
   // The deletion operation takes the access that keys a test protected deny.
   Transaction transaction;
-  if (!transaction.Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view)))
+  if (!transaction.Execute(std::make_unique<DeleteRegKeyOperation>(root, key_path, view, security)))
     ADD_FAILURE() << "Cannot delete the scratch key";
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/security/access_control.h"
 
 namespace installer {
 namespace testing {
@@ -28,7 +29,9 @@ std::string SnapshotDifference(const std::string& before, const std::string& aft
 // below it on destruction.
 class ScratchRegistryKey {
  public:
-  explicit ScratchRegistryKey(HKEY root = HKEY_CURRENT_USER, REGSAM view = 0);
+  // |security| (outliving the key) is what its deletion reads and writes access lists with.
+  explicit ScratchRegistryKey(HKEY root = HKEY_CURRENT_USER, REGSAM view = 0,
+                              NamedSecurityInfo* security = SystemNamedSecurityInfo());
   ~ScratchRegistryKey();
   ScratchRegistryKey(const ScratchRegistryKey&) = delete;
   ScratchRegistryKey& operator=(const ScratchRegistryKey&) = delete;
@@ -40,11 +43,13 @@ class ScratchRegistryKey {
   std::wstring Child(const std::wstring& relative) const { return path_ + L"\\" + relative; }
 
   // Deletes |key_path| with everything below it.
-  static void DeleteTree(HKEY root, const std::wstring& key_path, REGSAM view);
+  static void DeleteTree(HKEY root, const std::wstring& key_path, REGSAM view,
+                         NamedSecurityInfo* security = SystemNamedSecurityInfo());
 
  private:
   HKEY root_;
   REGSAM view_;
+  NamedSecurityInfo* security_;
   std::wstring path_;
 };
 
