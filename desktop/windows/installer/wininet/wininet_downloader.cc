@@ -56,27 +56,6 @@ const DWORD kHttpPermanentRedirect = 308;
 // header: no request leaves its connection for another.
 const wchar_t kCloseConnectionHeader[] = L"Connection: close\r\n";
 
-// |relative| (a Location value) read against |base|; empty when they do not combine.
-std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
-  if (relative.empty()) return std::wstring();
-  // Escaping may make the text longer; one retry with the size asked for.
-  DWORD size = static_cast<DWORD>(3 * (base.size() + relative.size()) + 16);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::wstring combined(size, L'\0');
-    if (InternetCombineUrlW(base.c_str(), relative.c_str(), &combined[0], &size, 0)) {
-      combined.resize(size);
-      return combined;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-    ++size;
-  }
-  return std::wstring();
-}
-
-bool IsHttpScheme(int scheme) {
-  return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS;
-}
-
 uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
   return InternetErrorDlg(window, request, ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
                           nullptr);
@@ -206,40 +185,13 @@ std::string WinInetDownloader::GetLastErrorText() const {
 }
 
 // static
-bool WinInetDownloader::ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
-  wchar_t host[255];
-  wchar_t path[4095];
-  URL_COMPONENTSW components = {};
-  components.dwStructSize = sizeof(components);
-  components.lpszHostName = host;
-  components.dwHostNameLength = static_cast<DWORD>(sizeof(host) / sizeof(host[0]));
-  components.lpszUrlPath = path;
-  components.dwUrlPathLength = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
-  if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components)) return false;
-  if (IsHttpScheme(components.nScheme) && !IsUsableAuthority(url, components.nPort))
-    return false;
-  parsed->scheme = components.nScheme;
-  parsed->host.assign(host, components.dwHostNameLength);
-  parsed->port = components.nPort;
-  parsed->path.assign(path, components.dwUrlPathLength);
-  return true;
-}
-
-// static
 bool WinInetDownloader::IsHttpUrl(const std::wstring& url) {
   ParsedUrl parsed;
   return ParseUrl(url, &parsed) && IsHttpScheme(parsed.scheme);
 }
 
 bool WinInetDownloader::IsHostAllowed(const std::wstring& host) const {
-  if (allowed_host_suffixes_.empty()) return true;
-  for (const std::wstring& suffix : allowed_host_suffixes_) {
-    if (host.size() >= suffix.size() &&
-        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      return true;
-    }
-  }
-  return false;
+  return IsHostAllowedBy(host, allowed_host_suffixes_);
 }
 
 bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,

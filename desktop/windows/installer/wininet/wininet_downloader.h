@@ -34,6 +34,7 @@
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
+#include "desktop/windows/installer/wininet/url_parts.h"
 
 namespace installer {
 
@@ -88,17 +89,9 @@ class WinInetDownloader {
   void SetReceiveTimeoutForTesting(base::TimeDelta timeout) { receive_timeout_ = timeout; }
 
  private:
-  struct ParsedUrl {
-    int scheme = 0;
-    std::wstring host;
-    INTERNET_PORT port = 0;
-    std::wstring path;
-  };
-
   static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                               DWORD status, void* info, DWORD info_length);
 
-  [[nodiscard]] static bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
   bool IsHostAllowed(const std::wstring& host) const;
   // A start that cannot go on: logs |message|, closes the writer, false.
   [[nodiscard]] bool Refuse(const std::string& message);
