@@ -365,6 +365,36 @@ TEST_F(WinInetDownloaderTest, AnswersThatBreakOffWithoutNewBytesAreCountedRetrie
   EXPECT_EQ(6u, server_.Requests().size() - before);
 }
 
+// A connection that breaks while the body comes, cut or held until the receive timeout,
+// is taken up again at once where it broke: with no retry allowed and a retry delay no
+// test waits for, the transfer still completes.
+TEST_F(WinInetDownloaderTest, ABreakWhileReceivingResumesAtOnceUncounted) {
+  const std::string body = MakeBody(60000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  const char* const faults[] = {
+      R"([{"cut_after": 20000, "times": 2}])",
+      R"([{"hold_until": "never", "after_bytes": 20000, "times": 1},
+          {"hold_until": "never", "after_bytes": 40000, "times": 1}])",
+  };
+  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->SetRetryDelayForTesting(base::TimeDelta::FromSeconds(3600));
+  downloader_->set_max_retries(0);
+  for (const char* fault : faults) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/package.exe", fault));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+        << downloader_->GetLastErrorText();
+    EXPECT_TRUE(Downloaded() == body);
+    EXPECT_EQ(0, downloader_->retry_count());
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    ASSERT_EQ(before + 3, requests.size());
+    EXPECT_NE("", requests[before + 1].Header("Range"));
+    EXPECT_NE("bytes=0-", requests[before + 1].Header("Range"));
+  }
+}
+
 TEST_F(WinInetDownloaderTest, UnreachableServerStallsFromTheThirdFailure) {
   const std::wstring url = server_.Url("/package.exe");
   ASSERT_TRUE(server_.Stop());
