@@ -42,7 +42,8 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              killed_after_entry killed_during_copy
              killed_during_switch net_redirect_loop net_short_content_length
              net_redirect_unparseable net_held_connection
-             net_ftp_package_url net_long_url apps_and_features_uninstall disk_full non_ascii_folder
+             net_ftp_package_url net_long_url net_stats_held net_userinfo_fragment
+             apps_and_features_uninstall disk_full non_ascii_folder
              killed_with_package launcher_gone shortcut_set_aside)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e
