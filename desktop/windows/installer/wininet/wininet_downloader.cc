@@ -208,6 +208,7 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   answer_progressed_ = false;
   answer_new_bytes_ = 0;
   request_bytes_sent_ = 0;
+  try_ended_ = false;
   const bool is_post = !body_.empty();
   // Redirects are followed here, where they can be counted and checked before any
   // request goes to the new address. Nothing downloaded may stay in the user's cache:
@@ -252,7 +253,7 @@ void WinInetDownloader::StartProgressWindow() {
 }
 
 void WinInetDownloader::CheckProgressWindow(uint32_t generation) {
-  if (!IsInProgress() || generation != request_generation_) return;
+  if (!IsInProgress() || generation != request_generation_ || try_ended_) return;
   if (window_bytes_.exchange(0) >= kProgressFloorBytes) {
     owner_runner_->PostDelayedTask(FROM_HERE,
                                    base::Bind(&WinInetDownloader::CheckProgressWindow,
@@ -366,8 +367,10 @@ void WinInetDownloader::OnRedirect(bool keep_method) {
     SetError(base::StringPrintf("Redirect URL is disallowed %s",
                                 base::WideToUTF8(parsed.host).c_str()));
   } else {
-    owner_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::FollowRedirect, weak_this_,
-                                                  target, keep_method));
+    if (EndTry()) {
+      owner_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::FollowRedirect,
+                                                    weak_this_, target, keep_method));
+    }
     return;
   }
   PostToOwner(&WinInetDownloader::OnDownloadFailed);
@@ -490,6 +493,8 @@ void WinInetDownloader::HandleAnswerWithoutBody(DWORD status) {
       return;
     case HTTP_STATUS_PROXY_AUTH_REQ:
       LOG(WARNING) << "Request completed with a " << "proxy authentication request";
+      // The prompt may take its time: no window ends the try meanwhile.
+      if (!EndTry()) return;
       observer_->OnProxyLoginNeeded();
       ui_delegate_->RunUICallbackAndPostReply(
           base::Bind(&ShowProxyDialog, request_), owner_runner_,
@@ -615,13 +620,14 @@ void WinInetDownloader::CountProgress() {
 }
 
 void WinInetDownloader::ResumeAfterBreak(uint32_t error) {
-  if (answer_progressed_)
-    PostToOwner(&WinInetDownloader::ResumeDownload);
-  else
+  if (!answer_progressed_)
     CheckRetriesAndResume(error);
+  else if (EndTry())
+    PostToOwner(&WinInetDownloader::ResumeDownload);
 }
 
 void WinInetDownloader::CheckRetriesAndResume(uint32_t error) {
+  if (!EndTry()) return;
   if (retry_count_ > 1 && progress_delegate_)
     PostProgress(&FetcherDelegate::NotifyStalled, error);
   const int32_t max_retries = body_sent_ && max_retries_once_sent_ >= 0

@@ -118,6 +118,9 @@ class WinInetDownloader {
   // Arms the progress window of the request just sent.
   void StartProgressWindow();
   void CheckProgressWindow(uint32_t generation);
+  // Ends the current try once: false when another path (a thread of WinINet's, or the
+  // window) ended it first and took it up.
+  bool EndTry() { return !try_ended_.exchange(true); }
   // A 3xx answer: checks its Location and follows it on the owner thread, or fails.
   void OnRedirect(bool keep_method);
   void FollowRedirect(const std::wstring& target, bool keep_method);
@@ -189,6 +192,7 @@ class WinInetDownloader {
   // in any try of the transfer.
   uint32_t request_bytes_sent_ = 0;
   std::atomic<bool> body_sent_{false};
+  std::atomic<bool> try_ended_{false};
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
   // Redirects followed since the transfer or its last resume sent a request.

@@ -800,6 +800,30 @@ TEST_F(WinInetDownloaderTest, ProxyLoginWithoutAWindowEndsAsCancelled) {
   EXPECT_EQ(0, ChunkInteger(0, "proxy_login_result"));
 }
 
+// The user may take longer than a window over the proxy prompt: the try is not ended
+// under it, and nothing is asked again meanwhile.
+TEST_F(WinInetDownloaderTest, AProxyPromptOutlastsTheProgressWindow) {
+  class SlowUIDelegate : public FetcherUIDelegate {
+   public:
+    void RunUICallbackAndPostReply(UICallback,
+                                   base::scoped_refptr<base::SequencedTaskRunner> reply_runner,
+                                   Reply reply) override {
+      reply_runner->PostDelayedTask(FROM_HERE, base::Bind([](Reply r) { r.Run(0); }, reply),
+                                    base::TimeDelta::FromSeconds(2));
+    }
+  } slow_ui;
+  downloader_.reset(new WinInetDownloader(&slow_ui, &progress_));
+  downloader_->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(10));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromMilliseconds(200));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 407}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "The user cancelled the prompt for proxy credentials"));
+  EXPECT_EQ(1u, server_.Requests().size());
+  downloader_.reset();
+}
+
 TEST_F(WinInetDownloaderTest, ConnectionClosedBeforeHeadersIsRetried) {
   const std::string body = MakeBody(700);
   ASSERT_TRUE(server_.ServeFile("/package.exe", body));
