@@ -30,7 +30,10 @@ computed from "installer_file" (a NAME under files/) when not given.
 Faults (per path, taken in order; each applies "times" times, or forever without it):
   {"close": true}                        close the connection before any header
   {"status": N}                          answer N with an empty body (404, 500, 502, 204...)
-  {"status": 302, "location": URL}       a redirect ("{base}" is replaced as above)
+  {"status": 302, "location": URL}       a redirect ("{base}" is replaced as above); URL
+                                         may carry "user:pw@" and a "#fragment": the
+                                         recorded path and headers show what of them a
+                                         client sent on
   {"cut_after": K}                       full headers, then K body bytes, then close
   {"ignore_range": true}                 answer 200 with the whole body to a Range request
   {"content_length": N}                  a text or download-address answer whose
@@ -49,7 +52,15 @@ Faults (per path, taken in order; each applies "times" times, or forever without
                                          "release_NAME": a file route sends its headers and
                                          the body up to byte K of the file (0 without it)
                                          first, any other route waits before answering;
-                                         released, the answer goes on as usual
+                                         released, the answer goes on as usual; a POST
+                                         is read and recorded first, so a held POST is
+                                         one whose body arrived and that never gets an
+                                         answer with "hold_until": "never"
+  {"reset": true}                        read and record the request, then reset the
+                                         connection (RST) without an answer
+  {"trickle": SECONDS, "bytes": N}       a file or text answer: full headers, then N body
+                                         bytes (1 without it) every SECONDS, until the
+                                         body ends or the client goes away
 The proxy answers every request with 407 and Proxy-Authenticate, unless it carries the
 configured "proxy_credentials" (Basic); then it serves the request as the server would.
 
@@ -65,6 +76,7 @@ import json
 import os
 import socket
 import socketserver
+import struct
 import sys
 import threading
 import time
@@ -196,6 +208,12 @@ class Handler(QuietHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if fault and fault.get("reset"):
+            self.close_connection = True
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+            return
         if fault and "status" in fault:
             headers = {}
             if "location" in fault:
@@ -228,7 +246,7 @@ class Handler(QuietHandler):
             self.send_extra(fault)
             return
         self.send_plain(route.get("status", 200), route.get("body", "").encode("utf-8"),
-                        route.get("headers", {}), claimed)
+                        route.get("headers", {}), claimed, fault)
         self.send_extra(fault)
 
     def send_extra(self, fault):
@@ -260,7 +278,22 @@ class Handler(QuietHandler):
         text = json.dumps(reply).replace("{base}", self.base_url())
         return text.encode("utf-8")
 
-    def send_plain(self, status, body, headers=None, length=None):
+    def send_trickled(self, body, fault):
+        """|body| a few bytes at a time; ends early when the client went away."""
+        state = self.server.state
+        step = fault.get("bytes", 1)
+        for index in range(0, len(body), step):
+            if time.monotonic() >= state.deadline or os.path.exists(os.path.join(state.dir, "stop")):
+                break
+            try:
+                self.wfile.write(body[index:index + step])
+                self.wfile.flush()
+            except OSError:
+                break
+            time.sleep(fault["trickle"])
+        self.close_connection = True
+
+    def send_plain(self, status, body, headers=None, length=None, fault=None):
         self.send_response(status)
         self.send_header("X-Served-By", SERVED_BY)
         for name, value in (headers or {}).items():
@@ -269,7 +302,10 @@ class Handler(QuietHandler):
             self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
         if self.command != "HEAD" and status != 204:
-            self.wfile.write(body)
+            if fault and "trickle" in fault:
+                self.send_trickled(body, fault)
+            else:
+                self.wfile.write(body)
         if length is not None and length > len(body):
             self.wfile.flush()
             self.close_connection = True
@@ -307,6 +343,9 @@ class Handler(QuietHandler):
             self.wfile.flush()
             self.server.state.wait_for_release(fault["hold_until"])
             part = part[before:]
+        if "trickle" in fault:
+            self.send_trickled(part, fault)
+            return
         if "cut_after" in fault:
             self.wfile.write(part[:fault["cut_after"]])
             self.wfile.flush()

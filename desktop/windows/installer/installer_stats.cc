@@ -12,6 +12,7 @@
 #include "base/json/json_writer.h"
 #include "base/logging.h"
 #include "base/process/process_util.h"
+#include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
@@ -151,6 +152,9 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
   AddDownloadValues();
   root_node_->SetTimeAndElapsed("stats_sending_time");
   sender_->set_allowed_host_suffixes(GetAllowedHostSuffixes());
+  // A server that read the record and then holds its answer or resets would otherwise be
+  // sent it again for hours: once sent, a report is tried as when not waiting.
+  sender_->set_max_retries_once_sent(kNoWaitMaxRetries);
   if (!wait_for_network) {
     VLOG(1) << "Don't wait for network when sending stats";
     sender_->set_max_retries(kNoWaitMaxRetries);
@@ -162,11 +166,18 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
     return false;
   }
   std::wstring url;
+  const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
   if (!server_url_for_testing_.empty()) {
     url = server_url_for_testing_ + L"netinstaller/feedback";
-  } else if (base::CommandLine::ForCurrentProcess() &&
-             base::CommandLine::ForCurrentProcess()->HasSwitch(switches::kLocalStatsServer)) {
+  } else if (command_line && command_line->HasSwitch(switches::kLocalStatsServer)) {
     url = kLocalStatsServerUrl;
+    // The local endpoint serves development and tests, which may wait less for it.
+    int32_t seconds = 0;
+    if (base::StringToInt(command_line->GetSwitchValueASCII(switches::kLocalStatsReceiveTimeout),
+                          &seconds) &&
+        seconds > 0) {
+      sender_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(seconds));
+    }
   } else {
     url = base::UTF8ToWide(GetProductUrl("autoupdate")) + L"netinstaller/feedback";
   }

@@ -59,6 +59,9 @@ class InstallerStatsTest : public ::testing::Test {
                           loop->Quit();
                         }, &run_loop, &done_calls),
                         wait_for_network);
+    // A generous guard, so that a send that never ends fails the test instead.
+    loop_.task_runner()->PostDelayedTask(FROM_HERE, run_loop.QuitClosure(),
+                                         base::TimeDelta::FromSeconds(90));
     if (done_calls == 0) run_loop.Run();
     return done_calls;
   }
@@ -158,6 +161,28 @@ TEST_F(InstallerStatsTest, NotWaitingForNetworkGivesUpAfterThreeFailures) {
   EXPECT_EQ(2, stats_.sender_for_testing()->max_retries());
   EXPECT_EQ(WinInetDownloader::STATE_FAILED, stats_.sender_for_testing()->state());
   EXPECT_EQ(4u, server_.RequestsTo("/netinstaller/feedback").size());
+}
+
+// A server that read the record and then holds its answer, or resets, gets it at most
+// four times, also when the run waits for the network.
+TEST_F(InstallerStatsTest, ASentRecordIsPostedAtMostFourTimes) {
+  ASSERT_TRUE(server_.Start()) << server_.error();
+  stats_.SetServerUrlForTesting(L"http://localhost:" + std::to_wstring(server_.port()) + L"/");
+  stats_.sender_for_testing()->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(10));
+  stats_.sender_for_testing()->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(1));
+  size_t before = 0;
+  for (const char* fault : {R"([{"hold_until": "never"}])", R"([{"reset": true}])"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/netinstaller/feedback", fault));
+    bool sent = false;
+    EXPECT_EQ(1, SendAndWait(true, &sent));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, stats_.sender_for_testing()->state());
+    EXPECT_EQ(600, stats_.sender_for_testing()->max_retries());
+    const std::vector<testing::RecordedRequest> posts =
+        server_.RequestsTo("/netinstaller/feedback");
+    EXPECT_EQ(before + 4, posts.size());
+    before = posts.size();
+  }
 }
 
 TEST_F(InstallerStatsTest, SendToAHostOutsideTheProductsFailsAtOnce) {

@@ -242,8 +242,8 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
   if (!IsSha256Hex(checksum))
     return ReportJsonError("Full package checksum is not 64 lower-case hexadecimal digits");
 
-  fetch_node_->SetServerText("download_url", package_url);
-  fetcher_node_->SetServerText("download_url", package_url);
+  fetch_node_->SetServerUrl("download_url", package_url);
+  fetcher_node_->SetServerUrl("download_url", package_url);
   LOG(INFO) << "Preparing to fetch the installer";
 
   std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);
@@ -416,7 +416,7 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
     NextAdditionalFile();
     return;
   }
-  additional_file_node_->SetServerText("download_url", location);
+  additional_file_node_->SetServerUrl("download_url", location);
   additional_file_node_->SetInteger("download_succeeded", 0);
   // The name comes from the server: it may only name a new file in the target folder.
   if (archive == 0 && (!IsBareFileName(base::UTF8ToWide(filename)) ||

@@ -35,6 +35,33 @@ std::string BoundServerText(const std::string& text) {
   return valid + kServerTextCutMark;
 }
 
+template <typename String>
+String UrlWithoutUserinfoAndFragment(const String& url) {
+  using Char = typename String::value_type;
+  String result = url.substr(0, url.find(static_cast<Char>('#')));
+  // An authority follows "scheme://" only where nothing before it ends a scheme.
+  const size_t scheme_end = result.find(static_cast<Char>(':'));
+  if (scheme_end == String::npos || scheme_end + 3 > result.size() ||
+      result[scheme_end + 1] != '/' || result[scheme_end + 2] != '/') {
+    return result;
+  }
+  for (size_t i = 0; i < scheme_end; ++i) {
+    if (result[i] == '/' || result[i] == '?' || result[i] == '\\') return result;
+  }
+  const size_t start = scheme_end + 3;
+  size_t end = start;
+  while (end < result.size() && result[end] != '/' && result[end] != '?' &&
+         result[end] != '\\') {
+    ++end;
+  }
+  const size_t at = result.rfind(static_cast<Char>('@'), end == start ? start : end - 1);
+  if (at != String::npos && at >= start) result.erase(start, at + 1 - start);
+  return result;
+}
+
+template std::string UrlWithoutUserinfoAndFragment(const std::string& url);
+template std::wstring UrlWithoutUserinfoAndFragment(const std::wstring& url);
+
 StatsNode::StatsNode(base::Dictionary* root, base::Lock* lock, base::TimeTicks start_ticks)
     : root_(root), lock_(lock), start_ticks_(start_ticks) {}
 
@@ -86,6 +113,10 @@ void StatsNode::SetString(const std::string& key, const std::string& value) {
 
 void StatsNode::SetServerText(const std::string& key, const std::string& value) {
   SetString(key, BoundServerText(value));
+}
+
+void StatsNode::SetServerUrl(const std::string& key, const std::string& url) {
+  SetServerText(key, UrlWithoutUserinfoAndFragment(url));
 }
 
 void StatsNode::SetInteger(const std::string& key, int32_t value) {

@@ -33,6 +33,14 @@ constexpr size_t kMaxServerTextLength = 2048;
 std::string BoundServerText(const std::string& text);
 extern const char kServerTextCutMark[];
 
+// |url| without the "user:password@" of its authority and without its "#fragment": the
+// form in which a URL is requested and recorded, so that no credential a server or a
+// redirect wrote into an address reaches the wire as a path or the statistics.
+template <typename String>
+String UrlWithoutUserinfoAndFragment(const String& url);
+extern template std::string UrlWithoutUserinfoAndFragment(const std::string& url);
+extern template std::wstring UrlWithoutUserinfoAndFragment(const std::wstring& url);
+
 class StatsNode {
  public:
   // The root node of a record: |root| and |lock| outlive every node made from it.
@@ -48,6 +56,8 @@ class StatsNode {
   void SetString(const std::string& key, const std::string& value);
   // SetString of BoundServerText(value): for text that a server chose.
   void SetServerText(const std::string& key, const std::string& value);
+  // SetServerText of the URL without userinfo and fragment.
+  void SetServerUrl(const std::string& key, const std::string& url);
   void SetInteger(const std::string& key, int32_t value);
   void SetValue(const std::string& key, std::unique_ptr<base::Value> value);
   // Adds 1 to the integer under |key|; an absent or non-integer entry counts as 0.

@@ -99,6 +99,31 @@ TEST(BoundServerTextTest, OutputIsValidUtf8WithinTheBoundMarkIncluded) {
   EXPECT_EQ(kMaxServerTextLength, stored.size());
 }
 
+// What a server wrote into an address before its host, and after a "#", stays out of the
+// record; "@" and "#" elsewhere are not an authority's.
+TEST_F(StatsNodeTest, RecordedUrlsCarryNoUserinfoNorFragment) {
+  const struct {
+    const char* url;
+    const char* recorded;
+  } cases[] = {
+      {"http://user:pw@host.example:8080/a?b=c#frag", "http://host.example:8080/a?b=c"},
+      {"https://a@b@host.example/x@y", "https://host.example/x@y"},
+      {"http://host.example?q=me@there", "http://host.example?q=me@there"},
+      {"http://u:p@host.example", "http://host.example"},
+      {"http://host.example\\u@v/x", "http://host.example\\u@v/x"},
+      {"/relative/x@y#top", "/relative/x@y"},
+      {"/path?u=http://u:p@host#f", "/path?u=http://u:p@host"},
+      {"#only", ""},
+  };
+  for (const auto& c : cases) {
+    root_.SetServerUrl("url", c.url);
+    std::string recorded;
+    ASSERT_TRUE(tree_.GetString("url", &recorded));
+    EXPECT_EQ(c.recorded, recorded) << c.url;
+  }
+  EXPECT_EQ(L"http://[::1]:80/x", UrlWithoutUserinfoAndFragment(std::wstring(L"http://me@[::1]:80/x#y")));
+}
+
 TEST_F(StatsNodeTest, NodeWhosePlaceWasReplacedWritesNowhere) {
   std::unique_ptr<StatsNode> entry = root_.AppendDictionaryToList("pages");
   root_.SetString("pages", "replaced");

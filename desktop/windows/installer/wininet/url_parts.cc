@@ -49,6 +49,56 @@ bool IsUsableHost(const std::wstring& host) {
 
 }  // namespace
 
+bool ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
+  wchar_t host[255];
+  wchar_t path[4095];
+  URL_COMPONENTSW components = {};
+  components.dwStructSize = sizeof(components);
+  components.lpszHostName = host;
+  components.dwHostNameLength = static_cast<DWORD>(sizeof(host) / sizeof(host[0]));
+  components.lpszUrlPath = path;
+  components.dwUrlPathLength = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
+  if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components)) return false;
+  if (IsHttpScheme(components.nScheme) && !IsUsableAuthority(url, components.nPort))
+    return false;
+  parsed->scheme = components.nScheme;
+  parsed->host.assign(host, components.dwHostNameLength);
+  parsed->port = components.nPort;
+  parsed->path.assign(path, components.dwUrlPathLength);
+  return true;
+}
+
+bool IsHttpScheme(int scheme) {
+  return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS;
+}
+
+std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
+  if (relative.empty()) return std::wstring();
+  // Escaping may make the text longer; one retry with the size asked for.
+  DWORD size = static_cast<DWORD>(3 * (base.size() + relative.size()) + 16);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::wstring combined(size, L'\0');
+    if (InternetCombineUrlW(base.c_str(), relative.c_str(), &combined[0], &size, 0)) {
+      combined.resize(size);
+      return combined;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    ++size;
+  }
+  return std::wstring();
+}
+
+bool IsHostAllowedBy(const std::wstring& host, const std::vector<std::wstring>& suffixes) {
+  if (suffixes.empty()) return true;
+  for (const std::wstring& suffix : suffixes) {
+    if (host.size() >= suffix.size() &&
+        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The authority of an http(s) URL as written: WinINet cracks "[zz::1" as a host and
 // 99999 as a port, and requests to them then fail as if the network were down, which
 // would be retried for an hour. |port| is the port the crack gave.

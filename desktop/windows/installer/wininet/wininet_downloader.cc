@@ -1,7 +1,6 @@
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 #include <string.h>
-#include <wchar.h>
 
 #include <algorithm>
 #include <utility>
@@ -13,6 +12,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
+#include "desktop/windows/installer/wininet/answer_headers.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_termination_thread.h"
 
@@ -24,6 +24,9 @@ const int kRetryDelaySeconds = 6;
 // No byte for this long counts as a dropped connection; WinINet's own default does not
 // bound the wait everywhere.
 const int kReceiveTimeoutSeconds = 60;
+// The window in which a try must bring kProgressFloorBytes: a server that trickles a
+// byte now and then never trips the receive timeout.
+const int kProgressWindowSeconds = 60;
 // The longest URL a redirect may name, as WinINet bounds them.
 const size_t kMaxUrlLength = INTERNET_MAX_URL_LENGTH;
 // Redirects one request follows, as the system's own HTTP stack bounds them.
@@ -56,27 +59,6 @@ const DWORD kHttpPermanentRedirect = 308;
 // header: no request leaves its connection for another.
 const wchar_t kCloseConnectionHeader[] = L"Connection: close\r\n";
 
-// |relative| (a Location value) read against |base|; empty when they do not combine.
-std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
-  if (relative.empty()) return std::wstring();
-  // Escaping may make the text longer; one retry with the size asked for.
-  DWORD size = static_cast<DWORD>(3 * (base.size() + relative.size()) + 16);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::wstring combined(size, L'\0');
-    if (InternetCombineUrlW(base.c_str(), relative.c_str(), &combined[0], &size, 0)) {
-      combined.resize(size);
-      return combined;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-    ++size;
-  }
-  return std::wstring();
-}
-
-bool IsHttpScheme(int scheme) {
-  return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS;
-}
-
 uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
   return InternetErrorDlg(window, request, ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
                           nullptr);
@@ -90,6 +72,7 @@ WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* pro
       progress_delegate_(progress),
       retry_delay_(base::TimeDelta::FromSeconds(kRetryDelaySeconds)),
       receive_timeout_(base::TimeDelta::FromSeconds(kReceiveTimeoutSeconds)),
+      progress_window_(base::TimeDelta::FromSeconds(kProgressWindowSeconds)),
       weak_factory_(this) {
   CHECK(ui_delegate_) << "WinInetDownloader needs a UI delegate";
   weak_this_ = weak_factory_.GetWeakPtr();
@@ -107,7 +90,8 @@ WinInetDownloader::~WinInetDownloader() {
 bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
                               base::Closure done, std::unique_ptr<ResponseWriter> writer,
                               std::unique_ptr<DownloadStatsObserver> observer) {
-  LOG(INFO) << "Starting download from " << BoundServerText(base::WideToUTF8(url));
+  url_ = UrlWithoutUserinfoAndFragment(url);
+  LOG(INFO) << "Starting download from " << BoundServerText(base::WideToUTF8(url_));
   CHECK(writer && observer) << "a download needs a writer and an observer";
   // The previous transfer's last callbacks may still use its writer and observer.
   if (termination_thread_) {
@@ -125,7 +109,6 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   owner_loop_ = base::MessageLoop::Current();
   CHECK(owner_loop_) << "downloads start on a thread with a message loop";
   owner_runner_ = owner_loop_->task_runner();
-  url_ = url;
   http_status_ = 0;
 
   ParsedUrl parsed;
@@ -145,6 +128,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   furthest_ = 0;
   // A new transfer gets its own retries, also after one that used them all up.
   retry_count_ = 0;
+  body_sent_ = false;
   range_start_ = -1;
 
   const std::wstring user_agent = L"Velum NetInstaller/" + base::UTF8ToWide(GetProductVersion());
@@ -206,40 +190,13 @@ std::string WinInetDownloader::GetLastErrorText() const {
 }
 
 // static
-bool WinInetDownloader::ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
-  wchar_t host[255];
-  wchar_t path[4095];
-  URL_COMPONENTSW components = {};
-  components.dwStructSize = sizeof(components);
-  components.lpszHostName = host;
-  components.dwHostNameLength = static_cast<DWORD>(sizeof(host) / sizeof(host[0]));
-  components.lpszUrlPath = path;
-  components.dwUrlPathLength = static_cast<DWORD>(sizeof(path) / sizeof(path[0]));
-  if (!InternetCrackUrlW(url.c_str(), 0, ICU_DECODE | ICU_ESCAPE, &components)) return false;
-  if (IsHttpScheme(components.nScheme) && !IsUsableAuthority(url, components.nPort))
-    return false;
-  parsed->scheme = components.nScheme;
-  parsed->host.assign(host, components.dwHostNameLength);
-  parsed->port = components.nPort;
-  parsed->path.assign(path, components.dwUrlPathLength);
-  return true;
-}
-
-// static
 bool WinInetDownloader::IsHttpUrl(const std::wstring& url) {
   ParsedUrl parsed;
   return ParseUrl(url, &parsed) && IsHttpScheme(parsed.scheme);
 }
 
 bool WinInetDownloader::IsHostAllowed(const std::wstring& host) const {
-  if (allowed_host_suffixes_.empty()) return true;
-  for (const std::wstring& suffix : allowed_host_suffixes_) {
-    if (host.size() >= suffix.size() &&
-        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      return true;
-    }
-  }
-  return false;
+  return IsHostAllowedBy(host, allowed_host_suffixes_);
 }
 
 bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
@@ -249,6 +206,9 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   bytes_read_ = 0;
   request_headers_ = extra_headers;
   answer_progressed_ = false;
+  answer_new_bytes_ = 0;
+  request_bytes_sent_ = 0;
+  try_ended_ = false;
   const bool is_post = !body_.empty();
   // Redirects are followed here, where they can be counted and checked before any
   // request goes to the new address. Nothing downloaded may stay in the user's cache:
@@ -280,7 +240,32 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
     SetError("HttpSendRequest failed for " + where);
     return false;
   }
+  StartProgressWindow();
   return true;
+}
+
+void WinInetDownloader::StartProgressWindow() {
+  window_bytes_ = 0;
+  owner_runner_->PostDelayedTask(FROM_HERE,
+                                 base::Bind(&WinInetDownloader::CheckProgressWindow, weak_this_,
+                                            ++request_generation_),
+                                 progress_window_);
+}
+
+void WinInetDownloader::CheckProgressWindow(uint32_t generation) {
+  if (!IsInProgress() || generation != request_generation_ || try_ended_) return;
+  if (window_bytes_.exchange(0) >= kProgressFloorBytes) {
+    owner_runner_->PostDelayedTask(FROM_HERE,
+                                   base::Bind(&WinInetDownloader::CheckProgressWindow,
+                                              weak_this_, generation),
+                                   progress_window_);
+    return;
+  }
+  LOG(WARNING) << "Fewer than " << kProgressFloorBytes << " bytes came in "
+               << progress_window_.InMilliseconds() << " ms, ending the try";
+  // Closed first: what WinINet still reports for it is then no longer this transfer's.
+  CloseRequest();
+  CheckRetriesAndResume(ERROR_INTERNET_TIMEOUT);
 }
 
 // static
@@ -300,8 +285,14 @@ void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_
     case INTERNET_STATUS_HANDLE_CLOSING:
       self->OnHandleClosing(handle);
       break;
+    case INTERNET_STATUS_REQUEST_SENT:
+      if (info && info_length >= sizeof(DWORD) && handle == self->request_)
+        self->OnRequestSent(*static_cast<DWORD*>(info));
+      break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
-      if (info) self->OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
+      // A request closed early (a try ended for its window) may still complete.
+      if (info && handle == self->request_)
+        self->OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
       break;
     default:
       break;
@@ -315,6 +306,14 @@ void WinInetDownloader::OnHandleClosing(HINTERNET handle) {
   InternetSetStatusCallbackW(closing_session_, nullptr);
   closing_handle_ = nullptr;
   termination_event_.Signal();
+}
+
+void WinInetDownloader::OnRequestSent(uint32_t bytes) {
+  request_bytes_sent_ += bytes;
+  // What went out is the headers and then the body: once as much as the body went out,
+  // all of it did.
+  if (!body_.empty() && request_bytes_sent_ >= body_.size() && !body_sent_.exchange(true))
+    VLOG(1) << "The request's body was sent";
 }
 
 void WinInetDownloader::OnRequestComplete(uint32_t error) {
@@ -344,9 +343,10 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
 
 void WinInetDownloader::OnRedirect(bool keep_method) {
   VLOG(1) << "Redirect occured";
-  const std::wstring location = QueryHeader(L"Location");
+  const std::wstring location = QueryAnswerHeader(request_, L"Location");
   // An absolute address is followed as given: combining cuts what it cannot hold.
-  const std::wstring target = IsHttpUrl(location) ? location : CombineUrl(url_, location);
+  const std::wstring target =
+      UrlWithoutUserinfoAndFragment(IsHttpUrl(location) ? location : CombineUrl(url_, location));
   if (location.size() > kMaxUrlLength || target.size() > kMaxUrlLength) {
     SetError(base::StringPrintf("Redirect URL is too long, %u characters",
                                 static_cast<unsigned>(std::max(location.size(), target.size()))));
@@ -367,8 +367,10 @@ void WinInetDownloader::OnRedirect(bool keep_method) {
     SetError(base::StringPrintf("Redirect URL is disallowed %s",
                                 base::WideToUTF8(parsed.host).c_str()));
   } else {
-    owner_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::FollowRedirect, weak_this_,
-                                                  target, keep_method));
+    if (EndTry()) {
+      owner_runner_->PostTask(FROM_HERE, base::Bind(&WinInetDownloader::FollowRedirect,
+                                                    weak_this_, target, keep_method));
+    }
     return;
   }
   PostToOwner(&WinInetDownloader::OnDownloadFailed);
@@ -414,7 +416,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
     // An answer without a status line: bytes that an earlier answer left beyond its
     // length on a connection Wine kept. Wine keeps no connection after such an answer,
     // so the retry goes out on a fresh one.
-    if (!HasHttp1StatusLine()) status = 0;
+    if (!HasHttp1StatusLine(request_)) status = 0;
     switch (status) {
       case HTTP_STATUS_OK:
         body_follows = TakeWholeBody();
@@ -448,28 +450,9 @@ bool WinInetDownloader::QueryAndReportStatus(DWORD* status) {
   observer_->OnHttpStatus(*status);
   for (const char* name : kReportedHeaders) {
     const std::wstring wide_name = base::UTF8ToWide(name);
-    observer_->OnHeader(wide_name, QueryHeader(wide_name.c_str()));
+    observer_->OnHeader(wide_name, QueryAnswerHeader(request_, wide_name.c_str()));
   }
   return true;
-}
-
-bool WinInetDownloader::HasHttp1StatusLine() {
-  wchar_t version[16] = {};
-  DWORD size = sizeof(version) - sizeof(version[0]);
-  if (!HttpQueryInfoW(request_, HTTP_QUERY_VERSION, version, &size, nullptr) ||
-      wcsncmp(version, L"HTTP/1.", 7) != 0) {
-    return false;
-  }
-  // Wine gives an answer without a status line the version "HTTP/1.0" and no header;
-  // every server's answer carries at least one (Date, or how its body is delimited).
-  std::wstring raw(4096, L'\0');
-  size = static_cast<DWORD>(raw.size() * sizeof(wchar_t));
-  if (!HttpQueryInfoW(request_, HTTP_QUERY_RAW_HEADERS_CRLF, &raw[0], &size, nullptr))
-    return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
-  raw.resize(size / sizeof(wchar_t));
-  const size_t first_line_end = raw.find(L"\r\n");
-  return first_line_end != std::wstring::npos &&
-         raw.find(L':', first_line_end) != std::wstring::npos;
 }
 
 bool WinInetDownloader::TakeWholeBody() {
@@ -510,6 +493,8 @@ void WinInetDownloader::HandleAnswerWithoutBody(DWORD status) {
       return;
     case HTTP_STATUS_PROXY_AUTH_REQ:
       LOG(WARNING) << "Request completed with a " << "proxy authentication request";
+      // The prompt may take its time: no window ends the try meanwhile.
+      if (!EndTry()) return;
       observer_->OnProxyLoginNeeded();
       ui_delegate_->RunUICallbackAndPostReply(
           base::Bind(&ShowProxyDialog, request_), owner_runner_,
@@ -537,7 +522,7 @@ void WinInetDownloader::HandleAnswerWithoutBody(DWORD status) {
 }
 
 bool WinInetDownloader::TakeContentRange() {
-  const std::wstring range = QueryHeader(L"Content-Range");
+  const std::wstring range = QueryAnswerHeader(request_, L"Content-Range");
   // Without the header the total of an earlier answer stands.
   if (range.empty()) return true;
   uint64_t start = 0;
@@ -555,21 +540,9 @@ bool WinInetDownloader::TakeContentRange() {
   return true;
 }
 
-std::wstring WinInetDownloader::QueryHeader(const wchar_t* name) {
-  std::wstring buffer(256, L'\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    wcsncpy(&buffer[0], name, buffer.size() - 1);
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (HttpQueryInfoW(request_, HTTP_QUERY_CUSTOM, &buffer[0], &size, nullptr))
-      return buffer.substr(0, size / sizeof(wchar_t));
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-    buffer.assign(size / sizeof(wchar_t) + wcslen(name) + 1, L'\0');
-  }
-  return std::wstring();
-}
-
 void WinInetDownloader::HandleCompletionInProgress() {
   VLOG(2) << "Additional data downloaded";
+  const HINTERNET request = request_;
   for (;;) {
     if (bytes_read_ > 0) {
       if (const base::Result<> written = writer_->Write(buffer_, bytes_read_); !written.ok()) {
@@ -579,11 +552,8 @@ void WinInetDownloader::HandleCompletionInProgress() {
         return;
       }
       received_ += bytes_read_;
-      if (received_ > furthest_) {
-        furthest_ = received_;
-        answer_progressed_ = true;
-        retry_count_ = 0;
-      }
+      window_bytes_ += bytes_read_;
+      CountProgress();
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(&FetcherDelegate::SetCurrentProgress, received_);
     }
@@ -599,7 +569,7 @@ void WinInetDownloader::HandleCompletionInProgress() {
       }
       wanted = std::min<DWORD>(wanted, expected_size_ - received_);
     }
-    if (!InternetReadFile(request_, buffer_, wanted, &bytes_read_)) break;
+    if (!InternetReadFile(request, buffer_, wanted, &bytes_read_)) break;
     if (bytes_read_ == 0) {
       VLOG(1) << "Done reading from Internet";
       if (received_ < expected_size_) {
@@ -615,6 +585,8 @@ void WinInetDownloader::HandleCompletionInProgress() {
     }
   }
   const DWORD error = GetLastError();
+  // The owner thread ended the try meanwhile and took it up itself.
+  if (!request || request != request_) return;
   switch (error) {
     case ERROR_IO_PENDING:
       VLOG(2) << "More data pending";
@@ -637,23 +609,37 @@ void WinInetDownloader::HandleCompletionInProgress() {
   }
 }
 
+void WinInetDownloader::CountProgress() {
+  if (received_ <= furthest_) return;
+  answer_new_bytes_ += received_ - furthest_;
+  furthest_ = received_;
+  if (answer_new_bytes_ >= kProgressFloorBytes) {
+    answer_progressed_ = true;
+    retry_count_ = 0;
+  }
+}
+
 void WinInetDownloader::ResumeAfterBreak(uint32_t error) {
-  if (answer_progressed_)
-    PostToOwner(&WinInetDownloader::ResumeDownload);
-  else
+  if (!answer_progressed_)
     CheckRetriesAndResume(error);
+  else if (EndTry())
+    PostToOwner(&WinInetDownloader::ResumeDownload);
 }
 
 void WinInetDownloader::CheckRetriesAndResume(uint32_t error) {
+  if (!EndTry()) return;
   if (retry_count_ > 1 && progress_delegate_)
     PostProgress(&FetcherDelegate::NotifyStalled, error);
-  if (max_retries_ <= 0 || retry_count_ > max_retries_) {
+  const int32_t max_retries = body_sent_ && max_retries_once_sent_ >= 0
+                                  ? std::min(max_retries_, max_retries_once_sent_)
+                                  : max_retries_;
+  if (max_retries <= 0 || retry_count_ > max_retries) {
     SetError(base::StringPrintf("Number of retries exceeded, last error: %d",
                                 static_cast<int>(error)));
     PostToOwner(&WinInetDownloader::OnDownloadFailed);
     return;
   }
-  LOG(INFO) << "Retrying " << retry_count_ << " of " << max_retries_;
+  LOG(INFO) << "Retrying " << retry_count_ << " of " << max_retries;
   ++retry_count_;
   owner_runner_->PostDelayedTask(FROM_HERE,
                                  base::Bind(&WinInetDownloader::ResumeDownload, weak_this_),

@@ -3,8 +3,10 @@
 // reports every network event to a DownloadStatsObserver, reports progress and stalls to
 // an optional FetcherDelegate, asks for proxy credentials through the FetcherUIDelegate,
 // resumes a broken transfer with a Range request, retries connectivity failures and
-// 502/503/504 answers, refuses hosts outside its allow-list, and runs its done callback
-// once when the transfer has completed or failed (never after Stop).
+// 502/503/504 answers, ends a try that brings less than a floor of bytes per window as
+// such a failure, refuses hosts outside its allow-list, requests and reports URLs without
+// userinfo and fragment, and runs its done callback once when the transfer has completed
+// or failed (never after Stop).
 //
 //   WinInetDownloader downloader(ui_delegate, progress_delegate);
 //   downloader.set_allowed_host_suffixes({L".example.com"});
@@ -34,6 +36,7 @@
 #include "desktop/windows/installer/wininet/fetcher_delegate.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
+#include "desktop/windows/installer/wininet/url_parts.h"
 
 namespace installer {
 
@@ -82,23 +85,25 @@ class WinInetDownloader {
   // since the count is compared before it is raised.
   void set_max_retries(int32_t max_retries) { max_retries_ = max_retries; }
   int32_t max_retries() const { return max_retries_; }
+  // A POST's own bound, taken once its body was wholly sent: the server has it then, and
+  // asking again mostly repeats it. Negative (the default) keeps max_retries.
+  void set_max_retries_once_sent(int32_t max_retries) { max_retries_once_sent_ = max_retries; }
   // Tests only: the wait before a counted retry, six seconds otherwise.
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // Tests only: how long a transfer waits for a byte, a minute otherwise; taken by Start.
   void SetReceiveTimeoutForTesting(base::TimeDelta timeout) { receive_timeout_ = timeout; }
+  // Tests only: the window in which a try must bring kProgressFloorBytes, a minute
+  // otherwise.
+  void SetProgressWindowForTesting(base::TimeDelta window) { progress_window_ = window; }
+
+  // Fewer body bytes than this in a window end the try as a connectivity failure; a try
+  // resets the retry count, and a break is resumed at once, only once it brought as many.
+  static constexpr uint32_t kProgressFloorBytes = 1024;
 
  private:
-  struct ParsedUrl {
-    int scheme = 0;
-    std::wstring host;
-    INTERNET_PORT port = 0;
-    std::wstring path;
-  };
-
   static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                               DWORD status, void* info, DWORD info_length);
 
-  [[nodiscard]] static bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
   bool IsHostAllowed(const std::wstring& host) const;
   // A start that cannot go on: logs |message|, closes the writer, false.
   [[nodiscard]] bool Refuse(const std::string& message);
@@ -106,6 +111,16 @@ class WinInetDownloader {
   void SetReceiveTimeout(HINTERNET handle);
   [[nodiscard]] bool OpenAndSendRequest(const ParsedUrl& url, const std::wstring& extra_headers);
   void OnRequestComplete(uint32_t error);
+  // INTERNET_STATUS_REQUEST_SENT: |bytes| more of the request went out.
+  void OnRequestSent(uint32_t bytes);
+  // Counts the try's new bytes: |received_| went beyond |furthest_|.
+  void CountProgress();
+  // Arms the progress window of the request just sent.
+  void StartProgressWindow();
+  void CheckProgressWindow(uint32_t generation);
+  // Ends the current try once: false when another path (a thread of WinINet's, or the
+  // window) ended it first and took it up.
+  bool EndTry() { return !try_ended_.exchange(true); }
   // A 3xx answer: checks its Location and follows it on the owner thread, or fails.
   void OnRedirect(bool keep_method);
   void FollowRedirect(const std::wstring& target, bool keep_method);
@@ -114,8 +129,6 @@ class WinInetDownloader {
   [[nodiscard]] bool HandleInitialCompletion();
   // Reads the status and reports it and the reported headers; false when there is none.
   [[nodiscard]] bool QueryAndReportStatus(DWORD* status);
-  // Whether the answer began with an HTTP/1.x status line and headers.
-  bool HasHttp1StatusLine();
   // A 200: starts over when a resume was answered with the whole body; false when the
   // writer cannot.
   [[nodiscard]] bool TakeWholeBody();
@@ -128,7 +141,6 @@ class WinInetDownloader {
   void ResumeAfterBreak(uint32_t error);
   // Content-Range of a 206: false when it does not continue where this transfer stopped.
   [[nodiscard]] bool TakeContentRange();
-  std::wstring QueryHeader(const wchar_t* name);
   void CheckRetriesAndResume(uint32_t error);
   void ResumeDownload();
   void OnProxyLogin(uint32_t result);
@@ -170,6 +182,17 @@ class WinInetDownloader {
   // beyond them (an answer to a Range request that was ignored starts again from 0).
   uint32_t furthest_ = 0;
   bool answer_progressed_ = false;
+  // New bytes the current answer brought, and the bytes of the current window (counted
+  // on WinINet's threads, checked on the owner's).
+  uint32_t answer_new_bytes_ = 0;
+  std::atomic<uint32_t> window_bytes_{0};
+  // Raised by every request sent, on the owner thread, so a window outlives none.
+  uint32_t request_generation_ = 0;
+  // Request bytes sent for the current request, and whether a POST's body went out whole
+  // in any try of the transfer.
+  uint32_t request_bytes_sent_ = 0;
+  std::atomic<bool> body_sent_{false};
+  std::atomic<bool> try_ended_{false};
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
   // Redirects followed since the transfer or its last resume sent a request.
@@ -188,8 +211,10 @@ class WinInetDownloader {
   std::string error_text_;
   int32_t retry_count_ = 0;
   int32_t max_retries_ = 600;
+  int32_t max_retries_once_sent_ = -1;
   base::TimeDelta retry_delay_;
   base::TimeDelta receive_timeout_;
+  base::TimeDelta progress_window_;
   // Made once on the owner thread; copies go to WinINet's threads.
   base::WeakPtr<WinInetDownloader> weak_this_;
   base::WeakPtrFactory<WinInetDownloader> weak_factory_;

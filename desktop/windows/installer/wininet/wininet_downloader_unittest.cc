@@ -13,6 +13,7 @@
 #include "base/location.h"
 #include "base/message_loop/message_loop.h"
 #include "base/run_loop.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/test_helper_process.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
@@ -333,7 +334,7 @@ TEST_F(WinInetDownloaderTest, AnswersThatBreakOffWithoutNewBytesAreCountedRetrie
       // Every answer ends before its first byte.
       {R"([{"cut_after": 0}])", 4u},
       // Every resume is answered from the start again and breaks where the first did.
-      {R"([{"cut_after": 1000, "ignore_range": true}])", 5u},
+      {R"([{"cut_after": 2000, "ignore_range": true}])", 5u},
   };
   ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(3000)));
   downloader_->set_max_retries(2);
@@ -352,10 +353,10 @@ TEST_F(WinInetDownloaderTest, AnswersThatBreakOffWithoutNewBytesAreCountedRetrie
     EXPECT_EQ((std::vector<uint32_t>{12030, 12030}), progress_.stalls);
   }
 
-  // Breaks that bring new bytes are resumed at once and do not use up the retries.
-  const std::string body = MakeBody(6000);
+  // Breaks that bring the floor's bytes are resumed at once and do not use up the retries.
+  const std::string body = MakeBody(12000);
   ASSERT_TRUE(server_.ServeFile("/package.exe", body));
-  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"cut_after": 1000, "times": 5}])"));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"cut_after": 2000, "times": 5}])"));
   downloader_->set_max_retries(1);
   const size_t before = server_.Requests().size();
   ASSERT_TRUE(Download(server_.Url("/package.exe")));
@@ -363,6 +364,129 @@ TEST_F(WinInetDownloaderTest, AnswersThatBreakOffWithoutNewBytesAreCountedRetrie
       << downloader_->GetLastErrorText();
   EXPECT_TRUE(Downloaded() == body);
   EXPECT_EQ(6u, server_.Requests().size() - before);
+}
+
+// A connection that breaks while the body comes, cut or held until the receive timeout,
+// is taken up again at once where it broke: with no retry allowed and a retry delay no
+// test waits for, the transfer still completes.
+TEST_F(WinInetDownloaderTest, ABreakWhileReceivingResumesAtOnceUncounted) {
+  const std::string body = MakeBody(60000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  const char* const faults[] = {
+      R"([{"cut_after": 20000, "times": 2}])",
+      R"([{"hold_until": "never", "after_bytes": 20000, "times": 1},
+          {"hold_until": "never", "after_bytes": 40000, "times": 1}])",
+  };
+  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->SetRetryDelayForTesting(base::TimeDelta::FromSeconds(3600));
+  downloader_->set_max_retries(0);
+  for (const char* fault : faults) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/package.exe", fault));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+        << downloader_->GetLastErrorText();
+    EXPECT_TRUE(Downloaded() == body);
+    EXPECT_EQ(0, downloader_->retry_count());
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    ASSERT_EQ(before + 3, requests.size());
+    EXPECT_NE("", requests[before + 1].Header("Range"));
+    EXPECT_NE("bytes=0-", requests[before + 1].Header("Range"));
+  }
+}
+
+// A try that brings fewer bytes than the floor, because it breaks off or trickles, is a
+// counted failure whatever its status, and its bytes do not give the retries back.
+TEST_F(WinInetDownloaderTest, TriesUnderTheProgressFloorAreCountedFailures) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(3000)));
+  const struct {
+    const char* faults;
+    const char* error;
+  } cases[] = {
+      {R"([{"cut_after": 500}])", "Number of retries exceeded, last error: 12030"},
+      {R"([{"trickle": 0.05}])", "Number of retries exceeded, last error: 12002"},
+  };
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(1));
+  downloader_->set_max_retries(2);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    ASSERT_TRUE(server_.AddFaults("/package.exe", c.faults));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_EQ(1, done_calls_);
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(c.error))
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ(4u, server_.Requests().size() - before);
+  }
+  // Wine does not end a closed request's pending read, which waits for a full buffer:
+  // the trickles end with the server, so that the session can close.
+  EXPECT_TRUE(server_.Stop());
+}
+
+// A slow download above the floor goes on over many windows in one request.
+TEST_F(WinInetDownloaderTest, ADownloadAboveTheFloorIsNeverCut) {
+  const std::string body = MakeBody(400000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"trickle": 0.1, "bytes": 8192}])"));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->set_max_retries(0);
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(Downloaded() == body);
+  EXPECT_EQ(1u, server_.Requests().size());
+}
+
+// Once a POST's body went out whole, its own bound applies: a server that reads it and
+// then holds its answer or resets is asked at most that many more times. Before, the
+// transfer's retries stand.
+TEST_F(WinInetDownloaderTest, ASentPostIsRetriedOnlyWithinItsOwnBound) {
+  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(1));
+  downloader_->set_max_retries(600);
+  downloader_->set_max_retries_once_sent(2);
+  for (const char* fault : {R"([{"hold_until": "never"}])", R"([{"reset": true}])"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/feedback", fault));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/feedback"), "{\"a\":1}"));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_NE(std::string::npos,
+              downloader_->GetLastErrorText().find("Number of retries exceeded"));
+    const std::vector<RecordedRequest> posts = server_.Requests();
+    ASSERT_EQ(before + 4, posts.size());
+    EXPECT_EQ("{\"a\":1}", posts.back().body);
+  }
+  const std::wstring url = server_.Url("/feedback");
+  ASSERT_TRUE(server_.Stop());
+  downloader_->set_max_retries(5);
+  ASSERT_TRUE(Download(url, "{}"));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_EQ(6, downloader_->retry_count());
+}
+
+// Credentials and a fragment written into an address, by the caller or a redirect, are
+// neither sent nor reported; the redirect is followed to the rest of the address.
+TEST_F(WinInetDownloaderTest, UserinfoAndFragmentAreNeitherRequestedNorRecorded) {
+  const std::string authority = "127.0.0.1:" + std::to_string(server_.port());
+  ASSERT_TRUE(server_.ServeText("/target", 200, "done"));
+  ASSERT_TRUE(server_.AddFaults(
+      "/creds", "[{\"status\": 302, \"location\": \"http://user:pw@" + authority +
+                    "/target#frag\"}]"));
+  ASSERT_TRUE(Download(L"http://me:secret@" + base::UTF8ToWide(authority) + L"/creds#top"));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_EQ("done", Downloaded());
+  const std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("/creds", requests[0].path);
+  EXPECT_EQ("/target", requests[1].path);
+  for (const RecordedRequest& request : requests)
+    EXPECT_EQ("", request.Header("Authorization"));
+  std::string redirected;
+  ASSERT_TRUE(Chunk(0) && Chunk(0)->GetString("redirected_url", &redirected));
+  EXPECT_EQ("http://" + authority + "/target", redirected);
 }
 
 TEST_F(WinInetDownloaderTest, UnreachableServerStallsFromTheThirdFailure) {
@@ -674,6 +798,30 @@ TEST_F(WinInetDownloaderTest, ProxyLoginWithoutAWindowEndsAsCancelled) {
                                    "The user cancelled the prompt for proxy credentials"));
   EXPECT_EQ(1, ChunkInteger(0, "proxy_login_needed"));
   EXPECT_EQ(0, ChunkInteger(0, "proxy_login_result"));
+}
+
+// The user may take longer than a window over the proxy prompt: the try is not ended
+// under it, and nothing is asked again meanwhile.
+TEST_F(WinInetDownloaderTest, AProxyPromptOutlastsTheProgressWindow) {
+  class SlowUIDelegate : public FetcherUIDelegate {
+   public:
+    void RunUICallbackAndPostReply(UICallback,
+                                   base::scoped_refptr<base::SequencedTaskRunner> reply_runner,
+                                   Reply reply) override {
+      reply_runner->PostDelayedTask(FROM_HERE, base::Bind([](Reply r) { r.Run(0); }, reply),
+                                    base::TimeDelta::FromSeconds(2));
+    }
+  } slow_ui;
+  downloader_.reset(new WinInetDownloader(&slow_ui, &progress_));
+  downloader_->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(10));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromMilliseconds(200));
+  ASSERT_TRUE(server_.AddFaults("/package.exe", R"([{"status": 407}])"));
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "The user cancelled the prompt for proxy credentials"));
+  EXPECT_EQ(1u, server_.Requests().size());
+  downloader_.reset();
 }
 
 TEST_F(WinInetDownloaderTest, ConnectionClosedBeforeHeadersIsRetried) {
