@@ -59,7 +59,8 @@ SymbolHandler* SystemSymbolHandler() {
 ClientSymbols::ClientSymbols(base::Lock* dbghelp_lock, SymbolHandler* handler)
     : dbghelp_lock_(dbghelp_lock),
       handler_(handler),
-      idle_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+      idle_(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
+      no_dump_waits_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 
 ClientSymbols::~ClientSymbols() {
   {
@@ -74,7 +75,7 @@ ClientSymbols::~ClientSymbols() {
 }
 
 void ClientSymbols::Add(uint32_t pid, HANDLE process) {
-  if (!handler_ || !idle_.IsValid()) return;
+  if (!handler_ || !idle_.IsValid() || !no_dump_waits_.IsValid()) return;
   HANDLE duplicate = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &duplicate, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
@@ -105,13 +106,31 @@ DWORD WINAPI ClientSymbols::RunPrepare(void* parameter) {
 }
 
 void ClientSymbols::Prepare(uint32_t pid, base::ScopedHandle process) {
-  base::AutoLock hold(*dbghelp_lock_);
-  {
-    base::AutoLock state(lock_);
-    if (closing_) return;
+  for (;;) {
+    if (WaitForSingleObject(no_dump_waits_.Get(), INFINITE) != WAIT_OBJECT_0) {
+      PLOG(ERROR) << "cannot wait for the dumps";
+      return;
+    }
+    dbghelp_lock_->Acquire();
+    bool dump_waits = false;
+    {
+      base::AutoLock state(lock_);
+      if (closing_) {
+        dbghelp_lock_->Release();
+        return;
+      }
+      dump_waits = dumps_waiting_ > 0;
+    }
+    if (!dump_waits) break;
+    dbghelp_lock_->Release();
   }
-  // A client that crashed and ended before its turn needs nothing more.
-  if (!Runs(process.Get())) return;
+  PrepareLocked(pid, std::move(process));
+  dbghelp_lock_->Release();
+}
+
+void ClientSymbols::PrepareLocked(uint32_t pid, base::ScopedHandle process) {
+  // A client that crashed before its turn needs nothing more.
+  if (dumped_.count(pid) || !Runs(process.Get())) return;
   auto found = clients_.find(pid);
   if (found != clients_.end()) {
     // The same process registered again keeps what it has; an ended one with its id goes.
@@ -125,9 +144,31 @@ void ClientSymbols::Prepare(uint32_t pid, base::ScopedHandle process) {
   if (!client.prepared) PLOG(WARNING) << "cannot prepare the symbols of crash client " << pid;
 }
 
+ClientSymbols::DumpTurn::DumpTurn(ClientSymbols* symbols) : symbols_(symbols) {
+  {
+    base::AutoLock state(symbols_->lock_);
+    if (symbols_->dumps_waiting_++ == 0) ResetEvent(symbols_->no_dump_waits_.Get());
+  }
+  symbols_->dbghelp_lock_->Acquire();
+}
+
+ClientSymbols::DumpTurn::~DumpTurn() {
+  symbols_->dbghelp_lock_->Release();
+  base::AutoLock state(symbols_->lock_);
+  if (--symbols_->dumps_waiting_ == 0) SetEvent(symbols_->no_dump_waits_.Get());
+}
+
+int ClientSymbols::DumpsWaitingForTesting() {
+  base::AutoLock state(lock_);
+  return dumps_waiting_;
+}
+
 HANDLE ClientSymbols::ForDump(uint32_t pid) {
   const auto found = clients_.find(pid);
-  if (found == clients_.end() || !found->second.prepared) return nullptr;
+  if (found == clients_.end() || !found->second.prepared) {
+    dumped_.insert(pid);
+    return nullptr;
+  }
   // Modules loaded since the preparation; those missing only lack their symbols.
   if (!handler_->Refresh(found->second.process.Get()))
     PLOG(WARNING) << "cannot refresh the modules of crash client " << pid;
@@ -135,7 +176,8 @@ HANDLE ClientSymbols::ForDump(uint32_t pid) {
 }
 
 void ClientSymbols::Remove(uint32_t pid) {
-  base::AutoLock hold(*dbghelp_lock_);
+  DumpTurn turn(this);
+  dumped_.erase(pid);
   const auto found = clients_.find(pid);
   // A process that took the id of the one that ended is left alone.
   if (found == clients_.end() || Runs(found->second.process.Get())) return;

@@ -27,6 +27,7 @@ class RecordingSymbolHandler : public SymbolHandler {
 
   bool Initialize(HANDLE process) override {
     initialized.push_back(process);
+    initialized_pids.push_back(GetProcessId(process));
     SetEvent(prepared_.Get());
     return initialize_works_;
   }
@@ -40,6 +41,7 @@ class RecordingSymbolHandler : public SymbolHandler {
 
   // Written under the dbghelp lock or once the preparation was seen.
   std::vector<HANDLE> initialized, refreshed, cleaned;
+  std::vector<uint32_t> initialized_pids;
 
  private:
   const bool initialize_works_;
@@ -76,7 +78,7 @@ TEST(ClientSymbolsTest, TheDumpIsWrittenFromTheHandlePreparedAtRegistration) {
     ASSERT_TRUE(handler.WaitPrepared());
     HANDLE for_dump = nullptr;
     {
-      base::AutoLock hold(dbghelp_lock);
+      ClientSymbols::DumpTurn turn(&symbols);
       for_dump = symbols.ForDump(client.pid());
       ASSERT_EQ(1u, handler.initialized.size());
       EXPECT_EQ(handler.initialized[0], for_dump);
@@ -91,10 +93,76 @@ TEST(ClientSymbolsTest, TheDumpIsWrittenFromTheHandlePreparedAtRegistration) {
     client.End();
     symbols.Remove(client.pid());
     EXPECT_EQ(std::vector<HANDLE>{for_dump}, handler.cleaned);
-    base::AutoLock hold(dbghelp_lock);
+    ClientSymbols::DumpTurn turn(&symbols);
     EXPECT_EQ(nullptr, symbols.ForDump(client.pid()));
   }
   EXPECT_EQ(1u, handler.cleaned.size());
+}
+
+// Holds the preparation of |held| until released; records the order of the calls.
+class HoldingSymbolHandler : public RecordingSymbolHandler {
+ public:
+  explicit HoldingSymbolHandler(HANDLE held_process)
+      : RecordingSymbolHandler(true),
+        held_(held_process),
+        entered_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+  bool Initialize(HANDLE process) override {
+    if (GetProcessId(process) == GetProcessId(held_)) {
+      SetEvent(entered_.Get());
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(release_.Get(), kWaitMs));
+    }
+    return RecordingSymbolHandler::Initialize(process);
+  }
+  bool WaitEntered() { return WaitForSingleObject(entered_.Get(), kWaitMs) == WAIT_OBJECT_0; }
+  void Release() { SetEvent(release_.Get()); }
+
+ private:
+  const HANDLE held_;
+  base::ScopedHandle entered_, release_;
+};
+
+struct DumpThread {
+  ClientSymbols* symbols;
+  RecordingSymbolHandler* handler;
+  uint32_t pid;
+  size_t prepared_before = 99;
+  HANDLE for_dump = reinterpret_cast<HANDLE>(1);
+};
+
+DWORD WINAPI RunDump(void* parameter) {
+  DumpThread* dump = static_cast<DumpThread*>(parameter);
+  ClientSymbols::DumpTurn turn(dump->symbols);
+  dump->prepared_before = dump->handler->initialized.size();
+  dump->for_dump = dump->symbols->ForDump(dump->pid);
+  return 0;
+}
+
+// A crash waits only for the preparation under way, not for those queued behind it; the
+// client it dumped unprepared is never prepared afterwards, another client still is.
+TEST(ClientSymbolsTest, ACrashGoesBeforeQueuedPreparations) {
+  base::Lock dbghelp_lock;
+  SuspendedProcess first, crashed, other;
+  ASSERT_TRUE(first.process.IsValid() && crashed.process.IsValid() && other.process.IsValid());
+  HoldingSymbolHandler handler(first.process.Get());
+  {
+    ClientSymbols symbols(&dbghelp_lock, &handler);
+    symbols.Add(first.pid(), first.process.Get());
+    ASSERT_TRUE(handler.WaitEntered());
+    symbols.Add(crashed.pid(), crashed.process.Get());
+    symbols.Add(other.pid(), other.process.Get());
+    DumpThread dump = {&symbols, &handler, crashed.pid()};
+    base::ScopedHandle thread(CreateThread(nullptr, 0, &RunDump, &dump, 0, nullptr));
+    ASSERT_TRUE(thread.IsValid());
+    // The dump has asked for its turn (while the first preparation holds dbghelp).
+    while (symbols.DumpsWaitingForTesting() == 0) SwitchToThread();
+    handler.Release();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.Get(), kWaitMs));
+    EXPECT_EQ(1u, dump.prepared_before);
+    EXPECT_EQ(nullptr, dump.for_dump);
+  }
+  EXPECT_EQ((std::vector<uint32_t>{first.pid(), other.pid()}), handler.initialized_pids);
 }
 
 TEST(ClientSymbolsTest, SymbolsThatCouldNotBePreparedAreLoadedByTheDump) {
@@ -106,7 +174,7 @@ TEST(ClientSymbolsTest, SymbolsThatCouldNotBePreparedAreLoadedByTheDump) {
     ClientSymbols symbols(&dbghelp_lock, &handler);
     symbols.Add(client.pid(), client.process.Get());
     ASSERT_TRUE(handler.WaitPrepared());
-    base::AutoLock hold(dbghelp_lock);
+    ClientSymbols::DumpTurn turn(&symbols);
     EXPECT_EQ(nullptr, symbols.ForDump(client.pid()));
     EXPECT_TRUE(handler.refreshed.empty());
   }
@@ -126,17 +194,11 @@ TEST_F(ClientSymbolsDumpTest, APreparedClientIsDumpedThroughDbghelp) {
   ASSERT_TRUE(self.IsValid());
   ASSERT_TRUE(handler->Initialize(self.Get()));
   EXPECT_TRUE(handler->Refresh(self.Get()));
-  EXCEPTION_RECORD record = {};
-  record.ExceptionCode = 0xE0000018;
-  CONTEXT context = {};
-  EXCEPTION_POINTERS pointers = {&record, &context};
-  const uint64_t pointers_address = reinterpret_cast<uintptr_t>(&pointers);
-  const uint32_t thread_id = GetCurrentThreadId();
+  const OwnCrash crash(0xE0000018);
   const base::FilePath path = Path(L"prepared.dmp");
   const ProcessDumpClient client(self.Get());
-  EXPECT_TRUE(WriteClientMinidump(client, GetCurrentProcessId(),
-                                  reinterpret_cast<uintptr_t>(&thread_id),
-                                  reinterpret_cast<uintptr_t>(&pointers_address), 0, path.value(),
+  EXPECT_TRUE(WriteClientMinidump(client, GetCurrentProcessId(), crash.thread_id_address(),
+                                  crash.pointers_address_address(), 0, path.value(),
                                   kClientDumpSizeLimit, false));
   handler->Cleanup(self.Get());
   const MinidumpFacts facts = ReadMinidump(path);

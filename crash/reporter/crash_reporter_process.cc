@@ -154,9 +154,9 @@ void OnClientDumpRequested(ReporterContext* context, const ClientInfo* client) {
   const std::wstring dump_path = base::UTF8ToWide(MakeCrashLogName(NextDumpSequence()));
   bool written = false;
   {
-    base::AutoLock lock(GetDumpLock());
-    const HANDLE prepared = context->symbols ? context->symbols->ForDump(client->process_id())
-                                             : nullptr;
+    // Ahead of the symbol preparations of clients that have not crashed.
+    ClientSymbols::DumpTurn turn(context->symbols);
+    const HANDLE prepared = context->symbols->ForDump(client->process_id());
     const ProcessDumpClient dump_client(prepared ? prepared : client->process_handle());
     written = WriteClientMinidump(dump_client, client->process_id(), client->thread_id_address(),
                                   client->exception_pointers_address(),

@@ -43,7 +43,7 @@ struct ReporterContext {
   CrashStatsStore* stats;
   bool keep_logs;
   DumpWritePauses* pauses;  // null but in tests that hold the reporter
-  ClientSymbols* symbols;   // may be null
+  ClientSymbols* symbols;   // its turn is the dumps' lock
 };
 
 // The pipe server's dump callback: counts, writes and queues the upload of one dump.

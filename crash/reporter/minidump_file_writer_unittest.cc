@@ -117,18 +117,12 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
   ASSERT_TRUE(symbols->Initialize(self.Get()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    EXCEPTION_RECORD record = {};
-    record.ExceptionCode = 0xE0000017;
-    CONTEXT context = {};
-    EXCEPTION_POINTERS pointers = {&record, &context};
-    const uint64_t pointers_address = reinterpret_cast<uintptr_t>(&pointers);
-    const uint32_t thread_id = GetCurrentThreadId();
+    const OwnCrash crash(0xE0000017);
     const base::FilePath path = Path(L"client.dmp");
-    PlantedClient client(self.Get(), reinterpret_cast<uintptr_t>(&record), c.plant);
+    PlantedClient client(self.Get(), crash.record_address(), c.plant);
     EXPECT_EQ(c.written,
-              WriteClientMinidump(client, GetCurrentProcessId(),
-                                  reinterpret_cast<uintptr_t>(&thread_id),
-                                  reinterpret_cast<uintptr_t>(&pointers_address), 0, path.value(),
+              WriteClientMinidump(client, GetCurrentProcessId(), crash.thread_id_address(),
+                                  crash.pointers_address_address(), 0, path.value(),
                                   kClientDumpSizeLimit, c.keep_failed, &client));
     // The system did write: only the checks around it can fail the dump.
     EXPECT_TRUE(client.writing());
