@@ -106,7 +106,8 @@ class CrashReporterProcessTest : public base::ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    ASSERT_TRUE(collector_.Start()) << collector_.error();
+    // Strict: it reads a body by its Content-Length, as most servers do.
+    ASSERT_TRUE(collector_.Start(/*strict=*/true)) << collector_.error();
     dumps_ = Path(L"dumps");
     url_.reset(new ScopedEnvironmentVariable(
         "VELUM_ALTERNATIVE_CRASH_SERVER_URL", collector_.Url("/submit").c_str()));

@@ -91,6 +91,13 @@ std::map<std::string, std::string> ReadReport(const base::FilePath& report) {
   return values;
 }
 
+OwnCrash::OwnCrash(DWORD code) : thread_id(GetCurrentThreadId()) {
+  record.ExceptionCode = code;
+  pointers.ExceptionRecord = &record;
+  pointers.ContextRecord = &context;
+  pointers_address = reinterpret_cast<uintptr_t>(&pointers);
+}
+
 MinidumpFacts ReadMinidump(const base::FilePath& path) {
   MinidumpFacts facts;
   std::string file;

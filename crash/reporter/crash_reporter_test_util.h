@@ -62,6 +62,26 @@ struct MinidumpFacts {
 };
 MinidumpFacts ReadMinidump(const base::FilePath& path);
 
+// A crash of this process laid out as a client's registration names it: the dump writer
+// reads the thread id and the exception pointers through these addresses.
+struct OwnCrash {
+  explicit OwnCrash(DWORD code);
+  OwnCrash(const OwnCrash&) = delete;
+  OwnCrash& operator=(const OwnCrash&) = delete;
+
+  uint64_t thread_id_address() const { return reinterpret_cast<uintptr_t>(&thread_id); }
+  uint64_t pointers_address_address() const {
+    return reinterpret_cast<uintptr_t>(&pointers_address);
+  }
+  uint64_t record_address() const { return reinterpret_cast<uintptr_t>(&record); }
+
+  EXCEPTION_RECORD record = {};
+  CONTEXT context = {};
+  EXCEPTION_POINTERS pointers = {};
+  uint64_t pointers_address = 0;
+  uint32_t thread_id = 0;
+};
+
 // The *.dmp files in |folder|.
 std::vector<base::FilePath> FindDumps(const base::FilePath& folder);
 

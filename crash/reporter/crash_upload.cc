@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "base/environment.h"
@@ -215,6 +216,13 @@ bool UploadMinidump(const UploadTask& task) {
   builder.SetFileAttachment(
       kDumpFieldName, base::WideToUTF8(base::FilePath(task.dump_path).BaseName().value()),
       task.dump_path, "application/octet-stream");
+  // Sent sized: a chunked request goes out with "Content-Length: 0" under Wine, and a
+  // server reading by length then gets an empty report. The body (its gzip deterministic)
+  // is produced once to measure it and once more to send it.
+  std::unique_ptr<HttpBodyStream> measured = builder.GetBodyStream();
+  uint64_t length = 0;
+  if (!measured || !MeasureBodyStream(measured.get(), &length)) return false;
+  measured.reset();
   std::unique_ptr<HttpBodyStream> body = builder.GetBodyStream();
   if (!body) return false;
 
@@ -225,6 +233,7 @@ bool UploadMinidump(const UploadTask& task) {
   HttpMultipartBuilder::Headers headers;
   builder.SetMultipartContentHeaders(&headers);
   for (const auto& header : headers) transport->SetHeader(header.first, header.second);
+  transport->SetHeader("Content-Length", std::to_string(length));
   return transport->Execute(nullptr);
 }
 

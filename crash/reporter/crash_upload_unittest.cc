@@ -146,6 +146,33 @@ TEST_F(CrashUploadFormTest, FieldsInNameOrderThenTheDump) {
   EXPECT_EQ("MDMP-bytes", request.parts[3].data);
 }
 
+// Most servers read a body by its Content-Length: the gzipped report must announce its
+// exact length, not a chunked body's 0 (what Wine's WinHTTP sends for one).
+TEST_F(CrashUploadFormTest, AServerReadingByLengthGetsTheWholeGzippedReport) {
+  installer::testing::CrashCollector strict;
+  ASSERT_TRUE(strict.Start(/*strict=*/true)) << strict.error();
+  {
+    ScopedEnvironmentVariable url("VELUM_ALTERNATIVE_CRASH_SERVER_URL",
+                                  strict.Url("/submit").c_str());
+    GetCrashServerUrl();
+  }
+  std::string dump_bytes = "MDMP";
+  for (int i = 0; dump_bytes.size() < 100000; ++i) dump_bytes += std::to_string(i * 7919);
+  const base::FilePath dump = Write(L"velum-crashlog-8-1.dmp", dump_bytes);
+  EXPECT_TRUE(UploadNow(UploadKeys{{L"ptype", L"installer"}}, dump.value(), true, false));
+
+  installer::testing::CollectedRequest request;
+  ASSERT_TRUE(strict.WaitForRequest(1, &request));
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ("", request.Header("Transfer-Encoding"));
+  EXPECT_EQ(std::to_string(request.body.size()), request.Header("Content-Length"));
+  EXPECT_EQ("gzip", request.Header("Content-Encoding"));
+  ASSERT_EQ(2u, request.parts.size());
+  EXPECT_EQ("installer", request.parts[0].data);
+  EXPECT_EQ(dump_bytes, request.parts[1].data);
+  EXPECT_TRUE(strict.Stop());
+}
+
 // The collector may not record a request whose answer the client never read.
 TEST_F(CrashUploadFormTest, AFailedUploadDeletesTheDumpOnlyWhenAsked) {
   UseServerPath("/status/302");

@@ -27,20 +27,27 @@ uint64_t FileTimeTicks(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// A reporter still running may be writing or uploading its dumps.
-bool ReporterRuns(uint32_t pid) {
+// A reporter still running may be writing or uploading its dumps; this one's own are
+// never leftovers.
+bool ReporterMayRun(uint32_t pid, uint64_t dump_created, ProcessStartFunction process_start) {
   if (pid == GetCurrentProcessId()) return true;
-  base::ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-  return process.IsValid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+  FILETIME start = {};
+  const DWORD result = process_start(pid, &start);
+  if (result == ERROR_INVALID_PARAMETER) return false;
+  if (result != ERROR_SUCCESS) return true;
+  // Started after the dump was made: the id was reused, its reporter is gone.
+  return FileTimeTicks(start) <= dump_created;
 }
 
-std::vector<Leftover> FindLeftovers(const base::FilePath& folder) {
+std::vector<Leftover> FindLeftovers(const base::FilePath& folder,
+                                    ProcessStartFunction process_start) {
   std::vector<Leftover> leftovers;
   base::FileEnumerator files(folder, false, base::FileEnumerator::FILES, L"*-crashlog-*.dmp");
   for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
     const uint32_t pid = ParseDumpReporterId(path.BaseName().value());
-    if (!pid || ReporterRuns(pid)) continue;
-    leftovers.push_back({path, FileTimeTicks(files.GetInfo().find_data.ftLastWriteTime)});
+    const WIN32_FIND_DATAW& data = files.GetInfo().find_data;
+    if (!pid || ReporterMayRun(pid, FileTimeTicks(data.ftCreationTime), process_start)) continue;
+    leftovers.push_back({path, FileTimeTicks(data.ftLastWriteTime)});
   }
   std::sort(leftovers.begin(), leftovers.end(),
             [](const Leftover& a, const Leftover& b) { return a.written > b.written; });
@@ -48,6 +55,19 @@ std::vector<Leftover> FindLeftovers(const base::FilePath& folder) {
 }
 
 }  // namespace
+
+DWORD GetRunningProcessStart(uint32_t pid, FILETIME* start) {
+  base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process.IsValid()) return GetLastError();
+  FILETIME exited = {}, kernel = {}, user = {};
+  if (!GetProcessTimes(process.Get(), start, &exited, &kernel, &user)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS || error == ERROR_INVALID_PARAMETER ? ERROR_ACCESS_DENIED
+                                                                      : error;
+  }
+  // An ended process that someone still holds open runs no more.
+  return FileTimeTicks(exited) ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+}
 
 uint32_t ParseDumpReporterId(const std::wstring& name) {
   const std::wstring prefix =
@@ -68,12 +88,13 @@ uint32_t ParseDumpReporterId(const std::wstring& name) {
   return pid;
 }
 
-size_t HandleLeftoverDumps(const base::FilePath& folder, LeftoverUploadFunction upload) {
+size_t HandleLeftoverDumps(const base::FilePath& folder, LeftoverUploadFunction upload,
+                           ProcessStartFunction process_start) {
   FILETIME now_time = {};
   GetSystemTimeAsFileTime(&now_time);
   const uint64_t now = FileTimeTicks(now_time);
   size_t handed_over = 0;
-  for (const Leftover& leftover : FindLeftovers(folder)) {
+  for (const Leftover& leftover : FindLeftovers(folder, process_start)) {
     const bool young = leftover.written + kMaxLeftoverAge > now;
     if (handed_over < kMaxLeftoverUploads && young) {
       // Renamed first: of two reporters starting at once only one takes it, and a kill of

@@ -63,12 +63,13 @@ void DiscardDump(const std::wstring& path, bool keep) {
 
 // The code of the exception record that the client's EXCEPTION_POINTERS at |pointers|
 // name; false when it cannot be read or is 0 (the client's handling has moved on).
-[[nodiscard]] bool ReadClientExceptionCode(HANDLE process, uint64_t pointers, DWORD* code) {
+[[nodiscard]] bool ReadClientExceptionCode(const DumpClient& client, uint64_t pointers,
+                                           DWORD* code) {
   EXCEPTION_POINTERS client_pointers = {};
   *code = 0;
-  return ReadProcessBytes(process, pointers, &client_pointers, sizeof(client_pointers)) &&
-         ReadProcessBytes(process, reinterpret_cast<uintptr_t>(client_pointers.ExceptionRecord),
-                          code, sizeof(*code)) &&
+  return client.Read(pointers, &client_pointers, sizeof(client_pointers)) &&
+         client.Read(reinterpret_cast<uintptr_t>(client_pointers.ExceptionRecord), code,
+                     sizeof(*code)) &&
          *code != 0;
 }
 
@@ -158,31 +159,25 @@ bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block
   return written;
 }
 
-bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
+bool WriteClientMinidump(const DumpClient& client, uint32_t pid, uint64_t thread_id_address,
                          uint64_t exception_pointers_address, uint64_t assertion_address,
                          const std::wstring& path, uint64_t size_limit, bool keep_failed,
                          DumpWritePauses* pauses) {
-  base::ScopedHandle process(
-      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid));
-  if (!process.IsValid()) return false;
   CrashInfoBlock block = {};
-  if (!ReadProcessBytes(process.Get(), exception_pointers_address, &block.exception_pointers,
-                        sizeof(block.exception_pointers)) ||
-      !ReadProcessBytes(process.Get(), thread_id_address, &block.thread_id,
-                        sizeof(block.thread_id))) {
+  if (!client.Read(exception_pointers_address, &block.exception_pointers,
+                   sizeof(block.exception_pointers)) ||
+      !client.Read(thread_id_address, &block.thread_id, sizeof(block.thread_id))) {
     return false;
   }
   if (assertion_address &&
-      !ReadProcessBytes(process.Get(), assertion_address, &block.assertion,
-                        sizeof(block.assertion))) {
+      !client.Read(assertion_address, &block.assertion, sizeof(block.assertion))) {
     return false;
   }
   DWORD code = 0;
   const bool record_read =
-      !block.exception_pointers ||
-      ReadClientExceptionCode(process.Get(), block.exception_pointers, &code);
+      !block.exception_pointers || ReadClientExceptionCode(client, block.exception_pointers, &code);
   if (pauses) pauses->BeforeDumpFile(pid);
-  if (!WriteMinidumpFile(process.Get(), pid, block, path, size_limit, keep_failed, pauses))
+  if (!WriteMinidumpFile(client.process(), pid, block, path, size_limit, keep_failed, pauses))
     return false;
   if (!record_read) {
     LOG(ERROR) << "Cannot read the exception record of process " << pid;
@@ -192,9 +187,9 @@ bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
   // The client waits for its dump a bounded time: one that gave up may have ended or gone
   // on while the dump was written, which then holds nothing of its crash.
   DWORD code_after = 0;
-  if (WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT ||
+  if (client.Ended() ||
       (block.exception_pointers &&
-       (!ReadClientExceptionCode(process.Get(), block.exception_pointers, &code_after) ||
+       (!ReadClientExceptionCode(client, block.exception_pointers, &code_after) ||
         code_after != code))) {
     LOG(ERROR) << "Process " << pid << " stopped waiting while its dump was written";
     DiscardDump(path, keep_failed);

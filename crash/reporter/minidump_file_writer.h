@@ -11,6 +11,7 @@
 #include <string>
 
 #include "crash/reporter/crash_pipe_message.h"
+#include "crash/reporter/dump_client.h"
 #include "crash/reporter/dump_write_pauses.h"
 
 namespace crash_reporter {
@@ -46,11 +47,12 @@ constexpr uint64_t kReporterDumpSizeLimit = 512000;
                                      const std::wstring& path, uint64_t size_limit,
                                      bool keep_failed = false, DumpWritePauses* pauses = nullptr);
 // Reads the crashing thread id, the exception pointers and (when |assertion_address| is
-// not 0) the assertion out of client |pid| and writes its dump to |path|. A dump whose
-// exception record cannot be read, or whose client stopped waiting while it was written,
-// fails like one that could not be written. |pauses|, when given, holds the writing at
-// its points.
-[[nodiscard]] bool WriteClientMinidump(uint32_t pid, uint64_t thread_id_address,
+// not 0) the assertion out of |client| (process |pid|) and writes its dump to |path|. A
+// dump whose exception record cannot be read, or whose client ended or moved on from its
+// exception while it was written, fails like one that could not be written. |pauses|, when
+// given, holds the writing at its points.
+[[nodiscard]] bool WriteClientMinidump(const DumpClient& client, uint32_t pid,
+                                       uint64_t thread_id_address,
                                        uint64_t exception_pointers_address,
                                        uint64_t assertion_address, const std::wstring& path,
                                        uint64_t size_limit, bool keep_failed,

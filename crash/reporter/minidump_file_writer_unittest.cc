@@ -9,7 +9,11 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "crash/reporter/client_symbols.h"
 #include "crash/reporter/crash_reporter_test_util.h"
+#include "crash/reporter/dump_client.h"
+#include "crash/reporter/dump_write_pauses.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 
 namespace crash_reporter {
@@ -42,46 +46,98 @@ TEST_F(MinidumpFileWriterTest, ADumpOverTheLimitIsDeleted) {
   EXPECT_FALSE(base::PathExists(path));
 }
 
-// This process plays the client: the writer reads its crash through the addresses.
-TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsExceptionRecord) {
+// This process plays the client; what the writer reads of it and whether it ended can be
+// changed from the moment the system begins writing the dump, while the dump itself is
+// written from the real process.
+class PlantedClient : public DumpClient, public DumpWritePauses {
+ public:
+  enum Plant {
+    kNothing,
+    kZeroCode,            // the record holds no exception code
+    kRecordUnreadable,    // from the start
+    kRecordLostInWrite,   // unreadable once the write began
+    kEndedInWrite,
+    kCodeChangedInWrite,  // another exception
+  };
+
+  PlantedClient(HANDLE process, uint64_t record_address, Plant plant)
+      : real_(process), record_address_(record_address), plant_(plant) {}
+
+  HANDLE process() const override { return real_.process(); }
+  bool Read(uint64_t address, void* buffer, size_t size) const override {
+    const bool record = address == record_address_;
+    if (record && (plant_ == kRecordUnreadable || (plant_ == kRecordLostInWrite && writing_)))
+      return false;
+    if (!real_.Read(address, buffer, size)) return false;
+    if (record && size == sizeof(DWORD)) {
+      DWORD* code = static_cast<DWORD*>(buffer);
+      if (plant_ == kZeroCode) *code = 0;
+      if (plant_ == kCodeChangedInWrite && writing_) *code = 0xC0000005;
+    }
+    return true;
+  }
+  bool Ended() const override { return (plant_ == kEndedInWrite && writing_) || real_.Ended(); }
+
+  void BeforeDumpFile(uint32_t) override {}
+  void WhileWriting(uint32_t) override { writing_ = true; }
+  bool writing() const { return writing_; }
+
+ private:
+  const ProcessDumpClient real_;
+  const uint64_t record_address_;
+  const Plant plant_;
+  bool writing_ = false;
+};
+
+// A dump is good only when the client's crash could be read before and was still the same
+// after it was written; any other comes out failed, never for upload.
+TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
   struct Case {
     const char* label;
-    DWORD code;
-    bool record_readable;
+    PlantedClient::Plant plant;
     bool keep_failed;
     bool written;
   };
   const Case cases[] = {
-      {"readable record", 0xE0000017, true, false, true},
-      {"zero record", 0, true, false, false},
-      {"zero record, failures kept", 0, true, true, false},
-      {"unreadable record", 0xE0000017, false, false, false},
+      {"crash as read", PlantedClient::kNothing, false, true},
+      {"zero code", PlantedClient::kZeroCode, false, false},
+      {"zero code, failures kept", PlantedClient::kZeroCode, true, false},
+      {"unreadable record", PlantedClient::kRecordUnreadable, false, false},
+      {"record lost during the write", PlantedClient::kRecordLostInWrite, false, false},
+      {"client ended during the write", PlantedClient::kEndedInWrite, true, false},
+      {"exception changed during the write", PlantedClient::kCodeChangedInWrite, false, false},
   };
+  base::ScopedHandle self(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
+                                      FALSE, GetCurrentProcessId()));
+  ASSERT_TRUE(self.IsValid());
+  // Symbols loaded once, as the reporter does for its clients: each dump then only
+  // refreshes them.
+  SymbolHandler* symbols = SystemSymbolHandler();
+  ASSERT_NE(nullptr, symbols);
+  ASSERT_TRUE(symbols->Initialize(self.Get()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    EXCEPTION_RECORD record = {};
-    record.ExceptionCode = c.code;
-    CONTEXT context = {};
-    EXCEPTION_POINTERS pointers = {
-        c.record_readable ? &record : reinterpret_cast<EXCEPTION_RECORD*>(16), &context};
-    const uint64_t pointers_address = reinterpret_cast<uintptr_t>(&pointers);
-    const uint32_t thread_id = GetCurrentThreadId();
+    const OwnCrash crash(0xE0000017);
     const base::FilePath path = Path(L"client.dmp");
+    PlantedClient client(self.Get(), crash.record_address(), c.plant);
     EXPECT_EQ(c.written,
-              WriteClientMinidump(GetCurrentProcessId(), reinterpret_cast<uintptr_t>(&thread_id),
-                                  reinterpret_cast<uintptr_t>(&pointers_address), 0, path.value(),
-                                  kClientDumpSizeLimit, c.keep_failed));
+              WriteClientMinidump(client, GetCurrentProcessId(), crash.thread_id_address(),
+                                  crash.pointers_address_address(), 0, path.value(),
+                                  kClientDumpSizeLimit, c.keep_failed, &client));
+    // The system did write: only the checks around it can fail the dump.
+    EXPECT_TRUE(client.writing());
     EXPECT_EQ(c.written, base::PathExists(path));
     if (c.written) {
       MinidumpFacts facts = ReadMinidump(path);
       EXPECT_TRUE(facts.has_exception);
-      EXPECT_EQ(c.code, facts.exception_code);
+      EXPECT_EQ(0xE0000017u, facts.exception_code);
     }
     const base::FilePath failed(FailedDumpPath(path.value()));
     EXPECT_EQ(c.keep_failed, base::PathExists(failed));
     (void)base::DeleteFile(path, false);
     (void)base::DeleteFile(failed, false);
   }
+  symbols->Cleanup(self.Get());
 }
 
 }  // namespace

@@ -7,6 +7,23 @@
 
 namespace crash_reporter {
 
+namespace {
+
+constexpr size_t kMeasureBufferSize = 32768;
+
+}  // namespace
+
+bool MeasureBodyStream(HttpBodyStream* stream, uint64_t* size) {
+  *size = 0;
+  std::vector<uint8_t> buffer(kMeasureBufferSize);
+  for (;;) {
+    const int64_t read = stream->GetBytes(buffer.data(), buffer.size());
+    if (read < 0) return false;
+    if (read == 0) return true;
+    *size += static_cast<uint64_t>(read);
+  }
+}
+
 StringBodyStream::StringBodyStream(std::string data) : data_(std::move(data)) {}
 
 int64_t StringBodyStream::GetBytes(uint8_t* buffer, size_t max_length) {

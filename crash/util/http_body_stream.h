@@ -19,6 +19,11 @@ class HttpBodyStream {
   virtual int64_t GetBytes(uint8_t* buffer, size_t max_length) = 0;
 };
 
+// Reads |stream| to its end and gives the number of bytes it produced in |size|; false
+// when it fails. A sized request measures a deterministic body this way before sending a
+// fresh copy of it, so the body is never held whole.
+[[nodiscard]] bool MeasureBodyStream(HttpBodyStream* stream, uint64_t* size);
+
 // Serves a byte string.
 class StringBodyStream : public HttpBodyStream {
  public:

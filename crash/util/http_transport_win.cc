@@ -77,17 +77,30 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   return true;
 }
 
-// Writes the body as it is (|sized|) or in chunks ending with the empty one.
-[[nodiscard]] bool WriteBody(HINTERNET request, HttpBodyStream* body, bool sized) {
-  if (!body) return sized || WriteAll(request, FrameChunk(nullptr, 0));
+// Writes the body as it is (|sized|, exactly |content_length| bytes) or in chunks ending
+// with the empty one. A sized body that comes out longer or shorter than announced fails:
+// the server would take a cut or overlong request for whole.
+[[nodiscard]] bool WriteBody(HINTERNET request, HttpBodyStream* body, bool sized,
+                             uint64_t content_length) {
+  if (!body) return sized ? content_length == 0 : WriteAll(request, FrameChunk(nullptr, 0));
   std::vector<uint8_t> buffer(kBodyBufferSize);
+  uint64_t sent = 0;
   for (;;) {
     const int64_t read = body->GetBytes(buffer.data(), buffer.size());
     if (read < 0) return false;
     const size_t size = static_cast<size_t>(read);
     if (sized) {
+      if (size > content_length - sent) {
+        LOG(ERROR) << "Request body longer than its Content-Length " << content_length;
+        return false;
+      }
       if (size &&
           !WriteAll(request, std::string(reinterpret_cast<char*>(buffer.data()), size))) {
+        return false;
+      }
+      sent += size;
+      if (read == 0 && sent != content_length) {
+        LOG(ERROR) << "Request body of " << sent << " bytes, announced " << content_length;
         return false;
       }
     } else if (!WriteAll(request, FrameChunk(buffer.data(), size))) {
@@ -247,7 +260,7 @@ bool HttpTransportWin::Execute(std::string* response) {
     LOG(ERROR) << FormatWinHttpError("WinHttpSendRequest");
     return false;
   }
-  return WriteBody(request.Get(), body_stream(), sized) && ReadResponse(request.Get(), response);
+  return WriteBody(request.Get(), body_stream(), sized, content_length) && ReadResponse(request.Get(), response);
 }
 
 std::unique_ptr<HttpTransport> HttpTransport::Create() {

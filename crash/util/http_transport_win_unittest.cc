@@ -189,6 +189,30 @@ TEST_F(HttpTransportCollectorTest, HugeLengthIsRefusedBeforeAnythingIsSent) {
   EXPECT_EQ((std::vector<int>{3, 0}), request.chunks);
 }
 
+// A body that differs from its announced length would reach a server cut or run into the
+// next request: the request fails, and nothing arrives as a whole request.
+TEST_F(HttpTransportCollectorTest, ABodyOtherThanItsLengthFailsTheRequest) {
+  CrashCollector strict;
+  ASSERT_TRUE(strict.Start(/*strict=*/true)) << strict.error();
+  for (const char* length : {"3", "5"}) {
+    std::unique_ptr<HttpTransport> transport = Transport("/wrong", "abcd", &strict);
+    transport->SetHeader("Content-Length", length);
+    transport->SetTimeout(5);
+    EXPECT_FALSE(transport->Execute(nullptr)) << length;
+  }
+  std::unique_ptr<HttpTransport> good = Transport("/good", "abcd", &strict);
+  good->SetHeader("Content-Length", "4");
+  ASSERT_TRUE(good->Execute(nullptr));
+  CollectedRequest request;
+  for (int number = 1; strict.WaitForRequest(number, &request); ++number) {
+    if (request.path == "/good") break;
+    EXPECT_NE("", request.error) << request.path << " recorded whole";
+  }
+  EXPECT_EQ("/good", request.path);
+  EXPECT_EQ("abcd", request.body);
+  EXPECT_TRUE(strict.Stop());
+}
+
 TEST_F(HttpTransportCollectorTest, BodyOrConnectionFailureFailsTheRequest) {
   std::unique_ptr<HttpTransport> broken = Transport("/broken", "");
   broken->SetBodyStream(
