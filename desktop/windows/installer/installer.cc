@@ -169,7 +169,8 @@ class Installer::HandOver final : public ElevationDelegate, public PackageHandOv
  public:
   explicit HandOver(Installer* installer)
       : installer_(installer),
-        package_(installer->GetInstallFolder(), base::CommandLine::ForCurrentProcess(), this) {
+        package_(installer->GetInstallFolder(), base::CommandLine::ForCurrentProcess(), this,
+                 installer->package_unpacker_) {
     package_.set_interrupted_event(installer->interrupted_event_.Get());
   }
 

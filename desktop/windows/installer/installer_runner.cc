@@ -52,17 +52,32 @@ void StartCleanupBatchAtExit(void* argument) {
 
 }  // namespace
 
-// Hands each decoded IPC message to every observer of the runner, noting a success.
+// Hands each decoded IPC message to every observer of the runner, noting a success. A
+// process that hands the installation over reports the start and the return; the one it
+// handed to must report success or an error in between. One that ended without either
+// (killed: its exit code says nothing) fails the run, and no later success counts: the
+// process that handed over judged it by its exit code alone.
 class InstallerRunner::ObserverFanOut : public InstallerObserver {
  public:
-  ObserverFanOut(base::ObserverList<InstallerObserver>* observers, bool* success_reported)
-      : observers_(observers), success_reported_(success_reported) {}
+  explicit ObserverFanOut(InstallerRunner* runner)
+      : runner_(runner), observers_(&runner->observers_) {}
   void OnStarted() override { observers_->Notify(&InstallerObserver::OnStarted); }
   void OnStartingNewMainProcess(bool value) override {
+    runner_->open_hand_overs_.emplace_back();
     observers_->Notify(&InstallerObserver::OnStartingNewMainProcess, value);
   }
   void OnReturnedToPreviousMainProcess() override {
+    std::vector<OpenHandOver>& open = runner_->open_hand_overs_;
+    const OpenHandOver closed = open.empty() ? OpenHandOver{true, false} : open.back();
+    if (!open.empty()) open.pop_back();
     observers_->Notify(&InstallerObserver::OnReturnedToPreviousMainProcess);
+    if (closed.success || closed.error || runner_->hand_over_failed_) return;
+    runner_->hand_over_failed_ = true;
+    const char kMessage[] = "The installer process it was handed to ended without reporting success";
+    LOG(ERROR) << kMessage;
+    observers_->Notify(&InstallerObserver::OnError,
+                       static_cast<uint32_t>(INSTALLER_ERROR_GENERAL), std::wstring(),
+                       std::string(kMessage));
   }
   void OnTotalSteps(int32_t total) override {
     observers_->Notify(&InstallerObserver::OnTotalSteps, total);
@@ -72,10 +87,17 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
     observers_->Notify(&InstallerObserver::OnImportantEvent, name);
   }
   void OnError(uint32_t code, const std::wstring& argument, const std::string& message) override {
+    for (OpenHandOver& open : runner_->open_hand_overs_) open.error = true;
     observers_->Notify(&InstallerObserver::OnError, code, argument, message);
   }
   void OnSuccess() override {
-    *success_reported_ = true;
+    // A success inside a hand-over counts for every hand-over around it too.
+    for (OpenHandOver& open : runner_->open_hand_overs_) open.success = true;
+    if (runner_->hand_over_failed_) {
+      LOG(WARNING) << "Ignoring a success reported after a hand-over failed";
+      return;
+    }
+    runner_->success_reported_ = true;
     observers_->Notify(&InstallerObserver::OnSuccess);
   }
   void OnInstallationDone(bool success) override {
@@ -83,8 +105,8 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
   }
 
  private:
+  InstallerRunner* runner_;
   base::ObserverList<InstallerObserver>* observers_;
-  bool* success_reported_;
 };
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
@@ -213,6 +235,8 @@ bool InstallerRunner::Start(Settings* settings) {
 
   backend_running_ = true;
   success_reported_ = false;
+  open_hand_overs_.clear();
+  hand_over_failed_ = false;
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(2) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
@@ -333,11 +357,11 @@ void InstallerRunner::NotifyDone(bool exited_with_zero) {
   if (exited_with_zero && !success_reported_)
     LOG(WARNING) << "Installer backend ended without reporting success";
   observers_.Notify(&InstallerObserver::OnInstallationDone,
-                    exited_with_zero && success_reported_);
+                    exited_with_zero && success_reported_ && !hand_over_failed_);
 }
 
 void InstallerRunner::OnMessageReceived(const base::SerialBuffer& message) {
-  ObserverFanOut fan_out(&observers_, &success_reported_);
+  ObserverFanOut fan_out(this);
   (void)DispatchInstallerMessage(message, &fan_out);  // a malformed one is logged and dropped
 }
 

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
@@ -109,6 +110,16 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   bool backend_running_ = false;
   // Set when the backend's IPC reports success; the exit code alone does not prove it.
   bool success_reported_ = false;
+  // The hand-overs to another installer process that are reported open (a new main
+  // process started, not yet returned from), each with what was reported inside it.
+  struct OpenHandOver {
+    bool success = false;
+    bool error = false;
+  };
+  std::vector<OpenHandOver> open_hand_overs_;
+  // A hand-over returned without a report of success or error: the run failed, whatever
+  // the process that handed over says after it.
+  bool hand_over_failed_ = false;
   base::ObserverList<InstallerObserver> observers_;
   base::WeakPtrFactory<InstallerRunner> weak_factory_;
 };

@@ -317,6 +317,48 @@ TEST_F(InstallerRunnerTest, ABackendThatReportedNoSuccessEndsAsFailed) {
   EXPECT_EQ(std::string::npos, launched.find("wait-for-package"));
 }
 
+// A process that hands the installation over judges the other one by its exit code (a
+// killed one exits with 0 under Wine): a hand-over that returned without a report of
+// success or error fails the run, and the success the handing process claims after it
+// does not count. With the package's installer's success reported, the same run succeeds.
+TEST_F(InstallerRunnerTest, AHandOverThatReturnedWithoutASuccessReportFailsTheRun) {
+  ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
+                             package_.Append(L"installer.exe")));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", L"0"));
+  const char kFailed[] =
+      "Error(0,,The installer process it was handed to ended without reporting success)";
+  for (const bool package_installer_reported : {false, true}) {
+    SCOPED_TRACE(package_installer_reported);
+    testing::TestSettings settings(install_folder_, {});
+    RecordingInstallerObserver observer;
+    base::RunLoop run_loop;
+    observer.on_event = [&run_loop](const std::string& event) {
+      if (event.compare(0, 5, "Done(") == 0) run_loop.Quit();
+    };
+    InstallerRunner runner(package_, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.OnPackageReady();
+    ASSERT_TRUE(runner.Start(settings.get()));
+    // The backend runs elevated (the outer hand-over), which runs the package's installer
+    // (the inner one); each reports its own success when the other ended with 0.
+    std::vector<std::unique_ptr<base::SerialBuffer>> messages;
+    messages.push_back(CreateStartingNewMainProcessMessage(false));
+    messages.push_back(CreateStartingNewMainProcessMessage(false));
+    if (package_installer_reported) messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
+    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
+    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    for (const auto& message : messages) runner.OnMessageReceived(*message);
+    run_loop.Run();
+    runner.RemoveObserver(&observer);
+    EXPECT_EQ(package_installer_reported ? 0 : 1, observer.Count(kFailed));
+    EXPECT_EQ(package_installer_reported ? 3 : 0, observer.Count("Success"));
+    EXPECT_EQ(package_installer_reported ? "Done(1)" : "Done(0)", observer.events.back());
+  }
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
+}
+
 TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   // A file the installation cannot copy keeps it retrying, mid-way, while the front
   // end goes.

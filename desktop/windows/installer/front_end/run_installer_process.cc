@@ -35,6 +35,7 @@
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/package_fetcher/package_lock.h"
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/front_end/silent_installer_controller.h"
@@ -330,6 +331,8 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
   if (command_line.HasSwitch(switches::kRegisterAsProtocolHandler) || modes.backend) {
     VLOG(2) << "Running backend";
     InstallerRunnerBackend backend;
+    FullPackageUnpacker unpacker;
+    backend.installer()->SetPackageUnpacker(&unpacker);
     return backend.RunInstallerBackend(settings.get());
   }
 
