@@ -43,6 +43,9 @@ std::string SwitchNameOf(const std::wstring& argument) {
   return base::WideToUTF8(argument.substr(start, end == std::wstring::npos ? end : end - start));
 }
 
+const char kHandOverFailed[] =
+    "The installer process it was handed to ended without reporting success";
+
 void StartCleanupBatchAtExit(void* argument) {
   const std::unique_ptr<base::FilePath> batch_file(static_cast<base::FilePath*>(argument));
   LOG(INFO) << "Starting final cleanup batch file.";
@@ -71,13 +74,11 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
     const OpenHandOver closed = open.empty() ? OpenHandOver{true, false} : open.back();
     if (!open.empty()) open.pop_back();
     observers_->Notify(&InstallerObserver::OnReturnedToPreviousMainProcess);
-    if (closed.success || closed.error || runner_->hand_over_failed_) return;
+    if (closed.success || closed.error) return;
+    // Told at the end unless the process that handed over reports an error of its own.
+    LOG(ERROR) << kHandOverFailed;
     runner_->hand_over_failed_ = true;
-    const char kMessage[] = "The installer process it was handed to ended without reporting success";
-    LOG(ERROR) << kMessage;
-    observers_->Notify(&InstallerObserver::OnError,
-                       static_cast<uint32_t>(INSTALLER_ERROR_GENERAL), std::wstring(),
-                       std::string(kMessage));
+    runner_->hand_over_failure_unexplained_ = true;
   }
   void OnTotalSteps(int32_t total) override {
     observers_->Notify(&InstallerObserver::OnTotalSteps, total);
@@ -88,6 +89,7 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
   }
   void OnError(uint32_t code, const std::wstring& argument, const std::string& message) override {
     for (OpenHandOver& open : runner_->open_hand_overs_) open.error = true;
+    runner_->hand_over_failure_unexplained_ = false;
     observers_->Notify(&InstallerObserver::OnError, code, argument, message);
   }
   void OnSuccess() override {
@@ -237,6 +239,7 @@ bool InstallerRunner::Start(Settings* settings) {
   success_reported_ = false;
   open_hand_overs_.clear();
   hand_over_failed_ = false;
+  hand_over_failure_unexplained_ = false;
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(2) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
@@ -356,6 +359,11 @@ void InstallerRunner::NotifyDone(bool exited_with_zero) {
   // exits with 0: only one that reported its success has installed.
   if (exited_with_zero && !success_reported_)
     LOG(WARNING) << "Installer backend ended without reporting success";
+  if (hand_over_failure_unexplained_) {
+    hand_over_failure_unexplained_ = false;
+    observers_.Notify(&InstallerObserver::OnError, static_cast<uint32_t>(INSTALLER_ERROR_GENERAL),
+                      std::wstring(), std::string(kHandOverFailed));
+  }
   observers_.Notify(&InstallerObserver::OnInstallationDone,
                     exited_with_zero && success_reported_ && !hand_over_failed_);
 }

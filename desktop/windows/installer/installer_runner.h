@@ -118,8 +118,10 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   };
   std::vector<OpenHandOver> open_hand_overs_;
   // A hand-over returned without a report of success or error: the run failed, whatever
-  // the process that handed over says after it.
+  // the process that handed over says after it; an error it reports then tells why,
+  // else the end does.
   bool hand_over_failed_ = false;
+  bool hand_over_failure_unexplained_ = false;
   base::ObserverList<InstallerObserver> observers_;
   base::WeakPtrFactory<InstallerRunner> weak_factory_;
 };

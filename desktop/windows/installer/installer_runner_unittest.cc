@@ -320,15 +320,18 @@ TEST_F(InstallerRunnerTest, ABackendThatReportedNoSuccessEndsAsFailed) {
 // A process that hands the installation over judges the other one by its exit code (a
 // killed one exits with 0 under Wine): a hand-over that returned without a report of
 // success or error fails the run, and the success the handing process claims after it
-// does not count. With the package's installer's success reported, the same run succeeds.
+// does not count; the failure is told at the end unless the handing process tells its own
+// error. With the package's installer's success reported, the same run succeeds.
 TEST_F(InstallerRunnerTest, AHandOverThatReturnedWithoutASuccessReportFailsTheRun) {
   ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
                              package_.Append(L"installer.exe")));
   ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", L"0"));
   const char kFailed[] =
       "Error(0,,The installer process it was handed to ended without reporting success)";
-  for (const bool package_installer_reported : {false, true}) {
-    SCOPED_TRACE(package_installer_reported);
+  const char kOwnError[] = "Error(0,,Failed to start installer process from the package folder.)";
+  enum Inner { kKilled, kReported, kNotStarted };
+  for (const Inner inner : {kKilled, kReported, kNotStarted}) {
+    SCOPED_TRACE(inner);
     testing::TestSettings settings(install_folder_, {});
     RecordingInstallerObserver observer;
     base::RunLoop run_loop;
@@ -344,17 +347,27 @@ TEST_F(InstallerRunnerTest, AHandOverThatReturnedWithoutASuccessReportFailsTheRu
     std::vector<std::unique_ptr<base::SerialBuffer>> messages;
     messages.push_back(CreateStartingNewMainProcessMessage(false));
     messages.push_back(CreateStartingNewMainProcessMessage(false));
-    if (package_installer_reported) messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    if (inner == kReported) messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
     messages.push_back(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
-    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    if (inner == kNotStarted) {
+      messages.push_back(CreateErrorMessage(
+          0, std::wstring(), "Failed to start installer process from the package folder."));
+    } else {
+      messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    }
     messages.push_back(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
-    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    if (inner != kNotStarted) messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
     for (const auto& message : messages) runner.OnMessageReceived(*message);
     run_loop.Run();
     runner.RemoveObserver(&observer);
-    EXPECT_EQ(package_installer_reported ? 0 : 1, observer.Count(kFailed));
-    EXPECT_EQ(package_installer_reported ? 3 : 0, observer.Count("Success"));
-    EXPECT_EQ(package_installer_reported ? "Done(1)" : "Done(0)", observer.events.back());
+    EXPECT_EQ(inner == kKilled ? 1 : 0, observer.Count(kFailed));
+    EXPECT_EQ(inner == kNotStarted ? 1 : 0, observer.Count(kOwnError));
+    EXPECT_EQ(inner == kReported ? 3 : 0, observer.Count("Success"));
+    ASSERT_LE(2u, observer.events.size());
+    EXPECT_EQ(inner == kReported ? "Done(1)" : "Done(0)", observer.events.back());
+    if (inner == kKilled) {
+      EXPECT_EQ(kFailed, observer.events[observer.events.size() - 2]);
+    }
   }
   SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
 }
