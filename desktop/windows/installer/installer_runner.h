@@ -51,6 +51,9 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   [[nodiscard]] bool Start(Settings* settings);
   // The package is complete in the package folder; tells a waiting backend so.
   void OnPackageReady();
+  // The package folder is unpacked from a full-package installer (the front end's own,
+  // or one it downloaded): the backend always waits for it and hands it over.
+  void set_from_full_package() { from_full_package_ = true; }
   // Interrupts a running backend and lets go of the folder. Destroying the runner also
   // waits, for a bounded time, until a running backend has ended.
   void Stop();
@@ -107,6 +110,7 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   Settings* settings_ = nullptr;
   bool started_ = false;
   bool have_package_ = false;
+  bool from_full_package_ = false;
   bool backend_running_ = false;
   // Set when the backend's IPC reports success; the exit code alone does not prove it.
   bool success_reported_ = false;
