@@ -67,7 +67,8 @@ base::Result<> HoldEntry(const base::FilePath& path, HeldFile* entry) {
 }
 
 // Copies the held file's content, read through its handle, to the new file `target`.
-base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
+base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target,
+                            internal::WriteChunk write = &::WriteFile) {
   base::ScopedHandle output(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!output.IsValid()) return base::Failure{GetLastError(), 0, "cannot create", target};
@@ -78,14 +79,15 @@ base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target
       return base::Failure{GetLastError(), 0, "cannot read", source.final_path()};
     if (read == 0) return base::Result<>();
     DWORD written = 0;
-    if (!WriteFile(output.Get(), buffer.data(), read, &written, nullptr))
+    if (!write(output.Get(), buffer.data(), read, &written, nullptr))
       return base::Failure{GetLastError(), 0, "cannot write", target};
     if (written != read) return base::Failure{0, 0, "short write", target};
   }
 }
 
 // Copies what the held folder lists into the existing folder `target`.
-base::Result<> CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth) {
+base::Result<> CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth,
+                              internal::WriteChunk write) {
   if (depth > kMaxDepth)
     return base::Failure{0, 0, "too deep for a package", folder.final_path()};
   std::vector<HeldFile::Listed> listed;
@@ -104,11 +106,11 @@ base::Result<> CopyHeldFolder(const HeldFile& folder, const base::FilePath& targ
     const base::FilePath copy = target.Append(name);
     base::Result<> copied;
     if (!entry.is_directory()) {
-      copied = CopyHeldFile(entry, copy);
+      copied = CopyHeldFile(entry, copy, write);
     } else if (!CreateDirectoryW(copy.value().c_str(), nullptr)) {
       copied = base::Failure{GetLastError(), 0, "cannot create", copy};
     } else {
-      copied = CopyHeldFolder(entry, copy, depth + 1);
+      copied = CopyHeldFolder(entry, copy, depth + 1, write);
     }
     if (!copied.ok()) return copied;
   }
@@ -289,6 +291,13 @@ base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wst
 
 base::Result<> CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
                               base::FilePath* copy) {
+  return internal::CopyFolderIntoWith(source, destination, copy, &::WriteFile);
+}
+
+namespace internal {
+
+base::Result<> CopyFolderIntoWith(const base::FilePath& source, const base::FilePath& destination,
+                                  base::FilePath* copy, WriteChunk write) {
   HeldFile folder;
   const base::Result<> held = HoldEntry(source, &folder);
   if (!held.ok()) return held;
@@ -296,7 +305,9 @@ base::Result<> CopyFolderInto(const base::FilePath& source, const base::FilePath
   *copy = destination.Append(folder.final_path().BaseName());
   if (!CreateDirectoryW(copy->value().c_str(), nullptr))
     return base::Failure{GetLastError(), 0, "cannot create", *copy};
-  return CopyHeldFolder(folder, *copy, 0);
+  return CopyHeldFolder(folder, *copy, 0, write);
 }
+
+}  // namespace internal
 
 }  // namespace installer

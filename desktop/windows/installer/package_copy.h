@@ -17,6 +17,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -73,6 +75,19 @@ struct ElevatedPackage {
 [[nodiscard]] base::Result<> CopyFolderInto(const base::FilePath& source,
                                             const base::FilePath& destination,
                                             base::FilePath* copy);
+
+namespace internal {
+
+// Writes a piece of a copied file: ::WriteFile, or a test's.
+using WriteChunk = BOOL (*)(HANDLE file, const void* data, DWORD size, DWORD* written,
+                            OVERLAPPED* overlapped);
+
+// CopyFolderInto writing with `write`.
+[[nodiscard]] base::Result<> CopyFolderIntoWith(const base::FilePath& source,
+                                                const base::FilePath& destination,
+                                                base::FilePath* copy, WriteChunk write);
+
+}  // namespace internal
 
 }  // namespace installer
 
