@@ -83,6 +83,7 @@ std::wstring CrashReporterIdText() {
       command_line->AppendSwitchNative(switches::kComponents, taken.components);
   }
   command_line->SetProgram(taken.folder.Append(L"installer.exe"));
+  LOG(INFO) << "Package taken for the elevated run into " << taken.folder.AsUTF8();
   return HoldVerifiedProgram(command_line->GetProgram(), running_installer, hold);
 }
 
@@ -263,6 +264,10 @@ void PackageHandOver::RunPackageInstaller() {
   hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  if (!package_copy.path().empty()) {
+    LOG(INFO) << "Removing the package taken for the elevated run";
+    package_copy.Remove();
+  }
   delegate_->OnReturnedToPreviousMainProcess();
 
   if (!ClaimOutcome()) return;

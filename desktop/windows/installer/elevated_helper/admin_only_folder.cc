@@ -111,9 +111,13 @@ void RemoveEndedAdminOnlyFolders(const base::FilePath& given_parent, OwnerCheck 
   }
 }
 
-AdminOnlyFolder::~AdminOnlyFolder() {
+AdminOnlyFolder::~AdminOnlyFolder() { Remove(); }
+
+void AdminOnlyFolder::Remove() {
   if (!path_.empty() && !base::DeleteFile(path_, true))
     LOG(WARNING) << "Could not remove " << path_.AsUTF8();
+  path_.clear();
+  lock_.Close();
 }
 
 void AdminOnlyFolder::LeaveUntilReboot() {

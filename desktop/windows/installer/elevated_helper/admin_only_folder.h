@@ -41,6 +41,9 @@ class AdminOnlyFolder {
                             base::FilePath* copy);
   // Writes `data` into the folder as `name`.
   [[nodiscard]] bool WriteIn(const std::string& data, const wchar_t* name, base::FilePath* file);
+  // Removes the folder with what it holds now (logged when it cannot), and lets go of
+  // its lock.
+  void Remove();
   // Leaves the folder to what was started from it; the system removes it at its next
   // start, once that has emptied it.
   void LeaveUntilReboot();
