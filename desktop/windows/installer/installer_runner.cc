@@ -217,24 +217,7 @@ bool InstallerRunner::Start(Settings* settings) {
   }
 
   base::FilePath program;
-  // A package unpacked from a full-package installer is handed over by this program
-  // even when it is there already: an elevated run then takes it out of that installer
-  // again, never from the folder a standard user can change.
-  if (have_package_ && !from_full_package_) {
-    VLOG(1) << "Package is already available";
-    program = package_folder_.Append(L"installer.exe");
-  } else {
-    const std::wstring ready_name =
-        GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
-    VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
-    if (!CreatePrivateEvent(ready_name, true, &package_ready_event_))
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
-    if (have_package_ && !SetEvent(package_ready_event_.Get()))
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not set the package ready event");
-    if (!base::PathRegistry::Get(base::FILE_EXE, &program))
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
-    replacements[switches::kWaitForPackage] = package_folder_.value();
-  }
+  if (!ChooseBackendProgram(folder, &program, &replacements)) return false;
   if (!assistant_folder_.empty())
     replacements[switches::kComponents] = L"suite:" + assistant_folder_.BaseName().value();
 
@@ -255,6 +238,29 @@ bool InstallerRunner::Start(Settings* settings) {
     LOG(ERROR) << kMessage;
     return false;
   }
+  return true;
+}
+
+bool InstallerRunner::ChooseBackendProgram(const base::FilePath& folder, base::FilePath* program,
+                                           base::CommandLine::SwitchMap* replacements) {
+  // A package unpacked from a full-package installer is handed over by this program
+  // even when it is there already: an elevated run then takes it out of that installer
+  // again, never from the folder a standard user can change.
+  if (have_package_ && !from_full_package_) {
+    VLOG(1) << "Package is already available";
+    *program = package_folder_.Append(L"installer.exe");
+    return true;
+  }
+  const std::wstring ready_name =
+      GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
+  VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
+  if (!CreatePrivateEvent(ready_name, true, &package_ready_event_))
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
+  if (have_package_ && !SetEvent(package_ready_event_.Get()))
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not set the package ready event");
+  if (!base::PathRegistry::Get(base::FILE_EXE, program))
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+  (*replacements)[switches::kWaitForPackage] = package_folder_.value();
   return true;
 }
 

@@ -87,6 +87,10 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // Notifies OnError, logs `message` (with `detail`, in one line) and returns false.
   [[nodiscard]] bool Fail(uint32_t code, const std::string& message,
                           const std::string& detail = std::string());
+  // The backend's program: the package's installer, or this program waiting for the
+  // package (the switch for it put in `replacements`). False once OnError was told.
+  [[nodiscard]] bool ChooseBackendProgram(const base::FilePath& folder, base::FilePath* program,
+                                          base::CommandLine::SwitchMap* replacements);
   // Holds the installer mutex of `folder`: one installation per folder at a time.
   [[nodiscard]] bool AcquireInstallerMutex(const base::FilePath& folder);
   // Starts `program` as the backend with the settings' command line and `replacements`,

@@ -175,14 +175,19 @@ std::vector<std::string> StartOnAnotherThread(const base::FilePath& package, Set
   return events;
 }
 
+// Quits `run_loop` once the runner told the installation's end.
+void QuitOnDone(RecordingInstallerObserver* observer, base::RunLoop* run_loop) {
+  observer->on_event = [run_loop](const std::string& event) {
+    if (event.compare(0, 5, "Done(") == 0) run_loop->Quit();
+  };
+}
+
 TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   testing::TestSettings settings(install_folder_, {});
   testing::TestSettings second_settings(install_folder_, {});
   RecordingInstallerObserver observer;
   base::RunLoop run_loop;
-  observer.on_event = [&run_loop](const std::string& event) {
-    if (event.compare(0, 5, "Done(") == 0) run_loop.Quit();
-  };
+  QuitOnDone(&observer, &run_loop);
   InstallerRunner runner(package_, base::FilePath());
   runner.AddObserver(&observer);
   runner.OnPackageReady();
@@ -335,9 +340,7 @@ TEST_F(InstallerRunnerTest, AHandOverThatReturnedWithoutASuccessReportFailsTheRu
     testing::TestSettings settings(install_folder_, {});
     RecordingInstallerObserver observer;
     base::RunLoop run_loop;
-    observer.on_event = [&run_loop](const std::string& event) {
-      if (event.compare(0, 5, "Done(") == 0) run_loop.Quit();
-    };
+    QuitOnDone(&observer, &run_loop);
     InstallerRunner runner(package_, base::FilePath());
     runner.AddObserver(&observer);
     runner.OnPackageReady();

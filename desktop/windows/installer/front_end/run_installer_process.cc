@@ -343,10 +343,8 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
       modes.uninstall, modes.silent, modes.autoupdate, install_folder, modes.replace_basalt,
       architecture, &settings_command_line, GetDefaultSettingsPlatform()));
 
-  // The administrators' folders that killed elevated runs left go with an elevated
-  // uninstallation, as the user's packages do with any.
+  // As the user's packages go with any uninstallation, killed elevated runs' folders too.
   if (modes.uninstall && IsUserAdmin(false)) RemoveEndedAdminOnlyFolders();
-
   if (command_line.HasSwitch(switches::kRegisterAsProtocolHandler) || modes.backend) {
     VLOG(2) << "Running backend";
     InstallerRunnerBackend backend;
