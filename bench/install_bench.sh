@@ -200,7 +200,6 @@ MARKS = [('start-up and settings', 'Velum installer starting'),
          ('components to "Creating scheduled task"', 'Installing Components'),
          ('task, launch, success', 'Creating scheduled task'),
          ('reporting the result', 'Installation succeeded'),
-         ('hand-over: its package removed', 'Removing the package taken for the elevated run'),
          ('deleting the temporary package, exit', 'Terminating the package fetcher'),
          ('end', 'Destroying settings')]
 
@@ -230,6 +229,11 @@ def phases(run):
     # step and from its success to the front end's clean-up, whatever marks a build has:
     # a build without them counts its copy inside the phases around it.
     times = dict(found)
+    # The removal of the hand-over's package runs beside the front end's clean-up: from
+    # its line to the last process's end (the Wine server's linger included).
+    removal = [t for t, line in lines if 'Removing the package taken for the elevated run' in line]
+    if removal:
+        result['hand-over: its package removed, to the last line'] = lines[-1][0] - removal[0]
     for name, first, last in (('hand-over to the first file step (sum)', 'prefs request, hand-over start',
                                'installing the files'),
                               ('success to the clean-up (sum)', 'reporting the result',
@@ -289,10 +293,11 @@ print('medians of %d rounds (each column its installer; the last the median of t
 print('  %-45s %s' % ('', header))
 names = ['launch to first log line'] + [name for name, _ in MARKS[:-1]] + \
         ["last log line to the front end's exit", "front end's exit to the last process's end",
-         'hand-over to the first file step (sum)', 'success to the clean-up (sum)']
+         'hand-over to the first file step (sum)', 'success to the clean-up (sum)',
+         'hand-over: its package removed, to the last line']
 for name in names:
-    if all(table[label].get(name) for label in labels):
-        row(name, {label: table[label][name] for label in labels})
+    if any(table[label].get(name) for label in labels):
+        row(name, {label: table[label].get(name, []) for label in labels})
 row('to the front end\'s exit', {label: totals[label]['front_end'] for label in labels})
 row('to the last process\'s end', {label: totals[label]['all'] for label in labels})
 print('ratios (median over rounds, each run against its own round\'s references):')

@@ -264,19 +264,21 @@ void PackageHandOver::RunPackageInstaller() {
   hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  delegate_->OnReturnedToPreviousMainProcess();
+
+  if (ClaimOutcome()) {
+    if (!process.IsValid()) {
+      delegate_->ReportError(0, "Failed to start installer process from the package folder.");
+    } else if (ended && exit_code == 0) {
+      delegate_->OnInstallationSucceeded();
+    } else {
+      delegate_->ReportError(0, "Installer process did not complete successfully.");
+    }
+  }
+  // After the outcome is on its way: the front end's own clean-up runs meanwhile.
   if (!package_copy.path().empty()) {
     LOG(INFO) << "Removing the package taken for the elevated run";
     package_copy.Remove();
-  }
-  delegate_->OnReturnedToPreviousMainProcess();
-
-  if (!ClaimOutcome()) return;
-  if (!process.IsValid()) {
-    delegate_->ReportError(0, "Failed to start installer process from the package folder.");
-  } else if (ended && exit_code == 0) {
-    delegate_->OnInstallationSucceeded();
-  } else {
-    delegate_->ReportError(0, "Installer process did not complete successfully.");
   }
 }
 
