@@ -192,7 +192,9 @@ MARKS = [('start-up and settings', 'Velum installer starting'),
          ('status, backend start', 'Installer download folder'),
          ('payload written to disk', 'Writing payload to file'),
          ('unpacking the package', 'Unpacking files from archive'),
-         ("prefs request, package's installer start", 'Package ready.'),
+         ('prefs request, hand-over start', 'Package ready.'),
+         ('hand-over: package taken out of its installer', 'Taking the package from'),
+         ("package's installer start", 'Package taken for the elevated run'),
          ('installing the files', 'Read root files list'),
          ('registry, shortcuts, prefs', 'Setting up the registry'),
          ('components to "Creating scheduled task"', 'Installing Components'),
@@ -223,6 +225,21 @@ def phases(run):
     result['launch to first log line'] = found[0][1] - start
     for (name, begin), (_, end) in zip(found, found[1:]):
         result[name] = end - begin
+    # The hand-over whole, from the ready package to the package's installer's first file
+    # step and from its success to the front end's clean-up, whatever marks a build has:
+    # a build without them counts its copy inside the phases around it.
+    times = dict(found)
+    # The removal of the hand-over's package runs beside the front end's clean-up: from
+    # its line to the last process's end (the Wine server's linger included).
+    removal = [t for t, line in lines if 'Removing the package taken for the elevated run' in line]
+    if removal:
+        result['hand-over: its package removed, to the last line'] = lines[-1][0] - removal[0]
+    for name, first, last in (('hand-over to the first file step (sum)', 'prefs request, hand-over start',
+                               'installing the files'),
+                              ('success to the clean-up (sum)', 'reporting the result',
+                               'deleting the temporary package, exit')):
+        if first in times and last in times:
+            result[name] = times[last] - times[first]
     end = found[-1][1]
     result["last log line to the front end's exit"] = start + values['front_end'] - end
     result["front end's exit to the last process's end"] = values['all'] - values['front_end']
@@ -275,10 +292,12 @@ header = ' '.join('%8s' % label for label in labels) + ('  new/base' if len(labe
 print('medians of %d rounds (each column its installer; the last the median of the paired ratios):' % runs)
 print('  %-45s %s' % ('', header))
 names = ['launch to first log line'] + [name for name, _ in MARKS[:-1]] + \
-        ["last log line to the front end's exit", "front end's exit to the last process's end"]
+        ["last log line to the front end's exit", "front end's exit to the last process's end",
+         'hand-over to the first file step (sum)', 'success to the clean-up (sum)',
+         'hand-over: its package removed, to the last line']
 for name in names:
-    if all(table[label].get(name) for label in labels):
-        row(name, {label: table[label][name] for label in labels})
+    if any(table[label].get(name) for label in labels):
+        row(name, {label: table[label].get(name, []) for label in labels})
 row('to the front end\'s exit', {label: totals[label]['front_end'] for label in labels})
 row('to the last process\'s end', {label: totals[label]['all'] for label in labels})
 print('ratios (median over rounds, each run against its own round\'s references):')
@@ -306,7 +325,8 @@ for label in labels:
 FLOORS = [('installing the files', 'bare_copy', 'bare CopyFileW loop'),
           ('deleting the temporary package, exit', 'bare_delete', 'bare DeleteFileW loop'),
           ('unpacking the package', 'unpack7z_mt1', '7zz x -mmt1'),
-          ("prefs request, package's installer start", 'warm_start', 'warm empty program'),
+          ("package's installer start", 'warm_start', 'warm empty program'),
+          ('hand-over: package taken out of its installer', 'unpack7z_mt1', '7zz x -mmt1'),
           ('launch to first log line', 'wine_start', 'cold empty program'),
           ('temporary-folder check', 'warm_start', 'warm empty program')]
 print('phases beside same-round floors (median (min..max) of the per-round ratios):')

@@ -173,7 +173,8 @@ class Installer::HandOver final : public ElevationDelegate, public PackageHandOv
  public:
   explicit HandOver(Installer* installer)
       : installer_(installer),
-        package_(installer->GetInstallFolder(), base::CommandLine::ForCurrentProcess(), this) {
+        package_(installer->GetInstallFolder(), base::CommandLine::ForCurrentProcess(), this,
+                 installer->package_unpacker_) {
     package_.set_interrupted_event(installer->interrupted_event_.Get());
   }
 
@@ -271,6 +272,16 @@ void Installer::Run() {
       VLOG(1) << "AppId for new installation: " << install_log_.app_id;
     }
     if (operation != Settings::OPERATION_UNINSTALL) {
+      // This copy's own folder is an unpacked package that a standard user may change:
+      // elevated, only a package taken out of a signed full-package installer is
+      // installed (the hand-over of a run that waits for its package), since nothing
+      // signed names what the folder's files must be.
+      if (command_line->HasSwitch(switches::kRunElevated) && IsUserAdmin(false)) {
+        Fail(INSTALLER_ERROR_GENERAL,
+             "An elevated installation takes its package only from a signed full-package "
+             "installer");
+        return;
+      }
       if (!PrepareFiles()) return;
     } else {
       std::string executable = GetExecutableFileName();

@@ -94,6 +94,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   void SetOsOperations(std::unique_ptr<OsOperations> operations) {
     os_operations_ = std::move(operations);
   }
+  // What takes an elevated hand-over's package out of a full-package installer (it must
+  // outlive the installer); without one nothing runs elevated from a package.
+  void SetPackageUnpacker(PackageUnpacker* unpacker) { package_unpacker_ = unpacker; }
 
   // InstallationContext:
   Settings* GetSettings() override { return settings_; }
@@ -225,6 +228,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool leftover_scope_unknown_ = false;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   const InstallerSystem& system_;
+  PackageUnpacker* package_unpacker_ = nullptr;
   TaskServiceConnection task_service_;
   base::WeakPtrFactory<Installer> weak_factory_;
 };

@@ -54,23 +54,36 @@ std::wstring CrashReporterIdText() {
   return base::ScopedHandle(info.hProcess);
 }
 
-// Elevated, the package folder is the user's: the installer runs from a copy of the
-// package that only administrators can change, and only verified. `command_line`'s
-// program becomes the copy's installer, held in `hold`, verified by the rule of
-// `running_installer`.
+// Elevated, the package folder is the user's: the installer runs from the package taken
+// out of the signed full-package installer into a folder that only administrators can
+// change, and only verified. `command_line`'s program becomes the taken package's
+// installer, held in `hold`, verified by the rule of `running_installer`; its components
+// are those that passed the rule.
 [[nodiscard]] bool PrepareElevatedRun(const base::FilePath& running_installer,
-                                      AdminOnlyFolder* folder, base::CommandLine* command_line,
-                                      base::ScopedHandle* hold) {
+                                      PackageUnpacker* unpacker, AdminOnlyFolder* folder,
+                                      base::CommandLine* command_line, base::ScopedHandle* hold) {
   const base::FilePath package = command_line->GetProgram().DirName();
-  base::FilePath copy;
-  if (!folder->Create() ||
-      !CopyPackage(package, command_line->GetSwitchValueNative(switches::kComponents),
-                   folder->path(), &copy)) {
-    LOG(ERROR) << "Not running the package's installer: the package cannot be copied to a "
-                  "safe place";
+  if (!folder->Create()) return false;
+  ElevatedPackage taken;
+  const base::Result<> result =
+      TakeElevatedPackage(package, command_line->GetSwitchValueNative(switches::kComponents),
+                          running_installer, unpacker, folder->path(), &taken);
+  if (!result.ok()) {
+    LOG(ERROR) << "Not running the package's installer: " << base::DescribeFailure(result.failure());
     return false;
   }
-  command_line->SetProgram(copy.Append(L"installer.exe"));
+  if (command_line->HasSwitch(switches::kComponents)) {
+    // Only the components that passed the signer rule.
+    base::CommandLine::StringVector argv;
+    const std::wstring prefix = L"--" + base::UTF8ToWide(switches::kComponents) + L"=";
+    for (const std::wstring& argument : command_line->argv())
+      if (argument.compare(0, prefix.size(), prefix) != 0) argv.push_back(argument);
+    *command_line = base::CommandLine(argv);
+    if (!taken.components.empty())
+      command_line->AppendSwitchNative(switches::kComponents, taken.components);
+  }
+  command_line->SetProgram(taken.folder.Append(L"installer.exe"));
+  LOG(INFO) << "Package taken for the elevated run into " << taken.folder.AsUTF8();
   return HoldVerifiedProgram(command_line->GetProgram(), running_installer, hold);
 }
 
@@ -188,9 +201,11 @@ bool FixEventACL(HANDLE event) {
 
 PackageHandOver::PackageHandOver(const base::FilePath& install_folder,
                                  const base::CommandLine* process_command_line, Delegate* delegate,
+                                 PackageUnpacker* unpacker,
                                  const base::FilePath& running_installer)
     : install_folder_(install_folder),
       running_installer_(running_installer),
+      unpacker_(unpacker),
       process_command_line_(process_command_line),
       delegate_(delegate) {}
 
@@ -244,20 +259,26 @@ void PackageHandOver::RunPackageInstaller() {
   base::Process process;
   AdminOnlyFolder package_copy;
   if (!IsUserAdmin(false) ||
-      PrepareElevatedRun(running_installer_, &package_copy, &command_line, &hold))
+      PrepareElevatedRun(running_installer_, unpacker_, &package_copy, &command_line, &hold))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
   hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
   delegate_->OnReturnedToPreviousMainProcess();
 
-  if (!ClaimOutcome()) return;
-  if (!process.IsValid()) {
-    delegate_->ReportError(0, "Failed to start installer process from the package folder.");
-  } else if (ended && exit_code == 0) {
-    delegate_->OnInstallationSucceeded();
-  } else {
-    delegate_->ReportError(0, "Installer process did not complete successfully.");
+  if (ClaimOutcome()) {
+    if (!process.IsValid()) {
+      delegate_->ReportError(0, "Failed to start installer process from the package folder.");
+    } else if (ended && exit_code == 0) {
+      delegate_->OnInstallationSucceeded();
+    } else {
+      delegate_->ReportError(0, "Installer process did not complete successfully.");
+    }
+  }
+  // After the outcome is on its way: the front end's own clean-up runs meanwhile.
+  if (!package_copy.path().empty()) {
+    LOG(INFO) << "Removing the package taken for the elevated run";
+    package_copy.Remove();
   }
 }
 

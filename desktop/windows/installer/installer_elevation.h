@@ -20,6 +20,7 @@
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
+#include "desktop/windows/installer/package_copy.h"
 
 namespace installer {
 
@@ -104,10 +105,13 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
     ~Delegate() = default;
   };
 
-  // `process_command_line` and `delegate` must outlive the object. Elevated, the
-  // package's installer runs only when `running_installer`'s signature rule lets it.
+  // `process_command_line`, `delegate` and `unpacker` must outlive the object. Elevated,
+  // the package is taken out of a signed full-package installer with `unpacker` (none:
+  // nothing runs elevated), and the package's installer runs only when
+  // `running_installer`'s signature rule lets it.
   PackageHandOver(const base::FilePath& install_folder,
                   const base::CommandLine* process_command_line, Delegate* delegate,
+                  PackageUnpacker* unpacker,
                   const base::FilePath& running_installer = RunningInstallerPath());
   ~PackageHandOver() override;
   PackageHandOver(const PackageHandOver&) = delete;
@@ -133,6 +137,7 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
 
   base::FilePath install_folder_;
   base::FilePath running_installer_;
+  PackageUnpacker* unpacker_;
   const base::CommandLine* process_command_line_;
   Delegate* delegate_;
   HANDLE interrupted_event_ = nullptr;

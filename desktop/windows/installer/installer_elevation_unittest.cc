@@ -18,6 +18,7 @@
 #include "base/test/test_helper_process.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -299,6 +300,25 @@ TEST_F(ElevationTest, PermissionHelperThatEndsWithoutSignallingFails) {
 
 const char kNotStarted[] = "error(0, Failed to start installer process from the package folder.)";
 
+// The real unpacker, and the helper in place of the package's installer, which the test
+// package lacks. Records the full-package files it was given.
+class HelperAddingUnpacker : public PackageUnpacker {
+ public:
+  bool CarriesPackage(const base::FilePath& file) override { return real_.CarriesPackage(file); }
+  base::Result<> Unpack(const base::FilePath& file, const base::FilePath& archive,
+                        const base::FilePath& folder) override {
+    unpacked.push_back(file);
+    const base::Result<> result = real_.Unpack(file, archive, folder);
+    if (result.ok() && !base::CopyFile(Helper(), folder.Append(L"installer.exe")))
+      return base::Failure{0, 0, "no helper", folder};
+    return result;
+  }
+  std::vector<base::FilePath> unpacked;
+
+ private:
+  FullPackageUnpacker real_;
+};
+
 class PackageHandOverTest : public ElevationTest {
  protected:
   void SetUp() override {
@@ -317,6 +337,13 @@ class PackageHandOverTest : public ElevationTest {
     return base::ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
   }
 
+  // The download the fetcher left beside the package folder: the unsigned test package.
+  base::FilePath PlaceDownload(const char* name = "signing/package_unsigned.exe") {
+    const base::FilePath download(package_folder_.value() + L"_0.exe");
+    EXPECT_TRUE(base::CopyFile(testing::TestDataPath(name), download));
+    return download;
+  }
+
   // Hands a ready package over; the last call the installation got.
   // `running_installer`: the installer whose signature rule decides (this test's own
   // executable, unsigned, by default).
@@ -325,7 +352,8 @@ class PackageHandOverTest : public ElevationTest {
     base::ScopedHandle ready = CreatePackageReadyEvent();
     EXPECT_TRUE(SetEvent(ready.Get()));
     RecordingDelegate delegate;
-    PackageHandOver hand_over(install_folder_, &process_, &delegate, running_installer);
+    PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_,
+                              running_installer);
     hand_over.WaitForPackage(false);
     return delegate.calls.empty() ? std::string() : delegate.calls.back();
   }
@@ -333,6 +361,7 @@ class PackageHandOverTest : public ElevationTest {
   base::FilePath install_folder_;
   base::FilePath package_folder_;
   base::CommandLine process_{base::FilePath(L"backend.exe")};
+  HelperAddingUnpacker unpacker_;
 };
 
 TEST_F(PackageHandOverTest, ReadyPackageRunsItsInstallerAtOnceAndReportsOnce) {
@@ -341,7 +370,8 @@ TEST_F(PackageHandOverTest, ReadyPackageRunsItsInstallerAtOnceAndReportsOnce) {
   ASSERT_TRUE(ready.IsValid());
   ASSERT_TRUE(SetEvent(ready.Get()));
   RecordingDelegate delegate;
-  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  PlaceDownload();
+  PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_);
   hand_over.WaitForPackage(true);
   EXPECT_EQ((std::vector<std::string>{"starting(false)", "finish", "returned", "succeeded"}),
             delegate.calls);
@@ -359,41 +389,53 @@ TEST_F(PackageHandOverTest, ReadyPackageRunsItsInstallerAtOnceAndReportsOnce) {
 
 TEST_F(PackageHandOverTest, PackageInstallerFailureIsAnError) {
   ScopedEnvironmentVariable exit_code(L"VELUM_TEST_EXIT_CODE", L"5");
-  base::ScopedHandle ready = CreatePackageReadyEvent();
-  ASSERT_TRUE(SetEvent(ready.Get()));
-  RecordingDelegate delegate;
-  PackageHandOver hand_over(install_folder_, &process_, &delegate);
-  hand_over.WaitForPackage(false);
-  EXPECT_EQ("error(0, Installer process did not complete successfully.)", delegate.calls.back());
-
-  ASSERT_TRUE(base::DeleteFile(package_folder_.Append(L"installer.exe"), false));
-  RecordingDelegate missing;
-  PackageHandOver second(install_folder_, &process_, &missing);
-  second.WaitForPackage(false);
-  EXPECT_EQ("error(0, Failed to start installer process from the package folder.)",
-            missing.calls.back());
+  PlaceDownload();
+  EXPECT_EQ("error(0, Installer process did not complete successfully.)",
+            HandOverReadyPackage());
 }
 
-// An elevated copy runs no installer.exe from the user's package folder that lacks the
-// expected signature, when it is signed itself.
-TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAnUnsignedPackageInstaller) {
+// Elevated, nothing runs without a signed full-package installer to take the package
+// from: none at all, one that fails the signer rule (a signed running installer and the
+// unsigned download), one someone holds open for writing, one that is a link.
+TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAPackageItCannotTakeFromASignedFile) {
   ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
   ASSERT_TRUE(IsUserAdmin(false)) << "every process is an administrator here";
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage());
+  const base::FilePath download = PlaceDownload();
   const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
   EXPECT_EQ(kNotStarted, HandOverReadyPackage(signed_installer));
+  {
+    base::ScopedHandle writer(CreateFileW(download.value().c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    EXPECT_EQ(kNotStarted, HandOverReadyPackage());
+  }
   EXPECT_FALSE(base::PathExists(RecordPath()));
+  EXPECT_TRUE(unpacker_.unpacked.empty());
+  // The signed download passes the signed installer's rule and is unpacked (the helper in
+  // place of its installer does not pass it).
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"), download));
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage(signed_installer));
+  EXPECT_EQ(1u, unpacker_.unpacked.size());
 }
 
-// Elevated, the package's installer runs from a copy only administrators can change: a
-// package file the user changes once it runs is not what it reads beside itself.
-TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromACopyThatLaterChangesDoNotReach) {
+// Elevated, the package's installer runs from the package taken out of the signed file:
+// package files the user changed before the hand-over, or changes once the installer
+// runs, never reach what it reads beside itself; the unchanged package is what it finds.
+TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromTheSignedPackageNeverTheUserFolder) {
   ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  const std::string original = ReadRecord(testing::TestDataPath("signing/package.7z"));
+  PlaceDownload();
   const base::FilePath list = package_folder_.Append(L"files_list");
-  ASSERT_TRUE(base::WriteFile(list, "original", 8) == 8);
-  ASSERT_TRUE(base::CreateDirectory(package_folder_.Append(L"resources")));
-  ASSERT_TRUE(base::WriteFile(package_folder_.Append(L"resources").Append(L"a.pak"), "a", 1) == 1);
-  ScopedEnvironmentVariable swap(L"VELUM_TEST_SWAP", list.value());
+  const base::FilePath program = package_folder_.Append(L"velum.exe");
+  ASSERT_TRUE(base::WriteFile(list, "changed", 7) == 7);
+  ASSERT_TRUE(base::WriteFile(program, "planted", 7) == 7);
+  ASSERT_TRUE(base::WriteFile(package_folder_.Append(L"launcher.exe"), "planted", 7) == 7);
+  ScopedEnvironmentVariable swap(L"VELUM_TEST_SWAP", program.value());
   EXPECT_EQ("succeeded", HandOverReadyPackage());
+  ASSERT_EQ(1u, unpacker_.unpacked.size());
+  EXPECT_EQ(L"full_package.exe", unpacker_.unpacked[0].BaseName().value());
 
   const std::string line = ReadRecord(RecordPath());
   base::FilePath windows;
@@ -404,38 +446,17 @@ TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromACopyThatLaterChangesDoNotR
     std::transform(text->begin(), text->end(), text->begin(), ::tolower);
   EXPECT_NE(std::string::npos, lower_line.find(copies)) << line;
   EXPECT_NE(std::string::npos, line.find("\\package\\installer.exe")) << line;
-  EXPECT_EQ("original", ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
-  EXPECT_EQ("swapped", ReadRecord(list));
-}
-
-// Nothing runs elevated of a package that cannot be copied as it is: a file someone holds
-// open for writing, a link out of the package.
-TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAPackageItCannotHold) {
-  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
-  ASSERT_TRUE(base::CreateDirectory(Path(L"outside")));
-  const base::FilePath outside = Path(L"outside").Append(L"secret.txt");
-  ASSERT_TRUE(base::WriteFile(outside, "secret", 6) == 6);
-  const base::FilePath data = package_folder_.Append(L"data.pak");
-  ASSERT_TRUE(base::WriteFile(data, "data", 4) == 4);
-  {
-    base::ScopedHandle writer(CreateFileW(data.value().c_str(), GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(writer.IsValid());
-    EXPECT_EQ(kNotStarted, HandOverReadyPackage());
-    EXPECT_FALSE(base::PathExists(RecordPath()));
-  }
-  const base::FilePath link = package_folder_.Append(L"resources");
-  std::string error;
-  ASSERT_TRUE(base::MakeDirectoryLink(link, outside.DirName(), &error)) << error;
-  EXPECT_EQ(kNotStarted, HandOverReadyPackage());
-  EXPECT_TRUE(base::RemoveDirectoryLink(link));
-  EXPECT_FALSE(base::PathExists(RecordPath()));
+  // The test package's velum.exe, as the archive holds it.
+  const std::string beside = ReadRecord(base::FilePath(RecordPath().value() + L".beside"));
+  EXPECT_NE("planted", beside);
+  EXPECT_NE("swapped", beside);
+  EXPECT_FALSE(beside.empty());
+  EXPECT_EQ("swapped", ReadRecord(program));
 }
 
 TEST_F(PackageHandOverTest, MissingEventIsAnErrorAndInterruptionCancels) {
   RecordingDelegate delegate;
-  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_);
   hand_over.WaitForPackage(false);
   EXPECT_EQ(
       (std::vector<std::string>{"error(0, Failed to open a handle to the package ready event)"}),
@@ -451,7 +472,8 @@ TEST_F(PackageHandOverTest, PackageThatBecomesReadyLaterIsWatched) {
   base::MessageLoop loop;
   base::ScopedHandle ready = CreatePackageReadyEvent();
   RecordingDelegate delegate;
-  PackageHandOver hand_over(install_folder_, &process_, &delegate);
+  PlaceDownload();
+  PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_);
   hand_over.WaitForPackage(false);
   EXPECT_TRUE(delegate.calls.empty());
   ASSERT_TRUE(SetEvent(ready.Get()));

@@ -43,6 +43,9 @@ std::string SwitchNameOf(const std::wstring& argument) {
   return base::WideToUTF8(argument.substr(start, end == std::wstring::npos ? end : end - start));
 }
 
+const char kHandOverFailed[] =
+    "The installer process it was handed to ended without reporting success";
+
 void StartCleanupBatchAtExit(void* argument) {
   const std::unique_ptr<base::FilePath> batch_file(static_cast<base::FilePath*>(argument));
   LOG(INFO) << "Starting final cleanup batch file.";
@@ -52,17 +55,30 @@ void StartCleanupBatchAtExit(void* argument) {
 
 }  // namespace
 
-// Hands each decoded IPC message to every observer of the runner, noting a success.
+// Hands each decoded IPC message to every observer of the runner, noting a success. A
+// process that hands the installation over reports the start and the return; the one it
+// handed to must report success or an error in between. One that ended without either
+// (killed: its exit code says nothing) fails the run, and no later success counts: the
+// process that handed over judged it by its exit code alone.
 class InstallerRunner::ObserverFanOut : public InstallerObserver {
  public:
-  ObserverFanOut(base::ObserverList<InstallerObserver>* observers, bool* success_reported)
-      : observers_(observers), success_reported_(success_reported) {}
+  explicit ObserverFanOut(InstallerRunner* runner)
+      : runner_(runner), observers_(&runner->observers_) {}
   void OnStarted() override { observers_->Notify(&InstallerObserver::OnStarted); }
   void OnStartingNewMainProcess(bool value) override {
+    runner_->open_hand_overs_.emplace_back();
     observers_->Notify(&InstallerObserver::OnStartingNewMainProcess, value);
   }
   void OnReturnedToPreviousMainProcess() override {
+    std::vector<OpenHandOver>& open = runner_->open_hand_overs_;
+    const OpenHandOver closed = open.empty() ? OpenHandOver{true, false} : open.back();
+    if (!open.empty()) open.pop_back();
     observers_->Notify(&InstallerObserver::OnReturnedToPreviousMainProcess);
+    if (closed.success || closed.error) return;
+    // Told at the end unless the process that handed over reports an error of its own.
+    LOG(ERROR) << kHandOverFailed;
+    runner_->hand_over_failed_ = true;
+    runner_->hand_over_failure_unexplained_ = true;
   }
   void OnTotalSteps(int32_t total) override {
     observers_->Notify(&InstallerObserver::OnTotalSteps, total);
@@ -72,10 +88,18 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
     observers_->Notify(&InstallerObserver::OnImportantEvent, name);
   }
   void OnError(uint32_t code, const std::wstring& argument, const std::string& message) override {
+    for (OpenHandOver& open : runner_->open_hand_overs_) open.error = true;
+    runner_->hand_over_failure_unexplained_ = false;
     observers_->Notify(&InstallerObserver::OnError, code, argument, message);
   }
   void OnSuccess() override {
-    *success_reported_ = true;
+    // A success inside a hand-over counts for every hand-over around it too.
+    for (OpenHandOver& open : runner_->open_hand_overs_) open.success = true;
+    if (runner_->hand_over_failed_) {
+      LOG(WARNING) << "Ignoring a success reported after a hand-over failed";
+      return;
+    }
+    runner_->success_reported_ = true;
     observers_->Notify(&InstallerObserver::OnSuccess);
   }
   void OnInstallationDone(bool success) override {
@@ -83,8 +107,8 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
   }
 
  private:
+  InstallerRunner* runner_;
   base::ObserverList<InstallerObserver>* observers_;
-  bool* success_reported_;
 };
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
@@ -193,19 +217,7 @@ bool InstallerRunner::Start(Settings* settings) {
   }
 
   base::FilePath program;
-  if (have_package_) {
-    VLOG(1) << "Package is already available";
-    program = package_folder_.Append(L"installer.exe");
-  } else {
-    const std::wstring ready_name =
-        GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
-    VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
-    if (!CreatePrivateEvent(ready_name, true, &package_ready_event_))
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
-    if (!base::PathRegistry::Get(base::FILE_EXE, &program))
-      return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
-    replacements[switches::kWaitForPackage] = package_folder_.value();
-  }
+  if (!ChooseBackendProgram(folder, &program, &replacements)) return false;
   if (!assistant_folder_.empty())
     replacements[switches::kComponents] = L"suite:" + assistant_folder_.BaseName().value();
 
@@ -213,6 +225,9 @@ bool InstallerRunner::Start(Settings* settings) {
 
   backend_running_ = true;
   success_reported_ = false;
+  open_hand_overs_.clear();
+  hand_over_failed_ = false;
+  hand_over_failure_unexplained_ = false;
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(2) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
@@ -223,6 +238,29 @@ bool InstallerRunner::Start(Settings* settings) {
     LOG(ERROR) << kMessage;
     return false;
   }
+  return true;
+}
+
+bool InstallerRunner::ChooseBackendProgram(const base::FilePath& folder, base::FilePath* program,
+                                           base::CommandLine::SwitchMap* replacements) {
+  // A package unpacked from a full-package installer is handed over by this program
+  // even when it is there already: an elevated run then takes it out of that installer
+  // again, never from the folder a standard user can change.
+  if (have_package_ && !from_full_package_) {
+    VLOG(1) << "Package is already available";
+    *program = package_folder_.Append(L"installer.exe");
+    return true;
+  }
+  const std::wstring ready_name =
+      GetKernelObjectName(folder.value(), kernel_objects::kPackageReadyEventPrefix, true);
+  VLOG(1) << "Event name for package_ready: " << base::WideToUTF8(ready_name);
+  if (!CreatePrivateEvent(ready_name, true, &package_ready_event_))
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not create package ready event");
+  if (have_package_ && !SetEvent(package_ready_event_.Get()))
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not set the package ready event");
+  if (!base::PathRegistry::Get(base::FILE_EXE, program))
+    return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+  (*replacements)[switches::kWaitForPackage] = package_folder_.value();
   return true;
 }
 
@@ -332,12 +370,17 @@ void InstallerRunner::NotifyDone(bool exited_with_zero) {
   // exits with 0: only one that reported its success has installed.
   if (exited_with_zero && !success_reported_)
     LOG(WARNING) << "Installer backend ended without reporting success";
+  if (hand_over_failure_unexplained_) {
+    hand_over_failure_unexplained_ = false;
+    observers_.Notify(&InstallerObserver::OnError, static_cast<uint32_t>(INSTALLER_ERROR_GENERAL),
+                      std::wstring(), std::string(kHandOverFailed));
+  }
   observers_.Notify(&InstallerObserver::OnInstallationDone,
-                    exited_with_zero && success_reported_);
+                    exited_with_zero && success_reported_ && !hand_over_failed_);
 }
 
 void InstallerRunner::OnMessageReceived(const base::SerialBuffer& message) {
-  ObserverFanOut fan_out(&observers_, &success_reported_);
+  ObserverFanOut fan_out(this);
   (void)DispatchInstallerMessage(message, &fan_out);  // a malformed one is logged and dropped
 }
 

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
@@ -50,6 +51,9 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   [[nodiscard]] bool Start(Settings* settings);
   // The package is complete in the package folder; tells a waiting backend so.
   void OnPackageReady();
+  // The package folder is unpacked from a full-package installer (the front end's own,
+  // or one it downloaded): the backend always waits for it and hands it over.
+  void set_from_full_package() { from_full_package_ = true; }
   // Interrupts a running backend and lets go of the folder. Destroying the runner also
   // waits, for a bounded time, until a running backend has ended.
   void Stop();
@@ -83,6 +87,10 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // Notifies OnError, logs `message` (with `detail`, in one line) and returns false.
   [[nodiscard]] bool Fail(uint32_t code, const std::string& message,
                           const std::string& detail = std::string());
+  // The backend's program: the package's installer, or this program waiting for the
+  // package (the switch for it put in `replacements`). False once OnError was told.
+  [[nodiscard]] bool ChooseBackendProgram(const base::FilePath& folder, base::FilePath* program,
+                                          base::CommandLine::SwitchMap* replacements);
   // Holds the installer mutex of `folder`: one installation per folder at a time.
   [[nodiscard]] bool AcquireInstallerMutex(const base::FilePath& folder);
   // Starts `program` as the backend with the settings' command line and `replacements`,
@@ -106,9 +114,22 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   Settings* settings_ = nullptr;
   bool started_ = false;
   bool have_package_ = false;
+  bool from_full_package_ = false;
   bool backend_running_ = false;
   // Set when the backend's IPC reports success; the exit code alone does not prove it.
   bool success_reported_ = false;
+  // The hand-overs to another installer process that are reported open (a new main
+  // process started, not yet returned from), each with what was reported inside it.
+  struct OpenHandOver {
+    bool success = false;
+    bool error = false;
+  };
+  std::vector<OpenHandOver> open_hand_overs_;
+  // A hand-over returned without a report of success or error: the run failed, whatever
+  // the process that handed over says after it; an error it reports then tells why,
+  // else the end does.
+  bool hand_over_failed_ = false;
+  bool hand_over_failure_unexplained_ = false;
   base::ObserverList<InstallerObserver> observers_;
   base::WeakPtrFactory<InstallerRunner> weak_factory_;
 };

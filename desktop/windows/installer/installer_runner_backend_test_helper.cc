@@ -31,6 +31,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_platform.h"
@@ -136,6 +137,8 @@ int wmain(int, wchar_t**) {
         command_line.HasSwitch("replacebasaltinstallation"), 1, &command_line,
         installer::GetDefaultSettingsPlatform());
     installer::InstallerRunnerBackend backend;
+    installer::FullPackageUnpacker unpacker;
+    backend.installer()->SetPackageUnpacker(&unpacker);
     base::ScopedHandle release = OpenRollbackHold();
     RollbackHold hold(release.Get());
     if (release.IsValid()) {

@@ -175,14 +175,19 @@ std::vector<std::string> StartOnAnotherThread(const base::FilePath& package, Set
   return events;
 }
 
+// Quits `run_loop` once the runner told the installation's end.
+void QuitOnDone(RecordingInstallerObserver* observer, base::RunLoop* run_loop) {
+  observer->on_event = [run_loop](const std::string& event) {
+    if (event.compare(0, 5, "Done(") == 0) run_loop->Quit();
+  };
+}
+
 TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   testing::TestSettings settings(install_folder_, {});
   testing::TestSettings second_settings(install_folder_, {});
   RecordingInstallerObserver observer;
   base::RunLoop run_loop;
-  observer.on_event = [&run_loop](const std::string& event) {
-    if (event.compare(0, 5, "Done(") == 0) run_loop.Quit();
-  };
+  QuitOnDone(&observer, &run_loop);
   InstallerRunner runner(package_, base::FilePath());
   runner.AddObserver(&observer);
   runner.OnPackageReady();
@@ -315,6 +320,59 @@ TEST_F(InstallerRunnerTest, ABackendThatReportedNoSuccessEndsAsFailed) {
   EXPECT_EQ(std::string::npos,
             launched.substr(handle + 22, 16).find_first_not_of("0123456789ABCDEF"));
   EXPECT_EQ(std::string::npos, launched.find("wait-for-package"));
+}
+
+// A process that hands the installation over judges the other one by its exit code (a
+// killed one exits with 0 under Wine): a hand-over that returned without a report of
+// success or error fails the run, and the success the handing process claims after it
+// does not count; the failure is told at the end unless the handing process tells its own
+// error. With the package's installer's success reported, the same run succeeds.
+TEST_F(InstallerRunnerTest, AHandOverThatReturnedWithoutASuccessReportFailsTheRun) {
+  ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
+                             package_.Append(L"installer.exe")));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", L"0"));
+  const char kFailed[] =
+      "Error(0,,The installer process it was handed to ended without reporting success)";
+  const char kOwnError[] = "Error(0,,Failed to start installer process from the package folder.)";
+  enum Inner { kKilled, kReported, kNotStarted };
+  for (const Inner inner : {kKilled, kReported, kNotStarted}) {
+    SCOPED_TRACE(inner);
+    testing::TestSettings settings(install_folder_, {});
+    RecordingInstallerObserver observer;
+    base::RunLoop run_loop;
+    QuitOnDone(&observer, &run_loop);
+    InstallerRunner runner(package_, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.OnPackageReady();
+    ASSERT_TRUE(runner.Start(settings.get()));
+    // The backend runs elevated (the outer hand-over), which runs the package's installer
+    // (the inner one); each reports its own success when the other ended with 0.
+    std::vector<std::unique_ptr<base::SerialBuffer>> messages;
+    messages.push_back(CreateStartingNewMainProcessMessage(false));
+    messages.push_back(CreateStartingNewMainProcessMessage(false));
+    if (inner == kReported) messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
+    if (inner == kNotStarted) {
+      messages.push_back(CreateErrorMessage(
+          0, std::wstring(), "Failed to start installer process from the package folder."));
+    } else {
+      messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    }
+    messages.push_back(CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
+    if (inner != kNotStarted) messages.push_back(CreateInstallerMessage(IPC_MESSAGE_SUCCESS));
+    for (const auto& message : messages) runner.OnMessageReceived(*message);
+    run_loop.Run();
+    runner.RemoveObserver(&observer);
+    EXPECT_EQ(inner == kKilled ? 1 : 0, observer.Count(kFailed));
+    EXPECT_EQ(inner == kNotStarted ? 1 : 0, observer.Count(kOwnError));
+    EXPECT_EQ(inner == kReported ? 3 : 0, observer.Count("Success"));
+    ASSERT_LE(2u, observer.events.size());
+    EXPECT_EQ(inner == kReported ? "Done(1)" : "Done(0)", observer.events.back());
+    if (inner == kKilled) {
+      EXPECT_EQ(kFailed, observer.events[observer.events.size() - 2]);
+    }
+  }
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
 }
 
 TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {

@@ -291,6 +291,24 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
   }
 }
 
+// An elevated copy started on a package folder that a standard user can change (not
+// waiting for a package to take out of its signed installer) installs nothing.
+TEST_F(InstallerTest, AnElevatedCopyRunningFromAnUnpackedPackageInstallsNothing) {
+  base::CommandLine* process = base::CommandLine::ForCurrentProcess();
+  const base::CommandLine saved = *process;
+  process->AppendSwitch("run-elevated");
+  InstallationRun run;
+  const std::string before = Snapshot();
+  Run(&run);
+  *process = saved;
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_EQ(
+      "Error(0,,An elevated installation takes its package only from a signed full-package "
+      "installer)",
+      LastError(run.events));
+  EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+}
+
 // Holds a package file open without sharing, so every copy of it fails.
 base::ScopedHandle Lock(const base::FilePath& path) {
   return base::ScopedHandle(CreateFileW(path.value().c_str(), GENERIC_READ, 0, nullptr,

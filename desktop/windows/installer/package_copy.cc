@@ -2,14 +2,19 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/json/json_reader.h"
+#include "base/json/json_writer.h"
 #include "base/logging.h"
+#include "base/values.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/steps/component_steps.h"
+#include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/steps/component_steps.h"
 
 namespace installer {
 
@@ -18,6 +23,23 @@ namespace {
 // A package's folders are a few levels deep; a deeper tree is not a package.
 const int kMaxDepth = 16;
 const DWORD kCopyChunk = 1 << 18;
+// The fetcher tries this many times; each try's download is named after it.
+const int kDownloadTries = 6;
+
+const wchar_t kFullPackageName[] = L"full_package.exe";
+const wchar_t kArchiveName[] = L"full_package.7z";
+const wchar_t kIncludePrefsName[] = L"installer_prefs_include.json";
+const char kWelcomeUrlKey[] = "welcome-url";
+
+// What the front end's fetchers add to the package folder, with the most of it that is
+// carried over: data the user could have written, never run, never a reason to refuse.
+struct FetcherOutput {
+  const wchar_t* name;
+  size_t bound;
+};
+const FetcherOutput kCopiedOutputs[] = {{L"server_tracking_data", 64 * 1024},
+                                        {L"pref_default_overrides", 1024 * 1024}};
+const size_t kIncludePrefsBound = 64 * 1024;
 
 // `path` with its short names spelt out, as the system names an open file.
 base::FilePath LongForm(const base::FilePath& path) {
@@ -28,110 +50,181 @@ base::FilePath LongForm(const base::FilePath& path) {
   return base::FilePath(std::wstring(buffer.data(), length)).StripTrailingSeparators();
 }
 
-// Opens the folder `path` for reading, shared for reading only: while it is held nobody
+// Opens `path` for reading, shared for reading only: while it is held nobody writes,
 // renames or deletes it. Refuses a link, and a name the system resolves elsewhere (a link
 // on the way).
-[[nodiscard]] bool HoldFolder(const base::FilePath& path, HeldFile* entry) {
-  if (!entry->Open(path, GENERIC_READ, FILE_SHARE_READ, false)) {
-    PLOG(ERROR) << "Cannot hold " << path.AsUTF8();
-    return false;
-  }
+base::Result<> HoldEntry(const base::FilePath& path, HeldFile* entry) {
+  if (!entry->Open(path, GENERIC_READ, FILE_SHARE_READ, false))
+    return base::Failure{GetLastError(), 0, "it cannot be held", path};
   if (entry->is_reparse_point() ||
       base::FilePath::CompareIgnoreCase(entry->final_path().value(), LongForm(path).value()) !=
           0) {
-    LOG(ERROR) << "Refusing " << path.AsUTF8() << ": it is, or is reached through, a link to "
-               << entry->final_path().AsUTF8();
-    return false;
+    return base::Failure{0, 0, "it is, or is reached through, a link to " +
+                                   entry->final_path().AsUTF8(),
+                         path};
   }
-  return true;
+  return base::Result<>();
 }
 
 // Copies the held file's content, read through its handle, to the new file `target`.
-[[nodiscard]] bool CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
+base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target,
+                            internal::WriteChunk write = &::WriteFile) {
   base::ScopedHandle output(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!output.IsValid()) {
-    PLOG(ERROR) << "Cannot create " << target.AsUTF8();
-    return false;
-  }
+  if (!output.IsValid()) return base::Failure{GetLastError(), 0, "cannot create", target};
   std::vector<char> buffer(kCopyChunk);
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(source.handle(), buffer.data(), kCopyChunk, &read, nullptr)) {
-      PLOG(ERROR) << "Cannot read " << source.final_path().AsUTF8();
-      return false;
-    }
-    if (read == 0) return true;
+    if (!ReadFile(source.handle(), buffer.data(), kCopyChunk, &read, nullptr))
+      return base::Failure{GetLastError(), 0, "cannot read", source.final_path()};
+    if (read == 0) return base::Result<>();
     DWORD written = 0;
-    if (!WriteFile(output.Get(), buffer.data(), read, &written, nullptr) || written != read) {
-      PLOG(ERROR) << "Cannot write " << target.AsUTF8();
-      return false;
-    }
+    if (!write(output.Get(), buffer.data(), read, &written, nullptr))
+      return base::Failure{GetLastError(), 0, "cannot write", target};
+    if (written != read) return base::Failure{0, 0, "short write", target};
   }
 }
 
 // Copies what the held folder lists into the existing folder `target`.
-[[nodiscard]] bool CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth) {
-  if (depth > kMaxDepth) {
-    LOG(ERROR) << "Refusing " << folder.final_path().AsUTF8() << ": too deep for a package";
-    return false;
-  }
+base::Result<> CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth,
+                              internal::WriteChunk write) {
+  if (depth > kMaxDepth)
+    return base::Failure{0, 0, "too deep for a package", folder.final_path()};
   std::vector<HeldFile::Listed> listed;
-  if (!folder.ListFolder(&listed)) {
-    PLOG(ERROR) << "Cannot list " << folder.final_path().AsUTF8();
-    return false;
-  }
+  if (!folder.ListFolder(&listed))
+    return base::Failure{GetLastError(), 0, "cannot list", folder.final_path()};
   for (const HeldFile::Listed& item : listed) {
     const std::wstring& name = item.name;
     // Shared for reading only: while it is held nobody writes, renames or deletes it.
     HeldFile entry;
-    if (!entry.OpenChild(folder, name, GENERIC_READ, FILE_SHARE_READ)) {
-      PLOG(ERROR) << "Cannot hold " << folder.final_path().Append(name).AsUTF8();
-      return false;
-    }
+    if (!entry.OpenChild(folder, name, GENERIC_READ, FILE_SHARE_READ))
+      return base::Failure{GetLastError(), 0, "cannot hold", folder.final_path().Append(name)};
     // The listing's word too: a system that follows a link it was asked to open shows
     // the link only there.
-    if (entry.is_reparse_point() || (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      LOG(ERROR) << "Refusing the link " << entry.final_path().AsUTF8();
-      return false;
-    }
+    if (entry.is_reparse_point() || (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return base::Failure{0, 0, "a link", entry.final_path()};
     const base::FilePath copy = target.Append(name);
+    base::Result<> copied;
     if (!entry.is_directory()) {
-      if (!CopyHeldFile(entry, copy)) return false;
-      continue;
+      copied = CopyHeldFile(entry, copy, write);
+    } else if (!CreateDirectoryW(copy.value().c_str(), nullptr)) {
+      copied = base::Failure{GetLastError(), 0, "cannot create", copy};
+    } else {
+      copied = CopyHeldFolder(entry, copy, depth + 1, write);
     }
-    if (!CreateDirectoryW(copy.value().c_str(), nullptr)) {
-      PLOG(ERROR) << "Cannot create " << copy.AsUTF8();
-      return false;
-    }
-    if (!CopyHeldFolder(entry, copy, depth + 1)) return false;
+    if (!copied.ok()) return copied;
+  }
+  return base::Result<>();
+}
+
+// Reads the held file `name` of `folder` through its handle when it is a plain file of
+// at most `bound` bytes; false (logged) otherwise.
+bool ReadBoundedOutput(const HeldFile& folder, const std::wstring& name, size_t bound,
+                       std::string* content) {
+  HeldFile file;
+  if (!file.OpenChild(folder, name, GENERIC_READ, FILE_SHARE_READ)) return false;
+  LARGE_INTEGER size = {};
+  if (file.is_reparse_point() || file.is_directory() ||
+      !GetFileSizeEx(file.handle(), &size) || size.QuadPart < 0 ||
+      static_cast<uint64_t>(size.QuadPart) > bound) {
+    LOG(WARNING) << "Not carrying over " << file.final_path().AsUTF8()
+                 << ": not a file of at most " << bound << " bytes";
+    return false;
+  }
+  content->assign(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!content->empty() && (!ReadFile(file.handle(), &(*content)[0],
+                                      static_cast<DWORD>(content->size()), &read, nullptr) ||
+                            read != content->size())) {
+    LOG(WARNING) << "Not carrying over " << file.final_path().AsUTF8() << ": unreadable";
+    return false;
   }
   return true;
 }
 
-// Copies the folder `source` into `destination` under its own name.
-[[nodiscard]] bool CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
-                                  base::FilePath* copy) {
-  HeldFile folder;
-  if (!HoldFolder(source, &folder)) return false;
-  if (!folder.is_directory()) {
-    LOG(ERROR) << "Not a folder: " << source.AsUTF8();
-    return false;
-  }
-  *copy = destination.Append(folder.final_path().BaseName());
-  if (!CreateDirectoryW(copy->value().c_str(), nullptr)) {
-    PLOG(ERROR) << "Cannot create " << copy->AsUTF8();
-    return false;
-  }
-  return CopyHeldFolder(folder, *copy, 0);
+[[nodiscard]] bool WriteAll(const base::FilePath& path, const std::string& content) {
+  return base::WriteFile(path, content.data(), static_cast<int>(content.size())) ==
+         static_cast<int>(content.size());
 }
 
-}  // namespace
+// The welcome address the user's package folder's include file holds, put into the
+// unpacked package's own include file (made when the package has none).
+void CarryOverWelcomeUrl(const HeldFile& user_folder, const base::FilePath& package) {
+  std::string text;
+  if (!ReadBoundedOutput(user_folder, kIncludePrefsName, kIncludePrefsBound, &text)) return;
+  const std::unique_ptr<base::Value> user_prefs = base::JsonReader::Read(text);
+  const base::Dictionary* user_dictionary = nullptr;
+  std::string welcome_url;
+  if (!user_prefs || !user_prefs->GetAsDictionary(&user_dictionary) ||
+      !user_dictionary->GetString(kWelcomeUrlKey, &welcome_url))
+    return;
+  const base::FilePath target = package.Append(kIncludePrefsName);
+  std::string own_text;
+  std::unique_ptr<base::Value> own_prefs;
+  if (base::ReadFileToString(target, &own_text)) own_prefs = base::JsonReader::Read(own_text);
+  base::Dictionary* own_dictionary = nullptr;
+  if (!own_prefs || !own_prefs->GetAsDictionary(&own_dictionary)) {
+    own_prefs.reset(new base::Dictionary);
+    (void)own_prefs->GetAsDictionary(&own_dictionary);  // made as one just now
+  }
+  own_dictionary->SetString(kWelcomeUrlKey, welcome_url);
+  std::string json;
+  if (!base::JsonWriter::Write(*own_prefs, &json) || !WriteAll(target, json))
+    LOG(WARNING) << "Could not carry the welcome address over to " << target.AsUTF8();
+}
 
-bool CopyPackage(const base::FilePath& package, const std::wstring& components,
-                 const base::FilePath& destination, base::FilePath* package_copy) {
-  if (!CopyFolderInto(package, destination, package_copy)) return false;
+// What the fetchers added to the user's package folder, as data.
+void CarryOverFetcherOutputs(const base::FilePath& user_package, const base::FilePath& package) {
+  HeldFile folder;
+  if (!HoldEntry(user_package, &folder).ok() || !folder.is_directory()) {
+    LOG(WARNING) << "Carrying nothing over from " << user_package.AsUTF8();
+    return;
+  }
+  CarryOverWelcomeUrl(folder, package);
+  for (const FetcherOutput& output : kCopiedOutputs) {
+    std::string content;
+    if (!ReadBoundedOutput(folder, output.name, output.bound, &content)) continue;
+    if (!WriteAll(package.Append(output.name), content))
+      LOG(WARNING) << "Could not carry " << base::FilePath(output.name).AsUTF8() << " over";
+  }
+}
+
+// Copies the full-package installer `file` into `destination` through a held handle and
+// unpacks the copy, once its signature passed `running_installer`'s rule, into
+// `package`.
+base::Result<> UnpackSignedCopy(const base::FilePath& file, const base::FilePath& running_installer,
+                                PackageUnpacker* unpacker, const base::FilePath& destination,
+                                const base::FilePath& package) {
+  const base::FilePath copy = destination.Append(kFullPackageName);
+  {
+    HeldFile source;
+    base::Result<> held = HoldEntry(file, &source);
+    if (held.ok() && source.is_directory()) held = base::Failure{0, 0, "a folder", file};
+    if (!held.ok()) return held;
+    const base::Result<> copied = CopyHeldFile(source, copy);
+    if (!copied.ok()) return copied;
+  }
+  // Held while it is unpacked, though only administrators could change it.
+  base::ScopedHandle hold;
+  if (!HoldVerifiedProgram(copy, running_installer, &hold))
+    return base::Failure{0, 0, "its signature does not pass the signer rule", file};
+  if (!CreateDirectoryW(package.value().c_str(), nullptr))
+    return base::Failure{GetLastError(), 0, "cannot create", package};
+  const base::FilePath archive = destination.Append(kArchiveName);
+  const base::Result<> unpacked = unpacker->Unpack(copy, archive, package);
+  hold.Close();
+  base::DeleteFileBestEffort(archive, false);
+  base::DeleteFileBestEffort(copy, false);
+  return unpacked;
+}
+
+// Copies the components `components` names beside `package`, each that passes the
+// signer rule; the value naming those copied.
+std::wstring CopyComponents(const base::FilePath& package, const std::wstring& components,
+                            const base::FilePath& running_installer,
+                            const base::FilePath& destination) {
   const base::FilePath beside = package.StripTrailingSeparators().DirName();
+  std::wstring copied;
   for (const auto& component : SplitComponentList(components)) {
     const base::FilePath name(component.second);
     // Only a folder beside the package is one; a missing one is the components step's to
@@ -139,12 +232,82 @@ bool CopyPackage(const base::FilePath& package, const std::wstring& components,
     if (name.BaseName() != name || name.value() == L"." || name.value() == L".." ||
         GetFileAttributesW(beside.Append(name).value().c_str()) == INVALID_FILE_ATTRIBUTES ||
         base::PathExists(destination.Append(name))) {
+      LOG(WARNING) << "Leaving out the component folder " << name.AsUTF8();
       continue;
     }
-    base::FilePath component_copy;
-    if (!CopyFolderInto(beside.Append(name), destination, &component_copy)) return false;
+    base::FilePath copy;
+    const base::Result<> result = CopyFolderInto(beside.Append(name), destination, &copy);
+    base::ScopedHandle hold;
+    if (!result.ok()) {
+      LOG(ERROR) << "Leaving out a component: " << base::DescribeFailure(result.failure());
+      continue;
+    }
+    // Elevated, a component installer runs only when it passes the signer rule.
+    if (!HoldVerifiedProgram(GetComponentInstallerPath(copy, component.first),
+                             running_installer, &hold)) {
+      continue;
+    }
+    if (!copied.empty()) copied += L"|";
+    copied += component.first + L":" + name.value();
   }
-  return true;
+  return copied;
 }
+
+}  // namespace
+
+std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package,
+                                                  const base::FilePath& running_installer) {
+  std::vector<base::FilePath> candidates;
+  if (!running_installer.empty()) candidates.push_back(running_installer);
+  const std::wstring folder = package.StripTrailingSeparators().value();
+  for (int try_number = kDownloadTries - 1; try_number >= 0; --try_number)
+    candidates.emplace_back(folder + L"_" + std::to_wstring(try_number) + L".exe");
+  return candidates;
+}
+
+base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wstring& components,
+                                   const base::FilePath& running_installer,
+                                   PackageUnpacker* unpacker, const base::FilePath& destination,
+                                   ElevatedPackage* taken) {
+  if (!unpacker) return base::Failure{0, 0, "nothing here can unpack a package", package};
+  base::FilePath file;
+  for (const base::FilePath& candidate : FullPackageCandidates(package, running_installer)) {
+    if (unpacker->CarriesPackage(candidate)) {
+      file = candidate;
+      break;
+    }
+  }
+  if (file.empty())
+    return base::Failure{0, 0, "no signed full-package installer carries it", package};
+  LOG(INFO) << "Taking the package from " << file.AsUTF8();
+  taken->folder = destination.Append(package.StripTrailingSeparators().BaseName());
+  const base::Result<> unpacked =
+      UnpackSignedCopy(file, running_installer, unpacker, destination, taken->folder);
+  if (!unpacked.ok()) return unpacked;
+  CarryOverFetcherOutputs(package, taken->folder);
+  taken->components = CopyComponents(package, components, running_installer, destination);
+  return base::Result<>();
+}
+
+base::Result<> CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
+                              base::FilePath* copy) {
+  return internal::CopyFolderIntoWith(source, destination, copy, &::WriteFile);
+}
+
+namespace internal {
+
+base::Result<> CopyFolderIntoWith(const base::FilePath& source, const base::FilePath& destination,
+                                  base::FilePath* copy, WriteChunk write) {
+  HeldFile folder;
+  const base::Result<> held = HoldEntry(source, &folder);
+  if (!held.ok()) return held;
+  if (!folder.is_directory()) return base::Failure{0, 0, "not a folder", source};
+  *copy = destination.Append(folder.final_path().BaseName());
+  if (!CreateDirectoryW(copy->value().c_str(), nullptr))
+    return base::Failure{GetLastError(), 0, "cannot create", *copy};
+  return CopyHeldFolder(folder, *copy, 0, write);
+}
+
+}  // namespace internal
 
 }  // namespace installer

@@ -1,29 +1,93 @@
-// The package as an elevated installer may read it: the user's package folder (and the
-// component folders beside it) copied into a folder that only administrators can change,
-// each entry held against writes, renames and links while it is copied. What the copied
-// installer then reads beside itself is what was copied, whatever the user does to the
-// package folder meanwhile, and no file the user adds later lies beside it.
+// The package as an elevated installer may read it. The user's unpacked package folder is
+// never read: the package is taken out of the signed full-package installer file (the
+// running installer that carries it, or the one the front end downloaded beside the
+// package folder), copied through held handles into a folder only administrators can
+// change, its signature checked there by the signer rule of what an elevated installer
+// starts, and unpacked there. What the front end's fetchers added to the package folder
+// (the welcome address, the tracking data, the preference overrides) is carried over as
+// data, bounded; component folders beside it are copied held, and a component whose
+// installer fails the signer rule is left out.
 //
 //   AdminOnlyFolder folder;
-//   base::FilePath copy;
-//   if (folder.Create() && CopyPackage(package, components, folder.path(), &copy))
-//     Run(copy.Append(L"installer.exe"));
+//   ElevatedPackage package;
+//   if (folder.Create() &&
+//       TakeElevatedPackage(user_package, components, running_installer, unpacker,
+//                           folder.path(), &package).ok())
+//     Run(package.folder.Append(L"installer.exe"));
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 
 namespace installer {
 
-// Copies the folder `package` with all it holds into `destination` under the package
-// folder's own name, and beside it every folder that `components` ("name:folder|...")
-// names beside the package, as the installer finds its components. `package_copy`
-// receives the copied package folder. False, with the reason logged, when an entry is a
-// link, is reached through one, or cannot be held or copied.
-[[nodiscard]] bool CopyPackage(const base::FilePath& package, const std::wstring& components,
-                               const base::FilePath& destination, base::FilePath* package_copy);
+// Takes the package archive out of a full-package installer file; the acquisition code
+// implements it, the engine only calls it.
+class PackageUnpacker {
+ public:
+  // Whether `file` is an installer that carries a full package.
+  virtual bool CarriesPackage(const base::FilePath& file) = 0;
+  // Unpacks the package `file` carries into the existing, empty folder `folder`, writing
+  // its archive to `archive` on the way.
+  [[nodiscard]] virtual base::Result<> Unpack(const base::FilePath& file,
+                                              const base::FilePath& archive,
+                                              const base::FilePath& folder) = 0;
+
+ protected:
+  ~PackageUnpacker() = default;
+};
+
+// The full-package installers that may hold the package of the unpacked folder
+// `package`: `running_installer` first, then the downloads the fetcher names after the
+// package folder ("<folder>_<try>.exe"), latest try first.
+std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package,
+                                                  const base::FilePath& running_installer);
+
+struct ElevatedPackage {
+  // The unpacked package in the administrators' folder, under the user's package
+  // folder's name.
+  base::FilePath folder;
+  // The "components" value that names only the components copied.
+  std::wstring components;
+};
+
+// Fills `destination` (a new folder only administrators can change) with the package
+// of the user's package folder `package` as described above. Fails, with the reason,
+// when no candidate carries a package, the copy is not signed by the signer that
+// `running_installer`'s rule expects, or unpacking fails.
+[[nodiscard]] base::Result<> TakeElevatedPackage(const base::FilePath& package,
+                                                 const std::wstring& components,
+                                                 const base::FilePath& running_installer,
+                                                 PackageUnpacker* unpacker,
+                                                 const base::FilePath& destination,
+                                                 ElevatedPackage* taken);
+
+// Copies the folder `source` with all it holds into `destination` under the folder's
+// own name, each entry held against writes, renames and links while it is copied;
+// `copy` receives the copy. Fails when an entry is a link, is reached through one, or
+// cannot be held or copied, or the tree is deeper than a package's.
+[[nodiscard]] base::Result<> CopyFolderInto(const base::FilePath& source,
+                                            const base::FilePath& destination,
+                                            base::FilePath* copy);
+
+namespace internal {
+
+// Writes a piece of a copied file: ::WriteFile, or a test's.
+using WriteChunk = BOOL (*)(HANDLE file, const void* data, DWORD size, DWORD* written,
+                            OVERLAPPED* overlapped);
+
+// CopyFolderInto writing with `write`.
+[[nodiscard]] base::Result<> CopyFolderIntoWith(const base::FilePath& source,
+                                                const base::FilePath& destination,
+                                                base::FilePath* copy, WriteChunk write);
+
+}  // namespace internal
 
 }  // namespace installer
 

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 #include "base/win/scoped_generic.h"
+#include "base/win/scoped_handle.h"
 
 namespace installer {
 namespace {
@@ -82,6 +84,13 @@ TEST(AdminOnlyFolderTest, OnlyTheSystemAndAdministratorsHaveAccess) {
     GTEST_SKIP() << "this system keeps no access list of a file (Wine keeps mode bits only)";
   base::FilePath file;
   ASSERT_TRUE(folder.WriteIn("x", L"k.bat", &file));
+  {
+    base::ScopedHandle held(CreateFileW(folder.path().value().c_str(), READ_CONTROL,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+    EXPECT_TRUE(IsOwnedByAdministrators(held.Get()));
+  }
   for (const base::FilePath& path : {folder.path(), file}) {
     SCOPED_TRACE(path.AsUTF8());
     std::string owner;
@@ -95,6 +104,113 @@ TEST(AdminOnlyFolderTest, OnlyTheSystemAndAdministratorsHaveAccess) {
     ASSERT_FALSE(entries.empty());
     for (const std::string& entry : entries) EXPECT_TRUE(entry == "SY" || entry == "BA") << entry;
   }
+}
+
+// The access list as built, read from the descriptor itself, so the check holds under
+// Wine too (which keeps no file access list): the system and the administrators only,
+// owned by the administrators, protected from inheritance; no entry for Users, for
+// everyone, or for the user who asked for the elevation.
+TEST(AdminOnlyFolderTest, TheSecurityAsBuiltNamesOnlyTheSystemAndAdministrators) {
+  base::ScopedLocalAlloc<> descriptor;
+  ASSERT_TRUE(BuildAdminOnlySecurity(&descriptor));
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
+  EXPECT_NE(0, control & SE_DACL_PROTECTED);
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted));
+  ASSERT_TRUE(owner);
+  EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);  // a null list would let everyone in
+
+  // The requesting user: this process's own account.
+  base::ScopedHandle token;
+  HANDLE raw_token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token));
+  token.Set(raw_token);
+  alignas(8) unsigned char user_buffer[256];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token.Get(), TokenUser, user_buffer, sizeof(user_buffer), &size));
+  const PSID user = reinterpret_cast<TOKEN_USER*>(user_buffer)->User.Sid;
+
+  ASSERT_EQ(2u, dacl->AceCount);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, static_cast<ACE_HEADER*>(ace)->AceType);
+    const PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+    EXPECT_TRUE(IsWellKnownSid(sid, WinLocalSystemSid) ||
+                IsWellKnownSid(sid, WinBuiltinAdministratorsSid));
+    for (WELL_KNOWN_SID_TYPE type : {WinBuiltinUsersSid, WinWorldSid, WinAuthenticatedUserSid,
+                                     WinInteractiveSid, WinCreatorOwnerSid})
+      EXPECT_FALSE(IsWellKnownSid(sid, type)) << type;
+    EXPECT_FALSE(EqualSid(sid, user));
+  }
+}
+
+// Under Wine the owner reads back made up: the tests say which folders an administrator
+// made by their names.
+bool NamedAsAdministrators(HANDLE folder) {
+  const base::Result<base::FilePath> path = base::GetFinalPathOfHandle(folder);
+  return path.ok() && path.value().BaseName().value().find(L"user") == std::wstring::npos;
+}
+
+// A later run removes the folders of ended runs (their locks held by nobody, also one a
+// stopped machine left behind), leaves a live run's, a standard user's folder of the same
+// name, and a link of that name with what it points to.
+TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath parent = scratch.path();
+  AdminOnlyFolder live;
+  ASSERT_TRUE(live.CreateIn(parent, &NamedAsAdministrators));
+  base::FilePath file;
+  ASSERT_TRUE(live.WriteIn("live", L"installer.exe", &file));
+  base::FilePath ended;
+  {
+    AdminOnlyFolder folder;
+    ASSERT_TRUE(folder.CreateIn(parent, &NamedAsAdministrators));
+    ASSERT_TRUE(folder.WriteIn("ended", L"installer.exe", &file));
+    ended = folder.path();
+    folder.Keep();
+  }
+  ASSERT_TRUE(base::DirectoryExists(ended));
+  EXPECT_FALSE(base::PathExists(base::FilePath(ended.value() + L".lck")));
+  const base::FilePath stopped = parent.Append(L"VelumInstaller-stopped");
+  ASSERT_TRUE(base::CreateDirectory(stopped));
+  ASSERT_TRUE(base::WriteFile(base::FilePath(stopped.value() + L".lck"), "", 0) == 0);
+  const base::FilePath users = parent.Append(L"VelumInstaller-users");
+  ASSERT_TRUE(base::CreateDirectory(users));
+  const base::FilePath target = parent.Append(L"target");
+  ASSERT_TRUE(base::CreateDirectory(target));
+  ASSERT_TRUE(base::WriteFile(target.Append(L"keep.txt"), "keep", 4) == 4);
+  const base::FilePath link = parent.Append(L"VelumInstaller-link");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(link, target, &error)) << error;
+
+  RemoveEndedAdminOnlyFolders(parent, &NamedAsAdministrators);
+  EXPECT_FALSE(base::PathExists(ended));
+  EXPECT_FALSE(base::PathExists(stopped));
+  EXPECT_FALSE(base::PathExists(base::FilePath(stopped.value() + L".lck")));
+  EXPECT_TRUE(base::PathExists(live.path().Append(L"installer.exe")));
+  EXPECT_TRUE(base::DirectoryExists(users));
+  EXPECT_TRUE(base::PathExists(target.Append(L"keep.txt")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(link));
+
+  // A new folder's creation removes them too.
+  {
+    AdminOnlyFolder folder;
+    ASSERT_TRUE(folder.CreateIn(parent, &NamedAsAdministrators));
+    ended = folder.path();
+    folder.Keep();
+  }
+  AdminOnlyFolder next;
+  ASSERT_TRUE(next.CreateIn(parent, &NamedAsAdministrators));
+  EXPECT_FALSE(base::PathExists(ended));
 }
 
 TEST(AdminOnlyFolderTest, IsRemovedUnlessKept) {

@@ -33,7 +33,7 @@ void FrontEndPackage::Create(PayloadReader* payload, const base::FilePath& downl
   } else {
     package_folder_ = own_folder;
   }
-  runner_.reset(new InstallerRunner(package_folder_, assistant_folder_));
+  RenewRunner();
   overrides_fetcher_.reset(new PrefDefaultOverridesFetcher(package_folder_, ui));
   if (overrides_feature_for_testing_ >= 0)
     overrides_fetcher_->SetFeatureEnabledForTesting(overrides_feature_for_testing_ == 1);
@@ -49,6 +49,7 @@ void FrontEndPackage::DeleteFetcher() {
 
 void FrontEndPackage::RenewRunner() {
   runner_.reset(new InstallerRunner(package_folder_, assistant_folder_));
+  if (fetcher_) runner_->set_from_full_package();
 }
 
 void FrontEndPackage::HandleTrackingData(const Settings& settings, StatsNode* stats,

@@ -108,6 +108,23 @@ std::unique_ptr<PayloadReader> InstallerUIControllerTest::BecomeNetInstaller(
   return payload;
 }
 
+std::unique_ptr<PayloadReader> InstallerUIControllerTest::BecomeFullInstaller(
+    const base::FilePath& full_installer) {
+  (void)BecomeNetInstaller(L"http://127.0.0.1:9/unused");
+  // The block ends the unsigned installer: "VLM", the archive, its length.
+  std::string installer;
+  EXPECT_TRUE(base::ReadFileToString(full_installer, &installer));
+  uint32_t length = 0;
+  if (installer.size() >= 7) memcpy(&length, installer.data() + installer.size() - 4, 4);
+  EXPECT_LE(static_cast<size_t>(length) + 7, installer.size());
+  const std::string block = installer.substr(installer.size() - length - 7);
+  const base::FilePath program = temp_.path().Append(L"full_installer_helper.exe");
+  EXPECT_TRUE(base::CopyFile(base::FilePath(base::TestExeSibling(kBackendHelper)), program));
+  EXPECT_TRUE(base::AppendToFile(program, block.data(), static_cast<int>(block.size())));
+  EXPECT_TRUE(base::PathRegistry::Override(base::FILE_EXE, program, true, false));
+  return std::unique_ptr<PayloadReader>(new PayloadReader(program));
+}
+
 int InstallerUIControllerTest::PostedInteger(const char* key) {
   std::unique_ptr<base::Dictionary> record = PostedRecord();
   int value = -1;

@@ -51,6 +51,10 @@ class InstallerUIControllerTest : public FrontEndControllerTest {
   // here (until the test ends). The returned reader stands for a program with nothing
   // appended.
   std::unique_ptr<PayloadReader> BecomeNetInstaller(const std::wstring& address);
+  // As above, but the program (a copy of the helper) carries the full package of
+  // `full_installer` appended to it, as a full installer does: an elevated backend takes
+  // its package out of its own program.
+  std::unique_ptr<PayloadReader> BecomeFullInstaller(const base::FilePath& full_installer);
 
   int PostedInteger(const char* key);
 

@@ -235,8 +235,9 @@ TEST_F(InstallerUIControllerTest, SecondErrorOffersTheFullInstaller) {
 // installer.
 TEST_F(InstallerUIControllerTest, FullInstallerNeitherDownloadsNorOffersItself) {
   // The backend runs as the test helper; the package is the one the full installer carries.
-  BecomeNetInstaller(L"http://127.0.0.1:9/unused");
-  PayloadReader payload(testing::GetTestPackageFolder(L"test_pkg_full_installer.exe"));
+  const std::unique_ptr<PayloadReader> full =
+      BecomeFullInstaller(testing::GetTestPackageFolder(L"test_pkg_full_installer.exe"));
+  PayloadReader& payload = *full;
   ASSERT_EQ(PayloadReader::FULL_PACKAGE, payload.type());
   {
     testing::TestSettings settings(install_folder_, {});

@@ -52,14 +52,11 @@ base::FilePath InitInstallerLogging() {
   return folder.Append(name.value());
 }
 
-base::FilePath InitElevatedInstallerLogging() {
+base::FilePath InitElevatedInstallerLogging(AdminOnlyFolder* folder) {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  AdminOnlyFolder folder;
-  if (!folder.Create()) return base::FilePath();
-  const base::FilePath log = folder.path().Append(GetInstallerLogFileName(now));
-  folder.Keep();
-  return log;
+  if (!folder->Create()) return base::FilePath();
+  return folder->path().Append(GetInstallerLogFileName(now));
 }
 
 base::FilePath RecoverInstallFolderFromCommandLine(const base::CommandLine& command_line) {

@@ -16,6 +16,8 @@ class CommandLine;
 
 namespace installer {
 
+class AdminOnlyFolder;
+
 // printf of `format` with the product name (ASCII lower-cased with
 // `lower_case`) as its one argument. The name is read once per process.
 std::string FormatWithProductName(const char* format, bool lower_case);
@@ -31,10 +33,12 @@ std::wstring GetInstallerLogFileName(const SYSTEMTIME& local_time);
 // folder cannot be made.
 base::FilePath InitInstallerLogging();
 
-// The log file of an elevated run: in a new folder that only administrators can
+// The log file of an elevated run: in `folder`, made new, that only administrators can
 // change (nothing elevated writes by name into the user's temporary folder, which the
-// user can turn into a link); empty when that folder cannot be made.
-base::FilePath InitElevatedInstallerLogging();
+// user can turn into a link); empty when that folder cannot be made. The run keeps the
+// folder until its end: removed after a success, left for a look after a failure (a
+// later elevated run removes it).
+base::FilePath InitElevatedInstallerLogging(AdminOnlyFolder* folder);
 
 // The last element of the argument vector when it is an absolute path ("X:\..."
 // or

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 #include "base/at_exit.h"
@@ -35,6 +36,7 @@
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_temp_folder.h"
 #include "desktop/windows/installer/package_fetcher/package_lock.h"
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/front_end/silent_installer_controller.h"
@@ -43,6 +45,8 @@
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+#include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
+#include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/elevated_helper/set_folder_permission.h"
 #include "desktop/windows/installer/elevated_helper/uninstall_batch_runner.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -82,9 +86,21 @@ Modes ReadModes(const base::CommandLine& command_line) {
   return modes;
 }
 
-void StartLogging(const base::CommandLine& command_line, bool elevated_helper) {
-  const base::FilePath log_path =
-      elevated_helper ? InitElevatedInstallerLogging() : InitInstallerLogging();
+// Whether this process logged an error: an elevated helper's refusals log one, though its
+// result stays true, and its log is then kept for a look.
+std::atomic<bool> g_error_logged{false};
+
+bool NoteLoggedError(int severity, const char* /*file*/, int /*line*/, size_t /*message_start*/,
+                     const std::string& /*text*/) {
+  if (severity >= base::LOG_ERROR) g_error_logged = true;
+  return false;
+}
+
+// `elevated_log_folder`: where an elevated helper logs, null for any other run.
+void StartLogging(const base::CommandLine& command_line, AdminOnlyFolder* elevated_log_folder) {
+  const base::FilePath log_path = elevated_log_folder
+                                      ? InitElevatedInstallerLogging(elevated_log_folder)
+                                      : InitInstallerLogging();
   if (log_path.empty()) return;
   base::LoggingSettings logging;
   logging.logging_dest = base::LOG_TO_FILE;
@@ -330,9 +346,13 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
       modes.uninstall, modes.silent, modes.autoupdate, install_folder, modes.replace_basalt,
       architecture, &settings_command_line, GetDefaultSettingsPlatform()));
 
+  // As the user's packages go with any uninstallation, killed elevated runs' folders too.
+  if (modes.uninstall && IsUserAdmin(false)) RemoveEndedAdminOnlyFolders();
   if (command_line.HasSwitch(switches::kRegisterAsProtocolHandler) || modes.backend) {
     VLOG(2) << "Running backend";
     InstallerRunnerBackend backend;
+    FullPackageUnpacker unpacker;
+    backend.installer()->SetPackageUnpacker(&unpacker);
     return backend.RunInstallerBackend(settings.get());
   }
 
@@ -386,16 +406,26 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
     return true;
   }
   if (command_line.HasSwitch(switches::kSetFolderPermission)) {
-    // A helper that acts says in a log of its own what it refused and why.
-    if (command_line.HasSwitch(switches::kPermissionsForUser)) StartLogging(command_line, true);
+    // A helper that acts says in a log of its own what it refused and why; the log goes
+    // once it succeeded.
+    AdminOnlyFolder log_folder;
+    if (command_line.HasSwitch(switches::kPermissionsForUser)) {
+      StartLogging(command_line, &log_folder);
+      base::SetLogMessageHandler(&NoteLoggedError);
+    }
     base::FilePath granted_folder;
     bool result = RunSetFolderPermission(command_line, &granted_folder);
     if (command_line.HasSwitch(switches::kRunUninstallBat))
       result = RunUninstallBat(installation_folder, granted_folder) && result;
+    if (!result || g_error_logged) {
+      log_folder.Keep();
+    } else if (!log_folder.path().empty()) {
+      base::CloseLogFile();
+    }
     return result;
   }
 
-  StartLogging(command_line, false);
+  StartLogging(command_line, nullptr);
   return RunInstallation(command_line, installation_folder);
 }
 

@@ -318,6 +318,38 @@ TEST_F(RunInstallerTest, HelperLogsTheFolderItRefuses) {
                       "folder C:\\windows"));
 }
 
+// A helper that granted (for good, so it ends at once) takes its log folder with it: only
+// a failed or refusing run's log stays for a look.
+TEST_F(RunInstallerTest, HelperThatGrantedLeavesNoLogFolder) {
+  // An empty folder in Program Files may be granted.
+  base::FilePath program_files;
+  ASSERT_TRUE(base::PathRegistry::Get(base::DIR_PROGRAM_FILES, &program_files));
+  const base::FilePath folder = program_files.Append(L"velum_grant_" + marker_);
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  base::ScopedHandle granted(CreateEventW(
+      nullptr, FALSE, FALSE,
+      GetKernelObjectName(folder.value(), L"VelumInstaller/GiveInstallPermission", false)
+          .c_str()));
+  base::ScopedHandle undo(CreateEventW(
+      nullptr, TRUE, TRUE,
+      GetKernelObjectName(folder.value(), L"VelumInstaller/GiveInstallPermission/Undo", false)
+          .c_str()));
+  ASSERT_TRUE(granted.IsValid() && undo.IsValid());
+  std::wstring user;
+  ASSERT_TRUE(installer::GetCurrentUserName(&user));
+  std::string output;
+  EXPECT_EQ(0, Run(Host(),
+                   L"--set-folder-permission=\"" + folder.value() +
+                       L"\" --permanent-permissions --permissions-for-user=\"" + user +
+                       base::StringPrintf(L"\" --initial-pid=%lu", GetCurrentProcessId()),
+                   &output));
+  base::FilePath log;
+  std::string text;
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
+  EXPECT_FALSE(FindElevatedLog(&log, &text)) << log.AsUTF8() << text;
+  EXPECT_TRUE(base::DeleteFile(folder, true));
+}
+
 TEST_F(RunInstallerTest, Q12AutoupdateTakesTheFolderFromTheLastArgument) {
   std::string output;
   EXPECT_EQ(1, Run(Host(), L"--autoupdate --silent --installfolder= C:\\Velum", &output));

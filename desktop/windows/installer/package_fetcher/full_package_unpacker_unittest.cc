@@ -1,0 +1,118 @@
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
+
+namespace installer {
+namespace {
+
+std::string Read(const base::FilePath& path) {
+  std::string text;
+  return base::ReadFileToString(path, &text) ? text : std::string("<missing>");
+}
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteFile(path, text.data(), static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+class ElevatedPackageTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    package_ = Path(L"VelumSetup_20261208101010");
+    destination_ = Path(L"admin");
+    ASSERT_TRUE(base::CreateDirectory(package_));
+    ASSERT_TRUE(base::CreateDirectory(destination_));
+    // What the fetcher unpacked, as the user left it.
+    reference_ = Path(L"reference");
+    ASSERT_TRUE(base::CreateDirectory(reference_));
+    ASSERT_TRUE(unpacker_.Unpack(testing::TestDataPath("signing/package_unsigned.exe"),
+                                 Path(L"reference.7z"), reference_)
+                    .ok());
+  }
+
+  base::FilePath Download(int try_number) {
+    return base::FilePath(package_.value() + L"_" + std::to_wstring(try_number) + L".exe");
+  }
+
+  base::Result<> Take(const std::wstring& components = std::wstring(),
+                      const base::FilePath& running_installer = RunningInstallerPath()) {
+    return TakeElevatedPackage(package_, components, running_installer, &unpacker_,
+                               destination_, &taken_);
+  }
+
+  base::FilePath package_;
+  base::FilePath destination_;
+  base::FilePath reference_;
+  FullPackageUnpacker unpacker_;
+  ElevatedPackage taken_;
+};
+
+// The package is the one the signed file carries, whatever the user did to the unpacked
+// folder; what the fetchers added there comes over as bounded data only.
+TEST_F(ElevatedPackageTest, ThePackageComesFromTheFullPackageFileAndOnlyDataFromTheUser) {
+  EXPECT_FALSE(Take().ok());  // no full-package file at all
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"), Download(2)));
+  ASSERT_TRUE(WriteText(package_.Append(L"velum.exe"), "planted"));
+  ASSERT_TRUE(WriteText(package_.Append(L"files_list"), "velum.exe\r\nlauncher.exe\r\n"));
+  ASSERT_TRUE(WriteText(package_.Append(L"launcher.exe"), "planted"));
+  ASSERT_TRUE(WriteText(package_.Append(L"installer_prefs_include.json"),
+                    "{\"welcome-url\": \"https://welcome.example/\", \"homepage\": \"evil\"}"));
+  ASSERT_TRUE(WriteText(package_.Append(L"server_tracking_data"), "tracking"));
+  // Over its bound: left behind, and no reason to refuse.
+  ASSERT_TRUE(WriteText(package_.Append(L"pref_default_overrides"), std::string(1024 * 1024 + 1, ' ')));
+
+  ASSERT_TRUE(Take().ok());
+  EXPECT_EQ(destination_.Append(package_.BaseName()), taken_.folder);
+  for (const wchar_t* name : {L"velum.exe", L"files_list"})
+    EXPECT_EQ(Read(reference_.Append(name)), Read(taken_.folder.Append(name))) << name;
+  EXPECT_EQ(Read(reference_.Append(L"resources").Append(L"strings.txt")),
+            Read(taken_.folder.Append(L"resources").Append(L"strings.txt")));
+  EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"launcher.exe")));
+  EXPECT_EQ("{\"welcome-url\":\"https://welcome.example/\"}",
+            Read(taken_.folder.Append(L"installer_prefs_include.json")));
+  EXPECT_EQ("tracking", Read(taken_.folder.Append(L"server_tracking_data")));
+  EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"pref_default_overrides")));
+  // The copy and its archive go once unpacked.
+  EXPECT_FALSE(base::PathExists(destination_.Append(L"full_package.exe")));
+  EXPECT_FALSE(base::PathExists(destination_.Append(L"full_package.7z")));
+}
+
+// A component joins only when its installer, as copied, passes the signer rule, and only
+// a folder beside the package is one.
+TEST_F(ElevatedPackageTest, AComponentJoinsOnlyWhenItsInstallerPassesTheSignerRule) {
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"), Download(0)));
+  const base::FilePath assistant = Path(L"assistant");
+  ASSERT_TRUE(base::CreateDirectory(assistant));
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/unsigned.exe"),
+                             assistant.Append(L"suite_installer.exe")));
+  const std::wstring components = L"suite:assistant|up:..|other:missing";
+  ASSERT_TRUE(Take(components).ok());
+  EXPECT_EQ(L"suite:assistant", taken_.components);
+  EXPECT_TRUE(base::PathExists(destination_.Append(L"assistant").Append(L"suite_installer.exe")));
+
+  ASSERT_TRUE(base::DeleteFile(destination_, true));
+  ASSERT_TRUE(base::CreateDirectory(destination_));
+  const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
+  ASSERT_TRUE(Take(components, signed_installer).ok());
+  EXPECT_EQ(L"", taken_.components);
+
+  ASSERT_TRUE(base::DeleteFile(destination_, true));
+  ASSERT_TRUE(base::CreateDirectory(destination_));
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/signed.exe"),
+                             assistant.Append(L"suite_installer.exe")));
+  ASSERT_TRUE(Take(components, signed_installer).ok());
+  EXPECT_EQ(L"suite:assistant", taken_.components);
+}
+
+}  // namespace
+}  // namespace installer
