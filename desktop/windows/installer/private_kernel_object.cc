@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
+#include "desktop/windows/installer/security/access_control.h"
 
 namespace installer {
 
@@ -20,11 +21,7 @@ namespace {
   HANDLE raw_token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token)) return false;
   const base::ScopedHandle token(raw_token);
-  DWORD size = 0;
-  (void)GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-  user->resize(size);
-  return size != 0 &&
-         GetTokenInformation(token.Get(), TokenUser, user->data(), size, &size) != FALSE;
+  return GetTokenUserSid(token.Get(), user);
 }
 
 // A descriptor owned by `user` giving all access to it, the administrators and the system.
@@ -51,7 +48,7 @@ enum class Kind { kEvent, kMutex };
   std::vector<uint8_t> user;
   if (!GetTokenUser(&user)) return false;
   const base::ScopedLocalAlloc<> descriptor =
-      PrivateDescriptor(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+      PrivateDescriptor(user.data());
   if (!descriptor.IsValid()) return false;
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.Get(), inheritable};
   object->Set(kind == Kind::kEvent
@@ -63,18 +60,13 @@ enum class Kind { kEvent, kMutex };
 
 // Whether this user, the administrators or the system own the object.
 bool IsOwnedByUs(HANDLE object) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                      nullptr, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const base::ScopedLocalAlloc<> descriptor(raw_descriptor);
+  std::vector<uint8_t> owner;
   std::vector<uint8_t> user;
-  if (!owner || !GetTokenUser(&user)) return false;
-  return EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) ||
-         IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-         IsWellKnownSid(owner, WinLocalSystemSid);
+  if (!GetObjectOwnerSid(object, SE_KERNEL_OBJECT, &owner) || !GetTokenUser(&user))
+    return false;
+  return EqualSid(owner.data(), user.data()) ||
+         IsWellKnownSid(owner.data(), WinBuiltinAdministratorsSid) ||
+         IsWellKnownSid(owner.data(), WinLocalSystemSid);
 }
 
 }  // namespace

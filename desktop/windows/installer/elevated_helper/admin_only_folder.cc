@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/security/access_control.h"
 
 namespace installer {
 
@@ -81,16 +82,10 @@ bool BuildAdminOnlySecurity(base::ScopedLocalAlloc<>* descriptor) {
 }
 
 bool IsOwnedByAdministrators(HANDLE folder) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR raw = nullptr;
-  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                      nullptr, nullptr, &raw) != ERROR_SUCCESS) {
-    return false;
-  }
-  base::ScopedLocalAlloc<> descriptor(raw);
-  return descriptor.IsValid() && owner &&
-         (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-          IsWellKnownSid(owner, WinLocalSystemSid));
+  std::vector<uint8_t> owner;
+  return GetObjectOwnerSid(folder, SE_FILE_OBJECT, &owner) &&
+         (IsWellKnownSid(owner.data(), WinBuiltinAdministratorsSid) ||
+          IsWellKnownSid(owner.data(), WinLocalSystemSid));
 }
 
 void RemoveEndedAdminOnlyFolders(const base::FilePath& given_parent, OwnerCheck is_administrators) {

@@ -117,20 +117,6 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
   RunPackageInstaller(command_line, running_installer);
 }
 
-// The user of `token`.
-[[nodiscard]] bool GetTokenUserSid(HANDLE token, std::vector<uint8_t>* sid) {
-  DWORD size = 0;
-  (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<uint8_t> buffer(size);
-  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
-    return false;
-  const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-  if (!IsValidSid(user)) return false;
-  const uint8_t* bytes = static_cast<const uint8_t*>(user);
-  sid->assign(bytes, bytes + GetLengthSid(user));
-  return true;
-}
-
 [[nodiscard]] bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
   DWORD sid_size = 0;
   DWORD domain_size = 0;

@@ -336,4 +336,37 @@ bool GetCurrentUserQualifiedName(std::wstring* name) {
   return GetUserNameInFormat(name, NameSamCompatible);
 }
 
+namespace {
+
+bool CopySid(PSID sid, std::vector<uint8_t>* bytes) {
+  if (!sid || !IsValidSid(sid)) return false;
+  const uint8_t* begin = static_cast<const uint8_t*>(sid);
+  bytes->assign(begin, begin + GetLengthSid(sid));
+  return true;
+}
+
+}  // namespace
+
+bool GetTokenUserSid(HANDLE token, std::vector<uint8_t>* sid) {
+  DWORD size = 0;
+  (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<uint8_t> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
+    return false;
+  return CopySid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid);
+}
+
+bool GetObjectOwnerSid(HANDLE object, uint32_t object_type, std::vector<uint8_t>* sid) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (GetSecurityInfo(object, static_cast<SE_OBJECT_TYPE>(object_type),
+                      OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &raw) != ERROR_SUCCESS) {
+    return false;
+  }
+  // Wine answers some objects with success and no descriptor.
+  const base::ScopedLocalAlloc<> descriptor(raw);
+  return descriptor.IsValid() && CopySid(owner, sid);
+}
+
 }  // namespace installer

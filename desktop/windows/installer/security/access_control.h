@@ -23,6 +23,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
@@ -122,6 +123,13 @@ void RestoreSecurityIfSaved(std::unique_ptr<SavedSecurity>* saved);
 [[nodiscard]] bool GetUserNameInFormat(std::wstring* name, uint32_t format);
 // "DOMAIN\user": the name that resolves to this account and no other.
 [[nodiscard]] bool GetCurrentUserQualifiedName(std::wstring* name);
+
+// The bytes of the SID of `token`'s user.
+[[nodiscard]] bool GetTokenUserSid(HANDLE token, std::vector<uint8_t>* sid);
+// The bytes of the SID that owns `object`, an object of type `object_type` (an
+// SE_OBJECT_TYPE value) held open with READ_CONTROL.
+[[nodiscard]] bool GetObjectOwnerSid(HANDLE object, uint32_t object_type,
+                                     std::vector<uint8_t>* sid);
 
 }  // namespace installer
 
