@@ -357,6 +357,50 @@ TEST(MessagePumpForUITest, ANestedLoopThatMayNotRunTasksGetsNoWorkMessages) {
   EXPECT_EQ(std::vector<int>({1, 2}), order);
 }
 
+// Two delayed tasks fall due while a window message is handled; the loop runs one
+// delayed task between two messages, so the second still waits when the next window
+// message comes: a work message is queued before it, as a box that message opens would
+// need to run the task at once, not at its timer.
+TEST(MessagePumpForUITest, ADelayedTaskThatFellDueQueuesAWorkMessageBeforeTheNextMessage) {
+  const UINT kFirst = WM_APP + 12;
+  const UINT kNext = WM_APP + 13;
+  MessageLoop loop(MessageLoop::TYPE_UI);
+  HWND pump_window = static_cast<MessagePumpForUI*>(loop.pump())->message_hwnd();
+  scoped_refptr<SequencedTaskRunner> runner = loop.task_runner();
+  int tasks_run = 0, tasks_run_at_next = -1;
+  bool work_message_before_next = false;
+  HWND self = nullptr;
+  TestWindow window(Bind(
+      [](SequencedTaskRunner* runner, HWND* self, HWND pump_window, int* tasks_run,
+         int* tasks_run_at_next, bool* work_message_before_next, UINT message) {
+        if (message == kFirst) {
+          const TimeDelta delay = TimeDelta::FromMilliseconds(1);
+          for (int i = 0; i < 2; ++i)
+            runner->PostDelayedTask(FROM_HERE, Bind([](int* tasks_run) { ++*tasks_run; },
+                                                     tasks_run),
+                                    delay);
+          PostMessageW(*self, kNext, 0, 0);
+          // Both are due before this message's handling ends, however loaded the machine.
+          const TimeTicks due = TimeTicks::Now() + delay * 2;
+          while (TimeTicks::Now() < due) {
+          }
+        } else if (message == kNext) {
+          *tasks_run_at_next = *tasks_run;
+          *work_message_before_next = WorkMessageQueued(pump_window);
+        }
+      },
+      runner.get(), &self, pump_window, &tasks_run, &tasks_run_at_next,
+      &work_message_before_next));
+  self = window.hwnd();
+  PostMessageW(window.hwnd(), kFirst, 0, 0);
+  RunLoop run_loop;
+  run_loop.QuitWhenIdle();
+  run_loop.Run();
+  ASSERT_EQ(1, tasks_run_at_next) << "the order this case relies on did not happen";
+  EXPECT_TRUE(work_message_before_next);
+  EXPECT_EQ(2, tasks_run);
+}
+
 int ProblemCount(MessageLoopProblem problem) {
   HistogramBase* histogram = StatisticsRecorder::FindHistogram("Base.MessageLoopProblem");
   return histogram ? histogram->SnapshotSamples()->GetCount(problem) : 0;
