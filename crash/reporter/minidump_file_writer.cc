@@ -146,7 +146,7 @@ bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
 
 bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
                        const std::wstring& path, uint64_t size_limit, bool keep_failed,
-                       DumpWritePauses* pauses) {
+                       DumpWritePauses* pauses, const CloseDumpFile& close_file) {
   base::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
@@ -154,7 +154,11 @@ bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block
     return false;
   }
   bool written = WriteOwnMinidump(process, pid, block, file.Get(), size_limit, pauses);
-  if (!file.Close()) written = false;
+  // The system may fail the file's last writes only at its close.
+  if (!(close_file ? close_file(&file) : file.CloseChecked())) {
+    PLOG(ERROR) << "Cannot close the minidump " << path;
+    written = false;
+  }
   if (!written) DiscardDump(path, keep_failed);
   return written;
 }
@@ -162,7 +166,7 @@ bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block
 bool WriteClientMinidump(const DumpClient& client, uint32_t pid, uint64_t thread_id_address,
                          uint64_t exception_pointers_address, uint64_t assertion_address,
                          const std::wstring& path, uint64_t size_limit, bool keep_failed,
-                         DumpWritePauses* pauses) {
+                         DumpWritePauses* pauses, const CloseDumpFile& close_file) {
   CrashInfoBlock block = {};
   if (!client.Read(exception_pointers_address, &block.exception_pointers,
                    sizeof(block.exception_pointers)) ||
@@ -177,8 +181,10 @@ bool WriteClientMinidump(const DumpClient& client, uint32_t pid, uint64_t thread
   const bool record_read =
       !block.exception_pointers || ReadClientExceptionCode(client, block.exception_pointers, &code);
   if (pauses) pauses->BeforeDumpFile(pid);
-  if (!WriteMinidumpFile(client.process(), pid, block, path, size_limit, keep_failed, pauses))
+  if (!WriteMinidumpFile(client.process(), pid, block, path, size_limit, keep_failed, pauses,
+                         close_file)) {
     return false;
+  }
   if (!record_read) {
     LOG(ERROR) << "Cannot read the exception record of process " << pid;
     DiscardDump(path, keep_failed);

@@ -8,8 +8,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 
+#include "base/win/scoped_handle.h"
 #include "crash/reporter/crash_pipe_message.h"
 #include "crash/reporter/dump_client.h"
 #include "crash/reporter/dump_write_pauses.h"
@@ -35,17 +37,23 @@ constexpr uint32_t kAssertionStreamType = 0x10001;
 constexpr uint64_t kClientDumpSizeLimit = 3072000;
 constexpr uint64_t kReporterDumpSizeLimit = 512000;
 
+// Closes the written dump file and says whether its last writes reached it (the holder is
+// empty either way; the error stays for GetLastError). Empty: the system's checked close;
+// tests pass one that fails.
+using CloseDumpFile = std::function<bool(base::ScopedHandle* file)>;
+
 // Tries the richer dump type first and a normal dump when that fails or is larger than
 // |size_limit|; false when neither fits. |pauses|, when given, holds the write once it has
 // begun.
 [[nodiscard]] bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
                                     HANDLE file, uint64_t size_limit,
                                     DumpWritePauses* pauses = nullptr);
-// Creates |path| and writes the dump into it; when that fails the file is deleted, or with
-// |keep_failed| renamed to FailedDumpPath(path).
+// Creates |path| and writes the dump into it; when that or the file's close fails the file
+// is deleted, or with |keep_failed| renamed to FailedDumpPath(path).
 [[nodiscard]] bool WriteMinidumpFile(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
                                      const std::wstring& path, uint64_t size_limit,
-                                     bool keep_failed = false, DumpWritePauses* pauses = nullptr);
+                                     bool keep_failed = false, DumpWritePauses* pauses = nullptr,
+                                     const CloseDumpFile& close_file = CloseDumpFile());
 // Reads the crashing thread id, the exception pointers and (when |assertion_address| is
 // not 0) the assertion out of |client| (process |pid|) and writes its dump to |path|. A
 // dump whose exception record cannot be read, or whose client ended or moved on from its
@@ -56,7 +64,8 @@ constexpr uint64_t kReporterDumpSizeLimit = 512000;
                                        uint64_t exception_pointers_address,
                                        uint64_t assertion_address, const std::wstring& path,
                                        uint64_t size_limit, bool keep_failed,
-                                       DumpWritePauses* pauses = nullptr);
+                                       DumpWritePauses* pauses = nullptr,
+                                       const CloseDumpFile& close_file = CloseDumpFile());
 // The answer to a MiniDumpWriteDump callback that adds nothing to the dump: modules and
 // threads as found, no extra memory, never cancelled.
 BOOL AnswerDumpCallback(const MINIDUMP_CALLBACK_INPUT& input, MINIDUMP_CALLBACK_OUTPUT* output);

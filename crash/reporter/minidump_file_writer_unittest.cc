@@ -58,6 +58,7 @@ class PlantedClient : public DumpClient, public DumpWritePauses {
     kRecordLostInWrite,   // unreadable once the write began
     kEndedInWrite,
     kCodeChangedInWrite,  // another exception
+    kCloseFails,          // the dump file's last writes fail at its close
   };
 
   PlantedClient(HANDLE process, uint64_t record_address, Plant plant)
@@ -81,6 +82,14 @@ class PlantedClient : public DumpClient, public DumpWritePauses {
   void BeforeDumpFile(uint32_t) override {}
   void WhileWriting(uint32_t) override { writing_ = true; }
   bool writing() const { return writing_; }
+  CloseDumpFile closer() const {
+    if (plant_ != kCloseFails) return CloseDumpFile();
+    return [](base::ScopedHandle* file) {
+      (void)file->CloseChecked();
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    };
+  }
 
  private:
   const ProcessDumpClient real_;
@@ -90,7 +99,8 @@ class PlantedClient : public DumpClient, public DumpWritePauses {
 };
 
 // A dump is good only when the client's crash could be read before and was still the same
-// after it was written; any other comes out failed, never for upload.
+// after it was written, and its file closed cleanly; any other comes out failed, never for
+// upload.
 TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
   struct Case {
     const char* label;
@@ -106,6 +116,8 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
       {"record lost during the write", PlantedClient::kRecordLostInWrite, false, false},
       {"client ended during the write", PlantedClient::kEndedInWrite, true, false},
       {"exception changed during the write", PlantedClient::kCodeChangedInWrite, false, false},
+      {"close of the file failed", PlantedClient::kCloseFails, false, false},
+      {"close of the file failed, failures kept", PlantedClient::kCloseFails, true, false},
   };
   base::ScopedHandle self(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
                                       FALSE, GetCurrentProcessId()));
@@ -123,7 +135,7 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
     EXPECT_EQ(c.written,
               WriteClientMinidump(client, GetCurrentProcessId(), crash.thread_id_address(),
                                   crash.pointers_address_address(), 0, path.value(),
-                                  kClientDumpSizeLimit, c.keep_failed, &client));
+                                  kClientDumpSizeLimit, c.keep_failed, &client, client.closer()));
     // The system did write: only the checks around it can fail the dump.
     EXPECT_TRUE(client.writing());
     EXPECT_EQ(c.written, base::PathExists(path));

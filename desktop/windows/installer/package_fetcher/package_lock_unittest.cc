@@ -60,6 +60,35 @@ TEST_F(PackageLockTest, OnlyTheFilesOfRunsWhoseLockNobodyHoldsGo) {
   EXPECT_FALSE(RunLeft(live));
 }
 
+// The clean-up takes only names that carry a run's time as 14 plain digits: anything else
+// under the prefix is somebody else's file or folder in the user's Temp.
+TEST_F(PackageLockTest, NamesWithoutTheRunsNumericTimeStay) {
+  const std::vector<std::wstring> others = {
+      L"velum_installer_",
+      L"velum_installer_abc\\",
+      L"velum_installer_abc\\kept.txt",
+      L"velum_installer_12x.exe",
+      L"velum_installer_abcdefghijklmn\\",
+      L"velum_installer_abcdefghijklmn\\kept.txt",
+      L"velum_installer_abcdefghijklmn.exe",
+      L"velum_installer_2026010112000x_0.7z",
+      L"velum_installer_2026-01-01T120.exe",
+      L"velum_installer_+2026010112000.exe",
+      L"velum_installer_ 2026010112000-4711.lck",
+      // Fullwidth digits, which a locale-aware digit test would take.
+      L"velum_installer_\uFF12\uFF10\uFF12\uFF16\uFF10\uFF11\uFF10\uFF11\uFF11\uFF12"
+      L"\uFF10\uFF10\uFF10\uFF10.exe",
+  };
+  MakeTree(others);
+  MakeRun(L"velum_installer_20260101100000");
+
+  RemoveDeadPackages(scratch_.path());
+
+  EXPECT_FALSE(RunLeft(L"velum_installer_20260101100000"));
+  for (const std::wstring& name : others)
+    EXPECT_TRUE(base::PathExists(Path(name.c_str()))) << name;
+}
+
 // Two runs started in one second, even by one process, never share a stem: each holds its
 // own lock, and a lock left by a killed process of the same number only moves the name on.
 TEST_F(PackageLockTest, RunsOfOneSecondGetStemsOfTheirOwn) {
