@@ -12,6 +12,7 @@
 #include "base/native_library.h"
 #include "crash/reporter/crash_generation_client.h"
 #include "crash/reporter/minidump_file_writer.h"
+#include "crash/reporter/moduleless_symbols.h"
 
 namespace crash_reporter {
 
@@ -473,6 +474,7 @@ bool CrashExceptionHandler::WriteMinidumpInProcess(DWORD requesting_thread_id,
   DumpCallbackState state = {&extra_memory_, 0};
   MINIDUMP_CALLBACK_INFORMATION callback = {&DumpCallback, &state};
 
+  const ModulelessSymbols symbols(dbghelp_.Get(), GetCurrentProcess());
   return reinterpret_cast<MiniDumpWriteDumpFunction>(write_dump_)(
              GetCurrentProcess(), GetCurrentProcessId(), file.Get(),
              static_cast<MINIDUMP_TYPE>(dump_type_),

@@ -22,7 +22,6 @@
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
-#include "crash/reporter/client_symbols.h"
 #include "crash/reporter/crash_client_values.h"
 #include "crash/reporter/crash_generation_server.h"
 #include "crash/reporter/crash_key_map.h"
@@ -125,17 +124,6 @@ void OnDumpRequest(void* context, const ClientInfo* client, const std::wstring*)
   OnClientDumpRequested(static_cast<ReporterContext*>(context), client);
 }
 
-// The symbols of a client are prepared as it registers, so that its crash need not wait
-// for them.
-void OnClientConnected(void* context, const ClientInfo* client) {
-  static_cast<ReporterContext*>(context)->symbols->Add(client->process_id(),
-                                                       client->process_handle());
-}
-
-void OnClientExited(void* context, const ClientInfo* client) {
-  static_cast<ReporterContext*>(context)->symbols->Remove(client->process_id());
-}
-
 }  // namespace
 
 int CrashReporterMain() {
@@ -154,10 +142,8 @@ void OnClientDumpRequested(ReporterContext* context, const ClientInfo* client) {
   const std::wstring dump_path = base::UTF8ToWide(MakeCrashLogName(NextDumpSequence()));
   bool written = false;
   {
-    // Ahead of the symbol preparations of clients that have not crashed.
-    ClientSymbols::DumpTurn turn(context->symbols);
-    const HANDLE prepared = context->symbols->ForDump(client->process_id());
-    const ProcessDumpClient dump_client(prepared ? prepared : client->process_handle());
+    base::AutoLock lock(GetDumpLock());
+    const ProcessDumpClient dump_client(client->process_handle());
     written = WriteClientMinidump(dump_client, client->process_id(), client->thread_id_address(),
                                   client->exception_pointers_address(),
                                   client->assertion_info_address(), dump_path,
@@ -255,12 +241,10 @@ int RunCrashReporter(const base::CommandLine& command_line, DumpWritePauses* pau
   PipeSecurity security;
 
   std::unique_ptr<CrashStatsStore> stats(new CrashStatsStore(paths.stats_file));
-  // Outlives the server, whose callbacks use it.
-  ClientSymbols symbols(&GetDumpLock(), SystemSymbolHandler());
-  ReporterContext context = {stats.get(), GetKeepLogs(false), pauses, &symbols};
-  CrashGenerationServer server(pipe_name, security.attributes(), &OnClientConnected, &context,
-                               &OnDumpRequest, &context, &OnClientExited, &context, nullptr,
-                               nullptr, false, std::wstring());
+  ReporterContext context = {stats.get(), GetKeepLogs(false), pauses};
+  CrashGenerationServer server(pipe_name, security.attributes(), nullptr, nullptr,
+                               &OnDumpRequest, &context, nullptr, nullptr, nullptr, nullptr,
+                               false, std::wstring());
   if (!server.Start()) return -1;
 
   if (!SetEvent(init_event.Get())) PLOG(WARNING) << "Cannot signal the parent";

@@ -30,7 +30,6 @@ namespace crash_reporter {
 // The switch that makes a host run the reporter for the process it names.
 
 class ClientInfo;
-class ClientSymbols;
 class CrashStatsStore;
 class DumpWritePauses;
 
@@ -43,7 +42,6 @@ struct ReporterContext {
   CrashStatsStore* stats;
   bool keep_logs;
   DumpWritePauses* pauses;  // null but in tests that hold the reporter
-  ClientSymbols* symbols;   // its turn is the dumps' lock
 };
 
 // The pipe server's dump callback: counts, writes and queues the upload of one dump.

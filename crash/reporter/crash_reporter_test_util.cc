@@ -1,5 +1,7 @@
 #include "crash/reporter/crash_reporter_test_util.h"
 
+#include <windows.h>
+#include <dbghelp.h>
 #include <string.h>
 
 #include <memory>
@@ -127,10 +129,20 @@ MinidumpFacts ReadMinidump(const base::FilePath& path) {
                             ReadAt(file, offset + 8ull, &facts.exception_code) &&
                             ReadAt(file, offset + 24ull, &facts.exception_address);
     } else {
+      if (type == MemoryListStream && !ReadAt(file, offset, &facts.memory_ranges))
+        facts.valid = false;
       facts.streams[type] = file.substr(offset, size);
     }
   }
   return facts;
+}
+
+size_t OwnFunctionCount() {
+  const BYTE* image = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+  const IMAGE_NT_HEADERS* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  return headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION].Size /
+         sizeof(RUNTIME_FUNCTION);
 }
 
 std::vector<base::FilePath> FindDumps(const base::FilePath& folder) {

@@ -57,10 +57,16 @@ struct MinidumpFacts {
   uint32_t exception_thread_id = 0;
   uint32_t exception_code = 0;
   uint64_t exception_address = 0;
+  uint32_t memory_ranges = 0;  // of the memory list
   // User streams by type.
   std::map<uint32_t, std::string> streams;
 };
 MinidumpFacts ReadMinidump(const base::FilePath& path);
+
+// The functions this program's image lists with their unwind records. Under Wine a dump
+// holding a memory range for each of them was read out of the process one record at a
+// time, long enough on a loaded machine for a crashed client to stop waiting for it.
+size_t OwnFunctionCount();
 
 // A crash of this process laid out as a client's registration names it: the dump writer
 // reads the thread id and the exception pointers through these addresses.

@@ -4,6 +4,7 @@
 #include "base/native_library.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "crash/reporter/moduleless_symbols.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 
 namespace crash_reporter {
@@ -28,14 +29,9 @@ constexpr DWORD kInvalidArgument = 0x80070057;
 
 // dbghelp stays loaded once the process has written a dump: under Wine a dump written
 // after dbghelp was unloaded and loaded again fails with "access denied".
-MiniDumpWriteDumpFunction GetMiniDumpWriteDump() {
-  static const MiniDumpWriteDumpFunction function = []() -> MiniDumpWriteDumpFunction {
-    HMODULE dbghelp = base::LoadSystemLibrary(L"dbghelp.dll");
-    if (!dbghelp) return nullptr;
-    return reinterpret_cast<MiniDumpWriteDumpFunction>(
-        reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
-  }();
-  return function;
+HMODULE GetDbghelp() {
+  static const HMODULE dbghelp = base::LoadSystemLibrary(L"dbghelp.dll");
+  return dbghelp;
 }
 
 // Holds a client's dump at the system's first callback, once; adds nothing to the dump.
@@ -102,7 +98,11 @@ bool ReadProcessBytes(HANDLE process, uint64_t address, void* buffer, size_t siz
 
 bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block, HANDLE file,
                       uint64_t size_limit, DumpWritePauses* pauses) {
-  const MiniDumpWriteDumpFunction write_dump = GetMiniDumpWriteDump();
+  const HMODULE dbghelp = GetDbghelp();
+  const MiniDumpWriteDumpFunction write_dump =
+      dbghelp ? reinterpret_cast<MiniDumpWriteDumpFunction>(
+                    reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")))
+              : nullptr;
   if (!write_dump) return false;
 
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
@@ -127,6 +127,7 @@ bool WriteOwnMinidump(HANDLE process, uint32_t pid, const CrashInfoBlock& block,
   PauseInWrite pause = {pauses, pid, false};
   MINIDUMP_CALLBACK_INFORMATION callback = {&PauseAtFirstCallback, &pause};
 
+  const ModulelessSymbols symbols(dbghelp, process);
   for (MINIDUMP_TYPE type : kDumpTypes) {
     if (write_dump(process, pid, file, type, block.exception_pointers ? &exception : nullptr,
                    &user_streams, pauses ? &callback : nullptr)) {

@@ -10,7 +10,6 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "crash/reporter/client_symbols.h"
 #include "crash/reporter/crash_reporter_test_util.h"
 #include "crash/reporter/dump_client.h"
 #include "crash/reporter/dump_write_pauses.h"
@@ -44,6 +43,25 @@ TEST_F(MinidumpFileWriterTest, ADumpOverTheLimitIsDeleted) {
   EXPECT_FALSE(WriteMinidumpFile(GetCurrentProcess(), GetCurrentProcessId(), block,
                                  path.value(), 1000));
   EXPECT_FALSE(base::PathExists(path));
+}
+
+// The memory a dump carries is its threads', not a range for each function's unwind
+// record; a second dump finds nothing left of the first.
+TEST_F(MinidumpFileWriterTest, ADumpCarriesThreadMemoryNotEachFunctionsUnwindRecord) {
+  const size_t functions = OwnFunctionCount();
+  ASSERT_GT(functions, 1000u);
+  const CrashInfoBlock block = {};
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const base::FilePath path = Path(L"own.dmp");
+    ASSERT_TRUE(WriteMinidumpFile(GetCurrentProcess(), GetCurrentProcessId(), block,
+                                  path.value(), kClientDumpSizeLimit));
+    const MinidumpFacts facts = ReadMinidump(path);
+    ASSERT_TRUE(facts.valid);
+    EXPECT_GT(facts.memory_ranges, 0u);
+    EXPECT_LT(facts.memory_ranges, functions / 10);
+    ASSERT_TRUE(base::DeleteFile(path, false));
+  }
 }
 
 // This process plays the client; what the writer reads of it and whether it ended can be
@@ -122,11 +140,6 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
   base::ScopedHandle self(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
                                       FALSE, GetCurrentProcessId()));
   ASSERT_TRUE(self.IsValid());
-  // Symbols loaded once, as the reporter does for its clients: each dump then only
-  // refreshes them.
-  SymbolHandler* symbols = SystemSymbolHandler();
-  ASSERT_NE(nullptr, symbols);
-  ASSERT_TRUE(symbols->Initialize(self.Get()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     const OwnCrash crash(0xE0000017);
@@ -149,7 +162,6 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
     (void)base::DeleteFile(path, false);
     (void)base::DeleteFile(failed, false);
   }
-  symbols->Cleanup(self.Get());
 }
 
 }  // namespace
