@@ -37,8 +37,8 @@ REPO=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 DIR=${CRASH_BENCH_DIR:-/tmp/velum-crash-bench}
 CORES=${CRASH_BENCH_CORES:-0,1}
 # Big enough that an installation is still under way some seconds after its backend starts.
-FILES=${CRASH_BENCH_FILES:-2000}
-BYTES=${CRASH_BENCH_BYTES:-80000000}
+FILES=${CRASH_BENCH_FILES:-6000}
+BYTES=${CRASH_BENCH_BYTES:-150000000}
 WINESERVER=/usr/lib/wine/wineserver
 COMMON=(--allusers=0 --enable-installer-stats=0
         --local-pref-default-overrides-server=http://127.0.0.1:9/)
@@ -92,7 +92,7 @@ wait_for() {
   local deadline=$((SECONDS + $1))
   shift
   while [ $SECONDS -lt $deadline ]; do
-    [ -n "$("$@")" ] && return 0
+    [ -n "$("$@" 2> /dev/null)" ] && return 0
     sleep 0.2
   done
   return 1
@@ -131,7 +131,7 @@ setup() {
 trial() {
   local name=$1 role=$2 k=$3 side=$DIR/$1 prefix=$DIR/$1/prefix image fragment
   local started holder folder version out pid before t0 t1 load outcome seconds=-
-  local temp=$prefix/drive_c/users/root/Temp settle=2
+  local temp=$prefix/drive_c/users/root/Temp settle=1
   # Only this trial's dump can be uploaded: a leftover one would be sent by a new reporter.
   rm -f "$temp"/*.dmp "$temp"/*.dmp.failed
   out=$side/logs/$role-$k
