@@ -12,7 +12,10 @@
 # own Wine prefix and collector under $CRASH_BENCH_DIR (default /tmp/velum-crash-bench).
 # Everything under Wine and the hog run on cores $CRASH_BENCH_CORES (default 0,1); the
 # crash is a thread started at address 0x8 in the role's process (crash_inject.exe, taken
-# from the first build tree that has it).
+# from the first build tree that has it). A crash not reported is told apart by its
+# reporter's log: "lost:dump" (no dump written), "lost:upload" (the upload failed), "lost"
+# (neither logged within the bound). CRASH_BENCH_PLAIN=1 runs the collector plain
+# (a chunked body is read chunked even when a Content-Length is given).
 set -uo pipefail
 ROUNDS=5
 ROLES="silent backend wizard uninstaller autoupdate helper"
@@ -105,7 +108,7 @@ setup() {
   rm -rf "$side"
   mkdir -p "$side/run" "$side/collector" "$side/logs"
   python3 "$REPO/testing/crash_collector/crash_collector.py" --state-dir "$side/collector" \
-    --strict --lifetime 14400 > "$side/collector.log" 2>&1 &
+    $([ -n "${CRASH_BENCH_PLAIN:-}" ] || echo --strict) --lifetime 14400 > "$side/collector.log" 2>&1 &
   COLLECTORS+=("$side/collector")
   wait_for 30 ls "$side/collector/server.json" || { echo "no collector" >&2; exit 1; }
   port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["port"])' \
@@ -131,7 +134,7 @@ setup() {
 trial() {
   local name=$1 role=$2 k=$3 side=$DIR/$1 prefix=$DIR/$1/prefix image fragment
   local started holder folder version out pid before t0 t1 load outcome seconds=-
-  local temp=$prefix/drive_c/users/root/Temp settle=1
+  local temp=$prefix/drive_c/users/root/Temp settle=1 logged new
   # Only this trial's dump can be uploaded: a leftover one would be sent by a new reporter.
   rm -f "$temp"/*.dmp "$temp"/*.dmp.failed
   out=$side/logs/$role-$k
@@ -185,6 +188,7 @@ trial() {
   wait_for 120 prefix_processes "$prefix" crash-reporter-parent-id || echo "$role: no reporter came"
   sleep $settle
   before=$(find "$side/collector" -name 'request-*.json' | wc -l)
+  logged=$(cat "$temp"/*_crashreporter.log 2> /dev/null | wc -l)
   load=$(cut -d' ' -f1 /proc/loadavg)
   pid=$(wine "$name" "$INJECT" "$image" "$fragment" 2> "$out.inject" | sed -n 's/^crashed \([0-9]*\).*/\1/p')
   t0=$(date +%s.%N)
@@ -211,10 +215,21 @@ EOF
         seconds=$(echo "$t1 - $t0" | bc)
         break
       fi
+      # A failure the reporter logged ends the wait (a failed upload is never retried).
+      new=$(cat "$temp"/*_crashreporter.log 2> /dev/null | tail -n +$((logged + 1)))
+      if grep -q "Cannot write the dump of process $pid" <<< "$new"; then
+        outcome=lost:dump
+        break
+      fi
+      if grep -Eq "Crash upload of .* failed|not uploaded" <<< "$new"; then
+        outcome=lost:upload
+        break
+      fi
       sleep 0.2
     done
   fi
-  [ $outcome = reported ] || cp "$temp"/*_crashreporter.log "$out.reporter.log" 2> /dev/null
+  [ $outcome = reported ] ||
+    { cat "$temp"/*_crashreporter.log 2> /dev/null | tail -n +$((logged + 1)); } > "$out.reporter.log"
   printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$role" "$k" "$outcome" "$seconds" "$load" >> "$RESULTS"
   echo "$name $role $k: $outcome ${seconds}s load $load"
   # Nothing of the trial stays: its processes, installations and unpacked packages.
@@ -259,7 +274,12 @@ for role, name in keys:
     loads = sorted(float(r[5]) for r in mine)
     spread = "%.1f..%.1f s" % (times[0], times[-1]) if times else "-"
     missed = len(mine) - len(crashed)
-    print("%-12s %-8s %d of %d  %-14s load %.1f..%.1f%s" % (
+    lost = {}
+    for r in crashed:
+        if r[3] != "reported":
+            lost[r[3]] = lost.get(r[3], 0) + 1
+    print("%-12s %-8s %d of %d  %-14s load %.1f..%.1f%s%s" % (
         role, name, len(times), len(crashed), spread, loads[0], loads[-1],
+        "".join("  %s %d" % item for item in sorted(lost.items())),
         "  (%d not crashed)" % missed if missed else ""))
 EOF
