@@ -12,10 +12,10 @@
 # own Wine prefix and collector under $CRASH_BENCH_DIR (default /tmp/velum-crash-bench).
 # Everything under Wine and the hog run on cores $CRASH_BENCH_CORES (default 0,1); the
 # crash is a thread started at address 0x8 in the role's process (crash_inject.exe, taken
-# from the first build tree that has it). A crash not reported is told apart by its
-# reporter's log: "lost:dump" (no dump written), "lost:upload" (the upload failed), "lost"
-# (neither logged within the bound). CRASH_BENCH_PLAIN=1 runs the collector plain
-# (a chunked body is read chunked even when a Content-Length is given).
+# from $CRASH_INJECT or else the first build tree that has it). A crash not reported is
+# told apart by its reporter's log: "lost:dump" (no dump written), "lost:upload" (the
+# upload failed), "lost" (neither logged within the bound). CRASH_BENCH_PLAIN=1 runs the
+# collector plain (a chunked body is read chunked even when a Content-Length is given).
 set -uo pipefail
 ROUNDS=5
 ROLES="silent backend wizard uninstaller autoupdate helper"
@@ -52,7 +52,7 @@ for pair in "$@"; do
   NAMES+=("${pair%%=*}")
   BUILD_OF[${pair%%=*}]=$(cd "${pair#*=}" && pwd) || exit 2
 done
-INJECT=
+INJECT=${CRASH_INJECT:-}
 for name in "${NAMES[@]}"; do
   [ -n "$INJECT" ] || [ ! -f "${BUILD_OF[$name]}/bin/crash_inject.exe" ] ||
     INJECT=${BUILD_OF[$name]}/bin/crash_inject.exe
