@@ -107,8 +107,10 @@ setup() {
   WINEPREFIX=$side/prefix "$WINESERVER" -k 2> /dev/null
   rm -rf "$side"
   mkdir -p "$side/run" "$side/collector" "$side/logs"
+  local strict=(--strict)
+  [ -z "${CRASH_BENCH_PLAIN:-}" ] || strict=()
   python3 "$REPO/testing/crash_collector/crash_collector.py" --state-dir "$side/collector" \
-    $([ -n "${CRASH_BENCH_PLAIN:-}" ] || echo --strict) --lifetime 14400 > "$side/collector.log" 2>&1 &
+    "${strict[@]}" --lifetime 14400 > "$side/collector.log" 2>&1 &
   COLLECTORS+=("$side/collector")
   wait_for 30 ls "$side/collector/server.json" || { echo "no collector" >&2; exit 1; }
   port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["port"])' \
@@ -190,7 +192,8 @@ trial() {
   before=$(find "$side/collector" -name 'request-*.json' | wc -l)
   logged=$(cat "$temp"/*_crashreporter.log 2> /dev/null | wc -l)
   load=$(cut -d' ' -f1 /proc/loadavg)
-  pid=$(wine "$name" "$INJECT" "$image" "$fragment" 2> "$out.inject" | sed -n 's/^crashed \([0-9]*\).*/\1/p')
+  pid=$(wine "$name" "$INJECT" "$image" "$fragment" 2> "$out.inject" |
+    sed -n 's/^crashed \([0-9]*\).*/\1/p')
   t0=$(date +%s.%N)
   if [ -z "$pid" ]; then
     outcome=missed
