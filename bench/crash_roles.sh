@@ -77,13 +77,13 @@ wine() {
 }
 
 # The Unix pids of the prefix's processes whose command line holds every word given.
+# Quick on a loaded machine: only the processes pgrep finds by the first word are read.
 prefix_processes() {
-  local prefix=$1 environ pid line word
+  local prefix=$1 pid line word
   shift
-  for environ in /proc/[0-9]*/environ; do
-    pid=${environ#/proc/}
-    pid=${pid%/environ}
-    { tr '\0' '\n' < "$environ"; } 2> /dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
+  for pid in $(pgrep -f -- "$1"); do
+    { tr '\0' '\n' < "/proc/$pid/environ"; } 2> /dev/null | grep -qxF "WINEPREFIX=$prefix" ||
+      continue
     line=$(tr '\0' ' ' < "/proc/$pid/cmdline" 2> /dev/null)
     for word in "$@"; do [[ $line == *"$word"* ]] || continue 2; done
     echo "$pid"
@@ -147,7 +147,7 @@ trial() {
         > "$out.out" 2>&1 &
       started=$!
       # Mid-install: the package's backend runs.
-      wait_for 180 prefix_processes "$prefix" installer.exe --backend ||
+      wait_for 180 prefix_processes "$prefix" --backend installer.exe ||
         { echo "$role: no backend came"; }
       if [ $role = silent ]; then image=VelumSetup.exe fragment="--silent --allusers"
       else image=installer.exe fragment=--backend; fi ;;
@@ -159,7 +159,7 @@ trial() {
       wine "$name" "$side/run/VelumUpdate.exe" --silent --autoupdate "${COMMON[@]}" \
         "--installfolder=$folder" > "$out.out" 2>&1 &
       started=$!
-      wait_for 180 prefix_processes "$prefix" installer.exe --backend ||
+      wait_for 180 prefix_processes "$prefix" --backend installer.exe ||
         { echo "$role: no backend came"; }
       image=VelumUpdate.exe fragment="--silent --autoupdate" ;;
     wizard)
