@@ -53,22 +53,28 @@ echo "=== installing the sample browser silently into $PREFIX ($ROUTE route)"
 rm -rf "$UNIX_FOLDER"
 mkdir -p "$SAMPLE/download"
 cp "$INSTALLER" "$SAMPLE/download/"
+# Only this run's logs count: a killed installer also ends with 0 under Wine, so the run
+# is a success only when one of its installers logged that it succeeded.
+touch "$SAMPLE/run.stamp"
 set +e
 VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$SAMPLE/download/$(basename "$INSTALLER")" \
   "${SWITCHES[@]}" > "$SAMPLE/installer.out" 2>&1
 RC=$?
 WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -w
-set -e
 stop_server
 
 LOG=$(ls -t "$PREFIX"/drive_c/users/*/Temp/Velum\ Installer/velum_installer_*.log 2>/dev/null |
   head -1 || true)
 FILES=$(find "$UNIX_FOLDER" -type f 2>/dev/null | wc -l)
+SUCCEEDED=$(find "$PREFIX"/drive_c/users/*/Temp/Velum\ Installer -name 'velum_installer_*.log' \
+  -newer "$SAMPLE/run.stamp" -exec grep -l "Installation succeeded" {} + 2>/dev/null | wc -l)
+set -e
 echo "installed into: $FOLDER (in $UNIX_FOLDER)"
 echo "exit code:      $RC"
 echo "installed files: $FILES"
 echo "log file:       ${LOG:-none}"
-if [ "$RC" = 0 ] && [ "$FILES" -gt 0 ]; then
+echo "success logged: $([ "$SUCCEEDED" -gt 0 ] && echo yes || echo no)"
+if [ "$RC" = 0 ] && [ "$FILES" -gt 0 ] && [ "$SUCCEEDED" -gt 0 ]; then
   echo "The Velum browser is installed."
 else
   echo "The installation failed; see the log file and $SAMPLE/installer.out."
