@@ -19,7 +19,10 @@
 #include <stdio.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "base/win/scoped_handle.h"
 
 namespace {
 
@@ -32,77 +35,73 @@ struct Process {
 // Read out of the process's own parameters block: the only source Wine and Windows
 // both give for another process.
 std::wstring CommandLineOf(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (!process) return std::wstring();
+  const base::ScopedHandle process(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  if (!process.IsValid()) return std::wstring();
   std::wstring text;
   PROCESS_BASIC_INFORMATION basic = {};
   PEB peb = {};
   RTL_USER_PROCESS_PARAMETERS parameters = {};
-  if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic),
+  if (NtQueryInformationProcess(process.Get(), ProcessBasicInformation, &basic, sizeof(basic),
                                 nullptr) == 0 &&
-      ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) &&
-      ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters),
+      ReadProcessMemory(process.Get(), basic.PebBaseAddress, &peb, sizeof(peb), nullptr) &&
+      ReadProcessMemory(process.Get(), peb.ProcessParameters, &parameters, sizeof(parameters),
                         nullptr)) {
     text.resize(parameters.CommandLine.Length / sizeof(wchar_t));
-    if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, &text[0],
+    if (!ReadProcessMemory(process.Get(), parameters.CommandLine.Buffer, &text[0],
                            parameters.CommandLine.Length, nullptr))
       text.clear();
   }
-  CloseHandle(process);
   return text;
 }
 
 std::vector<Process> ListProcesses() {
   std::vector<Process> processes;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return processes;
+  const base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.IsValid()) return processes;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
     processes.push_back({entry.th32ProcessID, entry.szExeFile, CommandLineOf(entry.th32ProcessID)});
   }
-  CloseHandle(snapshot);
   return processes;
 }
 
 int Crash(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+  const base::ScopedHandle process(OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
                                    PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
-                               FALSE, pid);
-  if (!process) {
+                               FALSE, pid));
+  if (!process.IsValid()) {
     fwprintf(stderr, L"crash_inject: cannot open process %lu: error %lu\n", pid, GetLastError());
     return 4;
   }
   // A start address no module maps: the new thread faults on its first instruction.
-  HANDLE thread = CreateRemoteThread(
-      process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<uintptr_t>(8)),
-      nullptr, 0, nullptr);
-  const DWORD error = GetLastError();
-  CloseHandle(process);
-  if (!thread) {
-    fwprintf(stderr, L"crash_inject: no thread in process %lu: error %lu\n", pid, error);
+  const base::ScopedHandle thread(CreateRemoteThread(
+      process.Get(), nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(static_cast<uintptr_t>(8)),
+      nullptr, 0, nullptr));
+  if (!thread.IsValid()) {
+    fwprintf(stderr, L"crash_inject: no thread in process %lu: error %lu\n", pid,
+             GetLastError());
     return 4;
   }
-  CloseHandle(thread);
   wprintf(L"crashed %lu\n", pid);
   return 0;
 }
 
 int Hold(int count, wchar_t** names) {
-  std::vector<HANDLE> events;
+  std::vector<base::ScopedHandle> events;
   for (int i = 0; i < count; ++i) {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, names[i]);
-    if (!event) {
+    base::ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, names[i]));
+    if (!event.IsValid()) {
       fwprintf(stderr, L"crash_inject: cannot create %ls: error %lu\n", names[i], GetLastError());
       return 4;
     }
-    events.push_back(event);
+    events.push_back(std::move(event));
   }
   wprintf(L"%lu\n", GetCurrentProcessId());
   fflush(stdout);
   Sleep(10 * 60 * 1000);
-  for (HANDLE event : events) CloseHandle(event);
   return 0;
 }
 
