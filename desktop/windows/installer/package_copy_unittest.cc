@@ -158,10 +158,13 @@ TEST_F(TakeElevatedPackageTest, AComponentWhoseFolderHoldsAnUnverifiedProgramIsL
   MakeComponent(L"other_dirty", {{"signing/signed.exe", L"other_installer.exe"},
                                  {"signing/unsigned.exe", L"strings.dat"}});
   MakeComponent(L"script", {{nullptr, L"script_installer.exe"}});
+  // Clean folders under names that are not plain.
+  MakeComponent(L"x_folder", {{"signing/signed.exe", L"x_installer.exe"}});
+  MakeComponent(L"nul_folder", {{"signing/signed.exe", L"nul_installer.exe"}});
   base::ScopedLogCapture log;
   const base::Result<> result =
       Take(L"suite:suite_clean|assistant:assistant_dirty|other:other_dirty|script:script|"
-           L"..\\..\\x:suite_clean|nul:suite_clean|tool:..");
+           L"..\\..\\x:x_folder|nul:nul_folder|tool:..");
   ASSERT_TRUE(result.ok()) << base::DescribeFailure(result.failure());
   EXPECT_EQ(L"suite:suite_clean", taken_.components);
   EXPECT_TRUE(base::PathExists(destination_.Append(L"suite_clean").Append(L"helper.dll")));
