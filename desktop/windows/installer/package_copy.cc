@@ -243,11 +243,10 @@ base::Result<> UnpackSignedCopy(const base::FilePath& file, const base::FilePath
 // The copy of the component folder `name` beside `package` in `destination`, in which
 // every program file passed the signer rule and is held in `held`, the component's
 // installer among them.
-base::Result<base::FilePath> CopyVerifiedComponent(const base::FilePath& package,
-                                                   const std::pair<std::wstring, std::wstring>& component,
-                                                   const base::FilePath& running_installer,
-                                                   const base::FilePath& destination,
-                                                   std::vector<HeldProgram>* held) {
+base::Result<base::FilePath> CopyVerifiedComponent(
+    const base::FilePath& package, const std::pair<std::wstring, std::wstring>& component,
+    const base::FilePath& running_installer, const base::FilePath& destination,
+    std::vector<HeldProgram>* held) {
   const base::FilePath name(component.second);
   // The names become file and folder names here and in the install folder.
   if (!IsPlainEntryName(component.first) || !IsPlainEntryName(name.value()))
@@ -287,8 +286,8 @@ std::wstring CopyComponents(const base::FilePath& package, const std::wstring& c
     // A component left out never fails the installation.
     if (!copy.ok()) {
       LOG(ERROR) << "Leaving out the component " << base::WideToUTF8(component.first) << ": "
-                 << base::DescribeFailure(copy.failure()) << " (" << copy.failure().path.AsUTF8()
-                 << ")";
+                 << base::DescribeFailure(copy.failure()) << " ("
+                 << copy.failure().path.AsUTF8() << ")";
       continue;
     }
     for (HeldProgram& program : programs) held->push_back(std::move(program));

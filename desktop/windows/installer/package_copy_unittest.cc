@@ -174,7 +174,8 @@ TEST_F(TakeElevatedPackageTest, AComponentWhoseFolderHoldsAnUnverifiedProgramIsL
   EXPECT_EQ(2u, taken_.component_programs.size());
   const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
   ASSERT_EQ(6u, reasons.size());
-  EXPECT_NE(std::string::npos, reasons[0].find("a program file that does not pass the signer rule"));
+  EXPECT_NE(std::string::npos,
+            reasons[0].find("a program file that does not pass the signer rule"));
   EXPECT_NE(std::string::npos, reasons[0].find("helper.dll"));
   EXPECT_NE(std::string::npos, reasons[1].find("strings.dat"));
   EXPECT_NE(std::string::npos, reasons[2].find("its installer is not a program file"));
@@ -214,8 +215,9 @@ TEST_F(TakeElevatedPackageTest, CarriedDataNamesNoLocalFiles) {
                             static_cast<int>(web.size())));
   ASSERT_EQ(8, base::WriteFile(package_.Append(L"pref_default_overrides"), "C:\\x.txt", 8));
   ASSERT_TRUE(Take(L"").ok());
-  EXPECT_NE(std::string::npos, Carried(L"installer_prefs_include.json")
-                                   .find("\"welcome-url\":\"https://www.example.com/welcome?from=1\""));
+  EXPECT_NE(std::string::npos,
+            Carried(L"installer_prefs_include.json")
+                .find("\"welcome-url\":\"https://www.example.com/welcome?from=1\""));
   EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"pref_default_overrides")));
 }
 

@@ -41,14 +41,16 @@ base::Result<> HoldProgramsIn(const HeldFile& folder, const base::FilePath& rela
       return base::Failure{GetLastError(), 0, "cannot hold", folder.final_path().Append(item.name)};
     if (entry.is_reparse_point() || (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
       return base::Failure{0, 0, "a link", entry.final_path()};
-    const base::FilePath name = relative.empty() ? base::FilePath(item.name) : relative.Append(item.name);
+    const base::FilePath name =
+        relative.empty() ? base::FilePath(item.name) : relative.Append(item.name);
     base::Result<> checked;
     if (entry.is_directory()) {
       checked = HoldProgramsIn(entry, name, running_installer, depth + 1, held);
     } else {
       const base::Result<bool> program = IsProgramImage(entry.handle(), entry.final_path());
       if (!program.ok()) return program.failure();
-      if (program.value()) checked = HoldIfVerified(entry.final_path(), name, running_installer, held);
+      if (program.value())
+        checked = HoldIfVerified(entry.final_path(), name, running_installer, held);
     }
     if (!checked.ok()) return checked;
   }

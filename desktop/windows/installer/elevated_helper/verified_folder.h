@@ -6,7 +6,8 @@
 //
 //   std::vector<HeldProgram> held;
 //   const base::Result<> verified = HoldVerifiedProgramFiles(copy, running_installer, &held);
-//   if (verified.ok() && IsHeldProgram(held, installer_name)) Run(copy.Append(installer_name));  // then let `held` go
+//   if (verified.ok() && IsHeldProgram(held, installer_name))
+//     Run(copy.Append(installer_name));  // then let `held` go once the run has ended
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_VERIFIED_FOLDER_H_
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_VERIFIED_FOLDER_H_
 
