@@ -116,7 +116,7 @@ TEST_F(ProtectedPlacesTest, EveryUsersHiveAndTheMachinePathAreRead) {
   }
   EXPECT_FALSE(Holds(places.value(), Path(L"q")));
   // Only the profiles whose hives are not loaded are read from their files.
-  EXPECT_EQ((std::vector<std::wstring>{kAway, kNoHive}), opener_.opened);
+  ASSERT_EQ((std::vector<std::wstring>{kAway, kNoHive}), opener_.opened);
   EXPECT_EQ(Path(L"profiles").Append(kAway).Append(L"NTUSER.DAT"), opener_.files.front());
   const base::Result<> place = CheckGrantablePlace(
       Path(L"away-docs\\Documents\\WindowsPowerShell"), places.value());
