@@ -2,7 +2,7 @@
 // elevated process runs although a standard user could have written them: the copy it
 // checks is then the copy it runs. Beside it, "<folder>.lck" is held open, without
 // sharing delete, and deleted on close, so it goes with the run also when the run is
-// killed; a later elevated run removes every such folder whose lock nobody holds.
+// killed; later elevated runs remove such folders whose locks nobody holds, a few per run.
 //
 //   AdminOnlyFolder folder;
 //   base::FilePath copy;
