@@ -346,6 +346,8 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   if (!object.IsValid()) {
     PLOG(ERROR) << "Cannot hold the install folder for its access list";
+    hold.Close();
+    RemoveMadeFoldersIfEmpty(made);
     return false;
   }
 
