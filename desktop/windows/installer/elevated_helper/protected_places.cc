@@ -204,12 +204,17 @@ base::Result<> AddLoadedHives(HKEY users, const std::vector<Profile>& profiles,
 base::Result<> AddUnloadedHives(const PlaceSources& sources, const std::vector<Profile>& profiles,
                                 const std::vector<std::wstring>& loaded,
                                 std::vector<ProtectedPlace>* places) {
+  // A loaded hive's file is read already, and locked: another entry naming its folder
+  // (a profile's ".bak" entry) is not read again.
+  const auto is_loaded = [&](const Profile& profile) {
+    return std::any_of(loaded.begin(), loaded.end(), [&](const std::wstring& sid) {
+      return SameSid(sid, profile.sid) ||
+             base::FilePath::CompareIgnoreCase(FolderOf(sid, profiles).value(),
+                                               profile.folder.value()) == 0;
+    });
+  };
   for (const Profile& profile : profiles) {
-    if (profile.folder.empty() ||
-        std::any_of(loaded.begin(), loaded.end(),
-                    [&](const std::wstring& sid) { return SameSid(sid, profile.sid); })) {
-      continue;
-    }
+    if (profile.folder.empty() || is_loaded(profile)) continue;
     const base::FilePath hive_file = profile.folder.Append(kHiveFileName);
     base::ScopedHKEY hive;
     const LONG opened = sources.hive_opener->Open(profile.sid, hive_file, &hive);

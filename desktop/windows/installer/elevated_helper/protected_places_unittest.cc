@@ -57,6 +57,9 @@ class ProtectedPlacesTest : public RootScratchTest {
       SetString(machine_, std::wstring(kProfileList) + L"\\" + sid, L"ProfileImagePath",
                 Path(L"profiles").Append(sid).value());
     }
+    // The entry Windows leaves beside a profile it once could not load.
+    SetString(machine_, std::wstring(kProfileList) + L"\\" + kLoggedOn + L".bak",
+              L"ProfileImagePath", Path(L"profiles").Append(kLoggedOn).value());
     SetString(users_, std::wstring(kLoggedOn) + L"\\Environment", L"Path",
               Path(L"logged-on tools").value());
     opener_.hives[kAway] = hives_.path();
@@ -115,7 +118,8 @@ TEST_F(ProtectedPlacesTest, EveryUsersHiveAndTheMachinePathAreRead) {
     EXPECT_TRUE(Holds(places.value(), path)) << path.AsUTF8();
   }
   EXPECT_FALSE(Holds(places.value(), Path(L"q")));
-  // Only the profiles whose hives are not loaded are read from their files.
+  // Only the profiles whose hives are not loaded are read from their files (a loaded
+  // hive's file is locked).
   ASSERT_EQ((std::vector<std::wstring>{kAway, kNoHive}), opener_.opened);
   EXPECT_EQ(Path(L"profiles").Append(kAway).Append(L"NTUSER.DAT"), opener_.files.front());
   const base::Result<> place = CheckGrantablePlace(
