@@ -55,6 +55,9 @@ struct ElevatedPackage {
   base::FilePath folder;
   // The "components" value that names only the components copied.
   std::wstring components;
+  // The partner files the fetcher listed in the user's package folder: not installed,
+  // since no signature covers them.
+  int partner_files_left_out = 0;
 };
 
 // Fills `destination` (a new folder only administrators can change) with the package
