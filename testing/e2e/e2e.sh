@@ -1071,6 +1071,13 @@ PY
            "filename": "C:\\escaped_by_e2e.txt"},
           {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
            "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "installer.exe"}]}}' ;;
+      # A partner file the fetcher gets and places in the package folder: an installation
+      # that takes the elevated road (every one under Wine) leaves it out, as nothing signed
+      # vouches for it, and its statistics say so beside the file's successful download.
+      net_partner_files)
+        config='{"download_address": {"components": [
+          {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
+           "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "partner_e2e.exe"}]}}' ;;
       # The package's address redirects to itself without end.
       net_redirect_loop)
         config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "{base}/VelumSetup.exe"}]}}' ;;
@@ -1191,6 +1198,11 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
           [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)
           grep -q '^GET /VelumSetup.exe bytes=1000001-' <<< "$requests" || fail "the download did not resume" ;;
+        net_partner_files)
+          grep -q '"download_succeeded": 1' <<< "$feedback" || fail "the partner file's download is not recorded"
+          grep -q '"partner_files_not_installed": {"elevated_unverified": 1}' <<< "$feedback" ||
+            fail "the statistics do not say the partner file was left out"
+          [ -z "$(find "$INSTALLED" -iname partner_e2e.exe)" ] || fail "the partner file was installed" ;;
         net_userinfo_fragment)
           grep -q '^GET /go$' <<< "$requests" || fail "the address was not requested as /go"
           grep -q '"download_url": "http://127.0.0.1:8080/go"' <<< "$feedback" ||

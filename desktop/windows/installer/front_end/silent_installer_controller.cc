@@ -174,9 +174,8 @@ void SilentInstallerController::OnError(uint32_t code, const std::wstring& /*arg
 }
 
 void SilentInstallerController::OnSuccess() {
-  VLOG(2) << "Installer succeeded: terminating";
-  success_ = true;
-  Terminate();
+  // The backend's end decides: one that does not end with 0 fails the run, even now.
+  VLOG(2) << "Installer succeeded: waiting for the backend to end";
 }
 
 void SilentInstallerController::OnInstallationDone(bool success) {
