@@ -1097,7 +1097,7 @@ PY
       net_redirect_crash_text)
         config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "x:@."}]}}' ;;
       net_redirect_long_file)
-        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "file://'$(printf 'a%.0s' $(seq 300))'"}]}}' ;;
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "file://'$(printf 'a%.0s' $(seq 300))'@."}]}}' ;;
       net_address_crash_text) config='{"download_address": {"installer": "x:@."}}' ;;
       net_backslash_authority)
         config='{"download_address": {"installer": "HTTP://e2e\\x@127.0.0.1:73616/VelumSetup.exe"}}' ;;

@@ -304,6 +304,31 @@ TEST(CleanupBatchTest, TheBatchStartsAndDeletesItselfByNoPathCmdReadsAgain) {
   EXPECT_EQ(copies_before, copies_in_temp());
 }
 
+// A Temp folder whose path holds "%" would be read again too: no copy is made there, and
+// nothing is started.
+TEST(CleanupBatchTest, NoCopyWhereTheTempFoldersPathHoldsAPercent) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath temp = scratch.path().Append(L"%TEMP% 50%off");
+  ASSERT_TRUE(base::CreateDirectory(temp));
+  const base::FilePath batch_file = scratch.path().Append(kCleanupBatchFileName);
+  ASSERT_TRUE(base::WriteTextFile(batch_file, "del %0\r\n"));
+  wchar_t old_tmp[1024] = {};
+  const DWORD old_length = GetEnvironmentVariableW(L"TMP", old_tmp, 1024);
+  ASSERT_LT(old_length, 1024u);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp.value().c_str()));
+  const base::Result<base::FilePath> copy = CopyCleanupBatchToTemp(batch_file);
+  base::Process process = StartCleanupBatch(batch_file);
+  EXPECT_TRUE(SetEnvironmentVariableW(L"TMP", old_length ? old_tmp : nullptr));
+  EXPECT_FALSE(copy.ok());
+  EXPECT_FALSE(process.IsValid());
+  EXPECT_TRUE(base::PathExists(batch_file));
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(temp.Append(L"*.bat").value().c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, find) << base::WideToUTF8(found.cFileName);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
 // A copy ends by deleting the batch it was copied from by its path as written, "%"
 // doubled, and only then itself; a text without the usual end gets it.
 TEST(CleanupBatchTest, ACopyDeletesItsBatchByItsWrittenPathThenItself) {

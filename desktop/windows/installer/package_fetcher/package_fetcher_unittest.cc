@@ -353,7 +353,7 @@ TEST_F(PackageFetcherTest, ServerTextIsBoundedAndOnlyHttpAddressesAreFetched) {
       {"crash text", R"({"installer": "x:@.", "installer_checksum": "00"})",
        "Full package url is not an http or https URL"},
       {"long file text",
-       R"({"installer": "file://)" + std::string(300, 'a') + R"(", "installer_checksum": "0"})",
+       R"({"installer": "file://)" + std::string(300, 'a') + R"(@.", "installer_checksum": "0"})",
        "Full package url is not an http or https URL"},
       // Read as "HTTP://" reads it, the port is over 65535 (and wraps round to the
       // server's own).

@@ -58,6 +58,8 @@ TEST(UrlPartsTest, OnlyHttpTextsWithinTheBoundAreCracked) {
       {L"a:0@.", false, 0},
       {L"file:///x:@.", false, 0},
       {L"file://" + std::wstring(300, L'a'), false, 0},
+      {L"file://" + std::wstring(300, L'a') + L"@.", false, 0},
+      {L"file://a:" + std::wstring(300, L'a'), false, 0},
       {L"zz:" + std::wstring(300, L'@'), false, 0},
       {L"HTTP://127.0.0.1:8080/x", true, 8080},
       {L"hTtPs://host.example/x", true, 443},

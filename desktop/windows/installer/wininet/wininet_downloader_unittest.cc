@@ -591,8 +591,8 @@ TEST_F(WinInetDownloaderTest, ARedirectChainEndsAfterTenRedirects) {
        "Redirect URL is disallowed x.velumsoftware.com.evil.net"},
       // Texts Wine's URL cracker crashes on, resolved against the current address first.
       {"/to_crash_text", "x:@.", "Redirect URL scheme is not http or https"},
-      {"/to_long_file", "file://" + std::string(300, 'a'),
-       "Redirect URL scheme is not http or https file://aaa"},
+      {"/to_long_file", "file://" + std::string(300, 'a') + "@.",
+       "Redirect URL scheme is not http or https file://"},
       // Read past the "\" as "HTTP://" is, the port is over 65535; read to it, the
       // server's own.
       {"/to_backslash", "HTTP://e2e\\\\x@127.0.0.1:" + std::to_string(server_.port() + 65536) +
@@ -781,7 +781,8 @@ TEST_F(WinInetDownloaderTest, RefusedStartsSendNothingAndKeepTheState) {
       // Texts Wine's URL cracker crashes on.
       {L"x:@.", "URL scheme is not http or https x:@.", false},
       {L"a:0@.", "URL scheme is not http or https a:0@.", false},
-      {L"file://" + std::wstring(300, L'a'), "URL scheme is not http or https file://aaa", false},
+      {L"file://" + std::wstring(300, L'a') + L"@.", "URL scheme is not http or https file://",
+       false},
       // Every spelling of the scheme: no userinfo kept, no port over 65535 wrapped round.
       {L"HTTP://e2e\\x@127.0.0.1:" + std::to_wstring(server_.port() + 65536) + L"/package.exe",
        "Could not parse URL HTTP://127.0.0.1:", false},
