@@ -237,7 +237,8 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
   // Only http and https are fetched; an address that is neither (or too long to use) is
   // refused before it reaches the record, where each try would copy it again.
   if (!WinInetDownloader::IsHttpUrl(base::UTF8ToWide(package_url))) {
-    LOG(ERROR) << "Refusing full package url " << BoundServerText(package_url);
+    LOG(ERROR) << "Refusing full package url "
+               << BoundServerText(UrlWithoutUserinfoAndFragment(package_url));
     ReportFailure("Full package url is not an http or https URL", PACKAGE_STATUS_DOWNLOAD_FAILED);
     return;
   }
