@@ -221,6 +221,37 @@ TEST_F(SilentInstallerControllerTest, ABackendEndingWithoutZeroFailsTheRunAfterI
       << ::testing::PrintToString(errors);
 }
 
+// A backend that reported success but does not end holds the run only to the bound: the
+// run ends with the success it reported.
+TEST_F(SilentInstallerControllerTest, ABackendThatNeverEndsAfterItsSuccessEndsTheRunAtTheBound) {
+  const std::wstring name = L"Local\\velum-test-hold-end-" + std::to_wstring(GetCurrentProcessId());
+  base::ScopedHandle end(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  ASSERT_TRUE(end.IsValid());
+  testing::ScopedEnvironmentVariable hold(L"VELUM_TEST_HOLD_END", name.c_str());
+  ASSERT_TRUE(hold.set());
+  // Its end, were it waited for, would fail the run.
+  testing::ScopedEnvironmentVariable exit_code(L"VELUM_TEST_BACKEND_EXIT_CODE", L"1");
+  ASSERT_TRUE(exit_code.set());
+  testing::TestSettings settings(install_folder_, {});
+  bool result = false;
+  {
+    SilentInstallerController controller(system_);
+    controller.stats_for_testing()->SetServerUrlForTesting(StatsServerUrl());
+    controller.SetTerminateDelayForTesting(base::TimeDelta());
+    controller.SetBackendEndBoundForTesting(base::TimeDelta::FromMilliseconds(500));
+    controller.SetOverridesFeatureForTesting(false);
+    result = controller.Run(settings.get(), nullptr, temp_.path());
+    // Let the held backend go before the runner waits for its end.
+    SetEvent(end.Get());
+  }
+  EXPECT_TRUE(result);
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  int success = -1;
+  EXPECT_TRUE(record->GetInteger("installation_success", &success));
+  EXPECT_EQ(1, success);
+}
+
 TEST(SilentInstallerControllerFolderTest, ListsEveryEntryWithTheFolderOfFiles) {
   base::ScratchDir scratch;
   ASSERT_FALSE(scratch.path().empty());
