@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/elevated_helper/verified_folder.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 
@@ -55,11 +56,8 @@ const size_t kIncludePrefsBound = 64 * 1024;
 
 // `path` with its short names spelt out, as the system names an open file.
 base::FilePath LongForm(const base::FilePath& path) {
-  std::vector<wchar_t> buffer(GetLongPathNameW(path.value().c_str(), nullptr, 0) + 1);
-  const DWORD length = GetLongPathNameW(path.value().c_str(), buffer.data(),
-                                        static_cast<DWORD>(buffer.size()));
-  if (length == 0 || length >= buffer.size()) return path.StripTrailingSeparators();
-  return base::FilePath(std::wstring(buffer.data(), length)).StripTrailingSeparators();
+  const base::Result<base::FilePath> long_path = WithLongNames(path);
+  return long_path.ok() ? long_path.value() : path.StripTrailingSeparators();
 }
 
 // Opens `path` for reading, shared for reading only: while it is held nobody writes,

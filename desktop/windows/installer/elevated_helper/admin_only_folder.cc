@@ -176,16 +176,4 @@ bool AdminOnlyFolder::CopyIn(const base::FilePath& source, const wchar_t* name,
   return true;
 }
 
-bool AdminOnlyFolder::WriteIn(const std::string& data, const wchar_t* name,
-                              base::FilePath* file) {
-  *file = path_.Append(name);
-  if (path_.empty() ||
-      base::WriteFile(*file, data.data(), static_cast<int>(data.size())) !=
-          static_cast<int>(data.size())) {
-    LOG(ERROR) << "Cannot write " << file->AsUTF8();
-    return false;
-  }
-  return true;
-}
-
 }  // namespace installer

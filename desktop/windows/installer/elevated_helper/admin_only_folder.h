@@ -39,8 +39,6 @@ class AdminOnlyFolder {
   // Copies `source` into the folder as `name`.
   [[nodiscard]] bool CopyIn(const base::FilePath& source, const wchar_t* name,
                             base::FilePath* copy);
-  // Writes `data` into the folder as `name`.
-  [[nodiscard]] bool WriteIn(const std::string& data, const wchar_t* name, base::FilePath* file);
   // Removes the folder with what it holds now (logged when it cannot), and lets go of
   // its lock.
   void Remove();

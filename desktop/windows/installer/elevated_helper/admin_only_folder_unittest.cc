@@ -19,6 +19,15 @@
 namespace installer {
 namespace {
 
+// Writes `data` into `folder` as `name`.
+bool WriteIn(const AdminOnlyFolder& folder, const std::string& data, const wchar_t* name,
+             base::FilePath* file) {
+  *file = folder.path().Append(name);
+  return !folder.path().empty() &&
+         base::WriteFile(*file, data.data(), static_cast<int>(data.size())) ==
+             static_cast<int>(data.size());
+}
+
 // The SIDs of the folder's owner and of every entry of its access list, as text.
 bool ReadSecurity(const base::FilePath& folder, std::string* owner,
                   std::vector<std::string>* entries, bool* is_protected) {
@@ -86,7 +95,7 @@ TEST(AdminOnlyFolderTest, OnlyTheSystemAndAdministratorsHaveAccess) {
   if (!KeepsFileSecurity(folder.path()))
     GTEST_SKIP() << "this system keeps no access list of a file (Wine keeps mode bits only)";
   base::FilePath file;
-  ASSERT_TRUE(folder.WriteIn("x", L"k.bat", &file));
+  ASSERT_TRUE(WriteIn(folder, "x", L"k.bat", &file));
   {
     base::ScopedHandle held(CreateFileW(folder.path().value().c_str(), READ_CONTROL,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -172,12 +181,12 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   AdminOnlyFolder live;
   ASSERT_TRUE(live.CreateIn(parent, &NamedAsAdministrators));
   base::FilePath file;
-  ASSERT_TRUE(live.WriteIn("live", L"installer.exe", &file));
+  ASSERT_TRUE(WriteIn(live, "live", L"installer.exe", &file));
   base::FilePath ended;
   {
     AdminOnlyFolder folder;
     ASSERT_TRUE(folder.CreateIn(parent, &NamedAsAdministrators));
-    ASSERT_TRUE(folder.WriteIn("ended", L"installer.exe", &file));
+    ASSERT_TRUE(WriteIn(folder, "ended", L"installer.exe", &file));
     ended = folder.path();
     folder.Keep();
   }

@@ -13,6 +13,7 @@
 #include "base/strings/string_piece.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -27,10 +28,6 @@ bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 // A refusal: why, and of which path.
 base::Failure Refused(std::string why, const base::FilePath& path) {
   return base::Failure{0, 0, std::move(why), path};
-}
-
-bool SamePath(const base::FilePath& a, const base::FilePath& b) {
-  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
 }
 
 bool IsDeviceName(const std::wstring& name) {
@@ -143,7 +140,7 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
     return Refused("a folder that holds another program's files", folder);
   // A record reached through a link is another file's word (Wine follows a link it was
   // asked not to: then only the final path tells).
-  if (record.is_reparse_point() || !SamePath(record.final_path(), path))
+  if (record.is_reparse_point() || !IsSamePath(record.final_path(), path))
     return Refused("a folder whose installation record is a link", folder);
   // The helper's main thread has joined one already; a test's thread may not have.
   const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
@@ -154,7 +151,7 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
     return Refused("a folder whose installation record cannot be read", folder);
   const base::Result<base::FilePath> named =
       NormalizeGrantFolder(base::FilePath(log->install_path));
-  if (!named.ok() || !SamePath(named.value(), folder))
+  if (!named.ok() || !IsSamePath(named.value(), folder))
     return Refused("a folder whose installation record names another folder", folder);
   return {};
 }
@@ -225,6 +222,10 @@ bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
   return text.size() == top.size() || text[top.size()] == L'\\' || top.back() == L'\\';
 }
 
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
+  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
+}
+
 base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) {
   const std::wstring& text = folder.value();
   const bool drive_path = text.size() >= 3 && iswalpha(text[0]) && text[1] == L':' &&
@@ -236,24 +237,12 @@ base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) 
   wchar_t full[MAX_PATH] = {};
   const DWORD length = GetFullPathNameW(text.c_str(), MAX_PATH, full, nullptr);
   if (length == 0 || length >= MAX_PATH ||
-      !SamePath(base::FilePath(full), base::FilePath(applied.value()))) {
+      !IsSamePath(base::FilePath(full), base::FilePath(applied.value()))) {
     return Refused("the system reads the path otherwise", folder);
   }
-  base::FilePath path = base::FilePath(applied.value()).StripTrailingSeparators();
-  // Short names would slip past the comparisons: resolve the part that exists.
-  std::vector<std::wstring> missing;
-  base::FilePath existing = path;
-  while (!base::PathExists(existing) && !IsDriveRoot(existing)) {
-    missing.push_back(existing.BaseName().value());
-    existing = existing.DirName();
-  }
-  wchar_t long_path[MAX_PATH] = {};
-  const DWORD long_length = GetLongPathNameW(existing.value().c_str(), long_path, MAX_PATH);
-  if (long_length == 0 || long_length >= MAX_PATH)
-    return Refused("the path cannot be resolved", folder);
-  path = base::FilePath(long_path).StripTrailingSeparators();
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) path = path.Append(*it);
-  return path;
+  const base::Result<base::FilePath> path = WithLongNames(base::FilePath(applied.value()));
+  if (!path.ok()) return Refused("the path cannot be resolved", folder);
+  return path.value();
 }
 
 bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
@@ -302,7 +291,7 @@ base::Result<> CreateMissingFolders(const base::FilePath& folder, const GrantRul
     return base::Failure{GetLastError(), 0, "the folder above it cannot be held", existing};
   }
   if (parent.is_reparse_point() || !parent.is_directory() ||
-      !SamePath(parent.final_path(), existing)) {
+      !IsSamePath(parent.final_path(), existing)) {
     return Refused("the folder above it is " + parent.final_path().AsUTF8(), folder);
   }
   const base::Result<> allowed = CheckNewFolderParent(parent, rules, folder);
@@ -331,7 +320,7 @@ void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made) {
     if (!folder.Open(it->path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) ||
         folder.is_reparse_point() || !folder.is_directory() ||
-        !(folder.identity() == it->identity) || !SamePath(folder.final_path(), it->path) ||
+        !(folder.identity() == it->identity) || !IsSamePath(folder.final_path(), it->path) ||
         !folder.IsEmptyFolder(&empty) || !empty ||
         !SetFileInformationByHandle(folder.handle(), FileDispositionInfo, &disposition,
                                     sizeof(disposition))) {
@@ -354,7 +343,7 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
   if (!target.is_directory()) return Refused("not a folder", folder);
   // A link, a short name or a trimmed name above the folder makes the system's path of
   // it differ from the one that was checked.
-  if (!SamePath(target.final_path(), folder))
+  if (!IsSamePath(target.final_path(), folder))
     return Refused("the folder is " + target.final_path().AsUTF8(), folder);
   const base::Result<> place = CheckGrantableHeldPlace(target, rules);
   if (!place.ok()) return place.failure();

@@ -120,6 +120,8 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
 
 // Whether `path` is `folder` or lies under it, letters compared as Windows does.
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
+// Whether `a` and `b` name one place, letters compared as Windows does.
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
 
 }  // namespace installer
 

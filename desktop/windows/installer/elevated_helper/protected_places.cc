@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_util.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/elevated_helper/long_path.h"
 
 namespace installer {
 
@@ -274,19 +275,8 @@ base::FilePath ResolvePlace(const std::wstring& text) {
     return base::FilePath();
   }
   base::FilePath path = base::FilePath(full).StripTrailingSeparators();
-  // Short names would slip past comparisons: make the existing part long.
-  std::vector<std::wstring> missing;
-  base::FilePath existing = path;
-  while (!base::PathExists(existing) && existing.DirName() != existing) {
-    missing.push_back(existing.BaseName().value());
-    existing = existing.DirName();
-  }
-  wchar_t long_path[MAX_PATH] = {};
-  const DWORD long_length = GetLongPathNameW(existing.value().c_str(), long_path, MAX_PATH);
-  if (long_length > 0 && long_length < MAX_PATH) {
-    path = base::FilePath(long_path).StripTrailingSeparators();
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) path = path.Append(*it);
-  }
+  const base::Result<base::FilePath> long_path = WithLongNames(path);
+  if (long_path.ok()) path = long_path.value();
   std::wstring value = path.value();
   value[0] = towupper(value[0]);
   if (value.size() == 2) value += L"\\";

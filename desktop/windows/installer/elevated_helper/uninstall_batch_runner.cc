@@ -22,10 +22,6 @@ const size_t kMaxBatchSize = 1 << 20;
 // the grant; they have ended their work by then.
 const uint32_t kProcessWaitMs = 60000;
 
-bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
-  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
-}
-
 // `path`, which lies under `from`, as the same place under `to`.
 base::FilePath Rebase(const base::FilePath& path, const base::FilePath& from,
                       const base::FilePath& to) {

@@ -49,12 +49,13 @@ class BoundedProcessWaiter : public BatchProcessWaiter {
 // The helper's waiter: a minute for an uninstallation's processes to end.
 const BatchProcessWaiter& DefaultBatchProcessWaiter();
 
-// Does what "k.bat" of `install_folder` names when the grant for `granted_folder` (empty:
-// none was made) succeeded for that same folder and the batch holds nothing but the
-// clean-up the uninstallation writes for it: waits for the processes it names (not this
-// one), deletes the files it names through held handles, then the batch, then each
-// folder it names that is empty, each held while it is checked and removed.
-// False (logged) when it was refused.
+// Carries out the clean-up that "k.bat" of `install_folder` describes, without running
+// the batch (the elevated road starts no cmd): reads it, and when the grant for
+// `granted_folder` (empty: none was made) succeeded for that same folder and the batch
+// holds nothing but the clean-up the uninstallation writes for it, waits for the
+// processes it names (not this one), deletes the files it names through held handles,
+// then the batch, then each folder it names that is empty, each held while it is checked
+// and removed. False (logged) when it was refused.
 [[nodiscard]] bool RunUninstallBat(const base::FilePath& install_folder,
                                    const base::FilePath& granted_folder,
                                    const BatchProcessWaiter& waiter = DefaultBatchProcessWaiter());
