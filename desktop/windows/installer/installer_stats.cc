@@ -171,12 +171,14 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
     url = server_url_for_testing_ + L"netinstaller/feedback";
   } else if (command_line && command_line->HasSwitch(switches::kLocalStatsServer)) {
     url = kLocalStatsServerUrl;
-    // The local endpoint serves development and tests, which may wait less for it.
+    // The local endpoint serves development and tests, which may wait less for it: for a
+    // byte, and for a try's progress.
     int32_t seconds = 0;
     if (base::StringToInt(command_line->GetSwitchValueASCII(switches::kLocalStatsReceiveTimeout),
                           &seconds) &&
         seconds > 0) {
       sender_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(seconds));
+      sender_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(seconds));
     }
   } else {
     url = base::UTF8ToWide(GetProductUrl("autoupdate")) + L"netinstaller/feedback";
