@@ -521,6 +521,29 @@ TEST_F(WinInetDownloaderTest, SlowRedirectsShareTheirTrysWindow) {
   EXPECT_TRUE(server_.Stop());
 }
 
+// A try cut while its read waits must not reach the next try: Wine completes the read of
+// the closed request later, once a full buffer came or its receive timeout ran out.
+TEST_F(WinInetDownloaderTest, AClosedTrysLateReadReachesNoLaterTry) {
+  const std::string body = MakeBody(12000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(1));
+  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->set_max_retries(1);
+  for (const char* first : {R"({"trickle": 0.1, "bytes": 45, "times": 1})",
+                            R"({"stall_after": 0, "times": 1})"}) {
+    SCOPED_TRACE(first);
+    ASSERT_TRUE(server_.AddFaults(
+        "/package.exe", std::string("[") + first + R"(, {"trickle": 0.25, "bytes": 1024}])"));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+        << downloader_->GetLastErrorText();
+    EXPECT_TRUE(Downloaded() == body) << Downloaded().size();
+    EXPECT_EQ(2u, server_.Requests().size() - before);
+  }
+  EXPECT_TRUE(server_.Stop());
+}
+
 // A slow download above the floor goes on over many windows in one request.
 TEST_F(WinInetDownloaderTest, ADownloadAboveTheFloorIsNeverCut) {
   const std::string body = MakeBody(400000);
