@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "base/bind.h"
@@ -64,6 +65,20 @@ uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
                           nullptr);
 }
 
+// The downloaders alive, for WinINet's callbacks: Wine reports the late end of a closed
+// request through the callback and context its handle was made with, also after its
+// session stopped listening and its downloader went away. Never destroyed: callbacks may
+// come until the process ends.
+base::Lock& LiveDownloadersLock() {
+  static base::Lock* const lock = new base::Lock;
+  return *lock;
+}
+
+std::set<const void*>& LiveDownloaders() {
+  static std::set<const void*>* const live = new std::set<const void*>;
+  return *live;
+}
+
 }  // namespace
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* progress)
@@ -76,6 +91,8 @@ WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* pro
       weak_factory_(this) {
   CHECK(ui_delegate_) << "WinInetDownloader needs a UI delegate";
   weak_this_ = weak_factory_.GetWeakPtr();
+  base::AutoLock hold(LiveDownloadersLock());
+  LiveDownloaders().insert(this);
 }
 
 WinInetDownloader::~WinInetDownloader() {
@@ -84,6 +101,13 @@ WinInetDownloader::~WinInetDownloader() {
     termination_thread_->Join();
     termination_thread_.reset();
   }
+  {
+    base::AutoLock hold(LiveDownloadersLock());
+    LiveDownloaders().erase(this);
+  }
+  // No callback starts on this downloader any more; those running end soon: they only
+  // post to the owner thread.
+  while (callbacks_running_.load() > 0) Sleep(1);
   weak_factory_.InvalidateWeakPtrs();
 }
 
@@ -252,24 +276,35 @@ void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_
   WinInetDownloader* self = reinterpret_cast<WinInetDownloader*>(context);
   VLOG(2) << "InternatStatusCallback called with code " << status;
   if (!self) return;
+  {
+    base::AutoLock hold(LiveDownloadersLock());
+    if (!LiveDownloaders().count(self)) return;
+    ++self->callbacks_running_;
+  }
+  self->OnStatus(handle, status, info, info_length);
+  --self->callbacks_running_;
+}
+
+void WinInetDownloader::OnStatus(HINTERNET handle, DWORD status, void* info,
+                                 DWORD info_length) {
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
       if (info) {
         const char* text = static_cast<const char*>(info);
-        self->observer_->OnIpAddress(std::string(text, strnlen(text, info_length)));
+        observer_->OnIpAddress(std::string(text, strnlen(text, info_length)));
       }
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
-      self->OnHandleClosing(handle);
+      OnHandleClosing(handle);
       break;
     case INTERNET_STATUS_REQUEST_SENT:
-      if (info && info_length >= sizeof(DWORD) && handle == self->request_)
-        self->OnRequestSent(*static_cast<DWORD*>(info));
+      if (info && info_length >= sizeof(DWORD) && handle == request_)
+        OnRequestSent(*static_cast<DWORD*>(info));
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
       // A request closed early (a try ended for its window) may still complete.
-      if (info && handle == self->request_)
-        self->OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
+      if (info && handle == request_)
+        OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
       break;
     default:
       break;

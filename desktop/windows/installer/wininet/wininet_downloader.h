@@ -110,6 +110,8 @@ class WinInetDownloader {
   static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                               DWORD status, void* info, DWORD info_length);
 
+  // The status callback's work, while this downloader is alive.
+  void OnStatus(HINTERNET handle, DWORD status, void* info, DWORD info_length);
   bool IsHostAllowed(const std::wstring& host) const;
   // A start that cannot go on: logs |message|, closes the writer, false.
   [[nodiscard]] bool Refuse(const std::string& message);
@@ -209,6 +211,8 @@ class WinInetDownloader {
   uint32_t request_bytes_sent_ = 0;
   std::atomic<bool> body_sent_{false};
   std::atomic<bool> try_ended_{false};
+  // Status callbacks running on this downloader; its destructor waits for them.
+  std::atomic<int> callbacks_running_{0};
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
   // Redirects followed since the transfer or its last resume sent a request.
