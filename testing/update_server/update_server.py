@@ -68,6 +68,8 @@ Faults (per path, taken in order; each applies "times" times, or forever without
   {"header_trickle": SECONDS}            the status line and headers one byte every SECONDS
                                          (the answer then goes on as its other keys say)
   {"delay": SECONDS}                     wait SECONDS before answering
+  {"no_length": true}                    a text answer without Content-Length, its body
+                                         ended by closing the connection
 The proxy answers every request with 407 and Proxy-Authenticate, unless it carries the
 configured "proxy_credentials" (Basic); then it serves the request as the server would.
 
@@ -346,7 +348,9 @@ class Handler(QuietHandler):
         self.send_header("X-Served-By", SERVED_BY)
         for name, value in (headers or {}).items():
             self.send_header(name, value)
-        if status != 204:
+        if fault and fault.get("no_length"):
+            self.close_connection = True
+        elif status != 204:
             self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
         if self.command != "HEAD" and status != 204:

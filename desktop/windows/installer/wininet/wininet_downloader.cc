@@ -482,6 +482,11 @@ bool WinInetDownloader::TakeWholeBody() {
   expected_size_ = 0;
   if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
                      &size, nullptr)) {
+    if (length > max_body_bytes_) {
+      SetError(base::StringPrintf("Answer of %u bytes, longer than %u",
+                                  static_cast<unsigned>(length), max_body_bytes_));
+      return false;
+    }
     expected_size_ = length;
     VLOG(1) << "Expected total size: " << expected_size_;
   } else {
@@ -538,7 +543,8 @@ bool WinInetDownloader::TakeContentRange() {
   if (range.empty()) return true;
   uint64_t start = 0;
   uint64_t total = expected_size_;
-  if (!ParseContentRange(range, &start, &total) || start != received_ || total > UINT32_MAX) {
+  if (!ParseContentRange(range, &start, &total) || start != received_ ||
+      total > max_body_bytes_) {
     SetError(base::StringPrintf("Resume answered with the range %s at offset %u",
                                 base::WideToUTF8(range).c_str(), received_));
     return false;
@@ -567,7 +573,10 @@ void WinInetDownloader::HandleCompletionInProgress() {
         return;
       }
       received_ += bytes_read;
-      CountProgress();
+      if (!CountProgress()) {
+        PostToOwner(&WinInetDownloader::OnDownloadFailed);
+        return;
+      }
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(&FetcherDelegate::SetCurrentProgress, received_);
     }

@@ -88,6 +88,10 @@ class WinInetDownloader {
   // A POST's own bound, taken once its body was wholly sent: the server has it then, and
   // asking again mostly repeats it. Negative (the default) keeps max_retries.
   void set_max_retries_once_sent(int32_t max_retries) { max_retries_once_sent_ = max_retries; }
+  // The longest body a transfer takes, so that a small answer cannot be stretched without
+  // end at the rate a try must keep; a longer one fails the transfer at once. Without it,
+  // the 32-bit count bounds it.
+  void set_max_body_bytes(uint32_t bytes) { max_body_bytes_ = bytes; }
   // Tests only: the wait before a counted retry, six seconds otherwise.
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // Tests only: how long a transfer waits for a byte, a minute otherwise; taken by Start.
@@ -121,8 +125,9 @@ class WinInetDownloader {
   void OnRequestComplete(uint32_t error);
   // INTERNET_STATUS_REQUEST_SENT: |bytes| more of the request went out.
   void OnRequestSent(uint32_t bytes);
-  // Counts the try's new bytes: |received_| went beyond |furthest_|.
-  void CountProgress();
+  // Counts the try's new bytes (|received_| went beyond |furthest_|); false, with the
+  // error set, once the body is longer than the transfer takes.
+  [[nodiscard]] bool CountProgress();
   // Whether the open window brought kProgressFloorBytes new bytes, at
   // kMinimumBytesPerSecond until now.
   bool OpenWindowKeptTheRate() const;
@@ -232,6 +237,7 @@ class WinInetDownloader {
   int32_t retry_count_ = 0;
   int32_t max_retries_ = 600;
   int32_t max_retries_once_sent_ = -1;
+  uint32_t max_body_bytes_ = UINT32_MAX;
   base::TimeDelta retry_delay_;
   base::TimeDelta receive_timeout_;
   base::TimeDelta progress_window_;

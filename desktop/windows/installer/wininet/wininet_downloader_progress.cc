@@ -60,10 +60,15 @@ void WinInetDownloader::CheckProgressWindow(uint32_t generation) {
   CheckRetriesAndResume(ERROR_INTERNET_TIMEOUT);
 }
 
-void WinInetDownloader::CountProgress() {
-  if (received_ <= furthest_) return;
+bool WinInetDownloader::CountProgress() {
+  if (received_ > max_body_bytes_) {
+    SetError(base::StringPrintf("Answer longer than %u bytes", max_body_bytes_));
+    return false;
+  }
+  if (received_ <= furthest_) return true;
   window_new_bytes_ += received_ - furthest_;
   furthest_ = received_;
+  return true;
 }
 
 void WinInetDownloader::ResumeAfterBreak(uint32_t error) {

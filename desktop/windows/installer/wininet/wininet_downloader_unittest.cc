@@ -544,6 +544,29 @@ TEST_F(WinInetDownloaderTest, AClosedTrysLateReadReachesNoLaterTry) {
   EXPECT_TRUE(server_.Stop());
 }
 
+// A body longer than the transfer's bound fails it at once, whether its Content-Length
+// says so or the connection's close ends it.
+TEST_F(WinInetDownloaderTest, BodiesBeyondTheBoundFailAtOnce) {
+  ASSERT_TRUE(server_.ServeText("/answer", 200, std::string(3000, 'a')));
+  downloader_->set_max_body_bytes(2000);
+  for (const char* fault : {"[]", R"([{"no_length": true}])"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/answer", fault));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/answer")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find("longer than"))
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ(1u, server_.Requests().size() - before);
+  }
+  // At the bound it is taken whole.
+  downloader_->set_max_body_bytes(3000);
+  ASSERT_TRUE(Download(server_.Url("/answer")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_EQ(3000u, Downloaded().size());
+}
+
 // A slow download above the floor goes on over many windows in one request.
 TEST_F(WinInetDownloaderTest, ADownloadAboveTheFloorIsNeverCut) {
   const std::string body = MakeBody(400000);
