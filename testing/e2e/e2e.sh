@@ -922,20 +922,28 @@ PY
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
     check_uninstalled_fully
     ;;
-  percent_folder)
+  percent_folder | percent_variable_folder)
     # "%" is a folder character that cmd reads as the start of a variable: the clean-up
-    # batch deletes the held files of this folder, and nothing of the folder the name
-    # would make without it (another program's file is planted there).
-    other="$PREFIX/drive_c/Apps/50off/Velum/1.0.100.0/installer.exe"
-    mkdir -p "$(dirname "$other")" && echo "another program's" > "$other"
+    # batch deletes the held files of this folder and itself, and nothing of the folder
+    # the name would make with "%" read as cmd reads it (Wine's cmd expands the batch's
+    # own path once more where it starts it and in %0); another program's files and batch
+    # are planted there, and that batch must not run.
+    if [ "$CASE" = percent_folder ]; then
+      name='50%off' misread=50off
+    else
+      name='%USERNAME%' misread=root
+    fi
+    other="$PREFIX/drive_c/Apps/$misread/Velum"
+    mkdir -p "$other/1.0.100.0" && echo "another program's" > "$other/1.0.100.0/installer.exe"
+    printf 'echo ran> "C:\\Apps\\other batch ran.txt"\r\n' > "$other/k.bat"
     before=$(snapshot)
-    install_then_uninstall 'C:\Apps\50%off\Velum' "$PREFIX/drive_c/Apps/50%off/Velum"
-    # Wine's cmd expands the value of %0 once more (Windows' does not): its "del %0" misses
-    # a batch whose own path holds "%". The batch's other lines are read as written.
-    [ -e "$PREFIX/drive_c/Apps/50%off/Velum/k.bat" ] && echo "k.bat stays: Wine's cmd expands %0 twice"
-    [ "$(cat "$other" 2> /dev/null)" = "another program's" ] ||
-      fail "the clean-up deleted C:\\Apps\\50off\\Velum\\1.0.100.0\\installer.exe"
-    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/50%off\/Velum}'|^\./Apps/50%off(/Velum/k\.bat)?$'
+    install_then_uninstall "C:\\Apps\\$name\\Velum" "$PREFIX/drive_c/Apps/$name/Velum"
+    [ "$(cat "$other/1.0.100.0/installer.exe" 2> /dev/null)" = "another program's" ] ||
+      fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\1.0.100.0\\installer.exe"
+    [ -f "$other/k.bat" ] || fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\k.bat"
+    [ ! -e "$PREFIX/drive_c/Apps/other batch ran.txt" ] || fail "the clean-up ran C:\\Apps\\$misread\\Velum\\k.bat"
+    [ ! -e "$PREFIX/drive_c/Apps/$name/Velum/k.bat" ] || fail "the clean-up batch stayed"
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/$name\/Velum}"|^\\./Apps/$name\$"
     check_uninstalled_fully
     ;;
   apps_and_features_uninstall)
@@ -1071,6 +1079,13 @@ PY
            "filename": "C:\\escaped_by_e2e.txt"},
           {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
            "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "installer.exe"}]}}' ;;
+      # A partner file the fetcher gets and places in the package folder: an installation
+      # that takes the elevated road (every one under Wine) leaves it out, as nothing signed
+      # vouches for it, and its statistics say so beside the file's successful download.
+      net_partner_files)
+        config='{"download_address": {"components": [
+          {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
+           "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "partner_e2e.exe"}]}}' ;;
       # The package's address redirects to itself without end.
       net_redirect_loop)
         config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "{base}/VelumSetup.exe"}]}}' ;;
@@ -1083,6 +1098,16 @@ PY
       # The first address answer says it is shorter than it is, on a connection kept open.
       net_short_content_length) config='{"faults": {"/netinstaller/": [{"content_length": 10, "times": 1}]}}' ;;
       net_ftp_package_url) config='{"download_address": {"installer": "ftp://127.0.0.1:8080/VelumSetup.exe"}}' ;;
+      # Texts that crash Wine's URL cracker, named by a redirect and by the address answer;
+      # and an address whose authority "HTTP://" reads past its "\" (userinfo "e2e\x", a
+      # port over 65535 that would wrap round to the server's own).
+      net_redirect_crash_text)
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "x:@."}]}}' ;;
+      net_redirect_long_file)
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "file://'$(printf 'a%.0s' $(seq 300))'@."}]}}' ;;
+      net_address_crash_text) config='{"download_address": {"installer": "x:@."}}' ;;
+      net_backslash_authority)
+        config='{"download_address": {"installer": "HTTP://e2e\\x@127.0.0.1:73616/VelumSetup.exe"}}' ;;
       net_long_url)
         config="{\"download_address\": {\"installer\": \"{base}/$(printf 'a%.0s' $(seq 100000))\"}}" ;;
       # Every request through a proxy that wants credentials nobody gives.
@@ -1147,7 +1172,9 @@ for line in open(sys.argv[1]):
       net_proxy_407) why="Cannot display UI requested by fetcher when running silently" ;;
       net_version_ignored) why="Downloaded package failed version check" ;;
       net_redirect_loop) why="Too many redirects, more than 10" ;;
-      net_ftp_package_url | net_long_url) why="Full package url is not an http or https URL" ;;
+      net_ftp_package_url | net_long_url | net_address_crash_text | net_backslash_authority)
+        why="Full package url is not an http or https URL" ;;
+      net_redirect_crash_text | net_redirect_long_file) why="Redirect URL scheme is not http or https" ;;
       net_redirect_unparseable) why="Redirect URL failed to parse" ;;
       net_held_connection) why="Request completed with an unexpected HTTP status 404" ;;
       *) why= ;;
@@ -1167,8 +1194,10 @@ for line in open(sys.argv[1]):
           longest=$(awk '/^GET \/VelumSetup.exe/ {n++; if (n > m) m = n; next} {n = 0} END {print m + 0}' <<< "$requests")
           [ "$longest" -ge 1 ] && [ "$longest" -le 11 ] || fail "a try sent $longest requests to the loop" ;;
         # Nothing but the address requests and the statistics reached the server.
-        net_ftp_package_url | net_long_url)
-          ! grep -qv '^POST /netinstaller/\(feedback\)\?$' <<< "$requests" || fail "something was fetched" ;;
+        net_ftp_package_url | net_long_url | net_address_crash_text | net_backslash_authority)
+          ! grep -qv '^POST /netinstaller/\(feedback\)\?$' <<< "$requests" || fail "something was fetched"
+          ! grep -qF 'e2e\x' "$LOGS"/*.log || fail "the address's userinfo was logged"
+          ! grep -qF 'e2e\\x' <<< "$feedback" || fail "the address's userinfo was recorded" ;;
         # Failed at once, never retried as a network that is down; the held answer asked
         # again once its wait ended.
         net_redirect_unparseable | net_held_connection)
@@ -1200,6 +1229,11 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
           [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)
           grep -q '^GET /VelumSetup.exe bytes=1000001-' <<< "$requests" || fail "the download did not resume" ;;
+        net_partner_files)
+          grep -q '"download_succeeded": 1' <<< "$feedback" || fail "the partner file's download is not recorded"
+          grep -q '"partner_files_not_installed": {"elevated_unverified": 1}' <<< "$feedback" ||
+            fail "the statistics do not say the partner file was left out"
+          [ -z "$(find "$INSTALLED" -iname partner_e2e.exe)" ] || fail "the partner file was installed" ;;
         net_userinfo_fragment)
           grep -q '^GET /go$' <<< "$requests" || fail "the address was not requested as /go"
           grep -q '"download_url": "http://127.0.0.1:8080/go"' <<< "$feedback" ||
@@ -1239,6 +1273,7 @@ end_prefix_processes
 case $CASE in
   full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \
     wizard_close_while_installing | wizard_uninstall | non_ascii_folder | percent_folder | \
+    percent_variable_folder | \
     apps_and_features_uninstall | net_install) check_no_error_lines ;;
 esac
 if [ $FAILED = 0 ]; then

@@ -207,6 +207,9 @@ class Installer::HandOver final : public ElevationDelegate, public PackageHandOv
     installer_->Cancel();
     installer_->transaction_.Rollback();
   }
+  void ReportImportantEvent(const std::string& name) override {
+    installer_->ReportImportantEvent(name);
+  }
 
  private:
   Installer* installer_;

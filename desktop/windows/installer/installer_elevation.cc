@@ -4,6 +4,8 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "base/base_paths.h"
 #include "base/logging.h"
@@ -32,6 +34,11 @@ namespace {
 
 const wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
+// Counted in the statistics record for each partner file an elevated run leaves out:
+// nothing signed vouches for them there.
+const char kPartnerFileLeftOutEvent[] = "partner_files_not_installed.elevated_unverified";
+const int kMaxPartnerFilesReported = 64;
+
 std::wstring CrashReporterIdText() {
   return base::StringPrintf(L"%u", crash_reporter::GetCrashReporterProcessId());
 }
@@ -58,10 +65,13 @@ std::wstring CrashReporterIdText() {
 // out of the signed full-package installer into a folder that only administrators can
 // change, and only verified. `command_line`'s program becomes the taken package's
 // installer, held in `hold`, verified by the rule of `running_installer`; its components
-// are those that passed the rule.
+// are those that passed the rule, their program files held in `component_programs`;
+// `partner_files_left_out` counts the partner files that stay out.
 [[nodiscard]] bool PrepareElevatedRun(const base::FilePath& running_installer,
                                       PackageUnpacker* unpacker, AdminOnlyFolder* folder,
-                                      base::CommandLine* command_line, base::ScopedHandle* hold) {
+                                      base::CommandLine* command_line, base::ScopedHandle* hold,
+                                      std::vector<HeldProgram>* component_programs,
+                                      int* partner_files_left_out) {
   const base::FilePath package = command_line->GetProgram().DirName();
   if (!folder->Create()) return false;
   ElevatedPackage taken;
@@ -72,6 +82,7 @@ std::wstring CrashReporterIdText() {
     LOG(ERROR) << "Not running the package's installer: " << base::DescribeFailure(result.failure());
     return false;
   }
+  *partner_files_left_out = taken.partner_files_left_out;
   if (command_line->HasSwitch(switches::kComponents)) {
     // Only the components that passed the signer rule.
     base::CommandLine::StringVector argv;
@@ -83,6 +94,7 @@ std::wstring CrashReporterIdText() {
       command_line->AppendSwitchNative(switches::kComponents, taken.components);
   }
   command_line->SetProgram(taken.folder.Append(L"installer.exe"));
+  *component_programs = std::move(taken.component_programs);
   LOG(INFO) << "Package taken for the elevated run into " << taken.folder.AsUTF8();
   return HoldVerifiedProgram(command_line->GetProgram(), running_installer, hold);
 }
@@ -256,14 +268,22 @@ void PackageHandOver::RunPackageInstaller() {
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
   base::ScopedHandle hold;
+  // The package's installer starts these at any time while it runs.
+  std::vector<HeldProgram> component_programs;
   base::Process process;
   AdminOnlyFolder package_copy;
+  int partner_files_left_out = 0;
   if (!IsUserAdmin(false) ||
-      PrepareElevatedRun(running_installer_, unpacker_, &package_copy, &command_line, &hold))
+      PrepareElevatedRun(running_installer_, unpacker_, &package_copy, &command_line, &hold,
+                         &component_programs, &partner_files_left_out))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
+  // The statistics say what was installed; a hostile list reports no more than the bound.
+  for (int i = 0; i < partner_files_left_out && i < kMaxPartnerFilesReported; ++i)
+    delegate_->ReportImportantEvent(kPartnerFileLeftOutEvent);
   hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  component_programs.clear();
   delegate_->OnReturnedToPreviousMainProcess();
 
   if (ClaimOutcome()) {

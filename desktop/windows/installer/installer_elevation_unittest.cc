@@ -62,6 +62,7 @@ class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Dele
   base::CommandLine GetSettingsCommandLine() override {
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     command_line.AppendSwitch("launchvelum");
+    if (!components.empty()) command_line.AppendSwitchNative("components", components);
     return command_line;
   }
   void Finish() override { calls.push_back("finish"); }
@@ -74,6 +75,9 @@ class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Dele
     Done();
   }
   void Cancel() override { calls.push_back("cancel"); }
+  void ReportImportantEvent(const std::string& name) override {
+    calls.push_back("event(" + name + ")");
+  }
 
   void Done() {
     if (run_loop) run_loop->Quit();
@@ -81,6 +85,8 @@ class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Dele
 
   std::vector<std::string> calls;
   base::RunLoop* run_loop = nullptr;
+  // The settings' "components" value, when not empty.
+  std::wstring components;
 };
 
 class ElevationTest : public base::ScratchDirTest {
@@ -352,6 +358,7 @@ class PackageHandOverTest : public ElevationTest {
     base::ScopedHandle ready = CreatePackageReadyEvent();
     EXPECT_TRUE(SetEvent(ready.Get()));
     RecordingDelegate delegate;
+    delegate.components = components_;
     PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_,
                               running_installer);
     hand_over.WaitForPackage(false);
@@ -361,6 +368,7 @@ class PackageHandOverTest : public ElevationTest {
   base::FilePath install_folder_;
   base::FilePath package_folder_;
   base::CommandLine process_{base::FilePath(L"backend.exe")};
+  std::wstring components_;
   HelperAddingUnpacker unpacker_;
 };
 
@@ -452,6 +460,61 @@ TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromTheSignedPackageNeverTheUse
   EXPECT_NE("swapped", beside);
   EXPECT_FALSE(beside.empty());
   EXPECT_EQ("swapped", ReadRecord(program));
+}
+
+// Elevated, the package's installer may start a component at any time it runs: the
+// component's program files stay held until it has ended, and what the user's folder
+// said of preferences reaches it without the values that name local files.
+TEST_F(PackageHandOverTest, ElevatedComponentsStayHeldAndCarriedDataNamesNoLocalFiles) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  PlaceDownload();
+  const base::FilePath component = Path(L"suite_folder");
+  ASSERT_TRUE(base::CreateDirectory(component));
+  ASSERT_TRUE(base::CopyFile(Helper(), component.Append(L"suite_installer.exe")));
+  ASSERT_TRUE(base::CopyFile(Helper(), component.Append(L"helper.dll")));
+  components_ = L"suite:suite_folder";
+  const std::string overrides =
+      "{\"download\": {\"default_directory\": \"\\\\\\\\server\\\\share\"}, \"language\": \"de\"}";
+  const base::FilePath user_overrides = package_folder_.Append(L"pref_default_overrides");
+  ASSERT_EQ(static_cast<int>(overrides.size()),
+            base::WriteFile(user_overrides, overrides.data(), static_cast<int>(overrides.size())));
+  ScopedEnvironmentVariable swap(L"VELUM_TEST_SWAP", user_overrides.value());
+  ScopedEnvironmentVariable write(L"VELUM_TEST_TRY_WRITE", L"suite_folder\\helper.dll");
+  EXPECT_EQ("succeeded", HandOverReadyPackage());
+  EXPECT_NE(std::string::npos, ReadRecord(RecordPath()).find("--components=suite:suite_folder"));
+  EXPECT_EQ("refused", ReadRecord(base::FilePath(RecordPath().value() + L".write")));
+  EXPECT_EQ("{\"download\":{},\"language\":\"de\"}",
+            ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
+}
+
+// Elevated, the partner files the fetcher added to the user's package folder (listed
+// after the package's own files) stay out, since no signature covers them; the
+// statistics hear of each one left out, and of none when the fetcher added none.
+TEST_F(PackageHandOverTest, PartnerFilesLeftOutElevatedAreReportedAsNotInstalled) {
+  PlaceDownload();
+  const char kEvent[] = "event(partner_files_not_installed.elevated_unverified)";
+  const base::FilePath list = package_folder_.Append(L"files_list");
+  const struct {
+    const char* list;
+    int left_out;
+  } cases[] = {
+      {"velum.exe\r\nresources\\strings.txt\r\n", 0},
+      {"velum.exe\r\nresources\\strings.txt\r\npartner_a.exe\r\npartner_b.exe\r\n", 2},
+      {"velum.exe\nresources\\strings.txt\npartner_a.exe\n\npartner_a.exe\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    const int size = static_cast<int>(strlen(c.list));
+    ASSERT_EQ(size, base::WriteFile(list, c.list, size));
+    base::ScopedHandle ready = CreatePackageReadyEvent();
+    ASSERT_TRUE(SetEvent(ready.Get()));
+    RecordingDelegate delegate;
+    PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_);
+    hand_over.WaitForPackage(false);
+    EXPECT_EQ(c.left_out, std::count(delegate.calls.begin(), delegate.calls.end(), kEvent));
+    ASSERT_FALSE(delegate.calls.empty());
+    EXPECT_EQ("succeeded", delegate.calls.back());
+  }
 }
 
 TEST_F(PackageHandOverTest, MissingEventIsAnErrorAndInterruptionCancels) {

@@ -159,6 +159,51 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
   return {};
 }
 
+// Whether the held `folder` is one of the places that only hold other programs' folders
+// (Program Files), by identity. One that cannot be opened is not it.
+bool IsProgramFolder(const HeldFile& folder, const GrantRules& rules) {
+  for (const ProtectedPlace& place : rules.places) {
+    HeldFile held;
+    if (!place.bars_below && rules.opener->OpenPlace(place.path, &held) &&
+        held.identity() == folder.identity()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether an empty held folder that the request did not make may be granted: only right
+// in a Program Files folder, where no other program's folder is the one asked for.
+base::Result<> CheckEmptyFolderPlace(const HeldFile& target, const GrantRules& rules) {
+  HeldFile parent;
+  const base::FilePath path = target.final_path();
+  if (!IsDriveRoot(path) &&
+      parent.Open(path.DirName(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) &&
+      IsProgramFolder(parent, rules)) {
+    return {};
+  }
+  return Refused(
+      "an empty folder that this request did not make and that is not directly in a Program "
+      "Files folder (only those, or folders holding this product's record naming them, are "
+      "granted)",
+      path);
+}
+
+// Whether new folders may be made in the held `existing`: a Program Files folder, a drive
+// root, or this product's folder; any other holds another program's or a user's folders.
+base::Result<> CheckNewFolderParent(const HeldFile& existing, const GrantRules& rules,
+                                    const base::FilePath& folder) {
+  if (IsDriveRoot(existing.final_path()) || IsProgramFolder(existing, rules) ||
+      CheckRecordOf(existing.final_path()).ok()) {
+    return {};
+  }
+  return Refused("a new folder whose nearest existing folder " + existing.final_path().AsUTF8() +
+                     " is not a Program Files folder, a drive root or a folder holding this "
+                     "product's record naming it",
+                 folder);
+}
+
 }  // namespace
 
 const HeldFolderLister& SystemHeldFolderLister() {
@@ -237,7 +282,9 @@ base::Result<> CheckGrantablePlace(const base::FilePath& folder,
   return {};
 }
 
-base::Result<> CreateMissingFolders(const base::FilePath& folder) {
+base::Result<> CreateMissingFolders(const base::FilePath& folder, const GrantRules& rules,
+                                    std::vector<MadeFolder>* made) {
+  made->clear();
   std::vector<std::wstring> missing;
   base::FilePath existing = folder;
   while (GetFileAttributesW(existing.value().c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -258,10 +305,14 @@ base::Result<> CreateMissingFolders(const base::FilePath& folder) {
       !SamePath(parent.final_path(), existing)) {
     return Refused("the folder above it is " + parent.final_path().AsUTF8(), folder);
   }
+  const base::Result<> allowed = CheckNewFolderParent(parent, rules, folder);
+  if (!allowed.ok()) return allowed;
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     HeldFile child;
-    if (!child.CreateChildFolder(parent, *it))
+    bool created = false;
+    if (!child.CreateChildFolder(parent, *it, &created))
       return base::Failure{GetLastError(), 0, "it cannot be created", parent.final_path()};
+    if (created) made->push_back(MadeFolder{child.final_path(), child.identity()});
     // One that appeared meanwhile as a link or a file is opened, not followed: refused.
     if (child.is_reparse_point() || !child.is_directory())
       return Refused("a reparse point or a file stands in its way", child.final_path());
@@ -270,8 +321,28 @@ base::Result<> CreateMissingFolders(const base::FilePath& folder) {
   return {};
 }
 
+void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    HeldFile folder;
+    bool empty = false;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    // Removed through the handle that was checked: a link or another folder put in its
+    // place, or one that holds anything, stays.
+    if (!folder.Open(it->path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) ||
+        folder.is_reparse_point() || !folder.is_directory() ||
+        !(folder.identity() == it->identity) || !SamePath(folder.final_path(), it->path) ||
+        !folder.IsEmptyFolder(&empty) || !empty ||
+        !SetFileInformationByHandle(folder.handle(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition))) {
+      return;
+    }
+  }
+}
+
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
-                                                     const GrantRules& rules) {
+                                                     const GrantRules& rules,
+                                                     bool made_for_request) {
   // Without delete sharing neither the folder nor any folder above it can be renamed
   // while the handle is open, so its path keeps naming what was checked.
   HeldFile target;
@@ -290,10 +361,10 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
   bool empty = false;
   if (!rules.lister->IsEmptyFolder(target, &empty))
     return base::Failure{GetLastError(), 0, "the folder cannot be listed", folder};
-  if (!empty) {
-    const base::Result<> record = CheckRecordOf(folder);
-    if (!record.ok()) return record.failure();
-  }
+  const base::Result<> allowed = !empty             ? CheckRecordOf(folder)
+                                 : made_for_request ? base::Result<>()
+                                                    : CheckEmptyFolderPlace(target, rules);
+  if (!allowed.ok()) return allowed.failure();
   return target.TakeHandle();
 }
 

@@ -33,11 +33,17 @@ class BatchProcessWaiter {
 // logged, and the helper goes on without them (what they hold cannot be taken).
 class BoundedProcessWaiter : public BatchProcessWaiter {
  public:
-  explicit BoundedProcessWaiter(uint32_t bound_ms) : bound_ms_(bound_ms) {}
+  // Milliseconds of a clock that only goes forward; a test's may jump.
+  using Clock = uint64_t (*)();
+  explicit BoundedProcessWaiter(uint32_t bound_ms, Clock clock = &SystemClock)
+      : bound_ms_(bound_ms), clock_(clock) {}
   void Wait(const std::vector<uint32_t>& pids) const override;
 
  private:
+  static uint64_t SystemClock();
+
   uint32_t bound_ms_;
+  Clock clock_;
 };
 
 // The helper's waiter: a minute for an uninstallation's processes to end.

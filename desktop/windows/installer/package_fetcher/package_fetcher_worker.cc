@@ -160,6 +160,10 @@ void PackageFetcherWorker::Start() {
   downloader_started_ = false;
   ReportStatus(PACKAGE_STATUS_STARTED);
 
+  if (installer_path_.empty()) {
+    ReportFailure("No package name is free for this run", PACKAGE_STATUS_INITIALIZATION_FAILED);
+    return;
+  }
   if (!current_download_path_.empty()) DeleteOrWarn(current_download_path_);
   if (!base::DeleteFile(package_folder_, true)) {
     ReportFailure("Unable to remove the package folder", PACKAGE_STATUS_INITIALIZATION_FAILED);
@@ -237,7 +241,8 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
   // Only http and https are fetched; an address that is neither (or too long to use) is
   // refused before it reaches the record, where each try would copy it again.
   if (!WinInetDownloader::IsHttpUrl(base::UTF8ToWide(package_url))) {
-    LOG(ERROR) << "Refusing full package url " << BoundServerText(package_url);
+    LOG(ERROR) << "Refusing full package url "
+               << BoundServerText(UrlWithoutUserinfoAndFragment(package_url));
     ReportFailure("Full package url is not an http or https URL", PACKAGE_STATUS_DOWNLOAD_FAILED);
     return;
   }

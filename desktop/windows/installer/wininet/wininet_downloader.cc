@@ -136,11 +136,12 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   http_status_ = 0;
 
   ParsedUrl parsed;
-  if (!ParseUrl(url_, &parsed)) {
+  const bool cracked = ParseUrl(url_, &parsed);
+  if (!cracked && !BeginsWithOtherScheme(url_)) {
     return Refuse(base::StringPrintf("Could not parse URL %s",
                                      BoundServerText(base::WideToUTF8(url_)).c_str()));
   }
-  if (!IsHttpScheme(parsed.scheme)) {
+  if (!cracked || !IsHttpScheme(parsed.scheme)) {
     return Refuse(base::StringPrintf("URL scheme is not http or https %s",
                                      BoundServerText(base::WideToUTF8(url_)).c_str()));
   }
@@ -215,7 +216,8 @@ std::string WinInetDownloader::GetLastErrorText() const {
 // static
 bool WinInetDownloader::IsHttpUrl(const std::wstring& url) {
   ParsedUrl parsed;
-  return ParseUrl(url, &parsed) && IsHttpScheme(parsed.scheme);
+  // As Start reads it.
+  return ParseUrl(UrlWithoutUserinfoAndFragment(url), &parsed) && IsHttpScheme(parsed.scheme);
 }
 
 bool WinInetDownloader::IsHostAllowed(const std::wstring& host) const {
@@ -356,9 +358,14 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
 void WinInetDownloader::OnRedirect(bool keep_method) {
   VLOG(1) << "Redirect occured";
   const std::wstring location = QueryAnswerHeader(request_, L"Location");
-  // An absolute address is followed as given: combining cuts what it cannot hold.
-  const std::wstring target =
-      UrlWithoutUserinfoAndFragment(IsHttpUrl(location) ? location : CombineUrl(url_, location));
+  // An absolute address is followed as given: combining cuts what it cannot hold. Only
+  // an http(s) text, within the bound, reaches the cracker.
+  std::wstring target;
+  if (location.size() <= kMaxUrlLength) {
+    target = UrlWithoutUserinfoAndFragment(BeginsWithHttpScheme(location)
+                                               ? location
+                                               : CombineUrl(url_, location));
+  }
   if (location.size() > kMaxUrlLength || target.size() > kMaxUrlLength) {
     SetError(base::StringPrintf("Redirect URL is too long, %u characters",
                                 static_cast<unsigned>(std::max(location.size(), target.size()))));
@@ -371,6 +378,8 @@ void WinInetDownloader::OnRedirect(bool keep_method) {
   if (++redirect_count_ > kMaxRedirects) {
     SetError(base::StringPrintf("Too many redirects, more than %d, the last to %s", kMaxRedirects,
                                 quoted.c_str()));
+  } else if (BeginsWithOtherScheme(target)) {
+    SetError(base::StringPrintf("Redirect URL scheme is not http or https %s", quoted.c_str()));
   } else if (target.empty() || !ParseUrl(target, &parsed)) {
     SetError(base::StringPrintf("Redirect URL failed to parse %s", quoted.c_str()));
   } else if (!IsHttpScheme(parsed.scheme)) {

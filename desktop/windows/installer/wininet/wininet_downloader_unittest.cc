@@ -731,6 +731,15 @@ TEST_F(WinInetDownloaderTest, ARedirectChainEndsAfterTenRedirects) {
       {"/to_bad_ipv4", "http://127.0.0.300:" + port + "/x", "Redirect URL failed to parse"},
       {"/to_product_inside", "http://x.velumsoftware.com.evil.net:" + port + "/x",
        "Redirect URL is disallowed x.velumsoftware.com.evil.net"},
+      // Texts Wine's URL cracker crashes on, resolved against the current address first.
+      {"/to_crash_text", "x:@.", "Redirect URL scheme is not http or https"},
+      {"/to_long_file", "file://" + std::string(300, 'a') + "@.",
+       "Redirect URL scheme is not http or https file://"},
+      // Read past the "\" as "HTTP://" is, the port is over 65535; read to it, the
+      // server's own.
+      {"/to_backslash", "HTTP://e2e\\\\x@127.0.0.1:" + std::to_string(server_.port() + 65536) +
+                            "/x",
+       "Redirect URL failed to parse HTTP://127.0.0.1:"},
   };
   downloader_->set_allowed_host_suffixes({kProductDomainSuffix, L"127.0.0.1"});
   for (const Case& test : cases) {
@@ -911,6 +920,15 @@ TEST_F(WinInetDownloaderTest, RefusedStartsSendNothingAndKeepTheState) {
       {L"http://127.0.0.1:/a", "Could not parse URL", false},
       {L"http://[::1/a", "Could not parse URL", false},
       {L"http://exa%6dple.com/a", "Could not parse URL", false},
+      // Texts Wine's URL cracker crashes on.
+      {L"x:@.", "URL scheme is not http or https x:@.", false},
+      {L"a:0@.", "URL scheme is not http or https a:0@.", false},
+      {L"file://" + std::wstring(300, L'a') + L"@.", "URL scheme is not http or https file://",
+       false},
+      // Every spelling of the scheme: no userinfo kept, no port over 65535 wrapped round.
+      {L"HTTP://e2e\\x@127.0.0.1:" + std::to_wstring(server_.port() + 65536) + L"/package.exe",
+       "Could not parse URL HTTP://127.0.0.1:", false},
+      {L"HTTP://127.0.0.1:" + port + L"\\package.exe", "Could not parse URL", false},
   };
   downloader_->set_allowed_host_suffixes({kProductDomainSuffix, L"127.0.0.1"});
   for (const Case& test : cases) {
