@@ -1117,6 +1117,15 @@ PY
       net_stats_held)
         config='{"faults": {"/netinstaller/feedback": [{"hold_until": "never"}]}}'
         extra=(--local-stats-receive-timeout=2) ;;
+      # A statistics server that answers a kilobyte and then stalls, or trickles the header
+      # a byte a second, and never lets go: each POST ends with its window (shortened
+      # here), counted, and the finished installer exits while the server still holds.
+      net_stats_stall)
+        config='{"faults": {"/netinstaller/feedback": [{"stall_after": 1024}]}}'
+        extra=(--local-stats-receive-timeout=2) ;;
+      net_stats_header_trickle)
+        config='{"faults": {"/netinstaller/feedback": [{"header_trickle": 1}]}}'
+        extra=(--local-stats-receive-timeout=2) ;;
       # The package address and the redirect it meets carry credentials and a fragment:
       # neither is requested nor recorded.
       net_userinfo_fragment)
@@ -1244,7 +1253,7 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
       cached=$(find "$PREFIX"/drive_c/users/*/AppData/Local/Microsoft/Windows/INetCache -type f 2> /dev/null)
       [ -z "$cached" ] || fail "files left in INetCache: $(head -3 <<< "$cached")"
       posts=1
-      [ "$CASE" != net_stats_held ] || posts=4
+      case $CASE in net_stats_held | net_stats_stall | net_stats_header_trickle) posts=4 ;; esac
       [ "$(grep -c . <<< "$feedback")" = $posts ] ||
         fail "not $posts statistics POSTs: $(grep -c . <<< "$feedback")"
       grep -q '"installation_success": 1' <<< "$feedback" || fail "the statistics do not say it installed"
