@@ -100,12 +100,14 @@ TEST_F(ElevatedPackageTest, AComponentJoinsOnlyWhenItsInstallerPassesTheSignerRu
   EXPECT_EQ(L"suite:assistant", taken_.components);
   EXPECT_TRUE(base::PathExists(destination_.Append(L"assistant").Append(L"suite_installer.exe")));
 
+  taken_.component_programs.clear();  // the verified programs are held until used
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
   ASSERT_TRUE(Take(components, signed_installer).ok());
   EXPECT_EQ(L"", taken_.components);
 
+  taken_.component_programs.clear();  // the verified programs are held until used
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/signed.exe"),
