@@ -115,6 +115,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
+  int64_t GetRunStart() override { return run_start_; }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
 

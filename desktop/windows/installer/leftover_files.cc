@@ -26,13 +26,24 @@ bool Contains(const NameSet& names, const std::wstring& name) {
   return names.count(name) != 0;
 }
 
+// The name `name` was first set aside from, when it is a copy last set aside before
+// `set_aside_before` (a run killed while it deleted such a copy set the copy itself
+// aside); empty otherwise.
+std::wstring OriginalOfOldCopy(const std::wstring& name, int64_t set_aside_before) {
+  std::wstring original;
+  int64_t seconds = 0;
+  if (!ParseSetAsideName(name, &original, &seconds) || seconds >= set_aside_before)
+    return std::wstring();
+  for (std::wstring inner = original; ParseSetAsideName(inner, &original, &seconds);)
+    inner = original;
+  return original;
+}
+
 // A set-aside copy, from before `scope`'s run, of one of `names`.
 bool IsOldSetAsideCopy(const std::wstring& name, const NameSet& names,
                        const LeftoverScope& scope) {
-  std::wstring original;
-  int64_t seconds = 0;
-  return ParseSetAsideName(name, &original, &seconds) && seconds < scope.set_aside_before &&
-         Contains(names, original);
+  const std::wstring original = OriginalOfOldCopy(name, scope.set_aside_before);
+  return !original.empty() && Contains(names, original);
 }
 
 // The path of `path` below `folder`, as "files_list" writes it.
@@ -88,8 +99,24 @@ void RemoveSetAsideCopies(const base::FilePath& folder, const NameSet& names,
 
 void AddRecordToScope(const InstallLog& record, LeftoverScope* scope) {
   if (!record.subfolder.empty()) scope->recorded_subfolders.insert(record.subfolder);
+  AddRecordFilesToScope(record, scope);
+}
+
+void AddRecordFilesToScope(const InstallLog& record, LeftoverScope* scope) {
   scope->version_files.insert(record.files.begin(), record.files.end());
   scope->root_files.insert(record.root_files.begin(), record.root_files.end());
+}
+
+void RemoveRecordedRootFiles(const InstallLog& record, const LeftoverScope& scope,
+                             Transaction* transaction) {
+  for (const std::wstring& name : record.root_files) {
+    // The record is a file anybody who can write the folder can change.
+    if (name.empty() || name == L"." || name == L".." ||
+        name.find_first_of(L"\\/:") != std::wstring::npos)
+      continue;
+    const base::FilePath path = scope.install_folder.Append(name);
+    if (base::PathExists(path) && !base::DirectoryExists(path)) Delete(path, transaction);
+  }
 }
 
 bool IsVersionFolderName(const std::wstring& name) {
@@ -122,6 +149,12 @@ void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction) {
   for (const base::FilePath& path : entries) {
     const std::wstring name = path.BaseName().value();
     if (base::DirectoryExists(path)) {
+      // A version folder that a run killed while it deleted it had set aside.
+      const std::wstring original = OriginalOfOldCopy(name, scope.set_aside_before);
+      if (IsVersionFolderName(original)) {
+        if (HoldsOnlyPackageFiles(path, scope)) Delete(path, transaction);
+        continue;
+      }
       if (!IsVersionFolderName(name)) continue;
       if (!Contains(scope.recorded_subfolders, name) && HoldsOnlyPackageFiles(path, scope))
         Delete(path, transaction);

@@ -40,6 +40,15 @@ struct LeftoverScope {
 // Adds what `record` names (its version folder, its files and root files) to `scope`.
 void AddRecordToScope(const InstallLog& record, LeftoverScope* scope);
 
+// Adds the files and root files of `record` to `scope`, not its version folder: that of
+// an unfinished uninstallation's set-aside record is a leftover of an installation.
+void AddRecordFilesToScope(const InstallLog& record, LeftoverScope* scope);
+
+// Removes through `transaction` the root files that `record` names and that are in
+// `scope`'s install folder; names that are not plain file names are skipped.
+void RemoveRecordedRootFiles(const InstallLog& record, const LeftoverScope& scope,
+                             Transaction* transaction);
+
 // Whether `name` has the form of a version folder: four numbers, maybe "_<n>" after.
 bool IsVersionFolderName(const std::wstring& name);
 
