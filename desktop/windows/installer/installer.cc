@@ -588,7 +588,9 @@ void Installer::RemoveLeftoversOfEarlierRuns() {
                               L"pref_default_overrides", L"server_tracking_data"})
     scope.root_files.insert(name);
   scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));
-  RemoveLeftovers(scope, &transaction_);
+  if (!base::PathRegistry::Get(base::DIR_EXE, &scope.running_folder)) scope.running_folder.clear();
+  leftover_folders_in_use_.clear();
+  RemoveLeftovers(scope, &transaction_, &leftover_folders_in_use_);
   // A shortcut that was replaced or moved is set aside beside itself until the commit.
   NameSet shortcuts = {GetShortcutFileName(), GetVersionedShortcutFileName(product_version_)};
   if (const InstallLog* existing = GetExistingInstallLog())

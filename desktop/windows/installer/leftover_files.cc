@@ -71,6 +71,15 @@ bool HoldsOnlyPackageFiles(const base::FilePath& folder, const LeftoverScope& sc
   return true;
 }
 
+// Whether `path` is `folder` or below it.
+bool Holds(const base::FilePath& folder, const base::FilePath& path) {
+  const std::wstring prefix = folder.StripTrailingSeparators().value();
+  const std::wstring value = path.StripTrailingSeparators().value();
+  return value.size() >= prefix.size() &&
+         base::FilePath::CompareIgnoreCase(value.substr(0, prefix.size()), prefix) == 0 &&
+         (value.size() == prefix.size() || value[prefix.size()] == L'\\');
+}
+
 void RemoveSetAsideCopiesIn(const base::FilePath& folder, const LeftoverScope& scope,
                             Transaction* transaction) {
   std::vector<base::FilePath> copies;
@@ -139,7 +148,8 @@ bool IsVersionFolderName(const std::wstring& name) {
   return parts == 4;
 }
 
-void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction) {
+void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction,
+                     std::vector<base::FilePath>* in_use) {
   std::vector<base::FilePath> entries;
   base::FileEnumerator top(scope.install_folder, false,
                            base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
@@ -156,9 +166,12 @@ void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction) {
         continue;
       }
       if (!IsVersionFolderName(name)) continue;
-      if (!Contains(scope.recorded_subfolders, name) && HoldsOnlyPackageFiles(path, scope))
-        Delete(path, transaction);
-      else
+      if (!Contains(scope.recorded_subfolders, name) && HoldsOnlyPackageFiles(path, scope)) {
+        if (!Holds(path, scope.running_folder))
+          Delete(path, transaction);
+        else if (in_use)
+          in_use->push_back(path);
+      } else
         RemoveSetAsideCopiesIn(path, scope, transaction);
       continue;
     }

@@ -11,6 +11,7 @@
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -67,6 +68,21 @@ void DeleteWithSetAsideCopies(InstallationContext* context, const base::FilePath
     LOG(INFO) << "Removing " << copy.AsUTF8() << ", set aside by an earlier uninstallation";
     if (!DeleteThrough(transaction, copy, check_in_use, remove_empty_parents))
       failed->push_back(copy);
+  }
+}
+
+// Deletes the files of `folder`, a version folder an earlier run left that holds this
+// running program, through the context's transaction: what is in use (the program) is
+// appended to `failed`, for the batch to delete once this process has ended.
+void DeleteFilesOfFolderInUse(InstallationContext* context, const base::FilePath& folder,
+                              std::vector<base::FilePath>* failed) {
+  std::vector<base::FilePath> files;
+  base::FileEnumerator enumerator(folder, true, base::FileEnumerator::FILES, std::wstring());
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+    files.push_back(path);
+  for (const base::FilePath& path : files) {
+    LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an earlier run";
+    if (!DeleteThrough(context->GetTransaction(), path, true, true)) failed->push_back(path);
   }
 }
 
@@ -289,11 +305,13 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
     const base::FilePath version_folder = install_folder.Append(existing->subfolder);
     for (const std::wstring& name : existing->files)
       DeleteWithSetAsideCopies(context_, version_folder.Append(name), true, true, &failed);
-    for (const base::FilePath& path : failed) {
-      for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
-           folder = folder.DirName())
-        folders.insert(folder.value());
-    }
+  }
+  for (const base::FilePath& folder : context_->GetLeftoverFoldersInUse())
+    DeleteFilesOfFolderInUse(context_, folder, &failed);
+  for (const base::FilePath& path : failed) {
+    for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
+         folder = folder.DirName())
+      folders.insert(folder.value());
   }
   DeleteWithSetAsideCopies(context_, install_folder.Append(L"launcher.exe"), true, true,
                            &failed);

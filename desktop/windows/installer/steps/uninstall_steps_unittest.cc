@@ -205,6 +205,28 @@ TEST_F(UninstallStepsTest, RemovesTheVersionFolderOfAKilledUpgrade) {
   EXPECT_FALSE(base::PathExists(killed));
 }
 
+// The entry's launcher starts the newest version folder's uninstaller: that of an upgrade
+// killed before its record. Its folder goes as the installation's files do, what the
+// running program holds by the batch once the program has ended.
+TEST_F(UninstallStepsTest, AKilledUpgradesFolderHoldingTheUninstallerGoesByTheBatch) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath killed(version_folder.value() + L"_0");
+  for (const wchar_t* name : {L"velum.exe", L"resources\\app.dat"})
+    ASSERT_TRUE(testing::MakeFile(killed.Append(name), "x"));
+  const base::FilePath held = killed.Append(L"velum.exe");
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, killed, true, false));
+  base::ScopedHandle lock = Lock(held);
+  ASSERT_TRUE(lock.IsValid());
+  Uninstall();
+  EXPECT_TRUE(base::PathExists(held));
+  EXPECT_FALSE(base::PathExists(killed.Append(L"resources")));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_NE(std::string::npos, text.find("del \"" + held.AsUTF8() + "\"")) << text;
+  EXPECT_NE(std::string::npos, text.find("rmdir \"" + killed.AsUTF8() + "\"")) << text;
+}
+
 // A record that cannot be removed (held open by another program) fails the
 // uninstallation: reported as complete, the record would name removed files.
 TEST_F(UninstallStepsTest, ARecordThatCannotBeRemovedFailsTheUninstallation) {
