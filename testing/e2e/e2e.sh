@@ -488,19 +488,26 @@ check_only_loopback() {
   [ -z "$outside" ] || fail "a request left for an outside host: $(head -3 <<< "$outside")"
 }
 
+# note_isolated_logs <logs before>: the logs written since, by runs made where no outside
+# name resolves.
+note_isolated_logs() {
+  local log
+  for log in "$LOGS"/*.log; do
+    grep -qxF "$log" <<< "$1" || ISOLATED_LOGS+=("$log")
+  done
+}
+
 # uninstall_as_registered [/silent]: the uninstall entry's command (the launcher with
 # "/uninstall"), as Apps & Features starts it, without the cases' switches: it runs in a
 # network namespace of its own with only the loopback up, where no outside name resolves.
 uninstall_as_registered() {
-  local log earlier
+  local earlier
   earlier=$(ls "$LOGS"/*.log 2> /dev/null)
   VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
     "$BUILD/wine-run.sh" "$INSTALLED/launcher.exe" /uninstall "$@" > "$WORK/run.out" 2>&1
   RC=$?
   end_prefix
-  for log in "$LOGS"/*.log; do
-    grep -qxF "$log" <<< "$earlier" || ISOLATED_LOGS+=("$log")
-  done
+  note_isolated_logs "$earlier"
   echo "ran the registered uninstall command: exit code $RC"
 }
 
@@ -959,16 +966,16 @@ PY
     echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 1 | sort | head -20)
     # The same package again: a killed run's folder holding files only its package
     # lists is no leftover a run of another package can tell as ours.
-    # Where no record is left, into the usual version folder.
+    # Where no record is left, into the usual version folder (a record cut at its making
+    # may already be whole: the run is then an upgrade).
     case $moment in
-      install_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" 1.0.100.0 ;;
-      upgrade_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" ;;
+      install_copy) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" 1.0.100.0 ;;
+      install_*|upgrade_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" ;;
       uninstall_set_aside) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" ;;
       *) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0 ;;
     esac
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
-    check_only_loopback
     ;;
   killed_upgrade_uninstalled)
     # An upgrade (the same package again) cut short after its first new files, before its
@@ -985,7 +992,6 @@ PY
     [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
     check_uninstalled_fully
     [ ! -e "$INSTALLED/1.0.100.0_0" ] || fail "the killed upgrade's version folder stayed"
-    check_only_loopback
     ;;
   refused_uninstall)
     # An installation cut short once it wrote its uninstall entry and before its record:
@@ -1066,13 +1072,17 @@ PY
     [ "$RC" = 0 ] || fail "install: exit code $RC"
     cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$PREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe"
     export VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log'
-    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
+    # Without the cases' switches: run where no outside name resolves.
+    earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+    VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+      "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
     front=$!
     VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$DRIVER" shown:uninstall click:uninstall ended \
       > "$WORK/driver.out" 2>&1 || fail "the driver: $(grep FAIL "$WORK/driver.out")"
     cat "$WORK/driver.out"
     wait $front
     end_prefix
+    note_isolated_logs "$earlier"
     check_batch_quiet
     grep -qi '^launcher.exe /uninstall' "$PREFIX/drive_c/users/root/Temp/programs.log" ||
       fail "the entry's UninstallString was not run"
@@ -1346,6 +1356,7 @@ esac
 
 check_no_crash
 end_prefix_processes
+check_only_loopback
 # After the processes' end, so that every log is whole.
 case $CASE in
   full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \
