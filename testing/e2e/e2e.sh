@@ -484,7 +484,7 @@ check_only_loopback() {
     [[ " ${ISOLATED_LOGS[*]} " == *" $log "* ]] || logs+=("$log")
   done
   outside=$(cat "${logs[@]}" /dev/null 2> /dev/null | grep -a 'Starting download from' |
-    grep -avE 'from https?://(127\.0\.0\.1|localhost|\[::1\])(:[0-9]+)?/')
+    grep -avE 'from [a-z]+://([^/@]*@)?(127\.0\.0\.1|localhost|\[::1\])(:[0-9]+)?([/?#]|$)')
   [ -z "$outside" ] || fail "a request left for an outside host: $(head -3 <<< "$outside")"
 }
 
