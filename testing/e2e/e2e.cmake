@@ -48,7 +48,8 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              killed_with_package launcher_gone shortcut_set_aside
              uninstall_killed
              kill_matrix_install_copy kill_matrix_install_record kill_matrix_upgrade_set_aside
-             kill_matrix_upgrade_copy kill_matrix_upgrade_record kill_matrix_uninstall_set_aside
+             kill_matrix_upgrade_copy kill_matrix_upgrade_record kill_matrix_upgrade_commit
+             kill_matrix_uninstall_set_aside
              kill_matrix_uninstall_record kill_matrix_uninstall_commit
              killed_upgrade_uninstalled refused_uninstall)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})

@@ -385,7 +385,8 @@ kill_when() {
 }
 
 # cut_when_made <glob> <program> [switches...]: runs the program where it is and ends
-# every process of the prefix at the moment a path matching the glob is made, as a power
+# every process of the prefix at the moment a path matching the glob is made (with "!"
+# before the glob: once such a path was made and is gone again), as a power
 # cut would then: the prefix's Wine server is stopped first (each file operation of its
 # programs waits for it), so the programs get no further than that moment; it goes on
 # once they are gone, to keep the registry as they left it.
@@ -405,11 +406,17 @@ def server():
                 return int(pid)
         except OSError:
             pass
+# "!<glob>": once a path matching it was there and is gone again (a commit removing it).
+gone = pattern.startswith('!')
+pattern = pattern.lstrip('!')
+seen = False
 wineserver = None
 deadline = time.monotonic() + 240
 while time.monotonic() < deadline and os.path.exists('/proc/' + front):
     wineserver = wineserver or server()
-    if wineserver and glob.glob(pattern):
+    found = bool(glob.glob(pattern))
+    seen = seen or found
+    if wineserver and (seen and not found if gone else found):
         os.kill(wineserver, signal.SIGSTOP)
         print(wineserver)
         sys.exit(0)
@@ -958,6 +965,7 @@ PY
       upgrade_set_aside) cut_when_made "$INSTALLED/*.old" "${install[@]}" ;;
       upgrade_copy) cut_when_made "$INSTALLED/1.0.100.0_0/resources/*" "${install[@]}" ;;
       upgrade_record) cut_when_made "$INSTALLED/old_status/*" "${install[@]}" ;;
+      upgrade_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${install[@]}" ;;
       uninstall_set_aside) cut_when_made "$INSTALLED/$version/velum.exe.*.old" "${uninstall[@]}" ;;
       uninstall_record) cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}" ;;
       uninstall_commit) cut_when_made "$INSTALLED/k.bat" "${uninstall[@]}" ;;
