@@ -993,8 +993,9 @@ PY
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "install: exit code $RC"
     cp "$SAMPLE/VelumSetup.exe" "$WORK/VelumSetup.exe"
-    cut_when_made "$INSTALLED/1.0.100.0_0/installer.exe" "$WORK/VelumSetup.exe" "${COMMON[@]}" \
-      "--installfolder=$FOLDER"
+    # Cut at the file copied after installer.exe: the installer is whole.
+    cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
+      "${COMMON[@]}" "--installfolder=$FOLDER"
     [ -d "$INSTALLED/1.0.100.0_0" ] || fail "no version folder of the killed upgrade"
     uninstall_as_registered /silent
     [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
