@@ -385,7 +385,8 @@ kill_when() {
 }
 
 # cut_when_made <glob> <program> [switches...]: runs the program where it is and ends
-# every process of the prefix at the moment a path matching the glob is made, as a power
+# every process of the prefix at the moment a path matching the glob is made (with "!"
+# before the glob: once such a path was made and is gone again), as a power
 # cut would then: the prefix's Wine server is stopped first (each file operation of its
 # programs waits for it), so the programs get no further than that moment; it goes on
 # once they are gone, to keep the registry as they left it.
@@ -405,11 +406,17 @@ def server():
                 return int(pid)
         except OSError:
             pass
+# "!<glob>": once a path matching it was there and is gone again (a commit removing it).
+gone = pattern.startswith('!')
+pattern = pattern.lstrip('!')
+seen = False
 wineserver = None
 deadline = time.monotonic() + 240
 while time.monotonic() < deadline and os.path.exists('/proc/' + front):
     wineserver = wineserver or server()
-    if wineserver and glob.glob(pattern):
+    found = bool(glob.glob(pattern))
+    seen = seen or found
+    if wineserver and (seen and not found if gone else found):
         os.kill(wineserver, signal.SIGSTOP)
         print(wineserver)
         sys.exit(0)
@@ -452,19 +459,18 @@ kill_at_component() {
     VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
 }
 
-# rerun_then_uninstall <installer> <package>: after a killed run, running <installer>
-# again installs <package> with one entry and one shortcut of each kind, and uninstalling
-# leaves the machine as $before.
+# rerun_then_uninstall <installer> <package> [<version folder>]: after a killed run,
+# running <installer> again installs <package> (into <version folder> when given) with
+# one entry and one shortcut of each kind, and uninstalling leaves the machine as $before.
 rerun_then_uninstall() {
   run "$1" "${COMMON[@]}" "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "the second run: exit code $RC"
   check_installed_package "$2"
+  [ -z "${3:-}" ] || [ "$(installed_version)" = "$3" ] ||
+    fail "installed into $(installed_version), not $3"
   check_one_of_each "after the second run"
   # Every version folder is a record's (an old version's stays until the next upgrade).
-  for folder in "$INSTALLED"/1.0.*; do
-    grep -qF "subfolder=\"$(basename "$folder")\"" "$INSTALLED/installation_status.xml" \
-      "$INSTALLED"/old_status/* 2> /dev/null || fail "a version folder no record names: $folder"
-  done
+  check_version_folders_recorded "after the second run"
   left=$(cd "$INSTALLED" && find . -name '*.old')
   [ -z "$left" ] || fail "set-aside copies left after the second run: $left"
   local version
@@ -472,6 +478,54 @@ rerun_then_uninstall() {
   run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
   check_uninstalled_fully
+}
+
+# No run of the case asked anything but the loopback: every download the installers
+# logged went to 127.0.0.1, ::1 or localhost.
+# The logs of runs made where no outside name resolves (ISOLATED_LOGS) are not read:
+# nothing could leave from there.
+ISOLATED_LOGS=()
+check_only_loopback() {
+  local outside log logs=()
+  for log in "$LOGS"/*.log; do
+    [[ " ${ISOLATED_LOGS[*]} " == *" $log "* ]] || logs+=("$log")
+  done
+  outside=$(cat "${logs[@]}" /dev/null 2> /dev/null | grep -a 'Starting download from' |
+    grep -avE 'from [a-z]+://([^/@]*@)?(127\.0\.0\.1|localhost|\[::1\])(:[0-9]+)?([/?#]|$)')
+  [ -z "$outside" ] || fail "a request left for an outside host: $(head -3 <<< "$outside")"
+}
+
+# note_isolated_logs <logs before>: the logs written since, by runs made where no outside
+# name resolves.
+note_isolated_logs() {
+  local log
+  for log in "$LOGS"/*.log; do
+    grep -qxF "$log" <<< "$1" || ISOLATED_LOGS+=("$log")
+  done
+}
+
+# uninstall_as_registered [/silent]: the uninstall entry's command (the launcher with
+# "/uninstall"), as Apps & Features starts it, without the cases' switches: it runs in a
+# network namespace of its own with only the loopback up, where no outside name resolves.
+uninstall_as_registered() {
+  local earlier
+  earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+  VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+    "$BUILD/wine-run.sh" "$INSTALLED/launcher.exe" /uninstall "$@" > "$WORK/run.out" 2>&1
+  RC=$?
+  end_prefix
+  note_isolated_logs "$earlier"
+  echo "ran the registered uninstall command: exit code $RC"
+}
+
+# Every version folder is a record's (the current one or one in old_status).
+check_version_folders_recorded() {  # <when>
+  local folder
+  for folder in "$INSTALLED"/1.0.*; do
+    [ -e "$folder" ] || continue
+    grep -qF "subfolder=\"$(basename "$folder")\"" "$INSTALLED/installation_status.xml" \
+      "$INSTALLED"/old_status/* 2> /dev/null || fail "$1: a version folder no record names: $folder"
+  done
 }
 
 # The unpacked packages and downloads of runs in the temporary folder (not the logs).
@@ -808,12 +862,12 @@ PY
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
   killed_during_copy)
-    # Ended while it copies the package's files: the next run installs beside the partial
-    # version folder, and removes it.
+    # Ended while it copies the package's files: the next run removes the partial version
+    # folder first and installs into it anew.
     copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
     kill_sample_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
-    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0
     ;;
   killed_with_package)
     # Ended once its package is unpacked into the temporary folder (a package of hundreds
@@ -885,6 +939,87 @@ PY
     [ -n "$(find "$INSTALLED" -name '*.old')" ] || fail "nothing was set aside at the kill"
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
+  kill_matrix_*)
+    # Install, upgrade and uninstall, each cut short (a power cut: the prefix's Wine
+    # server stopped the moment a name appears, then every process ended) at a moment of
+    # its own; then an installation and an uninstallation. The installation installs
+    # fully with every version folder a record's and nothing set aside; the
+    # uninstallation leaves the machine as before but for what it keeps on purpose.
+    before=$(snapshot)
+    moment=${CASE#kill_matrix_}
+    case $moment in
+      install_*) ;;
+      *)
+        run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+        [ "$RC" = 0 ] || fail "install: exit code $RC" ;;
+    esac
+    version=$(installed_version 2> /dev/null)
+    install=("$WORK/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER")
+    uninstall=("$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    case $moment in
+      install_*|upgrade_*) cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe" ;;
+    esac
+    case $moment in
+      install_copy) cut_when_made "$INSTALLED/1.0.100.0/resources/*" "${install[@]}" ;;
+      install_record) cut_when_made "$INSTALLED/installation_status.xml" "${install[@]}" ;;
+      upgrade_set_aside) cut_when_made "$INSTALLED/*.old" "${install[@]}" ;;
+      upgrade_copy) cut_when_made "$INSTALLED/1.0.100.0_0/resources/*" "${install[@]}" ;;
+      upgrade_record) cut_when_made "$INSTALLED/old_status/*" "${install[@]}" ;;
+      upgrade_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${install[@]}" ;;
+      uninstall_set_aside) cut_when_made "$INSTALLED/$version/velum.exe.*.old" "${uninstall[@]}" ;;
+      uninstall_record) cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}" ;;
+      uninstall_commit) cut_when_made "$INSTALLED/k.bat" "${uninstall[@]}" ;;
+      *) echo "unknown moment $moment"; exit 2 ;;
+    esac
+    echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 1 | sort | head -20)
+    # The same package again: a killed run's folder holding files only its package
+    # lists is no leftover a run of another package can tell as ours.
+    # Where no record is left, into the usual version folder (a record cut at its making
+    # may already be whole: the run is then an upgrade).
+    case $moment in
+      install_copy) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" 1.0.100.0 ;;
+      install_*|upgrade_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" ;;
+      uninstall_set_aside) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" ;;
+      *) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0 ;;
+    esac
+    left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
+    [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
+    ;;
+  killed_upgrade_uninstalled)
+    # An upgrade (the same package again) cut short after its first new files, before its
+    # record: the entry's command (whose launcher runs the newest version folder's
+    # installer, the killed upgrade's) uninstalls, and nothing of either run stays.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    cp "$SAMPLE/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    # Cut at the file copied after installer.exe: the installer is whole.
+    cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
+      "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ -d "$INSTALLED/1.0.100.0_0" ] || fail "no version folder of the killed upgrade"
+    uninstall_as_registered /silent
+    [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
+    check_uninstalled_fully
+    [ ! -e "$INSTALLED/1.0.100.0_0" ] || fail "the killed upgrade's version folder stayed"
+    ;;
+  refused_uninstall)
+    # An installation cut short once it wrote its uninstall entry and before its record:
+    # the entry's command finds no installation and is refused; it changes nothing and
+    # asks no server. The next installation installs into the usual version folder.
+    before=$(snapshot)
+    kill_at_component "$SAMPLE/VelumSetup.exe"
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record was written before the kill"
+    cut=$(snapshot)
+    mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+    uninstall_as_registered /silent
+    [ "$RC" != 0 ] || fail "an uninstallation without an installation reported success"
+    grep -qa "no installation to uninstall" "$LOGS"/*.log || fail "not refused for want of an installation"
+    after=$(snapshot)
+    [ "$cut" = "$after" ] || { fail "the refused uninstallation changed the machine"; diff <(echo "$cut") <(echo "$after") | head -20; }
+    ! grep -qa 'Starting download from\|Fetching default prefs overrides' "$LOGS"/*.log ||
+      fail "the refused uninstallation fetched: $(grep -a 'Starting download from\|Fetching default prefs' "$LOGS"/*.log | head -3)"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0
+    ;;
   disk_full)
     # An install folder on a drive too small for the package (a tmpfs of half the
     # package's size mapped as T:, whatever the host's size makes the package): the copy
@@ -954,13 +1089,17 @@ PY
     [ "$RC" = 0 ] || fail "install: exit code $RC"
     cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$PREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe"
     export VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log'
-    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
+    # Without the cases' switches: run where no outside name resolves.
+    earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+    VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+      "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
     front=$!
     VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$DRIVER" shown:uninstall click:uninstall ended \
       > "$WORK/driver.out" 2>&1 || fail "the driver: $(grep FAIL "$WORK/driver.out")"
     cat "$WORK/driver.out"
     wait $front
     end_prefix
+    note_isolated_logs "$earlier"
     check_batch_quiet
     grep -qi '^launcher.exe /uninstall' "$PREFIX/drive_c/users/root/Temp/programs.log" ||
       fail "the entry's UninstallString was not run"
@@ -1269,6 +1408,7 @@ esac
 
 check_no_crash
 end_prefix_processes
+check_only_loopback
 # After the processes' end, so that every log is whole.
 case $CASE in
   full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \

@@ -45,6 +45,14 @@ TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
   };
   EXPECT_EQ(expected, FindSetAsideCopies(scratch.path().Append(L"a.txt")));
   EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"c.txt")).empty());
+  // A copy last set aside in a run's second or later may be that run's own: the one set
+  // aside again at 1700000300 is, though first set aside before.
+  const std::vector<base::FilePath> earlier = {
+      scratch.path().Append(L"a.txt.1700000200.old"),
+      scratch.path().Append(L"a.txt.1700000100.old"),
+  };
+  EXPECT_EQ(earlier, FindSetAsideCopies(scratch.path().Append(L"a.txt"), 1700000300));
+  EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"a.txt"), 1700000100).empty());
 }
 
 }  // namespace
