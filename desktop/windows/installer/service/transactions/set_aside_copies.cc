@@ -29,11 +29,6 @@ bool FirstSetAsideSecond(std::wstring name, const std::wstring& original, int64_
 
 }  // namespace
 
-bool IsSetAsideCopyOf(const std::wstring& name, const std::wstring& original) {
-  int64_t second = 0;
-  return FirstSetAsideSecond(name, original, &second);
-}
-
 std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path,
                                                int64_t set_aside_before) {
   const base::FilePath file = path.StripTrailingSeparators();

@@ -26,8 +26,17 @@ TEST(SetAsideCopiesTest, TellsCopiesOfTheNameSetAsideOnceOrMore) {
       {L"old_launcher.exe.1700000000.old", false},
       {L"launcher.exe.1700000000.old.bak", false},
   };
-  for (const auto& test : cases)
-    EXPECT_EQ(test.copy, IsSetAsideCopyOf(test.name, L"launcher.exe")) << test.name;
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  for (const auto& test : cases) {
+    const base::FilePath file = scratch.path().Append(test.name);
+    ASSERT_TRUE(base::WriteFile(file, "x", 1) == 1) << test.name;
+    const std::vector<base::FilePath> found =
+        FindSetAsideCopies(scratch.path().Append(L"launcher.exe"));
+    EXPECT_EQ(test.copy ? std::vector<base::FilePath>{file} : std::vector<base::FilePath>{}, found)
+        << test.name;
+    ASSERT_TRUE(base::DeleteFile(file, false)) << test.name;
+  }
 }
 
 TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
