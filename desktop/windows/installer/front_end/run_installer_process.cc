@@ -298,6 +298,35 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
   return settings_command_line;
 }
 
+// The front end's part of a run: the silent or the wizard controller, with the run's
+// download folder.
+[[nodiscard]] bool RunFrontEnd(const base::CommandLine& command_line,
+                               const base::FilePath& own_path, const base::Dictionary* tracking,
+                               Modes* modes, Settings* settings, PayloadReader* payload) {
+  base::FilePath download_folder;
+  if (!ObtainDownloadFolder(command_line, own_path, &download_folder)) return false;
+  // An installing run does this when it makes its own package folder.
+  if (modes->uninstall) RemoveDeadPackages(download_folder);
+
+  if (tracking && !settings->flag(Settings::COPY_ONLY))
+    ApplyTrackingData(*tracking, settings, &modes->run_immediately);
+
+  bool result = false;
+  if (modes->silent) {
+    VLOG(2) << "Running silent controller";
+    SilentInstallerController controller;
+    result = controller.Run(settings, payload, download_folder);
+  } else {
+    LOG(INFO) << "Running UI controller";
+    InstallerUIController controller;
+    result = controller.RunUI(settings, payload, download_folder, modes->run_immediately);
+  }
+
+  // Only an empty folder goes: leftovers are kept for a look.
+  (void)RemoveDirectoryW(download_folder.value().c_str());
+  return result;
+}
+
 // The installer proper: everything after the log is set up.
 [[nodiscard]] bool RunInstallation(const base::CommandLine& command_line,
                                    const base::FilePath& installation_folder) {
@@ -356,29 +385,8 @@ base::CommandLine BuildSettingsCommandLine(const base::CommandLine& command_line
     return backend.RunInstallerBackend(settings.get());
   }
 
-  base::FilePath download_folder;
-  if (!ObtainDownloadFolder(command_line, own_path, &download_folder)) return false;
-  // An installing run does this when it makes its own package folder.
-  if (modes.uninstall) RemoveDeadPackages(download_folder);
-
-  if (tracking && !settings->flag(Settings::COPY_ONLY))
-    ApplyTrackingData(*tracking, settings.get(), &modes.run_immediately);
-
-  bool result = false;
-  if (modes.silent) {
-    VLOG(2) << "Running silent controller";
-    SilentInstallerController controller;
-    result = controller.Run(settings.get(), payload.get(), download_folder);
-  } else {
-    LOG(INFO) << "Running UI controller";
-    InstallerUIController controller;
-    result = controller.RunUI(settings.get(), payload.get(), download_folder,
-                              modes.run_immediately);
-  }
-
-  // Only an empty folder goes: leftovers are kept for a look.
-  (void)RemoveDirectoryW(download_folder.value().c_str());
-  return result;
+  return RunFrontEnd(command_line, own_path, tracking.get(), &modes, settings.get(),
+                     payload.get());
 }
 
 // Every role after the informational switches, with COM and the exit callbacks
