@@ -144,6 +144,7 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
 void InstallerOptionsPanel::OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats) {
   page_ = page;
   page_stats_ = page_stats;
+  if (dialog_) EnableBack();
 }
 
 void InstallerOptionsPanel::FillLists() {
@@ -268,10 +269,19 @@ void InstallerOptionsPanel::Refresh() {
                settings_->flag(Settings::ENABLE_INSTALLER_STATS);
   CheckDlgButton(panel_, W::SHARE_STATS_BOX, stats ? BST_CHECKED : BST_UNCHECKED);
   RefreshPathBox();
-  // BACK leaves the options whatever the folder: only ACCEPT needs a usable one.
   EnableWindow(accept_button, valid);
+  EnableBack();
   ShowWindow(PanelItem(W::INVALID_PATH_WARNING), valid ? SW_HIDE : SW_SHOWNA);
   refreshing_ = false;
+}
+
+void InstallerOptionsPanel::EnableBack() {
+  // The options page tells why a folder cannot be used, and its mode and folder boxes
+  // stay usable: BACK leaves it only with a usable folder (the welcome page would offer a
+  // greyed ACCEPT without the reason). Elsewhere BACK leads towards the options.
+  const bool usable = IsUninstall() || page_ != W::PAGE_OPTIONS ||
+                      settings_->target().valid_install_path;
+  EnableWindow(GetDlgItem(dialog_, W::BACK_BUTTON), usable);
 }
 
 void InstallerOptionsPanel::RefreshUninstall(bool shield) {

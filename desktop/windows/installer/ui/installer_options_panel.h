@@ -63,6 +63,8 @@ class InstallerOptionsPanel {
   HWND PanelItem(int id) const { return GetDlgItem(panel_, id); }
   void RefreshUninstall(bool shield);
   void RefreshPathBox();
+  // BACK usable or not, for the page shown and the folder.
+  void EnableBack();
   void FillLanguageBox();
   void FillModeBox();
   void UpdateTooltipText();

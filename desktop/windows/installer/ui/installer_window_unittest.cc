@@ -461,16 +461,25 @@ TEST_F(InstallerWindowTest, OptionsFollowTheAnswersGiven) {
   }
 }
 
-TEST_F(InstallerWindowTest, InvalidFolderDisablesAcceptAndWarns) {
+// An unusable folder keeps the user on the options page, which says why: ACCEPT and BACK
+// wait for a usable folder, the mode and the folder stay changeable. The terms page's
+// BACK leads there.
+TEST_F(InstallerWindowTest, InvalidFolderDisablesAcceptAndBackAndWarns) {
   platform_.valid = false;
   Open(false, false);
+  window_->SetPage(W::PAGE_TOS);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   window_->SetPage(W::PAGE_OPTIONS);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::PATH_BOX)));
   EXPECT_TRUE(IsControlShown(options(), W::INVALID_PATH_WARNING));
   EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_invalid_folder"));
   platform_.valid = true;
   testing::TypeComboText(options(), W::PATH_BOX, scratch_.path().Append(L"Other").value());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   EXPECT_FALSE(IsControlShown(options(), W::INVALID_PATH_WARNING));
 }
 
@@ -661,8 +670,8 @@ TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
   }
 }
 
-// A mode without a usable folder (standalone, with no drive offered) can be left again,
-// and BACK leaves the options; only ACCEPT waits for a usable folder.
+// A mode without a usable folder (standalone, with no drive offered) can be left again
+// by the mode or the folder; ACCEPT and BACK wait for a usable folder.
 TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
   Open(false, false);
   window_->SetPage(W::PAGE_OPTIONS);
@@ -671,13 +680,14 @@ TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
   EXPECT_FALSE(settings_->target().valid_install_path);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::PATH_BOX)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_standalone_without_folder"));
   testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
   testing::PumpPendingMessages();
   EXPECT_EQ(Settings::MODE_CURRENT_USER, settings_->mode());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
-  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   ClickButton(dialog(), W::BACK_BUTTON);
   EXPECT_EQ(W::PAGE_WELCOME, window_->page());
 }
