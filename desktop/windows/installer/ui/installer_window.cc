@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
+#include "desktop/windows/installer/ui/terms_scroll_bar.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -34,6 +35,7 @@ struct PageVisibility {
 const PageVisibility kPageVisibility[] = {
     {InstallerWindow::LOGO, 0x33},
     {InstallerWindow::TERMS_TEXT, 0x04},
+    {InstallerWindow::TERMS_SCROLL_BAR, 0x04},
     {InstallerWindow::BACK_BUTTON, 0x2C},
     {InstallerWindow::HEADLINE, 0x01},
     {InstallerWindow::TERMS_AGREEMENT, 0x01},
@@ -282,6 +284,7 @@ void InstallerWindow::InitMainDialog() {
   for (int id : {THANK_YOU, INSTALL_FAILED_TITLE, UNINSTALL_FAILED_TITLE})
     SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(painter_.title_font()), FALSE);
   HideCaretSubclass(Item(HEADLINE));
+  AttachTermsScrollBar(Item(TERMS_TEXT), Item(TERMS_SCROLL_BAR));
   SendMessageW(Item(HEADLINE), WM_SETFONT, reinterpret_cast<WPARAM>(painter_.headline_font()),
                FALSE);
   RebuildBackground();
@@ -620,6 +623,10 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
     case WM_NOTIFY:
       OnLink(reinterpret_cast<const NMHDR*>(lparam));
       return FALSE;
+    case WM_VSCROLL:
+      if (reinterpret_cast<HWND>(lparam) != Item(TERMS_SCROLL_BAR)) return FALSE;
+      OnTermsScroll(Item(TERMS_TEXT), Item(TERMS_SCROLL_BAR), wparam);
+      return TRUE;
     case WM_MOVE:
     case WM_SIZE:
     case WM_THEMECHANGED:

@@ -81,6 +81,7 @@ class InstallerWindow : public SettingsObserver {
     MODE_LABEL = IDC_MODE_LABEL,
     PATH_LABEL = IDC_PATH_LABEL,
     UNINSTALL_FAILED_TITLE = IDC_UNINSTALL_FAILED_TITLE,
+    TERMS_SCROLL_BAR = IDC_TERMS_SCROLL_BAR,
   };
 
   // The system message box (MessageBoxW's arguments and result). Tests replace it (the

@@ -783,7 +783,7 @@ TEST_F(InstallerWindowTest, RestoredWindowIsRepaintedWithItsFocus) {
 // from the left.
 TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
   Open(false, false);
-  for (const wchar_t* code : {L"ar", L"he", L"en-US"}) {
+  for (const wchar_t* code : {L"ar", L"he", L"fa", L"en-US"}) {
     SCOPED_TRACE(base::WideToUTF8(code));
     settings_->SetInstallLanguage(code);
     window_->SetPage(W::PAGE_TOS);
@@ -792,6 +792,70 @@ TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
     EXPECT_FALSE(style & WS_EX_LAYOUTRTL);
     EXPECT_FALSE(style & WS_EX_RTLREADING);
     EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), std::wstring(L"language_") + code + L"_terms"));
+    window_->SetPage(W::PAGE_WELCOME);
+  }
+}
+
+// Every language shows the terms' scroll bar beside the text, within the page and at the
+// text's height, usable while the text is longer than the box (the text's own scroll bar
+// was drawn outside it in a mirrored window). Keys in the text move the bar with it; the
+// bar's requests move the text.
+TEST_F(InstallerWindowTest, TermsScrollBarInEveryLanguage) {
+  Open(false, false);
+  HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
+  HWND bar = GetDlgItem(dialog(), W::TERMS_SCROLL_BAR);
+  ASSERT_TRUE(text && bar);
+  auto bar_position = [bar]() {
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_POS;
+    return GetScrollInfo(bar, SB_CTL, &info) ? info.nPos : -1;
+  };
+  auto first_line = [text]() {
+    return static_cast<int>(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0));
+  };
+  for (const std::wstring& code : LoadAvailableLanguages()) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    window_->SetPage(W::PAGE_TOS);
+    testing::PumpPendingMessages();
+    ASSERT_TRUE(IsWindowVisible(bar));
+    EXPECT_TRUE(IsWindowEnabled(bar));
+    RECT text_rect, bar_rect, client;
+    GetWindowRect(text, &text_rect);
+    GetWindowRect(bar, &bar_rect);
+    GetClientRect(dialog(), &client);
+    MapWindowPoints(dialog(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+    if (client.left > client.right) std::swap(client.left, client.right);
+    EXPECT_EQ(text_rect.top, bar_rect.top);
+    EXPECT_EQ(text_rect.bottom, bar_rect.bottom);
+    EXPECT_EQ(IsMirrored(dialog()) ? text_rect.left : text_rect.right,
+              IsMirrored(dialog()) ? bar_rect.right : bar_rect.left);
+    EXPECT_GE(bar_rect.right - bar_rect.left, GetSystemMetrics(SM_CXVSCROLL));
+    EXPECT_TRUE(bar_rect.left >= client.left && bar_rect.right <= client.right);
+    // The text has no scroll bar of its own, which would be drawn elsewhere.
+    EXPECT_FALSE(GetWindowLongPtrW(text, GWL_STYLE) & WS_VSCROLL);
+    EXPECT_EQ(0, first_line());
+    SetFocus(text);
+    SendMessageW(text, WM_KEYDOWN, VK_NEXT, 1);
+    EXPECT_GT(first_line(), 0);
+    EXPECT_EQ(first_line(), bar_position());
+    SendMessageW(dialog(), WM_VSCROLL, SB_BOTTOM, reinterpret_cast<LPARAM>(bar));
+    const int last = static_cast<int>(SendMessageW(text, EM_GETLINECOUNT, 0, 0)) - 1;
+    // The last line shows: the character at its start has a place in the box.
+    const LRESULT end = SendMessageW(text, EM_POSFROMCHAR,
+                                     static_cast<WPARAM>(SendMessageW(text, EM_LINEINDEX, last, 0)), 0);
+    RECT box;
+    SendMessageW(text, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&box));
+    EXPECT_LT(static_cast<short>(HIWORD(end)), box.bottom);
+    EXPECT_EQ(first_line(), bar_position());
+    if (code == L"en-US" || code == L"ar" || code == L"he" || code == L"fa") {
+      EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_terms_end"));
+    }
+    SendMessageW(dialog(), WM_VSCROLL, SB_LINEUP, reinterpret_cast<LPARAM>(bar));
+    SendMessageW(dialog(), WM_VSCROLL, SB_TOP, reinterpret_cast<LPARAM>(bar));
+    EXPECT_EQ(0, first_line());
+    EXPECT_EQ(0, bar_position());
     window_->SetPage(W::PAGE_WELCOME);
   }
 }
