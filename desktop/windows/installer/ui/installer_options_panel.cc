@@ -255,6 +255,9 @@ void InstallerOptionsPanel::Refresh() {
   std::wstring agreement = GetLocalizedStringWithArg(37005, accept);
   std::vector<std::wstring> targets = GetAnchorTargets(agreement);
   tos_link_target_ = targets.empty() ? std::wstring() : targets.front();
+  std::vector<RichEditLink> links;
+  static_cast<void>(PlainTextOfLinks(ParseAnchors(agreement), &links));
+  tos_link_label_ = links.empty() ? std::wstring() : links.front().label;
   SetRichEditTextWithLinks(GetDlgItem(dialog_, W::TERMS_AGREEMENT), agreement, kLinkColor);
   if (base::GetWindowsVersion() >= base::OS_VERSION_VISTA) {
     SendMessageW(accept_button, BCM_SETSHIELD, 0, shield);

@@ -55,8 +55,10 @@ class InstallerOptionsPanel {
   // A WM_COMMAND of a settings-bound control.
   void OnCommand(int id, int code);
 
-  // The target of the terms agreement's link, for controls that report only its label.
+  // The target of the terms agreement's link, for controls that report only its label,
+  // and the label.
   const std::wstring& tos_link_target() const { return tos_link_target_; }
+  const std::wstring& tos_link_label() const { return tos_link_label_; }
 
  private:
   bool IsUninstall() const;
@@ -89,6 +91,7 @@ class InstallerOptionsPanel {
   // Set while a typed path reaches the settings.
   bool typing_path_ = false;
   std::wstring tos_link_target_;
+  std::wstring tos_link_label_;
 };
 
 }  // namespace installer

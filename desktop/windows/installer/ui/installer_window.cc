@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/ui/installer_window.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <richedit.h>
 
 #include <algorithm>
@@ -281,6 +282,7 @@ void InstallerWindow::InitMainDialog() {
   LRESULT mask = SendMessageW(agreement, EM_GETEVENTMASK, 0, 0);
   SendMessageW(agreement, EM_SETEVENTMASK, 0, mask | ENM_LINK);
   HideCaretSubclass(agreement);
+  LinkKeysSubclass(agreement);
   for (int id : {THANK_YOU, INSTALL_FAILED_TITLE, UNINSTALL_FAILED_TITLE})
     SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(painter_.title_font()), FALSE);
   HideCaretSubclass(Item(HEADLINE));
@@ -569,9 +571,30 @@ void InstallerWindow::OnLink(const NMHDR* notification) {
   std::wstring target = GetLinkTargetFromRangeText(GetLinkRangeText(notification->hwndFrom, *link));
   // A control that reports only the link's label: the text has one link.
   if (target.empty()) target = options_panel_->tos_link_target();
+  FollowLink(target);
+}
+
+void InstallerWindow::FollowLink(const std::wstring& target) {
   if (target != L"tos") return;
   RecordNavigation("TOS");
   SetPage(PAGE_TOS);
+}
+
+void InstallerWindow::OnAgreementCommand(int code) {
+  HWND agreement = Item(TERMS_AGREEMENT);
+  if (code == BN_CLICKED) {
+    FollowLink(options_panel_->tos_link_target());
+  } else if (code == EN_SETFOCUS) {
+    // The link the keyboard reached shows selected.
+    const std::wstring& label = options_panel_->tos_link_label();
+    FINDTEXTEXW find = {{0, -1}, label.c_str(), {0, 0}};
+    if (!label.empty() &&
+        SendMessageW(agreement, EM_FINDTEXTEXW, FR_DOWN, reinterpret_cast<LPARAM>(&find)) >= 0) {
+      SendMessageW(agreement, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&find.chrgText));
+    }
+  } else if (code == EN_KILLFOCUS) {
+    SendMessageW(agreement, EM_SETSEL, 0, 0);
+  }
 }
 
 // static
@@ -611,8 +634,7 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
       TrackDialogActivation(dialog_.Get(), wparam);
       return OnActivate(wparam) ? TRUE : FALSE;
     case WM_SETFOCUS:
-      // The dialog manager would hand the focus on to the first tab stop, the headline,
-      // selecting its text.
+      // The dialog manager would hand the focus on to the first tab stop.
       return RestoreFocus() ? TRUE : FALSE;
     case WM_CLOSE:
       ConfirmCancel();
@@ -684,6 +706,10 @@ bool InstallerWindow::RestoreFocus() {
 }
 
 void InstallerWindow::OnCommand(int id, int code) {
+  if (id == TERMS_AGREEMENT) {
+    OnAgreementCommand(code);
+    return;
+  }
   if (id == TERMS_TEXT && code == EN_SETFOCUS) {
     SendMessageW(Item(TERMS_TEXT), EM_SETSEL, static_cast<WPARAM>(-1), 0);
     return;

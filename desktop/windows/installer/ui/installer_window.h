@@ -167,6 +167,10 @@ class InstallerWindow : public SettingsObserver {
   void RecordNavigation(const char* name);
   void ConfirmCancel();
   void OnLink(const NMHDR* notification);
+  // Opens the page a link of the agreement names.
+  void FollowLink(const std::wstring& target);
+  // A WM_COMMAND of the agreement: a link key, or the focus coming or going.
+  void OnAgreementCommand(int code);
   [[nodiscard]] int ShowMessageBox(const std::wstring& text, UINT type);
   HBRUSH OnControlColor(HDC dc, HWND control, bool options_panel, UINT message);
 

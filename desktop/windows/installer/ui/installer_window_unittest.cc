@@ -860,6 +860,59 @@ TEST_F(InstallerWindowTest, TermsScrollBarInEveryLanguage) {
   }
 }
 
+// The keyboard reaches the terms in every language: Tab from ACCEPT comes to the
+// agreement line, which shows its link selected; Enter there opens the terms page, whose
+// text Tab reaches and the keys scroll.
+TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
+  Open(false, false);
+  HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
+  HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
+  SetForegroundWindow(dialog());
+  auto press = [this](WPARAM key) {
+    MSG down = testing::MakeKeyDown(GetFocus(), key);
+    IsDialogMessageW(dialog(), &down);
+    testing::PumpPendingMessages();
+  };
+  for (const std::wstring& code : LoadAvailableLanguages()) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    ASSERT_EQ(W::PAGE_WELCOME, window_->page());
+    SetFocus(GetDlgItem(dialog(), W::ACCEPT_BUTTON));
+    press(VK_TAB);
+    ASSERT_EQ(agreement, GetFocus());
+    CHARRANGE selected = {};
+    SendMessageW(agreement, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selected));
+    std::wstring shown(static_cast<size_t>(std::max<LONG>(selected.cpMax - selected.cpMin, 0)) + 1, L'\0');
+    TEXTRANGEW range = {selected, &shown[0]};
+    shown.resize(static_cast<size_t>(
+        SendMessageW(agreement, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range))));
+    std::vector<RichEditLink> links;
+    PlainTextOfLinks(ParseAnchors(GetLocalizedString(37005)), &links);
+    ASSERT_FALSE(links.empty());
+    EXPECT_EQ(links.front().label, shown);
+    if (code == L"en-US" || code == L"ar") {
+      EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_welcome_link_focused"));
+    }
+    press(VK_RETURN);
+    ASSERT_EQ(W::PAGE_TOS, window_->page());
+    EXPECT_TRUE(delegate_.calls.empty());
+    std::string action;
+    EXPECT_TRUE(PageNode(PageSequence().size() - 2)->GetString("navigation_action", &action));
+    EXPECT_EQ("TOS", action);
+    for (int i = 0; i < 3 && GetFocus() != text; ++i) press(VK_TAB);
+    ASSERT_EQ(text, GetFocus());
+    press(VK_NEXT);
+    EXPECT_GT(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    press(VK_HOME);
+    SendMessageW(text, EM_LINESCROLL, 0, -1000);
+    window_->SetPage(W::PAGE_WELCOME);
+  }
+  // Tab goes on from the agreement to OPTIONS.
+  SetFocus(agreement);
+  press(VK_TAB);
+  EXPECT_EQ(GetDlgItem(dialog(), W::OPTIONS_BUTTON), GetFocus());
+}
+
 // The language list, opened and moved, applies each entry it passes; closed without a
 // choice (Escape, or a click elsewhere) it shows its first entry again, and the wizard
 // and the settings follow it.
