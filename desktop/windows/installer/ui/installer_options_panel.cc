@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
+#include "desktop/windows/installer/ui/list_keys.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -58,21 +59,6 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
   return chosen;
 }
 
-const UINT_PTR kKeepEnterSubclassId = 0x7e1b;
-
-// The Enter that picks from an open list is the list's: it must not also press the
-// default button and start the installation. Enter in a closed list is the dialog's.
-LRESULT CALLBACK KeepEnterProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
-                               UINT_PTR, DWORD_PTR) {
-  LRESULT result = DefSubclassProc(box, message, wparam, lparam);
-  const MSG* key = reinterpret_cast<const MSG*>(lparam);
-  if (message == WM_GETDLGCODE && key && key->message == WM_KEYDOWN &&
-      key->wParam == VK_RETURN && DefSubclassProc(box, CB_GETDROPPEDSTATE, 0, 0)) {
-    result |= DLGC_WANTMESSAGE;
-  }
-  return result;
-}
-
 // A change the settings refuse leaves the box showing what does not apply.
 void WarnIfRefused(bool accepted, const char* change) {
   if (!accepted) LOG(WARNING) << "The settings refused the change " << change;
@@ -114,10 +100,7 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   panel_ = panel;
   if (run_immediately) return;
   ShowWindow(PanelItem(W::DEFAULT_BROWSER_BOX), answers_.offer_default_browser ? SW_SHOW : SW_HIDE);
-  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
-    if (!SetWindowSubclass(PanelItem(id), KeepEnterProc, kKeepEnterSubclassId, 0))
-      PLOG(ERROR) << "Subclassing the list box failed.";
-  }
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) KeepListKeys(PanelItem(id));
   SendMessageW(PanelItem(W::INVALID_PATH_WARNING), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font),
                FALSE);
   RECT button, path;
@@ -183,12 +166,9 @@ void InstallerOptionsPanel::FillLanguageBox() {
   refreshing_ = false;
 }
 
-void InstallerOptionsPanel::CloseLists() {
+void InstallerOptionsPanel::CloseListsForRelayout() {
   refreshing_ = true;
-  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
-    HWND box = PanelItem(id);
-    if (SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
-  }
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) static_cast<void>(CloseListForRelayout(PanelItem(id)));
   refreshing_ = false;
 }
 

@@ -48,8 +48,9 @@ class InstallerOptionsPanel {
   void OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats);
   // Refills the language and mode boxes and the mode's tooltip in the UI language.
   void FillLists();
-  // Closes an open language or mode list, keeping what it shows, without applying it.
-  void CloseLists();
+  // Closes an open language or mode list for a re-layout of the window, keeping what it
+  // shows, without applying it; the list opens again in its new place.
+  void CloseListsForRelayout();
   // Shows the settings in the controls.
   void Refresh();
   // A WM_COMMAND of a settings-bound control.

@@ -397,9 +397,10 @@ void InstallerWindow::SetHeadline() {
 void InstallerWindow::ApplyReadingDirection() {
   const bool rtl = IsRightToLeftLanguage(GetCurrentLanguageId());
   // An open list is a window of its own, which would keep its place while the window
-  // mirrors under it and catch a click meant for what now lies there.
+  // mirrors under it and catch a click meant for what now lies there: it opens again in
+  // its new place.
   if (rtl != ((GetWindowLongPtrW(dialog_.Get(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0))
-    options_panel_->CloseLists();
+    options_panel_->CloseListsForRelayout();
   // The panel's own children first: mirroring the main dialog mirrors the panel's style.
   if (options_) MirrorWindowAndChildren(options_, rtl);
   MirrorWindowAndChildren(dialog_.Get(), rtl);

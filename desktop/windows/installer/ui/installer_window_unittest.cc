@@ -978,33 +978,161 @@ TEST_F(InstallerWindowTest, LanguageListClosedWithoutAChoiceAgreesWithTheWizard)
   }
 }
 
-// A language change that mirrors the window, or undoes the mirroring, first closes the
-// open list: left open, it would keep its place over the moved controls and take a
-// click meant for them.
-TEST_F(InstallerWindowTest, OpenListClosesBeforeTheWindowMirrors) {
+// The drop-down list of |box| while it is open (null when closed).
+HWND OpenListOf(HWND box) {
+  struct Search {
+    HWND box;
+    HWND list;
+  } search = {box, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        wchar_t name[16] = {};
+        GetClassNameW(window, name, 16);
+        if (_wcsicmp(name, L"ComboLBox") != 0 || !IsWindowVisible(window)) return TRUE;
+        search->list = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) ? search.list : nullptr;
+}
+
+// A language change that mirrors the window, or undoes the mirroring, keeps the open list
+// open: closed for the re-layout, it opens again in its new place, where a click picks
+// the entry it shows. An Enter or Escape meant for it that comes before it has opened
+// again acts on it alone: no installation, no question.
+TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
+  // An open list follows the pointer over it: the pointer rests outside the window.
+  SetCursorPos(0, 0);
   Open(false, false);
-  settings_->SetInstallLanguage(L"ar");
   window_->SetPage(W::PAGE_OPTIONS);
-  ASSERT_TRUE(IsMirrored(dialog()));
   HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
   SetForegroundWindow(dialog());
   SetFocus(box);
+  const std::vector<std::wstring> languages = LoadAvailableLanguages();
+  auto shown = [&]() {
+    const LRESULT index = SendMessageW(box, CB_GETCURSEL, 0, 0);
+    return index < 0 ? std::wstring()
+                     : languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, index, 0))];
+  };
+  // The first entries: English (United States), English (United Kingdom), Arabic.
+  settings_->SetInstallLanguage(L"en-US");
+  ASSERT_EQ(L"en-US", shown());
   SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
-  ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-  // Down to the first language read from the left.
-  for (int i = 0; i < 5 && IsMirrored(dialog()); ++i) {
+  for (int i = 0; i < 2; ++i) {
     SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
     testing::PumpPendingMessages();
   }
-  ASSERT_FALSE(IsMirrored(dialog()));
-  EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-  const LRESULT shown = SendMessageW(box, CB_GETCURSEL, 0, 0);
-  ASSERT_GE(shown, 0);
-  const std::wstring language =
-      LoadAvailableLanguages()[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, shown, 0))];
-  EXPECT_EQ(language, settings_->install_language());
-  EXPECT_EQ(GetLocalizedStringForLanguageCode(language, 37009),
-            GetControlText(dialog(), W::BACK_BUTTON));
+  EXPECT_EQ(L"ar", settings_->install_language());
+  EXPECT_EQ(L"ar", shown());
+  ASSERT_TRUE(IsMirrored(dialog()));
+  HWND list = OpenListOf(box);
+  ASSERT_TRUE(list);
+  // Under the box in its mirrored place.
+  RECT box_rect, list_rect;
+  GetWindowRect(box, &box_rect);
+  GetWindowRect(list, &list_rect);
+  EXPECT_NEAR(box_rect.bottom, list_rect.top, 3);
+  EXPECT_NEAR(box_rect.left, list_rect.left, 3);
+  // A click on the entry below Arabic picks it (Bulgarian, read from the left).
+  const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+  const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+  const LRESULT below = SendMessageW(box, CB_GETCURSEL, 0, 0) + 1;
+  const std::wstring picked =
+      languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, below, 0))];
+  RECT client;
+  GetClientRect(list, &client);
+  const LPARAM at =
+      MAKELPARAM(client.right / 2, static_cast<int>((below - top) * height + height / 2));
+  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(list, WM_LBUTTONUP, 0, at);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(picked, settings_->install_language());
+  EXPECT_EQ(picked, shown());
+  EXPECT_FALSE(IsMirrored(dialog()));
+  EXPECT_FALSE(OpenListOf(box));
+  // The keys come before the list has opened again.
+  for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+    SCOPED_TRACE(key);
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(box, WM_KEYDOWN, VK_UP, 1);
+    EXPECT_TRUE(IsMirrored(dialog()));
+    MSG down = testing::MakeKeyDown(GetFocus(), key);
+    IsDialogMessageW(dialog(), &down);
+    testing::PumpPendingMessages();
+    EXPECT_FALSE(OpenListOf(box));
+    EXPECT_TRUE(delegate_.calls.empty());
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    EXPECT_EQ(L"ar", settings_->install_language());
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+    testing::PumpPendingMessages();
+    EXPECT_EQ(picked, settings_->install_language());
+    EXPECT_FALSE(IsMirrored(dialog()));
+    EXPECT_TRUE(OpenListOf(box));
+    SendMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
+  }
+  // Enter in a list the user closed is the dialog's.
+  MSG enter = testing::MakeKeyDown(GetFocus(), VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+}
+
+// A letter typed into the open list may close it (Wine's does): the Enter or Escape the
+// user then presses for the list acts on it alone, into and out of a right-to-left
+// language. A second Enter is the dialog's.
+TEST_F(InstallerWindowTest, KeysMeantForAListClosedByALetterStayWithIt) {
+  SetCursorPos(0, 0);
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetForegroundWindow(dialog());
+  SetFocus(box);
+  RECT client;
+  GetClientRect(box, &client);
+  const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+  // Opened by a click, then by Alt+Down, as a user opens it.
+  auto open = [&](bool by_mouse) {
+    if (by_mouse) {
+      SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+      SendMessageW(box, WM_LBUTTONUP, 0, middle);
+    } else {
+      SendMessageW(box, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29));
+    }
+    testing::PumpPendingMessages();
+  };
+  bool by_mouse = false;
+  for (const wchar_t* code : {L"he", L"en-US", L"fa", L"de", L"ar", L"en-US"}) {
+    for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+      by_mouse = !by_mouse;
+      SCOPED_TRACE(base::WideToUTF8(code) + " " + std::to_string(key) + (by_mouse ? " mouse" : " keys"));
+      open(by_mouse);
+      ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      // Picked by its first letter, as the user types it.
+      const std::wstring name = GetLocalizedStringForLanguageCode(code, 37051);
+      for (int i = 0; i < 60 && settings_->install_language() != code; ++i) {
+        SendMessageW(box, WM_CHAR, name[0], 1);
+        testing::PumpPendingMessages();
+        if (!SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) && settings_->install_language() != code) open(by_mouse);
+      }
+      ASSERT_EQ(code, settings_->install_language());
+      // Wine's list is closed now; Windows' still open.
+      MSG down = testing::MakeKeyDown(GetFocus(), key);
+      IsDialogMessageW(dialog(), &down);
+      testing::PumpPendingMessages();
+      EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      EXPECT_TRUE(delegate_.calls.empty());
+      EXPECT_TRUE(boxes_.empty());
+      EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    }
+  }
+  MSG enter = testing::MakeKeyDown(GetFocus(), VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
 }
 
 // The headline shows the product's name in black within the red welcome: where the text
