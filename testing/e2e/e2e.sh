@@ -663,8 +663,8 @@ PY
       rtl:yes no-question \
       drop:language key:down key:enter "screenshot:${name}_fi_enter" rtl:no hidden:progress_bar \
       no-question \
-      drop:language key:up list:language:open rtl:yes "screenshot:${name}_fa_open" \
-      click-entry:language:1 rtl:no "screenshot:${name}_fi_clicked" hidden:progress_bar \
+      drop:language key:up "screenshot:${name}_fa_open" list:language:open rtl:yes \
+      click-entry:language:1 "screenshot:${name}_fi_clicked" rtl:no hidden:progress_bar \
       shown:accept close "answer-yes:${name}_question" ended
     [ "$RC" != 0 ] || fail "a cancelled installer reported success"
     check_unchanged

@@ -501,7 +501,16 @@ bool Driver::CheckReadingDirection(bool rtl) {
     const bool reading = (style & WS_EX_RTLREADING) != 0;
     return layout != rtl || reading != rtl;
   };
-  if (wrong(window)) return Fail(L"the window's (title bar's) reading direction");
+  if (wrong(window)) {
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    HWND box = Control(W::LANGUAGE_BOX);
+    wprintf(L"language entry %d, list %ls, pointer at %ld,%ld\n",
+            box ? static_cast<int>(SendMessageW(box, CB_GETCURSEL, 0, 0)) : -1,
+            box && SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) ? L"open" : L"closed", cursor.x,
+            cursor.y);
+    return Fail(L"the window's (title bar's) reading direction");
+  }
   for (const auto& control : kControls) {
     HWND item = Control(control.id);
     // The terms are English: their text reads from the left, unmirrored.
