@@ -33,8 +33,9 @@
 //                        window comes to the front
 //   windows:<n>          exactly <n> top-level windows carry the installer's title
 //   ended                the installer's process ends; prints its exit code
-//   drop:<control>       clicks the combo box: waits until its list is open and it has
-//                        the keyboard focus
+//   drop:<control>       clicks the combo box (the button comes up for its open list,
+//                        which holds the mouse): waits until the list is open and the
+//                        box has the keyboard focus
 //   pick:<control>:<hex> types the character U+<hex> into the combo box (open or not)
 //                        and waits until its selection changed
 //   hidden:<control>     the window does not show <control> (now: a screenshot first
@@ -701,12 +702,18 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   if (name == L"drop" && id) {
     HWND box = Control(id);
     if (!box) return Fail(step + L": no such control");
-    // A click, as by the mouse: the box takes the keyboard focus and opens its list.
+    // A click, as by the mouse: the box takes the keyboard focus and opens its list,
+    // which then holds the mouse and follows it until the button comes up. The button
+    // comes up where it went down, over the box: for the list that holds the mouse.
     RECT client;
     GetClientRect(box, &client);
-    const LPARAM at = MAKELPARAM(client.right / 2, client.bottom / 2);
-    PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(box, WM_LBUTTONUP, 0, at);
+    POINT at = {client.right / 2, client.bottom / 2};
+    PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+    HWND list = nullptr;
+    if (!WaitFor([&]() { return (list = OpenListOf(box)) != nullptr; }, step + L": its list"))
+      return false;
+    MapWindowPoints(box, list, &at, 1);
+    PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     return WaitFor(
         [this, box]() { return SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) != 0 && Focus() == box; },
         step);
