@@ -1094,11 +1094,15 @@ TEST_F(InstallerWindowTest, KeysMeantForAListClosedByALetterStayWithIt) {
   RECT client;
   GetClientRect(box, &client);
   const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
-  // Opened by a click, then by Alt+Down, as a user opens it.
+  // Opened by a click, then by Alt+Down, as a user opens it. The button comes up for the
+  // open list, which holds the mouse from then on.
   auto open = [&](bool by_mouse) {
     if (by_mouse) {
       SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, middle);
-      SendMessageW(box, WM_LBUTTONUP, 0, middle);
+      HWND list = OpenListOf(box);
+      POINT at = {client.right / 2, client.bottom / 2};
+      if (list) MapWindowPoints(box, list, &at, 1);
+      SendMessageW(list ? list : box, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     } else {
       SendMessageW(box, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29));
     }
