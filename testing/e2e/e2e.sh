@@ -696,17 +696,87 @@ PY
     check_unchanged
     ;;
   wizard_enter_in_language_list)
-    # The language list opened with the mouse, moved up by a key (to another language read
-    # from the left: the window stays unmirrored and the list open), Enter: the list closes with the
-    # pick and the options stay; nothing is installed unasked. Enter in a closed list
-    # presses the default button (Wine closes the list at a typed letter already).
+    # Keys meant for the language list act on it alone. The list is opened with the mouse
+    # or by Alt+Down and moved by a key or a typed letter into Arabic, Hebrew and Persian
+    # and out again: the window mirrors (the list closes for that and opens again in its
+    # new place) and Wine closes the list at a letter, under the key. The Enter or Escape
+    # that follows neither installs nor asks; the options stay. A click in the list opened
+    # again in its mirrored place picks the entry it shows.
+    name=e2e_wizard_enter_in_language_list
     before=$(snapshot)
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
-      shown:accept click:options shown:language drop:language key:up key:enter \
-      screenshot:e2e_wizard_enter_in_language_list hidden:progress_bar shown:accept close \
-      answer-yes:e2e_wizard_enter_in_language_list_question ended
+      shown:accept click:options shown:language \
+      drop:language key:down key:down key:enter "screenshot:$name" rtl:yes hidden:progress_bar \
+      no-question \
+      drop:language key:up key:up key:escape "screenshot:${name}_en_escape" rtl:no no-question \
+      key:alt+down list:language:open pick:language:05E2 key:enter "screenshot:${name}_he_enter" \
+      rtl:yes hidden:progress_bar no-question \
+      drop:language pick:language:45 key:escape "screenshot:${name}_en_letter_escape" rtl:no \
+      no-question \
+      key:alt+down list:language:open pick:language:0641 key:escape "screenshot:${name}_fa_escape" \
+      rtl:yes no-question \
+      drop:language key:down key:enter "screenshot:${name}_fi_enter" rtl:no hidden:progress_bar \
+      no-question \
+      drop:language key:up "screenshot:${name}_fa_open" list:language:open rtl:yes \
+      click-entry:language:1 "screenshot:${name}_fi_clicked" rtl:no hidden:progress_bar \
+      shown:accept close "answer-yes:${name}_question" ended
     [ "$RC" != 0 ] || fail "a cancelled installer reported success"
     check_unchanged
+    ;;
+  wizard_start_after_cancel)
+    # An installation cancelled while its last step is held: the window goes at once,
+    # the process stays until its backend has ended. A second start meanwhile shows its
+    # own window; accepted, it meets the folder still busy and says so on its error page.
+    export VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady \
+      VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:accept launcher-held key:escape \
+      answer-yes:e2e_wizard_start_after_cancel_question second-window shown:accept \
+      screenshot:e2e_wizard_start_after_cancel_second click:accept shown:retry \
+      'page-text:progress_text:Another instance of the Velum installer is already working on this folder' \
+      screenshot:e2e_wizard_start_after_cancel_busy close \
+      answer-yes:e2e_wizard_start_after_cancel_second_question ended second
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    ;;
+  wizard_keyboard_terms)
+    # The terms by keyboard alone: Tab from Accept reaches the agreement's link, Enter
+    # opens the terms, Tab reaches their text, which Page Down scrolls; Tab and Space
+    # go back.
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept focus:accept key:tab focus:agreement screenshot:e2e_wizard_keyboard_terms_link \
+      key:enter shown:terms focus:accept key:tab focus:terms key:pagedown \
+      screenshot:e2e_wizard_keyboard_terms_page key:tab focus:back key:space shown:options \
+      close answer-yes:e2e_wizard_keyboard_terms_question ended
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    ;;
+  wizard_unusable_folder)
+    # A folder that cannot be used, typed on the options page: Back and Accept wait for a
+    # usable one, the page says why, and the mode and the folder stay changeable.
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:options shown:back focus:accept key:tab key:tab key:tab focus:path \
+      'type:Q:\Velum' shown:warning disabled:back disabled:accept enabled:path enabled:mode \
+      screenshot:e2e_wizard_unusable_folder_options close \
+      answer-yes:e2e_wizard_unusable_folder_question ended
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    ;;
+  wizard_high_dpi)
+    # At 150 and 200 %, the welcome and the error page: the logo and its badge grow with
+    # the controls around them (screenshots to look at).
+    make_install_folder_unwritable
+    for dpi in 144 192; do
+      for key in 'HKCU\Control Panel\Desktop' \
+                 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+        VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$key" /v LogPixels /t REG_DWORD \
+          /d $dpi /f > /dev/null 2>&1 || fail "could not set $dpi pixels per inch"
+      done
+      end_prefix
+      drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+        dpi:$dpi shown:accept "screenshot:e2e_wizard_dpi_${dpi}_welcome" click:accept shown:retry \
+        "screenshot:e2e_wizard_dpi_${dpi}_error" close "answer-yes:e2e_wizard_dpi_${dpi}_question" ended
+      [ "$RC" != 0 ] || fail "the installer reported success at $dpi pixels per inch"
+    done
+    chattr -i "$INSTALLED" 2> /dev/null
+    chmod u+w "$INSTALLED"
     ;;
   wizard_escape_while_installing_no|wizard_escape_while_installing_ends)
     # Escape as soon as the installation starts asks the question; the window keeps

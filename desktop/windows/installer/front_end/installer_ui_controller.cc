@@ -547,9 +547,12 @@ void InstallerUIController::TerminateUI() {
     ShowWindow(window_->GetHwnd(), SW_HIDE);
     closed_window_ = std::move(window_);
   }
+  // The window is gone: a new start may show its own at once. Stopping the backend and
+  // deleting the fetcher can take seconds; the folder stays locked meanwhile, and a start
+  // that meets it busy says so.
+  ui_lock_.Release();
   package_.runner()->Stop();
   package_.DeleteFetcher();
-  ui_lock_.Release();
   stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
   if (success_) stats_.root()->Remove("failure_reason");
   if (settings_->flag(Settings::ENABLE_INSTALLER_STATS) && !settings_->flag(Settings::AUTOUPDATE)) {

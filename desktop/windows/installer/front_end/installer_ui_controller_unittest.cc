@@ -10,6 +10,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/logging.h"
 #include "base/values.h"
 #include "desktop/windows/installer/front_end/installer_ui_controller_test_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
@@ -198,6 +199,41 @@ TEST_F(InstallerUIControllerTest, SecondInstanceGivesWay) {
   first.Release();
   EXPECT_FALSE(RunController(settings.get()));
   EXPECT_EQ(1, windows_made_);
+}
+
+// What a start made at the moment the backend is stopped would meet: whether the UI lock
+// is still this thread's.
+DWORD g_ui_thread = 0;
+const wchar_t* g_product = nullptr;
+int g_stops_seen = 0;
+bool g_lock_held_at_stop = false;
+
+bool NoteLockAtStop(int, const char*, int, size_t, const std::string& text) {
+  if (text.find("Stopping installer backend") == std::string::npos) return false;
+  ++g_stops_seen;
+  DWORD owner = 0;
+  std::thread start([&owner]() {
+    InstallerUILock lock;
+    owner = lock.Acquire(g_product);
+  });
+  start.join();
+  g_lock_held_at_stop = g_lock_held_at_stop || owner == g_ui_thread;
+  return false;
+}
+
+// The UI lock goes with the window, before the backend is stopped and the fetcher
+// deleted, which can take seconds: a start after a cancel shows its own window.
+TEST_F(InstallerUIControllerTest, LockGoesWithTheWindow) {
+  testing::TestSettings settings(install_folder_, {});
+  script_ = [](C* controller) { controller->OnCancel(); };
+  g_ui_thread = GetCurrentThreadId();
+  g_product = system_.product_name.c_str();
+  base::SetLogMessageHandler(&NoteLockAtStop);
+  EXPECT_FALSE(RunController(settings.get()));
+  base::SetLogMessageHandler(nullptr);
+  EXPECT_EQ(1, windows_made_);
+  EXPECT_LE(1, g_stops_seen);
+  EXPECT_FALSE(g_lock_held_at_stop);
 }
 
 // A network installer whose package cannot be fetched: the failures before acceptance

@@ -41,6 +41,7 @@
 #define IDC_MODE_LABEL 1032
 #define IDC_PATH_LABEL 1033
 #define IDC_UNINSTALL_FAILED_TITLE 1038
+#define IDC_TERMS_SCROLL_BAR 1039
 
 // The controls of the message box.
 #define IDC_BOX_TEXT 1035

@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
+#include "desktop/windows/installer/ui/list_keys.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -58,21 +59,6 @@ std::wstring GetFolderPath(PCIDLIST_ABSOLUTE folder) {
   return chosen;
 }
 
-const UINT_PTR kKeepEnterSubclassId = 0x7e1b;
-
-// The Enter that picks from an open list is the list's: it must not also press the
-// default button and start the installation. Enter in a closed list is the dialog's.
-LRESULT CALLBACK KeepEnterProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
-                               UINT_PTR, DWORD_PTR) {
-  LRESULT result = DefSubclassProc(box, message, wparam, lparam);
-  const MSG* key = reinterpret_cast<const MSG*>(lparam);
-  if (message == WM_GETDLGCODE && key && key->message == WM_KEYDOWN &&
-      key->wParam == VK_RETURN && DefSubclassProc(box, CB_GETDROPPEDSTATE, 0, 0)) {
-    result |= DLGC_WANTMESSAGE;
-  }
-  return result;
-}
-
 // A change the settings refuse leaves the box showing what does not apply.
 void WarnIfRefused(bool accepted, const char* change) {
   if (!accepted) LOG(WARNING) << "The settings refused the change " << change;
@@ -114,10 +100,7 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
   panel_ = panel;
   if (run_immediately) return;
   ShowWindow(PanelItem(W::DEFAULT_BROWSER_BOX), answers_.offer_default_browser ? SW_SHOW : SW_HIDE);
-  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
-    if (!SetWindowSubclass(PanelItem(id), KeepEnterProc, kKeepEnterSubclassId, 0))
-      PLOG(ERROR) << "Subclassing the list box failed.";
-  }
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) KeepListKeys(PanelItem(id));
   SendMessageW(PanelItem(W::INVALID_PATH_WARNING), WM_SETFONT, reinterpret_cast<WPARAM>(bold_font),
                FALSE);
   RECT button, path;
@@ -144,6 +127,7 @@ void InstallerOptionsPanel::Init(HWND dialog, HWND panel, bool run_immediately,
 void InstallerOptionsPanel::OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats) {
   page_ = page;
   page_stats_ = page_stats;
+  if (dialog_) EnableBack();
 }
 
 void InstallerOptionsPanel::FillLists() {
@@ -182,12 +166,9 @@ void InstallerOptionsPanel::FillLanguageBox() {
   refreshing_ = false;
 }
 
-void InstallerOptionsPanel::CloseLists() {
+void InstallerOptionsPanel::CloseListsForRelayout() {
   refreshing_ = true;
-  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
-    HWND box = PanelItem(id);
-    if (SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0)) SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
-  }
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) static_cast<void>(CloseListForRelayout(PanelItem(id)));
   refreshing_ = false;
 }
 
@@ -254,6 +235,9 @@ void InstallerOptionsPanel::Refresh() {
   std::wstring agreement = GetLocalizedStringWithArg(37005, accept);
   std::vector<std::wstring> targets = GetAnchorTargets(agreement);
   tos_link_target_ = targets.empty() ? std::wstring() : targets.front();
+  std::vector<RichEditLink> links;
+  static_cast<void>(PlainTextOfLinks(ParseAnchors(agreement), &links));
+  tos_link_label_ = links.empty() ? std::wstring() : links.front().label;
   SetRichEditTextWithLinks(GetDlgItem(dialog_, W::TERMS_AGREEMENT), agreement, kLinkColor);
   if (base::GetWindowsVersion() >= base::OS_VERSION_VISTA) {
     SendMessageW(accept_button, BCM_SETSHIELD, 0, shield);
@@ -268,10 +252,19 @@ void InstallerOptionsPanel::Refresh() {
                settings_->flag(Settings::ENABLE_INSTALLER_STATS);
   CheckDlgButton(panel_, W::SHARE_STATS_BOX, stats ? BST_CHECKED : BST_UNCHECKED);
   RefreshPathBox();
-  // BACK leaves the options whatever the folder: only ACCEPT needs a usable one.
   EnableWindow(accept_button, valid);
+  EnableBack();
   ShowWindow(PanelItem(W::INVALID_PATH_WARNING), valid ? SW_HIDE : SW_SHOWNA);
   refreshing_ = false;
+}
+
+void InstallerOptionsPanel::EnableBack() {
+  // The options page tells why a folder cannot be used, and its mode and folder boxes
+  // stay usable: BACK leaves it only with a usable folder (the welcome page would offer a
+  // greyed ACCEPT without the reason). Elsewhere BACK leads towards the options.
+  const bool usable = IsUninstall() || page_ != W::PAGE_OPTIONS ||
+                      settings_->target().valid_install_path;
+  EnableWindow(GetDlgItem(dialog_, W::BACK_BUTTON), usable);
 }
 
 void InstallerOptionsPanel::RefreshUninstall(bool shield) {

@@ -48,21 +48,26 @@ class InstallerOptionsPanel {
   void OnPageChanged(InstallerWindow::Page page, StatsNode* page_stats);
   // Refills the language and mode boxes and the mode's tooltip in the UI language.
   void FillLists();
-  // Closes an open language or mode list, keeping what it shows, without applying it.
-  void CloseLists();
+  // Closes an open language or mode list for a re-layout of the window, keeping what it
+  // shows, without applying it; the list opens again in its new place.
+  void CloseListsForRelayout();
   // Shows the settings in the controls.
   void Refresh();
   // A WM_COMMAND of a settings-bound control.
   void OnCommand(int id, int code);
 
-  // The target of the terms agreement's link, for controls that report only its label.
+  // The target of the terms agreement's link, for controls that report only its label,
+  // and the label.
   const std::wstring& tos_link_target() const { return tos_link_target_; }
+  const std::wstring& tos_link_label() const { return tos_link_label_; }
 
  private:
   bool IsUninstall() const;
   HWND PanelItem(int id) const { return GetDlgItem(panel_, id); }
   void RefreshUninstall(bool shield);
   void RefreshPathBox();
+  // BACK usable or not, for the page shown and the folder.
+  void EnableBack();
   void FillLanguageBox();
   void FillModeBox();
   void UpdateTooltipText();
@@ -87,6 +92,7 @@ class InstallerOptionsPanel {
   // Set while a typed path reaches the settings.
   bool typing_path_ = false;
   std::wstring tos_link_target_;
+  std::wstring tos_link_label_;
 };
 
 }  // namespace installer

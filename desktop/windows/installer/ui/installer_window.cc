@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/ui/installer_window.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <richedit.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_options_panel.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
+#include "desktop/windows/installer/ui/terms_scroll_bar.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -34,6 +36,7 @@ struct PageVisibility {
 const PageVisibility kPageVisibility[] = {
     {InstallerWindow::LOGO, 0x33},
     {InstallerWindow::TERMS_TEXT, 0x04},
+    {InstallerWindow::TERMS_SCROLL_BAR, 0x04},
     {InstallerWindow::BACK_BUTTON, 0x2C},
     {InstallerWindow::HEADLINE, 0x01},
     {InstallerWindow::TERMS_AGREEMENT, 0x01},
@@ -279,9 +282,11 @@ void InstallerWindow::InitMainDialog() {
   LRESULT mask = SendMessageW(agreement, EM_GETEVENTMASK, 0, 0);
   SendMessageW(agreement, EM_SETEVENTMASK, 0, mask | ENM_LINK);
   HideCaretSubclass(agreement);
+  LinkKeysSubclass(agreement);
   for (int id : {THANK_YOU, INSTALL_FAILED_TITLE, UNINSTALL_FAILED_TITLE})
     SendMessageW(Item(id), WM_SETFONT, reinterpret_cast<WPARAM>(painter_.title_font()), FALSE);
   HideCaretSubclass(Item(HEADLINE));
+  AttachTermsScrollBar(Item(TERMS_TEXT), Item(TERMS_SCROLL_BAR));
   SendMessageW(Item(HEADLINE), WM_SETFONT, reinterpret_cast<WPARAM>(painter_.headline_font()),
                FALSE);
   RebuildBackground();
@@ -392,9 +397,10 @@ void InstallerWindow::SetHeadline() {
 void InstallerWindow::ApplyReadingDirection() {
   const bool rtl = IsRightToLeftLanguage(GetCurrentLanguageId());
   // An open list is a window of its own, which would keep its place while the window
-  // mirrors under it and catch a click meant for what now lies there.
+  // mirrors under it and catch a click meant for what now lies there: it opens again in
+  // its new place.
   if (rtl != ((GetWindowLongPtrW(dialog_.Get(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0))
-    options_panel_->CloseLists();
+    options_panel_->CloseListsForRelayout();
   // The panel's own children first: mirroring the main dialog mirrors the panel's style.
   if (options_) MirrorWindowAndChildren(options_, rtl);
   MirrorWindowAndChildren(dialog_.Get(), rtl);
@@ -566,9 +572,30 @@ void InstallerWindow::OnLink(const NMHDR* notification) {
   std::wstring target = GetLinkTargetFromRangeText(GetLinkRangeText(notification->hwndFrom, *link));
   // A control that reports only the link's label: the text has one link.
   if (target.empty()) target = options_panel_->tos_link_target();
+  FollowLink(target);
+}
+
+void InstallerWindow::FollowLink(const std::wstring& target) {
   if (target != L"tos") return;
   RecordNavigation("TOS");
   SetPage(PAGE_TOS);
+}
+
+void InstallerWindow::OnAgreementCommand(int code) {
+  HWND agreement = Item(TERMS_AGREEMENT);
+  if (code == BN_CLICKED) {
+    FollowLink(options_panel_->tos_link_target());
+  } else if (code == EN_SETFOCUS) {
+    // The link the keyboard reached shows selected.
+    const std::wstring& label = options_panel_->tos_link_label();
+    FINDTEXTEXW find = {{0, -1}, label.c_str(), {0, 0}};
+    if (!label.empty() &&
+        SendMessageW(agreement, EM_FINDTEXTEXW, FR_DOWN, reinterpret_cast<LPARAM>(&find)) >= 0) {
+      SendMessageW(agreement, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&find.chrgText));
+    }
+  } else if (code == EN_KILLFOCUS) {
+    SendMessageW(agreement, EM_SETSEL, 0, 0);
+  }
 }
 
 // static
@@ -608,8 +635,7 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
       TrackDialogActivation(dialog_.Get(), wparam);
       return OnActivate(wparam) ? TRUE : FALSE;
     case WM_SETFOCUS:
-      // The dialog manager would hand the focus on to the first tab stop, the headline,
-      // selecting its text.
+      // The dialog manager would hand the focus on to the first tab stop.
       return RestoreFocus() ? TRUE : FALSE;
     case WM_CLOSE:
       ConfirmCancel();
@@ -620,6 +646,10 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
     case WM_NOTIFY:
       OnLink(reinterpret_cast<const NMHDR*>(lparam));
       return FALSE;
+    case WM_VSCROLL:
+      if (reinterpret_cast<HWND>(lparam) != Item(TERMS_SCROLL_BAR)) return FALSE;
+      OnTermsScroll(Item(TERMS_TEXT), Item(TERMS_SCROLL_BAR), wparam);
+      return TRUE;
     case WM_MOVE:
     case WM_SIZE:
     case WM_THEMECHANGED:
@@ -677,6 +707,10 @@ bool InstallerWindow::RestoreFocus() {
 }
 
 void InstallerWindow::OnCommand(int id, int code) {
+  if (id == TERMS_AGREEMENT) {
+    OnAgreementCommand(code);
+    return;
+  }
   if (id == TERMS_TEXT && code == EN_SETFOCUS) {
     SendMessageW(Item(TERMS_TEXT), EM_SETSEL, static_cast<WPARAM>(-1), 0);
     return;

@@ -81,6 +81,7 @@ class InstallerWindow : public SettingsObserver {
     MODE_LABEL = IDC_MODE_LABEL,
     PATH_LABEL = IDC_PATH_LABEL,
     UNINSTALL_FAILED_TITLE = IDC_UNINSTALL_FAILED_TITLE,
+    TERMS_SCROLL_BAR = IDC_TERMS_SCROLL_BAR,
   };
 
   // The system message box (MessageBoxW's arguments and result). Tests replace it (the
@@ -166,6 +167,10 @@ class InstallerWindow : public SettingsObserver {
   void RecordNavigation(const char* name);
   void ConfirmCancel();
   void OnLink(const NMHDR* notification);
+  // Opens the page a link of the agreement names.
+  void FollowLink(const std::wstring& target);
+  // A WM_COMMAND of the agreement: a link key, or the focus coming or going.
+  void OnAgreementCommand(int code);
   [[nodiscard]] int ShowMessageBox(const std::wstring& text, UINT type);
   HBRUSH OnControlColor(HDC dc, HWND control, bool options_panel, UINT message);
 

@@ -15,14 +15,18 @@ namespace {
 const COLORREF kWarningColor = RGB(255, 0, 0);
 // The second warning of the options panel, which has no name of its own.
 const int kSecondWarning = 1028;
+// The pixels per inch the images are drawn for.
+const int kBaseDpi = 96;
 
-[[nodiscard]] base::ScopedFont MakeFont(int points, int weight, const wchar_t* face, DWORD quality,
-                                        DWORD pitch) {
-  int dpi = 96;
-  {
-    base::ScopedGetDC screen(nullptr);
-    if (screen.IsValid()) dpi = GetDeviceCaps(screen.dc(), LOGPIXELSY);
-  }
+// The screen's pixels per inch, which the dialogs' own units follow.
+int ScreenDpi() {
+  base::ScopedGetDC screen(nullptr);
+  const int dpi = screen.IsValid() ? GetDeviceCaps(screen.dc(), LOGPIXELSY) : 0;
+  return dpi > 0 ? dpi : kBaseDpi;
+}
+
+[[nodiscard]] base::ScopedFont MakeFont(int points, int dpi, int weight, const wchar_t* face,
+                                        DWORD quality, DWORD pitch) {
   return base::ScopedFont(CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, weight, FALSE, FALSE,
                                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                       CLIP_DEFAULT_PRECIS, quality, pitch, face));
@@ -74,15 +78,16 @@ InstallerWindowPainter::InstallerWindowPainter()
 
 InstallerWindowPainter::~InstallerWindowPainter() = default;
 
-void InstallerWindowPainter::Init(HWND dialog) {
+void InstallerWindowPainter::Init(HWND dialog, int dpi) {
   dialog_ = dialog;
+  dpi_ = dpi > 0 ? dpi : ScreenDpi();
   logo_ = LoadBitmapFromResource(MAKEINTRESOURCEW(140), L"PNG");
   error_badge_ = LoadBitmapFromResource(MAKEINTRESOURCEW(141), L"PNG");
   background_image_ = LoadBitmapFromResource(MAKEINTRESOURCEW(139), L"JPG");
-  normal_font_ = MakeFont(8, 378, L"MS Shell Dlg", DEFAULT_QUALITY, DEFAULT_PITCH);
-  bold_font_ = MakeFont(8, FW_BOLD, L"MS Shell Dlg", ANTIALIASED_QUALITY, VARIABLE_PITCH);
-  title_font_ = MakeFont(14, FW_MEDIUM, L"MS Shell Dlg 2", ANTIALIASED_QUALITY, DEFAULT_PITCH);
-  headline_font_ = MakeFont(22, FW_BLACK, L"Segoe UI", ANTIALIASED_QUALITY, DEFAULT_PITCH);
+  normal_font_ = MakeFont(8, dpi_, 378, L"MS Shell Dlg", DEFAULT_QUALITY, DEFAULT_PITCH);
+  bold_font_ = MakeFont(8, dpi_, FW_BOLD, L"MS Shell Dlg", ANTIALIASED_QUALITY, VARIABLE_PITCH);
+  title_font_ = MakeFont(14, dpi_, FW_MEDIUM, L"MS Shell Dlg 2", ANTIALIASED_QUALITY, DEFAULT_PITCH);
+  headline_font_ = MakeFont(22, dpi_, FW_BLACK, L"Segoe UI", ANTIALIASED_QUALITY, DEFAULT_PITCH);
 }
 
 void InstallerWindowPainter::RebuildBackground(HWND themed_box) {
@@ -149,22 +154,29 @@ void InstallerWindowPainter::DrawLogo(const DRAWITEMSTRUCT& item, bool with_badg
   BITMAP logo = {};
   if (!logo_.IsValid() || !GetObjectW(logo_.Get(), sizeof(logo), &logo)) return;
   base::ScopedSelectObject selected(source.Get(), logo_.Get());
-  int x = rect.left + (rect.right - rect.left - logo.bmWidth) / 2;
-  int y = rect.top + (rect.bottom - rect.top - logo.bmHeight) / 2;
-  Blend(item.hDC, x, y, logo.bmWidth, logo.bmHeight, source.Get(), logo.bmWidth, logo.bmHeight);
+  // The images are drawn for 96 pixels per inch and grow with the controls around them.
+  const int logo_width = Scaled(logo.bmWidth);
+  const int logo_height = Scaled(logo.bmHeight);
+  int x = rect.left + (rect.right - rect.left - logo_width) / 2;
+  int y = rect.top + (rect.bottom - rect.top - logo_height) / 2;
+  Blend(item.hDC, x, y, logo_width, logo_height, source.Get(), logo.bmWidth, logo.bmHeight);
   BITMAP badge = {};
   if (!with_badge || !error_badge_.IsValid() ||
       !GetObjectW(error_badge_.Get(), sizeof(badge), &badge)) {
     return;
   }
   base::ScopedSelectObject badge_selected(source.Get(), error_badge_.Get());
+  const int badge_width = Scaled(badge.bmWidth);
+  const int badge_height = Scaled(badge.bmHeight);
   // Kept inside the control, which clips it.
-  int badge_x = std::min<int>(x + logo.bmWidth - badge.bmWidth + 10, rect.right - badge.bmWidth);
+  int badge_x = std::min<int>(x + logo_width - badge_width + Scaled(10), rect.right - badge_width);
   int badge_y =
-      std::min<int>(y + logo.bmHeight - badge.bmHeight + 10, rect.bottom - badge.bmHeight);
-  Blend(item.hDC, badge_x, badge_y, badge.bmWidth, badge.bmHeight, source.Get(), badge.bmWidth,
+      std::min<int>(y + logo_height - badge_height + Scaled(10), rect.bottom - badge_height);
+  Blend(item.hDC, badge_x, badge_y, badge_width, badge_height, source.Get(), badge.bmWidth,
         badge.bmHeight);
 }
+
+int InstallerWindowPainter::Scaled(int pixels) const { return MulDiv(pixels, dpi_, kBaseDpi); }
 
 HBRUSH InstallerWindowPainter::OnControlColor(HDC dc, HWND control, bool options_panel,
                                               bool options_page, UINT message) const {

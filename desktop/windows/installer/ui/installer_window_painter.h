@@ -24,8 +24,9 @@ class InstallerWindowPainter {
   InstallerWindowPainter& operator=(const InstallerWindowPainter&) = delete;
   ~InstallerWindowPainter();
 
-  // Loads the images and makes the fonts for |dialog|, the main dialog.
-  void Init(HWND dialog);
+  // Loads the images and makes the fonts for |dialog|, the main dialog, at |dpi| pixels
+  // per inch (0: the screen's).
+  void Init(HWND dialog, int dpi = 0);
 
   HFONT bold_font() const { return bold_font_.Get(); }
   HFONT title_font() const { return title_font_.Get(); }
@@ -49,7 +50,11 @@ class InstallerWindowPainter {
                         UINT message) const;
 
  private:
+  // |pixels| at 96 pixels per inch, at the painter's.
+  [[nodiscard]] int Scaled(int pixels) const;
+
   HWND dialog_ = nullptr;
+  int dpi_ = 96;
   base::ScopedBitmap logo_;
   base::ScopedBitmap error_badge_;
   base::ScopedBitmap background_image_;

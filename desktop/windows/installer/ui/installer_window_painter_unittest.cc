@@ -118,7 +118,7 @@ class InstallerWindowPainterTest : public ::testing::TestWithParam<Layout> {
                             layout.logo.top, Width(layout.logo), Height(layout.logo), dialog_.Get(),
                             nullptr, nullptr, nullptr);
     ASSERT_TRUE(logo_);
-    painter_.Init(dialog_.Get());
+    painter_.Init(dialog_.Get(), layout.dpi);
     painter_.RebuildBackground(nullptr);
     ASSERT_TRUE(painter_.has_background());
   }
@@ -168,10 +168,14 @@ TEST_P(InstallerWindowPainterTest, LogoAndBadgeStayInTheirControl) {
   DrawLogo(badged, true, true);
   EXPECT_EQ(0, plain.DrawnOutside(width, height));
   EXPECT_EQ(0, badged.DrawnOutside(width, height));
-  // The logo's circle is centred in its image.
+  // The logo's circle (88 pixels across at 96 dpi) is centred in its image, and grows
+  // with the DPI as the control does; so does the badge (30 pixels at 96 dpi).
   const RECT image = plain.DrawnBounds();
   EXPECT_NEAR(width - image.right, image.left, 2) << "centred across";
   EXPECT_NEAR(height - image.bottom, image.top, 2) << "centred down";
+  const int dpi = GetParam().dpi;
+  EXPECT_NEAR(88 * dpi / 96, image.right - image.left, 3);
+  EXPECT_NEAR(88 * dpi / 96, image.bottom - image.top, 3);
   const RECT with_badge = badged.DrawnBounds();
   EXPECT_GT(with_badge.right, image.right - 2);
   EXPECT_GT(with_badge.bottom, image.bottom - 2);
@@ -183,7 +187,8 @@ TEST_P(InstallerWindowPainterTest, LogoAndBadgeStayInTheirControl) {
       EXPECT_TRUE(x >= width / 2 && y >= height / 2) << x << "," << y;
     }
   }
-  EXPECT_GT(badge_pixels, 100);
+  // The badge's disc covers about 700 pixels at 96 dpi.
+  EXPECT_GT(badge_pixels, 500 * dpi * dpi / (96 * 96));
 
   Surface page(GetParam().client.cx, GetParam().client.cy);
   Surface over_background(width, height);

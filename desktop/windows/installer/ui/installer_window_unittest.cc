@@ -461,16 +461,25 @@ TEST_F(InstallerWindowTest, OptionsFollowTheAnswersGiven) {
   }
 }
 
-TEST_F(InstallerWindowTest, InvalidFolderDisablesAcceptAndWarns) {
+// An unusable folder keeps the user on the options page, which says why: ACCEPT and BACK
+// wait for a usable folder, the mode and the folder stay changeable. The terms page's
+// BACK leads there.
+TEST_F(InstallerWindowTest, InvalidFolderDisablesAcceptAndBackAndWarns) {
   platform_.valid = false;
   Open(false, false);
+  window_->SetPage(W::PAGE_TOS);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   window_->SetPage(W::PAGE_OPTIONS);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::PATH_BOX)));
   EXPECT_TRUE(IsControlShown(options(), W::INVALID_PATH_WARNING));
   EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_invalid_folder"));
   platform_.valid = true;
   testing::TypeComboText(options(), W::PATH_BOX, scratch_.path().Append(L"Other").value());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   EXPECT_FALSE(IsControlShown(options(), W::INVALID_PATH_WARNING));
 }
 
@@ -661,8 +670,8 @@ TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
   }
 }
 
-// A mode without a usable folder (standalone, with no drive offered) can be left again,
-// and BACK leaves the options; only ACCEPT waits for a usable folder.
+// A mode without a usable folder (standalone, with no drive offered) can be left again
+// by the mode or the folder; ACCEPT and BACK wait for a usable folder.
 TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
   Open(false, false);
   window_->SetPage(W::PAGE_OPTIONS);
@@ -671,13 +680,14 @@ TEST_F(InstallerWindowTest, StandaloneWithoutAFolderCanBeLeft) {
   EXPECT_FALSE(settings_->target().valid_install_path);
   EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::MODE_BOX)));
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(options(), W::PATH_BOX)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"install_page_3_standalone_without_folder"));
   testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_CURRENT_USER);
   testing::PumpPendingMessages();
   EXPECT_EQ(Settings::MODE_CURRENT_USER, settings_->mode());
   EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::ACCEPT_BUTTON)));
-  testing::SelectComboEntry(options(), W::MODE_BOX, Settings::MODE_STANDALONE);
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog(), W::BACK_BUTTON)));
   ClickButton(dialog(), W::BACK_BUTTON);
   EXPECT_EQ(W::PAGE_WELCOME, window_->page());
 }
@@ -773,7 +783,7 @@ TEST_F(InstallerWindowTest, RestoredWindowIsRepaintedWithItsFocus) {
 // from the left.
 TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
   Open(false, false);
-  for (const wchar_t* code : {L"ar", L"he", L"en-US"}) {
+  for (const wchar_t* code : {L"ar", L"he", L"fa", L"en-US"}) {
     SCOPED_TRACE(base::WideToUTF8(code));
     settings_->SetInstallLanguage(code);
     window_->SetPage(W::PAGE_TOS);
@@ -786,98 +796,288 @@ TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
   }
 }
 
-// The language list, opened and moved, applies each entry it passes; closed without a
-// choice (Escape, or a click elsewhere) it shows its first entry again, and the wizard
-// and the settings follow it.
-TEST_F(InstallerWindowTest, LanguageListClosedWithoutAChoiceAgreesWithTheWizard) {
-  for (bool escape : {true, false}) {
-    SCOPED_TRACE(escape ? "escape" : "click elsewhere");
-    Open(false, false);
-    window_->SetPage(W::PAGE_OPTIONS);
-    HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-    SetForegroundWindow(dialog());
-    SetFocus(box);
-    // From an entry followed by languages read from the left: no mirroring closes the list.
-    const std::vector<std::wstring> languages = LoadAvailableLanguages();
-    auto language_at = [&](LRESULT index) {
-      return languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, index, 0))];
-    };
-    LRESULT start = 0;
-    for (LRESULT i = 0; i + 4 < SendMessageW(box, CB_GETCOUNT, 0, 0) && start == 0; ++i) {
-      bool left_to_right = true;
-      for (LRESULT next = i; next <= i + 4; ++next) {
-        const std::wstring code = language_at(next);
-        left_to_right = left_to_right && code != L"ar" && code != L"he" && code != L"fa";
-      }
-      if (left_to_right && language_at(i) != L"en-US") start = i;
-    }
-    settings_->SetInstallLanguage(language_at(start));
-    const std::wstring first = settings_->install_language();
-    // Opened by a click: the list then holds the mouse.
-    RECT client;
-    GetClientRect(box, &client);
-    const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
-    SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, middle);
-    SendMessageW(box, WM_LBUTTONUP, 0, middle);
-    ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-    for (int i = 0; i < 3; ++i) {
-      SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
-      testing::PumpPendingMessages();
-    }
-    EXPECT_NE(first, settings_->install_language());
-    if (escape) {
-      SendMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
-    } else {
-      // The click on Back reaches the list, which holds the mouse, and closes it.
-      HWND list = GetCapture();
-      ASSERT_TRUE(list);
-      RECT back;
-      GetWindowRect(GetDlgItem(dialog(), W::BACK_BUTTON), &back);
-      POINT at = {(back.left + back.right) / 2, (back.top + back.bottom) / 2};
-      ScreenToClient(list, &at);
-      SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
-      SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
-    }
+// Every language shows the terms' scroll bar beside the text, within the page and at the
+// text's height, usable while the text is longer than the box (the text's own scroll bar
+// was drawn outside it in a mirrored window). Keys in the text move the bar with it; the
+// bar's requests move the text.
+TEST_F(InstallerWindowTest, TermsScrollBarInEveryLanguage) {
+  Open(false, false);
+  HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
+  HWND bar = GetDlgItem(dialog(), W::TERMS_SCROLL_BAR);
+  ASSERT_TRUE(text && bar);
+  auto bar_position = [bar]() {
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_POS;
+    return GetScrollInfo(bar, SB_CTL, &info) ? info.nPos : -1;
+  };
+  auto first_line = [text]() {
+    return static_cast<int>(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0));
+  };
+  for (const std::wstring& code : LoadAvailableLanguages()) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    window_->SetPage(W::PAGE_TOS);
     testing::PumpPendingMessages();
-    EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-    const LRESULT shown = SendMessageW(box, CB_GETCURSEL, 0, 0);
-    ASSERT_GE(shown, 0);
-    EXPECT_EQ(language_at(shown), settings_->install_language());
-    EXPECT_EQ(GetLocalizedStringForLanguageCode(language_at(shown), 37009),
-              GetControlText(dialog(), W::BACK_BUTTON));
-    ClickButton(dialog(), W::BACK_BUTTON);
-    EXPECT_EQ(W::PAGE_WELCOME, window_->page());
-    window_.reset();
+    ASSERT_TRUE(IsWindowVisible(bar));
+    EXPECT_TRUE(IsWindowEnabled(bar));
+    RECT text_rect, bar_rect, client;
+    GetWindowRect(text, &text_rect);
+    GetWindowRect(bar, &bar_rect);
+    GetClientRect(dialog(), &client);
+    MapWindowPoints(dialog(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+    if (client.left > client.right) std::swap(client.left, client.right);
+    EXPECT_EQ(text_rect.top, bar_rect.top);
+    EXPECT_EQ(text_rect.bottom, bar_rect.bottom);
+    EXPECT_EQ(IsMirrored(dialog()) ? text_rect.left : text_rect.right,
+              IsMirrored(dialog()) ? bar_rect.right : bar_rect.left);
+    EXPECT_GE(bar_rect.right - bar_rect.left, GetSystemMetrics(SM_CXVSCROLL));
+    EXPECT_TRUE(bar_rect.left >= client.left && bar_rect.right <= client.right);
+    // The text has no scroll bar of its own, which would be drawn elsewhere.
+    EXPECT_FALSE(GetWindowLongPtrW(text, GWL_STYLE) & WS_VSCROLL);
+    EXPECT_EQ(0, first_line());
+    SetFocus(text);
+    SendMessageW(text, WM_KEYDOWN, VK_NEXT, 1);
+    EXPECT_GT(first_line(), 0);
+    EXPECT_EQ(first_line(), bar_position());
+    SendMessageW(dialog(), WM_VSCROLL, SB_BOTTOM, reinterpret_cast<LPARAM>(bar));
+    const int last = static_cast<int>(SendMessageW(text, EM_GETLINECOUNT, 0, 0)) - 1;
+    // The last line shows: the character at its start has a place in the box.
+    const LRESULT end = SendMessageW(text, EM_POSFROMCHAR,
+                                     static_cast<WPARAM>(SendMessageW(text, EM_LINEINDEX, last, 0)), 0);
+    RECT box;
+    SendMessageW(text, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&box));
+    EXPECT_LT(static_cast<short>(HIWORD(end)), box.bottom);
+    EXPECT_EQ(first_line(), bar_position());
+    if (code == L"en-US" || code == L"ar" || code == L"he" || code == L"fa") {
+      EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_terms_end"));
+    }
+    SendMessageW(dialog(), WM_VSCROLL, SB_LINEUP, reinterpret_cast<LPARAM>(bar));
+    SendMessageW(dialog(), WM_VSCROLL, SB_TOP, reinterpret_cast<LPARAM>(bar));
+    EXPECT_EQ(0, first_line());
+    EXPECT_EQ(0, bar_position());
+    window_->SetPage(W::PAGE_WELCOME);
   }
 }
 
-// A language change that mirrors the window, or undoes the mirroring, first closes the
-// open list: left open, it would keep its place over the moved controls and take a
-// click meant for them.
-TEST_F(InstallerWindowTest, OpenListClosesBeforeTheWindowMirrors) {
+// The keyboard reaches the terms: Tab from ACCEPT comes to the agreement line, which
+// shows its link selected in every language; Enter there opens the terms page, whose text
+// Tab reaches and the keys scroll.
+TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   Open(false, false);
-  settings_->SetInstallLanguage(L"ar");
+  HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
+  HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
+  auto press = [this](WPARAM key) {
+    MSG down = testing::MakeKeyDown(GetFocus(), key);
+    IsDialogMessageW(dialog(), &down);
+    testing::PumpPendingMessages();
+  };
+  auto selected_text = [agreement]() {
+    CHARRANGE selected = {};
+    SendMessageW(agreement, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selected));
+    std::wstring shown(static_cast<size_t>(std::max<LONG>(selected.cpMax - selected.cpMin, 0)) + 1,
+                       L'\0');
+    TEXTRANGEW range = {selected, &shown[0]};
+    shown.resize(static_cast<size_t>(
+        SendMessageW(agreement, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range))));
+    return shown;
+  };
+  for (const std::wstring& code : LoadAvailableLanguages()) {
+    SCOPED_TRACE(base::WideToUTF8(code));
+    settings_->SetInstallLanguage(code);
+    ASSERT_EQ(W::PAGE_WELCOME, window_->page());
+    // Other test programs' windows may have taken the activation meanwhile.
+    SetForegroundWindow(dialog());
+    SetFocus(GetDlgItem(dialog(), W::ACCEPT_BUTTON));
+    press(VK_TAB);
+    ASSERT_EQ(agreement, GetFocus());
+    std::vector<RichEditLink> links;
+    PlainTextOfLinks(ParseAnchors(GetLocalizedString(37005)), &links);
+    ASSERT_FALSE(links.empty());
+    EXPECT_EQ(links.front().label, selected_text());
+    // Tab goes on from the agreement to OPTIONS, the link's selection going with the focus.
+    press(VK_TAB);
+    EXPECT_EQ(GetDlgItem(dialog(), W::OPTIONS_BUTTON), GetFocus());
+    EXPECT_EQ(L"", selected_text());
+    if (code != L"en-US" && code != L"ar" && code != L"he" && code != L"fa") continue;
+    SetFocus(agreement);
+    if (code == L"en-US" || code == L"ar") {
+      EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_welcome_link_focused"));
+    }
+    press(VK_RETURN);
+    ASSERT_EQ(W::PAGE_TOS, window_->page());
+    EXPECT_TRUE(delegate_.calls.empty());
+    std::string action;
+    EXPECT_TRUE(PageNode(PageSequence().size() - 2)->GetString("navigation_action", &action));
+    EXPECT_EQ("TOS", action);
+    for (int i = 0; i < 3 && GetFocus() != text; ++i) press(VK_TAB);
+    ASSERT_EQ(text, GetFocus());
+    press(VK_NEXT);
+    EXPECT_GT(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+    SendMessageW(text, EM_LINESCROLL, 0, -1000);
+    window_->SetPage(W::PAGE_WELCOME);
+  }
+}
+
+// The drop-down list of |box| while it is open (null when closed).
+HWND OpenListOf(HWND box) {
+  struct Search {
+    HWND box;
+    HWND list;
+  } search = {box, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        wchar_t name[16] = {};
+        GetClassNameW(window, name, 16);
+        if (_wcsicmp(name, L"ComboLBox") != 0 || !IsWindowVisible(window)) return TRUE;
+        search->list = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) ? search.list : nullptr;
+}
+
+// A language change that mirrors the window, or undoes the mirroring, keeps the open list
+// open: closed for the re-layout, it opens again in its new place, where a click picks
+// the entry it shows. An Enter or Escape meant for it that comes before it has opened
+// again acts on it alone: no installation, no question.
+TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
+  // An open list follows the pointer over it: the pointer rests outside the window.
+  SetCursorPos(0, 0);
+  Open(false, false);
   window_->SetPage(W::PAGE_OPTIONS);
-  ASSERT_TRUE(IsMirrored(dialog()));
   HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
   SetForegroundWindow(dialog());
   SetFocus(box);
+  const std::vector<std::wstring> languages = LoadAvailableLanguages();
+  auto shown = [&]() {
+    const LRESULT index = SendMessageW(box, CB_GETCURSEL, 0, 0);
+    return index < 0 ? std::wstring()
+                     : languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, index, 0))];
+  };
+  // The first entries: English (United States), English (United Kingdom), Arabic.
+  settings_->SetInstallLanguage(L"en-US");
+  ASSERT_EQ(L"en-US", shown());
   SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
-  ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-  // Down to the first language read from the left.
-  for (int i = 0; i < 5 && IsMirrored(dialog()); ++i) {
+  for (int i = 0; i < 2; ++i) {
     SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
     testing::PumpPendingMessages();
   }
-  ASSERT_FALSE(IsMirrored(dialog()));
-  EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-  const LRESULT shown = SendMessageW(box, CB_GETCURSEL, 0, 0);
-  ASSERT_GE(shown, 0);
-  const std::wstring language =
-      LoadAvailableLanguages()[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, shown, 0))];
-  EXPECT_EQ(language, settings_->install_language());
-  EXPECT_EQ(GetLocalizedStringForLanguageCode(language, 37009),
-            GetControlText(dialog(), W::BACK_BUTTON));
+  EXPECT_EQ(L"ar", settings_->install_language());
+  EXPECT_EQ(L"ar", shown());
+  ASSERT_TRUE(IsMirrored(dialog()));
+  HWND list = OpenListOf(box);
+  ASSERT_TRUE(list);
+  // Under the box in its mirrored place.
+  RECT box_rect, list_rect;
+  GetWindowRect(box, &box_rect);
+  GetWindowRect(list, &list_rect);
+  EXPECT_NEAR(box_rect.bottom, list_rect.top, 3);
+  EXPECT_NEAR(box_rect.left, list_rect.left, 3);
+  // A click on the entry below Arabic picks it (Bulgarian, read from the left).
+  const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+  const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+  const LRESULT below = SendMessageW(box, CB_GETCURSEL, 0, 0) + 1;
+  const std::wstring picked =
+      languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, below, 0))];
+  RECT client;
+  GetClientRect(list, &client);
+  const LPARAM at =
+      MAKELPARAM(client.right / 2, static_cast<int>((below - top) * height + height / 2));
+  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(list, WM_LBUTTONUP, 0, at);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(picked, settings_->install_language());
+  EXPECT_EQ(picked, shown());
+  EXPECT_FALSE(IsMirrored(dialog()));
+  EXPECT_FALSE(OpenListOf(box));
+  // The keys come before the list has opened again.
+  for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+    SCOPED_TRACE(key);
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(box, WM_KEYDOWN, VK_UP, 1);
+    EXPECT_TRUE(IsMirrored(dialog()));
+    MSG down = testing::MakeKeyDown(box, key);
+    IsDialogMessageW(dialog(), &down);
+    testing::PumpPendingMessages();
+    EXPECT_FALSE(OpenListOf(box));
+    EXPECT_TRUE(delegate_.calls.empty());
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    EXPECT_EQ(L"ar", settings_->install_language());
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+    testing::PumpPendingMessages();
+    EXPECT_EQ(picked, settings_->install_language());
+    EXPECT_FALSE(IsMirrored(dialog()));
+    EXPECT_TRUE(OpenListOf(box));
+    SendMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
+  }
+  // Enter in a list the user closed is the dialog's.
+  MSG enter = testing::MakeKeyDown(box, VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+}
+
+// A letter typed into the open list may close it (Wine's does): the Enter or Escape the
+// user then presses for the list acts on it alone, into and out of a right-to-left
+// language. A second Enter is the dialog's.
+TEST_F(InstallerWindowTest, KeysMeantForAListClosedByALetterStayWithIt) {
+  SetCursorPos(0, 0);
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetForegroundWindow(dialog());
+  SetFocus(box);
+  RECT client;
+  GetClientRect(box, &client);
+  const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+  // Opened by a click, then by Alt+Down, as a user opens it. The button comes up for the
+  // open list, which holds the mouse from then on.
+  auto open = [&](bool by_mouse) {
+    if (by_mouse) {
+      SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+      HWND list = OpenListOf(box);
+      POINT at = {client.right / 2, client.bottom / 2};
+      if (list) MapWindowPoints(box, list, &at, 1);
+      SendMessageW(list ? list : box, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    } else {
+      SendMessageW(box, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29));
+    }
+    testing::PumpPendingMessages();
+  };
+  bool by_mouse = false;
+  for (const wchar_t* code : {L"he", L"en-US", L"fa", L"de", L"ar", L"en-US"}) {
+    for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+      by_mouse = !by_mouse;
+      SCOPED_TRACE(base::WideToUTF8(code) + " " + std::to_string(key) + (by_mouse ? " mouse" : " keys"));
+      open(by_mouse);
+      ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      // Picked by its first letter, as the user types it.
+      const std::wstring name = GetLocalizedStringForLanguageCode(code, 37051);
+      for (int i = 0; i < 60 && settings_->install_language() != code; ++i) {
+        SendMessageW(box, WM_CHAR, name[0], 1);
+        testing::PumpPendingMessages();
+        if (!SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) && settings_->install_language() != code) open(by_mouse);
+      }
+      ASSERT_EQ(code, settings_->install_language());
+      // Wine's list is closed now; Windows' still open.
+      MSG down = testing::MakeKeyDown(box, key);
+      IsDialogMessageW(dialog(), &down);
+      testing::PumpPendingMessages();
+      EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      EXPECT_TRUE(delegate_.calls.empty());
+      EXPECT_TRUE(boxes_.empty());
+      EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    }
+  }
+  MSG enter = testing::MakeKeyDown(box, VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
 }
 
 // The headline shows the product's name in black within the red welcome: where the text

@@ -18,6 +18,7 @@ const wchar_t kAnchorEnd[] = L"</a>";
 
 
 const UINT_PTR kHideCaretSubclassId = 0x7e1a;
+const UINT_PTR kLinkKeysSubclassId = 0x7e1d;
 
 struct RtfSource {
   const std::string* rtf;
@@ -51,6 +52,29 @@ LRESULT CALLBACK HideCaretProc(HWND window, UINT message, WPARAM wparam, LPARAM 
   LRESULT result = DefSubclassProc(window, message, wparam, lparam);
   if (message == WM_SETFOCUS) HideCaret(window);
   return result;
+}
+
+bool IsLinkKey(WPARAM key) { return key == VK_RETURN || key == VK_SPACE; }
+
+LRESULT CALLBACK LinkKeysProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
+                              UINT_PTR id, DWORD_PTR) {
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(window, LinkKeysProc, id);
+  if (message == WM_GETDLGCODE) {
+    // The dialog manager would press the default button at Enter.
+    const MSG* key = reinterpret_cast<const MSG*>(lparam);
+    LRESULT code = DefSubclassProc(window, message, wparam, lparam);
+    if (key && key->message == WM_KEYDOWN && IsLinkKey(key->wParam)) code |= DLGC_WANTMESSAGE;
+    return code;
+  }
+  if (message == WM_KEYDOWN && IsLinkKey(wparam)) {
+    SendMessageW(GetParent(window), WM_COMMAND,
+                 MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(window)), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(window));
+    return 0;
+  }
+  // Their characters would reach the read-only text.
+  if (message == WM_CHAR && (wparam == L'\r' || wparam == L' ')) return 0;
+  return DefSubclassProc(window, message, wparam, lparam);
 }
 
 }  // namespace
@@ -273,6 +297,11 @@ std::wstring GetFirstLine(HWND control) {
 
 void HideCaretSubclass(HWND control) {
   if (!SetWindowSubclass(control, HideCaretProc, kHideCaretSubclassId, 0))
+    PLOG(ERROR) << "Subclassing the control failed.";
+}
+
+void LinkKeysSubclass(HWND control) {
+  if (!SetWindowSubclass(control, LinkKeysProc, kLinkKeysSubclassId, 0))
     PLOG(ERROR) << "Subclassing the control failed.";
 }
 

@@ -76,6 +76,10 @@ void SetRichEditRtf(HWND control, const std::string& rtf, bool selection = false
 // Hides the caret whenever |control| gets the focus, until the control is destroyed.
 void HideCaretSubclass(HWND control);
 
+// Enter and Space in |control| act as a click on its link: its parent gets WM_COMMAND
+// with the control's id and BN_CLICKED. Until the control is destroyed.
+void LinkKeysSubclass(HWND control);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_UI_RICH_EDIT_LINKS_H_

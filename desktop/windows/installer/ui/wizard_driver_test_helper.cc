@@ -19,8 +19,8 @@
 //   question:<name>      a question box is over the window; saved as screenshot <name>
 //   question-focus:yes|no  the question box's Yes or No button has the keyboard focus
 //   no-question          no question box is over the window (any more)
-//   key:<key>            presses tab, space, enter, escape, up or alt+f4 where the installer's
-//                        keyboard focus is
+//   key:<key>            presses tab, space, enter, escape, up, down, alt+down, alt+f4 or
+//                        pagedown where the installer's keyboard focus is
 //   focus:<control>      the installer's keyboard focus is on <control>
 //   type:<text>          types <text> key by key where the focus is
 //   launcher-held        the launcher the installation starts stands still: the fake
@@ -33,8 +33,9 @@
 //                        window comes to the front
 //   windows:<n>          exactly <n> top-level windows carry the installer's title
 //   ended                the installer's process ends; prints its exit code
-//   drop:<control>       clicks the combo box: waits until its list is open and it has
-//                        the keyboard focus
+//   drop:<control>       clicks the combo box (the button comes up for its open list,
+//                        which holds the mouse): waits until the list is open and the
+//                        box has the keyboard focus
 //   pick:<control>:<hex> types the character U+<hex> into the combo box (open or not)
 //                        and waits until its selection changed
 //   hidden:<control>     the window does not show <control> (now: a screenshot first
@@ -46,6 +47,16 @@
 //   backend-ended        no process the installer started runs any more (its backend
 //                        has ended)
 //   yes-if-asked         a question box still over the window is answered "Yes"
+//   list:<control>:open|closed  the combo box's list is open, or closed
+//   click-entry:<control>:<n>   clicks, as the mouse, the entry <n> below (negative:
+//                        above) the selected one in the box's open list, and waits until
+//                        the box shows it
+//   second-window        runs the program after "--" as a second instance and waits for
+//                        its own window, which the steps after it drive
+//   dpi:<n>              this machine draws at <n> pixels per inch
+//   enabled:<control>, disabled:<control>  the window's control is usable, or greyed
+//
+// The mouse pointer rests in the screen's corner: an open list follows a pointer over it.
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -83,6 +94,8 @@ const struct {
     {L"uninstall_question", W::UNINSTALL_QUESTION},
     {L"language", W::LANGUAGE_BOX},       {L"mode", W::MODE_BOX},
     {L"path", W::PATH_BOX},               {L"full_package", W::FULL_PACKAGE_BUTTON},
+    {L"agreement", W::TERMS_AGREEMENT},   {L"terms", W::TERMS_TEXT},
+    {L"warning", W::INVALID_PATH_WARNING},
 };
 
 int ControlId(const std::wstring& name) {
@@ -178,13 +191,22 @@ class Driver {
   bool Pick(int id, wchar_t letter, const std::wstring& step);
   bool CheckReadingDirection(bool rtl);
   bool RunRefusedSecondInstance(const base::CommandLine& second);
+  bool StartSecondWindow(const base::CommandLine& second);
+  // The open list of the combo box |box| (the installer's); null when none shows.
+  HWND OpenListOf(HWND box);
+  bool ClickEntry(int id, int offset, const std::wstring& step);
+  // The steps that wait on the state of one control.
+  bool ControlStep(const std::wstring& name, const std::wstring& value, const std::wstring& step);
 
   HWND window_ = nullptr;
+  // The process whose window the steps drive, once a second instance took over.
+  DWORD target_process_ = 0;
   base::ScopedHandle process_;
   base::ScopedHandle launcher_ready_;
   base::ScopedHandle launcher_release_;
   HWND own_window_ = nullptr;
   HHOOK screenshot_hook_ = nullptr;
+  DWORD hooked_thread_ = 0;
 };
 
 bool Driver::Run(const std::vector<std::wstring>& steps, const base::CommandLine& second) {
@@ -196,6 +218,7 @@ bool Driver::Run(const std::vector<std::wstring>& steps, const base::CommandLine
     if (!launcher_ready_.IsValid() || !launcher_release_.IsValid())
       return Fail(L"could not make the launcher's events");
   }
+  SetCursorPos(0, 0);
   bool held = true;
   for (const std::wstring& step : steps) {
     if (!Step(step, second)) {
@@ -242,8 +265,9 @@ bool Driver::WaitFor(const std::function<bool()>& condition, const std::wstring&
 HWND Driver::Window() {
   if (window_ && IsWindow(window_)) return window_;
   // The question box has the same title: the wizard is the one with the accept button.
-  std::vector<HWND> found = TopLevelWindows([](HWND window) {
-    return TitleOf(window) == kTitle && GetDlgItem(window, W::ACCEPT_BUTTON) != nullptr;
+  std::vector<HWND> found = TopLevelWindows([this](HWND window) {
+    return TitleOf(window) == kTitle && GetDlgItem(window, W::ACCEPT_BUTTON) != nullptr &&
+           (!target_process_ || ProcessOf(window) == target_process_);
   });
   if (found.empty()) return nullptr;
   window_ = found.front();
@@ -328,7 +352,9 @@ bool Driver::PressKey(const std::wstring& key) {
     bool alt;
   } kKeys[] = {{L"tab", VK_TAB, false},       {L"space", VK_SPACE, false},
                {L"enter", VK_RETURN, false},  {L"escape", VK_ESCAPE, false},
-               {L"up", VK_UP, false},         {L"alt+f4", VK_F4, true}};
+               {L"up", VK_UP, false},         {L"alt+f4", VK_F4, true},
+               {L"down", VK_DOWN, false},     {L"alt+down", VK_DOWN, true},
+               {L"pagedown", VK_NEXT, false}};
   HWND focus = nullptr;
   if (!WaitKeyTarget(&focus)) return false;
   for (const auto& entry : kKeys) {
@@ -366,6 +392,12 @@ bool Driver::Type(const std::wstring& text) {
 }
 
 bool Driver::Screenshot(HWND window, const std::wstring& name) {
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  // A second instance's window has a thread of its own to hook.
+  if (screenshot_hook_ && hooked_thread_ != thread) {
+    UnhookWindowsHookEx(screenshot_hook_);
+    screenshot_hook_ = nullptr;
+  }
   if (!screenshot_hook_) {
     wchar_t own[MAX_PATH] = {};
     std::wstring path(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
@@ -375,8 +407,8 @@ bool Driver::Screenshot(HWND window, const std::wstring& name) {
                                   GetProcAddress(hook_module, testing::kScreenshotHookProc)))
                             : nullptr;
     if (!hook) return Fail(L"no screenshot hook");
-    screenshot_hook_ = SetWindowsHookExW(WH_GETMESSAGE, hook, hook_module,
-                                         GetWindowThreadProcessId(window, nullptr));
+    screenshot_hook_ = SetWindowsHookExW(WH_GETMESSAGE, hook, hook_module, thread);
+    hooked_thread_ = thread;
     if (!screenshot_hook_) return Fail(L"could not hook the installer's UI thread");
   }
   base::ScopedHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
@@ -470,9 +502,23 @@ bool Driver::CheckReadingDirection(bool rtl) {
     const bool reading = (style & WS_EX_RTLREADING) != 0;
     return layout != rtl || reading != rtl;
   };
-  if (wrong(window)) return Fail(L"the window's (title bar's) reading direction");
+  if (wrong(window)) {
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    HWND box = Control(W::LANGUAGE_BOX);
+    wprintf(L"language entry %d, list %ls, pointer at %ld,%ld\n",
+            box ? static_cast<int>(SendMessageW(box, CB_GETCURSEL, 0, 0)) : -1,
+            box && SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) ? L"open" : L"closed", cursor.x,
+            cursor.y);
+    return Fail(L"the window's (title bar's) reading direction");
+  }
   for (const auto& control : kControls) {
     HWND item = Control(control.id);
+    // The terms are English: their text reads from the left, unmirrored.
+    if (control.id == W::TERMS_TEXT) {
+      if (item && wrong(item) == !rtl) return Fail(L"the terms' direction");
+      continue;
+    }
     // A path reads from the left in every language; its box is only mirrored.
     if (control.id == W::PATH_BOX) {
       if (item && ((GetWindowLongPtrW(item, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0) != rtl)
@@ -483,6 +529,87 @@ bool Driver::CheckReadingDirection(bool rtl) {
       return Fail(std::wstring(L"the reading direction of ") + control.name);
   }
   return true;
+}
+
+bool Driver::StartSecondWindow(const base::CommandLine& second) {
+  std::wstring line = second.GetCommandLineString();
+  wprintf(L"second instance: %ls\n", line.c_str());
+  fflush(stdout);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return Fail(L"could not start " + line);
+  }
+  base::ScopedHandle thread(started.hThread);
+  // From here on the steps drive the second installer's window and wait for its end.
+  window_ = nullptr;
+  target_process_ = started.dwProcessId;
+  process_.Set(started.hProcess);
+  return WaitFor([this]() { return Window() && IsWindowVisible(window_); },
+                 L"the second instance's own window");
+}
+
+HWND Driver::OpenListOf(HWND box) {
+  if (!SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0)) return nullptr;
+  const DWORD thread = GetWindowThreadProcessId(box, nullptr);
+  std::vector<HWND> lists = TopLevelWindows([thread](HWND window) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    return _wcsicmp(name, L"ComboLBox") == 0 && IsWindowVisible(window) &&
+           GetWindowThreadProcessId(window, nullptr) == thread;
+  });
+  return lists.empty() ? nullptr : lists.front();
+}
+
+bool Driver::ClickEntry(int id, int offset, const std::wstring& step) {
+  HWND box = Control(id);
+  if (!box) return Fail(step + L": no such control");
+  HWND list = nullptr;
+  if (!WaitFor([&]() { return (list = OpenListOf(box)) != nullptr; }, step + L": an open list"))
+    return false;
+  // Asked by value only: no pointer crosses to the installer.
+  const LRESULT target = SendMessageW(box, CB_GETCURSEL, 0, 0) + offset;
+  const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+  const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
+  RECT client;
+  GetClientRect(list, &client);
+  const int y = static_cast<int>((target - top) * height + height / 2);
+  if (target < 0 || y < 0 || y >= client.bottom) return Fail(step + L": the entry is not shown");
+  const LPARAM at = MAKELPARAM(client.right / 2, y);
+  PostMessageW(list, WM_MOUSEMOVE, 0, at);
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(list, WM_LBUTTONUP, 0, at);
+  return WaitFor([box, target]() { return SendMessageW(box, CB_GETCURSEL, 0, 0) == target; }, step);
+}
+
+bool Driver::ControlStep(const std::wstring& name, const std::wstring& value,
+                         const std::wstring& step) {
+  const size_t at = value.find(L':');
+  const int id = ControlId(value.substr(0, at));
+  if (!id) return Fail(L"unknown step " + step);
+  if (name == L"list") {
+    const bool open = value.substr(at + 1) == L"open";
+    return WaitFor(
+        [this, id, open]() {
+          HWND box = Control(id);
+          return box && (SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) != 0) == open;
+        },
+        step);
+  }
+  if (name == L"click-entry" && at != std::wstring::npos)
+    return ClickEntry(id, _wtoi(value.c_str() + at + 1), step);
+  if (name == L"enabled" || name == L"disabled") {
+    const bool enabled = name == L"enabled";
+    return WaitFor(
+        [this, id, enabled]() {
+          HWND control = Control(id);
+          return control && (IsWindowEnabled(control) != FALSE) == enabled;
+        },
+        step);
+  }
+  return Fail(L"unknown step " + step);
 }
 
 bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
@@ -575,12 +702,18 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   if (name == L"drop" && id) {
     HWND box = Control(id);
     if (!box) return Fail(step + L": no such control");
-    // A click, as by the mouse: the box takes the keyboard focus and opens its list.
+    // A click, as by the mouse: the box takes the keyboard focus and opens its list,
+    // which then holds the mouse and follows it until the button comes up. The button
+    // comes up where it went down, over the box: for the list that holds the mouse.
     RECT client;
     GetClientRect(box, &client);
-    const LPARAM at = MAKELPARAM(client.right / 2, client.bottom / 2);
-    PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(box, WM_LBUTTONUP, 0, at);
+    POINT at = {client.right / 2, client.bottom / 2};
+    PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+    HWND list = nullptr;
+    if (!WaitFor([&]() { return (list = OpenListOf(box)) != nullptr; }, step + L": its list"))
+      return false;
+    MapWindowPoints(box, list, &at, 1);
+    PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
     return WaitFor(
         [this, box]() { return SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) != 0 && Focus() == box; },
         step);
@@ -620,6 +753,19 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   if (name == L"yes-if-asked") {
     if (HWND box = QuestionBox()) testing::ClickButton(box, IDYES);
     return true;
+  }
+  if (name == L"list" || name == L"click-entry" || name == L"enabled" || name == L"disabled")
+    return ControlStep(name, value, step);
+  if (name == L"second-window") {
+    if (second.GetProgram().empty()) return Fail(L"no program after --");
+    return StartSecondWindow(second);
+  }
+  if (name == L"dpi") {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    wprintf(L"%d pixels per inch\n", dpi);
+    return dpi == _wtoi(value.c_str()) || Fail(step);
   }
   if (name == L"ended") {
     if (!Window() && !process_.IsValid()) return Fail(L"no installer window was seen");

@@ -253,6 +253,11 @@ void PrintInto(HWND window, HDC target, const RECT& frame, const RECT& clip) {
       if (mirrored) SetLayout(inside.dc(), LAYOUT_RTL);
       SendMessageW(window, WM_PRINT, reinterpret_cast<WPARAM>(inside.dc()),
                    PRF_CLIENT | PRF_ERASEBKGND);
+      // Wine's scroll bar control prints nothing; it paints into a DC it is given.
+      wchar_t class_name[16] = {};
+      GetClassNameW(window, class_name, 16);
+      if (_wcsicmp(class_name, L"ScrollBar") == 0)
+        SendMessageW(window, WM_PAINT, reinterpret_cast<WPARAM>(inside.dc()), 0);
       SetLayout(inside.dc(), 0);
       BitBlt(whole.dc(), offset.x, offset.y, client.right, client.bottom, inside.dc(), 0, 0,
              SRCCOPY);

@@ -1,0 +1,101 @@
+#include "desktop/windows/installer/ui/list_keys.h"
+
+#include <commctrl.h>
+
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+const UINT_PTR kListKeysSubclassId = 0x7e1b;
+// Asks the box to open its list again after a re-layout.
+const UINT kReopenList = WM_APP + 0x7e1;
+
+bool IsListKey(WPARAM key) { return key == VK_RETURN || key == VK_ESCAPE; }
+
+bool IsDropped(HWND box) { return DefSubclassProc(box, CB_GETDROPPEDSTATE, 0, 0) != 0; }
+
+// Marks a list that closed under the user: a key meant for it may still come.
+const wchar_t kClosedUnderUser[] = L"VelumListClosedUnderUser";
+
+bool ClosedUnderUser(HWND box) { return GetPropW(box, kClosedUnderUser) != nullptr; }
+
+void SetClosedUnderUser(HWND box, bool closed) {
+  if (closed)
+    SetPropW(box, kClosedUnderUser, reinterpret_cast<HANDLE>(1));
+  else
+    RemovePropW(box, kClosedUnderUser);
+}
+
+// Whether |message|, having closed the open list, did so under the user: a typed
+// character or a moving key (Wine closes the list at a letter), or the window's own
+// re-layout. The user's own ways of closing it are the closing keys, the mouse and the
+// focus leaving.
+bool ClosesUnderUser(UINT message, WPARAM wparam) {
+  if (message == WM_CHAR || message == CB_SHOWDROPDOWN) return true;
+  return message == WM_KEYDOWN && !IsListKey(wparam) && wparam != VK_F4;
+}
+
+LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
+                              UINT_PTR id, DWORD_PTR) {
+  if (message == WM_NCDESTROY) {
+    SetClosedUnderUser(box, false);
+    RemoveWindowSubclass(box, ListKeysProc, id);
+  }
+  const bool dropped = IsDropped(box);
+  switch (message) {
+    case WM_GETDLGCODE: {
+      LRESULT code = DefSubclassProc(box, message, wparam, lparam);
+      const MSG* key = reinterpret_cast<const MSG*>(lparam);
+      if (key && key->message == WM_KEYDOWN && IsListKey(key->wParam) &&
+          (dropped || ClosedUnderUser(box))) {
+        code |= DLGC_WANTMESSAGE;
+      }
+      return code;
+    }
+    case WM_KEYDOWN:
+      // The list this key was meant for has gone already.
+      if (!dropped && IsListKey(wparam) && ClosedUnderUser(box)) {
+        SetClosedUnderUser(box, false);
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      // The character of such a key, which a closed list would search for.
+      if (!dropped && (wparam == L'\r' || wparam == 0x1B)) return 0;
+      break;
+    case WM_KILLFOCUS:
+    case WM_LBUTTONDOWN:
+      SetClosedUnderUser(box, false);
+      break;
+    case kReopenList:
+      if (!dropped && ClosedUnderUser(box) && GetFocus() == box && IsWindowVisible(box) &&
+          IsWindowEnabled(box)) {
+        DefSubclassProc(box, CB_SHOWDROPDOWN, TRUE, 0);
+      }
+      return 0;
+  }
+  const LRESULT result = DefSubclassProc(box, message, wparam, lparam);
+  if (IsDropped(box))
+    SetClosedUnderUser(box, false);
+  else if (dropped && ClosesUnderUser(message, wparam))
+    SetClosedUnderUser(box, true);
+  return result;
+}
+
+}  // namespace
+
+void KeepListKeys(HWND box) {
+  if (!SetWindowSubclass(box, ListKeysProc, kListKeysSubclassId, 0))
+    PLOG(ERROR) << "Subclassing the list box failed.";
+}
+
+bool CloseListForRelayout(HWND box) {
+  if (!SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0)) return false;
+  SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
+  if (!PostMessageW(box, kReopenList, 0, 0)) PLOG(WARNING) << "Could not reopen the list";
+  return true;
+}
+
+}  // namespace installer
