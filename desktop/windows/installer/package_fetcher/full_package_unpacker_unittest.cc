@@ -8,6 +8,8 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/test/log_capture_test_util.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 
@@ -38,16 +40,28 @@ class ElevatedPackageTest : public base::ScratchDirTest {
     ASSERT_TRUE(unpacker_.Unpack(testing::TestDataPath("signing/package_unsigned.exe"),
                                  Path(L"reference.7z"), reference_)
                     .ok());
+    // The test packages are as recent as this installer unless a case says otherwise.
+    SetVersion(GetBuildAndPatchNumber());
+  }
+  void TearDown() override {
+    SetVersion(std::string());
+    ScratchDirTest::TearDown();
+  }
+
+  // What the test packages answer "internal-version" with; empty: unset.
+  static void SetVersion(const std::string& version) {
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION",
+                            version.empty() ? nullptr : version.c_str());
   }
 
   base::FilePath Download(int try_number) {
     return base::FilePath(package_.value() + L"_" + std::to_wstring(try_number) + L".exe");
   }
 
+  // `rule`: that of an unsigned build (this test's own) by default.
   base::Result<> Take(const std::wstring& components = std::wstring(),
-                      const base::FilePath& running_installer = RunningInstallerPath()) {
-    return TakeElevatedPackage(package_, components, running_installer, &unpacker_,
-                               destination_, &taken_);
+                      SignatureRule rule = SignatureRule::kNotRequired) {
+    return TakeElevatedPackage(package_, components, rule, &unpacker_, destination_, &taken_);
   }
 
   base::FilePath package_;
@@ -102,16 +116,59 @@ TEST_F(ElevatedPackageTest, AComponentJoinsOnlyWhenItsInstallerPassesTheSignerRu
 
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
-  const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
-  ASSERT_TRUE(Take(components, signed_installer).ok());
+  ASSERT_TRUE(Take(components, SignatureRule::kRequired).ok());
   EXPECT_EQ(L"", taken_.components);
 
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/signed.exe"),
                              assistant.Append(L"suite_installer.exe")));
-  ASSERT_TRUE(Take(components, signed_installer).ok());
+  ASSERT_TRUE(Take(components, SignatureRule::kRequired).ok());
   EXPECT_EQ(L"suite:assistant", taken_.components);
+}
+
+// The version floor, asked of the held copy: a package older than this installer is
+// refused with its reason, also one of the expected signer planted as the fetcher's
+// latest try, and nothing of it is unpacked; the same file as recent is taken.
+TEST_F(ElevatedPackageTest, APackageOlderThanThisInstallerIsRefused) {
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"), Download(5)));
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"), Download(0)));
+  SetVersion("0.0.1");
+  const base::Result<> older = Take(std::wstring(), SignatureRule::kRequired);
+  ASSERT_FALSE(older.ok());
+  EXPECT_NE(std::string::npos, older.failure().text.find("is not at least this installer's"))
+      << older.failure().text;
+  EXPECT_FALSE(base::PathExists(destination_.Append(package_.BaseName())));
+  EXPECT_FALSE(base::PathExists(destination_.Append(L"full_package.exe")));
+  SetVersion(std::string());  // no answer at all
+  EXPECT_FALSE(Take(std::wstring(), SignatureRule::kRequired).ok());
+  EXPECT_FALSE(base::PathExists(destination_.Append(package_.BaseName())));
+
+  SetVersion(GetBuildAndPatchNumber());
+  EXPECT_TRUE(Take(std::wstring(), SignatureRule::kRequired).ok());
+}
+
+// The unpacker reads the payload's kind again on the file it is given, the held copy: a
+// copy that carries tracking data, or nothing, is no package, and no archive is written.
+TEST_F(ElevatedPackageTest, TheUnpackerChecksThePayloadKindOfTheCopyItself) {
+  std::string stub;
+  ASSERT_TRUE(base::ReadFileToString(testing::TestDataPath("signing/unsigned.exe"), &stub));
+  const std::string tracking = "tracking=1";
+  const uint32_t length = static_cast<uint32_t>(tracking.size());
+  const std::string tracked = stub + "VLM" + tracking +
+                              std::string(reinterpret_cast<const char*>(&length), 4);
+  const base::FilePath with_tracking = Path(L"tracking.exe");
+  ASSERT_TRUE(WriteText(with_tracking, tracked));
+  const base::FilePath archive = Path(L"out.7z");
+  const base::FilePath folder = Path(L"out");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  for (const base::FilePath& file :
+       {with_tracking, testing::TestDataPath("signing/unsigned.exe")}) {
+    const base::Result<> unpacked = unpacker_.Unpack(file, archive, folder);
+    ASSERT_FALSE(unpacked.ok()) << file.AsUTF8();
+    EXPECT_EQ("it carries no full package", unpacked.failure().text) << file.AsUTF8();
+    EXPECT_FALSE(base::PathExists(archive)) << file.AsUTF8();
+  }
 }
 
 }  // namespace
