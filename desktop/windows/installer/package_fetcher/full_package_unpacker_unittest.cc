@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/win/scoped_handle.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/test/log_capture_test_util.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
@@ -168,6 +172,107 @@ TEST_F(ElevatedPackageTest, TheUnpackerChecksThePayloadKindOfTheCopyItself) {
     ASSERT_FALSE(unpacked.ok()) << file.AsUTF8();
     EXPECT_EQ("it carries no full package", unpacked.failure().text) << file.AsUTF8();
     EXPECT_FALSE(base::PathExists(archive)) << file.AsUTF8();
+  }
+}
+
+// The running installer is a full-package installer (a test helper carrying the test
+// package, made at build time, signed and not) that a standard user replaces while it
+// waits: renamed away, with another full-package installer at its name. Whatever now
+// sits at that name is never taken: the signed build still requires signatures, and the
+// package comes from the file its image is mapped from or from nowhere.
+class ReplacedInstallerTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    SetEnvironmentVariableA("VELUM_DRIVER_VERSION", GetBuildAndPatchNumber().c_str());
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("VELUM_DRIVER_VERSION", nullptr);
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
+    ScratchDirTest::TearDown();
+  }
+
+  // Runs the test data's `driver` as the installer, puts `replacement` (none: nothing) at
+  // its name once it waits, and gives its two result lines.
+  std::string Run(const char* driver, const char* replacement) {
+    root_ = Path(std::to_wstring(++runs_).c_str());
+    EXPECT_TRUE(base::CreateDirectory(root_));
+    const base::FilePath installer = In(L"VelumSetup.exe");
+    EXPECT_TRUE(base::CopyFile(testing::TestDataPath(driver), installer));
+    package_ = In(L"VelumSetup_20261208101010");
+    destination_ = In(L"admin");
+    EXPECT_TRUE(base::CreateDirectory(package_) && base::CreateDirectory(destination_));
+    const std::wstring prefix = L"Local\\VelumTakeTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                               std::to_wstring(runs_);
+    const base::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (prefix + L"-ready").c_str()));
+    const base::ScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, (prefix + L"-go").c_str()));
+    base::CommandLine command_line(installer);
+    command_line.AppendSwitchNative("ready", prefix + L"-ready");
+    command_line.AppendSwitchNative("go", prefix + L"-go");
+    command_line.AppendSwitchPath("package", package_);
+    command_line.AppendSwitchPath("destination", destination_);
+    command_line.AppendSwitchPath("result", In(L"result.txt"));
+    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    EXPECT_TRUE(process.IsValid());
+    // The driver's end too: one that failed never sets the event.
+    const HANDLE waits[] = {ready.Get(), process.Handle()};
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, INFINITE));
+    if (replacement) {
+      EXPECT_TRUE(MoveFileW(installer.value().c_str(), In(L"renamed.exe").value().c_str()));
+      EXPECT_TRUE(base::CopyFile(testing::TestDataPath(replacement), installer));
+    }
+    EXPECT_TRUE(SetEvent(go.Get()));
+    int32_t exit_code = -1;
+    EXPECT_TRUE(process.WaitForExit(&exit_code));
+    EXPECT_EQ(0, exit_code);
+    return Read(In(L"result.txt"));
+  }
+
+  // What the taken package's browser says; "<missing>" when nothing was taken.
+  std::string TakenBrowser() {
+    return Read(destination_.Append(package_.BaseName()).Append(L"velum.exe"));
+  }
+
+  base::FilePath In(const wchar_t* name) const { return root_.Append(name); }
+
+  int runs_ = 0;
+  base::FilePath root_;
+  base::FilePath package_;
+  base::FilePath destination_;
+};
+
+TEST_F(ReplacedInstallerTest, TheSignedInstallerTakesItsOwnPackage) {
+  EXPECT_EQ("required\ntaken\n", Run("signing/driver_signed.exe", nullptr));
+  EXPECT_EQ("velum browser\n", TakenBrowser());
+}
+
+// Replaced by an unsigned installer, and by one of the expected signer that is older:
+// the signed build still requires signatures, and nothing of the replacement is taken.
+// Windows finds the renamed file through its mapping and takes the genuine package; Wine
+// names the mapping by its first name only, so there the run fails.
+TEST_F(ReplacedInstallerTest, NothingOfAReplacementIsTaken) {
+  struct Case {
+    const char* driver;
+    const char* replacement;
+    const char* rule;
+  };
+  const Case cases[] = {{"signing/driver_signed.exe", "signing/planted_unsigned.exe", "required"},
+                        {"signing/driver_signed.exe", "signing/planted_signed.exe", "required"},
+                        {"signing/driver_unsigned.exe", "signing/planted_unsigned.exe",
+                         "not required"}};
+  SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", "0.0.1");  // the planted are older
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.driver) + " replaced by " + c.replacement);
+    const std::string result = Run(c.driver, c.replacement);
+    EXPECT_EQ(0u, result.find(std::string(c.rule) + "\n")) << result;
+    if (result.find("\ntaken\n") != std::string::npos) {
+      EXPECT_EQ("velum browser\n", TakenBrowser());
+    } else {
+      EXPECT_NE(std::string::npos, result.find("no signed full-package installer carries it"))
+          << result;
+      EXPECT_EQ("<missing>", TakenBrowser());
+    }
   }
 }
 
