@@ -247,8 +247,9 @@ TEST_F(ReplacedInstallerTest, TheSignedInstallerTakesItsOwnPackage) {
   EXPECT_EQ("velum browser\n", TakenBrowser());
 }
 
-// Replaced by an unsigned installer, and by one of the expected signer that is older:
-// the signed build still requires signatures, and nothing of the replacement is taken.
+// Replaced by an unsigned installer, by one of the expected signer, older or not, and an
+// unsigned build by an unsigned one: the signed build still requires signatures, and
+// nothing of the replacement is taken.
 // Windows finds the renamed file through its mapping and takes the genuine package; Wine
 // names the mapping by its first name only, so there the run fails.
 TEST_F(ReplacedInstallerTest, NothingOfAReplacementIsTaken) {
@@ -256,14 +257,19 @@ TEST_F(ReplacedInstallerTest, NothingOfAReplacementIsTaken) {
     const char* driver;
     const char* replacement;
     const char* rule;
+    bool older;  // the replacement answers an older version than this installer's
   };
-  const Case cases[] = {{"signing/driver_signed.exe", "signing/planted_unsigned.exe", "required"},
-                        {"signing/driver_signed.exe", "signing/planted_signed.exe", "required"},
-                        {"signing/driver_unsigned.exe", "signing/planted_unsigned.exe",
-                         "not required"}};
-  SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", "0.0.1");  // the planted are older
+  const Case cases[] = {
+      {"signing/driver_signed.exe", "signing/planted_unsigned.exe", "required", false},
+      {"signing/driver_signed.exe", "signing/planted_signed.exe", "required", true},
+      {"signing/driver_signed.exe", "signing/planted_signed.exe", "required", false},
+      {"signing/driver_unsigned.exe", "signing/planted_unsigned.exe", "not required", false},
+      {"signing/driver_unsigned.exe", "signing/planted_unsigned.exe", "not required", true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.driver) + " replaced by " + c.replacement);
+    SCOPED_TRACE(std::string(c.driver) + " replaced by " + c.replacement +
+                 (c.older ? ", older" : ""));
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION",
+                            c.older ? "0.0.1" : GetBuildAndPatchNumber().c_str());
     const std::string result = Run(c.driver, c.replacement);
     EXPECT_EQ(0u, result.find(std::string(c.rule) + "\n")) << result;
     if (result.find("\ntaken\n") != std::string::npos) {
