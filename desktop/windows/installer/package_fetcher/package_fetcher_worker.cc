@@ -584,7 +584,7 @@ void PackageFetcherWorker::NotifyPackageReady() {
 }
 
 bool PackageFetcherWorker::SignatureRequired() const {
-  return AreSignaturesRequired(ThisBuildSignatureRule());
+  return AreSignaturesRequired(signature_rule_);
 }
 
 void PackageFetcherWorker::ReportStatus(int status) { proxy_->NotifyStatusChanged(status); }
