@@ -13,6 +13,7 @@
 #   package.7z package_unsigned.exe package_signed.exe   the package and its installers
 #   driver_unsigned.exe driver_signed.exe   <driver.exe> carrying the package, as an
 #                                       unsigned test build and a signed build
+#   driver_online_signed.exe            <driver.exe> signed, carrying no package
 #   planted.7z planted_unsigned.exe planted_signed.exe   another package (its velum.exe
 #                                       says "planted browser") and its installers
 set -eu
@@ -94,6 +95,10 @@ printf 'strings\n' > package/resources/strings.txt
 sign signer package_unsigned.exe package_signed.exe
 "$(dirname "$0")/make-full-package-installer.sh" "$driver" package.7z driver_unsigned.exe
 sign signer driver_unsigned.exe driver_signed.exe
+cp "$driver" driver_online.exe
+pad8 driver_online.exe
+sign signer driver_online.exe driver_online_signed.exe
+rm driver_online.exe
 mkdir -p planted
 printf 'planted browser\n' > planted/velum.exe
 printf 'velum.exe\r\n' > planted/files_list

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -195,7 +196,10 @@ class ReplacedInstallerTest : public base::ScratchDirTest {
 
   // Runs the test data's `driver` as the installer, puts `replacement` (none: nothing) at
   // its name once it waits, and gives its two result lines.
-  std::string Run(const char* driver, const char* replacement) {
+  // `downloads`: test data put beside the package folder as the fetcher's tries, latest
+  // first.
+  std::string Run(const char* driver, const char* replacement,
+                  const std::vector<const char*>& downloads = {}) {
     root_ = Path(std::to_wstring(++runs_).c_str());
     EXPECT_TRUE(base::CreateDirectory(root_));
     const base::FilePath installer = In(L"VelumSetup.exe");
@@ -203,6 +207,11 @@ class ReplacedInstallerTest : public base::ScratchDirTest {
     package_ = In(L"VelumSetup_20261208101010");
     destination_ = In(L"admin");
     EXPECT_TRUE(base::CreateDirectory(package_) && base::CreateDirectory(destination_));
+    for (size_t i = 0; i < downloads.size(); ++i) {
+      EXPECT_TRUE(base::CopyFile(
+          testing::TestDataPath(downloads[i]),
+          base::FilePath(package_.value() + L"_" + std::to_wstring(5 - i) + L".exe")));
+    }
     const std::wstring prefix = L"Local\\VelumTakeTest-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                std::to_wstring(runs_);
     const base::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (prefix + L"-ready").c_str()));
@@ -280,6 +289,31 @@ TEST_F(ReplacedInstallerTest, NothingOfAReplacementIsTaken) {
       EXPECT_EQ("<missing>", TakenBrowser());
     }
   }
+}
+
+// A signed build that carries no package takes the fetcher's latest download, on its
+// held copy: one of the expected signer planted there that is older than this installer
+// is refused with its reason, though the real download lies beside it.
+TEST_F(ReplacedInstallerTest, ASignedBuildRefusesAnOlderDownloadOfItsSigner) {
+  SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", "0.0.1");
+  std::string result = Run("signing/driver_online_signed.exe", nullptr,
+                           {"signing/planted_signed.exe", "signing/driver_signed.exe"});
+  EXPECT_EQ(0u, result.find("required\n")) << result;
+  EXPECT_NE(std::string::npos,
+            result.find("its version (0.0.1) is not at least this installer's " +
+                        GetBuildAndPatchNumber()))
+      << result;
+  EXPECT_EQ("<missing>", TakenBrowser());
+
+  SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+  result = Run("signing/driver_online_signed.exe", nullptr, {"signing/planted_unsigned.exe"});
+  EXPECT_NE(std::string::npos, result.find("its signature does not pass the signer rule"))
+      << result;
+  EXPECT_EQ("<missing>", TakenBrowser());
+
+  result = Run("signing/driver_online_signed.exe", nullptr, {"signing/planted_signed.exe"});
+  EXPECT_EQ("required\ntaken\n", result);
+  EXPECT_EQ("planted browser\n", TakenBrowser());  // a current release of the signer
 }
 
 }  // namespace
