@@ -63,20 +63,31 @@ RC=$?
 WINEPREFIX=$PREFIX timeout 60 /usr/lib/wine/wineserver -w
 stop_server
 
-LOG=$(ls -t "$PREFIX"/drive_c/users/*/Temp/Velum\ Installer/velum_installer_*.log 2>/dev/null |
-  head -1 || true)
 FILES=$(find "$UNIX_FOLDER" -type f 2>/dev/null | wc -l)
-SUCCEEDED=$(find "$PREFIX"/drive_c/users/*/Temp/Velum\ Installer -name 'velum_installer_*.log' \
-  -newer "$SAMPLE/run.stamp" -exec grep -l "Installation succeeded" {} + 2>/dev/null | wc -l)
+# Each process of the run logs on its own: the front end (no --backend on its command
+# line), its backend, and the package's installer, the last to log the outcome.
+RUN_LOGS=()
+while IFS= read -r log; do RUN_LOGS+=("$log"); done < <(
+  find "$PREFIX"/drive_c/users/*/Temp/Velum\ Installer -name 'velum_installer_*.log' \
+    -newer "$SAMPLE/run.stamp" 2>/dev/null | sort)
+OUTCOME_LOG= FRONT_END_LOG= SUCCEEDED=0
+for log in "${RUN_LOGS[@]}"; do
+  grep -q "Command line: .* --backend" "$log" || FRONT_END_LOG=$log
+  if grep -q "Installation succeeded" "$log"; then SUCCEEDED=1; OUTCOME_LOG=$log; fi
+done
+if [ -z "$OUTCOME_LOG" ] && [ ${#RUN_LOGS[@]} -gt 0 ]; then
+  OUTCOME_LOG=${RUN_LOGS[${#RUN_LOGS[@]}-1]}
+fi
 set -e
 echo "installed into: $FOLDER (in $UNIX_FOLDER)"
 echo "exit code:      $RC"
 echo "installed files: $FILES"
-echo "log file:       ${LOG:-none}"
+echo "outcome log:    ${OUTCOME_LOG:-none}"
+echo "front end log:  ${FRONT_END_LOG:-none}"
 echo "success logged: $([ "$SUCCEEDED" -gt 0 ] && echo yes || echo no)"
 if [ "$RC" = 0 ] && [ "$FILES" -gt 0 ] && [ "$SUCCEEDED" -gt 0 ]; then
   echo "The Velum browser is installed."
 else
-  echo "The installation failed; see the log file and $SAMPLE/installer.out."
+  echo "The installation failed; see the logs above and $SAMPLE/installer.out."
   exit 1
 fi

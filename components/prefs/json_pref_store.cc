@@ -71,6 +71,24 @@ bool FitsTheFile(base::StringPiece key, const base::Value& value) {
   return false;
 }
 
+// Removes from `dictionary` only what opens more than `levels` dictionaries and lists
+// below it: a dictionary too deep is entered, so only its deepest members go and their
+// siblings stay; one emptied so goes with them.
+void DropMembersDeeperThan(base::Dictionary* dictionary, int levels) {
+  std::vector<std::string> too_deep;
+  for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
+    if (!NestsWithin(it.value(), levels)) too_deep.push_back(it.key());
+  }
+  for (const std::string& key : too_deep) {
+    std::unique_ptr<base::Value> member;
+    if (!dictionary->RemoveWithoutPathExpansion(key, &member) || levels == 0) continue;
+    std::unique_ptr<base::Dictionary> inner = base::Dictionary::From(std::move(member));
+    if (!inner) continue;
+    DropMembersDeeperThan(inner.get(), levels - 1);
+    if (!inner->empty()) dictionary->SetWithoutPathExpansion(key, std::move(inner));
+  }
+}
+
 }  // namespace
 
 struct JsonPrefStore::ReadResult {
@@ -311,14 +329,9 @@ bool JsonPrefStore::SerializeData(std::string* output) {
 }
 
 void JsonPrefStore::DropValuesTheFileCannotHold() {
-  // A value grown in place through GetStoredValue escaped the check at SetValue.
-  std::vector<std::string> too_deep;
-  for (base::Dictionary::Iterator it(*values_); !it.IsAtEnd(); it.Advance()) {
-    if (!FitsTheFile(it.key(), it.value())) too_deep.push_back(it.key());
-  }
-  for (const std::string& key : too_deep) {
-    static_cast<void>(values_->RemoveWithoutPathExpansion(key, nullptr));
-  }
+  // A value grown in place through GetStoredValue escaped the check at SetValue. The keys
+  // here are the file's own: a '.' in one is part of its name, not a level.
+  DropMembersDeeperThan(values_.get(), kMaxValueNesting);
 }
 
 void JsonPrefStore::RegisterOnNextSuccessfulWriteReply(const base::Closure& reply) {

@@ -234,6 +234,37 @@ TEST_F(JsonPrefStoreTest, ValueTooDeepForTheReaderIsRefused) {
   EXPECT_TRUE(reread->GetValue("installer_id", nullptr));
 }
 
+// The file's own keys are one level each, dots and all, and a value grown too deep in
+// place costs only itself: its siblings are written as they were.
+TEST_F(JsonPrefStoreTest, DepthIsCountedAsTheFileNestsAndOnlyTheDeepValueIsDropped) {
+  const std::string lists198 = std::string(198, '[') + "1" + std::string(198, ']');
+  ASSERT_TRUE(base::WriteTextFile(path_, "{\"a.b\": " + lists198 + "}"));
+  {
+    base::scoped_refptr<JsonPrefStore> store = NewStore();
+    EXPECT_EQ(0, store->ReadPrefs());
+    store->SetValue("sib.a", std::make_unique<base::Value>("keep"), 0);
+    std::unique_ptr<base::Dictionary> holder = std::make_unique<base::Dictionary>();
+    holder->Set("x", NestedLists(196));
+    store->SetValue("sib.deep", std::move(holder), 0);
+    ASSERT_TRUE(store->GetValue("sib.deep.x", nullptr));
+    base::Value* stored = nullptr;
+    ASSERT_TRUE(store->GetStoredValue("sib.deep", &stored));
+    base::Dictionary* dictionary = nullptr;
+    ASSERT_TRUE(stored->GetAsDictionary(&dictionary));
+    dictionary->Set("x", NestedLists(197));
+    dictionary->Set("y", std::make_unique<base::Value>(2));
+    store->NotifyValueChanged("sib.deep", 0);
+  }
+  runner_->RunAll();
+  const std::string text = FileText();
+  EXPECT_NE(std::string::npos, text.find("\"a.b\":" + lists198)) << text.substr(0, 40);
+  base::scoped_refptr<JsonPrefStore> reread = NewStore();
+  EXPECT_EQ(0, reread->ReadPrefs());
+  EXPECT_TRUE(reread->GetValue("sib.a", nullptr));
+  EXPECT_TRUE(reread->GetValue("sib.deep.y", nullptr));
+  EXPECT_FALSE(reread->GetValue("sib.deep.x", nullptr));
+}
+
 TEST_F(JsonPrefStoreTest, DeferredChangesWaitForAFlush) {
   base::scoped_refptr<JsonPrefStore> store = NewStore();
   store->ReadPrefs();

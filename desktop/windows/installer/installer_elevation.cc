@@ -4,6 +4,8 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "base/base_paths.h"
 #include "base/logging.h"
@@ -57,10 +59,12 @@ std::wstring CrashReporterIdText() {
 // Elevated, the package folder is the user's: the installer runs from the package taken
 // out of the signed full-package installer into a folder that only administrators can
 // change, and only verified. `command_line`'s program becomes the taken package's
-// installer, held in `hold`, verified by `rule`; its components are those that passed it.
+// installer, held in `hold`, verified by `rule`; its components are those that passed it,
+// their program files held in `component_programs`.
 [[nodiscard]] bool PrepareElevatedRun(SignatureRule rule, PackageUnpacker* unpacker,
-                                      AdminOnlyFolder* folder,
-                                      base::CommandLine* command_line, base::ScopedHandle* hold) {
+                                      AdminOnlyFolder* folder, base::CommandLine* command_line,
+                                      base::ScopedHandle* hold,
+                                      std::vector<HeldProgram>* component_programs) {
   const base::FilePath package = command_line->GetProgram().DirName();
   if (!folder->Create()) return false;
   ElevatedPackage taken;
@@ -82,6 +86,7 @@ std::wstring CrashReporterIdText() {
       command_line->AppendSwitchNative(switches::kComponents, taken.components);
   }
   command_line->SetProgram(taken.folder.Append(L"installer.exe"));
+  *component_programs = std::move(taken.component_programs);
   LOG(INFO) << "Package taken for the elevated run into " << taken.folder.AsUTF8();
   return HoldVerifiedProgram(command_line->GetProgram(), rule, hold);
 }
@@ -254,14 +259,17 @@ void PackageHandOver::RunPackageInstaller() {
   LOG(INFO) << "Running installer from the package with command line: "
             << command_line.GetCommandLineString();
   base::ScopedHandle hold;
+  // The package's installer starts these at any time while it runs.
+  std::vector<HeldProgram> component_programs;
   base::Process process;
   AdminOnlyFolder package_copy;
-  if (!IsUserAdmin(false) ||
-      PrepareElevatedRun(rule_, unpacker_, &package_copy, &command_line, &hold))
+  if (!IsUserAdmin(false) || PrepareElevatedRun(rule_, unpacker_, &package_copy, &command_line,
+                                                 &hold, &component_programs))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
   hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);
+  component_programs.clear();
   delegate_->OnReturnedToPreviousMainProcess();
 
   if (ClaimOutcome()) {

@@ -5,6 +5,9 @@
 //   VELUM_TEST_EXIT_CODE=<n>           exits with n (default 0)
 //   VELUM_TEST_SWAP=<file>             overwrites the file, then records the content of the
 //                                      file of its name beside itself in <record>.beside
+//   VELUM_TEST_TRY_WRITE=<name>        opens <name> (a path from the folder above its own)
+//                                      for writing and records "written" or "refused" in
+//                                      <record>.write
 //   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
 //                                      folder's GiveInstallPermission event and waits for
 //                                      its Undo event
@@ -75,6 +78,19 @@ bool SwapThenReadBeside(const std::wstring& swapped, const std::wstring& record)
          WriteText(record + L".beside", content);
 }
 
+// Plays a program that would change a file beside the package it was started from.
+bool TryWrite(const std::wstring& name, const std::wstring& record) {
+  wchar_t own[MAX_PATH] = {};
+  std::wstring path(own, GetModuleFileNameW(nullptr, own, MAX_PATH));
+  path.erase(path.rfind(L'\\'));
+  path.erase(path.rfind(L'\\') + 1);
+  path += name;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return WriteText(record + L".write", file != INVALID_HANDLE_VALUE ? "written" : "refused");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -94,6 +110,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!record.empty() && !Record(record)) return 90;
   const std::wstring swap = GetEnvironment(L"VELUM_TEST_SWAP");
   if (!swap.empty() && !SwapThenReadBeside(swap, record)) return 93;
+  const std::wstring try_write = GetEnvironment(L"VELUM_TEST_TRY_WRITE");
+  if (!try_write.empty() && !TryWrite(try_write, record)) return 94;
 
   const std::wstring wait_event = GetSwitch(argc, argv, L"wait-event");
   if (!wait_event.empty()) {

@@ -64,6 +64,7 @@ class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Dele
   base::CommandLine GetSettingsCommandLine() override {
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     command_line.AppendSwitch("launchvelum");
+    if (!components.empty()) command_line.AppendSwitchNative("components", components);
     return command_line;
   }
   void Finish() override { calls.push_back("finish"); }
@@ -83,6 +84,8 @@ class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Dele
 
   std::vector<std::string> calls;
   base::RunLoop* run_loop = nullptr;
+  // The settings' "components" value, when not empty.
+  std::wstring components;
 };
 
 class ElevationTest : public base::ScratchDirTest {
@@ -358,6 +361,7 @@ class PackageHandOverTest : public ElevationTest {
     base::ScopedHandle ready = CreatePackageReadyEvent();
     EXPECT_TRUE(SetEvent(ready.Get()));
     RecordingDelegate delegate;
+    delegate.components = components_;
     PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_, rule);
     hand_over.WaitForPackage(false);
     return delegate.calls.empty() ? std::string() : delegate.calls.back();
@@ -366,6 +370,7 @@ class PackageHandOverTest : public ElevationTest {
   base::FilePath install_folder_;
   base::FilePath package_folder_;
   base::CommandLine process_{base::FilePath(L"backend.exe")};
+  std::wstring components_;
   HelperAddingUnpacker unpacker_;
 };
 
@@ -474,6 +479,31 @@ TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromTheSignedPackageNeverTheUse
   EXPECT_NE("swapped", beside);
   EXPECT_FALSE(beside.empty());
   EXPECT_EQ("swapped", ReadRecord(program));
+}
+
+// Elevated, the package's installer may start a component at any time it runs: the
+// component's program files stay held until it has ended, and what the user's folder
+// said of preferences reaches it without the values that name local files.
+TEST_F(PackageHandOverTest, ElevatedComponentsStayHeldAndCarriedDataNamesNoLocalFiles) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  PlaceDownload();
+  const base::FilePath component = Path(L"suite_folder");
+  ASSERT_TRUE(base::CreateDirectory(component));
+  ASSERT_TRUE(base::CopyFile(Helper(), component.Append(L"suite_installer.exe")));
+  ASSERT_TRUE(base::CopyFile(Helper(), component.Append(L"helper.dll")));
+  components_ = L"suite:suite_folder";
+  const std::string overrides =
+      "{\"download\": {\"default_directory\": \"\\\\\\\\server\\\\share\"}, \"language\": \"de\"}";
+  const base::FilePath user_overrides = package_folder_.Append(L"pref_default_overrides");
+  ASSERT_EQ(static_cast<int>(overrides.size()),
+            base::WriteFile(user_overrides, overrides.data(), static_cast<int>(overrides.size())));
+  ScopedEnvironmentVariable swap(L"VELUM_TEST_SWAP", user_overrides.value());
+  ScopedEnvironmentVariable write(L"VELUM_TEST_TRY_WRITE", L"suite_folder\\helper.dll");
+  EXPECT_EQ("succeeded", HandOverReadyPackage());
+  EXPECT_NE(std::string::npos, ReadRecord(RecordPath()).find("--components=suite:suite_folder"));
+  EXPECT_EQ("refused", ReadRecord(base::FilePath(RecordPath().value() + L".write")));
+  EXPECT_EQ("{\"download\":{},\"language\":\"de\"}",
+            ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
 }
 
 TEST_F(PackageHandOverTest, MissingEventIsAnErrorAndInterruptionCancels) {

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <wchar.h>
+
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -10,10 +13,13 @@
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/elevated_helper/verified_folder.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 #include "desktop/windows/installer/verification/downloaded_version_check.h"
 
@@ -31,6 +37,7 @@ const wchar_t kFullPackageName[] = L"full_package.exe";
 const wchar_t kArchiveName[] = L"full_package.7z";
 const wchar_t kIncludePrefsName[] = L"installer_prefs_include.json";
 const char kWelcomeUrlKey[] = "welcome-url";
+const wchar_t kPrefDefaultOverridesName[] = L"pref_default_overrides";
 
 // What the front end's fetchers add to the package folder, with the most of it that is
 // carried over: data the user could have written, never run, never a reason to refuse.
@@ -39,7 +46,7 @@ struct FetcherOutput {
   size_t bound;
 };
 const FetcherOutput kCopiedOutputs[] = {{L"server_tracking_data", 64 * 1024},
-                                        {L"pref_default_overrides", 1024 * 1024}};
+                                        {kPrefDefaultOverridesName, 1024 * 1024}};
 const size_t kIncludePrefsBound = 64 * 1024;
 
 // `path` with its short names spelt out, as the system names an open file.
@@ -159,6 +166,11 @@ void CarryOverWelcomeUrl(const HeldFile& user_folder, const base::FilePath& pack
   if (!user_prefs || !user_prefs->GetAsDictionary(&user_dictionary) ||
       !user_dictionary->GetString(kWelcomeUrlKey, &welcome_url))
     return;
+  // It becomes every account's default: a web page's address, never a file to open.
+  if (!IsWebPageAddress(welcome_url)) {
+    LOG(WARNING) << "Not carrying the welcome address over: not an http or https address";
+    return;
+  }
   const base::FilePath target = package.Append(kIncludePrefsName);
   std::string own_text;
   std::unique_ptr<base::Value> own_prefs;
@@ -185,6 +197,16 @@ void CarryOverFetcherOutputs(const base::FilePath& user_package, const base::Fil
   for (const FetcherOutput& output : kCopiedOutputs) {
     std::string content;
     if (!ReadBoundedOutput(folder, output.name, output.bound, &content)) continue;
+    if (wcscmp(output.name, kPrefDefaultOverridesName) == 0) {
+      // Defaults of every account: none of them may point at this machine's files.
+      base::Result<std::string> carried = WithoutLocalFileValues(content);
+      if (!carried.ok()) {
+        LOG(WARNING) << "Not carrying the preference overrides over: "
+                     << base::DescribeFailure(carried.failure());
+        continue;
+      }
+      content = std::move(carried).value();
+    }
     if (!WriteAll(package.Append(output.name), content))
       LOG(WARNING) << "Could not carry " << base::FilePath(output.name).AsUTF8() << " over";
   }
@@ -252,37 +274,58 @@ base::Result<> UnpackVerifiedCopy(const base::FilePath& copy, SignatureRule rule
   return unpacked;
 }
 
-// Copies the components `components` names beside `package`, each that passes the
-// signer rule; the value naming those copied.
+// The copy of the component folder `name` beside `package` in `destination`, in which
+// every program file passed the signer rule and is held in `held`, the component's
+// installer among them.
+base::Result<base::FilePath> CopyVerifiedComponent(
+    const base::FilePath& package, const std::pair<std::wstring, std::wstring>& component,
+    SignatureRule rule, const base::FilePath& destination, std::vector<HeldProgram>* held) {
+  const base::FilePath name(component.second);
+  // The names become file and folder names here and in the install folder.
+  if (!IsPlainEntryName(component.first) || !IsPlainEntryName(name.value()))
+    return base::Failure{0, 0, "its name or folder is not a plain name", name};
+  const base::FilePath source = package.StripTrailingSeparators().DirName().Append(name);
+  // A missing one is the components step's to report.
+  if (GetFileAttributesW(source.value().c_str()) == INVALID_FILE_ATTRIBUTES)
+    return base::Failure{GetLastError(), 0, "no such folder beside the package", name};
+  if (base::PathExists(destination.Append(name)))
+    return base::Failure{0, 0, "a folder of its name is taken already", name};
+  base::FilePath copy;
+  base::Result<> result = CopyFolderInto(source, destination, &copy);
+  // Its libraries and data lie beside the installer, which runs with them: all of the
+  // folder is checked, on the copy only administrators can change.
+  if (result.ok()) result = HoldVerifiedProgramFiles(copy, rule, held);
+  if (result.ok() &&
+      !IsHeldProgram(*held, GetComponentInstallerPath(copy, component.first).BaseName())) {
+    held->clear();
+    result = base::Failure{0, 0, "its installer is not a program file of the folder", copy};
+  }
+  if (result.ok()) return copy;
+  if (!copy.empty() && !base::DeleteFile(copy, true))
+    LOG(WARNING) << "Could not remove " << copy.AsUTF8();
+  return result.failure();
+}
+
+// Copies the components `components` names beside `package` whose folders pass the
+// signer rule, holding their program files in `held`; the value naming those copied.
 std::wstring CopyComponents(const base::FilePath& package, const std::wstring& components,
-                            SignatureRule rule,
-                            const base::FilePath& destination) {
-  const base::FilePath beside = package.StripTrailingSeparators().DirName();
+                            SignatureRule rule, const base::FilePath& destination,
+                            std::vector<HeldProgram>* held) {
   std::wstring copied;
   for (const auto& component : SplitComponentList(components)) {
-    const base::FilePath name(component.second);
-    // Only a folder beside the package is one; a missing one is the components step's to
-    // report.
-    if (name.BaseName() != name || name.value() == L"." || name.value() == L".." ||
-        GetFileAttributesW(beside.Append(name).value().c_str()) == INVALID_FILE_ATTRIBUTES ||
-        base::PathExists(destination.Append(name))) {
-      LOG(WARNING) << "Leaving out the component folder " << name.AsUTF8();
+    std::vector<HeldProgram> programs;
+    const base::Result<base::FilePath> copy =
+        CopyVerifiedComponent(package, component, rule, destination, &programs);
+    // A component left out never fails the installation.
+    if (!copy.ok()) {
+      LOG(ERROR) << "Leaving out the component " << base::WideToUTF8(component.first) << ": "
+                 << base::DescribeFailure(copy.failure()) << " ("
+                 << copy.failure().path.AsUTF8() << ")";
       continue;
     }
-    base::FilePath copy;
-    const base::Result<> result = CopyFolderInto(beside.Append(name), destination, &copy);
-    base::ScopedHandle hold;
-    if (!result.ok()) {
-      LOG(ERROR) << "Leaving out a component: " << base::DescribeFailure(result.failure());
-      continue;
-    }
-    // Elevated, a component installer runs only when it passes the signer rule.
-    if (!HoldVerifiedProgram(GetComponentInstallerPath(copy, component.first), rule,
-                             &hold)) {
-      continue;
-    }
+    for (HeldProgram& program : programs) held->push_back(std::move(program));
     if (!copied.empty()) copied += L"|";
-    copied += component.first + L":" + name.value();
+    copied += component.first + L":" + component.second;
   }
   return copied;
 }
@@ -309,7 +352,8 @@ base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wst
   base::DeleteFileBestEffort(copy, false);
   if (!result.ok()) return result;
   CarryOverFetcherOutputs(package, taken->folder);
-  taken->components = CopyComponents(package, components, rule, destination);
+  taken->components =
+      CopyComponents(package, components, rule, destination, &taken->component_programs);
   return base::Result<>();
 }
 

@@ -5,9 +5,10 @@
 // administrators can change, and there, held, checked by the signer rule of what an
 // elevated installer starts and by the version floor (no older than this installer), then
 // unpacked. What the front end's fetchers added to the package folder (the welcome
-// address, the tracking data, the preference overrides) is carried over as data, bounded;
-// component folders beside it are copied held, and a component whose installer fails the
-// signer rule is left out.
+// address, the tracking data, the preference overrides) is carried over as data, bounded,
+// without preference values that name local files and with the welcome address only when
+// it is a web page's; component folders beside it are copied held, and a component whose
+// folder holds a program file that fails the signer rule is left out.
 //
 //   AdminOnlyFolder folder;
 //   ElevatedPackage package;
@@ -25,6 +26,7 @@
 
 #include "base/files/file_path.h"
 #include "base/result.h"
+#include "desktop/windows/installer/elevated_helper/verified_folder.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {
@@ -56,6 +58,9 @@ struct ElevatedPackage {
   base::FilePath folder;
   // The "components" value that names only the components copied.
   std::wstring components;
+  // Every program file of those components, verified and held: the package's installer
+  // runs them, so they are let go only once it has ended.
+  std::vector<HeldProgram> component_programs;
 };
 
 // Fills `destination` (a new folder only administrators can change) with the package

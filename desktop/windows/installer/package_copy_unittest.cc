@@ -3,12 +3,19 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
+#include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 
 namespace installer {
 namespace {
@@ -91,6 +98,134 @@ TEST_F(CopyFolderTest, TheDepthBoundIsExact) {
   Renew();
   ASSERT_TRUE(base::CreateDirectory(deepest.Append(L"d")));
   EXPECT_FALSE(CopyFolderInto(Path(L"tree"), destination_, &copy_).ok());
+}
+
+// The elevated road's package, from the signed download beside the user's package folder,
+// decided by a signed build's rule.
+class TakeElevatedPackageTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    package_ = Path(L"package");
+    destination_ = Path(L"admin");
+    ASSERT_TRUE(base::CreateDirectory(package_));
+    ASSERT_TRUE(base::CreateDirectory(destination_));
+    ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"),
+                               base::FilePath(package_.value() + L"_0.exe")));
+    // The test package is as recent as this installer.
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
+    ScratchDirTest::TearDown();
+  }
+
+  // A component folder beside the package: `files` are (test data, name) pairs, a null
+  // test data making a data file.
+  void MakeComponent(const wchar_t* folder,
+                     const std::vector<std::pair<const char*, const wchar_t*>>& files) {
+    ASSERT_TRUE(base::CreateDirectory(Path(folder)));
+    for (const auto& file : files) {
+      const base::FilePath target = Path(folder).Append(file.second);
+      if (file.first) {
+        ASSERT_TRUE(base::CopyFile(testing::TestDataPath(file.first), target));
+      } else {
+        ASSERT_EQ(4, base::WriteFile(target, "data", 4));
+      }
+    }
+  }
+
+  base::Result<> Take(const std::wstring& components) {
+    return TakeElevatedPackage(package_, components, SignatureRule::kRequired, &unpacker_,
+                               destination_, &taken_);
+  }
+
+  std::string Carried(const wchar_t* name) {
+    std::string text;
+    EXPECT_TRUE(base::ReadFileToString(taken_.folder.Append(name), &text));
+    return text;
+  }
+
+  base::FilePath package_;
+  base::FilePath destination_;
+  FullPackageUnpacker unpacker_;
+  ElevatedPackage taken_;
+};
+
+// A component's installer runs beside its folder's libraries: a folder with an unsigned
+// DLL beside a signed installer is left out with its reason, a clean one is copied, its
+// program files held; names that are not plain are never used.
+TEST_F(TakeElevatedPackageTest, AComponentWhoseFolderHoldsAnUnverifiedProgramIsLeftOut) {
+  MakeComponent(L"suite_clean", {{"signing/signed.exe", L"suite_installer.exe"},
+                                 {"signing/signed.exe", L"helper.dll"},
+                                 {nullptr, L"data.pak"}});
+  MakeComponent(L"assistant_dirty", {{"signing/signed.exe", L"assistant_installer.exe"},
+                                     {"signing/unsigned.exe", L"helper.dll"},
+                                     {nullptr, L"data.pak"}});
+  MakeComponent(L"other_dirty", {{"signing/signed.exe", L"other_installer.exe"},
+                                 {"signing/unsigned.exe", L"strings.dat"}});
+  MakeComponent(L"script", {{nullptr, L"script_installer.exe"}});
+  // Clean folders under names that are not plain.
+  MakeComponent(L"x_folder", {{"signing/signed.exe", L"x_installer.exe"}});
+  MakeComponent(L"nul_folder", {{"signing/signed.exe", L"nul_installer.exe"}});
+  base::ScopedLogCapture log;
+  const base::Result<> result =
+      Take(L"suite:suite_clean|assistant:assistant_dirty|other:other_dirty|script:script|"
+           L"..\\..\\x:x_folder|nul:nul_folder|tool:..");
+  ASSERT_TRUE(result.ok()) << base::DescribeFailure(result.failure());
+  EXPECT_EQ(L"suite:suite_clean", taken_.components);
+  EXPECT_TRUE(base::PathExists(destination_.Append(L"suite_clean").Append(L"helper.dll")));
+  EXPECT_TRUE(base::PathExists(destination_.Append(L"suite_clean").Append(L"data.pak")));
+  for (const wchar_t* left_out : {L"assistant_dirty", L"other_dirty", L"script"})
+    EXPECT_FALSE(base::PathExists(destination_.Append(left_out))) << base::WideToUTF8(left_out);
+  EXPECT_EQ(2u, taken_.component_programs.size());
+  const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
+  ASSERT_EQ(6u, reasons.size());
+  EXPECT_NE(std::string::npos,
+            reasons[0].find("a program file that does not pass the signer rule"));
+  EXPECT_NE(std::string::npos, reasons[0].find("helper.dll"));
+  EXPECT_NE(std::string::npos, reasons[1].find("strings.dat"));
+  EXPECT_NE(std::string::npos, reasons[2].find("its installer is not a program file"));
+  for (size_t i = 3; i < reasons.size(); ++i)
+    EXPECT_NE(std::string::npos, reasons[i].find("not a plain name")) << reasons[i];
+}
+
+// The user's welcome address and preference overrides become every account's defaults:
+// only a web page's address and values that name no local file are carried.
+TEST_F(TakeElevatedPackageTest, CarriedDataNamesNoLocalFiles) {
+  const std::string overrides =
+      "{\"download\": {\"default_directory\": \"C:\\\\Windows\\\\System32\", \"prompt\": true},"
+      " \"homepage\": \"file:///C:/Windows/System32/calc.exe\", \"language\": \"de\"}";
+  ASSERT_EQ(static_cast<int>(overrides.size()),
+            base::WriteFile(package_.Append(L"pref_default_overrides"), overrides.data(),
+                            static_cast<int>(overrides.size())));
+  const std::string include = "{\"welcome-url\": \"file:///C:/Windows/System32/calc.exe\"}";
+  ASSERT_EQ(static_cast<int>(include.size()),
+            base::WriteFile(package_.Append(L"installer_prefs_include.json"), include.data(),
+                            static_cast<int>(include.size())));
+  base::ScopedLogCapture log;
+  ASSERT_TRUE(Take(L"").ok());
+  EXPECT_EQ("{\"download\":{\"prompt\":true},\"language\":\"de\"}",
+            Carried(L"pref_default_overrides"));
+  EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"installer_prefs_include.json")));
+  EXPECT_TRUE(log.Has("Not carrying the welcome address over: not an http or https address"));
+  EXPECT_TRUE(log.Has("Not carrying the preference override download.default_directory: it "
+                      "names a local file"));
+  EXPECT_TRUE(log.Has("Not carrying the preference override homepage: it names a local file"));
+
+  // A web page's address is carried; overrides that are not JSON are not.
+  ASSERT_TRUE(base::DeleteFile(destination_, true));
+  ASSERT_TRUE(base::CreateDirectory(destination_));
+  const std::string web = "{\"welcome-url\": \"https://www.example.com/welcome?from=1\"}";
+  ASSERT_EQ(static_cast<int>(web.size()),
+            base::WriteFile(package_.Append(L"installer_prefs_include.json"), web.data(),
+                            static_cast<int>(web.size())));
+  ASSERT_EQ(8, base::WriteFile(package_.Append(L"pref_default_overrides"), "C:\\x.txt", 8));
+  ASSERT_TRUE(Take(L"").ok());
+  EXPECT_NE(std::string::npos,
+            Carried(L"installer_prefs_include.json")
+                .find("\"welcome-url\":\"https://www.example.com/welcome?from=1\""));
+  EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"pref_default_overrides")));
 }
 
 }  // namespace

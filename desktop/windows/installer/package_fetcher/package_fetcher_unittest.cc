@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/bind.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/json/json_reader.h"
@@ -24,6 +25,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/fake_fetcher_delegates_test_util.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
+#include "desktop/windows/installer/package_fetcher/package_lock.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
@@ -314,6 +316,49 @@ TEST_F(PackageFetcherTest, PackageFolderThatCannotBeClearedFailsTheStart) {
   EXPECT_EQ("Unable to remove the package folder", FetchString(0, "failure_reason"));
   EXPECT_EQ("initialization_failed", FetchString(0, "result"));
   file.Close();
+}
+
+// The local time |seconds| from now as a run's stem writes it, YYYYMMDDhhmmss.
+std::wstring LocalTimeIn(int seconds) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  FILETIME file_time;
+  EXPECT_TRUE(SystemTimeToFileTime(&now, &file_time));
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = file_time.dwLowDateTime;
+  ticks.HighPart = file_time.dwHighDateTime;
+  ticks.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000;
+  file_time.dwLowDateTime = ticks.LowPart;
+  file_time.dwHighDateTime = ticks.HighPart;
+  SYSTEMTIME then;
+  EXPECT_TRUE(FileTimeToSystemTime(&file_time, &then));
+  wchar_t text[16];
+  swprintf(text, 16, L"%04d%02d%02d%02d%02d%02d", then.wYear, then.wMonth, then.wDay, then.wHour,
+           then.wMinute, then.wSecond);
+  return text;
+}
+
+// Every name this run could take held by other runs: the try fails with its reason and
+// writes nothing under their names.
+TEST_F(PackageFetcherTest, NoFreePackageNameFailsTheStart) {
+  UseRunningInstaller("package_unsigned.exe");
+  // Held for the next minute, so that the fetcher's own second is among them.
+  std::vector<std::unique_ptr<PackageLock>> others;
+  for (int second = -1; second < 60; ++second) {
+    const std::wstring time = LocalTimeIn(second);
+    for (int i = 0; i < 16; ++i) {
+      others.push_back(std::make_unique<PackageLock>());
+      static_cast<void>(others.back()->AcquireNewStem(download_folder_, time,
+                                                      GetCurrentProcessId()));
+    }
+  }
+  EXPECT_EQ(PACKAGE_STATUS_INITIALIZATION_FAILED, Fetch());
+  EXPECT_TRUE(fetcher_->installer_path().empty());
+  EXPECT_EQ("No package name is free for this run", FetchString(0, "failure_reason"));
+  others.clear();
+  base::FileEnumerator left(download_folder_,
+                            base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES);
+  EXPECT_TRUE(left.Next().empty());
 }
 
 // A try that ends before it downloads reports none of the previous try's bytes or status.

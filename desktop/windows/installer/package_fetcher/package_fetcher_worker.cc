@@ -157,6 +157,10 @@ void PackageFetcherWorker::Start() {
   downloader_started_ = false;
   ReportStatus(PACKAGE_STATUS_STARTED);
 
+  if (installer_path_.empty()) {
+    ReportFailure("No package name is free for this run", PACKAGE_STATUS_INITIALIZATION_FAILED);
+    return;
+  }
   if (!current_download_path_.empty()) DeleteOrWarn(current_download_path_);
   if (!base::DeleteFile(package_folder_, true)) {
     ReportFailure("Unable to remove the package folder", PACKAGE_STATUS_INITIALIZATION_FAILED);

@@ -66,33 +66,59 @@ bool IsLive(const base::FilePath& download_folder, const std::wstring& stem) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
+// Whether any entry of |download_folder| belongs to |stem|.
+bool IsNamed(const base::FilePath& download_folder, const std::wstring& stem) {
+  base::FileEnumerator entries(download_folder, false,
+                               base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                               stem + L"*");
+  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
+    if (PackageStem(path.BaseName().value()) == stem) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool PackageLock::Acquire(const base::FilePath& installer_path) {
+  return TryAcquire(installer_path) == ERROR_SUCCESS;
+}
+
+DWORD PackageLock::TryAcquire(const base::FilePath& installer_path) {
   const base::FilePath lock = installer_path.RemoveExtension().AddExtension(kLockExtension);
   // Read sharing only: a deletion by another run fails while this handle is open.
   file_.Set(::CreateFileW(lock.value().c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                           CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
                           nullptr));
-  if (!file_.IsValid()) PLOG(ERROR) << "Cannot create the package lock " << lock.value();
-  return file_.IsValid();
+  if (file_.IsValid()) return ERROR_SUCCESS;
+  const DWORD error = ::GetLastError();
+  PLOG(ERROR) << "Cannot create the package lock " << lock.value();
+  return error == ERROR_SUCCESS ? ERROR_GEN_FAILURE : error;
 }
 
 base::FilePath PackageLock::AcquireNewStem(const base::FilePath& download_folder,
                                            const std::wstring& time, unsigned long process_id) {
   const std::wstring run = kStemPrefix + time + L"-" + std::to_wstring(process_id);
-  base::FilePath installer_path;
+  base::FilePath unheld;
   for (int counter = 0; counter < kMaxStemTries; ++counter) {
     // Taken by a run of a process of the same number (one of ours, or a killed one's lock
     // that a stopped machine left behind): the counter makes another name.
     const std::wstring stem = counter == 0 ? run : run + L"-" + std::to_wstring(counter);
-    installer_path = download_folder.Append(stem + L".exe");
-    if (Acquire(installer_path)) return installer_path;
+    const base::FilePath installer_path = download_folder.Append(stem + L".exe");
+    const DWORD error = TryAcquire(installer_path);
+    if (error == ERROR_SUCCESS) return installer_path;
+    // A lock that exists may be another live run's: its name is never ours.
+    if (unheld.empty() && error != ERROR_FILE_EXISTS && !IsNamed(download_folder, stem))
+      unheld = installer_path;
+  }
+  if (unheld.empty()) {
+    LOG(ERROR) << "No package name is free for this run: the " << kMaxStemTries
+               << " names of " << run << " are taken by other runs";
+    return base::FilePath();
   }
   // A run without its lock still installs on a name nobody else uses; it only risks its
   // files to a later run's clean-up.
   LOG(WARNING) << "Running without a package lock";
-  return installer_path;
+  return unheld;
 }
 
 void RemoveDeadPackages(const base::FilePath& download_folder) {

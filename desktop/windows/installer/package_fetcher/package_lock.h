@@ -12,6 +12,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_LOCK_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_LOCK_H_
 
+#include <windows.h>
+
 #include <string>
 
 #include "base/files/file_path.h"
@@ -30,13 +32,17 @@ class PackageLock {
   [[nodiscard]] bool Acquire(const base::FilePath& installer_path);
   // Makes this run's stem in |download_folder| from |time| (YYYYMMDDhhmmss) and
   // |process_id|, counting on while a stem's lock cannot be made, and holds the lock of the
-  // stem it returns as "<stem>.exe". When no lock can be made at all the last name is
-  // returned and held() stays false.
+  // stem it returns as "<stem>.exe". When no lock can be made, the first name that has no
+  // lock and no files is returned and held() stays false; when every name is another
+  // run's, an empty path.
   base::FilePath AcquireNewStem(const base::FilePath& download_folder, const std::wstring& time,
                                 unsigned long process_id);
   bool held() const { return file_.IsValid(); }
 
  private:
+  // ERROR_SUCCESS when the lock is made and held, else the reason it could not be.
+  DWORD TryAcquire(const base::FilePath& installer_path);
+
   base::ScopedHandle file_;
 };
 

@@ -133,5 +133,22 @@ TEST_F(PackageLockTest, RunsOfOneSecondGetStemsOfTheirOwn) {
   EXPECT_EQ(0u, e.BaseName().value().find(L"velum_installer_20260101120000-1"));
 }
 
+// Every name a run could make taken by live runs: none of theirs is handed out.
+TEST_F(PackageLockTest, NamesAllHeldByOtherRunsAreRefused) {
+  const std::wstring time = L"20260101130000";
+  std::vector<std::unique_ptr<PackageLock>> others;
+  std::vector<base::FilePath> taken;
+  for (int i = 0; i < 16; ++i) {
+    others.push_back(std::make_unique<PackageLock>());
+    taken.push_back(others.back()->AcquireNewStem(scratch_.path(), time, 77));
+    ASSERT_TRUE(others.back()->held()) << i;
+  }
+  PackageLock late;
+  const base::FilePath name = late.AcquireNewStem(scratch_.path(), time, 77);
+  EXPECT_FALSE(late.held());
+  EXPECT_TRUE(name.empty()) << name.value();
+  for (const base::FilePath& path : taken) EXPECT_NE(path, name);
+}
+
 }  // namespace
 }  // namespace installer
