@@ -385,7 +385,8 @@ kill_when() {
 }
 
 # cut_when_made <glob> <program> [switches...]: runs the program where it is and ends
-# every process of the prefix at the moment a path matching the glob is made, as a power
+# every process of the prefix at the moment a path matching the glob is made (with "!"
+# before the glob: once such a path was made and is gone again), as a power
 # cut would then: the prefix's Wine server is stopped first (each file operation of its
 # programs waits for it), so the programs get no further than that moment; it goes on
 # once they are gone, to keep the registry as they left it.
@@ -405,11 +406,17 @@ def server():
                 return int(pid)
         except OSError:
             pass
+# "!<glob>": once a path matching it was there and is gone again (a commit removing it).
+gone = pattern.startswith('!')
+pattern = pattern.lstrip('!')
+seen = False
 wineserver = None
 deadline = time.monotonic() + 240
 while time.monotonic() < deadline and os.path.exists('/proc/' + front):
     wineserver = wineserver or server()
-    if wineserver and glob.glob(pattern):
+    found = bool(glob.glob(pattern))
+    seen = seen or found
+    if wineserver and (seen and not found if gone else found):
         os.kill(wineserver, signal.SIGSTOP)
         print(wineserver)
         sys.exit(0)
@@ -452,19 +459,18 @@ kill_at_component() {
     VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
 }
 
-# rerun_then_uninstall <installer> <package>: after a killed run, running <installer>
-# again installs <package> with one entry and one shortcut of each kind, and uninstalling
-# leaves the machine as $before.
+# rerun_then_uninstall <installer> <package> [<version folder>]: after a killed run,
+# running <installer> again installs <package> (into <version folder> when given) with
+# one entry and one shortcut of each kind, and uninstalling leaves the machine as $before.
 rerun_then_uninstall() {
   run "$1" "${COMMON[@]}" "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "the second run: exit code $RC"
   check_installed_package "$2"
+  [ -z "${3:-}" ] || [ "$(installed_version)" = "$3" ] ||
+    fail "installed into $(installed_version), not $3"
   check_one_of_each "after the second run"
   # Every version folder is a record's (an old version's stays until the next upgrade).
-  for folder in "$INSTALLED"/1.0.*; do
-    grep -qF "subfolder=\"$(basename "$folder")\"" "$INSTALLED/installation_status.xml" \
-      "$INSTALLED"/old_status/* 2> /dev/null || fail "a version folder no record names: $folder"
-  done
+  check_version_folders_recorded "after the second run"
   left=$(cd "$INSTALLED" && find . -name '*.old')
   [ -z "$left" ] || fail "set-aside copies left after the second run: $left"
   local version
@@ -472,6 +478,54 @@ rerun_then_uninstall() {
   run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
   check_uninstalled_fully
+}
+
+# No run of the case asked anything but the loopback: every download the installers
+# logged went to 127.0.0.1, ::1 or localhost.
+# The logs of runs made where no outside name resolves (ISOLATED_LOGS) are not read:
+# nothing could leave from there.
+ISOLATED_LOGS=()
+check_only_loopback() {
+  local outside log logs=()
+  for log in "$LOGS"/*.log; do
+    [[ " ${ISOLATED_LOGS[*]} " == *" $log "* ]] || logs+=("$log")
+  done
+  outside=$(cat "${logs[@]}" /dev/null 2> /dev/null | grep -a 'Starting download from' |
+    grep -avE 'from [a-z]+://([^/@]*@)?(127\.0\.0\.1|localhost|\[::1\])(:[0-9]+)?([/?#]|$)')
+  [ -z "$outside" ] || fail "a request left for an outside host: $(head -3 <<< "$outside")"
+}
+
+# note_isolated_logs <logs before>: the logs written since, by runs made where no outside
+# name resolves.
+note_isolated_logs() {
+  local log
+  for log in "$LOGS"/*.log; do
+    grep -qxF "$log" <<< "$1" || ISOLATED_LOGS+=("$log")
+  done
+}
+
+# uninstall_as_registered [/silent]: the uninstall entry's command (the launcher with
+# "/uninstall"), as Apps & Features starts it, without the cases' switches: it runs in a
+# network namespace of its own with only the loopback up, where no outside name resolves.
+uninstall_as_registered() {
+  local earlier
+  earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+  VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+    "$BUILD/wine-run.sh" "$INSTALLED/launcher.exe" /uninstall "$@" > "$WORK/run.out" 2>&1
+  RC=$?
+  end_prefix
+  note_isolated_logs "$earlier"
+  echo "ran the registered uninstall command: exit code $RC"
+}
+
+# Every version folder is a record's (the current one or one in old_status).
+check_version_folders_recorded() {  # <when>
+  local folder
+  for folder in "$INSTALLED"/1.0.*; do
+    [ -e "$folder" ] || continue
+    grep -qF "subfolder=\"$(basename "$folder")\"" "$INSTALLED/installation_status.xml" \
+      "$INSTALLED"/old_status/* 2> /dev/null || fail "$1: a version folder no record names: $folder"
+  done
 }
 
 # The unpacked packages and downloads of runs in the temporary folder (not the logs).
@@ -811,12 +865,12 @@ PY
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
   killed_during_copy)
-    # Ended while it copies the package's files: the next run installs beside the partial
-    # version folder, and removes it.
+    # Ended while it copies the package's files: the next run removes the partial version
+    # folder first and installs into it anew.
     copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
     kill_sample_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
-    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0
     ;;
   killed_with_package)
     # Ended once its package is unpacked into the temporary folder (a package of hundreds
@@ -888,6 +942,87 @@ PY
     [ -n "$(find "$INSTALLED" -name '*.old')" ] || fail "nothing was set aside at the kill"
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
+  kill_matrix_*)
+    # Install, upgrade and uninstall, each cut short (a power cut: the prefix's Wine
+    # server stopped the moment a name appears, then every process ended) at a moment of
+    # its own; then an installation and an uninstallation. The installation installs
+    # fully with every version folder a record's and nothing set aside; the
+    # uninstallation leaves the machine as before but for what it keeps on purpose.
+    before=$(snapshot)
+    moment=${CASE#kill_matrix_}
+    case $moment in
+      install_*) ;;
+      *)
+        run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+        [ "$RC" = 0 ] || fail "install: exit code $RC" ;;
+    esac
+    version=$(installed_version 2> /dev/null)
+    install=("$WORK/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER")
+    uninstall=("$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    case $moment in
+      install_*|upgrade_*) cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe" ;;
+    esac
+    case $moment in
+      install_copy) cut_when_made "$INSTALLED/1.0.100.0/resources/*" "${install[@]}" ;;
+      install_record) cut_when_made "$INSTALLED/installation_status.xml" "${install[@]}" ;;
+      upgrade_set_aside) cut_when_made "$INSTALLED/*.old" "${install[@]}" ;;
+      upgrade_copy) cut_when_made "$INSTALLED/1.0.100.0_0/resources/*" "${install[@]}" ;;
+      upgrade_record) cut_when_made "$INSTALLED/old_status/*" "${install[@]}" ;;
+      upgrade_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${install[@]}" ;;
+      uninstall_set_aside) cut_when_made "$INSTALLED/$version/velum.exe.*.old" "${uninstall[@]}" ;;
+      uninstall_record) cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}" ;;
+      uninstall_commit) cut_when_made "$INSTALLED/k.bat" "${uninstall[@]}" ;;
+      *) echo "unknown moment $moment"; exit 2 ;;
+    esac
+    echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 1 | sort | head -20)
+    # The same package again: a killed run's folder holding files only its package
+    # lists is no leftover a run of another package can tell as ours.
+    # Where no record is left, into the usual version folder (a record cut at its making
+    # may already be whole: the run is then an upgrade).
+    case $moment in
+      install_copy) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" 1.0.100.0 ;;
+      install_*|upgrade_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" ;;
+      uninstall_set_aside) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" ;;
+      *) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0 ;;
+    esac
+    left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
+    [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
+    ;;
+  killed_upgrade_uninstalled)
+    # An upgrade (the same package again) cut short after its first new files, before its
+    # record: the entry's command (whose launcher runs the newest version folder's
+    # installer, the killed upgrade's) uninstalls, and nothing of either run stays.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    cp "$SAMPLE/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    # Cut at the file copied after installer.exe: the installer is whole.
+    cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
+      "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ -d "$INSTALLED/1.0.100.0_0" ] || fail "no version folder of the killed upgrade"
+    uninstall_as_registered /silent
+    [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
+    check_uninstalled_fully
+    [ ! -e "$INSTALLED/1.0.100.0_0" ] || fail "the killed upgrade's version folder stayed"
+    ;;
+  refused_uninstall)
+    # An installation cut short once it wrote its uninstall entry and before its record:
+    # the entry's command finds no installation and is refused; it changes nothing and
+    # asks no server. The next installation installs into the usual version folder.
+    before=$(snapshot)
+    kill_at_component "$SAMPLE/VelumSetup.exe"
+    [ ! -e "$INSTALLED/installation_status.xml" ] || fail "the record was written before the kill"
+    cut=$(snapshot)
+    mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+    uninstall_as_registered /silent
+    [ "$RC" != 0 ] || fail "an uninstallation without an installation reported success"
+    grep -qa "no installation to uninstall" "$LOGS"/*.log || fail "not refused for want of an installation"
+    after=$(snapshot)
+    [ "$cut" = "$after" ] || { fail "the refused uninstallation changed the machine"; diff <(echo "$cut") <(echo "$after") | head -20; }
+    ! grep -qa 'Starting download from\|Fetching default prefs overrides' "$LOGS"/*.log ||
+      fail "the refused uninstallation fetched: $(grep -a 'Starting download from\|Fetching default prefs' "$LOGS"/*.log | head -3)"
+    rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0
+    ;;
   disk_full)
     # An install folder on a drive too small for the package (a tmpfs of half the
     # package's size mapped as T:, whatever the host's size makes the package): the copy
@@ -925,20 +1060,28 @@ PY
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Прога 日本}
     check_uninstalled_fully
     ;;
-  percent_folder)
+  percent_folder | percent_variable_folder)
     # "%" is a folder character that cmd reads as the start of a variable: the clean-up
-    # batch deletes the held files of this folder, and nothing of the folder the name
-    # would make without it (another program's file is planted there).
-    other="$PREFIX/drive_c/Apps/50off/Velum/1.0.100.0/installer.exe"
-    mkdir -p "$(dirname "$other")" && echo "another program's" > "$other"
+    # batch deletes the held files of this folder and itself, and nothing of the folder
+    # the name would make with "%" read as cmd reads it (Wine's cmd expands the batch's
+    # own path once more where it starts it and in %0); another program's files and batch
+    # are planted there, and that batch must not run.
+    if [ "$CASE" = percent_folder ]; then
+      name='50%off' misread=50off
+    else
+      name='%USERNAME%' misread=root
+    fi
+    other="$PREFIX/drive_c/Apps/$misread/Velum"
+    mkdir -p "$other/1.0.100.0" && echo "another program's" > "$other/1.0.100.0/installer.exe"
+    printf 'echo ran> "C:\\Apps\\other batch ran.txt"\r\n' > "$other/k.bat"
     before=$(snapshot)
-    install_then_uninstall 'C:\Apps\50%off\Velum' "$PREFIX/drive_c/Apps/50%off/Velum"
-    # Wine's cmd expands the value of %0 once more (Windows' does not): its "del %0" misses
-    # a batch whose own path holds "%". The batch's other lines are read as written.
-    [ -e "$PREFIX/drive_c/Apps/50%off/Velum/k.bat" ] && echo "k.bat stays: Wine's cmd expands %0 twice"
-    [ "$(cat "$other" 2> /dev/null)" = "another program's" ] ||
-      fail "the clean-up deleted C:\\Apps\\50off\\Velum\\1.0.100.0\\installer.exe"
-    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/50%off\/Velum}'|^\./Apps/50%off(/Velum/k\.bat)?$'
+    install_then_uninstall "C:\\Apps\\$name\\Velum" "$PREFIX/drive_c/Apps/$name/Velum"
+    [ "$(cat "$other/1.0.100.0/installer.exe" 2> /dev/null)" = "another program's" ] ||
+      fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\1.0.100.0\\installer.exe"
+    [ -f "$other/k.bat" ] || fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\k.bat"
+    [ ! -e "$PREFIX/drive_c/Apps/other batch ran.txt" ] || fail "the clean-up ran C:\\Apps\\$misread\\Velum\\k.bat"
+    [ ! -e "$PREFIX/drive_c/Apps/$name/Velum/k.bat" ] || fail "the clean-up batch stayed"
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/$name\/Velum}"|^\\./Apps/$name\$"
     check_uninstalled_fully
     ;;
   apps_and_features_uninstall)
@@ -949,13 +1092,17 @@ PY
     [ "$RC" = 0 ] || fail "install: exit code $RC"
     cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$PREFIX/drive_c/Program Files/Internet Explorer/iexplore.exe"
     export VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log'
-    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
+    # Without the cases' switches: run where no outside name resolves.
+    earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+    VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+      "$BUILD/wine-run.sh" uninstaller --remove "Velum 1.0.100.0" > "$WORK/run.out" 2>&1 &
     front=$!
     VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$DRIVER" shown:uninstall click:uninstall ended \
       > "$WORK/driver.out" 2>&1 || fail "the driver: $(grep FAIL "$WORK/driver.out")"
     cat "$WORK/driver.out"
     wait $front
     end_prefix
+    note_isolated_logs "$earlier"
     check_batch_quiet
     grep -qi '^launcher.exe /uninstall' "$PREFIX/drive_c/users/root/Temp/programs.log" ||
       fail "the entry's UninstallString was not run"
@@ -1074,6 +1221,13 @@ PY
            "filename": "C:\\escaped_by_e2e.txt"},
           {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
            "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "installer.exe"}]}}' ;;
+      # A partner file the fetcher gets and places in the package folder: an installation
+      # that takes the elevated road (every one under Wine) leaves it out, as nothing signed
+      # vouches for it, and its statistics say so beside the file's successful download.
+      net_partner_files)
+        config='{"download_address": {"components": [
+          {"type": "partner_content", "location": "{base}/VelumSetup.exe", "archive": 0,
+           "checksum": "'$(sha256sum "$served" | cut -d' ' -f1)'", "filename": "partner_e2e.exe"}]}}' ;;
       # The package's address redirects to itself without end.
       net_redirect_loop)
         config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "{base}/VelumSetup.exe"}]}}' ;;
@@ -1086,6 +1240,16 @@ PY
       # The first address answer says it is shorter than it is, on a connection kept open.
       net_short_content_length) config='{"faults": {"/netinstaller/": [{"content_length": 10, "times": 1}]}}' ;;
       net_ftp_package_url) config='{"download_address": {"installer": "ftp://127.0.0.1:8080/VelumSetup.exe"}}' ;;
+      # Texts that crash Wine's URL cracker, named by a redirect and by the address answer;
+      # and an address whose authority "HTTP://" reads past its "\" (userinfo "e2e\x", a
+      # port over 65535 that would wrap round to the server's own).
+      net_redirect_crash_text)
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "x:@."}]}}' ;;
+      net_redirect_long_file)
+        config='{"faults": {"/VelumSetup.exe": [{"status": 302, "location": "file://'$(printf 'a%.0s' $(seq 300))'@."}]}}' ;;
+      net_address_crash_text) config='{"download_address": {"installer": "x:@."}}' ;;
+      net_backslash_authority)
+        config='{"download_address": {"installer": "HTTP://e2e\\x@127.0.0.1:73616/VelumSetup.exe"}}' ;;
       net_long_url)
         config="{\"download_address\": {\"installer\": \"{base}/$(printf 'a%.0s' $(seq 100000))\"}}" ;;
       # Every request through a proxy that wants credentials nobody gives.
@@ -1094,6 +1258,15 @@ PY
       # the receive timeout (shortened here), and a report sent is tried at most 4 times.
       net_stats_held)
         config='{"faults": {"/netinstaller/feedback": [{"hold_until": "never"}]}}'
+        extra=(--local-stats-receive-timeout=2) ;;
+      # A statistics server that answers a kilobyte and then stalls, or trickles the header
+      # a byte a second, and never lets go: each POST ends with its window (shortened
+      # here), counted, and the finished installer exits while the server still holds.
+      net_stats_stall)
+        config='{"faults": {"/netinstaller/feedback": [{"stall_after": 1024}]}}'
+        extra=(--local-stats-receive-timeout=2) ;;
+      net_stats_header_trickle)
+        config='{"faults": {"/netinstaller/feedback": [{"header_trickle": 1}]}}'
         extra=(--local-stats-receive-timeout=2) ;;
       # The package address and the redirect it meets carry credentials and a fragment:
       # neither is requested nor recorded.
@@ -1141,7 +1314,9 @@ for line in open(sys.argv[1]):
       net_proxy_407) why="Cannot display UI requested by fetcher when running silently" ;;
       net_version_ignored) why="Downloaded package failed version check" ;;
       net_redirect_loop) why="Too many redirects, more than 10" ;;
-      net_ftp_package_url | net_long_url) why="Full package url is not an http or https URL" ;;
+      net_ftp_package_url | net_long_url | net_address_crash_text | net_backslash_authority)
+        why="Full package url is not an http or https URL" ;;
+      net_redirect_crash_text | net_redirect_long_file) why="Redirect URL scheme is not http or https" ;;
       net_redirect_unparseable) why="Redirect URL failed to parse" ;;
       net_held_connection) why="Request completed with an unexpected HTTP status 404" ;;
       *) why= ;;
@@ -1161,8 +1336,10 @@ for line in open(sys.argv[1]):
           longest=$(awk '/^GET \/VelumSetup.exe/ {n++; if (n > m) m = n; next} {n = 0} END {print m + 0}' <<< "$requests")
           [ "$longest" -ge 1 ] && [ "$longest" -le 11 ] || fail "a try sent $longest requests to the loop" ;;
         # Nothing but the address requests and the statistics reached the server.
-        net_ftp_package_url | net_long_url)
-          ! grep -qv '^POST /netinstaller/\(feedback\)\?$' <<< "$requests" || fail "something was fetched" ;;
+        net_ftp_package_url | net_long_url | net_address_crash_text | net_backslash_authority)
+          ! grep -qv '^POST /netinstaller/\(feedback\)\?$' <<< "$requests" || fail "something was fetched"
+          ! grep -qF 'e2e\x' "$LOGS"/*.log || fail "the address's userinfo was logged"
+          ! grep -qF 'e2e\\x' <<< "$feedback" || fail "the address's userinfo was recorded" ;;
         # Failed at once, never retried as a network that is down; the held answer asked
         # again once its wait ended.
         net_redirect_unparseable | net_held_connection)
@@ -1194,6 +1371,11 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
           [ -z "$escaped" ] || fail "a partner file was written: $escaped" ;;
         net_cuts_at_offsets)
           grep -q '^GET /VelumSetup.exe bytes=1000001-' <<< "$requests" || fail "the download did not resume" ;;
+        net_partner_files)
+          grep -q '"download_succeeded": 1' <<< "$feedback" || fail "the partner file's download is not recorded"
+          grep -q '"partner_files_not_installed": {"elevated_unverified": 1}' <<< "$feedback" ||
+            fail "the statistics do not say the partner file was left out"
+          [ -z "$(find "$INSTALLED" -iname partner_e2e.exe)" ] || fail "the partner file was installed" ;;
         net_userinfo_fragment)
           grep -q '^GET /go$' <<< "$requests" || fail "the address was not requested as /go"
           grep -q '"download_url": "http://127.0.0.1:8080/go"' <<< "$feedback" ||
@@ -1213,7 +1395,7 @@ print(max([len(json.loads(l)['body'].encode()) for l in open(sys.argv[1])
       cached=$(find "$PREFIX"/drive_c/users/*/AppData/Local/Microsoft/Windows/INetCache -type f 2> /dev/null)
       [ -z "$cached" ] || fail "files left in INetCache: $(head -3 <<< "$cached")"
       posts=1
-      [ "$CASE" != net_stats_held ] || posts=4
+      case $CASE in net_stats_held | net_stats_stall | net_stats_header_trickle) posts=4 ;; esac
       [ "$(grep -c . <<< "$feedback")" = $posts ] ||
         fail "not $posts statistics POSTs: $(grep -c . <<< "$feedback")"
       grep -q '"installation_success": 1' <<< "$feedback" || fail "the statistics do not say it installed"
@@ -1229,10 +1411,12 @@ esac
 
 check_no_crash
 end_prefix_processes
+check_only_loopback
 # After the processes' end, so that every log is whole.
 case $CASE in
   full_package_install | upgrade_uninstall | wizard_install | wizard_keyboard | \
     wizard_close_while_installing | wizard_uninstall | non_ascii_folder | percent_folder | \
+    percent_variable_folder | \
     apps_and_features_uninstall | net_install) check_no_error_lines ;;
 esac
 if [ $FAILED = 0 ]; then

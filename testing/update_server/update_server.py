@@ -61,6 +61,15 @@ Faults (per path, taken in order; each applies "times" times, or forever without
   {"trickle": SECONDS, "bytes": N}       a file or text answer: full headers, then N body
                                          bytes (1 without it) every SECONDS, until the
                                          body ends or the client goes away
+  {"stall_after": K}                     full headers, then K bytes of this answer's body,
+                                         then nothing more until the server stops; a text
+                                         or address answer is padded with spaces to K + 1024
+                                         bytes so that its Content-Length claims more
+  {"header_trickle": SECONDS}            the status line and headers one byte every SECONDS
+                                         (the answer then goes on as its other keys say)
+  {"delay": SECONDS}                     wait SECONDS before answering
+  {"no_length": true}                    a text answer without Content-Length, its body
+                                         ended by closing the connection
 The proxy answers every request with 407 and Proxy-Authenticate, unless it carries the
 configured "proxy_credentials" (Basic); then it serves the request as the server would.
 
@@ -126,6 +135,13 @@ class State:
                     used[index] += 1
                     return fault
         return None
+
+    def wait(self, seconds):
+        """Returns after |seconds|, or sooner when the server stops or its lifetime ends."""
+        end = min(self.deadline, time.monotonic() + seconds)
+        stop = os.path.join(self.dir, "stop")
+        while time.monotonic() < end and not os.path.exists(stop):
+            time.sleep(0.02)
 
     def wait_for_release(self, name):
         """Returns once "release_<name>" exists, the server stops or its lifetime ends."""
@@ -204,6 +220,9 @@ class Handler(QuietHandler):
             return
         fault = state.take_fault(path)
         self.keep_open = bool(fault and fault.get("extra_bytes"))
+        self.header_trickle = fault.get("header_trickle") if fault else None
+        if fault and "delay" in fault:
+            state.wait(fault["delay"])
         if fault and fault.get("close"):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -226,10 +245,10 @@ class Handler(QuietHandler):
             state.wait_for_release(fault["hold_until"])
         claimed = fault.get("content_length") if fault else None
         if path == "/netinstaller/feedback":
-            self.send_plain(200, b"ok", length=claimed)
+            self.send_plain(200, b"ok", length=claimed, fault=fault)
             return
         if route is None and path.startswith("/netinstaller/"):
-            self.send_plain(200, self.download_address(config), length=claimed)
+            self.send_plain(200, self.download_address(config), length=claimed, fault=fault)
             self.send_extra(fault)
             return
         if route is None:
@@ -278,6 +297,35 @@ class Handler(QuietHandler):
         text = json.dumps(reply).replace("{base}", self.base_url())
         return text.encode("utf-8")
 
+    def flush_headers(self):
+        """Sends the headers, a byte at a time under a "header_trickle" fault."""
+        if not getattr(self, "header_trickle", None):
+            super().flush_headers()
+            return
+        state = self.server.state
+        data = b"".join(getattr(self, "_headers_buffer", []))
+        self._headers_buffer = []
+        for index in range(len(data)):
+            if time.monotonic() >= state.deadline or os.path.exists(os.path.join(state.dir, "stop")):
+                break
+            try:
+                self.wfile.write(data[index:index + 1])
+                self.wfile.flush()
+            except OSError:
+                break
+            time.sleep(self.header_trickle)
+        self.close_connection = True
+
+    def send_stalled(self, body, count):
+        """|count| bytes of |body|, then nothing until the server stops."""
+        try:
+            self.wfile.write(body[:count])
+            self.wfile.flush()
+        except OSError:
+            pass
+        self.server.state.wait(self.server.state.deadline - time.monotonic())
+        self.close_connection = True
+
     def send_trickled(self, body, fault):
         """|body| a few bytes at a time; ends early when the client went away."""
         state = self.server.state
@@ -294,15 +342,21 @@ class Handler(QuietHandler):
         self.close_connection = True
 
     def send_plain(self, status, body, headers=None, length=None, fault=None):
+        if fault and "stall_after" in fault:
+            body = body.ljust(fault["stall_after"] + 1024, b" ")
         self.send_response(status)
         self.send_header("X-Served-By", SERVED_BY)
         for name, value in (headers or {}).items():
             self.send_header(name, value)
-        if status != 204:
+        if fault and fault.get("no_length"):
+            self.close_connection = True
+        elif status != 204:
             self.send_header("Content-Length", str(len(body) if length is None else length))
         self.end_headers()
         if self.command != "HEAD" and status != 204:
-            if fault and "trickle" in fault:
+            if fault and "stall_after" in fault:
+                self.send_stalled(body, fault["stall_after"])
+            elif fault and "trickle" in fault:
                 self.send_trickled(body, fault)
             else:
                 self.wfile.write(body)
@@ -343,6 +397,9 @@ class Handler(QuietHandler):
             self.wfile.flush()
             self.server.state.wait_for_release(fault["hold_until"])
             part = part[before:]
+        if "stall_after" in fault:
+            self.send_stalled(part, fault["stall_after"])
+            return
         if "trickle" in fault:
             self.send_trickled(part, fault)
             return

@@ -70,7 +70,8 @@ constexpr char kCrashReporterPid[] = "crash-reporter-pid";
 constexpr char kInternalPackageServer[] = "internal-package-server";
 constexpr char kLocalPrefDefaultOverridesServer[] = "local-pref-default-overrides-server";
 constexpr char kLocalStatsServer[] = "local-stats-server";
-// Seconds the statistics POST to the local endpoint waits for its answer; only with it.
+// Seconds the statistics POST to the local endpoint waits for a byte and for a try's progress;
+// only with it.
 constexpr char kLocalStatsReceiveTimeout[] = "local-stats-receive-timeout";
 
 // The browser's, which the installer passes on or the crash reporter reads.

@@ -207,6 +207,9 @@ class Installer::HandOver final : public ElevationDelegate, public PackageHandOv
     installer_->Cancel();
     installer_->transaction_.Rollback();
   }
+  void ReportImportantEvent(const std::string& name) override {
+    installer_->ReportImportantEvent(name);
+  }
 
  private:
   Installer* installer_;
@@ -284,6 +287,7 @@ void Installer::Run() {
       }
       if (!PrepareFiles()) return;
     } else {
+      RemoveLeftoversOfEarlierRuns();
       std::string executable = GetExecutableFileName();
       base::FilePath path = GetInstallFolder()
                                 .Append(existing ? existing->subfolder : std::wstring())
@@ -504,6 +508,12 @@ bool Installer::PrepareFiles() {
     LOG(INFO) << "Read root files list";
   else
     root_files_.clear();
+  // First, so that a killed run's version folder does not push this one to "_<n>". The
+  // root files of an unfinished uninstallation go too (this run's own come after).
+  const InstallLog* set_aside = settings_->status().set_aside_record();
+  if (set_aside && !leftover_scope_unknown_)
+    RemoveRecordedRootFiles(*set_aside, leftover_scope_, &transaction_);
+  RemoveLeftoversOfEarlierRuns();
   const std::wstring subfolder = ChooseSubfolder();
   VLOG(1) << "Installation subfolder" << base::WideToUTF8(subfolder);
   install_log_.subfolder = subfolder;
@@ -553,6 +563,8 @@ void Installer::CollectEarlierRecords() {
   // Read now: an upgrade removes the old records before the run ends, and the set-aside
   // copies of their root files would then be nobody's.
   if (const InstallLog* existing = GetExistingInstallLog()) AddRecordToScope(*existing, &scope);
+  if (const InstallLog* set_aside = settings_->status().set_aside_record())
+    AddRecordFilesToScope(*set_aside, &scope);
   base::FileEnumerator old_records(GetInstallFolder().Append(L"old_status"), false,
                                    base::FileEnumerator::FILES, L"*.xml.*");
   for (base::FilePath path = old_records.Next(); !path.empty(); path = old_records.Next()) {
@@ -579,7 +591,9 @@ void Installer::RemoveLeftoversOfEarlierRuns() {
                               L"pref_default_overrides", L"server_tracking_data"})
     scope.root_files.insert(name);
   scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));
-  RemoveLeftovers(scope, &transaction_);
+  if (!base::PathRegistry::Get(base::DIR_EXE, &scope.running_folder)) scope.running_folder.clear();
+  leftover_folders_in_use_.clear();
+  RemoveLeftovers(scope, &transaction_, &leftover_folders_in_use_);
   // A shortcut that was replaced or moved is set aside beside itself until the commit.
   NameSet shortcuts = {GetShortcutFileName(), GetVersionedShortcutFileName(product_version_)};
   if (const InstallLog* existing = GetExistingInstallLog())

@@ -115,6 +115,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
+  int64_t GetRunStart() override { return run_start_; }
+  const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
+    return leftover_folders_in_use_;
+  }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
 
@@ -223,6 +227,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::TimeDelta retry_delay_;
   // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
   int64_t run_start_ = 0;
+  std::vector<base::FilePath> leftover_folders_in_use_;
   LeftoverScope leftover_scope_;
   // An old record could not be read: it may name anything, so nothing is removed.
   bool leftover_scope_unknown_ = false;

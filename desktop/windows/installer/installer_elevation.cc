@@ -34,6 +34,11 @@ namespace {
 
 const wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
+// Counted in the statistics record for each partner file an elevated run leaves out:
+// nothing signed vouches for them there.
+const char kPartnerFileLeftOutEvent[] = "partner_files_not_installed.elevated_unverified";
+const int kMaxPartnerFilesReported = 64;
+
 std::wstring CrashReporterIdText() {
   return base::StringPrintf(L"%u", crash_reporter::GetCrashReporterProcessId());
 }
@@ -60,11 +65,13 @@ std::wstring CrashReporterIdText() {
 // out of the signed full-package installer into a folder that only administrators can
 // change, and only verified. `command_line`'s program becomes the taken package's
 // installer, held in `hold`, verified by `rule`; its components are those that passed it,
-// their program files held in `component_programs`.
+// their program files held in `component_programs`; `partner_files_left_out` counts the
+// partner files that stay out.
 [[nodiscard]] bool PrepareElevatedRun(SignatureRule rule, PackageUnpacker* unpacker,
                                       AdminOnlyFolder* folder, base::CommandLine* command_line,
                                       base::ScopedHandle* hold,
-                                      std::vector<HeldProgram>* component_programs) {
+                                      std::vector<HeldProgram>* component_programs,
+                                      int* partner_files_left_out) {
   const base::FilePath package = command_line->GetProgram().DirName();
   if (!folder->Create()) return false;
   ElevatedPackage taken;
@@ -75,6 +82,7 @@ std::wstring CrashReporterIdText() {
     LOG(ERROR) << "Not running the package's installer: " << base::DescribeFailure(result.failure());
     return false;
   }
+  *partner_files_left_out = taken.partner_files_left_out;
   if (command_line->HasSwitch(switches::kComponents)) {
     // Only the components that passed the signer rule.
     base::CommandLine::StringVector argv;
@@ -263,9 +271,14 @@ void PackageHandOver::RunPackageInstaller() {
   std::vector<HeldProgram> component_programs;
   base::Process process;
   AdminOnlyFolder package_copy;
+  int partner_files_left_out = 0;
   if (!IsUserAdmin(false) || PrepareElevatedRun(rule_, unpacker_, &package_copy, &command_line,
-                                                 &hold, &component_programs))
+                                                 &hold, &component_programs,
+                                                 &partner_files_left_out))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
+  // The statistics say what was installed; a hostile list reports no more than the bound.
+  for (int i = 0; i < partner_files_left_out && i < kMaxPartnerFilesReported; ++i)
+    delegate_->ReportImportantEvent(kPartnerFileLeftOutEvent);
   hold.Close();
   int32_t exit_code = -1;
   const bool ended = process.IsValid() && process.WaitForExit(&exit_code);

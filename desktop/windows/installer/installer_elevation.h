@@ -100,6 +100,8 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
     virtual void ReportError(uint32_t code, const std::string& message) = 0;
     virtual void OnInstallationSucceeded() = 0;
     virtual void Cancel() = 0;
+    // A named event for the statistics record.
+    virtual void ReportImportantEvent(const std::string& name) = 0;
 
    protected:
     ~Delegate() = default;

@@ -14,8 +14,9 @@
 // Asked "--internal-version" alone, it answers VELUM_TEST_INTERNAL_VERSION on its standard
 // output and does nothing else,
 // and, from its arguments, "--hold-file=<path>": keeps the file open without delete
-// sharing until it ends (opened before the record is written), and "--wait-event=<name>":
-// waits until that event is set.
+// sharing until it ends (opened before the record is written), then sets the event
+// "--held-event=<name>" when one is given, and "--wait-event=<name>": waits until that
+// event is set.
 #include <windows.h>
 
 #include <cwchar>
@@ -106,6 +107,13 @@ int wmain(int argc, wchar_t** argv) {
   if (!held.empty() && CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE)
     return 93;
+  const std::wstring held_event = GetSwitch(argc, argv, L"held-event");
+  if (!held_event.empty()) {
+    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, held_event.c_str());
+    if (!event) return 94;
+    SetEvent(event);
+    CloseHandle(event);
+  }
   const std::wstring record = GetEnvironment(L"VELUM_TEST_RECORD");
   if (!record.empty() && !Record(record)) return 90;
   const std::wstring swap = GetEnvironment(L"VELUM_TEST_SWAP");

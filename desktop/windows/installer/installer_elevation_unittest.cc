@@ -77,6 +77,9 @@ class RecordingDelegate : public ElevationDelegate, public PackageHandOver::Dele
     Done();
   }
   void Cancel() override { calls.push_back("cancel"); }
+  void ReportImportantEvent(const std::string& name) override {
+    calls.push_back("event(" + name + ")");
+  }
 
   void Done() {
     if (run_loop) run_loop->Quit();
@@ -504,6 +507,36 @@ TEST_F(PackageHandOverTest, ElevatedComponentsStayHeldAndCarriedDataNamesNoLocal
   EXPECT_EQ("refused", ReadRecord(base::FilePath(RecordPath().value() + L".write")));
   EXPECT_EQ("{\"download\":{},\"language\":\"de\"}",
             ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
+}
+
+// Elevated, the partner files the fetcher added to the user's package folder (listed
+// after the package's own files) stay out, since no signature covers them; the
+// statistics hear of each one left out, and of none when the fetcher added none.
+TEST_F(PackageHandOverTest, PartnerFilesLeftOutElevatedAreReportedAsNotInstalled) {
+  PlaceDownload();
+  const char kEvent[] = "event(partner_files_not_installed.elevated_unverified)";
+  const base::FilePath list = package_folder_.Append(L"files_list");
+  const struct {
+    const char* list;
+    int left_out;
+  } cases[] = {
+      {"velum.exe\r\nresources\\strings.txt\r\n", 0},
+      {"velum.exe\r\nresources\\strings.txt\r\npartner_a.exe\r\npartner_b.exe\r\n", 2},
+      {"velum.exe\nresources\\strings.txt\npartner_a.exe\n\npartner_a.exe\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    const int size = static_cast<int>(strlen(c.list));
+    ASSERT_EQ(size, base::WriteFile(list, c.list, size));
+    base::ScopedHandle ready = CreatePackageReadyEvent();
+    ASSERT_TRUE(SetEvent(ready.Get()));
+    RecordingDelegate delegate;
+    PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_);
+    hand_over.WaitForPackage(false);
+    EXPECT_EQ(c.left_out, std::count(delegate.calls.begin(), delegate.calls.end(), kEvent));
+    ASSERT_FALSE(delegate.calls.empty());
+    EXPECT_EQ("succeeded", delegate.calls.back());
+  }
 }
 
 TEST_F(PackageHandOverTest, MissingEventIsAnErrorAndInterruptionCancels) {

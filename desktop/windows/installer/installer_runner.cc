@@ -13,6 +13,7 @@
 #include "base/process/process_launch_lock.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread_task_runner_handle.h"
 #include "crash/reporter/crash_client.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
@@ -20,6 +21,7 @@
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/ipc/mailslot_writer.h"
 #include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -32,6 +34,10 @@ namespace {
 // How long the front end waits for its backend to end, rollback included, before it
 // ends itself anyway.
 const int kBackendEndLimitSeconds = 60;
+
+// How long the reports of a process handed over to are still read after the backend
+// ended without all of them: twice what its writer may take to drain.
+const int kHandOverReportWaitMs = 2 * MailslotWriter::kDrainTimeMs;
 
 // The name of the switch an argument of a command line stands for, or empty.
 std::string SwitchNameOf(const std::wstring& argument) {
@@ -55,30 +61,31 @@ void StartCleanupBatchAtExit(void* argument) {
 
 }  // namespace
 
-// Hands each decoded IPC message to every observer of the runner, noting a success. A
-// process that hands the installation over reports the start and the return; the one it
-// handed to must report success or an error in between. One that ended without either
-// (killed: its exit code says nothing) fails the run, and no later success counts: the
-// process that handed over judged it by its exit code alone.
+// Hands each decoded IPC message to every observer of the runner, counting what decides
+// the outcome. A process that hands the installation over announces it and, once the
+// other process has ended, its return; the other process reports its own success before
+// it ends, and the handing one claims success after the return, judging the other by its
+// exit code alone (a killed one exits with 0 under Wine). Nothing orders the two
+// processes' messages in the mailslot: a success is only told once every process that
+// can still report has reported one, so a claim never stands for a success nobody
+// reported, and one that comes late is still counted.
 class InstallerRunner::ObserverFanOut : public InstallerObserver {
  public:
   explicit ObserverFanOut(InstallerRunner* runner)
       : runner_(runner), observers_(&runner->observers_) {}
   void OnStarted() override { observers_->Notify(&InstallerObserver::OnStarted); }
   void OnStartingNewMainProcess(bool value) override {
-    runner_->open_hand_overs_.emplace_back();
+    ++runner_->hand_overs_;
+    ++runner_->open_hand_overs_;
     observers_->Notify(&InstallerObserver::OnStartingNewMainProcess, value);
   }
   void OnReturnedToPreviousMainProcess() override {
-    std::vector<OpenHandOver>& open = runner_->open_hand_overs_;
-    const OpenHandOver closed = open.empty() ? OpenHandOver{true, false} : open.back();
-    if (!open.empty()) open.pop_back();
+    // One without an announced hand-over closes nothing.
+    if (runner_->open_hand_overs_ > 0) {
+      --runner_->open_hand_overs_;
+      runner_->hand_over_returned_ = true;
+    }
     observers_->Notify(&InstallerObserver::OnReturnedToPreviousMainProcess);
-    if (closed.success || closed.error) return;
-    // Told at the end unless the process that handed over reports an error of its own.
-    LOG(ERROR) << kHandOverFailed;
-    runner_->hand_over_failed_ = true;
-    runner_->hand_over_failure_unexplained_ = true;
   }
   void OnTotalSteps(int32_t total) override {
     observers_->Notify(&InstallerObserver::OnTotalSteps, total);
@@ -88,19 +95,23 @@ class InstallerRunner::ObserverFanOut : public InstallerObserver {
     observers_->Notify(&InstallerObserver::OnImportantEvent, name);
   }
   void OnError(uint32_t code, const std::wstring& argument, const std::string& message) override {
-    for (OpenHandOver& open : runner_->open_hand_overs_) open.error = true;
-    runner_->hand_over_failure_unexplained_ = false;
+    runner_->error_reported_ = true;
     observers_->Notify(&InstallerObserver::OnError, code, argument, message);
   }
   void OnSuccess() override {
-    // A success inside a hand-over counts for every hand-over around it too.
-    for (OpenHandOver& open : runner_->open_hand_overs_) open.success = true;
-    if (runner_->hand_over_failed_) {
-      LOG(WARNING) << "Ignoring a success reported after a hand-over failed";
+    if (runner_->decided_) {
+      LOG(WARNING) << "Ignoring a success reported after the run was decided";
       return;
     }
-    runner_->success_reported_ = true;
-    observers_->Notify(&InstallerObserver::OnSuccess);
+    ++runner_->successes_;
+    ++runner_->held_successes_;
+    if (!runner_->EveryProcessReported()) {
+      VLOG(1) << "A success held back until every installer process has reported";
+      return;
+    }
+    for (; runner_->held_successes_ > 0; --runner_->held_successes_)
+      observers_->Notify(&InstallerObserver::OnSuccess);
+    if (runner_->awaiting_reports_) runner_->Decide();
   }
   void OnInstallationDone(bool success) override {
     observers_->Notify(&InstallerObserver::OnInstallationDone, success);
@@ -224,10 +235,6 @@ bool InstallerRunner::Start(Settings* settings) {
   if (!LaunchBackend(program, std::move(replacements))) return false;
 
   backend_running_ = true;
-  success_reported_ = false;
-  open_hand_overs_.clear();
-  hand_over_failed_ = false;
-  hand_over_failure_unexplained_ = false;
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(2) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
@@ -345,11 +352,10 @@ void InstallerRunner::WaitForBackendEnd() {
 void InstallerRunner::OnObjectSignaled(HANDLE) {
   VLOG(1) << "Installer backend process signaled";
   DWORD exit_code = 1;
-  const bool exited_with_zero =
-      GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
+  if (!GetExitCodeProcess(backend_.Handle(), &exit_code)) exit_code = 1;
   // The backend's last reports may still wait in the mailslot; they come first.
   receiver_.Flush(
-      base::Bind(&InstallerRunner::NotifyDone, weak_factory_.GetWeakPtr(), exited_with_zero));
+      base::Bind(&InstallerRunner::NotifyDone, weak_factory_.GetWeakPtr(), exit_code));
 }
 
 void InstallerRunner::TakeLeftCleanupBatch() {
@@ -363,20 +369,57 @@ void InstallerRunner::TakeLeftCleanupBatch() {
   cleanup_left_event_.Close();
 }
 
-void InstallerRunner::NotifyDone(bool exited_with_zero) {
+void InstallerRunner::NotifyDone(DWORD exit_code) {
   backend_running_ = false;
+  backend_exited_with_zero_ = exit_code == 0;
+  backend_exit_code_ = exit_code;
   TakeLeftCleanupBatch();
-  // A backend ended from outside (TerminateProcess with 0, or under Wine any kill) also
-  // exits with 0: only one that reported its success has installed.
-  if (exited_with_zero && !success_reported_)
-    LOG(WARNING) << "Installer backend ended without reporting success";
-  if (hand_over_failure_unexplained_) {
-    hand_over_failure_unexplained_ = false;
-    observers_.Notify(&InstallerObserver::OnError, static_cast<uint32_t>(INSTALLER_ERROR_GENERAL),
-                      std::wstring(), std::string(kHandOverFailed));
+  if (backend_exited_with_zero_ && !error_reported_ && hand_overs_ > 0 && !EveryProcessReported()) {
+    // A process it handed to may have reported before it ended and still be read after
+    // the backend's end: its writer drains for a while after its last report.
+    awaiting_reports_ = true;
+    LOG(INFO) << "Waiting up to " << kHandOverReportWaitMs
+              << " ms for the reports of the installer processes it handed over to";
+    if (base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
+            FROM_HERE, base::Bind(&InstallerRunner::Decide, weak_factory_.GetWeakPtr()),
+            base::TimeDelta::FromMilliseconds(kHandOverReportWaitMs))) {
+      return;
+    }
   }
-  observers_.Notify(&InstallerObserver::OnInstallationDone,
-                    exited_with_zero && success_reported_ && !hand_over_failed_);
+  Decide();
+}
+
+bool InstallerRunner::EveryProcessReported() const {
+  return successes_ >= hand_overs_ + 1 - open_hand_overs_;
+}
+
+void InstallerRunner::Decide() {
+  if (decided_) return;
+  decided_ = true;
+  awaiting_reports_ = false;
+  const bool reported = EveryProcessReported();
+  const bool success = backend_exited_with_zero_ && reported && !error_reported_;
+  if (!success && held_successes_ > 0)
+    LOG(WARNING) << "Ignoring " << held_successes_ << " success report(s) of a failed run";
+  // A failure says why on the console (error lines), unless an error report did.
+  if (!success && !error_reported_) {
+    if (!backend_exited_with_zero_) {
+      LOG(ERROR) << (successes_ > 0 ? "Installer backend ended with exit code "
+                                    : "Installer backend ended without reporting success, "
+                                      "with exit code ")
+                 << backend_exit_code_ << (successes_ > 0 ? " after a success was reported" : "");
+    } else if (!hand_over_returned_) {
+      // Ended from outside (TerminateProcess with 0, or under Wine any kill): only one
+      // that reported its success has installed.
+      LOG(ERROR) << "Installer backend ended without reporting success";
+    } else {
+      LOG(ERROR) << kHandOverFailed;
+      observers_.Notify(&InstallerObserver::OnError,
+                        static_cast<uint32_t>(INSTALLER_ERROR_GENERAL), std::wstring(),
+                        std::string(kHandOverFailed));
+    }
+  }
+  observers_.Notify(&InstallerObserver::OnInstallationDone, success);
 }
 
 void InstallerRunner::OnMessageReceived(const base::SerialBuffer& message) {

@@ -97,7 +97,16 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   // handing it a handle to this process.
   [[nodiscard]] bool LaunchBackend(const base::FilePath& program,
                                    base::CommandLine::SwitchMap replacements);
-  void NotifyDone(bool exited_with_zero);
+  // The backend has ended and its waiting reports are read: decides the outcome, at once
+  // or once the reports of the processes it handed over to are all in (bounded).
+  void NotifyDone(DWORD exit_code);
+  // Whether every installer process that can still report has reported its success:
+  // one success each, the backend's included, but for the processes whose hand-over
+  // never returned (they report only after it).
+  bool EveryProcessReported() const;
+  // Tells the observers the outcome: OnError with the reason when the run failed
+  // without one, then OnInstallationDone.
+  void Decide();
 
   IpcReceiver receiver_;
   OwnHandleDuplicator duplicate_own_handle_;
@@ -116,20 +125,20 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   bool have_package_ = false;
   bool from_full_package_ = false;
   bool backend_running_ = false;
-  // Set when the backend's IPC reports success; the exit code alone does not prove it.
-  bool success_reported_ = false;
-  // The hand-overs to another installer process that are reported open (a new main
-  // process started, not yet returned from), each with what was reported inside it.
-  struct OpenHandOver {
-    bool success = false;
-    bool error = false;
-  };
-  std::vector<OpenHandOver> open_hand_overs_;
-  // A hand-over returned without a report of success or error: the run failed, whatever
-  // the process that handed over says after it; an error it reports then tells why,
-  // else the end does.
-  bool hand_over_failed_ = false;
-  bool hand_over_failure_unexplained_ = false;
+  // What the installer processes reported, counted to decide the run's outcome (see
+  // ObserverFanOut): the hand-overs announced, those not yet returned, the successes and
+  // those of them not yet told to the observers.
+  int hand_overs_ = 0;
+  int open_hand_overs_ = 0;
+  int successes_ = 0;
+  int held_successes_ = 0;
+  bool hand_over_returned_ = false;
+  bool error_reported_ = false;
+  // The backend's end, once seen; the outcome is decided once, possibly later.
+  bool backend_exited_with_zero_ = false;
+  DWORD backend_exit_code_ = 1;
+  bool awaiting_reports_ = false;
+  bool decided_ = false;
   base::ObserverList<InstallerObserver> observers_;
   base::WeakPtrFactory<InstallerRunner> weak_factory_;
 };

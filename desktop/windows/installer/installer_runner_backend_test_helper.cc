@@ -11,11 +11,15 @@
 // VELUM_TEST_HOLD_ROLLBACK names an event that a failed installation waits for once its
 // error is on its way to the front end, before it rolls back.
 // "version", "internal-version" and "stream" are answered as the installer answers them.
-// Exit code 0 when the installation succeeded, 1 when not, 2 when the set-up failed.
+// Exit code 0 when the installation succeeded, 1 when not, 2 when the set-up failed;
+// VELUM_TEST_BACKEND_EXIT_CODE replaces the first two, as a backend ended from outside
+// after its reports would end; VELUM_TEST_HOLD_END names an event the backend waits for
+// (two minutes at most) before it ends.
 #include <windows.h>
 #include <objbase.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -159,5 +163,14 @@ int wmain(int, wchar_t**) {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
     RegCloseKey(hive);
   }
+  wchar_t hold_end[MAX_PATH] = {};
+  const DWORD hold_length = GetEnvironmentVariableW(L"VELUM_TEST_HOLD_END", hold_end, MAX_PATH);
+  if (hold_length > 0 && hold_length < MAX_PATH) {
+    const base::ScopedHandle end(OpenEventW(SYNCHRONIZE, FALSE, hold_end));
+    if (end.IsValid()) WaitForSingleObject(end.Get(), 120000);
+  }
+  wchar_t forced[16] = {};
+  const DWORD forced_length = GetEnvironmentVariableW(L"VELUM_TEST_BACKEND_EXIT_CODE", forced, 16);
+  if (forced_length > 0 && forced_length < 16) return _wtoi(forced);
   return succeeded ? 0 : 1;
 }

@@ -20,6 +20,7 @@
 #include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/threading/thread.h"
+#include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
@@ -418,6 +419,118 @@ TEST_F(InstallerRunnerTest, AHandOverThatReturnedWithoutASuccessReportFailsTheRu
     EXPECT_EQ(inner == kReported ? "Done(1)" : "Done(0)", observer.events.back());
     if (inner == kKilled) {
       EXPECT_EQ(kFailed, observer.events[observer.events.size() - 2]);
+    }
+  }
+  SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
+}
+
+// The message of one letter of a run's script: 'S' a hand-over announced, 'R' its return,
+// '+' a success, 'E' an error.
+std::unique_ptr<base::SerialBuffer> ScriptMessage(char letter) {
+  switch (letter) {
+    case 'S':
+      return CreateStartingNewMainProcessMessage(false);
+    case 'R':
+      return CreateInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS);
+    case '+':
+      return CreateInstallerMessage(IPC_MESSAGE_SUCCESS);
+    default:
+      return CreateErrorMessage(0, std::wstring(), "Installer process did not complete successfully.");
+  }
+}
+
+// Hands the runner the messages of `script` (what follows '|' only once the runner waits
+// for late reports after the backend's end) while a backend that reports nothing itself
+// ends with `exit_code`; what the observers heard, and the log in *lines.
+class ScriptedRun : public base::ObjectWatcher::Delegate {
+ public:
+  ScriptedRun(const base::FilePath& package, const std::string& script)
+      : runner_(package, base::FilePath()),
+        late_(script.find('|') == std::string::npos ? std::string()
+                                                     : script.substr(script.find('|') + 1)),
+        early_(script.substr(0, script.find('|'))) {}
+
+  std::vector<std::string> Run(testing::TestSettings* settings, std::vector<std::string>* lines) {
+    base::ScopedHandle waiting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    EXPECT_TRUE(waiting.IsValid());
+    RecordingInstallerObserver observer;
+    base::RunLoop run_loop;
+    QuitOnDone(&observer, &run_loop);
+    {
+      base::ScopedLogCapture log;
+      log.SetEventOnLineStartingWith("Waiting up to ", waiting.Get());
+      base::ObjectWatcher watcher;
+      EXPECT_TRUE(watcher.StartWatching(waiting.Get(), this));
+      runner_.AddObserver(&observer);
+      runner_.OnPackageReady();
+      EXPECT_TRUE(runner_.Start(settings->get()));
+      Deliver(early_);
+      run_loop.Run();
+      runner_.RemoveObserver(&observer);
+      *lines = log.lines();
+    }
+    return observer.events;
+  }
+
+  void OnObjectSignaled(HANDLE) override { Deliver(late_); }
+
+ private:
+  void Deliver(const std::string& letters) {
+    for (char letter : letters) runner_.OnMessageReceived(*ScriptMessage(letter));
+  }
+
+  InstallerRunner runner_;
+  std::string late_;
+  std::string early_;
+};
+
+// Nothing orders the messages of a process handed over to and those of the process that
+// handed over: a success the first reported before it ended counts wherever it arrives,
+// after the return, after the claim of the process that handed over, or after the
+// backend's end. A hand-over whose process reported nothing fails the run however the
+// other processes claim success, also after an earlier hand-over succeeded; a backend
+// ended from outside after the installation reported its success decides by its exit code.
+TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
+  ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
+                             package_.Append(L"installer.exe")));
+  const std::string kFailed =
+      "Error(0,,The installer process it was handed to ended without reporting success)";
+  struct Case {
+    const char* name;
+    const char* script;
+    const wchar_t* exit_code;
+    bool success;
+    int successes_told;
+    int failures_told;
+    const char* log_line;
+  } cases[] = {
+      {"in order", "S+R+", L"0", true, 2, 0, nullptr},
+      {"late success before the claim's end", "SR++", L"0", true, 2, 0, nullptr},
+      {"late success after the backend's end", "SR+|+", L"0", true, 2, 0, nullptr},
+      {"elevated, the innermost success last", "SSR+R+|+", L"0", true, 3, 0, nullptr},
+      {"killed package installer", "SR+", L"0", false, 0, 1, nullptr},
+      {"killed, elevated", "SSR+R+", L"0", false, 0, 1, nullptr},
+      {"success, then a hand-over that died silently", "SS+R+RSR+", L"0", false, 2, 1, nullptr},
+      {"backend killed after the installation's success, 0", "S+", L"0", true, 1, 0, nullptr},
+      {"backend killed after the installation's success, 1", "S+", L"1", false, 1, 0,
+       "Installer backend ended with exit code 1 after a success was reported"},
+      {"backend killed before any success, 1", "S", L"1", false, 0, 0,
+       "Installer backend ended without reporting success, with exit code 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", c.exit_code));
+    testing::TestSettings settings(install_folder_, {});
+    ScriptedRun run(package_, c.script);
+    std::vector<std::string> lines;
+    const std::vector<std::string> events = run.Run(&settings, &lines);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(c.success ? "Done(1)" : "Done(0)", events.back()) << ::testing::PrintToString(events);
+    EXPECT_EQ(c.successes_told, static_cast<int>(std::count(events.begin(), events.end(), "Success")));
+    EXPECT_EQ(c.failures_told, static_cast<int>(std::count(events.begin(), events.end(), kFailed)));
+    if (c.log_line) {
+      EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), std::string(c.log_line)))
+          << ::testing::PrintToString(lines);
     }
   }
   SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);

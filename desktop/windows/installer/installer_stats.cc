@@ -30,6 +30,10 @@ namespace {
 
 const wchar_t kLocalStatsServerUrl[] = L"http://localhost:8080/netinstaller/feedback";
 const int32_t kNoWaitMaxRetries = 2;
+// The server's answer to a report is a few bytes: a longer one is no answer, and would
+// otherwise hold the finished installation for as long as it comes at the rate a try
+// must keep.
+const uint32_t kMaxAnswerBytes = 64 * 1024;
 
 std::wstring UserName() {
   wchar_t name[UNLEN + 1];
@@ -152,6 +156,7 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
   AddDownloadValues();
   root_node_->SetTimeAndElapsed("stats_sending_time");
   sender_->set_allowed_host_suffixes(GetAllowedHostSuffixes());
+  sender_->set_max_body_bytes(kMaxAnswerBytes);
   // A server that read the record and then holds its answer or resets would otherwise be
   // sent it again for hours: once sent, a report is tried as when not waiting.
   sender_->set_max_retries_once_sent(kNoWaitMaxRetries);
@@ -171,12 +176,14 @@ bool InstallerStats::Send(base::Closure done, bool wait_for_network) {
     url = server_url_for_testing_ + L"netinstaller/feedback";
   } else if (command_line && command_line->HasSwitch(switches::kLocalStatsServer)) {
     url = kLocalStatsServerUrl;
-    // The local endpoint serves development and tests, which may wait less for it.
+    // The local endpoint serves development and tests, which may wait less for it: for a
+    // byte, and for a try's progress.
     int32_t seconds = 0;
     if (base::StringToInt(command_line->GetSwitchValueASCII(switches::kLocalStatsReceiveTimeout),
                           &seconds) &&
         seconds > 0) {
       sender_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(seconds));
+      sender_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(seconds));
     }
   } else {
     url = base::UTF8ToWide(GetProductUrl("autoupdate")) + L"netinstaller/feedback";

@@ -122,11 +122,24 @@ TEST_F(InstallerTest, InstallsIntoAFreshFolder) {
             testing::ReadText(install_folder_.Append(L"installer_prefs.json")));
 }
 
+// Folders that are no leftover of ours (they hold another file) stay where they are.
 TEST_F(InstallerTest, VersionSubfolderTakesTheFirstFreeSuffix) {
-  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"1.0.100.0")));
-  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"1.0.100.0_0")));
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"1.0.100.0\\notes.txt"), "x"));
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"1.0.100.0_0\\notes.txt"), "x"));
   Install();
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_1\\velum.exe")));
+}
+
+// A killed installation's version folder holds only the package's files: the next run
+// removes it first and installs into the usual version folder, not beside it.
+TEST_F(InstallerTest, AKilledRunsVersionFolderGoesBeforeTheFolderIsChosen) {
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"1.0.100.0\\velum.exe"), "x"));
+  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"1.0.100.0\\resources\\app.dat"), "x"));
+  Install();
+  std::unique_ptr<InstallLog> record = ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(record);
+  EXPECT_EQ(L"1.0.100.0", record->subfolder);
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0_0")));
 }
 
 TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {

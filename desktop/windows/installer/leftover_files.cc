@@ -26,13 +26,24 @@ bool Contains(const NameSet& names, const std::wstring& name) {
   return names.count(name) != 0;
 }
 
+// The name `name` was first set aside from, when it is a copy last set aside before
+// `set_aside_before` (a run killed while it deleted such a copy set the copy itself
+// aside); empty otherwise.
+std::wstring OriginalOfOldCopy(const std::wstring& name, int64_t set_aside_before) {
+  std::wstring original;
+  int64_t seconds = 0;
+  if (!ParseSetAsideName(name, &original, &seconds) || seconds >= set_aside_before)
+    return std::wstring();
+  for (std::wstring inner = original; ParseSetAsideName(inner, &original, &seconds);)
+    inner = original;
+  return original;
+}
+
 // A set-aside copy, from before `scope`'s run, of one of `names`.
 bool IsOldSetAsideCopy(const std::wstring& name, const NameSet& names,
                        const LeftoverScope& scope) {
-  std::wstring original;
-  int64_t seconds = 0;
-  return ParseSetAsideName(name, &original, &seconds) && seconds < scope.set_aside_before &&
-         Contains(names, original);
+  const std::wstring original = OriginalOfOldCopy(name, scope.set_aside_before);
+  return !original.empty() && Contains(names, original);
 }
 
 // The path of `path` below `folder`, as "files_list" writes it.
@@ -58,6 +69,15 @@ bool HoldsOnlyPackageFiles(const base::FilePath& folder, const LeftoverScope& sc
       return false;
   }
   return true;
+}
+
+// Whether `path` is `folder` or below it.
+bool Holds(const base::FilePath& folder, const base::FilePath& path) {
+  const std::wstring prefix = folder.StripTrailingSeparators().value();
+  const std::wstring value = path.StripTrailingSeparators().value();
+  return value.size() >= prefix.size() &&
+         base::FilePath::CompareIgnoreCase(value.substr(0, prefix.size()), prefix) == 0 &&
+         (value.size() == prefix.size() || value[prefix.size()] == L'\\');
 }
 
 void RemoveSetAsideCopiesIn(const base::FilePath& folder, const LeftoverScope& scope,
@@ -88,8 +108,24 @@ void RemoveSetAsideCopies(const base::FilePath& folder, const NameSet& names,
 
 void AddRecordToScope(const InstallLog& record, LeftoverScope* scope) {
   if (!record.subfolder.empty()) scope->recorded_subfolders.insert(record.subfolder);
+  AddRecordFilesToScope(record, scope);
+}
+
+void AddRecordFilesToScope(const InstallLog& record, LeftoverScope* scope) {
   scope->version_files.insert(record.files.begin(), record.files.end());
   scope->root_files.insert(record.root_files.begin(), record.root_files.end());
+}
+
+void RemoveRecordedRootFiles(const InstallLog& record, const LeftoverScope& scope,
+                             Transaction* transaction) {
+  for (const std::wstring& name : record.root_files) {
+    // The record is a file anybody who can write the folder can change.
+    if (name.empty() || name == L"." || name == L".." ||
+        name.find_first_of(L"\\/:") != std::wstring::npos)
+      continue;
+    const base::FilePath path = scope.install_folder.Append(name);
+    if (base::PathExists(path) && !base::DirectoryExists(path)) Delete(path, transaction);
+  }
 }
 
 bool IsVersionFolderName(const std::wstring& name) {
@@ -112,7 +148,8 @@ bool IsVersionFolderName(const std::wstring& name) {
   return parts == 4;
 }
 
-void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction) {
+void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction,
+                     std::vector<base::FilePath>* in_use) {
   std::vector<base::FilePath> entries;
   base::FileEnumerator top(scope.install_folder, false,
                            base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
@@ -122,10 +159,19 @@ void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction) {
   for (const base::FilePath& path : entries) {
     const std::wstring name = path.BaseName().value();
     if (base::DirectoryExists(path)) {
+      // A version folder that a run killed while it deleted it had set aside.
+      const std::wstring original = OriginalOfOldCopy(name, scope.set_aside_before);
+      if (IsVersionFolderName(original)) {
+        if (HoldsOnlyPackageFiles(path, scope)) Delete(path, transaction);
+        continue;
+      }
       if (!IsVersionFolderName(name)) continue;
-      if (!Contains(scope.recorded_subfolders, name) && HoldsOnlyPackageFiles(path, scope))
-        Delete(path, transaction);
-      else
+      if (!Contains(scope.recorded_subfolders, name) && HoldsOnlyPackageFiles(path, scope)) {
+        if (!Holds(path, scope.running_folder))
+          Delete(path, transaction);
+        else if (in_use)
+          in_use->push_back(path);
+      } else
         RemoveSetAsideCopiesIn(path, scope, transaction);
       continue;
     }

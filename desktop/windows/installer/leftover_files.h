@@ -9,6 +9,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 
@@ -35,16 +36,30 @@ struct LeftoverScope {
   NameSet recorded_subfolders;
   // Set-aside copies made in this second or later may still be this run's own.
   int64_t set_aside_before = 0;
+  // The folder of the running program: a leftover version folder holding it is not
+  // removed whole (it cannot go while the program runs), only named in `in_use`.
+  base::FilePath running_folder;
 };
 
 // Adds what `record` names (its version folder, its files and root files) to `scope`.
 void AddRecordToScope(const InstallLog& record, LeftoverScope* scope);
 
+// Adds the files and root files of `record` to `scope`, not its version folder: that of
+// an unfinished uninstallation's set-aside record is a leftover of an installation.
+void AddRecordFilesToScope(const InstallLog& record, LeftoverScope* scope);
+
+// Removes through `transaction` the root files that `record` names and that are in
+// `scope`'s install folder; names that are not plain file names are skipped.
+void RemoveRecordedRootFiles(const InstallLog& record, const LeftoverScope& scope,
+                             Transaction* transaction);
+
 // Whether `name` has the form of a version folder: four numbers, maybe "_<n>" after.
 bool IsVersionFolderName(const std::wstring& name);
 
 // Removes the leftovers through `transaction`; what cannot be removed stays (logged).
-void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction);
+// A leftover version folder that holds the running program is appended to `in_use`.
+void RemoveLeftovers(const LeftoverScope& scope, Transaction* transaction,
+                     std::vector<base::FilePath>* in_use = nullptr);
 
 // Removes through `transaction` the set-aside copies of `names` made before
 // `set_aside_before` directly in `folder` (a shortcut folder, say).

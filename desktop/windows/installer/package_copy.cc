@@ -5,6 +5,8 @@
 #include <wchar.h>
 
 #include <memory>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/elevated_helper/verified_folder.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 #include "desktop/windows/installer/verification/downloaded_version_check.h"
@@ -36,6 +39,9 @@ const int kDownloadTries = 6;
 const wchar_t kFullPackageName[] = L"full_package.exe";
 const wchar_t kArchiveName[] = L"full_package.7z";
 const wchar_t kIncludePrefsName[] = L"installer_prefs_include.json";
+const wchar_t kFilesListName[] = L"files_list";
+// A package's list of files is far shorter; the fetcher adds its partner files to it.
+const size_t kFilesListBound = 16 * 1024 * 1024;
 const char kWelcomeUrlKey[] = "welcome-url";
 const wchar_t kPrefDefaultOverridesName[] = L"pref_default_overrides";
 
@@ -51,11 +57,8 @@ const size_t kIncludePrefsBound = 64 * 1024;
 
 // `path` with its short names spelt out, as the system names an open file.
 base::FilePath LongForm(const base::FilePath& path) {
-  std::vector<wchar_t> buffer(GetLongPathNameW(path.value().c_str(), nullptr, 0) + 1);
-  const DWORD length = GetLongPathNameW(path.value().c_str(), buffer.data(),
-                                        static_cast<DWORD>(buffer.size()));
-  if (length == 0 || length >= buffer.size()) return path.StripTrailingSeparators();
-  return base::FilePath(std::wstring(buffer.data(), length)).StripTrailingSeparators();
+  const base::Result<base::FilePath> long_path = WithLongNames(path);
+  return long_path.ok() ? long_path.value() : path.StripTrailingSeparators();
 }
 
 // Opens `path` for reading, shared for reading only: while it is held nobody writes,
@@ -186,8 +189,38 @@ void CarryOverWelcomeUrl(const HeldFile& user_folder, const base::FilePath& pack
     LOG(WARNING) << "Could not carry the welcome address over to " << target.AsUTF8();
 }
 
-// What the fetchers added to the user's package folder, as data.
-void CarryOverFetcherOutputs(const base::FilePath& user_package, const base::FilePath& package) {
+// The non-empty lines of a files list; either line break ends one.
+std::set<std::string> ListedNames(const std::string& text) {
+  std::set<std::string> names;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) names.insert(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+// The names the user's package folder lists that the unpacked package does not: the
+// partner files the fetcher added, which no signature covers and which therefore stay
+// out. Counted for the statistics only; nothing is read from those files.
+int CountPartnerFilesLeftOut(const HeldFile& user_folder, const base::FilePath& package) {
+  std::string user_list;
+  if (!ReadBoundedOutput(user_folder, kFilesListName, kFilesListBound, &user_list)) return 0;
+  std::string own_list;
+  if (!base::ReadFileToString(package.Append(kFilesListName), &own_list)) own_list.clear();
+  const std::set<std::string> own = ListedNames(own_list);
+  int left_out = 0;
+  for (const std::string& name : ListedNames(user_list))
+    if (own.count(name) == 0) ++left_out;
+  return left_out;
+}
+
+// What the fetchers added to the user's package folder: carried over as data into
+// `taken`'s folder, or, for partner files, counted as left out.
+void CarryOverFetcherOutputs(const base::FilePath& user_package, ElevatedPackage* taken) {
+  const base::FilePath& package = taken->folder;
   HeldFile folder;
   if (!HoldEntry(user_package, &folder).ok() || !folder.is_directory()) {
     LOG(WARNING) << "Carrying nothing over from " << user_package.AsUTF8();
@@ -209,6 +242,11 @@ void CarryOverFetcherOutputs(const base::FilePath& user_package, const base::Fil
     }
     if (!WriteAll(package.Append(output.name), content))
       LOG(WARNING) << "Could not carry " << base::FilePath(output.name).AsUTF8() << " over";
+  }
+  taken->partner_files_left_out = CountPartnerFilesLeftOut(folder, package);
+  if (taken->partner_files_left_out > 0) {
+    LOG(WARNING) << "Leaving out " << taken->partner_files_left_out
+                 << " partner file(s): no signature covers them";
   }
 }
 
@@ -351,7 +389,7 @@ base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wst
   result = UnpackVerifiedCopy(copy, rule, unpacker, destination, taken->folder);
   base::DeleteFileBestEffort(copy, false);
   if (!result.ok()) return result;
-  CarryOverFetcherOutputs(package, taken->folder);
+  CarryOverFetcherOutputs(package, taken);
   taken->components =
       CopyComponents(package, components, rule, destination, &taken->component_programs);
   return base::Result<>();

@@ -61,6 +61,9 @@ struct ElevatedPackage {
   // Every program file of those components, verified and held: the package's installer
   // runs them, so they are let go only once it has ended.
   std::vector<HeldProgram> component_programs;
+  // The partner files the fetcher listed in the user's package folder: not installed,
+  // since no signature covers them.
+  int partner_files_left_out = 0;
 };
 
 // Fills `destination` (a new folder only administrators can change) with the package

@@ -20,6 +20,9 @@ const wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 namespace {
 
 const char kFeatureName[] = "installer-pref-default-overrides-support";
+// The overrides are a small JSON text: a longer answer is refused rather than taken for
+// as long as it comes at the rate a try must keep.
+const uint32_t kMaxOverridesBytes = 1024 * 1024;
 const wchar_t kLocalDevelopmentServer[] = L"http://localhost:3001/";
 // The maker's own domain, its internal networks and this machine.
 const wchar_t* const kBuiltInHostSuffixes[] = {
@@ -69,6 +72,7 @@ void PrefDefaultOverridesFetcher::Fetch(const std::string& tracking_data, base::
             << " with tracking data " << tracking_data;
   downloader_->set_allowed_host_suffixes(GetAllowedHostSuffixes());
   downloader_->set_max_retries(0);
+  downloader_->set_max_body_bytes(kMaxOverridesBytes);
 
   done_ = done;
   std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);

@@ -4,6 +4,9 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <stdint.h>
+
+#include <vector>
 
 #include "base/base_paths_win.h"
 #include "base/files/file_enumerator.h"
@@ -11,6 +14,7 @@
 #include "base/guid.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/rand_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
@@ -25,6 +29,9 @@ namespace {
 const wchar_t kAdminOnlySecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const wchar_t kFolderPrefix[] = L"VelumInstaller-";
 const wchar_t kLockExtension[] = L".lck";
+// How many of the folders named as runs' one run looks at: a standard user may make
+// thousands of them, and each costs opening it and reading its owner.
+const size_t kSweepLimit = 16;
 
 [[nodiscard]] bool GetTempParent(base::FilePath* parent) {
   base::FilePath windows;
@@ -97,9 +104,21 @@ void RemoveEndedAdminOnlyFolders(const base::FilePath& given_parent, OwnerCheck 
     PLOG(WARNING) << "Cannot look for ended runs' folders in " << parent.AsUTF8();
     return;
   }
+  // A fair random few, so that folders planted to be listed first cannot keep an ended
+  // run's folder from ever being looked at.
+  std::vector<base::FilePath> sample;
   base::FileEnumerator entries(parent, false, base::FileEnumerator::DIRECTORIES,
                                std::wstring(kFolderPrefix) + L"*");
-  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
+  size_t seen = 0;
+  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next(), ++seen) {
+    if (sample.size() < kSweepLimit) {
+      sample.push_back(path);
+      continue;
+    }
+    const uint64_t slot = base::RandUint64() % (seen + 1);
+    if (slot < kSweepLimit) sample[static_cast<size_t>(slot)] = path;
+  }
+  for (const base::FilePath& path : sample) {
     if (IsLive(path) || !IsEndedRunFolder(held_parent, path, is_administrators)) continue;
     LOG(INFO) << "Removing the folder of an ended run: " << path.AsUTF8();
     if (!base::DeleteFile(path, true)) LOG(WARNING) << "Unable to remove " << path.AsUTF8();
@@ -152,18 +171,6 @@ bool AdminOnlyFolder::CopyIn(const base::FilePath& source, const wchar_t* name,
   // A plain copy takes the folder's inherited access list, not the source's.
   if (path_.empty() || !CopyFileW(source.value().c_str(), copy->value().c_str(), TRUE)) {
     PLOG(ERROR) << "Cannot copy " << source.AsUTF8() << " to " << copy->AsUTF8();
-    return false;
-  }
-  return true;
-}
-
-bool AdminOnlyFolder::WriteIn(const std::string& data, const wchar_t* name,
-                              base::FilePath* file) {
-  *file = path_.Append(name);
-  if (path_.empty() ||
-      base::WriteFile(*file, data.data(), static_cast<int>(data.size())) !=
-          static_cast<int>(data.size())) {
-    LOG(ERROR) << "Cannot write " << file->AsUTF8();
     return false;
   }
   return true;

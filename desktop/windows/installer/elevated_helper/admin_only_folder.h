@@ -2,7 +2,7 @@
 // elevated process runs although a standard user could have written them: the copy it
 // checks is then the copy it runs. Beside it, "<folder>.lck" is held open, without
 // sharing delete, and deleted on close, so it goes with the run also when the run is
-// killed; a later elevated run removes every such folder whose lock nobody holds.
+// killed; later elevated runs remove such folders whose locks nobody holds, a few per run.
 //
 //   AdminOnlyFolder folder;
 //   base::FilePath copy;
@@ -39,8 +39,6 @@ class AdminOnlyFolder {
   // Copies `source` into the folder as `name`.
   [[nodiscard]] bool CopyIn(const base::FilePath& source, const wchar_t* name,
                             base::FilePath* copy);
-  // Writes `data` into the folder as `name`.
-  [[nodiscard]] bool WriteIn(const std::string& data, const wchar_t* name, base::FilePath* file);
   // Removes the folder with what it holds now (logged when it cannot), and lets go of
   // its lock.
   void Remove();
@@ -66,9 +64,11 @@ class AdminOnlyFolder {
 using OwnerCheck = bool (*)(HANDLE folder);
 bool IsOwnedByAdministrators(HANDLE folder);
 
-// Removes from `parent` (the Windows folder's "Temp" when empty) every folder that an
+// Removes from `parent` (the Windows folder's "Temp" when empty) the folders that an
 // AdminOnlyFolder of an ended run left: named as one, its lock held by nobody, not a
-// link, and passing `is_administrators` (a standard user may add folders there too).
+// link, and passing `is_administrators` (a standard user may add folders there too). Of
+// the folders so named it looks at a random 16 per call, so a run's cost stays bounded
+// however many a user made; later runs take the rest.
 void RemoveEndedAdminOnlyFolders(const base::FilePath& parent = base::FilePath(),
                                  OwnerCheck is_administrators = &IsOwnedByAdministrators);
 

@@ -10,11 +10,23 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/guid.h"
+#include "base/test/log_capture_test_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
 namespace {
+
+// Writes `data` into `folder` as `name`.
+bool WriteIn(const AdminOnlyFolder& folder, const std::string& data, const wchar_t* name,
+             base::FilePath* file) {
+  *file = folder.path().Append(name);
+  return !folder.path().empty() &&
+         base::WriteFile(*file, data.data(), static_cast<int>(data.size())) ==
+             static_cast<int>(data.size());
+}
 
 // The SIDs of the folder's owner and of every entry of its access list, as text.
 bool ReadSecurity(const base::FilePath& folder, std::string* owner,
@@ -83,7 +95,7 @@ TEST(AdminOnlyFolderTest, OnlyTheSystemAndAdministratorsHaveAccess) {
   if (!KeepsFileSecurity(folder.path()))
     GTEST_SKIP() << "this system keeps no access list of a file (Wine keeps mode bits only)";
   base::FilePath file;
-  ASSERT_TRUE(folder.WriteIn("x", L"k.bat", &file));
+  ASSERT_TRUE(WriteIn(folder, "x", L"k.bat", &file));
   {
     base::ScopedHandle held(CreateFileW(folder.path().value().c_str(), READ_CONTROL,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -169,12 +181,12 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   AdminOnlyFolder live;
   ASSERT_TRUE(live.CreateIn(parent, &NamedAsAdministrators));
   base::FilePath file;
-  ASSERT_TRUE(live.WriteIn("live", L"installer.exe", &file));
+  ASSERT_TRUE(WriteIn(live, "live", L"installer.exe", &file));
   base::FilePath ended;
   {
     AdminOnlyFolder folder;
     ASSERT_TRUE(folder.CreateIn(parent, &NamedAsAdministrators));
-    ASSERT_TRUE(folder.WriteIn("ended", L"installer.exe", &file));
+    ASSERT_TRUE(WriteIn(folder, "ended", L"installer.exe", &file));
     ended = folder.path();
     folder.Keep();
   }
@@ -188,13 +200,19 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   const base::FilePath target = parent.Append(L"target");
   ASSERT_TRUE(base::CreateDirectory(target));
   ASSERT_TRUE(base::WriteFile(target.Append(L"keep.txt"), "keep", 4) == 4);
-  const base::FilePath link = parent.Append(L"VelumInstaller-link");
+  // Named exactly as a run's folder.
+  const base::FilePath link =
+      parent.Append(L"VelumInstaller-" + base::UTF8ToWide(base::GenerateGuid()));
   std::string error;
   ASSERT_TRUE(base::MakeDirectoryLink(link, target, &error)) << error;
 
+  base::ScopedLogCapture log;
   RemoveEndedAdminOnlyFolders(parent, &NamedAsAdministrators);
   EXPECT_FALSE(base::PathExists(ended));
   EXPECT_FALSE(base::PathExists(stopped));
+  // Not even the link itself is removed (Wine could not remove it: the log tells).
+  EXPECT_TRUE(log.LinesStartingWith("Removing the folder of an ended run: " + link.AsUTF8()).empty());
+  EXPECT_EQ(1u, log.LinesStartingWith("Leaving " + link.AsUTF8() + ": not a folder").size());
   EXPECT_FALSE(base::PathExists(base::FilePath(stopped.value() + L".lck")));
   EXPECT_TRUE(base::PathExists(live.path().Append(L"installer.exe")));
   EXPECT_TRUE(base::DirectoryExists(users));
@@ -210,6 +228,41 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   }
   AdminOnlyFolder next;
   ASSERT_TRUE(next.CreateIn(parent, &NamedAsAdministrators));
+  EXPECT_FALSE(base::PathExists(ended));
+}
+
+int g_owner_checks = 0;
+bool CountedAsAdministrators(HANDLE folder) {
+  ++g_owner_checks;
+  return NamedAsAdministrators(folder);
+}
+
+// However many folders a user names as runs', one run looks at a bounded few, and an ended
+// run's folder among them is still removed by a later run.
+TEST(AdminOnlyFolderTest, SweepIsBoundedPerRun) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath parent = scratch.path();
+  const int kPlanted = 80;
+  for (int i = 0; i < kPlanted; ++i) {
+    ASSERT_TRUE(base::CreateDirectory(
+        parent.Append(L"VelumInstaller-0-user-" + std::to_wstring(1000 + i))));
+  }
+  g_owner_checks = 0;
+  RemoveEndedAdminOnlyFolders(parent, &CountedAsAdministrators);
+  EXPECT_GT(g_owner_checks, 0);
+  EXPECT_LE(g_owner_checks, 16);
+
+  base::FilePath ended;
+  {
+    AdminOnlyFolder folder;
+    ASSERT_TRUE(folder.CreateIn(parent, &NamedAsAdministrators));
+    ended = folder.path();
+    folder.Keep();
+  }
+  // Picked at random: it would stay past 200 runs with a chance below 1e-26.
+  for (int run = 0; run < 200 && base::PathExists(ended); ++run)
+    RemoveEndedAdminOnlyFolders(parent, &NamedAsAdministrators);
   EXPECT_FALSE(base::PathExists(ended));
 }
 

@@ -9,10 +9,14 @@
 #include <set>
 
 #include "base/base_paths_win.h"
+#include "base/files/file.h"
+#include "base/files/file_util.h"
+#include "base/guid.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
@@ -28,8 +32,14 @@ const uint32_t kMaxProcessNumber = 3;
 
 // The environment variable that hands cmd the batch's path: a command line's "%" cannot
 // be escaped inside quotes, and Windows' cmd does not expand a variable's value again
-// (Wine's does, as it does the value of %0).
+// (Wine's does, as it does the value of %0: the batch runs from a copy without "%").
 const wchar_t kBatchFileVariable[] = L"VELUM_CLEANUP_BATCH";
+
+// A batch file is a few lines per locked file; anything larger is not ours.
+const size_t kMaxBatchTextSize = 1 << 20;
+
+// The last line of a batch, which deletes the file cmd runs.
+const char kDeleteRunningBatch[] = "del %0\r\n";
 
 // `path` as a quoted batch argument reads it: inside quotes, with delayed expansion off,
 // only "%" is special and "%%" stands for it.
@@ -216,10 +226,44 @@ std::wstring BuildCleanupBatchEnvironment(const base::FilePath& batch_file) {
   return environment;  // c_str() adds the closing empty string
 }
 
+std::string BuildCleanupBatchCopyText(std::string text, const base::FilePath& batch_file) {
+  if (base::EndsWith(text, kDeleteRunningBatch, base::CompareCase::SENSITIVE))
+    text.resize(text.size() - (sizeof(kDeleteRunningBatch) - 1));
+  if (!text.empty() && text.back() != '\n') text += "\r\n";
+  return text + "del " + QuotedBatchPath(batch_file.value()) + "\r\n" + kDeleteRunningBatch;
+}
+
+base::Result<base::FilePath> CopyCleanupBatchToTemp(const base::FilePath& batch_file) {
+  std::string text;
+  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchTextSize))
+    return base::Failure{GetLastError(), 0, "it cannot be read", batch_file};
+  base::FilePath temp;
+  if (!base::GetTempDir(&temp)) return base::Failure{GetLastError(), 0, "no Temp folder", {}};
+  if (temp.value().find(L'%') != std::wstring::npos)
+    return base::Failure{0, 0, "the Temp folder's path holds a %", temp};
+  const base::FilePath copy =
+      temp.Append(L"VelumCleanup-" + base::UTF8ToWide(base::GenerateGuid()) + L".bat");
+  text = BuildCleanupBatchCopyText(std::move(text), batch_file);
+  base::File file(copy, base::File::FLAG_CREATE | base::File::FLAG_WRITE);
+  if (!file.IsValid() ||
+      file.Write(0, text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size())) {
+    const DWORD error = GetLastError();
+    file.Close();
+    if (file.created()) base::DeleteFileBestEffort(copy, false);
+    return base::Failure{error, 0, "the copy cannot be written", copy};
+  }
+  return copy;
+}
+
 base::Process StartCleanupBatch(const base::FilePath& batch_file) {
   base::FilePath system_folder;
   if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return base::Process();
-  const std::wstring environment = BuildCleanupBatchEnvironment(batch_file);
+  const base::Result<base::FilePath> copy = CopyCleanupBatchToTemp(batch_file);
+  if (!copy.ok()) {
+    LOG(WARNING) << "Not starting " << batch_file.AsUTF8() << ": " << copy.failure().text;
+    return base::Process();
+  }
+  const std::wstring environment = BuildCleanupBatchEnvironment(copy.value());
   base::LaunchOptions options;
   options.start_hidden = true;
   // Not the install folder, whose working folder could not be removed; cmd looks for

@@ -45,8 +45,18 @@ std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter);
 // The caller's environment with `batch_file` added for BuildCleanupBatchCommand.
 std::wstring BuildCleanupBatchEnvironment(const base::FilePath& batch_file);
 
-// Starts the batch file hidden, with the system folder's cmd, its output discarded; not
-// waited for.
+// The text of a batch run from a copy of `batch_file`: the batch's own text whose end
+// deletes `batch_file` by its path as written (never by a name cmd reads again), then the
+// copy.
+std::string BuildCleanupBatchCopyText(std::string text, const base::FilePath& batch_file);
+
+// A new copy of `batch_file` in the user's Temp, under a name without "%", that deletes
+// `batch_file` and itself at its end; refused where the Temp folder's path holds "%".
+base::Result<base::FilePath> CopyCleanupBatchToTemp(const base::FilePath& batch_file);
+
+// Starts a copy of the batch file (CopyCleanupBatchToTemp) hidden, with the system
+// folder's cmd, its output discarded; not waited for. Wine's cmd expands "%" once more in
+// the path it starts and in %0, which then names another folder's batch.
 [[nodiscard]] base::Process StartCleanupBatch(const base::FilePath& batch_file);
 
 }  // namespace installer

@@ -242,11 +242,101 @@ TEST(CleanupBatchTest, CmdDeletesExactlyWhatTheBatchNames) {
   for (const std::wstring& folder : batch.folders)
     EXPECT_FALSE(base::PathExists(base::FilePath(folder))) << base::WideToUTF8(folder);
   for (const base::FilePath& file : kept) EXPECT_TRUE(base::PathExists(file)) << file.AsUTF8();
-  // Wine's cmd expands the value of %0 once more (Windows' does not): there "del %0"
-  // misses a batch whose own path holds "%".
-  if (!base::RunningUnderWine()) {
+  EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+// The batch's own path may hold "%", which Wine's cmd expands once more where it starts
+// the batch and in %0 (Windows' does not): the batch named by what cmd would make of the
+// path is neither run nor deleted, and ours, with the file it deletes, is gone. The copy
+// it ran from, in the user's Temp, is gone too.
+TEST(CleanupBatchTest, TheBatchStartsAndDeletesItselfByNoPathCmdReadsAgain) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  wchar_t user[256] = {};
+  const DWORD user_length = GetEnvironmentVariableW(L"USERNAME", user, 256);
+  ASSERT_TRUE(user_length > 0 && user_length < 256);
+  const uint32_t ended = EndedProcessId();
+  ASSERT_NE(0u, ended);
+  base::FilePath temp;
+  ASSERT_TRUE(base::GetTempDir(&temp));
+  const auto copies_in_temp = [&temp] {
+    int count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(temp.Append(L"VelumCleanup-*.bat").value().c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do ++count; while (FindNextFileW(find, &found));
+    FindClose(find);
+    return count;
+  };
+  const int copies_before = copies_in_temp();
+  const struct {
+    const wchar_t* name;
+    std::wstring misread;
+  } kFolders[] = {{L"50%off", L"50off"}, {L"%USERNAME%", user}};
+  for (const auto& folder : kFolders) {
+    SCOPED_TRACE(base::WideToUTF8(folder.name));
+    const base::FilePath ours = scratch.path().Append(folder.name).Append(L"Velum");
+    const base::FilePath other = scratch.path().Append(folder.misread).Append(L"Velum");
+    const base::FilePath marker = scratch.path().Append(L"other batch ran");
+    ASSERT_TRUE(base::CreateDirectory(ours));
+    ASSERT_TRUE(base::CreateDirectory(other));
+    for (const base::FilePath& place : {ours, other})
+      ASSERT_TRUE(base::WriteTextFile(place.Append(L"installer.exe"), "x"));
+    // Another program's batch where the misread path leads.
+    ASSERT_TRUE(base::WriteTextFile(other.Append(kCleanupBatchFileName),
+                                    "echo ran> \"" + marker.AsUTF8() + "\"\r\n"));
+    CleanupBatch batch;
+    batch.pids = {ended};
+    batch.failed_files = {ours.Append(L"installer.exe").value()};
+    const base::FilePath batch_file = ours.Append(kCleanupBatchFileName);
+    ASSERT_TRUE(base::WriteTextFile(batch_file, BuildCleanupBatchText(batch)));
+
+    base::Process process = StartCleanupBatch(batch_file);
+    ASSERT_TRUE(process.IsValid());
+    int32_t exit_code = 0;
+    ASSERT_TRUE(process.WaitForExit(&exit_code));
+    EXPECT_FALSE(base::PathExists(ours.Append(L"installer.exe")));
     EXPECT_FALSE(base::PathExists(batch_file));
+    EXPECT_TRUE(base::PathExists(other.Append(L"installer.exe")));
+    EXPECT_TRUE(base::PathExists(other.Append(kCleanupBatchFileName)));
+    EXPECT_FALSE(base::PathExists(marker));
   }
+  EXPECT_EQ(copies_before, copies_in_temp());
+}
+
+// A Temp folder whose path holds "%" would be read again too: no copy is made there, and
+// nothing is started.
+TEST(CleanupBatchTest, NoCopyWhereTheTempFoldersPathHoldsAPercent) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath temp = scratch.path().Append(L"%TEMP% 50%off");
+  ASSERT_TRUE(base::CreateDirectory(temp));
+  const base::FilePath batch_file = scratch.path().Append(kCleanupBatchFileName);
+  ASSERT_TRUE(base::WriteTextFile(batch_file, "del %0\r\n"));
+  wchar_t old_tmp[1024] = {};
+  const DWORD old_length = GetEnvironmentVariableW(L"TMP", old_tmp, 1024);
+  ASSERT_LT(old_length, 1024u);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp.value().c_str()));
+  const base::Result<base::FilePath> copy = CopyCleanupBatchToTemp(batch_file);
+  base::Process process = StartCleanupBatch(batch_file);
+  EXPECT_TRUE(SetEnvironmentVariableW(L"TMP", old_length ? old_tmp : nullptr));
+  EXPECT_FALSE(copy.ok());
+  EXPECT_FALSE(process.IsValid());
+  EXPECT_TRUE(base::PathExists(batch_file));
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(temp.Append(L"*.bat").value().c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, find) << base::WideToUTF8(found.cFileName);
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+// A copy ends by deleting the batch it was copied from by its path as written, "%"
+// doubled, and only then itself; a text without the usual end gets it.
+TEST(CleanupBatchTest, ACopyDeletesItsBatchByItsWrittenPathThenItself) {
+  EXPECT_EQ("chcp 65001>nul\r\nrmdir \"C:\\A\"\r\ndel \"C:\\A\\50%%off\\k.bat\"\r\ndel %0\r\n",
+            BuildCleanupBatchCopyText("chcp 65001>nul\r\nrmdir \"C:\\A\"\r\ndel %0\r\n",
+                                      base::FilePath(L"C:\\A\\50%off\\k.bat")));
+  EXPECT_EQ("@cd\r\ndel \"C:\\k.bat\"\r\ndel %0\r\n",
+            BuildCleanupBatchCopyText("@cd", base::FilePath(L"C:\\k.bat")));
 }
 
 // cmd looks for its tools in its working folder first: the batch starts in the system

@@ -13,6 +13,7 @@
 #include "base/strings/string_piece.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -27,10 +28,6 @@ bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 // A refusal: why, and of which path.
 base::Failure Refused(std::string why, const base::FilePath& path) {
   return base::Failure{0, 0, std::move(why), path};
-}
-
-bool SamePath(const base::FilePath& a, const base::FilePath& b) {
-  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
 }
 
 bool IsDeviceName(const std::wstring& name) {
@@ -143,7 +140,7 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
     return Refused("a folder that holds another program's files", folder);
   // A record reached through a link is another file's word (Wine follows a link it was
   // asked not to: then only the final path tells).
-  if (record.is_reparse_point() || !SamePath(record.final_path(), path))
+  if (record.is_reparse_point() || !IsSamePath(record.final_path(), path))
     return Refused("a folder whose installation record is a link", folder);
   // The helper's main thread has joined one already; a test's thread may not have.
   const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
@@ -154,9 +151,54 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
     return Refused("a folder whose installation record cannot be read", folder);
   const base::Result<base::FilePath> named =
       NormalizeGrantFolder(base::FilePath(log->install_path));
-  if (!named.ok() || !SamePath(named.value(), folder))
+  if (!named.ok() || !IsSamePath(named.value(), folder))
     return Refused("a folder whose installation record names another folder", folder);
   return {};
+}
+
+// Whether the held `folder` is one of the places that only hold other programs' folders
+// (Program Files), by identity. One that cannot be opened is not it.
+bool IsProgramFolder(const HeldFile& folder, const GrantRules& rules) {
+  for (const ProtectedPlace& place : rules.places) {
+    HeldFile held;
+    if (!place.bars_below && rules.opener->OpenPlace(place.path, &held) &&
+        held.identity() == folder.identity()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether an empty held folder that the request did not make may be granted: only right
+// in a Program Files folder, where no other program's folder is the one asked for.
+base::Result<> CheckEmptyFolderPlace(const HeldFile& target, const GrantRules& rules) {
+  HeldFile parent;
+  const base::FilePath path = target.final_path();
+  if (!IsDriveRoot(path) &&
+      parent.Open(path.DirName(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) &&
+      IsProgramFolder(parent, rules)) {
+    return {};
+  }
+  return Refused(
+      "an empty folder that this request did not make and that is not directly in a Program "
+      "Files folder (only those, or folders holding this product's record naming them, are "
+      "granted)",
+      path);
+}
+
+// Whether new folders may be made in the held `existing`: a Program Files folder, a drive
+// root, or this product's folder; any other holds another program's or a user's folders.
+base::Result<> CheckNewFolderParent(const HeldFile& existing, const GrantRules& rules,
+                                    const base::FilePath& folder) {
+  if (IsDriveRoot(existing.final_path()) || IsProgramFolder(existing, rules) ||
+      CheckRecordOf(existing.final_path()).ok()) {
+    return {};
+  }
+  return Refused("a new folder whose nearest existing folder " + existing.final_path().AsUTF8() +
+                     " is not a Program Files folder, a drive root or a folder holding this "
+                     "product's record naming it",
+                 folder);
 }
 
 }  // namespace
@@ -180,6 +222,10 @@ bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
   return text.size() == top.size() || text[top.size()] == L'\\' || top.back() == L'\\';
 }
 
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
+  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
+}
+
 base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) {
   const std::wstring& text = folder.value();
   const bool drive_path = text.size() >= 3 && iswalpha(text[0]) && text[1] == L':' &&
@@ -191,24 +237,12 @@ base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) 
   wchar_t full[MAX_PATH] = {};
   const DWORD length = GetFullPathNameW(text.c_str(), MAX_PATH, full, nullptr);
   if (length == 0 || length >= MAX_PATH ||
-      !SamePath(base::FilePath(full), base::FilePath(applied.value()))) {
+      !IsSamePath(base::FilePath(full), base::FilePath(applied.value()))) {
     return Refused("the system reads the path otherwise", folder);
   }
-  base::FilePath path = base::FilePath(applied.value()).StripTrailingSeparators();
-  // Short names would slip past the comparisons: resolve the part that exists.
-  std::vector<std::wstring> missing;
-  base::FilePath existing = path;
-  while (!base::PathExists(existing) && !IsDriveRoot(existing)) {
-    missing.push_back(existing.BaseName().value());
-    existing = existing.DirName();
-  }
-  wchar_t long_path[MAX_PATH] = {};
-  const DWORD long_length = GetLongPathNameW(existing.value().c_str(), long_path, MAX_PATH);
-  if (long_length == 0 || long_length >= MAX_PATH)
-    return Refused("the path cannot be resolved", folder);
-  path = base::FilePath(long_path).StripTrailingSeparators();
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) path = path.Append(*it);
-  return path;
+  const base::Result<base::FilePath> path = WithLongNames(base::FilePath(applied.value()));
+  if (!path.ok()) return Refused("the path cannot be resolved", folder);
+  return path.value();
 }
 
 bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
@@ -237,7 +271,9 @@ base::Result<> CheckGrantablePlace(const base::FilePath& folder,
   return {};
 }
 
-base::Result<> CreateMissingFolders(const base::FilePath& folder) {
+base::Result<> CreateMissingFolders(const base::FilePath& folder, const GrantRules& rules,
+                                    std::vector<MadeFolder>* made) {
+  made->clear();
   std::vector<std::wstring> missing;
   base::FilePath existing = folder;
   while (GetFileAttributesW(existing.value().c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -255,13 +291,17 @@ base::Result<> CreateMissingFolders(const base::FilePath& folder) {
     return base::Failure{GetLastError(), 0, "the folder above it cannot be held", existing};
   }
   if (parent.is_reparse_point() || !parent.is_directory() ||
-      !SamePath(parent.final_path(), existing)) {
+      !IsSamePath(parent.final_path(), existing)) {
     return Refused("the folder above it is " + parent.final_path().AsUTF8(), folder);
   }
+  const base::Result<> allowed = CheckNewFolderParent(parent, rules, folder);
+  if (!allowed.ok()) return allowed;
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     HeldFile child;
-    if (!child.CreateChildFolder(parent, *it))
+    bool created = false;
+    if (!child.CreateChildFolder(parent, *it, &created))
       return base::Failure{GetLastError(), 0, "it cannot be created", parent.final_path()};
+    if (created) made->push_back(MadeFolder{child.final_path(), child.identity()});
     // One that appeared meanwhile as a link or a file is opened, not followed: refused.
     if (child.is_reparse_point() || !child.is_directory())
       return Refused("a reparse point or a file stands in its way", child.final_path());
@@ -270,8 +310,28 @@ base::Result<> CreateMissingFolders(const base::FilePath& folder) {
   return {};
 }
 
+void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made) {
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    HeldFile folder;
+    bool empty = false;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    // Removed through the handle that was checked: a link or another folder put in its
+    // place, or one that holds anything, stays.
+    if (!folder.Open(it->path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) ||
+        folder.is_reparse_point() || !folder.is_directory() ||
+        !(folder.identity() == it->identity) || !IsSamePath(folder.final_path(), it->path) ||
+        !folder.IsEmptyFolder(&empty) || !empty ||
+        !SetFileInformationByHandle(folder.handle(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition))) {
+      return;
+    }
+  }
+}
+
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
-                                                     const GrantRules& rules) {
+                                                     const GrantRules& rules,
+                                                     bool made_for_request) {
   // Without delete sharing neither the folder nor any folder above it can be renamed
   // while the handle is open, so its path keeps naming what was checked.
   HeldFile target;
@@ -283,17 +343,17 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
   if (!target.is_directory()) return Refused("not a folder", folder);
   // A link, a short name or a trimmed name above the folder makes the system's path of
   // it differ from the one that was checked.
-  if (!SamePath(target.final_path(), folder))
+  if (!IsSamePath(target.final_path(), folder))
     return Refused("the folder is " + target.final_path().AsUTF8(), folder);
   const base::Result<> place = CheckGrantableHeldPlace(target, rules);
   if (!place.ok()) return place.failure();
   bool empty = false;
   if (!rules.lister->IsEmptyFolder(target, &empty))
     return base::Failure{GetLastError(), 0, "the folder cannot be listed", folder};
-  if (!empty) {
-    const base::Result<> record = CheckRecordOf(folder);
-    if (!record.ok()) return record.failure();
-  }
+  const base::Result<> allowed = !empty             ? CheckRecordOf(folder)
+                                 : made_for_request ? base::Result<>()
+                                                    : CheckEmptyFolderPlace(target, rules);
+  if (!allowed.ok()) return allowed.failure();
   return target.TakeHandle();
 }
 

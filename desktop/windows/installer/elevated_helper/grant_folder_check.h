@@ -5,14 +5,19 @@
 // final path and file identity, never on the spelling that was asked for.
 //
 //   const base::Result<base::FilePath> normalized = NormalizeGrantFolder(asked);
+//   std::vector<MadeFolder> made;
 //   if (normalized.ok() && CheckGrantablePlace(normalized.value(), rules.places).ok() &&
-//       CreateMissingFolders(normalized.value()).ok()) {
-//     base::Result<base::ScopedHandle> hold = HoldGrantableFolder(normalized.value(), rules);
+//       CreateMissingFolders(normalized.value(), rules, &made).ok()) {
+//     base::Result<base::ScopedHandle> hold =
+//         HoldGrantableFolder(normalized.value(), rules, !made.empty());
 //     if (hold.ok()) ... act through hold.value() ...
 //   }
-// A refusal's failure says why. Where a grant may go is an allow-list: a folder that is
-// empty or holds this product's own record naming it, outside every protected place (see
-// protected_places.h) and holding none.
+//   RemoveMadeFoldersIfEmpty(made);  // once the grant is over
+// A refusal's failure says why. Where a grant may go is an allow-list, outside every
+// protected place (see protected_places.h) and holding none: a folder holding this
+// product's own record naming it; an empty folder directly in a Program Files folder; a
+// folder made for the request below a Program Files folder, a drive root or a folder
+// holding this product's record.
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 
@@ -42,12 +47,6 @@ base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder);
 // in one that bars what is below it.
 base::Result<> CheckGrantablePlace(const base::FilePath& folder,
                                    const std::vector<ProtectedPlace>& places);
-
-// Makes the missing folders of the normalized `folder` one by one, each relative to its
-// held parent and without following a link, starting from the nearest existing folder,
-// which must be a plain folder whose final path is the one asked for. Refused, with
-// nothing made, where a link or another folder stands in the way.
-base::Result<> CreateMissingFolders(const base::FilePath& folder);
 
 // How a held folder is listed; the system's way, or a test's for a folder that cannot be
 // listed (Wine lists every folder its root user can open).
@@ -86,18 +85,43 @@ struct GrantRules {
   const HeldPlaceOpener* opener = &SystemHeldPlaceOpener();
 };
 
+// A folder made for a request: where, and which one it was.
+struct MadeFolder {
+  base::FilePath path;
+  FileIdentity identity;
+};
+
+// Makes the missing folders of the normalized `folder` one by one, each relative to its
+// held parent and without following a link, starting from the nearest existing folder,
+// which must be a plain folder whose final path is the one asked for and must be a
+// Program Files folder (one of the places that do not bar what is below them), a drive
+// root, or a folder holding this product's record naming it. Refused, with nothing made,
+// where a link or another folder stands in the way or that folder is another one. `made`
+// receives the folders this call made, the outermost first.
+base::Result<> CreateMissingFolders(const base::FilePath& folder, const GrantRules& rules,
+                                    std::vector<MadeFolder>* made);
+
+// Removes the `made` folders, innermost first, each only while it is still the folder
+// that was made (not a link or another folder in its place) and empty; stops at the first
+// it leaves.
+void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made);
+
 // Opens the existing normalized folder without following links and without delete
 // sharing (it cannot be renamed or replaced while the handle is open), with the rights to
 // read and write its access list, and decides on that handle: its final path must be
 // `folder`, and neither its final path nor its file identity may be a drive root or a
-// protected place, hold one or lie in one that bars what is below it; it must be empty
-// or hold this product's installation record naming it. Refused for anything it cannot
-// check: a place that exists but cannot be opened, a folder that cannot be listed.
+// protected place, hold one or lie in one that bars what is below it; it must hold this
+// product's installation record naming it, or be empty and either made for this request
+// (`made_for_request`) or directly in a Program Files folder. Refused for anything it
+// cannot check: a place that exists but cannot be opened, a folder that cannot be listed.
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
-                                                     const GrantRules& rules);
+                                                     const GrantRules& rules,
+                                                     bool made_for_request = false);
 
 // Whether `path` is `folder` or lies under it, letters compared as Windows does.
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
+// Whether `a` and `b` name one place, letters compared as Windows does.
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
 
 }  // namespace installer
 

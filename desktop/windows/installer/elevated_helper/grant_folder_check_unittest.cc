@@ -102,17 +102,26 @@ TEST_F(GrantFolderCheckTest, NormalizesOrRefusesTheSpellingAsked) {
 }
 
 // The decision as the helper makes it, up to the hold: the spelling, the place by name,
-// then (for a folder that exists) the folder held.
+// the missing folders made, then the folder held; what was made goes again.
 base::Result<base::FilePath> Decide(const base::FilePath& asked, const GrantRules& rules) {
   const base::Result<base::FilePath> normalized = NormalizeGrantFolder(asked);
   if (!normalized.ok()) return normalized;
   const base::Result<> place = CheckGrantablePlace(normalized.value(), rules.places);
   if (!place.ok()) return place.failure();
-  if (base::PathExists(normalized.value())) {
-    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(normalized.value(), rules);
-    if (!held.ok()) return held.failure();
+  std::vector<MadeFolder> made;
+  const base::Result<> created = CreateMissingFolders(normalized.value(), rules, &made);
+  base::Result<base::FilePath> decided = normalized;
+  if (!created.ok()) {
+    decided = created.failure();
+  } else {
+    const base::Result<base::ScopedHandle> held =
+        HoldGrantableFolder(normalized.value(), rules, !made.empty() &&
+                                                           made.back().path == normalized.value());
+    if (!held.ok()) decided = held.failure();
   }
-  return normalized;
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_TRUE(made.empty() || !base::PathExists(made.front().path)) << asked.AsUTF8();
+  return decided;
 }
 
 GrantRules MachineRules() {
@@ -129,10 +138,21 @@ std::wstring ShortName(const base::FilePath& path) {
   return short_name;
 }
 
-class GrantPlaceTest : public RootScratchTest {};
+class GrantPlaceTest : public RootScratchTest {
+ protected:
+  // The machine's rules, with the scratch folder standing for a Program Files folder.
+  GrantRules ScratchProgramRules() const {
+    GrantRules rules = MachineRules();
+    rules.places.push_back(ProtectedPlace{root_, false});
+    return rules;
+  }
+};
 
 const char kLiesIn[] = "it lies in the protected folder ";
 const char kHolds[] = "it is or holds the protected folder ";
+const char kEmptyRule[] = "an empty folder that this request did not make and that is not "
+                          "directly in a Program Files folder";
+const char kNewRule[] = "a new folder whose nearest existing folder ";
 
 // Where a writable folder would run another account's code is refused however it is
 // spelled, each with its reason; a new or empty folder of the program places is granted.
@@ -184,11 +204,92 @@ TEST_F(GrantPlaceTest, GrantsOnlyWhereNoOtherAccountsCodeRuns) {
       {"a drive root", drive, "a drive root"},
       {"a folder in Program Files", program_files.Append(L"Velum").value(), ""},
       {"the same by a short name", ShortName(program_files) + L"\\Velum\\", ""},
-      {"a new folder on the drive", root_.Append(L"new\\install").value(), ""},
-      {"a new folder, doubled separators", root_.value() + L"\\\\new\\\\install", ""},
+      {"a new folder in another folder", root_.Append(L"new\\install").value(), kNewRule},
+      {"a new folder, doubled separators", root_.value() + L"\\\\new\\\\install", kNewRule},
   };
   for (const auto& c : cases)
     EXPECT_TRUE(RefusedFor(Decide(base::FilePath(c.asked), rules), c.refusal)) << c.name;
+}
+
+// Removes the folders a test made outside its scratch folder, whatever happens.
+struct RemoveAtEnd {
+  std::vector<base::FilePath> paths;
+  ~RemoveAtEnd() {
+    for (const base::FilePath& path : paths) base::DeleteFileBestEffort(path, true);
+  }
+};
+
+// Only this product's own folders are granted: its recorded folders and new folders below
+// them, new folders below a Program Files folder or a drive root, and empty folders right
+// in a Program Files folder. Another program's folders, empty or new, and a drive root's
+// existing folders are refused, each with its reason.
+TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
+  const GrantRules rules = MachineRules();
+  const base::FilePath program_files = KnownFolder(CSIDL_PROGRAM_FILES);
+  const base::FilePath drive(KnownFolder(CSIDL_WINDOWS).value().substr(0, 3));
+  const std::wstring tag = root_.BaseName().value();
+  const base::FilePath other_app = program_files.Append(tag + L"-OtherApp");
+  const base::FilePath empty_in_program_files = program_files.Append(tag + L"-empty");
+  const base::FilePath new_in_program_files = program_files.Append(tag + L"-Velum");
+  const base::FilePath perf_logs = drive.Append(tag + L"-PerfLogs");
+  const base::FilePath new_at_root = drive.Append(tag + L"-new");
+  RemoveAtEnd remove{{other_app, empty_in_program_files, new_in_program_files, perf_logs,
+                      new_at_root}};
+  for (const base::FilePath& folder :
+       {other_app.Append(L"plugins"), empty_in_program_files, perf_logs, Path(L"ours")}) {
+    ASSERT_TRUE(base::CreateDirectory(folder)) << folder.AsUTF8();
+  }
+  ASSERT_TRUE(base::WriteTextFile(other_app.Append(L"app.exe"), "MZ"));
+  Write(L"ours\\installation_status.xml", RecordNaming(Path(L"ours").value()));
+  const struct {
+    const char* name;
+    base::FilePath asked;
+    std::string refusal;  // empty: granted
+  } cases[] = {
+      {"another program's empty subfolder", other_app.Append(L"plugins"), kEmptyRule},
+      {"another program's new subfolder", other_app.Append(L"addons"),
+       kNewRule + other_app.AsUTF8()},
+      {"another program's folder", other_app, "a folder that holds another program's files"},
+      {"a drive root's empty folder", perf_logs, kEmptyRule},
+      {"a new folder in it", perf_logs.Append(L"x"), kNewRule + perf_logs.AsUTF8()},
+      {"an empty folder right in Program Files", empty_in_program_files, ""},
+      {"new folders in Program Files", new_in_program_files.Append(L"Application"), ""},
+      {"new folders at a drive root", new_at_root.Append(L"install"), ""},
+      {"this product's folder", Path(L"ours"), ""},
+      {"new folders in it", Path(L"ours\\sub\\deeper"), ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_TRUE(RefusedFor(Decide(c.asked, rules), c.refusal)) << c.name;
+  // What a request made, and nothing else, went again.
+  EXPECT_FALSE(base::PathExists(other_app.Append(L"addons")));
+  EXPECT_FALSE(base::PathExists(new_in_program_files));
+  EXPECT_FALSE(base::PathExists(new_at_root));
+  EXPECT_FALSE(base::PathExists(Path(L"ours\\sub")));
+  EXPECT_TRUE(base::DirectoryExists(empty_in_program_files));
+  EXPECT_TRUE(base::DirectoryExists(perf_logs));
+}
+
+// A made folder goes only while it is empty and still the folder that was made.
+TEST_F(GrantPlaceTest, MadeFoldersGoOnlyWhileEmptyAndTheSame) {
+  GrantRules rules;
+  rules.places = {ProtectedPlace{root_, false}};
+  std::vector<MadeFolder> made;
+  ASSERT_TRUE(CreateMissingFolders(Path(L"a\\b"), rules, &made).ok());
+  ASSERT_EQ(2u, made.size());
+  EXPECT_EQ(Path(L"a"), made.front().path);
+  Write(L"a\\b\\written", "x");
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_TRUE(base::PathExists(Path(L"a\\b\\written")));
+  ASSERT_TRUE(base::DeleteFile(Path(L"a\\b\\written"), false));
+  // Another folder in the place of the one made.
+  ASSERT_TRUE(MoveFileW(Path(L"a\\b").value().c_str(), Path(L"moved-b").value().c_str()));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"a\\b")));
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_TRUE(base::DirectoryExists(Path(L"a\\b")));
+  ASSERT_TRUE(RemoveDirectoryW(Path(L"a\\b").value().c_str()));
+  ASSERT_TRUE(MoveFileW(Path(L"moved-b").value().c_str(), Path(L"a\\b").value().c_str()));
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_FALSE(base::PathExists(Path(L"a")));
 }
 
 // Shell folders redirected anywhere and the folders of a profile's PATH are protected as
@@ -214,15 +315,18 @@ TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
   set(shell_folders, L"Personal", L"%USERPROFILE%\\..\\Documents", REG_EXPAND_SZ);
   set(shell_folders, L"Startup", root_.value() + L"\\redirected\\Startup", REG_SZ);
   set(environment, L"Path",
-      root_.value() + L"\\tools\\bin;\"" + root_.value() + L"\\quoted tools\";.;C:;relative;;",
+      root_.value() + L"\\tools\\bin;\"" + root_.value() + L"\\quoted tools\";.;C:;relative;;\"" +
+          root_.value() + L"\\q;d\";" + root_.value() + L"\\half\"way;\"in\"",
       REG_EXPAND_SZ);
   ASSERT_TRUE(base::CreateDirectory(Path(L"current")));
   wchar_t current[MAX_PATH] = {};
   ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, current));
   ASSERT_TRUE(SetCurrentDirectoryW(Path(L"current").value().c_str()));
   base::RegistryKey user(HKEY_CURRENT_USER, hive.path().c_str(), KEY_READ);
-  GrantRules rules;
-  const base::Result<> added = AddHivePlaces(user.Handle(), Path(L"profile"), &rules.places);
+  GrantRules rules = ScratchProgramRules();
+  const base::Result<> added =
+      AddHivePlaces(user.Handle(), L"HKEY_CURRENT_USER\\" + hive.path(), Path(L"profile"),
+                    &rules.places);
   ASSERT_TRUE(SetCurrentDirectoryW(current));
   ASSERT_TRUE(added.ok()) << Refusal(added);
   const struct {
@@ -238,6 +342,10 @@ TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
       {"a PATH folder", Path(L"tools\\bin").value(), kHolds},
       {"below a PATH folder", Path(L"tools\\bin\\x").value(), kLiesIn + Path(L"tools\\bin").AsUTF8()},
       {"a quoted PATH folder", Path(L"quoted tools").value(), kHolds},
+      // cmd reads a ";" inside quotes as part of the entry.
+      {"a quoted PATH folder holding a ;", Path(L"q;d").value(), kHolds},
+      {"where that entry would end unquoted", Path(L"q").value(), ""},
+      {"the same as cmd reads it", Path(L"halfway;in").value(), kHolds},
       {"beside them", Path(L"tools\\lib").value(), ""},
       // Relative entries name the current folder of whoever searches: no place here.
       {"the current folder", Path(L"current").value(), ""},
@@ -286,7 +394,7 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
                                       Path(L"kept\\installation_status.xml"), &error))
       << error;
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
-  const GrantRules rules = MachineRules();
+  const GrantRules rules = ScratchProgramRules();
   const base::FilePath windows = KnownFolder(CSIDL_WINDOWS);
   const base::FilePath profile = KnownFolder(CSIDL_PROFILE);
   const std::string others_files = "a folder that holds another program's files";
@@ -296,7 +404,8 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
     base::FilePath folder;
     std::string refusal;  // empty: held
   } cases[] = {
-      {"an empty folder", Path(L"empty"), ""},
+      {"an empty folder right in a Program Files folder", Path(L"empty"), ""},
+      {"an empty folder deeper down", Path(L"target\\install"), kEmptyRule},
       {"this product's folder", Path(L"ours"), ""},
       {"a record naming it in other letters", Path(L"Cased"), ""},
       {"a record naming it by another spelling", Path(L"spelled"), ""},
@@ -330,6 +439,8 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
       EXPECT_TRUE(held.value().IsValid()) << c.name;
     }
   }
+  // The same empty folder made for the request is the request's own.
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"target\\install"), rules, true).ok());
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"linked\\installation_status.xml")));
 }
@@ -339,7 +450,7 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
 TEST_F(GrantPlaceTest, UnlistableFolderIsRefusedWithItsReason) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
   const UnlistableLister unlistable;
-  GrantRules rules = MachineRules();
+  GrantRules rules = ScratchProgramRules();
   rules.lister = &unlistable;
   const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
   ASSERT_FALSE(held.ok());
@@ -347,7 +458,7 @@ TEST_F(GrantPlaceTest, UnlistableFolderIsRefusedWithItsReason) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), held.failure().error);
   EXPECT_EQ(Path(L"install"), held.failure().path);
   // While the system's listing holds it.
-  EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), MachineRules()).ok());
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), ScratchProgramRules()).ok());
 }
 
 // Opens every place as the system does, except one that fails with `error`.
@@ -369,23 +480,43 @@ class FailingPlaceOpener : public HeldPlaceOpener {
 };
 
 // A protected place that exists but cannot be opened cannot be compared with: the grant
-// is refused, not the place skipped. An absent one is compared by its name.
+// is refused, not the place skipped, whatever the error. Only an absent one is compared by
+// its name.
 TEST_F(GrantPlaceTest, PlaceThatCannotBeOpenedRefusesTheGrant) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
   GrantRules rules;
-  rules.places = {ProtectedPlace{Path(L"elsewhere"), true}};
-  const FailingPlaceOpener denied(Path(L"elsewhere"), ERROR_ACCESS_DENIED);
-  rules.opener = &denied;
-  const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
-  EXPECT_TRUE(RefusedFor(held, "it cannot be compared with " + Path(L"elsewhere").AsUTF8()));
-  EXPECT_FALSE(held.ok() || held.failure().error != ERROR_ACCESS_DENIED);
+  rules.places = {ProtectedPlace{Path(L"elsewhere"), true}, ProtectedPlace{root_, false}};
+  for (const DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_READY,
+                            ERROR_INVALID_PARAMETER, ERROR_CANT_ACCESS_FILE}) {
+    const FailingPlaceOpener failing(Path(L"elsewhere"), error);
+    rules.opener = &failing;
+    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
+    EXPECT_TRUE(RefusedFor(held, "it cannot be compared with " + Path(L"elsewhere").AsUTF8()))
+        << error;
+    EXPECT_FALSE(held.ok() || held.failure().error != error) << error;
+  }
 
   const FailingPlaceOpener absent(Path(L"install\\startup"), ERROR_PATH_NOT_FOUND);
   rules.opener = &absent;
-  rules.places = {ProtectedPlace{Path(L"install\\startup"), true}};
+  rules.places = {ProtectedPlace{Path(L"install\\startup"), true}, ProtectedPlace{root_, false}};
   EXPECT_TRUE(RefusedFor(HoldGrantableFolder(Path(L"install"), rules), kHolds));
-  rules.places = {ProtectedPlace{Path(L"elsewhere"), true}};
+  rules.places = {ProtectedPlace{Path(L"elsewhere"), true}, ProtectedPlace{root_, false}};
   EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), rules).ok());
+}
+
+// A protected place that is a link protects where it leads: it is compared by its final
+// path and identity, not by its name.
+TEST_F(GrantPlaceTest, ProtectedLinkIsComparedByWhereItLeads) {
+  MakeTree({L"real\\", L"real\\kept", L"real\\sub\\", L"beside\\"});
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"place"), Path(L"real"), &error)) << error;
+  GrantRules rules;
+  rules.places = {ProtectedPlace{Path(L"place"), true}};
+  EXPECT_TRUE(RefusedFor(HoldGrantableFolder(Path(L"real\\sub"), rules, true),
+                         kLiesIn + Path(L"real").AsUTF8()));
+  EXPECT_TRUE(RefusedFor(HoldGrantableFolder(Path(L"real"), rules, true), kHolds));
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"beside"), rules, true).ok());
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"place")));
 }
 
 // Missing folders are made below a held parent: a parent swapped for a link after the look
@@ -395,31 +526,39 @@ TEST_F(GrantPlaceTest, MissingFoldersAreMadeOnlyBelowTheHeldParent) {
   MakeTree({L"parent\\", L"parent\\kept", L"outside\\", L"outside\\kept"});
   const base::FilePath asked = Path(L"parent\\new\\install");
   ASSERT_TRUE(CheckGrantablePlace(asked, {}).ok());
+  // Where new folders may be made: the link's target and the moved folder too.
+  GrantRules rules;
+  rules.places = {ProtectedPlace{Path(L"outside"), false}, ProtectedPlace{Path(L"moved"), false},
+                  ProtectedPlace{Path(L"parent"), false}};
+  std::vector<MadeFolder> made;
   ASSERT_TRUE(MoveFileW(Path(L"parent").value().c_str(), Path(L"moved").value().c_str()));
   std::string error;
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"parent"), Path(L"outside"), &error)) << error;
-  const base::Result<> made = CreateMissingFolders(asked);
-  EXPECT_FALSE(made.ok());
+  const base::Result<> through_link = CreateMissingFolders(asked, rules, &made);
+  EXPECT_FALSE(through_link.ok());
   EXPECT_FALSE(base::PathExists(Path(L"outside\\new"))) << "a folder was made through the link";
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"parent")));
 
   // The same swap one level up: the nearest existing folder is reached through a link.
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"parent"), Path(L"moved"), &error)) << error;
-  EXPECT_FALSE(CreateMissingFolders(Path(L"parent\\x\\y")).ok());
+  EXPECT_FALSE(CreateMissingFolders(Path(L"parent\\x\\y"), rules, &made).ok());
   EXPECT_FALSE(base::PathExists(Path(L"moved\\x")));
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"parent")));
 
   // Where nothing stands in the way the whole chain is made, and a hold then takes it.
-  EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c")).ok());
+  EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c"), rules, &made).ok());
+  EXPECT_EQ(3u, made.size());
   EXPECT_TRUE(base::DirectoryExists(Path(L"moved\\a\\b\\c")));
-  EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c")).ok()) << "nothing missing";
-  EXPECT_FALSE(CreateMissingFolders(Path(L"moved\\kept\\x")).ok()) << "a file in the way";
+  EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c"), rules, &made).ok()) << "nothing missing";
+  EXPECT_TRUE(made.empty());
+  EXPECT_FALSE(CreateMissingFolders(Path(L"moved\\kept\\x"), rules, &made).ok()) << "a file in the way";
 }
 
 // The held folder keeps its name: it cannot be renamed away and replaced while held.
 TEST_F(GrantPlaceTest, HeldFolderCannotBeRenamed) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
-  base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), MachineRules());
+  base::Result<base::ScopedHandle> held =
+      HoldGrantableFolder(Path(L"install"), ScratchProgramRules());
   ASSERT_TRUE(held.ok()) << Refusal(held);
   EXPECT_FALSE(MoveFileW(Path(L"install").value().c_str(), Path(L"moved").value().c_str()));
 }

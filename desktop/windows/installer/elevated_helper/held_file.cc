@@ -3,6 +3,7 @@
 #include <string.h>
 #include <winternl.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,8 +75,9 @@ const ULONG kDirectoryFile = 0x1;          // FILE_DIRECTORY_FILE
 const ULONG kOpenIf = 3;                   // FILE_OPEN_IF
 
 // `name` relative to the held `folder`: made (a folder) when `create`, else opened.
+// `created`, when given, says whether the folder was made by this call.
 HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
-                    bool create = false) {
+                    bool create = false, bool* created = nullptr) {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   const auto open_file = reinterpret_cast<NtOpenFileFunction>(
       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
@@ -109,6 +111,8 @@ HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD
     SetLastError(to_error(status));
     return INVALID_HANDLE_VALUE;
   }
+  const ULONG_PTR kFileCreated = 2;
+  if (created) *created = status_block.Information == kFileCreated;
   return handle;
 }
 
@@ -179,7 +183,8 @@ bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD
   return true;
 }
 
-bool HeldFile::CreateChildFolder(const HeldFile& folder, const std::wstring& name) {
+bool HeldFile::CreateChildFolder(const HeldFile& folder, const std::wstring& name,
+                                 bool* created) {
   if (!IsPlainName(name)) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
@@ -187,35 +192,49 @@ bool HeldFile::CreateChildFolder(const HeldFile& folder, const std::wstring& nam
   handle_.Set(OpenRelative(folder.handle(), name,
                            FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
                                FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, true));
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, true, created));
   return Identify();
 }
 
-bool HeldFile::IsEmptyFolder(bool* empty) const {
-  std::vector<Listed> entries;
-  if (!ListFolder(&entries)) return false;
-  *empty = entries.empty();
+bool HeldFile::IsEmptyFolder(bool* empty, const DirectoryReader& reader) const {
+  bool found = false;
+  // The first entry decides: a folder the user names may list thousands.
+  if (!VisitFolder(reader, [&found](Listed&&) {
+        found = true;
+        return false;
+      })) {
+    return false;
+  }
+  *empty = !found;
   return true;
 }
 
 bool HeldFile::ListFolder(std::vector<Listed>* entries, const DirectoryReader& reader) const {
+  entries->clear();
+  const bool complete = VisitFolder(reader, [entries](Listed&& entry) {
+    entries->push_back(std::move(entry));
+    return true;
+  });
+  if (!complete) entries->clear();
+  return complete;
+}
+
+bool HeldFile::VisitFolder(const DirectoryReader& reader,
+                           const std::function<bool(Listed&&)>& take) const {
   // Listed through the handle: the folder listed is the folder held.
   alignas(8) unsigned char buffer[4096];
   FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-  entries->clear();
   for (;;) {
     if (!reader.Read(handle_.Get(), kind, buffer, sizeof(buffer))) {
       // Only the listing's own end is an end; whatever else stops it leaves names unseen.
-      const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
-      if (!complete) entries->clear();
-      return complete;
+      return GetLastError() == ERROR_NO_MORE_FILES;
     }
     kind = FileIdBothDirectoryInfo;
     for (size_t offset = 0;;) {
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
       std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L"..")
-        entries->push_back(Listed{std::move(name), entry->FileAttributes});
+      if (name != L"." && name != L".." && !take(Listed{std::move(name), entry->FileAttributes}))
+        return true;
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
     }

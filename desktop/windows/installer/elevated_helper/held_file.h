@@ -11,6 +11,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,10 @@ class HeldFile {
   // Opens the folder `name` in the held `folder`, making it when it is missing, relative
   // to the folder's handle and without following a link: a folder swapped above it or a
   // link in its place never makes a folder elsewhere. Held without delete sharing.
-  // False, with the thread's last error, when it can be neither made nor opened.
-  [[nodiscard]] bool CreateChildFolder(const HeldFile& folder, const std::wstring& name);
+  // `created`, when given, says whether this call made it. False, with the thread's last
+  // error, when it can be neither made nor opened.
+  [[nodiscard]] bool CreateChildFolder(const HeldFile& folder, const std::wstring& name,
+                                       bool* created = nullptr);
 
   // Reads the next part of a held folder's listing as GetFileInformationByHandleEx does
   // with FileIdBothDirectory(Restart)Info; a test's for a listing that fails part way.
@@ -64,8 +67,9 @@ class HeldFile {
   static const DirectoryReader& SystemDirectoryReader();
 
   // Whether the open folder lists nothing but "." and ".."; false when it cannot be
-  // listed.
-  [[nodiscard]] bool IsEmptyFolder(bool* empty) const;
+  // listed. Reads no further than the first other entry.
+  [[nodiscard]] bool IsEmptyFolder(bool* empty,
+                                   const DirectoryReader& reader = SystemDirectoryReader()) const;
   // What the open folder lists, without "." and ".."; false when it cannot be listed to
   // its end (a listing cut short is never a shorter folder).
   struct Listed {
@@ -86,6 +90,10 @@ class HeldFile {
   // Reads the final path, identity and attributes of the handle just set; closes it and
   // gives false, with the thread's last error, when one cannot be read.
   [[nodiscard]] bool Identify();
+  // Hands each listed entry but "." and ".." to `take` until it gives false; false when
+  // the listing stopped before its end for another reason.
+  [[nodiscard]] bool VisitFolder(const DirectoryReader& reader,
+                                 const std::function<bool(Listed&&)>& take) const;
 
   base::ScopedHandle handle_;
   base::FilePath final_path_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 
 namespace installer {
@@ -23,6 +24,8 @@ class CutListing : public HeldFile::DirectoryReader {
     SetLastError(error_);
     return false;
   }
+
+  int reads() const { return reads_; }
 
  private:
   const int good_reads_;
@@ -56,6 +59,33 @@ TEST_F(HeldFileTest, ListingCutShortIsAFailureNeverAShorterFolder) {
   ASSERT_TRUE(folder.ListFolder(&listed, ended));
   EXPECT_FALSE(listed.empty());
   EXPECT_LT(listed.size(), names.size()) << "a part of the listing is enough for this case";
+}
+
+// Whether a folder the user names is empty is decided by its first entry: the rest of a
+// long listing is never read. A listing that fails before it decides is a failure.
+TEST_F(HeldFileTest, EmptinessIsDecidedByTheFirstEntry) {
+  ASSERT_TRUE(base::CreateDirectory(Path(L"full")));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"empty")));
+  for (int i = 0; i < 300; ++i) {
+    Write((L"full\\a-file-with-a-longer-name-" + std::to_wstring(i)).c_str(), "x");
+  }
+  HeldFile full, empty;
+  const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  ASSERT_TRUE(full.Open(Path(L"full"), access, share, false));
+  ASSERT_TRUE(empty.Open(Path(L"empty"), access, share, false));
+  // The system's listing for as long as it is asked, counted.
+  const CutListing counted(1000, ERROR_ACCESS_DENIED);
+  bool is_empty = true;
+  ASSERT_TRUE(full.IsEmptyFolder(&is_empty, counted));
+  EXPECT_FALSE(is_empty);
+  EXPECT_EQ(1, counted.reads()) << "read past the first entry";
+  const CutListing to_its_end(1000, ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(empty.IsEmptyFolder(&is_empty, to_its_end));
+  EXPECT_TRUE(is_empty);
+  const CutListing failing(0, ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(full.IsEmptyFolder(&is_empty, failing));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
 }
 
 }  // namespace

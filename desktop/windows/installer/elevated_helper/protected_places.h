@@ -18,6 +18,7 @@
 
 #include "base/files/file_path.h"
 #include "base/result.h"
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 
@@ -34,21 +35,49 @@ struct ProtectedPlace {
 // share, a relative or device path names no place of its own here).
 base::FilePath ResolvePlace(const std::wstring& text);
 
-// Adds the places a profile hive names: its redirected shell folders (User Shell Folders)
-// and the folders of its PATH (Environment). `user_key` is an open HKEY_USERS\<sid> (a
-// test's own key too); %USERPROFILE% in them means `profile` when it is given. Fails for
-// a value that exists but cannot be read.
-base::Result<> AddHivePlaces(HKEY user_key, const base::FilePath& profile,
-                             std::vector<ProtectedPlace>* places);
+// Opens the hive of a profile whose user is not logged on (its NTUSER.DAT), for reading;
+// the system's way, or a test's (Wine loads no hive file).
+class ProfileHiveOpener {
+ public:
+  // ERROR_SUCCESS with `hive` open, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when the
+  // profile has no hive file, else the error that kept it from being read.
+  [[nodiscard]] virtual LONG Open(const std::wstring& sid, const base::FilePath& hive_file,
+                                  base::ScopedHKEY* hive) const = 0;
 
-// Adds the folders of a PATH value, ';'-separated and possibly quoted.
+ protected:
+  ~ProfileHiveOpener() = default;
+};
+
+const ProfileHiveOpener& SystemProfileHiveOpener();
+
+// Where the places are read from: the machine's keys, the loaded hives and the hives of
+// users not logged on; the system's, or a test's keys in their place.
+struct PlaceSources {
+  // Holds the profile list and the machine's environment at their system paths.
+  HKEY machine = HKEY_LOCAL_MACHINE;
+  // Holds a key per loaded hive.
+  HKEY users = HKEY_USERS;
+  const ProfileHiveOpener* hive_opener = &SystemProfileHiveOpener();
+};
+
+// Adds the places a profile hive names: its redirected shell folders (User Shell Folders)
+// and the folders of its PATH (Environment). `user_key` is an open hive (a test's own key
+// too) that a refusal names as `hive_name`; %USERPROFILE% in them means `profile` when it
+// is given. Fails, naming the hive and value, for a value that exists but cannot be read.
+base::Result<> AddHivePlaces(HKEY user_key, const std::wstring& hive_name,
+                             const base::FilePath& profile, std::vector<ProtectedPlace>* places);
+
+// Adds the folders of a PATH value as cmd reads it: entries end at a ";" outside quotes,
+// and the quotes are dropped.
 void AddSearchPathPlaces(const std::wstring& path_value, std::vector<ProtectedPlace>* places);
 
 // Every place on this machine: the system's folders, the profiles' root and every profile,
 // the known folders of this process's user, of the user of `requester_token` (may be
-// null) and of all users, the hives loaded under HKEY_USERS and the machine's PATH.
-// Fails when one of them exists but cannot be read.
-base::Result<std::vector<ProtectedPlace>> ListProtectedPlaces(HANDLE requester_token);
+// null) and of all users, every user's hive (loaded under HKEY_USERS, or read from the
+// profile of a user not logged on) and the machine's PATH. Fails when one of them exists
+// but cannot be read.
+base::Result<std::vector<ProtectedPlace>> ListProtectedPlaces(
+    HANDLE requester_token, const PlaceSources& sources = PlaceSources());
 
 }  // namespace installer
 

@@ -131,9 +131,12 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
                             &domain_size, &use) != FALSE;
 }
 
-// Normalises, checks, makes when missing, and holds the folder to be granted.
+// Normalises, checks, makes when missing, and holds the folder to be granted; `made`
+// receives the folders made for it.
 base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, HANDLE requester_token,
-                                       base::FilePath* normalized, base::ScopedHandle* hold) {
+                                       const FolderPermissionHelperEnvironment& environment,
+                                       base::FilePath* normalized, base::ScopedHandle* hold,
+                                       std::vector<MadeFolder>* made) {
   const base::Result<base::FilePath> resolved = NormalizeGrantFolder(folder);
   if (!resolved.ok()) return resolved.failure();
   *normalized = resolved.value();
@@ -141,24 +144,34 @@ base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, HANDLE requ
   if (!places.ok()) return places.failure();
   GrantRules rules;
   rules.places = std::move(places).value();
+  rules.places.insert(rules.places.end(), environment.more_places.begin(),
+                      environment.more_places.end());
   const base::Result<> place = CheckGrantablePlace(*normalized, rules.places);
   if (!place.ok()) return place;
-  const base::Result<> made = CreateMissingFolders(*normalized);
-  if (!made.ok()) return made;
+  const base::Result<> created = CreateMissingFolders(*normalized, rules, made);
+  if (!created.ok()) return created;
   // The decision itself is made on the folder held open.
-  base::Result<base::ScopedHandle> held = HoldGrantableFolder(*normalized, rules);
+  const bool made_for_request =
+      !made->empty() &&
+      base::FilePath::CompareIgnoreCase(made->back().path.value(), normalized->value()) == 0;
+  base::Result<base::ScopedHandle> held = HoldGrantableFolder(*normalized, rules,
+                                                              made_for_request);
   if (!held.ok()) return held.failure();
   *hold = std::move(held).value();
   return {};
 }
 
 [[nodiscard]] bool PrepareGrantFolder(const base::FilePath& folder, HANDLE requester_token,
-                                      base::FilePath* normalized, base::ScopedHandle* hold) {
-  const base::Result<> prepared = CheckAndHoldGrantFolder(folder, requester_token, normalized,
-                                                          hold);
+                                      const FolderPermissionHelperEnvironment& environment,
+                                      base::FilePath* normalized, base::ScopedHandle* hold,
+                                      std::vector<MadeFolder>* made) {
+  const base::Result<> prepared =
+      CheckAndHoldGrantFolder(folder, requester_token, environment, normalized, hold, made);
   if (!prepared.ok()) {
     LOG(ERROR) << "Refusing to give access to " << folder.AsUTF8() << ": "
                << base::DescribeFailure(prepared.failure());
+    // What was made for a refused request goes again, so that nothing is left in the way.
+    RemoveMadeFoldersIfEmpty(*made);
   }
   return prepared.ok();
 }
@@ -323,9 +336,10 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
 
   base::FilePath normalized;
   base::ScopedHandle hold;  // keeps the checked folder in its place until it is granted
+  std::vector<MadeFolder> made;
   internal::Requester requester;
   if (!internal::ResolvePrincipal(command_line, &requester) ||
-      !PrepareGrantFolder(folder, requester.token.Get(), &normalized, &hold))
+      !PrepareGrantFolder(folder, requester.token.Get(), environment, &normalized, &hold, &made))
     return false;
   // The same folder, for the grant and its undoing, without keeping it from removal.
   base::ScopedHandle object(ReOpenFile(hold.Get(), READ_CONTROL | WRITE_DAC,
@@ -333,6 +347,8 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   if (!object.IsValid()) {
     PLOG(ERROR) << "Cannot hold the install folder for its access list";
+    hold.Close();
+    RemoveMadeFoldersIfEmpty(made);
     return false;
   }
 
@@ -344,9 +360,14 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
   if (interrupted.IsValid()) ends.push_back(interrupted.Get());
   ends.push_back(requester.process.Get());
 
+  const bool permanent = command_line.HasSwitch(switches::kPermanentPermissions);
   const bool done = internal::GrantUntilEnd(object.Get(), SE_FILE_OBJECT, requester.sid.data(),
-                                            command_line.HasSwitch(switches::kPermanentPermissions),
-                                            granted.Get(), ends, std::move(hold), environment);
+                                            permanent, granted.Get(), ends, std::move(hold),
+                                            environment);
+  object.Close();
+  // A cancelled or failed run leaves no empty folder of its own behind: a new folder
+  // outside Program Files is granted only when this request makes it.
+  if (!permanent) RemoveMadeFoldersIfEmpty(made);
   if (done && granted_folder) *granted_folder = normalized;
   return done;
 }

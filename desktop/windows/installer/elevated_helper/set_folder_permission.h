@@ -24,6 +24,7 @@
 #include "base/process/process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
+#include "desktop/windows/installer/elevated_helper/protected_places.h"
 
 namespace base {
 class CommandLine;
@@ -59,6 +60,9 @@ struct FolderPermissionHelperEnvironment {
   internal::HeldObjectSecurity* security = internal::SystemHeldObjectSecurity();
   // The process's command line as it came, before its arguments were trimmed.
   std::wstring raw_command_line = GetCommandLineW();
+  // Places a test adds to the machine's (a folder of its own that stands for Program
+  // Files); none otherwise.
+  std::vector<ProtectedPlace> more_places;
 };
 
 // The helper mode for `command_line`; does nothing without

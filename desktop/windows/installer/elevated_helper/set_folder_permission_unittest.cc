@@ -123,6 +123,9 @@ class SetFolderPermissionTest : public RootScratchTest {
   void SetUp() override {
     RootScratchTest::SetUp();
     environment_.undo_delay_ms = 0;
+    // The scratch folder stands for a Program Files folder: its new and empty folders are
+    // granted.
+    environment_.more_places = {ProtectedPlace{root_, false}};
     folder_ = Path(L"install");
     ASSERT_TRUE(GetCurrentUserName(&user_));
     sid_ = CurrentUserSid(user_);
@@ -413,6 +416,48 @@ TEST_F(SetFolderPermissionTest, RefusesLinksAndSystemFoldersHoweverSpelledChangi
       << "a new folder in Program Files";
   RemoveDirectoryW(folder_.value().c_str());
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"link")));
+}
+
+// A run cancelled before it wrote anything leaves no folder of its own behind, so a retry
+// into the same new folder outside Program Files is granted again; a folder the run wrote
+// into stays, and an empty folder made beforehand outside Program Files is refused with
+// the rule's reason.
+TEST_F(SetFolderPermissionTest, CancelledRunIntoANewFolderIsRetriedAndGranted) {
+  environment_.more_places.clear();
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+  const base::FilePath top(std::wstring(windows, 3) + root_.BaseName().value() + L"-new");
+  struct Remove {
+    base::FilePath path;
+    ~Remove() { base::DeleteFileBestEffort(path, true); }
+  } remove_top{top};
+  const base::FilePath folder = top.Append(L"install");
+  EXPECT_TRUE(HelperGrants(folder)) << "the first run";
+  EXPECT_FALSE(base::PathExists(top)) << "the cancelled run's folders are left";
+  EXPECT_TRUE(HelperGrants(folder)) << "the retry";
+  EXPECT_FALSE(base::PathExists(top));
+
+  // A run that wrote into the folder keeps it.
+  base::ScopedHandle granted, undo;
+  CreateGrantEvents(&granted, &undo);
+  bool result = false;
+  const base::CommandLine command_line = HelperCommandLine();
+  std::thread helper([&] { result = RunSetFolderPermission(command_line, nullptr, environment_); });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
+  EXPECT_TRUE(base::WriteTextFile(folder.Append(L"launcher.exe"), "MZ"));
+  ASSERT_TRUE(SetEvent(undo.Get()));
+  helper.join();
+  EXPECT_TRUE(result);
+  EXPECT_TRUE(base::PathExists(folder.Append(L"launcher.exe")));
+
+  // An empty folder made beforehand outside Program Files is not the product's.
+  ASSERT_TRUE(base::DeleteFile(folder.Append(L"launcher.exe"), false));
+  base::ScopedLogCapture log;
+  EXPECT_FALSE(HelperGrants(folder));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing to give access to " + folder.AsUTF8() +
+                                      ": an empty folder that this request did not make")
+                    .size());
+  EXPECT_TRUE(base::DirectoryExists(folder));
 }
 
 // The folder held is the folder restored: one moved away after the grant and replaced by

@@ -22,10 +22,6 @@ const size_t kMaxBatchSize = 1 << 20;
 // the grant; they have ended their work by then.
 const uint32_t kProcessWaitMs = 60000;
 
-bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
-  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
-}
-
 // `path`, which lies under `from`, as the same place under `to`.
 base::FilePath Rebase(const base::FilePath& path, const base::FilePath& from,
                       const base::FilePath& to) {
@@ -168,12 +164,15 @@ base::Result<> CleanUp(const base::FilePath& install_folder, const base::FilePat
 
 }  // namespace
 
+// static
+uint64_t BoundedProcessWaiter::SystemClock() { return GetTickCount64(); }
+
 void BoundedProcessWaiter::Wait(const std::vector<uint32_t>& pids) const {
-  const ULONGLONG deadline = GetTickCount64() + bound_ms_;
+  const uint64_t deadline = clock_() + bound_ms_;
   for (uint32_t pid : pids) {
     base::ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
     if (!process.IsValid()) continue;  // ended already
-    const ULONGLONG now = GetTickCount64();
+    const uint64_t now = clock_();
     const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
     if (WaitForSingleObject(process.Get(), left) != WAIT_OBJECT_0)
       LOG(WARNING) << "The process " << pid << " of the clean-up still runs; going on";

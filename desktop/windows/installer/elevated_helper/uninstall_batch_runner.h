@@ -33,22 +33,29 @@ class BatchProcessWaiter {
 // logged, and the helper goes on without them (what they hold cannot be taken).
 class BoundedProcessWaiter : public BatchProcessWaiter {
  public:
-  explicit BoundedProcessWaiter(uint32_t bound_ms) : bound_ms_(bound_ms) {}
+  // Milliseconds of a clock that only goes forward; a test's may jump.
+  using Clock = uint64_t (*)();
+  explicit BoundedProcessWaiter(uint32_t bound_ms, Clock clock = &SystemClock)
+      : bound_ms_(bound_ms), clock_(clock) {}
   void Wait(const std::vector<uint32_t>& pids) const override;
 
  private:
+  static uint64_t SystemClock();
+
   uint32_t bound_ms_;
+  Clock clock_;
 };
 
 // The helper's waiter: a minute for an uninstallation's processes to end.
 const BatchProcessWaiter& DefaultBatchProcessWaiter();
 
-// Does what "k.bat" of `install_folder` names when the grant for `granted_folder` (empty:
-// none was made) succeeded for that same folder and the batch holds nothing but the
-// clean-up the uninstallation writes for it: waits for the processes it names (not this
-// one), deletes the files it names through held handles, then the batch, then each
-// folder it names that is empty, each held while it is checked and removed.
-// False (logged) when it was refused.
+// Carries out the clean-up that "k.bat" of `install_folder` describes, without running
+// the batch (the elevated road starts no cmd): reads it, and when the grant for
+// `granted_folder` (empty: none was made) succeeded for that same folder and the batch
+// holds nothing but the clean-up the uninstallation writes for it, waits for the
+// processes it names (not this one), deletes the files it names through held handles,
+// then the batch, then each folder it names that is empty, each held while it is checked
+// and removed. False (logged) when it was refused.
 [[nodiscard]] bool RunUninstallBat(const base::FilePath& install_folder,
                                    const base::FilePath& granted_folder,
                                    const BatchProcessWaiter& waiter = DefaultBatchProcessWaiter());

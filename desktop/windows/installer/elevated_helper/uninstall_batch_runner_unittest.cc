@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
@@ -66,16 +67,23 @@ class UninstallBatchTest : public base::ScratchDirTest {
     return BuildCleanupBatchText(batch);
   }
 
-  // Starts a process that holds `file` without delete sharing until `release` is set.
+  // Starts a process that holds `file` without delete sharing until `release` is set;
+  // returns once it holds the file.
   static void StartHolder(const base::FilePath& file, base::ScopedHandle* release,
                           base::ScopedHandle* process) {
     const std::wstring name = L"Local\\VelumBatchTest-" + base::UTF8ToWide(base::GenerateGuid());
     release->Set(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
     ASSERT_TRUE(release->IsValid());
+    base::ScopedHandle held(CreateEventW(nullptr, TRUE, FALSE, (name + L"-held").c_str()));
+    ASSERT_TRUE(held.IsValid());
     base::ScopedHandle thread;
     ASSERT_TRUE(base::StartTestHelper(L"installer_elevation_test_helper.exe",
-                                      L"--hold-file=" + file.value() + L" --wait-event=" + name,
+                                      L"--hold-file=" + file.value() + L" --held-event=" + name +
+                                          L"-held --wait-event=" + name,
                                       0, process, &thread));
+    const HANDLE ends[] = {held.Get(), process->Get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, ends, FALSE, kBoundMs))
+        << "the holder ended or never held " << file.AsUTF8();
   }
 
   // Runs the helper on the install folder's batch; while it waits, the install folder's
@@ -220,6 +228,56 @@ TEST_F(UninstallBatchTest, GoesOnWhenANamedProcessOutlastsTheBound) {
   EXPECT_TRUE(ran);
   EXPECT_TRUE(base::PathExists(locked));
   EXPECT_FALSE(base::PathExists(free));
+}
+
+// Nested folders that the batch leaves empty go, each child before its parent, in
+// whatever order the batch names them.
+TEST_F(UninstallBatchTest, RemovesNestedEmptyFoldersChildrenFirst) {
+  MakeTree({L"install\\a\\", L"install\\a\\b\\", L"install\\a\\b\\c\\",
+            L"install\\a\\b\\c\\f.dat"});
+  CleanupBatch batch;
+  batch.pids = {ended_pid_};
+  batch.failed_files = {install_.Append(L"a\\b\\c\\f.dat").value()};
+  batch.folders = {install_.Append(L"a").value(), install_.Append(L"a\\b").value(),
+                   install_.Append(L"a\\b\\c").value()};
+  Write(L"install\\k.bat", BuildCleanupBatchText(batch));
+  EXPECT_TRUE(RunUninstallBat(install_, install_));
+  EXPECT_FALSE(base::PathExists(install_.Append(L"a\\b\\c")));
+  EXPECT_FALSE(base::PathExists(install_.Append(L"a\\b")));
+  EXPECT_FALSE(base::PathExists(install_.Append(L"a")));
+  EXPECT_TRUE(base::PathExists(install_.Append(L"1.0\\locked.dat")));
+}
+
+// The bound is for all the processes together: once it has passed, a second running
+// process is not waited for. The clock says the deadline came during the first wait.
+TEST_F(UninstallBatchTest, TheBoundIsSharedByEveryNamedProcess) {
+  base::ScopedHandle release[2], process[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_NO_FATAL_FAILURE(StartHolder(Write((L"install\\held" + std::to_wstring(i)).c_str(), "x"),
+                                        &release[i], &process[i]));
+  }
+  static const DWORD kLongBoundMs = 600000;
+  static int ticks = 0;
+  ticks = 0;
+  // The deadline, then the first wait's start (the deadline reached), then the second's.
+  const BoundedProcessWaiter waiter(kLongBoundMs, [] {
+    const ULONGLONG times[] = {0, kLongBoundMs, kLongBoundMs + 5};
+    return times[std::min(ticks++, 2)];
+  });
+  base::ScopedHandle returned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(returned.IsValid());
+  std::thread runner([&] {
+    waiter.Wait({GetProcessId(process[0].Get()), GetProcessId(process[1].Get())});
+    SetEvent(returned.Get());
+  });
+  // Waiting on after the deadline means waiting the bound once more, or without end.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(returned.Get(), kBoundMs))
+      << "still waiting past the deadline";
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(SetEvent(release[i].Get()));
+  runner.join();
+  EXPECT_EQ(3, ticks);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process[i].Get(), kBoundMs));
 }
 
 // A name that is no plain file when the holds are taken (a folder, or a link to a file

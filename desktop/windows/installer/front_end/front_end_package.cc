@@ -57,7 +57,10 @@ void FrontEndPackage::HandleTrackingData(const Settings& settings, StatsNode* st
   const std::string tracking_data =
       !tracking_data_.empty() ? tracking_data_ : settings.status().server_tracking_data();
   stats->SetString("tracking_data", tracking_data);
-  if (settings.operation() == Settings::OPERATION_UNINSTALL) {
+  // An uninstallation, also one refused (no installation there), fetches nothing: the
+  // overrides would be written beside its own program, into the version folder.
+  if (settings.operation() == Settings::OPERATION_UNINSTALL ||
+      settings.flag(Settings::UNINSTALL_FLAG)) {
     done.Run();
     return;
   }

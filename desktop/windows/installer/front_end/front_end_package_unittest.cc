@@ -141,5 +141,32 @@ TEST_F(FrontEndPackageTest, TrackingDataActionsPreferThePayloadAndSkipOverridesF
   EXPECT_TRUE(server.Requests().empty());
 }
 
+// An uninstallation refused for want of an installation (a killed installation's
+// version folder, started from Apps & Features) writes nothing beside its own program and
+// asks no server: done at once.
+TEST_F(FrontEndPackageTest, ARefusedUninstallationFetchesAndWritesNothing) {
+  const base::FilePath folder = Path(L"Velum");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"own")));
+  testing::UpdateServer server;
+  ASSERT_TRUE(server.Start()) << server.error();
+  base::ScopedCommandLine command_line;
+  command_line.Get()->AppendSwitchNative("local-pref-default-overrides-server",
+                                         server.Url("/prefs"));
+  testing::TestSettings settings(folder, {}, true);
+  ASSERT_EQ(Settings::OPERATION_INVALID, settings.get()->operation());
+  FrontEndPackage package;
+  package.SetOverridesFeatureForTesting(true);
+  testing::TestStatsRecord created;
+  Create(&package, nullptr, settings.get(), &created.root);
+  testing::TestStatsRecord stats;
+  int done = 0;
+  package.HandleTrackingData(*settings.get(), &stats.root,
+                             base::Bind([](int* done) { ++*done; }, &done));
+  EXPECT_EQ(1, done);
+  EXPECT_FALSE(base::PathExists(Path(L"own\\pref_default_overrides")));
+  EXPECT_TRUE(server.Requests().empty());
+}
+
 }  // namespace
 }  // namespace installer

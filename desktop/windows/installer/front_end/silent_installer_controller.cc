@@ -174,7 +174,21 @@ void SilentInstallerController::OnError(uint32_t code, const std::wstring& /*arg
 }
 
 void SilentInstallerController::OnSuccess() {
-  VLOG(2) << "Installer succeeded: terminating";
+  // The backend's end decides: one that does not end with 0 fails the run, even now. One
+  // that never ends does not hold the run past the bound.
+  VLOG(2) << "Installer succeeded: waiting for the backend to end";
+  if (!base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
+          FROM_HERE,
+          base::Bind(&SilentInstallerController::EndAfterSuccess, weak_factory_.GetWeakPtr()),
+          backend_end_bound_)) {
+    EndAfterSuccess();
+  }
+}
+
+void SilentInstallerController::EndAfterSuccess() {
+  if (terminated_) return;
+  LOG(WARNING) << "The installer backend has not ended " << backend_end_bound_.InSecondsF()
+               << " s after it reported success: ending with its success";
   success_ = true;
   Terminate();
 }

@@ -77,6 +77,7 @@ class SilentInstallerController : public SettingsObserver,
   // Run) and the delay before the final termination.
   InstallerStats* stats_for_testing() { return &stats_; }
   void SetTerminateDelayForTesting(base::TimeDelta delay) { terminate_delay_ = delay; }
+  void SetBackendEndBoundForTesting(base::TimeDelta bound) { backend_end_bound_ = bound; }
   // Tests only: whether the default-preference overrides are fetched, in place of the
   // process's feature state.
   void SetOverridesFeatureForTesting(bool enabled) {
@@ -92,6 +93,8 @@ class SilentInstallerController : public SettingsObserver,
   void HandleTrackingData();
   void TrackingDataActionsDone();
   void Terminate();
+  // Ends a run whose backend reported success but has not ended within the bound.
+  void EndAfterSuccess();
 
   System system_;
   base::RunLoop run_loop_;
@@ -104,6 +107,8 @@ class SilentInstallerController : public SettingsObserver,
   // The package fetcher, the runner, the overrides fetcher and the tracking data.
   FrontEndPackage package_;
   base::TimeDelta terminate_delay_ = base::TimeDelta::FromSeconds(1);
+  // As long as the runner waits for a backend's end once the run is over.
+  base::TimeDelta backend_end_bound_ = base::TimeDelta::FromSeconds(60);
   base::WeakPtrFactory<SilentInstallerController> weak_factory_{this};
 };
 

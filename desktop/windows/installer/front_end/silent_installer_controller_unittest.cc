@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -184,6 +185,71 @@ TEST_F(SilentInstallerControllerTest, TheRunEndsAfterTheBackendRolledBack) {
   g_waiting_for_backend = nullptr;
   EXPECT_FALSE(folder_left);
   EXPECT_EQ("", testing::SnapshotDifference(before, Snapshot()));
+}
+
+// The error lines of the front end: what its console shows.
+std::vector<std::string>* g_error_lines = nullptr;
+
+bool KeepErrorLine(int severity, const char*, int, size_t start, const std::string& text) {
+  if (severity >= base::LOG_ERROR && g_error_lines) g_error_lines->push_back(text.substr(start));
+  return false;
+}
+
+// A backend that does not end with 0 fails the run, even after its success was told (a
+// backend ended from outside once the installation had succeeded): the record says so
+// and the console says why.
+TEST_F(SilentInstallerControllerTest, ABackendEndingWithoutZeroFailsTheRunAfterItsSuccess) {
+  testing::ScopedEnvironmentVariable exit_code(L"VELUM_TEST_BACKEND_EXIT_CODE", L"1");
+  ASSERT_TRUE(exit_code.set());
+  std::vector<std::string> errors;
+  g_error_lines = &errors;
+  base::SetLogMessageHandler(&KeepErrorLine);
+  testing::TestSettings settings(install_folder_, {});
+  const bool result = RunController(settings.get());
+  base::SetLogMessageHandler(nullptr);
+  g_error_lines = nullptr;
+  EXPECT_FALSE(result);
+  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  int success = -1;
+  EXPECT_TRUE(record->GetInteger("installation_success", &success));
+  EXPECT_EQ(0, success);
+  EXPECT_NE(errors.end(),
+            std::find(errors.begin(), errors.end(),
+                      "Installer backend ended with exit code 1 after a success was reported\n"))
+      << ::testing::PrintToString(errors);
+}
+
+// A backend that reported success but does not end holds the run only to the bound: the
+// run ends with the success it reported.
+TEST_F(SilentInstallerControllerTest, ABackendThatNeverEndsAfterItsSuccessEndsTheRunAtTheBound) {
+  const std::wstring name = L"Local\\velum-test-hold-end-" + std::to_wstring(GetCurrentProcessId());
+  base::ScopedHandle end(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  ASSERT_TRUE(end.IsValid());
+  testing::ScopedEnvironmentVariable hold(L"VELUM_TEST_HOLD_END", name.c_str());
+  ASSERT_TRUE(hold.set());
+  // Its end, were it waited for, would fail the run.
+  testing::ScopedEnvironmentVariable exit_code(L"VELUM_TEST_BACKEND_EXIT_CODE", L"1");
+  ASSERT_TRUE(exit_code.set());
+  testing::TestSettings settings(install_folder_, {});
+  bool result = false;
+  {
+    SilentInstallerController controller(system_);
+    controller.stats_for_testing()->SetServerUrlForTesting(StatsServerUrl());
+    controller.SetTerminateDelayForTesting(base::TimeDelta());
+    controller.SetBackendEndBoundForTesting(base::TimeDelta::FromMilliseconds(500));
+    controller.SetOverridesFeatureForTesting(false);
+    result = controller.Run(settings.get(), nullptr, temp_.path());
+    // Let the held backend go before the runner waits for its end.
+    SetEvent(end.Get());
+  }
+  EXPECT_TRUE(result);
+  std::unique_ptr<base::Dictionary> record = PostedRecord();
+  ASSERT_TRUE(record);
+  int success = -1;
+  EXPECT_TRUE(record->GetInteger("installation_success", &success));
+  EXPECT_EQ(1, success);
 }
 
 TEST(SilentInstallerControllerFolderTest, ListsEveryEntryWithTheFolderOfFiles) {

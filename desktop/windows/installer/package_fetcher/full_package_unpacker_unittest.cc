@@ -119,13 +119,13 @@ TEST_F(ElevatedPackageTest, AComponentJoinsOnlyWhenItsInstallerPassesTheSignerRu
   EXPECT_EQ(L"suite:assistant", taken_.components);
   EXPECT_TRUE(base::PathExists(destination_.Append(L"assistant").Append(L"suite_installer.exe")));
 
-  taken_ = ElevatedPackage();  // lets go of the component's programs, as an ended run does
+  taken_.component_programs.clear();  // the verified programs are held until used
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   ASSERT_TRUE(Take(components, SignatureRule::kRequired).ok());
   EXPECT_EQ(L"", taken_.components);
 
-  taken_ = ElevatedPackage();  // lets go of the component's programs, as an ended run does
+  taken_.component_programs.clear();  // the verified programs are held until used
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/signed.exe"),

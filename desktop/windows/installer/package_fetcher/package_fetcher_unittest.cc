@@ -398,6 +398,18 @@ TEST_F(PackageFetcherTest, ServerTextIsBoundedAndOnlyHttpAddressesAreFetched) {
        "Full package url is not an http or https URL"},
       {"long answer", R"({"installer": 1, "more": ")" + huge + "\"}",
        "Full package url is not a string"},
+      // Texts Wine's URL cracker crashes on.
+      {"crash text", R"({"installer": "x:@.", "installer_checksum": "00"})",
+       "Full package url is not an http or https URL"},
+      {"long file text",
+       R"({"installer": "file://)" + std::string(300, 'a') + R"(@.", "installer_checksum": "0"})",
+       "Full package url is not an http or https URL"},
+      // Read as "HTTP://" reads it, the port is over 65535 (and wraps round to the
+      // server's own).
+      {"backslash authority",
+       R"({"installer": "HTTP://e2e\\x@127.0.0.1:)" + std::to_string(server_.port() + 65536) +
+           R"(/package.exe", "installer_checksum": "00"})",
+       "Full package url is not an http or https URL"},
   };
   UseRunningInstaller("unsigned.exe");
   size_t index = 0;

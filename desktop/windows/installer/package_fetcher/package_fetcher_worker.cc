@@ -40,6 +40,9 @@ const int32_t kManyNoContentAnswers = 3;
 const int32_t kShortRetryLimit = 3;
 const int32_t kLongRetryLimit = 6;
 const int32_t kAdditionalFileTries = 3;
+// The address answer is a small JSON text: a longer one is no answer, and would otherwise
+// be taken for as long as it comes at the rate a try must keep.
+const uint32_t kMaxAddressAnswerBytes = 1024 * 1024;
 const uint32_t kHttpNoContent = 204;
 
 const wchar_t kAdditionalFileName[] = L"additional_file.tmp";
@@ -184,6 +187,7 @@ void PackageFetcherWorker::FetchDownloadUrl() {
   ReportStatus(PACKAGE_STATUS_FETCHING_URL);
 
   downloader_->set_allowed_host_suffixes(GetAddressHostSuffixes());
+  downloader_->set_max_body_bytes(kMaxAddressAnswerBytes);
 
   std::wstring url;
   const base::CommandLine* command_line = base::CommandLine::ForCurrentProcess();
@@ -237,7 +241,8 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
   // Only http and https are fetched; an address that is neither (or too long to use) is
   // refused before it reaches the record, where each try would copy it again.
   if (!WinInetDownloader::IsHttpUrl(base::UTF8ToWide(package_url))) {
-    LOG(ERROR) << "Refusing full package url " << BoundServerText(package_url);
+    LOG(ERROR) << "Refusing full package url "
+               << BoundServerText(UrlWithoutUserinfoAndFragment(package_url));
     ReportFailure("Full package url is not an http or https URL", PACKAGE_STATUS_DOWNLOAD_FAILED);
     return;
   }
@@ -274,6 +279,7 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
   fetcher_node_->SetCurrentTime("installation_start_download_time");
   // The package and component hosts are not restricted.
   downloader_->set_allowed_host_suffixes({});
+  downloader_->set_max_body_bytes(UINT32_MAX);
   if (!downloader_->Start(
           base::UTF8ToWide(package_url), std::string(),
           base::Bind(&PackageFetcherWorker::ExtractArchive, weak_factory_.GetWeakPtr(), checksum),

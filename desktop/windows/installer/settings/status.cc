@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/settings/status.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/base_paths_win.h"
 #include "base/files/file_enumerator.h"
@@ -194,8 +195,19 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     record_ = StatusFileLoader::Create()->Load(path, recovery_mode, &status_file_note_,
                                                &status_file_text_);
     // A record that is there but broken is not replaced by an older copy.
-    if (!record_ && finishes_uninstallation_ && !base::PathExists(path.Append(kStatusFileName)))
-      record_ = LoadSetAsideRecord(path);
+    if (!record_ && !base::PathExists(path.Append(kStatusFileName))) {
+      std::unique_ptr<InstallLog> set_aside = LoadSetAsideRecord(path);
+      if (set_aside && finishes_uninstallation_) {
+        LOG(INFO) << "Finishing an uninstallation that did not finish, with its set-aside record";
+        status_file_note_.clear();
+        status_file_text_.clear();
+        record_ = std::move(set_aside);
+      } else if (set_aside) {
+        // An installation removes what it names as leftovers and installs afresh.
+        LOG(INFO) << "An uninstallation that did not finish left its files";
+        set_aside_record_ = std::move(set_aside);
+      }
+    }
     if (record_) {
       VLOG(1) << "Path is a existing installation";
       NormalizeRecordFlags();
@@ -222,10 +234,7 @@ std::unique_ptr<InstallLog> Status::LoadSetAsideRecord(const base::FilePath& fol
       LOG(WARNING) << "Cannot read the set-aside record " << copy.AsUTF8() << ": " << reader.error;
       continue;
     }
-    LOG(INFO) << "Finishing an uninstallation that did not finish, with its set-aside record "
-              << copy.AsUTF8();
-    status_file_note_.clear();
-    status_file_text_.clear();
+    LOG(INFO) << "Set-aside record of an uninstallation: " << copy.AsUTF8();
     return record;
   }
   return nullptr;

@@ -104,6 +104,9 @@ class Status {
   void set_finishes_uninstallation(bool finishes) { finishes_uninstallation_ = finishes; }
 
   const InstallLog* record() const { return record_.get(); }
+  // For a run that does not finish an uninstallation: the record that an unfinished
+  // uninstallation set aside where no record is; what it names is left over.
+  const InstallLog* set_aside_record() const { return set_aside_record_.get(); }
   const base::FilePath& path() const { return path_; }
   const base::FilePath& existing_folder() const { return existing_folder_; }
   bool valid() const { return valid_; }
@@ -160,6 +163,7 @@ class Status {
   void ReadLegacyPreferences();
 
   std::unique_ptr<InstallLog> record_;
+  std::unique_ptr<InstallLog> set_aside_record_;
   bool desktop_shortcut_found_ = false;
   bool start_menu_shortcut_found_ = false;
   bool quick_launch_shortcut_found_ = false;

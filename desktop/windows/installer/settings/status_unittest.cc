@@ -246,7 +246,8 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
 }
 
 // An uninstallation killed after it set the record aside is finished by the next one,
-// which takes the newest readable set-aside record; anything else keeps its old reading.
+// which takes the newest readable set-aside record; an installation holds it apart, as
+// what it removes as leftovers; beside a broken record it is neither.
 TEST_F(StatusTest, SetAsideRecordIsTheInstallationOnlyToAnUninstallation) {
   InstallLog record(SOURCE_INSTALLER);
   record.app_id = "Velum.abc";
@@ -260,10 +261,12 @@ TEST_F(StatusTest, SetAsideRecordIsTheInstallationOnlyToAnUninstallation) {
     bool uninstall;
     const char* current_record;  // null: none
     bool taken;
+    bool left_over;
   } cases[] = {
-      {"uninstallation", true, nullptr, true},
-      {"installation", false, nullptr, false},
-      {"uninstallation beside a broken record", true, "<broken", false},
+      {"uninstallation", true, nullptr, true, false},
+      {"installation", false, nullptr, false, true},
+      {"uninstallation beside a broken record", true, "<broken", false, false},
+      {"installation beside a broken record", false, "<broken", false, false},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -273,6 +276,10 @@ TEST_F(StatusTest, SetAsideRecordIsTheInstallationOnlyToAnUninstallation) {
     status.set_finishes_uninstallation(test.uninstall);
     status.Initialize(install_, 0);
     EXPECT_EQ(test.taken, status.ToTarget().existing_installation);
+    EXPECT_EQ(test.left_over, status.set_aside_record() != nullptr);
+    if (test.left_over) {
+      EXPECT_EQ(L"1.0", status.set_aside_record()->subfolder);
+    }
     if (test.taken) {
       ASSERT_NE(nullptr, status.record());
       EXPECT_EQ("Velum.abc", status.record()->app_id);

@@ -48,12 +48,11 @@ String UrlWithoutUserinfoAndFragment(const String& url) {
   for (size_t i = 0; i < scheme_end; ++i) {
     if (result[i] == '/' || result[i] == '?' || result[i] == '\\') return result;
   }
+  // A "\" does not end it: WinINet reads one as part of the authority for most spellings
+  // of the scheme, and what it then takes as userinfo must not be kept either.
   const size_t start = scheme_end + 3;
   size_t end = start;
-  while (end < result.size() && result[end] != '/' && result[end] != '?' &&
-         result[end] != '\\') {
-    ++end;
-  }
+  while (end < result.size() && result[end] != '/' && result[end] != '?') ++end;
   const size_t at = result.rfind(static_cast<Char>('@'), end == start ? start : end - 1);
   if (at != String::npos && at >= start) result.erase(start, at + 1 - start);
   return result;

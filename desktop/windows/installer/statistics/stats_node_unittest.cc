@@ -110,7 +110,9 @@ TEST_F(StatsNodeTest, RecordedUrlsCarryNoUserinfoNorFragment) {
       {"https://a@b@host.example/x@y", "https://host.example/x@y"},
       {"http://host.example?q=me@there", "http://host.example?q=me@there"},
       {"http://u:p@host.example", "http://host.example"},
-      {"http://host.example\\u@v/x", "http://host.example\\u@v/x"},
+      // WinINet reads a "\" into the authority for "HTTP://" and "https://".
+      {"http://host.example\\u@v/x", "http://v/x"},
+      {"HTTP://e2e\\x@127.0.0.1:84009/x", "HTTP://127.0.0.1:84009/x"},
       {"/relative/x@y#top", "/relative/x@y"},
       {"/path?u=http://u:p@host#f", "/path?u=http://u:p@host"},
       {"#only", ""},

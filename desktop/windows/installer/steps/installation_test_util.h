@@ -4,6 +4,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_INSTALLATION_TEST_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_STEPS_INSTALLATION_TEST_UTIL_H_
 
+#include <stdint.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,6 +132,10 @@ class FakeInstallationContext : public InstallationContext {
   bool HasExistingInstallation() override { return existing_installation; }
   bool IsBasaltInstallation() override { return basalt_installation; }
   std::string GetServerTrackingData() override { return server_tracking_data; }
+  int64_t GetRunStart() override { return run_start; }
+  const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
+    return leftover_folders_in_use;
+  }
   const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
 
   Settings* settings = nullptr;
@@ -141,6 +147,9 @@ class FakeInstallationContext : public InstallationContext {
   bool existing_installation = false;
   bool basalt_installation = false;
   std::string server_tracking_data;
+  // Every set-aside copy counts as an earlier run's.
+  int64_t run_start = INT64_MAX;
+  std::vector<base::FilePath> leftover_folders_in_use;
   // The services the steps reach; null: own_system's fakes, never the machine's.
   const InstallerSystem* system = nullptr;
   FakeInstallerSystem own_system;

@@ -190,10 +190,17 @@ void ReplaceAll(std::wstring* text, const std::wstring& from, const std::wstring
   }
 }
 
-// Whether the uninstall entry `key` names `folder` as its "InstallLocation".
+// Whether the uninstall entry `key` names `folder` as its "InstallLocation", or was left
+// half-written by a run killed while it wrote the entry: it has neither that nor an
+// "UninstallString", so nothing could uninstall through it and no folder claims it.
 bool IsEntryOfFolder(const base::RegistryKey& key, const base::FilePath& folder) {
   std::wstring location;
-  return key.ReadValue(L"InstallLocation", &location) == ERROR_SUCCESS &&
+  const LONG read = key.ReadValue(L"InstallLocation", &location);
+  if (read == ERROR_FILE_NOT_FOUND) {
+    std::wstring command;
+    return key.ReadValue(L"UninstallString", &command) == ERROR_FILE_NOT_FOUND;
+  }
+  return read == ERROR_SUCCESS &&
          base::FilePath::CompareIgnoreCase(
              base::FilePath(location).StripTrailingSeparators().value(),
              folder.StripTrailingSeparators().value()) == 0;
@@ -255,8 +262,8 @@ base::Result<std::wstring> SetupRegistryStep::ChooseUninstallKey(HKEY hive) {
     const LONG result = key.Open(hive, path.c_str(), KEY_READ | KEY_WOW64_32KEY);
     if (result == ERROR_FILE_NOT_FOUND) return path;
     if (result == ERROR_SUCCESS && IsEntryOfFolder(key, context_->GetInstallFolder())) {
-      // Left by a run that ended before its record was written: a second entry would
-      // outlive the uninstallation.
+      // Left by a run that ended before its record was written (maybe half-written): a
+      // second entry would outlive the uninstallation.
       LOG(INFO) << "Reusing the uninstall entry of this folder";
       return path;
     }

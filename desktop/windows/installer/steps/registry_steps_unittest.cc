@@ -245,6 +245,37 @@ TEST_F(RegistryStepsTest, AnEntryLeftForThisFolderIsReused) {
   EXPECT_EQ(kGoldenListing, Dump());
 }
 
+// A run killed while it wrote the entry left only its first values: neither a folder
+// nor a command, so no other installation claims it and it is this one's to reuse. An
+// entry of another folder keeps its name; the next free one is taken.
+TEST_F(RegistryStepsTest, AHalfWrittenEntryIsReusedAndAnotherFoldersKept) {
+  const std::wstring first = std::wstring(kUninstall) + L"\\Velum 1.0.100.0";
+  const std::wstring second = first + L"1";
+  const std::wstring other = L"C:\\Other";
+  for (const wchar_t* name : {L"DisplayName", L"DisplayIcon", L"DisplayVersion"}) {
+    ASSERT_TRUE(testing::WriteRegistryValue(HKEY_CURRENT_USER, first, 0, name, REG_SZ, L"x",
+                                            2 * sizeof(wchar_t)));
+  }
+  ASSERT_TRUE(testing::WriteRegistryValue(HKEY_CURRENT_USER, second, 0, L"InstallLocation",
+                                          REG_SZ, other.c_str(),
+                                          (other.size() + 1) * sizeof(wchar_t)));
+  Install();
+  EXPECT_EQ(install_folder_.value(), ReadText(first, L"InstallLocation"));
+  EXPECT_EQ(L"Velum Stable 1.0.100.0", ReadText(first, L"DisplayName"));
+  EXPECT_EQ(other, ReadText(second, L"InstallLocation"));
+  EXPECT_FALSE(KeyExists(first + L"2"));
+}
+
+// Half-written entries of another folder: one with a command but no folder is not taken.
+TEST_F(RegistryStepsTest, AnEntryWithACommandButNoFolderIsNotTaken) {
+  const std::wstring first = std::wstring(kUninstall) + L"\\Velum 1.0.100.0";
+  ASSERT_TRUE(testing::WriteRegistryValue(HKEY_CURRENT_USER, first, 0, L"UninstallString",
+                                          REG_SZ, L"x", 2 * sizeof(wchar_t)));
+  Install();
+  EXPECT_EQ(L"<missing>", ReadText(first, L"InstallLocation"));
+  EXPECT_EQ(install_folder_.value(), ReadText(first + L"1", L"InstallLocation"));
+}
+
 TEST_F(RegistryStepsTest, UninstallRemovesWhatWasWrittenAndKeepsWhatOthersShare) {
   // Another browser's registration in the keys that are shared.
   const struct {

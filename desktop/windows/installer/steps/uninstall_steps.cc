@@ -11,6 +11,7 @@
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -51,20 +52,37 @@ namespace {
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
 }
 
-// Deletes `path` through `transaction` and, where it is gone already, the copies of it
-// that an uninstallation which did not finish set aside: they are this one's files. The
-// paths that could not be deleted are appended to `failed`.
-void DeleteWithSetAsideCopies(Transaction* transaction, const base::FilePath& path,
+// Deletes `path` through the context's transaction and, where it is gone already, the
+// copies of it that an uninstallation which did not finish set aside: they are this
+// one's files. A copy this run set aside (its in-use check's) is its own, committed with
+// it. The paths that could not be deleted are appended to `failed`.
+void DeleteWithSetAsideCopies(InstallationContext* context, const base::FilePath& path,
                               bool check_in_use, bool remove_empty_parents,
                               std::vector<base::FilePath>* failed) {
+  Transaction* transaction = context->GetTransaction();
   const bool gone = !base::PathExists(path);
   if (!DeleteThrough(transaction, path, check_in_use, remove_empty_parents))
     failed->push_back(path);
   if (!gone) return;
-  for (const base::FilePath& copy : FindSetAsideCopies(path)) {
+  for (const base::FilePath& copy : FindSetAsideCopies(path, context->GetRunStart())) {
     LOG(INFO) << "Removing " << copy.AsUTF8() << ", set aside by an earlier uninstallation";
     if (!DeleteThrough(transaction, copy, check_in_use, remove_empty_parents))
       failed->push_back(copy);
+  }
+}
+
+// Deletes the files of `folder`, a version folder an earlier run left that holds this
+// running program, through the context's transaction: what is in use (the program) is
+// appended to `failed`, for the batch to delete once this process has ended.
+void DeleteFilesOfFolderInUse(InstallationContext* context, const base::FilePath& folder,
+                              std::vector<base::FilePath>* failed) {
+  std::vector<base::FilePath> files;
+  base::FileEnumerator enumerator(folder, true, base::FileEnumerator::FILES, std::wstring());
+  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
+    files.push_back(path);
+  for (const base::FilePath& path : files) {
+    LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an earlier run";
+    if (!DeleteThrough(context->GetTransaction(), path, true, true)) failed->push_back(path);
   }
 }
 
@@ -256,9 +274,8 @@ void ResetDefaultBrowserAndShowSurvey(InstallationContext* context) {
 StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the uninstallation";
   std::vector<base::FilePath> failed;
-  DeleteWithSetAsideCopies(context_->GetTransaction(),
-                           context_->GetInstallFolder().Append(L"installation_status.xml"), false,
-                           true, &failed);
+  const base::FilePath record = context_->GetInstallFolder().Append(L"installation_status.xml");
+  DeleteWithSetAsideCopies(context_, record, false, true, &failed);
   if (!failed.empty()) {
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_UNINSTALL_INCOMPLETE,
                       std::wstring(), "Failed to remove installation status file");
@@ -287,14 +304,16 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   if (existing) {
     const base::FilePath version_folder = install_folder.Append(existing->subfolder);
     for (const std::wstring& name : existing->files)
-      DeleteWithSetAsideCopies(transaction, version_folder.Append(name), true, true, &failed);
-    for (const base::FilePath& path : failed) {
-      for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
-           folder = folder.DirName())
-        folders.insert(folder.value());
-    }
+      DeleteWithSetAsideCopies(context_, version_folder.Append(name), true, true, &failed);
   }
-  DeleteWithSetAsideCopies(transaction, install_folder.Append(L"launcher.exe"), true, true,
+  for (const base::FilePath& folder : context_->GetLeftoverFoldersInUse())
+    DeleteFilesOfFolderInUse(context_, folder, &failed);
+  for (const base::FilePath& path : failed) {
+    for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
+         folder = folder.DirName())
+      folders.insert(folder.value());
+  }
+  DeleteWithSetAsideCopies(context_, install_folder.Append(L"launcher.exe"), true, true,
                            &failed);
   if (!IsWhiteLabeled()) {
     const base::FilePath old_executable =
@@ -303,13 +322,13 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         !DeleteThrough(transaction, old_executable, false, false))
       VLOG(1) << "Could not remove " << old_executable.AsUTF8();
   }
-  DeleteWithSetAsideCopies(transaction, install_folder.Append(L"pref_default_overrides"), false,
+  DeleteWithSetAsideCopies(context_, install_folder.Append(L"pref_default_overrides"), false,
                            true, &failed);
   for (const base::FilePath& path : failed) batch.failed_files.push_back(path.value());
   if (existing) {
     for (const std::wstring& name : existing->root_files) {
       std::vector<base::FilePath> left;
-      DeleteWithSetAsideCopies(transaction, install_folder.Append(name), true, true, &left);
+      DeleteWithSetAsideCopies(context_, install_folder.Append(name), true, true, &left);
       if (!left.empty()) VLOG(1) << "Could not remove " << base::WideToUTF8(name);
     }
   }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/program_log_test_util.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
+#include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
@@ -178,6 +181,110 @@ TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
   ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
   EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(locked.value()) + "\""))
       << text;
+}
+
+// The browser that the uninstallation set aside to see whether it runs is its own copy,
+// committed with it: never taken for an earlier uninstallation's and set aside again.
+TEST_F(UninstallStepsTest, ItsOwnInUseCheckCopyIsNoEarlierRunsCopy) {
+  ASSERT_FALSE(InstallVersion().empty());
+  base::ScopedLogCapture log;
+  Uninstall();
+  for (const std::string& line : log.lines())
+    EXPECT_EQ(std::string::npos, line.find("set aside by an earlier uninstallation")) << line;
+}
+
+// An upgrade killed after its first files, before its record: the uninstallation
+// removes the version folder that no record names as well as the installation.
+TEST_F(UninstallStepsTest, RemovesTheVersionFolderOfAKilledUpgrade) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath killed(version_folder.value() + L"_0");
+  for (const wchar_t* name : {L"velum.exe", L"resources\\app.dat"})
+    ASSERT_TRUE(testing::MakeFile(killed.Append(name), "x"));
+  Uninstall();
+  EXPECT_FALSE(base::PathExists(killed));
+}
+
+// The entry's launcher starts the newest version folder's uninstaller: that of an upgrade
+// killed before its record. Its folder goes as the installation's files do, what the
+// running program holds by the batch once the program has ended.
+TEST_F(UninstallStepsTest, AKilledUpgradesFolderHoldingTheUninstallerGoesByTheBatch) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath killed(version_folder.value() + L"_0");
+  for (const wchar_t* name : {L"velum.exe", L"resources\\app.dat"})
+    ASSERT_TRUE(testing::MakeFile(killed.Append(name), "x"));
+  const base::FilePath held = killed.Append(L"velum.exe");
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, killed, true, false));
+  base::ScopedHandle lock = Lock(held);
+  ASSERT_TRUE(lock.IsValid());
+  Uninstall();
+  EXPECT_TRUE(base::PathExists(held));
+  EXPECT_FALSE(base::PathExists(killed.Append(L"resources")));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_NE(std::string::npos, text.find("del \"" + held.AsUTF8() + "\"")) << text;
+  EXPECT_NE(std::string::npos, text.find("rmdir \"" + killed.AsUTF8() + "\"")) << text;
+}
+
+// A record that cannot be removed (held open by another program) fails the
+// uninstallation: reported as complete, the record would name removed files.
+TEST_F(UninstallStepsTest, ARecordThatCannotBeRemovedFailsTheUninstallation) {
+  ASSERT_FALSE(InstallVersion().empty());
+  const base::FilePath record = install_folder_.Append(L"installation_status.xml");
+  base::ScopedHandle lock = Lock(record);
+  ASSERT_TRUE(lock.IsValid());
+  InstallationRun run;
+  run.uninstall = true;
+  Run(&run);
+  EXPECT_FALSE(run.succeeded);
+  EXPECT_NE(run.events.end(),
+            std::find(run.events.begin(), run.events.end(),
+                      "Error(1,,Failed to remove installation status file)"))
+      << ::testing::PrintToString(run.events);
+  lock.Close();
+  EXPECT_TRUE(base::PathExists(record));
+}
+
+// An uninstallation killed once it had set aside the record, the launcher and the
+// browser (twice: a second one was killed too) left the version folder behind. An
+// installation removes what the set-aside record names and installs afresh into the
+// usual version folder, without the uninstallation's survey.
+TEST_F(UninstallStepsTest, AnInstallationRemovesWhatACutShortUninstallationLeft) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const struct {
+    base::FilePath path;
+    const wchar_t* suffix;
+  } set_aside[] = {
+      {install_folder_.Append(L"installation_status.xml"), L".1700000000.old"},
+      {install_folder_.Append(L"launcher.exe"), L".1700000000.old"},
+      {install_folder_.Append(L"velum_visual_elements.xml"), L".1700000000.old"},
+      {version_folder.Append(L"velum.exe"), L".1700000000.old.1700000100.old"},
+  };
+  for (const auto& file : set_aside)
+    ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
+  system_services_.detached_launches.clear();
+  InstallationRun run;
+  Run(&run);
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  std::unique_ptr<InstallLog> record =
+      ReadRecord(install_folder_.Append(L"installation_status.xml"));
+  ASSERT_TRUE(record);
+  EXPECT_EQ(version_folder.BaseName().value(), record->subfolder);
+  EXPECT_TRUE(base::PathExists(version_folder.Append(L"velum.exe")));
+  base::FileEnumerator entries(install_folder_, true,
+                               base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                               std::wstring());
+  std::vector<std::string> left;
+  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
+    const std::wstring name = path.BaseName().value();
+    if (name.find(L".old") != std::wstring::npos ||
+        name.find(version_folder.BaseName().value() + L"_") == 0)
+      left.push_back(path.AsUTF8());
+  }
+  EXPECT_EQ(std::vector<std::string>{}, left);
+  EXPECT_TRUE(system_services_.detached_launches.empty());
 }
 
 // A front end that asks for the batch starts it as it ends, after the processes the

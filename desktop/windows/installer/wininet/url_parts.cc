@@ -47,11 +47,27 @@ bool IsUsableHost(const std::wstring& host) {
   return !numeric || IsIpv4Address(host);
 }
 
+const size_t kHostBufferLength = 255;
+const size_t kPathBufferLength = 4095;
+
+bool BeginsWithIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
+  const size_t length = wcslen(prefix);
+  return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
+}
+
 }  // namespace
 
+// "https://", a host and a path that fill their buffers but for the closing NUL, ":65535".
+const size_t kMaxParsedUrlLength =
+    8 + (kHostBufferLength - 1) + 6 + (kPathBufferLength - 1);
+
 bool ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
-  wchar_t host[255];
-  wchar_t path[4095];
+  // Wine's cracker crashes on some other texts (a scheme it does not know with an odd
+  // authority, or a long one); it never met one of these two schemes that it could not
+  // take.
+  if (!BeginsWithHttpScheme(url) || url.size() > kMaxParsedUrlLength) return false;
+  wchar_t host[kHostBufferLength];
+  wchar_t path[kPathBufferLength];
   URL_COMPONENTSW components = {};
   components.dwStructSize = sizeof(components);
   components.lpszHostName = host;
@@ -70,6 +86,21 @@ bool ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
 
 bool IsHttpScheme(int scheme) {
   return scheme == INTERNET_SCHEME_HTTP || scheme == INTERNET_SCHEME_HTTPS;
+}
+
+bool BeginsWithHttpScheme(const std::wstring& url) {
+  return BeginsWithIgnoringCase(url, L"http://") || BeginsWithIgnoringCase(url, L"https://");
+}
+
+bool BeginsWithOtherScheme(const std::wstring& url) {
+  const size_t colon = url.find(L':');
+  if (colon == std::wstring::npos || colon == 0 || !iswalpha(url[0]) || url[0] > 0x7F)
+    return false;
+  for (size_t i = 1; i < colon; ++i) {
+    if (!IsAsciiAlphanumeric(url[i]) && !wcschr(L"+-.", url[i])) return false;
+  }
+  const std::wstring scheme = url.substr(0, colon + 1);
+  return !BeginsWithIgnoringCase(scheme, L"http:") && !BeginsWithIgnoringCase(scheme, L"https:");
 }
 
 std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
@@ -101,13 +132,16 @@ bool IsHostAllowedBy(const std::wstring& host, const std::vector<std::wstring>& 
 
 // The authority of an http(s) URL as written: WinINet cracks "[zz::1" as a host and
 // 99999 as a port, and requests to them then fail as if the network were down, which
-// would be retried for an hour. |port| is the port the crack gave.
+// would be retried for an hour. |port| is the port the crack gave. Wine's WinINet ends
+// the authority at a "\" for "http://" only, and reads it on for "https://" and
+// "HTTP://": one that holds a "\" is read differently by different spellings.
 bool IsUsableAuthority(const std::wstring& url, INTERNET_PORT port) {
   const size_t scheme_end = url.find(L"://");
   if (scheme_end == std::wstring::npos) return false;
   const size_t start = scheme_end + 3;
-  const size_t end = std::min(url.find_first_of(L"/?#\\", start), url.size());
+  const size_t end = std::min(url.find_first_of(L"/?#", start), url.size());
   std::wstring authority = url.substr(start, end - start);
+  if (authority.find(L'\\') != std::wstring::npos) return false;
   const size_t at = authority.rfind(L'@');
   if (at != std::wstring::npos) authority.erase(0, at + 1);
   const size_t colon = authority.rfind(L':');

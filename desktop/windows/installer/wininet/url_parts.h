@@ -21,18 +21,29 @@ struct ParsedUrl {
   std::wstring path;
 };
 
-// Cracks |url| into |parsed|; false when WinINet cannot, or for an http(s) URL whose
-// authority is not usable (below).
+// The longest text ParseUrl cracks: the longest scheme and port with a host and a path
+// (its query and fragment included) as long as its buffers hold.
+extern const size_t kMaxParsedUrlLength;
+
+// Cracks |url| into |parsed|; false for a text that does not begin with "http://" or
+// "https://" (any case) or is longer than kMaxParsedUrlLength, which never reaches
+// WinINet, when WinINet cannot crack it, or when its authority is not usable (below).
 [[nodiscard]] bool ParseUrl(const std::wstring& url, ParsedUrl* parsed);
 bool IsHttpScheme(int scheme);
+// Whether |url| begins with "http://" or "https://", in any case.
+bool BeginsWithHttpScheme(const std::wstring& url);
+// Whether |url| begins with a scheme ("<letter>[letters, digits, +-.]:") other than
+// http and https.
+bool BeginsWithOtherScheme(const std::wstring& url);
 // |relative| (a Location value) read against |base|; empty when they do not combine.
 std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative);
 // Whether |host| ends with one of |suffixes|; every host when there is none.
 bool IsHostAllowedBy(const std::wstring& host, const std::vector<std::wstring>& suffixes);
 
-// Whether the authority of the http(s) |url| as written is a host that is a name, an
-// IPv4 address or a bracketed IPv6 address, with a port of 1 to 65535 equal to |port|
-// (the one InternetCrackUrlW gave) when one is written.
+// Whether the authority of the http(s) |url| as written (up to the first "/", "?" or "#")
+// is a host that is a name, an IPv4 address or a bracketed IPv6 address, with a port of 1
+// to 65535 equal to |port| (the one InternetCrackUrlW gave) when one is written; never
+// one that holds a "\".
 bool IsUsableAuthority(const std::wstring& url, INTERNET_PORT port);
 
 // "bytes START-END/TOTAL" or "bytes START-END/*" (then |total| is left alone); false

@@ -31,10 +31,64 @@ TEST(UrlPartsTest, AuthoritiesNoRequestCanReachAreRefused) {
       {L"http://host.example:8080/x", 80, false},
       {L"http://user:pw@host.example/x", 80, true},
       {L"http://exa%6dple.com/a", 80, false},
+      // WinINet reads a "\" into the authority for some spellings of the scheme only.
+      {L"http://e2e\\x@127.0.0.1:8080/x", 8080, false},
+      {L"HTTP://e2e\\x@127.0.0.1:84009/x", 18473, false},
+      {L"https://host.example\\x/y", 443, false},
+      {L"http://host.example/x\\y@z", 80, true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.usable, IsUsableAuthority(c.url, c.port)) << base::WideToUTF8(c.url);
   }
+}
+
+// What a server names reaches the cracker only as an http(s) text within the bound (Wine's
+// crashes on some others), and every spelling of the scheme meets the same authority
+// checks.
+TEST(UrlPartsTest, OnlyHttpTextsWithinTheBoundAreCracked) {
+  const std::wstring host(254, L'h');
+  const std::wstring longest = L"https://" + host + L":65535/" + std::wstring(4093, L'p');
+  ASSERT_EQ(kMaxParsedUrlLength, longest.size());
+  const struct {
+    std::wstring url;
+    bool parsed;
+    INTERNET_PORT port;
+  } cases[] = {
+      {L"x:@.", false, 0},
+      {L"a:0@.", false, 0},
+      {L"file:///x:@.", false, 0},
+      {L"file://" + std::wstring(300, L'a'), false, 0},
+      {L"file://" + std::wstring(300, L'a') + L"@.", false, 0},
+      {L"file://a:" + std::wstring(300, L'a'), false, 0},
+      {L"zz:" + std::wstring(300, L'@'), false, 0},
+      {L"HTTP://127.0.0.1:8080/x", true, 8080},
+      {L"hTtPs://host.example/x", true, 443},
+      {L"HTTP://e2e\\x@127.0.0.1:84009/x", false, 0},
+      {L"https://u\\x@host.example:99999/x", false, 0},
+      {L"http://e2e\\x@127.0.0.1:8080/x", false, 0},
+      {L"HTTPS://host.example:65536/x", false, 0},
+      {L"HTTP://host.example:84009/x", false, 0},
+      {longest, true, 65535},
+      {longest + L"p", false, 0},
+      // Userinfo is no buffer's: only the bound keeps it from the cracker.
+      {L"http://" + std::wstring(5000, L'u') + L"@host.example/x", false, 0},
+  };
+  for (const auto& c : cases) {
+    ParsedUrl parsed;
+    EXPECT_EQ(c.parsed, ParseUrl(c.url, &parsed)) << base::WideToUTF8(c.url.substr(0, 80));
+    if (c.parsed) {
+      EXPECT_TRUE(IsHttpScheme(parsed.scheme));
+      EXPECT_EQ(c.port, parsed.port);
+    }
+  }
+  EXPECT_TRUE(BeginsWithOtherScheme(L"x:@."));
+  EXPECT_TRUE(BeginsWithOtherScheme(L"file:///x:@."));
+  EXPECT_TRUE(BeginsWithOtherScheme(L"a+b-c.d:x"));
+  EXPECT_FALSE(BeginsWithOtherScheme(L"HTTP://x"));
+  EXPECT_FALSE(BeginsWithOtherScheme(L"Https:x"));
+  EXPECT_FALSE(BeginsWithOtherScheme(L"not a url"));
+  EXPECT_FALSE(BeginsWithOtherScheme(L"/path:x"));
+  EXPECT_FALSE(BeginsWithOtherScheme(L"1a:x"));
 }
 
 }  // namespace

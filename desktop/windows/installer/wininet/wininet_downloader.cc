@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "base/bind.h"
@@ -24,7 +25,7 @@ const int kRetryDelaySeconds = 6;
 // No byte for this long counts as a dropped connection; WinINet's own default does not
 // bound the wait everywhere.
 const int kReceiveTimeoutSeconds = 60;
-// The window in which a try must bring kProgressFloorBytes: a server that trickles a
+// The window in which a try must keep kMinimumBytesPerSecond: a server that trickles a
 // byte now and then never trips the receive timeout.
 const int kProgressWindowSeconds = 60;
 // The longest URL a redirect may name, as WinINet bounds them.
@@ -64,6 +65,20 @@ uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
                           nullptr);
 }
 
+// The downloaders alive, for WinINet's callbacks: Wine reports the late end of a closed
+// request through the callback and context its handle was made with, also after its
+// session stopped listening and its downloader went away. Never destroyed: callbacks may
+// come until the process ends.
+base::Lock& LiveDownloadersLock() {
+  static base::Lock* const lock = new base::Lock;
+  return *lock;
+}
+
+std::set<const void*>& LiveDownloaders() {
+  static std::set<const void*>* const live = new std::set<const void*>;
+  return *live;
+}
+
 }  // namespace
 
 WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* progress)
@@ -76,6 +91,8 @@ WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* pro
       weak_factory_(this) {
   CHECK(ui_delegate_) << "WinInetDownloader needs a UI delegate";
   weak_this_ = weak_factory_.GetWeakPtr();
+  base::AutoLock hold(LiveDownloadersLock());
+  LiveDownloaders().insert(this);
 }
 
 WinInetDownloader::~WinInetDownloader() {
@@ -84,6 +101,13 @@ WinInetDownloader::~WinInetDownloader() {
     termination_thread_->Join();
     termination_thread_.reset();
   }
+  {
+    base::AutoLock hold(LiveDownloadersLock());
+    LiveDownloaders().erase(this);
+  }
+  // No callback starts on this downloader any more; those running end soon: they only
+  // post to the owner thread.
+  while (callbacks_running_.load() > 0) Sleep(1);
   weak_factory_.InvalidateWeakPtrs();
 }
 
@@ -112,18 +136,18 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   http_status_ = 0;
 
   ParsedUrl parsed;
-  if (!ParseUrl(url_, &parsed)) {
+  const bool cracked = ParseUrl(url_, &parsed);
+  if (!cracked && !BeginsWithOtherScheme(url_)) {
     return Refuse(base::StringPrintf("Could not parse URL %s",
                                      BoundServerText(base::WideToUTF8(url_)).c_str()));
   }
-  if (!IsHttpScheme(parsed.scheme)) {
+  if (!cracked || !IsHttpScheme(parsed.scheme)) {
     return Refuse(base::StringPrintf("URL scheme is not http or https %s",
                                      BoundServerText(base::WideToUTF8(url_)).c_str()));
   }
   if (!IsHostAllowed(parsed.host))
     return Refuse(base::StringPrintf("Domain disallowed %s", base::WideToUTF8(parsed.host).c_str()));
   expected_size_ = 0;
-  bytes_read_ = 0;
   received_ = 0;
   furthest_ = 0;
   // A new transfer gets its own retries, also after one that used them all up.
@@ -192,7 +216,8 @@ std::string WinInetDownloader::GetLastErrorText() const {
 // static
 bool WinInetDownloader::IsHttpUrl(const std::wstring& url) {
   ParsedUrl parsed;
-  return ParseUrl(url, &parsed) && IsHttpScheme(parsed.scheme);
+  // As Start reads it.
+  return ParseUrl(UrlWithoutUserinfoAndFragment(url), &parsed) && IsHttpScheme(parsed.scheme);
 }
 
 bool WinInetDownloader::IsHostAllowed(const std::wstring& host) const {
@@ -203,10 +228,12 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
                                            const std::wstring& extra_headers) {
   VLOG(1) << "Opening internet request";
   // Nothing of an earlier request may be taken for this one's body.
-  bytes_read_ = 0;
+  if (read_buffers_.empty() || read_pending_.exchange(false)) {
+    read_buffers_.push_back(std::make_unique<ReadBuffer>());
+    read_buffer_ = read_buffers_.back().get();
+  }
+  read_buffer_.load()->bytes_read = 0;
   request_headers_ = extra_headers;
-  answer_progressed_ = false;
-  answer_new_bytes_ = 0;
   request_bytes_sent_ = 0;
   try_ended_ = false;
   const bool is_post = !body_.empty();
@@ -244,30 +271,6 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   return true;
 }
 
-void WinInetDownloader::StartProgressWindow() {
-  window_bytes_ = 0;
-  owner_runner_->PostDelayedTask(FROM_HERE,
-                                 base::Bind(&WinInetDownloader::CheckProgressWindow, weak_this_,
-                                            ++request_generation_),
-                                 progress_window_);
-}
-
-void WinInetDownloader::CheckProgressWindow(uint32_t generation) {
-  if (!IsInProgress() || generation != request_generation_ || try_ended_) return;
-  if (window_bytes_.exchange(0) >= kProgressFloorBytes) {
-    owner_runner_->PostDelayedTask(FROM_HERE,
-                                   base::Bind(&WinInetDownloader::CheckProgressWindow,
-                                              weak_this_, generation),
-                                   progress_window_);
-    return;
-  }
-  LOG(WARNING) << "Fewer than " << kProgressFloorBytes << " bytes came in "
-               << progress_window_.InMilliseconds() << " ms, ending the try";
-  // Closed first: what WinINet still reports for it is then no longer this transfer's.
-  CloseRequest();
-  CheckRetriesAndResume(ERROR_INTERNET_TIMEOUT);
-}
-
 // static
 void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                                         DWORD status, void* info,
@@ -275,24 +278,35 @@ void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_
   WinInetDownloader* self = reinterpret_cast<WinInetDownloader*>(context);
   VLOG(2) << "InternatStatusCallback called with code " << status;
   if (!self) return;
+  {
+    base::AutoLock hold(LiveDownloadersLock());
+    if (!LiveDownloaders().count(self)) return;
+    ++self->callbacks_running_;
+  }
+  self->OnStatus(handle, status, info, info_length);
+  --self->callbacks_running_;
+}
+
+void WinInetDownloader::OnStatus(HINTERNET handle, DWORD status, void* info,
+                                 DWORD info_length) {
   switch (status) {
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
       if (info) {
         const char* text = static_cast<const char*>(info);
-        self->observer_->OnIpAddress(std::string(text, strnlen(text, info_length)));
+        observer_->OnIpAddress(std::string(text, strnlen(text, info_length)));
       }
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
-      self->OnHandleClosing(handle);
+      OnHandleClosing(handle);
       break;
     case INTERNET_STATUS_REQUEST_SENT:
-      if (info && info_length >= sizeof(DWORD) && handle == self->request_)
-        self->OnRequestSent(*static_cast<DWORD*>(info));
+      if (info && info_length >= sizeof(DWORD) && handle == request_)
+        OnRequestSent(*static_cast<DWORD*>(info));
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE:
       // A request closed early (a try ended for its window) may still complete.
-      if (info && handle == self->request_)
-        self->OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
+      if (info && handle == request_)
+        OnRequestComplete(static_cast<INTERNET_ASYNC_RESULT*>(info)->dwError);
       break;
     default:
       break;
@@ -344,9 +358,14 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
 void WinInetDownloader::OnRedirect(bool keep_method) {
   VLOG(1) << "Redirect occured";
   const std::wstring location = QueryAnswerHeader(request_, L"Location");
-  // An absolute address is followed as given: combining cuts what it cannot hold.
-  const std::wstring target =
-      UrlWithoutUserinfoAndFragment(IsHttpUrl(location) ? location : CombineUrl(url_, location));
+  // An absolute address is followed as given: combining cuts what it cannot hold. Only
+  // an http(s) text, within the bound, reaches the cracker.
+  std::wstring target;
+  if (location.size() <= kMaxUrlLength) {
+    target = UrlWithoutUserinfoAndFragment(BeginsWithHttpScheme(location)
+                                               ? location
+                                               : CombineUrl(url_, location));
+  }
   if (location.size() > kMaxUrlLength || target.size() > kMaxUrlLength) {
     SetError(base::StringPrintf("Redirect URL is too long, %u characters",
                                 static_cast<unsigned>(std::max(location.size(), target.size()))));
@@ -359,6 +378,8 @@ void WinInetDownloader::OnRedirect(bool keep_method) {
   if (++redirect_count_ > kMaxRedirects) {
     SetError(base::StringPrintf("Too many redirects, more than %d, the last to %s", kMaxRedirects,
                                 quoted.c_str()));
+  } else if (BeginsWithOtherScheme(target)) {
+    SetError(base::StringPrintf("Redirect URL scheme is not http or https %s", quoted.c_str()));
   } else if (target.empty() || !ParseUrl(target, &parsed)) {
     SetError(base::StringPrintf("Redirect URL failed to parse %s", quoted.c_str()));
   } else if (!IsHttpScheme(parsed.scheme)) {
@@ -433,8 +454,7 @@ bool WinInetDownloader::HandleInitialCompletion() {
     PostToOwner(&WinInetDownloader::OnDownloadFailed);
     return false;
   }
-  // The retry count is reset by the first byte beyond what the transfer held before,
-  // not by the status alone: an answer that breaks off empty must not wipe it.
+  // No answer gives the retry count back: the transfer's retries bound it as a whole.
   SetState(STATE_RECEIVING);
   return true;
 }
@@ -471,6 +491,11 @@ bool WinInetDownloader::TakeWholeBody() {
   expected_size_ = 0;
   if (HttpQueryInfoW(request_, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
                      &size, nullptr)) {
+    if (length > max_body_bytes_) {
+      SetError(base::StringPrintf("Answer of %u bytes, longer than %u",
+                                  static_cast<unsigned>(length), max_body_bytes_));
+      return false;
+    }
     expected_size_ = length;
     VLOG(1) << "Expected total size: " << expected_size_;
   } else {
@@ -527,7 +552,8 @@ bool WinInetDownloader::TakeContentRange() {
   if (range.empty()) return true;
   uint64_t start = 0;
   uint64_t total = expected_size_;
-  if (!ParseContentRange(range, &start, &total) || start != received_ || total > UINT32_MAX) {
+  if (!ParseContentRange(range, &start, &total) || start != received_ ||
+      total > max_body_bytes_) {
     SetError(base::StringPrintf("Resume answered with the range %s at offset %u",
                                 base::WideToUTF8(range).c_str(), received_));
     return false;
@@ -543,25 +569,31 @@ bool WinInetDownloader::TakeContentRange() {
 void WinInetDownloader::HandleCompletionInProgress() {
   VLOG(2) << "Additional data downloaded";
   const HINTERNET request = request_;
+  read_pending_ = false;
+  ReadBuffer* const buffer = read_buffer_.load();
+  DWORD& bytes_read = buffer->bytes_read;
   for (;;) {
-    if (bytes_read_ > 0) {
-      if (const base::Result<> written = writer_->Write(buffer_, bytes_read_); !written.ok()) {
+    if (bytes_read > 0) {
+      if (const base::Result<> written = writer_->Write(buffer->data, bytes_read);
+          !written.ok()) {
         SetError(base::StringPrintf("Failed writing the response with error %d",
                                     static_cast<int>(written.failure().error)));
         PostToOwner(&WinInetDownloader::OnDownloadFailed);
         return;
       }
-      received_ += bytes_read_;
-      window_bytes_ += bytes_read_;
-      CountProgress();
+      received_ += bytes_read;
+      if (!CountProgress()) {
+        PostToOwner(&WinInetDownloader::OnDownloadFailed);
+        return;
+      }
       VLOG(2) << "Downloaded size: " << received_;
       PostProgress(&FetcherDelegate::SetCurrentProgress, received_);
     }
     // Written: a failed read below must not leave these bytes to be written again.
-    bytes_read_ = 0;
+    bytes_read = 0;
     // The body ends where its length says: Wine hands over bytes that follow it on a
     // kept connection, and then waits for more that never come.
-    DWORD wanted = sizeof(buffer_);
+    DWORD wanted = sizeof(buffer->data);
     if (expected_size_ > 0) {
       if (received_ >= expected_size_) {
         PostToOwner(&WinInetDownloader::OnDownloadCompleted);
@@ -569,8 +601,11 @@ void WinInetDownloader::HandleCompletionInProgress() {
       }
       wanted = std::min<DWORD>(wanted, expected_size_ - received_);
     }
-    if (!InternetReadFile(request, buffer_, wanted, &bytes_read_)) break;
-    if (bytes_read_ == 0) {
+    // Raised first: the owner may close the request while the read is in flight.
+    read_pending_ = true;
+    if (!InternetReadFile(request, buffer->data, wanted, &bytes_read)) break;
+    read_pending_ = false;
+    if (bytes_read == 0) {
       VLOG(1) << "Done reading from Internet";
       if (received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
@@ -585,6 +620,7 @@ void WinInetDownloader::HandleCompletionInProgress() {
     }
   }
   const DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING) read_pending_ = false;
   // The owner thread ended the try meanwhile and took it up itself.
   if (!request || request != request_) return;
   switch (error) {
@@ -607,43 +643,6 @@ void WinInetDownloader::HandleCompletionInProgress() {
       PostToOwner(&WinInetDownloader::OnDownloadFailed);
       break;
   }
-}
-
-void WinInetDownloader::CountProgress() {
-  if (received_ <= furthest_) return;
-  answer_new_bytes_ += received_ - furthest_;
-  furthest_ = received_;
-  if (answer_new_bytes_ >= kProgressFloorBytes) {
-    answer_progressed_ = true;
-    retry_count_ = 0;
-  }
-}
-
-void WinInetDownloader::ResumeAfterBreak(uint32_t error) {
-  if (!answer_progressed_)
-    CheckRetriesAndResume(error);
-  else if (EndTry())
-    PostToOwner(&WinInetDownloader::ResumeDownload);
-}
-
-void WinInetDownloader::CheckRetriesAndResume(uint32_t error) {
-  if (!EndTry()) return;
-  if (retry_count_ > 1 && progress_delegate_)
-    PostProgress(&FetcherDelegate::NotifyStalled, error);
-  const int32_t max_retries = body_sent_ && max_retries_once_sent_ >= 0
-                                  ? std::min(max_retries_, max_retries_once_sent_)
-                                  : max_retries_;
-  if (max_retries <= 0 || retry_count_ > max_retries) {
-    SetError(base::StringPrintf("Number of retries exceeded, last error: %d",
-                                static_cast<int>(error)));
-    PostToOwner(&WinInetDownloader::OnDownloadFailed);
-    return;
-  }
-  LOG(INFO) << "Retrying " << retry_count_ << " of " << max_retries;
-  ++retry_count_;
-  owner_runner_->PostDelayedTask(FROM_HERE,
-                                 base::Bind(&WinInetDownloader::ResumeDownload, weak_this_),
-                                 retry_delay_);
 }
 
 void WinInetDownloader::ResumeDownload() {

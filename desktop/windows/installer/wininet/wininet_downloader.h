@@ -3,8 +3,7 @@
 // reports every network event to a DownloadStatsObserver, reports progress and stalls to
 // an optional FetcherDelegate, asks for proxy credentials through the FetcherUIDelegate,
 // resumes a broken transfer with a Range request, retries connectivity failures and
-// 502/503/504 answers, ends a try that brings less than a floor of bytes per window as
-// such a failure, refuses hosts outside its allow-list, requests and reports URLs without
+// 502/503/504 answers, ends a try that brings new bytes below a rate as such a failure, refuses hosts outside its allow-list, requests and reports URLs without
 // userinfo and fragment, and runs its done callback once when the transfer has completed
 // or failed (never after Stop).
 //
@@ -80,30 +79,43 @@ class WinInetDownloader {
   void set_allowed_host_suffixes(const std::vector<std::wstring>& suffixes) {
     allowed_host_suffixes_ = suffixes;
   }
-  // 0 turns counted retries off: the first connectivity failure, 502-504 or answer that
-  // brings no new byte ends the transfer. N > 0 lets a run of N + 1 such failures retry,
-  // since the count is compared before it is raised.
+  // 0 turns counted retries off: the first connectivity failure, 502-504 or try below the
+  // rate ends the transfer. N > 0 lets a transfer retry N + 1 such failures, since the
+  // count is compared before it is raised; progress does not give them back, so that a
+  // server that answers a little and then stalls cannot hold the transfer without end.
   void set_max_retries(int32_t max_retries) { max_retries_ = max_retries; }
   int32_t max_retries() const { return max_retries_; }
   // A POST's own bound, taken once its body was wholly sent: the server has it then, and
   // asking again mostly repeats it. Negative (the default) keeps max_retries.
   void set_max_retries_once_sent(int32_t max_retries) { max_retries_once_sent_ = max_retries; }
+  // The longest body a transfer takes, so that a small answer cannot be stretched without
+  // end at the rate a try must keep; a longer one fails the transfer at once. Without it,
+  // the 32-bit count bounds it.
+  void set_max_body_bytes(uint32_t bytes) { max_body_bytes_ = bytes; }
   // Tests only: the wait before a counted retry, six seconds otherwise.
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // Tests only: how long a transfer waits for a byte, a minute otherwise; taken by Start.
   void SetReceiveTimeoutForTesting(base::TimeDelta timeout) { receive_timeout_ = timeout; }
-  // Tests only: the window in which a try must bring kProgressFloorBytes, a minute
+  // Tests only: the window in which a try must keep kMinimumBytesPerSecond, a minute
   // otherwise.
   void SetProgressWindowForTesting(base::TimeDelta window) { progress_window_ = window; }
 
-  // Fewer body bytes than this in a window end the try as a connectivity failure; a try
-  // resets the retry count, and a break is resumed at once, only once it brought as many.
+  // The rate of new body bytes a try must keep: a window, which runs from the send, that
+  // brings fewer than this rate times its length ends the try as a counted failure, and a
+  // try that breaks off is taken up again at once, uncounted, only when its open window
+  // kept the rate so far and brought kProgressFloorBytes, which also bounds the requests
+  // of a transfer. Header bytes and bytes an earlier try brought are no progress.
+  static constexpr uint32_t kMinimumBytesPerSecond = 1024;
   static constexpr uint32_t kProgressFloorBytes = 1024;
+  // The new bytes a window of |length| must bring.
+  static uint32_t FloorOf(base::TimeDelta length);
 
  private:
   static void CALLBACK InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                               DWORD status, void* info, DWORD info_length);
 
+  // The status callback's work, while this downloader is alive.
+  void OnStatus(HINTERNET handle, DWORD status, void* info, DWORD info_length);
   bool IsHostAllowed(const std::wstring& host) const;
   // A start that cannot go on: logs |message|, closes the writer, false.
   [[nodiscard]] bool Refuse(const std::string& message);
@@ -113,8 +125,12 @@ class WinInetDownloader {
   void OnRequestComplete(uint32_t error);
   // INTERNET_STATUS_REQUEST_SENT: |bytes| more of the request went out.
   void OnRequestSent(uint32_t bytes);
-  // Counts the try's new bytes: |received_| went beyond |furthest_|.
-  void CountProgress();
+  // Counts the try's new bytes (|received_| went beyond |furthest_|); false, with the
+  // error set, once the body is longer than the transfer takes.
+  [[nodiscard]] bool CountProgress();
+  // Whether the open window brought kProgressFloorBytes new bytes, at
+  // kMinimumBytesPerSecond until now.
+  bool OpenWindowKeptTheRate() const;
   // Arms the progress window of the request just sent.
   void StartProgressWindow();
   void CheckProgressWindow(uint32_t generation);
@@ -135,9 +151,9 @@ class WinInetDownloader {
   // Every status but 200 and 206: follows, retries, asks for proxy credentials or fails.
   void HandleAnswerWithoutBody(DWORD status);
   void HandleCompletionInProgress();
-  // An answer that broke off: resumed at once when it brought new bytes, otherwise a
-  // counted failure, so that a server that keeps cutting its answers short is not asked
-  // again without end.
+  // An answer that broke off: resumed at once when its open window kept the rate,
+  // otherwise a counted failure, so that a server that keeps cutting its answers short or
+  // stalling them is not asked again without end.
   void ResumeAfterBreak(uint32_t error);
   // Content-Range of a 206: false when it does not continue where this transfer stopped.
   [[nodiscard]] bool TakeContentRange();
@@ -174,18 +190,25 @@ class WinInetDownloader {
   std::unique_ptr<ResponseWriter> writer_;
   std::unique_ptr<DownloadStatsObserver> observer_;
   uint32_t expected_size_ = 0;
-  char buffer_[1024];
-  DWORD bytes_read_ = 0;
+  // What a read fills. Wine completes the read of a request closed meanwhile later, into
+  // the buffer it was given: a request closed with a read pending leaves its buffer here
+  // (one per counted try at most) and the next request gets a new one.
+  struct ReadBuffer {
+    char data[1024];
+    DWORD bytes_read = 0;
+  };
+  std::vector<std::unique_ptr<ReadBuffer>> read_buffers_;
+  std::atomic<ReadBuffer*> read_buffer_{nullptr};
+  std::atomic<bool> read_pending_{false};
   uint32_t received_ = 0;
   uint32_t http_status_ = 0;
-  // The most body bytes this transfer has held, and whether the current answer went
-  // beyond them (an answer to a Range request that was ignored starts again from 0).
+  // The most body bytes this transfer has held (an answer to a Range request that was
+  // ignored starts again from 0, and brings nothing new until it passes them).
   uint32_t furthest_ = 0;
-  bool answer_progressed_ = false;
-  // New bytes the current answer brought, and the bytes of the current window (counted
-  // on WinINet's threads, checked on the owner's).
-  uint32_t answer_new_bytes_ = 0;
-  std::atomic<uint32_t> window_bytes_{0};
+  // The new bytes of the current window and when it opened (counted on WinINet's threads,
+  // checked on the owner's too).
+  std::atomic<uint32_t> window_new_bytes_{0};
+  std::atomic<int64_t> window_start_us_{0};
   // Raised by every request sent, on the owner thread, so a window outlives none.
   uint32_t request_generation_ = 0;
   // Request bytes sent for the current request, and whether a POST's body went out whole
@@ -193,6 +216,8 @@ class WinInetDownloader {
   uint32_t request_bytes_sent_ = 0;
   std::atomic<bool> body_sent_{false};
   std::atomic<bool> try_ended_{false};
+  // Status callbacks running on this downloader; its destructor waits for them.
+  std::atomic<int> callbacks_running_{0};
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
   // Redirects followed since the transfer or its last resume sent a request.
@@ -212,6 +237,7 @@ class WinInetDownloader {
   int32_t retry_count_ = 0;
   int32_t max_retries_ = 600;
   int32_t max_retries_once_sent_ = -1;
+  uint32_t max_body_bytes_ = UINT32_MAX;
   base::TimeDelta retry_delay_;
   base::TimeDelta receive_timeout_;
   base::TimeDelta progress_window_;

@@ -220,6 +220,8 @@ TEST_F(WinInetDownloaderTest, ResumeAnsweredFromAnotherOffsetIsNotSpliced) {
       // Its last byte before its first; a total that 32 bits would cut to 1000.
       {R"("content_range": "bytes 1500-50/4000")", "bytes 1500-50/4000"},
       {R"("content_range": "bytes 1500-3999/4294968296")", "bytes 1500-3999/4294968296"},
+      // An unsatisfied range says no start at all.
+      {R"("content_range": "bytes */4000")", "bytes */4000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -425,6 +427,146 @@ TEST_F(WinInetDownloaderTest, TriesUnderTheProgressFloorAreCountedFailures) {
   EXPECT_TRUE(server_.Stop());
 }
 
+// A server that answers a kilobyte and then stalls, on every connection, or that sends a
+// kilobyte a little faster than each window, brings new bytes below the rate: every try
+// is a counted failure, the transfer ends with its retries, and each resume asks from
+// where the bytes read so far end.
+TEST_F(WinInetDownloaderTest, TriesBelowTheRateAreCountedWhateverTheyBrought) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(12000)));
+  const struct {
+    const char* faults;
+    int64_t receive_timeout_ms;
+    const char* ranges[3];
+  } cases[] = {
+      // Cut by the window.
+      {R"([{"stall_after": 1024}])", 60000, {"bytes=1024-", "bytes=2048-", "bytes=3072-"}},
+      // Broken off by the receive timeout, before the window ends.
+      {R"([{"stall_after": 1024}])", 1500, {"bytes=1024-", "bytes=2048-", "bytes=3072-"}},
+      // Two kilobytes in the first window of three seconds, one every 2.7 s.
+      {R"([{"trickle": 2.7, "bytes": 1024}])", 60000,
+       {"bytes=2048-", "bytes=4096-", "bytes=6144-"}},
+  };
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(3));
+  downloader_->set_max_retries(2);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    downloader_->SetReceiveTimeoutForTesting(
+        base::TimeDelta::FromMilliseconds(c.receive_timeout_ms));
+    ASSERT_TRUE(server_.AddFaults("/package.exe", c.faults));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_NE(std::string::npos,
+              downloader_->GetLastErrorText().find("Number of retries exceeded"))
+        << downloader_->GetLastErrorText();
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    ASSERT_EQ(before + 4, requests.size());
+    EXPECT_EQ("", requests[before].Header("Range"));
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(c.ranges[i], requests[before + 1 + i].Header("Range"));
+  }
+  EXPECT_TRUE(server_.Stop());
+}
+
+// The window runs from the send: header bytes are no progress, and an answer whose
+// header does not end in it, or whose first kilobyte never completes a read, is a counted
+// failure.
+TEST_F(WinInetDownloaderTest, AnswersWhoseHeaderOrFirstReadNeverEndsAreCounted) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(3000)));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(1));
+  downloader_->set_max_retries(1);
+  for (const char* fault : {R"([{"header_trickle": 0.05}])", R"([{"stall_after": 1023}])"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/package.exe", fault));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                     "Number of retries exceeded, last error: 12002"))
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ(3u, server_.Requests().size() - before);
+  }
+  EXPECT_TRUE(server_.Stop());
+}
+
+// A window armed for a try that ended early must not judge the next one: here it runs
+// out while the retry's answer is still on its way.
+TEST_F(WinInetDownloaderTest, AnEndedTrysWindowDoesNotEndTheNextTry) {
+  const std::string body = MakeBody(5000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  ASSERT_TRUE(server_.AddFaults("/package.exe",
+                                R"([{"status": 503, "times": 1}, {"delay": 4, "times": 1}])"));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(6));
+  downloader_->SetRetryDelayForTesting(base::TimeDelta::FromSeconds(3));
+  downloader_->set_max_retries(1);
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_TRUE(Downloaded() == body);
+  EXPECT_EQ(2u, server_.Requests().size());
+}
+
+// A chain of redirects goes on in its try's window: slow ones cannot stretch a try to a
+// window each.
+TEST_F(WinInetDownloaderTest, SlowRedirectsShareTheirTrysWindow) {
+  ASSERT_TRUE(server_.AddFaults(
+      "/package.exe", R"([{"delay": 0.5, "status": 302, "location": "{base}/package.exe"}])"));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->set_max_retries(0);
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Number of retries exceeded, last error: 12002"))
+      << downloader_->GetLastErrorText();
+  EXPECT_GT(11u, server_.Requests().size());
+  EXPECT_TRUE(server_.Stop());
+}
+
+// A try cut while its read waits must not reach the next try: Wine completes the read of
+// the closed request later, once a full buffer came or its receive timeout ran out.
+TEST_F(WinInetDownloaderTest, AClosedTrysLateReadReachesNoLaterTry) {
+  const std::string body = MakeBody(12000);
+  ASSERT_TRUE(server_.ServeFile("/package.exe", body));
+  downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(1));
+  downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(2));
+  downloader_->set_max_retries(1);
+  for (const char* first : {R"({"trickle": 0.1, "bytes": 45, "times": 1})",
+                            R"({"stall_after": 0, "times": 1})"}) {
+    SCOPED_TRACE(first);
+    ASSERT_TRUE(server_.AddFaults(
+        "/package.exe", std::string("[") + first + R"(, {"trickle": 0.25, "bytes": 1024}])"));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/package.exe")));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+        << downloader_->GetLastErrorText();
+    EXPECT_TRUE(Downloaded() == body) << Downloaded().size();
+    EXPECT_EQ(2u, server_.Requests().size() - before);
+  }
+  EXPECT_TRUE(server_.Stop());
+}
+
+// A body longer than the transfer's bound fails it at once, whether its Content-Length
+// says so or the connection's close ends it.
+TEST_F(WinInetDownloaderTest, BodiesBeyondTheBoundFailAtOnce) {
+  ASSERT_TRUE(server_.ServeText("/answer", 200, std::string(3000, 'a')));
+  downloader_->set_max_body_bytes(2000);
+  for (const char* fault : {"[]", R"([{"no_length": true}])"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_TRUE(server_.AddFaults("/answer", fault));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/answer")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find("longer than"))
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ(1u, server_.Requests().size() - before);
+  }
+  // At the bound it is taken whole.
+  downloader_->set_max_body_bytes(3000);
+  ASSERT_TRUE(Download(server_.Url("/answer")));
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+      << downloader_->GetLastErrorText();
+  EXPECT_EQ(3000u, Downloaded().size());
+}
+
 // A slow download above the floor goes on over many windows in one request.
 TEST_F(WinInetDownloaderTest, ADownloadAboveTheFloorIsNeverCut) {
   const std::string body = MakeBody(400000);
@@ -589,6 +731,15 @@ TEST_F(WinInetDownloaderTest, ARedirectChainEndsAfterTenRedirects) {
       {"/to_bad_ipv4", "http://127.0.0.300:" + port + "/x", "Redirect URL failed to parse"},
       {"/to_product_inside", "http://x.velumsoftware.com.evil.net:" + port + "/x",
        "Redirect URL is disallowed x.velumsoftware.com.evil.net"},
+      // Texts Wine's URL cracker crashes on, resolved against the current address first.
+      {"/to_crash_text", "x:@.", "Redirect URL scheme is not http or https"},
+      {"/to_long_file", "file://" + std::string(300, 'a') + "@.",
+       "Redirect URL scheme is not http or https file://"},
+      // Read past the "\" as "HTTP://" is, the port is over 65535; read to it, the
+      // server's own.
+      {"/to_backslash", "HTTP://e2e\\\\x@127.0.0.1:" + std::to_string(server_.port() + 65536) +
+                            "/x",
+       "Redirect URL failed to parse HTTP://127.0.0.1:"},
   };
   downloader_->set_allowed_host_suffixes({kProductDomainSuffix, L"127.0.0.1"});
   for (const Case& test : cases) {
@@ -769,6 +920,15 @@ TEST_F(WinInetDownloaderTest, RefusedStartsSendNothingAndKeepTheState) {
       {L"http://127.0.0.1:/a", "Could not parse URL", false},
       {L"http://[::1/a", "Could not parse URL", false},
       {L"http://exa%6dple.com/a", "Could not parse URL", false},
+      // Texts Wine's URL cracker crashes on.
+      {L"x:@.", "URL scheme is not http or https x:@.", false},
+      {L"a:0@.", "URL scheme is not http or https a:0@.", false},
+      {L"file://" + std::wstring(300, L'a') + L"@.", "URL scheme is not http or https file://",
+       false},
+      // Every spelling of the scheme: no userinfo kept, no port over 65535 wrapped round.
+      {L"HTTP://e2e\\x@127.0.0.1:" + std::to_wstring(server_.port() + 65536) + L"/package.exe",
+       "Could not parse URL HTTP://127.0.0.1:", false},
+      {L"HTTP://127.0.0.1:" + port + L"\\package.exe", "Could not parse URL", false},
   };
   downloader_->set_allowed_host_suffixes({kProductDomainSuffix, L"127.0.0.1"});
   for (const Case& test : cases) {

@@ -3,9 +3,17 @@
 #include <utility>
 
 #include "base/logging.h"
-#include "base/win/windows_version.h"
+#include "base/time/time.h"
 
 namespace installer {
+
+namespace {
+
+// How long WinINet may take to report a closed connection before the session stops
+// listening to it.
+const int kTerminationWaitSeconds = 5;
+
+}  // namespace
 
 WinInetTerminationThread::WinInetTerminationThread(base::SyncEvent* termination_event,
                                                    base::ScopedInternetHandle session)
@@ -16,13 +24,14 @@ WinInetTerminationThread::WinInetTerminationThread(base::SyncEvent* termination_
 WinInetTerminationThread::~WinInetTerminationThread() = default;
 
 void WinInetTerminationThread::Run() {
-  if (base::GetWindowsVersion() < base::OS_VERSION_VISTA) {
-    // Older WinINet may never report the closing: stop listening after a while.
-    if (!termination_event_->TimedWait(base::TimeDelta::FromSeconds(5)))
-      InternetSetStatusCallbackW(session_.Get(), nullptr);
-  } else {
-    LOG(INFO) << "Waiting for WinINET to finish";
-    termination_event_->Wait();
+  LOG(INFO) << "Waiting for WinINET to finish";
+  // WinINet may report the closing only once a server it still reads from sends or
+  // closes (Wine ends a pending read only then), and older WinINet may never report it:
+  // a finished transfer must not wait on the server, so stop listening after a while.
+  if (!termination_event_->TimedWait(base::TimeDelta::FromSeconds(kTerminationWaitSeconds))) {
+    LOG(WARNING) << "WinINET did not finish in " << kTerminationWaitSeconds
+                 << " s, unregistering the status callback";
+    InternetSetStatusCallbackW(session_.Get(), nullptr);
   }
   session_.Reset();
   termination_event_->Reset();

@@ -1,6 +1,7 @@
 // WinInetTerminationThread ("Wininet Termination"): closes a WinINet session once WinINet
-// has reported the closing of its connection, so that the downloader's thread never
-// waits for WinINet's last callbacks.
+// has reported the closing of its connection, or after a bounded wait with the status
+// callback removed, so that the downloader's thread never waits for WinINet's last
+// callbacks and a finished transfer never waits on its server.
 #ifndef DESKTOP_WINDOWS_INSTALLER_WININET_WININET_TERMINATION_THREAD_H_
 #define DESKTOP_WINDOWS_INSTALLER_WININET_WININET_TERMINATION_THREAD_H_
 

@@ -29,12 +29,8 @@ bool FirstSetAsideSecond(std::wstring name, const std::wstring& original, int64_
 
 }  // namespace
 
-bool IsSetAsideCopyOf(const std::wstring& name, const std::wstring& original) {
-  int64_t second = 0;
-  return FirstSetAsideSecond(name, original, &second);
-}
-
-std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path) {
+std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path,
+                                               int64_t set_aside_before) {
   const base::FilePath file = path.StripTrailingSeparators();
   const std::wstring original = file.BaseName().value();
   std::vector<std::pair<int64_t, base::FilePath>> found;
@@ -43,7 +39,11 @@ std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path) {
                                original + L".*.old");
   for (base::FilePath entry = entries.Next(); !entry.empty(); entry = entries.Next()) {
     int64_t second = 0;
-    if (FirstSetAsideSecond(entry.BaseName().value(), original, &second))
+    std::wstring taken_from;
+    int64_t last_second = 0;
+    if (FirstSetAsideSecond(entry.BaseName().value(), original, &second) &&
+        ParseSetAsideName(entry.BaseName().value(), &taken_from, &last_second) &&
+        last_second < set_aside_before)
       found.emplace_back(second, entry);
   }
   std::stable_sort(found.begin(), found.end(),

@@ -4,6 +4,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SET_ASIDE_COPIES_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SET_ASIDE_COPIES_H_
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -11,12 +13,13 @@
 
 namespace installer {
 
-// Whether `name` is `original` set aside once or more ("a.1700000000.old",
-// "a.1700000000.old.1700000100.old"); names compare as Windows compares them.
-[[nodiscard]] bool IsSetAsideCopyOf(const std::wstring& name, const std::wstring& original);
-
-// The set-aside copies of `path` in its folder, the one first set aside last first.
-std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path);
+// The set-aside copies of `path` in its folder: its name set aside once or more
+// ("a.1700000000.old", "a.1700000000.old.1700000100.old"), names compared as Windows
+// compares them, the one first set aside last first. With
+// `set_aside_before`, only copies last set aside before that second: one set aside in a
+// run's own second or later may be that run's own, which its commit or rollback needs.
+std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path,
+                                               int64_t set_aside_before = INT64_MAX);
 
 }  // namespace installer
 

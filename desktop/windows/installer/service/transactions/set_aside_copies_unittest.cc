@@ -26,8 +26,17 @@ TEST(SetAsideCopiesTest, TellsCopiesOfTheNameSetAsideOnceOrMore) {
       {L"old_launcher.exe.1700000000.old", false},
       {L"launcher.exe.1700000000.old.bak", false},
   };
-  for (const auto& test : cases)
-    EXPECT_EQ(test.copy, IsSetAsideCopyOf(test.name, L"launcher.exe")) << test.name;
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  for (const auto& test : cases) {
+    const base::FilePath file = scratch.path().Append(test.name);
+    ASSERT_TRUE(base::WriteFile(file, "x", 1) == 1) << test.name;
+    const std::vector<base::FilePath> found =
+        FindSetAsideCopies(scratch.path().Append(L"launcher.exe"));
+    EXPECT_EQ(test.copy ? std::vector<base::FilePath>{file} : std::vector<base::FilePath>{}, found)
+        << test.name;
+    ASSERT_TRUE(base::DeleteFile(file, false)) << test.name;
+  }
 }
 
 TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
@@ -45,6 +54,14 @@ TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
   };
   EXPECT_EQ(expected, FindSetAsideCopies(scratch.path().Append(L"a.txt")));
   EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"c.txt")).empty());
+  // A copy last set aside in a run's second or later may be that run's own: the one set
+  // aside again at 1700000300 is, though first set aside before.
+  const std::vector<base::FilePath> earlier = {
+      scratch.path().Append(L"a.txt.1700000200.old"),
+      scratch.path().Append(L"a.txt.1700000100.old"),
+  };
+  EXPECT_EQ(earlier, FindSetAsideCopies(scratch.path().Append(L"a.txt"), 1700000300));
+  EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"a.txt"), 1700000100).empty());
 }
 
 }  // namespace
