@@ -1,5 +1,5 @@
 #!/bin/sh
-# make-signing-testdata.sh <outdir> <stub.exe>: a test CA with two code-signing leaves
+# make-signing-testdata.sh <outdir> <stub.exe> <driver.exe>: a test CA with two code-signing leaves
 # ("Velum Software Test Signer", the tests' expected signer, and another publisher), PE
 # files signed in every way the signature check must tell apart, and installer files that
 # carry a full package: <stub.exe> + padding + "VLM" + 7z archive + its length (u32 LE).
@@ -11,9 +11,15 @@
 #   nested_forged.exe                   dual.exe whose nested signature names another file's
 #                                       digest
 #   package.7z package_unsigned.exe package_signed.exe   the package and its installers
+#   driver_unsigned.exe driver_signed.exe   <driver.exe> carrying the package, as an
+#                                       unsigned test build and a signed build
+#   driver_online_signed.exe            <driver.exe> signed, carrying no package
+#   planted.7z planted_unsigned.exe planted_signed.exe   another package (its velum.exe
+#                                       says "planted browser") and its installers
 set -eu
 out=$1
 stub=$2
+driver=$3
 rm -rf "$out"
 mkdir -p "$out"
 cd "$out"
@@ -87,5 +93,17 @@ printf 'strings\n' > package/resources/strings.txt
 (cd package && 7zz a -bso0 -bsp0 -bse1 -m0=LZMA2 ../package.7z . )
 "$(dirname "$0")/make-full-package-installer.sh" "$stub" package.7z package_unsigned.exe
 sign signer package_unsigned.exe package_signed.exe
+"$(dirname "$0")/make-full-package-installer.sh" "$driver" package.7z driver_unsigned.exe
+sign signer driver_unsigned.exe driver_signed.exe
+cp "$driver" driver_online.exe
+pad8 driver_online.exe
+sign signer driver_online.exe driver_online_signed.exe
+rm driver_online.exe
+mkdir -p planted
+printf 'planted browser\n' > planted/velum.exe
+printf 'velum.exe\r\n' > planted/files_list
+(cd planted && 7zz a -bso0 -bsp0 -bse1 -m0=LZMA2 ../planted.7z . )
+"$(dirname "$0")/make-full-package-installer.sh" "$stub" planted.7z planted_unsigned.exe
+sign signer planted_unsigned.exe planted_signed.exe
 rm -f ./*.csr ./*.srl leaf.ext
 touch stamp

@@ -580,6 +580,9 @@ case $CASE in
     check_installed_package "$SAMPLE/package"
     check_user_integration 1.0.100.0
     ls "$LOGS"/velum_installer_*.log > /dev/null 2>&1 || fail "no installer log"
+    # Elevated, the package came out of the file the running installer is mapped from.
+    grep -aq "Taking the package this installer carries" "$LOGS"/velum_installer_*.log ||
+      fail "the elevated run did not take its own package"
     # Nothing on the console it was started from but the error lines that logging copies
     # to standard error.
     printed=$(grep -av '^\[[0-9/.]*:\(ERROR\|FATAL\):' "$WORK/run.out")

@@ -64,12 +64,12 @@ std::wstring CrashReporterIdText() {
 // Elevated, the package folder is the user's: the installer runs from the package taken
 // out of the signed full-package installer into a folder that only administrators can
 // change, and only verified. `command_line`'s program becomes the taken package's
-// installer, held in `hold`, verified by the rule of `running_installer`; its components
-// are those that passed the rule, their program files held in `component_programs`;
-// `partner_files_left_out` counts the partner files that stay out.
-[[nodiscard]] bool PrepareElevatedRun(const base::FilePath& running_installer,
-                                      PackageUnpacker* unpacker, AdminOnlyFolder* folder,
-                                      base::CommandLine* command_line, base::ScopedHandle* hold,
+// installer, held in `hold`, verified by `rule`; its components are those that passed it,
+// their program files held in `component_programs`; `partner_files_left_out` counts the
+// partner files that stay out.
+[[nodiscard]] bool PrepareElevatedRun(SignatureRule rule, PackageUnpacker* unpacker,
+                                      AdminOnlyFolder* folder, base::CommandLine* command_line,
+                                      base::ScopedHandle* hold,
                                       std::vector<HeldProgram>* component_programs,
                                       int* partner_files_left_out) {
   const base::FilePath package = command_line->GetProgram().DirName();
@@ -77,7 +77,7 @@ std::wstring CrashReporterIdText() {
   ElevatedPackage taken;
   const base::Result<> result =
       TakeElevatedPackage(package, command_line->GetSwitchValueNative(switches::kComponents),
-                          running_installer, unpacker, folder->path(), &taken);
+                          rule, unpacker, folder->path(), &taken);
   if (!result.ok()) {
     LOG(ERROR) << "Not running the package's installer: " << base::DescribeFailure(result.failure());
     return false;
@@ -96,7 +96,7 @@ std::wstring CrashReporterIdText() {
   command_line->SetProgram(taken.folder.Append(L"installer.exe"));
   *component_programs = std::move(taken.component_programs);
   LOG(INFO) << "Package taken for the elevated run into " << taken.folder.AsUTF8();
-  return HoldVerifiedProgram(command_line->GetProgram(), running_installer, hold);
+  return HoldVerifiedProgram(command_line->GetProgram(), rule, hold);
 }
 
 [[nodiscard]] bool GetInstallerExecutable(base::FilePath* executable) {
@@ -213,10 +213,9 @@ bool FixEventACL(HANDLE event) {
 
 PackageHandOver::PackageHandOver(const base::FilePath& install_folder,
                                  const base::CommandLine* process_command_line, Delegate* delegate,
-                                 PackageUnpacker* unpacker,
-                                 const base::FilePath& running_installer)
+                                 PackageUnpacker* unpacker, SignatureRule rule)
     : install_folder_(install_folder),
-      running_installer_(running_installer),
+      rule_(rule),
       unpacker_(unpacker),
       process_command_line_(process_command_line),
       delegate_(delegate) {}
@@ -273,9 +272,9 @@ void PackageHandOver::RunPackageInstaller() {
   base::Process process;
   AdminOnlyFolder package_copy;
   int partner_files_left_out = 0;
-  if (!IsUserAdmin(false) ||
-      PrepareElevatedRun(running_installer_, unpacker_, &package_copy, &command_line, &hold,
-                         &component_programs, &partner_files_left_out))
+  if (!IsUserAdmin(false) || PrepareElevatedRun(rule_, unpacker_, &package_copy, &command_line,
+                                                 &hold, &component_programs,
+                                                 &partner_files_left_out))
     process = base::LaunchProcess(command_line, base::LaunchOptions());
   // The statistics say what was installed; a hostile list reports no more than the bound.
   for (int i = 0; i < partner_files_left_out && i < kMaxPartnerFilesReported; ++i)

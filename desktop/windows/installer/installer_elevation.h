@@ -109,12 +109,11 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
 
   // `process_command_line`, `delegate` and `unpacker` must outlive the object. Elevated,
   // the package is taken out of a signed full-package installer with `unpacker` (none:
-  // nothing runs elevated), and the package's installer runs only when
-  // `running_installer`'s signature rule lets it.
+  // nothing runs elevated), and the package's installer runs only when the signature
+  // rule `rule` (this build's) lets it.
   PackageHandOver(const base::FilePath& install_folder,
                   const base::CommandLine* process_command_line, Delegate* delegate,
-                  PackageUnpacker* unpacker,
-                  const base::FilePath& running_installer = RunningInstallerPath());
+                  PackageUnpacker* unpacker, SignatureRule rule = ThisBuildSignatureRule());
   ~PackageHandOver() override;
   PackageHandOver(const PackageHandOver&) = delete;
   PackageHandOver& operator=(const PackageHandOver&) = delete;
@@ -138,7 +137,7 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
   [[nodiscard]] bool ClaimOutcome();
 
   base::FilePath install_folder_;
-  base::FilePath running_installer_;
+  SignatureRule rule_;
   PackageUnpacker* unpacker_;
   const base::CommandLine* process_command_line_;
   Delegate* delegate_;

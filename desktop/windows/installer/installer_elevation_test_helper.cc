@@ -11,6 +11,8 @@
 //   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
 //                                      folder's GiveInstallPermission event and waits for
 //                                      its Undo event
+// Asked "--internal-version" alone, it answers VELUM_TEST_INTERNAL_VERSION on its standard
+// output and does nothing else,
 // and, from its arguments, "--hold-file=<path>": keeps the file open without delete
 // sharing until it ends (opened before the record is written), then sets the event
 // "--held-event=<name>" when one is given, and "--wait-event=<name>": waits until that
@@ -93,6 +95,13 @@ bool TryWrite(const std::wstring& name, const std::wstring& record) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"--internal-version") {
+    const std::wstring version = GetEnvironment(L"VELUM_TEST_INTERNAL_VERSION");
+    const std::string text(version.begin(), version.end());
+    DWORD written = 0;
+    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
+                     static_cast<DWORD>(text.size()), &written, nullptr) ? 0 : 94;
+  }
   const std::wstring held = GetSwitch(argc, argv, L"hold-file");
   // Closed by the process's end.
   if (!held.empty() && CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -15,8 +15,10 @@
 #include "base/run_loop.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/windows_version.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
@@ -335,6 +337,12 @@ class PackageHandOverTest : public ElevationTest {
     ASSERT_TRUE(CopyFileW(Helper().value().c_str(),
                           package_folder_.Append(L"installer.exe").value().c_str(), FALSE));
     process_.AppendSwitchPath("wait-for-package", package_folder_);
+    // The test packages are as recent as this installer unless a case says otherwise.
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
+    ElevationTest::TearDown();
   }
 
   base::ScopedHandle CreatePackageReadyEvent() {
@@ -350,17 +358,14 @@ class PackageHandOverTest : public ElevationTest {
     return download;
   }
 
-  // Hands a ready package over; the last call the installation got.
-  // `running_installer`: the installer whose signature rule decides (this test's own
-  // executable, unsigned, by default).
-  std::string HandOverReadyPackage(
-      const base::FilePath& running_installer = RunningInstallerPath()) {
+  // Hands a ready package over; the last call the installation got. `rule`: that of an
+  // unsigned build (this test's own) by default.
+  std::string HandOverReadyPackage(SignatureRule rule = SignatureRule::kNotRequired) {
     base::ScopedHandle ready = CreatePackageReadyEvent();
     EXPECT_TRUE(SetEvent(ready.Get()));
     RecordingDelegate delegate;
     delegate.components = components_;
-    PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_,
-                              running_installer);
+    PackageHandOver hand_over(install_folder_, &process_, &delegate, &unpacker_, rule);
     hand_over.WaitForPackage(false);
     return delegate.calls.empty() ? std::string() : delegate.calls.back();
   }
@@ -410,8 +415,7 @@ TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAPackageItCannotTakeFromASign
   ASSERT_TRUE(IsUserAdmin(false)) << "every process is an administrator here";
   EXPECT_EQ(kNotStarted, HandOverReadyPackage());
   const base::FilePath download = PlaceDownload();
-  const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
-  EXPECT_EQ(kNotStarted, HandOverReadyPackage(signed_installer));
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage(SignatureRule::kRequired));
   {
     base::ScopedHandle writer(CreateFileW(download.value().c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -424,8 +428,26 @@ TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAPackageItCannotTakeFromASign
   // The signed download passes the signed installer's rule and is unpacked (the helper in
   // place of its installer does not pass it).
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"), download));
-  EXPECT_EQ(kNotStarted, HandOverReadyPackage(signed_installer));
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage(SignatureRule::kRequired));
   EXPECT_EQ(1u, unpacker_.unpacked.size());
+}
+
+// Elevated, a package older than this installer is refused on the held copy, with its
+// reason, also one of the expected signer planted as the fetcher's latest download: an
+// older release lacks the faults mended since.
+TEST_F(PackageHandOverTest, ElevatedHandOverRefusesAnOlderPackage) {
+  ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
+  ScopedEnvironmentVariable older(L"VELUM_STUB_INTERNAL_VERSION", L"0.0.1");
+  PlaceDownload();
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage());
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"),
+                             base::FilePath(package_folder_.value() + L"_5.exe")));
+  base::ScopedLogCapture log;
+  EXPECT_EQ(kNotStarted, HandOverReadyPackage(SignatureRule::kRequired));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing ").size());
+  EXPECT_EQ(1u, log.LinesStartingWith("Not running the package's installer: ").size());
+  EXPECT_TRUE(unpacker_.unpacked.empty());
+  EXPECT_FALSE(base::PathExists(RecordPath()));
 }
 
 // Elevated, the package's installer runs from the package taken out of the signed file:

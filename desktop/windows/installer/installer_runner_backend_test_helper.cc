@@ -10,6 +10,7 @@
 // in for the shell's shortcut folders (the test prefix's own are shared by every test).
 // VELUM_TEST_HOLD_ROLLBACK names an event that a failed installation waits for once its
 // error is on its way to the front end, before it rolls back.
+// "version", "internal-version" and "stream" are answered as the installer answers them.
 // Exit code 0 when the installation succeeded, 1 when not, 2 when the set-up failed;
 // VELUM_TEST_BACKEND_EXIT_CODE replaces the first two, as a backend ended from outside
 // after its reports would end; VELUM_TEST_HOLD_END names an event the backend waits for
@@ -33,6 +34,7 @@
 #include "base/path_service.h"
 #include "base/threading/thread_task_runner_handle.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/front_end/installer_help.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
@@ -118,6 +120,9 @@ base::FilePath LogFilePath() {
 
 int wmain(int, wchar_t**) {
   base::CommandLine::Init();
+  // As the entry answers a version check before anything else: an elevated hand-over asks
+  // the full-package installer it takes.
+  if (installer::PrintInformationalSwitch(*base::CommandLine::ForCurrentProcess())) return 0;
   base::ExitCallbackStack exit_callbacks;
   HKEY hive = nullptr;
   if (!UsePrivateUserHive(&hive) || !UsePrivateShellFolders()) return 2;

@@ -14,6 +14,7 @@
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/run_loop.h"
 #include "base/test/log_capture_test_util.h"
@@ -321,6 +322,53 @@ TEST_F(InstallerRunnerTest, ABackendThatReportedNoSuccessEndsAsFailed) {
   EXPECT_EQ(std::string::npos,
             launched.substr(handle + 22, 16).find_first_not_of("0123456789ABCDEF"));
   EXPECT_EQ(std::string::npos, launched.find("wait-for-package"));
+}
+
+// A package unpacked from a full-package installer is never run from the folder the user
+// can change, even when it is complete before the start: this program runs as the backend,
+// waits for the package (told ready at once) and hands it over, so that an elevated run
+// takes it out of the full-package installer again.
+TEST_F(InstallerRunnerTest, AFullPackagesPackageIsHandedOverNeverRunFromItsFolder) {
+  const base::FilePath fake = testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe");
+  ASSERT_TRUE(base::CopyFile(fake, package_.Append(L"installer.exe")));
+  const base::FilePath front_end = temp_.path().Append(L"front_end.exe");
+  ASSERT_TRUE(base::CopyFile(fake, front_end));
+  base::FilePath own;
+  ASSERT_TRUE(base::PathRegistry::Get(base::FILE_EXE, &own));
+  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, front_end, true, false));
+  const base::FilePath log = temp_.path().Append(L"launched.txt");
+  testing::ScopedEnvironmentVariable log_variable(L"VELUM_FAKE_PROGRAM_LOG", log.value());
+  testing::ScopedEnvironmentVariable exit_code(L"VELUM_FAKE_PROGRAM_EXIT_CODE", L"0");
+  testing::TestSettings settings(install_folder_, {});
+  RecordingInstallerObserver observer;
+  base::RunLoop run_loop;
+  observer.on_end = [&run_loop] { run_loop.Quit(); };
+  bool started = false;
+  {
+    InstallerRunner runner(package_, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.set_from_full_package();
+    runner.OnPackageReady();
+    started = runner.Start(settings.get());
+    if (started) {
+      const base::ScopedHandle ready(OpenEventW(
+          SYNCHRONIZE, FALSE,
+          GetKernelObjectName(install_folder_.value(), L"VelumInstaller/PackageReady", true)
+              .c_str()));
+      EXPECT_TRUE(ready.IsValid());
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 0));
+      run_loop.Run();
+    }
+    runner.RemoveObserver(&observer);
+  }
+  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, own, true, false));
+  ASSERT_TRUE(started) << ::testing::PrintToString(observer.events);
+  std::string launched;
+  ASSERT_TRUE(base::ReadFileToString(log, &launched));
+  EXPECT_EQ(0u, launched.find("front_end.exe ")) << launched;
+  EXPECT_NE(std::string::npos, launched.find("--wait-for-package=" + package_.AsUTF8()))
+      << launched;
+  EXPECT_EQ(std::string::npos, launched.find("installer.exe")) << launched;
 }
 
 // A process that hands the installation over judges the other one by its exit code (a

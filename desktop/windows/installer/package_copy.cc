@@ -24,6 +24,7 @@
 #include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/elevated_helper/verified_folder.h"
 #include "desktop/windows/installer/steps/component_steps.h"
+#include "desktop/windows/installer/verification/downloaded_version_check.h"
 
 namespace installer {
 
@@ -249,32 +250,65 @@ void CarryOverFetcherOutputs(const base::FilePath& user_package, ElevatedPackage
   }
 }
 
-// Copies the full-package installer `file` into `destination` through a held handle and
-// unpacks the copy, once its signature passed `running_installer`'s rule, into
-// `package`.
-base::Result<> UnpackSignedCopy(const base::FilePath& file, const base::FilePath& running_installer,
-                                PackageUnpacker* unpacker, const base::FilePath& destination,
-                                const base::FilePath& package) {
-  const base::FilePath copy = destination.Append(kFullPackageName);
-  {
-    HeldFile source;
-    base::Result<> held = HoldEntry(file, &source);
-    if (held.ok() && source.is_directory()) held = base::Failure{0, 0, "a folder", file};
-    if (!held.ok()) return held;
-    const base::Result<> copied = CopyHeldFile(source, copy);
-    if (!copied.ok()) return copied;
+// Copies what the held full-package installer `source` holds to `copy` in the
+// administrators' folder; the copy is removed when it cannot be made whole.
+base::Result<> CopyCandidate(const HeldFile& source, const base::FilePath& copy) {
+  if (source.is_directory()) return base::Failure{0, 0, "a folder", source.final_path()};
+  const base::Result<> copied = CopyHeldFile(source, copy);
+  if (!copied.ok()) base::DeleteFileBestEffort(copy, false);
+  return copied;
+}
+
+// This installer's own file, when it carries a full package: read from the file its
+// image is mapped from, never from whatever now sits at the name it was started with.
+// False (the copy removed) when it cannot be held or carries none.
+bool CopyOwnPackage(PackageUnpacker* unpacker, const base::FilePath& copy) {
+  HeldFile own;
+  const base::Result<> held = HoldOwnImage(&own);
+  if (!held.ok()) {
+    LOG(WARNING) << "Not taking this installer's own package: "
+                 << base::DescribeFailure(held.failure());
+    return false;
   }
-  // Held while it is unpacked, though only administrators could change it.
+  // Held without delete sharing, the file stays at its final path while it is read.
+  if (!unpacker->CarriesPackage(own.final_path())) return false;
+  LOG(INFO) << "Taking the package this installer carries, from " << own.final_path().AsUTF8();
+  return CopyCandidate(own, copy).ok();
+}
+
+// Puts into `copy` the full-package installer to take the package from: this
+// installer's own file, else the first download that carries a package.
+base::Result<> CopyFullPackage(const base::FilePath& package, PackageUnpacker* unpacker,
+                               const base::FilePath& copy) {
+  if (CopyOwnPackage(unpacker, copy)) return base::Result<>();
+  for (const base::FilePath& candidate : FullPackageCandidates(package)) {
+    if (!unpacker->CarriesPackage(candidate)) continue;
+    LOG(INFO) << "Taking the package from " << candidate.AsUTF8();
+    HeldFile source;
+    const base::Result<> held = HoldEntry(candidate, &source);
+    if (!held.ok()) return held;
+    return CopyCandidate(source, copy);
+  }
+  return base::Failure{0, 0, "no signed full-package installer carries it", package};
+}
+
+// Unpacks the full-package installer copied to `copy` into `package` once the copy,
+// held, passed the signer rule `rule` and the version floor.
+base::Result<> UnpackVerifiedCopy(const base::FilePath& copy, SignatureRule rule,
+                                  PackageUnpacker* unpacker, const base::FilePath& destination,
+                                  const base::FilePath& package) {
+  // Held while it is checked and unpacked, though only administrators could change it.
   base::ScopedHandle hold;
-  if (!HoldVerifiedProgram(copy, running_installer, &hold))
-    return base::Failure{0, 0, "its signature does not pass the signer rule", file};
+  if (!HoldVerifiedProgram(copy, rule, &hold))
+    return base::Failure{0, 0, "its signature does not pass the signer rule", copy};
+  const base::Result<> recent = CheckVersionFloor(copy);
+  if (!recent.ok()) return recent;
   if (!CreateDirectoryW(package.value().c_str(), nullptr))
     return base::Failure{GetLastError(), 0, "cannot create", package};
   const base::FilePath archive = destination.Append(kArchiveName);
   const base::Result<> unpacked = unpacker->Unpack(copy, archive, package);
   hold.Close();
   base::DeleteFileBestEffort(archive, false);
-  base::DeleteFileBestEffort(copy, false);
   return unpacked;
 }
 
@@ -283,8 +317,7 @@ base::Result<> UnpackSignedCopy(const base::FilePath& file, const base::FilePath
 // installer among them.
 base::Result<base::FilePath> CopyVerifiedComponent(
     const base::FilePath& package, const std::pair<std::wstring, std::wstring>& component,
-    const base::FilePath& running_installer, const base::FilePath& destination,
-    std::vector<HeldProgram>* held) {
+    SignatureRule rule, const base::FilePath& destination, std::vector<HeldProgram>* held) {
   const base::FilePath name(component.second);
   // The names become file and folder names here and in the install folder.
   if (!IsPlainEntryName(component.first) || !IsPlainEntryName(name.value()))
@@ -299,7 +332,7 @@ base::Result<base::FilePath> CopyVerifiedComponent(
   base::Result<> result = CopyFolderInto(source, destination, &copy);
   // Its libraries and data lie beside the installer, which runs with them: all of the
   // folder is checked, on the copy only administrators can change.
-  if (result.ok()) result = HoldVerifiedProgramFiles(copy, running_installer, held);
+  if (result.ok()) result = HoldVerifiedProgramFiles(copy, rule, held);
   if (result.ok() &&
       !IsHeldProgram(*held, GetComponentInstallerPath(copy, component.first).BaseName())) {
     held->clear();
@@ -314,13 +347,13 @@ base::Result<base::FilePath> CopyVerifiedComponent(
 // Copies the components `components` names beside `package` whose folders pass the
 // signer rule, holding their program files in `held`; the value naming those copied.
 std::wstring CopyComponents(const base::FilePath& package, const std::wstring& components,
-                            const base::FilePath& running_installer,
-                            const base::FilePath& destination, std::vector<HeldProgram>* held) {
+                            SignatureRule rule, const base::FilePath& destination,
+                            std::vector<HeldProgram>* held) {
   std::wstring copied;
   for (const auto& component : SplitComponentList(components)) {
     std::vector<HeldProgram> programs;
     const base::Result<base::FilePath> copy =
-        CopyVerifiedComponent(package, component, running_installer, destination, &programs);
+        CopyVerifiedComponent(package, component, rule, destination, &programs);
     // A component left out never fails the installation.
     if (!copy.ok()) {
       LOG(ERROR) << "Leaving out the component " << base::WideToUTF8(component.first) << ": "
@@ -337,10 +370,8 @@ std::wstring CopyComponents(const base::FilePath& package, const std::wstring& c
 
 }  // namespace
 
-std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package,
-                                                  const base::FilePath& running_installer) {
+std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package) {
   std::vector<base::FilePath> candidates;
-  if (!running_installer.empty()) candidates.push_back(running_installer);
   const std::wstring folder = package.StripTrailingSeparators().value();
   for (int try_number = kDownloadTries - 1; try_number >= 0; --try_number)
     candidates.emplace_back(folder + L"_" + std::to_wstring(try_number) + L".exe");
@@ -348,27 +379,19 @@ std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package,
 }
 
 base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wstring& components,
-                                   const base::FilePath& running_installer,
-                                   PackageUnpacker* unpacker, const base::FilePath& destination,
-                                   ElevatedPackage* taken) {
+                                   SignatureRule rule, PackageUnpacker* unpacker,
+                                   const base::FilePath& destination, ElevatedPackage* taken) {
   if (!unpacker) return base::Failure{0, 0, "nothing here can unpack a package", package};
-  base::FilePath file;
-  for (const base::FilePath& candidate : FullPackageCandidates(package, running_installer)) {
-    if (unpacker->CarriesPackage(candidate)) {
-      file = candidate;
-      break;
-    }
-  }
-  if (file.empty())
-    return base::Failure{0, 0, "no signed full-package installer carries it", package};
-  LOG(INFO) << "Taking the package from " << file.AsUTF8();
+  const base::FilePath copy = destination.Append(kFullPackageName);
+  base::Result<> result = CopyFullPackage(package, unpacker, copy);
+  if (!result.ok()) return result;
   taken->folder = destination.Append(package.StripTrailingSeparators().BaseName());
-  const base::Result<> unpacked =
-      UnpackSignedCopy(file, running_installer, unpacker, destination, taken->folder);
-  if (!unpacked.ok()) return unpacked;
+  result = UnpackVerifiedCopy(copy, rule, unpacker, destination, taken->folder);
+  base::DeleteFileBestEffort(copy, false);
+  if (!result.ok()) return result;
   CarryOverFetcherOutputs(package, taken);
-  taken->components = CopyComponents(package, components, running_installer, destination,
-                                     &taken->component_programs);
+  taken->components =
+      CopyComponents(package, components, rule, destination, &taken->component_programs);
   return base::Result<>();
 }
 

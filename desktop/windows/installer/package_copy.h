@@ -1,18 +1,19 @@
 // The package as an elevated installer may read it. The user's unpacked package folder is
-// never read: the package is taken out of the signed full-package installer file (the
-// running installer that carries it, or the one the front end downloaded beside the
-// package folder), copied through held handles into a folder only administrators can
-// change, its signature checked there by the signer rule of what an elevated installer
-// starts, and unpacked there. What the front end's fetchers added to the package folder
-// (the welcome address, the tracking data, the preference overrides) is carried over as
-// data, bounded, without preference values that name local files and with the welcome
-// address only when it is a web page's; component folders beside it are copied held, and
-// a component whose folder holds a program file that fails the signer rule is left out.
+// never read: the package is taken out of a full-package installer file (this installer's
+// own, read from the file its image is mapped from, or the one the front end downloaded
+// beside the package folder), copied through held handles into a folder only
+// administrators can change, and there, held, checked by the signer rule of what an
+// elevated installer starts and by the version floor (no older than this installer), then
+// unpacked. What the front end's fetchers added to the package folder (the welcome
+// address, the tracking data, the preference overrides) is carried over as data, bounded,
+// without preference values that name local files and with the welcome address only when
+// it is a web page's; component folders beside it are copied held, and a component whose
+// folder holds a program file that fails the signer rule is left out.
 //
 //   AdminOnlyFolder folder;
 //   ElevatedPackage package;
 //   if (folder.Create() &&
-//       TakeElevatedPackage(user_package, components, running_installer, unpacker,
+//       TakeElevatedPackage(user_package, components, ThisBuildSignatureRule(), unpacker,
 //                           folder.path(), &package).ok())
 //     Run(package.folder.Append(L"installer.exe"));
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
@@ -26,6 +27,7 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "desktop/windows/installer/elevated_helper/verified_folder.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {
 
@@ -45,11 +47,10 @@ class PackageUnpacker {
   ~PackageUnpacker() = default;
 };
 
-// The full-package installers that may hold the package of the unpacked folder
-// `package`: `running_installer` first, then the downloads the fetcher names after the
-// package folder ("<folder>_<try>.exe"), latest try first.
-std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package,
-                                                  const base::FilePath& running_installer);
+// The downloads that may hold the package of the unpacked folder `package`, after this
+// installer's own file: those the fetcher names after the package folder
+// ("<folder>_<try>.exe"), latest try first.
+std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package);
 
 struct ElevatedPackage {
   // The unpacked package in the administrators' folder, under the user's package
@@ -67,12 +68,11 @@ struct ElevatedPackage {
 
 // Fills `destination` (a new folder only administrators can change) with the package
 // of the user's package folder `package` as described above. Fails, with the reason,
-// when no candidate carries a package, the copy is not signed by the signer that
-// `running_installer`'s rule expects, or unpacking fails.
+// when no candidate carries a package, or the copy fails `rule`, is older than this
+// installer, or cannot be unpacked.
 [[nodiscard]] base::Result<> TakeElevatedPackage(const base::FilePath& package,
                                                  const std::wstring& components,
-                                                 const base::FilePath& running_installer,
-                                                 PackageUnpacker* unpacker,
+                                                 SignatureRule rule, PackageUnpacker* unpacker,
                                                  const base::FilePath& destination,
                                                  ElevatedPackage* taken);
 

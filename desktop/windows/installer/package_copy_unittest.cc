@@ -13,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 
@@ -100,7 +101,7 @@ TEST_F(CopyFolderTest, TheDepthBoundIsExact) {
 }
 
 // The elevated road's package, from the signed download beside the user's package folder,
-// decided by a signed installer's rule.
+// decided by a signed build's rule.
 class TakeElevatedPackageTest : public base::ScratchDirTest {
  protected:
   void SetUp() override {
@@ -111,6 +112,12 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
     ASSERT_TRUE(base::CreateDirectory(destination_));
     ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"),
                                base::FilePath(package_.value() + L"_0.exe")));
+    // The test package is as recent as this installer.
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
+    ScratchDirTest::TearDown();
   }
 
   // A component folder beside the package: `files` are (test data, name) pairs, a null
@@ -129,8 +136,8 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
   }
 
   base::Result<> Take(const std::wstring& components) {
-    return TakeElevatedPackage(package_, components, testing::TestDataPath("signing/signed.exe"),
-                               &unpacker_, destination_, &taken_);
+    return TakeElevatedPackage(package_, components, SignatureRule::kRequired, &unpacker_,
+                               destination_, &taken_);
   }
 
   std::string Carried(const wchar_t* name) {

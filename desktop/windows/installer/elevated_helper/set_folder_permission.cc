@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/elevated_helper/protected_places.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/verification/downloaded_version_check.h"
 
 namespace installer {
 
@@ -45,11 +46,11 @@ namespace {
   return base::ScopedHandle(OpenProcess(access, FALSE, pid));
 }
 
-// Runs the package's installer elevated only from a copy the user cannot change, and,
-// when `running_installer` is signed, only when that copy carries the expected
-// signature. The package folder and the package-ready event both belong to the user.
-void RunPackageInstaller(const base::CommandLine& command_line,
-                         const base::FilePath& running_installer) {
+// Runs the package's installer elevated only from a copy the user cannot change, only
+// when that copy passes `rule` (a signed build's requires the expected signature) and
+// is no older than this installer. The package folder and the package-ready event both
+// belong to the user.
+void RunPackageInstaller(const base::CommandLine& command_line, SignatureRule rule) {
   const base::FilePath planted =
       command_line.GetSwitchValuePath(switches::kWaitForPackage).Append(L"installer.exe");
   AdminOnlyFolder folder;
@@ -59,7 +60,7 @@ void RunPackageInstaller(const base::CommandLine& command_line,
     return;
   }
   base::ScopedHandle hold;
-  if (!HoldVerifiedProgram(copy, running_installer, &hold)) {
+  if (!HoldVerifiedProgram(copy, rule, &hold) || !CheckVersionFloor(copy).ok()) {
     LOG(ERROR) << "Not running the package's installer " << planted.AsUTF8();
     return;
   }
@@ -88,7 +89,7 @@ void RunPackageInstaller(const base::CommandLine& command_line,
 // Waits for the package (or the end of the installation) and runs the package's
 // own installer in helper mode.
 void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::FilePath& folder,
-                             const base::FilePath& running_installer) {
+                             SignatureRule rule) {
   if (!command_line.HasSwitch(switches::kInitialPid)) {
     LOG(ERROR) << "Not waiting for the package: no requesting process was named";
     return;
@@ -114,7 +115,7 @@ void RunFromPackageWhenReady(const base::CommandLine& command_line, const base::
                  << waited << ")";
     return;
   }
-  RunPackageInstaller(command_line, running_installer);
+  RunPackageInstaller(command_line, rule);
 }
 
 [[nodiscard]] bool FindAccountSid(const std::wstring& name, std::vector<uint8_t>* sid) {
@@ -319,7 +320,7 @@ bool RunSetFolderPermission(const base::CommandLine& command_line, base::FilePat
     return true;
   }
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
-    RunFromPackageWhenReady(command_line, folder, environment.running_installer);
+    RunFromPackageWhenReady(command_line, folder, environment.signature_rule);
     return true;
   }
 

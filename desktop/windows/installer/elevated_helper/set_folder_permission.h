@@ -52,8 +52,8 @@ HeldObjectSecurity* SystemHeldObjectSecurity();
 
 // What the helper relies on besides its command line; a test passes its own.
 struct FolderPermissionHelperEnvironment {
-  // The installer whose signature rule decides whether the package's installer runs.
-  base::FilePath running_installer = RunningInstallerPath();
+  // The signature rule that decides whether the package's installer runs.
+  SignatureRule signature_rule = ThisBuildSignatureRule();
   // The pause after Undo before the old access list returns.
   DWORD undo_delay_ms = 10000;
   // The security calls on the held folder.

@@ -18,6 +18,7 @@
 #include "base/path_service.h"
 #include "base/strings/stringprintf.h"
 #include "base/test/test_helper_process.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/root_scratch_test_util.h"
@@ -618,13 +619,22 @@ class WaitingHelperTest : public SetFolderPermissionTest {
                           package_.Append(L"installer.exe").value().c_str(), FALSE));
     record_ = Path(L"record.txt");
     ASSERT_TRUE(SetEnvironmentVariableW(L"VELUM_TEST_RECORD", record_.value().c_str()));
+    // The package's installer is as recent as this installer unless a case says otherwise.
+    SetVersions(GetBuildAndPatchNumber());
     ready_ = CreateFolderEvent(L"VelumInstaller/PackageReady", true, true);
     interrupted_ = CreateFolderEvent(L"VelumInstaller/InstallationInterrupted", true, true);
     ASSERT_TRUE(ready_.IsValid() && interrupted_.IsValid());
   }
   void TearDown() override {
     SetEnvironmentVariableW(L"VELUM_TEST_RECORD", nullptr);
+    SetVersions(std::string());
     SetFolderPermissionTest::TearDown();
+  }
+
+  // What the test helper and the signed stub answer "internal-version" with; empty: unset.
+  static void SetVersions(const std::string& version) {
+    for (const char* name : {"VELUM_TEST_INTERNAL_VERSION", "VELUM_STUB_INTERNAL_VERSION"})
+      SetEnvironmentVariableA(name, version.empty() ? nullptr : version.c_str());
   }
 
   base::CommandLine WaitingCommandLine() const {
@@ -688,11 +698,35 @@ TEST_F(WaitingHelperTest, PackageInstallersEndIsLogged) {
 // The package folder and its event belong to the user: a signed installer runs no
 // installer.exe elevated that lacks the expected signature.
 TEST_F(WaitingHelperTest, SignedInstallerRefusesAPlantedUnsignedPackageInstaller) {
-  const base::FilePath signed_installer = testing::TestDataPath("signing/signed.exe");
-  environment_.running_installer = signed_installer;
+  environment_.signature_rule = SignatureRule::kRequired;
   ASSERT_TRUE(SetEvent(ready_.Get()));
   EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
   EXPECT_FALSE(base::PathExists(record_));
+}
+
+// Only a package installer no older than this installer runs, asked on the held copy: an
+// older one, even of the expected signer, is refused with its reason; the same signed
+// file as recent as this installer runs.
+TEST_F(WaitingHelperTest, AnOlderPackageInstallerNeverRuns) {
+  ASSERT_TRUE(SetEvent(ready_.Get()));
+  base::ScopedLogCapture log;
+  SetVersions("0.0.1");
+  EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  EXPECT_FALSE(base::PathExists(record_));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing ").size());
+  EXPECT_EQ(1u, log.LinesStartingWith("Not running the package's installer").size());
+
+  environment_.signature_rule = SignatureRule::kRequired;
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"),
+                             package_.Append(L"installer.exe")));
+  EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  EXPECT_EQ(2u, log.LinesStartingWith("Not running the package's installer").size());
+  EXPECT_EQ(0u, log.LinesStartingWith("The package's installer ended with ").size());
+
+  SetVersions(GetBuildAndPatchNumber());
+  EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  // The stand-in ends with 2 on the helper's switches: it ran.
+  EXPECT_EQ(1u, log.LinesStartingWith("The package's installer ended with 2").size());
 }
 
 }  // namespace

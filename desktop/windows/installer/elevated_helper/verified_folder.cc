@@ -17,10 +17,10 @@ const int kMaxDepth = 16;
 
 // The signer rule, the one place this file asks it.
 base::Result<> HoldIfVerified(const base::FilePath& program, const base::FilePath& relative,
-                              const base::FilePath& running_installer,
+                              SignatureRule rule,
                               std::vector<HeldProgram>* held) {
   HeldProgram verified{relative, base::ScopedHandle()};
-  if (!HoldVerifiedProgram(program, running_installer, &verified.hold))
+  if (!HoldVerifiedProgram(program, rule, &verified.hold))
     return base::Failure{0, 0, "a program file that does not pass the signer rule", program};
   held->push_back(std::move(verified));
   return base::Result<>();
@@ -28,7 +28,7 @@ base::Result<> HoldIfVerified(const base::FilePath& program, const base::FilePat
 
 // `relative`: the folder's path inside the folder checked.
 base::Result<> HoldProgramsIn(const HeldFile& folder, const base::FilePath& relative,
-                              const base::FilePath& running_installer, int depth,
+                              SignatureRule rule, int depth,
                               std::vector<HeldProgram>* held) {
   if (depth > kMaxDepth) return base::Failure{0, 0, "too deep", folder.final_path()};
   std::vector<HeldFile::Listed> listed;
@@ -45,12 +45,12 @@ base::Result<> HoldProgramsIn(const HeldFile& folder, const base::FilePath& rela
         relative.empty() ? base::FilePath(item.name) : relative.Append(item.name);
     base::Result<> checked;
     if (entry.is_directory()) {
-      checked = HoldProgramsIn(entry, name, running_installer, depth + 1, held);
+      checked = HoldProgramsIn(entry, name, rule, depth + 1, held);
     } else {
       const base::Result<bool> program = IsProgramImage(entry.handle(), entry.final_path());
       if (!program.ok()) return program.failure();
       if (program.value())
-        checked = HoldIfVerified(entry.final_path(), name, running_installer, held);
+        checked = HoldIfVerified(entry.final_path(), name, rule, held);
     }
     if (!checked.ok()) return checked;
   }
@@ -82,7 +82,7 @@ base::Result<bool> IsProgramImage(HANDLE file, const base::FilePath& path) {
 }
 
 base::Result<> HoldVerifiedProgramFiles(const base::FilePath& folder,
-                                        const base::FilePath& running_installer,
+                                        SignatureRule rule,
                                         std::vector<HeldProgram>* held) {
   held->clear();
   HeldFile root;
@@ -92,7 +92,7 @@ base::Result<> HoldVerifiedProgramFiles(const base::FilePath& folder,
   } else if (root.is_reparse_point() || !root.is_directory()) {
     result = base::Failure{0, 0, "not a folder", folder};
   } else {
-    result = HoldProgramsIn(root, base::FilePath(), running_installer, 0, held);
+    result = HoldProgramsIn(root, base::FilePath(), rule, 0, held);
   }
   if (!result.ok()) held->clear();
   return result;

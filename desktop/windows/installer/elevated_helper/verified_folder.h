@@ -5,7 +5,8 @@
 // decided by the file's content, never by its name.
 //
 //   std::vector<HeldProgram> held;
-//   const base::Result<> verified = HoldVerifiedProgramFiles(copy, running_installer, &held);
+//   const base::Result<> verified =
+//       HoldVerifiedProgramFiles(copy, ThisBuildSignatureRule(), &held);
 //   if (verified.ok() && IsHeldProgram(held, installer_name))
 //     Run(copy.Append(installer_name));  // then let `held` go once the run has ended
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_VERIFIED_FOLDER_H_
@@ -19,6 +20,7 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {
 
@@ -35,11 +37,11 @@ struct HeldProgram {
 [[nodiscard]] base::Result<bool> IsProgramImage(HANDLE file, const base::FilePath& path);
 
 // Holds every file and folder in `folder` (links refused) and verifies each program
-// file by the signer rule of `running_installer`, keeping the verified ones in `held`.
+// file by the signer rule `rule`, keeping the verified ones in `held`.
 // Fails, with the reason naming the file, on the first one that does not pass, on a link,
 // and on anything that cannot be held or read; `held` is then empty.
 [[nodiscard]] base::Result<> HoldVerifiedProgramFiles(const base::FilePath& folder,
-                                                      const base::FilePath& running_installer,
+                                                      SignatureRule rule,
                                                       std::vector<HeldProgram>* held);
 
 // Whether the file at `relative` inside the folder checked is one of those in `held`.

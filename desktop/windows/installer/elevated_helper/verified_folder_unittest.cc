@@ -32,9 +32,9 @@ class VerifiedFolderTest : public base::ScratchDirTest {
               base::WriteFile(folder_.Append(name), text.data(), static_cast<int>(text.size())));
   }
 
-  // The folder checked by the rule of a signed installer.
+  // The folder checked by the rule of a signed build.
   base::Result<> Check(std::vector<HeldProgram>* held) {
-    return HoldVerifiedProgramFiles(folder_, testing::TestDataPath("signing/signed.exe"), held);
+    return HoldVerifiedProgramFiles(folder_, SignatureRule::kRequired, held);
   }
 
   base::FilePath folder_;

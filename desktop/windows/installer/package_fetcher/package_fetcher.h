@@ -55,6 +55,8 @@ class PackageFetcher {
 
   // Tests only: the delay before a retried try, six seconds otherwise.
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
+  // Tests only, before Start: the signature rule in place of this build's.
+  void SetSignatureRuleForTesting(SignatureRule rule) { worker_->set_signature_rule(rule); }
 
  private:
   // Held until the worker has deleted the package's files; made before the stem it locks.

@@ -92,6 +92,7 @@ class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
     fetcher_.reset(new PackageFetcher(download_folder_, record_.root.Clone(), &ui_, this,
                                       payload_.get(), 1, false));
     fetcher_->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
+    fetcher_->SetSignatureRuleForTesting(rule_);
     fetcher_->Start();
   }
 
@@ -139,6 +140,8 @@ class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
   testing::NoWindowUIDelegate ui_;
   testing::TestStatsRecord record_;
   std::unique_ptr<PayloadReader> payload_;
+  // That of an unsigned test build unless a case says otherwise.
+  SignatureRule rule_ = SignatureRule::kNotRequired;
   base::FilePath download_folder_;
   std::unique_ptr<PackageFetcher> fetcher_;
   std::vector<int> statuses_;
@@ -199,6 +202,7 @@ TEST_F(PackageFetcherTest, NetRouteDownloadsChecksUnpacksAndPlacesPartnerFiles) 
 
 TEST_F(PackageFetcherTest, SignedInstallerNeedsASignedPackage) {
   UseRunningInstaller("signed.exe");
+  rule_ = SignatureRule::kRequired;  // a signed build's
   ServePackage(Signing("package_signed.exe"));
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_EQ("GET", server_.RequestsTo("/netinstaller/address").at(0).method);

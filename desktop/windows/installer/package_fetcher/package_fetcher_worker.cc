@@ -17,7 +17,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/verification/authenticode.h"
-#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
+#include "desktop/windows/installer/verification/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
 #include "desktop/windows/installer/package_fetcher/file_checksum.h"
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
@@ -594,7 +594,7 @@ void PackageFetcherWorker::NotifyPackageReady() {
 }
 
 bool PackageFetcherWorker::SignatureRequired() const {
-  return IsSignatureRequiredBy(payload_->path());
+  return AreSignaturesRequired(signature_rule_);
 }
 
 void PackageFetcherWorker::ReportStatus(int status) { proxy_->NotifyStatusChanged(status); }

@@ -17,6 +17,7 @@
 #include "base/memory/weak_ptr.h"
 #include "base/synchronization/lock.h"
 #include "base/values.h"
+#include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {
 
@@ -69,6 +70,9 @@ class PackageFetcherWorker {
   PackageFetcherWorker(const PackageFetcherWorker&) = delete;
   PackageFetcherWorker& operator=(const PackageFetcherWorker&) = delete;
 
+  // Tests only, before the first try: the signature rule in place of this build's.
+  void set_signature_rule(SignatureRule rule) { signature_rule_ = rule; }
+
   // One try; on the worker thread.
   void Start();
   // From any thread: fewer failed tries than the limit (6 below 4 MiB received and three
@@ -98,8 +102,8 @@ class PackageFetcherWorker {
   void NextAdditionalFile();
   void NotifyPackageReady();
 
-  // Whether downloads must carry the expected signature: the running installer is
-  // signed, or that cannot be told.
+  // Whether downloads must carry the expected signature: this build is signed, or that
+  // cannot be told.
   bool SignatureRequired() const;
   void ReportStatus(int status);
   void ReportResult(int status);
@@ -111,6 +115,8 @@ class PackageFetcherWorker {
 
   const base::scoped_refptr<FetcherDelegateProxy> proxy_;
   PayloadReader* const payload_;
+  // This build's; a test's before the worker starts.
+  SignatureRule signature_rule_ = ThisBuildSignatureRule();
 
   base::Lock lock_;
   // Under lock_.

@@ -178,10 +178,27 @@ bool HasSignatureDirectory(const base::FilePath& path, bool* is_signed) {
   return true;
 }
 
-bool IsSignatureRequiredBy(const base::FilePath& running_installer) {
-  bool is_signed = false;
-  if (!HasSignatureDirectory(running_installer, &is_signed) || is_signed) return true;
-  LOG(INFO) << "The running installer is not signed: the signature check is skipped";
+SignatureRule ThisBuildSignatureRule() { return SignatureRuleOfImage(GetModuleHandleW(nullptr)); }
+
+SignatureRule SignatureRuleOfImage(const void* image) {
+  // The headers are mapped as the loader found them; only their own region is read.
+  MEMORY_BASIC_INFORMATION region = {};
+  if (!image || VirtualQuery(image, &region, sizeof(region)) != sizeof(region) ||
+      region.State != MEM_COMMIT || region.BaseAddress != image) {
+    return SignatureRule::kRequired;
+  }
+  base::PeSecurityDirectory directory;
+  if (!base::ReadPeSecurityDirectory(static_cast<const uint8_t*>(image), region.RegionSize,
+                                     &directory) ||
+      directory.size != 0) {
+    return SignatureRule::kRequired;
+  }
+  return SignatureRule::kNotRequired;
+}
+
+bool AreSignaturesRequired(SignatureRule rule) {
+  if (rule == SignatureRule::kRequired) return true;
+  LOG(INFO) << "This installer is an unsigned build: the signature check is skipped";
   return false;
 }
 

@@ -48,10 +48,18 @@ class NullVerificationLog : public VerificationLog {
 // telling whether the image has a certificate table.
 [[nodiscard]] bool HasSignatureDirectory(const base::FilePath& path, bool* is_signed);
 
-// Whether what the installer at |running_installer| downloads or hands control to must
-// pass VerifyFileSignature: true unless it is a readable image without a signature (a
-// test build, for which the skipped check is logged).
-bool IsSignatureRequiredBy(const base::FilePath& running_installer);
+// Whether what an installer downloads, takes or starts elevated must pass
+// VerifyFileSignature: a signed build requires it, an unsigned test build does not.
+enum class SignatureRule { kRequired, kNotRequired };
+
+// This build's rule, read from the headers of this process's own image as they are
+// mapped in memory: a file someone later puts at the name the installer was started
+// from cannot change it. Headers that cannot be read require signatures.
+SignatureRule ThisBuildSignatureRule();
+// The rule of the image mapped at |image| (an HMODULE, a view of an image section).
+SignatureRule SignatureRuleOfImage(const void* image);
+// Whether |rule| requires signatures; logs the skipped check when it does not.
+bool AreSignaturesRequired(SignatureRule rule);
 
 // Whether a nested signer's certificate chain is trusted for code signing: success, or
 // the failure with the policy's error. The real check asks the system's Authenticode

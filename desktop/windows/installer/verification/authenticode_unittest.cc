@@ -8,6 +8,8 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/win/scoped_generic.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 
 namespace installer {
@@ -120,6 +122,50 @@ TEST(AuthenticodeChainTest, OnlyTheCallersOwnCheckTrustsATestRoot) {
               error.find("Level 1: Nested signer chain does not verify: ") == std::string::npos)
         << error;
   }
+}
+
+class SignatureRuleTest : public base::ScratchDirTest {
+ protected:
+  // `file` mapped as the loader maps an image; the mapping outlives the file's handle.
+  static base::ScopedMappedView MapImage(const base::FilePath& file) {
+    const base::ScopedHandle handle(CreateFileW(file.value().c_str(), GENERIC_READ | GENERIC_EXECUTE,
+                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    if (!handle.IsValid()) return base::ScopedMappedView();
+    const base::ScopedHandle mapping(
+        CreateFileMappingW(handle.Get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
+    if (!mapping.IsValid()) return base::ScopedMappedView();
+    return base::ScopedMappedView(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
+  }
+};
+
+// The rule comes from the image in memory: a signed image requires signatures even once
+// an unsigned file took its name (a running program's file can be renamed away and
+// replaced); an unsigned image, this test's own included, does not; what is no image
+// mapped there requires them.
+TEST_F(SignatureRuleTest, TheMappedImageDecidesNotTheFileAtItsName) {
+  const base::FilePath installer = Path(L"installer.exe");
+  ASSERT_TRUE(base::CopyFile(SigningData("signed.exe"), installer));
+  const base::ScopedMappedView signed_image = MapImage(installer);
+  ASSERT_TRUE(signed_image.IsValid());
+  EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(signed_image.Get()));
+  ASSERT_TRUE(MoveFileW(installer.value().c_str(), Path(L"renamed.exe").value().c_str()));
+  ASSERT_TRUE(base::CopyFile(SigningData("unsigned.exe"), installer));
+  bool is_signed = true;
+  ASSERT_TRUE(HasSignatureDirectory(installer, &is_signed));
+  EXPECT_FALSE(is_signed);  // what a check by name would find
+  EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(signed_image.Get()));
+
+  const base::ScopedMappedView unsigned_image = MapImage(SigningData("unsigned.exe"));
+  ASSERT_TRUE(unsigned_image.IsValid());
+  EXPECT_EQ(SignatureRule::kNotRequired, SignatureRuleOfImage(unsigned_image.Get()));
+  EXPECT_EQ(SignatureRule::kNotRequired, ThisBuildSignatureRule());
+
+  const std::string heap(4096, '\0');
+  EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(heap.data() + 16));
+  EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(nullptr));
+  EXPECT_TRUE(AreSignaturesRequired(SignatureRule::kRequired));
+  EXPECT_FALSE(AreSignaturesRequired(SignatureRule::kNotRequired));
 }
 
 class HasSignatureDirectoryTest : public base::ScratchDirTest {};

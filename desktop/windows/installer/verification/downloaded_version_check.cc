@@ -1,10 +1,13 @@
-#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
+#include "desktop/windows/installer/verification/downloaded_version_check.h"
 
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process_launch_lock.h"
+#include "base/synchronization/lock.h"
+#include "base/values.h"
 #include "base/version.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 
@@ -56,6 +59,30 @@ bool CheckDownloadedVersion(const base::FilePath& file, const std::string& insta
     return false;
   }
   return true;
+}
+
+base::Result<> CheckVersionFloor(const base::FilePath& program,
+                                 const std::string& installer_version) {
+  base::Dictionary answers;
+  base::Lock lock;
+  StatsNode node(&answers, &lock, base::TimeTicks::Now());
+  if (CheckDownloadedVersion(program, installer_version, nullptr, &node,
+                             kDownloadedItemAnswerTimeout)) {
+    return base::Result<>();
+  }
+  std::string answered;
+  if (!answers.GetString("internal_version", &answered) || answered.empty())
+    answered = "no answer";
+  LOG(ERROR) << "Refusing " << program.AsUTF8() << ": its version (" << answered
+             << ") is not at least this installer's " << installer_version;
+  return base::Failure{0, 0,
+                       "its version (" + answered + ") is not at least this installer's " +
+                           installer_version,
+                       program};
+}
+
+base::Result<> CheckVersionFloor(const base::FilePath& program) {
+  return CheckVersionFloor(program, GetBuildAndPatchNumber());
 }
 
 }  // namespace installer

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
+#include "desktop/windows/installer/verification/downloaded_version_check.h"
 
 #include <windows.h>
 

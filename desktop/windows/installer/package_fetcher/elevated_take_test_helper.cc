@@ -1,0 +1,63 @@
+// Test helper: an elevated full-package installer that takes its package. Made at build
+// time into full-package installers (tools/make-signing-testdata.sh: this program, the
+// test package, and a signed copy), it plays the running installer whose file a standard
+// user replaces while it waits:
+//   elevated_take_test_helper --ready=<event> --go=<event> --package=<folder>
+//                             --destination=<folder> --result=<file>
+// sets the event <ready>, waits for <go>, takes the package of <folder> into
+// <destination> as the elevated hand-over does, with this build's signature rule, and
+// writes "<rule>\n<outcome>\n" to <result>: "required" or "not required", then "taken" or
+// the failure. Asked "--internal-version" alone it answers VELUM_DRIVER_VERSION.
+#include <windows.h>
+
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_copy.h"
+#include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
+#include "desktop/windows/installer/verification/authenticode.h"
+
+namespace {
+
+const DWORD kBoundMs = 120000;  // never outlive a test that forgot to signal
+
+bool Answer(const char* variable) {
+  char value[256] = {};
+  const DWORD length = GetEnvironmentVariableA(variable, value, sizeof(value));
+  DWORD written = 0;
+  return length < sizeof(value) &&
+         WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), value, length, &written, nullptr);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"--internal-version")
+    return Answer("VELUM_DRIVER_VERSION") ? 0 : 2;
+  base::CommandLine::Init(0, nullptr);
+  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::ScopedHandle ready(
+      OpenEventW(EVENT_MODIFY_STATE, FALSE, command_line.GetSwitchValueNative("ready").c_str()));
+  const base::ScopedHandle go(
+      OpenEventW(SYNCHRONIZE, FALSE, command_line.GetSwitchValueNative("go").c_str()));
+  if (!ready.IsValid() || !go.IsValid() || !SetEvent(ready.Get()) ||
+      WaitForSingleObject(go.Get(), kBoundMs) != WAIT_OBJECT_0) {
+    return 3;
+  }
+  const installer::SignatureRule rule = installer::ThisBuildSignatureRule();
+  installer::FullPackageUnpacker unpacker;
+  installer::ElevatedPackage taken;
+  const base::Result<> result = installer::TakeElevatedPackage(
+      command_line.GetSwitchValuePath("package"), std::wstring(), rule, &unpacker,
+      command_line.GetSwitchValuePath("destination"), &taken);
+  const std::string text =
+      std::string(rule == installer::SignatureRule::kRequired ? "required" : "not required") +
+      "\n" + (result.ok() ? std::string("taken") : base::DescribeFailure(result.failure())) +
+      "\n";
+  return base::WriteFile(command_line.GetSwitchValuePath("result"), text.data(),
+                         static_cast<int>(text.size())) == static_cast<int>(text.size())
+             ? 0
+             : 4;
+}
