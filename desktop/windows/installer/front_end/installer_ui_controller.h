@@ -122,6 +122,7 @@ class InstallerUIController : public SettingsObserver,
   // Tests only.
   InstallerStats* stats_for_testing() { return &stats_; }
   PackageFetcher* fetcher_for_testing() { return package_.fetcher(); }
+  InstallerRunner* runner_for_testing() { return package_.runner(); }
   InstallerWindow* window_for_testing() { return window_.get(); }
   int phase_for_testing() const { return phase_; }
   bool fetcher_failed_for_testing() const { return fetcher_failed_; }
