@@ -1022,6 +1022,40 @@ TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
   EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
 }
 
+// The list the window opens again after mirroring may come to lie under a resting
+// pointer; Wine then moves its selection to the entry there. The user's choice stays
+// until the pointer moves.
+TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
+  SetCursorPos(0, 0);
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetForegroundWindow(dialog());
+  SetFocus(box);
+  settings_->SetInstallLanguage(L"en-GB");
+  const LRESULT chosen = SendMessageW(box, CB_GETCURSEL, 0, 0) + 1;  // Arabic
+  SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+  testing::PumpPendingMessages();
+  ASSERT_TRUE(IsMirrored(dialog()));
+  HWND list = OpenListOf(box);
+  ASSERT_TRUE(list);
+  ASSERT_EQ(chosen, SendMessageW(box, CB_GETCURSEL, 0, 0));
+  const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+  RECT client;
+  GetClientRect(list, &client);
+  const int x = client.right / 2;
+  // The moves Wine makes for the pointer resting over the tenth entry.
+  const LPARAM rest = MAKELPARAM(x, static_cast<int>(9 * height + height / 2));
+  for (int i = 0; i < 2; ++i) {
+    SendMessageW(list, WM_MOUSEMOVE, 0, rest);
+    EXPECT_EQ(chosen, SendMessageW(box, CB_GETCURSEL, 0, 0));
+  }
+  // Moved, the pointer points again.
+  SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(x, static_cast<int>(8 * height + height / 2)));
+  EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + 8, SendMessageW(box, CB_GETCURSEL, 0, 0));
+}
+
 // A letter typed into the open list may close it (Wine's does): the Enter or Escape the
 // user then presses for the list acts on it alone, into and out of a right-to-left
 // language. A second Enter is the dialog's.

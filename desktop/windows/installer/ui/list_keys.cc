@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/ui/list_keys.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include "base/logging.h"
 
@@ -35,6 +36,46 @@ void SetClosedUnderUser(HWND box, bool closed) {
 bool ClosesUnderUser(UINT message, WPARAM wparam) {
   if (message == WM_CHAR || message == CB_SHOWDROPDOWN) return true;
   return message == WM_KEYDOWN && !IsListKey(wparam) && wparam != VK_F4;
+}
+
+// A list the window opened again may come to lie under a resting pointer, which Wine's
+// list takes for the user pointing at an entry. It keeps the entry the user chose until
+// the pointer moves.
+const UINT_PTR kReopenedListSubclassId = 0x7e1c;
+const wchar_t kReopened[] = L"VelumListReopened";
+const wchar_t kRestingAt[] = L"VelumListRestingAt";
+
+void ForgetReopen(HWND list) {
+  RemovePropW(list, kReopened);
+  RemovePropW(list, kRestingAt);
+}
+
+LRESULT CALLBACK ReopenedListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam,
+                                  UINT_PTR id, DWORD_PTR) {
+  if (message == WM_NCDESTROY) {
+    ForgetReopen(list);
+    RemoveWindowSubclass(list, ReopenedListProc, id);
+  } else if (message == WM_MOUSEMOVE && GetPropW(list, kReopened)) {
+    POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    ClientToScreen(list, &at);
+    // Never null: a point is kept beside the flag bit.
+    HANDLE point = reinterpret_cast<HANDLE>((static_cast<ULONG_PTR>(at.x & 0xFFFF) << 16 |
+                                             static_cast<ULONG_PTR>(at.y & 0xFFFF)) << 1 | 1);
+    HANDLE rest = GetPropW(list, kRestingAt);
+    if (!rest) SetPropW(list, kRestingAt, point);
+    if (!rest || rest == point) return 0;
+    ForgetReopen(list);
+  } else if (message == WM_WINDOWPOSCHANGED &&
+             (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_HIDEWINDOW)) {
+    ForgetReopen(list);
+  }
+  return DefSubclassProc(list, message, wparam, lparam);
+}
+
+HWND ListOf(HWND box) {
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof(info);
+  return GetComboBoxInfo(box, &info) ? info.hwndList : nullptr;
 }
 
 LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
@@ -73,6 +114,11 @@ LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lpar
       if (!dropped && ClosedUnderUser(box) && GetFocus() == box && IsWindowVisible(box) &&
           IsWindowEnabled(box)) {
         DefSubclassProc(box, CB_SHOWDROPDOWN, TRUE, 0);
+        HWND list = ListOf(box);
+        if (list && IsDropped(box)) {
+          RemovePropW(list, kRestingAt);
+          SetPropW(list, kReopened, reinterpret_cast<HANDLE>(1));
+        }
       }
       return 0;
   }
@@ -89,6 +135,9 @@ LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lpar
 void KeepListKeys(HWND box) {
   if (!SetWindowSubclass(box, ListKeysProc, kListKeysSubclassId, 0))
     PLOG(ERROR) << "Subclassing the list box failed.";
+  HWND list = ListOf(box);
+  if (!list || !SetWindowSubclass(list, ReopenedListProc, kReopenedListSubclassId, 0))
+    PLOG(ERROR) << "Subclassing the open list failed.";
 }
 
 bool CloseListForRelayout(HWND box) {
