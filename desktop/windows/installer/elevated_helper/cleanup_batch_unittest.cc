@@ -245,6 +245,25 @@ TEST(CleanupBatchTest, CmdDeletesExactlyWhatTheBatchNames) {
   EXPECT_FALSE(base::PathExists(batch_file));
 }
 
+// Points TMP at `folder` while it lives, so the copies a test makes land there.
+class ScopedTemp {
+ public:
+  explicit ScopedTemp(const base::FilePath& folder) {
+    const DWORD length = GetEnvironmentVariableW(L"TMP", old_, 1024);
+    had_old_ = length > 0 && length < 1024;
+    set_ = length < 1024 && SetEnvironmentVariableW(L"TMP", folder.value().c_str());
+  }
+  ~ScopedTemp() { SetEnvironmentVariableW(L"TMP", had_old_ ? old_ : nullptr); }
+  ScopedTemp(const ScopedTemp&) = delete;
+  ScopedTemp& operator=(const ScopedTemp&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  wchar_t old_[1024] = {};
+  bool had_old_ = false;
+  bool set_ = false;
+};
+
 // The batch's own path may hold "%", which Wine's cmd expands once more where it starts
 // the batch and in %0 (Windows' does not): the batch named by what cmd would make of the
 // path is neither run nor deleted, and ours, with the file it deletes, is gone. The copy
@@ -257,8 +276,11 @@ TEST(CleanupBatchTest, TheBatchStartsAndDeletesItselfByNoPathCmdReadsAgain) {
   ASSERT_TRUE(user_length > 0 && user_length < 256);
   const uint32_t ended = EndedProcessId();
   ASSERT_NE(0u, ended);
-  base::FilePath temp;
-  ASSERT_TRUE(base::GetTempDir(&temp));
+  // A Temp of its own: other tests' runs leave and remove their copies in the shared one.
+  const base::FilePath temp = scratch.path().Append(L"temp");
+  ASSERT_TRUE(base::CreateDirectory(temp));
+  const ScopedTemp own_temp(temp);
+  ASSERT_TRUE(own_temp.set());
   const auto copies_in_temp = [&temp] {
     int count = 0;
     WIN32_FIND_DATAW found;
