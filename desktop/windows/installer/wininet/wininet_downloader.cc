@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
-#include <set>
+#include <map>
 #include <utility>
 
 #include "base/bind.h"
@@ -65,19 +65,24 @@ uint32_t ShowProxyDialog(HINTERNET request, HWND window) {
                           nullptr);
 }
 
-// The downloaders alive, for WinINet's callbacks: Wine reports the late end of a closed
-// request through the callback and context its handle was made with, also after its
-// session stopped listening and its downloader went away. Never destroyed: callbacks may
-// come until the process ends.
+// The downloaders alive, by the id their WinINet handles carry as context: Wine reports
+// the late end of a closed request through the callback and context its handle was made
+// with, also after its session stopped listening and its downloader went away. An id is
+// never used again, so such a callback never reaches a later downloader made at the freed
+// one's address. Never destroyed: callbacks may come until the process ends.
 base::Lock& LiveDownloadersLock() {
   static base::Lock* const lock = new base::Lock;
   return *lock;
 }
 
-std::set<const void*>& LiveDownloaders() {
-  static std::set<const void*>* const live = new std::set<const void*>;
+std::map<DWORD_PTR, WinInetDownloader*>& LiveDownloaders() {
+  static std::map<DWORD_PTR, WinInetDownloader*>* const live =
+      new std::map<DWORD_PTR, WinInetDownloader*>;
   return *live;
 }
+
+// The next id; under LiveDownloadersLock.
+DWORD_PTR g_last_downloader_id = 0;
 
 }  // namespace
 
@@ -92,7 +97,8 @@ WinInetDownloader::WinInetDownloader(FetcherUIDelegate* ui, FetcherDelegate* pro
   CHECK(ui_delegate_) << "WinInetDownloader needs a UI delegate";
   weak_this_ = weak_factory_.GetWeakPtr();
   base::AutoLock hold(LiveDownloadersLock());
-  LiveDownloaders().insert(this);
+  id_ = ++g_last_downloader_id;
+  LiveDownloaders()[id_] = this;
 }
 
 WinInetDownloader::~WinInetDownloader() {
@@ -103,7 +109,7 @@ WinInetDownloader::~WinInetDownloader() {
   }
   {
     base::AutoLock hold(LiveDownloadersLock());
-    LiveDownloaders().erase(this);
+    LiveDownloaders().erase(id_);
   }
   // No callback starts on this downloader any more; those running end soon: they only
   // post to the owner thread.
@@ -167,7 +173,7 @@ bool WinInetDownloader::Start(const std::wstring& url, const std::string& body,
   body_ = body;
   connection_.Reset(InternetConnectW(session_.Get(), parsed.host.c_str(), parsed.port, nullptr,
                                     nullptr, INTERNET_SERVICE_HTTP, 0,
-                                    reinterpret_cast<DWORD_PTR>(this)));
+                                    id_));
   if (!connection_.IsValid()) {
     SetError(base::StringPrintf("InternetConnect failed for %s:%d",
                                 base::WideToUTF8(parsed.host).c_str(), parsed.port));
@@ -245,7 +251,7 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
   if (url.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   request_ = HttpOpenRequestW(connection_.Get(), is_post ? L"POST" : L"GET", url.path.c_str(),
                               L"HTTP/1.1", nullptr, nullptr, flags,
-                              reinterpret_cast<DWORD_PTR>(this));
+                              id_);
   const std::string where =
       base::StringPrintf("%s:%d%s, scheme %d, payload empty %d",
                          base::WideToUTF8(url.host).c_str(), url.port,
@@ -275,12 +281,13 @@ bool WinInetDownloader::OpenAndSendRequest(const ParsedUrl& url,
 void CALLBACK WinInetDownloader::InternetStatusCallback(HINTERNET handle, DWORD_PTR context,
                                                         DWORD status, void* info,
                                                         DWORD info_length) {
-  WinInetDownloader* self = reinterpret_cast<WinInetDownloader*>(context);
   VLOG(2) << "InternatStatusCallback called with code " << status;
-  if (!self) return;
+  WinInetDownloader* self = nullptr;
   {
     base::AutoLock hold(LiveDownloadersLock());
-    if (!LiveDownloaders().count(self)) return;
+    const auto live = LiveDownloaders().find(context);
+    if (live == LiveDownloaders().end()) return;
+    self = live->second;
     ++self->callbacks_running_;
   }
   self->OnStatus(handle, status, info, info_length);
@@ -410,7 +417,7 @@ void WinInetDownloader::FollowRedirect(const std::wstring& target, bool keep_met
   if (to.host != from.host || to.port != from.port) {
     HINTERNET connection = InternetConnectW(session_.Get(), to.host.c_str(), to.port, nullptr,
                                             nullptr, INTERNET_SERVICE_HTTP, 0,
-                                            reinterpret_cast<DWORD_PTR>(this));
+                                            id_);
     if (!connection) {
       SetError(base::StringPrintf("InternetConnect failed for %s:%d",
                                   base::WideToUTF8(to.host).c_str(), to.port));

@@ -99,6 +99,13 @@ class WinInetDownloader {
   // Tests only: the window in which a try must keep kMinimumBytesPerSecond, a minute
   // otherwise.
   void SetProgressWindowForTesting(base::TimeDelta window) { progress_window_ = window; }
+  // Tests only: the context this downloader's WinINet handles carry, and a status
+  // delivered as WinINet delivers it.
+  DWORD_PTR context_for_testing() const { return id_; }
+  static void DeliverStatusForTesting(DWORD_PTR context, DWORD status, void* info,
+                                      DWORD info_length) {
+    InternetStatusCallback(nullptr, context, status, info, info_length);
+  }
 
   // The rate of new body bytes a try must keep: a window, which runs from the send, that
   // brings fewer than this rate times its length ends the try as a counted failure, and a
@@ -218,6 +225,8 @@ class WinInetDownloader {
   std::atomic<bool> try_ended_{false};
   // Status callbacks running on this downloader; its destructor waits for them.
   std::atomic<int> callbacks_running_{0};
+  // The context its WinINet handles carry: this downloader's alone, never reused.
+  DWORD_PTR id_ = 0;
   // The offset the current request asked for with a Range header; -1 without one.
   int64_t range_start_ = -1;
   // Redirects followed since the transfer or its last resume sent a request.

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -1043,6 +1044,37 @@ TEST_F(WinInetDownloaderTest, StopRunsNoDoneAndNeverHangs) {
   after.QuitWhenIdle();
   after.Run();
   EXPECT_EQ(0, done_calls);
+}
+
+// Wine reports a closed request's end through the context its handle was made with, also
+// after its downloader went away: a downloader made later at the same address must not
+// take it for its own.
+TEST_F(WinInetDownloaderTest, ALateCallbackOfAGoneDownloaderReachesNoLaterOneAtItsAddress) {
+  ASSERT_TRUE(server_.ServeFile("/package.exe", MakeBody(200000)));
+  alignas(WinInetDownloader) unsigned char storage[sizeof(WinInetDownloader)];
+  WinInetDownloader* gone = new (storage) WinInetDownloader(&ui_, &progress_);
+  const DWORD_PTR gone_context = gone->context_for_testing();
+  gone->~WinInetDownloader();
+  WinInetDownloader* later = new (storage) WinInetDownloader(&ui_, &progress_);
+  char stale_address[] = "10.9.8.7";
+  progress_.on_progress = [&] {
+    WinInetDownloader::DeliverStatusForTesting(gone_context, INTERNET_STATUS_CONNECTED_TO_SERVER,
+                                               stale_address, sizeof stale_address);
+  };
+  std::unique_ptr<FileResponseWriter> writer(new FileResponseWriter);
+  ASSERT_TRUE(writer->Open(Path(L"download.bin")));
+  base::RunLoop run_loop;
+  ASSERT_TRUE(later->Start(server_.Url("/package.exe"), std::string(), run_loop.QuitClosure(),
+                           std::move(writer),
+                           std::unique_ptr<DownloadStatsObserver>(
+                               new ChunkDownloadStatsObserver(root_.Clone(), "download_chunks"))));
+  RunWithGuard(&run_loop);
+  EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, later->state()) << later->GetLastErrorText();
+  later->~WinInetDownloader();
+  std::string ip;
+  ASSERT_NE(nullptr, Chunk(0));
+  EXPECT_TRUE(Chunk(0)->GetString("ip", &ip));
+  EXPECT_NE(std::string::npos, ip.find("127.0.0.1")) << ip;
 }
 
 }  // namespace
