@@ -919,6 +919,71 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   }
 }
 
+// The language list, opened and moved, applies each entry it passes; closed without a
+// choice (Escape, or a click elsewhere) it shows its first entry again, and the wizard
+// and the settings follow it.
+TEST_F(InstallerWindowTest, LanguageListClosedWithoutAChoiceAgreesWithTheWizard) {
+  for (bool escape : {true, false}) {
+    SCOPED_TRACE(escape ? "escape" : "click elsewhere");
+    Open(false, false);
+    window_->SetPage(W::PAGE_OPTIONS);
+    HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+    SetForegroundWindow(dialog());
+    SetFocus(box);
+    // From an entry followed by languages read from the left: no mirroring closes the list.
+    const std::vector<std::wstring> languages = LoadAvailableLanguages();
+    auto language_at = [&](LRESULT index) {
+      return languages[static_cast<size_t>(SendMessageW(box, CB_GETITEMDATA, index, 0))];
+    };
+    LRESULT start = 0;
+    for (LRESULT i = 0; i + 4 < SendMessageW(box, CB_GETCOUNT, 0, 0) && start == 0; ++i) {
+      bool left_to_right = true;
+      for (LRESULT next = i; next <= i + 4; ++next) {
+        const std::wstring code = language_at(next);
+        left_to_right = left_to_right && code != L"ar" && code != L"he" && code != L"fa";
+      }
+      if (left_to_right && language_at(i) != L"en-US") start = i;
+    }
+    settings_->SetInstallLanguage(language_at(start));
+    const std::wstring first = settings_->install_language();
+    // Opened by a click: the list then holds the mouse.
+    RECT client;
+    GetClientRect(box, &client);
+    const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+    SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    SendMessageW(box, WM_LBUTTONUP, 0, middle);
+    ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+    for (int i = 0; i < 3; ++i) {
+      SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+      testing::PumpPendingMessages();
+    }
+    EXPECT_NE(first, settings_->install_language());
+    if (escape) {
+      SendMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
+    } else {
+      // The click on Back reaches the list, which holds the mouse, and closes it.
+      HWND list = GetCapture();
+      ASSERT_TRUE(list);
+      RECT back;
+      GetWindowRect(GetDlgItem(dialog(), W::BACK_BUTTON), &back);
+      POINT at = {(back.left + back.right) / 2, (back.top + back.bottom) / 2};
+      ScreenToClient(list, &at);
+      SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+      SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    }
+    testing::PumpPendingMessages();
+    EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+    const LRESULT shown = SendMessageW(box, CB_GETCURSEL, 0, 0);
+    ASSERT_GE(shown, 0);
+    EXPECT_EQ(language_at(shown), settings_->install_language());
+    EXPECT_EQ(GetLocalizedStringForLanguageCode(language_at(shown), 37009),
+              GetControlText(dialog(), W::BACK_BUTTON));
+    ClickButton(dialog(), W::BACK_BUTTON);
+    EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+    window_.reset();
+  }
+}
+
 // The drop-down list of |box| while it is open (null when closed).
 HWND OpenListOf(HWND box) {
   struct Search {
