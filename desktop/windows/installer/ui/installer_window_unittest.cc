@@ -860,6 +860,38 @@ TEST_F(InstallerWindowTest, TermsScrollBarInEveryLanguage) {
   }
 }
 
+// The terms' scroll bar is usable only while the text is longer than its box: a text
+// that fits leaves nothing to scroll, and the bar shows so. The wheel over the text moves
+// the bar with it, as the keys do.
+TEST_F(InstallerWindowTest, TermsScrollBarOnlyForTextLongerThanTheBox) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_TOS);
+  HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
+  HWND bar = GetDlgItem(dialog(), W::TERMS_SCROLL_BAR);
+  ASSERT_TRUE(text && bar);
+  auto bar_position = [bar]() {
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_POS;
+    return GetScrollInfo(bar, SB_CTL, &info) ? info.nPos : -1;
+  };
+  const int length = GetWindowTextLengthW(text);
+  ASSERT_GT(length, 0);
+  std::wstring terms(static_cast<size_t>(length) + 1, L'\0');
+  terms.resize(static_cast<size_t>(GetWindowTextW(text, &terms[0], length + 1)));
+  ASSERT_TRUE(IsWindowEnabled(bar));
+  SendMessageW(text, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), 0);
+  const int first = static_cast<int>(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0));
+  EXPECT_GT(first, 0);
+  EXPECT_EQ(first, bar_position());
+  // A single line fits.
+  SetWindowTextW(text, L"Terms");
+  EXPECT_FALSE(IsWindowEnabled(bar));
+  EXPECT_EQ(0, bar_position());
+  SetWindowTextW(text, terms.c_str());
+  EXPECT_TRUE(IsWindowEnabled(bar));
+}
+
 // The keyboard reaches the terms: Tab from ACCEPT comes to the agreement line, which
 // shows its link selected in every language; Enter there opens the terms page, whose text
 // Tab reaches and the keys scroll.
