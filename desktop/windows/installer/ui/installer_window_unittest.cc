@@ -893,8 +893,8 @@ TEST_F(InstallerWindowTest, TermsScrollBarOnlyForTextLongerThanTheBox) {
 }
 
 // The keyboard reaches the terms: Tab from ACCEPT comes to the agreement line, which
-// shows its link selected in every language; Enter there opens the terms page, whose text
-// Tab reaches and the keys scroll.
+// shows its link selected in every language; Enter or Space there opens the terms page,
+// whose text Tab reaches and the keys scroll.
 TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   Open(false, false);
   HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
@@ -949,6 +949,13 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
     SendMessageW(text, EM_LINESCROLL, 0, -1000);
     window_->SetPage(W::PAGE_WELCOME);
   }
+  // Space follows the link as Enter does, as it presses a focused button.
+  settings_->SetInstallLanguage(L"en-US");
+  SetForegroundWindow(dialog());
+  SetFocus(agreement);
+  press(VK_SPACE);
+  EXPECT_EQ(W::PAGE_TOS, window_->page());
+  EXPECT_TRUE(delegate_.calls.empty());
 }
 
 // The language list, opened and moved, applies each entry it passes; closed without a
