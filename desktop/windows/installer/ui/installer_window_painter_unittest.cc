@@ -180,15 +180,23 @@ TEST_P(InstallerWindowPainterTest, LogoAndBadgeStayInTheirControl) {
   EXPECT_GT(with_badge.right, image.right - 2);
   EXPECT_GT(with_badge.bottom, image.bottom - 2);
   int badge_pixels = 0;
+  int badge_right = 0, badge_bottom = 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       if (plain.At(x, y) == badged.At(x, y)) continue;
       ++badge_pixels;
+      badge_right = std::max(badge_right, x + 1);
+      badge_bottom = std::max(badge_bottom, y + 1);
       EXPECT_TRUE(x >= width / 2 && y >= height / 2) << x << "," << y;
     }
   }
   // The badge's disc covers about 700 pixels at 96 dpi.
   EXPECT_GT(badge_pixels, 500 * dpi * dpi / (96 * 96));
+  // It hangs 10 pixels at 96 dpi beyond the logo's image (96 pixels at 96 dpi, centred),
+  // as far as the control allows: in the window's controls, it reaches their corner at
+  // every DPI.
+  EXPECT_NEAR(std::min(width, (width + dpi) / 2 + 10 * dpi / 96), badge_right, 1);
+  EXPECT_NEAR(std::min(height, (height + dpi) / 2 + 10 * dpi / 96), badge_bottom, 1);
 
   Surface page(GetParam().client.cx, GetParam().client.cy);
   Surface over_background(width, height);
