@@ -1160,6 +1160,47 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + 8, SendMessageW(box, CB_GETCURSEL, 0, 0));
 }
 
+// The wizard may take the language of an installation it finds while the user has the
+// list open. The window mirrors, and the list, closed for it, opens again in its new place;
+// an Enter meant for it that comes before acts on it alone.
+TEST_F(InstallerWindowTest, ListOpenWhileTheLanguageChangesElsewhereStaysWithTheUser) {
+  SetCursorPos(0, 0);
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetForegroundWindow(dialog());
+  SetFocus(box);
+  settings_->SetInstallLanguage(L"en-US");
+  SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  settings_->SetInstallLanguage(L"ar");
+  testing::PumpPendingMessages();
+  ASSERT_TRUE(IsMirrored(dialog()));
+  HWND list = OpenListOf(box);
+  ASSERT_TRUE(list);
+  RECT box_rect, list_rect;
+  GetWindowRect(box, &box_rect);
+  GetWindowRect(list, &list_rect);
+  EXPECT_NEAR(box_rect.left, list_rect.left, 3);
+  SendMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
+  ASSERT_FALSE(OpenListOf(box));
+  // Back from the right: the Enter comes before the list has opened again.
+  SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  settings_->SetInstallLanguage(L"en-US");
+  EXPECT_FALSE(IsMirrored(dialog()));
+  MSG enter = testing::MakeKeyDown(box, VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_TRUE(delegate_.calls.empty());
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  EXPECT_EQ(L"en-US", settings_->install_language());
+  // The user's own Enter in the closed list is the dialog's.
+  enter = testing::MakeKeyDown(box, VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+}
+
 // A letter typed into the open list may close it (Wine's does): the Enter or Escape the
 // user then presses for the list acts on it alone, into and out of a right-to-left
 // language. A second Enter is the dialog's.
