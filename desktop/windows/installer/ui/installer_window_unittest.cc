@@ -1259,6 +1259,30 @@ TEST_F(InstallerWindowTest, KeysMeantForAListClosedByALetterStayWithIt) {
   EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
 }
 
+// A list a letter closed, which the user then leaves (the focus going elsewhere and
+// coming back), has no key waiting for it any more: Enter there is the dialog's.
+TEST_F(InstallerWindowTest, EnterAfterLeavingAListClosedByALetterIsTheDialogs) {
+  SetCursorPos(0, 0);
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetForegroundWindow(dialog());
+  SetFocus(box);
+  settings_->SetInstallLanguage(L"en-US");
+  SendMessageW(box, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29));
+  testing::PumpPendingMessages();
+  ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+  SendMessageW(box, WM_CHAR, GetLocalizedStringForLanguageCode(L"de", 37051)[0], 1);
+  testing::PumpPendingMessages();
+  ASSERT_NE(L"en-US", settings_->install_language());
+  SetFocus(GetDlgItem(dialog(), W::ACCEPT_BUTTON));
+  SetFocus(box);
+  MSG enter = testing::MakeKeyDown(box, VK_RETURN);
+  IsDialogMessageW(dialog(), &enter);
+  testing::PumpPendingMessages();
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+}
+
 // The headline shows the product's name in black within the red welcome: where the text
 // puts a space beside the name, the picture shows one (Wine lost the space after the name
 // in a right-to-left line where the name stood inside the sentence).
