@@ -30,6 +30,14 @@ TEST(CarriedPreferencesTest, OnlyAnHttpOrHttpsAddressOfAHostIsAWebPage) {
       {"http:\\\\example.com\\", false},
       {"ht\ttp://example.com/", false},
       {"httpx://example.com/", false},
+      // What the parser would take but a reader skips, splits at or turns into a slash
+      // anywhere in it: the address checked would not be the address used.
+      {"http://example.com/a b", false},
+      {"http://example.com/\x01", false},
+      {"http://example.com/a\x1F", false},
+      {"http://example.com/a\x7F", false},
+      {"http://example.com\\@evil.example/", false},
+      {"http://example.com/a\\b", false},
   };
   for (const Case& c : cases) EXPECT_EQ(c.web_page, IsWebPageAddress(c.address)) << c.address;
 }

@@ -124,6 +124,9 @@ class PackageHandOver : public base::ObjectWatcher::Delegate {
   // The installation's interrupted event, so OnObjectSignaled tells it apart.
   void set_interrupted_event(HANDLE event) { interrupted_event_ = event; }
 
+  // The signature rule the package's installer is held to.
+  SignatureRule rule() const { return rule_; }
+
   // Whether the hand-over has reported the installation's outcome; the
   // installation must then report none of its own.
   bool outcome_reported() const { return outcome_reported_; }

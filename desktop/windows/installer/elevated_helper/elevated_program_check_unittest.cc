@@ -60,8 +60,11 @@ TEST_F(OwnImageTest, OnlyTheFileTheImageIsMappedFromIsHeld) {
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"), installer));
   const base::FilePath copy = Path(L"copy.exe");
   ASSERT_TRUE(base::CopyFile(renamed, copy));
-  const base::Result<> replaced =
-      internal::HoldMappedImageAt(image.Get(), {installer, copy, Path(L"missing.exe")}, &held);
+  // An empty file has nothing to map: what cannot be compared is not the image's file.
+  const base::FilePath empty = Path(L"empty.exe");
+  ASSERT_EQ(0, base::WriteFile(empty, "", 0));
+  const base::Result<> replaced = internal::HoldMappedImageAt(
+      image.Get(), {installer, copy, empty, Path(L"missing.exe")}, &held);
   ASSERT_FALSE(replaced.ok());
   EXPECT_EQ("this installer's own file is found at none of its names", replaced.failure().text);
   EXPECT_TRUE(held.final_path().empty());

@@ -253,6 +253,34 @@ class ReplacedInstallerTest : public base::ScratchDirTest {
   base::FilePath destination_;
 };
 
+// What takes this build's rule when given none takes it from the running image: a signed
+// build's hand-over, folder helper and program checks all require signatures, an unsigned
+// build's none.
+TEST_F(ReplacedInstallerTest, EveryPlaceWithoutARuleOfItsOwnTakesTheBuilds) {
+  for (const bool is_signed : {true, false}) {
+    SCOPED_TRACE(is_signed);
+    root_ = Path(std::to_wstring(++runs_).c_str());
+    ASSERT_TRUE(base::CreateDirectory(root_));
+    const base::FilePath installer = In(L"VelumSetup.exe");
+    ASSERT_TRUE(base::CopyFile(
+        testing::TestDataPath(is_signed ? "signing/driver_signed.exe" : "signing/driver_unsigned.exe"),
+        installer));
+    base::CommandLine command_line(installer);
+    command_line.AppendSwitchPath("defaults", In(L"defaults.txt"));
+    command_line.AppendSwitchPath("unsigned", testing::TestDataPath("signing/unsigned.exe"));
+    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    ASSERT_TRUE(process.IsValid());
+    int32_t exit_code = -1;
+    ASSERT_TRUE(process.WaitForExit(&exit_code));
+    EXPECT_EQ(0, exit_code);
+    EXPECT_EQ(is_signed ? "hand-over required\nfolder helper required\nhold refused\n"
+                          "hold at final path refused\n"
+                        : "hand-over not required\nfolder helper not required\nhold held\n"
+                          "hold at final path held\n",
+              Read(In(L"defaults.txt")));
+  }
+}
+
 TEST_F(ReplacedInstallerTest, TheSignedInstallerTakesItsOwnPackage) {
   EXPECT_EQ("required\ntaken\n", Run("signing/driver_signed.exe", nullptr));
   EXPECT_EQ("velum browser\n", TakenBrowser());

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -126,6 +127,8 @@ TEST(AuthenticodeChainTest, OnlyTheCallersOwnCheckTrustsATestRoot) {
 
 class SignatureRuleTest : public base::ScratchDirTest {
  protected:
+  static void FreePage(void* page) { VirtualFree(page, 0, MEM_RELEASE); }
+
   // `file` mapped as the loader maps an image; the mapping outlives the file's handle.
   static base::ScopedMappedView MapImage(const base::FilePath& file) {
     const base::ScopedHandle handle(CreateFileW(file.value().c_str(), GENERIC_READ | GENERIC_EXECUTE,
@@ -164,6 +167,18 @@ TEST_F(SignatureRuleTest, TheMappedImageDecidesNotTheFileAtItsName) {
   const std::string heap(4096, '\0');
   EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(heap.data() + 16));
   EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(nullptr));
+
+  // Headers that cannot be read at the start of a region require them too: a page with
+  // no image in it, and one whose PE header would lie past the page.
+  void* const page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(nullptr, page);
+  const std::unique_ptr<void, decltype(&FreePage)> free_page(page, &FreePage);
+  EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(page));
+  auto* const bytes = static_cast<uint8_t*>(page);
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  bytes[61] = 0x10;  // e_lfanew = 0x1000, the page's end
+  EXPECT_EQ(SignatureRule::kRequired, SignatureRuleOfImage(page));
   EXPECT_TRUE(AreSignaturesRequired(SignatureRule::kRequired));
   EXPECT_FALSE(AreSignaturesRequired(SignatureRule::kNotRequired));
 }
