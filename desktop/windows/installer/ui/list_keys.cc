@@ -57,6 +57,11 @@ LRESULT CALLBACK ReopenedListProc(HWND list, UINT message, WPARAM wparam, LPARAM
     RemoveWindowSubclass(list, ReopenedListProc, id);
   } else if (message == WM_MOUSEMOVE && GetPropW(list, kReopened)) {
     POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    RECT client;
+    // A pointer outside points at no entry: Wine's moves for a pointer resting there
+    // are neither the rest over the list nor the user's move.
+    if (!GetClientRect(list, &client) || !PtInRect(&client, at))
+      return DefSubclassProc(list, message, wparam, lparam);
     ClientToScreen(list, &at);
     // Never null: a point is kept beside the flag bit.
     HANDLE point = reinterpret_cast<HANDLE>((static_cast<ULONG_PTR>(at.x & 0xFFFF) << 16 |
