@@ -252,6 +252,10 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
       {"another program's folder", other_app, "a folder that holds another program's files"},
       {"a drive root's empty folder", perf_logs, kEmptyRule},
       {"a new folder in it", perf_logs.Append(L"x"), kNewRule + perf_logs.AsUTF8()},
+      // The scratch folder sits at the drive root too, and holds files: whatever else is
+      // in such a folder is not this product's.
+      {"a new folder in a drive root's folder that holds files", Path(L"new"),
+       kNewRule + root_.AsUTF8()},
       {"an empty folder right in Program Files", empty_in_program_files, ""},
       {"new folders in Program Files", new_in_program_files.Append(L"Application"), ""},
       {"new folders at a drive root", new_at_root.Append(L"install"), ""},
@@ -265,6 +269,7 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   EXPECT_FALSE(base::PathExists(new_in_program_files));
   EXPECT_FALSE(base::PathExists(new_at_root));
   EXPECT_FALSE(base::PathExists(Path(L"ours\\sub")));
+  EXPECT_FALSE(base::PathExists(Path(L"new")));
   EXPECT_TRUE(base::DirectoryExists(empty_in_program_files));
   EXPECT_TRUE(base::DirectoryExists(perf_logs));
 }
