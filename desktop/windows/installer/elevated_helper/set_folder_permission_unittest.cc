@@ -460,6 +460,20 @@ TEST_F(SetFolderPermissionTest, CancelledRunIntoANewFolderIsRetriedAndGranted) {
   EXPECT_TRUE(base::DirectoryExists(folder));
 }
 
+// A request refused only on the folder held, after its missing folders were made, leaves
+// none of them behind: here a protected place that cannot be opened (a name the system
+// will not open) cannot be compared with the new folder.
+TEST_F(SetFolderPermissionTest, RequestRefusedAfterMakingItsFoldersLeavesNone) {
+  environment_.more_places.push_back(ProtectedPlace{Path(L"unopenable?"), true});
+  const base::FilePath folder = Path(L"new\\install");
+  base::ScopedLogCapture log;
+  EXPECT_FALSE(HelperGrants(folder));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing to give access to " + folder.AsUTF8() +
+                                      ": it cannot be compared with")
+                    .size());
+  EXPECT_FALSE(base::PathExists(Path(L"new")));
+}
+
 // The folder held is the folder restored: one moved away after the grant and replaced by
 // a link gets its old list back, and the link's target is never written to.
 TEST_F(SetFolderPermissionTest, RestoreReachesTheHeldFolderNotALinkInItsPlace) {
