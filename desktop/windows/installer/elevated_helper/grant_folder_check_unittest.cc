@@ -236,11 +236,14 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   RemoveAtEnd remove{{other_app, empty_in_program_files, new_in_program_files, perf_logs,
                       new_at_root}};
   for (const base::FilePath& folder :
-       {other_app.Append(L"plugins"), empty_in_program_files, perf_logs, Path(L"ours")}) {
+       {other_app.Append(L"plugins"), empty_in_program_files, perf_logs, Path(L"ours"),
+        Path(L"copied")}) {
     ASSERT_TRUE(base::CreateDirectory(folder)) << folder.AsUTF8();
   }
   ASSERT_TRUE(base::WriteTextFile(other_app.Append(L"app.exe"), "MZ"));
   Write(L"ours\\installation_status.xml", RecordNaming(Path(L"ours").value()));
+  // A record copied from our folder into another: it names ours, not this one.
+  Write(L"copied\\installation_status.xml", RecordNaming(Path(L"ours").value()));
   const struct {
     const char* name;
     base::FilePath asked;
@@ -261,6 +264,8 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
       {"new folders at a drive root", new_at_root.Append(L"install"), ""},
       {"this product's folder", Path(L"ours"), ""},
       {"new folders in it", Path(L"ours\\sub\\deeper"), ""},
+      {"new folders in a folder whose record names another", Path(L"copied\\sub"),
+       kNewRule + Path(L"copied").AsUTF8()},
   };
   for (const auto& c : cases)
     EXPECT_TRUE(RefusedFor(Decide(c.asked, rules), c.refusal)) << c.name;
