@@ -300,6 +300,17 @@ TEST_F(GrantPlaceTest, MadeFoldersGoOnlyWhileEmptyAndTheSame) {
   ASSERT_TRUE(MoveFileW(Path(L"moved-b").value().c_str(), Path(L"a\\b").value().c_str()));
   RemoveMadeFoldersIfEmpty(made);
   EXPECT_FALSE(base::PathExists(Path(L"a")));
+
+  // The folder made moved away and a link to it put in its place: what is at the place
+  // made is the link, so the folder it leads to stays.
+  ASSERT_TRUE(CreateMissingFolders(Path(L"c"), rules, &made).ok());
+  ASSERT_EQ(1u, made.size());
+  ASSERT_TRUE(MoveFileW(Path(L"c").value().c_str(), Path(L"moved-c").value().c_str()));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"c"), Path(L"moved-c"), &error)) << error;
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_TRUE(base::DirectoryExists(Path(L"moved-c")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"c")));
 }
 
 // Shell folders redirected anywhere and the folders of a profile's PATH are protected as
