@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
@@ -229,6 +230,48 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   AdminOnlyFolder next;
   ASSERT_TRUE(next.CreateIn(parent, &NamedAsAdministrators));
   EXPECT_FALSE(base::PathExists(ended));
+}
+
+// The two names a test planted as runs' folders, and the one of them that the first owner
+// check turned into a file while the sweep ran.
+std::vector<base::FilePath> g_planted;
+base::FilePath g_swapped;
+bool SwapsTheOtherForAFile(HANDLE folder) {
+  const base::Result<base::FilePath> path = base::GetFinalPathOfHandle(folder);
+  for (const base::FilePath& planted : g_planted) {
+    if (!g_swapped.empty() || !path.ok() ||
+        base::FilePath::CompareIgnoreCase(planted.BaseName().value(),
+                                          path.value().BaseName().value()) == 0) {
+      continue;
+    }
+    g_swapped = planted;
+    EXPECT_TRUE(RemoveDirectoryW(planted.value().c_str()));
+    EXPECT_EQ(4, base::WriteFile(planted, "file", 4));
+  }
+  return NamedAsAdministrators(folder);
+}
+
+// A name listed as a folder but a file by the time it is looked at (a user may swap it
+// while the sweep runs; the file could be a link to any other) is left: only a folder an
+// elevated run made is removed.
+TEST(AdminOnlyFolderTest, ANameSwappedForAFileIsLeft) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  g_planted = {scratch.path().Append(L"VelumInstaller-a"),
+               scratch.path().Append(L"VelumInstaller-b")};
+  for (const base::FilePath& planted : g_planted) ASSERT_TRUE(base::CreateDirectory(planted));
+  g_swapped.clear();
+  base::ScopedLogCapture log;
+  RemoveEndedAdminOnlyFolders(scratch.path(), &SwapsTheOtherForAFile);
+  ASSERT_FALSE(g_swapped.empty());
+  EXPECT_TRUE(base::PathExists(g_swapped));
+  EXPECT_EQ(1u, log.LinesStartingWith("Leaving " + g_swapped.AsUTF8() + ": not a folder").size());
+  // The other, still a folder, was an ended run's.
+  for (const base::FilePath& planted : g_planted) {
+    if (planted != g_swapped) {
+      EXPECT_FALSE(base::PathExists(planted)) << planted.AsUTF8();
+    }
+  }
 }
 
 int g_owner_checks = 0;

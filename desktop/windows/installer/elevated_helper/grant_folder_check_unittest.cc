@@ -236,11 +236,14 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   RemoveAtEnd remove{{other_app, empty_in_program_files, new_in_program_files, perf_logs,
                       new_at_root}};
   for (const base::FilePath& folder :
-       {other_app.Append(L"plugins"), empty_in_program_files, perf_logs, Path(L"ours")}) {
+       {other_app.Append(L"plugins"), empty_in_program_files, perf_logs, Path(L"ours"),
+        Path(L"copied")}) {
     ASSERT_TRUE(base::CreateDirectory(folder)) << folder.AsUTF8();
   }
   ASSERT_TRUE(base::WriteTextFile(other_app.Append(L"app.exe"), "MZ"));
   Write(L"ours\\installation_status.xml", RecordNaming(Path(L"ours").value()));
+  // A record copied from our folder into another: it names ours, not this one.
+  Write(L"copied\\installation_status.xml", RecordNaming(Path(L"ours").value()));
   const struct {
     const char* name;
     base::FilePath asked;
@@ -252,11 +255,17 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
       {"another program's folder", other_app, "a folder that holds another program's files"},
       {"a drive root's empty folder", perf_logs, kEmptyRule},
       {"a new folder in it", perf_logs.Append(L"x"), kNewRule + perf_logs.AsUTF8()},
+      // The scratch folder sits at the drive root too, and holds files: whatever else is
+      // in such a folder is not this product's.
+      {"a new folder in a drive root's folder that holds files", Path(L"new"),
+       kNewRule + root_.AsUTF8()},
       {"an empty folder right in Program Files", empty_in_program_files, ""},
       {"new folders in Program Files", new_in_program_files.Append(L"Application"), ""},
       {"new folders at a drive root", new_at_root.Append(L"install"), ""},
       {"this product's folder", Path(L"ours"), ""},
       {"new folders in it", Path(L"ours\\sub\\deeper"), ""},
+      {"new folders in a folder whose record names another", Path(L"copied\\sub"),
+       kNewRule + Path(L"copied").AsUTF8()},
   };
   for (const auto& c : cases)
     EXPECT_TRUE(RefusedFor(Decide(c.asked, rules), c.refusal)) << c.name;
@@ -265,6 +274,7 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   EXPECT_FALSE(base::PathExists(new_in_program_files));
   EXPECT_FALSE(base::PathExists(new_at_root));
   EXPECT_FALSE(base::PathExists(Path(L"ours\\sub")));
+  EXPECT_FALSE(base::PathExists(Path(L"new")));
   EXPECT_TRUE(base::DirectoryExists(empty_in_program_files));
   EXPECT_TRUE(base::DirectoryExists(perf_logs));
 }
@@ -290,6 +300,17 @@ TEST_F(GrantPlaceTest, MadeFoldersGoOnlyWhileEmptyAndTheSame) {
   ASSERT_TRUE(MoveFileW(Path(L"moved-b").value().c_str(), Path(L"a\\b").value().c_str()));
   RemoveMadeFoldersIfEmpty(made);
   EXPECT_FALSE(base::PathExists(Path(L"a")));
+
+  // The folder made moved away and a link to it put in its place: what is at the place
+  // made is the link, so the folder it leads to stays.
+  ASSERT_TRUE(CreateMissingFolders(Path(L"c"), rules, &made).ok());
+  ASSERT_EQ(1u, made.size());
+  ASSERT_TRUE(MoveFileW(Path(L"c").value().c_str(), Path(L"moved-c").value().c_str()));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(Path(L"c"), Path(L"moved-c"), &error)) << error;
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_TRUE(base::DirectoryExists(Path(L"moved-c")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"c")));
 }
 
 // Shell folders redirected anywhere and the folders of a profile's PATH are protected as

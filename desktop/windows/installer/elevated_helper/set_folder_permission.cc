@@ -140,7 +140,8 @@ base::Result<> CheckAndHoldGrantFolder(const base::FilePath& folder, HANDLE requ
   const base::Result<base::FilePath> resolved = NormalizeGrantFolder(folder);
   if (!resolved.ok()) return resolved.failure();
   *normalized = resolved.value();
-  base::Result<std::vector<ProtectedPlace>> places = ListProtectedPlaces(requester_token);
+  base::Result<std::vector<ProtectedPlace>> places =
+      ListProtectedPlaces(requester_token, environment.place_sources);
   if (!places.ok()) return places.failure();
   GrantRules rules;
   rules.places = std::move(places).value();

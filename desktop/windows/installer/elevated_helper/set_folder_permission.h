@@ -63,6 +63,8 @@ struct FolderPermissionHelperEnvironment {
   // Places a test adds to the machine's (a folder of its own that stands for Program
   // Files); none otherwise.
   std::vector<ProtectedPlace> more_places;
+  // Where the protected places are read from: the system's keys, or a test's.
+  PlaceSources place_sources;
 };
 
 // The helper mode for `command_line`; does nothing without

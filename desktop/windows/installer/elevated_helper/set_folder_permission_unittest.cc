@@ -460,6 +460,45 @@ TEST_F(SetFolderPermissionTest, CancelledRunIntoANewFolderIsRetriedAndGranted) {
   EXPECT_TRUE(base::DirectoryExists(folder));
 }
 
+// A request refused only on the folder held, after its missing folders were made, leaves
+// none of them behind: here a protected place that cannot be opened (a name the system
+// will not open) cannot be compared with the new folder.
+TEST_F(SetFolderPermissionTest, RequestRefusedAfterMakingItsFoldersLeavesNone) {
+  environment_.more_places.push_back(ProtectedPlace{Path(L"unopenable?"), true});
+  const base::FilePath folder = Path(L"new\\install");
+  base::ScopedLogCapture log;
+  EXPECT_FALSE(HelperGrants(folder));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing to give access to " + folder.AsUTF8() +
+                                      ": it cannot be compared with")
+                    .size());
+  EXPECT_FALSE(base::PathExists(Path(L"new")));
+}
+
+// A protected place that exists but cannot be read refuses every grant, as one that
+// cannot be compared with: nothing is made or granted, and the log names the value.
+TEST_F(SetFolderPermissionTest, UnreadableProtectedPlaceRefusesTheGrant) {
+  testing::ScratchRegistryKey machine;
+  ASSERT_FALSE(machine.path().empty());
+  const std::wstring profile_list =
+      L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+  const DWORD number = 1;
+  ASSERT_TRUE(testing::WriteRegistryValue(HKEY_CURRENT_USER, machine.Child(profile_list), 0,
+                                          L"ProfilesDirectory", REG_DWORD, &number,
+                                          sizeof(number)));
+  base::RegistryKey machine_key(HKEY_CURRENT_USER, machine.path().c_str(), KEY_READ);
+  ASSERT_TRUE(machine_key.Valid());
+  environment_.place_sources.machine = machine_key.Handle();
+  const base::FilePath folder = Path(L"new\\install");
+  base::ScopedLogCapture log;
+  EXPECT_FALSE(HelperGrants(folder));
+  EXPECT_EQ(1u, log.LinesStartingWith("Refusing to give access to " + folder.AsUTF8() +
+                                      ": a protected place cannot be read: HKEY_LOCAL_MACHINE\\" +
+                                      base::FilePath(profile_list).AsUTF8() +
+                                      "\\ProfilesDirectory")
+                    .size());
+  EXPECT_FALSE(base::PathExists(Path(L"new")));
+}
+
 // The folder held is the folder restored: one moved away after the grant and replaced by
 // a link gets its old list back, and the link's target is never written to.
 TEST_F(SetFolderPermissionTest, RestoreReachesTheHeldFolderNotALinkInItsPlace) {
