@@ -22,10 +22,16 @@ class RootScratchTest : public testing::Test {
     static int counter = 0;
     wchar_t windows[MAX_PATH] = {};
     ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
-    root_ = base::FilePath(std::wstring(windows, 3) + L"velum-grant-test-" +
-                           std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(++counter));
-    ASSERT_TRUE(CreateDirectoryW(root_.value().c_str(), nullptr)) << GetLastError();
+    // A run that aborted leaves its folders, and Wine gives its process id out again:
+    // a name in use is passed over.
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (int tries = 0; tries < 1000 && error == ERROR_ALREADY_EXISTS; ++tries) {
+      root_ = base::FilePath(std::wstring(windows, 3) + L"velum-grant-test-" +
+                             std::to_wstring(GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(++counter));
+      error = CreateDirectoryW(root_.value().c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+    }
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), error);
   }
   void TearDown() override {
     // Under Wine removing a host link to an empty folder removes that folder and leaves
