@@ -442,17 +442,19 @@ std::unique_ptr<base::SerialBuffer> ScriptMessage(char letter) {
 }
 
 // Hands the runner the messages of `script` (what follows '|' only once the runner waits
-// for late reports after the backend's end, what follows '~' a while after that) while a
-// backend that reports nothing itself ends with `exit_code`; what the observers heard,
-// and the log in *lines.
+// for late reports after the backend's end, what follows '~' a while after that, what
+// follows '!' once the run was decided) while a backend that reports nothing itself ends
+// with `exit_code`; what the observers heard, and the log in *lines.
 class ScriptedRun : public base::ObjectWatcher::Delegate {
  public:
   ScriptedRun(const base::FilePath& package, const std::string& script)
       : runner_(package, base::FilePath()),
+        after_done_(script.find('!') == std::string::npos ? std::string()
+                                                          : script.substr(script.find('!') + 1)),
         late_(script.find_first_of("|~") == std::string::npos
                   ? std::string()
-                  : script.substr(script.find_first_of("|~") + 1)),
-        early_(script.substr(0, script.find_first_of("|~"))),
+                  : script.substr(0, script.find('!')).substr(script.find_first_of("|~") + 1)),
+        early_(script.substr(0, script.find_first_of("|~!"))),
         after_a_while_(script.find('~') != std::string::npos) {}
 
   std::vector<std::string> Run(testing::TestSettings* settings, std::vector<std::string>* lines) {
@@ -471,6 +473,7 @@ class ScriptedRun : public base::ObjectWatcher::Delegate {
       EXPECT_TRUE(runner_.Start(settings->get()));
       Deliver(early_);
       run_loop.Run();
+      Deliver(after_done_);
       runner_.RemoveObserver(&observer);
       *lines = log.lines();
     }
@@ -495,6 +498,7 @@ class ScriptedRun : public base::ObjectWatcher::Delegate {
   }
 
   InstallerRunner runner_;
+  std::string after_done_;
   std::string late_;
   std::string early_;
   bool after_a_while_;
@@ -529,6 +533,9 @@ TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
       {"elevated, the innermost success last", "SSR+R+|+", L"0", true, 3, 0, nullptr},
       {"killed package installer", "SR+", L"0", false, 0, 1, nullptr},
       {"killed, elevated", "SSR+R+", L"0", false, 0, 1, nullptr},
+      // Once the outcome was told, a success read later changes nothing: the wizard
+      // already shows its error page.
+      {"success after the run failed", "SR+!+", L"0", false, 0, 1, nullptr},
       {"success, then a hand-over that died silently", "SS+R+RSR+", L"0", false, 2, 1, nullptr},
       {"backend killed after the installation's success, 0", "S+", L"0", true, 1, 0, nullptr},
       {"backend killed after the installation's success, 1", "S+", L"1", false, 1, 0,
