@@ -531,7 +531,8 @@ TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
       {"late success after the backend's end", "SR+|+", L"0", true, 2, 0, nullptr},
       {"late success a while after the backend's end", "SR+~+", L"0", true, 2, 0, nullptr},
       {"elevated, the innermost success last", "SSR+R+|+", L"0", true, 3, 0, nullptr},
-      {"killed package installer", "SR+", L"0", false, 0, 1, nullptr},
+      {"killed package installer", "SR+", L"0", false, 0, 1,
+       "The installer process it was handed to ended without reporting success"},
       {"killed, elevated", "SSR+R+", L"0", false, 0, 1, nullptr},
       // Once the outcome was told, a success read later changes nothing: the wizard
       // already shows its error page.
