@@ -473,6 +473,18 @@ TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
   EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
 }
 
+// An earlier record that cannot be read may name any version folder: a folder that
+// looks left over may still be an installation's, so none goes.
+TEST_F(InstallerTest, AnUnreadableEarlierRecordKeepsEveryVersionFolder) {
+  Install();
+  const base::FilePath looks_left = install_folder_.Append(L"1.0.99.0_3\\velum.exe");
+  ASSERT_TRUE(testing::MakeFile(looks_left, "x"));
+  ASSERT_TRUE(testing::MakeFile(
+      install_folder_.Append(L"old_status\\installation_status.xml.1700000000"), "<broken"));
+  Install();
+  EXPECT_TRUE(base::PathExists(looks_left));
+}
+
 // A killed upgrade set aside a root file that only the record before names; the next
 // upgrade removes that record early, and its set-aside copy was then nobody's.
 TEST_F(InstallerTest, ASetAsideRootFileOfTheRecordBeforeGoes) {

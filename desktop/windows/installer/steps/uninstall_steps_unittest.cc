@@ -23,6 +23,7 @@
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/program_log_test_util.h"
+#include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -285,6 +286,30 @@ TEST_F(UninstallStepsTest, AnInstallationRemovesWhatACutShortUninstallationLeft)
   }
   EXPECT_EQ(std::vector<std::string>{}, left);
   EXPECT_TRUE(system_services_.detached_launches.empty());
+}
+
+// The cut-short uninstallation's record may come from another package: a file it names
+// that this package lacks is still a package file, so the version folder goes whole and
+// the installation takes the usual folder again.
+TEST_F(UninstallStepsTest, AnInstallationRemovesFilesOnlyTheSetAsideRecordNames) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath record_path = install_folder_.Append(L"installation_status.xml");
+  std::unique_ptr<InstallLog> record = ReadRecord(record_path);
+  ASSERT_TRUE(record);
+  record->files.push_back(L"resources\\earlier_only.dat");
+  InstallLogWriter writer;
+  ASSERT_TRUE(writer.WriteFile(*record, record_path));
+  const base::FilePath earlier_only = version_folder.Append(L"resources\\earlier_only.dat");
+  ASSERT_TRUE(base::WriteFile(earlier_only, "x", 1));
+  ASSERT_TRUE(base::Move(record_path, base::FilePath(record_path.value() + L".1700000000.old")));
+  InstallationRun run;
+  Run(&run);
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  record = ReadRecord(record_path);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(version_folder.BaseName().value(), record->subfolder);
+  EXPECT_FALSE(base::PathExists(earlier_only));
 }
 
 // A front end that asks for the batch starts it as it ends, after the processes the
