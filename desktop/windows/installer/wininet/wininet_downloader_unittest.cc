@@ -242,6 +242,21 @@ TEST_F(WinInetDownloaderTest, ResumeAnsweredFromAnotherOffsetIsNotSpliced) {
     ASSERT_EQ(before + 2, requests.size());
     EXPECT_EQ("bytes=1500-", requests.back().Header("Range"));
   }
+  // Nor is it taken for a resume from the first byte, where a missing start would read
+  // as the one asked for.
+  ASSERT_TRUE(server_.AddFaults(
+      "/package.exe",
+      R"([{"cut_after": 0, "times": 1}, {"content_range": "bytes */4000"}])"));
+  const size_t before = server_.Requests().size();
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Resume answered with the range bytes */4000 at offset 0"))
+      << downloader_->GetLastErrorText();
+  EXPECT_EQ("", Downloaded());
+  const std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(before + 2, requests.size());
+  EXPECT_EQ("bytes=0-", requests.back().Header("Range"));
 }
 
 TEST_F(WinInetDownloaderTest, ThreeBadGatewaysStallOnTheThirdAndThenSucceed) {
