@@ -379,11 +379,13 @@ class Handler(QuietHandler):
                 self.send_plain(416, b"", {"Content-Range": "bytes */%d" % len(data)})
                 return
         part = data[start:]
-        self.send_response(206 if start else 200)
+        # A given Content-Range answers a Range request from the first byte too.
+        partial = start or (ranged.startswith("bytes=") and "content_range" in fault)
+        self.send_response(206 if partial else 200)
         self.send_header("X-Served-By", SERVED_BY)
         for name, value in headers.items():
             self.send_header(name, value)
-        if start:
+        if partial:
             self.send_header("Content-Range", fault.get("content_range") or
                              "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
         self.send_header("Content-Length", str(len(part)))

@@ -185,6 +185,22 @@ TEST_F(InstallerStatsTest, ASentRecordIsPostedAtMostFourTimes) {
   }
 }
 
+// The answer to the record is not read past 64 KiB: one whose length says more ends the
+// send at once, unasked again.
+TEST_F(InstallerStatsTest, AnAnswerBeyondItsBoundEndsTheSend) {
+  ASSERT_TRUE(server_.Start()) << server_.error();
+  ASSERT_TRUE(server_.AddFaults("/netinstaller/feedback", R"([{"content_length": 65537}])"));
+  stats_.SetServerUrlForTesting(L"http://localhost:" + std::to_wstring(server_.port()) + L"/");
+  stats_.sender_for_testing()->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(10));
+  bool sent = false;
+  EXPECT_EQ(1, SendAndWait(true, &sent));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, stats_.sender_for_testing()->state());
+  EXPECT_NE(std::string::npos,
+            stats_.sender_for_testing()->GetLastErrorText().find("longer than 65536"))
+      << stats_.sender_for_testing()->GetLastErrorText();
+  EXPECT_EQ(1u, server_.RequestsTo("/netinstaller/feedback").size());
+}
+
 TEST_F(InstallerStatsTest, SendToAHostOutsideTheProductsFailsAtOnce) {
   stats_.SetServerUrlForTesting(L"http://127.0.0.1:9/");
   bool sent = true;

@@ -94,7 +94,9 @@ TEST_F(PrefDefaultOverridesFetcherTest, FailedDownloadLeavesNoFile) {
   // A busy server is asked once: the installation does not wait for these overrides.
   ASSERT_TRUE(server.ServeText("/busy", 200, "overrides"));
   ASSERT_TRUE(server.AddFaults("/busy", R"([{"status": 503}])"));
-  for (const char* path : {"/missing", "/broken", "/busy"}) {
+  // An answer beyond a mebibyte is not taken.
+  ASSERT_TRUE(server.ServeText("/long", 200, std::string(1024 * 1024 + 1, 'a')));
+  for (const char* path : {"/missing", "/broken", "/busy", "/long"}) {
     SCOPED_TRACE(path);
     ASSERT_EQ(5, base::WriteFile(Target(), "stale", 5));
     done_calls_ = 0;

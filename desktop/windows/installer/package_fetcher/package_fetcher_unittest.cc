@@ -435,6 +435,19 @@ TEST_F(PackageFetcherTest, ServerTextIsBoundedAndOnlyHttpAddressesAreFetched) {
             FetchString(index, "failure_reason"));
   const std::string json = record_.Json();
   EXPECT_LT(json.size(), 16000u);
+  // An answer beyond a mebibyte is not taken, however well formed the address it names.
+  ++index;
+  ASSERT_TRUE(server_.ServeText(
+      "/reply/long", 200,
+      R"({"installer": ")" + base::WideToUTF8(server_.Url("/package.exe")) +
+          R"(", "installer_checksum": ")" + std::string(64, '0') + R"(", "more": ")" +
+          std::string(1024 * 1024, 'u') + "\"}"));
+  command_line_.Get()->AppendSwitchNative("internal-package-server", server_.Url("/reply/long"));
+  fetcher_.reset();
+  EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, Fetch());
+  EXPECT_EQ(0u, FetchString(index, "failure_reason")
+                    .find("Failed fetching the download URL with state 4\n"))
+      << FetchString(index, "failure_reason");
   // Nothing but the address requests went out.
   EXPECT_EQ(0u, server_.RequestsTo("/package.exe").size());
 }

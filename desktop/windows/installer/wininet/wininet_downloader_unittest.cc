@@ -242,6 +242,21 @@ TEST_F(WinInetDownloaderTest, ResumeAnsweredFromAnotherOffsetIsNotSpliced) {
     ASSERT_EQ(before + 2, requests.size());
     EXPECT_EQ("bytes=1500-", requests.back().Header("Range"));
   }
+  // Nor is it taken for a resume from the first byte, where a missing start would read
+  // as the one asked for.
+  ASSERT_TRUE(server_.AddFaults(
+      "/package.exe",
+      R"([{"cut_after": 0, "times": 1}, {"content_range": "bytes */4000"}])"));
+  const size_t before = server_.Requests().size();
+  ASSERT_TRUE(Download(server_.Url("/package.exe")));
+  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                   "Resume answered with the range bytes */4000 at offset 0"))
+      << downloader_->GetLastErrorText();
+  EXPECT_EQ("", Downloaded());
+  const std::vector<RecordedRequest> requests = server_.Requests();
+  ASSERT_EQ(before + 2, requests.size());
+  EXPECT_EQ("bytes=0-", requests.back().Header("Range"));
 }
 
 TEST_F(WinInetDownloaderTest, ThreeBadGatewaysStallOnTheThirdAndThenSucceed) {
@@ -546,19 +561,25 @@ TEST_F(WinInetDownloaderTest, AClosedTrysLateReadReachesNoLaterTry) {
 }
 
 // A body longer than the transfer's bound fails it at once, whether its Content-Length
-// says so or the connection's close ends it.
+// says so or the connection's close ends it. A length that says so is refused before
+// any byte of the body is read: a bound of a mebibyte must not first take the mebibyte.
 TEST_F(WinInetDownloaderTest, BodiesBeyondTheBoundFailAtOnce) {
   ASSERT_TRUE(server_.ServeText("/answer", 200, std::string(3000, 'a')));
   downloader_->set_max_body_bytes(2000);
-  for (const char* fault : {"[]", R"([{"no_length": true}])"}) {
-    SCOPED_TRACE(fault);
-    ASSERT_TRUE(server_.AddFaults("/answer", fault));
+  const struct {
+    const char* faults;
+    size_t most_written;
+  } cases[] = {{"[]", 0u}, {R"([{"no_length": true}])", 3000u}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.faults);
+    ASSERT_TRUE(server_.AddFaults("/answer", c.faults));
     const size_t before = server_.Requests().size();
     ASSERT_TRUE(Download(server_.Url("/answer")));
     EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
     EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find("longer than"))
         << downloader_->GetLastErrorText();
     EXPECT_EQ(1u, server_.Requests().size() - before);
+    EXPECT_GE(c.most_written, Downloaded().size());
   }
   // At the bound it is taken whole.
   downloader_->set_max_body_bytes(3000);
