@@ -796,6 +796,14 @@ TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
   }
 }
 
+// The position of the scroll bar control |bar|; -1 when it cannot be read.
+int ScrollBarPosition(HWND bar) {
+  SCROLLINFO info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SIF_POS;
+  return GetScrollInfo(bar, SB_CTL, &info) ? info.nPos : -1;
+}
+
 // Every language shows the terms' scroll bar beside the text, within the page and at the
 // text's height, usable while the text is longer than the box (the text's own scroll bar
 // was drawn outside it in a mirrored window). Keys in the text move the bar with it; the
@@ -805,12 +813,7 @@ TEST_F(InstallerWindowTest, TermsScrollBarInEveryLanguage) {
   HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
   HWND bar = GetDlgItem(dialog(), W::TERMS_SCROLL_BAR);
   ASSERT_TRUE(text && bar);
-  auto bar_position = [bar]() {
-    SCROLLINFO info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SIF_POS;
-    return GetScrollInfo(bar, SB_CTL, &info) ? info.nPos : -1;
-  };
+  auto bar_position = [bar]() { return ScrollBarPosition(bar); };
   auto first_line = [text]() {
     return static_cast<int>(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0));
   };
@@ -869,12 +872,7 @@ TEST_F(InstallerWindowTest, TermsScrollBarOnlyForTextLongerThanTheBox) {
   HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
   HWND bar = GetDlgItem(dialog(), W::TERMS_SCROLL_BAR);
   ASSERT_TRUE(text && bar);
-  auto bar_position = [bar]() {
-    SCROLLINFO info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SIF_POS;
-    return GetScrollInfo(bar, SB_CTL, &info) ? info.nPos : -1;
-  };
+  auto bar_position = [bar]() { return ScrollBarPosition(bar); };
   const int length = GetWindowTextLengthW(text);
   ASSERT_GT(length, 0);
   std::wstring terms(static_cast<size_t>(length) + 1, L'\0');
