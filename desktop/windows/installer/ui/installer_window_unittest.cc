@@ -53,6 +53,16 @@ class RecordingDelegate : public InstallerWindowDelegate {
 
 class InstallerWindowTest : public ::testing::Test {
  protected:
+  // The wizard on its options page, the language box focused as by a user who went there.
+  HWND OpenAtLanguageBox() {
+    Open(false, false);
+    window_->SetPage(W::PAGE_OPTIONS);
+    HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
+    SetForegroundWindow(dialog());
+    SetFocus(box);
+    return box;
+  }
+
   InstallerWindowTest()
       : command_line_(base::CommandLine::StringVector{L"installer.exe"}),
         platform_(scratch_.path().Append(L"Velum")),
@@ -962,11 +972,7 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
 TEST_F(InstallerWindowTest, LanguageListClosedWithoutAChoiceAgreesWithTheWizard) {
   for (bool escape : {true, false}) {
     SCOPED_TRACE(escape ? "escape" : "click elsewhere");
-    Open(false, false);
-    window_->SetPage(W::PAGE_OPTIONS);
-    HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-    SetForegroundWindow(dialog());
-    SetFocus(box);
+    HWND box = OpenAtLanguageBox();
     // From an entry followed by languages read from the left: no mirroring closes the list.
     const std::vector<std::wstring> languages = LoadAvailableLanguages();
     auto language_at = [&](LRESULT index) {
@@ -1048,11 +1054,7 @@ HWND OpenListOf(HWND box) {
 TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
   // An open list follows the pointer over it: the pointer rests outside the window.
   SetCursorPos(0, 0);
-  Open(false, false);
-  window_->SetPage(W::PAGE_OPTIONS);
-  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-  SetForegroundWindow(dialog());
-  SetFocus(box);
+  HWND box = OpenAtLanguageBox();
   const std::vector<std::wstring> languages = LoadAvailableLanguages();
   auto shown = [&]() {
     const LRESULT index = SendMessageW(box, CB_GETCURSEL, 0, 0);
@@ -1129,11 +1131,7 @@ TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
 // until the pointer moves.
 TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   SetCursorPos(0, 0);
-  Open(false, false);
-  window_->SetPage(W::PAGE_OPTIONS);
-  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-  SetForegroundWindow(dialog());
-  SetFocus(box);
+  HWND box = OpenAtLanguageBox();
   settings_->SetInstallLanguage(L"en-GB");
   const LRESULT chosen = SendMessageW(box, CB_GETCURSEL, 0, 0) + 1;  // Arabic
   SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
@@ -1166,11 +1164,7 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
 // an Enter meant for it that comes before acts on it alone.
 TEST_F(InstallerWindowTest, ListOpenWhileTheLanguageChangesElsewhereStaysWithTheUser) {
   SetCursorPos(0, 0);
-  Open(false, false);
-  window_->SetPage(W::PAGE_OPTIONS);
-  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-  SetForegroundWindow(dialog());
-  SetFocus(box);
+  HWND box = OpenAtLanguageBox();
   settings_->SetInstallLanguage(L"en-US");
   SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
   settings_->SetInstallLanguage(L"ar");
@@ -1207,11 +1201,7 @@ TEST_F(InstallerWindowTest, ListOpenWhileTheLanguageChangesElsewhereStaysWithThe
 // language. A second Enter is the dialog's.
 TEST_F(InstallerWindowTest, KeysMeantForAListClosedByALetterStayWithIt) {
   SetCursorPos(0, 0);
-  Open(false, false);
-  window_->SetPage(W::PAGE_OPTIONS);
-  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-  SetForegroundWindow(dialog());
-  SetFocus(box);
+  HWND box = OpenAtLanguageBox();
   RECT client;
   GetClientRect(box, &client);
   const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
@@ -1264,11 +1254,7 @@ TEST_F(InstallerWindowTest, KeysMeantForAListClosedByALetterStayWithIt) {
 // coming back), has no key waiting for it any more: Enter there is the dialog's.
 TEST_F(InstallerWindowTest, EnterAfterLeavingAListClosedByALetterIsTheDialogs) {
   SetCursorPos(0, 0);
-  Open(false, false);
-  window_->SetPage(W::PAGE_OPTIONS);
-  HWND box = GetDlgItem(options(), W::LANGUAGE_BOX);
-  SetForegroundWindow(dialog());
-  SetFocus(box);
+  HWND box = OpenAtLanguageBox();
   settings_->SetInstallLanguage(L"en-US");
   SendMessageW(box, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29));
   testing::PumpPendingMessages();
