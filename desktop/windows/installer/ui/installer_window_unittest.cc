@@ -806,6 +806,15 @@ TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {
   }
 }
 
+// The open |list| of |box| lies under the box, in its mirrored place too.
+void ExpectListUnderBox(HWND box, HWND list) {
+  RECT box_rect, list_rect;
+  GetWindowRect(box, &box_rect);
+  GetWindowRect(list, &list_rect);
+  EXPECT_NEAR(box_rect.bottom, list_rect.top, 3);
+  EXPECT_NEAR(box_rect.left, list_rect.left, 3);
+}
+
 // The position of the scroll bar control |bar|; -1 when it cannot be read.
 int ScrollBarPosition(HWND bar) {
   SCROLLINFO info = {};
@@ -1074,12 +1083,7 @@ TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
   ASSERT_TRUE(IsMirrored(dialog()));
   HWND list = OpenListOf(box);
   ASSERT_TRUE(list);
-  // Under the box in its mirrored place.
-  RECT box_rect, list_rect;
-  GetWindowRect(box, &box_rect);
-  GetWindowRect(list, &list_rect);
-  EXPECT_NEAR(box_rect.bottom, list_rect.top, 3);
-  EXPECT_NEAR(box_rect.left, list_rect.left, 3);
+  ExpectListUnderBox(box, list);
   // A click on the entry below Arabic picks it (Bulgarian, read from the left).
   const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
   const LRESULT top = SendMessageW(list, LB_GETTOPINDEX, 0, 0);
@@ -1172,10 +1176,7 @@ TEST_F(InstallerWindowTest, ListOpenWhileTheLanguageChangesElsewhereStaysWithThe
   ASSERT_TRUE(IsMirrored(dialog()));
   HWND list = OpenListOf(box);
   ASSERT_TRUE(list);
-  RECT box_rect, list_rect;
-  GetWindowRect(box, &box_rect);
-  GetWindowRect(list, &list_rect);
-  EXPECT_NEAR(box_rect.left, list_rect.left, 3);
+  ExpectListUnderBox(box, list);
   SendMessageW(box, WM_KEYDOWN, VK_RETURN, 1);
   ASSERT_FALSE(OpenListOf(box));
   // Back from the right: the Enter comes before the list has opened again.
