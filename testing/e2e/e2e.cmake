@@ -58,6 +58,9 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e
                        TIMEOUT 300 SKIP_RETURN_CODE 77)
+  if(case MATCHES "^wizard_")
+    set_tests_properties(e2e_${case} PROPERTIES RESOURCE_LOCK velum_display_focus)
+  endif()
   if(case MATCHES "^net_")
     # Their statistics all go to the one local endpoint.
     # They run one after another, several of them through the fetcher's retry waits:
