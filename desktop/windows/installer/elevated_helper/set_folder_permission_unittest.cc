@@ -443,10 +443,15 @@ TEST_F(SetFolderPermissionTest, CancelledRunIntoANewFolderIsRetriedAndGranted) {
   bool result = false;
   const base::CommandLine command_line = HelperCommandLine();
   std::thread helper([&] { result = RunSetFolderPermission(command_line, nullptr, environment_); });
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), kBoundMs));
-  EXPECT_TRUE(base::WriteTextFile(folder.Append(L"launcher.exe"), "MZ"));
-  ASSERT_TRUE(SetEvent(undo.Get()));
+  // The helper is let go and joined before any failure ends the test.
+  const DWORD waited = WaitForSingleObject(granted.Get(), kBoundMs);
+  if (waited == WAIT_OBJECT_0) {
+    EXPECT_TRUE(base::WriteTextFile(folder.Append(L"launcher.exe"), "MZ"));
+  }
+  const bool undone = SetEvent(undo.Get()) != FALSE;
   helper.join();
+  ASSERT_EQ(WAIT_OBJECT_0, waited);
+  ASSERT_TRUE(undone);
   EXPECT_TRUE(result);
   EXPECT_TRUE(base::PathExists(folder.Append(L"launcher.exe")));
 
