@@ -40,17 +40,10 @@ bool ClosesUnderUser(UINT message, WPARAM wparam) {
 
 // A list the window opened again may come to lie under a resting pointer, which Wine's
 // list takes for the user pointing at an entry. It keeps the entry the user chose until
-// the pointer moves: the moves Wine makes for a pointer at rest, wherever it rests, find
-// the pointer where it was when the list opened again.
+// the pointer moves.
 const UINT_PTR kReopenedListSubclassId = 0x7e1c;
 const wchar_t kReopened[] = L"VelumListReopened";
 const wchar_t kRestingAt[] = L"VelumListRestingAt";
-
-// Never null: the point is kept beside a flag bit.
-HANDLE PackPoint(POINT at) {
-  return reinterpret_cast<HANDLE>((static_cast<ULONG_PTR>(at.x & 0xFFFF) << 16 |
-                                   static_cast<ULONG_PTR>(at.y & 0xFFFF)) << 1 | 1);
-}
 
 void ForgetReopen(HWND list) {
   RemovePropW(list, kReopened);
@@ -63,8 +56,19 @@ LRESULT CALLBACK ReopenedListProc(HWND list, UINT message, WPARAM wparam, LPARAM
     ForgetReopen(list);
     RemoveWindowSubclass(list, ReopenedListProc, id);
   } else if (message == WM_MOUSEMOVE && GetPropW(list, kReopened)) {
-    POINT now;
-    if (GetCursorPos(&now) && PackPoint(now) == GetPropW(list, kRestingAt)) return 0;
+    POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    RECT client;
+    // A pointer outside points at no entry: Wine's moves for a pointer resting there
+    // are neither the rest over the list nor the user's move.
+    if (!GetClientRect(list, &client) || !PtInRect(&client, at))
+      return DefSubclassProc(list, message, wparam, lparam);
+    ClientToScreen(list, &at);
+    // Never null: a point is kept beside the flag bit.
+    HANDLE point = reinterpret_cast<HANDLE>((static_cast<ULONG_PTR>(at.x & 0xFFFF) << 16 |
+                                             static_cast<ULONG_PTR>(at.y & 0xFFFF)) << 1 | 1);
+    HANDLE rest = GetPropW(list, kRestingAt);
+    if (!rest) SetPropW(list, kRestingAt, point);
+    if (!rest || rest == point) return 0;
     ForgetReopen(list);
   } else if (message == WM_WINDOWPOSCHANGED &&
              (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_HIDEWINDOW)) {
@@ -116,9 +120,8 @@ LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lpar
           IsWindowEnabled(box)) {
         DefSubclassProc(box, CB_SHOWDROPDOWN, TRUE, 0);
         HWND list = ListOf(box);
-        POINT rest;
-        if (list && IsDropped(box) && GetCursorPos(&rest)) {
-          SetPropW(list, kRestingAt, PackPoint(rest));
+        if (list && IsDropped(box)) {
+          RemovePropW(list, kRestingAt);
           SetPropW(list, kReopened, reinterpret_cast<HANDLE>(1));
         }
       }
