@@ -89,6 +89,15 @@ class UninstallStepsTest : public ProgramLogTest {
   }
 
   // `path` opened sharing only reading: nobody can rename or delete it meanwhile.
+  struct SetAsideFile {
+    base::FilePath path;
+    const wchar_t* suffix;
+  };
+  // Moves each file to its name with its suffix, as a killed run set it aside.
+  static void SetAside(const std::vector<SetAsideFile>& files) {
+    for (const SetAsideFile& file : files)
+      ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
+  }
   static base::ScopedHandle Lock(const base::FilePath& path) {
     return base::ScopedHandle(CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -152,19 +161,14 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
 TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
   const base::FilePath version_folder = InstallVersion();
   ASSERT_FALSE(version_folder.empty());
-  const struct {
-    base::FilePath path;
-    const wchar_t* suffix;
-  } set_aside[] = {
+  ASSERT_NO_FATAL_FAILURE(SetAside({
       {install_folder_.Append(L"installation_status.xml"), L".1700000000.old.1700000100.old"},
       {install_folder_.Append(L"launcher.exe"), L".1700000000.old"},
       {install_folder_.Append(L"root_readme.txt"), L".1700000000.3.old"},
       {version_folder.Append(L"velum.exe"), L".1700000000.old"},
       {version_folder.Append(L"resources\\locales\\en-US.dat"), L".1700000000.old.1700000100.old"},
       {version_folder.Append(L"resources\\app.dat"), L".1700000000.old"},
-  };
-  for (const auto& file : set_aside)
-    ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
+  }));
   const base::FilePath locked = version_folder.Append(L"resources\\app.dat.1700000000.old");
   base::ScopedHandle lock = Lock(locked);
   ASSERT_TRUE(lock.IsValid());
@@ -254,17 +258,12 @@ TEST_F(UninstallStepsTest, ARecordThatCannotBeRemovedFailsTheUninstallation) {
 TEST_F(UninstallStepsTest, AnInstallationRemovesWhatACutShortUninstallationLeft) {
   const base::FilePath version_folder = InstallVersion();
   ASSERT_FALSE(version_folder.empty());
-  const struct {
-    base::FilePath path;
-    const wchar_t* suffix;
-  } set_aside[] = {
+  ASSERT_NO_FATAL_FAILURE(SetAside({
       {install_folder_.Append(L"installation_status.xml"), L".1700000000.old"},
       {install_folder_.Append(L"launcher.exe"), L".1700000000.old"},
       {install_folder_.Append(L"velum_visual_elements.xml"), L".1700000000.old"},
       {version_folder.Append(L"velum.exe"), L".1700000000.old.1700000100.old"},
-  };
-  for (const auto& file : set_aside)
-    ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
+  }));
   system_services_.detached_launches.clear();
   InstallationRun run;
   Run(&run);

@@ -190,6 +190,8 @@ class Driver {
   bool MakeOwnWindowForeground();
   bool Pick(int id, wchar_t letter, const std::wstring& step);
   bool CheckReadingDirection(bool rtl);
+  // Starts the second installer, logging its command line; false, with a failure, when not.
+  bool StartSecondInstance(const base::CommandLine& second, PROCESS_INFORMATION* started);
   bool RunRefusedSecondInstance(const base::CommandLine& second);
   bool StartSecondWindow(const base::CommandLine& second);
   // The open list of the combo box |box| (the installer's); null when none shows.
@@ -442,17 +444,22 @@ bool Driver::MakeOwnWindowForeground() {
                  L"this program's window in front");
 }
 
-bool Driver::RunRefusedSecondInstance(const base::CommandLine& second) {
+bool Driver::StartSecondInstance(const base::CommandLine& second, PROCESS_INFORMATION* started) {
   std::wstring line = second.GetCommandLineString();
   wprintf(L"second instance: %ls\n", line.c_str());
   fflush(stdout);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  PROCESS_INFORMATION started = {};
   if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &started)) {
+                      started)) {
     return Fail(L"could not start " + line);
   }
+  return true;
+}
+
+bool Driver::RunRefusedSecondInstance(const base::CommandLine& second) {
+  PROCESS_INFORMATION started = {};
+  if (!StartSecondInstance(second, &started)) return false;
   base::ScopedHandle process(started.hProcess);
   base::ScopedHandle thread(started.hThread);
   std::vector<HWND> shown;
@@ -532,16 +539,8 @@ bool Driver::CheckReadingDirection(bool rtl) {
 }
 
 bool Driver::StartSecondWindow(const base::CommandLine& second) {
-  std::wstring line = second.GetCommandLineString();
-  wprintf(L"second instance: %ls\n", line.c_str());
-  fflush(stdout);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION started = {};
-  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &started)) {
-    return Fail(L"could not start " + line);
-  }
+  if (!StartSecondInstance(second, &started)) return false;
   base::ScopedHandle thread(started.hThread);
   // From here on the steps drive the second installer's window and wait for its end.
   window_ = nullptr;
