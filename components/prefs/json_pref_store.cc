@@ -37,24 +37,30 @@ std::string HistogramSuffix(const base::FilePath& path) {
 // holds it, and the reader refuses the text once 200 are open.
 const int kMaxValueNesting = base::JsonParser::kStackMaxDepth - 2;
 
+// The members of a dictionary or the elements of a list; nothing for any other value.
+std::vector<const base::Value*> ChildrenOf(const base::Value& value) {
+  std::vector<const base::Value*> children;
+  const base::Dictionary* dictionary = nullptr;
+  const base::List* list = nullptr;
+  if (value.GetAsDictionary(&dictionary)) {
+    for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance())
+      children.push_back(&it.value());
+  } else if (value.GetAsList(&list)) {
+    for (size_t i = 0; i < list->size(); ++i) {
+      const base::Value* element = nullptr;
+      if (list->Get(i, &element)) children.push_back(element);
+    }
+  }
+  return children;
+}
+
 // Whether `value` opens at most `levels` dictionaries and lists at once. Never descends
 // further than that, so a value built deeper than the stack allows is still measured.
 bool NestsWithin(const base::Value& value, int levels) {
-  if (value.is_dictionary()) {
-    if (levels == 0) return false;
-    const base::Dictionary* dictionary = nullptr;
-    if (!value.GetAsDictionary(&dictionary)) return false;
-    for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
-      if (!NestsWithin(it.value(), levels - 1)) return false;
-    }
-  } else if (value.is_list()) {
-    if (levels == 0) return false;
-    const base::List* list = nullptr;
-    if (!value.GetAsList(&list)) return false;
-    for (size_t i = 0; i < list->size(); ++i) {
-      const base::Value* element = nullptr;
-      if (list->Get(i, &element) && !NestsWithin(*element, levels - 1)) return false;
-    }
+  if (!value.is_dictionary() && !value.is_list()) return true;
+  if (levels == 0) return false;
+  for (const base::Value* child : ChildrenOf(value)) {
+    if (!NestsWithin(*child, levels - 1)) return false;
   }
   return true;
 }
@@ -71,9 +77,34 @@ bool FitsTheFile(base::StringPiece key, const base::Value& value) {
   return false;
 }
 
+void DropMembersDeeperThan(base::Dictionary* dictionary, int levels);
+
+// What of `value` opens at most `levels` dictionaries and lists: one too deep is entered,
+// so only its deepest members or elements go and their siblings stay; null when nothing
+// is left, so one emptied so goes with them.
+std::unique_ptr<base::Value> KeepWithin(std::unique_ptr<base::Value> value, int levels) {
+  if (NestsWithin(*value, levels)) return value;
+  if (levels == 0) return nullptr;
+  base::Dictionary* dictionary = nullptr;
+  base::List* list = nullptr;
+  if (value->GetAsDictionary(&dictionary)) {
+    DropMembersDeeperThan(dictionary, levels - 1);
+    if (dictionary->empty()) return nullptr;
+    return value;
+  }
+  if (!value->GetAsList(&list)) return nullptr;
+  std::unique_ptr<base::List> kept = std::make_unique<base::List>();
+  for (size_t i = 0; i < list->size(); ++i) {
+    base::Value* element = nullptr;
+    if (!list->Get(i, &element)) continue;
+    kept->Append(KeepWithin(std::make_unique<base::Value>(std::move(*element)), levels - 1));
+  }
+  if (kept->empty()) return nullptr;
+  return kept;
+}
+
 // Removes from `dictionary` only what opens more than `levels` dictionaries and lists
-// below it: a dictionary too deep is entered, so only its deepest members go and their
-// siblings stay; one emptied so goes with them.
+// below it, as KeepWithin does.
 void DropMembersDeeperThan(base::Dictionary* dictionary, int levels) {
   std::vector<std::string> too_deep;
   for (base::Dictionary::Iterator it(*dictionary); !it.IsAtEnd(); it.Advance()) {
@@ -81,11 +112,8 @@ void DropMembersDeeperThan(base::Dictionary* dictionary, int levels) {
   }
   for (const std::string& key : too_deep) {
     std::unique_ptr<base::Value> member;
-    if (!dictionary->RemoveWithoutPathExpansion(key, &member) || levels == 0) continue;
-    std::unique_ptr<base::Dictionary> inner = base::Dictionary::From(std::move(member));
-    if (!inner) continue;
-    DropMembersDeeperThan(inner.get(), levels - 1);
-    if (!inner->empty()) dictionary->SetWithoutPathExpansion(key, std::move(inner));
+    if (!dictionary->RemoveWithoutPathExpansion(key, &member)) continue;
+    dictionary->SetWithoutPathExpansion(key, KeepWithin(std::move(member), levels));
   }
 }
 

@@ -235,7 +235,7 @@ TEST_F(JsonPrefStoreTest, ValueTooDeepForTheReaderIsRefused) {
 }
 
 // The file's own keys are one level each, dots and all, and a value grown too deep in
-// place costs only itself: its siblings are written as they were.
+// place costs only itself: its siblings, in a dictionary or a list, are written as they were.
 TEST_F(JsonPrefStoreTest, DepthIsCountedAsTheFileNestsAndOnlyTheDeepValueIsDropped) {
   const std::string lists198 = std::string(198, '[') + "1" + std::string(198, ']');
   ASSERT_TRUE(base::WriteTextFile(path_, "{\"a.b\": " + lists198 + "}"));
@@ -253,11 +253,19 @@ TEST_F(JsonPrefStoreTest, DepthIsCountedAsTheFileNestsAndOnlyTheDeepValueIsDropp
     ASSERT_TRUE(stored->GetAsDictionary(&dictionary));
     dictionary->Set("x", NestedLists(197));
     dictionary->Set("y", std::make_unique<base::Value>(2));
+    std::unique_ptr<base::List> inner = std::make_unique<base::List>();
+    inner->Append(NestedLists(195));
+    inner->AppendInteger(4);
+    std::unique_ptr<base::List> list = std::make_unique<base::List>();
+    list->Append(std::move(inner));
+    list->AppendInteger(3);
+    dictionary->Set("z", std::move(list));
     store->NotifyValueChanged("sib.deep", 0);
   }
   runner_->RunAll();
   const std::string text = FileText();
   EXPECT_NE(std::string::npos, text.find("\"a.b\":" + lists198)) << text.substr(0, 40);
+  EXPECT_NE(std::string::npos, text.find("\"z\":[[4],3]"));
   base::scoped_refptr<JsonPrefStore> reread = NewStore();
   EXPECT_EQ(0, reread->ReadPrefs());
   EXPECT_TRUE(reread->GetValue("sib.a", nullptr));

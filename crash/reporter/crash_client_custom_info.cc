@@ -71,7 +71,7 @@ CustomClientInfo FillCrashClientCustomInfo(CrashClientCustomInfo* info,
   entries.push_back(MakeEntry(L"channel", channel));
   entries.push_back(MakeEntry(L"profile-type", profile_type));
   if (!special.empty()) entries.push_back(MakeEntry(L"special", special));
-  if (process_type == L"plugin" || process_type == L"ppapi") {
+  if (process_type == L"plugin" || process_type == L"pluginapi") {
     const std::vector<std::wstring> chunks =
         GetPluginPathChunks(command_line.GetSwitchValueNative(switches::kPluginPath));
     for (size_t i = 0; i < chunks.size(); ++i) {

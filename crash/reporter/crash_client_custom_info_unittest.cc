@@ -84,7 +84,7 @@ TEST(CrashClientCustomInfoTest, OptionalEntries) {
       {"a watched process does not", L"", L"C:\\dumps", L"installer", false, false, {}, {}},
       {"nor a private dump folder", L"", L"C:\\dumps", L"installer", true, true, {}, {}},
       {"plugin paths keep their last 256 characters in 63-character pieces", L"", L"",
-       L"ppapi", false, false, {L"--plugin-path=" + plugin},
+       L"pluginapi", false, false, {L"--plugin-path=" + plugin},
        {L"plugin-path-chunk-1", L"plugin-path-chunk-2", L"plugin-path-chunk-3",
         L"plugin-path-chunk-4", L"plugin-path-chunk-5"}},
       {"only for plugin processes", L"", L"", L"installer", false, false,

@@ -18,7 +18,7 @@ TEST(InstallerCrashClientConfigTest, DeclaresEveryKeyAndAllowsOnlyTheInstallersO
 
   const std::set<std::string> allowed = GetAllowedCrashKeyNames();
   for (const char* name : {"URL-1", "URL-16", "ab_tests-4", "harbor_test-16", "BuildID",
-                           "Origin", "subresource_url-16", "ppapi_path-4"})
+                           "Origin", "subresource_url-16", "plugin_api_path-4"})
     EXPECT_EQ(1u, allowed.count(name)) << name;
   for (const char* name : {"URL", "URL-17", "harbor_test", "num-experiments", "variations-1",
                            "pid", "unspecified-crash-key"})

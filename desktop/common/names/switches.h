@@ -77,7 +77,7 @@ constexpr char kLocalStatsReceiveTimeout[] = "local-stats-receive-timeout";
 // The browser's, which the installer passes on or the crash reporter reads.
 constexpr char kImportBookmarks[] = "import-bookmarks";
 constexpr char kImportSession[] = "import-session";
-constexpr char kImportTopsitesToSpeeddial[] = "import-topsites-to-speeddial";
+constexpr char kImportTopsitesToStartPage[] = "import-topsites-to-start-page";
 constexpr char kNoErrDialogs[] = "noerrdialogs";
 constexpr char kPluginPath[] = "plugin-path";
 constexpr char kScheduledAutoupdate[] = "scheduledautoupdate";

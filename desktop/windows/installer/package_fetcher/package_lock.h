@@ -41,7 +41,7 @@ class PackageLock {
 
  private:
   // ERROR_SUCCESS when the lock is made and held, else the reason it could not be.
-  DWORD TryAcquire(const base::FilePath& installer_path);
+  [[nodiscard]] DWORD TryAcquire(const base::FilePath& installer_path);
 
   base::ScopedHandle file_;
 };

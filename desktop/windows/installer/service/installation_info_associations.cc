@@ -101,7 +101,7 @@ const wchar_t kDefaultAppsPage[] = L"page=SettingsPageAppsDefaults";
 
 // Set after "http" on systems that let the installer choose them silently.
 const wchar_t* const kFurtherHandlers[] = {
-    L"https", L"ftp",    L".crx",  L".htm",   L".html", L".nex",
+    L"https", L"ftp", L".vlpack", L".htm", L".html", L".vlext",
     L".vldownload", L".shtml", L".xht", L".xhtml",
 };
 

@@ -113,7 +113,7 @@ const FeatureFlag kBrowserFeatureFlags[] = {
     {"downloadable-bookmark-thumbnails", 0xFFF7, 0, "", "", 7},
     {"enable-autoupdate-notifications", 0xFFF7, 0, "", "", 7},
     {"fraud-protection", 0xFFF7, 0, "", "", 7},
-    {"flash-missing-notification", 0xFFF7, 7, "", "", 7},
+    {"plugin-missing-notification", 0xFFF7, 7, "", "", 7},
     {"kestrel-autoupdate-integration", 8, 0, "", "", 7},
     {"kestrel-legacy-safezone-import", 8, 0, "", "", 7},
     {"kestrel-library", 8, 0, "", "", 7},

@@ -169,7 +169,7 @@ base::CommandLine Settings::ToCommandLine(bool elevated) const {
     }
     base::AppendFeatureSwitches(&result);
     static const char* const kImports[] = {switches::kImportBookmarks, switches::kImportSession,
-                                           switches::kImportTopsitesToSpeeddial};
+                                           switches::kImportTopsitesToStartPage};
     result.CopySwitchesFrom(*command_line_, kImports, sizeof(kImports) / sizeof(kImports[0]));
   } else if (operation_ == OPERATION_UNINSTALL) {
     result.AppendSwitch(switches::kUninstall);

@@ -313,14 +313,14 @@ TEST_F(SettingsTest, UpgradeAndElevatedCommandLines) {
 TEST_F(SettingsTest, InstallCommandLineForm) {
   std::unique_ptr<Settings> settings =
       Make({L"--silent", L"--initial-pid=12", L"--niuid=n1", L"--language=de",
-            L"--import-session", L"--unrelated=1"}, true);
+            L"--import-session", L"--import-topsites-to-start-page", L"--unrelated=1"}, true);
   EXPECT_EQ(
       L"--backend --silent --initial-pid=12 --install --import-browser-data=1 "
       L"--enable-stats=1 --enable-installer-stats=1 --launchvelum=1 "
       L"--installfolder=\"C:\\Program Files\\Velum\" --profile-folder --niuid=n1 --medium "
       L"--language=de --singleprofile=0 --copyonly=0 --allusers=1 --setdefaultbrowser=1 "
       L"--startmenushortcut=1 --desktopshortcut=1 --quicklaunchshortcut=0 --pintotaskbar=1 "
-      L"--import-session",
+      L"--import-session --import-topsites-to-start-page",
       settings->ToCommandLine(false).GetArgumentsString());
 }
 

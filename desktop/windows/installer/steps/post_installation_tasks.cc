@@ -103,7 +103,7 @@ void Finalize(InstallationContext* context, const std::wstring& subfolder) {
   if (!settings->flag(Settings::LAUNCH_VELUM)) return;
   base::CommandLine command(context->GetInstallFolder().Append(kLauncherFileName));
   static const char* const kImportSwitches[] = {
-      switches::kImportBookmarks, switches::kImportSession, switches::kImportTopsitesToSpeeddial};
+      switches::kImportBookmarks, switches::kImportSession, switches::kImportTopsitesToStartPage};
   command.CopySwitchesFrom(*base::CommandLine::ForCurrentProcess(), kImportSwitches,
                            sizeof(kImportSwitches) / sizeof(kImportSwitches[0]));
   if (settings->operation() != Settings::OPERATION_UPGRADE)

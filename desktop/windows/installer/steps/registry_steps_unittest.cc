@@ -132,13 +132,13 @@ Software\Clients\StartMenuInternet\VelumStable\Capabilities
   ApplicationIcon = ""<folder>\Launcher.exe",0"
   ApplicationName = "Velum Stable"
 Software\Clients\StartMenuInternet\VelumStable\Capabilities\FileAssociations
-  .crx = "VelumStable"
   .htm = "VelumStable"
   .html = "VelumStable"
-  .nex = "VelumStable"
   .pdf = "VelumStable"
   .shtml = "VelumStable"
   .vldownload = "VelumStable"
+  .vlext = "VelumStable"
+  .vlpack = "VelumStable"
   .xht = "VelumStable"
   .xhtml = "VelumStable"
 Software\Clients\StartMenuInternet\VelumStable\Capabilities\Startmenu
