@@ -119,6 +119,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
     return leftover_folders_in_use_;
   }
+  std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
+    return &files_left_to_cleanup_batch_;
+  }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
 
@@ -228,6 +231,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
   int64_t run_start_ = 0;
   std::vector<base::FilePath> leftover_folders_in_use_;
+  std::vector<base::FilePath> files_left_to_cleanup_batch_;
   LeftoverScope leftover_scope_;
   // An old record could not be read: it may name anything, so nothing is removed.
   bool leftover_scope_unknown_ = false;
