@@ -179,8 +179,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   [[nodiscard]] bool PrepareFiles();
   // The version folder this run installs into: the first free one of the version's names.
   std::wstring ChooseSubfolder();
-  // False (with the error reported) when the package's deepest path would not fit
-  // MAX_PATH in the install folder.
+  // False (with the error reported) when a name the run gives a file in the install
+  // folder (the package's deepest path, the record's), set aside, would not fit MAX_PATH.
   [[nodiscard]] bool PackageFitsInstallFolder();
   // At the end of a successful run, through the transaction.
   // The names of the records found at the start (the existing one and the old ones),
