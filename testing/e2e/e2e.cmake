@@ -30,6 +30,7 @@ add_test(NAME e2e_template_remove COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DI
 set_tests_properties(e2e_template_remove PROPERTIES FIXTURES_CLEANUP e2e_prefix LABELS e2e)
 foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folder_long
              bad_folder_deep bad_folder_dot bad_folder_drive bad_folder_relative bad_folder_file
+             bad_folder_set_aside longest_folder_upgrade_uninstall
              corrupted_payload net_install net_drop_then_success net_5xx_then_success
              net_cut_then_resume net_cuts_at_offsets net_range_ignored net_wrong_checksum net_204
              net_redirect_disallowed net_hostile_filename net_proxy_407 net_version_ignored

@@ -607,6 +607,25 @@ case $CASE in
     check_uninstalled "$version"
     [ -z "$(package_leftovers)" ] || fail "left in the temporary folder: $(package_leftovers)"
     ;;
+  longest_folder_upgrade_uninstall)
+    # The longest folder the sample's upgrades take: the deepest path in a version's second
+    # folder ("1.0.100.0_0\extensions\spellcheck\sample_0045.dat") set aside
+    # ("<path>.<second>.<counter>.old", 18 more) fits MAX_PATH after 191 characters.
+    long=C:\\$(printf 'v%.0s' $(seq 188))
+    FOLDER=$long INSTALLED=$PREFIX/drive_c/${long#C:\\}
+    before=$(snapshot)
+    for setup in "$SAMPLE" "$SAMPLE_V2" "$SAMPLE_V2"; do
+      run "$setup/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+      [ "$RC" = 0 ] || fail "$(basename "$setup"): exit code $RC"
+    done
+    # The second upgrade removed the first version.
+    folders=$(cd "$INSTALLED" && echo 1.0.*)
+    [ "$folders" = "1.0.100.0_0 1.0.100.0_1" ] || fail "version folders: $folders"
+    run "$INSTALLED/$(installed_version)/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/${long#C:\\}}
+    check_uninstalled_fully
+    ;;
   record_names_outside)
     # The record is a file a user can write; an upgrade and an uninstallation (which may
     # run as an administrator) delete what it names. Names that leave the install folder
@@ -1185,6 +1204,8 @@ PY
       bad_folder_long) folder="C:\\$(printf 'x%.0s' $(seq 300))" why='too long' ;;
       # Short enough for a folder, but the package's deepest file would not fit MAX_PATH.
       bad_folder_deep) folder="C:\\$(printf 'x%.0s' $(seq 229))" why="too long for the package's deepest path" ;;
+      # Room for that path, not for the name each file is set aside under before it goes.
+      bad_folder_set_aside) folder="C:\\$(printf 'x%.0s' $(seq 202))" why="too long for the package's deepest path" ;;
       bad_folder_dot) folder='C:\Velum.' why='trailing dot or blank' ;;
       bad_folder_drive) folder='Q:\Velum' why='no such drive' ;;
       bad_folder_relative) folder='Velum' why='not absolute' ;;

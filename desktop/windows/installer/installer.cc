@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/installer.h"
 
+#include <wchar.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -546,10 +548,19 @@ bool Installer::PackageFitsInstallFolder() {
   size_t longest = 0;
   for (const std::string& file : files) longest = std::max(longest, version_folder + file.size());
   for (const std::string& file : root_files) longest = std::max(longest, folder + file.size());
+  const char* what = "the package's deepest path";
+  for (const wchar_t* name : kLongestOwnFileNames) {
+    if (folder + wcslen(name) <= longest) continue;
+    longest = folder + wcslen(name);
+    what = "the installation record's names";
+  }
+  // Each may be set aside under a longer name before it is replaced or deleted, which
+  // fails past MAX_PATH: an upgrade would keep the old version, an uninstallation leave it.
+  longest += LongestSetAsideSuffixSize();
   if (longest < MAX_PATH) return true;
   // Found before anything is made: the copy would fail only after every retry.
-  LOG(ERROR) << "Invalid install folder: too long for the package's deepest path ("
-             << longest << " characters)";
+  LOG(ERROR) << "Invalid install folder: too long for " << what << " (" << longest
+             << " characters with a set-aside name)";
   Fail(INSTALLER_ERROR_CREATE_FOLDER, "Invalid install folder", GetInstallFolder().value());
   return false;
 }

@@ -119,6 +119,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
     return leftover_folders_in_use_;
   }
+  std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
+    return &files_left_to_cleanup_batch_;
+  }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
 
@@ -176,8 +179,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   [[nodiscard]] bool PrepareFiles();
   // The version folder this run installs into: the first free one of the version's names.
   std::wstring ChooseSubfolder();
-  // False (with the error reported) when the package's deepest path would not fit
-  // MAX_PATH in the install folder.
+  // False (with the error reported) when a name the run gives a file in the install
+  // folder (the package's deepest path, the record's), set aside, would not fit MAX_PATH.
   [[nodiscard]] bool PackageFitsInstallFolder();
   // At the end of a successful run, through the transaction.
   // The names of the records found at the start (the existing one and the old ones),
@@ -228,6 +231,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
   int64_t run_start_ = 0;
   std::vector<base::FilePath> leftover_folders_in_use_;
+  std::vector<base::FilePath> files_left_to_cleanup_batch_;
   LeftoverScope leftover_scope_;
   // An old record could not be read: it may name anything, so nothing is removed.
   bool leftover_scope_unknown_ = false;

@@ -251,6 +251,9 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
   };
   base::FilePath package = CopyPackage();
   base::FilePath folder = install_folder_;
+  ASSERT_LT(scratch_.path().value().size(), 190u);
+  const base::FilePath long_folder =
+      scratch_.path().Append(std::wstring(196 - scratch_.path().value().size() - 1, L'v'));
   Case cases[] = {
       {"invalid folder", [](InstallationRun* run) { run->valid_folder = false; },
        "Error(2,,Settings operation invalid)"},
@@ -272,6 +275,15 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
                                            std::string(room - 10, 'a') + "\r\n"));
        },
        "Error(4," + folder.AsUTF8() + ",Invalid install folder)"},
+      // That path fits, but not once set aside as "<path>.<second>.<counter>.old".
+      {"no room for the deepest path's set-aside name",
+       [package, folder](InstallationRun*) {
+         const size_t room = MAX_PATH - folder.value().size() - sizeof("\\1.0.100.0\\") + 1;
+         ASSERT_TRUE(testing::MakeFile(package.Append(L"files_list"),
+                                       "velum.exe\r\nresources\\" +
+                                           std::string(room - 10 - 18, 'a') + "\r\n"));
+       },
+       "Error(4," + folder.AsUTF8() + ",Invalid install folder)"},
       {"empty files list",
        [package](InstallationRun*) {
          ASSERT_TRUE(testing::MakeFile(package.Append(L"files_list"), "\r\n\n\r"));
@@ -280,7 +292,7 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
       {"missing files list",
        [package](InstallationRun*) { EXPECT_TRUE(base::DeleteFile(package.Append(L"files_list"), false)); },
        "Error(0,,Could not read files list)"},
-      // Last: the file stays.
+      // The file stays.
       {"install folder is a file",
        [folder](InstallationRun* run) {
          ASSERT_TRUE(testing::MakeFile(folder, "not a folder"));
@@ -288,6 +300,15 @@ TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
          run->writable_folder = false;
        },
        "Error(4," + folder.AsUTF8() + ",Could not create installation folder)"},
+      // Last, as it changes the folder: room for the package's paths set aside (37
+      // characters and 18), not for a record kept in "old_status" (45 and 18).
+      {"no room for the kept record's set-aside name",
+       [this, package, long_folder](InstallationRun*) {
+         ASSERT_TRUE(testing::MakeFile(package.Append(L"files_list"),
+                                       "velum.exe\r\nresources\\locales\\en-US.dat\r\n"));
+         install_folder_ = long_folder;
+       },
+       "Error(4," + long_folder.AsUTF8() + ",Invalid install folder)"},
   };
   UsePackage(package);
   for (Case& c : cases) {

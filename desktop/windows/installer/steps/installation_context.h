@@ -69,6 +69,9 @@ class InstallationContext {
   // Version folders an earlier run left that hold this running program: they go only
   // once it has ended.
   virtual const std::vector<base::FilePath>& GetLeftoverFoldersInUse() = 0;
+  // Files an uninstallation could not delete while it runs: its clean-up batch deletes
+  // them once the installer has ended.
+  virtual std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() = 0;
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.

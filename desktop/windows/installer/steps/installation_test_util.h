@@ -136,6 +136,9 @@ class FakeInstallationContext : public InstallationContext {
   const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
     return leftover_folders_in_use;
   }
+  std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
+    return &files_left_to_cleanup_batch;
+  }
   const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
 
   Settings* settings = nullptr;
@@ -150,6 +153,7 @@ class FakeInstallationContext : public InstallationContext {
   // Every set-aside copy counts as an earlier run's.
   int64_t run_start = INT64_MAX;
   std::vector<base::FilePath> leftover_folders_in_use;
+  std::vector<base::FilePath> files_left_to_cleanup_batch;
   // The services the steps reach; null: own_system's fakes, never the machine's.
   const InstallerSystem* system = nullptr;
   FakeInstallerSystem own_system;

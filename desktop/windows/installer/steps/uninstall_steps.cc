@@ -300,7 +300,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   const base::FilePath& install_folder = context_->GetInstallFolder();
   CleanupBatch batch;
   std::set<std::wstring> folders;
-  std::vector<base::FilePath> failed;
+  std::vector<base::FilePath> failed = *context_->GetFilesLeftToCleanupBatch();
   if (existing) {
     const base::FilePath version_folder = install_folder.Append(existing->subfolder);
     for (const std::wstring& name : existing->files)

@@ -111,47 +111,55 @@ class UninstallStepsTest : public ProgramLogTest {
 };
 
 // An uninstallation removes the record and the files; what was locked goes to the batch
-// file, which deletes it once the uninstaller has ended, and then itself.
+// file, which deletes it once the uninstaller has ended, and then itself. So does a file
+// of an earlier version that an upgrade kept: its record goes all the same (a set-aside
+// name past MAX_PATH fails as the lock does).
 TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatch) {
-  const base::FilePath version_folder = InstallVersion();
-  ASSERT_FALSE(version_folder.empty());
-  const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
-  base::ScopedHandle lock = Lock(locked);
-  ASSERT_TRUE(lock.IsValid());
-  Uninstall();
+  for (bool upgraded : {false, true}) {
+    SCOPED_TRACE(upgraded ? "an earlier version's file" : "the installation's file");
+    system_services_.started_batches.clear();
+    const base::FilePath version_folder = InstallVersion();
+    ASSERT_FALSE(version_folder.empty());
+    const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
+    base::ScopedHandle lock = Lock(locked);
+    ASSERT_TRUE(lock.IsValid());
+    if (upgraded) Install(kV2);
+    Uninstall();
 
-  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
-  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"launcher.exe")));
-  EXPECT_FALSE(base::PathExists(version_folder.Append(L"velum.exe")));
-  EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.dat")));
-  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"root_readme.txt")));
-  EXPECT_TRUE(base::PathExists(locked));
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+    EXPECT_TRUE(OldStatusFiles().empty());
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(L"launcher.exe")));
+    EXPECT_FALSE(base::PathExists(version_folder.Append(L"velum.exe")));
+    EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.dat")));
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(L"root_readme.txt")));
+    EXPECT_TRUE(base::PathExists(locked));
 
-  const base::FilePath batch_file = install_folder_.Append(L"k.bat");
-  ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
-  CleanupBatch expected;
-  expected.pids = {GetCurrentProcessId(), 0, 0};
-  expected.failed_files = {locked.value()};
-  for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
-       folder = folder.DirName())
-    expected.folders.push_back(folder.value());
-  std::string text;
-  ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
-  EXPECT_EQ(BuildCleanupBatchText(expected), text);
-  EXPECT_NE(std::string::npos, text.find("rmdir \"" + base::WideToUTF8(
-                                             version_folder.Append(L"resources").value()) +
-                                         "\"\r\nrmdir \"" +
-                                         base::WideToUTF8(version_folder.value()) + "\"\r\n"));
+    const base::FilePath batch_file = install_folder_.Append(L"k.bat");
+    ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
+    CleanupBatch expected;
+    expected.pids = {GetCurrentProcessId(), 0, 0};
+    expected.failed_files = {locked.value()};
+    for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
+         folder = folder.DirName())
+      expected.folders.push_back(folder.value());
+    std::string text;
+    ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
+    EXPECT_EQ(BuildCleanupBatchText(expected), text);
+    EXPECT_NE(std::string::npos, text.find("rmdir \"" + base::WideToUTF8(
+                                               version_folder.Append(L"resources").value()) +
+                                           "\"\r\nrmdir \"" +
+                                           base::WideToUTF8(version_folder.value()) + "\"\r\n"));
 
-  // The uninstaller has ended: the batch file runs as the system would start it.
-  lock.Close();
-  base::Process batch = StartCleanupBatch(batch_file);
-  ASSERT_TRUE(batch.IsValid());
-  int32_t exit_code = 0;
-  ASSERT_TRUE(batch.WaitForExit(&exit_code));
-  EXPECT_FALSE(base::PathExists(locked));
-  EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
-  EXPECT_FALSE(base::PathExists(batch_file));
+    // The uninstaller has ended: the batch file runs as the system would start it.
+    lock.Close();
+    base::Process batch = StartCleanupBatch(batch_file);
+    ASSERT_TRUE(batch.IsValid());
+    int32_t exit_code = 0;
+    ASSERT_TRUE(batch.WaitForExit(&exit_code));
+    EXPECT_FALSE(base::PathExists(locked));
+    EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
+    EXPECT_FALSE(base::PathExists(batch_file));
+  }
 }
 
 // An uninstallation killed before its commit left the record, the launcher, the browser
@@ -365,7 +373,7 @@ TEST_F(UninstallStepsTest, RemovesTheTaskAndOffersTheSurveyUnlessSilentOrCopyOnl
     ASSERT_EQ(survey ? 1u : 0u, system_services_.detached_launches.size());
     if (survey) {
       const std::wstring& command = system_services_.detached_launches[0];
-      EXPECT_EQ(0u, command.find(L"\""));
+      EXPECT_EQ(0u, command.find(L'"'));
       EXPECT_NE(std::wstring::npos, command.find(L"\\Internet Explorer\\iexplore.exe\""));
       EXPECT_NE(std::wstring::npos,
                 command.find(L"?version=" + base::UTF8ToWide(GetProductVersion())));

@@ -37,7 +37,17 @@ bool IsProgramFile(const base::FilePath& path) {
          FALSE;
 }
 
+// ".<seconds>.old", or ".<seconds>.<counter>.old" past the first name of a second.
+std::wstring SetAsideSuffix(int64_t seconds, int counter) {
+  const std::wstring count = counter ? L"." + std::to_wstring(counter) : std::wstring();
+  return L"." + std::to_wstring(seconds) + count + L".old";
+}
+
 }  // namespace
+
+size_t LongestSetAsideSuffixSize() {
+  return SetAsideSuffix(base::Time::Now().ToTimeT(), kMaxSetAsideNames - 1).size();
+}
 
 bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t* seconds) {
   static const wchar_t kSuffix[] = L".old";
@@ -146,10 +156,9 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
 bool DeleteFileOperation::ChooseTemporaryPath() {
   // A file replaced twice within one second would meet its first set-aside copy under
   // the same name: a counter after the seconds tells them apart.
-  const std::wstring seconds = L"." + std::to_wstring(base::Time::Now().ToTimeT());
+  const int64_t seconds = base::Time::Now().ToTimeT();
   for (int counter = 0; counter < kMaxSetAsideNames; ++counter) {
-    const std::wstring suffix = counter ? L"." + std::to_wstring(counter) : std::wstring();
-    temporary_path_ = path_.AddExtension(seconds + suffix + L".old");
+    temporary_path_ = path_.AddExtension(SetAsideSuffix(seconds, counter));
     switch (GetPathState(temporary_path_, nullptr, read_attributes_)) {
       case PathState::kMissing:
         return true;

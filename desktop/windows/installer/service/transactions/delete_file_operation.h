@@ -4,6 +4,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -17,6 +18,10 @@ namespace installer {
 // Whether `name` is a set-aside name as Do chooses them; when it is, *original gets
 // the name it was set aside from and *seconds the second it was.
 [[nodiscard]] bool ParseSetAsideName(const std::wstring& name, std::wstring* original, int64_t* seconds);
+
+// The longest suffix Do may add to a name now: a path that must be set aside one day
+// needs room for it within MAX_PATH, where the rename works.
+size_t LongestSetAsideSuffixSize();
 
 class DeleteFileOperation : public TransactionOperation {
  public:
