@@ -447,16 +447,19 @@ kill_sample_when() {
 
 # kill_at_component <installer>: runs it (with the common switches) asking for a
 # component whose installer, signed as the product's, stands still until the kill: the
-# run ends after the entry, shortcuts and files, before the installation record.
+# run ends after the entry, shortcuts and files, before the installation record. The
+# elevated road (every run under Wine) takes the component from its archive, which
+# unpacks the installer and is signed as the product's too; the installer says it is of
+# the samples' build (version 1.0.100.0).
 kill_at_component() {
   local programs="$PREFIX/drive_c/users/root/Temp/programs.log"
   mkdir -p "$LOGS/comp"
-  sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_installer.exe"
+  sign_as_product "$BUILD/bin/test_packages/test_pkg/velum.exe" "$LOGS/comp/assistant_sfx.exe"
   held() { grep -q '^assistant_installer.exe' "$programs" 2> /dev/null; }
   KILL_INSTALLER=$1
   KILL_RUN=("${COMMON[@]}" "--installfolder=$FOLDER" --components=assistant:comp)
   VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' VELUM_FAKE_PROGRAM_HOLD_ROLE=assistant_installer.exe \
-    VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease kill_when held
+    VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2EComponentRelease VELUM_FAKE_PROGRAM_VERSION=100.0 kill_when held
 }
 
 # rerun_then_uninstall <installer> <package> [<version folder>]: after a killed run,

@@ -10,7 +10,10 @@
 // it exits: the program that started it stands still at a known point until the test lets
 // it go on. As "launcher.exe" given "/uninstall" it keeps the launcher's side of the
 // uninstall entry: it runs the newest version folder's "installer.exe --uninstall"
-// ("--silent" passed through) and waits for it.
+// ("--silent" passed through) and waits for it. Asked "--internal-version" alone while
+// VELUM_FAKE_PROGRAM_VERSION is set, it prints that value and does nothing else. Run
+// without arguments as "<type>_sfx.exe" it acts as a component's self-extracting archive:
+// it copies itself beside it as "<type>_installer.exe".
 #include <windows.h>
 
 #include <stdlib.h>
@@ -136,6 +139,19 @@ int Uninstall(const std::wstring& own_path, bool silent) {
   return static_cast<int>(code);
 }
 
+// The self-extractor's part: "<folder>\\<type>_sfx.exe" copies itself to
+// "<folder>\\<type>_installer.exe"; 4 when it cannot.
+int ExtractComponent(const std::wstring& own_path) {
+  const std::wstring suffix = L"_sfx.exe";
+  const std::wstring stem = own_path.substr(0, own_path.size() - suffix.size());
+  return CopyFileW(own_path.c_str(), (stem + L"_installer.exe").c_str(), FALSE) ? 0 : 4;
+}
+
+bool EndsWith(const std::wstring& text, const wchar_t* suffix) {
+  const size_t length = wcslen(suffix);
+  return text.size() > length && _wcsicmp(text.c_str() + text.size() - length, suffix) == 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -145,6 +161,18 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring role = own_path;
   size_t slash = role.find_last_of(L"\\/");
   if (slash != std::wstring::npos) role.erase(0, slash + 1);
+
+  const std::wstring version = GetEnvironment(L"VELUM_FAKE_PROGRAM_VERSION");
+  if (argc == 2 && wcscmp(argv[1], L"--internal-version") == 0 && !version.empty()) {
+    const std::string text = ToUtf8(version);
+    DWORD written = 0;
+    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
+                     static_cast<DWORD>(text.size()), &written, nullptr) ? 0 : 5;
+  }
+  if (argc == 1 && EndsWith(own_path, L"_sfx.exe")) {
+    AppendToLog(role);
+    return ExtractComponent(own_path);
+  }
 
   std::wstring line = role;
   bool sleep = false;

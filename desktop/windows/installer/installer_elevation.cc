@@ -65,12 +65,12 @@ std::wstring CrashReporterIdText() {
 // out of the signed full-package installer into a folder that only administrators can
 // change, and only verified. `command_line`'s program becomes the taken package's
 // installer, held in `hold`, verified by `rule`; its components are those that passed it,
-// their program files held in `component_programs`; `partner_files_left_out` counts the
+// their installers held in `component_programs`; `partner_files_left_out` counts the
 // partner files that stay out.
 [[nodiscard]] bool PrepareElevatedRun(SignatureRule rule, PackageUnpacker* unpacker,
                                       AdminOnlyFolder* folder, base::CommandLine* command_line,
                                       base::ScopedHandle* hold,
-                                      std::vector<HeldProgram>* component_programs,
+                                      std::vector<base::ScopedHandle>* component_programs,
                                       int* partner_files_left_out) {
   const base::FilePath package = command_line->GetProgram().DirName();
   if (!folder->Create()) return false;
@@ -268,7 +268,7 @@ void PackageHandOver::RunPackageInstaller() {
             << command_line.GetCommandLineString();
   base::ScopedHandle hold;
   // The package's installer starts these at any time while it runs.
-  std::vector<HeldProgram> component_programs;
+  std::vector<base::ScopedHandle> component_programs;
   base::Process process;
   AdminOnlyFolder package_copy;
   int partner_files_left_out = 0;

@@ -4,7 +4,8 @@
 //   VELUM_TEST_RECORD=<file>           writes its command line to the file
 //   VELUM_TEST_EXIT_CODE=<n>           exits with n (default 0)
 //   VELUM_TEST_SWAP=<file>             overwrites the file, then records the content of the
-//                                      file of its name beside itself in <record>.beside
+//                                      file of its name beside itself ("<missing>" when
+//                                      there is none) in <record>.beside
 //   VELUM_TEST_TRY_WRITE=<name>        opens <name> (a path from the folder above its own)
 //                                      for writing and records "written" or "refused" in
 //                                      <record>.write
@@ -75,8 +76,8 @@ bool SwapThenReadBeside(const std::wstring& swapped, const std::wstring& record)
   beside.erase(beside.rfind(L'\\') + 1);
   beside += swapped.substr(swapped.rfind(L'\\') + 1);
   std::string content;
-  return base::ReadFileToString(base::FilePath(beside), &content) &&
-         WriteText(record + L".beside", content);
+  if (!base::ReadFileToString(base::FilePath(beside), &content)) content = "<missing>";
+  return WriteText(record + L".beside", content);
 }
 
 // Plays a program that would change a file beside the package it was started from.

@@ -485,28 +485,26 @@ TEST_F(PackageHandOverTest, ElevatedInstallerRunsFromTheSignedPackageNeverTheUse
 }
 
 // Elevated, the package's installer may start a component at any time it runs: the
-// component's program files stay held until it has ended, and what the user's folder
-// said of preferences reaches it without the values that name local files.
-TEST_F(PackageHandOverTest, ElevatedComponentsStayHeldAndCarriedDataNamesNoLocalFiles) {
+// component, made from its archive, keeps its installer held until it has ended, and the
+// preference overrides the user's folder holds do not reach it.
+TEST_F(PackageHandOverTest, ElevatedComponentsStayHeldAndOverridesStayBehind) {
   ScopedEnvironmentVariable record(L"VELUM_TEST_RECORD", RecordPath().value());
   PlaceDownload();
   const base::FilePath component = Path(L"suite_folder");
   ASSERT_TRUE(base::CreateDirectory(component));
-  ASSERT_TRUE(base::CopyFile(Helper(), component.Append(L"suite_installer.exe")));
-  ASSERT_TRUE(base::CopyFile(Helper(), component.Append(L"helper.dll")));
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/unsigned.exe"),
+                             component.Append(L"suite_sfx.exe")));
   components_ = L"suite:suite_folder";
-  const std::string overrides =
-      "{\"download\": {\"default_directory\": \"\\\\\\\\server\\\\share\"}, \"language\": \"de\"}";
+  const std::string overrides = "{\"language\": \"de\"}";
   const base::FilePath user_overrides = package_folder_.Append(L"pref_default_overrides");
   ASSERT_EQ(static_cast<int>(overrides.size()),
             base::WriteFile(user_overrides, overrides.data(), static_cast<int>(overrides.size())));
   ScopedEnvironmentVariable swap(L"VELUM_TEST_SWAP", user_overrides.value());
-  ScopedEnvironmentVariable write(L"VELUM_TEST_TRY_WRITE", L"suite_folder\\helper.dll");
+  ScopedEnvironmentVariable write(L"VELUM_TEST_TRY_WRITE", L"suite_folder\\suite_installer.exe");
   EXPECT_EQ("succeeded", HandOverReadyPackage());
   EXPECT_NE(std::string::npos, ReadRecord(RecordPath()).find("--components=suite:suite_folder"));
   EXPECT_EQ("refused", ReadRecord(base::FilePath(RecordPath().value() + L".write")));
-  EXPECT_EQ("{\"download\":{},\"language\":\"de\"}",
-            ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
+  EXPECT_EQ("<missing>", ReadRecord(base::FilePath(RecordPath().value() + L".beside")));
 }
 
 // Elevated, the partner files the fetcher added to the user's package folder (listed

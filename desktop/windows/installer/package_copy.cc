@@ -2,19 +2,20 @@
 
 #include <windows.h>
 
-#include <wchar.h>
-
 #include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/scoped_handle.h"
@@ -22,7 +23,7 @@
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
 #include "desktop/windows/installer/elevated_helper/long_path.h"
-#include "desktop/windows/installer/elevated_helper/verified_folder.h"
+#include "desktop/windows/installer/service/file_name_checks.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 #include "desktop/windows/installer/verification/downloaded_version_check.h"
 
@@ -30,8 +31,6 @@ namespace installer {
 
 namespace {
 
-// A package's folders are a few levels deep; a deeper tree is not a package.
-const int kMaxDepth = 16;
 const DWORD kCopyChunk = 1 << 18;
 // The fetcher tries this many times; each try's download is named after it.
 const int kDownloadTries = 6;
@@ -44,16 +43,14 @@ const wchar_t kFilesListName[] = L"files_list";
 const size_t kFilesListBound = 16 * 1024 * 1024;
 const char kWelcomeUrlKey[] = "welcome-url";
 const wchar_t kPrefDefaultOverridesName[] = L"pref_default_overrides";
-
-// What the front end's fetchers add to the package folder, with the most of it that is
-// carried over: data the user could have written, never run, never a reason to refuse.
-struct FetcherOutput {
-  const wchar_t* name;
-  size_t bound;
-};
-const FetcherOutput kCopiedOutputs[] = {{L"server_tracking_data", 64 * 1024},
-                                        {kPrefDefaultOverridesName, 1024 * 1024}};
+const wchar_t kTrackingDataName[] = L"server_tracking_data";
+// The most carried over of what the front end's fetchers add to the package folder: data
+// the user could have written, never run, never a reason to refuse.
+const size_t kTrackingDataBound = 64 * 1024;
 const size_t kIncludePrefsBound = 64 * 1024;
+// The self-extracting archive the fetcher keeps in a component's folder, after the
+// component's name.
+const wchar_t kComponentArchiveSuffix[] = L"_sfx.exe";
 
 // `path` with its short names spelt out, as the system names an open file.
 base::FilePath LongForm(const base::FilePath& path) {
@@ -78,8 +75,7 @@ base::Result<> HoldEntry(const base::FilePath& path, HeldFile* entry) {
 }
 
 // Copies the held file's content, read through its handle, to the new file `target`.
-base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target,
-                            internal::WriteChunk write = &::WriteFile) {
+base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
   base::ScopedHandle output(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!output.IsValid()) return base::Failure{GetLastError(), 0, "cannot create", target};
@@ -90,42 +86,10 @@ base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target
       return base::Failure{GetLastError(), 0, "cannot read", source.final_path()};
     if (read == 0) return base::Result<>();
     DWORD written = 0;
-    if (!write(output.Get(), buffer.data(), read, &written, nullptr))
+    if (!WriteFile(output.Get(), buffer.data(), read, &written, nullptr))
       return base::Failure{GetLastError(), 0, "cannot write", target};
     if (written != read) return base::Failure{0, 0, "short write", target};
   }
-}
-
-// Copies what the held folder lists into the existing folder `target`.
-base::Result<> CopyHeldFolder(const HeldFile& folder, const base::FilePath& target, int depth,
-                              internal::WriteChunk write) {
-  if (depth > kMaxDepth)
-    return base::Failure{0, 0, "too deep for a package", folder.final_path()};
-  std::vector<HeldFile::Listed> listed;
-  if (!folder.ListFolder(&listed))
-    return base::Failure{GetLastError(), 0, "cannot list", folder.final_path()};
-  for (const HeldFile::Listed& item : listed) {
-    const std::wstring& name = item.name;
-    // Shared for reading only: while it is held nobody writes, renames or deletes it.
-    HeldFile entry;
-    if (!entry.OpenChild(folder, name, GENERIC_READ, FILE_SHARE_READ))
-      return base::Failure{GetLastError(), 0, "cannot hold", folder.final_path().Append(name)};
-    // The listing's word too: a system that follows a link it was asked to open shows
-    // the link only there.
-    if (entry.is_reparse_point() || (item.attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return base::Failure{0, 0, "a link", entry.final_path()};
-    const base::FilePath copy = target.Append(name);
-    base::Result<> copied;
-    if (!entry.is_directory()) {
-      copied = CopyHeldFile(entry, copy, write);
-    } else if (!CreateDirectoryW(copy.value().c_str(), nullptr)) {
-      copied = base::Failure{GetLastError(), 0, "cannot create", copy};
-    } else {
-      copied = CopyHeldFolder(entry, copy, depth + 1, write);
-    }
-    if (!copied.ok()) return copied;
-  }
-  return base::Result<>();
 }
 
 // Reads the held file `name` of `folder` through its handle when it is a plain file of
@@ -227,21 +191,17 @@ void CarryOverFetcherOutputs(const base::FilePath& user_package, ElevatedPackage
     return;
   }
   CarryOverWelcomeUrl(folder, package);
-  for (const FetcherOutput& output : kCopiedOutputs) {
-    std::string content;
-    if (!ReadBoundedOutput(folder, output.name, output.bound, &content)) continue;
-    if (wcscmp(output.name, kPrefDefaultOverridesName) == 0) {
-      // Defaults of every account: none of them may point at this machine's files.
-      base::Result<std::string> carried = WithoutLocalFileValues(content);
-      if (!carried.ok()) {
-        LOG(WARNING) << "Not carrying the preference overrides over: "
-                     << base::DescribeFailure(carried.failure());
-        continue;
-      }
-      content = std::move(carried).value();
-    }
-    if (!WriteAll(package.Append(output.name), content))
-      LOG(WARNING) << "Could not carry " << base::FilePath(output.name).AsUTF8() << " over";
+  std::string tracking_data;
+  if (ReadBoundedOutput(folder, kTrackingDataName, kTrackingDataBound, &tracking_data) &&
+      !WriteAll(package.Append(kTrackingDataName), tracking_data)) {
+    LOG(WARNING) << "Could not carry " << base::FilePath(kTrackingDataName).AsUTF8() << " over";
+  }
+  // They would become every account's defaults, and nothing proves the server sent them.
+  HeldFile overrides;
+  if (overrides.OpenChild(folder, kPrefDefaultOverridesName, FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    LOG(WARNING) << "Leaving out the preference overrides beside the package: an elevated "
+                    "installation takes none";
   }
   taken->partner_files_left_out = CountPartnerFilesLeftOut(folder, package);
   if (taken->partner_files_left_out > 0) {
@@ -312,60 +272,88 @@ base::Result<> UnpackVerifiedCopy(const base::FilePath& copy, SignatureRule rule
   return unpacked;
 }
 
-// The copy of the component folder `name` beside `package` in `destination`, in which
-// every program file passed the signer rule and is held in `held`, the component's
-// installer among them.
-base::Result<base::FilePath> CopyVerifiedComponent(
+// Unpacks the component `name` into the new folder `folder` from its archive, held in
+// the user's component folder as `source`: the archive is copied there, held, checked by
+// `rule` and run there; the installer it unpacked must pass `rule` and the version floor,
+// and is held in `installer`.
+base::Result<> UnpackVerifiedComponent(const HeldFile& source, const std::wstring& name,
+                                       SignatureRule rule, const base::FilePath& folder,
+                                       base::ScopedHandle* installer) {
+  const base::FilePath archive = folder.Append(name + kComponentArchiveSuffix);
+  base::Result<> result = CopyHeldFile(source, archive);
+  if (!result.ok()) return result;
+  // Held while it runs, though only administrators could change it.
+  base::ScopedHandle hold;
+  if (!HoldVerifiedProgram(archive, rule, &hold))
+    return base::Failure{0, 0, "its archive does not pass the signer rule", archive};
+  base::LaunchOptions options;
+  // Whatever it unpacks lands in the folder only administrators can change.
+  options.current_directory = folder;
+  base::Process process = base::LaunchProcess(base::CommandLine(archive), options);
+  if (!process.IsValid())
+    return base::Failure{GetLastError(), 0, "its archive cannot be started", archive};
+  int32_t exit_code = -1;
+  if (!process.WaitForExit(&exit_code))
+    return base::Failure{GetLastError(), 0, "the end of its archive cannot be read", archive};
+  if (exit_code != 0) {
+    return base::Failure{0, 0, "its archive failed with " + std::to_string(exit_code), archive};
+  }
+  const base::FilePath program = GetComponentInstallerPath(folder, name);
+  if (!HoldVerifiedProgram(program, rule, installer))
+    return base::Failure{0, 0, "the installer its archive unpacked does not pass the signer rule",
+                         program};
+  return CheckVersionFloor(program);
+}
+
+// The folder of the component `component` (name, folder beside `package`) made in
+// `destination` from the component's signed archive alone, which the fetcher kept in
+// that folder: nothing else the user's folder holds is read. Its installer is held in
+// `installer`.
+base::Result<base::FilePath> TakeVerifiedComponent(
     const base::FilePath& package, const std::pair<std::wstring, std::wstring>& component,
-    SignatureRule rule, const base::FilePath& destination, std::vector<HeldProgram>* held) {
+    SignatureRule rule, const base::FilePath& destination, base::ScopedHandle* installer) {
   const base::FilePath name(component.second);
   // The names become file and folder names here and in the install folder.
-  if (!IsPlainEntryName(component.first) || !IsPlainEntryName(name.value()))
+  if (!IsBareFileName(component.first) || !IsBareFileName(name.value()))
     return base::Failure{0, 0, "its name or folder is not a plain name", name};
-  const base::FilePath source = package.StripTrailingSeparators().DirName().Append(name);
-  // A missing one is the components step's to report.
-  if (GetFileAttributesW(source.value().c_str()) == INVALID_FILE_ATTRIBUTES)
-    return base::Failure{GetLastError(), 0, "no such folder beside the package", name};
-  if (base::PathExists(destination.Append(name)))
-    return base::Failure{0, 0, "a folder of its name is taken already", name};
-  base::FilePath copy;
-  base::Result<> result = CopyFolderInto(source, destination, &copy);
-  // Its libraries and data lie beside the installer, which runs with them: all of the
-  // folder is checked, on the copy only administrators can change.
-  if (result.ok()) result = HoldVerifiedProgramFiles(copy, rule, held);
-  if (result.ok() &&
-      !IsHeldProgram(*held, GetComponentInstallerPath(copy, component.first).BaseName())) {
-    held->clear();
-    result = base::Failure{0, 0, "its installer is not a program file of the folder", copy};
+  const base::FilePath archive = package.StripTrailingSeparators().DirName().Append(name).Append(
+      component.first + kComponentArchiveSuffix);
+  HeldFile source;
+  base::Result<> result = HoldEntry(archive, &source);
+  if (!result.ok()) return result.failure();
+  const base::FilePath folder = destination.Append(name);
+  if (!CreateDirectoryW(folder.value().c_str(), nullptr)) {
+    return base::Failure{GetLastError(), 0, "a folder of its name cannot be made", folder};
   }
-  if (result.ok()) return copy;
-  if (!copy.empty() && !base::DeleteFile(copy, true))
-    LOG(WARNING) << "Could not remove " << copy.AsUTF8();
+  result = UnpackVerifiedComponent(source, component.first, rule, folder, installer);
+  if (result.ok()) return folder;
+  installer->Close();
+  if (!base::DeleteFile(folder, true)) LOG(WARNING) << "Could not remove " << folder.AsUTF8();
   return result.failure();
 }
 
-// Copies the components `components` names beside `package` whose folders pass the
-// signer rule, holding their program files in `held`; the value naming those copied.
-std::wstring CopyComponents(const base::FilePath& package, const std::wstring& components,
+// Makes the components `components` names beside `package` whose archives pass the
+// signer rule, holding their installers in `held`; the value naming those made.
+std::wstring TakeComponents(const base::FilePath& package, const std::wstring& components,
                             SignatureRule rule, const base::FilePath& destination,
-                            std::vector<HeldProgram>* held) {
-  std::wstring copied;
+                            std::vector<base::ScopedHandle>* held) {
+  std::wstring taken;
   for (const auto& component : SplitComponentList(components)) {
-    std::vector<HeldProgram> programs;
-    const base::Result<base::FilePath> copy =
-        CopyVerifiedComponent(package, component, rule, destination, &programs);
+    base::ScopedHandle installer;
+    const base::Result<base::FilePath> folder =
+        TakeVerifiedComponent(package, component, rule, destination, &installer);
     // A component left out never fails the installation.
-    if (!copy.ok()) {
+    if (!folder.ok()) {
       LOG(ERROR) << "Leaving out the component " << base::WideToUTF8(component.first) << ": "
-                 << base::DescribeFailure(copy.failure()) << " ("
-                 << copy.failure().path.AsUTF8() << ")";
+                 << base::DescribeFailure(folder.failure()) << " ("
+                 << folder.failure().path.AsUTF8() << ")";
       continue;
     }
-    for (HeldProgram& program : programs) held->push_back(std::move(program));
-    if (!copied.empty()) copied += L"|";
-    copied += component.first + L":" + component.second;
+    held->push_back(std::move(installer));
+    if (!taken.empty()) taken += L"|";
+    taken += component.first + L":" + component.second;
   }
-  return copied;
+  return taken;
 }
 
 }  // namespace
@@ -391,29 +379,8 @@ base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wst
   if (!result.ok()) return result;
   CarryOverFetcherOutputs(package, taken);
   taken->components =
-      CopyComponents(package, components, rule, destination, &taken->component_programs);
+      TakeComponents(package, components, rule, destination, &taken->component_programs);
   return base::Result<>();
 }
-
-base::Result<> CopyFolderInto(const base::FilePath& source, const base::FilePath& destination,
-                              base::FilePath* copy) {
-  return internal::CopyFolderIntoWith(source, destination, copy, &::WriteFile);
-}
-
-namespace internal {
-
-base::Result<> CopyFolderIntoWith(const base::FilePath& source, const base::FilePath& destination,
-                                  base::FilePath* copy, WriteChunk write) {
-  HeldFile folder;
-  const base::Result<> held = HoldEntry(source, &folder);
-  if (!held.ok()) return held;
-  if (!folder.is_directory()) return base::Failure{0, 0, "not a folder", source};
-  *copy = destination.Append(folder.final_path().BaseName());
-  if (!CreateDirectoryW(copy->value().c_str(), nullptr))
-    return base::Failure{GetLastError(), 0, "cannot create", *copy};
-  return CopyHeldFolder(folder, *copy, 0, write);
-}
-
-}  // namespace internal
 
 }  // namespace installer

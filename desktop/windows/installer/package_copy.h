@@ -4,11 +4,13 @@
 // beside the package folder), copied through held handles into a folder only
 // administrators can change, and there, held, checked by the signer rule of what an
 // elevated installer starts and by the version floor (no older than this installer), then
-// unpacked. What the front end's fetchers added to the package folder (the welcome
-// address, the tracking data, the preference overrides) is carried over as data, bounded,
-// without preference values that name local files and with the welcome address only when
-// it is a web page's; component folders beside it are copied held, and a component whose
-// folder holds a program file that fails the signer rule is left out.
+// unpacked. Of what the front end's fetchers added to the package folder, the welcome
+// address (only a web page's) and the tracking data are carried over as bounded data; the
+// preference overrides are left out. A component's folder is made there from its archive
+// alone, the self-extracting "<name>_sfx.exe" the fetcher keeps in the component's folder
+// beside the package: copied held, checked by the signer rule and run there; a component
+// whose archive is missing or fails, or whose installer fails the signer rule or the
+// version floor, is left out.
 //
 //   AdminOnlyFolder folder;
 //   ElevatedPackage package;
@@ -19,14 +21,12 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/result.h"
-#include "desktop/windows/installer/elevated_helper/verified_folder.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {
@@ -56,11 +56,11 @@ struct ElevatedPackage {
   // The unpacked package in the administrators' folder, under the user's package
   // folder's name.
   base::FilePath folder;
-  // The "components" value that names only the components copied.
+  // The "components" value that names only the components taken.
   std::wstring components;
-  // Every program file of those components, verified and held: the package's installer
-  // runs them, so they are let go only once it has ended.
-  std::vector<HeldProgram> component_programs;
+  // The installers of those components, verified and held: the package's installer runs
+  // them, so they are let go only once it has ended.
+  std::vector<base::ScopedHandle> component_programs;
   // The partner files the fetcher listed in the user's package folder: not installed,
   // since no signature covers them.
   int partner_files_left_out = 0;
@@ -75,27 +75,6 @@ struct ElevatedPackage {
                                                  SignatureRule rule, PackageUnpacker* unpacker,
                                                  const base::FilePath& destination,
                                                  ElevatedPackage* taken);
-
-// Copies the folder `source` with all it holds into `destination` under the folder's
-// own name, each entry held against writes, renames and links while it is copied;
-// `copy` receives the copy. Fails when an entry is a link, is reached through one, or
-// cannot be held or copied, or the tree is deeper than a package's.
-[[nodiscard]] base::Result<> CopyFolderInto(const base::FilePath& source,
-                                            const base::FilePath& destination,
-                                            base::FilePath* copy);
-
-namespace internal {
-
-// Writes a piece of a copied file: ::WriteFile, or a test's.
-using WriteChunk = BOOL (*)(HANDLE file, const void* data, DWORD size, DWORD* written,
-                            OVERLAPPED* overlapped);
-
-// CopyFolderInto writing with `write`.
-[[nodiscard]] base::Result<> CopyFolderIntoWith(const base::FilePath& source,
-                                                const base::FilePath& destination,
-                                                base::FilePath* copy, WriteChunk write);
-
-}  // namespace internal
 
 }  // namespace installer
 

@@ -11,7 +11,9 @@
 
 #include "base/files/file_util.h"
 #include "base/strings/string_piece.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
+#include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/elevated_helper/held_file.h"
 #include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
@@ -169,22 +171,25 @@ bool IsProgramFolder(const HeldFile& folder, const GrantRules& rules) {
   return false;
 }
 
-// Whether an empty held folder that the request did not make may be granted: only right
-// in a Program Files folder, where no other program's folder is the one asked for.
+// Whether an empty held folder that the request did not make may be granted: only this
+// product's own, named as its install folder right in a Program Files folder. Any other
+// empty folder there may be another program's or the system's, made and left empty.
 base::Result<> CheckEmptyFolderPlace(const HeldFile& target, const GrantRules& rules) {
   HeldFile parent;
   const base::FilePath path = target.final_path();
+  const std::wstring own_name = base::UTF8ToWide(GetVisibleProductName());
   if (!IsDriveRoot(path) &&
+      base::FilePath::CompareIgnoreCase(path.BaseName().value(), own_name) == 0 &&
       parent.Open(path.DirName(), FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) &&
       IsProgramFolder(parent, rules)) {
     return {};
   }
-  return Refused(
-      "an empty folder that this request did not make and that is not directly in a Program "
-      "Files folder (only those, or folders holding this product's record naming them, are "
-      "granted)",
-      path);
+  return Refused("an empty folder that this request did not make and that is not this "
+                 "product's own (\"" + base::WideToUTF8(own_name) +
+                     "\" directly in a Program Files folder): choose a new folder name, "
+                     "and the folder is made for the installation",
+                 path);
 }
 
 // Whether new folders may be made in the held `existing`: a Program Files folder, a drive

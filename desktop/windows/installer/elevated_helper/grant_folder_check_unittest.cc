@@ -150,8 +150,10 @@ class GrantPlaceTest : public RootScratchTest {
 
 const char kLiesIn[] = "it lies in the protected folder ";
 const char kHolds[] = "it is or holds the protected folder ";
-const char kEmptyRule[] = "an empty folder that this request did not make and that is not "
-                          "directly in a Program Files folder";
+const char kEmptyRule[] =
+    "an empty folder that this request did not make and that is not this product's own "
+    "(\"Velum\" directly in a Program Files folder): choose a new folder name, and the folder "
+    "is made for the installation";
 const char kNewRule[] = "a new folder whose nearest existing folder ";
 
 // Where a writable folder would run another account's code is refused however it is
@@ -220,9 +222,9 @@ struct RemoveAtEnd {
 };
 
 // Only this product's own folders are granted: its recorded folders and new folders below
-// them, new folders below a Program Files folder or a drive root, and empty folders right
-// in a Program Files folder. Another program's folders, empty or new, and a drive root's
-// existing folders are refused, each with its reason.
+// them, and new folders below a Program Files folder or a drive root. Another program's
+// folders, empty or new, an empty folder of another name right in Program Files, and a
+// drive root's existing folders are refused, each with its reason.
 TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   const GrantRules rules = MachineRules();
   const base::FilePath program_files = KnownFolder(CSIDL_PROGRAM_FILES);
@@ -259,7 +261,8 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
       // in such a folder is not this product's.
       {"a new folder in a drive root's folder that holds files", Path(L"new"),
        kNewRule + root_.AsUTF8()},
-      {"an empty folder right in Program Files", empty_in_program_files, ""},
+      {"an empty folder of another name right in Program Files", empty_in_program_files,
+       kEmptyRule},
       {"new folders in Program Files", new_in_program_files.Append(L"Application"), ""},
       {"new folders at a drive root", new_at_root.Append(L"install"), ""},
       {"this product's folder", Path(L"ours"), ""},
@@ -339,10 +342,10 @@ TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
       root_.value() + L"\\tools\\bin;\"" + root_.value() + L"\\quoted tools\";.;C:;relative;;\"" +
           root_.value() + L"\\q;d\";" + root_.value() + L"\\half\"way;\"in\"",
       REG_EXPAND_SZ);
-  ASSERT_TRUE(base::CreateDirectory(Path(L"current")));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"Velum")));
   wchar_t current[MAX_PATH] = {};
   ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, current));
-  ASSERT_TRUE(SetCurrentDirectoryW(Path(L"current").value().c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryW(Path(L"Velum").value().c_str()));
   base::RegistryKey user(HKEY_CURRENT_USER, hive.path().c_str(), KEY_READ);
   GrantRules rules = ScratchProgramRules();
   const base::Result<> added =
@@ -368,8 +371,9 @@ TEST_F(GrantPlaceTest, HiveRedirectionsAndSearchPathsAreProtected) {
       {"where that entry would end unquoted", Path(L"q").value(), ""},
       {"the same as cmd reads it", Path(L"halfway;in").value(), kHolds},
       {"beside them", Path(L"tools\\lib").value(), ""},
-      // Relative entries name the current folder of whoever searches: no place here.
-      {"the current folder", Path(L"current").value(), ""},
+      // Relative entries name the current folder of whoever searches: no place here (the
+      // current folder is this product's install folder, empty, which is granted).
+      {"the current folder", Path(L"Velum").value(), ""},
   };
   for (const auto& c : cases)
     EXPECT_TRUE(RefusedFor(Decide(base::FilePath(c.asked), rules), c.refusal)) << c.name;
@@ -391,7 +395,8 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
             L"elsewhere\\", L"relative\\", L"ours\\", L"ours\\launcher.exe", L"Cased\\",
             L"spelled\\", L"folder-record\\", L"folder-record\\installation_status.xml\\",
             L"target\\", L"target\\install\\", L"a-file", L"damaged\\", L"linked\\",
-            L"kept\\", L"entity\\"});
+            L"kept\\", L"entity\\", L"Velum\\", L"ModifiableWindowsApps\\",
+            L"Common Files\\", L"Common Files\\Services\\", L"target\\Velum\\"});
   Write(L"planted\\installation_status.xml", "");
   Write(L"garbled\\installation_status.xml", "<install_log>");
   Write(L"elsewhere\\installation_status.xml", RecordNaming(Path(L"ours").value()));
@@ -415,7 +420,8 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
                                       Path(L"kept\\installation_status.xml"), &error))
       << error;
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
-  const GrantRules rules = ScratchProgramRules();
+  GrantRules rules = ScratchProgramRules();
+  rules.places.push_back(ProtectedPlace{Path(L"Common Files"), false});
   const base::FilePath windows = KnownFolder(CSIDL_WINDOWS);
   const base::FilePath profile = KnownFolder(CSIDL_PROFILE);
   const std::string others_files = "a folder that holds another program's files";
@@ -425,7 +431,12 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
     base::FilePath folder;
     std::string refusal;  // empty: held
   } cases[] = {
-      {"an empty folder right in a Program Files folder", Path(L"empty"), ""},
+      // An empty folder is this product's own only by its name right in Program Files.
+      {"this product's empty folder right in a Program Files folder", Path(L"Velum"), ""},
+      {"its name deeper down", Path(L"target\\Velum"), kEmptyRule},
+      {"an empty folder of another name", Path(L"empty"), kEmptyRule},
+      {"ModifiableWindowsApps", Path(L"ModifiableWindowsApps"), kEmptyRule},
+      {"Common Files\\Services", Path(L"Common Files\\Services"), kEmptyRule},
       {"an empty folder deeper down", Path(L"target\\install"), kEmptyRule},
       {"this product's folder", Path(L"ours"), ""},
       {"a record naming it in other letters", Path(L"Cased"), ""},
@@ -469,17 +480,17 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
 // A folder that cannot be listed may hold anything: refused, saying why. Wine lists every
 // folder its (root) user can open, so the listing is the test's.
 TEST_F(GrantPlaceTest, UnlistableFolderIsRefusedWithItsReason) {
-  ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"Velum")));
   const UnlistableLister unlistable;
   GrantRules rules = ScratchProgramRules();
   rules.lister = &unlistable;
-  const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
+  const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"Velum"), rules);
   ASSERT_FALSE(held.ok());
   EXPECT_EQ("the folder cannot be listed", held.failure().text);
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), held.failure().error);
-  EXPECT_EQ(Path(L"install"), held.failure().path);
+  EXPECT_EQ(Path(L"Velum"), held.failure().path);
   // While the system's listing holds it.
-  EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), ScratchProgramRules()).ok());
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"Velum"), ScratchProgramRules()).ok());
 }
 
 // Opens every place as the system does, except one that fails with `error`.
@@ -504,25 +515,25 @@ class FailingPlaceOpener : public HeldPlaceOpener {
 // is refused, not the place skipped, whatever the error. Only an absent one is compared by
 // its name.
 TEST_F(GrantPlaceTest, PlaceThatCannotBeOpenedRefusesTheGrant) {
-  ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"Velum")));
   GrantRules rules;
   rules.places = {ProtectedPlace{Path(L"elsewhere"), true}, ProtectedPlace{root_, false}};
   for (const DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_NOT_READY,
                             ERROR_INVALID_PARAMETER, ERROR_CANT_ACCESS_FILE}) {
     const FailingPlaceOpener failing(Path(L"elsewhere"), error);
     rules.opener = &failing;
-    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"install"), rules);
+    const base::Result<base::ScopedHandle> held = HoldGrantableFolder(Path(L"Velum"), rules);
     EXPECT_TRUE(RefusedFor(held, "it cannot be compared with " + Path(L"elsewhere").AsUTF8()))
         << error;
     EXPECT_FALSE(held.ok() || held.failure().error != error) << error;
   }
 
-  const FailingPlaceOpener absent(Path(L"install\\startup"), ERROR_PATH_NOT_FOUND);
+  const FailingPlaceOpener absent(Path(L"Velum\\startup"), ERROR_PATH_NOT_FOUND);
   rules.opener = &absent;
-  rules.places = {ProtectedPlace{Path(L"install\\startup"), true}, ProtectedPlace{root_, false}};
-  EXPECT_TRUE(RefusedFor(HoldGrantableFolder(Path(L"install"), rules), kHolds));
+  rules.places = {ProtectedPlace{Path(L"Velum\\startup"), true}, ProtectedPlace{root_, false}};
+  EXPECT_TRUE(RefusedFor(HoldGrantableFolder(Path(L"Velum"), rules), kHolds));
   rules.places = {ProtectedPlace{Path(L"elsewhere"), true}, ProtectedPlace{root_, false}};
-  EXPECT_TRUE(HoldGrantableFolder(Path(L"install"), rules).ok());
+  EXPECT_TRUE(HoldGrantableFolder(Path(L"Velum"), rules).ok());
 }
 
 // A protected place that is a link protects where it leads: it is compared by its final
@@ -577,11 +588,11 @@ TEST_F(GrantPlaceTest, MissingFoldersAreMadeOnlyBelowTheHeldParent) {
 
 // The held folder keeps its name: it cannot be renamed away and replaced while held.
 TEST_F(GrantPlaceTest, HeldFolderCannotBeRenamed) {
-  ASSERT_TRUE(base::CreateDirectory(Path(L"install")));
+  ASSERT_TRUE(base::CreateDirectory(Path(L"Velum")));
   base::Result<base::ScopedHandle> held =
-      HoldGrantableFolder(Path(L"install"), ScratchProgramRules());
+      HoldGrantableFolder(Path(L"Velum"), ScratchProgramRules());
   ASSERT_TRUE(held.ok()) << Refusal(held);
-  EXPECT_FALSE(MoveFileW(Path(L"install").value().c_str(), Path(L"moved").value().c_str()));
+  EXPECT_FALSE(MoveFileW(Path(L"Velum").value().c_str(), Path(L"moved").value().c_str()));
 }
 
 TEST_F(GrantFolderCheckTest, SameOrUnderComparesWholeComponentsIgnoringCase) {

@@ -123,10 +123,10 @@ class SetFolderPermissionTest : public RootScratchTest {
   void SetUp() override {
     RootScratchTest::SetUp();
     environment_.undo_delay_ms = 0;
-    // The scratch folder stands for a Program Files folder: its new and empty folders are
-    // granted.
+    // The scratch folder stands for a Program Files folder: its new folders, and this
+    // product's install folder there while empty, are granted.
     environment_.more_places = {ProtectedPlace{root_, false}};
-    folder_ = Path(L"install");
+    folder_ = Path(L"Velum");
     ASSERT_TRUE(GetCurrentUserName(&user_));
     sid_ = CurrentUserSid(user_);
     ASSERT_FALSE(sid_.empty());

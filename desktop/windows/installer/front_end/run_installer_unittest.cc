@@ -321,11 +321,11 @@ TEST_F(RunInstallerTest, HelperLogsTheFolderItRefuses) {
 // A helper that granted (for good, so it ends at once) takes its log folder with it: only
 // a failed or refusing run's log stays for a look.
 TEST_F(RunInstallerTest, HelperThatGrantedLeavesNoLogFolder) {
-  // An empty folder in Program Files may be granted.
+  // A new folder in Program Files may be granted: the helper makes it, and a permanent
+  // grant keeps it.
   base::FilePath program_files;
   ASSERT_TRUE(base::PathRegistry::Get(base::DIR_PROGRAM_FILES, &program_files));
   const base::FilePath folder = program_files.Append(L"velum_grant_" + marker_);
-  ASSERT_TRUE(base::CreateDirectory(folder));
   base::ScopedHandle granted(CreateEventW(
       nullptr, FALSE, FALSE,
       GetKernelObjectName(folder.value(), L"VelumInstaller/GiveInstallPermission", false)

@@ -106,30 +106,30 @@ TEST_F(ElevatedPackageTest, ThePackageComesFromTheFullPackageFileAndOnlyDataFrom
   EXPECT_FALSE(base::PathExists(destination_.Append(L"full_package.7z")));
 }
 
-// A component joins only when its installer, as copied, passes the signer rule, and only
+// A component joins only when its archive, as copied, passes the signer rule, and only
 // a folder beside the package is one.
-TEST_F(ElevatedPackageTest, AComponentJoinsOnlyWhenItsInstallerPassesTheSignerRule) {
+TEST_F(ElevatedPackageTest, AComponentJoinsOnlyWhenItsArchivePassesTheSignerRule) {
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_signed.exe"), Download(0)));
   const base::FilePath assistant = Path(L"assistant");
   ASSERT_TRUE(base::CreateDirectory(assistant));
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/unsigned.exe"),
-                             assistant.Append(L"suite_installer.exe")));
+                             assistant.Append(L"suite_sfx.exe")));
   const std::wstring components = L"suite:assistant|up:..|other:missing";
   ASSERT_TRUE(Take(components).ok());
   EXPECT_EQ(L"suite:assistant", taken_.components);
   EXPECT_TRUE(base::PathExists(destination_.Append(L"assistant").Append(L"suite_installer.exe")));
 
-  taken_.component_programs.clear();  // the verified programs are held until used
+  taken_.component_programs.clear();  // the verified installers are held until used
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   ASSERT_TRUE(Take(components, SignatureRule::kRequired).ok());
   EXPECT_EQ(L"", taken_.components);
 
-  taken_.component_programs.clear();  // the verified programs are held until used
+  taken_.component_programs.clear();  // the verified installers are held until used
   ASSERT_TRUE(base::DeleteFile(destination_, true));
   ASSERT_TRUE(base::CreateDirectory(destination_));
   ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/signed.exe"),
-                             assistant.Append(L"suite_installer.exe")));
+                             assistant.Append(L"suite_sfx.exe")));
   ASSERT_TRUE(Take(components, SignatureRule::kRequired).ok());
   EXPECT_EQ(L"suite:assistant", taken_.components);
 }

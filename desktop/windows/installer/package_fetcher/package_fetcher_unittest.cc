@@ -599,7 +599,10 @@ TEST_F(PackageFetcherTest, ArchiveComponentIsExtractedAndChecked) {
                    Sha256(sfx) + R"("}])");
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_installer.exe")));
-  EXPECT_FALSE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));
+  // The archive stays for an elevated installation to make the component from, and goes
+  // with the fetcher's other files once the installation has ended.
+  const base::FilePath archive = PackageFile(L"partner_content_sfx.exe");
+  EXPECT_TRUE(base::PathExists(archive));
   EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
   const std::string json = record_.Json();
   EXPECT_NE(std::string::npos, json.find("\"download_succeeded\":1")) << json;
@@ -607,6 +610,7 @@ TEST_F(PackageFetcherTest, ArchiveComponentIsExtractedAndChecked) {
   // A component older than the installer is not kept.
   statuses_.clear();
   fetcher_.reset();
+  EXPECT_FALSE(base::PathExists(archive));
   SetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", "1.0");
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));

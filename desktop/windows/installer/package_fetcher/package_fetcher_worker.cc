@@ -548,7 +548,8 @@ bool PackageFetcherWorker::PlaceAdditionalFile(const base::FilePath& downloaded,
     LOG(ERROR) << "Component version didn't pass check";
     return false;
   }
-  base::DeleteFileBestEffort(sfx, false);
+  // Kept until the fetcher ends, with the folder: an elevated installation makes the
+  // component from the archive, the one file of it a signature covers.
   return true;
 }
 

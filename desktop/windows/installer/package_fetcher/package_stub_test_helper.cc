@@ -4,10 +4,12 @@
 // never ends when VELUM_STUB_HANG is set. Named "<type>_installer.exe" (a component) it
 // answers VELUM_STUB_COMPONENT_VERSION instead when that is set. Run without arguments as
 // "<type>_sfx.exe" it acts as a component's self-extracting archive: it puts a copy of itself
-// beside it as
-// "<type>_installer.exe". Exit code 2 for any other command line.
+// (of the file VELUM_STUB_SFX_INSTALLER names, when set) beside it as
+// "<type>_installer.exe", and exits with VELUM_STUB_SFX_EXIT_CODE (0 without it). Exit code
+// 2 for any other command line.
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -24,8 +26,8 @@ int Print(const char* variable) {
 
 }  // namespace
 
-// The self-extractor's part: "<dir>\\<type>_sfx.exe" copies itself to
-// "<dir>\\<type>_installer.exe".
+// The self-extractor's part: "<dir>\\<type>_sfx.exe" copies itself (or the file
+// VELUM_STUB_SFX_INSTALLER names) to "<dir>\\<type>_installer.exe".
 int ExtractComponent() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -38,7 +40,14 @@ int ExtractComponent() {
   wcsncpy(installer, path, length - suffix_length);
   installer[length - suffix_length] = L'\0';
   wcscat(installer, L"_installer.exe");
-  return CopyFileW(path, installer, FALSE) ? 0 : 4;
+  wchar_t unpacked[MAX_PATH] = {};
+  const DWORD unpacked_length =
+      GetEnvironmentVariableW(L"VELUM_STUB_SFX_INSTALLER", unpacked, MAX_PATH);
+  if (unpacked_length >= MAX_PATH) return 4;
+  if (!CopyFileW(unpacked_length > 0 ? unpacked : path, installer, FALSE)) return 4;
+  char code[16] = {};
+  const DWORD code_length = GetEnvironmentVariableA("VELUM_STUB_SFX_EXIT_CODE", code, sizeof(code));
+  return code_length > 0 && code_length < sizeof(code) ? atoi(code) : 0;
 }
 
 bool IsComponent() {
