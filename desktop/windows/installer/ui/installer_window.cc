@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_options_panel.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/terms_scroll_bar.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -335,6 +336,9 @@ void InstallerWindow::SetPage(Page page) {
     saved_focus_ = Item(focus);
     SetFocus(saved_focus_);
   }
+  // A second press of the key that brought this page, queued before it showed, would
+  // press its Accept unseen.
+  DiscardKeysTypedAhead();
   for (const PageVisibility& entry : kPageVisibility) {
     bool shown = page >= 0 && page < 6 && (entry.pages >> page) & 1;
     ShowWindow(Item(entry.control), shown ? SW_SHOWNA : SW_HIDE);
@@ -709,10 +713,6 @@ bool InstallerWindow::RestoreFocus() {
 void InstallerWindow::OnCommand(int id, int code) {
   if (id == TERMS_AGREEMENT) {
     OnAgreementCommand(code);
-    return;
-  }
-  if (id == TERMS_TEXT && code == EN_SETFOCUS) {
-    SendMessageW(Item(TERMS_TEXT), EM_SETSEL, static_cast<WPARAM>(-1), 0);
     return;
   }
   if (id == MAIN_PATH_BOX || id == MAIN_CHANGE_FOLDER_BUTTON || id == DELETE_PROFILE_BOX) {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "base/command_line.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_pump_dispatcher.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/scoped_generic.h"
@@ -21,6 +23,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -50,6 +53,22 @@ class RecordingDelegate : public InstallerWindowDelegate {
   void OnObtainFullPackage() override { calls.push_back("full package"); }
   std::vector<std::string> calls;
 };
+
+// Runs the posted and sent messages queued, through |dispatcher| first as the UI run loop
+// does (null: none). Wine's moves for the real pointer, which another program on the
+// display may have left over an open list, stay queued.
+void RunPostedMessages(Win32DialogDispatcher* dispatcher = nullptr) {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0,
+                      PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE | PM_QS_PAINT)) {
+    if (dispatcher && !(dispatcher->Dispatch(message) &
+                        base::MessagePumpDispatcher::POST_DISPATCH_PERFORM_DEFAULT)) {
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
 
 class InstallerWindowTest : public ::testing::Test {
  protected:
@@ -662,6 +681,67 @@ TEST_F(InstallerWindowTest, RichEditsShowThePageBackground) {
   }
 }
 
+// The contrast of two 0x00RRGGBB colours as the accessibility guidelines measure it,
+// from 1 to 21.
+double Contrast(uint32_t a, uint32_t b) {
+  auto luminance = [](uint32_t color) {
+    double sum = 0;
+    const double weights[] = {0.0722, 0.7152, 0.2126};
+    for (int i = 0; i < 3; ++i) {
+      const double c = ((color >> (8 * i)) & 0xFF) / 255.0;
+      sum += weights[i] * (c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+    }
+    return sum;
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// In a high-contrast scheme (white window text on black) as in the usual one, every
+// character of the agreement reads against the page drawn under it (the link's too).
+TEST_F(InstallerWindowTest, AgreementReadsInEveryColourScheme) {
+  const int kElements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT,
+                           COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT, COLOR_GRAYTEXT, COLOR_HOTLIGHT};
+  const COLORREF kHighContrast[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(0, 0, 0),
+                                    RGB(255, 255, 255), RGB(26, 235, 255), RGB(0, 0, 0),
+                                    RGB(63, 242, 63), RGB(255, 255, 0)};
+  COLORREF usual[std::size(kElements)];
+  for (size_t i = 0; i < std::size(kElements); ++i) usual[i] = GetSysColor(kElements[i]);
+  for (bool high : {false, true}) {
+    if (high) SetSysColors(static_cast<int>(std::size(kElements)), kElements, kHighContrast);
+    for (const wchar_t* code : {L"en-US", L"ar", L"ja"}) {
+      SCOPED_TRACE(base::WideToUTF8(code) + (high ? " high contrast" : ""));
+      Open(false, false);
+      settings_->SetInstallLanguage(code);
+      HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
+      const uint32_t page = testing::ReadShownPixels(agreement).at(0);
+      double least = 21;
+      for (LONG i = 0; i < GetWindowTextLengthW(agreement); ++i) {
+        CHARRANGE one = {i, i + 1};
+        SendMessageW(agreement, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&one));
+        CHARFORMAT2W format = {};
+        format.cbSize = sizeof(format);
+        SendMessageW(agreement, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        const COLORREF color =
+            format.dwEffects & CFE_AUTOCOLOR ? GetSysColor(COLOR_WINDOWTEXT) : format.crTextColor;
+        const uint32_t shown = RGB(GetBValue(color), GetGValue(color), GetRValue(color));
+        least = std::min(least, Contrast(shown, page));
+      }
+      EXPECT_GE(least, 4.5);
+      for (const auto& shown : {std::make_pair(W::PAGE_WELCOME, L"_welcome"),
+                                std::make_pair(W::PAGE_TOS, L"_terms"),
+                                std::make_pair(W::PAGE_OPTIONS, L"_options")}) {
+        if (!high) break;
+        window_->SetPage(shown.first);
+        EXPECT_TRUE(testing::SaveWindowScreenshot(
+            dialog(), L"high_contrast_" + std::wstring(code) + shown.second));
+      }
+      window_.reset();
+    }
+  }
+  SetSysColors(static_cast<int>(std::size(kElements)), kElements, usual);
+}
+
 // Escape, as the run loop hands it to the dialog manager, asks what closing asks.
 TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
   for (bool uninstall : {false, true}) {
@@ -961,6 +1041,11 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
     EXPECT_EQ("TOS", action);
     for (int i = 0; i < 3 && GetFocus() != text; ++i) press(VK_TAB);
     ASSERT_EQ(text, GetFocus());
+    // At its top, nothing selected.
+    EXPECT_EQ(0, SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0));
+    DWORD start = 1, end = 0;
+    SendMessageW(text, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, end);
     press(VK_NEXT);
     EXPECT_GT(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
     SendMessageW(text, EM_LINESCROLL, 0, -1000);
@@ -973,6 +1058,103 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   press(VK_SPACE);
   EXPECT_EQ(W::PAGE_TOS, window_->page());
   EXPECT_TRUE(delegate_.calls.empty());
+}
+
+// A key held (its repeats set bit 30) or pressed twice before the page it opened shows
+// acts once, on the page it was pressed on: Enter or Space on the terms link, on Options
+// and on Back follow them once and install nothing, read from the left and mirrored; a
+// held Escape asks once. A press begun on the page shown accepts it. In the
+// uninstallation's window, the error page that comes while the key is held takes none.
+TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
+  Win32DialogDispatcher dispatcher;
+  // The key at the control the focus is on when the keyboard sends it.
+  auto key = [](HWND to, WPARAM code, bool down, bool repeat) {
+    const LPARAM scan = MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC);
+    PostMessageW(to, down ? WM_KEYDOWN : WM_KEYUP, code,
+                 1 | scan << 16 | (repeat || !down ? 1 << 30 : 0) | (down ? 0 : 1u << 31));
+  };
+  auto hold = [&](HWND to, WPARAM code) {
+    key(to, code, true, false);
+    RunPostedMessages(&dispatcher);
+    for (int i = 0; i < 3; ++i) key(GetFocus(), code, true, true);
+    key(GetFocus(), code, false, false);
+    RunPostedMessages(&dispatcher);
+  };
+  auto press = [&](HWND to, WPARAM code) {
+    key(to, code, true, false);
+    key(to, code, false, false);
+  };
+  Open(false, false);
+  dispatcher.SetActiveDialog(dialog());
+  HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
+  const struct {
+    W::Page page;
+    int control;
+    W::Page next;
+  } kPresses[] = {{W::PAGE_WELCOME, W::TERMS_AGREEMENT, W::PAGE_TOS},
+                  {W::PAGE_WELCOME, W::OPTIONS_BUTTON, W::PAGE_OPTIONS},
+                  {W::PAGE_TOS, W::BACK_BUTTON, W::PAGE_WELCOME}};
+  for (const wchar_t* code : {L"en-US", L"ar"}) {
+    settings_->SetInstallLanguage(code);
+    for (const auto& entry : kPresses) {
+      for (WPARAM pressed : {VK_RETURN, VK_SPACE}) {
+        for (bool held : {true, false}) {
+          SCOPED_TRACE(base::WideToUTF8(code) + " control " + std::to_string(entry.control) +
+                       " key " + std::to_string(pressed) + (held ? " held" : " twice"));
+          window_->SetPage(W::PAGE_WELCOME);
+          window_->SetPage(entry.page);
+          SetForegroundWindow(dialog());
+          // Reached as by Tab: a button with the focus is the default one.
+          HWND control = GetDlgItem(dialog(), entry.control);
+          SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+          const size_t pages = PageSequence().size();
+          if (held) {
+            hold(control, pressed);
+          } else {
+            // The second press waits in the queue while the first opens the page.
+            press(control, pressed);
+            press(accept, pressed);
+            RunPostedMessages(&dispatcher);
+          }
+          EXPECT_EQ(entry.next, window_->page());
+          EXPECT_EQ(pages + 1, PageSequence().size());
+          EXPECT_TRUE(delegate_.calls.empty());
+        }
+      }
+    }
+  }
+  hold(accept, VK_ESCAPE);
+  EXPECT_EQ(1u, boxes_.size());
+  press(accept, VK_RETURN);
+  RunPostedMessages(&dispatcher);
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+
+  window_.reset();
+  delegate_.calls.clear();
+  Open(true, false);
+  dispatcher.SetActiveDialog(dialog());
+  SetForegroundWindow(dialog());
+  HWND uninstall = GetDlgItem(dialog(), W::UNINSTALL_BUTTON);
+  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(uninstall), TRUE);
+  key(uninstall, VK_RETURN, true, false);
+  RunPostedMessages(&dispatcher);
+  // The uninstallation fails while the key is still held.
+  window_->ShowProgress(0, 10);
+  window_->ShowError(L"failed", false, "failed");
+  for (int i = 0; i < 3; ++i) key(GetFocus(), VK_RETURN, true, true);
+  key(GetFocus(), VK_RETURN, false, false);
+  RunPostedMessages(&dispatcher);
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+  // A press made before the error page showed was meant for the page before.
+  HWND retry = GetDlgItem(dialog(), W::RETRY_BUTTON);
+  press(retry, VK_RETURN);
+  window_->ShowProgress(0, 10);
+  window_->ShowError(L"failed", false, "failed");
+  RunPostedMessages(&dispatcher);
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+  press(retry, VK_RETURN);
+  RunPostedMessages(&dispatcher);
+  EXPECT_EQ((std::vector<std::string>{"accept", "accept"}), delegate_.calls);
 }
 
 // The language list, opened and moved, applies each entry it passes; closed without a
@@ -1141,12 +1323,7 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   const LRESULT chosen = SendMessageW(box, CB_GETCURSEL, 0, 0) + 1;  // Arabic
   SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
   SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0,
-                      PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE | PM_QS_PAINT)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  RunPostedMessages();
   ASSERT_TRUE(IsMirrored(dialog()));
   HWND list = OpenListOf(box);
   ASSERT_TRUE(list);
@@ -1167,6 +1344,50 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   // Moved, the pointer points again.
   SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(x, static_cast<int>(8 * height + height / 2)));
   EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + 8, SendMessageW(box, CB_GETCURSEL, 0, 0));
+}
+
+// Escape in the open language list keeps the language it showed when it opened, whatever
+// entry Wine's list took from the pointer over it: Catalan in the list the user opened in
+// English, Greek in the one the window opened again in Arabic. Nothing is mirrored again.
+TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
+  SetCursorPos(0, 0);
+  HWND box = OpenAtLanguageBox();
+  const std::vector<std::wstring> languages = LoadAvailableLanguages();
+  auto shown = [&]() {
+    return languages[static_cast<size_t>(
+        SendMessageW(box, CB_GETITEMDATA, SendMessageW(box, CB_GETCURSEL, 0, 0), 0))];
+  };
+  for (bool reopened : {false, true}) {
+    SCOPED_TRACE(reopened ? "opened again" : "opened");
+    settings_->SetInstallLanguage(L"en-GB");
+    RunPostedMessages();
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    if (reopened) {
+      SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+      RunPostedMessages();
+    }
+    const std::wstring before = settings_->install_language();
+    ASSERT_EQ(reopened ? L"ar" : L"en-GB", before);
+    ASSERT_EQ(reopened, IsMirrored(dialog()));
+    HWND list = OpenListOf(box);
+    ASSERT_TRUE(list);
+    const std::wstring other = reopened ? L"el" : L"ca";
+    const LRESULT entry = std::find(languages.begin(), languages.end(), other) - languages.begin();
+    const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    const int y = static_cast<int>((entry - SendMessageW(list, LB_GETTOPINDEX, 0, 0)) * height);
+    RECT client;
+    GetClientRect(list, &client);
+    // The pointer comes to rest over the entry.
+    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(client.right / 2, y + 1));
+    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(client.right / 2, y + height / 2));
+    ASSERT_EQ(other, shown());
+    SendMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
+    RunPostedMessages();
+    EXPECT_FALSE(OpenListOf(box));
+    EXPECT_EQ(before, settings_->install_language());
+    EXPECT_EQ(before, shown());
+    EXPECT_EQ(reopened, IsMirrored(dialog()));
+  }
 }
 
 // The wizard may take the language of an installation it finds while the user has the
