@@ -228,10 +228,7 @@ void InstallerOptionsPanel::Refresh() {
   const int operation = settings_->operation();
   EnableWindow(mode_box, operation == Settings::OPERATION_INSTALL ||
                              (operation == Settings::OPERATION_INVALID && !valid));
-  int mode = settings_->flag(Settings::COPY_ONLY) ? 2
-             : settings_->flag(Settings::ALL_USERS_FLAG) ? 0
-                                                         : 1;
-  SendMessageW(mode_box, CB_SETCURSEL, static_cast<WPARAM>(mode), 0);
+  ShowMode();
   HWND accept_button = GetDlgItem(dialog_, W::ACCEPT_BUTTON);
   std::wstring accept = GetLocalizedString(target.existing_installation ? 37008 : 37007);
   SetWindowTextW(accept_button, accept.c_str());
@@ -261,6 +258,13 @@ void InstallerOptionsPanel::Refresh() {
   EnableBack();
   ShowWindow(PanelItem(W::INVALID_PATH_WARNING), valid ? SW_HIDE : SW_SHOWNA);
   refreshing_ = false;
+}
+
+void InstallerOptionsPanel::ShowMode() {
+  const int mode = settings_->flag(Settings::COPY_ONLY)        ? 2
+                   : settings_->flag(Settings::ALL_USERS_FLAG) ? 0
+                                                               : 1;
+  SendMessageW(PanelItem(W::MODE_BOX), CB_SETCURSEL, static_cast<WPARAM>(mode), 0);
 }
 
 void InstallerOptionsPanel::EnableBack() {
@@ -348,6 +352,9 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
       OnLanguageBox(control, code);
       return;
     case W::MODE_BOX: {
+      // Closed without a choice, it shows the mode that applies, not the entry it
+      // highlighted last (Wine's follows a pointer resting over it).
+      if (code == CBN_SELENDCANCEL) ShowMode();
       if (code != CBN_SELCHANGE || !CountChange("changed_install_mode")) return;
       LRESULT selected = SendMessageW(control, CB_GETCURSEL, 0, 0);
       if (selected >= 0) WarnIfRefused(settings_->SetMode(static_cast<int>(selected)), "of the mode");

@@ -66,6 +66,8 @@ class InstallerOptionsPanel {
   HWND PanelItem(int id) const { return GetDlgItem(panel_, id); }
   void RefreshUninstall(bool shield);
   void RefreshPathBox();
+  // Selects the settings' install mode in its box.
+  void ShowMode();
   // BACK usable or not, for the page shown and the folder.
   void EnableBack();
   void FillLanguageBox();

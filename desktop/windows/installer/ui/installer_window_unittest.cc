@@ -1310,6 +1310,7 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
 // Escape in the open language list keeps the language it showed when it opened, whatever
 // entry Wine's list took from the pointer over it: Catalan in the list the user opened in
 // English, Greek in the one the window opened again in Arabic. Nothing is mirrored again.
+// The mode box, likewise, goes on showing the mode that applies.
 TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
   SetCursorPos(0, 0);
   HWND box = OpenAtLanguageBox();
@@ -1339,6 +1340,19 @@ TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
     EXPECT_EQ(before, shown());
     EXPECT_EQ(reopened, IsMirrored(dialog()));
   }
+  // The mode box shows the mode that applies (for the current user), not standalone.
+  HWND mode = GetDlgItem(options(), W::MODE_BOX);
+  SetFocus(mode);
+  SendMessageW(mode, CB_SHOWDROPDOWN, TRUE, 0);
+  HWND list = OpenListOf(mode);
+  const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+  for (LRESULT at : {2 * height + 1, 2 * height + height / 2})
+    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(8, at));
+  ASSERT_EQ(2, SendMessageW(mode, CB_GETCURSEL, 0, 0));
+  SendMessageW(mode, WM_KEYDOWN, VK_ESCAPE, 1);
+  RunPostedMessages();
+  EXPECT_FALSE(settings_->flag(Settings::COPY_ONLY));
+  EXPECT_EQ(1, SendMessageW(mode, CB_GETCURSEL, 0, 0));
 }
 
 // The wizard may take the language of an installation it finds while the user has the
