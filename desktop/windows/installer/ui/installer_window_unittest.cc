@@ -1315,42 +1315,38 @@ TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
   SetCursorPos(0, 0);
   HWND box = OpenAtLanguageBox();
   const std::vector<std::wstring> languages = LoadAvailableLanguages();
-  auto shown = [&]() {
-    return languages[SendMessageW(box, CB_GETITEMDATA, SendMessageW(box, CB_GETCURSEL, 0, 0), 0)];
+  // The pointer comes to rest over |entry| of |combo|'s open list, and Wine's list takes
+  // it; then Escape.
+  auto rest_and_escape = [](HWND combo, LRESULT entry) {
+    HWND list = OpenListOf(combo);
+    const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    const LRESULT y = (entry - SendMessageW(list, LB_GETTOPINDEX, 0, 0)) * height;
+    for (LRESULT at : {y + 1, y + height / 2})
+      SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(8, at));
+    EXPECT_EQ(entry, SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    SendMessageW(combo, WM_KEYDOWN, VK_ESCAPE, 1);
+    RunPostedMessages();
+    EXPECT_FALSE(OpenListOf(combo));
   };
   for (bool reopened : {false, true}) {
     settings_->SetInstallLanguage(L"en-GB");
     SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
     if (reopened) SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
     RunPostedMessages();
-    const std::wstring before = settings_->install_language(), other = reopened ? L"el" : L"ca";
-    HWND list = OpenListOf(box);
-    ASSERT_TRUE(list && before == (reopened ? L"ar" : L"en-GB"));
-    const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
-    const LRESULT y = (std::find(languages.begin(), languages.end(), other) - languages.begin() -
-                       SendMessageW(list, LB_GETTOPINDEX, 0, 0)) * height;
-    // The pointer comes to rest over the entry, and Wine's list takes it.
-    for (LRESULT at : {y + 1, y + height / 2})
-      SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(8, at));
-    ASSERT_EQ(other, shown());
-    SendMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1);
-    RunPostedMessages();
-    EXPECT_FALSE(OpenListOf(box));
+    const std::wstring before = settings_->install_language();
+    ASSERT_EQ(reopened ? L"ar" : L"en-GB", before);
+    rest_and_escape(box, std::find(languages.begin(), languages.end(), reopened ? L"el" : L"ca") -
+                             languages.begin());
     EXPECT_EQ(before, settings_->install_language());
-    EXPECT_EQ(before, shown());
+    EXPECT_EQ(before, languages[SendMessageW(box, CB_GETITEMDATA,
+                                             SendMessageW(box, CB_GETCURSEL, 0, 0), 0)]);
     EXPECT_EQ(reopened, IsMirrored(dialog()));
   }
-  // The mode box shows the mode that applies (for the current user), not standalone.
+  // For the current user, not standalone.
   HWND mode = GetDlgItem(options(), W::MODE_BOX);
   SetFocus(mode);
   SendMessageW(mode, CB_SHOWDROPDOWN, TRUE, 0);
-  HWND list = OpenListOf(mode);
-  const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
-  for (LRESULT at : {2 * height + 1, 2 * height + height / 2})
-    SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(8, at));
-  ASSERT_EQ(2, SendMessageW(mode, CB_GETCURSEL, 0, 0));
-  SendMessageW(mode, WM_KEYDOWN, VK_ESCAPE, 1);
-  RunPostedMessages();
+  rest_and_escape(mode, 2);
   EXPECT_FALSE(settings_->flag(Settings::COPY_ONLY));
   EXPECT_EQ(1, SendMessageW(mode, CB_GETCURSEL, 0, 0));
 }
