@@ -831,10 +831,12 @@ PY
     check_installed_package "$SAMPLE/package"
     ;;
   wizard_unwritable_folder)
-    # The error page tells the cause the installation reported, not the generic failure.
+    # The error page tells the cause the installation reported, not the generic failure,
+    # and names the whole path of the version folder that could not be made.
     make_install_folder_unwritable
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
       shown:accept click:accept shown:retry 'page-text:progress_text:could not be created' \
+      'page-text:progress_text:C:\Velum E2E\1.0.100.0' \
       screenshot:e2e_wizard_unwritable_folder_error close \
       answer-yes:e2e_wizard_unwritable_folder_question ended
     [ "$RC" != 0 ] || fail "the installer reported success"

@@ -33,6 +33,7 @@ const int kPhaseWeights[] = {1, 1000, 200, 1, 1, 100};
 
 const uint32_t kErrorInstall = 0;
 const uint32_t kErrorUninstall = 1;
+const uint32_t kErrorCreateFolder = 4;
 
 // Texts.
 const uint32_t kNoAdminRightsString = 37061;
@@ -402,7 +403,13 @@ void InstallerUIController::OnImportantEvent(const std::string& name) {
 void InstallerUIController::OnError(uint32_t code, const std::wstring& argument,
                                     const std::string& message) {
   if (!pending_error_) stats_.root()->SetString("failure_reason", message);
-  ReportError(ErrorStringId(code, settings_->flag(Settings::UNINSTALL_FLAG)), argument, message);
+  // A version subfolder that could not be made comes by its name alone: the user reads
+  // where it is, below the folder the options page showed.
+  const base::FilePath folder(argument);
+  const std::wstring shown = code == kErrorCreateFolder && !argument.empty() && !folder.IsAbsolute()
+                                 ? settings_->install_folder().Append(folder).value()
+                                 : argument;
+  ReportError(ErrorStringId(code, settings_->flag(Settings::UNINSTALL_FLAG)), shown, message);
 }
 
 void InstallerUIController::ReportError(uint32_t string_id, const std::wstring& argument,

@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -155,6 +156,27 @@ TEST_F(InstallerUIControllerTest, ErrorPageTellsTheFirstErrorReported) {
   std::string reason;
   EXPECT_TRUE(record->GetString("failure_reason", &reason));
   EXPECT_EQ("Creating installation subfolder failed", reason);
+}
+
+// A folder that could not be made is named in full, also where the installation names
+// its version subfolder alone: below the folder the options page showed, in every script.
+TEST_F(InstallerUIControllerTest, FolderErrorNamesTheWholePath) {
+  const LANGID previous = GetCurrentLanguageId();
+  for (const wchar_t* code : {L"en-US", L"ar", L"ja", L"th"}) {
+    SetCurrentLanguageId(LanguageCodeToLcid(code));
+    testing::TestSettings settings(install_folder_, {});
+    script_ = [this, code](C* controller) {
+      controller->OnError(4, L"1.0.100.0", "Creating installation subfolder failed");
+      ClickButton(window_, W::ACCEPT_BUTTON);
+      EXPECT_EQ(GetLocalizedStringWithArg(37059, install_folder_.Append(L"1.0.100.0").value()),
+                GetControlText(window_, W::PROGRESS_TEXT));
+      EXPECT_TRUE(testing::SaveWindowScreenshot(window_, L"ui_controller_folder_error_" +
+                                                             std::wstring(code)));
+      controller->OnCancel();
+    };
+    EXPECT_FALSE(RunController(settings.get()));
+  }
+  SetCurrentLanguageId(previous);
 }
 
 // Autoupdates and runs with statistics off send nothing.

@@ -25,6 +25,9 @@ namespace {
 using W = InstallerWindow;
 
 const COLORREF kLinkColor = 0x686868;
+// The agreement is drawn on the page's light picture in every colour scheme, as the
+// page's other texts: never in the scheme's window text, which high contrast makes white.
+const COLORREF kAgreementColor = RGB(0, 0, 0);
 
 std::wstring GetComboEntry(HWND box, LRESULT index) {
   LRESULT length = SendMessageW(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
@@ -225,10 +228,7 @@ void InstallerOptionsPanel::Refresh() {
   const int operation = settings_->operation();
   EnableWindow(mode_box, operation == Settings::OPERATION_INSTALL ||
                              (operation == Settings::OPERATION_INVALID && !valid));
-  int mode = settings_->flag(Settings::COPY_ONLY) ? 2
-             : settings_->flag(Settings::ALL_USERS_FLAG) ? 0
-                                                         : 1;
-  SendMessageW(mode_box, CB_SETCURSEL, static_cast<WPARAM>(mode), 0);
+  ShowMode();
   HWND accept_button = GetDlgItem(dialog_, W::ACCEPT_BUTTON);
   std::wstring accept = GetLocalizedString(target.existing_installation ? 37008 : 37007);
   SetWindowTextW(accept_button, accept.c_str());
@@ -238,7 +238,9 @@ void InstallerOptionsPanel::Refresh() {
   std::vector<RichEditLink> links;
   static_cast<void>(PlainTextOfLinks(ParseAnchors(agreement), &links));
   tos_link_label_ = links.empty() ? std::wstring() : links.front().label;
-  SetRichEditTextWithLinks(GetDlgItem(dialog_, W::TERMS_AGREEMENT), agreement, kLinkColor);
+  HWND agreement_control = GetDlgItem(dialog_, W::TERMS_AGREEMENT);
+  SetRichEditDefaultColor(agreement_control, kAgreementColor);
+  SetRichEditTextWithLinks(agreement_control, agreement, kLinkColor);
   if (base::GetWindowsVersion() >= base::OS_VERSION_VISTA) {
     SendMessageW(accept_button, BCM_SETSHIELD, 0, shield);
     SendMessageW(GetDlgItem(dialog_, W::RETRY_BUTTON), BCM_SETSHIELD, 0, shield);
@@ -256,6 +258,13 @@ void InstallerOptionsPanel::Refresh() {
   EnableBack();
   ShowWindow(PanelItem(W::INVALID_PATH_WARNING), valid ? SW_HIDE : SW_SHOWNA);
   refreshing_ = false;
+}
+
+void InstallerOptionsPanel::ShowMode() {
+  const int mode = settings_->flag(Settings::COPY_ONLY)        ? 2
+                   : settings_->flag(Settings::ALL_USERS_FLAG) ? 0
+                                                               : 1;
+  SendMessageW(PanelItem(W::MODE_BOX), CB_SETCURSEL, static_cast<WPARAM>(mode), 0);
 }
 
 void InstallerOptionsPanel::EnableBack() {
@@ -339,24 +348,13 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
   HWND control = GetDlgItem(dialog_, id);
   if (!control) control = PanelItem(id);
   switch (id) {
-    case W::LANGUAGE_BOX: {
-      // A list closed without a choice shows its entry of before again, without a
-      // selection change: the language follows the box.
-      const bool closed = code == CBN_SELENDCANCEL || code == CBN_CLOSEUP;
-      if (!closed && (code != CBN_SELCHANGE || !CountChange("changed_language"))) return;
-      LRESULT selected = SendMessageW(control, CB_GETCURSEL, 0, 0);
-      LRESULT index = selected < 0 ? -1 : SendMessageW(control, CB_GETITEMDATA,
-                                                      static_cast<WPARAM>(selected), 0);
-      if (index < 0 || static_cast<size_t>(index) >= languages_.size()) return;
-      const std::wstring& language = languages_[static_cast<size_t>(index)];
-      if (closed && (!settings_->changeable() ||
-                     _wcsicmp(language.c_str(), settings_->install_language().c_str()) == 0)) {
-        return;
-      }
-      settings_->SetInstallLanguage(language);
+    case W::LANGUAGE_BOX:
+      OnLanguageBox(control, code);
       return;
-    }
     case W::MODE_BOX: {
+      // Closed without a choice, it shows the mode that applies, not the entry it
+      // highlighted last (Wine's follows a pointer resting over it).
+      if (code == CBN_SELENDCANCEL) ShowMode();
       if (code != CBN_SELCHANGE || !CountChange("changed_install_mode")) return;
       LRESULT selected = SendMessageW(control, CB_GETCURSEL, 0, 0);
       if (selected >= 0) WarnIfRefused(settings_->SetMode(static_cast<int>(selected)), "of the mode");
@@ -379,6 +377,58 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
   }
   if (code == BN_CLICKED)
     OnCheckBox(id, SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED);
+}
+
+void InstallerOptionsPanel::OnLanguageBox(HWND box, int code) {
+  switch (code) {
+    case CBN_DROPDOWN:
+      // What a close without a choice keeps, whatever entry the list highlights by then
+      // (Wine's takes the one under a resting pointer, and keeps it at Escape).
+      language_at_drop_ = settings_->install_language();
+      list_cancelled_ = false;
+      return;
+    case CBN_SELENDOK:
+      list_cancelled_ = false;
+      return;
+    case CBN_SELENDCANCEL:
+      list_cancelled_ = true;
+      KeepLanguageAtDrop();
+      return;
+    case CBN_CLOSEUP: {
+      const bool cancelled = list_cancelled_;
+      if (cancelled) KeepLanguageAtDrop();
+      list_cancelled_ = false;
+      language_at_drop_.clear();
+      if (cancelled) return;
+      // After a choice the language follows the box.
+      break;
+    }
+    case CBN_SELCHANGE:
+      if (!CountChange("changed_language")) return;
+      break;
+    default:
+      return;
+  }
+  const LRESULT selected = SendMessageW(box, CB_GETCURSEL, 0, 0);
+  const LRESULT index =
+      selected < 0 ? -1 : SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
+  if (index < 0 || static_cast<size_t>(index) >= languages_.size()) return;
+  const std::wstring& language = languages_[static_cast<size_t>(index)];
+  if (code == CBN_CLOSEUP &&
+      (!settings_->changeable() ||
+       _wcsicmp(language.c_str(), settings_->install_language().c_str()) == 0)) {
+    return;
+  }
+  settings_->SetInstallLanguage(language);
+}
+
+void InstallerOptionsPanel::KeepLanguageAtDrop() {
+  if (!language_at_drop_.empty() && settings_->changeable() &&
+      _wcsicmp(language_at_drop_.c_str(), settings_->install_language().c_str()) != 0) {
+    settings_->SetInstallLanguage(language_at_drop_);
+  }
+  // The box shows the language again, without a change of its own.
+  FillLanguageBox();
 }
 
 void InstallerOptionsPanel::OnCheckBox(int id, bool checked) {

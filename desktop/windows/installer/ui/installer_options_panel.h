@@ -66,6 +66,8 @@ class InstallerOptionsPanel {
   HWND PanelItem(int id) const { return GetDlgItem(panel_, id); }
   void RefreshUninstall(bool shield);
   void RefreshPathBox();
+  // Selects the settings' install mode in its box.
+  void ShowMode();
   // BACK usable or not, for the page shown and the folder.
   void EnableBack();
   void FillLanguageBox();
@@ -74,6 +76,9 @@ class InstallerOptionsPanel {
   // Counts |counter| on the page node; false (after refreshing the controls) when the
   // settings cannot change now.
   [[nodiscard]] bool CountChange(const char* counter);
+  void OnLanguageBox(HWND box, int code);
+  // The language the list showed when it opened stays, in the box and the settings.
+  void KeepLanguageAtDrop();
   void OnCheckBox(int id, bool checked);
   void ApplyPathText(HWND box, const char* counter, bool selected_entry);
   void BrowseForFolder();
@@ -91,6 +96,10 @@ class InstallerOptionsPanel {
   bool refreshing_ = false;
   // Set while a typed path reaches the settings.
   bool typing_path_ = false;
+  // The language when the language list last opened (empty while it is closed), and
+  // whether the list is closing without a choice.
+  std::wstring language_at_drop_;
+  bool list_cancelled_ = false;
   std::wstring tos_link_target_;
   std::wstring tos_link_label_;
 };

@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_options_panel.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/terms_scroll_bar.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
@@ -106,11 +107,21 @@ LRESULT CALLBACK RenameMessageBoxButtons(int code, WPARAM wparam, LPARAM lparam)
   return CallNextHookEx(g_message_box_hook, code, wparam, lparam);
 }
 
+// The box's own loop offers its keys to the dialog manager through this filter: a key held
+// since before the box opened (Enter on Cancel) would answer it with its default, Yes.
+LRESULT CALLBACK DropHeldKeys(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == MSGF_DIALOGBOX && IsRepeatOfActingKey(*reinterpret_cast<const MSG*>(lparam)))
+    return 1;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 [[nodiscard]] int SystemMessageBox(HWND owner, const std::wstring& text,
                                    const std::wstring& caption, UINT type) {
   HHOOK previous = g_message_box_hook;
   HWND previous_box = g_message_box;
   g_message_box = nullptr;
+  const base::ScopedHook held_keys(
+      SetWindowsHookExW(WH_MSGFILTER, DropHeldKeys, nullptr, GetCurrentThreadId()));
   base::ScopedHook hook(
       SetWindowsHookExW(WH_CBT, RenameMessageBoxButtons, nullptr, GetCurrentThreadId()));
   g_message_box_hook = hook.Get();
@@ -335,6 +346,9 @@ void InstallerWindow::SetPage(Page page) {
     saved_focus_ = Item(focus);
     SetFocus(saved_focus_);
   }
+  // A second press of the key that brought this page, queued before it showed, would
+  // press its Accept unseen.
+  DiscardKeysTypedAhead();
   for (const PageVisibility& entry : kPageVisibility) {
     bool shown = page >= 0 && page < 6 && (entry.pages >> page) & 1;
     ShowWindow(Item(entry.control), shown ? SW_SHOWNA : SW_HIDE);
@@ -709,10 +723,6 @@ bool InstallerWindow::RestoreFocus() {
 void InstallerWindow::OnCommand(int id, int code) {
   if (id == TERMS_AGREEMENT) {
     OnAgreementCommand(code);
-    return;
-  }
-  if (id == TERMS_TEXT && code == EN_SETFOCUS) {
-    SendMessageW(Item(TERMS_TEXT), EM_SETSEL, static_cast<WPARAM>(-1), 0);
     return;
   }
   if (id == MAIN_PATH_BOX || id == MAIN_CHANGE_FOLDER_BUTTON || id == DELETE_PROFILE_BOX) {

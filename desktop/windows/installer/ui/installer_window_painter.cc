@@ -184,7 +184,12 @@ HBRUSH InstallerWindowPainter::OnControlColor(HDC dc, HWND control, bool options
   if (message != WM_CTLCOLORSTATIC) return nullptr;
   int id = GetDlgCtrlID(control);
   if (!options_panel) {
-    if (id == InstallerWindow::TERMS_TEXT) return GetSysColorBrush(COLOR_WINDOW);
+    if (id == InstallerWindow::TERMS_TEXT) {
+      // The scheme's own pair: in high contrast the text is light on dark.
+      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+      return GetSysColorBrush(COLOR_WINDOW);
+    }
     auto brush = brushes_.find(control);
     if (brush != brushes_.end()) return brush->second.Get();
   }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "base/command_line.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/message_loop/message_pump_dispatcher.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/scoped_generic.h"
@@ -21,6 +23,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
+#include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -50,6 +53,19 @@ class RecordingDelegate : public InstallerWindowDelegate {
   void OnObtainFullPackage() override { calls.push_back("full package"); }
   std::vector<std::string> calls;
 };
+
+// Runs the queued posted and sent messages, through |dispatcher| first as the UI run loop
+// does; Wine's moves for the real pointer, which may rest over an open list, stay queued.
+void RunPostedMessages(Win32DialogDispatcher* dispatcher = nullptr) {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0,
+                      PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE | PM_QS_PAINT)) {
+    if (!dispatcher || dispatcher->Dispatch(message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
 
 class InstallerWindowTest : public ::testing::Test {
  protected:
@@ -269,6 +285,8 @@ struct ShownBox {
   std::wstring yes, no;
   bool answered = false;
   int ticks = 0;
+  // Enter held since before the box opened repeats at its focus, ahead of the answer.
+  bool enter_held = false;
 };
 ShownBox* g_shown_box = nullptr;
 
@@ -277,6 +295,8 @@ BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   g_shown_box->yes = GetControlText(window, IDYES);
   g_shown_box->no = GetControlText(window, IDNO);
   g_shown_box->answered = true;
+  if (g_shown_box->enter_held)
+    PostMessageW(GetDlgItem(window, IDYES), WM_KEYDOWN, VK_RETURN, 1 << 30);
   PostMessageW(window, WM_COMMAND, IDNO, 0);
   return FALSE;
 }
@@ -291,10 +311,13 @@ void CALLBACK LookForBox(HWND, UINT, UINT_PTR timer, DWORD) {
   if (g_shown_box->answered) KillTimer(nullptr, timer);
 }
 
+// The question has its buttons in the UI language; Enter held since before it opened
+// leaves it to the answer given (No).
 TEST_F(InstallerWindowTest, SystemConfirmationBoxHasLocalizedButtons) {
   Open(false, false);
   window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
   ShownBox shown;
+  shown.enter_held = true;
   g_shown_box = &shown;
   UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
   ASSERT_NE(0u, timer);
@@ -662,6 +685,46 @@ TEST_F(InstallerWindowTest, RichEditsShowThePageBackground) {
   }
 }
 
+// In a high-contrast scheme (white window text on black) as in the usual one, the
+// agreement's sentence is dark on the light page under it, and the terms take the scheme's
+// own pair of colours.
+TEST_F(InstallerWindowTest, AgreementReadsInEveryColourScheme) {
+  const int kElements[] = {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNTEXT};
+  const COLORREF kHighContrast[] = {0, 0xFFFFFF, 0, 0xFFFFFF};
+  COLORREF usual[4];
+  for (int i = 0; i < 4; ++i) usual[i] = GetSysColor(kElements[i]);
+  auto brightness = [](uint32_t color) {
+    return (color & 0xFF) + (color >> 8 & 0xFF) + (color >> 16 & 0xFF);
+  };
+  for (int i = 0; i < 6; ++i) {
+    const std::wstring code = i % 3 == 0 ? L"en-US" : i % 3 == 1 ? L"ar" : L"ja";
+    SCOPED_TRACE(base::WideToUTF8(code) + (i >= 3 ? " high contrast" : ""));
+    if (i == 3) SetSysColors(4, kElements, kHighContrast);
+    Open(false, false);
+    settings_->SetInstallLanguage(code);
+    HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
+    CHARFORMAT2W format = {};
+    format.cbSize = sizeof(format);
+    SendMessageW(agreement, EM_SETSEL, 0, 1);
+    SendMessageW(agreement, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    EXPECT_LT(brightness(format.dwEffects & CFE_AUTOCOLOR ? GetSysColor(COLOR_WINDOWTEXT)
+                                                          : format.crTextColor) + 400,
+              brightness(testing::ReadShownPixels(agreement).at(0)));
+    testing::Canvas terms(1, 1);
+    SendMessageW(dialog(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(terms.dc()),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog(), W::TERMS_TEXT)));
+    EXPECT_EQ(GetSysColor(COLOR_WINDOW), GetBkColor(terms.dc()));
+    EXPECT_EQ(GetSysColor(COLOR_WINDOWTEXT), GetTextColor(terms.dc()));
+    for (int shown : {W::PAGE_WELCOME, W::PAGE_TOS, W::PAGE_OPTIONS}) {
+      window_->SetPage(static_cast<W::Page>(shown));
+      const std::wstring name = L"high_contrast_" + code + L"_page_" + std::to_wstring(shown);
+      EXPECT_TRUE(i < 3 || testing::SaveWindowScreenshot(dialog(), name));
+    }
+    window_.reset();
+  }
+  SetSysColors(4, kElements, usual);
+}
+
 // Escape, as the run loop hands it to the dialog manager, asks what closing asks.
 TEST_F(InstallerWindowTest, EscapeAsksTheCancelQuestion) {
   for (bool uninstall : {false, true}) {
@@ -950,6 +1013,11 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
     EXPECT_EQ(L"", selected_text());
     if (code != L"en-US" && code != L"ar" && code != L"he" && code != L"fa") continue;
     SetFocus(agreement);
+    // A held key's repeat coming to the link follows nothing.
+    MSG repeat = testing::MakeKeyDown(agreement, VK_RETURN);
+    repeat.lParam |= 1 << 30;
+    IsDialogMessageW(dialog(), &repeat);
+    ASSERT_EQ(W::PAGE_WELCOME, window_->page());
     if (code == L"en-US" || code == L"ar") {
       EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"language_" + code + L"_welcome_link_focused"));
     }
@@ -959,8 +1027,14 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
     std::string action;
     EXPECT_TRUE(PageNode(PageSequence().size() - 2)->GetString("navigation_action", &action));
     EXPECT_EQ("TOS", action);
+    // Tab reaches the text at its top, a selection made there before cleared.
+    SendMessageW(text, EM_SETSEL, 0, 5);
     for (int i = 0; i < 3 && GetFocus() != text; ++i) press(VK_TAB);
     ASSERT_EQ(text, GetFocus());
+    EXPECT_EQ(0, SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0));
+    DWORD start = 1, end = 0;
+    SendMessageW(text, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, end);
     press(VK_NEXT);
     EXPECT_GT(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
     SendMessageW(text, EM_LINESCROLL, 0, -1000);
@@ -973,6 +1047,75 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   press(VK_SPACE);
   EXPECT_EQ(W::PAGE_TOS, window_->page());
   EXPECT_TRUE(delegate_.calls.empty());
+}
+
+// A key held (its repeats set bit 30) or pressed twice before the page it opened shows
+// acts once, on the page it was pressed on: Enter or Space on the terms link, Options and
+// Back follow them once and install nothing; a held Escape asks once; a press begun on
+// the page shown accepts. The uninstallation's error page, shown while the key is held,
+// takes none of its repeats.
+TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
+  Win32DialogDispatcher dispatcher;
+  // Down (a repeat: held since before) or up, where the focus is when it comes (null).
+  auto key = [](HWND to, WPARAM code, bool down, bool repeat) {
+    PostMessageW(to ? to : GetFocus(), down ? WM_KEYDOWN : WM_KEYUP, code,
+                 1 | (repeat || !down ? 1 << 30 : 0) | (down ? 0 : 1u << 31));
+  };
+  auto hold = [&](HWND to, WPARAM code) {
+    key(to, code, true, false);
+    RunPostedMessages(&dispatcher);
+    for (int i = 0; i < 4; ++i) key(nullptr, code, i < 3, true);
+    RunPostedMessages(&dispatcher);
+  };
+  Open(false, false);
+  dispatcher.SetActiveDialog(dialog());
+  HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
+  const int kControls[] = {W::TERMS_AGREEMENT, W::OPTIONS_BUTTON, W::BACK_BUTTON};
+  const W::Page kNext[] = {W::PAGE_TOS, W::PAGE_OPTIONS, W::PAGE_WELCOME};
+  for (int i = 0; i < 24; ++i) {
+    const WPARAM code = i & 1 ? VK_SPACE : VK_RETURN;
+    const bool held = i & 2;
+    const int row = i / 4 % 3;
+    SCOPED_TRACE(::testing::Message() << (i < 12 ? "en-US " : "ar ") << kControls[row] << " key "
+                                      << code << (held ? " held" : " twice"));
+    settings_->SetInstallLanguage(i < 12 ? L"en-US" : L"ar");
+    window_->SetPage(W::PAGE_WELCOME);
+    window_->SetPage(kNext[row] == W::PAGE_WELCOME ? W::PAGE_TOS : W::PAGE_WELCOME);
+    // Reached as by Tab: a button with the focus is the default one.
+    HWND control = GetDlgItem(dialog(), kControls[row]);
+    SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    const size_t pages = PageSequence().size();
+    if (held) hold(control, code);
+    // Else the second press waits in the queue, for where the focus goes, as the first acts.
+    for (int k = 0; k < 4 && !held; ++k) key(k < 2 ? control : accept, code, k % 2 == 0, false);
+    RunPostedMessages(&dispatcher);
+    EXPECT_EQ(kNext[row], window_->page());
+    EXPECT_EQ(pages + 1, PageSequence().size());
+    EXPECT_TRUE(delegate_.calls.empty());
+  }
+  hold(accept, VK_ESCAPE);
+  EXPECT_EQ(1u, boxes_.size());
+  key(accept, VK_RETURN, true, false);
+  RunPostedMessages(&dispatcher);
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+  // Space held in the folder box types blanks, as in any text.
+  window_->SetPage(W::PAGE_OPTIONS);
+  HWND path = GetWindow(GetDlgItem(options(), W::PATH_BOX), GW_CHILD);
+  SetFocus(path);
+  const size_t length = GetControlText(options(), W::PATH_BOX).size();
+  hold(path, VK_SPACE);
+  EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
+  window_.reset();
+  Open(true, false);
+  dispatcher.SetActiveDialog(dialog());
+  HWND uninstall = GetDlgItem(dialog(), W::UNINSTALL_BUTTON);
+  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(uninstall), TRUE);
+  key(uninstall, VK_RETURN, true, false);
+  RunPostedMessages(&dispatcher);
+  window_->ShowError(L"failed", false, "failed");
+  for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
+  RunPostedMessages(&dispatcher);
+  EXPECT_EQ((std::vector<std::string>{"accept", "accept"}), delegate_.calls);
 }
 
 // The language list, opened and moved, applies each entry it passes; closed without a
@@ -1141,12 +1284,7 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   const LRESULT chosen = SendMessageW(box, CB_GETCURSEL, 0, 0) + 1;  // Arabic
   SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
   SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0,
-                      PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE | PM_QS_PAINT)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
+  RunPostedMessages();
   ASSERT_TRUE(IsMirrored(dialog()));
   HWND list = OpenListOf(box);
   ASSERT_TRUE(list);
@@ -1167,6 +1305,50 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   // Moved, the pointer points again.
   SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(x, static_cast<int>(8 * height + height / 2)));
   EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + 8, SendMessageW(box, CB_GETCURSEL, 0, 0));
+}
+
+// Escape in the open language list keeps the language it showed when it opened, whatever
+// entry Wine's list took from the pointer over it: Catalan in the list the user opened in
+// English, Greek in the one the window opened again in Arabic. Nothing is mirrored again.
+// The mode box, likewise, goes on showing the mode that applies.
+TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
+  SetCursorPos(0, 0);
+  HWND box = OpenAtLanguageBox();
+  const std::vector<std::wstring> languages = LoadAvailableLanguages();
+  // The pointer comes to rest over |entry| of |combo|'s open list, and Wine's list takes
+  // it; then Escape.
+  auto rest_and_escape = [](HWND combo, LRESULT entry) {
+    HWND list = OpenListOf(combo);
+    const LRESULT height = SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+    const LRESULT y = (entry - SendMessageW(list, LB_GETTOPINDEX, 0, 0)) * height;
+    for (LRESULT at : {y + 1, y + height / 2})
+      SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(8, at));
+    EXPECT_EQ(entry, SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    SendMessageW(combo, WM_KEYDOWN, VK_ESCAPE, 1);
+    RunPostedMessages();
+    EXPECT_FALSE(OpenListOf(combo));
+  };
+  for (bool reopened : {false, true}) {
+    settings_->SetInstallLanguage(L"en-GB");
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    if (reopened) SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
+    RunPostedMessages();
+    const std::wstring before = settings_->install_language();
+    ASSERT_EQ(reopened ? L"ar" : L"en-GB", before);
+    rest_and_escape(box, std::find(languages.begin(), languages.end(), reopened ? L"el" : L"ca") -
+                             languages.begin());
+    EXPECT_EQ(before, settings_->install_language());
+    EXPECT_EQ(before, languages[SendMessageW(box, CB_GETITEMDATA,
+                                             SendMessageW(box, CB_GETCURSEL, 0, 0), 0)]);
+    EXPECT_EQ(reopened, IsMirrored(dialog()));
+  }
+  // For the current user, not standalone.
+  HWND mode = GetDlgItem(options(), W::MODE_BOX);
+  SetFocus(mode);
+  SendMessageW(mode, CB_SHOWDROPDOWN, TRUE, 0);
+  rest_and_escape(mode, 2);
+  EXPECT_FALSE(settings_->flag(Settings::COPY_ONLY));
+  EXPECT_EQ(1, SendMessageW(mode, CB_GETCURSEL, 0, 0));
 }
 
 // The wizard may take the language of an installation it finds while the user has the

@@ -7,6 +7,7 @@
 
 #include "base/logging.h"
 #include "base/native_library.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 
 namespace installer {
 
@@ -54,6 +55,15 @@ LRESULT CALLBACK HideCaretProc(HWND window, UINT message, WPARAM wparam, LPARAM 
   return result;
 }
 
+// Only the colour, fixed (not the scheme's automatic one), of the characters |which| names.
+void SetColorFormat(HWND control, WPARAM which, COLORREF color) {
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof(format);
+  format.dwMask = CFM_COLOR;
+  format.crTextColor = color;
+  SendMessageW(control, EM_SETCHARFORMAT, which, reinterpret_cast<LPARAM>(&format));
+}
+
 bool IsLinkKey(WPARAM key) { return key == VK_RETURN || key == VK_SPACE; }
 
 LRESULT CALLBACK LinkKeysProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam,
@@ -67,6 +77,8 @@ LRESULT CALLBACK LinkKeysProc(HWND window, UINT message, WPARAM wparam, LPARAM l
     return code;
   }
   if (message == WM_KEYDOWN && IsLinkKey(wparam)) {
+    // A held key follows the link once: its repeats would act on the page it opened.
+    if (IsKeyRepeat(lparam)) return 0;
     SendMessageW(GetParent(window), WM_COMMAND,
                  MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(window)), BN_CLICKED),
                  reinterpret_cast<LPARAM>(window));
@@ -270,12 +282,12 @@ void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range)
   CHARRANGE previous = {};
   SendMessageW(control, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&previous));
   SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-  CHARFORMAT2W format = {};
-  format.cbSize = sizeof(format);
-  format.dwMask = CFM_COLOR;
-  format.crTextColor = color;
-  SendMessageW(control, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  SetColorFormat(control, SCF_SELECTION, color);
   SendMessageW(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&previous));
+}
+
+void SetRichEditDefaultColor(HWND control, COLORREF color) {
+  SetColorFormat(control, SCF_DEFAULT, color);
 }
 
 void SetRichEditRtf(HWND control, const std::string& rtf, bool selection) {

@@ -64,6 +64,9 @@ bool IsLinkClick(const NMHDR* notification);
 void SetRichEditTextWithLinks(HWND control, const std::wstring& text, COLORREF link_color);
 
 void SetRichEditColor(HWND control, COLORREF color);
+// The colour of the text the control is given from now on, in place of the colour
+// scheme's window text.
+void SetRichEditDefaultColor(HWND control, COLORREF color);
 // Characters [range.cpMin, range.cpMax).
 void SetRichEditRangeColor(HWND control, COLORREF color, const CHARRANGE& range);
 

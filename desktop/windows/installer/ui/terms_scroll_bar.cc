@@ -55,8 +55,17 @@ LRESULT CALLBACK FollowProc(HWND text, UINT message, WPARAM wparam, LPARAM lpara
   static thread_local bool following = false;
   if (message == WM_NCDESTROY) RemoveWindowSubclass(text, FollowProc, id);
   const LRESULT result = DefSubclassProc(text, message, wparam, lparam);
+  // The dialog manager would select the whole text for Tab, which scrolls it to its end:
+  // the reader stays where the text stands, the caret at its first line shown.
+  if (message == WM_GETDLGCODE) return result & ~DLGC_HASSETSEL;
+  if (message == WM_SETFOCUS) {
+    const LRESULT first = SendMessageW(
+        text, EM_LINEINDEX, static_cast<WPARAM>(SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0)),
+        0);
+    SendMessageW(text, EM_SETSEL, static_cast<WPARAM>(first), first);
+  }
   if (!following && message != WM_NCDESTROY && message != WM_PAINT &&
-      message != WM_GETDLGCODE && IsWindow(reinterpret_cast<HWND>(bar))) {
+      IsWindow(reinterpret_cast<HWND>(bar))) {
     following = true;
     Follow(text, reinterpret_cast<HWND>(bar));
     following = false;

@@ -28,8 +28,8 @@ class Win32DialogDispatcher : public base::MessagePumpDispatcher {
   Win32DialogDispatcher& operator=(const Win32DialogDispatcher&) = delete;
   ~Win32DialogDispatcher() override = default;
 
-  // Handled when the active dialog consumed the message; otherwise the pump translates
-  // and dispatches it.
+  // Handled when the active dialog consumed the message, or when it repeats a held key
+  // that presses or follows (dropped); otherwise the pump translates and dispatches it.
   uint32_t Dispatch(const MSG& message) override;
 
   void SetActiveDialog(HWND dialog);
