@@ -152,6 +152,20 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
   ElevatedPackage taken_;
 };
 
+// A download that fails the signer rule is refused before anything of it runs: not even
+// to be asked its version.
+TEST_F(TakeElevatedPackageTest, ADownloadFailingTheSignerRuleIsNeverStarted) {
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"),
+                             base::FilePath(package_.value() + L"_0.exe")));
+  const base::FilePath record = Path(L"started.txt");
+  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", record.value().c_str());
+  const base::Result<> result = Take(L"");
+  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", nullptr);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ("its signature does not pass the signer rule", result.failure().text);
+  EXPECT_FALSE(base::PathExists(record));
+}
+
 // A component's installer runs beside its folder's libraries: a folder with an unsigned
 // DLL beside a signed installer is left out with its reason, a clean one is copied, its
 // program files held; names that are not plain are never used.
@@ -221,11 +235,18 @@ TEST_F(TakeElevatedPackageTest, CarriedDataNamesNoLocalFiles) {
             base::WriteFile(package_.Append(L"installer_prefs_include.json"), web.data(),
                             static_cast<int>(web.size())));
   ASSERT_EQ(8, base::WriteFile(package_.Append(L"pref_default_overrides"), "C:\\x.txt", 8));
+  // A link among them carries nothing of what it leads to.
+  const base::FilePath secret = Write(L"secret", "{\"language\": \"secret\"}");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(package_.Append(L"server_tracking_data"), secret, &error))
+      << error;
   ASSERT_TRUE(Take(L"").ok());
   EXPECT_NE(std::string::npos,
             Carried(L"installer_prefs_include.json")
                 .find("\"welcome-url\":\"https://www.example.com/welcome?from=1\""));
   EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"pref_default_overrides")));
+  EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"server_tracking_data")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(package_.Append(L"server_tracking_data")));
 }
 
 }  // namespace
