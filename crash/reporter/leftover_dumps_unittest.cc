@@ -14,6 +14,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 
@@ -152,6 +153,12 @@ TEST(LeftoverReporterLookupTest, TheSystemsAnswers) {
   EXPECT_LE(started, Now());
   // Process ids are multiples of 4: this one never names a process.
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetRunningProcessStart(4000000001u, &start));
+  // An ended process runs no more while someone still holds it.
+  base::ScopedHandle process, thread;
+  ASSERT_TRUE(base::StartTestHelper(L"file_lock_test_helper.exe", L"", 0, &process, &thread));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 60000));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+            GetRunningProcessStart(GetProcessId(process.Get()), &start));
 }
 
 TEST(LeftoverDumpNamesTest, OnlyThisProductsDumpNamesCarryAReporter) {

@@ -77,6 +77,7 @@ class PlantedClient : public DumpClient, public DumpWritePauses {
     kEndedInWrite,
     kCodeChangedInWrite,  // another exception
     kCloseFails,          // the dump file's last writes fail at its close
+    kAssertionUnreadable,  // the assertion block it names
   };
 
   PlantedClient(HANDLE process, uint64_t record_address, Plant plant)
@@ -84,6 +85,7 @@ class PlantedClient : public DumpClient, public DumpWritePauses {
 
   HANDLE process() const override { return real_.process(); }
   bool Read(uint64_t address, void* buffer, size_t size) const override {
+    if (plant_ == kAssertionUnreadable && size == sizeof(AssertionInfo)) return false;
     const bool record = address == record_address_;
     if (record && (plant_ == kRecordUnreadable || (plant_ == kRecordLostInWrite && writing_)))
       return false;
@@ -136,6 +138,7 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
       {"exception changed during the write", PlantedClient::kCodeChangedInWrite, false, false},
       {"close of the file failed", PlantedClient::kCloseFails, false, false},
       {"close of the file failed, failures kept", PlantedClient::kCloseFails, true, false},
+      {"unreadable assertion block", PlantedClient::kAssertionUnreadable, false, false},
   };
   base::ScopedHandle self(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
                                       FALSE, GetCurrentProcessId()));
@@ -145,12 +148,17 @@ TEST_F(MinidumpFileWriterTest, AClientDumpIsGoodOnlyWithItsCrashUnchanged) {
     const OwnCrash crash(0xE0000017);
     const base::FilePath path = Path(L"client.dmp");
     PlantedClient client(self.Get(), crash.record_address(), c.plant);
+    const bool named_assertion = c.plant == PlantedClient::kAssertionUnreadable;
+    const AssertionInfo assertion = {};
     EXPECT_EQ(c.written,
               WriteClientMinidump(client, GetCurrentProcessId(), crash.thread_id_address(),
-                                  crash.pointers_address_address(), 0, path.value(),
-                                  kClientDumpSizeLimit, c.keep_failed, &client, client.closer()));
-    // The system did write: only the checks around it can fail the dump.
-    EXPECT_TRUE(client.writing());
+                                  crash.pointers_address_address(),
+                                  named_assertion ? reinterpret_cast<uintptr_t>(&assertion) : 0,
+                                  path.value(), kClientDumpSizeLimit, c.keep_failed, &client,
+                                  client.closer()));
+    // The system did write unless the client's block could not be read: only the checks
+    // around it can fail the dump.
+    EXPECT_NE(named_assertion, client.writing());
     EXPECT_EQ(c.written, base::PathExists(path));
     if (c.written) {
       MinidumpFacts facts = ReadMinidump(path);

@@ -65,6 +65,8 @@ Faults (per path, taken in order; each applies "times" times, or forever without
                                          then nothing more until the server stops; a text
                                          or address answer is padded with spaces to K + 1024
                                          bytes so that its Content-Length claims more
+  {"stall_after": K, "reset_on_next": B} ... and when B, the connection is reset (RST) as
+                                         soon as a later request for the path has come
   {"header_trickle": SECONDS}            the status line and headers one byte every SECONDS
                                          (the answer then goes on as its other keys say)
   {"delay": SECONDS}                     wait SECONDS before answering
@@ -104,6 +106,7 @@ class State:
         self.config_text = None
         self.config = {}
         self.fault_uses = {}
+        self.request_counts = {}
 
     def load_config(self):
         path = os.path.join(self.dir, "config.json")
@@ -151,9 +154,18 @@ class State:
                not os.path.exists(stop)):
             time.sleep(0.02)
 
+    def wait_for_request(self, path, count):
+        """Returns once more than |count| requests of |path| came, the server stops or its
+        lifetime ends."""
+        stop = os.path.join(self.dir, "stop")
+        while (time.monotonic() < self.deadline and not os.path.exists(stop) and
+               self.request_counts.get(path, 0) <= count):
+            time.sleep(0.02)
+
     def record(self, entry):
         line = json.dumps(entry, sort_keys=True) + "\n"
         with self.lock:
+            self.request_counts[entry["path"]] = self.request_counts.get(entry["path"], 0) + 1
             with open(os.path.join(self.dir, "requests.jsonl"), "a", encoding="utf-8") as f:
                 f.write(line)
                 f.flush()
@@ -203,6 +215,7 @@ class Handler(QuietHandler):
         path = self.path
         if path.startswith("http://"):  # a proxied request names the whole URL
             path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
+        self.request_path = path
         state.record({
             "method": self.command,
             "path": path,
@@ -316,15 +329,24 @@ class Handler(QuietHandler):
             time.sleep(self.header_trickle)
         self.close_connection = True
 
-    def send_stalled(self, body, count):
-        """|count| bytes of |body|, then nothing until the server stops."""
+    def send_stalled(self, body, fault):
+        """The first "stall_after" bytes of |body|, then nothing until the server stops, or
+        with "reset_on_next" until a later request of the path came, which resets it."""
+        state = self.server.state
+        seen = state.request_counts.get(self.request_path, 0)
         try:
-            self.wfile.write(body[:count])
+            self.wfile.write(body[:fault["stall_after"]])
             self.wfile.flush()
         except OSError:
             pass
-        self.server.state.wait(self.server.state.deadline - time.monotonic())
         self.close_connection = True
+        if fault.get("reset_on_next"):
+            state.wait_for_request(self.request_path, seen)
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+            return
+        state.wait(state.deadline - time.monotonic())
 
     def send_trickled(self, body, fault):
         """|body| a few bytes at a time; ends early when the client went away."""
@@ -355,7 +377,7 @@ class Handler(QuietHandler):
         self.end_headers()
         if self.command != "HEAD" and status != 204:
             if fault and "stall_after" in fault:
-                self.send_stalled(body, fault["stall_after"])
+                self.send_stalled(body, fault)
             elif fault and "trickle" in fault:
                 self.send_trickled(body, fault)
             else:
@@ -400,7 +422,7 @@ class Handler(QuietHandler):
             self.server.state.wait_for_release(fault["hold_until"])
             part = part[before:]
         if "stall_after" in fault:
-            self.send_stalled(part, fault["stall_after"])
+            self.send_stalled(part, fault)
             return
         if "trickle" in fault:
             self.send_trickled(part, fault)

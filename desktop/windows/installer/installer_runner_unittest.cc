@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/ipc/mailslot_writer.h"
 #include "base/process/process_launch_lock.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -473,6 +474,14 @@ class ScriptedRun : public base::ObjectWatcher::Delegate {
       EXPECT_TRUE(runner_.Start(settings->get()));
       Deliver(early_);
       run_loop.Run();
+      if (after_a_while_) {
+        // Past the runner's own wait for late reports, which the late success ended.
+        base::RunLoop past_the_wait;
+        base::CurrentThreadTaskRunner::Get()->PostDelayedTask(
+            FROM_HERE, past_the_wait.QuitClosure(),
+            base::TimeDelta::FromMilliseconds(2 * MailslotWriter::kDrainTimeMs));
+        past_the_wait.Run();
+      }
       Deliver(after_done_);
       runner_.RemoveObserver(&observer);
       *lines = log.lines();
@@ -546,6 +555,7 @@ TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
       // Under Wine a killed process often ends with 0: the console still says why.
       {"backend killed before any success, 0", "S", L"0", false, 0, 0,
        "Installer backend ended without reporting success"},
+      {"an error beside every success", "E+", L"0", false, 1, 0, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -556,6 +566,9 @@ TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
     const std::vector<std::string> events = run.Run(&settings, &lines);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(c.success ? "Done(1)" : "Done(0)", events.back()) << ::testing::PrintToString(events);
+    EXPECT_EQ(1, std::count_if(events.begin(), events.end(), [](const std::string& event) {
+                return event.compare(0, 5, "Done(") == 0;
+              })) << ::testing::PrintToString(events);
     EXPECT_EQ(c.successes_told, static_cast<int>(std::count(events.begin(), events.end(), "Success")));
     EXPECT_EQ(c.failures_told, static_cast<int>(std::count(events.begin(), events.end(), kFailed)));
     if (c.log_line) {

@@ -98,8 +98,12 @@ bool ReadBoundedOutput(const HeldFile& folder, const std::wstring& name, size_t 
                        std::string* content) {
   HeldFile file;
   if (!file.OpenChild(folder, name, GENERIC_READ, FILE_SHARE_READ)) return false;
+  // A system that follows a link it was asked to open itself shows it only by where the
+  // handle leads.
+  const base::Result<base::FilePath> reached = base::GetFinalPathOfHandle(file.handle());
   LARGE_INTEGER size = {};
-  if (file.is_reparse_point() || file.is_directory() ||
+  if (file.is_reparse_point() || file.is_directory() || !reached.ok() ||
+      base::FilePath::CompareIgnoreCase(reached.value().value(), file.final_path().value()) != 0 ||
       !GetFileSizeEx(file.handle(), &size) || size.QuadPart < 0 ||
       static_cast<uint64_t>(size.QuadPart) > bound) {
     LOG(WARNING) << "Not carrying over " << file.final_path().AsUTF8()

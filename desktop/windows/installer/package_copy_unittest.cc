@@ -69,6 +69,20 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
   ElevatedPackage taken_;
 };
 
+// A download that fails the signer rule is refused before anything of it runs: not even
+// to be asked its version.
+TEST_F(TakeElevatedPackageTest, ADownloadFailingTheSignerRuleIsNeverStarted) {
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"),
+                             base::FilePath(package_.value() + L"_0.exe")));
+  const base::FilePath record = Path(L"started.txt");
+  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", record.value().c_str());
+  const base::Result<> result = Take(L"");
+  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", nullptr);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ("its signature does not pass the signer rule", result.failure().text);
+  EXPECT_FALSE(base::PathExists(record));
+}
+
 // A component's folder is made from its signed archive alone, run in the administrators'
 // folder: nothing else the user's folder holds (a manifest, a script, .NET settings beside
 // a signed installer) reaches it. A component whose archive is missing or fails, or whose
@@ -169,6 +183,11 @@ TEST_F(TakeElevatedPackageTest, OverridesAreNeverCarriedAndTheWelcomeAddressOnly
   ASSERT_EQ(static_cast<int>(web.size()),
             base::WriteFile(package_.Append(L"installer_prefs_include.json"), web.data(),
                             static_cast<int>(web.size())));
+  // A link among them carries nothing of what it leads to.
+  const base::FilePath secret = Write(L"secret", "{\"language\": \"secret\"}");
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(package_.Append(L"server_tracking_data"), secret, &error))
+      << error;
   ASSERT_TRUE(Take(L"").ok());
   std::string carried;
   ASSERT_TRUE(base::ReadFileToString(taken_.folder.Append(L"installer_prefs_include.json"),
@@ -176,6 +195,8 @@ TEST_F(TakeElevatedPackageTest, OverridesAreNeverCarriedAndTheWelcomeAddressOnly
   EXPECT_NE(std::string::npos,
             carried.find("\"welcome-url\":\"https://www.example.com/welcome?from=1\""));
   EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"pref_default_overrides")));
+  EXPECT_FALSE(base::PathExists(taken_.folder.Append(L"server_tracking_data")));
+  EXPECT_TRUE(base::RemoveDirectoryLink(package_.Append(L"server_tracking_data")));
 }
 
 }  // namespace

@@ -196,6 +196,12 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   const base::FilePath stopped = parent.Append(L"VelumInstaller-stopped");
   ASSERT_TRUE(base::CreateDirectory(stopped));
   ASSERT_TRUE(base::WriteFile(base::FilePath(stopped.value() + L".lck"), "", 0) == 0);
+  // A lock that cannot be deleted for a reason other than a run holding it may be live.
+  const base::FilePath undeletable = parent.Append(L"VelumInstaller-undeletable");
+  const base::FilePath undeletable_lock(undeletable.value() + L".lck");
+  ASSERT_TRUE(base::CreateDirectory(undeletable));
+  ASSERT_TRUE(base::WriteFile(undeletable_lock, "", 0) == 0);
+  ASSERT_TRUE(SetFileAttributesW(undeletable_lock.value().c_str(), FILE_ATTRIBUTE_READONLY));
   const base::FilePath users = parent.Append(L"VelumInstaller-users");
   ASSERT_TRUE(base::CreateDirectory(users));
   const base::FilePath target = parent.Append(L"target");
@@ -217,6 +223,7 @@ TEST(AdminOnlyFolderTest, ALaterRunRemovesEndedRunsFoldersOnly) {
   EXPECT_FALSE(base::PathExists(base::FilePath(stopped.value() + L".lck")));
   EXPECT_TRUE(base::PathExists(live.path().Append(L"installer.exe")));
   EXPECT_TRUE(base::DirectoryExists(users));
+  EXPECT_TRUE(base::DirectoryExists(undeletable));
   EXPECT_TRUE(base::PathExists(target.Append(L"keep.txt")));
   EXPECT_TRUE(base::RemoveDirectoryLink(link));
 

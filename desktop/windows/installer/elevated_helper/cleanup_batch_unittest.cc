@@ -393,10 +393,17 @@ TEST(CleanupBatchTest, StartsInTheSystemFolder) {
 TEST(CleanupBatchTest, CommandSkipsAutoRunAndDelayedExpansion) {
   EXPECT_EQ(L"\"C:\\W\\cmd.exe\" /d /v:off /c \"\"%VELUM_CLEANUP_BATCH%\" >nul 2>&1\"",
             BuildCleanupBatchCommand(base::FilePath(L"C:\\W\\cmd.exe")));
+  // An inherited variable of that name, in any case, is not handed on beside it.
+  ASSERT_TRUE(SetEnvironmentVariableW(L"Velum_Cleanup_Batch", L"C:\\planted.bat"));
   const std::wstring environment = BuildCleanupBatchEnvironment(base::FilePath(L"C:\\a%PATH%"));
+  EXPECT_TRUE(SetEnvironmentVariableW(L"Velum_Cleanup_Batch", nullptr));
   int named = 0;
-  for (const wchar_t* entry = environment.c_str(); *entry; entry += wcslen(entry) + 1)
+  for (const wchar_t* entry = environment.c_str(); *entry; entry += wcslen(entry) + 1) {
+    EXPECT_FALSE(_wcsnicmp(entry, L"VELUM_CLEANUP_BATCH=", 20) == 0 &&
+                 wcscmp(entry, L"VELUM_CLEANUP_BATCH=C:\\a%PATH%") != 0)
+        << base::WideToUTF8(entry);
     named += wcscmp(entry, L"VELUM_CLEANUP_BATCH=C:\\a%PATH%") == 0;
+  }
   EXPECT_EQ(1, named);
 }
 

@@ -14,6 +14,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/root_scratch_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 
@@ -396,7 +397,8 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
             L"spelled\\", L"folder-record\\", L"folder-record\\installation_status.xml\\",
             L"target\\", L"target\\install\\", L"a-file", L"damaged\\", L"linked\\",
             L"kept\\", L"entity\\", L"Velum\\", L"ModifiableWindowsApps\\",
-            L"Common Files\\", L"Common Files\\Services\\", L"target\\Velum\\"});
+            L"Common Files\\", L"Common Files\\Services\\", L"target\\Velum\\",
+            L"written\\"});
   Write(L"planted\\installation_status.xml", "");
   Write(L"garbled\\installation_status.xml", "<install_log>");
   Write(L"elsewhere\\installation_status.xml", RecordNaming(Path(L"ours").value()));
@@ -420,6 +422,12 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
                                       Path(L"kept\\installation_status.xml"), &error))
       << error;
   ASSERT_TRUE(base::MakeDirectoryLink(Path(L"link"), Path(L"target"), &error)) << error;
+  // A record someone may rewrite while it is read says nothing for sure.
+  Write(L"written\\installation_status.xml", RecordNaming(Path(L"written").value()));
+  const base::ScopedHandle writer(CreateFileW(
+      Path(L"written\\installation_status.xml").value().c_str(), GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writer.IsValid());
   GrantRules rules = ScratchProgramRules();
   rules.places.push_back(ProtectedPlace{Path(L"Common Files"), false});
   const base::FilePath windows = KnownFolder(CSIDL_WINDOWS);
@@ -450,6 +458,7 @@ TEST_F(GrantPlaceTest, HeldFolderMustBeAPlainFolderEmptyOrRecordedAsOurs) {
        "the folder is " + Path(L"target\\install").AsUTF8()},
       {"another program's folder", Path(L"foreign"), others_files},
       {"a record that is a folder", Path(L"folder-record"), others_files},
+      {"a record open for writing", Path(L"written"), others_files},
       {"an empty record planted", Path(L"planted"), unreadable},
       {"a record that does not parse", Path(L"garbled"), unreadable},
       {"a damaged record naming it", Path(L"damaged"), unreadable},
@@ -551,6 +560,20 @@ TEST_F(GrantPlaceTest, ProtectedLinkIsComparedByWhereItLeads) {
   EXPECT_TRUE(base::RemoveDirectoryLink(Path(L"place")));
 }
 
+// Opens places as the system does, having first made `folder`: one that appears while the
+// missing folders are made.
+class PlantingPlaceOpener : public HeldPlaceOpener {
+ public:
+  explicit PlantingPlaceOpener(base::FilePath folder) : folder_(std::move(folder)) {}
+  bool OpenPlace(const base::FilePath& path, HeldFile* place) const override {
+    (void)base::CreateDirectory(folder_);
+    return SystemHeldPlaceOpener().OpenPlace(path, place);
+  }
+
+ private:
+  base::FilePath folder_;
+};
+
 // Missing folders are made below a held parent: a parent swapped for a link after the look
 // by name makes nothing where the link points.
 TEST_F(GrantPlaceTest, MissingFoldersAreMadeOnlyBelowTheHeldParent) {
@@ -584,6 +607,14 @@ TEST_F(GrantPlaceTest, MissingFoldersAreMadeOnlyBelowTheHeldParent) {
   EXPECT_TRUE(CreateMissingFolders(Path(L"moved\\a\\b\\c"), rules, &made).ok()) << "nothing missing";
   EXPECT_TRUE(made.empty());
   EXPECT_FALSE(CreateMissingFolders(Path(L"moved\\kept\\x"), rules, &made).ok()) << "a file in the way";
+
+  // A folder that appeared meanwhile is not one this request made: it stays.
+  const PlantingPlaceOpener planting(Path(L"moved\\d"));
+  rules.opener = &planting;
+  ASSERT_TRUE(CreateMissingFolders(Path(L"moved\\d\\e"), rules, &made).ok());
+  RemoveMadeFoldersIfEmpty(made);
+  EXPECT_FALSE(base::PathExists(Path(L"moved\\d\\e")));
+  EXPECT_TRUE(base::DirectoryExists(Path(L"moved\\d")));
 }
 
 // The held folder keeps its name: it cannot be renamed away and replaced while held.

@@ -14,6 +14,7 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
 #include "desktop/windows/installer/elevated_helper/root_scratch_test_util.h"
+#include "desktop/windows/installer/service/transactions/registry_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 
 namespace installer {
@@ -109,12 +110,17 @@ TEST_F(ProtectedPlacesTest, EveryUsersHiveAndTheMachinePathAreRead) {
   SetString(machine_, kMachineEnvironment, L"Path",
             Path(L"machine tools").value() + L";\"" + Path(L"q;d").value() + L"\"");
   SetString(hives_, kShellFolders, L"Personal", L"%USERPROFILE%\\..\\..\\away-docs\\Documents");
+  // The variable in any case is that user's profile, never this process's.
+  SetString(hives_, kShellFolders, L"AppData", L"%userProfile%\\..\\..\\away-data");
+  for (const wchar_t* name : {L"ProfilesDirectory", L"Default", L"Public", L"ProgramData"})
+    SetString(machine_, kProfileList, name, Path(name).value());
   const base::Result<std::vector<ProtectedPlace>> places = List();
   ASSERT_TRUE(places.ok()) << places.failure().text;
   for (const base::FilePath& path :
        {Path(L"machine tools"), Path(L"q;d"), Path(L"logged-on tools"),
         Path(L"profiles").Append(kLoggedOn), Path(L"profiles").Append(kAway),
-        Path(L"away-docs\\Documents")}) {
+        Path(L"away-docs\\Documents"), Path(L"away-data"), Path(L"ProfilesDirectory"),
+        Path(L"Default"), Path(L"Public"), Path(L"ProgramData")}) {
     EXPECT_TRUE(Holds(places.value(), path)) << path.AsUTF8();
   }
   EXPECT_FALSE(Holds(places.value(), Path(L"q")));
@@ -149,6 +155,22 @@ TEST_F(ProtectedPlacesTest, UnreadablePlaceNamesItsHiveAndValue) {
        std::wstring(L"HKEY_LOCAL_MACHINE\\") + kMachineEnvironment + L"\\Path", ERROR_CANTREAD},
       {"a hive file that cannot be loaded", [&] { opener_.error = ERROR_SHARING_VIOLATION; },
        Path(L"profiles").Append(kNoHive).Append(L"NTUSER.DAT").value(), ERROR_SHARING_VIOLATION},
+      {"a hive file's shell folders key",
+       [&] {
+         opener_.error = ERROR_FILE_NOT_FOUND;
+         SetString(hives_, kShellFolders, L"Personal", Path(L"docs").value());
+         ASSERT_TRUE(testing::DenyCurrentUser(HKEY_CURRENT_USER, hives_.Child(kShellFolders), 0,
+                                              KEY_READ));
+       },
+       hive_file + L"\\" + kShellFolders, ERROR_ACCESS_DENIED},
+      // Last: the key stays unreadable.
+      {"a loaded hive's environment key",
+       [&] {
+         ASSERT_TRUE(testing::DenyCurrentUser(
+             HKEY_CURRENT_USER, users_.Child(std::wstring(kLoggedOn) + L"\\Environment"), 0,
+             KEY_READ));
+       },
+       std::wstring(L"HKEY_USERS\\") + kLoggedOn + L"\\Environment", ERROR_ACCESS_DENIED},
   };
   for (const auto& c : cases) {
     c.spoil();
@@ -161,6 +183,7 @@ TEST_F(ProtectedPlacesTest, UnreadablePlaceNamesItsHiveAndValue) {
     // Mended for the next case.
     users_.DeleteTree(HKEY_CURRENT_USER, users_.Child(std::wstring(kLoggedOn) + L"\\Software"), 0);
     hives_.DeleteTree(HKEY_CURRENT_USER, hives_.Child(L"Environment"), 0);
+    hives_.DeleteTree(HKEY_CURRENT_USER, hives_.Child(L"Software"), 0);
     machine_.DeleteTree(HKEY_CURRENT_USER, machine_.Child(L"SYSTEM"), 0);
   }
 }

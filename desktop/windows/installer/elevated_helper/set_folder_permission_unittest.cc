@@ -436,6 +436,17 @@ TEST_F(SetFolderPermissionTest, CancelledRunIntoANewFolderIsRetriedAndGranted) {
   EXPECT_FALSE(base::PathExists(top)) << "the cancelled run's folders are left";
   EXPECT_TRUE(HelperGrants(folder)) << "the retry";
   EXPECT_FALSE(base::PathExists(top));
+  {
+    // A permanent grant ends the helper before the installation writes: what it made stays.
+    base::ScopedHandle granted, undo;
+    CreateGrantEvents(&granted, &undo);
+    base::CommandLine permanent = HelperCommandLine();
+    permanent.AppendSwitch("permanent-permissions");
+    EXPECT_TRUE(RunSetFolderPermission(permanent, nullptr, environment_));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(granted.Get(), 0));
+    EXPECT_TRUE(base::DirectoryExists(folder));
+    ASSERT_TRUE(base::DeleteFile(top, true));
+  }
 
   // A run that wrote into the folder keeps it.
   base::ScopedHandle granted, undo;
@@ -740,11 +751,17 @@ TEST_F(WaitingHelperTest, PackageInstallersEndIsLogged) {
 }
 
 // The package folder and its event belong to the user: a signed installer runs no
-// installer.exe elevated that lacks the expected signature.
+// installer.exe elevated that lacks the expected signature, not even to ask its version.
 TEST_F(WaitingHelperTest, SignedInstallerRefusesAPlantedUnsignedPackageInstaller) {
   environment_.signature_rule = SignatureRule::kRequired;
   ASSERT_TRUE(SetEvent(ready_.Get()));
   EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  EXPECT_FALSE(base::PathExists(record_));
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"),
+                             package_.Append(L"installer.exe")));
+  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", record_.value().c_str());
+  EXPECT_TRUE(RunSetFolderPermission(WaitingCommandLine(), nullptr, environment_));
+  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", nullptr);
   EXPECT_FALSE(base::PathExists(record_));
 }
 

@@ -14,6 +14,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "base/guid.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
@@ -186,17 +187,27 @@ TEST_F(UninstallBatchTest, RefusesMoreThanTheCleanUpAndChangesNothing) {
     const char* name;
     std::string text;
     base::FilePath granted;
+    std::string why;
   } cases[] = {
-      {"an extra line", head + "echo x > \"" + marker.AsUTF8() + "\"\r\n" + last, install_},
-      {"a del outside", Batch({victim}), install_},
-      {"a del through a link", Batch({install_.Append(L"link\\victim.txt")}), install_},
-      {"no grant made", writer, base::FilePath()},
-      {"a grant for another folder", writer, Path(L"outside")},
+      {"an extra line", head + "echo x > \"" + marker.AsUTF8() + "\"\r\n" + last, install_,
+       "it holds more than the clean-up"},
+      {"a del outside", Batch({victim}), install_, "outside the install folder"},
+      {"a del through a link", Batch({install_.Append(L"link\\victim.txt")}), install_,
+       "through the link"},
+      {"no grant made", writer, base::FilePath(), "no access was given for it"},
+      {"a grant for another folder", writer, Path(L"outside"), "not for its folder"},
+      {"a grant for the folder above", writer, install_.DirName(), "not for its folder"},
+      {"a text over the bound", writer + std::string(1 << 20, ' '), install_,
+       "it is larger than a clean-up batch"},
   };
   for (const auto& c : cases) {
     const base::FilePath batch_file = Write(L"install\\k.bat", c.text);
+    base::ScopedLogCapture log;
     EXPECT_FALSE(RunUninstallBat(install_, c.granted)) << c.name;
     EXPECT_TRUE(base::PathExists(batch_file)) << c.name;
+    const std::vector<std::string> refused = log.LinesStartingWith("Refusing the clean-up");
+    ASSERT_EQ(1u, refused.size()) << c.name;
+    EXPECT_NE(std::string::npos, refused[0].find(c.why)) << refused[0];
   }
   EXPECT_TRUE(base::PathExists(victim));
   EXPECT_TRUE(base::PathExists(install_.Append(L"1.0\\locked.dat")));

@@ -318,12 +318,10 @@ TEST_F(PackageFetcherTest, PackageFolderThatCannotBeClearedFailsTheStart) {
   file.Close();
 }
 
-// The local time |seconds| from now as a run's stem writes it, YYYYMMDDhhmmss.
-std::wstring LocalTimeIn(int seconds) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
+// The local time |seconds| after |start| as a run's stem writes it, YYYYMMDDhhmmss.
+std::wstring LocalTimeAfter(const SYSTEMTIME& start, int seconds) {
   FILETIME file_time;
-  EXPECT_TRUE(SystemTimeToFileTime(&now, &file_time));
+  EXPECT_TRUE(SystemTimeToFileTime(&start, &file_time));
   ULARGE_INTEGER ticks;
   ticks.LowPart = file_time.dwLowDateTime;
   ticks.HighPart = file_time.dwHighDateTime;
@@ -342,14 +340,18 @@ std::wstring LocalTimeIn(int seconds) {
 // writes nothing under their names.
 TEST_F(PackageFetcherTest, NoFreePackageNameFailsTheStart) {
   UseRunningInstaller("package_unsigned.exe");
-  // Held for the next minute, so that the fetcher's own second is among them.
+  // Held for the minute from one reading of the clock, so that the fetcher's own second is
+  // among them however long taking them lasts.
+  SYSTEMTIME start;
+  GetLocalTime(&start);
   std::vector<std::unique_ptr<PackageLock>> others;
   for (int second = -1; second < 60; ++second) {
-    const std::wstring time = LocalTimeIn(second);
+    const std::wstring time = LocalTimeAfter(start, second);
     for (int i = 0; i < 16; ++i) {
       others.push_back(std::make_unique<PackageLock>());
       static_cast<void>(others.back()->AcquireNewStem(download_folder_, time,
                                                       GetCurrentProcessId()));
+      ASSERT_TRUE(others.back()->held());
     }
   }
   EXPECT_EQ(PACKAGE_STATUS_INITIALIZATION_FAILED, Fetch());

@@ -6,7 +6,8 @@
 // "<type>_sfx.exe" it acts as a component's self-extracting archive: it puts a copy of itself
 // (of the file VELUM_STUB_SFX_INSTALLER names, when set) beside it as
 // "<type>_installer.exe", and exits with VELUM_STUB_SFX_EXIT_CODE (0 without it). Exit code
-// 2 for any other command line.
+// 2 for any other command line. With VELUM_STUB_RECORD set it first appends its command
+// line and a line break to that file: every start shows.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -59,7 +60,26 @@ bool IsComponent() {
          _wcsicmp(path + length - suffix_length, kSuffix) == 0;
 }
 
+void RecordStart() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"VELUM_STUB_RECORD", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  char line[4096];
+  const int size = WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, line,
+                                       sizeof(line), nullptr, nullptr);
+  if (size > 0) {
+    line[size - 1] = '\n';
+    DWORD written = 0;
+    WriteFile(file, line, static_cast<DWORD>(size), &written, nullptr);
+  }
+  CloseHandle(file);
+}
+
 int wmain(int argc, wchar_t** argv) {
+  RecordStart();
   if (argc == 1) return ExtractComponent();
   if (argc == 2 && wcscmp(argv[1], L"--internal-version") == 0 && IsComponent() &&
       GetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", nullptr, 0) != 0)

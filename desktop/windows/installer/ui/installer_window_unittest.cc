@@ -852,6 +852,34 @@ TEST_F(InstallerWindowTest, RestoredWindowIsRepaintedWithItsFocus) {
   }
 }
 
+// The focus the wizard gives back when it is activated or focused again goes only to a
+// control the user can use on the page shown: never to a disabled one, nor to one of the
+// page before.
+TEST_F(InstallerWindowTest, FocusComesBackOnlyToAUsableControlOfThePageShown) {
+  const auto usable = [this](HWND control) {
+    return IsChild(dialog(), control) && IsWindowVisible(control) && IsWindowEnabled(control);
+  };
+  for (bool disable : {true, false}) {
+    SCOPED_TRACE(disable ? "disabled" : "another page's");
+    Open(false, false);
+    SetForegroundWindow(dialog());
+    HWND options_button = GetDlgItem(dialog(), W::OPTIONS_BUTTON);
+    SetFocus(options_button);
+    SendMessageW(dialog(), WM_ACTIVATE, WA_INACTIVE, 0);
+    if (disable) {
+      EnableWindow(options_button, FALSE);
+    } else {
+      window_->SetPage(W::PAGE_PROGRESS);
+    }
+    SetFocus(nullptr);
+    SendMessageW(dialog(), WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(!GetFocus() || usable(GetFocus())) << GetDlgCtrlID(GetFocus());
+    SetFocus(dialog());
+    EXPECT_TRUE(usable(GetFocus())) << GetDlgCtrlID(GetFocus());
+    window_.reset();
+  }
+}
+
 // The terms are English: in a mirrored window their control stays unmirrored and reads
 // from the left.
 TEST_F(InstallerWindowTest, TermsReadFromTheLeftInRightToLeftLanguages) {

@@ -61,5 +61,31 @@ TEST_F(DownloadedVersionCheckTest, ProgramThatDoesNotAnswerIsEnded) {
                                       &record_.root, base::TimeDelta::FromSeconds(5)));
 }
 
+// The elevated floor passes only a program that answers a version at least the
+// installer's: one that cannot run or answers nothing is refused, saying so.
+TEST_F(DownloadedVersionCheckTest, TheFloorPassesOnlyAnAnsweredRecentVersion) {
+  const struct {
+    const wchar_t* program;  // null: the stub
+    const char* version;
+    const char* reason;      // null: passes
+  } cases[] = {
+      {nullptr, "1234.5", nullptr},
+      {nullptr, "1234.4", "its version (1234.4) is not at least this installer's 1234.5"},
+      {nullptr, "", "its version (no answer) is not at least this installer's 1234.5"},
+      {L"C:\\no such folder\\x.exe", "1234.5",
+       "its version (no answer) is not at least this installer's 1234.5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", c.version);
+    const base::Result<> floor =
+        CheckVersionFloor(c.program ? base::FilePath(c.program) : Stub(), "1234.5");
+    EXPECT_EQ(c.reason == nullptr, floor.ok());
+    if (c.reason && !floor.ok()) {
+      EXPECT_EQ(c.reason, floor.failure().text);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace installer

@@ -538,14 +538,17 @@ TEST_F(WinInetDownloaderTest, SlowRedirectsShareTheirTrysWindow) {
 }
 
 // A try cut while its read waits must not reach the next try: Wine completes the read of
-// the closed request later, once a full buffer came or its receive timeout ran out.
+// the closed request later, once its connection is reset (here as soon as the next try's
+// request came, so that this comes while the next try runs), a full buffer came or its
+// receive timeout ran out.
 TEST_F(WinInetDownloaderTest, AClosedTrysLateReadReachesNoLaterTry) {
   const std::string body = MakeBody(12000);
   ASSERT_TRUE(server_.ServeFile("/package.exe", body));
   downloader_->SetProgressWindowForTesting(base::TimeDelta::FromSeconds(1));
   downloader_->SetReceiveTimeoutForTesting(base::TimeDelta::FromSeconds(2));
   downloader_->set_max_retries(1);
-  for (const char* first : {R"({"trickle": 0.1, "bytes": 45, "times": 1})",
+  for (const char* first : {R"({"stall_after": 0, "times": 1, "reset_on_next": true})",
+                            R"({"trickle": 0.1, "bytes": 45, "times": 1})",
                             R"({"stall_after": 0, "times": 1})"}) {
     SCOPED_TRACE(first);
     ASSERT_TRUE(server_.AddFaults(
