@@ -115,24 +115,17 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   }
 }
 
-// Reads the answer's body to its end into |body|, within |timeout_ms| as a whole and
-// kMaxResponseBytes: WinHTTP bounds each read alone, and a server that trickles its answer
-// would hold the upload without end. False when it did not end within them.
+// Reads the answer's body to its end into |body| while |timeout_ms| have not passed and
+// within kMaxResponseBytes: WinHTTP bounds each wait alone (by the receive time-out), and
+// a server that trickles its answer would hold the upload without end. False when it did
+// not end within them.
 [[nodiscard]] bool ReadBoundedBody(HINTERNET request, int timeout_ms, std::string* body) {
   const base::TimeTicks deadline =
       base::TimeTicks::Now() + base::TimeDelta::FromMilliseconds(timeout_ms);
   char chunk[kResponseBufferSize];
   for (;;) {
-    const int64_t left_ms = (deadline - base::TimeTicks::Now()).InMilliseconds();
-    if (left_ms <= 0) {
+    if (base::TimeTicks::Now() >= deadline) {
       LOG(ERROR) << "The answer's body did not end within " << timeout_ms << " ms";
-      return false;
-    }
-    // No read waits beyond the deadline.
-    DWORD read_timeout_ms = static_cast<DWORD>(left_ms);
-    if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &read_timeout_ms,
-                          sizeof(read_timeout_ms))) {
-      LOG(ERROR) << FormatWinHttpError("WinHttpSetOption");
       return false;
     }
     // What has arrived, and only that: a read for more waits until its buffer is full.
