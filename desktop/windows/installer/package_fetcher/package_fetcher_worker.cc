@@ -277,27 +277,7 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
     return;
   }
 
-  additional_files_.reset(new base::List);
-  const base::List* components = nullptr;
-  size_t left_out = 0;
-  if (reply->GetList("components", &components)) {
-    for (size_t i = 0; i < components->size(); ++i) {
-      const base::Dictionary* component = nullptr;
-      std::string type;
-      if (!components->GetDictionary(i, &component)) continue;
-      (void)component->GetString("type", &type);  // a component without a type is neither
-      if ((type != "suite" || suite_path_.empty()) && type != "partner_content") continue;
-      // A list is bounded as a whole: each entry costs requests and time.
-      if (additional_files_->size() == kMaxAdditionalFiles)
-        ++left_out;
-      else
-        additional_files_->Append(component->CreateDeepCopy());
-    }
-  }
-  if (left_out > 0) {
-    LOG(WARNING) << "Leaving out " << left_out << " additional files beyond the first "
-                 << kMaxAdditionalFiles;
-  }
+  TakeAdditionalFiles(*reply);
 
   fetch_node_->SetTimeAndElapsed("download_start_time");
   fetcher_node_->SetCurrentTime("installation_start_download_time");
@@ -311,6 +291,29 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
           std::unique_ptr<DownloadStatsObserver>(
               new ChunkDownloadStatsObserver(fetch_node_->Clone(), "download_chunks")))) {
     ReportDownloadError("Failed starting downloading the Velum package");
+  }
+}
+
+void PackageFetcherWorker::TakeAdditionalFiles(const base::Dictionary& reply) {
+  additional_files_.reset(new base::List);
+  const base::List* components = nullptr;
+  if (!reply.GetList("components", &components)) return;
+  size_t left_out = 0;
+  for (size_t i = 0; i < components->size(); ++i) {
+    const base::Dictionary* component = nullptr;
+    std::string type;
+    if (!components->GetDictionary(i, &component)) continue;
+    (void)component->GetString("type", &type);  // a component without a type is neither
+    if ((type != "suite" || suite_path_.empty()) && type != "partner_content") continue;
+    // A list is bounded as a whole: each entry costs requests and time.
+    if (additional_files_->size() == kMaxAdditionalFiles)
+      ++left_out;
+    else
+      additional_files_->Append(component->CreateDeepCopy());
+  }
+  if (left_out > 0) {
+    LOG(WARNING) << "Leaving out " << left_out << " additional files beyond the first "
+                 << kMaxAdditionalFiles;
   }
 }
 

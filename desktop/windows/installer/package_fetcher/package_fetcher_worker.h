@@ -109,6 +109,8 @@ class PackageFetcherWorker {
  private:
   void FetchDownloadUrl();
   void OnDownloadUrlFetched();
+  // The components of |reply| to fetch, the first kMaxAdditionalFiles of them.
+  void TakeAdditionalFiles(const base::Dictionary& reply);
   void ExtractArchive(const std::string& expected_checksum);
   // Writes the 7z archive of |package| beside the download and unpacks it next.
   void WriteOutArchive(const PayloadReader& package);
