@@ -602,8 +602,9 @@ void PackageFetcherWorker::NextAdditionalFile() {
 void PackageFetcherWorker::OnAdditionalFilesDeadline() {
   if (!fetching_additional_files_) return;
   const size_t left_out = additional_files_->size() - additional_file_cursor_;
-  LOG(WARNING) << "The additional files took their " << additional_files_deadline_.InMilliseconds() / 1000
-               << " s, going on without " << left_out << " of them";
+  LOG(WARNING) << "The additional files took their "
+               << additional_files_deadline_.InMilliseconds() / 1000 << " s, going on without "
+               << left_out << " of them";
   // The file being fetched stays recorded as not downloaded.
   if (downloader_->state() == WinInetDownloader::STATE_REQUEST_SENT ||
       downloader_->state() == WinInetDownloader::STATE_RECEIVING) {
