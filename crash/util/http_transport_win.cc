@@ -5,12 +5,15 @@
 
 #include <stdint.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
 #include "base/win/scoped_generic.h"
 #include "crash/util/module_version.h"
 
@@ -20,6 +23,8 @@ namespace {
 
 constexpr size_t kBodyBufferSize = 32768;
 constexpr size_t kResponseBufferSize = 4096;
+// The longest answer body read; a collector answers with a word or two.
+constexpr size_t kMaxResponseBytes = 64 * 1024;
 
 std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   return base::StringPrintf("%u.%u.%u.%u", static_cast<unsigned>(HIWORD(most_significant)),
@@ -110,8 +115,43 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   }
 }
 
-// Waits for the answer; true for status 200 with its body in |response| (when given).
-[[nodiscard]] bool ReadResponse(HINTERNET request, std::string* response) {
+// Reads the answer's body to its end into |body| while |timeout_ms| have not passed and
+// within kMaxResponseBytes: WinHTTP bounds each wait alone (by the receive time-out), and
+// a server that trickles its answer would hold the upload without end. False when it did
+// not end within them.
+[[nodiscard]] bool ReadBoundedBody(HINTERNET request, int timeout_ms, std::string* body) {
+  const base::TimeTicks deadline =
+      base::TimeTicks::Now() + base::TimeDelta::FromMilliseconds(timeout_ms);
+  char chunk[kResponseBufferSize];
+  for (;;) {
+    if (base::TimeTicks::Now() >= deadline) {
+      LOG(ERROR) << "The answer's body did not end within " << timeout_ms << " ms";
+      return false;
+    }
+    // What has arrived, and only that: a read for more waits until its buffer is full.
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpQueryDataAvailable");
+      return false;
+    }
+    if (available == 0) return true;
+    DWORD read = 0;
+    if (!WinHttpReadData(request, chunk, std::min<DWORD>(available, sizeof(chunk)), &read)) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
+      return false;
+    }
+    if (read == 0) return true;
+    if (read > kMaxResponseBytes - body->size()) {
+      LOG(ERROR) << "The answer's body is longer than " << kMaxResponseBytes << " bytes";
+      return false;
+    }
+    body->append(chunk, read);
+  }
+}
+
+// Waits for the answer; true for status 200 and, when |response| is given, its body read
+// whole within the bounds into it (left alone otherwise).
+[[nodiscard]] bool ReadResponse(HINTERNET request, int timeout_ms, std::string* response) {
   if (!WinHttpReceiveResponse(request, nullptr)) {
     LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
     return false;
@@ -128,20 +168,14 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
     LOG(ERROR) << base::StringPrintf("HTTP status %d", static_cast<int>(status));
     return false;
   }
-  // The answer is read to its end even when nobody wants it: closing a connection with
-  // unread data resets it, and a server still reading the body would lose it.
-  if (response) response->clear();
-  char chunk[kResponseBufferSize];
-  for (;;) {
-    DWORD read = 0;
-    if (!WinHttpReadData(request, chunk, sizeof(chunk), &read)) {
-      LOG(ERROR) << FormatWinHttpError("WinHttpReadData");
-      if (response) return false;
-      break;
-    }
-    if (read == 0) break;
-    if (response) response->append(chunk, read);
-  }
+  // The body is read also when nobody wants it: closing a connection with unread data
+  // resets it, and a server that answers before it has read the request's body would
+  // lose the rest. Then the status alone decides, whatever the body does.
+  std::string body;
+  const bool whole = ReadBoundedBody(request, timeout_ms, &body);
+  if (!response) return true;
+  if (!whole) return false;
+  *response = std::move(body);
   return true;
 }
 
@@ -260,7 +294,8 @@ bool HttpTransportWin::Execute(std::string* response) {
     LOG(ERROR) << FormatWinHttpError("WinHttpSendRequest");
     return false;
   }
-  return WriteBody(request.Get(), body_stream(), sized, content_length) && ReadResponse(request.Get(), response);
+  return WriteBody(request.Get(), body_stream(), sized, content_length) &&
+         ReadResponse(request.Get(), timeout_ms, response);
 }
 
 std::unique_ptr<HttpTransport> HttpTransport::Create() {

@@ -47,6 +47,10 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              net_ftp_package_url net_long_url net_stats_held net_userinfo_fragment net_partner_files
              net_redirect_crash_text net_redirect_long_file net_address_crash_text
              net_backslash_authority net_stats_stall net_stats_header_trickle
+             net_relative_location_lt net_relative_location_brace net_relative_location_eacute
+             net_relative_location_a2060 net_relative_location_slash_b
+             net_relative_location_query_c net_relative_location_a2084
+             net_additional_files_bounded
              apps_and_features_uninstall disk_full non_ascii_folder
              percent_folder percent_variable_folder
              killed_with_package launcher_gone shortcut_set_aside

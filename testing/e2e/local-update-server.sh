@@ -5,7 +5,8 @@
 #       starts it on 127.0.0.1/::1, answers the address request with the installer and its
 #       checksum, prints the address-request URL; it stops by itself after ten minutes.
 #       The config JSON's "faults" and "download_address" members are added to the
-#       server's (e.g. a fault of "/VelumSetup.exe", another "installer_checksum").
+#       server's (e.g. a fault of "/VelumSetup.exe", another "installer_checksum");
+#       "@FILE" takes it from FILE (a long one does not fit in an argument).
 #       With PORT set it listens on that port (the installer's local statistics endpoint
 #       is localhost:8080), waiting up to a minute for it to be free.
 #   local-update-server.sh stop <state dir>
@@ -20,7 +21,8 @@ case $1 in
     cp "$3" "$state/files/VelumSetup.exe"
     python3 - "$state/config.json" "${4:-{\}}" <<'PY'
 import json, sys
-extra = json.loads(sys.argv[2])
+extra = sys.argv[2]
+extra = json.load(open(extra[1:])) if extra.startswith("@") else json.loads(extra)
 address = {"installer": "{base}/VelumSetup.exe", "installer_file": "VelumSetup.exe"}
 address.update(extra.get("download_address", {}))
 json.dump({"routes": {"/VelumSetup.exe": {"file": "VelumSetup.exe"}},

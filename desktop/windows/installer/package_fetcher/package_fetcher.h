@@ -57,6 +57,10 @@ class PackageFetcher {
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
   // Tests only, before Start: the signature rule in place of this build's.
   void SetSignatureRuleForTesting(SignatureRule rule) { worker_->set_signature_rule(rule); }
+  // Tests only, before Start: how long a try's additional files may take.
+  void SetAdditionalFilesDeadlineForTesting(base::TimeDelta deadline) {
+    worker_->set_additional_files_deadline(deadline);
+  }
 
  private:
   // Held until the worker has deleted the package's files; made before the stem it locks.

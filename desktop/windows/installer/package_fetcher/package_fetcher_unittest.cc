@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,6 +94,8 @@ class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
                                       payload_.get(), 1, false));
     fetcher_->SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
     fetcher_->SetSignatureRuleForTesting(rule_);
+    if (!additional_files_deadline_.is_zero())
+      fetcher_->SetAdditionalFilesDeadlineForTesting(additional_files_deadline_);
     fetcher_->Start();
   }
 
@@ -143,6 +146,8 @@ class PackageFetcherTest : public base::ScratchDirTest, public FetcherDelegate {
   // That of an unsigned test build unless a case says otherwise.
   SignatureRule rule_ = SignatureRule::kNotRequired;
   base::FilePath download_folder_;
+  // The product's unless a case sets it.
+  base::TimeDelta additional_files_deadline_;
   std::unique_ptr<PackageFetcher> fetcher_;
   std::vector<int> statuses_;
   base::RunLoop* run_loop_ = nullptr;
@@ -507,6 +512,65 @@ TEST_F(PackageFetcherTest, RetriesAreLimitedByBytesAndEmptyAnswers) {
     EXPECT_EQ(PACKAGE_STATUS_DOWNLOAD_FAILED, RunUntilTryEnds());
   }
   EXPECT_FALSE(fetcher_->Retry());
+}
+
+// Bodies of 2 GiB and more count as large: the 32-bit byte total saturates instead of
+// wrapping round to negative, so three tries are allowed as for any 4 MiB and more.
+TEST(PackageFetcherRetryTest, ByteTotalsSaturateSoLargeBodiesAllowThreeTries) {
+  const uint32_t kGiB = 1u << 30;
+  const struct {
+    std::vector<uint32_t> received;  // by each try
+    int32_t total;
+    int tries;
+  } cases[] = {
+      {{4 * 1024 * 1024 - 1}, 4 * 1024 * 1024 - 1, 6},
+      {{4 * 1024 * 1024}, 4 * 1024 * 1024, 3},
+      {{2 * kGiB}, INT32_MAX, 3},
+      {{UINT32_MAX}, INT32_MAX, 3},
+      {{kGiB + kGiB / 2, kGiB + kGiB / 2}, INT32_MAX, 3},
+      {{2 * kGiB, 5}, INT32_MAX, 3},
+  };
+  for (const auto& c : cases) {
+    int32_t total = 0;
+    for (uint32_t bytes : c.received) total = PackageFetcherWorker::AddReceivedBytes(total, bytes);
+    EXPECT_EQ(c.total, total) << c.received[0];
+    int tries = 0;
+    while (PackageFetcherWorker::AllowsRetry(tries, 0, total)) ++tries;
+    EXPECT_EQ(c.tries, tries) << c.received[0];
+    // The statistics' value of one try.
+    EXPECT_EQ(std::min<uint32_t>(c.received[0], INT32_MAX), SaturatedByteCount(c.received[0]));
+  }
+}
+
+// The additional files of a try end at their deadline: the file being fetched from a
+// server that keeps the rate a try must keep, without end, is given up, the rest left
+// out, and the package is ready without them, their entry saying so.
+TEST_F(PackageFetcherTest, AdditionalFilesEndAtTheirDeadline) {
+  UseRunningInstaller("unsigned.exe");
+  const std::string slow(1 << 20, 's');
+  ASSERT_TRUE(server_.ServeFile("/slow.exe", slow));
+  ASSERT_TRUE(server_.AddFaults("/slow.exe", R"([{"trickle": 0.5, "bytes": 4096}])"));
+  ASSERT_TRUE(server_.ServeFile("/later.exe", "later"));
+  std::string components;
+  for (const char* name : {"slow.exe", "later.exe"}) {
+    components += std::string(components.empty() ? "" : ",") +
+                  R"({"type": "partner_content", "location": "{base}/)" + name +
+                  R"(", "archive": 0, "checksum": ")" +
+                  Sha256(name == std::string("slow.exe") ? slow : "later") +
+                  R"(", "filename": ")" + name + "\"}";
+  }
+  ServePackage(Signing("package_unsigned.exe"), R"("components": [)" + components + "]");
+  additional_files_deadline_ = base::TimeDelta::FromSeconds(2);
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_FALSE(base::PathExists(PackageFile(L"slow.exe")));
+  EXPECT_TRUE(server_.RequestsTo("/later.exe").empty());
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
+  // The file given up has its entry, ended and not downloaded; the one left out none.
+  const std::string json = record_.Json();
+  EXPECT_NE(std::string::npos,
+            json.find(R"({"download_succeeded":0,"download_tries":[{"download_end_time")"))
+      << json;
+  EXPECT_EQ(std::string::npos, json.find("later.exe")) << json;
 }
 
 // Partner files were checked only by the server's own checksum: one named after a file

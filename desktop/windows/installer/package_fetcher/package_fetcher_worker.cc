@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
 
+#include <algorithm>
+
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/file_enumerator.h"
@@ -137,11 +139,21 @@ std::vector<std::wstring> PackageFetcherWorker::GetAddressHostSuffixes() {
 
 bool PackageFetcherWorker::CanRetry() {
   base::AutoLock hold(lock_);
-  const int32_t limit =
-      total_bytes_received_ < kManyBytes && no_content_counter_ < kManyNoContentAnswers
-          ? kLongRetryLimit
-          : kShortRetryLimit;
-  return fetch_try_counter_ < limit;
+  return AllowsRetry(fetch_try_counter_, no_content_counter_, total_bytes_received_);
+}
+
+// static
+bool PackageFetcherWorker::AllowsRetry(int32_t tries, int32_t no_content_answers,
+                                       int32_t total_bytes) {
+  const int32_t limit = total_bytes < kManyBytes && no_content_answers < kManyNoContentAnswers
+                            ? kLongRetryLimit
+                            : kShortRetryLimit;
+  return tries < limit;
+}
+
+// static
+int32_t PackageFetcherWorker::AddReceivedBytes(int32_t total, uint32_t bytes) {
+  return SaturatedByteCount(static_cast<uint64_t>(std::max(total, 0)) + bytes);
 }
 
 void PackageFetcherWorker::Start() {
@@ -203,6 +215,9 @@ void PackageFetcherWorker::FetchDownloadUrl() {
     url = base::UTF8ToWide(base_url);
   }
 
+  // A new try's requests retry as the package's do, whatever the last file allowed.
+  downloader_->set_max_retries(WinInetDownloader::kDefaultMaxRetries);
+
   LOG(INFO) << "Fetching the download URL";
   fetch_node_->SetTimeAndElapsed("fetch_download_url_start_time");
   downloader_started_ = true;
@@ -262,18 +277,7 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
     return;
   }
 
-  additional_files_.reset(new base::List);
-  const base::List* components = nullptr;
-  if (reply->GetList("components", &components)) {
-    for (size_t i = 0; i < components->size(); ++i) {
-      const base::Dictionary* component = nullptr;
-      std::string type;
-      if (!components->GetDictionary(i, &component)) continue;
-      (void)component->GetString("type", &type);  // a component without a type is neither
-      if ((type == "suite" && !suite_path_.empty()) || type == "partner_content")
-        additional_files_->Append(component->CreateDeepCopy());
-    }
-  }
+  TakeAdditionalFiles(*reply);
 
   fetch_node_->SetTimeAndElapsed("download_start_time");
   fetcher_node_->SetCurrentTime("installation_start_download_time");
@@ -287,6 +291,29 @@ void PackageFetcherWorker::OnDownloadUrlFetched() {
           std::unique_ptr<DownloadStatsObserver>(
               new ChunkDownloadStatsObserver(fetch_node_->Clone(), "download_chunks")))) {
     ReportDownloadError("Failed starting downloading the Velum package");
+  }
+}
+
+void PackageFetcherWorker::TakeAdditionalFiles(const base::Dictionary& reply) {
+  additional_files_.reset(new base::List);
+  const base::List* components = nullptr;
+  if (!reply.GetList("components", &components)) return;
+  size_t left_out = 0;
+  for (size_t i = 0; i < components->size(); ++i) {
+    const base::Dictionary* component = nullptr;
+    std::string type;
+    if (!components->GetDictionary(i, &component)) continue;
+    (void)component->GetString("type", &type);  // a component without a type is neither
+    if ((type != "suite" || suite_path_.empty()) && type != "partner_content") continue;
+    // A list is bounded as a whole: each entry costs requests and time.
+    if (additional_files_->size() == kMaxAdditionalFiles)
+      ++left_out;
+    else
+      additional_files_->Append(component->CreateDeepCopy());
+  }
+  if (left_out > 0) {
+    LOG(WARNING) << "Leaving out " << left_out << " additional files beyond the first "
+                 << kMaxAdditionalFiles;
   }
 }
 
@@ -404,6 +431,11 @@ void PackageFetcherWorker::OnArchiveUnpacked() {
     additional_file_cursor_ = 0;
     additional_file_node_ = fetch_node_->AppendDictionaryToList("additional_files");
     ReportStatus(PACKAGE_STATUS_FETCHING_COMPONENTS);
+    fetching_additional_files_ = true;
+    base::MessageLoop::Current()->task_runner()->PostDelayedTask(
+        FROM_HERE,
+        base::Bind(&PackageFetcherWorker::OnAdditionalFilesDeadline, weak_factory_.GetWeakPtr()),
+        additional_files_deadline_);
     base::MessageLoop::Current()->task_runner()->PostTask(
         FROM_HERE,
         base::Bind(&PackageFetcherWorker::DownloadAdditionalFile, weak_factory_.GetWeakPtr()));
@@ -414,6 +446,8 @@ void PackageFetcherWorker::OnArchiveUnpacked() {
 }
 
 void PackageFetcherWorker::DownloadAdditionalFile() {
+  // Posted before the deadline ended the files.
+  if (!fetching_additional_files_) return;
   LOG(INFO) << "Preparing to download an additional file";
   const base::Dictionary* entry = nullptr;
   std::string location, type, checksum, filename;
@@ -457,6 +491,7 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
     NextAdditionalFile();
     return;
   }
+  downloader_->set_max_retries(kAdditionalFileMaxRetries);
   if (!downloader_->Start(base::UTF8ToWide(location), std::string(),
                           base::Bind(&PackageFetcherWorker::OnAdditionalFileDownloaded,
                                      weak_factory_.GetWeakPtr(), filename, archive, checksum, type),
@@ -562,6 +597,27 @@ void PackageFetcherWorker::NextAdditionalFile() {
         base::Bind(&PackageFetcherWorker::DownloadAdditionalFile, weak_factory_.GetWeakPtr()));
     return;
   }
+  FinishAdditionalFiles();
+}
+
+void PackageFetcherWorker::OnAdditionalFilesDeadline() {
+  if (!fetching_additional_files_) return;
+  const size_t left_out = additional_files_->size() - additional_file_cursor_;
+  LOG(WARNING) << "The additional files took their "
+               << additional_files_deadline_.InMilliseconds() / 1000 << " s, going on without "
+               << left_out << " of them";
+  // The file being fetched stays recorded as not downloaded.
+  if (downloader_->state() == WinInetDownloader::STATE_REQUEST_SENT ||
+      downloader_->state() == WinInetDownloader::STATE_RECEIVING) {
+    downloader_->Stop();
+    additional_file_try_node_->SetTimeAndElapsed("download_end_time");
+    base::DeleteFileBestEffort(download_folder_.Append(kAdditionalFileName), false);
+  }
+  FinishAdditionalFiles();
+}
+
+void PackageFetcherWorker::FinishAdditionalFiles() {
+  fetching_additional_files_ = false;
   std::string names;
   for (const std::string& name : partner_file_names_) {
     if (!names.empty()) names += "\r\n";
@@ -582,12 +638,12 @@ void PackageFetcherWorker::NotifyPackageReady() {
   int32_t total = 0;
   {
     base::AutoLock hold(lock_);
-    total_bytes_received_ += static_cast<int32_t>(received);
+    total_bytes_received_ = AddReceivedBytes(total_bytes_received_, received);
     total = total_bytes_received_;
   }
   fetch_node_->SetTimeAndElapsed("package_ready_time");
   LOG(INFO) << "Package ready.";
-  fetch_node_->SetInteger("bytes_received", static_cast<int32_t>(received));
+  fetch_node_->SetInteger("bytes_received", SaturatedByteCount(received));
   fetcher_node_->SetCurrentTime("package_ready_time");
   fetcher_node_->SetInteger("total_bytes_received", total);
   fetch_node_->SetString("result", PackageStatusToString(PACKAGE_STATUS_READY));
@@ -611,13 +667,13 @@ void PackageFetcherWorker::ReportResult(int status) {
   {
     base::AutoLock hold(lock_);
     ++fetch_try_counter_;
-    total_bytes_received_ += static_cast<int32_t>(received);
+    total_bytes_received_ = AddReceivedBytes(total_bytes_received_, received);
     if (downloader_started_ && downloader_->http_status() == kHttpNoContent)
       ++no_content_counter_;
     tries = fetch_try_counter_;
     total = total_bytes_received_;
   }
-  fetch_node_->SetInteger("bytes_received", static_cast<int32_t>(received));
+  fetch_node_->SetInteger("bytes_received", SaturatedByteCount(received));
   fetcher_node_->SetInteger("fetcher_restarts", tries);
   fetcher_node_->SetInteger("total_bytes_received", total);
   fetch_node_->SetString("result", PackageStatusToString(status));

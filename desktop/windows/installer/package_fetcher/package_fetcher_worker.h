@@ -16,6 +16,7 @@
 #include "base/memory/ref_counted.h"
 #include "base/memory/weak_ptr.h"
 #include "base/synchronization/lock.h"
+#include "base/time/time.h"
 #include "base/values.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 
@@ -72,12 +73,32 @@ class PackageFetcherWorker {
 
   // Tests only, before the first try: the signature rule in place of this build's.
   void set_signature_rule(SignatureRule rule) { signature_rule_ = rule; }
+  // Tests only, before the first try: how long the additional files of a try may take,
+  // ten minutes otherwise.
+  void set_additional_files_deadline(base::TimeDelta deadline) {
+    additional_files_deadline_ = deadline;
+  }
+
+  // The additional files one answer may bring: the rest of its list is left out.
+  static constexpr size_t kMaxAdditionalFiles = 20;
+  // The counted retries of each additional file's download (the package's own allow an
+  // hour of them): a server that answers 503 forever holds one file for three waits.
+  static constexpr int32_t kAdditionalFileMaxRetries = 2;
+  // How long the additional files of a try may take as a whole, from the first one's
+  // start; the installation goes on without those not fetched by then.
+  static constexpr int64_t kAdditionalFilesDeadlineSeconds = 10 * 60;
 
   // One try; on the worker thread.
   void Start();
   // From any thread: fewer failed tries than the limit (6 below 4 MiB received and three
   // no-content answers, else 3).
   bool CanRetry();
+  // The rule CanRetry applies to the failed tries so far, the no-content answers among
+  // them and the body bytes all tries received.
+  static bool AllowsRetry(int32_t tries, int32_t no_content_answers, int32_t total_bytes);
+  // |total| + |bytes| as the 32-bit total holds them: saturated at its maximum, so a body
+  // of 2 GiB or more counts as large instead of wrapping round to negative.
+  static int32_t AddReceivedBytes(int32_t total, uint32_t bytes);
   // The hosts that may answer the download-address request.
   static std::vector<std::wstring> GetAddressHostSuffixes();
 
@@ -88,6 +109,8 @@ class PackageFetcherWorker {
  private:
   void FetchDownloadUrl();
   void OnDownloadUrlFetched();
+  // The components of |reply| to fetch, the first kMaxAdditionalFiles of them.
+  void TakeAdditionalFiles(const base::Dictionary& reply);
   void ExtractArchive(const std::string& expected_checksum);
   // Writes the 7z archive of |package| beside the download and unpacks it next.
   void WriteOutArchive(const PayloadReader& package);
@@ -100,6 +123,11 @@ class PackageFetcherWorker {
   [[nodiscard]] bool PlaceAdditionalFile(const base::FilePath& downloaded, const std::string& filename,
                            bool archive, const std::string& type);
   void NextAdditionalFile();
+  // The additional files' deadline: the file being fetched is given up and the rest left
+  // out.
+  void OnAdditionalFilesDeadline();
+  // Lists the partner files placed in the package's file list; the package is then ready.
+  void FinishAdditionalFiles();
   void NotifyPackageReady();
 
   // Whether downloads must carry the expected signature: this build is signed, or that
@@ -139,6 +167,10 @@ class PackageFetcherWorker {
   std::unique_ptr<base::Value> reply_;
   std::unique_ptr<base::List> additional_files_;
   size_t additional_file_cursor_ = 0;
+  // While the additional files of a try are being fetched; the deadline ends it.
+  bool fetching_additional_files_ = false;
+  base::TimeDelta additional_files_deadline_ =
+      base::TimeDelta::FromSeconds(kAdditionalFilesDeadlineSeconds);
   std::vector<std::string> partner_file_names_;
 
   std::unique_ptr<StatsNode> fetcher_node_;

@@ -18,6 +18,10 @@ std::string FormatStatsTime(base::Time time) {
 
 const char kServerTextCutMark[] = "...[cut]";
 
+int32_t SaturatedByteCount(uint64_t bytes) {
+  return static_cast<int32_t>(std::min<uint64_t>(bytes, INT32_MAX));
+}
+
 std::string BoundServerText(const std::string& text) {
   // Each ill-formed sequence becomes one U+FFFD, as the JSON writer would write it.
   std::string valid;

@@ -33,6 +33,10 @@ constexpr size_t kMaxServerTextLength = 2048;
 std::string BoundServerText(const std::string& text);
 extern const char kServerTextCutMark[];
 
+// A byte count as the record's 32-bit values hold it: saturated at their maximum, never
+// wrapped round to a negative number.
+int32_t SaturatedByteCount(uint64_t bytes);
+
 // |url| without the "user:password@" of its authority and without its "#fragment": the
 // form in which a URL is requested and recorded, so that no credential a server or a
 // redirect wrote into an address reaches the wire as a path or the statistics.

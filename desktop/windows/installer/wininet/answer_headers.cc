@@ -2,19 +2,36 @@
 
 #include <wchar.h>
 
+#include <algorithm>
+
 namespace installer {
 
-std::wstring QueryAnswerHeader(HINTERNET request, const wchar_t* name) {
-  std::wstring buffer(256, L'\0');
+AnswerHeader QueryAnswerHeader(HINTERNET request, const wchar_t* name, size_t max_length) {
+  AnswerHeader header;
+  // The call takes the name in the buffer it writes the value into.
+  const size_t capacity = std::max(max_length, wcslen(name)) + 1;
+  std::wstring buffer(std::min<size_t>(capacity, 256), L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
     wcsncpy(&buffer[0], name, buffer.size() - 1);
     DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, &buffer[0], &size, nullptr))
-      return buffer.substr(0, size / sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, &buffer[0], &size, nullptr)) {
+      header.value = buffer.substr(0, size / sizeof(wchar_t));
+      if (header.value.size() > max_length) {
+        header.value.clear();
+        header.too_long = true;
+      }
+      return header;
+    }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-    buffer.assign(size / sizeof(wchar_t) + wcslen(name) + 1, L'\0');
+    // |size| is what the value needs, its end included.
+    const size_t needed = size / sizeof(wchar_t);
+    if (needed > capacity || attempt > 0) {
+      header.too_long = true;
+      return header;
+    }
+    buffer.assign(std::max(needed, wcslen(name) + 1), L'\0');
   }
-  return std::wstring();
+  return header;
 }
 
 bool HasHttp1StatusLine(HINTERNET request) {

@@ -5,13 +5,21 @@
 #include <windows.h>
 
 #include <wininet.h>
+#include <stddef.h>
 
 #include <string>
 
 namespace installer {
 
-// The value of the header |name| of |request|'s answer; empty when absent.
-std::wstring QueryAnswerHeader(HINTERNET request, const wchar_t* name);
+// A header value read within a bound: one longer than the bound is not read at all.
+struct AnswerHeader {
+  std::wstring value;  // empty when the header is absent or too long
+  bool too_long = false;
+};
+
+// The value of the header |name| of |request|'s answer, read into a buffer of at most
+// |max_length| characters and its end: a server chooses how long a header is.
+AnswerHeader QueryAnswerHeader(HINTERNET request, const wchar_t* name, size_t max_length);
 // Whether |request|'s answer began with an HTTP/1.x status line and headers.
 bool HasHttp1StatusLine(HINTERNET request);
 

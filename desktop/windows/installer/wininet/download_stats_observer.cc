@@ -31,7 +31,8 @@ ChunkDownloadStatsObserver::ChunkDownloadStatsObserver(std::unique_ptr<StatsNode
     : parent_(std::move(parent)), list_key_(list_key) {}
 
 void ChunkDownloadStatsObserver::SetInteger(const std::string& key, uint32_t value) {
-  if (chunk_) chunk_->SetInteger(key, static_cast<int32_t>(value));
+  // Byte counts of 2 GiB and more among them stay the largest value, never negative.
+  if (chunk_) chunk_->SetInteger(key, SaturatedByteCount(value));
 }
 
 void ChunkDownloadStatsObserver::SetString(const std::string& key, const std::string& value) {
@@ -40,7 +41,7 @@ void ChunkDownloadStatsObserver::SetString(const std::string& key, const std::st
 
 void ChunkDownloadStatsObserver::OnChunkStarted(uint32_t offset) {
   chunk_ = parent_->AppendDictionaryToList(list_key_);
-  chunk_->SetInteger("chunk_start", static_cast<int32_t>(offset));
+  chunk_->SetInteger("chunk_start", SaturatedByteCount(offset));
   chunk_->SetInteger("chunk_number", chunk_counter_);
   chunk_->SetTimeAndElapsed("chunk_start_time");
 }
@@ -71,7 +72,7 @@ void ChunkDownloadStatsObserver::OnRetry(uint32_t retry_count) {
 
 void ChunkDownloadStatsObserver::OnChunkEnded(uint32_t received) {
   if (!chunk_) return;
-  chunk_->SetInteger("chunk_end", static_cast<int32_t>(received));
+  chunk_->SetInteger("chunk_end", SaturatedByteCount(received));
   chunk_->SetTimeAndElapsed("chunk_end_time");
   ++chunk_counter_;
 }

@@ -55,6 +55,144 @@ bool BeginsWithIgnoringCase(const std::wstring& text, const wchar_t* prefix) {
   return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
 }
 
+// The characters a request line cannot carry in a path or query as they are: escaped as
+// WinINet's own combining escaped them, non-ASCII as its UTF-8 bytes.
+bool NeedsEscape(wchar_t c) {
+  return c <= 0x20 || c >= 0x7F || wcschr(L"\"<>\\^`{|}", c) != nullptr;
+}
+
+void AppendEscapedByte(unsigned byte, std::wstring* out) {
+  const wchar_t* const kHex = L"0123456789ABCDEF";
+  out->push_back(L'%');
+  out->push_back(kHex[byte >> 4]);
+  out->push_back(kHex[byte & 0xF]);
+}
+
+// |text| with every character NeedsEscape names percent-encoded; a lone surrogate as U+FFFD.
+std::wstring Escape(const std::wstring& text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (!NeedsEscape(c)) {
+      out.push_back(c);
+      continue;
+    }
+    uint32_t code_point = c;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      code_point = 0x10000 + ((c - 0xD800u) << 10) + (text[++i] - 0xDC00u);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      code_point = 0xFFFD;
+    }
+    if (code_point < 0x80) {
+      AppendEscapedByte(code_point, &out);
+    } else if (code_point < 0x800) {
+      AppendEscapedByte(0xC0 | (code_point >> 6), &out);
+      AppendEscapedByte(0x80 | (code_point & 0x3F), &out);
+    } else if (code_point < 0x10000) {
+      AppendEscapedByte(0xE0 | (code_point >> 12), &out);
+      AppendEscapedByte(0x80 | ((code_point >> 6) & 0x3F), &out);
+      AppendEscapedByte(0x80 | (code_point & 0x3F), &out);
+    } else {
+      AppendEscapedByte(0xF0 | (code_point >> 18), &out);
+      AppendEscapedByte(0x80 | ((code_point >> 12) & 0x3F), &out);
+      AppendEscapedByte(0x80 | ((code_point >> 6) & 0x3F), &out);
+      AppendEscapedByte(0x80 | (code_point & 0x3F), &out);
+    }
+  }
+  return out;
+}
+
+// "<letter>[letters, digits, +-.]:" at the start.
+bool HasScheme(const std::wstring& text) {
+  const size_t colon = text.find(L':');
+  if (colon == std::wstring::npos || colon == 0 || text[0] > 0x7F || !iswalpha(text[0]))
+    return false;
+  for (size_t i = 1; i < colon; ++i) {
+    if (!IsAsciiAlphanumeric(text[i]) && !wcschr(L"+-.", text[i])) return false;
+  }
+  return true;
+}
+
+// A URL or reference in its parts; the query keeps its "?", the fragment is dropped.
+struct UrlSplit {
+  std::wstring scheme;
+  bool has_authority = false;
+  std::wstring authority;
+  std::wstring path;
+  bool has_query = false;
+  std::wstring query;
+};
+
+// The path and query of |text| from |start| on.
+void SplitPathAndQuery(const std::wstring& text, size_t start, UrlSplit* split) {
+  const size_t end = std::min(text.find(L'#', start), text.size());
+  const size_t question = std::min(text.find(L'?', start), end);
+  split->path = text.substr(start, question - start);
+  split->has_query = question < end;
+  split->query = text.substr(question, end - question);
+}
+
+// An http(s) URL as the downloader holds it; no scheme when it is none.
+UrlSplit SplitUrl(const std::wstring& url) {
+  UrlSplit split;
+  const size_t scheme_end = url.find(L"://");
+  if (!BeginsWithHttpScheme(url) || scheme_end == std::wstring::npos) return split;
+  split.scheme = url.substr(0, scheme_end);
+  const size_t start = scheme_end + 3;
+  const size_t end = std::min(url.find_first_of(L"/?#", start), url.size());
+  split.has_authority = true;
+  split.authority = url.substr(start, end - start);
+  SplitPathAndQuery(url, end, &split);
+  return split;
+}
+
+// A reference without a scheme, its path and query escaped; its authority, when it names
+// one, is checked as written by whoever takes the result.
+UrlSplit SplitReference(const std::wstring& reference) {
+  UrlSplit split;
+  size_t start = 0;
+  if (reference.compare(0, 2, L"//") == 0) {
+    start = std::min(reference.find_first_of(L"/?#", 2), reference.size());
+    split.has_authority = true;
+    split.authority = reference.substr(2, start - 2);
+  }
+  SplitPathAndQuery(reference, start, &split);
+  split.path = Escape(split.path);
+  split.query = Escape(split.query);
+  return split;
+}
+
+// "." and ".." segments of |path| resolved as a reference's are: ".." never climbs above
+// the root.
+std::wstring RemoveDotSegments(const std::wstring& path) {
+  std::wstring input = path;
+  std::wstring output;
+  while (!input.empty()) {
+    if (input.compare(0, 3, L"../") == 0) {
+      input.erase(0, 3);
+    } else if (input.compare(0, 2, L"./") == 0) {
+      input.erase(0, 2);
+    } else if (input.compare(0, 3, L"/./") == 0) {
+      input.erase(0, 2);
+    } else if (input == L"/.") {
+      input = L"/";
+    } else if (input.compare(0, 4, L"/../") == 0 || input == L"/..") {
+      input = L"/" + input.substr(input.size() == 3 ? 3 : 4);
+      const size_t last = output.rfind(L'/');
+      output.erase(last == std::wstring::npos ? 0 : last);
+    } else if (input == L"." || input == L"..") {
+      input.clear();
+    } else {
+      const size_t next = input.find(L'/', 1);
+      const size_t length = next == std::wstring::npos ? input.size() : next;
+      output += input.substr(0, length);
+      input.erase(0, length);
+    }
+  }
+  return output;
+}
+
 }  // namespace
 
 // "https://", a host and a path that fill their buffers but for the closing NUL, ":65535".
@@ -93,30 +231,36 @@ bool BeginsWithHttpScheme(const std::wstring& url) {
 }
 
 bool BeginsWithOtherScheme(const std::wstring& url) {
-  const size_t colon = url.find(L':');
-  if (colon == std::wstring::npos || colon == 0 || !iswalpha(url[0]) || url[0] > 0x7F)
-    return false;
-  for (size_t i = 1; i < colon; ++i) {
-    if (!IsAsciiAlphanumeric(url[i]) && !wcschr(L"+-.", url[i])) return false;
-  }
-  const std::wstring scheme = url.substr(0, colon + 1);
+  if (!HasScheme(url)) return false;
+  const std::wstring scheme = url.substr(0, url.find(L':') + 1);
   return !BeginsWithIgnoringCase(scheme, L"http:") && !BeginsWithIgnoringCase(scheme, L"https:");
 }
 
 std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative) {
   if (relative.empty()) return std::wstring();
-  // Escaping may make the text longer; one retry with the size asked for.
-  DWORD size = static_cast<DWORD>(3 * (base.size() + relative.size()) + 16);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::wstring combined(size, L'\0');
-    if (InternetCombineUrlW(base.c_str(), relative.c_str(), &combined[0], &size, 0)) {
-      combined.resize(size);
-      return combined;
-    }
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-    ++size;
+  // A reference with a scheme stands for itself; the caller checks it as any address.
+  if (HasScheme(relative)) return relative;
+  const UrlSplit from = SplitUrl(base);
+  if (from.scheme.empty()) return std::wstring();
+  const UrlSplit reference = SplitReference(relative);
+  std::wstring authority = from.authority;
+  std::wstring path;
+  std::wstring query = reference.query;
+  if (reference.has_authority) {
+    authority = reference.authority;
+    path = RemoveDotSegments(reference.path);
+  } else if (reference.path.empty()) {
+    path = from.path;
+    if (!reference.has_query) query = from.query;
+  } else if (reference.path[0] == L'/') {
+    path = RemoveDotSegments(reference.path);
+  } else {
+    // Merged with the base's path up to its last "/" ("/" for a base without a path).
+    const size_t slash = from.path.rfind(L'/');
+    path = RemoveDotSegments(
+        (slash == std::wstring::npos ? L"/" : from.path.substr(0, slash + 1)) + reference.path);
   }
-  return std::wstring();
+  return from.scheme + L"://" + authority + path + query;
 }
 
 bool IsHostAllowedBy(const std::wstring& host, const std::vector<std::wstring>& suffixes) {

@@ -35,7 +35,12 @@ bool BeginsWithHttpScheme(const std::wstring& url);
 // Whether |url| begins with a scheme ("<letter>[letters, digits, +-.]:") other than
 // http and https.
 bool BeginsWithOtherScheme(const std::wstring& url);
-// |relative| (a Location value) read against |base|; empty when they do not combine.
+// |relative| (a Location value) resolved against the http(s) |base| as a URL reference is
+// resolved ("." and ".." segments taken out), with what a request line cannot carry in
+// its path and query percent-encoded (non-ASCII as UTF-8); its fragment is dropped. A
+// reference with a scheme comes back as it is. Empty when |relative| is empty or |base|
+// is no http(s) URL. Computed here: WinINet's own combining writes past a buffer larger
+// than a URL may be and may return an earlier call's result.
 std::wstring CombineUrl(const std::wstring& base, const std::wstring& relative);
 // Whether |host| ends with one of |suffixes|; every host when there is none.
 bool IsHostAllowedBy(const std::wstring& host, const std::vector<std::wstring>& suffixes);

@@ -91,5 +91,48 @@ TEST(UrlPartsTest, OnlyHttpTextsWithinTheBoundAreCracked) {
   EXPECT_FALSE(BeginsWithOtherScheme(L"1a:x"));
 }
 
+// References resolve as the URL standard resolves them (its own examples), by our code
+// alone: what a request line cannot carry comes out escaped, so the length the caller
+// bounds is the length requested.
+TEST(UrlPartsTest, RelativeReferencesResolveAsTheStandardSays) {
+  const wchar_t kBase[] = L"http://a/b/c/d;p?q";
+  const struct {
+    const wchar_t* base;
+    std::wstring relative;
+    std::wstring combined;
+  } cases[] = {
+      {kBase, L"g", L"http://a/b/c/g"},
+      {kBase, L"./g/", L"http://a/b/c/g/"},
+      {kBase, L"/g", L"http://a/g"},
+      {kBase, L"//g", L"http://g"},
+      {kBase, L"?y", L"http://a/b/c/d;p?y"},
+      {kBase, L"g?y#s", L"http://a/b/c/g?y"},
+      {kBase, L"#s", L"http://a/b/c/d;p?q"},
+      {kBase, L"..", L"http://a/b/"},
+      {kBase, L"../../../../g", L"http://a/g"},
+      {kBase, L"/../g", L"http://a/g"},
+      {kBase, L"..g", L"http://a/b/c/..g"},
+      {kBase, L"g;x=1/../y", L"http://a/b/c/y"},
+      {kBase, L"g?y/./x", L"http://a/b/c/g?y/./x"},
+      // A scheme makes it a whole address, checked as one by the caller.
+      {kBase, L"http:g", L"http:g"},
+      {kBase, L"", L""},
+      {L"https://h:8443", L"g", L"https://h:8443/g"},
+      {L"http://h?q", L"?y", L"http://h?y"},
+      {L"ftp://h/x", L"g", L""},
+      // Escaped: what the request asks for, and what the bound is checked against.
+      {L"http://h/x", L"<{\u00e9 ^`|}\"\\", L"http://h/%3C%7B%C3%A9%20%5E%60%7C%7D%22%5C"},
+      {L"http://h/x", L"?a>b", L"http://h/x?a%3Eb"},
+      {L"http://h/x", L"\\\\evil\\y", L"http://h/%5C%5Cevil%5Cy"},
+      {L"http://h/x", L"//o:1/<", L"http://o:1/%3C"},
+      {L"http://h/x", L"\U0001F600\xD800" L"a", L"http://h/%F0%9F%98%80%EF%BF%BDa"},
+      {L"http://h/x", L"%41/%2e", L"http://h/%41/%2e"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.combined, CombineUrl(c.base, c.relative))
+        << base::WideToUTF8(c.base) << " + " << base::WideToUTF8(c.relative.substr(0, 40));
+  }
+}
+
 }  // namespace
 }  // namespace installer

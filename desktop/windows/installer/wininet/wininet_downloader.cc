@@ -28,7 +28,8 @@ const int kReceiveTimeoutSeconds = 60;
 // The window in which a try must keep kMinimumBytesPerSecond: a server that trickles a
 // byte now and then never trips the receive timeout.
 const int kProgressWindowSeconds = 60;
-// The longest URL a redirect may name, as WinINet bounds them.
+// The longest URL a redirect may name, as WinINet bounds them; also the longest header
+// value read, so that no buffer WinINet writes is sized by a server.
 const size_t kMaxUrlLength = INTERNET_MAX_URL_LENGTH;
 // Redirects one request follows, as the system's own HTTP stack bounds them.
 const int kMaxRedirects = 10;
@@ -364,18 +365,22 @@ void WinInetDownloader::OnRequestComplete(uint32_t error) {
 
 void WinInetDownloader::OnRedirect(bool keep_method) {
   VLOG(1) << "Redirect occured";
-  const std::wstring location = QueryAnswerHeader(request_, L"Location");
-  // An absolute address is followed as given: combining cuts what it cannot hold. Only
-  // an http(s) text, within the bound, reaches the cracker.
+  const AnswerHeader location = QueryAnswerHeader(request_, L"Location", kMaxUrlLength);
+  // An absolute address is followed as given; a relative one is resolved against this
+  // request's address here, by our own code. What comes out is bounded as an absolute one
+  // is before anything else sees it: only an http(s) text within the bound reaches the
+  // cracker.
   std::wstring target;
-  if (location.size() <= kMaxUrlLength) {
-    target = UrlWithoutUserinfoAndFragment(BeginsWithHttpScheme(location)
-                                               ? location
-                                               : CombineUrl(url_, location));
+  if (!location.too_long) {
+    target = UrlWithoutUserinfoAndFragment(BeginsWithHttpScheme(location.value)
+                                               ? location.value
+                                               : CombineUrl(url_, location.value));
   }
-  if (location.size() > kMaxUrlLength || target.size() > kMaxUrlLength) {
-    SetError(base::StringPrintf("Redirect URL is too long, %u characters",
-                                static_cast<unsigned>(std::max(location.size(), target.size()))));
+  if (location.too_long || target.size() > kMaxUrlLength) {
+    SetError(location.too_long
+                 ? std::string("Redirect URL is too long, its Location longer than the bound")
+                 : base::StringPrintf("Redirect URL is too long, %u characters",
+                                      static_cast<unsigned>(target.size())));
     PostToOwner(&WinInetDownloader::OnDownloadFailed);
     return;
   }
@@ -477,7 +482,8 @@ bool WinInetDownloader::QueryAndReportStatus(DWORD* status) {
   observer_->OnHttpStatus(*status);
   for (const char* name : kReportedHeaders) {
     const std::wstring wide_name = base::UTF8ToWide(name);
-    observer_->OnHeader(wide_name, QueryAnswerHeader(request_, wide_name.c_str()));
+    observer_->OnHeader(wide_name,
+                        QueryAnswerHeader(request_, wide_name.c_str(), kMaxUrlLength).value);
   }
   return true;
 }
@@ -554,9 +560,10 @@ void WinInetDownloader::HandleAnswerWithoutBody(DWORD status) {
 }
 
 bool WinInetDownloader::TakeContentRange() {
-  const std::wstring range = QueryAnswerHeader(request_, L"Content-Range");
+  const AnswerHeader header = QueryAnswerHeader(request_, L"Content-Range", kMaxUrlLength);
+  const std::wstring& range = header.value;
   // Without the header the total of an earlier answer stands.
-  if (range.empty()) return true;
+  if (range.empty() && !header.too_long) return true;
   uint64_t start = 0;
   uint64_t total = expected_size_;
   if (!ParseContentRange(range, &start, &total) || start != received_ ||
@@ -588,8 +595,7 @@ void WinInetDownloader::HandleCompletionInProgress() {
         PostToOwner(&WinInetDownloader::OnDownloadFailed);
         return;
       }
-      received_ += bytes_read;
-      if (!CountProgress()) {
+      if (!CountProgress(bytes_read)) {
         PostToOwner(&WinInetDownloader::OnDownloadFailed);
         return;
       }

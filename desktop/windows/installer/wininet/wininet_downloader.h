@@ -84,6 +84,8 @@ class WinInetDownloader {
   // count is compared before it is raised; progress does not give them back, so that a
   // server that answers a little and then stalls cannot hold the transfer without end.
   void set_max_retries(int32_t max_retries) { max_retries_ = max_retries; }
+  // What a new downloader allows: about an hour of a server that answers 503 at once.
+  static constexpr int32_t kDefaultMaxRetries = 600;
   int32_t max_retries() const { return max_retries_; }
   // A POST's own bound, taken once its body was wholly sent: the server has it then, and
   // asking again mostly repeats it. Negative (the default) keeps max_retries.
@@ -132,9 +134,10 @@ class WinInetDownloader {
   void OnRequestComplete(uint32_t error);
   // INTERNET_STATUS_REQUEST_SENT: |bytes| more of the request went out.
   void OnRequestSent(uint32_t bytes);
-  // Counts the try's new bytes (|received_| went beyond |furthest_|); false, with the
-  // error set, once the body is longer than the transfer takes.
-  [[nodiscard]] bool CountProgress();
+  // Adds |bytes| written to the body and counts the try's new bytes (|received_| went
+  // beyond |furthest_|); false, with the error set, once the body would be longer than
+  // the transfer takes.
+  [[nodiscard]] bool CountProgress(uint32_t bytes);
   // Whether the open window brought kProgressFloorBytes new bytes, at
   // kMinimumBytesPerSecond until now.
   bool OpenWindowKeptTheRate() const;
@@ -244,7 +247,7 @@ class WinInetDownloader {
   base::Lock handle_lock_;
   std::string error_text_;
   int32_t retry_count_ = 0;
-  int32_t max_retries_ = 600;
+  int32_t max_retries_ = kDefaultMaxRetries;
   int32_t max_retries_once_sent_ = -1;
   uint32_t max_body_bytes_ = UINT32_MAX;
   base::TimeDelta retry_delay_;

@@ -60,11 +60,13 @@ void WinInetDownloader::CheckProgressWindow(uint32_t generation) {
   CheckRetriesAndResume(ERROR_INTERNET_TIMEOUT);
 }
 
-bool WinInetDownloader::CountProgress() {
-  if (received_ > max_body_bytes_) {
+bool WinInetDownloader::CountProgress(uint32_t bytes) {
+  // Checked before adding: the 32-bit count must never wrap round to look short.
+  if (bytes > max_body_bytes_ - received_) {
     SetError(base::StringPrintf("Answer longer than %u bytes", max_body_bytes_));
     return false;
   }
+  received_ += bytes;
   if (received_ <= furthest_) return true;
   window_new_bytes_ += received_ - furthest_;
   furthest_ = received_;
