@@ -343,6 +343,16 @@ shortcut_count() {
   find "$PREFIX/drive_c/users/root/Desktop" "$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" \
     -maxdepth 1 -name 'Velum*.lnk' 2> /dev/null | wc -l
 }
+# The program the uninstall entry starts is there (or there is no entry).
+check_entry_program() {  # <when>
+  local command program
+  command=$(velum_keys | sed -n 's/^"UninstallString"="\\"\(.*\)\\" .*/\1/p' | head -1)
+  [ -n "$command" ] || return 0
+  program=$PREFIX/drive_c/$(sed 's/^[A-Za-z]:\\\\//; s/\\\\/\//g' <<< "$command")
+  # Windows names are told apart without case ("Launcher.exe" starts launcher.exe).
+  [ -n "$(find "$(dirname "$program")" -maxdepth 1 -type f -iname "$(basename "$program")" 2> /dev/null)" ] ||
+    fail "$1: the uninstall entry starts $command, which is not there"
+}
 check_one_of_each() {  # <when>
   [ "$(entry_count)" = 1 ] || fail "$1: $(entry_count) uninstall entries"
   [ "$(shortcut_count)" = 2 ] || fail "$1: $(shortcut_count) shortcuts (one on the desktop, one in the menu)"
@@ -469,10 +479,12 @@ rerun_then_uninstall() {
   [ -z "${3:-}" ] || [ "$(installed_version)" = "$3" ] ||
     fail "installed into $(installed_version), not $3"
   check_one_of_each "after the second run"
+  check_entry_program "after the second run"
   # Every version folder is a record's (an old version's stays until the next upgrade).
   check_version_folders_recorded "after the second run"
-  left=$(cd "$INSTALLED" && find . -name '*.old')
-  [ -z "$left" ] || fail "set-aside copies left after the second run: $left"
+  left=$(cd "$PREFIX/drive_c" && find "./${INSTALLED#"$PREFIX/drive_c/"}" ./users/root/Desktop \
+    './users/root/AppData/Roaming/Microsoft/Windows/Start Menu' -name '*.old' -o -name 'run.*.note' 2> /dev/null)
+  [ -z "$left" ] || fail "set-aside copies or notes left after the second run: $left"
   local version
   version=$(installed_version)
   run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
@@ -962,18 +974,6 @@ PY
     rm "$INSTALLED/launcher.exe"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
-  shortcut_set_aside)
-    # An upgrade killed while it replaced the Start Menu shortcut: the shortcut and the
-    # launcher set aside, as the kill leaves them. The next upgrade restores the shortcut
-    # (the user did not remove it), and the uninstallation leaves nothing.
-    before=$(snapshot)
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "install: exit code $RC"
-    menu="$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
-    mv "$menu/Velum Browser.lnk" "$menu/Velum Browser.lnk.1700000000.old"
-    mv "$INSTALLED/launcher.exe" "$INSTALLED/launcher.exe.1700000000.old"
-    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
-    ;;
   uninstall_killed)
     # An uninstallation cut short (a power cut) once it set the record aside, and the next
     # one once it set the launcher aside: the uninstall entry is gone, files and shortcuts
@@ -996,8 +996,7 @@ PY
     [ -f "$uninstaller" ] || fail "the installed uninstaller is gone after the cuts"
     run "${uninstall[@]}"
     [ "$RC" = 0 ] || fail "the uninstallation after the cuts: exit code $RC"
-    grep -q "Finishing an uninstallation that did not finish" "$LOGS"/*.log ||
-      fail "the set-aside record was not taken"
+    grep -q "Undoing the interrupted run of" "$LOGS"/*.log || fail "the cut runs were not undone"
     check_uninstalled "$version"
     check_uninstalled_fully
     ;;
@@ -1013,11 +1012,14 @@ PY
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   kill_matrix_*)
-    # Install, upgrade and uninstall, each cut short (a power cut: the prefix's Wine
-    # server stopped the moment a name appears, then every process ended) at a moment of
-    # its own; then an installation and an uninstallation. The installation installs
-    # fully with every version folder a record's and nothing set aside; the
-    # uninstallation leaves the machine as before but for what it keeps on purpose.
+    # Install, upgrade (to a later package) and uninstall, each cut short (a power cut:
+    # the prefix's Wine server stopped the moment a name appears, then every process
+    # ended) at a moment of its own; then an uninstallation (where the installed
+    # uninstaller or the uninstall entry is there to start it) and an installation. The
+    # uninstallation leaves the machine as before but for what it keeps on purpose, or
+    # is refused for want of an installation; the installation installs fully, both
+    # shortcuts and an entry whose program is there, every version folder a record's and
+    # nothing set aside or noted; its uninstallation again leaves the machine as before.
     before=$(snapshot)
     moment=${CASE#kill_matrix_}
     case $moment in
@@ -1029,32 +1031,45 @@ PY
     version=$(installed_version 2> /dev/null)
     install=("$WORK/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER")
     uninstall=("$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    desktop=$PREFIX/drive_c/users/root/Desktop
     case $moment in
-      install_*|upgrade_*) cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe" ;;
-    esac
-    case $moment in
-      install_copy) cut_when_made "$INSTALLED/1.0.100.0/resources/*" "${install[@]}" ;;
+      install_note) cut_when_made "$INSTALLED/old_status/run.*.note" "${install[@]}" ;;
+      install_copy) cut_when_made "$INSTALLED/1.0.101.0/resources/*" "${install[@]}" ;;
+      install_shortcut) cut_when_made "$desktop/Velum Browser.lnk" "${install[@]}" ;;
       install_record) cut_when_made "$INSTALLED/installation_status.xml" "${install[@]}" ;;
+      install_commit) cut_when_made "!$INSTALLED/old_status/run.*.note" "${install[@]}" ;;
       upgrade_set_aside) cut_when_made "$INSTALLED/*.old" "${install[@]}" ;;
-      upgrade_copy) cut_when_made "$INSTALLED/1.0.100.0_0/resources/*" "${install[@]}" ;;
-      upgrade_record) cut_when_made "$INSTALLED/old_status/*" "${install[@]}" ;;
+      upgrade_copy) cut_when_made "$INSTALLED/1.0.101.0/resources/*" "${install[@]}" ;;
+      upgrade_record) cut_when_made "$INSTALLED/old_status/installation_status.xml.*" "${install[@]}" ;;
       upgrade_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${install[@]}" ;;
       uninstall_set_aside) cut_when_made "$INSTALLED/$version/velum.exe.*.old" "${uninstall[@]}" ;;
+      uninstall_shortcut) cut_when_made "$desktop/Velum Browser.lnk.*.old" "${uninstall[@]}" ;;
       uninstall_record) cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}" ;;
-      uninstall_commit) cut_when_made "$INSTALLED/k.bat" "${uninstall[@]}" ;;
+      uninstall_copy) cut_when_made "$INSTALLED/$version/resources/*.old" "${uninstall[@]}" ;;
+      uninstall_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${uninstall[@]}" ;;
       *) echo "unknown moment $moment"; exit 2 ;;
     esac
-    echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 1 | sort | head -20)
-    # The same package again: a killed run's folder holding files only its package
-    # lists is no leftover a run of another package can tell as ours.
-    # Where no record is left, into the usual version folder (a record cut at its making
-    # may already be whole: the run is then an upgrade).
-    case $moment in
-      install_copy) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" 1.0.100.0 ;;
-      install_*|upgrade_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" ;;
-      uninstall_set_aside) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" ;;
-      *) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0 ;;
-    esac
+    echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 2 | sort | head -20)
+    # An uninstallation cut while it set the shortcuts aside is followed by an
+    # installation at once: it keeps the shortcuts the user had.
+    if [ "$moment" != uninstall_shortcut ]; then
+      if [ -n "$version" ] && [ -f "$INSTALLED/$version/installer.exe" ]; then
+        run "${uninstall[@]}"
+      elif [ "$(entry_count)" != 0 ]; then
+        uninstall_as_registered /silent
+      else
+        RC=none
+      fi
+      case $RC in
+        none) ;;
+        0) check_uninstalled_fully ;;
+        *) grep -qa "no installation to uninstall" "$LOGS"/*.log ||
+             fail "the uninstallation after the cut: exit code $RC" ;;
+      esac
+    fi
+    check_entry_program "after the uninstallation"
+    rerun_then_uninstall "$WORK/VelumSetup.exe" "$SAMPLE_V2/package"
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
     ;;
@@ -1152,6 +1167,21 @@ PY
     [ ! -e "$PREFIX/drive_c/Apps/other batch ran.txt" ] || fail "the clean-up ran C:\\Apps\\$misread\\Velum\\k.bat"
     [ ! -e "$PREFIX/drive_c/Apps/$name/Velum/k.bat" ] || fail "the clean-up batch stayed"
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/$name\/Velum}"|^\\./Apps/$name\$"
+    check_uninstalled_fully
+    ;;
+  lookalike_shared_folder)
+    # Another program's folders with version-like names in a shared install folder, one
+    # holding only an "installer.exe" (a name of the package's list) and one empty: a
+    # fresh installation and its uninstallation leave both as they were.
+    shared=$PREFIX/drive_c/Tools
+    mkdir -p "$shared/7.0.0.1" "$shared/3.2.1.0"
+    echo "another program's" > "$shared/7.0.0.1/installer.exe"
+    before=$(snapshot)
+    install_then_uninstall 'C:\Tools' "$shared"
+    [ "$(cat "$shared/7.0.0.1/installer.exe" 2> /dev/null)" = "another program's" ] ||
+      fail "C:\Tools\7.0.0.1\installer.exe was removed"
+    [ -d "$shared/3.2.1.0" ] || fail "the empty C:\Tools\3.2.1.0 was removed"
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Tools}
     check_uninstalled_fully
     ;;
   apps_and_features_uninstall)

@@ -64,11 +64,9 @@ class InstallationContext {
   virtual bool IsBasaltInstallation() = 0;
   // The "server-tracking-data" switch of the process; empty when absent.
   virtual std::string GetServerTrackingData() = 0;
-  // The second the run began: set-aside copies from then on may be its own.
-  virtual int64_t GetRunStart() = 0;
-  // Version folders an earlier run left that hold this running program: they go only
-  // once it has ended.
-  virtual const std::vector<base::FilePath>& GetLeftoverFoldersInUse() = 0;
+  // Files an interrupted run made that this running program holds (it runs from that
+  // run's version folder): they go only once it has ended.
+  virtual const std::vector<base::FilePath>& GetLeftoverFilesInUse() = 0;
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.
