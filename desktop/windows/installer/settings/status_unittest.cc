@@ -330,7 +330,7 @@ TEST_F(StatusTest, RecordedShortcutsAfterAKilledRun) {
     record.subfolder = L"1.0";
     const base::FilePath shortcut = Path(L"Velum desktop.lnk");
     base::DeleteFileBestEffort(shortcut, false);
-    const base::FilePath copy(shortcut.value() + (c.copy ? c.copy : L""));
+    const base::FilePath copy(shortcut.value() + L".1700000000.old");
     base::DeleteFileBestEffort(copy, false);
     if (c.target) MakeShortcut(L"Velum desktop.lnk", Path(c.target));
     if (c.copy) {
