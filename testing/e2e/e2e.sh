@@ -1012,7 +1012,8 @@ PY
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   kill_matrix_*)
-    # Install, upgrade (to a later package) and uninstall, each cut short (a power cut:
+    # Install, upgrade (to a later package, in the installer's version folder) and
+    # uninstall, each cut short (a power cut:
     # the prefix's Wine server stopped the moment a name appears, then every process
     # ended) at a moment of its own; then an uninstallation (where the installed
     # uninstaller or the uninstall entry is there to start it) and an installation. The
@@ -1035,26 +1036,29 @@ PY
     desktop=$PREFIX/drive_c/users/root/Desktop
     case $moment in
       install_note) cut_when_made "$INSTALLED/old_status/run.*.note" "${install[@]}" ;;
-      install_copy) cut_when_made "$INSTALLED/1.0.101.0/resources/*" "${install[@]}" ;;
+      install_copy) cut_when_made "$INSTALLED/1.0.100.0/resources/*" "${install[@]}" ;;
       install_shortcut) cut_when_made "$desktop/Velum Browser.lnk" "${install[@]}" ;;
       install_record) cut_when_made "$INSTALLED/installation_status.xml" "${install[@]}" ;;
       install_commit) cut_when_made "!$INSTALLED/old_status/run.*.note" "${install[@]}" ;;
       upgrade_set_aside) cut_when_made "$INSTALLED/*.old" "${install[@]}" ;;
-      upgrade_copy) cut_when_made "$INSTALLED/1.0.101.0/resources/*" "${install[@]}" ;;
+      upgrade_copy) cut_when_made "$INSTALLED/1.0.100.0_0/resources/*" "${install[@]}" ;;
       upgrade_record) cut_when_made "$INSTALLED/old_status/installation_status.xml.*" "${install[@]}" ;;
       upgrade_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${install[@]}" ;;
       uninstall_set_aside) cut_when_made "$INSTALLED/$version/velum.exe.*.old" "${uninstall[@]}" ;;
       uninstall_shortcut) cut_when_made "$desktop/Velum Browser.lnk.*.old" "${uninstall[@]}" ;;
       uninstall_record) cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}" ;;
       uninstall_copy) cut_when_made "$INSTALLED/$version/resources/*.old" "${uninstall[@]}" ;;
-      uninstall_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${uninstall[@]}" ;;
+      uninstall_commit) cut_when_made "!$desktop/Velum Browser.lnk.*.old" "${uninstall[@]}" ;;
       *) echo "unknown moment $moment"; exit 2 ;;
     esac
     echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 2 | sort | head -20)
     # An uninstallation cut while it set the shortcuts aside is followed by an
     # installation at once: it keeps the shortcuts the user had.
     if [ "$moment" != uninstall_shortcut ]; then
-      if [ -n "$version" ] && [ -f "$INSTALLED/$version/installer.exe" ]; then
+      # The uninstaller of the version the record names now (an upgrade's may be whole).
+      now=$(installed_version 2> /dev/null)
+      uninstall[0]=$INSTALLED/${now:-$version}/installer.exe
+      if [ -n "$version" ] && [ -f "${uninstall[0]}" ]; then
         run "${uninstall[@]}"
       elif [ "$(entry_count)" != 0 ]; then
         uninstall_as_registered /silent

@@ -594,12 +594,13 @@ void Installer::CommitRun() {
       LOG(WARNING) << "Could not mark the run's note as committing";
   }
   transaction_.Commit();
-  if (run_note_path_.empty()) return;
+  if (run_note_path_.empty() || run_note_left_to_batch_) return;
   RemoveRunNote(run_note_path_);
   run_note_path_.clear();
 }
 
 void Installer::RemoveNoteAfterRollback() {
+  run_note_left_to_batch_ = false;
   if (run_note_path_.empty()) return;
   RemoveRunNote(run_note_path_);
   run_note_path_.clear();

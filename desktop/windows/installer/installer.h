@@ -118,6 +118,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   const std::vector<base::FilePath>& GetLeftoverFilesInUse() override {
     return leftover_files_in_use_;
   }
+  base::FilePath LeaveRunNoteToBatch() override {
+    run_note_left_to_batch_ = !run_note_path_.empty();
+    return run_note_path_;
+  }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
 
@@ -238,6 +242,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   RunNote run_note_;
   // Empty until the note is written, and again once it is removed.
   base::FilePath run_note_path_;
+  // The clean-up batch removes the note once it has deleted what was in use.
+  bool run_note_left_to_batch_ = false;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   const InstallerSystem& system_;
   PackageUnpacker* package_unpacker_ = nullptr;

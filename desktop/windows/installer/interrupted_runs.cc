@@ -121,6 +121,9 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
     const base::FilePath version_folder = folder.Append(sources.subfolder);
     for (const std::string& file : *sources.files)
       builder.AddBelow(version_folder, base::UTF8ToWide(file), false);
+    // The pinning helper the run copies beside the package's files.
+    for (const wchar_t* helper : {L"installer_helper_64.exe", L"installer_helper.exe"})
+      builder.Add(version_folder.Append(helper), false);
   }
   if (sources.root_files) {
     for (const std::string& name : *sources.root_files)

@@ -67,6 +67,9 @@ class InstallationContext {
   // Files an interrupted run made that this running program holds (it runs from that
   // run's version folder): they go only once it has ended.
   virtual const std::vector<base::FilePath>& GetLeftoverFilesInUse() = 0;
+  // The note of this run, which the clean-up batch then removes after what it deletes
+  // (until then a later run finishes what the batch did not); empty when there is none.
+  virtual base::FilePath LeaveRunNoteToBatch() { return base::FilePath(); }
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.

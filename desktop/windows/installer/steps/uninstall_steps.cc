@@ -309,6 +309,14 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         VLOG(1) << "Could not remove " << base::WideToUTF8(name);
     }
   }
+  if (!batch.failed_files.empty()) {
+    // Until the batch has deleted them, the run's note names them for a later run.
+    const base::FilePath note = context_->LeaveRunNoteToBatch();
+    if (!note.empty()) {
+      batch.failed_files.push_back(note.value());
+      folders.insert(note.DirName().value());
+    }
+  }
   batch.folders.assign(folders.begin(), folders.end());
   uint64_t initial_pid = 0;
   const std::wstring initial =
