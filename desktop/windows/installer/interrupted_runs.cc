@@ -21,10 +21,11 @@ namespace {
 
 // Names of the install folder itself that installations and upgrades write.
 const wchar_t* const kWrittenRootNames[] = {
-    kLauncherFileName,         L"installer_prefs.json",   L"installer_prefs.json.new",
-    L"server_tracking_data",   L"pref_default_overrides", kStatusFileName,
-    L"installation_status.xml.new",
+    kLauncherFileName,       L"installer_prefs.json",   L"server_tracking_data",
+    L"pref_default_overrides", kStatusFileName,
 };
+// Written beside those and put in place through the transaction.
+const wchar_t* const kStagingNames[] = {L"installer_prefs.json.new", L"installation_status.xml.new"};
 
 struct IgnoreCaseLess {
   bool operator()(const base::FilePath& a, const base::FilePath& b) const {
@@ -40,6 +41,9 @@ class NoteBuilder {
   void Add(const base::FilePath& path, bool removed) {
     if (!seen_.insert(path).second) return;
     note_->entries.push_back({KindOf(path, removed), path});
+  }
+  void AddTemporary(const base::FilePath& path) {
+    if (seen_.insert(path).second) note_->entries.push_back({RunNote::Kind::kTemporary, path});
   }
   void AddShortcut(const base::FilePath& path, bool removed) {
     if (!IsProductShortcut(path) || !seen_.insert(path).second) return;
@@ -133,6 +137,7 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
     for (const std::wstring& name : existing->root_files) builder.AddBelow(folder, name, false);
   }
   for (const wchar_t* name : kWrittenRootNames) builder.Add(folder.Append(name), false);
+  for (const wchar_t* name : kStagingNames) builder.AddTemporary(folder.Append(name));
   if (sources.operation == RunNote::Operation::kUpgrade) AddOldRecords(folder, &builder);
   const std::vector<std::wstring> names = ShortcutNames(sources);
   for (const std::wstring& shortcut : recorded) {

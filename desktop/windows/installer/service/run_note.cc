@@ -36,6 +36,7 @@ const KindName kKindNames[] = {
     {RunNote::Kind::kMake, "make"},
     {RunNote::Kind::kReplace, "replace"},
     {RunNote::Kind::kRemove, "remove"},
+    {RunNote::Kind::kTemporary, "temporary"},
 };
 const char* const kOperationNames[] = {"install", "upgrade", "uninstall"};
 
@@ -44,6 +45,11 @@ const char* NameOf(RunNote::Kind kind) {
     if (known.kind == kind) return known.name;
   }
   return "";
+}
+
+// Whether the entry names something that was there before the run.
+bool IsOriginal(const RunNote::Entry& entry) {
+  return entry.kind == RunNote::Kind::kReplace || entry.kind == RunNote::Kind::kRemove;
 }
 
 bool SamePath(const base::FilePath& a, const base::FilePath& b) {
@@ -153,6 +159,21 @@ class Finisher {
   bool ok_ = true;
 };
 
+// The folder the run made, with its subfolders, where they hold nothing (a cut copy may
+// have made them before any file).
+void RemoveEmptyFolders(const base::FilePath& folder) {
+  std::vector<base::FilePath> folders;
+  base::FileEnumerator below(folder, true, base::FileEnumerator::DIRECTORIES, std::wstring());
+  for (base::FilePath path = below.Next(); !path.empty(); path = below.Next())
+    folders.push_back(path);
+  // The deepest first: a folder empties once its subfolders are gone.
+  std::sort(folders.begin(), folders.end(), [](const base::FilePath& a, const base::FilePath& b) {
+    return a.value().size() > b.value().size();
+  });
+  folders.push_back(folder);
+  for (const base::FilePath& path : folders) RemoveDirectoryW(path.value().c_str());
+}
+
 void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* finisher) {
   for (const RunNote::Move& move : note.moves) {
     if (!base::PathExists(move.from) && RunCopiesOf(note, move.from).empty() &&
@@ -163,11 +184,11 @@ void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* f
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
       std::vector<base::FilePath> copies = RunCopiesOf(note, entry.path);
-      if (copies.empty() && entry.kind != RunNote::Kind::kMake && SamePath(entry.path, record)) {
+      if (copies.empty() && IsOriginal(entry) && SamePath(entry.path, record)) {
         const base::FilePath moved = MovedRecordOf(install_folder, note);
         if (!moved.empty()) copies.push_back(moved);
       }
-      if (entry.kind == RunNote::Kind::kMake) {
+      if (entry.kind == RunNote::Kind::kMake || entry.kind == RunNote::Kind::kTemporary) {
         finisher->Delete(entry.path);
         for (const base::FilePath& copy : copies) finisher->Delete(copy);
         continue;
@@ -179,6 +200,7 @@ void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* f
       finisher->Restore(copies[0], entry.path);
     }
   }
+  if (!note.subfolder.empty()) RemoveEmptyFolders(install_folder.Append(note.subfolder));
 }
 
 void Complete(const RunNote& note, Finisher* finisher) {
@@ -187,7 +209,9 @@ void Complete(const RunNote& note, Finisher* finisher) {
     for (const RunNote::Entry& entry : *list) {
       for (const base::FilePath& copy : RunCopiesOf(note, entry.path)) finisher->Delete(copy);
       // An uninstallation's end leaves nothing of what it named.
-      if (entry.kind == RunNote::Kind::kRemove || uninstall) finisher->Delete(entry.path);
+      if (entry.kind == RunNote::Kind::kRemove || entry.kind == RunNote::Kind::kTemporary ||
+          uninstall)
+        finisher->Delete(entry.path);
     }
   }
 }
@@ -381,8 +405,7 @@ base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
       continue;
     const bool named = std::any_of(note.entries.begin(), note.entries.end(),
                                    [&record](const RunNote::Entry& entry) {
-                                     return entry.kind != RunNote::Kind::kMake &&
-                                            SamePath(entry.path, record);
+                                     return IsOriginal(entry) && SamePath(entry.path, record);
                                    });
     if (!named) continue;
     const std::vector<base::FilePath> copies = RunCopiesOf(note, record);
@@ -401,7 +424,7 @@ bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base
     if (restored_only && RunNoteRollsForward(install_folder, note)) continue;
     for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
       for (const RunNote::Entry& entry : *list) {
-        if (entry.kind != RunNote::Kind::kMake && SamePath(entry.path, path) &&
+        if (IsOriginal(entry) && SamePath(entry.path, path) &&
             !RunCopiesOf(note, path).empty())
           return true;
       }

@@ -34,6 +34,8 @@ struct RunNote {
     kReplace,
     // There when the note was written, and removed by the run for good.
     kRemove,
+    // Written by the run beside what it puts in place, and gone by its end either way.
+    kTemporary,
   };
   struct Entry {
     Kind kind;

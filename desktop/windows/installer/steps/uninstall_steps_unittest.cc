@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -129,19 +130,28 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
 
   const base::FilePath batch_file = install_folder_.Append(L"k.bat");
   ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
+  // The run's note names the locked file until the batch has deleted it.
+  // The enumeration's handle on the folder is let go: Wine keeps a folder held open.
+  const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                   base::FileEnumerator::FILES, L"run.*.note")
+                                  .Next();
+  ASSERT_FALSE(note.empty());
   CleanupBatch expected;
   expected.pids = {GetCurrentProcessId(), 0, 0};
-  expected.failed_files = {locked.value()};
+  expected.failed_files = {locked.value(), note.value()};
+  std::set<std::wstring> folders = {note.DirName().value()};
   for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
        folder = folder.DirName())
-    expected.folders.push_back(folder.value());
+    folders.insert(folder.value());
+  expected.folders.assign(folders.begin(), folders.end());
   std::string text;
   ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
   EXPECT_EQ(BuildCleanupBatchText(expected), text);
-  EXPECT_NE(std::string::npos, text.find("rmdir \"" + base::WideToUTF8(
-                                             version_folder.Append(L"resources").value()) +
-                                         "\"\r\nrmdir \"" +
-                                         base::WideToUTF8(version_folder.value()) + "\"\r\n"));
+  // The deepest folder first.
+  const size_t resources =
+      text.find("rmdir \"" + base::WideToUTF8(version_folder.Append(L"resources").value()) + "\"");
+  EXPECT_NE(std::string::npos, resources);
+  EXPECT_LT(resources, text.find("rmdir \"" + base::WideToUTF8(version_folder.value()) + "\""));
 
   // The uninstaller has ended: the batch file runs as the system would start it.
   lock.Close();
@@ -151,6 +161,7 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
   ASSERT_TRUE(batch.WaitForExit(&exit_code));
   EXPECT_FALSE(base::PathExists(locked));
   EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
+  EXPECT_FALSE(base::PathExists(note.DirName()));
   EXPECT_FALSE(base::PathExists(batch_file));
 }
 
@@ -172,8 +183,10 @@ TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
     base::FileEnumerator files(install_folder_, true, base::FileEnumerator::FILES, std::wstring());
     std::vector<std::string> left;
     for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+      // The note goes with the locked file, by the batch.
       if (path != locked && path.BaseName().value() != kCleanupBatchFileName &&
-          path.BaseName().value() != L"installer_prefs.json")
+          path.BaseName().value() != L"installer_prefs.json" &&
+          !(lock.IsValid() && path.DirName().BaseName().value() == L"old_status"))
         left.push_back(path.AsUTF8());
     }
     EXPECT_EQ(std::vector<std::string>{}, left);
