@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
@@ -233,6 +234,30 @@ TEST_F(UninstallStepsTest, RemovesTheVersionFolderOfAnUpgradeCutShort) {
       EXPECT_NE(std::string::npos, text.find("rmdir \"" + killed.AsUTF8() + "\"")) << text;
     }
     lock.Close();
+    UsePackage(CopyPackage());
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+  }
+}
+
+// The record names root files: where a folder now has a root file's name (another
+// program's, the user's), neither an upgrade that drops that file nor an uninstallation
+// removes it.
+TEST_F(UninstallStepsTest, AFolderNamedAsARootFileStays) {
+  for (bool uninstall : {false, true}) {
+    SCOPED_TRACE(uninstall ? "uninstallation" : "upgrade");
+    ASSERT_FALSE(InstallVersion().empty());
+    const base::FilePath folder = install_folder_.Append(L"velum_visual_elements.xml");
+    ASSERT_TRUE(base::DeleteFile(folder, false));
+    ASSERT_TRUE(testing::MakeFile(folder.Append(L"mine.txt"), "x"));
+    InstallationRun run;
+    run.uninstall = uninstall;
+    if (!uninstall) {
+      UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+      run.version = testing::kV2;
+    }
+    Run(&run);
+    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+    EXPECT_TRUE(base::PathExists(folder.Append(L"mine.txt")));
     UsePackage(CopyPackage());
     ASSERT_TRUE(base::DeleteFile(install_folder_, true));
   }
