@@ -1073,7 +1073,7 @@ PY
       esac
     fi
     check_entry_program "after the uninstallation"
-    rerun_then_uninstall "$WORK/VelumSetup.exe" "$SAMPLE_V2/package"
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
     ;;
