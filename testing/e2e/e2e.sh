@@ -186,6 +186,14 @@ install_then_uninstall() {
   check_batch_quiet
 }
 
+# plant_other_program <folder>: another program's "installer.exe" there (a name the
+# package lists); check_other_program <folder>: it is there as planted.
+plant_other_program() { mkdir -p "$1" && echo "another program's" > "$1/installer.exe"; }
+check_other_program() {
+  [ "$(cat "$1/installer.exe" 2> /dev/null)" = "another program's" ] ||
+    fail "another program's ${1#"$PREFIX/drive_c/"}/installer.exe was removed or changed"
+}
+
 # drive <installer> <switches>... -- <driver steps>...: starts the installer in the prefix
 # and the wizard driver beside it (wizard_driver_test_helper.cc tells the steps); "second"
 # in the steps stands for the installer's own command line, to be run again. RC is the
@@ -1161,12 +1169,11 @@ PY
       name='%USERNAME%' misread=root
     fi
     other="$PREFIX/drive_c/Apps/$misread/Velum"
-    mkdir -p "$other/1.0.100.0" && echo "another program's" > "$other/1.0.100.0/installer.exe"
+    plant_other_program "$other/1.0.100.0"
     printf 'echo ran> "C:\\Apps\\other batch ran.txt"\r\n' > "$other/k.bat"
     before=$(snapshot)
     install_then_uninstall "C:\\Apps\\$name\\Velum" "$PREFIX/drive_c/Apps/$name/Velum"
-    [ "$(cat "$other/1.0.100.0/installer.exe" 2> /dev/null)" = "another program's" ] ||
-      fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\1.0.100.0\\installer.exe"
+    check_other_program "$other/1.0.100.0"
     [ -f "$other/k.bat" ] || fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\k.bat"
     [ ! -e "$PREFIX/drive_c/Apps/other batch ran.txt" ] || fail "the clean-up ran C:\\Apps\\$misread\\Velum\\k.bat"
     [ ! -e "$PREFIX/drive_c/Apps/$name/Velum/k.bat" ] || fail "the clean-up batch stayed"
@@ -1178,12 +1185,11 @@ PY
     # holding only an "installer.exe" (a name of the package's list) and one empty: a
     # fresh installation and its uninstallation leave both as they were.
     shared=$PREFIX/drive_c/Tools
-    mkdir -p "$shared/7.0.0.1" "$shared/3.2.1.0"
-    echo "another program's" > "$shared/7.0.0.1/installer.exe"
+    plant_other_program "$shared/7.0.0.1"
+    mkdir -p "$shared/3.2.1.0"
     before=$(snapshot)
     install_then_uninstall 'C:\Tools' "$shared"
-    [ "$(cat "$shared/7.0.0.1/installer.exe" 2> /dev/null)" = "another program's" ] ||
-      fail "C:\Tools\7.0.0.1\installer.exe was removed"
+    check_other_program "$shared/7.0.0.1"
     [ -d "$shared/3.2.1.0" ] || fail "the empty C:\Tools\3.2.1.0 was removed"
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Tools}
     check_uninstalled_fully
