@@ -172,24 +172,6 @@ TEST_F(InstallerTest, OnlyWhatTheNoteOfARunCutShortNamesGoes) {
   }
 }
 
-// A note that cannot be read may name anything: all it could name stays, the note too.
-TEST_F(InstallerTest, AnUnreadableNoteKeepsWhatItMayName) {
-  InstallationRun cut;
-  cut.cut_after_step = 2;
-  Run(&cut);
-  std::vector<base::FilePath> notes;
-  base::FileEnumerator found(install_folder_.Append(L"old_status"), false,
-                             base::FileEnumerator::FILES, L"run.*.note");
-  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next()) notes.push_back(path);
-  ASSERT_EQ(1u, notes.size());
-  ASSERT_TRUE(testing::MakeFile(notes[0], testing::ReadText(notes[0]) + "remove ..\\x\n"));
-  base::ScopedLogCapture log;
-  Install();
-  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
-  EXPECT_TRUE(base::PathExists(notes[0]));
-  EXPECT_FALSE(log.LinesStartingWith("Keeping everything the note").empty());
-}
-
 TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {
   Install();
   std::unique_ptr<InstallLog> v1 = ReadRecord(install_folder_.Append(L"installation_status.xml"));

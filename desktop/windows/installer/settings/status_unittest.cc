@@ -248,7 +248,7 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
 // The record a run cut short set aside (or, an upgrade, moved into "old_status") is the
 // installation's where the run's note names it: undoing the run puts it back. An
 // uninstallation cut while it committed is finished, so only an uninstallation takes its
-// record. A copy no note names, or one from before the run, is nobody's.
+// record. A copy no note names is nobody's.
 TEST_F(StatusTest, TheRecordAnInterruptedRunSetAsideIsTheInstallation) {
   InstallLog record(SOURCE_INSTALLER);
   record.app_id = "Velum.abc";
@@ -271,9 +271,6 @@ TEST_F(StatusTest, TheRecordAnInterruptedRunSetAsideIsTheInstallation) {
        "upgrade\nstart 1700000000\nsubfolder 2.0\nreplace installation_status.xml",
        L"old_status\\installation_status.xml.1700000003", nullptr, true, true},
       {"no note", nullptr, L"installation_status.xml.1700000000.old", nullptr, false, false},
-      {"a copy from before the run",
-       "uninstall\nstart 1700000000\nremove installation_status.xml",
-       L"installation_status.xml.1690000000.old", nullptr, false, false},
       {"beside a broken record", "uninstall\nstart 1700000000\nremove installation_status.xml",
        L"installation_status.xml.1700000000.old", "<broken", false, false},
   };

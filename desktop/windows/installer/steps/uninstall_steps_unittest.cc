@@ -167,75 +167,47 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
 }
 
 // An uninstallation cut short after it set aside the shortcuts, the record or the
-// files: the next one finishes it, and what is locked goes to the batch.
-TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
-  for (size_t step : {1u, 2u, 5u}) {
-    SCOPED_TRACE(step);
-    const base::FilePath version_folder = InstallVersion();
-    ASSERT_FALSE(version_folder.empty());
-    InstallationRun cut;
-    cut.uninstall = true;
-    cut.cut_after_step = step;
-    Run(&cut);
-    ASSERT_FALSE(cut.succeeded);
-    const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
-    base::ScopedHandle lock = Lock(locked);
-    Uninstall();
-    base::FileEnumerator files(install_folder_, true, base::FileEnumerator::FILES, std::wstring());
-    std::vector<std::string> left;
-    for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
-      // The note goes with the locked file, by the batch.
-      if (path != locked && path.BaseName().value() != kCleanupBatchFileName &&
-          path.BaseName().value() != L"installer_prefs.json" &&
-          !(lock.IsValid() && path.DirName().BaseName().value() == L"old_status"))
-        left.push_back(path.AsUTF8());
+// files: the next uninstallation finishes it, what is locked going to the batch with the
+// note; an installation undoes it first, so the shortcuts the user had stay, and
+// installs afresh, without the survey and with nothing set aside left.
+TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
+  for (bool then_install : {false, true}) {
+    for (size_t step : {1u, 2u, 5u}) {
+      SCOPED_TRACE(std::to_string(step) + (then_install ? ", then an installation" : ""));
+      const base::FilePath version_folder = InstallVersion();
+      ASSERT_FALSE(version_folder.empty());
+      InstallationRun cut;
+      cut.uninstall = true;
+      cut.cut_after_step = step;
+      Run(&cut);
+      ASSERT_FALSE(cut.succeeded);
+      system_services_.detached_launches.clear();
+      const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
+      base::ScopedHandle lock = then_install ? base::ScopedHandle() : Lock(locked);
+      InstallationRun run;
+      run.uninstall = !then_install;
+      Run(&run);
+      ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+      EXPECT_EQ(then_install ? 2u : 0u, CountShortcuts());
+      EXPECT_FALSE(testing::HasSetAsideItem(desktop_));
+      if (then_install) {
+        EXPECT_EQ(Settings::OPERATION_UPGRADE, run.operation);
+        EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
+        EXPECT_TRUE(system_services_.detached_launches.empty());
+      } else {
+        base::FileEnumerator files(install_folder_, true, base::FileEnumerator::FILES,
+                                   std::wstring());
+        std::string text;
+        ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+        for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+          const std::wstring name = path.BaseName().value();
+          if (name == kCleanupBatchFileName || name == L"installer_prefs.json") continue;
+          EXPECT_NE(std::string::npos, text.find("del \"" + path.AsUTF8() + "\"")) << path.AsUTF8();
+        }
+      }
+      lock.Close();
+      ASSERT_TRUE(base::DeleteFile(install_folder_, true));
     }
-    EXPECT_EQ(std::vector<std::string>{}, left);
-    EXPECT_EQ(0u, CountShortcuts());
-    if (lock.IsValid()) {
-      std::string text;
-      ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
-      EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(locked.value()) + "\""))
-          << text;
-    }
-    lock.Close();
-    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
-  }
-}
-
-// An upgrade cut short after its first files, before its record: the uninstallation
-// removes that run's version folder as well as the installation. When the uninstaller
-// runs from that folder (the entry's launcher starts the newest), what the running
-// program holds goes by the batch once the program has ended.
-TEST_F(UninstallStepsTest, RemovesTheVersionFolderOfAnUpgradeCutShort) {
-  for (bool from_there : {false, true}) {
-    SCOPED_TRACE(from_there ? "run from it" : "run from the installation");
-    const base::FilePath version_folder = InstallVersion();
-    ASSERT_FALSE(version_folder.empty());
-    InstallationRun cut;
-    cut.cut_after_step = 3;
-    Run(&cut);
-    const base::FilePath killed(version_folder.value() + L"_0");
-    const base::FilePath held = killed.Append(L"velum.exe");
-    ASSERT_TRUE(base::PathExists(held));
-    base::ScopedHandle lock;
-    if (from_there) {
-      ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, killed, true, false));
-      lock = Lock(held);
-      ASSERT_TRUE(lock.IsValid());
-    }
-    Uninstall();
-    EXPECT_EQ(from_there, base::PathExists(held));
-    EXPECT_FALSE(base::PathExists(killed.Append(L"resources")));
-    if (from_there) {
-      std::string text;
-      ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
-      EXPECT_NE(std::string::npos, text.find("del \"" + held.AsUTF8() + "\"")) << text;
-      EXPECT_NE(std::string::npos, text.find("rmdir \"" + killed.AsUTF8() + "\"")) << text;
-    }
-    lock.Close();
-    UsePackage(CopyPackage());
-    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
   }
 }
 
@@ -280,30 +252,6 @@ TEST_F(UninstallStepsTest, ARecordThatCannotBeRemovedFailsTheUninstallation) {
       << ::testing::PrintToString(run.events);
   lock.Close();
   EXPECT_TRUE(base::PathExists(record));
-}
-
-// An uninstallation cut short once it had set aside the shortcuts, the record or the
-// files: an installation undoes it first, so the shortcuts the user had stay, and then
-// installs afresh, without the uninstallation's survey and with nothing set aside left.
-TEST_F(UninstallStepsTest, AnInstallationUndoesAnUninstallationCutShort) {
-  for (size_t step : {1u, 2u, 5u}) {
-    SCOPED_TRACE(step);
-    ASSERT_FALSE(InstallVersion().empty());
-    InstallationRun cut;
-    cut.uninstall = true;
-    cut.cut_after_step = step;
-    Run(&cut);
-    system_services_.detached_launches.clear();
-    InstallationRun run;
-    Run(&run);
-    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
-    EXPECT_EQ(Settings::OPERATION_UPGRADE, run.operation);
-    EXPECT_EQ(2u, CountShortcuts());
-    EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
-    EXPECT_FALSE(testing::HasSetAsideItem(desktop_));
-    EXPECT_TRUE(system_services_.detached_launches.empty());
-    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
-  }
 }
 
 // A front end that asks for the batch starts it as it ends, after the processes the
