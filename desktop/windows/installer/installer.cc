@@ -564,8 +564,12 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   const base::Result<base::FilePath> written = WriteRunNote(install_folder, run_note_);
   if (!written.ok()) {
     LOG(ERROR) << base::DescribeFailure(written.failure());
-    Fail(INSTALLER_ERROR_CREATE_FOLDER, "Could not note the run in the installation folder",
-         install_folder.value());
+    // Nothing can be made in the folder: told as the version folder's failure would be.
+    if (uninstall)
+      Fail(INSTALLER_ERROR_GENERAL, "Could not note the run in the installation folder");
+    else
+      Fail(INSTALLER_ERROR_CREATE_FOLDER, "Creating installation subfolder failed",
+           install_log_.subfolder);
     return false;
   }
   run_note_path_ = written.value();

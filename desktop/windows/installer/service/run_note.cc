@@ -307,9 +307,11 @@ base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
     const base::FilePath path =
         folder.Append(kNotePrefix + std::to_wstring(second) + kNoteSuffix);
     if (base::PathExists(path)) continue;
-    if (!RewriteRunNote(path, note))
-      return base::Failure{GetLastError(), 0, "could not write the run's note", path};
-    return path;
+    if (RewriteRunNote(path, note)) return path;
+    const DWORD error = GetLastError();
+    // Only when empty: it may hold the records of older versions.
+    RemoveDirectoryW(folder.value().c_str());
+    return base::Failure{error, 0, "could not write the run's note", path};
   }
 }
 
