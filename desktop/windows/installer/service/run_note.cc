@@ -323,6 +323,7 @@ bool RewriteRunNote(const base::FilePath& path, const RunNote& note) {
 void RemoveRunNote(const base::FilePath& path) {
   if (!DeleteFileW(path.value().c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
     PLOG(WARNING) << "Could not remove the run's note " << path.AsUTF8();
+  base::ImportantFileWriter::DeleteStaleTempFilesOf(path);
   // Only when empty: the records of older versions stay there.
   RemoveDirectoryW(path.DirName().value().c_str());
 }
@@ -388,6 +389,11 @@ void FinishInterruptedRuns(const base::FilePath& install_folder,
       Complete(*found.note, &finisher);
     else
       Undo(install_folder, *found.note, &finisher);
+    // What the run's atomic writes of the files of the folder itself left half done.
+    for (const RunNote::Entry& entry : found.note->entries) {
+      if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
+        base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
+    }
     if (finisher.ok())
       RemoveRunNote(found.path);
     else

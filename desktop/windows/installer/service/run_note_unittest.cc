@@ -113,6 +113,8 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     Make(L"1.0\\velum.exe.1700000003.old", "old version");
     Make(L"1.0\\other.exe.1700000003.old", "not noted");
     Make(L"installation_status.xml.new");
+    // What its atomic write of that file left when cut short.
+    Make(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp");
     InstallLog record(SOURCE_INSTALLER);
     record.subfolder = c.record_names_new_version ? L"2.0" : L"1.0";
     record.files = {L"velum.exe"};
@@ -136,6 +138,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     EXPECT_FALSE(Has(L"1.0\\velum.exe.1700000003.old"));
     EXPECT_EQ("not noted", Text(L"1.0\\other.exe.1700000003.old"));
     EXPECT_FALSE(Has(L"installation_status.xml.new"));
+    EXPECT_FALSE(Has(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp"));
   }
 }
 
