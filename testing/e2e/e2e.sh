@@ -920,7 +920,7 @@ PY
     for _ in $(seq 1200); do
       # The case's own backends: processes of this prefix started with "--backend", once
       # the installation has begun to copy the package's files.
-      if [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; then
+      if [ -n "$(find "$INSTALLED" -mindepth 2 -path "$INSTALLED/1.0.*/*" -type f -print -quit 2> /dev/null)" ]; then
         for pid in $(pgrep -f -- '--backend'); do
           tr '\0' '\n' < "/proc/$pid/environ" 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" || continue
           kill -9 "$pid" && killed="$killed $pid"
@@ -957,7 +957,8 @@ PY
   killed_during_copy)
     # Ended while it copies the package's files: the next run removes the partial version
     # folder first and installs into it anew.
-    copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
+    # A file in a version folder (the run's note in "old_status" comes before).
+    copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -path "$INSTALLED/1.0.*/*" -type f -print -quit 2> /dev/null)" ]; }
     kill_sample_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0

@@ -216,6 +216,23 @@ void Complete(const RunNote& note, Finisher* finisher) {
   }
 }
 
+// The temporary files of notes whose first write was cut: no note names those.
+void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
+  std::vector<base::FilePath> targets;
+  const std::wstring suffix = std::wstring(kNoteSuffix) + L".";
+  base::FileEnumerator temporaries(install_folder.Append(kNoteFolder), false,
+                                   base::FileEnumerator::FILES,
+                                   std::wstring(kNotePrefix) + L"*" + suffix + L"*");
+  for (base::FilePath path = temporaries.Next(); !path.empty(); path = temporaries.Next()) {
+    const std::wstring name = path.BaseName().value();
+    const base::FilePath target = path.DirName().Append(name.substr(0, name.find(suffix) + wcslen(kNoteSuffix)));
+    int64_t second = 0;
+    if (ParseNoteName(target.BaseName().value(), &second)) targets.push_back(target);
+  }
+  for (const base::FilePath& target : targets)
+    base::ImportantFileWriter::DeleteStaleTempFilesOf(target);
+}
+
 }  // namespace
 
 std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_folder) {
@@ -375,6 +392,7 @@ std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePat
 void FinishInterruptedRuns(const base::FilePath& install_folder,
                            const ShortcutCheck& is_product_shortcut,
                            std::vector<base::FilePath>* in_use) {
+  DeleteHalfWrittenNotes(install_folder);
   for (const FoundRunNote& found : FindRunNotes(install_folder, is_product_shortcut)) {
     if (!found.note) {
       LOG(WARNING) << "Keeping everything the note " << found.path.AsUTF8()

@@ -113,8 +113,10 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     Make(L"1.0\\velum.exe.1700000003.old", "old version");
     Make(L"1.0\\other.exe.1700000003.old", "not noted");
     Make(L"installation_status.xml.new");
-    // What its atomic write of that file left when cut short.
+    // What its atomic write of that file, and another run's first write of its note, left
+    // when cut short.
     Make(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp");
+    Make(L"old_status\\run.1700000005.note.16666fa8-9260-4d97-8165-698142b505a0.tmp");
     InstallLog record(SOURCE_INSTALLER);
     record.subfolder = c.record_names_new_version ? L"2.0" : L"1.0";
     record.files = {L"velum.exe"};
@@ -139,6 +141,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     EXPECT_EQ("not noted", Text(L"1.0\\other.exe.1700000003.old"));
     EXPECT_FALSE(Has(L"installation_status.xml.new"));
     EXPECT_FALSE(Has(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp"));
+    EXPECT_FALSE(Has(L"old_status"));
   }
 }
 
