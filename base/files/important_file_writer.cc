@@ -159,6 +159,9 @@ void PostOrRunHere(SequencedTaskRunner* task_runner, const Location& from_here, 
 }  // namespace
 
 // static
+void ImportantFileWriter::DeleteStaleTempFilesOf(const FilePath& path) { DeleteStaleTempFiles(path); }
+
+// static
 bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece data) {
   FilePath temp_file;
   if (!CreateTempFileFor(path, &temp_file)) {

@@ -51,6 +51,8 @@ class ImportantFileWriter {
 
   // The atomic write; false (with the target unchanged) when any step fails.
   [[nodiscard]] static bool WriteFileAtomically(const FilePath& path, StringPiece data);
+  // Removes the temporary files that writes of |path| cut short left beside it.
+  static void DeleteStaleTempFilesOf(const FilePath& path);
 
   // A commit interval of 10 seconds.
   ImportantFileWriter(const FilePath& path, scoped_refptr<SequencedTaskRunner> task_runner);

@@ -53,12 +53,14 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              net_additional_files_bounded
              apps_and_features_uninstall disk_full non_ascii_folder
              percent_folder percent_variable_folder
-             killed_with_package launcher_gone shortcut_set_aside
+             killed_with_package launcher_gone lookalike_shared_folder
              uninstall_killed
-             kill_matrix_install_copy kill_matrix_install_record kill_matrix_upgrade_set_aside
-             kill_matrix_upgrade_copy kill_matrix_upgrade_record kill_matrix_upgrade_commit
-             kill_matrix_uninstall_set_aside
-             kill_matrix_uninstall_record kill_matrix_uninstall_commit
+             kill_matrix_install_note kill_matrix_install_copy kill_matrix_install_shortcut
+             kill_matrix_install_record kill_matrix_install_commit
+             kill_matrix_upgrade_set_aside kill_matrix_upgrade_copy kill_matrix_upgrade_record
+             kill_matrix_upgrade_commit
+             kill_matrix_uninstall_set_aside kill_matrix_uninstall_shortcut
+             kill_matrix_uninstall_record kill_matrix_uninstall_copy kill_matrix_uninstall_commit
              killed_upgrade_uninstalled refused_uninstall)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e

@@ -186,6 +186,14 @@ install_then_uninstall() {
   check_batch_quiet
 }
 
+# plant_other_program <folder>: another program's "installer.exe" there (a name the
+# package lists); check_other_program <folder>: it is there as planted.
+plant_other_program() { mkdir -p "$1" && echo "another program's" > "$1/installer.exe"; }
+check_other_program() {
+  [ "$(cat "$1/installer.exe" 2> /dev/null)" = "another program's" ] ||
+    fail "another program's ${1#"$PREFIX/drive_c/"}/installer.exe was removed or changed"
+}
+
 # drive <installer> <switches>... -- <driver steps>...: starts the installer in the prefix
 # and the wizard driver beside it (wizard_driver_test_helper.cc tells the steps); "second"
 # in the steps stands for the installer's own command line, to be run again. RC is the
@@ -343,6 +351,16 @@ shortcut_count() {
   find "$PREFIX/drive_c/users/root/Desktop" "$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" \
     -maxdepth 1 -name 'Velum*.lnk' 2> /dev/null | wc -l
 }
+# The program the uninstall entry starts is there (or there is no entry).
+check_entry_program() {  # <when>
+  local command program
+  command=$(velum_keys | sed -n 's/^"UninstallString"="\\"\(.*\)\\" .*/\1/p' | head -1)
+  [ -n "$command" ] || return 0
+  program=$PREFIX/drive_c/$(sed 's/^[A-Za-z]:\\\\//; s/\\\\/\//g' <<< "$command")
+  # Windows names are told apart without case ("Launcher.exe" starts launcher.exe).
+  [ -n "$(find "$(dirname "$program")" -maxdepth 1 -type f -iname "$(basename "$program")" 2> /dev/null)" ] ||
+    fail "$1: the uninstall entry starts $command, which is not there"
+}
 check_one_of_each() {  # <when>
   [ "$(entry_count)" = 1 ] || fail "$1: $(entry_count) uninstall entries"
   [ "$(shortcut_count)" = 2 ] || fail "$1: $(shortcut_count) shortcuts (one on the desktop, one in the menu)"
@@ -472,10 +490,12 @@ rerun_then_uninstall() {
   [ -z "${3:-}" ] || [ "$(installed_version)" = "$3" ] ||
     fail "installed into $(installed_version), not $3"
   check_one_of_each "after the second run"
+  check_entry_program "after the second run"
   # Every version folder is a record's (an old version's stays until the next upgrade).
   check_version_folders_recorded "after the second run"
-  left=$(cd "$INSTALLED" && find . -name '*.old')
-  [ -z "$left" ] || fail "set-aside copies left after the second run: $left"
+  left=$(cd "$PREFIX/drive_c" && find "./${INSTALLED#"$PREFIX/drive_c/"}" ./users/root/Desktop \
+    './users/root/AppData/Roaming/Microsoft/Windows/Start Menu' -name '*.old' -o -name 'run.*.note' 2> /dev/null)
+  [ -z "$left" ] || fail "set-aside copies or notes left after the second run: $left"
   local version
   version=$(installed_version)
   run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
@@ -924,7 +944,7 @@ PY
     for _ in $(seq 1200); do
       # The case's own backends: processes of this prefix started with "--backend", once
       # the installation has begun to copy the package's files.
-      if [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; then
+      if [ -n "$(find "$INSTALLED" -mindepth 2 -path "$INSTALLED/1.0.*/*" -type f -print -quit 2> /dev/null)" ]; then
         for pid in $(pgrep -f -- '--backend'); do
           tr '\0' '\n' < "/proc/$pid/environ" 2> /dev/null | grep -qxF "WINEPREFIX=$PREFIX" || continue
           kill -9 "$pid" && killed="$killed $pid"
@@ -961,7 +981,8 @@ PY
   killed_during_copy)
     # Ended while it copies the package's files: the next run removes the partial version
     # folder first and installs into it anew.
-    copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -type f -print -quit 2> /dev/null)" ]; }
+    # A file in a version folder (the run's note in "old_status" comes before).
+    copying() { [ -n "$(find "$INSTALLED" -mindepth 2 -path "$INSTALLED/1.0.*/*" -type f -print -quit 2> /dev/null)" ]; }
     kill_sample_when copying
     [ -d "$INSTALLED/1.0.100.0" ] || fail "no partial version folder after the kill"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0
@@ -986,18 +1007,6 @@ PY
     rm "$INSTALLED/launcher.exe"
     rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package"
     ;;
-  shortcut_set_aside)
-    # An upgrade killed while it replaced the Start Menu shortcut: the shortcut and the
-    # launcher set aside, as the kill leaves them. The next upgrade restores the shortcut
-    # (the user did not remove it), and the uninstallation leaves nothing.
-    before=$(snapshot)
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "install: exit code $RC"
-    menu="$PREFIX/drive_c/users/root/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
-    mv "$menu/Velum Browser.lnk" "$menu/Velum Browser.lnk.1700000000.old"
-    mv "$INSTALLED/launcher.exe" "$INSTALLED/launcher.exe.1700000000.old"
-    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
-    ;;
   uninstall_killed)
     # An uninstallation cut short (a power cut) once it set the record aside, and the next
     # one once it set the launcher aside: the uninstall entry is gone, files and shortcuts
@@ -1020,8 +1029,7 @@ PY
     [ -f "$uninstaller" ] || fail "the installed uninstaller is gone after the cuts"
     run "${uninstall[@]}"
     [ "$RC" = 0 ] || fail "the uninstallation after the cuts: exit code $RC"
-    grep -q "Finishing an uninstallation that did not finish" "$LOGS"/*.log ||
-      fail "the set-aside record was not taken"
+    grep -q "Undoing the interrupted run of" "$LOGS"/*.log || fail "the cut runs were not undone"
     check_uninstalled "$version"
     check_uninstalled_fully
     ;;
@@ -1037,11 +1045,15 @@ PY
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     ;;
   kill_matrix_*)
-    # Install, upgrade and uninstall, each cut short (a power cut: the prefix's Wine
-    # server stopped the moment a name appears, then every process ended) at a moment of
-    # its own; then an installation and an uninstallation. The installation installs
-    # fully with every version folder a record's and nothing set aside; the
-    # uninstallation leaves the machine as before but for what it keeps on purpose.
+    # Install, upgrade (to a later package, in the installer's version folder) and
+    # uninstall, each cut short (a power cut:
+    # the prefix's Wine server stopped the moment a name appears, then every process
+    # ended) at a moment of its own; then an uninstallation (where the installed
+    # uninstaller or the uninstall entry is there to start it) and an installation. The
+    # uninstallation leaves the machine as before but for what it keeps on purpose, or
+    # is refused for want of an installation; the installation installs fully, both
+    # shortcuts and an entry whose program is there, every version folder a record's and
+    # nothing set aside or noted; its uninstallation again leaves the machine as before.
     before=$(snapshot)
     moment=${CASE#kill_matrix_}
     case $moment in
@@ -1053,32 +1065,48 @@ PY
     version=$(installed_version 2> /dev/null)
     install=("$WORK/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER")
     uninstall=("$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER")
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    desktop=$PREFIX/drive_c/users/root/Desktop
     case $moment in
-      install_*|upgrade_*) cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe" ;;
-    esac
-    case $moment in
+      install_note) cut_when_made "$INSTALLED/old_status/run.*.note" "${install[@]}" ;;
       install_copy) cut_when_made "$INSTALLED/1.0.100.0/resources/*" "${install[@]}" ;;
+      install_shortcut) cut_when_made "$desktop/Velum Browser.lnk" "${install[@]}" ;;
       install_record) cut_when_made "$INSTALLED/installation_status.xml" "${install[@]}" ;;
+      install_commit) cut_when_made "!$INSTALLED/old_status/run.*.note" "${install[@]}" ;;
       upgrade_set_aside) cut_when_made "$INSTALLED/*.old" "${install[@]}" ;;
       upgrade_copy) cut_when_made "$INSTALLED/1.0.100.0_0/resources/*" "${install[@]}" ;;
-      upgrade_record) cut_when_made "$INSTALLED/old_status/*" "${install[@]}" ;;
+      upgrade_record) cut_when_made "$INSTALLED/old_status/installation_status.xml.*" "${install[@]}" ;;
       upgrade_commit) cut_when_made "!$INSTALLED/launcher.exe.*.old" "${install[@]}" ;;
       uninstall_set_aside) cut_when_made "$INSTALLED/$version/velum.exe.*.old" "${uninstall[@]}" ;;
+      uninstall_shortcut) cut_when_made "$desktop/Velum Browser.lnk.*.old" "${uninstall[@]}" ;;
       uninstall_record) cut_when_made "$INSTALLED/installation_status.xml.*.old" "${uninstall[@]}" ;;
-      uninstall_commit) cut_when_made "$INSTALLED/k.bat" "${uninstall[@]}" ;;
+      uninstall_copy) cut_when_made "$INSTALLED/$version/resources/*.old" "${uninstall[@]}" ;;
+      uninstall_commit) cut_when_made "!$desktop/Velum Browser.lnk.*.old" "${uninstall[@]}" ;;
       *) echo "unknown moment $moment"; exit 2 ;;
     esac
-    echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 1 | sort | head -20)
-    # The same package again: a killed run's folder holding files only its package
-    # lists is no leftover a run of another package can tell as ours.
-    # Where no record is left, into the usual version folder (a record cut at its making
-    # may already be whole: the run is then an upgrade).
-    case $moment in
-      install_copy) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" 1.0.100.0 ;;
-      install_*|upgrade_*) rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" ;;
-      uninstall_set_aside) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" ;;
-      *) rerun_then_uninstall "$SAMPLE/VelumSetup.exe" "$SAMPLE/package" 1.0.100.0 ;;
-    esac
+    echo "left at the cut:" $(cd "$INSTALLED" 2> /dev/null && find . -maxdepth 2 | sort | head -20)
+    # An uninstallation cut while it set the shortcuts aside is followed by an
+    # installation at once: it keeps the shortcuts the user had.
+    if [ "$moment" != uninstall_shortcut ]; then
+      # The uninstaller of the version the record names now (an upgrade's may be whole).
+      now=$(installed_version 2> /dev/null)
+      uninstall[0]=$INSTALLED/${now:-$version}/installer.exe
+      if [ -n "$version" ] && [ -f "${uninstall[0]}" ]; then
+        run "${uninstall[@]}"
+      elif [ "$(entry_count)" != 0 ]; then
+        uninstall_as_registered /silent
+      else
+        RC=none
+      fi
+      case $RC in
+        none) ;;
+        0) check_uninstalled_fully ;;
+        *) grep -qa "no installation to uninstall" "$LOGS"/*.log ||
+             fail "the uninstallation after the cut: exit code $RC" ;;
+      esac
+    fi
+    check_entry_program "after the uninstallation"
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
     ;;
@@ -1166,16 +1194,29 @@ PY
       name='%USERNAME%' misread=root
     fi
     other="$PREFIX/drive_c/Apps/$misread/Velum"
-    mkdir -p "$other/1.0.100.0" && echo "another program's" > "$other/1.0.100.0/installer.exe"
+    plant_other_program "$other/1.0.100.0"
     printf 'echo ran> "C:\\Apps\\other batch ran.txt"\r\n' > "$other/k.bat"
     before=$(snapshot)
     install_then_uninstall "C:\\Apps\\$name\\Velum" "$PREFIX/drive_c/Apps/$name/Velum"
-    [ "$(cat "$other/1.0.100.0/installer.exe" 2> /dev/null)" = "another program's" ] ||
-      fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\1.0.100.0\\installer.exe"
+    check_other_program "$other/1.0.100.0"
     [ -f "$other/k.bat" ] || fail "the clean-up deleted C:\\Apps\\$misread\\Velum\\k.bat"
     [ ! -e "$PREFIX/drive_c/Apps/other batch ran.txt" ] || fail "the clean-up ran C:\\Apps\\$misread\\Velum\\k.bat"
     [ ! -e "$PREFIX/drive_c/Apps/$name/Velum/k.bat" ] || fail "the clean-up batch stayed"
     UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Apps\/$name\/Velum}"|^\\./Apps/$name\$"
+    check_uninstalled_fully
+    ;;
+  lookalike_shared_folder)
+    # Another program's folders with version-like names in a shared install folder, one
+    # holding only an "installer.exe" (a name of the package's list) and one empty: a
+    # fresh installation and its uninstallation leave both as they were.
+    shared=$PREFIX/drive_c/Tools
+    plant_other_program "$shared/7.0.0.1"
+    mkdir -p "$shared/3.2.1.0"
+    before=$(snapshot)
+    install_then_uninstall 'C:\Tools' "$shared"
+    check_other_program "$shared/7.0.0.1"
+    [ -d "$shared/3.2.1.0" ] || fail "the empty C:\Tools\3.2.1.0 was removed"
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/Tools}
     check_uninstalled_fully
     ;;
   apps_and_features_uninstall)

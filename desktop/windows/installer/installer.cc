@@ -30,7 +30,7 @@
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/installer_elevation.h"
-#include "desktop/windows/installer/leftover_files.h"
+#include "desktop/windows/installer/interrupted_runs.h"
 #include "desktop/windows/installer/steps/post_installation_tasks.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -251,7 +251,7 @@ void Installer::FinalizeSuccessfulInstallation() { installer::FinalizeSuccessful
 void Installer::Run() {
   running_ = true;
   run_start_ = base::Time::Now().ToTimeT();
-  CollectEarlierRecords();
+  install_folder_existed_ = base::DirectoryExists(GetInstallFolder());
   const int32_t operation = settings_->operation();
   if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) {
     if ((operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE) &&
@@ -288,17 +288,8 @@ void Installer::Run() {
         return;
       }
       if (!PrepareFiles()) return;
-    } else {
-      RemoveLeftoversOfEarlierRuns();
-      std::string executable = GetExecutableFileName();
-      base::FilePath path = GetInstallFolder()
-                                .Append(existing ? existing->subfolder : std::wstring())
-                                .Append(base::UTF8ToWide(executable));
-      // Set aside now and restored if the uninstallation fails later.
-      if (!transaction_.Execute(std::make_unique<DeleteFileOperation>(path, true, true))) {
-        Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't uninstall when " + executable + " is in use");
-        return;
-      }
+    } else if (!NoteRun(RunNote::Operation::kUninstall) || !SetExecutableAside()) {
+      return;
     }
     if (operation == Settings::OPERATION_UPGRADE) ReadInstallerExperiments();
     if (settings_->status().experiments().IsEnabled(kTestExperiment) !=
@@ -510,15 +501,10 @@ bool Installer::PrepareFiles() {
     LOG(INFO) << "Read root files list";
   else
     root_files_.clear();
-  // First, so that a killed run's version folder does not push this one to "_<n>". The
-  // root files of an unfinished uninstallation go too (this run's own come after).
-  const InstallLog* set_aside = settings_->status().set_aside_record();
-  if (set_aside && !leftover_scope_unknown_)
-    RemoveRecordedRootFiles(*set_aside, leftover_scope_, &transaction_);
-  RemoveLeftoversOfEarlierRuns();
-  const std::wstring subfolder = ChooseSubfolder();
+  const bool upgrade = settings_->operation() == Settings::OPERATION_UPGRADE;
+  if (!NoteRun(upgrade ? RunNote::Operation::kUpgrade : RunNote::Operation::kInstall)) return false;
+  const std::wstring& subfolder = install_log_.subfolder;
   VLOG(1) << "Installation subfolder" << base::WideToUTF8(subfolder);
-  install_log_.subfolder = subfolder;
   if (!transaction_.Execute(
           std::make_unique<CreateFolderOperation>(GetInstallFolder().Append(subfolder)))) {
     Fail(INSTALLER_ERROR_CREATE_FOLDER, "Creating installation subfolder failed", subfolder);
@@ -565,53 +551,82 @@ bool Installer::PackageFitsInstallFolder() {
   return false;
 }
 
-void Installer::CollectEarlierRecords() {
-  leftover_scope_ = LeftoverScope();
-  leftover_scope_unknown_ = false;
-  LeftoverScope& scope = leftover_scope_;
-  scope.install_folder = GetInstallFolder();
-  scope.set_aside_before = run_start_;
-  // Read now: an upgrade removes the old records before the run ends, and the set-aside
-  // copies of their root files would then be nobody's.
-  if (const InstallLog* existing = GetExistingInstallLog()) AddRecordToScope(*existing, &scope);
-  if (const InstallLog* set_aside = settings_->status().set_aside_record())
-    AddRecordFilesToScope(*set_aside, &scope);
-  base::FileEnumerator old_records(GetInstallFolder().Append(L"old_status"), false,
-                                   base::FileEnumerator::FILES, L"*.xml.*");
-  for (base::FilePath path = old_records.Next(); !path.empty(); path = old_records.Next()) {
-    std::unique_ptr<InstallLog> record;
-    InstallLogReader().ParseFile(&record, path, SOURCE_OLD_STATUS);
-    // A record that cannot be read may name any folder: keep them all.
-    if (!record) {
-      leftover_scope_unknown_ = true;
-      return;
-    }
-    AddRecordToScope(*record, &scope);
+bool Installer::NoteRun(RunNote::Operation operation) {
+  const base::FilePath& install_folder = GetInstallFolder();
+  // Finished before the subfolder is chosen: a killed run's version folder is gone then.
+  const bool uninstall = operation == RunNote::Operation::kUninstall;
+  files_left_to_cleanup_batch_.clear();
+  FinishInterruptedRuns(install_folder, &IsProductShortcut,
+                        uninstall ? &files_left_to_cleanup_batch_ : nullptr);
+  if (!uninstall) install_log_.subfolder = ChooseSubfolder();
+  RunNoteSources sources;
+  sources.operation = operation;
+  sources.start = run_start_;
+  sources.install_folder = install_folder;
+  if (!uninstall) {
+    sources.subfolder = install_log_.subfolder;
+    sources.files = &files_;
+    sources.root_files = &root_files_;
   }
+  sources.existing = GetExistingInstallLog();
+  sources.all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+  sources.version = product_version_;
+  run_note_ = BuildRunNote(sources);
+  const base::Result<base::FilePath> written = WriteRunNote(install_folder, run_note_);
+  if (!written.ok()) {
+    LOG(ERROR) << base::DescribeFailure(written.failure());
+    // Nothing can be made in the folder: told as the version folder's failure would be.
+    if (uninstall)
+      Fail(INSTALLER_ERROR_GENERAL, "Could not note the run in the installation folder");
+    else
+      Fail(INSTALLER_ERROR_CREATE_FOLDER, "Creating installation subfolder failed",
+           install_log_.subfolder);
+    return false;
+  }
+  run_note_path_ = written.value();
+  return true;
 }
 
-void Installer::RemoveLeftoversOfEarlierRuns() {
-  if (leftover_scope_unknown_) return;
-  LeftoverScope& scope = leftover_scope_;
-  AddRecordToScope(install_log_, &scope);
-  for (const std::string& file : files_) scope.version_files.insert(base::UTF8ToWide(file));
-  for (const std::string& file : root_files_) scope.root_files.insert(base::UTF8ToWide(file));
-  for (const wchar_t* name : {L"installer_helper_64.exe", L"installer_helper.exe"})
-    scope.version_files.insert(name);
-  for (const wchar_t* name : {kLauncherFileName, L"installer_prefs.json", kStatusFileName,
-                              L"pref_default_overrides", L"server_tracking_data"})
-    scope.root_files.insert(name);
-  scope.root_files.insert(base::UTF8ToWide(GetExecutableFileName()));
-  if (!base::PathRegistry::Get(base::DIR_EXE, &scope.running_folder)) scope.running_folder.clear();
-  leftover_folders_in_use_.clear();
-  RemoveLeftovers(scope, &transaction_, &leftover_folders_in_use_);
-  // A shortcut that was replaced or moved is set aside beside itself until the commit.
-  NameSet shortcuts = {GetShortcutFileName(), GetVersionedShortcutFileName(product_version_)};
-  if (const InstallLog* existing = GetExistingInstallLog())
-    shortcuts.insert(GetVersionedShortcutFileName(existing->version));
-  for (const base::FilePath& folder :
-       GetShortcutFolders(settings_->flag(Settings::ALL_USERS_FLAG)))
-    RemoveSetAsideCopies(folder, shortcuts, run_start_, &transaction_);
+bool Installer::SetExecutableAside() {
+  const InstallLog* existing = GetExistingInstallLog();
+  std::string executable = GetExecutableFileName();
+  base::FilePath path = GetInstallFolder()
+                            .Append(existing ? existing->subfolder : std::wstring())
+                            .Append(base::UTF8ToWide(executable));
+  // Set aside now and restored if the uninstallation fails later. Removed last at the
+  // commit: while its copy is there, the uninstaller beside it still runs.
+  if (!transaction_.ExecuteCommittedLast(std::make_unique<DeleteFileOperation>(path, true, true))) {
+    Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't uninstall when " + executable + " is in use");
+    return false;
+  }
+  return true;
+}
+
+void Installer::CommitRun() {
+  if (!run_note_path_.empty()) {
+    run_note_.committing = true;
+    if (!RewriteRunNote(run_note_path_, run_note_))
+      LOG(WARNING) << "Could not mark the run's note as committing";
+  }
+  transaction_.Commit();
+  if (run_note_path_.empty() || run_note_left_to_batch_) return;
+  RemoveRunNote(run_note_path_);
+  run_note_path_.clear();
+}
+
+void Installer::RemoveNoteAfterRollback() {
+  run_note_left_to_batch_ = false;
+  if (run_note_path_.empty()) return;
+  RemoveRunNote(run_note_path_);
+  run_note_path_.clear();
+  if (install_folder_existed_ || !settings_) return;
+  // The rollback kept the folders it made while the note was in them.
+  const base::FilePath& existing = settings_->status().existing_folder();
+  for (base::FilePath folder = GetInstallFolder();
+       folder.value().size() > existing.StripTrailingSeparators().value().size() &&
+       RemoveDirectoryW(folder.value().c_str());
+       folder = folder.DirName()) {
+  }
 }
 
 void Installer::ReadInstallerExperiments() {
@@ -653,9 +668,9 @@ void Installer::ScheduleNextStep() {
     return;
   }
   const int32_t operation = settings_->operation();
-  if (operation != Settings::OPERATION_REGISTER_PROTOCOL_HANDLER) RemoveLeftoversOfEarlierRuns();
   if (operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE)
     FinalizeSuccessfulInstallation();
+  CommitRun();
   OnInstallationSucceeded();
 }
 
@@ -714,6 +729,7 @@ void Installer::Cancel() {
   if (!running_ || succeeded_) return;
   LOG(INFO) << "Installation cancelled";
   transaction_.Rollback();
+  RemoveNoteAfterRollback();
   Finish();
   observers_.Notify(&InstallerObserver::OnInstallationDone, false);
 }

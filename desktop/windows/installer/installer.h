@@ -33,10 +33,10 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/installer_step_list.h"
-#include "desktop/windows/installer/leftover_files.h"
 #include "desktop/windows/installer/steps/os_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
+#include "desktop/windows/installer/service/run_note.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/task_service_connection.h"
 
@@ -115,9 +115,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
-  int64_t GetRunStart() override { return run_start_; }
-  const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
-    return leftover_folders_in_use_;
+  base::FilePath LeaveRunNoteToBatch() override {
+    run_note_left_to_batch_ = !run_note_path_.empty();
+    return run_note_path_;
   }
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch_;
@@ -182,11 +182,16 @@ class Installer : public base::ObjectWatcher::Delegate,
   // False (with the error reported) when a name the run gives a file in the install
   // folder (the package's deepest path, the record's), set aside, would not fit MAX_PATH.
   [[nodiscard]] bool PackageFitsInstallFolder();
-  // At the end of a successful run, through the transaction.
-  // The names of the records found at the start (the existing one and the old ones),
-  // for the leftover removal at the end.
-  void CollectEarlierRecords();
-  void RemoveLeftoversOfEarlierRuns();
+  // Finishes the runs in the install folder that were cut short, then notes durably
+  // what this run will make, replace and remove there; false (reported) when the note
+  // cannot be written.
+  [[nodiscard]] bool NoteRun(RunNote::Operation operation);
+  // The uninstallation's start: the browser must not be running.
+  [[nodiscard]] bool SetExecutableAside();
+  // Commits the transaction, the run's note marked as committing until it is done.
+  void CommitRun();
+  // Removes the note of a run that was undone, and the install folder it made.
+  void RemoveNoteAfterRollback();
   void ReadInstallerExperiments();
   void BuildStepList();
   void ScheduleNextStep();
@@ -228,13 +233,18 @@ class Installer : public base::ObjectWatcher::Delegate,
   size_t next_step_ = 0;
   std::string product_version_;
   base::TimeDelta retry_delay_;
-  // When Run began, in seconds since 1970: set-aside copies from before are not this run's.
+  // When Run began, in seconds since 1970: set-aside copies from then on are this run's.
   int64_t run_start_ = 0;
-  std::vector<base::FilePath> leftover_folders_in_use_;
+  // Files an uninstallation leaves to its clean-up batch: an interrupted run's that are
+  // in use, an earlier version's that could not be set aside.
   std::vector<base::FilePath> files_left_to_cleanup_batch_;
-  LeftoverScope leftover_scope_;
-  // An old record could not be read: it may name anything, so nothing is removed.
-  bool leftover_scope_unknown_ = false;
+  // Whether the install folder was there when the run began.
+  bool install_folder_existed_ = true;
+  RunNote run_note_;
+  // Empty until the note is written, and again once it is removed.
+  base::FilePath run_note_path_;
+  // The clean-up batch removes the note once it has deleted what was in use.
+  bool run_note_left_to_batch_ = false;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   const InstallerSystem& system_;
   PackageUnpacker* package_unpacker_ = nullptr;

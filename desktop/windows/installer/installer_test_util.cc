@@ -98,16 +98,19 @@ namespace {
 // The steps themselves, except that the one at `failing` fails after it ran.
 class FailingStepRunner : public Installer::StepRunner {
  public:
-  explicit FailingStepRunner(std::optional<size_t> failing) : failing_(failing) {}
+  FailingStepRunner(std::optional<size_t> failing, std::function<void()> at_failure)
+      : failing_(failing), at_failure_(std::move(at_failure)) {}
   StepResult Run(InstallerStep* step, size_t index, int32_t attempt) override {
     const StepResult result = step->Run(attempt);
     if (failing_ != index) return result;
+    if (at_failure_) at_failure_();
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
                       "Injected step failure");
   }
 
  private:
   const std::optional<size_t> failing_;
+  const std::function<void()> at_failure_;
 };
 
 }  // namespace
@@ -121,7 +124,20 @@ void InstallerTest::Run(InstallationRun* run) {
   RecordingInstallerObserver observer;
   observer.on_end = [&run_loop] { run_loop.Quit(); };
   {
-    FailingStepRunner step_runner(run->failing_step);
+    // A cut run is one that fails there, its folders then put back as they were.
+    std::vector<std::pair<base::FilePath, base::FilePath>> kept;
+    for (const base::FilePath& folder : {install_folder_, desktop_, start_menu_, quick_launch_})
+      kept.emplace_back(folder, scratch_.path().Append(L"cut").Append(std::to_wstring(kept.size())));
+    FailingStepRunner step_runner(run->cut_after_step ? run->cut_after_step : run->failing_step,
+                                  [&kept, run] {
+                                    if (!run->cut_after_step) return;
+                                    EXPECT_TRUE(base::CreateDirectory(kept[0].second.DirName()));
+                                    for (const auto& folder : kept) {
+                                      if (base::DirectoryExists(folder.first)) {
+                                        EXPECT_TRUE(base::CopyDirectory(folder.first, folder.second));
+                                      }
+                                    }
+                                  });
     Installer installer(&step_runner, &system_services_.system);
     installer.SetProductVersionForTesting(run->version);
     installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
@@ -137,6 +153,15 @@ void InstallerTest::Run(InstallationRun* run) {
     run_loop.Run();
     installer.RemoveObserver(&observer);
     run->succeeded = installer.succeeded();
+    for (const auto& folder : kept) {
+      if (!base::DirectoryExists(folder.second)) continue;
+      EXPECT_TRUE(base::DeleteFile(folder.first, true));
+      EXPECT_TRUE(base::CopyDirectory(folder.second, folder.first));
+      EXPECT_TRUE(base::DeleteFile(folder.second, true));
+    }
+    if (run->cut_after_step) {
+      EXPECT_TRUE(base::DeleteFile(scratch_.path().Append(L"cut"), true));
+    }
   }
   run->events = observer.events;
 }

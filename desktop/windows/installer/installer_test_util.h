@@ -52,6 +52,10 @@ struct InstallationRun {
   std::function<void(Installer*)> prepare;
   // The step at this index of the list fails after it ran, as if it had failed itself.
   std::optional<size_t> failing_step;
+  // The run is cut short (a power cut) after the step at this index: the install folder
+  // and the shortcut folders stay as the run left them then. Its registry changes are
+  // undone.
+  std::optional<size_t> cut_after_step;
   // Called with each observer line, and the installer.
   std::function<void(const std::string&, Installer*)> on_event;
   // Results.

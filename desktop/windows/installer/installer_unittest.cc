@@ -130,16 +130,46 @@ TEST_F(InstallerTest, VersionSubfolderTakesTheFirstFreeSuffix) {
   EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_1\\velum.exe")));
 }
 
-// A killed installation's version folder holds only the package's files: the next run
-// removes it first and installs into the usual version folder, not beside it.
-TEST_F(InstallerTest, AKilledRunsVersionFolderGoesBeforeTheFolderIsChosen) {
-  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"1.0.100.0\\velum.exe"), "x"));
-  ASSERT_TRUE(testing::MakeFile(install_folder_.Append(L"1.0.100.0\\resources\\app.dat"), "x"));
-  Install();
-  std::unique_ptr<InstallLog> record = ReadRecord(install_folder_.Append(L"installation_status.xml"));
-  ASSERT_TRUE(record);
-  EXPECT_EQ(L"1.0.100.0", record->subfolder);
-  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.100.0_0")));
+// What a run cut short left goes by its note, before the version folder is chosen, so the
+// next run installs into the usual one. Another program's folders that merely look like
+// version folders (one holding only names of the package's list, an empty one) and copies
+// that merely look set aside stay, and so does a file the user added to the cut run's
+// folder; the folder keeps only that.
+TEST_F(InstallerTest, OnlyWhatTheNoteOfARunCutShortNamesGoes) {
+  InstallationRun cut;
+  cut.cut_after_step = 2;
+  Run(&cut);
+  ASSERT_FALSE(cut.succeeded);
+  ASSERT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
+  const wchar_t* const strangers[] = {
+      L"7.0.0.1\\installer.exe", L"1.0.99.0\\velum.exe", L"1.0.99.0\\resources\\app.dat",
+      L"launcher.exe.1700000000.old", L"1.0.100.0\\user notes.txt",
+  };
+  for (const wchar_t* name : strangers)
+    ASSERT_TRUE(testing::MakeFile(install_folder_.Append(name), "x"));
+  ASSERT_TRUE(base::CreateDirectory(install_folder_.Append(L"3.2.1.0")));
+  for (bool user_file : {true, false}) {
+    SCOPED_TRACE(user_file ? "beside the user's file" : "alone");
+    if (!user_file) {
+      ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+      Run(&cut);
+    }
+    Install();
+    std::unique_ptr<InstallLog> record =
+        ReadRecord(install_folder_.Append(L"installation_status.xml"));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(user_file ? L"1.0.100.0_0" : L"1.0.100.0", record->subfolder);
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(L"old_status")));
+    if (!user_file) continue;
+    for (const wchar_t* name : strangers)
+      EXPECT_TRUE(base::PathExists(install_folder_.Append(name))) << name;
+    EXPECT_TRUE(base::DirectoryExists(install_folder_.Append(L"3.2.1.0")));
+    base::FileEnumerator left(install_folder_.Append(L"1.0.100.0"), true,
+                              base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                              std::wstring());
+    EXPECT_EQ(L"user notes.txt", left.Next().BaseName().value());
+    EXPECT_TRUE(left.Next().empty());
+  }
 }
 
 TEST_F(InstallerTest, UpgradeKeepsThePreviousVersionUntilTheNextUpgrade) {
@@ -444,79 +474,6 @@ TEST_F(InstallerTest, AFailedUpgradeLeavesABrokenPreferencesFileAlone) {
   Run(&run);
   EXPECT_FALSE(run.succeeded);
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
-}
-
-// Runs that ended before their record or their commit (killed, or a machine switched
-// off) left a version folder that no record names and set-aside copies of the
-// installation's files, which no later run removed. Only names of ours go.
-TEST_F(InstallerTest, ASuccessfulRunRemovesWhatEarlierRunsLeft) {
-  Install();
-  const struct {
-    const wchar_t* path;
-    bool ours;
-  } files[] = {
-      {L"1.0.99.0_3\\velum.exe", true},
-      {L"1.0.99.0_3\\resources\\app.dat.1700000000.old", true},
-      {L"1.0.100.0\\resources\\app.dat.1700000000.2.old", true},
-      {L"launcher.exe.1700000000.old", true},
-      {L"installer_prefs.json.1700000000.1.old", true},
-      {L"root_readme.txt.1700000000.old", true},
-      {L"1.0.99.1\\velum.exe", false},
-      {L"1.0.99.1\\notes.txt", false},
-      {L"Backup\\velum.exe", false},
-      {L"notes.txt.1700000000.old", false},
-      {L"launcher.exe.old", false},
-      {L"1.0.100.0\\notes.txt.1700000000.old", false},
-  };
-  for (const auto& file : files) ASSERT_TRUE(testing::MakeFile(install_folder_.Append(file.path), "x"));
-  // A replaced shortcut is set aside beside itself.
-  const base::FilePath shortcut_copy = desktop_.Append(L"Velum Browser.lnk.1700000000.old");
-  const base::FilePath other_copy = desktop_.Append(L"Other.lnk.1700000000.old");
-  ASSERT_TRUE(testing::MakeFile(shortcut_copy, "x"));
-  ASSERT_TRUE(testing::MakeFile(other_copy, "x"));
-  const std::string installed = Snapshot();
-  for (bool fail : {true, false}) {
-    SCOPED_TRACE(fail ? "failed" : "succeeded");
-    InstallationRun run;
-    if (fail) run.failing_step = 3;
-    Run(&run);
-    EXPECT_EQ(!fail, run.succeeded);
-    if (fail) {
-      EXPECT_EQ("", SnapshotDifference(installed, Snapshot()));
-    }
-  }
-  for (const auto& file : files)
-    EXPECT_EQ(!file.ours, base::PathExists(install_folder_.Append(file.path))) << file.path;
-  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"1.0.99.0_3")));
-  EXPECT_FALSE(base::PathExists(shortcut_copy));
-  EXPECT_TRUE(base::PathExists(other_copy));
-  EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0_0\\resources\\app.dat")));
-  EXPECT_FALSE(testing::HasSetAsideItem(install_folder_.Append(L"1.0.100.0_0")));
-}
-
-// An earlier record that cannot be read may name any version folder: a folder that
-// looks left over may still be an installation's, so none goes.
-TEST_F(InstallerTest, AnUnreadableEarlierRecordKeepsEveryVersionFolder) {
-  Install();
-  const base::FilePath looks_left = install_folder_.Append(L"1.0.99.0_3\\velum.exe");
-  ASSERT_TRUE(testing::MakeFile(looks_left, "x"));
-  ASSERT_TRUE(testing::MakeFile(
-      install_folder_.Append(L"old_status\\installation_status.xml.1700000000"), "<broken"));
-  Install();
-  EXPECT_TRUE(base::PathExists(looks_left));
-}
-
-// A killed upgrade set aside a root file that only the record before names; the next
-// upgrade removes that record early, and its set-aside copy was then nobody's.
-TEST_F(InstallerTest, ASetAsideRootFileOfTheRecordBeforeGoes) {
-  Install();
-  UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
-  Install(kV2);
-  ASSERT_EQ(1u, OldStatusFiles().size());
-  const base::FilePath copy = install_folder_.Append(L"velum_visual_elements.xml.1700000000.old");
-  ASSERT_TRUE(testing::MakeFile(copy, "x"));
-  Install(kV3);
-  EXPECT_FALSE(base::PathExists(copy));
 }
 
 TEST_F(InstallerTest, InterruptionCancelsMidway) {

@@ -44,7 +44,7 @@
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
-#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+#include "desktop/windows/installer/service/run_note.h"
 #include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/elevated_helper/set_folder_permission.h"
@@ -122,9 +122,9 @@ bool IsInsidePackage(bool uninstall, const base::FilePath& own_dir, const base::
   const base::FilePath product = own_dir.Append(base::UTF8ToWide(GetExecutableFileName()));
   const bool has_product = base::PathExists(product);
   if (uninstall) {
-    // An uninstallation that ended before its commit left the executable set aside; the
+    // An uninstallation cut short left the executable set aside, its note says so; the
     // next one finishes it.
-    if (!has_product && FindSetAsideCopies(product).empty()) {
+    if (!has_product && !IsSetAsideByInterruptedRun(own_dir.DirName(), product, false)) {
       LOG(ERROR) << "Requested to uninstall, but we are not in a valid "
                     "installation folder";
       *valid = false;

@@ -20,7 +20,7 @@
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/product_names.h"
-#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+#include "desktop/windows/installer/service/run_note.h"
 
 namespace installer {
 
@@ -58,10 +58,10 @@ base::FilePath FindInstallFolder() {
   if (!base::PathRegistry::Get(base::DIR_EXE, &folder)) return folder;
   // An installer run from a subfolder belongs to the installation above it.
   const base::FilePath parent = folder.DirName();
-  // The launcher may be set aside by an uninstallation that did not finish.
+  // The launcher may be set aside by a run cut short, as its note says.
   const base::FilePath launcher = parent.Append(kLauncherFileName);
   if (!base::PathExists(folder.Append(kLauncherFileName)) &&
-      (base::PathExists(launcher) || !FindSetAsideCopies(launcher).empty())) {
+      (base::PathExists(launcher) || IsSetAsideByInterruptedRun(parent, launcher, false))) {
     return parent;
   }
   return folder;

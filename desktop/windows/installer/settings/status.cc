@@ -1,6 +1,5 @@
 #include "desktop/windows/installer/settings/status.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "base/base_paths_win.h"
@@ -24,8 +23,7 @@
 #include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+#include "desktop/windows/installer/service/run_note.h"
 
 namespace installer {
 
@@ -37,24 +35,6 @@ const wchar_t kLegacyPreferencesName[] = L"velumprefs_default.ini";
 const uint32_t kFolderAccess = 0x1201BF;
 // FILE_ADD_SUBDIRECTORY on the nearest existing ancestor.
 const uint32_t kAncestorAccess = 4;
-
-// Whether a run that changed `folder` ended before its commit or rollback: a set-aside
-// copy of the installation's own root file is still there.
-bool EarlierRunDidNotFinish(const base::FilePath& folder, const InstallLog& record) {
-  base::FileEnumerator files(folder, false, base::FileEnumerator::FILES, L"*.old");
-  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
-    std::wstring original;
-    int64_t seconds = 0;
-    if (!ParseSetAsideName(path.BaseName().value(), &original, &seconds)) continue;
-    const auto same = [&original](const std::wstring& name) {
-      return base::FilePath::CompareIgnoreCase(name, original) == 0;
-    };
-    if (same(kLauncherFileName) || same(kStatusFileName) ||
-        std::any_of(record.root_files.begin(), record.root_files.end(), same))
-      return true;
-  }
-  return false;
-}
 
 // Whether the link at `shortcut` names a target inside `folder` (by its own data: the
 // target need not exist).
@@ -195,19 +175,8 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
     record_ = StatusFileLoader::Create()->Load(path, recovery_mode, &status_file_note_,
                                                &status_file_text_);
     // A record that is there but broken is not replaced by an older copy.
-    if (!record_ && !base::PathExists(path.Append(kStatusFileName))) {
-      std::unique_ptr<InstallLog> set_aside = LoadSetAsideRecord(path);
-      if (set_aside && finishes_uninstallation_) {
-        LOG(INFO) << "Finishing an uninstallation that did not finish, with its set-aside record";
-        status_file_note_.clear();
-        status_file_text_.clear();
-        record_ = std::move(set_aside);
-      } else if (set_aside) {
-        // An installation removes what it names as leftovers and installs afresh.
-        LOG(INFO) << "An uninstallation that did not finish left its files";
-        set_aside_record_ = std::move(set_aside);
-      }
-    }
+    if (!record_ && !base::PathExists(path.Append(kStatusFileName)))
+      record_ = LoadInterruptedRunRecord(path);
     if (record_) {
       VLOG(1) << "Path is a existing installation";
       NormalizeRecordFlags();
@@ -225,19 +194,22 @@ void Status::Initialize(const base::FilePath& path, int32_t recovery_mode) {
   InitializeFromExistingParent(path);
 }
 
-std::unique_ptr<InstallLog> Status::LoadSetAsideRecord(const base::FilePath& folder) {
+std::unique_ptr<InstallLog> Status::LoadInterruptedRunRecord(const base::FilePath& folder) {
+  const base::FilePath copy = FindInterruptedRunRecord(folder, finishes_uninstallation_);
+  if (copy.empty()) return nullptr;
   InstallLogReader reader;
-  for (const base::FilePath& copy : FindSetAsideCopies(folder.Append(kStatusFileName))) {
-    std::unique_ptr<InstallLog> record;
-    reader.ParseFile(&record, copy, SOURCE_STATUS_FILE);
-    if (!record) {
-      LOG(WARNING) << "Cannot read the set-aside record " << copy.AsUTF8() << ": " << reader.error;
-      continue;
-    }
-    LOG(INFO) << "Set-aside record of an uninstallation: " << copy.AsUTF8();
-    return record;
+  std::unique_ptr<InstallLog> record;
+  reader.ParseFile(&record, copy, SOURCE_STATUS_FILE);
+  if (!record) {
+    LOG(WARNING) << "Cannot read the record " << copy.AsUTF8() << ": " << reader.error;
+    return nullptr;
   }
-  return nullptr;
+  // Finishing that run puts it back before anything else is done.
+  LOG(INFO) << "The record of the installation is " << copy.AsUTF8()
+            << ", set aside by a run that was cut short";
+  status_file_note_.clear();
+  status_file_text_.clear();
+  return record;
 }
 
 void Status::InitializeFromExistingParent(const base::FilePath& path) {
@@ -339,8 +311,6 @@ void Status::TestShortcuts() {
 }
 
 void Status::TestOtherRecordedShortcuts() {
-  const bool unfinished = EarlierRunDidNotFinish(path_, *record_);
-  if (unfinished) LOG(INFO) << "An earlier run in this folder did not finish";
   const struct {
     const std::wstring& shortcut;
     bool* found;
@@ -355,8 +325,9 @@ void Status::TestOtherRecordedShortcuts() {
     if (*place.found || place.shortcut.empty()) continue;
     const base::FilePath shortcut(place.shortcut);
     // One into the install folder is the installation's whatever it starts; one that a
-    // run that did not finish took away was not removed by the user. Both are made anew.
-    if (base::PathExists(shortcut) ? IsShortcutInto(shortcut, path_) : unfinished)
+    // run cut short set aside was not removed by the user. Both are made anew.
+    if (base::PathExists(shortcut) ? IsShortcutInto(shortcut, path_)
+                                   : IsSetAsideByInterruptedRun(path_, shortcut, true))
       *place.found = *place.found_for_executable = true;
   }
 }

@@ -99,14 +99,11 @@ class Status {
   void set_system_for_testing(const System& system) { system_ = system; }
 
   // For an uninstallation, called before Initialize: where the record is missing but an
-  // earlier uninstallation set it aside and ended before removing it, that copy is the
+  // uninstallation cut short while it committed left it set aside, that copy is the
   // installation's record, and this uninstallation finishes what the earlier began.
   void set_finishes_uninstallation(bool finishes) { finishes_uninstallation_ = finishes; }
 
   const InstallLog* record() const { return record_.get(); }
-  // For a run that does not finish an uninstallation: the record that an unfinished
-  // uninstallation set aside where no record is; what it names is left over.
-  const InstallLog* set_aside_record() const { return set_aside_record_.get(); }
   const base::FilePath& path() const { return path_; }
   const base::FilePath& existing_folder() const { return existing_folder_; }
   bool valid() const { return valid_; }
@@ -145,14 +142,15 @@ class Status {
   // For a path still to be made: the nearest existing folder above it, whose installation
   // facts are read; invalid when a file or a missing drive comes first.
   void InitializeFromExistingParent(const base::FilePath& path);
-  // The newest readable record that an unfinished uninstallation set aside in `folder`.
-  std::unique_ptr<InstallLog> LoadSetAsideRecord(const base::FilePath& folder);
+  // The record that a run cut short in `folder` set aside or moved, and that finishing
+  // it puts back (its notes tell); null when none.
+  std::unique_ptr<InstallLog> LoadInterruptedRunRecord(const base::FilePath& folder);
   // A copy-only record lists no shortcut and no registry key; a record with keys of the
   // machine's hive was made for all users.
   void NormalizeRecordFlags();
   void TestShortcuts();
   // The recorded shortcuts TestShortcuts did not tell: one into the install folder, or
-  // one missing after a run that did not finish, is found and made anew.
+  // one that a run cut short set aside, is found and made anew.
   void TestOtherRecordedShortcuts();
   // The facts of "installer_prefs.json" (`values`).
   void ReadPreferences(const base::Dictionary& values);
@@ -163,7 +161,6 @@ class Status {
   void ReadLegacyPreferences();
 
   std::unique_ptr<InstallLog> record_;
-  std::unique_ptr<InstallLog> set_aside_record_;
   bool desktop_shortcut_found_ = false;
   bool start_menu_shortcut_found_ = false;
   bool quick_launch_shortcut_found_ = false;

@@ -245,83 +245,100 @@ TEST_F(StatusTest, ExistingInstallationFacts) {
   }
 }
 
-// An uninstallation killed after it set the record aside is finished by the next one,
-// which takes the newest readable set-aside record; an installation holds it apart, as
-// what it removes as leftovers; beside a broken record it is neither.
-TEST_F(StatusTest, SetAsideRecordIsTheInstallationOnlyToAnUninstallation) {
+// The record a run cut short set aside (or, an upgrade, moved into "old_status") is the
+// installation's where the run's note names it: undoing the run puts it back. An
+// uninstallation cut while it committed is finished, so only an uninstallation takes its
+// record. A copy no note names is nobody's.
+TEST_F(StatusTest, TheRecordAnInterruptedRunSetAsideIsTheInstallation) {
   InstallLog record(SOURCE_INSTALLER);
   record.app_id = "Velum.abc";
   record.subfolder = L"1.0";
   record.files = {L"velum.exe"};
-  WriteRecord(record, L"installation_status.xml.1700000000.old.1700000100.old");
-  Write(L"Velum\\installation_status.xml.1700000200.old", "<broken");
-  Write(L"Velum\\launcher.exe.1700000000.old", "MZ");
   const struct {
     const char* name;
-    bool uninstall;
+    const char* note;  // null: none
+    const wchar_t* copy;
     const char* current_record;  // null: none
-    bool taken;
-    bool left_over;
+    bool for_uninstallation;
+    bool for_installation;
   } cases[] = {
-      {"uninstallation", true, nullptr, true, false},
-      {"installation", false, nullptr, false, true},
-      {"uninstallation beside a broken record", true, "<broken", false, false},
-      {"installation beside a broken record", false, "<broken", false, false},
+      {"uninstallation cut short", "uninstall\nstart 1700000000\nremove installation_status.xml",
+       L"installation_status.xml.1700000000.old.1700000100.old", nullptr, true, true},
+      {"uninstallation cut while committing",
+       "uninstall\nstart 1700000000\nremove installation_status.xml\ncommitting",
+       L"installation_status.xml.1700000000.old", nullptr, true, false},
+      {"upgrade cut after moving the record",
+       "upgrade\nstart 1700000000\nsubfolder 2.0\nreplace installation_status.xml",
+       L"old_status\\installation_status.xml.1700000003", nullptr, true, true},
+      {"no note", nullptr, L"installation_status.xml.1700000000.old", nullptr, false, false},
+      {"beside a broken record", "uninstall\nstart 1700000000\nremove installation_status.xml",
+       L"installation_status.xml.1700000000.old", "<broken", false, false},
   };
   for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
-    const base::FilePath current = install_.Append(L"installation_status.xml");
-    if (test.current_record) Write(L"Velum\\installation_status.xml", test.current_record);
-    Status status(false);
-    status.set_finishes_uninstallation(test.uninstall);
-    status.Initialize(install_, 0);
-    EXPECT_EQ(test.taken, status.ToTarget().existing_installation);
-    EXPECT_EQ(test.left_over, status.set_aside_record() != nullptr);
-    if (test.left_over) {
-      EXPECT_EQ(L"1.0", status.set_aside_record()->subfolder);
+    for (bool uninstall : {true, false}) {
+      SCOPED_TRACE(std::string(test.name) + (uninstall ? ", uninstallation" : ", installation"));
+      ASSERT_TRUE(base::DeleteFile(install_, true));
+      ASSERT_TRUE(base::CreateDirectory(install_.Append(L"old_status")));
+      WriteRecord(record, test.copy);
+      if (test.note)
+        Write(L"Velum\\old_status\\run.1700000000.note",
+              std::string("velum run note\noperation ") + test.note + "\n");
+      if (test.current_record) Write(L"Velum\\installation_status.xml", test.current_record);
+      Status status(false);
+      status.set_finishes_uninstallation(uninstall);
+      status.Initialize(install_, 0);
+      const bool taken = uninstall ? test.for_uninstallation : test.for_installation;
+      EXPECT_EQ(taken, status.ToTarget().existing_installation);
+      if (taken) {
+        ASSERT_NE(nullptr, status.record());
+        EXPECT_EQ("Velum.abc", status.record()->app_id);
+        EXPECT_TRUE(status.status_file_note().empty());
+      }
     }
-    if (test.taken) {
-      ASSERT_NE(nullptr, status.record());
-      EXPECT_EQ("Velum.abc", status.record()->app_id);
-      EXPECT_EQ(std::vector<std::wstring>{L"velum.exe"}, status.record()->files);
-      EXPECT_TRUE(status.status_file_note().empty());
-    }
-    ASSERT_TRUE(!base::PathExists(current) || base::DeleteFile(current, false));
   }
 }
 
 // Shortcuts are the installation's by the target their link names inside the install
-// folder, existing or not; a missing one counts as removed by the user only when the last
-// run finished (no set-aside copy of the installation's root files is left).
+// folder, existing or not; a missing one counts as removed by the user unless the note
+// of a run cut short names it and its copy is there.
 TEST_F(StatusTest, RecordedShortcutsAfterAKilledRun) {
   const struct {
     const char* name;
     const wchar_t* target;  // below the scratch folder; null: no shortcut file
-    const wchar_t* left_by_run;
+    const char* note;       // the note's line about it; null: no note
+    const wchar_t* copy;    // the copy beside the shortcut; null: none
     bool found;
     bool for_executable;
   } cases[] = {
-      {"launcher gone", L"Velum\\launcher.exe", nullptr, true, false},
-      {"other file of the folder", L"Velum\\1.0.99.0\\velum.exe", nullptr, true, true},
-      {"a folder named alike", L"Velum Old\\launcher.exe", nullptr, false, false},
-      {"removed by the user", nullptr, nullptr, false, false},
-      {"taken by an unfinished run", nullptr, L"launcher.exe.1700000000.old", true, true},
-      {"root file set aside", nullptr, L"root.txt.1700000000.2.old", true, true},
-      {"a stranger's copy", nullptr, L"notes.txt.1700000000.old", false, false},
+      {"launcher gone", L"Velum\\launcher.exe", nullptr, nullptr, true, false},
+      {"other file of the folder", L"Velum\\1.0.99.0\\velum.exe", nullptr, nullptr, true, true},
+      {"a folder named alike", L"Velum Old\\launcher.exe", nullptr, nullptr, false, false},
+      {"removed by the user", nullptr, nullptr, nullptr, false, false},
+      {"set aside by a run cut short", nullptr, "shortcut-remove", L".1700000000.old", true, true},
+      {"a copy no note names", nullptr, nullptr, L".1700000000.old", false, false},
+      {"noted, no copy", nullptr, "shortcut-remove", nullptr, false, false},
+      {"noted as made by the run", nullptr, "shortcut-make", L".1700000000.old", false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(base::DeleteFile(install_, true));
-    ASSERT_TRUE(base::CreateDirectory(install_));
+    ASSERT_TRUE(base::CreateDirectory(install_.Append(L"old_status")));
     InstallLog record(SOURCE_INSTALLER);
     record.subfolder = L"1.0";
-    record.root_files = {L"root.txt"};
     const base::FilePath shortcut = Path(L"Velum desktop.lnk");
     base::DeleteFileBestEffort(shortcut, false);
+    const base::FilePath copy(shortcut.value() + L".1700000000.old");
+    base::DeleteFileBestEffort(copy, false);
     if (c.target) MakeShortcut(L"Velum desktop.lnk", Path(c.target));
+    if (c.copy) {
+      ASSERT_TRUE(base::WriteFile(copy, "x", 1));
+    }
+    if (c.note)
+      Write(L"Velum\\old_status\\run.1700000000.note",
+            std::string("velum run note\noperation uninstall\nstart 1700000000\n") + c.note + " " +
+                shortcut.AsUTF8() + "\n");
     record.desktop_shortcut = shortcut.value();
     WriteRecord(record);
-    if (c.left_by_run) Write((std::wstring(L"Velum\\") + c.left_by_run).c_str(), "x");
     Status status(false);
     status.set_system_for_testing(FakePins(false));
     status.Initialize(install_, 0);

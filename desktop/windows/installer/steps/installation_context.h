@@ -64,14 +64,13 @@ class InstallationContext {
   virtual bool IsBasaltInstallation() = 0;
   // The "server-tracking-data" switch of the process; empty when absent.
   virtual std::string GetServerTrackingData() = 0;
-  // The second the run began: set-aside copies from then on may be its own.
-  virtual int64_t GetRunStart() = 0;
-  // Version folders an earlier run left that hold this running program: they go only
-  // once it has ended.
-  virtual const std::vector<base::FilePath>& GetLeftoverFoldersInUse() = 0;
-  // Files an uninstallation could not delete while it runs: its clean-up batch deletes
-  // them once the installer has ended.
+  // Files an uninstallation could not delete while it runs (an interrupted run's that this
+  // running program holds, an earlier version's that could not be set aside): its
+  // clean-up batch deletes them once the installer has ended.
   virtual std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() = 0;
+  // The note of this run, which the clean-up batch then removes after what it deletes
+  // (until then a later run finishes what the batch did not); empty when there is none.
+  virtual base::FilePath LeaveRunNoteToBatch() { return base::FilePath(); }
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.

@@ -128,19 +128,23 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
       continue;
     }
     VLOG(1) << "Found old status file: " << path.AsUTF8();
-    // Its own transaction: an old version is removed whole or, during an upgrade, kept
-    // whole for a later attempt, whatever becomes of this installation.
-    Transaction transaction;
     bool kept = false;
-    base::FilePath version_folder = install_folder.Append(record->subfolder);
-    for (const std::wstring& file : record->files) {
-      if (transaction.Execute(std::make_unique<DeleteFileOperation>(version_folder.Append(file),
-                                                                    true, true)))
-        continue;
-      if (!uninstall) {
-        transaction.Rollback();
-        kept = true;
-        break;
+    {
+      // Its own transaction: an old version is removed whole or, during an upgrade, kept
+      // whole for a later attempt, whatever becomes of this installation. Committed
+      // before the record goes: a run cut short in between leaves the record naming
+      // files that are gone, never files no record names.
+      Transaction transaction;
+      base::FilePath version_folder = install_folder.Append(record->subfolder);
+      for (const std::wstring& file : record->files) {
+        if (transaction.Execute(std::make_unique<DeleteFileOperation>(
+                version_folder.Append(file), true, true)))
+          continue;
+        if (!uninstall) {
+          transaction.Rollback();
+          kept = true;
+          break;
+        }
       }
       // The record goes all the same: no later run would find the file again.
       context_->GetFilesLeftToCleanupBatch()->push_back(version_folder.Append(file));
@@ -170,8 +174,14 @@ StepResult RemoveOldRootFilesStep::Run(int32_t /*attempt*/) {
   LOG(INFO) << "Removing old files from installation root";
   if (!existing_) return StepResult();
   for (const std::wstring& file : existing_->root_files) {
-    if (!context_->GetTransaction()->Execute(std::make_unique<DeleteFileOperation>(
-            context_->GetInstallFolder().Append(file), false, true)))
+    const base::FilePath path = context_->GetInstallFolder().Append(file);
+    // The record names files: a folder of that name is somebody else's.
+    if (base::DirectoryExists(path)) {
+      LOG(WARNING) << "Not removing the folder " << path.AsUTF8() << " named as a root file";
+      continue;
+    }
+    if (!context_->GetTransaction()->Execute(
+            std::make_unique<DeleteFileOperation>(path, false, true)))
       VLOG(1) << "Could not remove " << file.c_str();
   }
   return StepResult();

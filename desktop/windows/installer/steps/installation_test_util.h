@@ -132,10 +132,6 @@ class FakeInstallationContext : public InstallationContext {
   bool HasExistingInstallation() override { return existing_installation; }
   bool IsBasaltInstallation() override { return basalt_installation; }
   std::string GetServerTrackingData() override { return server_tracking_data; }
-  int64_t GetRunStart() override { return run_start; }
-  const std::vector<base::FilePath>& GetLeftoverFoldersInUse() override {
-    return leftover_folders_in_use;
-  }
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch;
   }
@@ -150,9 +146,6 @@ class FakeInstallationContext : public InstallationContext {
   bool existing_installation = false;
   bool basalt_installation = false;
   std::string server_tracking_data;
-  // Every set-aside copy counts as an earlier run's.
-  int64_t run_start = INT64_MAX;
-  std::vector<base::FilePath> leftover_folders_in_use;
   std::vector<base::FilePath> files_left_to_cleanup_batch;
   // The services the steps reach; null: own_system's fakes, never the machine's.
   const InstallerSystem* system = nullptr;

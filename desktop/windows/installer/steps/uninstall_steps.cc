@@ -11,7 +11,6 @@
 
 #include "base/base_paths.h"
 #include "base/command_line.h"
-#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -37,7 +36,6 @@
 #include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -52,38 +50,11 @@ namespace {
       std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
 }
 
-// Deletes `path` through the context's transaction and, where it is gone already, the
-// copies of it that an uninstallation which did not finish set aside: they are this
-// one's files. A copy this run set aside (its in-use check's) is its own, committed with
-// it. The paths that could not be deleted are appended to `failed`.
-void DeleteWithSetAsideCopies(InstallationContext* context, const base::FilePath& path,
-                              bool check_in_use, bool remove_empty_parents,
-                              std::vector<base::FilePath>* failed) {
-  Transaction* transaction = context->GetTransaction();
-  const bool gone = !base::PathExists(path);
-  if (!DeleteThrough(transaction, path, check_in_use, remove_empty_parents))
+// Deletes `path` through the context's transaction; appends it to `failed` when it stays.
+void DeleteOrNote(InstallationContext* context, const base::FilePath& path, bool check_in_use,
+                  bool remove_empty_parents, std::vector<base::FilePath>* failed) {
+  if (!DeleteThrough(context->GetTransaction(), path, check_in_use, remove_empty_parents))
     failed->push_back(path);
-  if (!gone) return;
-  for (const base::FilePath& copy : FindSetAsideCopies(path, context->GetRunStart())) {
-    LOG(INFO) << "Removing " << copy.AsUTF8() << ", set aside by an earlier uninstallation";
-    if (!DeleteThrough(transaction, copy, check_in_use, remove_empty_parents))
-      failed->push_back(copy);
-  }
-}
-
-// Deletes the files of `folder`, a version folder an earlier run left that holds this
-// running program, through the context's transaction: what is in use (the program) is
-// appended to `failed`, for the batch to delete once this process has ended.
-void DeleteFilesOfFolderInUse(InstallationContext* context, const base::FilePath& folder,
-                              std::vector<base::FilePath>* failed) {
-  std::vector<base::FilePath> files;
-  base::FileEnumerator enumerator(folder, true, base::FileEnumerator::FILES, std::wstring());
-  for (base::FilePath path = enumerator.Next(); !path.empty(); path = enumerator.Next())
-    files.push_back(path);
-  for (const base::FilePath& path : files) {
-    LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an earlier run";
-    if (!DeleteThrough(context->GetTransaction(), path, true, true)) failed->push_back(path);
-  }
 }
 
 // Tells the front end that started this process to start the clean-up batch as it
@@ -275,7 +246,11 @@ StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the uninstallation";
   std::vector<base::FilePath> failed;
   const base::FilePath record = context_->GetInstallFolder().Append(L"installation_status.xml");
-  DeleteWithSetAsideCopies(context_, record, false, true, &failed);
+  // Removed last at the commit: while its copy is there, the next uninstallation finishes
+  // this one.
+  if (!context_->GetTransaction()->ExecuteCommittedLast(
+          std::make_unique<DeleteFileOperation>(record, false, true)))
+    failed.push_back(record);
   if (!failed.empty()) {
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_UNINSTALL_INCOMPLETE,
                       std::wstring(), "Failed to remove installation status file");
@@ -304,17 +279,14 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   if (existing) {
     const base::FilePath version_folder = install_folder.Append(existing->subfolder);
     for (const std::wstring& name : existing->files)
-      DeleteWithSetAsideCopies(context_, version_folder.Append(name), true, true, &failed);
+      DeleteOrNote(context_, version_folder.Append(name), true, true, &failed);
   }
-  for (const base::FilePath& folder : context_->GetLeftoverFoldersInUse())
-    DeleteFilesOfFolderInUse(context_, folder, &failed);
   for (const base::FilePath& path : failed) {
     for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
          folder = folder.DirName())
       folders.insert(folder.value());
   }
-  DeleteWithSetAsideCopies(context_, install_folder.Append(L"launcher.exe"), true, true,
-                           &failed);
+  DeleteOrNote(context_, install_folder.Append(L"launcher.exe"), true, true, &failed);
   if (!IsWhiteLabeled()) {
     const base::FilePath old_executable =
         install_folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old");
@@ -322,14 +294,26 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         !DeleteThrough(transaction, old_executable, false, false))
       VLOG(1) << "Could not remove " << old_executable.AsUTF8();
   }
-  DeleteWithSetAsideCopies(context_, install_folder.Append(L"pref_default_overrides"), false,
-                           true, &failed);
+  DeleteOrNote(context_, install_folder.Append(L"pref_default_overrides"), false, true, &failed);
   for (const base::FilePath& path : failed) batch.failed_files.push_back(path.value());
   if (existing) {
     for (const std::wstring& name : existing->root_files) {
-      std::vector<base::FilePath> left;
-      DeleteWithSetAsideCopies(context_, install_folder.Append(name), true, true, &left);
-      if (!left.empty()) VLOG(1) << "Could not remove " << base::WideToUTF8(name);
+      const base::FilePath path = install_folder.Append(name);
+      // The record names files: a folder of that name is somebody else's.
+      if (base::DirectoryExists(path)) {
+        LOG(WARNING) << "Not removing the folder " << path.AsUTF8() << " named as a root file";
+        continue;
+      }
+      if (!DeleteThrough(transaction, path, true, true))
+        VLOG(1) << "Could not remove " << base::WideToUTF8(name);
+    }
+  }
+  if (!batch.failed_files.empty()) {
+    // Until the batch has deleted them, the run's note names them for a later run.
+    const base::FilePath note = context_->LeaveRunNoteToBatch();
+    if (!note.empty()) {
+      batch.failed_files.push_back(note.value());
+      folders.insert(note.DirName().value());
     }
   }
   batch.folders.assign(folders.begin(), folders.end());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
 namespace installer {
@@ -88,16 +90,16 @@ class UninstallStepsTest : public ProgramLogTest {
     return record ? install_folder_.Append(record->subfolder) : base::FilePath();
   }
 
-  // `path` opened sharing only reading: nobody can rename or delete it meanwhile.
-  struct SetAsideFile {
-    base::FilePath path;
-    const wchar_t* suffix;
-  };
-  // Moves each file to its name with its suffix, as a killed run set it aside.
-  static void SetAside(const std::vector<SetAsideFile>& files) {
-    for (const SetAsideFile& file : files)
-      ASSERT_TRUE(base::Move(file.path, base::FilePath(file.path.value() + file.suffix)));
+  // The product's shortcuts on the desktop and in the Start Menu.
+  size_t CountShortcuts() {
+    size_t count = 0;
+    for (const base::FilePath& folder : {desktop_, start_menu_}) {
+      base::FileEnumerator shortcuts(folder, false, base::FileEnumerator::FILES, L"Velum*.lnk");
+      for (base::FilePath path = shortcuts.Next(); !path.empty(); path = shortcuts.Next()) ++count;
+    }
+    return count;
   }
+  // `path` opened sharing only reading: nobody can rename or delete it meanwhile.
   static base::ScopedHandle Lock(const base::FilePath& path) {
     return base::ScopedHandle(CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -127,7 +129,6 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
     Uninstall();
 
     EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
-    EXPECT_TRUE(OldStatusFiles().empty());
     EXPECT_FALSE(base::PathExists(install_folder_.Append(L"launcher.exe")));
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"velum.exe")));
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.dat")));
@@ -136,19 +137,28 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
 
     const base::FilePath batch_file = install_folder_.Append(L"k.bat");
     ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
+    // The run's note names the locked file until the batch has deleted it.
+    // The enumeration's handle on the folder is let go: Wine keeps a folder held open.
+    const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                     base::FileEnumerator::FILES, L"run.*.note")
+                                    .Next();
+    ASSERT_FALSE(note.empty());
     CleanupBatch expected;
     expected.pids = {GetCurrentProcessId(), 0, 0};
-    expected.failed_files = {locked.value()};
+    expected.failed_files = {locked.value(), note.value()};
+    std::set<std::wstring> folders = {note.DirName().value()};
     for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
          folder = folder.DirName())
-      expected.folders.push_back(folder.value());
+      folders.insert(folder.value());
+    expected.folders.assign(folders.begin(), folders.end());
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
     EXPECT_EQ(BuildCleanupBatchText(expected), text);
-    EXPECT_NE(std::string::npos, text.find("rmdir \"" + base::WideToUTF8(
-                                               version_folder.Append(L"resources").value()) +
-                                           "\"\r\nrmdir \"" +
-                                           base::WideToUTF8(version_folder.value()) + "\"\r\n"));
+    // The deepest folder first.
+    const size_t resources = text.find(
+        "rmdir \"" + base::WideToUTF8(version_folder.Append(L"resources").value()) + "\"");
+    EXPECT_NE(std::string::npos, resources);
+    EXPECT_LT(resources, text.find("rmdir \"" + base::WideToUTF8(version_folder.value()) + "\""));
 
     // The uninstaller has ended: the batch file runs as the system would start it.
     lock.Close();
@@ -158,86 +168,78 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
     ASSERT_TRUE(batch.WaitForExit(&exit_code));
     EXPECT_FALSE(base::PathExists(locked));
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
+    EXPECT_FALSE(base::PathExists(note.DirName()));
     EXPECT_FALSE(base::PathExists(batch_file));
   }
 }
 
-// An uninstallation killed before its commit left the record, the launcher, the browser
-// and other files set aside, some twice (a second one was killed too): the next one takes
-// the set-aside record as the installation's, deletes the copies as its files, and leaves
-// one that is locked to the batch.
-TEST_F(UninstallStepsTest, FinishesAnUninstallationThatWasCutShort) {
-  const base::FilePath version_folder = InstallVersion();
-  ASSERT_FALSE(version_folder.empty());
-  ASSERT_NO_FATAL_FAILURE(SetAside({
-      {install_folder_.Append(L"installation_status.xml"), L".1700000000.old.1700000100.old"},
-      {install_folder_.Append(L"launcher.exe"), L".1700000000.old"},
-      {install_folder_.Append(L"root_readme.txt"), L".1700000000.3.old"},
-      {version_folder.Append(L"velum.exe"), L".1700000000.old"},
-      {version_folder.Append(L"resources\\locales\\en-US.dat"), L".1700000000.old.1700000100.old"},
-      {version_folder.Append(L"resources\\app.dat"), L".1700000000.old"},
-  }));
-  const base::FilePath locked = version_folder.Append(L"resources\\app.dat.1700000000.old");
-  base::ScopedHandle lock = Lock(locked);
-  ASSERT_TRUE(lock.IsValid());
-  Uninstall();
-
-  base::FileEnumerator files(install_folder_, base::FileEnumerator::FILES);
-  std::vector<std::string> left;
-  for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
-    if (path != locked && path.BaseName().value() != kCleanupBatchFileName &&
-        path.BaseName().value() != L"installer_prefs.json")
-      left.push_back(path.AsUTF8());
+// An uninstallation cut short after it set aside the shortcuts, the record or the
+// files: the next uninstallation finishes it, what is locked going to the batch with the
+// note; an installation undoes it first, so the shortcuts the user had stay, and
+// installs afresh, without the survey and with nothing set aside left.
+TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
+  for (bool then_install : {false, true}) {
+    for (size_t step : {1u, 2u, 5u}) {
+      SCOPED_TRACE(std::to_string(step) + (then_install ? ", then an installation" : ""));
+      const base::FilePath version_folder = InstallVersion();
+      ASSERT_FALSE(version_folder.empty());
+      InstallationRun cut;
+      cut.uninstall = true;
+      cut.cut_after_step = step;
+      Run(&cut);
+      ASSERT_FALSE(cut.succeeded);
+      system_services_.detached_launches.clear();
+      const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
+      base::ScopedHandle lock = then_install ? base::ScopedHandle() : Lock(locked);
+      InstallationRun run;
+      run.uninstall = !then_install;
+      Run(&run);
+      ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+      EXPECT_EQ(then_install ? 2u : 0u, CountShortcuts());
+      EXPECT_FALSE(testing::HasSetAsideItem(desktop_));
+      if (then_install) {
+        EXPECT_EQ(Settings::OPERATION_UPGRADE, run.operation);
+        EXPECT_FALSE(testing::HasSetAsideItem(install_folder_));
+        EXPECT_TRUE(system_services_.detached_launches.empty());
+      } else {
+        base::FileEnumerator files(install_folder_, true, base::FileEnumerator::FILES,
+                                   std::wstring());
+        std::string text;
+        ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+        for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
+          const std::wstring name = path.BaseName().value();
+          if (name == kCleanupBatchFileName || name == L"installer_prefs.json") continue;
+          EXPECT_NE(std::string::npos, text.find("del \"" + path.AsUTF8() + "\"")) << path.AsUTF8();
+        }
+      }
+      lock.Close();
+      ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    }
   }
-  EXPECT_EQ(std::vector<std::string>{}, left);
-  std::string text;
-  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
-  EXPECT_NE(std::string::npos, text.find("del \"" + base::WideToUTF8(locked.value()) + "\""))
-      << text;
 }
 
-// The browser that the uninstallation set aside to see whether it runs is its own copy,
-// committed with it: never taken for an earlier uninstallation's and set aside again.
-TEST_F(UninstallStepsTest, ItsOwnInUseCheckCopyIsNoEarlierRunsCopy) {
-  ASSERT_FALSE(InstallVersion().empty());
-  base::ScopedLogCapture log;
-  Uninstall();
-  for (const std::string& line : log.lines())
-    EXPECT_EQ(std::string::npos, line.find("set aside by an earlier uninstallation")) << line;
-}
-
-// An upgrade killed after its first files, before its record: the uninstallation
-// removes the version folder that no record names as well as the installation.
-TEST_F(UninstallStepsTest, RemovesTheVersionFolderOfAKilledUpgrade) {
-  const base::FilePath version_folder = InstallVersion();
-  ASSERT_FALSE(version_folder.empty());
-  const base::FilePath killed(version_folder.value() + L"_0");
-  for (const wchar_t* name : {L"velum.exe", L"resources\\app.dat"})
-    ASSERT_TRUE(testing::MakeFile(killed.Append(name), "x"));
-  Uninstall();
-  EXPECT_FALSE(base::PathExists(killed));
-}
-
-// The entry's launcher starts the newest version folder's uninstaller: that of an upgrade
-// killed before its record. Its folder goes as the installation's files do, what the
-// running program holds by the batch once the program has ended.
-TEST_F(UninstallStepsTest, AKilledUpgradesFolderHoldingTheUninstallerGoesByTheBatch) {
-  const base::FilePath version_folder = InstallVersion();
-  ASSERT_FALSE(version_folder.empty());
-  const base::FilePath killed(version_folder.value() + L"_0");
-  for (const wchar_t* name : {L"velum.exe", L"resources\\app.dat"})
-    ASSERT_TRUE(testing::MakeFile(killed.Append(name), "x"));
-  const base::FilePath held = killed.Append(L"velum.exe");
-  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_EXE, killed, true, false));
-  base::ScopedHandle lock = Lock(held);
-  ASSERT_TRUE(lock.IsValid());
-  Uninstall();
-  EXPECT_TRUE(base::PathExists(held));
-  EXPECT_FALSE(base::PathExists(killed.Append(L"resources")));
-  std::string text;
-  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
-  EXPECT_NE(std::string::npos, text.find("del \"" + held.AsUTF8() + "\"")) << text;
-  EXPECT_NE(std::string::npos, text.find("rmdir \"" + killed.AsUTF8() + "\"")) << text;
+// The record names root files: where a folder now has a root file's name (another
+// program's, the user's), neither an upgrade that drops that file nor an uninstallation
+// removes it.
+TEST_F(UninstallStepsTest, AFolderNamedAsARootFileStays) {
+  for (bool uninstall : {false, true}) {
+    SCOPED_TRACE(uninstall ? "uninstallation" : "upgrade");
+    ASSERT_FALSE(InstallVersion().empty());
+    const base::FilePath folder = install_folder_.Append(L"velum_visual_elements.xml");
+    ASSERT_TRUE(base::DeleteFile(folder, false));
+    ASSERT_TRUE(testing::MakeFile(folder.Append(L"mine.txt"), "x"));
+    InstallationRun run;
+    run.uninstall = uninstall;
+    if (!uninstall) {
+      UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+      run.version = testing::kV2;
+    }
+    Run(&run);
+    ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+    EXPECT_TRUE(base::PathExists(folder.Append(L"mine.txt")));
+    UsePackage(CopyPackage());
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+  }
 }
 
 // A record that cannot be removed (held open by another program) fails the
@@ -257,66 +259,6 @@ TEST_F(UninstallStepsTest, ARecordThatCannotBeRemovedFailsTheUninstallation) {
       << ::testing::PrintToString(run.events);
   lock.Close();
   EXPECT_TRUE(base::PathExists(record));
-}
-
-// An uninstallation killed once it had set aside the record, the launcher and the
-// browser (twice: a second one was killed too) left the version folder behind. An
-// installation removes what the set-aside record names and installs afresh into the
-// usual version folder, without the uninstallation's survey.
-TEST_F(UninstallStepsTest, AnInstallationRemovesWhatACutShortUninstallationLeft) {
-  const base::FilePath version_folder = InstallVersion();
-  ASSERT_FALSE(version_folder.empty());
-  ASSERT_NO_FATAL_FAILURE(SetAside({
-      {install_folder_.Append(L"installation_status.xml"), L".1700000000.old"},
-      {install_folder_.Append(L"launcher.exe"), L".1700000000.old"},
-      {install_folder_.Append(L"velum_visual_elements.xml"), L".1700000000.old"},
-      {version_folder.Append(L"velum.exe"), L".1700000000.old.1700000100.old"},
-  }));
-  system_services_.detached_launches.clear();
-  InstallationRun run;
-  Run(&run);
-  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
-  std::unique_ptr<InstallLog> record =
-      ReadRecord(install_folder_.Append(L"installation_status.xml"));
-  ASSERT_TRUE(record);
-  EXPECT_EQ(version_folder.BaseName().value(), record->subfolder);
-  EXPECT_TRUE(base::PathExists(version_folder.Append(L"velum.exe")));
-  base::FileEnumerator entries(install_folder_, true,
-                               base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
-                               std::wstring());
-  std::vector<std::string> left;
-  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
-    const std::wstring name = path.BaseName().value();
-    if (name.find(L".old") != std::wstring::npos ||
-        name.find(version_folder.BaseName().value() + L"_") == 0)
-      left.push_back(path.AsUTF8());
-  }
-  EXPECT_EQ(std::vector<std::string>{}, left);
-  EXPECT_TRUE(system_services_.detached_launches.empty());
-}
-
-// The cut-short uninstallation's record may come from another package: a file it names
-// that this package lacks is still a package file, so the version folder goes whole and
-// the installation takes the usual folder again.
-TEST_F(UninstallStepsTest, AnInstallationRemovesFilesOnlyTheSetAsideRecordNames) {
-  const base::FilePath version_folder = InstallVersion();
-  ASSERT_FALSE(version_folder.empty());
-  const base::FilePath record_path = install_folder_.Append(L"installation_status.xml");
-  std::unique_ptr<InstallLog> record = ReadRecord(record_path);
-  ASSERT_TRUE(record);
-  record->files.push_back(L"resources\\earlier_only.dat");
-  InstallLogWriter writer;
-  ASSERT_TRUE(writer.WriteFile(*record, record_path));
-  const base::FilePath earlier_only = version_folder.Append(L"resources\\earlier_only.dat");
-  ASSERT_TRUE(base::WriteFile(earlier_only, "x", 1));
-  ASSERT_TRUE(base::Move(record_path, base::FilePath(record_path.value() + L".1700000000.old")));
-  InstallationRun run;
-  Run(&run);
-  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
-  record = ReadRecord(record_path);
-  ASSERT_TRUE(record);
-  EXPECT_EQ(version_folder.BaseName().value(), record->subfolder);
-  EXPECT_FALSE(base::PathExists(earlier_only));
 }
 
 // A front end that asks for the batch starts it as it ends, after the processes the

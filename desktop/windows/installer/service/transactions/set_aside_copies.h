@@ -21,6 +21,11 @@ namespace installer {
 std::vector<base::FilePath> FindSetAsideCopies(const base::FilePath& path,
                                                int64_t set_aside_before = INT64_MAX);
 
+// The copies of `path` first set aside at `first_second` or later (one run's, when that
+// is the run's start), the first set aside first.
+std::vector<base::FilePath> FindSetAsideCopiesSince(const base::FilePath& path,
+                                                    int64_t first_second);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_SET_ASIDE_COPIES_H_

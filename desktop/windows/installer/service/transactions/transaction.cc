@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace installer {
@@ -27,6 +28,13 @@ bool Transaction::Execute(std::unique_ptr<TransactionOperation> operation) {
   return true;
 }
 
+bool Transaction::ExecuteCommittedLast(std::unique_ptr<TransactionOperation> operation) {
+  const TransactionOperation* last = operation.get();
+  if (!Execute(std::move(operation))) return false;
+  committed_last_.push_back(last);
+  return true;
+}
+
 void Transaction::Rollback() {
   for (auto it = operations_.rbegin(); it != operations_.rend(); ++it)
     (*it)->Rollback();
@@ -35,9 +43,17 @@ void Transaction::Rollback() {
 
 void Transaction::DestroyOperations() {
   // vector::clear destroys in an unspecified order; the commit order matters.
-  for (auto& operation : operations_)
-    operation.reset();
+  const auto is_last = [this](const std::unique_ptr<TransactionOperation>& operation) {
+    return std::find(committed_last_.begin(), committed_last_.end(), operation.get()) !=
+           committed_last_.end();
+  };
+  for (bool last : {false, true}) {
+    for (auto& operation : operations_) {
+      if (operation && is_last(operation) == last) operation.reset();
+    }
+  }
   operations_.clear();
+  committed_last_.clear();
 }
 
 }  // namespace installer

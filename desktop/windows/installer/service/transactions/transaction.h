@@ -25,6 +25,14 @@ class Transaction {
   // Runs |operation| with a fresh nested transaction for its preparations. True when it
   // was accepted; on failure it and its preparations are undone and destroyed.
   [[nodiscard]] bool Execute(std::unique_ptr<TransactionOperation> operation);
+  // The same, but its commit comes after every other operation's: what tells a later run
+  // that this one is to be finished (the program an uninstaller checks for, the record)
+  // goes last.
+  [[nodiscard]] bool ExecuteCommittedLast(std::unique_ptr<TransactionOperation> operation);
+
+  // Commits every accepted operation now, oldest first (those committed last after the
+  // others). The transaction is empty and reusable afterwards.
+  void Commit() { DestroyOperations(); }
 
   // Undoes every accepted operation newest first, then destroys them oldest first.
   // The transaction is empty and reusable afterwards.
@@ -37,6 +45,8 @@ class Transaction {
   void DestroyOperations();
 
   std::vector<std::unique_ptr<TransactionOperation>> operations_;
+  // Of operations_, those committed after the others.
+  std::vector<const TransactionOperation*> committed_last_;
 };
 
 }  // namespace installer

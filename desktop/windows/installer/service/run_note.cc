@@ -1,0 +1,465 @@
+#include "desktop/windows/installer/service/run_note.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
+#include "base/logging.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/service/file_name_checks.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/set_aside_copies.h"
+
+namespace installer {
+
+namespace {
+
+const char kHeader[] = "velum run note";
+const wchar_t kNoteFolder[] = L"old_status";
+const wchar_t kNotePrefix[] = L"run.";
+const wchar_t kNoteSuffix[] = L".note";
+// A note names each file of a package once: far below this.
+const size_t kMaxNoteSize = 16 * 1024 * 1024;
+
+struct KindName {
+  RunNote::Kind kind;
+  const char* name;
+};
+const KindName kKindNames[] = {
+    {RunNote::Kind::kMake, "make"},
+    {RunNote::Kind::kReplace, "replace"},
+    {RunNote::Kind::kRemove, "remove"},
+    {RunNote::Kind::kTemporary, "temporary"},
+};
+const char* const kOperationNames[] = {"install", "upgrade", "uninstall"};
+
+const char* NameOf(RunNote::Kind kind) {
+  for (const KindName& known : kKindNames) {
+    if (known.kind == kind) return known.name;
+  }
+  return "";
+}
+
+// Whether the entry names something that was there before the run.
+bool IsOriginal(const RunNote::Entry& entry) {
+  return entry.kind == RunNote::Kind::kReplace || entry.kind == RunNote::Kind::kRemove;
+}
+
+bool SamePath(const base::FilePath& a, const base::FilePath& b) {
+  return base::FilePath::CompareIgnoreCase(a.value(), b.value()) == 0;
+}
+
+// The second in a note's file name "run.<seconds>.note".
+bool ParseNoteName(const std::wstring& name, int64_t* seconds) {
+  const size_t prefix = wcslen(kNotePrefix);
+  const size_t suffix = wcslen(kNoteSuffix);
+  if (name.size() <= prefix + suffix ||
+      base::FilePath::CompareIgnoreCase(name.substr(0, prefix), kNotePrefix) != 0 ||
+      base::FilePath::CompareIgnoreCase(name.substr(name.size() - suffix), kNoteSuffix) != 0)
+    return false;
+  const std::wstring digits = name.substr(prefix, name.size() - prefix - suffix);
+  return !digits.empty() && std::all_of(digits.begin(), digits.end(),
+                                        [](wchar_t c) { return c >= L'0' && c <= L'9'; }) &&
+         base::StringToInt64(digits, seconds);
+}
+
+// Reads one "<what> <value>" line's value as a path of the note: relative to the install
+// folder, or a whole shortcut path.
+base::Result<base::FilePath> ReadRelative(const std::string& value,
+                                          const base::FilePath& install_folder) {
+  const std::wstring name = base::UTF8ToWide(value);
+  if (CheckRelativePath(name) != NameProblem::kNone || name.find(L'/') != std::wstring::npos)
+    return base::Failure{0, 0, "a name outside the install folder: " + value, {}};
+  return install_folder.Append(name);
+}
+
+base::Result<base::FilePath> ReadShortcut(const std::string& value,
+                                          const ShortcutCheck& is_product_shortcut) {
+  const base::FilePath path(base::UTF8ToWide(value));
+  if (!path.IsAbsolute() || (is_product_shortcut && !is_product_shortcut(path)))
+    return base::Failure{0, 0, "not a shortcut of the product: " + value, {}};
+  return path;
+}
+
+// The record the run moved into "old_status" (an upgrade keeps its predecessor's there).
+base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote& note) {
+  if (note.operation != RunNote::Operation::kUpgrade) return base::FilePath();
+  const base::FilePath folder = install_folder.Append(kNoteFolder);
+  const std::wstring prefix = std::wstring(kStatusFileName) + L".";
+  base::FilePath earliest;
+  int64_t earliest_second = INT64_MAX;
+  base::FileEnumerator records(folder, false, base::FileEnumerator::FILES, prefix + L"*");
+  for (base::FilePath path = records.Next(); !path.empty(); path = records.Next()) {
+    int64_t second = 0;
+    const std::wstring digits = path.BaseName().value().substr(prefix.size());
+    if (!base::StringToInt64(digits, &second) || second < note.start ||
+        second >= earliest_second)
+      continue;
+    earliest = path;
+    earliest_second = second;
+  }
+  return earliest;
+}
+
+// What a finishing does and what it could not do.
+class Finisher {
+ public:
+  Finisher(const base::FilePath& install_folder, std::vector<base::FilePath>* in_use)
+      : install_folder_(install_folder), in_use_(in_use) {}
+
+  bool ok() const { return ok_; }
+
+  void Delete(const base::FilePath& path) {
+    const DWORD attributes = GetFileAttributesW(path.value().c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    // The notes name files; a folder there now is nobody's to remove whole.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      LOG(WARNING) << "Keeping the folder " << path.AsUTF8() << " where a file was noted";
+      return;
+    }
+    LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
+    if (DeleteFileW(path.value().c_str())) {
+      RemoveEmptiedFolders(path);
+      return;
+    }
+    PLOG(WARNING) << "Could not remove " << path.AsUTF8();
+    if (in_use_)
+      in_use_->push_back(path);
+    else
+      ok_ = false;
+  }
+
+  void Restore(const base::FilePath& copy, const base::FilePath& path) {
+    LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
+    if (MoveFileExW(copy.value().c_str(), path.value().c_str(), 0)) return;
+    PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
+    ok_ = false;
+  }
+
+ private:
+  // Folders below the install folder that the deletion left empty (a version folder of
+  // the run, its subfolders).
+  void RemoveEmptiedFolders(const base::FilePath& path) {
+    const std::wstring top = install_folder_.StripTrailingSeparators().value();
+    for (base::FilePath folder = path.DirName();
+         folder.value().size() > top.size() && RemoveDirectoryW(folder.value().c_str());
+         folder = folder.DirName()) {
+    }
+  }
+
+  const base::FilePath install_folder_;
+  std::vector<base::FilePath>* const in_use_;
+  bool ok_ = true;
+};
+
+// The folder the run made, with its subfolders, where they hold nothing (a cut copy may
+// have made them before any file).
+void RemoveEmptyFolders(const base::FilePath& folder) {
+  std::vector<base::FilePath> folders;
+  base::FileEnumerator below(folder, true, base::FileEnumerator::DIRECTORIES, std::wstring());
+  for (base::FilePath path = below.Next(); !path.empty(); path = below.Next())
+    folders.push_back(path);
+  // The deepest first: a folder empties once its subfolders are gone.
+  std::sort(folders.begin(), folders.end(), [](const base::FilePath& a, const base::FilePath& b) {
+    return a.value().size() > b.value().size();
+  });
+  folders.push_back(folder);
+  for (const base::FilePath& path : folders) RemoveDirectoryW(path.value().c_str());
+}
+
+void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* finisher) {
+  for (const RunNote::Move& move : note.moves) {
+    if (!base::PathExists(move.from) && RunCopiesOf(note, move.from).empty() &&
+        base::PathExists(move.to))
+      finisher->Restore(move.to, move.from);
+  }
+  const base::FilePath record = install_folder.Append(kStatusFileName);
+  for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
+    for (const RunNote::Entry& entry : *list) {
+      std::vector<base::FilePath> copies = RunCopiesOf(note, entry.path);
+      if (copies.empty() && IsOriginal(entry) && SamePath(entry.path, record)) {
+        const base::FilePath moved = MovedRecordOf(install_folder, note);
+        if (!moved.empty()) copies.push_back(moved);
+      }
+      if (entry.kind == RunNote::Kind::kMake || entry.kind == RunNote::Kind::kTemporary) {
+        finisher->Delete(entry.path);
+        for (const base::FilePath& copy : copies) finisher->Delete(copy);
+        continue;
+      }
+      if (copies.empty()) continue;
+      // What stands in the original's place is the run's; the first copy the original.
+      finisher->Delete(entry.path);
+      for (size_t i = 1; i < copies.size(); ++i) finisher->Delete(copies[i]);
+      finisher->Restore(copies[0], entry.path);
+    }
+  }
+  if (!note.subfolder.empty()) RemoveEmptyFolders(install_folder.Append(note.subfolder));
+}
+
+void Complete(const RunNote& note, Finisher* finisher) {
+  const bool uninstall = note.operation == RunNote::Operation::kUninstall;
+  for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
+    for (const RunNote::Entry& entry : *list) {
+      for (const base::FilePath& copy : RunCopiesOf(note, entry.path)) finisher->Delete(copy);
+      // An uninstallation's end leaves nothing of what it named.
+      if (entry.kind == RunNote::Kind::kRemove || entry.kind == RunNote::Kind::kTemporary ||
+          uninstall)
+        finisher->Delete(entry.path);
+    }
+  }
+}
+
+// The temporary files of notes whose first write was cut: no note names those.
+void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
+  std::vector<base::FilePath> targets;
+  const std::wstring suffix = std::wstring(kNoteSuffix) + L".";
+  base::FileEnumerator temporaries(install_folder.Append(kNoteFolder), false,
+                                   base::FileEnumerator::FILES,
+                                   std::wstring(kNotePrefix) + L"*" + suffix + L"*");
+  for (base::FilePath path = temporaries.Next(); !path.empty(); path = temporaries.Next()) {
+    const std::wstring name = path.BaseName().value();
+    const base::FilePath target = path.DirName().Append(name.substr(0, name.find(suffix) + wcslen(kNoteSuffix)));
+    int64_t second = 0;
+    if (ParseNoteName(target.BaseName().value(), &second)) targets.push_back(target);
+  }
+  for (const base::FilePath& target : targets)
+    base::ImportantFileWriter::DeleteStaleTempFilesOf(target);
+}
+
+}  // namespace
+
+std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_folder) {
+  std::string text = std::string(kHeader) + "\n";
+  text += std::string("operation ") + kOperationNames[static_cast<int>(note.operation)] + "\n";
+  text += "start " + std::to_string(note.start) + "\n";
+  if (!note.subfolder.empty()) text += "subfolder " + base::WideToUTF8(note.subfolder) + "\n";
+  const size_t prefix = install_folder.StripTrailingSeparators().value().size() + 1;
+  for (const RunNote::Entry& entry : note.entries) {
+    text += std::string(NameOf(entry.kind)) + " " +
+            base::WideToUTF8(entry.path.value().substr(prefix)) + "\n";
+  }
+  for (const RunNote::Entry& entry : note.shortcuts)
+    text += std::string("shortcut-") + NameOf(entry.kind) + " " + entry.path.AsUTF8() + "\n";
+  for (const RunNote::Move& move : note.moves)
+    text += "move " + move.from.AsUTF8() + "|" + move.to.AsUTF8() + "\n";
+  if (note.committing) text += "committing\n";
+  return text;
+}
+
+base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath& install_folder,
+                                   const ShortcutCheck& is_product_shortcut) {
+  RunNote note;
+  bool have_operation = false;
+  bool have_start = false;
+  size_t line_number = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line_number++ == 0) {
+      if (line != kHeader) return base::Failure{0, 0, "not a run note", {}};
+      continue;
+    }
+    if (line.empty()) continue;
+    const size_t blank = line.find(' ');
+    const std::string what = line.substr(0, blank);
+    const std::string value = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    if (what == "committing" && value.empty()) {
+      note.committing = true;
+    } else if (what == "operation") {
+      const auto* const end_name = std::end(kOperationNames);
+      const auto* found = std::find_if(std::begin(kOperationNames), end_name,
+                                       [&value](const char* name) { return value == name; });
+      if (found == end_name) return base::Failure{0, 0, "unknown operation " + value, {}};
+      note.operation = static_cast<RunNote::Operation>(found - std::begin(kOperationNames));
+      have_operation = true;
+    } else if (what == "start") {
+      have_start = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
+                   base::StringToInt64(value, &note.start);
+      if (!have_start) return base::Failure{0, 0, "a bad start: " + value, {}};
+    } else if (what == "subfolder") {
+      note.subfolder = base::UTF8ToWide(value);
+      if (!IsBareFileName(note.subfolder))
+        return base::Failure{0, 0, "a version folder outside the install folder: " + value, {}};
+    } else if (what == "move") {
+      const size_t bar = value.find('|');
+      if (bar == std::string::npos) return base::Failure{0, 0, "a move without a target", {}};
+      base::Result<base::FilePath> from = ReadShortcut(value.substr(0, bar), is_product_shortcut);
+      if (!from.ok()) return from.failure();
+      base::Result<base::FilePath> to = ReadShortcut(value.substr(bar + 1), is_product_shortcut);
+      if (!to.ok()) return to.failure();
+      note.moves.push_back({from.value(), to.value()});
+    } else {
+      const bool shortcut = what.compare(0, 9, "shortcut-") == 0;
+      const std::string kind_name = shortcut ? what.substr(9) : what;
+      const auto* const end_kind = std::end(kKindNames);
+      const auto* kind = std::find_if(std::begin(kKindNames), end_kind,
+                                      [&kind_name](const KindName& k) { return kind_name == k.name; });
+      if (kind == end_kind) return base::Failure{0, 0, "an unknown line: " + what, {}};
+      base::Result<base::FilePath> path = shortcut ? ReadShortcut(value, is_product_shortcut)
+                                                   : ReadRelative(value, install_folder);
+      if (!path.ok()) return path.failure();
+      (shortcut ? note.shortcuts : note.entries).push_back({kind->kind, path.value()});
+    }
+  }
+  if (!have_operation || !have_start) return base::Failure{0, 0, "an incomplete note", {}};
+  return note;
+}
+
+base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
+                                          const RunNote& note) {
+  const base::FilePath folder = install_folder.Append(kNoteFolder);
+  if (!base::DirectoryExists(folder) && !CreateDirectoryW(folder.value().c_str(), nullptr))
+    return base::Failure{GetLastError(), 0, "could not make the folder of the run's note", folder};
+  for (int64_t second = note.start;; ++second) {
+    const base::FilePath path =
+        folder.Append(kNotePrefix + std::to_wstring(second) + kNoteSuffix);
+    if (base::PathExists(path)) continue;
+    if (RewriteRunNote(path, note)) return path;
+    const DWORD error = GetLastError();
+    // Only when empty: it may hold the records of older versions.
+    RemoveDirectoryW(folder.value().c_str());
+    return base::Failure{error, 0, "could not write the run's note", path};
+  }
+}
+
+bool RewriteRunNote(const base::FilePath& path, const RunNote& note) {
+  return base::ImportantFileWriter::WriteFileAtomically(
+      path, SerializeRunNote(note, path.DirName().DirName()));
+}
+
+void RemoveRunNote(const base::FilePath& path) {
+  if (!DeleteFileW(path.value().c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+    PLOG(WARNING) << "Could not remove the run's note " << path.AsUTF8();
+  base::ImportantFileWriter::DeleteStaleTempFilesOf(path);
+  // Only when empty: the records of older versions stay there.
+  RemoveDirectoryW(path.DirName().value().c_str());
+}
+
+std::vector<FoundRunNote> FindRunNotes(const base::FilePath& install_folder,
+                                       const ShortcutCheck& is_product_shortcut) {
+  std::vector<std::pair<int64_t, base::FilePath>> paths;
+  base::FileEnumerator notes(install_folder.Append(kNoteFolder), false,
+                             base::FileEnumerator::FILES,
+                             std::wstring(kNotePrefix) + L"*" + kNoteSuffix);
+  for (base::FilePath path = notes.Next(); !path.empty(); path = notes.Next()) {
+    int64_t second = 0;
+    if (ParseNoteName(path.BaseName().value(), &second)) paths.emplace_back(second, path);
+  }
+  std::sort(paths.begin(), paths.end());
+  std::vector<FoundRunNote> found;
+  for (const auto& entry : paths) {
+    FoundRunNote note;
+    note.path = entry.second;
+    std::string text;
+    if (!base::ReadFileToStringWithMaxSize(note.path, &text, kMaxNoteSize)) {
+      note.problem = "cannot be read";
+    } else {
+      base::Result<RunNote> parsed = ParseRunNote(text, install_folder, is_product_shortcut);
+      if (parsed.ok())
+        note.note = std::move(parsed).value();
+      else
+        note.problem = parsed.failure().text;
+    }
+    found.push_back(std::move(note));
+  }
+  return found;
+}
+
+bool RunNoteRollsForward(const base::FilePath& install_folder, const RunNote& note) {
+  if (note.committing) return true;
+  if (note.operation == RunNote::Operation::kUninstall || note.subfolder.empty()) return false;
+  const base::FilePath record = install_folder.Append(kStatusFileName);
+  if (!base::PathExists(record)) return false;
+  std::unique_ptr<InstallLog> log;
+  InstallLogReader().ParseFile(&log, record, SOURCE_STATUS_FILE);
+  return log && base::FilePath::CompareIgnoreCase(log->subfolder, note.subfolder) == 0;
+}
+
+std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePath& path) {
+  return FindSetAsideCopiesSince(path, note.start);
+}
+
+void FinishInterruptedRuns(const base::FilePath& install_folder,
+                           const ShortcutCheck& is_product_shortcut,
+                           std::vector<base::FilePath>* in_use) {
+  DeleteHalfWrittenNotes(install_folder);
+  for (const FoundRunNote& found : FindRunNotes(install_folder, is_product_shortcut)) {
+    if (!found.note) {
+      LOG(WARNING) << "Keeping everything the note " << found.path.AsUTF8()
+                   << " may name: " << found.problem;
+      continue;
+    }
+    const bool forward = RunNoteRollsForward(install_folder, *found.note);
+    LOG(INFO) << (forward ? "Completing" : "Undoing") << " the interrupted run of "
+              << found.path.AsUTF8();
+    Finisher finisher(install_folder, in_use);
+    if (forward)
+      Complete(*found.note, &finisher);
+    else
+      Undo(install_folder, *found.note, &finisher);
+    // What the run's atomic writes of the files of the folder itself left half done.
+    for (const RunNote::Entry& entry : found.note->entries) {
+      if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
+        base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
+    }
+    if (finisher.ok())
+      RemoveRunNote(found.path);
+    else
+      LOG(WARNING) << "Keeping the note " << found.path.AsUTF8() << " for a later run";
+  }
+}
+
+base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
+                                        bool finishing_uninstallation) {
+  const base::FilePath record = install_folder.Append(kStatusFileName);
+  std::vector<FoundRunNote> notes = FindRunNotes(install_folder, nullptr);
+  for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
+    if (!it->note) continue;
+    const RunNote& note = *it->note;
+    const bool uninstall = note.operation == RunNote::Operation::kUninstall;
+    if (RunNoteRollsForward(install_folder, note) && !(uninstall && finishing_uninstallation))
+      continue;
+    const bool named = std::any_of(note.entries.begin(), note.entries.end(),
+                                   [&record](const RunNote::Entry& entry) {
+                                     return IsOriginal(entry) && SamePath(entry.path, record);
+                                   });
+    if (!named) continue;
+    const std::vector<base::FilePath> copies = RunCopiesOf(note, record);
+    if (!copies.empty()) return copies.front();
+    const base::FilePath moved = MovedRecordOf(install_folder, note);
+    if (!moved.empty()) return moved;
+  }
+  return base::FilePath();
+}
+
+bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base::FilePath& path,
+                                bool restored_only) {
+  for (const FoundRunNote& found : FindRunNotes(install_folder, nullptr)) {
+    if (!found.note) continue;
+    const RunNote& note = *found.note;
+    if (restored_only && RunNoteRollsForward(install_folder, note)) continue;
+    for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
+      for (const RunNote::Entry& entry : *list) {
+        if (IsOriginal(entry) && SamePath(entry.path, path) &&
+            !RunCopiesOf(note, path).empty())
+          return true;
+      }
+    }
+    for (const RunNote::Move& move : note.moves) {
+      if (SamePath(move.from, path) && base::PathExists(move.to)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace installer

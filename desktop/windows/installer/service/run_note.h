@@ -1,0 +1,123 @@
+// The note a run writes into the install folder before its first change there: what it
+// is about to make, replace or remove. A run that ends normally removes it after its
+// commit or rollback; one that was cut short leaves it, and the next run in the folder
+// finishes that run as its rollback (or, once it was committing, its commit) would have.
+// Nothing that no note names is taken for a leftover.
+//
+//   RunNote note;  // filled with what the run will touch
+//   base::Result<base::FilePath> path = WriteRunNote(install_folder, note);
+//   ...                                // the run's changes
+//   note.committing = true;
+//   RewriteRunNote(path.value(), note);  // then the commit
+//   RemoveRunNote(path.value());
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_
+
+#include <stdint.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/result.h"
+
+namespace installer {
+
+struct RunNote {
+  enum class Operation { kInstall, kUpgrade, kUninstall };
+  enum class Kind {
+    // Missing when the note was written: what is there later is the run's.
+    kMake,
+    // There when the note was written: the run's first set-aside copy is the original.
+    kReplace,
+    // There when the note was written, and removed by the run for good.
+    kRemove,
+    // Written by the run beside what it puts in place, and gone by its end either way.
+    kTemporary,
+  };
+  struct Entry {
+    Kind kind;
+    base::FilePath path;
+  };
+  // A shortcut the run moves to another name.
+  struct Move {
+    base::FilePath from;
+    base::FilePath to;
+  };
+
+  Operation operation = Operation::kInstall;
+  // Copies set aside from this second on are the run's.
+  int64_t start = 0;
+  // Written just before the commit: from then on the run is finished, not undone.
+  bool committing = false;
+  // The version folder the run makes, a plain name in the install folder; may be empty.
+  std::wstring subfolder;
+  // Below the install folder (written relative to it).
+  std::vector<Entry> entries;
+  // Shortcut files, anywhere.
+  std::vector<Entry> shortcuts;
+  std::vector<Move> moves;
+};
+
+// Whether a shortcut path a note names is one of the product's shortcut names in one of
+// the places shortcuts are made.
+using ShortcutCheck = std::function<bool(const base::FilePath& shortcut)>;
+
+// A note found in an install folder; one that cannot be read (or that names anything
+// outside the install folder or a shortcut the check refuses) has no note.
+struct FoundRunNote {
+  base::FilePath path;
+  std::optional<RunNote> note;
+  std::string problem;
+};
+
+// Writes `note` durably as a new file in the install folder's "old_status" (made when
+// missing); returns its path.
+base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
+                                          const RunNote& note);
+// Replaces the note at `path` durably.
+[[nodiscard]] bool RewriteRunNote(const base::FilePath& path, const RunNote& note);
+// Removes the note, and "old_status" when that leaves it empty.
+void RemoveRunNote(const base::FilePath& path);
+
+// The notes of `install_folder`, oldest first. With a null `is_product_shortcut` every
+// shortcut entry is read (for callers that look only at shortcuts they know already).
+std::vector<FoundRunNote> FindRunNotes(const base::FilePath& install_folder,
+                                       const ShortcutCheck& is_product_shortcut);
+
+// The note's text form and its reading; `install_folder` anchors the relative names.
+std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_folder);
+base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath& install_folder,
+                                   const ShortcutCheck& is_product_shortcut);
+
+// Whether the run of `note` is finished forward (it was committing, or the record it
+// wrote names its version folder) rather than undone.
+bool RunNoteRollsForward(const base::FilePath& install_folder, const RunNote& note);
+
+// The copies of `path` that the run of `note` set aside, the first set aside first.
+std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePath& path);
+
+// Finishes the interrupted runs whose notes `install_folder` holds, oldest first, and
+// removes each note once done; unreadable notes are logged and kept, with everything
+// they may name. Files that cannot be deleted because they are in use are appended to
+// `in_use` (null: the note is kept for a later run).
+void FinishInterruptedRuns(const base::FilePath& install_folder,
+                           const ShortcutCheck& is_product_shortcut,
+                           std::vector<base::FilePath>* in_use);
+
+// Read-only views of the folder as FinishInterruptedRuns will leave it:
+// The installation record an interrupted run set aside or moved and that its finishing
+// restores (with `finishing_uninstallation`, also the record of an uninstallation cut
+// while it committed, which the running uninstallation finishes); empty when none.
+base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
+                                        bool finishing_uninstallation);
+// Whether `path` is missing only because an interrupted run set it aside (or moved it),
+// and its copy is there; with `restored_only`, only where finishing that run puts it back.
+bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base::FilePath& path,
+                                bool restored_only);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_

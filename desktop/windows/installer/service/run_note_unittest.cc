@@ -1,0 +1,168 @@
+#include "desktop/windows/installer/service/run_note.h"
+
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_writer.h"
+
+namespace installer {
+namespace {
+
+class RunNoteTest : public base::ScratchDirTest {
+ protected:
+  void SetUp() override {
+    base::ScratchDirTest::SetUp();
+    com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    install_ = Path(L"Velum");
+    ASSERT_TRUE(base::CreateDirectory(install_.Append(L"old_status")));
+  }
+  void TearDown() override {
+    if (com_) CoUninitialize();
+  }
+  void Make(const std::wstring& name, const std::string& text = "x") {
+    const base::FilePath path = install_.Append(name);
+    ASSERT_TRUE(base::CreateDirectory(path.DirName()));
+    ASSERT_TRUE(base::WriteTextFile(path, text));
+  }
+  bool Has(const std::wstring& name) { return base::PathExists(install_.Append(name)); }
+  std::string Text(const std::wstring& name) {
+    std::string text;
+    return base::ReadFileToString(install_.Append(name), &text) ? text : "<none>";
+  }
+  base::FilePath WriteNote(const std::string& lines) {
+    const base::FilePath path = install_.Append(L"old_status\\run.1700000000.note");
+    EXPECT_TRUE(base::CreateDirectory(path.DirName()));
+    EXPECT_TRUE(base::WriteTextFile(path, "velum run note\n" + lines));
+    return path;
+  }
+
+  bool com_ = false;
+  base::FilePath install_;
+};
+
+// What a note may say: names below the install folder only, shortcuts the check allows,
+// and nothing it does not know. One bad line and nothing of the note counts.
+TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
+  const ShortcutCheck desktop_only = [](const base::FilePath& path) {
+    return path.DirName().value() == L"C:\\Desktop";
+  };
+  const struct {
+    const char* lines;
+    bool readable;
+  } cases[] = {
+      {"operation upgrade\nstart 1\nsubfolder 2.0\nmake 2.0\\b.dat\nreplace launcher.exe\n"
+       "remove 1.0\\velum.exe\ntemporary a.new\ncommitting\n"
+       "move C:\\Desktop\\a.lnk|C:\\Desktop\\b.lnk\n", true},
+      {"operation install\nstart 1\nremove ..\\x\n", false},
+      {"operation install\nstart 1\nremove C:\\x\n", false},
+      {"operation install\nstart 1\nremove a/../../x\n", false},
+      {"operation install\nstart 1\nsubfolder ..\n", false},
+      {"operation install\nstart 1\nshortcut-remove C:\\Desktop\\Velum Browser.lnk\n", true},
+      {"operation install\nstart 1\nshortcut-remove C:\\Windows\\x.lnk\n", false},
+      {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Windows\\b.lnk\n", false},
+      {"operation install\nstart 1\nrename a\n", false},
+      {"operation reinstall\nstart 1\n", false},
+      {"operation install\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    EXPECT_EQ(c.readable,
+              ParseRunNote(std::string("velum run note\n") + c.lines, install_, desktop_only).ok());
+  }
+  EXPECT_FALSE(ParseRunNote("velum note\noperation install\nstart 1\n", install_, nullptr).ok());
+}
+
+// A run cut short is undone: what it made goes, what it set aside comes back (its later
+// copies and its replacement go), a file the user added and a folder where a file was
+// noted stay, and so do copies from before the run and names the note does not hold.
+// Once it was committing (or its record names its version folder), it is finished
+// instead: its copies go and what it made stays.
+TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
+  const std::string note =
+      "operation upgrade\nstart 1700000000\nsubfolder 2.0\n"
+      "make 2.0\\velum.exe\nmake 2.0\\res\\a.dat\nmake user\\data\nreplace launcher.exe\n"
+      "remove 1.0\\velum.exe\ntemporary installation_status.xml.new\n";
+  const struct {
+    const char* name;
+    const char* more;
+    bool record_names_new_version;
+    bool undone;
+  } cases[] = {
+      {"cut short", "", false, true},
+      {"cut while committing", "committing\n", false, false},
+      {"cut once its record was in place", "", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_, true));
+    Make(L"2.0\\velum.exe");
+    Make(L"2.0\\res\\a.dat");
+    Make(L"2.0\\notes.txt", "the user's");
+    ASSERT_TRUE(base::CreateDirectory(install_.Append(L"user\\data")));
+    Make(L"launcher.exe", "new");
+    Make(L"launcher.exe.1700000001.old", "original");
+    Make(L"launcher.exe.1700000001.old.1700000002.old", "original");
+    Make(L"launcher.exe.1690000000.old", "before the run");
+    Make(L"1.0\\velum.exe.1700000003.old", "old version");
+    Make(L"1.0\\other.exe.1700000003.old", "not noted");
+    Make(L"installation_status.xml.new");
+    // What its atomic write of that file, and another run's first write of its note, left
+    // when cut short.
+    Make(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp");
+    Make(L"old_status\\run.1700000005.note.16666fa8-9260-4d97-8165-698142b505a0.tmp");
+    InstallLog record(SOURCE_INSTALLER);
+    record.subfolder = c.record_names_new_version ? L"2.0" : L"1.0";
+    record.files = {L"velum.exe"};
+    ASSERT_TRUE(InstallLogWriter().WriteFile(record, install_.Append(L"installation_status.xml")));
+    const base::FilePath note_path = WriteNote(note + c.more);
+    const base::Result<RunNote> parsed =
+        ParseRunNote("velum run note\n" + note + c.more, install_, nullptr);
+    ASSERT_TRUE(parsed.ok());
+    EXPECT_EQ(!c.undone, RunNoteRollsForward(install_, parsed.value()));
+    FinishInterruptedRuns(install_, nullptr, nullptr);
+    EXPECT_FALSE(base::PathExists(note_path));
+    EXPECT_EQ(!c.undone, Has(L"2.0\\velum.exe"));
+    EXPECT_EQ(!c.undone, Has(L"2.0\\res"));
+    EXPECT_EQ("the user's", Text(L"2.0\\notes.txt"));
+    EXPECT_TRUE(base::DirectoryExists(install_.Append(L"user\\data")));
+    EXPECT_EQ(c.undone ? "original" : "new", Text(L"launcher.exe"));
+    EXPECT_FALSE(Has(L"launcher.exe.1700000001.old"));
+    EXPECT_FALSE(Has(L"launcher.exe.1700000001.old.1700000002.old"));
+    EXPECT_EQ("before the run", Text(L"launcher.exe.1690000000.old"));
+    EXPECT_EQ(c.undone ? "old version" : "<none>", Text(L"1.0\\velum.exe"));
+    EXPECT_FALSE(Has(L"1.0\\velum.exe.1700000003.old"));
+    EXPECT_EQ("not noted", Text(L"1.0\\other.exe.1700000003.old"));
+    EXPECT_FALSE(Has(L"installation_status.xml.new"));
+    EXPECT_FALSE(Has(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp"));
+    EXPECT_FALSE(Has(L"old_status"));
+  }
+}
+
+// A note that cannot be read (here: it names a file outside the install folder) keeps
+// everything it may name, itself included; so does one whose shortcut the check refuses.
+TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
+  const base::FilePath outside = Path(L"outside.txt");
+  ASSERT_TRUE(base::WriteTextFile(outside, "x"));
+  Make(L"1.0\\velum.exe");
+  for (const char* lines :
+       {"operation install\nstart 1700000000\nmake 1.0\\velum.exe\nmake ..\\outside.txt\n",
+        "operation install\nstart 1700000000\nmake 1.0\\velum.exe\n"
+        "shortcut-make C:\\Windows\\x.lnk\n"}) {
+    SCOPED_TRACE(lines);
+    const base::FilePath note = WriteNote(lines);
+    FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }, nullptr);
+    EXPECT_TRUE(base::PathExists(outside));
+    EXPECT_TRUE(Has(L"1.0\\velum.exe"));
+    EXPECT_TRUE(base::PathExists(note));
+  }
+}
+
+}  // namespace
+}  // namespace installer
