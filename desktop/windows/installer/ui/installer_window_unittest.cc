@@ -1049,11 +1049,12 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   EXPECT_TRUE(delegate_.calls.empty());
 }
 
-// A key held (its repeats set bit 30) or pressed twice before the page it opened shows
-// acts once, on the page it was pressed on: Enter or Space on the terms link, Options and
-// Back follow them once and install nothing; a held Escape asks once; a press begun on
-// the page shown accepts. The uninstallation's error page, shown while the key is held,
-// takes none of its repeats.
+// A key held (its repeats set bit 30) or pressed twice, the second press queued before the
+// page it opened shows or coming 40 ms after, acts once, on the page it was pressed on:
+// Enter or Space on the terms link, Options and Back follow them once and install
+// nothing; a held Escape asks once. On each page of both wizards, Enter presses the
+// page's own button (none on the progress page), named so in the statistics, only when
+// the press began the double-click time after the page showed; a click counts at once.
 TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   Win32DialogDispatcher dispatcher;
   // Down (a repeat: held since before) or up, where the focus is when it comes (null).
@@ -1067,55 +1068,94 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     for (int i = 0; i < 4; ++i) key(nullptr, code, i < 3, true);
     RunPostedMessages(&dispatcher);
   };
+  // A press at the focus whose messages carry |time|, handed on as the run loop does.
+  auto press_at = [&](WPARAM code, DWORD time) {
+    HWND to = GetFocus() ? GetFocus() : dialog();
+    for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
+      MSG message = {to, kind, code, kind == WM_KEYDOWN ? 1 : 0xC0000001, time, {}};
+      if (dispatcher.Dispatch(message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+    RunPostedMessages(&dispatcher);
+  };
   Open(false, false);
   dispatcher.SetActiveDialog(dialog());
   HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
   const int kControls[] = {W::TERMS_AGREEMENT, W::OPTIONS_BUTTON, W::BACK_BUTTON};
   const W::Page kNext[] = {W::PAGE_TOS, W::PAGE_OPTIONS, W::PAGE_WELCOME};
-  for (int i = 0; i < 24; ++i) {
+  for (int i = 0; i < 36; ++i) {
     const WPARAM code = i & 1 ? VK_SPACE : VK_RETURN;
-    const bool held = i & 2;
-    const int row = i / 4 % 3;
-    SCOPED_TRACE(::testing::Message() << (i < 12 ? "en-US " : "ar ") << kControls[row] << " key "
-                                      << code << (held ? " held" : " twice"));
-    settings_->SetInstallLanguage(i < 12 ? L"en-US" : L"ar");
+    const int how = i / 2 % 3;  // held, twice queued, twice after the page showed
+    const int row = i / 6 % 3;
+    SCOPED_TRACE(::testing::Message() << (i < 18 ? "en-US " : "ar ") << kControls[row] << " key "
+                                      << code << " " << how);
+    delegate_.calls.clear();
+    settings_->SetInstallLanguage(i < 18 ? L"en-US" : L"ar");
     window_->SetPage(W::PAGE_WELCOME);
     window_->SetPage(kNext[row] == W::PAGE_WELCOME ? W::PAGE_TOS : W::PAGE_WELCOME);
     // Reached as by Tab: a button with the focus is the default one.
     HWND control = GetDlgItem(dialog(), kControls[row]);
     SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
     const size_t pages = PageSequence().size();
-    if (held) hold(control, code);
+    const DWORD before = GetTickCount();
+    if (how == 0) hold(control, code);
     // Else the second press waits in the queue, for where the focus goes, as the first acts.
-    for (int k = 0; k < 4 && !held; ++k) key(k < 2 ? control : accept, code, k % 2 == 0, false);
+    for (int k = 0; k < (how == 1 ? 4 : 2) && how; ++k) key(k < 2 ? control : accept, code, k % 2 == 0, false);
     RunPostedMessages(&dispatcher);
+    if (how == 2) press_at(code, before + 40);
     EXPECT_EQ(kNext[row], window_->page());
     EXPECT_EQ(pages + 1, PageSequence().size());
     EXPECT_TRUE(delegate_.calls.empty());
   }
   hold(accept, VK_ESCAPE);
   EXPECT_EQ(1u, boxes_.size());
-  key(accept, VK_RETURN, true, false);
-  RunPostedMessages(&dispatcher);
-  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
   // Space held in the folder box types blanks, as in any text.
   window_->SetPage(W::PAGE_OPTIONS);
   HWND path = GetWindow(GetDlgItem(options(), W::PATH_BOX), GW_CHILD);
   SetFocus(path);
-  const size_t length = GetControlText(options(), W::PATH_BOX).size();
+  const std::wstring folder = GetControlText(options(), W::PATH_BOX);
   hold(path, VK_SPACE);
-  EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
-  window_.reset();
-  Open(true, false);
-  dispatcher.SetActiveDialog(dialog());
-  HWND uninstall = GetDlgItem(dialog(), W::UNINSTALL_BUTTON);
-  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(uninstall), TRUE);
-  key(uninstall, VK_RETURN, true, false);
+  EXPECT_EQ(folder.size() + 4, GetControlText(options(), W::PATH_BOX).size());
+  testing::TypeComboText(options(), W::PATH_BOX, folder);
+  window_->SetPage(W::PAGE_TOS);
+  PostMessageW(accept, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  PostMessageW(accept, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
   RunPostedMessages(&dispatcher);
-  window_->ShowError(L"failed", false, "failed");
-  for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
-  RunPostedMessages(&dispatcher);
-  EXPECT_EQ((std::vector<std::string>{"accept", "accept"}), delegate_.calls);
+  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
+  const struct {
+    bool uninstall;
+    W::Page page;
+    const char* action;
+  } kPages[] = {{false, W::PAGE_WELCOME, "ACCEPT"}, {false, W::PAGE_TOS, "ACCEPT"},
+                {false, W::PAGE_OPTIONS, "ACCEPT"}, {false, W::PAGE_PROGRESS, ""},
+                {false, W::PAGE_ERROR, "RETRY"},    {true, W::PAGE_UNINSTALL, "UNINSTALL"},
+                {true, W::PAGE_PROGRESS, ""},       {true, W::PAGE_ERROR, "RETRY"}};
+  for (const auto& entry : kPages) {
+    SCOPED_TRACE(::testing::Message() << entry.uninstall << " page " << entry.page);
+    const DWORD before = GetTickCount();
+    if (entry.page == W::PAGE_UNINSTALL) {
+      window_.reset();
+      Open(true, false);
+      dispatcher.SetActiveDialog(dialog());
+    }
+    delegate_.calls.clear();
+    if (entry.page == W::PAGE_ERROR)
+      window_->ShowError(L"failed", false, "failed");
+    else
+      window_->SetPage(entry.page);
+    // Held since before, then pressed again at once.
+    for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
+    RunPostedMessages(&dispatcher);
+    press_at(VK_RETURN, before + 40);
+    EXPECT_TRUE(delegate_.calls.empty());
+    press_at(VK_RETURN, GetTickCount() + GetDoubleClickTime());
+    std::string action;
+    static_cast<void>(LastPageNode()->GetString("navigation_action", &action));
+    EXPECT_EQ(entry.action, action);
+    EXPECT_EQ(*entry.action ? 1u : 0u, delegate_.calls.size());
+  }
 }
 
 // The language list, opened and moved, applies each entry it passes; closed without a
