@@ -737,8 +737,8 @@ void InstallerWindow::OnCommand(int id, int code) {
     ConfirmCancel();
     return;
   }
-  // The dialog manager presses its default button at Enter even where the page hides it
-  // (the progress page keeps the one before).
+  // A button acts only where its page shows it usable: the dialog manager presses its
+  // default at Enter even when hidden (the progress page keeps the one before).
   HWND button = Item(id);
   if (code == BN_CLICKED && button && IsWindowVisible(button) && IsWindowEnabled(button))
     OnButton(id);

@@ -55,8 +55,8 @@
 //                        its own window, which the steps after it drive
 //   dpi:<n>              this machine draws at <n> pixels per inch
 //   enabled:<control>, disabled:<control>  the window's control is usable, or greyed
-//   read                 waits the double-click time after a step last saw a control
-//                        shown: sooner, a page's Accept takes no Enter or Space
+//   read                 the double-click time passes, as the user reads the page shown:
+//                        sooner after it showed, its Accept takes no Enter or Space
 //
 // The mouse pointer rests in the screen's corner: an open list follows a pointer over it.
 #include <windows.h>
@@ -176,8 +176,6 @@ class Driver {
   // The installer's window, once it exists; remembers its process.
   HWND Window();
   bool WaitShown(int id, const std::wstring& what);
-  // Until the double-click time has passed since a step last saw a control shown.
-  bool WaitRead(const std::wstring& what);
   bool AnswerYes(const std::wstring& screenshot);
   // The visible question box over the window, or null.
   HWND QuestionBox();
@@ -213,8 +211,6 @@ class Driver {
   HWND own_window_ = nullptr;
   HHOOK screenshot_hook_ = nullptr;
   DWORD hooked_thread_ = 0;
-  // When a step last saw a control shown.
-  ULONGLONG shown_at_ = 0;
 };
 
 bool Driver::Run(const std::vector<std::wstring>& steps, const base::CommandLine& second) {
@@ -287,23 +283,14 @@ HWND Driver::Window() {
 }
 
 bool Driver::WaitShown(int id, const std::wstring& what) {
-  if (!WaitFor(
-          [this, id]() {
-            HWND window = Window();
-            HWND control = Control(id);
-            return window && IsWindowVisible(window) && control &&
-                   testing::IsControlShown(GetParent(control), id);
-          },
-          what)) {
-    return false;
-  }
-  shown_at_ = GetTickCount64();
-  return true;
-}
-
-bool Driver::WaitRead(const std::wstring& what) {
-  const ULONGLONG until = shown_at_ + GetDoubleClickTime();
-  return WaitFor([until]() { return GetTickCount64() >= until; }, what);
+  return WaitFor(
+      [this, id]() {
+        HWND window = Window();
+        HWND control = Control(id);
+        return window && IsWindowVisible(window) && control &&
+               testing::IsControlShown(GetParent(control), id);
+      },
+      what);
 }
 
 HWND Driver::QuestionBox() {
@@ -634,7 +621,10 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   const std::wstring value = colon == std::wstring::npos ? std::wstring() : step.substr(colon + 1);
   const int id = ControlId(value);
   if (name == L"shown" && id) return WaitShown(id, step);
-  if (name == L"read") return WaitRead(step);
+  if (name == L"read") {
+    const ULONGLONG until = GetTickCount64() + GetDoubleClickTime();
+    return WaitFor([until]() { return GetTickCount64() >= until; }, step);
+  }
   if (name == L"progress-above") {
     const int above = _wtoi(value.c_str());
     return WaitFor(
