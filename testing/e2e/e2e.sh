@@ -702,14 +702,15 @@ PY
   wizard_keyboard)
     # The wizard by keyboard alone: Tab and Space to the options, Tab to the path box, a
     # folder typed key by key, Escape and Alt+F4 each ask the cancel question (answered
-    # "No" with Tab and Enter), Enter installs into the typed folder.
+    # "No" with Tab and Enter), Enter installs into the typed folder once the options page
+    # has stood the double-click time.
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
       shown:accept focus:accept key:tab key:tab focus:options screenshot:e2e_wizard_keyboard_welcome \
       key:space shown:back focus:accept key:tab key:tab key:tab focus:path \
       'type:C:\MyApps\Velum' text:path screenshot:e2e_wizard_keyboard_typed_path \
       key:escape question:e2e_wizard_keyboard_escape_question key:tab question-focus:no key:enter no-question \
       key:alt+f4 question:e2e_wizard_keyboard_close_question key:tab question-focus:no key:enter no-question \
-      focus:path key:enter shown:progress_bar ended
+      focus:path read key:enter shown:progress_bar ended
     [ "$RC" = 0 ] || fail "exit code $RC"
     tr -d '\r' < "$WORK/driver.out" | grep -qxF 'path: "C:\MyApps\Velum"' ||
       fail "the path box does not show the typed folder"

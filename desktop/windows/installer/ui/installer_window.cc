@@ -343,12 +343,15 @@ void InstallerWindow::SetPage(Page page) {
   if (page == PAGE_UNINSTALL) focus = UNINSTALL_BUTTON;
   if (page == PAGE_ERROR) focus = RETRY_BUTTON;
   if (focus) {
+    // Enter presses the page's own button: a focus set directly leaves the template's
+    // default, Accept, shown or not.
+    SendMessageW(dialog_.Get(), DM_SETDEFID, static_cast<WPARAM>(focus), 0);
     saved_focus_ = Item(focus);
     SetFocus(saved_focus_);
   }
-  // A second press of the key that brought this page, queued before it showed, would
-  // press its Accept unseen.
-  DiscardKeysTypedAhead();
+  // A second press of the key that brought this page, queued before it showed or soon
+  // after, would press its Accept unseen.
+  NotePageShown(dialog_.Get());
   for (const PageVisibility& entry : kPageVisibility) {
     bool shown = page >= 0 && page < 6 && (entry.pages >> page) & 1;
     ShowWindow(Item(entry.control), shown ? SW_SHOWNA : SW_HIDE);
@@ -734,7 +737,11 @@ void InstallerWindow::OnCommand(int id, int code) {
     ConfirmCancel();
     return;
   }
-  if (code == BN_CLICKED) OnButton(id);
+  // A button acts only where its page shows it usable: the dialog manager presses its
+  // default at Enter even when hidden (the progress page keeps the one before).
+  HWND button = Item(id);
+  if (code == BN_CLICKED && button && IsWindowVisible(button) && IsWindowEnabled(button))
+    OnButton(id);
 }
 
 HBRUSH InstallerWindow::OnControlColor(HDC dc, HWND control, bool options_panel, UINT message) {

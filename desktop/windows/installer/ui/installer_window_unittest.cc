@@ -1077,11 +1077,12 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   EXPECT_TRUE(delegate_.calls.empty());
 }
 
-// A key held (its repeats set bit 30) or pressed twice before the page it opened shows
-// acts once, on the page it was pressed on: Enter or Space on the terms link, Options and
-// Back follow them once and install nothing; a held Escape asks once; a press begun on
-// the page shown accepts. The uninstallation's error page, shown while the key is held,
-// takes none of its repeats.
+// A key held (its repeats set bit 30) or pressed twice, the second press queued before the
+// page it opened shows or coming 40 ms after, acts once, on the page it was pressed on:
+// Enter or Space on the terms link, Options and Back follow them once and install
+// nothing; a held Escape asks once. On each page of both wizards, Enter presses the
+// page's own button (none on the progress page), named so in the statistics, only when
+// the press began the double-click time after the page showed.
 TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   Win32DialogDispatcher dispatcher;
   // Down (a repeat: held since before) or up, where the focus is when it comes (null).
@@ -1095,55 +1096,81 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     for (int i = 0; i < 4; ++i) key(nullptr, code, i < 3, true);
     RunPostedMessages(&dispatcher);
   };
+  // A press at the focus whose messages carry |time|, handed on as the run loop does.
+  auto press_at = [&](WPARAM code, DWORD time) {
+    for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
+      MSG message = {GetFocus() ? GetFocus() : dialog(), kind, code, 1, time, {}};
+      if (dispatcher.Dispatch(message)) DispatchMessageW(&message);
+    }
+  };
   Open(false, false);
   dispatcher.SetActiveDialog(dialog());
   HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
   const int kControls[] = {W::TERMS_AGREEMENT, W::OPTIONS_BUTTON, W::BACK_BUTTON};
   const W::Page kNext[] = {W::PAGE_TOS, W::PAGE_OPTIONS, W::PAGE_WELCOME};
-  for (int i = 0; i < 24; ++i) {
+  for (int i = 0; i < 36; ++i) {
     const WPARAM code = i & 1 ? VK_SPACE : VK_RETURN;
-    const bool held = i & 2;
-    const int row = i / 4 % 3;
-    SCOPED_TRACE(::testing::Message() << (i < 12 ? "en-US " : "ar ") << kControls[row] << " key "
-                                      << code << (held ? " held" : " twice"));
-    settings_->SetInstallLanguage(i < 12 ? L"en-US" : L"ar");
+    const int how = i / 2 % 3;  // held, twice queued, twice after the page showed
+    const int row = i / 6 % 3;
+    SCOPED_TRACE(::testing::Message()
+                 << (i < 18 ? "en-US " : "ar ") << kControls[row] << " key " << code << " " << how);
+    settings_->SetInstallLanguage(i < 18 ? L"en-US" : L"ar");
     window_->SetPage(W::PAGE_WELCOME);
     window_->SetPage(kNext[row] == W::PAGE_WELCOME ? W::PAGE_TOS : W::PAGE_WELCOME);
     // Reached as by Tab: a button with the focus is the default one.
     HWND control = GetDlgItem(dialog(), kControls[row]);
     SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
     const size_t pages = PageSequence().size();
-    if (held) hold(control, code);
+    const DWORD before = GetTickCount();
+    if (how == 0) hold(control, code);
     // Else the second press waits in the queue, for where the focus goes, as the first acts.
-    for (int k = 0; k < 4 && !held; ++k) key(k < 2 ? control : accept, code, k % 2 == 0, false);
+    for (int k = 0; k < (how == 1 ? 4 : 2) && how; ++k)
+      key(k < 2 ? control : accept, code, k % 2 == 0, false);
     RunPostedMessages(&dispatcher);
+    if (how == 2) press_at(code, before + 40);
     EXPECT_EQ(kNext[row], window_->page());
     EXPECT_EQ(pages + 1, PageSequence().size());
     EXPECT_TRUE(delegate_.calls.empty());
   }
   hold(accept, VK_ESCAPE);
   EXPECT_EQ(1u, boxes_.size());
-  key(accept, VK_RETURN, true, false);
-  RunPostedMessages(&dispatcher);
-  EXPECT_EQ(std::vector<std::string>{"accept"}, delegate_.calls);
-  // Space held in the folder box types blanks, as in any text.
-  window_->SetPage(W::PAGE_OPTIONS);
   HWND path = GetWindow(GetDlgItem(options(), W::PATH_BOX), GW_CHILD);
-  SetFocus(path);
-  const size_t length = GetControlText(options(), W::PATH_BOX).size();
-  hold(path, VK_SPACE);
-  EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
-  window_.reset();
-  Open(true, false);
-  dispatcher.SetActiveDialog(dialog());
-  HWND uninstall = GetDlgItem(dialog(), W::UNINSTALL_BUTTON);
-  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(uninstall), TRUE);
-  key(uninstall, VK_RETURN, true, false);
-  RunPostedMessages(&dispatcher);
-  window_->ShowError(L"failed", false, "failed");
-  for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
-  RunPostedMessages(&dispatcher);
-  EXPECT_EQ((std::vector<std::string>{"accept", "accept"}), delegate_.calls);
+  // The installation's pages, then the uninstallation's.
+  const struct {
+    W::Page page;
+    const char* action;
+  } kPages[] = {{W::PAGE_WELCOME, "ACCEPT"}, {W::PAGE_TOS, "ACCEPT"},
+                {W::PAGE_OPTIONS, "ACCEPT"}, {W::PAGE_PROGRESS, ""},
+                {W::PAGE_ERROR, "RETRY"},    {W::PAGE_UNINSTALL, "UNINSTALL"},
+                {W::PAGE_PROGRESS, ""},      {W::PAGE_ERROR, "RETRY"}};
+  for (const auto& entry : kPages) {
+    SCOPED_TRACE(::testing::Message() << "row " << &entry - kPages);
+    const DWORD before = GetTickCount();
+    if (entry.page == W::PAGE_UNINSTALL) {
+      window_.reset();
+      Open(true, false);
+      dispatcher.SetActiveDialog(dialog());
+    }
+    delegate_.calls.clear();
+    window_->SetPage(entry.page);
+    // The folder box, clicked into, hands Enter on to Accept.
+    if (entry.page == W::PAGE_OPTIONS) SetFocus(path);
+    // Held since before; pressed before the page showed (handed on late) or 40 ms after.
+    for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
+    RunPostedMessages(&dispatcher);
+    for (DWORD at : {before - 1, before + 40}) press_at(VK_RETURN, at);
+    EXPECT_TRUE(delegate_.calls.empty());
+    press_at(VK_RETURN, GetTickCount() + GetDoubleClickTime());
+    std::string action;
+    static_cast<void>(LastPageNode()->GetString("navigation_action", &action));
+    EXPECT_EQ(entry.action, action);
+    EXPECT_EQ(*entry.action ? 1u : 0u, delegate_.calls.size());
+    // Space held in the folder box types blanks, as in any text.
+    if (entry.page != W::PAGE_OPTIONS) continue;
+    const size_t length = GetControlText(options(), W::PATH_BOX).size();
+    hold(path, VK_SPACE);
+    EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
+  }
 }
 
 // The language list, opened and moved, applies each entry it passes; closed without a

@@ -8,6 +8,11 @@ const LPARAM kPreviousKeyStateDown = 1 << 30;
 // A queue never holds more keys than this unless a program floods it.
 const int kMostKeysTypedAhead = 1024;
 
+// The dialog that showed a page last on this thread, and when (GetTickCount's clock, the
+// one of the messages' times).
+thread_local HWND g_page_dialog = nullptr;
+thread_local DWORD g_page_shown_at = 0;
+
 // Space types a blank into an editable text; everywhere else it presses or follows.
 bool TypesText(HWND target) {
   if (!target) return false;
@@ -31,7 +36,7 @@ bool IsRepeatOfActingKey(const MSG& message) {
   return false;
 }
 
-void DiscardKeysTypedAhead() {
+void NotePageShown(HWND dialog) {
   MSG message;
   // Only keys: no sent message runs in the middle of showing a page.
   for (int i = 0; i < kMostKeysTypedAhead &&
@@ -39,6 +44,28 @@ void DiscardKeysTypedAhead() {
                                PM_REMOVE | PM_QS_INPUT | PM_QS_POSTMESSAGE);
        ++i) {
   }
+  g_page_dialog = dialog;
+  g_page_shown_at = GetTickCount();
+}
+
+bool IsPressBeforePageSeen(const MSG& message) {
+  if (message.message != WM_KEYDOWN || (message.wParam != VK_RETURN && message.wParam != VK_SPACE))
+    return false;
+  if (!g_page_dialog || !message.hwnd || GetAncestor(message.hwnd, GA_ROOT) != g_page_dialog)
+    return false;
+  // Signed: a press from before the page was shown is early too.
+  const LONG since = static_cast<LONG>(message.time - g_page_shown_at);
+  if (since >= static_cast<LONG>(GetDoubleClickTime())) return false;
+  const LRESULT id = SendMessageW(g_page_dialog, DM_GETDEFID, 0, 0);
+  HWND button = HIWORD(id) == DC_HASDEFID ? GetDlgItem(g_page_dialog, LOWORD(id)) : nullptr;
+  if (!button) return false;
+  if (message.hwnd == button) return true;
+  if (message.wParam != VK_RETURN) return false;
+  // As the dialog manager decides: Enter presses the default button unless the control
+  // takes it itself (a link, an open list) or is a push button the user moved to.
+  const LRESULT code = SendMessageW(message.hwnd, WM_GETDLGCODE, message.wParam,
+                                    reinterpret_cast<LPARAM>(&message));
+  return (code & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_DEFPUSHBUTTON)) == 0;
 }
 
 }  // namespace installer

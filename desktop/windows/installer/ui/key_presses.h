@@ -1,10 +1,12 @@
 // A key that presses a button or follows a link acts once per press, and on the page the
 // user saw when pressing it. A held key sends its WM_KEYDOWN again and again (bit 30 of
 // lParam set) to whatever has the focus by then, which after a page change is the new
-// page's Accept; keys queued while a page was not yet shown were meant for the one before.
+// page's Accept; keys queued while a page was not yet shown were meant for the one before;
+// and a second press soon after the page showed (a double Enter) was meant for it too.
 //
-//   if (IsRepeatOfActingKey(message)) return;   // before IsDialogMessageW
-//   DiscardKeysTypedAhead();                    // as a page is shown
+//   if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message))
+//     return;                                   // before IsDialogMessageW
+//   NotePageShown(dialog);                      // as a page is shown
 #ifndef DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 #define DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 
@@ -20,8 +22,15 @@ namespace installer {
 // user can edit.
 [[nodiscard]] bool IsRepeatOfActingKey(const MSG& message);
 
-// Drops the key messages queued for this thread: pressed before the page now shown was.
-void DiscardKeysTypedAhead();
+// As |dialog| shows a page: drops the key messages queued for this thread (pressed before
+// the page was shown) and notes the time, from which its default button (the page's own
+// Accept) waits for a key press.
+void NotePageShown(HWND dialog);
+
+// Whether |message| is an Enter or Space that would press the default button of the
+// dialog that showed a page last, begun (by its own time) less than the double-click time
+// after the page was shown: the user could not have seen the page yet.
+[[nodiscard]] bool IsPressBeforePageSeen(const MSG& message);
 
 }  // namespace installer
 

@@ -16,9 +16,10 @@ base::LazyInstance<Win32DialogDispatcher> g_dispatcher;
 Win32DialogDispatcher* Win32DialogDispatcher::GetInstance() { return g_dispatcher.Pointer(); }
 
 uint32_t Win32DialogDispatcher::Dispatch(const MSG& message) {
-  // A held key's repeats reach whatever has the focus by then, a new page's Accept too:
-  // dropped before the dialog manager or the control could act on them.
-  if (IsRepeatOfActingKey(message)) return POST_DISPATCH_NONE;
+  // A held key's repeats reach whatever has the focus by then, a new page's Accept too,
+  // and so does a second press meant for the page before: dropped before the dialog
+  // manager or the control could act on them.
+  if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message)) return POST_DISPATCH_NONE;
   if (active_dialog_ && IsDialogMessageW(active_dialog_, const_cast<MSG*>(&message)))
     return POST_DISPATCH_NONE;
   return POST_DISPATCH_PERFORM_DEFAULT;

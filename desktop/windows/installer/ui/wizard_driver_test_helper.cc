@@ -55,6 +55,8 @@
 //                        its own window, which the steps after it drive
 //   dpi:<n>              this machine draws at <n> pixels per inch
 //   enabled:<control>, disabled:<control>  the window's control is usable, or greyed
+//   read                 the double-click time passes, as the user reads the page shown:
+//                        sooner after it showed, its Accept takes no Enter or Space
 //
 // The mouse pointer rests in the screen's corner: an open list follows a pointer over it.
 #include <windows.h>
@@ -619,6 +621,10 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
   const std::wstring value = colon == std::wstring::npos ? std::wstring() : step.substr(colon + 1);
   const int id = ControlId(value);
   if (name == L"shown" && id) return WaitShown(id, step);
+  if (name == L"read") {
+    const ULONGLONG until = GetTickCount64() + GetDoubleClickTime();
+    return WaitFor([until]() { return GetTickCount64() >= until; }, step);
+  }
   if (name == L"progress-above") {
     const int above = _wtoi(value.c_str());
     return WaitFor(
