@@ -145,9 +145,9 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
           kept = true;
           break;
         }
+        // The record goes all the same: no later run would find the file again.
+        context_->GetFilesLeftToCleanupBatch()->push_back(version_folder.Append(file));
       }
-      // The record goes all the same: no later run would find the file again.
-      context_->GetFilesLeftToCleanupBatch()->push_back(version_folder.Append(file));
     }
     RemoveOldFirewallRules(context_->GetSystem(), install_folder, *record);
     if (!kept) {
