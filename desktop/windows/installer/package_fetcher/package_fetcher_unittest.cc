@@ -649,9 +649,40 @@ TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
                R"("components": [{"type": "partner_content", "location": "{base}/a.exe",)"
                R"( "archive": 0, "checksum": ")" +
                    Sha256("partner a") + R"(", "filename": "a.exe"}])");
+  additional_files_deadline_ = base::TimeDelta::FromSeconds(2);
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n\r\n", ReadAll(PackageFile(L"files_list")));
   EXPECT_TRUE(server_.RequestsTo("/a.exe").empty());
+  // The phase's deadline, come after the phase ended, reports nothing: a try started on the
+  // worker after it is what comes next.
+  const size_t reported = statuses_.size();
+  fetcher_->SetRetryDelayForTesting(additional_files_deadline_);
+  ASSERT_TRUE(fetcher_->Retry());
+  RunUntilTryEnds();
+  ASSERT_LT(reported, statuses_.size());
+  EXPECT_EQ(PACKAGE_STATUS_STARTED, statuses_[reported]);
+}
+
+// An answer's additional files are bounded as a whole: the first twenty are taken, and a
+// file that never matches its checksum is asked for four times in all.
+TEST_F(PackageFetcherTest, OnlyTheFirstTwentyAdditionalFilesAreTakenEachTriedFourTimes) {
+  UseRunningInstaller("unsigned.exe");
+  ASSERT_TRUE(server_.ServeFile("/f0.exe", "never matches"));
+  std::string components, names;
+  for (int i = 0; i <= 20; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".exe";
+    ASSERT_TRUE(i == 0 || server_.ServeFile("/" + name, name));
+    components += R"({"type": "partner_content", "location": "{base}/)" + name +
+                  R"(", "archive": 0, "checksum": ")" + Sha256(name) + R"(", "filename": ")" +
+                  name + (i < 20 ? "\"}," : "\"}");
+    if (i > 0 && i < 20) names += name + "\r\n";
+  }
+  ServePackage(Signing("package_unsigned.exe"), R"("components": [)" + components + "]");
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  EXPECT_EQ(4u, server_.RequestsTo("/f0.exe").size());
+  EXPECT_TRUE(server_.RequestsTo("/f20.exe").empty());
+  EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n" + names,
+            ReadAll(PackageFile(L"files_list")));
 }
 
 TEST_F(PackageFetcherTest, ArchiveComponentIsExtractedAndChecked) {

@@ -125,6 +125,9 @@ TEST(UrlPartsTest, RelativeReferencesResolveAsTheStandardSays) {
       {L"http://h/x", L"?a>b", L"http://h/x?a%3Eb"},
       {L"http://h/x", L"\\\\evil\\y", L"http://h/%5C%5Cevil%5Cy"},
       {L"http://h/x", L"//o:1/<", L"http://o:1/%3C"},
+      {L"http://h/x", L"//o/a/../b", L"http://o/b"},
+      {L"http://h/x", L"\x7f\u07ff\u0800", L"http://h/%7F%DF%BF%E0%A0%80"},
+      {L"http://h/x", L"\U000103FF", L"http://h/%F0%90%8F%BF"},
       {L"http://h/x", L"\U0001F600\xD800" L"a", L"http://h/%F0%9F%98%80%EF%BF%BDa"},
       {L"http://h/x", L"%41/%2e", L"http://h/%41/%2e"},
   };

@@ -880,14 +880,19 @@ TEST_F(WinInetDownloaderTest, ALongLocationIsFollowedExactlyOrRefused) {
       << downloader_->GetLastErrorText();
   EXPECT_EQ(1u, server_.RequestsTo(within).size());
 
-  ASSERT_TRUE(server_.AddFaults("/far", "[{\"status\": 302, \"location\": \"" + base + "/" +
-                                            std::string(100000, 'c') + "\"}]"));
-  const size_t before = server_.Requests().size();
-  ASSERT_TRUE(Download(server_.Url("/far")));
-  EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
-  EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find("Redirect URL is too long"))
-      << downloader_->GetLastErrorText().substr(0, 300);
-  EXPECT_EQ(before + 1, server_.Requests().size());
+  // One character over the bound is as far over it as any.
+  for (size_t length : {size_t{100000}, size_t{2085}}) {
+    ASSERT_TRUE(server_.AddFaults("/far", "[{\"status\": 302, \"location\": \"" + base + "/" +
+                                              std::string(length - base.size() - 1, 'c') +
+                                              "\"}]"));
+    const size_t before = server_.Requests().size();
+    ASSERT_TRUE(Download(server_.Url("/far")));
+    EXPECT_EQ(WinInetDownloader::STATE_FAILED, downloader_->state());
+    EXPECT_NE(std::string::npos, downloader_->GetLastErrorText().find(
+                                     "Redirect URL is too long, its Location longer than the bound"))
+        << downloader_->GetLastErrorText().substr(0, 300);
+    EXPECT_EQ(before + 1, server_.Requests().size());
+  }
 
   // Relative ones are resolved against this request's address and escaped by our own
   // code, then bounded as an absolute one: one that grows past the bound on the way is
@@ -899,9 +904,17 @@ TEST_F(WinInetDownloaderTest, ALongLocationIsFollowedExactlyOrRefused) {
                                 R"([{"status": 302, "location": "../x/./y?q=a#f"}])"));
   ASSERT_TRUE(Download(server_.Url("/directory/near")));
   EXPECT_EQ("resolved", Downloaded());
+  // Resolved to exactly the bound it is followed; one character more is refused.
+  const std::string fits(2084 - server_.Url("/directory/").size(), 'a');
+  ASSERT_TRUE(server_.ServeText("/directory/" + fits, 200, "fits"));
+  ASSERT_TRUE(server_.AddFaults("/directory/edge", "[{\"status\": 302, \"location\": \"" +
+                                                       fits + "\"}]"));
+  ASSERT_TRUE(Download(server_.Url("/directory/edge")));
+  EXPECT_EQ("fits", Downloaded()) << downloader_->GetLastErrorText().substr(0, 300);
   std::string eacute;
   for (int i = 0; i < 360; ++i) eacute += "\\u00e9";
-  for (const std::string& relative : {std::string(2084, 'a'), std::string(700, '<'), eacute}) {
+  for (const std::string& relative :
+       {std::string(2084, 'a'), std::string(700, '<'), eacute, fits + "a"}) {
     SCOPED_TRACE(relative.substr(0, 6));
     ASSERT_TRUE(server_.AddFaults("/directory/far", R"([{"status": 302, "location": ")" +
                                                         relative + "\"}]"));
