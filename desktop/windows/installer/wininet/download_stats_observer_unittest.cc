@@ -90,6 +90,14 @@ TEST_F(DownloadStatsObserverTest, ChunkObserverRecordsEveryRequestAsOneChunk) {
   EXPECT_TRUE(second->GetInteger("proxy_login_result", &number) && number == 1223);
   EXPECT_TRUE(second->GetString("redirected_url", &text) && text == "http://localhost/x");
   EXPECT_FALSE(second->GetString("ip", &text));
+
+  // Offsets of 2 GiB and more stay the largest value, never negative.
+  observer.OnChunkStarted(0x80000000u);
+  observer.OnChunkEnded(UINT32_MAX);
+  const base::Dictionary* third = nullptr;
+  ASSERT_TRUE(chunks->GetDictionary(2, &third));
+  EXPECT_TRUE(third->GetInteger("chunk_start", &number) && number == INT32_MAX);
+  EXPECT_TRUE(third->GetInteger("chunk_end", &number) && number == INT32_MAX);
 }
 
 }  // namespace
