@@ -1132,6 +1132,27 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     EXPECT_EQ(pages + 1, PageSequence().size());
     EXPECT_TRUE(delegate_.calls.empty());
   }
+  // On a page just shown, Enter on a link or on a button moved to acts at once.
+  for (int row = 0; row < 2; ++row) {
+    window_->SetPage(W::PAGE_TOS);
+    window_->SetPage(W::PAGE_WELCOME);
+    SendMessageW(dialog(), WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(GetDlgItem(dialog(), kControls[row])), TRUE);
+    press_at(VK_RETURN, GetTickCount());
+    EXPECT_EQ(kNext[row], window_->page()) << row;
+  }
+  // A disabled Accept does nothing, also when its click comes as a message.
+  EnableWindow(accept, FALSE);
+  SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(W::ACCEPT_BUTTON, BN_CLICKED),
+               reinterpret_cast<LPARAM>(accept));
+  EnableWindow(accept, TRUE);
+  // Space held onto Accept past the double-click time: its repeats never push it.
+  for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
+    MSG message = {accept, kind, VK_SPACE, 1 | (1 << 30) | (kind == WM_KEYUP ? 1u << 31 : 0),
+                   GetTickCount() + GetDoubleClickTime(), {}};
+    if (dispatcher.Dispatch(message)) DispatchMessageW(&message);
+  }
+  EXPECT_TRUE(delegate_.calls.empty());
   hold(accept, VK_ESCAPE);
   EXPECT_EQ(1u, boxes_.size());
   HWND path = GetWindow(GetDlgItem(options(), W::PATH_BOX), GW_CHILD);
@@ -1155,10 +1176,12 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     window_->SetPage(entry.page);
     // The folder box, clicked into, hands Enter on to Accept.
     if (entry.page == W::PAGE_OPTIONS) SetFocus(path);
-    // Held since before; pressed before the page showed (handed on late) or 40 ms after.
+    // Held since before; pressed before the page showed (handed on late), 40 ms after, or
+    // just short of the double-click time after.
     for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
     RunPostedMessages(&dispatcher);
-    for (DWORD at : {before - 1, before + 40}) press_at(VK_RETURN, at);
+    for (DWORD at : {before - 1, before + 40, before + GetDoubleClickTime() - 1})
+      press_at(VK_RETURN, at);
     EXPECT_TRUE(delegate_.calls.empty());
     press_at(VK_RETURN, GetTickCount() + GetDoubleClickTime());
     std::string action;
