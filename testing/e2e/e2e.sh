@@ -635,6 +635,16 @@ case $CASE in
     # folder ("1.0.100.0_0\extensions\spellcheck\sample_0045.dat") set aside
     # ("<path>.<second>.<counter>.old", 18 more) fits MAX_PATH after 191 characters.
     long=C:\\$(printf 'v%.0s' $(seq 188))
+    # One more: a first installation fits, its upgrade (into "1.0.100.0_0") does not.
+    over=${long}v
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$over"
+    [ "$RC" = 0 ] || fail "one more: the installation: exit code $RC"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$over"
+    [ "$RC" != 0 ] && grep -qaF "Invalid install folder: too long" "$LOGS"/*.log ||
+      fail "one more: the upgrade was not refused (exit code $RC)"
+    run "$PREFIX/drive_c/${over#C:\\}/1.0.100.0/installer.exe" "${COMMON[@]}" --uninstall \
+      "--installfolder=$over"
+    [ "$RC" = 0 ] || fail "one more: uninstall: exit code $RC"
     FOLDER=$long INSTALLED=$PREFIX/drive_c/${long#C:\\}
     before=$(snapshot)
     for setup in "$SAMPLE" "$SAMPLE_V2" "$SAMPLE_V2"; do
@@ -1110,7 +1120,9 @@ PY
       esac
     fi
     check_entry_program "after the uninstallation"
-    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
+    # A cut installation's version folder is gone before the next one names its own.
+    name=; [[ $moment == install_* ]] && name=1.0.100.0
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" $name
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
     ;;
