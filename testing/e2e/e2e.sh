@@ -635,6 +635,16 @@ case $CASE in
     # folder ("1.0.100.0_0\extensions\spellcheck\sample_0045.dat") set aside
     # ("<path>.<second>.<counter>.old", 18 more) fits MAX_PATH after 191 characters.
     long=C:\\$(printf 'v%.0s' $(seq 188))
+    # One more: a first installation fits, its upgrade (into "1.0.100.0_0") does not.
+    over=${long}v
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$over"
+    [ "$RC" = 0 ] || fail "one more: the installation: exit code $RC"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$over"
+    [ "$RC" != 0 ] && grep -qaF "Invalid install folder: too long" "$LOGS"/*.log ||
+      fail "one more: the upgrade was not refused (exit code $RC)"
+    run "$PREFIX/drive_c/${over#C:\\}/1.0.100.0/installer.exe" "${COMMON[@]}" --uninstall \
+      "--installfolder=$over"
+    [ "$RC" = 0 ] || fail "one more: uninstall: exit code $RC"
     FOLDER=$long INSTALLED=$PREFIX/drive_c/${long#C:\\}
     before=$(snapshot)
     for setup in "$SAMPLE" "$SAMPLE_V2" "$SAMPLE_V2"; do
@@ -1051,10 +1061,11 @@ PY
     # the prefix's Wine server stopped the moment a name appears, then every process
     # ended) at a moment of its own; then an uninstallation (where the installed
     # uninstaller or the uninstall entry is there to start it) and an installation. The
-    # uninstallation leaves the machine as before but for what it keeps on purpose, or
-    # is refused for want of an installation; the installation installs fully, both
-    # shortcuts and an entry whose program is there, every version folder a record's and
-    # nothing set aside or noted; its uninstallation again leaves the machine as before.
+    # uninstallation leaves the machine as before but for what it keeps on purpose, or,
+    # after a cut installation only, is refused for want of one; the installation
+    # installs fully, both shortcuts and an entry whose program is there, every version
+    # folder a record's and nothing set aside or noted; its uninstallation again leaves
+    # the machine as before.
     before=$(snapshot)
     moment=${CASE#kill_matrix_}
     case $moment in
@@ -1102,12 +1113,16 @@ PY
       case $RC in
         none) ;;
         0) check_uninstalled_fully ;;
-        *) grep -qa "no installation to uninstall" "$LOGS"/*.log ||
+        # Only a cut installation may have left none: a cut upgrade or uninstallation, even
+        # one cut while it committed, leaves one that this uninstallation finishes.
+        *) [[ $moment == install_* ]] && grep -qa "no installation to uninstall" "$LOGS"/*.log ||
              fail "the uninstallation after the cut: exit code $RC" ;;
       esac
     fi
     check_entry_program "after the uninstallation"
-    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package"
+    # A cut installation's version folder is gone before the next one names its own.
+    name=; [[ $moment == install_* ]] && name=1.0.100.0
+    rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" $name
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
     ;;
@@ -1252,7 +1267,9 @@ PY
       # Short enough for a folder, but the package's deepest file would not fit MAX_PATH.
       bad_folder_deep) folder="C:\\$(printf 'x%.0s' $(seq 229))" why="too long for the package's deepest path" ;;
       # Room for that path, not for the name each file is set aside under before it goes.
-      bad_folder_set_aside) folder="C:\\$(printf 'x%.0s' $(seq 202))" why="too long for the package's deepest path" ;;
+      # The shortest refused: a first installation (version folder "1.0.100.0") takes 193
+      # characters, its deepest path set aside ("<path>.<second>.<counter>.old") then 259.
+      bad_folder_set_aside) folder="C:\\$(printf 'x%.0s' $(seq 191))" why="too long for the package's deepest path" ;;
       bad_folder_dot) folder='C:\Velum.' why='trailing dot or blank' ;;
       bad_folder_drive) folder='Q:\Velum' why='no such drive' ;;
       bad_folder_relative) folder='Velum' why='not absolute' ;;

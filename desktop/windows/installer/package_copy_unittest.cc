@@ -86,7 +86,8 @@ TEST_F(TakeElevatedPackageTest, ADownloadFailingTheSignerRuleIsNeverStarted) {
 // A component's folder is made from its signed archive alone, run in the administrators'
 // folder: nothing else the user's folder holds (a manifest, a script, .NET settings beside
 // a signed installer) reaches it. A component whose archive is missing or fails, or whose
-// installer fails the signer rule or the version floor, is left out with its reason.
+// installer fails the signer rule or the version floor, is left out with its reason; one
+// that fails the signer rule is never started to tell its version.
 TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
   const std::wstring unsigned_installer = testing::TestDataPath("signing/unsigned.exe").value();
   const std::vector<std::pair<const char*, const wchar_t*>> user_written = {
@@ -116,9 +117,11 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
       {"an installer older than this installer", {{"signing/signed.exe", L"suite_sfx.exe"}},
        L"VELUM_STUB_COMPONENT_VERSION", L"1.0", "its version (1.0) is not at least"},
   };
+  const base::FilePath record = Path(L"started.txt");
+  const testing::ScopedEnvironmentVariable recording(L"VELUM_STUB_RECORD", record.value());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(base::DeleteFile(Path(L"suite_folder"), true));
+    ASSERT_TRUE(base::DeleteFile(Path(L"suite_folder"), true) && base::DeleteFile(record, false));
     MakeComponent(L"suite_folder", c.files);
     std::unique_ptr<testing::ScopedEnvironmentVariable> variable;
     if (c.stub_variable)
@@ -132,6 +135,11 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
       EXPECT_FALSE(base::PathExists(made));
       ASSERT_EQ(1u, reasons.size());
       EXPECT_NE(std::string::npos, reasons[0].find(c.left_out)) << reasons[0];
+      std::string started;
+      if (c.left_out.find("signer rule") != std::string::npos &&
+          base::ReadFileToString(record, &started)) {
+        EXPECT_EQ(std::string::npos, started.find("suite_installer.exe")) << started;
+      }
       continue;
     }
     EXPECT_EQ(L"suite:suite_folder", taken_.components);

@@ -145,11 +145,10 @@ class Finisher {
 
  private:
   // Folders below the install folder that the deletion left empty (a version folder of
-  // the run, its subfolders).
+  // the run, its subfolders); a shortcut's folder is the user's, however long its path.
   void RemoveEmptiedFolders(const base::FilePath& path) {
-    const std::wstring top = install_folder_.StripTrailingSeparators().value();
     for (base::FilePath folder = path.DirName();
-         folder.value().size() > top.size() && RemoveDirectoryW(folder.value().c_str());
+         install_folder_.IsParent(folder) && RemoveDirectoryW(folder.value().c_str());
          folder = folder.DirName()) {
     }
   }

@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 
@@ -81,14 +82,16 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
 
 // A run cut short is undone: what it made goes, what it set aside comes back (its later
 // copies and its replacement go), a file the user added and a folder where a file was
-// noted stay, and so do copies from before the run and names the note does not hold.
+// noted stay, and so do copies from before the run, names the note does not hold and
+// a shortcut's folder its removal empties.
 // Once it was committing (or its record names its version folder), it is finished
 // instead: its copies go and what it made stays.
 TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
   const std::string note =
       "operation upgrade\nstart 1700000000\nsubfolder 2.0\n"
       "make 2.0\\velum.exe\nmake 2.0\\res\\a.dat\nmake user\\data\nreplace launcher.exe\n"
-      "remove 1.0\\velum.exe\ntemporary installation_status.xml.new\n";
+      "remove 1.0\\velum.exe\ntemporary installation_status.xml.new\n"
+      "shortcut-make " + Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n";
   const struct {
     const char* name;
     const char* more;
@@ -113,6 +116,8 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     Make(L"1.0\\velum.exe.1700000003.old", "old version");
     Make(L"1.0\\other.exe.1700000003.old", "not noted");
     Make(L"installation_status.xml.new");
+    ASSERT_TRUE(base::CreateDirectory(Path(L"Desktop")));
+    ASSERT_TRUE(base::WriteTextFile(Path(L"Desktop\\Velum Browser.lnk"), "x"));
     // What its atomic write of that file, and another run's first write of its note, left
     // when cut short.
     Make(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp");
@@ -140,9 +145,47 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     EXPECT_FALSE(Has(L"1.0\\velum.exe.1700000003.old"));
     EXPECT_EQ("not noted", Text(L"1.0\\other.exe.1700000003.old"));
     EXPECT_FALSE(Has(L"installation_status.xml.new"));
+    EXPECT_EQ(!c.undone, base::PathExists(Path(L"Desktop\\Velum Browser.lnk")));
+    EXPECT_TRUE(base::DirectoryExists(Path(L"Desktop")));
     EXPECT_FALSE(Has(L"installation_status.xml.new.16666fa8-9260-4d97-8165-698142b505a0.tmp"));
     EXPECT_FALSE(Has(L"old_status"));
   }
+}
+
+// An upgrade cut once it moved its predecessor's record into "old_status" gets that record
+// back, not one an earlier upgrade kept there; a note whose run cannot be finished yet (a
+// file of it in use) stays for a later run, unless the file goes to the caller's list. An
+// uninstallation cut while committing is finished: a file it could not set aside goes, and
+// so does what it made (its clean-up batch).
+TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
+  Make(L"old_status\\installation_status.xml.1690000000", "kept before the run");
+  Make(L"old_status\\installation_status.xml.1700000004", "moved by the run");
+  Make(L"2.0\\velum.exe");
+  const base::FilePath note = WriteNote(
+      "operation upgrade\nstart 1700000000\nsubfolder 2.0\nmake 2.0\\velum.exe\n"
+      "replace installation_status.xml\n");
+  EXPECT_EQ(install_.Append(L"old_status\\installation_status.xml.1700000004"),
+            FindInterruptedRunRecord(install_, false));
+  base::ScopedHandle in_use(CreateFileW(install_.Append(L"2.0\\velum.exe").value().c_str(),
+                                        GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+  ASSERT_TRUE(in_use.IsValid());
+  FinishInterruptedRuns(install_, nullptr, nullptr);
+  EXPECT_EQ("moved by the run", Text(L"installation_status.xml"));
+  EXPECT_EQ("kept before the run", Text(L"old_status\\installation_status.xml.1690000000"));
+  EXPECT_TRUE(base::PathExists(note));
+  std::vector<base::FilePath> left;
+  FinishInterruptedRuns(install_, nullptr, &left);
+  EXPECT_EQ(std::vector<base::FilePath>{install_.Append(L"2.0\\velum.exe")}, left);
+  EXPECT_FALSE(base::PathExists(note));
+  in_use.Close();
+
+  Make(L"k.bat");
+  WriteNote("operation uninstall\nstart 1700000000\nremove 2.0\\velum.exe\nmake k.bat\n"
+            "committing\n");
+  FinishInterruptedRuns(install_, nullptr, nullptr);
+  EXPECT_FALSE(Has(L"2.0"));
+  EXPECT_FALSE(Has(L"k.bat"));
 }
 
 // A note that cannot be read (here: it names a file outside the install folder) keeps
