@@ -1125,6 +1125,10 @@ PY
     rerun_then_uninstall "$SAMPLE_V2/VelumSetup.exe" "$SAMPLE_V2/package" $name
     left=$(cd "$INSTALLED" 2> /dev/null && find . -mindepth 1 -maxdepth 1 -name '1.0.*')
     [ -z "$left" ] || fail "version folders left after the uninstallation: $left"
+    # An uninstallation cut while it committed is completed by the next run, never undone
+    # (which would put back what its commit had not yet deleted).
+    [ "$moment" != uninstall_commit ] || grep -qa "Completing the interrupted run" "$LOGS"/*.log ||
+      fail "the run cut while committing was not completed"
     ;;
   killed_upgrade_uninstalled)
     # An upgrade (the same package again) cut short after its first new files, before its
