@@ -1461,7 +1461,9 @@ PY
           'faults': {'/forever503': [{'status': 503}]}}, open(sys.argv[1], 'w'))" "$WORK/config.json"
         config=@$WORK/config.json ;;
     esac
-    url=$(PORT=8080 bash "$HERE/local-update-server.sh" start "$WORK/server" "$served" "$config")
+    # Without its server the installer would ask its own: the case ends here.
+    url=$(PORT=8080 bash "$HERE/local-update-server.sh" start "$WORK/server" "$served" "$config") ||
+      { echo "FAIL: no local update server on port 8080"; exit 1; }
     before=$(snapshot)
     if [ -n "$proxy" ]; then
       # WinINet takes its proxy from the environment when the process starts.
