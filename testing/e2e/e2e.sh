@@ -323,7 +323,7 @@ check_unchanged() {
   [ "$before" = "$after" ] || { fail "the machine changed"; diff <(echo "$before") <(echo "$after") | head -20; }
 }
 
-# What an uninstallation leaves on purpose (the README's list): the installation's
+# What an uninstallation leaves on purpose (testing/README.md's list): the installation's
 # choices in "installer_prefs.json" (the clean-up's lists do not name it) with the folder
 # holding it; the company key with the last install path, written outside the record; the
 # App Paths key of the executable, whose values are recorded to be removed one by one

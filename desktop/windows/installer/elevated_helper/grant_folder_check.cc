@@ -159,7 +159,7 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
 }
 
 // Whether the held `folder` is one of the places that only hold other programs' folders
-// (Program Files), by identity. One that cannot be opened is not it.
+// (Program Files and Common Files), by identity. One that cannot be opened is not it.
 bool IsProgramFolder(const HeldFile& folder, const GrantRules& rules) {
   for (const ProtectedPlace& place : rules.places) {
     HeldFile held;
@@ -172,8 +172,9 @@ bool IsProgramFolder(const HeldFile& folder, const GrantRules& rules) {
 }
 
 // Whether an empty held folder that the request did not make may be granted: only this
-// product's own, named as its install folder right in a Program Files folder. Any other
-// empty folder there may be another program's or the system's, made and left empty.
+// product's own, named as its install folder right in a Program Files or Common Files
+// folder. Any other empty folder there may be another program's or the system's, made and
+// left empty.
 base::Result<> CheckEmptyFolderPlace(const HeldFile& target, const GrantRules& rules) {
   HeldFile parent;
   const base::FilePath path = target.final_path();
@@ -187,8 +188,8 @@ base::Result<> CheckEmptyFolderPlace(const HeldFile& target, const GrantRules& r
   }
   return Refused("an empty folder that this request did not make and that is not this "
                  "product's own (\"" + base::WideToUTF8(own_name) +
-                     "\" directly in a Program Files folder): choose a new folder name, "
-                     "and the folder is made for the installation",
+                     "\" directly in a Program Files folder or a Common Files folder): "
+                     "choose a new folder name, and the folder is made for the installation",
                  path);
 }
 

@@ -16,7 +16,7 @@
 // A refusal's failure says why. Where a grant may go is an allow-list, outside every
 // protected place (see protected_places.h) and holding none: a folder holding this
 // product's own record naming it; an empty folder named as this product's install folder
-// directly in a Program Files folder; a
+// directly in a Program Files or Common Files folder; a
 // folder made for the request below a Program Files folder, a drive root or a folder
 // holding this product's record.
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
@@ -114,8 +114,9 @@ void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made);
 // protected place, hold one or lie in one that bars what is below it; it must hold this
 // product's installation record naming it, or be empty and either made for this request
 // (`made_for_request`) or named as this product's install folder (the configuration's
-// visible product name) directly in a Program Files folder. Refused for anything it
-// cannot check: a place that exists but cannot be opened, a folder that cannot be listed.
+// visible product name) directly in a Program Files or Common Files folder. Refused for
+// anything it cannot check: a place that exists but cannot be opened, a folder that
+// cannot be listed.
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
                                                      const GrantRules& rules,
                                                      bool made_for_request = false);

@@ -153,8 +153,8 @@ const char kLiesIn[] = "it lies in the protected folder ";
 const char kHolds[] = "it is or holds the protected folder ";
 const char kEmptyRule[] =
     "an empty folder that this request did not make and that is not this product's own "
-    "(\"Velum\" directly in a Program Files folder): choose a new folder name, and the folder "
-    "is made for the installation";
+    "(\"Velum\" directly in a Program Files folder or a Common Files folder): choose a new "
+    "folder name, and the folder is made for the installation";
 const char kNewRule[] = "a new folder whose nearest existing folder ";
 
 // Where a writable folder would run another account's code is refused however it is
