@@ -78,20 +78,17 @@ base::Result<> HoldEntry(const base::FilePath& path, HeldFile* entry) {
   return base::Result<>();
 }
 
-// Copies the held file's content, read through its handle, to the new file `target`;
-// fails once more than `bound` bytes were read.
-base::Result<> CopyHeldFile(const HeldFile& source, int64_t bound, const base::FilePath& target) {
+// Copies the held file's content, read through its handle, to the new file `target`.
+base::Result<> CopyHeldFile(const HeldFile& source, const base::FilePath& target) {
   base::ScopedHandle output(CreateFileW(target.value().c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!output.IsValid()) return base::Failure{GetLastError(), 0, "cannot create", target};
   std::vector<char> buffer(kCopyChunk);
-  for (int64_t copied = 0;;) {
+  for (;;) {
     DWORD read = 0;
     if (!ReadFile(source.handle(), buffer.data(), kCopyChunk, &read, nullptr))
       return base::Failure{GetLastError(), 0, "cannot read", source.final_path()};
     if (read == 0) return base::Result<>();
-    copied += read;
-    if (copied > bound) return base::Failure{0, 0, "it grew past its bound", source.final_path()};
     DWORD written = 0;
     if (!WriteFile(output.Get(), buffer.data(), read, &written, nullptr))
       return base::Failure{GetLastError(), 0, "cannot write", target};
@@ -246,7 +243,8 @@ base::Result<> CopyCandidate(const HeldFile& source, SignatureRule rule, int64_t
                              const base::FilePath& copy) {
   base::Result<> result = CheckBeforeCopy(source, rule, bound);
   if (!result.ok()) return result;
-  result = CopyHeldFile(source, bound, copy);
+  // Held without write sharing since its size was read, it cannot have grown.
+  result = CopyHeldFile(source, copy);
   if (!result.ok()) base::DeleteFileBestEffort(copy, false);
   return result;
 }
@@ -379,7 +377,7 @@ base::Result<> UnpackVerifiedComponent(const HeldFile& source, const std::wstrin
                                        const base::FilePath& folder,
                                        base::ScopedHandle* installer) {
   const base::FilePath archive = folder.Append(name + kComponentArchiveSuffix);
-  base::Result<> result = CopyHeldFile(source, bounds.component_archive_bytes, archive);
+  base::Result<> result = CopyHeldFile(source, archive);
   if (!result.ok()) return result;
   // Held while it runs, though only administrators could change it.
   base::ScopedHandle hold;

@@ -253,8 +253,8 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
 
 // A component's archive runs for a bounded time: one that never ends is ended with what
 // it started, its folder removed and the component left out, and the run goes on to the
-// next. An archive that carries this product's payload, tracking data too, is never
-// started. (The test programs are unsigned: here the rule does not require signatures.)
+// next. An archive that carries this product's payload, tracking data too, or is no
+// program image, is never started. (The test programs are unsigned: here the rule does not require signatures.)
 TEST_F(TakeElevatedPackageTest, AComponentArchiveRunsBoundedAndNeverAsThisProductsInstaller) {
   ASSERT_TRUE(base::TrackDescendantProcesses());
   std::vector<DWORD> running_before;
@@ -269,20 +269,22 @@ TEST_F(TakeElevatedPackageTest, AComponentArchiveRunsBoundedAndNeverAsThisProduc
   ASSERT_EQ(static_cast<int>(tracked.size()),
             base::WriteFile(Path(L"tracked_folder").Append(L"tracked_sfx.exe"), tracked.data(),
                             static_cast<int>(tracked.size())));
+  MakeComponent(L"data_folder", {{nullptr, L"data_sfx.exe"}});
   const base::FilePath record = Path(L"started.txt");
   const testing::ScopedEnvironmentVariable recording(L"VELUM_TEST_RECORD", record.value());
   const testing::ScopedEnvironmentVariable hanging(L"VELUM_TEST_HANG", L"1");
   rule_ = SignatureRule::kNotRequired;
   bounds_.component_archive_run = base::TimeDelta::FromSeconds(2);
   base::ScopedLogCapture log;
-  ASSERT_TRUE(Take(L"hang:hang_folder|tracked:tracked_folder").ok());
+  ASSERT_TRUE(Take(L"hang:hang_folder|tracked:tracked_folder|data:data_folder").ok());
   EXPECT_EQ(L"", taken_.components);
   const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
-  ASSERT_EQ(2u, reasons.size());
+  ASSERT_EQ(3u, reasons.size());
   EXPECT_NE(std::string::npos, reasons[0].find("its archive did not end within 2000 ms"))
       << reasons[0];
   EXPECT_NE(std::string::npos, reasons[1].find("it carries this product's payload"))
       << reasons[1];
+  EXPECT_NE(std::string::npos, reasons[2].find("it is no program image")) << reasons[2];
   EXPECT_FALSE(base::PathExists(destination_.Append(L"hang_folder")));
   EXPECT_FALSE(base::PathExists(destination_.Append(L"tracked_folder")));
   std::vector<DWORD> running_after;
