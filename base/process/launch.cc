@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "base/debug/activity_tracker.h"
@@ -401,6 +402,46 @@ TerminationStatus GetProcessTerminationStatus(HANDLE process, int* exit_code) {
   }
   if (exit_code) *exit_code = static_cast<int>(code);
   return TerminationStatusFromExitCode(code);
+}
+
+bool GetJobProcessIds(HANDLE job, std::vector<DWORD>* ids) {
+  const size_t kMaxIds = 256;
+  std::vector<ULONG_PTR> buffer(kMaxIds + 2);
+  JOBOBJECT_BASIC_PROCESS_ID_LIST* list =
+      reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+  list->NumberOfAssignedProcesses = kMaxIds;
+  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
+                                 static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)), nullptr))
+    return false;
+  ids->clear();
+  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+    ids->push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+  return true;
+}
+
+bool EndJobProcesses(HANDLE job, UINT exit_code) {
+  // A process the job still lists after its end is waited for once; one that a dying
+  // process started meanwhile shows in the next round and is ended with it.
+  std::set<DWORD> ended;
+  for (;;) {
+    if (!TerminateJobObject(job, exit_code)) return false;
+    std::vector<DWORD> ids;
+    if (!GetJobProcessIds(job, &ids)) return false;
+    bool waited = false;
+    for (DWORD id : ids) {
+      if (!ended.insert(id).second) continue;
+      // Gone already when it cannot be opened, or when its id now names a process
+      // outside the job.
+      const ScopedHandle process(
+          OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+      BOOL in_job = FALSE;
+      if (process.IsValid() && IsProcessInJob(process.Get(), job, &in_job) && in_job &&
+          WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0)
+        return false;
+      waited = true;
+    }
+    if (!waited) return true;
+  }
 }
 
 }  // namespace base

@@ -115,6 +115,14 @@ TerminationStatus GetProcessTerminationStatus(HANDLE process, int* exit_code);
 // The classification of an exit code of an ended process.
 TerminationStatus TerminationStatusFromExitCode(DWORD exit_code);
 
+// The ids of the processes `job` lists (an ended one may stay listed a moment); false
+// when the job cannot be asked.
+[[nodiscard]] bool GetJobProcessIds(HANDLE job, std::vector<DWORD>* ids);
+
+// Ends every process of `job`, also those started while it is ended, with `exit_code`,
+// and returns once each has ended. False when the job cannot be ended or listed.
+[[nodiscard]] bool EndJobProcesses(HANDLE job, UINT exit_code);
+
 }  // namespace base
 
 #endif  // BASE_PROCESS_LAUNCH_H_

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "base/win/scoped_handle.h"
 
@@ -26,6 +27,10 @@ int RunTestHelper(const wchar_t* helper, const std::wstring& arguments);
 // a descendant, also once its parent has ended: this process joins a job object of its
 // own (once, for the rest of its life). False when it could not.
 [[nodiscard]] bool TrackDescendantProcesses();
+
+// The ids of the descendants counted so far that still run; false when descendants are
+// not tracked or cannot be listed.
+[[nodiscard]] bool GetRunningDescendantIds(std::vector<DWORD>* ids);
 
 // Waits until every descendant counted so far has ended, for example a backend and the
 // clean-up batch it left running. False when one still runs after |timeout_ms|, or

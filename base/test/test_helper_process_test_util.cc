@@ -1,7 +1,10 @@
 #include "base/test/test_helper_process.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
+
+#include "base/process/launch.h"
 
 namespace base {
 
@@ -53,19 +56,8 @@ ScopedHandle& DescendantsJob() {
 
 // The ids of the job's processes other than this one; false when they cannot be read.
 [[nodiscard]] bool GetDescendantIds(HANDLE job, std::vector<DWORD>* ids) {
-  const size_t kMaxIds = 256;
-  std::vector<ULONG_PTR> buffer(kMaxIds + 2);
-  JOBOBJECT_BASIC_PROCESS_ID_LIST* list =
-      reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
-  list->NumberOfAssignedProcesses = kMaxIds;
-  if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list,
-                                 static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)), nullptr))
-    return false;
-  const ULONG_PTR* listed = list->ProcessIdList;
-  ids->clear();
-  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
-    if (listed[i] != GetCurrentProcessId()) ids->push_back(static_cast<DWORD>(listed[i]));
-  }
+  if (!GetJobProcessIds(job, ids)) return false;
+  ids->erase(std::remove(ids->begin(), ids->end(), GetCurrentProcessId()), ids->end());
   return true;
 }
 
@@ -78,6 +70,19 @@ bool TrackDescendantProcesses() {
   if (!created.IsValid() || !AssignProcessToJobObject(created.Get(), GetCurrentProcess()))
     return false;
   job = std::move(created);
+  return true;
+}
+
+bool GetRunningDescendantIds(std::vector<DWORD>* ids) {
+  const ScopedHandle& job = DescendantsJob();
+  std::vector<DWORD> listed;
+  if (!job.IsValid() || !GetDescendantIds(job.Get(), &listed)) return false;
+  ids->clear();
+  for (DWORD id : listed) {
+    const ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+    if (process.IsValid() && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT)
+      ids->push_back(id);
+  }
   return true;
 }
 

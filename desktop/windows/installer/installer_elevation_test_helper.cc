@@ -12,6 +12,8 @@
 //   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
 //                                      folder's GiveInstallPermission event and waits for
 //                                      its Undo event
+//   VELUM_TEST_HANG=1                  starts a copy of itself with "--hang-child", then
+//                                      waits (as does that copy) a minute before it goes on
 // Asked "--internal-version" alone, it answers VELUM_TEST_INTERNAL_VERSION on its standard
 // output and does nothing else,
 // and, from its arguments, "--hold-file=<path>": keeps the file open without delete
@@ -102,6 +104,24 @@ int wmain(int argc, wchar_t** argv) {
     DWORD written = 0;
     return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
                      static_cast<DWORD>(text.size()), &written, nullptr) ? 0 : 94;
+  }
+  if (argc == 2 && std::wstring(argv[1]) == L"--hang-child") {
+    Sleep(kBoundMs);
+    return 0;
+  }
+  if (GetEnvironment(L"VELUM_TEST_HANG") == L"1") {
+    wchar_t own[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(own, length) + L"\" --hang-child";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child))
+      return 95;
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    Sleep(kBoundMs);
   }
   const std::wstring held = GetSwitch(argc, argv, L"hold-file");
   // Closed by the process's end.

@@ -18,6 +18,8 @@
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/pe_image.h"
+#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
@@ -51,6 +53,8 @@ const size_t kIncludePrefsBound = 64 * 1024;
 // The self-extracting archive the fetcher keeps in a component's folder, after the
 // component's name.
 const wchar_t kComponentArchiveSuffix[] = L"_sfx.exe";
+// What begins the block of data this product's installers carry after their image.
+const char kPayloadMark[] = {'V', 'L', 'M'};
 
 // `path` with its short names spelt out, as the system names an open file.
 base::FilePath LongForm(const base::FilePath& path) {
@@ -214,19 +218,42 @@ void CarryOverFetcherOutputs(const base::FilePath& user_package, ElevatedPackage
   }
 }
 
-// Copies what the held full-package installer `source` holds to `copy` in the
-// administrators' folder; the copy is removed when it cannot be made whole.
-base::Result<> CopyCandidate(const HeldFile& source, const base::FilePath& copy) {
+// Fails unless the user's file `source`, held so that nobody changes it, may be copied
+// into the administrators' folder: a file of at most `bound` bytes that passes `rule`.
+base::Result<> CheckBeforeCopy(const HeldFile& source, SignatureRule rule, int64_t bound) {
   if (source.is_directory()) return base::Failure{0, 0, "a folder", source.final_path()};
-  const base::Result<> copied = CopyHeldFile(source, copy);
-  if (!copied.ok()) base::DeleteFileBestEffort(copy, false);
-  return copied;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(source.handle(), &size))
+    return base::Failure{GetLastError(), 0, "its size cannot be read", source.final_path()};
+  if (size.QuadPart > bound) {
+    return base::Failure{0, 0,
+                         "it is larger than the " + std::to_string(bound) +
+                             " bytes taken of such a file",
+                         source.final_path()};
+  }
+  if (!CheckHeldFileSignature(source.final_path(), rule).ok())
+    return base::Failure{0, 0, "its signature does not pass the signer rule", source.final_path()};
+  return base::Result<>();
+}
+
+// Copies what the held full-package installer `source` holds to `copy` in the
+// administrators' folder once it passed CheckBeforeCopy; the copy is removed when it
+// cannot be made whole.
+base::Result<> CopyCandidate(const HeldFile& source, SignatureRule rule, int64_t bound,
+                             const base::FilePath& copy) {
+  base::Result<> result = CheckBeforeCopy(source, rule, bound);
+  if (!result.ok()) return result;
+  // Held without write sharing since its size was read, it cannot have grown.
+  result = CopyHeldFile(source, copy);
+  if (!result.ok()) base::DeleteFileBestEffort(copy, false);
+  return result;
 }
 
 // This installer's own file, when it carries a full package: read from the file its
 // image is mapped from, never from whatever now sits at the name it was started with.
 // False (the copy removed) when it cannot be held or carries none.
-bool CopyOwnPackage(PackageUnpacker* unpacker, const base::FilePath& copy) {
+bool CopyOwnPackage(PackageUnpacker* unpacker, SignatureRule rule, int64_t bound,
+                    const base::FilePath& copy) {
   HeldFile own;
   const base::Result<> held = HoldOwnImage(&own);
   if (!held.ok()) {
@@ -237,21 +264,26 @@ bool CopyOwnPackage(PackageUnpacker* unpacker, const base::FilePath& copy) {
   // Held without delete sharing, the file stays at its final path while it is read.
   if (!unpacker->CarriesPackage(own.final_path())) return false;
   LOG(INFO) << "Taking the package this installer carries, from " << own.final_path().AsUTF8();
-  return CopyCandidate(own, copy).ok();
+  const base::Result<> copied = CopyCandidate(own, rule, bound, copy);
+  if (!copied.ok()) {
+    LOG(WARNING) << "Not taking this installer's own package: "
+                 << base::DescribeFailure(copied.failure());
+  }
+  return copied.ok();
 }
 
 // Puts into `copy` the full-package installer to take the package from: this
 // installer's own file, else the first download that carries a package.
 base::Result<> CopyFullPackage(const base::FilePath& package, PackageUnpacker* unpacker,
-                               const base::FilePath& copy) {
-  if (CopyOwnPackage(unpacker, copy)) return base::Result<>();
+                               SignatureRule rule, int64_t bound, const base::FilePath& copy) {
+  if (CopyOwnPackage(unpacker, rule, bound, copy)) return base::Result<>();
   for (const base::FilePath& candidate : FullPackageCandidates(package)) {
     if (!unpacker->CarriesPackage(candidate)) continue;
     LOG(INFO) << "Taking the package from " << candidate.AsUTF8();
     HeldFile source;
     const base::Result<> held = HoldEntry(candidate, &source);
     if (!held.ok()) return held;
-    return CopyCandidate(source, copy);
+    return CopyCandidate(source, rule, bound, copy);
   }
   return base::Failure{0, 0, "no signed full-package installer carries it", package};
 }
@@ -276,12 +308,73 @@ base::Result<> UnpackVerifiedCopy(const base::FilePath& copy, SignatureRule rule
   return unpacked;
 }
 
+// Whether a block of this product's payload ("VLM", the payload, its length as u32
+// little-endian) ends at `end` of `data`.
+bool PayloadBlockEndsAt(const uint8_t* data, size_t length, uint64_t end) {
+  uint32_t size = 0;
+  return end >= 4 && base::ReadLittleEndian32(data, length, end - 4, &size) &&
+         end - 4 >= uint64_t{size} + sizeof(kPayloadMark) &&
+         base::BytesAt(data, length, end - 4 - size - sizeof(kPayloadMark), kPayloadMark,
+                       sizeof(kPayloadMark));
+}
+
+// Fails when the held program `held` carries this product's payload (a full package or
+// tracking data) where its installers carry it: at its end or right before its
+// signature. Such a file is an installer of this product, never a component's archive.
+// A file whose headers cannot be read is refused too.
+base::Result<> RefuseProductPayload(const base::ScopedHandle& held,
+                                    const base::FilePath& program) {
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(held.Get(), &size) || size.QuadPart <= 0)
+    return base::Failure{GetLastError(), 0, "it cannot be read", program};
+  const base::ScopedHandle mapping(
+      CreateFileMappingW(held.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  const base::ScopedMappedView view(
+      mapping.IsValid() ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+  if (!view.IsValid()) return base::Failure{GetLastError(), 0, "it cannot be read", program};
+  const uint8_t* data = static_cast<const uint8_t*>(view.Get());
+  const size_t length = static_cast<size_t>(size.QuadPart);
+  base::PeSecurityDirectory directory;
+  if (!base::ReadPeSecurityDirectory(data, length, &directory))
+    return base::Failure{0, 0, "it is no program image", program};
+  if (PayloadBlockEndsAt(data, length, length) ||
+      (directory.size != 0 && PayloadBlockEndsAt(data, length, directory.offset))) {
+    return base::Failure{0, 0, "it carries this product's payload: an installer, not an archive",
+                         program};
+  }
+  return base::Result<>();
+}
+
+// Runs the archive `archive` in `folder` in a job of its own and waits up to `bound` for
+// its end, with its exit code in `exit_code`. Past the bound it and the processes it
+// started are ended before this returns, so its folder can go.
+base::Result<> RunArchiveWithin(const base::FilePath& archive, const base::FilePath& folder,
+                                base::TimeDelta bound, int32_t* exit_code) {
+  const base::ScopedHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job.IsValid()) return base::Failure{GetLastError(), 0, "no job can hold its archive", archive};
+  base::LaunchOptions options;
+  // Whatever it unpacks lands in the folder only administrators can change.
+  options.current_directory = folder;
+  options.job_handle = job.Get();
+  const base::Process process = base::LaunchProcess(base::CommandLine(archive), options);
+  if (!process.IsValid())
+    return base::Failure{GetLastError(), 0, "its archive cannot be started", archive};
+  if (process.WaitForExitWithTimeout(bound, exit_code)) return base::Result<>();
+  const std::string text =
+      "its archive did not end within " + std::to_string(bound.InMilliseconds()) + " ms";
+  if (!base::EndJobProcesses(job.Get(), ERROR_TIMEOUT))
+    return base::Failure{GetLastError(), 0, text + " and cannot be ended", archive};
+  return base::Failure{0, 0, text, archive};
+}
+
 // Unpacks the component `name` into the new folder `folder` from its archive, held in
-// the user's component folder as `source`: the archive is copied there, held, checked by
-// `rule` and run there; the installer it unpacked must pass `rule` and the version floor,
-// and is held in `installer`.
+// the user's component folder as `source` and checked by CheckBeforeCopy: the archive is
+// copied there, held, checked by `rule` again, refused when it is an installer of this
+// product, and run there within `bounds`; the installer it unpacked must pass `rule` and
+// the version floor, and is held in `installer`.
 base::Result<> UnpackVerifiedComponent(const HeldFile& source, const std::wstring& name,
-                                       SignatureRule rule, const base::FilePath& folder,
+                                       SignatureRule rule, const ElevatedTakeBounds& bounds,
+                                       const base::FilePath& folder,
                                        base::ScopedHandle* installer) {
   const base::FilePath archive = folder.Append(name + kComponentArchiveSuffix);
   base::Result<> result = CopyHeldFile(source, archive);
@@ -290,15 +383,11 @@ base::Result<> UnpackVerifiedComponent(const HeldFile& source, const std::wstrin
   base::ScopedHandle hold;
   if (!HoldVerifiedProgram(archive, rule, &hold))
     return base::Failure{0, 0, "its archive does not pass the signer rule", archive};
-  base::LaunchOptions options;
-  // Whatever it unpacks lands in the folder only administrators can change.
-  options.current_directory = folder;
-  base::Process process = base::LaunchProcess(base::CommandLine(archive), options);
-  if (!process.IsValid())
-    return base::Failure{GetLastError(), 0, "its archive cannot be started", archive};
+  result = RefuseProductPayload(hold, archive);
+  if (!result.ok()) return result;
   int32_t exit_code = -1;
-  if (!process.WaitForExit(&exit_code))
-    return base::Failure{GetLastError(), 0, "the end of its archive cannot be read", archive};
+  result = RunArchiveWithin(archive, folder, bounds.component_archive_run, &exit_code);
+  if (!result.ok()) return result;
   if (exit_code != 0) {
     return base::Failure{0, 0, "its archive failed with " + std::to_string(exit_code), archive};
   }
@@ -315,7 +404,8 @@ base::Result<> UnpackVerifiedComponent(const HeldFile& source, const std::wstrin
 // `installer`.
 base::Result<base::FilePath> TakeVerifiedComponent(
     const base::FilePath& package, const std::pair<std::wstring, std::wstring>& component,
-    SignatureRule rule, const base::FilePath& destination, base::ScopedHandle* installer) {
+    SignatureRule rule, const ElevatedTakeBounds& bounds, const base::FilePath& destination,
+    base::ScopedHandle* installer) {
   const base::FilePath name(component.second);
   // The names become file and folder names here and in the install folder.
   if (!IsBareFileName(component.first) || !IsBareFileName(name.value()))
@@ -324,12 +414,13 @@ base::Result<base::FilePath> TakeVerifiedComponent(
       component.first + kComponentArchiveSuffix);
   HeldFile source;
   base::Result<> result = HoldEntry(archive, &source);
+  if (result.ok()) result = CheckBeforeCopy(source, rule, bounds.component_archive_bytes);
   if (!result.ok()) return result.failure();
   const base::FilePath folder = destination.Append(name);
   if (!CreateDirectoryW(folder.value().c_str(), nullptr)) {
     return base::Failure{GetLastError(), 0, "a folder of its name cannot be made", folder};
   }
-  result = UnpackVerifiedComponent(source, component.first, rule, folder, installer);
+  result = UnpackVerifiedComponent(source, component.first, rule, bounds, folder, installer);
   if (result.ok()) return folder;
   installer->Close();
   if (!base::DeleteFile(folder, true)) LOG(WARNING) << "Could not remove " << folder.AsUTF8();
@@ -339,13 +430,14 @@ base::Result<base::FilePath> TakeVerifiedComponent(
 // Makes the components `components` names beside `package` whose archives pass the
 // signer rule, holding their installers in `held`; the value naming those made.
 std::wstring TakeComponents(const base::FilePath& package, const std::wstring& components,
-                            SignatureRule rule, const base::FilePath& destination,
+                            SignatureRule rule, const ElevatedTakeBounds& bounds,
+                            const base::FilePath& destination,
                             std::vector<base::ScopedHandle>* held) {
   std::wstring taken;
   for (const auto& component : SplitComponentList(components)) {
     base::ScopedHandle installer;
     const base::Result<base::FilePath> folder =
-        TakeVerifiedComponent(package, component, rule, destination, &installer);
+        TakeVerifiedComponent(package, component, rule, bounds, destination, &installer);
     // A component left out never fails the installation.
     if (!folder.ok()) {
       LOG(ERROR) << "Leaving out the component " << base::WideToUTF8(component.first) << ": "
@@ -373,9 +465,18 @@ std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package)
 base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wstring& components,
                                    SignatureRule rule, PackageUnpacker* unpacker,
                                    const base::FilePath& destination, ElevatedPackage* taken) {
+  return TakeElevatedPackage(package, components, rule, unpacker, destination,
+                             ElevatedTakeBounds(), taken);
+}
+
+base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wstring& components,
+                                   SignatureRule rule, PackageUnpacker* unpacker,
+                                   const base::FilePath& destination,
+                                   const ElevatedTakeBounds& bounds, ElevatedPackage* taken) {
   if (!unpacker) return base::Failure{0, 0, "nothing here can unpack a package", package};
   const base::FilePath copy = destination.Append(kFullPackageName);
-  base::Result<> result = CopyFullPackage(package, unpacker, copy);
+  base::Result<> result =
+      CopyFullPackage(package, unpacker, rule, bounds.full_package_bytes, copy);
   if (!result.ok()) return result;
   taken->folder = destination.Append(package.StripTrailingSeparators().BaseName());
   result = UnpackVerifiedCopy(copy, rule, unpacker, destination, taken->folder);
@@ -383,7 +484,7 @@ base::Result<> TakeElevatedPackage(const base::FilePath& package, const std::wst
   if (!result.ok()) return result;
   CarryOverFetcherOutputs(package, taken);
   taken->components =
-      TakeComponents(package, components, rule, destination, &taken->component_programs);
+      TakeComponents(package, components, rule, bounds, destination, &taken->component_programs);
   return base::Result<>();
 }
 

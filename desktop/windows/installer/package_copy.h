@@ -4,13 +4,17 @@
 // beside the package folder), copied through held handles into a folder only
 // administrators can change, and there, held, checked by the signer rule of what an
 // elevated installer starts and by the version floor (no older than this installer), then
-// unpacked. Of what the front end's fetchers added to the package folder, the welcome
+// unpacked. Nothing reaches that folder before the signer rule held on the user's file,
+// held, nor a file larger than its kind's bound. Of what the front end's fetchers added to
+// the package folder, the welcome
 // address (only a web page's) and the tracking data are carried over as bounded data; the
 // preference overrides are left out. A component's folder is made there from its archive
 // alone, the self-extracting "<name>_sfx.exe" the fetcher keeps in the component's folder
-// beside the package: copied held, checked by the signer rule and run there; a component
-// whose archive is missing or fails, or whose installer fails the signer rule or the
-// version floor, is left out.
+// beside the package: copied held, checked by the signer rule and run there, in a job of
+// its own, for a bounded time (an archive that carries this product's payload, such as
+// its own installer, never runs); a component whose archive is missing, fails or outlives
+// that time (it and what it started are ended), or whose installer fails the signer rule
+// or the version floor, is left out.
 //
 //   AdminOnlyFolder folder;
 //   ElevatedPackage package;
@@ -21,11 +25,14 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_COPY_H_
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/result.h"
+#include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 
@@ -66,14 +73,33 @@ struct ElevatedPackage {
   int partner_files_left_out = 0;
 };
 
+// What the elevated side takes at most of files a standard user could have placed.
+struct ElevatedTakeBounds {
+  // A full-package installer: a browser's is 100 to 150 MB, so this leaves several times
+  // its growth.
+  int64_t full_package_bytes = int64_t{1} << 30;
+  // A component's self-extracting archive: a companion program's is a few MB to some
+  // tens of MB.
+  int64_t component_archive_bytes = int64_t{256} << 20;
+  // How long a component's archive may run: one unpacks in seconds, also on a slow disk.
+  base::TimeDelta component_archive_run = base::TimeDelta::FromSeconds(5 * 60);
+};
+
 // Fills `destination` (a new folder only administrators can change) with the package
 // of the user's package folder `package` as described above. Fails, with the reason,
-// when no candidate carries a package, or the copy fails `rule`, is older than this
-// installer, or cannot be unpacked.
+// when no candidate carries a package, or it is larger than its bound, fails `rule`, is
+// older than this installer, or cannot be unpacked.
 [[nodiscard]] base::Result<> TakeElevatedPackage(const base::FilePath& package,
                                                  const std::wstring& components,
                                                  SignatureRule rule, PackageUnpacker* unpacker,
                                                  const base::FilePath& destination,
+                                                 ElevatedPackage* taken);
+// The same within `bounds` rather than the product's.
+[[nodiscard]] base::Result<> TakeElevatedPackage(const base::FilePath& package,
+                                                 const std::wstring& components,
+                                                 SignatureRule rule, PackageUnpacker* unpacker,
+                                                 const base::FilePath& destination,
+                                                 const ElevatedTakeBounds& bounds,
                                                  ElevatedPackage* taken);
 
 }  // namespace installer

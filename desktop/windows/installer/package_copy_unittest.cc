@@ -1,7 +1,9 @@
 #include "desktop/windows/installer/package_copy.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -9,10 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/log_capture_test_util.h"
+#include "base/test/test_helper_process.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/package_fetcher/full_package_unpacker.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
@@ -20,6 +24,35 @@
 
 namespace installer {
 namespace {
+
+// Stands in for a test data name: a sparse file of 3 GiB (a few KiB on disk).
+const char kSparse[] = "sparse";
+
+// Makes `path` a sparse file of `size` bytes that begins with `head` and ends with `tail`.
+void MakeSparse(const base::FilePath& path, int64_t size, const std::string& head,
+                const std::string& tail) {
+  base::ScopedHandle file(CreateFileW(path.value().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.IsValid());
+  DWORD returned = 0;
+  ASSERT_TRUE(DeviceIoControl(file.Get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned,
+                              nullptr));
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &written,
+                        nullptr));
+  LARGE_INTEGER at = {};
+  at.QuadPart = size - static_cast<int64_t>(tail.size());
+  ASSERT_TRUE(SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(WriteFile(file.Get(), tail.data(), static_cast<DWORD>(tail.size()), &written,
+                        nullptr));
+  ASSERT_TRUE(SetEndOfFile(file.Get()));
+}
+
+// The block this product's installers carry after their image, holding `payload`.
+std::string PayloadBlock(const std::string& payload) {
+  const uint32_t size = static_cast<uint32_t>(payload.size());
+  return "VLM" + payload + std::string(reinterpret_cast<const char*>(&size), sizeof(size));
+}
 
 // The elevated road's package, from the signed download beside the user's package folder,
 // decided by a signed build's rule.
@@ -48,7 +81,9 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
     ASSERT_TRUE(base::CreateDirectory(Path(folder)));
     for (const auto& file : files) {
       const base::FilePath target = Path(folder).Append(file.second);
-      if (file.first) {
+      if (file.first == kSparse) {
+        MakeSparse(target, int64_t{3} << 30, "MZ", "");
+      } else if (file.first) {
         ASSERT_TRUE(base::CopyFile(testing::TestDataPath(file.first), target));
       } else {
         ASSERT_EQ(4, base::WriteFile(target, "data", 4));
@@ -59,35 +94,71 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
   base::Result<> Take(const std::wstring& components) {
     taken_ = ElevatedPackage();
     EXPECT_TRUE(base::DeleteFile(destination_, true) && base::CreateDirectory(destination_));
-    return TakeElevatedPackage(package_, components, SignatureRule::kRequired, &unpacker_,
-                               destination_, &taken_);
+    return TakeElevatedPackage(package_, components, rule_, &unpacker_, destination_, bounds_,
+                               &taken_);
+  }
+
+  // Whether nothing is left in the administrators' folder.
+  bool DestinationIsEmpty() {
+    return base::FileEnumerator(destination_, base::FileEnumerator::FILES |
+                                                  base::FileEnumerator::DIRECTORIES)
+        .Next()
+        .empty();
   }
 
   base::FilePath package_;
   base::FilePath destination_;
+  SignatureRule rule_ = SignatureRule::kRequired;
+  ElevatedTakeBounds bounds_;
   FullPackageUnpacker unpacker_;
   ElevatedPackage taken_;
 };
 
-// A download that fails the signer rule is refused before anything of it runs: not even
-// to be asked its version.
-TEST_F(TakeElevatedPackageTest, ADownloadFailingTheSignerRuleIsNeverStarted) {
-  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"),
-                             base::FilePath(package_.value() + L"_0.exe")));
+// A download that fails the signer rule, or is larger than a full package's bound, is
+// refused on the user's file before anything of it is copied into the administrators'
+// folder or runs: not even to be asked its version.
+TEST_F(TakeElevatedPackageTest, ADownloadFailingTheSignerRuleOrItsBoundIsNeverCopied) {
+  const base::FilePath download(package_.value() + L"_0.exe");
+  const struct {
+    const char* name;
+    bool sparse;  // else the unsigned installer of the test package
+    std::string reason;
+  } cases[] = {
+      {"an unsigned download", false, "its signature does not pass the signer rule"},
+      {"a sparse download of 2 GiB", true, "it is larger than the 1073741824 bytes"},
+  };
   const base::FilePath record = Path(L"started.txt");
-  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", record.value().c_str());
-  const base::Result<> result = Take(L"");
-  SetEnvironmentVariableW(L"VELUM_STUB_RECORD", nullptr);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ("its signature does not pass the signer rule", result.failure().text);
-  EXPECT_FALSE(base::PathExists(record));
+  const testing::ScopedEnvironmentVariable recording(L"VELUM_STUB_RECORD", record.value());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.sparse) {
+      std::string image;
+      ASSERT_TRUE(base::ReadFileToString(testing::TestDataPath("signing/package_unsigned.exe"),
+                                         &image));
+      // The largest file the payload reader maps.
+      MakeSparse(download, 0x7FFFFFFF, image, PayloadBlock("7z\xBC\xAF\x27\x1C"));
+    } else {
+      ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"), download));
+    }
+    ASSERT_TRUE(unpacker_.CarriesPackage(download));
+    const base::Result<> result = Take(L"");
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(0u, result.failure().text.find(c.reason)) << result.failure().text;
+    EXPECT_EQ(0, base::FilePath::CompareIgnoreCase(download.value(),
+                                                   result.failure().path.value()));
+    EXPECT_TRUE(DestinationIsEmpty());
+    EXPECT_FALSE(base::PathExists(record));
+  }
 }
 
 // A component's folder is made from its signed archive alone, run in the administrators'
 // folder: nothing else the user's folder holds (a manifest, a script, .NET settings beside
 // a signed installer) reaches it. A component whose archive is missing or fails, or whose
-// installer fails the signer rule or the version floor, is left out with its reason; one
-// that fails the signer rule is never started to tell its version.
+// installer fails the signer rule or the version floor, is left out with its reason. An
+// archive over its bound or failing the signer rule is refused on the user's file, before
+// anything of it is copied; one that carries this product's payload (its own installer)
+// never runs, and an installer that fails the signer rule is never started to tell its
+// version.
 TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
   const std::wstring unsigned_installer = testing::TestDataPath("signing/unsigned.exe").value();
   const std::vector<std::pair<const char*, const wchar_t*>> user_written = {
@@ -102,20 +173,30 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
     const wchar_t* stub_variable;  // of the stand-in archive and installer; null: none
     std::wstring stub_value;
     std::string left_out;  // empty: taken
+    const char* never_started;  // a program the run must not start; null: none
+    bool refused_on_users_file;
   } cases[] = {
-      {"user files beside a signed installer", user_written, nullptr, L"", ""},
-      {"only the archive", {{"signing/signed.exe", L"suite_sfx.exe"}}, nullptr, L"", ""},
+      {"user files beside a signed installer", user_written, nullptr, L"", "", nullptr, false},
+      {"only the archive", {{"signing/signed.exe", L"suite_sfx.exe"}}, nullptr, L"", "", nullptr,
+       false},
       {"no archive", {{"signing/signed.exe", L"suite_installer.exe"}}, nullptr, L"",
-       "it cannot be held"},
+       "it cannot be held", nullptr, true},
       {"an unsigned archive", {{"signing/unsigned.exe", L"suite_sfx.exe"}}, nullptr, L"",
-       "its archive does not pass the signer rule"},
+       "its signature does not pass the signer rule", nullptr, true},
+      {"a sparse archive of 3 GiB", {{kSparse, L"suite_sfx.exe"}}, nullptr, L"",
+       "it is larger than the 268435456 bytes", nullptr, true},
+      {"this product's own installer as the archive",
+       {{"signing/package_signed.exe", L"suite_sfx.exe"}}, nullptr, L"",
+       "it carries this product's payload", "suite_sfx.exe", false},
       {"an archive that fails", {{"signing/signed.exe", L"suite_sfx.exe"}},
-       L"VELUM_STUB_SFX_EXIT_CODE", L"3", "its archive failed with 3"},
+       L"VELUM_STUB_SFX_EXIT_CODE", L"3", "its archive failed with 3", nullptr, false},
       {"an unsigned installer unpacked", {{"signing/signed.exe", L"suite_sfx.exe"}},
        L"VELUM_STUB_SFX_INSTALLER", unsigned_installer,
-       "the installer its archive unpacked does not pass the signer rule"},
+       "the installer its archive unpacked does not pass the signer rule", "suite_installer.exe",
+       false},
       {"an installer older than this installer", {{"signing/signed.exe", L"suite_sfx.exe"}},
-       L"VELUM_STUB_COMPONENT_VERSION", L"1.0", "its version (1.0) is not at least"},
+       L"VELUM_STUB_COMPONENT_VERSION", L"1.0", "its version (1.0) is not at least", nullptr,
+       false},
   };
   const base::FilePath record = Path(L"started.txt");
   const testing::ScopedEnvironmentVariable recording(L"VELUM_STUB_RECORD", record.value());
@@ -135,10 +216,13 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
       EXPECT_FALSE(base::PathExists(made));
       ASSERT_EQ(1u, reasons.size());
       EXPECT_NE(std::string::npos, reasons[0].find(c.left_out)) << reasons[0];
+      // The reason names the file refused: the user's, or the copy.
+      EXPECT_EQ(c.refused_on_users_file,
+                reasons[0].find(destination_.AsUTF8()) == std::string::npos)
+          << reasons[0];
       std::string started;
-      if (c.left_out.find("signer rule") != std::string::npos &&
-          base::ReadFileToString(record, &started)) {
-        EXPECT_EQ(std::string::npos, started.find("suite_installer.exe")) << started;
+      if (c.never_started && base::ReadFileToString(record, &started)) {
+        EXPECT_EQ(std::string::npos, started.find(c.never_started)) << started;
       }
       continue;
     }
@@ -165,6 +249,54 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
     EXPECT_NE(std::string::npos, reasons[i].find("not a plain name")) << reasons[i];
   EXPECT_NE(std::string::npos, reasons[3].find("a folder of its name cannot be made"));
   EXPECT_TRUE(base::PathExists(taken_.folder.Append(L"files_list")));
+}
+
+// A component's archive runs for a bounded time: one that never ends is ended with what
+// it started, its folder removed and the component left out, and the run goes on to the
+// next. An archive that carries this product's payload, tracking data too, or is no
+// program image, is never started. (The test programs are unsigned: here the rule does not require signatures.)
+TEST_F(TakeElevatedPackageTest, AComponentArchiveRunsBoundedAndNeverAsThisProductsInstaller) {
+  ASSERT_TRUE(base::TrackDescendantProcesses());
+  std::vector<DWORD> running_before;
+  ASSERT_TRUE(base::GetRunningDescendantIds(&running_before));
+  const base::FilePath helper(base::TestExeSibling(L"installer_elevation_test_helper.exe"));
+  MakeComponent(L"hang_folder", {});
+  ASSERT_TRUE(base::CopyFile(helper, Path(L"hang_folder").Append(L"hang_sfx.exe")));
+  std::string tracked;
+  ASSERT_TRUE(base::ReadFileToString(helper, &tracked));
+  tracked += PayloadBlock("tracking data");
+  MakeComponent(L"tracked_folder", {});
+  ASSERT_EQ(static_cast<int>(tracked.size()),
+            base::WriteFile(Path(L"tracked_folder").Append(L"tracked_sfx.exe"), tracked.data(),
+                            static_cast<int>(tracked.size())));
+  MakeComponent(L"data_folder", {{nullptr, L"data_sfx.exe"}});
+  const base::FilePath record = Path(L"started.txt");
+  const testing::ScopedEnvironmentVariable recording(L"VELUM_TEST_RECORD", record.value());
+  const testing::ScopedEnvironmentVariable hanging(L"VELUM_TEST_HANG", L"1");
+  rule_ = SignatureRule::kNotRequired;
+  bounds_.component_archive_run = base::TimeDelta::FromSeconds(2);
+  base::ScopedLogCapture log;
+  ASSERT_TRUE(Take(L"hang:hang_folder|tracked:tracked_folder|data:data_folder").ok());
+  EXPECT_EQ(L"", taken_.components);
+  const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
+  ASSERT_EQ(3u, reasons.size());
+  EXPECT_NE(std::string::npos, reasons[0].find("its archive did not end within 2000 ms"))
+      << reasons[0];
+  EXPECT_NE(std::string::npos, reasons[1].find("it carries this product's payload"))
+      << reasons[1];
+  EXPECT_NE(std::string::npos, reasons[2].find("it is no program image")) << reasons[2];
+  EXPECT_FALSE(base::PathExists(destination_.Append(L"hang_folder")));
+  EXPECT_FALSE(base::PathExists(destination_.Append(L"tracked_folder")));
+  std::vector<DWORD> running_after;
+  ASSERT_TRUE(base::GetRunningDescendantIds(&running_after));
+  for (DWORD id : running_after) {
+    EXPECT_NE(running_before.end(), std::find(running_before.begin(), running_before.end(), id))
+        << "still running: " << id;
+  }
+  std::string started;
+  if (base::ReadFileToString(record, &started)) {
+    EXPECT_EQ(std::string::npos, started.find("tracked_sfx.exe")) << started;
+  }
 }
 
 // The preference overrides beside the package would become every account's defaults, and

@@ -93,14 +93,22 @@ base::Result<base::FilePath> HoldVerifiedProgramAtFinalPath(const base::FilePath
     hold->Close();
     return base::Failure{final_path.failure().error, 0, "its final path is unknown", program};
   }
-  std::string error;
-  if (AreSignaturesRequired(rule) && !VerifyFileSignature(final_path.value(), &error)) {
-    LOG(ERROR) << "Not running " << program.AsUTF8() << ": its signature does not verify. "
-               << error;
+  const base::Result<> verified = CheckHeldFileSignature(final_path.value(), rule);
+  if (!verified.ok()) {
     hold->Close();
-    return base::Failure{0, 0, "its signature does not verify", program};
+    return base::Failure{0, 0, verified.failure().text, program};
   }
   return final_path;
+}
+
+base::Result<> CheckHeldFileSignature(const base::FilePath& final_path, SignatureRule rule) {
+  std::string error;
+  if (AreSignaturesRequired(rule) && !VerifyFileSignature(final_path, &error)) {
+    LOG(ERROR) << "Not taking " << final_path.AsUTF8() << ": its signature does not verify. "
+               << error;
+    return base::Failure{0, 0, "its signature does not verify", final_path};
+  }
+  return base::Result<>();
 }
 
 base::Result<> HoldOwnImage(HeldFile* image) {

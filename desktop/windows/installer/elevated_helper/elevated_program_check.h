@@ -25,6 +25,11 @@ namespace installer {
                                        base::ScopedHandle* hold);
 [[nodiscard]] bool HoldVerifiedProgram(const base::FilePath& program, base::ScopedHandle* hold);
 
+// Whether the file at `final_path`, which the caller holds so that nobody writes, renames
+// or deletes it, passes `rule`; the reason logged when it does not.
+[[nodiscard]] base::Result<> CheckHeldFileSignature(const base::FilePath& final_path,
+                                                    SignatureRule rule);
+
 // As above, and the held file's final path (links resolved): the path to start, since the
 // folders on `program`'s way may lead elsewhere once the file is held.
 [[nodiscard]] base::Result<base::FilePath> HoldVerifiedProgramAtFinalPath(
