@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 #include "desktop/windows/installer/ui/list_keys.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -464,7 +465,11 @@ void InstallerOptionsPanel::BrowseForFolder() {
   info.ulFlags = 0x51;  // file-system folders only, new dialog style, edit box
   info.lpfn = SelectStartFolder;
   info.lParam = reinterpret_cast<LPARAM>(start.c_str());
-  const base::ScopedCoTaskMem<ITEMIDLIST_ABSOLUTE> selection(SHBrowseForFolderW(&info));
+  base::ScopedCoTaskMem<ITEMIDLIST_ABSOLUTE> selection;
+  {
+    const ModalBoxKeys keys(dialog_);
+    selection.Reset(SHBrowseForFolderW(&info));
+  }
   if (!selection.IsValid()) return;
   std::wstring chosen = GetFolderPath(selection.Get());
   if (chosen.empty()) return;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
@@ -89,6 +91,7 @@ class InstallerWindowTest : public ::testing::Test {
     settings_.reset();
     testing::PumpPendingMessages();
     SetCurrentLanguageId(previous_language_);
+    SetKeyClockForTesting(nullptr);
   }
 
   void Open(bool uninstall, bool run_immediately) {
@@ -1105,6 +1108,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   };
   Open(false, false);
   dispatcher.SetActiveDialog(dialog());
+  SetForegroundWindow(dialog());
   HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
   const int kControls[] = {W::TERMS_AGREEMENT, W::OPTIONS_BUTTON, W::BACK_BUTTON};
   const W::Page kNext[] = {W::PAGE_TOS, W::PAGE_OPTIONS, W::PAGE_WELCOME};
@@ -1146,6 +1150,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(W::ACCEPT_BUTTON, BN_CLICKED),
                reinterpret_cast<LPARAM>(accept));
   EnableWindow(accept, TRUE);
+  SetFocus(accept);
   // Space held onto Accept past the double-click time: its repeats never push it.
   for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
     MSG message = {accept, kind, VK_SPACE, 1 | (1 << 30) | (kind == WM_KEYUP ? 1u << 31 : 0),
@@ -1193,6 +1198,71 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     const size_t length = GetControlText(options(), W::PATH_BOX).size();
     hold(path, VK_SPACE);
     EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
+  }
+  // The rows below read the times of pages and boxes from a clock of their own; each
+  // starts on its page shown long before.
+  static DWORD s_now = 0;
+  SetKeyClockForTesting([]() { return s_now; });
+  const DWORD kDoubleClick = GetDoubleClickTime();
+  // A message at |to| (the focus when null) with its time, handed on as the run loop
+  // does, then what it posted (its characters).
+  auto send = [&](HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time) {
+    MSG message = {to ? to : GetFocus(), kind, code, data, time, {}};
+    ASSERT_TRUE(message.hwnd);
+    if (dispatcher.Dispatch(message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    RunPostedMessages(&dispatcher);
+  };
+  auto press = [&](WPARAM code, DWORD time) {
+    send(nullptr, WM_KEYDOWN, code, 1, time);
+    send(nullptr, WM_KEYUP, code, 1 | (1 << 30) | (1u << 31), time + 60);
+  };
+  // The question asked by Escape and answered No (by the test's box, at once): a second
+  // press 40 ms after, or just short of the double-click time, leaves the page behind it
+  // alone; one begun exactly the double-click time after the box closed acts once.
+  auto answered_then = [&](WPARAM code) {
+    return [&, code]() {
+      press(VK_ESCAPE, s_now);
+      EXPECT_EQ(1u, boxes_.size());
+      for (DWORD after : {DWORD{40}, kDoubleClick - 1, kDoubleClick}) press(code, s_now + after);
+    };
+  };
+  const struct {
+    const char* name;
+    bool uninstall;
+    W::Page page;
+    std::function<void()> act;
+    W::Page page_after;
+    size_t accepted;
+  } kRows[] = {
+      {"welcome: No, Enter", false, W::PAGE_WELCOME, answered_then(VK_RETURN), W::PAGE_WELCOME, 1},
+      {"welcome: No, Space", false, W::PAGE_WELCOME, answered_then(VK_SPACE), W::PAGE_WELCOME, 1},
+      {"options: No, Enter", false, W::PAGE_OPTIONS, answered_then(VK_RETURN), W::PAGE_OPTIONS, 1},
+      {"options: No, Space", false, W::PAGE_OPTIONS, answered_then(VK_SPACE), W::PAGE_OPTIONS, 1},
+      {"error: No, Enter", false, W::PAGE_ERROR, answered_then(VK_RETURN), W::PAGE_ERROR, 1},
+      {"error: No, Space", false, W::PAGE_ERROR, answered_then(VK_SPACE), W::PAGE_ERROR, 1},
+      {"uninstall: No, Enter", true, W::PAGE_UNINSTALL, answered_then(VK_RETURN), W::PAGE_UNINSTALL, 1},
+      {"uninstall: No, Space", true, W::PAGE_UNINSTALL, answered_then(VK_SPACE), W::PAGE_UNINSTALL, 1},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    if (settings_->flag(Settings::UNINSTALL_FLAG) != row.uninstall) {
+      window_.reset();
+      Open(row.uninstall, false);
+      dispatcher.SetActiveDialog(dialog());
+      SetForegroundWindow(dialog());
+    }
+    s_now += 100000;
+    window_->SetPage(W::PAGE_PROGRESS);
+    window_->SetPage(row.page);
+    s_now += 10 * kDoubleClick;
+    delegate_.calls.clear();
+    boxes_.clear();
+    row.act();
+    EXPECT_EQ(row.page_after, window_->page());
+    EXPECT_EQ(row.accepted, delegate_.calls.size());
   }
 }
 

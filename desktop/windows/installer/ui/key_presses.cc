@@ -12,12 +12,23 @@ const int kMostKeysTypedAhead = 1024;
 // one of the messages' times).
 thread_local HWND g_page_dialog = nullptr;
 thread_local DWORD g_page_shown_at = 0;
+DWORD (*g_clock)() = nullptr;
+
+DWORD Now() { return g_clock ? g_clock() : GetTickCount(); }
 
 // Space types a blank into an editable text; everywhere else it presses or follows.
 bool TypesText(HWND target) {
   if (!target) return false;
   const LRESULT code = SendMessageW(target, WM_GETDLGCODE, VK_SPACE, 0);
   return (code & DLGC_HASSETSEL) && !(GetWindowLongPtrW(target, GWL_STYLE) & ES_READONLY);
+}
+
+// The box's own loop offers its messages to the dialog manager through this filter: a key
+// held since before the box opened (Enter on Cancel) would answer it with its default, Yes.
+LRESULT CALLBACK FilterBoxMessages(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == MSGF_DIALOGBOX && IsRepeatOfActingKey(*reinterpret_cast<const MSG*>(lparam)))
+    return 1;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 }  // namespace
@@ -45,7 +56,7 @@ void NotePageShown(HWND dialog) {
        ++i) {
   }
   g_page_dialog = dialog;
-  g_page_shown_at = GetTickCount();
+  g_page_shown_at = Now();
 }
 
 bool IsPressBeforePageSeen(const MSG& message) {
@@ -67,5 +78,18 @@ bool IsPressBeforePageSeen(const MSG& message) {
                                     reinterpret_cast<LPARAM>(&message));
   return (code & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_DEFPUSHBUTTON)) == 0;
 }
+
+ModalBoxKeys::ModalBoxKeys(HWND dialog)
+    : dialog_(dialog),
+      filter_(SetWindowsHookExW(WH_MSGFILTER, FilterBoxMessages, nullptr, GetCurrentThreadId())) {}
+
+ModalBoxKeys::~ModalBoxKeys() {
+  filter_.Reset();
+  // Whatever closed the box (an answer, the run ending), the focus goes back to the page,
+  // where a second press of the answer's key would land on the default button.
+  NotePageShown(dialog_);
+}
+
+void SetKeyClockForTesting(DWORD (*clock)()) { g_clock = clock; }
 
 }  // namespace installer

@@ -3,14 +3,19 @@
 // lParam set) to whatever has the focus by then, which after a page change is the new
 // page's Accept; keys queued while a page was not yet shown were meant for the one before;
 // and a second press soon after the page showed (a double Enter) was meant for it too.
+// A modal box the wizard shows (a question, the folder browser) counts the same way: the
+// second press of an answer was meant for the box, not for the page behind it.
 //
 //   if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message))
 //     return;                                   // before IsDialogMessageW
 //   NotePageShown(dialog);                      // as a page is shown
+//   { ModalBoxKeys keys(dialog); MessageBoxW(dialog, ...); }
 #ifndef DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 #define DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 
 #include <windows.h>
+
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 
@@ -31,6 +36,23 @@ void NotePageShown(HWND dialog);
 // dialog that showed a page last, begun (by its own time) less than the double-click time
 // after the page was shown: the user could not have seen the page yet.
 [[nodiscard]] bool IsPressBeforePageSeen(const MSG& message);
+
+// For the life of a modal box that |dialog| shows: the box's own loop drops what the run
+// loop's dispatcher drops; as the box closes, the page behind it counts as shown again.
+class ModalBoxKeys {
+ public:
+  explicit ModalBoxKeys(HWND dialog);
+  ModalBoxKeys(const ModalBoxKeys&) = delete;
+  ModalBoxKeys& operator=(const ModalBoxKeys&) = delete;
+  ~ModalBoxKeys();
+
+ private:
+  const HWND dialog_;
+  base::ScopedHook filter_;
+};
+
+// Tests: the clock the times of pages and boxes are read from (null: GetTickCount).
+void SetKeyClockForTesting(DWORD (*clock)());
 
 }  // namespace installer
 
