@@ -1229,6 +1229,24 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       for (DWORD after : {DWORD{40}, kDoubleClick - 1, kDoubleClick}) press(code, s_now + after);
     };
   };
+  // A key held across a page that comes back (the error page after a retry, the welcome
+  // page after Back) acts once: its repeats, as system keys or as characters, would press
+  // the mnemonic's button on the page again.
+  auto held_across = [&](WPARAM code, bool alt, W::Page back) {
+    return [&, code, alt, back]() {
+      const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+      const LPARAM data = 1 | static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC)) << 16 |
+                          (alt ? 1 << 29 : 0);
+      const size_t pages = PageSequence().size();
+      send(nullptr, down, code, data, s_now);
+      EXPECT_EQ(back == W::PAGE_ERROR ? 1u : 0u, delegate_.calls.size());
+      EXPECT_EQ(pages + (back == W::PAGE_ERROR ? 0 : 1), PageSequence().size());
+      window_->SetPage(W::PAGE_PROGRESS);
+      window_->SetPage(back);
+      for (DWORD i = 1; i < 4; ++i) send(nullptr, down, code, data | (1 << 30), s_now + i * kDoubleClick);
+      send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, code, data | (1 << 30) | (1u << 31), s_now + 4 * kDoubleClick);
+    };
+  };
   const struct {
     const char* name;
     bool uninstall;
@@ -1245,6 +1263,9 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       {"error: No, Space", false, W::PAGE_ERROR, answered_then(VK_SPACE), W::PAGE_ERROR, 1},
       {"uninstall: No, Enter", true, W::PAGE_UNINSTALL, answered_then(VK_RETURN), W::PAGE_UNINSTALL, 1},
       {"uninstall: No, Space", true, W::PAGE_UNINSTALL, answered_then(VK_SPACE), W::PAGE_UNINSTALL, 1},
+      {"error: Alt+R held", false, W::PAGE_ERROR, held_across('R', true, W::PAGE_ERROR), W::PAGE_ERROR, 1},
+      {"error: R held", false, W::PAGE_ERROR, held_across('R', false, W::PAGE_ERROR), W::PAGE_ERROR, 1},
+      {"welcome: Alt+O held", false, W::PAGE_WELCOME, held_across('O', true, W::PAGE_WELCOME), W::PAGE_WELCOME, 0},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
@@ -1254,6 +1275,8 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       dispatcher.SetActiveDialog(dialog());
       SetForegroundWindow(dialog());
     }
+    // The mnemonics of the English texts.
+    settings_->SetInstallLanguage(L"en-US");
     s_now += 100000;
     window_->SetPage(W::PAGE_PROGRESS);
     window_->SetPage(row.page);

@@ -16,7 +16,8 @@ DWORD (*g_clock)() = nullptr;
 
 DWORD Now() { return g_clock ? g_clock() : GetTickCount(); }
 
-// Space types a blank into an editable text; everywhere else it presses or follows.
+// A character types into an editable text; everywhere else Space presses or follows, and
+// another character presses the button whose mnemonic it is.
 bool TypesText(HWND target) {
   if (!target) return false;
   const LRESULT code = SendMessageW(target, WM_GETDLGCODE, VK_SPACE, 0);
@@ -36,7 +37,20 @@ LRESULT CALLBACK FilterBoxMessages(int code, WPARAM wparam, LPARAM lparam) {
 bool IsKeyRepeat(LPARAM key_data) { return (key_data & kPreviousKeyStateDown) != 0; }
 
 bool IsRepeatOfActingKey(const MSG& message) {
-  if (message.message != WM_KEYDOWN || !IsKeyRepeat(message.lParam)) return false;
+  if (!IsKeyRepeat(message.lParam)) return false;
+  switch (message.message) {
+    case WM_SYSKEYDOWN:
+    case WM_SYSCHAR:
+      // Alt and a mnemonic presses its button, Alt+F4 asks, Alt+Down opens a list.
+      return true;
+    case WM_CHAR:
+      // A character where no text takes it is a mnemonic too.
+      return !TypesText(message.hwnd);
+    case WM_KEYDOWN:
+      break;
+    default:
+      return false;
+  }
   switch (message.wParam) {
     case VK_RETURN:
     case VK_ESCAPE:

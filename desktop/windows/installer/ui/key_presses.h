@@ -1,8 +1,9 @@
 // A key that presses a button or follows a link acts once per press, and on the page the
-// user saw when pressing it. A held key sends its WM_KEYDOWN again and again (bit 30 of
-// lParam set) to whatever has the focus by then, which after a page change is the new
-// page's Accept; keys queued while a page was not yet shown were meant for the one before;
-// and a second press soon after the page showed (a double Enter) was meant for it too.
+// user saw when pressing it. A held key sends its WM_KEYDOWN or WM_SYSKEYDOWN and their
+// characters again and again (bit 30 of lParam set) to whatever has the focus by then,
+// which after a page change is the new page's Accept or mnemonic; keys queued while a
+// page was not yet shown were meant for the one before; and a second press soon after the
+// page showed (a double Enter) was meant for it too.
 // A modal box the wizard shows (a question, the folder browser) counts the same way: the
 // second press of an answer was meant for the box, not for the page behind it.
 //
@@ -22,9 +23,9 @@ namespace installer {
 // Whether a WM_KEYDOWN's |key_data| (its lParam) is the auto-repeat of a held key.
 [[nodiscard]] bool IsKeyRepeat(LPARAM key_data);
 
-// Whether |message| repeats a held Enter, Escape or Space that would press, follow or ask
-// again: every repeat of Enter and Escape, and of Space unless it types into a text the
-// user can edit.
+// Whether |message| repeats a held key that would press, follow or ask again: every repeat
+// of Enter, Escape and of a system key (Alt held) or its character, and of Space or
+// another character unless it types into a text the user can edit.
 [[nodiscard]] bool IsRepeatOfActingKey(const MSG& message);
 
 // As |dialog| shows a page: drops the key messages queued for this thread (pressed before
