@@ -1247,6 +1247,37 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, code, data | (1 << 30) | (1u << 31), s_now + 4 * kDoubleClick);
     };
   };
+  // The mode or the folder list opened by key (a folder typed first) and moved by Down,
+  // which applies and counts at once: Escape puts back what the settings had when it
+  // opened, the typed text too; Enter keeps the new entry.
+  auto browse_list = [&](int id, WPARAM close) {
+    return [&, id, close]() {
+      SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+      HWND box = GetDlgItem(options(), id);
+      const std::wstring typed = scratch_.path().Append(L"Typed Velum").value();
+      if (id == W::PATH_BOX) testing::TypeComboText(options(), id, typed);
+      const Settings::Mode mode = settings_->mode();
+      const std::wstring folder = settings_->install_folder().value();
+      const std::wstring text = GetControlText(options(), W::PATH_BOX);
+      SetFocus(box);
+      if (id == W::PATH_BOX)
+        send(nullptr, WM_KEYDOWN, VK_F4, 1, s_now);
+      else
+        send(nullptr, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29), s_now);
+      ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      send(nullptr, WM_KEYDOWN, VK_DOWN, 1, s_now + 100);
+      EXPECT_EQ(1, Counter(id == W::PATH_BOX ? "changed_install_path" : "changed_install_mode"));
+      const bool moved = settings_->mode() != mode || settings_->install_folder().value() != folder;
+      EXPECT_TRUE(moved);
+      send(nullptr, WM_KEYDOWN, close, 1, s_now + 200);
+      EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      EXPECT_EQ(close == VK_ESCAPE, settings_->mode() == mode && settings_->install_folder().value() == folder);
+      if (close == VK_ESCAPE) {
+        EXPECT_EQ(text, GetControlText(options(), W::PATH_BOX));
+      }
+      EXPECT_TRUE(boxes_.empty());
+    };
+  };
   const struct {
     const char* name;
     bool uninstall;
@@ -1266,15 +1297,17 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       {"error: Alt+R held", false, W::PAGE_ERROR, held_across('R', true, W::PAGE_ERROR), W::PAGE_ERROR, 1},
       {"error: R held", false, W::PAGE_ERROR, held_across('R', false, W::PAGE_ERROR), W::PAGE_ERROR, 1},
       {"welcome: Alt+O held", false, W::PAGE_WELCOME, held_across('O', true, W::PAGE_WELCOME), W::PAGE_WELCOME, 0},
+      {"mode list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_ESCAPE), W::PAGE_OPTIONS, 0},
+      {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), W::PAGE_OPTIONS, 0},
+      {"folder list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), W::PAGE_OPTIONS, 0},
+      {"folder list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), W::PAGE_OPTIONS, 0},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
-    if (settings_->flag(Settings::UNINSTALL_FLAG) != row.uninstall) {
-      window_.reset();
-      Open(row.uninstall, false);
-      dispatcher.SetActiveDialog(dialog());
-      SetForegroundWindow(dialog());
-    }
+    window_.reset();
+    Open(row.uninstall, false);
+    dispatcher.SetActiveDialog(dialog());
+    SetForegroundWindow(dialog());
     // The mnemonics of the English texts.
     settings_->SetInstallLanguage(L"en-US");
     s_now += 100000;
