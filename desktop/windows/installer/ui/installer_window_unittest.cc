@@ -1206,8 +1206,8 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   const DWORD kDoubleClick = GetDoubleClickTime();
   // A message at |to| (the focus when null) with its time, handed on as the run loop
   // does, then what it posted (its characters).
-  auto send = [&](HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time) {
-    MSG message = {to ? to : GetFocus(), kind, code, data, time, {}};
+  auto send = [&](HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time, POINT at = {}) {
+    MSG message = {to ? to : GetFocus(), kind, code, data, time, at};
     ASSERT_TRUE(message.hwnd);
     if (dispatcher.Dispatch(message)) {
       TranslateMessage(&message);
@@ -1278,6 +1278,66 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       EXPECT_TRUE(boxes_.empty());
     };
   };
+  // A click where the pointer is (screen point |at|) on |on|, beginning at |time|.
+  auto click = [&](HWND on, DWORD time, POINT at) {
+    POINT client = at;
+    ScreenToClient(on, &client);
+    send(on, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y), time, at);
+    send(on, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y), time + 80, at);
+  };
+  auto centre = [](HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  };
+  // The second click of a double-click on Options lands on Back, which took its place.
+  auto double_click_options = [&]() {
+    const POINT at = centre(GetDlgItem(dialog(), W::OPTIONS_BUTTON));
+    click(GetDlgItem(dialog(), W::OPTIONS_BUTTON), s_now, at);
+    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    HWND back = GetDlgItem(dialog(), W::BACK_BUTTON);
+    POINT in_dialog = at;
+    ScreenToClient(dialog(), &in_dialog);
+    EXPECT_EQ(back, ChildWindowFromPointEx(dialog(), in_dialog, CWP_SKIPINVISIBLE));
+    click(back, s_now + 200, at);
+    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    // One just outside the double-click rectangle is a click of its own.
+    click(back, s_now + 300, POINT{at.x + GetSystemMetrics(SM_CXDOUBLECLK), at.y});
+  };
+  // The second click of a double-click on No of the question asked on the options page
+  // lands on the usage-data box under it.
+  static POINT s_at;
+  static DWORD s_clicked = 0;
+  auto double_click_no = [&]() {
+    window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+    HWND share = GetDlgItem(options(), W::SHARE_STATS_BOX);
+    const bool shared = settings_->flag(Settings::ENABLE_VELUM_STATS);
+    s_at = centre(share);
+    SetCursorPos(s_at.x, s_at.y);
+    s_clicked = 0;
+    // Runs inside the box's loop: the first click, on No, as the mouse would queue it.
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+      HWND no = nullptr;
+      EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM found) -> BOOL {
+        if (!IsWindowVisible(window) || !GetDlgItem(window, IDNO)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = GetDlgItem(window, IDNO);
+        return FALSE;
+      }, reinterpret_cast<LPARAM>(&no));
+      if (!no || s_clicked) return;
+      s_clicked = GetTickCount();
+      GetCursorPos(&s_at);
+      PostMessageW(no, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+      PostMessageW(no, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    });
+    SendMessageW(dialog(), WM_CLOSE, 0, 0);
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(s_clicked);
+    click(share, s_clicked + 150, s_at);
+    EXPECT_EQ(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
+    EXPECT_EQ(0, Counter("changed_enable_stats"));
+    click(share, s_clicked + kDoubleClick + 100, s_at);  // a click of its own
+    EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
+  };
   const struct {
     const char* name;
     bool uninstall;
@@ -1301,6 +1361,8 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), W::PAGE_OPTIONS, 0},
       {"folder list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), W::PAGE_OPTIONS, 0},
       {"folder list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), W::PAGE_OPTIONS, 0},
+      {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, W::PAGE_WELCOME, 0},
+      {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, W::PAGE_OPTIONS, 0},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);

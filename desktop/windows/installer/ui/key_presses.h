@@ -5,10 +5,10 @@
 // page was not yet shown were meant for the one before; and a second press soon after the
 // page showed (a double Enter) was meant for it too.
 // A modal box the wizard shows (a question, the folder browser) counts the same way: the
-// second press of an answer was meant for the box, not for the page behind it.
+// second press of an answer was meant for the box, not for the page behind it. So does
+// the mouse: the second click of a double-click would act on what the first brought up.
 //
-//   if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message))
-//     return;                                   // before IsDialogMessageW
+//   if (ShouldDropInput(message)) return;       // before IsDialogMessageW
 //   NotePageShown(dialog);                      // as a page is shown
 //   { ModalBoxKeys keys(dialog); MessageBoxW(dialog, ...); }
 #ifndef DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
@@ -37,6 +37,12 @@ void NotePageShown(HWND dialog);
 // dialog that showed a page last, begun (by its own time) less than the double-click time
 // after the page was shown: the user could not have seen the page yet.
 [[nodiscard]] bool IsPressBeforePageSeen(const MSG& message);
+
+// Whether the run loop (or a box's loop) drops |message| before the dialog manager: a
+// repeat of an acting key, a press before the page was seen, or a left click (press and
+// release) within the double-click time and rectangle of a press that opened or closed a
+// box or changed the page. Notes the presses it passes on.
+[[nodiscard]] bool ShouldDropInput(const MSG& message);
 
 // For the life of a modal box that |dialog| shows: the box's own loop drops what the run
 // loop's dispatcher drops; as the box closes, the page behind it counts as shown again.
