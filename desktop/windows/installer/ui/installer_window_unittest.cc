@@ -290,6 +290,10 @@ struct ShownBox {
   int ticks = 0;
   // Enter held since before the box opened repeats at its focus, ahead of the answer.
   bool enter_held = false;
+  // Answered by a click on No instead, as the mouse queues it: when, and where the pointer was.
+  bool click = false;
+  DWORD clicked_at = 0;
+  POINT pointer = {};
 };
 ShownBox* g_shown_box = nullptr;
 
@@ -300,7 +304,14 @@ BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   g_shown_box->answered = true;
   if (g_shown_box->enter_held)
     PostMessageW(GetDlgItem(window, IDYES), WM_KEYDOWN, VK_RETURN, 1 << 30);
-  PostMessageW(window, WM_COMMAND, IDNO, 0);
+  if (!g_shown_box->click) {
+    PostMessageW(window, WM_COMMAND, IDNO, 0);
+    return FALSE;
+  }
+  g_shown_box->clicked_at = GetTickCount();
+  GetCursorPos(&g_shown_box->pointer);
+  PostMessageW(GetDlgItem(window, IDNO), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  PostMessageW(GetDlgItem(window, IDNO), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
   return FALSE;
 }
 
@@ -1235,16 +1246,18 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   auto held_across = [&](WPARAM code, bool alt, W::Page back) {
     return [&, code, alt, back]() {
       const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
-      const LPARAM data = 1 | static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC)) << 16 |
-                          (alt ? 1 << 29 : 0);
+      const UINT scan = MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC);
+      const LPARAM data = 1 | static_cast<LPARAM>(scan) << 16 | (alt ? 1 << 29 : 0);
       const size_t pages = PageSequence().size();
       send(nullptr, down, code, data, s_now);
       EXPECT_EQ(back == W::PAGE_ERROR ? 1u : 0u, delegate_.calls.size());
       EXPECT_EQ(pages + (back == W::PAGE_ERROR ? 0 : 1), PageSequence().size());
       window_->SetPage(W::PAGE_PROGRESS);
       window_->SetPage(back);
-      for (DWORD i = 1; i < 4; ++i) send(nullptr, down, code, data | (1 << 30), s_now + i * kDoubleClick);
-      send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, code, data | (1 << 30) | (1u << 31), s_now + 4 * kDoubleClick);
+      for (DWORD i = 1; i < 4; ++i)
+        send(nullptr, down, code, data | (1 << 30), s_now + i * kDoubleClick);
+      send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, code, data | (1 << 30) | (1u << 31),
+           s_now + 4 * kDoubleClick);
     };
   };
   // The mode or the folder list opened by key (a folder typed first) and moved by Down,
@@ -1271,7 +1284,8 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       EXPECT_TRUE(moved);
       send(nullptr, WM_KEYDOWN, close, 1, s_now + 200);
       EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-      EXPECT_EQ(close == VK_ESCAPE, settings_->mode() == mode && settings_->install_folder().value() == folder);
+      EXPECT_EQ(close == VK_ESCAPE,
+                settings_->mode() == mode && settings_->install_folder().value() == folder);
       if (close == VK_ESCAPE) {
         EXPECT_EQ(text, GetControlText(options(), W::PATH_BOX));
       }
@@ -1306,36 +1320,23 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   };
   // The second click of a double-click on No of the question asked on the options page
   // lands on the usage-data box under it.
-  static POINT s_at;
-  static DWORD s_clicked = 0;
   auto double_click_no = [&]() {
     window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
     HWND share = GetDlgItem(options(), W::SHARE_STATS_BOX);
     const bool shared = settings_->flag(Settings::ENABLE_VELUM_STATS);
-    s_at = centre(share);
-    SetCursorPos(s_at.x, s_at.y);
-    s_clicked = 0;
-    // Runs inside the box's loop: the first click, on No, as the mouse would queue it.
-    UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
-      HWND no = nullptr;
-      EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM found) -> BOOL {
-        if (!IsWindowVisible(window) || !GetDlgItem(window, IDNO)) return TRUE;
-        *reinterpret_cast<HWND*>(found) = GetDlgItem(window, IDNO);
-        return FALSE;
-      }, reinterpret_cast<LPARAM>(&no));
-      if (!no || s_clicked) return;
-      s_clicked = GetTickCount();
-      GetCursorPos(&s_at);
-      PostMessageW(no, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-      PostMessageW(no, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-    });
+    SetCursorPos(centre(share).x, centre(share).y);
+    ShownBox shown;
+    shown.click = true;
+    g_shown_box = &shown;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
     SendMessageW(dialog(), WM_CLOSE, 0, 0);
     KillTimer(nullptr, timer);
-    ASSERT_TRUE(s_clicked);
-    click(share, s_clicked + 150, s_at);
+    g_shown_box = nullptr;
+    ASSERT_TRUE(shown.clicked_at);
+    click(share, shown.clicked_at + 150, shown.pointer);
     EXPECT_EQ(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
     EXPECT_EQ(0, Counter("changed_enable_stats"));
-    click(share, s_clicked + kDoubleClick + 100, s_at);  // a click of its own
+    click(share, shown.clicked_at + kDoubleClick + 100, shown.pointer);  // a click of its own
     EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
   };
   const struct {
@@ -1343,26 +1344,25 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     bool uninstall;
     W::Page page;
     std::function<void()> act;
-    W::Page page_after;
-    size_t accepted;
+    size_t accepted;  // and back on |page| after it
   } kRows[] = {
-      {"welcome: No, Enter", false, W::PAGE_WELCOME, answered_then(VK_RETURN), W::PAGE_WELCOME, 1},
-      {"welcome: No, Space", false, W::PAGE_WELCOME, answered_then(VK_SPACE), W::PAGE_WELCOME, 1},
-      {"options: No, Enter", false, W::PAGE_OPTIONS, answered_then(VK_RETURN), W::PAGE_OPTIONS, 1},
-      {"options: No, Space", false, W::PAGE_OPTIONS, answered_then(VK_SPACE), W::PAGE_OPTIONS, 1},
-      {"error: No, Enter", false, W::PAGE_ERROR, answered_then(VK_RETURN), W::PAGE_ERROR, 1},
-      {"error: No, Space", false, W::PAGE_ERROR, answered_then(VK_SPACE), W::PAGE_ERROR, 1},
-      {"uninstall: No, Enter", true, W::PAGE_UNINSTALL, answered_then(VK_RETURN), W::PAGE_UNINSTALL, 1},
-      {"uninstall: No, Space", true, W::PAGE_UNINSTALL, answered_then(VK_SPACE), W::PAGE_UNINSTALL, 1},
-      {"error: Alt+R held", false, W::PAGE_ERROR, held_across('R', true, W::PAGE_ERROR), W::PAGE_ERROR, 1},
-      {"error: R held", false, W::PAGE_ERROR, held_across('R', false, W::PAGE_ERROR), W::PAGE_ERROR, 1},
-      {"welcome: Alt+O held", false, W::PAGE_WELCOME, held_across('O', true, W::PAGE_WELCOME), W::PAGE_WELCOME, 0},
-      {"mode list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_ESCAPE), W::PAGE_OPTIONS, 0},
-      {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), W::PAGE_OPTIONS, 0},
-      {"folder list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), W::PAGE_OPTIONS, 0},
-      {"folder list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), W::PAGE_OPTIONS, 0},
-      {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, W::PAGE_WELCOME, 0},
-      {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, W::PAGE_OPTIONS, 0},
+      {"welcome: No, Enter", false, W::PAGE_WELCOME, answered_then(VK_RETURN), 1},
+      {"welcome: No, Space", false, W::PAGE_WELCOME, answered_then(VK_SPACE), 1},
+      {"options: No, Enter", false, W::PAGE_OPTIONS, answered_then(VK_RETURN), 1},
+      {"options: No, Space", false, W::PAGE_OPTIONS, answered_then(VK_SPACE), 1},
+      {"error: No, Enter", false, W::PAGE_ERROR, answered_then(VK_RETURN), 1},
+      {"error: No, Space", false, W::PAGE_ERROR, answered_then(VK_SPACE), 1},
+      {"uninstall: No, Enter", true, W::PAGE_UNINSTALL, answered_then(VK_RETURN), 1},
+      {"uninstall: No, Space", true, W::PAGE_UNINSTALL, answered_then(VK_SPACE), 1},
+      {"error: Alt+R held", false, W::PAGE_ERROR, held_across('R', true, W::PAGE_ERROR), 1},
+      {"error: R held", false, W::PAGE_ERROR, held_across('R', false, W::PAGE_ERROR), 1},
+      {"welcome: Alt+O held", false, W::PAGE_WELCOME, held_across('O', true, W::PAGE_WELCOME), 0},
+      {"mode list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_ESCAPE), 0},
+      {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), 0},
+      {"path list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), 0},
+      {"path list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), 0},
+      {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, 0},
+      {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, 0},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
@@ -1379,7 +1379,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     delegate_.calls.clear();
     boxes_.clear();
     row.act();
-    EXPECT_EQ(row.page_after, window_->page());
+    EXPECT_EQ(row.page, window_->page());
     EXPECT_EQ(row.accepted, delegate_.calls.size());
   }
 }
