@@ -1339,6 +1339,23 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     click(share, shown.clicked_at + kDoubleClick + 100, shown.pointer);  // a click of its own
     EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
   };
+  // The folder browser closed (by its Cancel here): Enter on Accept 40 ms after is dropped.
+  static HWND s_wizard = nullptr;
+  auto browsed_then_enter = [&]() {
+    s_wizard = dialog();
+    // Runs inside the browser's loop.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+      EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
+        if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == s_wizard)
+          PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+      }, 0);
+    });
+    ClickButton(options(), W::CHANGE_FOLDER_BUTTON);
+    KillTimer(nullptr, timer);
+    SetFocus(GetDlgItem(dialog(), W::ACCEPT_BUTTON));
+    for (DWORD after : {DWORD{40}, kDoubleClick}) press(VK_RETURN, s_now + after);
+  };
   const struct {
     const char* name;
     bool uninstall;
@@ -1361,6 +1378,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), 0},
       {"path list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), 0},
       {"path list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), 0},
+      {"options: folder browser, Enter", false, W::PAGE_OPTIONS, browsed_then_enter, 1},
       {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, 0},
       {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, 0},
   };
