@@ -291,7 +291,9 @@ struct ShownBox {
   // Enter held since before the box opened repeats at its focus, ahead of the answer.
   bool enter_held = false;
   // Answered by a click on No instead, as the mouse queues it: when, and where the pointer was.
+  // Or first clicked on Yes, where the pointer is.
   bool click = false;
+  bool click_yes_first = false;
   DWORD clicked_at = 0;
   POINT pointer = {};
 };
@@ -304,6 +306,10 @@ BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   g_shown_box->answered = true;
   if (g_shown_box->enter_held)
     PostMessageW(GetDlgItem(window, IDYES), WM_KEYDOWN, VK_RETURN, 1 << 30);
+  if (g_shown_box->click_yes_first) {
+    PostMessageW(GetDlgItem(window, IDYES), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageW(GetDlgItem(window, IDYES), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  }
   if (!g_shown_box->click) {
     PostMessageW(window, WM_COMMAND, IDNO, 0);
     return FALSE;
@@ -1339,6 +1345,27 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     click(share, shown.clicked_at + kDoubleClick + 100, shown.pointer);  // a click of its own
     EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
   };
+  // The second click of a double-click on Cancel lands in the question it opened, on Yes.
+  auto double_click_cancel = [&]() {
+    window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+    HWND cancel = GetDlgItem(dialog(), W::CANCEL_BUTTON);
+    const POINT at = centre(cancel);
+    SetCursorPos(at.x, at.y);
+    // Long enough for the box's timer to click within it on a loaded machine too.
+    struct KeepDoubleClickTime {
+      UINT was = GetDoubleClickTime();
+      ~KeepDoubleClickTime() { SetDoubleClickTime(was); }
+    } keep;
+    SetDoubleClickTime(5000);
+    ShownBox shown;
+    shown.click_yes_first = true;
+    g_shown_box = &shown;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+    click(cancel, GetTickCount(), at);
+    KillTimer(nullptr, timer);
+    g_shown_box = nullptr;
+    EXPECT_TRUE(shown.answered);
+  };
   // The folder browser closed (by its Cancel here): Enter on Accept 40 ms after is dropped.
   static HWND s_wizard = nullptr;
   auto browsed_then_enter = [&]() {
@@ -1381,6 +1408,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       {"options: folder browser, Enter", false, W::PAGE_OPTIONS, browsed_then_enter, 1},
       {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, 0},
       {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, 0},
+      {"double-click on Cancel", true, W::PAGE_UNINSTALL, double_click_cancel, 0},
   };
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.name);
