@@ -861,6 +861,39 @@ PY
     [ "$RC" = 0 ] || fail "exit code $RC"
     check_installed_package "$SAMPLE/package"
     ;;
+  wizard_double_enter)
+    # The cancel question answered No by a double Enter: the second press, meant for the
+    # box, leaves the page behind it alone. In Arabic, then cancelled: nothing changed.
+    # In Japanese, then a folder typed, F4, Down and Escape in its list: the typed folder
+    # stays, where Enter on Accept then installs. The double-click time is raised to 5 s,
+    # so that a loaded machine still presses the second Enter within it; the page has
+    # been read (shown that long) before the question.
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add 'HKCU\Control Panel\Mouse' \
+      /v DoubleClickSpeed /t REG_SZ /d 5000 /f > /dev/null 2>&1 || fail "could not set the double-click time"
+    end_prefix
+    twice=(read key:escape question:QUESTION key:tab question-focus:no key:enter no-question key:enter
+           hidden:progress_bar shown:accept)
+    before=$(snapshot)
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:options pick:language:0627 rtl:yes click:back shown:accept focus:accept \
+      "${twice[@]/QUESTION/e2e_wizard_double_enter_ar_question}" screenshot:e2e_wizard_double_enter_ar_welcome \
+      close answer-yes:e2e_wizard_double_enter_ar_cancel ended
+    [ "$RC" != 0 ] || fail "a cancelled installer reported success"
+    check_unchanged
+    drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+      shown:accept click:options pick:language:65E5 rtl:no \
+      "${twice[@]/QUESTION/e2e_wizard_double_enter_ja_question}" shown:back \
+      screenshot:e2e_wizard_double_enter_ja_options key:tab key:tab key:tab focus:path \
+      'type:C:\Typed Velum' key:f4 list:path:open key:down screenshot:e2e_wizard_double_enter_ja_list \
+      key:escape list:path:closed text:path \
+      screenshot:e2e_wizard_double_enter_ja_kept read key:enter shown:progress_bar ended
+    [ "$RC" = 0 ] || fail "exit code $RC"
+    tr -d '\r' < "$WORK/driver.out" | grep -qxF 'path: "C:\Typed Velum"' ||
+      fail "the path box does not show the typed folder after Escape"
+    [ ! -e "$PREFIX/drive_c/Velum E2E" ] || fail "something was installed into the default folder"
+    INSTALLED="$PREFIX/drive_c/Typed Velum"
+    check_installed_package "$SAMPLE/package"
+    ;;
   wizard_unwritable_folder)
     # The error page tells the cause the installation reported, not the generic failure,
     # and names the whole path of the version folder that could not be made.

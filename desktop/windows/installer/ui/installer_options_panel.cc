@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/ui/installer_window.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 #include "desktop/windows/installer/ui/list_keys.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/rc_l10n_handler/localized_string.h"
@@ -352,15 +353,14 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
       OnLanguageBox(control, code);
       return;
     case W::MODE_BOX: {
-      // Closed without a choice, it shows the mode that applies, not the entry it
-      // highlighted last (Wine's follows a pointer resting over it).
-      if (code == CBN_SELENDCANCEL) ShowMode();
+      if (OnListOpenOrClose(id, code)) return;
       if (code != CBN_SELCHANGE || !CountChange("changed_install_mode")) return;
       LRESULT selected = SendMessageW(control, CB_GETCURSEL, 0, 0);
       if (selected >= 0) WarnIfRefused(settings_->SetMode(static_cast<int>(selected)), "of the mode");
       return;
     }
     case W::PATH_BOX:
+      if (OnListOpenOrClose(id, code)) return;
       if (code == CBN_SELCHANGE) ApplyPathText(control, "changed_install_path", true);
       if (code == CBN_EDITCHANGE) ApplyPathText(control, "edited_install_path", false);
       return;
@@ -379,36 +379,41 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
     OnCheckBox(id, SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED);
 }
 
-void InstallerOptionsPanel::OnLanguageBox(HWND box, int code) {
+bool InstallerOptionsPanel::OnListOpenOrClose(int id, int code) {
   switch (code) {
     case CBN_DROPDOWN:
       // What a close without a choice keeps, whatever entry the list highlights by then
       // (Wine's takes the one under a resting pointer, and keeps it at Escape).
+      list_at_drop_ = id;
       language_at_drop_ = settings_->install_language();
+      mode_at_drop_ = settings_->mode();
+      path_at_drop_ = GetWindowString(PanelItem(W::PATH_BOX));
       list_cancelled_ = false;
-      return;
+      return true;
     case CBN_SELENDOK:
       list_cancelled_ = false;
-      return;
+      return true;
     case CBN_SELENDCANCEL:
       list_cancelled_ = true;
-      KeepLanguageAtDrop();
-      return;
+      KeepSettingsAtDrop(id);
+      return true;
     case CBN_CLOSEUP: {
       const bool cancelled = list_cancelled_;
-      if (cancelled) KeepLanguageAtDrop();
+      if (cancelled) KeepSettingsAtDrop(id);
       list_cancelled_ = false;
-      language_at_drop_.clear();
-      if (cancelled) return;
-      // After a choice the language follows the box.
-      break;
+      list_at_drop_ = 0;
+      return true;
     }
-    case CBN_SELCHANGE:
-      if (!CountChange("changed_language")) return;
-      break;
-    default:
-      return;
   }
+  return false;
+}
+
+void InstallerOptionsPanel::OnLanguageBox(HWND box, int code) {
+  // After a choice the language follows the box.
+  const bool chosen = code == CBN_CLOSEUP && !list_cancelled_;
+  if (OnListOpenOrClose(W::LANGUAGE_BOX, code) && !chosen) return;
+  if (code == CBN_SELCHANGE && !CountChange("changed_language")) return;
+  if (code != CBN_SELCHANGE && !chosen) return;
   const LRESULT selected = SendMessageW(box, CB_GETCURSEL, 0, 0);
   const LRESULT index =
       selected < 0 ? -1 : SendMessageW(box, CB_GETITEMDATA, static_cast<WPARAM>(selected), 0);
@@ -422,13 +427,30 @@ void InstallerOptionsPanel::OnLanguageBox(HWND box, int code) {
   settings_->SetInstallLanguage(language);
 }
 
-void InstallerOptionsPanel::KeepLanguageAtDrop() {
-  if (!language_at_drop_.empty() && settings_->changeable() &&
+void InstallerOptionsPanel::KeepSettingsAtDrop(int id) {
+  const bool kept = list_at_drop_ == id && settings_->changeable();
+  if (kept && id == W::LANGUAGE_BOX &&
       _wcsicmp(language_at_drop_.c_str(), settings_->install_language().c_str()) != 0) {
     settings_->SetInstallLanguage(language_at_drop_);
   }
-  // The box shows the language again, without a change of its own.
-  FillLanguageBox();
+  if (kept && id != W::LANGUAGE_BOX) {
+    // The mode may move a suggested folder to its own default: the folder after it.
+    if (settings_->mode() != mode_at_drop_)
+      WarnIfRefused(settings_->SetMode(mode_at_drop_), "of the mode back");
+    HWND path_box = PanelItem(W::PATH_BOX);
+    if (GetWindowString(path_box) != path_at_drop_) {
+      refreshing_ = true;
+      SetWindowTextW(path_box, path_at_drop_.c_str());
+      refreshing_ = false;
+    }
+    // The text as typed stays, as while typing.
+    typing_path_ = true;
+    settings_->SetInstallFolder(base::FilePath(path_at_drop_));
+    typing_path_ = false;
+  }
+  // The boxes show the settings again, without a change of their own.
+  if (id == W::LANGUAGE_BOX) FillLanguageBox();
+  if (id == W::MODE_BOX) ShowMode();
 }
 
 void InstallerOptionsPanel::OnCheckBox(int id, bool checked) {
@@ -464,7 +486,11 @@ void InstallerOptionsPanel::BrowseForFolder() {
   info.ulFlags = 0x51;  // file-system folders only, new dialog style, edit box
   info.lpfn = SelectStartFolder;
   info.lParam = reinterpret_cast<LPARAM>(start.c_str());
-  const base::ScopedCoTaskMem<ITEMIDLIST_ABSOLUTE> selection(SHBrowseForFolderW(&info));
+  base::ScopedCoTaskMem<ITEMIDLIST_ABSOLUTE> selection;
+  {
+    const ModalBoxKeys keys(dialog_);
+    selection.Reset(SHBrowseForFolderW(&info));
+  }
   if (!selection.IsValid()) return;
   std::wstring chosen = GetFolderPath(selection.Get());
   if (chosen.empty()) return;

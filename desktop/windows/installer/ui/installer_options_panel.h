@@ -76,9 +76,12 @@ class InstallerOptionsPanel {
   // Counts |counter| on the page node; false (after refreshing the controls) when the
   // settings cannot change now.
   [[nodiscard]] bool CountChange(const char* counter);
+  // Notes an open list's opening and closing (|code| of box |id|); false for other codes.
+  [[nodiscard]] bool OnListOpenOrClose(int id, int code);
   void OnLanguageBox(HWND box, int code);
-  // The language the list showed when it opened stays, in the box and the settings.
-  void KeepLanguageAtDrop();
+  // A list of box |id| closed without a choice: the language, or the mode and the folder
+  // (its text as typed), the settings had when it opened stay, in the boxes and the settings.
+  void KeepSettingsAtDrop(int id);
   void OnCheckBox(int id, bool checked);
   void ApplyPathText(HWND box, const char* counter, bool selected_entry);
   void BrowseForFolder();
@@ -96,9 +99,12 @@ class InstallerOptionsPanel {
   bool refreshing_ = false;
   // Set while a typed path reaches the settings.
   bool typing_path_ = false;
-  // The language when the language list last opened (empty while it is closed), and
-  // whether the list is closing without a choice.
+  // The list open (its box's id, 0 while none is), what the settings had when it opened,
+  // and whether it is closing without a choice.
+  int list_at_drop_ = 0;
   std::wstring language_at_drop_;
+  int mode_at_drop_ = 0;
+  std::wstring path_at_drop_;
   bool list_cancelled_ = false;
   std::wstring tos_link_target_;
   std::wstring tos_link_label_;

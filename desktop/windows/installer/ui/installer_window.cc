@@ -107,21 +107,11 @@ LRESULT CALLBACK RenameMessageBoxButtons(int code, WPARAM wparam, LPARAM lparam)
   return CallNextHookEx(g_message_box_hook, code, wparam, lparam);
 }
 
-// The box's own loop offers its keys to the dialog manager through this filter: a key held
-// since before the box opened (Enter on Cancel) would answer it with its default, Yes.
-LRESULT CALLBACK DropHeldKeys(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == MSGF_DIALOGBOX && IsRepeatOfActingKey(*reinterpret_cast<const MSG*>(lparam)))
-    return 1;
-  return CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
 [[nodiscard]] int SystemMessageBox(HWND owner, const std::wstring& text,
                                    const std::wstring& caption, UINT type) {
   HHOOK previous = g_message_box_hook;
   HWND previous_box = g_message_box;
   g_message_box = nullptr;
-  const base::ScopedHook held_keys(
-      SetWindowsHookExW(WH_MSGFILTER, DropHeldKeys, nullptr, GetCurrentThreadId()));
   base::ScopedHook hook(
       SetWindowsHookExW(WH_CBT, RenameMessageBoxButtons, nullptr, GetCurrentThreadId()));
   g_message_box_hook = hook.Get();
@@ -534,6 +524,7 @@ void InstallerWindow::ShowFatalError(const std::wstring& text) {
 int InstallerWindow::ShowMessageBox(const std::wstring& text, UINT type) {
   std::wstring caption = GetLocalizedString(37000);
   if (IsRightToLeftLanguage(GetCurrentLanguageId())) type |= MB_RTLREADING | MB_RIGHT;
+  const ModalBoxKeys keys(dialog_.Get());
   return message_box_ ? message_box_(dialog_.Get(), text, caption, type)
                       : SystemMessageBox(dialog_.Get(), text, caption, type);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/installer/ui/wizard_driver_test_util.h"
@@ -89,6 +91,7 @@ class InstallerWindowTest : public ::testing::Test {
     settings_.reset();
     testing::PumpPendingMessages();
     SetCurrentLanguageId(previous_language_);
+    SetKeyClockForTesting(nullptr);
   }
 
   void Open(bool uninstall, bool run_immediately) {
@@ -287,6 +290,12 @@ struct ShownBox {
   int ticks = 0;
   // Enter held since before the box opened repeats at its focus, ahead of the answer.
   bool enter_held = false;
+  // Answered by a click on No instead, as the mouse queues it: when, and where the pointer was.
+  // Or first clicked on Yes, where the pointer is.
+  bool click = false;
+  bool click_yes_first = false;
+  DWORD clicked_at = 0;
+  POINT pointer = {};
 };
 ShownBox* g_shown_box = nullptr;
 
@@ -297,7 +306,18 @@ BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   g_shown_box->answered = true;
   if (g_shown_box->enter_held)
     PostMessageW(GetDlgItem(window, IDYES), WM_KEYDOWN, VK_RETURN, 1 << 30);
-  PostMessageW(window, WM_COMMAND, IDNO, 0);
+  if (g_shown_box->click_yes_first) {
+    PostMessageW(GetDlgItem(window, IDYES), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageW(GetDlgItem(window, IDYES), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  }
+  if (!g_shown_box->click) {
+    PostMessageW(window, WM_COMMAND, IDNO, 0);
+    return FALSE;
+  }
+  g_shown_box->clicked_at = GetTickCount();
+  GetCursorPos(&g_shown_box->pointer);
+  PostMessageW(GetDlgItem(window, IDNO), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  PostMessageW(GetDlgItem(window, IDNO), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
   return FALSE;
 }
 
@@ -1105,6 +1125,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   };
   Open(false, false);
   dispatcher.SetActiveDialog(dialog());
+  SetForegroundWindow(dialog());
   HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
   const int kControls[] = {W::TERMS_AGREEMENT, W::OPTIONS_BUTTON, W::BACK_BUTTON};
   const W::Page kNext[] = {W::PAGE_TOS, W::PAGE_OPTIONS, W::PAGE_WELCOME};
@@ -1146,6 +1167,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(W::ACCEPT_BUTTON, BN_CLICKED),
                reinterpret_cast<LPARAM>(accept));
   EnableWindow(accept, TRUE);
+  SetFocus(accept);
   // Space held onto Accept past the double-click time: its repeats never push it.
   for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
     MSG message = {accept, kind, VK_SPACE, 1 | (1 << 30) | (kind == WM_KEYUP ? 1u << 31 : 0),
@@ -1193,6 +1215,218 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     const size_t length = GetControlText(options(), W::PATH_BOX).size();
     hold(path, VK_SPACE);
     EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
+  }
+  // The rows below read the times of pages and boxes from a clock of their own; each
+  // starts on its page shown long before.
+  static DWORD s_now = 0;
+  SetKeyClockForTesting([]() { return s_now; });
+  const DWORD kDoubleClick = GetDoubleClickTime();
+  // A message at |to| (the focus when null) with its time, handed on as the run loop
+  // does, then what it posted (its characters).
+  auto send = [&](HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time, POINT at = {}) {
+    MSG message = {to ? to : GetFocus(), kind, code, data, time, at};
+    ASSERT_TRUE(message.hwnd);
+    if (dispatcher.Dispatch(message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    RunPostedMessages(&dispatcher);
+  };
+  auto press = [&](WPARAM code, DWORD time) {
+    send(nullptr, WM_KEYDOWN, code, 1, time);
+    send(nullptr, WM_KEYUP, code, 1 | (1 << 30) | (1u << 31), time + 60);
+  };
+  // The question asked by Escape and answered No (by the test's box, at once): a second
+  // press 40 ms after, or just short of the double-click time, leaves the page behind it
+  // alone; one begun exactly the double-click time after the box closed acts once.
+  auto answered_then = [&](WPARAM code) {
+    return [&, code]() {
+      press(VK_ESCAPE, s_now);
+      EXPECT_EQ(1u, boxes_.size());
+      for (DWORD after : {DWORD{40}, kDoubleClick - 1, kDoubleClick}) press(code, s_now + after);
+    };
+  };
+  // A key held across a page that comes back (the error page after a retry, the welcome
+  // page after Back) acts once: its repeats, as system keys or as characters, would press
+  // the mnemonic's button on the page again.
+  auto held_across = [&](WPARAM code, bool alt, W::Page back) {
+    return [&, code, alt, back]() {
+      const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+      const UINT scan = MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC);
+      const LPARAM data = 1 | static_cast<LPARAM>(scan) << 16 | (alt ? 1 << 29 : 0);
+      const size_t pages = PageSequence().size();
+      send(nullptr, down, code, data, s_now);
+      EXPECT_EQ(back == W::PAGE_ERROR ? 1u : 0u, delegate_.calls.size());
+      EXPECT_EQ(pages + (back == W::PAGE_ERROR ? 0 : 1), PageSequence().size());
+      window_->SetPage(W::PAGE_PROGRESS);
+      window_->SetPage(back);
+      for (DWORD i = 1; i < 4; ++i)
+        send(nullptr, down, code, data | (1 << 30), s_now + i * kDoubleClick);
+      send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, code, data | (1 << 30) | (1u << 31),
+           s_now + 4 * kDoubleClick);
+    };
+  };
+  // The mode or the folder list opened by key (a folder typed first) and moved by Down,
+  // which applies and counts at once: Escape puts back what the settings had when it
+  // opened, the typed text too; Enter keeps the new entry.
+  auto browse_list = [&](int id, WPARAM close) {
+    return [&, id, close]() {
+      SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+      HWND box = GetDlgItem(options(), id);
+      const std::wstring typed = scratch_.path().Append(L"Typed Velum").value();
+      if (id == W::PATH_BOX) testing::TypeComboText(options(), id, typed);
+      const Settings::Mode mode = settings_->mode();
+      const std::wstring folder = settings_->install_folder().value();
+      const std::wstring text = GetControlText(options(), W::PATH_BOX);
+      SetFocus(box);
+      if (id == W::PATH_BOX)
+        send(nullptr, WM_KEYDOWN, VK_F4, 1, s_now);
+      else
+        send(nullptr, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29), s_now);
+      ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      send(nullptr, WM_KEYDOWN, VK_DOWN, 1, s_now + 100);
+      EXPECT_EQ(1, Counter(id == W::PATH_BOX ? "changed_install_path" : "changed_install_mode"));
+      const bool moved = settings_->mode() != mode || settings_->install_folder().value() != folder;
+      EXPECT_TRUE(moved);
+      send(nullptr, WM_KEYDOWN, close, 1, s_now + 200);
+      EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      EXPECT_EQ(close == VK_ESCAPE,
+                settings_->mode() == mode && settings_->install_folder().value() == folder);
+      if (close == VK_ESCAPE) {
+        EXPECT_EQ(text, GetControlText(options(), W::PATH_BOX));
+      }
+      EXPECT_TRUE(boxes_.empty());
+    };
+  };
+  // A click where the pointer is (screen point |at|) on |on|, beginning at |time|.
+  auto click = [&](HWND on, DWORD time, POINT at) {
+    POINT client = at;
+    ScreenToClient(on, &client);
+    send(on, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y), time, at);
+    send(on, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y), time + 80, at);
+  };
+  auto centre = [](HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  };
+  // The second click of a double-click on Options lands on Back, which took its place.
+  auto double_click_options = [&]() {
+    const POINT at = centre(GetDlgItem(dialog(), W::OPTIONS_BUTTON));
+    click(GetDlgItem(dialog(), W::OPTIONS_BUTTON), s_now, at);
+    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    HWND back = GetDlgItem(dialog(), W::BACK_BUTTON);
+    POINT in_dialog = at;
+    ScreenToClient(dialog(), &in_dialog);
+    EXPECT_EQ(back, ChildWindowFromPointEx(dialog(), in_dialog, CWP_SKIPINVISIBLE));
+    click(back, s_now + 200, at);
+    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    // One just outside the double-click rectangle is a click of its own.
+    click(back, s_now + 300, POINT{at.x + GetSystemMetrics(SM_CXDOUBLECLK), at.y});
+  };
+  // The second click of a double-click on No of the question asked on the options page
+  // lands on the usage-data box under it.
+  auto double_click_no = [&]() {
+    window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+    HWND share = GetDlgItem(options(), W::SHARE_STATS_BOX);
+    const bool shared = settings_->flag(Settings::ENABLE_VELUM_STATS);
+    SetCursorPos(centre(share).x, centre(share).y);
+    ShownBox shown;
+    shown.click = true;
+    g_shown_box = &shown;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+    SendMessageW(dialog(), WM_CLOSE, 0, 0);
+    KillTimer(nullptr, timer);
+    g_shown_box = nullptr;
+    ASSERT_TRUE(shown.clicked_at);
+    click(share, shown.clicked_at + 150, shown.pointer);
+    EXPECT_EQ(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
+    EXPECT_EQ(0, Counter("changed_enable_stats"));
+    click(share, shown.clicked_at + kDoubleClick + 100, shown.pointer);  // a click of its own
+    EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
+  };
+  // The second click of a double-click on Cancel lands in the question it opened, on Yes.
+  auto double_click_cancel = [&]() {
+    window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+    HWND cancel = GetDlgItem(dialog(), W::CANCEL_BUTTON);
+    const POINT at = centre(cancel);
+    SetCursorPos(at.x, at.y);
+    // Long enough for the box's timer to click within it on a loaded machine too.
+    struct KeepDoubleClickTime {
+      UINT was = GetDoubleClickTime();
+      ~KeepDoubleClickTime() { SetDoubleClickTime(was); }
+    } keep;
+    SetDoubleClickTime(5000);
+    ShownBox shown;
+    shown.click_yes_first = true;
+    g_shown_box = &shown;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+    click(cancel, GetTickCount(), at);
+    KillTimer(nullptr, timer);
+    g_shown_box = nullptr;
+    EXPECT_TRUE(shown.answered);
+  };
+  // The folder browser closed (by its Cancel here): Enter on Accept 40 ms after is dropped.
+  static HWND s_wizard = nullptr;
+  auto browsed_then_enter = [&]() {
+    s_wizard = dialog();
+    // Runs inside the browser's loop.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+      EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
+        if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == s_wizard)
+          PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+      }, 0);
+    });
+    ClickButton(options(), W::CHANGE_FOLDER_BUTTON);
+    KillTimer(nullptr, timer);
+    SetFocus(GetDlgItem(dialog(), W::ACCEPT_BUTTON));
+    for (DWORD after : {DWORD{40}, kDoubleClick}) press(VK_RETURN, s_now + after);
+  };
+  const struct {
+    const char* name;
+    bool uninstall;
+    W::Page page;
+    std::function<void()> act;
+    size_t accepted;  // and back on |page| after it
+  } kRows[] = {
+      {"welcome: No, Enter", false, W::PAGE_WELCOME, answered_then(VK_RETURN), 1},
+      {"welcome: No, Space", false, W::PAGE_WELCOME, answered_then(VK_SPACE), 1},
+      {"options: No, Enter", false, W::PAGE_OPTIONS, answered_then(VK_RETURN), 1},
+      {"options: No, Space", false, W::PAGE_OPTIONS, answered_then(VK_SPACE), 1},
+      {"error: No, Enter", false, W::PAGE_ERROR, answered_then(VK_RETURN), 1},
+      {"error: No, Space", false, W::PAGE_ERROR, answered_then(VK_SPACE), 1},
+      {"uninstall: No, Enter", true, W::PAGE_UNINSTALL, answered_then(VK_RETURN), 1},
+      {"uninstall: No, Space", true, W::PAGE_UNINSTALL, answered_then(VK_SPACE), 1},
+      {"error: Alt+R held", false, W::PAGE_ERROR, held_across('R', true, W::PAGE_ERROR), 1},
+      {"error: R held", false, W::PAGE_ERROR, held_across('R', false, W::PAGE_ERROR), 1},
+      {"welcome: Alt+O held", false, W::PAGE_WELCOME, held_across('O', true, W::PAGE_WELCOME), 0},
+      {"mode list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_ESCAPE), 0},
+      {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), 0},
+      {"path list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), 0},
+      {"path list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), 0},
+      {"options: folder browser, Enter", false, W::PAGE_OPTIONS, browsed_then_enter, 1},
+      {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, 0},
+      {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, 0},
+      {"double-click on Cancel", true, W::PAGE_UNINSTALL, double_click_cancel, 0},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.name);
+    window_.reset();
+    Open(row.uninstall, false);
+    dispatcher.SetActiveDialog(dialog());
+    SetForegroundWindow(dialog());
+    // The mnemonics of the English texts.
+    settings_->SetInstallLanguage(L"en-US");
+    s_now += 100000;
+    window_->SetPage(W::PAGE_PROGRESS);
+    window_->SetPage(row.page);
+    s_now += 10 * kDoubleClick;
+    delegate_.calls.clear();
+    boxes_.clear();
+    row.act();
+    EXPECT_EQ(row.page, window_->page());
+    EXPECT_EQ(row.accepted, delegate_.calls.size());
   }
 }
 

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/ui/key_presses.h"
 
+#include <cstdlib>
+
 namespace installer {
 
 namespace {
@@ -12,12 +14,79 @@ const int kMostKeysTypedAhead = 1024;
 // one of the messages' times).
 thread_local HWND g_page_dialog = nullptr;
 thread_local DWORD g_page_shown_at = 0;
+DWORD (*g_clock)() = nullptr;
 
-// Space types a blank into an editable text; everywhere else it presses or follows.
+DWORD Now() { return g_clock ? g_clock() : GetTickCount(); }
+
+// A left-button press: its time and where the pointer was (the message's own).
+struct Press {
+  bool noted = false;
+  DWORD time = 0;
+  POINT at = {};
+};
+// The last press the loops passed on, and whether the last key or button was it; the
+// press that brought up what is shown now (a page, a box, a page behind a closed box);
+// and whether the press under way is dropped, its release with it.
+thread_local Press g_last_press;
+thread_local bool g_last_input_was_click = false;
+thread_local Press g_acting_press;
+thread_local bool g_dropping_click = false;
+
+bool IsLeftPress(UINT message) {
+  return message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK ||
+         message == WM_NCLBUTTONDOWN || message == WM_NCLBUTTONDBLCLK;
+}
+
+bool IsLeftRelease(UINT message) { return message == WM_LBUTTONUP || message == WM_NCLBUTTONUP; }
+
+// The press that closed or opened a box or changed the page, if the last input was one.
+void NoteClickActed() {
+  if (g_last_input_was_click) g_acting_press = g_last_press;
+}
+
+// Whether |message| is (or ends) a second click on what the acting press brought up: a
+// press within the double-click time and rectangle of it, as the system counts a
+// double-click.
+bool IsSecondClick(const MSG& message) {
+  if (IsLeftRelease(message.message)) {
+    const bool dropped = g_dropping_click;
+    g_dropping_click = false;
+    return dropped;
+  }
+  if (!IsLeftPress(message.message)) return false;
+  // Signed: the messages' clock wraps.
+  const LONG since = static_cast<LONG>(message.time - g_acting_press.time);
+  g_dropping_click = g_acting_press.noted && since < static_cast<LONG>(GetDoubleClickTime()) &&
+                     2 * std::abs(message.pt.x - g_acting_press.at.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+                     2 * std::abs(message.pt.y - g_acting_press.at.y) <= GetSystemMetrics(SM_CYDOUBLECLK);
+  return g_dropping_click;
+}
+
+void NoteInput(const MSG& message) {
+  if (IsLeftPress(message.message)) {
+    g_last_press = {true, message.time, message.pt};
+    g_last_input_was_click = true;
+  } else if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+             (message.message >= WM_RBUTTONDOWN && message.message <= WM_MOUSELAST)) {
+    g_last_input_was_click = false;
+  }
+}
+
+// A character types into an editable text; everywhere else Space presses or follows, and
+// another character presses the button whose mnemonic it is.
 bool TypesText(HWND target) {
   if (!target) return false;
   const LRESULT code = SendMessageW(target, WM_GETDLGCODE, VK_SPACE, 0);
   return (code & DLGC_HASSETSEL) && !(GetWindowLongPtrW(target, GWL_STYLE) & ES_READONLY);
+}
+
+// The box's own loop offers its messages to the dialog manager through this filter: a key
+// held since before the box opened (Enter on Cancel) would answer it with its default, Yes,
+// and the second click of the one that opened it would land on what lies under it.
+LRESULT CALLBACK FilterBoxMessages(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == MSGF_DIALOGBOX && ShouldDropInput(*reinterpret_cast<const MSG*>(lparam)))
+    return 1;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 }  // namespace
@@ -25,7 +94,20 @@ bool TypesText(HWND target) {
 bool IsKeyRepeat(LPARAM key_data) { return (key_data & kPreviousKeyStateDown) != 0; }
 
 bool IsRepeatOfActingKey(const MSG& message) {
-  if (message.message != WM_KEYDOWN || !IsKeyRepeat(message.lParam)) return false;
+  if (!IsKeyRepeat(message.lParam)) return false;
+  switch (message.message) {
+    case WM_SYSKEYDOWN:
+    case WM_SYSCHAR:
+      // Alt and a mnemonic presses its button, Alt+F4 asks, Alt+Down opens a list.
+      return true;
+    case WM_CHAR:
+      // A character where no text takes it is a mnemonic too.
+      return !TypesText(message.hwnd);
+    case WM_KEYDOWN:
+      break;
+    default:
+      return false;
+  }
   switch (message.wParam) {
     case VK_RETURN:
     case VK_ESCAPE:
@@ -45,7 +127,8 @@ void NotePageShown(HWND dialog) {
        ++i) {
   }
   g_page_dialog = dialog;
-  g_page_shown_at = GetTickCount();
+  g_page_shown_at = Now();
+  NoteClickActed();
 }
 
 bool IsPressBeforePageSeen(const MSG& message) {
@@ -67,5 +150,27 @@ bool IsPressBeforePageSeen(const MSG& message) {
                                     reinterpret_cast<LPARAM>(&message));
   return (code & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_DEFPUSHBUTTON)) == 0;
 }
+
+bool ShouldDropInput(const MSG& message) {
+  if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message) || IsSecondClick(message))
+    return true;
+  NoteInput(message);
+  return false;
+}
+
+ModalBoxKeys::ModalBoxKeys(HWND dialog)
+    : dialog_(dialog),
+      filter_(SetWindowsHookExW(WH_MSGFILTER, FilterBoxMessages, nullptr, GetCurrentThreadId())) {
+  NoteClickActed();
+}
+
+ModalBoxKeys::~ModalBoxKeys() {
+  filter_.Reset();
+  // Whatever closed the box (an answer, the run ending), the focus goes back to the page,
+  // where a second press of the answer's key would land on the default button.
+  NotePageShown(dialog_);
+}
+
+void SetKeyClockForTesting(DWORD (*clock)()) { g_clock = clock; }
 
 }  // namespace installer

@@ -1,25 +1,31 @@
 // A key that presses a button or follows a link acts once per press, and on the page the
-// user saw when pressing it. A held key sends its WM_KEYDOWN again and again (bit 30 of
-// lParam set) to whatever has the focus by then, which after a page change is the new
-// page's Accept; keys queued while a page was not yet shown were meant for the one before;
-// and a second press soon after the page showed (a double Enter) was meant for it too.
+// user saw when pressing it. A held key sends its WM_KEYDOWN or WM_SYSKEYDOWN and their
+// characters again and again (bit 30 of lParam set) to whatever has the focus by then,
+// which after a page change is the new page's Accept or mnemonic; keys queued while a
+// page was not yet shown were meant for the one before; and a second press soon after the
+// page showed (a double Enter) was meant for it too.
+// A modal box the wizard shows (a question, the folder browser) counts the same way: the
+// second press of an answer was meant for the box, not for the page behind it. So does
+// the mouse: the second click of a double-click would act on what the first brought up.
 //
-//   if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message))
-//     return;                                   // before IsDialogMessageW
+//   if (ShouldDropInput(message)) return;       // before IsDialogMessageW
 //   NotePageShown(dialog);                      // as a page is shown
+//   { ModalBoxKeys keys(dialog); MessageBoxW(dialog, ...); }
 #ifndef DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 #define DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 
 #include <windows.h>
+
+#include "base/win/scoped_generic.h"
 
 namespace installer {
 
 // Whether a WM_KEYDOWN's |key_data| (its lParam) is the auto-repeat of a held key.
 [[nodiscard]] bool IsKeyRepeat(LPARAM key_data);
 
-// Whether |message| repeats a held Enter, Escape or Space that would press, follow or ask
-// again: every repeat of Enter and Escape, and of Space unless it types into a text the
-// user can edit.
+// Whether |message| repeats a held key that would press, follow or ask again: every repeat
+// of Enter, Escape and of a system key (Alt held) or its character, and of Space or
+// another character unless it types into a text the user can edit.
 [[nodiscard]] bool IsRepeatOfActingKey(const MSG& message);
 
 // As |dialog| shows a page: drops the key messages queued for this thread (pressed before
@@ -31,6 +37,29 @@ void NotePageShown(HWND dialog);
 // dialog that showed a page last, begun (by its own time) less than the double-click time
 // after the page was shown: the user could not have seen the page yet.
 [[nodiscard]] bool IsPressBeforePageSeen(const MSG& message);
+
+// Whether the run loop (or a box's loop) drops |message| before the dialog manager: a
+// repeat of an acting key, a press before the page was seen, or a left click (press and
+// release) within the double-click time and rectangle of a press that opened or closed a
+// box or changed the page. Notes the presses it passes on.
+[[nodiscard]] bool ShouldDropInput(const MSG& message);
+
+// For the life of a modal box that |dialog| shows: the box's own loop drops what the run
+// loop's dispatcher drops; as the box closes, the page behind it counts as shown again.
+class ModalBoxKeys {
+ public:
+  explicit ModalBoxKeys(HWND dialog);
+  ModalBoxKeys(const ModalBoxKeys&) = delete;
+  ModalBoxKeys& operator=(const ModalBoxKeys&) = delete;
+  ~ModalBoxKeys();
+
+ private:
+  const HWND dialog_;
+  base::ScopedHook filter_;
+};
+
+// Tests: the clock the times of pages and boxes are read from (null: GetTickCount).
+void SetKeyClockForTesting(DWORD (*clock)());
 
 }  // namespace installer
 

@@ -17,9 +17,9 @@ Win32DialogDispatcher* Win32DialogDispatcher::GetInstance() { return g_dispatche
 
 uint32_t Win32DialogDispatcher::Dispatch(const MSG& message) {
   // A held key's repeats reach whatever has the focus by then, a new page's Accept too,
-  // and so does a second press meant for the page before: dropped before the dialog
-  // manager or the control could act on them.
-  if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message)) return POST_DISPATCH_NONE;
+  // and so does a second press or click meant for the page or box before: dropped before
+  // the dialog manager or the control could act on them.
+  if (ShouldDropInput(message)) return POST_DISPATCH_NONE;
   if (active_dialog_ && IsDialogMessageW(active_dialog_, const_cast<MSG*>(&message)))
     return POST_DISPATCH_NONE;
   return POST_DISPATCH_PERFORM_DEFAULT;

@@ -29,8 +29,9 @@ class Win32DialogDispatcher : public base::MessagePumpDispatcher {
   ~Win32DialogDispatcher() override = default;
 
   // Handled when the active dialog consumed the message, or when it repeats a held key
-  // that presses or follows or would press a page's default button before the page could
-  // be seen (dropped); otherwise the pump translates and dispatches it.
+  // that presses or follows, would press a page's default button before the page could be
+  // seen, or is the second click on what a click brought up (dropped); otherwise the pump
+  // translates and dispatches it.
   uint32_t Dispatch(const MSG& message) override;
 
   void SetActiveDialog(HWND dialog);

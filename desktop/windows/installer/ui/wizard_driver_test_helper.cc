@@ -19,8 +19,8 @@
 //   question:<name>      a question box is over the window; saved as screenshot <name>
 //   question-focus:yes|no  the question box's Yes or No button has the keyboard focus
 //   no-question          no question box is over the window (any more)
-//   key:<key>            presses tab, space, enter, escape, up, down, alt+down, alt+f4 or
-//                        pagedown where the installer's keyboard focus is
+//   key:<key>            presses tab, space, enter, escape, up, down, alt+down, f4, alt+f4
+//                        or pagedown where the installer's keyboard focus is
 //   focus:<control>      the installer's keyboard focus is on <control>
 //   type:<text>          types <text> key by key where the focus is
 //   launcher-held        the launcher the installation starts stands still: the fake
@@ -358,7 +358,7 @@ bool Driver::PressKey(const std::wstring& key) {
                {L"enter", VK_RETURN, false},  {L"escape", VK_ESCAPE, false},
                {L"up", VK_UP, false},         {L"alt+f4", VK_F4, true},
                {L"down", VK_DOWN, false},     {L"alt+down", VK_DOWN, true},
-               {L"pagedown", VK_NEXT, false}};
+               {L"pagedown", VK_NEXT, false}, {L"f4", VK_F4, false}};
   HWND focus = nullptr;
   if (!WaitKeyTarget(&focus)) return false;
   for (const auto& entry : kKeys) {
