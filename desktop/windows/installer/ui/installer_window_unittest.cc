@@ -290,14 +290,24 @@ struct ShownBox {
   int ticks = 0;
   // Enter held since before the box opened repeats at its focus, ahead of the answer.
   bool enter_held = false;
-  // Answered by a click on No instead, as the mouse queues it: when, and where the pointer was.
-  // Or first clicked on Yes, where the pointer is.
+  // Answered by a click on No instead, at `pointer`: when. Or first clicked on Yes, at
+  // `pointer`. The pointer is the test's own: the screen's is shared with other tests.
   bool click = false;
   bool click_yes_first = false;
   DWORD clicked_at = 0;
   POINT pointer = {};
 };
 ShownBox* g_shown_box = nullptr;
+
+// A click on `button` as the box's own loop meets it (its filter first), with the time and
+// pointer the mouse would give it.
+void ClickInBox(HWND button, DWORD time, POINT pointer) {
+  for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP}) {
+    MSG msg = {button, message, message == WM_LBUTTONDOWN ? WPARAM{MK_LBUTTON} : 0,
+               MAKELPARAM(2, 2), time, pointer};
+    if (!CallMsgFilterW(&msg, MSGF_DIALOGBOX)) DispatchMessageW(&msg);
+  }
+}
 
 BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   if (!GetDlgItem(window, IDYES) || !GetDlgItem(window, IDNO)) return TRUE;
@@ -306,18 +316,14 @@ BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   g_shown_box->answered = true;
   if (g_shown_box->enter_held)
     PostMessageW(GetDlgItem(window, IDYES), WM_KEYDOWN, VK_RETURN, 1 << 30);
-  if (g_shown_box->click_yes_first) {
-    PostMessageW(GetDlgItem(window, IDYES), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    PostMessageW(GetDlgItem(window, IDYES), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-  }
+  if (g_shown_box->click_yes_first)
+    ClickInBox(GetDlgItem(window, IDYES), GetTickCount(), g_shown_box->pointer);
   if (!g_shown_box->click) {
     PostMessageW(window, WM_COMMAND, IDNO, 0);
     return FALSE;
   }
   g_shown_box->clicked_at = GetTickCount();
-  GetCursorPos(&g_shown_box->pointer);
-  PostMessageW(GetDlgItem(window, IDNO), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-  PostMessageW(GetDlgItem(window, IDNO), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  ClickInBox(GetDlgItem(window, IDNO), g_shown_box->clicked_at, g_shown_box->pointer);
   return FALSE;
 }
 
@@ -1330,9 +1336,9 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
     HWND share = GetDlgItem(options(), W::SHARE_STATS_BOX);
     const bool shared = settings_->flag(Settings::ENABLE_VELUM_STATS);
-    SetCursorPos(centre(share).x, centre(share).y);
     ShownBox shown;
     shown.click = true;
+    shown.pointer = centre(share);
     g_shown_box = &shown;
     const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
     SendMessageW(dialog(), WM_CLOSE, 0, 0);
@@ -1350,7 +1356,6 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
     HWND cancel = GetDlgItem(dialog(), W::CANCEL_BUTTON);
     const POINT at = centre(cancel);
-    SetCursorPos(at.x, at.y);
     // Long enough for the box's timer to click within it on a loaded machine too.
     struct KeepDoubleClickTime {
       UINT was = GetDoubleClickTime();
@@ -1359,6 +1364,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     SetDoubleClickTime(5000);
     ShownBox shown;
     shown.click_yes_first = true;
+    shown.pointer = at;
     g_shown_box = &shown;
     const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
     click(cancel, GetTickCount(), at);
