@@ -218,7 +218,12 @@ bool ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
   parsed->scheme = components.nScheme;
   parsed->host.assign(host, components.dwHostNameLength);
   parsed->port = components.nPort;
-  parsed->path.assign(path, components.dwUrlPathLength);
+  // The cracked path is decoded ("%3F" as "?", "%2F" as "/", cut at "%00"): what is
+  // requested is the address's own path and query, still escaped. Escaping again leaves
+  // an escaped text as it is and only takes out what a request line cannot carry.
+  const UrlSplit split = SplitUrl(url);
+  parsed->path = Escape(split.path + split.query);
+  if (parsed->path.empty() || parsed->path[0] != L'/') parsed->path.insert(0, L"/");
   return true;
 }
 
