@@ -230,6 +230,30 @@ TEST_F(HttpTransportCollectorTest, BodyOrConnectionFailureFailsTheRequest) {
   EXPECT_FALSE(closed->Execute(nullptr));
 }
 
+// A collector that has the report and holds its answer holds no upload: the wait for the
+// answer's headers is bounded as a whole by the time-out, whether nothing comes, the
+// headers trickle in faster than any single wait's bound, or the answer comes too late.
+TEST_F(HttpTransportCollectorTest, AnAnswerHeldByTheCollectorEndsTheUploadWithinItsTimeOut) {
+  int number = 0;
+  for (const char* path : {"/silent", "/header_trickle/1", "/late/20"}) {
+    SCOPED_TRACE(path);
+    std::unique_ptr<HttpTransport> transport = Transport(path, "dump");
+    transport->SetHeader("Content-Length", "4");
+    transport->SetTimeout(2);
+    std::future<bool> result =
+        std::async(std::launch::async, [&] { return transport->Execute(nullptr); });
+    // A guard, far beyond the bound: a held upload must fail the test, not hang it.
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      ADD_FAILURE() << "the upload waited on the answer";
+      EXPECT_TRUE(collector_.Stop());
+    }
+    EXPECT_FALSE(result.get());
+    CollectedRequest request;
+    ASSERT_TRUE(collector_.WaitForRequest(++number, &request));
+    EXPECT_EQ("dump", request.body);
+  }
+}
+
 // A server that trickles its answer's body, or sends one without end, holds no upload:
 // the body is read within the time-out as a whole and a size bound, after which the
 // status alone decides where no body is asked for (the upload's case); a caller that asks
