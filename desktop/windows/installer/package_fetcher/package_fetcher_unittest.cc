@@ -158,6 +158,9 @@ TEST_F(PackageFetcherTest, NetRouteDownloadsChecksUnpacksAndPlacesPartnerFiles) 
   ASSERT_TRUE(server_.ServeFile("/a.exe", "partner a"));
   ASSERT_TRUE(server_.ServeFile("/b.exe", "partner b"));
   ASSERT_TRUE(server_.ServeFile("/x.exe", "escapes"));
+  // A file's download retries the product's two counted failures: three busy answers
+  // (three waits of the product's six seconds) and it is still fetched.
+  ASSERT_TRUE(server_.AddFaults("/b.exe", R"([{"status": 503, "times": 3}])"));
   ServePackage(Signing("package_unsigned.exe"),
                R"("url_welcome": "https://welcome.example/", "components": [)"
                R"({"type": "partner_content", "location": "{base}/a.exe", "archive": 0,)"
@@ -203,6 +206,15 @@ TEST_F(PackageFetcherTest, NetRouteDownloadsChecksUnpacksAndPlacesPartnerFiles) 
   EXPECT_EQ(GetBuildAndPatchNumber(), FetchString(0, "internal_version"));
   EXPECT_EQ(GetChannelName(), FetchString(0, "stream"));
   EXPECT_NE(std::string::npos, FetchString(0, "download_url").find("/package.exe"));
+  EXPECT_EQ(4u, server_.RequestsTo("/b.exe").size());
+
+  // The next try's requests retry as the package's do again, not as the last file's: an
+  // address answered busy four times is still taken.
+  ASSERT_TRUE(server_.AddFaults("/b.exe", "[]"));
+  ASSERT_TRUE(server_.AddFaults("/netinstaller/address", R"([{"status": 503, "times": 4}])"));
+  ASSERT_TRUE(fetcher_->Retry());
+  EXPECT_EQ(PACKAGE_STATUS_READY, RunUntilTryEnds());
+  EXPECT_EQ(6u, server_.RequestsTo("/netinstaller/address").size());
 }
 
 TEST_F(PackageFetcherTest, SignedInstallerNeedsASignedPackage) {
