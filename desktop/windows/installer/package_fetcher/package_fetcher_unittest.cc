@@ -692,6 +692,8 @@ TEST_F(PackageFetcherTest, OnlyTheFirstTwentyAdditionalFilesAreTakenWithOneTryCo
   }
   ServePackage(Signing("package_unsigned.exe"), R"("components": [)" + components + "]");
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  // Without the test's own deadline, the product's ten minutes bound them.
+  EXPECT_EQ(10 * 60 * 1000, fetcher_->AdditionalFilesDeadlineForTesting().InMilliseconds());
   EXPECT_EQ(4u, server_.RequestsTo("/f0.exe").size());
   EXPECT_EQ(1u, server_.RequestsTo("/f5.exe").size());
   EXPECT_TRUE(server_.RequestsTo("/f20.exe").empty());
