@@ -309,6 +309,26 @@ TEST_F(CrashReporterProcessTest, ClientCrashIsDumpedCountedAndUploaded) {
   EXPECT_EQ(1u, counts["installer"]);
 }
 
+// A collector that has the report and then sends its answer's headers a byte every five
+// seconds holds no reporter: the upload fails within its time-out, the reporter ends and
+// the dump goes as after any failed upload.
+TEST_F(CrashReporterProcessTest, ACollectorThatHoldsItsAnswerHoldsNoReporter) {
+  ScopedEnvironmentVariable keep("VELUM_CRASH_KEEP_LOGS", nullptr);
+  ScopedEnvironmentVariable url("VELUM_ALTERNATIVE_CRASH_SERVER_URL",
+                                collector_.Url("/header_trickle/5").c_str());
+  Client client;
+  ASSERT_NO_FATAL_FAILURE(StartClient(L"client.txt", 0, &client));
+  base::ScopedHandle reporter = OpenReporter(client);
+  ASSERT_TRUE(reporter.IsValid());
+  ASSERT_TRUE(SetEvent(crash_event_.Get()));
+  EXPECT_NE(0u, WaitForExit(client.process.Get()));
+  CollectedRequest request;
+  ASSERT_TRUE(collector_.WaitForRequest(1, &request));
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ(0u, WaitForExit(reporter.Get()));
+  EXPECT_TRUE(FindDumps(dumps_).empty());
+}
+
 // One after the other (under Wine a client read while another one's dump is being
 // written has been seen to fail with "access denied").
 TEST_F(CrashReporterProcessTest, TwoClientsOfOneReporterGetTheirOwnDumps) {
