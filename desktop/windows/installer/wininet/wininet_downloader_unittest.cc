@@ -662,7 +662,8 @@ TEST_F(WinInetDownloaderTest, UserinfoAndFragmentAreNeitherRequestedNorRecorded)
 // keeps its signature.
 TEST_F(WinInetDownloaderTest, RequestsAskTheResolvedAddressAsWritten) {
   const std::string base = "http://127.0.0.1:" + std::to_string(server_.port());
-  const std::string targets[] = {"/a%3Fb", "/a%23b", "/a%2Fb", "/a%0D%0Ab", "/a%00b",
+  const std::string targets[] = {"/a%3Fb", "/a%23b", "/a%2Fb", "/a%5Cb",
+                                 "/a%0D%0Ab", "/a%00b", "/a%09b", "/a%250Ab",
                                  "/get?sig=a%2Bb%2Fc%3D%3D%26x%3D1"};
   const std::wstring proxy = L"http://" + server_.ProxyAddress();
   for (const std::string& target : targets) {
