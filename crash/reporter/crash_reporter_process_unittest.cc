@@ -148,6 +148,19 @@ class CrashReporterProcessTest : public base::ScratchDirTest {
     client->facts = ReadReport(client->info);
   }
 
+  // Starts a client with a reporter of its own and crashes it: the reporter, and the
+  // first upload the collector got.
+  void CrashClientAndCollect(Client* client, base::ScopedHandle* reporter,
+                             CollectedRequest* request) {
+    ASSERT_NO_FATAL_FAILURE(StartClient(L"client.txt", 0, client));
+    ASSERT_NE("0", client->facts["reporter"]) << "the client found no reporter";
+    *reporter = OpenReporter(*client);
+    ASSERT_TRUE(reporter->IsValid());
+    ASSERT_TRUE(SetEvent(crash_event_.Get()));
+    EXPECT_NE(0u, WaitForExit(client->process.Get()));
+    ASSERT_TRUE(collector_.WaitForRequest(1, request));
+  }
+
   // A client asks for its dump while the reporter is held at |hold| ("before-file" or
   // "while-writing"); the client's wait runs out and it ends, or with |go_on| goes on;
   // only then does the reporter resume. Its dump must come out as a failed one.
@@ -246,15 +259,9 @@ class CrashReporterProcessTest : public base::ScratchDirTest {
 TEST_F(CrashReporterProcessTest, ClientCrashIsDumpedCountedAndUploaded) {
   ScopedEnvironmentVariable keep("VELUM_CRASH_KEEP_LOGS", nullptr);
   Client client;
-  ASSERT_NO_FATAL_FAILURE(StartClient(L"client.txt", 0, &client));
-  ASSERT_NE("0", client.facts["reporter"]) << "the client found no reporter";
-  base::ScopedHandle reporter = OpenReporter(client);
-  ASSERT_TRUE(reporter.IsValid());
-
-  ASSERT_TRUE(SetEvent(crash_event_.Get()));
-  EXPECT_NE(0u, WaitForExit(client.process.Get()));
+  base::ScopedHandle reporter;
   CollectedRequest request;
-  ASSERT_TRUE(collector_.WaitForRequest(1, &request));
+  ASSERT_NO_FATAL_FAILURE(CrashClientAndCollect(&client, &reporter, &request));
   // The reporter ends once its parent has gone and the upload is done.
   EXPECT_EQ(0u, WaitForExit(reporter.Get()));
 
@@ -307,6 +314,22 @@ TEST_F(CrashReporterProcessTest, ClientCrashIsDumpedCountedAndUploaded) {
   CrashStatsStore::Counts counts;
   ASSERT_TRUE(CrashStatsStore::LoadCounts(stats.Get(), &counts));
   EXPECT_EQ(1u, counts["installer"]);
+}
+
+// A collector that has the report and then sends its answer's headers a byte every five
+// seconds holds no reporter: the upload fails within its time-out, the reporter ends and
+// the dump goes as after any failed upload.
+TEST_F(CrashReporterProcessTest, ACollectorThatHoldsItsAnswerHoldsNoReporter) {
+  ScopedEnvironmentVariable keep("VELUM_CRASH_KEEP_LOGS", nullptr);
+  ScopedEnvironmentVariable url("VELUM_ALTERNATIVE_CRASH_SERVER_URL",
+                                collector_.Url("/header_trickle/5").c_str());
+  Client client;
+  base::ScopedHandle reporter;
+  CollectedRequest request;
+  ASSERT_NO_FATAL_FAILURE(CrashClientAndCollect(&client, &reporter, &request));
+  EXPECT_EQ("", request.error);
+  EXPECT_EQ(0u, WaitForExit(reporter.Get()));
+  EXPECT_TRUE(FindDumps(dumps_).empty());
 }
 
 // One after the other (under Wine a client read while another one's dump is being

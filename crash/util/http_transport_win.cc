@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/synchronization/sync_event.h"
 #include "base/time/time.h"
 #include "base/win/scoped_generic.h"
 #include "crash/util/module_version.h"
@@ -149,13 +151,55 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   }
 }
 
-// Waits for the answer; true for status 200 and, when |response| is given, its body read
-// whole within the bounds into it (left alone otherwise).
-[[nodiscard]] bool ReadResponse(HINTERNET request, int timeout_ms, std::string* response) {
-  if (!WinHttpReceiveResponse(request, nullptr)) {
+// The handles of one request and the wait for its answer's headers, shared by Execute and
+// the thread that receives them: whichever lets go last closes the handles, so that none
+// is closed, or its value given to another request, under a call still running on it.
+struct RequestHandles {
+  base::ScopedWinHttpHandle session;
+  base::ScopedWinHttpHandle connection;
+  base::ScopedWinHttpHandle request;
+  base::SyncEvent headers_received{base::SyncEvent::MANUAL, base::SyncEvent::NOT_SIGNALED};
+  bool headers_succeeded = false;
+};
+
+DWORD WINAPI ReceiveHeaders(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<RequestHandles>> handles(
+      static_cast<std::shared_ptr<RequestHandles>*>(parameter));
+  if (WinHttpReceiveResponse((*handles)->request.Get(), nullptr))
+    (*handles)->headers_succeeded = true;
+  else
     LOG(ERROR) << FormatWinHttpError("WinHttpReceiveResponse");
+  (*handles)->headers_received.Signal();
+  return 0;
+}
+
+// Waits for all of the answer's headers within |timeout_ms|. WinHTTP bounds each wait for
+// a byte alone, so a server that sends its headers a byte at a time would hold the upload
+// without end: the headers are received on a thread of their own, which is given up when
+// they have not all come in time. That thread then ends with the connection's next
+// silence of the time-out, or with the process.
+[[nodiscard]] bool ReceiveHeadersWithin(const std::shared_ptr<RequestHandles>& handles,
+                                        int timeout_ms) {
+  std::unique_ptr<std::shared_ptr<RequestHandles>> parameter(
+      new std::shared_ptr<RequestHandles>(handles));
+  if (!QueueUserWorkItem(&ReceiveHeaders, parameter.get(), WT_EXECUTELONGFUNCTION)) {
+    PLOG(ERROR) << "Cannot wait for the answer's headers";
     return false;
   }
+  (void)parameter.release();  // the thread's now
+  if (!handles->headers_received.TimedWait(base::TimeDelta::FromMilliseconds(timeout_ms))) {
+    LOG(ERROR) << "The answer's headers did not come within " << timeout_ms << " ms";
+    return false;
+  }
+  return handles->headers_succeeded;
+}
+
+// Waits for the answer; true for status 200 and, when |response| is given, its body read
+// whole within the bounds into it (left alone otherwise).
+[[nodiscard]] bool ReadResponse(const std::shared_ptr<RequestHandles>& handles, int timeout_ms,
+                                std::string* response) {
+  if (!ReceiveHeadersWithin(handles, timeout_ms)) return false;
+  const HINTERNET request = handles->request.Get();
   DWORD status = 0;
   DWORD status_size = sizeof(status);
   if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -250,7 +294,9 @@ HttpTransportWin::HttpTransportWin() = default;
 HttpTransportWin::~HttpTransportWin() = default;
 
 bool HttpTransportWin::Execute(std::string* response) {
-  base::ScopedWinHttpHandle session(
+  const std::shared_ptr<RequestHandles> handles = std::make_shared<RequestHandles>();
+  base::ScopedWinHttpHandle& session = handles->session;
+  session.Reset(
       WinHttpOpen(base::UTF8ToWide(BuildWinHttpUserAgent()).c_str(),
                   WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                   WINHTTP_NO_PROXY_BYPASS, 0));
@@ -266,18 +312,27 @@ bool HttpTransportWin::Execute(std::string* response) {
   WinHttpTarget target;
   if (!CrackWinHttpUrl(base::UTF8ToWide(url()), &target)) return false;
 
-  base::ScopedWinHttpHandle connection(
-      WinHttpConnect(session.Get(), target.host.c_str(), target.port, 0));
+  base::ScopedWinHttpHandle& connection = handles->connection;
+  connection.Reset(WinHttpConnect(session.Get(), target.host.c_str(), target.port, 0));
   if (!connection.IsValid()) {
     LOG(ERROR) << FormatWinHttpError("WinHttpConnect");
     return false;
   }
-  base::ScopedWinHttpHandle request(WinHttpOpenRequest(
+  base::ScopedWinHttpHandle& request = handles->request;
+  request.Reset(WinHttpOpenRequest(
       connection.Get(), base::UTF8ToWide(method()).c_str(), target.target.c_str(), nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
       target.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!request.IsValid()) {
     LOG(ERROR) << FormatWinHttpError("WinHttpOpenRequest");
+    return false;
+  }
+  // Wine's WinHttpReceiveResponse takes its time-out from the request alone, not from the
+  // session's: without it a collector that never answers holds the upload without end.
+  DWORD response_timeout_ms = static_cast<DWORD>(timeout_ms);
+  if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                        &response_timeout_ms, sizeof(response_timeout_ms))) {
+    LOG(ERROR) << FormatWinHttpError("WinHttpSetOption");
     return false;
   }
 
@@ -295,7 +350,7 @@ bool HttpTransportWin::Execute(std::string* response) {
     return false;
   }
   return WriteBody(request.Get(), body_stream(), sized, content_length) &&
-         ReadResponse(request.Get(), timeout_ms, response);
+         ReadResponse(handles, timeout_ms, response);
 }
 
 std::unique_ptr<HttpTransport> HttpTransport::Create() {

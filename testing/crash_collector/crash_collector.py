@@ -14,7 +14,11 @@ is recorded with an error (such a request is invalid HTTP). Without it, Transfer
 wins as RFC 7230 lets a lenient server choose.
 
 The path picks the answer: "/status/N..." answers N with no Location header (a 302 stays
-a 302), any other path answers 200 with the body "ok".
+a 302), any other path answers 200 with the body "ok". Three paths read and record the
+whole request first, and then:
+  "/silent..."            never answer (until the collector stops)
+  "/header_trickle/S..."  send the status line, then the headers one byte every S seconds
+  "/late/S..."            answer 200 "ok" after S seconds
 
 Everything goes through files in DIR (started and stopped as update_server.py is):
   server.json          written once listening: {"port"}
@@ -39,6 +43,7 @@ import socket
 import socketserver
 import sys
 import threading
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                                 "update_server"))
@@ -112,12 +117,37 @@ def split_multipart(content_type, body):
     return parts
 
 
+def path_seconds(path, prefix):
+    """The number of seconds after |prefix| in |path| ("/late/2.5/x" -> 2.5)."""
+    return float(path[len(prefix):].split("/")[0].split("?")[0])
+
+
 class Handler(QuietHandler):
     def handle_request(self):
         self.server.arrive()
+        path = self.path
+        if path.startswith(("/silent", "/header_trickle/", "/late/")):
+            self.server.record(self.read_entry())
+            self.close_connection = True
+            if path.startswith("/silent"):
+                self.server.wait(None)
+            elif path.startswith("/late/"):
+                if self.server.wait(path_seconds(path, "/late/")):
+                    try:
+                        self.answer(200)
+                    except OSError:  # the client gave up
+                        pass
+            else:
+                self.trickle_headers(path_seconds(path, "/header_trickle/"))
+            return
         status = 200
-        if self.path.startswith("/status/"):
-            status = int(self.path[len("/status/"):].split("/")[0].split("?")[0])
+        if path.startswith("/status/"):
+            status = int(path_seconds(path, "/status/"))
+        self.answer(status)
+        self.close_connection = True
+        self.server.record(self.read_entry())
+
+    def answer(self, status):
         answer = b"ok"
         self.send_response(status)
         self.send_header("Content-Length", str(len(answer)))
@@ -125,8 +155,21 @@ class Handler(QuietHandler):
         self.end_headers()
         self.wfile.write(answer)
         self.wfile.flush()
-        self.close_connection = True
 
+    def trickle_headers(self, seconds):
+        try:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+            self.wfile.flush()
+            for byte in b"Content-Length: 2\r\nConnection: close\r\n\r\nok":
+                if not self.server.wait(seconds):
+                    return
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+        except OSError:  # the client went away
+            pass
+
+    def read_entry(self):
+        """The request as recorded, its body read to its end."""
         entry = {"method": self.command, "path": self.path, "headers": dict(self.headers)}
         try:
             length = self.headers.get("Content-Length")
@@ -149,7 +192,7 @@ class Handler(QuietHandler):
                 entry["parts"] = parts
         except (BodyError, OSError, ValueError, EOFError) as error:
             entry.setdefault("error", str(error))
-        self.server.record(entry)
+        return entry
 
 
 class Collector(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -164,6 +207,16 @@ class Collector(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.count = 0
         self.arrivals = 0
         super().__init__(("127.0.0.1", 0), Handler)
+
+    def wait(self, seconds):
+        """Waits |seconds| (None: without end); False when the collector stops first."""
+        end = None if seconds is None else time.monotonic() + seconds
+        stop = os.path.join(self.state_dir, "stop")
+        while end is None or time.monotonic() < end:
+            if os.path.exists(stop):
+                return False
+            time.sleep(0.05)
+        return True
 
     def arrive(self):
         with self.lock:

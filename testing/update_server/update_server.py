@@ -14,8 +14,10 @@ process handle of this server (Wine starts Unix programs without one):
                     "download_address": {...}, "proxy_credentials": "user:password"}
   files/NAME     bodies of routes {"file": NAME}
   requests.jsonl one JSON line per request, written before the reply is sent:
-                   {"method", "path", "headers", "body", "listener", "received_us"},
-                   the last the microseconds from the server's start to the request
+                   {"method", "path", "target", "headers", "body", "listener",
+                    "received_us"}: "target" the request line's target as it came (a
+                   proxy's whole address), "received_us" the microseconds from the
+                   server's start to the request
   stop           created by the test: the server ends within a fifth of a second
   release_NAME   created by the test: held answers of "hold_until" NAME go on
   stopped        written by the server as its last act
@@ -219,6 +221,7 @@ class Handler(QuietHandler):
         state.record({
             "method": self.command,
             "path": path,
+            "target": self.path,
             "headers": {k: v for k, v in self.headers.items()},
             "body": body.decode("utf-8", "replace"),
             "listener": self.server.listener_name,

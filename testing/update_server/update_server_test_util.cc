@@ -146,6 +146,7 @@ std::vector<RecordedRequest> UpdateServer::Requests() const {
     // The server writes only the members a request had: a missing one stays empty.
     (void)entry->GetString("method", &request.method);
     (void)entry->GetString("path", &request.path);
+    (void)entry->GetString("target", &request.target);
     (void)entry->GetString("body", &request.body);
     (void)entry->GetString("listener", &request.listener);
     (void)entry->GetInteger("received_us", &request.received_us);

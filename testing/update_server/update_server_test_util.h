@@ -30,6 +30,8 @@ namespace testing {
 struct RecordedRequest {
   std::string method;
   std::string path;
+  // The request line's target as it came: |path|, or the whole address through a proxy.
+  std::string target;
   std::string body;
   // "server" or "server6" (the ::1 listener), "proxy" or "proxy6".
   std::string listener;

@@ -61,6 +61,9 @@ class PackageFetcher {
   void SetAdditionalFilesDeadlineForTesting(base::TimeDelta deadline) {
     worker_->set_additional_files_deadline(deadline);
   }
+  base::TimeDelta AdditionalFilesDeadlineForTesting() const {
+    return worker_->additional_files_deadline();
+  }
 
  private:
   // Held until the worker has deleted the package's files; made before the stem it locks.

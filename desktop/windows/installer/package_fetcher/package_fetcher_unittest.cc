@@ -158,6 +158,9 @@ TEST_F(PackageFetcherTest, NetRouteDownloadsChecksUnpacksAndPlacesPartnerFiles) 
   ASSERT_TRUE(server_.ServeFile("/a.exe", "partner a"));
   ASSERT_TRUE(server_.ServeFile("/b.exe", "partner b"));
   ASSERT_TRUE(server_.ServeFile("/x.exe", "escapes"));
+  // A file's download retries the product's two counted failures: three busy answers
+  // (three waits of the product's six seconds) and it is still fetched.
+  ASSERT_TRUE(server_.AddFaults("/b.exe", R"([{"status": 503, "times": 3}])"));
   ServePackage(Signing("package_unsigned.exe"),
                R"("url_welcome": "https://welcome.example/", "components": [)"
                R"({"type": "partner_content", "location": "{base}/a.exe", "archive": 0,)"
@@ -203,6 +206,15 @@ TEST_F(PackageFetcherTest, NetRouteDownloadsChecksUnpacksAndPlacesPartnerFiles) 
   EXPECT_EQ(GetBuildAndPatchNumber(), FetchString(0, "internal_version"));
   EXPECT_EQ(GetChannelName(), FetchString(0, "stream"));
   EXPECT_NE(std::string::npos, FetchString(0, "download_url").find("/package.exe"));
+  EXPECT_EQ(4u, server_.RequestsTo("/b.exe").size());
+
+  // The next try's requests retry as the package's do again, not as the last file's: an
+  // address answered busy four times is still taken.
+  ASSERT_TRUE(server_.AddFaults("/b.exe", "[]"));
+  ASSERT_TRUE(server_.AddFaults("/netinstaller/address", R"([{"status": 503, "times": 4}])"));
+  ASSERT_TRUE(fetcher_->Retry());
+  EXPECT_EQ(PACKAGE_STATUS_READY, RunUntilTryEnds());
+  EXPECT_EQ(6u, server_.RequestsTo("/netinstaller/address").size());
 }
 
 TEST_F(PackageFetcherTest, SignedInstallerNeedsASignedPackage) {
@@ -663,23 +675,27 @@ TEST_F(PackageFetcherTest, ComponentFailureStillFinishesTheFileList) {
   EXPECT_EQ(PACKAGE_STATUS_STARTED, statuses_[reported]);
 }
 
-// An answer's additional files are bounded as a whole: the first twenty are taken, and a
-// file that never matches its checksum is asked for four times in all.
-TEST_F(PackageFetcherTest, OnlyTheFirstTwentyAdditionalFilesAreTakenEachTriedFourTimes) {
+// An answer's additional files are bounded as a whole: the first twenty are taken, and
+// their tries are counted together: a file that never matches its checksum is asked for
+// four times when it fails first, once when an earlier file has used the count up.
+TEST_F(PackageFetcherTest, OnlyTheFirstTwentyAdditionalFilesAreTakenWithOneTryCountForAll) {
   UseRunningInstaller("unsigned.exe");
-  ASSERT_TRUE(server_.ServeFile("/f0.exe", "never matches"));
   std::string components, names;
   for (int i = 0; i <= 20; ++i) {
     const std::string name = "f" + std::to_string(i) + ".exe";
-    ASSERT_TRUE(i == 0 || server_.ServeFile("/" + name, name));
+    const bool fails = i == 0 || i == 5;
+    ASSERT_TRUE(server_.ServeFile("/" + name, fails ? "never matches" : name));
     components += R"({"type": "partner_content", "location": "{base}/)" + name +
                   R"(", "archive": 0, "checksum": ")" + Sha256(name) + R"(", "filename": ")" +
                   name + (i < 20 ? "\"}," : "\"}");
-    if (i > 0 && i < 20) names += name + "\r\n";
+    if (!fails && i < 20) names += name + "\r\n";
   }
   ServePackage(Signing("package_unsigned.exe"), R"("components": [)" + components + "]");
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  // Without the test's own deadline, the product's ten minutes bound them.
+  EXPECT_EQ(10 * 60 * 1000, fetcher_->AdditionalFilesDeadlineForTesting().InMilliseconds());
   EXPECT_EQ(4u, server_.RequestsTo("/f0.exe").size());
+  EXPECT_EQ(1u, server_.RequestsTo("/f5.exe").size());
   EXPECT_TRUE(server_.RequestsTo("/f20.exe").empty());
   EXPECT_EQ("velum.exe\r\nresources\\strings.txt\r\n" + names,
             ReadAll(PackageFile(L"files_list")));

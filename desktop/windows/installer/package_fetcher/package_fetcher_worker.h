@@ -78,6 +78,7 @@ class PackageFetcherWorker {
   void set_additional_files_deadline(base::TimeDelta deadline) {
     additional_files_deadline_ = deadline;
   }
+  base::TimeDelta additional_files_deadline() const { return additional_files_deadline_; }
 
   // The additional files one answer may bring: the rest of its list is left out.
   static constexpr size_t kMaxAdditionalFiles = 20;

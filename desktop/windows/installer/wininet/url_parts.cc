@@ -164,30 +164,40 @@ UrlSplit SplitReference(const std::wstring& reference) {
 }
 
 // "." and ".." segments of |path| resolved as a reference's are: ".." never climbs above
-// the root.
+// the root. One pass over |path|: each segment is appended once and removed at most once.
 std::wstring RemoveDotSegments(const std::wstring& path) {
-  std::wstring input = path;
   std::wstring output;
-  while (!input.empty()) {
-    if (input.compare(0, 3, L"../") == 0) {
-      input.erase(0, 3);
-    } else if (input.compare(0, 2, L"./") == 0) {
-      input.erase(0, 2);
-    } else if (input.compare(0, 3, L"/./") == 0) {
-      input.erase(0, 2);
-    } else if (input == L"/.") {
-      input = L"/";
-    } else if (input.compare(0, 4, L"/../") == 0 || input == L"/..") {
-      input = L"/" + input.substr(input.size() == 3 ? 3 : 4);
+  size_t i = 0;
+  // Whether what is left of |path| begins with, or is, |text|.
+  const auto begins = [&](const wchar_t* text) {
+    return path.compare(i, wcslen(text), text) == 0;
+  };
+  const auto is = [&](const wchar_t* text) { return path.compare(i, path.npos, text) == 0; };
+  while (i < path.size()) {
+    if (begins(L"../")) {
+      i += 3;
+    } else if (begins(L"./") || begins(L"/./")) {
+      i += 2;
+    } else if (is(L"/.")) {
+      output += L'/';
+      i = path.size();
+    } else if (begins(L"/../") || is(L"/..")) {
       const size_t last = output.rfind(L'/');
       output.erase(last == std::wstring::npos ? 0 : last);
-    } else if (input == L"." || input == L"..") {
-      input.clear();
+      // What is left begins with the "/" of "/../", or is the "/" that "/.." becomes.
+      if (is(L"/..")) {
+        output += L'/';
+        i = path.size();
+      } else {
+        i += 3;
+      }
+    } else if (is(L".") || is(L"..")) {
+      i = path.size();
     } else {
-      const size_t next = input.find(L'/', 1);
-      const size_t length = next == std::wstring::npos ? input.size() : next;
-      output += input.substr(0, length);
-      input.erase(0, length);
+      const size_t next = path.find(L'/', i + 1);
+      const size_t length = (next == std::wstring::npos ? path.size() : next) - i;
+      output.append(path, i, length);
+      i += length;
     }
   }
   return output;
@@ -218,7 +228,12 @@ bool ParseUrl(const std::wstring& url, ParsedUrl* parsed) {
   parsed->scheme = components.nScheme;
   parsed->host.assign(host, components.dwHostNameLength);
   parsed->port = components.nPort;
-  parsed->path.assign(path, components.dwUrlPathLength);
+  // The cracked path is decoded ("%3F" as "?", "%2F" as "/", cut at "%00"): what is
+  // requested is the address's own path and query, still escaped. Escaping again leaves
+  // an escaped text as it is and only takes out what a request line cannot carry.
+  const UrlSplit split = SplitUrl(url);
+  parsed->path = Escape(split.path + split.query);
+  if (parsed->path.empty() || parsed->path[0] != L'/') parsed->path.insert(0, L"/");
   return true;
 }
 

@@ -18,6 +18,8 @@ struct ParsedUrl {
   int scheme = 0;
   std::wstring host;
   INTERNET_PORT port = 0;
+  // The path and query as the address writes them (still escaped), "/" first; what a
+  // request line cannot carry escaped. The fragment is not part of it.
   std::wstring path;
 };
 

@@ -657,6 +657,45 @@ TEST_F(WinInetDownloaderTest, UserinfoAndFragmentAreNeitherRequestedNorRecorded)
   EXPECT_EQ("http://" + authority + "/target", redirected);
 }
 
+// A request asks the address as it was resolved, checked and recorded, escapes and all,
+// directly and through a proxy: "%3F" is no query, "%2F" no folder, and a signed query
+// keeps its signature.
+TEST_F(WinInetDownloaderTest, RequestsAskTheResolvedAddressAsWritten) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(server_.port());
+  const std::string targets[] = {"/a%3Fb", "/a%23b", "/a%2Fb", "/a%5Cb",
+                                 "/a%0D%0Ab", "/a%00b", "/a%09b", "/a%250Ab",
+                                 "/get?sig=a%2Bb%2Fc%3D%3D%26x%3D1"};
+  const std::wstring proxy = L"http://" + server_.ProxyAddress();
+  for (const std::string& target : targets) {
+    SCOPED_TRACE(target);
+    ASSERT_TRUE(server_.ServeText(target, 200, "done"));
+    const size_t before = server_.Requests().size();
+    const std::string redirect = "/redirect" + std::to_string(before);
+    ASSERT_TRUE(server_.AddFaults(redirect, R"([{"status": 302, "location": ")" + target +
+                                                R"("}])"));
+    ASSERT_TRUE(Download(base::UTF8ToWide(base + target)));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+        << downloader_->GetLastErrorText();
+    ASSERT_TRUE(Download(base::UTF8ToWide(base + redirect)));
+    EXPECT_EQ(WinInetDownloader::STATE_COMPLETED, downloader_->state())
+        << downloader_->GetLastErrorText();
+    EXPECT_EQ("done", Downloaded());
+    std::string redirected;
+    for (size_t i = 0; Chunk(i); ++i) (void)Chunk(i)->GetString("redirected_url", &redirected);
+    EXPECT_EQ(base + target, redirected);
+
+    ASSERT_TRUE(SetEnvironmentVariableW(L"http_proxy", proxy.c_str()));
+    (void)base::RunTestHelper(L"wininet_download_test_helper.exe",
+                              L"\"" + base::UTF8ToWide(base + target) + L"\" \"" +
+                                  Path(L"error.txt").value() + L"\"");
+    SetEnvironmentVariableW(L"http_proxy", nullptr);
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    std::vector<std::string> asked;
+    for (size_t i = before; i < requests.size(); ++i) asked.push_back(requests[i].target);
+    EXPECT_EQ((std::vector<std::string>{target, redirect, target, base + target}), asked);
+  }
+}
+
 TEST_F(WinInetDownloaderTest, UnreachableServerStallsFromTheThirdFailure) {
   const std::wstring url = server_.Url("/package.exe");
   ASSERT_TRUE(server_.Stop());
