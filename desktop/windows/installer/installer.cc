@@ -556,8 +556,13 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   // Finished before the subfolder is chosen: a killed run's version folder is gone then.
   const bool uninstall = operation == RunNote::Operation::kUninstall;
   files_left_to_cleanup_batch_.clear();
-  FinishInterruptedRuns(install_folder, &IsProductShortcut,
-                        uninstall ? &files_left_to_cleanup_batch_ : nullptr);
+  const base::Result<UnfinishedRuns> unfinished =
+      FinishInterruptedRuns(install_folder, &IsProductShortcut);
+  if (!unfinished.ok()) {
+    LOG(ERROR) << base::DescribeFailure(unfinished.failure());
+    Fail(INSTALLER_ERROR_GENERAL, "Could not note what an earlier run left undone");
+    return false;
+  }
   if (!uninstall) install_log_.subfolder = ChooseSubfolder();
   RunNoteSources sources;
   sources.operation = operation;
@@ -572,6 +577,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   sources.all_users = settings_->flag(Settings::ALL_USERS_FLAG);
   sources.version = product_version_;
   run_note_ = BuildRunNote(sources);
+  if (!CheckUnfinishedRuns(unfinished.value(), uninstall)) return false;
   const base::Result<base::FilePath> written = WriteRunNote(install_folder, run_note_);
   if (!written.ok()) {
     LOG(ERROR) << base::DescribeFailure(written.failure());
@@ -585,6 +591,25 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   }
   run_note_path_ = written.value();
   return true;
+}
+
+bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall) {
+  // An uninstallation leaves nothing behind: whatever is left stands in its way.
+  const RunNote::Step* in_the_way = uninstall && !unfinished.left.empty()
+                                        ? &unfinished.left.front()
+                                        : FindStepInTheWay(unfinished.left, run_note_);
+  if (!in_the_way) return true;
+  const std::string what = uninstall ? "uninstall" : "install";
+  const base::FilePath& held = unfinished.held;
+  if (!held.empty() && (uninstall || base::FilePath::CompareIgnoreCase(
+                                         held.value(), in_the_way->path.value()) == 0)) {
+    Fail(INSTALLER_ERROR_BROWSER_IN_USE,
+         "Can't " + what + " when " + held.AsUTF8() + " is in use");
+  } else {
+    Fail(INSTALLER_ERROR_GENERAL, "Can't " + what + " before an earlier run's " +
+                                      in_the_way->path.AsUTF8() + " is put right");
+  }
+  return false;
 }
 
 bool Installer::SetExecutableAside() {

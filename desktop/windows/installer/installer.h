@@ -186,6 +186,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   // what this run will make, replace and remove there; false (reported) when the note
   // cannot be written.
   [[nodiscard]] bool NoteRun(RunNote::Operation operation);
+  // Fails the run when what earlier runs left undone stands in its way.
+  [[nodiscard]] bool CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall);
   // The uninstallation's start: the browser must not be running.
   [[nodiscard]] bool SetExecutableAside();
   // Commits the transaction, the run's note marked as committing until it is done.

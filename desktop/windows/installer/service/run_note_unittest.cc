@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -52,7 +53,7 @@ class RunNoteTest : public base::ScratchDirTest {
 // and nothing it does not know. One bad line and nothing of the note counts.
 TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   const ShortcutCheck desktop_only = [](const base::FilePath& path) {
-    return path.DirName().value() == L"C:\\Desktop";
+    return path.DirName().value().compare(0, 10, L"C:\\Desktop") == 0;
   };
   const struct {
     const char* lines;
@@ -69,6 +70,16 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
       {"operation install\nstart 1\nshortcut-remove C:\\Windows\\x.lnk\n", false},
       {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Windows\\b.lnk\n", false},
       {"operation install\nstart 1\nrename a\n", false},
+      // What a later run left: exact names, a shortcut put back only from its own folder.
+      {"operation upgrade\nstart 1\nsubfolder 2.0\nleft-remove 2.0\\a.dat\n"
+       "left-put-back old_status\\installation_status.xml.2|installation_status.xml\n"
+       "shortcut-left-remove C:\\Desktop\\a.lnk.1700000001.old\n"
+       "shortcut-left-put-back C:\\Desktop\\b.lnk|C:\\Desktop\\a.lnk\n", true},
+      {"operation install\nstart 1\nleft-remove ..\\x\n", false},
+      {"operation install\nstart 1\nleft-put-back launcher.exe\n", false},
+      {"operation install\nstart 1\nshortcut-left-put-back C:\\Desktop2\\a.lnk|C:\\Desktop\\a.lnk\n",
+       false},
+      {"operation install\nstart 1\nmake a\nleft-remove b\n", false},
       {"operation reinstall\nstart 1\n", false},
       {"operation install\n", false},
   };
@@ -131,7 +142,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
         ParseRunNote("velum run note\n" + note + c.more, install_, nullptr);
     ASSERT_TRUE(parsed.ok());
     EXPECT_EQ(!c.undone, RunNoteRollsForward(install_, parsed.value()));
-    FinishInterruptedRuns(install_, nullptr, nullptr);
+    ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
     EXPECT_FALSE(base::PathExists(note_path));
     EXPECT_EQ(!c.undone, Has(L"2.0\\velum.exe"));
     EXPECT_EQ(!c.undone, Has(L"2.0\\res"));
@@ -154,7 +165,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
 
 // An upgrade cut once it moved its predecessor's record into "old_status" gets that record
 // back, not one an earlier upgrade kept there; a note whose run cannot be finished yet (a
-// file of it in use) stays for a later run, unless the file goes to the caller's list. An
+// file of it in use) stays for a later run, which it tells what is left. An
 // uninstallation cut while committing is finished: a file it could not set aside goes, and
 // so does what it made (its clean-up batch).
 TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
@@ -170,22 +181,100 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         0, nullptr));
   ASSERT_TRUE(in_use.IsValid());
-  FinishInterruptedRuns(install_, nullptr, nullptr);
+  base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(install_, nullptr);
+  ASSERT_TRUE(unfinished.ok());
   EXPECT_EQ("moved by the run", Text(L"installation_status.xml"));
   EXPECT_EQ("kept before the run", Text(L"old_status\\installation_status.xml.1690000000"));
   EXPECT_TRUE(base::PathExists(note));
-  std::vector<base::FilePath> left;
-  FinishInterruptedRuns(install_, nullptr, &left);
-  EXPECT_EQ(std::vector<base::FilePath>{install_.Append(L"2.0\\velum.exe")}, left);
-  EXPECT_FALSE(base::PathExists(note));
+  const base::FilePath held = install_.Append(L"2.0\\velum.exe");
+  EXPECT_EQ(held, unfinished.value().held);
+  ASSERT_EQ(1u, unfinished.value().left.size());
+  EXPECT_EQ(held, unfinished.value().left[0].path);
+  // Only a run that would make the name its own is in its way.
+  RunNote later;
+  later.entries = {{RunNote::Kind::kMake, install_.Append(L"2.0_0\\velum.exe")}};
+  EXPECT_EQ(nullptr, FindStepInTheWay(unfinished.value().left, later));
+  later.entries.push_back({RunNote::Kind::kReplace, held});
+  EXPECT_EQ(&unfinished.value().left[0], FindStepInTheWay(unfinished.value().left, later));
   in_use.Close();
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+  EXPECT_FALSE(base::PathExists(note));
 
   Make(L"k.bat");
   WriteNote("operation uninstall\nstart 1700000000\nremove 2.0\\velum.exe\nmake k.bat\n"
             "committing\n");
-  FinishInterruptedRuns(install_, nullptr, nullptr);
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
   EXPECT_FALSE(Has(L"2.0"));
   EXPECT_FALSE(Has(L"k.bat"));
+}
+
+// A run that cannot finish an earlier note whole (a file of the cut run held open) keeps
+// it naming only what is left, each copy by its exact name: a run that completed after it
+// keeps everything it made, moved or set aside when a later run finishes the note.
+TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
+  const std::string shortcut = Path(L"Desktop\\Velum Browser.lnk").AsUTF8();
+  const struct {
+    const char* name;
+    const wchar_t* held;
+    // Below the scratch folder: what a later run made, moved or set aside.
+    std::vector<std::pair<const wchar_t*, const char*>> later;
+    const char* launcher;
+  } cases[] = {
+      {"a later installation or repair", L"2.0\\data.dat",
+       {{L"Velum\\launcher.exe", "later"}, {L"Velum\\installation_status.xml", "later"},
+        {L"Velum\\installer_prefs.json", "later"}, {L"Desktop\\Velum Browser.lnk", "later"}},
+       "later"},
+      {"the record moved by a later upgrade", L"2.0\\data.dat",
+       {{L"Velum\\installation_status.xml", "later"},
+        {L"Velum\\old_status\\installation_status.xml.1700000100", "moved later"}},
+       "v1"},
+      {"copies set aside by a later run", L"2.0\\data.dat",
+       {{L"Velum\\launcher.exe", "later"}, {L"Velum\\launcher.exe.1700000100.old", "copy"},
+        {L"Velum\\installation_status.xml.1700000100.old", "copy"}},
+       "later"},
+      {"the cut run's launcher held, a later copy", L"launcher.exe",
+       {{L"Velum\\launcher.exe.1700000100.old", "copy"}}, "v1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_, true));
+    Make(L"installation_status.xml", "v1 record");
+    Make(L"launcher.exe.1700000001.old", "v1");
+    Make(L"launcher.exe", "cut");
+    Make(L"2.0\\velum.exe");
+    Make(L"2.0\\data.dat");
+    const base::FilePath note = WriteNote(
+        "operation upgrade\nstart 1700000000\nsubfolder 2.0\nmake 2.0\\velum.exe\n"
+        "make 2.0\\data.dat\nreplace launcher.exe\nreplace installation_status.xml\n"
+        "make installer_prefs.json\nshortcut-make " + shortcut + "\n");
+    {
+      base::ScopedHandle held(CreateFileW(install_.Append(c.held).value().c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held.IsValid());
+      ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+    }
+    std::string kept;
+    ASSERT_TRUE(base::ReadFileToString(note, &kept));
+    EXPECT_EQ(std::string::npos, kept.find("velum.exe")) << kept;
+    if (std::wstring(c.held) == L"launcher.exe") {
+      EXPECT_NE(std::string::npos, kept.find("launcher.exe.1700000001.old")) << kept;
+    }
+    for (const auto& file : c.later) {
+      ASSERT_TRUE(base::CreateDirectory(Path(file.first).DirName()));
+      ASSERT_TRUE(base::WriteTextFile(Path(file.first), file.second));
+    }
+    EXPECT_TRUE(FindInterruptedRunRecord(install_, false).empty());
+    ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+    for (const auto& file : c.later) {
+      std::string text;
+      EXPECT_TRUE(base::ReadFileToString(Path(file.first), &text)) << file.first;
+      EXPECT_EQ(file.second, text) << file.first;
+    }
+    EXPECT_EQ(c.launcher, Text(L"launcher.exe"));
+    EXPECT_FALSE(Has(L"2.0"));
+    EXPECT_FALSE(base::PathExists(note));
+    ASSERT_TRUE(base::DeleteFile(Path(L"Desktop"), true));
+  }
 }
 
 // A note that cannot be read (here: it names a file outside the install folder) keeps
@@ -200,7 +289,7 @@ TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
         "shortcut-make C:\\Windows\\x.lnk\n"}) {
     SCOPED_TRACE(lines);
     const base::FilePath note = WriteNote(lines);
-    FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }, nullptr);
+    ASSERT_TRUE(FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }).ok());
     EXPECT_TRUE(base::PathExists(outside));
     EXPECT_TRUE(Has(L"1.0\\velum.exe"));
     EXPECT_TRUE(base::PathExists(note));
