@@ -273,6 +273,76 @@ TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
 }
 
+// What is left of the install folder, below it.
+std::vector<std::wstring> LeftIn(const base::FilePath& folder) {
+  std::vector<std::wstring> left;
+  base::FileEnumerator all(folder, true,
+                           base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                           std::wstring());
+  for (base::FilePath path = all.Next(); !path.empty(); path = all.Next())
+    left.push_back(path.value().substr(folder.value().size() + 1));
+  std::sort(left.begin(), left.end());
+  return left;
+}
+
+// A cut upgrade whose file a program holds while the next run completes: that run keeps the
+// note naming only what is left, and the uninstallation after it takes nothing of the later
+// run for the cut one's and leaves nothing of the product, the first time. An uninstallation
+// while the held file is a running program refuses, naming it, and changes nothing more.
+TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTheUninstallation) {
+  const struct {
+    const char* name;
+    const char* later;  // the version of the run in between; null: none
+  } cases[] = {
+      {"a later upgrade", kV3},
+      {"a later repair", testing::kV1},
+      {"an uninstallation while the program runs", nullptr},
+  };
+  const base::FilePath cut_file = install_folder_.Append(L"1.0.101.0\\velum.exe");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    UsePackage(testing::GetTestPackageFolder(L"test_pkg"));
+    Install();
+    UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+    InstallationRun cut;
+    cut.version = kV2;
+    cut.cut_after_step = 2;
+    Run(&cut);
+    ASSERT_FALSE(cut.succeeded);
+    ASSERT_TRUE(base::PathExists(cut_file));
+    if (c.later) {
+      base::ScopedHandle held(CreateFileW(cut_file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held.IsValid());
+      InstallationRun later;
+      later.version = c.later;
+      Run(&later);
+      ASSERT_TRUE(later.succeeded) << ::testing::PrintToString(later.events);
+    } else {
+      base::ScopedHandle program = testing::StartSleepingFakeProgram(cut_file);
+      ASSERT_TRUE(program.IsValid());
+      InstallationRun refused;
+      refused.uninstall = true;
+      Run(&refused);
+      TerminateProcess(program.Get(), 0);
+      WaitForSingleObject(program.Get(), INFINITE);
+      EXPECT_FALSE(refused.succeeded);
+      EXPECT_EQ("Error(7,,Can't uninstall when " + cut_file.AsUTF8() + " is in use)",
+                LastError(refused.events));
+      EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
+      EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+    }
+    InstallationRun uninstall;
+    uninstall.uninstall = true;
+    Run(&uninstall);
+    ASSERT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
+    // As a plain installation and uninstallation leave it.
+    EXPECT_EQ((std::vector<std::wstring>{L"installer_prefs.json", L"k.bat"}),
+              LeftIn(install_folder_));
+  }
+}
+
 TEST_F(InstallerTest, RejectedRequestsChangeNothing) {
   struct Case {
     const char* name;
