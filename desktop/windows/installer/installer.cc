@@ -627,16 +627,24 @@ bool Installer::SetExecutableAside() {
   return true;
 }
 
-void Installer::CommitRun() {
+bool Installer::CommitRun() {
   if (!run_note_path_.empty()) {
     run_note_.committing = true;
-    if (!RewriteRunNote(run_note_path_, run_note_))
+    // Unmarked, a commit cut short would be undone half committed: undone now instead,
+    // but for an uninstallation, whose clean-up batch would delete what a rollback kept.
+    if (!RewriteRunNote(run_note_path_, run_note_)) {
+      if (settings_->operation() != Settings::OPERATION_UNINSTALL) {
+        Fail(INSTALLER_ERROR_GENERAL, "Could not mark the run's note as committing");
+        return false;
+      }
       LOG(WARNING) << "Could not mark the run's note as committing";
+    }
   }
   transaction_.Commit();
-  if (run_note_path_.empty() || run_note_left_to_batch_) return;
+  if (run_note_path_.empty() || run_note_left_to_batch_) return true;
   RemoveRunNote(run_note_path_);
   run_note_path_.clear();
+  return true;
 }
 
 void Installer::RemoveNoteAfterRollback() {
@@ -695,8 +703,7 @@ void Installer::ScheduleNextStep() {
   const int32_t operation = settings_->operation();
   if (operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE)
     FinalizeSuccessfulInstallation();
-  CommitRun();
-  OnInstallationSucceeded();
+  if (CommitRun()) OnInstallationSucceeded();
 }
 
 void Installer::Step(size_t index, int32_t attempt) {

@@ -191,7 +191,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   // The uninstallation's start: the browser must not be running.
   [[nodiscard]] bool SetExecutableAside();
   // Commits the transaction, the run's note marked as committing until it is done.
-  void CommitRun();
+  // False (reported, the run undone) when the note cannot be marked.
+  [[nodiscard]] bool CommitRun();
   // Removes the note of a run that was undone, and the install folder it made.
   void RemoveNoteAfterRollback();
   void ReadInstallerExperiments();

@@ -31,7 +31,9 @@
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/installer_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "base/files/important_file_writer.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -340,6 +342,81 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
     // As a plain installation and uninstallation leave it.
     EXPECT_EQ((std::vector<std::wstring>{L"installer_prefs.json", L"k.bat"}),
               LeftIn(install_folder_));
+  }
+}
+
+// A change of the run's transaction that, as the commit reaches it, reads the run's note.
+class NoteAtCommit : public TransactionOperation {
+ public:
+  NoteAtCommit(const base::FilePath& install_folder, std::string* text)
+      : install_folder_(install_folder), text_(text) {}
+  ~NoteAtCommit() override {
+    if (rolled_back_) return;
+    base::FileEnumerator notes(install_folder_.Append(L"old_status"), false,
+                               base::FileEnumerator::FILES, L"run.*.note");
+    const base::FilePath note = notes.Next();
+    if (note.empty() || !base::ReadFileToString(note, text_)) *text_ = "<none>";
+  }
+  bool Do(Transaction& /*nested*/) override { return true; }
+  void Rollback() override { rolled_back_ = true; }
+
+ private:
+  const base::FilePath install_folder_;
+  std::string* const text_;
+  bool rolled_back_ = false;
+};
+
+// Fails only the writes of run notes.
+bool FailNoteWrites(const base::FilePath& from, const base::FilePath& to) {
+  return to.Extension() != L".note" &&
+         MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// The note says "committing" before the commit begins, so that a commit cut short is
+// finished rather than undone; a run that cannot write its note, or mark it, is undone.
+TEST_F(InstallerTest, TheNoteIsMarkedCommittingBeforeTheCommit) {
+  enum class Fails { kNever, kFromTheStart, kAtTheCommit };
+  const struct {
+    const char* name;
+    bool uninstall;
+    Fails note_writes;
+    const char* error;
+  } cases[] = {
+      {"installation", false, Fails::kNever, ""},
+      {"uninstallation", true, Fails::kNever, ""},
+      {"a note that cannot be written", false, Fails::kFromTheStart,
+       "Error(4,1.0.100.0,Creating installation subfolder failed)"},
+      {"a note that cannot be marked", false, Fails::kAtTheCommit,
+       "Error(0,,Could not mark the run's note as committing)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    if (c.uninstall) Install();
+    const std::string before = Snapshot();
+    std::string at_commit = "<not reached>";
+    InstallationRun run;
+    run.uninstall = c.uninstall;
+    if (c.note_writes == Fails::kFromTheStart)
+      base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+    run.on_event = [&](const std::string& line, Installer* installer) {
+      if (line != "Step" || at_commit != "<not reached>") return;
+      at_commit.clear();
+      ASSERT_TRUE(installer->GetTransaction()->Execute(
+          std::make_unique<NoteAtCommit>(install_folder_, &at_commit)));
+      if (c.note_writes == Fails::kAtTheCommit)
+        base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+    };
+    Run(&run);
+    base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+    const bool fails = c.note_writes != Fails::kNever;
+    EXPECT_EQ(!fails, run.succeeded) << ::testing::PrintToString(run.events);
+    EXPECT_EQ(c.error, LastError(run.events));
+    if (fails) {
+      EXPECT_TRUE(SnapshotDifference(before, Snapshot()).empty());
+    } else {
+      EXPECT_NE(std::string::npos, at_commit.find("\ncommitting\n")) << at_commit;
+    }
   }
 }
 

@@ -397,6 +397,7 @@ base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
     if (base::PathExists(path)) continue;
     if (RewriteRunNote(path, note)) return path;
     const DWORD error = GetLastError();
+    base::ImportantFileWriter::DeleteStaleTempFilesOf(path);
     // Only when empty: it may hold the records of older versions.
     RemoveDirectoryW(folder.value().c_str());
     return base::Failure{error, 0, "could not write the run's note", path};
