@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -101,7 +102,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
   const std::string note =
       "operation upgrade\nstart 1700000000\nsubfolder 2.0\n"
       "make 2.0\\velum.exe\nmake 2.0\\res\\a.dat\nmake user\\data\nreplace launcher.exe\n"
-      "remove 1.0\\velum.exe\ntemporary installation_status.xml.new\n"
+      "remove 1.0\\velum.exe\nremove 1.0\\velum.dll\ntemporary installation_status.xml.new\n"
       "shortcut-make " + Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n";
   const struct {
     const char* name;
@@ -126,6 +127,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     Make(L"launcher.exe.1690000000.old", "before the run");
     Make(L"1.0\\velum.exe.1700000003.old", "old version");
     Make(L"1.0\\other.exe.1700000003.old", "not noted");
+    Make(L"1.0\\velum.dll", "not set aside yet");
     Make(L"installation_status.xml.new");
     ASSERT_TRUE(base::CreateDirectory(Path(L"Desktop")));
     ASSERT_TRUE(base::WriteTextFile(Path(L"Desktop\\Velum Browser.lnk"), "x"));
@@ -154,6 +156,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     EXPECT_EQ("before the run", Text(L"launcher.exe.1690000000.old"));
     EXPECT_EQ(c.undone ? "old version" : "<none>", Text(L"1.0\\velum.exe"));
     EXPECT_FALSE(Has(L"1.0\\velum.exe.1700000003.old"));
+    EXPECT_EQ(c.undone ? "not set aside yet" : "<none>", Text(L"1.0\\velum.dll"));
     EXPECT_EQ("not noted", Text(L"1.0\\other.exe.1700000003.old"));
     EXPECT_FALSE(Has(L"installation_status.xml.new"));
     EXPECT_EQ(!c.undone, base::PathExists(Path(L"Desktop\\Velum Browser.lnk")));
@@ -181,6 +184,14 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         0, nullptr));
   ASSERT_TRUE(in_use.IsValid());
+  // What is left must be noted before the run goes on: it stops when that cannot be.
+  std::string before;
+  ASSERT_TRUE(base::ReadFileToString(note, &before));
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(
+      [](const base::FilePath&, const base::FilePath&) { return false; });
+  EXPECT_FALSE(FinishInterruptedRuns(install_, nullptr).ok());
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+  EXPECT_EQ(before, Text(L"old_status\\run.1700000000.note"));
   base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(install_, nullptr);
   ASSERT_TRUE(unfinished.ok());
   EXPECT_EQ("moved by the run", Text(L"installation_status.xml"));
@@ -234,6 +245,7 @@ TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
        "later"},
       {"the cut run's launcher held, a later copy", L"launcher.exe",
        {{L"Velum\\launcher.exe.1700000100.old", "copy"}}, "v1"},
+      {"the copy to put back held", L"launcher.exe.1700000001.old", {}, "v1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -256,7 +268,7 @@ TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
     std::string kept;
     ASSERT_TRUE(base::ReadFileToString(note, &kept));
     EXPECT_EQ(std::string::npos, kept.find("velum.exe")) << kept;
-    if (std::wstring(c.held) == L"launcher.exe") {
+    if (std::wstring(c.held).compare(0, 12, L"launcher.exe") == 0) {
       EXPECT_NE(std::string::npos, kept.find("launcher.exe.1700000001.old")) << kept;
     }
     for (const auto& file : c.later) {
@@ -289,10 +301,17 @@ TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
         "shortcut-make C:\\Windows\\x.lnk\n"}) {
     SCOPED_TRACE(lines);
     const base::FilePath note = WriteNote(lines);
+    // A later note is finished all the same.
+    Make(L"2.0\\velum.exe");
+    const base::FilePath later = install_.Append(L"old_status\\run.1700000001.note");
+    ASSERT_TRUE(base::WriteTextFile(
+        later, "velum run note\noperation install\nstart 1700000001\nmake 2.0\\velum.exe\n"));
     ASSERT_TRUE(FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }).ok());
     EXPECT_TRUE(base::PathExists(outside));
     EXPECT_TRUE(Has(L"1.0\\velum.exe"));
     EXPECT_TRUE(base::PathExists(note));
+    EXPECT_FALSE(Has(L"2.0"));
+    EXPECT_FALSE(base::PathExists(later));
   }
 }
 
