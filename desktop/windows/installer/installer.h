@@ -238,8 +238,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::TimeDelta retry_delay_;
   // When Run began, in seconds since 1970: set-aside copies from then on are this run's.
   int64_t run_start_ = 0;
-  // Files an uninstallation leaves to its clean-up batch: an interrupted run's that are
-  // in use, an earlier version's that could not be set aside.
+  // Files an uninstallation leaves to its clean-up batch: this program where an
+  // interrupted run put it (with that run's note), an earlier version's that could not be
+  // set aside.
   std::vector<base::FilePath> files_left_to_cleanup_batch_;
   // Whether the install folder was there when the run began.
   bool install_folder_existed_ = true;

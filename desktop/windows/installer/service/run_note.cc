@@ -169,7 +169,7 @@ class Finisher {
 
   // What could not be done, in order.
   const std::vector<RunNote::Step>& left() const { return left_; }
-  const base::FilePath& held() const { return held_; }
+  const std::vector<base::FilePath>& held() const { return held_; }
 
   void Delete(const base::FilePath& path) {
     const DWORD attributes = GetFileAttributesW(path.value().c_str());
@@ -186,9 +186,9 @@ class Finisher {
     }
     const DWORD error = GetLastError();
     PLOG(WARNING) << "Could not remove " << path.AsUTF8();
-    if (held_.empty() && (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                          error == ERROR_LOCK_VIOLATION))
-      held_ = path;
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+        error == ERROR_LOCK_VIOLATION)
+      held_.push_back(path);
     left_.push_back({path, base::FilePath()});
   }
 
@@ -211,7 +211,7 @@ class Finisher {
 
   const base::FilePath install_folder_;
   std::vector<RunNote::Step> left_;
-  base::FilePath held_;
+  std::vector<base::FilePath> held_;
 };
 
 // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
@@ -514,7 +514,8 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
     LOG(WARNING) << "Keeping the note " << found.path.AsUTF8()
                  << " for a later run, naming only what is left";
     unfinished.left.insert(unfinished.left.end(), rest.left.begin(), rest.left.end());
-    if (unfinished.held.empty()) unfinished.held = finisher.held();
+    unfinished.held.insert(unfinished.held.end(), finisher.held().begin(), finisher.held().end());
+    unfinished.notes.push_back(found.path);
   }
   return unfinished;
 }

@@ -112,8 +112,10 @@ std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePat
 // What finishing the earlier runs left undone.
 struct UnfinishedRuns {
   std::vector<RunNote::Step> left;
-  // The first file of those that a program holds; empty when none is held.
-  base::FilePath held;
+  // The files of those that a program holds.
+  std::vector<base::FilePath> held;
+  // The notes kept, each rewritten to name only what is left.
+  std::vector<base::FilePath> notes;
 };
 
 // Finishes the interrupted runs whose notes `install_folder` holds, oldest first, and

@@ -198,7 +198,8 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
   EXPECT_EQ("kept before the run", Text(L"old_status\\installation_status.xml.1690000000"));
   EXPECT_TRUE(base::PathExists(note));
   const base::FilePath held = install_.Append(L"2.0\\velum.exe");
-  EXPECT_EQ(held, unfinished.value().held);
+  EXPECT_EQ(std::vector<base::FilePath>{held}, unfinished.value().held);
+  EXPECT_EQ(std::vector<base::FilePath>{note}, unfinished.value().notes);
   ASSERT_EQ(1u, unfinished.value().left.size());
   EXPECT_EQ(held, unfinished.value().left[0].path);
   // Only a run that would make the name its own is in its way.
