@@ -193,6 +193,11 @@ class Finisher {
   }
 
   void Restore(const base::FilePath& copy, const base::FilePath& path) {
+    // A copy a kept note names may be gone since: nothing is left to put back then.
+    if (!base::PathExists(copy)) {
+      LOG(WARNING) << "The copy " << copy.AsUTF8() << " to put back is gone";
+      return;
+    }
     LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
     if (MoveFileExW(copy.value().c_str(), path.value().c_str(), 0)) return;
     PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";

@@ -211,6 +211,11 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
   in_use.Close();
   ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
   EXPECT_FALSE(base::PathExists(note));
+  // A copy to put back that is gone since leaves nothing to do.
+  WriteNote("operation upgrade\nstart 1700000000\nleft-put-back launcher.exe.1700000001.old|"
+            "launcher.exe\n");
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+  EXPECT_FALSE(base::PathExists(note));
 
   Make(L"k.bat");
   WriteNote("operation uninstall\nstart 1700000000\nremove 2.0\\velum.exe\nmake k.bat\n"
