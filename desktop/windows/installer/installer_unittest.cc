@@ -289,18 +289,24 @@ std::vector<std::wstring> LeftIn(const base::FilePath& folder) {
 
 // A cut upgrade whose file a program holds while the next run completes: that run keeps the
 // note naming only what is left, and the uninstallation after it takes nothing of the later
-// run for the cut one's and leaves nothing of the product, the first time. An uninstallation
-// while the held file is a running program refuses, naming it, and changes nothing more.
+// run for the cut one's and leaves nothing of the product, the first time. A run that would
+// make a held name its own (an uninstallation: any) refuses, naming it, before its first
+// change.
 TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTheUninstallation) {
   const struct {
     const char* name;
-    const char* later;  // the version of the run in between; null: none
+    size_t cut_after;     // the upgrade's step
+    const wchar_t* held;  // below the install folder
+    bool program;         // held by a program running from it, else by an open handle
+    const char* later;    // the version of the run in between; null: an uninstallation
+    bool refused;
   } cases[] = {
-      {"a later upgrade", kV3},
-      {"a later repair", testing::kV1},
-      {"an uninstallation while the program runs", nullptr},
+      {"a later upgrade", 2, L"1.0.101.0\\velum.exe", false, kV3, false},
+      {"a later repair", 2, L"1.0.101.0\\velum.exe", false, testing::kV1, false},
+      {"an uninstallation while the program runs", 2, L"1.0.101.0\\velum.exe", true, nullptr,
+       true},
+      {"an upgrade while the cut run's launcher is held", 7, L"launcher.exe", false, kV3, true},
   };
-  const base::FilePath cut_file = install_folder_.Append(L"1.0.101.0\\velum.exe");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(base::DeleteFile(install_folder_, true));
@@ -309,29 +315,30 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
     UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
     InstallationRun cut;
     cut.version = kV2;
-    cut.cut_after_step = 2;
+    cut.cut_after_step = c.cut_after;
     Run(&cut);
     ASSERT_FALSE(cut.succeeded);
-    ASSERT_TRUE(base::PathExists(cut_file));
-    if (c.later) {
-      base::ScopedHandle held(CreateFileW(cut_file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
-      ASSERT_TRUE(held.IsValid());
-      InstallationRun later;
-      later.version = c.later;
-      Run(&later);
-      ASSERT_TRUE(later.succeeded) << ::testing::PrintToString(later.events);
-    } else {
-      base::ScopedHandle program = testing::StartSleepingFakeProgram(cut_file);
-      ASSERT_TRUE(program.IsValid());
-      InstallationRun refused;
-      refused.uninstall = true;
-      Run(&refused);
-      TerminateProcess(program.Get(), 0);
-      WaitForSingleObject(program.Get(), INFINITE);
-      EXPECT_FALSE(refused.succeeded);
-      EXPECT_EQ("Error(7,,Can't uninstall when " + cut_file.AsUTF8() + " is in use)",
-                LastError(refused.events));
+    const base::FilePath held_file = install_folder_.Append(c.held);
+    base::ScopedHandle held =
+        c.program ? testing::StartSleepingFakeProgram(held_file)
+                  : base::ScopedHandle(CreateFileW(held_file.value().c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                   nullptr));
+    ASSERT_TRUE(held.IsValid());
+    InstallationRun later;
+    later.uninstall = !c.later;
+    if (c.later) later.version = c.later;
+    Run(&later);
+    if (c.program) {
+      TerminateProcess(held.Get(), 0);
+      WaitForSingleObject(held.Get(), INFINITE);
+    }
+    held.Close();
+    EXPECT_EQ(!c.refused, later.succeeded) << ::testing::PrintToString(later.events);
+    if (c.refused) {
+      EXPECT_EQ("Error(7,,Can't " + std::string(c.later ? "install" : "uninstall") + " when " +
+                    held_file.AsUTF8() + " is in use)",
+                LastError(later.events));
       EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
       EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
     }

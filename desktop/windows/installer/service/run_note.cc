@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "base/files/file_enumerator.h"
@@ -310,10 +311,11 @@ std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_
   for (const RunNote::Move& move : note.moves)
     text += "move " + move.from.AsUTF8() + "|" + move.to.AsUTF8() + "\n";
   for (const RunNote::Step& step : note.left) {
-    const bool inside = install_folder.IsParent(step.path);
-    text += std::string(inside ? "" : "shortcut-") + (step.copy.empty() ? kLeftRemove : kLeftPutBack) +
-            " " + (step.copy.empty() ? "" : NoteName(install_folder, step.copy) + "|") +
-            NoteName(install_folder, step.path) + "\n";
+    text += install_folder.IsParent(step.path) ? "" : "shortcut-";
+    text += step.copy.empty() ? std::string(kLeftRemove) + " "
+                              : std::string(kLeftPutBack) + " " +
+                                    NoteName(install_folder, step.copy) + "|";
+    text += NoteName(install_folder, step.path) + "\n";
   }
   if (note.committing) text += "committing\n";
   return text;
@@ -527,19 +529,16 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
 
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
                                       const RunNote& run) {
-  std::vector<const base::FilePath*> names;
+  const auto less = [](const base::FilePath& a, const base::FilePath& b) {
+    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+  };
+  std::set<base::FilePath, decltype(less)> names(less);
   for (const std::vector<RunNote::Entry>* list : {&run.entries, &run.shortcuts}) {
-    for (const RunNote::Entry& entry : *list) names.push_back(&entry.path);
+    for (const RunNote::Entry& entry : *list) names.insert(entry.path);
   }
-  for (const RunNote::Move& move : run.moves) {
-    names.push_back(&move.from);
-    names.push_back(&move.to);
-  }
+  for (const RunNote::Move& move : run.moves) names.insert({move.from, move.to});
   for (const RunNote::Step& step : left) {
-    for (const base::FilePath* name : names) {
-      if (SamePath(*name, step.path) || (!step.copy.empty() && SamePath(*name, step.copy)))
-        return &step;
-    }
+    if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
   }
   return nullptr;
 }

@@ -78,8 +78,8 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
        "shortcut-left-put-back C:\\Desktop\\b.lnk|C:\\Desktop\\a.lnk\n", true},
       {"operation install\nstart 1\nleft-remove ..\\x\n", false},
       {"operation install\nstart 1\nleft-put-back launcher.exe\n", false},
-      {"operation install\nstart 1\nshortcut-left-put-back C:\\Desktop2\\a.lnk|C:\\Desktop\\a.lnk\n",
-       false},
+      {"operation install\nstart 1\n"
+       "shortcut-left-put-back C:\\Desktop2\\a.lnk|C:\\Desktop\\a.lnk\n", false},
       {"operation install\nstart 1\nmake a\nleft-remove b\n", false},
       {"operation reinstall\nstart 1\n", false},
       {"operation install\n", false},
