@@ -313,6 +313,7 @@ all_keys() {
   python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
 import re, sys
 wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
+                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\DISPLAY\\\\'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
                       r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')

@@ -2,7 +2,9 @@
 // is about to make, replace or remove. A run that ends normally removes it after its
 // commit or rollback; one that was cut short leaves it, and the next run in the folder
 // finishes that run as its rollback (or, once it was committing, its commit) would have.
-// Nothing that no note names is taken for a leftover.
+// Nothing that no note names is taken for a leftover. A run that cannot finish a note
+// whole (a file still open) rewrites it, before its own first change, to name only what is
+// left by exact names: later runs may make, move or set aside files of the same names.
 //
 //   RunNote note;  // filled with what the run will touch
 //   base::Result<base::FilePath> path = WriteRunNote(install_folder, note);
