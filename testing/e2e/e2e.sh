@@ -1180,8 +1180,9 @@ PY
       held_run "$INSTALLED/1.0.100.0_0/velum.exe" "$cut_folder\\resources\\app.dat" \
         "$INSTALLED/1.0.100.0_0/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
       [ "$RC" != 0 ] || fail "the uninstallation succeeded with a program running from the cut run's folder"
-      grep -qaF "Can't uninstall when $cut_folder\\velum.exe is in use" "$LOGS"/*.log ||
-        fail "the refusal does not name the running program"
+      refusal="Can't uninstall when $cut_folder\\velum.exe is in use"
+      grep -qaF "$refusal" "$LOGS"/*.log || fail "the log does not name the running program"
+      grep -qaF "$refusal" "$WORK/run.out" || fail "the console does not name it: $(cat "$WORK/run.out")"
       [ -e "$INSTALLED/installation_status.xml" ] || fail "the refused uninstallation removed the record"
     fi
     uninstall_as_registered /silent
