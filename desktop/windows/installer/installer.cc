@@ -594,38 +594,27 @@ bool Installer::NoteRun(RunNote::Operation operation) {
 }
 
 bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall) {
-  const auto same = [](const base::FilePath& path) {
-    return [&path](const base::FilePath& other) {
-      return base::FilePath::CompareIgnoreCase(path.value(), other.value()) == 0;
-    };
-  };
-  const RunNote::Step* in_the_way = FindStepInTheWay(unfinished.left, run_note_);
-  if (uninstall) {
-    // An uninstallation leaves nothing behind: whatever is left stands in its way, but for
-    // this very program where a cut run put it, which the clean-up batch deletes once it
-    // has ended, then the notes naming it.
-    base::FilePath own;
-    if (!base::PathRegistry::Get(base::FILE_EXE, &own)) own.clear();
-    const auto other = std::find_if(unfinished.left.begin(), unfinished.left.end(),
-                                    [&](const RunNote::Step& step) {
-                                      return !step.copy.empty() || !same(own)(step.path);
-                                    });
-    in_the_way = other == unfinished.left.end() ? nullptr : &*other;
-    if (!in_the_way && !unfinished.left.empty()) {
+  // An uninstallation leaves nothing behind: whatever is left stands in its way, but for
+  // this very program where a cut run put it, which the clean-up batch deletes once it
+  // has ended, then the notes naming it.
+  base::FilePath own;
+  if (uninstall && !base::PathRegistry::Get(base::FILE_EXE, &own)) own.clear();
+  const RunNote::Step* in_the_way = FindStepInTheWay(unfinished.left, run_note_, uninstall, own);
+  if (!in_the_way) {
+    if (uninstall && !unfinished.left.empty()) {
       files_left_to_cleanup_batch_.push_back(own);
       files_left_to_cleanup_batch_.insert(files_left_to_cleanup_batch_.end(),
                                           unfinished.notes.begin(), unfinished.notes.end());
     }
+    return true;
   }
-  if (!in_the_way) return true;
   const std::string what = uninstall ? "uninstall" : "install";
-  const base::FilePath& path = in_the_way->path;
-  if (in_the_way->copy.empty() &&
-      std::any_of(unfinished.held.begin(), unfinished.held.end(), same(path))) {
-    Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't " + what + " when " + path.AsUTF8() + " is in use");
+  const std::string path = in_the_way->path.AsUTF8();
+  if (unfinished.IsHeld(*in_the_way)) {
+    Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't " + what + " when " + path + " is in use");
   } else {
     Fail(INSTALLER_ERROR_GENERAL,
-         "Can't " + what + " before an earlier run's " + path.AsUTF8() + " is put right");
+         "Can't " + what + " before an earlier run's " + path + " is put right");
   }
   return false;
 }

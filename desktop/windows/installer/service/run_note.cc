@@ -527,8 +527,15 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
   return unfinished;
 }
 
+bool UnfinishedRuns::IsHeld(const RunNote::Step& step) const {
+  return step.copy.empty() &&
+         std::any_of(held.begin(), held.end(),
+                     [&step](const base::FilePath& file) { return SamePath(file, step.path); });
+}
+
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
-                                      const RunNote& run) {
+                                      const RunNote& run, bool any,
+                                      const base::FilePath& except) {
   const auto less = [](const base::FilePath& a, const base::FilePath& b) {
     return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
   };
@@ -538,6 +545,7 @@ const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
   }
   for (const RunNote::Move& move : run.moves) names.insert({move.from, move.to});
   for (const RunNote::Step& step : left) {
+    if (any && (!step.copy.empty() || !SamePath(step.path, except))) return &step;
     if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
   }
   return nullptr;

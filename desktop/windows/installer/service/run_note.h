@@ -118,6 +118,9 @@ struct UnfinishedRuns {
   std::vector<base::FilePath> held;
   // The notes kept, each rewritten to name only what is left.
   std::vector<base::FilePath> notes;
+
+  // Whether `step` is the removal of a file a program holds.
+  bool IsHeld(const RunNote::Step& step) const;
 };
 
 // Finishes the interrupted runs whose notes `install_folder` holds, oldest first, and
@@ -127,10 +130,12 @@ struct UnfinishedRuns {
 base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
                                                    const ShortcutCheck& is_product_shortcut);
 
-// The step of `left` that names a name `run` names (its own run would make it its own);
-// null when none does.
+// The step of `left` that stands in the way of `run`: one naming a name `run` names (its own
+// run would make it its own), or with `any`, every step but the removal of `except`; null
+// when none does.
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
-                                      const RunNote& run);
+                                      const RunNote& run, bool any = false,
+                                      const base::FilePath& except = base::FilePath());
 
 // Read-only views of the folder as FinishInterruptedRuns will leave it:
 // The installation record an interrupted run set aside or moved and that its finishing
