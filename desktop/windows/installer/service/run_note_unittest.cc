@@ -216,6 +216,15 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
             "launcher.exe\n");
   ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
   EXPECT_FALSE(base::PathExists(note));
+  // A record a kept note puts back is the installation's until then.
+  ASSERT_TRUE(base::DeleteFile(install_.Append(L"installation_status.xml"), false));
+  Make(L"old_status\\installation_status.xml.1700000004", "v1");
+  WriteNote("operation upgrade\nstart 1700000000\nleft-put-back "
+            "old_status\\installation_status.xml.1700000004|installation_status.xml\n");
+  EXPECT_EQ(install_.Append(L"old_status\\installation_status.xml.1700000004"),
+            FindInterruptedRunRecord(install_, false));
+  EXPECT_TRUE(
+      IsSetAsideByInterruptedRun(install_, install_.Append(L"installation_status.xml"), true));
 
   Make(L"k.bat");
   WriteNote("operation uninstall\nstart 1700000000\nremove 2.0\\velum.exe\nmake k.bat\n"
