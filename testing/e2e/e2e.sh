@@ -194,6 +194,31 @@ check_other_program() {
     fail "another program's ${1#"$PREFIX/drive_c/"}/installer.exe was removed or changed"
 }
 
+# held_run <program> <file> <installer> [switches...]: runs the installer in the prefix
+# while <program> (the fake program, wherever it is) holds <file> open sharing nothing; RC
+# is its exit status. The front end ends at the backend's report, while the backend may
+# still roll back: only the holder goes then, and every process of the prefix is waited for.
+held_run() {
+  local program=$1 file=$2 holder
+  shift 2
+  VELUM_FAKE_PROGRAM_LOG='C:\holder.log' VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" \
+    "$program" --hold "$file" > "$WORK/holder.out" 2>&1 &
+  holder=$!
+  for _ in $(seq 600); do
+    grep -q holding "$PREFIX/drive_c/holder.log" 2> /dev/null && break
+    kill -0 $holder 2> /dev/null || break
+    sleep 0.1
+  done
+  grep -q holding "$PREFIX/drive_c/holder.log" 2> /dev/null || fail "$file could not be held"
+  VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$@" > "$WORK/run.out" 2>&1
+  RC=$?
+  echo "ran $(basename "$1") while $file was held: exit code $RC"
+  kill -KILL $holder 2> /dev/null
+  wait $holder 2> /dev/null
+  end_prefix
+  rm -f "$PREFIX/drive_c/holder.log"
+}
+
 # drive <installer> <switches>... -- <driver steps>...: starts the installer in the prefix
 # and the wizard driver beside it (wizard_driver_test_helper.cc tells the steps); "second"
 # in the steps stands for the installer's own command line, to be run again. RC is the
@@ -288,6 +313,7 @@ all_keys() {
   python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
 import re, sys
 wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
+                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\DISPLAY\\\\'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
                       r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')
@@ -952,26 +978,9 @@ PY
     before=$(snapshot)
     installed_tree=$(cd "$INSTALLED" && find . -type f -exec md5sum {} + | LC_ALL=C sort -k2)
     cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$WORK/holder.exe"
-    VELUM_FAKE_PROGRAM_LOG='C:\holder.log' VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" \
-      "$WORK/holder.exe" --hold "$FOLDER\\launcher.exe" > "$WORK/holder.out" 2>&1 &
-    holder=$!
-    for _ in $(seq 600); do
-      grep -q holding "$PREFIX/drive_c/holder.log" 2> /dev/null && break
-      kill -0 $holder 2> /dev/null || break
-      sleep 0.1
-    done
-    grep -q holding "$PREFIX/drive_c/holder.log" 2> /dev/null || fail "the launcher could not be held"
     cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup_v2.exe"
-    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" "$WORK/VelumSetup_v2.exe" "${COMMON[@]}" \
-      "--installfolder=$FOLDER" > "$WORK/run.out" 2>&1
-    RC=$?
-    echo "ran the v2 installer while the launcher was held: exit code $RC"
-    # The front end ends at the backend's error report, while the backend still rolls
-    # back: only the holder goes, then every installer process is waited for.
-    kill -KILL $holder 2> /dev/null
-    wait $holder 2> /dev/null
-    end_prefix
-    rm -f "$PREFIX/drive_c/holder.log"
+    held_run "$WORK/holder.exe" "$FOLDER\\launcher.exe" "$WORK/VelumSetup_v2.exe" "${COMMON[@]}" \
+      "--installfolder=$FOLDER"
     [ "$RC" != 0 ] || fail "the upgrade reported success with the launcher held"
     check_unchanged
     [ "$installed_tree" = "$(cd "$INSTALLED" && find . -type f -exec md5sum {} + | LC_ALL=C sort -k2)" ] ||
@@ -1179,6 +1188,39 @@ PY
     [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
     check_uninstalled_fully
     [ ! -e "$INSTALLED/1.0.100.0_0" ] || fail "the killed upgrade's version folder stayed"
+    ;;
+  kept_note_upgrade_uninstalled | kept_note_refused_uninstall)
+    # An upgrade to a later package cut short after its first new files. Then either the
+    # next upgrade runs while another program holds a file of the cut one: it completes,
+    # keeping the cut run's note for that file alone; or the cut run's own uninstaller
+    # (the newest, which the uninstall entry starts) runs while a program runs from the cut
+    # run's version folder: it is refused, naming that program, before its first change.
+    # Once the file is let go, one uninstallation leaves the machine as before.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
+      "${COMMON[@]}" "--installfolder=$FOLDER"
+    cut_folder=$FOLDER\\1.0.100.0_0
+    if [ "$CASE" = kept_note_upgrade_uninstalled ]; then
+      cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$WORK/holder.exe"
+      held_run "$WORK/holder.exe" "$cut_folder\\resources\\app.dat" "$WORK/VelumSetup.exe" \
+        "${COMMON[@]}" "--installfolder=$FOLDER"
+      [ "$RC" = 0 ] || fail "the upgrade while a file of the cut one was held: exit code $RC"
+      [ -e "$INSTALLED/1.0.100.0_1/velum.exe" ] || fail "the upgrade did not install"
+    else
+      held_run "$INSTALLED/1.0.100.0_0/velum.exe" "$cut_folder\\resources\\app.dat" \
+        "$INSTALLED/1.0.100.0_0/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+      [ "$RC" != 0 ] || fail "the uninstallation succeeded with a program running from the cut run's folder"
+      refusal="Can't uninstall when $cut_folder\\velum.exe is in use"
+      grep -qaF "$refusal" "$LOGS"/*.log || fail "the log does not name the running program"
+      grep -qaF "$refusal" "$WORK/run.out" || fail "the console does not name it: $(cat "$WORK/run.out")"
+      [ -e "$INSTALLED/installation_status.xml" ] || fail "the refused uninstallation removed the record"
+    fi
+    uninstall_as_registered /silent
+    [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
+    check_uninstalled_fully
     ;;
   refused_uninstall)
     # An installation cut short once it wrote its uninstall entry and before its record:

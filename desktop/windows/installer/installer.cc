@@ -556,8 +556,13 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   // Finished before the subfolder is chosen: a killed run's version folder is gone then.
   const bool uninstall = operation == RunNote::Operation::kUninstall;
   files_left_to_cleanup_batch_.clear();
-  FinishInterruptedRuns(install_folder, &IsProductShortcut,
-                        uninstall ? &files_left_to_cleanup_batch_ : nullptr);
+  const base::Result<UnfinishedRuns> unfinished =
+      FinishInterruptedRuns(install_folder, &IsProductShortcut);
+  if (!unfinished.ok()) {
+    LOG(ERROR) << base::DescribeFailure(unfinished.failure());
+    Fail(INSTALLER_ERROR_GENERAL, "Could not note what an earlier run left undone");
+    return false;
+  }
   if (!uninstall) install_log_.subfolder = ChooseSubfolder();
   RunNoteSources sources;
   sources.operation = operation;
@@ -572,6 +577,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   sources.all_users = settings_->flag(Settings::ALL_USERS_FLAG);
   sources.version = product_version_;
   run_note_ = BuildRunNote(sources);
+  if (!CheckUnfinishedRuns(unfinished.value(), uninstall)) return false;
   const base::Result<base::FilePath> written = WriteRunNote(install_folder, run_note_);
   if (!written.ok()) {
     LOG(ERROR) << base::DescribeFailure(written.failure());
@@ -585,6 +591,32 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   }
   run_note_path_ = written.value();
   return true;
+}
+
+bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall) {
+  // An uninstallation leaves nothing behind: whatever is left stands in its way, but for
+  // this very program where a cut run put it, which the clean-up batch deletes once it
+  // has ended, then the notes naming it.
+  base::FilePath own;
+  if (uninstall && !base::PathRegistry::Get(base::FILE_EXE, &own)) own.clear();
+  const RunNote::Step* in_the_way = FindStepInTheWay(unfinished.left, run_note_, uninstall, own);
+  if (!in_the_way) {
+    if (uninstall && !unfinished.left.empty()) {
+      files_left_to_cleanup_batch_.push_back(own);
+      files_left_to_cleanup_batch_.insert(files_left_to_cleanup_batch_.end(),
+                                          unfinished.notes.begin(), unfinished.notes.end());
+    }
+    return true;
+  }
+  const std::string what = uninstall ? "uninstall" : "install";
+  const std::string path = in_the_way->path.AsUTF8();
+  if (unfinished.IsHeld(*in_the_way)) {
+    Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't " + what + " when " + path + " is in use");
+  } else {
+    Fail(INSTALLER_ERROR_GENERAL,
+         "Can't " + what + " before an earlier run's " + path + " is put right");
+  }
+  return false;
 }
 
 bool Installer::SetExecutableAside() {
@@ -602,16 +634,24 @@ bool Installer::SetExecutableAside() {
   return true;
 }
 
-void Installer::CommitRun() {
+bool Installer::CommitRun() {
   if (!run_note_path_.empty()) {
     run_note_.committing = true;
-    if (!RewriteRunNote(run_note_path_, run_note_))
+    // Unmarked, a commit cut short would be undone half committed: undone now instead,
+    // but for an uninstallation, whose clean-up batch would delete what a rollback kept.
+    if (!RewriteRunNote(run_note_path_, run_note_)) {
+      if (settings_->operation() != Settings::OPERATION_UNINSTALL) {
+        Fail(INSTALLER_ERROR_GENERAL, "Could not mark the run's note as committing");
+        return false;
+      }
       LOG(WARNING) << "Could not mark the run's note as committing";
+    }
   }
   transaction_.Commit();
-  if (run_note_path_.empty() || run_note_left_to_batch_) return;
+  if (run_note_path_.empty() || run_note_left_to_batch_) return true;
   RemoveRunNote(run_note_path_);
   run_note_path_.clear();
+  return true;
 }
 
 void Installer::RemoveNoteAfterRollback() {
@@ -670,8 +710,7 @@ void Installer::ScheduleNextStep() {
   const int32_t operation = settings_->operation();
   if (operation == Settings::OPERATION_INSTALL || operation == Settings::OPERATION_UPGRADE)
     FinalizeSuccessfulInstallation();
-  CommitRun();
-  OnInstallationSucceeded();
+  if (CommitRun()) OnInstallationSucceeded();
 }
 
 void Installer::Step(size_t index, int32_t attempt) {

@@ -186,10 +186,13 @@ class Installer : public base::ObjectWatcher::Delegate,
   // what this run will make, replace and remove there; false (reported) when the note
   // cannot be written.
   [[nodiscard]] bool NoteRun(RunNote::Operation operation);
+  // Fails the run when what earlier runs left undone stands in its way.
+  [[nodiscard]] bool CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall);
   // The uninstallation's start: the browser must not be running.
   [[nodiscard]] bool SetExecutableAside();
   // Commits the transaction, the run's note marked as committing until it is done.
-  void CommitRun();
+  // False (reported, the run undone) when the note cannot be marked.
+  [[nodiscard]] bool CommitRun();
   // Removes the note of a run that was undone, and the install folder it made.
   void RemoveNoteAfterRollback();
   void ReadInstallerExperiments();
@@ -235,8 +238,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::TimeDelta retry_delay_;
   // When Run began, in seconds since 1970: set-aside copies from then on are this run's.
   int64_t run_start_ = 0;
-  // Files an uninstallation leaves to its clean-up batch: an interrupted run's that are
-  // in use, an earlier version's that could not be set aside.
+  // Files an uninstallation leaves to its clean-up batch: this program where an
+  // interrupted run put it (with that run's note), an earlier version's that could not be
+  // set aside.
   std::vector<base::FilePath> files_left_to_cleanup_batch_;
   // Whether the install folder was there when the run began.
   bool install_folder_existed_ = true;

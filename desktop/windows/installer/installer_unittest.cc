@@ -31,7 +31,9 @@
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/installer_test_util.h"
 #include "desktop/windows/installer/recording_installer_observer_test_util.h"
+#include "base/files/important_file_writer.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -271,6 +273,160 @@ TEST_F(InstallerTest, UninstallRefusesWhileTheBrowserRuns) {
                                       "Done(0)"}),
             uninstall.events);
   EXPECT_EQ("", SnapshotDifference(before, Snapshot()));
+}
+
+// What is left of the install folder, below it.
+std::vector<std::wstring> LeftIn(const base::FilePath& folder) {
+  std::vector<std::wstring> left;
+  base::FileEnumerator all(folder, true,
+                           base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                           std::wstring());
+  for (base::FilePath path = all.Next(); !path.empty(); path = all.Next())
+    left.push_back(path.value().substr(folder.value().size() + 1));
+  std::sort(left.begin(), left.end());
+  return left;
+}
+
+// A cut upgrade whose file a program holds while the next run completes: that run keeps the
+// note naming only what is left, and the uninstallation after it takes nothing of the later
+// run for the cut one's and leaves nothing of the product, the first time. A run that would
+// make a held name its own (an uninstallation: any) refuses, naming it, before its first
+// change.
+TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTheUninstallation) {
+  const struct {
+    const char* name;
+    size_t cut_after;     // the upgrade's step
+    const wchar_t* held;  // below the install folder
+    bool program;         // held by a program running from it, else by an open handle
+    const char* later;    // the version of the run in between; null: an uninstallation
+    bool refused;
+  } cases[] = {
+      {"a later upgrade", 2, L"1.0.101.0\\velum.exe", false, kV3, false},
+      {"a later repair", 2, L"1.0.101.0\\velum.exe", false, testing::kV1, false},
+      {"an uninstallation while the program runs", 2, L"1.0.101.0\\velum.exe", true, nullptr,
+       true},
+      {"an upgrade while the cut run's launcher is held", 7, L"launcher.exe", false, kV3, true},
+      {"an uninstallation while the cut run's launcher runs", 7, L"launcher.exe", true, nullptr,
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    UsePackage(testing::GetTestPackageFolder(L"test_pkg"));
+    Install();
+    UsePackage(testing::GetTestPackageFolder(L"test_pkg_v2"));
+    InstallationRun cut;
+    cut.version = kV2;
+    cut.cut_after_step = c.cut_after;
+    Run(&cut);
+    ASSERT_FALSE(cut.succeeded);
+    const base::FilePath held_file = install_folder_.Append(c.held);
+    base::ScopedHandle held =
+        c.program ? testing::StartSleepingFakeProgram(held_file)
+                  : base::ScopedHandle(CreateFileW(held_file.value().c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                   nullptr));
+    ASSERT_TRUE(held.IsValid());
+    InstallationRun later;
+    later.uninstall = !c.later;
+    if (c.later) later.version = c.later;
+    Run(&later);
+    if (c.program) {
+      TerminateProcess(held.Get(), 0);
+      WaitForSingleObject(held.Get(), INFINITE);
+    }
+    held.Close();
+    EXPECT_EQ(!c.refused, later.succeeded) << ::testing::PrintToString(later.events);
+    if (c.refused) {
+      EXPECT_EQ("Error(7,,Can't " + std::string(c.later ? "install" : "uninstall") + " when " +
+                    held_file.AsUTF8() + " is in use)",
+                LastError(later.events));
+      EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
+      EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+    }
+    InstallationRun uninstall;
+    uninstall.uninstall = true;
+    Run(&uninstall);
+    EXPECT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
+    // As a plain installation and uninstallation leave it.
+    EXPECT_EQ((std::vector<std::wstring>{L"installer_prefs.json", L"k.bat"}),
+              LeftIn(install_folder_));
+  }
+}
+
+// A change of the run's transaction that, as the commit reaches it, reads the run's note.
+class NoteAtCommit : public TransactionOperation {
+ public:
+  NoteAtCommit(const base::FilePath& install_folder, std::string* text)
+      : install_folder_(install_folder), text_(text) {}
+  ~NoteAtCommit() override {
+    if (rolled_back_) return;
+    base::FileEnumerator notes(install_folder_.Append(L"old_status"), false,
+                               base::FileEnumerator::FILES, L"run.*.note");
+    const base::FilePath note = notes.Next();
+    if (note.empty() || !base::ReadFileToString(note, text_)) *text_ = "<none>";
+  }
+  bool Do(Transaction& /*nested*/) override { return true; }
+  void Rollback() override { rolled_back_ = true; }
+
+ private:
+  const base::FilePath install_folder_;
+  std::string* const text_;
+  bool rolled_back_ = false;
+};
+
+// Fails only the writes of run notes.
+bool FailNoteWrites(const base::FilePath& from, const base::FilePath& to) {
+  return to.Extension() != L".note" &&
+         MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// The note says "committing" before the commit begins, so that a commit cut short is
+// finished rather than undone; a run that cannot write its note, or mark it, is undone.
+TEST_F(InstallerTest, TheNoteIsMarkedCommittingBeforeTheCommit) {
+  enum class Fails { kNever, kFromTheStart, kAtTheCommit };
+  const struct {
+    const char* name;
+    bool uninstall;
+    Fails note_writes;
+    const char* error;
+  } cases[] = {
+      {"installation", false, Fails::kNever, ""},
+      {"uninstallation", true, Fails::kNever, ""},
+      {"a note that cannot be written", false, Fails::kFromTheStart,
+       "Error(4,1.0.100.0,Creating installation subfolder failed)"},
+      {"a note that cannot be marked", false, Fails::kAtTheCommit,
+       "Error(0,,Could not mark the run's note as committing)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    if (c.uninstall) Install();
+    const std::string before = Snapshot();
+    std::string at_commit = "<not reached>";
+    InstallationRun run;
+    run.uninstall = c.uninstall;
+    if (c.note_writes == Fails::kFromTheStart)
+      base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+    run.on_event = [&](const std::string& line, Installer* installer) {
+      if (line != "Step" || at_commit != "<not reached>") return;
+      at_commit.clear();
+      ASSERT_TRUE(installer->GetTransaction()->Execute(
+          std::make_unique<NoteAtCommit>(install_folder_, &at_commit)));
+      if (c.note_writes == Fails::kAtTheCommit)
+        base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+    };
+    Run(&run);
+    base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+    const bool fails = c.note_writes != Fails::kNever;
+    EXPECT_EQ(!fails, run.succeeded) << ::testing::PrintToString(run.events);
+    EXPECT_EQ(c.error, LastError(run.events));
+    if (fails) {
+      EXPECT_TRUE(SnapshotDifference(before, Snapshot()).empty());
+    } else {
+      EXPECT_NE(std::string::npos, at_commit.find("\ncommitting\n")) << at_commit;
+    }
+  }
 }
 
 TEST_F(InstallerTest, RejectedRequestsChangeNothing) {

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ TEST_F(BuildRunNoteTest, NotesEachNameAsItsRunTreatsIt) {
   ASSERT_TRUE(base::CreateDirectory(folder.Append(L"old_status")) &&
               InstallLogWriter().WriteFile(
                   kept, folder.Append(L"old_status\\installation_status.xml.1600000000")));
+  // A kept record that names a path outside the install folder is not trusted with the rest.
+  kept.subfolder = L"0.8";
+  kept.files = {L"velum.exe", L"..\\..\\outside.exe"};
+  ASSERT_TRUE(InstallLogWriter().WriteFile(
+      kept, folder.Append(L"old_status\\installation_status.xml.1600000001")));
   InstallLog existing(SOURCE_INSTALLER);
   existing.subfolder = L"1.0";
   existing.version = "1.0";
@@ -75,8 +81,16 @@ TEST_F(BuildRunNoteTest, NotesEachNameAsItsRunTreatsIt) {
   EXPECT_EQ(kRemove, KindIn(uninstall.entries, folder.Append(L"1.0\\velum.exe")));
   EXPECT_EQ(kRemove, KindIn(uninstall.entries, folder.Append(L"launcher.exe")));
   EXPECT_NE(-1, KindIn(uninstall.shortcuts, shortcut));
-  for (const RunNote* note : {&upgrade, &uninstall})
+  for (const RunNote* note : {&upgrade, &uninstall}) {
     EXPECT_EQ(-1, KindIn(note->shortcuts, base::FilePath(existing.menu_shortcut)));
+    EXPECT_EQ(-1, KindIn(note->entries, folder.Append(L"0.8\\velum.exe")));
+  }
+  // A per-user run notes no place of the all-users shortcuts alone.
+  const std::vector<base::FilePath> own = GetShortcutFolders(false);
+  for (const base::FilePath& place : GetShortcutFolders(true)) {
+    if (std::find(own.begin(), own.end(), place) != own.end()) continue;
+    EXPECT_EQ(-1, KindIn(upgrade.shortcuts, place.Append(GetShortcutFileName()))) << place.AsUTF8();
+  }
 
   const base::FilePath plain(GetShortcutFileName());
   const struct {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "base/files/file_enumerator.h"
@@ -15,6 +16,7 @@
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
 namespace installer {
@@ -39,6 +41,9 @@ const KindName kKindNames[] = {
     {RunNote::Kind::kTemporary, "temporary"},
 };
 const char* const kOperationNames[] = {"install", "upgrade", "uninstall"};
+// The lines of what a later run left undone ("shortcut-" before them for a shortcut).
+const char kLeftRemove[] = "left-remove";
+const char kLeftPutBack[] = "left-put-back";
 
 const char* NameOf(RunNote::Kind kind) {
   for (const KindName& known : kKindNames) {
@@ -88,6 +93,56 @@ base::Result<base::FilePath> ReadShortcut(const std::string& value,
   return path;
 }
 
+// The name `path` had before it was set aside (once or more); `path` itself when it is no
+// set-aside copy.
+base::FilePath OriginalOf(const base::FilePath& path) {
+  std::wstring name = path.BaseName().value();
+  std::wstring original;
+  int64_t second = 0;
+  while (ParseSetAsideName(name, &original, &second)) name = original;
+  return path.DirName().Append(name);
+}
+
+// A step's name of a shortcut: one of the product's shortcuts or a set-aside copy of one.
+base::Result<base::FilePath> ReadShortcutOrCopy(const std::string& value,
+                                                const ShortcutCheck& is_product_shortcut) {
+  const base::FilePath path(base::UTF8ToWide(value));
+  if (!path.IsAbsolute() || (is_product_shortcut && !is_product_shortcut(OriginalOf(path))))
+    return base::Failure{0, 0, "not a shortcut of the product: " + value, {}};
+  return path;
+}
+
+// One line of what a later run left undone; `what` without its "shortcut-".
+base::Result<RunNote::Step> ReadStep(const std::string& what, const std::string& value,
+                                     bool shortcut, const base::FilePath& install_folder,
+                                     const ShortcutCheck& is_product_shortcut) {
+  const auto read = [&](const std::string& name) {
+    return shortcut ? ReadShortcutOrCopy(name, is_product_shortcut)
+                    : ReadRelative(name, install_folder);
+  };
+  const bool put_back = what == kLeftPutBack;
+  const size_t bar = put_back ? value.find('|') : std::string::npos;
+  if (put_back && bar == std::string::npos)
+    return base::Failure{0, 0, "a put-back without its copy", {}};
+  base::Result<base::FilePath> path = read(put_back ? value.substr(bar + 1) : value);
+  if (!path.ok()) return path.failure();
+  RunNote::Step step{path.value(), base::FilePath()};
+  if (!put_back) return step;
+  base::Result<base::FilePath> copy = read(value.substr(0, bar));
+  if (!copy.ok()) return copy.failure();
+  // A shortcut comes back from its own folder only.
+  if (shortcut && !SamePath(copy.value().DirName(), path.value().DirName()))
+    return base::Failure{0, 0, "a put-back from another folder: " + value, {}};
+  step.copy = copy.value();
+  return step;
+}
+
+// The name of `path` in a note: relative to the install folder, or whole for a shortcut.
+std::string NoteName(const base::FilePath& install_folder, const base::FilePath& path) {
+  base::FilePath relative;
+  return install_folder.AppendRelativePath(path, &relative) ? relative.AsUTF8() : path.AsUTF8();
+}
+
 // The record the run moved into "old_status" (an upgrade keeps its predecessor's there).
 base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote& note) {
   if (note.operation != RunNote::Operation::kUpgrade) return base::FilePath();
@@ -111,10 +166,11 @@ base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote
 // What a finishing does and what it could not do.
 class Finisher {
  public:
-  Finisher(const base::FilePath& install_folder, std::vector<base::FilePath>* in_use)
-      : install_folder_(install_folder), in_use_(in_use) {}
+  explicit Finisher(const base::FilePath& install_folder) : install_folder_(install_folder) {}
 
-  bool ok() const { return ok_; }
+  // What could not be done, in order.
+  const std::vector<RunNote::Step>& left() const { return left_; }
+  const std::vector<base::FilePath>& held() const { return held_; }
 
   void Delete(const base::FilePath& path) {
     const DWORD attributes = GetFileAttributesW(path.value().c_str());
@@ -129,18 +185,24 @@ class Finisher {
       RemoveEmptiedFolders(path);
       return;
     }
+    const DWORD error = GetLastError();
     PLOG(WARNING) << "Could not remove " << path.AsUTF8();
-    if (in_use_)
-      in_use_->push_back(path);
-    else
-      ok_ = false;
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+        error == ERROR_LOCK_VIOLATION)
+      held_.push_back(path);
+    left_.push_back({path, base::FilePath()});
   }
 
   void Restore(const base::FilePath& copy, const base::FilePath& path) {
+    // A copy a kept note names may be gone since: nothing is left to put back then.
+    if (!base::PathExists(copy)) {
+      LOG(WARNING) << "The copy " << copy.AsUTF8() << " to put back is gone";
+      return;
+    }
     LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
     if (MoveFileExW(copy.value().c_str(), path.value().c_str(), 0)) return;
     PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
-    ok_ = false;
+    left_.push_back({path, copy});
   }
 
  private:
@@ -154,8 +216,8 @@ class Finisher {
   }
 
   const base::FilePath install_folder_;
-  std::vector<base::FilePath>* const in_use_;
-  bool ok_ = true;
+  std::vector<RunNote::Step> left_;
+  std::vector<base::FilePath> held_;
 };
 
 // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
@@ -248,6 +310,13 @@ std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_
     text += std::string("shortcut-") + NameOf(entry.kind) + " " + entry.path.AsUTF8() + "\n";
   for (const RunNote::Move& move : note.moves)
     text += "move " + move.from.AsUTF8() + "|" + move.to.AsUTF8() + "\n";
+  for (const RunNote::Step& step : note.left) {
+    text += install_folder.IsParent(step.path) ? "" : "shortcut-";
+    text += step.copy.empty() ? std::string(kLeftRemove) + " "
+                              : std::string(kLeftPutBack) + " " +
+                                    NoteName(install_folder, step.copy) + "|";
+    text += NoteName(install_folder, step.path) + "\n";
+  }
   if (note.committing) text += "committing\n";
   return text;
 }
@@ -300,6 +369,13 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
     } else {
       const bool shortcut = what.compare(0, 9, "shortcut-") == 0;
       const std::string kind_name = shortcut ? what.substr(9) : what;
+      if (kind_name == kLeftRemove || kind_name == kLeftPutBack) {
+        base::Result<RunNote::Step> step =
+            ReadStep(kind_name, value, shortcut, install_folder, is_product_shortcut);
+        if (!step.ok()) return step.failure();
+        note.left.push_back(step.value());
+        continue;
+      }
       const auto* const end_kind = std::end(kKindNames);
       const auto* kind = std::find_if(std::begin(kKindNames), end_kind,
                                       [&kind_name](const KindName& k) { return kind_name == k.name; });
@@ -311,6 +387,9 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
     }
   }
   if (!have_operation || !have_start) return base::Failure{0, 0, "an incomplete note", {}};
+  if (!note.left.empty() &&
+      (!note.entries.empty() || !note.shortcuts.empty() || !note.moves.empty() || note.committing))
+    return base::Failure{0, 0, "what was left beside a whole run", {}};
   return note;
 }
 
@@ -325,6 +404,7 @@ base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
     if (base::PathExists(path)) continue;
     if (RewriteRunNote(path, note)) return path;
     const DWORD error = GetLastError();
+    base::ImportantFileWriter::DeleteStaleTempFilesOf(path);
     // Only when empty: it may hold the records of older versions.
     RemoveDirectoryW(folder.value().c_str());
     return base::Failure{error, 0, "could not write the run's note", path};
@@ -388,34 +468,87 @@ std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePat
   return FindSetAsideCopiesSince(path, note.start);
 }
 
-void FinishInterruptedRuns(const base::FilePath& install_folder,
-                           const ShortcutCheck& is_product_shortcut,
-                           std::vector<base::FilePath>* in_use) {
+base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
+                                                   const ShortcutCheck& is_product_shortcut) {
   DeleteHalfWrittenNotes(install_folder);
+  UnfinishedRuns unfinished;
   for (const FoundRunNote& found : FindRunNotes(install_folder, is_product_shortcut)) {
     if (!found.note) {
       LOG(WARNING) << "Keeping everything the note " << found.path.AsUTF8()
                    << " may name: " << found.problem;
       continue;
     }
-    const bool forward = RunNoteRollsForward(install_folder, *found.note);
-    LOG(INFO) << (forward ? "Completing" : "Undoing") << " the interrupted run of "
-              << found.path.AsUTF8();
-    Finisher finisher(install_folder, in_use);
-    if (forward)
-      Complete(*found.note, &finisher);
-    else
-      Undo(install_folder, *found.note, &finisher);
-    // What the run's atomic writes of the files of the folder itself left half done.
-    for (const RunNote::Entry& entry : found.note->entries) {
-      if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
-        base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
+    const RunNote& note = *found.note;
+    Finisher finisher(install_folder);
+    const bool forward = note.left.empty() && RunNoteRollsForward(install_folder, note);
+    if (!note.left.empty()) {
+      LOG(INFO) << "Finishing what is left of the interrupted run of " << found.path.AsUTF8();
+      for (const RunNote::Step& step : note.left) {
+        if (step.copy.empty())
+          finisher.Delete(step.path);
+        else
+          finisher.Restore(step.copy, step.path);
+      }
+      if (!note.subfolder.empty()) RemoveEmptyFolders(install_folder.Append(note.subfolder));
+    } else {
+      LOG(INFO) << (forward ? "Completing" : "Undoing") << " the interrupted run of "
+                << found.path.AsUTF8();
+      if (forward)
+        Complete(note, &finisher);
+      else
+        Undo(install_folder, note, &finisher);
+      // What the run's atomic writes of the files of the folder itself left half done.
+      for (const RunNote::Entry& entry : note.entries) {
+        if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
+          base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
+      }
     }
-    if (finisher.ok())
+    if (finisher.left().empty()) {
       RemoveRunNote(found.path);
-    else
-      LOG(WARNING) << "Keeping the note " << found.path.AsUTF8() << " for a later run";
+      continue;
+    }
+    // Named exactly from now on: what is there later may be a later run's.
+    RunNote rest;
+    rest.operation = note.operation;
+    rest.start = note.start;
+    const base::FilePath subfolder = install_folder.Append(note.subfolder);
+    if (!forward && !note.subfolder.empty() && base::DirectoryExists(subfolder))
+      rest.subfolder = note.subfolder;
+    rest.left = finisher.left();
+    if (!RewriteRunNote(found.path, rest))
+      return base::Failure{GetLastError(), 0, "could not note what is left of an interrupted run",
+                           found.path};
+    LOG(WARNING) << "Keeping the note " << found.path.AsUTF8()
+                 << " for a later run, naming only what is left";
+    unfinished.left.insert(unfinished.left.end(), rest.left.begin(), rest.left.end());
+    unfinished.held.insert(unfinished.held.end(), finisher.held().begin(), finisher.held().end());
+    unfinished.notes.push_back(found.path);
   }
+  return unfinished;
+}
+
+bool UnfinishedRuns::IsHeld(const RunNote::Step& step) const {
+  return step.copy.empty() &&
+         std::any_of(held.begin(), held.end(),
+                     [&step](const base::FilePath& file) { return SamePath(file, step.path); });
+}
+
+const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
+                                      const RunNote& run, bool any,
+                                      const base::FilePath& except) {
+  const auto less = [](const base::FilePath& a, const base::FilePath& b) {
+    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+  };
+  std::set<base::FilePath, decltype(less)> names(less);
+  for (const std::vector<RunNote::Entry>* list : {&run.entries, &run.shortcuts}) {
+    for (const RunNote::Entry& entry : *list) names.insert(entry.path);
+  }
+  for (const RunNote::Move& move : run.moves) names.insert({move.from, move.to});
+  for (const RunNote::Step& step : left) {
+    if (any && (!step.copy.empty() || !SamePath(step.path, except))) return &step;
+    if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
+  }
+  return nullptr;
 }
 
 base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
@@ -425,6 +558,12 @@ base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
   for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
     if (!it->note) continue;
     const RunNote& note = *it->note;
+    const auto put_back = std::find_if(note.left.begin(), note.left.end(),
+                                       [&record](const RunNote::Step& step) {
+                                         return !step.copy.empty() && SamePath(step.path, record);
+                                       });
+    if (put_back != note.left.end()) return put_back->copy;
+    if (!note.left.empty()) continue;
     const bool uninstall = note.operation == RunNote::Operation::kUninstall;
     if (RunNoteRollsForward(install_folder, note) && !(uninstall && finishing_uninstallation))
       continue;
@@ -446,7 +585,12 @@ bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base
   for (const FoundRunNote& found : FindRunNotes(install_folder, nullptr)) {
     if (!found.note) continue;
     const RunNote& note = *found.note;
-    if (restored_only && RunNoteRollsForward(install_folder, note)) continue;
+    for (const RunNote::Step& step : note.left) {
+      if (!step.copy.empty() && SamePath(step.path, path) && base::PathExists(step.copy))
+        return true;
+    }
+    if (!note.left.empty() || (restored_only && RunNoteRollsForward(install_folder, note)))
+      continue;
     for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
       for (const RunNote::Entry& entry : *list) {
         if (IsOriginal(entry) && SamePath(entry.path, path) &&

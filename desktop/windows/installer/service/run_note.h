@@ -2,7 +2,9 @@
 // is about to make, replace or remove. A run that ends normally removes it after its
 // commit or rollback; one that was cut short leaves it, and the next run in the folder
 // finishes that run as its rollback (or, once it was committing, its commit) would have.
-// Nothing that no note names is taken for a leftover.
+// Nothing that no note names is taken for a leftover. A run that cannot finish a note
+// whole (a file still open) rewrites it, before its own first change, to name only what is
+// left by exact names: later runs may make, move or set aside files of the same names.
 //
 //   RunNote note;  // filled with what the run will touch
 //   base::Result<base::FilePath> path = WriteRunNote(install_folder, note);
@@ -46,6 +48,12 @@ struct RunNote {
     base::FilePath from;
     base::FilePath to;
   };
+  // What a later run could not do of this note's finishing, by exact names.
+  struct Step {
+    base::FilePath path;
+    // Put back over `path`; empty: `path` is removed.
+    base::FilePath copy;
+  };
 
   Operation operation = Operation::kInstall;
   // Copies set aside from this second on are the run's.
@@ -59,6 +67,10 @@ struct RunNote {
   // Shortcut files, anywhere.
   std::vector<Entry> shortcuts;
   std::vector<Move> moves;
+  // Written by a run that could not finish this note whole: only what is still undone, in
+  // order. A note holding steps holds no entries, shortcuts or moves, and its finishing looks
+  // for no copy or record beyond the names its steps give (later runs may have made others).
+  std::vector<Step> left;
 };
 
 // Whether a shortcut path a note names is one of the product's shortcut names in one of
@@ -99,13 +111,31 @@ bool RunNoteRollsForward(const base::FilePath& install_folder, const RunNote& no
 // The copies of `path` that the run of `note` set aside, the first set aside first.
 std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePath& path);
 
+// What finishing the earlier runs left undone.
+struct UnfinishedRuns {
+  std::vector<RunNote::Step> left;
+  // The files of those that a program holds.
+  std::vector<base::FilePath> held;
+  // The notes kept, each rewritten to name only what is left.
+  std::vector<base::FilePath> notes;
+
+  // Whether `step` is the removal of a file a program holds.
+  bool IsHeld(const RunNote::Step& step) const;
+};
+
 // Finishes the interrupted runs whose notes `install_folder` holds, oldest first, and
 // removes each note once done; unreadable notes are logged and kept, with everything
-// they may name. Files that cannot be deleted because they are in use are appended to
-// `in_use` (null: the note is kept for a later run).
-void FinishInterruptedRuns(const base::FilePath& install_folder,
-                           const ShortcutCheck& is_product_shortcut,
-                           std::vector<base::FilePath>* in_use);
+// they may name. A note that cannot be finished whole is rewritten durably to name only
+// what is left; a failure when it cannot be.
+base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
+                                                   const ShortcutCheck& is_product_shortcut);
+
+// The step of `left` that stands in the way of `run`: one naming a name `run` names (its own
+// run would make it its own), or with `any`, every step but the removal of `except`; null
+// when none does.
+const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
+                                      const RunNote& run, bool any = false,
+                                      const base::FilePath& except = base::FilePath());
 
 // Read-only views of the folder as FinishInterruptedRuns will leave it:
 // The installation record an interrupted run set aside or moved and that its finishing

@@ -3,11 +3,13 @@
 #include <objbase.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -52,7 +54,7 @@ class RunNoteTest : public base::ScratchDirTest {
 // and nothing it does not know. One bad line and nothing of the note counts.
 TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   const ShortcutCheck desktop_only = [](const base::FilePath& path) {
-    return path.DirName().value() == L"C:\\Desktop";
+    return path.DirName().value().compare(0, 10, L"C:\\Desktop") == 0;
   };
   const struct {
     const char* lines;
@@ -69,6 +71,16 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
       {"operation install\nstart 1\nshortcut-remove C:\\Windows\\x.lnk\n", false},
       {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Windows\\b.lnk\n", false},
       {"operation install\nstart 1\nrename a\n", false},
+      // What a later run left: exact names, a shortcut put back only from its own folder.
+      {"operation upgrade\nstart 1\nsubfolder 2.0\nleft-remove 2.0\\a.dat\n"
+       "left-put-back old_status\\installation_status.xml.2|installation_status.xml\n"
+       "shortcut-left-remove C:\\Desktop\\a.lnk.1700000001.old\n"
+       "shortcut-left-put-back C:\\Desktop\\b.lnk|C:\\Desktop\\a.lnk\n", true},
+      {"operation install\nstart 1\nleft-remove ..\\x\n", false},
+      {"operation install\nstart 1\nleft-put-back launcher.exe\n", false},
+      {"operation install\nstart 1\n"
+       "shortcut-left-put-back C:\\Desktop2\\a.lnk|C:\\Desktop\\a.lnk\n", false},
+      {"operation install\nstart 1\nmake a\nleft-remove b\n", false},
       {"operation reinstall\nstart 1\n", false},
       {"operation install\n", false},
   };
@@ -90,7 +102,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
   const std::string note =
       "operation upgrade\nstart 1700000000\nsubfolder 2.0\n"
       "make 2.0\\velum.exe\nmake 2.0\\res\\a.dat\nmake user\\data\nreplace launcher.exe\n"
-      "remove 1.0\\velum.exe\ntemporary installation_status.xml.new\n"
+      "remove 1.0\\velum.exe\nremove 1.0\\velum.dll\ntemporary installation_status.xml.new\n"
       "shortcut-make " + Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n";
   const struct {
     const char* name;
@@ -115,6 +127,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     Make(L"launcher.exe.1690000000.old", "before the run");
     Make(L"1.0\\velum.exe.1700000003.old", "old version");
     Make(L"1.0\\other.exe.1700000003.old", "not noted");
+    Make(L"1.0\\velum.dll", "not set aside yet");
     Make(L"installation_status.xml.new");
     ASSERT_TRUE(base::CreateDirectory(Path(L"Desktop")));
     ASSERT_TRUE(base::WriteTextFile(Path(L"Desktop\\Velum Browser.lnk"), "x"));
@@ -131,7 +144,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
         ParseRunNote("velum run note\n" + note + c.more, install_, nullptr);
     ASSERT_TRUE(parsed.ok());
     EXPECT_EQ(!c.undone, RunNoteRollsForward(install_, parsed.value()));
-    FinishInterruptedRuns(install_, nullptr, nullptr);
+    ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
     EXPECT_FALSE(base::PathExists(note_path));
     EXPECT_EQ(!c.undone, Has(L"2.0\\velum.exe"));
     EXPECT_EQ(!c.undone, Has(L"2.0\\res"));
@@ -143,6 +156,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
     EXPECT_EQ("before the run", Text(L"launcher.exe.1690000000.old"));
     EXPECT_EQ(c.undone ? "old version" : "<none>", Text(L"1.0\\velum.exe"));
     EXPECT_FALSE(Has(L"1.0\\velum.exe.1700000003.old"));
+    EXPECT_EQ(c.undone ? "not set aside yet" : "<none>", Text(L"1.0\\velum.dll"));
     EXPECT_EQ("not noted", Text(L"1.0\\other.exe.1700000003.old"));
     EXPECT_FALSE(Has(L"installation_status.xml.new"));
     EXPECT_EQ(!c.undone, base::PathExists(Path(L"Desktop\\Velum Browser.lnk")));
@@ -154,7 +168,7 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
 
 // An upgrade cut once it moved its predecessor's record into "old_status" gets that record
 // back, not one an earlier upgrade kept there; a note whose run cannot be finished yet (a
-// file of it in use) stays for a later run, unless the file goes to the caller's list. An
+// file of it in use) stays for a later run, which it tells what is left. An
 // uninstallation cut while committing is finished: a file it could not set aside goes, and
 // so does what it made (its clean-up batch).
 TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
@@ -170,22 +184,124 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
                                         GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         0, nullptr));
   ASSERT_TRUE(in_use.IsValid());
-  FinishInterruptedRuns(install_, nullptr, nullptr);
+  // What is left must be noted before the run goes on: it stops when that cannot be.
+  std::string before;
+  ASSERT_TRUE(base::ReadFileToString(note, &before));
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(
+      [](const base::FilePath&, const base::FilePath&) { return false; });
+  EXPECT_FALSE(FinishInterruptedRuns(install_, nullptr).ok());
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+  EXPECT_EQ(before, Text(L"old_status\\run.1700000000.note"));
+  base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(install_, nullptr);
+  ASSERT_TRUE(unfinished.ok());
   EXPECT_EQ("moved by the run", Text(L"installation_status.xml"));
   EXPECT_EQ("kept before the run", Text(L"old_status\\installation_status.xml.1690000000"));
   EXPECT_TRUE(base::PathExists(note));
-  std::vector<base::FilePath> left;
-  FinishInterruptedRuns(install_, nullptr, &left);
-  EXPECT_EQ(std::vector<base::FilePath>{install_.Append(L"2.0\\velum.exe")}, left);
-  EXPECT_FALSE(base::PathExists(note));
+  const base::FilePath held = install_.Append(L"2.0\\velum.exe");
+  EXPECT_EQ(std::vector<base::FilePath>{held}, unfinished.value().held);
+  EXPECT_EQ(std::vector<base::FilePath>{note}, unfinished.value().notes);
+  ASSERT_EQ(1u, unfinished.value().left.size());
+  EXPECT_EQ(held, unfinished.value().left[0].path);
+  // Only a run that would make the name its own is in its way.
+  RunNote later;
+  later.entries = {{RunNote::Kind::kMake, install_.Append(L"2.0_0\\velum.exe")}};
+  EXPECT_EQ(nullptr, FindStepInTheWay(unfinished.value().left, later));
+  later.entries.push_back({RunNote::Kind::kReplace, held});
+  EXPECT_EQ(&unfinished.value().left[0], FindStepInTheWay(unfinished.value().left, later));
   in_use.Close();
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+  EXPECT_FALSE(base::PathExists(note));
+  // A copy to put back that is gone since leaves nothing to do.
+  WriteNote("operation upgrade\nstart 1700000000\nleft-put-back launcher.exe.1700000001.old|"
+            "launcher.exe\n");
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+  EXPECT_FALSE(base::PathExists(note));
+  // A record a kept note puts back is the installation's until then.
+  ASSERT_TRUE(base::DeleteFile(install_.Append(L"installation_status.xml"), false));
+  Make(L"old_status\\installation_status.xml.1700000004", "v1");
+  WriteNote("operation upgrade\nstart 1700000000\nleft-put-back "
+            "old_status\\installation_status.xml.1700000004|installation_status.xml\n");
+  EXPECT_EQ(install_.Append(L"old_status\\installation_status.xml.1700000004"),
+            FindInterruptedRunRecord(install_, false));
+  EXPECT_TRUE(
+      IsSetAsideByInterruptedRun(install_, install_.Append(L"installation_status.xml"), true));
 
   Make(L"k.bat");
   WriteNote("operation uninstall\nstart 1700000000\nremove 2.0\\velum.exe\nmake k.bat\n"
             "committing\n");
-  FinishInterruptedRuns(install_, nullptr, nullptr);
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
   EXPECT_FALSE(Has(L"2.0"));
   EXPECT_FALSE(Has(L"k.bat"));
+}
+
+// A run that cannot finish an earlier note whole (a file of the cut run held open) keeps
+// it naming only what is left, each copy by its exact name: a run that completed after it
+// keeps everything it made, moved or set aside when a later run finishes the note.
+TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
+  const std::string shortcut = Path(L"Desktop\\Velum Browser.lnk").AsUTF8();
+  const struct {
+    const char* name;
+    const wchar_t* held;
+    // Below the scratch folder: what a later run made, moved or set aside.
+    std::vector<std::pair<const wchar_t*, const char*>> later;
+    const char* launcher;
+  } cases[] = {
+      {"a later installation or repair", L"2.0\\data.dat",
+       {{L"Velum\\launcher.exe", "later"}, {L"Velum\\installation_status.xml", "later"},
+        {L"Velum\\installer_prefs.json", "later"}, {L"Desktop\\Velum Browser.lnk", "later"}},
+       "later"},
+      {"the record moved by a later upgrade", L"2.0\\data.dat",
+       {{L"Velum\\installation_status.xml", "later"},
+        {L"Velum\\old_status\\installation_status.xml.1700000100", "moved later"}},
+       "v1"},
+      {"copies set aside by a later run", L"2.0\\data.dat",
+       {{L"Velum\\launcher.exe", "later"}, {L"Velum\\launcher.exe.1700000100.old", "copy"},
+        {L"Velum\\installation_status.xml.1700000100.old", "copy"}},
+       "later"},
+      {"the cut run's launcher held, a later copy", L"launcher.exe",
+       {{L"Velum\\launcher.exe.1700000100.old", "copy"}}, "v1"},
+      {"the copy to put back held", L"launcher.exe.1700000001.old", {}, "v1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_, true));
+    Make(L"installation_status.xml", "v1 record");
+    Make(L"launcher.exe.1700000001.old", "v1");
+    Make(L"launcher.exe", "cut");
+    Make(L"2.0\\velum.exe");
+    Make(L"2.0\\data.dat");
+    const base::FilePath note = WriteNote(
+        "operation upgrade\nstart 1700000000\nsubfolder 2.0\nmake 2.0\\velum.exe\n"
+        "make 2.0\\data.dat\nreplace launcher.exe\nreplace installation_status.xml\n"
+        "make installer_prefs.json\nshortcut-make " + shortcut + "\n");
+    {
+      base::ScopedHandle held(CreateFileW(install_.Append(c.held).value().c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held.IsValid());
+      ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+    }
+    std::string kept;
+    ASSERT_TRUE(base::ReadFileToString(note, &kept));
+    EXPECT_EQ(std::string::npos, kept.find("velum.exe")) << kept;
+    if (std::wstring(c.held).compare(0, 12, L"launcher.exe") == 0) {
+      EXPECT_NE(std::string::npos, kept.find("launcher.exe.1700000001.old")) << kept;
+    }
+    for (const auto& file : c.later) {
+      ASSERT_TRUE(base::CreateDirectory(Path(file.first).DirName()));
+      ASSERT_TRUE(base::WriteTextFile(Path(file.first), file.second));
+    }
+    EXPECT_TRUE(FindInterruptedRunRecord(install_, false).empty());
+    ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+    for (const auto& file : c.later) {
+      std::string text;
+      EXPECT_TRUE(base::ReadFileToString(Path(file.first), &text)) << file.first;
+      EXPECT_EQ(file.second, text) << file.first;
+    }
+    EXPECT_EQ(c.launcher, Text(L"launcher.exe"));
+    EXPECT_FALSE(Has(L"2.0"));
+    EXPECT_FALSE(base::PathExists(note));
+    ASSERT_TRUE(base::DeleteFile(Path(L"Desktop"), true));
+  }
 }
 
 // A note that cannot be read (here: it names a file outside the install folder) keeps
@@ -200,10 +316,17 @@ TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
         "shortcut-make C:\\Windows\\x.lnk\n"}) {
     SCOPED_TRACE(lines);
     const base::FilePath note = WriteNote(lines);
-    FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }, nullptr);
+    // A later note is finished all the same.
+    Make(L"2.0\\velum.exe");
+    const base::FilePath later = install_.Append(L"old_status\\run.1700000001.note");
+    ASSERT_TRUE(base::WriteTextFile(
+        later, "velum run note\noperation install\nstart 1700000001\nmake 2.0\\velum.exe\n"));
+    ASSERT_TRUE(FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }).ok());
     EXPECT_TRUE(base::PathExists(outside));
     EXPECT_TRUE(Has(L"1.0\\velum.exe"));
     EXPECT_TRUE(base::PathExists(note));
+    EXPECT_FALSE(Has(L"2.0"));
+    EXPECT_FALSE(base::PathExists(later));
   }
 }
 
