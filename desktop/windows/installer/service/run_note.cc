@@ -545,7 +545,9 @@ const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
   }
   for (const RunNote::Move& move : run.moves) names.insert({move.from, move.to});
   for (const RunNote::Step& step : left) {
-    if (any && (!step.copy.empty() || !SamePath(step.path, except))) return &step;
+    // The running uninstaller's own file is in nobody's way, though its run names it too.
+    if (any && step.copy.empty() && SamePath(step.path, except)) continue;
+    if (any) return &step;
     if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
   }
   return nullptr;

@@ -208,6 +208,11 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
   EXPECT_EQ(nullptr, FindStepInTheWay(unfinished.value().left, later));
   later.entries.push_back({RunNote::Kind::kReplace, held});
   EXPECT_EQ(&unfinished.value().left[0], FindStepInTheWay(unfinished.value().left, later));
+  // An uninstallation is stopped by all that is left but its own running file, which its
+  // own run names too.
+  EXPECT_EQ(&unfinished.value().left[0],
+            FindStepInTheWay(unfinished.value().left, RunNote(), true));
+  EXPECT_EQ(nullptr, FindStepInTheWay(unfinished.value().left, later, true, held));
   in_use.Close();
   ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
   EXPECT_FALSE(base::PathExists(note));
