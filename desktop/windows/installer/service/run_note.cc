@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "base/files/file_enumerator.h"
@@ -12,6 +13,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -108,25 +110,50 @@ base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote
   return earliest;
 }
 
-// What a finishing does and what it could not do.
+internal::FinishingActHook& ActHook() {
+  static internal::FinishingActHook hook;
+  return hook;
+}
+
+void BeforeAct(const base::FilePath& path) {
+  if (ActHook()) ActHook()(path);
+}
+
+// What a finishing does and what it could not do. Each removal or move is made through
+// handles held from the check to the act: every folder from the install folder (or a
+// shortcut's own folder) down to the name, and the name itself, none of them a link, so
+// that nothing outside is reached, not even through a link put there meanwhile.
 class Finisher {
  public:
   Finisher(const base::FilePath& install_folder, std::vector<base::FilePath>* in_use)
-      : install_folder_(install_folder), in_use_(in_use) {}
+      : install_folder_(install_folder.StripTrailingSeparators()), in_use_(in_use) {}
 
   bool ok() const { return ok_; }
 
   void Delete(const base::FilePath& path) {
-    const DWORD attributes = GetFileAttributesW(path.value().c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    Top top;
+    HeldWay way;
+    const base::Result<> held =
+        HoldTop(path, &top) ? HoldBelow(top.path, top.held.final_path(), path,
+                                        DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        false, &way)
+                            : top.failure;
+    if (IsMissingPlace(held)) return;
     // The notes name files; a folder there now is nobody's to remove whole.
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (!held.ok() && held.failure().kind == kHeldOtherKind &&
+        IsSamePath(held.failure().path, path)) {
       LOG(WARNING) << "Keeping the folder " << path.AsUTF8() << " where a file was noted";
       return;
     }
+    if (!held.ok() && held.failure().kind != 0) {
+      Refuse(path, held.failure());
+      return;
+    }
     LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
-    if (DeleteFileW(path.value().c_str())) {
-      RemoveEmptiedFolders(path);
+    if (held.ok()) BeforeAct(path);
+    if (held.ok() && way.place.DeleteOnClose()) {
+      if (IsBelow(path)) emptied_.push_back(path.DirName());
       return;
     }
     PLOG(WARNING) << "Could not remove " << path.AsUTF8();
@@ -138,40 +165,143 @@ class Finisher {
 
   void Restore(const base::FilePath& copy, const base::FilePath& path) {
     LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
-    if (MoveFileExW(copy.value().c_str(), path.value().c_str(), 0)) return;
+    Top top;
+    HeldWay from;
+    HeldWay to;
+    // The copy and the folder it goes back to, in the same place: the install folder or
+    // the shortcut's folder.
+    base::Result<> held = HoldTop(path, &top) ? base::Result<>() : top.failure;
+    if (held.ok() && !IsSameOrUnder(copy, top.path)) held = base::Failure{0, kHeldLink, "", copy};
+    if (held.ok()) {
+      held = HoldBelow(top.path, top.held.final_path(), copy, DELETE | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, false, &from);
+    }
+    const bool in_top = IsSamePath(path.DirName(), top.path);
+    if (held.ok() && !in_top) {
+      held = HoldBelow(top.path, top.held.final_path(), path.DirName(),
+                       FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, true, &to);
+    }
+    if (!held.ok() && held.failure().kind != 0) {
+      Refuse(copy, held.failure());
+      return;
+    }
+    if (held.ok()) BeforeAct(copy);
+    if (held.ok() &&
+        from.place.MoveInto(in_top ? top.held : to.place, path.BaseName().value()))
+      return;
     PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
     ok_ = false;
   }
 
- private:
-  // Folders below the install folder that the deletion left empty (a version folder of
-  // the run, its subfolders); a shortcut's folder is the user's, however long its path.
-  void RemoveEmptiedFolders(const base::FilePath& path) {
-    for (base::FilePath folder = path.DirName();
-         install_folder_.IsParent(folder) && RemoveDirectoryW(folder.value().c_str());
-         folder = folder.DirName()) {
+  // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
+  // have made them before any file).
+  void RemoveEmptyTree(const base::FilePath& folder) {
+    std::vector<base::FilePath> folders;
+    CollectFolders(folder, &folders);
+    for (const base::FilePath& path : folders) RemoveIfEmpty(path);
+  }
+
+  // Folders below the install folder that the deletions left empty (a version folder of
+  // the run, its subfolders), each tried once, the deepest first; a shortcut's folder is
+  // the user's, however long its path.
+  void RemoveEmptiedFolders() {
+    const auto ignore_case = [](const base::FilePath& a, const base::FilePath& b) {
+      return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+    };
+    std::set<base::FilePath, decltype(ignore_case)> seen(ignore_case);
+    std::vector<base::FilePath> folders;
+    for (const base::FilePath& emptied : emptied_) {
+      for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
+        if (!seen.insert(folder).second) break;
+        folders.push_back(folder);
+      }
     }
+    emptied_.clear();
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const base::FilePath& a, const base::FilePath& b) {
+                       return a.value().size() > b.value().size();
+                     });
+    for (const base::FilePath& folder : folders) RemoveIfEmpty(folder);
+  }
+
+ private:
+  // The folder a name is checked below, held as it is (links above it are the system's
+  // and the user's): the install folder, or the folder of a shortcut.
+  struct Top {
+    base::FilePath path;
+    HeldFile held;
+    base::Failure failure;
+  };
+
+  bool IsBelow(const base::FilePath& path) const {
+    return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
+  }
+
+  bool HoldTop(const base::FilePath& path, Top* top) const {
+    top->path = IsBelow(path) ? install_folder_ : path.DirName();
+    if (top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, true))
+      return true;
+    top->failure = base::Failure{GetLastError(), 0, "", top->path};
+    return false;
+  }
+
+  // A name behind a link keeps the note, whole, for a later run.
+  void Refuse(const base::FilePath& path, const base::Failure& failure) {
+    LOG(WARNING) << "Keeping " << path.AsUTF8() << ", reached through a link: "
+                 << failure.text;
+    ok_ = false;
+  }
+
+  // Holds the folder `folder` below the install folder for `access`; a link on its way
+  // keeps the note.
+  bool HoldFolder(const base::FilePath& folder, DWORD access, Top* top, HeldWay* way) {
+    if (!HoldTop(folder, top)) return false;
+    const base::Result<> held = HoldBelow(top->path, top->held.final_path(), folder, access,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, true, way);
+    if (!held.ok() && held.failure().kind == kHeldLink) Refuse(folder, held.failure());
+    return held.ok();
+  }
+
+  // `folder` and the folders below it, the deepest first, listed through held handles; a
+  // link among them is neither listed nor removed.
+  void CollectFolders(const base::FilePath& folder, std::vector<base::FilePath>* folders) {
+    std::vector<HeldFile::Listed> listed;
+    {
+      Top top;
+      HeldWay way;
+      if (!HoldFolder(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+          !way.place.ListFolder(&listed))
+        return;
+    }
+    for (const HeldFile::Listed& entry : listed) {
+      if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
+        CollectFolders(folder.Append(entry.name), folders);
+    }
+    folders->push_back(folder);
+  }
+
+  // Removes the folder below the install folder when it is empty, through the handle
+  // that was checked.
+  void RemoveIfEmpty(const base::FilePath& folder) {
+    Top top;
+    HeldWay way;
+    bool empty = false;
+    if (!HoldFolder(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+        !way.place.IsEmptyFolder(&empty) || !empty)
+      return;
+    BeforeAct(folder);
+    if (!way.place.DeleteOnClose())
+      PLOG(WARNING) << "Could not remove the folder " << folder.AsUTF8();
   }
 
   const base::FilePath install_folder_;
   std::vector<base::FilePath>* const in_use_;
+  // The folders of the files removed below the install folder.
+  std::vector<base::FilePath> emptied_;
   bool ok_ = true;
 };
-
-// The folder the run made, with its subfolders, where they hold nothing (a cut copy may
-// have made them before any file).
-void RemoveEmptyFolders(const base::FilePath& folder) {
-  std::vector<base::FilePath> folders;
-  base::FileEnumerator below(folder, true, base::FileEnumerator::DIRECTORIES, std::wstring());
-  for (base::FilePath path = below.Next(); !path.empty(); path = below.Next())
-    folders.push_back(path);
-  // The deepest first: a folder empties once its subfolders are gone.
-  std::sort(folders.begin(), folders.end(), [](const base::FilePath& a, const base::FilePath& b) {
-    return a.value().size() > b.value().size();
-  });
-  folders.push_back(folder);
-  for (const base::FilePath& path : folders) RemoveDirectoryW(path.value().c_str());
-}
 
 void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* finisher) {
   for (const RunNote::Move& move : note.moves) {
@@ -199,7 +329,7 @@ void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* f
       finisher->Restore(copies[0], entry.path);
     }
   }
-  if (!note.subfolder.empty()) RemoveEmptyFolders(install_folder.Append(note.subfolder));
+  if (!note.subfolder.empty()) finisher->RemoveEmptyTree(install_folder.Append(note.subfolder));
 }
 
 void Complete(const RunNote& note, Finisher* finisher) {
@@ -406,6 +536,7 @@ void FinishInterruptedRuns(const base::FilePath& install_folder,
       Complete(*found.note, &finisher);
     else
       Undo(install_folder, *found.note, &finisher);
+    finisher.RemoveEmptiedFolders();
     // What the run's atomic writes of the files of the folder itself left half done.
     for (const RunNote::Entry& entry : found.note->entries) {
       if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
@@ -460,5 +591,11 @@ bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base
   }
   return false;
 }
+
+namespace internal {
+
+void SetFinishingActHookForTesting(FinishingActHook hook) { ActHook() = std::move(hook); }
+
+}  // namespace internal
 
 }  // namespace installer

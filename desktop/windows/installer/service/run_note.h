@@ -118,6 +118,15 @@ base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
 bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base::FilePath& path,
                                 bool restored_only);
 
+namespace internal {
+
+// Called by finishing with each name it holds, between the check and the act; a test's,
+// to change the folder meanwhile. Null: none.
+using FinishingActHook = std::function<void(const base::FilePath& path)>;
+void SetFinishingActHookForTesting(FinishingActHook hook);
+
+}  // namespace internal
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_

@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -33,9 +34,10 @@ class RunNoteTest : public base::ScratchDirTest {
     ASSERT_TRUE(base::WriteTextFile(path, text));
   }
   bool Has(const std::wstring& name) { return base::PathExists(install_.Append(name)); }
-  std::string Text(const std::wstring& name) {
+  std::string Text(const std::wstring& name) { return Text(install_.Append(name)); }
+  std::string Text(const base::FilePath& path) {
     std::string text;
-    return base::ReadFileToString(install_.Append(name), &text) ? text : "<none>";
+    return base::ReadFileToString(path, &text) ? text : "<none>";
   }
   base::FilePath WriteNote(const std::string& lines) {
     const base::FilePath path = install_.Append(L"old_status\\run.1700000000.note");
@@ -204,6 +206,84 @@ TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
     EXPECT_TRUE(base::PathExists(outside));
     EXPECT_TRUE(Has(L"1.0\\velum.exe"));
     EXPECT_TRUE(base::PathExists(note));
+  }
+}
+
+// Finishing never acts through a link: with "sub" in the install folder a link to another
+// program's folder, or a noted name itself a link, whatever a note of any kind names there
+// stays, and the note with it; so does the other program's file when its folder's link
+// is put in place between the check and the act.
+TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
+  const std::string start = "start 1700000000\n";
+  const struct {
+    const char* name;
+    std::string lines;
+    const wchar_t* link;    // made in the install folder, to "outside"
+    const wchar_t* target;  // what the link names, below the scratch folder
+    bool swap;              // "sub" made a link only between the check and the act
+  } cases[] = {
+      {"make", "operation install\n" + start + "make sub\\app.exe\n", L"sub", L"outside",
+       false},
+      {"temporary", "operation install\n" + start + "temporary sub\\app.exe\n", L"sub",
+       L"outside", false},
+      {"replace with its copy", "operation upgrade\n" + start + "replace sub\\app.exe\n",
+       L"sub", L"outside", false},
+      {"committing uninstallation",
+       "operation uninstall\n" + start + "remove sub\\app.exe\ncommitting\n", L"sub",
+       L"outside", false},
+      {"subfolder", "operation install\n" + start + "subfolder sub\n", L"sub", L"outside",
+       false},
+      {"a subfolder's subfolder", "operation install\n" + start + "subfolder 2.0\n",
+       L"2.0\\sub", L"outside", false},
+      {"the name itself", "operation install\n" + start + "make app.exe\n", L"app.exe",
+       L"outside\\app.exe", false},
+      {"the shortcut itself",
+       "operation install\n" + start + "shortcut-make " +
+           Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n",
+       nullptr, L"outside\\app.exe", false},
+      {"put in place after the check", "operation install\n" + start + "make sub\\app.exe\n",
+       L"sub", L"outside", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Only Wine's host links can name a file; Windows' junctions are folders.
+    if (!base::RunningUnderWine() && wcschr(c.target, L'\\')) continue;
+    ASSERT_TRUE(base::DeleteFile(install_, true));
+    ASSERT_TRUE(base::DeleteFile(Path(L"outside"), true));
+    ASSERT_TRUE(base::CreateDirectory(Path(L"outside\\empty")));
+    for (const wchar_t* name : {L"app.exe", L"app.exe.1700000001.old"})
+      ASSERT_TRUE(base::WriteTextFile(Path(L"outside").Append(name), base::WideToUTF8(name)));
+    Make(L"2.0\\velum.exe");
+    ASSERT_TRUE(base::CreateDirectory(install_.Append(L"sub")));
+    Make(L"sub\\app.exe", "ours");
+    const base::FilePath link =
+        c.link ? install_.Append(c.link) : Path(L"Desktop\\Velum Browser.lnk");
+    std::string error;
+    if (!c.swap) {
+      ASSERT_TRUE(base::DeleteFile(link, true));
+      ASSERT_TRUE(base::CreateDirectory(link.DirName()));
+      ASSERT_TRUE(base::MakeDirectoryLink(link, Path(c.target), &error)) << error;
+    }
+    bool swapped = false;
+    internal::SetFinishingActHookForTesting([&](const base::FilePath& path) {
+      if (!c.swap || swapped || !install_.Append(L"sub").IsParent(path)) return;
+      // Windows refuses to rename a folder held below; Wine may let it.
+      swapped = MoveFileW(link.value().c_str(), (link.value() + L".old").c_str()) &&
+                base::MakeDirectoryLink(link, Path(c.target), &error);
+    });
+    const base::FilePath note = WriteNote(c.lines);
+    FinishInterruptedRuns(install_, nullptr, nullptr);
+    internal::SetFinishingActHookForTesting(nullptr);
+    for (const wchar_t* name : {L"app.exe", L"app.exe.1700000001.old"})
+      EXPECT_EQ(base::WideToUTF8(name), Text(Path(L"outside").Append(name)));
+    EXPECT_TRUE(base::DirectoryExists(Path(L"outside\\empty")));
+    EXPECT_EQ(!c.swap, base::PathExists(note));
+    if (c.swap) {
+      EXPECT_FALSE(Has(swapped ? L"sub.old\\app.exe" : L"sub\\app.exe"));
+    }
+    if (!c.swap || swapped) {
+      EXPECT_TRUE(base::RemoveDirectoryLink(link));
+    }
   }
 }
 

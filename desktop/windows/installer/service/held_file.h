@@ -4,8 +4,8 @@
 //   HeldFile folder;
 //   if (folder.Open(path, READ_CONTROL, FILE_SHARE_READ, false) &&
 //       folder.identity() == other.identity()) ...
-#ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_HELD_FILE_H_
-#define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_HELD_FILE_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_HELD_FILE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_HELD_FILE_H_
 
 #include <windows.h>
 
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/result.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
@@ -79,6 +80,13 @@ class HeldFile {
   [[nodiscard]] bool ListFolder(std::vector<Listed>* entries,
                                 const DirectoryReader& reader = SystemDirectoryReader()) const;
 
+  // Marks the file or empty folder, held with DELETE access, for deletion: it goes when
+  // its last handle closes, wherever its name has gone meanwhile.
+  [[nodiscard]] bool DeleteOnClose() const;
+  // Renames the file, held with DELETE access, to `name` in the held `folder`, never over
+  // anything there: no link on the way is followed.
+  [[nodiscard]] bool MoveInto(const HeldFile& folder, const std::wstring& name) const;
+
   const base::FilePath& final_path() const { return final_path_; }
   const FileIdentity& identity() const { return identity_; }
   bool is_directory() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -101,6 +109,49 @@ class HeldFile {
   DWORD attributes_ = 0;
 };
 
+// Whether `path` is `folder` or lies under it, letters compared as Windows does.
+bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
+// Whether `a` and `b` name one place, letters compared as Windows does.
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
+// `path`, which lies under `from`, as the same place under `to`.
+base::FilePath RebasePath(const base::FilePath& path, const base::FilePath& from,
+                          const base::FilePath& to);
+
+// The first existing path from `path` up to, but not including, `stop` (the whole way to
+// the drive when `stop` is empty) that is a reparse point; false when there is none.
+[[nodiscard]] bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
+                                    base::FilePath* reparse_point);
+
+// What a HoldPlace refusal's kind says, besides a system error.
+enum HoldRefusal {
+  kHeldLink = 1,       // a link, or a place that is not where its name says
+  kHeldOtherKind = 2,  // a file where a folder was asked for, or a folder for a file
+};
+
+// Opens `path` without following a link and without delete sharing (neither it nor,
+// on Windows, a folder above it can then be renamed or replaced), and decides on the
+// handle: no link, a folder when `folder`, a file otherwise, and its final path `expected`.
+base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expected,
+                         DWORD access, DWORD share, bool folder, HeldFile* held);
+// Whether a refusal says only that the place, or a folder on its way, is missing.
+bool IsMissingPlace(const base::Result<>& result);
+
+// What is held to act on a place below a folder: the folders on its way, none of which
+// can be renamed or replaced meanwhile, and the place itself.
+struct HeldWay {
+  std::vector<HeldFile> folders;
+  HeldFile place;
+};
+
+// Holds `path`, which lies below the folder `top`, for `access` with `share`: each folder
+// below `top` on its way, then `path` itself (a folder when `folder`), each by HoldPlace
+// where it must lie below `final_top` (where `top` really is) as it lies below `top`. A
+// link on the way or at the name itself refuses it, one that the system follows despite
+// the asking too (Wine's host links): its final path tells.
+base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
+                         const base::FilePath& path, DWORD access, DWORD share, bool folder,
+                         HeldWay* way);
+
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_HELD_FILE_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_HELD_FILE_H_

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 
 #include <windows.h>
 

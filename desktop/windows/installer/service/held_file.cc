@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 
 #include <string.h>
 #include <winternl.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/files/file_util.h"
+#include "base/strings/string_piece.h"
 
 namespace installer {
 
@@ -67,6 +68,8 @@ using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, IO_STATU
                                            LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*,
                                            ULONG);
 using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
+using NtSetInformationFileFunction = LONG(WINAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+const int kFileRenameInformation = 10;
 const ULONG kObjCaseInsensitive = 0x40;
 const ULONG kSynchronousIo = 0x20;         // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kOpenForBackup = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
@@ -128,6 +131,8 @@ bool IsPlainName(const std::wstring& name) {
   return !name.empty() && name != L"." && name != L".." &&
          name.find_first_of(L"\\/:") == std::wstring::npos && name.size() <= 255;
 }
+
+bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 
 }  // namespace
 
@@ -239,6 +244,124 @@ bool HeldFile::VisitFolder(const DirectoryReader& reader,
       offset += entry->NextEntryOffset;
     }
   }
+}
+
+bool HeldFile::DeleteOnClose() const {
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition)) != FALSE;
+}
+
+bool HeldFile::MoveInto(const HeldFile& folder, const std::wstring& name) const {
+  if (!IsPlainName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto set_information = reinterpret_cast<NtSetInformationFileFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (!set_information || !to_error) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  // The name relative to the held folder, as the system takes it (SetFileInformationByHandle
+  // may read a plain name against the working folder): no path is walked again.
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = folder.handle();
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  memcpy(rename->FileName, name.data(), rename->FileNameLength);
+  IO_STATUS_BLOCK status_block = {};
+  const LONG status = set_information(handle_.Get(), &status_block, rename,
+                                      static_cast<ULONG>(buffer.size()), kFileRenameInformation);
+  if (status < 0) {
+    SetLastError(to_error(status));
+    return false;
+  }
+  return true;
+}
+
+bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
+  const std::wstring text = path.StripTrailingSeparators().value();
+  const std::wstring top = folder.StripTrailingSeparators().value();
+  if (top.empty() || text.size() < top.size()) return false;
+  if (base::FilePath::CompareIgnoreCase(base::StringPiece16(text).substr(0, top.size()), top) != 0)
+    return false;
+  return text.size() == top.size() || text[top.size()] == L'\\' || top.back() == L'\\';
+}
+
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
+  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
+}
+
+base::FilePath RebasePath(const base::FilePath& path, const base::FilePath& from,
+                          const base::FilePath& to) {
+  // A drive root keeps its separator: what follows it may start without one.
+  std::wstring rest = path.value().substr(from.StripTrailingSeparators().value().size());
+  rest.erase(0, rest.find_first_not_of(L'\\'));
+  return rest.empty() ? to.StripTrailingSeparators() : to.Append(rest);
+}
+
+bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
+                      base::FilePath* reparse_point) {
+  for (base::FilePath current = path.StripTrailingSeparators();; current = current.DirName()) {
+    if (!stop.empty() && IsSameOrUnder(stop, current)) return false;
+    const DWORD attributes = GetFileAttributesW(current.value().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      *reparse_point = current;
+      return true;
+    }
+    if (IsDriveRoot(current)) return false;
+  }
+}
+
+base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expected,
+                         DWORD access, DWORD share, bool folder, HeldFile* held) {
+  if (!held->Open(path, access, share, false))
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
+  if (held->is_reparse_point())
+    return base::Failure{0, kHeldLink, "the link " + path.AsUTF8(), path};
+  // Wine follows a link made on the host despite the flag: the final path tells.
+  if (!IsSamePath(held->final_path(), expected)) {
+    return base::Failure{0, kHeldLink, path.AsUTF8() + " is " + held->final_path().AsUTF8(),
+                         path};
+  }
+  if (held->is_directory() != folder) {
+    return base::Failure{0, kHeldOtherKind,
+                         path.AsUTF8() + (folder ? " is no folder" : " is no file"), path};
+  }
+  return {};
+}
+
+bool IsMissingPlace(const base::Result<>& result) {
+  return !result.ok() && (result.failure().error == ERROR_FILE_NOT_FOUND ||
+                          result.failure().error == ERROR_PATH_NOT_FOUND);
+}
+
+base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
+                         const base::FilePath& path, DWORD access, DWORD share, bool folder,
+                         HeldWay* way) {
+  if (!IsSameOrUnder(path, top) || IsSamePath(path, top))
+    return base::Failure{0, 0, path.AsUTF8() + " is not below " + top.AsUTF8(), path};
+  std::vector<base::FilePath> folders;
+  for (base::FilePath parent = path.DirName(); !IsSameOrUnder(top, parent);
+       parent = parent.DirName()) {
+    folders.push_back(parent);
+  }
+  way->folders.clear();
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    HeldFile held;
+    const base::Result<> result =
+        HoldPlace(*it, RebasePath(*it, top, final_top),
+                  FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held);
+    if (!result.ok()) return result;
+    way->folders.push_back(std::move(held));
+  }
+  return HoldPlace(path, RebasePath(path, top, final_top), access, share, folder, &way->place);
 }
 
 }  // namespace installer
