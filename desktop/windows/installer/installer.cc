@@ -556,8 +556,12 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   // Finished before the subfolder is chosen: a killed run's version folder is gone then.
   const bool uninstall = operation == RunNote::Operation::kUninstall;
   files_left_to_cleanup_batch_.clear();
-  FinishInterruptedRuns(install_folder, &IsProductShortcut,
-                        uninstall ? &files_left_to_cleanup_batch_ : nullptr);
+  // Only the shortcut places of this run's mode: an all-users one only for an all-users run.
+  const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+  FinishInterruptedRuns(
+      install_folder,
+      [all_users](const base::FilePath& path) { return IsProductShortcut(path, all_users); },
+      uninstall ? &files_left_to_cleanup_batch_ : nullptr);
   if (!uninstall) install_log_.subfolder = ChooseSubfolder();
   RunNoteSources sources;
   sources.operation = operation;
@@ -569,7 +573,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
     sources.root_files = &root_files_;
   }
   sources.existing = GetExistingInstallLog();
-  sources.all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+  sources.all_users = all_users;
   sources.version = product_version_;
   run_note_ = BuildRunNote(sources);
   const base::Result<base::FilePath> written = WriteRunNote(install_folder, run_note_);

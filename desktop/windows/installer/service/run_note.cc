@@ -426,6 +426,9 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
       if (!from.ok()) return from.failure();
       base::Result<base::FilePath> to = ReadShortcut(value.substr(bar + 1), is_product_shortcut);
       if (!to.ok()) return to.failure();
+      // A run renames its shortcuts in their folder, never into another.
+      if (!SamePath(from.value().DirName(), to.value().DirName()))
+        return base::Failure{0, 0, "a move between folders: " + value, {}};
       note.moves.push_back({from.value(), to.value()});
     } else {
       const bool shortcut = what.compare(0, 9, "shortcut-") == 0;

@@ -62,7 +62,8 @@ struct RunNote {
 };
 
 // Whether a shortcut path a note names is one of the product's shortcut names in one of
-// the places shortcuts are made.
+// the places the shortcuts of the finishing run's mode are made. A move is read only
+// within one folder.
 using ShortcutCheck = std::function<bool(const base::FilePath& shortcut)>;
 
 // A note found in an install folder; one that cannot be read (or that names anything

@@ -51,10 +51,11 @@ class RunNoteTest : public base::ScratchDirTest {
 };
 
 // What a note may say: names below the install folder only, shortcuts the check allows,
-// and nothing it does not know. One bad line and nothing of the note counts.
+// moves within one folder, and nothing it does not know. One bad line and nothing of the
+// note counts.
 TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   const ShortcutCheck desktop_only = [](const base::FilePath& path) {
-    return path.DirName().value() == L"C:\\Desktop";
+    return path.DirName().value() == L"C:\\Desktop" || path.DirName().value() == L"C:\\Public";
   };
   const struct {
     const char* lines;
@@ -70,6 +71,8 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
       {"operation install\nstart 1\nshortcut-remove C:\\Desktop\\Velum Browser.lnk\n", true},
       {"operation install\nstart 1\nshortcut-remove C:\\Windows\\x.lnk\n", false},
       {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Windows\\b.lnk\n", false},
+      {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Public\\a.lnk\n", false},
+      {"operation install\nstart 1\nmove C:\\Public\\a.lnk|C:\\Public\\b.lnk\n", true},
       {"operation install\nstart 1\nrename a\n", false},
       {"operation reinstall\nstart 1\n", false},
       {"operation install\n", false},
