@@ -369,10 +369,10 @@ std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_
   text += std::string("operation ") + kOperationNames[static_cast<int>(note.operation)] + "\n";
   text += "start " + std::to_string(note.start) + "\n";
   if (!note.subfolder.empty()) text += "subfolder " + base::WideToUTF8(note.subfolder) + "\n";
-  const size_t prefix = install_folder.StripTrailingSeparators().value().size() + 1;
   for (const RunNote::Entry& entry : note.entries) {
+    // Cut after the folder's separator, a drive root's own too.
     text += std::string(NameOf(entry.kind)) + " " +
-            base::WideToUTF8(entry.path.value().substr(prefix)) + "\n";
+            RebasePath(entry.path, install_folder, base::FilePath()).AsUTF8() + "\n";
   }
   for (const RunNote::Entry& entry : note.shortcuts)
     text += std::string("shortcut-") + NameOf(entry.kind) + " " + entry.path.AsUTF8() + "\n";

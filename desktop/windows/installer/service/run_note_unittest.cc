@@ -85,6 +85,35 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   EXPECT_FALSE(ParseRunNote("velum note\noperation install\nstart 1\n", install_, nullptr).ok());
 }
 
+// A note reads back as it was written, every kind of name, from any install folder: a
+// drive root's names keep their first letter.
+TEST_F(RunNoteTest, ReadsBackWhatItWrote) {
+  for (const wchar_t* folder : {L"R:\\", L"R:\\Velum", L"R:\\Velum\\"}) {
+    SCOPED_TRACE(base::WideToUTF8(folder));
+    const base::FilePath install(folder);
+    RunNote note;
+    note.operation = RunNote::Operation::kUpgrade;
+    note.start = 1700000000;
+    note.committing = true;
+    note.subfolder = L"2.0.100.0_0";
+    for (const RunNote::Kind kind : {RunNote::Kind::kMake, RunNote::Kind::kReplace,
+                                     RunNote::Kind::kRemove, RunNote::Kind::kTemporary}) {
+      note.entries.push_back({kind, install.Append(L"2.0.100.0_0\\velum.exe")});
+      note.entries.push_back({kind, install.Append(L"launcher.exe")});
+      note.shortcuts.push_back({kind, base::FilePath(L"C:\\Desktop\\Velum Browser.lnk")});
+    }
+    note.moves.push_back({base::FilePath(L"C:\\Desktop\\Velum Browser.lnk"),
+                          base::FilePath(L"C:\\Desktop\\Velum Browser 2.0.lnk")});
+    const base::Result<RunNote> read =
+        ParseRunNote(SerializeRunNote(note, install), install, nullptr);
+    ASSERT_TRUE(read.ok()) << read.failure().text;
+    EXPECT_EQ(SerializeRunNote(note, install), SerializeRunNote(read.value(), install));
+    ASSERT_EQ(note.entries.size(), read.value().entries.size());
+    for (size_t i = 0; i < note.entries.size(); ++i)
+      EXPECT_EQ(note.entries[i].path.AsUTF8(), read.value().entries[i].path.AsUTF8());
+  }
+}
+
 // A run cut short is undone: what it made goes, what it set aside comes back (its later
 // copies and its replacement go), a file the user added and a folder where a file was
 // noted stay, and so do copies from before the run, names the note does not hold and
