@@ -23,7 +23,10 @@ namespace installer {
 
 namespace {
 
-const char kHeader[] = "velum run note";
+const char kHeader[] = "velum run note 2";
+// The format before the end line; still read, as its notes were written whole.
+const char kFirstHeader[] = "velum run note";
+const char kEndLine[] = "end";
 const wchar_t kNoteFolder[] = L"old_status";
 const wchar_t kNotePrefix[] = L"run.";
 const wchar_t kNoteSuffix[] = L".note";
@@ -364,45 +367,86 @@ void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
 
 }  // namespace
 
+namespace {
+
+// Whether `read` names exactly what `note` names ("/" read as the separator it is).
+bool ReadsAs(const RunNote& note, const RunNote& read) {
+  const auto same = [](const base::FilePath& a, const base::FilePath& b) {
+    std::wstring written = a.value();
+    std::replace(written.begin(), written.end(), L'/', L'\\');
+    return written == b.value();
+  };
+  if (note.subfolder != read.subfolder || note.entries.size() != read.entries.size() ||
+      note.shortcuts.size() != read.shortcuts.size() || note.moves.size() != read.moves.size())
+    return false;
+  for (size_t i = 0; i < note.entries.size(); ++i) {
+    if (!same(note.entries[i].path, read.entries[i].path)) return false;
+  }
+  for (size_t i = 0; i < note.shortcuts.size(); ++i) {
+    if (note.shortcuts[i].path != read.shortcuts[i].path) return false;
+  }
+  for (size_t i = 0; i < note.moves.size(); ++i) {
+    if (note.moves[i].from != read.moves[i].from || note.moves[i].to != read.moves[i].to)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_folder) {
   std::string text = std::string(kHeader) + "\n";
   text += std::string("operation ") + kOperationNames[static_cast<int>(note.operation)] + "\n";
   text += "start " + std::to_string(note.start) + "\n";
   if (!note.subfolder.empty()) text += "subfolder " + base::WideToUTF8(note.subfolder) + "\n";
   for (const RunNote::Entry& entry : note.entries) {
-    // Cut after the folder's separator, a drive root's own too.
-    text += std::string(NameOf(entry.kind)) + " " +
-            RebasePath(entry.path, install_folder, base::FilePath()).AsUTF8() + "\n";
+    // Cut after the folder's separator, a drive root's own too; "/" is the system's
+    // separator too, written as the one the reader takes.
+    std::wstring name = RebasePath(entry.path, install_folder, base::FilePath()).value();
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    text += std::string(NameOf(entry.kind)) + " " + base::WideToUTF8(name) + "\n";
   }
   for (const RunNote::Entry& entry : note.shortcuts)
     text += std::string("shortcut-") + NameOf(entry.kind) + " " + entry.path.AsUTF8() + "\n";
   for (const RunNote::Move& move : note.moves)
     text += "move " + move.from.AsUTF8() + "|" + move.to.AsUTF8() + "\n";
   if (note.committing) text += "committing\n";
-  return text;
+  return text + kEndLine + "\n";
 }
 
 base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath& install_folder,
                                    const ShortcutCheck& is_product_shortcut) {
+  // Whole or refused: a note in the first format, without the end line, counts only when
+  // its last line is whole (it was written in one atomic step).
+  const size_t header_end = text.find('\n');
+  const std::string header = text.substr(0, header_end);
+  const bool first_format = header == kFirstHeader;
+  if (header != kHeader && !first_format) return base::Failure{0, 0, "not a run note", {}};
+  if (text.empty() || text.back() != '\n') return base::Failure{0, 0, "a note cut short", {}};
+  // Names are read as they were written: a byte that is no UTF-8 would be read as another.
+  if (base::WideToUTF8(base::UTF8ToWide(text)) != text)
+    return base::Failure{0, 0, "a note that is not UTF-8", {}};
   RunNote note;
-  bool have_operation = false;
-  bool have_start = false;
-  size_t line_number = 0;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+  std::set<std::string> seen;
+  bool ended = false;
+  for (size_t start = header_end + 1; start < text.size();) {
+    const size_t end = text.find('\n', start);
     std::string line = text.substr(start, end - start);
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line_number++ == 0) {
-      if (line != kHeader) return base::Failure{0, 0, "not a run note", {}};
-      continue;
-    }
-    if (line.empty()) continue;
+    if (ended) return base::Failure{0, 0, "a line after the end", {}};
     const size_t blank = line.find(' ');
     const std::string what = line.substr(0, blank);
     const std::string value = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    if (what == "committing" && value.empty()) {
+    if (value.find('/') != std::string::npos)
+      return base::Failure{0, 0, "a name with a \"/\": " + value, {}};
+    const bool once = what == kEndLine || what == "committing" || what == "operation" ||
+                      what == "start" || what == "subfolder";
+    if (once && !seen.insert(what).second)
+      return base::Failure{0, 0, "a repeated line: " + what, {}};
+    if (what == kEndLine && value.empty()) {
+      ended = true;
+    } else if (what == "committing" && value.empty()) {
       note.committing = true;
     } else if (what == "operation") {
       const auto* const end_name = std::end(kOperationNames);
@@ -410,11 +454,10 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
                                        [&value](const char* name) { return value == name; });
       if (found == end_name) return base::Failure{0, 0, "unknown operation " + value, {}};
       note.operation = static_cast<RunNote::Operation>(found - std::begin(kOperationNames));
-      have_operation = true;
     } else if (what == "start") {
-      have_start = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
-                   base::StringToInt64(value, &note.start);
-      if (!have_start) return base::Failure{0, 0, "a bad start: " + value, {}};
+      if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+          !base::StringToInt64(value, &note.start))
+        return base::Failure{0, 0, "a bad start: " + value, {}};
     } else if (what == "subfolder") {
       note.subfolder = base::UTF8ToWide(value);
       if (!IsBareFileName(note.subfolder))
@@ -443,7 +486,8 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
       (shortcut ? note.shortcuts : note.entries).push_back({kind->kind, path.value()});
     }
   }
-  if (!have_operation || !have_start) return base::Failure{0, 0, "an incomplete note", {}};
+  if (!seen.count("operation") || !seen.count("start") || (!ended && !first_format))
+    return base::Failure{0, 0, "an incomplete note", {}};
   return note;
 }
 
@@ -465,8 +509,18 @@ base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
 }
 
 bool RewriteRunNote(const base::FilePath& path, const RunNote& note) {
-  return base::ImportantFileWriter::WriteFileAtomically(
-      path, SerializeRunNote(note, path.DirName().DirName()));
+  const base::FilePath install_folder = path.DirName().DirName();
+  const std::string text = SerializeRunNote(note, install_folder);
+  // Written only as it will be read: a name that would read back as another (a name that
+  // is not UTF-16, a line break in it) fails the run before its first change.
+  const base::Result<RunNote> read = ParseRunNote(text, install_folder, nullptr);
+  if (!read.ok() || !ReadsAs(note, read.value())) {
+    LOG(ERROR) << "The run's note would not read back as written"
+               << (read.ok() ? std::string() : ": " + read.failure().text);
+    SetLastError(ERROR_INVALID_DATA);
+    return false;
+  }
+  return base::ImportantFileWriter::WriteFileAtomically(path, text);
 }
 
 void RemoveRunNote(const base::FilePath& path) {

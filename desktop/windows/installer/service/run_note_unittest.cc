@@ -85,6 +85,47 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   EXPECT_FALSE(ParseRunNote("velum note\noperation install\nstart 1\n", install_, nullptr).ok());
 }
 
+// A note counts only whole: cut anywhere, with a key twice, a line after its end, a byte
+// that is no UTF-8 or a name with "/", it is refused. A note of the first format (no end
+// line) is read when its last line is whole. A name written with "/" reads back; one that
+// cannot be written as it reads fails the write.
+TEST_F(RunNoteTest, ReadsANoteOnlyWhole) {
+  const std::string whole = "velum run note 2\noperation upgrade\nstart 1\nsubfolder 2.0\n"
+                            "make 2.0\\velum.exe\ncommitting\nend\n";
+  ASSERT_TRUE(ParseRunNote(whole, install_, nullptr).ok());
+  for (size_t cut = 0; cut < whole.size(); ++cut)
+    EXPECT_FALSE(ParseRunNote(whole.substr(0, cut), install_, nullptr).ok()) << cut;
+  const struct {
+    const char* text;
+    bool readable;
+  } cases[] = {
+      {"velum run note\noperation install\nstart 1\nmake a.exe\n", true},
+      {"velum run note\noperation install\nstart 1\nmake a.e", false},
+      {"velum run note 2\noperation install\noperation uninstall\nstart 1\nend\n", false},
+      {"velum run note 2\noperation install\nstart 1\nstart 2\nend\n", false},
+      {"velum run note\noperation install\nstart 1\nstart 2\n", false},
+      {"velum run note 2\noperation install\nstart 1\ncommitting\ncommitting\nend\n", false},
+      {"velum run note 2\noperation install\nstart 1\nend\nmake a.exe\nend\n", false},
+      {"velum run note 2\noperation install\nstart 1\nmake a\xff.exe\nend\n", false},
+      {"velum run note\noperation install\nstart 1\nmake a\xc3.exe\n", false},
+      {"velum run note 2\noperation install\nstart 1\nmake 2.0/velum.exe\nend\n", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.readable, ParseRunNote(c.text, install_, nullptr).ok()) << c.text;
+
+  RunNote note;
+  note.entries = {{RunNote::Kind::kMake, install_.Append(L"2.0/velum.exe")}};
+  const base::Result<base::FilePath> written = WriteRunNote(install_, note);
+  ASSERT_TRUE(written.ok());
+  const std::vector<FoundRunNote> found = FindRunNotes(install_, nullptr);
+  ASSERT_EQ(1u, found.size());
+  ASSERT_TRUE(found[0].note) << found[0].problem;
+  EXPECT_EQ(install_.Append(L"2.0\\velum.exe").value(), found[0].note->entries[0].path.value());
+  note.entries[0].path = install_.Append(std::wstring(L"a\xd800.exe"));
+  EXPECT_FALSE(RewriteRunNote(written.value(), note));
+  EXPECT_EQ(1u, FindRunNotes(install_, nullptr).size());
+}
+
 // A note reads back as it was written, every kind of name, from any install folder: a
 // drive root's names keep their first letter.
 TEST_F(RunNoteTest, ReadsBackWhatItWrote) {
