@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -133,15 +134,16 @@ class Finisher {
 
   bool ok() const { return ok_; }
 
+  // The copies the run of `note` set aside of `path`, each folder listed once.
+  std::vector<base::FilePath> CopiesOf(const RunNote& note, const base::FilePath& path) {
+    return copies_.CopiesSince(path, note.start);
+  }
+
   void Delete(const base::FilePath& path) {
-    Top top;
-    HeldWay way;
+    HeldFile file;
     const base::Result<> held =
-        HoldTop(path, &top) ? HoldBelow(top.path, top.held.final_path(), path,
-                                        DELETE | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        false, &way)
-                            : top.failure;
+        HoldIn(path, DELETE | FILE_READ_ATTRIBUTES,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &file);
     if (IsMissingPlace(held)) return;
     // The notes name files; a folder there now is nobody's to remove whole.
     if (!held.ok() && held.failure().kind == kHeldOtherKind &&
@@ -155,7 +157,7 @@ class Finisher {
     }
     LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
     if (held.ok()) BeforeAct(path);
-    if (held.ok() && way.place.DeleteOnClose()) {
+    if (held.ok() && file.DeleteOnClose()) {
       if (IsBelow(path)) emptied_.push_back(path.DirName());
       return;
     }
@@ -168,31 +170,17 @@ class Finisher {
 
   void Restore(const base::FilePath& copy, const base::FilePath& path) {
     LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
-    Top top;
-    HeldWay from;
-    HeldWay to;
-    // The copy and the folder it goes back to, in the same place: the install folder or
-    // the shortcut's folder.
-    base::Result<> held = HoldTop(path, &top) ? base::Result<>() : top.failure;
-    if (held.ok() && !IsSameOrUnder(copy, top.path)) held = base::Failure{0, kHeldLink, "", copy};
-    if (held.ok()) {
-      held = HoldBelow(top.path, top.held.final_path(), copy, DELETE | FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, false, &from);
-    }
-    const bool in_top = IsSamePath(path.DirName(), top.path);
-    if (held.ok() && !in_top) {
-      held = HoldBelow(top.path, top.held.final_path(), path.DirName(),
-                       FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, true, &to);
-    }
+    HeldFile held_copy;
+    base::Result<> held = HoldIn(copy, DELETE | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &held_copy);
+    const HeldFile* folder = nullptr;
+    if (held.ok()) held = HoldFolder(path.DirName(), &folder);
     if (!held.ok() && held.failure().kind != 0) {
       Refuse(copy, held.failure());
       return;
     }
     if (held.ok()) BeforeAct(copy);
-    if (held.ok() &&
-        from.place.MoveInto(in_top ? top.held : to.place, path.BaseName().value()))
-      return;
+    if (held.ok() && held_copy.MoveInto(*folder, path.BaseName().value())) return;
     PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
     ok_ = false;
   }
@@ -200,6 +188,7 @@ class Finisher {
   // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
   // have made them before any file).
   void RemoveEmptyTree(const base::FilePath& folder) {
+    folders_.clear();
     std::vector<base::FilePath> folders;
     CollectFolders(folder, &folders);
     for (const base::FilePath& path : folders) RemoveIfEmpty(path);
@@ -209,10 +198,8 @@ class Finisher {
   // the run, its subfolders), each tried once, the deepest first; a shortcut's folder is
   // the user's, however long its path.
   void RemoveEmptiedFolders() {
-    const auto ignore_case = [](const base::FilePath& a, const base::FilePath& b) {
-      return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
-    };
-    std::set<base::FilePath, decltype(ignore_case)> seen(ignore_case);
+    folders_.clear();
+    std::set<base::FilePath, IgnoreCaseLess> seen;
     std::vector<base::FilePath> folders;
     for (const base::FilePath& emptied : emptied_) {
       for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
@@ -229,6 +216,11 @@ class Finisher {
   }
 
  private:
+  struct IgnoreCaseLess {
+    bool operator()(const base::FilePath& a, const base::FilePath& b) const {
+      return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+    }
+  };
   // The folder a name is checked below, held as it is (links above it are the system's
   // and the user's): the install folder, or the folder of a shortcut.
   struct Top {
@@ -239,6 +231,43 @@ class Finisher {
 
   bool IsBelow(const base::FilePath& path) const {
     return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
+  }
+
+  // `folder`, held until the folders are removed: the install folder or a shortcut's
+  // folder as it is, a folder below the install folder only where its name says, within
+  // its held parent; none of them can be renamed or replaced while held.
+  base::Result<> HoldFolder(const base::FilePath& folder, const HeldFile** held) {
+    auto found = folders_.find(folder);
+    if (found != folders_.end()) {
+      *held = &found->second;
+      return {};
+    }
+    HeldFile opened;
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (!IsBelow(folder)) {
+      if (!opened.Open(folder, access, share, true))
+        return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be held", folder};
+    } else {
+      const HeldFile* parent = nullptr;
+      base::Result<> result = HoldFolder(folder.DirName(), &parent);
+      if (result.ok()) {
+        result = HoldPlace(folder, parent->final_path().Append(folder.BaseName()), access, share,
+                           true, &opened);
+      }
+      if (!result.ok()) return result;
+    }
+    *held = &folders_.emplace(folder, std::move(opened)).first->second;
+    return {};
+  }
+
+  // Holds the name `path` (a file) in its held folder.
+  base::Result<> HoldIn(const base::FilePath& path, DWORD access, DWORD share, HeldFile* held) {
+    const HeldFile* folder = nullptr;
+    const base::Result<> result = HoldFolder(path.DirName(), &folder);
+    if (!result.ok()) return result;
+    return HoldPlace(path, folder->final_path().Append(path.BaseName()), access, share, false,
+                     held);
   }
 
   bool HoldTop(const base::FilePath& path, Top* top) const {
@@ -257,9 +286,9 @@ class Finisher {
     ok_ = false;
   }
 
-  // Holds the folder `folder` below the install folder for `access`; a link on its way
-  // keeps the note.
-  bool HoldFolder(const base::FilePath& folder, DWORD access, Top* top, HeldWay* way) {
+  // Holds the folder `folder` below the install folder for `access` with its way, not
+  // kept (its removal needs it closed); a link on its way keeps the note.
+  bool HoldToRemove(const base::FilePath& folder, DWORD access, Top* top, HeldWay* way) {
     if (!HoldTop(folder, top)) return false;
     const base::Result<> held = HoldBelow(top->path, top->held.final_path(), folder, access,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, true, way);
@@ -274,7 +303,7 @@ class Finisher {
     {
       Top top;
       HeldWay way;
-      if (!HoldFolder(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+      if (!HoldToRemove(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
           !way.place.ListFolder(&listed))
         return;
     }
@@ -291,7 +320,7 @@ class Finisher {
     Top top;
     HeldWay way;
     bool empty = false;
-    if (!HoldFolder(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+    if (!HoldToRemove(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
         !way.place.IsEmptyFolder(&empty) || !empty)
       return;
     BeforeAct(folder);
@@ -301,6 +330,9 @@ class Finisher {
 
   const base::FilePath install_folder_;
   std::vector<base::FilePath>* const in_use_;
+  SetAsideCopyIndex copies_;
+  // The folders held for the acts on the names in them.
+  std::map<base::FilePath, HeldFile, IgnoreCaseLess> folders_;
   // The folders of the files removed below the install folder.
   std::vector<base::FilePath> emptied_;
   bool ok_ = true;
@@ -308,14 +340,14 @@ class Finisher {
 
 void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* finisher) {
   for (const RunNote::Move& move : note.moves) {
-    if (!base::PathExists(move.from) && RunCopiesOf(note, move.from).empty() &&
+    if (!base::PathExists(move.from) && finisher->CopiesOf(note, move.from).empty() &&
         base::PathExists(move.to))
       finisher->Restore(move.to, move.from);
   }
   const base::FilePath record = install_folder.Append(kStatusFileName);
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
-      std::vector<base::FilePath> copies = RunCopiesOf(note, entry.path);
+      std::vector<base::FilePath> copies = finisher->CopiesOf(note, entry.path);
       if (copies.empty() && IsOriginal(entry) && SamePath(entry.path, record)) {
         const base::FilePath moved = MovedRecordOf(install_folder, note);
         if (!moved.empty()) copies.push_back(moved);
@@ -339,7 +371,7 @@ void Complete(const RunNote& note, Finisher* finisher) {
   const bool uninstall = note.operation == RunNote::Operation::kUninstall;
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
-      for (const base::FilePath& copy : RunCopiesOf(note, entry.path)) finisher->Delete(copy);
+      for (const base::FilePath& copy : finisher->CopiesOf(note, entry.path)) finisher->Delete(copy);
       // An uninstallation's end leaves nothing of what it named.
       if (entry.kind == RunNote::Kind::kRemove || entry.kind == RunNote::Kind::kTemporary ||
           uninstall)
