@@ -154,6 +154,7 @@ bool HeldFile::Open(const base::FilePath& path, DWORD access, DWORD share, bool 
 }
 
 bool HeldFile::Identify() {
+  device_path_.clear();
   FILE_BASIC_INFO basic = {};
   if (!handle_.IsValid() || !ReadFinalPath(handle_.Get(), &final_path_) ||
       !ReadIdentity(handle_.Get(), &identity_) ||
@@ -174,6 +175,7 @@ bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD
     return false;
   }
   handle_.Set(OpenRelative(folder.handle(), name, access, share));
+  device_path_.clear();
   FILE_BASIC_INFO basic = {};
   if (!handle_.IsValid() ||
       !GetFileInformationByHandleEx(handle_.Get(), FileBasicInfo, &basic, sizeof(basic))) {
@@ -238,12 +240,34 @@ bool HeldFile::VisitFolder(const DirectoryReader& reader,
     for (size_t offset = 0;;) {
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
       std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L".." && !take(Listed{std::move(name), entry->FileAttributes}))
+      if (name != L"." && name != L".." &&
+          !take(Listed{std::move(name), entry->FileAttributes,
+                       static_cast<uint64_t>(entry->FileId.QuadPart)}))
         return true;
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
     }
   }
+}
+
+bool HeldFile::ReadDevicePath(std::wstring* path) const {
+  if (device_path_.empty()) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+      const DWORD length =
+          GetFinalPathNameByHandleW(handle_.Get(), buffer.data(),
+                                    static_cast<DWORD>(buffer.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+      if (length == 0) return false;
+      if (length < buffer.size()) {
+        device_path_.assign(buffer.data(), length);
+        break;
+      }
+      buffer.resize(length + 1);
+    }
+  }
+  *path = device_path_;
+  return true;
 }
 
 bool HeldFile::DeleteOnClose() const {
@@ -336,6 +360,33 @@ base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expec
   return {};
 }
 
+base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry, DWORD access,
+                          DWORD share, HeldFile* held) {
+  const base::FilePath path = folder.final_path().Append(entry.name);
+  if (entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+    const bool link = (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return base::Failure{0, link ? kHeldLink : kHeldOtherKind,
+                         path.AsUTF8() + (link ? " is a link" : " is no file"), path};
+  }
+  BY_HANDLE_FILE_INFORMATION information = {};
+  std::wstring folder_path;
+  std::wstring file_path;
+  if (!folder.ReadDevicePath(&folder_path) ||
+      !held->OpenChild(folder, entry.name, access, share) ||
+      !GetFileInformationByHandle(held->handle(), &information) ||
+      !held->ReadDevicePath(&file_path))
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
+  const uint64_t id =
+      (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  // Wine lists and opens a host link as its target: only the final path tells.
+  if (held->is_reparse_point() || id != entry.file_id ||
+      base::FilePath::CompareIgnoreCase(file_path, folder_path + L"\\" + entry.name) != 0)
+    return base::Failure{0, kHeldLink, path.AsUTF8() + " is no longer the file listed", path};
+  if (held->is_directory())
+    return base::Failure{0, kHeldOtherKind, path.AsUTF8() + " is no file", path};
+  return {};
+}
+
 bool IsMissingPlace(const base::Result<>& result) {
   return !result.ok() && (result.failure().error == ERROR_FILE_NOT_FOUND ||
                           result.failure().error == ERROR_PATH_NOT_FOUND);
@@ -363,5 +414,83 @@ base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_
   }
   return HoldPlace(path, RebasePath(path, top, final_top), access, share, folder, &way->place);
 }
+
+HeldFolders::HeldFolders(const base::FilePath& top) : top_(top.StripTrailingSeparators()) {}
+HeldFolders::~HeldFolders() = default;
+
+bool HeldFolders::IgnoreCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
+  return base::FilePath::CompareIgnoreCase(a, b) < 0;
+}
+
+base::Result<> HeldFolders::Hold(const base::FilePath& folder, const HeldFile** held) {
+  Folder* found = nullptr;
+  const base::Result<> result = HoldFolder(folder, &found);
+  if (result.ok()) *held = &found->held;
+  return result;
+}
+
+base::Result<> HeldFolders::HoldFolder(const base::FilePath& folder, Folder** held) {
+  const auto found = folders_.find(folder.value());
+  if (found != folders_.end()) {
+    *held = &found->second;
+    return {};
+  }
+  HeldFile opened;
+  const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  if (!IsSameOrUnder(folder, top_) || IsSamePath(folder, top_)) {
+    if (!opened.Open(folder, access, share, true))
+      return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be held", folder};
+  } else {
+    Folder* parent = nullptr;
+    base::Result<> result = HoldFolder(folder.DirName(), &parent);
+    if (result.ok()) {
+      result = HoldPlace(folder, parent->held.final_path().Append(folder.BaseName()), access,
+                         share, true, &opened);
+    }
+    if (!result.ok()) return result;
+  }
+  Folder& made = folders_[folder.value()];
+  made.held = std::move(opened);
+  *held = &made;
+  return {};
+}
+
+base::Result<> HeldFolders::HoldFile(const base::FilePath& path, DWORD access, DWORD share,
+                                     HeldFile* held, const std::function<void()>& between) {
+  Folder* folder = nullptr;
+  const base::Result<> result = HoldFolder(path.DirName(), &folder);
+  if (!result.ok()) return result;
+  if (!folder->listed) {
+    std::vector<HeldFile::Listed> entries;
+    if (!folder->held.ListFolder(&entries))
+      return base::Failure{GetLastError(), 0, "its folder cannot be listed", path};
+    for (HeldFile::Listed& entry : entries) {
+      const std::wstring name = entry.name;
+      folder->names.emplace(name, std::move(entry));
+    }
+    folder->listed = true;
+  }
+  const auto found = folder->names.find(path.BaseName().value());
+  if (found == folder->names.end())
+    return base::Failure{ERROR_FILE_NOT_FOUND, 0, path.AsUTF8() + " is missing", path};
+  if (between) between();
+  return HoldListed(folder->held, found->second, access, share, held);
+}
+
+void HeldFolders::Moved(const base::FilePath& path, const base::FilePath& to) {
+  const auto folder = folders_.find(path.DirName().value());
+  if (folder == folders_.end()) return;
+  const auto found = folder->second.names.find(path.BaseName().value());
+  if (found == folder->second.names.end()) return;
+  HeldFile::Listed listed = std::move(found->second);
+  folder->second.names.erase(found);
+  const auto target = folders_.find(to.DirName().value());
+  if (to.empty() || target == folders_.end() || !target->second.listed) return;
+  listed.name = to.BaseName().value();
+  target->second.names[listed.name] = std::move(listed);
+}
+
+void HeldFolders::Release() { folders_.clear(); }
 
 }  // namespace installer

@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ class HeldFile {
   struct Listed {
     std::wstring name;
     DWORD attributes;
+    // Which file it is within its volume, as GetFileInformationByHandle gives it.
+    uint64_t file_id = 0;
   };
   [[nodiscard]] bool ListFolder(std::vector<Listed>* entries,
                                 const DirectoryReader& reader = SystemDirectoryReader()) const;
@@ -88,6 +91,10 @@ class HeldFile {
   [[nodiscard]] bool MoveInto(const HeldFile& folder, const std::wstring& name) const;
 
   const base::FilePath& final_path() const { return final_path_; }
+  // The open file's path as the system names it on its device ("\Device\...\a"): read
+  // in one call, no drive letter looked up; a folder's is read once. False, with the
+  // thread's last error, when it cannot be read.
+  [[nodiscard]] bool ReadDevicePath(std::wstring* path) const;
   const FileIdentity& identity() const { return identity_; }
   bool is_directory() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
   bool is_reparse_point() const { return (attributes_ & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
@@ -105,6 +112,7 @@ class HeldFile {
 
   base::ScopedHandle handle_;
   base::FilePath final_path_;
+  mutable std::wstring device_path_;
   FileIdentity identity_;
   DWORD attributes_ = 0;
 };
@@ -133,6 +141,12 @@ enum HoldRefusal {
 // handle: no link, a folder when `folder`, a file otherwise, and its final path `expected`.
 base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expected,
                          DWORD access, DWORD share, bool folder, HeldFile* held);
+// Opens the file `entry` that the held `folder` listed, relative to the folder's handle,
+// and decides on the handle: no link, no folder, and the very file listed (its id), so
+// that a link put in its name since the listing is refused even where the system follows
+// it despite the asking (Wine's host links).
+base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry, DWORD access,
+                          DWORD share, HeldFile* held);
 // Whether a refusal says only that the place, or a folder on its way, is missing.
 bool IsMissingPlace(const base::Result<>& result);
 
@@ -151,6 +165,43 @@ struct HeldWay {
 base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
                          const base::FilePath& path, DWORD access, DWORD share, bool folder,
                          HeldWay* way);
+
+// Folders held for acts on many names in them, each held and listed once: a folder below
+// `top` only where its name says within its held parent (a link on the way is refused),
+// any other (`top` itself, a shortcut's folder) as it is. None of them can be renamed or
+// replaced while held; Release lets them go (a folder's own removal needs it closed).
+class HeldFolders {
+ public:
+  explicit HeldFolders(const base::FilePath& top);
+  ~HeldFolders();
+  HeldFolders(const HeldFolders&) = delete;
+  HeldFolders& operator=(const HeldFolders&) = delete;
+
+  // Holds `folder`.
+  base::Result<> Hold(const base::FilePath& folder, const HeldFile** held);
+  // Holds the file `path` as its held folder listed it (HoldListed), `between` called
+  // after the listing's word and before the open (a test's); a name the folder did not
+  // list fails with ERROR_FILE_NOT_FOUND.
+  base::Result<> HoldFile(const base::FilePath& path, DWORD access, DWORD share, HeldFile* held,
+                          const std::function<void()>& between = nullptr);
+  // What the listings say once `path` is gone, or moved to `to` in a held folder.
+  void Moved(const base::FilePath& path, const base::FilePath& to = base::FilePath());
+  void Release();
+
+ private:
+  struct IgnoreCaseLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const;
+  };
+  struct Folder {
+    HeldFile held;
+    bool listed = false;
+    std::map<std::wstring, HeldFile::Listed, IgnoreCaseLess> names;
+  };
+  base::Result<> HoldFolder(const base::FilePath& folder, Folder** held);
+
+  const base::FilePath top_;
+  std::map<std::wstring, Folder, IgnoreCaseLess> folders_;
+};
 
 }  // namespace installer
 

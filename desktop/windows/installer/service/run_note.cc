@@ -130,7 +130,9 @@ void BeforeAct(const base::FilePath& path) {
 class Finisher {
  public:
   Finisher(const base::FilePath& install_folder, std::vector<base::FilePath>* in_use)
-      : install_folder_(install_folder.StripTrailingSeparators()), in_use_(in_use) {}
+      : install_folder_(install_folder.StripTrailingSeparators()),
+        in_use_(in_use),
+        folders_(install_folder_) {}
 
   bool ok() const { return ok_; }
 
@@ -142,8 +144,9 @@ class Finisher {
   void Delete(const base::FilePath& path) {
     HeldFile file;
     const base::Result<> held =
-        HoldIn(path, DELETE | FILE_READ_ATTRIBUTES,
-               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &file);
+        folders_.HoldFile(path, DELETE | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &file,
+                          [&path] { BeforeAct(path); });
     if (IsMissingPlace(held)) return;
     // The notes name files; a folder there now is nobody's to remove whole.
     if (!held.ok() && held.failure().kind == kHeldOtherKind &&
@@ -156,8 +159,8 @@ class Finisher {
       return;
     }
     LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
-    if (held.ok()) BeforeAct(path);
     if (held.ok() && file.DeleteOnClose()) {
+      folders_.Moved(path);
       if (IsBelow(path)) emptied_.push_back(path.DirName());
       return;
     }
@@ -171,16 +174,19 @@ class Finisher {
   void Restore(const base::FilePath& copy, const base::FilePath& path) {
     LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
     HeldFile held_copy;
-    base::Result<> held = HoldIn(copy, DELETE | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &held_copy);
+    base::Result<> held = folders_.HoldFile(copy, DELETE | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, &held_copy,
+                                            [&copy] { BeforeAct(copy); });
     const HeldFile* folder = nullptr;
-    if (held.ok()) held = HoldFolder(path.DirName(), &folder);
+    if (held.ok()) held = folders_.Hold(path.DirName(), &folder);
     if (!held.ok() && held.failure().kind != 0) {
       Refuse(copy, held.failure());
       return;
     }
-    if (held.ok()) BeforeAct(copy);
-    if (held.ok() && held_copy.MoveInto(*folder, path.BaseName().value())) return;
+    if (held.ok() && held_copy.MoveInto(*folder, path.BaseName().value())) {
+      folders_.Moved(copy, path);
+      return;
+    }
     PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
     ok_ = false;
   }
@@ -188,7 +194,7 @@ class Finisher {
   // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
   // have made them before any file).
   void RemoveEmptyTree(const base::FilePath& folder) {
-    folders_.clear();
+    folders_.Release();
     std::vector<base::FilePath> folders;
     CollectFolders(folder, &folders);
     for (const base::FilePath& path : folders) RemoveIfEmpty(path);
@@ -198,7 +204,7 @@ class Finisher {
   // the run, its subfolders), each tried once, the deepest first; a shortcut's folder is
   // the user's, however long its path.
   void RemoveEmptiedFolders() {
-    folders_.clear();
+    folders_.Release();
     std::set<base::FilePath, IgnoreCaseLess> seen;
     std::vector<base::FilePath> folders;
     for (const base::FilePath& emptied : emptied_) {
@@ -231,43 +237,6 @@ class Finisher {
 
   bool IsBelow(const base::FilePath& path) const {
     return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
-  }
-
-  // `folder`, held until the folders are removed: the install folder or a shortcut's
-  // folder as it is, a folder below the install folder only where its name says, within
-  // its held parent; none of them can be renamed or replaced while held.
-  base::Result<> HoldFolder(const base::FilePath& folder, const HeldFile** held) {
-    auto found = folders_.find(folder);
-    if (found != folders_.end()) {
-      *held = &found->second;
-      return {};
-    }
-    HeldFile opened;
-    const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    if (!IsBelow(folder)) {
-      if (!opened.Open(folder, access, share, true))
-        return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be held", folder};
-    } else {
-      const HeldFile* parent = nullptr;
-      base::Result<> result = HoldFolder(folder.DirName(), &parent);
-      if (result.ok()) {
-        result = HoldPlace(folder, parent->final_path().Append(folder.BaseName()), access, share,
-                           true, &opened);
-      }
-      if (!result.ok()) return result;
-    }
-    *held = &folders_.emplace(folder, std::move(opened)).first->second;
-    return {};
-  }
-
-  // Holds the name `path` (a file) in its held folder.
-  base::Result<> HoldIn(const base::FilePath& path, DWORD access, DWORD share, HeldFile* held) {
-    const HeldFile* folder = nullptr;
-    const base::Result<> result = HoldFolder(path.DirName(), &folder);
-    if (!result.ok()) return result;
-    return HoldPlace(path, folder->final_path().Append(path.BaseName()), access, share, false,
-                     held);
   }
 
   bool HoldTop(const base::FilePath& path, Top* top) const {
@@ -332,7 +301,7 @@ class Finisher {
   std::vector<base::FilePath>* const in_use_;
   SetAsideCopyIndex copies_;
   // The folders held for the acts on the names in them.
-  std::map<base::FilePath, HeldFile, IgnoreCaseLess> folders_;
+  HeldFolders folders_;
   // The folders of the files removed below the install folder.
   std::vector<base::FilePath> emptied_;
   bool ok_ = true;

@@ -314,8 +314,10 @@ TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
        "operation install\n" + start + "shortcut-make " +
            Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n",
        nullptr, L"outside\\app.exe", false},
-      {"put in place after the check", "operation install\n" + start + "make sub\\app.exe\n",
-       L"sub", L"outside", true},
+      {"put in place of its folder after the check",
+       "operation install\n" + start + "make sub\\app.exe\n", L"sub", L"outside", true},
+      {"put in place of the name after the check", "operation install\n" + start + "make app.exe\n",
+       L"app.exe", L"outside\\app.exe", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -329,6 +331,7 @@ TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
     Make(L"2.0\\velum.exe");
     ASSERT_TRUE(base::CreateDirectory(install_.Append(L"sub")));
     Make(L"sub\\app.exe", "ours");
+    Make(L"app.exe", "ours");
     const base::FilePath link =
         c.link ? install_.Append(c.link) : Path(L"Desktop\\Velum Browser.lnk");
     std::string error;
@@ -339,8 +342,8 @@ TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
     }
     bool swapped = false;
     internal::SetFinishingActHookForTesting([&](const base::FilePath& path) {
-      if (!c.swap || swapped || !install_.Append(L"sub").IsParent(path)) return;
-      // Windows refuses to rename a folder held below; Wine may let it.
+      if (!c.swap || swapped || (path != link && !link.IsParent(path))) return;
+      // Windows refuses to rename a held folder; so does Wine.
       swapped = MoveFileW(link.value().c_str(), (link.value() + L".old").c_str()) &&
                 base::MakeDirectoryLink(link, Path(c.target), &error);
     });
@@ -350,8 +353,10 @@ TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
     for (const wchar_t* name : {L"app.exe", L"app.exe.1700000001.old"})
       EXPECT_EQ(base::WideToUTF8(name), Text(Path(L"outside").Append(name)));
     EXPECT_TRUE(base::DirectoryExists(Path(L"outside\\empty")));
-    EXPECT_EQ(!c.swap, base::PathExists(note));
-    if (c.swap) {
+    // A folder held cannot be swapped: the run's file in it goes.
+    const bool folder_swap = c.swap && link.BaseName().value() == L"sub";
+    EXPECT_EQ(!folder_swap, base::PathExists(note));
+    if (folder_swap) {
       EXPECT_FALSE(Has(swapped ? L"sub.old\\app.exe" : L"sub\\app.exe"));
     }
     if (!c.swap || swapped) {
