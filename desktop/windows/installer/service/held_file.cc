@@ -371,7 +371,10 @@ base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry,
   BY_HANDLE_FILE_INFORMATION information = {};
   std::wstring folder_path;
   std::wstring file_path;
-  if (!folder.ReadDevicePath(&folder_path) ||
+  const bool read_folder = folder.ReadDevicePath(&folder_path);
+  // A drive root's path ends with its separator.
+  if (read_folder && (folder_path.empty() || folder_path.back() != L'\\')) folder_path += L'\\';
+  if (!read_folder ||
       !held->OpenChild(folder, entry.name, access, share) ||
       !GetFileInformationByHandle(held->handle(), &information) ||
       !held->ReadDevicePath(&file_path))
@@ -380,7 +383,7 @@ base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry,
       (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
   // Wine lists and opens a host link as its target: only the final path tells.
   if (held->is_reparse_point() || id != entry.file_id ||
-      base::FilePath::CompareIgnoreCase(file_path, folder_path + L"\\" + entry.name) != 0)
+      base::FilePath::CompareIgnoreCase(file_path, folder_path + entry.name) != 0)
     return base::Failure{0, kHeldLink, path.AsUTF8() + " is no longer the file listed", path};
   if (held->is_directory())
     return base::Failure{0, kHeldOtherKind, path.AsUTF8() + " is no file", path};
