@@ -370,12 +370,19 @@ void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
 
 namespace {
 
-// Whether `read` names exactly what `note` names ("/" read as the separator it is).
+// `path` as a note writes it: "/" is the system's separator too, written as the one the
+// reader takes.
+std::wstring Written(const std::wstring& path) {
+  std::wstring written = path;
+  std::replace(written.begin(), written.end(), L'/', L'\\');
+  return written;
+}
+
+// Whether `read` names exactly what `note` names.
 bool ReadsAs(const RunNote& note, const RunNote& read) {
+  // Compared as UTF-16: a unit that UTF-8 cannot hold is written as another character.
   const auto same = [](const base::FilePath& a, const base::FilePath& b) {
-    std::wstring written = a.value();
-    std::replace(written.begin(), written.end(), L'/', L'\\');
-    return written == b.value();
+    return Written(a.value()) == b.value();
   };
   if (note.subfolder != read.subfolder || note.entries.size() != read.entries.size() ||
       note.shortcuts.size() != read.shortcuts.size() || note.moves.size() != read.moves.size())
@@ -384,10 +391,10 @@ bool ReadsAs(const RunNote& note, const RunNote& read) {
     if (!same(note.entries[i].path, read.entries[i].path)) return false;
   }
   for (size_t i = 0; i < note.shortcuts.size(); ++i) {
-    if (note.shortcuts[i].path != read.shortcuts[i].path) return false;
+    if (!same(note.shortcuts[i].path, read.shortcuts[i].path)) return false;
   }
   for (size_t i = 0; i < note.moves.size(); ++i) {
-    if (note.moves[i].from != read.moves[i].from || note.moves[i].to != read.moves[i].to)
+    if (!same(note.moves[i].from, read.moves[i].from) || !same(note.moves[i].to, read.moves[i].to))
       return false;
   }
   return true;
@@ -401,16 +408,17 @@ std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_
   text += "start " + std::to_string(note.start) + "\n";
   if (!note.subfolder.empty()) text += "subfolder " + base::WideToUTF8(note.subfolder) + "\n";
   for (const RunNote::Entry& entry : note.entries) {
-    // Cut after the folder's separator, a drive root's own too; "/" is the system's
-    // separator too, written as the one the reader takes.
-    std::wstring name = RebasePath(entry.path, install_folder, base::FilePath()).value();
-    std::replace(name.begin(), name.end(), L'/', L'\\');
-    text += std::string(NameOf(entry.kind)) + " " + base::WideToUTF8(name) + "\n";
+    // Cut after the folder's separator, a drive root's own too.
+    text += std::string(NameOf(entry.kind)) + " " +
+            base::WideToUTF8(Written(RebasePath(entry.path, install_folder, base::FilePath()).value())) +
+            "\n";
   }
   for (const RunNote::Entry& entry : note.shortcuts)
-    text += std::string("shortcut-") + NameOf(entry.kind) + " " + entry.path.AsUTF8() + "\n";
+    text += std::string("shortcut-") + NameOf(entry.kind) + " " +
+            base::WideToUTF8(Written(entry.path.value())) + "\n";
   for (const RunNote::Move& move : note.moves)
-    text += "move " + move.from.AsUTF8() + "|" + move.to.AsUTF8() + "\n";
+    text += "move " + base::WideToUTF8(Written(move.from.value())) + "|" +
+            base::WideToUTF8(Written(move.to.value())) + "\n";
   if (note.committing) text += "committing\n";
   return text + kEndLine + "\n";
 }
