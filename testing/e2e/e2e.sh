@@ -1172,6 +1172,41 @@ PY
     [ "$moment" != uninstall_commit ] || grep -qa "Completing the interrupted run" "$LOGS"/*.log ||
       fail "the run cut while committing was not completed"
     ;;
+  root_folder_cuts)
+    # The install folder a drive root (R:, a folder of the case mapped as a drive): an
+    # upgrade cut once it set files aside is finished by the next upgrade, an
+    # uninstallation cut while it set the version's files aside by the next
+    # uninstallation, which then leaves the drive as before. A note's names keep their
+    # first letter there.
+    drive=$PREFIX/drive_c/drive_r
+    mkdir -p "$drive"
+    ln -s "$drive" "$PREFIX/dosdevices/r:"
+    FOLDER='R:\' INSTALLED=$drive
+    UNINSTALL_KEEPS=${UNINSTALL_KEEPS//Velum E2E/drive_r}
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    cut_when_made "$INSTALLED/*.old" "$WORK/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    run "$WORK/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the upgrade after the cut: exit code $RC"
+    grep -qa "Undoing the interrupted run of" "$LOGS"/*.log || fail "the cut upgrade was not undone"
+    check_installed_package "$SAMPLE_V2/package"
+    version=$(installed_version)
+    left=$(cd "$drive" && find . -name '*.old' -o -name 'run.*.note')
+    [ -z "$left" ] || fail "set-aside copies or notes left after the upgrade: $left"
+    mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+    cut_when_made "$INSTALLED/$version/resources/*.old" "$INSTALLED/$version/installer.exe" \
+      "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    if [ -f "$INSTALLED/$version/installer.exe" ]; then
+      run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    else
+      uninstall_as_registered /silent
+    fi
+    [ "$RC" = 0 ] || fail "the uninstallation after the cut: exit code $RC"
+    grep -qa "the interrupted run of" "$LOGS"/*.log || fail "the cut uninstallation was not finished"
+    check_uninstalled_fully
+    ;;
   killed_upgrade_uninstalled)
     # An upgrade (the same package again) cut short after its first new files, before its
     # record: the entry's command (whose launcher runs the newest version folder's

@@ -556,8 +556,11 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   // Finished before the subfolder is chosen: a killed run's version folder is gone then.
   const bool uninstall = operation == RunNote::Operation::kUninstall;
   files_left_to_cleanup_batch_.clear();
-  const base::Result<UnfinishedRuns> unfinished =
-      FinishInterruptedRuns(install_folder, &IsProductShortcut);
+  // Only the shortcut places of this run's mode: an all-users one only for an all-users run.
+  const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+  const base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(
+      install_folder,
+      [all_users](const base::FilePath& path) { return IsProductShortcut(path, all_users); });
   if (!unfinished.ok()) {
     LOG(ERROR) << base::DescribeFailure(unfinished.failure());
     Fail(INSTALLER_ERROR_GENERAL, "Could not note what an earlier run left undone");
@@ -574,7 +577,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
     sources.root_files = &root_files_;
   }
   sources.existing = GetExistingInstallLog();
-  sources.all_users = settings_->flag(Settings::ALL_USERS_FLAG);
+  sources.all_users = all_users;
   sources.version = product_version_;
   run_note_ = BuildRunNote(sources);
   if (!CheckUnfinishedRuns(unfinished.value(), uninstall)) return false;

@@ -35,7 +35,7 @@ struct IgnoreCaseLess {
 
 class NoteBuilder {
  public:
-  explicit NoteBuilder(RunNote* note) : note_(note) {}
+  NoteBuilder(RunNote* note, bool all_users) : note_(note), all_users_(all_users) {}
 
   // `path` as it is now: missing, made by the run; there, replaced or removed by it.
   void Add(const base::FilePath& path, bool removed) {
@@ -46,7 +46,7 @@ class NoteBuilder {
     if (seen_.insert(path).second) note_->entries.push_back({RunNote::Kind::kTemporary, path});
   }
   void AddShortcut(const base::FilePath& path, bool removed) {
-    if (!IsProductShortcut(path) || !seen_.insert(path).second) return;
+    if (!IsProductShortcut(path, all_users_) || !seen_.insert(path).second) return;
     note_->shortcuts.push_back({KindOf(path, removed), path});
   }
   // Names of a record or a list, below `folder`; those that leave it are nobody's.
@@ -61,6 +61,7 @@ class NoteBuilder {
   }
 
   RunNote* note_;
+  const bool all_users_;
   std::set<base::FilePath, IgnoreCaseLess> seen_;
 };
 
@@ -97,7 +98,7 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
   note.operation = sources.operation;
   note.start = sources.start;
   note.subfolder = sources.subfolder;
-  NoteBuilder builder(&note);
+  NoteBuilder builder(&note, sources.all_users);
   const base::FilePath& folder = sources.install_folder;
   const InstallLog* existing = sources.existing;
   const std::wstring recorded[] = {existing ? existing->desktop_shortcut : std::wstring(),
@@ -147,7 +148,7 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
     // An upgrade may move it to another of the names in its folder.
     for (const std::wstring& name : names) {
       const base::FilePath to = from.DirName().Append(name);
-      if (IsProductShortcut(from) && IsProductShortcut(to) &&
+      if (IsProductShortcut(from, sources.all_users) && IsProductShortcut(to, sources.all_users) &&
           base::FilePath::CompareIgnoreCase(to.value(), from.value()) != 0)
         note.moves.push_back({from, to});
     }
@@ -158,15 +159,13 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
   return note;
 }
 
-bool IsProductShortcut(const base::FilePath& path) {
+bool IsProductShortcut(const base::FilePath& path, bool all_users) {
   const base::FilePath folder = path.DirName();
   bool in_shortcut_folder = false;
-  for (bool all_users : {false, true}) {
-    for (const base::FilePath& known : GetShortcutFolders(all_users)) {
-      if (base::FilePath::CompareIgnoreCase(known.StripTrailingSeparators().value(),
-                                            folder.value()) == 0)
-        in_shortcut_folder = true;
-    }
+  for (const base::FilePath& known : GetShortcutFolders(all_users)) {
+    if (base::FilePath::CompareIgnoreCase(known.StripTrailingSeparators().value(),
+                                          folder.value()) == 0)
+      in_shortcut_folder = true;
   }
   if (!in_shortcut_folder) return false;
   // The plain name, or the plain name with a version before ".lnk".

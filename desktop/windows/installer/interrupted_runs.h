@@ -1,6 +1,6 @@
 // What a run of the installer notes before its first change to the install folder, and
 // which shortcut paths a note may name: only the product's shortcut names in the places
-// the installation's shortcuts go.
+// the shortcuts of the run's mode go.
 #ifndef DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUNS_H_
 #define DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUNS_H_
 
@@ -35,8 +35,9 @@ struct RunNoteSources {
 // The note of a run with `sources`; names as the folder holds them now.
 RunNote BuildRunNote(const RunNoteSources& sources);
 
-// Whether `path` is one of the product's shortcut names in a shortcut folder.
-bool IsProductShortcut(const base::FilePath& path);
+// Whether `path` is one of the product's shortcut names in a shortcut folder of the mode
+// (an all-users one only when `all_users`).
+bool IsProductShortcut(const base::FilePath& path, bool all_users);
 
 }  // namespace installer
 

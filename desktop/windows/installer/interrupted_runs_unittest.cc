@@ -92,20 +92,27 @@ TEST_F(BuildRunNoteTest, NotesEachNameAsItsRunTreatsIt) {
     EXPECT_EQ(-1, KindIn(upgrade.shortcuts, place.Append(GetShortcutFileName()))) << place.AsUTF8();
   }
 
+  // Another mode's places are never this run's: a per-user run's note names no all-users
+  // shortcut, and its finishing reads none.
   const base::FilePath plain(GetShortcutFileName());
+  const base::FilePath common_menu = GetShortcutFolders(true)[1].Append(plain);
   const struct {
     base::FilePath path;
     bool product;
+    bool all_users;
   } shortcuts[] = {
-      {shortcut, true},
-      {desktop.Append(GetVersionedShortcutFileName("2.0.1")), true},
-      {desktop.Append(plain.InsertBeforeExtension(L" Beta")), false},
-      {desktop.Append(plain.InsertBeforeExtension(L" 2.")), false},
-      {desktop.Append(L"Other.lnk"), false},
-      {base::FilePath(existing.menu_shortcut), false},
+      {shortcut, true, false},
+      {desktop.Append(GetVersionedShortcutFileName("2.0.1")), true, false},
+      {desktop.Append(plain.InsertBeforeExtension(L" Beta")), false, false},
+      {desktop.Append(plain.InsertBeforeExtension(L" 2.")), false, false},
+      {desktop.Append(L"Other.lnk"), false, false},
+      {base::FilePath(existing.menu_shortcut), false, false},
+      {common_menu, false, false},
+      {common_menu, true, true},
+      {shortcut, false, true},
   };
   for (const auto& c : shortcuts)
-    EXPECT_EQ(c.product, IsProductShortcut(c.path)) << c.path.AsUTF8();
+    EXPECT_EQ(c.product, IsProductShortcut(c.path, c.all_users)) << c.path.AsUTF8();
   if (com) CoUninitialize();
 }
 

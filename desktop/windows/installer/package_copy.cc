@@ -23,7 +23,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
 #include "desktop/windows/installer/steps/component_steps.h"

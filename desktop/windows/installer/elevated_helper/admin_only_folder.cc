@@ -17,7 +17,7 @@
 #include "base/rand_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/security/access_control.h"
 
 namespace installer {

@@ -13,7 +13,7 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 
 namespace installer {

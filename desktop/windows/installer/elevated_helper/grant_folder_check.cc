@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "base/files/file_util.h"
-#include "base/strings/string_piece.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -219,19 +218,6 @@ const HeldPlaceOpener& SystemHeldPlaceOpener() {
   return opener;
 }
 
-bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
-  const std::wstring text = path.StripTrailingSeparators().value();
-  const std::wstring top = folder.StripTrailingSeparators().value();
-  if (top.empty() || text.size() < top.size()) return false;
-  if (base::FilePath::CompareIgnoreCase(base::StringPiece16(text).substr(0, top.size()), top) != 0)
-    return false;
-  return text.size() == top.size() || text[top.size()] == L'\\' || top.back() == L'\\';
-}
-
-bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
-  return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
-}
-
 base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) {
   const std::wstring& text = folder.value();
   const bool drive_path = text.size() >= 3 && iswalpha(text[0]) && text[1] == L':' &&
@@ -249,19 +235,6 @@ base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder) 
   const base::Result<base::FilePath> path = WithLongNames(base::FilePath(applied.value()));
   if (!path.ok()) return Refused("the path cannot be resolved", folder);
   return path.value();
-}
-
-bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
-                      base::FilePath* reparse_point) {
-  for (base::FilePath current = path.StripTrailingSeparators();; current = current.DirName()) {
-    if (!stop.empty() && IsSameOrUnder(stop, current)) return false;
-    const DWORD attributes = GetFileAttributesW(current.value().c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      *reparse_point = current;
-      return true;
-    }
-    if (IsDriveRoot(current)) return false;
-  }
 }
 
 base::Result<> CheckGrantablePlace(const base::FilePath& folder,
@@ -320,16 +293,13 @@ void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made) {
   for (auto it = made.rbegin(); it != made.rend(); ++it) {
     HeldFile folder;
     bool empty = false;
-    FILE_DISPOSITION_INFO disposition = {TRUE};
     // Removed through the handle that was checked: a link or another folder put in its
     // place, or one that holds anything, stays.
     if (!folder.Open(it->path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false) ||
         folder.is_reparse_point() || !folder.is_directory() ||
         !(folder.identity() == it->identity) || !IsSamePath(folder.final_path(), it->path) ||
-        !folder.IsEmptyFolder(&empty) || !empty ||
-        !SetFileInformationByHandle(folder.handle(), FileDispositionInfo, &disposition,
-                                    sizeof(disposition))) {
+        !folder.IsEmptyFolder(&empty) || !empty || !folder.DeleteOnClose()) {
       return;
     }
   }

@@ -27,7 +27,7 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/elevated_helper/protected_places.h"
 
 namespace installer {
@@ -37,11 +37,6 @@ namespace installer {
 // path whose every name means what it says: no name the system would trim (trailing
 // blanks or dots), no stream suffix (":"), no wildcard or device name.
 base::Result<base::FilePath> NormalizeGrantFolder(const base::FilePath& folder);
-
-// The first existing path from `path` up to, but not including, `stop` (the whole way to
-// the drive when `stop` is empty) that is a reparse point; false when there is none.
-[[nodiscard]] bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
-                                    base::FilePath* reparse_point);
 
 // A first look by name, before anything is created: refuses a normalized folder that is
 // a drive root, is or lies under a reparse point, is or holds one of `places`, or lies
@@ -120,11 +115,6 @@ void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made);
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
                                                      const GrantRules& rules,
                                                      bool made_for_request = false);
-
-// Whether `path` is `folder` or lies under it, letters compared as Windows does.
-bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
-// Whether `a` and `b` name one place, letters compared as Windows does.
-bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
 
 }  // namespace installer
 

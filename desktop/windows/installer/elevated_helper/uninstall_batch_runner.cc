@@ -22,44 +22,6 @@ const size_t kMaxBatchSize = 1 << 20;
 // the grant; they have ended their work by then.
 const uint32_t kProcessWaitMs = 60000;
 
-// `path`, which lies under `from`, as the same place under `to`.
-base::FilePath Rebase(const base::FilePath& path, const base::FilePath& from,
-                      const base::FilePath& to) {
-  const size_t length = from.StripTrailingSeparators().value().size();
-  return base::FilePath(to.StripTrailingSeparators().value() + path.value().substr(length));
-}
-
-// Opens `path` without following a link and without delete sharing (neither it nor,
-// on Windows, a folder above it can then be renamed or replaced), and decides on the
-// handle: no link, a folder when `folder`, a file otherwise, and its final path `expected`.
-base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expected,
-                         DWORD access, DWORD share, bool folder, HeldFile* held) {
-  if (!held->Open(path, access, share, false))
-    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
-  if (held->is_reparse_point()) return base::Failure{0, 0, "the link " + path.AsUTF8(), path};
-  if (held->is_directory() != folder) {
-    return base::Failure{0, 0, path.AsUTF8() + (folder ? " is no folder" : " is no file"),
-                         path};
-  }
-  // Wine follows a link made on the host despite the flag: the final path tells.
-  if (!IsSamePath(held->final_path(), expected)) {
-    return base::Failure{0, 0, path.AsUTF8() + " is " + held->final_path().AsUTF8(), path};
-  }
-  return {};
-}
-
-bool IsGone(const base::Result<>& result) {
-  return !result.ok() && (result.failure().error == ERROR_FILE_NOT_FOUND ||
-                          result.failure().error == ERROR_PATH_NOT_FOUND);
-}
-
-// Marks the held file or empty folder for deletion; it goes when the handle closes.
-[[nodiscard]] bool DeleteHeld(const HeldFile& held) {
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  return SetFileInformationByHandle(held.handle(), FileDispositionInfo, &disposition,
-                                    sizeof(disposition)) != FALSE;
-}
-
 // The whole text of the held file, read through its handle.
 base::Result<std::string> ReadHeldText(const HeldFile& file) {
   std::string text;
@@ -82,14 +44,14 @@ void RemoveEmptyFolder(const base::FilePath& path, const base::FilePath& expecte
   const base::Result<> result =
       HoldPlace(path, expected, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                 FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held);
-  if (IsGone(result)) return;
+  if (IsMissingPlace(result)) return;
   if (!result.ok()) {
     LOG(WARNING) << "Not removing " << path.AsUTF8() << ": " << result.failure().text;
     return;
   }
   bool empty = false;
   if (!held.IsEmptyFolder(&empty) || !empty) return;
-  if (!DeleteHeld(held)) PLOG(WARNING) << "Could not remove " << path.AsUTF8();
+  if (!held.DeleteOnClose()) PLOG(WARNING) << "Could not remove " << path.AsUTF8();
 }
 
 // The folders the batch names, deepest first, each removed when empty. Those under the
@@ -107,7 +69,7 @@ void RemoveEmptyFolders(const CleanupBatch& batch, const base::FilePath& folder,
                    [](const auto& a, const auto& b) { return a.first > b.first; });
   for (const auto& entry : folders) {
     const base::FilePath& path = entry.second;
-    RemoveEmptyFolder(path, IsSameOrUnder(path, folder) ? Rebase(path, folder, final_folder)
+    RemoveEmptyFolder(path, IsSameOrUnder(path, folder) ? RebasePath(path, folder, final_folder)
                                                         : path);
   }
 }
@@ -151,9 +113,9 @@ base::Result<> CleanUp(const base::FilePath& install_folder, const base::FilePat
   held = internal::HoldDeletionWays(batch.value(), folder, held_folder, &holds);
   if (!held.ok()) return held;
   for (const HeldFile& file : holds.files) {
-    if (!DeleteHeld(file)) PLOG(WARNING) << "Could not delete " << file.final_path().AsUTF8();
+    if (!file.DeleteOnClose()) PLOG(WARNING) << "Could not delete " << file.final_path().AsUTF8();
   }
-  if (!DeleteHeld(batch_file)) PLOG(WARNING) << "Could not delete the clean-up batch";
+  if (!batch_file.DeleteOnClose()) PLOG(WARNING) << "Could not delete the clean-up batch";
   // Closed, the deletions happen and the folders may go.
   holds = internal::DeletionHolds();
   batch_file = HeldFile();
@@ -188,35 +150,23 @@ namespace internal {
 
 base::Result<> HoldDeletionWays(const CleanupBatch& batch, const base::FilePath& folder,
                                 const HeldFile& install_folder, DeletionHolds* holds) {
-  const base::FilePath& final_folder = install_folder.final_path();
   for (const std::wstring& text : batch.failed_files) {
     const base::Result<base::FilePath> normalized = NormalizeGrantFolder(base::FilePath(text));
     if (!normalized.ok()) return normalized.failure();
     const base::FilePath& file = normalized.value();
-    std::vector<base::FilePath> way;
-    for (base::FilePath parent = file.DirName();
-         !IsSameOrUnder(folder, parent) && parent.DirName() != parent; parent = parent.DirName()) {
-      way.push_back(parent);
-    }
-    base::Result<> result;
-    for (auto it = way.rbegin(); it != way.rend() && result.ok(); ++it) {
-      HeldFile held;
-      result = HoldPlace(*it, Rebase(*it, folder, final_folder),
-                         FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held);
-      if (result.ok()) holds->folders.push_back(std::move(held));
-    }
-    if (!result.ok() && !IsGone(result)) return result;
-    HeldFile held;
-    if (result.ok()) {
-      result = HoldPlace(file, Rebase(file, folder, final_folder), DELETE | FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, false, &held);
-    }
+    HeldWay way;
+    const base::Result<> result =
+        HoldBelow(folder, install_folder.final_path(), file, DELETE | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, false, &way);
+    // A folder on the way that is not where its name says refuses the whole batch.
+    const bool at_file = result.ok() || IsSamePath(result.failure().path, file);
+    if (!at_file && !IsMissingPlace(result)) return result;
+    for (HeldFile& held : way.folders) holds->folders.push_back(std::move(held));
     if (!result.ok()) {
       LOG(WARNING) << "Not deleting " << file.AsUTF8() << ": " << result.failure().text;
       continue;
     }
-    holds->files.push_back(std::move(held));
+    holds->files.push_back(std::move(way.place));
   }
   return {};
 }

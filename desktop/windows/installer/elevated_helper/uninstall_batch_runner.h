@@ -14,7 +14,7 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 
 namespace installer {
 

@@ -19,7 +19,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 
 namespace installer {
 namespace {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -23,7 +25,10 @@ namespace installer {
 
 namespace {
 
-const char kHeader[] = "velum run note";
+const char kHeader[] = "velum run note 2";
+// The format before the end line; still read, as its notes were written whole.
+const char kFirstHeader[] = "velum run note";
+const char kEndLine[] = "end";
 const wchar_t kNoteFolder[] = L"old_status";
 const wchar_t kNotePrefix[] = L"run.";
 const wchar_t kNoteSuffix[] = L".note";
@@ -137,12 +142,6 @@ base::Result<RunNote::Step> ReadStep(const std::string& what, const std::string&
   return step;
 }
 
-// The name of `path` in a note: relative to the install folder, or whole for a shortcut.
-std::string NoteName(const base::FilePath& install_folder, const base::FilePath& path) {
-  base::FilePath relative;
-  return install_folder.AppendRelativePath(path, &relative) ? relative.AsUTF8() : path.AsUTF8();
-}
-
 // The record the run moved into "old_status" (an upgrade keeps its predecessor's there).
 base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote& note) {
   if (note.operation != RunNote::Operation::kUpgrade) return base::FilePath();
@@ -163,26 +162,55 @@ base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote
   return earliest;
 }
 
-// What a finishing does and what it could not do.
+internal::FinishingActHook& ActHook() {
+  static internal::FinishingActHook hook;
+  return hook;
+}
+
+void BeforeAct(const base::FilePath& path) {
+  if (ActHook()) ActHook()(path);
+}
+
+// What a finishing does and what it could not do. Each removal or move is made through
+// handles held from the check to the act: every folder from the install folder (or a
+// shortcut's own folder) down to the name, and the name itself, none of them a link, so
+// that nothing outside is reached, not even through a link put there meanwhile.
 class Finisher {
  public:
-  explicit Finisher(const base::FilePath& install_folder) : install_folder_(install_folder) {}
+  explicit Finisher(const base::FilePath& install_folder)
+      : install_folder_(install_folder.StripTrailingSeparators()), folders_(install_folder_) {}
 
   // What could not be done, in order.
   const std::vector<RunNote::Step>& left() const { return left_; }
   const std::vector<base::FilePath>& held() const { return held_; }
+  bool folder_refused() const { return folder_refused_; }
+
+  // The copies the run of `note` set aside of `path`, each folder listed once.
+  std::vector<base::FilePath> CopiesOf(const RunNote& note, const base::FilePath& path) {
+    return copies_.CopiesSince(path, note.start);
+  }
 
   void Delete(const base::FilePath& path) {
-    const DWORD attributes = GetFileAttributesW(path.value().c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    HeldFile file;
+    const base::Result<> held =
+        folders_.HoldFile(path, DELETE | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &file,
+                          [&path] { BeforeAct(path); });
+    if (IsMissingPlace(held)) return;
     // The notes name files; a folder there now is nobody's to remove whole.
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (!held.ok() && held.failure().kind == kHeldOtherKind &&
+        IsSamePath(held.failure().path, path)) {
       LOG(WARNING) << "Keeping the folder " << path.AsUTF8() << " where a file was noted";
       return;
     }
+    if (!held.ok() && held.failure().kind != 0) {
+      Refuse({path, base::FilePath()}, held.failure());
+      return;
+    }
     LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
-    if (DeleteFileW(path.value().c_str())) {
-      RemoveEmptiedFolders(path);
+    if (held.ok() && file.DeleteOnClose()) {
+      folders_.Moved(path);
+      if (IsBelow(path)) emptied_.push_back(path.DirName());
       return;
     }
     const DWORD error = GetLastError();
@@ -200,51 +228,156 @@ class Finisher {
       return;
     }
     LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
-    if (MoveFileExW(copy.value().c_str(), path.value().c_str(), 0)) return;
+    HeldFile held_copy;
+    base::Result<> held = folders_.HoldFile(copy, DELETE | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, &held_copy,
+                                            [&copy] { BeforeAct(copy); });
+    const HeldFile* folder = nullptr;
+    if (held.ok()) held = folders_.Hold(path.DirName(), &folder);
+    if (!held.ok() && held.failure().kind != 0) {
+      Refuse({path, copy}, held.failure());
+      return;
+    }
+    if (held.ok() && held_copy.MoveInto(*folder, path.BaseName().value())) {
+      folders_.Moved(copy, path);
+      return;
+    }
     PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
     left_.push_back({path, copy});
   }
 
- private:
-  // Folders below the install folder that the deletion left empty (a version folder of
-  // the run, its subfolders); a shortcut's folder is the user's, however long its path.
-  void RemoveEmptiedFolders(const base::FilePath& path) {
-    for (base::FilePath folder = path.DirName();
-         install_folder_.IsParent(folder) && RemoveDirectoryW(folder.value().c_str());
-         folder = folder.DirName()) {
+  // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
+  // have made them before any file).
+  void RemoveEmptyTree(const base::FilePath& folder) {
+    folders_.Release();
+    std::vector<base::FilePath> folders;
+    CollectFolders(folder, &folders);
+    for (const base::FilePath& path : folders) RemoveIfEmpty(path);
+  }
+
+  // Folders below the install folder that the deletions left empty (a version folder of
+  // the run, its subfolders), each tried once, the deepest first; a shortcut's folder is
+  // the user's, however long its path.
+  void RemoveEmptiedFolders() {
+    folders_.Release();
+    std::set<base::FilePath, IgnoreCaseLess> seen;
+    std::vector<base::FilePath> folders;
+    for (const base::FilePath& emptied : emptied_) {
+      for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
+        if (!seen.insert(folder).second) break;
+        folders.push_back(folder);
+      }
     }
+    emptied_.clear();
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const base::FilePath& a, const base::FilePath& b) {
+                       return a.value().size() > b.value().size();
+                     });
+    for (const base::FilePath& folder : folders) RemoveIfEmpty(folder);
+  }
+
+ private:
+  struct IgnoreCaseLess {
+    bool operator()(const base::FilePath& a, const base::FilePath& b) const {
+      return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+    }
+  };
+  // The folder a name is checked below, held as it is (links above it are the system's
+  // and the user's): the install folder, or the folder of a shortcut.
+  struct Top {
+    base::FilePath path;
+    HeldFile held;
+    base::Failure failure;
+  };
+
+  bool IsBelow(const base::FilePath& path) const {
+    return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
+  }
+
+  bool HoldTop(const base::FilePath& path, Top* top) const {
+    top->path = IsBelow(path) ? install_folder_ : path.DirName();
+    if (top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, true))
+      return true;
+    top->failure = base::Failure{GetLastError(), 0, "", top->path};
+    return false;
+  }
+
+  // A name behind a link is kept, named for a later run.
+  void Refuse(const RunNote::Step& step, const base::Failure& failure) {
+    LOG(WARNING) << "Keeping " << (step.copy.empty() ? step.path : step.copy).AsUTF8()
+                 << ", reached through a link: " << failure.text;
+    left_.push_back(step);
+  }
+
+  // Holds the folder `folder` below the install folder for `access` with its way, not
+  // kept (its removal needs it closed); a link on its way keeps the note.
+  bool HoldToRemove(const base::FilePath& folder, DWORD access, Top* top, HeldWay* way) {
+    if (!HoldTop(folder, top)) return false;
+    const base::Result<> held = HoldBelow(top->path, top->held.final_path(), folder, access,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, true, way);
+    if (!held.ok() && held.failure().kind == kHeldLink) {
+      LOG(WARNING) << "Keeping the folder " << folder.AsUTF8()
+                   << ", reached through a link: " << held.failure().text;
+      folder_refused_ = true;
+    }
+    return held.ok();
+  }
+
+  // `folder` and the folders below it, the deepest first, listed through held handles; a
+  // link among them is neither listed nor removed.
+  void CollectFolders(const base::FilePath& folder, std::vector<base::FilePath>* folders) {
+    std::vector<HeldFile::Listed> listed;
+    {
+      Top top;
+      HeldWay way;
+      if (!HoldToRemove(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+          !way.place.ListFolder(&listed))
+        return;
+    }
+    for (const HeldFile::Listed& entry : listed) {
+      if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
+        CollectFolders(folder.Append(entry.name), folders);
+    }
+    folders->push_back(folder);
+  }
+
+  // Removes the folder below the install folder when it is empty, through the handle
+  // that was checked.
+  void RemoveIfEmpty(const base::FilePath& folder) {
+    Top top;
+    HeldWay way;
+    bool empty = false;
+    if (!HoldToRemove(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+        !way.place.IsEmptyFolder(&empty) || !empty)
+      return;
+    BeforeAct(folder);
+    if (!way.place.DeleteOnClose())
+      PLOG(WARNING) << "Could not remove the folder " << folder.AsUTF8();
   }
 
   const base::FilePath install_folder_;
   std::vector<RunNote::Step> left_;
   std::vector<base::FilePath> held_;
+  // A folder the run made is behind a link: its note stays for a later run.
+  bool folder_refused_ = false;
+  SetAsideCopyIndex copies_;
+  // The folders held for the acts on the names in them.
+  HeldFolders folders_;
+  // The folders of the files removed below the install folder.
+  std::vector<base::FilePath> emptied_;
 };
-
-// The folder the run made, with its subfolders, where they hold nothing (a cut copy may
-// have made them before any file).
-void RemoveEmptyFolders(const base::FilePath& folder) {
-  std::vector<base::FilePath> folders;
-  base::FileEnumerator below(folder, true, base::FileEnumerator::DIRECTORIES, std::wstring());
-  for (base::FilePath path = below.Next(); !path.empty(); path = below.Next())
-    folders.push_back(path);
-  // The deepest first: a folder empties once its subfolders are gone.
-  std::sort(folders.begin(), folders.end(), [](const base::FilePath& a, const base::FilePath& b) {
-    return a.value().size() > b.value().size();
-  });
-  folders.push_back(folder);
-  for (const base::FilePath& path : folders) RemoveDirectoryW(path.value().c_str());
-}
 
 void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* finisher) {
   for (const RunNote::Move& move : note.moves) {
-    if (!base::PathExists(move.from) && RunCopiesOf(note, move.from).empty() &&
+    if (!base::PathExists(move.from) && finisher->CopiesOf(note, move.from).empty() &&
         base::PathExists(move.to))
       finisher->Restore(move.to, move.from);
   }
   const base::FilePath record = install_folder.Append(kStatusFileName);
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
-      std::vector<base::FilePath> copies = RunCopiesOf(note, entry.path);
+      std::vector<base::FilePath> copies = finisher->CopiesOf(note, entry.path);
       if (copies.empty() && IsOriginal(entry) && SamePath(entry.path, record)) {
         const base::FilePath moved = MovedRecordOf(install_folder, note);
         if (!moved.empty()) copies.push_back(moved);
@@ -261,14 +394,14 @@ void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* f
       finisher->Restore(copies[0], entry.path);
     }
   }
-  if (!note.subfolder.empty()) RemoveEmptyFolders(install_folder.Append(note.subfolder));
+  if (!note.subfolder.empty()) finisher->RemoveEmptyTree(install_folder.Append(note.subfolder));
 }
 
 void Complete(const RunNote& note, Finisher* finisher) {
   const bool uninstall = note.operation == RunNote::Operation::kUninstall;
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
-      for (const base::FilePath& copy : RunCopiesOf(note, entry.path)) finisher->Delete(copy);
+      for (const base::FilePath& copy : finisher->CopiesOf(note, entry.path)) finisher->Delete(copy);
       // An uninstallation's end leaves nothing of what it named.
       if (entry.kind == RunNote::Kind::kRemove || entry.kind == RunNote::Kind::kTemporary ||
           uninstall)
@@ -296,52 +429,119 @@ void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
 
 }  // namespace
 
+namespace {
+
+// `path` as a note writes it: "/" is the system's separator too, written as the one the
+// reader takes.
+std::wstring Written(const std::wstring& path) {
+  std::wstring written = path;
+  std::replace(written.begin(), written.end(), L'/', L'\\');
+  return written;
+}
+
+bool IsBelowFolder(const base::FilePath& path, const base::FilePath& folder) {
+  return IsSameOrUnder(path, folder) && !IsSamePath(path, folder);
+}
+
+// The name of `path` in a note: relative to the install folder (cut after its separator,
+// a drive root's own too), or whole for a shortcut.
+std::string NoteName(const base::FilePath& install_folder, const base::FilePath& path) {
+  const base::FilePath name = IsBelowFolder(path, install_folder)
+                                  ? RebasePath(path, install_folder, base::FilePath())
+                                  : path;
+  return base::WideToUTF8(Written(name.value()));
+}
+
+// Whether `read` names exactly what `note` names.
+bool ReadsAs(const RunNote& note, const RunNote& read) {
+  // Compared as UTF-16: a unit that UTF-8 cannot hold is written as another character.
+  const auto same = [](const base::FilePath& a, const base::FilePath& b) {
+    return Written(a.value()) == b.value();
+  };
+  if (note.subfolder != read.subfolder || note.entries.size() != read.entries.size() ||
+      note.shortcuts.size() != read.shortcuts.size() || note.moves.size() != read.moves.size())
+    return false;
+  for (size_t i = 0; i < note.entries.size(); ++i) {
+    if (!same(note.entries[i].path, read.entries[i].path)) return false;
+  }
+  for (size_t i = 0; i < note.shortcuts.size(); ++i) {
+    if (!same(note.shortcuts[i].path, read.shortcuts[i].path)) return false;
+  }
+  for (size_t i = 0; i < note.moves.size(); ++i) {
+    if (!same(note.moves[i].from, read.moves[i].from) || !same(note.moves[i].to, read.moves[i].to))
+      return false;
+  }
+  if (note.left.size() != read.left.size()) return false;
+  for (size_t i = 0; i < note.left.size(); ++i) {
+    if (!same(note.left[i].path, read.left[i].path) || !same(note.left[i].copy, read.left[i].copy))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_folder) {
   std::string text = std::string(kHeader) + "\n";
   text += std::string("operation ") + kOperationNames[static_cast<int>(note.operation)] + "\n";
   text += "start " + std::to_string(note.start) + "\n";
   if (!note.subfolder.empty()) text += "subfolder " + base::WideToUTF8(note.subfolder) + "\n";
-  const size_t prefix = install_folder.StripTrailingSeparators().value().size() + 1;
   for (const RunNote::Entry& entry : note.entries) {
+    // Cut after the folder's separator, a drive root's own too.
     text += std::string(NameOf(entry.kind)) + " " +
-            base::WideToUTF8(entry.path.value().substr(prefix)) + "\n";
+            base::WideToUTF8(Written(RebasePath(entry.path, install_folder, base::FilePath()).value())) +
+            "\n";
   }
   for (const RunNote::Entry& entry : note.shortcuts)
-    text += std::string("shortcut-") + NameOf(entry.kind) + " " + entry.path.AsUTF8() + "\n";
+    text += std::string("shortcut-") + NameOf(entry.kind) + " " +
+            base::WideToUTF8(Written(entry.path.value())) + "\n";
   for (const RunNote::Move& move : note.moves)
-    text += "move " + move.from.AsUTF8() + "|" + move.to.AsUTF8() + "\n";
+    text += "move " + base::WideToUTF8(Written(move.from.value())) + "|" +
+            base::WideToUTF8(Written(move.to.value())) + "\n";
   for (const RunNote::Step& step : note.left) {
-    text += install_folder.IsParent(step.path) ? "" : "shortcut-";
+    text += IsBelowFolder(step.path, install_folder) ? "" : "shortcut-";
     text += step.copy.empty() ? std::string(kLeftRemove) + " "
                               : std::string(kLeftPutBack) + " " +
                                     NoteName(install_folder, step.copy) + "|";
     text += NoteName(install_folder, step.path) + "\n";
   }
   if (note.committing) text += "committing\n";
-  return text;
+  return text + kEndLine + "\n";
 }
 
 base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath& install_folder,
                                    const ShortcutCheck& is_product_shortcut) {
+  // Whole or refused: a note in the first format, without the end line, counts only when
+  // its last line is whole (it was written in one atomic step).
+  const size_t header_end = text.find('\n');
+  const std::string header = text.substr(0, header_end);
+  const bool first_format = header == kFirstHeader;
+  if (header != kHeader && !first_format) return base::Failure{0, 0, "not a run note", {}};
+  if (text.empty() || text.back() != '\n') return base::Failure{0, 0, "a note cut short", {}};
+  // Names are read as they were written: a byte that is no UTF-8 would be read as another.
+  if (base::WideToUTF8(base::UTF8ToWide(text)) != text)
+    return base::Failure{0, 0, "a note that is not UTF-8", {}};
   RunNote note;
-  bool have_operation = false;
-  bool have_start = false;
-  size_t line_number = 0;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
+  std::set<std::string> seen;
+  bool ended = false;
+  for (size_t start = header_end + 1; start < text.size();) {
+    const size_t end = text.find('\n', start);
     std::string line = text.substr(start, end - start);
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line_number++ == 0) {
-      if (line != kHeader) return base::Failure{0, 0, "not a run note", {}};
-      continue;
-    }
-    if (line.empty()) continue;
+    if (ended) return base::Failure{0, 0, "a line after the end", {}};
     const size_t blank = line.find(' ');
     const std::string what = line.substr(0, blank);
     const std::string value = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-    if (what == "committing" && value.empty()) {
+    if (value.find('/') != std::string::npos)
+      return base::Failure{0, 0, "a name with a \"/\": " + value, {}};
+    const bool once = what == kEndLine || what == "committing" || what == "operation" ||
+                      what == "start" || what == "subfolder";
+    if (once && !seen.insert(what).second)
+      return base::Failure{0, 0, "a repeated line: " + what, {}};
+    if (what == kEndLine && value.empty()) {
+      ended = true;
+    } else if (what == "committing" && value.empty()) {
       note.committing = true;
     } else if (what == "operation") {
       const auto* const end_name = std::end(kOperationNames);
@@ -349,11 +549,10 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
                                        [&value](const char* name) { return value == name; });
       if (found == end_name) return base::Failure{0, 0, "unknown operation " + value, {}};
       note.operation = static_cast<RunNote::Operation>(found - std::begin(kOperationNames));
-      have_operation = true;
     } else if (what == "start") {
-      have_start = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
-                   base::StringToInt64(value, &note.start);
-      if (!have_start) return base::Failure{0, 0, "a bad start: " + value, {}};
+      if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+          !base::StringToInt64(value, &note.start))
+        return base::Failure{0, 0, "a bad start: " + value, {}};
     } else if (what == "subfolder") {
       note.subfolder = base::UTF8ToWide(value);
       if (!IsBareFileName(note.subfolder))
@@ -365,6 +564,9 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
       if (!from.ok()) return from.failure();
       base::Result<base::FilePath> to = ReadShortcut(value.substr(bar + 1), is_product_shortcut);
       if (!to.ok()) return to.failure();
+      // A run renames its shortcuts in their folder, never into another.
+      if (!SamePath(from.value().DirName(), to.value().DirName()))
+        return base::Failure{0, 0, "a move between folders: " + value, {}};
       note.moves.push_back({from.value(), to.value()});
     } else {
       const bool shortcut = what.compare(0, 9, "shortcut-") == 0;
@@ -386,7 +588,8 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
       (shortcut ? note.shortcuts : note.entries).push_back({kind->kind, path.value()});
     }
   }
-  if (!have_operation || !have_start) return base::Failure{0, 0, "an incomplete note", {}};
+  if (!seen.count("operation") || !seen.count("start") || (!ended && !first_format))
+    return base::Failure{0, 0, "an incomplete note", {}};
   if (!note.left.empty() &&
       (!note.entries.empty() || !note.shortcuts.empty() || !note.moves.empty() || note.committing))
     return base::Failure{0, 0, "what was left beside a whole run", {}};
@@ -412,8 +615,18 @@ base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
 }
 
 bool RewriteRunNote(const base::FilePath& path, const RunNote& note) {
-  return base::ImportantFileWriter::WriteFileAtomically(
-      path, SerializeRunNote(note, path.DirName().DirName()));
+  const base::FilePath install_folder = path.DirName().DirName();
+  const std::string text = SerializeRunNote(note, install_folder);
+  // Written only as it will be read: a name that would read back as another (a name that
+  // is not UTF-16, a line break in it) fails the run before its first change.
+  const base::Result<RunNote> read = ParseRunNote(text, install_folder, nullptr);
+  if (!read.ok() || !ReadsAs(note, read.value())) {
+    LOG(ERROR) << "The run's note would not read back as written"
+               << (read.ok() ? std::string() : ": " + read.failure().text);
+    SetLastError(ERROR_INVALID_DATA);
+    return false;
+  }
+  return base::ImportantFileWriter::WriteFileAtomically(path, text);
 }
 
 void RemoveRunNote(const base::FilePath& path) {
@@ -489,7 +702,8 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
         else
           finisher.Restore(step.copy, step.path);
       }
-      if (!note.subfolder.empty()) RemoveEmptyFolders(install_folder.Append(note.subfolder));
+      finisher.RemoveEmptiedFolders();
+      if (!note.subfolder.empty()) finisher.RemoveEmptyTree(install_folder.Append(note.subfolder));
     } else {
       LOG(INFO) << (forward ? "Completing" : "Undoing") << " the interrupted run of "
                 << found.path.AsUTF8();
@@ -497,13 +711,14 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
         Complete(note, &finisher);
       else
         Undo(install_folder, note, &finisher);
+      finisher.RemoveEmptiedFolders();
       // What the run's atomic writes of the files of the folder itself left half done.
       for (const RunNote::Entry& entry : note.entries) {
         if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
           base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
       }
     }
-    if (finisher.left().empty()) {
+    if (finisher.left().empty() && !finisher.folder_refused()) {
       RemoveRunNote(found.path);
       continue;
     }
@@ -606,5 +821,11 @@ bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base
   }
   return false;
 }
+
+namespace internal {
+
+void SetFinishingActHookForTesting(FinishingActHook hook) { ActHook() = std::move(hook); }
+
+}  // namespace internal
 
 }  // namespace installer

@@ -74,7 +74,8 @@ struct RunNote {
 };
 
 // Whether a shortcut path a note names is one of the product's shortcut names in one of
-// the places shortcuts are made.
+// the places the shortcuts of the finishing run's mode are made. A move is read only
+// within one folder.
 using ShortcutCheck = std::function<bool(const base::FilePath& shortcut)>;
 
 // A note found in an install folder; one that cannot be read (or that names anything
@@ -147,6 +148,15 @@ base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
 // and its copy is there; with `restored_only`, only where finishing that run puts it back.
 bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base::FilePath& path,
                                 bool restored_only);
+
+namespace internal {
+
+// Called by finishing with each name it holds, between the check and the act; a test's,
+// to change the folder meanwhile. Null: none.
+using FinishingActHook = std::function<void(const base::FilePath& path)>;
+void SetFinishingActHookForTesting(FinishingActHook hook);
+
+}  // namespace internal
 
 }  // namespace installer
 

@@ -11,6 +11,7 @@
 #include "base/files/file_util.h"
 #include "base/files/important_file_writer.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -35,9 +36,10 @@ class RunNoteTest : public base::ScratchDirTest {
     ASSERT_TRUE(base::WriteTextFile(path, text));
   }
   bool Has(const std::wstring& name) { return base::PathExists(install_.Append(name)); }
-  std::string Text(const std::wstring& name) {
+  std::string Text(const std::wstring& name) { return Text(install_.Append(name)); }
+  std::string Text(const base::FilePath& path) {
     std::string text;
-    return base::ReadFileToString(install_.Append(name), &text) ? text : "<none>";
+    return base::ReadFileToString(path, &text) ? text : "<none>";
   }
   base::FilePath WriteNote(const std::string& lines) {
     const base::FilePath path = install_.Append(L"old_status\\run.1700000000.note");
@@ -51,10 +53,12 @@ class RunNoteTest : public base::ScratchDirTest {
 };
 
 // What a note may say: names below the install folder only, shortcuts the check allows,
-// and nothing it does not know. One bad line and nothing of the note counts.
+// moves within one folder, and nothing it does not know. One bad line and nothing of the
+// note counts.
 TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   const ShortcutCheck desktop_only = [](const base::FilePath& path) {
-    return path.DirName().value().compare(0, 10, L"C:\\Desktop") == 0;
+    return path.DirName().value().compare(0, 10, L"C:\\Desktop") == 0 ||
+           path.DirName().value() == L"C:\\Public";
   };
   const struct {
     const char* lines;
@@ -70,6 +74,8 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
       {"operation install\nstart 1\nshortcut-remove C:\\Desktop\\Velum Browser.lnk\n", true},
       {"operation install\nstart 1\nshortcut-remove C:\\Windows\\x.lnk\n", false},
       {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Windows\\b.lnk\n", false},
+      {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Public\\a.lnk\n", false},
+      {"operation install\nstart 1\nmove C:\\Public\\a.lnk|C:\\Public\\b.lnk\n", true},
       {"operation install\nstart 1\nrename a\n", false},
       // What a later run left: exact names, a shortcut put back only from its own folder.
       {"operation upgrade\nstart 1\nsubfolder 2.0\nleft-remove 2.0\\a.dat\n"
@@ -90,6 +96,76 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
               ParseRunNote(std::string("velum run note\n") + c.lines, install_, desktop_only).ok());
   }
   EXPECT_FALSE(ParseRunNote("velum note\noperation install\nstart 1\n", install_, nullptr).ok());
+}
+
+// A note counts only whole: cut anywhere, with a key twice, a line after its end, a byte
+// that is no UTF-8 or a name with "/", it is refused. A note of the first format (no end
+// line) is read when its last line is whole. A name written with "/" reads back; one that
+// cannot be written as it reads fails the write.
+TEST_F(RunNoteTest, ReadsANoteOnlyWhole) {
+  const std::string whole = "velum run note 2\noperation upgrade\nstart 1\nsubfolder 2.0\n"
+                            "make 2.0\\velum.exe\ncommitting\nend\n";
+  ASSERT_TRUE(ParseRunNote(whole, install_, nullptr).ok());
+  for (size_t cut = 0; cut < whole.size(); ++cut)
+    EXPECT_FALSE(ParseRunNote(whole.substr(0, cut), install_, nullptr).ok()) << cut;
+  const struct {
+    const char* text;
+    bool readable;
+  } cases[] = {
+      {"velum run note\noperation install\nstart 1\nmake a.exe\n", true},
+      {"velum run note\noperation install\nstart 1\nmake a.e", false},
+      {"velum run note 2\noperation install\noperation uninstall\nstart 1\nend\n", false},
+      {"velum run note 2\noperation install\nstart 1\nstart 2\nend\n", false},
+      {"velum run note\noperation install\nstart 1\nstart 2\n", false},
+      {"velum run note 2\noperation install\nstart 1\ncommitting\ncommitting\nend\n", false},
+      {"velum run note 2\noperation install\nstart 1\nend\nmake a.exe\nend\n", false},
+      {"velum run note 2\noperation install\nstart 1\nmake a\xff.exe\nend\n", false},
+      {"velum run note\noperation install\nstart 1\nmake a\xc3.exe\n", false},
+      {"velum run note 2\noperation install\nstart 1\nmake 2.0/velum.exe\nend\n", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.readable, ParseRunNote(c.text, install_, nullptr).ok()) << c.text;
+
+  RunNote note;
+  note.entries = {{RunNote::Kind::kMake, install_.Append(L"2.0/velum.exe")}};
+  const base::Result<base::FilePath> written = WriteRunNote(install_, note);
+  ASSERT_TRUE(written.ok());
+  const std::vector<FoundRunNote> found = FindRunNotes(install_, nullptr);
+  ASSERT_EQ(1u, found.size());
+  ASSERT_TRUE(found[0].note) << found[0].problem;
+  EXPECT_EQ(install_.Append(L"2.0\\velum.exe").value(), found[0].note->entries[0].path.value());
+  note.entries[0].path = install_.Append(std::wstring(L"a\xd800.exe"));
+  EXPECT_FALSE(RewriteRunNote(written.value(), note));
+  EXPECT_EQ(1u, FindRunNotes(install_, nullptr).size());
+}
+
+// A note reads back as it was written, every kind of name, from any install folder: a
+// drive root's names keep their first letter.
+TEST_F(RunNoteTest, ReadsBackWhatItWrote) {
+  for (const wchar_t* folder : {L"R:\\", L"R:\\Velum", L"R:\\Velum\\"}) {
+    SCOPED_TRACE(base::WideToUTF8(folder));
+    const base::FilePath install(folder);
+    RunNote note;
+    note.operation = RunNote::Operation::kUpgrade;
+    note.start = 1700000000;
+    note.committing = true;
+    note.subfolder = L"2.0.100.0_0";
+    for (const RunNote::Kind kind : {RunNote::Kind::kMake, RunNote::Kind::kReplace,
+                                     RunNote::Kind::kRemove, RunNote::Kind::kTemporary}) {
+      note.entries.push_back({kind, install.Append(L"2.0.100.0_0\\velum.exe")});
+      note.entries.push_back({kind, install.Append(L"launcher.exe")});
+      note.shortcuts.push_back({kind, base::FilePath(L"C:\\Desktop\\Velum Browser.lnk")});
+    }
+    note.moves.push_back({base::FilePath(L"C:\\Desktop\\Velum Browser.lnk"),
+                          base::FilePath(L"C:\\Desktop\\Velum Browser 2.0.lnk")});
+    const base::Result<RunNote> read =
+        ParseRunNote(SerializeRunNote(note, install), install, nullptr);
+    ASSERT_TRUE(read.ok()) << read.failure().text;
+    EXPECT_EQ(SerializeRunNote(note, install), SerializeRunNote(read.value(), install));
+    ASSERT_EQ(note.entries.size(), read.value().entries.size());
+    for (size_t i = 0; i < note.entries.size(); ++i)
+      EXPECT_EQ(note.entries[i].path.AsUTF8(), read.value().entries[i].path.AsUTF8());
+  }
 }
 
 // A run cut short is undone: what it made goes, what it set aside comes back (its later
@@ -332,6 +408,89 @@ TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
     EXPECT_TRUE(base::PathExists(note));
     EXPECT_FALSE(Has(L"2.0"));
     EXPECT_FALSE(base::PathExists(later));
+  }
+}
+
+// Finishing never acts through a link: with "sub" in the install folder a link to another
+// program's folder, or a noted name itself a link, whatever a note of any kind names there
+// stays, and the note with it; so does the other program's file when its folder's link
+// is put in place between the check and the act.
+TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
+  const std::string start = "start 1700000000\n";
+  const struct {
+    const char* name;
+    std::string lines;
+    const wchar_t* link;    // made in the install folder, to "outside"
+    const wchar_t* target;  // what the link names, below the scratch folder
+    bool swap;              // "sub" made a link only between the check and the act
+  } cases[] = {
+      {"make", "operation install\n" + start + "make sub\\app.exe\n", L"sub", L"outside",
+       false},
+      {"temporary", "operation install\n" + start + "temporary sub\\app.exe\n", L"sub",
+       L"outside", false},
+      {"replace with its copy", "operation upgrade\n" + start + "replace sub\\app.exe\n",
+       L"sub", L"outside", false},
+      {"committing uninstallation",
+       "operation uninstall\n" + start + "remove sub\\app.exe\ncommitting\n", L"sub",
+       L"outside", false},
+      {"subfolder", "operation install\n" + start + "subfolder sub\n", L"sub", L"outside",
+       false},
+      {"a subfolder's subfolder", "operation install\n" + start + "subfolder 2.0\n",
+       L"2.0\\sub", L"outside", false},
+      {"the name itself", "operation install\n" + start + "make app.exe\n", L"app.exe",
+       L"outside\\app.exe", false},
+      {"the shortcut itself",
+       "operation install\n" + start + "shortcut-make " +
+           Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n",
+       nullptr, L"outside\\app.exe", false},
+      {"put in place of its folder after the check",
+       "operation install\n" + start + "make sub\\app.exe\n", L"sub", L"outside", true},
+      {"put in place of the name after the check", "operation install\n" + start + "make app.exe\n",
+       L"app.exe", L"outside\\app.exe", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Only Wine's host links can name a file; Windows' junctions are folders.
+    if (!base::RunningUnderWine() && wcschr(c.target, L'\\')) continue;
+    ASSERT_TRUE(base::DeleteFile(install_, true));
+    ASSERT_TRUE(base::DeleteFile(Path(L"outside"), true));
+    ASSERT_TRUE(base::CreateDirectory(Path(L"outside\\empty")));
+    for (const wchar_t* name : {L"app.exe", L"app.exe.1700000001.old"})
+      ASSERT_TRUE(base::WriteTextFile(Path(L"outside").Append(name), base::WideToUTF8(name)));
+    Make(L"2.0\\velum.exe");
+    ASSERT_TRUE(base::CreateDirectory(install_.Append(L"sub")));
+    Make(L"sub\\app.exe", "ours");
+    Make(L"app.exe", "ours");
+    const base::FilePath link =
+        c.link ? install_.Append(c.link) : Path(L"Desktop\\Velum Browser.lnk");
+    std::string error;
+    if (!c.swap) {
+      ASSERT_TRUE(base::DeleteFile(link, true));
+      ASSERT_TRUE(base::CreateDirectory(link.DirName()));
+      ASSERT_TRUE(base::MakeDirectoryLink(link, Path(c.target), &error)) << error;
+    }
+    bool swapped = false;
+    internal::SetFinishingActHookForTesting([&](const base::FilePath& path) {
+      if (!c.swap || swapped || (path != link && !link.IsParent(path))) return;
+      // Windows refuses to rename a held folder; so does Wine.
+      swapped = MoveFileW(link.value().c_str(), (link.value() + L".old").c_str()) &&
+                base::MakeDirectoryLink(link, Path(c.target), &error);
+    });
+    const base::FilePath note = WriteNote(c.lines);
+    ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+    internal::SetFinishingActHookForTesting(nullptr);
+    for (const wchar_t* name : {L"app.exe", L"app.exe.1700000001.old"})
+      EXPECT_EQ(base::WideToUTF8(name), Text(Path(L"outside").Append(name)));
+    EXPECT_TRUE(base::DirectoryExists(Path(L"outside\\empty")));
+    // A folder held cannot be swapped: the run's file in it goes.
+    const bool folder_swap = c.swap && link.BaseName().value() == L"sub";
+    EXPECT_EQ(!folder_swap, base::PathExists(note));
+    if (folder_swap) {
+      EXPECT_FALSE(Has(swapped ? L"sub.old\\app.exe" : L"sub\\app.exe"));
+    }
+    if (!c.swap || swapped) {
+      EXPECT_TRUE(base::RemoveDirectoryLink(link));
+    }
   }
 }
 

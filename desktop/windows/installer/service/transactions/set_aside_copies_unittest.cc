@@ -32,14 +32,16 @@ TEST(SetAsideCopiesTest, TellsCopiesOfTheNameSetAsideOnceOrMore) {
     const base::FilePath file = scratch.path().Append(test.name);
     ASSERT_TRUE(base::WriteFile(file, "x", 1) == 1) << test.name;
     const std::vector<base::FilePath> found =
-        FindSetAsideCopies(scratch.path().Append(L"launcher.exe"));
+        FindSetAsideCopiesSince(scratch.path().Append(L"launcher.exe"), 0);
     EXPECT_EQ(test.copy ? std::vector<base::FilePath>{file} : std::vector<base::FilePath>{}, found)
         << test.name;
     ASSERT_TRUE(base::DeleteFile(file, false)) << test.name;
   }
 }
 
-TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
+// One listing of a folder answers for each of its files: the copies first set aside since
+// a second, the first set aside first, a copy set aside again after the one it was.
+TEST(SetAsideCopiesTest, FindsEachFilesCopiesFromOneListing) {
   base::ScratchDir scratch;
   ASSERT_FALSE(scratch.path().empty());
   for (const wchar_t* name :
@@ -47,21 +49,23 @@ TEST(SetAsideCopiesTest, FindsTheCopiesBesideTheFileLastSetAsideFirst) {
         L"a.txt", L"b.txt.1700000400.old", L"a.txt.x.old", L"a.txt.1700000500.old.bak"}) {
     ASSERT_TRUE(base::WriteFile(scratch.path().Append(name), "x", 1) == 1) << name;
   }
+  SetAsideCopyIndex index;
   const std::vector<base::FilePath> expected = {
-      scratch.path().Append(L"a.txt.1700000200.old"),
-      scratch.path().Append(L"a.txt.1700000100.old"),
       scratch.path().Append(L"a.txt.1700000000.old.1700000300.old"),
-  };
-  EXPECT_EQ(expected, FindSetAsideCopies(scratch.path().Append(L"a.txt")));
-  EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"c.txt")).empty());
-  // A copy last set aside in a run's second or later may be that run's own: the one set
-  // aside again at 1700000300 is, though first set aside before.
-  const std::vector<base::FilePath> earlier = {
-      scratch.path().Append(L"a.txt.1700000200.old"),
       scratch.path().Append(L"a.txt.1700000100.old"),
+      scratch.path().Append(L"a.txt.1700000200.old"),
   };
-  EXPECT_EQ(earlier, FindSetAsideCopies(scratch.path().Append(L"a.txt"), 1700000300));
-  EXPECT_TRUE(FindSetAsideCopies(scratch.path().Append(L"a.txt"), 1700000100).empty());
+  EXPECT_EQ(expected, index.CopiesSince(scratch.path().Append(L"A.TXT"), 0));
+  // Listed once: what is made later is not seen.
+  ASSERT_TRUE(base::WriteFile(scratch.path().Append(L"c.txt.1700000600.old"), "x", 1) == 1);
+  EXPECT_TRUE(index.CopiesSince(scratch.path().Append(L"c.txt"), 0).empty());
+  EXPECT_EQ(std::vector<base::FilePath>{scratch.path().Append(L"b.txt.1700000400.old")},
+            index.CopiesSince(scratch.path().Append(L"b.txt"), 1700000400));
+  EXPECT_TRUE(index.CopiesSince(scratch.path().Append(L"b.txt"), 1700000401).empty());
+  const std::vector<base::FilePath> since = {scratch.path().Append(L"a.txt.1700000200.old")};
+  EXPECT_EQ(since, index.CopiesSince(scratch.path().Append(L"a.txt"), 1700000101));
+  EXPECT_EQ(std::vector<base::FilePath>{scratch.path().Append(L"a.txt.1700000000.old.1700000300.old")},
+            index.CopiesSince(scratch.path().Append(L"a.txt.1700000000.old"), 0));
 }
 
 }  // namespace

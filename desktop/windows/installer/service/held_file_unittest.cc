@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/elevated_helper/held_file.h"
+#include "desktop/windows/installer/service/held_file.h"
 
 #include <windows.h>
 
@@ -86,6 +86,46 @@ TEST_F(HeldFileTest, EmptinessIsDecidedByTheFirstEntry) {
   const CutListing failing(0, ERROR_ACCESS_DENIED);
   EXPECT_FALSE(full.IsEmptyFolder(&is_empty, failing));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+}
+
+// A file of a held folder is held only as the folder listed it: a name gone is missing, a
+// folder is no file, and another file put in the name since the listing is refused (links:
+// the run notes' cases); the names of a drive root and of a folder rebase alike.
+TEST_F(HeldFileTest, HoldsAFileOnlyAsItsFolderListedIt) {
+  ASSERT_TRUE(base::CreateDirectory(Path(L"folder\\sub")));
+  Write(L"folder\\kept.dat", "x");
+  Write(L"folder\\swapped.dat", "x");
+  Write(L"folder\\gone.dat", "x");
+  Write(L"elsewhere.dat", "x");
+  HeldFolders folders(scratch_.path());
+  HeldFile held;
+  const DWORD access = DELETE | FILE_READ_ATTRIBUTES;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  ASSERT_TRUE(folders.HoldFile(Path(L"folder\\kept.dat"), access, share, &held).ok());
+  ASSERT_TRUE(base::DeleteFile(Path(L"folder\\gone.dat"), false));
+  ASSERT_TRUE(base::DeleteFile(Path(L"folder\\swapped.dat"), false));
+  ASSERT_TRUE(MoveFileW(Path(L"elsewhere.dat").value().c_str(),
+                        Path(L"folder\\swapped.dat").value().c_str()));
+  const struct {
+    const wchar_t* name;
+    DWORD error;
+    int kind;
+  } cases[] = {
+      {L"folder\\kept.dat", 0, 0},
+      {L"folder\\gone.dat", ERROR_FILE_NOT_FOUND, 0},
+      {L"folder\\never.dat", ERROR_FILE_NOT_FOUND, 0},
+      {L"folder\\sub", 0, kHeldOtherKind},
+      {L"folder\\swapped.dat", 0, kHeldLink},
+  };
+  for (const auto& c : cases) {
+    const base::Result<> result = folders.HoldFile(Path(c.name), access, share, &held);
+    EXPECT_EQ(c.error, result.ok() ? 0 : result.failure().error) << c.name;
+    EXPECT_EQ(c.kind, result.ok() ? 0 : result.failure().kind) << c.name;
+  }
+  EXPECT_EQ(L"R:\\a\\b", RebasePath(base::FilePath(L"C:\\x\\a\\b"), base::FilePath(L"C:\\x\\"),
+                                     base::FilePath(L"R:\\")).value());
+  EXPECT_EQ(L"a\\b", RebasePath(base::FilePath(L"R:\\a\\b"), base::FilePath(L"R:\\"),
+                               base::FilePath()).value());
 }
 
 }  // namespace

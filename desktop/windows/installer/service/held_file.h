@@ -1,0 +1,208 @@
+// A file or folder held open and known by what the system says of the handle, not by the
+// name it was opened with: its final path and its identity (volume and file id).
+//
+//   HeldFile folder;
+//   if (folder.Open(path, READ_CONTROL, FILE_SHARE_READ, false) &&
+//       folder.identity() == other.identity()) ...
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_HELD_FILE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_HELD_FILE_H_
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/result.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+// What identifies a file on this machine, whatever its name.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint8_t id[16] = {};
+  bool operator==(const FileIdentity& other) const;
+};
+
+class HeldFile {
+ public:
+  HeldFile() = default;
+  HeldFile(HeldFile&&) = default;
+  HeldFile& operator=(HeldFile&&) = default;
+
+  // Opens `path` (a folder too) with `access` and `share`; links are followed only when
+  // `follow_links`. False, with the thread's last error, when it cannot be opened or
+  // its final path or identity cannot be read; a path on a network share is refused.
+  [[nodiscard]] bool Open(const base::FilePath& path, DWORD access, DWORD share,
+                          bool follow_links);
+
+  // Opens `name`, one name the held `folder` lists, relative to the folder's handle: no
+  // other folder, and no link, comes between. A link is opened itself, not followed.
+  // Its identity is left unread (zero): the held folder already decides which file it is,
+  // and reading the volume costs a system call per file.
+  [[nodiscard]] bool OpenChild(const HeldFile& folder, const std::wstring& name, DWORD access,
+                               DWORD share);
+
+  // Opens the folder `name` in the held `folder`, making it when it is missing, relative
+  // to the folder's handle and without following a link: a folder swapped above it or a
+  // link in its place never makes a folder elsewhere. Held without delete sharing.
+  // `created`, when given, says whether this call made it. False, with the thread's last
+  // error, when it can be neither made nor opened.
+  [[nodiscard]] bool CreateChildFolder(const HeldFile& folder, const std::wstring& name,
+                                       bool* created = nullptr);
+
+  // Reads the next part of a held folder's listing as GetFileInformationByHandleEx does
+  // with FileIdBothDirectory(Restart)Info; a test's for a listing that fails part way.
+  class DirectoryReader {
+   public:
+    [[nodiscard]] virtual bool Read(HANDLE folder, FILE_INFO_BY_HANDLE_CLASS kind, void* buffer,
+                                    DWORD size) const = 0;
+
+   protected:
+    ~DirectoryReader() = default;
+  };
+  static const DirectoryReader& SystemDirectoryReader();
+
+  // Whether the open folder lists nothing but "." and ".."; false when it cannot be
+  // listed. Reads no further than the first other entry.
+  [[nodiscard]] bool IsEmptyFolder(bool* empty,
+                                   const DirectoryReader& reader = SystemDirectoryReader()) const;
+  // What the open folder lists, without "." and ".."; false when it cannot be listed to
+  // its end (a listing cut short is never a shorter folder).
+  struct Listed {
+    std::wstring name;
+    DWORD attributes;
+    // Which file it is within its volume, as GetFileInformationByHandle gives it.
+    uint64_t file_id = 0;
+  };
+  [[nodiscard]] bool ListFolder(std::vector<Listed>* entries,
+                                const DirectoryReader& reader = SystemDirectoryReader()) const;
+
+  // Marks the file or empty folder, held with DELETE access, for deletion: it goes when
+  // its last handle closes, wherever its name has gone meanwhile.
+  [[nodiscard]] bool DeleteOnClose() const;
+  // Renames the file, held with DELETE access, to `name` in the held `folder`, never over
+  // anything there: no link on the way is followed.
+  [[nodiscard]] bool MoveInto(const HeldFile& folder, const std::wstring& name) const;
+
+  const base::FilePath& final_path() const { return final_path_; }
+  // The open file's path as the system names it on its device ("\Device\...\a"): read
+  // in one call, no drive letter looked up; a folder's is read once. False, with the
+  // thread's last error, when it cannot be read.
+  [[nodiscard]] bool ReadDevicePath(std::wstring* path) const;
+  const FileIdentity& identity() const { return identity_; }
+  bool is_directory() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+  bool is_reparse_point() const { return (attributes_ & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+  HANDLE handle() const { return handle_.Get(); }
+  base::ScopedHandle TakeHandle() { return std::move(handle_); }
+
+ private:
+  // Reads the final path, identity and attributes of the handle just set; closes it and
+  // gives false, with the thread's last error, when one cannot be read.
+  [[nodiscard]] bool Identify();
+  // Hands each listed entry but "." and ".." to `take` until it gives false; false when
+  // the listing stopped before its end for another reason.
+  [[nodiscard]] bool VisitFolder(const DirectoryReader& reader,
+                                 const std::function<bool(Listed&&)>& take) const;
+
+  base::ScopedHandle handle_;
+  base::FilePath final_path_;
+  mutable std::wstring device_path_;
+  FileIdentity identity_;
+  DWORD attributes_ = 0;
+};
+
+// Whether `path` is `folder` or lies under it, letters compared as Windows does.
+bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
+// Whether `a` and `b` name one place, letters compared as Windows does.
+bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
+// `path`, which lies under `from`, as the same place under `to`.
+base::FilePath RebasePath(const base::FilePath& path, const base::FilePath& from,
+                          const base::FilePath& to);
+
+// The first existing path from `path` up to, but not including, `stop` (the whole way to
+// the drive when `stop` is empty) that is a reparse point; false when there is none.
+[[nodiscard]] bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
+                                    base::FilePath* reparse_point);
+
+// What a HoldPlace refusal's kind says, besides a system error.
+enum HoldRefusal {
+  kHeldLink = 1,       // a link, or a place that is not where its name says
+  kHeldOtherKind = 2,  // a file where a folder was asked for, or a folder for a file
+};
+
+// Opens `path` without following a link and without delete sharing (neither it nor,
+// on Windows, a folder above it can then be renamed or replaced), and decides on the
+// handle: no link, a folder when `folder`, a file otherwise, and its final path `expected`.
+base::Result<> HoldPlace(const base::FilePath& path, const base::FilePath& expected,
+                         DWORD access, DWORD share, bool folder, HeldFile* held);
+// Opens the file `entry` that the held `folder` listed, relative to the folder's handle,
+// and decides on the handle: no link, no folder, and the very file listed (its id), so
+// that a link put in its name since the listing is refused even where the system follows
+// it despite the asking (Wine's host links).
+base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry, DWORD access,
+                          DWORD share, HeldFile* held);
+// Whether a refusal says only that the place, or a folder on its way, is missing.
+bool IsMissingPlace(const base::Result<>& result);
+
+// What is held to act on a place below a folder: the folders on its way, none of which
+// can be renamed or replaced meanwhile, and the place itself.
+struct HeldWay {
+  std::vector<HeldFile> folders;
+  HeldFile place;
+};
+
+// Holds `path`, which lies below the folder `top`, for `access` with `share`: each folder
+// below `top` on its way, then `path` itself (a folder when `folder`), each by HoldPlace
+// where it must lie below `final_top` (where `top` really is) as it lies below `top`. A
+// link on the way or at the name itself refuses it, one that the system follows despite
+// the asking too (Wine's host links): its final path tells.
+base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
+                         const base::FilePath& path, DWORD access, DWORD share, bool folder,
+                         HeldWay* way);
+
+// Folders held for acts on many names in them, each held and listed once: a folder below
+// `top` only where its name says within its held parent (a link on the way is refused),
+// any other (`top` itself, a shortcut's folder) as it is. None of them can be renamed or
+// replaced while held; Release lets them go (a folder's own removal needs it closed).
+class HeldFolders {
+ public:
+  explicit HeldFolders(const base::FilePath& top);
+  ~HeldFolders();
+  HeldFolders(const HeldFolders&) = delete;
+  HeldFolders& operator=(const HeldFolders&) = delete;
+
+  // Holds `folder`.
+  base::Result<> Hold(const base::FilePath& folder, const HeldFile** held);
+  // Holds the file `path` as its held folder listed it (HoldListed), `between` called
+  // after the listing's word and before the open (a test's); a name the folder did not
+  // list fails with ERROR_FILE_NOT_FOUND.
+  base::Result<> HoldFile(const base::FilePath& path, DWORD access, DWORD share, HeldFile* held,
+                          const std::function<void()>& between = nullptr);
+  // What the listings say once `path` is gone, or moved to `to` in a held folder.
+  void Moved(const base::FilePath& path, const base::FilePath& to = base::FilePath());
+  void Release();
+
+ private:
+  struct IgnoreCaseLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const;
+  };
+  struct Folder {
+    HeldFile held;
+    bool listed = false;
+    std::map<std::wstring, HeldFile::Listed, IgnoreCaseLess> names;
+  };
+  base::Result<> HoldFolder(const base::FilePath& folder, Folder** held);
+
+  const base::FilePath top_;
+  std::map<std::wstring, Folder, IgnoreCaseLess> folders_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_HELD_FILE_H_
