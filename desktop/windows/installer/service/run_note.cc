@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/run_note_finisher.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
@@ -162,213 +163,7 @@ base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote
   return earliest;
 }
 
-internal::FinishingActHook& ActHook() {
-  static internal::FinishingActHook hook;
-  return hook;
-}
-
-void BeforeAct(const base::FilePath& path) {
-  if (ActHook()) ActHook()(path);
-}
-
-// What a finishing does and what it could not do. Each removal or move is made through
-// handles held from the check to the act: every folder from the install folder (or a
-// shortcut's own folder) down to the name, and the name itself, none of them a link, so
-// that nothing outside is reached, not even through a link put there meanwhile.
-class Finisher {
- public:
-  explicit Finisher(const base::FilePath& install_folder)
-      : install_folder_(install_folder.StripTrailingSeparators()), folders_(install_folder_) {}
-
-  // What could not be done, in order.
-  const std::vector<RunNote::Step>& left() const { return left_; }
-  const std::vector<base::FilePath>& held() const { return held_; }
-  bool folder_refused() const { return folder_refused_; }
-
-  // The copies the run of `note` set aside of `path`, each folder listed once.
-  std::vector<base::FilePath> CopiesOf(const RunNote& note, const base::FilePath& path) {
-    return copies_.CopiesSince(path, note.start);
-  }
-
-  void Delete(const base::FilePath& path) {
-    HeldFile file;
-    const base::Result<> held =
-        folders_.HoldFile(path, DELETE | FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &file,
-                          [&path] { BeforeAct(path); });
-    if (IsMissingPlace(held)) return;
-    // The notes name files; a folder there now is nobody's to remove whole.
-    if (!held.ok() && held.failure().kind == kHeldOtherKind &&
-        IsSamePath(held.failure().path, path)) {
-      LOG(WARNING) << "Keeping the folder " << path.AsUTF8() << " where a file was noted";
-      return;
-    }
-    if (!held.ok() && held.failure().kind != 0) {
-      Refuse({path, base::FilePath()}, held.failure());
-      return;
-    }
-    LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
-    if (held.ok() && file.DeleteOnClose()) {
-      folders_.Moved(path);
-      if (IsBelow(path)) emptied_.push_back(path.DirName());
-      return;
-    }
-    const DWORD error = GetLastError();
-    PLOG(WARNING) << "Could not remove " << path.AsUTF8();
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-        error == ERROR_LOCK_VIOLATION)
-      held_.push_back(path);
-    left_.push_back({path, base::FilePath()});
-  }
-
-  void Restore(const base::FilePath& copy, const base::FilePath& path) {
-    // A copy a kept note names may be gone since: nothing is left to put back then.
-    if (!base::PathExists(copy)) {
-      LOG(WARNING) << "The copy " << copy.AsUTF8() << " to put back is gone";
-      return;
-    }
-    LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
-    HeldFile held_copy;
-    base::Result<> held = folders_.HoldFile(copy, DELETE | FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, &held_copy,
-                                            [&copy] { BeforeAct(copy); });
-    const HeldFile* folder = nullptr;
-    if (held.ok()) held = folders_.Hold(path.DirName(), &folder);
-    if (!held.ok() && held.failure().kind != 0) {
-      Refuse({path, copy}, held.failure());
-      return;
-    }
-    if (held.ok() && held_copy.MoveInto(*folder, path.BaseName().value())) {
-      folders_.Moved(copy, path);
-      return;
-    }
-    PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
-    left_.push_back({path, copy});
-  }
-
-  // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
-  // have made them before any file).
-  void RemoveEmptyTree(const base::FilePath& folder) {
-    folders_.Release();
-    std::vector<base::FilePath> folders;
-    CollectFolders(folder, &folders);
-    for (const base::FilePath& path : folders) RemoveIfEmpty(path);
-  }
-
-  // Folders below the install folder that the deletions left empty (a version folder of
-  // the run, its subfolders), each tried once, the deepest first; a shortcut's folder is
-  // the user's, however long its path.
-  void RemoveEmptiedFolders() {
-    folders_.Release();
-    std::set<base::FilePath, IgnoreCaseLess> seen;
-    std::vector<base::FilePath> folders;
-    for (const base::FilePath& emptied : emptied_) {
-      for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
-        if (!seen.insert(folder).second) break;
-        folders.push_back(folder);
-      }
-    }
-    emptied_.clear();
-    std::stable_sort(folders.begin(), folders.end(),
-                     [](const base::FilePath& a, const base::FilePath& b) {
-                       return a.value().size() > b.value().size();
-                     });
-    for (const base::FilePath& folder : folders) RemoveIfEmpty(folder);
-  }
-
- private:
-  struct IgnoreCaseLess {
-    bool operator()(const base::FilePath& a, const base::FilePath& b) const {
-      return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
-    }
-  };
-  // The folder a name is checked below, held as it is (links above it are the system's
-  // and the user's): the install folder, or the folder of a shortcut.
-  struct Top {
-    base::FilePath path;
-    HeldFile held;
-    base::Failure failure;
-  };
-
-  bool IsBelow(const base::FilePath& path) const {
-    return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
-  }
-
-  bool HoldTop(const base::FilePath& path, Top* top) const {
-    top->path = IsBelow(path) ? install_folder_ : path.DirName();
-    if (top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, true))
-      return true;
-    top->failure = base::Failure{GetLastError(), 0, "", top->path};
-    return false;
-  }
-
-  // A name behind a link is kept, named for a later run.
-  void Refuse(const RunNote::Step& step, const base::Failure& failure) {
-    LOG(WARNING) << "Keeping " << (step.copy.empty() ? step.path : step.copy).AsUTF8()
-                 << ", reached through a link: " << failure.text;
-    left_.push_back(step);
-  }
-
-  // Holds the folder `folder` below the install folder for `access` with its way, not
-  // kept (its removal needs it closed); a link on its way keeps the note.
-  bool HoldToRemove(const base::FilePath& folder, DWORD access, Top* top, HeldWay* way) {
-    if (!HoldTop(folder, top)) return false;
-    const base::Result<> held = HoldBelow(top->path, top->held.final_path(), folder, access,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, true, way);
-    if (!held.ok() && held.failure().kind == kHeldLink) {
-      LOG(WARNING) << "Keeping the folder " << folder.AsUTF8()
-                   << ", reached through a link: " << held.failure().text;
-      folder_refused_ = true;
-    }
-    return held.ok();
-  }
-
-  // `folder` and the folders below it, the deepest first, listed through held handles; a
-  // link among them is neither listed nor removed.
-  void CollectFolders(const base::FilePath& folder, std::vector<base::FilePath>* folders) {
-    std::vector<HeldFile::Listed> listed;
-    {
-      Top top;
-      HeldWay way;
-      if (!HoldToRemove(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
-          !way.place.ListFolder(&listed))
-        return;
-    }
-    for (const HeldFile::Listed& entry : listed) {
-      if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-        CollectFolders(folder.Append(entry.name), folders);
-    }
-    folders->push_back(folder);
-  }
-
-  // Removes the folder below the install folder when it is empty, through the handle
-  // that was checked.
-  void RemoveIfEmpty(const base::FilePath& folder) {
-    Top top;
-    HeldWay way;
-    bool empty = false;
-    if (!HoldToRemove(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
-        !way.place.IsEmptyFolder(&empty) || !empty)
-      return;
-    BeforeAct(folder);
-    if (!way.place.DeleteOnClose())
-      PLOG(WARNING) << "Could not remove the folder " << folder.AsUTF8();
-  }
-
-  const base::FilePath install_folder_;
-  std::vector<RunNote::Step> left_;
-  std::vector<base::FilePath> held_;
-  // A folder the run made is behind a link: its note stays for a later run.
-  bool folder_refused_ = false;
-  SetAsideCopyIndex copies_;
-  // The folders held for the acts on the names in them.
-  HeldFolders folders_;
-  // The folders of the files removed below the install folder.
-  std::vector<base::FilePath> emptied_;
-};
-
-void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* finisher) {
+void Undo(const base::FilePath& install_folder, const RunNote& note, RunNoteFinisher* finisher) {
   for (const RunNote::Move& move : note.moves) {
     if (!base::PathExists(move.from) && finisher->CopiesOf(note, move.from).empty() &&
         base::PathExists(move.to))
@@ -397,7 +192,7 @@ void Undo(const base::FilePath& install_folder, const RunNote& note, Finisher* f
   if (!note.subfolder.empty()) finisher->RemoveEmptyTree(install_folder.Append(note.subfolder));
 }
 
-void Complete(const RunNote& note, Finisher* finisher) {
+void Complete(const RunNote& note, RunNoteFinisher* finisher) {
   const bool uninstall = note.operation == RunNote::Operation::kUninstall;
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
@@ -450,6 +245,44 @@ std::string NoteName(const base::FilePath& install_folder, const base::FilePath&
                                   ? RebasePath(path, install_folder, base::FilePath())
                                   : path;
   return base::WideToUTF8(Written(name.value()));
+}
+
+// A line naming what the run changes: a shortcut's move, an entry, or what a later run
+// left undone; added to `note`.
+base::Result<> ReadNameLine(const std::string& what, const std::string& value,
+                            const base::FilePath& install_folder,
+                            const ShortcutCheck& is_product_shortcut, RunNote* note) {
+  if (what == "move") {
+    const size_t bar = value.find('|');
+    if (bar == std::string::npos) return base::Failure{0, 0, "a move without a target", {}};
+    base::Result<base::FilePath> from = ReadShortcut(value.substr(0, bar), is_product_shortcut);
+    if (!from.ok()) return from.failure();
+    base::Result<base::FilePath> to = ReadShortcut(value.substr(bar + 1), is_product_shortcut);
+    if (!to.ok()) return to.failure();
+    // A run renames its shortcuts in their folder, never into another.
+    if (!SamePath(from.value().DirName(), to.value().DirName()))
+      return base::Failure{0, 0, "a move between folders: " + value, {}};
+    note->moves.push_back({from.value(), to.value()});
+    return base::Result<>();
+  }
+  const bool shortcut = what.compare(0, 9, "shortcut-") == 0;
+  const std::string kind_name = shortcut ? what.substr(9) : what;
+  if (kind_name == kLeftRemove || kind_name == kLeftPutBack) {
+    base::Result<RunNote::Step> step =
+        ReadStep(kind_name, value, shortcut, install_folder, is_product_shortcut);
+    if (!step.ok()) return step.failure();
+    note->left.push_back(step.value());
+    return base::Result<>();
+  }
+  const auto* const end_kind = std::end(kKindNames);
+  const auto* kind = std::find_if(std::begin(kKindNames), end_kind,
+                                  [&kind_name](const KindName& k) { return kind_name == k.name; });
+  if (kind == end_kind) return base::Failure{0, 0, "an unknown line: " + what, {}};
+  base::Result<base::FilePath> path = shortcut ? ReadShortcut(value, is_product_shortcut)
+                                               : ReadRelative(value, install_folder);
+  if (!path.ok()) return path.failure();
+  (shortcut ? note->shortcuts : note->entries).push_back({kind->kind, path.value()});
+  return base::Result<>();
 }
 
 // Whether `read` names exactly what `note` names.
@@ -557,35 +390,9 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
       note.subfolder = base::UTF8ToWide(value);
       if (!IsBareFileName(note.subfolder))
         return base::Failure{0, 0, "a version folder outside the install folder: " + value, {}};
-    } else if (what == "move") {
-      const size_t bar = value.find('|');
-      if (bar == std::string::npos) return base::Failure{0, 0, "a move without a target", {}};
-      base::Result<base::FilePath> from = ReadShortcut(value.substr(0, bar), is_product_shortcut);
-      if (!from.ok()) return from.failure();
-      base::Result<base::FilePath> to = ReadShortcut(value.substr(bar + 1), is_product_shortcut);
-      if (!to.ok()) return to.failure();
-      // A run renames its shortcuts in their folder, never into another.
-      if (!SamePath(from.value().DirName(), to.value().DirName()))
-        return base::Failure{0, 0, "a move between folders: " + value, {}};
-      note.moves.push_back({from.value(), to.value()});
     } else {
-      const bool shortcut = what.compare(0, 9, "shortcut-") == 0;
-      const std::string kind_name = shortcut ? what.substr(9) : what;
-      if (kind_name == kLeftRemove || kind_name == kLeftPutBack) {
-        base::Result<RunNote::Step> step =
-            ReadStep(kind_name, value, shortcut, install_folder, is_product_shortcut);
-        if (!step.ok()) return step.failure();
-        note.left.push_back(step.value());
-        continue;
-      }
-      const auto* const end_kind = std::end(kKindNames);
-      const auto* kind = std::find_if(std::begin(kKindNames), end_kind,
-                                      [&kind_name](const KindName& k) { return kind_name == k.name; });
-      if (kind == end_kind) return base::Failure{0, 0, "an unknown line: " + what, {}};
-      base::Result<base::FilePath> path = shortcut ? ReadShortcut(value, is_product_shortcut)
-                                                   : ReadRelative(value, install_folder);
-      if (!path.ok()) return path.failure();
-      (shortcut ? note.shortcuts : note.entries).push_back({kind->kind, path.value()});
+      const base::Result<> read = ReadNameLine(what, value, install_folder, is_product_shortcut, &note);
+      if (!read.ok()) return read.failure();
     }
   }
   if (!seen.count("operation") || !seen.count("start") || (!ended && !first_format))
@@ -692,7 +499,7 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
       continue;
     }
     const RunNote& note = *found.note;
-    Finisher finisher(install_folder);
+    RunNoteFinisher finisher(install_folder);
     const bool forward = note.left.empty() && RunNoteRollsForward(install_folder, note);
     if (!note.left.empty()) {
       LOG(INFO) << "Finishing what is left of the interrupted run of " << found.path.AsUTF8();
@@ -821,11 +628,5 @@ bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base
   }
   return false;
 }
-
-namespace internal {
-
-void SetFinishingActHookForTesting(FinishingActHook hook) { ActHook() = std::move(hook); }
-
-}  // namespace internal
 
 }  // namespace installer

@@ -1,0 +1,182 @@
+#include "desktop/windows/installer/service/run_note_finisher.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+internal::FinishingActHook& ActHook() {
+  static internal::FinishingActHook hook;
+  return hook;
+}
+
+void BeforeAct(const base::FilePath& path) {
+  if (ActHook()) ActHook()(path);
+}
+
+struct IgnoreCaseLess {
+  bool operator()(const base::FilePath& a, const base::FilePath& b) const {
+    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+  }
+};
+
+}  // namespace
+
+RunNoteFinisher::RunNoteFinisher(const base::FilePath& install_folder)
+    : install_folder_(install_folder.StripTrailingSeparators()), folders_(install_folder_) {}
+
+void RunNoteFinisher::Delete(const base::FilePath& path) {
+  HeldFile file;
+  const base::Result<> held =
+      folders_.HoldFile(path, DELETE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &file,
+                        [&path] { BeforeAct(path); });
+  if (IsMissingPlace(held)) return;
+  // The notes name files; a folder there now is nobody's to remove whole.
+  if (!held.ok() && held.failure().kind == kHeldOtherKind &&
+      IsSamePath(held.failure().path, path)) {
+    LOG(WARNING) << "Keeping the folder " << path.AsUTF8() << " where a file was noted";
+    return;
+  }
+  if (!held.ok() && held.failure().kind != 0) {
+    Refuse({path, base::FilePath()}, held.failure());
+    return;
+  }
+  LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
+  if (held.ok() && file.DeleteOnClose()) {
+    folders_.Moved(path);
+    if (IsBelow(path)) emptied_.push_back(path.DirName());
+    return;
+  }
+  const DWORD error = GetLastError();
+  PLOG(WARNING) << "Could not remove " << path.AsUTF8();
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+      error == ERROR_LOCK_VIOLATION)
+    held_.push_back(path);
+  left_.push_back({path, base::FilePath()});
+}
+
+void RunNoteFinisher::Restore(const base::FilePath& copy, const base::FilePath& path) {
+  // A copy a kept note names may be gone since: nothing is left to put back then.
+  if (!base::PathExists(copy)) {
+    LOG(WARNING) << "The copy " << copy.AsUTF8() << " to put back is gone";
+    return;
+  }
+  LOG(INFO) << "Putting " << copy.AsUTF8() << " back, set aside by an interrupted run";
+  HeldFile held_copy;
+  base::Result<> held = folders_.HoldFile(copy, DELETE | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, &held_copy,
+                                          [&copy] { BeforeAct(copy); });
+  const HeldFile* folder = nullptr;
+  if (held.ok()) held = folders_.Hold(path.DirName(), &folder);
+  if (!held.ok() && held.failure().kind != 0) {
+    Refuse({path, copy}, held.failure());
+    return;
+  }
+  if (held.ok() && held_copy.MoveInto(*folder, path.BaseName().value())) {
+    folders_.Moved(copy, path);
+    return;
+  }
+  PLOG(WARNING) << "Could not move " << copy.AsUTF8() << " back";
+  left_.push_back({path, copy});
+}
+
+void RunNoteFinisher::RemoveEmptyTree(const base::FilePath& folder) {
+  folders_.Release();
+  std::vector<base::FilePath> folders;
+  CollectFolders(folder, &folders);
+  for (const base::FilePath& path : folders) RemoveIfEmpty(path);
+}
+
+void RunNoteFinisher::RemoveEmptiedFolders() {
+  folders_.Release();
+  std::set<base::FilePath, IgnoreCaseLess> seen;
+  std::vector<base::FilePath> folders;
+  for (const base::FilePath& emptied : emptied_) {
+    for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
+      if (!seen.insert(folder).second) break;
+      folders.push_back(folder);
+    }
+  }
+  emptied_.clear();
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const base::FilePath& a, const base::FilePath& b) {
+                     return a.value().size() > b.value().size();
+                   });
+  for (const base::FilePath& folder : folders) RemoveIfEmpty(folder);
+}
+
+bool RunNoteFinisher::IsBelow(const base::FilePath& path) const {
+  return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
+}
+
+bool RunNoteFinisher::HoldTop(const base::FilePath& path, Top* top) const {
+  top->path = IsBelow(path) ? install_folder_ : path.DirName();
+  if (top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, true))
+    return true;
+  top->failure = base::Failure{GetLastError(), 0, "", top->path};
+  return false;
+}
+
+void RunNoteFinisher::Refuse(const RunNote::Step& step, const base::Failure& failure) {
+  LOG(WARNING) << "Keeping " << (step.copy.empty() ? step.path : step.copy).AsUTF8()
+               << ", reached through a link: " << failure.text;
+  left_.push_back(step);
+}
+
+bool RunNoteFinisher::HoldToRemove(const base::FilePath& folder, DWORD access, Top* top,
+                                   HeldWay* way) {
+  if (!HoldTop(folder, top)) return false;
+  const base::Result<> held = HoldBelow(top->path, top->held.final_path(), folder, access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, true, way);
+  if (!held.ok() && held.failure().kind == kHeldLink) {
+    LOG(WARNING) << "Keeping the folder " << folder.AsUTF8()
+                 << ", reached through a link: " << held.failure().text;
+    folder_refused_ = true;
+  }
+  return held.ok();
+}
+
+void RunNoteFinisher::CollectFolders(const base::FilePath& folder,
+                                     std::vector<base::FilePath>* folders) {
+  std::vector<HeldFile::Listed> listed;
+  {
+    Top top;
+    HeldWay way;
+    if (!HoldToRemove(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+        !way.place.ListFolder(&listed))
+      return;
+  }
+  for (const HeldFile::Listed& entry : listed) {
+    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
+      CollectFolders(folder.Append(entry.name), folders);
+  }
+  folders->push_back(folder);
+}
+
+void RunNoteFinisher::RemoveIfEmpty(const base::FilePath& folder) {
+  Top top;
+  HeldWay way;
+  bool empty = false;
+  if (!HoldToRemove(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
+      !way.place.IsEmptyFolder(&empty) || !empty)
+    return;
+  BeforeAct(folder);
+  if (!way.place.DeleteOnClose())
+    PLOG(WARNING) << "Could not remove the folder " << folder.AsUTF8();
+}
+
+namespace internal {
+
+void SetFinishingActHookForTesting(FinishingActHook hook) { ActHook() = std::move(hook); }
+
+}  // namespace internal
+
+}  // namespace installer
