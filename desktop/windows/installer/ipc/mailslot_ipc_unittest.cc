@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/bind.h"
@@ -115,8 +116,8 @@ TEST_F(MailslotIpcTest, AReadCompletingWithAnErrorDoesNotEndReception) {
 }
 
 // The final report of a run comes right after a burst of step messages, and the sender
-// is closed at once: it must still arrive, and an oversize message in between must not
-// hold back what follows it.
+// is closed at once, with no reader's end known: it must still arrive, and an oversize
+// message in between must not hold back what follows it.
 TEST_F(MailslotIpcTest, TheFinalReportArrivesAfterABurstAndAnOversizeMessage) {
   Collector collector;
   IpcReceiver receiver(&collector);
@@ -134,8 +135,83 @@ TEST_F(MailslotIpcTest, TheFinalReportArrivesAfterABurstAndAnOversizeMessage) {
     EXPECT_TRUE(sender.Send(CreateErrorMessage(8, L"C:\\a", "Failed copying a")));
   }
   RunUntil(&collector, "Error(8,C:\\a,Failed copying a)");
-  EXPECT_EQ(kSteps, collector.observer.Count("Step"));
-  EXPECT_EQ(kSteps + 1, collector.messages);
+  // Steps still queued at the close are dropped; nothing else is.
+  EXPECT_GE(kSteps, collector.observer.Count("Step"));
+  EXPECT_EQ(collector.observer.Count("Step") + 1, collector.messages);
+}
+
+HANDLE g_drain_time_over = nullptr;
+void SignalDrainTimeOver() { SetEvent(g_drain_time_over); }
+
+// A backend ends with 10,000 step reports and its outcome queued while the front end does
+// not read: a reader that pauses past the drain time still gets the outcome; one whose
+// process ended, or that stopped reading, does not hold the sender.
+TEST_F(MailslotIpcTest, TheOutcomeWaitsForAPausedReaderUntilItIsGone) {
+  enum Reader { kReadsLate, kEnded, kStops };
+  const struct {
+    const char* name;
+    Reader reader;
+    int outcomes;
+  } cases[] = {{"reads after the drain time", kReadsLate, 1},
+               {"its process ended", kEnded, 0},
+               {"stops and closes its mailslot", kStops, 0}};
+  base::ScopedHandle drain_time_over(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  g_drain_time_over = drain_time_over.Get();
+  MailslotWriter::SetDrainTimeOverHookForTesting(&SignalDrainTimeOver);
+  const char kEnd[] = "end";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring name = Name(L"paused") + std::to_wstring(c.reader);
+    const std::wstring path = GetMailslotPath(name);
+    base::ScopedHandle mailslot(CreateMailslotW(
+        path.c_str(), static_cast<DWORD>(kMailslotMessageSize), MAILSLOT_WAIT_FOREVER, nullptr));
+    ASSERT_TRUE(mailslot.IsValid());
+    // An event already set stands for a reader's process that has ended.
+    base::ScopedHandle ended(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    base::ScopedHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const std::vector<HANDLE> reader_gone = {
+        c.reader == kEnded ? ended.Get() : GetCurrentProcess(), stopped.Get()};
+    base::ScopedHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread backend([&] {
+      IpcSender sender;
+      EXPECT_TRUE(sender.Connect(name, reader_gone));
+      for (int i = 0; i < 10000; ++i) (void)sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+      EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS)));
+      sender.Close();
+      SetEvent(closed.Get());
+      // Marks the end of what the sender wrote.
+      base::ScopedHandle end(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      DWORD written = 0;
+      if (c.reader != kStops) {
+        EXPECT_TRUE(WriteFile(end.Get(), kEnd, sizeof(kEnd), &written, nullptr));
+      }
+    });
+    // The reader starts only once the sender would have given up the queue, or closed.
+    const HANDLE either[] = {drain_time_over.Get(), closed.Get()};
+    WaitForMultipleObjects(2, either, FALSE, INFINITE);
+    if (c.reader == kStops) {
+      SetEvent(stopped.Get());
+      mailslot.Close();
+    }
+    RecordingInstallerObserver observer;
+    std::vector<char> buffer(kMailslotMessageSize);
+    DWORD read = 0;
+    while (mailslot.IsValid() &&
+           ReadFile(mailslot.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                    nullptr) &&
+           std::string(buffer.data(), read) != std::string(kEnd, sizeof(kEnd))) {
+      EXPECT_TRUE(DispatchInstallerMessage(base::SerialBuffer(buffer.data(), read), &observer));
+    }
+    backend.join();
+    EXPECT_EQ(c.outcomes, observer.Count("Success"));
+    if (c.outcomes) {
+      EXPECT_EQ("Success", observer.events.back());
+      // The steps still queued at the close went first.
+      EXPECT_LT(observer.Count("Step"), 10000);
+    }
+  }
+  MailslotWriter::SetDrainTimeOverHookForTesting(nullptr);
 }
 
 TEST_F(MailslotIpcTest, ASenderWithoutReceiverNeverBlocks) {
