@@ -144,69 +144,62 @@ HANDLE g_drain_time_over = nullptr;
 void SignalDrainTimeOver() { SetEvent(g_drain_time_over); }
 
 // A backend ends with 10,000 step reports and its outcome queued while the front end does
-// not read: a reader that pauses past the drain time still gets the outcome; one whose
-// process ended, or that stopped reading, does not hold the sender.
+// not read: a reader that pauses past the drain time still gets the outcome; one gone
+// (its process ended, or it stopped and closed its mailslot) does not hold the sender.
 TEST_F(MailslotIpcTest, TheOutcomeWaitsForAPausedReaderUntilItIsGone) {
-  enum Reader { kReadsLate, kEnded, kStops };
+  enum Reader { kReadsLate, kGoneBefore, kStops };
   const struct {
-    const char* name;
     Reader reader;
     int outcomes;
-  } cases[] = {{"reads after the drain time", kReadsLate, 1},
-               {"its process ended", kEnded, 0},
-               {"stops and closes its mailslot", kStops, 0}};
+  } cases[] = {{kReadsLate, 1}, {kGoneBefore, 0}, {kStops, 0}};
   base::ScopedHandle drain_time_over(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   g_drain_time_over = drain_time_over.Get();
   MailslotWriter::SetDrainTimeOverHookForTesting(&SignalDrainTimeOver);
-  const char kEnd[] = "end";
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.reader);
     const std::wstring name = Name(L"paused") + std::to_wstring(c.reader);
     const std::wstring path = GetMailslotPath(name);
     base::ScopedHandle mailslot(CreateMailslotW(
         path.c_str(), static_cast<DWORD>(kMailslotMessageSize), MAILSLOT_WAIT_FOREVER, nullptr));
     ASSERT_TRUE(mailslot.IsValid());
-    // An event already set stands for a reader's process that has ended.
-    base::ScopedHandle ended(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    base::ScopedHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    const std::vector<HANDLE> reader_gone = {
-        c.reader == kEnded ? ended.Get() : GetCurrentProcess(), stopped.Get()};
+    base::ScopedHandle gone(CreateEventW(nullptr, TRUE, c.reader == kGoneBefore, nullptr));
     base::ScopedHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread backend([&] {
       IpcSender sender;
-      EXPECT_TRUE(sender.Connect(name, reader_gone));
+      EXPECT_TRUE(sender.Connect(name, {GetCurrentProcess(), gone.Get()}));
       for (int i = 0; i < 10000; ++i) (void)sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
       EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS)));
       sender.Close();
       SetEvent(closed.Get());
-      // Marks the end of what the sender wrote.
+      // "Started" marks the end of what the sender wrote.
       base::ScopedHandle end(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      const auto started = CreateInstallerMessage(IPC_MESSAGE_STARTED);
       DWORD written = 0;
       if (c.reader != kStops) {
-        EXPECT_TRUE(WriteFile(end.Get(), kEnd, sizeof(kEnd), &written, nullptr));
+        EXPECT_TRUE(WriteFile(end.Get(), started->data(), static_cast<DWORD>(started->size()),
+                              &written, nullptr));
       }
     });
     // The reader starts only once the sender would have given up the queue, or closed.
     const HANDLE either[] = {drain_time_over.Get(), closed.Get()};
     WaitForMultipleObjects(2, either, FALSE, INFINITE);
     if (c.reader == kStops) {
-      SetEvent(stopped.Get());
+      SetEvent(gone.Get());
       mailslot.Close();
     }
     RecordingInstallerObserver observer;
     std::vector<char> buffer(kMailslotMessageSize);
     DWORD read = 0;
-    while (mailslot.IsValid() &&
+    while (mailslot.IsValid() && observer.Count("Started") == 0 &&
            ReadFile(mailslot.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                    nullptr) &&
-           std::string(buffer.data(), read) != std::string(kEnd, sizeof(kEnd))) {
+                    nullptr)) {
       EXPECT_TRUE(DispatchInstallerMessage(base::SerialBuffer(buffer.data(), read), &observer));
     }
     backend.join();
     EXPECT_EQ(c.outcomes, observer.Count("Success"));
     if (c.outcomes) {
-      EXPECT_EQ("Success", observer.events.back());
+      EXPECT_EQ("Success", observer.events[observer.events.size() - 2]);
       // The steps still queued at the close went first.
       EXPECT_LT(observer.Count("Step"), 10000);
     }
