@@ -116,8 +116,8 @@ TEST_F(MailslotIpcTest, AReadCompletingWithAnErrorDoesNotEndReception) {
 }
 
 // The final report of a run comes right after a burst of step messages, and the sender
-// is closed at once, with no reader's end known: it must still arrive, and an oversize
-// message in between must not hold back what follows it.
+// is closed at once: it must still arrive, and an oversize message in between must not
+// hold back what follows it.
 TEST_F(MailslotIpcTest, TheFinalReportArrivesAfterABurstAndAnOversizeMessage) {
   Collector collector;
   IpcReceiver receiver(&collector);
@@ -148,21 +148,17 @@ void SignalDrainTimeOver() { SetEvent(g_drain_time_over); }
 // (its process ended, or it stopped and closed its mailslot) does not hold the sender.
 TEST_F(MailslotIpcTest, TheOutcomeWaitsForAPausedReaderUntilItIsGone) {
   enum Reader { kReadsLate, kGoneBefore, kStops };
-  const struct {
-    Reader reader;
-    int outcomes;
-  } cases[] = {{kReadsLate, 1}, {kGoneBefore, 0}, {kStops, 0}};
   base::ScopedHandle drain_time_over(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   g_drain_time_over = drain_time_over.Get();
   MailslotWriter::SetDrainTimeOverHookForTesting(&SignalDrainTimeOver);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reader);
-    const std::wstring name = Name(L"paused") + std::to_wstring(c.reader);
-    const std::wstring path = GetMailslotPath(name);
-    base::ScopedHandle mailslot(CreateMailslotW(
-        path.c_str(), static_cast<DWORD>(kMailslotMessageSize), MAILSLOT_WAIT_FOREVER, nullptr));
+  for (Reader reader : {kReadsLate, kGoneBefore, kStops}) {
+    SCOPED_TRACE(reader);
+    const std::wstring name = Name(L"paused") + std::to_wstring(reader);
+    base::ScopedHandle mailslot(CreateMailslotW(GetMailslotPath(name).c_str(),
+                                                static_cast<DWORD>(kMailslotMessageSize),
+                                                MAILSLOT_WAIT_FOREVER, nullptr));
     ASSERT_TRUE(mailslot.IsValid());
-    base::ScopedHandle gone(CreateEventW(nullptr, TRUE, c.reader == kGoneBefore, nullptr));
+    base::ScopedHandle gone(CreateEventW(nullptr, TRUE, reader == kGoneBefore, nullptr));
     base::ScopedHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread backend([&] {
       IpcSender sender;
@@ -172,19 +168,16 @@ TEST_F(MailslotIpcTest, TheOutcomeWaitsForAPausedReaderUntilItIsGone) {
       sender.Close();
       SetEvent(closed.Get());
       // "Started" marks the end of what the sender wrote.
-      base::ScopedHandle end(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      const auto started = CreateInstallerMessage(IPC_MESSAGE_STARTED);
-      DWORD written = 0;
-      if (c.reader != kStops) {
-        EXPECT_TRUE(WriteFile(end.Get(), started->data(), static_cast<DWORD>(started->size()),
-                              &written, nullptr));
+      IpcSender marker;
+      if (reader != kStops) {
+        EXPECT_TRUE(marker.Connect(name, {GetCurrentProcess()}));
+        EXPECT_TRUE(marker.Send(CreateInstallerMessage(IPC_MESSAGE_STARTED)));
       }
     });
     // The reader starts only once the sender would have given up the queue, or closed.
     const HANDLE either[] = {drain_time_over.Get(), closed.Get()};
     WaitForMultipleObjects(2, either, FALSE, INFINITE);
-    if (c.reader == kStops) {
+    if (reader == kStops) {
       SetEvent(gone.Get());
       mailslot.Close();
     }
@@ -197,8 +190,8 @@ TEST_F(MailslotIpcTest, TheOutcomeWaitsForAPausedReaderUntilItIsGone) {
       EXPECT_TRUE(DispatchInstallerMessage(base::SerialBuffer(buffer.data(), read), &observer));
     }
     backend.join();
-    EXPECT_EQ(c.outcomes, observer.Count("Success"));
-    if (c.outcomes) {
+    EXPECT_EQ(reader == kReadsLate ? 1 : 0, observer.Count("Success"));
+    if (reader == kReadsLate) {
       EXPECT_EQ("Success", observer.events[observer.events.size() - 2]);
       // The steps still queued at the close went first.
       EXPECT_LT(observer.Count("Step"), 10000);
