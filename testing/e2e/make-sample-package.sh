@@ -38,7 +38,7 @@ import os, random, sys
 root, files, total = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 rng = random.Random(20261207)
 folders = ['resources', 'resources\\locales', 'extensions\\pdf', 'extensions\\spellcheck',
-           'swiftshader', 'resources\\inspector']
+           'renderer', 'resources\\inspector']
 names = []
 each = max(1, total // max(1, files))
 for i in range(files):

@@ -6,9 +6,11 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot.h"
+#include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/settings/settings.h"
 
 namespace installer {
@@ -108,8 +110,15 @@ void InstallerRunnerBackend::OnPathChanged() {
 
 void InstallerRunnerBackend::StartInstallation() {
   VLOG(2) << "Starting installation";
+  const base::FilePath& folder = settings_->status().path();
+  // The front end reads the run's last reports until it ends or interrupts the run.
+  front_end_stopped_.Set(OpenEventW(
+      SYNCHRONIZE, FALSE,
+      GetKernelObjectName(folder.value(), kernel_objects::kInstallationInterruptedEventPrefix, true)
+          .c_str()));
   // A sender without a thread drops its messages; the installation runs regardless.
-  (void)sender_.Connect(GetInstallerMailslotName(settings_->status().path()));  // logged there
+  (void)sender_.Connect(GetInstallerMailslotName(folder),  // logged there
+                        {front_end_.Get(), front_end_stopped_.Get()});
   installer_.BeginInstallation(settings_);
 }
 

@@ -72,6 +72,8 @@ class InstallerRunnerBackend : public SettingsObserver,
   base::RunLoop run_loop_;
   base::ScopedHandle front_end_;
   base::ObjectWatcher front_end_watcher_;
+  // Set by the front end when it stops the run (and its reading).
+  base::ScopedHandle front_end_stopped_;
   IpcSender sender_;
   Installer installer_;
   Settings* settings_ = nullptr;

@@ -10,6 +10,15 @@ namespace {
 
 const char kInstallerMessageSignature[] = ":Installer message:";
 
+// Reads the signature and the type; what is wrong with them, or null.
+const char* ReadHeader(base::SerialBufferReader* reader, int32_t* type) {
+  std::string signature;
+  if (!reader->ReadString(&signature) || signature != kInstallerMessageSignature)
+    return "Received a message without installer signature";
+  if (!reader->ReadInt(type)) return "Received an installer message without a type";
+  return nullptr;
+}
+
 }  // namespace
 
 std::unique_ptr<base::SerialBuffer> CreateInstallerMessage(int32_t type) {
@@ -49,16 +58,17 @@ std::unique_ptr<base::SerialBuffer> CreateErrorMessage(uint32_t code,
   return message;
 }
 
+bool IsStepMessage(const base::SerialBuffer& message) {
+  base::SerialBufferReader reader(message);
+  int32_t type = 0;
+  return !ReadHeader(&reader, &type) && type == IPC_MESSAGE_STEP;
+}
+
 bool DispatchInstallerMessage(const base::SerialBuffer& message, InstallerObserver* observer) {
   base::SerialBufferReader reader(message);
-  std::string signature;
-  if (!reader.ReadString(&signature) || signature != kInstallerMessageSignature) {
-    LOG(WARNING) << "Received a message without installer signature";
-    return false;
-  }
   int32_t type = 0;
-  if (!reader.ReadInt(&type)) {
-    LOG(WARNING) << "Received an installer message without a type";
+  if (const char* problem = ReadHeader(&reader, &type)) {
+    LOG(WARNING) << problem;
     return false;
   }
   switch (type) {

@@ -40,6 +40,9 @@ std::unique_ptr<base::SerialBuffer> CreateErrorMessage(uint32_t code,
                                                        const std::wstring& argument,
                                                        const std::string& message);
 
+// Whether `message` is a step report, which only moves the progress on.
+bool IsStepMessage(const base::SerialBuffer& message);
+
 // Decodes one received message and notifies `observer` of it. A malformed message is
 // logged and dropped (false); it never ends anything.
 [[nodiscard]] bool DispatchInstallerMessage(const base::SerialBuffer& message,

@@ -16,8 +16,17 @@ IpcSender::~IpcSender() {
   Close();
 }
 
-bool IpcSender::Connect(const std::wstring& name) {
+bool IpcSender::Connect(const std::wstring& name, const std::vector<HANDLE>& reader_gone) {
   VLOG(1) << "Preparing to send IPC on " << base::WideToUTF8(name);
+  for (HANDLE handle : reader_gone) {
+    HANDLE own = nullptr;
+    // Without any, closing waits a bounded time instead.
+    if (handle && !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &own,
+                                   SYNCHRONIZE, FALSE, 0)) {
+      PLOG(ERROR) << "Cannot keep a handle of the mailslot's reader";
+    }
+    if (own) reader_gone_.emplace_back(own);
+  }
   if (!StartIpcThread(&thread_)) return false;
   thread_.GetTaskRunner()->PostTask(
       FROM_HERE, base::Bind(&IpcSender::OpenMailslot, this, GetMailslotPath(name)));
@@ -53,7 +62,7 @@ void IpcSender::OpenMailslot(const std::wstring& path) {
     PLOG(ERROR) << "Failed opening " << base::WideToUTF8(path);
     return;
   }
-  writer_ = std::make_unique<MailslotWriter>(std::move(mailslot));
+  writer_ = std::make_unique<MailslotWriter>(std::move(mailslot), std::move(reader_gone_));
 }
 
 void IpcSender::QueueMessage(const std::shared_ptr<base::SerialBuffer>& message) {

@@ -10,11 +10,15 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_IPC_IPC_SENDER_H_
 #define DESKTOP_WINDOWS_INSTALLER_IPC_IPC_SENDER_H_
 
+#include <windows.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/serial_buffer.h"
 #include "base/threading/thread.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/mailslot_writer.h"
 
 namespace installer {
@@ -28,7 +32,10 @@ class IpcSender {
 
   // Starts the IPC thread and has it open "\\.\mailslot\" + `name`. False only when the
   // thread cannot start; a mailslot that cannot be opened is logged there.
-  [[nodiscard]] bool Connect(const std::wstring& name);
+  // Closing waits for the last messages until one of `reader_gone` (null ones left out)
+  // is signalled: the reader's process, an event it sets when it stops reading.
+  [[nodiscard]] bool Connect(const std::wstring& name,
+                             const std::vector<HANDLE>& reader_gone = {});
   // Queues `message` for writing. A message larger than the mailslot carries is refused
   // (false) and so is one without a running IPC thread; both are dropped.
   [[nodiscard]] bool Send(std::unique_ptr<base::SerialBuffer> message);
@@ -42,6 +49,8 @@ class IpcSender {
   void DestroyWriter();
 
   base::Thread thread_;
+  // Handed to the writer when the mailslot is opened.
+  std::vector<base::ScopedHandle> reader_gone_;
   // IPC thread only.
   std::unique_ptr<MailslotWriter> writer_;
 };

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/bind.h"
@@ -134,8 +135,69 @@ TEST_F(MailslotIpcTest, TheFinalReportArrivesAfterABurstAndAnOversizeMessage) {
     EXPECT_TRUE(sender.Send(CreateErrorMessage(8, L"C:\\a", "Failed copying a")));
   }
   RunUntil(&collector, "Error(8,C:\\a,Failed copying a)");
-  EXPECT_EQ(kSteps, collector.observer.Count("Step"));
-  EXPECT_EQ(kSteps + 1, collector.messages);
+  // Steps still queued at the close are dropped; nothing else is.
+  EXPECT_GE(kSteps, collector.observer.Count("Step"));
+  EXPECT_EQ(collector.observer.Count("Step") + 1, collector.messages);
+}
+
+HANDLE g_drain_time_over = nullptr;
+void SignalDrainTimeOver() { SetEvent(g_drain_time_over); }
+
+// A backend ends with 10,000 step reports and its outcome queued while the front end does
+// not read: a reader that pauses past the drain time still gets the outcome; one gone
+// (its process ended, or it stopped and closed its mailslot) does not hold the sender.
+TEST_F(MailslotIpcTest, TheOutcomeWaitsForAPausedReaderUntilItIsGone) {
+  enum Reader { kReadsLate, kGoneBefore, kStops };
+  base::ScopedHandle drain_time_over(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  g_drain_time_over = drain_time_over.Get();
+  MailslotWriter::SetDrainTimeOverHookForTesting(&SignalDrainTimeOver);
+  for (Reader reader : {kReadsLate, kGoneBefore, kStops}) {
+    SCOPED_TRACE(reader);
+    const std::wstring name = Name(L"paused") + std::to_wstring(reader);
+    base::ScopedHandle mailslot(CreateMailslotW(GetMailslotPath(name).c_str(),
+                                                static_cast<DWORD>(kMailslotMessageSize),
+                                                MAILSLOT_WAIT_FOREVER, nullptr));
+    ASSERT_TRUE(mailslot.IsValid());
+    base::ScopedHandle gone(CreateEventW(nullptr, TRUE, reader == kGoneBefore, nullptr));
+    base::ScopedHandle closed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread backend([&] {
+      IpcSender sender;
+      EXPECT_TRUE(sender.Connect(name, {GetCurrentProcess(), gone.Get()}));
+      for (int i = 0; i < 10000; ++i) (void)sender.Send(CreateInstallerMessage(IPC_MESSAGE_STEP));
+      EXPECT_TRUE(sender.Send(CreateInstallerMessage(IPC_MESSAGE_SUCCESS)));
+      sender.Close();
+      SetEvent(closed.Get());
+      // "Started" marks the end of what the sender wrote.
+      IpcSender marker;
+      if (reader != kStops) {
+        EXPECT_TRUE(marker.Connect(name, {GetCurrentProcess()}));
+        EXPECT_TRUE(marker.Send(CreateInstallerMessage(IPC_MESSAGE_STARTED)));
+      }
+    });
+    // The reader starts only once the sender would have given up the queue, or closed.
+    const HANDLE either[] = {drain_time_over.Get(), closed.Get()};
+    WaitForMultipleObjects(2, either, FALSE, INFINITE);
+    if (reader == kStops) {
+      SetEvent(gone.Get());
+      mailslot.Close();
+    }
+    RecordingInstallerObserver observer;
+    std::vector<char> buffer(kMailslotMessageSize);
+    DWORD read = 0;
+    while (mailslot.IsValid() && observer.Count("Started") == 0 &&
+           ReadFile(mailslot.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                    nullptr)) {
+      EXPECT_TRUE(DispatchInstallerMessage(base::SerialBuffer(buffer.data(), read), &observer));
+    }
+    backend.join();
+    EXPECT_EQ(reader == kReadsLate ? 1 : 0, observer.Count("Success"));
+    if (reader == kReadsLate) {
+      EXPECT_EQ("Success", observer.events[observer.events.size() - 2]);
+      // The steps still queued at the close went first.
+      EXPECT_LT(observer.Count("Step"), 10000);
+    }
+  }
+  MailslotWriter::SetDrainTimeOverHookForTesting(nullptr);
 }
 
 TEST_F(MailslotIpcTest, ASenderWithoutReceiverNeverBlocks) {

@@ -2,11 +2,22 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "base/logging.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
 
 namespace installer {
 
-MailslotWriter::MailslotWriter(base::ScopedHandle mailslot) : mailslot_(std::move(mailslot)) {
+namespace {
+
+void (*g_drain_time_over_hook)() = nullptr;
+
+}  // namespace
+
+MailslotWriter::MailslotWriter(base::ScopedHandle mailslot,
+                               std::vector<base::ScopedHandle> reader_gone)
+    : mailslot_(std::move(mailslot)), reader_gone_(std::move(reader_gone)) {
   base::MessageLoopForIO* loop = base::MessageLoopForIO::Current();
   bound_ = loop && loop->RegisterIOHandler(mailslot_.Get(), this);
   if (!bound_) VLOG(1) << "Mailslot cannot use a completion port; writing synchronously";
@@ -14,7 +25,9 @@ MailslotWriter::MailslotWriter(base::ScopedHandle mailslot) : mailslot_(std::mov
 
 MailslotWriter::~MailslotWriter() {
   VLOG(1) << "Closing mailslot.";
-  // The last messages of a run (its error or success) are often still queued here.
+  // The last messages of a run (its error or success) are often still queued here,
+  // behind step reports that only move the progress on: those go first.
+  const size_t dropped = DropQueuedSteps();
   Drain();
   if (pending_) {
     VLOG(1) << "I/O still pending on mailslot.";
@@ -23,7 +36,7 @@ MailslotWriter::~MailslotWriter() {
   mailslot_.Close();
   while (pending_)
     base::MessageLoopForIO::Current()->WaitForIOCompletion(INFINITE, this);
-  VLOG(1) << "Messages unsent: " << queue_.size();
+  VLOG(1) << "Messages unsent: " << queue_.size() + dropped;
 }
 
 void MailslotWriter::Queue(std::unique_ptr<base::SerialBuffer> message) {
@@ -83,19 +96,58 @@ void MailslotWriter::OnIOCompleted(base::MessageLoopForIO::IOContext* context,
   StartWrite();
 }
 
+size_t MailslotWriter::DropQueuedSteps() {
+  // A write in flight still uses the front message.
+  const auto first = queue_.begin() + (pending_ ? 1 : 0);
+  const auto kept = std::remove_if(first, queue_.end(),
+                                   [](const std::unique_ptr<base::SerialBuffer>& message) {
+                                     return IsStepMessage(*message);
+                                   });
+  const size_t dropped = static_cast<size_t>(queue_.end() - kept);
+  queue_.erase(kept, queue_.end());
+  return dropped;
+}
+
 void MailslotWriter::Drain() {
   const base::TimeTicks deadline =
       base::TimeTicks::Now() + base::TimeDelta::FromMilliseconds(kDrainTimeMs);
+  bool time_over = false;
   while (mailslot_.IsValid() && (pending_ || !queue_.empty())) {
     if (!pending_) {
       StartWrite();
       // Nothing in flight with messages left: a transient failure; give up.
       if (!pending_) return;
     }
+    if (ReaderGone()) {
+      VLOG(1) << "The mailslot's reader is gone";
+      return;
+    }
     const int64_t left = (deadline - base::TimeTicks::Now()).InMillisecondsRoundedUp();
-    if (left <= 0) return;
-    base::MessageLoopForIO::Current()->WaitForIOCompletion(static_cast<DWORD>(left), this);
+    if (left <= 0 && !time_over) {
+      time_over = true;
+      if (g_drain_time_over_hook) g_drain_time_over_hook();
+      if (reader_gone_.empty()) return;
+      // A busy or paused reader: what is left is the run's outcome, which it must get.
+      LOG(INFO) << "The mailslot's reader has not read for " << kDrainTimeMs
+                << " ms; waiting for it to read or to be gone";
+    }
+    // Whether the reader is gone is looked at between waits for the write.
+    const DWORD wait = reader_gone_.empty() ? static_cast<DWORD>(left) : kReaderCheckMs;
+    base::MessageLoopForIO::Current()->WaitForIOCompletion(wait, this);
   }
+}
+
+bool MailslotWriter::ReaderGone() const {
+  std::vector<HANDLE> handles;
+  for (const base::ScopedHandle& handle : reader_gone_) handles.push_back(handle.Get());
+  return !handles.empty() &&
+         WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, 0) !=
+             WAIT_TIMEOUT;
+}
+
+// static
+void MailslotWriter::SetDrainTimeOverHookForTesting(void (*hook)()) {
+  g_drain_time_over_hook = hook;
 }
 
 // static

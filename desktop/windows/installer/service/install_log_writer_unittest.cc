@@ -65,7 +65,7 @@ TEST_F(InstallLogWriterTest, FullRecordReadsBackEqual) {
   log.quick_launch_shortcut = L"C:\\Quick\\Velum.lnk";
   log.files = {L"velum.exe", L"locales\\\u65e5\u672c\u8a9e.pak", L"a&b.dll"};
   log.root_files = {L"launcher.exe"};
-  log.components.emplace_back("widevine", L"C:\\Program Files\\V\u00e9lum\\widevine");
+  log.components.emplace_back("media_codec", L"C:\\Program Files\\V\u00e9lum\\media_codec");
   log.components.emplace_back("pdf", L"C:\\pdf");
   const wchar_t kText[] = L"\"{InstallFolder}\\launcher.exe\" %1";
   const DWORD kDword = 1;
@@ -95,7 +95,7 @@ TEST_F(InstallLogWriterTest, FullRecordReadsBackEqual) {
   EXPECT_EQ(log.files, read->files);
   EXPECT_EQ(log.root_files, read->root_files);
   ASSERT_EQ(2u, read->components.size());
-  EXPECT_EQ("widevine", read->components[0].name);
+  EXPECT_EQ("media_codec", read->components[0].name);
   EXPECT_EQ(log.components[0].path, read->components[0].path);
   EXPECT_EQ("pdf", read->components[1].name);
   ASSERT_EQ(2u, read->machine_registry.size()) << "keys merged on recording stay merged";
