@@ -388,6 +388,8 @@ bool InstallerOptionsPanel::OnListOpenOrClose(int id, int code) {
       language_at_drop_ = settings_->install_language();
       mode_at_drop_ = settings_->mode();
       path_at_drop_ = GetWindowString(PanelItem(W::PATH_BOX));
+      flags_at_drop_.clear();
+      for (int i = 0; i < Settings::FLAG_COUNT; ++i) flags_at_drop_.push_back(settings_->flag(i));
       list_cancelled_ = false;
       return true;
     case CBN_SELENDOK:
@@ -437,6 +439,11 @@ void InstallerOptionsPanel::KeepSettingsAtDrop(int id) {
     // The mode may move a suggested folder to its own default: the folder after it.
     if (settings_->mode() != mode_at_drop_)
       WarnIfRefused(settings_->SetMode(mode_at_drop_), "of the mode back");
+    for (size_t i = 0; i < flags_at_drop_.size(); ++i) {
+      const int index = static_cast<int>(i);
+      if (settings_->flag(index) != flags_at_drop_[i])
+        WarnIfRefused(settings_->SetFlag(index, flags_at_drop_[i]), "of a choice back");
+    }
     HWND path_box = PanelItem(W::PATH_BOX);
     if (GetWindowString(path_box) != path_at_drop_) {
       refreshing_ = true;

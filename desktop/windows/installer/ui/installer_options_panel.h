@@ -105,6 +105,8 @@ class InstallerOptionsPanel {
   std::wstring language_at_drop_;
   int mode_at_drop_ = 0;
   std::wstring path_at_drop_;
+  // Every choice: a mode passed over clears some of its own (standalone, the default browser).
+  std::vector<bool> flags_at_drop_;
   bool list_cancelled_ = false;
   std::wstring tos_link_target_;
   std::wstring tos_link_label_;

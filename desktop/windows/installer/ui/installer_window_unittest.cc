@@ -1284,6 +1284,9 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
       const Settings::Mode mode = settings_->mode();
       const std::wstring folder = settings_->install_folder().value();
       const std::wstring text = GetControlText(options(), W::PATH_BOX);
+      // A standalone mode passed over clears choices of its own (the default browser).
+      std::vector<bool> flags;
+      for (int i = 0; i < Settings::FLAG_COUNT; ++i) flags.push_back(settings_->flag(i));
       SetFocus(box);
       if (id == W::PATH_BOX)
         send(nullptr, WM_KEYDOWN, VK_F4, 1, s_now);
@@ -1300,6 +1303,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
                 settings_->mode() == mode && settings_->install_folder().value() == folder);
       if (close == VK_ESCAPE) {
         EXPECT_EQ(text, GetControlText(options(), W::PATH_BOX));
+        for (int i = 0; i < Settings::FLAG_COUNT; ++i) EXPECT_EQ(flags[i], settings_->flag(i)) << i;
       }
       EXPECT_TRUE(boxes_.empty());
     };
