@@ -27,6 +27,26 @@ DRIVER=$BUILD/bin/wizard_driver_test_helper.exe
 
 fail() { echo "FAIL: $*"; FAILED=1; }
 
+# A display has one keyboard focus: a wizard case's windows would take it from the unit
+# tests pressing keys on the run's display, and they from it. Each wizard case has one of
+# its own (the run's, when none can be started).
+if [[ $CASE == wizard_* ]] && command -v Xvfb > /dev/null; then
+  mkdir -p "$E2E/displays"
+  display_file=$E2E/displays/$CASE
+  rm -f "$display_file"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$display_file" > /dev/null 2>&1 &
+  XVFB_PID=$!
+  trap 'kill "$XVFB_PID" 2> /dev/null' EXIT
+  for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    sleep 0.1
+  done
+  if [ -s "$display_file" ]; then
+    DISPLAY=":$(tr -d '[:space:]' < "$display_file")"
+    export DISPLAY
+  fi
+fi
+
 # Every crash of the case's programs stays visible: their dumps are kept in the user's
 # Temp, where a crash reporter also counts its own crash ("crash_reporter" in
 # crash_stats.json). Crash reports go to a closed loopback port (wine-run.sh), never out.
