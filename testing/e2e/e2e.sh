@@ -1218,11 +1218,14 @@ PY
     mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
     cut_when_made "$INSTALLED/$version/resources/*.old" "$INSTALLED/$version/installer.exe" \
       "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
-    if [ -f "$INSTALLED/$version/installer.exe" ]; then
-      run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
-    else
-      uninstall_as_registered /silent
+    if [ ! -f "$INSTALLED/$version/installer.exe" ]; then
+      # Cut once the uninstaller had set itself aside too (a late cut on a busy machine):
+      # no uninstaller is left to start, and the next installation finishes the cut run.
+      run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+      [ "$RC" = 0 ] || fail "the installation after the cut: exit code $RC"
+      version=$(installed_version)
     fi
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "the uninstallation after the cut: exit code $RC"
     grep -qa "the interrupted run of" "$LOGS"/*.log || fail "the cut uninstallation was not finished"
     check_uninstalled_fully
