@@ -357,23 +357,34 @@ TEST_F(InstallerWindowTest, SystemConfirmationBoxHasLocalizedButtons) {
 
 // The answered question box hides while it still holds the keyboard focus, and only then
 // hands it back to the wizard: a key posted to that focus would go with the box. The end-
-// to-end driver posts its keys where KeyTargetOf says, which waits that moment out.
+// to-end driver posts its keys where KeyTargetOf says, which waits that moment out; a key
+// it posts there once the focus is back, however soon, is the wizard's.
 struct HiddenBoxFocus {
   bool seen = false;
   bool focus_in_box = false;
   HWND key_target = nullptr;
+  HWND tab_posted_to = nullptr;
 };
 HiddenBoxFocus* g_hidden_box_focus = nullptr;
 
 LRESULT CALLBACK LookAtHidingBox(int code, WPARAM wparam, LPARAM lparam) {
   const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  HiddenBoxFocus* hidden = g_hidden_box_focus;
   if (code == HC_ACTION && call->message == WM_WINDOWPOSCHANGED && GetDlgItem(call->hwnd, IDNO) &&
       (reinterpret_cast<const WINDOWPOS*>(call->lParam)->flags & SWP_HIDEWINDOW) &&
-      !g_hidden_box_focus->seen) {
-    g_hidden_box_focus->seen = true;
+      !hidden->seen) {
+    hidden->seen = true;
     HWND focus = GetFocus();
-    g_hidden_box_focus->focus_in_box = focus == call->hwnd || IsChild(call->hwnd, focus);
-    g_hidden_box_focus->key_target = testing::KeyTargetOf(GetCurrentThreadId());
+    hidden->focus_in_box = focus == call->hwnd || IsChild(call->hwnd, focus);
+    hidden->key_target = testing::KeyTargetOf(GetCurrentThreadId());
+  }
+  if (code == HC_ACTION && call->message == WM_SETFOCUS && hidden->seen && !hidden->tab_posted_to) {
+    HWND target = testing::KeyTargetOf(GetCurrentThreadId());
+    if (target) {
+      hidden->tab_posted_to = target;
+      PostMessageW(target, WM_KEYDOWN, VK_TAB, 1);
+      PostMessageW(target, WM_KEYUP, VK_TAB, 1 | (1 << 30) | (1u << 31));
+    }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
@@ -400,7 +411,33 @@ TEST_F(InstallerWindowTest, KeysWaitUntilTheAnsweredQuestionGivesTheFocusBack) {
   ASSERT_TRUE(hidden.seen);
   EXPECT_TRUE(hidden.focus_in_box);
   EXPECT_FALSE(hidden.key_target);
-  // Back in the wizard, where the focus was.
+  // Back in the wizard, where the focus was; the Tab pressed there moves it on.
+  EXPECT_EQ(accept, hidden.tab_posted_to);
+  EXPECT_EQ(accept, testing::KeyTargetOf(GetCurrentThreadId()));
+  Win32DialogDispatcher dispatcher;
+  dispatcher.SetActiveDialog(dialog());
+  RunPostedMessages(&dispatcher);
+  HWND moved_to = testing::KeyTargetOf(GetCurrentThreadId());
+  EXPECT_TRUE(moved_to && moved_to != accept);
+  EXPECT_TRUE(delegate_.calls.empty());
+  // A Tab pressed while the next question was up, still queued as the run closed it,
+  // was meant for the box: the focus stays where it went back to.
+  SetFocus(accept);
+  static HWND s_tab_to = nullptr;
+  s_tab_to = accept;
+  timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = GetActiveWindow();
+    if (!box || !GetDlgItem(box, IDNO)) return;
+    KillTimer(nullptr, timer);
+    PostMessageW(s_tab_to, WM_KEYDOWN, VK_TAB, 1);
+    PostMessageW(s_tab_to, WM_KEYUP, VK_TAB, 1 | (1 << 30) | (1u << 31));
+    // Pressed clearly before the box goes.
+    for (const DWORD pressed = GetTickCount(); GetTickCount() - pressed < 5;) Sleep(1);
+    EndDialog(box, IDNO);
+  });
+  ASSERT_NE(0u, timer);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  RunPostedMessages(&dispatcher);
   EXPECT_EQ(accept, testing::KeyTargetOf(GetCurrentThreadId()));
   EXPECT_TRUE(delegate_.calls.empty());
 }

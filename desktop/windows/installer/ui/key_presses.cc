@@ -18,6 +18,9 @@ DWORD (*g_clock)() = nullptr;
 
 DWORD Now() { return g_clock ? g_clock() : GetTickCount(); }
 
+// The page of the innermost modal box shown on this thread.
+thread_local ModalBoxKeys::Owner* g_box_owner = nullptr;
+
 // A left-button press: its time and where the pointer was (the message's own).
 struct Press {
   bool noted = false;
@@ -89,6 +92,33 @@ LRESULT CALLBACK FilterBoxMessages(int code, WPARAM wparam, LPARAM lparam) {
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
+// The box gives the activation back to the page it belongs to as it closes (after it has
+// hidden), and only then does the page take the keyboard focus.
+LRESULT CALLBACK NoteOwnerActivated(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE && g_box_owner && !g_box_owner->activated &&
+      reinterpret_cast<HWND>(wparam) == g_box_owner->root) {
+    g_box_owner->activated = true;
+    // The queued keys' own clock.
+    g_box_owner->activated_at = GetTickCount();
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// Drops the key messages queued for this thread, all of them or those pressed before
+// |before|. Each queue (posted, input) keeps its order: the first is looked at, then taken.
+void DropQueuedKeys(bool all, DWORD before) {
+  MSG message;
+  for (UINT queue : {PM_QS_POSTMESSAGE, PM_QS_INPUT}) {
+    // Signed: the messages' clock wraps.
+    for (int i = 0; i < kMostKeysTypedAhead &&
+                    PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE | queue) &&
+                    (all || static_cast<LONG>(message.time - before) < 0);
+         ++i) {
+      static_cast<void>(PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | queue));
+    }
+  }
+}
+
 }  // namespace
 
 bool IsKeyRepeat(LPARAM key_data) { return (key_data & kPreviousKeyStateDown) != 0; }
@@ -118,17 +148,20 @@ bool IsRepeatOfActingKey(const MSG& message) {
   return false;
 }
 
-void NotePageShown(HWND dialog) {
-  MSG message;
-  // Only keys: no sent message runs in the middle of showing a page.
-  for (int i = 0; i < kMostKeysTypedAhead &&
-                  PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST,
-                               PM_REMOVE | PM_QS_INPUT | PM_QS_POSTMESSAGE);
-       ++i) {
-  }
+namespace {
+
+void NotePageTime(HWND dialog) {
   g_page_dialog = dialog;
   g_page_shown_at = Now();
   NoteClickActed();
+}
+
+}  // namespace
+
+void NotePageShown(HWND dialog) {
+  // Only keys: no sent message runs in the middle of showing a page.
+  DropQueuedKeys(true, 0);
+  NotePageTime(dialog);
 }
 
 bool IsPressBeforePageSeen(const MSG& message) {
@@ -160,15 +193,25 @@ bool ShouldDropInput(const MSG& message) {
 
 ModalBoxKeys::ModalBoxKeys(HWND dialog)
     : dialog_(dialog),
-      filter_(SetWindowsHookExW(WH_MSGFILTER, FilterBoxMessages, nullptr, GetCurrentThreadId())) {
+      owner_{GetAncestor(dialog, GA_ROOT)},
+      outer_owner_(g_box_owner),
+      filter_(SetWindowsHookExW(WH_MSGFILTER, FilterBoxMessages, nullptr, GetCurrentThreadId())),
+      activation_(SetWindowsHookExW(WH_CBT, NoteOwnerActivated, nullptr, GetCurrentThreadId())) {
+  g_box_owner = &owner_;
   NoteClickActed();
 }
 
 ModalBoxKeys::~ModalBoxKeys() {
   filter_.Reset();
+  activation_.Reset();
+  g_box_owner = outer_owner_;
+  // Keys queued before the page had the activation back were meant for the box; one
+  // pressed on the page since is the page's (a box closed while the page was not
+  // active: all were).
+  DropQueuedKeys(!owner_.activated, owner_.activated_at);
   // Whatever closed the box (an answer, the run ending), the focus goes back to the page,
   // where a second press of the answer's key would land on the default button.
-  NotePageShown(dialog_);
+  NotePageTime(dialog_);
 }
 
 void SetKeyClockForTesting(DWORD (*clock)()) { g_clock = clock; }

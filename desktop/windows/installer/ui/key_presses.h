@@ -45,7 +45,8 @@ void NotePageShown(HWND dialog);
 [[nodiscard]] bool ShouldDropInput(const MSG& message);
 
 // For the life of a modal box that |dialog| shows: the box's own loop drops what the run
-// loop's dispatcher drops; as the box closes, the page behind it counts as shown again.
+// loop's dispatcher drops; as the box closes, the page behind it counts as shown again,
+// and the keys queued before it had the activation back go with the box.
 class ModalBoxKeys {
  public:
   explicit ModalBoxKeys(HWND dialog);
@@ -53,9 +54,20 @@ class ModalBoxKeys {
   ModalBoxKeys& operator=(const ModalBoxKeys&) = delete;
   ~ModalBoxKeys();
 
+  // The box's page: its top-level window, and whether and when it took the activation
+  // back as the box closed. Keys pressed since then were pressed on the page.
+  struct Owner {
+    HWND root = nullptr;
+    bool activated = false;
+    DWORD activated_at = 0;
+  };
+
  private:
   const HWND dialog_;
+  Owner owner_;
+  Owner* const outer_owner_;
   base::ScopedHook filter_;
+  base::ScopedHook activation_;
 };
 
 // Tests: the clock the times of pages and boxes are read from (null: GetTickCount).
