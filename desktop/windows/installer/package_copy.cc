@@ -24,6 +24,7 @@
 #include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
 #include "desktop/windows/installer/service/held_file.h"
+#include "desktop/windows/installer/service/payload_block.h"
 #include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
 #include "desktop/windows/installer/steps/component_steps.h"
@@ -53,8 +54,6 @@ const size_t kIncludePrefsBound = 64 * 1024;
 // The self-extracting archive the fetcher keeps in a component's folder, after the
 // component's name.
 const wchar_t kComponentArchiveSuffix[] = L"_sfx.exe";
-// What begins the block of data this product's installers carry after their image.
-const char kPayloadMark[] = {'V', 'L', 'M'};
 
 // `path` with its short names spelt out, as the system names an open file.
 base::FilePath LongForm(const base::FilePath& path) {
@@ -308,16 +307,6 @@ base::Result<> UnpackVerifiedCopy(const base::FilePath& copy, SignatureRule rule
   return unpacked;
 }
 
-// Whether a block of this product's payload ("VLM", the payload, its length as u32
-// little-endian) ends at `end` of `data`.
-bool PayloadBlockEndsAt(const uint8_t* data, size_t length, uint64_t end) {
-  uint32_t size = 0;
-  return end >= 4 && base::ReadLittleEndian32(data, length, end - 4, &size) &&
-         end - 4 >= uint64_t{size} + sizeof(kPayloadMark) &&
-         base::BytesAt(data, length, end - 4 - size - sizeof(kPayloadMark), kPayloadMark,
-                       sizeof(kPayloadMark));
-}
-
 // Fails when the held program `held` carries this product's payload (a full package or
 // tracking data) where its installers carry it: at its end or right before its
 // signature. Such a file is an installer of this product, never a component's archive.
@@ -337,8 +326,9 @@ base::Result<> RefuseProductPayload(const base::ScopedHandle& held,
   base::PeSecurityDirectory directory;
   if (!base::ReadPeSecurityDirectory(data, length, &directory))
     return base::Failure{0, 0, "it is no program image", program};
-  if (PayloadBlockEndsAt(data, length, length) ||
-      (directory.size != 0 && PayloadBlockEndsAt(data, length, directory.offset))) {
+  PayloadBlock block;
+  if (FindPayloadBlockEndingAt(data, length, length, &block) ||
+      (directory.size != 0 && FindPayloadBlockEndingAt(data, length, directory.offset, &block))) {
     return base::Failure{0, 0, "it carries this product's payload: an installer, not an archive",
                          program};
   }

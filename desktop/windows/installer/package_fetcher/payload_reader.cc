@@ -10,12 +10,12 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/win/pe_image.h"
+#include "desktop/windows/installer/service/payload_block.h"
 
 namespace installer {
 
 namespace {
 
-const char kPayloadMarker[] = {'V', 'L', 'M'};
 const uint8_t k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
 
 }  // namespace
@@ -96,9 +96,9 @@ void PayloadReader::ClassifyPayload() {
     return;
   }
 
-  const bool found_at_end = FindPayloadTrailer(file_length - 4);
+  const bool found_at_end = FindPayloadTrailer(file_length);
   if (!found_at_end &&
-      !(is_signed && FindPayloadTrailer(static_cast<int64_t>(certificate_offset) - 4))) {
+      !(is_signed && FindPayloadTrailer(static_cast<int64_t>(certificate_offset)))) {
     LOG(WARNING) << "No valid payload found";
     type_ = PAYLOAD_NONE;
     return;
@@ -147,23 +147,15 @@ bool PayloadReader::CopyPayloadTo(const base::FilePath& path) const {
   return true;
 }
 
-bool PayloadReader::FindPayloadTrailer(int64_t position) {
-  uint32_t length = 0;
-  if (position < 0 || !base::ReadLittleEndian32(mapped_file_.data(), mapped_file_.length(),
-                                          static_cast<uint64_t>(position), &length))
-    return false;
-  if (static_cast<int64_t>(length) > position - 3) {
-    VLOG(1) << "Could not find a valid starting position";
+bool PayloadReader::FindPayloadTrailer(int64_t end) {
+  PayloadBlock block;
+  if (end < 0 || !FindPayloadBlockEndingAt(mapped_file_.data(), mapped_file_.length(),
+                                           static_cast<uint64_t>(end), &block)) {
+    VLOG(1) << "No payload block ends at " << end;
     return false;
   }
-  const int64_t offset = position - length;
-  if (!base::BytesAt(mapped_file_.data(), mapped_file_.length(), static_cast<uint64_t>(offset - 3), kPayloadMarker,
-               sizeof(kPayloadMarker))) {
-    VLOG(1) << "Payload data invalid";
-    return false;
-  }
-  payload_length_ = length;
-  payload_offset_ = offset;
+  payload_length_ = block.length;
+  payload_offset_ = static_cast<int64_t>(block.offset);
   return true;
 }
 

@@ -52,8 +52,8 @@ class PayloadReader {
 
  private:
   void ClassifyPayload();
-  // Looks for a block whose length field starts at |position|; records it when found.
-  [[nodiscard]] bool FindPayloadTrailer(int64_t position);
+  // Looks for a block ending at |end|; records it when found.
+  [[nodiscard]] bool FindPayloadTrailer(int64_t end);
   [[nodiscard]] bool CopyPayloadTo(const base::FilePath& path) const;
 
   base::FilePath path_;

@@ -1,0 +1,26 @@
+// The block in which this product's installers carry their payload (tracking data or a
+// full package) after their image: "VLM", the payload, the payload's length as u32
+// little-endian. It ends at the end of the file or, in a signed file, at its certificate
+// table. The fetcher reads it; the elevated side refuses a program that carries one where
+// an archive is expected.
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_PAYLOAD_BLOCK_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_PAYLOAD_BLOCK_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace installer {
+
+struct PayloadBlock {
+  // Where the payload starts in the file, after the mark.
+  uint64_t offset = 0;
+  uint32_t length = 0;
+};
+
+// Whether a block ends at `end` of the `length` bytes at `data`; its payload in `block`.
+[[nodiscard]] bool FindPayloadBlockEndingAt(const uint8_t* data, size_t length, uint64_t end,
+                                            PayloadBlock* block);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_PAYLOAD_BLOCK_H_
