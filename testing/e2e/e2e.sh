@@ -7,6 +7,13 @@
 set -uo pipefail
 BUILD=$(cd "$1" && pwd)
 CASE=$2
+# The net cases' update server listens where the installer's statistics go, localhost:8080:
+# each net case has a network namespace of its own, only its loopback up, so that they can
+# run side by side.
+if [[ $CASE == net_* ]] && [ -z "${VELUM_E2E_OWN_NETWORK:-}" ]; then
+  export VELUM_E2E_OWN_NETWORK=1
+  exec unshare -n bash -c 'ip link set lo up && exec bash "$@"' bash "$0" "$@"
+fi
 E2E=$BUILD/e2e
 HERE=$(cd "$(dirname "$0")" && pwd)
 TEMPLATE=$E2E/template
@@ -16,7 +23,7 @@ FAILED=0
 # Per-user (an all-users installation needs ACL calls Wine lacks on HKLM), and the
 # preference overrides asked of a closed loopback port: no case reaches past loopback.
 # The net cases send their statistics to the installer's local endpoint, localhost:8080,
-# where their update server listens (CTest runs them one at a time); the others send none.
+# where their update server listens (each case in a network of its own); the others send none.
 PER_USER=(--allusers=0 --local-pref-default-overrides-server=http://127.0.0.1:9/)
 BASE=(--silent "${PER_USER[@]}")
 COMMON=("${BASE[@]}" --enable-installer-stats=0)
