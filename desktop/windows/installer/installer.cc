@@ -30,7 +30,7 @@
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/installer_elevation.h"
-#include "desktop/windows/installer/interrupted_runs.h"
+#include "desktop/windows/installer/run_note_builder.h"
 #include "desktop/windows/installer/steps/post_installation_tasks.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"

@@ -44,7 +44,7 @@
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/elevated_helper/set_folder_permission.h"

@@ -19,8 +19,8 @@
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/product_names.h"
-#include "desktop/windows/installer/service/run_note.h"
 
 namespace installer {
 

@@ -23,7 +23,7 @@
 #include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/interrupted_runs.h"
+#include "desktop/windows/installer/run_note_builder.h"
 
 #include <memory>
 #include <set>
