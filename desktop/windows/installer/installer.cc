@@ -675,7 +675,7 @@ void Installer::RemoveNoteAfterRollback() {
 void Installer::ReadInstallerExperiments() {
   // Read as a plain file: a preference store would move a broken file aside, a change
   // that a failed or cancelled upgrade could not undo.
-  base::JsonFileReader reader(GetInstallFolder().Append(L"installer_prefs.json"), 0);
+  base::JsonFileReader reader(GetInstallFolder().Append(kInstallerPrefsFileName), 0);
   int code = 0;
   std::string message;
   const std::unique_ptr<base::Dictionary> prefs =

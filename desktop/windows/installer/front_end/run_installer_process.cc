@@ -31,6 +31,7 @@
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/front_end/installer_help.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
@@ -160,7 +161,7 @@ void ApplyExperimentStates(const base::CommandLine& command_line, bool uninstall
   if (uninstall) {
     VLOG(1) << "Retrieving experiment states from installation folder...";
     base::scoped_refptr<JsonPrefStore> store = CreateInstallerPrefStore(
-        GetPrefsTaskPool(), installation_folder.Append(L"installer_prefs.json"));
+        GetPrefsTaskPool(), installation_folder.Append(kInstallerPrefsFileName));
     const base::Value* value = nullptr;
     const base::List* list = nullptr;
     if (store->GetValue("installer-experiments", &value) && value->GetAsList(&list)) {

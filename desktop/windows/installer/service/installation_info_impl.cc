@@ -26,7 +26,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 const wchar_t kUserNamePlaceholder[] = L"<USERNAME>";
 
 // Takes no work: a store on it reads but never writes on its own.
