@@ -15,7 +15,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/installer_elevation.h"
-#include "desktop/windows/installer/interrupted_runs.h"
+#include "desktop/windows/installer/run_note_builder.h"
 #include "desktop/windows/installer/steps/post_installation_tasks.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -675,7 +675,7 @@ void Installer::RemoveNoteAfterRollback() {
 void Installer::ReadInstallerExperiments() {
   // Read as a plain file: a preference store would move a broken file aside, a change
   // that a failed or cancelled upgrade could not undo.
-  base::JsonFileReader reader(GetInstallFolder().Append(L"installer_prefs.json"), 0);
+  base::JsonFileReader reader(GetInstallFolder().Append(kInstallerPrefsFileName), 0);
   int code = 0;
   std::string message;
   const std::unique_ptr<base::Dictionary> prefs =

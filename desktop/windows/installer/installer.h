@@ -35,8 +35,8 @@
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
-#include "desktop/windows/installer/service/run_note.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/task_service_connection.h"
 

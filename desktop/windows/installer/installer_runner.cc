@@ -17,6 +17,7 @@
 #include "crash/reporter/crash_client.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
@@ -206,7 +207,7 @@ bool InstallerRunner::Start(Settings* settings) {
   if (!receiver_.Connect(mailslot_name)) return Fail(INSTALLER_ERROR_GENERAL, "Could not connect to mailslot");
 
   base::CommandLine::SwitchMap replacements;
-  replacements[switches::kServerTrackingData] = L"server_tracking_data";
+  replacements[switches::kServerTrackingData] = kTrackingDataFileName;
   replacements[switches::kInitialPid] = std::to_wstring(GetCurrentProcessId());
   replacements[switches::kCrashReporterPid] =
       std::to_wstring(crash_reporter::GetCrashReporterProcessId());

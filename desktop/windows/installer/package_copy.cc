@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/service/payload_block.h"
 #include "desktop/windows/installer/elevated_helper/long_path.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/component_steps.h"
 #include "desktop/windows/installer/verification/downloaded_version_check.h"
 
@@ -45,8 +46,6 @@ const wchar_t kFilesListName[] = L"files_list";
 // A package's list of files is far shorter; the fetcher adds its partner files to it.
 const size_t kFilesListBound = 16 * 1024 * 1024;
 const char kWelcomeUrlKey[] = "welcome-url";
-const wchar_t kPrefDefaultOverridesName[] = L"pref_default_overrides";
-const wchar_t kTrackingDataName[] = L"server_tracking_data";
 // The most carried over of what the front end's fetchers add to the package folder: data
 // the user could have written, never run, never a reason to refuse.
 const size_t kTrackingDataBound = 64 * 1024;
@@ -199,13 +198,13 @@ void CarryOverFetcherOutputs(const base::FilePath& user_package, ElevatedPackage
   }
   CarryOverWelcomeUrl(folder, package);
   std::string tracking_data;
-  if (ReadBoundedOutput(folder, kTrackingDataName, kTrackingDataBound, &tracking_data) &&
-      !WriteAll(package.Append(kTrackingDataName), tracking_data)) {
-    LOG(WARNING) << "Could not carry " << base::FilePath(kTrackingDataName).AsUTF8() << " over";
+  if (ReadBoundedOutput(folder, kTrackingDataFileName, kTrackingDataBound, &tracking_data) &&
+      !WriteAll(package.Append(kTrackingDataFileName), tracking_data)) {
+    LOG(WARNING) << "Could not carry " << base::FilePath(kTrackingDataFileName).AsUTF8() << " over";
   }
   // They would become every account's defaults, and nothing proves the server sent them.
   HeldFile overrides;
-  if (overrides.OpenChild(folder, kPrefDefaultOverridesName, FILE_READ_ATTRIBUTES,
+  if (overrides.OpenChild(folder, kPrefDefaultOverridesFileName, FILE_READ_ATTRIBUTES,
                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
     LOG(WARNING) << "Leaving out the preference overrides beside the package: an elevated "
                     "installation takes none";

@@ -8,14 +8,13 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/wininet/product_hosts.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {
-
-const wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
 
 namespace {
 

@@ -20,9 +20,6 @@ namespace installer {
 
 class WinInetDownloader;
 
-// The file the overrides land in, inside the folder given to the fetcher.
-extern const wchar_t kPrefDefaultOverridesFileName[];
-
 class PrefDefaultOverridesFetcher {
  public:
   // |ui| (required) outlives the fetcher.

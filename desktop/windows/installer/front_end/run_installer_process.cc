@@ -31,6 +31,7 @@
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/front_end/installer_help.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
@@ -44,7 +45,7 @@
 #include "desktop/windows/installer/service/installation_info.h"
 #include "desktop/windows/installer/service/installer_pref_store.h"
 #include "desktop/windows/installer/service/tracking_data.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/elevated_helper/admin_only_folder.h"
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/elevated_helper/set_folder_permission.h"
@@ -160,7 +161,7 @@ void ApplyExperimentStates(const base::CommandLine& command_line, bool uninstall
   if (uninstall) {
     VLOG(1) << "Retrieving experiment states from installation folder...";
     base::scoped_refptr<JsonPrefStore> store = CreateInstallerPrefStore(
-        GetPrefsTaskPool(), installation_folder.Append(L"installer_prefs.json"));
+        GetPrefsTaskPool(), installation_folder.Append(kInstallerPrefsFileName));
     const base::Value* value = nullptr;
     const base::List* list = nullptr;
     if (store->GetValue("installer-experiments", &value) && value->GetAsList(&list)) {

@@ -18,6 +18,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/verification/authenticode.h"
 #include "desktop/windows/installer/verification/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/fetcher_delegate_proxy.h"
@@ -50,7 +51,6 @@ const uint32_t kHttpNoContent = 204;
 const wchar_t kAdditionalFileName[] = L"additional_file.tmp";
 const wchar_t kFilesListName[] = L"files_list";
 const wchar_t kRootFilesListName[] = L"root_files_list";
-const wchar_t kTrackingDataName[] = L"server_tracking_data";
 const wchar_t kIncludePrefsName[] = L"installer_prefs_include.json";
 
 void DeleteOrWarn(const base::FilePath& path) {
@@ -398,8 +398,8 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive) {
   const std::string tracking_data = payload_->GetTrackingData();
   if (payload_->type() != PayloadReader::FULL_PACKAGE && !tracking_data.empty()) {
     const int size = static_cast<int>(tracking_data.size());
-    if (base::WriteFile(package_folder_.Append(kTrackingDataName), tracking_data.data(), size) !=
-        size) {
+    if (base::WriteFile(package_folder_.Append(kTrackingDataFileName), tracking_data.data(),
+                        size) != size) {
       LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
     }
   }

@@ -15,6 +15,23 @@ constexpr const wchar_t* kLongestOwnFileNames[] = {
     kStatusFileName, L"old_status\\installation_status.xml.0000000000"};
 // The program that the shortcuts, the file classes and the uninstall entry start.
 constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
+// The installation's preferences, which the browser, its updates and later runs read.
+constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
+// The tracking data the package came with, carried to later runs.
+constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
+// The preference defaults fetched for the installation.
+constexpr wchar_t kPrefDefaultOverridesFileName[] = L"pref_default_overrides";
+
+// The names of the install folder itself that installations and upgrades write, beside
+// the package's own.
+constexpr const wchar_t* kWrittenRootNames[] = {
+    kLauncherFileName, kInstallerPrefsFileName, kTrackingDataFileName,
+    kPrefDefaultOverridesFileName, kStatusFileName,
+};
+// Those of them written whole beside their name first, with this extension added, and put
+// in place through the transaction.
+constexpr wchar_t kStagingExtension[] = L"new";
+constexpr const wchar_t* kStagedRootNames[] = {kInstallerPrefsFileName, kStatusFileName};
 
 }  // namespace installer
 

@@ -19,14 +19,13 @@
 #include "desktop/windows/installer/security/access_control.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/product_names.h"
-#include "desktop/windows/installer/service/run_note.h"
 
 namespace installer {
 
 namespace {
 
-const wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 const wchar_t kUserNamePlaceholder[] = L"<USERNAME>";
 
 // Takes no work: a store on it reads but never writes on its own.

@@ -23,7 +23,7 @@
 #include "desktop/windows/installer/service/shortcut_targets.h"
 #include "desktop/windows/installer/service/status_file_loader.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 namespace installer {
 
@@ -348,7 +348,7 @@ void Status::ReadExistingInstallation() {
     return;
   }
   const bool legacy = record_->source == SOURCE_LEGACY_LOG;
-  const base::FilePath preferences = path_.Append(L"installer_prefs.json");
+  const base::FilePath preferences = path_.Append(kInstallerPrefsFileName);
   const bool have_preferences = base::PathExists(preferences);
   const base::Result<std::unique_ptr<base::Dictionary>> values =
       have_preferences ? ReadJsonDictionary(preferences)
@@ -360,7 +360,7 @@ void Status::ReadExistingInstallation() {
   }
   VLOG(1) << "Reading exisitng tracking data";
   server_tracking_data_.clear();
-  if (!base::ReadFileToString(path_.Append(L"server_tracking_data"), &server_tracking_data_))
+  if (!base::ReadFileToString(path_.Append(kTrackingDataFileName), &server_tracking_data_))
     server_tracking_data_.clear();
   if (legacy || !have_preferences) {
     ReadLegacyPreferences();

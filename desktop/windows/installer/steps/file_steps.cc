@@ -85,12 +85,14 @@ bool ServerTrackingDataStep::ShouldSkip(const base::FilePath& source) {
   return file_name().empty() || !base::PathExists(source) || base::DirectoryExists(source);
 }
 
-std::string ServerTrackingDataStep::GetTargetName() { return "server_tracking_data"; }
+std::string ServerTrackingDataStep::GetTargetName() {
+  return base::WideToUTF8(kTrackingDataFileName);
+}
 
 base::FilePath ServerTrackingDataStep::GetTargetFolder() { return context_->GetTargetFolder(); }
 
 PrefDefaultOverridesStep::PrefDefaultOverridesStep(InstallationContext* context)
-    : FileStep(context, "pref_default_overrides") {}
+    : FileStep(context, base::WideToUTF8(kPrefDefaultOverridesFileName)) {}
 
 bool PrefDefaultOverridesStep::ShouldSkip(const base::FilePath& source) {
   if (!base::PathExists(source)) return true;

@@ -36,7 +36,7 @@ int GetAutoupdateIntervalDays() { return GetScheduleAutoupdateTask() ? 1 : 2; }
 
 // One failed run fewer counts against the task once it is registered again.
 void LowerTaskErrorCount(const base::FilePath& install_folder) {
-  const base::FilePath path = install_folder.Append(L"installer_prefs.json");
+  const base::FilePath path = install_folder.Append(kInstallerPrefsFileName);
   PrefsTaskPoolHolder* pool = GetPrefsTaskPool();
   base::scoped_refptr<JsonPrefStore> prefs = CreateInstallerPrefStore(pool, path);
   const base::Value* value = nullptr;

@@ -37,7 +37,7 @@ const wchar_t kCompanionShortcutPattern[] = L"Velum Message Center*.lnk";
 // installation must leave the earlier record, or none.
 base::Result<> SaveInstallationStatus(const InstallLog& record, Transaction* transaction,
                                       const base::FilePath& path) {
-  const base::FilePath staging = path.AddExtension(L"new");
+  const base::FilePath staging = path.AddExtension(kStagingExtension);
   InstallLogWriter writer;
   if (!writer.WriteFile(record, staging)) {
     base::DeleteFileBestEffort(staging, false);

@@ -25,6 +25,7 @@
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
@@ -245,7 +246,7 @@ void ResetDefaultBrowserAndShowSurvey(InstallationContext* context) {
 StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Finalizing the uninstallation";
   std::vector<base::FilePath> failed;
-  const base::FilePath record = context_->GetInstallFolder().Append(L"installation_status.xml");
+  const base::FilePath record = context_->GetInstallFolder().Append(kStatusFileName);
   // Removed last at the commit: while its copy is there, the next uninstallation finishes
   // this one.
   if (!context_->GetTransaction()->ExecuteCommittedLast(
@@ -286,7 +287,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
          folder = folder.DirName())
       folders.insert(folder.value());
   }
-  DeleteOrNote(context_, install_folder.Append(L"launcher.exe"), true, true, &failed);
+  DeleteOrNote(context_, install_folder.Append(kLauncherFileName), true, true, &failed);
   if (!IsWhiteLabeled()) {
     const base::FilePath old_executable =
         install_folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old");
@@ -294,7 +295,8 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         !DeleteThrough(transaction, old_executable, false, false))
       VLOG(1) << "Could not remove " << old_executable.AsUTF8();
   }
-  DeleteOrNote(context_, install_folder.Append(L"pref_default_overrides"), false, true, &failed);
+  DeleteOrNote(context_, install_folder.Append(kPrefDefaultOverridesFileName), false, true,
+               &failed);
   for (const base::FilePath& path : failed) batch.failed_files.push_back(path.value());
   if (existing) {
     for (const std::wstring& name : existing->root_files) {

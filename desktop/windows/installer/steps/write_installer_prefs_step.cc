@@ -11,6 +11,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
 #include "desktop/windows/installer/steps/file_step.h"
 #include "desktop/windows/installer/steps/installation_context.h"
@@ -32,12 +33,12 @@ void GetInstallerExperiments(base::List* changed, base::List* all) {
 
 StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   const Settings* settings = context_->GetSettings();
-  base::FilePath path = context_->GetInstallFolder().Append(L"installer_prefs.json");
+  base::FilePath path = context_->GetInstallFolder().Append(kInstallerPrefsFileName);
   LOG(INFO) << "Writing installer prefs to" << path.AsUTF8();
   // The values are written beside the file and copied over it through the transaction,
   // so that a failed installation leaves the earlier file as it was. The staging copy
   // starts from the earlier file to keep the keys this run does not set.
-  base::FilePath staging = path.AddExtension(L"new");
+  base::FilePath staging = path.AddExtension(kStagingExtension);
   if (!base::DeleteFile(staging, false))
     LOG(WARNING) << "Could not clear " << staging.AsUTF8() << "; keys of an earlier run may stay";
   if (base::PathExists(path) && !base::CopyFile(path, staging))

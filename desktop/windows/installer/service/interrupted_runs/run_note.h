@@ -1,10 +1,26 @@
-// The note a run writes into the install folder before its first change there: what it
-// is about to make, replace or remove. A run that ends normally removes it after its
-// commit or rollback; one that was cut short leaves it, and the next run in the folder
-// finishes that run as its rollback (or, once it was committing, its commit) would have.
-// Nothing that no note names is taken for a leftover. A run that cannot finish a note
-// whole (a file still open) rewrites it, before its own first change, to name only what is
-// left by exact names: later runs may make, move or set aside files of the same names.
+// The recovery of interrupted runs. A run writes a note into the install folder
+// ("old_status\run.<seconds>.note") before its first change there: what it is about to
+// make, replace or remove. A run that ends normally removes it after its commit or
+// rollback; one that was cut short leaves it, and the next run in the folder finishes
+// that run as its rollback (or, once it was committing, its commit) would have. Nothing
+// that no note names is taken for a leftover. A run that cannot finish a note whole (a
+// file still open) rewrites it, before its own first change, to name only what is left by
+// exact names: later runs may make, move or set aside files of the same names.
+//
+// Besides the names a note holds, finishing touches:
+// - for a note as its run wrote it, what it finds by the names' shape: the copies of each
+//   named file set aside since the note's start ("<name>.<seconds>.old", the counter form
+//   and copies set aside again too), removed, or the first put back when undoing; the
+//   "<name>.<GUID>.tmp" of cut atomic writes of the named files of the install folder
+//   itself; and when undoing an upgrade whose record has no such copy, the earliest record
+//   moved to "old_status\installation_status.xml.<seconds>" since the start, put back;
+// - for a note a later run rewrote ("left-" lines), only the exact names it gives;
+// - for either, the folders below the install folder that its removals left empty and the
+//   empty folders of the version folder it names when its run is undone; before any
+//   note, the temporaries of notes whose first write was cut; "old_status" once empty.
+// Here: the note, its text, writing and reading, its finishing and the read-only views of
+// what finishing will leave (run_note.*), the acts through held handles
+// (run_note_finisher.*). The engine builds a run's note (run_note_builder.h).
 //
 //   RunNote note;  // filled with what the run will touch
 //   base::Result<base::FilePath> path = WriteRunNote(install_folder, note);
@@ -12,8 +28,8 @@
 //   note.committing = true;
 //   RewriteRunNote(path.value(), note);  // then the commit
 //   RemoveRunNote(path.value());
-#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_
-#define DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_H_
 
 #include <stdint.h>
 
@@ -160,4 +176,4 @@ void SetFinishingActHookForTesting(FinishingActHook hook);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_H_

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/interrupted_runs.h"
+#include "desktop/windows/installer/run_note_builder.h"
 
 #include <memory>
 #include <set>
@@ -18,14 +18,6 @@
 namespace installer {
 
 namespace {
-
-// Names of the install folder itself that installations and upgrades write.
-const wchar_t* const kWrittenRootNames[] = {
-    kLauncherFileName,       L"installer_prefs.json",   L"server_tracking_data",
-    L"pref_default_overrides", kStatusFileName,
-};
-// Written beside those and put in place through the transaction.
-const wchar_t* const kStagingNames[] = {L"installer_prefs.json.new", L"installation_status.xml.new"};
 
 struct IgnoreCaseLess {
   bool operator()(const base::FilePath& a, const base::FilePath& b) const {
@@ -110,7 +102,8 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
       for (const std::wstring& name : existing->root_files) builder.AddBelow(folder, name, true);
     }
     AddOldRecords(folder, &builder);
-    for (const wchar_t* name : {kLauncherFileName, L"pref_default_overrides", kStatusFileName})
+    for (const wchar_t* name :
+         {kLauncherFileName, kPrefDefaultOverridesFileName, kStatusFileName})
       builder.Add(folder.Append(name), true);
     if (!IsWhiteLabeled()) {
       builder.Add(folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old"),
@@ -138,7 +131,8 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
     for (const std::wstring& name : existing->root_files) builder.AddBelow(folder, name, false);
   }
   for (const wchar_t* name : kWrittenRootNames) builder.Add(folder.Append(name), false);
-  for (const wchar_t* name : kStagingNames) builder.AddTemporary(folder.Append(name));
+  for (const wchar_t* name : kStagedRootNames)
+    builder.AddTemporary(folder.Append(name).AddExtension(kStagingExtension));
   if (sources.operation == RunNote::Operation::kUpgrade) AddOldRecords(folder, &builder);
   const std::vector<std::wstring> names = ShortcutNames(sources);
   for (const std::wstring& shortcut : recorded) {

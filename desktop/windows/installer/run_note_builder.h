@@ -1,8 +1,10 @@
 // What a run of the installer notes before its first change to the install folder, and
 // which shortcut paths a note may name: only the product's shortcut names in the places
-// the shortcuts of the run's mode go.
-#ifndef DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUNS_H_
-#define DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUNS_H_
+// the shortcuts of the run's mode go. Built here because it needs the steps' shortcut
+// places; the note's format, its writing and the recovery of the interrupted runs it
+// names live in service/interrupted_runs/.
+#ifndef DESKTOP_WINDOWS_INSTALLER_RUN_NOTE_BUILDER_H_
+#define DESKTOP_WINDOWS_INSTALLER_RUN_NOTE_BUILDER_H_
 
 #include <stdint.h>
 
@@ -10,7 +12,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 namespace installer {
 
@@ -41,4 +43,4 @@ bool IsProductShortcut(const base::FilePath& path, bool all_users);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUNS_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_RUN_NOTE_BUILDER_H_

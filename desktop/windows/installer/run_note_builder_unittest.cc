@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/interrupted_runs.h"
+#include "desktop/windows/installer/run_note_builder.h"
 
 #include <objbase.h>
 
@@ -75,8 +75,13 @@ TEST_F(BuildRunNoteTest, NotesEachNameAsItsRunTreatsIt) {
   EXPECT_EQ(kMake, KindIn(upgrade.entries, folder.Append(L"2.0\\velum.exe")));
   EXPECT_EQ(kReplace, KindIn(upgrade.entries, folder.Append(L"launcher.exe")));
   EXPECT_EQ(kRemove, KindIn(upgrade.entries, folder.Append(L"0.9\\velum.exe")));
-  EXPECT_EQ(static_cast<int>(RunNote::Kind::kTemporary),
-            KindIn(upgrade.entries, folder.Append(L"installation_status.xml.new")));
+  // The names installations hold, spelled as stored ones do.
+  for (const wchar_t* name : {L"installer_prefs.json", L"server_tracking_data",
+                              L"pref_default_overrides", L"installation_status.xml"})
+    EXPECT_EQ(kMake, KindIn(upgrade.entries, folder.Append(name))) << name;
+  const int kTemporary = static_cast<int>(RunNote::Kind::kTemporary);
+  for (const wchar_t* name : {L"installation_status.xml.new", L"installer_prefs.json.new"})
+    EXPECT_EQ(kTemporary, KindIn(upgrade.entries, folder.Append(name))) << name;
   EXPECT_NE(-1, KindIn(upgrade.shortcuts, shortcut));
   EXPECT_EQ(kRemove, KindIn(uninstall.entries, folder.Append(L"1.0\\velum.exe")));
   EXPECT_EQ(kRemove, KindIn(uninstall.entries, folder.Append(L"launcher.exe")));

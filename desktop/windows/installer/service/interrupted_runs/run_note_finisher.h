@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_FINISHER_H_
-#define DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_FINISHER_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_FINISHER_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_FINISHER_H_
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "desktop/windows/installer/service/held_file.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
 namespace installer {
@@ -81,4 +81,4 @@ class RunNoteFinisher {
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_RUN_NOTE_FINISHER_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_FINISHER_H_

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/service/run_note_finisher.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note_finisher.h"
 
 #include <algorithm>
 #include <set>

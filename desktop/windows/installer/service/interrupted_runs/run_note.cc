@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 #include <windows.h>
 
@@ -18,7 +18,7 @@
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/run_note_finisher.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note_finisher.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
