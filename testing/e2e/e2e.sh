@@ -1254,12 +1254,13 @@ PY
     check_uninstalled_fully
     [ ! -e "$INSTALLED/1.0.100.0_0" ] || fail "the killed upgrade's version folder stayed"
     ;;
-  kept_note_upgrade_uninstalled | kept_note_refused_uninstall)
+  kept_note_upgrade_uninstalled | kept_note_repair_uninstalled | kept_note_refused_uninstall)
     # An upgrade to a later package cut short after its first new files. Then either the
-    # next upgrade runs while another program holds a file of the cut one: it completes,
-    # keeping the cut run's note for that file alone; or the cut run's own uninstaller
-    # (the newest, which the uninstall entry starts) runs while a program runs from the cut
-    # run's version folder: it is refused, naming that program, before its first change.
+    # next upgrade, or a repair (the installed, earlier package's installer again), runs
+    # while another program holds a file of the cut one: it completes, keeping the cut
+    # run's note for that file alone; or the cut run's own uninstaller (the newest, which
+    # the uninstall entry starts) runs while a program runs from the cut run's version
+    # folder: it is refused, naming that program, before its first change.
     # Once the file is let go, one uninstallation leaves the machine as before.
     before=$(snapshot)
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
@@ -1268,12 +1269,20 @@ PY
     cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
       "${COMMON[@]}" "--installfolder=$FOLDER"
     cut_folder=$FOLDER\\1.0.100.0_0
-    if [ "$CASE" = kept_note_upgrade_uninstalled ]; then
+    if [ "$CASE" != kept_note_refused_uninstall ]; then
+      setup=$WORK/VelumSetup.exe package=$SAMPLE_V2/package what=upgrade
+      if [ "$CASE" = kept_note_repair_uninstalled ]; then
+        cp "$SAMPLE/VelumSetup.exe" "$WORK/VelumSetup_repair.exe"
+        setup=$WORK/VelumSetup_repair.exe package=$SAMPLE/package what=repair
+      fi
       cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$WORK/holder.exe"
-      held_run "$WORK/holder.exe" "$cut_folder\\resources\\app.dat" "$WORK/VelumSetup.exe" \
+      held_run "$WORK/holder.exe" "$cut_folder\\resources\\app.dat" "$setup" \
         "${COMMON[@]}" "--installfolder=$FOLDER"
-      [ "$RC" = 0 ] || fail "the upgrade while a file of the cut one was held: exit code $RC"
-      [ -e "$INSTALLED/1.0.100.0_1/velum.exe" ] || fail "the upgrade did not install"
+      [ "$RC" = 0 ] || fail "the $what while a file of the cut one was held: exit code $RC"
+      [ -e "$INSTALLED/1.0.100.0_1/velum.exe" ] || fail "the $what did not install"
+      check_installed_package "$package"
+      grep -aq "Keeping the note .* for a later run" "$LOGS"/*.log ||
+        fail "the cut run's note was not kept over the $what"
     else
       held_run "$INSTALLED/1.0.100.0_0/velum.exe" "$cut_folder\\resources\\app.dat" \
         "$INSTALLED/1.0.100.0_0/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
@@ -1285,6 +1294,59 @@ PY
     fi
     uninstall_as_registered /silent
     [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
+    check_uninstalled_fully
+    ;;
+  note_behind_link)
+    # A note in the install folder (a folder the user can write) naming files behind
+    # links: "sub" a link to another program's folder (the named file in it, and one in a
+    # folder below it), and "linked.txt" itself a link to another of its files. Wine makes
+    # no junction: a unix symbolic link in the prefix's drive stands in for one. A repair,
+    # on the elevated road, keeps and logs each name and goes on; the other program's
+    # files stay, and the note stays for a later run. The uninstallation then refuses
+    # while those names are behind links, and once the links are gone leaves the machine
+    # as before but for the other program's folder, untouched.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    other=$PREFIX/drive_c/Other
+    mkdir -p "$other/inner"
+    echo "another program's file" > "$other/other.txt"
+    echo "another program's file below" > "$other/inner/deeper.txt"
+    echo "another program's own file" > "$other/own.txt"
+    ln -s "$other" "$INSTALLED/sub"
+    ln -s "$other/own.txt" "$INSTALLED/linked.txt"
+    outside() { (cd "$other" && find . -exec sh -c '[ -d "$1" ] && echo "$1/" || md5sum "$1"' sh {} \; | LC_ALL=C sort); }
+    other_files=$(outside)
+    start=$(($(date +%s) - 60))
+    mkdir -p "$INSTALLED/old_status"
+    note=$INSTALLED/old_status/run.$start.note
+    printf 'velum run note 2\noperation install\nstart %s\nmake sub\\other.txt\nmake sub\\inner\\deeper.txt\nmake linked.txt\nend\n' \
+      "$start" > "$note"
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the repair beside the note: exit code $RC"
+    grep -aq "Taking the package this installer carries" "$LOGS"/velum_installer_*.log ||
+      fail "the repair did not take the elevated road"
+    check_installed_package "$SAMPLE/package"
+    [ "$other_files" = "$(outside)" ] ||
+      { fail "the other program's folder changed"; diff <(echo "$other_files") <(outside); }
+    for name in 'sub\other.txt' 'sub\inner\deeper.txt' 'linked.txt'; do
+      grep -aqF "Keeping $FOLDER\\$name, reached through a link" "$LOGS"/*.log ||
+        fail "the log does not keep $name as reached through a link"
+      grep -qxF "left-remove $name" "$note" 2> /dev/null || fail "the kept note does not name $name"
+    done
+    grep -aqF "Keeping the note $FOLDER\\old_status\\run.$start.note for a later run" "$LOGS"/*.log ||
+      fail "the log does not say the note is kept"
+    mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+    uninstall_as_registered /silent
+    [ "$RC" != 0 ] || fail "the uninstallation succeeded while the note named names behind links"
+    grep -aqF "Can't uninstall before an earlier run's $FOLDER\\sub\\other.txt is put right" "$LOGS"/*.log ||
+      fail "the refused uninstallation does not name the file behind the link"
+    [ "$other_files" = "$(outside)" ] || fail "the refused uninstallation changed the other program's folder"
+    rm "$INSTALLED/sub" "$INSTALLED/linked.txt"
+    uninstall_as_registered /silent
+    [ "$RC" = 0 ] || fail "the uninstallation once the links were gone: exit code $RC"
+    [ "$other_files" = "$(outside)" ] || fail "the uninstallation changed the other program's folder"
+    UNINSTALL_KEEPS+='|^\./Other(/.*)?$'
     check_uninstalled_fully
     ;;
   refused_uninstall)
