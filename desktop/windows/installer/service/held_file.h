@@ -121,6 +121,13 @@ class HeldFile {
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
 // Whether `a` and `b` name one place, letters compared as Windows does.
 bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
+// Orders paths with their letters compared as Windows does: a set of them holds each place
+// once.
+struct PathIgnoreCaseLess {
+  bool operator()(const base::FilePath& a, const base::FilePath& b) const {
+    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+  }
+};
 // `path`, which lies under `from`, as the same place under `to`.
 base::FilePath RebasePath(const base::FilePath& path, const base::FilePath& from,
                           const base::FilePath& to);

@@ -63,10 +63,6 @@ bool IsOriginal(const RunNote::Entry& entry) {
   return entry.kind == RunNote::Kind::kReplace || entry.kind == RunNote::Kind::kRemove;
 }
 
-bool SamePath(const base::FilePath& a, const base::FilePath& b) {
-  return base::FilePath::CompareIgnoreCase(a.value(), b.value()) == 0;
-}
-
 // The second in a note's file name "run.<seconds>.note".
 bool ParseNoteName(const std::wstring& name, int64_t* seconds) {
   const size_t prefix = wcslen(kNotePrefix);
@@ -137,7 +133,7 @@ base::Result<RunNote::Step> ReadStep(const std::string& what, const std::string&
   base::Result<base::FilePath> copy = read(value.substr(0, bar));
   if (!copy.ok()) return copy.failure();
   // A shortcut comes back from its own folder only.
-  if (shortcut && !SamePath(copy.value().DirName(), path.value().DirName()))
+  if (shortcut && !IsSamePath(copy.value().DirName(), path.value().DirName()))
     return base::Failure{0, 0, "a put-back from another folder: " + value, {}};
   step.copy = copy.value();
   return step;
@@ -173,7 +169,7 @@ void Undo(const base::FilePath& install_folder, const RunNote& note, RunNoteFini
   for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
     for (const RunNote::Entry& entry : *list) {
       std::vector<base::FilePath> copies = finisher->CopiesOf(note, entry.path);
-      if (copies.empty() && IsOriginal(entry) && SamePath(entry.path, record)) {
+      if (copies.empty() && IsOriginal(entry) && IsSamePath(entry.path, record)) {
         const base::FilePath moved = MovedRecordOf(install_folder, note);
         if (!moved.empty()) copies.push_back(moved);
       }
@@ -260,7 +256,7 @@ base::Result<> ReadNameLine(const std::string& what, const std::string& value,
     base::Result<base::FilePath> to = ReadShortcut(value.substr(bar + 1), is_product_shortcut);
     if (!to.ok()) return to.failure();
     // A run renames its shortcuts in their folder, never into another.
-    if (!SamePath(from.value().DirName(), to.value().DirName()))
+    if (!IsSamePath(from.value().DirName(), to.value().DirName()))
       return base::Failure{0, 0, "a move between folders: " + value, {}};
     note->moves.push_back({from.value(), to.value()});
     return base::Result<>();
@@ -521,7 +517,7 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
       finisher.RemoveEmptiedFolders();
       // What the run's atomic writes of the files of the folder itself left half done.
       for (const RunNote::Entry& entry : note.entries) {
-        if (SamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
+        if (IsSamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
           base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
       }
     }
@@ -552,23 +548,20 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
 bool UnfinishedRuns::IsHeld(const RunNote::Step& step) const {
   return step.copy.empty() &&
          std::any_of(held.begin(), held.end(),
-                     [&step](const base::FilePath& file) { return SamePath(file, step.path); });
+                     [&step](const base::FilePath& file) { return IsSamePath(file, step.path); });
 }
 
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
                                       const RunNote& run, bool any,
                                       const base::FilePath& except) {
-  const auto less = [](const base::FilePath& a, const base::FilePath& b) {
-    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
-  };
-  std::set<base::FilePath, decltype(less)> names(less);
+  std::set<base::FilePath, PathIgnoreCaseLess> names;
   for (const std::vector<RunNote::Entry>* list : {&run.entries, &run.shortcuts}) {
     for (const RunNote::Entry& entry : *list) names.insert(entry.path);
   }
   for (const RunNote::Move& move : run.moves) names.insert({move.from, move.to});
   for (const RunNote::Step& step : left) {
     // The running uninstaller's own file is in nobody's way, though its run names it too.
-    if (any && step.copy.empty() && SamePath(step.path, except)) continue;
+    if (any && step.copy.empty() && IsSamePath(step.path, except)) continue;
     if (any) return &step;
     if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
   }
@@ -584,7 +577,7 @@ base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
     const RunNote& note = *it->note;
     const auto put_back = std::find_if(note.left.begin(), note.left.end(),
                                        [&record](const RunNote::Step& step) {
-                                         return !step.copy.empty() && SamePath(step.path, record);
+                                         return !step.copy.empty() && IsSamePath(step.path, record);
                                        });
     if (put_back != note.left.end()) return put_back->copy;
     if (!note.left.empty()) continue;
@@ -593,7 +586,7 @@ base::FilePath FindInterruptedRunRecord(const base::FilePath& install_folder,
       continue;
     const bool named = std::any_of(note.entries.begin(), note.entries.end(),
                                    [&record](const RunNote::Entry& entry) {
-                                     return IsOriginal(entry) && SamePath(entry.path, record);
+                                     return IsOriginal(entry) && IsSamePath(entry.path, record);
                                    });
     if (!named) continue;
     const std::vector<base::FilePath> copies = RunCopiesOf(note, record);
@@ -610,20 +603,20 @@ bool IsSetAsideByInterruptedRun(const base::FilePath& install_folder, const base
     if (!found.note) continue;
     const RunNote& note = *found.note;
     for (const RunNote::Step& step : note.left) {
-      if (!step.copy.empty() && SamePath(step.path, path) && base::PathExists(step.copy))
+      if (!step.copy.empty() && IsSamePath(step.path, path) && base::PathExists(step.copy))
         return true;
     }
     if (!note.left.empty() || (restored_only && RunNoteRollsForward(install_folder, note)))
       continue;
     for (const std::vector<RunNote::Entry>* list : {&note.entries, &note.shortcuts}) {
       for (const RunNote::Entry& entry : *list) {
-        if (IsOriginal(entry) && SamePath(entry.path, path) &&
+        if (IsOriginal(entry) && IsSamePath(entry.path, path) &&
             !RunCopiesOf(note, path).empty())
           return true;
       }
     }
     for (const RunNote::Move& move : note.moves) {
-      if (SamePath(move.from, path) && base::PathExists(move.to)) return true;
+      if (IsSamePath(move.from, path) && base::PathExists(move.to)) return true;
     }
   }
   return false;

@@ -20,11 +20,6 @@ void BeforeAct(const base::FilePath& path) {
   if (ActHook()) ActHook()(path);
 }
 
-struct IgnoreCaseLess {
-  bool operator()(const base::FilePath& a, const base::FilePath& b) const {
-    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
-  }
-};
 
 }  // namespace
 
@@ -96,7 +91,7 @@ void RunNoteFinisher::RemoveEmptyTree(const base::FilePath& folder) {
 
 void RunNoteFinisher::RemoveEmptiedFolders() {
   folders_.Release();
-  std::set<base::FilePath, IgnoreCaseLess> seen;
+  std::set<base::FilePath, PathIgnoreCaseLess> seen;
   std::vector<base::FilePath> folders;
   for (const base::FilePath& emptied : emptied_) {
     for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
