@@ -115,10 +115,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
-  base::FilePath LeaveRunNoteToBatch() override {
-    run_note_left_to_batch_ = !run_note_path_.empty();
-    return run_note_path_;
-  }
+  base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
+                                     const std::vector<base::FilePath>& waited_programs) override;
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch_;
   }
@@ -249,6 +247,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::FilePath run_note_path_;
   // The clean-up batch removes the note once it has deleted what was in use.
   bool run_note_left_to_batch_ = false;
+  // What the run's note names alone from its commit on, when the batch may not delete it.
+  std::vector<base::FilePath> run_note_kept_for_;
+  // Earlier runs' notes the clean-up batch removes after this program.
+  std::vector<base::FilePath> earlier_notes_left_to_batch_;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   const InstallerSystem& system_;
   PackageUnpacker* package_unpacker_ = nullptr;

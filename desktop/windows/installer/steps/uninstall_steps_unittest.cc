@@ -22,6 +22,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/program_log_test_util.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -112,20 +113,66 @@ class UninstallStepsTest : public ProgramLogTest {
   }
 };
 
-// An uninstallation removes the record and the files; what was locked goes to the batch
-// file, which deletes it once the uninstaller has ended, and then itself. So does a file
-// of an earlier version that an upgrade kept: its record goes all the same (a set-aside
-// name past MAX_PATH fails as the lock does).
-TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatch) {
-  for (bool upgraded : {false, true}) {
-    SCOPED_TRACE(upgraded ? "an earlier version's file" : "the installation's file");
+// The batch's own text and the note it removes at its end, as the uninstallation leaves
+// them for the files `left`.
+CleanupBatch ExpectedBatch(const std::vector<base::FilePath>& left, uint32_t initial_pid,
+                           const base::FilePath& note) {
+  CleanupBatch batch;
+  batch.pids = {GetCurrentProcessId(), initial_pid, 0};
+  std::set<std::wstring> folders;
+  for (const base::FilePath& path : left) {
+    batch.failed_files.push_back(path.value());
+    for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
+         folder = folder.DirName())
+      folders.insert(folder.value());
+  }
+  if (!note.empty()) {
+    batch.failed_files.push_back(note.value());
+    folders.insert(note.DirName().value());
+  }
+  batch.folders.assign(folders.begin(), folders.end());
+  return batch;
+}
+
+// An uninstallation removes the record and the files; what stays goes to the batch file,
+// which deletes it once the uninstaller and the processes it waits for have ended. The
+// batch removes the run's note after it only when that wait frees it (a program it waits
+// for runs from it); else the note is kept naming it alone, and once it is free the next
+// run in the folder finishes it. So for a file of an earlier version that an upgrade kept:
+// its record goes all the same (a set-aside name past MAX_PATH fails as the lock does).
+TEST_F(UninstallStepsTest, TheBatchRemovesTheNoteOnlyWhenItsWaitFreesWhatIsLeft) {
+  enum class Holder { kWaitedProgram, kOtherProgram, kHandle };
+  enum class Next { kNone, kInstallOnceFree, kInstallWhileHeldThenUninstall };
+  const struct {
+    const char* name;
+    Holder holder;
+    const wchar_t* held;  // in the version folder
+    bool upgraded;
+    Next next;  // the runs after the batch
+  } cases[] = {
+      {"a program the batch waits for", Holder::kWaitedProgram, L"installer_helper_64.exe", false,
+       Next::kNone},
+      {"another program", Holder::kOtherProgram, L"installer_helper_64.exe", false,
+       Next::kInstallWhileHeldThenUninstall},
+      {"another program's handle", Holder::kHandle, L"resources\\app.dat", false,
+       Next::kInstallOnceFree},
+      {"another program's handle on an earlier version's file", Holder::kHandle,
+       L"resources\\app.dat", true, Next::kInstallWhileHeldThenUninstall},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     system_services_.started_batches.clear();
+    ClearProcessSwitches();
     const base::FilePath version_folder = InstallVersion();
     ASSERT_FALSE(version_folder.empty());
-    const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
-    base::ScopedHandle lock = Lock(locked);
-    ASSERT_TRUE(lock.IsValid());
-    if (upgraded) Install(kV2);
+    const base::FilePath held = version_folder.Append(c.held);
+    base::ScopedHandle holder = c.holder == Holder::kHandle ? Lock(held)
+                                                            : StartSleepingFakeProgram(held);
+    ASSERT_TRUE(holder.IsValid());
+    const uint32_t initial_pid =
+        c.holder == Holder::kWaitedProgram ? GetProcessId(holder.Get()) : 0;
+    if (initial_pid) AddProcessSwitch(switches::kInitialPid, std::to_wstring(initial_pid));
+    if (c.upgraded) Install(kV2);
     Uninstall();
 
     EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
@@ -133,43 +180,63 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"velum.exe")));
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.dat")));
     EXPECT_FALSE(base::PathExists(install_folder_.Append(L"root_readme.txt")));
-    EXPECT_TRUE(base::PathExists(locked));
+    EXPECT_TRUE(base::PathExists(held));
 
     const base::FilePath batch_file = install_folder_.Append(L"k.bat");
     ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
-    // The run's note names the locked file until the batch has deleted it.
     // The enumeration's handle on the folder is let go: Wine keeps a folder held open.
     const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
                                                      base::FileEnumerator::FILES, L"run.*.note")
                                     .Next();
     ASSERT_FALSE(note.empty());
-    CleanupBatch expected;
-    expected.pids = {GetCurrentProcessId(), 0, 0};
-    expected.failed_files = {locked.value(), note.value()};
-    std::set<std::wstring> folders = {note.DirName().value()};
-    for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
-         folder = folder.DirName())
-      folders.insert(folder.value());
-    expected.folders.assign(folders.begin(), folders.end());
+    const bool waited = c.holder == Holder::kWaitedProgram;
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
-    EXPECT_EQ(BuildCleanupBatchText(expected), text);
+    // The same text for what stays, the note's own lines only when the batch removes it.
+    EXPECT_EQ(BuildCleanupBatchText(ExpectedBatch({held}, initial_pid,
+                                                  waited ? note : base::FilePath())),
+              text);
     // The deepest folder first.
-    const size_t resources = text.find(
-        "rmdir \"" + base::WideToUTF8(version_folder.Append(L"resources").value()) + "\"");
-    EXPECT_NE(std::string::npos, resources);
-    EXPECT_LT(resources, text.find("rmdir \"" + base::WideToUTF8(version_folder.value()) + "\""));
+    const size_t deepest = text.find("rmdir \"" + held.DirName().AsUTF8() + "\"");
+    EXPECT_NE(std::string::npos, deepest);
+    EXPECT_LT(deepest, text.find("rmdir \"" + install_folder_.AsUTF8() + "\""));
+    if (!waited) {
+      std::string kept;
+      ASSERT_TRUE(base::ReadFileToString(note, &kept));
+      EXPECT_NE(std::string::npos,
+                kept.find("\nleft-remove " + base::WideToUTF8(version_folder.BaseName().value()) +
+                          "\\" + base::WideToUTF8(c.held) + "\nend\n"))
+          << kept;
+      EXPECT_EQ(std::string::npos, kept.find("\ncommitting\n")) << kept;
+    }
 
-    // The uninstaller has ended: the batch file runs as the system would start it.
-    lock.Close();
+    // The uninstaller has ended: the batch file runs as the system would start it, while
+    // only a program it waits for has ended.
+    if (waited) {
+      TerminateProcess(holder.Get(), 0);
+      WaitForSingleObject(holder.Get(), INFINITE);
+    }
     base::Process batch = StartCleanupBatch(batch_file);
     ASSERT_TRUE(batch.IsValid());
     int32_t exit_code = 0;
     ASSERT_TRUE(batch.WaitForExit(&exit_code));
-    EXPECT_FALSE(base::PathExists(locked));
-    EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
+    EXPECT_EQ(!waited, base::PathExists(note));
+    if (c.next == Next::kInstallWhileHeldThenUninstall) {
+      // A run that makes none of the names the note keeps goes on beside it.
+      Install(kV2);
+      EXPECT_TRUE(base::PathExists(note));
+    }
+    if (c.holder == Holder::kOtherProgram) {
+      TerminateProcess(holder.Get(), 0);
+      WaitForSingleObject(holder.Get(), INFINITE);
+    }
+    holder.Close();
+    EXPECT_EQ(!waited, base::PathExists(held));
+    if (c.next == Next::kInstallOnceFree) Install();
+    if (c.next != Next::kNone) Uninstall();
     EXPECT_FALSE(base::PathExists(note.DirName()));
-    EXPECT_FALSE(base::PathExists(batch_file));
+    EXPECT_FALSE(base::PathExists(version_folder));
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
   }
 }
 
