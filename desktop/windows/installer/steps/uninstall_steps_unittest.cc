@@ -241,8 +241,8 @@ TEST_F(UninstallStepsTest, TheBatchRemovesTheNoteOnlyWhenItsWaitFreesWhatIsLeft)
 }
 
 // An uninstallation cut short after it set aside the shortcuts, the record or the
-// files: the next uninstallation finishes it, what is locked going to the batch with the
-// note; an installation undoes it first, so the shortcuts the user had stay, and
+// files: the next uninstallation finishes it, what is locked going to the batch and named
+// by the run's note kept for a later run; an installation undoes it first, so the shortcuts the user had stay, and
 // installs afresh, without the survey and with nothing set aside left.
 TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
   for (bool then_install : {false, true}) {
@@ -273,11 +273,23 @@ TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
                                    std::wstring());
         std::string text;
         ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+        size_t notes = 0;
         for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
           const std::wstring name = path.BaseName().value();
           if (name == kCleanupBatchFileName || name == L"installer_prefs.json") continue;
+          if (path.DirName().BaseName().value() == L"old_status" && path.Extension() == L".note") {
+            std::string note;
+            ASSERT_TRUE(base::ReadFileToString(path, &note));
+            EXPECT_NE(std::string::npos, note.find("\nleft-remove " +
+                                                   version_folder.BaseName().AsUTF8() +
+                                                   "\\resources\\app.dat\nend\n"))
+                << note;
+            ++notes;
+            continue;
+          }
           EXPECT_NE(std::string::npos, text.find("del \"" + path.AsUTF8() + "\"")) << path.AsUTF8();
         }
+        EXPECT_EQ(lock.IsValid() ? 1u : 0u, notes);
       }
       lock.Close();
       ASSERT_TRUE(base::DeleteFile(install_folder_, true));
