@@ -240,6 +240,55 @@ TEST_F(UninstallStepsTest, TheBatchRemovesTheNoteOnlyWhenItsWaitFreesWhatIsLeft)
   }
 }
 
+// This uninstaller runs where a cut run put it, and that run's note is kept naming it
+// alone: the batch waits for it, so it removes both notes after it.
+TEST_F(UninstallStepsTest, AnUninstallerWhereACutRunPutItLeavesBothNotesToTheBatch) {
+  Install();
+  UsePackage(GetTestPackageFolder(L"test_pkg_v2"));
+  InstallationRun cut;
+  cut.version = kV2;
+  cut.cut_after_step = 2;
+  Run(&cut);
+  ASSERT_FALSE(cut.succeeded);
+  const base::FilePath earlier = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                      base::FileEnumerator::FILES, L"run.*.note")
+                                     .Next();
+  ASSERT_FALSE(earlier.empty());
+  const base::FilePath program = install_folder_.Append(L"1.0.101.0\\velum.exe");
+  base::ScopedHandle holder = StartSleepingFakeProgram(program);
+  ASSERT_TRUE(holder.IsValid());
+  const uint32_t pid = GetProcessId(holder.Get());
+  AddProcessSwitch(switches::kInitialPid, std::to_wstring(pid));
+  base::FilePath own;
+  ASSERT_TRUE(base::PathRegistry::Get(base::FILE_EXE, &own));
+  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, program, true, false));
+  UsePackage(CopyPackage());
+  InstallationRun run;
+  run.uninstall = true;
+  Run(&run);
+  EXPECT_TRUE(base::PathRegistry::Override(base::FILE_EXE, own, true, false));
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+
+  std::vector<base::FilePath> notes;
+  base::FileEnumerator found(install_folder_.Append(L"old_status"), false,
+                             base::FileEnumerator::FILES, L"run.*.note");
+  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next())
+    if (path != earlier) notes.push_back(path);
+  ASSERT_EQ(1u, notes.size());
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_EQ(BuildCleanupBatchText(ExpectedBatch({program, earlier}, pid, notes[0])), text);
+  TerminateProcess(holder.Get(), 0);
+  WaitForSingleObject(holder.Get(), INFINITE);
+  holder.Close();
+  base::Process batch = StartCleanupBatch(install_folder_.Append(kCleanupBatchFileName));
+  ASSERT_TRUE(batch.IsValid());
+  int32_t exit_code = 0;
+  ASSERT_TRUE(batch.WaitForExit(&exit_code));
+  EXPECT_FALSE(base::PathExists(program.DirName()));
+  EXPECT_FALSE(base::PathExists(earlier.DirName()));
+}
+
 // An uninstallation cut short after it set aside the shortcuts, the record or the
 // files: the next uninstallation finishes it, what is locked going to the batch and named
 // by the run's note kept for a later run; an installation undoes it first, so the shortcuts the user had stay, and
