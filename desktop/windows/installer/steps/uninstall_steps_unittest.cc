@@ -13,6 +13,7 @@
 #include "base/base_paths_win.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
 #include "base/process/process.h"
@@ -238,6 +239,42 @@ TEST_F(UninstallStepsTest, TheBatchRemovesTheNoteOnlyWhenItsWaitFreesWhatIsLeft)
     EXPECT_FALSE(base::PathExists(version_folder));
     ASSERT_TRUE(base::DeleteFile(install_folder_, true));
   }
+}
+
+// Fails only the writes of run notes.
+bool FailNoteWrites(const base::FilePath& from, const base::FilePath& to) {
+  return to.Extension() != L".note" &&
+         MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// A note that cannot be rewritten to name only what the batch may not delete stays as it
+// was, naming that too, and the batch does not remove it.
+TEST_F(UninstallStepsTest, ANoteThatCannotBeRewrittenStaysWhole) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath held = version_folder.Append(L"resources\\app.dat");
+  base::ScopedHandle lock = Lock(held);
+  ASSERT_TRUE(lock.IsValid());
+  InstallationRun run;
+  run.uninstall = true;
+  run.on_event = [](const std::string& line, Installer* /*installer*/) {
+    if (line == "Step") base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+  };
+  Run(&run);
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+  EXPECT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                   base::FileEnumerator::FILES, L"run.*.note")
+                                  .Next();
+  ASSERT_FALSE(note.empty());
+  std::string kept;
+  ASSERT_TRUE(base::ReadFileToString(note, &kept));
+  EXPECT_NE(std::string::npos, kept.find("\nremove " + version_folder.BaseName().AsUTF8() +
+                                         "\\resources\\app.dat\n"))
+      << kept;
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_EQ(std::string::npos, text.find(note.AsUTF8())) << text;
 }
 
 // This uninstaller runs where a cut run put it, and that run's note is kept naming it
