@@ -26,7 +26,6 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
 #include "desktop/common/names/switches.h"
-#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/steps/finalize_installation_steps.h"
 #include "desktop/windows/installer/steps/installer_system.h"
@@ -654,45 +653,12 @@ bool Installer::CommitRun() {
   }
   transaction_.Commit();
   if (run_note_path_.empty() || run_note_left_to_batch_) return true;
-  if (run_note_kept_for_.empty()) {
+  if (run_note_kept_for_.empty())
     RemoveRunNote(run_note_path_);
-  } else {
-    // Named exactly: later runs may make files of the same names. Else the whole note
-    // stays, which names them too.
-    RunNote rest;
-    rest.operation = run_note_.operation;
-    rest.start = run_note_.start;
-    for (const base::FilePath& path : run_note_kept_for_) rest.left.push_back({path, {}});
-    if (!RewriteRunNote(run_note_path_, rest))
-      LOG(WARNING) << "Could not rewrite the note " << run_note_path_.AsUTF8()
-                   << " to name only what is left";
-  }
+  else
+    KeepNoteForLaterRun(run_note_path_, run_note_, run_note_kept_for_);
   run_note_path_.clear();
   return true;
-}
-
-base::FilePath Installer::LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
-                                              const std::vector<base::FilePath>& waited_programs) {
-  if (run_note_path_.empty()) return base::FilePath();
-  const auto any_of = [](const std::vector<base::FilePath>& paths, const base::FilePath& path) {
-    return std::any_of(paths.begin(), paths.end(),
-                       [&path](const base::FilePath& other) { return IsSamePath(other, path); });
-  };
-  std::vector<base::FilePath> files;
-  const base::FilePath* outliving = nullptr;
-  for (const base::FilePath& path : left) {
-    if (any_of(earlier_notes_left_to_batch_, path)) continue;
-    files.push_back(path);
-    if (!outliving && !any_of(waited_programs, path)) outliving = &path;
-  }
-  if (!outliving) {
-    run_note_left_to_batch_ = true;
-    return run_note_path_;
-  }
-  LOG(WARNING) << "Keeping the note " << run_note_path_.AsUTF8() << " for a later run: "
-               << outliving->AsUTF8() << " is still there";
-  run_note_kept_for_ = std::move(files);
-  return base::FilePath();
 }
 
 void Installer::RemoveNoteAfterRollback() {

@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/note_left_to_batch.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"
@@ -116,7 +117,13 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
   base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
-                                     const std::vector<base::FilePath>& waited_programs) override;
+                                     const std::vector<base::FilePath>& waited_programs) override {
+    if (run_note_path_.empty()) return base::FilePath();
+    run_note_kept_for_ =
+        FindFilesOutlivingBatch(left, waited_programs, earlier_notes_left_to_batch_);
+    run_note_left_to_batch_ = run_note_kept_for_.empty();
+    return run_note_left_to_batch_ ? run_note_path_ : base::FilePath();
+  }
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch_;
   }
