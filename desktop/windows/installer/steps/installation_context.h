@@ -73,8 +73,9 @@ class InstallationContext {
   // when a file of `left` is none of `waited_programs`, the program files of the processes
   // the batch waits for (another program may hold it past the batch): the run then keeps
   // its note, naming `left` alone, for a later run to finish.
-  virtual base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& /*left*/,
-                                             const std::vector<base::FilePath>& /*waited_programs*/) {
+  virtual base::FilePath LeaveRunNoteToBatch(
+      const std::vector<base::FilePath>& /*left*/,
+      const std::vector<base::FilePath>& /*waited_programs*/) {
     return base::FilePath();
   }
   // Returns once a connection to the task scheduler made ahead of the steps has ended.

@@ -185,8 +185,8 @@ void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) 
   }
 }
 
-// The program files of the processes `pids` (0 skipped) as the system names them: what
-// their ending frees for certain. One that cannot be read is left out.
+// The program files of the processes `pids` (0 skipped) as the system names them; one
+// that cannot be read is left out.
 std::vector<base::FilePath> ProgramFilesOf(const std::vector<uint32_t>& pids) {
   std::vector<base::FilePath> programs;
   std::vector<wchar_t> buffer(32768);

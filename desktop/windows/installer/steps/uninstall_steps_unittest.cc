@@ -258,7 +258,8 @@ TEST_F(UninstallStepsTest, ANoteThatCannotBeRewrittenStaysWhole) {
   InstallationRun run;
   run.uninstall = true;
   run.on_event = [](const std::string& line, Installer* /*installer*/) {
-    if (line == "Step") base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+    if (line == "Step")
+      base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
   };
   Run(&run);
   base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
@@ -328,8 +329,9 @@ TEST_F(UninstallStepsTest, AnUninstallerWhereACutRunPutItLeavesBothNotesToTheBat
 
 // An uninstallation cut short after it set aside the shortcuts, the record or the
 // files: the next uninstallation finishes it, what is locked going to the batch and named
-// by the run's note kept for a later run; an installation undoes it first, so the shortcuts the user had stay, and
-// installs afresh, without the survey and with nothing set aside left.
+// by the run's note kept for a later run; an installation undoes it first, so the
+// shortcuts the user had stay, and installs afresh, without the survey and with nothing
+// set aside left.
 TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
   for (bool then_install : {false, true}) {
     for (size_t step : {1u, 2u, 5u}) {
