@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/steps/uninstall_steps.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <memory>
@@ -239,6 +240,61 @@ TEST_F(UninstallStepsTest, TheBatchRemovesTheNoteOnlyWhenItsWaitFreesWhatIsLeft)
     EXPECT_FALSE(base::PathExists(version_folder));
     ASSERT_TRUE(base::DeleteFile(install_folder_, true));
   }
+}
+
+// The uninstall entry's launcher started the front end and waits for it: its own file,
+// which it holds, is freed when the front end the batch waits for ends, so the batch
+// removes the note after it.
+TEST_F(UninstallStepsTest, TheLauncherThatStartedTheFrontEndFreesItsFileForTheBatch) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath launcher = install_folder_.Append(L"launcher.exe");
+  ASSERT_TRUE(base::CopyFile(launcher, version_folder.Append(L"installer.exe")));
+  const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+  base::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (L"VelumFrontReady" + tag).c_str()));
+  base::ScopedHandle release(
+      CreateEventW(nullptr, TRUE, FALSE, (L"VelumFrontRelease" + tag).c_str()));
+  ASSERT_TRUE(ready.IsValid() && release.IsValid());
+  ScopedEnvironmentVariable role(L"VELUM_FAKE_PROGRAM_HOLD_ROLE", L"installer.exe");
+  ScopedEnvironmentVariable ready_name(L"VELUM_FAKE_PROGRAM_READY_EVENT", L"VelumFrontReady" + tag);
+  ScopedEnvironmentVariable hold_name(L"VELUM_FAKE_PROGRAM_HOLD_EVENT", L"VelumFrontRelease" + tag);
+  std::wstring command = L"\"" + launcher.value() + L"\" /uninstall";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &started));
+  CloseHandle(started.hThread);
+  base::ScopedHandle entry(started.hProcess);
+  HANDLE waits[] = {ready.Get(), entry.Get()};
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, INFINITE));
+  // The front end: the launcher's child.
+  uint32_t front_end = 0;
+  base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W process = {};
+  process.dwSize = sizeof(process);
+  for (BOOL more = Process32FirstW(snapshot.Get(), &process); more && !front_end;
+       more = Process32NextW(snapshot.Get(), &process)) {
+    if (process.th32ParentProcessID == started.dwProcessId) front_end = process.th32ProcessID;
+  }
+  ASSERT_NE(0u, front_end);
+  AddProcessSwitch(switches::kInitialPid, std::to_wstring(front_end));
+  Uninstall();
+  EXPECT_TRUE(base::PathExists(launcher));
+  const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                   base::FileEnumerator::FILES, L"run.*.note")
+                                  .Next();
+  ASSERT_FALSE(note.empty());
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  CleanupBatch expected;
+  expected.pids = {GetCurrentProcessId(), front_end, 0};
+  expected.failed_files = {launcher.value(), note.value()};
+  // Folders come with the version folder's files alone: none of them is left here.
+  expected.folders = {note.DirName().value()};
+  EXPECT_EQ(BuildCleanupBatchText(expected), text);
+  SetEvent(release.Get());
+  WaitForSingleObject(entry.Get(), INFINITE);
 }
 
 // Fails only the writes of run notes.
