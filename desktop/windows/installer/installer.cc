@@ -608,6 +608,7 @@ bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool unins
       files_left_to_cleanup_batch_.push_back(own);
       files_left_to_cleanup_batch_.insert(files_left_to_cleanup_batch_.end(),
                                           unfinished.notes.begin(), unfinished.notes.end());
+      earlier_notes_left_to_batch_ = unfinished.notes;
     }
     return true;
   }
@@ -652,13 +653,17 @@ bool Installer::CommitRun() {
   }
   transaction_.Commit();
   if (run_note_path_.empty() || run_note_left_to_batch_) return true;
-  RemoveRunNote(run_note_path_);
+  if (run_note_kept_for_.empty())
+    RemoveRunNote(run_note_path_);
+  else
+    KeepNoteForLaterRun(run_note_path_, run_note_, run_note_kept_for_);
   run_note_path_.clear();
   return true;
 }
 
 void Installer::RemoveNoteAfterRollback() {
   run_note_left_to_batch_ = false;
+  run_note_kept_for_.clear();
   if (run_note_path_.empty()) return;
   RemoveRunNote(run_note_path_);
   run_note_path_.clear();

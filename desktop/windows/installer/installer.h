@@ -31,6 +31,7 @@
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/note_left_to_batch.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"
@@ -115,9 +116,13 @@ class Installer : public base::ObjectWatcher::Delegate,
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
   std::string GetServerTrackingData() override;
-  base::FilePath LeaveRunNoteToBatch() override {
-    run_note_left_to_batch_ = !run_note_path_.empty();
-    return run_note_path_;
+  base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
+                                     const std::vector<base::FilePath>& waited_programs) override {
+    if (run_note_path_.empty()) return base::FilePath();
+    run_note_kept_for_ =
+        FindFilesOutlivingBatch(left, waited_programs, earlier_notes_left_to_batch_);
+    run_note_left_to_batch_ = run_note_kept_for_.empty();
+    return run_note_left_to_batch_ ? run_note_path_ : base::FilePath();
   }
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch_;
@@ -249,6 +254,10 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::FilePath run_note_path_;
   // The clean-up batch removes the note once it has deleted what was in use.
   bool run_note_left_to_batch_ = false;
+  // What the run's note names alone from its commit on, when the batch may not delete it.
+  std::vector<base::FilePath> run_note_kept_for_;
+  // Earlier runs' notes the clean-up batch removes after this program.
+  std::vector<base::FilePath> earlier_notes_left_to_batch_;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   const InstallerSystem& system_;
   PackageUnpacker* package_unpacker_ = nullptr;

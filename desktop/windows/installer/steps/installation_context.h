@@ -68,9 +68,16 @@ class InstallationContext {
   // running program holds, an earlier version's that could not be set aside): its
   // clean-up batch deletes them once the installer has ended.
   virtual std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() = 0;
-  // The note of this run, which the clean-up batch then removes after what it deletes
-  // (until then a later run finishes what the batch did not); empty when there is none.
-  virtual base::FilePath LeaveRunNoteToBatch() { return base::FilePath(); }
+  // The note of this run, which the clean-up batch then removes after it deletes `left`
+  // (until then a later run finishes what the batch did not). Empty when there is none, or
+  // when a file of `left` is none of `waited_programs`, the program files of the processes
+  // the batch waits for (another program may hold it past the batch): the run then keeps
+  // its note, naming `left` alone, for a later run to finish.
+  virtual base::FilePath LeaveRunNoteToBatch(
+      const std::vector<base::FilePath>& /*left*/,
+      const std::vector<base::FilePath>& /*waited_programs*/) {
+    return base::FilePath();
+  }
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.

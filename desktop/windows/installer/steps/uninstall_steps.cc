@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <memory>
@@ -186,6 +187,33 @@ void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) 
   }
 }
 
+// The process that started `pid`; 0 when unknown.
+uint32_t ParentOf(uint32_t pid) {
+  base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot.IsValid() || !Process32FirstW(snapshot.Get(), &entry)) return 0;
+  do {
+    if (entry.th32ProcessID == pid) return entry.th32ParentProcessID;
+  } while (Process32NextW(snapshot.Get(), &entry));
+  return 0;
+}
+
+// The program files of the processes `pids` (0 skipped) as the system names them; one
+// that cannot be read is left out.
+std::vector<base::FilePath> ProgramFilesOf(const std::vector<uint32_t>& pids) {
+  std::vector<base::FilePath> programs;
+  std::vector<wchar_t> buffer(32768);
+  for (uint32_t pid : pids) {
+    if (!pid) continue;
+    base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (process.IsValid() && QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &size))
+      programs.emplace_back(std::wstring(buffer.data(), size));
+  }
+  return programs;
+}
+
 // Only a folder that holds the browser's data: a profile template's parent (the folder
 // of every user) or a drive root must never go.
 bool IsProductUserDataFolder(const base::FilePath& folder) {
@@ -310,15 +338,6 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
         VLOG(1) << "Could not remove " << base::WideToUTF8(name);
     }
   }
-  if (!batch.failed_files.empty()) {
-    // Until the batch has deleted them, the run's note names them for a later run.
-    const base::FilePath note = context_->LeaveRunNoteToBatch();
-    if (!note.empty()) {
-      batch.failed_files.push_back(note.value());
-      folders.insert(note.DirName().value());
-    }
-  }
-  batch.folders.assign(folders.begin(), folders.end());
   uint64_t initial_pid = 0;
   const std::wstring initial =
       base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(switches::kInitialPid);
@@ -327,6 +346,18 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   // for it: a batch waiting for the helper would never end.
   batch.pids = {GetCurrentProcessId(), static_cast<uint32_t>(initial_pid),
                 context_->HasPermissionHelper() ? 0u : context_->GetSecondInstallerPid()};
+  if (!batch.failed_files.empty()) {
+    // Until the batch has deleted them, the run's note names them for a later run.
+    std::vector<uint32_t> holders = batch.pids;
+    // The uninstall entry's launcher started the front end, waits for it and ends with it.
+    if (initial_pid) holders.push_back(ParentOf(static_cast<uint32_t>(initial_pid)));
+    const base::FilePath note = context_->LeaveRunNoteToBatch(failed, ProgramFilesOf(holders));
+    if (!note.empty()) {
+      batch.failed_files.push_back(note.value());
+      folders.insert(note.DirName().value());
+    }
+  }
+  batch.folders.assign(folders.begin(), folders.end());
   LeaveCleanupBatch(context_, batch);
   if (settings->flag(Settings::DELETE_PROFILE)) DeleteProfile();
   return StepResult();

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/steps/uninstall_steps.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "base/base_paths_win.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
 #include "base/process/process.h"
@@ -22,6 +24,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/kernel_object_names.h"
+#include "desktop/common/names/switches.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/program_log_test_util.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
@@ -112,20 +115,66 @@ class UninstallStepsTest : public ProgramLogTest {
   }
 };
 
-// An uninstallation removes the record and the files; what was locked goes to the batch
-// file, which deletes it once the uninstaller has ended, and then itself. So does a file
-// of an earlier version that an upgrade kept: its record goes all the same (a set-aside
-// name past MAX_PATH fails as the lock does).
-TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatch) {
-  for (bool upgraded : {false, true}) {
-    SCOPED_TRACE(upgraded ? "an earlier version's file" : "the installation's file");
+// The batch's own text and the note it removes at its end, as the uninstallation leaves
+// them for the files `left`.
+CleanupBatch ExpectedBatch(const std::vector<base::FilePath>& left, uint32_t initial_pid,
+                           const base::FilePath& note) {
+  CleanupBatch batch;
+  batch.pids = {GetCurrentProcessId(), initial_pid, 0};
+  std::set<std::wstring> folders;
+  for (const base::FilePath& path : left) {
+    batch.failed_files.push_back(path.value());
+    for (base::FilePath folder = path.DirName(); folder.DirName() != folder;
+         folder = folder.DirName())
+      folders.insert(folder.value());
+  }
+  if (!note.empty()) {
+    batch.failed_files.push_back(note.value());
+    folders.insert(note.DirName().value());
+  }
+  batch.folders.assign(folders.begin(), folders.end());
+  return batch;
+}
+
+// An uninstallation removes the record and the files; what stays goes to the batch file,
+// which deletes it once the uninstaller and the processes it waits for have ended. The
+// batch removes the run's note after it only when that wait frees it (a program it waits
+// for runs from it); else the note is kept naming it alone, and once it is free the next
+// run in the folder finishes it. So for a file of an earlier version that an upgrade kept:
+// its record goes all the same (a set-aside name past MAX_PATH fails as the lock does).
+TEST_F(UninstallStepsTest, TheBatchRemovesTheNoteOnlyWhenItsWaitFreesWhatIsLeft) {
+  enum class Holder { kWaitedProgram, kOtherProgram, kHandle };
+  enum class Next { kNone, kInstallOnceFree, kInstallWhileHeldThenUninstall };
+  const struct {
+    const char* name;
+    Holder holder;
+    const wchar_t* held;  // in the version folder
+    bool upgraded;
+    Next next;  // the runs after the batch
+  } cases[] = {
+      {"a program the batch waits for", Holder::kWaitedProgram, L"installer_helper_64.exe", false,
+       Next::kNone},
+      {"another program", Holder::kOtherProgram, L"installer_helper_64.exe", false,
+       Next::kInstallWhileHeldThenUninstall},
+      {"another program's handle", Holder::kHandle, L"resources\\app.dat", false,
+       Next::kInstallOnceFree},
+      {"another program's handle on an earlier version's file", Holder::kHandle,
+       L"resources\\app.dat", true, Next::kInstallWhileHeldThenUninstall},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     system_services_.started_batches.clear();
+    ClearProcessSwitches();
     const base::FilePath version_folder = InstallVersion();
     ASSERT_FALSE(version_folder.empty());
-    const base::FilePath locked = version_folder.Append(L"resources\\app.dat");
-    base::ScopedHandle lock = Lock(locked);
-    ASSERT_TRUE(lock.IsValid());
-    if (upgraded) Install(kV2);
+    const base::FilePath held = version_folder.Append(c.held);
+    base::ScopedHandle holder = c.holder == Holder::kHandle ? Lock(held)
+                                                            : StartSleepingFakeProgram(held);
+    ASSERT_TRUE(holder.IsValid());
+    const uint32_t initial_pid =
+        c.holder == Holder::kWaitedProgram ? GetProcessId(holder.Get()) : 0;
+    if (initial_pid) AddProcessSwitch(switches::kInitialPid, std::to_wstring(initial_pid));
+    if (c.upgraded) Install(kV2);
     Uninstall();
 
     EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
@@ -133,50 +182,212 @@ TEST_F(UninstallStepsTest, RemovesTheInstallationAndLeavesTheLockedFileToTheBatc
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"velum.exe")));
     EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources\\locales\\en-US.dat")));
     EXPECT_FALSE(base::PathExists(install_folder_.Append(L"root_readme.txt")));
-    EXPECT_TRUE(base::PathExists(locked));
+    EXPECT_TRUE(base::PathExists(held));
 
     const base::FilePath batch_file = install_folder_.Append(L"k.bat");
     ASSERT_EQ(std::vector<base::FilePath>{batch_file}, system_services_.started_batches);
-    // The run's note names the locked file until the batch has deleted it.
     // The enumeration's handle on the folder is let go: Wine keeps a folder held open.
     const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
                                                      base::FileEnumerator::FILES, L"run.*.note")
                                     .Next();
     ASSERT_FALSE(note.empty());
-    CleanupBatch expected;
-    expected.pids = {GetCurrentProcessId(), 0, 0};
-    expected.failed_files = {locked.value(), note.value()};
-    std::set<std::wstring> folders = {note.DirName().value()};
-    for (base::FilePath folder = locked.DirName(); folder.DirName() != folder;
-         folder = folder.DirName())
-      folders.insert(folder.value());
-    expected.folders.assign(folders.begin(), folders.end());
+    const bool waited = c.holder == Holder::kWaitedProgram;
     std::string text;
     ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
-    EXPECT_EQ(BuildCleanupBatchText(expected), text);
+    // The same text for what stays, the note's own lines only when the batch removes it.
+    EXPECT_EQ(BuildCleanupBatchText(ExpectedBatch({held}, initial_pid,
+                                                  waited ? note : base::FilePath())),
+              text);
     // The deepest folder first.
-    const size_t resources = text.find(
-        "rmdir \"" + base::WideToUTF8(version_folder.Append(L"resources").value()) + "\"");
-    EXPECT_NE(std::string::npos, resources);
-    EXPECT_LT(resources, text.find("rmdir \"" + base::WideToUTF8(version_folder.value()) + "\""));
+    const size_t deepest = text.find("rmdir \"" + held.DirName().AsUTF8() + "\"");
+    EXPECT_NE(std::string::npos, deepest);
+    EXPECT_LT(deepest, text.find("rmdir \"" + install_folder_.AsUTF8() + "\""));
+    if (!waited) {
+      std::string kept;
+      ASSERT_TRUE(base::ReadFileToString(note, &kept));
+      EXPECT_NE(std::string::npos,
+                kept.find("\nleft-remove " + base::WideToUTF8(version_folder.BaseName().value()) +
+                          "\\" + base::WideToUTF8(c.held) + "\nend\n"))
+          << kept;
+      EXPECT_EQ(std::string::npos, kept.find("\ncommitting\n")) << kept;
+    }
 
-    // The uninstaller has ended: the batch file runs as the system would start it.
-    lock.Close();
+    // The uninstaller has ended: the batch file runs as the system would start it, while
+    // only a program it waits for has ended.
+    if (waited) {
+      TerminateProcess(holder.Get(), 0);
+      WaitForSingleObject(holder.Get(), INFINITE);
+    }
     base::Process batch = StartCleanupBatch(batch_file);
     ASSERT_TRUE(batch.IsValid());
     int32_t exit_code = 0;
     ASSERT_TRUE(batch.WaitForExit(&exit_code));
-    EXPECT_FALSE(base::PathExists(locked));
-    EXPECT_FALSE(base::PathExists(version_folder.Append(L"resources")));
+    EXPECT_EQ(!waited, base::PathExists(note));
+    if (c.next == Next::kInstallWhileHeldThenUninstall) {
+      // A run that makes none of the names the note keeps goes on beside it.
+      Install(kV2);
+      EXPECT_TRUE(base::PathExists(note));
+    }
+    if (c.holder == Holder::kOtherProgram) {
+      TerminateProcess(holder.Get(), 0);
+      WaitForSingleObject(holder.Get(), INFINITE);
+    }
+    holder.Close();
+    EXPECT_EQ(!waited, base::PathExists(held));
+    if (c.next == Next::kInstallOnceFree) Install();
+    if (c.next != Next::kNone) Uninstall();
     EXPECT_FALSE(base::PathExists(note.DirName()));
-    EXPECT_FALSE(base::PathExists(batch_file));
+    EXPECT_FALSE(base::PathExists(version_folder));
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
   }
 }
 
+// The uninstall entry's launcher started the front end and waits for it: its own file,
+// which it holds, is freed when the front end the batch waits for ends, so the batch
+// removes the note after it.
+TEST_F(UninstallStepsTest, TheLauncherThatStartedTheFrontEndFreesItsFileForTheBatch) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath launcher = install_folder_.Append(L"launcher.exe");
+  ASSERT_TRUE(base::CopyFile(launcher, version_folder.Append(L"installer.exe")));
+  const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+  base::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (L"VelumFrontReady" + tag).c_str()));
+  base::ScopedHandle release(
+      CreateEventW(nullptr, TRUE, FALSE, (L"VelumFrontRelease" + tag).c_str()));
+  ASSERT_TRUE(ready.IsValid() && release.IsValid());
+  ScopedEnvironmentVariable role(L"VELUM_FAKE_PROGRAM_HOLD_ROLE", L"installer.exe");
+  ScopedEnvironmentVariable ready_name(L"VELUM_FAKE_PROGRAM_READY_EVENT", L"VelumFrontReady" + tag);
+  ScopedEnvironmentVariable hold_name(L"VELUM_FAKE_PROGRAM_HOLD_EVENT", L"VelumFrontRelease" + tag);
+  std::wstring command = L"\"" + launcher.value() + L"\" /uninstall";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &started));
+  CloseHandle(started.hThread);
+  base::ScopedHandle entry(started.hProcess);
+  HANDLE waits[] = {ready.Get(), entry.Get()};
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, INFINITE));
+  // The front end: the launcher's child.
+  uint32_t front_end = 0;
+  base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W process = {};
+  process.dwSize = sizeof(process);
+  for (BOOL more = Process32FirstW(snapshot.Get(), &process); more && !front_end;
+       more = Process32NextW(snapshot.Get(), &process)) {
+    if (process.th32ParentProcessID == started.dwProcessId) front_end = process.th32ProcessID;
+  }
+  ASSERT_NE(0u, front_end);
+  AddProcessSwitch(switches::kInitialPid, std::to_wstring(front_end));
+  Uninstall();
+  EXPECT_TRUE(base::PathExists(launcher));
+  const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                   base::FileEnumerator::FILES, L"run.*.note")
+                                  .Next();
+  ASSERT_FALSE(note.empty());
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  CleanupBatch expected;
+  expected.pids = {GetCurrentProcessId(), front_end, 0};
+  expected.failed_files = {launcher.value(), note.value()};
+  // Folders come with the version folder's files alone: none of them is left here.
+  expected.folders = {note.DirName().value()};
+  EXPECT_EQ(BuildCleanupBatchText(expected), text);
+  SetEvent(release.Get());
+  WaitForSingleObject(entry.Get(), INFINITE);
+}
+
+// Fails only the writes of run notes.
+bool FailNoteWrites(const base::FilePath& from, const base::FilePath& to) {
+  return to.Extension() != L".note" &&
+         MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// A note that cannot be rewritten to name only what the batch may not delete stays as it
+// was, naming that too, and the batch does not remove it.
+TEST_F(UninstallStepsTest, ANoteThatCannotBeRewrittenStaysWhole) {
+  const base::FilePath version_folder = InstallVersion();
+  ASSERT_FALSE(version_folder.empty());
+  const base::FilePath held = version_folder.Append(L"resources\\app.dat");
+  base::ScopedHandle lock = Lock(held);
+  ASSERT_TRUE(lock.IsValid());
+  InstallationRun run;
+  run.uninstall = true;
+  run.on_event = [](const std::string& line, Installer* /*installer*/) {
+    if (line == "Step")
+      base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
+  };
+  Run(&run);
+  base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
+  EXPECT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+  const base::FilePath note = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                   base::FileEnumerator::FILES, L"run.*.note")
+                                  .Next();
+  ASSERT_FALSE(note.empty());
+  std::string kept;
+  ASSERT_TRUE(base::ReadFileToString(note, &kept));
+  EXPECT_NE(std::string::npos, kept.find("\nremove " + version_folder.BaseName().AsUTF8() +
+                                         "\\resources\\app.dat\n"))
+      << kept;
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_EQ(std::string::npos, text.find(note.AsUTF8())) << text;
+}
+
+// This uninstaller runs where a cut run put it, and that run's note is kept naming it
+// alone: the batch waits for it, so it removes both notes after it.
+TEST_F(UninstallStepsTest, AnUninstallerWhereACutRunPutItLeavesBothNotesToTheBatch) {
+  Install();
+  UsePackage(GetTestPackageFolder(L"test_pkg_v2"));
+  InstallationRun cut;
+  cut.version = kV2;
+  cut.cut_after_step = 2;
+  Run(&cut);
+  ASSERT_FALSE(cut.succeeded);
+  const base::FilePath earlier = base::FileEnumerator(install_folder_.Append(L"old_status"), false,
+                                                      base::FileEnumerator::FILES, L"run.*.note")
+                                     .Next();
+  ASSERT_FALSE(earlier.empty());
+  const base::FilePath program = install_folder_.Append(L"1.0.101.0\\velum.exe");
+  base::ScopedHandle holder = StartSleepingFakeProgram(program);
+  ASSERT_TRUE(holder.IsValid());
+  const uint32_t pid = GetProcessId(holder.Get());
+  AddProcessSwitch(switches::kInitialPid, std::to_wstring(pid));
+  base::FilePath own;
+  ASSERT_TRUE(base::PathRegistry::Get(base::FILE_EXE, &own));
+  ASSERT_TRUE(base::PathRegistry::Override(base::FILE_EXE, program, true, false));
+  UsePackage(CopyPackage());
+  InstallationRun run;
+  run.uninstall = true;
+  Run(&run);
+  EXPECT_TRUE(base::PathRegistry::Override(base::FILE_EXE, own, true, false));
+  ASSERT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+
+  std::vector<base::FilePath> notes;
+  base::FileEnumerator found(install_folder_.Append(L"old_status"), false,
+                             base::FileEnumerator::FILES, L"run.*.note");
+  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next())
+    if (path != earlier) notes.push_back(path);
+  ASSERT_EQ(1u, notes.size());
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+  EXPECT_EQ(BuildCleanupBatchText(ExpectedBatch({program, earlier}, pid, notes[0])), text);
+  TerminateProcess(holder.Get(), 0);
+  WaitForSingleObject(holder.Get(), INFINITE);
+  holder.Close();
+  base::Process batch = StartCleanupBatch(install_folder_.Append(kCleanupBatchFileName));
+  ASSERT_TRUE(batch.IsValid());
+  int32_t exit_code = 0;
+  ASSERT_TRUE(batch.WaitForExit(&exit_code));
+  EXPECT_FALSE(base::PathExists(program.DirName()));
+  EXPECT_FALSE(base::PathExists(earlier.DirName()));
+}
+
 // An uninstallation cut short after it set aside the shortcuts, the record or the
-// files: the next uninstallation finishes it, what is locked going to the batch with the
-// note; an installation undoes it first, so the shortcuts the user had stay, and
-// installs afresh, without the survey and with nothing set aside left.
+// files: the next uninstallation finishes it, what is locked going to the batch and named
+// by the run's note kept for a later run; an installation undoes it first, so the
+// shortcuts the user had stay, and installs afresh, without the survey and with nothing
+// set aside left.
 TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
   for (bool then_install : {false, true}) {
     for (size_t step : {1u, 2u, 5u}) {
@@ -206,11 +417,23 @@ TEST_F(UninstallStepsTest, FinishesOrUndoesAnUninstallationCutShort) {
                                    std::wstring());
         std::string text;
         ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+        size_t notes = 0;
         for (base::FilePath path = files.Next(); !path.empty(); path = files.Next()) {
           const std::wstring name = path.BaseName().value();
           if (name == kCleanupBatchFileName || name == L"installer_prefs.json") continue;
+          if (path.DirName().BaseName().value() == L"old_status" && path.Extension() == L".note") {
+            std::string note;
+            ASSERT_TRUE(base::ReadFileToString(path, &note));
+            EXPECT_NE(std::string::npos, note.find("\nleft-remove " +
+                                                   version_folder.BaseName().AsUTF8() +
+                                                   "\\resources\\app.dat\nend\n"))
+                << note;
+            ++notes;
+            continue;
+          }
           EXPECT_NE(std::string::npos, text.find("del \"" + path.AsUTF8() + "\"")) << path.AsUTF8();
         }
+        EXPECT_EQ(lock.IsValid() ? 1u : 0u, notes);
       }
       lock.Close();
       ASSERT_TRUE(base::DeleteFile(install_folder_, true));
