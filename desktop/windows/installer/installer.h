@@ -31,7 +31,7 @@
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/installer_elevation.h"
 #include "desktop/windows/installer/installer_observer.h"
-#include "desktop/windows/installer/note_left_to_batch.h"
+#include "desktop/windows/installer/service/interrupted_runs/note_left_to_batch.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"

@@ -20,7 +20,8 @@
 //   note, the temporaries of notes whose first write was cut; "old_status" once empty.
 // Here: the note, its text, writing and reading, its finishing and the read-only views of
 // what finishing will leave (run_note.*), the acts through held handles
-// (run_note_finisher.*). The engine builds a run's note (run_note_builder.h).
+// (run_note_finisher.*), an uninstallation's note kept past its clean-up batch
+// (note_left_to_batch.*). The engine builds a run's note (run_note_builder.h).
 //
 //   RunNote note;  // filled with what the run will touch
 //   base::Result<base::FilePath> path = WriteRunNote(install_folder, note);

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/note_left_to_batch.h"
+#include "desktop/windows/installer/service/interrupted_runs/note_left_to_batch.h"
 
 #include <algorithm>
 

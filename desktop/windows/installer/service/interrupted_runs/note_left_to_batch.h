@@ -7,13 +7,13 @@
 //   kept = FindFilesOutlivingBatch(left, waited_programs, earlier_notes);
 //   ...  // the batch gets the note only when `kept` is empty; then the commit
 //   if (!kept.empty()) KeepNoteForLaterRun(note_path, note, kept);
-#ifndef DESKTOP_WINDOWS_INSTALLER_NOTE_LEFT_TO_BATCH_H_
-#define DESKTOP_WINDOWS_INSTALLER_NOTE_LEFT_TO_BATCH_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_NOTE_LEFT_TO_BATCH_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_NOTE_LEFT_TO_BATCH_H_
 
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/service/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 namespace installer {
 
@@ -32,4 +32,4 @@ void KeepNoteForLaterRun(const base::FilePath& path, const RunNote& note,
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_NOTE_LEFT_TO_BATCH_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_NOTE_LEFT_TO_BATCH_H_
