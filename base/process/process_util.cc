@@ -6,8 +6,9 @@
 
 namespace base {
 
-uint32_t GetParentProcessId(HANDLE process) {
-  const DWORD process_id = GetProcessId(process);
+uint32_t GetParentProcessId(HANDLE process) { return GetParentProcessId(GetProcessId(process)); }
+
+uint32_t GetParentProcessId(uint32_t process_id) {
   if (process_id == 0) return 0;  // never match the idle process's entry
   ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.IsValid()) return 0;

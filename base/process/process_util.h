@@ -12,6 +12,8 @@ namespace base {
 // The id of the process that created |process|; 0 when the system no longer lists it or
 // cannot be asked.
 uint32_t GetParentProcessId(HANDLE process);
+// The same for the process of id |process_id|.
+uint32_t GetParentProcessId(uint32_t process_id);
 
 // When this process was created; the null time when the system cannot tell.
 Time ProcessCreationTime();

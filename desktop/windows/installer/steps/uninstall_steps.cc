@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/process/process_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
@@ -187,18 +187,6 @@ void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) 
   }
 }
 
-// The process that started `pid`; 0 when unknown.
-uint32_t ParentOf(uint32_t pid) {
-  base::ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  if (!snapshot.IsValid() || !Process32FirstW(snapshot.Get(), &entry)) return 0;
-  do {
-    if (entry.th32ProcessID == pid) return entry.th32ParentProcessID;
-  } while (Process32NextW(snapshot.Get(), &entry));
-  return 0;
-}
-
 // The program files of the processes `pids` (0 skipped) as the system names them; one
 // that cannot be read is left out.
 std::vector<base::FilePath> ProgramFilesOf(const std::vector<uint32_t>& pids) {
@@ -350,7 +338,8 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
     // Until the batch has deleted them, the run's note names them for a later run.
     std::vector<uint32_t> holders = batch.pids;
     // The uninstall entry's launcher started the front end, waits for it and ends with it.
-    if (initial_pid) holders.push_back(ParentOf(static_cast<uint32_t>(initial_pid)));
+    if (initial_pid)
+      holders.push_back(base::GetParentProcessId(static_cast<uint32_t>(initial_pid)));
     const base::FilePath note = context_->LeaveRunNoteToBatch(failed, ProgramFilesOf(holders));
     if (!note.empty()) {
       batch.failed_files.push_back(note.value());
