@@ -326,8 +326,9 @@ base::Result<> RefuseProductPayload(const base::ScopedHandle& held,
   if (!base::ReadPeSecurityDirectory(data, length, &directory))
     return base::Failure{0, 0, "it is no program image", program};
   PayloadBlock block;
-  if (FindPayloadBlockEndingAt(data, length, length, &block) ||
-      (directory.size != 0 && FindPayloadBlockEndingAt(data, length, directory.offset, &block))) {
+  bool at_end = false;
+  if (FindInstallerPayloadBlock(data, length, directory.offset, directory.size, &block,
+                                &at_end)) {
     return base::Failure{0, 0, "it carries this product's payload: an installer, not an archive",
                          program};
   }

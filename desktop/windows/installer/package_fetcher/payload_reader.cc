@@ -96,13 +96,16 @@ void PayloadReader::ClassifyPayload() {
     return;
   }
 
-  const bool found_at_end = FindPayloadTrailer(file_length);
-  if (!found_at_end &&
-      !(is_signed && FindPayloadTrailer(static_cast<int64_t>(certificate_offset)))) {
+  PayloadBlock block;
+  bool found_at_end = false;
+  if (!FindInstallerPayloadBlock(mapped_file_.data(), mapped_file_.length(), certificate_offset,
+                                 certificate_size, &block, &found_at_end)) {
     LOG(WARNING) << "No valid payload found";
     type_ = PAYLOAD_NONE;
     return;
   }
+  payload_length_ = block.length;
+  payload_offset_ = static_cast<int64_t>(block.offset);
 
   if (payload_length_ < static_cast<int64_t>(sizeof(k7zSignature)) ||
       memcmp(mapped_file_.data() + payload_offset_, k7zSignature, sizeof(k7zSignature)) !=
@@ -144,18 +147,6 @@ bool PayloadReader::CopyPayloadTo(const base::FilePath& path) const {
       return false;
     done += read;
   }
-  return true;
-}
-
-bool PayloadReader::FindPayloadTrailer(int64_t end) {
-  PayloadBlock block;
-  if (end < 0 || !FindPayloadBlockEndingAt(mapped_file_.data(), mapped_file_.length(),
-                                           static_cast<uint64_t>(end), &block)) {
-    VLOG(1) << "No payload block ends at " << end;
-    return false;
-  }
-  payload_length_ = block.length;
-  payload_offset_ = static_cast<int64_t>(block.offset);
   return true;
 }
 

@@ -52,8 +52,6 @@ class PayloadReader {
 
  private:
   void ClassifyPayload();
-  // Looks for a block ending at |end|; records it when found.
-  [[nodiscard]] bool FindPayloadTrailer(int64_t end);
   [[nodiscard]] bool CopyPayloadTo(const base::FilePath& path) const;
 
   base::FilePath path_;

@@ -27,4 +27,11 @@ bool FindPayloadBlockEndingAt(const uint8_t* data, size_t length, uint64_t end,
   return true;
 }
 
+bool FindInstallerPayloadBlock(const uint8_t* data, size_t length, uint64_t signature_offset,
+                               uint64_t signature_size, PayloadBlock* block, bool* at_end) {
+  *at_end = FindPayloadBlockEndingAt(data, length, length, block);
+  return *at_end ||
+         (signature_size != 0 && FindPayloadBlockEndingAt(data, length, signature_offset, block));
+}
+
 }  // namespace installer

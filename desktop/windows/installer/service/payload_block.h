@@ -21,6 +21,13 @@ struct PayloadBlock {
 [[nodiscard]] bool FindPayloadBlockEndingAt(const uint8_t* data, size_t length, uint64_t end,
                                             PayloadBlock* block);
 
+// Whether the image at `data`, whose certificate table `signature_offset` and
+// `signature_size` give (size 0: unsigned), carries a block where installers carry it: at
+// its end (`at_end`) or, signed, right before its certificate table.
+[[nodiscard]] bool FindInstallerPayloadBlock(const uint8_t* data, size_t length,
+                                             uint64_t signature_offset, uint64_t signature_size,
+                                             PayloadBlock* block, bool* at_end);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_PAYLOAD_BLOCK_H_
