@@ -556,6 +556,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   // Finished before the subfolder is chosen: a killed run's version folder is gone then.
   const bool uninstall = operation == RunNote::Operation::kUninstall;
   files_left_to_cleanup_batch_.clear();
+  earlier_notes_left_to_batch_.clear();
   // Only the shortcut places of this run's mode: an all-users one only for an all-users run.
   const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
   const base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(

@@ -9,6 +9,7 @@
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
+#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -18,12 +19,6 @@
 namespace installer {
 
 namespace {
-
-struct IgnoreCaseLess {
-  bool operator()(const base::FilePath& a, const base::FilePath& b) const {
-    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
-  }
-};
 
 class NoteBuilder {
  public:
@@ -54,7 +49,7 @@ class NoteBuilder {
 
   RunNote* note_;
   const bool all_users_;
-  std::set<base::FilePath, IgnoreCaseLess> seen_;
+  std::set<base::FilePath, PathIgnoreCaseLess> seen_;
 };
 
 void AddRecordFiles(const base::FilePath& install_folder, const InstallLog& record,

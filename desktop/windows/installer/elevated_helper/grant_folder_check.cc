@@ -23,9 +23,6 @@ namespace installer {
 
 namespace {
 
-
-bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
-
 // A refusal: why, and of which path.
 base::Failure Refused(std::string why, const base::FilePath& path) {
   return base::Failure{0, 0, std::move(why), path};

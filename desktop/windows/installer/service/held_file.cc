@@ -41,6 +41,11 @@ struct FileIdInfoRecord {
 };
 const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 
+// The 64-bit index the system gives a file within its volume.
+uint64_t FileIndexOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  return (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+}
+
 [[nodiscard]] bool ReadIdentity(HANDLE handle, FileIdentity* identity) {
   FileIdInfoRecord id_info = {};
   if (GetFileInformationByHandleEx(handle, kFileIdInfo, &id_info, sizeof(id_info))) {
@@ -53,8 +58,7 @@ const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CL
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!GetFileInformationByHandle(handle, &information)) return false;
   identity->volume = information.dwVolumeSerialNumber;
-  const uint64_t index =
-      (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  const uint64_t index = FileIndexOf(information);
   memset(identity->id, 0, sizeof(identity->id));
   memcpy(identity->id, &index, sizeof(index));
   return true;
@@ -77,17 +81,20 @@ const ULONG kOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
 const ULONG kDirectoryFile = 0x1;          // FILE_DIRECTORY_FILE
 const ULONG kOpenIf = 3;                   // FILE_OPEN_IF
 
+// The ntdll function `name`; null when the system has none.
+template <typename Function>
+Function NtFunction(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
 // `name` relative to the held `folder`: made (a folder) when `create`, else opened.
 // `created`, when given, says whether the folder was made by this call.
 HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
                     bool create = false, bool* created = nullptr) {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto open_file = reinterpret_cast<NtOpenFileFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
-  const auto create_file = reinterpret_cast<NtCreateFileFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
-  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  const auto open_file = NtFunction<NtOpenFileFunction>("NtOpenFile");
+  const auto create_file = NtFunction<NtCreateFileFunction>("NtCreateFile");
+  const auto to_error = NtFunction<NtStatusToErrorFunction>("RtlNtStatusToDosError");
   if (!open_file || !create_file || !to_error) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -131,8 +138,6 @@ bool IsPlainName(const std::wstring& name) {
   return !name.empty() && name != L"." && name != L".." &&
          name.find_first_of(L"\\/:") == std::wstring::npos && name.size() <= 255;
 }
-
-bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 
 }  // namespace
 
@@ -281,11 +286,8 @@ bool HeldFile::MoveInto(const HeldFile& folder, const std::wstring& name) const 
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto set_information = reinterpret_cast<NtSetInformationFileFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-  const auto to_error = reinterpret_cast<NtStatusToErrorFunction>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  const auto set_information = NtFunction<NtSetInformationFileFunction>("NtSetInformationFile");
+  const auto to_error = NtFunction<NtStatusToErrorFunction>("RtlNtStatusToDosError");
   if (!set_information || !to_error) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return false;
@@ -320,6 +322,12 @@ bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder) {
 bool IsSamePath(const base::FilePath& a, const base::FilePath& b) {
   return IsSameOrUnder(a, b) && IsSameOrUnder(b, a);
 }
+
+bool IsBelow(const base::FilePath& path, const base::FilePath& folder) {
+  return IsSameOrUnder(path, folder) && !IsSamePath(path, folder);
+}
+
+bool IsDriveRoot(const base::FilePath& path) { return path.DirName() == path; }
 
 base::FilePath RebasePath(const base::FilePath& path, const base::FilePath& from,
                           const base::FilePath& to) {
@@ -379,8 +387,7 @@ base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry,
       !GetFileInformationByHandle(held->handle(), &information) ||
       !held->ReadDevicePath(&file_path))
     return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
-  const uint64_t id =
-      (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  const uint64_t id = FileIndexOf(information);
   // Wine lists and opens a host link as its target: only the final path tells.
   if (held->is_reparse_point() || id != entry.file_id ||
       base::FilePath::CompareIgnoreCase(file_path, folder_path + entry.name) != 0)
@@ -398,7 +405,7 @@ bool IsMissingPlace(const base::Result<>& result) {
 base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
                          const base::FilePath& path, DWORD access, DWORD share, bool folder,
                          HeldWay* way) {
-  if (!IsSameOrUnder(path, top) || IsSamePath(path, top))
+  if (!IsBelow(path, top))
     return base::Failure{0, 0, path.AsUTF8() + " is not below " + top.AsUTF8(), path};
   std::vector<base::FilePath> folders;
   for (base::FilePath parent = path.DirName(); !IsSameOrUnder(top, parent);
@@ -441,7 +448,7 @@ base::Result<> HeldFolders::HoldFolder(const base::FilePath& folder, Folder** he
   HeldFile opened;
   const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  if (!IsSameOrUnder(folder, top_) || IsSamePath(folder, top_)) {
+  if (!IsBelow(folder, top_)) {
     if (!opened.Open(folder, access, share, true))
       return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be held", folder};
   } else {

@@ -121,6 +121,10 @@ class HeldFile {
 bool IsSameOrUnder(const base::FilePath& path, const base::FilePath& folder);
 // Whether `a` and `b` name one place, letters compared as Windows does.
 bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
+// Whether `path` lies under `folder`, not `folder` itself.
+bool IsBelow(const base::FilePath& path, const base::FilePath& folder);
+// Whether `path` is a drive's root (its own parent).
+bool IsDriveRoot(const base::FilePath& path);
 // Orders paths with their letters compared as Windows does: a set of them holds each place
 // once.
 struct PathIgnoreCaseLess {

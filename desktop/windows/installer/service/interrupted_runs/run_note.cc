@@ -218,10 +218,6 @@ void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
     base::ImportantFileWriter::DeleteStaleTempFilesOf(target);
 }
 
-}  // namespace
-
-namespace {
-
 // `path` as a note writes it: "/" is the system's separator too, written as the one the
 // reader takes.
 std::wstring Written(const std::wstring& path) {
@@ -230,14 +226,10 @@ std::wstring Written(const std::wstring& path) {
   return written;
 }
 
-bool IsBelowFolder(const base::FilePath& path, const base::FilePath& folder) {
-  return IsSameOrUnder(path, folder) && !IsSamePath(path, folder);
-}
-
 // The name of `path` in a note: relative to the install folder (cut after its separator,
 // a drive root's own too), or whole for a shortcut.
 std::string NoteName(const base::FilePath& install_folder, const base::FilePath& path) {
-  const base::FilePath name = IsBelowFolder(path, install_folder)
+  const base::FilePath name = IsBelow(path, install_folder)
                                   ? RebasePath(path, install_folder, base::FilePath())
                                   : path;
   return base::WideToUTF8(Written(name.value()));
@@ -315,12 +307,8 @@ std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_
   text += std::string("operation ") + kOperationNames[static_cast<int>(note.operation)] + "\n";
   text += "start " + std::to_string(note.start) + "\n";
   if (!note.subfolder.empty()) text += "subfolder " + base::WideToUTF8(note.subfolder) + "\n";
-  for (const RunNote::Entry& entry : note.entries) {
-    // Cut after the folder's separator, a drive root's own too.
-    text += std::string(NameOf(entry.kind)) + " " +
-            base::WideToUTF8(Written(RebasePath(entry.path, install_folder, base::FilePath()).value())) +
-            "\n";
-  }
+  for (const RunNote::Entry& entry : note.entries)
+    text += std::string(NameOf(entry.kind)) + " " + NoteName(install_folder, entry.path) + "\n";
   for (const RunNote::Entry& entry : note.shortcuts)
     text += std::string("shortcut-") + NameOf(entry.kind) + " " +
             base::WideToUTF8(Written(entry.path.value())) + "\n";
@@ -328,7 +316,7 @@ std::string SerializeRunNote(const RunNote& note, const base::FilePath& install_
     text += "move " + base::WideToUTF8(Written(move.from.value())) + "|" +
             base::WideToUTF8(Written(move.to.value())) + "\n";
   for (const RunNote::Step& step : note.left) {
-    text += IsBelowFolder(step.path, install_folder) ? "" : "shortcut-";
+    text += IsBelow(step.path, install_folder) ? "" : "shortcut-";
     text += step.copy.empty() ? std::string(kLeftRemove) + " "
                               : std::string(kLeftPutBack) + " " +
                                     NoteName(install_folder, step.copy) + "|";

@@ -46,7 +46,7 @@ void RunNoteFinisher::Delete(const base::FilePath& path) {
   LOG(INFO) << "Removing " << path.AsUTF8() << ", left by an interrupted run";
   if (held.ok() && file.DeleteOnClose()) {
     folders_.Moved(path);
-    if (IsBelow(path)) emptied_.push_back(path.DirName());
+    if (IsBelow(path, install_folder_)) emptied_.push_back(path.DirName());
     return;
   }
   const DWORD error = GetLastError();
@@ -94,7 +94,8 @@ void RunNoteFinisher::RemoveEmptiedFolders() {
   std::set<base::FilePath, PathIgnoreCaseLess> seen;
   std::vector<base::FilePath> folders;
   for (const base::FilePath& emptied : emptied_) {
-    for (base::FilePath folder = emptied; IsBelow(folder); folder = folder.DirName()) {
+    for (base::FilePath folder = emptied; IsBelow(folder, install_folder_);
+         folder = folder.DirName()) {
       if (!seen.insert(folder).second) break;
       folders.push_back(folder);
     }
@@ -107,17 +108,10 @@ void RunNoteFinisher::RemoveEmptiedFolders() {
   for (const base::FilePath& folder : folders) RemoveIfEmpty(folder);
 }
 
-bool RunNoteFinisher::IsBelow(const base::FilePath& path) const {
-  return IsSameOrUnder(path, install_folder_) && !IsSamePath(path, install_folder_);
-}
-
 bool RunNoteFinisher::HoldTop(const base::FilePath& path, Top* top) const {
-  top->path = IsBelow(path) ? install_folder_ : path.DirName();
-  if (top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, true))
-    return true;
-  top->failure = base::Failure{GetLastError(), 0, "", top->path};
-  return false;
+  top->path = IsBelow(path, install_folder_) ? install_folder_ : path.DirName();
+  return top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, true);
 }
 
 void RunNoteFinisher::Refuse(const RunNote::Step& step, const base::Failure& failure) {

@@ -51,10 +51,8 @@ class RunNoteFinisher {
   struct Top {
     base::FilePath path;
     HeldFile held;
-    base::Failure failure;
   };
 
-  bool IsBelow(const base::FilePath& path) const;
   bool HoldTop(const base::FilePath& path, Top* top) const;
   // A name behind a link is kept, named for a later run.
   void Refuse(const RunNote::Step& step, const base::Failure& failure);
