@@ -192,8 +192,7 @@ bool ShouldDropInput(const MSG& message) {
 }
 
 ModalBoxKeys::ModalBoxKeys(HWND dialog)
-    : dialog_(dialog),
-      owner_{GetAncestor(dialog, GA_ROOT)},
+    : owner_{GetAncestor(dialog, GA_ROOT)},
       outer_owner_(g_box_owner),
       filter_(SetWindowsHookExW(WH_MSGFILTER, FilterBoxMessages, nullptr, GetCurrentThreadId())),
       activation_(SetWindowsHookExW(WH_CBT, NoteOwnerActivated, nullptr, GetCurrentThreadId())) {
@@ -211,7 +210,7 @@ ModalBoxKeys::~ModalBoxKeys() {
   DropQueuedKeys(!owner_.activated, owner_.activated_at);
   // Whatever closed the box (an answer, the run ending), the focus goes back to the page,
   // where a second press of the answer's key would land on the default button.
-  NotePageTime(dialog_);
+  NotePageTime(owner_.root);
 }
 
 void SetKeyClockForTesting(DWORD (*clock)()) { g_clock = clock; }

@@ -63,7 +63,6 @@ class ModalBoxKeys {
   };
 
  private:
-  const HWND dialog_;
   Owner owner_;
   Owner* const outer_owner_;
   base::ScopedHook filter_;
