@@ -647,6 +647,17 @@ check_user_integration() {  # <version>
     fail "installer_prefs.json is not JSON"
 }
 
+# install_then_cut_upgrade <installer>: the sample installed, then <installer> (copied to
+# the case's VelumSetup.exe) run over it as an upgrade and cut at the file it copies after
+# installer.exe: the cut run's installer is whole.
+install_then_cut_upgrade() {
+  run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+  [ "$RC" = 0 ] || fail "install: exit code $RC"
+  cp "$1" "$WORK/VelumSetup.exe"
+  cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
+    "${COMMON[@]}" "--installfolder=$FOLDER"
+}
+
 SAMPLE=$E2E/sample
 SAMPLE_V2=$E2E/sample_v2
 case $CASE in
@@ -1242,12 +1253,7 @@ PY
     # record: the entry's command (whose launcher runs the newest version folder's
     # installer, the killed upgrade's) uninstalls, and nothing of either run stays.
     before=$(snapshot)
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "install: exit code $RC"
-    cp "$SAMPLE/VelumSetup.exe" "$WORK/VelumSetup.exe"
-    # Cut at the file copied after installer.exe: the installer is whole.
-    cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
-      "${COMMON[@]}" "--installfolder=$FOLDER"
+    install_then_cut_upgrade "$SAMPLE/VelumSetup.exe"
     [ -d "$INSTALLED/1.0.100.0_0" ] || fail "no version folder of the killed upgrade"
     uninstall_as_registered /silent
     [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
@@ -1263,11 +1269,7 @@ PY
     # folder: it is refused, naming that program, before its first change.
     # Once the file is let go, one uninstallation leaves the machine as before.
     before=$(snapshot)
-    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
-    [ "$RC" = 0 ] || fail "install: exit code $RC"
-    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
-    cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
-      "${COMMON[@]}" "--installfolder=$FOLDER"
+    install_then_cut_upgrade "$SAMPLE_V2/VelumSetup.exe"
     cut_folder=$FOLDER\\1.0.100.0_0
     if [ "$CASE" != kept_note_refused_uninstall ]; then
       setup=$WORK/VelumSetup.exe package=$SAMPLE_V2/package what=upgrade

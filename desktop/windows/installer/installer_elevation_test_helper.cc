@@ -25,8 +25,12 @@
 #include <cwchar>
 #include <string>
 
+#include "base/base_paths.h"
+#include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
 
 namespace {
 
@@ -110,17 +114,11 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (GetEnvironment(L"VELUM_TEST_HANG") == L"1") {
-    wchar_t own[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(own, length) + L"\" --hang-child";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &child))
-      return 95;
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    base::FilePath own;
+    if (!base::PathRegistry::Get(base::FILE_EXE, &own)) return 95;
+    base::CommandLine child(own);
+    child.AppendSwitch("hang-child");
+    if (!base::LaunchProcess(child, base::LaunchOptions()).IsValid()) return 95;
     Sleep(kBoundMs);
   }
   const std::wstring held = GetSwitch(argc, argv, L"hold-file");
