@@ -162,6 +162,11 @@ void PostOrRunHere(SequencedTaskRunner* task_runner, const Location& from_here, 
 void ImportantFileWriter::DeleteStaleTempFilesOf(const FilePath& path) { DeleteStaleTempFiles(path); }
 
 // static
+bool ImportantFileWriter::IsTempFileNameOf(const std::wstring& name, const FilePath& target) {
+  return IsOwnTempFileName(name, TempFilePrefix(target));
+}
+
+// static
 bool ImportantFileWriter::WriteFileAtomically(const FilePath& path, StringPiece data) {
   FilePath temp_file;
   if (!CreateTempFileFor(path, &temp_file)) {

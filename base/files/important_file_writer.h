@@ -53,6 +53,8 @@ class ImportantFileWriter {
   [[nodiscard]] static bool WriteFileAtomically(const FilePath& path, StringPiece data);
   // Removes the temporary files that writes of |path| cut short left beside it.
   static void DeleteStaleTempFilesOf(const FilePath& path);
+  // Whether |name| is a name a write of |target| gives its temporary file beside it.
+  static bool IsTempFileNameOf(const std::wstring& name, const FilePath& target);
 
   // A commit interval of 10 seconds.
   ImportantFileWriter(const FilePath& path, scoped_refptr<SequencedTaskRunner> task_runner);

@@ -38,6 +38,7 @@
 #include "desktop/windows/installer/service/held_install_folder.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note_file.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/task_service_connection.h"
@@ -90,6 +91,8 @@ class Installer : public base::ObjectWatcher::Delegate,
 
   // The pause before a step's retry; one second unless a test shortens it.
   void SetRetryDelayForTesting(base::TimeDelta delay) { retry_delay_ = delay; }
+  // The run's note, held from its first write (its text can be read only through it).
+  const RunNoteFile& GetRunNoteFileForTesting() const { return run_note_file_; }
   // The version this run installs instead of the product's own.
   void SetProductVersionForTesting(const std::string& version) { product_version_ = version; }
   // Replaces the default-browser set-up (the backend's, or a test's).
@@ -119,11 +122,11 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::string GetServerTrackingData() override;
   base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
                                      const std::vector<base::FilePath>& waited_programs) override {
-    if (run_note_path_.empty()) return base::FilePath();
+    if (!run_note_file_.written()) return base::FilePath();
     run_note_kept_for_ =
         FindFilesOutlivingBatch(left, waited_programs, earlier_notes_left_to_batch_);
     run_note_left_to_batch_ = run_note_kept_for_.empty();
-    return run_note_left_to_batch_ ? run_note_path_ : base::FilePath();
+    return run_note_left_to_batch_ ? run_note_file_.path() : base::FilePath();
   }
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch_;
@@ -256,8 +259,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   // From before the notes are read until the transaction is committed or rolled back.
   HeldInstallFolder held_install_folder_;
   RunNote run_note_;
-  // Empty until the note is written, and again once it is removed.
-  base::FilePath run_note_path_;
+  // Held from its first write until it is removed, or past the commit until this process
+  // ends when the clean-up batch removes it.
+  RunNoteFile run_note_file_;
   // The clean-up batch removes the note once it has deleted what was in use.
   bool run_note_left_to_batch_ = false;
   // What the run's note names alone from its commit on, when the batch may not delete it.

@@ -1,13 +1,60 @@
 #include "desktop/windows/installer/installer.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "base/base_paths.h"
+#include "base/command_line.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/process/process_util.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/common/names/switches.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/run_note_builder.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
+
+namespace {
+
+// Whether the process `pid` runs from the very file `file` (not one put at its name since).
+bool RunsFrom(uint32_t pid, const base::FilePath& file) {
+  base::ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  std::vector<wchar_t> image(32768);
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!process.IsValid() || !QueryFullProcessImageNameW(process.Get(), 0, image.data(), &size))
+    return false;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HeldFile running;
+  HeldFile named;
+  return running.Open(base::FilePath(std::wstring(image.data(), size)), FILE_READ_ATTRIBUTES,
+                      share, true) &&
+         named.Open(file, FILE_READ_ATTRIBUTES, share, false) && !named.is_reparse_point() &&
+         running.identity() == named.identity();
+}
+
+// The files the processes of this uninstallation run from: this program, and the install
+// folder's launcher when the process that started the front end (the uninstall entry's
+// command, which waits for it) runs from that very file.
+std::vector<base::FilePath> OwnProgramFiles(const base::FilePath& install_folder) {
+  std::vector<base::FilePath> files;
+  base::FilePath own;
+  if (base::PathRegistry::Get(base::FILE_EXE, &own)) files.push_back(own);
+  uint64_t initial_pid = 0;
+  const std::string initial =
+      base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(switches::kInitialPid);
+  if (!base::StringToUint64(initial, &initial_pid) || initial_pid == 0) return files;
+  const uint32_t starter = base::GetParentProcessId(static_cast<uint32_t>(initial_pid));
+  const base::FilePath launcher = install_folder.Append(kLauncherFileName);
+  if (starter != 0 && RunsFrom(starter, launcher)) files.push_back(launcher);
+  return files;
+}
+
+}  // namespace
 
 bool Installer::NoteRun(RunNote::Operation operation) {
   const base::FilePath& install_folder = GetInstallFolder();
@@ -26,7 +73,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   // Only the shortcut places of this run's mode: an all-users one only for an all-users run.
   const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
   const base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(
-      install_folder,
+      held_install_folder_,
       [all_users](const base::FilePath& path) { return IsProductShortcut(path, all_users); });
   if (!unfinished.ok()) {
     LOG(ERROR) << base::DescribeFailure(unfinished.failure());
@@ -48,7 +95,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   sources.version = product_version_;
   run_note_ = BuildRunNote(sources);
   if (!CheckUnfinishedRuns(unfinished.value(), uninstall)) return false;
-  const base::Result<base::FilePath> written = WriteRunNote(install_folder, run_note_);
+  const base::Result<> written = WriteRunNote(held_install_folder_, run_note_, &run_note_file_);
   if (!written.ok()) {
     LOG(ERROR) << base::DescribeFailure(written.failure());
     // Nothing can be made in the folder: told as the version folder's failure would be.
@@ -59,20 +106,28 @@ bool Installer::NoteRun(RunNote::Operation operation) {
            install_log_.subfolder);
     return false;
   }
-  run_note_path_ = written.value();
   return true;
 }
 
 bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall) {
   // An uninstallation leaves nothing behind: whatever is left stands in its way, but for
-  // this very program where a cut run put it, which the clean-up batch deletes once it
-  // has ended, then the notes naming it.
-  base::FilePath own;
-  if (uninstall && !base::PathRegistry::Get(base::FILE_EXE, &own)) own.clear();
+  // the files its own processes run from where a cut run left them, which the clean-up
+  // batch deletes once they have ended, then the notes naming them.
+  const std::vector<base::FilePath> own =
+      uninstall ? OwnProgramFiles(GetInstallFolder()) : std::vector<base::FilePath>();
   const RunNote::Step* in_the_way = FindStepInTheWay(unfinished.left, run_note_, uninstall, own);
   if (!in_the_way) {
     if (uninstall && !unfinished.left.empty()) {
-      files_left_to_cleanup_batch_.push_back(own);
+      for (const RunNote::Step& step : unfinished.left) {
+        for (const base::FilePath& path : {step.path, step.copy}) {
+          if (!path.empty() && std::none_of(files_left_to_cleanup_batch_.begin(),
+                                            files_left_to_cleanup_batch_.end(),
+                                            [&path](const base::FilePath& left) {
+                                              return IsSamePath(left, path);
+                                            }))
+            files_left_to_cleanup_batch_.push_back(path);
+        }
+      }
       files_left_to_cleanup_batch_.insert(files_left_to_cleanup_batch_.end(),
                                           unfinished.notes.begin(), unfinished.notes.end());
       earlier_notes_left_to_batch_ = unfinished.notes;
@@ -91,11 +146,11 @@ bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool unins
 }
 
 bool Installer::CommitRun() {
-  if (!run_note_path_.empty()) {
+  if (run_note_file_.written()) {
     run_note_.committing = true;
     // Unmarked, a commit cut short would be undone half committed: undone now instead,
     // but for an uninstallation, whose clean-up batch would delete what a rollback kept.
-    if (!RewriteRunNote(run_note_path_, run_note_)) {
+    if (!RewriteRunNote(&run_note_file_, run_note_)) {
       if (settings_->operation() != Settings::OPERATION_UNINSTALL) {
         Fail(INSTALLER_ERROR_GENERAL, "Could not mark the run's note as committing");
         return false;
@@ -104,12 +159,13 @@ bool Installer::CommitRun() {
     }
   }
   transaction_.Commit();
-  if (!run_note_path_.empty() && !run_note_left_to_batch_) {
-    if (run_note_kept_for_.empty())
-      RemoveRunNote(run_note_path_);
-    else
-      KeepNoteForLaterRun(run_note_path_, run_note_, run_note_kept_for_);
-    run_note_path_.clear();
+  if (run_note_file_.written() && !run_note_left_to_batch_) {
+    if (run_note_kept_for_.empty()) {
+      run_note_file_.Remove();
+    } else {
+      KeepNoteForLaterRun(&run_note_file_, run_note_, run_note_kept_for_);
+      run_note_file_.Release();
+    }
   }
   // Let go only now: an uninstallation that emptied it removes it then.
   held_install_folder_.ReleaseAndRemoveIfEmpty();
@@ -119,8 +175,7 @@ bool Installer::CommitRun() {
 void Installer::RemoveNoteAfterRollback() {
   run_note_left_to_batch_ = false;
   run_note_kept_for_.clear();
-  if (!run_note_path_.empty()) RemoveRunNote(run_note_path_);
-  run_note_path_.clear();
+  run_note_file_.Remove();
   held_install_folder_.Release();
   if (install_folder_existed_ || !settings_) return;
   // The rollback kept the folders it made while the note was in them, or while held.

@@ -6,6 +6,7 @@
 #include "base/features/feature_registry.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 #include "base/path_service.h"
 #include "base/run_loop.h"
 #include "desktop/windows/installer/settings/feature_flags.h"
@@ -113,6 +114,25 @@ class FailingStepRunner : public Installer::StepRunner {
   const std::function<void()> at_failure_;
 };
 
+// Copies the folder `from` to `to` as a cut would leave it: the note `note`, which its run
+// holds so that nothing else reads it, is written from the text the run read of it.
+void CopyFolderOfCutRun(const base::FilePath& from, const base::FilePath& to,
+                        const base::FilePath& note, const std::string& note_text) {
+  ASSERT_TRUE(base::CreateDirectory(to));
+  base::FileEnumerator entries(from, true, base::FileEnumerator::FILES | base::FileEnumerator::DIRECTORIES,
+                               std::wstring());
+  for (base::FilePath path = entries.Next(); !path.empty(); path = entries.Next()) {
+    const base::FilePath copy = installer::RebasePath(path, from, to);
+    if (entries.GetInfo().IsDirectory()) {
+      EXPECT_TRUE(base::CreateDirectory(copy)) << path.AsUTF8();
+    } else if (IsSamePath(path, note)) {
+      EXPECT_TRUE(base::WriteTextFile(copy, note_text)) << path.AsUTF8();
+    } else {
+      EXPECT_TRUE(CopyFileW(path.value().c_str(), copy.value().c_str(), TRUE)) << path.AsUTF8();
+    }
+  }
+}
+
 }  // namespace
 
 void InstallerTest::Run(InstallationRun* run) {
@@ -128,17 +148,21 @@ void InstallerTest::Run(InstallationRun* run) {
     std::vector<std::pair<base::FilePath, base::FilePath>> kept;
     for (const base::FilePath& folder : {install_folder_, desktop_, start_menu_, quick_launch_})
       kept.emplace_back(folder, scratch_.path().Append(L"cut").Append(std::to_wstring(kept.size())));
-    FailingStepRunner step_runner(run->cut_after_step ? run->cut_after_step : run->failing_step,
-                                  [&kept, run] {
-                                    if (!run->cut_after_step) return;
-                                    EXPECT_TRUE(base::CreateDirectory(kept[0].second.DirName()));
-                                    for (const auto& folder : kept) {
-                                      if (base::DirectoryExists(folder.first)) {
-                                        EXPECT_TRUE(base::CopyDirectory(folder.first, folder.second));
-                                      }
-                                    }
-                                  });
+    const Installer* running = nullptr;
+    FailingStepRunner step_runner(
+        run->cut_after_step ? run->cut_after_step : run->failing_step, [&kept, run, &running] {
+          if (!run->cut_after_step) return;
+          EXPECT_TRUE(base::CreateDirectory(kept[0].second.DirName()));
+          const RunNoteFile& note = running->GetRunNoteFileForTesting();
+          std::string note_text;
+          EXPECT_TRUE(!note.written() || note.Read(&note_text));
+          for (const auto& folder : kept) {
+            if (base::DirectoryExists(folder.first))
+              CopyFolderOfCutRun(folder.first, folder.second, note.path(), note_text);
+          }
+        });
     Installer installer(&step_runner, &system_services_.system);
+    running = &installer;
     installer.SetProductVersionForTesting(run->version);
     installer.SetRetryDelayForTesting(base::TimeDelta::FromMilliseconds(1));
     if (run->on_event) {

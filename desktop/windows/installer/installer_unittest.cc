@@ -37,6 +37,7 @@
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/steps/shortcut_steps.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "gtest/gtest.h"
 
@@ -292,6 +293,27 @@ std::vector<std::wstring> LeftIn(const base::FilePath& folder) {
 // run for the cut one's and leaves nothing of the product, the first time. A run that would
 // make a held name its own (an uninstallation: any) refuses, naming it, before its first
 // change.
+// A change of the run's transaction that calls `act` as the commit reaches it.
+class AtCommit : public TransactionOperation {
+ public:
+  explicit AtCommit(std::function<void()> act) : act_(std::move(act)) {}
+  ~AtCommit() override {
+    if (!rolled_back_) act_();
+  }
+  bool Do(Transaction& /*nested*/) override { return true; }
+  void Rollback() override { rolled_back_ = true; }
+
+ private:
+  const std::function<void()> act_;
+  bool rolled_back_ = false;
+};
+
+// Fails only the writes of run notes.
+bool FailNoteWrites(const base::FilePath& from, const base::FilePath& to) {
+  return to.Extension() != L".note" &&
+         MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTheUninstallation) {
   const struct {
     const char* name;
@@ -300,6 +322,8 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
     bool program;         // held by a program running from it, else by an open handle
     const char* later;    // the version of the run in between; null: an uninstallation
     bool refused;
+    // The cut run's note, kept naming the held file, cannot be rewritten: the run stops.
+    bool note_unwritable = false;
   } cases[] = {
       {"a later upgrade", 2, L"1.0.101.0\\velum.exe", false, kV3, false},
       {"a later repair", 2, L"1.0.101.0\\velum.exe", false, testing::kV1, false},
@@ -308,6 +332,8 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
       {"an upgrade while the cut run's launcher is held", 7, L"launcher.exe", false, kV3, true},
       {"an uninstallation while the cut run's launcher runs", 7, L"launcher.exe", true, nullptr,
        true},
+      {"a later upgrade that cannot keep the cut run's note", 2, L"1.0.101.0\\velum.exe", false,
+       kV3, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -330,7 +356,9 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
     InstallationRun later;
     later.uninstall = !c.later;
     if (c.later) later.version = c.later;
+    if (c.note_unwritable) base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
     Run(&later);
+    base::ImportantFileWriter::SetReplaceFileFunctionForTesting(nullptr);
     if (c.program) {
       TerminateProcess(held.Get(), 0);
       WaitForSingleObject(held.Get(), INFINITE);
@@ -338,8 +366,10 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
     held.Close();
     EXPECT_EQ(!c.refused, later.succeeded) << ::testing::PrintToString(later.events);
     if (c.refused) {
-      EXPECT_EQ("Error(7,,Can't " + std::string(c.later ? "install" : "uninstall") + " when " +
-                    held_file.AsUTF8() + " is in use)",
+      EXPECT_EQ(c.note_unwritable
+                    ? "Error(0,,Could not note what an earlier run left undone)"
+                    : "Error(7,,Can't " + std::string(c.later ? "install" : "uninstall") +
+                          " when " + held_file.AsUTF8() + " is in use)",
                 LastError(later.events));
       EXPECT_TRUE(base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
       EXPECT_TRUE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
@@ -352,33 +382,6 @@ TEST_F(InstallerTest, ACutRunsHeldFileNeitherCostsALaterRunItsFilesNorOutlivesTh
     EXPECT_EQ((std::vector<std::wstring>{L"installer_prefs.json", L"k.bat"}),
               LeftIn(install_folder_));
   }
-}
-
-// A change of the run's transaction that, as the commit reaches it, reads the run's note.
-class NoteAtCommit : public TransactionOperation {
- public:
-  NoteAtCommit(const base::FilePath& install_folder, std::string* text)
-      : install_folder_(install_folder), text_(text) {}
-  ~NoteAtCommit() override {
-    if (rolled_back_) return;
-    base::FileEnumerator notes(install_folder_.Append(L"old_status"), false,
-                               base::FileEnumerator::FILES, L"run.*.note");
-    const base::FilePath note = notes.Next();
-    if (note.empty() || !base::ReadFileToString(note, text_)) *text_ = "<none>";
-  }
-  bool Do(Transaction& /*nested*/) override { return true; }
-  void Rollback() override { rolled_back_ = true; }
-
- private:
-  const base::FilePath install_folder_;
-  std::string* const text_;
-  bool rolled_back_ = false;
-};
-
-// Fails only the writes of run notes.
-bool FailNoteWrites(const base::FilePath& from, const base::FilePath& to) {
-  return to.Extension() != L".note" &&
-         MoveFileExW(from.value().c_str(), to.value().c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 // The note says "committing" before the commit begins, so that a commit cut short is
@@ -411,8 +414,10 @@ TEST_F(InstallerTest, TheNoteIsMarkedCommittingBeforeTheCommit) {
     run.on_event = [&](const std::string& line, Installer* installer) {
       if (line != "Step" || at_commit != "<not reached>") return;
       at_commit.clear();
-      ASSERT_TRUE(installer->GetTransaction()->Execute(
-          std::make_unique<NoteAtCommit>(install_folder_, &at_commit)));
+      // Read through the run's own handle: the run lets nothing else read it.
+      ASSERT_TRUE(installer->GetTransaction()->Execute(std::make_unique<AtCommit>([&, installer] {
+        if (!installer->GetRunNoteFileForTesting().Read(&at_commit)) at_commit = "<none>";
+      })));
       if (c.note_writes == Fails::kAtTheCommit)
         base::ImportantFileWriter::SetReplaceFileFunctionForTesting(&FailNoteWrites);
     };
@@ -426,6 +431,76 @@ TEST_F(InstallerTest, TheNoteIsMarkedCommittingBeforeTheCommit) {
     } else {
       EXPECT_NE(std::string::npos, at_commit.find("\ncommitting\n")) << at_commit;
     }
+  }
+}
+
+// A live run holds its note from its first write to its removal, taken again after each
+// rewrite: another run that comes to finish it meanwhile (the folder under another
+// spelling) stops before its first change, naming the note, and the live run ends whole.
+TEST_F(InstallerTest, ALiveRunsNoteStopsAnotherRunInItsFolder) {
+  for (bool uninstall : {false, true}) {
+    SCOPED_TRACE(uninstall ? "uninstallation" : "installation");
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    if (uninstall) Install();
+    std::vector<std::string> other_runs;
+    const auto another_run = [&] {
+      const base::Result<UnfinishedRuns> finished = FinishInterruptedRuns(install_folder_, nullptr);
+      other_runs.push_back(finished.ok() ? "went on" : base::DescribeFailure(finished.failure()));
+    };
+    InstallationRun run;
+    run.uninstall = uninstall;
+    run.on_event = [&](const std::string& line, Installer* installer) {
+      if (line != "Step" || !other_runs.empty()) return;
+      another_run();
+      // Again once its note says "committing".
+      ASSERT_TRUE(installer->GetTransaction()->Execute(std::make_unique<AtCommit>(another_run)));
+    };
+    Run(&run);
+    EXPECT_TRUE(run.succeeded) << ::testing::PrintToString(run.events);
+    ASSERT_EQ(2u, other_runs.size());
+    for (const std::string& other : other_runs)
+      EXPECT_NE(std::string::npos, other.find("old_status\\run.")) << other;
+    EXPECT_EQ(!uninstall, base::PathExists(install_folder_.Append(L"installation_status.xml")));
+    EXPECT_EQ(!uninstall, base::PathExists(install_folder_.Append(L"1.0.100.0\\velum.exe")));
+    EXPECT_FALSE(base::PathExists(install_folder_.Append(L"old_status")));
+  }
+}
+
+// The finishing reads a cut run's shortcuts with the run's own mode: a per-user run only
+// the user's shortcut places, an all-users run only the common ones. A note naming
+// another mode's shortcut is kept whole, the shortcut with it. (An all-users run fails
+// later under Wine; the finishing comes first.)
+TEST_F(InstallerTest, FinishingTakesTheShortcutPlacesOfTheRunsOwnMode) {
+  const base::FilePath common = scratch_.path().Append(L"Public Desktop");
+  ASSERT_TRUE(base::PathRegistry::Override(base::DIR_COMMON_DESKTOP, common, true, true));
+  // A product shortcut's name no run here makes itself.
+  const std::wstring name =
+      base::FilePath(GetShortcutFileName()).RemoveExtension().value() + L" 9.9.lnk";
+  const struct {
+    const char* name;
+    bool all_users_run;
+    bool common_shortcut;
+    bool finished;
+  } cases[] = {
+      {"a user's shortcut, a per-user run", false, false, true},
+      {"a common shortcut, a per-user run", false, true, false},
+      {"a common shortcut, an all-users run", true, true, true},
+      {"a user's shortcut, an all-users run", true, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    const base::FilePath shortcut = (c.common_shortcut ? common : desktop_).Append(name);
+    ASSERT_TRUE(testing::MakeFile(shortcut, "x"));
+    const base::FilePath note = install_folder_.Append(L"old_status\\run.1700000000.note");
+    ASSERT_TRUE(testing::MakeFile(note, "velum run note 2\noperation install\nstart 1700000000\n"
+                                        "shortcut-make " + shortcut.AsUTF8() + "\nend\n"));
+    InstallationRun run;
+    if (c.all_users_run) run.switches = {L"--allusers=1"};
+    Run(&run);
+    EXPECT_EQ(!c.finished, base::PathExists(shortcut));
+    EXPECT_EQ(!c.finished, base::PathExists(note));
+    ASSERT_TRUE(base::DeleteFile(shortcut, false));
   }
 }
 

@@ -73,7 +73,11 @@ using NtCreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, void*, IO_STATU
                                            ULONG);
 using NtStatusToErrorFunction = ULONG(WINAPI*)(LONG);
 using NtSetInformationFileFunction = LONG(WINAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+using NtQueryObjectFunction = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 const int kFileRenameInformation = 10;
+const int kObjectNameInformation = 1;
+// A name's UNICODE_STRING holds at most 65,535 bytes.
+const ULONG kMaxObjectNameSize = sizeof(UNICODE_STRING) + 0x10000;
 const ULONG kObjCaseInsensitive = 0x40;
 const ULONG kSynchronousIo = 0x20;         // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kOpenForBackup = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
@@ -304,18 +308,31 @@ bool HeldFile::VisitFolder(const DirectoryReader& reader,
 
 bool HeldFile::ReadDevicePath(std::wstring* path) const {
   if (device_path_.empty()) {
-    std::vector<wchar_t> buffer(MAX_PATH);
+    const auto query_object = NtFunction<NtQueryObjectFunction>("NtQueryObject");
+    const auto to_error = NtFunction<NtStatusToErrorFunction>("RtlNtStatusToDosError");
+    if (!query_object || !to_error) {
+      SetLastError(ERROR_PROC_NOT_FOUND);
+      return false;
+    }
+    // The object's own name, however long: Wine's GetFinalPathNameByHandleW stops at
+    // MAX_PATH.
+    std::vector<unsigned char> buffer(sizeof(UNICODE_STRING) + MAX_PATH * sizeof(wchar_t));
     for (;;) {
-      const DWORD length =
-          GetFinalPathNameByHandleW(handle_.Get(), buffer.data(),
-                                    static_cast<DWORD>(buffer.size()),
-                                    FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
-      if (length == 0) return false;
-      if (length < buffer.size()) {
-        device_path_.assign(buffer.data(), length);
-        break;
+      ULONG needed = 0;
+      const LONG status = query_object(handle_.Get(), kObjectNameInformation, buffer.data(),
+                                       static_cast<ULONG>(buffer.size()), &needed);
+      if (status >= 0) break;
+      if (needed <= buffer.size() || needed > kMaxObjectNameSize) {
+        SetLastError(to_error(status));
+        return false;
       }
-      buffer.resize(length + 1);
+      buffer.resize(needed);
+    }
+    const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+    device_path_.assign(name->Buffer, name->Length / sizeof(wchar_t));
+    if (device_path_.empty()) {
+      SetLastError(ERROR_FILE_INVALID);
+      return false;
     }
   }
   *path = device_path_;
@@ -539,30 +556,48 @@ base::Result<> HeldFolders::HoldFolder(const base::FilePath& folder, bool on_the
     *held = &made;
     return {};
   }
-  // From the top down: only the folders not held yet are opened, each through the one
-  // above it.
+  // Most often its folder is held already (a tree walked, the files of one folder).
+  const auto held_parent = folders_.find(folder.DirName().value());
+  if (held_parent != folders_.end()) {
+    Folder* parent = &held_parent->second;
+    return HoldBelowHeld(parent, folder.DirName().value(), folder.BaseName().value(), on_the_way,
+                         held);
+  }
+  // Else from the top down: the folders held already first (each held with every folder
+  // above it), then one at a time, each through the one above it.
   Folder* parent = nullptr;
-  base::Result<> result = HoldFolder(top_, false, &parent);
+  const base::Result<> result = HoldFolder(top_, false, &parent);
   if (!result.ok()) return result;
-  std::wstring named = top_.value();
-  ForEachName(RebasePath(folder.StripTrailingSeparators(), top_, base::FilePath()).value(),
-              [&](const std::wstring& name, bool last) {
-                if (named.back() != L'\\') named += L'\\';
-                named += name;
-                const auto held_already = folders_.find(named);
-                if (held_already != folders_.end()) {
-                  parent = &held_already->second;
-                  return true;
-                }
-                HeldFile child;
-                result = HoldChild(parent->held, base::FilePath(named), kWayAccess, kWayShare,
-                                   true, on_the_way || !last, &child);
-                if (!result.ok()) return false;
-                Folder& made = folders_[named];
-                made.held = std::move(child);
-                parent = &made;
-                return true;
-              });
+  return HoldBelowHeld(parent, top_.value(),
+                       RebasePath(folder.StripTrailingSeparators(), top_, base::FilePath()).value(),
+                       on_the_way, held);
+}
+
+base::Result<> HeldFolders::HoldBelowHeld(Folder* parent, std::wstring named,
+                                          const std::wstring& relative, bool on_the_way,
+                                          Folder** held) {
+  base::Result<> result;
+  bool looking = true;
+  ForEachName(relative, [&](const std::wstring& name, bool last) {
+    if (named.back() != L'\\') named += L'\\';
+    named += name;
+    if (looking) {
+      const auto held_already = folders_.find(named);
+      if (held_already != folders_.end()) {
+        parent = &held_already->second;
+        return true;
+      }
+      looking = false;
+    }
+    HeldFile child;
+    result = HoldChild(parent->held, base::FilePath(named), kWayAccess, kWayShare, true,
+                       on_the_way || !last, &child);
+    if (!result.ok()) return false;
+    Folder& made = folders_[named];
+    made.held = std::move(child);
+    parent = &made;
+    return true;
+  });
   if (result.ok()) *held = parent;
   return result;
 }
@@ -600,6 +635,30 @@ void HeldFolders::Moved(const base::FilePath& path, const base::FilePath& to) {
   if (to.empty() || target == folders_.end() || !target->second.listed) return;
   listed.name = to.BaseName().value();
   target->second.names[listed.name] = std::move(listed);
+}
+
+base::Result<> HeldFolders::RemoveEmptyFolder(const base::FilePath& folder,
+                                              const std::function<void()>& between) {
+  if (!IsBelow(folder, top_))
+    return base::Failure{0, 0, folder.AsUTF8() + " is not below " + top_.AsUTF8(), folder};
+  Folder* parent = nullptr;
+  base::Result<> result = HoldFolder(folder.DirName(), true, &parent);
+  if (!result.ok()) return result;
+  // Its own handle would keep it from going.
+  folders_.erase(folder.value());
+  HeldFile held;
+  result = HoldChild(parent->held, folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                     kWayShare, true, false, &held);
+  if (!result.ok()) return result;
+  bool empty = false;
+  if (!held.IsEmptyFolder(&empty))
+    return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be listed", folder};
+  if (!empty) return base::Failure{ERROR_DIR_NOT_EMPTY, 0, folder.AsUTF8() + " is not empty", folder};
+  if (between) between();
+  if (!held.DeleteOnClose())
+    return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be removed", folder};
+  Moved(folder);
+  return {};
 }
 
 void HeldFolders::Release() { folders_.clear(); }

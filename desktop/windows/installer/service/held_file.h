@@ -95,9 +95,10 @@ class HeldFile {
   [[nodiscard]] bool MoveInto(const HeldFile& folder, const std::wstring& name) const;
 
   const base::FilePath& final_path() const { return final_path_; }
-  // The open file's path as the system names it on its device ("\Device\...\a"): read
-  // in one call, no drive letter looked up; a folder's is read once. False, with the
-  // thread's last error, when it cannot be read.
+  // The open file's path as the system's object namespace names it ("\Device\...\a"):
+  // read in one call, however long, no drive letter looked up; a folder's is read once.
+  // Compare it only with another read here. False, with the thread's last error, when it
+  // cannot be read.
   [[nodiscard]] bool ReadDevicePath(std::wstring* path) const;
   const FileIdentity& identity() const { return identity_; }
   bool is_directory() const { return (attributes_ & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -216,6 +217,12 @@ class HeldFolders {
                           const std::function<void()>& between = nullptr);
   // What the listings say once `path` is gone, or moved to `to` in a held folder.
   void Moved(const base::FilePath& path, const base::FilePath& to = base::FilePath());
+  // Removes `folder`, below `top`, when it lists nothing: let go here, held again with
+  // DELETE through its held parent (HoldChild), `between` called after the check and
+  // before the removal (a test's). A folder that holds anything fails with
+  // ERROR_DIR_NOT_EMPTY; a missing one as IsMissingPlace, a link with kHeldLink.
+  base::Result<> RemoveEmptyFolder(const base::FilePath& folder,
+                                   const std::function<void()>& between = nullptr);
   void Release();
 
  private:
@@ -229,6 +236,9 @@ class HeldFolders {
   };
   // `on_the_way`: the folder of a file asked for, missing as a path.
   base::Result<> HoldFolder(const base::FilePath& folder, bool on_the_way, Folder** held);
+  // Holds the folders `relative` names below the held `parent` (named `named`), top first.
+  base::Result<> HoldBelowHeld(Folder* parent, std::wstring named, const std::wstring& relative,
+                               bool on_the_way, Folder** held);
 
   const base::FilePath top_;
   const HeldFile* const held_top_ = nullptr;

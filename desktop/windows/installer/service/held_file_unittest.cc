@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "desktop/windows/installer/service/held_install_folder.h"
 
 namespace installer {
 namespace {
@@ -90,7 +91,8 @@ TEST_F(HeldFileTest, EmptinessIsDecidedByTheFirstEntry) {
 
 // A file of a held folder is held only as the folder listed it: a name gone is missing, a
 // folder is no file, and another file put in the name since the listing is refused (links:
-// the run notes' cases); the names of a drive root and of a folder rebase alike.
+// the run notes' cases); a name whose folder is missing is a missing path, however deep;
+// the names of a drive root and of a folder rebase alike.
 TEST_F(HeldFileTest, HoldsAFileOnlyAsItsFolderListedIt) {
   ASSERT_TRUE(base::CreateDirectory(Path(L"folder\\sub")));
   Write(L"folder\\kept.dat", "x");
@@ -106,8 +108,10 @@ TEST_F(HeldFileTest, HoldsAFileOnlyAsItsFolderListedIt) {
   ASSERT_TRUE(base::DeleteFile(Path(L"folder\\swapped.dat"), false));
   ASSERT_TRUE(MoveFileW(Path(L"elsewhere.dat").value().c_str(),
                         Path(L"folder\\swapped.dat").value().c_str()));
+  std::wstring deep = L"folder";
+  for (int i = 0; i < 20000; ++i) deep += L"\\d";
   const struct {
-    const wchar_t* name;
+    std::wstring name;
     DWORD error;
     int kind;
   } cases[] = {
@@ -116,12 +120,35 @@ TEST_F(HeldFileTest, HoldsAFileOnlyAsItsFolderListedIt) {
       {L"folder\\never.dat", ERROR_FILE_NOT_FOUND, 0},
       {L"folder\\sub", 0, kHeldOtherKind},
       {L"folder\\swapped.dat", 0, kHeldLink},
+      {L"folder\\gone\\sub\\x.dat", ERROR_PATH_NOT_FOUND, 0},
+      {deep + L"\\x.dat", ERROR_PATH_NOT_FOUND, 0},
   };
   for (const auto& c : cases) {
-    const base::Result<> result = folders.HoldFile(Path(c.name), access, share, &held);
-    EXPECT_EQ(c.error, result.ok() ? 0 : result.failure().error) << c.name;
-    EXPECT_EQ(c.kind, result.ok() ? 0 : result.failure().kind) << c.name;
+    const base::Result<> result = folders.HoldFile(Path(c.name.c_str()), access, share, &held);
+    EXPECT_EQ(c.error, result.ok() ? 0 : result.failure().error) << c.name.substr(0, 30);
+    EXPECT_EQ(c.kind, result.ok() ? 0 : result.failure().kind) << c.name.substr(0, 30);
+    EXPECT_EQ(c.error != 0, IsMissingPlace(result)) << c.name.substr(0, 30);
   }
+  // A drive root's own files are held alike, its path ending in its separator.
+  const base::FilePath root(scratch_.path().value().substr(0, 3));
+  const base::FilePath at_root =
+      root.Append(L"velum-held-" + std::to_wstring(GetCurrentProcessId()) + L".dat");
+  ASSERT_TRUE(base::WriteTextFile(at_root, "x"));
+  HeldFolders drive(root);
+  const base::Result<> held_at_root = drive.HoldFile(at_root, access, share, &held);
+  HeldInstallFolder root_folder;
+  HeldWay way;
+  const base::Result<> below_root =
+      root_folder.Hold(root).ok()
+          ? root_folder.HoldBelow(at_root, FILE_READ_ATTRIBUTES, share, false, &way)
+          : base::Failure{};
+  held = HeldFile();
+  way = HeldWay();
+  drive.Release();
+  root_folder.Release();
+  EXPECT_TRUE(base::DeleteFile(at_root, false));
+  EXPECT_TRUE(held_at_root.ok()) << base::DescribeFailure(held_at_root.failure());
+  EXPECT_TRUE(below_root.ok()) << base::DescribeFailure(below_root.failure());
   EXPECT_EQ(L"R:\\a\\b", RebasePath(base::FilePath(L"C:\\x\\a\\b"), base::FilePath(L"C:\\x\\"),
                                      base::FilePath(L"R:\\")).value());
   EXPECT_EQ(L"a\\b", RebasePath(base::FilePath(L"R:\\a\\b"), base::FilePath(L"R:\\"),

@@ -32,7 +32,7 @@ std::vector<base::FilePath> FindFilesOutlivingBatch(
   return files;
 }
 
-void KeepNoteForLaterRun(const base::FilePath& path, const RunNote& note,
+void KeepNoteForLaterRun(RunNoteFile* file, const RunNote& note,
                          const std::vector<base::FilePath>& files) {
   // Named exactly: later runs may make files of the same names.
   RunNote rest;
@@ -40,8 +40,8 @@ void KeepNoteForLaterRun(const base::FilePath& path, const RunNote& note,
   rest.start = note.start;
   for (const base::FilePath& file : files) rest.left.push_back({file, base::FilePath()});
   // Else the whole note stays, naming them too.
-  const bool rewritten = RewriteRunNote(path, rest);
-  LOG(WARNING) << "Keeping the note " << path.AsUTF8() << (rewritten ? "" : " whole")
+  const bool rewritten = RewriteRunNote(file, rest);
+  LOG(WARNING) << "Keeping the note " << file->path().AsUTF8() << (rewritten ? "" : " whole")
                << " for a later run: " << files.front().AsUTF8() << " is still there";
 }
 

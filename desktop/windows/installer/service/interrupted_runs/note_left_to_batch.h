@@ -6,7 +6,7 @@
 //
 //   kept = FindFilesOutlivingBatch(left, waited_programs, earlier_notes);
 //   ...  // the batch gets the note only when `kept` is empty; then the commit
-//   if (!kept.empty()) KeepNoteForLaterRun(note_path, note, kept);
+//   if (!kept.empty()) KeepNoteForLaterRun(&note_file, note, kept);
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_NOTE_LEFT_TO_BATCH_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_NOTE_LEFT_TO_BATCH_H_
 
@@ -14,6 +14,7 @@
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note_file.h"
 
 namespace installer {
 
@@ -25,9 +26,9 @@ std::vector<base::FilePath> FindFilesOutlivingBatch(
     const std::vector<base::FilePath>& left, const std::vector<base::FilePath>& waited_programs,
     const std::vector<base::FilePath>& notes);
 
-// Rewrites the committed run's note at `path` durably to name only `files`, each to be
+// Rewrites the committed run's held note durably to name only `files`, each to be
 // removed; the note stays as it was when it cannot be.
-void KeepNoteForLaterRun(const base::FilePath& path, const RunNote& note,
+void KeepNoteForLaterRun(RunNoteFile* file, const RunNote& note,
                          const std::vector<base::FilePath>& files);
 
 }  // namespace installer

@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/service/install_folder_files.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/interrupted_runs/run_note_file.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note_finisher.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
@@ -30,11 +31,8 @@ const char kHeader[] = "velum run note 2";
 // The format before the end line; still read, as its notes were written whole.
 const char kFirstHeader[] = "velum run note";
 const char kEndLine[] = "end";
-const wchar_t kNoteFolder[] = L"old_status";
-const wchar_t kNotePrefix[] = L"run.";
-const wchar_t kNoteSuffix[] = L".note";
-// A note names each file of a package once: far below this.
-const size_t kMaxNoteSize = 16 * 1024 * 1024;
+// The longest path the system takes: a note's name joined to the install folder fits in it.
+const size_t kMaxPathSize = 32767;
 
 struct KindName {
   RunNote::Kind kind;
@@ -63,28 +61,16 @@ bool IsOriginal(const RunNote::Entry& entry) {
   return entry.kind == RunNote::Kind::kReplace || entry.kind == RunNote::Kind::kRemove;
 }
 
-// The second in a note's file name "run.<seconds>.note".
-bool ParseNoteName(const std::wstring& name, int64_t* seconds) {
-  const size_t prefix = wcslen(kNotePrefix);
-  const size_t suffix = wcslen(kNoteSuffix);
-  if (name.size() <= prefix + suffix ||
-      base::FilePath::CompareIgnoreCase(name.substr(0, prefix), kNotePrefix) != 0 ||
-      base::FilePath::CompareIgnoreCase(name.substr(name.size() - suffix), kNoteSuffix) != 0)
-    return false;
-  const std::wstring digits = name.substr(prefix, name.size() - prefix - suffix);
-  return !digits.empty() && std::all_of(digits.begin(), digits.end(),
-                                        [](wchar_t c) { return c >= L'0' && c <= L'9'; }) &&
-         base::StringToInt64(digits, seconds);
-}
-
 // Reads one "<what> <value>" line's value as a path of the note: relative to the install
 // folder, or a whole shortcut path.
 base::Result<base::FilePath> ReadRelative(const std::string& value,
                                           const base::FilePath& install_folder) {
   const std::wstring name = base::UTF8ToWide(value);
-  if (CheckRelativePath(name) != NameProblem::kNone || name.find(L'/') != std::wstring::npos)
-    return base::Failure{0, 0, "a name outside the install folder: " + value, {}};
-  return install_folder.Append(name);
+  const base::FilePath path = install_folder.Append(name);
+  if (CheckRelativePath(name) != NameProblem::kNone || name.find(L'/') != std::wstring::npos ||
+      path.value().size() > kMaxPathSize)
+    return base::Failure{0, 0, "a name outside the install folder: " + value.substr(0, 260), {}};
+  return path;
 }
 
 base::Result<base::FilePath> ReadShortcut(const std::string& value,
@@ -142,7 +128,7 @@ base::Result<RunNote::Step> ReadStep(const std::string& what, const std::string&
 // The record the run moved into "old_status" (an upgrade keeps its predecessor's there).
 base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote& note) {
   if (note.operation != RunNote::Operation::kUpgrade) return base::FilePath();
-  const base::FilePath folder = install_folder.Append(kNoteFolder);
+  const base::FilePath folder = install_folder.Append(kRunNoteFolder);
   const std::wstring prefix = std::wstring(kStatusFileName) + L".";
   base::FilePath earliest;
   int64_t earliest_second = INT64_MAX;
@@ -199,23 +185,6 @@ void Complete(const RunNote& note, RunNoteFinisher* finisher) {
         finisher->Delete(entry.path);
     }
   }
-}
-
-// The temporary files of notes whose first write was cut: no note names those.
-void DeleteHalfWrittenNotes(const base::FilePath& install_folder) {
-  std::vector<base::FilePath> targets;
-  const std::wstring suffix = std::wstring(kNoteSuffix) + L".";
-  base::FileEnumerator temporaries(install_folder.Append(kNoteFolder), false,
-                                   base::FileEnumerator::FILES,
-                                   std::wstring(kNotePrefix) + L"*" + suffix + L"*");
-  for (base::FilePath path = temporaries.Next(); !path.empty(); path = temporaries.Next()) {
-    const std::wstring name = path.BaseName().value();
-    const base::FilePath target = path.DirName().Append(name.substr(0, name.find(suffix) + wcslen(kNoteSuffix)));
-    int64_t second = 0;
-    if (ParseNoteName(target.BaseName().value(), &second)) targets.push_back(target);
-  }
-  for (const base::FilePath& target : targets)
-    base::ImportantFileWriter::DeleteStaleTempFilesOf(target);
 }
 
 // `path` as a note writes it: "/" is the system's separator too, written as the one the
@@ -298,6 +267,79 @@ bool ReadsAs(const RunNote& note, const RunNote& read) {
       return false;
   }
   return true;
+}
+
+// The note's text as it will be read: a name that would read back as another (a name that
+// is not UTF-16, a line break in it) fails the run before its first change.
+base::Result<std::string> NoteTextOf(const RunNote& note, const base::FilePath& install_folder) {
+  std::string text = SerializeRunNote(note, install_folder);
+  const base::Result<RunNote> read = ParseRunNote(text, install_folder, nullptr);
+  if (!read.ok() || !ReadsAs(note, read.value())) {
+    LOG(ERROR) << "The run's note would not read back as written"
+               << (read.ok() ? std::string() : ": " + read.failure().text);
+    SetLastError(ERROR_INVALID_DATA);
+    return base::Failure{ERROR_INVALID_DATA, 0, "the run's note would not read back", {}};
+  }
+  return text;
+}
+
+// Finishes the run of the note `found` through the held install folder: removes the note
+// once done, else rewrites it to name only what is left, and adds that to `unfinished`.
+base::Result<> FinishRun(const HeldInstallFolder& install, const FoundRunNote& found,
+                         UnfinishedRuns* unfinished) {
+  const base::FilePath& install_folder = install.path();
+  const RunNote& note = *found.note;
+  RunNoteFinisher finisher(install);
+  const bool forward = note.left.empty() && RunNoteRollsForward(install.final_path(), note);
+  if (!note.left.empty()) {
+    LOG(INFO) << "Finishing what is left of the interrupted run of " << found.path.AsUTF8();
+    for (const RunNote::Step& step : note.left) {
+      if (step.copy.empty())
+        finisher.Delete(step.path);
+      else
+        finisher.Restore(step.copy, step.path);
+    }
+    finisher.RemoveEmptiedFolders();
+    if (!note.subfolder.empty()) finisher.RemoveEmptyTree(install_folder.Append(note.subfolder));
+  } else {
+    LOG(INFO) << (forward ? "Completing" : "Undoing") << " the interrupted run of "
+              << found.path.AsUTF8();
+    if (forward)
+      Complete(note, &finisher);
+    else
+      Undo(install_folder, note, &finisher);
+    finisher.RemoveEmptiedFolders();
+    // What the run's atomic writes of the files of the folder itself left half done.
+    std::vector<std::wstring> written;
+    for (const RunNote::Entry& entry : note.entries) {
+      if (IsSamePath(entry.path.DirName(), install_folder))
+        written.push_back(entry.path.BaseName().value());
+    }
+    DeleteStaleTempFilesIn(install.folder(), written, false);
+  }
+  if (finisher.left().empty() && !finisher.folder_refused()) {
+    RemoveStoredRunNote(install, found.path);
+    return {};
+  }
+  // Named exactly from now on: what is there later may be a later run's.
+  RunNote rest;
+  rest.operation = note.operation;
+  rest.start = note.start;
+  if (!forward && !note.subfolder.empty() &&
+      base::DirectoryExists(install.final_path().Append(note.subfolder)))
+    rest.subfolder = note.subfolder;
+  rest.left = finisher.left();
+  const base::Result<std::string> text = NoteTextOf(rest, install_folder);
+  if (!text.ok() || !base::ImportantFileWriter::WriteFileAtomically(
+                        RebasePath(found.path, install_folder, install.final_path()), text.value()))
+    return base::Failure{GetLastError(), 0, "could not note what is left of an interrupted run",
+                         found.path};
+  LOG(WARNING) << "Keeping the note " << found.path.AsUTF8()
+               << " for a later run, naming only what is left";
+  unfinished->left.insert(unfinished->left.end(), rest.left.begin(), rest.left.end());
+  unfinished->held.insert(unfinished->held.end(), finisher.held().begin(), finisher.held().end());
+  unfinished->notes.push_back(found.path);
+  return {};
 }
 
 }  // namespace
@@ -387,67 +429,42 @@ base::Result<RunNote> ParseRunNote(const std::string& text, const base::FilePath
   return note;
 }
 
+base::Result<> WriteRunNote(const HeldInstallFolder& install, const RunNote& note,
+                            RunNoteFile* file) {
+  const base::Result<std::string> text = NoteTextOf(note, install.path());
+  if (!text.ok()) return text.failure();
+  return file->Write(install, note.start, text.value());
+}
+
+bool RewriteRunNote(RunNoteFile* file, const RunNote& note) {
+  const base::Result<std::string> text = NoteTextOf(note, file->install_folder());
+  return text.ok() && file->Rewrite(text.value());
+}
+
 base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
                                           const RunNote& note) {
-  const base::FilePath folder = install_folder.Append(kNoteFolder);
-  if (!base::DirectoryExists(folder) && !CreateDirectoryW(folder.value().c_str(), nullptr))
-    return base::Failure{GetLastError(), 0, "could not make the folder of the run's note", folder};
-  for (int64_t second = note.start;; ++second) {
-    const base::FilePath path =
-        folder.Append(kNotePrefix + std::to_wstring(second) + kNoteSuffix);
-    if (base::PathExists(path)) continue;
-    if (RewriteRunNote(path, note)) return path;
-    const DWORD error = GetLastError();
-    base::ImportantFileWriter::DeleteStaleTempFilesOf(path);
-    // Only when empty: it may hold the records of older versions.
-    RemoveDirectoryW(folder.value().c_str());
-    return base::Failure{error, 0, "could not write the run's note", path};
-  }
+  HeldInstallFolder install;
+  base::Result<> written = install.Hold(install_folder);
+  RunNoteFile file;
+  if (written.ok()) written = WriteRunNote(install, note, &file);
+  if (!written.ok()) return written.failure();
+  return file.path();
 }
 
 bool RewriteRunNote(const base::FilePath& path, const RunNote& note) {
-  const base::FilePath install_folder = path.DirName().DirName();
-  const std::string text = SerializeRunNote(note, install_folder);
-  // Written only as it will be read: a name that would read back as another (a name that
-  // is not UTF-16, a line break in it) fails the run before its first change.
-  const base::Result<RunNote> read = ParseRunNote(text, install_folder, nullptr);
-  if (!read.ok() || !ReadsAs(note, read.value())) {
-    LOG(ERROR) << "The run's note would not read back as written"
-               << (read.ok() ? std::string() : ": " + read.failure().text);
-    SetLastError(ERROR_INVALID_DATA);
-    return false;
-  }
-  return base::ImportantFileWriter::WriteFileAtomically(path, text);
+  const base::Result<std::string> text = NoteTextOf(note, path.DirName().DirName());
+  return text.ok() && base::ImportantFileWriter::WriteFileAtomically(path, text.value());
 }
 
-void RemoveRunNote(const base::FilePath& path) {
-  if (!DeleteFileW(path.value().c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-    PLOG(WARNING) << "Could not remove the run's note " << path.AsUTF8();
-  base::ImportantFileWriter::DeleteStaleTempFilesOf(path);
-  // Only when empty: the records of older versions stay there.
-  RemoveDirectoryW(path.DirName().value().c_str());
-}
-
-std::vector<FoundRunNote> FindRunNotes(const base::FilePath& install_folder,
-                                       const ShortcutCheck& is_product_shortcut) {
-  std::vector<std::pair<int64_t, base::FilePath>> paths;
-  base::FileEnumerator notes(install_folder.Append(kNoteFolder), false,
-                             base::FileEnumerator::FILES,
-                             std::wstring(kNotePrefix) + L"*" + kNoteSuffix);
-  for (base::FilePath path = notes.Next(); !path.empty(); path = notes.Next()) {
-    int64_t second = 0;
-    if (ParseNoteName(path.BaseName().value(), &second)) paths.emplace_back(second, path);
-  }
-  std::sort(paths.begin(), paths.end());
+base::Result<std::vector<FoundRunNote>> FindRunNotes(const HeldInstallFolder& install,
+                                                     const ShortcutCheck& is_product_shortcut) {
+  const base::Result<std::vector<StoredRunNote>> stored = ReadStoredRunNotes(install);
+  if (!stored.ok()) return stored.failure();
   std::vector<FoundRunNote> found;
-  for (const auto& entry : paths) {
-    FoundRunNote note;
-    note.path = entry.second;
-    std::string text;
-    if (!base::ReadFileToStringWithMaxSize(note.path, &text, kMaxNoteSize)) {
-      note.problem = "cannot be read";
-    } else {
-      base::Result<RunNote> parsed = ParseRunNote(text, install_folder, is_product_shortcut);
+  for (const StoredRunNote& file : stored.value()) {
+    FoundRunNote note{file.path, std::nullopt, file.problem};
+    if (note.problem.empty()) {
+      base::Result<RunNote> parsed = ParseRunNote(file.text, install.path(), is_product_shortcut);
       if (parsed.ok())
         note.note = std::move(parsed).value();
       else
@@ -456,6 +473,15 @@ std::vector<FoundRunNote> FindRunNotes(const base::FilePath& install_folder,
     found.push_back(std::move(note));
   }
   return found;
+}
+
+std::vector<FoundRunNote> FindRunNotes(const base::FilePath& install_folder,
+                                       const ShortcutCheck& is_product_shortcut) {
+  HeldInstallFolder install;
+  if (!install.Hold(install_folder).ok()) return {};
+  base::Result<std::vector<FoundRunNote>> found = FindRunNotes(install, is_product_shortcut);
+  // Each note that can be read counts; one that cannot is none of these views' business.
+  return found.ok() ? std::move(found).value() : std::vector<FoundRunNote>();
 }
 
 bool RunNoteRollsForward(const base::FilePath& install_folder, const RunNote& note) {
@@ -472,65 +498,31 @@ std::vector<base::FilePath> RunCopiesOf(const RunNote& note, const base::FilePat
   return FindSetAsideCopiesSince(path, note.start);
 }
 
-base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
+base::Result<UnfinishedRuns> FinishInterruptedRuns(const HeldInstallFolder& install,
                                                    const ShortcutCheck& is_product_shortcut) {
-  DeleteHalfWrittenNotes(install_folder);
+  DeleteStaleNoteTempFiles(install, {}, true);
+  // Read whole before anything is done: a note that cannot be read may be a live run's.
+  const base::Result<std::vector<FoundRunNote>> found = FindRunNotes(install, is_product_shortcut);
+  if (!found.ok()) return found.failure();
   UnfinishedRuns unfinished;
-  for (const FoundRunNote& found : FindRunNotes(install_folder, is_product_shortcut)) {
-    if (!found.note) {
-      LOG(WARNING) << "Keeping everything the note " << found.path.AsUTF8()
-                   << " may name: " << found.problem;
+  for (const FoundRunNote& note : found.value()) {
+    if (!note.note) {
+      LOG(WARNING) << "Keeping everything the note " << note.path.AsUTF8()
+                   << " may name: " << note.problem;
       continue;
     }
-    const RunNote& note = *found.note;
-    RunNoteFinisher finisher(install_folder);
-    const bool forward = note.left.empty() && RunNoteRollsForward(install_folder, note);
-    if (!note.left.empty()) {
-      LOG(INFO) << "Finishing what is left of the interrupted run of " << found.path.AsUTF8();
-      for (const RunNote::Step& step : note.left) {
-        if (step.copy.empty())
-          finisher.Delete(step.path);
-        else
-          finisher.Restore(step.copy, step.path);
-      }
-      finisher.RemoveEmptiedFolders();
-      if (!note.subfolder.empty()) finisher.RemoveEmptyTree(install_folder.Append(note.subfolder));
-    } else {
-      LOG(INFO) << (forward ? "Completing" : "Undoing") << " the interrupted run of "
-                << found.path.AsUTF8();
-      if (forward)
-        Complete(note, &finisher);
-      else
-        Undo(install_folder, note, &finisher);
-      finisher.RemoveEmptiedFolders();
-      // What the run's atomic writes of the files of the folder itself left half done.
-      for (const RunNote::Entry& entry : note.entries) {
-        if (IsSamePath(entry.path.DirName(), install_folder.StripTrailingSeparators()))
-          base::ImportantFileWriter::DeleteStaleTempFilesOf(entry.path);
-      }
-    }
-    if (finisher.left().empty() && !finisher.folder_refused()) {
-      RemoveRunNote(found.path);
-      continue;
-    }
-    // Named exactly from now on: what is there later may be a later run's.
-    RunNote rest;
-    rest.operation = note.operation;
-    rest.start = note.start;
-    const base::FilePath subfolder = install_folder.Append(note.subfolder);
-    if (!forward && !note.subfolder.empty() && base::DirectoryExists(subfolder))
-      rest.subfolder = note.subfolder;
-    rest.left = finisher.left();
-    if (!RewriteRunNote(found.path, rest))
-      return base::Failure{GetLastError(), 0, "could not note what is left of an interrupted run",
-                           found.path};
-    LOG(WARNING) << "Keeping the note " << found.path.AsUTF8()
-                 << " for a later run, naming only what is left";
-    unfinished.left.insert(unfinished.left.end(), rest.left.begin(), rest.left.end());
-    unfinished.held.insert(unfinished.held.end(), finisher.held().begin(), finisher.held().end());
-    unfinished.notes.push_back(found.path);
+    const base::Result<> finished = FinishRun(install, note, &unfinished);
+    if (!finished.ok()) return finished.failure();
   }
   return unfinished;
+}
+
+base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
+                                                   const ShortcutCheck& is_product_shortcut) {
+  HeldInstallFolder install;
+  const base::Result<> held = install.Hold(install_folder);
+  if (!held.ok()) return held.failure();
+  return FinishInterruptedRuns(install, is_product_shortcut);
 }
 
 bool UnfinishedRuns::IsHeld(const RunNote::Step& step) const {
@@ -541,15 +533,19 @@ bool UnfinishedRuns::IsHeld(const RunNote::Step& step) const {
 
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
                                       const RunNote& run, bool any,
-                                      const base::FilePath& except) {
+                                      const std::vector<base::FilePath>& own_files) {
   std::set<base::FilePath, PathIgnoreCaseLess> names;
   for (const std::vector<RunNote::Entry>* list : {&run.entries, &run.shortcuts}) {
     for (const RunNote::Entry& entry : *list) names.insert(entry.path);
   }
   for (const RunNote::Move& move : run.moves) names.insert({move.from, move.to});
   for (const RunNote::Step& step : left) {
-    // The running uninstaller's own file is in nobody's way, though its run names it too.
-    if (any && step.copy.empty() && IsSamePath(step.path, except)) continue;
+    // A file the running uninstallation runs from is in nobody's way, though its run
+    // names it too.
+    if (any && std::any_of(own_files.begin(), own_files.end(), [&step](const base::FilePath& own) {
+          return IsSamePath(step.path, own);
+        }))
+      continue;
     if (any) return &step;
     if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
   }

@@ -18,17 +18,25 @@
 // - for either, the folders below the install folder that its removals left empty and the
 //   empty folders of the version folder it names when its run is undone; before any
 //   note, the temporaries of notes whose first write was cut; "old_status" once empty.
+// Every note is read, and every act of finishing done, through the install folder held for
+// the run (HeldInstallFolder) from before the notes are read: a folder swapped for a link
+// meanwhile changes nothing. A note that exists but cannot be read stops the run: it may be
+// a live run's, which holds its note from its first write to its removal.
 // Here: the note, its text, writing and reading, its finishing and the read-only views of
-// what finishing will leave (run_note.*), the acts through held handles
-// (run_note_finisher.*), an uninstallation's note kept past its clean-up batch
-// (note_left_to_batch.*). The engine builds a run's note (run_note_builder.h).
+// what finishing will leave (run_note.*), the note files and the running run's held note
+// (run_note_file.*), the acts through held handles (run_note_finisher.*), an
+// uninstallation's note kept past its clean-up batch (note_left_to_batch.*). The engine
+// builds a run's note (run_note_builder.h).
 //
-//   RunNote note;  // filled with what the run will touch
-//   base::Result<base::FilePath> path = WriteRunNote(install_folder, note);
-//   ...                                // the run's changes
+//   HeldInstallFolder install;            // held first
+//   FinishInterruptedRuns(install, check);
+//   RunNote note;                         // filled with what the run will touch
+//   RunNoteFile file;
+//   base::Result<> written = WriteRunNote(install, note, &file);
+//   ...                                   // the run's changes
 //   note.committing = true;
-//   RewriteRunNote(path.value(), note);  // then the commit
-//   RemoveRunNote(path.value());
+//   RewriteRunNote(&file, note);          // then the commit
+//   file.Remove();
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_INTERRUPTED_RUNS_RUN_NOTE_H_
 
@@ -43,6 +51,9 @@
 #include "base/result.h"
 
 namespace installer {
+
+class HeldInstallFolder;
+class RunNoteFile;
 
 struct RunNote {
   enum class Operation { kInstall, kUpgrade, kUninstall };
@@ -95,25 +106,31 @@ struct RunNote {
 // within one folder.
 using ShortcutCheck = std::function<bool(const base::FilePath& shortcut)>;
 
-// A note found in an install folder; one that cannot be read (or that names anything
-// outside the install folder or a shortcut the check refuses) has no note.
+// A note found in an install folder; one found damaged (one that names anything outside
+// the install folder or a shortcut the check refuses, one too large, a link) has no note.
 struct FoundRunNote {
   base::FilePath path;
   std::optional<RunNote> note;
   std::string problem;
 };
 
-// Writes `note` durably as a new file in the install folder's "old_status" (made when
-// missing); returns its path.
+// Writes `note` durably as the run's note into `file` (RunNoteFile::Write), which then
+// holds it, in the held install folder's "old_status".
+base::Result<> WriteRunNote(const HeldInstallFolder& install, const RunNote& note,
+                            RunNoteFile* file);
+// Replaces the run's held note durably.
+[[nodiscard]] bool RewriteRunNote(RunNoteFile* file, const RunNote& note);
+// The same by the install folder's or the note's path, held only while written.
 base::Result<base::FilePath> WriteRunNote(const base::FilePath& install_folder,
                                           const RunNote& note);
-// Replaces the note at `path` durably.
 [[nodiscard]] bool RewriteRunNote(const base::FilePath& path, const RunNote& note);
-// Removes the note, and "old_status" when that leaves it empty.
-void RemoveRunNote(const base::FilePath& path);
 
-// The notes of `install_folder`, oldest first. With a null `is_product_shortcut` every
-// shortcut entry is read (for callers that look only at shortcuts they know already).
+// The notes of the held install folder, oldest first; a failure when one exists that
+// cannot be read (ReadStoredRunNotes). With a null `is_product_shortcut` every shortcut
+// entry is read (for callers that look only at shortcuts they know already).
+base::Result<std::vector<FoundRunNote>> FindRunNotes(const HeldInstallFolder& install,
+                                                     const ShortcutCheck& is_product_shortcut);
+// The same for the read-only views: only the notes that can be read.
 std::vector<FoundRunNote> FindRunNotes(const base::FilePath& install_folder,
                                        const ShortcutCheck& is_product_shortcut);
 
@@ -141,19 +158,24 @@ struct UnfinishedRuns {
   bool IsHeld(const RunNote::Step& step) const;
 };
 
-// Finishes the interrupted runs whose notes `install_folder` holds, oldest first, and
-// removes each note once done; unreadable notes are logged and kept, with everything
-// they may name. A note that cannot be finished whole is rewritten durably to name only
-// what is left; a failure when it cannot be.
+// Finishes the interrupted runs whose notes the held install folder holds, oldest first,
+// through its handle, and removes each note once done; damaged notes are logged and kept,
+// with everything they may name. A note that cannot be finished whole is rewritten
+// durably to name only what is left. A failure, before anything is done, when a note
+// cannot be read (it names it), and when a kept note cannot be rewritten.
+base::Result<UnfinishedRuns> FinishInterruptedRuns(const HeldInstallFolder& install,
+                                                   const ShortcutCheck& is_product_shortcut);
+// The same, the install folder held for the call.
 base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
                                                    const ShortcutCheck& is_product_shortcut);
 
 // The step of `left` that stands in the way of `run`: one naming a name `run` names (its own
-// run would make it its own), or with `any`, every step but the removal of `except`; null
-// when none does.
+// run would make it its own), or with `any`, every step but those of `own_files` (the
+// files this run's own processes run from: the clean-up batch takes their steps, a
+// put-back's copy too); null when none does.
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
                                       const RunNote& run, bool any = false,
-                                      const base::FilePath& except = base::FilePath());
+                                      const std::vector<base::FilePath>& own_files = {});
 
 // Read-only views of the folder as FinishInterruptedRuns will leave it:
 // The installation record an interrupted run set aside or moved and that its finishing

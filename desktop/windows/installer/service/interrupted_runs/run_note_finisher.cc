@@ -23,8 +23,8 @@ void BeforeAct(const base::FilePath& path) {
 
 }  // namespace
 
-RunNoteFinisher::RunNoteFinisher(const base::FilePath& install_folder)
-    : install_folder_(install_folder.StripTrailingSeparators()), folders_(install_folder_) {}
+RunNoteFinisher::RunNoteFinisher(const HeldInstallFolder& install)
+    : install_folder_(install.path()), folders_(install.path(), install.folder()) {}
 
 void RunNoteFinisher::Delete(const base::FilePath& path) {
   HeldFile file;
@@ -83,14 +83,32 @@ void RunNoteFinisher::Restore(const base::FilePath& copy, const base::FilePath& 
 }
 
 void RunNoteFinisher::RemoveEmptyTree(const base::FilePath& folder) {
-  folders_.Release();
-  std::vector<base::FilePath> folders;
-  CollectFolders(folder, &folders);
-  for (const base::FilePath& path : folders) RemoveIfEmpty(path);
+  // Each level: a folder and what is left of its listing; a folder goes once its own did.
+  struct Level {
+    base::FilePath path;
+    std::vector<HeldFile::Listed> entries;
+    size_t next = 0;
+  };
+  std::vector<Level> levels(1);
+  levels[0].path = folder;
+  if (!ListToRemove(folder, &levels[0].entries)) return;
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next == level.entries.size()) {
+      const base::FilePath path = level.path;
+      levels.pop_back();
+      RemoveIfEmpty(path);
+      continue;
+    }
+    const HeldFile::Listed& entry = level.entries[level.next++];
+    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    Level below;
+    below.path = level.path.Append(entry.name);
+    if (ListToRemove(below.path, &below.entries)) levels.push_back(std::move(below));
+  }
 }
 
 void RunNoteFinisher::RemoveEmptiedFolders() {
-  folders_.Release();
   std::set<base::FilePath, PathIgnoreCaseLess> seen;
   std::vector<base::FilePath> folders;
   for (const base::FilePath& emptied : emptied_) {
@@ -108,58 +126,35 @@ void RunNoteFinisher::RemoveEmptiedFolders() {
   for (const base::FilePath& folder : folders) RemoveIfEmpty(folder);
 }
 
-bool RunNoteFinisher::HoldTop(const base::FilePath& path, Top* top) const {
-  top->path = IsBelow(path, install_folder_) ? install_folder_ : path.DirName();
-  return top->held.Open(top->path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, true);
-}
-
 void RunNoteFinisher::Refuse(const RunNote::Step& step, const base::Failure& failure) {
   LOG(WARNING) << "Keeping " << (step.copy.empty() ? step.path : step.copy).AsUTF8()
                << ", reached through a link: " << failure.text;
   left_.push_back(step);
 }
 
-bool RunNoteFinisher::HoldToRemove(const base::FilePath& folder, DWORD access, Top* top,
-                                   HeldWay* way) {
-  if (!HoldTop(folder, top)) return false;
-  const base::Result<> held = HoldBelow(top->path, top->held.final_path(), folder, access,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, true, way);
-  if (!held.ok() && held.failure().kind == kHeldLink) {
-    LOG(WARNING) << "Keeping the folder " << folder.AsUTF8()
-                 << ", reached through a link: " << held.failure().text;
-    folder_refused_ = true;
-  }
-  return held.ok();
+void RunNoteFinisher::RefuseFolder(const base::FilePath& folder, const base::Failure& failure) {
+  LOG(WARNING) << "Keeping the folder " << folder.AsUTF8()
+               << ", reached through a link: " << failure.text;
+  folder_refused_ = true;
 }
 
-void RunNoteFinisher::CollectFolders(const base::FilePath& folder,
-                                     std::vector<base::FilePath>* folders) {
-  std::vector<HeldFile::Listed> listed;
-  {
-    Top top;
-    HeldWay way;
-    if (!HoldToRemove(folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
-        !way.place.ListFolder(&listed))
-      return;
-  }
-  for (const HeldFile::Listed& entry : listed) {
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-      CollectFolders(folder.Append(entry.name), folders);
-  }
-  folders->push_back(folder);
+bool RunNoteFinisher::ListToRemove(const base::FilePath& folder,
+                                   std::vector<HeldFile::Listed>* listed) {
+  const HeldFile* held = nullptr;
+  const base::Result<> result = folders_.Hold(folder, &held);
+  if (!result.ok() && result.failure().kind == kHeldLink) RefuseFolder(folder, result.failure());
+  return result.ok() && held->ListFolder(listed);
 }
 
 void RunNoteFinisher::RemoveIfEmpty(const base::FilePath& folder) {
-  Top top;
-  HeldWay way;
-  bool empty = false;
-  if (!HoldToRemove(folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, &top, &way) ||
-      !way.place.IsEmptyFolder(&empty) || !empty)
+  const base::Result<> removed = folders_.RemoveEmptyFolder(folder, [&folder] { BeforeAct(folder); });
+  if (removed.ok() || IsMissingPlace(removed) || removed.failure().error == ERROR_DIR_NOT_EMPTY)
     return;
-  BeforeAct(folder);
-  if (!way.place.DeleteOnClose())
-    PLOG(WARNING) << "Could not remove the folder " << folder.AsUTF8();
+  if (removed.failure().kind == kHeldLink)
+    RefuseFolder(folder, removed.failure());
+  else
+    LOG(WARNING) << "Could not remove the folder " << folder.AsUTF8() << ": "
+                 << base::DescribeFailure(removed.failure());
 }
 
 namespace internal {

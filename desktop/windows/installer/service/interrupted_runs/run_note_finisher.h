@@ -8,18 +8,20 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "desktop/windows/installer/service/held_file.h"
+#include "desktop/windows/installer/service/held_install_folder.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/transactions/set_aside_copies.h"
 
 namespace installer {
 
 // What finishing a note does and what it could not do. Each removal or move is made
-// through handles held from the check to the act: every folder from the install folder
-// (or a shortcut's own folder) down to the name, and the name itself, none of them a
-// link, so that nothing outside is reached, not even through a link put there meanwhile.
+// through handles held from the check to the act: every folder from the held install
+// folder (or a shortcut's own folder) down to the name, and the name itself, none of them
+// a link, so that nothing outside is reached, not even through a link put there meanwhile.
 class RunNoteFinisher {
  public:
-  explicit RunNoteFinisher(const base::FilePath& install_folder);
+  // `install` stays held while this lives.
+  explicit RunNoteFinisher(const HeldInstallFolder& install);
   RunNoteFinisher(const RunNoteFinisher&) = delete;
   RunNoteFinisher& operator=(const RunNoteFinisher&) = delete;
 
@@ -38,7 +40,8 @@ class RunNoteFinisher {
   void Delete(const base::FilePath& path);
   void Restore(const base::FilePath& copy, const base::FilePath& path);
   // The folder the run made, with its subfolders, where they hold nothing (a cut copy may
-  // have made them before any file).
+  // have made them before any file): walked from the top down through held handles, without
+  // recursion, however deep.
   void RemoveEmptyTree(const base::FilePath& folder);
   // Folders below the install folder that the deletions left empty (a version folder of
   // the run, its subfolders), each tried once, the deepest first; a shortcut's folder is
@@ -46,25 +49,14 @@ class RunNoteFinisher {
   void RemoveEmptiedFolders();
 
  private:
-  // The folder a name is checked below, held as it is (links above it are the system's
-  // and the user's): the install folder, or the folder of a shortcut.
-  struct Top {
-    base::FilePath path;
-    HeldFile held;
-  };
-
-  bool HoldTop(const base::FilePath& path, Top* top) const;
   // A name behind a link is kept, named for a later run.
   void Refuse(const RunNote::Step& step, const base::Failure& failure);
-  // Holds the folder `folder` below the install folder for `access` with its way, not
-  // kept (its removal needs it closed); a link on its way keeps the note.
-  bool HoldToRemove(const base::FilePath& folder, DWORD access, Top* top, HeldWay* way);
-  // `folder` and the folders below it, the deepest first, listed through held handles; a
-  // link among them is neither listed nor removed.
-  void CollectFolders(const base::FilePath& folder, std::vector<base::FilePath>* folders);
-  // Removes the folder below the install folder when it is empty, through the handle
-  // that was checked.
+  // Holds the folder `folder` below the install folder and lists it; a link keeps the note.
+  bool ListToRemove(const base::FilePath& folder, std::vector<HeldFile::Listed>* listed);
+  // Removes the folder below the install folder when it is empty, through a handle held
+  // from the install folder down; a link keeps the note.
   void RemoveIfEmpty(const base::FilePath& folder);
+  void RefuseFolder(const base::FilePath& folder, const base::Failure& failure);
 
   const base::FilePath install_folder_;
   std::vector<RunNote::Step> left_;

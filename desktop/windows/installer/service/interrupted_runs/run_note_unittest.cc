@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 
 #include <objbase.h>
+#include <string.h>
 
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/important_file_writer.h"
 #include "base/files/scratch_dir_test_util.h"
@@ -18,6 +20,13 @@
 
 namespace installer {
 namespace {
+
+// A name of `size` characters below the install folder, in folders of 200 characters.
+std::string LongName(size_t size) {
+  std::string name;
+  while (name.size() + 201 < size) name += std::string(200, 'a') + "\\";
+  return name + std::string(size - name.size(), 'b');
+}
 
 class RunNoteTest : public base::ScratchDirTest {
  protected:
@@ -52,16 +61,18 @@ class RunNoteTest : public base::ScratchDirTest {
   base::FilePath install_;
 };
 
-// What a note may say: names below the install folder only, shortcuts the check allows,
-// moves within one folder, and nothing it does not know. One bad line and nothing of the
-// note counts.
+// What a note may say: names below the install folder only, which with it fit in a path
+// (32,767 characters), shortcuts the check allows, moves within one folder, and nothing
+// it does not know. One bad line and nothing of the note counts.
 TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
   const ShortcutCheck desktop_only = [](const base::FilePath& path) {
     return path.DirName().value().compare(0, 10, L"C:\\Desktop") == 0 ||
            path.DirName().value() == L"C:\\Public";
   };
+  // The longest name that fits beside the install folder.
+  const size_t longest = 32767 - install_.value().size() - 1;
   const struct {
-    const char* lines;
+    std::string lines;
     bool readable;
   } cases[] = {
       {"operation upgrade\nstart 1\nsubfolder 2.0\nmake 2.0\\b.dat\nreplace launcher.exe\n"
@@ -77,6 +88,12 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
       {"operation install\nstart 1\nmove C:\\Desktop\\a.lnk|C:\\Public\\a.lnk\n", false},
       {"operation install\nstart 1\nmove C:\\Public\\a.lnk|C:\\Public\\b.lnk\n", true},
       {"operation install\nstart 1\nrename a\n", false},
+      {"operation install\nstart 1\nmake " + LongName(longest) + "\n", true},
+      {"operation install\nstart 1\nmake " + LongName(longest + 1) + "\n", false},
+      {"operation install\nstart 1\nmake " + LongName(40000) + "\n", false},
+      {"operation install\nstart 1\nleft-remove " + LongName(longest + 1) + "\n", false},
+      {"operation install\nstart 1\nleft-put-back " + LongName(longest + 1) + "|a.exe\n",
+       false},
       // What a later run left: exact names, a shortcut put back only from its own folder.
       {"operation upgrade\nstart 1\nsubfolder 2.0\nleft-remove 2.0\\a.dat\n"
        "left-put-back old_status\\installation_status.xml.2|installation_status.xml\n"
@@ -86,14 +103,17 @@ TEST_F(RunNoteTest, ReadsOnlyWhatStaysInsideTheInstallFolder) {
       {"operation install\nstart 1\nleft-put-back launcher.exe\n", false},
       {"operation install\nstart 1\n"
        "shortcut-left-put-back C:\\Desktop2\\a.lnk|C:\\Desktop\\a.lnk\n", false},
+      {"operation install\nstart 1\nshortcut-left-remove C:\\Windows\\x.lnk.1700000001.old\n",
+       false},
+      {"operation install\nstart 1\n"
+       "shortcut-left-put-back C:\\Windows\\x.lnk.1700000001.old|C:\\Windows\\x.lnk\n", false},
       {"operation install\nstart 1\nmake a\nleft-remove b\n", false},
       {"operation reinstall\nstart 1\n", false},
       {"operation install\n", false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.lines);
-    EXPECT_EQ(c.readable,
-              ParseRunNote(std::string("velum run note\n") + c.lines, install_, desktop_only).ok());
+    SCOPED_TRACE(c.lines.substr(0, 100));
+    EXPECT_EQ(c.readable, ParseRunNote("velum run note\n" + c.lines, install_, desktop_only).ok());
   }
   EXPECT_FALSE(ParseRunNote("velum note\noperation install\nstart 1\n", install_, nullptr).ok());
 }
@@ -179,6 +199,8 @@ TEST_F(RunNoteTest, FinishesARunCutShortAsItsRollbackOrCommitWould) {
       "operation upgrade\nstart 1700000000\nsubfolder 2.0\n"
       "make 2.0\\velum.exe\nmake 2.0\\res\\a.dat\nmake user\\data\nreplace launcher.exe\n"
       "remove 1.0\\velum.exe\nremove 1.0\\velum.dll\ntemporary installation_status.xml.new\n"
+      // Its folder gone: missing too, the note no reason to stay.
+      "make 3.0\\res\\gone.dat\n"
       "shortcut-make " + Path(L"Desktop\\Velum Browser.lnk").AsUTF8() + "\n";
   const struct {
     const char* name;
@@ -288,7 +310,13 @@ TEST_F(RunNoteTest, FinishingTakesOnlyWhatItsRunDidAndKeepsTheNoteUntilDone) {
   // own run names too.
   EXPECT_EQ(&unfinished.value().left[0],
             FindStepInTheWay(unfinished.value().left, RunNote(), true));
-  EXPECT_EQ(nullptr, FindStepInTheWay(unfinished.value().left, later, true, held));
+  EXPECT_EQ(nullptr, FindStepInTheWay(unfinished.value().left, later, true, {held}));
+  // Nor is a file it runs from whose original a cut run set aside: the put-back too.
+  const base::FilePath launcher = install_.Append(L"launcher.exe");
+  const std::vector<RunNote::Step> launcher_left = {
+      {launcher, base::FilePath()}, {launcher, install_.Append(L"launcher.exe.1700000001.old")}};
+  EXPECT_EQ(nullptr, FindStepInTheWay(launcher_left, later, true, {held, launcher}));
+  EXPECT_EQ(&launcher_left[0], FindStepInTheWay(launcher_left, later, true, {held}));
   in_use.Close();
   ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
   EXPECT_FALSE(base::PathExists(note));
@@ -326,6 +354,8 @@ TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
     // Below the scratch folder: what a later run made, moved or set aside.
     std::vector<std::pair<const wchar_t*, const char*>> later;
     const char* launcher;
+    // A put-back never replaces a file at its name: the note stays naming it.
+    bool note_stays = false;
   } cases[] = {
       {"a later installation or repair", L"2.0\\data.dat",
        {{L"Velum\\launcher.exe", "later"}, {L"Velum\\installation_status.xml", "later"},
@@ -342,6 +372,8 @@ TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
       {"the cut run's launcher held, a later copy", L"launcher.exe",
        {{L"Velum\\launcher.exe.1700000100.old", "copy"}}, "v1"},
       {"the copy to put back held", L"launcher.exe.1700000001.old", {}, "v1"},
+      {"the copy to put back held, a later launcher in its place",
+       L"launcher.exe.1700000001.old", {{L"Velum\\launcher.exe", "later"}}, "later", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -380,35 +412,162 @@ TEST_F(RunNoteTest, AKeptNoteLeavesWhatALaterRunMadeMovedOrSetAside) {
     }
     EXPECT_EQ(c.launcher, Text(L"launcher.exe"));
     EXPECT_FALSE(Has(L"2.0"));
-    EXPECT_FALSE(base::PathExists(note));
+    EXPECT_EQ(c.note_stays, base::PathExists(note));
+    if (c.note_stays) {
+      EXPECT_EQ("v1", Text(L"launcher.exe.1700000001.old"));
+    }
     ASSERT_TRUE(base::DeleteFile(Path(L"Desktop"), true));
   }
 }
 
-// A note that cannot be read (here: it names a file outside the install folder) keeps
-// everything it may name, itself included; so does one whose shortcut the check refuses.
-TEST_F(RunNoteTest, AnUnreadableNoteKeepsEverything) {
+// A note read and found damaged (a name outside the install folder, a shortcut the check
+// refuses, more than a note holds) keeps everything it may name, itself untouched, and the
+// run goes on: a later note is finished. One that exists but cannot be read (held by its
+// live run, or by another program without sharing) stops the run before it changes
+// anything, naming the note: what it names may be a live run's.
+TEST_F(RunNoteTest, ADamagedNoteIsKeptAndOneThatCannotBeReadStopsTheRun) {
   const base::FilePath outside = Path(L"outside.txt");
   ASSERT_TRUE(base::WriteTextFile(outside, "x"));
-  Make(L"1.0\\velum.exe");
-  for (const char* lines :
-       {"operation install\nstart 1700000000\nmake 1.0\\velum.exe\nmake ..\\outside.txt\n",
-        "operation install\nstart 1700000000\nmake 1.0\\velum.exe\n"
-        "shortcut-make C:\\Windows\\x.lnk\n"}) {
-    SCOPED_TRACE(lines);
-    const base::FilePath note = WriteNote(lines);
-    // A later note is finished all the same.
+  const std::string names = "operation install\nstart 1700000000\nmake 1.0\\velum.exe\n";
+  const DWORD kNotHeld = ~0u;
+  const struct {
+    const char* name;
+    std::string lines;
+    DWORD access;  // the note held open so by another, with no sharing but `share`
+    DWORD share;
+    bool run_goes_on;
+  } cases[] = {
+      {"a name outside", names + "make ..\\outside.txt\n", kNotHeld, 0, true},
+      {"a shortcut the check refuses", names + "shortcut-make C:\\Windows\\x.lnk\n", kNotHeld,
+       0, true},
+      {"larger than a note", names + std::string(16 * 1024 * 1024, '#') + "\n", kNotHeld, 0,
+       true},
+      {"held by its live run", names, GENERIC_READ | DELETE, FILE_SHARE_DELETE, false},
+      {"held by another program", names, GENERIC_READ, 0, false},
+      {"held for writing by another program", names, GENERIC_WRITE, FILE_SHARE_READ, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(L"1.0\\velum.exe");
+    const base::FilePath note = WriteNote(c.lines);
+    const std::string text = Text(note);
+    // A later note is finished only when the run goes on.
     Make(L"2.0\\velum.exe");
     const base::FilePath later = install_.Append(L"old_status\\run.1700000001.note");
     ASSERT_TRUE(base::WriteTextFile(
         later, "velum run note\noperation install\nstart 1700000001\nmake 2.0\\velum.exe\n"));
-    ASSERT_TRUE(FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; }).ok());
+    base::Result<UnfinishedRuns> finished = base::Failure{};
+    {
+      base::ScopedHandle held;
+      if (c.access != kNotHeld) {
+        held.Set(CreateFileW(note.value().c_str(), c.access, c.share, nullptr, OPEN_EXISTING, 0,
+                             nullptr));
+        ASSERT_TRUE(held.IsValid());
+      }
+      finished = FinishInterruptedRuns(install_, [](const base::FilePath&) { return false; });
+    }
+    EXPECT_EQ(c.run_goes_on, finished.ok());
+    if (!finished.ok()) {
+      EXPECT_EQ(note, finished.failure().path);
+    }
     EXPECT_TRUE(base::PathExists(outside));
     EXPECT_TRUE(Has(L"1.0\\velum.exe"));
-    EXPECT_TRUE(base::PathExists(note));
-    EXPECT_FALSE(Has(L"2.0"));
-    EXPECT_FALSE(base::PathExists(later));
+    EXPECT_TRUE(text == Text(note)) << "the note was changed";
+    EXPECT_EQ(c.run_goes_on, !Has(L"2.0"));
+    EXPECT_EQ(c.run_goes_on, !base::PathExists(later));
+    ASSERT_TRUE(base::DeleteFile(install_.Append(L"2.0"), true));
+    ASSERT_TRUE(base::DeleteFile(later, false));
   }
+}
+
+// The install folder is held before its notes are read: swapped for a link to another
+// program's folder that holds the same names after the reading (a shortcut's move undone
+// first), nothing there is touched, and what the notes name goes from the folder they
+// were read from.
+TEST_F(RunNoteTest, AnInstallFolderSwappedAfterItsNotesWereReadChangesNothingElsewhere) {
+  const base::FilePath outside = Path(L"outside");
+  const wchar_t* const kNames[] = {L"sub\\app.exe", L"app.new",
+                                   L"app.new.16666fa8-9260-4d97-8165-698142b505a0.tmp"};
+  for (const base::FilePath& folder : {install_, outside}) {
+    ASSERT_TRUE(base::CreateDirectory(folder.Append(L"sub")));
+    ASSERT_TRUE(base::CreateDirectory(folder.Append(L"2.0\\empty")));
+    for (const wchar_t* name : kNames) ASSERT_TRUE(base::WriteTextFile(folder.Append(name), "x"));
+  }
+  const base::FilePath desktop = Path(L"Desktop");
+  ASSERT_TRUE(base::CreateDirectory(desktop));
+  ASSERT_TRUE(base::WriteTextFile(desktop.Append(L"Velum Browser 2.0.lnk"), "x"));
+  const base::FilePath note = WriteNote(
+      "operation upgrade\nstart 1700000000\nsubfolder 2.0\nmake sub\\app.exe\n"
+      "temporary app.new\nmove " + desktop.Append(L"Velum Browser.lnk").AsUTF8() + "|" +
+      desktop.Append(L"Velum Browser 2.0.lnk").AsUTF8() + "\n");
+  const base::FilePath moved = Path(L"Velum.moved");
+  bool tried = false;
+  bool swapped = false;
+  internal::SetFinishingActHookForTesting([&](const base::FilePath&) {
+    if (tried) return;
+    tried = true;
+    std::string error;
+    swapped = MoveFileW(install_.value().c_str(), moved.value().c_str()) &&
+              base::MakeDirectoryLink(install_, outside, &error);
+  });
+  const bool finished = FinishInterruptedRuns(install_, nullptr).ok();
+  internal::SetFinishingActHookForTesting(nullptr);
+  if (swapped) {
+    EXPECT_TRUE(base::RemoveDirectoryLink(install_));
+    EXPECT_TRUE(MoveFileW(moved.value().c_str(), install_.value().c_str()));
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(tried);
+  for (const wchar_t* name : kNames) EXPECT_TRUE(base::PathExists(outside.Append(name))) << name;
+  EXPECT_TRUE(base::DirectoryExists(outside.Append(L"2.0\\empty")));
+  for (const wchar_t* name : kNames) EXPECT_FALSE(Has(name)) << name;
+  EXPECT_FALSE(Has(L"2.0"));
+  EXPECT_FALSE(base::PathExists(note));
+  EXPECT_TRUE(base::PathExists(desktop.Append(L"Velum Browser.lnk")));
+}
+
+// An "old_status" that is a link holds damaged notes: nothing they name is touched, the
+// link's folder and its notes stay, and the run goes on; the run's own note is never
+// written through it.
+TEST_F(RunNoteTest, ALinkedNoteFolderHoldsOnlyDamagedNotes) {
+  const base::FilePath outside = Path(L"outside");
+  ASSERT_TRUE(base::CreateDirectory(outside));
+  const base::FilePath planted = outside.Append(L"run.1700000000.note");
+  ASSERT_TRUE(base::WriteTextFile(
+      planted, "velum run note\noperation install\nstart 1700000000\nmake sub\\app.exe\n"));
+  Make(L"sub\\app.exe", "ours");
+  ASSERT_TRUE(base::DeleteFile(install_.Append(L"old_status"), true));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(install_.Append(L"old_status"), outside, &error)) << error;
+  EXPECT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+  EXPECT_EQ("ours", Text(L"sub\\app.exe"));
+  EXPECT_TRUE(base::PathExists(planted));
+  RunNote note;
+  note.entries = {{RunNote::Kind::kMake, install_.Append(L"2.0\\velum.exe")}};
+  EXPECT_FALSE(WriteRunNote(install_, note).ok());
+  EXPECT_TRUE(base::DirectoryExists(outside));
+  std::vector<std::wstring> names;
+  base::FileEnumerator listed(outside, false, base::FileEnumerator::FILES, L"*");
+  for (base::FilePath path = listed.Next(); !path.empty(); path = listed.Next())
+    names.push_back(path.BaseName().value());
+  EXPECT_EQ(std::vector<std::wstring>{L"run.1700000000.note"}, names);
+  EXPECT_TRUE(base::RemoveDirectoryLink(install_.Append(L"old_status")));
+}
+
+// The version folder of an undone run goes whole however deep its empty folders lie, far
+// past a path's usual 260 characters. (Under Wine each level costs more the deeper it lies,
+// and the host's path limit stops a tree at about 2,000 levels: 400 here.)
+TEST_F(RunNoteTest, AVersionFolderGoesWholeHoweverDeep) {
+  std::wstring deep = L"\\\\?\\" + install_.Append(L"2.0").value();
+  ASSERT_TRUE(base::CreateDirectory(install_.Append(L"2.0")));
+  for (int level = 0; level < 400; ++level) {
+    deep += L"\\d";
+    ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << level;
+  }
+  const base::FilePath note = WriteNote("operation install\nstart 1700000000\nsubfolder 2.0\n");
+  ASSERT_TRUE(FinishInterruptedRuns(install_, nullptr).ok());
+  EXPECT_FALSE(Has(L"2.0"));
+  EXPECT_FALSE(base::PathExists(note));
 }
 
 // Finishing never acts through a link: with "sub" in the install folder a link to another
@@ -423,13 +582,15 @@ TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
     const wchar_t* link;    // made in the install folder, to "outside"
     const wchar_t* target;  // what the link names, below the scratch folder
     bool swap;              // "sub" made a link only between the check and the act
+    // A line the kept note holds: what is left, exactly as the note's run would do it.
+    const char* kept = nullptr;
   } cases[] = {
       {"make", "operation install\n" + start + "make sub\\app.exe\n", L"sub", L"outside",
-       false},
+       false, "left-remove sub\\app.exe\n"},
       {"temporary", "operation install\n" + start + "temporary sub\\app.exe\n", L"sub",
        L"outside", false},
       {"replace with its copy", "operation upgrade\n" + start + "replace sub\\app.exe\n",
-       L"sub", L"outside", false},
+       L"sub", L"outside", false, "left-put-back sub\\app.exe.1700000001.old|sub\\app.exe\n"},
       {"committing uninstallation",
        "operation uninstall\n" + start + "remove sub\\app.exe\ncommitting\n", L"sub",
        L"outside", false},
@@ -482,6 +643,17 @@ TEST_F(RunNoteTest, FinishingNeverActsThroughALink) {
     for (const wchar_t* name : {L"app.exe", L"app.exe.1700000001.old"})
       EXPECT_EQ(base::WideToUTF8(name), Text(Path(L"outside").Append(name)));
     EXPECT_TRUE(base::DirectoryExists(Path(L"outside\\empty")));
+    const std::string kept = Text(note);
+    if (c.kept) {
+      EXPECT_NE(std::string::npos, kept.find(c.kept)) << kept;
+    }
+    // An original set aside is only ever put back, never named for removal.
+    for (size_t at = kept.find("left-put-back "); at != std::string::npos;
+         at = kept.find("left-put-back ", at + 1)) {
+      const size_t copy = at + strlen("left-put-back ");
+      const std::string removal = "left-remove " + kept.substr(copy, kept.find('|', at) - copy);
+      EXPECT_EQ(std::string::npos, kept.find(removal + "\n")) << kept;
+    }
     // A folder held cannot be swapped: the run's file in it goes.
     const bool folder_swap = c.swap && link.BaseName().value() == L"sub";
     EXPECT_EQ(!folder_swap, base::PathExists(note));
