@@ -647,15 +647,24 @@ check_user_integration() {  # <version>
     fail "installer_prefs.json is not JSON"
 }
 
-# install_then_cut_upgrade <installer>: the sample installed, then <installer> (copied to
-# the case's VelumSetup.exe) run over it as an upgrade and cut at the file it copies after
-# installer.exe: the cut run's installer is whole.
+# install_then_cut_upgrade <installer> [<glob>]: the sample installed, then <installer>
+# (copied to the case's VelumSetup.exe) run over it as an upgrade and cut at the file it
+# copies after installer.exe (the cut run's installer is whole), or once <glob> is made.
 install_then_cut_upgrade() {
   run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
   [ "$RC" = 0 ] || fail "install: exit code $RC"
   cp "$1" "$WORK/VelumSetup.exe"
-  cut_when_made "$INSTALLED/1.0.100.0_0/resources/sample_0000.pak" "$WORK/VelumSetup.exe" \
+  cut_when_made "${2:-$INSTALLED/1.0.100.0_0/resources/sample_0000.pak}" "$WORK/VelumSetup.exe" \
     "${COMMON[@]}" "--installfolder=$FOLDER"
+}
+
+# uninstall_fully_as_registered: the entry's command, silent, with the earlier runs' logs
+# put aside; it ends 0 and leaves the machine as before but for what an uninstallation keeps.
+uninstall_fully_as_registered() {
+  mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+  uninstall_as_registered /silent
+  [ "$RC" = 0 ] || fail "the uninstallation: exit code $RC"
+  check_uninstalled_fully
 }
 
 SAMPLE=$E2E/sample
@@ -1350,6 +1359,44 @@ PY
     [ "$other_files" = "$(outside)" ] || fail "the uninstallation changed the other program's folder"
     UNINSTALL_KEEPS+='|^\./Other(/.*)?$'
     check_uninstalled_fully
+    ;;
+  note_held_run_refused)
+    # An installation, then an upgrade cut short after its first new files (its note
+    # left). The next upgrade runs while another program holds that note open sharing
+    # nothing, as the cut run's own process would while it lived: it cannot read the note,
+    # so it stops before its first change ("Could not note what an earlier run left
+    # undone", the log naming the note) and the installation stays as the cut left it.
+    # Once the note is let go, the uninstall entry's command finishes the cut run and
+    # leaves the machine as before.
+    before=$(snapshot)
+    install_then_cut_upgrade "$SAMPLE_V2/VelumSetup.exe"
+    note=$(cd "$INSTALLED/old_status" 2> /dev/null && ls run.*.note 2> /dev/null | head -1)
+    [ -n "$note" ] || fail "the cut upgrade left no note"
+    cut=$(snapshot)
+    cp "$BUILD/bin/test_packages/test_pkg/velum.exe" "$WORK/holder.exe"
+    held_run "$WORK/holder.exe" "$FOLDER\\old_status\\$note" "$WORK/VelumSetup.exe" \
+      "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "the upgrade went on while the cut run's note could not be read"
+    grep -qaF "Could not note what an earlier run left undone" "$LOGS"/*.log ||
+      fail "the refused upgrade does not say why"
+    grep -qaF "old_status\\$note cannot be opened" "$LOGS"/*.log || fail "the log does not name the note"
+    after=$(snapshot)
+    [ "$cut" = "$after" ] ||
+      { fail "the refused upgrade changed the machine"; diff <(echo "$cut") <(echo "$after") | head -20; }
+    uninstall_fully_as_registered
+    ;;
+  launcher_cut_uninstalled)
+    # An upgrade to a later package cut short once it had put its launcher in place (the
+    # earlier one set aside) and moved the record aside. The uninstall entry's command
+    # runs that launcher, which holds its own file while it waits for the uninstaller:
+    # the launcher is in nobody's way then, its file and the copy left to the clean-up
+    # batch. The machine is left as before.
+    before=$(snapshot)
+    install_then_cut_upgrade "$SAMPLE_V2/VelumSetup.exe" "$INSTALLED/old_status/installation_status.xml.*"
+    compgen -G "$INSTALLED/launcher.exe.*.old" > /dev/null &&
+      [ -f "$INSTALLED/launcher.exe" ] || fail "the cut upgrade had not replaced the launcher"
+    uninstall_fully_as_registered
+    ! grep -qaF "launcher.exe is in use" "$LOGS"/*.log || fail "the entry's own launcher was in the way"
     ;;
   refused_uninstall)
     # An installation cut short once it wrote its uninstall entry and before its record:

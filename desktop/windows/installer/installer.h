@@ -123,8 +123,11 @@ class Installer : public base::ObjectWatcher::Delegate,
   base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
                                      const std::vector<base::FilePath>& waited_programs) override {
     if (!run_note_file_.written()) return base::FilePath();
-    run_note_kept_for_ =
-        FindFilesOutlivingBatch(left, waited_programs, earlier_notes_left_to_batch_);
+    // What the run's own processes run from, with the copies a cut run set aside of them,
+    // is freed with the processes the batch waits for.
+    std::vector<base::FilePath> freed = waited_programs;
+    freed.insert(freed.end(), own_files_left_to_batch_.begin(), own_files_left_to_batch_.end());
+    run_note_kept_for_ = FindFilesOutlivingBatch(left, freed, earlier_notes_left_to_batch_);
     run_note_left_to_batch_ = run_note_kept_for_.empty();
     return run_note_left_to_batch_ ? run_note_file_.path() : base::FilePath();
   }
@@ -268,6 +271,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::vector<base::FilePath> run_note_kept_for_;
   // Earlier runs' notes the clean-up batch removes after this program.
   std::vector<base::FilePath> earlier_notes_left_to_batch_;
+  // What earlier runs left of the files this uninstallation's processes run from.
+  std::vector<base::FilePath> own_files_left_to_batch_;
   std::unique_ptr<OsOperations> os_operations_ = std::make_unique<OsOperationsImpl>();
   const InstallerSystem& system_;
   PackageUnpacker* package_unpacker_ = nullptr;

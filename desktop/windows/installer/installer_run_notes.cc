@@ -70,6 +70,7 @@ bool Installer::NoteRun(RunNote::Operation operation) {
   const bool uninstall = operation == RunNote::Operation::kUninstall;
   files_left_to_cleanup_batch_.clear();
   earlier_notes_left_to_batch_.clear();
+  own_files_left_to_batch_.clear();
   // Only the shortcut places of this run's mode: an all-users one only for an all-users run.
   const bool all_users = settings_->flag(Settings::ALL_USERS_FLAG);
   const base::Result<UnfinishedRuns> unfinished = FinishInterruptedRuns(
@@ -120,14 +121,15 @@ bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool unins
     if (uninstall && !unfinished.left.empty()) {
       for (const RunNote::Step& step : unfinished.left) {
         for (const base::FilePath& path : {step.path, step.copy}) {
-          if (!path.empty() && std::none_of(files_left_to_cleanup_batch_.begin(),
-                                            files_left_to_cleanup_batch_.end(),
+          if (!path.empty() && std::none_of(own_files_left_to_batch_.begin(),
+                                            own_files_left_to_batch_.end(),
                                             [&path](const base::FilePath& left) {
                                               return IsSamePath(left, path);
                                             }))
-            files_left_to_cleanup_batch_.push_back(path);
+            own_files_left_to_batch_.push_back(path);
         }
       }
+      files_left_to_cleanup_batch_ = own_files_left_to_batch_;
       files_left_to_cleanup_batch_.insert(files_left_to_cleanup_batch_.end(),
                                           unfinished.notes.begin(), unfinished.notes.end());
       earlier_notes_left_to_batch_ = unfinished.notes;

@@ -22,7 +22,7 @@ std::vector<base::FilePath> FindFilesOutlivingBatch(
   std::vector<base::FilePath> files;
   size_t outliving = left.size();
   for (const base::FilePath& path : left) {
-    if (IsOneOf(notes, path)) continue;
+    if (IsOneOf(notes, path) || IsOneOf(files, path)) continue;
     if (outliving == left.size() && !IsOneOf(waited_programs, path)) outliving = files.size();
     files.push_back(path);
   }
