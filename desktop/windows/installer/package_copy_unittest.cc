@@ -85,17 +85,11 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
                                base::FilePath(package_.value() + L"_0.exe")));
     // The test package is as recent as this installer.
     SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+    bounds_.archive_waiter = &waiter_;
   }
   void TearDown() override {
     SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
     ScratchDirTest::TearDown();
-  }
-
-  // The product's bounds, with the waits for archives watched by `waiter`.
-  static ElevatedTakeBounds WaitedBy(const ArchiveWaiter* waiter) {
-    ElevatedTakeBounds bounds;
-    bounds.archive_waiter = waiter;
-    return bounds;
   }
 
   // A component folder beside the package: `files` are (test data, name) pairs, a null
@@ -155,7 +149,7 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
   base::FilePath destination_;
   SignatureRule rule_ = SignatureRule::kRequired;
   RecordingWaiter waiter_;
-  ElevatedTakeBounds bounds_ = WaitedBy(&waiter_);
+  ElevatedTakeBounds bounds_;
   FullPackageUnpacker unpacker_;
   ElevatedPackage taken_;
 };
@@ -360,24 +354,26 @@ TEST_F(TakeElevatedPackageTest, NothingAnArchiveStartedOutlivesTheStep) {
   MakeComponent(L"leave_folder", {{kHelper, L"leave_sfx.exe"}});
   const base::FilePath record = Path(L"started.txt");
   const testing::ScopedEnvironmentVariable recording(L"VELUM_TEST_RECORD", record.value());
-  std::unique_ptr<testing::ScopedEnvironmentVariable> hanging(
-      new testing::ScopedEnvironmentVariable(L"VELUM_TEST_HANG", L"child"));
-  rule_ = SignatureRule::kNotRequired;
   const base::FilePath hang_mark(record.value() + L".hang");
-  base::ScopedLogCapture log;
-  ASSERT_TRUE(Take(L"leave:leave_folder").ok());
-  // It ended with 0, its child started: only the installer it should have unpacked is missing.
-  const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
-  ASSERT_EQ(1u, reasons.size());
-  EXPECT_NE(std::string::npos, reasons[0].find("the installer its archive unpacked")) << reasons[0];
-  EXPECT_TRUE(base::PathExists(hang_mark));
-  EXPECT_EQ(std::vector<DWORD>(), NewDescendants(running_before));
-  // Nothing runs from the component's folder: it went.
-  EXPECT_FALSE(base::PathExists(destination_.Append(L"leave_folder")));
+  rule_ = SignatureRule::kNotRequired;
+  {
+    const testing::ScopedEnvironmentVariable hanging(L"VELUM_TEST_HANG", L"child");
+    base::ScopedLogCapture log;
+    ASSERT_TRUE(Take(L"leave:leave_folder").ok());
+    // It ended with 0, its child started: only the installer it should have unpacked is
+    // missing.
+    const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
+    ASSERT_EQ(1u, reasons.size());
+    EXPECT_NE(std::string::npos, reasons[0].find("the installer its archive unpacked"))
+        << reasons[0];
+    EXPECT_TRUE(base::PathExists(hang_mark));
+    EXPECT_EQ(std::vector<DWORD>(), NewDescendants(running_before));
+    // Nothing runs from the component's folder: it went.
+    EXPECT_FALSE(base::PathExists(destination_.Append(L"leave_folder")));
+  }
 
   // The process taking the package ends while the archive and its child run.
-  hanging.reset();
-  hanging.reset(new testing::ScopedEnvironmentVariable(L"VELUM_TEST_HANG", L"1"));
+  const testing::ScopedEnvironmentVariable hanging(L"VELUM_TEST_HANG", L"1");
   const testing::ScopedEnvironmentVariable version(L"VELUM_DRIVER_VERSION",
                                                    base::UTF8ToWide(GetBuildAndPatchNumber()));
   ASSERT_TRUE(base::DeleteFile(hang_mark, false));
@@ -391,18 +387,10 @@ TEST_F(TakeElevatedPackageTest, NothingAnArchiveStartedOutlivesTheStep) {
   const base::Process taking = testing::StartTakeDriver(
       driver, events, package_, destination, Path(L"result.txt"), L"leave:leave_folder");
   ASSERT_TRUE(taking.IsValid());
-  // Until the archive runs, or the process ends without having run it.
-  while (!base::PathExists(hang_mark) && WaitForSingleObject(taking.Handle(), 50) == WAIT_TIMEOUT) {
-  }
-  std::string result;
-  ASSERT_TRUE(base::PathExists(hang_mark))
-      << (base::ReadFileToString(Path(L"result.txt"), &result) ? result : "no result");
+  ASSERT_TRUE(base::WaitForPathExistence(hang_mark, true, 60000));
   ASSERT_TRUE(TerminateProcess(taking.Handle(), 1));
-  int32_t exit_code = 0;
-  ASSERT_TRUE(taking.WaitForExit(&exit_code));
   // The archive and its child would wait a minute.
   EXPECT_TRUE(base::WaitForDescendantProcesses(30000));
-  EXPECT_EQ(std::vector<DWORD>(), NewDescendants(running_before));
 }
 
 // The preference overrides beside the package would become every account's defaults, and
