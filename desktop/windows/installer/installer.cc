@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/held_delete_operation.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -626,14 +627,13 @@ bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool unins
 
 bool Installer::SetExecutableAside() {
   const InstallLog* existing = GetExistingInstallLog();
-  std::string executable = GetExecutableFileName();
-  base::FilePath path = GetInstallFolder()
-                            .Append(existing ? existing->subfolder : std::wstring())
-                            .Append(base::UTF8ToWide(executable));
-  // Set aside now and restored if the uninstallation fails later. Removed last at the
-  // commit: while its copy is there, the uninstaller beside it still runs.
-  if (!transaction_.ExecuteCommittedLast(std::make_unique<DeleteFileOperation>(path, true, true))) {
-    Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't uninstall when " + executable + " is in use");
+  const base::FilePath path = GetProductExecutablePath(
+      GetInstallFolder(), existing ? existing->subfolder : std::wstring());
+  // Put back if the uninstallation fails, else removed last: its uninstaller runs until then.
+  if (!transaction_.ExecuteCommittedLast(
+          std::make_unique<HeldDeleteOperation>(GetHeldTree(), path, true, true))) {
+    Fail(INSTALLER_ERROR_BROWSER_IN_USE,
+         "Can't uninstall when " + path.BaseName().AsUTF8() + " is in use");
     return false;
   }
   return true;

@@ -35,6 +35,7 @@
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
@@ -129,6 +130,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
+  std::shared_ptr<HeldTree> GetHeldTree() override {
+    return held_trees_.Get(GetInstallFolder());
+  }
 
   // PlaceholderResolver:
   std::wstring Resolve(const std::wstring& name) override;
@@ -221,6 +225,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   StepRunner* step_runner_;
   std::unique_ptr<SavedSecurity> saved_folder_security_;
   Transaction transaction_;
+  // The folders the record's deletions act through, held while a deletion holds them.
+  HeldTreeSource held_trees_;
   base::ObserverList<InstallerObserver> observers_;
   base::FilePath package_folder_;
   std::vector<std::string> files_;

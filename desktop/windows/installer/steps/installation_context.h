@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 namespace installer {
 
+class HeldTree;
 class InstallLog;
 struct InstallerSystem;
 class OsOperations;
@@ -82,6 +84,9 @@ class InstallationContext {
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.
   virtual const InstallerSystem& GetSystem() = 0;
+  // The install folder held with the folders below it that the deletions a record asks
+  // for act through, shared while one of them holds it; null when it cannot be held.
+  virtual std::shared_ptr<HeldTree> GetHeldTree() = 0;
   virtual ~InstallationContext() = default;
 };
 

@@ -1,0 +1,177 @@
+#include "desktop/windows/installer/service/held_tree.h"
+
+#include <utility>
+
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+// Folders are held to be walked and listed, never with delete access: other holders in
+// the run (the notes' finishing) open them the same way, and one that may delete would
+// lock those out.
+const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Whether `held`, just opened as `name` in `folder`, is where the system says it is.
+[[nodiscard]] bool IsNamedIn(const HeldFile& folder, const std::wstring& name,
+                             const HeldFile& held) {
+  std::wstring folder_path;
+  std::wstring path;
+  if (!folder.ReadDevicePath(&folder_path) || !held.ReadDevicePath(&path)) return false;
+  // A drive root's path ends with its separator.
+  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
+  return base::FilePath::CompareIgnoreCase(path, folder_path + name) == 0;
+}
+
+// The 64-bit index of the open file within its volume; 0 when it cannot be read.
+uint64_t FileIndexOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(handle, &information)) return 0;
+  return (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+}
+
+}  // namespace
+
+base::Result<> HoldChild(const HeldFile& folder, const std::wstring& name, DWORD access,
+                         DWORD share, bool want_folder, bool allow_link_itself, HeldFile* held) {
+  const base::FilePath path = folder.final_path().Append(name);
+  if (!held->OpenChild(folder, name, access, share))
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
+  // Wine follows a host link despite the asking: only where the handle is tells.
+  if (!IsNamedIn(folder, name, *held))
+    return base::Failure{0, kHeldLink, path.AsUTF8() + " leads elsewhere", path};
+  if (held->is_reparse_point() && !allow_link_itself)
+    return base::Failure{0, kHeldLink, "the link " + path.AsUTF8(), path};
+  if (!held->is_reparse_point() && held->is_directory() != want_folder) {
+    return base::Failure{0, kHeldOtherKind,
+                         path.AsUTF8() + (want_folder ? " is no folder" : " is a folder"), path};
+  }
+  return {};
+}
+
+HeldTree::HeldTree(const base::FilePath& top_path, HeldFile top)
+    : top_path_(top_path.StripTrailingSeparators()), top_(std::move(top)) {}
+
+HeldTree::~HeldTree() = default;
+
+bool HeldTree::IgnoreCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
+  return base::FilePath::CompareIgnoreCase(a, b) < 0;
+}
+
+bool HeldTree::Split(const base::FilePath& path, std::vector<std::wstring>* names) const {
+  names->clear();
+  if (!IsSameOrUnder(path, top_path_)) return false;
+  const std::wstring text = path.StripTrailingSeparators().value();
+  size_t start = top_path_.value().size();
+  while (start < text.size()) {
+    if (text[start] == L'\\' || text[start] == L'/') {
+      ++start;
+      continue;
+    }
+    size_t end = text.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring name = text.substr(start, end - start);
+    if (name == L"." || name == L"..") return false;
+    names->push_back(name);
+    start = end;
+  }
+  return true;
+}
+
+base::Result<> HeldTree::HoldFolder(const base::FilePath& folder, const HeldFile** held) {
+  std::vector<std::wstring> names;
+  if (!Split(folder, &names)) {
+    return base::Failure{0, kHeldLink,
+                         folder.AsUTF8() + " is not below " + top_path_.AsUTF8(), folder};
+  }
+  const HeldFile* parent = &top_;
+  std::wstring relative;
+  // One folder at a time from the top: a missing one ends the walk, however deep the name.
+  for (const std::wstring& name : names) {
+    relative += (relative.empty() ? L"" : L"\\") + name;
+    auto found = folders_.find(relative);
+    if (found == folders_.end()) {
+      HeldFile opened;
+      const base::Result<> result =
+          HoldChild(*parent, name, kFolderAccess, kFolderShare, true, false, &opened);
+      // A file where a folder should be holds nothing below it either.
+      if (!result.ok() && !IsMissingPlace(result) && result.failure().kind != kHeldOtherKind)
+        return result;
+      if (!result.ok())
+        return base::Failure{ERROR_PATH_NOT_FOUND, 0, result.failure().text, folder};
+      found = folders_.emplace(relative, std::move(opened)).first;
+    }
+    parent = &found->second;
+  }
+  *held = parent;
+  return {};
+}
+
+base::Result<> HeldTree::HoldFile(const base::FilePath& path, DWORD access, DWORD share,
+                                  const HeldFile** folder, HeldFile* file) {
+  std::vector<std::wstring> names;
+  if (!Split(path, &names) || names.empty())
+    return base::Failure{0, kHeldLink, path.AsUTF8() + " is not below " + top_path_.AsUTF8(),
+                         path};
+  base::Result<> result = HoldFolder(path.DirName(), folder);
+  if (!result.ok()) return result;
+  return HoldChild(**folder, names.back(), access, share, false, true, file);
+}
+
+void HeldTree::RemoveEmptied(const base::FilePath& folder) {
+  std::vector<std::wstring> names;
+  if (!Split(folder, &names)) return;
+  std::wstring relative;
+  for (const std::wstring& name : names) relative += (relative.empty() ? L"" : L"\\") + name;
+  while (!relative.empty() && RemoveIfEmpty(relative)) {
+    const size_t separator = relative.rfind(L'\\');
+    relative.resize(separator == std::wstring::npos ? 0 : separator);
+  }
+}
+
+bool HeldTree::RemoveIfEmpty(const std::wstring& relative) {
+  const auto found = folders_.find(relative);
+  bool empty = false;
+  if (found == folders_.end() || !found->second.IsEmptyFolder(&empty) || !empty) return false;
+  const size_t separator = relative.rfind(L'\\');
+  const std::wstring parent_relative =
+      separator == std::wstring::npos ? std::wstring() : relative.substr(0, separator);
+  const std::wstring name = relative.substr(separator + 1);
+  const auto parent = folders_.find(parent_relative);
+  if (!parent_relative.empty() && parent == folders_.end()) return false;
+  const HeldFile& parent_folder = parent_relative.empty() ? top_ : parent->second;
+  const uint64_t index = FileIndexOf(found->second.handle());
+  // Its holding handle shares no deletion: let go, and taken again with delete access
+  // from its parent, which stays held. Only the very folder let go is removed.
+  folders_.erase(found);
+  HeldFile removable;
+  const base::Result<> held =
+      HoldChild(parent_folder, name, DELETE | kFolderAccess, kFolderShare, true, false,
+                &removable);
+  if (!held.ok() || index == 0 || FileIndexOf(removable.handle()) != index ||
+      !removable.IsEmptyFolder(&empty) || !empty)
+    return false;
+  if (!removable.DeleteOnClose()) {
+    PLOG(WARNING) << "Could not remove the folder " << removable.final_path().AsUTF8();
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<HeldTree> HeldTreeSource::Get(const base::FilePath& install_folder) {
+  std::shared_ptr<HeldTree> tree = live_.lock();
+  if (tree && IsSamePath(tree->top_path(), install_folder)) return tree;
+  // Taken as the folder it leads to when it is a link itself, as every run takes it.
+  HeldFile top;
+  if (!top.Open(install_folder, kFolderAccess, kFolderShare, true)) {
+    PLOG(ERROR) << "Could not hold " << install_folder.AsUTF8();
+    return nullptr;
+  }
+  tree = std::make_shared<HeldTree>(install_folder, std::move(top));
+  live_ = tree;
+  return tree;
+}
+
+}  // namespace installer
