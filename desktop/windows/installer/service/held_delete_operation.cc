@@ -35,7 +35,8 @@ class HeldFileSecurity : public NamedSecurityInfo {
 
   DWORD Set(const std::wstring& /*object_name*/, uint32_t object_type,
             SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl) override {
-    DWORD access = 0;
+    // The list is merged with what the file inherits, read through the same handle.
+    DWORD access = READ_CONTROL;
     if (information & DACL_SECURITY_INFORMATION) access |= WRITE_DAC;
     if (information & OWNER_SECURITY_INFORMATION) access |= WRITE_OWNER;
     HeldFile file;

@@ -51,8 +51,11 @@ base::Result<> HoldChild(const HeldFile& folder, const std::wstring& name, DWORD
   return {};
 }
 
-HeldTree::HeldTree(const base::FilePath& top_path, HeldFile top)
-    : top_path_(top_path.StripTrailingSeparators()), top_(std::move(top)) {}
+HeldTree::HeldTree(const base::FilePath& top_path, HeldFile top,
+                   std::function<void(const base::FilePath&)> between)
+    : top_path_(top_path.StripTrailingSeparators()),
+      top_(std::move(top)),
+      between_(std::move(between)) {}
 
 HeldTree::~HeldTree() = default;
 
@@ -146,13 +149,13 @@ bool HeldTree::RemoveIfEmpty(const std::wstring& relative) {
   // Its holding handle shares no deletion: let go, and taken again with delete access
   // from its parent, which stays held. Only the very folder let go is removed.
   folders_.erase(found);
+  if (between_) between_(top_path_.Append(relative));
   HeldFile removable;
   const base::Result<> held =
       HoldChild(parent_folder, name, DELETE | kFolderAccess, kFolderShare, true, false,
                 &removable);
-  if (!held.ok() || index == 0 || FileIndexOf(removable.handle()) != index ||
-      !removable.IsEmptyFolder(&empty) || !empty)
-    return false;
+  // What came in meanwhile makes the system refuse.
+  if (!held.ok() || index == 0 || FileIndexOf(removable.handle()) != index) return false;
   if (!removable.DeleteOnClose()) {
     PLOG(WARNING) << "Could not remove the folder " << removable.final_path().AsUTF8();
     return false;

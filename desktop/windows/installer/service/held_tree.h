@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,8 +36,11 @@ base::Result<> HoldChild(const HeldFile& folder, const std::wstring& name, DWORD
 
 class HeldTree {
  public:
-  // `top` is the install folder `top_path` as held for the run.
-  HeldTree(const base::FilePath& top_path, HeldFile top);
+  // `top` is the install folder `top_path` as held for the run. `between`, when given, is
+  // called with each emptied folder once it is let go and before it is taken again to be
+  // removed (a test's).
+  HeldTree(const base::FilePath& top_path, HeldFile top,
+           std::function<void(const base::FilePath&)> between = nullptr);
   ~HeldTree();
   HeldTree(const HeldTree&) = delete;
   HeldTree& operator=(const HeldTree&) = delete;
@@ -44,9 +48,9 @@ class HeldTree {
   const base::FilePath& top_path() const { return top_path_; }
 
   // Holds every folder from the top down to `folder`, which must lie below it or be it;
-  // each is held once for the tree's life. A missing folder fails with
-  // ERROR_PATH_NOT_FOUND, a link on the way with kHeldLink, a name that leaves the top
-  // ("..", a path elsewhere) with kHeldLink too.
+  // each is held once for the tree's life. A missing folder (or a file in its place)
+  // fails with ERROR_PATH_NOT_FOUND, a link on the way with kHeldLink, a name that leaves
+  // the top ("..", a path elsewhere) with kHeldLink too.
   base::Result<> HoldFolder(const base::FilePath& folder, const HeldFile** held);
   // Holds the folder of `path` (HoldFolder), then `path` itself in it for `access` with
   // `share` (HoldChild; a link at the name is opened as the link itself).
@@ -68,6 +72,7 @@ class HeldTree {
   };
   const base::FilePath top_path_;
   const HeldFile top_;
+  const std::function<void(const base::FilePath&)> between_;
   // By the folder's path relative to the top.
   std::map<std::wstring, HeldFile, IgnoreCaseLess> folders_;
 };
