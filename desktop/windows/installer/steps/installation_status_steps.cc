@@ -136,7 +136,7 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
                  << (held.ok() ? "they cannot be listed" : held.failure().text);
   }
   for (const HeldFile::Listed& entry : entries) {
-    if (IsOldStatusName(entry.name)) RemoveOldVersion(tree, folder.Append(entry.name), entry);
+    if (IsOldStatusName(entry.name)) RemoveOldVersion(tree, folder.Append(entry.name));
   }
   // Only when empty: kept records stay for the next attempt.
   if (held.ok()) tree->RemoveEmptied(folder);
@@ -150,13 +150,22 @@ StepResult RemoveInstalledFilesStep::Run(int32_t /*attempt*/) {
 }
 
 void RemoveInstalledFilesStep::RemoveOldVersion(const std::shared_ptr<HeldTree>& tree,
-                                                const base::FilePath& path,
-                                                const HeldFile::Listed& entry) {
+                                                const base::FilePath& path) {
   std::unique_ptr<InstallLog> record;
-  // A link in the folder is nobody's record.
-  if (!(entry.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+  {
+    // Held while it is read: its name cannot be given to another file meanwhile.
+    const HeldFile* folder = nullptr;
+    HeldFile file;
+    const base::Result<> held = tree->HoldFile(path, FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, &folder, &file);
+    // A link in the folder is nobody's record, whatever it leads to.
+    if ((!held.ok() && held.failure().kind == kHeldLink) ||
+        (held.ok() && file.is_reparse_point())) {
+      LOG(WARNING) << "Keeping " << path.AsUTF8() << ", reached through a link";
+      return;
+    }
     InstallLogReader reader;
-    reader.ParseFile(&record, path, SOURCE_OLD_STATUS);
+    if (held.ok()) reader.ParseFile(&record, path, SOURCE_OLD_STATUS);
   }
   // A record that named paths outside the install folder is not trusted with the rest.
   if (!record || record->damaged) {

@@ -9,7 +9,6 @@
 #include <memory>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/service/held_file.h"
 #include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 
@@ -45,10 +44,9 @@ class RemoveInstalledFilesStep : public ContextStep {
   StepResult Run(int32_t attempt) override;
 
  private:
-  // The files of the version the record `path` (listed as `entry`) accounts for, then the
-  // record, acting through `tree`.
-  void RemoveOldVersion(const std::shared_ptr<HeldTree>& tree, const base::FilePath& path,
-                        const HeldFile::Listed& entry);
+  // The files of the version the record `path` accounts for, then the record, acting
+  // through `tree`.
+  void RemoveOldVersion(const std::shared_ptr<HeldTree>& tree, const base::FilePath& path);
 };
 
 // Deletes the root files of the previous version (`existing`, may be null).
