@@ -49,7 +49,7 @@ class HeldFileSecurity : public NamedSecurityInfo {
  private:
   DWORD Open(DWORD access, bool single_name, HeldFile* file) const {
     const base::Result<> held =
-        HoldChild(folder_, name_, access | FILE_READ_ATTRIBUTES,
+        HoldChild(folder_, folder_.final_path().Append(name_), access | FILE_READ_ATTRIBUTES,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, false, file);
     if (!held.ok()) return held.failure().error ? held.failure().error : ERROR_ACCESS_DENIED;
     BY_HANDLE_FILE_INFORMATION information = {};

@@ -36,6 +36,7 @@ class HeldDeleteOperationTest : public base::ScratchDirTest {
     ASSERT_TRUE(base::CreateDirectory(top_));
     ASSERT_TRUE(MakeFile(Path(L"outside\\app.exe"), "another program's"));
     ASSERT_TRUE(MakeFile(Path(L"outside\\inner\\app.exe"), "another program's, deeper"));
+    ASSERT_TRUE(install_.Hold(top_).ok());
   }
 
   // Deletes `name` below the install folder in `transaction`; *refused says whether it
@@ -43,10 +44,11 @@ class HeldDeleteOperationTest : public base::ScratchDirTest {
   bool Delete(Transaction* transaction, const std::wstring& name, bool* refused,
               bool remove_empty_parents = true) {
     return transaction->Execute(std::make_unique<HeldDeleteOperation>(
-        trees_.Get(top_), top_.Append(name), true, remove_empty_parents, refused));
+        trees_.Get(&install_), top_.Append(name), true, remove_empty_parents, refused));
   }
 
   base::FilePath top_;
+  HeldInstallFolder install_;
   HeldTreeSource trees_;
 };
 

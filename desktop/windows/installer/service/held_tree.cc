@@ -14,17 +14,6 @@ namespace {
 const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// Whether `held`, just opened as `name` in `folder`, is where the system says it is.
-[[nodiscard]] bool IsNamedIn(const HeldFile& folder, const std::wstring& name,
-                             const HeldFile& held) {
-  std::wstring folder_path;
-  std::wstring path;
-  if (!folder.ReadDevicePath(&folder_path) || !held.ReadDevicePath(&path)) return false;
-  // A drive root's path ends with its separator.
-  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
-  return base::FilePath::CompareIgnoreCase(path, folder_path + name) == 0;
-}
-
 // The 64-bit index of the open file within its volume; 0 when it cannot be read.
 uint64_t FileIndexOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information = {};
@@ -34,20 +23,21 @@ uint64_t FileIndexOf(HANDLE handle) {
 
 }  // namespace
 
-base::Result<> HoldChild(const HeldFile& folder, const std::wstring& name, DWORD access,
-                         DWORD share, bool want_folder, bool allow_link_itself, HeldFile* held) {
-  const base::FilePath path = folder.final_path().Append(name);
-  if (!held->OpenChild(folder, name, access, share))
-    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
-  // Wine follows a host link despite the asking: only where the handle is tells.
-  if (!IsNamedIn(folder, name, *held))
-    return base::Failure{0, kHeldLink, path.AsUTF8() + " leads elsewhere", path};
-  if (held->is_reparse_point() && !allow_link_itself)
-    return base::Failure{0, kHeldLink, "the link " + path.AsUTF8(), path};
-  if (!held->is_reparse_point() && held->is_directory() != want_folder) {
-    return base::Failure{0, kHeldOtherKind,
-                         path.AsUTF8() + (want_folder ? " is no folder" : " is a folder"), path};
-  }
+base::Result<> HoldNameOrItsLink(const HeldFile& folder, const base::FilePath& path,
+                                DWORD access, DWORD share, HeldFile* held) {
+  const base::Result<> result = HoldChild(folder, path, access, share, false, false, held);
+  if (result.ok() || result.failure().kind != kHeldLink) return result;
+  // Windows opens its own links as themselves: deleting one deletes the link alone.
+  std::wstring folder_path;
+  std::wstring link_path;
+  if (!held->OpenChild(folder, path.BaseName().value(), access, share) ||
+      !held->is_reparse_point() || !folder.ReadDevicePath(&folder_path) ||
+      !held->ReadDevicePath(&link_path))
+    return result;
+  // A drive root's path ends with its separator.
+  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
+  if (base::FilePath::CompareIgnoreCase(link_path, folder_path + path.BaseName().value()) != 0)
+    return result;
   return {};
 }
 
@@ -97,8 +87,8 @@ base::Result<> HeldTree::HoldFolder(const base::FilePath& folder, const HeldFile
     auto found = folders_.find(relative);
     if (found == folders_.end()) {
       HeldFile opened;
-      const base::Result<> result =
-          HoldChild(*parent, name, kFolderAccess, kFolderShare, true, false, &opened);
+      const base::Result<> result = HoldChild(*parent, top_path_.Append(relative), kFolderAccess,
+                                              kFolderShare, true, true, &opened);
       // A file where a folder should be holds nothing below it either.
       if (!result.ok() && !IsMissingPlace(result) && result.failure().kind != kHeldOtherKind)
         return result;
@@ -120,7 +110,7 @@ base::Result<> HeldTree::HoldFile(const base::FilePath& path, DWORD access, DWOR
                          path};
   base::Result<> result = HoldFolder(path.DirName(), folder);
   if (!result.ok()) return result;
-  return HoldChild(**folder, names.back(), access, share, false, true, file);
+  return HoldNameOrItsLink(**folder, path, access, share, file);
 }
 
 void HeldTree::RemoveEmptied(const base::FilePath& folder) {
@@ -151,9 +141,9 @@ bool HeldTree::RemoveIfEmpty(const std::wstring& relative) {
   folders_.erase(found);
   if (between_) between_(top_path_.Append(relative));
   HeldFile removable;
-  const base::Result<> held =
-      HoldChild(parent_folder, name, DELETE | kFolderAccess, kFolderShare, true, false,
-                &removable);
+  const base::Result<> held = HoldChild(parent_folder, top_path_.Append(relative),
+                                        DELETE | kFolderAccess, kFolderShare, true, false,
+                                        &removable);
   // What came in meanwhile makes the system refuse.
   if (!held.ok() || index == 0 || FileIndexOf(removable.handle()) != index) return false;
   if (!removable.DeleteOnClose()) {
@@ -163,16 +153,20 @@ bool HeldTree::RemoveIfEmpty(const std::wstring& relative) {
   return true;
 }
 
-std::shared_ptr<HeldTree> HeldTreeSource::Get(const base::FilePath& install_folder) {
-  std::shared_ptr<HeldTree> tree = live_.lock();
-  if (tree && IsSamePath(tree->top_path(), install_folder)) return tree;
-  // Taken as the folder it leads to when it is a link itself, as every run takes it.
-  HeldFile top;
-  if (!top.Open(install_folder, kFolderAccess, kFolderShare, true)) {
-    PLOG(ERROR) << "Could not hold " << install_folder.AsUTF8();
+std::shared_ptr<HeldTree> HeldTreeSource::Get(const HeldInstallFolder* install) {
+  if (!install || !install->is_held()) {
+    LOG(ERROR) << "The install folder is not held";
     return nullptr;
   }
-  tree = std::make_shared<HeldTree>(install_folder, std::move(top));
+  std::shared_ptr<HeldTree> tree = live_.lock();
+  if (tree && IsSamePath(tree->top_path(), install->path())) return tree;
+  // A handle of its own to the very folder the run holds: the tree may outlive the hold.
+  HeldFile top;
+  if (!install->folder().Duplicate(&top)) {
+    PLOG(ERROR) << "Could not hold " << install->path().AsUTF8();
+    return nullptr;
+  }
+  tree = std::make_shared<HeldTree>(install->path(), std::move(top));
   live_ = tree;
   return tree;
 }

@@ -4,7 +4,7 @@
 // way can be renamed or replaced) for as long as a deletion holding the tree has not been
 // committed or rolled back.
 //
-//   std::shared_ptr<HeldTree> tree = trees.Get(install_folder);
+//   std::shared_ptr<HeldTree> tree = trees.Get(context->GetHeldInstallFolder());
 //   const HeldFile* folder = nullptr;
 //   HeldFile file;
 //   if (tree && tree->HoldFile(path, DELETE, FILE_SHARE_READ, &folder, &file).ok()) ...
@@ -22,17 +22,15 @@
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "desktop/windows/installer/service/held_file.h"
+#include "desktop/windows/installer/service/held_install_folder.h"
 
 namespace installer {
 
-// Opens `name`, one name in the held `folder`, relative to the folder's handle and without
-// following a link, and decides on the handle: where the system says it is must be
-// `folder`'s `name` (a link the system followed despite the asking, as Wine does with host
-// links, is not), a folder when `want_folder`, else no folder. A link that is itself
-// opened (Windows' own reparse points) passes only as the name itself, with
-// `allow_link_itself`: acting on it acts on the link, never its target.
-base::Result<> HoldChild(const HeldFile& folder, const std::wstring& name, DWORD access,
-                         DWORD share, bool want_folder, bool allow_link_itself, HeldFile* held);
+// Holds `path`'s last name in the held `folder` as HoldChild holds a file; where that
+// name is itself a link that the system opened as itself (Windows' own links), holds the
+// link: acting on it acts on the link, never on what it leads to.
+base::Result<> HoldNameOrItsLink(const HeldFile& folder, const base::FilePath& path,
+                                DWORD access, DWORD share, HeldFile* held);
 
 class HeldTree {
  public:
@@ -53,7 +51,7 @@ class HeldTree {
   // the top ("..", a path elsewhere) with kHeldLink too.
   base::Result<> HoldFolder(const base::FilePath& folder, const HeldFile** held);
   // Holds the folder of `path` (HoldFolder), then `path` itself in it for `access` with
-  // `share` (HoldChild; a link at the name is opened as the link itself).
+  // `share` (HoldNameOrItsLink).
   base::Result<> HoldFile(const base::FilePath& path, DWORD access, DWORD share,
                           const HeldFile** folder, HeldFile* file);
   // Removes `folder` and then each folder above it below the top, stopping at the first
@@ -77,12 +75,12 @@ class HeldTree {
   std::map<std::wstring, HeldFile, IgnoreCaseLess> folders_;
 };
 
-// The one tree of a run: made from the install folder when first asked for, shared by
-// the deletions that hold it, and let go with the last of them.
+// The one tree of a run: made from the install folder the run holds when first asked
+// for, shared by the deletions that hold it, and let go with the last of them.
 class HeldTreeSource {
  public:
-  // Null, logged, when the install folder cannot be held.
-  std::shared_ptr<HeldTree> Get(const base::FilePath& install_folder);
+  // Null, logged, when `install` is null or holds nothing.
+  std::shared_ptr<HeldTree> Get(const HeldInstallFolder* install);
 
  private:
   std::weak_ptr<HeldTree> live_;

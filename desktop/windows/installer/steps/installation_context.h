@@ -13,6 +13,7 @@
 
 namespace installer {
 
+class HeldInstallFolder;
 class HeldTree;
 class InstallLog;
 struct InstallerSystem;
@@ -80,6 +81,10 @@ class InstallationContext {
       const std::vector<base::FilePath>& /*waited_programs*/) {
     return base::FilePath();
   }
+  // The install folder as the run holds it, from before its notes are read until its
+  // transaction has been committed or rolled back: what a step removes below the folder
+  // goes through it. Null while it is not held.
+  virtual const HeldInstallFolder* GetHeldInstallFolder() { return nullptr; }
   // Returns once a connection to the task scheduler made ahead of the steps has ended.
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.

@@ -137,7 +137,12 @@ class FakeInstallationContext : public InstallationContext {
     return &files_left_to_cleanup_batch;
   }
   const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
-  std::shared_ptr<HeldTree> GetHeldTree() override { return held_trees.Get(install_folder); }
+  // Held for as long as a deletion holds the tree, not for the context's life: tests
+  // change the folder between steps.
+  std::shared_ptr<HeldTree> GetHeldTree() override {
+    HeldInstallFolder install;
+    return install.Hold(install_folder).ok() ? held_trees.Get(&install) : nullptr;
+  }
 
   Settings* settings = nullptr;
   Transaction transaction;
