@@ -9,8 +9,8 @@ namespace installer {
 namespace {
 
 // Folders are held to be walked and listed, never with delete access: other holders in
-// the run (the notes' finishing) open them the same way, and one that may delete would
-// lock those out.
+// the run (the finishing of cut runs) open them the same way, and one that may delete
+// would lock those out.
 const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
@@ -30,14 +30,16 @@ base::Result<> HoldNameOrItsLink(const HeldFile& folder, const base::FilePath& p
   // Windows opens its own links as themselves: deleting one deletes the link alone.
   std::wstring folder_path;
   std::wstring link_path;
-  if (!held->OpenChild(folder, path.BaseName().value(), access, share) ||
-      !held->is_reparse_point() || !folder.ReadDevicePath(&folder_path) ||
-      !held->ReadDevicePath(&link_path))
-    return result;
+  const bool opened = held->OpenChild(folder, path.BaseName().value(), access, share) &&
+                      held->is_reparse_point() && folder.ReadDevicePath(&folder_path) &&
+                      held->ReadDevicePath(&link_path);
   // A drive root's path ends with its separator.
-  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
-  if (base::FilePath::CompareIgnoreCase(link_path, folder_path + path.BaseName().value()) != 0)
+  if (!folder_path.empty() && folder_path.back() != L'\\') folder_path += L'\\';
+  if (!opened ||
+      base::FilePath::CompareIgnoreCase(link_path, folder_path + path.BaseName().value()) != 0) {
+    *held = HeldFile();
     return result;
+  }
   return {};
 }
 
