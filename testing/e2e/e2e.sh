@@ -1351,6 +1351,53 @@ PY
     UNINSTALL_KEEPS+='|^\./Other(/.*)?$'
     check_uninstalled_fully
     ;;
+  record_removals_behind_link)
+    # A folder of an installed version's (in the install folder, which the user can write)
+    # made a link to another program's folder holding files of the recorded names: its
+    # "extensions", 20 files. Wine makes no junction: a unix symbolic link in the prefix's
+    # drive stands in for one. The installed uninstaller ends 0 and leaves them, its
+    # clean-up batch too; the later package run twice (an upgrade, then a repair that
+    # removes the first version by its old record) keeps that version whole. Each is
+    # judged by the other program's folder, unchanged, and the log naming the link.
+    other=$PREFIX/drive_c/Other
+    outside() { (cd "$other" && find . -exec sh -c '[ -d "$1" ] && echo "$1/" || md5sum "$1"' sh {} \; | LC_ALL=C sort); }
+    plant() {  # <version>: its extensions become the other program's, a link in their place
+      rm -rf "$other" && cp -r "$INSTALLED/$1/extensions" "$other" &&
+        rm -rf "$INSTALLED/$1/extensions" && ln -s "$other" "$INSTALLED/$1/extensions" ||
+        fail "could not plant the link"
+      [ "$(find "$other" -type f | wc -l)" = 20 ] || fail "not 20 files behind the link"
+      other_files=$(outside)
+    }
+    kept_behind_link() {  # <what ran> <version>
+      [ "$other_files" = "$(outside)" ] ||
+        { fail "$1 changed the other program's folder"; diff <(echo "$other_files") <(outside) | head; }
+      grep -aqF "Keeping $FOLDER\\$2\\extensions\\pdf\\sample_0002.js, reached through a link" \
+        "$LOGS"/*.log || fail "$1 does not log the name behind the link"
+      mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+      rm "$INSTALLED/$2/extensions"
+    }
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    version=$(installed_version)
+    plant "$version"
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled "$version"
+    kept_behind_link "the uninstallation" "$version"
+    FOLDER='C:\Velum E2E later' INSTALLED=$PREFIX/drive_c/'Velum E2E later'
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    first=$(installed_version)
+    plant "$first"
+    for time in once twice; do
+      run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+      [ "$RC" = 0 ] || fail "the later package run $time: exit code $RC"
+    done
+    check_installed_package "$SAMPLE_V2/package"
+    [ -f "$INSTALLED/$first/velum.exe" ] && ls "$INSTALLED"/old_status/installation_status.xml.* > /dev/null ||
+      fail "the first version was not kept whole with its record"
+    kept_behind_link "the later package run twice" "$first"
+    ;;
   refused_uninstall)
     # An installation cut short once it wrote its uninstall entry and before its record:
     # the entry's command finds no installation and is refused; it changes nothing and

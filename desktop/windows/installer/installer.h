@@ -35,6 +35,8 @@
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"
+#include "desktop/windows/installer/service/held_install_folder.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
@@ -127,8 +129,14 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch_;
   }
+  const HeldInstallFolder* GetHeldInstallFolder() override {
+    return held_install_folder_.is_held() ? &held_install_folder_ : nullptr;
+  }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
+  std::shared_ptr<HeldTree> GetHeldTree() override {
+    return held_trees_.Get(GetHeldInstallFolder());
+  }
 
   // PlaceholderResolver:
   std::wstring Resolve(const std::wstring& name) override;
@@ -187,9 +195,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   // False (with the error reported) when a name the run gives a file in the install
   // folder (the package's deepest path, the record's), set aside, would not fit MAX_PATH.
   [[nodiscard]] bool PackageFitsInstallFolder();
-  // Finishes the runs in the install folder that were cut short, then notes durably
-  // what this run will make, replace and remove there; false (reported) when the note
-  // cannot be written.
+  // Holds the install folder for the rest of the run, finishes the runs in it that were
+  // cut short, then notes durably what this run will make, replace and remove there;
+  // false (reported) when the folder cannot be held or the note cannot be written.
   [[nodiscard]] bool NoteRun(RunNote::Operation operation);
   // Fails the run when what earlier runs left undone stands in its way.
   [[nodiscard]] bool CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool uninstall);
@@ -221,6 +229,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   StepRunner* step_runner_;
   std::unique_ptr<SavedSecurity> saved_folder_security_;
   Transaction transaction_;
+  // The folders the record's deletions act through, held while a deletion holds them.
+  HeldTreeSource held_trees_;
   base::ObserverList<InstallerObserver> observers_;
   base::FilePath package_folder_;
   std::vector<std::string> files_;
@@ -249,6 +259,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::vector<base::FilePath> files_left_to_cleanup_batch_;
   // Whether the install folder was there when the run began.
   bool install_folder_existed_ = true;
+  // From before the notes are read until the transaction is committed or rolled back.
+  HeldInstallFolder held_install_folder_;
   RunNote run_note_;
   // Empty until the note is written, and again once it is removed.
   base::FilePath run_note_path_;

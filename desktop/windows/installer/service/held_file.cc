@@ -139,6 +139,40 @@ bool IsPlainName(const std::wstring& name) {
          name.find_first_of(L"\\/:") == std::wstring::npos && name.size() <= 255;
 }
 
+// How a folder on the way to a name is held: listed and passed, never renamed meanwhile.
+const DWORD kWayAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+const DWORD kWayShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Whether `file`, opened as `name` relative to the held `folder`, is that name of that
+// folder: Wine opens a host link as its target despite the asking, and only the device
+// path tells. False, with the thread's last error, when a path cannot be read.
+[[nodiscard]] bool IsNamedIn(const HeldFile& folder, const std::wstring& name,
+                             const HeldFile& file, bool* named) {
+  std::wstring folder_path;
+  std::wstring file_path;
+  if (!folder.ReadDevicePath(&folder_path) || !file.ReadDevicePath(&file_path)) return false;
+  // A drive root's path ends with its separator.
+  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
+  *named = !file.is_reparse_point() &&
+           base::FilePath::CompareIgnoreCase(file_path, folder_path + name) == 0;
+  return true;
+}
+
+// Calls `take` with each name of `relative` ("a\\b\\c"), top first, and whether it is the
+// last, until `take` gives false.
+void ForEachName(const std::wstring& relative,
+                 const std::function<bool(const std::wstring&, bool)>& take) {
+  size_t start = relative.find_first_not_of(L'\\');
+  while (start != std::wstring::npos) {
+    const size_t end = relative.find(L'\\', start);
+    const size_t next = end == std::wstring::npos ? end : relative.find_first_not_of(L'\\', end);
+    if (!take(relative.substr(start, end == std::wstring::npos ? end : end - start),
+              next == std::wstring::npos))
+      return;
+    start = next;
+  }
+}
+
 }  // namespace
 
 const HeldFile::DirectoryReader& HeldFile::SystemDirectoryReader() {
@@ -192,6 +226,19 @@ bool HeldFile::OpenChild(const HeldFile& folder, const std::wstring& name, DWORD
   final_path_ = folder.final_path().Append(name);
   identity_ = FileIdentity();
   attributes_ = basic.FileAttributes;
+  return true;
+}
+
+bool HeldFile::Duplicate(HeldFile* copy) const {
+  HANDLE duplicate = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), handle_.Get(), GetCurrentProcess(), &duplicate, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS))
+    return false;
+  copy->handle_.Set(duplicate);
+  copy->final_path_ = final_path_;
+  copy->device_path_ = device_path_;
+  copy->identity_ = identity_;
+  copy->attributes_ = attributes_;
   return true;
 }
 
@@ -377,23 +424,35 @@ base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry,
                          path.AsUTF8() + (link ? " is a link" : " is no file"), path};
   }
   BY_HANDLE_FILE_INFORMATION information = {};
-  std::wstring folder_path;
-  std::wstring file_path;
-  const bool read_folder = folder.ReadDevicePath(&folder_path);
-  // A drive root's path ends with its separator.
-  if (read_folder && (folder_path.empty() || folder_path.back() != L'\\')) folder_path += L'\\';
-  if (!read_folder ||
-      !held->OpenChild(folder, entry.name, access, share) ||
+  bool named = false;
+  if (!held->OpenChild(folder, entry.name, access, share) ||
       !GetFileInformationByHandle(held->handle(), &information) ||
-      !held->ReadDevicePath(&file_path))
+      !IsNamedIn(folder, entry.name, *held, &named))
     return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be held", path};
-  const uint64_t id = FileIndexOf(information);
   // Wine lists and opens a host link as its target: only the final path tells.
-  if (held->is_reparse_point() || id != entry.file_id ||
-      base::FilePath::CompareIgnoreCase(file_path, folder_path + entry.name) != 0)
+  if (!named || FileIndexOf(information) != entry.file_id)
     return base::Failure{0, kHeldLink, path.AsUTF8() + " is no longer the file listed", path};
   if (held->is_directory())
     return base::Failure{0, kHeldOtherKind, path.AsUTF8() + " is no file", path};
+  return {};
+}
+
+base::Result<> HoldChild(const HeldFile& parent, const base::FilePath& path, DWORD access,
+                         DWORD share, bool folder, bool on_the_way, HeldFile* held) {
+  bool named = false;
+  if (!held->OpenChild(parent, path.BaseName().value(), access, share) ||
+      !IsNamedIn(parent, path.BaseName().value(), *held, &named)) {
+    DWORD error = GetLastError();
+    // As the system says of a path whose folder is missing.
+    if (on_the_way && error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
+    *held = HeldFile();
+    return base::Failure{error, 0, path.AsUTF8() + " cannot be held", path};
+  }
+  if (!named) return base::Failure{0, kHeldLink, "the link " + path.AsUTF8(), path};
+  if (held->is_directory() != folder) {
+    return base::Failure{0, kHeldOtherKind,
+                         path.AsUTF8() + (folder ? " is no folder" : " is no file"), path};
+  }
   return {};
 }
 
@@ -402,30 +461,54 @@ bool IsMissingPlace(const base::Result<>& result) {
                           result.failure().error == ERROR_PATH_NOT_FOUND);
 }
 
+base::Result<> HoldBelow(const HeldFile& top, const base::FilePath& top_path,
+                         const base::FilePath& path, DWORD access, DWORD share, bool folder,
+                         HeldWay* way) {
+  way->folders.clear();
+  way->place = HeldFile();
+  const base::FilePath target = path.StripTrailingSeparators();
+  if (!IsBelow(target, top_path))
+    return base::Failure{0, 0, path.AsUTF8() + " is not below " + top_path.AsUTF8(), path};
+  base::Result<> result;
+  const HeldFile* parent = &top;
+  base::FilePath named = top_path.StripTrailingSeparators();
+  ForEachName(RebasePath(target, top_path, base::FilePath()).value(),
+              [&](const std::wstring& name, bool last) {
+                named = named.Append(name);
+                HeldFile held;
+                result = HoldChild(*parent, named, last ? access : kWayAccess,
+                                   last ? share : kWayShare, last ? folder : true, !last, &held);
+                if (!result.ok()) return false;
+                if (last) {
+                  way->place = std::move(held);
+                } else {
+                  way->folders.push_back(std::move(held));
+                  parent = &way->folders.back();
+                }
+                return true;
+              });
+  return result;
+}
+
 base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
                          const base::FilePath& path, DWORD access, DWORD share, bool folder,
                          HeldWay* way) {
-  if (!IsBelow(path, top))
-    return base::Failure{0, 0, path.AsUTF8() + " is not below " + top.AsUTF8(), path};
-  std::vector<base::FilePath> folders;
-  for (base::FilePath parent = path.DirName(); !IsSameOrUnder(top, parent);
-       parent = parent.DirName()) {
-    folders.push_back(parent);
+  HeldFile held_top;
+  if (!held_top.Open(top, kWayAccess, kWayShare, true))
+    return base::Failure{GetLastError(), 0, top.AsUTF8() + " cannot be held", top};
+  if (!IsSamePath(held_top.final_path(), final_top)) {
+    return base::Failure{0, kHeldLink, top.AsUTF8() + " is " + held_top.final_path().AsUTF8(),
+                         top};
   }
-  way->folders.clear();
-  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
-    HeldFile held;
-    const base::Result<> result =
-        HoldPlace(*it, RebasePath(*it, top, final_top),
-                  FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, true, &held);
-    if (!result.ok()) return result;
-    way->folders.push_back(std::move(held));
-  }
-  return HoldPlace(path, RebasePath(path, top, final_top), access, share, folder, &way->place);
+  const base::Result<> result = HoldBelow(held_top, top, path, access, share, folder, way);
+  // Held with the rest of the way.
+  way->folders.insert(way->folders.begin(), std::move(held_top));
+  return result;
 }
 
 HeldFolders::HeldFolders(const base::FilePath& top) : top_(top.StripTrailingSeparators()) {}
+HeldFolders::HeldFolders(const base::FilePath& top, const HeldFile& held_top)
+    : top_(top.StripTrailingSeparators()), held_top_(&held_top) {}
 HeldFolders::~HeldFolders() = default;
 
 bool HeldFolders::IgnoreCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
@@ -434,42 +517,60 @@ bool HeldFolders::IgnoreCaseLess::operator()(const std::wstring& a, const std::w
 
 base::Result<> HeldFolders::Hold(const base::FilePath& folder, const HeldFile** held) {
   Folder* found = nullptr;
-  const base::Result<> result = HoldFolder(folder, &found);
+  const base::Result<> result = HoldFolder(folder, false, &found);
   if (result.ok()) *held = &found->held;
   return result;
 }
 
-base::Result<> HeldFolders::HoldFolder(const base::FilePath& folder, Folder** held) {
+base::Result<> HeldFolders::HoldFolder(const base::FilePath& folder, bool on_the_way,
+                                       Folder** held) {
   const auto found = folders_.find(folder.value());
   if (found != folders_.end()) {
     *held = &found->second;
     return {};
   }
-  HeldFile opened;
-  const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   if (!IsBelow(folder, top_)) {
-    if (!opened.Open(folder, access, share, true))
+    HeldFile opened;
+    const bool top = held_top_ && IsSamePath(folder, top_);
+    if (top ? !held_top_->Duplicate(&opened) : !opened.Open(folder, kWayAccess, kWayShare, true))
       return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be held", folder};
-  } else {
-    Folder* parent = nullptr;
-    base::Result<> result = HoldFolder(folder.DirName(), &parent);
-    if (result.ok()) {
-      result = HoldPlace(folder, parent->held.final_path().Append(folder.BaseName()), access,
-                         share, true, &opened);
-    }
-    if (!result.ok()) return result;
+    Folder& made = folders_[folder.value()];
+    made.held = std::move(opened);
+    *held = &made;
+    return {};
   }
-  Folder& made = folders_[folder.value()];
-  made.held = std::move(opened);
-  *held = &made;
-  return {};
+  // From the top down: only the folders not held yet are opened, each through the one
+  // above it.
+  Folder* parent = nullptr;
+  base::Result<> result = HoldFolder(top_, false, &parent);
+  if (!result.ok()) return result;
+  std::wstring named = top_.value();
+  ForEachName(RebasePath(folder.StripTrailingSeparators(), top_, base::FilePath()).value(),
+              [&](const std::wstring& name, bool last) {
+                if (named.back() != L'\\') named += L'\\';
+                named += name;
+                const auto held_already = folders_.find(named);
+                if (held_already != folders_.end()) {
+                  parent = &held_already->second;
+                  return true;
+                }
+                HeldFile child;
+                result = HoldChild(parent->held, base::FilePath(named), kWayAccess, kWayShare,
+                                   true, on_the_way || !last, &child);
+                if (!result.ok()) return false;
+                Folder& made = folders_[named];
+                made.held = std::move(child);
+                parent = &made;
+                return true;
+              });
+  if (result.ok()) *held = parent;
+  return result;
 }
 
 base::Result<> HeldFolders::HoldFile(const base::FilePath& path, DWORD access, DWORD share,
                                      HeldFile* held, const std::function<void()>& between) {
   Folder* folder = nullptr;
-  const base::Result<> result = HoldFolder(path.DirName(), &folder);
+  const base::Result<> result = HoldFolder(path.DirName(), true, &folder);
   if (!result.ok()) return result;
   if (!folder->listed) {
     std::vector<HeldFile::Listed> entries;

@@ -56,6 +56,10 @@ class HeldFile {
   [[nodiscard]] bool CreateChildFolder(const HeldFile& folder, const std::wstring& name,
                                        bool* created = nullptr);
 
+  // Another handle to the same open file, with the same access; false, with the thread's
+  // last error, when the system cannot give one.
+  [[nodiscard]] bool Duplicate(HeldFile* copy) const;
+
   // Reads the next part of a held folder's listing as GetFileInformationByHandleEx does
   // with FileIdBothDirectory(Restart)Info; a test's for a listing that fails part way.
   class DirectoryReader {
@@ -161,6 +165,14 @@ base::Result<> HoldListed(const HeldFile& folder, const HeldFile::Listed& entry,
 // Whether a refusal says only that the place, or a folder on its way, is missing.
 bool IsMissingPlace(const base::Result<>& result);
 
+// Opens `path`'s last name in the held `parent` (its folder), relative to the parent's
+// handle, and decides on the handle: no link (one the system follows despite the asking
+// too, as Wine's host links: its device path tells), a folder when `folder`, a file
+// otherwise. A missing name fails with ERROR_FILE_NOT_FOUND, or with ERROR_PATH_NOT_FOUND
+// when it is a folder `on_the_way` to another name. `path` names it in failures.
+base::Result<> HoldChild(const HeldFile& parent, const base::FilePath& path, DWORD access,
+                         DWORD share, bool folder, bool on_the_way, HeldFile* held);
+
 // What is held to act on a place below a folder: the folders on its way, none of which
 // can be renamed or replaced meanwhile, and the place itself.
 struct HeldWay {
@@ -168,11 +180,14 @@ struct HeldWay {
   HeldFile place;
 };
 
-// Holds `path`, which lies below the folder `top`, for `access` with `share`: each folder
-// below `top` on its way, then `path` itself (a folder when `folder`), each by HoldPlace
-// where it must lie below `final_top` (where `top` really is) as it lies below `top`. A
-// link on the way or at the name itself refuses it, one that the system follows despite
-// the asking too (Wine's host links): its final path tells.
+// Holds `path`, which lies below the held folder `top` (named `top_path`), for `access`
+// with `share`: from the top down, one name at a time, each folder on the way by HoldChild
+// relative to the one held above it, then `path` itself (a folder when `folder`). It stops
+// at the first name that is missing or refused: a link on the way or at the name itself.
+base::Result<> HoldBelow(const HeldFile& top, const base::FilePath& top_path,
+                         const base::FilePath& path, DWORD access, DWORD share, bool folder,
+                         HeldWay* way);
+// As above, `top` held here first, where it must really be `final_top`.
 base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_top,
                          const base::FilePath& path, DWORD access, DWORD share, bool folder,
                          HeldWay* way);
@@ -184,11 +199,15 @@ base::Result<> HoldBelow(const base::FilePath& top, const base::FilePath& final_
 class HeldFolders {
  public:
   explicit HeldFolders(const base::FilePath& top);
+  // With `top` already held as `held_top` (which outlives this): the folders below it are
+  // reached through that very handle.
+  HeldFolders(const base::FilePath& top, const HeldFile& held_top);
   ~HeldFolders();
   HeldFolders(const HeldFolders&) = delete;
   HeldFolders& operator=(const HeldFolders&) = delete;
 
-  // Holds `folder`.
+  // Holds `folder`: one below `top`, from the top down, each folder on its way opened
+  // relative to the one held above it (HoldChild), stopping at the first that is missing.
   base::Result<> Hold(const base::FilePath& folder, const HeldFile** held);
   // Holds the file `path` as its held folder listed it (HoldListed), `between` called
   // after the listing's word and before the open (a test's); a name the folder did not
@@ -208,9 +227,11 @@ class HeldFolders {
     bool listed = false;
     std::map<std::wstring, HeldFile::Listed, IgnoreCaseLess> names;
   };
-  base::Result<> HoldFolder(const base::FilePath& folder, Folder** held);
+  // `on_the_way`: the folder of a file asked for, missing as a path.
+  base::Result<> HoldFolder(const base::FilePath& folder, bool on_the_way, Folder** held);
 
   const base::FilePath top_;
+  const HeldFile* const held_top_ = nullptr;
   std::map<std::wstring, Folder, IgnoreCaseLess> folders_;
 };
 

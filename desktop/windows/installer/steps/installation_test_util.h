@@ -13,6 +13,7 @@
 #include "base/command_line.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system_test_util.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -136,6 +137,12 @@ class FakeInstallationContext : public InstallationContext {
     return &files_left_to_cleanup_batch;
   }
   const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
+  // Held for as long as a deletion holds the tree, not for the context's life: tests
+  // change the folder between steps.
+  std::shared_ptr<HeldTree> GetHeldTree() override {
+    HeldInstallFolder install;
+    return install.Hold(install_folder).ok() ? held_trees.Get(&install) : nullptr;
+  }
 
   Settings* settings = nullptr;
   Transaction transaction;
@@ -150,6 +157,7 @@ class FakeInstallationContext : public InstallationContext {
   // The services the steps reach; null: own_system's fakes, never the machine's.
   const InstallerSystem* system = nullptr;
   FakeInstallerSystem own_system;
+  HeldTreeSource held_trees;
 };
 
 }  // namespace testing
