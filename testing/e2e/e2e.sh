@@ -1834,6 +1834,55 @@ PY
       grep -q '"payload_type": "tracking_data"' <<< "$feedback" || fail "no payload type in the statistics"
     fi
     ;;
+  one_run_per_folder)
+    # One folder in three spellings: installed with a trailing separator, then upgraded
+    # with its letters in upper case, the upgrade standing still at the launcher it starts
+    # at its end, while the uninstall entry's own command runs. One of the two is refused
+    # by the folder's mutex, and the machine is either upgraded or uninstalled, whole.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER\\"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    programs=$PREFIX/drive_c/users/root/Temp/programs.log
+    held=(VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease)
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    env "${held[@]}" VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' \
+      VELUM_WINEPREFIX="$PREFIX" "$BUILD/wine-run.sh" "$WORK/VelumSetup.exe" "${COMMON[@]}" \
+      "--installfolder=${FOLDER^^}" > "$WORK/upgrade.out" 2>&1 &
+    upgrade=$!
+    for _ in $(seq 1200); do
+      grep -aq '^launcher.exe' "$programs" 2> /dev/null && break
+      kill -0 $upgrade 2> /dev/null || break
+      sleep 0.1
+    done
+    grep -aq '^launcher.exe' "$programs" 2> /dev/null || fail "the upgrade started no launcher"
+    command=$(velum_keys | sed -n 's/^"UninstallString"="\\"\(.*\)\\" \(.*\)"$/\1|\2/p' | head -1)
+    command=${command//\\\\/\\}
+    [ -n "$command" ] || fail "no uninstall entry"
+    earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+    # As Apps & Features starts it, without the cases' switches: where no outside name resolves.
+    VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+      "$BUILD/wine-run.sh" "${command%%|*}" "${command#*|}" /silent > "$WORK/run.out" 2>&1
+    uninstalled=$?
+    note_isolated_logs "$earlier"
+    env "${held[@]}" VELUM_WINEPREFIX="$PREFIX" "$BUILD/wine-run.sh" "$DRIVER" release-launcher > /dev/null 2>&1
+    wait $upgrade
+    RC=$?
+    end_prefix
+    echo "the upgrade: exit code $RC; the entry's command, beside it: exit code $uninstalled"
+    refused=$(grep -la 'Could not acquire installer mutex' "$LOGS"/*.log 2> /dev/null | wc -l)
+    [ "$refused" = 1 ] || fail "$refused runs refused by the mutex"
+    if [ "$uninstalled" != 0 ] && [ "$RC" = 0 ]; then
+      check_installed_package "$SAMPLE_V2/package"
+      check_one_of_each "after the upgrade"
+      check_entry_program "after the upgrade"
+      version=$(installed_version)
+      run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall
+      [ "$RC" = 0 ] || fail "the uninstallation after: exit code $RC"
+    elif [ "$uninstalled" != 0 ] || [ "$RC" = 0 ]; then
+      fail "both runs ended $([ "$RC" = 0 ] && echo 0 || echo 'in failure')"
+    fi
+    check_uninstalled_fully
+    ;;
   *)
     echo "unknown case $CASE"
     exit 2
