@@ -333,14 +333,15 @@ PY
 
 # Every registry key of the prefix's two hives, one line per key ("HKCU[path]") and per
 # value ("HKCU[path] "name"=data"), but what Wine itself changes on its own: the display
-# driver's adapter and monitor entries it rewrites at every start, what WinINet, crypt32
+# driver's adapter and monitor entries it rewrites at every start (the adapter's PCI entry
+# too: its "VideoID" and a value under its "Properties"), what WinINet, crypt32
 # and wintrust write on first use (settings, certificate stores, trust state: also where
 # nothing is downloaded, at a signature check), and the hives' time stamps.
 all_keys() {
   python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
 import re, sys
 wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
-                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\DISPLAY\\\\'
+                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\(DISPLAY|PCI)\\\\'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
                       r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')
@@ -1882,6 +1883,21 @@ PY
       fail "both runs ended $([ "$RC" = 0 ] && echo 0 || echo 'in failure')"
     fi
     check_uninstalled_fully
+    ;;
+  snapshot_leaves_out_wine_devices)
+    # Wine rewrites its display adapter's PCI entry as it starts (its "VideoID" and a
+    # value under its "Properties"): a machine nothing else changed is unchanged.
+    before=$(snapshot)
+    keys=$(grep -ao '^\[System\\\\CurrentControlSet\\\\Enum\\\\PCI\\\\[^]]*\\\\\(Device Parameters\|Properties\\\\[^]]*\)\]' \
+      "$PREFIX/system.reg" | sed 's/^\[/HKLM\\/; s/\]$//; s/\\\\/\\/g')
+    parameters=$(grep -a 'Device Parameters$' <<< "$keys" | head -1)
+    property=$(grep -a 'Properties' <<< "$keys" | head -1)
+    [ -n "$parameters" ] && [ -n "$property" ] || fail "the prefix has no display adapter entry"
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$parameters" /v VideoID \
+      /d '{00000000-0000-0000-0000-000000000001}' /f > /dev/null
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$property" /ve /t REG_DWORD /d 1 /f > /dev/null
+    end_prefix
+    check_unchanged
     ;;
   *)
     echo "unknown case $CASE"
