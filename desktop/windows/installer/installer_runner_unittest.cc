@@ -138,6 +138,18 @@ class InstallerRunnerTest : public ::testing::Test {
            testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
   }
 
+  // The package's backend started directly for a request into `folder`, as a front end
+  // of process `front_end` would start it.
+  base::Process LaunchBackend(const base::FilePath& folder, DWORD front_end) {
+    testing::TestSettings settings(folder, {});
+    base::CommandLine::SwitchMap replacements;
+    replacements["initial-pid"] = std::to_wstring(front_end);
+    base::CommandLine command_line = InstallerRunner::BuildBackendCommandLine(
+        settings.get()->ToCommandLine(false), replacements);
+    command_line.SetProgram(package_.Append(L"installer.exe"));
+    return base::LaunchProcess(command_line, base::LaunchOptions());
+  }
+
   std::vector<base::FilePath> LogFiles() {
     std::vector<base::FilePath> logs;
     base::FileEnumerator list(temp_.path().Append(L"Velum Installer"), false,
@@ -332,13 +344,7 @@ TEST_F(InstallerRunnerTest, TheBackendNamesItsObjectsFromTheFolderItIsGiven) {
   base::RunLoop created;
   listener.receiver.Flush(created.QuitClosure());
   created.Run();
-  testing::TestSettings settings(given, {});
-  base::CommandLine::SwitchMap replacements;
-  replacements["initial-pid"] = std::to_wstring(GetCurrentProcessId());
-  base::CommandLine command_line =
-      InstallerRunner::BuildBackendCommandLine(settings.get()->ToCommandLine(false), replacements);
-  command_line.SetProgram(package_.Append(L"installer.exe"));
-  base::Process backend = base::LaunchProcess(command_line, base::LaunchOptions());
+  const base::Process backend = LaunchBackend(given, GetCurrentProcessId());
   ASSERT_TRUE(backend.IsValid());
   base::ObjectWatcher watcher;
   ASSERT_TRUE(watcher.StartWatching(backend.Handle(), &listener));
@@ -705,6 +711,58 @@ TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
   SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
 }
 
+// Fills the mailslot at `path` until a write to it would wait (under Wine an unread
+// mailslot holds its writers once its buffer is full); false when no write ever waits.
+bool FillMailslot(const std::wstring& path) {
+  base::ScopedHandle filler(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OVERLAPPED, nullptr));
+  base::ScopedHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!filler.IsValid() || !written.IsValid()) return false;
+  const std::vector<char> block(kMailslotMessageSize, 'x');
+  for (int i = 0; i < 4096; ++i) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = written.Get();
+    DWORD done = 0;
+    if (WriteFile(filler.Get(), block.data(), static_cast<DWORD>(block.size()), &done,
+                  &overlapped)) {
+      continue;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    CancelIo(filler.Get());
+    (void)GetOverlappedResult(filler.Get(), &overlapped, &done, TRUE);  // cancelled
+    return true;
+  }
+  return false;
+}
+
+// A front end that stopped reading (it set its interrupted event) lives on while it waits
+// for the backend's end: the backend's last reports, which the full mailslot holds, must
+// not wait for that end.
+TEST_F(InstallerRunnerTest, ABackendEndsWhileItsFrontEndLivesOnWithoutReading) {
+  base::ScopedHandle stopped(CreateEventW(
+      nullptr, TRUE, TRUE,
+      GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted", true)
+          .c_str()));
+  ASSERT_TRUE(stopped.IsValid());
+  const std::wstring path = GetMailslotPath(GetInstallerMailslotName(install_folder_));
+  base::ScopedHandle mailslot(CreateMailslotW(
+      path.c_str(), static_cast<DWORD>(kMailslotMessageSize), MAILSLOT_WAIT_FOREVER, nullptr));
+  ASSERT_TRUE(mailslot.IsValid());
+  if (!FillMailslot(path)) GTEST_SKIP() << "no write to an unread mailslot waits here";
+  const base::Process backend = LaunchBackend(install_folder_, GetCurrentProcessId());
+  ASSERT_TRUE(backend.IsValid());
+  // Bounded far past the writer's drain time: a backend still waiting then waits for this
+  // process, which only ends after it.
+  int32_t exit_code = 0;
+  const bool ended = backend.WaitForExitWithTimeout(
+      base::TimeDelta::FromMilliseconds(30 * MailslotWriter::kDrainTimeMs), &exit_code);
+  EXPECT_TRUE(ended) << "the backend waited for a front end that stopped reading";
+  if (!ended) {
+    EXPECT_TRUE(TerminateProcess(backend.Handle(), 1));
+  }
+}
+
 TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   // A file the installation cannot copy keeps it retrying, mid-way, while the front
   // end goes.
@@ -744,13 +802,7 @@ TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   receiver.Flush(created.QuitClosure());
   created.Run();
 
-  testing::TestSettings settings(install_folder_, {});
-  base::CommandLine::SwitchMap replacements;
-  replacements["initial-pid"] = std::to_wstring(GetProcessId(front_end.Get()));
-  base::CommandLine command_line =
-      InstallerRunner::BuildBackendCommandLine(settings.get()->ToCommandLine(false), replacements);
-  command_line.SetProgram(package_.Append(L"installer.exe"));
-  base::Process backend = base::LaunchProcess(command_line, base::LaunchOptions());
+  const base::Process backend = LaunchBackend(install_folder_, GetProcessId(front_end.Get()));
   ASSERT_TRUE(backend.IsValid());
   run_loop.Run();
   int32_t exit_code = 0;
