@@ -333,14 +333,15 @@ PY
 
 # Every registry key of the prefix's two hives, one line per key ("HKCU[path]") and per
 # value ("HKCU[path] "name"=data"), but what Wine itself changes on its own: the display
-# driver's adapter and monitor entries it rewrites at every start, what WinINet, crypt32
+# driver's adapter and monitor entries it rewrites at every start (the adapter's PCI entry
+# too: its "VideoID" and a value under its "Properties"), what WinINet, crypt32
 # and wintrust write on first use (settings, certificate stores, trust state: also where
 # nothing is downloaded, at a signature check), and the hives' time stamps.
 all_keys() {
   python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
 import re, sys
 wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
-                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\DISPLAY\\\\'
+                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\(DISPLAY|PCI)\\\\'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
                       r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')
@@ -1880,6 +1881,70 @@ PY
       ! grep -q 'secret\|#' <<< "$requests$feedback" || fail "credentials or a fragment were sent"
       grep -q '"payload_type": "tracking_data"' <<< "$feedback" || fail "no payload type in the statistics"
     fi
+    ;;
+  one_run_per_folder)
+    # One folder in three spellings: installed with a trailing separator, then upgraded
+    # with its letters in upper case, the upgrade standing still at the launcher it starts
+    # at its end, while the uninstall entry's own command runs. One of the two is refused
+    # by the folder's mutex, and the machine is either upgraded or uninstalled, whole.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER\\"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    programs=$PREFIX/drive_c/users/root/Temp/programs.log
+    held=(VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease)
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    env "${held[@]}" VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' \
+      VELUM_WINEPREFIX="$PREFIX" "$BUILD/wine-run.sh" "$WORK/VelumSetup.exe" "${COMMON[@]}" \
+      "--installfolder=${FOLDER^^}" > "$WORK/upgrade.out" 2>&1 &
+    upgrade=$!
+    for _ in $(seq 1200); do
+      grep -aq '^launcher.exe' "$programs" 2> /dev/null && break
+      kill -0 $upgrade 2> /dev/null || break
+      sleep 0.1
+    done
+    grep -aq '^launcher.exe' "$programs" 2> /dev/null || fail "the upgrade started no launcher"
+    command=$(velum_keys | sed -n 's/^"UninstallString"="\\"\(.*\)\\" \(.*\)"$/\1|\2/p' | head -1)
+    command=${command//\\\\/\\}
+    [ -n "$command" ] || fail "no uninstall entry"
+    earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+    # As Apps & Features starts it, without the cases' switches: where no outside name resolves.
+    VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+      "$BUILD/wine-run.sh" "${command%%|*}" "${command#*|}" /silent > "$WORK/run.out" 2>&1
+    uninstalled=$?
+    note_isolated_logs "$earlier"
+    env "${held[@]}" VELUM_WINEPREFIX="$PREFIX" "$BUILD/wine-run.sh" "$DRIVER" release-launcher > /dev/null 2>&1
+    wait $upgrade
+    RC=$?
+    end_prefix
+    echo "the upgrade: exit code $RC; the entry's command, beside it: exit code $uninstalled"
+    refused=$(grep -la 'Could not acquire installer mutex' "$LOGS"/*.log 2> /dev/null | wc -l)
+    [ "$refused" = 1 ] || fail "$refused runs refused by the mutex"
+    if [ "$uninstalled" != 0 ] && [ "$RC" = 0 ]; then
+      check_installed_package "$SAMPLE_V2/package"
+      check_one_of_each "after the upgrade"
+      check_entry_program "after the upgrade"
+      version=$(installed_version)
+      run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall
+      [ "$RC" = 0 ] || fail "the uninstallation after: exit code $RC"
+    elif [ "$uninstalled" != 0 ] || [ "$RC" = 0 ]; then
+      fail "both runs ended $([ "$RC" = 0 ] && echo 0 || echo 'in failure')"
+    fi
+    check_uninstalled_fully
+    ;;
+  snapshot_leaves_out_wine_devices)
+    # Wine rewrites its display adapter's PCI entry as it starts (its "VideoID" and a
+    # value under its "Properties"): a machine nothing else changed is unchanged.
+    before=$(snapshot)
+    keys=$(grep -ao '^\[System\\\\CurrentControlSet\\\\Enum\\\\PCI\\\\[^]]*\\\\\(Device Parameters\|Properties\\\\[^]]*\)\]' \
+      "$PREFIX/system.reg" | sed 's/^\[/HKLM\\/; s/\]$//; s/\\\\/\\/g')
+    parameters=$(grep -a 'Device Parameters$' <<< "$keys" | head -1)
+    property=$(grep -a 'Properties' <<< "$keys" | head -1)
+    [ -n "$parameters" ] && [ -n "$property" ] || fail "the prefix has no display adapter entry"
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$parameters" /v VideoID \
+      /d '{00000000-0000-0000-0000-000000000001}' /f > /dev/null
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$property" /ve /t REG_DWORD /d 1 /f > /dev/null
+    end_prefix
+    check_unchanged
     ;;
   *)
     echo "unknown case $CASE"
