@@ -37,6 +37,7 @@
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"
 #include "desktop/windows/installer/service/held_delete_operation.h"
+#include "desktop/windows/installer/service/held_transfer_operations.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -506,8 +507,9 @@ bool Installer::PrepareFiles() {
   if (!NoteRun(upgrade ? RunNote::Operation::kUpgrade : RunNote::Operation::kInstall)) return false;
   const std::wstring& subfolder = install_log_.subfolder;
   VLOG(1) << "Installation subfolder" << base::WideToUTF8(subfolder);
-  if (!transaction_.Execute(
-          std::make_unique<CreateFolderOperation>(GetInstallFolder().Append(subfolder)))) {
+  // Made through the held install folder: a link put at its name fails the run.
+  if (!transaction_.Execute(std::make_unique<HeldFolderOperation>(
+          GetHeldTree(), GetInstallFolder().Append(subfolder), &version_folder_made_))) {
     Fail(INSTALLER_ERROR_CREATE_FOLDER, "Creating installation subfolder failed", subfolder);
     return false;
   }

@@ -117,6 +117,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   void ReportImportantEvent(const std::string& name) override;
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
+  bool IsVersionFolderMadeByThisRun() override { return version_folder_made_; }
   std::string GetServerTrackingData() override;
   base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
                                      const std::vector<base::FilePath>& waited_programs) override {
@@ -259,6 +260,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::vector<base::FilePath> files_left_to_cleanup_batch_;
   // Whether the install folder was there when the run began.
   bool install_folder_existed_ = true;
+  // Whether PrepareFiles made the version folder, missing until then.
+  bool version_folder_made_ = false;
   // From before the notes are read until the transaction is committed or rolled back.
   HeldInstallFolder held_install_folder_;
   RunNote run_note_;

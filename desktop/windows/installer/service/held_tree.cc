@@ -14,14 +14,13 @@ namespace {
 const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// The 64-bit index of the open file within its volume; 0 when it cannot be read.
+}  // namespace
+
 uint64_t FileIndexOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!GetFileInformationByHandle(handle, &information)) return 0;
   return (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
 }
-
-}  // namespace
 
 base::Result<> HoldNameOrItsLink(const HeldFile& folder, const base::FilePath& path,
                                 DWORD access, DWORD share, HeldFile* held) {
@@ -76,6 +75,17 @@ bool HeldTree::Split(const base::FilePath& path, std::vector<std::wstring>* name
 }
 
 base::Result<> HeldTree::HoldFolder(const base::FilePath& folder, const HeldFile** held) {
+  return WalkTo(folder, nullptr, held);
+}
+
+base::Result<> HeldTree::MakeFolder(const base::FilePath& folder,
+                                    std::vector<base::FilePath>* made, const HeldFile** held) {
+  made->clear();
+  return WalkTo(folder, made, held);
+}
+
+base::Result<> HeldTree::WalkTo(const base::FilePath& folder, std::vector<base::FilePath>* made,
+                                const HeldFile** held) {
   std::vector<std::wstring> names;
   if (!Split(folder, &names)) {
     return base::Failure{0, kHeldLink,
@@ -89,8 +99,15 @@ base::Result<> HeldTree::HoldFolder(const base::FilePath& folder, const HeldFile
     auto found = folders_.find(relative);
     if (found == folders_.end()) {
       HeldFile opened;
-      const base::Result<> result = HoldChild(*parent, top_path_.Append(relative), kFolderAccess,
-                                              kFolderShare, true, true, &opened);
+      const base::FilePath path = top_path_.Append(relative);
+      base::Result<> result =
+          HoldChild(*parent, path, kFolderAccess, kFolderShare, true, true, &opened);
+      if (made && IsMissingPlace(result) && result.failure().kind == 0) {
+        bool created = false;
+        result = MakeChild(*parent, path, &opened, &created);
+        if (!result.ok()) return result;
+        if (created) made->push_back(path);
+      }
       // A file where a folder should be holds nothing below it either.
       if (!result.ok() && !IsMissingPlace(result) && result.failure().kind != kHeldOtherKind)
         return result;
@@ -115,11 +132,32 @@ base::Result<> HeldTree::HoldFile(const base::FilePath& path, DWORD access, DWOR
   return HoldNameOrItsLink(**folder, path, access, share, file);
 }
 
-void HeldTree::RemoveEmptied(const base::FilePath& folder) {
+base::Result<> HeldTree::MakeChild(const HeldFile& parent, const base::FilePath& path,
+                                   HeldFile* held, bool* created) {
+  HeldFile making;
+  if (!making.CreateChildFolder(parent, path.BaseName().value(), created))
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be made", path};
+  // Taken again as a folder that was there is: one that a link took the name of
+  // meanwhile (or that Wine followed, a host link) is refused.
+  return HoldChild(parent, path, kFolderAccess, kFolderShare, true, false, held);
+}
+
+bool HeldTree::Relative(const base::FilePath& path, std::wstring* relative) const {
   std::vector<std::wstring> names;
-  if (!Split(folder, &names)) return;
+  if (!Split(path, &names)) return false;
+  relative->clear();
+  for (const std::wstring& name : names) *relative += (relative->empty() ? L"" : L"\\") + name;
+  return true;
+}
+
+bool HeldTree::RemoveFolderIfEmpty(const base::FilePath& folder) {
   std::wstring relative;
-  for (const std::wstring& name : names) relative += (relative.empty() ? L"" : L"\\") + name;
+  return Relative(folder, &relative) && !relative.empty() && RemoveIfEmpty(relative);
+}
+
+void HeldTree::RemoveEmptied(const base::FilePath& folder) {
+  std::wstring relative;
+  if (!Relative(folder, &relative)) return;
   while (!relative.empty() && RemoveIfEmpty(relative)) {
     const size_t separator = relative.rfind(L'\\');
     relative.resize(separator == std::wstring::npos ? 0 : separator);

@@ -26,6 +26,9 @@
 
 namespace installer {
 
+// The 64-bit index of the open file within its volume; 0 when it cannot be read.
+uint64_t FileIndexOf(HANDLE handle);
+
 // Holds `path`'s last name in the held `folder` as HoldChild holds a file; where that
 // name is itself a link that the system opened as itself (Windows' own links), holds the
 // link: acting on it acts on the link, never on what it leads to.
@@ -50,6 +53,11 @@ class HeldTree {
   // fails with ERROR_PATH_NOT_FOUND, a link on the way with kHeldLink, a name that leaves
   // the top ("..", a path elsewhere) with kHeldLink too.
   base::Result<> HoldFolder(const base::FilePath& folder, const HeldFile** held);
+  // As HoldFolder, but each missing folder on the way is made relative to its held
+  // parent (never through a link: one at a name, or one put there meanwhile, is refused)
+  // and held as a folder that was there. `made` gets each folder made, top first.
+  base::Result<> MakeFolder(const base::FilePath& folder, std::vector<base::FilePath>* made,
+                            const HeldFile** held);
   // Holds the folder of `path` (HoldFolder), then `path` itself in it for `access` with
   // `share` (HoldNameOrItsLink).
   base::Result<> HoldFile(const base::FilePath& path, DWORD access, DWORD share,
@@ -58,8 +66,21 @@ class HeldTree {
   // that is not empty, each found empty through its held handle and removed through a
   // handle of its held parent that is checked to be that very folder.
   void RemoveEmptied(const base::FilePath& folder);
+  // Removes `folder` alone, held by the tree, as RemoveEmptied removes each; false when
+  // it stays.
+  bool RemoveFolderIfEmpty(const base::FilePath& folder);
 
  private:
+  // HoldFolder, making missing folders into `made` when given.
+  base::Result<> WalkTo(const base::FilePath& folder, std::vector<base::FilePath>* made,
+                        const HeldFile** held);
+  // Makes the folder `path` in the held `parent` and holds it; *created says whether it
+  // was missing until now.
+  static base::Result<> MakeChild(const HeldFile& parent, const base::FilePath& path,
+                                  HeldFile* held, bool* created);
+  // `path` relative to the top ("a\b"; empty for the top itself); false when it is no
+  // plain path below it.
+  bool Relative(const base::FilePath& path, std::wstring* relative) const;
   // `path` below the top as its names, or false when it is no plain path below it.
   bool Split(const base::FilePath& path, std::vector<std::wstring>* names) const;
   // Removes the held folder `relative` when empty; false when it stays.

@@ -81,6 +81,8 @@ class InstallationContext {
       const std::vector<base::FilePath>& /*waited_programs*/) {
     return base::FilePath();
   }
+  // Whether this run made the new record's version folder, which was missing until then.
+  virtual bool IsVersionFolderMadeByThisRun() = 0;
   // The install folder as the run holds it, from before its notes are read until its
   // transaction has been committed or rolled back: what a step removes below the folder
   // goes through it. Null while it is not held.

@@ -14,12 +14,11 @@
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/service/held_delete_operation.h"
+#include "desktop/windows/installer/service/held_transfer_operations.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/path_names.h"
-#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
-#include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings/settings.h"
 
@@ -34,7 +33,7 @@ const wchar_t kCompanionShortcutPattern[] = L"Velum Message Center*.lnk";
 
 // Written beside the record and put in place through the transaction: a failed
 // installation must leave the earlier record, or none.
-base::Result<> SaveInstallationStatus(const InstallLog& record, Transaction* transaction,
+base::Result<> SaveInstallationStatus(const InstallLog& record, InstallationContext* context,
                                       const base::FilePath& path) {
   const base::FilePath staging = path.AddExtension(kStagingExtension);
   InstallLogWriter writer;
@@ -42,7 +41,7 @@ base::Result<> SaveInstallationStatus(const InstallLog& record, Transaction* tra
     base::DeleteFileBestEffort(staging, false);
     return base::Failure{0, 0, "could not write " + staging.AsUTF8(), staging};
   }
-  return InstallStagedFile(transaction, staging, path);
+  return InstallStagedFile(context, staging, path);
 }
 
 }  // namespace
@@ -59,7 +58,7 @@ base::FilePath GetNewOldStatusPath(const base::FilePath& install_folder, int64_t
 StepResult WriteInstallationStatusStep::Run(int32_t /*attempt*/) {
   VLOG(1) << "Writing the installation status";
   const base::Result<> saved =
-      SaveInstallationStatus(*context_->GetInstallLog(), context_->GetTransaction(),
+      SaveInstallationStatus(*context_->GetInstallLog(), context_,
                              context_->GetInstallFolder().Append(kStatusFileName));
   if (!saved.ok()) {
     return FailedStep(StepResult::STATUS_FAIL, INSTALLER_ERROR_GENERAL, std::wstring(),
@@ -78,20 +77,19 @@ StepResult PreserveInstallerStatusStep::Run(int32_t /*attempt*/) {
     return StepResult();
   }
   Transaction* transaction = context_->GetTransaction();
+  const std::shared_ptr<HeldTree> tree = context_->GetHeldTree();
   base::FilePath folder = install_folder.Append(kOldStatusFolderName);
-  if (!base::DirectoryExists(folder)) {
-    VLOG(1) << "Creating folder for old status files.";
-    // The installation goes on without the earlier record, but the log says so.
-    if (!transaction->Execute(std::make_unique<CreateFolderOperation>(folder))) {
-      LOG(WARNING) << "Could not create " << folder.AsUTF8()
-                   << "; the previous status is not kept";
-      return StepResult();
-    }
+  if (!base::DirectoryExists(folder)) VLOG(1) << "Creating folder for old status files.";
+  // Made or held through the install folder: a link in its place is refused. The
+  // installation goes on without the earlier record, but the log says so.
+  if (!transaction->Execute(std::make_unique<HeldFolderOperation>(tree, folder))) {
+    LOG(WARNING) << "Could not create " << folder.AsUTF8() << "; the previous status is not kept";
+    return StepResult();
   }
   base::FilePath target =
       GetNewOldStatusPath(install_folder, base::Time::NowFromSystemTime().ToTimeT());
   VLOG(1) << "Moving old status file.";
-  if (!transaction->Execute(std::make_unique<MoveFileOperation>(source, target)))
+  if (!transaction->Execute(std::make_unique<HeldMoveOperation>(tree, source, target)))
     LOG(WARNING) << "Failed moving " << source.AsUTF8();
   return StepResult();
 }

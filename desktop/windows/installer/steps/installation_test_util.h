@@ -136,6 +136,7 @@ class FakeInstallationContext : public InstallationContext {
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch;
   }
+  bool IsVersionFolderMadeByThisRun() override { return version_folder_made; }
   const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
   // Held for as long as a deletion holds the tree, not for the context's life: tests
   // change the folder between steps.
@@ -152,6 +153,7 @@ class FakeInstallationContext : public InstallationContext {
   std::vector<std::string> events;
   bool existing_installation = false;
   bool basalt_installation = false;
+  bool version_folder_made = false;
   std::string server_tracking_data;
   std::vector<base::FilePath> files_left_to_cleanup_batch;
   // The services the steps reach; null: own_system's fakes, never the machine's.
