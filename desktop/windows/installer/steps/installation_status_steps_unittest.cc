@@ -120,6 +120,26 @@ TEST_F(InstallationStatusStepsTest, AnOldStatusFolderThatCannotBeMadeIsLogged) {
   EXPECT_EQ("record", ReadText(folder_.Append(L"installation_status.xml")));
 }
 
+// "old_status" a link to another program's folder: the record is not moved there, and
+// stays; the log says why, and the installation goes on.
+TEST_F(InstallationStatusStepsTest, ALinkedOldStatusFolderGetsNoRecord) {
+  const base::FilePath outside = scratch_.path().Append(L"outside");
+  ASSERT_TRUE(MakeFile(outside.Append(L"data.txt"), "another program's"));
+  ASSERT_TRUE(MakeFile(folder_.Append(L"installation_status.xml"), "record"));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(folder_.Append(L"old_status"), outside, &error)) << error;
+  const std::string before = testing::SnapshotFileTree(outside);
+  base::ScopedLogCapture log;
+  EXPECT_EQ(StepResult::STATUS_OK, PreserveInstallerStatusStep(&context_).Run(0).status);
+  context_.transaction.Commit();
+  EXPECT_EQ(before, testing::SnapshotFileTree(outside));
+  EXPECT_EQ("record", ReadText(folder_.Append(L"installation_status.xml")));
+  EXPECT_FALSE(log.LinesStartingWith("Not writing " + folder_.Append(L"old_status").AsUTF8() +
+                                     ", reached through a link")
+                   .empty());
+  EXPECT_TRUE(base::RemoveDirectoryLink(folder_.Append(L"old_status")));
+}
+
 TEST_F(InstallationStatusStepsTest, RemovesOldVersionsAndTheirRecords) {
   UseSettings(false);
   MakeOldVersion(L"0.8", {L"velum.exe", L"res\\a.dat"}, 100);

@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/steps/os_operations.h"
 #include "desktop/windows/installer/service/association_registration.h"
 #include "desktop/windows/installer/service/held_delete_operation.h"
+#include "desktop/windows/installer/service/held_install_folder.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
@@ -174,10 +175,21 @@ void ShowSurvey(InstallationContext* context) {
 void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) {
   const base::FilePath& install_folder = context->GetInstallFolder();
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
-  const std::string text = BuildCleanupBatchText(batch);
-  if (base::WriteFile(batch_file, text.data(), static_cast<int>(text.size())) !=
-      static_cast<int>(text.size()))
-    LOG(WARNING) << "Could not write " << batch_file.AsUTF8();
+  const HeldInstallFolder* held = context->GetHeldInstallFolder();
+  // Held until this process has started it: what starts is what was written.
+  HeldFile written;
+  const base::Result<> wrote =
+      held ? WriteCleanupBatch(held->folder(), BuildCleanupBatchText(batch), &written)
+           : base::Failure{ERROR_INVALID_HANDLE, 0, "the install folder is not held", {}};
+  if (!wrote.ok()) {
+    // Nothing is started: a batch at that name is not this run's.
+    if (wrote.failure().kind == kHeldLink)
+      LOG(WARNING) << "Not writing " << batch_file.AsUTF8()
+                   << ", reached through a link: " << wrote.failure().text;
+    LOG(WARNING) << "Could not write " << batch_file.AsUTF8() << ": "
+                 << base::DescribeFailure(wrote.failure());
+    return;
+  }
   // The permission helper runs the batch itself once the others have ended.
   if (context->HasPermissionHelper()) return;
   // A front end that runs as this process does starts the batch as it ends, after

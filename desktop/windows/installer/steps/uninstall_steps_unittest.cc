@@ -529,6 +529,44 @@ TEST_F(UninstallStepsTest, NothingBehindALinkIsRemovedNorLeftToTheBatch) {
   }
 }
 
+// Another program's file at the batch's name, by a link or as another of its names: the
+// uninstallation writes nothing into it. Its name alone is replaced by the batch, which
+// is started; a link that Wine follows cannot be removed as itself: nothing is written
+// there, nor started.
+TEST_F(UninstallStepsTest, TheBatchIsANewFileNeverWrittenThroughAnother) {
+  const base::FilePath outside = scratch_.path().Append(L"Other\\k.bat");
+  const base::FilePath batch_file = install_folder_.Append(kCleanupBatchFileName);
+  for (bool hard_link : {false, true}) {
+    SCOPED_TRACE(hard_link ? "another name of the file" : "a link to the file");
+    // Only Wine's host links can name a file; Windows' junctions are folders.
+    if (!hard_link && !base::RunningUnderWine()) continue;
+    system_services_.started_batches.clear();
+    Install();
+    ASSERT_TRUE(testing::MakeFile(outside, "another program's"));
+    std::string error;
+    if (hard_link) {
+      ASSERT_TRUE(CreateHardLinkW(batch_file.value().c_str(), outside.value().c_str(), nullptr));
+    } else {
+      ASSERT_TRUE(base::MakeDirectoryLink(batch_file, outside, &error)) << error;
+    }
+    base::ScopedLogCapture log;
+    Uninstall();
+    EXPECT_EQ("another program's", testing::ReadText(outside));
+    EXPECT_EQ(hard_link ? std::vector<base::FilePath>{batch_file} : std::vector<base::FilePath>{},
+              system_services_.started_batches);
+    if (hard_link) {
+      EXPECT_EQ(0u, testing::ReadText(batch_file).find("chcp 65001>nul\r\n"));
+    } else {
+      EXPECT_FALSE(
+          log.LinesStartingWith("Not writing " + batch_file.AsUTF8() + ", reached through a link")
+              .empty());
+      EXPECT_TRUE(base::RemoveDirectoryLink(batch_file));
+    }
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    ASSERT_TRUE(base::DeleteFile(outside, false));
+  }
+}
+
 // A record that cannot be removed (held open by another program) fails the
 // uninstallation: reported as complete, the record would name removed files.
 TEST_F(UninstallStepsTest, ARecordThatCannotBeRemovedFailsTheUninstallation) {
