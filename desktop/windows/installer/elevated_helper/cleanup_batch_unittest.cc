@@ -245,8 +245,8 @@ TEST(CleanupBatchTest, CmdDeletesExactlyWhatTheBatchNames) {
   EXPECT_FALSE(base::PathExists(batch_file));
 }
 
-// What starts the batch reads it through a handle of its folder: a link in its place (to
-// another folder's batch), or a text that holds more than an uninstallation's clean-up of
+// What starts the batch reads it through a handle of its folder: a link in its place
+// (whatever it leads to), or a text that holds more than an uninstallation's clean-up of
 // that folder (whoever can write the folder may have put it there), is not started.
 TEST(CleanupBatchTest, OnlyTheFoldersOwnCleanUpIsStarted) {
   base::ScratchDir scratch;
@@ -257,37 +257,44 @@ TEST(CleanupBatchTest, OnlyTheFoldersOwnCleanUpIsStarted) {
   CleanupBatch batch;
   batch.pids = {EndedProcessId()};
   ASSERT_NE(0u, batch.pids[0]);
-  for (bool link : {true, false}) {
-    SCOPED_TRACE(link ? "a link to another folder's batch" : "a line more");
+  CleanupBatch theirs = batch;
+  theirs.failed_files = {other.Append(L"installer.exe").value()};
+  const std::string planted = "chcp 65001>nul\r\necho ran> \"" + marker.AsUTF8() + "\"\r\n" +
+                              BuildCleanupBatchText(batch).substr(sizeof("chcp 65001>nul\r\n") - 1);
+  const struct {
+    const char* name;
+    const wchar_t* link;  // in `other`, where the batch's name leads; null: no link
+    std::string text;     // of the file the batch's name leads to
+  } cases[] = {
+      {"a link to another folder's batch", kCleanupBatchFileName, BuildCleanupBatchText(theirs)},
+      {"a link to this folder's clean-up", L"copy.bat", BuildCleanupBatchText(batch)},
+      {"a line more", nullptr, planted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     // Only Wine's host links can name a file; Windows' junctions are folders.
-    if (link && !base::RunningUnderWine()) continue;
+    if (c.link && !base::RunningUnderWine()) continue;
+    ASSERT_TRUE(base::CreateDirectory(ours));
     ASSERT_TRUE(base::CreateDirectory(other));
     ASSERT_TRUE(base::WriteTextFile(other.Append(L"installer.exe"), "another program's"));
-    CleanupBatch theirs = batch;
-    theirs.failed_files = {other.Append(L"installer.exe").value()};
-    ASSERT_TRUE(base::WriteTextFile(other.Append(kCleanupBatchFileName),
-                                    BuildCleanupBatchText(theirs)));
     const base::FilePath batch_file = ours.Append(kCleanupBatchFileName);
-    ASSERT_TRUE(base::CreateDirectory(ours));
+    const base::FilePath written = c.link ? other.Append(c.link) : batch_file;
+    ASSERT_TRUE(base::WriteTextFile(written, c.text));
     std::string error;
-    if (link) {
-      ASSERT_TRUE(base::MakeDirectoryLink(batch_file, other.Append(kCleanupBatchFileName),
-                                          &error))
-          << error;
-    } else {
-      ASSERT_TRUE(base::WriteTextFile(
-          batch_file, "chcp 65001>nul\r\necho ran> \"" + marker.AsUTF8() + "\"\r\n" +
-                          BuildCleanupBatchText(batch).substr(sizeof("chcp 65001>nul\r\n") - 1)));
+    if (c.link) {
+      ASSERT_TRUE(base::MakeDirectoryLink(batch_file, written, &error)) << error;
     }
     base::Process process = StartCleanupBatch(batch_file);
     int32_t exit_code = 0;
     EXPECT_FALSE(process.IsValid() && process.WaitForExit(&exit_code));
     EXPECT_TRUE(base::PathExists(other.Append(L"installer.exe")));
+    EXPECT_TRUE(base::PathExists(written));
     EXPECT_FALSE(base::PathExists(marker));
-    if (link) {
+    if (c.link) {
       EXPECT_TRUE(base::RemoveDirectoryLink(batch_file));
     }
     ASSERT_TRUE(base::DeleteFile(ours, true));
+    ASSERT_TRUE(base::DeleteFile(other, true));
     ASSERT_TRUE(base::DeleteFile(marker, false));
   }
 }

@@ -103,6 +103,7 @@ base::Result<> HeldTree::WalkTo(const base::FilePath& folder, std::vector<base::
       base::Result<> result =
           HoldChild(*parent, path, kFolderAccess, kFolderShare, true, true, &opened);
       if (made && IsMissingPlace(result) && result.failure().kind == 0) {
+        if (between_) between_(path);
         bool created = false;
         result = MakeChild(*parent, path, &opened, &created);
         if (!result.ok()) return result;

@@ -39,7 +39,7 @@ class HeldTree {
  public:
   // `top` is the install folder `top_path` as held for the run. `between`, when given, is
   // called with each emptied folder once it is let go and before it is taken again to be
-  // removed (a test's).
+  // removed, and with each missing folder before it is made (a test's).
   HeldTree(const base::FilePath& top_path, HeldFile top,
            std::function<void(const base::FilePath&)> between = nullptr);
   ~HeldTree();
