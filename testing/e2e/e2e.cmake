@@ -66,6 +66,7 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              killed_upgrade_uninstalled refused_uninstall root_folder_cuts
              kept_note_upgrade_uninstalled kept_note_repair_uninstalled
              kept_note_refused_uninstall note_behind_link record_removals_behind_link
+             writes_behind_link
              one_run_per_folder snapshot_leaves_out_wine_devices)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e

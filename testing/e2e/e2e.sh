@@ -306,6 +306,17 @@ installed_version() {
   sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml"
 }
 
+# After <what ran>, the other program's files (as the case's `outside` lists them) are
+# still $other_files, and the logs hold <line>; then the logs are put aside and the planted
+# <link> removed.
+unchanged_behind_link() {  # <what ran> <link> <line>
+  [ "$other_files" = "$(outside)" ] ||
+    { fail "$1 changed the other program's files"; diff <(echo "$other_files") <(outside) | head; }
+  grep -aqF "$3" "$LOGS"/*.log || fail "$1 does not log: $3"
+  mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+  rm "$2"
+}
+
 # Nothing of an uninstalled <version> stays: its files, the shortcut, the uninstall entry.
 check_uninstalled() {  # <version>
   [ ! -e "$INSTALLED/$1/velum.exe" ] || fail "velum.exe is still there"
@@ -1370,12 +1381,8 @@ PY
       other_files=$(outside)
     }
     kept_behind_link() {  # <what ran> <version>
-      [ "$other_files" = "$(outside)" ] ||
-        { fail "$1 changed the other program's folder"; diff <(echo "$other_files") <(outside) | head; }
-      grep -aqF "Keeping $FOLDER\\$2\\extensions\\pdf\\sample_0002.js, reached through a link" \
-        "$LOGS"/*.log || fail "$1 does not log the name behind the link"
-      mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
-      rm "$INSTALLED/$2/extensions"
+      unchanged_behind_link "$1" "$INSTALLED/$2/extensions" \
+        "Keeping $FOLDER\\$2\\extensions\\pdf\\sample_0002.js, reached through a link"
     }
     run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
     [ "$RC" = 0 ] || fail "install: exit code $RC"
@@ -1398,6 +1405,39 @@ PY
     [ -f "$INSTALLED/$first/velum.exe" ] && ls "$INSTALLED"/old_status/installation_status.xml.* > /dev/null ||
       fail "the first version was not kept whole with its record"
     kept_behind_link "the later package run twice" "$first"
+    ;;
+  writes_behind_link)
+    # Names in the install folder (which the user can write) made unix symbolic links to
+    # another program's files, standing in for a user's links: a root file the upgrade
+    # copies, then the clean-up batch the installed uninstaller writes. The upgrade fails
+    # and is undone, the first version staying installed, and once the link is gone the
+    # next one succeeds; the uninstallation writes no batch through the link. Each logs the
+    # name as reached through a link and leaves the other program's files byte for byte.
+    other=$PREFIX/drive_c/Other
+    mkdir -p "$other" && printf 'another program\r\n' | tee "$other/readme.txt" > "$other/k.bat"
+    outside() { (cd "$other" && md5sum -- * | LC_ALL=C sort); }
+    other_files=$(outside)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    first=$(installed_version)
+    rm "$INSTALLED/root_readme.txt" && ln -s "$other/readme.txt" "$INSTALLED/root_readme.txt" ||
+      fail "could not plant the link"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "the upgrade through the link reported success"
+    [ "$(installed_version)" = "$first" ] && [ -f "$INSTALLED/$first/velum.exe" ] ||
+      fail "the first version did not stay installed"
+    unchanged_behind_link "the upgrade" "$INSTALLED/root_readme.txt" \
+      "Keeping $FOLDER\\root_readme.txt, reached through a link"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the upgrade after the link: exit code $RC"
+    check_installed_package "$SAMPLE_V2/package"
+    version=$(installed_version)
+    ln -s "$other/k.bat" "$INSTALLED/k.bat" || fail "could not plant the link"
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled "$version"
+    unchanged_behind_link "the uninstallation" "$INSTALLED/k.bat" \
+      "Not writing $FOLDER\\k.bat, reached through a link"
     ;;
   refused_uninstall)
     # An installation cut short once it wrote its uninstall entry and before its record:
