@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <utility>
+#include <vector>
 
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"

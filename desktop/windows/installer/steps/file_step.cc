@@ -28,20 +28,23 @@ FileStep::FileStep(InstallationContext* context, const std::string& file_name)
 
 FileStep::~FileStep() = default;
 
+std::unique_ptr<TransactionOperation> FileStep::MakeCopy(const base::FilePath& source,
+                                                        const base::FilePath& destination) {
+  if (IsTargetFolderMadeByThisRun()) {
+    return std::make_unique<CopyFileOperation>(source, destination,
+                                               DestinationFolder::kMadeByThisInstallation);
+  }
+  return std::make_unique<HeldCopyOperation>(context_->GetHeldTree(), source, destination);
+}
+
 StepResult FileStep::Run(int32_t attempt) {
   if (attempt > 0) context_->ReportImportantEvent("file_copy_retry");
   VLOG(1) << "Copying file " << file_name_;
   base::FilePath source = context_->GetPackageFolder().Append(base::UTF8ToWide(file_name_));
   base::FilePath destination = GetTargetFolder().Append(base::UTF8ToWide(GetTargetName()));
   StepResult result;
-  std::unique_ptr<TransactionOperation> copy;
-  if (IsTargetFolderMadeByThisRun()) {
-    copy = std::make_unique<CopyFileOperation>(source, destination,
-                                               DestinationFolder::kMadeByThisInstallation);
-  } else {
-    copy = std::make_unique<HeldCopyOperation>(context_->GetHeldTree(), source, destination);
-  }
-  if (!ShouldSkip(source) && !context_->GetTransaction()->Execute(std::move(copy))) {
+  if (!ShouldSkip(source) &&
+      !context_->GetTransaction()->Execute(MakeCopy(source, destination))) {
     result = StepResult(IsRequired() ? StepResult::STATUS_RETRY_THEN_FAIL
                                      : StepResult::STATUS_RETRY_THEN_SKIP,
                         INSTALLER_ERROR_FILE_COPY, destination.value(),

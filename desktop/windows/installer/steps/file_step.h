@@ -3,6 +3,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_FILE_STEP_H_
 #define DESKTOP_WINDOWS_INSTALLER_STEPS_FILE_STEP_H_
 
+#include <memory>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -12,6 +13,7 @@
 namespace installer {
 
 class InstallationContext;
+class TransactionOperation;
 
 // Puts a file written beside its destination, below the install folder, in place through
 // the context's transaction and held folders, so that a rollback brings back what was
@@ -47,6 +49,9 @@ class FileStep : public ContextStep {
   const std::string& file_name() const { return file_name_; }
 
  private:
+  std::unique_ptr<TransactionOperation> MakeCopy(const base::FilePath& source,
+                                                 const base::FilePath& destination);
+
   std::string file_name_;
 };
 

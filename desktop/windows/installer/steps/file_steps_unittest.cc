@@ -55,49 +55,6 @@ TEST_F(FileStepsTest, FilesGoWhereTheirListSaysAndAreRecorded) {
   EXPECT_FALSE(base::PathExists(Installed(L"root.txt")));
 }
 
-// Outside a version folder this run made, a copy over an earlier file, or into folders
-// it makes, is undone exactly by the rollback and leaves no set-aside file at the commit.
-TEST_F(FileStepsTest, ACopyIntoTheHeldFoldersIsUndoneExactly) {
-  const struct {
-    const char* file;
-    bool root;               // a root file, else the existing version folder's
-    const wchar_t* earlier;  // below the install folder, holding "old"; null: none
-  } cases[] = {
-      {"sub\\app.exe", true, L"sub\\app.exe"},
-      {"a\\b\\app.exe", true, nullptr},
-      {"res\\app.exe", false, L"2.0\\res\\app.exe"},
-  };
-  for (bool commit : {false, true}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(c.file) + (commit ? ", committed" : ", rolled back"));
-      const std::wstring file = base::UTF8ToWide(c.file);
-      ASSERT_TRUE(MakeFile(Package(file.c_str()), "new"));
-      if (c.earlier) {
-        ASSERT_TRUE(MakeFile(Installed(c.earlier), "old"));
-      }
-      const std::string before = testing::SnapshotFileTree(context_.install_folder);
-      std::unique_ptr<FileStep> step;
-      if (c.root) {
-        step = std::make_unique<RootFileStep>(&context_, c.file);
-      } else {
-        step = std::make_unique<InstalledFileStep>(&context_, c.file);
-      }
-      EXPECT_EQ(StepResult::STATUS_OK, step->Run(0).status);
-      const base::FilePath copy = (c.root ? context_.install_folder : Installed(L"2.0")).Append(file);
-      EXPECT_EQ("new", ReadText(copy));
-      if (commit) {
-        context_.transaction.Commit();
-        EXPECT_EQ("new", ReadText(copy));
-        EXPECT_FALSE(testing::HasSetAsideItem(context_.install_folder));
-      } else {
-        context_.transaction.Rollback();
-        EXPECT_EQ(before, testing::SnapshotFileTree(context_.install_folder));
-      }
-      ASSERT_TRUE(base::DeleteFile(copy, false));
-    }
-  }
-}
-
 // A package file whose place is reached through a link planted in the install folder (a
 // root file's folder, one above a folder to make, a folder of a version folder this run
 // did not make, the name itself): the step fails, the log names the link, and what the
