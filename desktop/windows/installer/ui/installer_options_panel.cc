@@ -352,11 +352,9 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
   if (refreshing_) return;
   HWND control = GetDlgItem(dialog_, id);
   if (!control) control = PanelItem(id);
-  // The window's own closing for a re-layout comes while refreshing, and is not noted.
-  if (code == CBN_CLOSEUP && (id == W::LANGUAGE_BOX || id == W::MODE_BOX || id == W::PATH_BOX ||
-                              id == W::MAIN_PATH_BOX)) {
-    NoteListClosed(control);
-  }
+  // Every box of the window has a list; the window's own closing of one for a re-layout
+  // comes while refreshing, and is not noted.
+  if (code == CBN_CLOSEUP) NoteListClosed(control);
   switch (id) {
     case W::LANGUAGE_BOX:
       OnLanguageBox(control, code);

@@ -147,6 +147,7 @@ class InstallerWindowTest : public ::testing::Test {
   void Close(const KeyRow& row, DWORD* closed_at, POINT* at);
   void ClosedThen(const KeyRow& row);
   void HeldAcross(const KeyRow& row);
+  void HeldOnBox(const KeyRow& row);
   void BrowseList(const KeyRow& row);
   void DoubleClickOptions();
   void DoubleClickNo();
@@ -1208,6 +1209,7 @@ enum class Closer {
   kListLetter,  // a letter typed into the open language list (Wine's closes at it), then
                 // |closing| meant for the list
   kEntryClick,  // a click on the entry of the open language list that lies over |control|
+  kClickedThenQuestion,  // a click on |control| (it acts), then kQuestion
 };
 
 // What the user does after the close; |key| is the press that acts once.
@@ -1220,17 +1222,20 @@ enum class Then {
   kArrowStayed,     // Down in the closed box, then |key| within the time: dropped; after: acts
   kClickElsewhere,  // a click into the folder edit, then |key| within the time: acts
   kTyped,           // a letter into the folder edit, then |key| within the time: acts
-  kHeld,            // held from 40 ms after past the double-click time: nothing; again: acts
+  kHeld,            // held from 40 ms after past the double-click time, let go where the
+                    // wizard does not see it: nothing; held again: acts, repeats too
+  kAtOnce,          // 40 ms after: acts (the close was the user's own move)
   kSecondClick,     // the second click of the double-click: dropped; one after the time: acts
   kReopened,        // the list opened again, Down, |key| within the time: picks in the list
   kQuestionInHold,  // Escape within the time asks; the question's Yes takes |key| at once
+  kClickAgain,      // a click where the one before the close was, within the time: acts
 };
 
 // What the press that acts does once: nothing more, Accept (Uninstall, Retry), the
 // question's Yes, page |what| shown, the settings' flag |what| toggled, a blank typed.
 enum class Effect { kNothing, kAccepts, kCancels, kShows, kToggles, kTypes };
 
-enum class KeyAct { kClosedThen, kHeldAcross, kBrowseList, kDoubleClickOptions,
+enum class KeyAct { kClosedThen, kHeldAcross, kHeldOnBox, kBrowseList, kDoubleClickOptions,
                     kDoubleClickNo, kDoubleClickCancel };
 
 struct KeyRow {
@@ -1307,6 +1312,8 @@ const KeyRow kKeyRows[] = {
            W::LANGUAGE_BOX, T::kArrowStayed, VK_RETURN, E::kAccepts),
     Closed("mode list: Enter, Tab, Space", W::PAGE_OPTIONS, C::kListKey, W::MODE_BOX, T::kTab,
            VK_SPACE, E::kTypes),
+    Closed("mode list: Tab out of it, Space", W::PAGE_OPTIONS, C::kListKey, W::MODE_BOX,
+           T::kAtOnce, VK_SPACE, E::kTypes, 0, VK_TAB),
     Closed("mode list: Enter, a click into the folder edit, Space", W::PAGE_OPTIONS,
            C::kListKey, W::MODE_BOX, T::kClickElsewhere, VK_SPACE, E::kTypes),
     Closed("folder list: Escape, a letter, Space", W::PAGE_OPTIONS, C::kListKey, W::PATH_BOX,
@@ -1315,6 +1322,8 @@ const KeyRow kKeyRows[] = {
            W::LANGUAGE_BOX, T::kReopened, VK_RETURN, E::kNothing),
     Closed("mode list: Enter, Escape, Space on Yes", W::PAGE_OPTIONS, C::kListKey, W::MODE_BOX,
            T::kQuestionInHold, VK_SPACE, E::kCancels),
+    Closed("options: a click on the usage-data box, No, a click on it again", W::PAGE_OPTIONS,
+           C::kClickedThenQuestion, W::SHARE_STATS_BOX, T::kClickAgain, 0, E::kToggles, kStats),
     Closed("double-click on a language over Accept", W::PAGE_OPTIONS, C::kEntryClick,
            W::ACCEPT_BUTTON, T::kSecondClick, 0, E::kAccepts),
     Closed("double-click on a language over the usage-data box", W::PAGE_OPTIONS,
@@ -1322,6 +1331,10 @@ const KeyRow kKeyRows[] = {
     // Held across a page that comes back, as system keys or as characters.
     Acted("error: Alt+R held", W::PAGE_ERROR, KeyAct::kHeldAcross, 'R', E::kAccepts, 0, VK_MENU),
     Acted("error: R held", W::PAGE_ERROR, KeyAct::kHeldAcross, 'R', E::kAccepts),
+    Acted("error: Alt+R held, its characters", W::PAGE_ERROR, KeyAct::kHeldAcross, 'R',
+          E::kAccepts, 0, VK_MENU, 1),
+    Acted("options: Alt+Down held on the mode box", W::PAGE_OPTIONS, KeyAct::kHeldOnBox, VK_DOWN,
+          E::kNothing, W::MODE_BOX, VK_MENU),
     Acted("welcome: Alt+O held", W::PAGE_WELCOME, KeyAct::kHeldAcross, 'O', E::kNothing, 0, VK_MENU),
     Acted("language list: Down across Arabic to Bulgarian, Escape", W::PAGE_OPTIONS,
           KeyAct::kBrowseList, 0, E::kNothing, W::LANGUAGE_BOX, VK_ESCAPE, 3),
@@ -1496,6 +1509,16 @@ void InstallerWindowTest::Close(const KeyRow& row, DWORD* closed_at, POINT* at) 
       Press(VK_ESCAPE, start);
       ASSERT_EQ(1u, boxes_.size());
       return;
+    case C::kClickedThenQuestion: {
+      RECT rect;
+      GetWindowRect(Control(row.control), &rect);
+      *at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+      Click(Control(row.control), start, *at);
+      *closed_at = start + 100;
+      Press(VK_ESCAPE, *closed_at);
+      ASSERT_EQ(1u, boxes_.size());
+      return;
+    }
     case C::kBrowser: {
       static HWND s_wizard = nullptr;
       s_wizard = dialog();
@@ -1601,12 +1624,23 @@ void InstallerWindowTest::ClosedThen(const KeyRow& row) {
         Press('X', t + 40);
         Press(row.key, t + 120);
       }, L"x ");
-    case T::kHeld:
-      Send(nullptr, WM_KEYDOWN, row.key, data, t + 40);
-      for (DWORD i = 1; i < 4; ++i) Send(nullptr, WM_KEYDOWN, row.key, data | (1 << 30), t + i * double_click);
-      Send(nullptr, WM_KEYUP, row.key, data | (1 << 30) | (1u << 31), t + 4 * double_click);
+    case T::kHeld: {
+      auto held = [&](DWORD from, int repeats) {
+        Send(nullptr, WM_KEYDOWN, row.key, data, from);
+        for (int i = 1; i <= repeats; ++i)
+          Send(nullptr, WM_KEYDOWN, row.key, data | (1 << 30), from + i * double_click);
+      };
+      held(t + 40, 3);
       EXPECT_EQ(closed, Look());
-      return acts([&] { Press(row.key, t + 5 * double_click); });
+      return acts([&] {
+        held(t + 5 * double_click, 2);
+        Send(nullptr, WM_KEYUP, row.key, data | (1 << 30) | (1u << 31), t + 8 * double_click);
+      }, L"   ");
+    }
+    case T::kAtOnce:
+      return acts([&] { Press(row.key, t + 40); });
+    case T::kClickAgain:
+      return acts([&] { Click(Control(row.control), t + 100, at); });
     case T::kSecondClick: {
       HWND under = ControlAt(at);
       ASSERT_EQ(Control(row.control), under);
@@ -1654,9 +1688,31 @@ void InstallerWindowTest::HeldAcross(const KeyRow& row) {
   EXPECT_EQ(pages + (row.page == W::PAGE_ERROR ? 0 : 1), PageSequence().size());
   window_->SetPage(W::PAGE_PROGRESS);
   window_->SetPage(row.page);
-  for (DWORD i = 1; i < 4; ++i) Send(nullptr, down, row.key, data | (1 << 30), start + i * double_click);
+  // Or their characters alone (row.what 1), as a loop that translated them hands them on.
+  const UINT character = alt ? WM_SYSCHAR : WM_CHAR;
+  const WPARAM letter = static_cast<WPARAM>(towlower(static_cast<wint_t>(row.key)));
+  for (DWORD i = 1; i < 4; ++i) {
+    if (row.what == 1)
+      Send(nullptr, character, letter, data | (1 << 30), start + i * double_click);
+    else
+      Send(nullptr, down, row.key, data | (1 << 30), start + i * double_click);
+  }
   Send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, row.key, data | (1 << 30) | (1u << 31),
        start + 4 * double_click);
+}
+
+// Alt+Down held on a box opens its list once: each repeat would close or open it again.
+void InstallerWindowTest::HeldOnBox(const KeyRow& row) {
+  const DWORD start = g_key_clock;
+  SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+  ASSERT_TRUE(FocusOn(row.control));
+  const LPARAM data = 1 | (1 << 29);
+  Send(nullptr, WM_SYSKEYDOWN, row.key, data, start);
+  for (DWORD i = 1; i < 4; ++i) Send(nullptr, WM_SYSKEYDOWN, row.key, data | (1 << 30), start + i * 40);
+  Send(nullptr, WM_SYSKEYUP, row.key, data | (1 << 30) | (1u << 31), start + 200);
+  EXPECT_TRUE(SendMessageW(GetDlgItem(options(), row.control), CB_GETDROPPEDSTATE, 0, 0));
+  Send(nullptr, WM_KEYDOWN, VK_ESCAPE, 1, start + 300);
+  EXPECT_TRUE(boxes_.empty());
 }
 
 // The language, mode or folder list opened by key (a folder typed first) and moved by Down
@@ -1690,21 +1746,30 @@ void InstallerWindowTest::BrowseList(const KeyRow& row) {
   EXPECT_TRUE(boxes_.empty());
 }
 
-// The second click of a double-click on Options lands on Back, which took its place.
+// The second click of a double-click on Options lands on Back, which took its place: at
+// the double-click rectangle's edge and just short of its time it does nothing; at that
+// time, or just outside the rectangle, a click acts.
 void InstallerWindowTest::DoubleClickOptions() {
   const DWORD start = g_key_clock;
+  const DWORD double_click = GetDoubleClickTime();
   HWND options_button = GetDlgItem(dialog(), W::OPTIONS_BUTTON);
+  HWND back = GetDlgItem(dialog(), W::BACK_BUTTON);
   RECT rect;
   GetWindowRect(options_button, &rect);
   const POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  // The rectangle is centred on the first click.
+  const POINT edge = {at.x + GetSystemMetrics(SM_CXDOUBLECLK) / 2,
+                      at.y + GetSystemMetrics(SM_CYDOUBLECLK) / 2};
   Click(options_button, start, at);
   EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
-  HWND back = GetDlgItem(dialog(), W::BACK_BUTTON);
   EXPECT_EQ(back, ControlAt(at));
-  Click(back, start + 200, at);
+  Click(back, start + double_click - 1, edge);
   EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
-  // One just outside the double-click rectangle is a click of its own.
-  Click(back, start + 300, POINT{at.x + GetSystemMetrics(SM_CXDOUBLECLK), at.y});
+  Click(back, start + double_click, at);
+  EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+  Click(options_button, start + double_click + 1, POINT{edge.x + 1, at.y});
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  Click(back, start + double_click + 2, POINT{at.x, edge.y + 1});
 }
 
 // The second click of a double-click on No of the question asked on the options page
@@ -1774,6 +1839,9 @@ void InstallerWindowTest::RunKeyRow(const KeyRow& row) {
       return ClosedThen(row);
     case KeyAct::kHeldAcross:
       HeldAcross(row);
+      break;
+    case KeyAct::kHeldOnBox:
+      HeldOnBox(row);
       break;
     case KeyAct::kBrowseList:
       BrowseList(row);
@@ -1847,6 +1915,25 @@ void InstallerWindowTest::PressesOnLinksAndButtonsActOnce() {
     Press(VK_RETURN, GetTickCount());
     EXPECT_EQ(kNext[row], window_->page()) << row;
   }
+  // So does Enter in an open list there, which picks.
+  HWND language = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetFocus(language);
+  SendMessageW(language, CB_SHOWDROPDOWN, TRUE, 0);
+  Press(VK_RETURN, GetTickCount());
+  EXPECT_FALSE(SendMessageW(language, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_TRUE(delegate_.calls.empty());
+  // Escape pressed after Enter on Options, queued as the options showed, was meant for the
+  // page Options left: it asks nothing.
+  window_->SetPage(W::PAGE_WELCOME);
+  HWND options_button = GetDlgItem(dialog(), W::OPTIONS_BUTTON);
+  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(options_button), TRUE);
+  for (WPARAM code : {VK_RETURN, VK_ESCAPE}) {
+    PostKey(options_button, code, true, false);
+    PostKey(options_button, code, false, false);
+  }
+  RunPostedMessages(&dispatcher_);
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  EXPECT_TRUE(boxes_.empty());
   // A disabled Accept does nothing, also when its click comes as a message.
   EnableWindow(accept, FALSE);
   SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(W::ACCEPT_BUTTON, BN_CLICKED),

@@ -48,7 +48,7 @@ struct Settle {
   HWND arrow_at = nullptr;
 };
 thread_local Settle g_settle;
-// The key of a press dropped whole (0: none): its repeats, character and release follow.
+// The key of a press dropped whole (0: none): its repeats and release follow.
 thread_local WPARAM g_dropped_key = 0;
 
 bool IsLeftPress(UINT message) {
@@ -127,21 +127,19 @@ bool IsListKey(const MSG& message) {
   return false;
 }
 
-wchar_t CharacterOf(WPARAM key) { return key == VK_RETURN ? L'\r' : L' '; }
-
 // Whether |message| is, or goes with, an Enter or Space press on the window's controls
 // less than the double-click time after a box or a list over them closed.
 bool IsPressBeforeCloseSeen(const MSG& message) {
-  const bool repeat = message.message == WM_KEYDOWN && IsKeyRepeat(message.lParam);
-  if (g_dropped_key &&
-      (((message.message == WM_KEYUP || repeat) && message.wParam == g_dropped_key) ||
-       (message.message == WM_CHAR && message.wParam == CharacterOf(g_dropped_key)))) {
-    if (message.message == WM_KEYUP) g_dropped_key = 0;
+  const bool down = message.message == WM_KEYDOWN;
+  // The rest of a press dropped whole: its repeats, and its release, which ends it.
+  if (g_dropped_key && message.wParam == g_dropped_key &&
+      (message.message == WM_KEYUP || (down && IsKeyRepeat(message.lParam)))) {
+    if (!down) g_dropped_key = 0;
     return true;
   }
-  if (message.message != WM_KEYDOWN || (message.wParam != VK_RETURN && message.wParam != VK_SPACE))
-    return false;
-  g_dropped_key = 0;
+  // A new press (its release may have gone to another window).
+  if (down) g_dropped_key = 0;
+  if (!down || (message.wParam != VK_RETURN && message.wParam != VK_SPACE)) return false;
   if (g_settle.arrow_at && GetFocus() != g_settle.arrow_at) g_settle = Settle();
   if (!g_settle.root || !message.hwnd || GetAncestor(message.hwnd, GA_ROOT) != g_settle.root)
     return false;
@@ -244,7 +242,7 @@ void NotePageShown(HWND dialog) {
   // Only keys: no sent message runs in the middle of showing a page.
   DropQueuedKeys(true, 0);
   NotePageTime(dialog);
-  // A new page waits only at its default button.
+  // A page shown since waits only at its default button.
   g_settle = Settle();
 }
 
