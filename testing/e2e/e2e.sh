@@ -978,7 +978,7 @@ PY
       name=e2e_wizard_press_after_close_$lang
       drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
         shown:accept click:options shown:back ${pick#*:} focus:accept key:tab key:tab key:tab \
-        key:tab key:tab key:tab key:tab focus:usage checked:usage:yes \
+        focus:path key:tab key:tab key:tab focus:usage checked:usage:yes \
         key:escape "question:${name}_question" key:tab question-focus:no key:space no-question \
         key:space "screenshot:${name}_after_no" checked:usage:yes read key:space checked:usage:no \
         key:tab key:tab key:tab key:tab key:tab focus:path key:f4 list:path:open key:down \
