@@ -1220,6 +1220,8 @@ enum class Then {
   kTab,             // Tab, then |key| within the double-click time: acts
   kArrowMoved,      // Down moves the focus, then |key| within the time: acts
   kArrowStayed,     // Down in the closed box, then |key| within the time: dropped; after: acts
+  kLetterStayed,    // a letter that types nowhere, then |key| within the time: dropped; after:
+                    // acts
   kClickElsewhere,  // a click into the folder edit, then |key| within the time: acts
   kTyped,           // a letter into the folder edit, then |key| within the time: acts
   kHeld,            // held from 40 ms after past the double-click time, let go where the
@@ -1294,6 +1296,8 @@ const KeyRow kKeyRows[] = {
            VK_SPACE, E::kShows, W::PAGE_WELCOME),
     Closed("options: No, Space held in the folder edit", W::PAGE_OPTIONS, C::kQuestion,
            W::PATH_BOX, T::kHeld, VK_SPACE, E::kTypes),
+    Closed("options: No, a letter, Space on the usage-data box", W::PAGE_OPTIONS, C::kQuestion,
+           W::SHARE_STATS_BOX, T::kLetterStayed, VK_SPACE, E::kToggles, kStats),
     Closed("options: No, Down to the usage-data box, Space", W::PAGE_OPTIONS, C::kQuestion,
            W::IMPORT_DATA_BOX, T::kArrowMoved, VK_SPACE, E::kToggles, kStats),
     Closed("options: folder browser, Enter", W::PAGE_OPTIONS, C::kBrowser, W::ACCEPT_BUTTON,
@@ -1433,9 +1437,13 @@ void InstallerWindowTest::Send(HWND to, UINT kind, WPARAM code, LPARAM data, DWO
   RunPostedMessages(&dispatcher_);
 }
 
+// A key's first WM_KEYDOWN data: its scan code goes with it, as TranslateMessage needs.
+LPARAM KeyData(WPARAM code) {
+  return 1 | static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC)) << 16;
+}
+
 void InstallerWindowTest::Press(WPARAM code, DWORD time) {
-  const UINT scan = MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC);
-  const LPARAM data = 1 | static_cast<LPARAM>(scan) << 16;
+  const LPARAM data = KeyData(code);
   Send(nullptr, WM_KEYDOWN, code, data, time);
   Send(nullptr, WM_KEYUP, code, data | (1 << 30) | (1u << 31), time + 60);
 }
@@ -1479,7 +1487,7 @@ bool InstallerWindowTest::OpenListByKey(int id, DWORD time) {
   for (int attempt = 0; attempt < 10 && !SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0); ++attempt) {
     if (!FocusOn(id)) continue;
     if (id == W::PATH_BOX)
-      Send(nullptr, WM_KEYDOWN, VK_F4, 1, time);
+      Send(nullptr, WM_KEYDOWN, VK_F4, KeyData(VK_F4), time);
     else
       Send(nullptr, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29), time);
   }
@@ -1535,20 +1543,26 @@ void InstallerWindowTest::Close(const KeyRow& row, DWORD* closed_at, POINT* at) 
       ASSERT_TRUE(FocusOn(row.control));
       return;
     }
-    case C::kListKey:
+    case C::kListKey: {
       SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+      const Seen opened = Look();
       ASSERT_TRUE(OpenListByKey(row.control, start));
-      Send(nullptr, WM_KEYDOWN, VK_DOWN, 1, start + 100);
+      Send(nullptr, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN), start + 100);
       *closed_at = start + 200;
-      Send(nullptr, WM_KEYDOWN, row.closing, 1, *closed_at);
+      Send(nullptr, WM_KEYDOWN, row.closing, KeyData(row.closing), *closed_at);
       ASSERT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      // Closed without a choice (Escape, the focus leaving), it puts back what it changed.
+      if (row.closing != VK_RETURN) {
+        EXPECT_EQ(opened, Look());
+      }
       return;
+    }
     case C::kListLetter:
       ASSERT_TRUE(OpenListByKey(row.control, start));
       Send(nullptr, WM_CHAR, GetLocalizedStringForLanguageCode(L"de", 37051)[0], 1, start + 100);
       // Wine's list is closed now, Windows' still open.
       *closed_at = start + 200;
-      Send(nullptr, WM_KEYDOWN, row.closing, 1, *closed_at);
+      Send(nullptr, WM_KEYDOWN, row.closing, KeyData(row.closing), *closed_at);
       ASSERT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
       ASSERT_TRUE(delegate_.calls.empty());
       return;
@@ -1583,8 +1597,7 @@ void InstallerWindowTest::ClosedThen(const KeyRow& row) {
     act();
     EXPECT_EQ(want, Look());
   };
-  const UINT scan = MapVirtualKeyW(static_cast<UINT>(row.key), MAPVK_VK_TO_VSC);
-  const LPARAM data = 1 | static_cast<LPARAM>(scan) << 16;
+  const LPARAM data = KeyData(row.key);
   switch (row.then) {
     case T::kTwice:
       // Each looked at: a check box pressed twice would show as it was.
@@ -1604,8 +1617,9 @@ void InstallerWindowTest::ClosedThen(const KeyRow& row) {
       Press(VK_DOWN, t + 40);
       EXPECT_NE(Control(row.control), GetFocus());
       return acts([&] { Press(row.key, t + 120); });
-    case T::kArrowStayed: {
-      Press(VK_DOWN, t + 40);
+    case T::kArrowStayed:
+    case T::kLetterStayed: {
+      Press(row.then == T::kArrowStayed ? VK_DOWN : 'X', t + 40);
       const Seen moved = Look();
       Press(row.key, t + 120);
       EXPECT_EQ(moved, Look());
@@ -1650,7 +1664,7 @@ void InstallerWindowTest::ClosedThen(const KeyRow& row) {
     }
     case T::kReopened: {
       ASSERT_TRUE(OpenListByKey(row.control, t + 40));
-      Send(nullptr, WM_KEYDOWN, VK_DOWN, 1, t + 60);
+      Send(nullptr, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN), t + 60);
       const Seen moved = Look();
       Press(row.key, t + 80);
       EXPECT_FALSE(SendMessageW(GetDlgItem(options(), row.control), CB_GETDROPPEDSTATE, 0, 0));
@@ -1680,8 +1694,7 @@ void InstallerWindowTest::HeldAcross(const KeyRow& row) {
   const DWORD start = g_key_clock;
   const bool alt = row.closing == VK_MENU;
   const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
-  const UINT scan = MapVirtualKeyW(static_cast<UINT>(row.key), MAPVK_VK_TO_VSC);
-  const LPARAM data = 1 | static_cast<LPARAM>(scan) << 16 | (alt ? 1 << 29 : 0);
+  const LPARAM data = KeyData(row.key) | (alt ? 1 << 29 : 0);
   const size_t pages = PageSequence().size();
   Send(nullptr, down, row.key, data, start);
   EXPECT_EQ(row.page == W::PAGE_ERROR ? 1u : 0u, delegate_.calls.size());
@@ -1711,7 +1724,7 @@ void InstallerWindowTest::HeldOnBox(const KeyRow& row) {
   for (DWORD i = 1; i < 4; ++i) Send(nullptr, WM_SYSKEYDOWN, row.key, data | (1 << 30), start + i * 40);
   Send(nullptr, WM_SYSKEYUP, row.key, data | (1 << 30) | (1u << 31), start + 200);
   EXPECT_TRUE(SendMessageW(GetDlgItem(options(), row.control), CB_GETDROPPEDSTATE, 0, 0));
-  Send(nullptr, WM_KEYDOWN, VK_ESCAPE, 1, start + 300);
+  Send(nullptr, WM_KEYDOWN, VK_ESCAPE, KeyData(VK_ESCAPE), start + 300);
   EXPECT_TRUE(boxes_.empty());
 }
 
@@ -1729,14 +1742,14 @@ void InstallerWindowTest::BrowseList(const KeyRow& row) {
   const Seen before = Look();
   ASSERT_TRUE(OpenListByKey(row.control, start));
   const int downs = std::max(row.what, 1);
-  for (int i = 0; i < downs; ++i) Send(nullptr, WM_KEYDOWN, VK_DOWN, 1, start + 100 + i);
+  for (int i = 0; i < downs; ++i) Send(nullptr, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN), start + 100 + i);
   const char* counter = row.control == W::LANGUAGE_BOX ? "changed_language"
                         : row.control == W::PATH_BOX   ? "changed_install_path"
                                                        : "changed_install_mode";
   EXPECT_EQ(downs, Counter(counter));
   const Seen moved = Look();
   EXPECT_FALSE(before == moved);
-  Send(nullptr, WM_KEYDOWN, row.closing, 1, start + 200);
+  Send(nullptr, WM_KEYDOWN, row.closing, KeyData(row.closing), start + 200);
   EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
   // A standalone mode passed over clears choices of its own (the default browser).
   EXPECT_EQ(row.closing == VK_ESCAPE ? before : moved, Look());
@@ -2233,10 +2246,13 @@ TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
                                                SendMessageW(box, CB_GETCURSEL, 0, 0), 0)]);
     EXPECT_FALSE(IsMirrored(dialog()));
   }
-  // For the current user, not standalone.
+  // For the current user, not standalone: also when Down applied the standalone mode and
+  // the pointer rests over it, so that Wine's box keeps it at Escape.
   HWND mode = GetDlgItem(options(), W::MODE_BOX);
   SetFocus(mode);
   SendMessageW(mode, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessageW(mode, WM_KEYDOWN, VK_DOWN, 1);
+  ASSERT_TRUE(settings_->flag(Settings::COPY_ONLY));
   rest_and_escape(mode, 2);
   EXPECT_FALSE(settings_->flag(Settings::COPY_ONLY));
   EXPECT_EQ(1, SendMessageW(mode, CB_GETCURSEL, 0, 0));
