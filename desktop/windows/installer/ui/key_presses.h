@@ -53,7 +53,7 @@ void NoteListClosed(HWND box);
 // window (not in an open list) less than the double-click time after a box or a list over
 // it closed, unless the user moved on since (Tab, an arrow key that moved the focus, a
 // click elsewhere, a character typed into the edit of the box whose list closed). A press
-// dropped goes whole: its repeats, its character and its release. Notes what it passes on.
+// dropped goes whole: its repeats and its release. Notes what it passes on.
 [[nodiscard]] bool ShouldDropInput(const MSG& message);
 
 // For the life of a modal box that |dialog| shows: the box's own loop drops what the run
