@@ -42,7 +42,7 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              wizard_escape_while_installing_no wizard_escape_while_installing_ends
              wizard_escape_then_yes wizard_unwritable_folder wizard_second_instance_minimized
              wizard_right_to_left wizard_start_after_cancel wizard_keyboard_terms
-             wizard_unusable_folder wizard_high_dpi wizard_double_enter
+             wizard_unusable_folder wizard_high_dpi wizard_double_enter wizard_press_after_close
              killed_after_entry killed_during_copy
              killed_during_switch net_redirect_loop net_short_content_length
              net_redirect_unparseable net_held_connection

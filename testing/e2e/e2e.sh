@@ -832,15 +832,17 @@ PY
     # or by Alt+Down and moved by a key or a typed letter into Arabic, Hebrew and Persian
     # and out again: the window mirrors (the list closes for that and opens again in its
     # new place) and Wine closes the list at a letter, under the key. The Enter or Escape
-    # that follows neither installs nor asks; the options stay. A click in the list opened
-    # again in its mirrored place picks the entry it shows.
+    # that follows neither installs nor asks; the options stay. Escape in the list opened
+    # again puts back the language the list was opened in (Arabic). A click in the list
+    # opened again in its mirrored place picks the entry it shows.
     name=e2e_wizard_enter_in_language_list
     before=$(snapshot)
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
       shown:accept click:options shown:language \
       drop:language key:down key:down key:enter "screenshot:$name" rtl:yes hidden:progress_bar \
       no-question \
-      drop:language key:up key:up key:escape "screenshot:${name}_en_escape" rtl:no no-question \
+      drop:language key:up key:up list:language:open key:escape "screenshot:${name}_ar_escape" \
+      rtl:yes no-question \
       key:alt+down list:language:open pick:language:05E2 key:enter "screenshot:${name}_he_enter" \
       rtl:yes hidden:progress_bar no-question \
       drop:language pick:language:45 key:escape "screenshot:${name}_en_letter_escape" rtl:no \
@@ -969,6 +971,35 @@ PY
     [ ! -e "$PREFIX/drive_c/Velum E2E" ] || fail "something was installed into the default folder"
     INSTALLED="$PREFIX/drive_c/Typed Velum"
     check_installed_package "$SAMPLE/package"
+    ;;
+  wizard_press_after_close)
+    # After the cancel question or an open list closes, a second Space or Enter, or the
+    # second click of a double-click, acts on no control of the page within the
+    # double-click time, in English, Arabic and Japanese: the question answered No by Space
+    # Space with the focus on the usage-data box leaves it as it was (a Space after that
+    # time then clears it); Enter Enter in the folder list and a double-click on a language
+    # entry lying over Accept install nothing. Each run is cancelled: nothing changed. The
+    # double-click time is 5 s, as in wizard_double_enter, so that a loaded machine still
+    # presses within it.
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add 'HKCU\Control Panel\Mouse' \
+      /v DoubleClickSpeed /t REG_SZ /d 5000 /f > /dev/null 2>&1 || fail "could not set the double-click time"
+    end_prefix
+    before=$(snapshot)
+    for pick in en: ar:pick:language:0627 ja:pick:language:65E5; do
+      lang=${pick%%:*}
+      name=e2e_wizard_press_after_close_$lang
+      drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+        shown:accept click:options shown:back ${pick#*:} focus:accept key:tab key:tab key:tab \
+        focus:path key:tab key:tab key:tab focus:usage checked:usage:yes \
+        key:escape "question:${name}_question" key:tab question-focus:no key:space no-question \
+        key:space "screenshot:${name}_after_no" checked:usage:yes read key:space checked:usage:no \
+        key:tab key:tab key:tab key:tab key:tab focus:path key:f4 list:path:open key:down \
+        key:enter key:enter "screenshot:${name}_folder_list" list:path:closed hidden:progress_bar \
+        drop:language double-click-over:accept "screenshot:${name}_double_click" \
+        hidden:progress_bar shown:accept close "answer-yes:${name}_cancel" ended
+      [ "$RC" != 0 ] || fail "$lang: a cancelled installer reported success"
+    done
+    check_unchanged
     ;;
   wizard_unwritable_folder)
     # The error page tells the cause the installation reported, not the generic failure,
