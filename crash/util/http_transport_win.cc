@@ -117,17 +117,25 @@ std::string FormatVersion(DWORD most_significant, DWORD least_significant) {
   }
 }
 
-// Reads the answer's body to its end into |body| while |timeout_ms| have not passed and
-// within kMaxResponseBytes: WinHTTP bounds each wait alone (by the receive time-out), and
-// a server that trickles its answer would hold the upload without end. False when it did
-// not end within them.
+// Reads the answer's body to its end into |body| within |timeout_ms| as a whole and
+// within kMaxResponseBytes: WinHTTP bounds each wait alone (by the receive time-out), so
+// each wait is given what is left of the whole, and a server that trickles its answer
+// holds the upload no longer. False when it did not end within them.
 [[nodiscard]] bool ReadBoundedBody(HINTERNET request, int timeout_ms, std::string* body) {
   const base::TimeTicks deadline =
       base::TimeTicks::Now() + base::TimeDelta::FromMilliseconds(timeout_ms);
   char chunk[kResponseBufferSize];
   for (;;) {
-    if (base::TimeTicks::Now() >= deadline) {
+    const int64_t left_ms = (deadline - base::TimeTicks::Now()).InMilliseconds();
+    if (left_ms <= 0) {
       LOG(ERROR) << "The answer's body did not end within " << timeout_ms << " ms";
+      return false;
+    }
+    // Wine's WinHTTP takes a changed receive time-out for an open connection only from
+    // WinHttpSetTimeouts, not from WINHTTP_OPTION_RECEIVE_TIMEOUT.
+    if (!WinHttpSetTimeouts(request, timeout_ms, timeout_ms, timeout_ms,
+                            static_cast<int>(left_ms))) {
+      LOG(ERROR) << FormatWinHttpError("WinHttpSetTimeouts");
       return false;
     }
     // What has arrived, and only that: a read for more waits until its buffer is full.

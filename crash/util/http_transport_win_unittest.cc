@@ -10,6 +10,7 @@
 
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
 #include "crash/util/file_body_stream.h"
 #include "crash/util/http_multipart_builder.h"
 #include "gtest/gtest.h"
@@ -255,14 +256,22 @@ TEST_F(HttpTransportCollectorTest, AnAnswerHeldByTheCollectorEndsTheUploadWithin
 }
 
 // A server that trickles its answer's body, or sends one without end, holds no upload:
-// the body is read within the time-out as a whole and a size bound, after which the
-// status alone decides where no body is asked for (the upload's case); a caller that asks
-// for the body gets it only whole.
+// the body is read within the time-out as a whole, each wait bounded by what is left of
+// it, and a size bound, after which the status alone decides where no body is asked for
+// (the upload's case); a caller that asks for the body gets it only whole. A failed answer
+// ends the upload at once.
 TEST(HttpTransportWinTest, AnAnswersBodyIsReadOnlyWithinBounds) {
   installer::testing::UpdateServer server;
   ASSERT_TRUE(server.Start()) << server.error();
   ASSERT_TRUE(server.ServeText("/trickle", 200, std::string(100000, 't')));
   ASSERT_TRUE(server.AddFaults("/trickle", R"([{"trickle": 0.5, "bytes": 1}])"));
+  // Headers late, then a byte just before each wait of the time-out of 6 s would end.
+  ASSERT_TRUE(server.ServeText("/late_trickle", 200, std::string(100, 't')));
+  ASSERT_TRUE(server.AddFaults("/late_trickle", R"([{"delay": 2.4, "trickle": 5.4}])"));
+  ASSERT_TRUE(server.ServeText("/failed_trickle", 500, std::string(100, 't')));
+  ASSERT_TRUE(server.AddFaults("/failed_trickle", R"([{"trickle": 5}])"));
+  ASSERT_TRUE(server.ServeText("/reset", 200, "ok"));
+  ASSERT_TRUE(server.AddFaults("/reset", R"([{"reset": true}])"));
   ASSERT_TRUE(server.ServeText("/large", 200, std::string(100 * 1024, 'l')));
   // The bound is 64 KiB: a body of exactly that is taken, one byte more is not.
   const std::string longest(64 * 1024, 'b');
@@ -274,10 +283,22 @@ TEST(HttpTransportWinTest, AnAnswersBodyIsReadOnlyWithinBounds) {
     bool body_wanted;
     bool succeeds;
     std::string response;
+    int timeout_s;
+    // Most the upload may take: the time-out for the headers and as much for the body,
+    // or, for a failed answer, far less than one time-out; 0: not checked.
+    int ends_within_s;
   } cases[] = {
-      {"/trickle", false, true, ""}, {"/trickle", true, false, ""}, {"/large", false, true, ""},
-      {"/large", true, false, ""},   {"/longest", true, true, longest}, {"/over", true, false, ""},
-      {"/small", true, true, "ok"},
+      {"/trickle", false, true, "", 2, 0},
+      {"/trickle", true, false, "", 2, 0},
+      {"/late_trickle", false, true, "", 6, 12},
+      {"/late_trickle", true, false, "", 6, 12},
+      {"/failed_trickle", true, false, "", 30, 10},
+      {"/reset", true, false, "", 30, 10},
+      {"/large", false, true, "", 2, 0},
+      {"/large", true, false, "", 2, 0},
+      {"/longest", true, true, longest, 2, 0},
+      {"/over", true, false, "", 2, 0},
+      {"/small", true, true, "ok", 2, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.path) + (c.body_wanted ? " with its body" : ""));
@@ -285,8 +306,9 @@ TEST(HttpTransportWinTest, AnAnswersBodyIsReadOnlyWithinBounds) {
     transport->SetUrl(base::WideToUTF8(server.Url(c.path)));
     transport->SetHeader("Content-Length", "4");
     transport->SetBodyStream(std::unique_ptr<HttpBodyStream>(new StringBodyStream("dump")));
-    transport->SetTimeout(2);
+    transport->SetTimeout(c.timeout_s);
     std::string response = "untouched";
+    const base::TimeTicks start = base::TimeTicks::Now();
     std::future<bool> result = std::async(std::launch::async, [&] {
       return transport->Execute(c.body_wanted ? &response : nullptr);
     });
@@ -296,6 +318,10 @@ TEST(HttpTransportWinTest, AnAnswersBodyIsReadOnlyWithinBounds) {
       EXPECT_TRUE(server.Stop());
     }
     EXPECT_EQ(c.succeeds, result.get());
+    const base::TimeDelta took = base::TimeTicks::Now() - start;
+    if (c.ends_within_s) {
+      EXPECT_LT(took.InMilliseconds(), c.ends_within_s * 1000);
+    }
     EXPECT_TRUE((c.body_wanted && c.succeeds ? c.response : "untouched") == response);
   }
 }

@@ -42,7 +42,7 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              wizard_escape_while_installing_no wizard_escape_while_installing_ends
              wizard_escape_then_yes wizard_unwritable_folder wizard_second_instance_minimized
              wizard_right_to_left wizard_start_after_cancel wizard_keyboard_terms
-             wizard_unusable_folder wizard_high_dpi wizard_double_enter
+             wizard_unusable_folder wizard_high_dpi wizard_double_enter wizard_press_after_close
              killed_after_entry killed_during_copy
              killed_during_switch net_redirect_loop net_short_content_length
              net_redirect_unparseable net_held_connection
@@ -65,7 +65,9 @@ foreach(case full_package_install upgrade_uninstall bad_folder_illegal bad_folde
              kill_matrix_uninstall_record kill_matrix_uninstall_copy kill_matrix_uninstall_commit
              killed_upgrade_uninstalled refused_uninstall root_folder_cuts
              kept_note_upgrade_uninstalled kept_note_repair_uninstalled
-             kept_note_refused_uninstall note_behind_link
+             kept_note_refused_uninstall note_behind_link record_removals_behind_link
+             writes_behind_link
+             one_run_per_folder snapshot_leaves_out_wine_devices
              note_held_run_refused launcher_cut_uninstalled)
   add_test(NAME e2e_${case} COMMAND bash ${VELUM_E2E_SH} ${CMAKE_BINARY_DIR} ${case})
   set_tests_properties(e2e_${case} PROPERTIES FIXTURES_REQUIRED e2e_prefix LABELS e2e

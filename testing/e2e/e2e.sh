@@ -306,6 +306,17 @@ installed_version() {
   sed -n 's/.*<path subfolder="\([^"]*\)".*/\1/p' "$INSTALLED/installation_status.xml"
 }
 
+# After <what ran>, the other program's files (as the case's `outside` lists them) are
+# still $other_files, and the logs hold <line>; then the logs are put aside and the planted
+# <link> removed.
+unchanged_behind_link() {  # <what ran> <link> <line>
+  [ "$other_files" = "$(outside)" ] ||
+    { fail "$1 changed the other program's files"; diff <(echo "$other_files") <(outside) | head; }
+  grep -aqF "$3" "$LOGS"/*.log || fail "$1 does not log: $3"
+  mkdir -p "$WORK/earlier_logs" && mv "$LOGS"/*.log "$WORK/earlier_logs/"
+  rm "$2"
+}
+
 # Nothing of an uninstalled <version> stays: its files, the shortcut, the uninstall entry.
 check_uninstalled() {  # <version>
   [ ! -e "$INSTALLED/$1/velum.exe" ] || fail "velum.exe is still there"
@@ -333,14 +344,15 @@ PY
 
 # Every registry key of the prefix's two hives, one line per key ("HKCU[path]") and per
 # value ("HKCU[path] "name"=data"), but what Wine itself changes on its own: the display
-# driver's adapter and monitor entries it rewrites at every start, what WinINet, crypt32
+# driver's adapter and monitor entries it rewrites at every start (the adapter's PCI entry
+# too: its "VideoID" and a value under its "Properties"), what WinINet, crypt32
 # and wintrust write on first use (settings, certificate stores, trust state: also where
 # nothing is downloaded, at a signature check), and the hives' time stamps.
 all_keys() {
   python3 - "$PREFIX/user.reg" HKCU "$PREFIX/system.reg" HKLM <<'PY'
 import re, sys
 wine_own = re.compile(r'^(HKLM\[System\\\\CurrentControlSet\\\\Control\\\\Class\\\\'
-                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\DISPLAY\\\\'
+                      r'|HKLM\[System\\\\CurrentControlSet\\\\Enum\\\\(DISPLAY|PCI)\\\\'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings[\]\\\\]'
                       r'|HK(CU|LM)\[Software\\\\Microsoft\\\\SystemCertificates[\]\\\\]'
                       r'|HKCU\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Wintrust[\]\\\\])')
@@ -829,15 +841,17 @@ PY
     # or by Alt+Down and moved by a key or a typed letter into Arabic, Hebrew and Persian
     # and out again: the window mirrors (the list closes for that and opens again in its
     # new place) and Wine closes the list at a letter, under the key. The Enter or Escape
-    # that follows neither installs nor asks; the options stay. A click in the list opened
-    # again in its mirrored place picks the entry it shows.
+    # that follows neither installs nor asks; the options stay. Escape in the list opened
+    # again puts back the language the list was opened in (Arabic). A click in the list
+    # opened again in its mirrored place picks the entry it shows.
     name=e2e_wizard_enter_in_language_list
     before=$(snapshot)
     drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
       shown:accept click:options shown:language \
       drop:language key:down key:down key:enter "screenshot:$name" rtl:yes hidden:progress_bar \
       no-question \
-      drop:language key:up key:up key:escape "screenshot:${name}_en_escape" rtl:no no-question \
+      drop:language key:up key:up list:language:open key:escape "screenshot:${name}_ar_escape" \
+      rtl:yes no-question \
       key:alt+down list:language:open pick:language:05E2 key:enter "screenshot:${name}_he_enter" \
       rtl:yes hidden:progress_bar no-question \
       drop:language pick:language:45 key:escape "screenshot:${name}_en_letter_escape" rtl:no \
@@ -966,6 +980,35 @@ PY
     [ ! -e "$PREFIX/drive_c/Velum E2E" ] || fail "something was installed into the default folder"
     INSTALLED="$PREFIX/drive_c/Typed Velum"
     check_installed_package "$SAMPLE/package"
+    ;;
+  wizard_press_after_close)
+    # After the cancel question or an open list closes, a second Space or Enter, or the
+    # second click of a double-click, acts on no control of the page within the
+    # double-click time, in English, Arabic and Japanese: the question answered No by Space
+    # Space with the focus on the usage-data box leaves it as it was (a Space after that
+    # time then clears it); Enter Enter in the folder list and a double-click on a language
+    # entry lying over Accept install nothing. Each run is cancelled: nothing changed. The
+    # double-click time is 5 s, as in wizard_double_enter, so that a loaded machine still
+    # presses within it.
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add 'HKCU\Control Panel\Mouse' \
+      /v DoubleClickSpeed /t REG_SZ /d 5000 /f > /dev/null 2>&1 || fail "could not set the double-click time"
+    end_prefix
+    before=$(snapshot)
+    for pick in en: ar:pick:language:0627 ja:pick:language:65E5; do
+      lang=${pick%%:*}
+      name=e2e_wizard_press_after_close_$lang
+      drive "$SAMPLE/VelumSetup.exe" "${INTERACTIVE[@]}" "--installfolder=$FOLDER" -- \
+        shown:accept click:options shown:back ${pick#*:} focus:accept key:tab key:tab key:tab \
+        focus:path key:tab key:tab key:tab focus:usage checked:usage:yes \
+        key:escape "question:${name}_question" key:tab question-focus:no key:space no-question \
+        key:space "screenshot:${name}_after_no" checked:usage:yes read key:space checked:usage:no \
+        key:tab key:tab key:tab key:tab key:tab focus:path key:f4 list:path:open key:down \
+        key:enter key:enter "screenshot:${name}_folder_list" list:path:closed hidden:progress_bar \
+        drop:language double-click-over:accept "screenshot:${name}_double_click" \
+        hidden:progress_bar shown:accept close "answer-yes:${name}_cancel" ended
+      [ "$RC" != 0 ] || fail "$lang: a cancelled installer reported success"
+    done
+    check_unchanged
     ;;
   wizard_unwritable_folder)
     # The error page tells the cause the installation reported, not the generic failure,
@@ -1359,6 +1402,82 @@ PY
     [ "$other_files" = "$(outside)" ] || fail "the uninstallation changed the other program's folder"
     UNINSTALL_KEEPS+='|^\./Other(/.*)?$'
     check_uninstalled_fully
+    ;;
+  record_removals_behind_link)
+    # A folder of an installed version's (in the install folder, which the user can write)
+    # made a link to another program's folder holding files of the recorded names: its
+    # "extensions", 20 files. Wine makes no junction: a unix symbolic link in the prefix's
+    # drive stands in for one. The installed uninstaller ends 0 and leaves them, its
+    # clean-up batch too; the later package run twice (an upgrade, then a repair that
+    # removes the first version by its old record) keeps that version whole. Each is
+    # judged by the other program's folder, unchanged, and the log naming the link.
+    other=$PREFIX/drive_c/Other
+    outside() { (cd "$other" && find . -exec sh -c '[ -d "$1" ] && echo "$1/" || md5sum "$1"' sh {} \; | LC_ALL=C sort); }
+    plant() {  # <version>: its extensions become the other program's, a link in their place
+      rm -rf "$other" && cp -r "$INSTALLED/$1/extensions" "$other" &&
+        rm -rf "$INSTALLED/$1/extensions" && ln -s "$other" "$INSTALLED/$1/extensions" ||
+        fail "could not plant the link"
+      [ "$(find "$other" -type f | wc -l)" = 20 ] || fail "not 20 files behind the link"
+      other_files=$(outside)
+    }
+    kept_behind_link() {  # <what ran> <version>
+      unchanged_behind_link "$1" "$INSTALLED/$2/extensions" \
+        "Keeping $FOLDER\\$2\\extensions\\pdf\\sample_0002.js, reached through a link"
+    }
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    version=$(installed_version)
+    plant "$version"
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled "$version"
+    kept_behind_link "the uninstallation" "$version"
+    FOLDER='C:\Velum E2E later' INSTALLED=$PREFIX/drive_c/'Velum E2E later'
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    first=$(installed_version)
+    plant "$first"
+    for time in once twice; do
+      run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+      [ "$RC" = 0 ] || fail "the later package run $time: exit code $RC"
+    done
+    check_installed_package "$SAMPLE_V2/package"
+    [ -f "$INSTALLED/$first/velum.exe" ] && ls "$INSTALLED"/old_status/installation_status.xml.* > /dev/null ||
+      fail "the first version was not kept whole with its record"
+    kept_behind_link "the later package run twice" "$first"
+    ;;
+  writes_behind_link)
+    # Names in the install folder (which the user can write) made unix symbolic links to
+    # another program's files, standing in for a user's links: a root file the upgrade
+    # copies, then the clean-up batch the installed uninstaller writes. The upgrade fails
+    # and is undone, the first version staying installed, and once the link is gone the
+    # next one succeeds; the uninstallation writes no batch through the link. Each logs the
+    # name as reached through a link and leaves the other program's files byte for byte.
+    other=$PREFIX/drive_c/Other
+    mkdir -p "$other" && printf 'another program\r\n' | tee "$other/readme.txt" > "$other/k.bat"
+    outside() { (cd "$other" && md5sum -- * | LC_ALL=C sort); }
+    other_files=$(outside)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    first=$(installed_version)
+    rm "$INSTALLED/root_readme.txt" && ln -s "$other/readme.txt" "$INSTALLED/root_readme.txt" ||
+      fail "could not plant the link"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" != 0 ] || fail "the upgrade through the link reported success"
+    [ "$(installed_version)" = "$first" ] && [ -f "$INSTALLED/$first/velum.exe" ] ||
+      fail "the first version did not stay installed"
+    unchanged_behind_link "the upgrade" "$INSTALLED/root_readme.txt" \
+      "Keeping $FOLDER\\root_readme.txt, reached through a link"
+    run "$SAMPLE_V2/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "the upgrade after the link: exit code $RC"
+    check_installed_package "$SAMPLE_V2/package"
+    version=$(installed_version)
+    ln -s "$other/k.bat" "$INSTALLED/k.bat" || fail "could not plant the link"
+    run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall "--installfolder=$FOLDER"
+    [ "$RC" = 0 ] || fail "uninstall: exit code $RC"
+    check_uninstalled "$version"
+    unchanged_behind_link "the uninstallation" "$INSTALLED/k.bat" \
+      "Not writing $FOLDER\\k.bat, reached through a link"
     ;;
   note_held_run_refused)
     # An installation, then an upgrade cut short after its first new files (its note
@@ -1880,6 +1999,70 @@ PY
       ! grep -q 'secret\|#' <<< "$requests$feedback" || fail "credentials or a fragment were sent"
       grep -q '"payload_type": "tracking_data"' <<< "$feedback" || fail "no payload type in the statistics"
     fi
+    ;;
+  one_run_per_folder)
+    # One folder in three spellings: installed with a trailing separator, then upgraded
+    # with its letters in upper case, the upgrade standing still at the launcher it starts
+    # at its end, while the uninstall entry's own command runs. One of the two is refused
+    # by the folder's mutex, and the machine is either upgraded or uninstalled, whole.
+    before=$(snapshot)
+    run "$SAMPLE/VelumSetup.exe" "${COMMON[@]}" "--installfolder=$FOLDER\\"
+    [ "$RC" = 0 ] || fail "install: exit code $RC"
+    programs=$PREFIX/drive_c/users/root/Temp/programs.log
+    held=(VELUM_FAKE_PROGRAM_READY_EVENT=VelumE2ELauncherReady VELUM_FAKE_PROGRAM_HOLD_EVENT=VelumE2ELauncherRelease)
+    cp "$SAMPLE_V2/VelumSetup.exe" "$WORK/VelumSetup.exe"
+    env "${held[@]}" VELUM_FAKE_PROGRAM_HOLD_ROLE=launcher.exe VELUM_FAKE_PROGRAM_LOG='C:\users\root\Temp\programs.log' \
+      VELUM_WINEPREFIX="$PREFIX" "$BUILD/wine-run.sh" "$WORK/VelumSetup.exe" "${COMMON[@]}" \
+      "--installfolder=${FOLDER^^}" > "$WORK/upgrade.out" 2>&1 &
+    upgrade=$!
+    for _ in $(seq 1200); do
+      grep -aq '^launcher.exe' "$programs" 2> /dev/null && break
+      kill -0 $upgrade 2> /dev/null || break
+      sleep 0.1
+    done
+    grep -aq '^launcher.exe' "$programs" 2> /dev/null || fail "the upgrade started no launcher"
+    command=$(velum_keys | sed -n 's/^"UninstallString"="\\"\(.*\)\\" \(.*\)"$/\1|\2/p' | head -1)
+    command=${command//\\\\/\\}
+    [ -n "$command" ] || fail "no uninstall entry"
+    earlier=$(ls "$LOGS"/*.log 2> /dev/null)
+    # As Apps & Features starts it, without the cases' switches: where no outside name resolves.
+    VELUM_WINEPREFIX=$PREFIX unshare -n sh -c 'ip link set lo up; exec "$@"' sh \
+      "$BUILD/wine-run.sh" "${command%%|*}" "${command#*|}" /silent > "$WORK/run.out" 2>&1
+    uninstalled=$?
+    note_isolated_logs "$earlier"
+    env "${held[@]}" VELUM_WINEPREFIX="$PREFIX" "$BUILD/wine-run.sh" "$DRIVER" release-launcher > /dev/null 2>&1
+    wait $upgrade
+    RC=$?
+    end_prefix
+    echo "the upgrade: exit code $RC; the entry's command, beside it: exit code $uninstalled"
+    refused=$(grep -la 'Could not acquire installer mutex' "$LOGS"/*.log 2> /dev/null | wc -l)
+    [ "$refused" = 1 ] || fail "$refused runs refused by the mutex"
+    if [ "$uninstalled" != 0 ] && [ "$RC" = 0 ]; then
+      check_installed_package "$SAMPLE_V2/package"
+      check_one_of_each "after the upgrade"
+      check_entry_program "after the upgrade"
+      version=$(installed_version)
+      run "$INSTALLED/$version/installer.exe" "${COMMON[@]}" --uninstall
+      [ "$RC" = 0 ] || fail "the uninstallation after: exit code $RC"
+    elif [ "$uninstalled" != 0 ] || [ "$RC" = 0 ]; then
+      fail "both runs ended $([ "$RC" = 0 ] && echo 0 || echo 'in failure')"
+    fi
+    check_uninstalled_fully
+    ;;
+  snapshot_leaves_out_wine_devices)
+    # Wine rewrites its display adapter's PCI entry as it starts (its "VideoID" and a
+    # value under its "Properties"): a machine nothing else changed is unchanged.
+    before=$(snapshot)
+    keys=$(grep -ao '^\[System\\\\CurrentControlSet\\\\Enum\\\\PCI\\\\[^]]*\\\\\(Device Parameters\|Properties\\\\[^]]*\)\]' \
+      "$PREFIX/system.reg" | sed 's/^\[/HKLM\\/; s/\]$//; s/\\\\/\\/g')
+    parameters=$(grep -a 'Device Parameters$' <<< "$keys" | head -1)
+    property=$(grep -a 'Properties' <<< "$keys" | head -1)
+    [ -n "$parameters" ] && [ -n "$property" ] || fail "the prefix has no display adapter entry"
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$parameters" /v VideoID \
+      /d '{00000000-0000-0000-0000-000000000001}' /f > /dev/null
+    VELUM_WINEPREFIX=$PREFIX "$BUILD/wine-run.sh" reg add "$property" /ve /t REG_DWORD /d 1 /f > /dev/null
+    end_prefix
+    check_unchanged
     ;;
   *)
     echo "unknown case $CASE"

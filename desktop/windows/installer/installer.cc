@@ -36,6 +36,8 @@
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/product_names.h"
+#include "desktop/windows/installer/service/held_delete_operation.h"
+#include "desktop/windows/installer/service/held_transfer_operations.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -505,8 +507,9 @@ bool Installer::PrepareFiles() {
   if (!NoteRun(upgrade ? RunNote::Operation::kUpgrade : RunNote::Operation::kInstall)) return false;
   const std::wstring& subfolder = install_log_.subfolder;
   VLOG(1) << "Installation subfolder" << base::WideToUTF8(subfolder);
-  if (!transaction_.Execute(
-          std::make_unique<CreateFolderOperation>(GetInstallFolder().Append(subfolder)))) {
+  // Made through the held install folder: a link put at its name fails the run.
+  if (!transaction_.Execute(std::make_unique<HeldFolderOperation>(
+          GetHeldTree(), GetInstallFolder().Append(subfolder), &version_folder_made_))) {
     Fail(INSTALLER_ERROR_CREATE_FOLDER, "Creating installation subfolder failed", subfolder);
     return false;
   }
@@ -553,14 +556,14 @@ bool Installer::PackageFitsInstallFolder() {
 
 bool Installer::SetExecutableAside() {
   const InstallLog* existing = GetExistingInstallLog();
-  std::string executable = GetExecutableFileName();
-  base::FilePath path = GetInstallFolder()
-                            .Append(existing ? existing->subfolder : std::wstring())
-                            .Append(base::UTF8ToWide(executable));
+  const base::FilePath path = GetProductExecutablePath(
+      GetInstallFolder(), existing ? existing->subfolder : std::wstring());
   // Set aside now and restored if the uninstallation fails later. Removed last at the
   // commit: while its copy is there, the uninstaller beside it still runs.
-  if (!transaction_.ExecuteCommittedLast(std::make_unique<DeleteFileOperation>(path, true, true))) {
-    Fail(INSTALLER_ERROR_BROWSER_IN_USE, "Can't uninstall when " + executable + " is in use");
+  if (!transaction_.ExecuteCommittedLast(
+          std::make_unique<HeldDeleteOperation>(GetHeldTree(), path, true, true))) {
+    Fail(INSTALLER_ERROR_BROWSER_IN_USE,
+         "Can't uninstall when " + path.BaseName().AsUTF8() + " is in use");
     return false;
   }
   return true;

@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/steps/installer_step_list.h"
 #include "desktop/windows/installer/steps/os_operations.h"
 #include "desktop/windows/installer/service/held_install_folder.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note.h"
 #include "desktop/windows/installer/service/interrupted_runs/run_note_file.h"
@@ -119,6 +120,7 @@ class Installer : public base::ObjectWatcher::Delegate,
   void ReportImportantEvent(const std::string& name) override;
   bool HasExistingInstallation() override;
   bool IsBasaltInstallation() override;
+  bool IsVersionFolderMadeByThisRun() override { return version_folder_made_; }
   std::string GetServerTrackingData() override;
   base::FilePath LeaveRunNoteToBatch(const std::vector<base::FilePath>& left,
                                      const std::vector<base::FilePath>& waited_programs) override {
@@ -139,6 +141,9 @@ class Installer : public base::ObjectWatcher::Delegate,
   }
   void WaitForTaskService() override { task_service_.Wait(); }
   const InstallerSystem& GetSystem() override { return system_; }
+  std::shared_ptr<HeldTree> GetHeldTree() override {
+    return held_trees_.Get(GetHeldInstallFolder());
+  }
 
   // PlaceholderResolver:
   std::wstring Resolve(const std::wstring& name) override;
@@ -231,6 +236,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   StepRunner* step_runner_;
   std::unique_ptr<SavedSecurity> saved_folder_security_;
   Transaction transaction_;
+  // The folders the record's deletions act through, held while a deletion holds them.
+  HeldTreeSource held_trees_;
   base::ObserverList<InstallerObserver> observers_;
   base::FilePath package_folder_;
   std::vector<std::string> files_;
@@ -259,6 +266,8 @@ class Installer : public base::ObjectWatcher::Delegate,
   std::vector<base::FilePath> files_left_to_cleanup_batch_;
   // Whether the install folder was there when the run began.
   bool install_folder_existed_ = true;
+  // Whether PrepareFiles made the version folder, missing until then.
+  bool version_folder_made_ = false;
   // From before the notes are read until the transaction is committed or rolled back.
   HeldInstallFolder held_install_folder_;
   RunNote run_note_;

@@ -12,8 +12,10 @@
 //   VELUM_TEST_SIGNAL_PERMISSION=1     with "--set-folder-permission=<folder>": sets the
 //                                      folder's GiveInstallPermission event and waits for
 //                                      its Undo event
-//   VELUM_TEST_HANG=1                  starts a copy of itself with "--hang-child", then
-//                                      waits (as does that copy) a minute before it goes on
+//   VELUM_TEST_HANG=1                  starts a copy of itself with "--hang-child", which
+//                                      waits a minute, writes <record>.hang, then waits a
+//                                      minute before it goes on
+//   VELUM_TEST_HANG=child              the same, but goes on at once, its copy left waiting
 // Asked "--internal-version" alone, it answers VELUM_TEST_INTERNAL_VERSION on its standard
 // output and does nothing else,
 // and, from its arguments, "--hold-file=<path>": keeps the file open without delete
@@ -113,13 +115,16 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(kBoundMs);
     return 0;
   }
-  if (GetEnvironment(L"VELUM_TEST_HANG") == L"1") {
+  const std::wstring record = GetEnvironment(L"VELUM_TEST_RECORD");
+  const std::wstring hang = GetEnvironment(L"VELUM_TEST_HANG");
+  if (hang == L"1" || hang == L"child") {
     base::FilePath own;
     if (!base::PathRegistry::Get(base::FILE_EXE, &own)) return 95;
     base::CommandLine child(own);
     child.AppendSwitch("hang-child");
     if (!base::LaunchProcess(child, base::LaunchOptions()).IsValid()) return 95;
-    Sleep(kBoundMs);
+    if (!record.empty() && !WriteText(record + L".hang", "started")) return 95;
+    if (hang == L"1") Sleep(kBoundMs);
   }
   const std::wstring held = GetSwitch(argc, argv, L"hold-file");
   // Closed by the process's end.
@@ -133,7 +138,6 @@ int wmain(int argc, wchar_t** argv) {
     SetEvent(event);
     CloseHandle(event);
   }
-  const std::wstring record = GetEnvironment(L"VELUM_TEST_RECORD");
   if (!record.empty() && !Record(record)) return 90;
   const std::wstring swap = GetEnvironment(L"VELUM_TEST_SWAP");
   if (!swap.empty() && !SwapThenReadBeside(swap, record)) return 93;

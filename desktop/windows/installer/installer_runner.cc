@@ -25,6 +25,7 @@
 #include "desktop/windows/installer/ipc/mailslot_writer.h"
 #include "desktop/windows/installer/private_kernel_object.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
+#include "desktop/windows/installer/service/path_spelling.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/elevated_helper/cleanup_batch.h"
 
@@ -199,7 +200,11 @@ bool InstallerRunner::Start(Settings* settings) {
   // The request is final: a Status fetched later must not change it.
   settings->set_changeable(false);
   settings_ = settings;
-  const base::FilePath& folder = settings->status().path();
+  // Kernel object names are text: every spelling of one folder must name the same ones,
+  // and the backend, which names its own from the folder it is given, must get this one.
+  folder_ = SpellAsListed(settings->status().path());
+  const base::FilePath& folder = folder_;
+  VLOG(1) << "Install folder as listed: " << folder.AsUTF8();
   if (!AcquireInstallerMutex(folder)) return false;
 
   const std::wstring mailslot_name = GetInstallerMailslotName(folder);
@@ -256,7 +261,9 @@ bool InstallerRunner::ChooseBackendProgram(const base::FilePath& folder, base::F
   // again, never from the folder a standard user can change.
   if (have_package_ && !from_full_package_) {
     VLOG(1) << "Package is already available";
-    *program = package_folder_.Append(L"installer.exe");
+    // An uninstalling backend takes its folder from its own path: spelt so, it names its
+    // objects as this process does.
+    *program = SpellAsListed(package_folder_.Append(L"installer.exe"));
     return true;
   }
   const std::wstring ready_name =
@@ -268,6 +275,7 @@ bool InstallerRunner::ChooseBackendProgram(const base::FilePath& folder, base::F
     return Fail(INSTALLER_ERROR_GENERAL, "Could not set the package ready event");
   if (!base::PathRegistry::Get(base::FILE_EXE, program))
     return Fail(INSTALLER_ERROR_GENERAL, "Could not launch installer backend process");
+  *program = SpellAsListed(*program);
   (*replacements)[switches::kWaitForPackage] = package_folder_.value();
   return true;
 }
@@ -295,8 +303,10 @@ bool InstallerRunner::LaunchBackend(const base::FilePath& program,
     duplicated = own.IsValid();
     if (duplicated) {
       replacements[switches::kInitialProcHandle] = base::UTF8ToWide(FormatHandleSwitch(own.Get()));
-      base::CommandLine command_line =
-          BuildBackendCommandLine(settings_->ToCommandLine(false), replacements);
+      const base::CommandLine settings_form = settings_->ToCommandLine(false);
+      if (settings_form.HasSwitch(switches::kInstallFolder))
+        replacements[switches::kInstallFolder] = folder_.value();
+      base::CommandLine command_line = BuildBackendCommandLine(settings_form, replacements);
       command_line.SetProgram(program);
       base::LaunchOptions options;
       options.inherit_handles = true;

@@ -112,6 +112,8 @@ class InstallerRunner : public base::ObjectWatcher::Delegate, public IpcReceiver
   OwnHandleDuplicator duplicate_own_handle_;
   base::FilePath assistant_folder_;
   base::FilePath package_folder_;
+  // The install folder in the one spelling the installation's objects are named by.
+  base::FilePath folder_;
   base::Process backend_;
   base::ScopedHandle mutex_;
   base::ObjectWatcher backend_watcher_;

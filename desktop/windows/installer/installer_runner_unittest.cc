@@ -138,6 +138,18 @@ class InstallerRunnerTest : public ::testing::Test {
            testing::SnapshotRegistryTree(HKEY_CURRENT_USER, GetCompanyRegistryKeyPath(), 0);
   }
 
+  // The package's backend started directly for a request into `folder`, as a front end
+  // of process `front_end` would start it.
+  base::Process LaunchBackend(const base::FilePath& folder, DWORD front_end) {
+    testing::TestSettings settings(folder, {});
+    base::CommandLine::SwitchMap replacements;
+    replacements["initial-pid"] = std::to_wstring(front_end);
+    base::CommandLine command_line = InstallerRunner::BuildBackendCommandLine(
+        settings.get()->ToCommandLine(false), replacements);
+    command_line.SetProgram(package_.Append(L"installer.exe"));
+    return base::LaunchProcess(command_line, base::LaunchOptions());
+  }
+
   std::vector<base::FilePath> LogFiles() {
     std::vector<base::FilePath> logs;
     base::FileEnumerator list(temp_.path().Append(L"Velum Installer"), false,
@@ -187,6 +199,20 @@ void QuitOnDone(RecordingInstallerObserver* observer, base::RunLoop* run_loop) {
   };
 }
 
+// A front end's run of `settings` with the package in `package`, from its start to its end:
+// what its observer heard.
+std::vector<std::string> RunToItsEnd(const base::FilePath& package, Settings* settings) {
+  RecordingInstallerObserver observer;
+  base::RunLoop run_loop;
+  QuitOnDone(&observer, &run_loop);
+  InstallerRunner runner(package, base::FilePath());
+  runner.AddObserver(&observer);
+  runner.OnPackageReady();
+  if (runner.Start(settings)) run_loop.Run();
+  runner.RemoveObserver(&observer);
+  return observer.events;
+}
+
 TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   testing::TestSettings settings(install_folder_, {});
   testing::TestSettings second_settings(install_folder_, {});
@@ -219,6 +245,112 @@ TEST_F(InstallerRunnerTest, TheFrontEndHearsEveryStepOfTheBackend) {
   std::string log;
   ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
   EXPECT_NE(std::string::npos, log.find("Installer backend exiting"));
+}
+
+// Kernel object names are text: a front end names the installation's objects, and hands
+// the backend the folder, in the spelling its parent folders list, so that any spelling
+// of a folder that exists is refused while another front end runs there.
+TEST_F(InstallerRunnerTest, EverySpellingOfAFolderIsOneRunAtATime) {
+  // A name longer than 8.3, which the file system gives a short name too.
+  install_folder_ = scratch_.path().Append(L"VelumBrowserFolder");
+  ASSERT_TRUE(base::CreateDirectory(install_folder_));
+  std::wstring short_name(MAX_PATH, L'\0');
+  short_name.resize(GetShortPathNameW(install_folder_.value().c_str(), &short_name[0], MAX_PATH));
+  ASSERT_NE(install_folder_.value(), short_name);
+  std::wstring upper = install_folder_.value();
+  CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+  std::wstring slashes = install_folder_.value();
+  std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
+  ASSERT_TRUE(base::CopyFile(testing::GetTestPackageFolder(L"test_pkg").Append(L"velum.exe"),
+                             package_.Append(L"installer.exe")));
+  const base::FilePath log = temp_.path().Append(L"launched.txt");
+  testing::ScopedEnvironmentVariable log_variable(L"VELUM_FAKE_PROGRAM_LOG", log.value());
+  testing::ScopedEnvironmentVariable exit_code(L"VELUM_FAKE_PROGRAM_EXIT_CODE", L"0");
+  const struct {
+    const char* name;
+    std::wstring spelling;
+  } cases[] = {
+      {"trailing separator", install_folder_.value() + L"\\"},
+      {"other case", upper},
+      {"8.3 name", short_name},
+      {"forward slashes", slashes},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(base::DeleteFile(log, false));
+    testing::TestSettings settings(base::FilePath(c.spelling), {});
+    testing::TestSettings listed(install_folder_, {});
+    RecordingInstallerObserver observer;
+    base::RunLoop run_loop;
+    observer.on_end = [&run_loop] { run_loop.Quit(); };
+    InstallerRunner runner(package_, base::FilePath());
+    runner.AddObserver(&observer);
+    runner.OnPackageReady();
+    ASSERT_TRUE(runner.Start(settings.get())) << ::testing::PrintToString(observer.events);
+    bool second_started = true;
+    EXPECT_EQ((std::vector<std::string>{"Error(10,,Could not acquire installer mutex)"}),
+              StartOnAnotherThread(package_, listed.get(), &second_started));
+    EXPECT_FALSE(second_started);
+    run_loop.Run();
+    runner.RemoveObserver(&observer);
+    std::string launched;
+    ASSERT_TRUE(base::ReadFileToString(log, &launched));
+    launched.resize(launched.find('\n'));  // the backend of the refused front end ran none
+    EXPECT_NE(std::string::npos, launched.find(" --installfolder=" + install_folder_.AsUTF8() + " "))
+        << launched;
+  }
+}
+
+// An uninstalling backend takes its folder from its own path: started from the one the
+// front end was started from, spelt otherwise, it still names its objects as the front end
+// does.
+TEST_F(InstallerRunnerTest, AnUninstallationStartedFromAnotherSpellingMeetsItsBackend) {
+  install_folder_ = scratch_.path().Append(L"VelumBrowserFolder");
+  testing::TestSettings install(install_folder_, {});
+  ASSERT_EQ("Done(1)", RunToItsEnd(package_, install.get()).back());
+  // The uninstaller in the version folder, as a package that lists it puts it there.
+  ASSERT_TRUE(base::CopyFile(package_.Append(L"installer.exe"),
+                             install_folder_.Append(L"1.0.100.0").Append(L"installer.exe")));
+  std::wstring upper = install_folder_.value();
+  CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+  testing::TestSettings uninstall(base::FilePath(upper), {}, /*uninstall=*/true);
+  const std::vector<std::string> events =
+      RunToItsEnd(base::FilePath(upper).Append(L"1.0.100.0"), uninstall.get());
+  EXPECT_EQ("Done(1)", events.back()) << ::testing::PrintToString(events);
+  EXPECT_FALSE(base::PathExists(install_folder_.Append(L"installation_status.xml")));
+}
+
+// The backend names its objects from the folder it is given, unchanged: a front end of
+// another version may spell the folder otherwise, and the two must still meet.
+TEST_F(InstallerRunnerTest, TheBackendNamesItsObjectsFromTheFolderItIsGiven) {
+  const base::FilePath given(install_folder_.value() + L"\\");
+  base::ScopedHandle interrupted(CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetKernelObjectName(given.value(), L"VelumInstaller/InstallationInterrupted", true)
+          .c_str()));
+  ASSERT_TRUE(interrupted.IsValid());
+  // Hears the backend's reports until it has ended and they are all read.
+  class Listener : public IpcReceiver::Delegate, public base::ObjectWatcher::Delegate {
+   public:
+    void OnMessageReceived(const base::SerialBuffer& message) override {
+      EXPECT_TRUE(DispatchInstallerMessage(message, &observer));
+    }
+    void OnObjectSignaled(HANDLE) override { receiver.Flush(run_loop.QuitClosure()); }
+    RecordingInstallerObserver observer;
+    IpcReceiver receiver{this};
+    base::RunLoop run_loop;
+  } listener;
+  ASSERT_TRUE(listener.receiver.Connect(GetInstallerMailslotName(given)));
+  base::RunLoop created;
+  listener.receiver.Flush(created.QuitClosure());
+  created.Run();
+  const base::Process backend = LaunchBackend(given, GetCurrentProcessId());
+  ASSERT_TRUE(backend.IsValid());
+  base::ObjectWatcher watcher;
+  ASSERT_TRUE(watcher.StartWatching(backend.Handle(), &listener));
+  listener.run_loop.Run();
+  EXPECT_EQ(1, listener.observer.Count("Success"))
+      << ::testing::PrintToString(listener.observer.events);
 }
 
 // An observer told of a failed start may launch in turn: the launch lock is free by then.
@@ -579,6 +711,58 @@ TEST_F(InstallerRunnerTest, TheOutcomeCountsEveryReportWhateverItsOrder) {
   SetEnvironmentVariableW(L"VELUM_FAKE_PROGRAM_EXIT_CODE", nullptr);
 }
 
+// Fills the mailslot at `path` until a write to it would wait (under Wine an unread
+// mailslot holds its writers once its buffer is full); false when no write ever waits.
+bool FillMailslot(const std::wstring& path) {
+  base::ScopedHandle filler(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OVERLAPPED, nullptr));
+  base::ScopedHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!filler.IsValid() || !written.IsValid()) return false;
+  const std::vector<char> block(kMailslotMessageSize, 'x');
+  for (int i = 0; i < 4096; ++i) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = written.Get();
+    DWORD done = 0;
+    if (WriteFile(filler.Get(), block.data(), static_cast<DWORD>(block.size()), &done,
+                  &overlapped)) {
+      continue;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    CancelIo(filler.Get());
+    (void)GetOverlappedResult(filler.Get(), &overlapped, &done, TRUE);  // cancelled
+    return true;
+  }
+  return false;
+}
+
+// A front end that stopped reading (it set its interrupted event) lives on while it waits
+// for the backend's end: the backend's last reports, which the full mailslot holds, must
+// not wait for that end.
+TEST_F(InstallerRunnerTest, ABackendEndsWhileItsFrontEndLivesOnWithoutReading) {
+  base::ScopedHandle stopped(CreateEventW(
+      nullptr, TRUE, TRUE,
+      GetKernelObjectName(install_folder_.value(), L"VelumInstaller/InstallationInterrupted", true)
+          .c_str()));
+  ASSERT_TRUE(stopped.IsValid());
+  const std::wstring path = GetMailslotPath(GetInstallerMailslotName(install_folder_));
+  base::ScopedHandle mailslot(CreateMailslotW(
+      path.c_str(), static_cast<DWORD>(kMailslotMessageSize), MAILSLOT_WAIT_FOREVER, nullptr));
+  ASSERT_TRUE(mailslot.IsValid());
+  if (!FillMailslot(path)) GTEST_SKIP() << "no write to an unread mailslot waits here";
+  const base::Process backend = LaunchBackend(install_folder_, GetCurrentProcessId());
+  ASSERT_TRUE(backend.IsValid());
+  // Bounded far past the writer's drain time: a backend still waiting then waits for this
+  // process, which only ends after it.
+  int32_t exit_code = 0;
+  const bool ended = backend.WaitForExitWithTimeout(
+      base::TimeDelta::FromMilliseconds(30 * MailslotWriter::kDrainTimeMs), &exit_code);
+  EXPECT_TRUE(ended) << "the backend waited for a front end that stopped reading";
+  if (!ended) {
+    EXPECT_TRUE(TerminateProcess(backend.Handle(), 1));
+  }
+}
+
 TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   // A file the installation cannot copy keeps it retrying, mid-way, while the front
   // end goes.
@@ -618,13 +802,7 @@ TEST_F(InstallerRunnerTest, TheBackendRollsBackWhenTheFrontEndDies) {
   receiver.Flush(created.QuitClosure());
   created.Run();
 
-  testing::TestSettings settings(install_folder_, {});
-  base::CommandLine::SwitchMap replacements;
-  replacements["initial-pid"] = std::to_wstring(GetProcessId(front_end.Get()));
-  base::CommandLine command_line =
-      InstallerRunner::BuildBackendCommandLine(settings.get()->ToCommandLine(false), replacements);
-  command_line.SetProgram(package_.Append(L"installer.exe"));
-  base::Process backend = base::LaunchProcess(command_line, base::LaunchOptions());
+  const base::Process backend = LaunchBackend(install_folder_, GetProcessId(front_end.Get()));
   ASSERT_TRUE(backend.IsValid());
   run_loop.Run();
   int32_t exit_code = 0;

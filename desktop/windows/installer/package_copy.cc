@@ -18,8 +18,6 @@
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "base/win/pe_image.h"
-#include "base/win/scoped_generic.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/carried_preferences.h"
 #include "desktop/windows/installer/elevated_helper/elevated_program_check.h"
@@ -306,42 +304,28 @@ base::Result<> UnpackVerifiedCopy(const base::FilePath& copy, SignatureRule rule
   return unpacked;
 }
 
-// Fails when the held program `held` carries this product's payload (a full package or
-// tracking data) where its installers carry it: at its end or right before its
-// signature. Such a file is an installer of this product, never a component's archive.
-// A file whose headers cannot be read is refused too.
-base::Result<> RefuseProductPayload(const base::ScopedHandle& held,
-                                    const base::FilePath& program) {
-  LARGE_INTEGER size = {};
-  if (!GetFileSizeEx(held.Get(), &size) || size.QuadPart <= 0)
-    return base::Failure{GetLastError(), 0, "it cannot be read", program};
-  const base::ScopedHandle mapping(
-      CreateFileMappingW(held.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-  const base::ScopedMappedView view(
-      mapping.IsValid() ? MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
-  if (!view.IsValid()) return base::Failure{GetLastError(), 0, "it cannot be read", program};
-  const uint8_t* data = static_cast<const uint8_t*>(view.Get());
-  const size_t length = static_cast<size_t>(size.QuadPart);
-  base::PeSecurityDirectory directory;
-  if (!base::ReadPeSecurityDirectory(data, length, &directory))
-    return base::Failure{0, 0, "it is no program image", program};
-  PayloadBlock block;
-  bool at_end = false;
-  if (FindInstallerPayloadBlock(data, length, directory.offset, directory.size, &block,
-                                &at_end)) {
-    return base::Failure{0, 0, "it carries this product's payload: an installer, not an archive",
-                         program};
+class SystemWaiter : public ArchiveWaiter {
+ public:
+  bool WaitForEnd(const base::Process& process, base::TimeDelta within,
+                  int32_t* exit_code) const override {
+    return process.WaitForExitWithTimeout(within, exit_code);
   }
-  return base::Result<>();
-}
+};
 
-// Runs the archive `archive` in `folder` in a job of its own and waits up to `bound` for
-// its end, with its exit code in `exit_code`. Past the bound it and the processes it
-// started are ended before this returns, so its folder can go.
+// Runs the archive `archive` in `folder` in a job of its own and waits up to `bounds`' run
+// time for its end, with its exit code in `exit_code`. Whether it ended or not, every
+// process of its job has ended when this returns: nothing it started outlives the step,
+// and its folder can go. The job ends them as well when its last handle goes, should this
+// process end first.
 base::Result<> RunArchiveWithin(const base::FilePath& archive, const base::FilePath& folder,
-                                base::TimeDelta bound, int32_t* exit_code) {
+                                const ElevatedTakeBounds& bounds, int32_t* exit_code) {
   const base::ScopedHandle job(CreateJobObjectW(nullptr, nullptr));
-  if (!job.IsValid()) return base::Failure{GetLastError(), 0, "no job can hold its archive", archive};
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!job.IsValid() || !SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation,
+                                                 &limits, sizeof(limits))) {
+    return base::Failure{GetLastError(), 0, "no job can hold its archive", archive};
+  }
   base::LaunchOptions options;
   // Whatever it unpacks lands in the folder only administrators can change.
   options.current_directory = folder;
@@ -349,12 +333,18 @@ base::Result<> RunArchiveWithin(const base::FilePath& archive, const base::FileP
   const base::Process process = base::LaunchProcess(base::CommandLine(archive), options);
   if (!process.IsValid())
     return base::Failure{GetLastError(), 0, "its archive cannot be started", archive};
-  if (process.WaitForExitWithTimeout(bound, exit_code)) return base::Result<>();
-  const std::string text =
+  const base::TimeDelta bound = bounds.component_archive_run;
+  const bool ended = bounds.archive_waiter->WaitForEnd(process, bound, exit_code);
+  const std::string late =
       "its archive did not end within " + std::to_string(bound.InMilliseconds()) + " ms";
-  if (!base::EndJobProcesses(job.Get(), ERROR_TIMEOUT))
-    return base::Failure{GetLastError(), 0, text + " and cannot be ended", archive};
-  return base::Failure{0, 0, text, archive};
+  if (!base::EndJobProcesses(job.Get(), ERROR_TIMEOUT)) {
+    return base::Failure{GetLastError(), 0,
+                         ended ? "what its archive started cannot be ended"
+                               : late + " and cannot be ended",
+                         archive};
+  }
+  if (!ended) return base::Failure{0, 0, late, archive};
+  return base::Result<>();
 }
 
 // Unpacks the component `name` into the new folder `folder` from its archive, held in
@@ -373,10 +363,10 @@ base::Result<> UnpackVerifiedComponent(const HeldFile& source, const std::wstrin
   base::ScopedHandle hold;
   if (!HoldVerifiedProgram(archive, rule, &hold))
     return base::Failure{0, 0, "its archive does not pass the signer rule", archive};
-  result = RefuseProductPayload(hold, archive);
+  result = RefuseProductPayload(hold.Get(), archive);
   if (!result.ok()) return result;
   int32_t exit_code = -1;
-  result = RunArchiveWithin(archive, folder, bounds.component_archive_run, &exit_code);
+  result = RunArchiveWithin(archive, folder, bounds, &exit_code);
   if (!result.ok()) return result;
   if (exit_code != 0) {
     return base::Failure{0, 0, "its archive failed with " + std::to_string(exit_code), archive};
@@ -443,6 +433,11 @@ std::wstring TakeComponents(const base::FilePath& package, const std::wstring& c
 }
 
 }  // namespace
+
+const ArchiveWaiter& SystemArchiveWaiter() {
+  static const SystemWaiter waiter;
+  return waiter;
+}
 
 std::vector<base::FilePath> FullPackageCandidates(const base::FilePath& package) {
   std::vector<base::FilePath> candidates;

@@ -12,9 +12,10 @@
 // alone, the self-extracting "<name>_sfx.exe" the fetcher keeps in the component's folder
 // beside the package: copied held, checked by the signer rule and run there, in a job of
 // its own, for a bounded time (an archive that carries this product's payload, such as
-// its own installer, never runs); a component whose archive is missing, fails or outlives
-// that time (it and what it started are ended), or whose installer fails the signer rule
-// or the version floor, is left out.
+// its own installer, never runs); what the archive started in its job is ended once it
+// has ended, and the job ends them too should the elevated process end first. A component
+// whose archive is missing, fails or outlives that time (it and what it started are
+// ended), or whose installer fails the signer rule or the version floor, is left out.
 //
 //   AdminOnlyFolder folder;
 //   ElevatedPackage package;
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/process/process.h"
 #include "base/result.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
@@ -73,6 +75,20 @@ struct ElevatedPackage {
   int partner_files_left_out = 0;
 };
 
+// How the step waits for a component's archive: the system's way, or a test's that
+// watches the waits.
+class ArchiveWaiter {
+ public:
+  // Waits up to `within` for `process` to end; true, with its exit code, once it has.
+  [[nodiscard]] virtual bool WaitForEnd(const base::Process& process, base::TimeDelta within,
+                                        int32_t* exit_code) const = 0;
+
+ protected:
+  ~ArchiveWaiter() = default;
+};
+
+const ArchiveWaiter& SystemArchiveWaiter();
+
 // What the elevated side takes at most of files a standard user could have placed.
 struct ElevatedTakeBounds {
   // A full-package installer: a browser's is 100 to 150 MB, so this leaves several times
@@ -83,6 +99,7 @@ struct ElevatedTakeBounds {
   int64_t component_archive_bytes = int64_t{256} << 20;
   // How long a component's archive may run: one unpacks in seconds, also on a slow disk.
   base::TimeDelta component_archive_run = base::TimeDelta::FromSeconds(5 * 60);
+  const ArchiveWaiter* archive_waiter = &SystemArchiveWaiter();
 };
 
 // Fills `destination` (a new folder only administrators can change) with the package

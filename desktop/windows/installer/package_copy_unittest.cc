@@ -14,6 +14,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/log_capture_test_util.h"
 #include "base/test/test_helper_process.h"
@@ -25,8 +26,9 @@
 namespace installer {
 namespace {
 
-// Stands in for a test data name: a sparse file of 3 GiB (a few KiB on disk).
-const char kSparse[] = "sparse";
+// Stands in for a test data name: "sparse:<n>" is a sparse file of n bytes that begins
+// with "MZ" (a few KiB on disk).
+const char kSparse[] = "sparse:";
 
 // Makes `path` a sparse file of `size` bytes that begins with `head` and ends with `tail`.
 void MakeSparse(const base::FilePath& path, int64_t size, const std::string& head,
@@ -48,11 +50,26 @@ void MakeSparse(const base::FilePath& path, int64_t size, const std::string& hea
   ASSERT_TRUE(SetEndOfFile(file.Get()));
 }
 
+// Stands in for a test data name: the test helper that plays another process.
+const char kHelper[] = "helper";
+
 // The block this product's installers carry after their image, holding `payload`.
 std::string PayloadBlock(const std::string& payload) {
   const uint32_t size = static_cast<uint32_t>(payload.size());
   return "VLM" + payload + std::string(reinterpret_cast<const char*>(&size), sizeof(size));
 }
+
+// Waits for an archive as the system does, keeping what each wait was given.
+class RecordingWaiter : public ArchiveWaiter {
+ public:
+  bool WaitForEnd(const base::Process& process, base::TimeDelta within,
+                  int32_t* exit_code) const override {
+    waits.push_back(within);
+    return SystemArchiveWaiter().WaitForEnd(process, within, exit_code);
+  }
+
+  mutable std::vector<base::TimeDelta> waits;
+};
 
 // The elevated road's package, from the signed download beside the user's package folder,
 // decided by a signed build's rule.
@@ -68,6 +85,7 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
                                base::FilePath(package_.value() + L"_0.exe")));
     // The test package is as recent as this installer.
     SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", GetBuildAndPatchNumber().c_str());
+    bounds_.archive_waiter = &waiter_;
   }
   void TearDown() override {
     SetEnvironmentVariableA("VELUM_STUB_INTERNAL_VERSION", nullptr);
@@ -81,8 +99,11 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
     ASSERT_TRUE(base::CreateDirectory(Path(folder)));
     for (const auto& file : files) {
       const base::FilePath target = Path(folder).Append(file.second);
-      if (file.first == kSparse) {
-        MakeSparse(target, int64_t{3} << 30, "MZ", "");
+      if (file.first && std::string(file.first).compare(0, sizeof(kSparse) - 1, kSparse) == 0) {
+        MakeSparse(target, std::stoll(file.first + sizeof(kSparse) - 1), "MZ", "");
+      } else if (file.first == kHelper) {
+        ASSERT_TRUE(base::CopyFile(
+            base::FilePath(base::TestExeSibling(L"installer_elevation_test_helper.exe")), target));
       } else if (file.first) {
         ASSERT_TRUE(base::CopyFile(testing::TestDataPath(file.first), target));
       } else {
@@ -91,8 +112,26 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
     }
   }
 
+  // The descendants of this process that run now, counted from now on.
+  static std::vector<DWORD> TrackRunningDescendants() {
+    std::vector<DWORD> running;
+    EXPECT_TRUE(base::TrackDescendantProcesses() && base::GetRunningDescendantIds(&running));
+    return running;
+  }
+
+  // The descendants of this process that run now and did not run `before`.
+  static std::vector<DWORD> NewDescendants(const std::vector<DWORD>& before) {
+    std::vector<DWORD> running;
+    EXPECT_TRUE(base::GetRunningDescendantIds(&running));
+    std::vector<DWORD> added;
+    for (DWORD id : running)
+      if (std::find(before.begin(), before.end(), id) == before.end()) added.push_back(id);
+    return added;
+  }
+
   base::Result<> Take(const std::wstring& components) {
     taken_ = ElevatedPackage();
+    waiter_.waits.clear();
     EXPECT_TRUE(base::DeleteFile(destination_, true) && base::CreateDirectory(destination_));
     return TakeElevatedPackage(package_, components, rule_, &unpacker_, destination_, bounds_,
                                &taken_);
@@ -109,6 +148,7 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
   base::FilePath package_;
   base::FilePath destination_;
   SignatureRule rule_ = SignatureRule::kRequired;
+  RecordingWaiter waiter_;
   ElevatedTakeBounds bounds_;
   FullPackageUnpacker unpacker_;
   ElevatedPackage taken_;
@@ -119,24 +159,27 @@ class TakeElevatedPackageTest : public base::ScratchDirTest {
 // folder or runs: not even to be asked its version.
 TEST_F(TakeElevatedPackageTest, ADownloadFailingTheSignerRuleOrItsBoundIsNeverCopied) {
   const base::FilePath download(package_.value() + L"_0.exe");
+  const int64_t gib = int64_t{1} << 30;
   const struct {
     const char* name;
-    bool sparse;  // else the unsigned installer of the test package
+    int64_t sparse_size;  // 0: the unsigned installer of the test package as it is
     std::string reason;
   } cases[] = {
-      {"an unsigned download", false, "its signature does not pass the signer rule"},
-      {"a sparse download of 2 GiB", true, "it is larger than the 1073741824 bytes"},
+      {"an unsigned download", 0, "its signature does not pass the signer rule"},
+      // The largest file the payload reader maps.
+      {"a sparse download of 2 GiB", 0x7FFFFFFF, "it is larger than the 1073741824 bytes"},
+      {"a sparse download of exactly 1 GiB", gib, "its signature does not pass the signer rule"},
+      {"one byte over 1 GiB", gib + 1, "it is larger than the 1073741824 bytes"},
   };
   const base::FilePath record = Path(L"started.txt");
   const testing::ScopedEnvironmentVariable recording(L"VELUM_STUB_RECORD", record.value());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.sparse) {
+    if (c.sparse_size) {
       std::string image;
       ASSERT_TRUE(base::ReadFileToString(testing::TestDataPath("signing/package_unsigned.exe"),
                                          &image));
-      // The largest file the payload reader maps.
-      MakeSparse(download, 0x7FFFFFFF, image, PayloadBlock("7z\xBC\xAF\x27\x1C"));
+      MakeSparse(download, c.sparse_size, image, PayloadBlock("7z\xBC\xAF\x27\x1C"));
     } else {
       ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/package_unsigned.exe"), download));
     }
@@ -183,7 +226,11 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
        "it cannot be held", nullptr, true},
       {"an unsigned archive", {{"signing/unsigned.exe", L"suite_sfx.exe"}}, nullptr, L"",
        "its signature does not pass the signer rule", nullptr, true},
-      {"a sparse archive of 3 GiB", {{kSparse, L"suite_sfx.exe"}}, nullptr, L"",
+      {"a sparse archive of 3 GiB", {{"sparse:3221225472", L"suite_sfx.exe"}}, nullptr, L"",
+       "it is larger than the 268435456 bytes", nullptr, true},
+      {"a sparse archive of exactly 256 MiB", {{"sparse:268435456", L"suite_sfx.exe"}}, nullptr,
+       L"", "its signature does not pass the signer rule", nullptr, true},
+      {"one byte over 256 MiB", {{"sparse:268435457", L"suite_sfx.exe"}}, nullptr, L"",
        "it is larger than the 268435456 bytes", nullptr, true},
       {"this product's own installer as the archive",
        {{"signing/package_signed.exe", L"suite_sfx.exe"}}, nullptr, L"",
@@ -211,6 +258,11 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
     ASSERT_TRUE(Take(L"suite:suite_folder").ok());
     const base::FilePath made = destination_.Append(L"suite_folder");
     const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
+    // An archive that runs is waited for once, five minutes at most.
+    EXPECT_EQ(c.left_out.empty() ? 1u : waiter_.waits.size(), waiter_.waits.size());
+    EXPECT_GE(1u, waiter_.waits.size());
+    for (const base::TimeDelta wait : waiter_.waits)
+      EXPECT_EQ(5 * 60 * 1000, wait.InMilliseconds());
     if (!c.left_out.empty()) {
       EXPECT_EQ(L"", taken_.components);
       EXPECT_FALSE(base::PathExists(made));
@@ -256,12 +308,9 @@ TEST_F(TakeElevatedPackageTest, AComponentComesFromItsSignedArchiveAlone) {
 // next. An archive that carries this product's payload, tracking data too, or is no
 // program image, is never started. (The test programs are unsigned: here the rule does not require signatures.)
 TEST_F(TakeElevatedPackageTest, AComponentArchiveRunsBoundedAndNeverAsThisProductsInstaller) {
-  ASSERT_TRUE(base::TrackDescendantProcesses());
-  std::vector<DWORD> running_before;
-  ASSERT_TRUE(base::GetRunningDescendantIds(&running_before));
+  const std::vector<DWORD> running_before = TrackRunningDescendants();
   const base::FilePath helper(base::TestExeSibling(L"installer_elevation_test_helper.exe"));
-  MakeComponent(L"hang_folder", {});
-  ASSERT_TRUE(base::CopyFile(helper, Path(L"hang_folder").Append(L"hang_sfx.exe")));
+  MakeComponent(L"hang_folder", {{kHelper, L"hang_sfx.exe"}});
   std::string tracked;
   ASSERT_TRUE(base::ReadFileToString(helper, &tracked));
   tracked += PayloadBlock("tracking data");
@@ -287,16 +336,61 @@ TEST_F(TakeElevatedPackageTest, AComponentArchiveRunsBoundedAndNeverAsThisProduc
   EXPECT_NE(std::string::npos, reasons[2].find("it is no program image")) << reasons[2];
   EXPECT_FALSE(base::PathExists(destination_.Append(L"hang_folder")));
   EXPECT_FALSE(base::PathExists(destination_.Append(L"tracked_folder")));
-  std::vector<DWORD> running_after;
-  ASSERT_TRUE(base::GetRunningDescendantIds(&running_after));
-  for (DWORD id : running_after) {
-    EXPECT_NE(running_before.end(), std::find(running_before.begin(), running_before.end(), id))
-        << "still running: " << id;
-  }
+  EXPECT_EQ(std::vector<DWORD>(), NewDescendants(running_before));
+  // Waited for once, within its bound.
+  ASSERT_EQ(1u, waiter_.waits.size());
+  EXPECT_EQ(2000, waiter_.waits[0].InMilliseconds());
   std::string started;
   if (base::ReadFileToString(record, &started)) {
     EXPECT_EQ(std::string::npos, started.find("tracked_sfx.exe")) << started;
   }
+}
+
+// Nothing an archive started in its job outlives the step: what is left of the job once
+// the archive has ended is ended then, and the job ends all of it with its last handle
+// should the process taking the package end first.
+TEST_F(TakeElevatedPackageTest, NothingAnArchiveStartedOutlivesTheStep) {
+  const std::vector<DWORD> running_before = TrackRunningDescendants();
+  MakeComponent(L"leave_folder", {{kHelper, L"leave_sfx.exe"}});
+  const base::FilePath record = Path(L"started.txt");
+  const testing::ScopedEnvironmentVariable recording(L"VELUM_TEST_RECORD", record.value());
+  const base::FilePath hang_mark(record.value() + L".hang");
+  rule_ = SignatureRule::kNotRequired;
+  {
+    const testing::ScopedEnvironmentVariable hanging(L"VELUM_TEST_HANG", L"child");
+    base::ScopedLogCapture log;
+    ASSERT_TRUE(Take(L"leave:leave_folder").ok());
+    // It ended with 0, its child started: only the installer it should have unpacked is
+    // missing.
+    const std::vector<std::string> reasons = log.LinesStartingWith("Leaving out the component");
+    ASSERT_EQ(1u, reasons.size());
+    EXPECT_NE(std::string::npos, reasons[0].find("the installer its archive unpacked"))
+        << reasons[0];
+    EXPECT_TRUE(base::PathExists(hang_mark));
+    EXPECT_EQ(std::vector<DWORD>(), NewDescendants(running_before));
+    // Nothing runs from the component's folder: it went.
+    EXPECT_FALSE(base::PathExists(destination_.Append(L"leave_folder")));
+  }
+
+  // The process taking the package ends while the archive and its child run.
+  const testing::ScopedEnvironmentVariable hanging(L"VELUM_TEST_HANG", L"1");
+  const testing::ScopedEnvironmentVariable version(L"VELUM_DRIVER_VERSION",
+                                                   base::UTF8ToWide(GetBuildAndPatchNumber()));
+  ASSERT_TRUE(base::DeleteFile(hang_mark, false));
+  const base::FilePath destination = Path(L"admin-of-the-ended");
+  ASSERT_TRUE(base::CreateDirectory(destination));
+  const base::FilePath driver = Path(L"VelumSetup.exe");
+  ASSERT_TRUE(base::CopyFile(testing::TestDataPath("signing/driver_unsigned.exe"), driver));
+  const std::wstring events = L"Local\\VelumArchiveJobTest-" + std::to_wstring(GetCurrentProcessId());
+  const base::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (events + L"-ready").c_str()));
+  const base::ScopedHandle go(CreateEventW(nullptr, TRUE, TRUE, (events + L"-go").c_str()));
+  const base::Process taking = testing::StartTakeDriver(
+      driver, events, package_, destination, Path(L"result.txt"), L"leave:leave_folder");
+  ASSERT_TRUE(taking.IsValid());
+  ASSERT_TRUE(base::WaitForPathExistence(hang_mark, true, 60000));
+  ASSERT_TRUE(TerminateProcess(taking.Handle(), 1));
+  // The archive and its child would wait a minute.
+  EXPECT_TRUE(base::WaitForDescendantProcesses(30000));
 }
 
 // The preference overrides beside the package would become every account's defaults, and

@@ -12,6 +12,7 @@
 #include "base/files/file.h"
 #include "base/files/file_util.h"
 #include "base/guid.h"
+#include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
@@ -20,6 +21,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_generic.h"
 #include "desktop/windows/installer/elevated_helper/grant_folder_check.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/service/path_names.h"
 
 namespace installer {
@@ -233,10 +235,63 @@ std::string BuildCleanupBatchCopyText(std::string text, const base::FilePath& ba
   return text + "del " + QuotedBatchPath(batch_file.value()) + "\r\n" + kDeleteRunningBatch;
 }
 
-base::Result<base::FilePath> CopyCleanupBatchToTemp(const base::FilePath& batch_file) {
+base::Result<> WriteCleanupBatch(const HeldFile& folder, const std::string& text,
+                                 HeldFile* written) {
+  const base::FilePath path = folder.final_path().Append(kCleanupBatchFileName);
+  HeldFile earlier;
+  const base::Result<> held =
+      HoldNameOrItsLink(folder, path, DELETE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &earlier);
+  if (!held.ok() && !IsMissingPlace(held)) return held;
+  // Gone as its handle closes: only this name, whatever else it is or leads to.
+  if (held.ok() && !earlier.DeleteOnClose())
+    return base::Failure{GetLastError(), 0, "the earlier batch cannot be removed", path};
+  earlier = HeldFile();
+  if (!written->CreateChildFile(folder, kCleanupBatchFileName, GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ))
+    return base::Failure{GetLastError(), 0, "it cannot be made", path};
+  DWORD done = 0;
+  if (!WriteFile(written->handle(), text.data(), static_cast<DWORD>(text.size()), &done,
+                 nullptr) ||
+      done != text.size()) {
+    const DWORD error = done == text.size() ? GetLastError() : ERROR_WRITE_FAULT;
+    // Cut short, it is nobody's batch.
+    if (!written->DeleteOnClose()) PLOG(WARNING) << "Could not remove " << path.AsUTF8();
+    *written = HeldFile();
+    return base::Failure{error, 0, "it cannot be written", path};
+  }
+  return {};
+}
+
+base::Result<std::string> ReadCleanupBatch(const HeldFile& file) {
   std::string text;
-  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchTextSize))
-    return base::Failure{GetLastError(), 0, "it cannot be read", batch_file};
+  char buffer[4096];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.handle(), buffer, sizeof(buffer), &read, nullptr))
+      return base::Failure{GetLastError(), 0, "it cannot be read", file.final_path()};
+    if (read == 0) return text;
+    text.append(buffer, read);
+    if (text.size() > kMaxBatchTextSize)
+      return base::Failure{0, 0, "it is larger than a clean-up batch", file.final_path()};
+  }
+}
+
+base::Result<base::FilePath> CopyCleanupBatchToTemp(const base::FilePath& batch_file) {
+  const base::FilePath install_folder = batch_file.DirName();
+  HeldFile folder;
+  HeldFile held;
+  if (!folder.Open(install_folder, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, true))
+    return base::Failure{GetLastError(), 0, "its folder cannot be opened", batch_file};
+  const base::Result<> opened = HoldChild(folder, batch_file, GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, false, false, &held);
+  if (!opened.ok()) return opened.failure();
+  base::Result<std::string> read = ReadCleanupBatch(held);
+  if (!read.ok()) return read.failure();
+  std::string text = std::move(read).value();
+  const base::Result<CleanupBatch> checked = ValidateCleanupBatchText(text, install_folder);
+  if (!checked.ok()) return checked.failure();
   base::FilePath temp;
   if (!base::GetTempDir(&temp)) return base::Failure{GetLastError(), 0, "no Temp folder", {}};
   if (temp.value().find(L'%') != std::wstring::npos)
@@ -256,14 +311,18 @@ base::Result<base::FilePath> CopyCleanupBatchToTemp(const base::FilePath& batch_
 }
 
 base::Process StartCleanupBatch(const base::FilePath& batch_file) {
-  base::FilePath system_folder;
-  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return base::Process();
   const base::Result<base::FilePath> copy = CopyCleanupBatchToTemp(batch_file);
   if (!copy.ok()) {
     LOG(WARNING) << "Not starting " << batch_file.AsUTF8() << ": " << copy.failure().text;
     return base::Process();
   }
-  const std::wstring environment = BuildCleanupBatchEnvironment(copy.value());
+  return StartBatchCopy(copy.value());
+}
+
+base::Process StartBatchCopy(const base::FilePath& copy) {
+  base::FilePath system_folder;
+  if (!base::PathRegistry::Get(base::DIR_SYSTEM, &system_folder)) return base::Process();
+  const std::wstring environment = BuildCleanupBatchEnvironment(copy);
   base::LaunchOptions options;
   options.start_hidden = true;
   // Not the install folder, whose working folder could not be removed; cmd looks for

@@ -11,6 +11,7 @@
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "base/result.h"
+#include "desktop/windows/installer/service/held_file.h"
 
 namespace installer {
 
@@ -38,6 +39,19 @@ std::string BuildCleanupBatchText(const CleanupBatch& batch);
 base::Result<CleanupBatch> ValidateCleanupBatchText(const std::string& text,
                                                     const base::FilePath& install_folder);
 
+// Writes `text` as the clean-up batch of the held install `folder`: whatever is at its
+// name is removed first as itself (a link, never what it leads to; another name of a file
+// elsewhere, never that file), then the batch is made as a new file there and held in
+// *written, which nobody can write, rename or replace until it is let go. A link that the
+// system follows despite the asking (Wine's host links) or a folder at the name is left
+// and refused: nothing is written.
+base::Result<> WriteCleanupBatch(const HeldFile& folder, const std::string& text,
+                                 HeldFile* written);
+
+// The whole text of the held batch file, read through its handle; refused when larger
+// than a clean-up batch.
+base::Result<std::string> ReadCleanupBatch(const HeldFile& file);
+
 // The command line that runs the batch named in the environment of
 // BuildCleanupBatchEnvironment with `interpreter` (cmd), its output discarded.
 std::wstring BuildCleanupBatchCommand(const base::FilePath& interpreter);
@@ -51,13 +65,19 @@ std::wstring BuildCleanupBatchEnvironment(const base::FilePath& batch_file);
 std::string BuildCleanupBatchCopyText(std::string text, const base::FilePath& batch_file);
 
 // A new copy of `batch_file` in the user's Temp, under a name without "%", that deletes
-// `batch_file` and itself at its end; refused where the Temp folder's path holds "%".
+// `batch_file` and itself at its end. The batch is read through a handle of its folder,
+// refused when it is a link or holds more than the clean-up after an uninstallation of
+// that folder (ValidateCleanupBatchText): whoever can write the folder may have put it
+// there. Refused too where the Temp folder's path holds "%".
 base::Result<base::FilePath> CopyCleanupBatchToTemp(const base::FilePath& batch_file);
 
-// Starts a copy of the batch file (CopyCleanupBatchToTemp) hidden, with the system
-// folder's cmd, its output discarded; not waited for. Wine's cmd expands "%" once more in
-// the path it starts and in %0, which then names another folder's batch.
+// Starts a copy of the batch file (CopyCleanupBatchToTemp) with StartBatchCopy.
 [[nodiscard]] base::Process StartCleanupBatch(const base::FilePath& batch_file);
+
+// Starts the batch `copy` hidden, with the system folder's cmd, in the system folder, its
+// output discarded; not waited for. Wine's cmd expands "%" once more in the path it
+// starts and in %0, which then names another folder's batch: `copy`'s path holds none.
+[[nodiscard]] base::Process StartBatchCopy(const base::FilePath& copy);
 
 }  // namespace installer
 

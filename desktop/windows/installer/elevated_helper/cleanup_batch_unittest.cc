@@ -245,6 +245,60 @@ TEST(CleanupBatchTest, CmdDeletesExactlyWhatTheBatchNames) {
   EXPECT_FALSE(base::PathExists(batch_file));
 }
 
+// What starts the batch reads it through a handle of its folder: a link in its place
+// (whatever it leads to), or a text that holds more than an uninstallation's clean-up of
+// that folder (whoever can write the folder may have put it there), is not started.
+TEST(CleanupBatchTest, OnlyTheFoldersOwnCleanUpIsStarted) {
+  base::ScratchDir scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  const base::FilePath ours = scratch.path().Append(L"Velum");
+  const base::FilePath other = scratch.path().Append(L"Other");
+  const base::FilePath marker = scratch.path().Append(L"marker");
+  CleanupBatch batch;
+  batch.pids = {EndedProcessId()};
+  ASSERT_NE(0u, batch.pids[0]);
+  CleanupBatch theirs = batch;
+  theirs.failed_files = {other.Append(L"installer.exe").value()};
+  const std::string planted = "chcp 65001>nul\r\necho ran> \"" + marker.AsUTF8() + "\"\r\n" +
+                              BuildCleanupBatchText(batch).substr(sizeof("chcp 65001>nul\r\n") - 1);
+  const struct {
+    const char* name;
+    const wchar_t* link;  // in `other`, where the batch's name leads; null: no link
+    std::string text;     // of the file the batch's name leads to
+  } cases[] = {
+      {"a link to another folder's batch", kCleanupBatchFileName, BuildCleanupBatchText(theirs)},
+      {"a link to this folder's clean-up", L"copy.bat", BuildCleanupBatchText(batch)},
+      {"a line more", nullptr, planted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Only Wine's host links can name a file; Windows' junctions are folders.
+    if (c.link && !base::RunningUnderWine()) continue;
+    ASSERT_TRUE(base::CreateDirectory(ours));
+    ASSERT_TRUE(base::CreateDirectory(other));
+    ASSERT_TRUE(base::WriteTextFile(other.Append(L"installer.exe"), "another program's"));
+    const base::FilePath batch_file = ours.Append(kCleanupBatchFileName);
+    const base::FilePath written = c.link ? other.Append(c.link) : batch_file;
+    ASSERT_TRUE(base::WriteTextFile(written, c.text));
+    std::string error;
+    if (c.link) {
+      ASSERT_TRUE(base::MakeDirectoryLink(batch_file, written, &error)) << error;
+    }
+    base::Process process = StartCleanupBatch(batch_file);
+    int32_t exit_code = 0;
+    EXPECT_FALSE(process.IsValid() && process.WaitForExit(&exit_code));
+    EXPECT_TRUE(base::PathExists(other.Append(L"installer.exe")));
+    EXPECT_TRUE(base::PathExists(written));
+    EXPECT_FALSE(base::PathExists(marker));
+    if (c.link) {
+      EXPECT_TRUE(base::RemoveDirectoryLink(batch_file));
+    }
+    ASSERT_TRUE(base::DeleteFile(ours, true));
+    ASSERT_TRUE(base::DeleteFile(other, true));
+    ASSERT_TRUE(base::DeleteFile(marker, false));
+  }
+}
+
 // Points TMP at `folder` while it lives, so the copies a test makes land there.
 class ScopedTemp {
  public:
@@ -334,7 +388,9 @@ TEST(CleanupBatchTest, NoCopyWhereTheTempFoldersPathHoldsAPercent) {
   const base::FilePath temp = scratch.path().Append(L"%TEMP% 50%off");
   ASSERT_TRUE(base::CreateDirectory(temp));
   const base::FilePath batch_file = scratch.path().Append(kCleanupBatchFileName);
-  ASSERT_TRUE(base::WriteTextFile(batch_file, "del %0\r\n"));
+  CleanupBatch batch;
+  batch.pids = {EndedProcessId()};
+  ASSERT_TRUE(base::WriteTextFile(batch_file, BuildCleanupBatchText(batch)));
   wchar_t old_tmp[1024] = {};
   const DWORD old_length = GetEnvironmentVariableW(L"TMP", old_tmp, 1024);
   ASSERT_LT(old_length, 1024u);
@@ -372,7 +428,7 @@ TEST(CleanupBatchTest, StartsInTheSystemFolder) {
   wchar_t old_directory[MAX_PATH] = {};
   ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, old_directory));
   ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().value().c_str()));
-  base::Process process = StartCleanupBatch(batch_file);
+  base::Process process = StartBatchCopy(batch_file);
   EXPECT_TRUE(SetCurrentDirectoryW(old_directory));
   ASSERT_TRUE(process.IsValid());
   int32_t exit_code = 0;

@@ -129,9 +129,9 @@ base::Result<> CheckGrantableHeldPlace(const HeldFile& target, const GrantRules&
   return {};
 }
 
-// Whether the held folder holds this product's installation record naming `folder`;
-// the record is held against changes while it is read.
-base::Result<> CheckRecordOf(const base::FilePath& folder) {
+// Reads this product's installation record held in `folder` (held against changes while
+// it is read) into `log`; refused, with why, when there is none or it is not one to go by.
+base::Result<> ReadRecordIn(const base::FilePath& folder, std::unique_ptr<InstallLog>* log) {
   const base::FilePath path = folder.Append(kStatusFileName);
   HeldFile record;
   if (!record.Open(path, GENERIC_READ, FILE_SHARE_READ, false) || record.is_directory())
@@ -143,10 +143,40 @@ base::Result<> CheckRecordOf(const base::FilePath& folder) {
   // The helper's main thread has joined one already; a test's thread may not have.
   const base::ScopedComInitializer com(COINIT_APARTMENTTHREADED);
   InstallLogReader reader;
-  std::unique_ptr<InstallLog> log;
-  reader.ParseFile(&log, path, SOURCE_STATUS_FILE);
-  if (!log || log->damaged)
+  reader.ParseFile(log, path, SOURCE_STATUS_FILE);
+  if (!*log || (*log)->damaged)
     return Refused("a folder whose installation record cannot be read", folder);
+  return {};
+}
+
+const char kAllUsersFolder[] = "it is or lies in the folder of an all-users installation ";
+
+// Refuses `folder` when `at` or a folder above it holds this product's record of an
+// all-users installation, or a record that cannot tell: the system's scheduled update
+// runs the programs of such a folder, and no installation asks the helper for one.
+base::Result<> CheckOutsideAllUsersInstallation(base::FilePath at, const base::FilePath& folder) {
+  for (;; at = at.DirName()) {
+    const DWORD attributes = GetFileAttributesW(at.Append(kStatusFileName).value().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      std::unique_ptr<InstallLog> log;
+      const base::Result<> read = ReadRecordIn(at, &log);
+      if (!read.ok()) {
+        return Refused("it lies in " + at.AsUTF8() + ", whose installation record cannot tell "
+                       "whether it is an all-users installation's: " + read.failure().text,
+                       folder);
+      }
+      if (log->all_users) return Refused(kAllUsersFolder + at.AsUTF8(), folder);
+    }
+    if (IsDriveRoot(at) || at.DirName() == at) return {};
+  }
+}
+
+// Whether the held folder holds this product's installation record naming `folder`.
+base::Result<> CheckRecordOf(const base::FilePath& folder) {
+  std::unique_ptr<InstallLog> log;
+  const base::Result<> read = ReadRecordIn(folder, &log);
+  if (!read.ok()) return read;
+  if (log->all_users) return Refused(kAllUsersFolder + folder.AsUTF8(), folder);
   const base::Result<base::FilePath> named =
       NormalizeGrantFolder(base::FilePath(log->install_path));
   if (!named.ok() || !IsSamePath(named.value(), folder))
@@ -193,6 +223,8 @@ base::Result<> CheckEmptyFolderPlace(const HeldFile& target, const GrantRules& r
 // root, or this product's folder; any other holds another program's or a user's folders.
 base::Result<> CheckNewFolderParent(const HeldFile& existing, const GrantRules& rules,
                                     const base::FilePath& folder) {
+  const base::Result<> outside = CheckOutsideAllUsersInstallation(existing.final_path(), folder);
+  if (!outside.ok()) return outside;
   if (IsDriveRoot(existing.final_path()) || IsProgramFolder(existing, rules) ||
       CheckRecordOf(existing.final_path()).ok()) {
     return {};
@@ -320,6 +352,8 @@ base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folde
     return Refused("the folder is " + target.final_path().AsUTF8(), folder);
   const base::Result<> place = CheckGrantableHeldPlace(target, rules);
   if (!place.ok()) return place.failure();
+  const base::Result<> outside = CheckOutsideAllUsersInstallation(folder.DirName(), folder);
+  if (!outside.ok()) return outside.failure();
   bool empty = false;
   if (!rules.lister->IsEmptyFolder(target, &empty))
     return base::Failure{GetLastError(), 0, "the folder cannot be listed", folder};

@@ -18,7 +18,8 @@
 // product's own record naming it; an empty folder named as this product's install folder
 // directly in a Program Files or Common Files folder; a
 // folder made for the request below a Program Files folder, a drive root or a folder
-// holding this product's record.
+// holding this product's record. Never an all-users installation's folder nor anything
+// below it: the system's scheduled update runs its programs.
 #ifndef DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_ELEVATED_HELPER_GRANT_FOLDER_CHECK_H_
 
@@ -91,7 +92,8 @@ struct MadeFolder {
 // held parent and without following a link, starting from the nearest existing folder,
 // which must be a plain folder whose final path is the one asked for and must be a
 // Program Files folder (one of the places that do not bar what is below them), a drive
-// root, or a folder holding this product's record naming it. Refused, with nothing made,
+// root, or a folder holding this product's record naming it, and neither that folder nor
+// one above it may hold an all-users installation's record. Refused, with nothing made,
 // where a link or another folder stands in the way or that folder is another one. `made`
 // receives the folders this call made, the outermost first.
 base::Result<> CreateMissingFolders(const base::FilePath& folder, const GrantRules& rules,
@@ -109,9 +111,10 @@ void RemoveMadeFoldersIfEmpty(const std::vector<MadeFolder>& made);
 // protected place, hold one or lie in one that bars what is below it; it must hold this
 // product's installation record naming it, or be empty and either made for this request
 // (`made_for_request`) or named as this product's install folder (the configuration's
-// visible product name) directly in a Program Files or Common Files folder. Refused for
+// visible product name) directly in a Program Files or Common Files folder; neither it nor
+// a folder above it may hold the record of an all-users installation. Refused for
 // anything it cannot check: a place that exists but cannot be opened, a folder that
-// cannot be listed.
+// cannot be listed, a record above it that cannot be read.
 base::Result<base::ScopedHandle> HoldGrantableFolder(const base::FilePath& folder,
                                                      const GrantRules& rules,
                                                      bool made_for_request = false);

@@ -21,10 +21,12 @@
 namespace installer {
 namespace {
 
-// An installation record of this product naming `folder` as it is written.
-std::string RecordNaming(const std::wstring& folder) {
-  return "<?xml version=\"1.0\"?>\n<install_log version='1.2.3' copy_only='False' "
-         "all_users='False' pinned='False'><path subfolder='1.2.3'>" +
+// An installation record of this product naming `folder` as it is written, made by a
+// standalone (`copy_only`) or an all-users installation (`all_users`) when one is given.
+std::string RecordNaming(const std::wstring& folder, const char* copy_only = "False",
+                         const char* all_users = "False") {
+  return std::string("<?xml version=\"1.0\"?>\n<install_log version='1.2.3' copy_only='") +
+         copy_only + "' all_users='" + all_users + "' pinned='False'><path subfolder='1.2.3'>" +
          base::FilePath(folder).AsUTF8() +
          "</path><files><file>a.dll</file></files></install_log>\n";
 }
@@ -225,7 +227,8 @@ struct RemoveAtEnd {
 // Only this product's own folders are granted: its recorded folders and new folders below
 // them, and new folders below a Program Files folder or a drive root. Another program's
 // folders, empty or new, an empty folder of another name right in Program Files, and a
-// drive root's existing folders are refused, each with its reason.
+// drive root's existing folders are refused, each with its reason; so is an all-users
+// installation's folder and anything in it, new or not, whose programs the system runs.
 TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   const GrantRules rules = MachineRules();
   const base::FilePath program_files = KnownFolder(CSIDL_PROGRAM_FILES);
@@ -240,13 +243,30 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
                       new_at_root}};
   for (const base::FilePath& folder :
        {other_app.Append(L"plugins"), empty_in_program_files, perf_logs, Path(L"ours"),
-        Path(L"copied")}) {
+        Path(L"copied"), Path(L"standalone"), Path(L"everyone\\nested"),
+        Path(L"everyone\\9.9.9.9"), Path(L"single\\old_status"), Path(L"unread\\ours")}) {
     ASSERT_TRUE(base::CreateDirectory(folder)) << folder.AsUTF8();
   }
   ASSERT_TRUE(base::WriteTextFile(other_app.Append(L"app.exe"), "MZ"));
   Write(L"ours\\installation_status.xml", RecordNaming(Path(L"ours").value()));
   // A record copied from our folder into another: it names ours, not this one.
   Write(L"copied\\installation_status.xml", RecordNaming(Path(L"ours").value()));
+  Write(L"standalone\\installation_status.xml",
+        RecordNaming(Path(L"standalone").value(), "True"));
+  // An all-users installation, and one with a single profile in its folder; below the
+  // first, a folder holding a record of its own naming it, and a version folder.
+  Write(L"everyone\\installation_status.xml",
+        RecordNaming(Path(L"everyone").value(), "False", "True"));
+  Write(L"everyone\\9.9.9.9\\velum.exe", "MZ");
+  Write(L"everyone\\nested\\installation_status.xml", RecordNaming(Path(L"everyone\\nested").value()));
+  Write(L"single\\installation_status.xml", RecordNaming(Path(L"single").value(), "False", "True"));
+  Write(L"single\\installer_prefs.json", "{\"single_profile\": true}");
+  Write(L"single\\old_status\\installation_status.xml.1", RecordNaming(Path(L"single").value()));
+  // Whether a folder above is an all-users installation's is not known from a record
+  // that cannot be read.
+  Write(L"unread\\installation_status.xml", "<install_log>");
+  Write(L"unread\\ours\\installation_status.xml", RecordNaming(Path(L"unread\\ours").value()));
+  const std::string all_users = "it is or lies in the folder of an all-users installation ";
   const struct {
     const char* name;
     base::FilePath asked;
@@ -270,6 +290,20 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
       {"new folders in it", Path(L"ours\\sub\\deeper"), ""},
       {"new folders in a folder whose record names another", Path(L"copied\\sub"),
        kNewRule + Path(L"copied").AsUTF8()},
+      {"a standalone installation's folder", Path(L"standalone"), ""},
+      {"an all-users installation's folder", Path(L"everyone"),
+       all_users + Path(L"everyone").AsUTF8()},
+      {"an all-users single-profile installation's folder", Path(L"single"),
+       all_users + Path(L"single").AsUTF8()},
+      {"a new folder in one", Path(L"everyone\\old_status"), all_users + Path(L"everyone").AsUTF8()},
+      {"new folders deeper in one", Path(L"everyone\\9.9.9.9\\x\\y"),
+       all_users + Path(L"everyone").AsUTF8()},
+      {"a folder in one holding its own record", Path(L"everyone\\nested"),
+       all_users + Path(L"everyone").AsUTF8()},
+      {"a new folder in that", Path(L"everyone\\nested\\sub"), all_users + Path(L"everyone").AsUTF8()},
+      {"an existing folder in one", Path(L"single\\old_status"), all_users + Path(L"single").AsUTF8()},
+      {"a recorded folder below an unreadable record", Path(L"unread\\ours"),
+       "it lies in " + Path(L"unread").AsUTF8() + ", whose installation record cannot tell"},
   };
   for (const auto& c : cases)
     EXPECT_TRUE(RefusedFor(Decide(c.asked, rules), c.refusal)) << c.name;
@@ -279,6 +313,8 @@ TEST_F(GrantPlaceTest, GrantsOnlyThisProductsOwnFolders) {
   EXPECT_FALSE(base::PathExists(new_at_root));
   EXPECT_FALSE(base::PathExists(Path(L"ours\\sub")));
   EXPECT_FALSE(base::PathExists(Path(L"new")));
+  EXPECT_FALSE(base::PathExists(Path(L"everyone\\old_status")));
+  EXPECT_FALSE(base::PathExists(Path(L"everyone\\9.9.9.9\\x")));
   EXPECT_TRUE(base::DirectoryExists(empty_in_program_files));
   EXPECT_TRUE(base::DirectoryExists(perf_logs));
 }

@@ -15,27 +15,9 @@ namespace installer {
 
 namespace {
 
-// A batch file is a few lines per locked file; anything larger is not ours.
-const size_t kMaxBatchSize = 1 << 20;
-
 // How long an uninstallation's processes may take to end after the helper is done with
 // the grant; they have ended their work by then.
 const uint32_t kProcessWaitMs = 60000;
-
-// The whole text of the held file, read through its handle.
-base::Result<std::string> ReadHeldText(const HeldFile& file) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file.handle(), buffer, sizeof(buffer), &read, nullptr))
-      return base::Failure{GetLastError(), 0, "it cannot be read", file.final_path()};
-    if (read == 0) return text;
-    text.append(buffer, read);
-    if (text.size() > kMaxBatchSize)
-      return base::Failure{0, 0, "it is larger than a clean-up batch", file.final_path()};
-  }
-}
 
 // Removes the folder `path` when it is empty and its final path is `expected`: held
 // from the check until it is gone. A folder still in use stays, as rmdir leaves it.
@@ -97,7 +79,7 @@ base::Result<> CleanUp(const base::FilePath& install_folder, const base::FilePat
                    final_folder.Append(kCleanupBatchFileName), GENERIC_READ | DELETE,
                    FILE_SHARE_READ, false, &batch_file);
   if (!held.ok()) return held;
-  const base::Result<std::string> text = ReadHeldText(batch_file);
+  const base::Result<std::string> text = ReadCleanupBatch(batch_file);
   if (!text.ok()) return text.failure();
   const base::Result<CleanupBatch> batch = ValidateCleanupBatchText(text.value(), folder);
   if (!batch.ok()) return batch.failure();

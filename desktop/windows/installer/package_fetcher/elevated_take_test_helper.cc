@@ -3,9 +3,10 @@
 // test package, and a signed copy), it plays the running installer whose file a standard
 // user replaces while it waits:
 //   elevated_take_test_helper --ready=<event> --go=<event> --package=<folder>
-//                             --destination=<folder> --result=<file>
-// sets the event <ready>, waits for <go>, takes the package of <folder> into
-// <destination> as the elevated hand-over does, with this build's signature rule, and
+//                             --destination=<folder> --result=<file> [--components=<value>]
+// sets the event <ready>, waits for <go>, takes the package of <folder> (and the components
+// <value> names) into <destination> as the elevated hand-over does, with this build's
+// signature rule, and
 // writes "<rule>\n<outcome>\n" to <result>: "required" or "not required", then "taken" or
 // the failure. Asked "--internal-version" alone it answers VELUM_DRIVER_VERSION.
 //   elevated_take_test_helper --defaults=<file> --unsigned=<program>
@@ -78,7 +79,8 @@ int wmain(int argc, wchar_t** argv) {
   installer::FullPackageUnpacker unpacker;
   installer::ElevatedPackage taken;
   const base::Result<> result = installer::TakeElevatedPackage(
-      command_line.GetSwitchValuePath("package"), std::wstring(), rule, &unpacker,
+      command_line.GetSwitchValuePath("package"), command_line.GetSwitchValueNative("components"),
+      rule, &unpacker,
       command_line.GetSwitchValuePath("destination"), &taken);
   const std::string text =
       Describe(rule) + "\n" + (result.ok() ? std::string("taken") : base::DescribeFailure(result.failure())) +

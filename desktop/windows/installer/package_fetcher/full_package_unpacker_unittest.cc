@@ -218,13 +218,8 @@ class ReplacedInstallerTest : public base::ScratchDirTest {
                                std::to_wstring(runs_);
     const base::ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, (prefix + L"-ready").c_str()));
     const base::ScopedHandle go(CreateEventW(nullptr, TRUE, FALSE, (prefix + L"-go").c_str()));
-    base::CommandLine command_line(installer);
-    command_line.AppendSwitchNative("ready", prefix + L"-ready");
-    command_line.AppendSwitchNative("go", prefix + L"-go");
-    command_line.AppendSwitchPath("package", package_);
-    command_line.AppendSwitchPath("destination", destination_);
-    command_line.AppendSwitchPath("result", In(L"result.txt"));
-    base::Process process = base::LaunchProcess(command_line, base::LaunchOptions());
+    base::Process process =
+        testing::StartTakeDriver(installer, prefix, package_, destination_, In(L"result.txt"));
     EXPECT_TRUE(process.IsValid());
     // The driver's end too: one that failed never sets the event.
     const HANDLE waits[] = {ready.Get(), process.Handle()};

@@ -20,6 +20,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread.h"
 #include "base/win/scoped_handle.h"
+#include "base/test/log_capture_test_util.h"
 #include "base/test/run_loop_test_util.h"
 #include "base/test/scoped_command_line_test_util.h"
 #include "crypto/sha2.h"
@@ -30,6 +31,7 @@
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/test_data_test_util.h"
 #include "desktop/windows/installer/statistics/stats_node_test_util.h"
+#include "desktop/windows/installer/steps/installation_test_util.h"
 #include "testing/update_server/update_server_test_util.h"
 
 namespace installer {
@@ -727,6 +729,33 @@ TEST_F(PackageFetcherTest, ArchiveComponentIsExtractedAndChecked) {
   SetEnvironmentVariableA("VELUM_STUB_COMPONENT_VERSION", "1.0");
   EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
   EXPECT_TRUE(base::PathExists(PackageFile(L"partner_content_sfx.exe")));
+  EXPECT_NE(std::string::npos, record_.Json().find("\"download_succeeded\":0"));
+}
+
+// The product's own installer named as an archive is refused before it could run, with
+// the reason the elevated road gives; nothing of it is placed.
+TEST_F(PackageFetcherTest, TheProductsOwnInstallerIsNeverRunAsAnArchive) {
+  UseRunningInstaller("unsigned.exe");
+  const std::string own = Signing("package_unsigned.exe");
+  ASSERT_TRUE(server_.ServeFile("/VelumSetup.exe", own));
+  ServePackage(own, R"("components": [{"type": "partner_content",)"
+                    R"( "location": "{base}/VelumSetup.exe", "archive": 1, "checksum": ")" +
+                        Sha256(own) + R"("}])");
+  const base::FilePath record = Path(L"started.txt");
+  const testing::ScopedEnvironmentVariable recording(L"VELUM_STUB_RECORD", record.value());
+  base::ScopedLogCapture log;
+  EXPECT_EQ(PACKAGE_STATUS_READY, Fetch());
+  // The package itself was asked its version: the record shows starts.
+  EXPECT_NE(std::string::npos, ReadAll(record).find("--internal-version"));
+  EXPECT_EQ(std::string::npos, ReadAll(record).find("_sfx.exe")) << ReadAll(record);
+  EXPECT_FALSE(base::PathExists(PackageFile(L"partner_content_installer.exe")));
+  const std::vector<std::string> refusals = log.LinesStartingWith("Not starting SFX archive");
+  EXPECT_EQ(1u, refusals.size());
+  for (const std::string& refusal : refusals) {
+    EXPECT_NE(std::string::npos,
+              refusal.find("it carries this product's payload: an installer, not an archive"))
+        << refusal;
+  }
   EXPECT_NE(std::string::npos, record_.Json().find("\"download_succeeded\":0"));
 }
 

@@ -15,6 +15,7 @@
 #include "base/strings/string_split.h"
 #include "base/strings/stringprintf.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/common/names/switches.h"
@@ -26,6 +27,7 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/file_name_checks.h"
+#include "desktop/windows/installer/service/payload_block.h"
 #include "desktop/windows/installer/statistics/stats_node.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/product_hosts.h"
@@ -562,6 +564,18 @@ bool PackageFetcherWorker::PlaceAdditionalFile(const base::FilePath& downloaded,
   const base::FilePath sfx = target_folder.Append(wide_type + L"_sfx.exe");
   if (!base::Move(downloaded, sfx)) {
     LOG(ERROR) << "Failed moving additional component SFX into place";
+    return false;
+  }
+  // Held from its check to its end, so what runs is what was checked: an installer of
+  // this product is never run as an archive.
+  const base::ScopedHandle hold(CreateFileW(sfx.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+  const base::Result<> refused = hold.IsValid()
+                                     ? RefuseProductPayload(hold.Get(), sfx)
+                                     : base::Failure{GetLastError(), 0, "it cannot be held", sfx};
+  if (!refused.ok()) {
+    LOG(ERROR) << "Not starting SFX archive: " << base::DescribeFailure(refused.failure()) << " ("
+               << sfx.AsUTF8() << ")";
     return false;
   }
   base::LaunchOptions options;

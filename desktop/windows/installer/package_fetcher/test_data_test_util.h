@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/process/process.h"
 
 namespace installer {
 namespace testing {
@@ -17,6 +18,15 @@ base::FilePath TestDataPath(const char* relative);
 
 // The whole contents of |path|; a file that cannot be read fails the test.
 std::string ReadAll(const base::FilePath& path);
+
+// Starts `driver`, a full-package installer made of the take driver
+// (elevated_take_test_helper.cc), to take the package of `package` and the `components`
+// into `destination`, its result written to `result`; `events` followed by "-ready" and
+// "-go" names the events the caller made for it.
+base::Process StartTakeDriver(const base::FilePath& driver, const std::wstring& events,
+                              const base::FilePath& package, const base::FilePath& destination,
+                              const base::FilePath& result,
+                              const std::wstring& components = std::wstring());
 
 }  // namespace testing
 }  // namespace installer

@@ -83,6 +83,8 @@ const ULONG kSynchronousIo = 0x20;         // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kOpenForBackup = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
 const ULONG kOpenReparsePoint = 0x200000;  // FILE_OPEN_REPARSE_POINT
 const ULONG kDirectoryFile = 0x1;          // FILE_DIRECTORY_FILE
+const ULONG kNonDirectoryFile = 0x40;      // FILE_NON_DIRECTORY_FILE
+const ULONG kCreate = 2;                   // FILE_CREATE
 const ULONG kOpenIf = 3;                   // FILE_OPEN_IF
 
 // The ntdll function `name`; null when the system has none.
@@ -92,10 +94,17 @@ Function NtFunction(const char* name) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
-// `name` relative to the held `folder`: made (a folder) when `create`, else opened.
-// `created`, when given, says whether the folder was made by this call.
+// How OpenRelative reaches its name.
+enum class Relative {
+  kOpen,            // what is there
+  kOpenOrMakeFolder,
+  kMakeFile,        // a new file, never anything that is there
+};
+
+// `name` relative to the held `folder`, as `how` says. `created`, when given, says
+// whether the call made it.
 HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
-                    bool create = false, bool* created = nullptr) {
+                    Relative how = Relative::kOpen, bool* created = nullptr) {
   const auto open_file = NtFunction<NtOpenFileFunction>("NtOpenFile");
   const auto create_file = NtFunction<NtCreateFileFunction>("NtCreateFile");
   const auto to_error = NtFunction<NtStatusToErrorFunction>("RtlNtStatusToDosError");
@@ -114,13 +123,16 @@ HANDLE OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD
   attributes.Attributes = kObjCaseInsensitive;
   IO_STATUS_BLOCK status_block = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
+  const bool folder_wanted = how == Relative::kOpenOrMakeFolder;
   const LONG status =
-      create ? create_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, nullptr,
-                           FILE_ATTRIBUTE_NORMAL, share, kOpenIf,
-                           kDirectoryFile | kSynchronousIo | kOpenForBackup | kOpenReparsePoint,
-                           nullptr, 0)
-             : open_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, share,
-                         kSynchronousIo | kOpenForBackup | kOpenReparsePoint);
+      how == Relative::kOpen
+          ? open_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, share,
+                      kSynchronousIo | kOpenForBackup | kOpenReparsePoint)
+          : create_file(&handle, access | SYNCHRONIZE, &attributes, &status_block, nullptr,
+                        FILE_ATTRIBUTE_NORMAL, share, folder_wanted ? kOpenIf : kCreate,
+                        (folder_wanted ? kDirectoryFile : kNonDirectoryFile) | kSynchronousIo |
+                            kOpenForBackup | kOpenReparsePoint,
+                        nullptr, 0);
   if (status < 0) {
     SetLastError(to_error(status));
     return INVALID_HANDLE_VALUE;
@@ -255,8 +267,24 @@ bool HeldFile::CreateChildFolder(const HeldFile& folder, const std::wstring& nam
   handle_.Set(OpenRelative(folder.handle(), name,
                            FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |
                                FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, true, created));
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, Relative::kOpenOrMakeFolder,
+                           created));
   return Identify();
+}
+
+bool HeldFile::CreateChildFile(const HeldFile& folder, const std::wstring& name, DWORD access,
+                               DWORD share) {
+  if (!IsPlainName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  handle_.Set(OpenRelative(folder.handle(), name, access, share, Relative::kMakeFile));
+  device_path_.clear();
+  if (!handle_.IsValid()) return false;
+  final_path_ = folder.final_path().Append(name);
+  identity_ = FileIdentity();
+  attributes_ = FILE_ATTRIBUTE_NORMAL;
+  return true;
 }
 
 bool HeldFile::IsEmptyFolder(bool* empty, const DirectoryReader& reader) const {

@@ -56,6 +56,13 @@ class HeldFile {
   [[nodiscard]] bool CreateChildFolder(const HeldFile& folder, const std::wstring& name,
                                        bool* created = nullptr);
 
+  // Makes the file `name` in the held `folder`, relative to the folder's handle, and
+  // holds it with `access` and `share`: fails (ERROR_FILE_EXISTS) when anything is at the
+  // name, a link included, which is neither followed nor replaced. Its identity is left
+  // unread, as OpenChild leaves it.
+  [[nodiscard]] bool CreateChildFile(const HeldFile& folder, const std::wstring& name,
+                                     DWORD access, DWORD share);
+
   // Another handle to the same open file, with the same access; false, with the thread's
   // last error, when the system cannot give one.
   [[nodiscard]] bool Duplicate(HeldFile* copy) const;

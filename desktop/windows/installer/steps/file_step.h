@@ -3,20 +3,22 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_STEPS_FILE_STEP_H_
 #define DESKTOP_WINDOWS_INSTALLER_STEPS_FILE_STEP_H_
 
+#include <memory>
 #include <string>
 
 #include "base/files/file_path.h"
 #include "base/result.h"
 #include "desktop/windows/installer/steps/installer_step.h"
-#include "desktop/windows/installer/service/transactions/file_transfer_operation.h"
 
 namespace installer {
 
-class Transaction;
+class InstallationContext;
+class TransactionOperation;
 
-// Puts a file written beside its destination in place through `transaction`, so that a
-// rollback brings back what was there before, and removes the staging file.
-base::Result<> InstallStagedFile(Transaction* transaction, const base::FilePath& staging,
+// Puts a file written beside its destination, below the install folder, in place through
+// the context's transaction and held folders, so that a rollback brings back what was
+// there before, and removes the staging file.
+base::Result<> InstallStagedFile(InstallationContext* context, const base::FilePath& staging,
                                  const base::FilePath& destination);
 
 class FileStep : public ContextStep {
@@ -37,12 +39,19 @@ class FileStep : public ContextStep {
   // Succeed without copying.
   virtual bool ShouldSkip(const base::FilePath& /*source*/) { return false; }
   virtual std::string GetTargetName() { return file_name_; }
+  // A folder below the install folder.
   virtual base::FilePath GetTargetFolder() = 0;
-  virtual DestinationFolder GetTargetFolderKind() { return DestinationFolder::kAny; }
+  // Whether this run made the target folder, where nothing but its own copies can be: the
+  // copy is tried there first, by path. Anywhere else it goes through the folders held
+  // from the install folder down, a link on the way or at the name refused.
+  virtual bool IsTargetFolderMadeByThisRun() { return false; }
 
   const std::string& file_name() const { return file_name_; }
 
  private:
+  std::unique_ptr<TransactionOperation> MakeCopy(const base::FilePath& source,
+                                                 const base::FilePath& destination);
+
   std::string file_name_;
 };
 

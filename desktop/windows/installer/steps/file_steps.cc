@@ -14,8 +14,7 @@
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/product_names.h"
-#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
-#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/held_transfer_operations.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
 namespace installer {
@@ -36,6 +35,10 @@ InstalledFileStep::InstalledFileStep(InstallationContext* context, const std::st
 
 base::FilePath InstalledFileStep::GetTargetFolder() {
   return context_->GetTargetFolder().Append(context_->GetInstallLog()->subfolder);
+}
+
+bool InstalledFileStep::IsTargetFolderMadeByThisRun() {
+  return context_->IsVersionFolderMadeByThisRun();
 }
 
 void InstalledFileStep::OnCopied() {
@@ -67,9 +70,10 @@ void CopyLauncherStep::OnCopied() {
     return;
   VLOG(1) << "Install the launcher as velum.exe";
   Transaction* transaction = context_->GetTransaction();
-  if (!transaction->Execute(std::make_unique<MoveFileOperation>(product_path, old_path)) ||
-      !transaction->Execute(std::make_unique<CopyFileOperation>(
-          context_->GetPackageFolder().Append(kLauncherFileName), product_path))) {
+  const std::shared_ptr<HeldTree> tree = context_->GetHeldTree();
+  if (!transaction->Execute(std::make_unique<HeldMoveOperation>(tree, product_path, old_path)) ||
+      !transaction->Execute(std::make_unique<HeldCopyOperation>(
+          tree, context_->GetPackageFolder().Append(kLauncherFileName), product_path))) {
     LOG(WARNING) << "Failed installing the launcher as velum.exe";
   }
 }

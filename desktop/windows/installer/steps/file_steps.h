@@ -15,10 +15,7 @@ class InstalledFileStep : public FileStep {
 
  protected:
   base::FilePath GetTargetFolder() override;
-  // The version folder's name was free when this installation made it.
-  DestinationFolder GetTargetFolderKind() override {
-    return DestinationFolder::kMadeByThisInstallation;
-  }
+  bool IsTargetFolderMadeByThisRun() override;
   void OnCopied() override;
 };
 

@@ -8,10 +8,12 @@
 
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -51,6 +53,65 @@ TEST_F(FileStepsTest, FilesGoWhereTheirListSaysAndAreRecorded) {
   context_.transaction.Rollback();
   EXPECT_FALSE(base::PathExists(Installed(L"2.0\\data\\a.dat")));
   EXPECT_FALSE(base::PathExists(Installed(L"root.txt")));
+}
+
+// A package file whose place is reached through a link planted in the install folder (a
+// root file's folder, one above a folder to make, a folder of a version folder this run
+// did not make, the name itself): the step fails, the log names the link, and what the
+// link leads to stays as it was, whether the installation is then committed or undone.
+TEST_F(FileStepsTest, NothingIsWrittenOrSetAsideThroughALink) {
+  const struct {
+    const char* file;
+    bool root;              // a root file, else the existing version folder's
+    const wchar_t* link;    // below the install folder, to `target` in the scratch folder
+    const wchar_t* target;
+    const char* logged;     // the start of the line naming it, below the install folder
+  } cases[] = {
+      {"sub\\app.exe", true, L"sub", L"outside", "Not writing {}\\sub, reached through"},
+      {"sub\\new\\app.exe", true, L"sub", L"outside",
+       "Not writing {}\\sub\\new, reached through"},
+      {"res\\app.exe", false, L"2.0\\res", L"outside",
+       "Not writing {}\\2.0\\res, reached through"},
+      {"app.exe", true, L"app.exe", L"outside\\app.exe",
+       "Keeping {}\\app.exe, reached through"},
+  };
+  const base::FilePath outside = scratch_.path().Append(L"outside");
+  for (bool commit : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.file) + (commit ? ", committed" : ", rolled back"));
+      // Only Wine's host links can name a file; Windows' junctions are folders.
+      if (!base::RunningUnderWine() && wcschr(c.target, L'\\')) continue;
+      ASSERT_TRUE(MakeFile(outside.Append(L"app.exe"), "another program's"));
+      const std::wstring file = base::UTF8ToWide(c.file);
+      ASSERT_TRUE(MakeFile(Package(file.c_str()), "new"));
+      const base::FilePath link = Installed(c.link);
+      std::string error;
+      ASSERT_TRUE(base::MakeDirectoryLink(link, scratch_.path().Append(c.target), &error))
+          << error;
+      const std::string before = testing::SnapshotFileTree(outside);
+      base::ScopedLogCapture log;
+      std::unique_ptr<FileStep> step;
+      if (c.root) {
+        step = std::make_unique<RootFileStep>(&context_, c.file);
+      } else {
+        step = std::make_unique<InstalledFileStep>(&context_, c.file);
+      }
+      const StepResult result = step->Run(0);
+      EXPECT_EQ(StepResult::STATUS_RETRY_THEN_FAIL, result.status);
+      EXPECT_EQ(8u, result.code);
+      std::string logged = c.logged;
+      logged.replace(logged.find("{}"), 2, context_.install_folder.AsUTF8());
+      EXPECT_FALSE(log.LinesStartingWith(logged).empty());
+      if (commit) {
+        context_.transaction.Commit();
+      } else {
+        context_.transaction.Rollback();
+      }
+      EXPECT_EQ(before, testing::SnapshotFileTree(outside));
+      EXPECT_TRUE(base::RemoveDirectoryLink(link));
+      ASSERT_TRUE(base::DeleteFile(outside, true));
+    }
+  }
 }
 
 TEST_F(FileStepsTest, AFailedCopyAsksForARetryAndReportsEachRetry) {

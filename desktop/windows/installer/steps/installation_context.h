@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 namespace installer {
 
 class HeldInstallFolder;
+class HeldTree;
 class InstallLog;
 struct InstallerSystem;
 class OsOperations;
@@ -79,6 +81,8 @@ class InstallationContext {
       const std::vector<base::FilePath>& /*waited_programs*/) {
     return base::FilePath();
   }
+  // Whether this run made the new record's version folder, which was missing until then.
+  virtual bool IsVersionFolderMadeByThisRun() = 0;
   // The install folder as the run holds it, from before its notes are read until its
   // transaction has been committed or rolled back: what a step removes below the folder
   // goes through it. Null while it is not held.
@@ -87,6 +91,9 @@ class InstallationContext {
   virtual void WaitForTaskService() {}
   // The system services the steps reach: the running system's, or a test's.
   virtual const InstallerSystem& GetSystem() = 0;
+  // The install folder held with the folders below it that the deletions a record asks
+  // for act through, shared while one of them holds it; null when it cannot be held.
+  virtual std::shared_ptr<HeldTree> GetHeldTree() = 0;
   virtual ~InstallationContext() = default;
 };
 

@@ -6,7 +6,10 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/steps/installer_step.h"
 
 namespace installer {
@@ -39,6 +42,11 @@ class RemoveInstalledFilesStep : public ContextStep {
  public:
   using ContextStep::ContextStep;
   StepResult Run(int32_t attempt) override;
+
+ private:
+  // The files of the version the record `path` accounts for, then the record, acting
+  // through `tree`.
+  void RemoveOldVersion(const std::shared_ptr<HeldTree>& tree, const base::FilePath& path);
 };
 
 // Deletes the root files of the previous version (`existing`, may be null).

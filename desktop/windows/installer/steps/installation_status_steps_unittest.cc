@@ -8,6 +8,7 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/scratch_dir_test_util.h"
 #include "base/test/log_capture_test_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/steps/installation_test_util.h"
@@ -15,6 +16,7 @@
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/xml_file_test_util.h"
 #include "gtest/gtest.h"
 
@@ -118,6 +120,26 @@ TEST_F(InstallationStatusStepsTest, AnOldStatusFolderThatCannotBeMadeIsLogged) {
   EXPECT_EQ("record", ReadText(folder_.Append(L"installation_status.xml")));
 }
 
+// "old_status" a link to another program's folder: the record is not moved there, and
+// stays; the log says why, and the installation goes on.
+TEST_F(InstallationStatusStepsTest, ALinkedOldStatusFolderGetsNoRecord) {
+  const base::FilePath outside = scratch_.path().Append(L"outside");
+  ASSERT_TRUE(MakeFile(outside.Append(L"data.txt"), "another program's"));
+  ASSERT_TRUE(MakeFile(folder_.Append(L"installation_status.xml"), "record"));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(folder_.Append(L"old_status"), outside, &error)) << error;
+  const std::string before = testing::SnapshotFileTree(outside);
+  base::ScopedLogCapture log;
+  EXPECT_EQ(StepResult::STATUS_OK, PreserveInstallerStatusStep(&context_).Run(0).status);
+  context_.transaction.Commit();
+  EXPECT_EQ(before, testing::SnapshotFileTree(outside));
+  EXPECT_EQ("record", ReadText(folder_.Append(L"installation_status.xml")));
+  EXPECT_FALSE(log.LinesStartingWith("Not writing " + folder_.Append(L"old_status").AsUTF8() +
+                                     ", reached through a link")
+                   .empty());
+  EXPECT_TRUE(base::RemoveDirectoryLink(folder_.Append(L"old_status")));
+}
+
 TEST_F(InstallationStatusStepsTest, RemovesOldVersionsAndTheirRecords) {
   UseSettings(false);
   MakeOldVersion(L"0.8", {L"velum.exe", L"res\\a.dat"}, 100);
@@ -199,6 +221,101 @@ TEST_F(InstallationStatusStepsTest, AnOldRecordNamingOutsideFilesIsKeptWithItsFi
     EXPECT_TRUE(base::PathExists(folder_.Append(L"0.9\\velum.exe")));
     EXPECT_EQ(1u, OldStatusNames().size());
   }
+}
+
+// An old version reached through a link (its version folder, a folder in it, a version
+// folder inside "old_status") to another program's folder holding files of the recorded
+// names: nothing there is touched and the log names the link. An upgrade keeps the old
+// version whole with its record; an uninstallation removes the rest and the record, but
+// leaves nothing behind a link to the clean-up batch. A record reached through a link
+// ("old_status" or the record itself one) is not read: its version stays.
+TEST_F(InstallationStatusStepsTest, AnOldVersionBehindALinkTouchesNothingThere) {
+  const struct {
+    const char* name;
+    const wchar_t* subfolder;
+    const wchar_t* link;  // made in place of this folder, to "outside"
+    const char* logged;   // the start of the line that names it
+    bool record_unread;   // the record, behind the link, is not read: its version stays
+  } cases[] = {
+      {"the version folder", L"0.9", L"0.9", "Keeping {folder}\\0.9\\velum.exe, reached",
+       false},
+      {"a folder in it", L"0.9", L"0.9\\res", "Keeping {folder}\\0.9\\res\\a.dat, reached",
+       false},
+      {"a version folder in old_status", L"old_status\\j", L"old_status\\j",
+       "Keeping {folder}\\old_status\\j\\velum.exe, reached", false},
+      {"old_status", L"0.9", L"old_status", "Keeping the old status files in {folder}", true},
+      {"the record", L"0.9", L"old_status\\installation_status.xml.100",
+       "Keeping {folder}\\old_status\\installation_status.xml.100, reached", true},
+  };
+  const base::FilePath outside = scratch_.path().Append(L"outside");
+  for (bool uninstall : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (uninstall ? ", uninstall" : ", upgrade"));
+      EXPECT_TRUE(base::DeleteFile(folder_, true));
+      for (const wchar_t* name : {L"velum.exe", L"a.dat", L"res\\a.dat"})
+        ASSERT_TRUE(MakeFile(outside.Append(name), "another program's"));
+      // An uninstallation needs an installation.
+      InstallLog current(SOURCE_INSTALLER);
+      current.subfolder = L"1.0";
+      ASSERT_TRUE(base::CreateDirectory(folder_));
+      ASSERT_TRUE(InstallLogWriter().WriteFile(current, folder_.Append(L"installation_status.xml")));
+      UseSettings(uninstall);
+      context_.files_left_to_cleanup_batch.clear();
+      MakeOldVersion(c.subfolder, {L"velum.exe", L"res\\a.dat"}, 100);
+      std::string error;
+      const base::FilePath link = folder_.Append(c.link);
+      // The record moved to the other program's folder, where the link leads.
+      const base::FilePath record = folder_.Append(L"old_status\\installation_status.xml.100");
+      if (c.record_unread) {
+        ASSERT_TRUE(base::Move(record, outside.Append(record.BaseName())));
+      }
+      // Only Wine's host links can name a file; Windows' junctions are folders.
+      if (link == record && !base::RunningUnderWine()) continue;
+      ASSERT_TRUE(base::DeleteFile(link, true));
+      ASSERT_TRUE(base::MakeDirectoryLink(link, link == record ? outside.Append(record.BaseName())
+                                                               : outside,
+                                          &error))
+          << error;
+      const std::string before = testing::SnapshotFileTree(outside);
+      base::ScopedLogCapture log;
+      EXPECT_EQ(StepResult::STATUS_OK, RemoveInstalledFilesStep(&context_).Run(0).status);
+      EXPECT_EQ(before, testing::SnapshotFileTree(outside));
+      std::string logged = c.logged;
+      logged.replace(logged.find("{folder}"), 8, folder_.AsUTF8());
+      EXPECT_FALSE(log.LinesStartingWith(logged).empty());
+      EXPECT_TRUE(context_.files_left_to_cleanup_batch.empty());
+      // A file of the version not behind the link goes only with the whole version.
+      if (std::wstring(c.link) == L"0.9\\res") {
+        EXPECT_EQ(!uninstall, base::PathExists(folder_.Append(L"0.9\\velum.exe")));
+      }
+      if (c.record_unread) {
+        EXPECT_TRUE(base::PathExists(folder_.Append(L"0.9\\velum.exe")));
+      } else {
+        EXPECT_EQ(uninstall ? 0u : 1u, OldStatusNames().size());
+      }
+      EXPECT_TRUE(base::RemoveDirectoryLink(link));
+    }
+  }
+}
+
+// The previous record's root file "sub\app.exe", with "sub" a link to another program's
+// folder: an upgrade leaves it there and says why.
+TEST_F(InstallationStatusStepsTest, AnOldRootFileBehindALinkStays) {
+  const base::FilePath outside = scratch_.path().Append(L"outside");
+  ASSERT_TRUE(MakeFile(outside.Append(L"app.exe"), "another program's"));
+  ASSERT_TRUE(base::CreateDirectory(folder_));
+  std::string error;
+  ASSERT_TRUE(base::MakeDirectoryLink(folder_.Append(L"sub"), outside, &error)) << error;
+  InstallLog existing(SOURCE_STATUS_FILE);
+  existing.root_files = {L"sub\\app.exe"};
+  base::ScopedLogCapture log;
+  EXPECT_EQ(StepResult::STATUS_OK, RemoveOldRootFilesStep(&context_, &existing).Run(0).status);
+  context_.transaction.Commit();
+  EXPECT_EQ("another program's", ReadText(outside.Append(L"app.exe")));
+  EXPECT_FALSE(log.LinesStartingWith("Keeping " + folder_.Append(L"sub\\app.exe").AsUTF8() +
+                                     ", reached through a link")
+                   .empty());
+  EXPECT_TRUE(base::RemoveDirectoryLink(folder_.Append(L"sub")));
 }
 
 TEST_F(InstallationStatusStepsTest, WritesTheRecordAndRemovesOldRootFiles) {

@@ -13,6 +13,7 @@
 #include "base/command_line.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/steps/installer_system_test_util.h"
+#include "desktop/windows/installer/service/held_tree.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
@@ -135,7 +136,14 @@ class FakeInstallationContext : public InstallationContext {
   std::vector<base::FilePath>* GetFilesLeftToCleanupBatch() override {
     return &files_left_to_cleanup_batch;
   }
+  bool IsVersionFolderMadeByThisRun() override { return version_folder_made; }
   const InstallerSystem& GetSystem() override { return system ? *system : own_system.system; }
+  // Held for as long as a deletion holds the tree, not for the context's life: tests
+  // change the folder between steps.
+  std::shared_ptr<HeldTree> GetHeldTree() override {
+    HeldInstallFolder install;
+    return install.Hold(install_folder).ok() ? held_trees.Get(&install) : nullptr;
+  }
 
   Settings* settings = nullptr;
   Transaction transaction;
@@ -145,11 +153,13 @@ class FakeInstallationContext : public InstallationContext {
   std::vector<std::string> events;
   bool existing_installation = false;
   bool basalt_installation = false;
+  bool version_folder_made = false;
   std::string server_tracking_data;
   std::vector<base::FilePath> files_left_to_cleanup_batch;
   // The services the steps reach; null: own_system's fakes, never the machine's.
   const InstallerSystem* system = nullptr;
   FakeInstallerSystem own_system;
+  HeldTreeSource held_trees;
 };
 
 }  // namespace testing

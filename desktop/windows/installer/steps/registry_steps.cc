@@ -190,6 +190,36 @@ void ReplaceAll(std::wstring* text, const std::wstring& from, const std::wstring
   }
 }
 
+// Runs of separators read as one: a folder given with a trailing separator named the
+// compatibility flag "<folder>\\Launcher.exe".
+std::wstring WithSingleSeparators(const std::wstring& text) {
+  std::wstring result;
+  for (wchar_t c : text) {
+    if (c != L'\\' || result.empty() || result.back() != L'\\') result += c;
+  }
+  return result;
+}
+
+// Deletes the recorded values of `key_path` one by one: under a key of the product any
+// of them, elsewhere only those of the table's rows.
+void DeleteRecordedValues(HKEY hive, const std::wstring& key_path, REGSAM view,
+                          const InstallLog::RegistryKey& key, const RecordNaming& naming,
+                          PlaceholderResolver* resolver, Transaction* transaction) {
+  const bool product_key = IsProductOwnedRegistryKey(key_path);
+  for (const InstallLog::RegistryValue& value : key.values) {
+    const std::wstring name = naming.Expand(base::UTF8ToWide(value.name));
+    if (!product_key && !IsTableValue(key_path, name, naming, resolver)) {
+      LOG(WARNING) << "Not deleting value " << base::WideToUTF8(name) << " of registry key "
+                   << base::WideToUTF8(key_path) << ": not a value of the product";
+      continue;
+    }
+    if (!transaction->Execute(std::make_unique<ChangeRegValueOperation>(
+            hive, key_path, name, nullptr, ChangeRegValueOperation::kDeleteValue, 0, view))) {
+      VLOG(1) << "Could not delete value " << value.name << " of " << key.path;
+    }
+  }
+}
+
 // Whether the uninstall entry `key` names `folder` as its "InstallLocation", or was left
 // half-written by a run killed while it wrote the entry: it has neither that nor an
 // "UninstallString", so nothing could uninstall through it and no folder claims it.
@@ -248,6 +278,32 @@ bool IsProductOwnedRegistryKey(const std::wstring& key_path) {
                                    base::UTF8ToWide(GetExecutableFileName())) ||
          IsProductKeyIn(key_path, kClientsKey) ||
          IsProductKeyIn(key_path, GetUninstallKeyPath());
+}
+
+std::wstring RecordNaming::Expand(std::wstring text) const {
+  if (legacy) {
+    ReplaceAll(&text, L"{SPProduct}", legacy_name.empty() ? legacy_name : legacy_name + L" ");
+    ReplaceAll(&text, L"{Product}", legacy_name);
+  }
+  return text;
+}
+
+bool IsTableValue(const std::wstring& key_path, const std::wstring& value_name,
+                  const RecordNaming& naming, PlaceholderResolver* resolver) {
+  for (size_t index = 0; index < kSetupRegistryEntryCount; ++index) {
+    const RegistryEntryDefinition& row = kSetupRegistryEntries[index];
+    RegistryEntry entry(row, resolver);
+    const std::wstring key = entry.ExpandTemplate(naming.Expand(row.key_template).c_str());
+    const std::wstring name = entry.ExpandTemplate(
+        naming.Expand(row.value_name_template ? row.value_name_template : L"").c_str());
+    // The registry tells names apart without case, as the file system does.
+    if (base::FilePath::CompareIgnoreCase(key, key_path) == 0 &&
+        base::FilePath::CompareIgnoreCase(WithSingleSeparators(name),
+                                          WithSingleSeparators(value_name)) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 SetupRegistryStep::SetupRegistryStep(InstallationContext* context, std::wstring* uninstall_key)
@@ -329,16 +385,8 @@ StepResult CleanupRegistryStep::Run(int32_t /*attempt*/) {
   const Status& status = context_->GetSettings()->status();
   const InstallLog* record = status.record();
   if (!record) return StepResult();
-  const bool legacy = record->source == SOURCE_LEGACY_LOG;
-  const std::wstring legacy_name = base::ASCIIToWide(Status::GetLegacyStreamName(status.legacy_stream()));
-  auto expand = [&](const std::string& text) {
-    std::wstring result = base::UTF8ToWide(text);
-    if (legacy) {
-      ReplaceAll(&result, L"{SPProduct}", legacy_name.empty() ? legacy_name : legacy_name + L" ");
-      ReplaceAll(&result, L"{Product}", legacy_name);
-    }
-    return result;
-  };
+  const RecordNaming naming = {record->source == SOURCE_LEGACY_LOG,
+                               base::ASCIIToWide(Status::GetLegacyStreamName(status.legacy_stream()))};
   Transaction* transaction = context_->GetTransaction();
   const base::FilePath install_folder = context_->GetInstallFolder().StripTrailingSeparators();
   const struct {
@@ -349,7 +397,7 @@ StepResult CleanupRegistryStep::Run(int32_t /*attempt*/) {
   for (const auto& hive : hives) {
     for (const InstallLog::RegistryKey& key : hive.keys) {
       VLOG(1) << "Cleanup for key " << key.path << " with depth " << key.clean;
-      const std::wstring path = expand(key.path);
+      const std::wstring path = naming.Expand(base::UTF8ToWide(key.path));
       const bool uninstall_key =
           base::StartsWith(path, GetUninstallKeyPath(), base::INSENSITIVE_ASCII);
       const REGSAM view = uninstall_key ? KEY_WOW64_32KEY : 0;
@@ -379,13 +427,8 @@ StepResult CleanupRegistryStep::Run(int32_t /*attempt*/) {
         }
         continue;
       }
-      for (const InstallLog::RegistryValue& value : key.values) {
-        if (!transaction->Execute(std::make_unique<ChangeRegValueOperation>(
-                hive.hive, path, expand(value.name), nullptr,
-                ChangeRegValueOperation::kDeleteValue, 0, view))) {
-          VLOG(1) << "Could not delete value " << value.name << " of " << key.path;
-        }
-      }
+      DeleteRecordedValues(hive.hive, path, view, key, naming, context_->GetPlaceholderResolver(),
+                           transaction);
     }
     DeleteKeysLeftEmpty(hive.hive, transaction);
   }

@@ -14,6 +14,7 @@
 
 #include "desktop/windows/installer/steps/installer_step.h"
 #include "desktop/windows/installer/service/executable_architecture.h"
+#include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 
 namespace installer {
@@ -36,6 +37,23 @@ std::wstring GetUninstallKeyForSuffix(const std::wstring& version, const std::ws
 // product writes (its company key, its classes, its Start Menu client, its uninstall
 // entries), so that a damaged record never takes a shared key or a hive's top level.
 bool IsProductOwnedRegistryKey(const std::wstring& key_path);
+
+// How a record names the product: a legacy engine's record through placeholders of its
+// own stream.
+struct RecordNaming {
+  bool legacy = false;
+  // The legacy stream's name ("Next", "Labs"), empty for none.
+  std::wstring legacy_name;
+  // `text` with a legacy record's placeholders replaced.
+  std::wstring Expand(std::wstring text) const;
+};
+
+// Whether `key_path` and `value_name` are those of a value the table writes, as
+// `resolver` names the product and `naming` a record's text: the values the clean-up may
+// remove one by one outside the product's own keys (the open-with lists, App Paths, the
+// compatibility flag, the registered application).
+bool IsTableValue(const std::wstring& key_path, const std::wstring& value_name,
+                  const RecordNaming& naming, PlaceholderResolver* resolver);
 
 class SetupRegistryStep : public ContextStep {
  public:

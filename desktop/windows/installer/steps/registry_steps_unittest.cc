@@ -379,6 +379,104 @@ TEST_F(RegistryStepsTest, ADamagedRecordNeverDeletesKeysOutsideTheProducts) {
   EXPECT_FALSE(KeyExists(std::wstring(kUninstall) + L"\\Velum 1.0.100.0"));
 }
 
+// A record may name values of any key to be removed one by one: only the product's own
+// keys and the values the table writes into shared keys (each kind once here) go.
+TEST_F(RegistryStepsTest, ARecordsValuesGoOnlyFromTheProductsKeysAndTableRows) {
+  const testing::ScratchRegistryKey machine(HKEY_LOCAL_MACHINE);
+  ASSERT_FALSE(machine.path().empty());
+  const std::wstring launcher = install_folder_.value() + L"\\Launcher.exe";
+  const std::wstring app_paths = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+  const std::wstring compatibility =
+      L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+      L"Assistant\\Persisted";
+  const struct {
+    HKEY hive;
+    std::wstring key;
+    std::wstring value;
+    bool goes;
+  } cases[] = {
+      {HKEY_CURRENT_USER, L"Software\\Policies\\OtherVendor", L"Locked", false},
+      {HKEY_LOCAL_MACHINE, machine.Child(L"CurrentControlSet\\Services\\OtherSvc"), L"ImagePath",
+       false},
+      {HKEY_CURRENT_USER, L"Software\\Classes\\.htm\\OpenWithProgIDs", L"OtherHTML", false},
+      {HKEY_CURRENT_USER, app_paths + L"\\other.exe", L"", false},
+      {HKEY_CURRENT_USER, compatibility, L"C:\\Other\\other.exe", false},
+      {HKEY_CURRENT_USER, L"Software\\RegisteredApplications", L"Other", false},
+      // Recorded by the installation itself.
+      {HKEY_CURRENT_USER, L"Software\\Classes\\.pdf\\OpenWithProgIDs", L"VelumStable", true},
+      {HKEY_CURRENT_USER, app_paths + L"\\velum.exe", L"", true},
+      {HKEY_CURRENT_USER, app_paths + L"\\velum.exe", L"Path", true},
+      {HKEY_CURRENT_USER, compatibility, launcher, true},
+      {HKEY_CURRENT_USER, L"Software\\RegisteredApplications", L"Velum Stable", true},
+      // The product's own keys keep today's rule: any recorded value goes.
+      {HKEY_CURRENT_USER, L"Software\\Velum Software", L"Recorded", true},
+  };
+  Install();
+  const base::FilePath record_path = install_folder_.Append(L"installation_status.xml");
+  std::unique_ptr<InstallLog> record = ReadRecord(record_path);
+  ASSERT_TRUE(record);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(testing::WriteRegistryValue(c.hive, c.key, 0, c.value.c_str(), REG_SZ, L"x",
+                                            2 * sizeof(wchar_t)));
+    auto& keys = c.hive == HKEY_LOCAL_MACHINE ? record->machine_registry : record->user_registry;
+    keys.emplace_back();
+    keys.back().path = base::WideToUTF8(c.key);
+    keys.back().values.emplace_back();
+    keys.back().values.back().name = base::WideToUTF8(c.value);
+  }
+  ASSERT_TRUE(InstallLogWriter().WriteFile(*record, record_path));
+  InstallationRun uninstall;
+  uninstall.uninstall = true;
+  Run(&uninstall);
+  ASSERT_TRUE(uninstall.succeeded) << ::testing::PrintToString(uninstall.events);
+  for (const auto& c : cases) {
+    base::RegistryKey key(c.hive, c.key.c_str(), KEY_READ);
+    std::wstring data;
+    EXPECT_EQ(!c.goes, key.Valid() && key.ReadValue(c.value.c_str(), &data) == ERROR_SUCCESS)
+        << base::WideToUTF8(c.key) << " \"" << base::WideToUTF8(c.value) << "\"";
+  }
+}
+
+// Names the product as a current-user installation into C:\Apps\Velum does.
+class FixedResolver : public PlaceholderResolver {
+ public:
+  std::wstring Resolve(const std::wstring& name) override {
+    if (name == L"InstallFolder") return L"C:\\Apps\\Velum";
+    if (name == L"Product") return L"Velum";
+    if (name == L"Stream") return L"Stable";
+    if (name == L"Executable") return L"velum.exe";
+    return name;
+  }
+  std::vector<InstallLog::RegistryKey>* GetRegistryLog(HKEY) override { return nullptr; }
+};
+
+TEST(TableValueTest, ATableValueIsToldByItsKeyAndNameAsTheRecordNamesThem) {
+  const std::wstring persisted =
+      L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
+      L"Assistant\\Persisted";
+  const struct {
+    const char* name;
+    bool legacy;
+    std::wstring key;
+    std::wstring value;
+    bool table;
+  } cases[] = {
+      {"other letters", false, L"software\\CLASSES\\.Html\\OpenWithProgids", L"VELUMstable", true},
+      {"a folder given with a trailing separator", false, persisted,
+       L"C:\\Apps\\Velum\\\\Launcher.exe", true},
+      {"another folder's flag", false, persisted, L"C:\\Apps\\Other\\Launcher.exe", false},
+      {"a legacy record's stream", true, L"Software\\Classes\\.htm\\OpenWithProgIDs",
+       L"NextStable", true},
+      {"the product's name in a legacy record", true, L"Software\\Classes\\.htm\\OpenWithProgIDs",
+       L"VelumStable", false},
+  };
+  FixedResolver resolver;
+  for (const auto& c : cases) {
+    const RecordNaming naming = {c.legacy, c.legacy ? L"Next" : L""};
+    EXPECT_EQ(c.table, IsTableValue(c.key, c.value, naming, &resolver)) << c.name;
+  }
+}
+
 TEST(ProductOwnedRegistryKeyTest, OnlyKeysAtOrBelowTheProductsOwn) {
   const struct {
     const wchar_t* key;

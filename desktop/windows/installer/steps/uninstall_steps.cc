@@ -32,12 +32,13 @@
 #include "desktop/windows/installer/steps/installer_system.h"
 #include "desktop/windows/installer/steps/os_operations.h"
 #include "desktop/windows/installer/service/association_registration.h"
+#include "desktop/windows/installer/service/held_delete_operation.h"
+#include "desktop/windows/installer/service/held_install_folder.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 #include "desktop/windows/installer/service/path_names.h"
 #include "desktop/windows/installer/service/product_names.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -46,16 +47,21 @@ namespace installer {
 
 namespace {
 
-[[nodiscard]] bool DeleteThrough(Transaction* transaction, const base::FilePath& path,
-                                 bool check_in_use, bool remove_empty_parents) {
-  return transaction->Execute(
-      std::make_unique<DeleteFileOperation>(path, check_in_use, remove_empty_parents));
+// Deletes `path`, below the install folder, through the context's transaction and the
+// folders held from the install folder down.
+[[nodiscard]] bool DeleteThrough(InstallationContext* context, const base::FilePath& path,
+                                 bool check_in_use, bool remove_empty_parents,
+                                 bool* refused = nullptr) {
+  return context->GetTransaction()->Execute(std::make_unique<HeldDeleteOperation>(
+      context->GetHeldTree(), path, check_in_use, remove_empty_parents, refused));
 }
 
-// Deletes `path` through the context's transaction; appends it to `failed` when it stays.
+// Deletes `path` as DeleteThrough does; appends it to `failed` when it stays, unless it
+// was left for a link on its way: the batch's del would follow that link.
 void DeleteOrNote(InstallationContext* context, const base::FilePath& path, bool check_in_use,
                   bool remove_empty_parents, std::vector<base::FilePath>* failed) {
-  if (!DeleteThrough(context->GetTransaction(), path, check_in_use, remove_empty_parents))
+  bool refused = false;
+  if (!DeleteThrough(context, path, check_in_use, remove_empty_parents, &refused) && !refused)
     failed->push_back(path);
 }
 
@@ -169,10 +175,21 @@ void ShowSurvey(InstallationContext* context) {
 void LeaveCleanupBatch(InstallationContext* context, const CleanupBatch& batch) {
   const base::FilePath& install_folder = context->GetInstallFolder();
   const base::FilePath batch_file = install_folder.Append(kCleanupBatchFileName);
-  const std::string text = BuildCleanupBatchText(batch);
-  if (base::WriteFile(batch_file, text.data(), static_cast<int>(text.size())) !=
-      static_cast<int>(text.size()))
-    LOG(WARNING) << "Could not write " << batch_file.AsUTF8();
+  const HeldInstallFolder* held = context->GetHeldInstallFolder();
+  // Held until this process has started it: what starts is what was written.
+  HeldFile written;
+  const base::Result<> wrote =
+      held ? WriteCleanupBatch(held->folder(), BuildCleanupBatchText(batch), &written)
+           : base::Failure{ERROR_INVALID_HANDLE, 0, "the install folder is not held", {}};
+  if (!wrote.ok()) {
+    // Nothing is started: a batch at that name is not this run's.
+    if (wrote.failure().kind == kHeldLink)
+      LOG(WARNING) << "Not writing " << batch_file.AsUTF8()
+                   << ", reached through a link: " << wrote.failure().text;
+    LOG(WARNING) << "Could not write " << batch_file.AsUTF8() << ": "
+                 << base::DescribeFailure(wrote.failure());
+    return;
+  }
   // The permission helper runs the batch itself once the others have ended.
   if (context->HasPermissionHelper()) return;
   // A front end that runs as this process does starts the batch as it ends, after
@@ -266,7 +283,7 @@ StepResult FinalizeUninstallationStep::Run(int32_t /*attempt*/) {
   // Removed last at the commit: while its copy is there, the next uninstallation finishes
   // this one.
   if (!context_->GetTransaction()->ExecuteCommittedLast(
-          std::make_unique<DeleteFileOperation>(record, false, true)))
+          std::make_unique<HeldDeleteOperation>(context_->GetHeldTree(), record, false, true)))
     failed.push_back(record);
   if (!failed.empty()) {
     return StepResult(StepResult::STATUS_FAIL, INSTALLER_ERROR_UNINSTALL_INCOMPLETE,
@@ -288,7 +305,6 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
       LOG(WARNING) << "Could not remove scheduled task: "
                    << base::DescribeFailure(deleted.failure());
   }
-  Transaction* transaction = context_->GetTransaction();
   const base::FilePath& install_folder = context_->GetInstallFolder();
   CleanupBatch batch;
   std::set<std::wstring> folders;
@@ -308,21 +324,16 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
     const base::FilePath old_executable =
         install_folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old");
     if (base::PathExists(old_executable) &&
-        !DeleteThrough(transaction, old_executable, false, false))
+        !DeleteThrough(context_, old_executable, false, false))
       VLOG(1) << "Could not remove " << old_executable.AsUTF8();
   }
   DeleteOrNote(context_, install_folder.Append(kPrefDefaultOverridesFileName), false, true,
                &failed);
   for (const base::FilePath& path : failed) batch.failed_files.push_back(path.value());
   if (existing) {
+    // The record names files: a folder of that name is somebody else's, and stays.
     for (const std::wstring& name : existing->root_files) {
-      const base::FilePath path = install_folder.Append(name);
-      // The record names files: a folder of that name is somebody else's.
-      if (base::DirectoryExists(path)) {
-        LOG(WARNING) << "Not removing the folder " << path.AsUTF8() << " named as a root file";
-        continue;
-      }
-      if (!DeleteThrough(transaction, path, true, true))
+      if (!DeleteThrough(context_, install_folder.Append(name), true, true))
         VLOG(1) << "Could not remove " << base::WideToUTF8(name);
     }
   }

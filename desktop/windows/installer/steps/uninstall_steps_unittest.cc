@@ -30,6 +30,7 @@
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/installation_info_impl.h"
 #include "desktop/windows/installer/service/transactions/file_operation_test_util.h"
+#include "desktop/windows/installer/service/transactions/system_snapshot_test_util.h"
 #include "desktop/windows/installer/test_package_test_util.h"
 #include "desktop/windows/installer/service/kernel_object_name.h"
 
@@ -462,6 +463,107 @@ TEST_F(UninstallStepsTest, AFolderNamedAsARootFileStays) {
     EXPECT_TRUE(base::PathExists(folder.Append(L"mine.txt")));
     UsePackage(CopyPackage());
     ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+  }
+}
+
+// The installed record's files, its root files and the in-use test reach their names only
+// through folders held from the install folder down: where a folder on the way is a link
+// to another program's folder holding files of the recorded names, nothing there is
+// touched, the log names the link, and the clean-up batch gets no line for those names.
+// The in-use test stops the uninstallation instead.
+TEST_F(UninstallStepsTest, NothingBehindALinkIsRemovedNorLeftToTheBatch) {
+  const struct {
+    const char* name;
+    const wchar_t* link;       // below the version folder; "" is the version folder itself
+    const wchar_t* root_file;  // added to the record's root files; null: none
+    const wchar_t* kept;       // a recorded name behind the link, below the install folder
+  } cases[] = {
+      {"a folder of the version", L"resources", nullptr, L"resources\\locales\\de.dat"},
+      {"a root file's folder", nullptr, L"sub\\app.exe", nullptr},
+      {"the version folder, in the in-use test", L"", nullptr, L"velum.exe"},
+  };
+  const base::FilePath outside = scratch_.path().Append(L"Other");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    system_services_.started_batches.clear();
+    const base::FilePath version_folder = InstallVersion();
+    ASSERT_FALSE(version_folder.empty());
+    for (const wchar_t* name : {L"app.exe", L"velum.exe", L"app.dat", L"locales\\de.dat"})
+      ASSERT_TRUE(testing::MakeFile(outside.Append(name), "another program's"));
+    base::FilePath link = install_folder_.Append(L"sub");
+    base::FilePath kept = install_folder_.Append(L"sub\\app.exe");
+    if (c.root_file) {
+      const base::FilePath path = install_folder_.Append(L"installation_status.xml");
+      std::unique_ptr<InstallLog> record = ReadRecord(path);
+      ASSERT_TRUE(record);
+      record->root_files.push_back(c.root_file);
+      ASSERT_TRUE(InstallLogWriter().WriteFile(*record, path));
+    } else {
+      link = *c.link ? version_folder.Append(c.link) : version_folder;
+      kept = version_folder.Append(c.kept);
+      ASSERT_TRUE(base::DeleteFile(link, true));
+    }
+    std::string error;
+    ASSERT_TRUE(base::MakeDirectoryLink(link, outside, &error)) << error;
+    const std::string before = testing::SnapshotFileTree(outside);
+    base::ScopedLogCapture log;
+    InstallationRun run;
+    run.uninstall = true;
+    Run(&run);
+    const bool in_use = c.link && !*c.link;
+    EXPECT_EQ(!in_use, run.succeeded) << ::testing::PrintToString(run.events);
+    EXPECT_EQ(before, testing::SnapshotFileTree(outside));
+    EXPECT_FALSE(log.LinesStartingWith("Keeping " + kept.AsUTF8() + ", reached through a link")
+                     .empty());
+    if (in_use) {
+      EXPECT_NE(run.events.end(), std::find(run.events.begin(), run.events.end(),
+                                            "Error(7,,Can't uninstall when velum.exe is in use)"))
+          << ::testing::PrintToString(run.events);
+    } else {
+      std::string text;
+      ASSERT_TRUE(base::ReadFileToString(install_folder_.Append(kCleanupBatchFileName), &text));
+      EXPECT_EQ(std::string::npos, text.find(link.AsUTF8())) << text;
+    }
+    EXPECT_TRUE(base::RemoveDirectoryLink(link));
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+  }
+}
+
+// Another program's file at the batch's name, by a link or as another of its names: the
+// uninstallation writes nothing into it. Its name alone is replaced by the batch, which
+// is started; a link that Wine follows cannot be removed as itself: nothing is written
+// there, nor started.
+TEST_F(UninstallStepsTest, TheBatchIsANewFileNeverWrittenThroughAnother) {
+  const base::FilePath outside = scratch_.path().Append(L"Other\\k.bat");
+  const base::FilePath batch_file = install_folder_.Append(kCleanupBatchFileName);
+  for (bool hard_link : {false, true}) {
+    SCOPED_TRACE(hard_link ? "another name of the file" : "a link to the file");
+    // Only Wine's host links can name a file; Windows' junctions are folders.
+    if (!hard_link && !base::RunningUnderWine()) continue;
+    system_services_.started_batches.clear();
+    Install();
+    ASSERT_TRUE(testing::MakeFile(outside, "another program's"));
+    std::string error;
+    if (hard_link) {
+      ASSERT_TRUE(CreateHardLinkW(batch_file.value().c_str(), outside.value().c_str(), nullptr));
+    } else {
+      ASSERT_TRUE(base::MakeDirectoryLink(batch_file, outside, &error)) << error;
+    }
+    base::ScopedLogCapture log;
+    Uninstall();
+    EXPECT_EQ("another program's", testing::ReadText(outside));
+    EXPECT_EQ(hard_link ? std::vector<base::FilePath>{batch_file} : std::vector<base::FilePath>{},
+              system_services_.started_batches);
+    if (hard_link) {
+      EXPECT_EQ(0u, testing::ReadText(batch_file).find("chcp 65001>nul\r\n"));
+    } else {
+      EXPECT_FALSE(
+          log.LinesStartingWith("Not writing " + batch_file.AsUTF8() + ", reached through a link")
+              .empty());
+      EXPECT_TRUE(base::RemoveDirectoryLink(batch_file));
+    }
+    ASSERT_TRUE(base::DeleteFile(install_folder_, true));
+    ASSERT_TRUE(base::DeleteFile(outside, false));
   }
 }
 

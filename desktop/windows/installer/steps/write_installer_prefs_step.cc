@@ -97,7 +97,7 @@ StepResult WriteInstallerPrefsStep::Run(int32_t /*attempt*/) {
   // Later steps and the next run read the file back: it must be complete before then.
   CommitInstallerPrefStore(pool, prefs.get(), staging);
   prefs = nullptr;
-  const base::Result<> installed = InstallStagedFile(context_->GetTransaction(), staging, path);
+  const base::Result<> installed = InstallStagedFile(context_, staging, path);
   if (!installed.ok()) {
     LOG(WARNING) << "Could not write " << path.AsUTF8();
     LOG(WARNING) << base::DescribeFailure(installed.failure());

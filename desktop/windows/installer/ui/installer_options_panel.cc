@@ -172,7 +172,11 @@ void InstallerOptionsPanel::FillLanguageBox() {
 
 void InstallerOptionsPanel::CloseListsForRelayout() {
   refreshing_ = true;
-  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) static_cast<void>(CloseListForRelayout(PanelItem(id)));
+  for (int id : {W::LANGUAGE_BOX, W::MODE_BOX}) {
+    // A list closing without a choice (its put-back re-lays the window out) stays closed.
+    if (!list_cancelled_ || id != list_at_drop_)
+      static_cast<void>(CloseListForRelayout(PanelItem(id)));
+  }
   refreshing_ = false;
 }
 
@@ -348,6 +352,9 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
   if (refreshing_) return;
   HWND control = GetDlgItem(dialog_, id);
   if (!control) control = PanelItem(id);
+  // Every box of the window has a list; the window's own closing of one for a re-layout
+  // comes while refreshing, and is not noted.
+  if (code == CBN_CLOSEUP) NoteListClosed(control);
   switch (id) {
     case W::LANGUAGE_BOX:
       OnLanguageBox(control, code);
@@ -382,6 +389,8 @@ void InstallerOptionsPanel::OnCommand(int id, int code) {
 bool InstallerOptionsPanel::OnListOpenOrClose(int id, int code) {
   switch (code) {
     case CBN_DROPDOWN:
+      // The list the user opened, opened again after a re-layout, keeps what it took.
+      if (list_at_drop_ == id && IsListReopening(PanelItem(id))) return true;
       // What a close without a choice keeps, whatever entry the list highlights by then
       // (Wine's takes the one under a resting pointer, and keeps it at Escape).
       list_at_drop_ = id;

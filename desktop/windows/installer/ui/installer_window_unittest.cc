@@ -69,6 +69,11 @@ void RunPostedMessages(Win32DialogDispatcher* dispatcher = nullptr) {
   }
 }
 
+struct KeyRow;
+struct Seen;
+HWND OpenListOf(HWND box);
+bool IsMirrored(HWND window);
+
 class InstallerWindowTest : public ::testing::Test {
  protected:
   // The wizard on its options page, the language box focused as by a user who went there.
@@ -115,6 +120,38 @@ class InstallerWindowTest : public ::testing::Test {
 
   HWND dialog() const { return window_->GetHwnd(); }
   HWND options() const { return window_->options_panel(); }
+  // The control |id| of either dialog; the folder box's edit for the folder box.
+  HWND Control(int id);
+  // The control shown at screen point |at|.
+  HWND ControlAt(POINT at);
+
+  // The key table (KeyActsOnceOnThePageItWasPressedOn), defined beside it: its messages
+  // go through |dispatcher_| as the run loop hands them on.
+  void PostKey(HWND to, WPARAM code, bool down, bool repeat);
+  void Hold(HWND to, WPARAM code);
+  // A message at |to| (the focus when null) with its time and pointer, handed on as the run
+  // loop does, then what it posted (its characters).
+  void Send(HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time, POINT at = {});
+  // A key pressed at |time| and let go 60 ms later; a click at |at| (screen) on |on|.
+  void Press(WPARAM code, DWORD time);
+  void Click(HWND on, DWORD time, POINT at);
+  // The focus, or the open list, made certain; false when it could not be.
+  [[nodiscard]] bool FocusOn(int id);
+  [[nodiscard]] bool OpenListByKey(int id, DWORD time);
+  Seen Look();
+  // What the row's acting press makes of what is seen now (|typed| into the folder edit).
+  Seen Expected(const KeyRow& row, const std::wstring& typed);
+  void PressesOnLinksAndButtonsActOnce();
+  void EnterWaitsOnEveryPage();
+  void RunKeyRow(const KeyRow& row);
+  void Close(const KeyRow& row, DWORD* closed_at, POINT* at);
+  void ClosedThen(const KeyRow& row);
+  void HeldAcross(const KeyRow& row);
+  void HeldOnBox(const KeyRow& row);
+  void BrowseList(const KeyRow& row);
+  void DoubleClickOptions();
+  void DoubleClickNo();
+  void DoubleClickCancel();
 
   // The page types recorded so far, in order.
   std::vector<std::string> PageSequence() {
@@ -156,6 +193,7 @@ class InstallerWindowTest : public ::testing::Test {
   std::vector<std::wstring> boxes_;
   std::vector<UINT> box_types_;
   int box_answer_ = IDNO;
+  Win32DialogDispatcher dispatcher_;
 };
 
 // The page table as the product shows it: control, then pages 0 to 5.
@@ -296,6 +334,9 @@ struct ShownBox {
   bool click_yes_first = false;
   DWORD clicked_at = 0;
   POINT pointer = {};
+  // Or first |key_on_yes| pressed on Yes at |key_at|; a box it left open is answered No.
+  WPARAM key_on_yes = 0;
+  DWORD key_at = 0;
 };
 ShownBox* g_shown_box = nullptr;
 
@@ -309,10 +350,24 @@ void ClickInBox(HWND button, DWORD time, POINT pointer) {
   }
 }
 
+// A key pressed on `button` as the box's own loop meets it (its filter first).
+void KeyInBox(HWND button, WPARAM key, DWORD time) {
+  for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
+    MSG msg = {button, kind, key, kind == WM_KEYDOWN ? 1 : 1 | (1 << 30) | (1u << 31), time, {}};
+    if (!CallMsgFilterW(&msg, MSGF_DIALOGBOX) && !IsDialogMessageW(GetAncestor(button, GA_ROOT), &msg))
+      DispatchMessageW(&msg);
+  }
+}
+
 BOOL CALLBACK AnswerBoxNo(HWND window, LPARAM) {
   if (!GetDlgItem(window, IDYES) || !GetDlgItem(window, IDNO)) return TRUE;
   g_shown_box->yes = GetControlText(window, IDYES);
   g_shown_box->no = GetControlText(window, IDNO);
+  if (g_shown_box->key_on_yes) {
+    KeyInBox(GetDlgItem(window, IDYES), g_shown_box->key_on_yes, g_shown_box->key_at);
+    g_shown_box->key_on_yes = 0;
+    return FALSE;
+  }
   g_shown_box->answered = true;
   if (g_shown_box->enter_held)
     PostMessageW(GetDlgItem(window, IDYES), WM_KEYDOWN, VK_RETURN, 1 << 30);
@@ -1140,34 +1195,703 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   EXPECT_TRUE(delegate_.calls.empty());
 }
 
-// A key held (its repeats set bit 30) or pressed twice, the second press queued before the
-// page it opened shows or coming 40 ms after, acts once, on the page it was pressed on:
-// Enter or Space on the terms link, Options and Back follow them once and install
-// nothing; a held Escape asks once. On each page of both wizards, Enter presses the
-// page's own button (none on the progress page), named so in the statistics, only when
-// the press began the double-click time after the page showed.
-TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
-  Win32DialogDispatcher dispatcher;
-  // Down (a repeat: held since before) or up, where the focus is when it comes (null).
-  auto key = [](HWND to, WPARAM code, bool down, bool repeat) {
-    PostMessageW(to ? to : GetFocus(), down ? WM_KEYDOWN : WM_KEYUP, code,
-                 1 | (repeat || !down ? 1 << 30 : 0) | (down ? 0 : 1u << 31));
-  };
-  auto hold = [&](HWND to, WPARAM code) {
-    key(to, code, true, false);
-    RunPostedMessages(&dispatcher);
-    for (int i = 0; i < 4; ++i) key(nullptr, code, i < 3, true);
-    RunPostedMessages(&dispatcher);
-  };
-  // A press at the focus whose messages carry |time|, handed on as the run loop does.
-  auto press_at = [&](WPARAM code, DWORD time) {
-    for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
-      MSG message = {GetFocus() ? GetFocus() : dialog(), kind, code, 1, time, {}};
-      if (dispatcher.Dispatch(message)) DispatchMessageW(&message);
+// The key table's clock of pages, boxes and lists: the time of the message handed on
+// last, as the run loop's clock would read.
+DWORD g_key_clock = 0;
+
+DWORD KeyClock() { return g_key_clock; }
+
+// What closes over the page before the row's presses.
+enum class Closer {
+  kQuestion,    // Escape, the question answered No at once
+  kBrowser,     // the folder browser, closed by its Cancel
+  kListKey,     // the list of |control| opened by key, moved by Down, closed by |closing|
+  kListLetter,  // a letter typed into the open language list (Wine's closes at it), then
+                // |closing| meant for the list
+  kEntryClick,  // a click on the entry of the open language list that lies over |control|
+  kClickedThenQuestion,  // a click on |control| (it acts), then kQuestion
+};
+
+// What the user does after the close; |key| is the press that acts once.
+enum class Then {
+  kTwice,           // 40 ms after and just short of the double-click time: dropped; at
+                    // the double-click time: acts
+  kQueued,          // queued before the close was noted: dropped; after the time: acts
+  kTab,             // Tab, then |key| within the double-click time: acts
+  kArrowMoved,      // Down moves the focus, then |key| within the time: acts
+  kArrowStayed,     // Down in the closed box, then |key| within the time: dropped; after: acts
+  kLetterStayed,    // a letter that types nowhere, then |key| within the time: dropped; after:
+                    // acts
+  kClickElsewhere,  // a click into the folder edit, then |key| within the time: acts
+  kTyped,           // a letter into the folder edit, then |key| within the time: acts
+  kHeld,            // held from 40 ms after past the double-click time, let go where the
+                    // wizard does not see it: nothing; held again: acts, repeats too
+  kAtOnce,          // 40 ms after: acts (the close was the user's own move)
+  kSecondClick,     // the second click of the double-click: dropped; one after the time: acts
+  kReopened,        // the list opened again, Down, |key| within the time: picks in the list
+  kQuestionInHold,  // Escape within the time asks; the question's Yes takes |key| at once
+  kClickAgain,      // a click where the one before the close was, within the time: acts
+};
+
+// What the press that acts does once: nothing more, Accept (Uninstall, Retry), the
+// question's Yes, page |what| shown, the settings' flag |what| toggled, a blank typed.
+enum class Effect { kNothing, kAccepts, kCancels, kShows, kToggles, kTypes };
+
+enum class KeyAct { kClosedThen, kHeldAcross, kHeldOnBox, kBrowseList, kDoubleClickOptions,
+                    kDoubleClickNo, kDoubleClickCancel };
+
+struct KeyRow {
+  const char* name;
+  // The uninstallation's wizard for its own page, else the installation's.
+  W::Page page;
+  KeyAct act;
+  Closer closer;
+  // Focused before the close (0: the page's own focus), or the box whose list closes.
+  int control;
+  Then then;
+  WPARAM key;
+  Effect effect;
+  int what;
+  // Closes the list (kListKey, kBrowseList); held with |key| (kHeldAcross: VK_MENU, Alt).
+  WPARAM closing;
+};
+
+constexpr KeyRow Closed(const char* name, W::Page page, Closer closer, int control, Then then,
+                        WPARAM key, Effect effect, int what = 0, WPARAM closing = VK_RETURN) {
+  return {name, page, KeyAct::kClosedThen, closer, control, then, key, effect, what, closing};
+}
+
+constexpr KeyRow Acted(const char* name, W::Page page, KeyAct act, WPARAM key, Effect effect,
+                       int control = 0, WPARAM closing = 0, int what = 0) {
+  return {name, page, act, Closer::kQuestion, control, Then::kTwice, key, effect, what, closing};
+}
+
+using C = Closer;
+using T = Then;
+using E = Effect;
+const int kStats = Settings::ENABLE_VELUM_STATS;
+
+const KeyRow kKeyRows[] = {
+    // A second press of the answer to the question (or to the folder browser) lands on
+    // the control the focus goes back to.
+    Closed("welcome: No, Enter", W::PAGE_WELCOME, C::kQuestion, 0, T::kTwice, VK_RETURN, E::kAccepts),
+    Closed("welcome: No, Space", W::PAGE_WELCOME, C::kQuestion, 0, T::kTwice, VK_SPACE, E::kAccepts),
+    Closed("options: No, Enter", W::PAGE_OPTIONS, C::kQuestion, 0, T::kTwice, VK_RETURN, E::kAccepts),
+    Closed("options: No, Space", W::PAGE_OPTIONS, C::kQuestion, 0, T::kTwice, VK_SPACE, E::kAccepts),
+    Closed("error: No, Enter", W::PAGE_ERROR, C::kQuestion, 0, T::kTwice, VK_RETURN, E::kAccepts),
+    Closed("error: No, Space", W::PAGE_ERROR, C::kQuestion, 0, T::kTwice, VK_SPACE, E::kAccepts),
+    Closed("uninstall: No, Enter", W::PAGE_UNINSTALL, C::kQuestion, 0, T::kTwice, VK_RETURN, E::kAccepts),
+    Closed("uninstall: No, Space", W::PAGE_UNINSTALL, C::kQuestion, 0, T::kTwice, VK_SPACE, E::kAccepts),
+    Closed("uninstall: No, Space on the delete-data box", W::PAGE_UNINSTALL, C::kQuestion,
+           W::DELETE_PROFILE_BOX, T::kTwice, VK_SPACE, E::kToggles, Settings::DELETE_PROFILE),
+    Closed("options: No, Space on the usage-data box", W::PAGE_OPTIONS, C::kQuestion,
+           W::SHARE_STATS_BOX, T::kTwice, VK_SPACE, E::kToggles, kStats),
+    Closed("options: No, Space in the folder edit", W::PAGE_OPTIONS, C::kQuestion, W::PATH_BOX,
+           T::kTwice, VK_SPACE, E::kTypes),
+    Closed("welcome: No, Space on Options", W::PAGE_WELCOME, C::kQuestion, W::OPTIONS_BUTTON,
+           T::kTwice, VK_SPACE, E::kShows, W::PAGE_OPTIONS),
+    Closed("welcome: No, Space on the terms link", W::PAGE_WELCOME, C::kQuestion,
+           W::TERMS_AGREEMENT, T::kTwice, VK_SPACE, E::kShows, W::PAGE_TOS),
+    Closed("terms: No, Space on Back", W::PAGE_TOS, C::kQuestion, W::BACK_BUTTON, T::kTwice,
+           VK_SPACE, E::kShows, W::PAGE_WELCOME),
+    Closed("options: No, Space held in the folder edit", W::PAGE_OPTIONS, C::kQuestion,
+           W::PATH_BOX, T::kHeld, VK_SPACE, E::kTypes),
+    Closed("options: No, a letter, Space on the usage-data box", W::PAGE_OPTIONS, C::kQuestion,
+           W::SHARE_STATS_BOX, T::kLetterStayed, VK_SPACE, E::kToggles, kStats),
+    Closed("options: No, Down to the usage-data box, Space", W::PAGE_OPTIONS, C::kQuestion,
+           W::IMPORT_DATA_BOX, T::kArrowMoved, VK_SPACE, E::kToggles, kStats),
+    Closed("options: folder browser, Enter", W::PAGE_OPTIONS, C::kBrowser, W::ACCEPT_BUTTON,
+           T::kTwice, VK_RETURN, E::kAccepts),
+    // A list that closed leaves the focus on its box, where the dialog manager hands Enter
+    // on to Accept; a click on an entry lying over another control closes it too.
+    Closed("language list: Enter, Enter", W::PAGE_OPTIONS, C::kListKey, W::LANGUAGE_BOX,
+           T::kTwice, VK_RETURN, E::kAccepts),
+    Closed("folder list: Enter, Enter", W::PAGE_OPTIONS, C::kListKey, W::PATH_BOX, T::kTwice,
+           VK_RETURN, E::kAccepts),
+    Closed("language list: Enter, Enter queued before the close", W::PAGE_OPTIONS, C::kListKey,
+           W::LANGUAGE_BOX, T::kQueued, VK_RETURN, E::kAccepts),
+    Closed("language list: a letter, Enter, Enter, Enter", W::PAGE_OPTIONS, C::kListLetter,
+           W::LANGUAGE_BOX, T::kTwice, VK_RETURN, E::kAccepts),
+    Closed("language list: Enter, Down in the box, Enter", W::PAGE_OPTIONS, C::kListKey,
+           W::LANGUAGE_BOX, T::kArrowStayed, VK_RETURN, E::kAccepts),
+    Closed("mode list: Enter, Tab, Space", W::PAGE_OPTIONS, C::kListKey, W::MODE_BOX, T::kTab,
+           VK_SPACE, E::kTypes),
+    Closed("mode list: Tab out of it, Space", W::PAGE_OPTIONS, C::kListKey, W::MODE_BOX,
+           T::kAtOnce, VK_SPACE, E::kTypes, 0, VK_TAB),
+    Closed("mode list: Enter, a click into the folder edit, Space", W::PAGE_OPTIONS,
+           C::kListKey, W::MODE_BOX, T::kClickElsewhere, VK_SPACE, E::kTypes),
+    Closed("folder list: Escape, a letter, Space", W::PAGE_OPTIONS, C::kListKey, W::PATH_BOX,
+           T::kTyped, VK_SPACE, E::kTypes, 0, VK_ESCAPE),
+    Closed("language list: Enter, opened again, Down, Enter", W::PAGE_OPTIONS, C::kListKey,
+           W::LANGUAGE_BOX, T::kReopened, VK_RETURN, E::kNothing),
+    Closed("mode list: Enter, Escape, Space on Yes", W::PAGE_OPTIONS, C::kListKey, W::MODE_BOX,
+           T::kQuestionInHold, VK_SPACE, E::kCancels),
+    Closed("options: a click on the usage-data box, No, a click on it again", W::PAGE_OPTIONS,
+           C::kClickedThenQuestion, W::SHARE_STATS_BOX, T::kClickAgain, 0, E::kToggles, kStats),
+    Closed("double-click on a language over Accept", W::PAGE_OPTIONS, C::kEntryClick,
+           W::ACCEPT_BUTTON, T::kSecondClick, 0, E::kAccepts),
+    Closed("double-click on a language over the usage-data box", W::PAGE_OPTIONS,
+           C::kEntryClick, W::SHARE_STATS_BOX, T::kSecondClick, 0, E::kToggles, kStats),
+    // Held across a page that comes back, as system keys or as characters.
+    Acted("error: Alt+R held", W::PAGE_ERROR, KeyAct::kHeldAcross, 'R', E::kAccepts, 0, VK_MENU),
+    Acted("error: R held", W::PAGE_ERROR, KeyAct::kHeldAcross, 'R', E::kAccepts),
+    Acted("error: Alt+R held, its characters", W::PAGE_ERROR, KeyAct::kHeldAcross, 'R',
+          E::kAccepts, 0, VK_MENU, 1),
+    Acted("options: Alt+Down held on the mode box", W::PAGE_OPTIONS, KeyAct::kHeldOnBox, VK_DOWN,
+          E::kNothing, W::MODE_BOX, VK_MENU),
+    Acted("welcome: Alt+O held", W::PAGE_WELCOME, KeyAct::kHeldAcross, 'O', E::kNothing, 0, VK_MENU),
+    Acted("language list: Down across Arabic to Bulgarian, Escape", W::PAGE_OPTIONS,
+          KeyAct::kBrowseList, 0, E::kNothing, W::LANGUAGE_BOX, VK_ESCAPE, 3),
+    Acted("mode list: Down, Escape", W::PAGE_OPTIONS, KeyAct::kBrowseList, 0, E::kNothing,
+          W::MODE_BOX, VK_ESCAPE),
+    Acted("mode list: Down, Enter", W::PAGE_OPTIONS, KeyAct::kBrowseList, 0, E::kNothing,
+          W::MODE_BOX, VK_RETURN),
+    Acted("path list: Down, Escape", W::PAGE_OPTIONS, KeyAct::kBrowseList, 0, E::kNothing,
+          W::PATH_BOX, VK_ESCAPE),
+    Acted("path list: Down, Enter", W::PAGE_OPTIONS, KeyAct::kBrowseList, 0, E::kNothing,
+          W::PATH_BOX, VK_RETURN),
+    Acted("double-click on Options", W::PAGE_WELCOME, KeyAct::kDoubleClickOptions, 0, E::kNothing),
+    Acted("double-click on No", W::PAGE_OPTIONS, KeyAct::kDoubleClickNo, 0, E::kNothing),
+    Acted("double-click on Cancel", W::PAGE_UNINSTALL, KeyAct::kDoubleClickCancel, 0, E::kNothing),
+};
+
+// What a press may change: the installations started and the cancels, the pages shown and
+// the one shown last, the settings' choices and language, the folder box's text.
+struct Seen {
+  std::vector<std::string> calls;
+  size_t pages = 0;
+  W::Page page = W::PAGE_NONE;
+  std::vector<bool> flags;
+  std::wstring language;
+  bool mirrored = false;
+  std::wstring path;
+  bool operator==(const Seen& other) const {
+    return calls == other.calls && pages == other.pages && page == other.page &&
+           flags == other.flags && language == other.language && mirrored == other.mirrored &&
+           path == other.path;
+  }
+};
+
+void PrintTo(const Seen& seen, std::ostream* out) {
+  *out << "calls {";
+  for (const std::string& call : seen.calls) *out << " " << call;
+  *out << " }, " << seen.pages << " pages, page " << seen.page << ", flags ";
+  for (bool flag : seen.flags) *out << flag;
+  *out << ", " << base::WideToUTF8(seen.language) << (seen.mirrored ? " mirrored" : "") << ", folder \"" << base::WideToUTF8(seen.path)
+       << "\"";
+}
+
+Seen InstallerWindowTest::Look() {
+  Seen seen;
+  seen.calls = delegate_.calls;
+  seen.pages = PageSequence().size();
+  seen.page = window_->page();
+  for (int i = 0; i < Settings::FLAG_COUNT; ++i) seen.flags.push_back(settings_->flag(i));
+  seen.language = settings_->install_language();
+  seen.mirrored = IsMirrored(dialog());
+  seen.path = GetControlText(options(), W::PATH_BOX);
+  return seen;
+}
+
+Seen InstallerWindowTest::Expected(const KeyRow& row, const std::wstring& typed) {
+  Seen seen = Look();
+  switch (row.effect) {
+    case E::kNothing:
+      break;
+    case E::kAccepts:
+      seen.calls.push_back("accept");
+      break;
+    case E::kCancels:
+      seen.calls.push_back("cancel");
+      break;
+    case E::kShows:
+      ++seen.pages;
+      seen.page = static_cast<W::Page>(row.what);
+      break;
+    case E::kToggles:
+      seen.flags[static_cast<size_t>(row.what)] = !seen.flags[static_cast<size_t>(row.what)];
+      // The usage-data box stands for both kinds of statistics.
+      if (row.what == kStats) seen.flags[Settings::ENABLE_INSTALLER_STATS] = seen.flags[kStats];
+      break;
+    case E::kTypes: {
+      // In place of the folder edit's selection, or at its caret.
+      DWORD start = 0, end = 0;
+      SendMessageW(Control(W::PATH_BOX), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+      seen.path.replace(start, end - start, typed);
+      break;
     }
+  }
+  return seen;
+}
+
+void InstallerWindowTest::Send(HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time,
+                               POINT at) {
+  MSG message = {to ? to : GetFocus(), kind, code, data, time, at};
+  ASSERT_TRUE(message.hwnd);
+  g_key_clock = time;
+  if (dispatcher_.Dispatch(message)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  RunPostedMessages(&dispatcher_);
+}
+
+// A key's first WM_KEYDOWN data: its scan code goes with it, as TranslateMessage needs.
+LPARAM KeyData(WPARAM code) {
+  return 1 | static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC)) << 16;
+}
+
+void InstallerWindowTest::Press(WPARAM code, DWORD time) {
+  const LPARAM data = KeyData(code);
+  Send(nullptr, WM_KEYDOWN, code, data, time);
+  Send(nullptr, WM_KEYUP, code, data | (1 << 30) | (1u << 31), time + 60);
+}
+
+void InstallerWindowTest::Click(HWND on, DWORD time, POINT at) {
+  POINT client = at;
+  ScreenToClient(on, &client);
+  Send(on, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y), time, at);
+  Send(on, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y), time + 80, at);
+}
+
+HWND InstallerWindowTest::Control(int id) {
+  HWND control = GetDlgItem(dialog(), id);
+  if (!control) control = GetDlgItem(options(), id);
+  // The folder box's keys and clicks go to its edit.
+  return id == W::PATH_BOX ? GetWindow(control, GW_CHILD) : control;
+}
+
+bool InstallerWindowTest::FocusOn(int id) {
+  HWND control = Control(id);
+  // Another program's window may take the activation, and the focus with it: tried again.
+  for (int attempt = 0; attempt < 10 && GetFocus() != control; ++attempt) {
+    SetForegroundWindow(dialog());
+    if (id == W::PATH_BOX) {
+      SetFocus(control);
+    } else {
+      // Reached as by Tab: a push button with the focus is the default one.
+      SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    }
+    RunPostedMessages(&dispatcher_);
+  }
+  // Clicked into: the caret at the end of the folder.
+  const LPARAM end = GetWindowTextLengthW(control);
+  if (id == W::PATH_BOX) SendMessageW(control, EM_SETSEL, static_cast<WPARAM>(end), end);
+  return GetFocus() == control;
+}
+
+bool InstallerWindowTest::OpenListByKey(int id, DWORD time) {
+  HWND box = GetDlgItem(options(), id);
+  // The focus made certain before each try: an activation lost closes the list too.
+  for (int attempt = 0; attempt < 10 && !SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0); ++attempt) {
+    if (!FocusOn(id)) continue;
+    if (id == W::PATH_BOX)
+      Send(nullptr, WM_KEYDOWN, VK_F4, KeyData(VK_F4), time);
+    else
+      Send(nullptr, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29), time);
+  }
+  return SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+
+HWND InstallerWindowTest::ControlAt(POINT at) {
+  HWND window = dialog();
+  for (;;) {
+    POINT client = at;
+    ScreenToClient(window, &client);
+    HWND child = ChildWindowFromPointEx(window, client, CWP_SKIPINVISIBLE);
+    if (!child || child == window) return window;
+    window = child;
+  }
+}
+
+void InstallerWindowTest::Close(const KeyRow& row, DWORD* closed_at, POINT* at) {
+  const DWORD start = g_key_clock;
+  *closed_at = start;
+  HWND box = GetDlgItem(options(), row.control);
+  switch (row.closer) {
+    case C::kQuestion:
+      if (row.control) {
+        ASSERT_TRUE(FocusOn(row.control));
+      }
+      Press(VK_ESCAPE, start);
+      ASSERT_EQ(1u, boxes_.size());
+      return;
+    case C::kClickedThenQuestion: {
+      RECT rect;
+      GetWindowRect(Control(row.control), &rect);
+      *at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+      Click(Control(row.control), start, *at);
+      *closed_at = start + 100;
+      Press(VK_ESCAPE, *closed_at);
+      ASSERT_EQ(1u, boxes_.size());
+      return;
+    }
+    case C::kBrowser: {
+      static HWND s_wizard = nullptr;
+      s_wizard = dialog();
+      // Runs inside the browser's loop.
+      const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
+          if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == s_wizard)
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+          return TRUE;
+        }, 0);
+      });
+      ClickButton(options(), W::CHANGE_FOLDER_BUTTON);
+      KillTimer(nullptr, timer);
+      ASSERT_TRUE(FocusOn(row.control));
+      return;
+    }
+    case C::kListKey: {
+      SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+      const Seen opened = Look();
+      ASSERT_TRUE(OpenListByKey(row.control, start));
+      Send(nullptr, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN), start + 100);
+      *closed_at = start + 200;
+      Send(nullptr, WM_KEYDOWN, row.closing, KeyData(row.closing), *closed_at);
+      ASSERT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      // Closed without a choice (Escape, the focus leaving), it puts back what it changed.
+      if (row.closing != VK_RETURN) {
+        EXPECT_EQ(opened, Look());
+      }
+      return;
+    }
+    case C::kListLetter:
+      ASSERT_TRUE(OpenListByKey(row.control, start));
+      Send(nullptr, WM_CHAR, GetLocalizedStringForLanguageCode(L"de", 37051)[0], 1, start + 100);
+      // Wine's list is closed now, Windows' still open.
+      *closed_at = start + 200;
+      Send(nullptr, WM_KEYDOWN, row.closing, KeyData(row.closing), *closed_at);
+      ASSERT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+      ASSERT_TRUE(delegate_.calls.empty());
+      return;
+    case C::kEntryClick: {
+      SetCursorPos(0, 0);
+      ASSERT_TRUE(OpenListByKey(W::LANGUAGE_BOX, start));
+      HWND list = OpenListOf(GetDlgItem(options(), W::LANGUAGE_BOX));
+      ASSERT_TRUE(list);
+      RECT shown, under, both;
+      GetWindowRect(list, &shown);
+      GetWindowRect(Control(row.control), &under);
+      ASSERT_TRUE(IntersectRect(&both, &shown, &under)) << "the list lies beside the control";
+      *at = {(both.left + both.right) / 2, (both.top + both.bottom) / 2};
+      Click(list, start + 100, *at);
+      *closed_at = start + 180;
+      ASSERT_FALSE(OpenListOf(GetDlgItem(options(), W::LANGUAGE_BOX)));
+      return;
+    }
+  }
+}
+
+void InstallerWindowTest::ClosedThen(const KeyRow& row) {
+  const DWORD double_click = GetDoubleClickTime();
+  DWORD t = 0;
+  POINT at = {};
+  Close(row, &t, &at);
+  if (HasFatalFailure()) return;
+  const Seen closed = Look();
+  // The press that acts, and what it does once.
+  auto acts = [&](const std::function<void()>& act, const std::wstring& typed = L" ") {
+    const Seen want = Expected(row, typed);
+    act();
+    EXPECT_EQ(want, Look());
   };
+  const LPARAM data = KeyData(row.key);
+  switch (row.then) {
+    case T::kTwice:
+      // Each looked at: a check box pressed twice would show as it was.
+      for (DWORD after : {DWORD{40}, double_click - 1}) {
+        Press(row.key, t + after);
+        EXPECT_EQ(closed, Look()) << after << " ms after";
+      }
+      return acts([&] { Press(row.key, t + double_click); });
+    case T::kQueued:
+      Press(row.key, t - 10);
+      EXPECT_EQ(closed, Look());
+      return acts([&] { Press(row.key, t + double_click); });
+    case T::kTab:
+      Press(VK_TAB, t + 40);
+      return acts([&] { Press(row.key, t + 120); });
+    case T::kArrowMoved:
+      Press(VK_DOWN, t + 40);
+      EXPECT_NE(Control(row.control), GetFocus());
+      return acts([&] { Press(row.key, t + 120); });
+    case T::kArrowStayed:
+    case T::kLetterStayed: {
+      Press(row.then == T::kArrowStayed ? VK_DOWN : 'X', t + 40);
+      const Seen moved = Look();
+      Press(row.key, t + 120);
+      EXPECT_EQ(moved, Look());
+      return acts([&] { Press(row.key, t + double_click); });
+    }
+    case T::kClickElsewhere: {
+      HWND edit = Control(W::PATH_BOX);
+      RECT rect;
+      GetWindowRect(edit, &rect);
+      Click(edit, t + 40, POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+      ASSERT_EQ(edit, GetFocus());
+      return acts([&] { Press(row.key, t + 160); });
+    }
+    case T::kTyped:
+      return acts([&] {
+        Press('X', t + 40);
+        Press(row.key, t + 120);
+      }, L"x ");
+    case T::kHeld: {
+      auto held = [&](DWORD from, int repeats) {
+        Send(nullptr, WM_KEYDOWN, row.key, data, from);
+        for (int i = 1; i <= repeats; ++i)
+          Send(nullptr, WM_KEYDOWN, row.key, data | (1 << 30), from + i * double_click);
+      };
+      held(t + 40, 3);
+      EXPECT_EQ(closed, Look());
+      return acts([&] {
+        held(t + 5 * double_click, 2);
+        Send(nullptr, WM_KEYUP, row.key, data | (1 << 30) | (1u << 31), t + 8 * double_click);
+      }, L"   ");
+    }
+    case T::kAtOnce:
+      return acts([&] { Press(row.key, t + 40); });
+    case T::kClickAgain:
+      return acts([&] { Click(Control(row.control), t + 100, at); });
+    case T::kSecondClick: {
+      HWND under = ControlAt(at);
+      ASSERT_EQ(Control(row.control), under);
+      Click(under, t + 170, at);
+      EXPECT_EQ(closed, Look());
+      return acts([&] { Click(under, t + double_click + 20, at); });
+    }
+    case T::kReopened: {
+      ASSERT_TRUE(OpenListByKey(row.control, t + 40));
+      Send(nullptr, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN), t + 60);
+      const Seen moved = Look();
+      Press(row.key, t + 80);
+      EXPECT_FALSE(SendMessageW(GetDlgItem(options(), row.control), CB_GETDROPPEDSTATE, 0, 0));
+      EXPECT_EQ(moved, Look());
+      return;
+    }
+    case T::kQuestionInHold: {
+      window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+      ShownBox shown;
+      shown.key_on_yes = row.key;
+      shown.key_at = t + 60;
+      g_shown_box = &shown;
+      const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+      acts([&] { Press(VK_ESCAPE, t + 40); });
+      KillTimer(nullptr, timer);
+      g_shown_box = nullptr;
+      return;
+    }
+  }
+}
+
+// A key held across a page that comes back (the error page after a retry, the welcome
+// page after Back) acts once: its repeats, as system keys or as characters, would press
+// the mnemonic's button on the page again.
+void InstallerWindowTest::HeldAcross(const KeyRow& row) {
+  const DWORD double_click = GetDoubleClickTime();
+  const DWORD start = g_key_clock;
+  const bool alt = row.closing == VK_MENU;
+  const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+  const LPARAM data = KeyData(row.key) | (alt ? 1 << 29 : 0);
+  const size_t pages = PageSequence().size();
+  Send(nullptr, down, row.key, data, start);
+  EXPECT_EQ(row.page == W::PAGE_ERROR ? 1u : 0u, delegate_.calls.size());
+  EXPECT_EQ(pages + (row.page == W::PAGE_ERROR ? 0 : 1), PageSequence().size());
+  window_->SetPage(W::PAGE_PROGRESS);
+  window_->SetPage(row.page);
+  // Or their characters alone (row.what 1), as a loop that translated them hands them on.
+  const UINT character = alt ? WM_SYSCHAR : WM_CHAR;
+  const WPARAM letter = static_cast<WPARAM>(towlower(static_cast<wint_t>(row.key)));
+  for (DWORD i = 1; i < 4; ++i) {
+    if (row.what == 1)
+      Send(nullptr, character, letter, data | (1 << 30), start + i * double_click);
+    else
+      Send(nullptr, down, row.key, data | (1 << 30), start + i * double_click);
+  }
+  Send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, row.key, data | (1 << 30) | (1u << 31),
+       start + 4 * double_click);
+}
+
+// Alt+Down held on a box opens its list once: each repeat would close or open it again.
+void InstallerWindowTest::HeldOnBox(const KeyRow& row) {
+  const DWORD start = g_key_clock;
+  SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+  ASSERT_TRUE(FocusOn(row.control));
+  const LPARAM data = 1 | (1 << 29);
+  Send(nullptr, WM_SYSKEYDOWN, row.key, data, start);
+  for (DWORD i = 1; i < 4; ++i) Send(nullptr, WM_SYSKEYDOWN, row.key, data | (1 << 30), start + i * 40);
+  Send(nullptr, WM_SYSKEYUP, row.key, data | (1 << 30) | (1u << 31), start + 200);
+  EXPECT_TRUE(SendMessageW(GetDlgItem(options(), row.control), CB_GETDROPPEDSTATE, 0, 0));
+  Send(nullptr, WM_KEYDOWN, VK_ESCAPE, KeyData(VK_ESCAPE), start + 300);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// The language, mode or folder list opened by key (a folder typed first) and moved by Down
+// (|what| times, at least once), each entry applied and counted at once: Escape puts back
+// what the settings had when the user opened it, the typed text too, also after a move
+// across a language that mirrors the window; Enter keeps the entry.
+void InstallerWindowTest::BrowseList(const KeyRow& row) {
+  const DWORD start = g_key_clock;
+  SetCursorPos(0, 0);  // an open list follows a pointer resting over it
+  HWND box = GetDlgItem(options(), row.control);
+  const std::wstring typed = scratch_.path().Append(L"Typed Velum").value();
+  if (row.control == W::PATH_BOX) testing::TypeComboText(options(), row.control, typed);
+  const std::wstring folder = settings_->install_folder().value();
+  const Seen before = Look();
+  ASSERT_TRUE(OpenListByKey(row.control, start));
+  const int downs = std::max(row.what, 1);
+  for (int i = 0; i < downs; ++i) Send(nullptr, WM_KEYDOWN, VK_DOWN, KeyData(VK_DOWN), start + 100 + i);
+  const char* counter = row.control == W::LANGUAGE_BOX ? "changed_language"
+                        : row.control == W::PATH_BOX   ? "changed_install_path"
+                                                       : "changed_install_mode";
+  EXPECT_EQ(downs, Counter(counter));
+  const Seen moved = Look();
+  EXPECT_FALSE(before == moved);
+  Send(nullptr, WM_KEYDOWN, row.closing, KeyData(row.closing), start + 200);
+  EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
+  // A standalone mode passed over clears choices of its own (the default browser).
+  EXPECT_EQ(row.closing == VK_ESCAPE ? before : moved, Look());
+  if (row.closing == VK_ESCAPE) {
+    EXPECT_EQ(folder, settings_->install_folder().value());
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// The second click of a double-click on Options lands on Back, which took its place: at
+// the double-click rectangle's edge and just short of its time it does nothing; at that
+// time, or just outside the rectangle, a click acts.
+void InstallerWindowTest::DoubleClickOptions() {
+  const DWORD start = g_key_clock;
+  const DWORD double_click = GetDoubleClickTime();
+  HWND options_button = GetDlgItem(dialog(), W::OPTIONS_BUTTON);
+  HWND back = GetDlgItem(dialog(), W::BACK_BUTTON);
+  RECT rect;
+  GetWindowRect(options_button, &rect);
+  const POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  // The rectangle is centred on the first click.
+  const POINT edge = {at.x + GetSystemMetrics(SM_CXDOUBLECLK) / 2,
+                      at.y + GetSystemMetrics(SM_CYDOUBLECLK) / 2};
+  Click(options_button, start, at);
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  EXPECT_EQ(back, ControlAt(at));
+  Click(back, start + double_click - 1, edge);
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  Click(back, start + double_click, at);
+  EXPECT_EQ(W::PAGE_WELCOME, window_->page());
+  Click(options_button, start + double_click + 1, POINT{edge.x + 1, at.y});
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  Click(back, start + double_click + 2, POINT{at.x, edge.y + 1});
+}
+
+// The second click of a double-click on No of the question asked on the options page
+// lands on the usage-data box under it.
+void InstallerWindowTest::DoubleClickNo() {
+  window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+  HWND share = GetDlgItem(options(), W::SHARE_STATS_BOX);
+  const bool shared = settings_->flag(Settings::ENABLE_VELUM_STATS);
+  RECT rect;
+  GetWindowRect(share, &rect);
+  ShownBox shown;
+  shown.click = true;
+  shown.pointer = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  g_shown_box = &shown;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+  SendMessageW(dialog(), WM_CLOSE, 0, 0);
+  KillTimer(nullptr, timer);
+  g_shown_box = nullptr;
+  ASSERT_TRUE(shown.clicked_at);
+  Click(share, shown.clicked_at + 150, shown.pointer);
+  EXPECT_EQ(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
+  EXPECT_EQ(0, Counter("changed_enable_stats"));
+  Click(share, shown.clicked_at + GetDoubleClickTime() + 100, shown.pointer);  // a click of its own
+  EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
+}
+
+// The second click of a double-click on Cancel lands in the question it opened, on Yes.
+void InstallerWindowTest::DoubleClickCancel() {
+  window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
+  HWND cancel = GetDlgItem(dialog(), W::CANCEL_BUTTON);
+  RECT rect;
+  GetWindowRect(cancel, &rect);
+  const POINT at = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+  // Long enough for the box's timer to click within it on a loaded machine too.
+  struct KeepDoubleClickTime {
+    UINT was = GetDoubleClickTime();
+    ~KeepDoubleClickTime() { SetDoubleClickTime(was); }
+  } keep;
+  SetDoubleClickTime(5000);
+  ShownBox shown;
+  shown.click_yes_first = true;
+  shown.pointer = at;
+  g_shown_box = &shown;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
+  Click(cancel, GetTickCount(), at);
+  KillTimer(nullptr, timer);
+  g_shown_box = nullptr;
+  EXPECT_TRUE(shown.answered);
+}
+
+void InstallerWindowTest::RunKeyRow(const KeyRow& row) {
+  window_.reset();
+  Open(row.page == W::PAGE_UNINSTALL, false);
+  dispatcher_.SetActiveDialog(dialog());
+  SetForegroundWindow(dialog());
+  // The mnemonics of the English texts.
+  settings_->SetInstallLanguage(L"en-US");
+  g_key_clock += 100000;
+  window_->SetPage(W::PAGE_PROGRESS);
+  window_->SetPage(row.page);
+  g_key_clock += 10 * GetDoubleClickTime();
+  delegate_.calls.clear();
+  boxes_.clear();
+  switch (row.act) {
+    case KeyAct::kClosedThen:
+      // Judges what it saw itself.
+      return ClosedThen(row);
+    case KeyAct::kHeldAcross:
+      HeldAcross(row);
+      break;
+    case KeyAct::kHeldOnBox:
+      HeldOnBox(row);
+      break;
+    case KeyAct::kBrowseList:
+      BrowseList(row);
+      break;
+    case KeyAct::kDoubleClickOptions:
+      DoubleClickOptions();
+      break;
+    case KeyAct::kDoubleClickNo:
+      DoubleClickNo();
+      break;
+    case KeyAct::kDoubleClickCancel:
+      DoubleClickCancel();
+      break;
+  }
+  EXPECT_EQ(row.page, window_->page());
+  EXPECT_EQ(row.effect == E::kAccepts ? 1u : 0u, delegate_.calls.size());
+}
+
+void InstallerWindowTest::PostKey(HWND to, WPARAM code, bool down, bool repeat) {
+  PostMessageW(to ? to : GetFocus(), down ? WM_KEYDOWN : WM_KEYUP, code,
+               1 | (repeat || !down ? 1 << 30 : 0) | (down ? 0 : 1u << 31));
+}
+
+void InstallerWindowTest::Hold(HWND to, WPARAM code) {
+  PostKey(to, code, true, false);
+  RunPostedMessages(&dispatcher_);
+  for (int i = 0; i < 4; ++i) PostKey(nullptr, code, i < 3, true);
+  RunPostedMessages(&dispatcher_);
+}
+
+// Held, or pressed twice with the second press queued before the page the first opened
+// shows or coming 40 ms after, Enter or Space on the terms link, Options and Back follow
+// them once and install nothing; on a page just shown, Enter on a link or on a button
+// moved to acts at once; a held Escape asks once.
+void InstallerWindowTest::PressesOnLinksAndButtonsActOnce() {
   Open(false, false);
-  dispatcher.SetActiveDialog(dialog());
+  dispatcher_.SetActiveDialog(dialog());
   SetForegroundWindow(dialog());
   HWND accept = GetDlgItem(dialog(), W::ACCEPT_BUTTON);
   const int kControls[] = {W::TERMS_AGREEMENT, W::OPTIONS_BUTTON, W::BACK_BUTTON};
@@ -1186,25 +1910,43 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
     const size_t pages = PageSequence().size();
     const DWORD before = GetTickCount();
-    if (how == 0) hold(control, code);
+    if (how == 0) Hold(control, code);
     // Else the second press waits in the queue, for where the focus goes, as the first acts.
     for (int k = 0; k < (how == 1 ? 4 : 2) && how; ++k)
-      key(k < 2 ? control : accept, code, k % 2 == 0, false);
-    RunPostedMessages(&dispatcher);
-    if (how == 2) press_at(code, before + 40);
+      PostKey(k < 2 ? control : accept, code, k % 2 == 0, false);
+    RunPostedMessages(&dispatcher_);
+    if (how == 2) Press(code, before + 40);
     EXPECT_EQ(kNext[row], window_->page());
     EXPECT_EQ(pages + 1, PageSequence().size());
     EXPECT_TRUE(delegate_.calls.empty());
   }
-  // On a page just shown, Enter on a link or on a button moved to acts at once.
   for (int row = 0; row < 2; ++row) {
     window_->SetPage(W::PAGE_TOS);
     window_->SetPage(W::PAGE_WELCOME);
     SendMessageW(dialog(), WM_NEXTDLGCTL,
                  reinterpret_cast<WPARAM>(GetDlgItem(dialog(), kControls[row])), TRUE);
-    press_at(VK_RETURN, GetTickCount());
+    Press(VK_RETURN, GetTickCount());
     EXPECT_EQ(kNext[row], window_->page()) << row;
   }
+  // So does Enter in an open list there, which picks.
+  HWND language = GetDlgItem(options(), W::LANGUAGE_BOX);
+  SetFocus(language);
+  SendMessageW(language, CB_SHOWDROPDOWN, TRUE, 0);
+  Press(VK_RETURN, GetTickCount());
+  EXPECT_FALSE(SendMessageW(language, CB_GETDROPPEDSTATE, 0, 0));
+  EXPECT_TRUE(delegate_.calls.empty());
+  // Escape pressed after Enter on Options, queued as the options showed, was meant for the
+  // page Options left: it asks nothing.
+  window_->SetPage(W::PAGE_WELCOME);
+  HWND options_button = GetDlgItem(dialog(), W::OPTIONS_BUTTON);
+  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(options_button), TRUE);
+  for (WPARAM code : {VK_RETURN, VK_ESCAPE}) {
+    PostKey(options_button, code, true, false);
+    PostKey(options_button, code, false, false);
+  }
+  RunPostedMessages(&dispatcher_);
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  EXPECT_TRUE(boxes_.empty());
   // A disabled Accept does nothing, also when its click comes as a message.
   EnableWindow(accept, FALSE);
   SendMessageW(dialog(), WM_COMMAND, MAKEWPARAM(W::ACCEPT_BUTTON, BN_CLICKED),
@@ -1212,15 +1954,18 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
   EnableWindow(accept, TRUE);
   SetFocus(accept);
   // Space held onto Accept past the double-click time: its repeats never push it.
-  for (UINT kind : {WM_KEYDOWN, WM_KEYUP}) {
-    MSG message = {accept, kind, VK_SPACE, 1 | (1 << 30) | (kind == WM_KEYUP ? 1u << 31 : 0),
-                   GetTickCount() + GetDoubleClickTime(), {}};
-    if (dispatcher.Dispatch(message)) DispatchMessageW(&message);
-  }
+  Send(accept, WM_KEYDOWN, VK_SPACE, 1 | (1 << 30), GetTickCount() + GetDoubleClickTime());
+  Send(accept, WM_KEYUP, VK_SPACE, 1 | (1 << 30) | (1u << 31), GetTickCount() + GetDoubleClickTime());
   EXPECT_TRUE(delegate_.calls.empty());
-  hold(accept, VK_ESCAPE);
+  Hold(accept, VK_ESCAPE);
   EXPECT_EQ(1u, boxes_.size());
-  HWND path = GetWindow(GetDlgItem(options(), W::PATH_BOX), GW_CHILD);
+}
+
+// On each page of both wizards, Enter presses the page's own button (none on the progress
+// page), named so in the statistics, only when the press began the double-click time
+// after the page showed.
+void InstallerWindowTest::EnterWaitsOnEveryPage() {
+  HWND path = Control(W::PATH_BOX);
   // The installation's pages, then the uninstallation's.
   const struct {
     W::Page page;
@@ -1235,7 +1980,7 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     if (entry.page == W::PAGE_UNINSTALL) {
       window_.reset();
       Open(true, false);
-      dispatcher.SetActiveDialog(dialog());
+      dispatcher_.SetActiveDialog(dialog());
     }
     delegate_.calls.clear();
     window_->SetPage(entry.page);
@@ -1243,12 +1988,12 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     if (entry.page == W::PAGE_OPTIONS) SetFocus(path);
     // Held since before; pressed before the page showed (handed on late), 40 ms after, or
     // just short of the double-click time after.
-    for (int i = 0; i < 4; ++i) key(nullptr, VK_RETURN, i < 3, true);
-    RunPostedMessages(&dispatcher);
+    for (int i = 0; i < 4; ++i) PostKey(nullptr, VK_RETURN, i < 3, true);
+    RunPostedMessages(&dispatcher_);
     for (DWORD at : {before - 1, before + 40, before + GetDoubleClickTime() - 1})
-      press_at(VK_RETURN, at);
+      Press(VK_RETURN, at);
     EXPECT_TRUE(delegate_.calls.empty());
-    press_at(VK_RETURN, GetTickCount() + GetDoubleClickTime());
+    Press(VK_RETURN, GetTickCount() + GetDoubleClickTime());
     std::string action;
     static_cast<void>(LastPageNode()->GetString("navigation_action", &action));
     EXPECT_EQ(entry.action, action);
@@ -1256,224 +2001,24 @@ TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
     // Space held in the folder box types blanks, as in any text.
     if (entry.page != W::PAGE_OPTIONS) continue;
     const size_t length = GetControlText(options(), W::PATH_BOX).size();
-    hold(path, VK_SPACE);
+    Hold(path, VK_SPACE);
     EXPECT_EQ(length + 4, GetControlText(options(), W::PATH_BOX).size());
   }
-  // The rows below read the times of pages and boxes from a clock of their own; each
+}
+
+// A key held (its repeats set bit 30) or pressed twice acts once, on the page it was
+// pressed on; a press or a click that begins less than the double-click time after a page
+// showed, or after a box or a list over it closed, acts on nothing there the user may not
+// have seen yet, while one after that time acts once (the table above).
+TEST_F(InstallerWindowTest, KeyActsOnceOnThePageItWasPressedOn) {
+  PressesOnLinksAndButtonsActOnce();
+  EnterWaitsOnEveryPage();
+  // The rows read the times of pages, boxes and lists from a clock of their own; each
   // starts on its page shown long before.
-  static DWORD s_now = 0;
-  SetKeyClockForTesting([]() { return s_now; });
-  const DWORD kDoubleClick = GetDoubleClickTime();
-  // A message at |to| (the focus when null) with its time, handed on as the run loop
-  // does, then what it posted (its characters).
-  auto send = [&](HWND to, UINT kind, WPARAM code, LPARAM data, DWORD time, POINT at = {}) {
-    MSG message = {to ? to : GetFocus(), kind, code, data, time, at};
-    ASSERT_TRUE(message.hwnd);
-    if (dispatcher.Dispatch(message)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    RunPostedMessages(&dispatcher);
-  };
-  auto press = [&](WPARAM code, DWORD time) {
-    send(nullptr, WM_KEYDOWN, code, 1, time);
-    send(nullptr, WM_KEYUP, code, 1 | (1 << 30) | (1u << 31), time + 60);
-  };
-  // The question asked by Escape and answered No (by the test's box, at once): a second
-  // press 40 ms after, or just short of the double-click time, leaves the page behind it
-  // alone; one begun exactly the double-click time after the box closed acts once.
-  auto answered_then = [&](WPARAM code) {
-    return [&, code]() {
-      press(VK_ESCAPE, s_now);
-      EXPECT_EQ(1u, boxes_.size());
-      for (DWORD after : {DWORD{40}, kDoubleClick - 1, kDoubleClick}) press(code, s_now + after);
-    };
-  };
-  // A key held across a page that comes back (the error page after a retry, the welcome
-  // page after Back) acts once: its repeats, as system keys or as characters, would press
-  // the mnemonic's button on the page again.
-  auto held_across = [&](WPARAM code, bool alt, W::Page back) {
-    return [&, code, alt, back]() {
-      const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
-      const UINT scan = MapVirtualKeyW(static_cast<UINT>(code), MAPVK_VK_TO_VSC);
-      const LPARAM data = 1 | static_cast<LPARAM>(scan) << 16 | (alt ? 1 << 29 : 0);
-      const size_t pages = PageSequence().size();
-      send(nullptr, down, code, data, s_now);
-      EXPECT_EQ(back == W::PAGE_ERROR ? 1u : 0u, delegate_.calls.size());
-      EXPECT_EQ(pages + (back == W::PAGE_ERROR ? 0 : 1), PageSequence().size());
-      window_->SetPage(W::PAGE_PROGRESS);
-      window_->SetPage(back);
-      for (DWORD i = 1; i < 4; ++i)
-        send(nullptr, down, code, data | (1 << 30), s_now + i * kDoubleClick);
-      send(nullptr, alt ? WM_SYSKEYUP : WM_KEYUP, code, data | (1 << 30) | (1u << 31),
-           s_now + 4 * kDoubleClick);
-    };
-  };
-  // The mode or the folder list opened by key (a folder typed first) and moved by Down,
-  // which applies and counts at once: Escape puts back what the settings had when it
-  // opened, the typed text too; Enter keeps the new entry.
-  auto browse_list = [&](int id, WPARAM close) {
-    return [&, id, close]() {
-      SetCursorPos(0, 0);  // an open list follows a pointer resting over it
-      HWND box = GetDlgItem(options(), id);
-      const std::wstring typed = scratch_.path().Append(L"Typed Velum").value();
-      if (id == W::PATH_BOX) testing::TypeComboText(options(), id, typed);
-      const Settings::Mode mode = settings_->mode();
-      const std::wstring folder = settings_->install_folder().value();
-      const std::wstring text = GetControlText(options(), W::PATH_BOX);
-      // A standalone mode passed over clears choices of its own (the default browser).
-      std::vector<bool> flags;
-      for (int i = 0; i < Settings::FLAG_COUNT; ++i) flags.push_back(settings_->flag(i));
-      SetFocus(box);
-      if (id == W::PATH_BOX)
-        send(nullptr, WM_KEYDOWN, VK_F4, 1, s_now);
-      else
-        send(nullptr, WM_SYSKEYDOWN, VK_DOWN, 1 | (1 << 29), s_now);
-      ASSERT_TRUE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-      send(nullptr, WM_KEYDOWN, VK_DOWN, 1, s_now + 100);
-      EXPECT_EQ(1, Counter(id == W::PATH_BOX ? "changed_install_path" : "changed_install_mode"));
-      const bool moved = settings_->mode() != mode || settings_->install_folder().value() != folder;
-      EXPECT_TRUE(moved);
-      send(nullptr, WM_KEYDOWN, close, 1, s_now + 200);
-      EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
-      EXPECT_EQ(close == VK_ESCAPE,
-                settings_->mode() == mode && settings_->install_folder().value() == folder);
-      if (close == VK_ESCAPE) {
-        EXPECT_EQ(text, GetControlText(options(), W::PATH_BOX));
-        for (int i = 0; i < Settings::FLAG_COUNT; ++i) EXPECT_EQ(flags[i], settings_->flag(i)) << i;
-      }
-      EXPECT_TRUE(boxes_.empty());
-    };
-  };
-  // A click where the pointer is (screen point |at|) on |on|, beginning at |time|.
-  auto click = [&](HWND on, DWORD time, POINT at) {
-    POINT client = at;
-    ScreenToClient(on, &client);
-    send(on, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y), time, at);
-    send(on, WM_LBUTTONUP, 0, MAKELPARAM(client.x, client.y), time + 80, at);
-  };
-  auto centre = [](HWND window) {
-    RECT rect;
-    GetWindowRect(window, &rect);
-    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-  };
-  // The second click of a double-click on Options lands on Back, which took its place.
-  auto double_click_options = [&]() {
-    const POINT at = centre(GetDlgItem(dialog(), W::OPTIONS_BUTTON));
-    click(GetDlgItem(dialog(), W::OPTIONS_BUTTON), s_now, at);
-    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
-    HWND back = GetDlgItem(dialog(), W::BACK_BUTTON);
-    POINT in_dialog = at;
-    ScreenToClient(dialog(), &in_dialog);
-    EXPECT_EQ(back, ChildWindowFromPointEx(dialog(), in_dialog, CWP_SKIPINVISIBLE));
-    click(back, s_now + 200, at);
-    EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
-    // One just outside the double-click rectangle is a click of its own.
-    click(back, s_now + 300, POINT{at.x + GetSystemMetrics(SM_CXDOUBLECLK), at.y});
-  };
-  // The second click of a double-click on No of the question asked on the options page
-  // lands on the usage-data box under it.
-  auto double_click_no = [&]() {
-    window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
-    HWND share = GetDlgItem(options(), W::SHARE_STATS_BOX);
-    const bool shared = settings_->flag(Settings::ENABLE_VELUM_STATS);
-    ShownBox shown;
-    shown.click = true;
-    shown.pointer = centre(share);
-    g_shown_box = &shown;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
-    SendMessageW(dialog(), WM_CLOSE, 0, 0);
-    KillTimer(nullptr, timer);
-    g_shown_box = nullptr;
-    ASSERT_TRUE(shown.clicked_at);
-    click(share, shown.clicked_at + 150, shown.pointer);
-    EXPECT_EQ(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
-    EXPECT_EQ(0, Counter("changed_enable_stats"));
-    click(share, shown.clicked_at + kDoubleClick + 100, shown.pointer);  // a click of its own
-    EXPECT_NE(shared, settings_->flag(Settings::ENABLE_VELUM_STATS));
-  };
-  // The second click of a double-click on Cancel lands in the question it opened, on Yes.
-  auto double_click_cancel = [&]() {
-    window_->set_message_box_for_testing(InstallerWindow::MessageBoxFunction());
-    HWND cancel = GetDlgItem(dialog(), W::CANCEL_BUTTON);
-    const POINT at = centre(cancel);
-    // Long enough for the box's timer to click within it on a loaded machine too.
-    struct KeepDoubleClickTime {
-      UINT was = GetDoubleClickTime();
-      ~KeepDoubleClickTime() { SetDoubleClickTime(was); }
-    } keep;
-    SetDoubleClickTime(5000);
-    ShownBox shown;
-    shown.click_yes_first = true;
-    shown.pointer = at;
-    g_shown_box = &shown;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 20, LookForBox);
-    click(cancel, GetTickCount(), at);
-    KillTimer(nullptr, timer);
-    g_shown_box = nullptr;
-    EXPECT_TRUE(shown.answered);
-  };
-  // The folder browser closed (by its Cancel here): Enter on Accept 40 ms after is dropped.
-  static HWND s_wizard = nullptr;
-  auto browsed_then_enter = [&]() {
-    s_wizard = dialog();
-    // Runs inside the browser's loop.
-    const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
-      EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
-        if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == s_wizard)
-          PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-        return TRUE;
-      }, 0);
-    });
-    ClickButton(options(), W::CHANGE_FOLDER_BUTTON);
-    KillTimer(nullptr, timer);
-    SetFocus(GetDlgItem(dialog(), W::ACCEPT_BUTTON));
-    for (DWORD after : {DWORD{40}, kDoubleClick}) press(VK_RETURN, s_now + after);
-  };
-  const struct {
-    const char* name;
-    bool uninstall;
-    W::Page page;
-    std::function<void()> act;
-    size_t accepted;  // and back on |page| after it
-  } kRows[] = {
-      {"welcome: No, Enter", false, W::PAGE_WELCOME, answered_then(VK_RETURN), 1},
-      {"welcome: No, Space", false, W::PAGE_WELCOME, answered_then(VK_SPACE), 1},
-      {"options: No, Enter", false, W::PAGE_OPTIONS, answered_then(VK_RETURN), 1},
-      {"options: No, Space", false, W::PAGE_OPTIONS, answered_then(VK_SPACE), 1},
-      {"error: No, Enter", false, W::PAGE_ERROR, answered_then(VK_RETURN), 1},
-      {"error: No, Space", false, W::PAGE_ERROR, answered_then(VK_SPACE), 1},
-      {"uninstall: No, Enter", true, W::PAGE_UNINSTALL, answered_then(VK_RETURN), 1},
-      {"uninstall: No, Space", true, W::PAGE_UNINSTALL, answered_then(VK_SPACE), 1},
-      {"error: Alt+R held", false, W::PAGE_ERROR, held_across('R', true, W::PAGE_ERROR), 1},
-      {"error: R held", false, W::PAGE_ERROR, held_across('R', false, W::PAGE_ERROR), 1},
-      {"welcome: Alt+O held", false, W::PAGE_WELCOME, held_across('O', true, W::PAGE_WELCOME), 0},
-      {"mode list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_ESCAPE), 0},
-      {"mode list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::MODE_BOX, VK_RETURN), 0},
-      {"path list: Down, Escape", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_ESCAPE), 0},
-      {"path list: Down, Enter", false, W::PAGE_OPTIONS, browse_list(W::PATH_BOX, VK_RETURN), 0},
-      {"options: folder browser, Enter", false, W::PAGE_OPTIONS, browsed_then_enter, 1},
-      {"double-click on Options", false, W::PAGE_WELCOME, double_click_options, 0},
-      {"double-click on No", false, W::PAGE_OPTIONS, double_click_no, 0},
-      {"double-click on Cancel", true, W::PAGE_UNINSTALL, double_click_cancel, 0},
-  };
-  for (const auto& row : kRows) {
+  SetKeyClockForTesting(KeyClock);
+  for (const KeyRow& row : kKeyRows) {
     SCOPED_TRACE(row.name);
-    window_.reset();
-    Open(row.uninstall, false);
-    dispatcher.SetActiveDialog(dialog());
-    SetForegroundWindow(dialog());
-    // The mnemonics of the English texts.
-    settings_->SetInstallLanguage(L"en-US");
-    s_now += 100000;
-    window_->SetPage(W::PAGE_PROGRESS);
-    window_->SetPage(row.page);
-    s_now += 10 * kDoubleClick;
-    delegate_.calls.clear();
-    boxes_.clear();
-    row.act();
-    EXPECT_EQ(row.page, window_->page());
-    EXPECT_EQ(row.accepted, delegate_.calls.size());
+    RunKeyRow(row);
   }
 }
 
@@ -1666,10 +2211,11 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + 8, SendMessageW(box, CB_GETCURSEL, 0, 0));
 }
 
-// Escape in the open language list keeps the language it showed when it opened, whatever
-// entry Wine's list took from the pointer over it: Catalan in the list the user opened in
-// English, Greek in the one the window opened again in Arabic. Nothing is mirrored again.
-// The mode box, likewise, goes on showing the mode that applies.
+// Escape in the open language list puts back the language it showed when the user opened
+// it, whatever entry Wine's list took from the pointer over it: Catalan in the list opened
+// in English, Greek in the one the window opened again in Arabic after a Down (English
+// again, unmirrored, the list closed). The mode box, likewise, goes on showing the mode
+// that applies.
 TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
   SetCursorPos(0, 0);
   HWND box = OpenAtLanguageBox();
@@ -1692,19 +2238,21 @@ TEST_F(InstallerWindowTest, EscapeKeepsTheLanguageThePointerDidNotChoose) {
     SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
     if (reopened) SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
     RunPostedMessages();
-    const std::wstring before = settings_->install_language();
-    ASSERT_EQ(reopened ? L"ar" : L"en-GB", before);
+    ASSERT_EQ(reopened ? L"ar" : L"en-GB", settings_->install_language());
     rest_and_escape(box, std::find(languages.begin(), languages.end(), reopened ? L"el" : L"ca") -
                              languages.begin());
-    EXPECT_EQ(before, settings_->install_language());
-    EXPECT_EQ(before, languages[SendMessageW(box, CB_GETITEMDATA,
-                                             SendMessageW(box, CB_GETCURSEL, 0, 0), 0)]);
-    EXPECT_EQ(reopened, IsMirrored(dialog()));
+    EXPECT_EQ(L"en-GB", settings_->install_language());
+    EXPECT_EQ(L"en-GB", languages[SendMessageW(box, CB_GETITEMDATA,
+                                               SendMessageW(box, CB_GETCURSEL, 0, 0), 0)]);
+    EXPECT_FALSE(IsMirrored(dialog()));
   }
-  // For the current user, not standalone.
+  // For the current user, not standalone: also when Down applied the standalone mode and
+  // the pointer rests over it, so that Wine's box keeps it at Escape.
   HWND mode = GetDlgItem(options(), W::MODE_BOX);
   SetFocus(mode);
   SendMessageW(mode, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessageW(mode, WM_KEYDOWN, VK_DOWN, 1);
+  ASSERT_TRUE(settings_->flag(Settings::COPY_ONLY));
   rest_and_escape(mode, 2);
   EXPECT_FALSE(settings_->flag(Settings::COPY_ONLY));
   EXPECT_EQ(1, SendMessageW(mode, CB_GETCURSEL, 0, 0));

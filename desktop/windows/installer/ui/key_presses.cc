@@ -34,6 +34,22 @@ thread_local Press g_last_press;
 thread_local bool g_last_input_was_click = false;
 thread_local Press g_acting_press;
 thread_local bool g_dropping_click = false;
+// Whether the key under way moves the focus as the user means it to (Tab): a list it
+// closes as the focus leaves is not one the user has yet to look past.
+thread_local bool g_moving_focus = false;
+
+// After a box or an open list over the page closed: the window, when (the clock of
+// pages), the box whose list it was, and the focus an arrow key was pressed at (the user
+// moved on once the focus has left it). No window: none closed since the user moved on.
+struct Settle {
+  HWND root = nullptr;
+  DWORD closed_at = 0;
+  HWND list_box = nullptr;
+  HWND arrow_at = nullptr;
+};
+thread_local Settle g_settle;
+// The key of a press dropped whole (0: none): its repeats and release follow.
+thread_local WPARAM g_dropped_key = 0;
 
 bool IsLeftPress(UINT message) {
   return message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK ||
@@ -65,14 +81,78 @@ bool IsSecondClick(const MSG& message) {
   return g_dropping_click;
 }
 
+bool IsArrowKey(WPARAM key) {
+  return key == VK_LEFT || key == VK_UP || key == VK_RIGHT || key == VK_DOWN;
+}
+
+// The user's own moves end the wait after a close: a click elsewhere (a second click is
+// dropped before), Tab, an arrow key once the focus has moved, a character typed into the
+// edit of the box whose list closed.
+void NoteMoveOn(const MSG& message) {
+  const bool typed = message.message == WM_CHAR && message.wParam >= L' ' && g_settle.list_box &&
+                     GetParent(message.hwnd) == g_settle.list_box;
+  const bool tab = message.message == WM_KEYDOWN && message.wParam == VK_TAB;
+  if (IsLeftPress(message.message) || typed || tab) {
+    g_settle = Settle();
+  } else if (message.message == WM_KEYDOWN && IsArrowKey(message.wParam) && g_settle.root &&
+             !g_settle.arrow_at) {
+    g_settle.arrow_at = message.hwnd;
+  }
+}
+
 void NoteInput(const MSG& message) {
+  NoteMoveOn(message);
+  if (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN)
+    g_moving_focus = message.wParam == VK_TAB;
   if (IsLeftPress(message.message)) {
     g_last_press = {true, message.time, message.pt};
     g_last_input_was_click = true;
+    g_moving_focus = false;
   } else if ((message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
              (message.message >= WM_RBUTTONDOWN && message.message <= WM_MOUSELAST)) {
     g_last_input_was_click = false;
   }
+}
+
+// Whether |message| goes to a box (or its edit) whose list takes it: an open list, or one
+// that closed under the user's key and keeps the key meant for it.
+bool IsListKey(const MSG& message) {
+  for (HWND window : {message.hwnd, GetParent(message.hwnd)}) {
+    wchar_t name[16] = {};
+    if (!window || !GetClassNameW(window, name, 16) || _wcsicmp(name, L"ComboBox") != 0) continue;
+    return SendMessageW(window, CB_GETDROPPEDSTATE, 0, 0) ||
+           (SendMessageW(window, WM_GETDLGCODE, message.wParam,
+                         reinterpret_cast<LPARAM>(&message)) & DLGC_WANTMESSAGE);
+  }
+  return false;
+}
+
+// Whether |message| is, or goes with, an Enter or Space press on the window's controls
+// less than the double-click time after a box or a list over them closed.
+bool IsPressBeforeCloseSeen(const MSG& message) {
+  const bool down = message.message == WM_KEYDOWN;
+  // The rest of a press dropped whole: its repeats, and its release, which ends it.
+  if (g_dropped_key && message.wParam == g_dropped_key &&
+      (message.message == WM_KEYUP || (down && IsKeyRepeat(message.lParam)))) {
+    if (!down) g_dropped_key = 0;
+    return true;
+  }
+  // A new press (its release may have gone to another window).
+  if (down) g_dropped_key = 0;
+  if (!down || (message.wParam != VK_RETURN && message.wParam != VK_SPACE)) return false;
+  if (g_settle.arrow_at && GetFocus() != g_settle.arrow_at) g_settle = Settle();
+  if (!g_settle.root || !message.hwnd || GetAncestor(message.hwnd, GA_ROOT) != g_settle.root)
+    return false;
+  // Signed: a press queued before the close was noted counts too.
+  const LONG since = static_cast<LONG>(message.time - g_settle.closed_at);
+  if (since >= static_cast<LONG>(GetDoubleClickTime()) || IsListKey(message)) return false;
+  g_dropped_key = message.wParam;
+  return true;
+}
+
+// Something over |root|'s page closed (a box, or the list of |list_box|): from now on.
+void NoteClosed(HWND root, HWND list_box) {
+  g_settle = {root, Now(), list_box, nullptr};
 }
 
 // A character types into an editable text; everywhere else Space presses or follows, and
@@ -162,6 +242,13 @@ void NotePageShown(HWND dialog) {
   // Only keys: no sent message runs in the middle of showing a page.
   DropQueuedKeys(true, 0);
   NotePageTime(dialog);
+  // A page shown since waits only at its default button.
+  g_settle = Settle();
+}
+
+void NoteListClosed(HWND box) {
+  NoteClickActed();
+  if (!g_moving_focus) NoteClosed(GetAncestor(box, GA_ROOT), box);
 }
 
 bool IsPressBeforePageSeen(const MSG& message) {
@@ -185,8 +272,10 @@ bool IsPressBeforePageSeen(const MSG& message) {
 }
 
 bool ShouldDropInput(const MSG& message) {
-  if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message) || IsSecondClick(message))
+  if (IsRepeatOfActingKey(message) || IsPressBeforePageSeen(message) || IsSecondClick(message) ||
+      IsPressBeforeCloseSeen(message)) {
     return true;
+  }
   NoteInput(message);
   return false;
 }
@@ -211,6 +300,7 @@ ModalBoxKeys::~ModalBoxKeys() {
   // Whatever closed the box (an answer, the run ending), the focus goes back to the page,
   // where a second press of the answer's key would land on the default button.
   NotePageTime(owner_.root);
+  NoteClosed(owner_.root, nullptr);
 }
 
 void SetKeyClockForTesting(DWORD (*clock)()) { g_clock = clock; }

@@ -7,10 +7,14 @@
 // A modal box the wizard shows (a question, the folder browser) counts the same way: the
 // second press of an answer was meant for the box, not for the page behind it. So does
 // the mouse: the second click of a double-click would act on what the first brought up.
+// Once a box or an open list over the page has closed, the focus is on a control the
+// user has not looked at: Enter and Space act on none until they could have, or until the
+// user moves on.
 //
 //   if (ShouldDropInput(message)) return;       // before IsDialogMessageW
 //   NotePageShown(dialog);                      // as a page is shown
 //   { ModalBoxKeys keys(dialog); MessageBoxW(dialog, ...); }
+//   NoteListClosed(box);                        // at the box's CBN_CLOSEUP
 #ifndef DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 #define DESKTOP_WINDOWS_INSTALLER_UI_KEY_PRESSES_H_
 
@@ -38,15 +42,24 @@ void NotePageShown(HWND dialog);
 // after the page was shown: the user could not have seen the page yet.
 [[nodiscard]] bool IsPressBeforePageSeen(const MSG& message);
 
+// As the open list of |box| closed under the user's key or click, or as the focus left
+// it: the list no longer covers the page. Not for a list the window closes itself.
+void NoteListClosed(HWND box);
+
 // Whether the run loop (or a box's loop) drops |message| before the dialog manager: a
 // repeat of an acting key, a press before the page was seen, or a left click (press and
 // release) within the double-click time and rectangle of a press that opened or closed a
-// box or changed the page. Notes the presses it passes on.
+// box or a list, or changed the page; or an Enter or Space pressed on a control of the
+// window (not in an open list) less than the double-click time after a box or a list over
+// it closed, unless the user moved on since (Tab, an arrow key that moved the focus, a
+// click elsewhere, a character typed into the edit of the box whose list closed). A press
+// dropped goes whole: its repeats and its release. Notes what it passes on.
 [[nodiscard]] bool ShouldDropInput(const MSG& message);
 
 // For the life of a modal box that |dialog| shows: the box's own loop drops what the run
 // loop's dispatcher drops; as the box closes, the page behind it counts as shown again,
-// and the keys queued before it had the activation back go with the box.
+// the keys queued before it had the activation back go with the box, and the presses
+// after wait as after a list closed.
 class ModalBoxKeys {
  public:
   explicit ModalBoxKeys(HWND dialog);

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include "base/logging.h"
+#include "desktop/windows/installer/ui/key_presses.h"
 
 namespace installer {
 
@@ -19,6 +20,8 @@ bool IsDropped(HWND box) { return DefSubclassProc(box, CB_GETDROPPEDSTATE, 0, 0)
 
 // Marks a list that closed under the user: a key meant for it may still come.
 const wchar_t kClosedUnderUser[] = L"VelumListClosedUnderUser";
+// Marks a box while it opens its list again after a re-layout.
+const wchar_t kReopening[] = L"VelumListReopening";
 
 bool ClosedUnderUser(HWND box) { return GetPropW(box, kClosedUnderUser) != nullptr; }
 
@@ -101,9 +104,10 @@ LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lpar
       return code;
     }
     case WM_KEYDOWN:
-      // The list this key was meant for has gone already.
+      // The list this key was meant for has gone already: the key closes it for the user.
       if (!dropped && IsListKey(wparam) && ClosedUnderUser(box)) {
         SetClosedUnderUser(box, false);
+        NoteListClosed(box);
         return 0;
       }
       break;
@@ -118,7 +122,9 @@ LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lpar
     case kReopenList:
       if (!dropped && ClosedUnderUser(box) && GetFocus() == box && IsWindowVisible(box) &&
           IsWindowEnabled(box)) {
+        SetPropW(box, kReopening, reinterpret_cast<HANDLE>(1));
         DefSubclassProc(box, CB_SHOWDROPDOWN, TRUE, 0);
+        RemovePropW(box, kReopening);
         HWND list = ListOf(box);
         if (list && IsDropped(box)) {
           RemovePropW(list, kRestingAt);
@@ -151,5 +157,7 @@ bool CloseListForRelayout(HWND box) {
   if (!PostMessageW(box, kReopenList, 0, 0)) PLOG(WARNING) << "Could not reopen the list";
   return true;
 }
+
+bool IsListReopening(HWND box) { return GetPropW(box, kReopening) != nullptr; }
 
 }  // namespace installer

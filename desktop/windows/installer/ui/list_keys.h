@@ -4,7 +4,8 @@
 // re-layout (mirroring for a right-to-left language) closes it. The Enter or Escape meant
 // for it then has nothing left to do and is dropped, where the dialog would press its
 // default button or ask to cancel. A list the user closed (Enter, Escape, Alt+Up, F4, a
-// click, the focus leaving) leaves the keys to the dialog, as in any dialog.
+// click, the focus leaving) leaves the keys to the dialog, whose run loop lets a press
+// there wait as after any close (key_presses.h).
 //
 //   KeepListKeys(box);                  // once
 //   CloseListForRelayout(box);          // before the window is laid out anew
@@ -22,6 +23,10 @@ void KeepListKeys(HWND box);
 // and opens it again in its new place once the messages queued now have been handled,
 // unless the user has closed it meanwhile. False when the list was not open.
 bool CloseListForRelayout(HWND box);
+
+// Whether |box|'s list is being opened again after a re-layout: the list the user opened,
+// not a new opening.
+[[nodiscard]] bool IsListReopening(HWND box);
 
 }  // namespace installer
 

@@ -57,6 +57,10 @@
 //   enabled:<control>, disabled:<control>  the window's control is usable, or greyed
 //   read                 the double-click time passes, as the user reads the page shown:
 //                        sooner after it showed, its Accept takes no Enter or Space
+//   checked:<control>:yes|no    the check box is ticked, or not
+//   double-click-over:<control> double-clicks, as the mouse, where the open language list
+//                        lies over <control>: the first click picks the entry there and
+//                        closes the list, the second comes to <control> once it has closed
 //
 // The mouse pointer rests in the screen's corner: an open list follows a pointer over it.
 #include <windows.h>
@@ -97,7 +101,7 @@ const struct {
     {L"language", W::LANGUAGE_BOX},       {L"mode", W::MODE_BOX},
     {L"path", W::PATH_BOX},               {L"full_package", W::FULL_PACKAGE_BUTTON},
     {L"agreement", W::TERMS_AGREEMENT},   {L"terms", W::TERMS_TEXT},
-    {L"warning", W::INVALID_PATH_WARNING},
+    {L"warning", W::INVALID_PATH_WARNING}, {L"usage", W::SHARE_STATS_BOX},
 };
 
 int ControlId(const std::wstring& name) {
@@ -199,6 +203,7 @@ class Driver {
   // The open list of the combo box |box| (the installer's); null when none shows.
   HWND OpenListOf(HWND box);
   bool ClickEntry(int id, int offset, const std::wstring& step);
+  bool DoubleClickOver(int id, const std::wstring& step);
   // The steps that wait on the state of one control.
   bool ControlStep(const std::wstring& name, const std::wstring& value, const std::wstring& step);
 
@@ -585,6 +590,35 @@ bool Driver::ClickEntry(int id, int offset, const std::wstring& step) {
   return WaitFor([box, target]() { return SendMessageW(box, CB_GETCURSEL, 0, 0) == target; }, step);
 }
 
+bool Driver::DoubleClickOver(int id, const std::wstring& step) {
+  HWND box = Control(W::LANGUAGE_BOX);
+  HWND under = Control(id);
+  HWND list = nullptr;
+  if (!box || !under) return Fail(step + L": no such control");
+  if (!WaitFor([&]() { return (list = OpenListOf(box)) != nullptr; }, step + L": an open list"))
+    return false;
+  RECT shown, covered, both;
+  GetWindowRect(list, &shown);
+  GetWindowRect(under, &covered);
+  if (!IntersectRect(&both, &shown, &covered)) return Fail(step + L": the list lies beside it");
+  // The pointer is there for both clicks, as the system gives it to their messages.
+  const POINT at = {(both.left + both.right) / 2, (both.top + both.bottom) / 2};
+  SetCursorPos(at.x, at.y);
+  POINT in_list = at;
+  ScreenToClient(list, &in_list);
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(in_list.x, in_list.y));
+  PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(in_list.x, in_list.y));
+  const bool closed = WaitFor([&]() { return !OpenListOf(box); }, step + L": the list closed");
+  POINT in_control = at;
+  ScreenToClient(under, &in_control);
+  if (closed) {
+    PostMessageW(under, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(in_control.x, in_control.y));
+    PostMessageW(under, WM_LBUTTONUP, 0, MAKELPARAM(in_control.x, in_control.y));
+  }
+  SetCursorPos(0, 0);
+  return closed;
+}
+
 bool Driver::ControlStep(const std::wstring& name, const std::wstring& value,
                          const std::wstring& step) {
   const size_t at = value.find(L':');
@@ -601,6 +635,16 @@ bool Driver::ControlStep(const std::wstring& name, const std::wstring& value,
   }
   if (name == L"click-entry" && at != std::wstring::npos)
     return ClickEntry(id, _wtoi(value.c_str() + at + 1), step);
+  if (name == L"double-click-over") return DoubleClickOver(id, step);
+  if (name == L"checked" && at != std::wstring::npos) {
+    const bool ticked = value.substr(at + 1) == L"yes";
+    return WaitFor(
+        [this, id, ticked]() {
+          HWND control = Control(id);
+          return control && (SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED) == ticked;
+        },
+        step);
+  }
   if (name == L"enabled" || name == L"disabled") {
     const bool enabled = name == L"enabled";
     return WaitFor(
@@ -759,8 +803,10 @@ bool Driver::Step(const std::wstring& step, const base::CommandLine& second) {
     if (HWND box = QuestionBox()) testing::ClickButton(box, IDYES);
     return true;
   }
-  if (name == L"list" || name == L"click-entry" || name == L"enabled" || name == L"disabled")
+  if (name == L"list" || name == L"click-entry" || name == L"enabled" || name == L"disabled" ||
+      name == L"checked" || name == L"double-click-over") {
     return ControlStep(name, value, step);
+  }
   if (name == L"second-window") {
     if (second.GetProgram().empty()) return Fail(L"no program after --");
     return StartSecondWindow(second);

@@ -16,17 +16,8 @@ namespace installer {
 
 namespace {
 
-// DELETE with the generic write rights of a file.
-const uint32_t kDeleteAccess = 0x130116;
-
 // Set-aside names tried for one path within one second.
 const int kMaxSetAsideNames = 100;
-
-bool IsProgramFile(const base::FilePath& path) {
-  const std::wstring extension = path.Extension();
-  return base::FilePath::CompareIgnoreCase(extension, L".exe") == 0 ||
-         base::FilePath::CompareIgnoreCase(extension, L".dll") == 0;
-}
 
 // Renames within the folder. Unlike MoveUnsafe it never falls back to copying a folder
 // and deleting the original: when a file inside is in use that deletion stops halfway
@@ -44,6 +35,33 @@ std::wstring SetAsideSuffix(int64_t seconds, int counter) {
 }
 
 }  // namespace
+
+bool IsProgramFile(const base::FilePath& path) {
+  const std::wstring extension = path.Extension();
+  return base::FilePath::CompareIgnoreCase(extension, L".exe") == 0 ||
+         base::FilePath::CompareIgnoreCase(extension, L".dll") == 0;
+}
+
+bool ChooseSetAsideName(const base::FilePath& path,
+                        const std::function<PathState(const base::FilePath&)>& state,
+                        base::FilePath* chosen) {
+  // A file replaced twice within one second would meet its first set-aside copy under
+  // the same name: a counter after the seconds tells them apart.
+  const int64_t seconds = base::Time::Now().ToTimeT();
+  for (int counter = 0; counter < kMaxSetAsideNames; ++counter) {
+    *chosen = path.AddExtension(SetAsideSuffix(seconds, counter));
+    switch (state(*chosen)) {
+      case PathState::kMissing:
+        return true;
+      case PathState::kUnknown:
+        return false;
+      case PathState::kExists:
+        break;
+    }
+  }
+  LOG(ERROR) << "Temporary file with name" << chosen->value() << "already exists";
+  return false;
+}
 
 size_t LongestSetAsideSuffixSize() {
   return SetAsideSuffix(base::Time::Now().ToTimeT(), kMaxSetAsideNames - 1).size();
@@ -90,14 +108,19 @@ DeleteFileOperation::DeleteFileOperation(const base::FilePath& path, bool check_
       remove_empty_parents_(remove_empty_parents),
       read_attributes_(read_attributes) {}
 
-DeleteFileOperation::~DeleteFileOperation() {
-  if (!moved_) return;
-  if (restore_failed_) {
-    LOG(ERROR) << "Keeping " << temporary_path_.value() << ", the only copy of "
-               << path_.value();
-    return;
+bool IsSetAsideCopyRemoved(bool moved, bool restore_failed, const base::FilePath& path,
+                           const base::FilePath& copy) {
+  if (!moved) return false;
+  if (restore_failed) {
+    LOG(ERROR) << "Keeping " << copy.value() << ", the only copy of " << path.value();
+    return false;
   }
-  VLOG(1) << "Actual removal of " << temporary_path_.value();
+  VLOG(1) << "Actual removal of " << copy.value();
+  return true;
+}
+
+DeleteFileOperation::~DeleteFileOperation() {
+  if (!IsSetAsideCopyRemoved(moved_, restore_failed_, path_, temporary_path_)) return;
   if (!base::DeleteFile(temporary_path_, true) && temporary_path_.value().size() < MAX_PATH) {
     MoveFileExW(temporary_path_.value().c_str(), nullptr,
                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
@@ -122,7 +145,13 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
     case PathState::kExists:
       break;
   }
-  if (!ChooseTemporaryPath()) return false;
+  if (!ChooseSetAsideName(
+          path_,
+          [this](const base::FilePath& name) {
+            return GetPathState(name, nullptr, read_attributes_);
+          },
+          &temporary_path_))
+    return false;
   if (!HasAccess(path_.value(), kFileObject, kDeleteAccess)) {
     if (!GrantAccessToCurrentUser(path_.value(), kFileObject, kDeleteAccess, true, nullptr)) {
       LOG(ERROR) << "Cannot obtain proper permissions on the file";
@@ -151,25 +180,6 @@ bool DeleteFileOperation::Do(Transaction& /*nested*/) {
   }
   moved_ = true;
   return true;
-}
-
-bool DeleteFileOperation::ChooseTemporaryPath() {
-  // A file replaced twice within one second would meet its first set-aside copy under
-  // the same name: a counter after the seconds tells them apart.
-  const int64_t seconds = base::Time::Now().ToTimeT();
-  for (int counter = 0; counter < kMaxSetAsideNames; ++counter) {
-    temporary_path_ = path_.AddExtension(SetAsideSuffix(seconds, counter));
-    switch (GetPathState(temporary_path_, nullptr, read_attributes_)) {
-      case PathState::kMissing:
-        return true;
-      case PathState::kUnknown:
-        return false;
-      case PathState::kExists:
-        break;
-    }
-  }
-  LOG(ERROR) << "Temporary file with name" << temporary_path_.value() << "already exists";
-  return false;
 }
 
 void DeleteFileOperation::Rollback() {

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -22,6 +23,25 @@ namespace installer {
 // The longest suffix Do may add to a name now: a path that must be set aside one day
 // needs room for it within MAX_PATH, where the rename works.
 size_t LongestSetAsideSuffixSize();
+
+// The rights a deletion asks for: DELETE with the generic write rights of a file.
+const uint32_t kDeleteAccess = 0x130116;
+
+// Whether `path` names a program file (".exe", ".dll"): one in use cannot be deleted.
+bool IsProgramFile(const base::FilePath& path);
+
+// Picks the set-aside name of `path` for this second as Do does, the first that `state`
+// finds missing; false, logged, when none is or one cannot be checked.
+[[nodiscard]] bool ChooseSetAsideName(
+    const base::FilePath& path, const std::function<PathState(const base::FilePath&)>& state,
+    base::FilePath* chosen);
+
+// At the commit of a deletion that set `path` aside as `copy` (when `moved`): whether the
+// copy is to be removed now, logged; never once a rollback failed to put it back, as it
+// is then the only one.
+[[nodiscard]] bool IsSetAsideCopyRemoved(bool moved, bool restore_failed,
+                                         const base::FilePath& path,
+                                         const base::FilePath& copy);
 
 class DeleteFileOperation : public TransactionOperation {
  public:
@@ -40,9 +60,6 @@ class DeleteFileOperation : public TransactionOperation {
   const base::FilePath& temporary_path() const { return temporary_path_; }
 
  private:
-  // Picks a set-aside name that is free; false when none is or one cannot be checked.
-  [[nodiscard]] bool ChooseTemporaryPath();
-
   base::FilePath path_;
   base::FilePath temporary_path_;
   bool moved_ = false;

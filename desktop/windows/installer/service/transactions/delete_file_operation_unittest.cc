@@ -222,20 +222,7 @@ TEST_F(DeleteFileOperationTest, RunningProgramIsPutBackWhenInUseIsChecked) {
 TEST_F(DeleteFileOperationTest, ProtectedFileIsGrantedFirstAndSetAsideOnTheNextAttempt) {
   const base::FilePath file = Path(L"protected.txt");
   ASSERT_TRUE(MakeFile(file, "contents"));
-  std::vector<BYTE> sid = testing::CurrentUserSid();
-  ASSERT_FALSE(sid.empty());
-  EXPLICIT_ACCESS_W deny = {};
-  deny.grfAccessPermissions = DELETE | FILE_GENERIC_WRITE;
-  deny.grfAccessMode = DENY_ACCESS;
-  deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  deny.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid.data());
-  PACL dacl = nullptr;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), SetEntriesInAclW(1, &deny, nullptr, &dacl));
-  std::wstring name = file.value();
-  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-            SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                  nullptr, dacl, nullptr));
-  LocalFree(dacl);
+  ASSERT_TRUE(testing::DenyFileToCurrentUser(file, DELETE | FILE_GENERIC_WRITE));
   ASSERT_FALSE(HasAccess(file.value(), kFileObject, 0x130116));
 
   Transaction transaction;

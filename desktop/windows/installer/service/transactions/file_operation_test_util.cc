@@ -2,10 +2,15 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
+#include <vector>
+
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/scratch_dir_test_util.h"
 #include "base/strings/string_util.h"
+#include "desktop/windows/installer/service/transactions/registry_test_util.h"
 
 namespace installer {
 namespace testing {
@@ -28,6 +33,19 @@ bool HasSetAsideItem(const base::FilePath& root) {
     if (base::EndsWith(path.value(), L".old", base::INSENSITIVE_ASCII)) return true;
   }
   return false;
+}
+
+bool DenyFileToCurrentUser(const base::FilePath& path, DWORD access) {
+  std::vector<BYTE> sid = CurrentUserSid();
+  if (sid.empty()) return false;
+  EXPLICIT_ACCESS_W deny = DenyEntryFor(&sid, access);
+  PACL dacl = nullptr;
+  if (SetEntriesInAclW(1, &deny, nullptr, &dacl) != ERROR_SUCCESS) return false;
+  std::wstring name = path.value();
+  const DWORD result = SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                             nullptr, nullptr, dacl, nullptr);
+  LocalFree(dacl);
+  return result == ERROR_SUCCESS;
 }
 
 }  // namespace testing

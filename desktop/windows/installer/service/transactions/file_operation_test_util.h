@@ -3,6 +3,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_OPERATION_TEST_UTIL_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_FILE_OPERATION_TEST_UTIL_H_
 
+#include <windows.h>
+
 #include <string>
 
 #include "base/files/file_path.h"
@@ -20,6 +22,10 @@ std::string ReadText(const base::FilePath& path);
 
 // True when an entry whose name ends with ".old" exists below |root|.
 bool HasSetAsideItem(const base::FilePath& root);
+
+// Gives |path| an access list that denies the current user |access| and names nobody
+// else.
+[[nodiscard]] bool DenyFileToCurrentUser(const base::FilePath& path, DWORD access);
 
 }  // namespace testing
 }  // namespace installer

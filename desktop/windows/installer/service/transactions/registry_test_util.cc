@@ -84,6 +84,15 @@ std::vector<BYTE> CurrentUserSid() {
   return std::vector<BYTE>(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + GetLengthSid(sid));
 }
 
+EXPLICIT_ACCESS_W DenyEntryFor(std::vector<BYTE>* sid, DWORD access) {
+  EXPLICIT_ACCESS_W deny = {};
+  deny.grfAccessPermissions = access;
+  deny.grfAccessMode = DENY_ACCESS;
+  deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  deny.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid->data());
+  return deny;
+}
+
 bool DenyCurrentUser(HKEY root, const std::wstring& key_path, REGSAM view, DWORD access) {
   std::vector<BYTE> sid = CurrentUserSid();
   if (sid.empty()) return false;
@@ -96,11 +105,7 @@ bool DenyCurrentUser(HKEY root, const std::wstring& key_path, REGSAM view, DWORD
                       nullptr, &old_dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  EXPLICIT_ACCESS_W deny = {};
-  deny.grfAccessPermissions = access;
-  deny.grfAccessMode = DENY_ACCESS;
-  deny.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  deny.Trustee.ptstrName = reinterpret_cast<wchar_t*>(sid.data());
+  EXPLICIT_ACCESS_W deny = DenyEntryFor(&sid, access);
   PACL dacl = nullptr;
   bool ok = SetEntriesInAclW(1, &deny, old_dacl, &dacl) == ERROR_SUCCESS &&
             SetSecurityInfo(key.Handle(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,

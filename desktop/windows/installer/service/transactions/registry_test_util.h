@@ -75,6 +75,8 @@ std::string RegistryViewName(const ::testing::TestParamInfo<RegistryView>& info)
 
 // The current user's SID.
 std::vector<BYTE> CurrentUserSid();
+// An access-list entry that denies |access| to the account |sid| (which must outlive it).
+EXPLICIT_ACCESS_W DenyEntryFor(std::vector<BYTE>* sid, DWORD access);
 
 // Adds an entry that denies the current user |access| to the key's DACL.
 [[nodiscard]] bool DenyCurrentUser(HKEY root, const std::wstring& key_path, REGSAM view,
