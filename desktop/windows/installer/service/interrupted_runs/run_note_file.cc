@@ -218,8 +218,8 @@ bool RunNoteFile::Rewrite(const std::string& text) {
   }
   if (!base::ImportantFileWriter::WriteFileAtomically(final_path_, text)) {
     // A system that replaces no file while another handle holds it, even one shared for
-    // deletion (renames without POSIX semantics), gets it let go for the moment of the
-    // rename.
+    // deletion (Wine, NTFS renames without POSIX semantics), gets it let go for the moment
+    // of the rename.
     const DWORD error = GetLastError();
     note_ = HeldFile();
     const bool replaced = base::ImportantFileWriter::WriteFileAtomically(final_path_, text);
