@@ -538,9 +538,8 @@ bool Installer::PackageFitsInstallFolder() {
   for (const std::string& file : files) longest = std::max(longest, version_folder + file.size());
   for (const std::string& file : root_files) longest = std::max(longest, folder + file.size());
   const char* what = "the package's deepest path";
-  for (const wchar_t* name : kLongestOwnFileNames) {
-    if (folder + wcslen(name) <= longest) continue;
-    longest = folder + wcslen(name);
+  if (folder + kLongestOwnFileNameSize > longest) {
+    longest = folder + kLongestOwnFileNameSize;
     what = "the installation record's names";
   }
   // Each may be set aside under a longer name before it is replaced or deleted, which

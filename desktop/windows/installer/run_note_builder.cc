@@ -62,7 +62,7 @@ void AddRecordFiles(const base::FilePath& install_folder, const InstallLog& reco
 // The versions' files an upgrade or an uninstallation removes for the records kept in
 // "old_status".
 void AddOldRecords(const base::FilePath& install_folder, NoteBuilder* builder) {
-  base::FileEnumerator records(install_folder.Append(L"old_status"), false,
+  base::FileEnumerator records(install_folder.Append(kOldStatusFolderName), false,
                                base::FileEnumerator::FILES, L"*.xml.*");
   for (base::FilePath path = records.Next(); !path.empty(); path = records.Next()) {
     std::unique_ptr<InstallLog> record;
@@ -101,7 +101,7 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
          {kLauncherFileName, kPrefDefaultOverridesFileName, kStatusFileName})
       builder.Add(folder.Append(name), true);
     if (!IsWhiteLabeled()) {
-      builder.Add(folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old"),
+      builder.Add(folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(kBrowserOldCopyExtension),
                   true);
     }
     builder.Add(folder.Append(kCleanupBatchFileName), false);
@@ -115,7 +115,7 @@ RunNote BuildRunNote(const RunNoteSources& sources) {
     for (const std::string& file : *sources.files)
       builder.AddBelow(version_folder, base::UTF8ToWide(file), false);
     // The pinning helper the run copies beside the package's files.
-    for (const wchar_t* helper : {L"installer_helper_64.exe", L"installer_helper.exe"})
+    for (const wchar_t* helper : kInstallerHelperFileNames)
       builder.Add(version_folder.Append(helper), false);
   }
   if (sources.root_files) {

@@ -12,6 +12,7 @@
 #include "base/files/scratch_dir_test_util.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/service/taskbar_pin.h"
 #include "desktop/windows/installer/steps/shortcut_steps.h"
 
 namespace installer {
@@ -82,6 +83,13 @@ TEST_F(BuildRunNoteTest, NotesEachNameAsItsRunTreatsIt) {
   const int kTemporary = static_cast<int>(RunNote::Kind::kTemporary);
   for (const wchar_t* name : {L"installation_status.xml.new", L"installer_prefs.json.new"})
     EXPECT_EQ(kTemporary, KindIn(upgrade.entries, folder.Append(name))) << name;
+  // The pinning helper the run copies beside the package's files, whichever it copies: a
+  // cut run's copy would be left for good otherwise.
+  for (base::OsInfo::Architecture architecture :
+       {base::OsInfo::X64_ARCHITECTURE, base::OsInfo::X86_ARCHITECTURE}) {
+    const base::FilePath helper = folder.Append(L"2.0").Append(GetPinHelperName(architecture));
+    EXPECT_EQ(kMake, KindIn(upgrade.entries, helper)) << helper.AsUTF8();
+  }
   EXPECT_NE(-1, KindIn(upgrade.shortcuts, shortcut));
   EXPECT_EQ(kRemove, KindIn(uninstall.entries, folder.Append(L"1.0\\velum.exe")));
   EXPECT_EQ(kRemove, KindIn(uninstall.entries, folder.Append(L"launcher.exe")));

@@ -12,7 +12,6 @@ namespace installer {
 
 namespace {
 
-const wchar_t kOldStatusFolderName[] = L"old_status";
 const wchar_t kLegacyLogFileName[] = L"velum_install_log.xml";
 
 class StatusFileLoaderImpl : public StatusFileLoader {

@@ -15,6 +15,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 
 
 namespace installer {
@@ -60,8 +61,8 @@ bool CanCopy(const base::FilePath& path) {
 }  // namespace
 
 const wchar_t* GetPinHelperName(base::OsInfo::Architecture architecture) {
-  return architecture == base::OsInfo::X64_ARCHITECTURE ? L"installer_helper_64.exe"
-                                                         : L"installer_helper.exe";
+  return architecture == base::OsInfo::X64_ARCHITECTURE ? kInstallerHelper64FileName
+                                                         : kInstallerHelper32FileName;
 }
 
 std::wstring GetPinStampValueName(const std::string& stream_name) {

@@ -11,6 +11,7 @@
 #include "base/values.h"
 #include "desktop/common/autoupdate/updatechecker/product_config.h"
 #include "desktop/windows/installer/service/install_folder_files.h"
+#include "desktop/windows/installer/service/taskbar_pin.h"
 #include "desktop/windows/installer/steps/installation_context.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/product_names.h"
@@ -21,11 +22,9 @@ namespace installer {
 
 namespace {
 
-const char* GetInstallerHelperName() {
-  SYSTEM_INFO info = {};
-  GetNativeSystemInfo(&info);
-  return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? "installer_helper_64.exe"
-                                                                      : "installer_helper.exe";
+// The helper the pinning runs from the version folder.
+std::string GetInstallerHelperName() {
+  return base::WideToUTF8(GetPinHelperName(base::OsInfo::Instance()->architecture()));
 }
 
 }  // namespace
@@ -64,7 +63,7 @@ void CopyLauncherStep::OnCopied() {
   VLOG(2) << "Check if the launcher should be installed as velum.exe";
   base::FilePath product_path =
       context_->GetInstallFolder().Append(base::UTF8ToWide(GetExecutableFileName()));
-  base::FilePath old_path = product_path.ReplaceExtension(L".old");
+  base::FilePath old_path = product_path.ReplaceExtension(kBrowserOldCopyExtension);
   if (!context_->IsBasaltInstallation() &&
       !(base::PathExists(product_path) && base::PathExists(old_path)))
     return;

@@ -27,7 +27,6 @@ namespace installer {
 namespace {
 
 const wchar_t kLegacyStatusFileName[] = L"velum_install_log.xml";
-const wchar_t kOldStatusFolderName[] = L"old_status";
 // The Start Menu entries of the maker's message-center companion product.
 const wchar_t kCompanionShortcutPattern[] = L"Velum Message Center*.lnk";
 

@@ -322,7 +322,7 @@ StepResult CleanupAfterUninstallStep::Run(int32_t /*attempt*/) {
   DeleteOrNote(context_, install_folder.Append(kLauncherFileName), true, true, &failed);
   if (!IsWhiteLabeled()) {
     const base::FilePath old_executable =
-        install_folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(L".old");
+        install_folder.Append(base::UTF8ToWide(GetExecutableFileName())).ReplaceExtension(kBrowserOldCopyExtension);
     if (base::PathExists(old_executable) &&
         !DeleteThrough(context_, old_executable, false, false))
       VLOG(1) << "Could not remove " << old_executable.AsUTF8();

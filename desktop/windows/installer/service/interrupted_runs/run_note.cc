@@ -128,7 +128,7 @@ base::Result<RunNote::Step> ReadStep(const std::string& what, const std::string&
 // The record the run moved into "old_status" (an upgrade keeps its predecessor's there).
 base::FilePath MovedRecordOf(const base::FilePath& install_folder, const RunNote& note) {
   if (note.operation != RunNote::Operation::kUpgrade) return base::FilePath();
-  const base::FilePath folder = install_folder.Append(kRunNoteFolder);
+  const base::FilePath folder = install_folder.Append(kOldStatusFolderName);
   const std::wstring prefix = std::wstring(kStatusFileName) + L".";
   base::FilePath earliest;
   int64_t earliest_second = INT64_MAX;

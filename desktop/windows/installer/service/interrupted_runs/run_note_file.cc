@@ -9,10 +9,9 @@
 #include "base/files/important_file_writer.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
+#include "desktop/windows/installer/service/install_folder_files.h"
 
 namespace installer {
-
-const wchar_t kRunNoteFolder[] = L"old_status";
 
 namespace {
 
@@ -32,7 +31,7 @@ std::wstring NoteFileName(int64_t second) {
 
 // Holds "old_status" of the held install folder through its handle.
 base::Result<> HoldNoteFolder(const HeldInstallFolder& install, HeldFile* folder) {
-  return HoldChild(install.folder(), install.path().Append(kRunNoteFolder), kFolderAccess,
+  return HoldChild(install.folder(), install.path().Append(kOldStatusFolderName), kFolderAccess,
                    kFolderShare, true, false, folder);
 }
 
@@ -75,7 +74,7 @@ bool ParseRunNoteFileName(const std::wstring& name, int64_t* second) {
 
 base::Result<std::vector<StoredRunNote>> ReadStoredRunNotes(const HeldInstallFolder& install) {
   std::vector<StoredRunNote> notes;
-  const base::FilePath folder_path = install.path().Append(kRunNoteFolder);
+  const base::FilePath folder_path = install.path().Append(kOldStatusFolderName);
   HeldFile folder;
   const base::Result<> held = HoldNoteFolder(install, &folder);
   if (!held.ok()) {
@@ -165,14 +164,14 @@ RunNoteFile::~RunNoteFile() = default;
 
 base::Result<> RunNoteFile::Write(const HeldInstallFolder& install, int64_t start,
                                   const std::string& text) {
-  const base::FilePath folder_path = install.path().Append(kRunNoteFolder);
+  const base::FilePath folder_path = install.path().Append(kOldStatusFolderName);
   // Made through the held folder's handle, never through a link put in its place.
-  if (!folder_.CreateChildFolder(install.folder(), kRunNoteFolder)) {
+  if (!folder_.CreateChildFolder(install.folder(), kOldStatusFolderName)) {
     return base::Failure{GetLastError(), 0, "could not make the folder of the run's note",
                          folder_path};
   }
   if (folder_.is_reparse_point() ||
-      !IsSamePath(folder_.final_path(), install.final_path().Append(kRunNoteFolder))) {
+      !IsSamePath(folder_.final_path(), install.final_path().Append(kOldStatusFolderName))) {
     folder_ = HeldFile();
     return base::Failure{0, kHeldLink, "the folder of the run's note is a link", folder_path};
   }

@@ -25,9 +25,6 @@
 
 namespace installer {
 
-// The folder of the notes in the install folder.
-extern const wchar_t kRunNoteFolder[];
-
 // Whether `name` is a note's file name "run.<seconds>.note"; the second it names.
 [[nodiscard]] bool ParseRunNoteFileName(const std::wstring& name, int64_t* second);
 
