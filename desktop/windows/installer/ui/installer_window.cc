@@ -649,6 +649,12 @@ INT_PTR InstallerWindow::OnMainMessage(UINT message, WPARAM wparam, LPARAM lpara
       ConfirmCancel();
       return TRUE;
     case WM_COMMAND:
+      // The dialog manager presses the focused button at Enter through this dialog, also
+      // when the button is the options panel's: the panel's own command.
+      if (lparam && GetParent(reinterpret_cast<HWND>(lparam)) == options_) {
+        options_panel_->OnCommand(LOWORD(wparam), HIWORD(wparam));
+        return TRUE;
+      }
       OnCommand(LOWORD(wparam), HIWORD(wparam));
       return TRUE;
     case WM_NOTIFY:

@@ -1121,6 +1121,38 @@ TEST_F(InstallerWindowTest, TermsScrollBarOnlyForTextLongerThanTheBox) {
 // The keyboard reaches the terms: Tab from ACCEPT comes to the agreement line, which
 // shows its link selected in every language; Enter or Space there opens the terms page,
 // whose text Tab reaches and the keys scroll.
+// Enter presses the focused button of the options panel as it presses one of the page:
+// the dialog manager hands it to the window, not to the panel the button belongs to.
+TEST_F(InstallerWindowTest, EnterPressesTheFocusedButtonOfTheOptions) {
+  Open(false, false);
+  window_->SetPage(W::PAGE_OPTIONS);
+  static HWND s_wizard = nullptr;
+  static bool s_browser_seen = false;
+  s_wizard = dialog();
+  s_browser_seen = false;
+  // Runs inside the browser's loop: notes it and closes it by its Cancel.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM) -> BOOL {
+      if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != s_wizard) return TRUE;
+      s_browser_seen = true;
+      PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+      return TRUE;
+    }, 0);
+  });
+  SetForegroundWindow(dialog());
+  HWND change = GetDlgItem(options(), W::CHANGE_FOLDER_BUTTON);
+  // As Tab brings it there: the dialog manager makes the focused button the default one.
+  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(change), TRUE);
+  ASSERT_EQ(change, GetFocus());
+  MSG down = testing::MakeKeyDown(change, VK_RETURN);
+  IsDialogMessageW(dialog(), &down);
+  testing::PumpPendingMessages();
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(s_browser_seen);
+  EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+  EXPECT_TRUE(delegate_.calls.empty());
+}
+
 TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   Open(false, false);
   HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
