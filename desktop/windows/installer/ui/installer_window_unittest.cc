@@ -2138,7 +2138,8 @@ HWND OpenListOf(HWND box) {
 // A language change that mirrors the window, or undoes the mirroring, keeps the open list
 // open: closed for the re-layout, it opens again in its new place, where a click picks
 // the entry it shows. An Enter or Escape meant for it that comes before it has opened
-// again acts on it alone: no installation, no question.
+// again acts on it alone, as it would on the list opened again: no installation, no
+// question.
 TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
   // An open list follows the pointer over it: the pointer rests outside the window.
   SetCursorPos(0, 0);
@@ -2180,7 +2181,8 @@ TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
   EXPECT_EQ(picked, shown());
   EXPECT_FALSE(IsMirrored(dialog()));
   EXPECT_FALSE(OpenListOf(box));
-  // The keys come before the list has opened again.
+  // The keys come before the list has opened again, and act as they would after: Enter
+  // keeps Arabic, Escape puts back what the list showed when the user opened it.
   for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
     SCOPED_TRACE(key);
     SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
@@ -2193,6 +2195,12 @@ TEST_F(InstallerWindowTest, OpenListStaysOpenAcrossMirroring) {
     EXPECT_TRUE(delegate_.calls.empty());
     EXPECT_TRUE(boxes_.empty());
     EXPECT_EQ(W::PAGE_OPTIONS, window_->page());
+    if (key == VK_ESCAPE) {
+      EXPECT_EQ(picked, settings_->install_language());
+      EXPECT_EQ(picked, shown());
+      EXPECT_FALSE(IsMirrored(dialog()));
+      continue;
+    }
     EXPECT_EQ(L"ar", settings_->install_language());
     SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
     SendMessageW(box, WM_KEYDOWN, VK_DOWN, 1);
@@ -2241,6 +2249,25 @@ TEST_F(InstallerWindowTest, ReopenedListKeepsTheChoiceUnderARestingPointer) {
   // Moved, the pointer points again.
   SendMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(x, static_cast<int>(8 * height + height / 2)));
   EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + 8, SendMessageW(box, CB_GETCURSEL, 0, 0));
+}
+
+// Keys that reach the language list behind the window's closing of it for a re-layout
+// (posted ones: the keyboard's wait for its opening again) are the list's: Up, Up and
+// Escape from Arabic put Arabic back, mirrored, and the list goes.
+TEST_F(InstallerWindowTest, KeysBehindARelayoutReachTheListOpenedAgain) {
+  SetCursorPos(0, 0);
+  HWND box = OpenAtLanguageBox();
+  settings_->SetInstallLanguage(L"ar");
+  RunPostedMessages();
+  ASSERT_TRUE(IsMirrored(dialog()));
+  SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+  RunPostedMessages();
+  ASSERT_TRUE(OpenListOf(box));
+  for (WPARAM key : {VK_UP, VK_UP, VK_ESCAPE}) PostMessageW(box, WM_KEYDOWN, key, 1);
+  RunPostedMessages();
+  EXPECT_EQ(L"ar", settings_->install_language());
+  EXPECT_TRUE(IsMirrored(dialog()));
+  EXPECT_FALSE(OpenListOf(box));
 }
 
 // Escape in the open language list puts back the language it showed when the user opened

@@ -22,6 +22,8 @@ bool IsDropped(HWND box) { return DefSubclassProc(box, CB_GETDROPPEDSTATE, 0, 0)
 const wchar_t kClosedUnderUser[] = L"VelumListClosedUnderUser";
 // Marks a box while it opens its list again after a re-layout.
 const wchar_t kReopening[] = L"VelumListReopening";
+// Marks a box whose list the window closed for a re-layout and has yet to open again.
+const wchar_t kReopenPending[] = L"VelumListReopenPending";
 
 bool ClosedUnderUser(HWND box) { return GetPropW(box, kClosedUnderUser) != nullptr; }
 
@@ -86,12 +88,34 @@ HWND ListOf(HWND box) {
   return GetComboBoxInfo(box, &info) ? info.hwndList : nullptr;
 }
 
+// Opens the list the window closed for a re-layout again, where the user left it open.
+void ReopenAfterRelayout(HWND box) {
+  RemovePropW(box, kReopenPending);
+  if (IsDropped(box) || !ClosedUnderUser(box) || GetFocus() != box || !IsWindowVisible(box) ||
+      !IsWindowEnabled(box)) {
+    return;
+  }
+  SetPropW(box, kReopening, reinterpret_cast<HANDLE>(1));
+  DefSubclassProc(box, CB_SHOWDROPDOWN, TRUE, 0);
+  RemovePropW(box, kReopening);
+  HWND list = ListOf(box);
+  if (list && IsDropped(box)) {
+    RemovePropW(list, kRestingAt);
+    SetPropW(list, kReopened, reinterpret_cast<HANDLE>(1));
+  }
+}
+
 LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lparam,
                               UINT_PTR id, DWORD_PTR) {
   if (message == WM_NCDESTROY) {
     SetClosedUnderUser(box, false);
+    RemovePropW(box, kReopenPending);
     RemoveWindowSubclass(box, ListKeysProc, id);
   }
+  // A key that came before the list the window closed for a re-layout was open again (a
+  // key posted behind the close, not the keyboard's, whose keys wait for the opening) was
+  // meant for the list: it opens first.
+  if (message == WM_KEYDOWN && GetPropW(box, kReopenPending)) ReopenAfterRelayout(box);
   const bool dropped = IsDropped(box);
   switch (message) {
     case WM_GETDLGCODE: {
@@ -120,17 +144,7 @@ LRESULT CALLBACK ListKeysProc(HWND box, UINT message, WPARAM wparam, LPARAM lpar
       SetClosedUnderUser(box, false);
       break;
     case kReopenList:
-      if (!dropped && ClosedUnderUser(box) && GetFocus() == box && IsWindowVisible(box) &&
-          IsWindowEnabled(box)) {
-        SetPropW(box, kReopening, reinterpret_cast<HANDLE>(1));
-        DefSubclassProc(box, CB_SHOWDROPDOWN, TRUE, 0);
-        RemovePropW(box, kReopening);
-        HWND list = ListOf(box);
-        if (list && IsDropped(box)) {
-          RemovePropW(list, kRestingAt);
-          SetPropW(list, kReopened, reinterpret_cast<HANDLE>(1));
-        }
-      }
+      if (GetPropW(box, kReopenPending)) ReopenAfterRelayout(box);
       return 0;
   }
   const LRESULT result = DefSubclassProc(box, message, wparam, lparam);
@@ -154,6 +168,7 @@ void KeepListKeys(HWND box) {
 bool CloseListForRelayout(HWND box) {
   if (!SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0)) return false;
   SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
+  SetPropW(box, kReopenPending, reinterpret_cast<HANDLE>(1));
   if (!PostMessageW(box, kReopenList, 0, 0)) PLOG(WARNING) << "Could not reopen the list";
   return true;
 }
