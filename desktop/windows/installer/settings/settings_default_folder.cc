@@ -62,8 +62,13 @@ bool Settings::SetMode(int mode) {
     if (!keep_single_profile)
       flags_[SINGLE_PROFILE] = false;
     result = SetCopyOnly(false);
-    if (result && operation_ != OPERATION_UPGRADE && !flags_[COPY_ONLY])
-      flags_[ALL_USERS_FLAG] = mode == MODE_ALL_USERS;
+    // Told of the copy-only change before this one, observers hear of it too: a mode box
+    // refreshed in between would show the old mode where the folder does not move.
+    const bool all_users = mode == MODE_ALL_USERS;
+    if (result && operation_ != OPERATION_UPGRADE && !flags_[COPY_ONLY] &&
+        flags_[ALL_USERS_FLAG] != all_users) {
+      result = SetFlag(ALL_USERS_FLAG, all_users);
+    }
   }
   if (folder_was_suggested)
     SetInstallFolder(GetDefaultInstallFolder(SOURCE_REGISTRY | SOURCE_STANDARD));

@@ -287,6 +287,32 @@ TEST_F(SettingsTest, ModeChangesMoveASuggestedFolderOnly) {
   EXPECT_EQ(L"F:\\mine", settings->install_folder().value());
 }
 
+// The last word observers hear of a mode change is the new mode, also where the folder
+// stays (the user's own): a mode box refreshed from it shows what will be installed.
+TEST_F(SettingsTest, ObserversHearTheModeThatApplies) {
+  class ModeObserver : public SettingsObserver {
+   public:
+    explicit ModeObserver(const Settings* settings) : settings_(settings) {}
+    void OnFlagChanged() override { heard = settings_->mode(); }
+    void OnLanguageChanged() override {}
+    void OnPathChanged() override { heard = settings_->mode(); }
+    int heard = -1;
+
+   private:
+    const Settings* settings_;
+  };
+  std::unique_ptr<Settings> settings = Make({L"--installfolder=F:\\mine"});
+  ModeObserver observer(settings.get());
+  settings->AddObserver(&observer);
+  for (int mode : {Settings::MODE_ALL_USERS, Settings::MODE_CURRENT_USER,
+                   Settings::MODE_STANDALONE, Settings::MODE_ALL_USERS}) {
+    EXPECT_TRUE(settings->SetMode(mode));
+    EXPECT_EQ(mode, settings->mode());
+    EXPECT_EQ(mode, observer.heard);
+  }
+  settings->RemoveObserver(&observer);
+}
+
 TEST_F(SettingsTest, UpgradeAndElevatedCommandLines) {
   std::unique_ptr<Settings> settings = Make({L"--launchvelum=1"});
   std::wstring elevated = settings->ToCommandLine(true).GetArgumentsString();

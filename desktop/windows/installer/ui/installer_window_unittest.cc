@@ -710,6 +710,26 @@ TEST_F(InstallerWindowTest, PathTypedKeyByKeyArrivesAsTyped) {
   EXPECT_EQ(settings_->install_folder().value(), GetControlText(options(), W::PATH_BOX));
 }
 
+// The mode box shows the mode each key applied, also with a folder of the user's own,
+// which no mode moves: what the user sees is what is installed.
+TEST_F(InstallerWindowTest, ModeBoxShowsTheModeEachKeyApplied) {
+  OpenAtLanguageBox();
+  settings_->SetInstallFolder(scratch_.path().Append(L"Own folder"));
+  HWND mode = GetDlgItem(options(), W::MODE_BOX);
+  SetFocus(mode);
+  const struct {
+    WPARAM key;
+    int mode;
+  } kSteps[] = {{VK_UP, 0}, {VK_DOWN, 1}, {VK_DOWN, 2}, {VK_UP, 1}, {VK_UP, 0}};
+  for (const auto& step : kSteps) {
+    SendMessageW(mode, WM_KEYDOWN, step.key, 1);
+    RunPostedMessages();
+    EXPECT_EQ(step.mode, settings_->mode());
+    EXPECT_EQ(step.mode, SendMessageW(mode, CB_GETCURSEL, 0, 0));
+  }
+  EXPECT_EQ(scratch_.path().Append(L"Own folder").value(), settings_->install_folder().value());
+}
+
 // After two language changes the labels show what a window opened in that language
 // shows: the old texts are erased, not painted over.
 TEST_F(InstallerWindowTest, LanguageChangesLeaveNoRemnants) {
