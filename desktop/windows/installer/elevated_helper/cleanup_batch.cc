@@ -251,10 +251,10 @@ base::Result<> WriteCleanupBatch(const HeldFile& folder, const std::string& text
                                 FILE_SHARE_READ))
     return base::Failure{GetLastError(), 0, "it cannot be made", path};
   DWORD done = 0;
-  if (!WriteFile(written->handle(), text.data(), static_cast<DWORD>(text.size()), &done,
-                 nullptr) ||
-      done != text.size()) {
-    const DWORD error = done == text.size() ? GetLastError() : ERROR_WRITE_FAULT;
+  const bool wrote =
+      WriteFile(written->handle(), text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  if (!wrote || done != text.size()) {
+    const DWORD error = wrote ? ERROR_WRITE_FAULT : GetLastError();
     // Cut short, it is nobody's batch.
     if (!written->DeleteOnClose()) PLOG(WARNING) << "Could not remove " << path.AsUTF8();
     *written = HeldFile();
