@@ -155,22 +155,11 @@ bool IsPlainName(const std::wstring& name) {
          name.find_first_of(L"\\/:") == std::wstring::npos && name.size() <= 255;
 }
 
-// How a folder on the way to a name is held: listed and passed, never renamed meanwhile.
-const DWORD kWayAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-const DWORD kWayShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Whether `file`, opened as `name` relative to the held `folder`, is that name of that
-// folder: Wine opens a host link as its target despite the asking, and only the device
-// path tells. False, with the thread's last error, when a path cannot be read.
+// As IsAtNameIn, and no link either.
 [[nodiscard]] bool IsNamedIn(const HeldFile& folder, const std::wstring& name,
                              const HeldFile& file, bool* named) {
-  std::wstring folder_path;
-  std::wstring file_path;
-  if (!folder.ReadDevicePath(&folder_path) || !file.ReadDevicePath(&file_path)) return false;
-  // A drive root's path ends with its separator.
-  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
-  *named = !file.is_reparse_point() &&
-           base::FilePath::CompareIgnoreCase(file_path, folder_path + name) == 0;
+  if (!IsAtNameIn(folder, name, file, named)) return false;
+  *named = *named && !file.is_reparse_point();
   return true;
 }
 
@@ -190,6 +179,35 @@ void ForEachName(const std::wstring& relative,
 }
 
 }  // namespace
+
+uint64_t FileIndexOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(handle, &information)) return 0;
+  return FileIndexOf(information);
+}
+
+bool IsAtNameIn(const HeldFile& folder, const std::wstring& name, const HeldFile& file,
+                bool* at_name) {
+  std::wstring folder_path;
+  std::wstring file_path;
+  if (!folder.ReadDevicePath(&folder_path) || !file.ReadDevicePath(&file_path)) return false;
+  // A drive root's path ends with its separator.
+  if (folder_path.empty() || folder_path.back() != L'\\') folder_path += L'\\';
+  *at_name = base::FilePath::CompareIgnoreCase(file_path, folder_path + name) == 0;
+  return true;
+}
+
+base::Result<> RemoveHeldFolderIfEmpty(const HeldFile& held, const base::FilePath& path,
+                                       const std::function<void()>& between) {
+  bool empty = false;
+  if (!held.IsEmptyFolder(&empty))
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be listed", path};
+  if (!empty) return base::Failure{ERROR_DIR_NOT_EMPTY, 0, path.AsUTF8() + " is not empty", path};
+  if (between) between();
+  if (!held.DeleteOnClose())
+    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be removed", path};
+  return {};
+}
 
 const HeldFile::DirectoryReader& HeldFile::SystemDirectoryReader() {
   static const SystemReader reader;
@@ -556,10 +574,6 @@ HeldFolders::HeldFolders(const base::FilePath& top, const HeldFile& held_top)
     : top_(top.StripTrailingSeparators()), held_top_(&held_top) {}
 HeldFolders::~HeldFolders() = default;
 
-bool HeldFolders::IgnoreCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
-  return base::FilePath::CompareIgnoreCase(a, b) < 0;
-}
-
 base::Result<> HeldFolders::Hold(const base::FilePath& folder, const HeldFile** held) {
   Folder* found = nullptr;
   const base::Result<> result = HoldFolder(folder, false, &found);
@@ -678,13 +692,8 @@ base::Result<> HeldFolders::RemoveEmptyFolder(const base::FilePath& folder,
   result = HoldChild(parent->held, folder, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                      kWayShare, true, false, &held);
   if (!result.ok()) return result;
-  bool empty = false;
-  if (!held.IsEmptyFolder(&empty))
-    return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be listed", folder};
-  if (!empty) return base::Failure{ERROR_DIR_NOT_EMPTY, 0, folder.AsUTF8() + " is not empty", folder};
-  if (between) between();
-  if (!held.DeleteOnClose())
-    return base::Failure{GetLastError(), 0, folder.AsUTF8() + " cannot be removed", folder};
+  result = RemoveHeldFolderIfEmpty(held, folder, between);
+  if (!result.ok()) return result;
   Moved(folder);
   return {};
 }

@@ -137,11 +137,14 @@ bool IsSamePath(const base::FilePath& a, const base::FilePath& b);
 bool IsBelow(const base::FilePath& path, const base::FilePath& folder);
 // Whether `path` is a drive's root (its own parent).
 bool IsDriveRoot(const base::FilePath& path);
-// Orders paths with their letters compared as Windows does: a set of them holds each place
-// once.
+// Orders paths (or names) with their letters compared as Windows does: a set of them holds
+// each place once.
 struct PathIgnoreCaseLess {
   bool operator()(const base::FilePath& a, const base::FilePath& b) const {
-    return base::FilePath::CompareIgnoreCase(a.value(), b.value()) < 0;
+    return (*this)(a.value(), b.value());
+  }
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return base::FilePath::CompareIgnoreCase(a, b) < 0;
   }
 };
 // `path`, which lies under `from`, as the same place under `to`.
@@ -152,6 +155,27 @@ base::FilePath RebasePath(const base::FilePath& path, const base::FilePath& from
 // the drive when `stop` is empty) that is a reparse point; false when there is none.
 [[nodiscard]] bool FindReparsePoint(const base::FilePath& path, const base::FilePath& stop,
                                     base::FilePath* reparse_point);
+
+// How a folder on the way to a name is held: listed and passed, and neither renamed nor
+// replaced meanwhile. Never with DELETE: every holder of a run opens its folders so, and
+// one that may delete would lock the others out (a rename into the folder too).
+constexpr DWORD kWayAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr DWORD kWayShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The 64-bit index of the open file within its volume; 0 when it cannot be read.
+uint64_t FileIndexOf(HANDLE handle);
+
+// Whether `file`, opened as `name` relative to the held `folder`, is at that name of that
+// folder: Wine opens a host link as its target despite the asking, and only the device
+// path tells. False, with the thread's last error, when a path cannot be read.
+[[nodiscard]] bool IsAtNameIn(const HeldFile& folder, const std::wstring& name,
+                              const HeldFile& file, bool* at_name);
+
+// Removes the held folder `held` (named `path` in failures), held with DELETE, when it
+// lists nothing, `between` called after the check and before the removal (a test's). A
+// folder that holds anything fails with ERROR_DIR_NOT_EMPTY.
+base::Result<> RemoveHeldFolderIfEmpty(const HeldFile& held, const base::FilePath& path,
+                                       const std::function<void()>& between = nullptr);
 
 // What a HoldPlace refusal's kind says, besides a system error.
 enum HoldRefusal {
@@ -233,13 +257,10 @@ class HeldFolders {
   void Release();
 
  private:
-  struct IgnoreCaseLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const;
-  };
   struct Folder {
     HeldFile held;
     bool listed = false;
-    std::map<std::wstring, HeldFile::Listed, IgnoreCaseLess> names;
+    std::map<std::wstring, HeldFile::Listed, PathIgnoreCaseLess> names;
   };
   // `on_the_way`: the folder of a file asked for, missing as a path.
   base::Result<> HoldFolder(const base::FilePath& folder, bool on_the_way, Folder** held);
@@ -249,7 +270,7 @@ class HeldFolders {
 
   const base::FilePath top_;
   const HeldFile* const held_top_ = nullptr;
-  std::map<std::wstring, Folder, IgnoreCaseLess> folders_;
+  std::map<std::wstring, Folder, PathIgnoreCaseLess> folders_;
 };
 
 }  // namespace installer

@@ -6,22 +6,13 @@
 
 namespace installer {
 
-namespace {
-
-// Listed and passed through; without delete sharing nobody renames it meanwhile. No
-// DELETE access: renames into the folder open it for writing and would then conflict.
-const DWORD kHeldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-const DWORD kHeldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-}  // namespace
-
 HeldInstallFolder::HeldInstallFolder() = default;
 HeldInstallFolder::~HeldInstallFolder() = default;
 
 base::Result<> HeldInstallFolder::Hold(const base::FilePath& install_folder) {
   Release();
   path_ = install_folder.StripTrailingSeparators();
-  if (!folder_.Open(path_, kHeldAccess, kHeldShare, true)) {
+  if (!folder_.Open(path_, kWayAccess, kWayShare, true)) {
     return base::Failure{GetLastError(), 0, "the install folder " + path_.AsUTF8() +
                                                 " cannot be held", path_};
   }
@@ -43,15 +34,9 @@ base::Result<> HeldInstallFolder::HoldBelow(const base::FilePath& path, DWORD ac
 base::Result<> HeldInstallFolder::RemoveFolderIfEmpty(const base::FilePath& path) const {
   HeldWay way;
   base::Result<> held = HoldBelow(path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                  kHeldShare, true, &way);
+                                  kWayShare, true, &way);
   if (!held.ok()) return held;
-  bool empty = false;
-  if (!way.place.IsEmptyFolder(&empty))
-    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be listed", path};
-  if (!empty) return base::Failure{ERROR_DIR_NOT_EMPTY, 0, path.AsUTF8() + " is not empty", path};
-  if (!way.place.DeleteOnClose())
-    return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be removed", path};
-  return {};
+  return RemoveHeldFolderIfEmpty(way.place, path);
 }
 
 void HeldInstallFolder::Release() { folder_ = HeldFile(); }
@@ -68,7 +53,7 @@ void HeldInstallFolder::ReleaseAndRemoveIfEmpty() {
   // would refuse every open of the folder that does not share deletion.
   HeldFile folder;
   bool empty = false;
-  if (!folder.Open(final_path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kHeldShare,
+  if (!folder.Open(final_path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kWayShare,
                    false) ||
       folder.is_reparse_point() || !(folder.identity() == identity) ||
       !IsSamePath(folder.final_path(), final_path) || !folder.IsEmptyFolder(&empty) || !empty)

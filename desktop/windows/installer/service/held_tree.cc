@@ -6,36 +6,15 @@
 
 namespace installer {
 
-namespace {
-
-// Folders are held to be walked and listed, never with delete access: other holders in
-// the run (the finishing of cut runs) open them the same way, and one that may delete
-// would lock those out.
-const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-}  // namespace
-
-uint64_t FileIndexOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (!GetFileInformationByHandle(handle, &information)) return 0;
-  return (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-}
-
 base::Result<> HoldNameOrItsLink(const HeldFile& folder, const base::FilePath& path,
                                 DWORD access, DWORD share, HeldFile* held) {
   const base::Result<> result = HoldChild(folder, path, access, share, false, false, held);
   if (result.ok() || result.failure().kind != kHeldLink) return result;
   // Windows opens its own links as themselves: deleting one deletes the link alone.
-  std::wstring folder_path;
-  std::wstring link_path;
-  const bool opened = held->OpenChild(folder, path.BaseName().value(), access, share) &&
-                      held->is_reparse_point() && folder.ReadDevicePath(&folder_path) &&
-                      held->ReadDevicePath(&link_path);
-  // A drive root's path ends with its separator.
-  if (!folder_path.empty() && folder_path.back() != L'\\') folder_path += L'\\';
-  if (!opened ||
-      base::FilePath::CompareIgnoreCase(link_path, folder_path + path.BaseName().value()) != 0) {
+  bool at_name = false;
+  if (!held->OpenChild(folder, path.BaseName().value(), access, share) ||
+      !held->is_reparse_point() || !IsAtNameIn(folder, path.BaseName().value(), *held, &at_name) ||
+      !at_name) {
     *held = HeldFile();
     return result;
   }
@@ -49,10 +28,6 @@ HeldTree::HeldTree(const base::FilePath& top_path, HeldFile top,
       between_(std::move(between)) {}
 
 HeldTree::~HeldTree() = default;
-
-bool HeldTree::IgnoreCaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
-  return base::FilePath::CompareIgnoreCase(a, b) < 0;
-}
 
 bool HeldTree::Split(const base::FilePath& path, std::vector<std::wstring>* names) const {
   names->clear();
@@ -100,8 +75,7 @@ base::Result<> HeldTree::WalkTo(const base::FilePath& folder, std::vector<base::
     if (found == folders_.end()) {
       HeldFile opened;
       const base::FilePath path = top_path_.Append(relative);
-      base::Result<> result =
-          HoldChild(*parent, path, kFolderAccess, kFolderShare, true, true, &opened);
+      base::Result<> result = HoldChild(*parent, path, kWayAccess, kWayShare, true, true, &opened);
       if (made && IsMissingPlace(result) && result.failure().kind == 0) {
         if (between_) between_(path);
         bool created = false;
@@ -140,7 +114,7 @@ base::Result<> HeldTree::MakeChild(const HeldFile& parent, const base::FilePath&
     return base::Failure{GetLastError(), 0, path.AsUTF8() + " cannot be made", path};
   // Taken again as a folder that was there is: one that a link took the name of
   // meanwhile (or that Wine followed, a host link) is refused.
-  return HoldChild(parent, path, kFolderAccess, kFolderShare, true, false, held);
+  return HoldChild(parent, path, kWayAccess, kWayShare, true, false, held);
 }
 
 bool HeldTree::Relative(const base::FilePath& path, std::wstring* relative) const {
@@ -183,7 +157,7 @@ bool HeldTree::RemoveIfEmpty(const std::wstring& relative) {
   if (between_) between_(top_path_.Append(relative));
   HeldFile removable;
   const base::Result<> held = HoldChild(parent_folder, top_path_.Append(relative),
-                                        DELETE | kFolderAccess, kFolderShare, true, false,
+                                        DELETE | kWayAccess, kWayShare, true, false,
                                         &removable);
   // What came in meanwhile makes the system refuse.
   if (!held.ok() || index == 0 || FileIndexOf(removable.handle()) != index) return false;

@@ -26,9 +26,6 @@
 
 namespace installer {
 
-// The 64-bit index of the open file within its volume; 0 when it cannot be read.
-uint64_t FileIndexOf(HANDLE handle);
-
 // Holds `path`'s last name in the held `folder` as HoldChild holds a file; where that
 // name is itself a link that the system opened as itself (Windows' own links), holds the
 // link: acting on it acts on the link, never on what it leads to.
@@ -86,14 +83,11 @@ class HeldTree {
   // Removes the held folder `relative` when empty; false when it stays.
   bool RemoveIfEmpty(const std::wstring& relative);
 
-  struct IgnoreCaseLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const;
-  };
   const base::FilePath top_path_;
   const HeldFile top_;
   const std::function<void(const base::FilePath&)> between_;
   // By the folder's path relative to the top.
-  std::map<std::wstring, HeldFile, IgnoreCaseLess> folders_;
+  std::map<std::wstring, HeldFile, PathIgnoreCaseLess> folders_;
 };
 
 // The one tree of a run: made from the install folder the run holds when first asked
