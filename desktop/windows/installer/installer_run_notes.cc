@@ -1,6 +1,5 @@
 #include "desktop/windows/installer/installer.h"
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -121,11 +120,7 @@ bool Installer::CheckUnfinishedRuns(const UnfinishedRuns& unfinished, bool unins
     if (uninstall && !unfinished.left.empty()) {
       for (const RunNote::Step& step : unfinished.left) {
         for (const base::FilePath& path : {step.path, step.copy}) {
-          if (!path.empty() && std::none_of(own_files_left_to_batch_.begin(),
-                                            own_files_left_to_batch_.end(),
-                                            [&path](const base::FilePath& left) {
-                                              return IsSamePath(left, path);
-                                            }))
+          if (!path.empty() && !IsOneOf(own_files_left_to_batch_, path))
             own_files_left_to_batch_.push_back(path);
         }
       }

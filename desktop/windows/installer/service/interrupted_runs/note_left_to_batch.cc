@@ -3,18 +3,8 @@
 #include <algorithm>
 
 #include "base/logging.h"
-#include "desktop/windows/installer/service/held_file.h"
 
 namespace installer {
-
-namespace {
-
-bool IsOneOf(const std::vector<base::FilePath>& paths, const base::FilePath& path) {
-  return std::any_of(paths.begin(), paths.end(),
-                     [&path](const base::FilePath& other) { return IsSamePath(other, path); });
-}
-
-}  // namespace
 
 std::vector<base::FilePath> FindFilesOutlivingBatch(
     const std::vector<base::FilePath>& left, const std::vector<base::FilePath>& waited_programs,

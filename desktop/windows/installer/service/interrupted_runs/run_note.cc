@@ -525,10 +525,13 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install
   return FinishInterruptedRuns(install, is_product_shortcut);
 }
 
+bool IsOneOf(const std::vector<base::FilePath>& paths, const base::FilePath& path) {
+  return std::any_of(paths.begin(), paths.end(),
+                     [&path](const base::FilePath& other) { return IsSamePath(other, path); });
+}
+
 bool UnfinishedRuns::IsHeld(const RunNote::Step& step) const {
-  return step.copy.empty() &&
-         std::any_of(held.begin(), held.end(),
-                     [&step](const base::FilePath& file) { return IsSamePath(file, step.path); });
+  return step.copy.empty() && IsOneOf(held, step.path);
 }
 
 const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
@@ -542,10 +545,7 @@ const RunNote::Step* FindStepInTheWay(const std::vector<RunNote::Step>& left,
   for (const RunNote::Step& step : left) {
     // A file the running uninstallation runs from is in nobody's way, though its run
     // names it too.
-    if (any && std::any_of(own_files.begin(), own_files.end(), [&step](const base::FilePath& own) {
-          return IsSamePath(step.path, own);
-        }))
-      continue;
+    if (any && IsOneOf(own_files, step.path)) continue;
     if (any) return &step;
     if (names.count(step.path) || (!step.copy.empty() && names.count(step.copy))) return &step;
   }

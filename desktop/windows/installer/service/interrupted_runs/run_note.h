@@ -169,6 +169,9 @@ base::Result<UnfinishedRuns> FinishInterruptedRuns(const HeldInstallFolder& inst
 base::Result<UnfinishedRuns> FinishInterruptedRuns(const base::FilePath& install_folder,
                                                    const ShortcutCheck& is_product_shortcut);
 
+// Whether `paths` names `path`, letters compared as Windows does.
+bool IsOneOf(const std::vector<base::FilePath>& paths, const base::FilePath& path);
+
 // The step of `left` that stands in the way of `run`: one naming a name `run` names (its own
 // run would make it its own), or with `any`, every step but those of `own_files` (the
 // files this run's own processes run from: the clean-up batch takes their steps, a

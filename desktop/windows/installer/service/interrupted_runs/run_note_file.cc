@@ -35,26 +35,52 @@ base::Result<> HoldNoteFolder(const HeldInstallFolder& install, HeldFile* folder
                    kFolderShare, true, false, folder);
 }
 
+// The whole text of the held `file`, read from its start whatever its handle's position
+// (a rewrite's business). False, with the thread's last error, when a read fails;
+// `too_large` when it is larger than a note can be, its text then cut.
+bool ReadNoteText(const HeldFile& file, std::string* text, bool* too_large) {
+  text->clear();
+  *too_large = false;
+  for (;;) {
+    char buffer[64 * 1024];
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(text->size());
+    DWORD read = 0;
+    if (!ReadFile(file.handle(), buffer, sizeof(buffer), &read, &at))
+      return GetLastError() == ERROR_HANDLE_EOF;
+    if (read == 0) return true;
+    text->append(buffer, read);
+    if (text->size() > kMaxNoteSize) {
+      *too_large = true;
+      return true;
+    }
+  }
+}
+
 // The whole text of the held file, or why it has none: a read that fails is a failure, a
 // file larger than a note a problem.
 base::Result<> ReadHeldNote(const HeldFile& file, StoredRunNote* note) {
   std::string text;
-  for (;;) {
-    char buffer[64 * 1024];
-    DWORD read = 0;
-    if (!ReadFile(file.handle(), buffer, sizeof(buffer), &read, nullptr)) {
-      return base::Failure{GetLastError(), 0, "the note " + note->path.AsUTF8() + " cannot be read",
-                           note->path};
-    }
-    if (read == 0) break;
-    text.append(buffer, read);
-    if (text.size() > kMaxNoteSize) {
-      note->problem = "it is larger than a note";
-      return {};
-    }
+  bool too_large = false;
+  if (!ReadNoteText(file, &text, &too_large)) {
+    return base::Failure{GetLastError(), 0, "the note " + note->path.AsUTF8() + " cannot be read",
+                         note->path};
   }
-  note->text = std::move(text);
+  if (too_large)
+    note->problem = "it is larger than a note";
+  else
+    note->text = std::move(text);
   return {};
+}
+
+// Once the note `path` is gone or its first write failed: the temporary files its cut
+// writes left, through the held "old_status" `folder`, which is then let go, and
+// "old_status" when that leaves it empty (the records of older versions stay there).
+void ClearAfterNote(const HeldInstallFolder& install, HeldFile* folder,
+                    const base::FilePath& path) {
+  DeleteStaleTempFilesIn(*folder, {path.BaseName().value()}, false);
+  *folder = HeldFile();
+  (void)install.RemoveFolderIfEmpty(path.DirName());
 }
 
 }  // namespace
@@ -154,9 +180,9 @@ void RemoveStoredRunNote(const HeldInstallFolder& install, const base::FilePath&
   if (held.ok() ? !way.place.DeleteOnClose() : !IsMissingPlace(held))
     LOG(WARNING) << "Could not remove the run's note " << path.AsUTF8();
   way = HeldWay();
-  DeleteStaleNoteTempFiles(install, {path.BaseName().value()}, false);
-  // Only when empty: the records of older versions stay there.
-  (void)install.RemoveFolderIfEmpty(path.DirName());
+  HeldFile folder;
+  (void)HoldNoteFolder(install, &folder);
+  ClearAfterNote(install, &folder, path);
 }
 
 RunNoteFile::RunNoteFile() = default;
@@ -182,10 +208,7 @@ base::Result<> RunNoteFile::Write(const HeldInstallFolder& install, int64_t star
     if (base::PathExists(final_path)) continue;
     if (!base::ImportantFileWriter::WriteFileAtomically(final_path, text)) {
       const DWORD error = GetLastError();
-      DeleteStaleTempFilesIn(folder_, {name}, false);
-      folder_ = HeldFile();
-      // Only when empty: it may hold the records of older versions.
-      (void)install.RemoveFolderIfEmpty(folder_path);
+      ClearAfterNote(install, &folder_, folder_path.Append(name));
       return base::Failure{error, 0, "could not write the run's note",
                            folder_path.Append(name)};
     }
@@ -237,28 +260,14 @@ void RunNoteFile::Remove() {
   if (note_.handle() && !note_.DeleteOnClose())
     PLOG(WARNING) << "Could not remove the run's note " << path_.AsUTF8();
   note_ = HeldFile();
-  DeleteStaleTempFilesIn(folder_, {path_.BaseName().value()}, false);
-  folder_ = HeldFile();
-  // Only when empty: the records of older versions stay there.
-  (void)install_->RemoveFolderIfEmpty(path_.DirName());
+  ClearAfterNote(*install_, &folder_, path_);
   path_.clear();
   final_path_.clear();
 }
 
 bool RunNoteFile::Read(std::string* text) const {
-  text->clear();
-  for (;;) {
-    char buffer[64 * 1024];
-    // From where this read got to: the handle's own position is the rewrite's business.
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(text->size());
-    DWORD read = 0;
-    if (!ReadFile(note_.handle(), buffer, sizeof(buffer), &read, &at))
-      return GetLastError() == ERROR_HANDLE_EOF;
-    if (read == 0) return true;
-    text->append(buffer, read);
-    if (text->size() > kMaxNoteSize) return false;
-  }
+  bool too_large = false;
+  return ReadNoteText(note_, text, &too_large) && !too_large;
 }
 
 void RunNoteFile::Release() {
