@@ -181,7 +181,7 @@ void RemoveStoredRunNote(const HeldInstallFolder& install, const base::FilePath&
     LOG(WARNING) << "Could not remove the run's note " << path.AsUTF8();
   way = HeldWay();
   HeldFile folder;
-  (void)HoldNoteFolder(install, &folder);
+  if (!HoldNoteFolder(install, &folder).ok()) folder = HeldFile();
   ClearAfterNote(install, &folder, path);
 }
 
