@@ -1177,10 +1177,20 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   Open(false, false);
   HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
   HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
-  auto press = [this](WPARAM key) {
+  // Another program's window may take the activation, and the focus with it, at any time:
+  // the window activated again gives the focus back to the control that had it.
+  auto keep_active = [this]() {
+    for (int attempt = 0; attempt < 10 && GetForegroundWindow() != dialog(); ++attempt) {
+      SetForegroundWindow(dialog());
+      testing::PumpPendingMessages();
+    }
+  };
+  auto press = [this, &keep_active](WPARAM key) {
+    keep_active();
     MSG down = testing::MakeKeyDown(GetFocus(), key);
     IsDialogMessageW(dialog(), &down);
     testing::PumpPendingMessages();
+    keep_active();
   };
   auto selected_text = [agreement]() {
     CHARRANGE selected = {};
