@@ -135,6 +135,9 @@ class InstallerWindowTest : public ::testing::Test {
   // A key pressed at |time| and let go 60 ms later; a click at |at| (screen) on |on|.
   void Press(WPARAM code, DWORD time);
   void Click(HWND on, DWORD time, POINT at);
+  // Another program's window may take the activation, and the focus with it, at any time:
+  // the window activated again gives the focus back to the control that had it.
+  void KeepActive();
   // The focus, or the open list, made certain; false when it could not be.
   [[nodiscard]] bool FocusOn(int id);
   [[nodiscard]] bool OpenListByKey(int id, DWORD time);
@@ -245,8 +248,10 @@ TEST_F(InstallerWindowTest, FocusAndTextsPerPage) {
   EXPECT_GT(terms.size(), 100u);
   for (size_t i = terms.find(L'\n'); i != std::wstring::npos; i = terms.find(L'\n', i + 1))
     ASSERT_EQ(L'\r', terms[i - 1]);
+  KeepActive();
   EXPECT_EQ(GetDlgItem(dialog(), W::ACCEPT_BUTTON), GetFocus());
   window_->ShowError(L"broken", false, "m");
+  KeepActive();
   EXPECT_EQ(GetDlgItem(dialog(), W::RETRY_BUTTON), GetFocus());
 }
 
@@ -983,6 +988,7 @@ TEST_F(InstallerWindowTest, RestoredWindowIsRepaintedWithItsFocus) {
     EXPECT_NEAR(before, after, 0.05);
     EXPECT_TRUE(testing::SaveWindowScreenshot(dialog(), L"restored_page_" + std::to_wstring(page)));
     if (page != W::PAGE_WELCOME) continue;
+    KeepActive();
     EXPECT_EQ(options_button, GetFocus()) << GetDlgCtrlID(GetFocus());
     CHARRANGE selected = {};
     SendDlgItemMessageW(dialog(), W::HEADLINE, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selected));
@@ -1159,11 +1165,9 @@ TEST_F(InstallerWindowTest, EnterPressesTheFocusedButtonOfTheOptions) {
       return TRUE;
     }, 0);
   });
-  SetForegroundWindow(dialog());
   HWND change = GetDlgItem(options(), W::CHANGE_FOLDER_BUTTON);
   // As Tab brings it there: the dialog manager makes the focused button the default one.
-  SendMessageW(dialog(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(change), TRUE);
-  ASSERT_EQ(change, GetFocus());
+  ASSERT_TRUE(FocusOn(W::CHANGE_FOLDER_BUTTON));
   MSG down = testing::MakeKeyDown(change, VK_RETURN);
   IsDialogMessageW(dialog(), &down);
   testing::PumpPendingMessages();
@@ -1177,20 +1181,12 @@ TEST_F(InstallerWindowTest, KeyboardReachesTheTerms) {
   Open(false, false);
   HWND agreement = GetDlgItem(dialog(), W::TERMS_AGREEMENT);
   HWND text = GetDlgItem(dialog(), W::TERMS_TEXT);
-  // Another program's window may take the activation, and the focus with it, at any time:
-  // the window activated again gives the focus back to the control that had it.
-  auto keep_active = [this]() {
-    for (int attempt = 0; attempt < 10 && GetForegroundWindow() != dialog(); ++attempt) {
-      SetForegroundWindow(dialog());
-      testing::PumpPendingMessages();
-    }
-  };
-  auto press = [this, &keep_active](WPARAM key) {
-    keep_active();
+  auto press = [this](WPARAM key) {
+    KeepActive();
     MSG down = testing::MakeKeyDown(GetFocus(), key);
     IsDialogMessageW(dialog(), &down);
     testing::PumpPendingMessages();
-    keep_active();
+    KeepActive();
   };
   auto selected_text = [agreement]() {
     CHARRANGE selected = {};
@@ -1524,6 +1520,13 @@ HWND InstallerWindowTest::Control(int id) {
   return id == W::PATH_BOX ? GetWindow(control, GW_CHILD) : control;
 }
 
+void InstallerWindowTest::KeepActive() {
+  for (int attempt = 0; attempt < 10 && GetForegroundWindow() != dialog(); ++attempt) {
+    SetForegroundWindow(dialog());
+    testing::PumpPendingMessages();
+  }
+}
+
 bool InstallerWindowTest::FocusOn(int id) {
   HWND control = Control(id);
   // Another program's window may take the activation, and the focus with it: tried again.
@@ -1692,6 +1695,7 @@ void InstallerWindowTest::ClosedThen(const KeyRow& row) {
       RECT rect;
       GetWindowRect(edit, &rect);
       Click(edit, t + 40, POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+      KeepActive();
       ASSERT_EQ(edit, GetFocus());
       return acts([&] { Press(row.key, t + 160); });
     }
@@ -2520,11 +2524,13 @@ TEST_F(InstallerWindowTest, EnterInAListPicksOnlyWhileItIsOpen) {
     SetForegroundWindow(dialog());
     SetFocus(box);
     SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    KeepActive();
     MSG enter = testing::MakeKeyDown(GetFocus(), VK_RETURN);
     IsDialogMessageW(dialog(), &enter);
     testing::PumpPendingMessages();
     EXPECT_FALSE(SendMessageW(box, CB_GETDROPPEDSTATE, 0, 0));
     EXPECT_TRUE(delegate_.calls.empty());
+    KeepActive();
     enter = testing::MakeKeyDown(GetFocus(), VK_RETURN);
     IsDialogMessageW(dialog(), &enter);
     testing::PumpPendingMessages();
